@@ -1,0 +1,53 @@
+#include "TestEnvironment.h"
+
+#include <QDir>
+#include <QFile>
+#include <QLocale>
+#include <QtGlobal>
+
+#include <cstdlib>
+#include <ctime>
+#include <sys/stat.h>
+
+namespace {
+TestEnvironment* instance = nullptr;
+}
+
+TestEnvironment::TestEnvironment()
+    : dir_(QDir::tempPath() + QStringLiteral("/quorla-test-XXXXXX"))
+{
+    Q_ASSERT(instance == nullptr);
+    instance = this;
+    if (!dir_.isValid())
+        qFatal("cannot create the test's temporary folder");
+
+    const QString config = dir_.path() + QStringLiteral("/config");
+    const QString runtime = dir_.path() + QStringLiteral("/runtime");
+    QDir().mkpath(config);
+    QDir().mkpath(runtime);
+    ::chmod(QFile::encodeName(runtime).constData(), 0700);
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(config));
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime));
+    qputenv("TZ", "UTC");
+    ::tzset();
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedKingdom));
+}
+
+TestEnvironment::~TestEnvironment()
+{
+    instance = nullptr;
+}
+
+QString TestEnvironment::root()
+{
+    Q_ASSERT(instance != nullptr);
+    return instance->dir_.path();
+}
+
+QString TestEnvironment::freshFolder(const QString& name)
+{
+    static int serial = 0;
+    const QString path = root() + QStringLiteral("/%1-%2").arg(name).arg(++serial);
+    QDir().mkpath(path);
+    return path;
+}
