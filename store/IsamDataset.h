@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QByteArray>
+
+#include <span>
+
+// One open dataset of a dataset engine: the operations TXIsamFile forwards.
+// Every operation answers an IsamCode (0 = success) and never throws.
+//
+// Keys are the primary keys as texts of decimal digits, exactly the dataset's
+// key length long. Records are caller-owned buffers of the dataset's record size.
+//
+// Position: each dataset object has one current position in one index. Reads
+// move it; writes do not. The position is held as values (index value and
+// primary key of the last record returned), so that writes through this object
+// or by other workstations never invalidate it: the next scan read returns the
+// first record after those values in index order.
+class TIsamDataset
+{
+public:
+    virtual ~TIsamDataset() = default;
+
+    // Reads by `index` (0 = primary key, N = the N-th field of the format) in
+    // `mode` (IsamReadMode), comparing with `key`. On success copies the record
+    // into `record` (except IsamReadPrevKey) and sets `foundKey` to its primary
+    // key. A failed IsamReadEqual leaves the position where `key` would stand; a
+    // failed scan read (condition not met or end of index) leaves it unchanged.
+    virtual int get(int index, int mode, const QByteArray& key, QByteArray& foundKey,
+                    std::span<char> record) = 0;
+
+    // Writes `record` under `key` in `mode` (IsamPutMode). One transaction.
+    virtual int put(const QByteArray& key, std::span<const char> record, int mode) = 0;
+
+    // Removes the record with primary key `key`. One transaction.
+    virtual int remove(const QByteArray& key) = 0;
+
+    // Positions before the first record of `index`.
+    virtual int first(int index) = 0;
+
+    // Positions after the last record of `index`.
+    virtual int last(int index) = 0;
+
+    // The number of records and the key length given at creation.
+    virtual int info(qint64& recordCount, int& keyLength) = 0;
+
+    // Record locks: held by this dataset object, not by the process. Lock fails
+    // at once with IsamLocked when another holder (another object, process or
+    // workstation) holds the key; locking a key this object holds succeeds.
+    // Locks vanish when the object closes or its process ends.
+    virtual int lock(const QByteArray& key) = 0;
+    virtual int unlock(const QByteArray& key) = 0;
+
+    // Closes the dataset; every lock of this object is released. Afterwards
+    // only destruction is allowed.
+    virtual int close() = 0;
+};

@@ -1,0 +1,515 @@
+#include "SqliteIsamDataset.h"
+
+#include "IsamCode.h"
+#include "SqliteIsamEngine.h"
+
+#include <sqlite3.h>
+
+#include <cstring>
+
+namespace {
+
+// Bounds of the read-ahead window: scans with an upper bound (a day, a date
+// range) start wide because the caller reads to the end of the bound; open scans
+// (mode 16, a user's alarms) start narrow because callers often stop early.
+constexpr int BoundedBatchStart = 64;
+constexpr int OpenBatchStart = 4;
+constexpr int BatchMax = 1024;
+
+void bindBytes(sqlite3_stmt* st, int column, const QByteArray& bytes, bool asText)
+{
+    const char* data = bytes.isEmpty() ? "" : bytes.constData();
+    if (asText)
+        sqlite3_bind_text(st, column, data, int(bytes.size()), SQLITE_TRANSIENT);
+    else
+        sqlite3_bind_blob(st, column, data, int(bytes.size()), SQLITE_TRANSIENT);
+}
+
+QByteArray columnBytes(sqlite3_stmt* st, int column)
+{
+    const void* data = sqlite3_column_blob(st, column);
+    const int size = sqlite3_column_bytes(st, column);
+    return data ? QByteArray(static_cast<const char*>(data), size) : QByteArray();
+}
+
+// The smallest byte string above every string that begins with `prefix`; empty
+// when there is none (the prefix is empty or all 0xFF).
+QByteArray prefixSuccessor(QByteArray prefix)
+{
+    while (!prefix.isEmpty() && uchar(prefix.back()) == 0xFF)
+        prefix.chop(1);
+    if (!prefix.isEmpty())
+        prefix.back() = char(uchar(prefix.back()) + 1);
+    return prefix;
+}
+
+QByteArray column(int index)
+{
+    return index == 0 ? QByteArrayLiteral("pk") : "ix" + QByteArray::number(index);
+}
+
+// Resets a statement on every way out, so that no read keeps the file locked.
+class StatementGuard
+{
+public:
+    explicit StatementGuard(sqlite3_stmt* st) : st_(st) {}
+    ~StatementGuard()
+    {
+        if (st_) {
+            sqlite3_reset(st_);
+            sqlite3_clear_bindings(st_);
+        }
+    }
+    StatementGuard(const StatementGuard&) = delete;
+    StatementGuard& operator=(const StatementGuard&) = delete;
+
+private:
+    sqlite3_stmt* st_;
+};
+
+bool conditionHolds(int mode, const QByteArray& value, const QByteArray& key)
+{
+    switch (mode) {
+    case IsamReadPrefix:
+        return value.startsWith(key);
+    case IsamReadBelow:
+        return value < key;
+    case IsamReadAtMost:
+        return value <= key;
+    default:
+        return true;
+    }
+}
+
+} // namespace
+
+SqliteIsamDataset::SqliteIsamDataset(sqlite3* db, const QString& fileName, TIsamFormat format, int keyLength)
+    : db_(db), fileName_(fileName), format_(std::move(format)), keyLength_(keyLength),
+      locks_(fileName + QStringLiteral(".lck"))
+{
+}
+
+SqliteIsamDataset::~SqliteIsamDataset()
+{
+    close();
+}
+
+int SqliteIsamDataset::close()
+{
+    for (auto& [id, st] : statements_)
+        sqlite3_finalize(st);
+    statements_.clear();
+    if (db_) {
+        sqlite3_close_v2(db_);
+        db_ = nullptr;
+    }
+    locks_.close();
+    dropBatch();
+    return IsamOk;
+}
+
+bool SqliteIsamDataset::validIndex(int index) const
+{
+    return index == 0 || format_.isIndex(index);
+}
+
+bool SqliteIsamDataset::validKey(const QByteArray& key, qint64* number) const
+{
+    if (key.size() != keyLength_)
+        return false;
+    qint64 n = 0;
+    for (char c : key) {
+        if (c < '0' || c > '9')
+            return false;
+        n = n * 10 + (c - '0');
+    }
+    if (number)
+        *number = n;
+    return true;
+}
+
+void SqliteIsamDataset::dropBatch()
+{
+    batch_.clear();
+    batchNext_ = 0;
+    batchValid_ = false;
+    batchDone_ = false;
+}
+
+void SqliteIsamDataset::setPosition(int index, QByteArray value, QByteArray key)
+{
+    posIndex_ = index;
+    posValue_ = std::move(value);
+    posKey_ = std::move(key);
+    afterLast_ = false;
+}
+
+sqlite3_stmt* SqliteIsamDataset::statement(Statement which, int index, int& code)
+{
+    const auto id = std::make_pair(int(which), index);
+    if (auto it = statements_.find(id); it != statements_.end())
+        return it->second;
+    if (!db_) {
+        code = IsamNotOpen;
+        return nullptr;
+    }
+
+    const QByteArray col = column(index);
+    const QByteArray valueColumn = index == 0 ? QByteArray() : ", " + col;
+    QByteArray sql;
+    switch (which) {
+    case StmtEqual:
+        sql = index == 0 ? "SELECT pk, data FROM records WHERE pk = ?1"
+                         : "SELECT pk, data" + valueColumn + " FROM records WHERE " + col + " >= ?1 ORDER BY " + col
+                + ", pk LIMIT 1";
+        break;
+    case StmtNext:
+    case StmtNextBelow:
+    case StmtNextAtMost: {
+        QByteArray where = index == 0 ? "pk > ?2" : "(" + col + ", pk) > (?1, ?2)";
+        if (which == StmtNextBelow)
+            where += " AND " + col + " < ?3";
+        else if (which == StmtNextAtMost)
+            where += " AND " + col + " <= ?3";
+        sql = "SELECT pk, data" + valueColumn + " FROM records WHERE " + where + " ORDER BY " + col
+            + (index == 0 ? QByteArray() : QByteArray(", pk")) + " LIMIT ?4";
+        break;
+    }
+    case StmtPrevKey:
+        sql = "SELECT pk FROM records WHERE pk < ?1 ORDER BY pk DESC LIMIT 1";
+        break;
+    case StmtLastKey:
+        sql = "SELECT pk FROM records ORDER BY pk DESC LIMIT 1";
+        break;
+    case StmtInsert:
+    case StmtUpdate: {
+        QByteArray names = "pk, data";
+        QByteArray values = "?1, ?2";
+        QByteArray sets = "data = ?2";
+        int n = 3;
+        for (int ix : format_.indexes()) {
+            const QByteArray c = column(ix);
+            const QByteArray p = "?" + QByteArray::number(n++);
+            names += ", " + c;
+            values += ", " + p;
+            sets += ", " + c + " = " + p;
+        }
+        sql = which == StmtInsert ? "INSERT INTO records (" + names + ") VALUES (" + values + ")"
+                                  : "UPDATE records SET " + sets + " WHERE pk = ?1";
+        break;
+    }
+    case StmtDelete:
+        sql = "DELETE FROM records WHERE pk = ?1";
+        break;
+    case StmtCount:
+        sql = "SELECT count(*) FROM records";
+        break;
+    }
+
+    sqlite3_stmt* st = nullptr;
+    const int rc = sqlite3_prepare_v3(db_, sql.constData(), int(sql.size()), SQLITE_PREPARE_PERSISTENT, &st, nullptr);
+    if (rc != SQLITE_OK) {
+        sqlite3_finalize(st);
+        // The statements match every dataset we create; one that does not
+        // prepare means the file's tables are not what they should be.
+        code = rc == SQLITE_ERROR ? int(IsamCorrupt) : SqliteIsamEngine::codeFor(rc);
+        return nullptr;
+    }
+    statements_.emplace(id, st);
+    return st;
+}
+
+int SqliteIsamDataset::get(int index, int mode, const QByteArray& key, QByteArray& foundKey, std::span<char> record)
+{
+    if (!db_)
+        return IsamNotOpen;
+    if (!validIndex(index))
+        return IsamBadParameter;
+    if (mode == IsamReadPrevKey)
+        return readPrevKey(index, foundKey);
+    if (record.size() != format_.recordSize())
+        return IsamBadParameter;
+    if (mode == IsamReadEqual)
+        return readEqual(index, key, foundKey, record);
+    if (mode != IsamReadNext && mode != IsamReadPrefix && mode != IsamReadBelow && mode != IsamReadAtMost)
+        return IsamBadParameter;
+
+    if (index != posIndex_) {
+        // A scan in another index than the position's starts at its beginning.
+        setPosition(index, {}, {});
+        dropBatch();
+    }
+    if (afterLast_)
+        return IsamNotFound;
+
+    const bool batchFits = batchValid_ && batchIndex_ == index && batchMode_ == mode && batchKey_ == key;
+    if (!batchFits || batchNext_ >= batch_.size()) {
+        if (batchFits && batchDone_)
+            return IsamNotFound;
+        const int code = fetchBatch(index, mode, key);
+        if (code != IsamOk)
+            return code;
+        if (batch_.empty())
+            return IsamNotFound;
+    }
+
+    const Row& row = batch_[batchNext_];
+    if (!conditionHolds(mode, row.value, key))
+        return IsamNotFound;
+    std::memcpy(record.data(), row.data.constData(), record.size());
+    foundKey = row.key;
+    setPosition(index, row.value, row.key);
+    ++batchNext_;
+    return IsamOk;
+}
+
+int SqliteIsamDataset::fetchBatch(int index, int mode, const QByteArray& key)
+{
+    const bool continuing = batchValid_ && batchIndex_ == index && batchMode_ == mode && batchKey_ == key;
+    QByteArray bound;
+    Statement which = StmtNext;
+    if (mode == IsamReadBelow) {
+        which = StmtNextBelow;
+        bound = key;
+    } else if (mode == IsamReadAtMost) {
+        which = StmtNextAtMost;
+        bound = key;
+    } else if (mode == IsamReadPrefix) {
+        bound = prefixSuccessor(key);
+        if (!bound.isEmpty())
+            which = StmtNextBelow;
+    }
+    const bool bounded = which != StmtNext;
+    const int size = continuing ? std::min(batchSize_ * 2, BatchMax) : (bounded ? BoundedBatchStart : OpenBatchStart);
+
+    dropBatch();
+    int code = IsamOk;
+    sqlite3_stmt* st = statement(which, index, code);
+    if (!st)
+        return code;
+    StatementGuard guard(st);
+    const bool text = index == 0;
+    if (index != 0)
+        bindBytes(st, 1, posValue_, false);
+    bindBytes(st, 2, posKey_, true);
+    if (bounded)
+        bindBytes(st, 3, bound, text);
+    sqlite3_bind_int(st, 4, size);
+
+    int rc;
+    while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+        Row row;
+        row.key = columnBytes(st, 0);
+        row.data = columnBytes(st, 1);
+        row.value = index == 0 ? row.key : columnBytes(st, 2);
+        if (std::size_t(row.data.size()) != format_.recordSize()) {
+            batch_.clear();
+            return IsamCorrupt;
+        }
+        batch_.push_back(std::move(row));
+    }
+    if (rc != SQLITE_DONE) {
+        batch_.clear();
+        return SqliteIsamEngine::codeFor(rc);
+    }
+    batchValid_ = true;
+    batchDone_ = int(batch_.size()) < size;
+    batchIndex_ = index;
+    batchMode_ = mode;
+    batchKey_ = key;
+    batchSize_ = size;
+    return IsamOk;
+}
+
+int SqliteIsamDataset::readEqual(int index, const QByteArray& key, QByteArray& foundKey, std::span<char> record)
+{
+    dropBatch();
+    int code = IsamOk;
+    sqlite3_stmt* st = statement(StmtEqual, index, code);
+    if (!st)
+        return code;
+    StatementGuard guard(st);
+    bindBytes(st, 1, key, index == 0);
+    const int rc = sqlite3_step(st);
+    if (rc == SQLITE_ROW) {
+        const QByteArray value = index == 0 ? columnBytes(st, 0) : columnBytes(st, 2);
+        if (value == key) {
+            const QByteArray data = columnBytes(st, 1);
+            if (std::size_t(data.size()) != format_.recordSize())
+                return IsamCorrupt;
+            std::memcpy(record.data(), data.constData(), record.size());
+            foundKey = columnBytes(st, 0);
+            setPosition(index, value, foundKey);
+            return IsamOk;
+        }
+    } else if (rc != SQLITE_DONE) {
+        return SqliteIsamEngine::codeFor(rc);
+    }
+    // Not there: stand where the key would be, so that the next scan read
+    // returns the first record whose index value is greater.
+    setPosition(index, key, {});
+    return IsamNotFound;
+}
+
+int SqliteIsamDataset::readPrevKey(int index, QByteArray& foundKey)
+{
+    if (index != 0)
+        return IsamBadParameter;
+    dropBatch();
+    int code = IsamOk;
+    const bool fromEnd = afterLast_ || posIndex_ != 0;
+    sqlite3_stmt* st = statement(fromEnd ? StmtLastKey : StmtPrevKey, 0, code);
+    if (!st)
+        return code;
+    StatementGuard guard(st);
+    if (!fromEnd)
+        bindBytes(st, 1, posKey_, true);
+    const int rc = sqlite3_step(st);
+    if (rc == SQLITE_ROW) {
+        foundKey = columnBytes(st, 0);
+        setPosition(0, foundKey, foundKey);
+        return IsamOk;
+    }
+    return rc == SQLITE_DONE ? int(IsamNotFound) : SqliteIsamEngine::codeFor(rc);
+}
+
+int SqliteIsamDataset::first(int index)
+{
+    if (!db_)
+        return IsamNotOpen;
+    if (!validIndex(index))
+        return IsamBadParameter;
+    dropBatch();
+    setPosition(index, {}, {});
+    return IsamOk;
+}
+
+int SqliteIsamDataset::last(int index)
+{
+    if (!db_)
+        return IsamNotOpen;
+    if (!validIndex(index))
+        return IsamBadParameter;
+    dropBatch();
+    setPosition(index, {}, {});
+    afterLast_ = true;
+    return IsamOk;
+}
+
+int SqliteIsamDataset::write(Statement which, const QByteArray& key, std::span<const char> record, int& changes)
+{
+    dropBatch();
+    changes = 0;
+    int code = IsamOk;
+    sqlite3_stmt* st = statement(which, 0, code);
+    if (!st)
+        return code;
+
+    // BEGIN IMMEDIATE takes the write lock before anything is read, so that two
+    // writers wait for each other (within the busy timeout) instead of meeting
+    // in a deadlock that SQLite would report at once.
+    int rc = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+    if (rc != SQLITE_OK)
+        return SqliteIsamEngine::codeFor(rc);
+    {
+        StatementGuard guard(st);
+        bindBytes(st, 1, key, true);
+        if (which != StmtDelete) {
+            sqlite3_bind_blob(st, 2, record.data(), int(record.size()), SQLITE_TRANSIENT);
+            int n = 3;
+            for (int ix : format_.indexes())
+                bindBytes(st, n++, format_.indexValue(ix, record.data()), false);
+        }
+        rc = sqlite3_step(st);
+        if (rc == SQLITE_DONE)
+            changes = sqlite3_changes(db_);
+    }
+    if (rc == SQLITE_DONE)
+        rc = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
+    if (rc != SQLITE_OK && rc != SQLITE_DONE) {
+        // A failed statement or commit must not leave the transaction, and
+        // with it the dataset's write lock, behind.
+        if (!sqlite3_get_autocommit(db_))
+            sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        changes = 0;
+        if ((rc & 0xFF) == SQLITE_CONSTRAINT)
+            return IsamUpdateMode;
+        return SqliteIsamEngine::codeFor(rc);
+    }
+    return IsamOk;
+}
+
+int SqliteIsamDataset::put(const QByteArray& key, std::span<const char> record, int mode)
+{
+    if (!db_)
+        return IsamNotOpen;
+    if (!validKey(key))
+        return IsamBadKey;
+    if (record.size() != format_.recordSize())
+        return IsamBadParameter;
+    if (mode != IsamPutAdd && mode != IsamPutReplace)
+        return IsamUpdateMode;
+    int changes = 0;
+    const int code = write(mode == IsamPutAdd ? StmtInsert : StmtUpdate, key, record, changes);
+    if (code != IsamOk)
+        return code;
+    return changes == 0 ? int(IsamNotFound) : int(IsamOk);
+}
+
+int SqliteIsamDataset::remove(const QByteArray& key)
+{
+    if (!db_)
+        return IsamNotOpen;
+    if (!validKey(key))
+        return IsamBadKey;
+    int changes = 0;
+    const int code = write(StmtDelete, key, {}, changes);
+    if (code != IsamOk)
+        return code;
+    return changes == 0 ? int(IsamNotFound) : int(IsamOk);
+}
+
+int SqliteIsamDataset::info(qint64& recordCount, int& keyLength)
+{
+    if (!db_)
+        return IsamNotOpen;
+    int code = IsamOk;
+    sqlite3_stmt* st = statement(StmtCount, 0, code);
+    if (!st)
+        return code;
+    StatementGuard guard(st);
+    const int rc = sqlite3_step(st);
+    if (rc != SQLITE_ROW)
+        return SqliteIsamEngine::codeFor(rc);
+    recordCount = sqlite3_column_int64(st, 0);
+    keyLength = keyLength_;
+    return IsamOk;
+}
+
+int SqliteIsamDataset::lock(const QByteArray& key)
+{
+    if (!db_)
+        return IsamNotOpen;
+    qint64 number = 0;
+    if (!validKey(key, &number))
+        return IsamBadKey;
+    switch (locks_.lock(number)) {
+    case RecordLockFile::Locked:
+        return IsamOk;
+    case RecordLockFile::HeldElsewhere:
+        return IsamLocked;
+    case RecordLockFile::Failed:
+        break;
+    }
+    return IsamSystemCall;
+}
+
+int SqliteIsamDataset::unlock(const QByteArray& key)
+{
+    if (!db_)
+        return IsamNotOpen;
+    qint64 number = 0;
+    if (!validKey(key, &number))
+        return IsamBadKey;
+    return locks_.unlock(number) ? int(IsamOk) : int(IsamSystemCall);
+}

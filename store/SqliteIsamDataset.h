@@ -1,0 +1,92 @@
+#pragma once
+
+#include "IsamDataset.h"
+#include "IsamFormat.h"
+#include "RecordLockFile.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <map>
+#include <vector>
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+// One open SQLite dataset (see SqliteIsamEngine). Scan reads are served in
+// batches: a scan fetches the next rows that can satisfy its condition in one
+// statement and hands them out one by one; any positioning or write through this
+// object drops the batch, and the position itself is kept as values, so a batch
+// never changes what a scan returns beyond the moment at which rows are read.
+class SqliteIsamDataset : public TIsamDataset
+{
+public:
+    // Takes ownership of `db`, opened on `fileName` and checked to be a dataset.
+    SqliteIsamDataset(sqlite3* db, const QString& fileName, TIsamFormat format, int keyLength);
+    ~SqliteIsamDataset() override;
+
+    int get(int index, int mode, const QByteArray& key, QByteArray& foundKey,
+            std::span<char> record) override;
+    int put(const QByteArray& key, std::span<const char> record, int mode) override;
+    int remove(const QByteArray& key) override;
+    int first(int index) override;
+    int last(int index) override;
+    int info(qint64& recordCount, int& keyLength) override;
+    int lock(const QByteArray& key) override;
+    int unlock(const QByteArray& key) override;
+    int close() override;
+
+private:
+    struct Row {
+        QByteArray key;
+        QByteArray value;
+        QByteArray data;
+    };
+    enum Statement {
+        StmtEqual,
+        StmtNext,
+        StmtNextBelow,
+        StmtNextAtMost,
+        StmtPrevKey,
+        StmtLastKey,
+        StmtInsert,
+        StmtUpdate,
+        StmtDelete,
+        StmtCount,
+    };
+
+    sqlite3_stmt* statement(Statement which, int index, int& code);
+    int readEqual(int index, const QByteArray& key, QByteArray& foundKey, std::span<char> record);
+    int readPrevKey(int index, QByteArray& foundKey);
+    int fetchBatch(int index, int mode, const QByteArray& key);
+    int write(Statement which, const QByteArray& key, std::span<const char> record, int& changes);
+    bool validKey(const QByteArray& key, qint64* number = nullptr) const;
+    bool validIndex(int index) const;
+    void dropBatch();
+    void setPosition(int index, QByteArray value, QByteArray key);
+
+    sqlite3* db_;
+    QString fileName_;
+    TIsamFormat format_;
+    int keyLength_;
+    RecordLockFile locks_;
+    std::map<std::pair<int, int>, sqlite3_stmt*> statements_;
+
+    // Current position: the index and the values of the last record returned
+    // (or where a failed look-up would stand); afterLast_ after last().
+    int posIndex_ = 0;
+    QByteArray posValue_;
+    QByteArray posKey_;
+    bool afterLast_ = false;
+
+    // Rows read ahead for the scan that is running; valid for one index, mode
+    // and key. batchDone_: the statement returned every row it could.
+    std::vector<Row> batch_;
+    std::size_t batchNext_ = 0;
+    bool batchValid_ = false;
+    bool batchDone_ = false;
+    int batchIndex_ = 0;
+    int batchMode_ = 0;
+    QByteArray batchKey_;
+    int batchSize_ = 0;
+};

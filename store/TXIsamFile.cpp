@@ -1,0 +1,226 @@
+#include "TXIsamFile.h"
+
+#include "IsamCode.h"
+#include "IsamDataset.h"
+#include "IsamEngine.h"
+
+#include <QAtomicInt>
+
+#include <iterator>
+#include <limits>
+
+namespace {
+
+QAtomicInt lastHandle;
+
+QByteArray keyBytes(const QString& key)
+{
+    return key.toUtf8();
+}
+
+} // namespace
+
+TXIsamFile::TXIsamFile(const QString& /*libraryFolder*/) {}
+
+TXIsamFile::~TXIsamFile()
+{
+    Close();
+}
+
+bool TXIsamFile::setResult(int code)
+{
+    lastError_ = qint16(code);
+    return code == IsamOk;
+}
+
+bool TXIsamFile::refuseUnlessOpen()
+{
+    if (dataset_)
+        return false;
+    lastError_ = IsamNotOpen;
+    return true;
+}
+
+bool TXIsamFile::CreateDataset(const QString& fileName, qint16 keyLength, const QString& format)
+{
+    if (dataset_)
+        return setResult(IsamAlreadyOpen);
+    return setResult(TIsamEngine::instance().create(fileName, keyLength, format));
+}
+
+bool TXIsamFile::Open(const QString& fileName, qint16 mode)
+{
+    if (dataset_)
+        return setResult(IsamAlreadyOpen);
+    std::unique_ptr<TIsamDataset> dataset;
+    if (!setResult(TIsamEngine::instance().open(fileName, mode, dataset)))
+        return false;
+    dataset_ = std::move(dataset);
+    handle_ = lastHandle.fetchAndAddRelaxed(1) + 1;
+    fileName_ = fileName;
+    return true;
+}
+
+bool TXIsamFile::Close()
+{
+    if (refuseUnlessOpen())
+        return false;
+    if (!setResult(dataset_->close()))
+        return false;
+    dataset_.reset();
+    handle_ = 0;
+    fileName_.clear();
+    return true;
+}
+
+bool TXIsamFile::Insert(std::span<const char> record, const QString& key)
+{
+    if (refuseUnlessOpen())
+        return false;
+    currentKey_ = key.isEmpty() ? NextKey() : key;
+    // A failed NextKey fails the insert with its own code (a busy file, say)
+    // rather than passing an empty key on.
+    if (currentKey_.isEmpty() && lastError_ != IsamOk)
+        return false;
+    return setResult(dataset_->put(keyBytes(currentKey_), record, IsamPutAdd));
+}
+
+bool TXIsamFile::Update(std::span<const char> record, const QString& key)
+{
+    if (refuseUnlessOpen())
+        return false;
+    currentKey_ = key;
+    return setResult(dataset_->put(keyBytes(key), record, IsamPutReplace));
+}
+
+bool TXIsamFile::Get(std::span<char> record, qint16 index, const QString& key, qint16 mode)
+{
+    if (refuseUnlessOpen())
+        return false;
+    QByteArray found;
+    const bool ok = setResult(dataset_->get(index, mode + 0x1002, keyBytes(key), found, record));
+    currentKey_ = QString::fromUtf8(found);
+    return ok;
+}
+
+bool TXIsamFile::GetEqual(std::span<char> record, qint16 index, const QString& key)
+{
+    if (refuseUnlessOpen())
+        return false;
+    QByteArray found;
+    const bool ok = setResult(dataset_->get(index, IsamReadEqual, keyBytes(key), found, record));
+    currentKey_ = QString::fromUtf8(found);
+    return ok;
+}
+
+bool TXIsamFile::Delete(const QString& key)
+{
+    if (refuseUnlessOpen())
+        return false;
+    return setResult(dataset_->remove(keyBytes(key)));
+}
+
+bool TXIsamFile::Rewind(qint16 index)
+{
+    if (refuseUnlessOpen())
+        return false;
+    return setResult(dataset_->first(index));
+}
+
+bool TXIsamFile::Lock(const QString& key)
+{
+    if (refuseUnlessOpen())
+        return false;
+    return setResult(dataset_->lock(keyBytes(key)));
+}
+
+bool TXIsamFile::Unlock(const QString& key)
+{
+    if (refuseUnlessOpen())
+        return false;
+    return setResult(dataset_->unlock(keyBytes(key)));
+}
+
+qint32 TXIsamFile::RecordCount()
+{
+    if (refuseUnlessOpen())
+        return -1;
+    qint64 count = 0;
+    int keyLength = 0;
+    if (!setResult(dataset_->info(count, keyLength)))
+        return -1;
+    return qint32(qMin<qint64>(count, std::numeric_limits<qint32>::max()));
+}
+
+qint32 TXIsamFile::KeyLength()
+{
+    if (refuseUnlessOpen())
+        return -1;
+    qint64 count = 0;
+    int keyLength = 0;
+    if (!setResult(dataset_->info(count, keyLength)))
+        return -1;
+    return keyLength;
+}
+
+QString TXIsamFile::NextKey()
+{
+    if (refuseUnlessOpen())
+        return QString();
+    if (!setResult(dataset_->last(0)))
+        return QString();
+    const qint32 length = KeyLength();
+    if (length < 0)
+        return QString();
+    QByteArray found;
+    char dummy[4] = {};
+    const int code = dataset_->get(0, IsamReadPrevKey, QByteArray(), found, std::span<char>(dummy, sizeof dummy));
+    QString key;
+    if (code == IsamNotFound) {
+        key = QStringLiteral("1");
+    } else if (setResult(code)) {
+        key = QString::number(found.toLongLong() + 1);
+    } else {
+        return QString();
+    }
+    lastError_ = IsamOk;
+    return key.rightJustified(length, QLatin1Char('0'));
+}
+
+QString TXIsamFile::ErrorText() const
+{
+    return ErrorText(lastError_);
+}
+
+QString TXIsamFile::ErrorText(int code)
+{
+    static const char* const texts[] = {
+        "No error",
+        "Object not found",
+        "Update mode violation",
+        "Multi-user access",
+        "Invalid dataset reference",
+        "Invalid format string",
+        "Illegal character in key",
+        "Invalid parameter value",
+        "File is not isam format",
+        "Dataset name in use",
+        "No note space available",
+        "No disk space available",
+        "Windows memory allocation failure",
+        "DOS function call failure",
+        "Disk read / write error",
+        "Corrupted dataset",
+        "Secondary index field too large",
+        "Record are out of sort order",
+        "Insufficient system file handles",
+        "Multi-user locks encountered",
+        nullptr,
+        "Function no available",
+        "Asynchronous operation interrupted",
+        "A dataset is already open",
+    };
+    if (code < 0 || code >= int(std::size(texts)) || texts[code] == nullptr)
+        return QStringLiteral("Unknown error");
+    return QString::fromLatin1(texts[code]);
+}

@@ -1,0 +1,96 @@
+#pragma once
+
+#include <QString>
+
+#include <memory>
+#include <span>
+
+class TIsamDataset;
+
+// One dataset, opened through the process-wide dataset engine: the only road
+// from the program to its data. Each operation makes one engine call, keeps the
+// engine's result code in LastError() and answers success as a Boolean; it never
+// throws. Callers turn a failure into an error carrying ErrorText().
+//
+// Keys are texts of KeyLength() decimal digits. Records are the caller's
+// fixed-size buffers (the record classes' bytes()); the primary key travels
+// beside the record, not inside it.
+//
+// Index numbers: 0 is the primary key; N is the N-th field of the dataset's
+// format string, which must be indexed ("X"). Index values are the field's
+// text; order is ascending byte order, ties broken by primary key.
+//
+// Scan modes for Get: 16 next record; 64 next while its index value begins with
+// Key; 256 next while below Key; 1024 next while at most Key. A failed read ends
+// the caller's scan. After a successful GetEqual the next scan read returns the
+// record after the found one; after a failed GetEqual, the first record whose
+// index value is greater than Key. Writing or deleting during a scan never
+// breaks it. Each object has one position: a point read moves it.
+class TXIsamFile
+{
+public:
+    enum ScanMode : short { ScanNext = 16, ScanPrefix = 64, ScanBelow = 256, ScanAtMost = 1024 };
+
+    // The engine is linked in, so the object is always Loaded(); the folder is
+    // accepted for callers that name one and otherwise ignored.
+    explicit TXIsamFile(const QString& libraryFolder = QString());
+    ~TXIsamFile();
+    TXIsamFile(const TXIsamFile&) = delete;
+    TXIsamFile& operator=(const TXIsamFile&) = delete;
+
+    bool Active() const { return dataset_ != nullptr; }
+    qint32 Handle() const { return handle_; }
+    const QString& FileName() const { return fileName_; }
+    // Primary key of the record last returned by Get/GetEqual, or the key last
+    // written by Insert/Update (set even when the call failed).
+    const QString& CurrentKey() const { return currentKey_; }
+    qint16 LastError() const { return lastError_; }
+    bool Loaded() const { return true; }
+
+    // Creates an empty dataset file (not opened). Refused with 23 while open.
+    bool CreateDataset(const QString& fileName, qint16 keyLength, const QString& format);
+    // Opens a dataset for shared reading and writing. Refused with 23 while open.
+    bool Open(const QString& fileName, qint16 mode = 3);
+    // Closes the dataset, releasing this object's record locks. 4 when not open.
+    bool Close();
+
+    // Adds a record under Key, which must not exist; an empty Key takes NextKey().
+    bool Insert(std::span<const char> record, const QString& key = QString());
+    // Replaces the record stored under Key.
+    bool Update(std::span<const char> record, const QString& key);
+    // Reads the next record of `index` in scan `mode` relative to the position.
+    bool Get(std::span<char> record, qint16 index, const QString& key, qint16 mode);
+    // Reads the record whose `index` value equals Key.
+    bool GetEqual(std::span<char> record, qint16 index, const QString& key);
+    // Removes the record with primary key Key.
+    bool Delete(const QString& key);
+    // Positions before the first record of `index`.
+    bool Rewind(qint16 index);
+    // Record locks by primary key: fail at once (never wait) when another
+    // object, process or workstation holds the key; vanish with the holder.
+    bool Lock(const QString& key);
+    bool Unlock(const QString& key);
+
+    // The number of records, or -1 on failure.
+    qint32 RecordCount();
+    // The key length given at creation, or -1 on failure.
+    qint32 KeyLength();
+
+    // The key for a new record: the largest primary key plus one, zero-padded to
+    // the key length ("0000000001" in an empty dataset); empty on failure.
+    QString NextKey();
+
+    // The message for LastError().
+    QString ErrorText() const;
+    static QString ErrorText(int code);
+
+private:
+    bool setResult(int code);
+    bool refuseUnlessOpen();
+
+    std::unique_ptr<TIsamDataset> dataset_;
+    qint32 handle_ = 0;
+    QString fileName_;
+    QString currentKey_;
+    qint16 lastError_ = 0;
+};
