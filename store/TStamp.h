@@ -39,7 +39,7 @@ public:
     void SetNow();
 
     // Sets the value from the wall-clock date and time-of-day of dateTime, as
-    // they read, whatever its time spec: no time-zone conversion is done.
+    // they read, whatever its time zone or offset: nothing is converted.
     // Milliseconds are dropped. Same rules and failures as the overload below;
     // an invalid dateTime fails with "Invalid date or time".
     void SetDateTime(const QDateTime& dateTime);
