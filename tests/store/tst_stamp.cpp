@@ -167,8 +167,8 @@ private slots:
         const QString overflow = QStringLiteral("Integer overflow");
         const QDateTime y2010 = at(2010, 1, 1);
         const QDateTime lastDay = at(2037, 12, 31, 8);
-        QTest::newRow("a week back over the spring change") << at(2005, 3, 30, 12) << int(TStamp::IncWeeks) << -1
-                                     << at(2005, 3, 23, 12) << QString();
+        QTest::newRow("a week back over the spring change")
+            << at(2005, 3, 30, 12) << int(TStamp::IncWeeks) << -1 << at(2005, 3, 23, 12) << QString();
         QTest::newRow("day onto leap day") << at(2000, 2, 28, 9) << int(TStamp::IncDays) << 1
                                            << at(2000, 2, 29, 9) << QString();
         QTest::newRow("minute over year end") << at(1999, 12, 31, 23, 59) << int(TStamp::IncMinutes)
@@ -219,8 +219,10 @@ private slots:
         QTest::newRow("stamp 23:59, clock 00:00") << QTime(23, 59) << at(2010, 6, 15) << true;
         QTest::newRow("stamp 00:00, clock 11:59") << QTime(0, 0) << at(2010, 6, 15, 11, 59) << true;
         QTest::newRow("stamp 00:00, clock 12:00") << QTime(0, 0) << at(2010, 6, 15, 12) << true;
-        QTest::newRow("stamp 11:59, clock 23:59") << QTime(11, 59) << at(2010, 6, 15, 23, 59) << true;
-        QTest::newRow("clock the evening before") << QTime(0, 0) << at(2010, 6, 14, 23, 59) << false;
+        QTest::newRow("stamp 11:59, clock 23:59") << QTime(11, 59) << at(2010, 6, 15, 23, 59)
+                                                  << true;
+        QTest::newRow("clock the evening before") << QTime(0, 0) << at(2010, 6, 14, 23, 59)
+                                                  << false;
         QTest::newRow("clock the midnight after") << QTime(23, 59) << at(2010, 6, 16) << false;
     }
     void isToday()
@@ -246,8 +248,10 @@ private slots:
         QTest::newRow("month") << "mmmm yyyy" << fri << "July 2009";
         QTest::newRow("short day") << "ddd dd" << fri << "Fri 03";
         QTest::newRow("time") << "hh:nn" << fri << "08:05";
-        QTest::newRow("alarm, day unpadded") << "dddd mmmm d, hh:nn" << fri << "Friday July 3, 08:05";
-        QTest::newRow("alarm, day padded") << "dddd mmmm dd, hh:nn" << fri << "Friday July 03, 08:05";
+        QTest::newRow("alarm, day unpadded") << "dddd mmmm d, hh:nn" << fri
+                                             << "Friday July 3, 08:05";
+        QTest::newRow("alarm, day padded") << "dddd mmmm dd, hh:nn" << fri
+                                           << "Friday July 03, 08:05";
         QTest::newRow("all unpadded") << "d/m/y h:n:s" << fri << "3/7/09 8:5:9";
         QTest::newRow("upper case, literals") << "[at] DDD Dd/mM/YYYY HH:NN:SS!" << fri
                                               << "[at] Fri 03/07/2009 08:05:09!";
