@@ -1,0 +1,274 @@
+#include "EStamp.h"
+#include "QuorlaTest.h"
+#include "TClock.h"
+#include "TStamp.h"
+
+#include <QDate>
+#include <QDateTime>
+#include <QObject>
+#include <QString>
+#include <QTime>
+
+#include <limits>
+
+namespace {
+
+QDateTime at(int y, int mo, int d, int h = 0, int mi = 0, int s = 0)
+{
+    return QDateTime(QDate(y, mo, d), QTime(h, mi, s));
+}
+
+TStamp stampAt(const QDateTime& moment)
+{
+    TStamp stamp;
+    stamp.SetDateTime(moment);
+    return stamp;
+}
+
+// Stands for SetSeconds in the "unit" column of the move table.
+constexpr int BySetSeconds = 100;
+
+void move(TStamp& stamp, int unit, qint32 count)
+{
+    if (unit == BySetSeconds)
+        stamp.SetSeconds(count);
+    else
+        stamp.Increment(unit, count);
+}
+
+// The message of the EStamp that action raises; empty if it raises none.
+template <typename Action>
+QString refusal(Action action)
+{
+    try {
+        action();
+    } catch (const EStamp& e) {
+        return e.message();
+    }
+    return QString();
+}
+
+} // namespace
+
+class tst_Stamp : public QObject
+{
+    Q_OBJECT
+
+    int changes_ = 0;
+
+    void countChanges(TStamp& stamp)
+    {
+        changes_ = 0;
+        stamp.OnChange = [this, &stamp](TStamp* sender) { changes_ += sender == &stamp ? 1 : 100; };
+    }
+
+private slots:
+    void cleanup() { TClock::setOverride({}); }
+
+    void roundTrip_data()
+    {
+        QTest::addColumn<int>("year");
+        QTest::addColumn<QDateTime>("moment");
+        QTest::addColumn<QString>("key");
+        QTest::newRow("epoch") << 1970 << at(1970, 1, 1) << "0000000000";
+        QTest::newRow("2000 starts") << 2000 << at(2000, 1, 1) << "0946684800";
+        QTest::newRow("1999 ends") << 1999 << at(1999, 12, 31, 23, 59, 59) << "0946684799";
+        QTest::newRow("leap day 1972") << 1972 << at(1972, 2, 29, 12) << "0068212800";
+        QTest::newRow("leap day 2000 ends") << 2000 << at(2000, 2, 29, 23, 59, 59) << "0951868799";
+        QTest::newRow("March starts, common year") << 2001 << at(2001, 3, 1) << "0983404800";
+        QTest::newRow("leap year ends") << 2000 << at(2000, 12, 31, 12) << "0978264000";
+        QTest::newRow("last second") << 2037 << at(2037, 12, 31, 23, 59, 59) << "2145916799";
+        QTest::newRow("two-digit 37") << 37 << at(2037, 1, 1) << "2114380800";
+        QTest::newRow("two-digit 0") << 0 << at(2000, 1, 1) << "0946684800";
+    }
+    void roundTrip()
+    {
+        QFETCH(int, year);
+        QFETCH(QDateTime, moment);
+        QFETCH(QString, key);
+        TStamp stamp;
+        countChanges(stamp);
+        const QDate d = moment.date();
+        const QTime t = moment.time();
+        stamp.SetDateTime(year, d.month(), d.day(), t.hour(), t.minute(), t.second());
+        QCOMPARE(stamp.Key(), key);
+        QCOMPARE(changes_, 1);
+        QCOMPARE(QDateTime(QDate(stamp.Year(), stamp.Month(), stamp.Day()),
+                           QTime(stamp.Hour(), stamp.Minute(), stamp.Second())),
+                 moment);
+        QCOMPARE(stamp.AsDateTime(), moment);
+    }
+
+    void dateRefused_data()
+    {
+        QTest::addColumn<int>("year");
+        QTest::addColumn<int>("month");
+        QTest::addColumn<int>("day");
+        QTest::addColumn<int>("hour");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("two-digit 69") << 69 << 1 << 1 << 0 << "Year precedes 1970";
+        QTest::newRow("negative year") << -1 << 1 << 1 << 0 << "Year precedes 1970";
+        QTest::newRow("2038") << 2038 << 1 << 1 << 0 << "Year excedes 2037";
+        QTest::newRow("29 February, common year") << 2001 << 2 << 29 << 0 << "Invalid date or time";
+        QTest::newRow("month 13") << 2001 << 13 << 1 << 0 << "Invalid date or time";
+        QTest::newRow("hour 24") << 2001 << 1 << 1 << 24 << "Invalid date or time";
+    }
+    void dateRefused()
+    {
+        QFETCH(int, year);
+        QFETCH(int, month);
+        QFETCH(int, day);
+        QFETCH(int, hour);
+        QFETCH(QString, message);
+        TStamp stamp = stampAt(at(2010, 5, 5, 5, 5, 5));
+        countChanges(stamp);
+        QCOMPARE(refusal([&] { stamp.SetDateTime(year, month, day, hour, 0, 0); }), message);
+        QCOMPARE(stamp.Seconds(), 0);
+        QCOMPARE(changes_, 0);
+    }
+
+    void wallClockPartsOnly()
+    {
+        // Taken as the parts read: no shift by the offset, milliseconds dropped.
+        TStamp stamp;
+        stamp.SetDateTime(
+            QDateTime(QDate(2001, 5, 6), QTime(23, 8, 9, 999), Qt::OffsetFromUTC, -3600));
+        QCOMPARE(stamp.AsDateTime(), at(2001, 5, 6, 23, 8, 9));
+        QVERIFY_THROWS_EXCEPTION(EStamp, stamp.SetDateTime(QDateTime()));
+    }
+
+    void dayStart_data()
+    {
+        QTest::addColumn<QDateTime>("moment");
+        QTest::newRow("afternoon") << at(2003, 6, 17, 14, 30, 15);
+        QTest::newRow("leap day, last second") << at(2000, 2, 29, 23, 59, 59);
+    }
+    void dayStart()
+    {
+        QFETCH(QDateTime, moment);
+        const QString midnightKey = stampAt(moment.date().startOfDay()).Key();
+        TStamp stamp = stampAt(moment);
+        QCOMPARE(stamp.DayKey(), midnightKey);
+        countChanges(stamp);
+        stamp.TruncateToDay();
+        QCOMPARE(stamp.Key(), midnightKey);
+        QCOMPARE(changes_, 1);
+    }
+
+    void move_data()
+    {
+        // A refused move names its message and keeps the start as the result.
+        QTest::addColumn<QDateTime>("start");
+        QTest::addColumn<int>("unit");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<QDateTime>("result");
+        QTest::addColumn<QString>("message");
+        const QString range = QStringLiteral("Increment out of range");
+        const QString overflow = QStringLiteral("Integer overflow");
+        const QDateTime y2010 = at(2010, 1, 1);
+        const QDateTime lastDay = at(2037, 12, 31, 8);
+        QTest::newRow("a week back over the spring change")
+            << at(2005, 3, 30, 12) << int(TStamp::IncWeeks) << -1 << at(2005, 3, 23, 12) << QString();
+        QTest::newRow("day onto leap day") << at(2000, 2, 28, 9) << int(TStamp::IncDays) << 1
+                                           << at(2000, 2, 29, 9) << QString();
+        QTest::newRow("minute over year end") << at(1999, 12, 31, 23, 59) << int(TStamp::IncMinutes)
+                                              << 1 << at(2000, 1, 1) << QString();
+        QTest::newRow("hours back over month start") << at(1990, 5, 1, 1) << int(TStamp::IncHours)
+                                                     << -2 << at(1990, 4, 30, 23) << QString();
+        QTest::newRow("unknown unit") << y2010 << 5 << 1000 << y2010 << QString();
+        QTest::newRow("set to last second") << y2010 << BySetSeconds << 2145916799
+                                            << at(2037, 12, 31, 23, 59, 59) << QString();
+        QTest::newRow("day past 2037") << lastDay << int(TStamp::IncDays) << 1 << lastDay << range;
+        QTest::newRow("second before 1970") << at(1970, 1, 1) << int(TStamp::IncSeconds) << -1
+                                            << at(1970, 1, 1) << range;
+        QTest::newRow("huge count of weeks") << y2010 << int(TStamp::IncWeeks) << 1000000 << y2010
+                                             << overflow;
+        QTest::newRow("sum overflows") << lastDay << int(TStamp::IncSeconds)
+                                       << std::numeric_limits<qint32>::max() << lastDay << overflow;
+        QTest::newRow("set to 2038") << y2010 << BySetSeconds << 2145916800 << y2010 << range;
+        QTest::newRow("set negative") << y2010 << BySetSeconds << -1 << y2010 << range;
+    }
+    void move()
+    {
+        QFETCH(QDateTime, start);
+        QFETCH(int, unit);
+        QFETCH(int, count);
+        QFETCH(QDateTime, result);
+        QFETCH(QString, message);
+        TStamp stamp = stampAt(start);
+        countChanges(stamp);
+        QCOMPARE(refusal([&] { ::move(stamp, unit, count); }), message);
+        QCOMPARE(stamp.AsDateTime(), result);
+        QCOMPARE(changes_, message.isEmpty() ? 1 : 0);
+    }
+
+    void startsAtClockNow()
+    {
+        TClock::setOverride([] { return QDateTime(QDate(2011, 4, 5), QTime(6, 7, 8, 500)); });
+        TStamp stamp;
+        QCOMPARE(stamp.Key(), QStringLiteral("1301983628"));
+        QCOMPARE(stamp.AsString(), QStringLiteral("06:07:08 05/04/11"));
+    }
+
+    void isToday_data()
+    {
+        // The stamp is always on 15 June 2010.
+        QTest::addColumn<QTime>("stampTime");
+        QTest::addColumn<QDateTime>("clock");
+        QTest::addColumn<bool>("today");
+        QTest::newRow("stamp 23:59, clock 00:00") << QTime(23, 59) << at(2010, 6, 15) << true;
+        QTest::newRow("stamp 00:00, clock 11:59") << QTime(0, 0) << at(2010, 6, 15, 11, 59) << true;
+        QTest::newRow("stamp 00:00, clock 12:00") << QTime(0, 0) << at(2010, 6, 15, 12) << true;
+        QTest::newRow("stamp 11:59, clock 23:59") << QTime(11, 59) << at(2010, 6, 15, 23, 59)
+                                                  << true;
+        QTest::newRow("clock the evening before") << QTime(0, 0) << at(2010, 6, 14, 23, 59)
+                                                  << false;
+        QTest::newRow("clock the midnight after") << QTime(23, 59) << at(2010, 6, 16) << false;
+    }
+    void isToday()
+    {
+        QFETCH(QTime, stampTime);
+        QFETCH(QDateTime, clock);
+        QFETCH(bool, today);
+        const TStamp stamp = stampAt(QDateTime(QDate(2010, 6, 15), stampTime));
+        TClock::setOverride([clock] { return clock; });
+        QCOMPARE(stamp.IsToday(), today);
+    }
+
+    void pictures_data()
+    {
+        QTest::addColumn<QString>("picture");
+        QTest::addColumn<QDateTime>("moment");
+        QTest::addColumn<QString>("text");
+        const QDateTime fri = at(2009, 7, 3, 8, 5, 9);
+        QTest::newRow("default") << "hh:nn:ss dd/mm/yy" << fri << "08:05:09 03/07/09";
+        QTest::newRow("view header") << "dddd, dd mmm, yy" << fri << "Friday, 03 Jul, 09";
+        QTest::newRow("long date") << "dddd, dd mmmm, yyyy" << fri << "Friday, 03 July, 2009";
+        QTest::newRow("report day") << "ddd dd mmmm yyyy" << fri << "Fri 03 July 2009";
+        QTest::newRow("month") << "mmmm yyyy" << fri << "July 2009";
+        QTest::newRow("short day") << "ddd dd" << fri << "Fri 03";
+        QTest::newRow("time") << "hh:nn" << fri << "08:05";
+        QTest::newRow("alarm, day unpadded") << "dddd mmmm d, hh:nn" << fri
+                                             << "Friday July 3, 08:05";
+        QTest::newRow("alarm, day padded") << "dddd mmmm dd, hh:nn" << fri
+                                           << "Friday July 03, 08:05";
+        QTest::newRow("all unpadded") << "d/m/y h:n:s" << fri << "3/7/09 8:5:9";
+        QTest::newRow("upper case, literals") << "[at] DDD Dd/mM/YYYY HH:NN:SS!" << fri
+                                              << "[at] Fri 03/07/2009 08:05:09!";
+        QTest::newRow("runs too long") << "ddddd hhh" << fri << "Friday3 088";
+        QTest::newRow("two-digit year 2000") << "yy dd/mm" << at(2000, 12, 31) << "00 31/12";
+    }
+    void pictures()
+    {
+        QFETCH(QString, picture);
+        QFETCH(QDateTime, moment);
+        QFETCH(QString, text);
+        QCOMPARE(TStamp::FormatDateTime(picture, moment), text);
+        TStamp stamp = stampAt(moment);
+        stamp.Format = picture;
+        QCOMPARE(stamp.AsString(), text);
+    }
+};
+
+QUORLA_TEST_CORE_MAIN(tst_Stamp)
+#include "tst_stamp.moc"
