@@ -40,8 +40,9 @@ public:
     // Positions after the last record of `index`.
     virtual int last(int index) = 0;
 
-    // The number of records and the key length given at creation.
-    virtual int info(qint64& recordCount, int& keyLength) = 0;
+    // The key length given at creation and, when `recordCount` is given, the
+    // number of records (which may cost a pass over the dataset).
+    virtual int info(qint64* recordCount, int& keyLength) = 0;
 
     // Record locks: held by this dataset object, not by the process. Lock fails
     // at once with IsamLocked when another holder (another object, process or

@@ -5,16 +5,22 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
 
-// Bounds of the read-ahead window: scans with an upper bound (a day, a date
-// range) start wide because the caller reads to the end of the bound; open scans
-// (mode 16, a user's alarms) start narrow because callers often stop early.
+// Bounds of the read-ahead window: scans up to a bound (a day, a date range)
+// start wide because the caller reads to the end of the bound; the others (mode
+// 16, a user's alarms) start narrow because callers often stop early. The window
+// doubles while a scan goes on.
 constexpr int BoundedBatchStart = 64;
 constexpr int OpenBatchStart = 4;
 constexpr int BatchMax = 1024;
+// Rows read beyond the match of a look-up by a secondary index, learnt from the
+// scans that followed earlier look-ups in that index, within these bounds.
+constexpr int LookaheadMin = 2;
+constexpr int LookaheadMax = 128;
 
 void bindBytes(sqlite3_stmt* st, int column, const QByteArray& bytes, bool asText)
 {
@@ -66,6 +72,15 @@ public:
 private:
     sqlite3_stmt* st_;
 };
+
+// Copies bytes into `target`, reusing its storage: scans set the position and
+// the found key once per record.
+void assignBytes(QByteArray& target, const char* data, qsizetype size)
+{
+    target.resize(size);
+    if (size > 0)
+        std::memcpy(target.data(), data, std::size_t(size));
+}
 
 bool conditionHolds(int mode, const QByteArray& value, const QByteArray& key)
 {
@@ -130,10 +145,12 @@ bool SqliteIsamDataset::validKey(const QByteArray& key, qint64* number) const
 
 void SqliteIsamDataset::dropBatch()
 {
-    batch_.clear();
+    rows_.clear();
+    arena_.clear();
     batchNext_ = 0;
     batchValid_ = false;
     batchDone_ = false;
+    batchBounded_ = false;
 }
 
 void SqliteIsamDataset::setPosition(int index, QByteArray value, QByteArray key)
@@ -161,7 +178,7 @@ sqlite3_stmt* SqliteIsamDataset::statement(Statement which, int index, int& code
     case StmtEqual:
         sql = index == 0 ? "SELECT pk, data FROM records WHERE pk = ?1"
                          : "SELECT pk, data" + valueColumn + " FROM records WHERE " + col + " >= ?1 ORDER BY " + col
-                + ", pk LIMIT 1";
+                + ", pk LIMIT ?2";
         break;
     case StmtNext:
     case StmtNextBelow:
@@ -242,30 +259,38 @@ int SqliteIsamDataset::get(int index, int mode, const QByteArray& key, QByteArra
     if (afterLast_)
         return IsamNotFound;
 
-    const bool batchFits = batchValid_ && batchIndex_ == index && batchMode_ == mode && batchKey_ == key;
-    if (!batchFits || batchNext_ >= batch_.size()) {
-        if (batchFits && batchDone_)
+    if (!batchValid_ || batchNext_ >= rows_.size()) {
+        // The rows read ahead are used up. When they were all the rows up to
+        // the end of the index, or up to this very scan's bound, the scan ends.
+        const bool sameScan = batchMode_ == mode && batchKey_ == key;
+        if (batchValid_ && batchDone_ && (!batchBounded_ || sameScan))
             return IsamNotFound;
         const int code = fetchBatch(index, mode, key);
         if (code != IsamOk)
             return code;
-        if (batch_.empty())
+        if (rows_.empty())
             return IsamNotFound;
     }
 
-    const Row& row = batch_[batchNext_];
-    if (!conditionHolds(mode, row.value, key))
+    // The batch holds the records that follow the position in index order, so
+    // its next row is the next record whatever condition it was read for.
+    const Row& row = rows_[batchNext_];
+    const QByteArray value = QByteArray::fromRawData(arena_.data() + row.valueOffset, row.valueLength);
+    if (!conditionHolds(mode, value, key))
         return IsamNotFound;
-    std::memcpy(record.data(), row.data.constData(), record.size());
-    foundKey = row.key;
-    setPosition(index, row.value, row.key);
+    std::memcpy(record.data(), arena_.data() + row.dataOffset, record.size());
+    assignBytes(foundKey, arena_.data() + row.keyOffset, row.keyLength);
+    assignBytes(posValue_, value.constData(), value.size());
+    assignBytes(posKey_, arena_.data() + row.keyOffset, row.keyLength);
+    posIndex_ = index;
+    afterLast_ = false;
     ++batchNext_;
+    ++readSinceEqual_;
     return IsamOk;
 }
 
 int SqliteIsamDataset::fetchBatch(int index, int mode, const QByteArray& key)
 {
-    const bool continuing = batchValid_ && batchIndex_ == index && batchMode_ == mode && batchKey_ == key;
     QByteArray bound;
     Statement which = StmtNext;
     if (mode == IsamReadBelow) {
@@ -279,8 +304,9 @@ int SqliteIsamDataset::fetchBatch(int index, int mode, const QByteArray& key)
         if (!bound.isEmpty())
             which = StmtNextBelow;
     }
-    const bool bounded = which != StmtNext;
-    const int size = continuing ? std::min(batchSize_ * 2, BatchMax) : (bounded ? BoundedBatchStart : OpenBatchStart);
+    const bool wide = mode == IsamReadBelow || mode == IsamReadAtMost;
+    const bool continuing = batchValid_ && batchIndex_ == index;
+    const int size = continuing ? std::min(batchSize_ * 2, BatchMax) : (wide ? BoundedBatchStart : OpenBatchStart);
 
     dropBatch();
     int code = IsamOk;
@@ -288,36 +314,61 @@ int SqliteIsamDataset::fetchBatch(int index, int mode, const QByteArray& key)
     if (!st)
         return code;
     StatementGuard guard(st);
-    const bool text = index == 0;
     if (index != 0)
         bindBytes(st, 1, posValue_, false);
     bindBytes(st, 2, posKey_, true);
-    if (bounded)
-        bindBytes(st, 3, bound, text);
+    if (which != StmtNext)
+        bindBytes(st, 3, bound, index == 0);
     sqlite3_bind_int(st, 4, size);
 
-    int rc;
-    while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
-        Row row;
-        row.key = columnBytes(st, 0);
-        row.data = columnBytes(st, 1);
-        row.value = index == 0 ? row.key : columnBytes(st, 2);
-        if (std::size_t(row.data.size()) != format_.recordSize()) {
-            batch_.clear();
-            return IsamCorrupt;
-        }
-        batch_.push_back(std::move(row));
-    }
-    if (rc != SQLITE_DONE) {
-        batch_.clear();
-        return SqliteIsamEngine::codeFor(rc);
-    }
+    code = readRows(st, index);
+    if (code != IsamOk)
+        return code;
     batchValid_ = true;
-    batchDone_ = int(batch_.size()) < size;
+    batchDone_ = int(rows_.size()) < size;
+    batchBounded_ = which != StmtNext;
     batchIndex_ = index;
     batchMode_ = mode;
     batchKey_ = key;
     batchSize_ = size;
+    return IsamOk;
+}
+
+int SqliteIsamDataset::readRows(sqlite3_stmt* st, int index)
+{
+    int rc;
+    while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+        const int keyLength = sqlite3_column_bytes(st, 0);
+        const char* keyData = static_cast<const char*>(sqlite3_column_blob(st, 0));
+        const int dataLength = sqlite3_column_bytes(st, 1);
+        const char* data = static_cast<const char*>(sqlite3_column_blob(st, 1));
+        if (std::size_t(dataLength) != format_.recordSize() || !data || !keyData) {
+            rows_.clear();
+            return IsamCorrupt;
+        }
+        Row row;
+        row.keyOffset = arena_.size();
+        row.keyLength = keyLength;
+        arena_.insert(arena_.end(), keyData, keyData + keyLength);
+        row.dataOffset = arena_.size();
+        arena_.insert(arena_.end(), data, data + dataLength);
+        if (index == 0) {
+            row.valueOffset = row.keyOffset;
+            row.valueLength = row.keyLength;
+        } else {
+            const int valueLength = sqlite3_column_bytes(st, 2);
+            const char* value = static_cast<const char*>(sqlite3_column_blob(st, 2));
+            row.valueOffset = arena_.size();
+            row.valueLength = valueLength;
+            if (value)
+                arena_.insert(arena_.end(), value, value + valueLength);
+        }
+        rows_.push_back(row);
+    }
+    if (rc != SQLITE_DONE) {
+        rows_.clear();
+        return SqliteIsamEngine::codeFor(rc);
+    }
     return IsamOk;
 }
 
@@ -330,25 +381,49 @@ int SqliteIsamDataset::readEqual(int index, const QByteArray& key, QByteArray& f
         return code;
     StatementGuard guard(st);
     bindBytes(st, 1, key, index == 0);
-    const int rc = sqlite3_step(st);
-    if (rc == SQLITE_ROW) {
-        const QByteArray value = index == 0 ? columnBytes(st, 0) : columnBytes(st, 2);
-        if (value == key) {
-            const QByteArray data = columnBytes(st, 1);
-            if (std::size_t(data.size()) != format_.recordSize())
-                return IsamCorrupt;
-            std::memcpy(record.data(), data.constData(), record.size());
-            foundKey = columnBytes(st, 0);
-            setPosition(index, value, foundKey);
-            return IsamOk;
-        }
-    } else if (rc != SQLITE_DONE) {
-        return SqliteIsamEngine::codeFor(rc);
+    // Secondary look-ups usually start a scan (a day, a user's alarms): read
+    // ahead as far as the last such scan went, and keep the rows beyond the
+    // match as the start of the scan's batch.
+    // Long scans raise it at once, short ones lower it slowly, so that days of
+    // varying length mostly fit.
+    if (equalIndex_ > 0) {
+        int& ahead = lookahead_[equalIndex_];
+        ahead = std::clamp(std::max(readSinceEqual_ + 1, ahead * 3 / 4), LookaheadMin, LookaheadMax);
     }
-    // Not there: stand where the key would be, so that the next scan read
-    // returns the first record whose index value is greater.
-    setPosition(index, key, {});
-    return IsamNotFound;
+    equalIndex_ = index;
+    readSinceEqual_ = 0;
+    const int lookahead = lookahead_.count(index) ? lookahead_[index] : LookaheadMin;
+    if (index != 0)
+        sqlite3_bind_int(st, 2, 1 + lookahead);
+    code = readRows(st, index);
+    if (code != IsamOk)
+        return code;
+
+    const bool found = !rows_.empty()
+        && QByteArray::fromRawData(arena_.data() + rows_[0].valueOffset, rows_[0].valueLength) == key;
+    if (found) {
+        const Row& row = rows_[0];
+        std::memcpy(record.data(), arena_.data() + row.dataOffset, record.size());
+        foundKey = QByteArray(arena_.data() + row.keyOffset, row.keyLength);
+        setPosition(index, key, foundKey);
+        batchNext_ = 1;
+    } else {
+        // Not there: stand where the key would be, so that the next scan read
+        // returns the first record whose index value is greater.
+        setPosition(index, key, {});
+    }
+    if (index != 0) {
+        batchValid_ = true;
+        batchDone_ = int(rows_.size()) < 1 + lookahead;
+        batchBounded_ = false;
+        batchIndex_ = index;
+        batchMode_ = IsamReadNext;
+        batchKey_.clear();
+        batchSize_ = lookahead;
+    } else {
+        dropBatch();
+    }
+    return found ? int(IsamOk) : int(IsamNotFound);
 }
 
 int SqliteIsamDataset::readPrevKey(int index, QByteArray& foundKey)
@@ -469,10 +544,13 @@ int SqliteIsamDataset::remove(const QByteArray& key)
     return changes == 0 ? int(IsamNotFound) : int(IsamOk);
 }
 
-int SqliteIsamDataset::info(qint64& recordCount, int& keyLength)
+int SqliteIsamDataset::info(qint64* recordCount, int& keyLength)
 {
     if (!db_)
         return IsamNotOpen;
+    keyLength = keyLength_;
+    if (!recordCount)
+        return IsamOk;
     int code = IsamOk;
     sqlite3_stmt* st = statement(StmtCount, 0, code);
     if (!st)
@@ -481,8 +559,7 @@ int SqliteIsamDataset::info(qint64& recordCount, int& keyLength)
     const int rc = sqlite3_step(st);
     if (rc != SQLITE_ROW)
         return SqliteIsamEngine::codeFor(rc);
-    recordCount = sqlite3_column_int64(st, 0);
-    keyLength = keyLength_;
+    *recordCount = sqlite3_column_int64(st, 0);
     return IsamOk;
 }
 

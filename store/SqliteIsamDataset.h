@@ -31,16 +31,19 @@ public:
     int remove(const QByteArray& key) override;
     int first(int index) override;
     int last(int index) override;
-    int info(qint64& recordCount, int& keyLength) override;
+    int info(qint64* recordCount, int& keyLength) override;
     int lock(const QByteArray& key) override;
     int unlock(const QByteArray& key) override;
     int close() override;
 
 private:
+    // A row read ahead; its bytes live in arena_.
     struct Row {
-        QByteArray key;
-        QByteArray value;
-        QByteArray data;
+        std::size_t keyOffset = 0;
+        int keyLength = 0;
+        std::size_t valueOffset = 0;
+        int valueLength = 0;
+        std::size_t dataOffset = 0;
     };
     enum Statement {
         StmtEqual,
@@ -59,6 +62,7 @@ private:
     int readEqual(int index, const QByteArray& key, QByteArray& foundKey, std::span<char> record);
     int readPrevKey(int index, QByteArray& foundKey);
     int fetchBatch(int index, int mode, const QByteArray& key);
+    int readRows(sqlite3_stmt* st, int index);
     int write(Statement which, const QByteArray& key, std::span<const char> record, int& changes);
     bool validKey(const QByteArray& key, qint64* number = nullptr) const;
     bool validIndex(int index) const;
@@ -79,14 +83,24 @@ private:
     QByteArray posKey_;
     bool afterLast_ = false;
 
-    // Rows read ahead for the scan that is running; valid for one index, mode
-    // and key. batchDone_: the statement returned every row it could.
-    std::vector<Row> batch_;
+    // Rows read ahead: the records that followed the position in one index when
+    // they were read. batchDone_: the statement returned every row up to the end
+    // of the index or, when batchBounded_, up to the bound of the scan it was
+    // read for (batchMode_, batchKey_).
+    std::vector<Row> rows_;
+    std::vector<char> arena_;
     std::size_t batchNext_ = 0;
     bool batchValid_ = false;
     bool batchDone_ = false;
+    bool batchBounded_ = false;
     int batchIndex_ = 0;
     int batchMode_ = 0;
     QByteArray batchKey_;
     int batchSize_ = 0;
+
+    // Read-ahead of secondary look-ups, learnt per index from the scans that
+    // followed them.
+    std::map<int, int> lookahead_;
+    int equalIndex_ = 0;
+    int readSinceEqual_ = 0;
 };

@@ -18,6 +18,16 @@ QByteArray keyBytes(const QString& key)
     return key.toUtf8();
 }
 
+// Sets `target` to the Latin-1 text of `bytes` (keys are digits), reusing its
+// storage: a scan sets CurrentKey once per record.
+void assignKey(QString& target, const QByteArray& bytes)
+{
+    target.resize(bytes.size());
+    QChar* out = target.data();
+    for (qsizetype i = 0; i < bytes.size(); ++i)
+        out[i] = QLatin1Char(bytes[i]);
+}
+
 } // namespace
 
 TXIsamFile::TXIsamFile(const QString& /*libraryFolder*/) {}
@@ -97,9 +107,14 @@ bool TXIsamFile::Get(std::span<char> record, qint16 index, const QString& key, q
 {
     if (refuseUnlessOpen())
         return false;
-    QByteArray found;
-    const bool ok = setResult(dataset_->get(index, mode + 0x1002, keyBytes(key), found, record));
-    currentKey_ = QString::fromUtf8(found);
+    // A scan passes the same key on every read: convert it once.
+    if (key != scanKey_) {
+        scanKey_ = key;
+        scanKeyBytes_ = keyBytes(key);
+    }
+    found_.clear();
+    const bool ok = setResult(dataset_->get(index, mode + 0x1002, scanKeyBytes_, found_, record));
+    assignKey(currentKey_, found_);
     return ok;
 }
 
@@ -107,9 +122,9 @@ bool TXIsamFile::GetEqual(std::span<char> record, qint16 index, const QString& k
 {
     if (refuseUnlessOpen())
         return false;
-    QByteArray found;
-    const bool ok = setResult(dataset_->get(index, IsamReadEqual, keyBytes(key), found, record));
-    currentKey_ = QString::fromUtf8(found);
+    found_.clear();
+    const bool ok = setResult(dataset_->get(index, IsamReadEqual, keyBytes(key), found_, record));
+    assignKey(currentKey_, found_);
     return ok;
 }
 
@@ -147,7 +162,7 @@ qint32 TXIsamFile::RecordCount()
         return -1;
     qint64 count = 0;
     int keyLength = 0;
-    if (!setResult(dataset_->info(count, keyLength)))
+    if (!setResult(dataset_->info(&count, keyLength)))
         return -1;
     return qint32(qMin<qint64>(count, std::numeric_limits<qint32>::max()));
 }
@@ -156,9 +171,8 @@ qint32 TXIsamFile::KeyLength()
 {
     if (refuseUnlessOpen())
         return -1;
-    qint64 count = 0;
     int keyLength = 0;
-    if (!setResult(dataset_->info(count, keyLength)))
+    if (!setResult(dataset_->info(nullptr, keyLength)))
         return -1;
     return keyLength;
 }

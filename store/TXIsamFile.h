@@ -93,4 +93,8 @@ private:
     QString fileName_;
     QString currentKey_;
     qint16 lastError_ = 0;
+    // Scratch for reads, kept to spare an allocation per record of a scan.
+    QString scanKey_;
+    QByteArray scanKeyBytes_;
+    QByteArray found_;
 };

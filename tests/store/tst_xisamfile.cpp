@@ -137,6 +137,7 @@ private slots:
     void positioning();
     void alarmPollPattern();
     void writesDuringScan();
+    void longScansCrossReadAhead();
     void insertOnlyAdds();
     void keysAreChecked_data();
     void keysAreChecked();
@@ -393,6 +394,37 @@ void tst_XIsamFile::writesDuringScan()
     QCOMPARE(seen.size(), 20);
     QCOMPARE(QSet<QString>(seen.begin(), seen.end()).size(), 20);
     QVERIFY(f.GetEqual(a, 3, QStringLiteral("0000000077")));
+}
+
+// Scans far longer than any read-ahead batch, after look-ups that taught the
+// dataset short and long scans, still return every record once and in order.
+void tst_XIsamFile::longScansCrossReadAhead()
+{
+    TXIsamFile f;
+    newDataset(f);
+    const qint64 day = 86400 * 100;
+    for (int i = 0; i < 700; ++i)
+        QVERIFY(f.Insert(makeAlarm("0000000001", key(day + (i * 7919) % 86400).toLatin1())));
+    QVERIFY(f.Insert(makeAlarm("0000000001", key(day + 86400).toLatin1())));
+    QVERIFY(f.Insert(makeAlarm("0000000001", key(day - 1).toLatin1())));
+
+    Alarm a{};
+    for (int round = 0; round < 3; ++round) {
+        // A short scan first, then the whole day.
+        QVERIFY(!f.GetEqual(a, 2, key(day + 86399)));
+        QVERIFY(f.Get(a, 2, key(day + 86400), 1024));
+        QVERIFY(!f.Get(a, 2, key(day + 86400), 256));
+
+        f.GetEqual(a, 2, key(day));
+        int count = 1;
+        QByteArray previous = textAt(a, 4);
+        while (f.Get(a, 2, key(day + 86400), 256)) {
+            QVERIFY(textAt(a, 4) >= previous);
+            previous = textAt(a, 4);
+            ++count;
+        }
+        QCOMPARE(count, 700);
+    }
 }
 
 void tst_XIsamFile::insertOnlyAdds()

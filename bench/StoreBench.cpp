@@ -1,0 +1,261 @@
+#include "StoreBench.h"
+
+#include "AlarmRecord.h"
+#include "BenchFigures.h"
+#include "DayEntryRecord.h"
+#include "IsamFormat.h"
+#include "TXIsamFile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+
+#include <sqlite3.h>
+
+#include <cstdio>
+
+namespace {
+
+constexpr qint64 Day = 86400;
+constexpr qint64 FirstDay = 1577836800;  // 2020-01-01
+constexpr int Days = 5 * 365;
+constexpr int Users = 30;
+
+QString key(qint64 n)
+{
+    return QStringLiteral("%1").arg(n, 10, 10, QLatin1Char('0'));
+}
+
+void check(bool ok, const char* what)
+{
+    if (!ok) {
+        std::fprintf(stderr, "benchmark set-up failed: %s\n", what);
+        std::exit(1);
+    }
+}
+
+// Fills a new dataset in one transaction straight through SQLite: loading
+// 100,000 records one synchronous transaction at a time would take minutes and
+// measure nothing we use. The rows are exactly what the engine writes.
+template <typename Record>
+void bulkLoad(const QString& path, int count, const std::function<void(int, Record&)>& make)
+{
+    TXIsamFile f;
+    check(f.CreateDataset(path, 10, QString(Record::Format)), "create");
+    TIsamFormat format;
+    format.parse(QString(Record::Format));
+    sqlite3* db = nullptr;
+    check(sqlite3_open(QFile::encodeName(path).constData(), &db) == SQLITE_OK, "open");
+    QByteArray sql = "INSERT INTO records (pk, data";
+    QByteArray values = "?1, ?2";
+    int n = 3;
+    for (int ix : format.indexes()) {
+        sql += ", ix" + QByteArray::number(ix);
+        values += ", ?" + QByteArray::number(n++);
+    }
+    sql += ") VALUES (" + values + ")";
+    sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
+    sqlite3_stmt* st = nullptr;
+    check(sqlite3_prepare_v2(db, sql.constData(), -1, &st, nullptr) == SQLITE_OK, "prepare");
+    Record r;
+    for (int i = 0; i < count; ++i) {
+        r.clear();
+        make(i, r);
+        const QByteArray pk = key(i + 1).toLatin1();
+        sqlite3_bind_text(st, 1, pk.constData(), int(pk.size()), SQLITE_TRANSIENT);
+        sqlite3_bind_blob(st, 2, r.bytes().data(), int(r.bytes().size()), SQLITE_TRANSIENT);
+        int c = 3;
+        for (int ix : format.indexes()) {
+            const QByteArray v = format.indexValue(ix, r.bytes().data());
+            sqlite3_bind_blob(st, c++, v.isEmpty() ? "" : v.constData(), int(v.size()), SQLITE_TRANSIENT);
+        }
+        check(sqlite3_step(st) == SQLITE_DONE, "insert");
+        sqlite3_reset(st);
+    }
+    sqlite3_finalize(st);
+    check(sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK, "commit");
+    sqlite3_close(db);
+}
+
+// The hand-written baseline: the statements one would write for each task.
+class RawStore
+{
+public:
+    explicit RawStore(const QString& dayPath, const QString& alarmPath)
+    {
+        sqlite3_open(QFile::encodeName(dayPath).constData(), &days_);
+        sqlite3_open(QFile::encodeName(alarmPath).constData(), &alarms_);
+        sqlite3_prepare_v2(days_, "SELECT pk, data FROM records WHERE ix3 >= ?1 AND ix3 < ?2 ORDER BY ix3, pk", -1,
+                           &day_, nullptr);
+        sqlite3_prepare_v2(days_, "SELECT pk, data FROM records ORDER BY pk", -1, &scan_, nullptr);
+        sqlite3_prepare_v2(alarms_, "SELECT pk, data FROM records WHERE ix5 > ?1 AND ix5 < ?2 ORDER BY ix5, pk LIMIT 1",
+                           -1, &poll_, nullptr);
+        sqlite3_prepare_v2(days_, "SELECT max(pk) FROM records", -1, &maxKey_, nullptr);
+        sqlite3_prepare_v2(days_, "INSERT INTO records (pk, data, ix3) VALUES (?1, ?2, ?3)", -1, &insert_, nullptr);
+    }
+    ~RawStore()
+    {
+        for (sqlite3_stmt* st : {day_, scan_, poll_, maxKey_, insert_})
+            sqlite3_finalize(st);
+        sqlite3_close(days_);
+        sqlite3_close(alarms_);
+    }
+
+    int readDay(qint64 dayStart, DayEntryRecord& r)
+    {
+        const QByteArray from = key(dayStart).toLatin1(), to = key(dayStart + Day).toLatin1();
+        sqlite3_bind_blob(day_, 1, from.constData(), int(from.size()), SQLITE_TRANSIENT);
+        sqlite3_bind_blob(day_, 2, to.constData(), int(to.size()), SQLITE_TRANSIENT);
+        int n = 0;
+        while (sqlite3_step(day_) == SQLITE_ROW) {
+            std::memcpy(r.bytes().data(), sqlite3_column_blob(day_, 1), r.bytes().size());
+            ++n;
+        }
+        sqlite3_reset(day_);
+        return n;
+    }
+
+    bool poll(int user, AlarmRecord& r)
+    {
+        const QByteArray from = key(user).toLatin1(), to = key(user + 1).toLatin1();
+        sqlite3_bind_blob(poll_, 1, from.constData(), int(from.size()), SQLITE_TRANSIENT);
+        sqlite3_bind_blob(poll_, 2, to.constData(), int(to.size()), SQLITE_TRANSIENT);
+        const bool found = sqlite3_step(poll_) == SQLITE_ROW;
+        if (found)
+            std::memcpy(r.bytes().data(), sqlite3_column_blob(poll_, 1), r.bytes().size());
+        sqlite3_reset(poll_);
+        return found;
+    }
+
+    int scanAll(DayEntryRecord& r)
+    {
+        int n = 0;
+        while (sqlite3_step(scan_) == SQLITE_ROW) {
+            std::memcpy(r.bytes().data(), sqlite3_column_blob(scan_, 1), r.bytes().size());
+            ++n;
+        }
+        sqlite3_reset(scan_);
+        return n;
+    }
+
+    qint64 maxKey()
+    {
+        sqlite3_step(maxKey_);
+        const qint64 largest = sqlite3_column_int64(maxKey_, 0);
+        sqlite3_reset(maxKey_);
+        return largest;
+    }
+
+    void insert(const DayEntryRecord& r)
+    {
+        sqlite3_exec(days_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+        sqlite3_step(maxKey_);
+        const qint64 next = sqlite3_column_int64(maxKey_, 0) + 1;
+        sqlite3_reset(maxKey_);
+        const QByteArray pk = key(next).toLatin1();
+        const QByteArray start = r.StartTime().toLatin1();
+        sqlite3_bind_text(insert_, 1, pk.constData(), int(pk.size()), SQLITE_TRANSIENT);
+        sqlite3_bind_blob(insert_, 2, r.bytes().data(), int(r.bytes().size()), SQLITE_TRANSIENT);
+        sqlite3_bind_blob(insert_, 3, start.constData(), int(start.size()), SQLITE_TRANSIENT);
+        sqlite3_step(insert_);
+        sqlite3_reset(insert_);
+        sqlite3_exec(days_, "COMMIT", nullptr, nullptr, nullptr);
+    }
+
+private:
+    sqlite3* days_ = nullptr;
+    sqlite3* alarms_ = nullptr;
+    sqlite3_stmt* day_ = nullptr;
+    sqlite3_stmt* scan_ = nullptr;
+    sqlite3_stmt* poll_ = nullptr;
+    sqlite3_stmt* maxKey_ = nullptr;
+    sqlite3_stmt* insert_ = nullptr;
+};
+
+int readDay(TXIsamFile& f, qint64 dayStart, DayEntryRecord& r)
+{
+    int n = 0;
+    if (f.GetEqual(r.bytes(), 3, key(dayStart)))
+        ++n;
+    const QString end = key(dayStart + Day);
+    while (f.Get(r.bytes(), 3, end, TXIsamFile::ScanBelow))
+        ++n;
+    return n;
+}
+
+void runFor(int entries, const QString& folder)
+{
+    const QString dayPath = folder + QStringLiteral("/days%1.Ism").arg(entries);
+    const QString alarmPath = folder + QStringLiteral("/alarms%1.Ism").arg(entries);
+    QRandomGenerator rng(entries);
+    bulkLoad<DayEntryRecord>(dayPath, entries, [&](int, DayEntryRecord& r) {
+        r.initialise();
+        const qint64 day = FirstDay + Day * rng.bounded(Days);
+        const bool untimed = rng.bounded(5) == 0;
+        r.setFlags(untimed ? DayEntryRecord::UnTimed : 0);
+        r.setStartTime(key(untimed ? day : day + 60 * rng.bounded(24 * 60)));
+        r.setOwnerKey(key(1 + rng.bounded(Users)));
+        r.setDescription(QStringLiteral("Meeting about the quarterly figures with the team"));
+        for (int a = 0; a < 5; ++a)
+            r.setAssignee(a, key(1 + rng.bounded(Users)));
+    });
+    bulkLoad<AlarmRecord>(alarmPath, 20000, [&](int i, AlarmRecord& r) {
+        r.setFlags(AlarmRecord::AlarmWanted);
+        r.setAlarmTime(key(FirstDay + rng.bounded(Days * Day)));
+        r.setDayEntryKey(key(1 + i % entries));
+        r.setUserKey(key(1 + rng.bounded(Users)));
+        r.rebuildUserAlarmKey();
+    });
+
+    TXIsamFile days, alarms;
+    check(days.Open(dayPath, 3) && alarms.Open(alarmPath, 3), "open");
+    RawStore raw(dayPath, alarmPath);
+    DayEntryRecord entry;
+    AlarmRecord alarm;
+
+    std::printf("%d day entries, 20000 alarms\n", entries);
+    int dayIndex = 0;
+    const auto nextDay = [&] { return FirstDay + Day * ((dayIndex = (dayIndex * 7 + 13) % Days)); };
+    printRatio("one day (look-up, then mode 256)", opsPerSecond([&] { readDay(days, nextDay(), entry); }),
+               opsPerSecond([&] { raw.readDay(nextDay(), entry); }));
+    printRatio("one week (seven days)", opsPerSecond([&] {
+                   const qint64 monday = nextDay();
+                   for (int d = 0; d < 7; ++d)
+                       readDay(days, monday + d * Day, entry);
+               }),
+               opsPerSecond([&] {
+                   const qint64 monday = nextDay();
+                   for (int d = 0; d < 7; ++d)
+                       raw.readDay(monday + d * Day, entry);
+               }));
+    int user = 0;
+    printRatio("alarm poll (look-up, then mode 64)", opsPerSecond([&] {
+                   const QString u = key(1 + (user++ % Users));
+                   alarms.GetEqual(alarm.bytes(), 5, u);
+                   alarms.Get(alarm.bytes(), 5, u, TXIsamFile::ScanPrefix);
+               }),
+               opsPerSecond([&] { raw.poll(1 + (user++ % Users), alarm); }));
+    printRatio("full scan (mode 16), per record", opsPerSecond([&] {
+                   days.Rewind(0);
+                   while (days.Get(entry.bytes(), 0, QString(), TXIsamFile::ScanNext)) {
+                   }
+               }, 1000, 2) * entries,
+               opsPerSecond([&] { raw.scanAll(entry); }, 1000, 2) * entries);
+    entry.initialise();
+    entry.setStartTime(key(FirstDay));
+    printRatio("insert with NextKey (synchronous)", opsPerSecond([&] { check(days.Insert(entry.bytes()), "insert"); }, 1000),
+               opsPerSecond([&] { raw.insert(entry); }, 1000));
+    printRatio("NextKey alone", opsPerSecond([&] { days.NextKey(); }),
+               opsPerSecond([&] { raw.maxKey(); }));
+}
+
+} // namespace
+
+void runStoreBench()
+{
+    QTemporaryDir dir;
+    std::printf("Dataset engine (ours) against hand-written SQLite statements on the same files\n");
+    for (int entries : {10000, 100000})
+        runFor(entries, dir.path());
+}
