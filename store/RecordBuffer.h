@@ -1,0 +1,118 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QtGlobal>
+
+#include <algorithm>
+#include <array>
+#include <cstddef>
+#include <span>
+
+// A fixed-layout record of N bytes, the unit a dataset stores and exchanges.
+// The buffer is zero-filled when it is created and by clear(), so that bytes no
+// field has set are always zero and two workstations writing the same values
+// produce the same bytes.
+//
+// The record classes derive from it and give each field a getter and a setter
+// built on the protected helpers below:
+// - texts sit in a fixed field of `width` bytes as UTF-8 followed by a NUL, so a
+//   field holds at most width-1 bytes of text;
+// - integers are little-endian on every host, signed, 32 or 16 bits wide.
+// A field that does not lie inside the buffer is a programming error: it
+// asserts, and in a release build reads as empty/zero and is not written.
+template <std::size_t N>
+class TRecordBuffer
+{
+public:
+    static constexpr std::size_t Size = N;
+
+    void clear() { data_.fill(0); }
+
+    std::span<char> bytes() { return data_; }
+    std::span<const char> bytes() const { return data_; }
+
+    bool operator==(const TRecordBuffer&) const = default;
+
+protected:
+    // The text of a field: its bytes up to the first NUL, or all `width` bytes
+    // when there is none, decoded as UTF-8. Bytes that are not valid UTF-8 come
+    // out as replacement characters.
+    QString text(std::size_t offset, std::size_t width) const
+    {
+        if (!fits(offset, width))
+            return {};
+        const auto field = std::span(data_).subspan(offset, width);
+        const auto end = std::find(field.begin(), field.end(), '\0');
+        return QString::fromUtf8(field.data(), end - field.begin());
+    }
+
+    // Writes a text into a field and zeroes the rest of it. A text longer than
+    // width-1 bytes of UTF-8 is cut before the first character that does not fit
+    // whole, so the NUL always fits and no character is left half written.
+    void setText(std::size_t offset, std::size_t width, const QString& value)
+    {
+        if (!fits(offset, width) || width == 0)
+            return;
+        const QByteArray utf8 = value.toUtf8();
+        qsizetype length = std::min(utf8.size(), static_cast<qsizetype>(width - 1));
+        // Step back over the continuation bytes (10xxxxxx) of a character that
+        // straddles the cut, to the byte that starts it.
+        if (length < utf8.size()) {
+            while (length > 0 && (static_cast<unsigned char>(utf8[length]) & 0xC0) == 0x80)
+                --length;
+        }
+        const auto field = std::span(data_).subspan(offset, width);
+        std::fill(field.begin(), field.end(), '\0');
+        std::copy_n(utf8.cbegin(), length, field.begin());
+    }
+
+    qint32 int32(std::size_t offset) const
+    {
+        return static_cast<qint32>(unsignedAt(offset, 4));
+    }
+
+    void setInt32(std::size_t offset, qint32 value)
+    {
+        setUnsignedAt(offset, 4, static_cast<quint32>(value));
+    }
+
+    qint16 int16(std::size_t offset) const
+    {
+        return static_cast<qint16>(static_cast<quint16>(unsignedAt(offset, 2)));
+    }
+
+    void setInt16(std::size_t offset, qint16 value)
+    {
+        setUnsignedAt(offset, 2, static_cast<quint16>(value));
+    }
+
+private:
+    static bool fits(std::size_t offset, std::size_t width)
+    {
+        const bool inside = offset <= N && width <= N - offset;
+        Q_ASSERT_X(inside, "TRecordBuffer", "field lies outside the record");
+        return inside;
+    }
+
+    // Little-endian: byte i carries bits 8i..8i+7, whatever the host's order.
+    quint32 unsignedAt(std::size_t offset, std::size_t width) const
+    {
+        if (!fits(offset, width))
+            return 0;
+        quint32 value = 0;
+        for (std::size_t i = 0; i < width; ++i)
+            value |= quint32(static_cast<unsigned char>(data_[offset + i])) << (8 * i);
+        return value;
+    }
+
+    void setUnsignedAt(std::size_t offset, std::size_t width, quint32 value)
+    {
+        if (!fits(offset, width))
+            return;
+        for (std::size_t i = 0; i < width; ++i)
+            data_[offset + i] = static_cast<char>((value >> (8 * i)) & 0xFF);
+    }
+
+    std::array<char, N> data_{};
+};
