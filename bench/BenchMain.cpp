@@ -2,6 +2,7 @@
 // beside a baseline measured in the same run. Build with the release preset and
 // run build/release/bench/quorla_bench.
 
+#include "CacheBench.h"
 #include "StoreBench.h"
 
 #include <QCoreApplication>
@@ -10,5 +11,6 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     runStoreBench();
+    runCacheBench();
     return 0;
 }

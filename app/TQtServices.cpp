@@ -1,0 +1,140 @@
+#include "TQtServices.h"
+
+#include <QPushButton>
+#include <QApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QGuiApplication>
+#include <QMessageBox>
+#include <QScreen>
+#include <QThread>
+
+namespace {
+
+QMessageBox::Icon iconFor(TServices::MessageKind kind)
+{
+    switch (kind) {
+    case TServices::MessageKind::Information:
+        return QMessageBox::Information;
+    case TServices::MessageKind::Warning:
+        return QMessageBox::Warning;
+    case TServices::MessageKind::Error:
+        return QMessageBox::Critical;
+    case TServices::MessageKind::Confirmation:
+        return QMessageBox::Question;
+    }
+    return QMessageBox::NoIcon;
+}
+
+void addButton(QMessageBox& box, QMessageBox::StandardButton which, const QString& caption)
+{
+    box.addButton(which)->setText(caption);
+}
+
+} // namespace
+
+TServices::MessageAnswer TQtServices::message(MessageKind kind, MessageButtons buttons, const QString& text)
+{
+    // Messages break their lines with a lone carriage return, which a label
+    // would not show as a break.
+    QString shown = text;
+    shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+
+    QMessageBox box(iconFor(kind), messageTitle(kind), shown, QMessageBox::NoButton, QApplication::activeWindow());
+    box.setTextFormat(Qt::PlainText);
+    switch (buttons) {
+    case MessageButtons::Ok:
+        addButton(box, QMessageBox::Ok, QStringLiteral("OK"));
+        box.setEscapeButton(QMessageBox::Ok);
+        break;
+    case MessageButtons::YesNo:
+        addButton(box, QMessageBox::Yes, QStringLiteral("&Yes"));
+        addButton(box, QMessageBox::No, QStringLiteral("&No"));
+        box.setDefaultButton(QMessageBox::Yes);
+        box.setEscapeButton(QMessageBox::No);
+        break;
+    case MessageButtons::OkCancel:
+        addButton(box, QMessageBox::Ok, QStringLiteral("OK"));
+        addButton(box, QMessageBox::Cancel, QStringLiteral("Cancel"));
+        box.setDefaultButton(QMessageBox::Ok);
+        box.setEscapeButton(QMessageBox::Cancel);
+        break;
+    }
+
+    switch (box.exec()) {
+    case QMessageBox::Ok:
+        return MessageAnswer::Ok;
+    case QMessageBox::Yes:
+        return MessageAnswer::Yes;
+    case QMessageBox::No:
+        return MessageAnswer::No;
+    default:
+        break;
+    }
+    return buttons == MessageButtons::Ok ? MessageAnswer::Ok : MessageAnswer::Cancel;
+}
+
+QString TQtServices::pickFolder(const QString& caption)
+{
+    // The dialog's own "new folder" button lets the user create the folder.
+    return QFileDialog::getExistingDirectory(QApplication::activeWindow(), caption, QDir::homePath(),
+                                             QFileDialog::ShowDirsOnly);
+}
+
+QString TQtServices::userName()
+{
+    for (const char* variable : {"USER", "LOGNAME", "USERNAME"}) {
+        const QString name = QString::fromLocal8Bit(qgetenv(variable));
+        if (!name.isEmpty())
+            return name;
+    }
+    return {};
+}
+
+void TQtServices::beep()
+{
+    QApplication::beep();
+}
+
+void TQtServices::sleep(int milliseconds)
+{
+    QThread::msleep(static_cast<unsigned long>(qMax(0, milliseconds)));
+}
+
+void TQtServices::pushBusyCursor()
+{
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+}
+
+void TQtServices::popBusyCursor()
+{
+    QGuiApplication::restoreOverrideCursor();
+}
+
+QSize TQtServices::screenSize()
+{
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    return screen ? screen->size() : QSize();
+}
+
+TServices::ShowState TQtServices::startupShowState()
+{
+    // The desktops we run on hand a program no start-up show state; a start
+    // minimised or maximised is asked for by the window manager itself.
+    return ShowState::Normal;
+}
+
+TServices::HandOffResult TQtServices::sendMail(const MailMessage& /*mail*/, bool /*showDialog*/)
+{
+    return {Outcome::NotAvailable, {}};
+}
+
+TServices::HandOffResult TQtServices::printDocument(const QString& /*title*/, const QString& /*richText*/)
+{
+    return {Outcome::NotAvailable, {}};
+}
+
+TServices::HandOffResult TQtServices::showHelp(const QString& /*helpFile*/, const QString& /*topic*/)
+{
+    return {Outcome::NotAvailable, {}};
+}

@@ -1,0 +1,22 @@
+#pragma once
+
+#include "TServices.h"
+
+// The services of the running program, on Qt Widgets. Create it after the
+// application object and install it with TServices::setCurrent.
+class TQtServices : public TServices
+{
+public:
+    MessageAnswer message(MessageKind kind, MessageButtons buttons, const QString& text) override;
+    QString pickFolder(const QString& caption) override;
+    QString userName() override;
+    void beep() override;
+    void sleep(int milliseconds) override;
+    void pushBusyCursor() override;
+    void popBusyCursor() override;
+    QSize screenSize() override;
+    ShowState startupShowState() override;
+    HandOffResult sendMail(const MailMessage& mail, bool showDialog) override;
+    HandOffResult printDocument(const QString& title, const QString& richText) override;
+    HandOffResult showHelp(const QString& helpFile, const QString& topic) override;
+};

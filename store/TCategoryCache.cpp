@@ -1,0 +1,16 @@
+#include "TCategoryCache.h"
+
+TCategoryCache::TCategoryCache(const QString& fileName)
+    : TQuorlaCache(CategoryRecord::Size, fileName)
+{
+}
+
+void TCategoryCache::Lookup(const QString& key, std::span<char> record)
+{
+    lookupCopy(key, record, "category");
+}
+
+void TCategoryCache::AddRecord(const QString& key, std::span<const char> record)
+{
+    addCopy(key, record);
+}

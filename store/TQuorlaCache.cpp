@@ -1,0 +1,95 @@
+#include "TQuorlaCache.h"
+
+#include "EQuorlaCache.h"
+#include "TServices.h"
+#include "TXIsamFile.h"
+
+#include <QFile>
+
+#include <algorithm>
+#include <sys/stat.h>
+
+TQuorlaCache::TQuorlaCache(qsizetype recordSize, const QString& fileName)
+    : fileName_(fileName), nativeFileName_(QFile::encodeName(fileName)), recordSize_(recordSize)
+{
+    Q_ASSERT(recordSize > 0);
+}
+
+TQuorlaCache::~TQuorlaCache() = default;
+
+void TQuorlaCache::Clear()
+{
+    keys_.clear();
+    records_.clear();
+}
+
+std::optional<TQuorlaCache::FileSignature> TQuorlaCache::statFile() const
+{
+    struct stat st {};
+    if (::stat(nativeFileName_.constData(), &st) != 0)
+        return std::nullopt;
+    return FileSignature{qint64(st.st_mtim.tv_sec), qint64(st.st_mtim.tv_nsec), qint64(st.st_size),
+                         quint64(st.st_dev), quint64(st.st_ino)};
+}
+
+bool TQuorlaCache::Changed()
+{
+    for (int attempt = 0; attempt < MissingFileAttempts; ++attempt) {
+        if (const auto now = statFile()) {
+            if (fileTime_ == now)
+                return false;
+            fileTime_ = now;
+            return true;
+        }
+        TServices::current().sleep(MissingFileWaitMs);
+    }
+    return true;
+}
+
+void TQuorlaCache::Reload()
+{
+    if (!OnUpdate)
+        throw EQuorlaCache(QStringLiteral("No event handler to update cache"));
+    Clear();
+    OnUpdate(*this);
+}
+
+void TQuorlaCache::FillFrom(TXIsamFile& dataset)
+{
+    std::vector<char> buffer(static_cast<std::size_t>(recordSize_));
+    dataset.Rewind(0);
+    while (dataset.Get(buffer, 0, QString(), TXIsamFile::ScanNext))
+        AddRecord(dataset.CurrentKey(), buffer);
+}
+
+void TQuorlaCache::addCopy(const QString& key, std::span<const char> record)
+{
+    Q_ASSERT(qsizetype(record.size()) >= recordSize_);
+    // Loaders add in key order, so the new key nearly always goes at the end.
+    auto at = keys_.end();
+    if (!keys_.empty() && !(keys_.back() < key))
+        at = std::lower_bound(keys_.begin(), keys_.end(), key);
+    if (at != keys_.end() && *at == key)
+        throw EQuorlaCache(QStringLiteral("Unable to add cache entry, possible duplicate key"));
+
+    const auto index = at - keys_.begin();
+    const auto size = std::min(qsizetype(record.size()), recordSize_);
+    std::vector<char> copy(static_cast<std::size_t>(recordSize_), '\0');
+    std::copy_n(record.begin(), size, copy.begin());
+    records_.insert(records_.begin() + index * recordSize_, copy.begin(), copy.end());
+    keys_.insert(at, key);
+}
+
+void TQuorlaCache::lookupCopy(const QString& key, std::span<char> record, const char* cacheName)
+{
+    Q_ASSERT(qsizetype(record.size()) >= recordSize_);
+    if (Changed())
+        Reload();
+    const auto at = std::lower_bound(keys_.begin(), keys_.end(), key);
+    if (at == keys_.end() || *at != key)
+        throw EQuorlaCache(QStringLiteral("Unable to locate key (") + key + QStringLiteral(") in ") +
+                           QLatin1String(cacheName) + QStringLiteral(" cache"));
+    const auto index = at - keys_.begin();
+    const auto size = std::min(qsizetype(record.size()), recordSize_);
+    std::copy_n(records_.begin() + index * recordSize_, size, record.begin());
+}

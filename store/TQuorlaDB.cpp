@@ -1,0 +1,137 @@
+#include "TQuorlaDB.h"
+
+#include "AlarmRecord.h"
+#include "CategoryRecord.h"
+#include "DayEntryRecord.h"
+#include "EQuorlaDB.h"
+#include "TServices.h"
+#include "TWorkstationStore.h"
+#include "UserRecord.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+namespace {
+
+const QString RootPathValue = QStringLiteral("RootPath");
+
+const QString MissingPathWarning = QStringLiteral(
+    "The Quorla Database path could not be found\r\r"
+    "You will now be asked for the location of the Quorla Database,\r"
+    "If you would like to create a NEW Database, simply select the folder\r"
+    "you would like the Database created in.\r\r"
+    "If you wish to connect to an existing Database, Please choose the Folder that contains the Quorla Database.");
+
+const QString PickerCaption = QStringLiteral("Select Quorla Database Location?");
+
+constexpr qint16 KeyLength = 10;
+constexpr qint16 SharedReadWrite = 3;
+
+bool endsWithSeparator(const QString& path)
+{
+    return path.endsWith(QLatin1Char('/')) || path.endsWith(QDir::separator());
+}
+
+} // namespace
+
+TQuorlaDB::TQuorlaDB()
+{
+    locateRootPath();
+    users_ = connect(UserRecord::FileName, UserRecord::Format, QStringLiteral("Unable to create user isam\r\r"),
+                     QStringLiteral("Unable to open user isam\r\r"));
+    alarms_ = connect(AlarmRecord::FileName, AlarmRecord::Format, QStringLiteral("Unable to create alarm isam\r\r"),
+                      QStringLiteral("Unable to open alarm isam\r\r"));
+    categories_ = connect(CategoryRecord::FileName, CategoryRecord::Format,
+                          QStringLiteral("Unable to create category isam\r\r"),
+                          QStringLiteral("Unable to open category isam\r\r"));
+    dayEntries_ = connect(DayEntryRecord::FileName, DayEntryRecord::Format,
+                          QStringLiteral("Unable to create day entry isam\r\r"),
+                          QStringLiteral("Unable to open day entry isam\r\r"));
+}
+
+TQuorlaDB::~TQuorlaDB()
+{
+    users_.reset();
+    alarms_.reset();
+    categories_.reset();
+    dayEntries_.reset();
+}
+
+void TQuorlaDB::locateRootPath()
+{
+    TWorkstationStore store;
+    // The settings are loaded before the database at start-up and create the
+    // key; a missing key means the workstation's store itself is unusable.
+    if (!store.OpenKey(false))
+        throw EQuorlaDB(QStringLiteral("Unable to locate Quorla root path in registry"));
+
+    rootPath_ = store.ReadString(RootPathValue, QString());
+    if (rootPath_.isEmpty()) {
+        TServices& services = TServices::current();
+        services.message(TServices::MessageKind::Warning, TServices::MessageButtons::Ok, MissingPathWarning);
+        const QString chosen = services.pickFolder(PickerCaption);
+        if (chosen.isEmpty())
+            throw EQuorlaDB(QStringLiteral("Unable to locate Quorla Database!"));
+        rootPath_ = chosen;
+        // Stored before any dataset is touched, so that a failure below does not
+        // make the next start ask again. A store that cannot be written only
+        // means the next start asks again; this run goes on with the choice.
+        store.WriteString(RootPathValue, rootPath_);
+    }
+    store.CloseKey();
+
+    if (rootPath_.isEmpty())
+        throw EQuorlaDB(QStringLiteral("Quorla root path has not been set in registry"));
+    // Only the path in memory gains the separator; the stored value stays as
+    // it was written.
+    if (!endsWithSeparator(rootPath_))
+        rootPath_ += QLatin1Char('/');
+}
+
+std::unique_ptr<TXIsamFile> TQuorlaDB::connect(const QString& fileName, const QString& format,
+                                               const QString& createMessage, const QString& openMessage)
+{
+    auto dataset = std::make_unique<TXIsamFile>();
+    if (!dataset->Loaded())
+        throw EQuorlaDB(QStringLiteral("Unable to load VBIS4032.DLL"));
+
+    const QString path = rootPath_ + fileName;
+    // Only a missing file is created: a folder holding some of the datasets
+    // keeps them, and a file that is there but cannot be opened is reported,
+    // never replaced.
+    if (!QFileInfo::exists(path) && !dataset->CreateDataset(path, KeyLength, format))
+        throw EQuorlaDB(createMessage + dataset->ErrorText());
+    if (!dataset->Open(path, SharedReadWrite))
+        throw EQuorlaDB(openMessage + dataset->ErrorText());
+    return dataset;
+}
+
+void TQuorlaDB::reopen(TXIsamFile& dataset, const QString& fileName, const QString& openMessage)
+{
+    dataset.Close();
+    if (!dataset.Open(rootPath_ + fileName, SharedReadWrite))
+        throw EQuorlaDB(openMessage + dataset.ErrorText());
+}
+
+void TQuorlaDB::ReopenUsersAndCategories()
+{
+    reopen(*users_, UserRecord::FileName, QStringLiteral("Unable to open user isam\r\r"));
+    reopen(*categories_, CategoryRecord::FileName, QStringLiteral("Unable to open category isam\r\r"));
+}
+
+void TQuorlaDB::InitUserRecord(UserRecord& record)
+{
+    record.clear();
+}
+
+void TQuorlaDB::InitAlarmRecord(AlarmRecord& record)
+{
+    record.clear();
+    stamp_.SetNow();
+    record.setAlarmTime(stamp_.Key());
+}
+
+void TQuorlaDB::InitDayEntryRecord(DayEntryRecord& record)
+{
+    record.initialise();
+}

@@ -1,0 +1,70 @@
+#pragma once
+
+#include "TStamp.h"
+#include "TXIsamFile.h"
+
+#include <QString>
+
+#include <memory>
+
+class AlarmRecord;
+class DayEntryRecord;
+class UserRecord;
+
+// The connection of this workstation to the shared database: it finds the
+// database folder, creates whichever of the four datasets is missing there,
+// and holds all four open for its lifetime. A folder chosen for the first time
+// becomes a new, empty database simply by being chosen.
+//
+// Every object has its own handles and so its own scan positions: the alarm
+// poll uses a second object so that its reads never move the views' scans.
+class TQuorlaDB
+{
+public:
+    // Connects. The folder is the workstation's "RootPath" value; when there is
+    // none the user is warned and asked for a folder (through TServices), and
+    // the choice is stored at once, before any dataset is touched, so that it
+    // stays even if a later step fails. Then each dataset - users, alarms,
+    // categories, day entries - is created when its file is missing and
+    // opened. Throws EQuorlaDB on the first failure; nothing after it is
+    // created or opened.
+    TQuorlaDB();
+    ~TQuorlaDB();
+    TQuorlaDB(const TQuorlaDB&) = delete;
+    TQuorlaDB& operator=(const TQuorlaDB&) = delete;
+
+    // Stamps new alarm records with the current moment.
+    TStamp& Stamp() { return stamp_; }
+    // The database folder, always ending in "/".
+    const QString& RootPath() const { return rootPath_; }
+
+    TXIsamFile& Users() { return *users_; }
+    TXIsamFile& Alarms() { return *alarms_; }
+    TXIsamFile& Categories() { return *categories_; }
+    TXIsamFile& DayEntries() { return *dayEntries_; }
+
+    // Closes and reopens the users and then the categories dataset, so that
+    // changes made through other handles are seen and the positions start
+    // afresh. Throws EQuorlaDB when one cannot be opened again.
+    void ReopenUsersAndCategories();
+
+    // Fill a caller's buffer with the contents of a new record: a user all
+    // zero; an alarm all zero but for `AlarmTime`, the key of the current
+    // moment; a day entry as DayEntryRecord::initialise() makes it.
+    void InitUserRecord(UserRecord& record);
+    void InitAlarmRecord(AlarmRecord& record);
+    void InitDayEntryRecord(DayEntryRecord& record);
+
+private:
+    void locateRootPath();
+    std::unique_ptr<TXIsamFile> connect(const QString& fileName, const QString& format,
+                                        const QString& createMessage, const QString& openMessage);
+    void reopen(TXIsamFile& dataset, const QString& fileName, const QString& openMessage);
+
+    TStamp stamp_;
+    QString rootPath_;
+    std::unique_ptr<TXIsamFile> users_;
+    std::unique_ptr<TXIsamFile> alarms_;
+    std::unique_ptr<TXIsamFile> categories_;
+    std::unique_ptr<TXIsamFile> dayEntries_;
+};

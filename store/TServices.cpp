@@ -1,0 +1,49 @@
+#include "TServices.h"
+
+#include "TClock.h"
+
+#include <QtGlobal>
+
+#include <utility>
+
+namespace {
+TServices* installed = nullptr;
+}
+
+TServices::~TServices()
+{
+    if (installed == this)
+        installed = nullptr;
+}
+
+TServices& TServices::current()
+{
+    if (installed == nullptr)
+        qFatal("TServices::current() called before any services were installed");
+    return *installed;
+}
+
+TServices* TServices::setCurrent(TServices* services)
+{
+    return std::exchange(installed, services);
+}
+
+QString TServices::messageTitle(MessageKind kind)
+{
+    switch (kind) {
+    case MessageKind::Information:
+        return QStringLiteral("Information");
+    case MessageKind::Warning:
+        return QStringLiteral("Warning");
+    case MessageKind::Error:
+        return QStringLiteral("Error");
+    case MessageKind::Confirmation:
+        return QStringLiteral("Confirm");
+    }
+    return {};
+}
+
+QDateTime TServices::now() const
+{
+    return TClock::now();
+}

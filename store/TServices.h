@@ -1,0 +1,102 @@
+#pragma once
+
+#include <QDateTime>
+#include <QSize>
+#include <QString>
+#include <QStringList>
+
+// Everything the program needs from the person at the workstation or from the
+// machine itself, behind one interface: message boxes, the folder picker, the
+// current moment, the logged-on user, the beep, short waits, the busy cursor,
+// the screen, the start-up show state, mail, printing and help.
+//
+// The running program installs its Qt implementation once at start; tests
+// install a scripted one. Code reaches the installed object through current(),
+// so the data store can ask questions without knowing about widgets.
+class TServices
+{
+public:
+    enum class MessageKind { Information, Warning, Error, Confirmation };
+    enum class MessageButtons { Ok, YesNo, OkCancel };
+    enum class MessageAnswer { Ok, Cancel, Yes, No };
+    enum class ShowState { Normal, Minimised, Maximised };
+
+    // How a hand-off to the mail system, the printer or the help viewer ended.
+    enum class Outcome { Done, Cancelled, Failed, NotAvailable };
+
+    // A message for the workstation's mail system. Recipients are names the mail
+    // system resolves (user names or addresses); body lines are joined with line
+    // breaks by the implementation.
+    struct MailMessage
+    {
+        QStringList recipients;
+        QString subject;
+        QStringList bodyLines;
+    };
+
+    struct HandOffResult
+    {
+        Outcome outcome = Outcome::NotAvailable;
+        // Why it failed, in words the user can read; empty unless Failed.
+        QString errorText;
+    };
+
+    TServices() = default;
+    virtual ~TServices();
+    TServices(const TServices&) = delete;
+    TServices& operator=(const TServices&) = delete;
+
+    // The installed services. Calling it before anything was installed is a
+    // programming error and ends the process with a message.
+    static TServices& current();
+    // Installs `services` (not owned; nullptr uninstalls) and returns the one
+    // installed before, so that a temporary installation can be undone. The
+    // caller keeps it alive while installed; destroying it uninstalls it.
+    static TServices* setCurrent(TServices* services);
+
+    // The title of a message box of `kind`: "Information", "Warning", "Error"
+    // or "Confirm".
+    static QString messageTitle(MessageKind kind);
+
+    // Shows a modal message box titled messageTitle(kind). A "\r" in `text` is a
+    // line break. Returns the button chosen; closing the box without a choice
+    // answers Cancel (OkCancel), No (YesNo) or Ok (Ok).
+    virtual MessageAnswer message(MessageKind kind, MessageButtons buttons, const QString& text) = 0;
+
+    // Asks for a folder, starting in the user's home folder; the user may create
+    // a new folder from the picker. Returns the chosen folder, or an empty
+    // string when the user cancelled.
+    virtual QString pickFolder(const QString& caption) = 0;
+
+    // The current local date and time. Always TClock::now(), so that stamps,
+    // alarm polling and anything asking the services agree on one moment; a
+    // scripted clock is installed through TClock's override.
+    QDateTime now() const;
+
+    // The operating system's name of the logged-on user, as the system gives it
+    // (the caller upper-cases it); empty when the system gives none.
+    virtual QString userName() = 0;
+
+    virtual void beep() = 0;
+    // Waits `milliseconds` without processing events.
+    virtual void sleep(int milliseconds) = 0;
+
+    // The busy cursor is a stack: it shows while at least one push is not
+    // popped. Use TBusyCursor rather than calling these directly.
+    virtual void pushBusyCursor() = 0;
+    virtual void popBusyCursor() = 0;
+
+    // Size in pixels of the primary display.
+    virtual QSize screenSize() = 0;
+    // How the program was asked to show itself when it was started.
+    virtual ShowState startupShowState() = 0;
+
+    // Hands a message to the workstation's mail system. `showDialog` lets the
+    // mail system show its own compose window before sending.
+    virtual HandOffResult sendMail(const MailMessage& mail, bool showDialog) = 0;
+    // Prints a rich-text document after the user confirmed a print dialog;
+    // Cancelled when the user closed the dialog without printing.
+    virtual HandOffResult printDocument(const QString& title, const QString& richText) = 0;
+    // Opens the program's help at `topic`.
+    virtual HandOffResult showHelp(const QString& helpFile, const QString& topic) = 0;
+};

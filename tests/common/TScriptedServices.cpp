@@ -1,0 +1,179 @@
+#include "TScriptedServices.h"
+
+#include "TClock.h"
+
+#include <QTest>
+
+namespace {
+
+QString kindName(TServices::MessageKind kind)
+{
+    return TServices::messageTitle(kind);
+}
+
+QString buttonsName(TServices::MessageButtons buttons)
+{
+    switch (buttons) {
+    case TServices::MessageButtons::Ok:
+        return QStringLiteral("Ok");
+    case TServices::MessageButtons::YesNo:
+        return QStringLiteral("YesNo");
+    case TServices::MessageButtons::OkCancel:
+        return QStringLiteral("OkCancel");
+    }
+    return {};
+}
+
+bool offers(TServices::MessageButtons buttons, TServices::MessageAnswer answer)
+{
+    using B = TServices::MessageButtons;
+    using A = TServices::MessageAnswer;
+    switch (buttons) {
+    case B::Ok:
+        return answer == A::Ok;
+    case B::YesNo:
+        return answer == A::Yes || answer == A::No;
+    case B::OkCancel:
+        return answer == A::Ok || answer == A::Cancel;
+    }
+    return false;
+}
+
+// The answer that lets the code go on without agreeing to anything.
+TServices::MessageAnswer cautious(TServices::MessageButtons buttons)
+{
+    switch (buttons) {
+    case TServices::MessageButtons::YesNo:
+        return TServices::MessageAnswer::No;
+    case TServices::MessageButtons::OkCancel:
+        return TServices::MessageAnswer::Cancel;
+    case TServices::MessageButtons::Ok:
+        break;
+    }
+    return TServices::MessageAnswer::Ok;
+}
+
+QString visible(QString text)
+{
+    return text.replace(QLatin1Char('\r'), QLatin1String("\\r"));
+}
+
+} // namespace
+
+TScriptedServices::TScriptedServices()
+    : previous_(TServices::setCurrent(this))
+{
+}
+
+TScriptedServices::~TScriptedServices()
+{
+    if (clockSet_)
+        TClock::setOverride({});
+    TServices::setCurrent(previous_);
+
+    QStringList problems = takeUnexpected();
+    for (const QString& pending : takePendingScript())
+        problems << QStringLiteral("scripted but never asked: ") + pending;
+    if (!problems.isEmpty())
+        QTest::qFail(qPrintable(problems.join(QLatin1String("\n    "))), __FILE__, __LINE__);
+}
+
+QString TScriptedServices::describe(MessageKind kind, MessageButtons buttons, const QString& text)
+{
+    return QStringLiteral("%1 [%2] \"%3\"").arg(kindName(kind), buttonsName(buttons), visible(text));
+}
+
+void TScriptedServices::expectMessage(MessageKind kind, const QString& text, MessageAnswer answer)
+{
+    script_.enqueue({kind, text, false, answer});
+}
+
+void TScriptedServices::expectMessageStartingWith(MessageKind kind, const QString& prefix, MessageAnswer answer)
+{
+    script_.enqueue({kind, prefix, true, answer});
+}
+
+void TScriptedServices::expectFolder(const QString& folder)
+{
+    folders_.enqueue(folder);
+}
+
+QStringList TScriptedServices::takeUnexpected()
+{
+    return std::exchange(unexpected_, {});
+}
+
+QStringList TScriptedServices::takePendingScript()
+{
+    QStringList pending;
+    for (const ScriptedMessage& m : std::as_const(script_))
+        pending << QStringLiteral("%1 \"%2\"%3").arg(kindName(m.kind), visible(m.text),
+                                                    m.prefix ? QStringLiteral("...") : QString());
+    for (const QString& folder : std::as_const(folders_))
+        pending << QStringLiteral("folder \"%1\"").arg(folder);
+    script_.clear();
+    folders_.clear();
+    return pending;
+}
+
+void TScriptedServices::setNow(const QDateTime& moment)
+{
+    clockSet_ = true;
+    TClock::setOverride([moment] { return moment; });
+}
+
+TServices::MessageAnswer TScriptedServices::message(MessageKind kind, MessageButtons buttons, const QString& text)
+{
+    messages_.append({kind, buttons, text});
+    if (!script_.isEmpty()) {
+        const ScriptedMessage& next = script_.head();
+        const bool textMatches = next.prefix ? text.startsWith(next.text) : text == next.text;
+        if (next.kind == kind && textMatches && offers(buttons, next.answer))
+            return script_.dequeue().answer;
+    }
+    unexpected_ << QStringLiteral("unexpected message: ") + describe(kind, buttons, text);
+    return cautious(buttons);
+}
+
+QString TScriptedServices::pickFolder(const QString& caption)
+{
+    folderCaptions_ << caption;
+    if (folders_.isEmpty()) {
+        unexpected_ << QStringLiteral("unexpected folder picker: \"%1\"").arg(caption);
+        return {};
+    }
+    return folders_.dequeue();
+}
+
+void TScriptedServices::sleep(int milliseconds)
+{
+    ++sleepCalls_;
+    slept_ += milliseconds;
+}
+
+void TScriptedServices::popBusyCursor()
+{
+    if (busyDepth_ == 0) {
+        unexpected_ << QStringLiteral("busy cursor popped without a push");
+        return;
+    }
+    --busyDepth_;
+}
+
+TServices::HandOffResult TScriptedServices::sendMail(const MailMessage& mail, bool /*showDialog*/)
+{
+    mails_.append(mail);
+    return handOff_;
+}
+
+TServices::HandOffResult TScriptedServices::printDocument(const QString& title, const QString& /*richText*/)
+{
+    printed_ << title;
+    return handOff_;
+}
+
+TServices::HandOffResult TScriptedServices::showHelp(const QString& /*helpFile*/, const QString& topic)
+{
+    helpTopics_ << topic;
+    return handOff_;
+}

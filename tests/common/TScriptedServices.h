@@ -1,0 +1,124 @@
+#pragma once
+
+#include "TServices.h"
+
+#include <QDateTime>
+#include <QList>
+#include <QQueue>
+#include <QSize>
+#include <QString>
+#include <QStringList>
+
+// The services of a test: nothing is shown, nothing waits, and every question
+// the code asks is answered from a script that the test writes beforehand.
+//
+// Constructing one installs it as TServices::current(); destroying it puts the
+// previously installed services back and removes any clock it set.
+//
+// Messages: each shown message is recorded (kind, buttons, text) and compared
+// with the head of the script. A message that matches is answered with the
+// scripted answer. Anything else - no script left, a different kind or text, or
+// a scripted answer that is not one of the box's buttons - is an unexpected
+// message: it is answered with the cautious answer (Cancel, No, or Ok for a
+// plain box), so the code under test takes its "user declined" road, and it is
+// kept in unexpected(). The same goes for a folder picker nobody scripted.
+//
+// The test fails when the object is destroyed with unexpected events or with
+// scripted answers that nobody asked for. Failing at the end rather than in the
+// middle keeps the code under test running on its normal road (a failure inside
+// a callback cannot stop the caller anyway) and reports everything at once; a
+// test that wants to check such events itself takes them with takeUnexpected()
+// and takePendingScript().
+class TScriptedServices : public TServices
+{
+public:
+    struct Message
+    {
+        MessageKind kind;
+        MessageButtons buttons;
+        QString text;
+    };
+
+    TScriptedServices();
+    ~TScriptedServices() override;
+
+    // Scripts the next message: its kind and exact text, and the answer to give.
+    void expectMessage(MessageKind kind, const QString& text, MessageAnswer answer);
+    // As expectMessage, for a message whose text begins with `prefix` (for texts
+    // that end in an engine's error text or a changing value).
+    void expectMessageStartingWith(MessageKind kind, const QString& prefix, MessageAnswer answer);
+    // Scripts the next folder picker's answer; an empty folder is a cancel.
+    void expectFolder(const QString& folder);
+
+    // Every message shown, in order, expected or not.
+    const QList<Message>& messages() const { return messages_; }
+    // The captions of every folder picker shown, in order.
+    const QStringList& folderCaptions() const { return folderCaptions_; }
+
+    // Descriptions of the unexpected events so far; taking them clears them.
+    QStringList takeUnexpected();
+    // Descriptions of scripted answers not yet used; taking them clears them.
+    QStringList takePendingScript();
+
+    // Stands the clock (TClock and so now()) at `moment` until changed again.
+    void setNow(const QDateTime& moment);
+
+    void setUserName(const QString& name) { userName_ = name; }
+    void setScreenSize(QSize size) { screenSize_ = size; }
+    void setStartupShowState(ShowState state) { showState_ = state; }
+    // The answer of sendMail, printDocument and showHelp (NotAvailable at first).
+    void setHandOffResult(const HandOffResult& result) { handOff_ = result; }
+
+    int beeps() const { return beeps_; }
+    int sleepCalls() const { return sleepCalls_; }
+    // Sum of all sleep() requests, in milliseconds; nothing really waits.
+    qint64 sleptMilliseconds() const { return slept_; }
+    // Pushes not yet popped; popping below zero counts as unexpected.
+    int busyDepth() const { return busyDepth_; }
+    const QList<MailMessage>& mails() const { return mails_; }
+    const QStringList& printedTitles() const { return printed_; }
+    const QStringList& helpTopics() const { return helpTopics_; }
+
+    MessageAnswer message(MessageKind kind, MessageButtons buttons, const QString& text) override;
+    QString pickFolder(const QString& caption) override;
+    QString userName() override { return userName_; }
+    void beep() override { ++beeps_; }
+    void sleep(int milliseconds) override;
+    void pushBusyCursor() override { ++busyDepth_; }
+    void popBusyCursor() override;
+    QSize screenSize() override { return screenSize_; }
+    ShowState startupShowState() override { return showState_; }
+    HandOffResult sendMail(const MailMessage& mail, bool showDialog) override;
+    HandOffResult printDocument(const QString& title, const QString& richText) override;
+    HandOffResult showHelp(const QString& helpFile, const QString& topic) override;
+
+    static QString describe(MessageKind kind, MessageButtons buttons, const QString& text);
+
+private:
+    struct ScriptedMessage
+    {
+        MessageKind kind;
+        QString text;
+        bool prefix;
+        MessageAnswer answer;
+    };
+
+    TServices* previous_;
+    bool clockSet_ = false;
+    QQueue<ScriptedMessage> script_;
+    QQueue<QString> folders_;
+    QList<Message> messages_;
+    QStringList folderCaptions_;
+    QStringList unexpected_;
+    QString userName_;
+    QSize screenSize_{1280, 1024};
+    ShowState showState_ = ShowState::Normal;
+    HandOffResult handOff_;
+    int beeps_ = 0;
+    int sleepCalls_ = 0;
+    qint64 slept_ = 0;
+    int busyDepth_ = 0;
+    QList<MailMessage> mails_;
+    QStringList printed_;
+    QStringList helpTopics_;
+};
