@@ -1,5 +1,7 @@
 #include "TQtServices.h"
 
+#include "THelpViewer.h"
+
 #include <QPushButton>
 #include <QApplication>
 #include <QDir>
@@ -134,7 +136,27 @@ TServices::HandOffResult TQtServices::printDocument(const QString& /*title*/, co
     return {Outcome::NotAvailable, {}};
 }
 
-TServices::HandOffResult TQtServices::showHelp(const QString& /*helpFile*/, const QString& /*topic*/)
+TQtServices::TQtServices() = default;
+
+TQtServices::~TQtServices() = default;
+
+TServices::HandOffResult TQtServices::showHelp(const QString& helpFile, const QString& topic)
 {
-    return {Outcome::NotAvailable, {}};
+    if (!help_)
+        help_ = std::make_unique<THelpViewer>();
+    if (!help_->ShowTopic(helpFile, topic))
+        return {Outcome::Failed, QStringLiteral("The help file %1 cannot be read.").arg(helpFile)};
+    return {Outcome::Done, {}};
+}
+
+void TQtServices::showApplicationError(const QString& text)
+{
+    QString shown = text;
+    shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    QMessageBox box(QMessageBox::Critical, QCoreApplication::applicationName(), shown, QMessageBox::NoButton,
+                    QApplication::activeWindow());
+    box.setTextFormat(Qt::PlainText);
+    box.addButton(QMessageBox::Ok)->setText(QStringLiteral("OK"));
+    box.setEscapeButton(QMessageBox::Ok);
+    box.exec();
 }

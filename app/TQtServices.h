@@ -2,11 +2,18 @@
 
 #include "TServices.h"
 
+#include <memory>
+
+class THelpViewer;
+
 // The services of the running program, on Qt Widgets. Create it after the
 // application object and install it with TServices::setCurrent.
 class TQtServices : public TServices
 {
 public:
+    TQtServices();
+    ~TQtServices() override;
+
     MessageAnswer message(MessageKind kind, MessageButtons buttons, const QString& text) override;
     QString pickFolder(const QString& caption) override;
     QString userName() override;
@@ -18,5 +25,11 @@ public:
     ShowState startupShowState() override;
     HandOffResult sendMail(const MailMessage& mail, bool showDialog) override;
     HandOffResult printDocument(const QString& title, const QString& richText) override;
+    // Opens the help window (created on first use, then reused) at `topic`.
     HandOffResult showHelp(const QString& helpFile, const QString& topic) override;
+    // A critical box titled with the application's name ("Quorla").
+    void showApplicationError(const QString& text) override;
+
+private:
+    std::unique_ptr<THelpViewer> help_;
 };

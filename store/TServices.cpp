@@ -47,3 +47,8 @@ QDateTime TServices::now() const
 {
     return TClock::now();
 }
+
+void TServices::showApplicationError(const QString& text)
+{
+    message(MessageKind::Error, MessageButtons::Ok, text);
+}

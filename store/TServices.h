@@ -99,4 +99,10 @@ public:
     virtual HandOffResult printDocument(const QString& title, const QString& richText) = 0;
     // Opens the program's help at `topic`.
     virtual HandOffResult showHelp(const QString& helpFile, const QString& topic) = 0;
+
+    // The application's standard error box: `text` (a "\r" is a line break)
+    // titled with the application's title, one OK button. Commands that fail
+    // end here. By default it is an error message(); the running program shows
+    // it under its own title.
+    virtual void showApplicationError(const QString& text);
 };

@@ -1,0 +1,43 @@
+#include "TCommand.h"
+
+#include "EQuorla.h"
+#include "TServices.h"
+
+#include <QAction>
+#include <QString>
+
+#include <exception>
+
+QString TCommand::MessageOf(std::exception_ptr error)
+{
+    try {
+        std::rethrow_exception(error);
+    } catch (const EQuorla& e) {
+        return e.message();
+    } catch (const std::exception& e) {
+        return QString::fromUtf8(e.what());
+    } catch (...) {
+        return QStringLiteral("Unknown error");
+    }
+}
+
+bool TCommand::Run(const std::function<void()>& command) noexcept
+{
+    try {
+        command();
+        return true;
+    } catch (...) {
+        const QString message = MessageOf(std::current_exception());
+        try {
+            TServices::current().showApplicationError(message);
+        } catch (...) {
+            // The error box itself failed; there is nobody left to tell.
+        }
+    }
+    return false;
+}
+
+void TCommand::Bind(QAction* action, std::function<void()> command)
+{
+    QObject::connect(action, &QAction::triggered, action, [command = std::move(command)] { Run(command); });
+}

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <exception>
+#include <functional>
+
+class QAction;
+class QString;
+
+// The one road by which the program's commands run. Whatever a command throws
+// ends that command only: the message is shown in the application's standard
+// error box (titled "Quorla") and control goes back to the event loop, so no
+// exception ever crosses it. Work the command did before the error stays done.
+class TCommand
+{
+public:
+    TCommand() = delete;
+
+    // Runs `command`. True when it ran to its end, false when it threw (after
+    // the error box was shown).
+    static bool Run(const std::function<void()>& command) noexcept;
+
+    // Makes `action` run `command` through Run() whenever it is triggered.
+    static void Bind(QAction* action, std::function<void()> command);
+
+    // The text shown for an exception caught by Run(); exposed for the places
+    // that catch errors themselves (the start-up sequence).
+    static QString MessageOf(std::exception_ptr error);
+};
