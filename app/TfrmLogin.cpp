@@ -1,0 +1,95 @@
+#include "TfrmLogin.h"
+
+#include "ui_TfrmLogin.h"
+
+#include "TCommand.h"
+#include "TQuorlaDB.h"
+#include "TServices.h"
+#include "UserRecord.h"
+
+#include <QLineEdit>
+
+namespace {
+
+constexpr qint16 UserNameIndex = 3;
+
+const QString UnknownUser = QStringLiteral(
+    "Quorla was unable to find you as an existing user.\r\r"
+    "Please make sure you have been added by an Administrator.");
+const QString WrongPassword = QStringLiteral(
+    "Quorla was unable to verify your password.\r\r"
+    "Please make sure you have entered the correct password or contact your Administrator.");
+
+} // namespace
+
+TfrmLogin::TfrmLogin(QWidget* parent)
+    : QDialog(parent), ui_(std::make_unique<Ui::TfrmLogin>())
+{
+    ui_->setupUi(this);
+    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint
+                   | Qt::WindowCloseButtonHint);
+    forceUpperCase(ui_->edtUserName);
+    forceUpperCase(ui_->edtPassword);
+    TCommand::Bind(ui_->actOk, [this] { actOkExecute(); });
+    TCommand::Bind(ui_->actCancel, [this] { actCancelExecute(); });
+}
+
+TfrmLogin::~TfrmLogin() = default;
+
+void TfrmLogin::forceUpperCase(QLineEdit* edit)
+{
+    // Typed or pasted text becomes upper case at once, with the cursor where it
+    // was; the maximum length still holds after the change.
+    connect(edit, &QLineEdit::textEdited, edit, [edit](const QString& text) {
+        const QString upper = text.toUpper();
+        if (upper == text)
+            return;
+        const int cursor = edit->cursorPosition();
+        edit->setText(upper);
+        edit->setCursorPosition(qMin(cursor, int(edit->text().size())));
+    });
+}
+
+int TfrmLogin::Execute(TQuorlaDB& database, UserRecord& user)
+{
+    database_ = &database;
+    user_ = &user;
+    ui_->edtUserName->setText(user.UserName().toUpper());
+    ui_->edtPassword->clear();
+    if (ui_->edtUserName->text().isEmpty())
+        ui_->edtUserName->setFocus();
+    else
+        ui_->edtPassword->setFocus();
+    const int result = exec() == QDialog::Accepted ? 1 : 2;
+    database_ = nullptr;
+    user_ = nullptr;
+    return result;
+}
+
+QString TfrmLogin::EnteredUserName() const
+{
+    return ui_->edtUserName->text();
+}
+
+void TfrmLogin::actOkExecute()
+{
+    if (database_ == nullptr || user_ == nullptr)
+        return;
+    TServices& services = TServices::current();
+    UserRecord found;
+    if (!database_->Users().GetEqual(found.bytes(), UserNameIndex, ui_->edtUserName->text())) {
+        services.message(TServices::MessageKind::Information, TServices::MessageButtons::Ok, UnknownUser);
+        return;
+    }
+    if (found.Password().toUpper() != ui_->edtPassword->text().toUpper()) {
+        services.message(TServices::MessageKind::Information, TServices::MessageButtons::Ok, WrongPassword);
+        return;
+    }
+    *user_ = found;
+    done(QDialog::Accepted);
+}
+
+void TfrmLogin::actCancelExecute()
+{
+    done(QDialog::Rejected);
+}

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QDialog>
+
+#include <memory>
+
+class QLineEdit;
+class TQuorlaDB;
+class UserRecord;
+
+namespace Ui {
+class TfrmLogin;
+}
+
+// The log-in dialog: a user name and a password, both upper case. OK looks the
+// name up in the users dataset and compares the passwords upper-cased; a name
+// that is not found or a wrong password is told and the dialog stays open for
+// another try, as often as the user likes. Only Cancel (or closing the window)
+// ends it without a log-in.
+class TfrmLogin : public QDialog
+{
+    Q_OBJECT
+
+public:
+    explicit TfrmLogin(QWidget* parent = nullptr);
+    ~TfrmLogin() override;
+
+    // Pre-fills the user name from `user`'s UserName, clears the password,
+    // focuses the password when a name is there (else the name) and shows the
+    // dialog modally. Returns 1 when a user was verified, `user` then holding
+    // that user's whole record, and 2 otherwise.
+    int Execute(TQuorlaDB& database, UserRecord& user);
+
+    // The user name as it stands in the dialog.
+    QString EnteredUserName() const;
+
+private:
+    void actOkExecute();
+    void actCancelExecute();
+    static void forceUpperCase(QLineEdit* edit);
+
+    std::unique_ptr<Ui::TfrmLogin> ui_;
+    UserRecord* user_ = nullptr;
+    TQuorlaDB* database_ = nullptr;
+};

@@ -1,0 +1,31 @@
+// The program entry: the application titled "Quorla", its services, the main
+// window and then every dialog, each created once and reused until the end.
+
+#include "TQtServices.h"
+#include "TfrmDate.h"
+#include "TfrmLogin.h"
+#include "TfrmMain.h"
+
+#include <QApplication>
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Quorla"));
+
+    TQtServices services;
+    TServices::setCurrent(&services);
+
+    int result = 0;
+    {
+        TfrmMain frmMain;
+        // Owned by the main window, so they go with it.
+        auto* frmLogin = new TfrmLogin(&frmMain);
+        auto* frmDate = new TfrmDate(&frmMain);
+        frmMain.AttachDialogs(frmLogin, frmDate);
+        frmMain.show();
+        result = QApplication::exec();
+    }
+    TServices::setCurrent(nullptr);
+    return result;
+}
