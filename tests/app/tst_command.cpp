@@ -1,0 +1,86 @@
+#include "AppTestSupport.h"
+#include "QuorlaTest.h"
+#include "TScriptedServices.h"
+
+#include "EQuorla.h"
+#include "TCommand.h"
+#include "TQtServices.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QMessageBox>
+#include <QPushButton>
+
+#include <stdexcept>
+
+class TestCommand : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void errorsEndTheCommandOnly_data();
+    void errorsEndTheCommandOnly();
+    void errorBoxIsTitledQuorla();
+};
+
+void TestCommand::errorsEndTheCommandOnly_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("program error") << 0 << QStringLiteral("Unable to open user isam\r\rlocked");
+    QTest::newRow("library error") << 1 << QStringLiteral("bad thing");
+    QTest::newRow("anything else") << 2 << QStringLiteral("Unknown error");
+}
+
+void TestCommand::errorsEndTheCommandOnly()
+{
+    QFETCH(int, kind);
+    QFETCH(QString, message);
+    TScriptedServices services;
+    // Twice: the program goes on after the first failure and runs the command
+    // again.
+    for (int i = 0; i < 2; ++i)
+        services.expectMessage(TServices::MessageKind::Error, message, TServices::MessageAnswer::Ok);
+    int before = 0;
+    int after = 0;
+    QAction action;
+    TCommand::Bind(&action, [&] {
+        ++before;
+        switch (kind) {
+        case 0:
+            throw EQuorla(QStringLiteral("Unable to open user isam\r\rlocked"));
+        case 1:
+            throw std::runtime_error("bad thing");
+        default:
+            throw 42;
+        }
+        ++after;
+    });
+    action.trigger();
+    action.trigger();
+    QCOMPARE(before, 2);
+    QCOMPARE(after, 0);
+    QCOMPARE(services.messages().size(), 2);
+}
+
+void TestCommand::errorBoxIsTitledQuorla()
+{
+    QApplication::setApplicationName(QStringLiteral("Quorla"));
+    TQtServices services;
+    TServices* previous = TServices::setCurrent(&services);
+    QString title;
+    QString text;
+    AppTest::answerModal([&](QWidget* box) {
+        title = box->windowTitle();
+        text = static_cast<QMessageBox*>(box)->text();
+        static_cast<QMessageBox*>(box)->button(QMessageBox::Ok)->click();
+    });
+    const bool completed = TCommand::Run([] { throw EQuorla(QStringLiteral("first\rsecond")); });
+    TServices::setCurrent(previous);
+    QVERIFY(!completed);
+    QCOMPARE(title, QStringLiteral("Quorla"));
+    QCOMPARE(text, QStringLiteral("first\nsecond"));
+}
+
+QUORLA_TEST_GUI_MAIN(TestCommand)
+#include "tst_command.moc"
