@@ -114,9 +114,6 @@ void TestDayView::newViewShowsCreationDateAndNoEvents()
     QCOMPARE(view.Header()->Caption(), QStringLiteral("  Friday, 01 Jan, 99"));
     QCOMPARE(view.DateFormat(), QStringLiteral("dddd, dd mmm, yy"));
     QCOMPARE(view.List()->Count(), 0);
-    QCOMPARE(view.BevelOuter(), TPanel::TBevelCut::bvRaised);
-    QCOMPARE(view.BevelInner(), TPanel::TBevelCut::bvNone);
-    QCOMPARE(view.BorderStyle(), TPanel::TBorderStyle::bsNone);
 }
 
 void TestDayView::stampChangeReadsOnce_data()
