@@ -1,0 +1,158 @@
+#include "TDayView.h"
+
+#include "RecordKey.h"
+#include "TDayViewHeader.h"
+#include "TDayViewList.h"
+
+#include <QResizeEvent>
+
+TDayView::TDayView(QWidget* parent)
+    : TPanel(parent),
+      list_(new TDayViewList(this)),
+      header_(new TDayViewHeader(this))
+{
+    Stamp.Format = QStringLiteral("dddd, dd mmm, yy");
+    Stamp.OnChange = [this](TStamp*) { RefreshEntries(); };
+
+    list_->setDayEntries(&dayEntries_);
+    list_->OnWantUserName = [this](QObject*, const QString& pk, QString& name) {
+        if (OnWantUserName)
+            OnWantUserName(this, pk, name);
+    };
+    list_->OnReceivedFocus = [this](QObject*) {
+        if (OnReceivedFocus)
+            OnReceivedFocus(this);
+    };
+    list_->OnWantAlarmedFlag = [this](QObject*, const QString& pk, bool& alarmed) {
+        if (OnWantAlarmedFlag)
+            OnWantAlarmedFlag(this, pk, alarmed);
+    };
+    list_->OnWantCategoryDescription = [this](QObject*, const QString& pk, QString& description) {
+        if (OnWantCategoryDescription)
+            OnWantCategoryDescription(this, pk, description);
+    };
+    list_->OnError = [this](QObject*, const QString& message) {
+        if (OnError)
+            OnError(this, message);
+    };
+
+    header_->setHeaderText(Stamp.AsString());
+    clientChanged();
+}
+
+TDayView::~TDayView()
+{
+    // The list reads dayEntries_ while painting; it goes first.
+    list_->setDayEntries(nullptr);
+    Stamp.OnChange = nullptr;
+}
+
+void TDayView::RefreshEntries()
+{
+    header_->setHeaderText(Stamp.AsString());
+    const bool today = Stamp.IsToday();
+    if (font().bold() != today) {
+        QFont bold = font();
+        bold.setBold(today);
+        setFont(bold);
+    }
+    if (OnWantDayEntries) {
+        dayEntries_.Clear();
+        // Whatever the handler does, the list ends up with one item per event
+        // that DayEntries holds, so no item ever stands for a missing event.
+        struct Rebuild
+        {
+            TDayViewList* list;
+            ~Rebuild() { list->RebuildItems(); }
+        } rebuild{list_};
+        OnWantDayEntries(this, Stamp.DayKey(), dayEntries_);
+    }
+    update();
+}
+
+int TDayView::selectedEntry() const
+{
+    const int index = list_->ItemIndex();
+    return index >= 0 && index < dayEntries_.Count() ? index : -1;
+}
+
+QString TDayView::SelectedPk() const
+{
+    const int index = selectedEntry();
+    return index < 0 ? QString(RecordKey::None) : dayEntries_.PkAt(index);
+}
+
+QString TDayView::SelectedOwnerKey() const
+{
+    const int index = selectedEntry();
+    return index < 0 ? QString(RecordKey::None) : dayEntries_.Entry(index).OwnerKey();
+}
+
+QString TDayView::SelectedDescription() const
+{
+    const int index = selectedEntry();
+    return index < 0 ? QString() : dayEntries_.Entry(index).Description();
+}
+
+void TDayView::setDateFormat(const QString& format)
+{
+    Stamp.Format = format;
+    header_->setHeaderText(Stamp.AsString());
+}
+
+TFont* TDayView::TimeFont() { return list_->TimeFont(); }
+void TDayView::setTimeFont(const TFont& font) { list_->setTimeFont(font); }
+TFont* TDayView::PrivateFont() { return list_->PrivateFont(); }
+void TDayView::setPrivateFont(const TFont& font) { list_->setPrivateFont(font); }
+TFont* TDayView::CategoryFont() { return list_->CategoryFont(); }
+void TDayView::setCategoryFont(const TFont& font) { list_->setCategoryFont(font); }
+TFont* TDayView::AssigneeFont() { return list_->AssigneeFont(); }
+void TDayView::setAssigneeFont(const TFont& font) { list_->setAssigneeFont(font); }
+TFont* TDayView::DescriptionFont() { return list_->DescriptionFont(); }
+void TDayView::setDescriptionFont(const TFont& font) { list_->setDescriptionFont(font); }
+
+TColor TDayView::ListColor() const { return list_->Color(); }
+void TDayView::setListColor(TColor color) { list_->setColor(color); }
+bool TDayView::ListCtl3D() const { return list_->Ctl3D(); }
+void TDayView::setListCtl3D(bool on) { list_->setCtl3D(on); }
+TPanel::TBorderStyle TDayView::ListBorderStyle() const { return list_->BorderStyle(); }
+void TDayView::setListBorderStyle(TBorderStyle style) { list_->setBorderStyle(style); }
+TDisplayMode TDayView::DisplayMode() const { return list_->DisplayMode(); }
+void TDayView::setDisplayMode(TDisplayMode mode) { list_->setDisplayMode(mode); }
+bool TDayView::ShowCategories() const { return list_->ShowCategories(); }
+void TDayView::setShowCategories(bool show) { list_->setShowCategories(show); }
+bool TDayView::ShowAlarmGlyphs() const { return list_->ShowAlarmGlyphs(); }
+void TDayView::setShowAlarmGlyphs(bool show) { list_->setShowAlarmGlyphs(show); }
+bool TDayView::ShowPrivateGlyphs() const { return list_->ShowPrivateGlyphs(); }
+void TDayView::setShowPrivateGlyphs(bool show) { list_->setShowPrivateGlyphs(show); }
+
+TColor TDayView::HeaderColor() const { return header_->Color(); }
+void TDayView::setHeaderColor(TColor color) { header_->setColor(color); }
+bool TDayView::HeaderCtl3D() const { return header_->Ctl3D(); }
+void TDayView::setHeaderCtl3D(bool on) { header_->setCtl3D(on); }
+TPanel::TBevelCut TDayView::HeaderBevelOuter() const { return header_->BevelOuter(); }
+void TDayView::setHeaderBevelOuter(TBevelCut cut) { header_->setBevelOuter(cut); }
+TPanel::TBevelCut TDayView::HeaderBevelInner() const { return header_->BevelInner(); }
+void TDayView::setHeaderBevelInner(TBevelCut cut) { header_->setBevelInner(cut); }
+TPanel::TBorderStyle TDayView::HeaderBorderStyle() const { return header_->BorderStyle(); }
+void TDayView::setHeaderBorderStyle(TBorderStyle style) { header_->setBorderStyle(style); }
+Qt::Alignment TDayView::HeaderAlignment() const { return header_->HeaderAlignment(); }
+void TDayView::setHeaderAlignment(Qt::Alignment alignment) { header_->setHeaderAlignment(alignment); }
+
+void TDayView::resizeEvent(QResizeEvent* event)
+{
+    TPanel::resizeEvent(event);
+    clientChanged();
+}
+
+void TDayView::clientChanged()
+{
+    // Header across the top of the space the bevels leave, the list below it.
+    if (list_ == nullptr || header_ == nullptr)
+        return;
+    const QRect inner = InnerRect();
+    const int headerHeight = header_->height();
+    header_->setGeometry(inner.left(), inner.top(), inner.width(), headerHeight);
+    list_->setGeometry(inner.left(), inner.top() + headerHeight, inner.width(),
+                       std::max(0, inner.height() - headerHeight));
+}

@@ -1,0 +1,120 @@
+#pragma once
+
+#include "TDayEntries.h"
+#include "TDisplayMode.h"
+#include "TFont.h"
+#include "TPanel.h"
+#include "TStamp.h"
+#include "TViewEvents.h"
+
+#include <QString>
+
+class TDayViewHeader;
+class TDayViewList;
+
+// One calendar day: a header strip with the date over the list of the day's
+// events. The view never reads the data store. Whenever its day changes (every
+// successful change of Stamp, even to the same value) or RefreshEntries is
+// called, it empties its TDayEntries and raises OnWantDayEntries with the day's
+// key; what the handler adds is shown as it stands. The list's requests for
+// names, category texts and alarm state go out through the view's own events
+// with the view as Sender; an event left unassigned leaves the answer alone.
+//
+// Creating the view raises nothing: the list stays empty until the first
+// change of Stamp or the first RefreshEntries.
+class TDayView : public TPanel
+{
+    Q_OBJECT
+
+public:
+    explicit TDayView(QWidget* parent = nullptr);
+    ~TDayView() override;
+
+    // The day shown; Format is the header's date picture. Starts at the moment
+    // of creation with the picture "dddd, dd mmm, yy".
+    TStamp Stamp;
+
+    TDayViewList* List() const { return list_; }
+    TDayViewHeader* Header() const { return header_; }
+    // The events on show, as the last OnWantDayEntries left them.
+    const TDayEntries& DayEntries() const { return dayEntries_; }
+
+    TWantUserNameEvent OnWantUserName;
+    TReceivedFocusEvent OnReceivedFocus;
+    TWantDayEntriesEvent OnWantDayEntries;
+    TWantAlarmedFlagEvent OnWantAlarmedFlag;
+    TWantCategoryDescriptionEvent OnWantCategoryDescription;
+    // A drawing failure of the list (see TDayViewList::OnError), with the view
+    // as Sender.
+    TViewErrorEvent OnError;
+
+    // Header := the date; the view's font (and so the header's) bold when the
+    // day is today; then, when OnWantDayEntries is assigned, the events are
+    // re-read and the list rebuilt, clearing its selection. An error of the
+    // handler passes on to the caller; the list is rebuilt from what the
+    // handler added before it failed.
+    void RefreshEntries();
+
+    // The selected event's Pk, OwnerKey and Description; "0000000000",
+    // "0000000000" and "" without a selection.
+    QString SelectedPk() const;
+    QString SelectedOwnerKey() const;
+    QString SelectedDescription() const;
+
+    // Stamp's Format. Writing it shows the header in the new picture at once
+    // but re-reads nothing.
+    QString DateFormat() const { return Stamp.Format; }
+    void setDateFormat(const QString& format);
+
+    // The list's properties; font reads give the list's own objects.
+    TFont* TimeFont();
+    void setTimeFont(const TFont& font);
+    TFont* PrivateFont();
+    void setPrivateFont(const TFont& font);
+    TFont* CategoryFont();
+    void setCategoryFont(const TFont& font);
+    TFont* AssigneeFont();
+    void setAssigneeFont(const TFont& font);
+    TFont* DescriptionFont();
+    void setDescriptionFont(const TFont& font);
+    TColor ListColor() const;
+    void setListColor(TColor color);
+    bool ListCtl3D() const;
+    void setListCtl3D(bool on);
+    TBorderStyle ListBorderStyle() const;
+    void setListBorderStyle(TBorderStyle style);
+    TDisplayMode DisplayMode() const;
+    void setDisplayMode(TDisplayMode mode);
+    bool ShowCategories() const;
+    void setShowCategories(bool show);
+    bool ShowAlarmGlyphs() const;
+    void setShowAlarmGlyphs(bool show);
+    bool ShowPrivateGlyphs() const;
+    void setShowPrivateGlyphs(bool show);
+
+    // The header's properties.
+    TColor HeaderColor() const;
+    void setHeaderColor(TColor color);
+    bool HeaderCtl3D() const;
+    void setHeaderCtl3D(bool on);
+    TBevelCut HeaderBevelOuter() const;
+    void setHeaderBevelOuter(TBevelCut cut);
+    TBevelCut HeaderBevelInner() const;
+    void setHeaderBevelInner(TBevelCut cut);
+    TBorderStyle HeaderBorderStyle() const;
+    void setHeaderBorderStyle(TBorderStyle style);
+    Qt::Alignment HeaderAlignment() const;
+    void setHeaderAlignment(Qt::Alignment alignment);
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void clientChanged() override;
+
+private:
+    // The selected index when it names an event of DayEntries, else -1.
+    int selectedEntry() const;
+
+    TDayEntries dayEntries_;
+    TDayViewList* list_;
+    TDayViewHeader* header_;
+};

@@ -1,0 +1,478 @@
+#include "TDayViewList.h"
+
+#include "EQuorla.h"
+#include "RecordKey.h"
+#include "TDayEntries.h"
+#include "TDayViewItemDelegate.h"
+
+#include <QFontMetrics>
+#include <QImage>
+#include <QItemSelectionModel>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPen>
+#include <QResizeEvent>
+#include <QStringListModel>
+#include <QTimer>
+
+#include <exception>
+
+// Q_INIT_RESOURCE may not stand inside a namespace. Calling it also makes the
+// linker keep the compiled resources of the static resource library.
+static void initGlyphResources()
+{
+    Q_INIT_RESOURCE(glyphs);
+}
+
+namespace {
+
+constexpr int timeColumn = 35;
+constexpr int glyphSize = 16;
+constexpr int lineHeight = 16;
+constexpr int gap = 5;
+const QString missing = QStringLiteral("?");
+
+// A glyph of the resources with its olive pixels (red 128, green 128, blue 0)
+// made transparent. A glyph that cannot be loaded is fully transparent.
+QPixmap loadGlyph(const QString& name)
+{
+    static const bool resourcesReady = (initGlyphResources(), true);
+    Q_UNUSED(resourcesReady);
+    QImage image(QStringLiteral(":/bitmaps/") + name);
+    if (image.isNull()) {
+        image = QImage(glyphSize, glyphSize, QImage::Format_ARGB32);
+        image.fill(Qt::transparent);
+        return QPixmap::fromImage(image);
+    }
+    image = image.convertToFormat(QImage::Format_ARGB32);
+    const QRgb olive = TColorRef::toQColor(TColorRef::clOlive).rgb();
+    for (int y = 0; y < image.height(); ++y) {
+        auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = 0; x < image.width(); ++x) {
+            if ((line[x] | 0xFF000000u) == olive)
+                line[x] = qRgba(0, 0, 0, 0);
+        }
+    }
+    return QPixmap::fromImage(image);
+}
+
+// The message of the exception being handled.
+QString currentMessage()
+{
+    try {
+        throw;
+    } catch (const EQuorla& e) {
+        return e.message();
+    } catch (const std::exception& e) {
+        return QString::fromUtf8(e.what());
+    } catch (...) {
+        return QStringLiteral("Unknown error while drawing the day's events");
+    }
+}
+
+// Text with its top-left corner at (x, y), unclipped; returns its width.
+int drawTextAt(QPainter& painter, const TFont& font, int x, int y, const QString& text)
+{
+    if (text.isEmpty())
+        return 0;
+    painter.setFont(font.font());
+    painter.setPen(font.qcolor());
+    const QFontMetrics metrics(font.font());
+    painter.drawText(x, y + metrics.ascent(), text);
+    return metrics.horizontalAdvance(text);
+}
+
+} // namespace
+
+TDayViewList::TDayViewList(QWidget* parent)
+    : QListView(parent),
+      model_(new QStringListModel(this)),
+      timeFont_(TColorRef::clRed),
+      privateFont_(TColorRef::clNavy, true),
+      assigneeFont_(TColorRef::clGreen),
+      categoryFont_(TColorRef::clTeal),
+      descriptionFont_(TColorRef::clNavy),
+      alarmGlyph_(loadGlyph(QStringLiteral("ALARM"))),
+      privateGlyph_(loadGlyph(QStringLiteral("PRIVATE")))
+{
+    setModel(model_);
+    setItemDelegate(new TDayViewItemDelegate(this));
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setUniformItemSizes(true);
+    setFocusPolicy(Qt::StrongFocus);
+    color_ = TColorRef::fromQColor(palette().color(QPalette::Base));
+    updateFrame();
+}
+
+TDayViewList::~TDayViewList() = default;
+
+void TDayViewList::changed()
+{
+    viewport()->update();
+}
+
+void TDayViewList::setTimeFont(const TFont& font)
+{
+    timeFont_.Assign(font);
+    changed();
+}
+
+void TDayViewList::setPrivateFont(const TFont& font)
+{
+    privateFont_.Assign(font);
+    changed();
+}
+
+void TDayViewList::setAssigneeFont(const TFont& font)
+{
+    assigneeFont_.Assign(font);
+    changed();
+}
+
+void TDayViewList::setCategoryFont(const TFont& font)
+{
+    categoryFont_.Assign(font);
+    changed();
+}
+
+void TDayViewList::setDescriptionFont(const TFont& font)
+{
+    descriptionFont_.Assign(font);
+    changed();
+}
+
+void TDayViewList::setShowCategories(bool show)
+{
+    if (show == showCategories_)
+        return;
+    showCategories_ = show;
+    changed();
+}
+
+void TDayViewList::setShowAlarmGlyphs(bool show)
+{
+    if (show == showAlarmGlyphs_)
+        return;
+    showAlarmGlyphs_ = show;
+    changed();
+}
+
+void TDayViewList::setShowPrivateGlyphs(bool show)
+{
+    if (show == showPrivateGlyphs_)
+        return;
+    showPrivateGlyphs_ = show;
+    changed();
+}
+
+void TDayViewList::setDisplayMode(TDisplayMode mode)
+{
+    if (mode == displayMode_)
+        return;
+    displayMode_ = mode;
+    setUniformItemSizes(mode == TDisplayMode::dmSingle);
+    doItemsLayout();
+    changed();
+}
+
+void TDayViewList::setDayEntries(TDayEntries* entries)
+{
+    dayEntries_ = entries;
+    changed();
+}
+
+void TDayViewList::setColor(TColor color)
+{
+    color_ = color;
+    QPalette p = palette();
+    p.setColor(QPalette::Base, TColorRef::toQColor(color));
+    setPalette(p);
+    changed();
+}
+
+void TDayViewList::setCtl3D(bool on)
+{
+    if (on == ctl3D_)
+        return;
+    ctl3D_ = on;
+    updateFrame();
+}
+
+void TDayViewList::setBorderStyle(TPanel::TBorderStyle style)
+{
+    if (style == borderStyle_)
+        return;
+    borderStyle_ = style;
+    updateFrame();
+}
+
+void TDayViewList::updateFrame()
+{
+    if (borderStyle_ == TPanel::TBorderStyle::bsNone) {
+        setFrameStyle(QFrame::NoFrame);
+    } else if (ctl3D_) {
+        setFrameStyle(QFrame::WinPanel | QFrame::Sunken);
+    } else {
+        setFrameStyle(QFrame::Box | QFrame::Plain);
+        setLineWidth(1);
+    }
+}
+
+int TDayViewList::Count() const
+{
+    return model_->rowCount();
+}
+
+int TDayViewList::ItemIndex() const
+{
+    const QModelIndexList selected = selectionModel()->selectedIndexes();
+    return selected.isEmpty() ? -1 : selected.first().row();
+}
+
+void TDayViewList::setItemIndex(int index)
+{
+    const QModelIndex item = model_->index(index, 0);
+    if (item.isValid()) {
+        selectionModel()->setCurrentIndex(item, QItemSelectionModel::ClearAndSelect);
+    } else {
+        selectionModel()->clearSelection();
+        selectionModel()->clearCurrentIndex();
+    }
+    changed();
+}
+
+void TDayViewList::RebuildItems()
+{
+    const int count = dayEntries_ != nullptr ? dayEntries_->Count() : 0;
+    const bool updates = updatesEnabled();
+    setUpdatesEnabled(false);
+    model_->setStringList(QStringList(count));
+    errorNoted_ = false;
+    setUpdatesEnabled(updates);
+}
+
+void TDayViewList::noteError(const QString& message) noexcept
+{
+    if (errorNoted_)
+        return;
+    errorNoted_ = true;
+    try {
+        // Raised after the paint, from the event loop: the handler may open a
+        // message box, which must not happen inside painting.
+        QTimer::singleShot(0, this, [this, message] {
+            if (!OnError)
+                return;
+            try {
+                OnError(this, message);
+            } catch (...) {
+                // The owner could not show the error; there is nobody left to
+                // tell, and the event loop must not see the exception.
+            }
+        });
+    } catch (...) {
+    }
+}
+
+template <typename F>
+bool TDayViewList::guarded(F&& lookup) noexcept
+{
+    try {
+        lookup();
+        return true;
+    } catch (...) {
+        noteError(currentMessage());
+        return false;
+    }
+}
+
+QSize TDayViewList::MeasureItem(int index) noexcept
+{
+    const int width = viewport()->width();
+    if (displayMode_ == TDisplayMode::dmSingle)
+        return {width, lineHeight};
+    try {
+        if (dayEntries_ == nullptr || index < 0 || index >= dayEntries_->Count())
+            return {width, lineHeight};
+        const DayEntryRecord entry = dayEntries_->Entry(index);
+        const TFont& font
+            = (entry.Flags() & DayEntryRecord::Private) != 0 ? privateFont_ : descriptionFont_;
+        const QFontMetrics metrics(font.font());
+        const QRect bounds(0, 0, std::max(1, width - timeColumn), 1 << 20);
+        const int textHeight = std::max(
+            metrics.height(),
+            metrics.boundingRect(bounds, Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap,
+                                 entry.Description())
+                .height());
+        return {width, textHeight + lineHeight};
+    } catch (...) {
+        noteError(currentMessage());
+        return {width, lineHeight};
+    }
+}
+
+void TDayViewList::DrawItem(QPainter& painter, const QRect& rect, int index, bool focused) noexcept
+{
+    try {
+        painter.save();
+        drawItem(painter, rect, index, focused);
+        painter.restore();
+    } catch (...) {
+        noteError(currentMessage());
+        try {
+            painter.restore();
+        } catch (...) {
+        }
+    }
+}
+
+void TDayViewList::drawItem(QPainter& painter, const QRect& rect, int index, bool focused)
+{
+    painter.fillRect(rect, TColorRef::toQColor(color_));
+    if (dayEntries_ != nullptr && index >= 0 && index < dayEntries_->Count())
+        drawDayEntry(painter, rect, index);
+    if (focused) {
+        QPen pen(palette().color(QPalette::Text));
+        pen.setStyle(Qt::DotLine);
+        painter.setPen(pen);
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRect(rect.adjusted(0, 0, -1, -1));
+    }
+}
+
+void TDayViewList::drawDayEntry(QPainter& painter, const QRect& rect, int index)
+{
+    // Edges as the layout counts them: Right and Bottom lie just outside.
+    const int left = rect.left();
+    const int top = rect.top();
+    const int right = rect.left() + rect.width();
+    const int bottom = rect.top() + rect.height();
+
+    const DayEntryRecord entry = dayEntries_->Entry(index);
+    const qint32 flags = entry.Flags();
+    const bool isPrivate = (flags & DayEntryRecord::Private) != 0;
+    const bool double_ = displayMode_ == TDisplayMode::dmDouble;
+
+    // Assignees, in slot order. Name keeps the previous answer when the next
+    // slot is asked, as the handler may leave it alone.
+    QString names;
+    if (OnWantUserName) {
+        QString name;
+        for (int slot = 0; slot < DayEntryRecord::MaxAssignees; ++slot) {
+            const QString key = entry.Assignee(slot);
+            if (key.isEmpty() || key == RecordKey::None)
+                continue;
+            if (!guarded([&] { OnWantUserName(this, key, name); }))
+                name = missing;
+            names = names.isEmpty() ? name : names + QStringLiteral(", ") + name;
+        }
+    }
+
+    QString category;
+    const QString categoryKey = entry.CategoryKey();
+    if (showCategories_ && !categoryKey.isEmpty() && categoryKey != RecordKey::None
+        && OnWantCategoryDescription) {
+        if (!guarded([&] { OnWantCategoryDescription(this, categoryKey, category); }))
+            category = missing;
+    }
+
+    bool alarmed = false;
+    bool alarmKnown = true;
+    if (showAlarmGlyphs_ && OnWantAlarmedFlag) {
+        const QString pk = dayEntries_->PkAt(index);
+        alarmKnown = guarded([&] { OnWantAlarmedFlag(this, pk, alarmed); });
+    }
+
+    QString time;
+    if ((flags & DayEntryRecord::UnTimed) != 0) {
+        time = QStringLiteral("Day");
+    } else {
+        const bool ok = guarded([&] {
+            const QString text = entry.StartTime();
+            bool number = false;
+            const int seconds = text.toInt(&number);
+            if (!number)
+                throw EQuorla(QStringLiteral("'%1' is not a valid integer value").arg(text));
+            TimeStamp.SetSeconds(seconds);
+            time = QString::asprintf("%2.2d:%2.2d", TimeStamp.Hour(), TimeStamp.Minute());
+        });
+        if (!ok)
+            time = missing;
+    }
+    drawTextAt(painter, timeFont_, left + 1, top + 1, time);
+
+    // Glyphs: beside the time on one line, below it in the two-line layout.
+    int g = 0;
+    if (showPrivateGlyphs_ && isPrivate) {
+        if (double_) {
+            painter.drawPixmap(left, top + lineHeight, privateGlyph_);
+        } else {
+            painter.drawPixmap(left + timeColumn, top, privateGlyph_);
+            g = glyphSize;
+        }
+    }
+    if (alarmed || !alarmKnown) {
+        const int x = double_ ? left + glyphSize : left + g + timeColumn;
+        const int y = double_ ? top + lineHeight : top;
+        if (alarmKnown)
+            painter.drawPixmap(x, y, alarmGlyph_);
+        else
+            drawTextAt(painter, timeFont_, x + 4, y + 1, missing);
+        if (!double_)
+            g += glyphSize;
+    }
+
+    const TFont& textFont = isPrivate ? privateFont_ : descriptionFont_;
+    const QString description = entry.Description();
+    if (!double_) {
+        const int x = left + g + timeColumn;
+        const int w1 = drawTextAt(painter, textFont, x, top + 1, description);
+        const int w2 = drawTextAt(painter, assigneeFont_, x + w1 + gap, top + 1, names);
+        if (showCategories_ && !category.isEmpty())
+            drawTextAt(painter, categoryFont_, x + w1 + gap + w2 + gap, top + 1, category);
+    } else {
+        painter.setFont(textFont.font());
+        painter.setPen(textFont.qcolor());
+        const QRect wrapped(left + timeColumn, top + 1, right - left - timeColumn, bottom - top - 1);
+        painter.drawText(wrapped, Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, description);
+        const int x = left + timeColumn;
+        const int w2 = drawTextAt(painter, assigneeFont_, x, bottom - lineHeight, names);
+        if (showCategories_ && !category.isEmpty())
+            drawTextAt(painter, categoryFont_, x + w2 + gap, bottom - lineHeight, category);
+    }
+}
+
+void TDayViewList::focusInEvent(QFocusEvent* event)
+{
+    QListView::focusInEvent(event);
+    if (OnReceivedFocus)
+        guarded([&] { OnReceivedFocus(this); });
+}
+
+void TDayViewList::mousePressEvent(QMouseEvent* event)
+{
+    QListView::mousePressEvent(event);
+    if (event->button() != Qt::RightButton)
+        return;
+    // The item under the pointer becomes the selected one, so that a context
+    // menu opened by the same click acts on it; below the last item none is.
+    setItemIndex(indexAt(event->position().toPoint()).row());
+    if (!hasFocus())
+        setFocus(Qt::MouseFocusReason);
+}
+
+void TDayViewList::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    QListView::mouseDoubleClickEvent(event);
+    // Not passed on: the panels around the list react only to double-clicks on
+    // their own surface.
+    event->accept();
+}
+
+void TDayViewList::resizeEvent(QResizeEvent* event)
+{
+    QListView::resizeEvent(event);
+    if (displayMode_ == TDisplayMode::dmDouble && event->size().width() != event->oldSize().width())
+        scheduleDelayedItemsLayout();
+}

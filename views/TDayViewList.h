@@ -1,0 +1,151 @@
+#pragma once
+
+#include "TDisplayMode.h"
+#include "TFont.h"
+#include "TPanel.h"
+#include "TStamp.h"
+#include "TViewEvents.h"
+
+#include <QListView>
+#include <QPixmap>
+#include <QString>
+
+class QPainter;
+class QStringListModel;
+class TDayEntries;
+
+// The list of one day's events: item i shows event i of DayEntries. A line
+// reads: a 35-pixel column with the time ("Day" for an un-timed event), the
+// private and alarm glyphs, the description in its own font, the assignees'
+// names and the category. In dmDouble the description is word-wrapped, the
+// glyphs sit in the time column below the time, and assignees and category
+// take the item's last 16 pixels.
+//
+// The list holds no texts of its own: it asks its owner for names, category
+// descriptions and alarm state through the OnWant events every time it draws
+// an item. Items are painted on the list's colour whether selected or not; the
+// only mark of the selected item is the dotted focus frame while the list has
+// the keyboard focus.
+//
+// Painting and measuring never throw. A part that cannot be drawn because a
+// handler or the event's StartTime failed is drawn as "?", and the first such
+// failure after a rebuild of the items is raised through OnError once the paint
+// is over; later failures wait for the next rebuild.
+class TDayViewList : public QListView
+{
+    Q_OBJECT
+
+public:
+    explicit TDayViewList(QWidget* parent = nullptr);
+    ~TDayViewList() override;
+
+    // Splits an event's StartTime into hour and minute while drawing.
+    TStamp TimeStamp;
+
+    // Reading a font gives the list's own object, which a caller may change and
+    // write back; writing copies the given font's attributes and redraws.
+    // Defaults: time red, private navy bold, assignees green, category teal,
+    // description navy, all in the application's default font.
+    TFont* TimeFont() { return &timeFont_; }
+    void setTimeFont(const TFont& font);
+    TFont* PrivateFont() { return &privateFont_; }
+    void setPrivateFont(const TFont& font);
+    TFont* AssigneeFont() { return &assigneeFont_; }
+    void setAssigneeFont(const TFont& font);
+    TFont* CategoryFont() { return &categoryFont_; }
+    void setCategoryFont(const TFont& font);
+    TFont* DescriptionFont() { return &descriptionFont_; }
+    void setDescriptionFont(const TFont& font);
+
+    // 16 x 16 glyphs from the bitmap resources "ALARM" and "PRIVATE", with the
+    // olive pixels made transparent.
+    const QPixmap& AlarmGlyph() const { return alarmGlyph_; }
+    const QPixmap& PrivateGlyph() const { return privateGlyph_; }
+
+    bool ShowCategories() const { return showCategories_; }
+    void setShowCategories(bool show);
+    bool ShowAlarmGlyphs() const { return showAlarmGlyphs_; }
+    void setShowAlarmGlyphs(bool show);
+    bool ShowPrivateGlyphs() const { return showPrivateGlyphs_; }
+    void setShowPrivateGlyphs(bool show);
+
+    // dmSingle: every item 16 pixels high. dmDouble: every item measured again
+    // from its description at once, and again whenever the width changes.
+    TDisplayMode DisplayMode() const { return displayMode_; }
+    void setDisplayMode(TDisplayMode mode);
+
+    // The events drawn; not owned. Only the owner changes it, and then calls
+    // RebuildItems; items beyond its Count are drawn empty.
+    TDayEntries* DayEntries() const { return dayEntries_; }
+    void setDayEntries(TDayEntries* entries);
+
+    // Background of the list and of every item.
+    TColor Color() const { return color_; }
+    void setColor(TColor color);
+    // Border: bsSingle draws a two-pixel sunken edge with Ctl3D, a one-pixel
+    // line without; bsNone draws none. Default bsSingle with Ctl3D.
+    bool Ctl3D() const { return ctl3D_; }
+    void setCtl3D(bool on);
+    TPanel::TBorderStyle BorderStyle() const { return borderStyle_; }
+    void setBorderStyle(TPanel::TBorderStyle style);
+
+    // Number of items.
+    int Count() const;
+    // The selected item, or -1.
+    int ItemIndex() const;
+    // Selects an item and makes it the current one; -1 (or any index outside
+    // the items) selects none.
+    void setItemIndex(int index);
+
+    // Replaces the items by one per event of DayEntries (none without it).
+    // Clears the selection and lets the next drawing failure be reported.
+    void RebuildItems();
+
+    TWantUserNameEvent OnWantUserName;
+    TReceivedFocusEvent OnReceivedFocus;
+    TWantAlarmedFlagEvent OnWantAlarmedFlag;
+    TWantCategoryDescriptionEvent OnWantCategoryDescription;
+    TViewErrorEvent OnError;
+
+    // Paints item index into rect; focused draws the focus frame. Never throws.
+    void DrawItem(QPainter& painter, const QRect& rect, int index, bool focused) noexcept;
+    // The size of item index. Never throws.
+    QSize MeasureItem(int index) noexcept;
+
+protected:
+    void focusInEvent(QFocusEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    struct ItemTexts;
+
+    void drawItem(QPainter& painter, const QRect& rect, int index, bool focused);
+    void drawDayEntry(QPainter& painter, const QRect& rect, int index);
+    // Runs one lookup; on failure notes the error and returns false.
+    template <typename F>
+    bool guarded(F&& lookup) noexcept;
+    void noteError(const QString& message) noexcept;
+    void updateFrame();
+    void changed();
+
+    QStringListModel* model_;
+    TFont timeFont_;
+    TFont privateFont_;
+    TFont assigneeFont_;
+    TFont categoryFont_;
+    TFont descriptionFont_;
+    QPixmap alarmGlyph_;
+    QPixmap privateGlyph_;
+    bool showCategories_ = true;
+    TDayEntries* dayEntries_ = nullptr;
+    bool showAlarmGlyphs_ = true;
+    TDisplayMode displayMode_ = TDisplayMode::dmSingle;
+    bool showPrivateGlyphs_ = true;
+    TColor color_ = TColorRef::clWhite;
+    bool ctl3D_ = true;
+    TPanel::TBorderStyle borderStyle_ = TPanel::TBorderStyle::bsSingle;
+    // A failure has been noted since the last rebuild.
+    bool errorNoted_ = false;
+};

@@ -1,0 +1,208 @@
+#include "TWeekView.h"
+
+#include "EStamp.h"
+#include "RecordKey.h"
+#include "TClock.h"
+#include "TDayView.h"
+
+#include <QResizeEvent>
+
+TWeekView::TWeekView(QWidget* parent)
+    : TPanel(parent)
+{
+    for (auto& day : days_) {
+        day = new TDayView(this);
+        day->OnWantUserName = [this](QObject*, const QString& pk, QString& name) {
+            if (OnWantUserName)
+                OnWantUserName(this, pk, name);
+        };
+        day->OnReceivedFocus = [this, day](QObject*) { currentDay_ = day; };
+        day->OnWantDayEntries = [this](QObject*, const QString& datePkVal, TDayEntries& entries) {
+            if (OnWantDayEntries)
+                OnWantDayEntries(this, datePkVal, entries);
+        };
+        day->OnWantAlarmedFlag = [this](QObject*, const QString& pk, bool& alarmed) {
+            if (OnWantAlarmedFlag)
+                OnWantAlarmedFlag(this, pk, alarmed);
+        };
+        day->OnWantCategoryDescription = [this](QObject*, const QString& pk, QString& description) {
+            if (OnWantCategoryDescription)
+                OnWantCategoryDescription(this, pk, description);
+        };
+        day->OnError = [this](QObject*, const QString& message) { dayFailed(message); };
+    }
+    ArrangeDays();
+}
+
+TWeekView::~TWeekView() = default;
+
+void TWeekView::dayFailed(const QString& message)
+{
+    if (reportedErrors_.contains(message))
+        return;
+    reportedErrors_.append(message);
+    if (OnError)
+        OnError(this, message);
+}
+
+template <typename F>
+void TWeekView::forEachDay(F&& apply)
+{
+    for (TDayView* day : days_)
+        apply(*day);
+}
+
+void TWeekView::ArrangeDays()
+{
+    const QRect client = contentsRect();
+    const int w = client.width() / 2;
+    const int h = client.height() / 3;
+    const int x = client.left();
+    const int y = client.top();
+    days_[0]->setGeometry(x, y, w, h);
+    days_[1]->setGeometry(x, y + h, w, h);
+    days_[2]->setGeometry(x, y + 2 * h, w, h);
+    days_[3]->setGeometry(x + w, y, w, h);
+    days_[4]->setGeometry(x + w, y + h, w, h);
+    days_[5]->setGeometry(x + w, y + 2 * h, w, h / 2);
+    days_[6]->setGeometry(x + w, y + 3 * h - h / 2, w, h / 2);
+}
+
+void TWeekView::ShowWeekOf(const QDateTime& dateTime)
+{
+    if (!dateTime.isValid())
+        throw EStamp(QStringLiteral("Invalid date or time"));
+    QDate monday = dateTime.date();
+    while (monday.dayOfWeek() != Qt::Monday)
+        monday = monday.addDays(-1);
+    const QTime time = dateTime.time();
+    reportedErrors_.clear();
+    for (int i = 0; i < 7; ++i) {
+        const QDate date = monday.addDays(i);
+        days_[std::size_t(i)]->Stamp.SetDateTime(date.year(), date.month(), date.day(), time.hour(),
+                                                 time.minute(), time.second());
+    }
+}
+
+void TWeekView::ShowToday()
+{
+    ShowWeekOf(TClock::now());
+}
+
+void TWeekView::NextWeek()
+{
+    reportedErrors_.clear();
+    forEachDay([](TDayView& day) { day.Stamp.Increment(TStamp::IncWeeks, 1); });
+}
+
+void TWeekView::PrevWeek()
+{
+    reportedErrors_.clear();
+    forEachDay([](TDayView& day) { day.Stamp.Increment(TStamp::IncWeeks, -1); });
+}
+
+void TWeekView::RefreshEntries()
+{
+    reportedErrors_.clear();
+    forEachDay([](TDayView& day) { day.RefreshEntries(); });
+    update();
+}
+
+qint32 TWeekView::SelectedSeconds() const
+{
+    return (currentDay_ != nullptr ? currentDay_ : days_[0])->Stamp.Seconds();
+}
+
+QString TWeekView::SelectedDateKey() const
+{
+    return (currentDay_ != nullptr ? currentDay_ : days_[0])->Stamp.Key();
+}
+
+QString TWeekView::SelectedPk() const
+{
+    return currentDay_ != nullptr ? currentDay_->SelectedPk() : QString(RecordKey::None);
+}
+
+QString TWeekView::SelectedOwnerKey() const
+{
+    return currentDay_ != nullptr ? currentDay_->SelectedOwnerKey() : QString(RecordKey::None);
+}
+
+QString TWeekView::SelectedDescription() const
+{
+    return currentDay_ != nullptr ? currentDay_->SelectedDescription() : QString();
+}
+
+// Every forwarded property reads Monday and writes all seven days.
+#define QUORLA_WEEK_PROPERTY(Type, Name)                                                           \
+    Type TWeekView::Name() const { return days_[0]->Name(); }                                      \
+    void TWeekView::set##Name(Type value)                                                          \
+    {                                                                                              \
+        forEachDay([&](TDayView& day) { day.set##Name(value); });                                  \
+    }
+
+#define QUORLA_WEEK_FONT(Name)                                                                     \
+    TFont* TWeekView::Name() { return days_[0]->Name(); }                                          \
+    void TWeekView::set##Name(const TFont& font)                                                   \
+    {                                                                                              \
+        forEachDay([&](TDayView& day) { day.set##Name(font); });                                   \
+    }
+
+QUORLA_WEEK_FONT(TimeFont)
+QUORLA_WEEK_FONT(PrivateFont)
+QUORLA_WEEK_FONT(CategoryFont)
+QUORLA_WEEK_FONT(AssigneeFont)
+QUORLA_WEEK_FONT(DescriptionFont)
+QUORLA_WEEK_PROPERTY(TColor, ListColor)
+QUORLA_WEEK_PROPERTY(bool, ListCtl3D)
+QUORLA_WEEK_PROPERTY(TPanel::TBorderStyle, ListBorderStyle)
+QUORLA_WEEK_PROPERTY(TDisplayMode, DisplayMode)
+QUORLA_WEEK_PROPERTY(bool, ShowCategories)
+QUORLA_WEEK_PROPERTY(bool, ShowAlarmGlyphs)
+QUORLA_WEEK_PROPERTY(bool, ShowPrivateGlyphs)
+QUORLA_WEEK_PROPERTY(TColor, HeaderColor)
+QUORLA_WEEK_PROPERTY(bool, HeaderCtl3D)
+QUORLA_WEEK_PROPERTY(TPanel::TBevelCut, HeaderBevelOuter)
+QUORLA_WEEK_PROPERTY(TPanel::TBevelCut, HeaderBevelInner)
+QUORLA_WEEK_PROPERTY(TPanel::TBorderStyle, HeaderBorderStyle)
+QUORLA_WEEK_PROPERTY(Qt::Alignment, HeaderAlignment)
+
+QString TWeekView::DateFormat() const
+{
+    return days_[0]->DateFormat();
+}
+
+void TWeekView::setDateFormat(const QString& format)
+{
+    forEachDay([&](TDayView& day) { day.setDateFormat(format); });
+}
+
+bool TWeekView::DayCtl3D() const { return days_[0]->Ctl3D(); }
+void TWeekView::setDayCtl3D(bool on) { forEachDay([&](TDayView& day) { day.setCtl3D(on); }); }
+TPanel::TBevelCut TWeekView::DayBevelOuter() const { return days_[0]->BevelOuter(); }
+void TWeekView::setDayBevelOuter(TBevelCut cut)
+{
+    forEachDay([&](TDayView& day) { day.setBevelOuter(cut); });
+}
+TPanel::TBevelCut TWeekView::DayBevelInner() const { return days_[0]->BevelInner(); }
+void TWeekView::setDayBevelInner(TBevelCut cut)
+{
+    forEachDay([&](TDayView& day) { day.setBevelInner(cut); });
+}
+TPanel::TBorderStyle TWeekView::DayBorderStyle() const { return days_[0]->BorderStyle(); }
+void TWeekView::setDayBorderStyle(TBorderStyle style)
+{
+    forEachDay([&](TDayView& day) { day.setBorderStyle(style); });
+}
+
+void TWeekView::resizeEvent(QResizeEvent* event)
+{
+    TPanel::resizeEvent(event);
+    ArrangeDays();
+}
+
+void TWeekView::clientChanged()
+{
+    if (days_[0] != nullptr)
+        ArrangeDays();
+}

@@ -1,0 +1,146 @@
+#pragma once
+
+#include "TDisplayMode.h"
+#include "TFont.h"
+#include "TPanel.h"
+#include "TViewEvents.h"
+
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+
+#include <array>
+
+class TDayView;
+
+// One week, Monday to Sunday, as seven day views in two columns: Monday,
+// Tuesday and Wednesday down the left half; Thursday and Friday in the top two
+// thirds of the right half; Saturday and Sunday sharing its last third.
+//
+// The week has no date of its own: the dates are the seven days' stamps. It
+// passes its settings down to every day and the days' requests up to its
+// owner, always with the week view as Sender. A day whose list receives the
+// keyboard focus becomes CurrentDay.
+//
+// Nothing is read when the view is created; the owner wires its handlers and
+// then calls ShowToday (or ShowWeekOf).
+class TWeekView : public TPanel
+{
+    Q_OBJECT
+
+public:
+    explicit TWeekView(QWidget* parent = nullptr);
+    ~TWeekView() override;
+
+    TWantUserNameEvent OnWantUserName;
+    TWantDayEntriesEvent OnWantDayEntries;
+    TWantAlarmedFlagEvent OnWantAlarmedFlag;
+    TWantCategoryDescriptionEvent OnWantCategoryDescription;
+    // A day failed to draw (see TDayViewList::OnError). The same message is
+    // raised once per refresh of the week, whichever and however many days
+    // meet it.
+    TViewErrorEvent OnError;
+
+    // Index 0 is Monday, 6 Sunday.
+    const std::array<TDayView*, 7>& Days() const { return days_; }
+    // The day whose list last received the keyboard focus; nullptr until one
+    // has.
+    TDayView* CurrentDay() const { return currentDay_; }
+
+    // Lays the days out in the client area (W = width / 2, H = height / 3):
+    // Monday, Tuesday, Wednesday at (0, 0), (0, H), (0, 2H), each W x H;
+    // Thursday and Friday at (W, 0) and (W, H); Saturday at (W, 2H) and Sunday
+    // at (W, 3H - H/2), both W x H/2. Remainders stay uncovered at the right
+    // and bottom. Runs on every resize.
+    void ArrangeDays();
+
+    // Moves the days to the Monday-to-Sunday week containing dateTime; its
+    // time of day is carried into every stamp. Each day re-reads itself,
+    // Monday first. An error stops at the failing day; the days before it show
+    // the new week.
+    void ShowWeekOf(const QDateTime& dateTime);
+    // ShowWeekOf(now).
+    void ShowToday();
+    // Every day moves 7 days on or back; CurrentDay stays the same panel.
+    void NextWeek();
+    void PrevWeek();
+    // Re-reads Monday to Sunday, in that order.
+    void RefreshEntries();
+
+    // CurrentDay's stamp, or Monday's before any day has had the focus.
+    qint32 SelectedSeconds() const;
+    QString SelectedDateKey() const;
+    // CurrentDay's selection; "0000000000", "0000000000" and "" without a
+    // CurrentDay.
+    QString SelectedPk() const;
+    QString SelectedOwnerKey() const;
+    QString SelectedDescription() const;
+
+    // Forwarded properties: writing sets Monday to Sunday in that order,
+    // reading gives Monday's value. A font read gives Monday's own object:
+    // changing it in place changes Monday only; writing it back copies it to
+    // all seven days.
+    TFont* TimeFont();
+    void setTimeFont(const TFont& font);
+    TFont* PrivateFont();
+    void setPrivateFont(const TFont& font);
+    TFont* CategoryFont();
+    void setCategoryFont(const TFont& font);
+    TFont* AssigneeFont();
+    void setAssigneeFont(const TFont& font);
+    TFont* DescriptionFont();
+    void setDescriptionFont(const TFont& font);
+    TColor ListColor() const;
+    void setListColor(TColor color);
+    bool ListCtl3D() const;
+    void setListCtl3D(bool on);
+    TBorderStyle ListBorderStyle() const;
+    void setListBorderStyle(TBorderStyle style);
+    QString DateFormat() const;
+    void setDateFormat(const QString& format);
+    TDisplayMode DisplayMode() const;
+    void setDisplayMode(TDisplayMode mode);
+    bool ShowCategories() const;
+    void setShowCategories(bool show);
+    bool ShowAlarmGlyphs() const;
+    void setShowAlarmGlyphs(bool show);
+    bool ShowPrivateGlyphs() const;
+    void setShowPrivateGlyphs(bool show);
+    TColor HeaderColor() const;
+    void setHeaderColor(TColor color);
+    bool HeaderCtl3D() const;
+    void setHeaderCtl3D(bool on);
+    TBevelCut HeaderBevelOuter() const;
+    void setHeaderBevelOuter(TBevelCut cut);
+    TBevelCut HeaderBevelInner() const;
+    void setHeaderBevelInner(TBevelCut cut);
+    TBorderStyle HeaderBorderStyle() const;
+    void setHeaderBorderStyle(TBorderStyle style);
+    Qt::Alignment HeaderAlignment() const;
+    void setHeaderAlignment(Qt::Alignment alignment);
+
+    // Each day's own panel.
+    bool DayCtl3D() const;
+    void setDayCtl3D(bool on);
+    TBevelCut DayBevelOuter() const;
+    void setDayBevelOuter(TBevelCut cut);
+    TBevelCut DayBevelInner() const;
+    void setDayBevelInner(TBevelCut cut);
+    TBorderStyle DayBorderStyle() const;
+    void setDayBorderStyle(TBorderStyle style);
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void clientChanged() override;
+
+private:
+    template <typename F>
+    void forEachDay(F&& apply);
+    void dayFailed(const QString& message);
+
+    std::array<TDayView*, 7> days_{};
+    TDayView* currentDay_ = nullptr;
+    // Messages raised through OnError since the week was last moved or
+    // refreshed.
+    QStringList reportedErrors_;
+};
