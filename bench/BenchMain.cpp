@@ -1,16 +1,18 @@
 // The benchmark program: figures for the engine and the layers above it, each
-// beside a baseline measured in the same run. Build with the release preset and
-// run build/release/bench/quorla_bench.
+// beside a baseline measured in the same run where one exists. Build with the
+// release preset and run build/release/bench/quorla_bench.
 
 #include "CacheBench.h"
 #include "StoreBench.h"
+#include "ViewBench.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 
 int main(int argc, char** argv)
 {
-    QCoreApplication app(argc, argv);
+    QApplication app(argc, argv);
     runStoreBench();
     runCacheBench();
+    runViewBench();
     return 0;
 }

@@ -28,6 +28,9 @@ TestEnvironment::TestEnvironment()
     ::chmod(QFile::encodeName(runtime).constData(), 0700);
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(config));
     qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime));
+    // CTest sets the offscreen platform; a test started by hand gets it too.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
     qputenv("TZ", "UTC");
     ::tzset();
     QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedKingdom));

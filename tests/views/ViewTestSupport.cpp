@@ -34,10 +34,11 @@ QImage shot(QWidget& widget)
 }
 
 bool textAt(const QImage& image, QPoint topLeft, const TFont& font, const QString& text,
-            const QColor& background, int height)
+            const QColor& background, int height, int width)
 {
     const QFontMetrics metrics(font.font());
-    const int width = metrics.horizontalAdvance(text);
+    if (width < 0)
+        width = metrics.horizontalAdvance(text);
     QImage reference(image.size(), QImage::Format_ARGB32);
     reference.fill(background);
     {
@@ -76,18 +77,39 @@ bool glyphAt(const QImage& image, QPoint topLeft, const QPixmap& glyph, const QC
     return true;
 }
 
+namespace {
+
+// Whether p is background blended at least half-way towards colour: every
+// channel moved by about the same share of its distance.
+bool isInk(const QColor& p, const QColor& colour, const QColor& background)
+{
+    const int pc[3] = {p.red(), p.green(), p.blue()};
+    const int cc[3] = {colour.red(), colour.green(), colour.blue()};
+    const int bc[3] = {background.red(), background.green(), background.blue()};
+    double low = 1e9;
+    double high = -1e9;
+    for (int i = 0; i < 3; ++i) {
+        const int distance = cc[i] - bc[i];
+        if (std::abs(distance) < 32) {
+            if (std::abs(pc[i] - bc[i]) > 32)
+                return false;
+            continue;
+        }
+        const double share = double(pc[i] - bc[i]) / distance;
+        low = std::min(low, share);
+        high = std::max(high, share);
+    }
+    return low >= 0.5 && high - low < 0.25;
+}
+
+} // namespace
+
 int inkLeft(const QImage& image, const QRect& area, const QColor& colour, const QColor& background)
 {
     const QRect box = area.intersected(image.rect());
     for (int x = box.left(); x <= box.right(); ++x) {
         for (int y = box.top(); y <= box.bottom(); ++y) {
-            const QColor p = image.pixelColor(x, y);
-            const int towards = std::abs(p.red() - colour.red()) + std::abs(p.green() - colour.green())
-                                + std::abs(p.blue() - colour.blue());
-            const int away = std::abs(p.red() - background.red())
-                             + std::abs(p.green() - background.green())
-                             + std::abs(p.blue() - background.blue());
-            if (towards < away)
+            if (isInk(image.pixelColor(x, y), colour, background))
                 return x;
         }
     }

@@ -36,9 +36,9 @@ QImage shot(QWidget& widget);
 
 // True when image, from topLeft on, holds exactly the pixels that drawing text
 // in font with its top-left corner at topLeft over background gives, over the
-// text's advance width and `height` rows.
+// text's advance width (or `width` columns) and `height` rows.
 bool textAt(const QImage& image, QPoint topLeft, const TFont& font, const QString& text,
-            const QColor& background, int height = 14);
+            const QColor& background, int height = 14, int width = -1);
 
 // True when image holds glyph drawn over background at topLeft.
 bool glyphAt(const QImage& image, QPoint topLeft, const QPixmap& glyph, const QColor& background);

@@ -17,7 +17,6 @@ private slots:
     void order_data();
     void order();
     void entriesAreCopies();
-    void clearEmpties();
     void indexOutsideThrows_data();
     void indexOutsideThrows();
 };
@@ -77,17 +76,6 @@ void TestDayEntries::entriesAreCopies()
     copy.setDescription(QStringLiteral("changed through a copy"));
 
     QCOMPARE(entries.Entry(0).Description(), QStringLiteral("Budget"));
-}
-
-void TestDayEntries::clearEmpties()
-{
-    TDayEntries entries;
-    entries.Add(entry(QStringLiteral("a")), QStringLiteral("0000000001"));
-    entries.Add(entry(QStringLiteral("b")), QStringLiteral("0000000002"));
-    entries.Clear();
-    QCOMPARE(entries.Count(), 0);
-    entries.Add(entry(QStringLiteral("c")), QStringLiteral("0000000003"));
-    QCOMPARE(entries.PkAt(0), QStringLiteral("0000000003"));
 }
 
 void TestDayEntries::indexOutsideThrows_data()
