@@ -11,6 +11,7 @@
 #include "TDayView.h"
 #include "TFilterRules.h"
 #include "TInstanceLock.h"
+#include "TQuorlaCfg.h"
 #include "TQuorlaDB.h"
 #include "TServices.h"
 #include "TStamp.h"
@@ -443,7 +444,11 @@ void TfrmMain::startUp()
         return;
     }
 
-    settingsLoad();
+    // Loading creates the workstation's key, where the database then looks for
+    // its folder.
+    Settings_ = std::make_unique<TQuorlaCfg>();
+    Settings_->Load();
+    Settings_->ApplyToViews(*wvMain, *dvMain);
     Database_ = std::make_unique<TQuorlaDB>();
     AlarmDatabase_ = std::make_unique<TQuorlaDB>();
 
@@ -486,23 +491,6 @@ void TfrmMain::createCaches()
     CategoryCache_->OnUpdate = [this](TQuorlaCache& cache) { cache.FillFrom(Database_->Categories()); };
 }
 
-void TfrmMain::settingsLoad()
-{
-    // The workstation's key must exist before the database looks for its
-    // folder in it.
-    TWorkstationStore store;
-    if (!store.OpenKey(true))
-        throw EQuorla(QStringLiteral("Unable to create Quorla registry key"));
-    SettingsLoaded_ = true;
-}
-
-void TfrmMain::settingsSave()
-{
-    // Nothing of the display is kept between runs yet; a second instance that
-    // stopped at the single-instance test never gets here.
-    SettingsLoaded_ = false;
-}
-
 void TfrmMain::Terminate()
 {
     Terminating_ = true;
@@ -517,8 +505,14 @@ void TfrmMain::FormDestroy()
     tmrMain->stop();
     if (InstanceMutex)
         InstanceMutex->Release();
-    if (SettingsLoaded_)
-        TCommand::Run([this] { settingsSave(); });
+    // A second instance stopped before it had settings and saves nothing.
+    if (Settings_) {
+        TCommand::Run([this] {
+            Settings_->CaptureFromViews(*wvMain);
+            Settings_->Save();
+        });
+        Settings_.reset();
+    }
     AlarmDatabase_.reset();
     CategoryCache_.reset();
     FilterRules_.reset();

@@ -19,6 +19,7 @@ class TDayEntries;
 class TDayView;
 class TFilterRules;
 class TInstanceLock;
+class TQuorlaCfg;
 class TQuorlaDB;
 class TStamp;
 class TUserCache;
@@ -69,6 +70,7 @@ public:
 
     TQuorlaDB* Database() const { return Database_.get(); }
     TQuorlaDB* AlarmDatabase() const { return AlarmDatabase_.get(); }
+    TQuorlaCfg* Settings() const { return Settings_.get(); }
     TFilterRules* FilterRules() const { return FilterRules_.get(); }
     TUserCache* UserCache() const { return UserCache_.get(); }
     TCategoryCache* CategoryCache() const { return CategoryCache_.get(); }
@@ -123,8 +125,6 @@ private:
     void logInAtStart();
     void addFirstAdministrator();
     void createCaches();
-    void settingsLoad();
-    void settingsSave();
     void Terminate();
     void restoreFromTray();
 
@@ -147,9 +147,7 @@ private:
     std::unique_ptr<TInstanceLock> InstanceMutex;
     bool FirstActivation_ = true;
     std::unique_ptr<TQuorlaDB> Database_;
-    // Stands for the settings object until it exists: whether the workstation
-    // settings were loaded in this run, and so are to be saved at the end.
-    bool SettingsLoaded_ = false;
+    std::unique_ptr<TQuorlaCfg> Settings_;
     std::unique_ptr<TUserCache> UserCache_;
     std::unique_ptr<TQuorlaDB> AlarmDatabase_;
     std::unique_ptr<TFilterRules> FilterRules_;
