@@ -269,9 +269,12 @@ bool TfrmDeleteUser::deleteAlarms()
     TXIsamFile& alarms = database_->Alarms();
     AlarmRecord alarm;
     bool deleted = false;
-    // Only positions: no alarm key is a user key alone.
-    alarms.GetEqual(alarm.bytes(), UserAlarmIndex, userKey_);
-    while (alarms.Get(alarm.bytes(), UserAlarmIndex, userKey_, TXIsamFile::ScanPrefix)) {
+    // An alarm's key is its user's key followed by its time, so this only
+    // positions before his first alarm; a key that is his alone (no time) is
+    // found here and is his as well.
+    bool exact = alarms.GetEqual(alarm.bytes(), UserAlarmIndex, userKey_);
+    while (exact || alarms.Get(alarm.bytes(), UserAlarmIndex, userKey_, TXIsamFile::ScanPrefix)) {
+        exact = false;
         const QString key = alarms.CurrentKey();
         const TRecordLock lock(alarms, key, Locked);
         if (!alarms.Delete(key))

@@ -70,6 +70,9 @@ QByteArray stored(TXIsamFile& dataset, const QString& key)
     return dataset.LastError() ? QByteArray() : QByteArray(r.bytes().data(), qsizetype(r.bytes().size()));
 }
 
+template <class Widget>
+Widget* find(QWidget& dialog, const char* name) { return dialog.findChild<Widget*>(QString::fromLatin1(name)); }
+
 inline void click(QWidget& dialog, const char* name)
 {
     auto* button = dialog.findChild<QPushButton*>(QString::fromLatin1(name));

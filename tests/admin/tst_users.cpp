@@ -18,27 +18,12 @@ using namespace AdminTest;
 namespace {
 const QString NameTaken = QStringLiteral("A user with this username already exists. Please choose another username.");
 
-QLineEdit* edit(QWidget& d, const char* name) { return d.findChild<QLineEdit*>(QString::fromLatin1(name)); }
-QListWidget* list(QWidget& d, const char* name) { return d.findChild<QListWidget*>(QString::fromLatin1(name)); }
-
-void type(QWidget& d, const char* name, const QString& text) { edit(d, name)->clear(); QTest::keyClicks(edit(d, name), text); }
+void type(QWidget& d, const char* name, const QString& text) { find<QLineEdit>(d, name)->clear(); QTest::keyClicks(find<QLineEdit>(d, name), text); }
 } // namespace
 
 class tst_Users : public QObject
 {
     Q_OBJECT
-
-private slots:
-    void init();
-    void cleanup() { cache_.reset(); db_.reset(); services_.reset(); }
-    void updateSelected_data();
-    void updateSelected();
-    void refusedWritesNothing_data();
-    void refusedWritesNothing();
-    void removingLastEntrySelectsThePrevious();
-    void addAndClose_data();
-    void addAndClose();
-
 private:
     int run(const std::function<void(TfrmUsers&)>& script)
     {
@@ -49,125 +34,120 @@ private:
     std::unique_ptr<TScriptedServices> services_;
     std::unique_ptr<TQuorlaDB> db_;
     std::unique_ptr<TUserCache> cache_;
-};
 
-void tst_Users::init()
-{
-    services_ = std::make_unique<TScriptedServices>();
-    db_ = database(QStringLiteral("users"));
-    addUsers(*db_, {"ANNA", "BERT", "CARL"});
-    cache_ = std::make_unique<TUserCache>(db_->Users().FileName());
-    cache_->OnUpdate = [this](TQuorlaCache& c) { c.FillFrom(db_->Users()); };
-    UserRecord u;
-    cache_->Lookup(RecordKey::format(1), u);
-}
+private slots:
+    void cleanup() { cache_.reset(); db_.reset(); services_.reset(); }
+    void init()
+    {
+        services_ = std::make_unique<TScriptedServices>();
+        db_ = database(QStringLiteral("users"));
+        addUsers(*db_, {"ANNA", "BERT", "CARL"});
+        cache_ = std::make_unique<TUserCache>(db_->Users().FileName());
+        cache_->OnUpdate = [this](TQuorlaCache& c) { c.FillFrom(db_->Users()); };
+        cache_->Reload();
+    }
 
-// Flag positions: "Can administer", "Can add entries", "Can modify other users
-// entries", "Can add entries for other users".
-void tst_Users::updateSelected_data()
-{
-    QTest::addColumn<QList<int>>("ticked");
-    QTest::addColumn<int>("rights");
-    QTest::newRow("none") << QList<int>{} << 0;
-    QTest::newRow("administer, modify others") << QList{0, 2} << 6;
-    QTest::newRow("add entries, add for others") << QList{1, 3} << 9;
-}
+    // Flag positions: "Can administer", "Can add entries", "Can modify other users
+    // entries", "Can add entries for other users".
+    void updateSelected_data()
+    {
+        QTest::addColumn<QList<int>>("ticked");
+        QTest::addColumn<int>("rights");
+        QTest::newRow("administer, modify others") << QList{0, 2} << 6;
+        QTest::newRow("add entries, add for others") << QList{1, 3} << 9;
+    }
 
-void tst_Users::updateSelected()
-{
-    QFETCH(QList<int>, ticked);
-    QFETCH(int, rights);
-    run([&](TfrmUsers& d) {
-        list(d, "lstUsers")->setCurrentRow(1);
-        type(d, "edtPassword", QStringLiteral("pw"));
-        type(d, "edtFullname", QStringLiteral("Bert Brown"));
-        type(d, "edtAbbreviation", QStringLiteral("BB"));
-        for (int row : ticked)
-            list(d, "lstFlags")->item(row)->setCheckState(Qt::Checked);
-        click(d, "actUpdate");
-    });
-    const auto bert = read<UserRecord>(db_->Users(), RecordKey::format(2));
-    QCOMPARE(QStringList({bert.UserName(), bert.Password(), bert.FullName(), bert.Abbreviation()}),
-             QStringList({"BERT", "PW", "Bert Brown", "BB"}));
-    QCOMPARE(bert.Rights(), rights);
-}
-
-void tst_Users::refusedWritesNothing_data()
-{
-    QTest::addColumn<int>("row");
-    QTest::addColumn<QString>("userName");
-    QTest::addColumn<QByteArray>("button");
-    QTest::addColumn<QString>("message");
-    QTest::newRow("add an existing name typed in lower case") << 2 << "bert" << QByteArray("actAdd") << NameTaken;
-    QTest::newRow("update to another user's name") << 1 << "ANNA" << QByteArray("actUpdate") << NameTaken;
-    QTest::newRow("update to an unknown name") << 1 << "ZACK" << QByteArray("actUpdate")
-        << QStringLiteral("This user does not exist. You can \"Add\" a new user but not \"Update\".");
-    QTest::newRow("remove oneself") << 0 << "ANNA" << QByteArray("actDelete")
-        << QStringLiteral("You cannot delete the user you are logged on as");
-}
-
-void tst_Users::refusedWritesNothing()
-{
-    QFETCH(int, row);
-    QFETCH(QString, userName);
-    QFETCH(QByteArray, button);
-    QFETCH(QString, message);
-    const QString key = RecordKey::format(row + 1);
-    const QByteArray before = stored<UserRecord>(db_->Users(), key);
-    services_->expectMessage(TServices::MessageKind::Information, message, TServices::MessageAnswer::Ok);
-    run([&](TfrmUsers& d) {
-        list(d, "lstUsers")->setCurrentRow(row);
-        type(d, "edtUserName", userName);
-        type(d, "edtFullname", QStringLiteral("Changed"));
-        click(d, button.constData());
-    });
-    QCOMPARE(stored<UserRecord>(db_->Users(), key), before);
-    QCOMPARE(db_->Users().RecordCount(), 3);
-}
-
-void tst_Users::removingLastEntrySelectsThePrevious()
-{
-    QString shown;
-    int row = -1;
-    run([&](TfrmUsers& d) {
-        list(d, "lstUsers")->setCurrentRow(2);
-        whenModal<TfrmDeleteUser>([](TfrmDeleteUser& w) {
-            for (const char* button : {"actNext", "actNext", "actNext", "actDelete"})
-                click(w, button);
+    void updateSelected()
+    {
+        QFETCH(QList<int>, ticked);
+        QFETCH(int, rights);
+        run([&](TfrmUsers& d) {
+            find<QListWidget>(d, "lstUsers")->setCurrentRow(1);
+            type(d, "edtPassword", QStringLiteral("pw"));
+            type(d, "edtFullname", QStringLiteral("Bert Brown"));
+            type(d, "edtAbbreviation", QStringLiteral("BB"));
+            for (int row : ticked)
+                find<QListWidget>(d, "lstFlags")->item(row)->setCheckState(Qt::Checked);
+            click(d, "actUpdate");
         });
-        click(d, "actDelete");
-        row = list(d, "lstUsers")->currentRow();
-        shown = edit(d, "edtUserName")->text();
-    });
-    QCOMPARE(row, 1);
-    QCOMPARE(shown, QStringLiteral("BERT"));
-    QCOMPARE(db_->Users().RecordCount(), 2);
-}
+        const auto bert = read<UserRecord>(db_->Users(), RecordKey::format(2));
+        QCOMPARE(QStringList({bert.UserName(), bert.Password(), bert.FullName(), bert.Abbreviation()}),
+                 QStringList({"BERT", "PW", "Bert Brown", "BB"}));
+        QCOMPARE(bert.Rights(), rights);
+    }
 
-void tst_Users::addAndClose_data()
-{
-    QTest::addColumn<bool>("titleBar");
-    QTest::newRow("Close") << false;
-    QTest::newRow("title-bar button") << true;
-}
+    void refusedWritesNothing_data()
+    {
+        QTest::addColumn<int>("row");
+        QTest::addColumn<QString>("userName");
+        QTest::addColumn<QByteArray>("button");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("add an existing name typed in lower case") << 2 << "bert" << QByteArray("actAdd") << NameTaken;
+        QTest::newRow("update to another user's name") << 1 << "ANNA" << QByteArray("actUpdate") << NameTaken;
+        QTest::newRow("remove oneself") << 0 << "ANNA" << QByteArray("actDelete")
+            << QStringLiteral("You cannot delete the user you are logged on as");
+    }
 
-void tst_Users::addAndClose()
-{
-    QFETCH(bool, titleBar);
-    QString shown;
-    const int result = run([&](TfrmUsers& d) {
-        type(d, "edtUserName", QStringLiteral("dora"));
-        type(d, "edtPassword", QStringLiteral("secret"));
-        click(d, "actAdd");
-        shown = edit(d, "edtUserName")->text();
-        if (titleBar)
-            d.close();
-    });
-    const auto dora = read<UserRecord>(db_->Users(), RecordKey::format(4));
-    QCOMPARE(QStringList({shown, dora.UserName(), dora.Password()}), QStringList({"DORA", "DORA", "SECRET"}));
-    QCOMPARE(result, titleBar ? 2 : 1);
-    QCOMPARE(cache_->Count(), titleBar ? 3 : 4);
-}
+    void refusedWritesNothing()
+    {
+        QFETCH(int, row);
+        QFETCH(QString, userName);
+        QFETCH(QByteArray, button);
+        QFETCH(QString, message);
+        const QByteArray before = stored<UserRecord>(db_->Users(), RecordKey::format(row + 1));
+        services_->expectMessage(TServices::MessageKind::Information, message, TServices::MessageAnswer::Ok);
+        run([&](TfrmUsers& d) {
+            find<QListWidget>(d, "lstUsers")->setCurrentRow(row);
+            type(d, "edtUserName", userName);
+            type(d, "edtFullname", QStringLiteral("Changed"));
+            click(d, button.constData());
+        });
+        QCOMPARE(stored<UserRecord>(db_->Users(), RecordKey::format(row + 1)), before);
+        QCOMPARE(db_->Users().RecordCount(), 3);
+    }
+
+    void removingLastEntrySelectsThePrevious()
+    {
+        QString shown; int row = -1;
+        run([&](TfrmUsers& d) {
+            find<QListWidget>(d, "lstUsers")->setCurrentRow(2);
+            whenModal<TfrmDeleteUser>([](TfrmDeleteUser& w) {
+                for (const char* button : {"actNext", "actNext", "actNext", "actDelete"})
+                    click(w, button);
+            });
+            click(d, "actDelete");
+            row = find<QListWidget>(d, "lstUsers")->currentRow();
+            shown = find<QLineEdit>(d, "edtUserName")->text();
+        });
+        QCOMPARE(row, 1);
+        QCOMPARE(shown, QStringLiteral("BERT"));
+    }
+
+    void addAndClose_data()
+    {
+        QTest::addColumn<bool>("titleBar");
+        QTest::newRow("Close") << false;
+        QTest::newRow("title-bar button") << true;
+    }
+
+    void addAndClose()
+    {
+        QFETCH(bool, titleBar);
+        QString shown;
+        const int result = run([&](TfrmUsers& d) {
+            type(d, "edtUserName", QStringLiteral("dora"));
+            type(d, "edtPassword", QStringLiteral("secret"));
+            click(d, "actAdd");
+            shown = find<QLineEdit>(d, "edtUserName")->text();
+            if (titleBar)
+                d.close();
+        });
+        const auto dora = read<UserRecord>(db_->Users(), RecordKey::format(4));
+        QCOMPARE(QStringList({shown, dora.UserName(), dora.Password()}), QStringList({"DORA", "DORA", "SECRET"}));
+        QCOMPARE(result, titleBar ? 2 : 1);
+        QCOMPARE(cache_->Count(), titleBar ? 3 : 4);
+    }
+};
 
 QUORLA_TEST_GUI_MAIN(tst_Users)
 #include "tst_users.moc"
