@@ -1,0 +1,207 @@
+#include "TfrmCategories.h"
+
+#include "ui_TfrmCategories.h"
+
+#include "CategoryRecord.h"
+#include "DayEntryRecord.h"
+#include "EQuorla.h"
+#include "RecordKey.h"
+#include "TBusyCursor.h"
+#include "TCategoryCache.h"
+#include "TCommand.h"
+#include "TQuorlaDB.h"
+#include "TRecordLock.h"
+#include "TServices.h"
+#include "TXIsamFile.h"
+
+#include <QListWidgetItem>
+
+namespace {
+
+constexpr qint16 PrimaryIndex = 0;
+constexpr qint16 DescriptionIndex = 1;
+
+const QString Duplicate = QStringLiteral("A category with this description already exists");
+const QString ConfirmDelete =
+    QStringLiteral("All events with this category will become un-categorised. Are you sure?");
+const QString Locked = QStringLiteral("Unable to complete deletion. Another user has locked the database");
+const QString CategoryLocked = QStringLiteral("Unable to update this category. Another user has locked it");
+
+} // namespace
+
+TfrmCategories::TfrmCategories(QWidget* parent)
+    : QDialog(parent), ui_(std::make_unique<Ui::TfrmCategories>())
+{
+    ui_->setupUi(this);
+    connect(ui_->lstCategories, &QListWidget::itemClicked, this, &TfrmCategories::lstCategoriesClick);
+    connect(ui_->lstCategories, &QListWidget::currentRowChanged, this, &TfrmCategories::lstCategoriesClick);
+    connect(ui_->lstCategories, &QListWidget::itemSelectionChanged, this, &TfrmCategories::CheckCategorySelected);
+    connect(ui_->edtCategory, &QLineEdit::textChanged, this, &TfrmCategories::actAddUpdate);
+    connect(ui_->actAdd, &QPushButton::clicked, this, &TfrmCategories::actAddExecute);
+    connect(ui_->actUpdate, &QPushButton::clicked, this, &TfrmCategories::actUpdateExecute);
+    connect(ui_->actDelete, &QPushButton::clicked, this, &TfrmCategories::actDeleteExecute);
+    connect(ui_->actClose, &QPushButton::clicked, this, &TfrmCategories::actCloseExecute);
+    actAddUpdate();
+    CheckCategorySelected();
+}
+
+TfrmCategories::~TfrmCategories() = default;
+
+int TfrmCategories::Execute(TQuorlaDB& database, TCategoryCache& categoryCache)
+{
+    database_ = &database;
+    categoryCache_ = &categoryCache;
+
+    QListWidget* list = ui_->lstCategories;
+    list->clear();
+    TXIsamFile& categories = database_->Categories();
+    CategoryRecord category;
+    categories.Rewind(PrimaryIndex);
+    while (categories.Get(category.bytes(), PrimaryIndex, QString(), TXIsamFile::ScanNext)) {
+        auto* item = new QListWidgetItem(category.Description());
+        item->setData(Qt::UserRole, RecordKey::parse(categories.CurrentKey()));
+        list->addItem(item);
+    }
+    if (list->count() > 0)
+        list->setCurrentRow(0);
+    CheckCategorySelected();
+
+    list->setFocus();
+    return exec();
+}
+
+void TfrmCategories::reject()
+{
+    // Leaving without Close: the datasets and the cache stay as they are.
+    done(2);
+}
+
+QString TfrmCategories::selectedKey() const
+{
+    const QList<QListWidgetItem*> selected = ui_->lstCategories->selectedItems();
+    return selected.isEmpty() ? QString() : RecordKey::format(selected.first()->data(Qt::UserRole).toLongLong());
+}
+
+void TfrmCategories::lstCategoriesClick()
+{
+    const QList<QListWidgetItem*> selected = ui_->lstCategories->selectedItems();
+    if (!selected.isEmpty())
+        ui_->edtCategory->setText(selected.first()->text());
+}
+
+void TfrmCategories::actAddUpdate()
+{
+    ui_->actAdd->setEnabled(!ui_->edtCategory->text().isEmpty());
+}
+
+void TfrmCategories::CheckCategorySelected()
+{
+    const bool selected = !ui_->lstCategories->selectedItems().isEmpty();
+    ui_->actDelete->setEnabled(selected);
+    ui_->actUpdate->setEnabled(selected);
+}
+
+void TfrmCategories::actAddExecute()
+{
+    TCommand::Run([this] { addCategory(); });
+}
+
+void TfrmCategories::addCategory()
+{
+    TXIsamFile& categories = database_->Categories();
+    CategoryRecord category;
+    const QString description = ui_->edtCategory->text();
+    if (categories.GetEqual(category.bytes(), DescriptionIndex, description)) {
+        TServices::current().message(TServices::MessageKind::Information, TServices::MessageButtons::Ok, Duplicate);
+        return;
+    }
+    category.clear();
+    category.setDescription(description);
+    if (!categories.Insert(category.bytes()))
+        throw EQuorla(categories.ErrorText());
+
+    auto* item = new QListWidgetItem(category.Description());
+    item->setData(Qt::UserRole, RecordKey::parse(categories.CurrentKey()));
+    ui_->lstCategories->addItem(item);
+}
+
+void TfrmCategories::actUpdateExecute()
+{
+    TCommand::Run([this] { renameCategory(); });
+}
+
+void TfrmCategories::renameCategory()
+{
+    const QString key = selectedKey();
+    if (key.isEmpty())
+        return;
+    TXIsamFile& categories = database_->Categories();
+    const TRecordLock lock(categories, key, CategoryLocked);
+    CategoryRecord category;
+    if (!categories.GetEqual(category.bytes(), PrimaryIndex, key))
+        throw EQuorla(categories.ErrorText());
+    category.setDescription(ui_->edtCategory->text());
+    if (!categories.Update(category.bytes(), key))
+        throw EQuorla(categories.ErrorText());
+
+    QListWidgetItem* item = ui_->lstCategories->selectedItems().first();
+    item->setText(category.Description());
+}
+
+void TfrmCategories::actDeleteExecute()
+{
+    TCommand::Run([this] { deleteCategory(); });
+}
+
+void TfrmCategories::deleteCategory()
+{
+    const QString key = selectedKey();
+    if (key.isEmpty())
+        return;
+    if (TServices::current().message(TServices::MessageKind::Confirmation, TServices::MessageButtons::YesNo,
+                                     ConfirmDelete)
+        != TServices::MessageAnswer::Yes)
+        return;
+    const TBusyCursor busy;
+
+    TXIsamFile& entries = database_->DayEntries();
+    DayEntryRecord entry;
+    entries.Rewind(PrimaryIndex);
+    while (entries.Get(entry.bytes(), PrimaryIndex, QString(), TXIsamFile::ScanNext)) {
+        if (entry.CategoryKey() != key)
+            continue;
+        const QString entryKey = entries.CurrentKey();
+        const TRecordLock lock(entries, entryKey, Locked);
+        // Changed elsewhere since the scan read it: only the contents under
+        // the lock count.
+        if (!entries.GetEqual(entry.bytes(), PrimaryIndex, entryKey) || entry.CategoryKey() != key)
+            continue;
+        entry.setCategoryKey(QString(RecordKey::None));
+        if (!entries.Update(entry.bytes(), entryKey))
+            throw EQuorla(entries.ErrorText());
+    }
+
+    TXIsamFile& categories = database_->Categories();
+    {
+        const TRecordLock lock(categories, key, Locked);
+        if (!categories.Delete(key))
+            throw EQuorla(categories.ErrorText());
+    }
+    {
+        // Nothing is selected afterwards and the edit keeps its text.
+        const QSignalBlocker quiet(ui_->lstCategories);
+        delete ui_->lstCategories->selectedItems().first();
+        ui_->lstCategories->setCurrentRow(-1);
+        ui_->lstCategories->clearSelection();
+    }
+    CheckCategorySelected();
+}
+
+void TfrmCategories::actCloseExecute()
+{
+    TCommand::Run([this] {
+        database_->ReopenUsersAndCategories();
+        categoryCache_->Reload();
+        done(1);
+    });
+}

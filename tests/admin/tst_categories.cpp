@@ -1,0 +1,138 @@
+// The categories dialog: add and the duplicate refusal, a rename to an
+// existing description seen through the cache, a deletion that clears the key
+// from exactly the entries that held it and finishes on a second run after a
+// lock elsewhere stopped it, and an empty dataset.
+// Categories: Meeting (key 1) and Travel (key 2).
+
+#include "AdminTestSupport.h"
+#include "QuorlaTest.h"
+
+#include "CategoryRecord.h"
+#include "TCategoryCache.h"
+#include "TScriptedServices.h"
+#include "TfrmCategories.h"
+
+#include <QLineEdit>
+#include <QListWidget>
+
+using namespace AdminTest;
+using Kind = TServices::MessageKind;
+using Answer = TServices::MessageAnswer;
+
+namespace {
+const QString Meeting = RecordKey::format(1);
+const QString Confirm = QStringLiteral("All events with this category will become un-categorised. Are you sure?");
+
+QStringList listed(QWidget& d)
+{
+    QStringList texts;
+    for (auto* item : d.findChild<QListWidget*>("lstCategories")->findItems("*", Qt::MatchWildcard)) texts << item->text();
+    return texts;
+}
+
+void selectAndType(QWidget& d, int row, const QString& text)
+{
+    if (row >= 0)
+        find<QListWidget>(d, "lstCategories")->setCurrentRow(row);
+    find<QLineEdit>(d, "edtCategory")->setText(text);
+}
+
+} // namespace
+
+class tst_Categories : public QObject
+{
+    Q_OBJECT
+private:
+    int run(const std::function<void(TfrmCategories&)>& script)
+    {
+        TfrmCategories dialog;
+        return AdminTest::run(dialog, script, *db_, *cache_);
+    }
+
+    std::unique_ptr<TScriptedServices> services_;
+    std::unique_ptr<TQuorlaDB> db_;
+    std::unique_ptr<TCategoryCache> cache_;
+
+private slots:
+    void cleanup() { cache_.reset(); db_.reset(); services_.reset(); }
+    void init()
+    {
+        services_ = std::make_unique<TScriptedServices>();
+        db_ = database(QString::fromLatin1(QTest::currentTestFunction()));
+        cache_ = std::make_unique<TCategoryCache>(db_->Categories().FileName());
+        cache_->OnUpdate = [this](TQuorlaCache& c) { c.FillFrom(db_->Categories()); };
+        if (QByteArray(QTest::currentTestFunction()) == "emptyDataset")
+            return;
+        for (const char* text : {"Meeting", "Travel"}) {
+            CategoryRecord c;
+            c.setDescription(QString::fromLatin1(text));
+            db_->Categories().Insert(c.bytes());
+        }
+    }
+
+    // Add refuses a duplicate; a rename to an existing description is accepted
+    // and, after Close, the cache shows it.
+    void addRenameAndClose()
+    {
+        services_->expectMessage(Kind::Information, QStringLiteral("A category with this description already exists"), Answer::Ok);
+        CategoryRecord c;
+        cache_->Lookup(Meeting, c);
+        QStringList shown;
+        QCOMPARE(run([&](TfrmCategories& d) {
+            for (const QString& text : {"Holiday", "Travel"}) {
+                selectAndType(d, -1, text);
+                click(d, "actAdd");
+            }
+            selectAndType(d, 1, QStringLiteral("Travel"));
+            click(d, "actUpdate");
+            shown = listed(d);
+        }), 1);
+        QCOMPARE(shown, (QStringList{"Holiday", "Travel", "Travel"}));
+        QCOMPARE(db_->Categories().RecordCount(), 3);
+        cache_->Lookup(Meeting, c);
+        QCOMPARE(c.Description(), QStringLiteral("Travel"));
+    }
+
+    void deleteClearsTheKeyAndFinishesAfterALock()
+    {
+        const QStringList keys{addEntry(*db_, 1, {1}, 1), addEntry(*db_, 1, {1}, 2), addEntry(*db_, 2, {2}, 1)};
+        const QByteArray otherCategory = stored<DayEntryRecord>(db_->DayEntries(), keys[1]);
+        auto elsewhere = database();
+        QVERIFY(elsewhere->DayEntries().Lock(keys[2]));
+        services_->expectMessage(Kind::Confirmation, Confirm, Answer::Yes);
+        services_->expectMessage(Kind::Error, QStringLiteral("Unable to complete deletion. Another user has locked the database"), Answer::Ok);
+        services_->expectMessage(Kind::Confirmation, Confirm, Answer::Yes);
+
+        QStringList afterDelete; QList<bool> whileLocked, buttons;
+        run([&](TfrmCategories& d) {
+            selectAndType(d, 0, QStringLiteral("Meeting"));
+            click(d, "actDelete");
+                whileLocked = {read<DayEntryRecord>(db_->DayEntries(), keys[0]).CategoryKey() == RecordKey::None,
+                           stored<CategoryRecord>(db_->Categories(), Meeting).isEmpty(),
+                           listed(d) == QStringList{"Meeting", "Travel"}};
+            elsewhere->DayEntries().Unlock(keys[2]);
+            click(d, "actDelete");
+            afterDelete = listed(d);
+            buttons = {find<QPushButton>(d, "actDelete")->isEnabled(), find<QPushButton>(d, "actUpdate")->isEnabled()};
+        });
+
+        QCOMPARE(whileLocked, QList({true, false, true}));
+        QCOMPARE(afterDelete, QStringList{"Travel"});
+        QCOMPARE(buttons, QList({false, false}));
+        QVERIFY(stored<CategoryRecord>(db_->Categories(), Meeting).isEmpty());
+        QCOMPARE(stored<DayEntryRecord>(db_->DayEntries(), keys[1]), otherCategory);
+        for (int i : {0, 2})
+            QCOMPARE(read<DayEntryRecord>(db_->DayEntries(), keys[i]).CategoryKey(), RecordKey::None);
+        QCOMPARE(services_->busyDepth(), 0);
+    }
+
+    void emptyDataset()
+    {
+        QList<bool> buttons;
+        QCOMPARE(run([&](TfrmCategories& d) { buttons = {find<QPushButton>(d, "actDelete")->isEnabled(), find<QPushButton>(d, "actUpdate")->isEnabled()}; }), 1);
+        QCOMPARE(buttons, QList({false, false}));
+    }
+};
+
+QUORLA_TEST_GUI_MAIN(tst_Categories)
+#include "tst_categories.moc"

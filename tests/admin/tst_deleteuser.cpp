@@ -1,0 +1,145 @@
+// The delete-user wizard: what its pass makes of each kind of entry, the
+// user's alarms, an empty calendar, a lock held on another workstation, and
+// Cancel. BERT (key 2) is removed; ANNA 1, CARL 3 and DORA 4 remain.
+
+#include "AdminTestSupport.h"
+#include "QuorlaTest.h"
+
+#include "AlarmRecord.h"
+#include "TScriptedServices.h"
+#include "TfrmDeleteUser.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QProgressBar>
+#include <QRadioButton>
+#include <QStackedWidget>
+
+using namespace AdminTest;
+
+namespace {
+const QString Bert = RecordKey::format(2);
+const QString Locked = QStringLiteral("Unable to complete deletion. Another user has locked the database");
+
+// Chooses the answers - "D" delete or "T" transfer to CARL on the Owner page, "D"
+// delete or "A" assign to DORA on the Assigned page - and walks to the last page.
+void answer(TfrmDeleteUser& w, const QByteArray& answers)
+{
+    click(w, "actNext");
+    w.findChild<QRadioButton*>(answers[0] == 'D' ? "rdoOwnerDelete" : "rdoOwnerTransfer")->click();
+    find<QComboBox>(w, "cmbOwner")->setCurrentIndex(1);
+    click(w, "actNext");
+    w.findChild<QRadioButton*>(answers[1] == 'D' ? "rdoAssignedDelete" : "rdoAssignedAssign")->click();
+    find<QComboBox>(w, "cmbAssigned")->setCurrentIndex(2);
+    click(w, "actNext");
+}
+} // namespace
+
+class tst_DeleteUser : public QObject
+{
+    Q_OBJECT
+private:
+    std::unique_ptr<TScriptedServices> services_;
+    std::unique_ptr<TQuorlaDB> db_;
+
+private slots:
+    void cleanup() { db_.reset(); services_.reset(); }
+    void init()
+    {
+        services_ = std::make_unique<TScriptedServices>();
+        db_ = database(QStringLiteral("wizard"));
+        addUsers(*db_, {"ANNA", "BERT", "CARL", "DORA"});
+    }
+
+    void pass_data()
+    {
+        QTest::addColumn<QByteArray>("answers"); // a third letter "C" cancels
+        QTest::addColumn<int>("owner");
+        QTest::addColumn<QList<int>>("assignees");
+        QTest::addColumn<int>("newOwner"); // 0: the entry is gone
+        QTest::addColumn<QList<int>>("newAssignees");
+
+        QTest::newRow("owned, his alone: transfer and assign") << QByteArray("TA") << 2 << QList{2} << 3 << QList{4, 0};
+        QTest::newRow("owned, delete chosen: gone with others") << QByteArray("DA") << 2 << QList{1, 3} << 0 << QList<int>{};
+        QTest::newRow("assigned with others: his slot only") << QByteArray("TA") << 1 << QList{1, 2, 3} << 1 << QList{1, 0, 3};
+        QTest::newRow("his alone, delete chosen") << QByteArray("TD") << 1 << QList{2} << 0 << QList<int>{};
+        QTest::newRow("cancel touches nothing") << QByteArray("DDC") << 2 << QList{2} << 2 << QList{2, 0};
+    }
+
+    void pass()
+    {
+        QFETCH(QByteArray, answers);
+        const bool cancel = answers.endsWith('C');
+        QFETCH(int, owner);
+        QFETCH(QList<int>, assignees);
+        QFETCH(int, newOwner);
+        QFETCH(QList<int>, newAssignees);
+
+        const QString key = addEntry(*db_, owner, assignees);
+        const QString bystander = addEntry(*db_, 1, {3, 4});
+        const QByteArray bystanderBytes = stored<DayEntryRecord>(db_->DayEntries(), bystander);
+
+        TfrmDeleteUser wizard;
+        QCOMPARE(run<TfrmDeleteUser>(wizard, [&](TfrmDeleteUser& w) {
+            answer(w, answers);
+            click(w, cancel ? "actCancel" : "actDelete");
+        }, Bert, *db_), cancel ? 2 : 1);
+
+        QCOMPARE(stored<UserRecord>(db_->Users(), Bert).isEmpty(), !cancel);
+        QCOMPARE(stored<DayEntryRecord>(db_->DayEntries(), bystander), bystanderBytes);
+        const auto entry = read<DayEntryRecord>(db_->DayEntries(), key); // all zero when gone
+        QCOMPARE(RecordKey::parse(entry.OwnerKey()), newOwner);
+        for (int slot = 0; slot < newAssignees.size(); ++slot)
+            QCOMPARE(entry.Assignee(slot), RecordKey::format(newAssignees[slot]));
+    }
+
+    void alarmsWithoutEntries()
+    {
+        for (int user : {2, 1, 2}) {
+            AlarmRecord a;
+            a.setUserKey(RecordKey::format(user));
+            a.rebuildUserAlarmKey();
+            db_->Alarms().Insert(a.bytes());
+        }
+        services_->expectMessage(TServices::MessageKind::Information, QStringLiteral("Some alarms associated with this user were deleted"), TServices::MessageAnswer::Ok);
+
+        TfrmDeleteUser wizard;
+        QCOMPARE(run<TfrmDeleteUser>(wizard, [](TfrmDeleteUser& w) {
+            answer(w, "TA");
+            click(w, "actDelete");
+        }, Bert, *db_), 1);
+
+        QCOMPARE(QList({find<QProgressBar>(wizard, "prgScanning")->maximum(), find<QProgressBar>(wizard, "prgScanning")->value()}), QList({0, 0}));
+        QCOMPARE(db_->Alarms().RecordCount(), 1);
+        QCOMPARE(read<AlarmRecord>(db_->Alarms(), RecordKey::format(2)).UserKey(), RecordKey::format(1));
+        QCOMPARE(db_->Users().RecordCount(), 3);
+    }
+
+    void lockedElsewhere()
+    {
+        const QStringList keys{addEntry(*db_, 1, {2}), addEntry(*db_, 1, {2, 3}), addEntry(*db_, 2, {1})};
+        auto elsewhere = database();
+        QVERIFY(elsewhere->DayEntries().Lock(keys[1]));
+        services_->expectMessage(TServices::MessageKind::Error, Locked, TServices::MessageAnswer::Ok);
+
+        QList<bool> stopped;
+        TfrmDeleteUser wizard;
+        QCOMPARE(run<TfrmDeleteUser>(wizard, [&](TfrmDeleteUser& w) {
+            answer(w, "TA");
+            click(w, "actDelete");
+            stopped = {stored<UserRecord>(db_->Users(), Bert).isEmpty(),
+                       read<DayEntryRecord>(db_->DayEntries(), keys[0]).Assignee(0) == RecordKey::format(4),
+                       read<DayEntryRecord>(db_->DayEntries(), keys[1]).Assignee(0) == Bert,
+                       find<QStackedWidget>(w, "nbkMain")->currentIndex() == 3 && find<QLabel>(w, "lblScanning")->isVisible()};
+            elsewhere->DayEntries().Unlock(keys[1]);
+            click(w, "actDelete");
+        }, Bert, *db_), 1);
+
+        QCOMPARE(stopped, QList({false, true, true, true}));
+        QCOMPARE(read<DayEntryRecord>(db_->DayEntries(), keys[1]).AssigneeKeys(), QStringList{RecordKey::format(3)});
+        QCOMPARE(read<DayEntryRecord>(db_->DayEntries(), keys[2]).OwnerKey(), RecordKey::format(3));
+    }
+};
+
+QUORLA_TEST_GUI_MAIN(tst_DeleteUser)
+#include "tst_deleteuser.moc"

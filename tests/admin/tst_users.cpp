@@ -1,0 +1,153 @@
+// The users dialog: upper-case names, the flags' bits, refusals that write
+// nothing, the selection after a removal, and which way of closing reloads
+// the user cache. ANNA (key 1, logged in), BERT 2 and CARL 3 exist.
+
+#include "AdminTestSupport.h"
+#include "QuorlaTest.h"
+
+#include "TScriptedServices.h"
+#include "TUserCache.h"
+#include "TfrmDeleteUser.h"
+#include "TfrmUsers.h"
+
+#include <QLineEdit>
+#include <QListWidget>
+
+using namespace AdminTest;
+
+namespace {
+const QString NameTaken = QStringLiteral("A user with this username already exists. Please choose another username.");
+
+void type(QWidget& d, const char* name, const QString& text) { find<QLineEdit>(d, name)->clear(); QTest::keyClicks(find<QLineEdit>(d, name), text); }
+} // namespace
+
+class tst_Users : public QObject
+{
+    Q_OBJECT
+private:
+    int run(const std::function<void(TfrmUsers&)>& script)
+    {
+        TfrmUsers dialog;
+        return AdminTest::run(dialog, script, RecordKey::format(1), *db_, *cache_);
+    }
+
+    std::unique_ptr<TScriptedServices> services_;
+    std::unique_ptr<TQuorlaDB> db_;
+    std::unique_ptr<TUserCache> cache_;
+
+private slots:
+    void cleanup() { cache_.reset(); db_.reset(); services_.reset(); }
+    void init()
+    {
+        services_ = std::make_unique<TScriptedServices>();
+        db_ = database(QStringLiteral("users"));
+        addUsers(*db_, {"ANNA", "BERT", "CARL"});
+        cache_ = std::make_unique<TUserCache>(db_->Users().FileName());
+        cache_->OnUpdate = [this](TQuorlaCache& c) { c.FillFrom(db_->Users()); };
+        cache_->Reload();
+    }
+
+    // Flag positions: "Can administer", "Can add entries", "Can modify other users
+    // entries", "Can add entries for other users".
+    void updateSelected_data()
+    {
+        QTest::addColumn<QList<int>>("ticked");
+        QTest::addColumn<int>("rights");
+        QTest::newRow("administer, modify others") << QList{0, 2} << 6;
+        QTest::newRow("add entries, add for others") << QList{1, 3} << 9;
+    }
+
+    void updateSelected()
+    {
+        QFETCH(QList<int>, ticked);
+        QFETCH(int, rights);
+        run([&](TfrmUsers& d) {
+            find<QListWidget>(d, "lstUsers")->setCurrentRow(1);
+            type(d, "edtPassword", QStringLiteral("pw"));
+            type(d, "edtFullname", QStringLiteral("Bert Brown"));
+            type(d, "edtAbbreviation", QStringLiteral("BB"));
+            for (int row : ticked)
+                find<QListWidget>(d, "lstFlags")->item(row)->setCheckState(Qt::Checked);
+            click(d, "actUpdate");
+        });
+        const auto bert = read<UserRecord>(db_->Users(), RecordKey::format(2));
+        QCOMPARE(QStringList({bert.UserName(), bert.Password(), bert.FullName(), bert.Abbreviation()}),
+                 QStringList({"BERT", "PW", "Bert Brown", "BB"}));
+        QCOMPARE(bert.Rights(), rights);
+    }
+
+    void refusedWritesNothing_data()
+    {
+        QTest::addColumn<int>("row");
+        QTest::addColumn<QString>("userName");
+        QTest::addColumn<QByteArray>("button");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("add an existing name typed in lower case") << 2 << "bert" << QByteArray("actAdd") << NameTaken;
+        QTest::newRow("update to another user's name") << 1 << "ANNA" << QByteArray("actUpdate") << NameTaken;
+        QTest::newRow("remove oneself") << 0 << "ANNA" << QByteArray("actDelete")
+            << QStringLiteral("You cannot delete the user you are logged on as");
+    }
+
+    void refusedWritesNothing()
+    {
+        QFETCH(int, row);
+        QFETCH(QString, userName);
+        QFETCH(QByteArray, button);
+        QFETCH(QString, message);
+        const QByteArray before = stored<UserRecord>(db_->Users(), RecordKey::format(row + 1));
+        services_->expectMessage(TServices::MessageKind::Information, message, TServices::MessageAnswer::Ok);
+        run([&](TfrmUsers& d) {
+            find<QListWidget>(d, "lstUsers")->setCurrentRow(row);
+            type(d, "edtUserName", userName);
+            type(d, "edtFullname", QStringLiteral("Changed"));
+            click(d, button.constData());
+        });
+        QCOMPARE(stored<UserRecord>(db_->Users(), RecordKey::format(row + 1)), before);
+        QCOMPARE(db_->Users().RecordCount(), 3);
+    }
+
+    void removingLastEntrySelectsThePrevious()
+    {
+        QString shown; int row = -1;
+        run([&](TfrmUsers& d) {
+            find<QListWidget>(d, "lstUsers")->setCurrentRow(2);
+            whenModal<TfrmDeleteUser>([](TfrmDeleteUser& w) {
+                for (const char* button : {"actNext", "actNext", "actNext", "actDelete"})
+                    click(w, button);
+            });
+            click(d, "actDelete");
+            row = find<QListWidget>(d, "lstUsers")->currentRow();
+            shown = find<QLineEdit>(d, "edtUserName")->text();
+        });
+        QCOMPARE(row, 1);
+        QCOMPARE(shown, QStringLiteral("BERT"));
+    }
+
+    void addAndClose_data()
+    {
+        QTest::addColumn<bool>("titleBar");
+        QTest::newRow("Close") << false;
+        QTest::newRow("title-bar button") << true;
+    }
+
+    void addAndClose()
+    {
+        QFETCH(bool, titleBar);
+        QString shown;
+        const int result = run([&](TfrmUsers& d) {
+            type(d, "edtUserName", QStringLiteral("dora"));
+            type(d, "edtPassword", QStringLiteral("secret"));
+            click(d, "actAdd");
+            shown = find<QLineEdit>(d, "edtUserName")->text();
+            if (titleBar)
+                d.close();
+        });
+        const auto dora = read<UserRecord>(db_->Users(), RecordKey::format(4));
+        QCOMPARE(QStringList({shown, dora.UserName(), dora.Password()}), QStringList({"DORA", "DORA", "SECRET"}));
+        QCOMPARE(result, titleBar ? 2 : 1);
+        QCOMPARE(cache_->Count(), titleBar ? 3 : 4);
+    }
+};
+
+QUORLA_TEST_GUI_MAIN(tst_Users)
+#include "tst_users.moc"
