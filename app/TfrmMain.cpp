@@ -18,8 +18,10 @@
 #include "TUserCache.h"
 #include "TWeekView.h"
 #include "TWorkstationStore.h"
+#include "TfrmCategories.h"
 #include "TfrmDate.h"
 #include "TfrmLogin.h"
+#include "TfrmUsers.h"
 
 #include <QAbstractEventDispatcher>
 #include <QAction>
@@ -169,6 +171,28 @@ void TfrmMain::AttachDialogs(TfrmLogin* login, TfrmDate* date)
     frmDate = date;
 }
 
+void TfrmMain::AttachAdminDialogs(TfrmUsers* users, TfrmCategories* categories)
+{
+    frmUsers = users;
+    frmCategories = categories;
+}
+
+void TfrmMain::actUsersExecute()
+{
+    if (!frmUsers)
+        frmUsers = new TfrmUsers(this);
+    frmUsers->Execute(CurrentUserKey_, *Database_, *UserCache_);
+    RefreshView();
+}
+
+void TfrmMain::actCategoriesExecute()
+{
+    if (!frmCategories)
+        frmCategories = new TfrmCategories(this);
+    frmCategories->Execute(*Database_, *CategoryCache_);
+    RefreshView();
+}
+
 QAction* TfrmMain::makeAction(const char* name, const QString& caption, const QString& hint,
                               const QString& themeIcon, int fallbackIcon, const QKeySequence& shortcut)
 {
@@ -263,6 +287,8 @@ void TfrmMain::createActions()
     bind(mnuFileChangePath, &TfrmMain::mnuFileChangePathClick);
     bind(actHelpAbout, &TfrmMain::actHelpAboutExecute);
     bind(mnuHelpQuorlaHelp, &TfrmMain::actHelpAboutExecute);
+    bind(actUsers, &TfrmMain::actUsersExecute);
+    bind(actCategories, &TfrmMain::actCategoriesExecute);
 }
 
 void TfrmMain::createMenus()
@@ -295,6 +321,11 @@ void TfrmMain::createMenus()
     view->addAction(actToolsViewDay);
     view->addAction(actToolsViewWeek);
 
+    QMenu* admin = bar->addMenu(QStringLiteral("Admin"));
+    admin->setObjectName(QStringLiteral("mnuAdmin"));
+    admin->addAction(actUsers);
+    admin->addAction(actCategories);
+
     QMenu* help = bar->addMenu(QStringLiteral("&Help"));
     help->setObjectName(QStringLiteral("mnuHelp"));
     help->addAction(mnuHelpQuorlaHelp);
@@ -309,6 +340,9 @@ void TfrmMain::createMenus()
     tools_bar->addSeparator();
     tools_bar->addAction(actToolsViewDay);
     tools_bar->addAction(actToolsViewWeek);
+    tools_bar->addSeparator();
+    tools_bar->addAction(actUsers);
+    tools_bar->addAction(actCategories);
 
     mnuPopup = new QMenu(this);
     mnuPopup->setObjectName(QStringLiteral("mnuPopup"));

@@ -24,8 +24,10 @@ class TQuorlaDB;
 class TStamp;
 class TUserCache;
 class TWeekView;
+class TfrmCategories;
 class TfrmDate;
 class TfrmLogin;
+class TfrmUsers;
 
 // The main window: the calendar as a week or a single day, every command of
 // the program as an action in the menus, on the command bar and in the views'
@@ -53,6 +55,9 @@ public:
     // The dialogs the window opens; created by the program entry after the
     // window, each once, and reused. Not owned.
     void AttachDialogs(TfrmLogin* login, TfrmDate* date);
+    // The administration dialogs, owned by the window. One that is not
+    // attached is made when first needed.
+    void AttachAdminDialogs(TfrmUsers* users, TfrmCategories* categories);
 
     // The event commands of the editor, run by the double-click on the week
     // view (and later by their actions). Unset until the editor exists; an
@@ -138,6 +143,8 @@ private:
     void actFileExitExecute();
     void mnuFileChangePathClick();
     void actHelpAboutExecute();
+    void actUsersExecute();
+    void actCategoriesExecute();
     void wvMainDblClick();
 
     // Held in the order the program creates and frees them.
@@ -157,6 +164,8 @@ private:
 
     TfrmLogin* frmLogin = nullptr;
     TfrmDate* frmDate = nullptr;
+    TfrmUsers* frmUsers = nullptr;
+    TfrmCategories* frmCategories = nullptr;
 
     QStackedWidget* nbkMain = nullptr;
     QWidget* pageDayView = nullptr;

@@ -2,6 +2,8 @@
 // window and then every dialog, each created once and reused until the end.
 
 #include "TQtServices.h"
+#include "TfrmCategories.h"
+#include "TfrmUsers.h"
 #include "TfrmDate.h"
 #include "TfrmLogin.h"
 #include "TfrmMain.h"
@@ -23,6 +25,7 @@ int main(int argc, char** argv)
         auto* frmLogin = new TfrmLogin(&frmMain);
         auto* frmDate = new TfrmDate(&frmMain);
         frmMain.AttachDialogs(frmLogin, frmDate);
+        frmMain.AttachAdminDialogs(new TfrmUsers(&frmMain), new TfrmCategories(&frmMain));
         frmMain.show();
         result = QApplication::exec();
     }

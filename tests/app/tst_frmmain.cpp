@@ -108,6 +108,8 @@ private slots:
     void privateEntries();
     void rightsEnableCommands_data();
     void rightsEnableCommands();
+    void adminCommandsRefreshTheView_data();
+    void adminCommandsRefreshTheView();
     void doubleClickRespectsTheRightToAdd_data();
     void doubleClickRespectsTheRightToAdd();
     void nextInTheDayViewCrossesTheYear();
@@ -374,6 +376,39 @@ void TestFrmMain::rightsEnableCommands()
     // Nothing selected: nobody may change or delete.
     QVERIFY(!action(shell.main, "actEventProperties")->isEnabled());
     QVERIFY(!action(shell.main, "actEventDelete")->isEnabled());
+}
+
+void TestFrmMain::adminCommandsRefreshTheView_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::newRow("users") << "actUsers";
+    QTest::newRow("categories") << "actCategories";
+}
+
+// An entry added elsewhere while an administration dialog is open shows as
+// soon as the dialog closes.
+void TestFrmMain::adminCommandsRefreshTheView()
+{
+    QFETCH(QString, command);
+    freshWorkstation();
+    TScriptedServices services;
+    services.setNow(Now);
+    QString admin;
+    {
+        TQuorlaDB db;
+        admin = addUser(db, QStringLiteral("A"), QString(), 7);
+    }
+    Shell shell;
+    startAs(shell, QStringLiteral("A"));
+    QString pk;
+    answerModal([&](QWidget* dialog) {
+        TQuorlaDB other;
+        pk = insertEntry(other, keyOf(2024, 5, 15, 9), admin, {admin});
+        dialog->close();
+    });
+    action(shell.main, command.toLatin1().constData())->trigger();
+    QVERIFY(!pk.isEmpty());
+    QVERIFY(pksOf(shell.main->WeekView()->Days()[2]).contains(pk));
 }
 
 void TestFrmMain::doubleClickRespectsTheRightToAdd_data()
