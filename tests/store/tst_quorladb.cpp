@@ -106,67 +106,54 @@ class tst_QuorlaDB : public QObject
     Q_OBJECT
 
 private slots:
-    void firstStartCreatesEmptyDatabase()
+    // The folder comes from the store, or at the first start from the picker
+    // after a warning, and is stored; the missing datasets are created there
+    // and those present keep their records.
+    void connects_data()
     {
-        const QString folder = TestEnvironment::freshFolder(QStringLiteral("first"));
-        prepareStore(QString());
+        QTest::addColumn<QString>("stored"); // "": first start
+        QTest::addColumn<bool>("partial");   // users (2) and categories (1) present
+        QTest::newRow("first start") << "" << false;
+        QTest::newRow("stored without separator") << "folder" << true;
+        QTest::newRow("stored with separator") << "folder/" << false;
+    }
+    void connects()
+    {
+        QFETCH(QString, stored);
+        QFETCH(bool, partial);
+        const QString folder = TestEnvironment::freshFolder(QStringLiteral("connect"));
+        if (partial) {
+            makeUsers(folder + QStringLiteral("/QLUsers.Ism"), {"ANNA", "BERT"});
+            TXIsamFile categories;
+            QVERIFY(categories.CreateDataset(folder + QStringLiteral("/QLCat.Ism"), 10, CategoryRecord::Format));
+            QVERIFY(categories.Open(folder + QStringLiteral("/QLCat.Ism")));
+            QVERIFY(categories.Insert(category(QStringLiteral("Meeting")).bytes()));
+        }
+        const QString rootPath = QString(stored).replace(QStringLiteral("folder"), folder);
+        prepareStore(rootPath);
         TScriptedServices services;
-        services.expectMessage(Kind::Warning, Warning, Answer::Ok);
-        services.expectFolder(folder);
+        if (stored.isEmpty()) {
+            services.expectMessage(Kind::Warning, Warning, Answer::Ok);
+            services.expectFolder(folder);
+        }
         TQuorlaDB db;
-        QCOMPARE(services.folderCaptions(), QStringList{QStringLiteral("Select Quorla Database Location?")});
-        QCOMPARE(storedRootPath(), folder);
+        QCOMPARE(services.folderCaptions(),
+                 stored.isEmpty() ? QStringList{"Select Quorla Database Location?"} : QStringList());
+        QCOMPARE(storedRootPath(), stored.isEmpty() ? folder : rootPath);
         QCOMPARE(db.RootPath(), folder + QLatin1Char('/'));
+        QCOMPARE(db.Users().FileName(), folder + QStringLiteral("/QLUsers.Ism"));
         QCOMPARE(filesIn(folder), AllFiles);
+        const int counts[] = {partial ? 2 : 0, 0, partial ? 1 : 0, 0};
+        int i = 0;
         for (TXIsamFile* f : {&db.Users(), &db.Alarms(), &db.Categories(), &db.DayEntries()}) {
             QVERIFY2(f->Active(), qPrintable(f->FileName()));
-            QCOMPARE(f->RecordCount(), 0);
+            QCOMPARE(f->RecordCount(), counts[i++]);
         }
         // The datasets are of the record layouts: a whole record goes in and out.
         UserRecord written = user(QStringLiteral("ADMIN")), read;
         QVERIFY(db.Users().Insert(written.bytes()));
         QVERIFY(db.Users().GetEqual(read.bytes(), 3, QStringLiteral("ADMIN")));
         QCOMPARE(read, written);
-    }
-
-    void storedPath_data()
-    {
-        QTest::addColumn<QString>("suffix");
-        QTest::newRow("without separator") << QString();
-        QTest::newRow("with separator") << QStringLiteral("/");
-    }
-    void storedPath()
-    {
-        QFETCH(QString, suffix);
-        const QString folder = TestEnvironment::freshFolder(QStringLiteral("stored"));
-        prepareStore(folder + suffix);
-        TScriptedServices services;
-        TQuorlaDB db;
-        QCOMPARE(db.RootPath(), folder + QLatin1Char('/'));
-        QCOMPARE(storedRootPath(), folder + suffix);
-        QCOMPARE(db.Users().FileName(), folder + QStringLiteral("/QLUsers.Ism"));
-        QCOMPARE(filesIn(folder), AllFiles);
-    }
-
-    void partialFolderKeepsItsRecords()
-    {
-        const QString folder = TestEnvironment::freshFolder(QStringLiteral("partial"));
-        makeUsers(folder + QStringLiteral("/QLUsers.Ism"), {"ANNA", "BERT"});
-        {
-            TXIsamFile categories;
-            QVERIFY(categories.CreateDataset(folder + QStringLiteral("/QLCat.Ism"), 10, CategoryRecord::Format));
-            QVERIFY(categories.Open(folder + QStringLiteral("/QLCat.Ism")));
-            QVERIFY(categories.Insert(category(QStringLiteral("Meeting")).bytes()));
-        }
-        prepareStore(folder);
-        TScriptedServices services;
-        TQuorlaDB db;
-        QCOMPARE(filesIn(folder), AllFiles);
-        QCOMPARE(db.Users().RecordCount(), 2);
-        QCOMPARE(db.Categories().RecordCount(), 1);
-        QCOMPARE(db.DayEntries().RecordCount(), 0);
-        UserRecord anna;
-        QVERIFY(db.Users().GetEqual(anna.bytes(), 3, QStringLiteral("ANNA")));
     }
 
     // A refused connection names its cause, creates nothing after the failure
