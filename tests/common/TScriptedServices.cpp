@@ -6,22 +6,10 @@
 
 namespace {
 
-QString kindName(TServices::MessageKind kind)
-{
-    return TServices::messageTitle(kind);
-}
-
 QString buttonsName(TServices::MessageButtons buttons)
 {
-    switch (buttons) {
-    case TServices::MessageButtons::Ok:
-        return QStringLiteral("Ok");
-    case TServices::MessageButtons::YesNo:
-        return QStringLiteral("YesNo");
-    case TServices::MessageButtons::OkCancel:
-        return QStringLiteral("OkCancel");
-    }
-    return {};
+    using B = TServices::MessageButtons;
+    return buttons == B::Ok ? QStringLiteral("Ok") : buttons == B::YesNo ? QStringLiteral("YesNo") : QStringLiteral("OkCancel");
 }
 
 bool offers(TServices::MessageButtons buttons, TServices::MessageAnswer answer)
@@ -42,15 +30,9 @@ bool offers(TServices::MessageButtons buttons, TServices::MessageAnswer answer)
 // The answer that lets the code go on without agreeing to anything.
 TServices::MessageAnswer cautious(TServices::MessageButtons buttons)
 {
-    switch (buttons) {
-    case TServices::MessageButtons::YesNo:
-        return TServices::MessageAnswer::No;
-    case TServices::MessageButtons::OkCancel:
-        return TServices::MessageAnswer::Cancel;
-    case TServices::MessageButtons::Ok:
-        break;
-    }
-    return TServices::MessageAnswer::Ok;
+    using B = TServices::MessageButtons;
+    using A = TServices::MessageAnswer;
+    return buttons == B::YesNo ? A::No : buttons == B::OkCancel ? A::Cancel : A::Ok;
 }
 
 QString visible(QString text)
@@ -80,7 +62,7 @@ TScriptedServices::~TScriptedServices()
 
 QString TScriptedServices::describe(MessageKind kind, MessageButtons buttons, const QString& text)
 {
-    return QStringLiteral("%1 [%2] \"%3\"").arg(kindName(kind), buttonsName(buttons), visible(text));
+    return QStringLiteral("%1 [%2] \"%3\"").arg(TServices::messageTitle(kind), buttonsName(buttons), visible(text));
 }
 
 void TScriptedServices::expectMessage(MessageKind kind, const QString& text, MessageAnswer answer)
@@ -107,7 +89,7 @@ QStringList TScriptedServices::takePendingScript()
 {
     QStringList pending;
     for (const ScriptedMessage& m : std::as_const(script_))
-        pending << QStringLiteral("%1 \"%2\"%3").arg(kindName(m.kind), visible(m.text),
+        pending << QStringLiteral("%1 \"%2\"%3").arg(TServices::messageTitle(m.kind), visible(m.text),
                                                     m.prefix ? QStringLiteral("...") : QString());
     for (const QString& folder : std::as_const(folders_))
         pending << QStringLiteral("folder \"%1\"").arg(folder);

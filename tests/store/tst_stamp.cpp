@@ -3,12 +3,6 @@
 #include "TClock.h"
 #include "TStamp.h"
 
-#include <QDate>
-#include <QDateTime>
-#include <QObject>
-#include <QString>
-#include <QTime>
-
 #include <limits>
 
 namespace {
@@ -73,10 +67,8 @@ private slots:
         QTest::newRow("epoch") << 1970 << at(1970, 1, 1) << "0000000000";
         QTest::newRow("2000 starts") << 2000 << at(2000, 1, 1) << "0946684800";
         QTest::newRow("1999 ends") << 1999 << at(1999, 12, 31, 23, 59, 59) << "0946684799";
-        QTest::newRow("leap day 1972") << 1972 << at(1972, 2, 29, 12) << "0068212800";
         QTest::newRow("leap day 2000 ends") << 2000 << at(2000, 2, 29, 23, 59, 59) << "0951868799";
         QTest::newRow("March starts, common year") << 2001 << at(2001, 3, 1) << "0983404800";
-        QTest::newRow("leap year ends") << 2000 << at(2000, 12, 31, 12) << "0978264000";
         QTest::newRow("last second") << 2037 << at(2037, 12, 31, 23, 59, 59) << "2145916799";
         QTest::newRow("two-digit 37") << 37 << at(2037, 1, 1) << "2114380800";
         QTest::newRow("two-digit 0") << 0 << at(2000, 1, 1) << "0946684800";
@@ -107,7 +99,6 @@ private slots:
         QTest::addColumn<int>("hour");
         QTest::addColumn<QString>("message");
         QTest::newRow("two-digit 69") << 69 << 1 << 1 << 0 << "Year precedes 1970";
-        QTest::newRow("negative year") << -1 << 1 << 1 << 0 << "Year precedes 1970";
         QTest::newRow("2038") << 2038 << 1 << 1 << 0 << "Year excedes 2037";
         QTest::newRow("29 February, common year") << 2001 << 2 << 29 << 0 << "Invalid date or time";
         QTest::newRow("month 13") << 2001 << 13 << 1 << 0 << "Invalid date or time";
@@ -173,8 +164,6 @@ private slots:
                                            << at(2000, 2, 29, 9) << QString();
         QTest::newRow("minute over year end") << at(1999, 12, 31, 23, 59) << int(TStamp::IncMinutes)
                                               << 1 << at(2000, 1, 1) << QString();
-        QTest::newRow("hours back over month start") << at(1990, 5, 1, 1) << int(TStamp::IncHours)
-                                                     << -2 << at(1990, 4, 30, 23) << QString();
         QTest::newRow("unknown unit") << y2010 << 5 << 1000 << y2010 << QString();
         QTest::newRow("set to last second") << y2010 << BySetSeconds << 2145916799
                                             << at(2037, 12, 31, 23, 59, 59) << QString();
@@ -217,10 +206,7 @@ private slots:
         QTest::addColumn<QDateTime>("clock");
         QTest::addColumn<bool>("today");
         QTest::newRow("stamp 23:59, clock 00:00") << QTime(23, 59) << at(2010, 6, 15) << true;
-        QTest::newRow("stamp 00:00, clock 11:59") << QTime(0, 0) << at(2010, 6, 15, 11, 59) << true;
         QTest::newRow("stamp 00:00, clock 12:00") << QTime(0, 0) << at(2010, 6, 15, 12) << true;
-        QTest::newRow("stamp 11:59, clock 23:59") << QTime(11, 59) << at(2010, 6, 15, 23, 59)
-                                                  << true;
         QTest::newRow("clock the evening before") << QTime(0, 0) << at(2010, 6, 14, 23, 59)
                                                   << false;
         QTest::newRow("clock the midnight after") << QTime(23, 59) << at(2010, 6, 16) << false;

@@ -6,11 +6,12 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <functional>
 
 namespace ViewTest {
 
-DayEntryRecord entry(const QString& description, qint32 flags, const QString& start,
-                     const QStringList& assignees, const QString& category, const QString& owner)
+DayEntryRecord entry(const QString& description, qint32 flags, const QString& start, const QStringList& assignees,
+                     const QString& category)
 {
     DayEntryRecord record;
     record.initialise();
@@ -19,7 +20,7 @@ DayEntryRecord entry(const QString& description, qint32 flags, const QString& st
     record.setDescription(description);
     record.setAssigneeKeys(assignees);
     record.setCategoryKey(category);
-    record.setOwnerKey(owner);
+    record.setOwnerKey(QStringLiteral("0000000007"));
     return record;
 }
 
@@ -28,53 +29,54 @@ QString at(int hour, int minute)
     return QString::number(915148800 + hour * 3600 + minute * 60).rightJustified(10, QLatin1Char('0'));
 }
 
+QString dayKey(const QDate& date)
+{
+    return QString::number(date.startOfDay(Qt::UTC).toSecsSinceEpoch()).rightJustified(10, QLatin1Char('0'));
+}
+
 QImage shot(QWidget& widget)
 {
     return widget.grab().toImage().convertToFormat(QImage::Format_ARGB32);
 }
 
-bool textAt(const QImage& image, QPoint topLeft, const TFont& font, const QString& text,
-            const QColor& background, int height, int width)
+namespace {
+
+// Whether `box` of image equals the same box of what `draw` paints over background.
+bool matches(const QImage& image, QRect box, const QColor& background, const std::function<void(QPainter&)>& draw)
 {
-    const QFontMetrics metrics(font.font());
-    if (width < 0)
-        width = metrics.horizontalAdvance(text);
     QImage reference(image.size(), QImage::Format_ARGB32);
     reference.fill(background);
     {
         QPainter painter(&reference);
+        draw(painter);
+    }
+    if (box != box.intersected(image.rect()) || box.isEmpty())
+        return false;
+    for (int y = box.top(); y <= box.bottom(); ++y)
+        for (int x = box.left(); x <= box.right(); ++x)
+            if (image.pixel(x, y) != reference.pixel(x, y))
+                return false;
+    return true;
+}
+
+} // namespace
+
+bool textAt(const QImage& image, QPoint topLeft, const TFont& font, const QString& text, const QColor& background,
+            int height, int width)
+{
+    const QFontMetrics metrics(font.font());
+    const QRect box(topLeft, QSize(width < 0 ? metrics.horizontalAdvance(text) : width, height));
+    return matches(image, box.intersected(image.rect()), background, [&](QPainter& painter) {
         painter.setFont(font.font());
         painter.setPen(font.qcolor());
         painter.drawText(topLeft.x(), topLeft.y() + metrics.ascent(), text);
-    }
-    const QRect box = QRect(topLeft, QSize(width, height)).intersected(image.rect());
-    if (box.isEmpty())
-        return false;
-    for (int y = box.top(); y <= box.bottom(); ++y) {
-        for (int x = box.left(); x <= box.right(); ++x) {
-            if (image.pixel(x, y) != reference.pixel(x, y))
-                return false;
-        }
-    }
-    return true;
+    });
 }
 
 bool glyphAt(const QImage& image, QPoint topLeft, const QPixmap& glyph, const QColor& background)
 {
-    QImage reference(glyph.size(), QImage::Format_ARGB32);
-    reference.fill(background);
-    {
-        QPainter painter(&reference);
-        painter.drawPixmap(0, 0, glyph);
-    }
-    for (int y = 0; y < reference.height(); ++y) {
-        for (int x = 0; x < reference.width(); ++x) {
-            const QPoint p = topLeft + QPoint(x, y);
-            if (!image.rect().contains(p) || image.pixel(p) != reference.pixel(x, y))
-                return false;
-        }
-    }
-    return true;
+    return matches(image, QRect(topLeft, glyph.size()), background,
+                   [&](QPainter& painter) { painter.drawPixmap(topLeft, glyph); });
 }
 
 namespace {
@@ -107,12 +109,10 @@ bool isInk(const QColor& p, const QColor& colour, const QColor& background)
 int inkLeft(const QImage& image, const QRect& area, const QColor& colour, const QColor& background)
 {
     const QRect box = area.intersected(image.rect());
-    for (int x = box.left(); x <= box.right(); ++x) {
-        for (int y = box.top(); y <= box.bottom(); ++y) {
+    for (int x = box.left(); x <= box.right(); ++x)
+        for (int y = box.top(); y <= box.bottom(); ++y)
             if (isInk(image.pixelColor(x, y), colour, background))
                 return x;
-        }
-    }
     return -1;
 }
 

@@ -4,12 +4,10 @@
 #include "TFont.h"
 
 #include <QColor>
+#include <QDateTime>
 #include <QImage>
 #include <QPixmap>
-#include <QPoint>
 #include <QRect>
-#include <QString>
-#include <QStringList>
 
 class QWidget;
 
@@ -17,19 +15,18 @@ class QWidget;
 // widget really painted.
 namespace ViewTest {
 
-// Keys of 1999-01-01 and of some moments of that day.
+// The key of 1999-01-01 (a Friday), and the moment every view test takes as "now".
 inline const QString Day19990101 = QStringLiteral("0915148800");
+inline QDateTime pinnedNow() { return QDateTime(QDate(1999, 1, 1), QTime(10, 0)); }
 
-// An entry starting at start (a stamp key), with the given flags, description,
-// assignee keys (first slots) and category key.
-DayEntryRecord entry(const QString& description, qint32 flags = 0,
-                     const QString& start = QStringLiteral("0915181500"),
-                     const QStringList& assignees = {},
-                     const QString& category = QStringLiteral("0000000000"),
-                     const QString& owner = QStringLiteral("0000000007"));
+// An entry with the given description, flags, start key, assignee keys (first
+// slots) and category key, owned by user 7.
+DayEntryRecord entry(const QString& description, qint32 flags = 0, const QString& start = QStringLiteral("0915181500"),
+                     const QStringList& assignees = {}, const QString& category = QStringLiteral("0000000000"));
 
-// The key of 1999-01-01 at hour:minute.
+// The key of 1999-01-01 at hour:minute, and of a date's midnight.
 QString at(int hour, int minute);
+QString dayKey(const QDate& date);
 
 // What the widget paints, as an ARGB32 image.
 QImage shot(QWidget& widget);
@@ -37,8 +34,8 @@ QImage shot(QWidget& widget);
 // True when image, from topLeft on, holds exactly the pixels that drawing text
 // in font with its top-left corner at topLeft over background gives, over the
 // text's advance width (or `width` columns) and `height` rows.
-bool textAt(const QImage& image, QPoint topLeft, const TFont& font, const QString& text,
-            const QColor& background, int height = 14, int width = -1);
+bool textAt(const QImage& image, QPoint topLeft, const TFont& font, const QString& text, const QColor& background,
+            int height = 14, int width = -1);
 
 // True when image holds glyph drawn over background at topLeft.
 bool glyphAt(const QImage& image, QPoint topLeft, const QPixmap& glyph, const QColor& background);
