@@ -6,6 +6,8 @@
 #include <QFileDialog>
 #include <QGuiApplication>
 #include <QMessageBox>
+#include <QPrintDialog>
+#include <QPrinter>
 #include <QScreen>
 #include <QThread>
 
@@ -129,9 +131,11 @@ TServices::HandOffResult TQtServices::sendMail(const MailMessage& /*mail*/, bool
     return {Outcome::NotAvailable, {}};
 }
 
-TServices::HandOffResult TQtServices::printDocument(const QString& /*title*/, const QString& /*richText*/)
+bool TQtServices::choosePrinter(QPrinter& printer)
 {
-    return {Outcome::NotAvailable, {}};
+    // The platform's dialog also offers printing to a PDF file.
+    QPrintDialog dialog(&printer, QApplication::activeWindow());
+    return dialog.exec() == QDialog::Accepted;
 }
 
 TServices::HandOffResult TQtServices::showHelp(const QString& /*helpFile*/, const QString& /*topic*/)

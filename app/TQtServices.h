@@ -17,6 +17,6 @@ public:
     QSize screenSize() override;
     ShowState startupShowState() override;
     HandOffResult sendMail(const MailMessage& mail, bool showDialog) override;
-    HandOffResult printDocument(const QString& title, const QString& richText) override;
+    bool choosePrinter(QPrinter& printer) override;
     HandOffResult showHelp(const QString& helpFile, const QString& topic) override;
 };

@@ -1,0 +1,204 @@
+// The report's text for a range of calendar events, and one run of the dialog
+// through to the viewer or to the error that ends it.
+
+#include "DayEntryRecord.h"
+#include "QuorlaTest.h"
+#include "RecordKey.h"
+#include "TFilterRules.h"
+#include "TQuorlaCfg.h"
+#include "TQuorlaDB.h"
+#include "TScriptedServices.h"
+#include "TWorkstationStore.h"
+#include "TfrmReport.h"
+#include "TfrmReportViewer.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QDateEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTextEdit>
+#include <QTimer>
+
+#include <memory>
+
+using Kind = TServices::MessageKind;
+using Answer = TServices::MessageAnswer;
+
+class tst_Report : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void text_data();
+    void text();
+    void dialogRun_data();
+    void dialogRun();
+
+private:
+    // Replaces every day entry by those of `specs`, each
+    // "yyyy-MM-dd hh:mm:ss|description|flags|category|assignee,assignee".
+    void setEntries(const QStringList& specs);
+
+    std::unique_ptr<TQuorlaDB> db;
+};
+
+void tst_Report::initTestCase()
+{
+    TWorkstationStore store;
+    QVERIFY(store.OpenKey(true));
+    QVERIFY(store.WriteString(QStringLiteral("RootPath"), TestEnvironment::freshFolder(QStringLiteral("db"))));
+    db = std::make_unique<TQuorlaDB>();
+    for (const char* name : {"Ann", "Bob", "Cy"}) {  // keys 1, 2, 3
+        UserRecord user;
+        user.setFullName(QString::fromLatin1(name));
+        QVERIFY(db->Users().Insert(user.bytes()));
+    }
+}
+
+void tst_Report::setEntries(const QStringList& specs)
+{
+    DayEntryRecord entry;
+    QStringList keys;
+    for (db->DayEntries().Rewind(0); db->DayEntries().Get(entry.bytes(), 0, {}, TXIsamFile::ScanNext);)
+        keys << db->DayEntries().CurrentKey();
+    for (const QString& key : keys)
+        QVERIFY(db->DayEntries().Delete(key));
+    for (const QString& spec : specs) {
+        const QStringList f = spec.split(QLatin1Char('|'));
+        entry.initialise();
+        const QDateTime start = QDateTime::fromString(f[0], QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+        entry.setStartTime(RecordKey::format(QDateTime(start.date(), start.time(), Qt::UTC).toSecsSinceEpoch()));
+        entry.setDescription(f[1]);
+        entry.setFlags(f[2].toInt());
+        entry.setCategoryKey(RecordKey::format(f[3].toInt()));
+        QStringList assignees;
+        for (const QString& a : f[4].split(QLatin1Char(','), Qt::SkipEmptyParts))
+            assignees << RecordKey::format(a.toInt());
+        entry.setAssigneeKeys(assignees);
+        QVERIFY(db->DayEntries().Insert(entry.bytes()));
+    }
+}
+
+void tst_Report::text_data()
+{
+    QTest::addColumn<QStringList>("entries");
+    QTest::addColumn<QString>("range");     // "yyyy-MM-dd yyyy-MM-dd"
+    QTest::addColumn<int>("category");      // -1: any
+    QTest::addColumn<QStringList>("users"); // ticked, by name
+    QTest::addColumn<bool>("admin");        // the current user Ann administers
+    QTest::addColumn<QStringList>("lines");
+
+    const QString jan4 = QStringLiteral("Quorla Report From Mon 04 January 2021 To Mon 04 January 2021");
+    const QStringList all = {QStringLiteral("All Categories"), QStringLiteral("All Users")};
+    const QStringList jan = {{}, QStringLiteral("January 2021"), {}};
+    const QString r = QStringLiteral("2021-01-04 2021-01-04");
+    QTest::newRow("no events") << QStringList() << r << -1 << QStringList() << false
+                               << (QStringList{jan4, {}} + all);
+    QTest::newRow("same day, no assignees")
+        << QStringList{"2021-01-04 09:30:00|Plan|0|0|1", "2021-01-04 14:00:00|Review|0|0|"} << r << -1
+        << QStringList() << false
+        << (QStringList{jan4, {}} + all + jan + QStringList{"\tMon 04\t09:30\tPlan\t", "\t\t\tAnn", {},
+                                                           "\t  \t14:00\tReview\t", "\t\t\t"});
+    QTest::newRow("new month, same day in the next year")
+        << QStringList{"2021-01-31 10:00:00|A|0|0|2", "2021-02-01 10:00:00|B|0|0|2,3",
+                       "2022-01-31 10:00:00|C|0|0|"}
+        << "2021-01-01 2022-01-31" << -1 << QStringList() << false
+        << (QStringList{"Quorla Report From Fri 01 January 2021 To Mon 31 January 2022", {}} + all + jan +
+            QStringList{"\tSun 31\t10:00\tA\t", "\t\t\tBob", {}, {}, "February 2021", {}, "\tMon 01\t10:00\tB\t",
+                        "\t\t\tBob, Cy", {}, {}, "January 2022", {}, "\tMon 31\t10:00\tC\t", "\t\t\t"});
+    QTest::newRow("category <None>")
+        << QStringList{"2021-01-04 09:00:00|Cat|0|5|", "2021-01-04 10:00:00|NoCat|0|0|"} << r << 0 << QStringList()
+        << false
+        << (QStringList{jan4, {}, "Category = <None>", "All Users"} + jan +
+            QStringList{"\tMon 04\t10:00\tNoCat\t", "\t\t\t"});
+    QTest::newRow("users A and B")
+        << QStringList{"2021-01-04 09:00:00|OnlyC|0|0|3", "2021-01-04 10:00:00|BandC|0|0|2,3"} << r << -1
+        << QStringList{"Ann", "Bob"} << false
+        << (QStringList{jan4, {}, "All Categories", "User(s) = Ann, Bob"} + jan +
+            QStringList{"\tMon 04\t10:00\tBandC\t", "\t\t\tBob, Cy", {}});
+    const QStringList secret = {"2021-01-04 09:00:00|Others|2|0|3", "2021-01-04 10:00:00|Mine|2|0|1"};
+    QTest::newRow("private of others left out")
+        << secret << r << -1 << QStringList() << false
+        << (QStringList{jan4, {}} + all + jan + QStringList{"\tMon 04\t10:00\tMine\t", "\t\t\tAnn", {}});
+    QTest::newRow("private of others for an administrator")
+        << secret << r << -1 << QStringList() << true
+        << (QStringList{jan4, {}} + all + jan +
+            QStringList{"\tMon 04\t09:00\tOthers\t", "\t\t\tCy", {}, "\t  \t10:00\tMine\t", "\t\t\tAnn", {}});
+    QTest::newRow("midnight and un-timed, last second in, next day out")
+        << QStringList{"2021-01-04 00:00:00|Untimed|1|0|", "2021-01-04 00:00:00|Midnight|0|0|",
+                       "2021-01-04 23:59:59|Late|0|0|", "2021-01-05 00:00:00|Next|1|0|"}
+        << r << -1 << QStringList() << false
+        << (QStringList{jan4, {}} + all + jan +
+            QStringList{"\tMon 04\tDay\tUntimed\t", "\t\t\t", "\t  \tDay\tMidnight\t", "\t\t\t",
+                        "\t  \t23:59\tLate\t", "\t\t\t"});
+}
+
+void tst_Report::text()
+{
+    QFETCH(QStringList, entries);
+    QFETCH(QString, range);
+    QFETCH(int, category);
+    QFETCH(QStringList, users);
+    QFETCH(bool, admin);
+    QFETCH(QStringList, lines);
+    setEntries(entries);
+    TScriptedServices services;
+    TReportBuilder builder;
+    builder.StartDate = QDate::fromString(range.left(10), Qt::ISODate);
+    builder.EndDate = QDate::fromString(range.mid(11), Qt::ISODate);
+    builder.RestrictCategory = category >= 0;
+    builder.CategoryKey = RecordKey::format(category);
+    builder.CategoryText = QStringLiteral("<None>");
+    for (const QString& name : users)
+        builder.Users.append({RecordKey::format(name == "Ann" ? 1 : name == "Bob" ? 2 : 3), name});
+    builder.CurrentUser.setRights(admin ? UserRecord::CanAdminister : 0);
+    builder.CurrentUserKey = RecordKey::format(1);
+    QCOMPARE(builder.Build(db->DayEntries(), db->Users()), lines);
+}
+
+void tst_Report::dialogRun_data()
+{
+    QTest::addColumn<QString>("assignees");
+    QTest::addColumn<QString>("shown"); // the viewer's text, or empty when it never showed
+    QTest::newRow("report") << "2,3" << "Quorla Report From Mon 04 January 2021 To Tue 05 January 2021\n\nAll "
+                                        "Categories\nUser(s) = Bob\n\nJanuary 2021\n\n\tTue 05\t09:00\tPlan\t\n"
+                                        "\t\t\tBob, Cy\n";
+    QTest::newRow("missing assignee") << "2,99" << "";
+}
+
+void tst_Report::dialogRun()
+{
+    QFETCH(QString, assignees);
+    QFETCH(QString, shown);
+    setEntries({"2021-01-05 09:00:00|Plan|0|0|" + assignees});
+    TScriptedServices services;
+    services.setNow(QDateTime(QDate(2021, 1, 4), QTime(12, 0)));
+    if (shown.isEmpty())
+        services.expectMessage(Kind::Error, QStringLiteral("Unable to locate user"), Answer::Ok);
+    TfrmReport dialog;
+    TfrmReportViewer viewer;
+    TFilterRules rules;
+    TQuorlaCfg settings;
+    QString seen;
+    bool reshown = false;
+    QTimer::singleShot(0, &dialog, [&] {
+        dialog.findChild<QDateEdit*>("cmbEndDate")->setDate(QDate(2021, 1, 5));
+        dialog.findChild<QListWidget*>("lstUsers")->item(1)->setCheckState(Qt::Checked);
+        QTimer::singleShot(0, &viewer, [&] {
+            seen = viewer.findChild<QTextEdit*>("memReport")->toPlainText();
+            viewer.close();
+        });
+        dialog.findChild<QPushButton*>("btnGo")->click();
+        reshown = dialog.isVisible();
+        dialog.findChild<QPushButton*>("btnClose")->click();
+    });
+    QCOMPARE(dialog.Execute(rules, settings, *db, UserRecord(), RecordKey::format(1), viewer), 2);
+    QVERIFY(reshown);
+    QCOMPARE(services.busyDepth(), 0);
+    QCOMPARE(seen, shown);
+}
+
+QUORLA_TEST_GUI_MAIN(tst_Report)
+#include "tst_report.moc"
