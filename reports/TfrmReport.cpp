@@ -15,6 +15,7 @@
 #include <QEventLoop>
 #include <QListWidgetItem>
 #include <QPair>
+#include <QSize>
 
 #include <algorithm>
 #include <exception>
@@ -85,6 +86,8 @@ int TfrmReport::Execute(TFilterRules& filterRules, TQuorlaCfg& settings, TQuorla
     setWindowModality(Qt::ApplicationModal);
     QEventLoop loop;
     connect(this, &QDialog::finished, &loop, &QEventLoop::quit);
+    const QSize screen = TServices::current().screenSize();
+    move((screen.width() - width()) / 2, (screen.height() - height()) / 2);
     show();
     loop.exec();
     return result() == QDialog::Accepted ? 1 : 2;
@@ -146,6 +149,8 @@ void TfrmReport::btnGroupClick()
 
 void TfrmReport::btnGoClick()
 {
+    if (Database == nullptr || Viewer == nullptr)
+        return;
     QString error;
     hide();
     try {

@@ -8,6 +8,7 @@
 #include <QFontMetricsF>
 #include <QPainter>
 #include <QPrinter>
+#include <QSize>
 
 TfrmReportViewer::TfrmReportViewer(QWidget* parent)
     : QDialog(parent), ui(std::make_unique<Ui::TfrmReportViewer>())
@@ -27,6 +28,8 @@ TfrmReportViewer::~TfrmReportViewer() = default;
 int TfrmReportViewer::Execute(const QStringList& lines)
 {
     SetLines(lines);
+    const QSize screen = TServices::current().screenSize();
+    move((screen.width() - width()) / 2, (screen.height() - height()) / 2);
     exec();
     return 1;
 }

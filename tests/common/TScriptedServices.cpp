@@ -118,8 +118,7 @@ QStringList TScriptedServices::takePendingScript()
     for (const QString& folder : std::as_const(folders_))
         pending << QStringLiteral("folder \"%1\"").arg(folder);
     for (const QString& printer : std::as_const(printers_))
-        pending << (printer.isEmpty() ? QStringLiteral("print dialog cancel")
-                                      : QStringLiteral("print dialog to \"%1\"").arg(printer));
+        pending << QStringLiteral("print dialog to \"%1\" (empty: cancel)").arg(printer);
     script_.clear();
     folders_.clear();
     printers_.clear();
@@ -178,7 +177,6 @@ TServices::HandOffResult TScriptedServices::sendMail(const MailMessage& mail, bo
 
 bool TScriptedServices::choosePrinter(QPrinter& printer)
 {
-    ++printDialogs_;
     if (printers_.isEmpty()) {
         unexpected_ << QStringLiteral("unexpected print dialog");
         return false;

@@ -79,8 +79,6 @@ public:
     // Pushes not yet popped; popping below zero counts as unexpected.
     int busyDepth() const { return busyDepth_; }
     const QList<MailMessage>& mails() const { return mails_; }
-    // How many print dialogs were shown.
-    int printDialogs() const { return printDialogs_; }
     const QStringList& helpTopics() const { return helpTopics_; }
 
     MessageAnswer message(MessageKind kind, MessageButtons buttons, const QString& text) override;
@@ -124,6 +122,5 @@ private:
     int busyDepth_ = 0;
     QList<MailMessage> mails_;
     QQueue<QString> printers_;
-    int printDialogs_ = 0;
     QStringList helpTopics_;
 };

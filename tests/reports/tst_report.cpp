@@ -20,61 +20,46 @@
 
 #include <memory>
 
-using Kind = TServices::MessageKind;
-using Answer = TServices::MessageAnswer;
-
 class tst_Report : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void initTestCase();
     void text_data();
     void text();
     void dialogRun_data();
     void dialogRun();
 
 private:
-    // Replaces every day entry by those of `specs`, each
-    // "yyyy-MM-dd hh:mm:ss|description|flags|category|assignee,assignee".
-    void setEntries(const QStringList& specs);
+    // A new database of the users Ann, Bob and Cy (keys 1 to 3) and the day
+    // entries of `specs`, each "yyyy-MM-dd hh:mm:ss|description|flags|category|assignee,...".
+    void makeDatabase(const QStringList& specs);
 
     std::unique_ptr<TQuorlaDB> db;
 };
 
-void tst_Report::initTestCase()
+void tst_Report::makeDatabase(const QStringList& specs)
 {
     TWorkstationStore store;
     QVERIFY(store.OpenKey(true));
-    QVERIFY(store.WriteString(QStringLiteral("RootPath"), TestEnvironment::freshFolder(QStringLiteral("db"))));
+    QVERIFY(store.WriteString("RootPath", TestEnvironment::freshFolder(QTest::currentDataTag())));
     db = std::make_unique<TQuorlaDB>();
-    for (const char* name : {"Ann", "Bob", "Cy"}) {  // keys 1, 2, 3
-        UserRecord user;
+    UserRecord user;
+    for (const char* name : {"Ann", "Bob", "Cy"}) {
         user.setFullName(QString::fromLatin1(name));
         QVERIFY(db->Users().Insert(user.bytes()));
     }
-}
-
-void tst_Report::setEntries(const QStringList& specs)
-{
     DayEntryRecord entry;
-    QStringList keys;
-    for (db->DayEntries().Rewind(0); db->DayEntries().Get(entry.bytes(), 0, {}, TXIsamFile::ScanNext);)
-        keys << db->DayEntries().CurrentKey();
-    for (const QString& key : keys)
-        QVERIFY(db->DayEntries().Delete(key));
     for (const QString& spec : specs) {
         const QStringList f = spec.split(QLatin1Char('|'));
-        entry.initialise();
-        const QDateTime start = QDateTime::fromString(f[0], QStringLiteral("yyyy-MM-dd hh:mm:ss"));
-        entry.setStartTime(RecordKey::format(QDateTime(start.date(), start.time(), Qt::UTC).toSecsSinceEpoch()));
+        entry.initialise();  // the tests run in UTC: local seconds are epoch seconds
+        entry.setStartTime(RecordKey::format(QDateTime::fromString(f[0], "yyyy-MM-dd hh:mm:ss").toSecsSinceEpoch()));
         entry.setDescription(f[1]);
         entry.setFlags(f[2].toInt());
         entry.setCategoryKey(RecordKey::format(f[3].toInt()));
-        QStringList assignees;
-        for (const QString& a : f[4].split(QLatin1Char(','), Qt::SkipEmptyParts))
-            assignees << RecordKey::format(a.toInt());
-        entry.setAssigneeKeys(assignees);
+        const QStringList assignees = f[4].split(QLatin1Char(','), Qt::SkipEmptyParts);
+        for (int slot = 0; slot < assignees.size(); ++slot)
+            entry.setAssignee(slot, RecordKey::format(assignees[slot].toInt()));
         QVERIFY(db->DayEntries().Insert(entry.bytes()));
     }
 }
@@ -130,7 +115,7 @@ void tst_Report::text()
     QFETCH(QStringList, users);
     QFETCH(bool, admin);
     QFETCH(QString, lines);
-    setEntries(entries);
+    makeDatabase(entries);
     TScriptedServices services;
     TReportBuilder builder;
     builder.StartDate = QDate::fromString(range.left(10), Qt::ISODate);
@@ -159,11 +144,11 @@ void tst_Report::dialogRun()
 {
     QFETCH(QString, assignees);
     QFETCH(QString, shown);
-    setEntries({"2021-01-05 09:00:00|Plan|0|0|" + assignees});
+    makeDatabase({"2021-01-05 09:00:00|Plan|0|0|" + assignees});
     TScriptedServices services;
     services.setNow(QDateTime(QDate(2021, 1, 4), QTime(12, 0)));
     if (shown.isEmpty())
-        services.expectMessage(Kind::Error, QStringLiteral("Unable to locate user"), Answer::Ok);
+        services.expectMessage(TServices::MessageKind::Error, "Unable to locate user", TServices::MessageAnswer::Ok);
     TfrmReport dialog;
     TfrmReportViewer viewer;
     TFilterRules rules;
