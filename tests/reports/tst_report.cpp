@@ -32,13 +32,13 @@ private slots:
 
 private:
     // A new database of the users Ann, Bob and Cy (keys 1 to 3) and the day
-    // entries of `specs`, each "yyyy-MM-dd hh:mm:ss|description|flags|category|assignee,...".
-    void makeDatabase(const QStringList& specs);
+    // entries of `entries`, each "yyyy-MM-dd hh:mm:ss|description|flags|category|assignee,...".
+    void makeDatabase(const QStringList& entries);
 
     std::unique_ptr<TQuorlaDB> db;
 };
 
-void tst_Report::makeDatabase(const QStringList& specs)
+void tst_Report::makeDatabase(const QStringList& entries)
 {
     TWorkstationStore store;
     QVERIFY(store.OpenKey(true));
@@ -50,8 +50,8 @@ void tst_Report::makeDatabase(const QStringList& specs)
         QVERIFY(db->Users().Insert(user.bytes()));
     }
     DayEntryRecord entry;
-    for (const QString& spec : specs) {
-        const QStringList f = spec.split(QLatin1Char('|'));
+    for (const QString& text : entries) {
+        const QStringList f = text.split(QLatin1Char('|'));
         entry.initialise();  // the tests run in UTC: local seconds are epoch seconds
         entry.setStartTime(RecordKey::format(QDateTime::fromString(f[0], "yyyy-MM-dd hh:mm:ss").toSecsSinceEpoch()));
         entry.setDescription(f[1]);
