@@ -9,6 +9,8 @@
 #include <QFileDialog>
 #include <QGuiApplication>
 #include <QMessageBox>
+#include <QPrintDialog>
+#include <QPrinter>
 #include <QScreen>
 #include <QThread>
 
@@ -134,9 +136,11 @@ TServices::HandOffResult TQtServices::sendMail(const MailMessage& mail, bool /*s
     return TMailHandOff::Send(mail);
 }
 
-TServices::HandOffResult TQtServices::printDocument(const QString& /*title*/, const QString& /*richText*/)
+bool TQtServices::choosePrinter(QPrinter& printer)
 {
-    return {Outcome::NotAvailable, {}};
+    // The platform's dialog also offers printing to a PDF file.
+    QPrintDialog dialog(&printer, QApplication::activeWindow());
+    return dialog.exec() == QDialog::Accepted;
 }
 
 TQtServices::TQtServices() = default;

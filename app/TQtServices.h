@@ -24,7 +24,7 @@ public:
     QSize screenSize() override;
     ShowState startupShowState() override;
     HandOffResult sendMail(const MailMessage& mail, bool showDialog) override;
-    HandOffResult printDocument(const QString& title, const QString& richText) override;
+    bool choosePrinter(QPrinter& printer) override;
     // Opens the help window (created on first use, then reused) at `topic`.
     HandOffResult showHelp(const QString& helpFile, const QString& topic) override;
     // A critical box titled with the application's name ("Quorla").

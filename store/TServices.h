@@ -5,6 +5,8 @@
 #include <QString>
 #include <QStringList>
 
+class QPrinter;
+
 // Everything the program needs from the person at the workstation or from the
 // machine itself, behind one interface: message boxes, the folder picker, the
 // current moment, the logged-on user, the beep, short waits, the busy cursor,
@@ -94,9 +96,10 @@ public:
     // Hands a message to the workstation's mail system. `showDialog` lets the
     // mail system show its own compose window before sending.
     virtual HandOffResult sendMail(const MailMessage& mail, bool showDialog) = 0;
-    // Prints a rich-text document after the user confirmed a print dialog;
-    // Cancelled when the user closed the dialog without printing.
-    virtual HandOffResult printDocument(const QString& title, const QString& richText) = 0;
+    // Shows the print dialog for `printer`. True when the user confirmed it: the
+    // printer (or the file it prints to) is then set up as chosen and the caller
+    // paints the document on it. False when the user cancelled: print nothing.
+    virtual bool choosePrinter(QPrinter& printer) = 0;
     // Opens the program's help at `topic`.
     virtual HandOffResult showHelp(const QString& helpFile, const QString& topic) = 0;
 

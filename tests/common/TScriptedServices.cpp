@@ -2,6 +2,7 @@
 
 #include "TClock.h"
 
+#include <QPrinter>
 #include <QTest>
 
 namespace {
@@ -80,6 +81,11 @@ void TScriptedServices::expectFolder(const QString& folder)
     folders_.enqueue(folder);
 }
 
+void TScriptedServices::expectPrinter(const QString& pdfFile)
+{
+    printers_.enqueue(pdfFile);
+}
+
 QStringList TScriptedServices::takeUnexpected()
 {
     return std::exchange(unexpected_, {});
@@ -93,8 +99,11 @@ QStringList TScriptedServices::takePendingScript()
                                                     m.prefix ? QStringLiteral("...") : QString());
     for (const QString& folder : std::as_const(folders_))
         pending << QStringLiteral("folder \"%1\"").arg(folder);
+    for (const QString& printer : std::as_const(printers_))
+        pending << QStringLiteral("print dialog to \"%1\" (empty: cancel)").arg(printer);
     script_.clear();
     folders_.clear();
+    printers_.clear();
     return pending;
 }
 
@@ -148,10 +157,18 @@ TServices::HandOffResult TScriptedServices::sendMail(const MailMessage& mail, bo
     return handOff_;
 }
 
-TServices::HandOffResult TScriptedServices::printDocument(const QString& title, const QString& /*richText*/)
+bool TScriptedServices::choosePrinter(QPrinter& printer)
 {
-    printed_ << title;
-    return handOff_;
+    if (printers_.isEmpty()) {
+        unexpected_ << QStringLiteral("unexpected print dialog");
+        return false;
+    }
+    const QString pdfFile = printers_.dequeue();
+    if (pdfFile.isEmpty())
+        return false;
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(pdfFile);
+    return true;
 }
 
 TServices::HandOffResult TScriptedServices::showHelp(const QString& /*helpFile*/, const QString& topic)

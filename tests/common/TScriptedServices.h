@@ -49,6 +49,9 @@ public:
     void expectMessageStartingWith(MessageKind kind, const QString& prefix, MessageAnswer answer);
     // Scripts the next folder picker's answer; an empty folder is a cancel.
     void expectFolder(const QString& folder);
+    // Scripts the next print dialog's answer: print to the PDF file `pdfFile`,
+    // or cancel when it is empty.
+    void expectPrinter(const QString& pdfFile);
 
     // Every message shown, in order, expected or not.
     const QList<Message>& messages() const { return messages_; }
@@ -66,7 +69,7 @@ public:
     void setUserName(const QString& name) { userName_ = name; }
     void setScreenSize(QSize size) { screenSize_ = size; }
     void setStartupShowState(ShowState state) { showState_ = state; }
-    // The answer of sendMail, printDocument and showHelp (NotAvailable at first).
+    // The answer of sendMail and showHelp (NotAvailable at first).
     void setHandOffResult(const HandOffResult& result) { handOff_ = result; }
 
     int beeps() const { return beeps_; }
@@ -76,7 +79,6 @@ public:
     // Pushes not yet popped; popping below zero counts as unexpected.
     int busyDepth() const { return busyDepth_; }
     const QList<MailMessage>& mails() const { return mails_; }
-    const QStringList& printedTitles() const { return printed_; }
     const QStringList& helpTopics() const { return helpTopics_; }
 
     MessageAnswer message(MessageKind kind, MessageButtons buttons, const QString& text) override;
@@ -89,7 +91,7 @@ public:
     QSize screenSize() override { return screenSize_; }
     ShowState startupShowState() override { return showState_; }
     HandOffResult sendMail(const MailMessage& mail, bool showDialog) override;
-    HandOffResult printDocument(const QString& title, const QString& richText) override;
+    bool choosePrinter(QPrinter& printer) override;
     HandOffResult showHelp(const QString& helpFile, const QString& topic) override;
 
     static QString describe(MessageKind kind, MessageButtons buttons, const QString& text);
@@ -119,6 +121,6 @@ private:
     qint64 slept_ = 0;
     int busyDepth_ = 0;
     QList<MailMessage> mails_;
-    QStringList printed_;
+    QQueue<QString> printers_;
     QStringList helpTopics_;
 };

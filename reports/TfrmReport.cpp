@@ -1,0 +1,176 @@
+#include "TfrmReport.h"
+
+#include "CategoryRecord.h"
+#include "EQuorla.h"
+#include "IsamCode.h"
+#include "RecordKey.h"
+#include "TBusyCursor.h"
+#include "TQuorlaDB.h"
+#include "TServices.h"
+#include "TXIsamFile.h"
+#include "TfrmReportViewer.h"
+#include "ui_TfrmReport.h"
+
+#include <QCalendarWidget>
+#include <QEventLoop>
+#include <QListWidgetItem>
+#include <QPair>
+#include <QSize>
+
+#include <algorithm>
+#include <exception>
+
+namespace {
+
+using Item = QPair<QString, qint64>;
+
+// Reads every record of `dataset` in primary-key order and answers each one's
+// text (taken by `text` from the record) with its key as a number, sorted by
+// text without regard to case, as the lists show them.
+template <typename Record>
+QList<Item> readAll(TXIsamFile& dataset, QString (Record::*text)() const)
+{
+    QList<Item> items;
+    Record record;
+    if (!dataset.Rewind(0))
+        throw EQuorla(dataset.ErrorText());
+    while (dataset.Get(record.bytes(), 0, QString(), TXIsamFile::ScanNext))
+        items.append({(record.*text)(), RecordKey::parse(dataset.CurrentKey())});
+    if (dataset.LastError() != IsamNotFound)
+        throw EQuorla(dataset.ErrorText());
+    std::stable_sort(items.begin(), items.end(), [](const Item& a, const Item& b) {
+        return QString::compare(a.first, b.first, Qt::CaseInsensitive) < 0;
+    });
+    return items;
+}
+
+} // namespace
+
+TfrmReport::TfrmReport(QWidget* parent)
+    : QDialog(parent), ui(std::make_unique<Ui::TfrmReport>())
+{
+    ui->setupUi(this);
+    ui->cmbStartDate->calendarWidget()->setFirstDayOfWeek(Qt::Monday);
+    ui->cmbEndDate->calendarWidget()->setFirstDayOfWeek(Qt::Monday);
+    ui->btnGroup->setEnabled(false);
+    connect(ui->chkCategory, &QCheckBox::clicked, this, &TfrmReport::chkCategoryClick);
+    connect(ui->btnGroup, &QToolButton::clicked, this, &TfrmReport::btnGroupClick);
+    connect(ui->btnGo, &QPushButton::clicked, this, &TfrmReport::btnGoClick);
+    connect(ui->btnClose, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+TfrmReport::~TfrmReport() = default;
+
+int TfrmReport::Execute(TFilterRules& filterRules, TQuorlaCfg& settings, TQuorlaDB& database,
+                        const UserRecord& currentUser, const QString& currentUserKey, TfrmReportViewer& viewer)
+{
+    FilterRules = &filterRules;
+    Settings = &settings;
+    Database = &database;
+    CurrentUser = currentUser;
+    CurrentUserKey = currentUserKey;
+    Viewer = &viewer;
+
+    const QDate today = TServices::current().now().date();
+    ui->cmbStartDate->setDate(today);
+    ui->cmbEndDate->setDate(today);
+    ui->chkCategory->setChecked(false);
+    ui->cmbCategory->setEnabled(false);
+    ui->btnGroup->setEnabled(bool(OnSelectGroup));
+    FillUserList();
+    FillCategoryList();
+
+    // A run hides the dialog while the viewer shows; exec() would end on that
+    // hiding, so the dialog waits for its own finish instead.
+    setResult(0);
+    setWindowModality(Qt::ApplicationModal);
+    QEventLoop loop;
+    connect(this, &QDialog::finished, &loop, &QEventLoop::quit);
+    const QSize screen = TServices::current().screenSize();
+    move((screen.width() - width()) / 2, (screen.height() - height()) / 2);
+    show();
+    loop.exec();
+    return result() == QDialog::Accepted ? 1 : 2;
+}
+
+void TfrmReport::FillUserList()
+{
+    ui->lstUsers->clear();
+    for (const Item& user : readAll<UserRecord>(Database->Users(), &UserRecord::FullName)) {
+        auto* item = new QListWidgetItem(user.first, ui->lstUsers);
+        item->setData(Qt::UserRole, user.second);
+        item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
+        item->setCheckState(Qt::Unchecked);
+        item->setSizeHint(QSize(item->sizeHint().width(), 16));
+    }
+}
+
+void TfrmReport::FillCategoryList()
+{
+    QList<Item> items = readAll<CategoryRecord>(Database->Categories(), &CategoryRecord::Description);
+    items.append({QStringLiteral("<None>"), 0});
+    std::stable_sort(items.begin(), items.end(), [](const Item& a, const Item& b) {
+        return QString::compare(a.first, b.first, Qt::CaseInsensitive) < 0;
+    });
+    ui->cmbCategory->clear();
+    for (const Item& category : std::as_const(items))
+        ui->cmbCategory->addItem(category.first, category.second);
+    ui->cmbCategory->setCurrentIndex(0);
+}
+
+TReportBuilder TfrmReport::Builder() const
+{
+    TReportBuilder builder;
+    builder.StartDate = ui->cmbStartDate->date();
+    builder.EndDate = ui->cmbEndDate->date();
+    builder.RestrictCategory = ui->chkCategory->isChecked();
+    builder.CategoryKey = RecordKey::format(ui->cmbCategory->currentData().toLongLong());
+    builder.CategoryText = ui->cmbCategory->currentText();
+    for (int row = 0; row < ui->lstUsers->count(); ++row) {
+        const QListWidgetItem* item = ui->lstUsers->item(row);
+        if (item->checkState() == Qt::Checked)
+            builder.Users.append({RecordKey::format(item->data(Qt::UserRole).toLongLong()), item->text()});
+    }
+    builder.CurrentUser = CurrentUser;
+    builder.CurrentUserKey = CurrentUserKey;
+    return builder;
+}
+
+void TfrmReport::chkCategoryClick()
+{
+    ui->cmbCategory->setEnabled(ui->chkCategory->isChecked());
+}
+
+void TfrmReport::btnGroupClick()
+{
+    if (OnSelectGroup && Settings != nullptr)
+        OnSelectGroup(*Settings, *ui->lstUsers);
+}
+
+void TfrmReport::btnGoClick()
+{
+    if (Database == nullptr || Viewer == nullptr)
+        return;
+    QString error;
+    hide();
+    try {
+        QStringList lines;
+        {
+            TBusyCursor busy;
+            lines = Builder().Build(Database->DayEntries(), Database->Users());
+        }
+        Viewer->Execute(lines);
+    } catch (const EQuorla& e) {
+        error = e.message();
+    } catch (const std::exception& e) {
+        error = QString::fromUtf8(e.what());
+    } catch (...) {
+        error = QStringLiteral("Unknown error");
+    }
+    // The clean-up of every run, before any error is shown.
+    show();
+    raise();
+    activateWindow();
+    if (!error.isEmpty())
+        TServices::current().message(TServices::MessageKind::Error, TServices::MessageButtons::Ok, error);
+}

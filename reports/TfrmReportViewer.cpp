@@ -1,0 +1,93 @@
+#include "TfrmReportViewer.h"
+
+#include "TServices.h"
+#include "ui_TfrmReportViewer.h"
+
+#include <QFont>
+#include <QFontDatabase>
+#include <QFontMetricsF>
+#include <QPainter>
+#include <QPrinter>
+#include <QSize>
+
+TfrmReportViewer::TfrmReportViewer(QWidget* parent)
+    : QDialog(parent), ui(std::make_unique<Ui::TfrmReportViewer>())
+{
+    ui->setupUi(this);
+    setWindowFlag(Qt::WindowMaximizeButtonHint);
+    setWindowFlag(Qt::WindowMinimizeButtonHint);
+    QFont small = font();
+    small.setPixelSize(11);
+    setFont(small);
+    connect(ui->btnPrint, &QAction::triggered, this, &TfrmReportViewer::btnPrintClick);
+    connect(ui->Print1, &QAction::triggered, this, &TfrmReportViewer::btnPrintClick);
+}
+
+TfrmReportViewer::~TfrmReportViewer() = default;
+
+int TfrmReportViewer::Execute(const QStringList& lines)
+{
+    SetLines(lines);
+    const QSize screen = TServices::current().screenSize();
+    move((screen.width() - width()) / 2, (screen.height() - height()) / 2);
+    exec();
+    return 1;
+}
+
+void TfrmReportViewer::SetLines(const QStringList& lines)
+{
+    ui->memReport->setPlainText(lines.join(QLatin1Char('\n')));
+}
+
+void TfrmReportViewer::btnPrintClick()
+{
+    QPrinter printer;
+    if (!TServices::current().choosePrinter(printer))
+        return;
+    if (!PrintLines(printer, ui->memReport->toPlainText().split(QLatin1Char('\n'))))
+        TServices::current().message(TServices::MessageKind::Error, TServices::MessageButtons::Ok,
+                                     QStringLiteral("The report could not be printed."));
+}
+
+QString TfrmReportViewer::ExpandTabs(const QString& line, int stop)
+{
+    QString expanded;
+    expanded.reserve(line.size() + 4 * stop);
+    for (const QChar c : line) {
+        if (c == QLatin1Char('\t'))
+            expanded += QString(stop - expanded.size() % stop, QLatin1Char(' '));
+        else
+            expanded += c;
+    }
+    return expanded;
+}
+
+bool TfrmReportViewer::PrintLines(QPrinter& printer, const QStringList& lines)
+{
+    printer.setDocName(QString());
+    QPainter painter;
+    if (!painter.begin(&printer))
+        return false;
+    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    font.setPointSize(10);
+    painter.setFont(font);
+    const QFontMetricsF metrics(font, &printer);
+    const QRectF page = printer.pageLayout().paintRectPixels(printer.resolution());
+    const double lineHeight = metrics.lineSpacing();
+    const int columns = qMax(1, int(page.width() / metrics.horizontalAdvance(QLatin1Char('M'))));
+    double y = 0;
+    for (const QString& line : lines) {
+        const QString expanded = ExpandTabs(line);
+        // An empty line still takes its height; a long one continues below.
+        for (qsizetype from = 0; from == 0 || from < expanded.size(); from += columns) {
+            if (y + lineHeight > page.height() && y > 0) {
+                if (!printer.newPage())
+                    return false;
+                y = 0;
+            }
+            painter.drawText(QPointF(0, y + metrics.ascent()), expanded.mid(from, columns));
+            y += lineHeight;
+        }
+    }
+    return painter.end() && printer.printerState() != QPrinter::Error;
+}
