@@ -19,7 +19,10 @@
 #include "TWeekView.h"
 #include "TWorkstationStore.h"
 #include "TfrmDate.h"
+#include "TfrmFiltering.h"
 #include "TfrmLogin.h"
+#include "TfrmOptions.h"
+#include "TfrmTrouble.h"
 
 #include <QAbstractEventDispatcher>
 #include <QAction>
@@ -169,6 +172,13 @@ void TfrmMain::AttachDialogs(TfrmLogin* login, TfrmDate* date)
     frmDate = date;
 }
 
+void TfrmMain::AttachToolDialogs(TfrmOptions* options, TfrmFiltering* filtering, TfrmTrouble* trouble)
+{
+    frmOptions = options;
+    frmFiltering = filtering;
+    frmTrouble = trouble;
+}
+
 QAction* TfrmMain::makeAction(const char* name, const QString& caption, const QString& hint,
                               const QString& themeIcon, int fallbackIcon, const QKeySequence& shortcut)
 {
@@ -263,6 +273,9 @@ void TfrmMain::createActions()
     bind(mnuFileChangePath, &TfrmMain::mnuFileChangePathClick);
     bind(actHelpAbout, &TfrmMain::actHelpAboutExecute);
     bind(mnuHelpQuorlaHelp, &TfrmMain::actHelpAboutExecute);
+    bind(actToolsOptions, &TfrmMain::actToolsOptionsExecute);
+    bind(actToolsFiltering, &TfrmMain::actToolsFilteringExecute);
+    bind(actTroubleshooting, &TfrmMain::actTroubleshootingExecute);
 }
 
 void TfrmMain::createMenus()
@@ -290,10 +303,19 @@ void TfrmMain::createMenus()
 
     QMenu* tools = bar->addMenu(QStringLiteral("&Tools"));
     tools->setObjectName(QStringLiteral("mnuTools"));
+    tools->addAction(actToolsOptions);
+    tools->addAction(actToolsFiltering);
+    tools->addSeparator();
     QMenu* view = tools->addMenu(QStringLiteral("&View"));
     view->setObjectName(QStringLiteral("mnuToolsView"));
     view->addAction(actToolsViewDay);
     view->addAction(actToolsViewWeek);
+
+    // Troubleshooting has no image and stays off the command bar; without a
+    // menu place it could not be run at all.
+    QMenu* admin = bar->addMenu(QStringLiteral("Admin"));
+    admin->setObjectName(QStringLiteral("mnuAdmin"));
+    admin->addAction(actTroubleshooting);
 
     QMenu* help = bar->addMenu(QStringLiteral("&Help"));
     help->setObjectName(QStringLiteral("mnuHelp"));
@@ -307,6 +329,8 @@ void TfrmMain::createMenus()
     tools_bar->addAction(actPrev);
     tools_bar->addAction(actNext);
     tools_bar->addSeparator();
+    tools_bar->addAction(actToolsOptions);
+    tools_bar->addAction(actToolsFiltering);
     tools_bar->addAction(actToolsViewDay);
     tools_bar->addAction(actToolsViewWeek);
 
@@ -314,6 +338,9 @@ void TfrmMain::createMenus()
     mnuPopup->setObjectName(QStringLiteral("mnuPopup"));
     mnuPopup->addAction(actToday);
     mnuPopup->addAction(actDate);
+    mnuPopup->addSeparator();
+    mnuPopup->addAction(actToolsOptions);
+    mnuPopup->addAction(actToolsFiltering);
     mnuPopup->addSeparator();
     QMenu* popupView = mnuPopup->addMenu(QStringLiteral("&View"));
     popupView->setObjectName(QStringLiteral("mnuPopupView"));
@@ -723,4 +750,37 @@ void TfrmMain::wvMainDblClick()
         if (EventNewCommand)
             EventNewCommand();
     }
+}
+
+void TfrmMain::actToolsOptionsExecute()
+{
+    // Before the start-up there are no settings to change.
+    if (frmOptions != nullptr && Settings_)
+        frmOptions->Execute(*wvMain, *dvMain, *Settings_);
+}
+
+void TfrmMain::actToolsFilteringExecute()
+{
+    if (frmFiltering == nullptr || !Database_ || !FilterRules_)
+        return;
+    if (frmFiltering->Execute(*Settings_, *Database_, *FilterRules_) != 1)
+        return;
+    RefreshView();
+    switch (FilterRules_->Mode) {
+    case TFilterRules::ShowMine:
+        setWindowTitle(AppTitle + QStringLiteral(" - Filter On Me"));
+        break;
+    case TFilterRules::ShowChosen:
+        setWindowTitle(AppTitle + QStringLiteral(" - Filter On Users"));
+        break;
+    default:
+        setWindowTitle(AppTitle);
+        break;
+    }
+}
+
+void TfrmMain::actTroubleshootingExecute()
+{
+    if (frmTrouble != nullptr && Database_)
+        frmTrouble->Execute(*Database_);
 }

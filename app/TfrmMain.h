@@ -25,7 +25,10 @@ class TStamp;
 class TUserCache;
 class TWeekView;
 class TfrmDate;
+class TfrmFiltering;
 class TfrmLogin;
+class TfrmOptions;
+class TfrmTrouble;
 
 // The main window: the calendar as a week or a single day, every command of
 // the program as an action in the menus, on the command bar and in the views'
@@ -53,6 +56,9 @@ public:
     // The dialogs the window opens; created by the program entry after the
     // window, each once, and reused. Not owned.
     void AttachDialogs(TfrmLogin* login, TfrmDate* date);
+    // The same for the options, filtering and troubleshooting dialogs; a
+    // command whose dialog is not attached does nothing.
+    void AttachToolDialogs(TfrmOptions* options, TfrmFiltering* filtering, TfrmTrouble* trouble);
 
     // The event commands of the editor, run by the double-click on the week
     // view (and later by their actions). Unset until the editor exists; an
@@ -139,6 +145,9 @@ private:
     void mnuFileChangePathClick();
     void actHelpAboutExecute();
     void wvMainDblClick();
+    void actToolsOptionsExecute();
+    void actToolsFilteringExecute();
+    void actTroubleshootingExecute();
 
     // Held in the order the program creates and frees them.
     UserRecord CurrentUser_;
@@ -157,6 +166,9 @@ private:
 
     TfrmLogin* frmLogin = nullptr;
     TfrmDate* frmDate = nullptr;
+    TfrmOptions* frmOptions = nullptr;
+    TfrmFiltering* frmFiltering = nullptr;
+    TfrmTrouble* frmTrouble = nullptr;
 
     QStackedWidget* nbkMain = nullptr;
     QWidget* pageDayView = nullptr;

@@ -3,8 +3,11 @@
 
 #include "TQtServices.h"
 #include "TfrmDate.h"
+#include "TfrmFiltering.h"
 #include "TfrmLogin.h"
 #include "TfrmMain.h"
+#include "TfrmOptions.h"
+#include "TfrmTrouble.h"
 
 #include <QApplication>
 
@@ -23,6 +26,7 @@ int main(int argc, char** argv)
         auto* frmLogin = new TfrmLogin(&frmMain);
         auto* frmDate = new TfrmDate(&frmMain);
         frmMain.AttachDialogs(frmLogin, frmDate);
+        frmMain.AttachToolDialogs(new TfrmOptions(&frmMain), new TfrmFiltering(&frmMain), new TfrmTrouble(&frmMain));
         frmMain.show();
         result = QApplication::exec();
     }

@@ -4,6 +4,7 @@
 
 #include "CacheBench.h"
 #include "StoreBench.h"
+#include "TroubleBench.h"
 #include "ViewBench.h"
 
 #include <QApplication>
@@ -14,5 +15,6 @@ int main(int argc, char** argv)
     runStoreBench();
     runCacheBench();
     runViewBench();
+    runTroubleBench();
     return 0;
 }

@@ -37,7 +37,7 @@ void tst_QuorlaCfg::applyReachesBothViews()
     QCOMPARE(day.TimeFont()->Color(), 0x010203);
     QVERIFY(day.CategoryFont()->Italic());
     QVERIFY(!day.PrivateFont()->Italic());
-    QVERIFY(day.PrivateFont()->Bold());   // styles other than italic stay
+    QVERIFY(!day.PrivateFont()->Bold());   // the style becomes italic or nothing
     QCOMPARE(day.DisplayMode(), TDisplayMode::dmSingle);
     QVERIFY(!day.ShowAlarmGlyphs());
     QVERIFY(day.ShowCategories());
