@@ -28,9 +28,6 @@ public:
     // group editor reads its users from `database`. Returns 1 (Close) or 2.
     int Execute(TQuorlaCfg& settings, TQuorlaDB& database);
 
-    // The dialog that edits one group, for tests and for reuse.
-    TfrmAEGroup& GroupEditor() { return *aeGroup_; }
-
 private:
     void actNewExecute();
     void actPropertiesExecute();

@@ -5,6 +5,8 @@
 #include "RecordKey.h"
 #include "TStamp.h"
 
+#include <limits>
+
 TfrmAlarmProperties::TfrmAlarmProperties(QWidget* parent)
     : QDialog(parent), ui(std::make_unique<Ui::TfrmAlarmProperties>())
 {
@@ -46,7 +48,10 @@ void TfrmAlarmProperties::ReadStamp(TStamp& stamp, const QDateEdit& date, const 
 int TfrmAlarmProperties::Execute(AlarmRecord& alarm)
 {
     TStamp stamp;
-    stamp.SetSeconds(static_cast<qint32>(RecordKey::parse(alarm.AlarmTime())));
+    // A key past 32 bits becomes -1, which the stamp refuses like any moment
+    // outside its years.
+    const qint64 seconds = RecordKey::parse(alarm.AlarmTime());
+    stamp.SetSeconds(seconds > std::numeric_limits<qint32>::max() ? -1 : static_cast<qint32>(seconds));
     ShowStamp(stamp, *ui->cmbDate, *ui->cmbHour, *ui->cmbMinute);
     ui->cmbDate->setFocus();
     if (exec() != 1)

@@ -1,33 +1,44 @@
 #pragma once
 
+#include "QuorlaTest.h"
+#include "RecordKey.h"
 #include "TQuorlaDB.h"
+#include "TScriptedServices.h"
 #include "TWorkstationStore.h"
-#include "TestEnvironment.h"
 #include "UserRecord.h"
 
 #include <QApplication>
-#include <QTest>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QListWidget>
 #include <QTimer>
-#include <QWidget>
 
 #include <functional>
 #include <memory>
 
-// Helpers of the dialog tests: a database of named users and answering the
-// next modal dialog.
+// Helpers of the dialog tests: a database of users and answering the next
+// modal dialog by finding its controls by name.
 namespace DialogTest {
 
-// A new database in a folder of its own with one user per name, keys from 1.
-inline std::unique_ptr<TQuorlaDB> database(const QString& folder, const QStringList& userNames)
+using Kind = TServices::MessageKind;
+using Answer = TServices::MessageAnswer;
+
+// Users "U01" to "U21" are inserted from U21 down, so U01 has key 21 and the
+// lists' name order is the reverse of key order: user(n) is the key of "Un".
+inline QString user(int n) { return RecordKey::format(22 - n); }
+
+// A new database in a folder of its own holding those 21 users.
+inline std::unique_ptr<TQuorlaDB> database(const QString& folder)
 {
     TWorkstationStore store;
-    if (!store.OpenKey(true) || !store.WriteString(QStringLiteral("RootPath"), TestEnvironment::freshFolder(folder)))
-        qFatal("cannot point the workstation at a test database");
+    store.OpenKey(true);
+    store.WriteString(QStringLiteral("RootPath"), TestEnvironment::freshFolder(folder));
     auto db = std::make_unique<TQuorlaDB>();
-    for (const QString& name : userNames) {
-        UserRecord user;
-        user.setFullName(name);
-        db->Users().Insert(user.bytes());
+    for (int n = 21; n >= 1; --n) {
+        UserRecord record;
+        record.setFullName(QStringLiteral("U%1").arg(n, 2, 10, QLatin1Char('0')));
+        db->Users().Insert(record.bytes());
     }
     return db;
 }
@@ -38,11 +49,20 @@ inline void whenModal(std::function<void(QWidget*)> act)
     QTimer::singleShot(0, [act] { act(QApplication::activeModalWidget()); });
 }
 
-// The widget named `name` inside `dialog`, or nullptr.
+// The widget named `name` inside `dialog`.
 template <class Widget = QWidget>
 inline Widget* child(QWidget* dialog, const char* name)
 {
-    return dialog ? dialog->findChild<Widget*>(QLatin1StringView(name)) : nullptr;
+    return dialog->findChild<Widget*>(QLatin1StringView(name));
+}
+
+inline void click(QWidget* dialog, const char* name) { QTest::mouseClick(child(dialog, name), Qt::LeftButton); }
+
+// Ticks the first `count` entries of a check-list.
+inline void tick(QWidget* dialog, const char* list, int count)
+{
+    for (int row = 0; row < count; ++row)
+        child<QListWidget>(dialog, list)->item(row)->setCheckState(Qt::Checked);
 }
 
 } // namespace DialogTest

@@ -1,0 +1,193 @@
+// The event editor and its alarm dialog through their controls: times in
+// five-minute steps, un-timed events, two-digit years, the user limit, the
+// alarm box, the OK rules and prompts, load failures, and the e-mail to the
+// other assignees.
+
+#include "AlarmRecord.h"
+#include "CategoryRecord.h"
+#include "DayEntryRecord.h"
+#include "DialogTest.h"
+#include "EQuorla.h"
+#include "TDateEdit.h"
+#include "TQuorlaCfg.h"
+#include "TfrmEvent.h"
+
+using namespace DialogTest;
+
+class tst_Event : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void okSavesAndNotifies_data();
+    void okSavesAndNotifies();
+    void okRefusedKeepsDialog_data();
+    void okRefusedKeepsDialog();
+    void controlsFollowTheUser();
+
+private:
+    // U02 edits; events start on Monday 2024-03-04 at 10:07, category Meeting.
+    static DayEntryRecord entry(const QStringList& assignees, const QString& category = user(21), qint32 flags = 0)
+    {
+        DayEntryRecord e;
+        e.initialise();
+        e.setStartTime(QStringLiteral("1709546820"));
+        e.setOwnerKey(user(2));
+        e.setCategoryKey(category);
+        e.setDescription(QStringLiteral("Review"));
+        e.setFlags(flags);
+        e.setAssigneeKeys(assignees);
+        return e;
+    }
+    int run(DayEntryRecord& e, const std::function<void(QWidget*)>& act, bool isEdit = false)
+    {
+        whenModal(act);
+        return frm.Execute(isEdit, e, alarm, *db, user(2), cfg);
+    }
+
+    std::unique_ptr<TQuorlaDB> db;
+    TQuorlaCfg cfg;
+    TfrmEvent frm;
+    AlarmRecord alarm;
+};
+
+void tst_Event::initTestCase()
+{
+    db = database(QStringLiteral("event"));
+    for (const char* text : {"Meeting", "Holiday"}) {   // keys 1 and 2
+        CategoryRecord category;
+        category.setDescription(QString::fromLatin1(text));
+        db->Categories().Insert(category.bytes());
+    }
+}
+
+void tst_Event::okSavesAndNotifies_data()
+{
+    QTest::addColumn<qint32>("flags");
+    QTest::addColumn<QStringList>("assignees");
+    QTest::addColumn<bool>("isEdit");   // and the hand-off fails
+    QTest::addColumn<QString>("owner");
+    QTest::addColumn<QString>("saved");
+    QTest::addColumn<QStringList>("mail");   // recipients, then the time line
+    QTest::newRow("10:07 at 10:05, others in list order") << 0 << QStringList{user(5), user(2), user(3)} << false
+        << "U02" << "1709546700" << QStringList{"U03", "U05", "Monday March 04, 10:05"};
+    QTest::newRow("un-timed, owner gone, failed hand-off") << 1 << QStringList{user(3)} << true << "ERR"
+        << "1709510400" << QStringList{"U03", "Monday March 04, 00:00"};
+    QTest::newRow("only the author, no mail") << 0 << QStringList{user(2)} << false << "U02" << "1709546700"
+                                              << QStringList();
+}
+
+void tst_Event::okSavesAndNotifies()
+{
+    QFETCH(qint32, flags);
+    QFETCH(QStringList, assignees);
+    QFETCH(bool, isEdit);
+    QFETCH(QString, owner);
+    QFETCH(QString, saved);
+    QFETCH(QStringList, mail);
+    TScriptedServices services;
+    services.setHandOffResult({isEdit ? TServices::Outcome::Failed : TServices::Outcome::Done, {}});
+    if (isEdit)
+        services.expectMessage(Kind::Information, QStringLiteral("Unable to send EMail as requested"), Answer::Ok);
+    DayEntryRecord e = entry(assignees, user(21), flags);
+    e.setOwnerKey(owner == "ERR" ? RecordKey::format(777) : user(2));
+    QCOMPARE(run(e, [&](QWidget* w) {
+                 QCOMPARE(child<QComboBox>(w, "cmbHour")->currentText() + child<QComboBox>(w, "cmbMinute")->currentText(),
+                          QStringLiteral("1005"));
+                 QCOMPARE(child(w, "cmbMinute")->isEnabled(), flags == 0);
+                 QCOMPARE(child<QLineEdit>(w, "edtOwner")->text(), owner);
+                 click(w, "btnOk");
+             }, isEdit),
+             1);
+    QCOMPARE(e.StartTime(), saved);   // the buffers are filled even after a failed hand-off
+    QCOMPARE(services.mails().size(), mail.isEmpty() ? 0 : 1);
+    if (mail.isEmpty())
+        return;
+    QCOMPARE(services.mails()[0].recipients, mail.mid(0, mail.size() - 1));
+    QCOMPARE(services.mails()[0].subject, isEdit ? "Updated Quorla Event" : "New Quorla Event");
+    QCOMPARE(services.mails()[0].bodyLines,
+             (QStringList{isEdit ? "An event in Quorla relating to you has been updated. The details are:"
+                                 : "A new event has been added into Quorla for you. The details are:",
+                          "", "Review", mail.last()}));
+}
+
+void tst_Event::okRefusedKeepsDialog_data()
+{
+    QTest::addColumn<QString>("category");
+    QTest::addColumn<QStringList>("assignees");
+    QTest::addColumn<int>("ticked");
+    QTest::addColumn<QString>("message");   // none: accepted
+    const QString noCategory = QStringLiteral("You have not chosen a category for this event. Is this ok?");
+    QTest::newRow("no category, No") << RecordKey::format(0) << QStringList{user(2)} << 0 << noCategory;
+    QTest::newRow("unlisted category reads as none") << RecordKey::format(99) << QStringList{user(2)} << 0 << noCategory;
+    QTest::newRow("no users, No") << user(21) << QStringList() << 0
+                                  << "You have not chosen any users for this event. Is this ok?";
+    QTest::newRow("twenty users accepted") << user(21) << QStringList() << 20 << QString();
+    QTest::newRow("twenty-one users") << user(21) << QStringList() << 21
+                                      << "A maximum of 20 users can be associated with an event";
+}
+
+void tst_Event::okRefusedKeepsDialog()
+{
+    QFETCH(QString, category);
+    QFETCH(QStringList, assignees);
+    QFETCH(int, ticked);
+    QFETCH(QString, message);
+    TScriptedServices services;
+    services.setHandOffResult({TServices::Outcome::Done, {}});
+    if (!message.isEmpty())
+        services.expectMessage(ticked ? Kind::Error : Kind::Confirmation, message, ticked ? Answer::Ok : Answer::No);
+    DayEntryRecord e = entry(assignees, category);
+    const DayEntryRecord before = e;
+    const int result = run(e, [&](QWidget* w) {
+        tick(w, "lstUsers", ticked);
+        click(w, "btnOk");
+        if (QApplication::activeModalWidget() == w)
+            click(w, "btnCancel");
+    });
+    QCOMPARE(result, message.isEmpty() ? 1 : 2);
+    QCOMPARE(e.AssigneeKeys().size(), message.isEmpty() ? 20 : qsizetype(assignees.size()));
+    QVERIFY(message.isEmpty() || e == before);
+}
+
+void tst_Event::controlsFollowTheUser()
+{
+    TScriptedServices services;
+    DayEntryRecord e = entry({user(2)}, RecordKey::format(0));
+    e.setDescription(QString());
+    alarm.setFlags(1);
+    alarm.setAlarmTime(QStringLiteral("1709542680"));   // 2024-03-04 08:58
+    QStringList alarmTimes;
+    run(e, [&](QWidget* w) {
+        QVERIFY(!child(w, "btnOk")->isEnabled());
+        QTest::keyClick(child(w, "cmbCategory"), Qt::Key_Down);
+        QCOMPARE(child<QLineEdit>(w, "edtDescription")->text(), QStringLiteral("Holiday"));
+        QVERIFY(child(w, "btnOk")->isEnabled());
+        auto* chkAlarm = child<QCheckBox>(w, "chkAlarm");
+        QVERIFY(chkAlarm->isChecked() && chkAlarm->isEnabled());
+        child<QListWidget>(w, "lstUsers")->item(1)->setCheckState(Qt::Unchecked);   // U02, the only one
+        QVERIFY(!chkAlarm->isChecked() && !chkAlarm->isEnabled());
+        tick(w, "lstUsers", 1);
+        QVERIFY(!chkAlarm->isChecked() && chkAlarm->isEnabled());
+        for (const char* typed : {"020170", "", "010130"}) {   // ticked: Close; unticked; ticked: title bar
+            if (!chkAlarm->isChecked())
+                whenModal([&, typed](QWidget* a) {
+                    alarmTimes << child<QComboBox>(a, "cmbHour")->currentText() + child<QComboBox>(a, "cmbMinute")->currentText();
+                    child<TDateEdit>(a, "cmbDate")->setSelectedSection(QDateTimeEdit::DaySection);
+                    QTest::keyClicks(child(a, "cmbDate"), QString::fromLatin1(typed));
+                    alarmTimes.size() == 1 ? click(a, "btnClose") : void(a->close());
+                });
+            chkAlarm->click();
+        }
+        click(w, "btnCancel");
+    });
+    QCOMPARE(alarmTimes, (QStringList{"0855", "0855"}));   // opened by each tick by hand, none while loading
+    QCOMPARE(alarm.AlarmTime(), QStringLiteral("0000118500"));   // 1970-01-02 08:55, kept by the title-bar close
+    alarm.setFlags(0);
+    e.setAssigneeKeys({user(2), RecordKey::format(999)});
+    QVERIFY_THROWS_EXCEPTION(EQuorla, frm.Execute(true, e, alarm, *db, user(2), cfg));   // "Unknown user"
+}
+
+QUORLA_TEST_GUI_MAIN(tst_Event)
+#include "tst_event.moc"
