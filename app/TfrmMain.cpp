@@ -20,7 +20,10 @@
 #include "TWorkstationStore.h"
 #include "TfrmCategories.h"
 #include "TfrmDate.h"
+#include "TfrmFiltering.h"
 #include "TfrmLogin.h"
+#include "TfrmOptions.h"
+#include "TfrmTrouble.h"
 #include "TfrmUsers.h"
 
 #include <QAbstractEventDispatcher>
@@ -193,6 +196,13 @@ void TfrmMain::actCategoriesExecute()
     RefreshView();
 }
 
+void TfrmMain::AttachToolDialogs(TfrmOptions* options, TfrmFiltering* filtering, TfrmTrouble* trouble)
+{
+    frmOptions = options;
+    frmFiltering = filtering;
+    frmTrouble = trouble;
+}
+
 QAction* TfrmMain::makeAction(const char* name, const QString& caption, const QString& hint,
                               const QString& themeIcon, int fallbackIcon, const QKeySequence& shortcut)
 {
@@ -289,6 +299,9 @@ void TfrmMain::createActions()
     bind(mnuHelpQuorlaHelp, &TfrmMain::actHelpAboutExecute);
     bind(actUsers, &TfrmMain::actUsersExecute);
     bind(actCategories, &TfrmMain::actCategoriesExecute);
+    bind(actToolsOptions, &TfrmMain::actToolsOptionsExecute);
+    bind(actToolsFiltering, &TfrmMain::actToolsFilteringExecute);
+    bind(actTroubleshooting, &TfrmMain::actTroubleshootingExecute);
 }
 
 void TfrmMain::createMenus()
@@ -316,6 +329,9 @@ void TfrmMain::createMenus()
 
     QMenu* tools = bar->addMenu(QStringLiteral("&Tools"));
     tools->setObjectName(QStringLiteral("mnuTools"));
+    tools->addAction(actToolsOptions);
+    tools->addAction(actToolsFiltering);
+    tools->addSeparator();
     QMenu* view = tools->addMenu(QStringLiteral("&View"));
     view->setObjectName(QStringLiteral("mnuToolsView"));
     view->addAction(actToolsViewDay);
@@ -325,6 +341,9 @@ void TfrmMain::createMenus()
     admin->setObjectName(QStringLiteral("mnuAdmin"));
     admin->addAction(actUsers);
     admin->addAction(actCategories);
+    // Troubleshooting has no image and stays off the command bar; without a
+    // menu place it could not be run at all.
+    admin->addAction(actTroubleshooting);
 
     QMenu* help = bar->addMenu(QStringLiteral("&Help"));
     help->setObjectName(QStringLiteral("mnuHelp"));
@@ -338,6 +357,8 @@ void TfrmMain::createMenus()
     tools_bar->addAction(actPrev);
     tools_bar->addAction(actNext);
     tools_bar->addSeparator();
+    tools_bar->addAction(actToolsOptions);
+    tools_bar->addAction(actToolsFiltering);
     tools_bar->addAction(actToolsViewDay);
     tools_bar->addAction(actToolsViewWeek);
     tools_bar->addSeparator();
@@ -348,6 +369,9 @@ void TfrmMain::createMenus()
     mnuPopup->setObjectName(QStringLiteral("mnuPopup"));
     mnuPopup->addAction(actToday);
     mnuPopup->addAction(actDate);
+    mnuPopup->addSeparator();
+    mnuPopup->addAction(actToolsOptions);
+    mnuPopup->addAction(actToolsFiltering);
     mnuPopup->addSeparator();
     QMenu* popupView = mnuPopup->addMenu(QStringLiteral("&View"));
     popupView->setObjectName(QStringLiteral("mnuPopupView"));
@@ -757,4 +781,37 @@ void TfrmMain::wvMainDblClick()
         if (EventNewCommand)
             EventNewCommand();
     }
+}
+
+void TfrmMain::actToolsOptionsExecute()
+{
+    // Before the start-up there are no settings to change.
+    if (frmOptions != nullptr && Settings_)
+        frmOptions->Execute(*wvMain, *dvMain, *Settings_);
+}
+
+void TfrmMain::actToolsFilteringExecute()
+{
+    if (frmFiltering == nullptr || !Database_ || !FilterRules_)
+        return;
+    if (frmFiltering->Execute(*Settings_, *Database_, *FilterRules_) != 1)
+        return;
+    RefreshView();
+    switch (FilterRules_->Mode) {
+    case TFilterRules::ShowMine:
+        setWindowTitle(AppTitle + QStringLiteral(" - Filter On Me"));
+        break;
+    case TFilterRules::ShowChosen:
+        setWindowTitle(AppTitle + QStringLiteral(" - Filter On Users"));
+        break;
+    default:
+        setWindowTitle(AppTitle);
+        break;
+    }
+}
+
+void TfrmMain::actTroubleshootingExecute()
+{
+    if (frmTrouble != nullptr && Database_)
+        frmTrouble->Execute(*Database_);
 }

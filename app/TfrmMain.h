@@ -26,8 +26,11 @@ class TUserCache;
 class TWeekView;
 class TfrmCategories;
 class TfrmDate;
+class TfrmFiltering;
 class TfrmLogin;
 class TfrmUsers;
+class TfrmOptions;
+class TfrmTrouble;
 
 // The main window: the calendar as a week or a single day, every command of
 // the program as an action in the menus, on the command bar and in the views'
@@ -58,6 +61,9 @@ public:
     // The administration dialogs, owned by the window. One that is not
     // attached is made when first needed.
     void AttachAdminDialogs(TfrmUsers* users, TfrmCategories* categories);
+    // The same for the options, filtering and troubleshooting dialogs; a
+    // command whose dialog is not attached does nothing.
+    void AttachToolDialogs(TfrmOptions* options, TfrmFiltering* filtering, TfrmTrouble* trouble);
 
     // The event commands of the editor, run by the double-click on the week
     // view (and later by their actions). Unset until the editor exists; an
@@ -146,6 +152,9 @@ private:
     void actUsersExecute();
     void actCategoriesExecute();
     void wvMainDblClick();
+    void actToolsOptionsExecute();
+    void actToolsFilteringExecute();
+    void actTroubleshootingExecute();
 
     // Held in the order the program creates and frees them.
     UserRecord CurrentUser_;
@@ -166,6 +175,9 @@ private:
     TfrmDate* frmDate = nullptr;
     TfrmUsers* frmUsers = nullptr;
     TfrmCategories* frmCategories = nullptr;
+    TfrmOptions* frmOptions = nullptr;
+    TfrmFiltering* frmFiltering = nullptr;
+    TfrmTrouble* frmTrouble = nullptr;
 
     QStackedWidget* nbkMain = nullptr;
     QWidget* pageDayView = nullptr;

@@ -5,8 +5,11 @@
 #include "TfrmCategories.h"
 #include "TfrmUsers.h"
 #include "TfrmDate.h"
+#include "TfrmFiltering.h"
 #include "TfrmLogin.h"
 #include "TfrmMain.h"
+#include "TfrmOptions.h"
+#include "TfrmTrouble.h"
 
 #include <QApplication>
 
@@ -26,6 +29,7 @@ int main(int argc, char** argv)
         auto* frmDate = new TfrmDate(&frmMain);
         frmMain.AttachDialogs(frmLogin, frmDate);
         frmMain.AttachAdminDialogs(new TfrmUsers(&frmMain), new TfrmCategories(&frmMain));
+        frmMain.AttachToolDialogs(new TfrmOptions(&frmMain), new TfrmFiltering(&frmMain), new TfrmTrouble(&frmMain));
         frmMain.show();
         result = QApplication::exec();
     }

@@ -5,6 +5,7 @@
 #include "CacheBench.h"
 #include "ReportBench.h"
 #include "StoreBench.h"
+#include "TroubleBench.h"
 #include "ViewBench.h"
 
 #include <QApplication>
@@ -16,5 +17,6 @@ int main(int argc, char** argv)
     runCacheBench();
     runViewBench();
     runReportBench();
+    runTroubleBench();
     return 0;
 }

@@ -21,6 +21,14 @@ void TFont::Assign(const TFont& source)
     color_ = source.color_;
 }
 
+void TFont::setItalicOnly(bool italic)
+{
+    font_.setBold(false);
+    font_.setUnderline(false);
+    font_.setStrikeOut(false);
+    font_.setItalic(italic);
+}
+
 bool TFont::operator==(const TFont& other) const
 {
     return color_ == other.color_ && font_ == other.font_;

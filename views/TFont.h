@@ -25,6 +25,9 @@ public:
     void setBold(bool bold) { font_.setBold(bold); }
     bool Italic() const { return font_.italic(); }
     void setItalic(bool italic) { font_.setItalic(italic); }
+    // Sets the style to exactly italic, or to no style at all: bold, underline
+    // and strike-out are dropped either way.
+    void setItalicOnly(bool italic);
 
     // Family, size and style; the colour is Color().
     const QFont& font() const { return font_; }

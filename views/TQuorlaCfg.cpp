@@ -9,8 +9,10 @@ TFont recoloured(const TFont& font, TColor color, bool italic, bool setItalic)
 {
     TFont result = font;
     result.setColor(color);
+    // The style becomes exactly italic or nothing, so that two views that
+    // differed in bold end up alike.
     if (setItalic)
-        result.setItalic(italic);
+        result.setItalicOnly(italic);
     return result;
 }
 

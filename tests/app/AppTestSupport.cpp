@@ -4,8 +4,11 @@
 #include "TWorkstationStore.h"
 #include "TestEnvironment.h"
 #include "TfrmDate.h"
+#include "TfrmFiltering.h"
 #include "TfrmLogin.h"
 #include "TfrmMain.h"
+#include "TfrmOptions.h"
+#include "TfrmTrouble.h"
 #include "UserRecord.h"
 
 #include <QAction>
@@ -74,6 +77,7 @@ Shell::Shell()
     : main(new TfrmMain), login(new TfrmLogin(main)), date(new TfrmDate(main))
 {
     main->AttachDialogs(login, date);
+    main->AttachToolDialogs(new TfrmOptions(main), new TfrmFiltering(main), new TfrmTrouble(main));
 }
 
 Shell::~Shell()

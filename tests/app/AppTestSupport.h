@@ -28,7 +28,7 @@ QString freshWorkstation(bool withRootPath = true);
 // Adds a user straight through the data store; returns its key.
 QString addUser(TQuorlaDB& db, const QString& name, const QString& password, qint32 rights);
 
-// The main window with its two dialogs, as the program entry builds it.
+// The main window with its dialogs, as the program entry builds it.
 struct Shell
 {
     Shell();

@@ -23,6 +23,7 @@
 #include <QFocusEvent>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QTimer>
 
 using namespace AppTest;
@@ -125,6 +126,8 @@ private slots:
     void windowSize_data();
     void windowSize();
     void minimisingWithoutTrayKeepsTheWindow();
+    void filteringRedrawsAndSetsTheCaption_data();
+    void filteringRedrawsAndSetsTheCaption();
 };
 
 void TestFrmMain::newFolderCreatesTheFirstAdministrator_data()
@@ -688,6 +691,41 @@ void TestFrmMain::minimisingWithoutTrayKeepsTheWindow()
     QTest::qWait(20);
     QVERIFY(shell.main->isMinimized());
     QVERIFY(shell.main->isVisible());
+}
+
+void TestFrmMain::filteringRedrawsAndSetsTheCaption_data()
+{
+    QTest::addColumn<QString>("radio");
+    QTest::addColumn<QString>("caption");
+    QTest::addColumn<int>("shown");
+    QTest::newRow("all") << QStringLiteral("rdoAll") << QStringLiteral("Quorla") << 1;
+    QTest::newRow("me") << QStringLiteral("rdoMe") << QStringLiteral("Quorla - Filter On Me") << 0;
+    QTest::newRow("users") << QStringLiteral("rdoUsers") << QStringLiteral("Quorla - Filter On Users") << 0;
+}
+
+void TestFrmMain::filteringRedrawsAndSetsTheCaption()
+{
+    QFETCH(QString, radio);
+    freshWorkstation();
+    TScriptedServices services;
+    services.setNow(Now);
+    services.expectMessage(Kind::Information, welcome(QStringLiteral("ADMIN")), Answer::Ok);
+    Shell shell;
+    shell.main->show();
+    shell.main->FormActivate();
+    insertEntry(*shell.main->Database(), keyOf(2024, 5, 15), QStringLiteral("0000000077"), {QStringLiteral("0000000077")});
+    auto filter = [&shell](const QString& choice, const char* button) {
+        answerModal([choice, button](QWidget* dialog) {
+            dialog->findChild<QRadioButton*>(choice)->click();
+            dialog->findChild<QPushButton*>(QLatin1String(button))->click();
+        });
+        action(shell.main, "actToolsFiltering")->trigger();
+    };
+    filter(QStringLiteral("rdoUsers"), "btnOk");   // nobody ticked
+    QCOMPARE(shell.main->windowTitle(), QStringLiteral("Quorla - Filter On Users"));
+    filter(radio, "btnOk");
+    QTEST(shell.main->windowTitle(), "caption");
+    QTEST(shell.main->WeekView()->Days()[2]->DayEntries().Count(), "shown");
 }
 
 QUORLA_TEST_GUI_MAIN(TestFrmMain)

@@ -32,7 +32,7 @@ private slots:
             QVERIFY(!v->ShowAlarmGlyphs());
         }
         QVERIFY(!day.PrivateFont()->Italic());
-        QVERIFY(day.PrivateFont()->Bold()); // styles other than italic stay
+        QVERIFY(!day.PrivateFont()->Bold()); // the style becomes italic or nothing
 
         TFont assignee = *week.AssigneeFont();
         assignee.setColor(0x00FFFF);

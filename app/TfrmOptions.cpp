@@ -1,0 +1,140 @@
+#include "TfrmOptions.h"
+#include "ui_TfrmOptions.h"
+
+#include "TColorRef.h"
+#include "TCommand.h"
+#include "TDayView.h"
+#include "TFont.h"
+#include "TQuorlaCfg.h"
+#include "TWeekView.h"
+
+#include <QCheckBox>
+#include <QColor>
+#include <QComboBox>
+#include <QIcon>
+#include <QPixmap>
+#include <QPushButton>
+
+namespace {
+
+constexpr int SwatchSize = 14;
+
+QIcon swatch(const QColor& color)
+{
+    QPixmap pixmap(SwatchSize, SwatchSize);
+    pixmap.fill(color);
+    return QIcon(pixmap);
+}
+
+// Every named colour of the platform's colour set, each with its swatch; the
+// colour value sits beside each entry.
+void fillColours(QComboBox& list)
+{
+    list.clear();
+    for (const QString& name : QColor::colorNames()) {
+        const QColor color = QColor::fromString(name);
+        list.addItem(swatch(color), name, TColorRef::fromQColor(color));
+    }
+}
+
+// Selects the first entry holding `color`. A colour without a name (one set
+// elsewhere) is added at the end under its hexadecimal form, so that OK keeps
+// it as it was.
+void selectColour(QComboBox& list, TColor color)
+{
+    int row = list.findData(color);
+    if (row < 0) {
+        const QColor shown = TColorRef::toQColor(color);
+        list.addItem(swatch(shown), shown.name(), color);
+        row = list.count() - 1;
+    }
+    list.setCurrentIndex(row);
+}
+
+TColor selectedColour(const QComboBox& list)
+{
+    return TColor(list.currentData().toInt());
+}
+
+TFont recoloured(const TFont& font, TColor color)
+{
+    TFont result = font;
+    result.setColor(color);
+    return result;
+}
+
+// The font in `color` with exactly the italic style when `italic`, and no
+// style otherwise (a bold one is dropped).
+TFont styled(const TFont& font, TColor color, bool italic)
+{
+    TFont result = recoloured(font, color);
+    result.setItalicOnly(italic);
+    return result;
+}
+
+} // namespace
+
+TfrmOptions::TfrmOptions(QWidget* parent)
+    : QDialog(parent), ui(std::make_unique<Ui::TfrmOptions>())
+{
+    ui->setupUi(this);
+    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+    for (QComboBox* list : {ui->cmbTimeColor, ui->cmbDescriptionColor, ui->cmbAssigneeColor, ui->cmbCategoryColor,
+                            ui->cmbPrivateColor})
+        fillColours(*list);
+    connect(ui->btnOk, &QPushButton::clicked, this, [this] { TCommand::Run([this] { btnOkClick(); }); });
+    connect(ui->btnCancel, &QPushButton::clicked, this, [this] { done(2); });
+}
+
+TfrmOptions::~TfrmOptions() = default;
+
+int TfrmOptions::Execute(TWeekView& weekView, TDayView& dayView, TQuorlaCfg& settings)
+{
+    WeekView = &weekView;
+    DayView = &dayView;
+    Settings = &settings;
+    LoadFromView();
+    ui->tabOptions->setCurrentIndex(0);
+    const int result = exec();
+    WeekView = nullptr;
+    DayView = nullptr;
+    Settings = nullptr;
+    return result == 1 ? 1 : 2;
+}
+
+void TfrmOptions::LoadFromView()
+{
+    TWeekView& view = *WeekView;
+    ui->chkShowCategories->setChecked(view.ShowCategories());
+    ui->chkShowAlarmGlyphs->setChecked(view.ShowAlarmGlyphs());
+    ui->chkShowPrivateGlyphs->setChecked(view.ShowPrivateGlyphs());
+    ui->chkExpandLines->setChecked(view.DisplayMode() == TDisplayMode::dmDouble);
+    selectColour(*ui->cmbTimeColor, view.TimeFont()->Color());
+    selectColour(*ui->cmbDescriptionColor, view.DescriptionFont()->Color());
+    selectColour(*ui->cmbAssigneeColor, view.AssigneeFont()->Color());
+    selectColour(*ui->cmbCategoryColor, view.CategoryFont()->Color());
+    selectColour(*ui->cmbPrivateColor, view.PrivateFont()->Color());
+    ui->chkAssigneeItalic->setChecked(view.AssigneeFont()->Italic());
+    ui->chkCategoryItalic->setChecked(view.CategoryFont()->Italic());
+    ui->chkPrivateItalic->setChecked(view.PrivateFont()->Italic());
+}
+
+void TfrmOptions::btnOkClick()
+{
+    TWeekView& view = *WeekView;
+    view.setShowCategories(ui->chkShowCategories->isChecked());
+    view.setShowAlarmGlyphs(ui->chkShowAlarmGlyphs->isChecked());
+    view.setShowPrivateGlyphs(ui->chkShowPrivateGlyphs->isChecked());
+    view.setDisplayMode(ui->chkExpandLines->isChecked() ? TDisplayMode::dmDouble : TDisplayMode::dmSingle);
+    view.setTimeFont(recoloured(*view.TimeFont(), selectedColour(*ui->cmbTimeColor)));
+    view.setDescriptionFont(recoloured(*view.DescriptionFont(), selectedColour(*ui->cmbDescriptionColor)));
+    view.setAssigneeFont(
+        styled(*view.AssigneeFont(), selectedColour(*ui->cmbAssigneeColor), ui->chkAssigneeItalic->isChecked()));
+    view.setCategoryFont(
+        styled(*view.CategoryFont(), selectedColour(*ui->cmbCategoryColor), ui->chkCategoryItalic->isChecked()));
+    view.setPrivateFont(
+        styled(*view.PrivateFont(), selectedColour(*ui->cmbPrivateColor), ui->chkPrivateItalic->isChecked()));
+    Settings->CaptureFromViews(view);
+    Settings->ApplyToViews(view, *DayView);
+    done(1);
+}

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QDialog>
+
+#include <memory>
+
+class QComboBox;
+class TDayView;
+class TQuorlaCfg;
+class TWeekView;
+
+namespace Ui {
+class TfrmOptions;
+}
+
+// How both calendar views draw their entries: which parts show, the colour of
+// each part, italics, and one or two lines per entry. The week view is the
+// working copy: the dialog loads from it, writes into it on OK, and then the
+// settings object captures from it and applies to both views, so the day view
+// always ends up the same. Nothing reaches the workstation store here; the
+// main window saves the settings when the program ends.
+class TfrmOptions : public QDialog
+{
+    Q_OBJECT
+
+public:
+    explicit TfrmOptions(QWidget* parent = nullptr);
+    ~TfrmOptions() override;
+
+    // Loads the controls from `weekView` and shows the dialog modally. Returns 1
+    // after OK (both views and `settings` changed), 2 after Cancel (nothing
+    // changed).
+    int Execute(TWeekView& weekView, TDayView& dayView, TQuorlaCfg& settings);
+
+private:
+    void LoadFromView();
+    void btnOkClick();
+
+    std::unique_ptr<Ui::TfrmOptions> ui;
+    TDayView* DayView = nullptr;
+    TWeekView* WeekView = nullptr;
+    TQuorlaCfg* Settings = nullptr;
+};

@@ -1,0 +1,148 @@
+#include "TfrmTrouble.h"
+#include "ui_TfrmTrouble.h"
+
+#include "AlarmRecord.h"
+#include "DayEntryRecord.h"
+#include "EStamp.h"
+#include "RecordKey.h"
+#include "TBusyCursor.h"
+#include "TCommand.h"
+#include "TQuorlaDB.h"
+#include "TStamp.h"
+#include "UserRecord.h"
+
+#include <QListWidget>
+#include <QPushButton>
+#include <QScopeGuard>
+#include <QSignalBlocker>
+#include <QStringList>
+#include <QTabWidget>
+
+#include <limits>
+
+namespace {
+
+constexpr qint16 KeyIndex = 0;
+constexpr qint16 AlarmTimeIndex = 2;
+constexpr qint16 StartTimeIndex = 3;
+
+const QString Missing = QStringLiteral("ERR");
+
+// Replaces the list's lines by `lines` in one insertion, drawing suspended,
+// so that a database of a hundred thousand records still lists promptly.
+void showLines(QListWidget& list, const QStringList& lines)
+{
+    list.setUpdatesEnabled(false);
+    const auto resume = qScopeGuard([&list] { list.setUpdatesEnabled(true); });
+    list.clear();
+    list.addItems(lines);
+}
+
+} // namespace
+
+TfrmTrouble::TfrmTrouble(QWidget* parent)
+    : QDialog(parent), ui(std::make_unique<Ui::TfrmTrouble>())
+{
+    ui->setupUi(this);
+    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+    setFixedSize(size());
+    // Long lists: every line has the same height, which spares measuring each.
+    ui->lstAlarms->setUniformItemSizes(true);
+    ui->lstEvents->setUniformItemSizes(true);
+    connect(ui->pgTrouble, &QTabWidget::currentChanged, this, [this] { TCommand::Run([this] { pgTroubleChange(); }); });
+    connect(ui->btnClose, &QPushButton::clicked, this, [this] { done(1); });
+}
+
+TfrmTrouble::~TfrmTrouble() = default;
+
+int TfrmTrouble::Execute(TQuorlaDB& database)
+{
+    Database = &database;
+    Stamp = std::make_unique<TStamp>();
+    const auto release = qScopeGuard([this] {
+        Stamp.reset();
+        Database = nullptr;
+        // The lists of a large database are not kept while the dialog is shut.
+        ui->lstAlarms->clear();
+        ui->lstEvents->clear();
+    });
+    ui->lstEvents->clear();
+    FillAlarms();
+    {
+        // The alarms were just read; showing their tab need not read them again.
+        const QSignalBlocker quiet(ui->pgTrouble);
+        ui->pgTrouble->setCurrentWidget(ui->tabAlarms);
+    }
+    return exec() == 1 ? 1 : 2;
+}
+
+void TfrmTrouble::pgTroubleChange()
+{
+    if (Database == nullptr)
+        return;
+    if (ui->pgTrouble->currentWidget() == ui->tabAlarms)
+        FillAlarms();
+    else
+        FillEvents();
+}
+
+QString TfrmTrouble::TimeText(const QString& key)
+{
+    const qint64 seconds = RecordKey::parse(key);
+    try {
+        if (seconds < 0 || seconds > std::numeric_limits<qint32>::max())
+            return Missing;
+        Stamp->SetSeconds(qint32(seconds));
+    } catch (const EStamp&) {
+        return Missing;
+    }
+    return Stamp->AsString();
+}
+
+void TfrmTrouble::FillAlarms()
+{
+    const TBusyCursor busy;
+    TXIsamFile& alarms = Database->Alarms();
+    TXIsamFile& users = Database->Users();
+    TXIsamFile& entries = Database->DayEntries();
+    QStringList lines;
+    AlarmRecord alarm;
+    UserRecord user;
+    DayEntryRecord entry;
+    alarms.Rewind(AlarmTimeIndex);
+    while (alarms.Get(alarm.bytes(), AlarmTimeIndex, QString(), TXIsamFile::ScanNext)) {
+        QString line = QStringLiteral("Time = ") + TimeText(alarm.AlarmTime()) + QStringLiteral(", ");
+        if (users.GetEqual(user.bytes(), KeyIndex, alarm.UserKey()))
+            line += QStringLiteral("User = ") + user.FullName() + QStringLiteral(", ");
+        else
+            line += QStringLiteral("User = ERR, ");
+        if (entries.GetEqual(entry.bytes(), KeyIndex, alarm.DayEntryKey()))
+            line += QStringLiteral("Description = ") + entry.Description();
+        else
+            line += QStringLiteral("Description = ERR");
+        lines.append(line);
+    }
+    showLines(*ui->lstAlarms, lines);
+}
+
+void TfrmTrouble::FillEvents()
+{
+    const TBusyCursor busy;
+    TXIsamFile& entries = Database->DayEntries();
+    TXIsamFile& users = Database->Users();
+    QStringList lines;
+    DayEntryRecord entry;
+    UserRecord user;
+    entries.Rewind(StartTimeIndex);
+    while (entries.Get(entry.bytes(), StartTimeIndex, QString(), TXIsamFile::ScanNext)) {
+        QString line = QStringLiteral("Time = ") + TimeText(entry.StartTime()) + QStringLiteral(", ");
+        // Without its owner the line says nothing of the entry either.
+        if (users.GetEqual(user.bytes(), KeyIndex, entry.OwnerKey()))
+            line += QStringLiteral("Owner = ") + user.FullName() + QStringLiteral(", Description = ")
+                    + entry.Description();
+        else
+            line += QStringLiteral("Owner = ERR, Description = ERR");
+        lines.append(line);
+    }
+    showLines(*ui->lstEvents, lines);
+}

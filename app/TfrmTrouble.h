@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QDialog>
+
+#include <memory>
+
+class TQuorlaDB;
+class TStamp;
+
+namespace Ui {
+class TfrmTrouble;
+}
+
+// A look at the raw shared database for administrators: every alarm and every
+// day entry, one line each and in time order, with the user and description
+// they point to and "ERR" where such a record does not exist. Records of all
+// users are listed, private ones included; nothing is written.
+class TfrmTrouble : public QDialog
+{
+    Q_OBJECT
+
+public:
+    explicit TfrmTrouble(QWidget* parent = nullptr);
+    ~TfrmTrouble() override;
+
+    // Fills the alarm list from `database`, shows the "Alarms" tab and the
+    // dialog modally. Returns 1 (Close) or 2 (the window closed otherwise).
+    int Execute(TQuorlaDB& database);
+
+private:
+    // Re-reads the list of the tab now showing, so that every switch shows
+    // the datasets as they are now.
+    void pgTroubleChange();
+    void FillAlarms();
+    void FillEvents();
+    // A record's time key with the stamp's picture; "ERR" for a key that is
+    // no time a stamp can hold.
+    QString TimeText(const QString& key);
+
+    std::unique_ptr<Ui::TfrmTrouble> ui;
+    std::unique_ptr<TStamp> Stamp;
+    TQuorlaDB* Database = nullptr;
+};

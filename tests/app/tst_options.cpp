@@ -1,0 +1,100 @@
+// The options dialog inside the running program: both views change together,
+// Cancel changes nothing, and the workstation store sees the settings only
+// when the program ends.
+
+#include "AppTestSupport.h"
+#include "DialogTest.h"
+
+#include "TDayView.h"
+#include "TWeekView.h"
+#include "TfrmMain.h"
+
+#include <QAction>
+#include <QPushButton>
+
+using namespace DialogTest;
+
+namespace {
+
+// The program started on a new database by its first administrator.
+std::unique_ptr<AppTest::Shell> start(TScriptedServices& services, bool expandLines = true)
+{
+    AppTest::freshWorkstation();
+    TWorkstationStore store;
+    store.OpenKey(true);
+    store.WriteBool(QStringLiteral("ExpandLines"), expandLines);
+    services.expectMessageStartingWith(Kind::Information, QStringLiteral("Welcome to Quorla"), Answer::Ok);
+    auto shell = std::make_unique<AppTest::Shell>();
+    shell->main->FormActivate();
+    return shell;
+}
+
+// Runs the Options command; `act` works the dialog before `button` is pressed.
+void options(TfrmMain* main, std::function<void(QWidget*)> act, const char* button)
+{
+    whenModal([act, button](QWidget* dialog) {
+        act(dialog);
+        child<QPushButton>(dialog, button)->click();
+    });
+    main->findChild<QAction*>(QStringLiteral("actToolsOptions"))->trigger();
+}
+
+void pickGold(QWidget* dialog, const char* list)
+{
+    child<QComboBox>(dialog, list)->setCurrentIndex(child<QComboBox>(dialog, list)->findText(QStringLiteral("gold")));
+}
+
+} // namespace
+
+class tst_Options : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void expandingReachesBothViewsAndTheStoreAtExit();
+    void cancelChangesNothingOkAlignsBothViews();
+};
+
+void tst_Options::expandingReachesBothViewsAndTheStoreAtExit()
+{
+    TScriptedServices services;
+    auto shell = start(services, false);
+    options(shell->main, [](QWidget* d) { child<QCheckBox>(d, "chkExpandLines")->setChecked(true); }, "btnOk");
+    QVERIFY(shell->main->WeekView()->DisplayMode() == TDisplayMode::dmDouble
+            && shell->main->DayView()->DisplayMode() == TDisplayMode::dmDouble);
+    TWorkstationStore store;
+    QVERIFY(store.OpenKey(false) && !store.ReadBool(QStringLiteral("ExpandLines"), true));
+    shell.reset();
+    QVERIFY(store.ReadBool(QStringLiteral("ExpandLines"), false));
+}
+
+void tst_Options::cancelChangesNothingOkAlignsBothViews()
+{
+    TScriptedServices services;
+    auto shell = start(services);
+    TWeekView* week = shell->main->WeekView();
+    TDayView* day = shell->main->DayView();
+    const TColor red = week->TimeFont()->Color();
+    options(shell->main, [](QWidget* d) { pickGold(d, "cmbTimeColor"); }, "btnCancel");
+    QVERIFY(week->TimeFont()->Color() == red && day->TimeFont()->Color() == red);
+    week->setAssigneeFont(TFont(week->AssigneeFont()->Color(), true));
+    day->setCategoryFont(TFont(TColorRef::clOlive, true));
+    day->setShowCategories(false);
+    day->setDisplayMode(TDisplayMode::dmSingle);
+    TColor shown = -1;
+    options(shell->main, [&shown](QWidget* d) {
+        shown = child<QComboBox>(d, "cmbTimeColor")->currentData().toInt();
+        child<QCheckBox>(d, "chkAssigneeItalic")->setChecked(true);
+        pickGold(d, "cmbPrivateColor");
+    }, "btnOk");
+    QCOMPARE(shown, red);
+    QVERIFY(week->AssigneeFont()->Italic() && !week->AssigneeFont()->Bold());
+    QCOMPARE(week->PrivateFont()->qcolor(), QColor(QStringLiteral("gold")));
+    QVERIFY(*day->TimeFont() == *week->TimeFont() && *day->DescriptionFont() == *week->DescriptionFont());
+    QVERIFY(*day->AssigneeFont() == *week->AssigneeFont() && *day->CategoryFont() == *week->CategoryFont());
+    QVERIFY(*day->PrivateFont() == *week->PrivateFont());
+    QVERIFY(day->ShowCategories() && day->DisplayMode() == TDisplayMode::dmDouble);
+}
+
+QUORLA_TEST_GUI_MAIN(tst_Options)
+#include "tst_options.moc"
