@@ -1,6 +1,7 @@
 #include "TQtServices.h"
 
 #include "THelpViewer.h"
+#include "TMailHandOff.h"
 
 #include <QPushButton>
 #include <QApplication>
@@ -126,9 +127,11 @@ TServices::ShowState TQtServices::startupShowState()
     return ShowState::Normal;
 }
 
-TServices::HandOffResult TQtServices::sendMail(const MailMessage& /*mail*/, bool /*showDialog*/)
+TServices::HandOffResult TQtServices::sendMail(const MailMessage& mail, bool /*showDialog*/)
 {
-    return {Outcome::NotAvailable, {}};
+    // The desktop's mail program always shows its compose window: the user
+    // reviews every message and sends it from there.
+    return TMailHandOff::Send(mail);
 }
 
 TServices::HandOffResult TQtServices::printDocument(const QString& /*title*/, const QString& /*richText*/)

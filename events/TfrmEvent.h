@@ -1,0 +1,80 @@
+#pragma once
+
+#include "TStamp.h"
+
+#include <QDialog>
+#include <QString>
+
+#include <memory>
+
+class AlarmRecord;
+class DayEntryRecord;
+class QListWidgetItem;
+class TQuorlaCfg;
+class TQuorlaDB;
+class TfrmAlarmProperties;
+class TfrmSelectGroup;
+
+namespace Ui {
+class TfrmEvent;
+}
+
+// The event editor: shows a day entry and its alarm settings, lets the user
+// change them and, on OK, writes the choices back into the caller's records and
+// e-mails the other assignees when asked. It reads the users and categories to
+// fill its lists and never writes to a dataset: storing is the caller's job.
+class TfrmEvent : public QDialog
+{
+    Q_OBJECT
+
+public:
+    // The most users an event may have.
+    static constexpr int MaxUsers = 20;
+
+    explicit TfrmEvent(QWidget* parent = nullptr);
+    ~TfrmEvent() override;
+
+    // Shows `entry` ("Event Properties" when `isEdit`, else "New Event") with
+    // the alarm flag of `alarm`. Returns 1 when the user confirmed: `entry`'s
+    // Flags, StartTime, CategoryKey, Description and Assignees and `alarm`'s
+    // Flags (1 or 0) then hold the edited event. Returns 2 on Cancel, `entry`
+    // unchanged. The alarm dialog writes `alarm`'s AlarmTime in place whenever
+    // the user confirms it, whatever this dialog returns.
+    // Raises EQuorla "Unknown user", before anything is shown, when an
+    // assignee is not a user of `database`.
+    int Execute(bool isEdit, DayEntryRecord& entry, AlarmRecord& alarm, TQuorlaDB& database,
+                const QString& currentUserKey, TQuorlaCfg& settings);
+
+    // Whether the user may choose the assignees: enables or disables the user
+    // list, its label and the group button. Execute never changes it.
+    void EnableUserSelection(bool enabled);
+
+private:
+    void FillUserList();
+    void FillCategoryList();
+    void LoadFromRecord();
+    void SaveToRecord();
+    int TickedUserCount() const;
+    void NotifyUsers();
+
+    void chkUnTimedClick();
+    void chkAlarmClick(bool ticked);
+    void lstUsersChanging(QListWidgetItem* item);
+    void applyAlarmRule(int tickedUsers);
+    void cmbCategoryChange(int index);
+    void btnGroupClick();
+    void actOkUpdate();
+    void actOkExecute();
+
+    std::unique_ptr<Ui::TfrmEvent> ui;
+    TfrmAlarmProperties* alarmDialog_;
+    TfrmSelectGroup* selectGroup_;
+    TStamp WorkStamp;
+    QString CurrentUserKey;
+    bool IsEdit = false;
+    bool Loading = false;
+    AlarmRecord* Alarm = nullptr;
+    TQuorlaDB* Database = nullptr;
+    TQuorlaCfg* Settings = nullptr;
+    DayEntryRecord* Entry = nullptr;
+};
