@@ -5,10 +5,12 @@
 #include "DayEntryRecord.h"
 #include "EQuorla.h"
 #include "RecordKey.h"
+#include "TAlarmPoller.h"
 #include "TCategoryCache.h"
 #include "TCommand.h"
 #include "TDayEntries.h"
 #include "TDayView.h"
+#include "TEventCommands.h"
 #include "TFilterRules.h"
 #include "TInstanceLock.h"
 #include "TQuorlaCfg.h"
@@ -19,7 +21,9 @@
 #include "TWeekView.h"
 #include "TWorkstationStore.h"
 #include "TfrmDate.h"
+#include "TfrmEvent.h"
 #include "TfrmLogin.h"
+#include "TfrmNotify.h"
 
 #include <QAbstractEventDispatcher>
 #include <QAction>
@@ -140,6 +144,8 @@ TfrmMain::TfrmMain(QWidget* parent)
     tmrMain = new QTimer(this);
     tmrMain->setObjectName(QStringLiteral("tmrMain"));
     tmrMain->setInterval(AlarmPollMs);
+    connect(tmrMain, &QTimer::timeout, this, [this] { TCommand::Run([this] { tmrMainTimer(); }); });
+    EventCommands_ = std::make_unique<TEventCommands>(*this);
 
     createActions();
     createMenus();
@@ -167,6 +173,21 @@ void TfrmMain::AttachDialogs(TfrmLogin* login, TfrmDate* date)
 {
     frmLogin = login;
     frmDate = date;
+}
+
+void TfrmMain::AttachEventDialogs(TfrmEvent* event, TfrmNotify* notify)
+{
+    if (event != nullptr) {
+        EventCommands_->UseEditor(*event);
+        EventNewCommand = [this] { EventCommands_->actEventNewExecute(); };
+        EventPropertiesCommand = [this] { EventCommands_->actEventPropertiesExecute(); };
+    }
+    frmNotify = notify;
+    AlarmPoller_.reset();
+    if (notify != nullptr) {
+        AlarmPoller_ = std::make_unique<TAlarmPoller>(*notify);
+        AlarmPoller_->AfterPopup = [this] { RefreshView(); };
+    }
 }
 
 QAction* TfrmMain::makeAction(const char* name, const QString& caption, const QString& hint,
@@ -252,6 +273,9 @@ void TfrmMain::createActions()
     actToolsViewDay->setCheckable(true);
     actToolsViewWeek->setCheckable(true);
 
+    TCommand::Bind(actEventNew, [this] { EventCommands_->actEventNewExecute(); });
+    TCommand::Bind(actEventProperties, [this] { EventCommands_->actEventPropertiesExecute(); });
+    TCommand::Bind(actEventDelete, [this] { EventCommands_->actEventDeleteExecute(); });
     bind(actToday, &TfrmMain::actTodayExecute);
     bind(actDate, &TfrmMain::actDateExecute);
     bind(actPrev, &TfrmMain::actPrevExecute);
@@ -267,8 +291,8 @@ void TfrmMain::createActions()
 
 void TfrmMain::createMenus()
 {
-    // The event, tools and administration commands join the menus and bars
-    // together with their dialogs; until then they are not offered at all.
+    // The tools and administration commands join the menus and bars together
+    // with their dialogs; until then they are not offered at all.
     QMenuBar* bar = menuBar();
     bar->setObjectName(QStringLiteral("tbrMenu"));
 
@@ -279,6 +303,12 @@ void TfrmMain::createMenus()
     file->addAction(mnuFileChangePath);
     file->addSeparator();
     file->addAction(actFileExit);
+
+    QMenu* event = bar->addMenu(QStringLiteral("&Event"));
+    event->setObjectName(QStringLiteral("mnuEvent"));
+    event->addAction(actEventNew);
+    event->addAction(actEventDelete);
+    event->addAction(actEventProperties);
 
     QMenu* navigate = bar->addMenu(QStringLiteral("&Navigate"));
     navigate->setObjectName(QStringLiteral("mnuNavigate"));
@@ -302,6 +332,10 @@ void TfrmMain::createMenus()
     QToolBar* tools_bar = addToolBar(QStringLiteral("Tools"));
     tools_bar->setObjectName(QStringLiteral("tbrTools"));
     tools_bar->setMovable(false);
+    tools_bar->addAction(actEventNew);
+    tools_bar->addAction(actEventProperties);
+    tools_bar->addAction(actEventDelete);
+    tools_bar->addSeparator();
     tools_bar->addAction(actToday);
     tools_bar->addAction(actDate);
     tools_bar->addAction(actPrev);
@@ -312,6 +346,10 @@ void TfrmMain::createMenus()
 
     mnuPopup = new QMenu(this);
     mnuPopup->setObjectName(QStringLiteral("mnuPopup"));
+    mnuPopup->addAction(actEventNew);
+    mnuPopup->addAction(actEventDelete);
+    mnuPopup->addAction(actEventProperties);
+    mnuPopup->addSeparator();
     mnuPopup->addAction(actToday);
     mnuPopup->addAction(actDate);
     mnuPopup->addSeparator();
@@ -503,6 +541,7 @@ void TfrmMain::Terminate()
 void TfrmMain::FormDestroy()
 {
     tmrMain->stop();
+    AlarmPoller_.reset();
     if (InstanceMutex)
         InstanceMutex->Release();
     // A second instance stopped before it had settings and saves nothing.
@@ -710,6 +749,19 @@ void TfrmMain::actHelpAboutExecute()
     const TServices::HandOffResult result = TServices::current().showHelp(HelpFile, HelpContents);
     if (result.outcome == TServices::Outcome::Failed)
         throw EQuorla(result.errorText);
+}
+
+void TfrmMain::tmrMainTimer()
+{
+    if (!AlarmPoller_ || !AlarmDatabase_ || CurrentUserKey_.isEmpty())
+        return;
+    tmrMain->stop();
+    // Polling goes on after every poll, a failed one included.
+    const auto resume = qScopeGuard([this] {
+        if (!Terminating_)
+            tmrMain->start();
+    });
+    AlarmPoller_->Poll(*AlarmDatabase_, CurrentUserKey_);
 }
 
 void TfrmMain::wvMainDblClick()

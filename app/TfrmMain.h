@@ -14,6 +14,8 @@ class QMenu;
 class QStackedWidget;
 class QSystemTrayIcon;
 class QTimer;
+class TAlarmPoller;
+class TEventCommands;
 class TCategoryCache;
 class TDayEntries;
 class TDayView;
@@ -25,7 +27,9 @@ class TStamp;
 class TUserCache;
 class TWeekView;
 class TfrmDate;
+class TfrmEvent;
 class TfrmLogin;
+class TfrmNotify;
 
 // The main window: the calendar as a week or a single day, every command of
 // the program as an action in the menus, on the command bar and in the views'
@@ -53,10 +57,12 @@ public:
     // The dialogs the window opens; created by the program entry after the
     // window, each once, and reused. Not owned.
     void AttachDialogs(TfrmLogin* login, TfrmDate* date);
+    // The event editor, which the event commands open, and the alarm pop-up,
+    // which the alarm poll shows. Not owned.
+    void AttachEventDialogs(TfrmEvent* event, TfrmNotify* notify);
 
-    // The event commands of the editor, run by the double-click on the week
-    // view (and later by their actions). Unset until the editor exists; an
-    // unset command does nothing.
+    // The event commands run by the double-click on the week view: New event
+    // and Event properties. An unset command does nothing.
     std::function<void()> EventNewCommand;
     std::function<void()> EventPropertiesCommand;
 
@@ -74,6 +80,8 @@ public:
     TFilterRules* FilterRules() const { return FilterRules_.get(); }
     TUserCache* UserCache() const { return UserCache_.get(); }
     TCategoryCache* CategoryCache() const { return CategoryCache_.get(); }
+    TEventCommands* EventCommands() const { return EventCommands_.get(); }
+    TAlarmPoller* AlarmPoller() const { return AlarmPoller_.get(); }
 
     TWeekView* WeekView() const { return wvMain; }
     TDayView* DayView() const { return dvMain; }
@@ -94,6 +102,10 @@ public:
     // The start-up sequence; does nothing after its first run. Runs by itself
     // on the first activation (or, at the latest, right after the first show).
     void FormActivate();
+
+    // The alarm poll of tmrMain: the timer is off while it runs and on again
+    // on every way out (unless the program is ending).
+    void tmrMainTimer();
 
     // The views' requests, answered from the database and the caches. Each
     // leaves its answer alone while there is no database.
@@ -152,11 +164,14 @@ private:
     std::unique_ptr<TQuorlaDB> AlarmDatabase_;
     std::unique_ptr<TFilterRules> FilterRules_;
     std::unique_ptr<TCategoryCache> CategoryCache_;
+    std::unique_ptr<TEventCommands> EventCommands_;
+    std::unique_ptr<TAlarmPoller> AlarmPoller_;
     bool Terminating_ = false;
     bool Shown_ = false;
 
     TfrmLogin* frmLogin = nullptr;
     TfrmDate* frmDate = nullptr;
+    TfrmNotify* frmNotify = nullptr;
 
     QStackedWidget* nbkMain = nullptr;
     QWidget* pageDayView = nullptr;

@@ -3,8 +3,10 @@
 
 #include "TQtServices.h"
 #include "TfrmDate.h"
+#include "TfrmEvent.h"
 #include "TfrmLogin.h"
 #include "TfrmMain.h"
+#include "TfrmNotify.h"
 
 #include <QApplication>
 
@@ -23,6 +25,7 @@ int main(int argc, char** argv)
         auto* frmLogin = new TfrmLogin(&frmMain);
         auto* frmDate = new TfrmDate(&frmMain);
         frmMain.AttachDialogs(frmLogin, frmDate);
+        frmMain.AttachEventDialogs(new TfrmEvent(&frmMain), new TfrmNotify(&frmMain));
         frmMain.show();
         result = QApplication::exec();
     }

@@ -3,6 +3,7 @@
 // release preset and run build/release/bench/quorla_bench.
 
 #include "CacheBench.h"
+#include "PollBench.h"
 #include "StoreBench.h"
 #include "ViewBench.h"
 
@@ -14,5 +15,6 @@ int main(int argc, char** argv)
     runStoreBench();
     runCacheBench();
     runViewBench();
+    runPollBench();
     return 0;
 }

@@ -4,11 +4,15 @@
 #include "TWorkstationStore.h"
 #include "TestEnvironment.h"
 #include "TfrmDate.h"
+#include "TfrmEvent.h"
 #include "TfrmLogin.h"
+#include "TfrmNotify.h"
 #include "TfrmMain.h"
 #include "UserRecord.h"
 
 #include <QAction>
+#include <QComboBox>
+#include <QPushButton>
 #include <QApplication>
 #include <QFile>
 #include <QLineEdit>
@@ -30,6 +34,34 @@ void answerModal(std::function<void(QWidget*)> act)
         act(modal);
     });
     timer->start();
+}
+
+std::unique_ptr<QTimer> answerPopups(QStringList answers, QStringList& seen, QStringList* dues)
+{
+    auto timer = std::make_unique<QTimer>();
+    timer->setInterval(5);
+    QObject::connect(timer.get(), &QTimer::timeout, [answers, &seen, dues]() mutable {
+        auto* popup = qobject_cast<TfrmNotify*>(QApplication::activeModalWidget());
+        if (popup == nullptr || !popup->isVisible())
+            return;
+        const QString text = popup->findChild<QLineEdit*>(QStringLiteral("edtDescription"))->text();
+        seen << (answers.isEmpty() ? QLatin1Char('!') + text : text);
+        const QString answer = answers.isEmpty() ? QStringLiteral("off") : answers.takeFirst();
+        if (dues != nullptr)
+            *dues << popup->findChild<QLineEdit*>(QStringLiteral("edtDue"))->text();
+        if (answer == QLatin1String("close"))
+            popup->close();
+        else if (answer == QLatin1String("esc") || answer == QLatin1String("enter"))
+            QTest::keyClick(popup, answer == QLatin1String("esc") ? Qt::Key_Escape : Qt::Key_Return);
+        else if (answer == QLatin1String("off"))
+            popup->findChild<QPushButton*>(QStringLiteral("btnRemove"))->click();
+        else {
+            popup->findChild<QComboBox*>(QStringLiteral("cmbSnooze"))->setCurrentText(answer);
+            popup->findChild<QPushButton*>(QStringLiteral("btnSnooze"))->click();
+        }
+    });
+    timer->start();
+    return timer;
 }
 
 void typeLogin(QWidget* dialog, const QString& name, const QString& password)
@@ -71,9 +103,11 @@ QString addUser(TQuorlaDB& db, const QString& name, const QString& password, qin
 }
 
 Shell::Shell()
-    : main(new TfrmMain), login(new TfrmLogin(main)), date(new TfrmDate(main))
+    : main(new TfrmMain), login(new TfrmLogin(main)), date(new TfrmDate(main)), event(new TfrmEvent(main)),
+      notify(new TfrmNotify(main))
 {
     main->AttachDialogs(login, date);
+    main->AttachEventDialogs(event, notify);
 }
 
 Shell::~Shell()
