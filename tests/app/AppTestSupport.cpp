@@ -36,31 +36,28 @@ void answerModal(std::function<void(QWidget*)> act)
     timer->start();
 }
 
-std::unique_ptr<QTimer> answerPopups(QStringList answers, QStringList& seen, QStringList* dues)
+std::unique_ptr<QTimer> answerPopups(QStringList answers, QStringList& seen)
 {
     auto timer = std::make_unique<QTimer>();
-    timer->setInterval(5);
-    QObject::connect(timer.get(), &QTimer::timeout, [answers, &seen, dues]() mutable {
+    QObject::connect(timer.get(), &QTimer::timeout, [answers, &seen]() mutable {
         auto* popup = qobject_cast<TfrmNotify*>(QApplication::activeModalWidget());
         if (popup == nullptr || !popup->isVisible())
             return;
         const QString text = popup->findChild<QLineEdit*>(QStringLiteral("edtDescription"))->text();
         seen << (answers.isEmpty() ? QLatin1Char('!') + text : text);
         const QString answer = answers.isEmpty() ? QStringLiteral("off") : answers.takeFirst();
-        if (dues != nullptr)
-            *dues << popup->findChild<QLineEdit*>(QStringLiteral("edtDue"))->text();
+        bool snooze = false;
+        const int index = answer.toInt(&snooze);
+        if (snooze)
+            popup->findChild<QComboBox*>(QStringLiteral("cmbSnooze"))->setCurrentIndex(index);
         if (answer == QLatin1String("close"))
             popup->close();
         else if (answer == QLatin1String("esc") || answer == QLatin1String("enter"))
             QTest::keyClick(popup, answer == QLatin1String("esc") ? Qt::Key_Escape : Qt::Key_Return);
-        else if (answer == QLatin1String("off"))
-            popup->findChild<QPushButton*>(QStringLiteral("btnRemove"))->click();
-        else {
-            popup->findChild<QComboBox*>(QStringLiteral("cmbSnooze"))->setCurrentText(answer);
-            popup->findChild<QPushButton*>(QStringLiteral("btnSnooze"))->click();
-        }
+        else
+            popup->findChild<QPushButton*>(answer == QLatin1String("off") ? "btnRemove" : "btnSnooze")->click();
     });
-    timer->start();
+    timer->start(5);
     return timer;
 }
 

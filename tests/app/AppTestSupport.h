@@ -24,11 +24,11 @@ namespace AppTest {
 void answerModal(std::function<void(QWidget*)> act);
 
 // Answers each alarm pop-up in turn with the next of `answers`: "close" (the
-// close box), "esc", "enter", "off", or a snooze item ("1 hour") chosen before
-// Snooze is pressed; appends each pop-up's description and due text to `seen`
-// and `dues`. A pop-up beyond the answers is recorded with a leading "!" and
+// close box), "esc", "enter", "off", or the index of a snooze item ("3" is
+// "1 hour") chosen before Snooze is pressed; appends each pop-up's description
+// to `seen`. A pop-up beyond the answers is recorded with a leading "!" and
 // switched off. Answers while the returned timer lives.
-std::unique_ptr<QTimer> answerPopups(QStringList answers, QStringList& seen, QStringList* dues = nullptr);
+std::unique_ptr<QTimer> answerPopups(QStringList answers, QStringList& seen);
 
 // Types a name and a password into the open login dialog and presses OK.
 void typeLogin(QWidget* dialog, const QString& name, const QString& password);
