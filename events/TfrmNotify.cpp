@@ -9,6 +9,7 @@
 #include "TStamp.h"
 
 #include <QKeyEvent>
+#include <QScreen>
 #include <QScopeGuard>
 
 #include <array>
@@ -78,6 +79,9 @@ int TfrmNotify::Execute(AlarmRecord& alarm, const QString& key, TQuorlaDB& datab
 void TfrmNotify::showEvent(QShowEvent* event)
 {
     QDialog::showEvent(event);
+    // Centred on the screen, wherever the main window stands.
+    if (const QScreen* shown = screen())
+        move(shown->availableGeometry().center() - rect().center());
     FormShow();
 }
 
