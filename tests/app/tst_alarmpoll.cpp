@@ -19,16 +19,16 @@ const QDateTime Now(QDate(2024, 5, 15), QTime(10, 17, 42));
 const QString Me = QStringLiteral("0000000001");
 
 // Adds my alarm "event@seconds from now"; the event "gone" does not exist.
-void addAlarm(TQuorlaDB& db, const QString& spec)
+void addAlarm(TQuorlaDB& db, const QString& wanted)
 {
-    const bool gone = spec.startsWith(QLatin1String("gone"));
+    const bool gone = wanted.startsWith(QLatin1String("gone"));
     DayEntryRecord entry;
     entry.setStartTime(RecordKey::format(TStamp().Seconds() - 2862));
-    entry.setDescription(spec.section('@', 0, 0));
+    entry.setDescription(wanted.section('@', 0, 0));
     if (!gone)
         db.DayEntries().Insert(entry.bytes());
     AlarmRecord alarm;
-    alarm.setAlarmTime(RecordKey::format(TStamp().Seconds() + spec.section('@', 1).toInt()));
+    alarm.setAlarmTime(RecordKey::format(TStamp().Seconds() + wanted.section('@', 1).toInt()));
     alarm.setDayEntryKey(gone ? QStringLiteral("0000000999") : db.DayEntries().CurrentKey());
     alarm.setUserKey(Me);
     alarm.rebuildUserAlarmKey();
@@ -88,8 +88,8 @@ void TestAlarmPoll::poll()
                                "An alarm has triggered for an event that cannot be found. The alarm will be deleted",
                                TServices::MessageAnswer::Ok);
     auto db = DialogTest::database(QStringLiteral("db"), {QStringLiteral("ME")});
-    for (const QString& spec : part[0].split(' ', Qt::SkipEmptyParts))
-        addAlarm(*db, spec);
+    for (const QString& wanted : part[0].split(' ', Qt::SkipEmptyParts))
+        addAlarm(*db, wanted);
     TfrmNotify notify;
     TAlarmPoller poller(notify);
     QStringList seen;
