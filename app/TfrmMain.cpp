@@ -5,10 +5,12 @@
 #include "DayEntryRecord.h"
 #include "EQuorla.h"
 #include "RecordKey.h"
+#include "TAlarmPoller.h"
 #include "TCategoryCache.h"
 #include "TCommand.h"
 #include "TDayEntries.h"
 #include "TDayView.h"
+#include "TEventCommands.h"
 #include "TFilterRules.h"
 #include "TInstanceLock.h"
 #include "TQuorlaCfg.h"
@@ -20,8 +22,10 @@
 #include "TWorkstationStore.h"
 #include "TfrmCategories.h"
 #include "TfrmDate.h"
+#include "TfrmEvent.h"
 #include "TfrmFiltering.h"
 #include "TfrmLogin.h"
+#include "TfrmNotify.h"
 #include "TfrmOptions.h"
 #include "TfrmTrouble.h"
 #include "TfrmUsers.h"
@@ -145,6 +149,8 @@ TfrmMain::TfrmMain(QWidget* parent)
     tmrMain = new QTimer(this);
     tmrMain->setObjectName(QStringLiteral("tmrMain"));
     tmrMain->setInterval(AlarmPollMs);
+    connect(tmrMain, &QTimer::timeout, this, [this] { TCommand::Run([this] { tmrMainTimer(); }); });
+    EventCommands_ = std::make_unique<TEventCommands>(*this);
 
     createActions();
     createMenus();
@@ -201,6 +207,21 @@ void TfrmMain::AttachToolDialogs(TfrmOptions* options, TfrmFiltering* filtering,
     frmOptions = options;
     frmFiltering = filtering;
     frmTrouble = trouble;
+}
+
+void TfrmMain::AttachEventDialogs(TfrmEvent* event, TfrmNotify* notify)
+{
+    if (event != nullptr) {
+        EventCommands_->UseEditor(*event);
+        EventNewCommand = [this] { EventCommands_->actEventNewExecute(); };
+        EventPropertiesCommand = [this] { EventCommands_->actEventPropertiesExecute(); };
+    }
+    frmNotify = notify;
+    AlarmPoller_.reset();
+    if (notify != nullptr) {
+        AlarmPoller_ = std::make_unique<TAlarmPoller>(*notify);
+        AlarmPoller_->AfterPopup = [this] { RefreshView(); };
+    }
 }
 
 QAction* TfrmMain::makeAction(const char* name, const QString& caption, const QString& hint,
@@ -286,6 +307,9 @@ void TfrmMain::createActions()
     actToolsViewDay->setCheckable(true);
     actToolsViewWeek->setCheckable(true);
 
+    TCommand::Bind(actEventNew, [this] { EventCommands_->actEventNewExecute(); });
+    TCommand::Bind(actEventProperties, [this] { EventCommands_->actEventPropertiesExecute(); });
+    TCommand::Bind(actEventDelete, [this] { EventCommands_->actEventDeleteExecute(); });
     bind(actToday, &TfrmMain::actTodayExecute);
     bind(actDate, &TfrmMain::actDateExecute);
     bind(actPrev, &TfrmMain::actPrevExecute);
@@ -306,8 +330,8 @@ void TfrmMain::createActions()
 
 void TfrmMain::createMenus()
 {
-    // The event, tools and administration commands join the menus and bars
-    // together with their dialogs; until then they are not offered at all.
+    // The tools and administration commands join the menus and bars together
+    // with their dialogs; until then they are not offered at all.
     QMenuBar* bar = menuBar();
     bar->setObjectName(QStringLiteral("tbrMenu"));
 
@@ -318,6 +342,12 @@ void TfrmMain::createMenus()
     file->addAction(mnuFileChangePath);
     file->addSeparator();
     file->addAction(actFileExit);
+
+    QMenu* event = bar->addMenu(QStringLiteral("&Event"));
+    event->setObjectName(QStringLiteral("mnuEvent"));
+    event->addAction(actEventNew);
+    event->addAction(actEventDelete);
+    event->addAction(actEventProperties);
 
     QMenu* navigate = bar->addMenu(QStringLiteral("&Navigate"));
     navigate->setObjectName(QStringLiteral("mnuNavigate"));
@@ -352,6 +382,10 @@ void TfrmMain::createMenus()
     QToolBar* tools_bar = addToolBar(QStringLiteral("Tools"));
     tools_bar->setObjectName(QStringLiteral("tbrTools"));
     tools_bar->setMovable(false);
+    tools_bar->addAction(actEventNew);
+    tools_bar->addAction(actEventProperties);
+    tools_bar->addAction(actEventDelete);
+    tools_bar->addSeparator();
     tools_bar->addAction(actToday);
     tools_bar->addAction(actDate);
     tools_bar->addAction(actPrev);
@@ -367,6 +401,10 @@ void TfrmMain::createMenus()
 
     mnuPopup = new QMenu(this);
     mnuPopup->setObjectName(QStringLiteral("mnuPopup"));
+    mnuPopup->addAction(actEventNew);
+    mnuPopup->addAction(actEventDelete);
+    mnuPopup->addAction(actEventProperties);
+    mnuPopup->addSeparator();
     mnuPopup->addAction(actToday);
     mnuPopup->addAction(actDate);
     mnuPopup->addSeparator();
@@ -561,6 +599,7 @@ void TfrmMain::Terminate()
 void TfrmMain::FormDestroy()
 {
     tmrMain->stop();
+    AlarmPoller_.reset();
     if (InstanceMutex)
         InstanceMutex->Release();
     // A second instance stopped before it had settings and saves nothing.
@@ -768,6 +807,19 @@ void TfrmMain::actHelpAboutExecute()
     const TServices::HandOffResult result = TServices::current().showHelp(HelpFile, HelpContents);
     if (result.outcome == TServices::Outcome::Failed)
         throw EQuorla(result.errorText);
+}
+
+void TfrmMain::tmrMainTimer()
+{
+    if (!AlarmPoller_ || !AlarmDatabase_ || CurrentUserKey_.isEmpty())
+        return;
+    tmrMain->stop();
+    // Polling goes on after every poll, a failed one included.
+    const auto resume = qScopeGuard([this] {
+        if (!Terminating_)
+            tmrMain->start();
+    });
+    AlarmPoller_->Poll(*AlarmDatabase_, CurrentUserKey_);
 }
 
 void TfrmMain::wvMainDblClick()

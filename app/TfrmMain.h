@@ -14,6 +14,8 @@ class QMenu;
 class QStackedWidget;
 class QSystemTrayIcon;
 class QTimer;
+class TAlarmPoller;
+class TEventCommands;
 class TCategoryCache;
 class TDayEntries;
 class TDayView;
@@ -26,11 +28,13 @@ class TUserCache;
 class TWeekView;
 class TfrmCategories;
 class TfrmDate;
+class TfrmEvent;
 class TfrmFiltering;
 class TfrmLogin;
-class TfrmUsers;
+class TfrmNotify;
 class TfrmOptions;
 class TfrmTrouble;
+class TfrmUsers;
 
 // The main window: the calendar as a week or a single day, every command of
 // the program as an action in the menus, on the command bar and in the views'
@@ -64,10 +68,12 @@ public:
     // The same for the options, filtering and troubleshooting dialogs; a
     // command whose dialog is not attached does nothing.
     void AttachToolDialogs(TfrmOptions* options, TfrmFiltering* filtering, TfrmTrouble* trouble);
+    // The event editor, which the event commands open, and the alarm pop-up,
+    // which the alarm poll shows. Not owned.
+    void AttachEventDialogs(TfrmEvent* event, TfrmNotify* notify);
 
-    // The event commands of the editor, run by the double-click on the week
-    // view (and later by their actions). Unset until the editor exists; an
-    // unset command does nothing.
+    // The event commands run by the double-click on the week view: New event
+    // and Event properties. An unset command does nothing.
     std::function<void()> EventNewCommand;
     std::function<void()> EventPropertiesCommand;
 
@@ -85,6 +91,8 @@ public:
     TFilterRules* FilterRules() const { return FilterRules_.get(); }
     TUserCache* UserCache() const { return UserCache_.get(); }
     TCategoryCache* CategoryCache() const { return CategoryCache_.get(); }
+    TEventCommands* EventCommands() const { return EventCommands_.get(); }
+    TAlarmPoller* AlarmPoller() const { return AlarmPoller_.get(); }
 
     TWeekView* WeekView() const { return wvMain; }
     TDayView* DayView() const { return dvMain; }
@@ -105,6 +113,10 @@ public:
     // The start-up sequence; does nothing after its first run. Runs by itself
     // on the first activation (or, at the latest, right after the first show).
     void FormActivate();
+
+    // The alarm poll of tmrMain: the timer is off while it runs and on again
+    // on every way out (unless the program is ending).
+    void tmrMainTimer();
 
     // The views' requests, answered from the database and the caches. Each
     // leaves its answer alone while there is no database.
@@ -168,6 +180,8 @@ private:
     std::unique_ptr<TQuorlaDB> AlarmDatabase_;
     std::unique_ptr<TFilterRules> FilterRules_;
     std::unique_ptr<TCategoryCache> CategoryCache_;
+    std::unique_ptr<TEventCommands> EventCommands_;
+    std::unique_ptr<TAlarmPoller> AlarmPoller_;
     bool Terminating_ = false;
     bool Shown_ = false;
 
@@ -178,6 +192,7 @@ private:
     TfrmOptions* frmOptions = nullptr;
     TfrmFiltering* frmFiltering = nullptr;
     TfrmTrouble* frmTrouble = nullptr;
+    TfrmNotify* frmNotify = nullptr;
 
     QStackedWidget* nbkMain = nullptr;
     QWidget* pageDayView = nullptr;

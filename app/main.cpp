@@ -5,9 +5,11 @@
 #include "TfrmCategories.h"
 #include "TfrmUsers.h"
 #include "TfrmDate.h"
+#include "TfrmEvent.h"
 #include "TfrmFiltering.h"
 #include "TfrmLogin.h"
 #include "TfrmMain.h"
+#include "TfrmNotify.h"
 #include "TfrmOptions.h"
 #include "TfrmTrouble.h"
 
@@ -30,6 +32,7 @@ int main(int argc, char** argv)
         frmMain.AttachDialogs(frmLogin, frmDate);
         frmMain.AttachAdminDialogs(new TfrmUsers(&frmMain), new TfrmCategories(&frmMain));
         frmMain.AttachToolDialogs(new TfrmOptions(&frmMain), new TfrmFiltering(&frmMain), new TfrmTrouble(&frmMain));
+        frmMain.AttachEventDialogs(new TfrmEvent(&frmMain), new TfrmNotify(&frmMain));
         frmMain.show();
         result = QApplication::exec();
     }

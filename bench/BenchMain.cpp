@@ -3,6 +3,7 @@
 // release preset and run build/release/bench/quorla_bench.
 
 #include "CacheBench.h"
+#include "PollBench.h"
 #include "ReportBench.h"
 #include "StoreBench.h"
 #include "TroubleBench.h"
@@ -18,5 +19,6 @@ int main(int argc, char** argv)
     runViewBench();
     runReportBench();
     runTroubleBench();
+    runPollBench();
     return 0;
 }

@@ -4,14 +4,18 @@
 #include "TWorkstationStore.h"
 #include "TestEnvironment.h"
 #include "TfrmDate.h"
+#include "TfrmEvent.h"
 #include "TfrmFiltering.h"
 #include "TfrmLogin.h"
+#include "TfrmNotify.h"
 #include "TfrmMain.h"
 #include "TfrmOptions.h"
 #include "TfrmTrouble.h"
 #include "UserRecord.h"
 
 #include <QAction>
+#include <QComboBox>
+#include <QPushButton>
 #include <QApplication>
 #include <QFile>
 #include <QLineEdit>
@@ -33,6 +37,31 @@ void answerModal(std::function<void(QWidget*)> act)
         act(modal);
     });
     timer->start();
+}
+
+std::unique_ptr<QTimer> answerPopups(QStringList answers, QStringList& seen)
+{
+    auto timer = std::make_unique<QTimer>();
+    QObject::connect(timer.get(), &QTimer::timeout, [answers, &seen]() mutable {
+        auto* popup = qobject_cast<TfrmNotify*>(QApplication::activeModalWidget());
+        if (popup == nullptr || !popup->isVisible())
+            return;
+        const QString text = popup->findChild<QLineEdit*>(QStringLiteral("edtDescription"))->text();
+        seen << (answers.isEmpty() ? QLatin1Char('!') + text : text);
+        const QString answer = answers.isEmpty() ? QStringLiteral("off") : answers.takeFirst();
+        bool snooze = false;
+        const int index = answer.toInt(&snooze);
+        if (snooze)
+            popup->findChild<QComboBox*>(QStringLiteral("cmbSnooze"))->setCurrentIndex(index);
+        if (answer == QLatin1String("close"))
+            popup->close();
+        else if (answer == QLatin1String("esc") || answer == QLatin1String("enter"))
+            QTest::keyClick(popup, answer == QLatin1String("esc") ? Qt::Key_Escape : Qt::Key_Return);
+        else
+            popup->findChild<QPushButton*>(answer == QLatin1String("off") ? "btnRemove" : "btnSnooze")->click();
+    });
+    timer->start(5);
+    return timer;
 }
 
 void typeLogin(QWidget* dialog, const QString& name, const QString& password)
@@ -74,10 +103,12 @@ QString addUser(TQuorlaDB& db, const QString& name, const QString& password, qin
 }
 
 Shell::Shell()
-    : main(new TfrmMain), login(new TfrmLogin(main)), date(new TfrmDate(main))
+    : main(new TfrmMain), login(new TfrmLogin(main)), date(new TfrmDate(main)), event(new TfrmEvent(main)),
+      notify(new TfrmNotify(main))
 {
     main->AttachDialogs(login, date);
     main->AttachToolDialogs(new TfrmOptions(main), new TfrmFiltering(main), new TfrmTrouble(main));
+    main->AttachEventDialogs(event, notify);
 }
 
 Shell::~Shell()

@@ -1,14 +1,20 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QtGlobal>
 
 #include <functional>
+#include <memory>
+
+class QTimer;
 
 class QWidget;
 class TQuorlaDB;
 class TfrmDate;
+class TfrmEvent;
 class TfrmLogin;
+class TfrmNotify;
 class TfrmMain;
 
 namespace AppTest {
@@ -16,6 +22,13 @@ namespace AppTest {
 // Runs `act` on the modal dialog as soon as one is open (polling from the event
 // loop), once.
 void answerModal(std::function<void(QWidget*)> act);
+
+// Answers each alarm pop-up in turn with the next of `answers`: "close" (the
+// close box), "esc", "enter", "off", or the index of a snooze item ("3" is
+// "1 hour") chosen before Snooze is pressed; appends each pop-up's description
+// to `seen`. A pop-up beyond the answers is recorded with a leading "!" and
+// switched off. Answers while the returned timer lives.
+std::unique_ptr<QTimer> answerPopups(QStringList answers, QStringList& seen);
 
 // Types a name and a password into the open login dialog and presses OK.
 void typeLogin(QWidget* dialog, const QString& name, const QString& password);
@@ -36,6 +49,8 @@ struct Shell
     TfrmMain* main;
     TfrmLogin* login;
     TfrmDate* date;
+    TfrmEvent* event;
+    TfrmNotify* notify;
 };
 
 } // namespace AppTest

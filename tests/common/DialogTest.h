@@ -43,6 +43,21 @@ inline std::unique_ptr<TQuorlaDB> database(const QString& folder)
     return db;
 }
 
+// A new database in a folder of its own with one user per name, keys from 1.
+inline std::unique_ptr<TQuorlaDB> database(const QString& folder, const QStringList& userNames)
+{
+    TWorkstationStore store;
+    if (!store.OpenKey(true) || !store.WriteString(QStringLiteral("RootPath"), TestEnvironment::freshFolder(folder)))
+        qFatal("cannot point the workstation at a test database");
+    auto db = std::make_unique<TQuorlaDB>();
+    for (const QString& name : userNames) {
+        UserRecord record;
+        record.setFullName(name);
+        db->Users().Insert(record.bytes());
+    }
+    return db;
+}
+
 // Runs `act` on the modal dialog that the code under test opens next.
 inline void whenModal(std::function<void(QWidget*)> act)
 {
@@ -53,7 +68,7 @@ inline void whenModal(std::function<void(QWidget*)> act)
 template <class Widget = QWidget>
 inline Widget* child(QWidget* dialog, const char* name)
 {
-    return dialog->findChild<Widget*>(QLatin1StringView(name));
+    return dialog ? dialog->findChild<Widget*>(QLatin1StringView(name)) : nullptr;
 }
 
 inline void click(QWidget* dialog, const char* name) { QTest::mouseClick(child(dialog, name), Qt::LeftButton); }

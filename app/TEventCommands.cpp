@@ -1,0 +1,235 @@
+#include "TEventCommands.h"
+
+#include "AlarmRecord.h"
+#include "DayEntryRecord.h"
+#include "EQuorla.h"
+#include "RecordKey.h"
+#include "TBusyCursor.h"
+#include "TDayView.h"
+#include "TFilterRules.h"
+#include "TQuorlaDB.h"
+#include "TServices.h"
+#include "TWeekView.h"
+#include "TfrmEvent.h"
+#include "TfrmMain.h"
+#include "UserRecord.h"
+
+#include <QScopeGuard>
+
+namespace {
+
+using Kind = TServices::MessageKind;
+using Buttons = TServices::MessageButtons;
+using Answer = TServices::MessageAnswer;
+
+constexpr qint16 PrimaryIndex = 0;
+constexpr qint16 AlarmDayEntryIndex = 3;
+
+const QString EditLocked = QStringLiteral("Unable to edit event properties. Another user has locked it");
+const QString DeleteLocked = QStringLiteral("Unable to delete event. Another user has locked it");
+const QString AlarmLocked = QStringLiteral("Unable to delete alarm. Another user has locked it");
+
+void tell(const QString& text)
+{
+    TServices::current().message(Kind::Information, Buttons::Ok, text);
+}
+
+} // namespace
+
+const QString TEventCommands::NotDisplayed
+    = QStringLiteral("This entry will not be displayed due to your privaledges / filtering options");
+
+TEventCommands::TEventCommands(TfrmMain& main)
+    : main_(main)
+{
+}
+
+void TEventCommands::UseEditor(TfrmEvent& frmEvent)
+{
+    Editor = [this, &frmEvent](bool isEdit, bool userSelection, DayEntryRecord& entry, AlarmRecord& alarm) {
+        frmEvent.EnableUserSelection(userSelection);
+        return frmEvent.Execute(isEdit, entry, alarm, *main_.Database(), main_.CurrentUserKey(), *main_.Settings());
+    };
+}
+
+QString TEventCommands::SelectedPk() const
+{
+    return main_.WeekViewActive() ? main_.WeekView()->SelectedPk() : main_.DayView()->SelectedPk();
+}
+
+QString TEventCommands::SelectedDateKey() const
+{
+    return main_.WeekViewActive() ? main_.WeekView()->SelectedDateKey() : main_.DayView()->Stamp.Key();
+}
+
+QString TEventCommands::SelectedDescription() const
+{
+    return main_.WeekViewActive() ? main_.WeekView()->SelectedDescription() : main_.DayView()->SelectedDescription();
+}
+
+bool TEventCommands::MayChooseUsers() const
+{
+    return (main_.CurrentUser().Rights() & UserRecord::CanAddEntriesForOthers) != 0;
+}
+
+void TEventCommands::CreateAlarms(const DayEntryRecord& entry, AlarmRecord& alarm, const QString& entryKey)
+{
+    TXIsamFile& alarms = main_.Database()->Alarms();
+    alarm.setDayEntryKey(entryKey);
+    for (int slot = 0; slot < DayEntryRecord::MaxAssignees; ++slot) {
+        const QString user = entry.Assignee(slot);
+        if (RecordKey::isNone(user))
+            continue;
+        alarm.setUserKey(user);
+        alarm.rebuildUserAlarmKey();
+        if (!alarms.Insert(alarm.bytes()))
+            throw EQuorla(alarms.ErrorText());
+    }
+}
+
+bool TEventCommands::LockAlarms(const QString& entryKey, QStringList& locked)
+{
+    TXIsamFile& alarms = main_.Database()->Alarms();
+    AlarmRecord scan;
+    QStringList found;
+    for (bool more = alarms.GetEqual(scan.bytes(), AlarmDayEntryIndex, entryKey); more;
+         more = alarms.Get(scan.bytes(), AlarmDayEntryIndex, entryKey, TXIsamFile::ScanPrefix))
+        found << alarms.CurrentKey();
+    for (const QString& key : found) {
+        if (!alarms.Lock(key)) {
+            UnlockAlarms(locked);
+            tell(AlarmLocked);
+            return false;
+        }
+        locked << key;
+    }
+    return true;
+}
+
+void TEventCommands::DeleteAlarms(const QStringList& locked)
+{
+    TXIsamFile& alarms = main_.Database()->Alarms();
+    for (const QString& key : locked) {
+        if (!alarms.Delete(key))
+            throw EQuorla(alarms.ErrorText());
+    }
+}
+
+void TEventCommands::UnlockAlarms(QStringList& locked)
+{
+    TXIsamFile& alarms = main_.Database()->Alarms();
+    for (const QString& key : locked)
+        alarms.Unlock(key);
+    locked.clear();
+}
+
+void TEventCommands::TellIfHidden(const DayEntryRecord& entry)
+{
+    if (!main_.EntryVisible(entry, *main_.FilterRules()))
+        tell(NotDisplayed);
+}
+
+void TEventCommands::actEventNewExecute()
+{
+    TQuorlaDB* db = main_.Database();
+    if (db == nullptr || !Editor)
+        return;
+    DayEntryRecord entry;
+    db->InitDayEntryRecord(entry);
+    entry.setStartTime(SelectedDateKey());
+    entry.setOwnerKey(main_.CurrentUserKey());
+    const bool chooseUsers = MayChooseUsers();
+    // Without the right to add entries for others, the entry is his own.
+    if (!chooseUsers)
+        entry.setAssignee(0, main_.CurrentUserKey());
+    AlarmRecord alarm;
+    db->InitAlarmRecord(alarm);
+    alarm.setAlarmTime(entry.StartTime());
+    if (Editor(false, chooseUsers, entry, alarm) != 1)
+        return;
+
+    TBusyCursor busy;
+    TXIsamFile& entries = db->DayEntries();
+    if (!entries.Insert(entry.bytes()))
+        throw EQuorla(entries.ErrorText());
+    if (alarm.Flags() & AlarmRecord::AlarmWanted)
+        CreateAlarms(entry, alarm, entries.CurrentKey());
+    TellIfHidden(entry);
+    main_.RefreshView();
+}
+
+void TEventCommands::actEventPropertiesExecute()
+{
+    TQuorlaDB* db = main_.Database();
+    const QString key = SelectedPk();
+    if (db == nullptr || !Editor || RecordKey::isNone(key))
+        return;
+    TXIsamFile& entries = db->DayEntries();
+    DayEntryRecord entry;
+    {
+        if (!entries.Lock(key)) {
+            tell(EditLocked);
+            return;
+        }
+        // Held while the editor is open, so no other workstation edits or
+        // deletes the entry meanwhile.
+        const auto unlockEntry = qScopeGuard([&] { entries.Unlock(key); });
+        if (!entries.GetEqual(entry.bytes(), PrimaryIndex, key))
+            throw EQuorla(entries.ErrorText());
+        AlarmRecord alarm;
+        const bool hadAlarm = db->Alarms().GetEqual(alarm.bytes(), AlarmDayEntryIndex, key);
+        if (!hadAlarm) {
+            db->InitAlarmRecord(alarm);
+            alarm.setAlarmTime(SelectedDateKey());
+        }
+        if (Editor(true, MayChooseUsers(), entry, alarm) == 1) {
+            TBusyCursor busy;
+            const bool wantAlarm = (alarm.Flags() & AlarmRecord::AlarmWanted) != 0;
+            QStringList locked;
+            const auto unlockAlarms = qScopeGuard([&] { UnlockAlarms(locked); });
+            // Every alarm lock before any write: a lock held elsewhere leaves
+            // the entry and all its alarms as they were.
+            if (hadAlarm && !LockAlarms(key, locked))
+                return;
+            if (!entries.Update(entry.bytes(), key))
+                throw EQuorla(entries.ErrorText());
+            // Changed assignees and a changed time reach every record; earlier
+            // snoozes go.
+            DeleteAlarms(locked);
+            if (wantAlarm)
+                CreateAlarms(entry, alarm, key);
+        }
+    }
+    TellIfHidden(entry);
+    main_.RefreshView();
+}
+
+void TEventCommands::actEventDeleteExecute()
+{
+    TQuorlaDB* db = main_.Database();
+    const QString key = SelectedPk();
+    if (db == nullptr || RecordKey::isNone(key))
+        return;
+    const QString question = QStringLiteral("Delete event \"%1\". Are you sure?").arg(SelectedDescription());
+    if (TServices::current().message(Kind::Confirmation, Buttons::YesNo, question) != Answer::Yes)
+        return;
+    TXIsamFile& entries = db->DayEntries();
+    {
+        // The entry's lock comes before its alarms, so an entry open on another
+        // workstation keeps its alarms.
+        if (!entries.Lock(key)) {
+            tell(DeleteLocked);
+            return;
+        }
+        const auto unlockEntry = qScopeGuard([&] { entries.Unlock(key); });
+        QStringList locked;
+        const auto unlockAlarms = qScopeGuard([&] { UnlockAlarms(locked); });
+        if (!LockAlarms(key, locked))
+            return;
+        TBusyCursor busy;
+        DeleteAlarms(locked);
+        if (!entries.Delete(key))
+            throw EQuorla(entries.ErrorText());
+    }
+    main_.RefreshView();
+}

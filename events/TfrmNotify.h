@@ -1,0 +1,60 @@
+#pragma once
+
+#include "DayEntryRecord.h"
+
+#include <QDialog>
+#include <QString>
+
+#include <memory>
+
+class AlarmRecord;
+class TQuorlaDB;
+class TStamp;
+
+namespace Ui {
+class TfrmNotify;
+}
+
+// The alarm pop-up: shows the event of a due alarm and lets the user snooze the
+// alarm (its time moves on from now by the chosen amount) or switch it off (its
+// record is deleted). Both happen under the alarm's record lock; a lock held
+// elsewhere is reported and the pop-up stays. One instance serves every alarm,
+// so the snooze choice carries over from one pop-up to the next.
+class TfrmNotify : public QDialog
+{
+    Q_OBJECT
+
+public:
+    explicit TfrmNotify(QWidget* parent = nullptr);
+    ~TfrmNotify() override;
+
+    // Shows the alarm `alarm` stored under `key` in `database`. Returns 1 after
+    // a successful snooze (`alarm` then holds the new time) or switch-off; 2
+    // when the pop-up was closed otherwise (alarm unchanged) or when the
+    // alarm's event no longer exists, which is reported and the alarm deleted.
+    // Raises EQuorla with the dataset's error text when that delete fails.
+    int Execute(AlarmRecord& alarm, const QString& key, TQuorlaDB& database);
+
+    // Seconds added to now by each entry of the snooze list, in list order.
+    static qint32 SnoozeSeconds(int index);
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void reject() override;
+
+private:
+    void FormShow();
+    void btnSnoozeClick();
+    void btnRemoveClick();
+    // Runs a button's work; an error is shown in the application's error box
+    // and leaves the pop-up open.
+    void guarded(void (TfrmNotify::*handler)());
+
+    std::unique_ptr<Ui::TfrmNotify> ui;
+    QString AlarmKey;
+    std::unique_ptr<TStamp> Stamp;
+    AlarmRecord* Alarm = nullptr;
+    TQuorlaDB* Database = nullptr;
+    DayEntryRecord Entry;
+};

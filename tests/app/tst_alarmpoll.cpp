@@ -1,0 +1,116 @@
+#include "AppTestSupport.h"
+#include "DialogTest.h"
+#include "QuorlaTest.h"
+#include "TScriptedServices.h"
+
+#include "AlarmRecord.h"
+#include "DayEntryRecord.h"
+#include "RecordKey.h"
+#include "TAlarmPoller.h"
+#include "TfrmNotify.h"
+
+#include <QLineEdit>
+#include <QTimer>
+
+namespace {
+
+// Wednesday 15 May 2024, 10:17:42; every event starts at 09:30 that day.
+const QDateTime Now(QDate(2024, 5, 15), QTime(10, 17, 42));
+const QString Me = QStringLiteral("0000000001");
+
+// Adds my alarm "event@seconds from now"; the event "gone" does not exist.
+void addAlarm(TQuorlaDB& db, const QString& wanted)
+{
+    const bool gone = wanted.startsWith(QLatin1String("gone"));
+    DayEntryRecord entry;
+    entry.setStartTime(RecordKey::format(TStamp().Seconds() - 2862));
+    entry.setDescription(wanted.section('@', 0, 0));
+    if (!gone)
+        db.DayEntries().Insert(entry.bytes());
+    AlarmRecord alarm;
+    alarm.setAlarmTime(RecordKey::format(TStamp().Seconds() + wanted.section('@', 1).toInt()));
+    alarm.setDayEntryKey(gone ? QStringLiteral("0000000999") : db.DayEntries().CurrentKey());
+    alarm.setUserKey(Me);
+    alarm.rebuildUserAlarmKey();
+    db.Alarms().Insert(alarm.bytes());
+}
+
+// Every alarm left, as "event@seconds from Now", by key.
+QString alarmsLeft(TQuorlaDB& db)
+{
+    QStringList left;
+    AlarmRecord a;
+    DayEntryRecord e;
+    db.Alarms().Rewind(0);
+    while (db.Alarms().Get(a.bytes(), 0, QString(), TXIsamFile::ScanNext)) {
+        db.DayEntries().GetEqual(e.bytes(), 0, a.DayEntryKey());
+        left << e.Description() + '@' + QString::number(RecordKey::parse(a.AlarmTime()) - TStamp().Seconds())
+                    + (a.UserAlarmKey() == Me + a.AlarmTime() ? "" : "!");
+    }
+    return left.join(' ');
+}
+
+} // namespace
+
+class TestAlarmPoll : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void poll_data();
+    void poll();
+};
+
+void TestAlarmPoll::poll_data()
+{
+    // alarms | answers (3 = "1 hour", 6 = "1 day") | pop-ups | alarms left
+    // [| answers on a second workstation an hour later | its pop-ups]
+    QTest::addColumn<QString>("script");
+    QTest::newRow("due this very second") << "a@0 | off | a | ";
+    QTest::newRow("a second early") << "a@1 | | | a@1";
+    QTest::newRow("earliest first, one poll") << "b@-100 a@-200 | off off | a b | ";
+    QTest::newRow("close box brings it back") << "a@-9 | close off | a a | ";
+    QTest::newRow("1 hour from the click") << "a@-900 | 3 | a | a@3600";
+    QTest::newRow("1 day, choice kept, Enter") << "a@-9 b@-5 | 6 enter | a b | a@86400 b@86400";
+    QTest::newRow("Esc snoozes 5 minutes") << "a@-9 | esc | a | a@300";
+    QTest::newRow("event vanished") << "gone@-9 a@50 | | | a@50";
+    QTest::newRow("snooze here, off there") << "a@-60 | 3 | a | a@3600 | off | a";
+}
+
+void TestAlarmPoll::poll()
+{
+    QFETCH(QString, script);
+    const QStringList part = script.split('|');
+    TScriptedServices services;
+    services.setNow(Now);
+    if (script.startsWith(QLatin1String("gone")))
+        services.expectMessage(TServices::MessageKind::Information,
+                               "An alarm has triggered for an event that cannot be found. The alarm will be deleted",
+                               TServices::MessageAnswer::Ok);
+    auto db = DialogTest::database(QStringLiteral("db"), {QStringLiteral("ME")});
+    for (const QString& wanted : part[0].split(' ', Qt::SkipEmptyParts))
+        addAlarm(*db, wanted);
+    TfrmNotify notify;
+    TAlarmPoller poller(notify);
+    QStringList seen;
+    auto popups = AppTest::answerPopups(part[1].split(' ', Qt::SkipEmptyParts), seen);
+    poller.Poll(*db, Me);
+    QCOMPARE(seen.join(' '), part[2].trimmed());
+    QCOMPARE(alarmsLeft(*db), part[3].trimmed());
+    QCOMPARE(services.beeps(), 2 * int(seen.size()));
+    QCOMPARE(services.sleptMilliseconds(), 500 * seen.size());
+    // The event's start, not the alarm's time.
+    QCOMPARE(notify.findChild<QLineEdit*>("edtDue")->text(), seen.isEmpty() ? "" : "Wednesday May 15, 09:30");
+    if (part.size() < 5)
+        return;
+    services.setNow(Now.addSecs(3600));
+    TQuorlaDB there;
+    seen.clear();
+    popups = AppTest::answerPopups(part[4].split(' ', Qt::SkipEmptyParts), seen);
+    poller.Poll(there, Me);
+    poller.Poll(*db, Me);
+    QCOMPARE(seen.join(' '), part[5].trimmed());
+}
+
+QUORLA_TEST_GUI_MAIN(TestAlarmPoll)
+#include "tst_alarmpoll.moc"

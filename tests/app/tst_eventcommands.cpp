@@ -1,0 +1,246 @@
+#include "AppTestSupport.h"
+#include "QuorlaTest.h"
+#include "TScriptedServices.h"
+
+#include "AlarmRecord.h"
+#include "DayEntryRecord.h"
+#include "RecordKey.h"
+#include "TDayView.h"
+#include "TDayViewList.h"
+#include "TEventCommands.h"
+#include "TQuorlaDB.h"
+#include "TWeekView.h"
+#include "TestEnvironment.h"
+#include "TfrmMain.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QFocusEvent>
+#include <QTimer>
+
+using namespace AppTest;
+using Kind = TServices::MessageKind;
+using Answer = TServices::MessageAnswer;
+
+namespace {
+
+// Wednesday; the week shows Monday 13 May 2024 first.
+const QDateTime Now(QDate(2024, 5, 15), QTime(10, 30));
+const QStringList Users{"ME", "A", "B", "C", "D"};
+const QString First = QStringLiteral("0000000001");
+const QString EditLocked = QStringLiteral("Unable to edit event properties. Another user has locked it");
+const QString DeleteLocked = QStringLiteral("Unable to delete event. Another user has locked it");
+const QString AlarmLocked = QStringLiteral("Unable to delete alarm. Another user has locked it");
+const QString DeleteNew = QStringLiteral("Delete event \"new\". Are you sure?");
+
+// Adds the users with these rights (ME, A, ...), then logs in as `name`.
+void startAs(Shell& shell, const QString& name, const QList<int>& rights)
+{
+    {
+        TQuorlaDB db;
+        for (int i = 0; i < rights.size(); ++i)
+            addUser(db, Users[i], QString(), rights[i]);
+    }
+    answerModal([name](QWidget* dialog) { typeLogin(dialog, name, QString()); });
+    shell.main->show();
+    shell.main->FormActivate();
+    // Polls run only when a test asks for them.
+    shell.main->findChild<QTimer*>(QStringLiteral("tmrMain"))->stop();
+}
+
+void run(const Shell& shell, const char* action)
+{
+    shell.main->UpdateActions();
+    shell.main->findChild<QAction*>(QLatin1String(action))->trigger();
+}
+
+// Makes the week's day `index` current and selects its first event.
+void select(const Shell& shell, int index)
+{
+    TDayViewList* list = shell.main->WeekView()->Days()[std::size_t(index)]->List();
+    QFocusEvent in(QEvent::FocusIn);
+    QApplication::sendEvent(list, &in);
+    list->setItemIndex(0);
+}
+
+// Stands in for the editor: `choice` names the assignees (none: left as they
+// are) and may hold "alarm" and "private"; the alarm time moves on a minute.
+// Reports whether the user list was enabled.
+void edit(const Shell& shell, const QString& choice, int result = 1, bool* chose = nullptr)
+{
+    shell.main->EventCommands()->Editor = [=](bool, bool userSelection, DayEntryRecord& e, AlarmRecord& a) {
+        if (chose)
+            *chose = userSelection;
+        QStringList keys;
+        for (const QString& name : choice.split(' ', Qt::SkipEmptyParts))
+            if (Users.contains(name))
+                keys << RecordKey::format(Users.indexOf(name) + 1);
+        if (!keys.isEmpty())
+            e.setAssigneeKeys(keys);
+        e.setFlags(choice.contains(QLatin1String("private")) ? DayEntryRecord::Private : 0);
+        e.setDescription(QStringLiteral("new"));
+        a.setFlags(choice.contains(QLatin1String("alarm")) ? 1 : 0);
+        a.setAlarmTime(RecordKey::format(RecordKey::parse(a.AlarmTime()) + 60));
+        return result;
+    };
+}
+
+QString names(const QStringList& keys)
+{
+    QStringList found;
+    for (const QString& k : keys)
+        found << Users.value(int(RecordKey::parse(k)) - 1);
+    return found.join(' ');
+}
+
+// The first entry's assignees, then each of its alarms as "user@seconds after
+// 10:30 on `day` of May 2024".
+QString stored(TQuorlaDB& db, int day = 13)
+{
+    DayEntryRecord e;
+    AlarmRecord a;
+    QString text = db.DayEntries().GetEqual(e.bytes(), 0, First) ? names(e.AssigneeKeys()) + " |" : "none |";
+    TStamp monday;
+    monday.SetDateTime(2024, 5, day, 10, 30, 0);
+    for (bool more = db.Alarms().GetEqual(a.bytes(), 3, First); more;
+         more = db.Alarms().Get(a.bytes(), 3, First, TXIsamFile::ScanPrefix))
+        text += ' ' + names({a.UserKey()}) + '@' + QString::number(RecordKey::parse(a.AlarmTime()) - monday.Seconds())
+                + (a.UserAlarmKey() == a.UserKey() + a.AlarmTime() ? "" : "!");
+    return text;
+}
+
+} // namespace
+
+class TestEventCommands : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init() { freshWorkstation(); }
+    void storeEntriesAndAlarms_data();
+    void storeEntriesAndAlarms();
+    void roadOfOneEvent();
+};
+
+void TestEventCommands::storeEntriesAndAlarms_data()
+{
+    QTest::addColumn<int>("rights");
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QString>("choice");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("right 1: his own") << 1 << "new" << "alarm" << "ME | ME@60";
+    QTest::newRow("new, three alarmed") << 9 << "new" << "A B C alarm" << "A B C | A@60 B@60 C@60";
+    QTest::newRow("new, nobody assigned") << 9 << "new" << "alarm" << " |";
+    QTest::newRow("private for another") << 9 << "new" << "A private" << "A |";
+    QTest::newRow("alarm off") << 9 << "edit" << "" << "A B C |";
+    QTest::newRow("assignees replaced") << 9 << "edit" << "D B alarm" << "D B | D@120 B@120";
+    QTest::newRow("cancel") << 9 << "cancel" << "D" << "A B C | A@60 B@60 C@60";
+    // Offered for an entry without alarm: the selected day (Thursday) or the day shown (Friday).
+    QTest::newRow("alarm on, week view") << 9 << "week on" << "alarm" << "A B C | A@60 B@60 C@60";
+    QTest::newRow("alarm on, day view") << 9 << "day on" << "alarm" << "A B C | A@86460 B@86460 C@86460";
+}
+
+void TestEventCommands::storeEntriesAndAlarms()
+{
+    QFETCH(int, rights);
+    QFETCH(QString, command);
+    QFETCH(QString, choice);
+    QFETCH(QString, expected);
+    TScriptedServices services;
+    services.setNow(Now);
+    if (choice.contains(QLatin1String("private")))
+        services.expectMessage(Kind::Information, TEventCommands::NotDisplayed, Answer::Ok);
+    Shell shell;
+    startAs(shell, QStringLiteral("ME"), {rights, 1, 1, 1, 1});
+    const bool dayView = command.startsWith(QLatin1String("day"));
+    TDayView* shown = dayView ? shell.main->DayView() : shell.main->WeekView()->Days()[3];
+    select(shell, 3);
+    if (dayView) {
+        run(shell, "actToolsViewDay");
+        run(shell, "actNext");
+    }
+    if (command != QLatin1String("new")) {
+        edit(shell, command.endsWith(QLatin1String("on")) ? "A B C" : "A B C alarm");
+        run(shell, "actEventNew");
+        dayView ? shown->List()->setItemIndex(0) : select(shell, 3);
+    }
+    bool chose = false;
+    edit(shell, choice, command == QLatin1String("cancel") ? 2 : 1, &chose);
+    run(shell, command == QLatin1String("new") ? "actEventNew" : "actEventProperties");
+
+    TQuorlaDB other;
+    QCOMPARE(stored(other, 16), expected);
+    DayEntryRecord entry;
+    other.DayEntries().GetEqual(entry.bytes(), 0, First);
+    QCOMPARE(entry.OwnerKey(), First);
+    QCOMPARE(chose, (rights & 8) != 0);
+    QCOMPARE(shown->DayEntries().Count(), choice.contains(QLatin1String("private")) ? 0 : 1);
+    QVERIFY(other.DayEntries().Lock(First));
+    QCOMPARE(services.busyDepth(), 0);
+}
+
+void TestEventCommands::roadOfOneEvent()
+{
+    TScriptedServices services;
+    services.setNow(Now);
+    Shell a;
+    startAs(a, QStringLiteral("A"), {1, 9, 1, 1});
+    qputenv("TMPDIR", QFile::encodeName(TestEnvironment::freshFolder(QStringLiteral("tmpB"))));
+    Shell b;
+    startAs(b, QStringLiteral("B"), {});
+    qputenv("TMPDIR", QFile::encodeName(TestEnvironment::freshFolder(QStringLiteral("tmpC"))));
+    Shell c;
+    startAs(c, QStringLiteral("C"), {});
+
+    edit(a, QStringLiteral("B C alarm"));
+    run(a, "actEventNew");
+    QStringList seen;
+    const auto popups = answerPopups({"3", "off"}, seen);
+    for (const Shell* s : {&b, &c}) {
+        s->main->RefreshView();
+        QCOMPARE(s->main->WeekView()->Days()[0]->DayEntries().Count(), 1);
+        s->main->tmrMainTimer();
+        QVERIFY(s->main->findChild<QTimer*>(QStringLiteral("tmrMain"))->isActive());
+        s->main->findChild<QTimer*>(QStringLiteral("tmrMain"))->stop();
+    }
+    QCOMPARE(seen, (QStringList{"new", "new"}));
+    QCOMPARE(stored(*a.main->Database()), QStringLiteral("B C | B@176400"));
+
+    // While A has the event open, B's workstation may neither edit nor delete it.
+    services.expectMessage(Kind::Information, EditLocked, Answer::Ok);
+    services.expectMessage(Kind::Confirmation, DeleteNew, Answer::Yes);
+    services.expectMessage(Kind::Information, DeleteLocked, Answer::Ok);
+    select(a, 0);
+    select(b, 0);
+    a.main->EventCommands()->Editor = [&](bool, bool, DayEntryRecord&, AlarmRecord&) {
+        b.main->EventCommands()->actEventPropertiesExecute();
+        b.main->EventCommands()->actEventDeleteExecute();
+        return 2;
+    };
+    run(a, "actEventProperties");
+    QCOMPARE(stored(*b.main->Database()), QStringLiteral("B C | B@176400"));
+
+    // A lock on an alarm held elsewhere: neither command touches entry or alarms.
+    QVERIFY(c.main->AlarmDatabase()->Alarms().Lock(First));
+    services.expectMessage(Kind::Information, AlarmLocked, Answer::Ok);
+    services.expectMessage(Kind::Confirmation, DeleteNew, Answer::Yes);
+    services.expectMessage(Kind::Information, AlarmLocked, Answer::Ok);
+    edit(a, QStringLiteral("C"));
+    for (const char* command : {"actEventProperties", "actEventDelete"}) {
+        select(a, 0);
+        run(a, command);
+    }
+    QCOMPARE(stored(*b.main->Database()), QStringLiteral("B C | B@176400"));
+    c.main->AlarmDatabase()->Alarms().Unlock(First);
+    services.expectMessage(Kind::Confirmation, DeleteNew, Answer::Yes);
+    select(a, 0);
+    run(a, "actEventDelete");
+    QCOMPARE(stored(*a.main->Database()), QStringLiteral("none |"));
+    services.setNow(Now.addDays(1));
+    b.main->tmrMainTimer();
+    QCOMPARE(seen.size(), 2);
+    QCOMPARE(services.busyDepth(), 0);
+}
+
+QUORLA_TEST_GUI_MAIN(TestEventCommands)
+#include "tst_eventcommands.moc"
