@@ -24,9 +24,13 @@
 #include "TfrmDate.h"
 #include "TfrmEvent.h"
 #include "TfrmFiltering.h"
+#include "TfrmGroups.h"
 #include "TfrmLogin.h"
 #include "TfrmNotify.h"
 #include "TfrmOptions.h"
+#include "TfrmReport.h"
+#include "TfrmReportViewer.h"
+#include "TfrmSelectGroup.h"
 #include "TfrmTrouble.h"
 #include "TfrmUsers.h"
 
@@ -209,6 +213,41 @@ void TfrmMain::AttachToolDialogs(TfrmOptions* options, TfrmFiltering* filtering,
     frmTrouble = trouble;
 }
 
+void TfrmMain::AttachReportDialogs(TfrmGroups* groups, TfrmReport* report, TfrmReportViewer* viewer,
+                                   TfrmSelectGroup* selectGroup)
+{
+    frmGroups = groups;
+    frmReport = report;
+    frmReportViewer = viewer;
+    frmSelectGroup = selectGroup;
+}
+
+void TfrmMain::actToolsGroupsExecute()
+{
+    if (!Database_)
+        return;
+    if (!frmGroups)
+        frmGroups = new TfrmGroups(this);
+    frmGroups->Execute(*Settings_, *Database_);
+}
+
+void TfrmMain::actToolsReportExecute()
+{
+    if (!Database_)
+        return;
+    if (!frmReport)
+        frmReport = new TfrmReport(this);
+    if (!frmReportViewer)
+        frmReportViewer = new TfrmReportViewer(this);
+    if (!frmSelectGroup)
+        frmSelectGroup = new TfrmSelectGroup(this);
+    TfrmSelectGroup* selectGroup = frmSelectGroup;
+    frmReport->OnSelectGroup = [selectGroup](TQuorlaCfg& settings, QListWidget& checkList) {
+        return selectGroup->Execute(settings, checkList);
+    };
+    frmReport->Execute(*FilterRules_, *Settings_, *Database_, CurrentUser_, CurrentUserKey_, *frmReportViewer);
+}
+
 void TfrmMain::AttachEventDialogs(TfrmEvent* event, TfrmNotify* notify)
 {
     if (event != nullptr) {
@@ -326,6 +365,8 @@ void TfrmMain::createActions()
     bind(actToolsOptions, &TfrmMain::actToolsOptionsExecute);
     bind(actToolsFiltering, &TfrmMain::actToolsFilteringExecute);
     bind(actTroubleshooting, &TfrmMain::actTroubleshootingExecute);
+    bind(actToolsGroups, &TfrmMain::actToolsGroupsExecute);
+    bind(actToolsReport, &TfrmMain::actToolsReportExecute);
 }
 
 void TfrmMain::createMenus()
@@ -361,6 +402,8 @@ void TfrmMain::createMenus()
     tools->setObjectName(QStringLiteral("mnuTools"));
     tools->addAction(actToolsOptions);
     tools->addAction(actToolsFiltering);
+    tools->addAction(actToolsGroups);
+    tools->addAction(actToolsReport);
     tools->addSeparator();
     QMenu* view = tools->addMenu(QStringLiteral("&View"));
     view->setObjectName(QStringLiteral("mnuToolsView"));
@@ -393,6 +436,8 @@ void TfrmMain::createMenus()
     tools_bar->addSeparator();
     tools_bar->addAction(actToolsOptions);
     tools_bar->addAction(actToolsFiltering);
+    tools_bar->addAction(actToolsGroups);
+    tools_bar->addAction(actToolsReport);
     tools_bar->addAction(actToolsViewDay);
     tools_bar->addAction(actToolsViewWeek);
     tools_bar->addSeparator();
@@ -410,6 +455,8 @@ void TfrmMain::createMenus()
     mnuPopup->addSeparator();
     mnuPopup->addAction(actToolsOptions);
     mnuPopup->addAction(actToolsFiltering);
+    mnuPopup->addAction(actToolsGroups);
+    mnuPopup->addAction(actToolsReport);
     mnuPopup->addSeparator();
     QMenu* popupView = mnuPopup->addMenu(QStringLiteral("&View"));
     popupView->setObjectName(QStringLiteral("mnuPopupView"));

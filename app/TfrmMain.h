@@ -30,9 +30,13 @@ class TfrmCategories;
 class TfrmDate;
 class TfrmEvent;
 class TfrmFiltering;
+class TfrmGroups;
 class TfrmLogin;
 class TfrmNotify;
 class TfrmOptions;
+class TfrmReport;
+class TfrmReportViewer;
+class TfrmSelectGroup;
 class TfrmTrouble;
 class TfrmUsers;
 
@@ -70,6 +74,10 @@ public:
     void AttachToolDialogs(TfrmOptions* options, TfrmFiltering* filtering, TfrmTrouble* trouble);
     // The event editor, which the event commands open, and the alarm pop-up,
     // which the alarm poll shows. Not owned.
+    // The groups dialog, and the report with its viewer and group picker.
+    // One that is not attached is made when first needed.
+    void AttachReportDialogs(TfrmGroups* groups, TfrmReport* report, TfrmReportViewer* viewer,
+                             TfrmSelectGroup* selectGroup);
     void AttachEventDialogs(TfrmEvent* event, TfrmNotify* notify);
 
     // The event commands run by the double-click on the week view: New event
@@ -163,6 +171,8 @@ private:
     void actHelpAboutExecute();
     void actUsersExecute();
     void actCategoriesExecute();
+    void actToolsGroupsExecute();
+    void actToolsReportExecute();
     void wvMainDblClick();
     void actToolsOptionsExecute();
     void actToolsFilteringExecute();
@@ -193,6 +203,10 @@ private:
     TfrmFiltering* frmFiltering = nullptr;
     TfrmTrouble* frmTrouble = nullptr;
     TfrmNotify* frmNotify = nullptr;
+    TfrmGroups* frmGroups = nullptr;
+    TfrmReport* frmReport = nullptr;
+    TfrmReportViewer* frmReportViewer = nullptr;
+    TfrmSelectGroup* frmSelectGroup = nullptr;
 
     QStackedWidget* nbkMain = nullptr;
     QWidget* pageDayView = nullptr;

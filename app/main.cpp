@@ -3,15 +3,19 @@
 
 #include "TQtServices.h"
 #include "TfrmCategories.h"
-#include "TfrmUsers.h"
 #include "TfrmDate.h"
 #include "TfrmEvent.h"
 #include "TfrmFiltering.h"
+#include "TfrmGroups.h"
 #include "TfrmLogin.h"
 #include "TfrmMain.h"
 #include "TfrmNotify.h"
 #include "TfrmOptions.h"
+#include "TfrmReport.h"
+#include "TfrmReportViewer.h"
+#include "TfrmSelectGroup.h"
 #include "TfrmTrouble.h"
+#include "TfrmUsers.h"
 
 #include <QApplication>
 
@@ -32,6 +36,8 @@ int main(int argc, char** argv)
         frmMain.AttachDialogs(frmLogin, frmDate);
         frmMain.AttachAdminDialogs(new TfrmUsers(&frmMain), new TfrmCategories(&frmMain));
         frmMain.AttachToolDialogs(new TfrmOptions(&frmMain), new TfrmFiltering(&frmMain), new TfrmTrouble(&frmMain));
+        frmMain.AttachReportDialogs(new TfrmGroups(&frmMain), new TfrmReport(&frmMain), new TfrmReportViewer(&frmMain),
+                                    new TfrmSelectGroup(&frmMain));
         frmMain.AttachEventDialogs(new TfrmEvent(&frmMain), new TfrmNotify(&frmMain));
         frmMain.show();
         result = QApplication::exec();
