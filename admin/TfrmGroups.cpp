@@ -85,7 +85,7 @@ void TfrmGroups::actNewExecute()
         TUserCheckList::InsertSorted(*ui->lstGroups, item);
         ui->lstGroups->setCurrentItem(item);
     } catch (const EQuorla& error) {
-        TServices::current().message(TServices::MessageKind::Error, TServices::MessageButtons::Ok, error.message());
+        TServices::current().showApplicationError(error.message());
     }
     updateActions();
 }

@@ -35,9 +35,10 @@ qint32 keySeconds(const QString& key)
     return seconds > std::numeric_limits<qint32>::max() ? -1 : static_cast<qint32>(seconds);
 }
 
+// The application's standard error box, titled "Quorla".
 void showError(const QString& text)
 {
-    TServices::current().message(Kind::Error, Buttons::Ok, text);
+    TServices::current().showApplicationError(text);
 }
 
 } // namespace

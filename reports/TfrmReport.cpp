@@ -172,5 +172,5 @@ void TfrmReport::btnGoClick()
     raise();
     activateWindow();
     if (!error.isEmpty())
-        TServices::current().message(TServices::MessageKind::Error, TServices::MessageButtons::Ok, error);
+        TServices::current().showApplicationError(error);
 }

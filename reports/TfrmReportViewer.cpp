@@ -45,8 +45,7 @@ void TfrmReportViewer::btnPrintClick()
     if (!TServices::current().choosePrinter(printer))
         return;
     if (!PrintLines(printer, ui->memReport->toPlainText().split(QLatin1Char('\n'))))
-        TServices::current().message(TServices::MessageKind::Error, TServices::MessageButtons::Ok,
-                                     QStringLiteral("The report could not be printed."));
+        TServices::current().showApplicationError(QStringLiteral("The report could not be printed."));
 }
 
 QString TfrmReportViewer::ExpandTabs(const QString& line, int stop)
