@@ -1,22 +1,15 @@
 #include "PollBench.h"
 
 #include "AlarmRecord.h"
+#include "BenchBulkLoad.h"
 #include "BenchFigures.h"
-#include "IsamFormat.h"
 #include "TAlarmPoller.h"
 #include "TQuorlaDB.h"
 #include "TWorkstationStore.h"
-#include "TXIsamFile.h"
 #include "TfrmNotify.h"
 
-#include <QFile>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
-
-#include <sqlite3.h>
-
-#include <cstdio>
-#include <cstdlib>
 
 namespace {
 
@@ -24,64 +17,17 @@ constexpr qint64 Day = 86400;
 constexpr qint64 FirstDay = 1893456000;  // 2030-01-01: nothing is due yet
 constexpr int Users = 30;
 
-QString key(qint64 n)
-{
-    return QStringLiteral("%1").arg(n, 10, 10, QLatin1Char('0'));
-}
-
-void check(bool ok, const char* what)
-{
-    if (!ok) {
-        std::fprintf(stderr, "poll benchmark set-up failed: %s\n", what);
-        std::exit(1);
-    }
-}
-
-// Writes `count` alarms for random users at random future times into a new
-// alarms dataset in one SQLite transaction, exactly as the engine stores them:
-// inserting them one engine call at a time would take minutes.
+// `count` alarms for random users at random future times.
 void bulkLoadAlarms(const QString& path, int count)
 {
-    TXIsamFile f;
-    check(f.CreateDataset(path, 10, QString(AlarmRecord::Format)), "create");
-    TIsamFormat format;
-    format.parse(QString(AlarmRecord::Format));
-    sqlite3* db = nullptr;
-    check(sqlite3_open(QFile::encodeName(path).constData(), &db) == SQLITE_OK, "open");
-    QByteArray sql = "INSERT INTO records (pk, data";
-    QByteArray values = "?1, ?2";
-    int n = 3;
-    for (int ix : format.indexes()) {
-        sql += ", ix" + QByteArray::number(ix);
-        values += ", ?" + QByteArray::number(n++);
-    }
-    sql += ") VALUES (" + values + ")";
-    sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
-    sqlite3_stmt* st = nullptr;
-    check(sqlite3_prepare_v2(db, sql.constData(), -1, &st, nullptr) == SQLITE_OK, "prepare");
     QRandomGenerator rng(count);
-    AlarmRecord r;
-    for (int i = 0; i < count; ++i) {
-        r.clear();
+    bulkLoad<AlarmRecord>(path, count, [&rng](int i, AlarmRecord& r) {
         r.setFlags(AlarmRecord::AlarmWanted);
         r.setAlarmTime(key(FirstDay + rng.bounded(int(365 * Day))));
         r.setDayEntryKey(key(1 + i));
         r.setUserKey(key(1 + rng.bounded(Users)));
         r.rebuildUserAlarmKey();
-        const QByteArray pk = key(i + 1).toLatin1();
-        sqlite3_bind_text(st, 1, pk.constData(), int(pk.size()), SQLITE_TRANSIENT);
-        sqlite3_bind_blob(st, 2, r.bytes().data(), int(r.bytes().size()), SQLITE_TRANSIENT);
-        int c = 3;
-        for (int ix : format.indexes()) {
-            const QByteArray v = format.indexValue(ix, r.bytes().data());
-            sqlite3_bind_blob(st, c++, v.isEmpty() ? "" : v.constData(), int(v.size()), SQLITE_TRANSIENT);
-        }
-        check(sqlite3_step(st) == SQLITE_DONE, "insert");
-        sqlite3_reset(st);
-    }
-    sqlite3_finalize(st);
-    check(sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK, "commit");
-    sqlite3_close(db);
+    });
 }
 
 double pollsPerSecond(int alarms)

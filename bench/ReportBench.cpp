@@ -1,17 +1,14 @@
 #include "ReportBench.h"
 
+#include "BenchBulkLoad.h"
 #include "DayEntryRecord.h"
-#include "IsamFormat.h"
 #include "TReportBuilder.h"
 #include "TXIsamFile.h"
 #include "UserRecord.h"
 
 #include <QElapsedTimer>
-#include <QFile>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
-
-#include <sqlite3.h>
 
 #include <cstdio>
 
@@ -23,45 +20,17 @@ constexpr int Days = 5 * 365;
 constexpr int Users = 30;
 constexpr int Entries = 100000;
 
-QString key(qint64 n)
-{
-    return QStringLiteral("%1").arg(n, 10, 10, QLatin1Char('0'));
-}
-
 bool fail(const char* what)
 {
     std::printf("report bench: set-up failed: %s\n", what);
     return false;
 }
 
-// Writes the day entries in one SQLite transaction, as the engine would store
-// them: inserting 100,000 records one synchronous write at a time would take
-// minutes and measure nothing the report does.
+// 100,000 entries over five years, a fifth un-timed, a tenth private.
 bool bulkLoadDays(const QString& path)
 {
-    TXIsamFile f;
-    if (!f.CreateDataset(path, 10, QString(DayEntryRecord::Format)))
-        return fail("create");
-    TIsamFormat format;
-    format.parse(QString(DayEntryRecord::Format));
-    sqlite3* db = nullptr;
-    if (sqlite3_open(QFile::encodeName(path).constData(), &db) != SQLITE_OK)
-        return fail("open");
-    QByteArray sql = "INSERT INTO records (pk, data";
-    QByteArray values = "?1, ?2";
-    int n = 3;
-    for (int ix : format.indexes()) {
-        sql += ", ix" + QByteArray::number(ix);
-        values += ", ?" + QByteArray::number(n++);
-    }
-    sql += ") VALUES (" + values + ")";
-    sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
-    sqlite3_stmt* st = nullptr;
-    sqlite3_prepare_v2(db, sql.constData(), -1, &st, nullptr);
     QRandomGenerator rng(Entries);
-    DayEntryRecord r;
-    bool ok = st != nullptr;
-    for (int i = 0; ok && i < Entries; ++i) {
+    bulkLoad<DayEntryRecord>(path, Entries, [&rng](int, DayEntryRecord& r) {
         r.initialise();
         const qint64 day = FirstDay + Day * rng.bounded(Days);
         const bool untimed = rng.bounded(5) == 0;
@@ -71,21 +40,8 @@ bool bulkLoadDays(const QString& path)
         r.setDescription(QStringLiteral("Meeting about the quarterly figures with the team"));
         for (int a = 0; a < 5; ++a)
             r.setAssignee(a, key(1 + rng.bounded(Users)));
-        const QByteArray pk = key(i + 1).toLatin1();
-        sqlite3_bind_text(st, 1, pk.constData(), int(pk.size()), SQLITE_TRANSIENT);
-        sqlite3_bind_blob(st, 2, r.bytes().data(), int(r.bytes().size()), SQLITE_TRANSIENT);
-        int c = 3;
-        for (int ix : format.indexes()) {
-            const QByteArray v = format.indexValue(ix, r.bytes().data());
-            sqlite3_bind_blob(st, c++, v.isEmpty() ? "" : v.constData(), int(v.size()), SQLITE_TRANSIENT);
-        }
-        ok = sqlite3_step(st) == SQLITE_DONE;
-        sqlite3_reset(st);
-    }
-    sqlite3_finalize(st);
-    ok = ok && sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK;
-    sqlite3_close(db);
-    return ok || fail("insert");
+    });
+    return true;
 }
 
 // Builds the report `runs` times and prints the mean time per report.
