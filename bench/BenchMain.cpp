@@ -10,10 +10,23 @@
 #include "ViewBench.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QSettings>
+#include <QTemporaryDir>
+
+#include <cstdio>
 
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
+    // The benchmarks point the workstation store at their own folders: keep
+    // that in a settings location of this run, never the user's own.
+    QTemporaryDir settings;
+    if (!settings.isValid()) {
+        std::fprintf(stderr, "no temporary folder for the settings\n");
+        return 1;
+    }
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
     runStoreBench();
     runCacheBench();
     runViewBench();

@@ -14,7 +14,6 @@
 #include <QElapsedTimer>
 #include <QListWidget>
 #include <QRandomGenerator>
-#include <QSettings>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -62,8 +61,6 @@ void runTroubleBench()
     TServices* const previous = TServices::setCurrent(&services);
     QTemporaryDir dir;
     check(dir.isValid(), "temporary folder");
-    // The workstation's settings of this run stay inside the temporary folder.
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.filePath(QStringLiteral("config")));
     const QString folder = dir.filePath(QStringLiteral("db"));
     check(QDir().mkpath(folder), "database folder");
     {
