@@ -392,37 +392,25 @@ void TestFrmMain::adminCommandsRefreshTheView()
     QVERIFY(run.shown(2).contains(pk));
 }
 
+// The week's own moves are TWeekView's; here the day view, across a year.
 void TestFrmMain::nextAndPrevious_data()
 {
-    QTest::addColumn<QDateTime>("now");
-    QTest::addColumn<bool>("dayView");
     QTest::addColumn<QStringList>("commands");
-    QTest::addColumn<QString>("first"); // the day shown, or the week's Monday
-    QTest::newRow("week: next") << Now << false << QStringList{"actNext"} << keyOf(2024, 5, 20);
-    QTest::newRow("week: next, twice back")
-        << Now << false << QStringList{"actNext", "actPrev", "actPrev"} << keyOf(2024, 5, 6);
-    const QDateTime newYearsEve(QDate(2024, 12, 31), QTime(15, 0));
+    QTest::addColumn<QString>("shown");
     // The day view opens on the week's Monday, 30 December; Today moves it on a day.
-    QTest::newRow("day: today, next crosses the year")
-        << newYearsEve << true << QStringList{"actToday", "actNext"} << keyOf(2025, 1, 1);
-    QTest::newRow("day: today, next, twice back")
-        << newYearsEve << true << QStringList{"actToday", "actNext", "actPrev", "actPrev"} << keyOf(2024, 12, 30);
+    QTest::newRow("today, next crosses the year") << QStringList{"actToday", "actNext"} << keyOf(2025, 1, 1);
+    QTest::newRow("today, next, twice back")
+        << QStringList{"actToday", "actNext", "actPrev", "actPrev"} << keyOf(2024, 12, 30);
 }
 
 void TestFrmMain::nextAndPrevious()
 {
-    QFETCH(QDateTime, now);
-    QFETCH(bool, dayView);
     QFETCH(QStringList, commands);
-    Running run({}, {}, now);
-    if (dayView)
-        run.trigger("actToolsViewDay");
+    Running run({}, {}, QDateTime(QDate(2024, 12, 31), QTime(15, 0)));
+    run.trigger("actToolsViewDay");
     for (const QString& command : commands)
         run.trigger(command.toLatin1().constData());
-    TDayView* first = dayView ? run.shell.main->DayView() : run.week()->Days()[0];
-    QTEST(first->Stamp.DayKey(), "first");
-    if (!dayView)
-        QCOMPARE(run.week()->Days()[6]->Stamp.Seconds(), first->Stamp.Seconds() + 6 * 86400);
+    QTEST(run.shell.main->DayView()->Stamp.DayKey(), "shown");
 }
 
 void TestFrmMain::switchingViewsKeepsTheDay_data()
