@@ -41,11 +41,10 @@ void TestCommand::errorsEndTheCommandOnly()
     // again.
     for (int i = 0; i < 2; ++i)
         services.expectMessage(TServices::MessageKind::Error, message, TServices::MessageAnswer::Ok);
-    int before = 0;
-    int after = 0;
+    int runs = 0;
     QAction action;
     TCommand::Bind(&action, [&] {
-        ++before;
+        ++runs;
         switch (kind) {
         case 0:
             throw EQuorla(QStringLiteral("Unable to open user isam\r\rlocked"));
@@ -54,13 +53,10 @@ void TestCommand::errorsEndTheCommandOnly()
         default:
             throw 42;
         }
-        ++after;
     });
     action.trigger();
     action.trigger();
-    QCOMPARE(before, 2);
-    QCOMPARE(after, 0);
-    QCOMPARE(services.messages().size(), 2);
+    QCOMPARE(runs, 2);
 }
 
 void TestCommand::errorBoxIsTitledQuorla()
