@@ -371,8 +371,9 @@ void TfrmMain::createActions()
 
 void TfrmMain::createMenus()
 {
-    // The tools and administration commands join the menus and bars together
-    // with their dialogs; until then they are not offered at all.
+    // Menus, command bar and context menu in the order the users know them.
+    // Troubleshooting sits in the Admin menu only; the help's F1 is the Help
+    // menu item's alone.
     QMenuBar* bar = menuBar();
     bar->setObjectName(QStringLiteral("tbrMenu"));
 
