@@ -238,6 +238,15 @@ sqlite3_stmt* SqliteIsamDataset::statement(Statement which, int index, int& code
 
 int SqliteIsamDataset::get(int index, int mode, const QByteArray& key, QByteArray& foundKey, std::span<char> record)
 {
+    // Damage met once makes the object refuse every later write (put, remove):
+    // a damaged file is not written to any further.
+    const int code = read(index, mode, key, foundKey, record);
+    damaged_ = damaged_ || code == IsamCorrupt;
+    return code;
+}
+
+int SqliteIsamDataset::read(int index, int mode, const QByteArray& key, QByteArray& foundKey, std::span<char> record)
+{
     if (!db_)
         return IsamNotOpen;
     if (!validIndex(index))
@@ -342,7 +351,10 @@ int SqliteIsamDataset::readRows(sqlite3_stmt* st, int index)
         const char* keyData = static_cast<const char*>(sqlite3_column_blob(st, 0));
         const int dataLength = sqlite3_column_bytes(st, 1);
         const char* data = static_cast<const char*>(sqlite3_column_blob(st, 1));
-        if (std::size_t(dataLength) != format_.recordSize() || !data || !keyData) {
+        // A stored key that is not one of ours means damage, like a record
+        // of the wrong size.
+        if (std::size_t(dataLength) != format_.recordSize() || !data || !keyData
+            || !validKey(QByteArray::fromRawData(keyData, keyLength))) {
             rows_.clear();
             return IsamCorrupt;
         }
@@ -442,6 +454,8 @@ int SqliteIsamDataset::readPrevKey(int index, QByteArray& foundKey)
     const int rc = sqlite3_step(st);
     if (rc == SQLITE_ROW) {
         foundKey = columnBytes(st, 0);
+        if (!validKey(foundKey))
+            return IsamCorrupt;
         setPosition(0, foundKey, foundKey);
         return IsamOk;
     }
@@ -502,6 +516,7 @@ int SqliteIsamDataset::write(Statement which, const QByteArray& key, std::span<c
     if (rc == SQLITE_DONE)
         rc = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
     if (rc != SQLITE_OK && rc != SQLITE_DONE) {
+        damaged_ = damaged_ || (rc & 0xFF) == SQLITE_CORRUPT;
         // A failed statement or commit must not leave the transaction, and
         // with it the dataset's write lock, behind.
         if (!sqlite3_get_autocommit(db_))
@@ -522,6 +537,8 @@ int SqliteIsamDataset::put(const QByteArray& key, std::span<const char> record, 
         return IsamBadKey;
     if (record.size() != format_.recordSize())
         return IsamBadParameter;
+    if (damaged_)
+        return IsamCorrupt;
     if (mode != IsamPutAdd && mode != IsamPutReplace)
         return IsamUpdateMode;
     int changes = 0;
@@ -537,6 +554,8 @@ int SqliteIsamDataset::remove(const QByteArray& key)
         return IsamNotOpen;
     if (!validKey(key))
         return IsamBadKey;
+    if (damaged_)
+        return IsamCorrupt;
     int changes = 0;
     const int code = write(StmtDelete, key, {}, changes);
     if (code != IsamOk)

@@ -59,6 +59,7 @@ private:
     };
 
     sqlite3_stmt* statement(Statement which, int index, int& code);
+    int read(int index, int mode, const QByteArray& key, QByteArray& foundKey, std::span<char> record);
     int readEqual(int index, const QByteArray& key, QByteArray& foundKey, std::span<char> record);
     int readPrevKey(int index, QByteArray& foundKey);
     int fetchBatch(int index, int mode, const QByteArray& key);
@@ -74,6 +75,8 @@ private:
     TIsamFormat format_;
     int keyLength_;
     RecordLockFile locks_;
+    // Damage was met: writes are refused with IsamCorrupt from then on.
+    bool damaged_ = false;
     std::map<std::pair<int, int>, sqlite3_stmt*> statements_;
 
     // Current position: the index and the values of the last record returned

@@ -1,4 +1,6 @@
 #include "AppTestSupport.h"
+#include "FaultVfs.h"
+#include "IsamCode.h"
 #include "QuorlaTest.h"
 #include "TScriptedServices.h"
 
@@ -16,7 +18,10 @@
 #include <QAction>
 #include <QApplication>
 #include <QFocusEvent>
+#include <QScopeGuard>
 #include <QTimer>
+
+#include <sqlite3.h>
 
 using namespace AppTest;
 using Kind = TServices::MessageKind;
@@ -120,6 +125,7 @@ private slots:
     void storeEntriesAndAlarms_data();
     void storeEntriesAndAlarms();
     void roadOfOneEvent();
+    void fullDiskShowsErrorText();
 };
 
 void TestEventCommands::storeEntriesAndAlarms_data()
@@ -177,6 +183,28 @@ void TestEventCommands::storeEntriesAndAlarms()
     QCOMPARE(shown->DayEntries().Count(), choice.contains(QLatin1String("private")) ? 0 : 1);
     QVERIFY(other.DayEntries().Lock(First));
     QCOMPARE(services.busyDepth(), 0);
+}
+
+// A new event on a full disk: the error box says what the dataset said, nothing
+// is stored, and the next command works.
+void TestEventCommands::fullDiskShowsErrorText()
+{
+    FaultVfs::install();
+    const auto uninstall = qScopeGuard([] { FaultVfs::uninstall(); });
+    TScriptedServices services;
+    services.setNow(Now);
+    Shell shell;
+    startAs(shell, QStringLiteral("ME"), {15, 1, 1, 1, 1});
+    select(shell, 3);
+    edit(shell, "A B alarm");
+    services.expectMessage(Kind::Error, TXIsamFile::ErrorText(IsamDiskFull), Answer::Ok);
+    FaultVfs::arm(FaultVfs::Write, 1, SQLITE_FULL, -1);
+    run(shell, "actEventNew");
+    FaultVfs::disarm();
+    TQuorlaDB other;
+    QCOMPARE(stored(other), QStringLiteral("none |"));
+    run(shell, "actEventNew");
+    QVERIFY(stored(other, 16).startsWith(QStringLiteral("A B | A@")));
 }
 
 void TestEventCommands::roadOfOneEvent()

@@ -1,0 +1,218 @@
+// Bad dataset files, generated here for each of the four datasets: opening and
+// using them gives a clear result code, never a crash, and never writes to them.
+
+#include "AlarmRecord.h"
+#include "CategoryRecord.h"
+#include "DayEntryRecord.h"
+#include "EQuorlaDB.h"
+#include "IsamCode.h"
+#include "IsamFormat.h"
+#include "QuorlaTest.h"
+#include "TQuorlaDB.h"
+#include "TWorkstationStore.h"
+#include "TXIsamFile.h"
+#include "UserRecord.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+
+#include <sqlite3.h>
+#include <unistd.h>
+
+namespace {
+
+struct Dataset { QString file; QString format; int size; QString prefix; };
+const Dataset Datasets[] = {
+    {UserRecord::FileName, UserRecord::Format, UserRecord::Size, "Unable to open user isam\r\r"},
+    {AlarmRecord::FileName, AlarmRecord::Format, AlarmRecord::Size, "Unable to open alarm isam\r\r"},
+    {CategoryRecord::FileName, CategoryRecord::Format, CategoryRecord::Size, "Unable to open category isam\r\r"},
+    {DayEntryRecord::FileName, DayEntryRecord::Format, DayEntryRecord::Size, "Unable to open day entry isam\r\r"},
+};
+// IsamBadParameter: the caller's records do not fit the layout the file has.
+const QList<int> ClearCodes = {IsamBadParameter, IsamNotDataset, IsamSystemCall, IsamCorrupt};
+
+QByteArray checksum(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256) : "none";
+}
+
+void writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile::remove(path);
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
+        qFatal("cannot write %s", qPrintable(path));
+}
+
+void sql(const QString& path, const char* statement)
+{
+    sqlite3* db = nullptr;
+    sqlite3_open(QFile::encodeName(path).constData(), &db);
+    if (sqlite3_exec(db, statement, nullptr, nullptr, nullptr) != SQLITE_OK)
+        qFatal("%s: %s", statement, sqlite3_errmsg(db));
+    sqlite3_close(db);
+}
+
+// A sound dataset of `d`'s layout with records whose every byte is a digit.
+QByteArray soundDataset(const Dataset& d, const QString& path)
+{
+    TXIsamFile f;
+    if (!f.CreateDataset(path, 10, d.format) || !f.Open(path, 3))
+        qFatal("cannot make %s", qPrintable(path));
+    for (int n = 0; n < 60; ++n)
+        f.Insert(QByteArray(d.size, char('0' + n % 10)));
+    f.Close();
+    QFile file(path);
+    file.open(QIODevice::ReadOnly);
+    return file.readAll();
+}
+
+// Opens and uses the file as the program would: open, a full scan of every
+// index, a look-up on each, a lock and, whatever failed before, an insert.
+// The first failure's code, or 0.
+int use(const Dataset& d, const QString& path)
+{
+    TXIsamFile f;
+    if (!f.Open(path, 3))
+        return f.LastError();
+    int first = IsamOk;
+    const auto note = [&first](int code) { first = first == IsamOk ? code : first; };
+    TIsamFormat format;
+    format.parse(d.format);
+    std::vector<int> indexes = format.indexes();
+    indexes.insert(indexes.begin(), 0);
+    QByteArray r(d.size, '\0');
+    for (int ix : indexes) {
+        f.Rewind(qint16(ix));
+        while (f.Get(r, qint16(ix), QString(), TXIsamFile::ScanNext)) {
+        }
+        if (f.LastError() != IsamNotFound)
+            note(f.LastError());
+        if (!f.GetEqual(r, qint16(ix), QStringLiteral("0000000001")) && f.LastError() != IsamNotFound)
+            note(f.LastError());
+    }
+    if (!f.Lock(QStringLiteral("0000000001")))
+        note(f.LastError());
+    f.Unlock(QStringLiteral("0000000001"));
+    if (!f.Insert(QByteArray(d.size, '7')))
+        note(f.LastError());
+    return first;
+}
+
+} // namespace
+
+class tst_BadFiles : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // Damage that the engine can see must fail with a clear code and leave the
+    // file as it was; damage it cannot see (a changed byte inside a record or
+    // in unused space) may let the file be used.
+    void corpus()
+    {
+        int tried = 0;
+        int refused = 0;
+        for (const Dataset& d : Datasets) {
+            const QString folder = TestEnvironment::freshFolder(QStringLiteral("bad"));
+            const QString path = folder + QLatin1Char('/') + d.file;
+            const QByteArray sound = soundDataset(d, path);
+            QList<std::pair<QString, QByteArray>> corpus = {
+                {"zero length", QByteArray()},
+                {"text file", "Dear colleagues,\nthe calendar has moved.\n"}};
+            for (qsizetype at : {1, 16, 99, 100, 101, 1024, 4095, 4096, 4097, 8192, 12288})
+                if (at < sound.size())
+                    corpus.append({"truncated at " + QString::number(at), sound.left(at)});
+            for (qsizetype at = 0; at < sound.size(); at += at < 100 ? 1 : 211) {
+                QByteArray flipped = sound;
+                flipped[at] = char(flipped[at] ^ 0xA5);
+                corpus.append({"byte flipped at " + QString::number(at), flipped});
+            }
+            for (const auto& [name, bytes] : corpus) {
+                writeFile(path, bytes);
+                const QByteArray before = checksum(path);
+                const int code = use(d, path);
+                ++tried;
+                const QString what = d.file + ", " + name + ": code " + QString::number(code);
+                QVERIFY2(code == IsamOk || ClearCodes.contains(code), qPrintable(what));
+                refused += code != IsamOk;
+                if (code != IsamOk)
+                    QVERIFY2(checksum(path) == before, qPrintable(what + ", file written"));
+            }
+            // The rest cannot pass for sound.
+            const Dataset& other = Datasets[(&d - Datasets + 1) % 4];
+            QFile::remove(path);
+            soundDataset(other, path);
+            const QStringList made = {"another dataset's layout", "another program's database",
+                                      "record of the wrong size", "folder in place of the file"};
+            for (const QString& name : made) {
+                if (name == made[1]) {
+                    QFile::remove(path);
+                    sql(path, "CREATE TABLE t(x); INSERT INTO t VALUES(1);");
+                } else if (name == made[2]) {
+                    QFile::remove(path);
+                    soundDataset(d, path);
+                    sql(path, "UPDATE records SET data = x'00112233' WHERE pk = '0000000007'");
+                } else if (name == made[3]) {
+                    QFile::remove(path);
+                    QVERIFY(QDir().mkpath(path));
+                }
+                const QByteArray before = checksum(path);
+                const int code = use(d, path);
+                ++tried;
+                ++refused;
+                QVERIFY2(ClearCodes.contains(code), qPrintable(d.file + ", " + name + ": code " + QString::number(code)));
+                QCOMPARE(checksum(path), before);
+            }
+        }
+        qInfo("bad files tried: %d, refused: %d", tried, refused);
+    }
+
+    void permissions_data()
+    {
+        QTest::addColumn<bool>("folderToo");
+        QTest::newRow("read-only file") << false;
+        QTest::newRow("read-only folder") << true;
+    }
+    void permissions()
+    {
+        QFETCH(bool, folderToo);
+        if (::geteuid() == 0)
+            QSKIP("running as root, which may write to read-only files and folders");
+        const QString folder = TestEnvironment::freshFolder(QStringLiteral("readonly"));
+        const QString path = folder + QLatin1Char('/') + Datasets[2].file;
+        soundDataset(Datasets[2], path);
+        QFile::setPermissions(path, QFile::ReadOwner);
+        if (folderToo)
+            QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner);
+        const QByteArray before = checksum(path);
+        const int code = use(Datasets[2], path);
+        QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QVERIFY2(ClearCodes.contains(code), qPrintable(QString::number(code)));
+        QCOMPARE(checksum(path), before);
+    }
+
+    // Through the database object: the dataset's prefix, then the error text.
+    void databaseNamesTheBadFile()
+    {
+        for (const Dataset& d : Datasets) {
+            const QString folder = TestEnvironment::freshFolder(QStringLiteral("db"));
+            writeFile(folder + QLatin1Char('/') + d.file, "not a dataset");
+            TWorkstationStore store;
+            QVERIFY(store.OpenKey(true) && store.WriteString(QStringLiteral("RootPath"), folder));
+            store.CloseKey();
+            QString message;
+            try {
+                TQuorlaDB db;
+            } catch (const EQuorlaDB& e) {
+                message = e.message();
+            }
+            QCOMPARE(message, d.prefix + TXIsamFile::ErrorText(IsamNotDataset));
+        }
+    }
+};
+
+QUORLA_TEST_CORE_MAIN(tst_BadFiles)
+#include "tst_badfiles.moc"
