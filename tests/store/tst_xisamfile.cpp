@@ -17,7 +17,6 @@
 #include <functional>
 #include <optional>
 #include <sqlite3.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -461,65 +460,6 @@ private slots:
         QCOMPARE(reader.RecordCount(), stored.size());
     }
 
-    void badFiles_data()
-    {
-        QTest::addColumn<QString>("damage");
-        QTest::addColumn<QList<int>>("codes");
-        QTest::newRow("text file") << "text" << QList<int>{IsamNotDataset};
-        QTest::newRow("another program's database") << "foreign" << QList<int>{IsamNotDataset};
-        QTest::newRow("truncated") << "truncate" << QList<int>{IsamCorrupt, IsamNotDataset};
-        QTest::newRow("pages overwritten") << "scribble" << QList<int>{IsamCorrupt, IsamNotDataset};
-    }
-    void badFiles()
-    {
-        QFETCH(QString, damage);
-        QFETCH(QList<int>, codes);
-        TXIsamFile f;
-        const QString path = newDataset(f);
-        for (int i = 0; i < 300; ++i)
-            QVERIFY(f.Insert(makeAlarm("0000000001", timeText(i))));
-        QVERIFY(f.Close());
-
-        QFile file(path);
-        if (damage == "text") {
-            QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-            file.write("Dear colleagues,\nthe calendar has moved.\n");
-            file.close();
-        } else if (damage == "foreign") {
-            QFile::remove(path);
-            sqlite3* db = nullptr;
-            QCOMPARE(sqlite3_open(QFile::encodeName(path).constData(), &db), SQLITE_OK);
-            QCOMPARE(sqlite3_exec(db, "CREATE TABLE t(x); INSERT INTO t VALUES(1);", nullptr, nullptr, nullptr),
-                     SQLITE_OK);
-            sqlite3_close(db);
-        } else if (damage == "truncate") {
-            QVERIFY(file.resize(file.size() / 2));
-        } else {
-            QVERIFY(file.open(QIODevice::ReadWrite));
-            file.seek(4096);
-            file.write(QByteArray(4096 * 3, '\x5a'));
-            file.close();
-        }
-        const QByteArray before = fileBytes(path);
-        // The failure shows at open or at the first read that meets the damage:
-        // a clear code, not a crash, and the file untouched.
-        int code = IsamOk;
-        if (!f.Open(path, 3)) {
-            code = f.LastError();
-        } else {
-            Alarm a{};
-            QVERIFY(f.Rewind(2));
-            while (f.Get(a, 2, QString(), 16)) {
-            }
-            code = f.LastError();
-            if (code == IsamNotFound && !f.Insert(a))
-                code = f.LastError();
-            f.Close();
-        }
-        QVERIFY2(codes.contains(code), qPrintable(QStringLiteral("code %1").arg(code)));
-        QCOMPARE(fileBytes(path), before);
-    }
-
     void createAndOpenRefusals()
     {
         TXIsamFile f;
@@ -540,7 +480,6 @@ private slots:
         QVERIFY(!f.CreateDataset(path + QStringLiteral(".x"), 10, QStringLiteral("&,Q$*3")));
         QCOMPARE(f.LastError(), qint16(IsamBadFormat));
         QVERIFY(!QFile::exists(path + QStringLiteral(".x")));
-
     }
 
     // Another process keeps the file's write lock past the busy timeout.
@@ -559,33 +498,6 @@ private slots:
         child->kill();
         QVERIFY2(f.Insert(makeAlarm("0000000001", "0000000001")), qPrintable(f.ErrorText()));
         QCOMPARE(f.RecordCount(), 1);
-    }
-
-    // A file-size limit makes the disk "full" for one child process.
-    void diskFullIsReported()
-    {
-        TXIsamFile f;
-        const QString path = newDataset(f);
-        QVERIFY(f.Insert(makeAlarm("0000000001", "0000000001")));
-        const rlim_t size = rlim_t(QFileInfo(path).size() + 8192);
-        Child child([&] {
-            ::signal(SIGXFSZ, SIG_IGN);
-            const struct rlimit limit = {size, size};
-            ::setrlimit(RLIMIT_FSIZE, &limit);
-            TXIsamFile g;
-            if (!g.Open(path, 3))
-                return 100;
-            for (int i = 0; i < 10000; ++i)
-                if (!g.Insert(makeAlarm("0000000002", timeText(i))))
-                    return int(g.LastError());
-            return 101;
-        });
-        const int code = child.wait();
-        QVERIFY2(code == IsamDiskFull || code == IsamIoError, qPrintable(QString::number(code)));
-        // What was stored before is intact and the dataset still works.
-        Alarm a{};
-        QVERIFY(f.GetEqual(a, 0, key(1)));
-        QVERIFY2(f.Insert(makeAlarm("0000000003", "0000000003")), qPrintable(f.ErrorText()));
     }
 };
 
