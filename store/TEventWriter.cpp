@@ -157,9 +157,12 @@ TEventWriter::Result TEventWriter::updateEntryReplacingAlarms(const QString& key
     const auto unlock = qScopeGuard([&] { unlockAlarms(locked); });
     if (lockAlarms(key, locked) != Result::Done)
         return Result::AlarmLocked;
-    update(database_.DayEntries(), key, bytesOf(entry.bytes()));
+    // The old alarms go before the entry changes: a command cut short at any
+    // point (a crash) leaves the entry with fewer alarms, never with alarms
+    // of users it no longer has.
     for (const QString& alarmKey : locked)
         remove(database_.Alarms(), alarmKey);
+    update(database_.DayEntries(), key, bytesOf(entry.bytes()));
     if (alarm.Flags() & AlarmRecord::AlarmWanted)
         createAlarms(entry, alarm, key);
     return Result::Done;

@@ -60,8 +60,8 @@ public:
 
     // Event properties, with the entry's lock held by the caller: locks every
     // alarm of the entry before anything is written (AlarmLocked: nothing
-    // changed), rewrites the entry, and replaces its alarms by one per current
-    // assignee when the alarm is wanted (earlier snoozes go), or none.
+    // changed), deletes them, rewrites the entry, and gives it one alarm per
+    // current assignee when the alarm is wanted (earlier snoozes go), or none.
     Result updateEntryReplacingAlarms(const QString& key, const DayEntryRecord& entry, AlarmRecord& alarm);
 
     // Delete event: locks the entry, then every alarm of it, then deletes the

@@ -9,6 +9,8 @@
 #include <QString>
 #include <QStringList>
 
+struct sqlite3;
+
 // Proves, after a stress run, what the workers' logs let it prove:
 // - every dataset file passes SQLite's integrity check;
 // - every acknowledged write is there with its exact bytes, unless a later
@@ -51,6 +53,9 @@ private:
     };
 
     void loadLogs();
+    // Opens the file read-only and runs SQLite's integrity check on it; a
+    // failure is a fault. The caller closes what it gets.
+    sqlite3* openChecked(const QString& path);
     bool loadDataset(char dataset, const QString& fileName);
     void checkWrites(char dataset);
     void checkLocks(char dataset, const QString& fileName);

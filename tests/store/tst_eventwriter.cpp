@@ -3,6 +3,7 @@
 
 #include "AlarmRecord.h"
 #include "DayEntryRecord.h"
+#include "EQuorla.h"
 #include "QuorlaTest.h"
 #include "TEventWriter.h"
 #include "TQuorlaDB.h"
@@ -62,6 +63,33 @@ private slots:
         QCOMPARE(db->Alarms().RecordCount(), 2);
         QCOMPARE(TEventWriter(other).deleteEntryWithAlarms(key), TEventWriter::Result::Done);
         QCOMPARE(db->Alarms().RecordCount(), 0);
+    }
+
+    // A change cut short after any of its writes (a crash) leaves the entry
+    // with fewer alarms at most, never one for a user it no longer has.
+    void changeCutShort()
+    {
+        TScriptedServices services;
+        for (int cut = 1; cut <= 3; ++cut) {
+            const auto db = openIn(QStringLiteral("cut%1").arg(cut));
+            QVERIFY(db);
+            TEventWriter writer(*db);
+            AlarmRecord alarm;
+            const QString key = newEntry(writer, alarm);
+            DayEntryRecord entry;
+            QVERIFY(db->DayEntries().GetEqual(entry.bytes(), 0, key));
+            entry.setAssigneeKeys({QStringLiteral("0000000003")});
+            int writes = 0;
+            writer.OnWrite = [&](const TEventWriter::TWrite& w) {
+                if (w.made && ++writes == cut)
+                    throw EQuorla(QStringLiteral("cut"));
+            };
+            QVERIFY_THROWS_EXCEPTION(EQuorla, writer.updateEntryReplacingAlarms(key, entry, alarm));
+            QVERIFY(db->DayEntries().GetEqual(entry.bytes(), 0, key));
+            for (bool more = db->Alarms().GetEqual(alarm.bytes(), 3, key); more;
+                 more = db->Alarms().Get(alarm.bytes(), 3, key, TXIsamFile::ScanPrefix))
+                QVERIFY2(entry.AssigneeKeys().contains(alarm.UserKey()), qPrintable(QString::number(cut)));
+        }
     }
 
     // The pop-up read an alarm that was then switched off elsewhere and whose
