@@ -8,6 +8,7 @@
 #include "RecordKey.h"
 #include "TBusyCursor.h"
 #include "TCategoryCache.h"
+#include "TCategoryWriter.h"
 #include "TCommand.h"
 #include "TQuorlaDB.h"
 #include "TRecordLock.h"
@@ -19,7 +20,6 @@
 namespace {
 
 constexpr qint16 PrimaryIndex = 0;
-constexpr qint16 DescriptionIndex = 1;
 
 const QString Duplicate = QStringLiteral("A category with this description already exists");
 const QString ConfirmDelete =
@@ -108,20 +108,15 @@ void TfrmCategories::actAddExecute()
 
 void TfrmCategories::addCategory()
 {
-    TXIsamFile& categories = database_->Categories();
     CategoryRecord category;
-    const QString description = ui_->edtCategory->text();
-    if (categories.GetEqual(category.bytes(), DescriptionIndex, description)) {
+    const QString key = TCategoryWriter(database_->Categories()).addCategory(ui_->edtCategory->text(), category);
+    if (key.isEmpty()) {
         TServices::current().message(TServices::MessageKind::Information, TServices::MessageButtons::Ok, Duplicate);
         return;
     }
-    category.clear();
-    category.setDescription(description);
-    if (!categories.Insert(category.bytes()))
-        throw EQuorla(categories.ErrorText());
 
     auto* item = new QListWidgetItem(category.Description());
-    item->setData(Qt::UserRole, RecordKey::parse(categories.CurrentKey()));
+    item->setData(Qt::UserRole, RecordKey::parse(key));
     ui_->lstCategories->addItem(item);
 }
 
@@ -135,14 +130,9 @@ void TfrmCategories::renameCategory()
     const QString key = selectedKey();
     if (key.isEmpty())
         return;
-    TXIsamFile& categories = database_->Categories();
-    const TRecordLock lock(categories, key, CategoryLocked);
     CategoryRecord category;
-    if (!categories.GetEqual(category.bytes(), PrimaryIndex, key))
-        throw EQuorla(categories.ErrorText());
-    category.setDescription(ui_->edtCategory->text());
-    if (!categories.Update(category.bytes(), key))
-        throw EQuorla(categories.ErrorText());
+    if (!TCategoryWriter(database_->Categories()).renameCategory(key, ui_->edtCategory->text(), category))
+        throw EQuorla(CategoryLocked);
 
     QListWidgetItem* item = ui_->lstCategories->selectedItems().first();
     item->setText(category.Description());

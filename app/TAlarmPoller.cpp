@@ -12,7 +12,14 @@ constexpr qint16 UserAlarmIndex = 5;
 } // namespace
 
 TAlarmPoller::TAlarmPoller(TfrmNotify& notify)
-    : notify_(notify)
+    : popup_([&notify](AlarmRecord& alarm, const QString& key, TQuorlaDB& database) {
+          return notify.Execute(alarm, key, database);
+      })
+{
+}
+
+TAlarmPoller::TAlarmPoller(TPopup popup)
+    : popup_(std::move(popup))
 {
 }
 
@@ -31,7 +38,7 @@ void TAlarmPoller::Poll(TQuorlaDB& database, const QString& userKey)
         // The earliest alarm decides: when it is not due, none is.
         if (RecordKey::parse(alarm.AlarmTime()) > ClockStamp.Seconds())
             return;
-        notify_.Execute(alarm, alarms.CurrentKey(), database);
+        popup_(alarm, alarms.CurrentKey(), database);
         if (AfterPopup)
             AfterPopup();
     }

@@ -6,6 +6,7 @@
 
 #include <functional>
 
+class AlarmRecord;
 class TQuorlaDB;
 class TfrmNotify;
 
@@ -17,7 +18,13 @@ class TfrmNotify;
 class TAlarmPoller
 {
 public:
+    // Shows one due alarm stored under the key; TfrmNotify::Execute's contract.
+    using TPopup = std::function<int(AlarmRecord& alarm, const QString& key, TQuorlaDB& database)>;
+
     explicit TAlarmPoller(TfrmNotify& notify);
+    // Answers the due alarms through `popup` instead of the pop-up dialog (the
+    // reliability check, which runs without a screen).
+    explicit TAlarmPoller(TPopup popup);
 
     // Run after every pop-up (the main window refreshes its view).
     std::function<void()> AfterPopup;
@@ -31,5 +38,5 @@ public:
     TStamp ClockStamp;
 
 private:
-    TfrmNotify& notify_;
+    TPopup popup_;
 };

@@ -6,6 +6,7 @@
 #include "RecordKey.h"
 #include "TBusyCursor.h"
 #include "TDayView.h"
+#include "TEventWriter.h"
 #include "TFilterRules.h"
 #include "TQuorlaDB.h"
 #include "TServices.h"
@@ -72,57 +73,6 @@ bool TEventCommands::MayChooseUsers() const
     return (main_.CurrentUser().Rights() & UserRecord::CanAddEntriesForOthers) != 0;
 }
 
-void TEventCommands::CreateAlarms(const DayEntryRecord& entry, AlarmRecord& alarm, const QString& entryKey)
-{
-    TXIsamFile& alarms = main_.Database()->Alarms();
-    alarm.setDayEntryKey(entryKey);
-    for (int slot = 0; slot < DayEntryRecord::MaxAssignees; ++slot) {
-        const QString user = entry.Assignee(slot);
-        if (RecordKey::isNone(user))
-            continue;
-        alarm.setUserKey(user);
-        alarm.rebuildUserAlarmKey();
-        if (!alarms.Insert(alarm.bytes()))
-            throw EQuorla(alarms.ErrorText());
-    }
-}
-
-bool TEventCommands::LockAlarms(const QString& entryKey, QStringList& locked)
-{
-    TXIsamFile& alarms = main_.Database()->Alarms();
-    AlarmRecord scan;
-    QStringList found;
-    for (bool more = alarms.GetEqual(scan.bytes(), AlarmDayEntryIndex, entryKey); more;
-         more = alarms.Get(scan.bytes(), AlarmDayEntryIndex, entryKey, TXIsamFile::ScanPrefix))
-        found << alarms.CurrentKey();
-    for (const QString& key : found) {
-        if (!alarms.Lock(key)) {
-            UnlockAlarms(locked);
-            tell(AlarmLocked);
-            return false;
-        }
-        locked << key;
-    }
-    return true;
-}
-
-void TEventCommands::DeleteAlarms(const QStringList& locked)
-{
-    TXIsamFile& alarms = main_.Database()->Alarms();
-    for (const QString& key : locked) {
-        if (!alarms.Delete(key))
-            throw EQuorla(alarms.ErrorText());
-    }
-}
-
-void TEventCommands::UnlockAlarms(QStringList& locked)
-{
-    TXIsamFile& alarms = main_.Database()->Alarms();
-    for (const QString& key : locked)
-        alarms.Unlock(key);
-    locked.clear();
-}
-
 void TEventCommands::TellIfHidden(const DayEntryRecord& entry)
 {
     if (!main_.EntryVisible(entry, *main_.FilterRules()))
@@ -149,11 +99,7 @@ void TEventCommands::actEventNewExecute()
         return;
 
     TBusyCursor busy;
-    TXIsamFile& entries = db->DayEntries();
-    if (!entries.Insert(entry.bytes()))
-        throw EQuorla(entries.ErrorText());
-    if (alarm.Flags() & AlarmRecord::AlarmWanted)
-        CreateAlarms(entry, alarm, entries.CurrentKey());
+    TEventWriter(*db).insertEntryWithAlarms(entry, alarm);
     TellIfHidden(entry);
     main_.RefreshView();
 }
@@ -184,20 +130,12 @@ void TEventCommands::actEventPropertiesExecute()
         }
         if (Editor(true, MayChooseUsers(), entry, alarm) == 1) {
             TBusyCursor busy;
-            const bool wantAlarm = (alarm.Flags() & AlarmRecord::AlarmWanted) != 0;
-            QStringList locked;
-            const auto unlockAlarms = qScopeGuard([&] { UnlockAlarms(locked); });
             // Every alarm lock before any write: a lock held elsewhere leaves
             // the entry and all its alarms as they were.
-            if (hadAlarm && !LockAlarms(key, locked))
+            if (TEventWriter(*db).updateEntryReplacingAlarms(key, entry, alarm) != TEventWriter::Result::Done) {
+                tell(AlarmLocked);
                 return;
-            if (!entries.Update(entry.bytes(), key))
-                throw EQuorla(entries.ErrorText());
-            // Changed assignees and a changed time reach every record; earlier
-            // snoozes go.
-            DeleteAlarms(locked);
-            if (wantAlarm)
-                CreateAlarms(entry, alarm, key);
+            }
         }
     }
     TellIfHidden(entry);
@@ -213,23 +151,15 @@ void TEventCommands::actEventDeleteExecute()
     const QString question = QStringLiteral("Delete event \"%1\". Are you sure?").arg(SelectedDescription());
     if (TServices::current().message(Kind::Confirmation, Buttons::YesNo, question) != Answer::Yes)
         return;
-    TXIsamFile& entries = db->DayEntries();
+    TEventWriter::Result result;
     {
-        // The entry's lock comes before its alarms, so an entry open on another
-        // workstation keeps its alarms.
-        if (!entries.Lock(key)) {
-            tell(DeleteLocked);
-            return;
-        }
-        const auto unlockEntry = qScopeGuard([&] { entries.Unlock(key); });
-        QStringList locked;
-        const auto unlockAlarms = qScopeGuard([&] { UnlockAlarms(locked); });
-        if (!LockAlarms(key, locked))
-            return;
         TBusyCursor busy;
-        DeleteAlarms(locked);
-        if (!entries.Delete(key))
-            throw EQuorla(entries.ErrorText());
+        result = TEventWriter(*db).deleteEntryWithAlarms(key);
     }
-    main_.RefreshView();
+    if (result == TEventWriter::Result::EntryLocked)
+        tell(DeleteLocked);
+    else if (result == TEventWriter::Result::AlarmLocked)
+        tell(AlarmLocked);
+    else
+        main_.RefreshView();
 }

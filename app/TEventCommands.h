@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QString>
-#include <QStringList>
 
 #include <functional>
 
@@ -48,14 +47,6 @@ private:
     QString SelectedDateKey() const;
     QString SelectedDescription() const;
     bool MayChooseUsers() const;
-    // Inserts one alarm record per assignee of `entry`, each a copy of `alarm`
-    // for that user, belonging to `entryKey`.
-    void CreateAlarms(const DayEntryRecord& entry, AlarmRecord& alarm, const QString& entryKey);
-    // Locks every alarm of `entryKey`, adding each key to `locked`. A lock
-    // held elsewhere releases what was taken, tells the user and answers false.
-    bool LockAlarms(const QString& entryKey, QStringList& locked);
-    void DeleteAlarms(const QStringList& locked);
-    void UnlockAlarms(QStringList& locked);
     void TellIfHidden(const DayEntryRecord& entry);
 
     TfrmMain& main_;

@@ -5,6 +5,7 @@
 #include "EQuorla.h"
 #include "RecordKey.h"
 #include "TQuorlaDB.h"
+#include "TEventWriter.h"
 #include "TServices.h"
 #include "TStamp.h"
 
@@ -19,7 +20,6 @@ namespace {
 using Kind = TServices::MessageKind;
 using Buttons = TServices::MessageButtons;
 
-constexpr qint16 PrimaryIndex = 0;
 constexpr int BeepPauseMs = 500;
 const QString DuePicture = QStringLiteral("dddd mmmm d, hh:nn");
 const QString EntryMissing
@@ -59,10 +59,10 @@ int TfrmNotify::Execute(AlarmRecord& alarm, const QString& key, TQuorlaDB& datab
         Alarm = nullptr;
         Database = nullptr;
     });
-    if (!database.DayEntries().GetEqual(Entry.bytes(), PrimaryIndex, alarm.DayEntryKey())) {
+    TEventWriter writer(database);
+    if (!writer.entryExists(alarm, Entry)) {
         TServices::current().message(Kind::Information, Buttons::Ok, EntryMissing);
-        if (!database.Alarms().Delete(key))
-            throw EQuorla(database.Alarms().ErrorText());
+        writer.deleteOrphanAlarm(AlarmKey, alarm);
         return 2;
     }
     Stamp = std::make_unique<TStamp>();
@@ -125,31 +125,27 @@ void TfrmNotify::btnSnoozeClick()
     // From the moment of the click, not from the old alarm time.
     Stamp->SetNow();
     Stamp->Increment(TStamp::IncSeconds, SnoozeSeconds(ui->cmbSnooze->currentIndex()));
-    TXIsamFile& alarms = Database->Alarms();
-    if (!alarms.Lock(AlarmKey)) {
-        TServices::current().message(Kind::Information, Buttons::Ok, SnoozeLocked);
-        return;
-    }
-    const auto unlock = qScopeGuard([&] { alarms.Unlock(AlarmKey); });
     // The caller's buffer changes only with the stored record.
-    AlarmRecord snoozed = *Alarm;
-    snoozed.setAlarmTime(Stamp->Key());
-    snoozed.rebuildUserAlarmKey();
-    if (!alarms.Update(snoozed.bytes(), AlarmKey))
-        throw EQuorla(alarms.ErrorText());
-    *Alarm = snoozed;
-    done(1);
+    switch (TEventWriter(*Database).snoozeAlarm(AlarmKey, *Alarm, Stamp->Key())) {
+    case TEventWriter::Result::Done:
+        done(1);
+        break;
+    case TEventWriter::Result::Gone:
+        // Switched off or replaced elsewhere: nothing is left to snooze here.
+        done(2);
+        break;
+    default:
+        TServices::current().message(Kind::Information, Buttons::Ok, SnoozeLocked);
+        break;
+    }
 }
 
 void TfrmNotify::btnRemoveClick()
 {
-    TXIsamFile& alarms = Database->Alarms();
-    if (!alarms.Lock(AlarmKey)) {
+    // An alarm switched off or replaced elsewhere is gone all the same.
+    if (TEventWriter(*Database).switchOffAlarm(AlarmKey, *Alarm) == TEventWriter::Result::AlarmLocked) {
         TServices::current().message(Kind::Information, Buttons::Ok, OffLocked);
         return;
     }
-    const auto unlock = qScopeGuard([&] { alarms.Unlock(AlarmKey); });
-    if (!alarms.Delete(AlarmKey))
-        throw EQuorla(alarms.ErrorText());
     done(1);
 }

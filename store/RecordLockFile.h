@@ -28,6 +28,14 @@ public:
     // Closes the lock file: every lock of this object is released.
     void close();
 
+    // Whether the file system of `path` honours these locks: two holders of
+    // the lock file at `path` must conflict on one byte. Some network shares
+    // accept the calls and lock nothing, or refuse them altogether.
+    static bool locksWork(const QString& path);
+    // Makes locksWork() answer `works` until called with ProbeReal (tests).
+    enum ProbeOverride { ProbeReal, ProbeWorks, ProbeFails };
+    static void setProbeOverride(ProbeOverride probe);
+
 private:
     bool ensureOpen();
 

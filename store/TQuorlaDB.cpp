@@ -4,6 +4,7 @@
 #include "CategoryRecord.h"
 #include "DayEntryRecord.h"
 #include "EQuorlaDB.h"
+#include "RecordLockFile.h"
 #include "TServices.h"
 #include "TWorkstationStore.h"
 #include "UserRecord.h"
@@ -21,6 +22,10 @@ const QString MissingPathWarning = QStringLiteral(
     "If you would like to create a NEW Database, simply select the folder\r"
     "you would like the Database created in.\r\r"
     "If you wish to connect to an existing Database, Please choose the Folder that contains the Quorla Database.");
+
+const QString LocksIgnored = QStringLiteral(
+    "Record locks do not work in the Quorla Database folder.\r\r"
+    "Changes made by two workstations at the same moment are not protected there.");
 
 const QString PickerCaption = QStringLiteral("Select Quorla Database Location?");
 
@@ -47,6 +52,18 @@ TQuorlaDB::TQuorlaDB()
     dayEntries_ = connect(DayEntryRecord::FileName, DayEntryRecord::Format,
                           QStringLiteral("Unable to create day entry isam\r\r"),
                           QStringLiteral("Unable to open day entry isam\r\r"));
+    warnUnlessLocksWork();
+}
+
+void TQuorlaDB::warnUnlessLocksWork()
+{
+    // Once per folder and process: the program connects twice (views and alarm
+    // poll), and the answer is the folder's.
+    static QString warnedFolder;
+    if (warnedFolder == rootPath_ || RecordLockFile::locksWork(rootPath_ + UserRecord::FileName + QStringLiteral(".lck")))
+        return;
+    warnedFolder = rootPath_;
+    TServices::current().message(TServices::MessageKind::Warning, TServices::MessageButtons::Ok, LocksIgnored);
 }
 
 TQuorlaDB::~TQuorlaDB()

@@ -27,7 +27,8 @@ public:
     // stays even if a later step fails. Then each dataset - users, alarms,
     // categories, day entries - is created when its file is missing and
     // opened. Throws EQuorlaDB on the first failure; nothing after it is
-    // created or opened.
+    // created or opened. Last, a folder whose file system does not honour
+    // record locks is reported once in a warning, and the connection stands.
     TQuorlaDB();
     ~TQuorlaDB();
     TQuorlaDB(const TQuorlaDB&) = delete;
@@ -57,6 +58,8 @@ public:
 
 private:
     void locateRootPath();
+    // Warns, and goes on, when the folder's file system ignores record locks.
+    void warnUnlessLocksWork();
     std::unique_ptr<TXIsamFile> connect(const QString& fileName, const QString& format,
                                         const QString& createMessage, const QString& openMessage);
     void reopen(TXIsamFile& dataset, const QString& fileName, const QString& openMessage);

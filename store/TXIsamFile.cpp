@@ -13,6 +13,9 @@ namespace {
 
 QAtomicInt lastHandle;
 
+// Keys tried by one insert that takes the next key while others insert too.
+constexpr int NextKeyAttempts = 50;
+
 QByteArray keyBytes(const QString& key)
 {
     return key.toUtf8();
@@ -87,12 +90,23 @@ bool TXIsamFile::Insert(std::span<const char> record, const QString& key)
 {
     if (refuseUnlessOpen())
         return false;
-    currentKey_ = key.isEmpty() ? NextKey() : key;
-    // A failed NextKey fails the insert with its own code (a busy file, say)
-    // rather than passing an empty key on.
-    if (currentKey_.isEmpty() && lastError_ != IsamOk)
-        return false;
-    return setResult(dataset_->put(keyBytes(currentKey_), record, IsamPutAdd));
+    if (!key.isEmpty()) {
+        currentKey_ = key;
+        return setResult(dataset_->put(keyBytes(currentKey_), record, IsamPutAdd));
+    }
+    // Another workstation may take the next key between the look-up and the
+    // put; the put then fails (it never replaces) and the key after it is
+    // taken instead, so that inserting at the same moment as others succeeds.
+    for (int attempt = 0;; ++attempt) {
+        currentKey_ = NextKey();
+        // A failed NextKey fails the insert with its own code (a busy file,
+        // say) rather than passing an empty key on.
+        if (currentKey_.isEmpty() && lastError_ != IsamOk)
+            return false;
+        if (setResult(dataset_->put(keyBytes(currentKey_), record, IsamPutAdd)) || lastError_ != IsamUpdateMode
+            || attempt == NextKeyAttempts)
+            return lastError_ == IsamOk;
+    }
 }
 
 bool TXIsamFile::Update(std::span<const char> record, const QString& key)

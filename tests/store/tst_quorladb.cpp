@@ -9,6 +9,7 @@
 #include "IsamCode.h"
 #include "QuorlaTest.h"
 #include "RecordKey.h"
+#include "RecordLockFile.h"
 #include "TQuorlaDB.h"
 #include "TScriptedServices.h"
 #include "TWorkstationStore.h"
@@ -16,6 +17,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QScopeGuard>
 
 #include <algorithm>
 #include <sys/stat.h>
@@ -51,7 +53,8 @@ QString storedRootPath()
     return store.ReadString(QStringLiteral("RootPath"), QString());
 }
 
-// The files in a folder, dataset files in AllFiles order first.
+// The files in a folder, dataset files in AllFiles order first; the datasets'
+// record lock files (".lck", made by the lock check at connection) left out.
 QStringList filesIn(const QString& folder)
 {
     QStringList present;
@@ -60,7 +63,7 @@ QStringList filesIn(const QString& folder)
             present << name;
     const QStringList all = QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
     for (const QString& name : all)
-        if (!present.contains(name))
+        if (!present.contains(name) && !name.endsWith(QLatin1String(".lck")))
             present << name;
     return present;
 }
@@ -274,6 +277,30 @@ private slots:
     }
 
     // Buffers that held other records before: nothing of that may survive.
+    // A folder whose file system ignores record locks is reported once, however
+    // often the workstation connects, and the connection stands.
+    void lockCheck_data()
+    {
+        QTest::addColumn<bool>("works");
+        QTest::newRow("locks work") << true;
+        QTest::newRow("locks ignored") << false;
+    }
+    void lockCheck()
+    {
+        QFETCH(bool, works);
+        prepareStore(TestEnvironment::freshFolder(QString::fromLatin1(QTest::currentDataTag())));
+        RecordLockFile::setProbeOverride(works ? RecordLockFile::ProbeReal : RecordLockFile::ProbeFails);
+        const auto reset = qScopeGuard([] { RecordLockFile::setProbeOverride(RecordLockFile::ProbeReal); });
+        TScriptedServices services;
+        if (!works)
+            services.expectMessage(Kind::Warning, QStringLiteral("Record locks do not work in the Quorla Database "
+                                                                 "folder.\r\rChanges made by two workstations at the "
+                                                                 "same moment are not protected there."),
+                                   Answer::Ok);
+        TQuorlaDB first, second;
+        QVERIFY(first.Users().Active() && second.DayEntries().Active());
+    }
+
     void newRecordDefaults()
     {
         prepareStore(TestEnvironment::freshFolder(QStringLiteral("defaults")));

@@ -413,8 +413,8 @@ private slots:
     }
 
     // Two processes insert with empty keys for a while, computing the same next
-    // key now and then: every success is there with its own bytes, every
-    // failure is reported, none overwrites.
+    // key now and then: the later one takes the key after it, so none fails
+    // for that, none overwrites, and every success is there with its own bytes.
     void racingInserts()
     {
         TXIsamFile reader;
@@ -446,7 +446,7 @@ private slots:
             for (const QByteArray& line : fileBytes(log.arg(id)).split('\n')) {
                 const QList<QByteArray> parts = line.split(' ');
                 if (parts.value(0) == "failed") {
-                    QVERIFY2(parts.value(1) == "2" || parts.value(1) == "3", line.constData());
+                    QVERIFY2(parts.value(1) == "3", line.constData());
                 } else if (parts.value(0) == "ok") {
                     QVERIFY2(!stored.contains(parts[1]), "two successes share a key");
                     stored.insert(parts[1]);

@@ -1,0 +1,119 @@
+// The reliability check of the shared folder: several workstation processes
+// writing one database through the program's own write paths, crashes, and a
+// checker that proves nothing acknowledged was lost or damaged.
+//
+//   quorla_stress run [--workers N] [--seconds S] [--kills K] <folder>
+//   quorla_stress check <folder>
+//   quorla_stress short <folder>      3 workers, 20 s without and 20 s with kills
+//
+// The folder is made afresh (a folder holding anything but an earlier stress
+// run is refused). Exit status 0 when every check held.
+
+#include "TServices.h"
+#include "TStressChecker.h"
+#include "TStressLog.h"
+#include "TStressRunner.h"
+#include "TStressServices.h"
+#include "TStressWorker.h"
+#include "TWorkstationStore.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QStringList>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+int usage()
+{
+    std::fprintf(stderr, "usage: quorla_stress run [--workers N] [--seconds S] [--kills K] <folder>\n"
+                         "       quorla_stress check <folder>\n"
+                         "       quorla_stress short <folder>\n");
+    return 2;
+}
+
+// Each process keeps its workstation settings (the database folder) in its own
+// place, as separate workstations do; set before anything reads them.
+void privateSettings(const QString& folder, const QString& name)
+{
+    const QString config = QDir(folder).absoluteFilePath(QStringLiteral("config/") + name);
+    QDir().mkpath(config);
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(config));
+}
+
+int worker(const QStringList& a)
+{
+    // worker <user> <users> <until> <seed> <log> <folder>
+    if (a.size() != 8)
+        return usage();
+    const int user = a[2].toInt();
+    privateSettings(a[7], QStringLiteral("worker-%1-%2").arg(user).arg(::getpid()));
+    TStressServices services;
+    TServices::setCurrent(&services);
+    {
+        TWorkstationStore store;
+        store.OpenKey(true);
+        store.WriteString(QStringLiteral("RootPath"), a[7]);
+    }
+    TStressLog log(a[6]);
+    TStressWorker work(user, a[3].toInt(), a[5].toULongLong(), log);
+    const int failures = work.run(a[4].toLongLong());
+    log.note("# done, commands failed with an error: " + QByteArray::number(failures));
+    TServices::setCurrent(nullptr);
+    return 0;
+}
+
+int runRound(const QString& program, const QString& folder, int workers, int seconds, int kills)
+{
+    privateSettings(folder + QStringLiteral("-settings"), QStringLiteral("runner"));
+    return TStressRunner(program, folder, workers, seconds, kills).run();
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    const QStringList a = app.arguments();
+    if (a.size() < 3)
+        return usage();
+    const QString program = QCoreApplication::applicationFilePath();
+    if (a[1] == QLatin1String("worker"))
+        return worker(a);
+
+    TStressServices services;
+    TServices::setCurrent(&services);
+    int status = 2;
+    const QString folder = QDir(a.last()).absolutePath();
+    if (a[1] == QLatin1String("check")) {
+        privateSettings(folder + QStringLiteral("-settings"), QStringLiteral("checker"));
+        status = TStressChecker(folder).check() ? 0 : 1;
+    } else if (a[1] == QLatin1String("run")) {
+        int workers = 4, seconds = 60, kills = 0;
+        for (int i = 2; i + 1 < a.size() - 1; i += 2) {
+            if (a[i] == QLatin1String("--workers"))
+                workers = a[i + 1].toInt();
+            else if (a[i] == QLatin1String("--seconds"))
+                seconds = a[i + 1].toInt();
+            else if (a[i] == QLatin1String("--kills"))
+                kills = a[i + 1].toInt();
+            else
+                return usage();
+        }
+        if (workers < 1 || seconds < 1 || kills < 0)
+            return usage();
+        status = runRound(program, folder, workers, seconds, kills);
+    } else if (a[1] == QLatin1String("short")) {
+        std::printf("-- 3 workers, 20 s, no kills\n");
+        const int calm = runRound(program, folder + QStringLiteral("/calm"), 3, 20, 0);
+        std::printf("-- 3 workers, 20 s, 8 kills\n");
+        const int crashes = runRound(program, folder + QStringLiteral("/crashes"), 3, 20, 8);
+        status = calm == 0 && crashes == 0 ? 0 : 1;
+    } else {
+        return usage();
+    }
+    TServices::setCurrent(nullptr);
+    return status;
+}

@@ -1,0 +1,370 @@
+#include "TStressChecker.h"
+
+#include "AlarmRecord.h"
+#include "DayEntryRecord.h"
+#include "RecordKey.h"
+#include "TAlarmPoller.h"
+#include "TClock.h"
+#include "TEventWriter.h"
+#include "TQuorlaDB.h"
+#include "TWorkstationStore.h"
+#include "TXIsamFile.h"
+#include "UserRecord.h"
+#include "CategoryRecord.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSet>
+
+#include <sqlite3.h>
+
+#include <cstdio>
+#include <limits>
+
+namespace {
+
+constexpr qint64 Never = std::numeric_limits<qint64>::max();
+
+const QList<std::pair<char, QString>> Datasets = {{'U', QString(UserRecord::FileName)},
+                                                  {'C', QString(CategoryRecord::FileName)},
+                                                  {'E', QString(DayEntryRecord::FileName)},
+                                                  {'A', QString(AlarmRecord::FileName)}};
+
+void say(const QString& text)
+{
+    std::printf("%s\n", text.toUtf8().constData());
+    std::fflush(stdout);
+}
+
+AlarmRecord alarmOf(const QByteArray& bytes)
+{
+    AlarmRecord alarm;
+    if (bytes.size() == qsizetype(AlarmRecord::Size))
+        std::copy(bytes.cbegin(), bytes.cend(), alarm.bytes().begin());
+    return alarm;
+}
+
+DayEntryRecord entryOf(const QByteArray& bytes)
+{
+    DayEntryRecord entry;
+    if (bytes.size() == qsizetype(DayEntryRecord::Size))
+        std::copy(bytes.cbegin(), bytes.cend(), entry.bytes().begin());
+    return entry;
+}
+
+} // namespace
+
+TStressChecker::TStressChecker(QString folder)
+    : folder_(std::move(folder))
+{
+    if (!folder_.endsWith(QLatin1Char('/')))
+        folder_ += QLatin1Char('/');
+}
+
+void TStressChecker::loadLogs()
+{
+    QHash<QString, qint64> kills;
+    QFile killFile(folder_ + QStringLiteral("kills.txt"));
+    if (killFile.open(QIODevice::ReadOnly)) {
+        for (const QByteArray& row : killFile.readAll().split('\n')) {
+            const QList<QByteArray> f = row.split(' ');
+            if (f.size() == 2)
+                kills.insert(QString::fromUtf8(f[0]), f[1].toLongLong());
+        }
+    }
+    killed = int(kills.size());
+    const QStringList logs = QDir(folder_ + QStringLiteral("logs")).entryList({QStringLiteral("*.log")}, QDir::Files);
+    for (const QString& name : logs) {
+        if (name.startsWith(QLatin1String("worker")))
+            ++processes;
+        // A write begun and never finished ends at the latest when its process
+        // was killed; one of a process that ran to its end never happened.
+        const qint64 cut = kills.value(name, -1);
+        QMap<qint64, Op> open;
+        for (const TStressLog::Line& line : TStressLog::read(folder_ + QStringLiteral("logs/") + name)) {
+            if (line.phase == 'B') {
+                Op op;
+                op.dataset = line.dataset;
+                op.kind = line.kind;
+                op.key = line.key;
+                op.bytes = line.bytes;
+                op.start = line.time;
+                op.command = line.command;
+                open.insert(line.seq, op);
+            } else if (line.phase == 'A') {
+                Op op = open.take(line.seq);
+                if (op.dataset == 0) {
+                    // The runner's own writes (the users) have no B line.
+                    op.dataset = line.dataset;
+                    op.kind = line.kind;
+                    op.start = line.time;
+                    op.command = line.command;
+                }
+                op.key = line.key;
+                op.bytes = line.bytes;
+                op.end = line.time;
+                op.acked = true;
+                ++acknowledged;
+                ops_ << op;
+            } else if (line.phase == 'F') {
+                open.remove(line.seq);
+            }
+        }
+        for (Op& op : open) {
+            if (cut < 0) {
+                faults << QStringLiteral("%1: a write began and neither succeeded nor failed").arg(name);
+                continue;
+            }
+            op.end = cut;
+            ops_ << op;
+        }
+    }
+}
+
+sqlite3* TStressChecker::openChecked(const QString& path)
+{
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+        faults << QStringLiteral("%1: cannot be opened").arg(path);
+        sqlite3_close_v2(db);
+        return nullptr;
+    }
+    sqlite3_busy_timeout(db, 10000);
+    sqlite3_stmt* st = nullptr;
+    QString integrity;
+    if (sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &st, nullptr) == SQLITE_OK) {
+        while (sqlite3_step(st) == SQLITE_ROW)
+            integrity += QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st, 0))) + QLatin1Char(' ');
+    }
+    sqlite3_finalize(st);
+    if (integrity.trimmed() != QLatin1String("ok"))
+        faults << QStringLiteral("%1: integrity check: %2").arg(path, integrity.trimmed());
+    return db;
+}
+
+bool TStressChecker::loadDataset(char dataset, const QString& fileName)
+{
+    sqlite3* db = openChecked(folder_ + fileName);
+    if (!db)
+        return false;
+    sqlite3_stmt* st = nullptr;
+
+    QMap<QString, QByteArray>& records = stored_[dataset];
+    if (sqlite3_prepare_v2(db, "SELECT pk, data FROM records", -1, &st, nullptr) == SQLITE_OK) {
+        while (sqlite3_step(st) == SQLITE_ROW) {
+            const QString key = QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)));
+            const QByteArray data(static_cast<const char*>(sqlite3_column_blob(st, 1)), sqlite3_column_bytes(st, 1));
+            if (records.contains(key))
+                faults << QStringLiteral("%1: key %2 stored twice").arg(fileName, key);
+            records.insert(key, data);
+        }
+    }
+    sqlite3_finalize(st);
+    sqlite3_close_v2(db);
+    return true;
+}
+
+void TStressChecker::checkWrites(char dataset)
+{
+    const QMap<QString, QByteArray>& records = stored_[dataset];
+    QHash<QString, QList<const Op*>> byKey;
+    QList<const Op*> unkeyedInserts;
+    for (const Op& op : ops_) {
+        if (op.dataset != dataset)
+            continue;
+        if (op.key.isEmpty())
+            unkeyedInserts << &op;
+        else
+            byKey[op.key] << &op;
+    }
+    auto resultOf = [](const Op* op) { return op->kind == 'D' ? QByteArray() : op->bytes; };
+    QSet<QString> keys(records.keyBegin(), records.keyEnd());
+    for (auto it = byKey.cbegin(); it != byKey.cend(); ++it)
+        keys.insert(it.key());
+    for (const QString& key : keys) {
+        const QList<const Op*> ops = byKey.value(key);
+        const bool present = records.contains(key);
+        const QByteArray actual = records.value(key);
+        const Op* last = nullptr;
+        for (const Op* op : ops)
+            if (op->acked && (!last || op->end > last->end))
+                last = op;
+        const qint64 after = last ? last->start : std::numeric_limits<qint64>::min();
+        QList<QByteArray> candidates;
+        bool absentAllowed = !last;
+        if (last) {
+            candidates << resultOf(last);
+            absentAllowed = last->kind == 'D';
+        }
+        for (const Op* op : ops) {
+            if (op == last || op->end <= after)
+                continue;
+            if (op->kind == 'D')
+                absentAllowed = true;
+            else
+                candidates << op->bytes;
+        }
+        if (!present) {
+            if (!absentAllowed)
+                faults << QStringLiteral("%1 %2: lost (last acknowledged by %3)").arg(QChar(dataset), key,
+                                                                                    QString::fromUtf8(last->command));
+            continue;
+        }
+        if (candidates.contains(actual))
+            continue;
+        bool explained = false;
+        for (const Op* op : unkeyedInserts)
+            explained = explained || (!op->acked && op->end > after && op->bytes == actual);
+        if (!explained)
+            faults << QStringLiteral("%1 %2: %3").arg(QChar(dataset), key,
+                                                      last ? QStringLiteral("holds other bytes than its last write")
+                                                           : QStringLiteral("stored by no write"));
+    }
+}
+
+void TStressChecker::checkLocks(char dataset, const QString& fileName)
+{
+    TXIsamFile file;
+    if (!file.Open(folder_ + fileName)) {
+        faults << QStringLiteral("%1: cannot be opened for the lock check").arg(fileName);
+        return;
+    }
+    QSet<QString> keys;
+    for (const Op& op : ops_)
+        if (op.dataset == dataset && !op.key.isEmpty())
+            keys.insert(op.key);
+    for (const QString& key : keys) {
+        if (!file.Lock(key))
+            faults << QStringLiteral("%1 %2: lock still held").arg(QChar(dataset), key);
+        file.Unlock(key);
+    }
+}
+
+void TStressChecker::checkAlarms()
+{
+    const QMap<QString, QByteArray>& entries = stored_['E'];
+    QHash<QString, QStringList> alarmUsers;
+    for (const QByteArray& bytes : stored_['A']) {
+        const AlarmRecord alarm = alarmOf(bytes);
+        if (!entries.contains(alarm.DayEntryKey())) {
+            ++orphans;
+            continue;
+        }
+        alarmUsers[alarm.DayEntryKey()] << alarm.UserKey();
+    }
+    // What each entry's last acknowledged command made, and what was switched
+    // off since.
+    QHash<QString, const Op*> lastWrite;
+    for (const Op& op : ops_)
+        if (op.dataset == 'E' && op.acked && (!lastWrite.value(op.key) || op.end > lastWrite.value(op.key)->end))
+            lastWrite.insert(op.key, &op);
+    QHash<QString, QSet<QString>> made;
+    QHash<QString, QSet<QString>> switchedOff;
+    for (const Op& op : ops_) {
+        if (op.dataset != 'A' || !op.acked || op.bytes.isEmpty())
+            continue;
+        const AlarmRecord alarm = alarmOf(op.bytes);
+        const Op* write = lastWrite.value(alarm.DayEntryKey());
+        if (!write || op.start < write->start)
+            continue;
+        if (op.kind == 'I')
+            made[alarm.DayEntryKey()].insert(alarm.UserKey());
+        else if (op.kind == 'D' && op.command == "off")
+            switchedOff[alarm.DayEntryKey()].insert(alarm.UserKey());
+    }
+    for (auto it = entries.cbegin(); it != entries.cend(); ++it) {
+        const DayEntryRecord entry = entryOf(it.value());
+        const QStringList users = alarmUsers.value(it.key());
+        const QSet<QString> have(users.cbegin(), users.cend());
+        const QStringList assignees = entry.AssigneeKeys();
+        const QSet<QString> assigned(assignees.cbegin(), assignees.cend());
+        // Even a command cut short leaves no alarm twice and none for a user
+        // the entry does not have.
+        if (have.size() != users.size())
+            faults << QStringLiteral("E %1: two alarms for one user").arg(it.key());
+        if (!(have - assigned).isEmpty())
+            faults << QStringLiteral("E %1: an alarm for a user it is not for").arg(it.key());
+        // The last command made one alarm per assignee or none; since then
+        // only switching off took any away.
+        const QSet<QString> madeNow = made.value(it.key());
+        const bool whole = (madeNow.isEmpty() || madeNow == assigned) && have == madeNow - switchedOff.value(it.key());
+        if (!whole && ++cutEntries <= 5)
+            say(QStringLiteral("entry %1: assignees %2, alarms for %3, made by its last command for %4")
+                    .arg(it.key(), assignees.join(QLatin1Char(',')), users.join(QLatin1Char(',')),
+                         QStringList(madeNow.cbegin(), madeNow.cend()).join(QLatin1Char(','))));
+    }
+    if (killed == 0 && cutEntries > 0)
+        faults << QStringLiteral("%1 entries without exactly one alarm per assignee, and no crash").arg(cutEntries);
+    if (killed == 0 && orphans > 0)
+        faults << QStringLiteral("%1 alarms of missing entries, and no crash").arg(orphans);
+}
+
+void TStressChecker::runCleanUp()
+{
+    // Over a copy, so that the run's own files stay as the workers left them.
+    const QString copy = folder_ + QStringLiteral("cleanup/");
+    QDir(copy).removeRecursively();
+    QDir().mkpath(copy);
+    for (const auto& [dataset, name] : Datasets)
+        QFile::copy(folder_ + name, copy + name);
+    {
+        TWorkstationStore store;
+        store.OpenKey(true);
+        store.WriteString(QStringLiteral("RootPath"), copy);
+    }
+    TClock::setOverride([] { return QDateTime(QDate(2037, 12, 1), QTime(0, 0)); });
+    int cleaned = 0;
+    {
+        TQuorlaDB database;
+        TAlarmPoller poller([&](AlarmRecord& alarm, const QString& key, TQuorlaDB& db) {
+            const QString alarmKey = key;
+            TEventWriter writer(db);
+            DayEntryRecord entry;
+            if (!writer.entryExists(alarm, entry)) {
+                cleaned += writer.deleteOrphanAlarm(alarmKey, alarm) == TEventWriter::Result::Done;
+                return 2;
+            }
+            writer.switchOffAlarm(alarmKey, alarm);
+            return 1;
+        });
+        for (const QString& user : stored_['U'].keys())
+            poller.Poll(database, user);
+        if (database.Alarms().RecordCount() != 0)
+            faults << QStringLiteral("clean-up: %1 alarms left after every user's poll")
+                          .arg(database.Alarms().RecordCount());
+    }
+    TClock::setOverride({});
+    // The clean-up's own writes leave sound files too.
+    for (const auto& [dataset, name] : Datasets)
+        sqlite3_close_v2(openChecked(copy + name));
+    if (cleaned != orphans)
+        faults << QStringLiteral("clean-up: %1 alarms of missing entries, %2 removed by the poll").arg(orphans).arg(cleaned);
+    say(QStringLiteral("clean-up: the poll removed %1 alarms of missing entries").arg(cleaned));
+}
+
+bool TStressChecker::check()
+{
+    loadLogs();
+    for (const auto& [dataset, name] : Datasets)
+        loadDataset(dataset, name);
+    for (const auto& [dataset, name] : Datasets) {
+        checkWrites(dataset);
+        checkLocks(dataset, name);
+    }
+    checkAlarms();
+    runCleanUp();
+    say(QStringLiteral("processes %1, writes acknowledged %2, kills %3").arg(processes).arg(acknowledged).arg(killed));
+    say(QStringLiteral("records: %1 users, %2 categories, %3 entries, %4 alarms")
+            .arg(stored_['U'].size())
+            .arg(stored_['C'].size())
+            .arg(stored_['E'].size())
+            .arg(stored_['A'].size()));
+    say(QStringLiteral("entries whose alarms a cut command left incomplete: %1; alarms of missing entries: %2")
+            .arg(cutEntries)
+            .arg(orphans));
+    for (const QString& fault : faults.mid(0, 40))
+        say(QStringLiteral("FAULT ") + fault);
+    say(faults.isEmpty() ? QStringLiteral("check: nothing lost or damaged")
+                         : QStringLiteral("check: %1 faults").arg(faults.size()));
+    return faults.isEmpty();
+}

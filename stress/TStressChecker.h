@@ -1,0 +1,68 @@
+#pragma once
+
+#include "TStressLog.h"
+
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QMap>
+#include <QString>
+#include <QStringList>
+
+struct sqlite3;
+
+// Proves, after a stress run, what the workers' logs let it prove:
+// - every dataset file passes SQLite's integrity check;
+// - every acknowledged write is there with its exact bytes, unless a later
+//   write (acknowledged, or begun by a worker that was killed) replaced or
+//   deleted it; writes to one key are ordered by the locks and keys, so only
+//   writes whose spans overlap leave a choice, and then either result counts;
+//   every stored record is explained by some write;
+// - no key is stored twice, and no record lock is left held;
+// - every alarm belongs to an assignee of its entry, at most one per user, and
+//   each entry has exactly the alarms its last command made minus those
+//   switched off since (commands cut by a kill may leave fewer: counted);
+// - the alarm poll's clean-up (run over a copy, the clock far ahead) removes
+//   every alarm whose entry is missing, and leaves no alarm behind.
+class TStressChecker
+{
+public:
+    explicit TStressChecker(QString folder);
+
+    // Checks and prints the report; true when nothing was lost or damaged.
+    bool check();
+
+    int acknowledged = 0;
+    int killed = 0;
+    int processes = 0;
+    int cutEntries = 0;
+    int orphans = 0;
+    QStringList faults;
+
+private:
+    struct Op
+    {
+        char dataset = 0;
+        char kind = 0;
+        QString key;
+        QByteArray bytes;
+        qint64 start = 0;
+        qint64 end = 0;
+        bool acked = false;
+        QByteArray command;
+    };
+
+    void loadLogs();
+    // Opens the file read-only and runs SQLite's integrity check on it; a
+    // failure is a fault. The caller closes what it gets.
+    sqlite3* openChecked(const QString& path);
+    bool loadDataset(char dataset, const QString& fileName);
+    void checkWrites(char dataset);
+    void checkLocks(char dataset, const QString& fileName);
+    void checkAlarms();
+    void runCleanUp();
+
+    QString folder_;
+    QList<Op> ops_;
+    QHash<char, QMap<QString, QByteArray>> stored_;
+};

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+// The append-only log of one worker process (or of the runner): one line per
+// write, "<time> <phase> <seq> <command> <dataset> <kind> <key> <hex bytes>", where the
+// time is the system-wide monotonic clock in nanoseconds, the phase B before
+// the write, A after it succeeded (acknowledged) and F when it failed, and the
+// dataset one letter (U users, C categories, E day entries, A alarms), the kind
+// I insert, U update or D delete (whose bytes are the record removed, where
+// known), and "-" for an unknown key or no bytes. Each
+// line goes to the file in one write() on a file opened for appending, so a
+// process killed at any moment leaves whole lines only (at worst the last one
+// missing).
+class TStressLog
+{
+public:
+    struct Line
+    {
+        qint64 time = 0;
+        char phase = 0;
+        qint64 seq = 0;
+        QByteArray command;
+        char dataset = 0;
+        char kind = 0;
+        QString key;
+        QByteArray bytes;
+        bool hasBytes = false;
+    };
+
+    explicit TStressLog(const QString& path);
+    ~TStressLog();
+    TStressLog(const TStressLog&) = delete;
+    TStressLog& operator=(const TStressLog&) = delete;
+
+    bool isOpen() const { return fd_ >= 0; }
+    // Logs one phase of write `seq`; the key may be empty (an insert's B line).
+    void write(char phase, qint64 seq, const QByteArray& command, char dataset, char kind, const QString& key,
+               const QByteArray& bytes);
+    // A free-form line the checker skips ("#" first).
+    void note(const QByteArray& text);
+
+    static qint64 now();
+    static QList<Line> read(const QString& path);
+
+private:
+    int fd_ = -1;
+};

@@ -1,0 +1,201 @@
+#include "TStressRunner.h"
+
+#include "AlarmRecord.h"
+#include "CategoryRecord.h"
+#include "DayEntryRecord.h"
+#include "RecordKey.h"
+#include "TQuorlaDB.h"
+#include "TStressChecker.h"
+#include "TStressLog.h"
+#include "TWorkstationStore.h"
+#include "TXIsamFile.h"
+#include "UserRecord.h"
+
+#include <QDir>
+#include <QFile>
+#include <QMap>
+#include <QRandomGenerator>
+#include <QThread>
+
+#include <cstdio>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+// How long a killed worker's locks may take to come free before it counts as
+// a fault: a live worker may hold the same key for a moment.
+constexpr int LockWaitMs = 2000;
+
+void say(const QString& text)
+{
+    std::printf("%s\n", text.toUtf8().constData());
+    std::fflush(stdout);
+}
+
+QString logName(int user, int incarnation)
+{
+    return QStringLiteral("worker-%1-%2.log").arg(user, 2, 10, QLatin1Char('0')).arg(incarnation);
+}
+
+} // namespace
+
+TStressRunner::TStressRunner(QString program, QString folder, int workers, int seconds, int kills)
+    : program_(std::move(program)), folder_(std::move(folder)), workers_(workers), seconds_(seconds), kills_(kills)
+{
+    if (!folder_.endsWith(QLatin1Char('/')))
+        folder_ += QLatin1Char('/');
+}
+
+bool TStressRunner::prepareFolder()
+{
+    QDir dir(folder_);
+    // Only a folder this program made (or an empty one) is ever cleared.
+    if (dir.exists() && !dir.isEmpty() && !QFile::exists(folder_ + QStringLiteral("stress.marker"))) {
+        say(QStringLiteral("%1 is not empty and is no stress folder; not touched").arg(folder_));
+        return false;
+    }
+    dir.removeRecursively();
+    if (!QDir().mkpath(folder_ + QStringLiteral("logs")))
+        return false;
+    QFile marker(folder_ + QStringLiteral("stress.marker"));
+    return marker.open(QIODevice::WriteOnly);
+}
+
+qint64 TStressRunner::spawn(int user, int incarnation, qint64 until)
+{
+    const QList<QByteArray> args = {QFile::encodeName(program_),
+                                    "worker",
+                                    QByteArray::number(user),
+                                    QByteArray::number(workers_ + 2),
+                                    QByteArray::number(until),
+                                    QByteArray::number(QRandomGenerator::global()->generate64()),
+                                    QFile::encodeName(folder_ + QStringLiteral("logs/") + logName(user, incarnation)),
+                                    QFile::encodeName(folder_)};
+    std::vector<char*> argv;
+    for (const QByteArray& a : args)
+        argv.push_back(const_cast<char*>(a.constData()));
+    argv.push_back(nullptr);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    return pid;
+}
+
+int TStressRunner::run()
+{
+    if (!prepareFolder())
+        return 2;
+    {
+        TWorkstationStore store;
+        store.OpenKey(true);
+        store.WriteString(QStringLiteral("RootPath"), folder_);
+    }
+    TQuorlaDB database;
+    {
+        TStressLog log(folder_ + QStringLiteral("logs/runner.log"));
+        for (int n = 1; n <= workers_ + 2; ++n) {
+            UserRecord user;
+            user.setUserName(QStringLiteral("U%1").arg(n));
+            user.setRights(UserRecord::CanAddEntriesForOthers | 1);
+            if (!database.Users().Insert(user.bytes()))
+                return 2;
+            log.write('A', n, "user", 'U', 'I', database.Users().CurrentKey(),
+                      QByteArray(user.bytes().data(), qsizetype(user.bytes().size())));
+        }
+    }
+
+    const qint64 start = TStressLog::now();
+    const qint64 until = start + qint64(seconds_) * 1000000000;
+    QMap<int, qint64> pids;
+    QMap<int, int> incarnation;
+    for (int user = 1; user <= workers_; ++user) {
+        incarnation[user] = 1;
+        pids[user] = spawn(user, 1, until);
+    }
+
+    int killed = 0, freeAtOnce = 0, freeLater = 0, stuck = 0, unexpected = 0;
+    QFile kills(folder_ + QStringLiteral("kills.txt"));
+    kills.open(QIODevice::WriteOnly | QIODevice::Append);
+    QRandomGenerator& random = *QRandomGenerator::global();
+    const qint64 interval = kills_ > 0 ? (until - start) / (kills_ + 1) : 0;
+    for (int k = 0; k < kills_; ++k) {
+        const qint64 at = start + interval * (k + 1) + qint64(random.bounded(interval / 2 + 1)) - interval / 4;
+        while (TStressLog::now() < at)
+            QThread::usleep(2000);
+        if (TStressLog::now() > until - 1000000000)
+            break;
+        const int user = 1 + int(random.bounded(workers_));
+        ::kill(pid_t(pids[user]), SIGKILL);
+        int status = 0;
+        ::waitpid(pid_t(pids[user]), &status, 0);
+        const qint64 died = TStressLog::now();
+        const QString name = logName(user, incarnation[user]);
+        kills.write(name.toUtf8() + ' ' + QByteArray::number(died) + '\n');
+        kills.flush();
+        ++killed;
+        // The keys the killed worker was writing last: their locks must be
+        // free now (a live worker may hold one for a moment).
+        QMap<char, QSet<QString>> recent;
+        const QList<TStressLog::Line> lines = TStressLog::read(folder_ + QStringLiteral("logs/") + name);
+        for (qsizetype i = std::max<qsizetype>(0, lines.size() - 8); i < lines.size(); ++i)
+            if (!lines[i].key.isEmpty())
+                recent[lines[i].dataset].insert(lines[i].key);
+        for (auto it = recent.cbegin(); it != recent.cend(); ++it) {
+            TXIsamFile& file = it.key() == 'E' ? database.DayEntries()
+                : it.key() == 'A'             ? database.Alarms()
+                                              : database.Categories();
+            for (const QString& key : it.value()) {
+                int waited = 0;
+                while (!file.Lock(key) && waited < LockWaitMs) {
+                    QThread::msleep(5);
+                    waited += 5;
+                }
+                if (waited >= LockWaitMs)
+                    ++stuck;
+                else if (waited == 0)
+                    ++freeAtOnce;
+                else
+                    ++freeLater;
+                file.Unlock(key);
+            }
+        }
+        pids[user] = spawn(user, ++incarnation[user], until);
+    }
+    for (auto it = pids.cbegin(); it != pids.cend(); ++it) {
+        int status = 0;
+        ::waitpid(pid_t(it.value()), &status, 0);
+        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+            ++unexpected;
+            say(QStringLiteral("worker %1 ended with status %2").arg(it.key()).arg(status));
+        }
+    }
+    // Restarted workers must work: each incarnation after a kill that had time
+    // left acknowledged writes.
+    int restarted = 0, restartedWorking = 0;
+    for (auto it = incarnation.cbegin(); it != incarnation.cend(); ++it) {
+        for (int n = 2; n <= it.value(); ++n) {
+            ++restarted;
+            for (const TStressLog::Line& line : TStressLog::read(folder_ + QStringLiteral("logs/") + logName(it.key(), n)))
+                if (line.phase == 'A') {
+                    ++restartedWorking;
+                    break;
+                }
+        }
+    }
+    say(QStringLiteral("workers %1, %2 s, kills %3; killed workers' locks: %4 free at once, %5 after a wait, %6 held")
+            .arg(workers_)
+            .arg(seconds_)
+            .arg(killed)
+            .arg(freeAtOnce)
+            .arg(freeLater)
+            .arg(stuck));
+    say(QStringLiteral("restarted workers %1, of which acknowledged writes: %2").arg(restarted).arg(restartedWorking));
+
+    TStressChecker checker(folder_);
+    const bool held = checker.check();
+    return held && stuck == 0 && unexpected == 0 ? 0 : 1;
+}

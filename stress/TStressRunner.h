@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QString>
+
+// Runs a stress round: makes a fresh database in the folder with one user per
+// worker and two more, starts the worker processes (this program again, in
+// worker mode) on it for the given time, kills a random worker with SIGKILL
+// the given number of times at random moments - checking from here that the
+// killed worker's record locks are free at once - and starts it again, then
+// waits for the workers and runs the checker. Prints the figures.
+class TStressRunner
+{
+public:
+    TStressRunner(QString program, QString folder, int workers, int seconds, int kills);
+
+    // 0 when every check held.
+    int run();
+
+private:
+    bool prepareFolder();
+    qint64 spawn(int user, int incarnation, qint64 until);
+
+    QString program_;
+    QString folder_;
+    int workers_;
+    int seconds_;
+    int kills_;
+};

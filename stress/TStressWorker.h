@@ -1,0 +1,55 @@
+#pragma once
+
+#include "TEventWriter.h"
+
+#include <QRandomGenerator>
+#include <QString>
+
+#include <memory>
+
+class AlarmRecord;
+class TQuorlaDB;
+class TStressLog;
+
+// One workstation of the reliability check: its own database objects (one for
+// the commands, one for the alarm poll, as the program keeps them) and its own
+// user, doing what people do until a deadline - new events with alarms for
+// several assignees, changing them (assignees, alarm on and off), deleting
+// them, answering its due alarms by snoozing or switching them off, adding and
+// renaming categories - through the program's own write paths. Every write is
+// logged before it is made and once it succeeded.
+class TStressWorker
+{
+public:
+    TStressWorker(int userNumber, int userCount, quint64 seed, TStressLog& log);
+    ~TStressWorker();
+
+    // Works until the monotonic clock reaches `until` (TStressLog::now()).
+    // Returns the number of commands that failed with an error.
+    int run(qint64 until);
+
+private:
+    void newEvent();
+    void changeEvent();
+    void deleteEvent();
+    void pollAlarms();
+    void addCategory();
+    void renameCategory();
+    int answerAlarm(AlarmRecord& alarm, const QString& key, TQuorlaDB& database);
+
+    QString randomKey(class TXIsamFile& dataset);
+    void randomEntry(class DayEntryRecord& entry, class AlarmRecord& alarm);
+    void attach(TEventWriter& writer, TQuorlaDB& database);
+    void logged(char phase, char dataset, char kind, const QString& key, const QByteArray& bytes);
+
+    int user_;
+    int users_;
+    QRandomGenerator random_;
+    TStressLog& log_;
+    std::unique_ptr<TQuorlaDB> database_;
+    std::unique_ptr<TQuorlaDB> alarmDatabase_;
+    QByteArray command_;
+    qint64 seq_ = 0;
+    qint64 open_ = -1;
+    int answered_ = 0;
+};
