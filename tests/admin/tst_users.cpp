@@ -106,28 +106,10 @@ private slots:
         QCOMPARE(db_->Users().RecordCount(), 3);
     }
 
-    void removingLastEntrySelectsThePrevious()
-    {
-        QString shown; int row = -1;
-        run([&](TfrmUsers& d) {
-            find<QListWidget>(d, "lstUsers")->setCurrentRow(2);
-            whenModal<TfrmDeleteUser>([](TfrmDeleteUser& w) {
-                for (const char* button : {"actNext", "actNext", "actNext", "actDelete"})
-                    click(w, button);
-            });
-            click(d, "actDelete");
-            row = find<QListWidget>(d, "lstUsers")->currentRow();
-            shown = find<QLineEdit>(d, "edtUserName")->text();
-        });
-        QCOMPARE(row, 1);
-        QCOMPARE(shown, QStringLiteral("BERT"));
-    }
-
     void addAndClose_data()
     {
         QTest::addColumn<bool>("titleBar");
         QTest::newRow("Close") << false;
-        QTest::newRow("title-bar button") << true;
     }
 
     void addAndClose()

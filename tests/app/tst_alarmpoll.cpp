@@ -72,9 +72,7 @@ void TestAlarmPoll::poll_data()
     QTest::newRow("close box brings it back") << "a@-9 | close off | a a | ";
     QTest::newRow("1 hour from the click") << "a@-900 | 3 | a | a@3600";
     QTest::newRow("1 day, choice kept, Enter") << "a@-9 b@-5 | 6 enter | a b | a@86400 b@86400";
-    QTest::newRow("Esc snoozes 5 minutes") << "a@-9 | esc | a | a@300";
     QTest::newRow("event vanished") << "gone@-9 a@50 | | | a@50";
-    QTest::newRow("snooze here, off there") << "a@-60 | 3 | a | a@3600 | off | a";
 }
 
 void TestAlarmPoll::poll()

@@ -29,7 +29,6 @@ void TestCommand::errorsEndTheCommandOnly_data()
     QTest::addColumn<QString>("message");
     QTest::newRow("program error") << 0 << QStringLiteral("Unable to open user isam\r\rlocked");
     QTest::newRow("library error") << 1 << QStringLiteral("bad thing");
-    QTest::newRow("anything else") << 2 << QStringLiteral("Unknown error");
 }
 
 void TestCommand::errorsEndTheCommandOnly()

@@ -136,13 +136,11 @@ void TestEventCommands::storeEntriesAndAlarms_data()
     QTest::addColumn<QString>("expected");
     QTest::newRow("right 1: his own") << 1 << "new" << "alarm" << "ME | ME@60";
     QTest::newRow("new, three alarmed") << 9 << "new" << "A B C alarm" << "A B C | A@60 B@60 C@60";
-    QTest::newRow("new, nobody assigned") << 9 << "new" << "alarm" << " |";
     QTest::newRow("private for another") << 9 << "new" << "A private" << "A |";
     QTest::newRow("alarm off") << 9 << "edit" << "" << "A B C |";
     QTest::newRow("assignees replaced") << 9 << "edit" << "D B alarm" << "D B | D@120 B@120";
     QTest::newRow("cancel") << 9 << "cancel" << "D" << "A B C | A@60 B@60 C@60";
-    // Offered for an entry without alarm: the selected day (Thursday) or the day shown (Friday).
-    QTest::newRow("alarm on, week view") << 9 << "week on" << "alarm" << "A B C | A@60 B@60 C@60";
+    // Offered for an entry without alarm: the day shown (Friday).
     QTest::newRow("alarm on, day view") << 9 << "day on" << "alarm" << "A B C | A@86460 B@86460 C@86460";
 }
 

@@ -13,7 +13,6 @@ class TestInstanceLock : public QObject
 private slots:
     void secondHolderIsRefusedUntilReleased();
     void lockOfACrashedInstanceIsTakenOver();
-    void defaultPathFollowsTheTemporaryFolder();
 };
 
 void TestInstanceLock::secondHolderIsRefusedUntilReleased()
@@ -49,13 +48,6 @@ void TestInstanceLock::lockOfACrashedInstanceIsTakenOver()
 
     TInstanceLock next(path);
     QVERIFY(next.Acquire());
-}
-
-void TestInstanceLock::defaultPathFollowsTheTemporaryFolder()
-{
-    const QString folder = TestEnvironment::freshFolder(QStringLiteral("tmp"));
-    qputenv("TMPDIR", QFile::encodeName(folder));
-    QCOMPARE(TInstanceLock::DefaultPath(), folder + QStringLiteral("/Quorla.lock"));
 }
 
 QUORLA_TEST_CORE_MAIN(TestInstanceLock)

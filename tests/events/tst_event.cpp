@@ -120,7 +120,6 @@ void tst_Event::okRefusedKeepsDialog_data()
     QTest::addColumn<QString>("message");   // none: accepted
     const QString noCategory = QStringLiteral("You have not chosen a category for this event. Is this ok?");
     QTest::newRow("no category, No") << RecordKey::format(0) << QStringList{user(2)} << 0 << noCategory;
-    QTest::newRow("unlisted category reads as none") << RecordKey::format(99) << QStringList{user(2)} << 0 << noCategory;
     QTest::newRow("no users, No") << user(21) << QStringList() << 0
                                   << "You have not chosen any users for this event. Is this ok?";
     QTest::newRow("twenty users accepted") << user(21) << QStringList() << 20 << QString();

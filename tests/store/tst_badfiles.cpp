@@ -4,12 +4,9 @@
 #include "AlarmRecord.h"
 #include "CategoryRecord.h"
 #include "DayEntryRecord.h"
-#include "EQuorlaDB.h"
 #include "IsamCode.h"
 #include "IsamFormat.h"
 #include "QuorlaTest.h"
-#include "TQuorlaDB.h"
-#include "TWorkstationStore.h"
 #include "TXIsamFile.h"
 #include "UserRecord.h"
 
@@ -22,12 +19,12 @@
 
 namespace {
 
-struct Dataset { QString file; QString format; int size; QString prefix; };
+struct Dataset { QString file; QString format; int size; };
 const Dataset Datasets[] = {
-    {UserRecord::FileName, UserRecord::Format, UserRecord::Size, "Unable to open user isam\r\r"},
-    {AlarmRecord::FileName, AlarmRecord::Format, AlarmRecord::Size, "Unable to open alarm isam\r\r"},
-    {CategoryRecord::FileName, CategoryRecord::Format, CategoryRecord::Size, "Unable to open category isam\r\r"},
-    {DayEntryRecord::FileName, DayEntryRecord::Format, DayEntryRecord::Size, "Unable to open day entry isam\r\r"},
+    {UserRecord::FileName, UserRecord::Format, UserRecord::Size},
+    {AlarmRecord::FileName, AlarmRecord::Format, AlarmRecord::Size},
+    {CategoryRecord::FileName, CategoryRecord::Format, CategoryRecord::Size},
+    {DayEntryRecord::FileName, DayEntryRecord::Format, DayEntryRecord::Size},
 };
 // IsamBadParameter: the caller's records do not fit the layout the file has.
 const QList<int> ClearCodes = {IsamBadParameter, IsamNotDataset, IsamSystemCall, IsamCorrupt};
@@ -122,10 +119,10 @@ private slots:
             QList<std::pair<QString, QByteArray>> corpus = {
                 {"zero length", QByteArray()},
                 {"text file", "Dear colleagues,\nthe calendar has moved.\n"}};
-            for (qsizetype at : {1, 16, 99, 100, 101, 1024, 4095, 4096, 4097, 8192, 12288})
+            for (qsizetype at : {1, 100, 4096, 4097})
                 if (at < sound.size())
                     corpus.append({"truncated at " + QString::number(at), sound.left(at)});
-            for (qsizetype at = 0; at < sound.size(); at += at < 100 ? 1 : 211) {
+            for (qsizetype at = 0; at < sound.size(); at += at < 100 ? 9 : 1013) {
                 QByteArray flipped = sound;
                 flipped[at] = char(flipped[at] ^ 0xA5);
                 corpus.append({"byte flipped at " + QString::number(at), flipped});
@@ -194,24 +191,6 @@ private slots:
         QCOMPARE(checksum(path), before);
     }
 
-    // Through the database object: the dataset's prefix, then the error text.
-    void databaseNamesTheBadFile()
-    {
-        for (const Dataset& d : Datasets) {
-            const QString folder = TestEnvironment::freshFolder(QStringLiteral("db"));
-            writeFile(folder + QLatin1Char('/') + d.file, "not a dataset");
-            TWorkstationStore store;
-            QVERIFY(store.OpenKey(true) && store.WriteString(QStringLiteral("RootPath"), folder));
-            store.CloseKey();
-            QString message;
-            try {
-                TQuorlaDB db;
-            } catch (const EQuorlaDB& e) {
-                message = e.message();
-            }
-            QCOMPARE(message, d.prefix + TXIsamFile::ErrorText(IsamNotDataset));
-        }
-    }
 };
 
 QUORLA_TEST_CORE_MAIN(tst_BadFiles)

@@ -54,7 +54,6 @@ private slots:
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("text");
         QTest::newRow("colour as words") << "TimeColor" << "red";
-        QTest::newRow("colour with trailing text") << "TimeColor" << "255px";
         QTest::newRow("Boolean as a word") << "ExpandLines" << "false";
     }
     void wrongTypeKeepsDefault()

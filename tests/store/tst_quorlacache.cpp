@@ -125,7 +125,6 @@ private slots:
         QTest::addColumn<QString>("fullName"); // empty: no longer there
         QTest::addColumn<int>("count");
         QTest::newRow("user added") << "add" << 3 << "CARL Fullname" << 3;
-        QTest::newRow("user renamed") << "rename" << 2 << "Bert Brown" << 2;
         QTest::newRow("user deleted") << "delete" << 2 << "" << 1;
     }
     void changeByAnotherWorkstation()
@@ -161,8 +160,6 @@ private slots:
         QTest::addColumn<QString>("key");
         QTest::addColumn<QString>("message");
         QTest::newRow("empty assignee slot") << true << "0000000000" << "Unable to locate key (0000000000) in user cache";
-        QTest::newRow("user beyond the last") << true << "0000000003" << "Unable to locate key (0000000003) in user cache";
-        QTest::newRow("unpadded key") << true << "1" << "Unable to locate key (1) in user cache";
         QTest::newRow("category") << false << "0000000042" << "Unable to locate key (0000000042) in category cache";
         QTest::newRow("no loader") << false << "" << "No event handler to update cache";
     }
@@ -179,38 +176,6 @@ private slots:
         if (key.isEmpty())
             c->OnUpdate = nullptr;
         QCOMPARE(lookupFailure(*c, key.isEmpty() ? RecordKey::format(1) : key), message);
-    }
-
-    // Keys may come in any order; a duplicate stops the load and keeps what was
-    // added before it, and with the file unchanged there is no second load.
-    void loaderAdds()
-    {
-        TCategoryCache categories(here_->Categories().FileName());
-        categories.OnUpdate = [](TQuorlaCache& c) {
-            for (int key : {5, 1, 9, 3, 7})
-                c.AddRecord(RecordKey::format(key), category(QStringLiteral("c%1").arg(key)).bytes());
-        };
-        CategoryRecord c;
-        for (int key : {1, 3, 5, 7, 9}) {
-            categories.Lookup(RecordKey::format(key), c);
-            QCOMPARE(c.Description(), QStringLiteral("c%1").arg(key));
-        }
-        for (int key : {0, 2, 4, 6, 8, 10})
-            QVERIFY(lookupFailure(categories, RecordKey::format(key)).startsWith(QStringLiteral("Unable to locate")));
-
-        TUserCache users(here_->Users().FileName());
-        users.OnUpdate = [this](TQuorlaCache& c) {
-            ++loads_;
-            for (const auto& [key, name] : {std::pair{1, "ANNA"}, {2, "BERT"}, {1, "CARL"}, {3, "DORA"}})
-                c.AddRecord(RecordKey::format(key), user(QString::fromLatin1(name)).bytes());
-        };
-        QCOMPARE(lookupFailure(users, RecordKey::format(1)),
-                 QStringLiteral("Unable to add cache entry, possible duplicate key"));
-        QCOMPARE(users.Count(), 2);
-        UserRecord u;
-        users.Lookup(RecordKey::format(1), u);
-        QCOMPARE(u.UserName(), QStringLiteral("ANNA"));
-        QCOMPARE(loads_, 1);
     }
 
     // A missing file is looked for five times, 100 ms apart, and reloads every time.

@@ -66,9 +66,6 @@ private slots:
         QTest::addColumn<QString>("key");
         QTest::newRow("epoch") << 1970 << at(1970, 1, 1) << "0000000000";
         QTest::newRow("2000 starts") << 2000 << at(2000, 1, 1) << "0946684800";
-        QTest::newRow("1999 ends") << 1999 << at(1999, 12, 31, 23, 59, 59) << "0946684799";
-        QTest::newRow("leap day 2000 ends") << 2000 << at(2000, 2, 29, 23, 59, 59) << "0951868799";
-        QTest::newRow("March starts, common year") << 2001 << at(2001, 3, 1) << "0983404800";
         QTest::newRow("last second") << 2037 << at(2037, 12, 31, 23, 59, 59) << "2145916799";
         QTest::newRow("two-digit 37") << 37 << at(2037, 1, 1) << "2114380800";
         QTest::newRow("two-digit 0") << 0 << at(2000, 1, 1) << "0946684800";
@@ -101,8 +98,6 @@ private slots:
         QTest::newRow("two-digit 69") << 69 << 1 << 1 << 0 << "Year precedes 1970";
         QTest::newRow("2038") << 2038 << 1 << 1 << 0 << "Year excedes 2037";
         QTest::newRow("29 February, common year") << 2001 << 2 << 29 << 0 << "Invalid date or time";
-        QTest::newRow("month 13") << 2001 << 13 << 1 << 0 << "Invalid date or time";
-        QTest::newRow("hour 24") << 2001 << 1 << 1 << 24 << "Invalid date or time";
     }
     void dateRefused()
     {
@@ -118,20 +113,9 @@ private slots:
         QCOMPARE(changes_, 0);
     }
 
-    void wallClockPartsOnly()
-    {
-        // Taken as the parts read: no shift by the offset, milliseconds dropped.
-        TStamp stamp;
-        stamp.SetDateTime(
-            QDateTime(QDate(2001, 5, 6), QTime(23, 8, 9, 999), Qt::OffsetFromUTC, -3600));
-        QCOMPARE(stamp.AsDateTime(), at(2001, 5, 6, 23, 8, 9));
-        QVERIFY_THROWS_EXCEPTION(EStamp, stamp.SetDateTime(QDateTime()));
-    }
-
     void dayStart_data()
     {
         QTest::addColumn<QDateTime>("moment");
-        QTest::newRow("afternoon") << at(2003, 6, 17, 14, 30, 15);
         QTest::newRow("leap day, last second") << at(2000, 2, 29, 23, 59, 59);
     }
     void dayStart()
@@ -160,22 +144,12 @@ private slots:
         const QDateTime lastDay = at(2037, 12, 31, 8);
         QTest::newRow("a week back over the spring change")
             << at(2005, 3, 30, 12) << int(TStamp::IncWeeks) << -1 << at(2005, 3, 23, 12) << QString();
-        QTest::newRow("day onto leap day") << at(2000, 2, 28, 9) << int(TStamp::IncDays) << 1
-                                           << at(2000, 2, 29, 9) << QString();
-        QTest::newRow("minute over year end") << at(1999, 12, 31, 23, 59) << int(TStamp::IncMinutes)
-                                              << 1 << at(2000, 1, 1) << QString();
-        QTest::newRow("unknown unit") << y2010 << 5 << 1000 << y2010 << QString();
         QTest::newRow("set to last second") << y2010 << BySetSeconds << 2145916799
                                             << at(2037, 12, 31, 23, 59, 59) << QString();
         QTest::newRow("day past 2037") << lastDay << int(TStamp::IncDays) << 1 << lastDay << range;
-        QTest::newRow("second before 1970") << at(1970, 1, 1) << int(TStamp::IncSeconds) << -1
-                                            << at(1970, 1, 1) << range;
         QTest::newRow("huge count of weeks") << y2010 << int(TStamp::IncWeeks) << 1000000 << y2010
                                              << overflow;
-        QTest::newRow("sum overflows") << lastDay << int(TStamp::IncSeconds)
-                                       << std::numeric_limits<qint32>::max() << lastDay << overflow;
         QTest::newRow("set to 2038") << y2010 << BySetSeconds << 2145916800 << y2010 << range;
-        QTest::newRow("set negative") << y2010 << BySetSeconds << -1 << y2010 << range;
     }
     void move()
     {
@@ -191,14 +165,6 @@ private slots:
         QCOMPARE(changes_, message.isEmpty() ? 1 : 0);
     }
 
-    void startsAtClockNow()
-    {
-        TClock::setOverride([] { return QDateTime(QDate(2011, 4, 5), QTime(6, 7, 8, 500)); });
-        TStamp stamp;
-        QCOMPARE(stamp.Key(), QStringLiteral("1301983628"));
-        QCOMPARE(stamp.AsString(), QStringLiteral("06:07:08 05/04/11"));
-    }
-
     void isToday_data()
     {
         // The stamp is always on 15 June 2010.
@@ -206,7 +172,6 @@ private slots:
         QTest::addColumn<QDateTime>("clock");
         QTest::addColumn<bool>("today");
         QTest::newRow("stamp 23:59, clock 00:00") << QTime(23, 59) << at(2010, 6, 15) << true;
-        QTest::newRow("stamp 00:00, clock 12:00") << QTime(0, 0) << at(2010, 6, 15, 12) << true;
         QTest::newRow("clock the evening before") << QTime(0, 0) << at(2010, 6, 14, 23, 59)
                                                   << false;
         QTest::newRow("clock the midnight after") << QTime(23, 59) << at(2010, 6, 16) << false;
@@ -238,11 +203,6 @@ private slots:
                                              << "Friday July 3, 08:05";
         QTest::newRow("alarm, day padded") << "dddd mmmm dd, hh:nn" << fri
                                            << "Friday July 03, 08:05";
-        QTest::newRow("all unpadded") << "d/m/y h:n:s" << fri << "3/7/09 8:5:9";
-        QTest::newRow("upper case, literals") << "[at] DDD Dd/mM/YYYY HH:NN:SS!" << fri
-                                              << "[at] Fri 03/07/2009 08:05:09!";
-        QTest::newRow("runs too long") << "ddddd hhh" << fri << "Friday3 088";
-        QTest::newRow("two-digit year 2000") << "yy dd/mm" << at(2000, 12, 31) << "00 31/12";
     }
     void pictures()
     {

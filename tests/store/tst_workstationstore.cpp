@@ -82,18 +82,12 @@ private slots:
         QTest::addColumn<char>("type");
         QTest::addColumn<QString>("read"); // "default": the caller's default
         QTest::newRow("integer") << QByteArray("V=255") << 'i' << "255";
-        QTest::newRow("negative integer") << QByteArray("V=-5") << 'i' << "-5";
         QTest::newRow("integer as a word") << QByteArray("V=abc") << 'i' << "default";
-        QTest::newRow("integer with trailing text") << QByteArray("V=12abc") << 'i' << "default";
-        QTest::newRow("integer in hexadecimal") << QByteArray("V=0x80") << 'i' << "default";
         QTest::newRow("integer beyond 32 bits") << QByteArray("V=2147483648") << 'i' << "default";
-        QTest::newRow("integer empty") << QByteArray("V=") << 'i' << "default";
         QTest::newRow("integer missing") << QByteArray("Other=1") << 'i' << "default";
         QTest::newRow("boolean 1") << QByteArray("V=1") << 'b' << "1";
-        QTest::newRow("boolean any non-zero") << QByteArray("V=7") << 'b' << "1";
         QTest::newRow("boolean as a word") << QByteArray("V=false") << 'b' << "default";
         QTest::newRow("text") << QByteArray("V=/srv/quorla") << 't' << "/srv/quorla";
-        QTest::newRow("text empty") << QByteArray("V=") << 't' << "";
         QTest::newRow("text read as a list") << QByteArray("V=a, b") << 't' << "default";
     }
     void readStoredValue()
@@ -142,8 +136,6 @@ private slots:
         // quotes and line breaks specially.
         QTest::newRow("empty group") << QStringLiteral(",");
         QTest::newRow("leading at sign") << QStringLiteral("@Variant(x)");
-        QTest::newRow("quotes and semicolon") << QStringLiteral("a \"b\"; c");
-        QTest::newRow("line break") << QStringLiteral("one\rtwo");
         QTest::newRow("non-latin") << QStringLiteral("Zoë Ærø 日本");
     }
 

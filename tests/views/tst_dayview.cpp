@@ -1,5 +1,5 @@
-// The day view: its header, reading a day's entries when its stamp changes, the
-// selection, the requests it forwards as their sender, and double clicks.
+// The day view: its header, reading a day's entries when its stamp changes, and
+// a read that fails half-way.
 
 #include "EQuorla.h"
 #include "EStamp.h"
@@ -57,7 +57,6 @@ private slots:
         QTest::addColumn<int>("alignment");
         QTest::addColumn<QString>("caption");
         QTest::newRow("left") << int(Qt::AlignLeft) << "  Monday";
-        QTest::newRow("right") << int(Qt::AlignRight) << "Monday  ";
         QTest::newRow("centred") << int(Qt::AlignHCenter) << "Monday";
     }
     void headerMargins()
@@ -114,21 +113,6 @@ private slots:
         QCOMPARE(t.view.Header()->Caption(), QStringLiteral("  Friday, 01 January, 1999"));
     }
 
-    void selectionGetters()
-    {
-        ViewUnderTest t;
-        t.view.RefreshEntries();
-        QCOMPARE(t.view.SelectedPk(), QStringLiteral("0000000000"));
-        QCOMPARE(t.view.SelectedOwnerKey(), QStringLiteral("0000000000"));
-        QCOMPARE(t.view.SelectedDescription(), QString());
-        t.view.List()->setItemIndex(1);
-        QCOMPARE(t.view.SelectedPk(), QStringLiteral("0000000002"));
-        QCOMPARE(t.view.SelectedOwnerKey(), QStringLiteral("0000000101"));
-        QCOMPARE(t.view.SelectedDescription(), QStringLiteral("Entry 1"));
-        t.view.RefreshEntries();
-        QCOMPARE(t.view.SelectedPk(), QStringLiteral("0000000000"));
-    }
-
     // A handler that throws half-way leaves the list showing what was read;
     // without a handler the entries stay.
     void failedOrMissingHandler()
@@ -154,65 +138,6 @@ private slots:
         QCOMPARE(t.view.Header()->HeaderText(), QStringLiteral("Sunday, 03 Jan, 99"));
     }
 
-    void requestsForwardedWithViewAsSender()
-    {
-        ViewUnderTest t;
-        t.view.OnWantDayEntries = [](QObject*, const QString&, TDayEntries& entries) {
-            entries.Add(entry(QStringLiteral("Plan"), 0, at(9, 0), {QStringLiteral("0000000001")},
-                              QStringLiteral("0000000005")),
-                        QStringLiteral("0000000042"));
-        };
-        QStringList seen;
-        const auto record = [&](const QString& what) {
-            return [&seen, what, &t](QObject* sender, const QString& pk, auto&) {
-                QCOMPARE(sender, &t.view);
-                seen.append(what + pk);
-            };
-        };
-        t.view.OnWantUserName = record(QStringLiteral("user "));
-        t.view.OnWantCategoryDescription = record(QStringLiteral("category "));
-        t.view.OnWantAlarmedFlag = record(QStringLiteral("alarm "));
-        QStringList errors;
-        t.view.OnError = [&](QObject* sender, const QString& message) {
-            QCOMPARE(sender, &t.view);
-            errors.append(message);
-        };
-        t.view.RefreshEntries();
-        shot(t.view);
-        QCOMPARE(seen, (QStringList{"user 0000000001", "category 0000000005", "alarm 0000000042"}));
-        t.view.OnWantUserName = [](QObject*, const QString&, QString&) { throw EQuorla(QStringLiteral("gone")); };
-        shot(t.view);
-        QCoreApplication::processEvents();
-        QCOMPARE(errors, QStringList{"gone"});
-
-        int focus = 0;
-        t.view.OnReceivedFocus = [&](QObject* sender) {
-            QCOMPARE(sender, &t.view);
-            ++focus;
-        };
-        t.view.show();
-        QVERIFY(QTest::qWaitForWindowActive(&t.view));
-        t.view.List()->setFocus();
-        QCOMPARE(focus, 1);
-    }
-
-    void doubleClickOnlyOnOwnSurface()
-    {
-        ViewUnderTest t;
-        t.view.RefreshEntries();
-        int clicks = 0;
-        t.view.OnDblClick = [&](QObject* sender) {
-            QCOMPARE(sender, &t.view);
-            ++clicks;
-        };
-        t.view.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&t.view));
-        QTest::mouseDClick(t.view.Header(), Qt::LeftButton, {}, QPoint(30, 8));
-        QTest::mouseDClick(t.view.List()->viewport(), Qt::LeftButton, {}, QPoint(30, 8));
-        QCOMPARE(clicks, 0);
-        QTest::mouseDClick(&t.view, Qt::LeftButton, {}, QPoint(0, 0)); // the bevel
-        QCOMPARE(clicks, 1);
-    }
 };
 
 QUORLA_TEST_GUI_MAIN(TestDayView)

@@ -1,5 +1,5 @@
-// What the day entry list paints, pixel for pixel, in both line layouts; the
-// selection by mouse and focus; lookups that fail while painting.
+// What the day entry list paints, pixel for pixel, in both line layouts, and
+// lookups that fail while painting.
 
 #include "EQuorla.h"
 #include "QuorlaTest.h"
@@ -79,14 +79,6 @@ class TestDayViewList : public QObject
     Q_OBJECT
 
 private slots:
-    void glyphsHaveTransparentBorders()
-    {
-        TDayViewList list;
-        for (const QPixmap& glyph : {list.AlarmGlyph(), list.PrivateGlyph()}) {
-            QCOMPARE(glyph.size(), QSize(16, 16));
-            QCOMPARE(qAlpha(glyph.toImage().convertToFormat(QImage::Format_ARGB32).pixel(0, 0)), 0);
-        }
-    }
 
     void singleLineGlyphsAndDescription_data()
     {
@@ -98,7 +90,6 @@ private slots:
         QTest::addColumn<int>("descriptionAt");
         QTest::newRow("private with alarm") << true << true << true << 35 << 51 << 67;
         QTest::newRow("private glyphs off") << true << false << true << -1 << 35 << 51;
-        QTest::newRow("alarm glyphs off") << true << true << false << 35 << -1 << 51;
         QTest::newRow("not private, alarm") << false << true << true << -1 << 35 << 51;
     }
     void singleLineGlyphsAndDescription()
@@ -132,7 +123,6 @@ private slots:
         QTest::addColumn<QString>("shown");
         QTest::newRow("un-timed") << qint32(DayEntryRecord::UnTimed) << Day19990101 << "Day";
         QTest::newRow("two-digit minutes") << qint32(0) << at(9, 5) << "09:05";
-        QTest::newRow("un-timed, damaged start") << qint32(DayEntryRecord::UnTimed) << "xx" << "Day";
     }
     void timeColumn()
     {
@@ -158,7 +148,6 @@ private slots:
         QTest::newRow("empty middle slot skipped") << QStringList{ann, none, cy} << none << true << "Ann, Cy" << 2 << 0;
         QTest::newRow("three names and a category")
             << QStringList{ann, bob, cy} << meetings << true << "Ann, Bob, Cy" << 3 << 1;
-        QTest::newRow("category without names") << QStringList{} << meetings << true << "" << 0 << 1;
         QTest::newRow("categories switched off") << QStringList{bob} << meetings << false << "Bob" << 1 << 0;
     }
     void namesAndCategory()
@@ -239,55 +228,6 @@ private slots:
         QCOMPARE(t.item(1).top(), t.item(0).top() + 16);
     }
 
-    // Selected without focus shows nothing; with focus, a frame inside the item only.
-    void focusFrameIsTheOnlySelectionMark()
-    {
-        ListUnderTest t;
-        t.add(entry(QStringLiteral("One"), 0, at(9, 0)));
-        t.add(entry(QStringLiteral("Two"), 0, at(10, 0)));
-        const QImage plain = shot(t.list);
-        t.list.setItemIndex(1);
-        QCOMPARE(shot(t.list), plain);
-        t.list.show();
-        QVERIFY(QTest::qWaitForWindowActive(&t.list));
-        t.list.setFocus();
-        const QImage focused = shot(t.list);
-        const QRect marked = t.item(1);
-        bool changedInside = false;
-        for (int y = 0; y < plain.height(); ++y)
-            for (int x = 0; x < plain.width(); ++x)
-                if (plain.pixel(x, y) != focused.pixel(x, y)) {
-                    QVERIFY2(marked.contains(x, y), qPrintable(QStringLiteral("%1,%2").arg(x).arg(y)));
-                    changedInside = true;
-                }
-        QVERIFY(changedInside);
-        QVERIFY(textAt(focused, marked.topLeft() + QPoint(35, 1), *t.list.DescriptionFont(), "Two", t.background()));
-    }
-
-    // A right click selects the item under it (none below the last) and takes the focus.
-    void rightButtonSelects()
-    {
-        ListUnderTest t;
-        int focusCalls = 0;
-        t.list.OnReceivedFocus = [&](QObject* sender) {
-            QCOMPARE(sender, &t.list);
-            ++focusCalls;
-        };
-        t.add(entry(QStringLiteral("One"), 0, at(9, 0)));
-        t.add(entry(QStringLiteral("Two"), 0, at(10, 0)));
-        t.list.show();
-        QVERIFY(QTest::qWaitForWindowActive(&t.list));
-        for (int row : {1, 0, -1}) {
-            t.list.clearFocus();
-            focusCalls = 0;
-            const QRect item = t.list.visualRect(t.list.model()->index(row < 0 ? 1 : row, 0));
-            QTest::mouseClick(t.list.viewport(), Qt::RightButton, {}, row < 0 ? QPoint(20, item.bottom() + 30) : item.center());
-            QCOMPARE(t.list.ItemIndex(), row);
-            QVERIFY(t.list.hasFocus());
-            QCOMPARE(focusCalls, 1);
-        }
-    }
-
     // Nothing escapes the paint, the part reads "?", and the error is reported
     // once, after the paint, until the next rebuild.
     void failingLookupMarkedAndReportedOnce_data()
@@ -303,7 +243,6 @@ private slots:
         QTest::newRow("category deleted elsewhere")
             << nine << ann << "0000000098" << false << "Unable to locate key (0000000098) in category cache";
         QTest::newRow("alarm lookup fails") << nine << ann << none << true << "alarm dataset unreadable";
-        QTest::newRow("start time not a number") << "09x0" << ann << none << false << "'09x0' is not a valid integer value";
         QTest::newRow("start time beyond 2037") << "2147483647" << ann << none << false << "Increment out of range";
     }
     void failingLookupMarkedAndReportedOnce()
@@ -348,21 +287,6 @@ private slots:
         QCOMPARE(t.errors.size(), 2);
     }
 
-    void itemsBeyondEntriesDrawNothing()
-    {
-        ListUnderTest t;
-        t.list.setDisplayMode(TDisplayMode::dmDouble);
-        t.add(entry(QStringLiteral("One"), 0, at(9, 0), {ann}));
-        t.add(entry(QStringLiteral("Two"), 0, at(10, 0), {bob}));
-        // The owner emptied the entries without rebuilding the items.
-        t.entries.Clear();
-        t.list.doItemsLayout();
-        const QImage image = shot(t.list);
-        QCoreApplication::processEvents();
-        QVERIFY(t.errors.isEmpty());
-        QCOMPARE(t.userCalls, 0);
-        QCOMPARE(inkLeft(image, image.rect(), t.list.DescriptionFont()->qcolor(), t.background()), -1);
-    }
 };
 
 QUORLA_TEST_GUI_MAIN(TestDayViewList)
