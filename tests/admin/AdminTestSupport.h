@@ -4,10 +4,9 @@
 // written and read straight through the datasets, and driving a modal dialog.
 
 #include "DayEntryRecord.h"
+#include "DialogTest.h"
 #include "RecordKey.h"
 #include "TQuorlaDB.h"
-#include "TWorkstationStore.h"
-#include "TestEnvironment.h"
 #include "UserRecord.h"
 
 #include <QApplication>
@@ -23,12 +22,7 @@ namespace AdminTest {
 // A database in a new folder; without a name, another connection to the last one.
 inline std::unique_ptr<TQuorlaDB> database(const QString& freshFolder = QString())
 {
-    if (!freshFolder.isEmpty()) {
-        TWorkstationStore store;
-        store.OpenKey(true);
-        store.WriteString(QStringLiteral("RootPath"), TestEnvironment::freshFolder(freshFolder));
-    }
-    return std::make_unique<TQuorlaDB>();
+    return freshFolder.isEmpty() ? std::make_unique<TQuorlaDB>() : DialogTest::database(freshFolder, {});
 }
 
 inline void addUsers(TQuorlaDB& db, const QStringList& names)

@@ -28,21 +28,6 @@ using Answer = TServices::MessageAnswer;
 // lists' name order is the reverse of key order: user(n) is the key of "Un".
 inline QString user(int n) { return RecordKey::format(22 - n); }
 
-// A new database in a folder of its own holding those 21 users.
-inline std::unique_ptr<TQuorlaDB> database(const QString& folder)
-{
-    TWorkstationStore store;
-    store.OpenKey(true);
-    store.WriteString(QStringLiteral("RootPath"), TestEnvironment::freshFolder(folder));
-    auto db = std::make_unique<TQuorlaDB>();
-    for (int n = 21; n >= 1; --n) {
-        UserRecord record;
-        record.setFullName(QStringLiteral("U%1").arg(n, 2, 10, QLatin1Char('0')));
-        db->Users().Insert(record.bytes());
-    }
-    return db;
-}
-
 // A new database in a folder of its own with one user per name, keys from 1.
 inline std::unique_ptr<TQuorlaDB> database(const QString& folder, const QStringList& userNames)
 {
@@ -56,6 +41,15 @@ inline std::unique_ptr<TQuorlaDB> database(const QString& folder, const QStringL
         db->Users().Insert(record.bytes());
     }
     return db;
+}
+
+// A new database in a folder of its own holding those 21 users.
+inline std::unique_ptr<TQuorlaDB> database(const QString& folder)
+{
+    QStringList names;
+    for (int n = 21; n >= 1; --n)
+        names << QStringLiteral("U%1").arg(n, 2, 10, QLatin1Char('0'));
+    return database(folder, names);
 }
 
 // Runs `act` on the modal dialog that the code under test opens next.

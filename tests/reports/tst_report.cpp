@@ -68,42 +68,31 @@ void tst_Report::text_data()
 {
     QTest::addColumn<QStringList>("entries");
     QTest::addColumn<QString>("range");  // "yyyy-MM-dd yyyy-MM-dd"
-    QTest::addColumn<int>("category");   // -1: any
-    QTest::addColumn<QStringList>("users");
     QTest::addColumn<bool>("admin");     // the current user Ann administers
     QTest::addColumn<QString>("lines");  // joined with "\n"
 
     const QString r = "2021-01-04 2021-01-04";
     const QString title = "Quorla Report From Mon 04 January 2021 To Mon 04 January 2021\n\n";
     const QString head = title + "All Categories\nAll Users\n\nJanuary 2021\n\n";
-    QTest::newRow("no events") << QStringList() << r << -1 << QStringList() << false
-                               << title + "All Categories\nAll Users";
+    QTest::newRow("no events") << QStringList() << r << false << title + "All Categories\nAll Users";
     QTest::newRow("same day, no assignees")
-        << QStringList{"2021-01-04 09:30:00|Plan|0|0|1", "2021-01-04 14:00:00|Review|0|0|"} << r << -1
-        << QStringList() << false << head + "\tMon 04\t09:30\tPlan\t\n\t\t\tAnn\n\n\t  \t14:00\tReview\t\n\t\t\t";
+        << QStringList{"2021-01-04 09:30:00|Plan|0|0|1", "2021-01-04 14:00:00|Review|0|0|"} << r << false
+        << head + "\tMon 04\t09:30\tPlan\t\n\t\t\tAnn\n\n\t  \t14:00\tReview\t\n\t\t\t";
     QTest::newRow("new month, same day in the next year")
         << QStringList{"2021-01-31 10:00:00|A|0|0|2", "2021-02-01 10:00:00|B|0|0|2,3", "2022-02-01 10:00:00|C|0|0|"}
-        << "2021-01-01 2022-02-28" << -1 << QStringList() << false
+        << "2021-01-01 2022-02-28" << false
         << "Quorla Report From Fri 01 January 2021 To Mon 28 February 2022\n\nAll Categories\nAll Users\n\n"
            "January 2021\n\n\tSun 31\t10:00\tA\t\n\t\t\tBob\n\n\nFebruary 2021\n\n\tMon 01\t10:00\tB\t\n"
            "\t\t\tBob, Cy\n\n\nFebruary 2022\n\n\tTue 01\t10:00\tC\t\n\t\t\t";
-    QTest::newRow("category <None>")
-        << QStringList{"2021-01-04 09:00:00|Cat|0|5|", "2021-01-04 10:00:00|NoCat|0|0|"} << r << 0 << QStringList()
-        << false << title + "Category = <None>\nAll Users\n\nJanuary 2021\n\n\tMon 04\t10:00\tNoCat\t\n\t\t\t";
-    QTest::newRow("users A and B")
-        << QStringList{"2021-01-04 09:00:00|OnlyC|0|0|3", "2021-01-04 10:00:00|BandC|0|0|2,3"} << r << -1
-        << QStringList{"Ann", "Bob"} << false
-        << title + "All Categories\nUser(s) = Ann, Bob\n\nJanuary 2021\n\n\tMon 04\t10:00\tBandC\t\n\t\t\tBob, Cy\n";
     const QStringList secret = {"2021-01-04 09:00:00|Others|2|0|3", "2021-01-04 10:00:00|Mine|2|0|1"};
     QTest::newRow("private of others left out")
-        << secret << r << -1 << QStringList() << false << head + "\tMon 04\t10:00\tMine\t\n\t\t\tAnn\n";
+        << secret << r << false << head + "\tMon 04\t10:00\tMine\t\n\t\t\tAnn\n";
     QTest::newRow("private of others for an administrator")
-        << secret << r << -1 << QStringList() << true
-        << head + "\tMon 04\t09:00\tOthers\t\n\t\t\tCy\n\n\t  \t10:00\tMine\t\n\t\t\tAnn\n";
+        << secret << r << true << head + "\tMon 04\t09:00\tOthers\t\n\t\t\tCy\n\n\t  \t10:00\tMine\t\n\t\t\tAnn\n";
     QTest::newRow("midnight and un-timed, last second in, next day out")
         << QStringList{"2021-01-04 00:00:00|Untimed|1|0|", "2021-01-04 00:00:00|Midnight|0|0|",
                        "2021-01-04 23:59:59|Late|0|0|", "2021-01-05 00:00:00|Next|1|0|"}
-        << r << -1 << QStringList() << false
+        << r << false
         << head + "\tMon 04\tDay\tUntimed\t\n\t\t\t\n\t  \tDay\tMidnight\t\n\t\t\t\n\t  \t23:59\tLate\t\n\t\t\t";
 }
 
@@ -111,8 +100,6 @@ void tst_Report::text()
 {
     QFETCH(QStringList, entries);
     QFETCH(QString, range);
-    QFETCH(int, category);
-    QFETCH(QStringList, users);
     QFETCH(bool, admin);
     QFETCH(QString, lines);
     makeDatabase(entries);
@@ -120,11 +107,6 @@ void tst_Report::text()
     TReportBuilder builder;
     builder.StartDate = QDate::fromString(range.left(10), Qt::ISODate);
     builder.EndDate = QDate::fromString(range.mid(11), Qt::ISODate);
-    builder.RestrictCategory = category >= 0;
-    builder.CategoryKey = RecordKey::format(category);
-    builder.CategoryText = QStringLiteral("<None>");
-    for (const QString& name : users)
-        builder.Users.append({RecordKey::format(QStringList{"Ann", "Bob", "Cy"}.indexOf(name) + 1), name});
     builder.CurrentUser.setRights(admin ? UserRecord::CanAdminister : 0);
     builder.CurrentUserKey = RecordKey::format(1);
     QCOMPARE(builder.Build(db->DayEntries(), db->Users()), lines.split(QLatin1Char('\n')));

@@ -175,9 +175,6 @@ private slots:
         QTest::newRow("chosen folder holds a text file")
             << "" << folder << "QLUsers.Ism" << "Unable to open user isam\r\rFile is not isam format"
             << QStringList{"QLUsers.Ism"} << folder;
-        QTest::newRow("categories file is not a dataset")
-            << folder << "" << "QLCat.Ism" << "Unable to open category isam\r\rFile is not isam format"
-            << QStringList{"QLUsers.Ism", "QLAlarms.Ism", "QLCat.Ism"} << folder;
         QTest::newRow("folder no longer there") << "gone" << "" << ""
                                                 << "Unable to create user isam\r\rDOS function call failure"
                                                 << QStringList{} << "gone";
@@ -241,27 +238,18 @@ private slots:
         QVERIFY(db.Users().Active()); // reopened before the categories failed
     }
 
-    // Buffers that held other records before: nothing of that may survive.
     // A folder whose file system ignores record locks is reported once, however
     // often the workstation connects, and the connection stands.
-    void lockCheck_data()
+    void locksIgnored()
     {
-        QTest::addColumn<bool>("works");
-        QTest::newRow("locks work") << true;
-        QTest::newRow("locks ignored") << false;
-    }
-    void lockCheck()
-    {
-        QFETCH(bool, works);
-        prepareStore(TestEnvironment::freshFolder(QString::fromLatin1(QTest::currentDataTag())));
-        RecordLockFile::setProbeOverride(works ? RecordLockFile::ProbeReal : RecordLockFile::ProbeFails);
+        prepareStore(TestEnvironment::freshFolder(QStringLiteral("locks")));
+        RecordLockFile::setProbeOverride(RecordLockFile::ProbeFails);
         const auto reset = qScopeGuard([] { RecordLockFile::setProbeOverride(RecordLockFile::ProbeReal); });
         TScriptedServices services;
-        if (!works)
-            services.expectMessage(Kind::Warning, QStringLiteral("Record locks do not work in the Quorla Database "
-                                                                 "folder.\r\rChanges made by two workstations at the "
-                                                                 "same moment are not protected there."),
-                                   Answer::Ok);
+        services.expectMessage(Kind::Warning, QStringLiteral("Record locks do not work in the Quorla Database "
+                                                             "folder.\r\rChanges made by two workstations at the "
+                                                             "same moment are not protected there."),
+                               Answer::Ok);
         TQuorlaDB first, second;
         QVERIFY(first.Users().Active() && second.DayEntries().Active());
     }
