@@ -255,6 +255,76 @@ private slots:
         QCOMPARE(f.LastError(), qint16(IsamNotFound));
     }
 
+    void positioning()
+    {
+        TXIsamFile f;
+        newDataset(f);
+        for (int t : {100, 200, 300})
+            QVERIFY(f.Insert(makeAlarm("0000000001", timeText(t))));
+        Alarm a{};
+        QVERIFY(f.GetEqual(a, 2, key(200)));
+        QCOMPARE(f.CurrentKey(), key(2));
+        QCOMPARE(textAt(a, 4), timeText(200));
+        QCOMPARE(scan(f, 2, QString(), 16), keys({3}));
+        // A failed look-up: the scan goes on at the first greater value.
+        QVERIFY(!f.GetEqual(a, 2, key(150)));
+        QCOMPARE(f.LastError(), qint16(IsamNotFound));
+        QCOMPARE(scan(f, 2, QString(), 16), keys({2, 3}));
+        // A point read by another index moves the one position.
+        QVERIFY(f.GetEqual(a, 2, key(100)));
+        QVERIFY(f.GetEqual(a, 0, key(3)));
+        QVERIFY(!f.Get(a, 0, QString(), 16));
+        // A scan read that fails its condition leaves the position alone.
+        QVERIFY(f.Rewind(2));
+        QVERIFY(f.Get(a, 2, key(150), 256));
+        QVERIFY(!f.Get(a, 2, key(150), 256));
+        QVERIFY(f.Get(a, 2, QString(), 16));
+        QCOMPARE(f.CurrentKey(), key(2));
+    }
+
+    // The alarm poll: a 10-digit user key on the 20-digit user+time index never
+    // matches, and mode 64 then reads that user's alarms in time order.
+    void alarmPollPattern()
+    {
+        TXIsamFile f;
+        newDataset(f);
+        QVERIFY(f.Insert(makeAlarm("0000000007", "0000005000")));
+        QVERIFY(f.Insert(makeAlarm("0000000007", "0000001000")));
+        QVERIFY(f.Insert(makeAlarm("0000000008", "0000000001")));
+        QVERIFY(f.Insert(makeAlarm("0000000006", "0000009999")));
+        const QString user = QStringLiteral("0000000007");
+        Alarm a{};
+        QVERIFY(!f.GetEqual(a, 5, user));
+        QVERIFY(f.Get(a, 5, user, 64));
+        QCOMPARE(textAt(a, 37), QByteArray("00000000070000001000"));
+        QCOMPARE(f.CurrentKey(), key(2));
+        // Handling it (here: delete) and repeating the look-up finds the next one.
+        QVERIFY(f.Delete(f.CurrentKey()));
+        QVERIFY(!f.GetEqual(a, 5, user));
+        QVERIFY(f.Get(a, 5, user, 64));
+        QCOMPARE(f.CurrentKey(), key(1));
+        QVERIFY(!f.Get(a, 5, user, 64));
+    }
+
+    void writesDuringScan()
+    {
+        TXIsamFile f;
+        newDataset(f);
+        for (int i = 1; i <= 40; ++i)
+            QVERIFY(f.Insert(makeAlarm("0000000001", timeText(1000 + i))));
+        // Delete every other record while scanning by primary key.
+        QStringList seen;
+        Alarm a{};
+        QVERIFY(f.Rewind(0));
+        while (f.Get(a, 0, QString(), 16)) {
+            seen << f.CurrentKey();
+            if (f.CurrentKey().toInt() % 2 == 0)
+                QVERIFY(f.Delete(f.CurrentKey()));
+        }
+        QCOMPARE(seen.size(), 40);
+        QCOMPARE(f.RecordCount(), 20);
+    }
+
     void locksBetweenProcesses()
     {
         TXIsamFile mine;
