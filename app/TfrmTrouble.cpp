@@ -11,6 +11,7 @@
 #include "TStamp.h"
 #include "UserRecord.h"
 
+#include <QHash>
 #include <QListWidget>
 #include <QPushButton>
 #include <QScopeGuard>
@@ -19,6 +20,7 @@
 #include <QTabWidget>
 
 #include <limits>
+#include <optional>
 
 namespace {
 
@@ -36,6 +38,21 @@ void showLines(QListWidget& list, const QStringList& lines)
     const auto resume = qScopeGuard([&list] { list.setUpdatesEnabled(true); });
     list.clear();
     list.addItems(lines);
+}
+
+// The FullName of user `key`, or nothing when there is no such user. A list
+// names few people many times: each is read once per fill, kept in `seen`.
+std::optional<QString> fullNameOf(TXIsamFile& users, QHash<QString, std::optional<QString>>& seen,
+                                  const QString& key)
+{
+    if (const auto it = seen.constFind(key); it != seen.constEnd())
+        return *it;
+    UserRecord user;
+    std::optional<QString> name;
+    if (users.GetEqual(user.bytes(), KeyIndex, key))
+        name = user.FullName();
+    seen.insert(key, name);
+    return name;
 }
 
 } // namespace
@@ -106,14 +123,14 @@ void TfrmTrouble::FillAlarms()
     TXIsamFile& users = Database->Users();
     TXIsamFile& entries = Database->DayEntries();
     QStringList lines;
+    QHash<QString, std::optional<QString>> names;
     AlarmRecord alarm;
-    UserRecord user;
     DayEntryRecord entry;
     alarms.Rewind(AlarmTimeIndex);
     while (alarms.Get(alarm.bytes(), AlarmTimeIndex, QString(), TXIsamFile::ScanNext)) {
         QString line = QStringLiteral("Time = ") + TimeText(alarm.AlarmTime()) + QStringLiteral(", ");
-        if (users.GetEqual(user.bytes(), KeyIndex, alarm.UserKey()))
-            line += QStringLiteral("User = ") + user.FullName() + QStringLiteral(", ");
+        if (const auto name = fullNameOf(users, names, alarm.UserKey()))
+            line += QStringLiteral("User = ") + *name + QStringLiteral(", ");
         else
             line += QStringLiteral("User = ERR, ");
         if (entries.GetEqual(entry.bytes(), KeyIndex, alarm.DayEntryKey()))
@@ -131,14 +148,14 @@ void TfrmTrouble::FillEvents()
     TXIsamFile& entries = Database->DayEntries();
     TXIsamFile& users = Database->Users();
     QStringList lines;
+    QHash<QString, std::optional<QString>> names;
     DayEntryRecord entry;
-    UserRecord user;
     entries.Rewind(StartTimeIndex);
     while (entries.Get(entry.bytes(), StartTimeIndex, QString(), TXIsamFile::ScanNext)) {
         QString line = QStringLiteral("Time = ") + TimeText(entry.StartTime()) + QStringLiteral(", ");
         // Without its owner the line says nothing of the entry either.
-        if (users.GetEqual(user.bytes(), KeyIndex, entry.OwnerKey()))
-            line += QStringLiteral("Owner = ") + user.FullName() + QStringLiteral(", Description = ")
+        if (const auto name = fullNameOf(users, names, entry.OwnerKey()))
+            line += QStringLiteral("Owner = ") + *name + QStringLiteral(", Description = ")
                     + entry.Description();
         else
             line += QStringLiteral("Owner = ERR, Description = ERR");

@@ -3,9 +3,29 @@
 #include "EQuorla.h"
 #include "TWorkstationStore.h"
 
+#include <utility>
+
 namespace {
 
 const QString KeyMessage = QStringLiteral("Unable to create Quorla registry key");
+
+// The stored values, in the order they are read and written.
+const std::pair<const char*, qint32 TDisplaySettings::*> Colours[] = {
+    {"TimeColor", &TDisplaySettings::TimeColor},
+    {"PrivateColor", &TDisplaySettings::PrivateColor},
+    {"CategoryColor", &TDisplaySettings::CategoryColor},
+    {"AssigneeColor", &TDisplaySettings::AssigneeColor},
+    {"DescriptionColor", &TDisplaySettings::DescriptionColor},
+};
+const std::pair<const char*, bool TDisplaySettings::*> Switches[] = {
+    {"PrivateItalic", &TDisplaySettings::PrivateItalic},
+    {"CategoryItalic", &TDisplaySettings::CategoryItalic},
+    {"AssigneeItalic", &TDisplaySettings::AssigneeItalic},
+    {"ExpandLines", &TDisplaySettings::ExpandLines},
+    {"ShowCategories", &TDisplaySettings::ShowCategories},
+    {"ShowAlarmGlyphs", &TDisplaySettings::ShowAlarmGlyphs},
+    {"ShowPrivateGlyphs", &TDisplaySettings::ShowPrivateGlyphs},
+};
 
 QString groupValue(int slot)
 {
@@ -45,18 +65,10 @@ void TDisplaySettings::Load()
     TWorkstationStore store;
     if (!store.OpenKey(true))
         throw EQuorla(KeyMessage);
-    TimeColor = store.ReadInteger(QStringLiteral("TimeColor"), TimeColor);
-    PrivateColor = store.ReadInteger(QStringLiteral("PrivateColor"), PrivateColor);
-    CategoryColor = store.ReadInteger(QStringLiteral("CategoryColor"), CategoryColor);
-    AssigneeColor = store.ReadInteger(QStringLiteral("AssigneeColor"), AssigneeColor);
-    DescriptionColor = store.ReadInteger(QStringLiteral("DescriptionColor"), DescriptionColor);
-    PrivateItalic = store.ReadBool(QStringLiteral("PrivateItalic"), PrivateItalic);
-    CategoryItalic = store.ReadBool(QStringLiteral("CategoryItalic"), CategoryItalic);
-    AssigneeItalic = store.ReadBool(QStringLiteral("AssigneeItalic"), AssigneeItalic);
-    ExpandLines = store.ReadBool(QStringLiteral("ExpandLines"), ExpandLines);
-    ShowCategories = store.ReadBool(QStringLiteral("ShowCategories"), ShowCategories);
-    ShowAlarmGlyphs = store.ReadBool(QStringLiteral("ShowAlarmGlyphs"), ShowAlarmGlyphs);
-    ShowPrivateGlyphs = store.ReadBool(QStringLiteral("ShowPrivateGlyphs"), ShowPrivateGlyphs);
+    for (const auto& [name, field] : Colours)
+        this->*field = store.ReadInteger(QString::fromLatin1(name), this->*field);
+    for (const auto& [name, field] : Switches)
+        this->*field = store.ReadBool(QString::fromLatin1(name), this->*field);
     for (int slot = 0; slot < GroupCount; ++slot)
         Groups[std::size_t(slot)].SetFromText(store.ReadString(groupValue(slot), QString()));
     store.CloseKey();
@@ -68,18 +80,10 @@ void TDisplaySettings::Save() const
     if (!store.OpenKey(true))
         throw EQuorla(KeyMessage);
     bool ok = true;
-    ok &= store.WriteInteger(QStringLiteral("TimeColor"), TimeColor);
-    ok &= store.WriteInteger(QStringLiteral("PrivateColor"), PrivateColor);
-    ok &= store.WriteInteger(QStringLiteral("CategoryColor"), CategoryColor);
-    ok &= store.WriteInteger(QStringLiteral("AssigneeColor"), AssigneeColor);
-    ok &= store.WriteInteger(QStringLiteral("DescriptionColor"), DescriptionColor);
-    ok &= store.WriteBool(QStringLiteral("PrivateItalic"), PrivateItalic);
-    ok &= store.WriteBool(QStringLiteral("CategoryItalic"), CategoryItalic);
-    ok &= store.WriteBool(QStringLiteral("AssigneeItalic"), AssigneeItalic);
-    ok &= store.WriteBool(QStringLiteral("ExpandLines"), ExpandLines);
-    ok &= store.WriteBool(QStringLiteral("ShowCategories"), ShowCategories);
-    ok &= store.WriteBool(QStringLiteral("ShowAlarmGlyphs"), ShowAlarmGlyphs);
-    ok &= store.WriteBool(QStringLiteral("ShowPrivateGlyphs"), ShowPrivateGlyphs);
+    for (const auto& [name, field] : Colours)
+        ok &= store.WriteInteger(QString::fromLatin1(name), this->*field);
+    for (const auto& [name, field] : Switches)
+        ok &= store.WriteBool(QString::fromLatin1(name), this->*field);
     for (int slot = 0; slot < GroupCount; ++slot)
         ok &= store.WriteString(groupValue(slot), Groups[std::size_t(slot)].AsText());
     const QString location = store.Location();
