@@ -46,7 +46,6 @@ enum IsamReadMode : int {
     IsamReadPrefix = 0x1042,     // next record while its index value begins with the key
     IsamReadBelow = 0x1102,      // next record while its index value is below the key
     IsamReadAtMost = 0x1402,     // next record while its index value is at most the key
-    IsamReadPrevKey = 0x2004,    // previous record's primary key only; the buffer is untouched
 };
 
 // Write modes of TIsamDataset::put.

@@ -22,13 +22,16 @@ public:
 
     // Reads by `index` (0 = primary key, N = the N-th field of the format) in
     // `mode` (IsamReadMode), comparing with `key`. On success copies the record
-    // into `record` (except IsamReadPrevKey) and sets `foundKey` to its primary
-    // key. A failed IsamReadEqual leaves the position where `key` would stand; a
-    // failed scan read (condition not met or end of index) leaves it unchanged.
+    // into `record` and sets `foundKey` to its primary key. A failed
+    // IsamReadEqual leaves the position where `key` would stand (on every index,
+    // the primary one included: the next scan read returns the first record
+    // after `key`); a failed scan read (condition not met or end of index)
+    // leaves it unchanged.
     virtual int get(int index, int mode, const QByteArray& key, QByteArray& foundKey,
                     std::span<char> record) = 0;
 
-    // Writes `record` under `key` in `mode` (IsamPutMode). One transaction.
+    // Writes `record` under `key` in `mode` (IsamPutMode). One transaction; an
+    // add raises the dataset's mark of the largest key ever held in it.
     virtual int put(const QByteArray& key, std::span<const char> record, int mode) = 0;
 
     // Removes the record with primary key `key`. One transaction.
@@ -37,8 +40,13 @@ public:
     // Positions before the first record of `index`.
     virtual int first(int index) = 0;
 
-    // Positions after the last record of `index`.
-    virtual int last(int index) = 0;
+    // The key for a new record: one more than the largest key the dataset has
+    // ever held, deleted records included, so that a key once freed never
+    // comes back to mean another record. The dataset keeps that mark itself;
+    // one made before it did starts from its largest stored key. The position
+    // does not move. Not a reservation: two callers may get the same key, and
+    // the second add then fails with IsamUpdateMode.
+    virtual int nextKey(QByteArray& key) = 0;
 
     // The key length given at creation and, when `recordCount` is given, the
     // number of records (which may cost a pass over the dataset).

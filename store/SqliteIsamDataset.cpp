@@ -158,7 +158,6 @@ void SqliteIsamDataset::setPosition(int index, QByteArray value, QByteArray key)
     posIndex_ = index;
     posValue_ = std::move(value);
     posKey_ = std::move(key);
-    afterLast_ = false;
 }
 
 sqlite3_stmt* SqliteIsamDataset::statement(Statement which, int index, int& code)
@@ -192,11 +191,14 @@ sqlite3_stmt* SqliteIsamDataset::statement(Statement which, int index, int& code
             + (index == 0 ? QByteArray() : QByteArray(", pk")) + " LIMIT ?4";
         break;
     }
-    case StmtPrevKey:
-        sql = "SELECT pk FROM records WHERE pk < ?1 ORDER BY pk DESC LIMIT 1";
+    case StmtNextKey:
+        // Keys are digit texts of one length, so text order is number order.
+        sql = "SELECT max(coalesce((SELECT value FROM isam_meta WHERE name = 'highkey'), ''),"
+              " coalesce((SELECT max(pk) FROM records), ''))";
         break;
-    case StmtLastKey:
-        sql = "SELECT pk FROM records ORDER BY pk DESC LIMIT 1";
+    case StmtRaiseMark:
+        sql = "INSERT INTO isam_meta (name, value) VALUES ('highkey', ?1)"
+              " ON CONFLICT (name) DO UPDATE SET value = excluded.value WHERE excluded.value > value";
         break;
     case StmtInsert:
     case StmtUpdate: {
@@ -251,8 +253,6 @@ int SqliteIsamDataset::read(int index, int mode, const QByteArray& key, QByteArr
         return IsamNotOpen;
     if (!validIndex(index))
         return IsamBadParameter;
-    if (mode == IsamReadPrevKey)
-        return readPrevKey(index, foundKey);
     if (record.size() != format_.recordSize())
         return IsamBadParameter;
     if (mode == IsamReadEqual)
@@ -265,8 +265,6 @@ int SqliteIsamDataset::read(int index, int mode, const QByteArray& key, QByteArr
         setPosition(index, {}, {});
         dropBatch();
     }
-    if (afterLast_)
-        return IsamNotFound;
 
     if (!batchValid_ || batchNext_ >= rows_.size()) {
         // The rows read ahead are used up. When they were all the rows up to
@@ -292,7 +290,6 @@ int SqliteIsamDataset::read(int index, int mode, const QByteArray& key, QByteArr
     assignBytes(posValue_, value.constData(), value.size());
     assignBytes(posKey_, arena_.data() + row.keyOffset, row.keyLength);
     posIndex_ = index;
-    afterLast_ = false;
     ++batchNext_;
     ++readSinceEqual_;
     return IsamOk;
@@ -421,8 +418,9 @@ int SqliteIsamDataset::readEqual(int index, const QByteArray& key, QByteArray& f
         batchNext_ = 1;
     } else {
         // Not there: stand where the key would be, so that the next scan read
-        // returns the first record whose index value is greater.
-        setPosition(index, key, {});
+        // returns the first record whose index value is greater. On the
+        // primary index the value is the key itself.
+        setPosition(index, key, index == 0 ? key : QByteArray());
     }
     if (index != 0) {
         batchValid_ = true;
@@ -438,30 +436,6 @@ int SqliteIsamDataset::readEqual(int index, const QByteArray& key, QByteArray& f
     return found ? int(IsamOk) : int(IsamNotFound);
 }
 
-int SqliteIsamDataset::readPrevKey(int index, QByteArray& foundKey)
-{
-    if (index != 0)
-        return IsamBadParameter;
-    dropBatch();
-    int code = IsamOk;
-    const bool fromEnd = afterLast_ || posIndex_ != 0;
-    sqlite3_stmt* st = statement(fromEnd ? StmtLastKey : StmtPrevKey, 0, code);
-    if (!st)
-        return code;
-    StatementGuard guard(st);
-    if (!fromEnd)
-        bindBytes(st, 1, posKey_, true);
-    const int rc = sqlite3_step(st);
-    if (rc == SQLITE_ROW) {
-        foundKey = columnBytes(st, 0);
-        if (!validKey(foundKey))
-            return IsamCorrupt;
-        setPosition(0, foundKey, foundKey);
-        return IsamOk;
-    }
-    return rc == SQLITE_DONE ? int(IsamNotFound) : SqliteIsamEngine::codeFor(rc);
-}
-
 int SqliteIsamDataset::first(int index)
 {
     if (!db_)
@@ -473,16 +447,24 @@ int SqliteIsamDataset::first(int index)
     return IsamOk;
 }
 
-int SqliteIsamDataset::last(int index)
+int SqliteIsamDataset::nextKey(QByteArray& key)
 {
     if (!db_)
         return IsamNotOpen;
-    if (!validIndex(index))
-        return IsamBadParameter;
-    dropBatch();
-    setPosition(index, {}, {});
-    afterLast_ = true;
-    return IsamOk;
+    int code = IsamOk;
+    sqlite3_stmt* st = statement(StmtNextKey, 0, code);
+    if (!st)
+        return code;
+    StatementGuard guard(st);
+    const int rc = sqlite3_step(st);
+    if (rc != SQLITE_ROW)
+        return SqliteIsamEngine::codeFor(rc);
+    const QByteArray largest = columnBytes(st, 0);
+    qint64 number = 0;
+    if (!largest.isEmpty() && !validKey(largest, &number))
+        return IsamCorrupt;
+    key = QByteArray::number(number + 1).rightJustified(keyLength_, '0');
+    return key.size() == keyLength_ ? int(IsamOk) : int(IsamBadKey);
 }
 
 int SqliteIsamDataset::write(Statement which, const QByteArray& key, std::span<const char> record, int& changes)
@@ -512,6 +494,18 @@ int SqliteIsamDataset::write(Statement which, const QByteArray& key, std::span<c
         rc = sqlite3_step(st);
         if (rc == SQLITE_DONE)
             changes = sqlite3_changes(db_);
+    }
+    if (rc == SQLITE_DONE && which == StmtInsert) {
+        // The mark of the largest key ever held moves in the same transaction
+        // as the add, so a key freed later by a delete is never handed out again.
+        sqlite3_stmt* mark = statement(StmtRaiseMark, 0, code);
+        if (!mark) {
+            sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+            return code;
+        }
+        StatementGuard guard(mark);
+        bindBytes(mark, 1, key, true);
+        rc = sqlite3_step(mark);
     }
     if (rc == SQLITE_DONE)
         rc = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);

@@ -30,7 +30,7 @@ public:
     int put(const QByteArray& key, std::span<const char> record, int mode) override;
     int remove(const QByteArray& key) override;
     int first(int index) override;
-    int last(int index) override;
+    int nextKey(QByteArray& key) override;
     int info(qint64* recordCount, int& keyLength) override;
     int lock(const QByteArray& key) override;
     int unlock(const QByteArray& key) override;
@@ -50,8 +50,8 @@ private:
         StmtNext,
         StmtNextBelow,
         StmtNextAtMost,
-        StmtPrevKey,
-        StmtLastKey,
+        StmtNextKey,
+        StmtRaiseMark,
         StmtInsert,
         StmtUpdate,
         StmtDelete,
@@ -61,7 +61,6 @@ private:
     sqlite3_stmt* statement(Statement which, int index, int& code);
     int read(int index, int mode, const QByteArray& key, QByteArray& foundKey, std::span<char> record);
     int readEqual(int index, const QByteArray& key, QByteArray& foundKey, std::span<char> record);
-    int readPrevKey(int index, QByteArray& foundKey);
     int fetchBatch(int index, int mode, const QByteArray& key);
     int readRows(sqlite3_stmt* st, int index);
     int write(Statement which, const QByteArray& key, std::span<const char> record, int& changes);
@@ -80,11 +79,10 @@ private:
     std::map<std::pair<int, int>, sqlite3_stmt*> statements_;
 
     // Current position: the index and the values of the last record returned
-    // (or where a failed look-up would stand); afterLast_ after last().
+    // (or where a failed look-up would stand).
     int posIndex_ = 0;
     QByteArray posValue_;
     QByteArray posKey_;
-    bool afterLast_ = false;
 
     // Rows read ahead: the records that followed the position in one index when
     // they were read. batchDone_: the statement returned every row up to the end

@@ -195,24 +195,10 @@ QString TXIsamFile::NextKey()
 {
     if (refuseUnlessOpen())
         return QString();
-    if (!setResult(dataset_->last(0)))
+    QByteArray key;
+    if (!setResult(dataset_->nextKey(key)))
         return QString();
-    const qint32 length = KeyLength();
-    if (length < 0)
-        return QString();
-    QByteArray found;
-    char dummy[4] = {};
-    const int code = dataset_->get(0, IsamReadPrevKey, QByteArray(), found, std::span<char>(dummy, sizeof dummy));
-    QString key;
-    if (code == IsamNotFound) {
-        key = QStringLiteral("1");
-    } else if (setResult(code)) {
-        key = QString::number(found.toLongLong() + 1);
-    } else {
-        return QString();
-    }
-    lastError_ = IsamOk;
-    return key.rightJustified(length, QLatin1Char('0'));
+    return QString::fromLatin1(key);
 }
 
 QString TXIsamFile::ErrorText() const

@@ -76,8 +76,11 @@ public:
     // The key length given at creation, or -1 on failure.
     qint32 KeyLength();
 
-    // The key for a new record: the largest primary key plus one, zero-padded to
-    // the key length ("0000000001" in an empty dataset); empty on failure.
+    // The key for a new record: one more than the largest key the dataset has
+    // ever held (deleted ones included), zero-padded to the key length
+    // ("0000000001" in a new dataset); empty on failure. A key once freed is
+    // never handed out again, so nothing left pointing at a deleted record
+    // (an alarm, a stale screen) can reach a new one.
     QString NextKey();
 
     // The message for LastError().

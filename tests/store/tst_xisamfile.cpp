@@ -10,6 +10,8 @@
 #include <QFileInfo>
 #include <QSet>
 
+#include <sqlite3.h>
+
 #include <array>
 #include <csignal>
 #include <cstring>
@@ -140,25 +142,49 @@ private slots:
             QCOMPARE(TXIsamFile::ErrorText(code), QStringLiteral("Unknown error"));
     }
 
+    // Keys are never reused: the mark of the largest key ever held survives
+    // deletes, and a file made before the mark existed starts from its largest.
     void nextKey_data()
     {
         QTest::addColumn<QList<qint64>>("existing");
+        QTest::addColumn<QList<qint64>>("deleted");
+        QTest::addColumn<bool>("withoutMark");
         QTest::addColumn<QString>("next");
-        QTest::newRow("empty") << QList<qint64>{} << "0000000001";
-        QTest::newRow("gaps below the largest") << QList<qint64>{1, 2, 41} << "0000000042";
-        QTest::newRow("largest not last inserted") << QList<qint64>{900, 5} << "0000000901";
+        QTest::newRow("empty") << QList<qint64>{} << QList<qint64>{} << false << "0000000001";
+        QTest::newRow("gaps below the largest") << QList<qint64>{1, 2, 41} << QList<qint64>{} << false << "0000000042";
+        QTest::newRow("largest not last inserted") << QList<qint64>{900, 5} << QList<qint64>{} << false << "0000000901";
+        QTest::newRow("largest deleted") << QList<qint64>{1, 2, 3} << QList<qint64>{3, 2} << false << "0000000004";
+        QTest::newRow("all deleted") << QList<qint64>{7} << QList<qint64>{7} << false << "0000000008";
+        QTest::newRow("file without the mark") << QList<qint64>{1, 2, 3} << QList<qint64>{3} << true << "0000000003";
     }
     void nextKey()
     {
         QFETCH(QList<qint64>, existing);
+        QFETCH(QList<qint64>, deleted);
+        QFETCH(bool, withoutMark);
         QFETCH(QString, next);
         TXIsamFile f;
-        newDataset(f);
+        const QString path = newDataset(f);
         for (qint64 k : existing)
             QVERIFY(f.Insert(makeAlarm("0000000001", "0000000100"), key(k)));
+        for (qint64 k : deleted)
+            QVERIFY(f.Delete(key(k)));
+        if (withoutMark) {
+            QVERIFY(f.Close());
+            sqlite3* db = nullptr;
+            QCOMPARE(sqlite3_open(QFile::encodeName(path).constData(), &db), SQLITE_OK);
+            QCOMPARE(sqlite3_exec(db, "DELETE FROM isam_meta WHERE name = 'highkey'", nullptr, nullptr, nullptr),
+                     SQLITE_OK);
+            sqlite3_close(db);
+            QVERIFY(f.Open(path, 3));
+        }
         QCOMPARE(f.NextKey(), next);
         QVERIFY(f.Insert(makeAlarm("0000000001", "0000000200")));
         QCOMPARE(f.CurrentKey(), next);
+        // A second object sees the mark the first one raised.
+        TXIsamFile other;
+        QVERIFY(other.Open(path, 3));
+        QCOMPARE(other.NextKey(), key(RecordKey::parse(next) + 1));
     }
 
     // Every refused call answers its code and leaves object and data as they were.
@@ -219,6 +245,8 @@ private slots:
         QTest::addColumn<qint16>("mode");
         QTest::addColumn<QStringList>("keys");
         QTest::newRow("16 by primary key") << qint16(0) << "" << "" << qint16(16) << keys({1, 2, 3, 4, 5, 6});
+        QTest::newRow("16 by primary key after a vanished key")
+            << qint16(0) << "0000000003x" << "" << qint16(16) << keys({4, 5, 6});
         QTest::newRow("16 by time, ties by key") << qint16(2) << "" << "" << qint16(16) << keys({6, 5, 1, 2, 3, 4});
         QTest::newRow("64 user 4 from the start fails at once")
             << qint16(5) << "" << "0000000004" << qint16(64) << keys({});
@@ -247,6 +275,11 @@ private slots:
         for (const auto& [user, t] : alarms)
             QVERIFY(f.Insert(makeAlarm(user, timeText(t))));
         Alarm a{};
+        if (start.endsWith(QLatin1Char('x'))) {
+            // The record under the key is deleted before its look-up.
+            start.chop(1);
+            QVERIFY(f.Delete(start));
+        }
         if (start.isEmpty())
             QVERIFY(f.Rewind(index));
         else
