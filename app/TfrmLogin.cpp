@@ -3,6 +3,7 @@
 #include "ui_TfrmLogin.h"
 
 #include "TCommand.h"
+#include "TTextLimit.h"
 #include "TQuorlaDB.h"
 #include "TServices.h"
 #include "UserRecord.h"
@@ -10,8 +11,6 @@
 #include <QLineEdit>
 
 namespace {
-
-constexpr qint16 UserNameIndex = 3;
 
 const QString UnknownUser = QStringLiteral(
     "Quorla was unable to find you as an existing user.\r\r"
@@ -28,27 +27,13 @@ TfrmLogin::TfrmLogin(QWidget* parent)
     ui_->setupUi(this);
     setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint
                    | Qt::WindowCloseButtonHint);
-    forceUpperCase(ui_->edtUserName);
-    forceUpperCase(ui_->edtPassword);
+    TTextLimit::Apply(ui_->edtUserName, UserRecord::UserNameCapacity, true);
+    TTextLimit::Apply(ui_->edtPassword, UserRecord::PasswordCapacity, true);
     TCommand::Bind(ui_->actOk, [this] { actOkExecute(); });
     TCommand::Bind(ui_->actCancel, [this] { actCancelExecute(); });
 }
 
 TfrmLogin::~TfrmLogin() = default;
-
-void TfrmLogin::forceUpperCase(QLineEdit* edit)
-{
-    // Typed or pasted text becomes upper case at once, with the cursor where it
-    // was; the maximum length still holds after the change.
-    connect(edit, &QLineEdit::textEdited, edit, [edit](const QString& text) {
-        const QString upper = text.toUpper();
-        if (upper == text)
-            return;
-        const int cursor = edit->cursorPosition();
-        edit->setText(upper);
-        edit->setCursorPosition(qMin(cursor, int(edit->text().size())));
-    });
-}
 
 int TfrmLogin::Execute(TQuorlaDB& database, UserRecord& user)
 {
@@ -77,7 +62,7 @@ void TfrmLogin::actOkExecute()
         return;
     TServices& services = TServices::current();
     UserRecord found;
-    if (!database_->Users().GetEqual(found.bytes(), UserNameIndex, ui_->edtUserName->text())) {
+    if (!database_->Users().GetEqual(found.bytes(), UserRecord::UserNameIndex, ui_->edtUserName->text())) {
         services.message(TServices::MessageKind::Information, TServices::MessageButtons::Ok, UnknownUser);
         return;
     }

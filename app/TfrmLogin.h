@@ -37,7 +37,6 @@ public:
 private:
     void actOkExecute();
     void actCancelExecute();
-    static void forceUpperCase(QLineEdit* edit);
 
     std::unique_ptr<Ui::TfrmLogin> ui_;
     UserRecord* user_ = nullptr;

@@ -9,10 +9,12 @@
 #include "TQuorlaCfg.h"
 #include "TQuorlaDB.h"
 #include "TServices.h"
+#include "TTextLimit.h"
 #include "TUserCheckList.h"
 #include "TfrmAlarmProperties.h"
 #include "TfrmSelectGroup.h"
 #include "UserRecord.h"
+#include "TLookup.h"
 
 #include <QScopeGuard>
 #include <QSignalBlocker>
@@ -48,6 +50,7 @@ TfrmEvent::TfrmEvent(QWidget* parent)
       selectGroup_(new TfrmSelectGroup(this))
 {
     ui->setupUi(this);
+    TTextLimit::Apply(ui->edtDescription, DayEntryRecord::DescriptionCapacity);
     TfrmAlarmProperties::FillTimeLists(*ui->cmbHour, *ui->cmbMinute);
     ui->btnGroup->setIcon(style()->standardIcon(QStyle::SP_FileDialogDetailedView));
     connect(ui->btnOk, &QPushButton::clicked, ui->actOk, &QAction::trigger);
@@ -115,12 +118,11 @@ void TfrmEvent::FillCategoryList()
     QListWidget sorted;
     CategoryRecord category;
     TXIsamFile& categories = Database->Categories();
-    categories.Rewind(0);
-    while (categories.Get(category.bytes(), 0, QString(), TXIsamFile::ScanNext)) {
+    TLookup::Each(categories, category.bytes(), [&](const QString& key) {
         auto* item = new QListWidgetItem(category.Description());
-        item->setData(Qt::UserRole, RecordKey::parse(categories.CurrentKey()));
+        item->setData(Qt::UserRole, RecordKey::parse(key));
         TUserCheckList::InsertSorted(sorted, item);
-    }
+    });
     ui->cmbCategory->addItem(QStringLiteral("<None>"), qint64(0));
     for (int row = 0; row < sorted.count(); ++row)
         ui->cmbCategory->addItem(sorted.item(row)->text(), sorted.item(row)->data(Qt::UserRole));
@@ -157,8 +159,8 @@ void TfrmEvent::LoadFromRecord()
     }
 
     UserRecord owner;
-    ui->edtOwner->setText(Database->Users().GetEqual(owner.bytes(), 0, Entry->OwnerKey()) ? owner.FullName()
-                                                                                         : QStringLiteral("ERR"));
+    const bool ownerFound = TLookup::Equal(Database->Users(), owner.bytes(), TXIsamFile::PrimaryIndex, Entry->OwnerKey());
+    ui->edtOwner->setText(ownerFound ? owner.FullName() : QStringLiteral("ERR"));
     ui->chkAlarm->setChecked(Alarm->Flags() & AlarmRecord::AlarmWanted);
 }
 

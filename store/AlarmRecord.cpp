@@ -17,7 +17,7 @@ QString AlarmRecord::AlarmTime() const
 
 void AlarmRecord::setAlarmTime(const QString& key)
 {
-    setText(AlarmTimeOffset, AlarmTimeWidth, key);
+    setText(AlarmTimeOffset, AlarmTimeWidth, key, "alarm time");
 }
 
 QString AlarmRecord::DayEntryKey() const
@@ -27,7 +27,7 @@ QString AlarmRecord::DayEntryKey() const
 
 void AlarmRecord::setDayEntryKey(const QString& key)
 {
-    setText(DayEntryKeyOffset, DayEntryKeyWidth, key);
+    setText(DayEntryKeyOffset, DayEntryKeyWidth, key, "entry key");
 }
 
 QString AlarmRecord::UserKey() const
@@ -37,7 +37,7 @@ QString AlarmRecord::UserKey() const
 
 void AlarmRecord::setUserKey(const QString& key)
 {
-    setText(UserKeyOffset, UserKeyWidth, key);
+    setText(UserKeyOffset, UserKeyWidth, key, "user key");
 }
 
 QString AlarmRecord::UserAlarmKey() const
@@ -47,7 +47,7 @@ QString AlarmRecord::UserAlarmKey() const
 
 void AlarmRecord::setUserAlarmKey(const QString& key)
 {
-    setText(UserAlarmKeyOffset, UserAlarmKeyWidth, key);
+    setText(UserAlarmKeyOffset, UserAlarmKeyWidth, key, "user and time key");
 }
 
 void AlarmRecord::rebuildUserAlarmKey()

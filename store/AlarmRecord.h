@@ -36,6 +36,12 @@ public:
     static constexpr std::size_t UserAlarmKeyOffset = 37;
     static constexpr std::size_t UserAlarmKeyWidth = 21;
 
+    // Secondary indexes: all alarms in time order; the alarms of an entry;
+    // one user's alarms in time order.
+    static constexpr qint16 AlarmTimeIndex = 2;
+    static constexpr qint16 DayEntryKeyIndex = 3;
+    static constexpr qint16 UserAlarmIndex = 5;
+
     qint32 Flags() const;
     void setFlags(qint32 flags);
 

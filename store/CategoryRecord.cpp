@@ -7,5 +7,5 @@ QString CategoryRecord::Description() const
 
 void CategoryRecord::setDescription(const QString& description)
 {
-    setText(DescriptionOffset, DescriptionWidth, description);
+    setText(DescriptionOffset, DescriptionWidth, description, "category");
 }

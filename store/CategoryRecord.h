@@ -18,7 +18,13 @@ public:
     static constexpr std::size_t DescriptionOffset = 0;
     static constexpr std::size_t DescriptionWidth = 31;
 
-    // The category's text, unique; at most 30 characters.
+    // Index of `Description`: uniqueness on add.
+    static constexpr qint16 DescriptionIndex = 1;
+    // Bytes of UTF-8 text the description can hold (see TTextCapacity).
+    static constexpr int DescriptionCapacity = DescriptionWidth - 1;
+
+    // The category's text, unique; at most 30 bytes. An over-long text is
+    // refused with ETextTooLong, the field keeping what it held.
     QString Description() const;
     void setDescription(const QString& description);
 };

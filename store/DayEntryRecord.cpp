@@ -38,7 +38,7 @@ QString DayEntryRecord::StartTime() const
 
 void DayEntryRecord::setStartTime(const QString& key)
 {
-    setText(StartTimeOffset, StartTimeWidth, key);
+    setText(StartTimeOffset, StartTimeWidth, key, "start time");
 }
 
 QString DayEntryRecord::OwnerKey() const
@@ -48,7 +48,7 @@ QString DayEntryRecord::OwnerKey() const
 
 void DayEntryRecord::setOwnerKey(const QString& key)
 {
-    setText(OwnerKeyOffset, OwnerKeyWidth, key);
+    setText(OwnerKeyOffset, OwnerKeyWidth, key, "owner key");
 }
 
 QString DayEntryRecord::CategoryKey() const
@@ -58,7 +58,7 @@ QString DayEntryRecord::CategoryKey() const
 
 void DayEntryRecord::setCategoryKey(const QString& key)
 {
-    setText(CategoryKeyOffset, CategoryKeyWidth, key);
+    setText(CategoryKeyOffset, CategoryKeyWidth, key, "category key");
 }
 
 QString DayEntryRecord::Description() const
@@ -68,7 +68,7 @@ QString DayEntryRecord::Description() const
 
 void DayEntryRecord::setDescription(const QString& description)
 {
-    setText(DescriptionOffset, DescriptionWidth, description);
+    setText(DescriptionOffset, DescriptionWidth, description, "description");
 }
 
 bool DayEntryRecord::validSlot(int slot)
@@ -89,7 +89,7 @@ void DayEntryRecord::setAssignee(int slot, const QString& key)
 {
     if (!validSlot(slot))
         return;
-    setText(AssigneesOffset + static_cast<std::size_t>(slot) * AssigneeWidth, AssigneeWidth, key);
+    setText(AssigneesOffset + static_cast<std::size_t>(slot) * AssigneeWidth, AssigneeWidth, key, "assignee key");
 }
 
 QStringList DayEntryRecord::AssigneeKeys() const

@@ -41,6 +41,11 @@ public:
     static constexpr std::size_t AssigneeWidth = 11;
     static constexpr std::size_t AssigneesWidth = AssigneeWidth * MaxAssignees;
 
+    // Index of `StartTime`: the entries of a day or a range, in time order.
+    static constexpr qint16 StartTimeIndex = 3;
+    // Bytes of UTF-8 text the description can hold (see TTextCapacity).
+    static constexpr int DescriptionCapacity = DescriptionWidth - 1;
+
     // Makes this the record of a new entry: all bytes zero, then `Tag` 1, no
     // category and all assignee slots empty ("0000000000").
     void initialise();
@@ -63,7 +68,9 @@ public:
     QString CategoryKey() const;
     void setCategoryKey(const QString& key);
 
-    // The entry's text; at most 254 bytes.
+    // The entry's text; at most 254 bytes. An over-long text is refused with
+    // ETextTooLong (so is a key text longer than a key), the field keeping
+    // what it held.
     QString Description() const;
     void setDescription(const QString& description);
 

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "ETextTooLong.h"
+#include "TTextCapacity.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QtGlobal>
@@ -48,23 +51,19 @@ protected:
     }
 
     // Writes a text into a field and zeroes the rest of it. A text longer than
-    // width-1 bytes of UTF-8 is cut before the first character that does not fit
-    // whole, so the NUL always fits and no character is left half written.
-    void setText(std::size_t offset, std::size_t width, const QString& value)
+    // width-1 bytes of UTF-8 is refused whole: ETextTooLong names the field
+    // (`what`, as the user knows it) and the field keeps what it held. Nothing
+    // is ever cut, so what is stored is what the user typed.
+    void setText(std::size_t offset, std::size_t width, const QString& value, const char* what)
     {
         if (!fits(offset, width) || width == 0)
             return;
         const QByteArray utf8 = value.toUtf8();
-        qsizetype length = std::min(utf8.size(), static_cast<qsizetype>(width - 1));
-        // Step back over the continuation bytes (10xxxxxx) of a character that
-        // straddles the cut, to the byte that starts it.
-        if (length < utf8.size()) {
-            while (length > 0 && (static_cast<unsigned char>(utf8[length]) & 0xC0) == 0x80)
-                --length;
-        }
+        if (utf8.size() > static_cast<qsizetype>(width - 1))
+            throw ETextTooLong(TTextCapacity::tooLongMessage(QString::fromLatin1(what), value, int(width - 1)));
         const auto field = std::span(data_).subspan(offset, width);
         std::fill(field.begin(), field.end(), '\0');
-        std::copy_n(utf8.cbegin(), length, field.begin());
+        std::copy_n(utf8.cbegin(), utf8.size(), field.begin());
     }
 
     qint32 int32(std::size_t offset) const

@@ -17,7 +17,7 @@ QString UserRecord::FullName() const
 
 void UserRecord::setFullName(const QString& fullName)
 {
-    setText(FullNameOffset, FullNameWidth, fullName);
+    setText(FullNameOffset, FullNameWidth, fullName, "full name");
 }
 
 QString UserRecord::UserName() const
@@ -27,7 +27,7 @@ QString UserRecord::UserName() const
 
 void UserRecord::setUserName(const QString& userName)
 {
-    setText(UserNameOffset, UserNameWidth, userName);
+    setText(UserNameOffset, UserNameWidth, userName, "user name");
 }
 
 QString UserRecord::Password() const
@@ -37,7 +37,7 @@ QString UserRecord::Password() const
 
 void UserRecord::setPassword(const QString& password)
 {
-    setText(PasswordOffset, PasswordWidth, password);
+    setText(PasswordOffset, PasswordWidth, password, "password");
 }
 
 QString UserRecord::Abbreviation() const
@@ -47,5 +47,5 @@ QString UserRecord::Abbreviation() const
 
 void UserRecord::setAbbreviation(const QString& abbreviation)
 {
-    setText(AbbreviationOffset, AbbreviationWidth, abbreviation);
+    setText(AbbreviationOffset, AbbreviationWidth, abbreviation, "abbreviation");
 }

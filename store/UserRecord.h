@@ -35,22 +35,34 @@ public:
     static constexpr std::size_t AbbreviationOffset = 57;
     static constexpr std::size_t AbbreviationWidth = 11;
 
+    // Index of `UserName`: log-in lookup, uniqueness on add.
+    static constexpr qint16 UserNameIndex = 3;
+
+    // Bytes of UTF-8 text each field can hold (see TTextCapacity).
+    static constexpr int FullNameCapacity = FullNameWidth - 1;
+    static constexpr int UserNameCapacity = UserNameWidth - 1;
+    static constexpr int PasswordCapacity = PasswordWidth - 1;
+    static constexpr int AbbreviationCapacity = AbbreviationWidth - 1;
+
     qint32 Rights() const;
     void setRights(qint32 rights);
 
-    // Shown wherever users are listed by name; at most 30 characters.
+    // Text setters refuse a text longer than the field's capacity with
+    // ETextTooLong, leaving the field as it was.
+
+    // Shown wherever users are listed by name; at most 30 bytes.
     QString FullName() const;
     void setFullName(const QString& fullName);
 
-    // Log-in name, unique; at most 10 characters.
+    // Log-in name, unique; at most 10 bytes.
     QString UserName() const;
     void setUserName(const QString& userName);
 
-    // Stored as entered; at most 10 characters.
+    // Stored as entered; at most 10 bytes.
     QString Password() const;
     void setPassword(const QString& password);
 
-    // The short name the calendar views show; at most 10 characters.
+    // The short name the calendar views show; at most 10 bytes.
     QString Abbreviation() const;
     void setAbbreviation(const QString& abbreviation);
 };

@@ -10,6 +10,7 @@
 #include "TfrmDeleteUser.h"
 #include "TfrmUsers.h"
 
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QListWidget>
 
@@ -18,7 +19,16 @@ using namespace AdminTest;
 namespace {
 const QString NameTaken = QStringLiteral("A user with this username already exists. Please choose another username.");
 
-void type(QWidget& d, const char* name, const QString& text) { find<QLineEdit>(d, name)->clear(); QTest::keyClicks(find<QLineEdit>(d, name), text); }
+// Types `text` key by key, accented letters included, as a keyboard would.
+void type(QWidget& d, const char* name, const QString& text)
+{
+    QLineEdit* edit = find<QLineEdit>(d, name);
+    edit->clear();
+    for (const QChar c : text) {
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString(c));
+        QApplication::sendEvent(edit, &press);
+    }
+}
 } // namespace
 
 class tst_Users : public QObject
@@ -104,6 +114,37 @@ private slots:
         });
         QCOMPARE(stored<UserRecord>(db_->Users(), RecordKey::format(row + 1)), before);
         QCOMPARE(db_->Users().RecordCount(), 3);
+    }
+
+    // What is typed stops at the field's capacity in bytes, so what is saved
+    // is what the dialog shows.
+    void typedTextFits_data()
+    {
+        QTest::addColumn<QByteArray>("edit");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("user name with an accent") << QByteArray("edtUserName") << "jörgensson" << "JÖRGENSSO";
+        QTest::newRow("password with an accent") << QByteArray("edtPassword") << "passwört12" << "PASSWÖRT1";
+        QTest::newRow("ß grows when upper-cased") << QByteArray("edtUserName") << "ßßßßßß" << "SSSSSSSSSS";
+        QTest::newRow("full name of accents") << QByteArray("edtFullname") << QString(20, u'é') << QString(15, u'é');
+    }
+    void typedTextFits()
+    {
+        QFETCH(QByteArray, edit);
+        QFETCH(QString, typed);
+        QFETCH(QString, shown);
+        QString saved;
+        run([&](TfrmUsers& d) {
+            type(d, "edtUserName", QStringLiteral("NEW"));
+            type(d, edit.constData(), typed);
+            QCOMPARE(find<QLineEdit>(d, edit.constData())->text(), shown);
+            click(d, "actAdd");
+        });
+        const auto added = read<UserRecord>(db_->Users(), RecordKey::format(4));
+        const QString stored = edit == "edtUserName" ? added.UserName()
+            : edit == "edtPassword"                  ? added.Password()
+                                                     : added.FullName();
+        QCOMPARE(stored, shown);
     }
 
     void addAndClose_data()

@@ -7,6 +7,8 @@
 #include "DayEntryRecord.h"
 #include "QuorlaTest.h"
 #include "RecordKey.h"
+#include "ETextTooLong.h"
+#include "TTextCapacity.h"
 #include "UserRecord.h"
 
 #include <algorithm>
@@ -112,26 +114,37 @@ private slots:
         QCOMPARE(QString(AlarmRecord::Format), QStringLiteral("&,X$*11,X$*11,$*11,X$*21"));
     }
 
-    // An over-long text is cut to whole characters with room for the NUL, the
-    // rest of the field is zeroed and nothing beside it changes.
-    void textCut_data()
+    // A text is stored whole or refused whole: a field of width W holds W-1
+    // bytes of UTF-8 and a NUL; a longer text leaves the field as it was.
+    void textCapacity_data()
     {
         QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("stored");
-        const QString e = QStringLiteral("é");              // 2 bytes of UTF-8
-        QTest::newRow("one byte too long") << "ABCDEFGHIJK" << "ABCDEFGHIJ";
-        QTest::newRow("é ends exactly at the limit") << "ABCDEFGH" + e << "ABCDEFGH" + e;
-        QTest::newRow("é across the limit") << "ABCDEFGHI" + e << "ABCDEFGHI";
+        QTest::addColumn<bool>("fits");
+        const QString e = QStringLiteral("é"); // 2 bytes of UTF-8
+        QTest::newRow("ten letters") << "JORGENSSON" << true;
+        QTest::newRow("ten letters, one accented") << "JÖRGENSSON" << false;
+        QTest::newRow("é ends exactly at the limit") << "ABCDEFGH" + e << true;
+        QTest::newRow("é across the limit") << "ABCDEFGHI" + e << false;
+        QTest::newRow("a sign of four bytes") << "ABCDEF" + QStringLiteral("😀") << true;
     }
-    void textCut()
+    void textCapacity()
     {
         QFETCH(QString, text);
-        QFETCH(QString, stored);
+        QFETCH(bool, fits);
         // The user name field: bytes 35 to 45, between full name and password.
         UserRecord u = fromImage<UserRecord>(QByteArray(68, '\x7f'));
-        u.setUserName(text);
-        QCOMPARE(bytesOf(u), image(68, {{35, field(stored.toUtf8(), 11)}}, '\x7f'));
-        QCOMPARE(u.UserName(), stored);
+        bool refused = false;
+        try {
+            u.setUserName(text);
+        } catch (const ETextTooLong& e) {
+            refused = true;
+            QVERIFY(e.message().startsWith(QStringLiteral("The user name is too long: it takes 11 bytes")));
+        }
+        QCOMPARE(refused, !fits);
+        QCOMPARE(bytesOf(u), image(68, {{35, fits ? field(text.toUtf8(), 11) : QByteArray(11, '\x7f')}}, '\x7f'));
+        QCOMPARE(TTextCapacity::fits(text, UserRecord::UserNameCapacity), fits);
+        QVERIFY(TTextCapacity::fits(TTextCapacity::cut(text, 10), 10));
+        QCOMPARE(TTextCapacity::cut(text, 10) == text, fits);
     }
 
     void textRead_data()
@@ -150,12 +163,8 @@ private slots:
         QCOMPARE(fromImage<UserRecord>(image(68, {{35, raw}}, '\x7f')).UserName(), text);
     }
 
-    void longTextsCut()
+    void lastFieldWithoutNul()
     {
-        DayEntryRecord d;
-        d.setDescription(QStringLiteral("€").repeated(300));
-        QCOMPARE(d.Description(), QStringLiteral("€").repeated(84));
-        QCOMPARE(d.bytes()[39 + 252], '\0');
         // The last field of a record, without a NUL: nothing past the record is read.
         QCOMPARE(fromImage<AlarmRecord>(image(58, {{37, QByteArray(21, '7')}})).UserAlarmKey(), QString(21, u'7'));
     }

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QValidator>
+
+class QLineEdit;
+
+// Limits an edit to what its record field stores: `capacity` bytes of UTF-8
+// (ten plain letters in a 10-byte name, fewer with accents), so that what is
+// typed is always what is saved. A keystroke or paste that would pass the
+// capacity is refused whole. With `upperCase` the text becomes upper case as it
+// is typed or pasted, and the capacity holds for the upper-case text (which
+// can be longer: "ß" becomes "SS").
+class TTextLimit : public QValidator
+{
+    Q_OBJECT
+
+public:
+    TTextLimit(int capacity, bool upperCase, QObject* parent = nullptr);
+
+    // Puts a new limit on `edit`, owned by the edit.
+    static void Apply(QLineEdit* edit, int capacity, bool upperCase = false);
+
+    State validate(QString& input, int& pos) const override;
+
+private:
+    int capacity_;
+    bool upperCase_;
+};
