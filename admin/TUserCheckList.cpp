@@ -3,6 +3,7 @@
 #include "RecordKey.h"
 #include "TXIsamFile.h"
 #include "UserRecord.h"
+#include "TLookup.h"
 
 #include <QListWidget>
 #include <QListWidgetItem>
@@ -11,16 +12,15 @@ void TUserCheckList::Fill(QListWidget& list, TXIsamFile& users, bool checkable)
 {
     list.clear();
     UserRecord user;
-    users.Rewind(0);
-    while (users.Get(user.bytes(), 0, QString(), TXIsamFile::ScanNext)) {
+    TLookup::Each(users, user.bytes(), [&](const QString& key) {
         auto* item = new QListWidgetItem(user.FullName());
-        item->setData(Qt::UserRole, RecordKey::parse(users.CurrentKey()));
+        item->setData(Qt::UserRole, RecordKey::parse(key));
         if (checkable) {
             item->setFlags((item->flags() | Qt::ItemIsUserCheckable) & ~Qt::ItemIsUserTristate);
             item->setCheckState(Qt::Unchecked);
         }
         InsertSorted(list, item);
-    }
+    });
 }
 
 void TUserCheckList::InsertSorted(QListWidget& list, QListWidgetItem* item)

@@ -10,8 +10,9 @@
 #include "TCategoryCache.h"
 #include "TCategoryWriter.h"
 #include "TCommand.h"
+#include "TTextLimit.h"
 #include "TQuorlaDB.h"
-#include "TRecordLock.h"
+#include "TLookup.h"
 #include "TServices.h"
 #include "TXIsamFile.h"
 
@@ -19,12 +20,10 @@
 
 namespace {
 
-constexpr qint16 PrimaryIndex = 0;
 
 const QString Duplicate = QStringLiteral("A category with this description already exists");
 const QString ConfirmDelete =
     QStringLiteral("All events with this category will become un-categorised. Are you sure?");
-const QString Locked = QStringLiteral("Unable to complete deletion. Another user has locked the database");
 const QString CategoryLocked = QStringLiteral("Unable to update this category. Another user has locked it");
 
 } // namespace
@@ -33,6 +32,7 @@ TfrmCategories::TfrmCategories(QWidget* parent)
     : QDialog(parent), ui_(std::make_unique<Ui::TfrmCategories>())
 {
     ui_->setupUi(this);
+    TTextLimit::Apply(ui_->edtCategory, CategoryRecord::DescriptionCapacity);
     connect(ui_->lstCategories, &QListWidget::itemClicked, this, &TfrmCategories::lstCategoriesClick);
     connect(ui_->lstCategories, &QListWidget::currentRowChanged, this, &TfrmCategories::lstCategoriesClick);
     connect(ui_->lstCategories, &QListWidget::itemSelectionChanged, this, &TfrmCategories::CheckCategorySelected);
@@ -56,12 +56,11 @@ int TfrmCategories::Execute(TQuorlaDB& database, TCategoryCache& categoryCache)
     list->clear();
     TXIsamFile& categories = database_->Categories();
     CategoryRecord category;
-    categories.Rewind(PrimaryIndex);
-    while (categories.Get(category.bytes(), PrimaryIndex, QString(), TXIsamFile::ScanNext)) {
+    TLookup::Each(categories, category.bytes(), [&](const QString& key) {
         auto* item = new QListWidgetItem(category.Description());
-        item->setData(Qt::UserRole, RecordKey::parse(categories.CurrentKey()));
+        item->setData(Qt::UserRole, RecordKey::parse(key));
         list->addItem(item);
-    }
+    });
     if (list->count() > 0)
         list->setCurrentRow(0);
     CheckCategorySelected();
@@ -109,7 +108,7 @@ void TfrmCategories::actAddExecute()
 void TfrmCategories::addCategory()
 {
     CategoryRecord category;
-    const QString key = TCategoryWriter(database_->Categories()).addCategory(ui_->edtCategory->text(), category);
+    const QString key = TCategoryWriter(*database_).addCategory(ui_->edtCategory->text(), category);
     if (key.isEmpty()) {
         TServices::current().message(TServices::MessageKind::Information, TServices::MessageButtons::Ok, Duplicate);
         return;
@@ -131,7 +130,7 @@ void TfrmCategories::renameCategory()
     if (key.isEmpty())
         return;
     CategoryRecord category;
-    if (!TCategoryWriter(database_->Categories()).renameCategory(key, ui_->edtCategory->text(), category))
+    if (!TCategoryWriter(*database_).renameCategory(key, ui_->edtCategory->text(), category))
         throw EQuorla(CategoryLocked);
 
     QListWidgetItem* item = ui_->lstCategories->selectedItems().first();
@@ -152,30 +151,9 @@ void TfrmCategories::deleteCategory()
                                      ConfirmDelete)
         != TServices::MessageAnswer::Yes)
         return;
-    const TBusyCursor busy;
-
-    TXIsamFile& entries = database_->DayEntries();
-    DayEntryRecord entry;
-    entries.Rewind(PrimaryIndex);
-    while (entries.Get(entry.bytes(), PrimaryIndex, QString(), TXIsamFile::ScanNext)) {
-        if (entry.CategoryKey() != key)
-            continue;
-        const QString entryKey = entries.CurrentKey();
-        const TRecordLock lock(entries, entryKey, Locked);
-        // Changed elsewhere since the scan read it: only the contents under
-        // the lock count.
-        if (!entries.GetEqual(entry.bytes(), PrimaryIndex, entryKey) || entry.CategoryKey() != key)
-            continue;
-        entry.setCategoryKey(QString(RecordKey::None));
-        if (!entries.Update(entry.bytes(), entryKey))
-            throw EQuorla(entries.ErrorText());
-    }
-
-    TXIsamFile& categories = database_->Categories();
     {
-        const TRecordLock lock(categories, key, Locked);
-        if (!categories.Delete(key))
-            throw EQuorla(categories.ErrorText());
+        const TBusyCursor busy;
+        TCategoryWriter(*database_).deleteCategory(key);
     }
     {
         // Nothing is selected afterwards and the edit keeps its text.

@@ -2,14 +2,12 @@
 
 #include "ui_TfrmDeleteUser.h"
 
-#include "AlarmRecord.h"
-#include "DayEntryRecord.h"
 #include "EQuorla.h"
 #include "RecordKey.h"
 #include "TBusyCursor.h"
 #include "TCommand.h"
 #include "TQuorlaDB.h"
-#include "TRecordLock.h"
+#include "TLookup.h"
 #include "TServices.h"
 #include "TXIsamFile.h"
 #include "UserRecord.h"
@@ -17,18 +15,14 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 
-#include <algorithm>
 
 namespace {
 
-constexpr qint16 PrimaryIndex = 0;
-constexpr qint16 UserAlarmIndex = 5;
 
 constexpr int IntroPage = 0;
 constexpr int LastPage = 3;
 
 const QString NoUsers = QStringLiteral("Unable to read any user details");
-const QString Locked = QStringLiteral("Unable to complete deletion. Another user has locked the database");
 const QString AlarmsDeleted = QStringLiteral("Some alarms associated with this user were deleted");
 
 } // namespace
@@ -77,14 +71,12 @@ void TfrmDeleteUser::fillUserLists()
     ui_->cmbAssigned->clear();
     TXIsamFile& users = database_->Users();
     UserRecord user;
-    users.Rewind(PrimaryIndex);
-    while (users.Get(user.bytes(), PrimaryIndex, QString(), TXIsamFile::ScanNext)) {
-        if (users.CurrentKey() == userKey_)
-            continue;
-        const qint64 key = RecordKey::parse(users.CurrentKey());
-        ui_->cmbOwner->addItem(user.FullName(), key);
-        ui_->cmbAssigned->addItem(user.FullName(), key);
-    }
+    TLookup::Each(users, user.bytes(), [&](const QString& key) {
+        if (key == userKey_)
+            return;
+        ui_->cmbOwner->addItem(user.FullName(), RecordKey::parse(key));
+        ui_->cmbAssigned->addItem(user.FullName(), RecordKey::parse(key));
+    });
     if (ui_->cmbOwner->count() == 0)
         throw EQuorla(NoUsers);
     ui_->cmbOwner->setCurrentIndex(0);
@@ -156,12 +148,22 @@ void TfrmDeleteUser::rdoAssignedAssignClick()
     ui_->cmbAssigned->setEnabled(true);
 }
 
+TUserRemoval::TChoices TfrmDeleteUser::choices() const
+{
+    TUserRemoval::TChoices choices;
+    choices.deleteOwned = ui_->rdoOwnerDelete->isChecked();
+    choices.newOwner = RecordKey::format(ui_->cmbOwner->currentData().toLongLong());
+    choices.deleteAssigned = ui_->rdoAssignedDelete->isChecked();
+    choices.newAssignee = RecordKey::format(ui_->cmbAssigned->currentData().toLongLong());
+    return choices;
+}
+
 void TfrmDeleteUser::actDeleteExecute()
 {
     if (ui_->nbkMain->currentIndex() != LastPage)
         return;
-    bool alarmsDeleted = false;
-    const bool finished = TCommand::Run([this, &alarmsDeleted] {
+    TUserRemoval::TSummary summary;
+    const bool finished = TCommand::Run([this, &summary] {
         // The datasets are reopened whether the pass finished or not, so that
         // what it did is seen at once.
         struct Reopen
@@ -169,117 +171,25 @@ void TfrmDeleteUser::actDeleteExecute()
             TQuorlaDB& database;
             ~Reopen() { TCommand::Run([this] { database.ReopenUsersAndCategories(); }); }
         } reopen{*database_};
-        {
-            const TBusyCursor busy;
-            passOverDayEntries();
-            alarmsDeleted = deleteAlarms();
-            TXIsamFile& users = database_->Users();
-            const TRecordLock lock(users, userKey_, Locked);
-            if (!users.Delete(userKey_))
-                throw EQuorla(users.ErrorText());
-        }
+        const TBusyCursor busy;
+        QProgressBar* progress = ui_->prgScanning;
+        ui_->lblScanning->show();
+        progress->setRange(0, 0);
+        progress->setValue(0);
+        progress->show();
+        TUserRemoval removal(*database_, userKey_, choices());
+        removal.OnProgress = [progress](qint64 done, qint64 total) {
+            progress->setRange(0, int(total));
+            progress->setValue(int(done));
+            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        };
+        summary = removal.run();
     });
     if (!finished)
         return;
-    if (alarmsDeleted) {
+    if (summary.alarms > 0) {
         TServices::current().message(TServices::MessageKind::Information, TServices::MessageButtons::Ok,
                                      AlarmsDeleted);
     }
     QDialog::done(1);
-}
-
-void TfrmDeleteUser::passOverDayEntries()
-{
-    const QString newOwner = RecordKey::format(ui_->cmbOwner->currentData().toLongLong());
-    const QString newAssignee = RecordKey::format(ui_->cmbAssigned->currentData().toLongLong());
-
-    TXIsamFile& entries = database_->DayEntries();
-    const qint32 count = entries.RecordCount();
-    if (count < 0)
-        throw EQuorla(entries.ErrorText());
-    ui_->lblScanning->show();
-    ui_->prgScanning->setRange(0, count);
-    ui_->prgScanning->setValue(0);
-    ui_->prgScanning->show();
-    scanDayEntries(newOwner, newAssignee);
-}
-
-void TfrmDeleteUser::scanDayEntries(const QString& newOwner, const QString& newAssignee)
-{
-    TXIsamFile& entries = database_->DayEntries();
-    DayEntryRecord entry;
-    entries.Rewind(PrimaryIndex);
-    while (entries.Get(entry.bytes(), PrimaryIndex, QString(), TXIsamFile::ScanNext)) {
-        const QString key = entries.CurrentKey();
-        QProgressBar* progress = ui_->prgScanning;
-        // Entries added elsewhere during the pass may outnumber the count.
-        progress->setMaximum(std::max(progress->maximum(), progress->value() + 1));
-        progress->setValue(progress->value() + 1);
-        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-
-        bool changed = false;
-        DayEntryRecord scanned = entry;
-        rework(scanned, newOwner, newAssignee, changed);
-        if (!changed)
-            continue;
-
-        // The contents that count are those under the lock: another
-        // workstation may have changed the entry since the scan read it.
-        const TRecordLock lock(entries, key, Locked);
-        if (!entries.GetEqual(entry.bytes(), PrimaryIndex, key))
-            continue; // deleted elsewhere meanwhile; the scan goes on after it
-        if (rework(entry, newOwner, newAssignee, changed)) {
-            if (!entries.Delete(key))
-                throw EQuorla(entries.ErrorText());
-        } else if (changed && !entries.Update(entry.bytes(), key)) {
-            throw EQuorla(entries.ErrorText());
-        }
-    }
-}
-
-bool TfrmDeleteUser::rework(DayEntryRecord& entry, const QString& newOwner, const QString& newAssignee,
-                            bool& changed) const
-{
-    changed = false;
-    if (entry.OwnerKey() == userKey_) {
-        changed = true;
-        if (ui_->rdoOwnerDelete->isChecked())
-            return true;
-        entry.setOwnerKey(newOwner);
-    }
-
-    int slot = 0;
-    while (slot < DayEntryRecord::MaxAssignees && entry.Assignee(slot) != userKey_)
-        ++slot;
-    if (slot == DayEntryRecord::MaxAssignees)
-        return false;
-    changed = true;
-    // Only his slot empties; the others keep their positions.
-    entry.setAssignee(slot, QString(RecordKey::None));
-    if (!entry.AssigneeKeys().isEmpty())
-        return false;
-    if (ui_->rdoAssignedDelete->isChecked())
-        return true;
-    entry.setAssignee(0, newAssignee);
-    return false;
-}
-
-bool TfrmDeleteUser::deleteAlarms()
-{
-    TXIsamFile& alarms = database_->Alarms();
-    AlarmRecord alarm;
-    bool deleted = false;
-    // An alarm's key is its user's key followed by its time, so this only
-    // positions before his first alarm; a key that is his alone (no time) is
-    // found here and is his as well.
-    bool exact = alarms.GetEqual(alarm.bytes(), UserAlarmIndex, userKey_);
-    while (exact || alarms.Get(alarm.bytes(), UserAlarmIndex, userKey_, TXIsamFile::ScanPrefix)) {
-        exact = false;
-        const QString key = alarms.CurrentKey();
-        const TRecordLock lock(alarms, key, Locked);
-        if (!alarms.Delete(key))
-            throw EQuorla(alarms.ErrorText());
-        deleted = true;
-    }
-    return deleted;
 }

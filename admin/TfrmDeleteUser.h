@@ -5,7 +5,8 @@
 
 #include <memory>
 
-class DayEntryRecord;
+#include "TUserRemoval.h"
+
 class TQuorlaDB;
 
 namespace Ui {
@@ -15,13 +16,10 @@ class TfrmDeleteUser;
 // Removes a user without leaving entries that point at him. Four pages ask
 // what becomes of the entries he owns (deleted, or transferred to another
 // user) and of those assigned to him alone (deleted, or assigned to another
-// user); Delete then makes one pass over the day entries, deletes his alarms
-// and finally his user record.
-//
-// Every change to an entry or alarm is made under its record lock. A record
-// locked elsewhere (or a failing dataset) stops the pass with an error; what
-// was done stays done, the user record stays, and the wizard stays on its last
-// page so that Delete can run the pass again and finish the rest.
+// user); Delete then runs the store's removal (TUserRemoval), showing its
+// progress. A record locked elsewhere (or a failing dataset) stops it with an
+// error; what was done stays done, the user record stays, and the wizard
+// stays on its last page so that Delete can run the pass again and finish.
 class TfrmDeleteUser : public QDialog
 {
     Q_OBJECT
@@ -56,13 +54,8 @@ private slots:
 private:
     void fillUserLists();
     void showPage(int page);
-    void passOverDayEntries();
-    void scanDayEntries(const QString& newOwner, const QString& newAssignee);
-    // What the answers make of one entry: true when it is to be deleted;
-    // otherwise `entry` holds its new contents and `changed` says whether it
-    // differs from before.
-    bool rework(DayEntryRecord& entry, const QString& newOwner, const QString& newAssignee, bool& changed) const;
-    bool deleteAlarms();
+    // The answers of the Owner and Assigned pages.
+    TUserRemoval::TChoices choices() const;
 
     std::unique_ptr<Ui::TfrmDeleteUser> ui_;
     QString userKey_;

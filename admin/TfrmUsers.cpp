@@ -5,8 +5,10 @@
 #include "EQuorla.h"
 #include "RecordKey.h"
 #include "TCommand.h"
+#include "TTextLimit.h"
 #include "TQuorlaDB.h"
-#include "TRecordLock.h"
+#include "TLookup.h"
+#include "TUserWriter.h"
 #include "TServices.h"
 #include "TUserCache.h"
 #include "TXIsamFile.h"
@@ -20,9 +22,6 @@
 
 namespace {
 
-constexpr qint16 PrimaryIndex = 0;
-constexpr qint16 UserNameIndex = 3;
-
 // The bit of `Rights` each entry of the flags list stands for, by position.
 constexpr std::array<qint32, 4> FlagBits = {UserRecord::CanAdminister, UserRecord::CanAddEntries,
                                             UserRecord::CanModifyOthersEntries,
@@ -35,24 +34,11 @@ const QString NoSuchUser =
     QStringLiteral("This user does not exist. You can \"Add\" a new user but not \"Update\".");
 const QString CannotDeleteSelf = QStringLiteral("You cannot delete the user you are logged on as");
 const QString UserLocked = QStringLiteral("Unable to update this user. Another user has locked it");
+const QString UserGone = QStringLiteral("Unable to update this user. Another user has deleted it");
 
 void inform(const QString& text)
 {
     TServices::current().message(TServices::MessageKind::Information, TServices::MessageButtons::Ok, text);
-}
-
-// Turns what is typed (or pasted) into upper case where it lands, keeping the
-// cursor where it was.
-void keepUpperCase(QLineEdit* edit)
-{
-    QObject::connect(edit, &QLineEdit::textEdited, edit, [edit](const QString& text) {
-        const QString upper = text.toUpper();
-        if (upper == text)
-            return;
-        const int cursor = edit->cursorPosition();
-        edit->setText(upper);
-        edit->setCursorPosition(cursor);
-    });
 }
 
 } // namespace
@@ -61,8 +47,10 @@ TfrmUsers::TfrmUsers(QWidget* parent)
     : QDialog(parent), ui_(std::make_unique<Ui::TfrmUsers>()), frmDeleteUser_(new TfrmDeleteUser(this))
 {
     ui_->setupUi(this);
-    keepUpperCase(ui_->edtUserName);
-    keepUpperCase(ui_->edtPassword);
+    TTextLimit::Apply(ui_->edtUserName, UserRecord::UserNameCapacity, true);
+    TTextLimit::Apply(ui_->edtPassword, UserRecord::PasswordCapacity, true);
+    TTextLimit::Apply(ui_->edtFullname, UserRecord::FullNameCapacity);
+    TTextLimit::Apply(ui_->edtAbbreviation, UserRecord::AbbreviationCapacity);
 
     connect(ui_->lstUsers, &QListWidget::currentRowChanged, this, &TfrmUsers::lstUsersClick);
     for (QLineEdit* edit : {ui_->edtUserName, ui_->edtFullname, ui_->edtAbbreviation})
@@ -107,12 +95,11 @@ void TfrmUsers::fillList()
     ui_->lstUsers->clear();
     TXIsamFile& users = database_->Users();
     UserRecord user;
-    users.Rewind(PrimaryIndex);
-    while (users.Get(user.bytes(), PrimaryIndex, QString(), TXIsamFile::ScanNext)) {
+    TLookup::Each(users, user.bytes(), [&](const QString& key) {
         auto* item = new QListWidgetItem(user.UserName());
-        item->setData(Qt::UserRole, RecordKey::parse(users.CurrentKey()));
+        item->setData(Qt::UserRole, RecordKey::parse(key));
         ui_->lstUsers->addItem(item);
-    }
+    });
 }
 
 QString TfrmUsers::selectedKey() const
@@ -132,7 +119,7 @@ void TfrmUsers::loadSelectedUser()
         return;
     TXIsamFile& users = database_->Users();
     UserRecord user;
-    if (!users.GetEqual(user.bytes(), PrimaryIndex, selectedKey()))
+    if (!TUserWriter(users).readUser(selectedKey(), user))
         throw EQuorla(users.ErrorText());
 
     ui_->edtUserName->setText(user.UserName());
@@ -171,15 +158,6 @@ UserRecord TfrmUsers::recordFromFields() const
     return user;
 }
 
-QString TfrmUsers::keyOfUserNamed(const QString& userName)
-{
-    TXIsamFile& users = database_->Users();
-    UserRecord found;
-    if (!users.GetEqual(found.bytes(), UserNameIndex, userName))
-        return {};
-    return users.CurrentKey();
-}
-
 void TfrmUsers::actAddExecute()
 {
     TCommand::Run([this] { addUser(); });
@@ -188,16 +166,13 @@ void TfrmUsers::actAddExecute()
 void TfrmUsers::addUser()
 {
     const UserRecord user = recordFromFields();
-    if (!keyOfUserNamed(user.UserName()).isEmpty()) {
+    QString key;
+    if (TUserWriter(database_->Users()).addUser(user, key) == TUserWriter::Result::NameTaken) {
         inform(NameTaken);
         return;
     }
-    TXIsamFile& users = database_->Users();
-    if (!users.Insert(user.bytes()))
-        throw EQuorla(users.ErrorText());
-
     auto* item = new QListWidgetItem(user.UserName());
-    item->setData(Qt::UserRole, RecordKey::parse(users.CurrentKey()));
+    item->setData(Qt::UserRole, RecordKey::parse(key));
     const QSignalBlocker quiet(ui_->lstUsers);
     ui_->lstUsers->addItem(item);
 }
@@ -212,21 +187,21 @@ void TfrmUsers::updateUser()
     const QString key = selectedKey();
     if (key.isEmpty())
         return;
-    const UserRecord user = recordFromFields();
-    const QString owner = keyOfUserNamed(user.UserName());
-    if (owner.isEmpty()) {
+    switch (TUserWriter(database_->Users()).updateUser(key, recordFromFields())) {
+    case TUserWriter::Result::NoSuchUser:
         inform(NoSuchUser);
-        return;
-    }
-    // Two users with one name would make log-in ambiguous.
-    if (owner != key) {
+        break;
+    case TUserWriter::Result::NameTaken:
+        // Two users with one name would make log-in ambiguous.
         inform(NameTaken);
-        return;
+        break;
+    case TUserWriter::Result::Locked:
+        throw EQuorla(UserLocked);
+    case TUserWriter::Result::Gone:
+        throw EQuorla(UserGone);
+    default:
+        break;
     }
-    TXIsamFile& users = database_->Users();
-    const TRecordLock lock(users, key, UserLocked);
-    if (!users.Update(user.bytes(), key))
-        throw EQuorla(users.ErrorText());
 }
 
 void TfrmUsers::actDeleteExecute()

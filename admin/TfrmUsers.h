@@ -57,8 +57,6 @@ private:
     void loadSelectedUser();
     QString selectedKey() const;
     UserRecord recordFromFields() const;
-    // The key of the user named `userName`, or empty when there is none.
-    QString keyOfUserNamed(const QString& userName);
     void addUser();
     void updateUser();
 

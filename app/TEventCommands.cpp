@@ -9,13 +9,14 @@
 #include "TEventWriter.h"
 #include "TFilterRules.h"
 #include "TQuorlaDB.h"
+#include "TRecordLock.h"
 #include "TServices.h"
 #include "TWeekView.h"
 #include "TfrmEvent.h"
 #include "TfrmMain.h"
 #include "UserRecord.h"
 
-#include <QScopeGuard>
+#include <optional>
 
 namespace {
 
@@ -23,11 +24,11 @@ using Kind = TServices::MessageKind;
 using Buttons = TServices::MessageButtons;
 using Answer = TServices::MessageAnswer;
 
-constexpr qint16 PrimaryIndex = 0;
-constexpr qint16 AlarmDayEntryIndex = 3;
-
 const QString EditLocked = QStringLiteral("Unable to edit event properties. Another user has locked it");
+const QString EditGone = QStringLiteral("Unable to edit event properties. Another user has deleted it");
 const QString DeleteLocked = QStringLiteral("Unable to delete event. Another user has locked it");
+const QString DeleteGone = QStringLiteral("Unable to delete event. Another user has deleted it");
+const QString DeleteChanged = QStringLiteral("Unable to delete event. Another user has changed it");
 const QString AlarmLocked = QStringLiteral("Unable to delete alarm. Another user has locked it");
 
 void tell(const QString& text)
@@ -110,20 +111,26 @@ void TEventCommands::actEventPropertiesExecute()
     const QString key = SelectedPk();
     if (db == nullptr || !Editor || RecordKey::isNone(key))
         return;
-    TXIsamFile& entries = db->DayEntries();
     DayEntryRecord entry;
     {
-        if (!entries.Lock(key)) {
-            tell(EditLocked);
-            return;
-        }
+        TEventWriter writer(*db);
+        AlarmRecord alarm;
+        bool hadAlarm = false;
         // Held while the editor is open, so no other workstation edits or
         // deletes the entry meanwhile.
-        const auto unlockEntry = qScopeGuard([&] { entries.Unlock(key); });
-        if (!entries.GetEqual(entry.bytes(), PrimaryIndex, key))
-            throw EQuorla(entries.ErrorText());
-        AlarmRecord alarm;
-        const bool hadAlarm = db->Alarms().GetEqual(alarm.bytes(), AlarmDayEntryIndex, key);
+        std::optional<TRecordLock> lock;
+        switch (writer.openEntry(key, lock, entry, alarm, hadAlarm)) {
+        case TEventWriter::Result::EntryLocked:
+            tell(EditLocked);
+            return;
+        case TEventWriter::Result::Gone:
+            // The screen showed an entry that is no longer there.
+            tell(EditGone);
+            main_.RefreshView();
+            return;
+        default:
+            break;
+        }
         if (!hadAlarm) {
             db->InitAlarmRecord(alarm);
             alarm.setAlarmTime(SelectedDateKey());
@@ -132,7 +139,7 @@ void TEventCommands::actEventPropertiesExecute()
             TBusyCursor busy;
             // Every alarm lock before any write: a lock held elsewhere leaves
             // the entry and all its alarms as they were.
-            if (TEventWriter(*db).updateEntryReplacingAlarms(key, entry, alarm) != TEventWriter::Result::Done) {
+            if (writer.updateEntryReplacingAlarms(key, entry, alarm) != TEventWriter::Result::Done) {
                 tell(AlarmLocked);
                 return;
             }
@@ -148,18 +155,32 @@ void TEventCommands::actEventDeleteExecute()
     const QString key = SelectedPk();
     if (db == nullptr || RecordKey::isNone(key))
         return;
-    const QString question = QStringLiteral("Delete event \"%1\". Are you sure?").arg(SelectedDescription());
+    const QString description = SelectedDescription();
+    const QString question = QStringLiteral("Delete event \"%1\". Are you sure?").arg(description);
     if (TServices::current().message(Kind::Confirmation, Buttons::YesNo, question) != Answer::Yes)
         return;
     TEventWriter::Result result;
     {
         TBusyCursor busy;
-        result = TEventWriter(*db).deleteEntryWithAlarms(key);
+        // Only the entry the user confirmed: one changed or deleted elsewhere
+        // since the screen showed it is left alone.
+        result = TEventWriter(*db).deleteEntryWithAlarms(key, description);
     }
-    if (result == TEventWriter::Result::EntryLocked)
+    switch (result) {
+    case TEventWriter::Result::EntryLocked:
         tell(DeleteLocked);
-    else if (result == TEventWriter::Result::AlarmLocked)
+        return;
+    case TEventWriter::Result::AlarmLocked:
         tell(AlarmLocked);
-    else
-        main_.RefreshView();
+        return;
+    case TEventWriter::Result::Gone:
+        tell(DeleteGone);
+        break;
+    case TEventWriter::Result::Changed:
+        tell(DeleteChanged);
+        break;
+    default:
+        break;
+    }
+    main_.RefreshView();
 }

@@ -6,6 +6,10 @@
 #include "EQuorla.h"
 #include "RecordKey.h"
 #include "TAlarmPoller.h"
+#include "TEntryQuery.h"
+#include "TEntryVisibility.h"
+#include "TLookup.h"
+#include "TTextCapacity.h"
 #include "TCategoryCache.h"
 #include "TCommand.h"
 #include "TDayEntries.h"
@@ -57,14 +61,9 @@ using Kind = TServices::MessageKind;
 using Buttons = TServices::MessageButtons;
 using Answer = TServices::MessageAnswer;
 
-constexpr qint16 UserNameIndex = 3;
-constexpr qint16 StartTimeIndex = 3;
-constexpr qint16 AlarmDayEntryIndex = 3;
-constexpr qint32 SecondsPerDay = 86400;
 constexpr int AlarmPollMs = 10000;
 constexpr int MinimumWidth = 427;
 constexpr int MinimumHeight = 320;
-constexpr int NameLength = 10;
 // Add entries, administer, modify other users' entries; not add entries for
 // other users.
 constexpr qint32 FirstAdministratorRights
@@ -258,7 +257,10 @@ void TfrmMain::AttachEventDialogs(TfrmEvent* event, TfrmNotify* notify)
     frmNotify = notify;
     AlarmPoller_.reset();
     if (notify != nullptr) {
-        AlarmPoller_ = std::make_unique<TAlarmPoller>(*notify);
+        AlarmPoller_ = std::make_unique<TAlarmPoller>(
+            [notify](AlarmRecord& alarm, const QString& key, TQuorlaDB& database) {
+                return notify->Execute(alarm, key, database);
+            });
         AlarmPoller_->AfterPopup = [this] { RefreshView(); };
     }
 }
@@ -598,13 +600,13 @@ void TfrmMain::startUp()
 
     UserRecord user;
     if (Database_->Users().RecordCount() != 0) {
-        user.setUserName(services.userName().toUpper().left(NameLength));
+        user.setUserName(TTextCapacity::cut(services.userName().toUpper(), UserRecord::UserNameCapacity));
         if (frmLogin == nullptr || frmLogin->Execute(*Database_, user) != 1) {
             services.message(Kind::Error, Buttons::Ok, FailedLogin);
             Terminate();
             return;
         }
-        if (!Database_->Users().GetEqual(user.bytes(), UserNameIndex, frmLogin->EnteredUserName()))
+        if (!Database_->Users().GetEqual(user.bytes(), UserRecord::UserNameIndex, frmLogin->EnteredUserName()))
             throw EQuorla(Database_->Users().ErrorText());
     } else {
         QString name = services.userName().toUpper();
@@ -612,7 +614,8 @@ void TfrmMain::startUp()
             name = QStringLiteral("ADMIN");
         Database_->InitUserRecord(user);
         user.setRights(FirstAdministratorRights);
-        user.setUserName(name.left(NameLength));
+        // Cut to what the field holds (ten letters, fewer with accents).
+        user.setUserName(TTextCapacity::cut(name, UserRecord::UserNameCapacity));
         user.setFullName(user.UserName());
         user.setAbbreviation(user.UserName());
         if (!Database_->Users().Insert(user.bytes()))
@@ -668,34 +671,17 @@ void TfrmMain::FormDestroy()
 
 bool TfrmMain::EntryVisible(const DayEntryRecord& entry, const TFilterRules& rules) const
 {
-    if (!rules.Accepts(CurrentUserKey_, entry))
-        return false;
-    if ((entry.Flags() & DayEntryRecord::Private) == 0)
-        return true;
-    if ((CurrentUser_.Rights() & UserRecord::CanAdminister) != 0)
-        return true;
-    for (int slot = 0; slot < DayEntryRecord::MaxAssignees; ++slot) {
-        if (entry.Assignee(slot) == CurrentUserKey_)
-            return true;
-    }
-    return false;
+    return ::EntryVisible(rules, CurrentUser_, CurrentUserKey_, entry);
 }
 
 void TfrmMain::wvMainWantDayEntries(QObject* /*sender*/, const QString& datePkVal, TDayEntries& dayEntries)
 {
     if (!Database_ || !FilterRules_)
         return;
-    TXIsamFile& entries = Database_->DayEntries();
-    const QString upper = RecordKey::format(RecordKey::parse(datePkVal) + SecondsPerDay);
-    DayEntryRecord entry;
-    // The exact look-up finds an entry at 00:00:00 (every un-timed entry) and
-    // leaves the position at the day's start for the range read.
-    if (entries.GetEqual(entry.bytes(), StartTimeIndex, datePkVal) && EntryVisible(entry, *FilterRules_))
-        dayEntries.Add(entry, entries.CurrentKey());
-    while (entries.Get(entry.bytes(), StartTimeIndex, upper, TXIsamFile::ScanBelow)) {
+    TEntryQuery::ReadDay(Database_->DayEntries(), datePkVal, [&](const DayEntryRecord& entry, const QString& key) {
         if (EntryVisible(entry, *FilterRules_))
-            dayEntries.Add(entry, entries.CurrentKey());
-    }
+            dayEntries.Add(entry, key);
+    });
 }
 
 void TfrmMain::wvMainWantUserName(QObject* /*sender*/, const QString& pk, QString& name)
@@ -712,7 +698,7 @@ void TfrmMain::wvMainWantAlarmedFlag(QObject* /*sender*/, const QString& pk, boo
     if (!Database_)
         return;
     AlarmRecord alarm;
-    alarmed = Database_->Alarms().GetEqual(alarm.bytes(), AlarmDayEntryIndex, pk);
+    alarmed = TLookup::Equal(Database_->Alarms(), alarm.bytes(), AlarmRecord::DayEntryKeyIndex, pk);
 }
 
 void TfrmMain::wvMainWantCategoryDescription(QObject* /*sender*/, const QString& pk, QString& description)
@@ -824,7 +810,7 @@ void TfrmMain::actFileLoginExecute()
     if (frmLogin->Execute(*Database_, user) != 1)
         throw EQuorla(FailedLogin);
     UserRecord found;
-    if (!Database_->Users().GetEqual(found.bytes(), UserNameIndex, frmLogin->EnteredUserName()))
+    if (!Database_->Users().GetEqual(found.bytes(), UserRecord::UserNameIndex, frmLogin->EnteredUserName()))
         throw EQuorla(Database_->Users().ErrorText());
     CurrentUserKey_ = Database_->Users().CurrentKey();
     CurrentUser_ = found;

@@ -24,9 +24,6 @@
 
 namespace {
 
-constexpr qint16 KeyIndex = 0;
-constexpr qint16 AlarmTimeIndex = 2;
-constexpr qint16 StartTimeIndex = 3;
 
 const QString Missing = QStringLiteral("ERR");
 
@@ -49,7 +46,7 @@ std::optional<QString> fullNameOf(TXIsamFile& users, QHash<QString, std::optiona
         return *it;
     UserRecord user;
     std::optional<QString> name;
-    if (users.GetEqual(user.bytes(), KeyIndex, key))
+    if (users.GetEqual(user.bytes(), TXIsamFile::PrimaryIndex, key))
         name = user.FullName();
     seen.insert(key, name);
     return name;
@@ -126,14 +123,14 @@ void TfrmTrouble::FillAlarms()
     QHash<QString, std::optional<QString>> names;
     AlarmRecord alarm;
     DayEntryRecord entry;
-    alarms.Rewind(AlarmTimeIndex);
-    while (alarms.Get(alarm.bytes(), AlarmTimeIndex, QString(), TXIsamFile::ScanNext)) {
+    alarms.Rewind(AlarmRecord::AlarmTimeIndex);
+    while (alarms.Get(alarm.bytes(), AlarmRecord::AlarmTimeIndex, QString(), TXIsamFile::ScanNext)) {
         QString line = QStringLiteral("Time = ") + TimeText(alarm.AlarmTime()) + QStringLiteral(", ");
         if (const auto name = fullNameOf(users, names, alarm.UserKey()))
             line += QStringLiteral("User = ") + *name + QStringLiteral(", ");
         else
             line += QStringLiteral("User = ERR, ");
-        if (entries.GetEqual(entry.bytes(), KeyIndex, alarm.DayEntryKey()))
+        if (entries.GetEqual(entry.bytes(), TXIsamFile::PrimaryIndex, alarm.DayEntryKey()))
             line += QStringLiteral("Description = ") + entry.Description();
         else
             line += QStringLiteral("Description = ERR");
@@ -150,8 +147,8 @@ void TfrmTrouble::FillEvents()
     QStringList lines;
     QHash<QString, std::optional<QString>> names;
     DayEntryRecord entry;
-    entries.Rewind(StartTimeIndex);
-    while (entries.Get(entry.bytes(), StartTimeIndex, QString(), TXIsamFile::ScanNext)) {
+    entries.Rewind(DayEntryRecord::StartTimeIndex);
+    while (entries.Get(entry.bytes(), DayEntryRecord::StartTimeIndex, QString(), TXIsamFile::ScanNext)) {
         QString line = QStringLiteral("Time = ") + TimeText(entry.StartTime()) + QStringLiteral(", ");
         // Without its owner the line says nothing of the entry either.
         if (const auto name = fullNameOf(users, names, entry.OwnerKey()))

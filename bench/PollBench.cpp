@@ -39,7 +39,9 @@ double pollsPerSecond(int alarms)
     check(store.OpenKey(true) && store.WriteString(QStringLiteral("RootPath"), folder.path()), "root path");
     TQuorlaDB database;
     TfrmNotify notify;
-    TAlarmPoller poller(notify);
+    TAlarmPoller poller([&notify](AlarmRecord& alarm, const QString& key, TQuorlaDB& database) {
+        return notify.Execute(alarm, key, database);
+    });
     int user = 0;
     return opsPerSecond([&] { poller.Poll(database, key(1 + (user++ % Users))); });
 }

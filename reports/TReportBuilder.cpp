@@ -2,26 +2,30 @@
 
 #include "DayEntryRecord.h"
 #include "EQuorla.h"
-#include "IsamCode.h"
 #include "RecordKey.h"
 #include "TDayEntries.h"
+#include "TEntryQuery.h"
 #include "TEntryVisibility.h"
 #include "TFilterRules.h"
+#include "TLookup.h"
 #include "TStamp.h"
 #include "TXIsamFile.h"
 
+#include <QHash>
+
 namespace {
 
-constexpr qint16 PrimaryIndex = 0;
-constexpr qint16 StartTimeIndex = 3;
 constexpr qint32 LastSecondOfDay = 86399;
 
-// A read that failed for another reason than "no such record" (which only
-// ends a scan or a look-up) is an error of the dataset.
-void raiseUnlessNotFound(const TXIsamFile& dataset)
+// Every user's full name by key, from one pass over the users: a report names
+// the assignees of thousands of entries, and one look-up each would read the
+// dataset as many times.
+QHash<QString, QString> fullNames(TXIsamFile& users)
 {
-    if (dataset.LastError() != IsamNotFound)
-        throw EQuorla(dataset.ErrorText());
+    QHash<QString, QString> names;
+    UserRecord user;
+    TLookup::Each(users, user.bytes(), [&](const QString& key) { names.insert(key, user.FullName()); });
+    return names;
 }
 
 void setToDay(TStamp& stamp, const QDate& date)
@@ -52,42 +56,31 @@ QStringList TReportBuilder::Build(TXIsamFile& dayEntries, TXIsamFile& users) con
 
     TDayEntries entries;
     entries.UntimedFirst = false;
-    DayEntryRecord entry;
-    const auto consider = [&] {
+    TEntryQuery::Read(dayEntries, startKey, endKey, [&](const DayEntryRecord& entry, const QString& key) {
         if (!EntryVisible(rules, CurrentUser, CurrentUserKey, entry))
             return;
         if (RestrictCategory && entry.CategoryKey() != CategoryKey)
             return;
-        entries.Add(entry, dayEntries.CurrentKey());
-    };
-    // An entry found at exactly the start key is the first candidate; when the
-    // end lies before the start there are none at all.
-    if (dayEntries.GetEqual(entry.bytes(), StartTimeIndex, startKey)) {
-        if (startKey <= endKey)
-            consider();
-    } else {
-        raiseUnlessNotFound(dayEntries);
-    }
-    while (dayEntries.Get(entry.bytes(), StartTimeIndex, endKey, TXIsamFile::ScanAtMost))
-        consider();
-    raiseUnlessNotFound(dayEntries);
+        entries.Add(entry, key);
+    });
+    const QHash<QString, QString> names = fullNames(users);
 
     QStringList lines;
     lines << title << QString();
     lines << (RestrictCategory ? QStringLiteral("Category = ") + CategoryText : QStringLiteral("All Categories"));
-    QStringList names;
+    QStringList chosen;
     for (const User& user : Users)
-        names << user.FullName;
-    lines << (names.isEmpty() ? QStringLiteral("All Users") : QStringLiteral("User(s) = ") + names.join(QStringLiteral(", ")));
+        chosen << user.FullName;
+    lines << (chosen.isEmpty() ? QStringLiteral("All Users")
+                               : QStringLiteral("User(s) = ") + chosen.join(QStringLiteral(", ")));
 
     // The heading changes with the year as well as the month, so that the same
     // month of the next year gets a heading of its own.
     int lastMonth = -1;
     int lastDay = -1;
     const QString threeTabs = QStringLiteral("\t\t\t");
-    UserRecord user;
     for (int i = 0; i < entries.Count(); ++i) {
-        entry = entries.Entry(i);
+        const DayEntryRecord& entry = entries.Entry(i);
         stamp.SetSeconds(static_cast<qint32>(RecordKey::parse(entry.StartTime())));
         const int month = stamp.Year() * 12 + stamp.Month();
         if (month != lastMonth) {
@@ -116,14 +109,12 @@ QStringList TReportBuilder::Build(TXIsamFile& dayEntries, TXIsamFile& users) con
             const QString key = entry.Assignee(slot);
             if (key == RecordKey::None)
                 continue;
-            if (!users.GetEqual(user.bytes(), PrimaryIndex, key)) {
-                if (users.LastError() == IsamNotFound || users.LastError() == IsamBadKey)
-                    throw EQuorla(QStringLiteral("Unable to locate user"));
-                throw EQuorla(users.ErrorText());
-            }
+            const auto name = names.constFind(key);
+            if (name == names.constEnd())
+                throw EQuorla(QStringLiteral("Unable to locate user"));
             if (named)
                 assignees += QStringLiteral(", ");
-            assignees += user.FullName();
+            assignees += *name;
             named = true;
         }
         lines << assignees;

@@ -15,8 +15,8 @@ class TXIsamFile;
 // by a line of assignee names.
 //
 // The caller fills the fields and calls Build, which reads the day entries
-// through their start-time index and looks every assignee up in the users
-// dataset (no cache). It moves the positions of both datasets.
+// through their start-time index and the assignees' names from one pass over
+// the users dataset. It moves the positions of both datasets.
 class TReportBuilder
 {
 public:

@@ -10,6 +10,7 @@
 #include "TXIsamFile.h"
 #include "TfrmReportViewer.h"
 #include "ui_TfrmReport.h"
+#include "TLookup.h"
 
 #include <QCalendarWidget>
 #include <QEventLoop>
@@ -32,12 +33,8 @@ QList<Item> readAll(TXIsamFile& dataset, QString (Record::*text)() const)
 {
     QList<Item> items;
     Record record;
-    if (!dataset.Rewind(0))
-        throw EQuorla(dataset.ErrorText());
-    while (dataset.Get(record.bytes(), 0, QString(), TXIsamFile::ScanNext))
-        items.append({(record.*text)(), RecordKey::parse(dataset.CurrentKey())});
-    if (dataset.LastError() != IsamNotFound)
-        throw EQuorla(dataset.ErrorText());
+    TLookup::Each(dataset, record.bytes(),
+                  [&](const QString& key) { items.append({(record.*text)(), RecordKey::parse(key)}); });
     std::stable_sort(items.begin(), items.end(), [](const Item& a, const Item& b) {
         return QString::compare(a.first, b.first, Qt::CaseInsensitive) < 0;
     });

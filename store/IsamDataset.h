@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 
+#include <functional>
 #include <span>
 
 // One open dataset of a dataset engine: the operations TXIsamFile forwards.
@@ -29,6 +30,19 @@ public:
     // leaves it unchanged.
     virtual int get(int index, int mode, const QByteArray& key, QByteArray& foundKey,
                     std::span<char> record) = 0;
+
+    // Told of each record of a range read, which is then in the caller's
+    // buffer, with its primary key. Answering false stops the read.
+    using TRangeReader = std::function<bool(const QByteArray& key)>;
+
+    // Reads, in `index` order, every record whose index value lies from `from`
+    // to `to` (both included) into `record`, telling `take` after each.
+    // Afterwards the position stands on the last record read, as if the records
+    // had been read by a look-up of `from` and a scan in IsamReadAtMost up to
+    // `to`, which is what this default does; an engine may do it in one step.
+    // `take` must not use this dataset object (the read may be under way).
+    virtual int range(int index, const QByteArray& from, const QByteArray& to, std::span<char> record,
+                      const TRangeReader& take);
 
     // Writes `record` under `key` in `mode` (IsamPutMode). One transaction; an
     // add raises the dataset's mark of the largest key ever held in it.

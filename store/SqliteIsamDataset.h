@@ -27,6 +27,8 @@ public:
 
     int get(int index, int mode, const QByteArray& key, QByteArray& foundKey,
             std::span<char> record) override;
+    int range(int index, const QByteArray& from, const QByteArray& to, std::span<char> record,
+              const TRangeReader& take) override;
     int put(const QByteArray& key, std::span<const char> record, int mode) override;
     int remove(const QByteArray& key) override;
     int first(int index) override;
@@ -50,6 +52,7 @@ private:
         StmtNext,
         StmtNextBelow,
         StmtNextAtMost,
+        StmtRange,
         StmtNextKey,
         StmtRaiseMark,
         StmtInsert,

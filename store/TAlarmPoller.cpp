@@ -2,21 +2,9 @@
 
 #include "AlarmRecord.h"
 #include "RecordKey.h"
+#include "TLookup.h"
 #include "TQuorlaDB.h"
-#include "TfrmNotify.h"
-
-namespace {
-
-constexpr qint16 UserAlarmIndex = 5;
-
-} // namespace
-
-TAlarmPoller::TAlarmPoller(TfrmNotify& notify)
-    : popup_([&notify](AlarmRecord& alarm, const QString& key, TQuorlaDB& database) {
-          return notify.Execute(alarm, key, database);
-      })
-{
-}
+#include "TXIsamFile.h"
 
 TAlarmPoller::TAlarmPoller(TPopup popup)
     : popup_(std::move(popup))
@@ -31,8 +19,8 @@ void TAlarmPoller::Poll(TQuorlaDB& database, const QString& userKey)
         // The index holds the user's key followed by the time, so the exact
         // look-up of the bare key finds nothing and stands just before the
         // user's earliest alarm.
-        alarms.GetEqual(alarm.bytes(), UserAlarmIndex, userKey);
-        if (!alarms.Get(alarm.bytes(), UserAlarmIndex, userKey, TXIsamFile::ScanPrefix))
+        bool found = TLookup::Equal(alarms, alarm.bytes(), AlarmRecord::UserAlarmIndex, userKey);
+        if (!found && !TLookup::Next(alarms, alarm.bytes(), AlarmRecord::UserAlarmIndex, userKey, TXIsamFile::ScanPrefix))
             return;
         ClockStamp.SetNow();
         // The earliest alarm decides: when it is not due, none is.

@@ -8,22 +8,21 @@
 
 class AlarmRecord;
 class TQuorlaDB;
-class TfrmNotify;
 
 // One poll of a user's alarms: while the user's earliest alarm is due, it is
-// shown in the pop-up, and the look-up starts again from the user's earliest
+// handed to the pop-up, and the look-up starts again from the user's earliest
 // alarm. A poll in which nothing is due costs one positioning and one read on
 // the user's own part of the user-and-time index, whatever the size of the
-// dataset.
+// dataset. A read that fails for any other reason than "no such record" throws
+// EQuorla with the dataset's error text: the poll ends there and nothing is
+// touched.
 class TAlarmPoller
 {
 public:
-    // Shows one due alarm stored under the key; TfrmNotify::Execute's contract.
+    // Shows one due alarm stored under the key; TfrmNotify::Execute's contract
+    // (the program's pop-up, or the reliability check's answers).
     using TPopup = std::function<int(AlarmRecord& alarm, const QString& key, TQuorlaDB& database)>;
 
-    explicit TAlarmPoller(TfrmNotify& notify);
-    // Answers the due alarms through `popup` instead of the pop-up dialog (the
-    // reliability check, which runs without a screen).
     explicit TAlarmPoller(TPopup popup);
 
     // Run after every pop-up (the main window refreshes its view).

@@ -1,43 +1,73 @@
 #include "TCategoryWriter.h"
 
 #include "CategoryRecord.h"
+#include "DayEntryRecord.h"
 #include "EQuorla.h"
+#include "IsamCode.h"
+#include "RecordKey.h"
+#include "TLookup.h"
+#include "TQuorlaDB.h"
+#include "TRecordLock.h"
 #include "TXIsamFile.h"
 
-#include <QScopeGuard>
+const QString TCategoryWriter::Locked
+    = QStringLiteral("Unable to complete deletion. Another user has locked the database");
 
-namespace {
-
-constexpr qint16 PrimaryIndex = 0;
-constexpr qint16 DescriptionIndex = 1;
-
-} // namespace
-
-TCategoryWriter::TCategoryWriter(TXIsamFile& categories)
-    : categories_(categories)
+TCategoryWriter::TCategoryWriter(TQuorlaDB& database)
+    : OnWrite(writer_.OnWrite), database_(database)
 {
 }
 
 QString TCategoryWriter::addCategory(const QString& description, CategoryRecord& record)
 {
-    if (categories_.GetEqual(record.bytes(), DescriptionIndex, description))
-        return QString();
     record.clear();
     record.setDescription(description);
-    if (!categories_.Insert(record.bytes()))
-        throw EQuorla(categories_.ErrorText());
-    return categories_.CurrentKey();
+    CategoryRecord existing;
+    TXIsamFile& categories = database_.Categories();
+    if (TLookup::Equal(categories, existing.bytes(), CategoryRecord::DescriptionIndex, description))
+        return QString();
+    return writer_.insert(categories, record.bytes());
 }
 
 bool TCategoryWriter::renameCategory(const QString& key, const QString& description, CategoryRecord& record)
 {
-    if (!categories_.Lock(key))
+    TXIsamFile& categories = database_.Categories();
+    const TRecordLock lock(categories, key);
+    if (!lock.Held())
         return false;
-    const auto unlock = qScopeGuard([&] { categories_.Unlock(key); });
-    if (!categories_.GetEqual(record.bytes(), PrimaryIndex, key))
-        throw EQuorla(categories_.ErrorText());
+    if (!TLookup::Equal(categories, record.bytes(), TXIsamFile::PrimaryIndex, key))
+        throw EQuorla(TXIsamFile::ErrorText(IsamNotFound));
     record.setDescription(description);
-    if (!categories_.Update(record.bytes(), key))
-        throw EQuorla(categories_.ErrorText());
+    writer_.update(categories, key, record.bytes());
     return true;
+}
+
+int TCategoryWriter::deleteCategory(const QString& key)
+{
+    TXIsamFile& entries = database_.DayEntries();
+    DayEntryRecord entry;
+    int changed = 0;
+    if (!entries.Rewind(TXIsamFile::PrimaryIndex))
+        throw EQuorla(entries.ErrorText());
+    while (TLookup::Next(entries, entry.bytes(), TXIsamFile::PrimaryIndex, QString(), TXIsamFile::ScanNext)) {
+        if (entry.CategoryKey() != key)
+            continue;
+        const QString entryKey = entries.CurrentKey();
+        const TRecordLock lock(entries, entryKey, Locked);
+        // Changed or deleted elsewhere since the scan read it: only the
+        // contents under the lock count. The look-up also keeps the scan's
+        // place, so it goes on after this key either way.
+        if (!TLookup::Equal(entries, entry.bytes(), TXIsamFile::PrimaryIndex, entryKey) || entry.CategoryKey() != key)
+            continue;
+        entry.setCategoryKey(QString(RecordKey::None));
+        writer_.update(entries, entryKey, entry.bytes());
+        ++changed;
+    }
+    TXIsamFile& categories = database_.Categories();
+    const TRecordLock lock(categories, key, Locked);
+    CategoryRecord category;
+    if (!TLookup::Equal(categories, category.bytes(), TXIsamFile::PrimaryIndex, key))
+        throw EQuorla(categories.ErrorText());
+    writer_.remove(categories, key, category.bytes());
+    return changed;
 }

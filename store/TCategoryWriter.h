@@ -1,17 +1,30 @@
 #pragma once
 
+#include "TRecordWriter.h"
+
 #include <QString>
 
-class CategoryRecord;
-class TXIsamFile;
+#include <functional>
 
-// The record-level work of the category dialog's Add and Update, without the
-// dialog, so that the reliability check runs exactly what the dialog writes.
-// Data-store failures raise EQuorla with the dataset's error text.
+class CategoryRecord;
+class TQuorlaDB;
+
+// The record rules of the categories dialog, without the dialog: adding a
+// category (descriptions are unique), renaming one and deleting one, which
+// first clears it from every entry that carries it. Only "no such record"
+// means a record is missing; any other failure raises EQuorla with the
+// dataset's error text.
 class TCategoryWriter
 {
 public:
-    explicit TCategoryWriter(TXIsamFile& categories);
+    using TWrite = TRecordWriter::TWrite;
+
+    static const QString Locked;
+
+    explicit TCategoryWriter(TQuorlaDB& database);
+
+    // Told of every write (observers only).
+    std::function<void(const TWrite&)>& OnWrite;
 
     // Adds a category under the next key and answers that key, `record` then
     // holding what was stored; an empty key when a category with this
@@ -19,9 +32,18 @@ public:
     QString addCategory(const QString& description, CategoryRecord& record);
 
     // Renames the category under its record lock, re-reading it there; false
-    // when another holder has the lock (nothing written).
+    // when another holder has the lock (nothing written). Throws EQuorla with
+    // "Object not found" when no category is stored under the key.
     bool renameCategory(const QString& key, const QString& description, CategoryRecord& record);
 
+    // Deletes the category: every entry that carries it becomes
+    // un-categorised (each under its lock, as it is under the lock), then the
+    // category goes. A lock held elsewhere stops it with EQuorla(Locked); the
+    // entries handled before stay un-categorised and the category stays, so
+    // running it again finishes the rest. Returns the entries changed.
+    int deleteCategory(const QString& key);
+
 private:
-    TXIsamFile& categories_;
+    TQuorlaDB& database_;
+    TRecordWriter writer_;
 };

@@ -1,14 +1,18 @@
 #pragma once
 
-#include <QByteArray>
+#include "TRecordWriter.h"
+
 #include <QString>
 #include <QStringList>
 
 #include <functional>
+#include <optional>
+#include <vector>
 
 class AlarmRecord;
 class DayEntryRecord;
 class TQuorlaDB;
+class TRecordLock;
 class TXIsamFile;
 
 // The record-level work of the event commands and of the alarm pop-up, without
@@ -18,9 +22,10 @@ class TXIsamFile;
 //
 // An entry with an alarm has one alarm record per assignee. Existing records
 // change only under their record locks, and a record found before its lock was
-// taken is read again under the lock: an alarm that vanished or whose key now
-// holds another alarm is left alone, never overwritten or deleted. Data-store
-// failures raise EQuorla with the dataset's error text; every lock taken here is
+// taken is read again under the lock: a record that vanished, or that is no
+// longer the one the caller saw, is left alone, never overwritten or deleted.
+// Only "no such record" means a record is missing; any other failed read or
+// write raises EQuorla with the dataset's error text. Every lock taken here is
 // released on every way out.
 class TEventWriter
 {
@@ -30,33 +35,29 @@ public:
         // Another holder has the record's lock; nothing was written.
         EntryLocked,
         AlarmLocked,
-        // The alarm is no longer stored under its key; nothing was written.
-        Gone
+        // The record is no longer stored under its key; nothing was written.
+        Gone,
+        // The entry is there but no longer the one the caller confirmed.
+        Changed
     };
 
-    // One write, reported before it is made (`made` false; an insert's key is
-    // not known yet) and after it succeeded (`made` true). A delete carries the
-    // deleted record where it was read under the lock, else no bytes.
-    struct TWrite
-    {
-        enum Kind { Insert, Update, Delete };
-        Kind kind;
-        bool made;
-        const TXIsamFile* dataset;
-        QString key;
-        QByteArray bytes;
-        // Reported after a write that failed and is tried again differently.
-        bool failed = false;
-    };
+    using TWrite = TRecordWriter::TWrite;
 
     explicit TEventWriter(TQuorlaDB& database);
 
     // Told of every write (observers only: the reliability check's log).
-    std::function<void(const TWrite&)> OnWrite;
+    std::function<void(const TWrite&)>& OnWrite;
 
     // New event: inserts the entry under the next key and, when the alarm is
     // wanted, one alarm per assignee. Returns the entry's key.
     QString insertEntryWithAlarms(const DayEntryRecord& entry, AlarmRecord& alarm);
+
+    // Event properties, before the editor opens: takes the entry's lock into
+    // `lock` and reads the entry under it, and its first alarm into `alarm`
+    // (`hadAlarm`). EntryLocked: another holder has the entry; Gone: no entry
+    // under the key. On anything but Done no lock is held.
+    Result openEntry(const QString& key, std::optional<TRecordLock>& lock, DayEntryRecord& entry, AlarmRecord& alarm,
+                     bool& hadAlarm);
 
     // Event properties, with the entry's lock held by the caller: locks every
     // alarm of the entry before anything is written (AlarmLocked: nothing
@@ -64,9 +65,17 @@ public:
     // current assignee when the alarm is wanted (earlier snoozes go), or none.
     Result updateEntryReplacingAlarms(const QString& key, const DayEntryRecord& entry, AlarmRecord& alarm);
 
-    // Delete event: locks the entry, then every alarm of it, then deletes the
-    // alarms and the entry. A lock held elsewhere leaves everything as it was.
-    Result deleteEntryWithAlarms(const QString& key);
+    // Delete event: locks the entry, re-reads it, then locks every alarm of it
+    // and deletes the alarms and the entry. With `description` the entry is
+    // deleted only while it still carries that description (the one the user
+    // confirmed): Changed otherwise. EntryLocked, AlarmLocked, Gone and
+    // Changed leave everything as it was.
+    Result deleteEntryWithAlarms(const QString& key, const std::optional<QString>& description = std::nullopt);
+
+    // Deletes an entry whose lock the caller holds, with every alarm of it,
+    // whoever the alarms belong to; adds the alarms deleted to `alarmCount`.
+    // AlarmLocked leaves everything as it was.
+    Result deleteLockedEntryWithAlarms(const QString& key, const DayEntryRecord& entry, int* alarmCount = nullptr);
 
     // Snooze: under the alarm's lock, re-reads it; when it is still the same
     // user's alarm of the same entry, moves it to `alarmTime`. `alarm` takes
@@ -77,7 +86,9 @@ public:
     // alarm of the same entry.
     Result switchOffAlarm(const QString& key, const AlarmRecord& alarm);
 
-    // Whether the alarm's entry exists; the pop-up shows it or cleans up.
+    // Reads the alarm's entry into `entry`: false only when there is no such
+    // entry; any other failure throws, so that an unreadable entry never
+    // passes for a missing one.
     bool entryExists(const AlarmRecord& alarm, DayEntryRecord& entry);
 
     // The pop-up's clean-up of an alarm whose entry is missing: deletes it when
@@ -85,20 +96,17 @@ public:
     Result deleteOrphanAlarm(const QString& key, const AlarmRecord& alarm);
 
 private:
-    void insert(TXIsamFile& dataset, const QByteArray& bytes, QString* key = nullptr);
-    void update(TXIsamFile& dataset, const QString& key, const QByteArray& bytes);
-    // Deletes the record; one already gone counts as deleted. `was` is what
-    // the record held, where known, for OnWrite.
-    void remove(TXIsamFile& dataset, const QString& key, const QByteArray& was = QByteArray());
-    void tell(TWrite::Kind kind, bool made, const TXIsamFile& dataset, const QString& key, const QByteArray& bytes);
     void createAlarms(const DayEntryRecord& entry, AlarmRecord& alarm, const QString& entryKey);
     // Locks every alarm of the entry that still belongs to it under its lock;
-    // on AlarmLocked releases what it took.
-    Result lockAlarms(const QString& entryKey, QStringList& locked);
-    void unlockAlarms(QStringList& locked);
+    // AlarmLocked releases what it took.
+    Result lockAlarms(const QString& entryKey, std::vector<TRecordLock>& locked);
+    // Deletes the locked alarms, then the entry.
+    void removeWithAlarms(const QString& key, const DayEntryRecord& entry, const std::vector<TRecordLock>& alarms);
     // Takes the alarm's lock and re-reads it: Done with the lock held when the
     // key still holds `alarm`'s user and entry.
-    Result lockSameAlarm(const QString& key, const AlarmRecord& alarm, AlarmRecord& stored);
+    Result lockSameAlarm(const QString& key, const AlarmRecord& alarm, AlarmRecord& stored,
+                         std::optional<TRecordLock>& lock);
 
     TQuorlaDB& database_;
+    TRecordWriter writer_;
 };

@@ -1,6 +1,7 @@
 #include "TQuorlaCache.h"
 
 #include "EQuorlaCache.h"
+#include "TLookup.h"
 #include "TServices.h"
 #include "TXIsamFile.h"
 
@@ -57,9 +58,9 @@ void TQuorlaCache::Reload()
 void TQuorlaCache::FillFrom(TXIsamFile& dataset)
 {
     std::vector<char> buffer(static_cast<std::size_t>(recordSize_));
-    dataset.Rewind(0);
-    while (dataset.Get(buffer, 0, QString(), TXIsamFile::ScanNext))
-        AddRecord(dataset.CurrentKey(), buffer);
+    // A read that fails part-way fails the load: a cache missing some
+    // records would call existing users unknown.
+    TLookup::Each(dataset, buffer, [&](const QString& key) { AddRecord(key, buffer); });
 }
 
 void TQuorlaCache::addCopy(const QString& key, std::span<const char> record)

@@ -142,6 +142,17 @@ bool TXIsamFile::GetEqual(std::span<char> record, qint16 index, const QString& k
     return ok;
 }
 
+bool TXIsamFile::Range(std::span<char> record, qint16 index, const QString& from, const QString& to,
+                       const std::function<bool()>& take)
+{
+    if (refuseUnlessOpen())
+        return false;
+    return setResult(dataset_->range(index, keyBytes(from), keyBytes(to), record, [&](const QByteArray& key) {
+        assignKey(currentKey_, key);
+        return take();
+    }));
+}
+
 bool TXIsamFile::Delete(const QString& key)
 {
     if (refuseUnlessOpen())

@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include <functional>
 #include <memory>
 #include <span>
 
@@ -30,6 +31,9 @@ class TXIsamFile
 {
 public:
     enum ScanMode : short { ScanNext = 16, ScanPrefix = 64, ScanBelow = 256, ScanAtMost = 1024 };
+    // The primary key's index in every dataset; the record classes name their
+    // secondary indexes.
+    static constexpr qint16 PrimaryIndex = 0;
 
     // The engine is linked in, so the object is always Loaded(); the folder is
     // accepted for callers that name one and otherwise ignored.
@@ -62,6 +66,13 @@ public:
     bool Get(std::span<char> record, qint16 index, const QString& key, qint16 mode);
     // Reads the record whose `index` value equals Key.
     bool GetEqual(std::span<char> record, qint16 index, const QString& key);
+    // Reads every record whose `index` value lies from `from` to `to` (both
+    // included), in index order, into `record`, calling `take` after each with
+    // CurrentKey() set (answering false stops the read). As a look-up of `from`
+    // followed by a scan in mode 1024 up to `to`, in one engine call; the
+    // position ends on the last record read. `take` must not use this object.
+    bool Range(std::span<char> record, qint16 index, const QString& from, const QString& to,
+               const std::function<bool()>& take);
     // Removes the record with primary key Key.
     bool Delete(const QString& key);
     // Positions before the first record of `index`.

@@ -77,6 +77,8 @@ void TStressChecker::loadLogs()
     for (const QString& name : logs) {
         if (name.startsWith(QLatin1String("worker")))
             ++processes;
+        for (const QString& fault : TStressLog::faults(folder_ + QStringLiteral("logs/") + name))
+            faults << QStringLiteral("%1: %2").arg(name, fault);
         // A write begun and never finished ends at the latest when its process
         // was killed; one of a process that ran to its end never happened.
         const qint64 cut = kills.value(name, -1);
@@ -90,6 +92,8 @@ void TStressChecker::loadLogs()
                 op.bytes = line.bytes;
                 op.start = line.time;
                 op.command = line.command;
+                op.text = line.text;
+                op.hasText = line.hasText;
                 open.insert(line.seq, op);
             } else if (line.phase == 'A') {
                 Op op = open.take(line.seq);
@@ -243,23 +247,39 @@ void TStressChecker::checkLocks(char dataset, const QString& fileName)
 void TStressChecker::checkAlarms()
 {
     const QMap<QString, QByteArray>& entries = stored_['E'];
+    // The description each alarm was made with, by its key (keys are never
+    // given out twice).
+    QHash<QString, QString> madeFor;
+    for (const Op& op : ops_)
+        if (op.dataset == 'A' && op.kind == 'I' && op.acked && op.hasText)
+            madeFor.insert(op.key, op.text);
     QHash<QString, QStringList> alarmUsers;
-    for (const QByteArray& bytes : stored_['A']) {
-        const AlarmRecord alarm = alarmOf(bytes);
+    for (auto it = stored_['A'].cbegin(); it != stored_['A'].cend(); ++it) {
+        const AlarmRecord alarm = alarmOf(it.value());
         if (!entries.contains(alarm.DayEntryKey())) {
             ++orphans;
             continue;
         }
+        const auto made = madeFor.constFind(it.key());
+        if (made != madeFor.constEnd() && *made != entryOf(entries.value(alarm.DayEntryKey())).Description()) {
+            if (++misdirected <= 5)
+                say(QStringLiteral("alarm %1 made for \"%2\" points at entry %3 \"%4\"")
+                        .arg(it.key(), *made, alarm.DayEntryKey(),
+                             entryOf(entries.value(alarm.DayEntryKey())).Description()));
+        }
         alarmUsers[alarm.DayEntryKey()] << alarm.UserKey();
     }
-    // What each entry's last acknowledged command made, and what was switched
-    // off since.
+    // What each entry's last command that set its alarms made, and what was
+    // switched off or removed with its user since. The delete-user pass and
+    // category deletion rewrite entries without touching their alarms.
+    const auto setsAlarms = [](const Op& op) { return op.command != "deluser" && op.command != "catdel"; };
     QHash<QString, const Op*> lastWrite;
     for (const Op& op : ops_)
-        if (op.dataset == 'E' && op.acked && (!lastWrite.value(op.key) || op.end > lastWrite.value(op.key)->end))
+        if (op.dataset == 'E' && op.acked && setsAlarms(op)
+            && (!lastWrite.value(op.key) || op.end > lastWrite.value(op.key)->end))
             lastWrite.insert(op.key, &op);
     QHash<QString, QSet<QString>> made;
-    QHash<QString, QSet<QString>> switchedOff;
+    QHash<QString, QSet<QString>> taken;
     for (const Op& op : ops_) {
         if (op.dataset != 'A' || !op.acked || op.bytes.isEmpty())
             continue;
@@ -269,25 +289,25 @@ void TStressChecker::checkAlarms()
             continue;
         if (op.kind == 'I')
             made[alarm.DayEntryKey()].insert(alarm.UserKey());
-        else if (op.kind == 'D' && op.command == "off")
-            switchedOff[alarm.DayEntryKey()].insert(alarm.UserKey());
+        else if (op.kind == 'D' && (op.command == "off" || op.command == "deluser"))
+            taken[alarm.DayEntryKey()].insert(alarm.UserKey());
     }
     for (auto it = entries.cbegin(); it != entries.cend(); ++it) {
-        const DayEntryRecord entry = entryOf(it.value());
         const QStringList users = alarmUsers.value(it.key());
         const QSet<QString> have(users.cbegin(), users.cend());
-        const QStringList assignees = entry.AssigneeKeys();
+        const Op* write = lastWrite.value(it.key());
+        const QStringList assignees = entryOf(write ? write->bytes : it.value()).AssigneeKeys();
         const QSet<QString> assigned(assignees.cbegin(), assignees.cend());
         // Even a command cut short leaves no alarm twice and none for a user
-        // the entry does not have.
+        // the entry was not given.
         if (have.size() != users.size())
             faults << QStringLiteral("E %1: two alarms for one user").arg(it.key());
         if (!(have - assigned).isEmpty())
             faults << QStringLiteral("E %1: an alarm for a user it is not for").arg(it.key());
         // The last command made one alarm per assignee or none; since then
-        // only switching off took any away.
+        // only switching off and removing users took any away.
         const QSet<QString> madeNow = made.value(it.key());
-        const bool whole = (madeNow.isEmpty() || madeNow == assigned) && have == madeNow - switchedOff.value(it.key());
+        const bool whole = (madeNow.isEmpty() || madeNow == assigned) && have == madeNow - taken.value(it.key());
         if (!whole && ++cutEntries <= 5)
             say(QStringLiteral("entry %1: assignees %2, alarms for %3, made by its last command for %4")
                     .arg(it.key(), assignees.join(QLatin1Char(',')), users.join(QLatin1Char(',')),
@@ -295,8 +315,31 @@ void TStressChecker::checkAlarms()
     }
     if (killed == 0 && cutEntries > 0)
         faults << QStringLiteral("%1 entries without exactly one alarm per assignee, and no crash").arg(cutEntries);
-    if (killed == 0 && orphans > 0)
-        faults << QStringLiteral("%1 alarms of missing entries, and no crash").arg(orphans);
+    // Entries go after their alarms and alarms are made under their entry's
+    // lock, so not even a kill leaves an alarm without its entry.
+    if (orphans > 0)
+        faults << QStringLiteral("%1 alarms of missing entries").arg(orphans);
+    if (misdirected > 0)
+        faults << QStringLiteral("%1 alarms on an entry they were not made for").arg(misdirected);
+}
+
+void TStressChecker::checkTexts()
+{
+    for (const Op& op : ops_) {
+        if (!op.acked || !op.hasText || op.kind == 'D')
+            continue;
+        QString stored;
+        if (op.dataset == 'E')
+            stored = entryOf(op.bytes).Description();
+        else if (op.dataset == 'C' && op.bytes.size() == qsizetype(CategoryRecord::Size))
+            stored = QString::fromUtf8(op.bytes.constData());
+        else
+            continue;
+        if (stored != op.text && ++cutTexts <= 5)
+            say(QStringLiteral("%1 %2: \"%3\" stored as \"%4\"").arg(QChar(op.dataset), op.key, op.text, stored));
+    }
+    if (cutTexts > 0)
+        faults << QStringLiteral("%1 texts not stored as typed").arg(cutTexts);
 }
 
 void TStressChecker::runCleanUp()
@@ -327,7 +370,11 @@ void TStressChecker::runCleanUp()
             writer.switchOffAlarm(alarmKey, alarm);
             return 1;
         });
-        for (const QString& user : stored_['U'].keys())
+        // Every user an alarm is for, removed users included.
+        QSet<QString> users(stored_['U'].keyBegin(), stored_['U'].keyEnd());
+        for (const QByteArray& bytes : stored_['A'])
+            users.insert(alarmOf(bytes).UserKey());
+        for (const QString& user : users)
             poller.Poll(database, user);
         if (database.Alarms().RecordCount() != 0)
             faults << QStringLiteral("clean-up: %1 alarms left after every user's poll")
@@ -352,6 +399,7 @@ bool TStressChecker::check()
         checkLocks(dataset, name);
     }
     checkAlarms();
+    checkTexts();
     runCleanUp();
     say(QStringLiteral("processes %1, writes acknowledged %2, kills %3").arg(processes).arg(acknowledged).arg(killed));
     say(QStringLiteral("records: %1 users, %2 categories, %3 entries, %4 alarms")
@@ -359,9 +407,12 @@ bool TStressChecker::check()
             .arg(stored_['C'].size())
             .arg(stored_['E'].size())
             .arg(stored_['A'].size()));
-    say(QStringLiteral("entries whose alarms a cut command left incomplete: %1; alarms of missing entries: %2")
+    say(QStringLiteral("entries whose alarms a cut command left incomplete: %1; alarms of missing entries: %2; "
+                       "alarms on another entry: %3; texts not stored as typed: %4")
             .arg(cutEntries)
-            .arg(orphans));
+            .arg(orphans)
+            .arg(misdirected)
+            .arg(cutTexts));
     for (const QString& fault : faults.mid(0, 40))
         say(QStringLiteral("FAULT ") + fault);
     say(faults.isEmpty() ? QStringLiteral("check: nothing lost or damaged")

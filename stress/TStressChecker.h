@@ -21,9 +21,14 @@ struct sqlite3;
 // - no key is stored twice, and no record lock is left held;
 // - every alarm belongs to an assignee of its entry, at most one per user, and
 //   each entry has exactly the alarms its last command made minus those
-//   switched off since (commands cut by a kill may leave fewer: counted);
-// - the alarm poll's clean-up (run over a copy, the clock far ahead) removes
-//   every alarm whose entry is missing, and leaves no alarm behind.
+//   switched off or removed with their user since (commands cut by a kill may
+//   leave fewer: counted); no alarm points at a missing entry, and none at an
+//   entry other than the one it was made for (its entry still carries the
+//   description the alarm was made with);
+// - every text stored is the text the command meant, whole: a record never
+//   cuts, and a text too long was refused (the workers note any exception);
+// - the alarm poll's clean-up (run over a copy, the clock far ahead) leaves no
+//   alarm behind.
 class TStressChecker
 {
 public:
@@ -37,6 +42,8 @@ public:
     int processes = 0;
     int cutEntries = 0;
     int orphans = 0;
+    int misdirected = 0;
+    int cutTexts = 0;
     QStringList faults;
 
 private:
@@ -50,6 +57,8 @@ private:
         qint64 end = 0;
         bool acked = false;
         QByteArray command;
+        QString text;
+        bool hasText = false;
     };
 
     void loadLogs();
@@ -60,6 +69,7 @@ private:
     void checkWrites(char dataset);
     void checkLocks(char dataset, const QString& fileName);
     void checkAlarms();
+    void checkTexts();
     void runCleanUp();
 
     QString folder_;

@@ -25,12 +25,14 @@ qint64 TStressLog::now()
 }
 
 void TStressLog::write(char phase, qint64 seq, const QByteArray& command, char dataset, char kind,
-                       const QString& key, const QByteArray& bytes)
+                       const QString& key, const QByteArray& bytes, const QString& text)
 {
     QByteArray line = QByteArray::number(now()) + ' ' + phase + ' ' + QByteArray::number(seq) + ' ' + command + ' '
         + dataset + ' ' + kind + ' ' + (key.isEmpty() ? QByteArray("-") : key.toLatin1()) + ' '
-        + (bytes.isEmpty() ? QByteArray("-") : bytes.toHex()) + '\n';
-    note(line.chopped(1));
+        + (bytes.isEmpty() ? QByteArray("-") : bytes.toHex());
+    if (!text.isNull())
+        line += ' ' + (text.isEmpty() ? QByteArray("-") : text.toUtf8().toHex());
+    note(line);
 }
 
 void TStressLog::note(const QByteArray& text)
@@ -54,7 +56,8 @@ QList<TStressLog::Line> TStressLog::read(const QString& path)
     const QList<QByteArray> rows = file.readAll().split('\n');
     for (const QByteArray& row : rows) {
         const QList<QByteArray> f = row.split(' ');
-        if (row.startsWith('#') || f.size() != 8 || f[1].size() != 1 || f[4].size() != 1 || f[5].size() != 1)
+        if (row.startsWith('#') || f.size() < 8 || f.size() > 9 || f[1].size() != 1 || f[4].size() != 1
+            || f[5].size() != 1)
             continue;
         Line line;
         line.time = f[0].toLongLong();
@@ -66,7 +69,22 @@ QList<TStressLog::Line> TStressLog::read(const QString& path)
         line.key = f[6] == "-" ? QString() : QString::fromLatin1(f[6]);
         line.hasBytes = f[7] != "-";
         line.bytes = line.hasBytes ? QByteArray::fromHex(f[7]) : QByteArray();
+        line.hasText = f.size() == 9;
+        if (line.hasText)
+            line.text = f[8] == "-" ? QString() : QString::fromUtf8(QByteArray::fromHex(f[8]));
         lines << line;
     }
     return lines;
+}
+
+QStringList TStressLog::faults(const QString& path)
+{
+    QStringList found;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return found;
+    for (const QByteArray& row : file.readAll().split('\n'))
+        if (row.startsWith("# fault"))
+            found << QString::fromUtf8(row.mid(2));
+    return found;
 }

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 // The append-only log of one worker process (or of the runner): one line per
 // write, "<time> <phase> <seq> <command> <dataset> <kind> <key> <hex bytes>", where the
@@ -10,7 +11,10 @@
 // the write, A after it succeeded (acknowledged) and F when it failed, and the
 // dataset one letter (U users, C categories, E day entries, A alarms), the kind
 // I insert, U update or D delete (whose bytes are the record removed, where
-// known), and "-" for an unknown key or no bytes. Each
+// known), and "-" for an unknown key or no bytes. The text, where there is one,
+// is what the command meant to store apart from the record's bytes: the
+// description it typed for an entry or category, and for an alarm the
+// description of the entry it was made for. Each
 // line goes to the file in one write() on a file opened for appending, so a
 // process killed at any moment leaves whole lines only (at worst the last one
 // missing).
@@ -28,6 +32,8 @@ public:
         QString key;
         QByteArray bytes;
         bool hasBytes = false;
+        QString text;
+        bool hasText = false;
     };
 
     explicit TStressLog(const QString& path);
@@ -38,9 +44,13 @@ public:
     bool isOpen() const { return fd_ >= 0; }
     // Logs one phase of write `seq`; the key may be empty (an insert's B line).
     void write(char phase, qint64 seq, const QByteArray& command, char dataset, char kind, const QString& key,
-               const QByteArray& bytes);
-    // A free-form line the checker skips ("#" first).
+               const QByteArray& bytes, const QString& text = QString());
+    // A free-form line the checker skips ("#" first); one that begins with
+    // "# fault" is a fault the worker saw for itself, which the checker counts.
     void note(const QByteArray& text);
+
+    // The faults the workers noted in the log at `path`.
+    static QStringList faults(const QString& path);
 
     static qint64 now();
     static QList<Line> read(const QString& path);

@@ -68,7 +68,7 @@ qint64 TStressRunner::spawn(int user, int incarnation, qint64 until)
     const QList<QByteArray> args = {QFile::encodeName(program_),
                                     "worker",
                                     QByteArray::number(user),
-                                    QByteArray::number(workers_ + 2),
+                                    QByteArray::number(2 * workers_),
                                     QByteArray::number(until),
                                     QByteArray::number(QRandomGenerator::global()->generate64()),
                                     QFile::encodeName(folder_ + QStringLiteral("logs/") + logName(user, incarnation)),
@@ -97,9 +97,11 @@ int TStressRunner::run()
     TQuorlaDB database;
     {
         TStressLog log(folder_ + QStringLiteral("logs/runner.log"));
-        for (int n = 1; n <= workers_ + 2; ++n) {
+        // The workers' own users, then one guest of each worker, which the
+        // worker may remove (and replace) while the others assign entries to it.
+        for (int n = 1; n <= 2 * workers_; ++n) {
             UserRecord user;
-            user.setUserName(QStringLiteral("U%1").arg(n));
+            user.setUserName(n <= workers_ ? QStringLiteral("U%1").arg(n) : QStringLiteral("G%1-0").arg(n - workers_));
             user.setRights(UserRecord::CanAddEntriesForOthers | 1);
             if (!database.Users().Insert(user.bytes()))
                 return 2;
@@ -147,6 +149,7 @@ int TStressRunner::run()
         for (auto it = recent.cbegin(); it != recent.cend(); ++it) {
             TXIsamFile& file = it.key() == 'E' ? database.DayEntries()
                 : it.key() == 'A'             ? database.Alarms()
+                : it.key() == 'U'             ? database.Users()
                                               : database.Categories();
             for (const QString& key : it.value()) {
                 int waited = 0;

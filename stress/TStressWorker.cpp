@@ -6,18 +6,24 @@
 #include "EQuorla.h"
 #include "RecordKey.h"
 #include "TAlarmPoller.h"
+#include "ETextTooLong.h"
 #include "TCategoryWriter.h"
+#include "TLookup.h"
+#include "TRecordLock.h"
+#include "TTextCapacity.h"
+#include "TUserRemoval.h"
+#include "TUserWriter.h"
+#include "UserRecord.h"
 #include "TQuorlaDB.h"
 #include "TStamp.h"
 #include "TStressLog.h"
 #include "TXIsamFile.h"
 
-#include <QScopeGuard>
+#include <optional>
 #include <QThread>
 
 namespace {
 
-constexpr qint16 PrimaryIndex = 0;
 // Alarms answered in one poll before the worker turns to something else.
 constexpr int AnswersPerPoll = 4;
 
@@ -25,10 +31,11 @@ struct StopPoll
 {
 };
 
-QByteArray bytesOf(std::span<const char> record)
-{
-    return QByteArray(record.data(), qsizetype(record.size()));
-}
+// Letters and signs of one to four bytes of UTF-8, so that texts meet their
+// field's capacity in every way a character can.
+const QStringList Pieces = {QStringLiteral("a"), QStringLiteral("Z"), QStringLiteral(" "), QStringLiteral("é"),
+                            QStringLiteral("Ö"), QStringLiteral("ß"), QStringLiteral("€"), QStringLiteral("→"),
+                            QStringLiteral("😀")};
 
 QString nowPlus(qint64 seconds)
 {
@@ -47,21 +54,31 @@ TStressWorker::TStressWorker(int userNumber, int userCount, quint64 seed, TStres
 
 TStressWorker::~TStressWorker() = default;
 
-void TStressWorker::logged(char phase, char dataset, char kind, const QString& key, const QByteArray& bytes)
+void TStressWorker::logged(char phase, char dataset, char kind, const QString& key, const QByteArray& bytes,
+                           const QString& text)
 {
     if (phase == 'B')
         open_ = ++seq_;
-    log_.write(phase, open_, command_, dataset, kind, key, bytes);
+    log_.write(phase, open_, command_, dataset, kind, key, bytes, text);
     if (phase != 'B')
         open_ = -1;
 }
 
-void TStressWorker::attach(TEventWriter& writer, TQuorlaDB& database)
+void TStressWorker::attach(std::function<void(const TRecordWriter::TWrite&)>& onWrite, TQuorlaDB& database)
 {
-    writer.OnWrite = [this, &database](const TEventWriter::TWrite& w) {
-        const char dataset = w.dataset == &database.DayEntries() ? 'E' : 'A';
+    onWrite = [this, &database](const TRecordWriter::TWrite& w) {
+        const char dataset = w.dataset == &database.DayEntries() ? 'E'
+            : w.dataset == &database.Alarms()                    ? 'A'
+            : w.dataset == &database.Users()                     ? 'U'
+                                                                 : 'C';
         const char kind = "IUD"[w.kind];
-        logged(w.failed ? 'F' : w.made ? 'A' : 'B', dataset, kind, w.key, w.bytes);
+        // Entries carry the description typed; alarms the description of the
+        // entry they are made for, so that the checker sees any alarm that
+        // ends up on another entry.
+        const bool texted = ((dataset == 'E' || dataset == 'C') && w.kind != TRecordWriter::TWrite::Delete)
+            || (dataset == 'A' && w.kind == TRecordWriter::TWrite::Insert);
+        logged(w.failed ? 'F' : w.made ? 'A' : 'B', dataset, kind, w.key, w.bytes,
+               texted ? text_ : QString());
     };
 }
 
@@ -70,19 +87,24 @@ int TStressWorker::run(qint64 until)
     int failures = 0;
     while (TStressLog::now() < until) {
         const int pick = int(random_.bounded(100));
+        text_.clear();
         try {
-            if (pick < 30)
+            if (pick < 28)
                 newEvent();
-            else if (pick < 55)
+            else if (pick < 50)
                 changeEvent();
-            else if (pick < 68)
+            else if (pick < 62)
                 deleteEvent();
-            else if (pick < 90)
+            else if (pick < 84)
                 pollAlarms();
-            else if (pick < 95)
+            else if (pick < 90)
                 addCategory();
-            else
+            else if (pick < 94)
                 renameCategory();
+            else if (pick < 97)
+                deleteCategory();
+            else
+                removeUser();
         } catch (const EQuorla& e) {
             ++failures;
             if (open_ >= 0)
@@ -101,21 +123,52 @@ QString TStressWorker::randomKey(TXIsamFile& dataset)
     return RecordKey::format(1 + qint64(random_.bounded(quint64(last))));
 }
 
-void TStressWorker::randomEntry(DayEntryRecord& entry, AlarmRecord& alarm)
+QString TStressWorker::randomText(int capacity)
+{
+    // Mostly up to the capacity, often right at it; one in eight past it.
+    const int goal = random_.bounded(8) == 0 ? capacity + 1 + int(random_.bounded(4)) : 1 + int(random_.bounded(capacity));
+    QString text = QStringLiteral("w%1 %2 ").arg(user_).arg(seq_);
+    while (TTextCapacity::bytes(text) < goal)
+        text += Pieces[int(random_.bounded(Pieces.size()))];
+    return text;
+}
+
+bool TStressWorker::randomEntry(DayEntryRecord& entry, AlarmRecord& alarm)
 {
     QStringList assignees;
     const int count = 1 + int(random_.bounded(4));
-    while (assignees.size() < count && assignees.size() < users_) {
-        const QString key = RecordKey::format(1 + random_.bounded(users_));
-        if (!assignees.contains(key))
+    for (int tries = 0; assignees.size() < count && tries < 20; ++tries) {
+        // Any user key ever given out: some are users removed meanwhile.
+        const QString key = randomKey(database_->Users());
+        if (!key.isEmpty() && !assignees.contains(key))
             assignees << key;
     }
     entry.setAssigneeKeys(assignees);
+    // Now and then an entry owned by someone else, for the delete-user pass.
+    if (random_.bounded(4) == 0) {
+        const QString owner = randomKey(database_->Users());
+        if (!owner.isEmpty())
+            entry.setOwnerKey(owner);
+    }
+    const QString category = random_.bounded(3) == 0 ? randomKey(database_->Categories()) : QString();
+    entry.setCategoryKey(category.isEmpty() ? QString(RecordKey::None) : category);
     entry.setStartTime(nowPlus(qint64(random_.bounded(7200)) - 3600));
-    entry.setDescription(QStringLiteral("w%1 %2").arg(user_).arg(seq_));
     // Most alarms are due at once or soon, so that polls find work.
     alarm.setFlags(random_.bounded(5) == 0 ? 0 : AlarmRecord::AlarmWanted);
     alarm.setAlarmTime(nowPlus(qint64(random_.bounded(120)) - 90));
+    const QString description = randomText(DayEntryRecord::DescriptionCapacity);
+    const QString before = entry.Description();
+    try {
+        entry.setDescription(description);
+    } catch (const ETextTooLong&) {
+        if (TTextCapacity::fits(description, DayEntryRecord::DescriptionCapacity) || entry.Description() != before)
+            log_.note("# fault a description that fits was refused, or a refused one changed the record");
+        return false;
+    }
+    if (!TTextCapacity::fits(description, DayEntryRecord::DescriptionCapacity))
+        log_.note("# fault a description longer than its field was taken");
+    text_ = description;
+    return true;
 }
 
 void TStressWorker::newEvent()
@@ -126,30 +179,32 @@ void TStressWorker::newEvent()
     entry.setOwnerKey(RecordKey::format(user_));
     AlarmRecord alarm;
     database_->InitAlarmRecord(alarm);
-    randomEntry(entry, alarm);
+    if (!randomEntry(entry, alarm))
+        return;
     TEventWriter writer(*database_);
-    attach(writer, *database_);
+    attach(writer.OnWrite, *database_);
     writer.insertEntryWithAlarms(entry, alarm);
 }
 
 void TStressWorker::changeEvent()
 {
     command_ = "props";
-    TXIsamFile& entries = database_->DayEntries();
-    const QString key = randomKey(entries);
-    if (key.isEmpty() || !entries.Lock(key))
+    const QString key = randomKey(database_->DayEntries());
+    if (key.isEmpty())
         return;
-    const auto unlock = qScopeGuard([&] { entries.Unlock(key); });
+    TEventWriter writer(*database_);
+    attach(writer.OnWrite, *database_);
+    std::optional<TRecordLock> lock;
     DayEntryRecord entry;
-    if (!entries.GetEqual(entry.bytes(), PrimaryIndex, key))
-        return;
     AlarmRecord alarm;
+    bool hadAlarm = false;
+    if (writer.openEntry(key, lock, entry, alarm, hadAlarm) != TEventWriter::Result::Done)
+        return;
     database_->InitAlarmRecord(alarm);
-    randomEntry(entry, alarm);
+    if (!randomEntry(entry, alarm))
+        return;
     // Someone looks at the editor for a moment while the entry is locked.
     QThread::usleep(random_.bounded(3000));
-    TEventWriter writer(*database_);
-    attach(writer, *database_);
     writer.updateEntryReplacingAlarms(key, entry, alarm);
 }
 
@@ -159,9 +214,15 @@ void TStressWorker::deleteEvent()
     const QString key = randomKey(database_->DayEntries());
     if (key.isEmpty())
         return;
+    // What the screen showed; by the time Delete is confirmed it may have
+    // changed elsewhere, and then it must stay.
+    DayEntryRecord shown;
+    if (!TLookup::Equal(database_->DayEntries(), shown.bytes(), TXIsamFile::PrimaryIndex, key))
+        return;
+    QThread::usleep(random_.bounded(2000));
     TEventWriter writer(*database_);
-    attach(writer, *database_);
-    writer.deleteEntryWithAlarms(key);
+    attach(writer.OnWrite, *database_);
+    writer.deleteEntryWithAlarms(key, shown.Description());
 }
 
 int TStressWorker::answerAlarm(AlarmRecord& alarm, const QString& key, TQuorlaDB& database)
@@ -170,7 +231,7 @@ int TStressWorker::answerAlarm(AlarmRecord& alarm, const QString& key, TQuorlaDB
         throw StopPoll{};
     const QString alarmKey = key;
     TEventWriter writer(database);
-    attach(writer, database);
+    attach(writer.OnWrite, database);
     DayEntryRecord entry;
     if (!writer.entryExists(alarm, entry)) {
         command_ = "orphan";
@@ -207,15 +268,20 @@ void TStressWorker::pollAlarms()
 void TStressWorker::addCategory()
 {
     command_ = "catadd";
-    CategoryRecord expected;
-    expected.setDescription(QStringLiteral("c%1 %2").arg(user_).arg(seq_ + 1));
-    logged('B', 'C', 'I', QString(), bytesOf(expected.bytes()));
+    const QString description = randomText(CategoryRecord::DescriptionCapacity);
+    TCategoryWriter writer(*database_);
+    attach(writer.OnWrite, *database_);
+    text_ = description;
     CategoryRecord stored;
-    const QString key = TCategoryWriter(database_->Categories()).addCategory(expected.Description(), stored);
-    if (key.isEmpty())
-        logged('F', 'C', 'I', QString(), QByteArray());
-    else
-        logged('A', 'C', 'I', key, bytesOf(stored.bytes()));
+    try {
+        writer.addCategory(description, stored);
+    } catch (const ETextTooLong&) {
+        if (TTextCapacity::fits(description, CategoryRecord::DescriptionCapacity))
+            log_.note("# fault a category that fits was refused");
+        return;
+    }
+    if (!TTextCapacity::fits(description, CategoryRecord::DescriptionCapacity))
+        log_.note("# fault a category longer than its field was taken");
 }
 
 void TStressWorker::renameCategory()
@@ -224,23 +290,70 @@ void TStressWorker::renameCategory()
     const QString key = randomKey(database_->Categories());
     if (key.isEmpty())
         return;
-    // A category is its description alone, so the renamed record is known
-    // before it is written.
-    CategoryRecord expected;
-    expected.setDescription(QStringLiteral("r%1 %2").arg(user_).arg(seq_ + 1));
-    const QString description = expected.Description();
-    logged('B', 'C', 'U', key, bytesOf(expected.bytes()));
+    CategoryRecord probe;
+    QString description = randomText(CategoryRecord::DescriptionCapacity);
+    if (!TTextCapacity::fits(description, CategoryRecord::DescriptionCapacity))
+        description = TTextCapacity::cut(description, CategoryRecord::DescriptionCapacity);
+    TCategoryWriter writer(*database_);
+    attach(writer.OnWrite, *database_);
+    text_ = description;
     CategoryRecord stored;
-    bool renamed = false;
     try {
-        renamed = TCategoryWriter(database_->Categories()).renameCategory(key, description, stored);
+        writer.renameCategory(key, description, stored);
     } catch (const EQuorla&) {
         // A key picked at random that holds no category.
-        logged('F', 'C', 'U', key, QByteArray());
-        return;
+        if (TLookup::Equal(database_->Categories(), probe.bytes(), TXIsamFile::PrimaryIndex, key))
+            throw;
     }
-    if (renamed)
-        logged('A', 'C', 'U', key, bytesOf(stored.bytes()));
-    else
-        logged('F', 'C', 'U', key, QByteArray());
+}
+
+void TStressWorker::deleteCategory()
+{
+    command_ = "catdel";
+    const QString key = randomKey(database_->Categories());
+    CategoryRecord category;
+    if (key.isEmpty() || !TLookup::Equal(database_->Categories(), category.bytes(), TXIsamFile::PrimaryIndex, key))
+        return;
+    TCategoryWriter writer(*database_);
+    attach(writer.OnWrite, *database_);
+    writer.deleteCategory(key);
+}
+
+void TStressWorker::removeUser()
+{
+    // Each worker removes only the users it added (named G<worker>-...), so
+    // that the workers themselves stay; a removal cut by a kill is found and
+    // finished by the worker's next removal.
+    command_ = "deluser";
+    const QString prefix = QStringLiteral("G%1-").arg(user_);
+    TXIsamFile& users = database_->Users();
+    UserRecord user;
+    QString victim;
+    users.Rewind(TXIsamFile::PrimaryIndex);
+    while (TLookup::Next(users, user.bytes(), TXIsamFile::PrimaryIndex, QString(), TXIsamFile::ScanNext)) {
+        if (user.UserName().startsWith(prefix)) {
+            victim = users.CurrentKey();
+            break;
+        }
+    }
+    if (!victim.isEmpty()) {
+        TUserRemoval::TChoices choices;
+        choices.deleteOwned = random_.bounded(2) == 0;
+        choices.newOwner = RecordKey::format(user_);
+        choices.deleteAssigned = random_.bounded(2) == 0;
+        choices.newAssignee = RecordKey::format(user_);
+        TUserRemoval removal(*database_, victim, choices);
+        attach(removal.OnWrite, *database_);
+        removal.run();
+    }
+    command_ = "useradd";
+    user.clear();
+    user.setUserName(prefix + QString::number(seq_ % 100000));
+    user.setFullName(QStringLiteral("Guest of %1").arg(user_));
+    user.setAbbreviation(QStringLiteral("G%1").arg(user_));
+    user.setRights(UserRecord::CanAddEntries);
+    TUserWriter writer(users);
+    attach(writer.OnWrite, *database_);
+    QString key;
+    writer.addUser(user, key);
 }

@@ -15,9 +15,13 @@ class TStressLog;
 // the commands, one for the alarm poll, as the program keeps them) and its own
 // user, doing what people do until a deadline - new events with alarms for
 // several assignees, changing them (assignees, alarm on and off), deleting
-// them, answering its due alarms by snoozing or switching them off, adding and
-// renaming categories - through the program's own write paths. Every write is
-// logged before it is made and once it succeeded.
+// them, answering its due alarms by snoozing or switching them off, adding,
+// renaming and deleting categories, removing users through the delete-user
+// pass and adding new ones - through the program's own write paths. Every
+// write is logged before it is made and once it succeeded, with the text the
+// command meant to store. Descriptions are of every length up to the field's
+// capacity in UTF-8 bytes, with accents and other signs, and now and then
+// longer: the record must refuse those, never cut them.
 class TStressWorker
 {
 public:
@@ -35,12 +39,18 @@ private:
     void pollAlarms();
     void addCategory();
     void renameCategory();
+    void deleteCategory();
+    void removeUser();
     int answerAlarm(AlarmRecord& alarm, const QString& key, TQuorlaDB& database);
 
     QString randomKey(class TXIsamFile& dataset);
-    void randomEntry(class DayEntryRecord& entry, class AlarmRecord& alarm);
-    void attach(TEventWriter& writer, TQuorlaDB& database);
-    void logged(char phase, char dataset, char kind, const QString& key, const QByteArray& bytes);
+    // Fills the entry with random contents; false (nothing to write) when the
+    // description drawn was too long and the record refused it, as it must.
+    bool randomEntry(class DayEntryRecord& entry, class AlarmRecord& alarm);
+    QString randomText(int capacity);
+    void attach(std::function<void(const TRecordWriter::TWrite&)>& onWrite, TQuorlaDB& database);
+    void logged(char phase, char dataset, char kind, const QString& key, const QByteArray& bytes,
+                const QString& text = QString());
 
     int user_;
     int users_;
@@ -52,4 +62,6 @@ private:
     qint64 seq_ = 0;
     qint64 open_ = -1;
     int answered_ = 0;
+    // The text the command means to store (see TStressLog).
+    QString text_;
 };

@@ -1,5 +1,6 @@
-// The delete-user wizard: what its pass makes of each kind of entry, the
-// user's alarms, an empty calendar and a lock held on another workstation.
+// The delete-user wizard around the store's pass: the answers reach it, its
+// progress and message, and the last page kept after a lock held on another
+// workstation stopped it.
 // BERT (key 2) is removed; ANNA 1, CARL 3 and DORA 4 remain.
 
 #include "AdminTestSupport.h"
@@ -49,46 +50,6 @@ private slots:
         services_ = std::make_unique<TScriptedServices>();
         db_ = database(QStringLiteral("wizard"));
         addUsers(*db_, {"ANNA", "BERT", "CARL", "DORA"});
-    }
-
-    void pass_data()
-    {
-        QTest::addColumn<QByteArray>("answers");
-        QTest::addColumn<int>("owner");
-        QTest::addColumn<QList<int>>("assignees");
-        QTest::addColumn<int>("newOwner"); // 0: the entry is gone
-        QTest::addColumn<QList<int>>("newAssignees");
-
-        QTest::newRow("owned, his alone: transfer and assign") << QByteArray("TA") << 2 << QList{2} << 3 << QList{4, 0};
-        QTest::newRow("owned, delete chosen: gone with others") << QByteArray("DA") << 2 << QList{1, 3} << 0 << QList<int>{};
-        QTest::newRow("assigned with others: his slot only") << QByteArray("TA") << 1 << QList{1, 2, 3} << 1 << QList{1, 0, 3};
-        QTest::newRow("his alone, delete chosen") << QByteArray("TD") << 1 << QList{2} << 0 << QList<int>{};
-    }
-
-    void pass()
-    {
-        QFETCH(QByteArray, answers);
-        QFETCH(int, owner);
-        QFETCH(QList<int>, assignees);
-        QFETCH(int, newOwner);
-        QFETCH(QList<int>, newAssignees);
-
-        const QString key = addEntry(*db_, owner, assignees);
-        const QString bystander = addEntry(*db_, 1, {3, 4});
-        const QByteArray bystanderBytes = stored<DayEntryRecord>(db_->DayEntries(), bystander);
-
-        TfrmDeleteUser wizard;
-        QCOMPARE(run<TfrmDeleteUser>(wizard, [&](TfrmDeleteUser& w) {
-            answer(w, answers);
-            click(w, "actDelete");
-        }, Bert, *db_), 1);
-
-        QVERIFY(stored<UserRecord>(db_->Users(), Bert).isEmpty());
-        QCOMPARE(stored<DayEntryRecord>(db_->DayEntries(), bystander), bystanderBytes);
-        const auto entry = read<DayEntryRecord>(db_->DayEntries(), key); // all zero when gone
-        QCOMPARE(RecordKey::parse(entry.OwnerKey()), newOwner);
-        for (int slot = 0; slot < newAssignees.size(); ++slot)
-            QCOMPARE(entry.Assignee(slot), RecordKey::format(newAssignees[slot]));
     }
 
     void alarmsWithoutEntries()

@@ -6,11 +6,17 @@
 #include "AlarmRecord.h"
 #include "DayEntryRecord.h"
 #include "RecordKey.h"
+#include "FaultVfs.h"
+#include "IsamCode.h"
 #include "TAlarmPoller.h"
+#include "TCommand.h"
 #include "TfrmNotify.h"
 
 #include <QLineEdit>
+#include <QScopeGuard>
 #include <QTimer>
+
+#include <sqlite3.h>
 
 namespace {
 
@@ -59,6 +65,7 @@ class TestAlarmPoll : public QObject
 private slots:
     void poll_data();
     void poll();
+    void unreadableEntryKeepsAlarm();
 };
 
 void TestAlarmPoll::poll_data()
@@ -89,7 +96,9 @@ void TestAlarmPoll::poll()
     for (const QString& wanted : part[0].split(' ', Qt::SkipEmptyParts))
         addAlarm(*db, wanted);
     TfrmNotify notify;
-    TAlarmPoller poller(notify);
+    TAlarmPoller poller([&notify](AlarmRecord& alarm, const QString& key, TQuorlaDB& database) {
+        return notify.Execute(alarm, key, database);
+    });
     QStringList seen;
     auto popups = AppTest::answerPopups(part[1].split(' ', Qt::SkipEmptyParts), seen);
     poller.Poll(*db, Me);
@@ -108,6 +117,28 @@ void TestAlarmPoll::poll()
     poller.Poll(there, Me);
     poller.Poll(*db, Me);
     QCOMPARE(seen.join(' '), part[5].trimmed());
+}
+
+// The entry cannot be read (a read error on the share): that is an error, not
+// a missing entry, and the alarm stays for the next poll.
+void TestAlarmPoll::unreadableEntryKeepsAlarm()
+{
+    TScriptedServices services;
+    services.setNow(Now);
+    FaultVfs::install();
+    const auto uninstall = qScopeGuard([] { FaultVfs::uninstall(); });
+    auto db = DialogTest::database(QStringLiteral("unreadable"), {QStringLiteral("ME")});
+    addAlarm(*db, QStringLiteral("a@-9"));
+    TfrmNotify notify;
+    TAlarmPoller poller([&notify](AlarmRecord& alarm, const QString& key, TQuorlaDB& database) {
+        FaultVfs::arm(FaultVfs::Read, 1, SQLITE_IOERR_READ, -1);
+        return notify.Execute(alarm, key, database);
+    });
+    services.expectMessage(TServices::MessageKind::Error, TXIsamFile::ErrorText(IsamIoError),
+                           TServices::MessageAnswer::Ok);
+    QVERIFY(!TCommand::Run([&] { poller.Poll(*db, Me); }));
+    FaultVfs::disarm();
+    QCOMPARE(alarmsLeft(*db), QStringLiteral("a@-9"));
 }
 
 QUORLA_TEST_GUI_MAIN(TestAlarmPoll)

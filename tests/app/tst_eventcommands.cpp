@@ -10,6 +10,7 @@
 #include "TDayView.h"
 #include "TDayViewList.h"
 #include "TEventCommands.h"
+#include "TEventWriter.h"
 #include "TQuorlaDB.h"
 #include "TWeekView.h"
 #include "TestEnvironment.h"
@@ -126,6 +127,8 @@ private slots:
     void storeEntriesAndAlarms();
     void roadOfOneEvent();
     void fullDiskShowsErrorText();
+    void staleScreen_data();
+    void staleScreen();
 };
 
 void TestEventCommands::storeEntriesAndAlarms_data()
@@ -266,6 +269,65 @@ void TestEventCommands::roadOfOneEvent()
     b.main->tmrMainTimer();
     QCOMPARE(seen.size(), 2);
     QCOMPARE(services.busyDepth(), 0);
+}
+
+// A screen still shows "new" after another workstation deleted it (and added
+// "Board meeting") or renamed it: the command says so, touches nothing, and
+// the view catches up.
+void TestEventCommands::staleScreen_data()
+{
+    QTest::addColumn<QString>("elsewhere");
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("delete, deleted elsewhere") << "deleted" << "actEventDelete"
+                                               << "Unable to delete event. Another user has deleted it";
+    QTest::newRow("delete, renamed elsewhere") << "renamed" << "actEventDelete"
+                                               << "Unable to delete event. Another user has changed it";
+    QTest::newRow("properties, deleted elsewhere") << "deleted" << "actEventProperties"
+                                                   << "Unable to edit event properties. Another user has deleted it";
+}
+
+void TestEventCommands::staleScreen()
+{
+    QFETCH(QString, elsewhere);
+    QFETCH(QString, command);
+    QFETCH(QString, message);
+    TScriptedServices services;
+    services.setNow(Now);
+    Shell shell;
+    startAs(shell, QStringLiteral("ME"), {9, 1, 1, 1, 1});
+    select(shell, 3);
+    edit(shell, "A B alarm");
+    run(shell, "actEventNew");
+    select(shell, 3);
+
+    TQuorlaDB other;
+    TEventWriter writer(other);
+    DayEntryRecord entry;
+    QVERIFY(other.DayEntries().GetEqual(entry.bytes(), 0, First));
+    AlarmRecord alarm;
+    alarm.setFlags(AlarmRecord::AlarmWanted);
+    alarm.setAlarmTime(entry.StartTime());
+    if (elsewhere == QLatin1String("deleted")) {
+        QCOMPARE(writer.deleteEntryWithAlarms(First), TEventWriter::Result::Done);
+        entry.setDescription(QStringLiteral("Board meeting"));
+        writer.insertEntryWithAlarms(entry, alarm);
+    } else {
+        entry.setDescription(QStringLiteral("Board meeting"));
+        QCOMPARE(writer.updateEntryReplacingAlarms(First, entry, alarm), TEventWriter::Result::Done);
+    }
+    const int alarms = other.Alarms().RecordCount();
+
+    if (command == QLatin1String("actEventDelete"))
+        services.expectMessage(Kind::Confirmation, DeleteNew, Answer::Yes);
+    services.expectMessage(Kind::Information, message, Answer::Ok);
+    edit(shell, "C alarm");
+    run(shell, command.toLatin1().constData());
+
+    QCOMPARE(other.DayEntries().RecordCount(), 1);
+    QCOMPARE(other.Alarms().RecordCount(), alarms);
+    QCOMPARE(shell.main->WeekView()->Days()[3]->DayEntries().Count(), 1);
+    QCOMPARE(shell.main->WeekView()->Days()[3]->DayEntries().Entry(0).Description(), QStringLiteral("Board meeting"));
 }
 
 QUORLA_TEST_GUI_MAIN(TestEventCommands)

@@ -1,0 +1,59 @@
+#include "TRecordWriter.h"
+
+#include "EQuorla.h"
+#include "IsamCode.h"
+#include "TXIsamFile.h"
+
+QByteArray TRecordWriter::bytesOf(std::span<const char> record)
+{
+    return QByteArray(record.data(), qsizetype(record.size()));
+}
+
+void TRecordWriter::tell(TWrite::Kind kind, bool made, const TXIsamFile& dataset, const QString& key,
+                         const QByteArray& bytes, bool failed)
+{
+    if (OnWrite)
+        OnWrite(TWrite{kind, made, &dataset, key, bytes, failed});
+}
+
+QString TRecordWriter::insert(TXIsamFile& dataset, std::span<const char> record)
+{
+    const QByteArray bytes = bytesOf(record);
+    tell(TWrite::Insert, false, dataset, QString(), bytes);
+    if (!dataset.Insert(record))
+        throw EQuorla(dataset.ErrorText());
+    tell(TWrite::Insert, true, dataset, dataset.CurrentKey(), bytes);
+    return dataset.CurrentKey();
+}
+
+bool TRecordWriter::insertUnder(TXIsamFile& dataset, const QString& key, std::span<const char> record)
+{
+    const QByteArray bytes = bytesOf(record);
+    tell(TWrite::Insert, false, dataset, key, bytes);
+    if (!dataset.Insert(record, key)) {
+        if (dataset.LastError() != IsamUpdateMode)
+            throw EQuorla(dataset.ErrorText());
+        tell(TWrite::Insert, false, dataset, key, bytes, true);
+        return false;
+    }
+    tell(TWrite::Insert, true, dataset, key, bytes);
+    return true;
+}
+
+void TRecordWriter::update(TXIsamFile& dataset, const QString& key, std::span<const char> record)
+{
+    const QByteArray bytes = bytesOf(record);
+    tell(TWrite::Update, false, dataset, key, bytes);
+    if (!dataset.Update(record, key))
+        throw EQuorla(dataset.ErrorText());
+    tell(TWrite::Update, true, dataset, key, bytes);
+}
+
+void TRecordWriter::remove(TXIsamFile& dataset, const QString& key, std::span<const char> was)
+{
+    const QByteArray bytes = bytesOf(was);
+    tell(TWrite::Delete, false, dataset, key, bytes);
+    if (!dataset.Delete(key) && dataset.LastError() != IsamNotFound)
+        throw EQuorla(dataset.ErrorText());
+    tell(TWrite::Delete, true, dataset, key, bytes);
+}

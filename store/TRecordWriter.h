@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <functional>
+#include <span>
+
+class TXIsamFile;
+
+// The one road by which the store's writers change records. Each write is one
+// engine call that either succeeds or throws EQuorla with the dataset's error
+// text, and is told to the observer before it is made and after it succeeded
+// (the reliability check logs both, to prove afterwards that every
+// acknowledged write is there).
+class TRecordWriter
+{
+public:
+    // One write, reported before it is made (`made` false; an insert under the
+    // next key does not know it yet) and after it succeeded (`made` true). A
+    // delete carries the deleted record where it was read under the lock, else
+    // no bytes. `failed`: reported after a write that failed and is tried
+    // again differently (an insert whose key was taken meanwhile).
+    struct TWrite
+    {
+        enum Kind { Insert, Update, Delete };
+        Kind kind;
+        bool made;
+        const TXIsamFile* dataset;
+        QString key;
+        QByteArray bytes;
+        bool failed = false;
+    };
+
+    // Told of every write (observers only).
+    std::function<void(const TWrite&)> OnWrite;
+
+    // Adds a record under the dataset's next key; returns that key.
+    QString insert(TXIsamFile& dataset, std::span<const char> record);
+    // Adds a record under `key`; false when the key exists already (nothing
+    // written: another workstation took it), throws for any other failure.
+    bool insertUnder(TXIsamFile& dataset, const QString& key, std::span<const char> record);
+    // Replaces the record stored under `key`.
+    void update(TXIsamFile& dataset, const QString& key, std::span<const char> record);
+    // Removes the record under `key`; one already gone counts as removed.
+    // `was` is what it held, where known (for the observer).
+    void remove(TXIsamFile& dataset, const QString& key, std::span<const char> was = {});
+
+    static QByteArray bytesOf(std::span<const char> record);
+
+private:
+    void tell(TWrite::Kind kind, bool made, const TXIsamFile& dataset, const QString& key, const QByteArray& bytes,
+              bool failed = false);
+};

@@ -1,0 +1,162 @@
+#include "TUserRemoval.h"
+
+#include "AlarmRecord.h"
+#include "DayEntryRecord.h"
+#include "EQuorla.h"
+#include "RecordKey.h"
+#include "TEventWriter.h"
+#include "TLookup.h"
+#include "TQuorlaDB.h"
+#include "TRecordLock.h"
+#include "TXIsamFile.h"
+
+#include <QStringList>
+
+#include <algorithm>
+
+const QString TUserRemoval::Locked = QStringLiteral("Unable to complete deletion. Another user has locked the database");
+
+TUserRemoval::TUserRemoval(TQuorlaDB& database, const QString& userKey, const TChoices& choices)
+    : OnWrite(writer_.OnWrite), database_(database), userKey_(userKey), choices_(choices)
+{
+}
+
+TUserRemoval::Action TUserRemoval::rework(DayEntryRecord& entry, TSummary& summary) const
+{
+    Action action = Action::Keep;
+    const bool owned = entry.OwnerKey() == userKey_;
+    if (owned) {
+        if (choices_.deleteOwned) {
+            ++summary.deleted;
+            return Action::Delete;
+        }
+        entry.setOwnerKey(choices_.newOwner);
+        ++summary.transferred;
+        action = Action::Write;
+    }
+    bool assigned = false;
+    // Every slot that names him empties (a slot named twice would otherwise
+    // keep pointing at a user who is gone); the others keep their positions.
+    for (int slot = 0; slot < DayEntryRecord::MaxAssignees; ++slot) {
+        if (entry.Assignee(slot) == userKey_) {
+            entry.setAssignee(slot, QString(RecordKey::None));
+            assigned = true;
+        }
+    }
+    if (!assigned)
+        return action;
+    if (!entry.AssigneeKeys().isEmpty()) {
+        ++summary.unassigned;
+        return Action::Write;
+    }
+    if (choices_.deleteAssigned) {
+        // Counted once, whether it was also his own.
+        summary.transferred -= owned ? 1 : 0;
+        ++summary.deleted;
+        return Action::Delete;
+    }
+    entry.setAssignee(0, choices_.newAssignee);
+    ++summary.reassigned;
+    return Action::Write;
+}
+
+void TUserRemoval::pass(bool write, TSummary& summary)
+{
+    TXIsamFile& entries = database_.DayEntries();
+    const qint32 count = entries.RecordCount();
+    if (count < 0)
+        throw EQuorla(entries.ErrorText());
+    qint64 total = count;
+    qint64 done = 0;
+    TEventWriter events(database_);
+    events.OnWrite = writer_.OnWrite;
+    DayEntryRecord entry;
+    if (!entries.Rewind(TXIsamFile::PrimaryIndex))
+        throw EQuorla(entries.ErrorText());
+    while (TLookup::Next(entries, entry.bytes(), TXIsamFile::PrimaryIndex, QString(), TXIsamFile::ScanNext)) {
+        const QString key = entries.CurrentKey();
+        total = std::max(total, ++done);
+        TSummary scanned;
+        DayEntryRecord reworked = entry;
+        const Action seen = rework(reworked, write ? scanned : summary);
+        if (OnProgress)
+            OnProgress(done, total);
+        if (!write || seen == Action::Keep)
+            continue;
+        // What counts is the entry under the lock: another workstation may
+        // have changed or deleted it since the scan read it. The look-up also
+        // puts the scan's position on this key, so the pass goes on after it.
+        const TRecordLock lock(entries, key, Locked);
+        if (!TLookup::Equal(entries, entry.bytes(), TXIsamFile::PrimaryIndex, key))
+            continue;
+        TSummary made;
+        reworked = entry;
+        switch (rework(reworked, made)) {
+        case Action::Keep:
+            continue;
+        case Action::Write:
+            writer_.update(entries, key, reworked.bytes());
+            break;
+        case Action::Delete:
+            // Every alarm of the entry goes with it, whoever it belongs to:
+            // an alarm left behind would point at nothing.
+            if (events.deleteLockedEntryWithAlarms(key, entry, &summary.alarms) != TEventWriter::Result::Done)
+                throw EQuorla(Locked);
+            break;
+        }
+        summary.transferred += made.transferred;
+        summary.reassigned += made.reassigned;
+        summary.unassigned += made.unassigned;
+        summary.deleted += made.deleted;
+    }
+}
+
+int TUserRemoval::deleteUsersAlarms()
+{
+    TXIsamFile& alarms = database_.Alarms();
+    int deleted = 0;
+    // Rounds until none of his alarms is left: alarms made for him elsewhere
+    // while a round runs are found by the next. A round that deletes nothing
+    // ends it (what it found vanished or is not his).
+    for (;;) {
+        AlarmRecord alarm;
+        QStringList found;
+        // An alarm's index value is his key followed by its time, so the
+        // look-up only positions before his first alarm.
+        const auto next = [&] {
+            return TLookup::Next(alarms, alarm.bytes(), AlarmRecord::UserAlarmIndex, userKey_, TXIsamFile::ScanPrefix);
+        };
+        for (bool more = TLookup::Equal(alarms, alarm.bytes(), AlarmRecord::UserAlarmIndex, userKey_) || next(); more;
+             more = next())
+            found << alarms.CurrentKey();
+        int round = 0;
+        for (const QString& key : found) {
+            const TRecordLock lock(alarms, key, Locked);
+            if (!TLookup::Equal(alarms, alarm.bytes(), TXIsamFile::PrimaryIndex, key) || alarm.UserKey() != userKey_)
+                continue;
+            writer_.remove(alarms, key, alarm.bytes());
+            ++round;
+        }
+        deleted += round;
+        if (round == 0)
+            return deleted;
+    }
+}
+
+TUserRemoval::TSummary TUserRemoval::run()
+{
+    TSummary summary;
+    pass(true, summary);
+    summary.alarms += deleteUsersAlarms();
+    TXIsamFile& users = database_.Users();
+    const TRecordLock lock(users, userKey_, Locked);
+    writer_.remove(users, userKey_);
+    return summary;
+}
+
+TUserRemoval::TSummary TUserRemoval::survey()
+{
+    TSummary summary;
+    pass(false, summary);
+    return summary;
+}

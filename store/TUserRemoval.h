@@ -1,0 +1,77 @@
+#pragma once
+
+#include "TRecordWriter.h"
+
+#include <QString>
+
+#include <functional>
+
+class DayEntryRecord;
+class TQuorlaDB;
+
+// Removes a user without leaving anything that points at him: one pass over
+// the day entries deals with the entries he owns (deleted, or transferred to
+// another user) and those assigned to him (his slot emptied; an entry that was
+// his alone deleted or given to another user), every alarm of each deleted
+// entry goes with it (whoever it belongs to), then his own alarms, then his
+// record. Every change is made under the record's lock and on the record as it
+// is under the lock.
+//
+// A lock held elsewhere stops the pass with EQuorla(Locked); any other failure
+// with the dataset's error text. What was done before stays done, the user is
+// still there, and running the pass again finishes the rest: the records
+// already handled no longer refer to him.
+class TUserRemoval
+{
+public:
+    struct TChoices
+    {
+        // Entries he owns: deleted, or transferred to `newOwner`.
+        bool deleteOwned = false;
+        QString newOwner;
+        // Entries assigned to him alone: deleted, or assigned to `newAssignee`.
+        bool deleteAssigned = false;
+        QString newAssignee;
+    };
+
+    // What a pass does (or would do).
+    struct TSummary
+    {
+        int transferred = 0;  // entries given to the new owner
+        int reassigned = 0;   // entries of his alone given to the new assignee
+        int unassigned = 0;   // entries that keep other assignees and lose him
+        int deleted = 0;      // entries deleted
+        int alarms = 0;       // alarms deleted: his own and those of deleted entries
+    };
+
+    using TWrite = TRecordWriter::TWrite;
+
+    static const QString Locked;
+
+    TUserRemoval(TQuorlaDB& database, const QString& userKey, const TChoices& choices);
+
+    // Told of every write (observers only).
+    std::function<void(const TWrite&)>& OnWrite;
+
+    // Told after each entry of the pass: entries seen so far and the total,
+    // which grows when entries are added elsewhere during the pass.
+    std::function<void(qint64 done, qint64 total)> OnProgress;
+
+    // Runs the pass and removes the user.
+    TSummary run();
+
+    // What run() would do now, read only (his own alarms are not counted).
+    TSummary survey();
+
+private:
+    enum class Action { Keep, Write, Delete };
+    // Applies the choices to one entry in memory and says what to store.
+    Action rework(DayEntryRecord& entry, TSummary& summary) const;
+    void pass(bool write, TSummary& summary);
+    int deleteUsersAlarms();
+
+    TQuorlaDB& database_;
+    QString userKey_;
+    TChoices choices_;
+    TRecordWriter writer_;
+};

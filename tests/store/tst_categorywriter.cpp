@@ -1,0 +1,112 @@
+// Deleting a category while another workstation edits the entries that carry
+// it: the deletion works only on entries as they are under their locks, so no
+// edit is lost and every alarm stays on its own entry.
+
+#include "AlarmRecord.h"
+#include "CategoryRecord.h"
+#include "DayEntryRecord.h"
+#include "EQuorla.h"
+#include "QuorlaTest.h"
+#include "RecordKey.h"
+#include "TCategoryWriter.h"
+#include "TEventWriter.h"
+#include "TLookup.h"
+#include "TQuorlaDB.h"
+#include "TRecordLock.h"
+#include "TScriptedServices.h"
+#include "TestChild.h"
+#include "TWorkstationStore.h"
+
+#include <QFile>
+#include <QHash>
+
+#include <optional>
+
+class tst_CategoryWriter : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void racingEdits()
+    {
+        TScriptedServices services;
+        TWorkstationStore store;
+        const QString folder = TestEnvironment::freshFolder(QStringLiteral("race"));
+        QVERIFY(store.OpenKey(true) && store.WriteString(QStringLiteral("RootPath"), folder));
+        TQuorlaDB db;
+        CategoryRecord category;
+        const QString meeting = TCategoryWriter(db).addCategory(QStringLiteral("Meeting"), category);
+        constexpr int Entries = 8;
+        QStringList keys;
+        for (int n = 0; n < Entries; ++n) {
+            DayEntryRecord e;
+            db.InitDayEntryRecord(e);
+            e.setCategoryKey(meeting);
+            e.setDescription(QStringLiteral("start"));
+            AlarmRecord none;
+            keys << TEventWriter(db).insertEntryWithAlarms(e, none);
+        }
+        // The editor: round after round, each entry gets a new description, the
+        // category and an alarm whose time names the round; every edit that
+        // went through is noted.
+        const QString notes = folder + QStringLiteral("/edits.txt");
+        TestChild editor([&] {
+            TQuorlaDB mine;
+            QFile log(notes);
+            if (!log.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
+                return 1;
+            for (int round = 1; round <= 12; ++round) {
+                for (const QString& key : keys) {
+                    TEventWriter writer(mine);
+                    std::optional<TRecordLock> lock;
+                    DayEntryRecord e;
+                    AlarmRecord a;
+                    bool hadAlarm = false;
+                    if (writer.openEntry(key, lock, e, a, hadAlarm) != TEventWriter::Result::Done)
+                        continue;
+                    e.setDescription(QStringLiteral("r%1").arg(round));
+                    e.setCategoryKey(meeting);
+                    e.setAssigneeKeys({RecordKey::format(1)});
+                    a.clear();
+                    a.setFlags(AlarmRecord::AlarmWanted);
+                    a.setAlarmTime(RecordKey::format(1000 + round));
+                    if (writer.updateEntryReplacingAlarms(key, e, a) == TEventWriter::Result::Done)
+                        log.write((key + QLatin1Char(' ') + e.Description() + QLatin1Char('\n')).toUtf8());
+                }
+            }
+            return 0;
+        });
+        for (int tries = 0;; ++tries) {
+            try {
+                TCategoryWriter(db).deleteCategory(meeting);
+                break;
+            } catch (const EQuorla& e) {
+                // An entry open in the editor: try again, as the user would.
+                QVERIFY2(tries < 500 && e.message() == TCategoryWriter::Locked, qPrintable(e.message()));
+            }
+        }
+        QCOMPARE(editor.wait(), 0);
+
+        QHash<QString, QString> lastEdit;
+        QFile log(notes);
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        for (const QByteArray& line : log.readAll().split('\n')) {
+            if (!line.isEmpty())
+                lastEdit.insert(QString::fromUtf8(line.left(10)), QString::fromUtf8(line.mid(11)));
+        }
+        DayEntryRecord entry;
+        AlarmRecord alarm;
+        for (const QString& key : keys) {
+            QVERIFY(TLookup::Equal(db.DayEntries(), entry.bytes(), TXIsamFile::PrimaryIndex, key));
+            QCOMPARE(entry.Description(), lastEdit.value(key, QStringLiteral("start")));
+        }
+        TLookup::Each(db.Alarms(), alarm.bytes(), [&](const QString&) {
+            QVERIFY(TLookup::Equal(db.DayEntries(), entry.bytes(), TXIsamFile::PrimaryIndex, alarm.DayEntryKey()));
+            QCOMPARE(entry.Description(), QStringLiteral("r%1").arg(RecordKey::parse(alarm.AlarmTime()) - 1000));
+        });
+        QVERIFY(!TLookup::Equal(db.Categories(), category.bytes(), TXIsamFile::PrimaryIndex, meeting));
+    }
+};
+
+QUORLA_TEST_CORE_MAIN(tst_CategoryWriter)
+#include "tst_categorywriter.moc"

@@ -1,0 +1,220 @@
+// Removing a user: what the pass makes of each kind of entry and its alarms,
+// that nothing left behind reaches a later entry, and the pass racing another
+// workstation that adds events for him.
+// ANNA 1, BERT 2 (removed), CARL 3, DORA 4.
+
+#include "AlarmRecord.h"
+#include "DayEntryRecord.h"
+#include "EQuorla.h"
+#include "QuorlaTest.h"
+#include "RecordKey.h"
+#include "TEventWriter.h"
+#include "TLookup.h"
+#include "TQuorlaDB.h"
+#include "TScriptedServices.h"
+#include "TestChild.h"
+#include "TUserRemoval.h"
+#include "TWorkstationStore.h"
+#include "UserRecord.h"
+
+#include <QThread>
+
+#include <memory>
+
+namespace {
+
+const QString Bert = RecordKey::format(2);
+
+QString key(int n) { return RecordKey::format(n); }
+
+std::unique_ptr<TQuorlaDB> openIn(const QString& name)
+{
+    TWorkstationStore store;
+    if (!store.OpenKey(true) || !store.WriteString(QStringLiteral("RootPath"), TestEnvironment::freshFolder(name)))
+        qFatal("cannot point the workstation at a test database");
+    auto db = std::make_unique<TQuorlaDB>();
+    for (const char* name : {"ANNA", "BERT", "CARL", "DORA"}) {
+        UserRecord u;
+        u.setUserName(QString::fromLatin1(name));
+        db->Users().Insert(u.bytes());
+    }
+    return db;
+}
+
+// An entry with an alarm for each assignee at `alarmTime`.
+QString addEntry(TQuorlaDB& db, int owner, const QList<int>& assignees, const QString& description = QString(),
+                 int alarmTime = 1000)
+{
+    DayEntryRecord e;
+    db.InitDayEntryRecord(e);
+    e.setOwnerKey(key(owner));
+    e.setDescription(description);
+    for (int i = 0; i < assignees.size(); ++i)
+        e.setAssignee(i, key(assignees[i]));
+    AlarmRecord a;
+    a.setFlags(AlarmRecord::AlarmWanted);
+    a.setAlarmTime(key(alarmTime));
+    return TEventWriter(db).insertEntryWithAlarms(e, a);
+}
+
+// Every alarm as "entry:user".
+QStringList alarms(TQuorlaDB& db)
+{
+    QStringList found;
+    AlarmRecord a;
+    TLookup::Each(db.Alarms(), a.bytes(), [&](const QString&) {
+        found << QStringLiteral("%1:%2").arg(RecordKey::parse(a.DayEntryKey())).arg(RecordKey::parse(a.UserKey()));
+    });
+    return found;
+}
+
+TUserRemoval::TChoices choose(const QByteArray& answers)
+{
+    TUserRemoval::TChoices c;
+    c.deleteOwned = answers[0] == 'D';
+    c.newOwner = key(3);
+    c.deleteAssigned = answers[1] == 'D';
+    c.newAssignee = key(4);
+    return c;
+}
+
+} // namespace
+
+class tst_UserRemoval : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // Answers: "D" delete or "T" transfer to CARL for his own entries, "D"
+    // delete or "A" assign to DORA for those of his alone. Entry 2, the latest,
+    // is the one under test; entry 1 (ANNA's, for CARL and DORA) stands by.
+    void pass_data()
+    {
+        QTest::addColumn<QByteArray>("answers");
+        QTest::addColumn<int>("owner");
+        QTest::addColumn<QList<int>>("assignees");
+        QTest::addColumn<int>("newOwner"); // 0: the entry is gone
+        QTest::addColumn<QStringList>("newAssignees");
+        QTest::addColumn<QStringList>("alarmsLeft");
+
+        QTest::newRow("his own and his alone: transfer and assign")
+            << QByteArray("TA") << 2 << QList{2} << 3 << QStringList{key(4)} << QStringList{"1:3", "1:4"};
+        QTest::newRow("his own, delete chosen: gone with everyone's alarms")
+            << QByteArray("DA") << 2 << QList{1, 3} << 0 << QStringList() << QStringList{"1:3", "1:4"};
+        QTest::newRow("assigned with others: his slot only")
+            << QByteArray("TA") << 1 << QList{1, 2, 3} << 1 << QStringList{key(1), key(3)}
+            << QStringList{"1:3", "1:4", "2:1", "2:3"};
+        QTest::newRow("named twice: both slots empty")
+            << QByteArray("TA") << 1 << QList{2, 1, 2} << 1 << QStringList{key(1)} << QStringList{"1:3", "1:4", "2:1"};
+        QTest::newRow("his alone, delete chosen") << QByteArray("TD") << 1 << QList{2} << 0 << QStringList()
+                                                  << QStringList{"1:3", "1:4"};
+    }
+    void pass()
+    {
+        QFETCH(QByteArray, answers);
+        QFETCH(int, owner);
+        QFETCH(QList<int>, assignees);
+        QFETCH(int, newOwner);
+        QFETCH(QStringList, newAssignees);
+        QFETCH(QStringList, alarmsLeft);
+        TScriptedServices services;
+        auto db = openIn(QStringLiteral("pass"));
+        addEntry(*db, 1, {3, 4});
+        const QString entryKey = addEntry(*db, owner, assignees);
+
+        TUserRemoval removal(*db, Bert, choose(answers));
+        const TUserRemoval::TSummary survey = removal.survey();
+        const TUserRemoval::TSummary done = removal.run();
+        QCOMPARE(QList({survey.transferred, survey.reassigned, survey.unassigned, survey.deleted}),
+                 QList({done.transferred, done.reassigned, done.unassigned, done.deleted}));
+
+        UserRecord user;
+        QVERIFY(!TLookup::Equal(db->Users(), user.bytes(), TXIsamFile::PrimaryIndex, Bert));
+        DayEntryRecord entry;
+        const bool kept = TLookup::Equal(db->DayEntries(), entry.bytes(), TXIsamFile::PrimaryIndex, entryKey);
+        QCOMPARE(kept, newOwner != 0);
+        if (kept) {
+            QCOMPARE(RecordKey::parse(entry.OwnerKey()), newOwner);
+            QCOMPARE(entry.AssigneeKeys(), newAssignees);
+        }
+        QCOMPARE(alarms(*db), alarmsLeft);
+        // Nothing of the deleted entry comes back with the next one: it gets a
+        // key of its own and no alarm.
+        DayEntryRecord next;
+        db->InitDayEntryRecord(next);
+        AlarmRecord none;
+        const QString nextKey = TEventWriter(*db).insertEntryWithAlarms(next, none);
+        QCOMPARE(RecordKey::parse(nextKey), 3);
+        QCOMPARE(alarms(*db), alarmsLeft);
+    }
+
+    // A lock held elsewhere stops the pass; run again, it finishes.
+    void lockedElsewhere()
+    {
+        TScriptedServices services;
+        auto db = openIn(QStringLiteral("locked"));
+        const QStringList keys{addEntry(*db, 1, {2}), addEntry(*db, 1, {2, 3}), addEntry(*db, 2, {1})};
+        TQuorlaDB elsewhere;
+        QVERIFY(elsewhere.DayEntries().Lock(keys[1]));
+        TUserRemoval removal(*db, Bert, choose("TA"));
+        QVERIFY_THROWS_EXCEPTION(EQuorla, removal.run());
+        UserRecord user;
+        QVERIFY(TLookup::Equal(db->Users(), user.bytes(), TXIsamFile::PrimaryIndex, Bert));
+        QVERIFY(elsewhere.DayEntries().Unlock(keys[1]));
+        removal.run();
+        QCOMPARE(alarms(*db), (QStringList{"2:3", "3:1"}));
+        DayEntryRecord entry;
+        QVERIFY(TLookup::Equal(db->DayEntries(), entry.bytes(), TXIsamFile::PrimaryIndex, keys[0]));
+        QCOMPARE(entry.AssigneeKeys(), QStringList{key(4)});
+    }
+
+    // Another workstation adds events for him (alone, or with CARL) while he
+    // is removed: whatever the order, no alarm is left without its entry, none
+    // ends up on an entry it was not made for, and none is for a user its
+    // entry does not have.
+    void racingNewEvents()
+    {
+        TScriptedServices services;
+        auto db = openIn(QStringLiteral("race"));
+        constexpr int Events = 80;
+        TestChild adder([] {
+            TQuorlaDB mine;
+            for (int n = 0; n < Events; ++n) {
+                try {
+                    addEntry(mine, 1, n % 2 ? QList{2, 3} : QList{2}, QStringLiteral("e%1").arg(n), 1000 + n);
+                } catch (const EQuorla&) {
+                    return 1;
+                }
+            }
+            return 0;
+        });
+        while (db->DayEntries().RecordCount() < Events / 4)
+            QThread::msleep(2);
+        TUserRemoval removal(*db, Bert, choose("TD"));
+        for (int tries = 0;; ++tries) {
+            try {
+                removal.run();
+                break;
+            } catch (const EQuorla& e) {
+                // The other workstation holds a new entry's lock for a moment.
+                QVERIFY2(tries < 200 && e.message() == TUserRemoval::Locked, qPrintable(e.message()));
+            }
+        }
+        QCOMPARE(adder.wait(), 0);
+
+        AlarmRecord alarm;
+        DayEntryRecord entry;
+        int checked = 0;
+        TLookup::Each(db->Alarms(), alarm.bytes(), [&](const QString&) {
+            QVERIFY2(TLookup::Equal(db->DayEntries(), entry.bytes(), TXIsamFile::PrimaryIndex, alarm.DayEntryKey()),
+                     "an alarm without its entry");
+            QCOMPARE(entry.Description(), QStringLiteral("e%1").arg(RecordKey::parse(alarm.AlarmTime()) - 1000));
+            QVERIFY(entry.AssigneeKeys().contains(alarm.UserKey()));
+            ++checked;
+        });
+        QVERIFY(checked > 0);
+    }
+};
+
+QUORLA_TEST_CORE_MAIN(tst_UserRemoval)
+#include "tst_userremoval.moc"
