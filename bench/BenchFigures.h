@@ -3,7 +3,9 @@
 #include <QElapsedTimer>
 
 #include <cstdio>
+#include <algorithm>
 #include <functional>
+#include <vector>
 
 // Runs `op` until `minMs` milliseconds have passed (at least `minRuns` times)
 // and answers operations per second.
@@ -23,5 +25,29 @@ inline double opsPerSecond(const std::function<void()>& op, int minMs = 400, int
 inline void printRatio(const char* what, double ours, double raw)
 {
     std::printf("  %-34s %12.0f ops/s   raw %12.0f ops/s   ours/raw time %5.2f\n", what, ours, raw, raw / ours);
+    std::fflush(stdout);
+}
+
+// Ours against the baseline, alternated in short rounds so that both meet the
+// same machine: prints the median rate of each (times `perOp`, for per-record
+// figures) and the minimum and median over the rounds of how many times
+// slower ours is.
+inline void printAlternated(const char* what, const std::function<void()>& ours, const std::function<void()>& raw,
+                            double perOp = 1, int rounds = 7, int minMs = 150)
+{
+    std::vector<double> oursRates, rawRates, ratios;
+    for (int round = 0; round < rounds; ++round) {
+        const double o = opsPerSecond(ours, minMs) * perOp;
+        const double r = opsPerSecond(raw, minMs) * perOp;
+        oursRates.push_back(o);
+        rawRates.push_back(r);
+        ratios.push_back(r / o);
+    }
+    const auto median = [](std::vector<double> v) {
+        std::sort(v.begin(), v.end());
+        return v[v.size() / 2];
+    };
+    std::printf("  %-34s %12.0f ops/s   raw %12.0f ops/s   ours/raw time min %5.2f median %5.2f\n", what,
+                median(oursRates), median(rawRates), *std::min_element(ratios.begin(), ratios.end()), median(ratios));
     std::fflush(stdout);
 }
