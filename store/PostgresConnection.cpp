@@ -160,16 +160,16 @@ int PostgresConnection::check(pg_result* result)
     const ExecStatusType status = result ? PQresultStatus(result) : PGRES_FATAL_ERROR;
     if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK)
         return IsamOk;
-    if (PQstatus(conn_) != CONNECTION_OK) {
+    state_ = result ? QByteArray(PQresultErrorField(result, PG_DIAG_SQLSTATE)) : QByteArray();
+    // An error of libpq's own, without a state from the server, is the
+    // connection failing (libpq may still call it good at that point, as when
+    // a stopped server's socket fails the next send); the session is not to
+    // be trusted any more either way.
+    if (PQstatus(conn_) != CONNECTION_OK || state_.isEmpty()) {
         reason_ = words(PQerrorMessage(conn_));
         lose();
         return IsamServerLost;
     }
-    if (!result) {
-        reason_ = words(PQerrorMessage(conn_));
-        return IsamNoMemory;
-    }
-    state_ = QByteArray(PQresultErrorField(result, PG_DIAG_SQLSTATE));
     const int code = codeFor(state_);
     // What the code says in full needs no words of the server's.
     if (code != IsamUpdateMode && code != IsamNameInUse)
