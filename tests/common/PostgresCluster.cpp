@@ -10,6 +10,8 @@
 #include <algorithm>
 #include <csignal>
 #include <cstdlib>
+#include <ctime>
+#include <fcntl.h>
 #include <pwd.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
@@ -84,12 +86,10 @@ PostgresCluster::~PostgresCluster()
 
 void PostgresCluster::startWatchdog()
 {
-    const QString runAs = asRoot_ ? QStringLiteral("runuser -u postgres -- ") : QString();
-    const QByteArray script =
-        QFile::encodeName(runAs + quoted(binDir_ + QStringLiteral("/pg_ctl")) + QStringLiteral(" -D ")
-                          + quoted(folder_ + QStringLiteral("/data")) + QStringLiteral(" -m immediate -w stop"))
-        + " >/dev/null 2>&1; rm -rf " + QFile::encodeName(quoted(folder_));
-
+    // Everything the watchdog needs is made before the fork: after it, in a
+    // copy of a process that may have threads, it makes system calls only.
+    const QByteArray pidFile = QFile::encodeName(folder_ + QStringLiteral("/data/postmaster.pid"));
+    const QByteArray folder = QFile::encodeName(folder_);
     sigset_t watched, previous;
     sigemptyset(&watched);
     sigaddset(&watched, SIGUSR1);
@@ -107,7 +107,24 @@ void PostgresCluster::startWatchdog()
             int received = 0;
             ::sigwait(&watched, &received);
         }
-        ::execl("/bin/sh", "sh", "-c", script.constData(), static_cast<char*>(nullptr));
+        // An immediate shutdown is SIGQUIT to the server's main process, whose
+        // number heads its pid file until it is gone; at most 10 seconds.
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            const int fd = ::open(pidFile.constData(), O_RDONLY);
+            if (fd < 0)
+                break;
+            char text[16] = {};
+            const ssize_t size = ::read(fd, text, sizeof(text) - 1);
+            ::close(fd);
+            pid_t server = 0;
+            for (ssize_t i = 0; i < size && text[i] >= '0' && text[i] <= '9'; ++i)
+                server = server * 10 + (text[i] - '0');
+            if (server <= 0 || ::kill(server, SIGQUIT) != 0)
+                break;
+            const timespec pause{0, 100'000'000};
+            ::nanosleep(&pause, nullptr);
+        }
+        ::execl("/bin/rm", "rm", "-rf", folder.constData(), static_cast<char*>(nullptr));
         ::_exit(127);
     }
     ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
