@@ -202,7 +202,8 @@ int PostgresConnection::exec(const QByteArray& name, const QByteArray& sql, cons
         formats.push_back(params[i].binary ? 1 : 0);
     }
     if (name.isEmpty())
-        result.reset(PQexecParams(conn_, sql.constData(), count, nullptr, values.data(), lengths.data(), formats.data(), 1));
+        result.reset(PQexecParams(conn_, sql.constData(), count, nullptr, values.data(), lengths.data(),
+                                  formats.data(), 1));
     else
         result.reset(PQexecPrepared(conn_, name.constData(), count, values.data(), lengths.data(), formats.data(), 1));
     return check(result.get());

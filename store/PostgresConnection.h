@@ -62,8 +62,11 @@ public:
         const char* data;
         int length;
         bool binary;
-        static Param text(const QByteArray& bytes) { return {bytes.isNull() ? "" : bytes.constData(), int(bytes.size()), false}; }
-        static Param blob(const QByteArray& bytes) { return {bytes.isNull() ? "" : bytes.constData(), int(bytes.size()), true}; }
+        static Param text(const QByteArray& bytes) { return {bytes.isNull() ? "" : bytes.constData(), 0, false}; }
+        static Param blob(const QByteArray& bytes)
+        {
+            return {bytes.isNull() ? "" : bytes.constData(), int(bytes.size()), true};
+        }
     };
 
     // Forgets the reason of an earlier failure: every operation begins with it.

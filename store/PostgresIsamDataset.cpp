@@ -175,10 +175,12 @@ QByteArray PostgresIsamDataset::sql(Statement which, int index) const
     case StmtNext:
     case StmtNextBelow:
     case StmtNextAtMost: {
-        QByteArray where = index == 0 ? "pk > $1::text COLLATE \"C\"" : "(" + col + ", pk) > ($1::bytea, $2::text COLLATE \"C\")";
+        QByteArray where = index == 0 ? "pk > $1::text COLLATE \"C\""
+                                      : "(" + col + ", pk) > ($1::bytea, $2::text COLLATE \"C\")";
         int p = index == 0 ? 2 : 3;
         if (which != StmtNext)
-            where += " AND " + col + (which == StmtNextBelow ? " < $" : " <= $") + QByteArray::number(p++) + "::" + valueType;
+            where += " AND " + col + (which == StmtNextBelow ? " < $" : " <= $") + QByteArray::number(p++) + "::"
+                + valueType;
         return select + where + order + " LIMIT $" + QByteArray::number(p) + "::int8";
     }
     case StmtNextKey:
@@ -188,9 +190,10 @@ QByteArray PostgresIsamDataset::sql(Statement which, int index) const
     case StmtInsert:
         // The mark of the largest key ever held moves with the add, so a key
         // freed later by a delete is never handed out again.
-        return "WITH m AS (UPDATE quorla_datasets SET changes = changes + 1, highkey = greatest(highkey, $1::text COLLATE \"C\")"
-               " WHERE id = " + id + " RETURNING id), w AS (INSERT INTO " + table_ + " (" + names + ") SELECT $1::text, $2::bytea"
-            + values + " FROM m RETURNING pk) SELECT count(*) FROM w";
+        return "WITH m AS (UPDATE quorla_datasets SET changes = changes + 1,"
+               " highkey = greatest(highkey, $1::text COLLATE \"C\") WHERE id = " + id + " RETURNING id),"
+               " w AS (INSERT INTO " + table_ + " (" + names + ") SELECT $1::text, $2::bytea" + values
+            + " FROM m RETURNING pk) SELECT count(*) FROM w";
     case StmtAdd: {
         // The next key from the mark as it stands once this statement holds
         // the row: a concurrent add that held it before has moved it.
@@ -202,16 +205,17 @@ QByteArray PostgresIsamDataset::sql(Statement which, int index) const
         QByteArray shifted;
         for (int p = 3; p < n; ++p)
             shifted += ", $" + QByteArray::number(p - 1) + "::bytea";
-        return "WITH m AS (UPDATE quorla_datasets SET changes = changes + 1, highkey = lpad(" + next + "::text, " + length
-            + ", '0') WHERE id = " + id + " AND " + next + " < " + limit + " RETURNING highkey), w AS (INSERT INTO "
-            + table_ + " (" + names + ") SELECT m.highkey, $1::bytea" + shifted + " FROM m RETURNING pk) SELECT pk FROM w";
+        return "WITH m AS (UPDATE quorla_datasets SET changes = changes + 1, highkey = lpad(" + next + "::text, "
+            + length + ", '0') WHERE id = " + id + " AND " + next + " < " + limit + " RETURNING highkey),"
+            + " w AS (INSERT INTO " + table_ + " (" + names + ") SELECT m.highkey, $1::bytea" + shifted
+            + " FROM m RETURNING pk) SELECT pk FROM w";
     }
     case StmtUpdate:
         return lockCatalog + "w AS (UPDATE " + table_ + " SET " + sets
             + " WHERE pk = $1::text AND EXISTS (SELECT 1 FROM l) RETURNING pk)" + count;
     case StmtDelete:
-        return lockCatalog + "w AS (DELETE FROM " + table_ + " WHERE pk = $1::text AND EXISTS (SELECT 1 FROM l) RETURNING pk)"
-            + count;
+        return lockCatalog + "w AS (DELETE FROM " + table_
+            + " WHERE pk = $1::text AND EXISTS (SELECT 1 FROM l) RETURNING pk)" + count;
     case StmtCount:
         return "SELECT count(*) FROM " + table_;
     case StmtMark:
@@ -230,8 +234,9 @@ int PostgresIsamDataset::run(Statement which, int index, const std::vector<Param
 {
     // The lock statements are the same for every dataset of the session.
     static const char* const shared[] = {"lock", "unlock", "unlockall"};
-    const QByteArray name = which >= StmtLock ? QByteArray(shared[which - StmtLock])
-                                              : table_ + "_" + QByteArray::number(which) + "_" + QByteArray::number(index);
+    const QByteArray name = which >= StmtLock
+        ? QByteArray(shared[which - StmtLock])
+        : table_ + "_" + QByteArray::number(which) + "_" + QByteArray::number(index);
     auto& text = statementText_[{which, index}];
     if (text.isEmpty())
         text = sql(which, index);
@@ -360,8 +365,9 @@ int PostgresIsamDataset::readEqual(int index, const QByteArray& key, QByteArray&
     readSinceEqual_ = 0;
     const int lookahead = lookahead_.count(index) ? lookahead_[index] : LookaheadMin;
 
+    const QByteArray limit = QByteArray::number(1 + lookahead);
     int code = index == 0 ? run(StmtEqual, 0, {Param::text(key)}, batch_)
-                          : run(StmtEqual, index, {Param::blob(key), Param::text(QByteArray::number(1 + lookahead))}, batch_);
+                          : run(StmtEqual, index, {Param::blob(key), Param::text(limit)}, batch_);
     if (code == IsamOk)
         code = checkRows(batch_);
     if (code != IsamOk) {

@@ -29,7 +29,8 @@ QString newestBinDir()
         return chosen;
     QDir root(QStringLiteral("/usr/lib/postgresql"));
     QStringList versions = root.entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-    std::sort(versions.begin(), versions.end(), [](const QString& a, const QString& b) { return a.toInt() > b.toInt(); });
+    std::sort(versions.begin(), versions.end(),
+              [](const QString& a, const QString& b) { return a.toInt() > b.toInt(); });
     for (const QString& v : versions) {
         const QString bin = root.filePath(v + QStringLiteral("/bin"));
         if (QFile::exists(bin + QStringLiteral("/pg_ctl")))
@@ -152,7 +153,8 @@ bool PostgresCluster::run(const QString& program, const QStringList& arguments)
 
 bool PostgresCluster::start()
 {
-    const QString options = QStringLiteral("-k %1 -c listen_addresses='' -p %2 -c fsync=off").arg(quoted(folder_)).arg(Port);
+    const QString options =
+        QStringLiteral("-k %1 -c listen_addresses='' -p %2 -c fsync=off").arg(quoted(folder_)).arg(Port);
     return run(binDir_ + QStringLiteral("/pg_ctl"),
                {QStringLiteral("-D"), folder_ + QStringLiteral("/data"), QStringLiteral("-l"),
                 folder_ + QStringLiteral("/server.log"), QStringLiteral("-w"), QStringLiteral("-t"),

@@ -482,7 +482,7 @@ private slots:
                     Alarm a = makeAlarm("000000000" + QByteArray::number(id), timeText(seq));
                     putText(a, 15, tag.leftJustified(10, '.', true));
                     out.write(f.Insert(a) ? "ok " + f.CurrentKey().toLatin1() + " " + tag + "\n"
-                                          : "failed " + QByteArray::number(f.LastError()) + " " + f.ErrorText().toUtf8() + "\n");
+                                          : "failed " + QByteArray::number(f.LastError()) + "\n");
                 }
                 return 0;
             };
