@@ -35,8 +35,9 @@ public:
     virtual int put(const QByteArray& key, std::span<const char> record, int mode) = 0;
 
     // Adds `record` under the next key (nextKey) and sets `key` to the key
-    // used, also when the add then failed (empty when no key was had). Adds by
-    // others at the same moment never make it fail: each gets a key of its own.
+    // used. Adds by others at the same moment never make it fail: each gets a
+    // key of its own. On failure `key` is the key tried, or empty when none
+    // was had.
     virtual int add(std::span<const char> record, QByteArray& key) = 0;
 
     // Removes the record with primary key `key`. One transaction.

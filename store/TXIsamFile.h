@@ -9,7 +9,7 @@
 class TIsamConnection;
 class TIsamDataset;
 
-// One dataset, opened through the process-wide dataset engine: the only road
+// One dataset, opened through its dataset engine: the only road
 // from the program to its data. Each operation makes one engine call, keeps the
 // engine's result code in LastError() and answers success as a Boolean; it never
 // throws. Callers turn a failure into an error carrying ErrorText().
@@ -71,7 +71,9 @@ public:
     // Closes the dataset, releasing this object's record locks. 4 when not open.
     bool Close();
 
-    // Adds a record under Key, which must not exist; an empty Key takes NextKey().
+    // Adds a record under Key, which must not exist. An empty Key takes the
+    // next key (as NextKey()), chosen by the engine so that adds by others at
+    // the same moment never make it fail; CurrentKey() is the key taken.
     bool Insert(std::span<const char> record, const QString& key = QString());
     // Replaces the record stored under Key.
     bool Update(std::span<const char> record, const QString& key);

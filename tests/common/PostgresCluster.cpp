@@ -135,6 +135,8 @@ bool PostgresCluster::run(const QString& program, const QStringList& arguments)
 {
     QProcess process;
     process.setProcessChannelMode(QProcess::MergedChannels);
+    // The test's own folder may be closed to the server's user.
+    process.setWorkingDirectory(folder_);
     if (asRoot_)
         process.start(QStringLiteral("runuser"), QStringList{QStringLiteral("-u"), QStringLiteral("postgres"),
                                                              QStringLiteral("--"), program}
