@@ -20,6 +20,10 @@ class PostgresConnection;
 // statement, and so one transaction, that changes the record and moves the
 // mark and the counter together.
 //
+// Tables are made in the first schema of the role's search path; the role
+// needs the right to create tables there for the first start (owning the
+// database gives it), and to read and write them afterwards.
+//
 // Record locks are the server's session-level advisory locks on the number
 // dataset number * 10^10 + key, so key lengths are at most 10 digits. They do
 // not block reads, fail at once when held elsewhere, and vanish when the
