@@ -632,9 +632,9 @@ void TfrmMain::startUp()
 
 void TfrmMain::createCaches()
 {
-    UserCache_ = std::make_unique<TUserCache>(Database_->Users().FileName());
+    UserCache_ = std::make_unique<TUserCache>(Database_->Users());
     UserCache_->OnUpdate = [this](TQuorlaCache& cache) { cache.FillFrom(Database_->Users()); };
-    CategoryCache_ = std::make_unique<TCategoryCache>(Database_->Categories().FileName());
+    CategoryCache_ = std::make_unique<TCategoryCache>(Database_->Categories());
     CategoryCache_->OnUpdate = [this](TQuorlaCache& cache) { cache.FillFrom(Database_->Categories()); };
 }
 

@@ -55,7 +55,7 @@ void runCacheBench()
         users.Insert(r.bytes());
     }
 
-    TUserCache cache(path);
+    TUserCache cache(users);
     cache.OnUpdate = [&users](TQuorlaCache& c) { c.FillFrom(users); };
 
     std::printf("lookup caches (%d users)\n", Users);

@@ -18,6 +18,9 @@
 //  15 damaged dataset
 //  19 the record is locked by another holder
 //  23 a dataset is already open on this object
+//  30 the database server could not be reached (the first connection failed)
+//  31 the connection to the database server was lost, or could not be made
+//     again after it was; the call failed and the next call reconnects
 enum IsamCode : short {
     IsamOk = 0,
     IsamNotFound = 1,
@@ -36,6 +39,8 @@ enum IsamCode : short {
     IsamCorrupt = 15,
     IsamLocked = 19,
     IsamAlreadyOpen = 23,
+    IsamServerUnreachable = 30,
+    IsamServerLost = 31,
 };
 
 // Read modes understood by TIsamDataset::get. The scan modes are the callers'

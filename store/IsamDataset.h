@@ -48,6 +48,12 @@ public:
     // add raises the dataset's mark of the largest key ever held in it.
     virtual int put(const QByteArray& key, std::span<const char> record, int mode) = 0;
 
+    // Adds `record` under the next key (nextKey) and sets `key` to the key
+    // used. Adds by others at the same moment never make it fail: each gets a
+    // key of its own. On failure `key` is the key tried, or empty when none
+    // was had.
+    virtual int add(std::span<const char> record, QByteArray& key) = 0;
+
     // Removes the record with primary key `key`. One transaction.
     virtual int remove(const QByteArray& key) = 0;
 
@@ -68,10 +74,22 @@ public:
 
     // Record locks: held by this dataset object, not by the process. Lock fails
     // at once with IsamLocked when another holder (another object, process or
-    // workstation) holds the key; locking a key this object holds succeeds.
-    // Locks vanish when the object closes or its process ends.
+    // workstation) holds the key; locking a key this object holds succeeds,
+    // and one unlock releases it. Unlocking a key not held succeeds. Locks
+    // never block reads. Locks vanish when the object closes or its process
+    // ends. On a database server they are held by the server session: when the
+    // connection is lost (IsamServerLost), every lock held through it is gone
+    // with it, and reconnecting does not take them again - another holder may
+    // have taken them in between.
     virtual int lock(const QByteArray& key) = 0;
     virtual int unlock(const QByteArray& key) = 0;
+
+    // A mark of the dataset's contents: it differs from every mark answered
+    // before a later write to the dataset, by any object, process or
+    // workstation, and stays the same while nothing is written. A mark means
+    // nothing across engines or datasets; compare it only with this dataset's
+    // earlier marks. The caches reload when it moves.
+    virtual int changeMark(QByteArray& mark) = 0;
 
     // Closes the dataset; every lock of this object is released. Afterwards
     // only destruction is allowed.

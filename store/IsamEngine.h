@@ -4,29 +4,58 @@
 
 #include <memory>
 
+class TIsamConnection;
 class TIsamDataset;
 
-// A dataset engine: creates and opens dataset files. The program has one engine
-// for the whole process (instance()); TXIsamFile is its only caller.
+// A dataset engine: creates and opens datasets by name. There are two, chosen
+// by the name (forName): a name that begins with a libpq connection URI
+// ("postgresql://" or "postgres://") is a table of that PostgreSQL database,
+// anything else a file of a folder. TXIsamFile is the only caller.
+//
+// Datasets may be opened through a connection (connect) that they then share;
+// `connection` may be null, and the engine then makes one of its own for the
+// call (and, for open, for the dataset).
 class TIsamEngine
 {
 public:
     virtual ~TIsamEngine() = default;
 
-    // Creates an empty dataset file at `fileName` with primary keys of
-    // `keyLength` digits and records laid out by `format`; does not open it.
-    // Fails with IsamNameInUse when the file exists (nothing is overwritten),
-    // IsamBadFormat for a format it cannot use.
-    virtual int create(const QString& fileName, int keyLength, const QString& format) = 0;
+    // A connection for datasets of the database at `location` (a folder, a
+    // server URI, or the name of one of its datasets) to share; null when the
+    // engine has nothing to share. Makes no contact yet: the first call
+    // through it connects, and a failure to connect is that call's result.
+    virtual std::shared_ptr<TIsamConnection> connect(const QString& location);
 
-    // Opens the dataset at `fileName` for shared reading and writing; any number
-    // of objects, in this or other processes, may hold it open at once.
-    virtual int open(const QString& fileName, int mode, std::unique_ptr<TIsamDataset>& dataset) = 0;
+    // Creates an empty dataset `name` with primary keys of `keyLength` digits
+    // and records laid out by `format`; does not open it. Fails with
+    // IsamNameInUse when it exists (nothing is overwritten; also when another
+    // workstation created it a moment before), IsamBadFormat for a format it
+    // cannot use.
+    virtual int create(const QString& name, int keyLength, const QString& format,
+                       const std::shared_ptr<TIsamConnection>& connection) = 0;
 
-    // The process-wide engine (the SQLite one unless replaced).
-    static TIsamEngine& instance();
+    // IsamOk when dataset `name` exists, IsamNotFound when it does not, any
+    // other code when that cannot be told.
+    virtual int exists(const QString& name, const std::shared_ptr<TIsamConnection>& connection) = 0;
 
-    // Replaces the process-wide engine; nullptr restores the default. The caller
-    // keeps ownership and must outlive every dataset opened through it.
+    // Opens dataset `name` for shared reading and writing; any number of
+    // objects, in this or other processes, may hold it open at once.
+    virtual int open(const QString& name, int mode, const std::shared_ptr<TIsamConnection>& connection,
+                     std::unique_ptr<TIsamDataset>& dataset) = 0;
+
+    // Whether `location` names a database server rather than a folder.
+    static bool isServer(const QString& location);
+
+    // The name under which dataset `dataset` ("QLUsers.Ism") of the database
+    // at `location` is created and opened: for a folder (which ends in "/")
+    // the file's path, for a server the URI, "#" and the dataset.
+    static QString datasetName(const QString& location, const QString& dataset);
+
+    // The engine for the dataset or location `name`, or the replacement.
+    static TIsamEngine& forName(const QString& name);
+
+    // Replaces the engine for every name; nullptr restores the choice by name.
+    // The caller keeps ownership and must outlive every dataset opened
+    // through it.
     static void setInstance(TIsamEngine* engine);
 };

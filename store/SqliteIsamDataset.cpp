@@ -5,8 +5,11 @@
 
 #include <sqlite3.h>
 
+#include <QFile>
+
 #include <algorithm>
 #include <cstring>
+#include <sys/stat.h>
 
 namespace {
 
@@ -21,6 +24,8 @@ constexpr int BatchMax = 1024;
 // scans that followed earlier look-ups in that index, within these bounds.
 constexpr int LookaheadMin = 2;
 constexpr int LookaheadMax = 128;
+// Keys tried by one add while others add too.
+constexpr int NextKeyAttempts = 50;
 
 void bindBytes(sqlite3_stmt* st, int column, const QByteArray& bytes, bool asText)
 {
@@ -590,6 +595,22 @@ int SqliteIsamDataset::put(const QByteArray& key, std::span<const char> record, 
     return changes == 0 ? int(IsamNotFound) : int(IsamOk);
 }
 
+int SqliteIsamDataset::add(std::span<const char> record, QByteArray& key)
+{
+    for (int attempt = 0;; ++attempt) {
+        key.clear();
+        // A failed look-up fails the add with its own code (a busy file, say).
+        int code = nextKey(key);
+        if (code != IsamOk) {
+            key.clear();
+            return code;
+        }
+        code = put(key, record, IsamPutAdd);
+        if (code != IsamUpdateMode || attempt == NextKeyAttempts)
+            return code;
+    }
+}
+
 int SqliteIsamDataset::remove(const QByteArray& key)
 {
     if (!db_)
@@ -650,4 +671,21 @@ int SqliteIsamDataset::unlock(const QByteArray& key)
     if (!validKey(key, &number))
         return IsamBadKey;
     return locks_.unlock(number) ? int(IsamOk) : int(IsamSystemCall);
+}
+
+int SqliteIsamDataset::changeMark(QByteArray& mark)
+{
+    if (!db_)
+        return IsamNotOpen;
+    // The time alone is not enough: at the file system's clock resolution a
+    // write right after the last look could keep the time, and a file replaced
+    // by a copy may carry an old one. Size and file number come with the same
+    // call and catch those.
+    struct stat st {};
+    if (::stat(QFile::encodeName(fileName_).constData(), &st) != 0)
+        return IsamSystemCall;
+    const qint64 fields[] = {qint64(st.st_mtim.tv_sec), qint64(st.st_mtim.tv_nsec), qint64(st.st_size),
+                             qint64(st.st_dev), qint64(st.st_ino)};
+    mark = QByteArray(reinterpret_cast<const char*>(fields), sizeof(fields));
+    return IsamOk;
 }

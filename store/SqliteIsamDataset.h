@@ -30,12 +30,18 @@ public:
     int range(int index, const QByteArray& from, const QByteArray& to, std::span<char> record,
               const TRangeReader& take) override;
     int put(const QByteArray& key, std::span<const char> record, int mode) override;
+    // Takes the next key and adds; when another process took that key in
+    // between, the add fails (it never replaces) and the key after it is tried.
+    int add(std::span<const char> record, QByteArray& key) override;
     int remove(const QByteArray& key) override;
     int first(int index) override;
     int nextKey(QByteArray& key) override;
     int info(qint64* recordCount, int& keyLength) override;
     int lock(const QByteArray& key) override;
     int unlock(const QByteArray& key) override;
+    // The file's modification time to the nanosecond, size, device and file
+    // number: what stat() tells, so that a write by any process moves it.
+    int changeMark(QByteArray& mark) override;
     int close() override;
 
 private:

@@ -149,7 +149,8 @@ int SqliteIsamEngine::codeFor(int sqliteCode)
     }
 }
 
-int SqliteIsamEngine::create(const QString& fileName, int keyLength, const QString& format)
+int SqliteIsamEngine::create(const QString& fileName, int keyLength, const QString& format,
+                             const std::shared_ptr<TIsamConnection>& /*connection*/)
 {
     TIsamFormat parsed;
     if (!parsed.parse(format))
@@ -186,7 +187,13 @@ int SqliteIsamEngine::create(const QString& fileName, int keyLength, const QStri
     return code;
 }
 
-int SqliteIsamEngine::open(const QString& fileName, int /*mode*/, std::unique_ptr<TIsamDataset>& dataset)
+int SqliteIsamEngine::exists(const QString& fileName, const std::shared_ptr<TIsamConnection>& /*connection*/)
+{
+    return QFileInfo::exists(fileName) ? int(IsamOk) : int(IsamNotFound);
+}
+
+int SqliteIsamEngine::open(const QString& fileName, int /*mode*/, const std::shared_ptr<TIsamConnection>& /*connection*/,
+                           std::unique_ptr<TIsamDataset>& dataset)
 {
     dataset.reset();
     const QByteArray path = nativePath(fileName);

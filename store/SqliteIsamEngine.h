@@ -10,8 +10,12 @@
 class SqliteIsamEngine : public TIsamEngine
 {
 public:
-    int create(const QString& fileName, int keyLength, const QString& format) override;
-    int open(const QString& fileName, int mode, std::unique_ptr<TIsamDataset>& dataset) override;
+    // Datasets of a folder share nothing: `connection` is ignored.
+    int create(const QString& fileName, int keyLength, const QString& format,
+               const std::shared_ptr<TIsamConnection>& connection) override;
+    int exists(const QString& fileName, const std::shared_ptr<TIsamConnection>& connection) override;
+    int open(const QString& fileName, int mode, const std::shared_ptr<TIsamConnection>& connection,
+             std::unique_ptr<TIsamDataset>& dataset) override;
 
     // How long a statement waits for another process's short file lock before
     // it fails with IsamBusy.

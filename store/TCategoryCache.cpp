@@ -1,7 +1,7 @@
 #include "TCategoryCache.h"
 
-TCategoryCache::TCategoryCache(const QString& fileName)
-    : TQuorlaCache(CategoryRecord::Size, fileName)
+TCategoryCache::TCategoryCache(TXIsamFile& dataset)
+    : TQuorlaCache(CategoryRecord::Size, dataset)
 {
 }
 

@@ -3,12 +3,12 @@
 #include "CategoryRecord.h"
 #include "TQuorlaCache.h"
 
-// CategoryRecord copies by key, watching the categories dataset's file.
+// CategoryRecord copies by key, watching the categories dataset.
 class TCategoryCache : public TQuorlaCache
 {
 public:
-    // `fileName` is the full path of the categories dataset's file.
-    explicit TCategoryCache(const QString& fileName);
+    // `dataset` is the open categories dataset; it must outlive the cache.
+    explicit TCategoryCache(TXIsamFile& dataset);
 
     // A key that is not cached throws EQuorlaCache
     // "Unable to locate key (<key>) in category cache".

@@ -5,13 +5,10 @@
 #include "TServices.h"
 #include "TXIsamFile.h"
 
-#include <QFile>
-
 #include <algorithm>
-#include <sys/stat.h>
 
-TQuorlaCache::TQuorlaCache(qsizetype recordSize, const QString& fileName)
-    : fileName_(fileName), nativeFileName_(QFile::encodeName(fileName)), recordSize_(recordSize)
+TQuorlaCache::TQuorlaCache(qsizetype recordSize, TXIsamFile& dataset)
+    : dataset_(dataset), recordSize_(recordSize)
 {
     Q_ASSERT(recordSize > 0);
 }
@@ -24,22 +21,14 @@ void TQuorlaCache::Clear()
     records_.clear();
 }
 
-std::optional<TQuorlaCache::FileSignature> TQuorlaCache::statFile() const
-{
-    struct stat st {};
-    if (::stat(nativeFileName_.constData(), &st) != 0)
-        return std::nullopt;
-    return FileSignature{qint64(st.st_mtim.tv_sec), qint64(st.st_mtim.tv_nsec), qint64(st.st_size),
-                         quint64(st.st_dev), quint64(st.st_ino)};
-}
-
 bool TQuorlaCache::Changed()
 {
     for (int attempt = 0; attempt < MissingFileAttempts; ++attempt) {
-        if (const auto now = statFile()) {
-            if (fileTime_ == now)
+        QByteArray now;
+        if (dataset_.ChangeMark(now)) {
+            if (mark_ == now)
                 return false;
-            fileTime_ = now;
+            mark_ = now;
             return true;
         }
         TServices::current().sleep(MissingFileWaitMs);
@@ -58,9 +47,14 @@ void TQuorlaCache::Reload()
 void TQuorlaCache::FillFrom(TXIsamFile& dataset)
 {
     std::vector<char> buffer(static_cast<std::size_t>(recordSize_));
-    // A read that fails part-way fails the load: a cache missing some
-    // records would call existing users unknown.
-    TLookup::Each(dataset, buffer, [&](const QString& key) { AddRecord(key, buffer); });
+    // A read that fails part-way fails the load, and the next look-up loads
+    // again: a cache missing some records would call existing users unknown.
+    try {
+        TLookup::Each(dataset, buffer, [&](const QString& key) { AddRecord(key, buffer); });
+    } catch (const EQuorla& e) {
+        mark_.reset();
+        throw EQuorlaCache(e.message());
+    }
 }
 
 void TQuorlaCache::addCopy(const QString& key, std::span<const char> record)

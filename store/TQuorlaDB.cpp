@@ -4,13 +4,14 @@
 #include "CategoryRecord.h"
 #include "DayEntryRecord.h"
 #include "EQuorlaDB.h"
+#include "IsamCode.h"
+#include "IsamEngine.h"
 #include "RecordLockFile.h"
 #include "TServices.h"
 #include "TWorkstationStore.h"
 #include "UserRecord.h"
 
 #include <QDir>
-#include <QFileInfo>
 
 namespace {
 
@@ -42,6 +43,7 @@ bool endsWithSeparator(const QString& path)
 TQuorlaDB::TQuorlaDB()
 {
     locateRootPath();
+    connection_ = TIsamEngine::forName(rootPath_).connect(rootPath_);
     users_ = connect(UserRecord::FileName, UserRecord::Format, QStringLiteral("Unable to create user isam\r\r"),
                      QStringLiteral("Unable to open user isam\r\r"));
     alarms_ = connect(AlarmRecord::FileName, AlarmRecord::Format, QStringLiteral("Unable to create alarm isam\r\r"),
@@ -60,6 +62,9 @@ void TQuorlaDB::warnUnlessLocksWork()
     // Once per folder and process: the program connects twice (views and alarm
     // poll), and the answer is the folder's.
     static QString warnedFolder;
+    // A server's record locks are its own, not a file system's.
+    if (TIsamEngine::isServer(rootPath_))
+        return;
     if (warnedFolder == rootPath_ || RecordLockFile::locksWork(rootPath_ + UserRecord::FileName + QStringLiteral(".lck")))
         return;
     warnedFolder = rootPath_;
@@ -72,6 +77,7 @@ TQuorlaDB::~TQuorlaDB()
     alarms_.reset();
     categories_.reset();
     dayEntries_.reset();
+    connection_.reset();
 }
 
 void TQuorlaDB::locateRootPath()
@@ -100,9 +106,14 @@ void TQuorlaDB::locateRootPath()
     if (rootPath_.isEmpty())
         throw EQuorlaDB(QStringLiteral("Quorla root path has not been set in registry"));
     // Only the path in memory gains the separator; the stored value stays as
-    // it was written.
-    if (!endsWithSeparator(rootPath_))
+    // it was written. A server's URI is taken as it is.
+    if (!TIsamEngine::isServer(rootPath_) && !endsWithSeparator(rootPath_))
         rootPath_ += QLatin1Char('/');
+}
+
+QString TQuorlaDB::datasetPath(const QString& fileName) const
+{
+    return TIsamEngine::datasetName(rootPath_, fileName);
 }
 
 std::unique_ptr<TXIsamFile> TQuorlaDB::connect(const QString& fileName, const QString& format,
@@ -111,13 +122,19 @@ std::unique_ptr<TXIsamFile> TQuorlaDB::connect(const QString& fileName, const QS
     auto dataset = std::make_unique<TXIsamFile>();
     if (!dataset->Loaded())
         throw EQuorlaDB(QStringLiteral("Unable to load VBIS4032.DLL"));
+    dataset->ShareConnection(connection_);
 
-    const QString path = rootPath_ + fileName;
-    // Only a missing file is created: a folder holding some of the datasets
-    // keeps them, and a file that is there but cannot be opened is reported,
-    // never replaced.
-    if (!QFileInfo::exists(path) && !dataset->CreateDataset(path, KeyLength, format))
-        throw EQuorlaDB(createMessage + dataset->ErrorText());
+    const QString path = datasetPath(fileName);
+    // Only a missing dataset is created: a database holding some of them
+    // keeps them, and one that is there but cannot be opened is reported,
+    // never replaced. One that another workstation created between the look
+    // and the creation is simply there.
+    if (!dataset->Exists(path)) {
+        if (dataset->LastError() != IsamNotFound)
+            throw EQuorlaDB(openMessage + dataset->ErrorText());
+        if (!dataset->CreateDataset(path, KeyLength, format) && dataset->LastError() != IsamNameInUse)
+            throw EQuorlaDB(createMessage + dataset->ErrorText());
+    }
     if (!dataset->Open(path, SharedReadWrite))
         throw EQuorlaDB(openMessage + dataset->ErrorText());
     return dataset;
@@ -126,7 +143,7 @@ std::unique_ptr<TXIsamFile> TQuorlaDB::connect(const QString& fileName, const QS
 void TQuorlaDB::reopen(TXIsamFile& dataset, const QString& fileName, const QString& openMessage)
 {
     dataset.Close();
-    if (!dataset.Open(rootPath_ + fileName, SharedReadWrite))
+    if (!dataset.Open(datasetPath(fileName), SharedReadWrite))
         throw EQuorlaDB(openMessage + dataset.ErrorText());
 }
 

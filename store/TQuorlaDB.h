@@ -9,12 +9,18 @@
 
 class AlarmRecord;
 class DayEntryRecord;
+class TIsamConnection;
 class UserRecord;
 
 // The connection of this workstation to the shared database: it finds the
 // database folder, creates whichever of the four datasets is missing there,
 // and holds all four open for its lifetime. A folder chosen for the first time
 // becomes a new, empty database simply by being chosen.
+//
+// The database is a folder, or a PostgreSQL database when the stored location
+// is a libpq connection URI ("postgresql://..." or "postgres://..."); the
+// four datasets are then tables there, created the same way when missing, and
+// the object's four datasets share one server session.
 //
 // Every object has its own handles and so its own scan positions: the alarm
 // poll uses a second object so that its reads never move the views' scans.
@@ -26,6 +32,7 @@ public:
     // the choice is stored at once, before any dataset is touched, so that it
     // stays even if a later step fails. Then each dataset - users, alarms,
     // categories, day entries - is created when its file is missing and
+    // opened; one that another workstation created a moment before is just
     // opened. Throws EQuorlaDB on the first failure; nothing after it is
     // created or opened. Last, a folder whose file system does not honour
     // record locks is reported once in a warning, and the connection stands.
@@ -36,7 +43,8 @@ public:
 
     // Stamps new alarm records with the current moment.
     TStamp& Stamp() { return stamp_; }
-    // The database folder, always ending in "/".
+    // The database folder, always ending in "/"; or the server's URI as it
+    // is stored.
     const QString& RootPath() const { return rootPath_; }
 
     TXIsamFile& Users() { return *users_; }
@@ -64,8 +72,13 @@ private:
                                         const QString& createMessage, const QString& openMessage);
     void reopen(TXIsamFile& dataset, const QString& fileName, const QString& openMessage);
 
+    // The name under which dataset `fileName` of this database is opened.
+    QString datasetPath(const QString& fileName) const;
+
     TStamp stamp_;
     QString rootPath_;
+    // What the four datasets share (a server session); null for a folder.
+    std::shared_ptr<TIsamConnection> connection_;
     std::unique_ptr<TXIsamFile> users_;
     std::unique_ptr<TXIsamFile> alarms_;
     std::unique_ptr<TXIsamFile> categories_;

@@ -1,7 +1,7 @@
 #include "TUserCache.h"
 
-TUserCache::TUserCache(const QString& fileName)
-    : TQuorlaCache(UserRecord::Size, fileName)
+TUserCache::TUserCache(TXIsamFile& dataset)
+    : TQuorlaCache(UserRecord::Size, dataset)
 {
 }
 

@@ -3,12 +3,12 @@
 #include "UserRecord.h"
 #include "TQuorlaCache.h"
 
-// UserRecord copies by key, watching the users dataset's file.
+// UserRecord copies by key, watching the users dataset.
 class TUserCache : public TQuorlaCache
 {
 public:
-    // `fileName` is the full path of the users dataset's file.
-    explicit TUserCache(const QString& fileName);
+    // `dataset` is the open users dataset; it must outlive the cache.
+    explicit TUserCache(TXIsamFile& dataset);
 
     // A key that is not cached throws EQuorlaCache
     // "Unable to locate key (<key>) in user cache".

@@ -1,6 +1,7 @@
 #include "TXIsamFile.h"
 
 #include "IsamCode.h"
+#include "IsamConnection.h"
 #include "IsamDataset.h"
 #include "IsamEngine.h"
 
@@ -12,9 +13,6 @@
 namespace {
 
 QAtomicInt lastHandle;
-
-// Keys tried by one insert that takes the next key while others insert too.
-constexpr int NextKeyAttempts = 50;
 
 QByteArray keyBytes(const QString& key)
 {
@@ -40,9 +38,13 @@ TXIsamFile::~TXIsamFile()
     Close();
 }
 
-bool TXIsamFile::setResult(int code)
+bool TXIsamFile::setResult(int code, const TIsamConnection* via)
 {
     lastError_ = qint16(code);
+    if (code == IsamOk || !via)
+        reason_.clear();
+    else
+        reason_ = via->reason();
     return code == IsamOk;
 }
 
@@ -50,15 +52,32 @@ bool TXIsamFile::refuseUnlessOpen()
 {
     if (dataset_)
         return false;
-    lastError_ = IsamNotOpen;
+    setResult(IsamNotOpen, nullptr);
     return true;
+}
+
+void TXIsamFile::ShareConnection(std::shared_ptr<TIsamConnection> connection)
+{
+    shared_ = std::move(connection);
+}
+
+std::shared_ptr<TIsamConnection> TXIsamFile::connectionFor(const QString& fileName)
+{
+    return shared_ ? shared_ : TIsamEngine::forName(fileName).connect(fileName);
 }
 
 bool TXIsamFile::CreateDataset(const QString& fileName, qint16 keyLength, const QString& format)
 {
     if (dataset_)
         return setResult(IsamAlreadyOpen);
-    return setResult(TIsamEngine::instance().create(fileName, keyLength, format));
+    const auto connection = connectionFor(fileName);
+    return setResult(TIsamEngine::forName(fileName).create(fileName, keyLength, format, connection), connection.get());
+}
+
+bool TXIsamFile::Exists(const QString& fileName)
+{
+    const auto connection = connectionFor(fileName);
+    return setResult(TIsamEngine::forName(fileName).exists(fileName, connection), connection.get());
 }
 
 bool TXIsamFile::Open(const QString& fileName, qint16 mode)
@@ -66,9 +85,11 @@ bool TXIsamFile::Open(const QString& fileName, qint16 mode)
     if (dataset_)
         return setResult(IsamAlreadyOpen);
     std::unique_ptr<TIsamDataset> dataset;
-    if (!setResult(TIsamEngine::instance().open(fileName, mode, dataset)))
+    auto connection = connectionFor(fileName);
+    if (!setResult(TIsamEngine::forName(fileName).open(fileName, mode, connection, dataset), connection.get()))
         return false;
     dataset_ = std::move(dataset);
+    connection_ = std::move(connection);
     handle_ = lastHandle.fetchAndAddRelaxed(1) + 1;
     fileName_ = fileName;
     return true;
@@ -81,6 +102,7 @@ bool TXIsamFile::Close()
     if (!setResult(dataset_->close()))
         return false;
     dataset_.reset();
+    connection_.reset();
     handle_ = 0;
     fileName_.clear();
     return true;
@@ -94,19 +116,12 @@ bool TXIsamFile::Insert(std::span<const char> record, const QString& key)
         currentKey_ = key;
         return setResult(dataset_->put(keyBytes(currentKey_), record, IsamPutAdd));
     }
-    // Another workstation may take the next key between the look-up and the
-    // put; the put then fails (it never replaces) and the key after it is
-    // taken instead, so that inserting at the same moment as others succeeds.
-    for (int attempt = 0;; ++attempt) {
-        currentKey_ = NextKey();
-        // A failed NextKey fails the insert with its own code (a busy file,
-        // say) rather than passing an empty key on.
-        if (currentKey_.isEmpty() && lastError_ != IsamOk)
-            return false;
-        if (setResult(dataset_->put(keyBytes(currentKey_), record, IsamPutAdd)) || lastError_ != IsamUpdateMode
-            || attempt == NextKeyAttempts)
-            return lastError_ == IsamOk;
-    }
+    // The engine chooses the key: it knows how to keep two workstations
+    // adding at the same moment from taking the same one.
+    QByteArray chosen;
+    const int code = dataset_->add(record, chosen);
+    assignKey(currentKey_, chosen);
+    return setResult(code);
 }
 
 bool TXIsamFile::Update(std::span<const char> record, const QString& key)
@@ -212,9 +227,22 @@ QString TXIsamFile::NextKey()
     return QString::fromLatin1(key);
 }
 
+bool TXIsamFile::ChangeMark(QByteArray& mark)
+{
+    if (refuseUnlessOpen())
+        return false;
+    QByteArray now;
+    if (!setResult(dataset_->changeMark(now)))
+        return false;
+    mark = now;
+    return true;
+}
+
 QString TXIsamFile::ErrorText() const
 {
-    return ErrorText(lastError_);
+    if (reason_.isEmpty())
+        return ErrorText(lastError_);
+    return ErrorText(lastError_) + QStringLiteral("\r\r") + reason_;
 }
 
 QString TXIsamFile::ErrorText(int code)
@@ -244,6 +272,14 @@ QString TXIsamFile::ErrorText(int code)
         "Function no available",
         "Asynchronous operation interrupted",
         "A dataset is already open",
+        nullptr,
+        nullptr,
+        nullptr,
+        nullptr,
+        nullptr,
+        nullptr,
+        "Unable to connect to the Quorla database server",
+        "The connection to the Quorla database server was lost",
     };
     if (code < 0 || code >= int(std::size(texts)) || texts[code] == nullptr)
         return QStringLiteral("Unknown error");

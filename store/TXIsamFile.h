@@ -1,14 +1,16 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 #include <functional>
 #include <memory>
 #include <span>
 
+class TIsamConnection;
 class TIsamDataset;
 
-// One dataset, opened through the process-wide dataset engine: the only road
+// One dataset, opened through its dataset engine: the only road
 // from the program to its data. Each operation makes one engine call, keeps the
 // engine's result code in LastError() and answers success as a Boolean; it never
 // throws. Callers turn a failure into an error carrying ErrorText().
@@ -27,6 +29,11 @@ class TIsamDataset;
 // record after the found one; after a failed GetEqual, the first record whose
 // index value is greater than Key. Writing or deleting during a scan never
 // breaks it. Each object has one position: a point read moves it.
+//
+// The engine is chosen by the name (TIsamEngine::forName): a dataset file of a
+// folder, or a table on a database server. A server's datasets opened through
+// one shared connection (ShareConnection) use one server session between them;
+// otherwise each open object has its own.
 class TXIsamFile
 {
 public:
@@ -51,14 +58,26 @@ public:
     qint16 LastError() const { return lastError_; }
     bool Loaded() const { return true; }
 
-    // Creates an empty dataset file (not opened). Refused with 23 while open.
+    // Makes CreateDataset, Exists and the next Open go through `connection`
+    // (TIsamEngine::connect), shared with other objects; null: each call makes
+    // its own. Takes effect at the next Open.
+    void ShareConnection(std::shared_ptr<TIsamConnection> connection);
+
+    // Creates an empty dataset (not opened). Refused with 23 while open. Fails
+    // with 9 when the dataset exists, also when another workstation created it
+    // a moment ago.
     bool CreateDataset(const QString& fileName, qint16 keyLength, const QString& format);
+    // Whether the dataset exists: false with LastError() 1 when it does not,
+    // with another code when that cannot be told (a server out of reach).
+    bool Exists(const QString& fileName);
     // Opens a dataset for shared reading and writing. Refused with 23 while open.
     bool Open(const QString& fileName, qint16 mode = 3);
     // Closes the dataset, releasing this object's record locks. 4 when not open.
     bool Close();
 
-    // Adds a record under Key, which must not exist; an empty Key takes NextKey().
+    // Adds a record under Key, which must not exist. An empty Key takes the
+    // next key (as NextKey()), chosen by the engine so that adds by others at
+    // the same moment never make it fail; CurrentKey() is the key taken.
     bool Insert(std::span<const char> record, const QString& key = QString());
     // Replaces the record stored under Key.
     bool Update(std::span<const char> record, const QString& key);
@@ -94,19 +113,33 @@ public:
     // (an alarm, a stale screen) can reach a new one.
     QString NextKey();
 
-    // The message for LastError().
+    // A mark of the dataset's contents that moves with every write to it by
+    // anyone (TIsamDataset::changeMark); false, and `mark` unchanged, when it
+    // cannot be had (the file went missing, the server is out of reach).
+    bool ChangeMark(QByteArray& mark);
+
+    // The message for LastError(), followed by the server's own words when a
+    // server gave some (a lost connection and its cause).
     QString ErrorText() const;
     static QString ErrorText(int code);
 
 private:
-    bool setResult(int code);
+    // Keeps `code` and, for a failure, the words of the connection it met.
+    bool setResult(int code, const TIsamConnection* via);
+    bool setResult(int code) { return setResult(code, connection_.get()); }
     bool refuseUnlessOpen();
+    // The connection for a call on `fileName` outside an open dataset.
+    std::shared_ptr<TIsamConnection> connectionFor(const QString& fileName);
 
+    std::shared_ptr<TIsamConnection> shared_;
+    // The open dataset's connection (the shared one or its own), if any.
+    std::shared_ptr<TIsamConnection> connection_;
     std::unique_ptr<TIsamDataset> dataset_;
     qint32 handle_ = 0;
     QString fileName_;
     QString currentKey_;
     qint16 lastError_ = 0;
+    QString reason_;
     // Scratch for reads, kept to spare an allocation per record of a scan.
     QString scanKey_;
     QByteArray scanKeyBytes_;

@@ -52,7 +52,7 @@ private slots:
         services_ = std::make_unique<TScriptedServices>();
         db_ = database(QStringLiteral("users"));
         addUsers(*db_, {"ANNA", "BERT", "CARL"});
-        cache_ = std::make_unique<TUserCache>(db_->Users().FileName());
+        cache_ = std::make_unique<TUserCache>(db_->Users());
         cache_->OnUpdate = [this](TQuorlaCache& c) { c.FillFrom(db_->Users()); };
         cache_->Reload();
     }

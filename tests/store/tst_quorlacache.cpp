@@ -76,7 +76,7 @@ class tst_QuorlaCache : public QObject
     template <class Cache>
     std::unique_ptr<Cache> cache(TXIsamFile& dataset)
     {
-        auto cache = std::make_unique<Cache>(dataset.FileName());
+        auto cache = std::make_unique<Cache>(dataset);
         cache->OnUpdate = [this, &dataset](TQuorlaCache& c) {
             ++loads_;
             c.FillFrom(dataset);
@@ -151,10 +151,15 @@ private slots:
         QCOMPARE(users->Count(), count);
     }
 
-    // A missing file is looked for five times, 100 ms apart, and reloads every time.
+    // A dataset whose file went missing is looked for five times, 100 ms
+    // apart, and reloads every time.
     void missingFile()
     {
-        TCategoryCache categories(QFileInfo(here_->Categories().FileName()).absolutePath() + "/QLGone.Ism");
+        const QString path = QFileInfo(here_->Categories().FileName()).absolutePath() + "/QLGone.Ism";
+        TXIsamFile gone;
+        QVERIFY(gone.CreateDataset(path, 10, CategoryRecord::Format) && gone.Open(path));
+        QVERIFY(QFile::remove(path));
+        TCategoryCache categories(gone);
         categories.OnUpdate = [this](TQuorlaCache& c) {
             ++loads_;
             c.AddRecord(RecordKey::format(1), category(QStringLiteral("Meeting")).bytes());

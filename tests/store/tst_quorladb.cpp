@@ -7,9 +7,11 @@
 #include "DayEntryRecord.h"
 #include "EQuorlaDB.h"
 #include "IsamCode.h"
+#include "IsamEngine.h"
 #include "QuorlaTest.h"
 #include "RecordKey.h"
 #include "RecordLockFile.h"
+#include "SqliteIsamEngine.h"
 #include "TQuorlaDB.h"
 #include "TScriptedServices.h"
 #include "TWorkstationStore.h"
@@ -100,6 +102,27 @@ void makeUsers(const QString& path, const QStringList& names)
     for (const QString& name : names)
         QVERIFY(users.Insert(user(name).bytes()));
 }
+
+// The folder engine looking a moment too early: every dataset is missing when
+// looked for, as when another workstation creates it just after the look.
+class LateLookEngine : public TIsamEngine
+{
+public:
+    int create(const QString& name, int keyLength, const QString& format,
+               const std::shared_ptr<TIsamConnection>& connection) override
+    {
+        return real_.create(name, keyLength, format, connection);
+    }
+    int exists(const QString&, const std::shared_ptr<TIsamConnection>&) override { return IsamNotFound; }
+    int open(const QString& name, int mode, const std::shared_ptr<TIsamConnection>& connection,
+             std::unique_ptr<TIsamDataset>& dataset) override
+    {
+        return real_.open(name, mode, connection, dataset);
+    }
+
+private:
+    SqliteIsamEngine real_;
+};
 
 } // namespace
 
@@ -210,6 +233,23 @@ private slots:
         // The next start does not ask again and meets the same cause.
         if (storedAfter != NoKey)
             QCOMPARE(connectFailure(), got);
+    }
+
+    // Two workstations starting at once on a new database both find the
+    // datasets missing; the one whose creation comes second opens them.
+    void datasetsCreatedMeanwhile()
+    {
+        prepareStore(TestEnvironment::freshFolder(QStringLiteral("meanwhile")));
+        TScriptedServices services;
+        {
+            TQuorlaDB first;
+            QVERIFY(first.Users().Insert(user(QStringLiteral("ANNA")).bytes()));
+        }
+        LateLookEngine late;
+        TIsamEngine::setInstance(&late);
+        const auto restore = qScopeGuard([] { TIsamEngine::setInstance(nullptr); });
+        TQuorlaDB second;
+        QCOMPARE(second.Users().RecordCount(), 1);
     }
 
     void reopenSeesTheFilesAsTheyAreNow()

@@ -1,7 +1,12 @@
-// The dataset contract, kept by our own engine: scan modes, keys, refusals,
-// record locks between processes and racing inserts.
+// The dataset contract, kept by both engines: scan modes, keys, refusals,
+// record locks between objects and processes, racing inserts. The program runs
+// against a folder, and with QUORLA_TEST_ENGINE=postgres against a private
+// database server that it starts itself.
 
 #include "IsamCode.h"
+#include "IsamEngine.h"
+#include "PostgresCluster.h"
+#include "PostgresIsamEngine.h"
 #include "QuorlaTest.h"
 #include "RecordKey.h"
 #include "TXIsamFile.h"
@@ -16,6 +21,7 @@
 #include <csignal>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -71,13 +77,44 @@ QByteArray fileBytes(const QString& path)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-// A new, empty alarm-shaped dataset, opened on `f`.
-QString newDataset(TXIsamFile& f)
+// The server of a run against one; null for a run against folders.
+std::unique_ptr<PostgresCluster> server;
+QString serverDatabase;
+
+// The name of a dataset that does not exist yet.
+QString freshName()
 {
-    const QString path = TestEnvironment::freshFolder(QStringLiteral("xisam")) + QStringLiteral("/QLAlarms.Ism");
-    if (!f.CreateDataset(path, 10, AlarmFormat) || !f.Open(path, 3))
-        qFatal("cannot make a test dataset: %s", qPrintable(f.ErrorText()));
+    static int serial = 0;
+    if (server)
+        return TIsamEngine::datasetName(serverDatabase, QStringLiteral("t%1.Ism").arg(++serial));
+    return TestEnvironment::freshFolder(QStringLiteral("xisam")) + QStringLiteral("/QLAlarms.Ism");
+}
+
+// A new, empty alarm-shaped dataset, opened on `f` unless it is null.
+QString newDataset(TXIsamFile* f)
+{
+    const QString path = freshName();
+    TXIsamFile maker;
+    if (!maker.CreateDataset(path, 10, AlarmFormat) || (f && !f->Open(path, 3)))
+        qFatal("cannot make a test dataset: %s", qPrintable(maker.ErrorText() + (f ? f->ErrorText() : QString())));
     return path;
+}
+QString newDataset(TXIsamFile& f) { return newDataset(&f); }
+
+// Takes away the mark of the largest key ever held, as in a dataset made
+// before there was one.
+void dropMark(const QString& path)
+{
+    if (server) {
+        server->query(QStringLiteral("contract"), "UPDATE quorla_datasets SET highkey = '' WHERE name = '"
+                                                      + PostgresIsamEngine::tableName(path) + "'");
+        QVERIFY2(server->error().isEmpty(), qPrintable(server->error()));
+        return;
+    }
+    sqlite3* db = nullptr;
+    QCOMPARE(sqlite3_open(QFile::encodeName(path).constData(), &db), SQLITE_OK);
+    QCOMPARE(sqlite3_exec(db, "DELETE FROM isam_meta WHERE name = 'highkey'", nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
 }
 
 int waitChild(pid_t pid)
@@ -134,6 +171,17 @@ class tst_XIsamFile : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase()
+    {
+        if (qgetenv("QUORLA_TEST_ENGINE") != "postgres")
+            return;
+        server = std::make_unique<PostgresCluster>();
+        QVERIFY2(server->error().isEmpty(), qPrintable(server->error()));
+        serverDatabase = server->createDatabase(QStringLiteral("contract"));
+        QVERIFY2(server->error().isEmpty(), qPrintable(server->error()));
+    }
+    void cleanupTestCase() { server.reset(); }
+
     void errorText()
     {
         QCOMPARE(TXIsamFile::ErrorText(0), QStringLiteral("No error"));
@@ -171,11 +219,7 @@ private slots:
             QVERIFY(f.Delete(key(k)));
         if (withoutMark) {
             QVERIFY(f.Close());
-            sqlite3* db = nullptr;
-            QCOMPARE(sqlite3_open(QFile::encodeName(path).constData(), &db), SQLITE_OK);
-            QCOMPARE(sqlite3_exec(db, "DELETE FROM isam_meta WHERE name = 'highkey'", nullptr, nullptr, nullptr),
-                     SQLITE_OK);
-            sqlite3_close(db);
+            dropMark(path);
             QVERIFY(f.Open(path, 3));
         }
         QCOMPARE(f.NextKey(), next);
@@ -204,14 +248,21 @@ private slots:
         const qint32 handle = f.Handle();
         QVERIFY(!f.Open(path, 3));
         QCOMPARE(f.LastError(), qint16(IsamAlreadyOpen));
-        QVERIFY(!f.CreateDataset(path + QStringLiteral("2"), 10, AlarmFormat));
+        const QString other = freshName();
+        QVERIFY(!f.CreateDataset(other, 10, AlarmFormat));
         QCOMPARE(f.LastError(), qint16(IsamAlreadyOpen));
-        QVERIFY(!QFile::exists(path + QStringLiteral("2")));
+        TXIsamFile maker;
+        QVERIFY(!maker.Exists(other));
+        QCOMPARE(maker.LastError(), qint16(IsamNotFound));
         QCOMPARE(f.FileName(), path);
         QCOMPARE(f.Handle(), handle);
 
         const Alarm first = makeAlarm("0000000001", "0000000100");
         QVERIFY(f.Insert(first, key(5)));
+        // Creating it again (another workstation, say) overwrites nothing.
+        QVERIFY(maker.Exists(path));
+        QVERIFY(!maker.CreateDataset(path, 10, AlarmFormat));
+        QCOMPARE(maker.LastError(), qint16(IsamNameInUse));
         QVERIFY(!f.Insert(makeAlarm("0000000002", "0000000200"), key(5)));
         QCOMPARE(f.LastError(), qint16(IsamUpdateMode));
         QVERIFY(!f.Update(first, key(6)));
@@ -358,6 +409,42 @@ private slots:
         QCOMPARE(f.RecordCount(), 20);
     }
 
+    // Two objects of one process are two holders, also when they share one
+    // server session (as a database object's datasets do).
+    void locksBetweenObjects_data()
+    {
+        QTest::addColumn<bool>("shared");
+        QTest::newRow("each its own connection") << false;
+        QTest::newRow("one shared connection") << true;
+    }
+    void locksBetweenObjects()
+    {
+        QFETCH(bool, shared);
+        const QString path = newDataset(nullptr);
+        TXIsamFile one, two;
+        if (shared) {
+            const auto connection = TIsamEngine::forName(path).connect(path);
+            one.ShareConnection(connection);
+            two.ShareConnection(connection);
+        }
+        QVERIFY(one.Open(path, 3) && two.Open(path, 3));
+        const Alarm stored = makeAlarm("0000000001", "0000000100");
+        QVERIFY(one.Insert(stored, key(7)));
+        QVERIFY(one.Lock(key(7)));
+        QVERIFY(one.Lock(key(7)));
+        QVERIFY(!two.Lock(key(7)));
+        QCOMPARE(two.LastError(), qint16(IsamLocked));
+        QVERIFY(two.Unlock(key(7))); // not its lock: releases nothing
+        QVERIFY(!two.Lock(key(7)));
+        Alarm read{};
+        QVERIFY2(two.GetEqual(read, 0, key(7)) && read == stored, "a lock must not block reads");
+        QVERIFY(one.Unlock(key(7))); // once, though taken twice
+        QVERIFY(two.Lock(key(7)));
+        QVERIFY(!one.Lock(key(7)));
+        QVERIFY(two.Close());
+        QVERIFY2(one.Lock(key(7)), "closing must release the object's locks");
+    }
+
     void locksBetweenProcesses()
     {
         TXIsamFile mine;
@@ -371,7 +458,8 @@ private slots:
         QCOMPARE(mine.LastError(), qint16(IsamLocked));
         QVERIFY(mine.Lock(key(43)));
         QCOMPARE(child->kill(), -1);
-        QVERIFY2(mine.Lock(key(42)), "a killed holder's lock must vanish with it");
+        // A server ends the killed holder's session once it sees the socket close.
+        QTRY_VERIFY2_WITH_TIMEOUT(mine.Lock(key(42)), "a killed holder's lock must vanish with it", 20000);
     }
 
     // Two processes insert with empty keys for a while, computing the same next
@@ -381,7 +469,7 @@ private slots:
     {
         TXIsamFile reader;
         const QString path = newDataset(reader);
-        const QString log = QFileInfo(path).absolutePath() + QStringLiteral("/worker%1.log");
+        const QString log = TestEnvironment::freshFolder(QStringLiteral("race")) + QStringLiteral("/worker%1.log");
         const auto worker = [&](int id) {
             return [&, id] {
                 TXIsamFile f;

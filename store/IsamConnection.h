@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QString>
+
+// What the datasets of one database object share with each other. For a
+// database server it is one server session, so that a workstation holds one
+// session per database object however many datasets it opens; for a folder
+// there is nothing to share and engines hand out none (TIsamEngine::connect).
+//
+// A connection is owned jointly by whoever hands it out and every dataset
+// opened through it (std::shared_ptr), and used from one thread.
+class TIsamConnection
+{
+public:
+    virtual ~TIsamConnection() = default;
+
+    // The server's own words for the failure of the last call made through
+    // this connection, for the user to read beside the result code's message;
+    // empty when that call succeeded, or failed for a reason the code says
+    // in full (a missing record, a key in use, a lock held elsewhere).
+    const QString& reason() const { return reason_; }
+
+protected:
+    QString reason_;
+};

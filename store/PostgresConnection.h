@@ -1,0 +1,120 @@
+#pragma once
+
+#include "IsamConnection.h"
+
+#include <QByteArray>
+
+#include <initializer_list>
+#include <map>
+#include <set>
+
+struct pg_conn;
+struct pg_result;
+
+// One session with a PostgreSQL server, shared by the datasets of one database
+// object (PostgresIsamEngine). It connects on first use and, after the session
+// was lost, again on the next call: the call that met the loss fails with
+// IsamServerLost and the server's words in reason(); nothing is retried, since
+// a write whose answer was lost may have been done.
+//
+// Also kept per session: the statements prepared so far, and the record locks
+// it holds with the dataset object holding each. The server's advisory locks
+// belong to the session and a session may take one lock many times, so the
+// objects sharing a session must be kept apart here, in process memory. When
+// the session is lost its locks are gone on the server, and so they are here.
+class PostgresConnection : public TIsamConnection
+{
+public:
+    // `uri` is a libpq connection URI. Nothing is contacted yet.
+    explicit PostgresConnection(QByteArray uri);
+    ~PostgresConnection() override;
+    PostgresConnection(const PostgresConnection&) = delete;
+    PostgresConnection& operator=(const PostgresConnection&) = delete;
+
+    const QByteArray& uri() const { return uri_; }
+
+    // A statement's result; freed with the object.
+    class Result
+    {
+    public:
+        Result() = default;
+        ~Result() { reset(); }
+        Result(const Result&) = delete;
+        Result& operator=(const Result&) = delete;
+
+        void reset(pg_result* result = nullptr);
+        pg_result* get() const { return result_; }
+        int rows() const;
+        // The raw bytes of a value (binary result format); a null value is empty.
+        const char* data(int row, int column) const;
+        int length(int row, int column) const;
+        QByteArray bytes(int row, int column) const;
+        // An integer or Boolean column (int2, int4, int8, bool).
+        qint64 number(int row, int column) const;
+
+    private:
+        pg_result* result_ = nullptr;
+    };
+
+    // A statement parameter: text (NUL-terminated) or binary bytes.
+    struct Param
+    {
+        const char* data;
+        int length;
+        bool binary;
+        static Param text(const QByteArray& bytes) { return {bytes.isNull() ? "" : bytes.constData(), 0, false}; }
+        static Param blob(const QByteArray& bytes)
+        {
+            return {bytes.isNull() ? "" : bytes.constData(), int(bytes.size()), true};
+        }
+    };
+
+    // Forgets the reason of an earlier failure: every operation begins with it.
+    void beginCall()
+    {
+        reason_.clear();
+        state_.clear();
+    }
+
+    // Makes sure a session is up: connects the first time and after a loss.
+    // IsamServerUnreachable when this connection has never had a session,
+    // IsamServerLost when it had one.
+    int ensure();
+
+    // Runs `sql` with `params`, results in binary form. With a `name` the
+    // statement is prepared once per session under that name (names must be
+    // unique per connection); without one it is sent as it is.
+    int exec(const QByteArray& name, const QByteArray& sql, const Param* params, int count, Result& result);
+    int exec(const QByteArray& name, const QByteArray& sql, std::initializer_list<Param> params, Result& result)
+    {
+        return exec(name, sql, params.begin(), int(params.size()), result);
+    }
+
+    // Runs commands without parameters (one or more statements, text results).
+    int command(const QByteArray& sql);
+
+    // Ends an open transaction after a failure, quietly: the reason stays
+    // that of the failure. Nothing to do when the session is gone.
+    void rollback();
+
+    // The server's error state (SQLSTATE) of the last failed statement.
+    const QByteArray& state() const { return state_; }
+
+    // The record locks of this session: lock key -> the object holding it.
+    std::map<qint64, const void*>& locks() { return locks_; }
+
+    // Maps a server error state (SQLSTATE) to a result code.
+    static int codeFor(const QByteArray& state);
+
+private:
+    int check(pg_result* result);
+    // The session is gone: its locks and statements with it.
+    void lose();
+
+    QByteArray uri_;
+    pg_conn* conn_ = nullptr;
+    bool everConnected_ = false;
+    QByteArray state_;
+    std::set<QByteArray> prepared_;
+    std::map<qint64, const void*> locks_;
+};

@@ -1,0 +1,571 @@
+#include "PostgresIsamDataset.h"
+
+#include "IsamCode.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+// Bounds of the read-ahead window, as in the folder engine: scans up to a
+// bound (a day, a date range) start wide because the caller reads to the end
+// of the bound; the others (mode 16, a user's alarms) start narrow because
+// callers often stop early. The window doubles while a scan goes on.
+constexpr int BoundedBatchStart = 64;
+constexpr int OpenBatchStart = 4;
+constexpr int BatchMax = 1024;
+constexpr int LookaheadMin = 2;
+constexpr int LookaheadMax = 128;
+
+constexpr qint64 KeysPerDataset = 10'000'000'000;
+
+// The smallest byte string above every string that begins with `prefix`; empty
+// when there is none (the prefix is empty or all 0xFF).
+QByteArray prefixSuccessor(QByteArray prefix)
+{
+    while (!prefix.isEmpty() && uchar(prefix.back()) == 0xFF)
+        prefix.chop(1);
+    if (!prefix.isEmpty())
+        prefix.back() = char(uchar(prefix.back()) + 1);
+    return prefix;
+}
+
+bool conditionHolds(int mode, const QByteArray& value, const QByteArray& key)
+{
+    switch (mode) {
+    case IsamReadPrefix:
+        return value.startsWith(key);
+    case IsamReadBelow:
+        return value < key;
+    case IsamReadAtMost:
+        return value <= key;
+    default:
+        return true;
+    }
+}
+
+QByteArray column(int index)
+{
+    return index == 0 ? QByteArrayLiteral("pk") : "ix" + QByteArray::number(index);
+}
+
+} // namespace
+
+PostgresIsamDataset::PostgresIsamDataset(std::shared_ptr<PostgresConnection> connection, QByteArray table, int id,
+                                         TIsamFormat format, int keyLength)
+    : connection_(std::move(connection)), table_(std::move(table)), id_(id), format_(std::move(format)),
+      keyLength_(keyLength)
+{
+}
+
+PostgresIsamDataset::~PostgresIsamDataset()
+{
+    close();
+}
+
+int PostgresIsamDataset::close()
+{
+    if (!connection_)
+        return IsamOk;
+    connection_->beginCall();
+    // The locks go with this object, not with the session it shares.
+    auto& held = connection_->locks();
+    QByteArray numbers;
+    for (auto it = held.begin(); it != held.end();) {
+        if (it->second == this) {
+            numbers += (numbers.isEmpty() ? "" : ",") + QByteArray::number(it->first);
+            it = held.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    if (!numbers.isEmpty()) {
+        // A session lost meanwhile has released them already.
+        const QByteArray array = "{" + numbers + "}";
+        Result result;
+        run(StmtUnlockAll, 0, {Param::text(array)}, result);
+    }
+    connection_.reset();
+    dropBatch();
+    return IsamOk;
+}
+
+bool PostgresIsamDataset::validIndex(int index) const
+{
+    return index == 0 || format_.isIndex(index);
+}
+
+bool PostgresIsamDataset::validKey(const QByteArray& key, qint64* number) const
+{
+    if (key.size() != keyLength_)
+        return false;
+    qint64 n = 0;
+    for (char c : key) {
+        if (c < '0' || c > '9')
+            return false;
+        n = n * 10 + (c - '0');
+    }
+    if (number)
+        *number = n;
+    return true;
+}
+
+bool PostgresIsamDataset::textKey(const QByteArray& key)
+{
+    return std::all_of(key.begin(), key.end(), [](char c) { return c >= 0x20 && c < 0x7F; });
+}
+
+qint64 PostgresIsamDataset::lockNumber(qint64 key) const
+{
+    return qint64(id_) * KeysPerDataset + key;
+}
+
+void PostgresIsamDataset::dropBatch()
+{
+    batch_.reset();
+    batchNext_ = 0;
+    batchValid_ = false;
+    batchDone_ = false;
+    batchBounded_ = false;
+}
+
+void PostgresIsamDataset::setPosition(int index, QByteArray value, QByteArray key)
+{
+    posIndex_ = index;
+    posValue_ = std::move(value);
+    posKey_ = std::move(key);
+}
+
+QByteArray PostgresIsamDataset::valueOf(const Result& rows, int row, int index) const
+{
+    return rows.bytes(row, index == 0 ? 0 : 2);
+}
+
+QByteArray PostgresIsamDataset::sql(Statement which, int index) const
+{
+    const QByteArray col = column(index);
+    const QByteArray valueColumn = index == 0 ? QByteArray() : ", " + col;
+    const QByteArray select = "SELECT pk, data" + valueColumn + " FROM " + table_ + " WHERE ";
+    const QByteArray order = " ORDER BY " + col + (index == 0 ? QByteArray() : QByteArray(", pk"));
+    const QByteArray valueType = index == 0 ? "text COLLATE \"C\"" : "bytea";
+    const QByteArray id = QByteArray::number(id_);
+    // Every write moves the dataset's counter in the same statement, and so in
+    // the same transaction. Every write first locks the dataset's row of the
+    // catalog, so that writers of one dataset take their locks in one order
+    // and never deadlock; adds move the mark of the largest key there too.
+    const QByteArray lockCatalog = "WITH l AS (SELECT id FROM quorla_datasets WHERE id = " + id + " FOR UPDATE), ";
+    const QByteArray count = ", m AS (UPDATE quorla_datasets SET changes = changes + 1 WHERE id = " + id
+        + " AND EXISTS (SELECT 1 FROM w)) SELECT count(*) FROM w";
+    QByteArray names = "pk, data";
+    QByteArray sets = "data = $2::bytea";
+    QByteArray values;
+    int n = 3;
+    for (int ix : format_.indexes()) {
+        const QByteArray c = column(ix);
+        const QByteArray p = "$" + QByteArray::number(n++) + "::bytea";
+        names += ", " + c;
+        sets += ", " + c + " = " + p;
+        values += ", " + p;
+    }
+    switch (which) {
+    case StmtEqual:
+        return index == 0 ? select + "pk = $1::text COLLATE \"C\""
+                          : select + col + " >= $1::bytea" + order + " LIMIT $2::int8";
+    case StmtNext:
+    case StmtNextBelow:
+    case StmtNextAtMost: {
+        QByteArray where = index == 0 ? "pk > $1::text COLLATE \"C\""
+                                      : "(" + col + ", pk) > ($1::bytea, $2::text COLLATE \"C\")";
+        int p = index == 0 ? 2 : 3;
+        if (which != StmtNext)
+            where += " AND " + col + (which == StmtNextBelow ? " < $" : " <= $") + QByteArray::number(p++) + "::"
+                + valueType;
+        return select + where + order + " LIMIT $" + QByteArray::number(p) + "::int8";
+    }
+    case StmtNextKey:
+        // Keys are digit texts of one length, so text order is number order.
+        return "SELECT greatest(highkey, coalesce((SELECT max(pk) FROM " + table_ + "), ''))"
+               " FROM quorla_datasets WHERE id = " + id;
+    case StmtInsert:
+        // The mark of the largest key ever held moves with the add, so a key
+        // freed later by a delete is never handed out again.
+        return "WITH m AS (UPDATE quorla_datasets SET changes = changes + 1,"
+               " highkey = greatest(highkey, $1::text COLLATE \"C\") WHERE id = " + id + " RETURNING id),"
+               " w AS (INSERT INTO " + table_ + " (" + names + ") SELECT $1::text, $2::bytea" + values
+            + " FROM m RETURNING pk) SELECT count(*) FROM w";
+    case StmtAdd: {
+        // The next key from the mark as it stands once this statement holds
+        // the row: a concurrent add that held it before has moved it.
+        const QByteArray next = "(coalesce(nullif(greatest(highkey, coalesce((SELECT max(pk) FROM " + table_
+            + "), '')), ''), '0')::int8 + 1)";
+        const QByteArray length = QByteArray::number(keyLength_);
+        const QByteArray limit = "1" + QByteArray(keyLength_, '0');
+        // Shifted by one: the key is not a parameter here.
+        QByteArray shifted;
+        for (int p = 3; p < n; ++p)
+            shifted += ", $" + QByteArray::number(p - 1) + "::bytea";
+        return "WITH m AS (UPDATE quorla_datasets SET changes = changes + 1, highkey = lpad(" + next + "::text, "
+            + length + ", '0') WHERE id = " + id + " AND " + next + " < " + limit + " RETURNING highkey),"
+            + " w AS (INSERT INTO " + table_ + " (" + names + ") SELECT m.highkey, $1::bytea" + shifted
+            + " FROM m RETURNING pk) SELECT pk FROM w";
+    }
+    case StmtUpdate:
+        return lockCatalog + "w AS (UPDATE " + table_ + " SET " + sets
+            + " WHERE pk = $1::text AND EXISTS (SELECT 1 FROM l) RETURNING pk)" + count;
+    case StmtDelete:
+        return lockCatalog + "w AS (DELETE FROM " + table_
+            + " WHERE pk = $1::text AND EXISTS (SELECT 1 FROM l) RETURNING pk)" + count;
+    case StmtCount:
+        return "SELECT count(*) FROM " + table_;
+    case StmtMark:
+        return "SELECT changes FROM quorla_datasets WHERE id = " + id;
+    case StmtLock:
+        return "SELECT pg_try_advisory_lock($1::int8)";
+    case StmtUnlock:
+        return "SELECT pg_advisory_unlock($1::int8)";
+    case StmtUnlockAll:
+        return "SELECT pg_advisory_unlock(k) FROM unnest($1::int8[]) AS k";
+    }
+    return {};
+}
+
+int PostgresIsamDataset::run(Statement which, int index, const std::vector<Param>& params, Result& result)
+{
+    // The lock statements are the same for every dataset of the session.
+    static const char* const shared[] = {"lock", "unlock", "unlockall"};
+    const QByteArray name = which >= StmtLock
+        ? QByteArray(shared[which - StmtLock])
+        : table_ + "_" + QByteArray::number(which) + "_" + QByteArray::number(index);
+    auto& text = statementText_[{which, index}];
+    if (text.isEmpty())
+        text = sql(which, index);
+    return connection_->exec(name, text, params.data(), int(params.size()), result);
+}
+
+int PostgresIsamDataset::checkRows(const Result& rows) const
+{
+    for (int row = 0; row < rows.rows(); ++row) {
+        // A stored key that is not one of ours means damage, like a record of
+        // the wrong size.
+        if (std::size_t(rows.length(row, 1)) != format_.recordSize() || !validKey(rows.bytes(row, 0)))
+            return IsamCorrupt;
+    }
+    return IsamOk;
+}
+
+int PostgresIsamDataset::get(int index, int mode, const QByteArray& key, QByteArray& foundKey, std::span<char> record)
+{
+    if (!connection_)
+        return IsamNotOpen;
+    connection_->beginCall();
+    if (!validIndex(index) || record.size() != format_.recordSize())
+        return IsamBadParameter;
+    if (index == 0 && !textKey(key))
+        return IsamBadKey;
+    if (mode == IsamReadEqual)
+        return readEqual(index, key, foundKey, record);
+    if (mode != IsamReadNext && mode != IsamReadPrefix && mode != IsamReadBelow && mode != IsamReadAtMost)
+        return IsamBadParameter;
+
+    if (index != posIndex_) {
+        // A scan in another index than the position's starts at its beginning.
+        setPosition(index, {}, {});
+        dropBatch();
+    }
+    if (!batchValid_ || batchNext_ >= batch_.rows()) {
+        // The rows read ahead are used up. When they were all the rows up to
+        // the end of the index, or up to this very scan's bound, the scan ends.
+        const bool sameScan = batchMode_ == mode && batchKey_ == key;
+        if (batchValid_ && batchDone_ && (!batchBounded_ || sameScan))
+            return IsamNotFound;
+        const int code = fetchBatch(index, mode, key);
+        if (code != IsamOk)
+            return code;
+        if (batch_.rows() == 0)
+            return IsamNotFound;
+    }
+
+    // The rows read ahead are the records that follow the position in index
+    // order, so the next one is the next record whatever it was read for.
+    QByteArray value = valueOf(batch_, batchNext_, index);
+    if (!conditionHolds(mode, value, key))
+        return IsamNotFound;
+    std::memcpy(record.data(), batch_.data(batchNext_, 1), record.size());
+    foundKey = batch_.bytes(batchNext_, 0);
+    setPosition(index, std::move(value), foundKey);
+    ++batchNext_;
+    ++readSinceEqual_;
+    return IsamOk;
+}
+
+int PostgresIsamDataset::fetchBatch(int index, int mode, const QByteArray& key)
+{
+    QByteArray bound;
+    Statement which = StmtNext;
+    if (mode == IsamReadBelow) {
+        which = StmtNextBelow;
+        bound = key;
+    } else if (mode == IsamReadAtMost) {
+        which = StmtNextAtMost;
+        bound = key;
+    } else if (mode == IsamReadPrefix) {
+        bound = prefixSuccessor(key);
+        if (!bound.isEmpty())
+            which = StmtNextBelow;
+    }
+    const bool wide = mode == IsamReadBelow || mode == IsamReadAtMost;
+    const bool continuing = batchValid_ && batchIndex_ == index;
+    const int size = continuing ? std::min(batchSize_ * 2, BatchMax) : (wide ? BoundedBatchStart : OpenBatchStart);
+    const QByteArray limit = QByteArray::number(size);
+
+    dropBatch();
+    int code = IsamOk;
+    if (index == 0 && which == StmtNext)
+        code = run(which, index, {Param::text(posKey_), Param::text(limit)}, batch_);
+    else if (index == 0)
+        code = run(which, index, {Param::text(posKey_), Param::text(bound), Param::text(limit)}, batch_);
+    else if (which == StmtNext)
+        code = run(which, index, {Param::blob(posValue_), Param::text(posKey_), Param::text(limit)}, batch_);
+    else
+        code = run(which, index, {Param::blob(posValue_), Param::text(posKey_), Param::blob(bound), Param::text(limit)},
+                   batch_);
+    if (code == IsamOk)
+        code = checkRows(batch_);
+    if (code != IsamOk) {
+        dropBatch();
+        return code;
+    }
+    batchValid_ = true;
+    batchDone_ = batch_.rows() < size;
+    batchBounded_ = which != StmtNext;
+    batchIndex_ = index;
+    batchMode_ = mode;
+    batchKey_ = key;
+    batchSize_ = size;
+    return IsamOk;
+}
+
+int PostgresIsamDataset::readEqual(int index, const QByteArray& key, QByteArray& foundKey, std::span<char> record)
+{
+    dropBatch();
+    // Whatever the outcome, the position stands where the key would: a look-up
+    // that failed because the connection was lost leaves the next scan read
+    // to start there too, once reconnected.
+    setPosition(index, key, index == 0 ? key : QByteArray());
+    // Secondary look-ups usually start a scan (a day, a user's alarms): read
+    // ahead as far as the last such scan went, and keep the rows beyond the
+    // match as the start of the scan's batch. Long scans raise it at once,
+    // short ones lower it slowly.
+    if (equalIndex_ > 0) {
+        int& ahead = lookahead_[equalIndex_];
+        ahead = std::clamp(std::max(readSinceEqual_ + 1, ahead * 3 / 4), LookaheadMin, LookaheadMax);
+    }
+    equalIndex_ = index;
+    readSinceEqual_ = 0;
+    const int lookahead = lookahead_.count(index) ? lookahead_[index] : LookaheadMin;
+
+    const QByteArray limit = QByteArray::number(1 + lookahead);
+    int code = index == 0 ? run(StmtEqual, 0, {Param::text(key)}, batch_)
+                          : run(StmtEqual, index, {Param::blob(key), Param::text(limit)}, batch_);
+    if (code == IsamOk)
+        code = checkRows(batch_);
+    if (code != IsamOk) {
+        dropBatch();
+        return code;
+    }
+    const bool found = batch_.rows() > 0 && valueOf(batch_, 0, index) == key;
+    if (found) {
+        std::memcpy(record.data(), batch_.data(0, 1), record.size());
+        foundKey = batch_.bytes(0, 0);
+        setPosition(index, key, foundKey);
+    }
+    if (index == 0) {
+        dropBatch();
+    } else {
+        batchNext_ = found ? 1 : 0;
+        batchValid_ = true;
+        batchDone_ = batch_.rows() < 1 + lookahead;
+        batchBounded_ = false;
+        batchIndex_ = index;
+        batchMode_ = IsamReadNext;
+        batchKey_.clear();
+        batchSize_ = lookahead;
+    }
+    return found ? int(IsamOk) : int(IsamNotFound);
+}
+
+int PostgresIsamDataset::first(int index)
+{
+    if (!connection_)
+        return IsamNotOpen;
+    connection_->beginCall();
+    if (!validIndex(index))
+        return IsamBadParameter;
+    dropBatch();
+    setPosition(index, {}, {});
+    return IsamOk;
+}
+
+int PostgresIsamDataset::nextKey(QByteArray& key)
+{
+    if (!connection_)
+        return IsamNotOpen;
+    connection_->beginCall();
+    Result result;
+    const int code = run(StmtNextKey, 0, {}, result);
+    if (code != IsamOk)
+        return code;
+    if (result.rows() != 1)
+        return IsamCorrupt;
+    const QByteArray largest = result.bytes(0, 0);
+    qint64 number = 0;
+    if (!largest.isEmpty() && !validKey(largest, &number))
+        return IsamCorrupt;
+    key = QByteArray::number(number + 1).rightJustified(keyLength_, '0');
+    return key.size() == keyLength_ ? int(IsamOk) : int(IsamBadKey);
+}
+
+int PostgresIsamDataset::write(Statement which, const QByteArray& key, std::span<const char> record, Result& result)
+{
+    dropBatch();
+    std::vector<QByteArray> values;
+    std::vector<Param> params;
+    if (!key.isEmpty())
+        params.push_back(Param::text(key));
+    if (!record.empty()) {
+        // The record, then its value of each index.
+        values.push_back(QByteArray::fromRawData(record.data(), qsizetype(record.size())));
+        for (int ix : format_.indexes())
+            values.push_back(format_.indexValue(ix, record.data()));
+        for (const QByteArray& value : values)
+            params.push_back(Param::blob(value));
+    }
+    return run(which, 0, params, result);
+}
+
+int PostgresIsamDataset::put(const QByteArray& key, std::span<const char> record, int mode)
+{
+    if (!connection_)
+        return IsamNotOpen;
+    connection_->beginCall();
+    if (!validKey(key))
+        return IsamBadKey;
+    if (record.size() != format_.recordSize())
+        return IsamBadParameter;
+    if (mode != IsamPutAdd && mode != IsamPutReplace)
+        return IsamUpdateMode;
+    Result result;
+    const int code = write(mode == IsamPutAdd ? StmtInsert : StmtUpdate, key, record, result);
+    if (code != IsamOk)
+        return code;
+    return result.rows() == 1 && result.number(0, 0) == 1 ? int(IsamOk) : int(IsamNotFound);
+}
+
+int PostgresIsamDataset::add(std::span<const char> record, QByteArray& key)
+{
+    key.clear();
+    if (!connection_)
+        return IsamNotOpen;
+    connection_->beginCall();
+    if (record.size() != format_.recordSize())
+        return IsamBadParameter;
+    Result result;
+    const int code = write(StmtAdd, {}, record, result);
+    if (code != IsamOk)
+        return code;
+    // No row: the keys of the dataset's length are used up.
+    if (result.rows() != 1)
+        return IsamBadKey;
+    key = result.bytes(0, 0);
+    return IsamOk;
+}
+
+int PostgresIsamDataset::remove(const QByteArray& key)
+{
+    if (!connection_)
+        return IsamNotOpen;
+    connection_->beginCall();
+    if (!validKey(key))
+        return IsamBadKey;
+    Result result;
+    const int code = write(StmtDelete, key, {}, result);
+    if (code != IsamOk)
+        return code;
+    return result.rows() == 1 && result.number(0, 0) == 1 ? int(IsamOk) : int(IsamNotFound);
+}
+
+int PostgresIsamDataset::info(qint64* recordCount, int& keyLength)
+{
+    if (!connection_)
+        return IsamNotOpen;
+    connection_->beginCall();
+    keyLength = keyLength_;
+    if (!recordCount)
+        return IsamOk;
+    Result result;
+    const int code = run(StmtCount, 0, {}, result);
+    if (code != IsamOk)
+        return code;
+    *recordCount = result.number(0, 0);
+    return IsamOk;
+}
+
+int PostgresIsamDataset::changeMark(QByteArray& mark)
+{
+    if (!connection_)
+        return IsamNotOpen;
+    connection_->beginCall();
+    Result result;
+    const int code = run(StmtMark, 0, {}, result);
+    if (code != IsamOk)
+        return code;
+    if (result.rows() != 1)
+        return IsamCorrupt;
+    mark = QByteArray::number(id_) + ":" + QByteArray::number(result.number(0, 0));
+    return IsamOk;
+}
+
+int PostgresIsamDataset::lock(const QByteArray& key)
+{
+    if (!connection_)
+        return IsamNotOpen;
+    connection_->beginCall();
+    qint64 number = 0;
+    if (!validKey(key, &number))
+        return IsamBadKey;
+    const qint64 lockKey = lockNumber(number);
+    // Another object of this session holding it is invisible to the server,
+    // which would just take the lock once more for the session.
+    if (const auto it = connection_->locks().find(lockKey); it != connection_->locks().end())
+        return it->second == this ? int(IsamOk) : int(IsamLocked);
+    Result result;
+    const QByteArray text = QByteArray::number(lockKey);
+    const int code = run(StmtLock, 0, {Param::text(text)}, result);
+    if (code != IsamOk)
+        return code;
+    if (result.rows() != 1 || result.number(0, 0) == 0)
+        return IsamLocked;
+    connection_->locks()[lockKey] = this;
+    return IsamOk;
+}
+
+int PostgresIsamDataset::unlock(const QByteArray& key)
+{
+    if (!connection_)
+        return IsamNotOpen;
+    connection_->beginCall();
+    qint64 number = 0;
+    if (!validKey(key, &number))
+        return IsamBadKey;
+    const qint64 lockKey = lockNumber(number);
+    const auto it = connection_->locks().find(lockKey);
+    if (it == connection_->locks().end() || it->second != this)
+        return IsamOk;
+    Result result;
+    const QByteArray text = QByteArray::number(lockKey);
+    const int code = run(StmtUnlock, 0, {Param::text(text)}, result);
+    // Released, or gone with a lost session.
+    connection_->locks().erase(lockKey);
+    return code;
+}

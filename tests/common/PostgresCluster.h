@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <sys/types.h>
+
+// A private PostgreSQL server for tests: a new cluster in a temporary folder
+// of its own, listening only on a UNIX socket in that folder, with one
+// superuser "postgres" that needs no password. As root it runs under the
+// unprivileged "postgres" system user (the server refuses to run as root),
+// which owns the folder. The server binaries are the newest under
+// /usr/lib/postgresql, or those in QUORLA_PG_BINDIR.
+//
+// The server is stopped and the folder removed when the object goes, and also
+// when the test process dies without that (a crash, a kill, a time-out): a
+// watchdog process, out of the test's process group, does it then.
+class PostgresCluster
+{
+public:
+    // Makes and starts the cluster; error() tells whether that worked.
+    PostgresCluster();
+    ~PostgresCluster();
+    PostgresCluster(const PostgresCluster&) = delete;
+    PostgresCluster& operator=(const PostgresCluster&) = delete;
+
+    // Empty while all went well; otherwise what failed last, with the tool's
+    // own output.
+    const QString& error() const { return error_; }
+
+    // Creates the empty database `name` and answers its URI; empty on failure.
+    QString createDatabase(const QString& name);
+    // The URI of database `name` (libpq's, as a workstation stores it).
+    QString uri(const QString& name) const;
+
+    // Stops the server at once, as if it had crashed, and starts it again.
+    bool stop();
+    bool start();
+
+    // Runs `sql` in database `database` as the superuser and answers the first
+    // value of its first row (empty when none); on failure error() says why.
+    QString query(const QString& database, const QByteArray& sql);
+
+private:
+    bool run(const QString& program, const QStringList& arguments);
+    void startWatchdog();
+
+    QString binDir_;
+    QString folder_;
+    bool asRoot_ = false;
+    pid_t watchdog_ = -1;
+    QString error_;
+};
