@@ -24,8 +24,6 @@ constexpr int BatchMax = 1024;
 // scans that followed earlier look-ups in that index, within these bounds.
 constexpr int LookaheadMin = 2;
 constexpr int LookaheadMax = 128;
-// Keys tried by one add while others add too.
-constexpr int NextKeyAttempts = 50;
 
 void bindBytes(sqlite3_stmt* st, int column, const QByteArray& bytes, bool asText)
 {
@@ -520,7 +518,8 @@ int SqliteIsamDataset::nextKey(QByteArray& key)
     return key.size() == keyLength_ ? int(IsamOk) : int(IsamBadKey);
 }
 
-int SqliteIsamDataset::write(Statement which, const QByteArray& key, std::span<const char> record, int& changes)
+int SqliteIsamDataset::write(Statement which, const QByteArray& key, std::span<const char> record, int& changes,
+                              QByteArray* chosen)
 {
     dropBatch();
     changes = 0;
@@ -535,9 +534,19 @@ int SqliteIsamDataset::write(Statement which, const QByteArray& key, std::span<c
     int rc = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
     if (rc != SQLITE_OK)
         return SqliteIsamEngine::codeFor(rc);
+    if (chosen) {
+        // The key is chosen under the write lock, so no other workstation can
+        // add (or add and delete) it between the choice and the add.
+        code = nextKey(*chosen);
+        if (code != IsamOk) {
+            sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+            return code;
+        }
+    }
+    const QByteArray& used = chosen ? *chosen : key;
     {
         StatementGuard guard(st);
-        bindBytes(st, 1, key, true);
+        bindBytes(st, 1, used, true);
         if (which != StmtDelete) {
             sqlite3_bind_blob(st, 2, record.data(), int(record.size()), SQLITE_TRANSIENT);
             int n = 3;
@@ -557,7 +566,7 @@ int SqliteIsamDataset::write(Statement which, const QByteArray& key, std::span<c
             return code;
         }
         StatementGuard guard(mark);
-        bindBytes(mark, 1, key, true);
+        bindBytes(mark, 1, used, true);
         rc = sqlite3_step(mark);
     }
     if (rc == SQLITE_DONE)
@@ -597,18 +606,18 @@ int SqliteIsamDataset::put(const QByteArray& key, std::span<const char> record, 
 
 int SqliteIsamDataset::add(std::span<const char> record, QByteArray& key)
 {
-    for (int attempt = 0;; ++attempt) {
+    key.clear();
+    if (!db_)
+        return IsamNotOpen;
+    if (record.size() != format_.recordSize())
+        return IsamBadParameter;
+    if (damaged_)
+        return IsamCorrupt;
+    int changes = 0;
+    const int code = write(StmtInsert, QByteArray(), record, changes, &key);
+    if (code != IsamOk)
         key.clear();
-        // A failed look-up fails the add with its own code (a busy file, say).
-        int code = nextKey(key);
-        if (code != IsamOk) {
-            key.clear();
-            return code;
-        }
-        code = put(key, record, IsamPutAdd);
-        if (code != IsamUpdateMode || attempt == NextKeyAttempts)
-            return code;
-    }
+    return code;
 }
 
 int SqliteIsamDataset::remove(const QByteArray& key)

@@ -72,7 +72,10 @@ private:
     int readEqual(int index, const QByteArray& key, QByteArray& foundKey, std::span<char> record);
     int fetchBatch(int index, int mode, const QByteArray& key);
     int readRows(sqlite3_stmt* st, int index);
-    int write(Statement which, const QByteArray& key, std::span<const char> record, int& changes);
+    // One write in its own transaction. With `chosen`, an add under the next
+    // key, chosen inside the transaction and answered there.
+    int write(Statement which, const QByteArray& key, std::span<const char> record, int& changes,
+              QByteArray* chosen = nullptr);
     bool validKey(const QByteArray& key, qint64* number = nullptr) const;
     bool validIndex(int index) const;
     void dropBatch();

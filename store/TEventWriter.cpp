@@ -49,8 +49,11 @@ QString TEventWriter::insertEntryWithAlarms(const DayEntryRecord& entry, AlarmRe
             throw EQuorla(entries.ErrorText());
         const TRecordLock lock(entries, key);
         // Not held: another workstation is inserting under that key right
-        // now; taken: an insert that took no lock got there first.
-        if (lock.Held() && writer_.insertUnder(entries, key, entry.bytes())) {
+        // now. Held, the key must still be the next one: otherwise another
+        // workstation added it between the choice and the lock (and may have
+        // deleted it since), and taking it now would use a key twice. While
+        // the lock is held nobody else adds it.
+        if (lock.Held() && entries.NextKey() == key && writer_.insertUnder(entries, key, entry.bytes())) {
             if (alarm.Flags() & AlarmRecord::AlarmWanted)
                 createAlarms(entry, alarm, key);
             return key;

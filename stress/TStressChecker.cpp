@@ -181,6 +181,14 @@ void TStressChecker::checkWrites(char dataset)
         else
             byKey[op.key] << &op;
     }
+    // A key once given out is never given out again, deleted or not.
+    for (auto it = byKey.cbegin(); it != byKey.cend(); ++it) {
+        int inserts = 0;
+        for (const Op* op : it.value())
+            inserts += op->acked && op->kind == 'I';
+        if (inserts > 1)
+            faults << QStringLiteral("%1 %2: added %3 times").arg(QChar(dataset), it.key()).arg(inserts);
+    }
     auto resultOf = [](const Op* op) { return op->kind == 'D' ? QByteArray() : op->bytes; };
     QSet<QString> keys(records.keyBegin(), records.keyEnd());
     for (auto it = byKey.cbegin(); it != byKey.cend(); ++it)

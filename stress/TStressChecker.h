@@ -18,7 +18,8 @@ struct sqlite3;
 //   deleted it; writes to one key are ordered by the locks and keys, so only
 //   writes whose spans overlap leave a choice, and then either result counts;
 //   every stored record is explained by some write;
-// - no key is stored twice, and no record lock is left held;
+// - no key is stored twice or ever added twice (keys are never reused), and no
+//   record lock is left held;
 // - every alarm belongs to an assignee of its entry, at most one per user, and
 //   each entry has exactly the alarms its last command made minus those
 //   switched off or removed with their user since (commands cut by a kill may
