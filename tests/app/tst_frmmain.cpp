@@ -428,6 +428,7 @@ void TestFrmMain::viewsKeepTheSelectedDay()
     Running run;
     insertEntry(*run.shell.main->Database(), keyOf(2024, 5, 20, 9), key(1), {key(1)});
     TMonthView* month = run.shell.main->MonthView();
+    QVERIFY(!run.action("actToolsViewMonth")->icon().pixmap(16, 16).isNull());
     for (const QString& step : steps.split(QStringLiteral(", "))) {
         const QStringList part = step.split(' ');
         const QDate day = QDate::fromString(part[0].section(':', 1), Qt::ISODate);
