@@ -69,9 +69,9 @@ private slots:
         QVERIFY(service.registerObject(QStringLiteral("/org/freedesktop/Notifications"), &recorder,
                                        QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals));
     }
+
     void cleanupTestCase()
     {
-        QDBusConnection::disconnectFromBus(QStringLiteral("service"));
         daemon.terminate();
         daemon.waitForFinished();
     }

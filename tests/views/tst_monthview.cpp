@@ -1,6 +1,6 @@
-// The month view: which days fill the six rows, its layout, the lines of a box
-// against the day list's own drawing with "+N more", the current and selected
-// days' marks, and moving by months, keys and double-clicks.
+// The month view: which days fill the six rows, layout and headers, a box's
+// lines against the day list's own drawing with "+N more", and moving by
+// months, keys and double-clicks.
 
 #include "EStamp.h"
 #include "QuorlaTest.h"
@@ -48,7 +48,10 @@ struct MonthUnderTest
                         QString::number(i + 1).rightJustified(10, '0'));
     }
     int boxOf(const QDate& date) const { return int(month.FirstDay().daysTo(date)); }
-    QColor colour(QPalette::ColorGroup group, QPalette::ColorRole role) const { return month.palette().color(group, role); }
+    QColor colour(QPalette::ColorRole role, bool grey = false) const
+    {
+        return month.palette().color(grey ? QPalette::Disabled : QPalette::Active, role);
+    }
     TFont font(bool bold, const QColor& colour) const
     {
         TFont f;
@@ -59,15 +62,6 @@ struct MonthUnderTest
         return f;
     }
 };
-
-bool samePixels(const QImage& a, QPoint at, const QImage& b, QRect box)
-{
-    for (int y = box.top(); y <= box.bottom(); ++y)
-        for (int x = box.left(); x <= box.right(); ++x)
-            if (a.pixel(at.x() + x, at.y() + y) != b.pixel(x, y))
-                return false;
-    return true;
-}
 
 } // namespace
 
@@ -83,58 +77,71 @@ private slots:
     {
         QTest::addColumn<QDate>("shown");
         QTest::addColumn<QDate>("first");
-        QTest::addColumn<QDate>("firstRead");
-        QTest::addColumn<QString>("firstOfMonth"); // the header of the month's 1st
-        QTest::newRow("starts on a Sunday") << QDate(2026, 3, 18) << QDate(2026, 2, 23) << QDate(2026, 2, 23) << "1 Mar";
-        QTest::newRow("28 days from a Monday") << QDate(2027, 2, 10) << QDate(2027, 2, 1) << QDate(2027, 2, 1) << "1 Feb";
-        QTest::newRow("no day before 1970 read") << QDate(1970, 1, 5) << QDate(1969, 12, 29) << QDate(1970, 1, 1) << "1 Jan";
+        QTest::newRow("starts on a Sunday") << QDate(2026, 3, 18) << QDate(2026, 2, 23);
+        QTest::newRow("28 days from a Monday") << QDate(2027, 2, 10) << QDate(2027, 2, 1);
+        QTest::newRow("no day before 1970 read") << QDate(1970, 1, 5) << QDate(1969, 12, 29);
     }
     void sixRows()
     {
         QFETCH(QDate, shown);
         QFETCH(QDate, first);
-        QFETCH(QDate, firstRead);
-        QFETCH(QString, firstOfMonth);
         MonthUnderTest t({1400, 1000});
         t.month.ShowMonthOf(QDateTime(shown, QTime(8, 0)));
         QCOMPARE(t.month.FirstDay(), first);
         QList<QDate> expected;
-        for (QDate d = firstRead; d < first.addDays(42); d = d.addDays(1))
+        for (QDate d = std::max(first, QDate(1970, 1, 1)); d < first.addDays(42); d = d.addDays(1))
             expected.append(d);
         QCOMPARE(t.asked, expected);
-        const QDate one(shown.year(), shown.month(), 1);
-        const QColor header = TColorRef::toQColor(t.month.HeaderColor());
-        const QColor text = t.colour(QPalette::Active, QPalette::WindowText);
-        QVERIFY(textAt(shot(t.month), t.month.DayRect(t.boxOf(one)).topLeft() + QPoint(0, 1), t.font(false, text),
-                       "  " + firstOfMonth, header));
     }
 
-    // W = width / 7, H = (height - 32) / 6; the box of Thursday 1999-01-07.
-    void layout_data()
+    // Layout: W = width / 7, H = (height - 32) / 6, the grid line right of each
+    // box; weekday names long where they fit. Headers: today (1999-01-01) bold
+    // as in the week view, other months' days grey, the selected day in the
+    // highlight colours.
+    void headers_data()
     {
         QTest::addColumn<QSize>("size");
+        QTest::addColumn<QDate>("shown");
+        QTest::addColumn<QDate>("day");
         QTest::addColumn<QRect>("box");
+        QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("weekday");
-        QTest::newRow("narrow: short names") << QSize(420, 300) << QRect(180, 76, 59, 43) << "Thu";
-        QTest::newRow("wide: long names") << QSize(1400, 1000) << QRect(600, 193, 199, 160) << "Thursday";
+        QTest::addColumn<bool>("bold");
+        QTest::addColumn<int>("look"); // 0 plain, 1 grey, 2 selected
+        const QSize wide(1400, 1000);
+        QTest::newRow("narrow: short names") << QSize(420, 300) << QDate(1999, 1, 20) << QDate(1999, 1, 7)
+                                             << QRect(180, 76, 59, 43) << "7" << "Thu" << false << 0;
+        QTest::newRow("wide: long names") << wide << QDate(1999, 1, 20) << QDate(1999, 1, 7) << QRect(600, 193, 199, 160)
+                                          << "7" << "Thursday" << false << 0;
+        QTest::newRow("today") << wide << QDate(1999, 1, 15) << QDate(1999, 1, 1) << QRect() << "1 Jan" << "" << true << 0;
+        QTest::newRow("selected") << wide << QDate(1999, 1, 15) << QDate(1999, 1, 15) << QRect() << "15" << "" << false << 2;
+        QTest::newRow("today among next month's days")
+            << wide << QDate(1998, 12, 10) << QDate(1999, 1, 1) << QRect() << "1 Jan" << "" << true << 1;
     }
-    void layout()
+    void headers()
     {
         QFETCH(QSize, size);
+        QFETCH(QDate, shown);
+        QFETCH(QDate, day);
         QFETCH(QRect, box);
+        QFETCH(QString, text);
         QFETCH(QString, weekday);
+        QFETCH(bool, bold);
+        QFETCH(int, look);
         MonthUnderTest t(size);
-        t.month.ShowMonthOf(QDateTime(QDate(1999, 1, 20), QTime(8, 0)));
-        QCOMPARE(t.month.DayRect(10), box);
+        t.month.ShowMonthOf(QDateTime(shown, QTime(8, 0)));
         const QImage image = shot(t.month);
+        const QRect shownBox = t.month.DayRect(t.boxOf(day));
         const QColor header = TColorRef::toQColor(t.month.HeaderColor());
-        const TFont plain = t.font(false, t.colour(QPalette::Active, QPalette::WindowText));
-        QVERIFY(textAt(image, box.topLeft() + QPoint(0, 1), plain, "  7", header));
-        QVERIFY(textAt(image, QPoint(box.left(), 17), plain, "  " + weekday, header));
-        QVERIFY(textAt(image, QPoint(0, 1), plain, "  January 1999", header));
-        const QRgb grid = t.colour(QPalette::Active, QPalette::Mid).rgb();
-        QCOMPARE(image.pixel(box.right() + 1, box.top() + 20), grid);
-        QCOMPARE(image.pixel(box.left() + 20, box.bottom() + 1), grid);
+        const QColor ink = t.colour(look == 2 ? QPalette::HighlightedText : QPalette::WindowText, look == 1);
+        QVERIFY(textAt(image, shownBox.topLeft() + QPoint(0, 1), t.font(bold, ink), "  " + text,
+                       look == 2 ? t.colour(QPalette::Highlight) : header));
+        if (!box.isNull()) {
+            QCOMPARE(shownBox, box);
+            QCOMPARE(image.pixel(box.right() + 1, box.top() + 20), t.colour(QPalette::Mid).rgb());
+            QVERIFY(textAt(image, QPoint(box.left(), 17), t.font(false, ink), "  " + weekday, header));
+            QVERIFY(textAt(image, QPoint(0, 1), t.font(false, ink), "  January 1999", header));
+        }
     }
 
     // The box's lines are the day list's own drawing of the first entries;
@@ -182,41 +189,12 @@ private slots:
             QCOMPARE(fit, shown);
         QVERIFY(fit > 0);
         const QImage image = shot(t.month);
-        QVERIFY(samePixels(image, area.topLeft(), reference, QRect(0, 0, area.width(), bottom(fit - 1))));
+        const QSize lines(area.width(), bottom(fit - 1));
+        QCOMPARE(image.copy(QRect(area.topLeft(), lines)), reference.copy(QRect(QPoint(0, 0), lines)));
         if (fit < count)
             QVERIFY(textAt(image, area.topLeft() + QPoint(1, bottom(fit - 1) + 1),
-                           t.font(false, t.colour(QPalette::Active, QPalette::Text)),
+                           t.font(false, t.colour(QPalette::Text)),
                            QStringLiteral("+%1 more").arg(count - fit), TColorRef::toQColor(t.month.ListColor())));
-    }
-
-    // Today (1999-01-01) bold, as in the week view; other months' days grey;
-    // the selected day in the highlight colours.
-    void dayMarks_data()
-    {
-        QTest::addColumn<QDate>("shown");
-        QTest::addColumn<QDate>("day");
-        QTest::addColumn<bool>("bold");
-        QTest::addColumn<int>("look"); // 0 plain, 1 grey, 2 selected
-        QTest::newRow("today") << QDate(1999, 1, 15) << QDate(1999, 1, 1) << true << 0;
-        QTest::newRow("another day") << QDate(1999, 1, 15) << QDate(1999, 1, 2) << false << 0;
-        QTest::newRow("selected") << QDate(1999, 1, 15) << QDate(1999, 1, 15) << false << 2;
-        QTest::newRow("today among next month's days") << QDate(1998, 12, 10) << QDate(1999, 1, 1) << true << 1;
-    }
-    void dayMarks()
-    {
-        QFETCH(QDate, shown);
-        QFETCH(QDate, day);
-        QFETCH(bool, bold);
-        QFETCH(int, look);
-        MonthUnderTest t({1400, 1000});
-        t.month.ShowMonthOf(QDateTime(shown, QTime(8, 0)));
-        const QColor text = look == 2 ? t.colour(QPalette::Active, QPalette::HighlightedText)
-                                      : t.colour(look == 1 ? QPalette::Disabled : QPalette::Active, QPalette::WindowText);
-        const QColor background
-            = look == 2 ? t.colour(QPalette::Active, QPalette::Highlight) : TColorRef::toQColor(t.month.HeaderColor());
-        const QString number = day.day() == 1 ? day.toString("  d MMM") : day.toString("  d");
-        QVERIFY(textAt(shot(t.month), t.month.DayRect(t.boxOf(day)).topLeft() + QPoint(0, 1), t.font(bold, text), number,
-                       background));
     }
 
     void moves_data()
@@ -226,7 +204,6 @@ private slots:
         QTest::addColumn<QDate>("selected");
         QTest::addColumn<QDate>("month");
         QTest::newRow("next from the 31st") << QDate(1999, 1, 31) << "next" << QDate(1999, 2, 28) << QDate(1999, 2, 1);
-        QTest::newRow("previous from the 31st") << QDate(1999, 3, 31) << "prev" << QDate(1999, 2, 28) << QDate(1999, 2, 1);
         QTest::newRow("down past the last box") << QDate(1999, 1, 15) << "click 41, down" << QDate(1999, 2, 14)
                                                  << QDate(1999, 2, 1);
         QTest::newRow("double-click") << QDate(1999, 1, 15) << "double 24" << QDate(1999, 1, 21) << QDate(1999, 1, 1);
@@ -247,8 +224,6 @@ private slots:
                 QVERIFY_THROWS_EXCEPTION(EStamp, t.month.NextMonth());
             else if (step == "next")
                 t.month.NextMonth();
-            else if (step == "prev")
-                t.month.PrevMonth();
             else if (step == "down")
                 QTest::keyClick(&t.month, Qt::Key_Down);
             else if (step.startsWith("click"))
