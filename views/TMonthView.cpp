@@ -51,6 +51,12 @@ qint32 secondsOf(const QDate& date, const QTime& time)
     return stamp.Seconds();
 }
 
+// A date in one of the program's date pictures.
+QString formatted(const QString& picture, const QDate& date)
+{
+    return TStamp::FormatDateTime(picture, QDateTime(date, QTime(0, 0)));
+}
+
 QDate mondayOnOrBefore(QDate date)
 {
     return date.addDays(1 - date.dayOfWeek());
@@ -307,13 +313,13 @@ void TMonthView::paintMonth(QPainter& painter)
     const QRect title(grid.left(), grid.top(), grid.width() - 1, stripHeight - 1);
     painter.fillRect(title, header);
     drawTextAt(painter, plain, text, title.left(), title.top() + 1,
-               margin + TStamp::FormatDateTime(QStringLiteral("mmmm yyyy"), QDateTime(month_, QTime(0, 0))));
+               margin + formatted(QStringLiteral("mmmm yyyy"), month_));
 
     // Long weekday names where the longest of them fits in a box.
     const QFontMetrics metrics(plain);
     bool longNames = true;
     for (int c = 0; c < Columns; ++c) {
-        const QString name = margin + TStamp::FormatDateTime(QStringLiteral("dddd"), QDateTime(first_.addDays(c), QTime(0, 0)));
+        const QString name = margin + formatted(QStringLiteral("dddd"), first_.addDays(c));
         longNames = longNames && metrics.horizontalAdvance(name) <= w - 1;
     }
     for (int c = 0; c < Columns; ++c) {
@@ -322,8 +328,7 @@ void TMonthView::paintMonth(QPainter& painter)
         painter.save();
         painter.setClipRect(strip);
         drawTextAt(painter, plain, text, strip.left(), strip.top() + 1,
-                   margin + TStamp::FormatDateTime(longNames ? QStringLiteral("dddd") : QStringLiteral("ddd"),
-                                                   QDateTime(first_.addDays(c), QTime(0, 0))));
+                   margin + formatted(longNames ? QStringLiteral("dddd") : QStringLiteral("ddd"), first_.addDays(c)));
         painter.restore();
     }
 
@@ -358,7 +363,7 @@ void TMonthView::paintBox(QPainter& painter, int index)
     QFont headerFont = font();
     headerFont.setBold(day == today_);
     const QString number = day.day() == 1 || index == 0
-                               ? TStamp::FormatDateTime(QStringLiteral("d mmm"), QDateTime(day, QTime(0, 0)))
+                               ? formatted(QStringLiteral("d mmm"), day)
                                : QString::number(day.day());
     drawTextAt(painter, headerFont, headerText, header.left(), header.top() + 1, margin + number);
 
