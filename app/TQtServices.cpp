@@ -1,5 +1,6 @@
 #include "TQtServices.h"
 
+#include "TDesktopNotifier.h"
 #include "THelpViewer.h"
 #include "TMailHandOff.h"
 
@@ -154,6 +155,19 @@ TServices::HandOffResult TQtServices::showHelp(const QString& helpFile, const QS
     if (!help_->ShowTopic(helpFile, topic))
         return {Outcome::Failed, QStringLiteral("The help file %1 cannot be read.").arg(helpFile)};
     return {Outcome::Done, {}};
+}
+
+quint32 TQtServices::notify(const DesktopNotification& note, std::function<void()> onActivated)
+{
+    if (!notifier_)
+        notifier_ = std::make_unique<TDesktopNotifier>();
+    return notifier_->Notify(note, std::move(onActivated));
+}
+
+void TQtServices::withdrawNotification(quint32 handle)
+{
+    if (notifier_)
+        notifier_->Withdraw(handle);
 }
 
 void TQtServices::showApplicationError(const QString& text)

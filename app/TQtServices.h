@@ -4,6 +4,7 @@
 
 #include <memory>
 
+class TDesktopNotifier;
 class THelpViewer;
 
 // The services of the running program, on Qt Widgets. Create it after the
@@ -29,7 +30,12 @@ public:
     HandOffResult showHelp(const QString& helpFile, const QString& topic) override;
     // A critical box titled with the application's name ("Quorla").
     void showApplicationError(const QString& text) override;
+    // Through the desktop's notification service on the session bus
+    // (TDesktopNotifier), connected on first use.
+    quint32 notify(const DesktopNotification& note, std::function<void()> onActivated) override;
+    void withdrawNotification(quint32 handle) override;
 
 private:
     std::unique_ptr<THelpViewer> help_;
+    std::unique_ptr<TDesktopNotifier> notifier_;
 };

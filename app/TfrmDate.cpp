@@ -4,6 +4,7 @@
 
 #include "TCommand.h"
 #include "TDayView.h"
+#include "TMonthView.h"
 #include "TServices.h"
 #include "TWeekView.h"
 
@@ -29,6 +30,7 @@ int TfrmDate::ExecuteForDay(TDayView& view, const QDate& date)
 {
     dayView_ = &view;
     weekView_ = nullptr;
+    monthView_ = nullptr;
     return execute(date);
 }
 
@@ -36,6 +38,15 @@ int TfrmDate::ExecuteForWeek(TWeekView& view, const QDate& date)
 {
     weekView_ = &view;
     dayView_ = nullptr;
+    monthView_ = nullptr;
+    return execute(date);
+}
+
+int TfrmDate::ExecuteForMonth(TMonthView& view, const QDate& date)
+{
+    monthView_ = &view;
+    dayView_ = nullptr;
+    weekView_ = nullptr;
     return execute(date);
 }
 
@@ -75,6 +86,8 @@ void TfrmDate::moveView(const QDate& date, bool today)
                 weekView_->ShowToday();
             else
                 weekView_->ShowWeekOf(QDateTime(date, QTime(0, 0)));
+        } else if (monthView_ != nullptr) {
+            monthView_->ShowMonthOf(today ? now : QDateTime(date, QTime(0, 0)));
         } else if (dayView_ != nullptr) {
             dayView_->Stamp.SetDateTime(today ? now : QDateTime(date, QTime(0, 0)));
         }
@@ -83,6 +96,8 @@ void TfrmDate::moveView(const QDate& date, bool today)
         setCalendar(now.date());
         if (weekView_ != nullptr)
             weekView_->ShowWeekOf(now);
+        else if (monthView_ != nullptr)
+            monthView_->ShowMonthOf(now);
         else if (dayView_ != nullptr)
             dayView_->Stamp.SetDateTime(now);
         throw;

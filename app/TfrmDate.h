@@ -6,6 +6,7 @@
 #include <memory>
 
 class TDayView;
+class TMonthView;
 class TWeekView;
 
 namespace Ui {
@@ -13,7 +14,7 @@ class TfrmDate;
 }
 
 // The go-to-date dialog: a month calendar (weeks from Monday) that drives one
-// view, the day view or the week view, while it is open. Every day picked
+// view, the day, week or month view, while it is open. Every day picked
 // moves the view at once; Close keeps wherever the view stands. A day the view
 // cannot show (outside 1970 to 2037) puts both the view and the calendar back
 // on today and then reports the error.
@@ -31,6 +32,9 @@ public:
     int ExecuteForDay(TDayView& view, const QDate& date);
     // The same for the week view.
     int ExecuteForWeek(TWeekView& view, const QDate& date);
+    // The same for the month view: every day picked shows its month with that
+    // day selected.
+    int ExecuteForMonth(TMonthView& view, const QDate& date);
 
 private:
     int execute(const QDate& date);
@@ -43,4 +47,5 @@ private:
     std::unique_ptr<Ui::TfrmDate> ui_;
     TDayView* dayView_ = nullptr;
     TWeekView* weekView_ = nullptr;
+    TMonthView* monthView_ = nullptr;
 };

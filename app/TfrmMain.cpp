@@ -17,6 +17,7 @@
 #include "TEventCommands.h"
 #include "TFilterRules.h"
 #include "TInstanceLock.h"
+#include "TMonthView.h"
 #include "TQuorlaCfg.h"
 #include "TQuorlaDB.h"
 #include "TServices.h"
@@ -72,6 +73,7 @@ constexpr qint32 FirstAdministratorRights
 const QString AppTitle = QStringLiteral("Quorla");
 const QString WeekPage = QStringLiteral("WeekView");
 const QString DayPage = QStringLiteral("DayView");
+const QString MonthPage = QStringLiteral("MonthView");
 const QString DayHeaderPicture = QStringLiteral("dddd, dd mmmm, yyyy");
 
 const QString AlreadyRunning = QStringLiteral("Quorla is already running on this workstation");
@@ -121,7 +123,13 @@ TfrmMain::TfrmMain(QWidget* parent)
     wvMain->setObjectName(QStringLiteral("wvMain"));
     wvMain->setStatusTip(QStringLiteral("Right-click for options"));
     wvMain->setToolTip(QStringLiteral("Right-click for options"));
-    for (auto [page, view] : {std::pair<QWidget*, QWidget*>{pageDayView, dvMain}, {pageWeekView, wvMain}}) {
+    pageMonthView = new QWidget(nbkMain);
+    pageMonthView->setObjectName(MonthPage);
+    mvMain = new TMonthView(pageMonthView);
+    mvMain->setObjectName(QStringLiteral("mvMain"));
+    mvMain->setToolTip(wvMain->toolTip());
+    for (auto [page, view] : {std::pair<QWidget*, QWidget*>{pageDayView, dvMain}, {pageWeekView, wvMain},
+                              {pageMonthView, mvMain}}) {
         auto* layout = new QVBoxLayout(page);
         layout->setContentsMargins(0, 0, 0, 0);
         layout->addWidget(view);
@@ -147,6 +155,13 @@ TfrmMain::TfrmMain(QWidget* parent)
     };
     wire(dvMain);
     wire(wvMain);
+    wire(mvMain);
+    // Double-clicking a day of the month opens it in the day view.
+    mvMain->OnDblClick = [this](QObject*) { TCommand::Run([this] { actToolsViewDayExecute(); }); };
+    mvMain->OnSelectDay = [this](QObject*) {
+        if (MonthViewActive())
+            dvMain->Stamp.SetSeconds(mvMain->SelectedSeconds());
+    };
     wvMain->OnDblClick = [this](QObject*) { TCommand::Run([this] { wvMainDblClick(); }); };
 
     tmrMain = new QTimer(this);
@@ -322,6 +337,11 @@ void TfrmMain::createActions()
     actToolsViewWeek = makeAction("actToolsViewWeek", QStringLiteral("By &week"),
                                   QStringLiteral("View events by week"), QStringLiteral("view-calendar-week"),
                                   QStyle::SP_FileDialogListView, none);
+    actToolsViewMonth = makeAction("actToolsViewMonth", QStringLiteral("By &month"),
+                                   QStringLiteral("View events by month"), QString(), 0,
+                                   QKeySequence(QStringLiteral("Ctrl+M")));
+    actToolsViewMonth->setIcon(
+        QIcon::fromTheme(QStringLiteral("view-calendar-month"), QIcon(QStringLiteral(":/icons/month.xpm"))));
     actUsers = makeAction("actUsers", QStringLiteral("&Users"), QStringLiteral("Administer Quorla users"),
                           QStringLiteral("system-users"), QStyle::SP_DirHomeIcon, none);
     actCategories = makeAction("actCategories", QStringLiteral("&Categories"),
@@ -347,6 +367,7 @@ void TfrmMain::createActions()
 
     actToolsViewDay->setCheckable(true);
     actToolsViewWeek->setCheckable(true);
+    actToolsViewMonth->setCheckable(true);
 
     TCommand::Bind(actEventNew, [this] { EventCommands_->actEventNewExecute(); });
     TCommand::Bind(actEventProperties, [this] { EventCommands_->actEventPropertiesExecute(); });
@@ -357,6 +378,7 @@ void TfrmMain::createActions()
     bind(actNext, &TfrmMain::actNextExecute);
     bind(actToolsViewDay, &TfrmMain::actToolsViewDayExecute);
     bind(actToolsViewWeek, &TfrmMain::actToolsViewWeekExecute);
+    bind(actToolsViewMonth, &TfrmMain::actToolsViewMonthExecute);
     bind(actFileLogin, &TfrmMain::actFileLoginExecute);
     bind(actFileExit, &TfrmMain::actFileExitExecute);
     bind(mnuFileChangePath, &TfrmMain::mnuFileChangePathClick);
@@ -400,6 +422,8 @@ void TfrmMain::createMenus()
     navigate->addSeparator();
     navigate->addAction(actNext);
     navigate->addAction(actPrev);
+    navigate->addSeparator();
+    navigate->addAction(actToolsViewMonth);
 
     QMenu* tools = bar->addMenu(QStringLiteral("&Tools"));
     tools->setObjectName(QStringLiteral("mnuTools"));
@@ -412,6 +436,7 @@ void TfrmMain::createMenus()
     view->setObjectName(QStringLiteral("mnuToolsView"));
     view->addAction(actToolsViewDay);
     view->addAction(actToolsViewWeek);
+    view->addAction(actToolsViewMonth);
 
     QMenu* admin = bar->addMenu(QStringLiteral("Admin"));
     admin->setObjectName(QStringLiteral("mnuAdmin"));
@@ -443,6 +468,7 @@ void TfrmMain::createMenus()
     tools_bar->addAction(actToolsReport);
     tools_bar->addAction(actToolsViewDay);
     tools_bar->addAction(actToolsViewWeek);
+    tools_bar->addAction(actToolsViewMonth);
     tools_bar->addSeparator();
     tools_bar->addAction(actUsers);
     tools_bar->addAction(actCategories);
@@ -465,8 +491,10 @@ void TfrmMain::createMenus()
     popupView->setObjectName(QStringLiteral("mnuPopupView"));
     popupView->addAction(actToolsViewDay);
     popupView->addAction(actToolsViewWeek);
+    popupView->addAction(actToolsViewMonth);
     wvMain->setPopupMenu(mnuPopup);
     dvMain->setPopupMenu(mnuPopup);
+    mvMain->setPopupMenu(mnuPopup);
 }
 
 void TfrmMain::createTray()
@@ -513,6 +541,11 @@ void TfrmMain::FormCreate()
 bool TfrmMain::WeekViewActive() const
 {
     return nbkMain->currentWidget() != nullptr && nbkMain->currentWidget()->objectName() == WeekPage;
+}
+
+bool TfrmMain::MonthViewActive() const
+{
+    return nbkMain->currentWidget() == pageMonthView;
 }
 
 bool TfrmMain::event(QEvent* event)
@@ -595,6 +628,7 @@ void TfrmMain::startUp()
     Settings_ = std::make_unique<TQuorlaCfg>();
     Settings_->Load();
     Settings_->ApplyToViews(*wvMain, *dvMain);
+    Settings_->ApplyToView(*mvMain);
     Database_ = std::make_unique<TQuorlaDB>();
     AlarmDatabase_ = std::make_unique<TQuorlaDB>();
 
@@ -714,6 +748,8 @@ void TfrmMain::RefreshView()
 {
     if (WeekViewActive())
         wvMain->RefreshEntries();
+    else if (MonthViewActive())
+        mvMain->RefreshEntries();
     else
         dvMain->RefreshEntries();
 }
@@ -726,7 +762,8 @@ void TfrmMain::UpdateActions()
     const bool week = WeekViewActive();
     const QString selected = week ? wvMain->SelectedPk() : dvMain->SelectedPk();
     const QString owner = week ? wvMain->SelectedOwnerKey() : dvMain->SelectedOwnerKey();
-    const bool mayChange = !RecordKey::isNone(selected)
+    // The month selects days, not entries.
+    const bool mayChange = !MonthViewActive() && !RecordKey::isNone(selected)
                            && (owner == CurrentUserKey_ || (rights & UserRecord::CanModifyOthersEntries) != 0);
     actEventProperties->setEnabled(mayChange);
     actEventDelete->setEnabled(mayChange);
@@ -736,14 +773,17 @@ void TfrmMain::UpdateActions()
     actCategories->setEnabled(administrator);
     actTroubleshooting->setEnabled(administrator);
 
-    actToolsViewDay->setChecked(!week);
+    actToolsViewDay->setChecked(!week && !MonthViewActive());
     actToolsViewWeek->setChecked(week);
+    actToolsViewMonth->setChecked(MonthViewActive());
 }
 
 void TfrmMain::actTodayExecute()
 {
     if (WeekViewActive())
         wvMain->ShowToday();
+    else if (MonthViewActive())
+        mvMain->ShowToday();
     else
         dvMain->Stamp.SetDateTime(TServices::current().now());
 }
@@ -752,6 +792,8 @@ void TfrmMain::actPrevExecute()
 {
     if (WeekViewActive())
         wvMain->PrevWeek();
+    else if (MonthViewActive())
+        mvMain->PrevMonth();
     else
         dvMain->Stamp.Increment(TStamp::IncDays, -1);
 }
@@ -760,6 +802,8 @@ void TfrmMain::actNextExecute()
 {
     if (WeekViewActive())
         wvMain->NextWeek();
+    else if (MonthViewActive())
+        mvMain->NextMonth();
     else
         dvMain->Stamp.Increment(TStamp::IncDays, 1);
 }
@@ -771,17 +815,19 @@ void TfrmMain::actDateExecute()
     const QDate today = TServices::current().now().date();
     if (WeekViewActive())
         frmDate->ExecuteForWeek(*wvMain, today);
+    else if (MonthViewActive())
+        frmDate->ExecuteForMonth(*mvMain, today);
     else
         frmDate->ExecuteForDay(*dvMain, today);
 }
 
 void TfrmMain::actToolsViewDayExecute()
 {
-    if (!WeekViewActive()) {
+    if (nbkMain->currentWidget() == pageDayView) {
         UpdateActions();
         return;
     }
-    dvMain->Stamp.SetSeconds(wvMain->SelectedSeconds());
+    dvMain->Stamp.SetSeconds(WeekViewActive() ? wvMain->SelectedSeconds() : mvMain->SelectedSeconds());
     nbkMain->setCurrentWidget(pageDayView);
     UpdateActions();
 }
@@ -792,9 +838,25 @@ void TfrmMain::actToolsViewWeekExecute()
         UpdateActions();
         return;
     }
-    wvMain->ShowWeekOf(dvMain->Stamp.AsDateTime());
+    const QDateTime selected = MonthViewActive() ? mvMain->SelectedDateTime() : dvMain->Stamp.AsDateTime();
+    wvMain->ShowWeekOf(selected);
     nbkMain->setCurrentWidget(pageWeekView);
     wvMain->RefreshEntries();
+    wvMain->SelectDay(selected.date());
+    UpdateActions();
+}
+
+void TfrmMain::actToolsViewMonthExecute()
+{
+    if (MonthViewActive()) {
+        UpdateActions();
+        return;
+    }
+    TStamp selected;
+    selected.SetSeconds(WeekViewActive() ? wvMain->SelectedSeconds() : dvMain->Stamp.Seconds());
+    nbkMain->setCurrentWidget(pageMonthView);
+    mvMain->ShowMonthOf(selected.AsDateTime());
+    mvMain->setFocus(Qt::OtherFocusReason);
     UpdateActions();
 }
 
@@ -872,8 +934,10 @@ void TfrmMain::wvMainDblClick()
 void TfrmMain::actToolsOptionsExecute()
 {
     // Before the start-up there are no settings to change.
-    if (frmOptions != nullptr && Settings_)
+    if (frmOptions != nullptr && Settings_) {
         frmOptions->Execute(*wvMain, *dvMain, *Settings_);
+        Settings_->ApplyToView(*mvMain);
+    }
 }
 
 void TfrmMain::actToolsFilteringExecute()

@@ -21,6 +21,7 @@ class TDayEntries;
 class TDayView;
 class TFilterRules;
 class TInstanceLock;
+class TMonthView;
 class TQuorlaCfg;
 class TQuorlaDB;
 class TStamp;
@@ -40,7 +41,7 @@ class TfrmSelectGroup;
 class TfrmTrouble;
 class TfrmUsers;
 
-// The main window: the calendar as a week or a single day, every command of
+// The main window: the calendar as a week, a month or a single day, every command of
 // the program as an action in the menus, on the command bar and in the views'
 // context menu, and the owner of every long-lived object of a run.
 //
@@ -104,7 +105,11 @@ public:
 
     TWeekView* WeekView() const { return wvMain; }
     TDayView* DayView() const { return dvMain; }
+    TMonthView* MonthView() const { return mvMain; }
     bool WeekViewActive() const;
+    // While the month shows, the day view stands on its selected day, so that
+    // whatever asks the day view for the selected day gets the month's.
+    bool MonthViewActive() const;
 
     // Whether the logged-in user may see `entry` under `rules`: the rules must
     // accept it; then an entry that is not private is visible, and a private
@@ -165,6 +170,7 @@ private:
     void actDateExecute();
     void actToolsViewDayExecute();
     void actToolsViewWeekExecute();
+    void actToolsViewMonthExecute();
     void actFileLoginExecute();
     void actFileExitExecute();
     void mnuFileChangePathClick();
@@ -211,8 +217,10 @@ private:
     QStackedWidget* nbkMain = nullptr;
     QWidget* pageDayView = nullptr;
     QWidget* pageWeekView = nullptr;
+    QWidget* pageMonthView = nullptr;
     TDayView* dvMain = nullptr;
     TWeekView* wvMain = nullptr;
+    TMonthView* mvMain = nullptr;
     QTimer* tmrMain = nullptr;
     QSystemTrayIcon* traMain = nullptr;
     QMenu* mnuPopup = nullptr;
@@ -230,6 +238,7 @@ private:
     QAction* actToolsReport = nullptr;
     QAction* actToolsViewDay = nullptr;
     QAction* actToolsViewWeek = nullptr;
+    QAction* actToolsViewMonth = nullptr;
     QAction* actUsers = nullptr;
     QAction* actCategories = nullptr;
     QAction* actTroubleshooting = nullptr;

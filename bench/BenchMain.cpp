@@ -3,6 +3,7 @@
 // release preset and run build/release/bench/quorla_bench.
 
 #include "CacheBench.h"
+#include "MonthBench.h"
 #include "PollBench.h"
 #include "ReportBench.h"
 #include "StoreBench.h"
@@ -30,6 +31,7 @@ int main(int argc, char** argv)
     runStoreBench();
     runCacheBench();
     runViewBench();
+    runMonthBench();
     runReportBench();
     runTroubleBench();
     runPollBench();

@@ -73,6 +73,11 @@ int TfrmNotify::Execute(AlarmRecord& alarm, const QString& key, TQuorlaDB& datab
     if (ui->cmbSnooze->currentIndex() < 0)
         ui->cmbSnooze->setCurrentIndex(0);
     ui->cmbSnooze->setFocus();
+    TServices& services = TServices::current();
+    const QString summary = Entry.Description().isEmpty() ? windowTitle() : Entry.Description();
+    const quint32 note = services.notify({summary, QStringLiteral("Due ") + Stamp->AsString()},
+                                         [this] { bringForward(); });
+    const auto withdraw = qScopeGuard([&services, note] { services.withdrawNotification(note); });
     return exec() == 1 ? 1 : 2;
 }
 
@@ -91,6 +96,18 @@ void TfrmNotify::FormShow()
     services.beep();
     services.sleep(BeepPauseMs);
     services.beep();
+}
+
+void TfrmNotify::bringForward()
+{
+    if (QWidget* owner = parentWidget() != nullptr ? parentWidget()->window() : nullptr) {
+        if (!owner->isVisible() || owner->isMinimized())
+            owner->showNormal();
+        owner->raise();
+        owner->activateWindow();
+    }
+    raise();
+    activateWindow();
 }
 
 void TfrmNotify::keyPressEvent(QKeyEvent* event)

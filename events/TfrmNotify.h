@@ -20,6 +20,11 @@ class TfrmNotify;
 // record is deleted). Both happen under the alarm's record lock; a lock held
 // elsewhere is reported and the pop-up stays. One instance serves every alarm,
 // so the snooze choice carries over from one pop-up to the next.
+//
+// While it shows, the desktop's notification service (when there is one) also
+// shows the event's description and due time; clicking that notification
+// brings the program's window and the pop-up to the front. The notification
+// is taken back when the pop-up closes.
 class TfrmNotify : public QDialog
 {
     Q_OBJECT
@@ -45,6 +50,9 @@ protected:
 
 private:
     void FormShow();
+    // Shows the window the pop-up belongs to, restored when it was minimised
+    // or hidden, and puts the pop-up in front of it.
+    void bringForward();
     void btnSnoozeClick();
     void btnRemoveClick();
     // Runs a button's work; an error is shown in the application's error box

@@ -52,3 +52,12 @@ void TServices::showApplicationError(const QString& text)
 {
     message(MessageKind::Error, MessageButtons::Ok, text);
 }
+
+quint32 TServices::notify(const DesktopNotification& /*note*/, std::function<void()> /*onActivated*/)
+{
+    return 0;
+}
+
+void TServices::withdrawNotification(quint32 /*handle*/)
+{
+}

@@ -5,12 +5,15 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 class QPrinter;
 
 // Everything the program needs from the person at the workstation or from the
 // machine itself, behind one interface: message boxes, the folder picker, the
 // current moment, the logged-on user, the beep, short waits, the busy cursor,
-// the screen, the start-up show state, mail, printing and help.
+// the screen, the start-up show state, mail, printing, help and the desktop's
+// notifications.
 //
 // The running program installs its Qt implementation once at start; tests
 // install a scripted one. Code reaches the installed object through current(),
@@ -34,6 +37,14 @@ public:
         QStringList recipients;
         QString subject;
         QStringList bodyLines;
+    };
+
+    // A notification for the desktop's notification service: a one-line
+    // summary and a body, both plain text.
+    struct DesktopNotification
+    {
+        QString summary;
+        QString body;
     };
 
     struct HandOffResult
@@ -102,6 +113,17 @@ public:
     virtual bool choosePrinter(QPrinter& printer) = 0;
     // Opens the program's help at `topic`.
     virtual HandOffResult showHelp(const QString& helpFile, const QString& topic) = 0;
+
+    // Hands `note` to the desktop's notification service, when the desktop
+    // has one, and runs `onActivated` (on the program's own thread, from its
+    // event loop) when the person clicks it. Never waits for the service and
+    // never fails: without a service nothing happens. Answers a handle for
+    // withdrawNotification; 0 when the note went nowhere. The base has no
+    // service.
+    virtual quint32 notify(const DesktopNotification& note, std::function<void()> onActivated);
+    // Takes back a notification that is no longer needed and forgets its
+    // action; unknown handles and 0 are ignored.
+    virtual void withdrawNotification(quint32 handle);
 
     // The application's standard error box: `text` (a "\r" is a line break)
     // titled with the application's title, one OK button. Commands that fail

@@ -289,7 +289,11 @@ bool TDayViewList::guarded(F&& lookup) noexcept
 
 QSize TDayViewList::MeasureItem(int index) noexcept
 {
-    const int width = viewport()->width();
+    return MeasureItem(index, viewport()->width());
+}
+
+QSize TDayViewList::MeasureItem(int index, int width) noexcept
+{
     if (displayMode_ == TDisplayMode::dmSingle)
         return {width, lineHeight};
     try {

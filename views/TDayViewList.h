@@ -109,8 +109,12 @@ public:
 
     // Paints item index into rect; focused draws the focus frame. Never throws.
     void DrawItem(QPainter& painter, const QRect& rect, int index, bool focused) noexcept;
-    // The size of item index. Never throws.
+    // The size of item index at the list's own width. Never throws.
     QSize MeasureItem(int index) noexcept;
+    // The size of item index were the list `width` pixels wide: other views
+    // that draw their lines with a list of their own (the month view) measure
+    // them for their own boxes. Never throws.
+    QSize MeasureItem(int index, int width) noexcept;
 
 protected:
     void focusInEvent(QFocusEvent* event) override;

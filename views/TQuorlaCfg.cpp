@@ -1,6 +1,7 @@
 #include "TQuorlaCfg.h"
 
 #include "TDayView.h"
+#include "TMonthView.h"
 #include "TWeekView.h"
 
 namespace {
@@ -16,7 +17,7 @@ TFont recoloured(const TFont& font, TColor color, bool italic, bool setItalic)
     return result;
 }
 
-// The day view and the week view offer the same settings.
+// The day, week and month views offer the same settings.
 template <typename View>
 void apply(const TQuorlaCfg& cfg, View& view)
 {
@@ -37,6 +38,11 @@ void TQuorlaCfg::ApplyToViews(TWeekView& weekView, TDayView& dayView) const
 {
     apply(*this, weekView);
     apply(*this, dayView);
+}
+
+void TQuorlaCfg::ApplyToView(TMonthView& monthView) const
+{
+    apply(*this, monthView);
 }
 
 void TQuorlaCfg::CaptureFromViews(TWeekView& weekView)

@@ -3,6 +3,7 @@
 #include "TDisplaySettings.h"
 
 class TDayView;
+class TMonthView;
 class TWeekView;
 
 // The workstation's display settings and groups (TDisplaySettings) bound to the
@@ -17,6 +18,9 @@ public:
     // ExpandLines) and the three show switches, in the week view and then in
     // the day view.
     void ApplyToViews(TWeekView& weekView, TDayView& dayView) const;
+    // The same settings in the month view, which draws its lines as the day
+    // view does.
+    void ApplyToView(TMonthView& monthView) const;
 
     // Reads the same twelve settings back from the week view.
     void CaptureFromViews(TWeekView& weekView);

@@ -4,6 +4,7 @@
 #include "RecordKey.h"
 #include "TClock.h"
 #include "TDayView.h"
+#include "TDayViewList.h"
 
 #include <QResizeEvent>
 
@@ -106,6 +107,18 @@ void TWeekView::RefreshEntries()
     reportedErrors_.clear();
     forEachDay([](TDayView& day) { day.RefreshEntries(); });
     update();
+}
+
+void TWeekView::SelectDay(const QDate& date)
+{
+    for (TDayView* day : days_) {
+        if (day->Stamp.AsDateTime().date() != date)
+            continue;
+        currentDay_ = day;
+        if (day->List()->isVisible())
+            day->List()->setFocus(Qt::OtherFocusReason);
+        return;
+    }
 }
 
 qint32 TWeekView::SelectedSeconds() const

@@ -67,6 +67,12 @@ public:
     // Re-reads Monday to Sunday, in that order.
     void RefreshEntries();
 
+    // Makes the day showing `date` the CurrentDay, as if its list had received
+    // the keyboard focus, and gives that list the focus when the week is on
+    // show; so switching from another view keeps the day that was selected
+    // there. A date outside the week shown changes nothing.
+    void SelectDay(const QDate& date);
+
     // CurrentDay's stamp, or Monday's before any day has had the focus.
     qint32 SelectedSeconds() const;
     QString SelectedDateKey() const;

@@ -13,6 +13,7 @@
 #include "TfrmNotify.h"
 
 #include <QLineEdit>
+#include <QPushButton>
 #include <QScopeGuard>
 #include <QTimer>
 
@@ -66,6 +67,7 @@ private slots:
     void poll_data();
     void poll();
     void unreadableEntryKeepsAlarm();
+    void clickOnTheNotificationShowsTheProgram();
 };
 
 void TestAlarmPoll::poll_data()
@@ -108,6 +110,13 @@ void TestAlarmPoll::poll()
     QCOMPARE(services.sleptMilliseconds(), 500 * seen.size());
     // The event's start, not the alarm's time.
     QCOMPARE(notify.findChild<QLineEdit*>("edtDue")->text(), seen.isEmpty() ? "" : "Wednesday May 15, 09:30");
+    // Each pop-up also went to the desktop's notifications, taken back when it closed.
+    QStringList notified;
+    for (const auto& shown : services.notifications())
+        notified << shown.note.summary + (shown.withdrawn ? "" : "(left)");
+    QCOMPARE(notified.join(' '), part[2].trimmed());
+    if (!seen.isEmpty())
+        QCOMPARE(services.notifications().constLast().note.body, "Due Wednesday May 15, 09:30");
     if (part.size() < 5)
         return;
     services.setNow(Now.addSecs(3600));
@@ -139,6 +148,29 @@ void TestAlarmPoll::unreadableEntryKeepsAlarm()
     QVERIFY(!TCommand::Run([&] { poller.Poll(*db, Me); }));
     FaultVfs::disarm();
     QCOMPARE(alarmsLeft(*db), QStringLiteral("a@-9"));
+}
+
+// The program's window is hidden (in the notification area) when the alarm
+// comes due; a click on the notification brings it and the pop-up back.
+void TestAlarmPoll::clickOnTheNotificationShowsTheProgram()
+{
+    TScriptedServices services;
+    services.setNow(Now);
+    auto db = DialogTest::database(QStringLiteral("click"), {QStringLiteral("ME")});
+    addAlarm(*db, QStringLiteral("a@-9"));
+    QWidget window;
+    auto* notify = new TfrmNotify(&window);
+    TAlarmPoller poller([notify](AlarmRecord& alarm, const QString& key, TQuorlaDB& database) {
+        return notify->Execute(alarm, key, database);
+    });
+    bool shown = false;
+    AppTest::answerModal([&](QWidget* popup) {
+        shown = services.activateNotification(0) && window.isVisible() && popup->isVisible();
+        popup->findChild<QPushButton*>(QStringLiteral("btnRemove"))->click();
+    });
+    poller.Poll(*db, Me);
+    QVERIFY(shown);
+    QVERIFY(!services.activateNotification(0));
 }
 
 QUORLA_TEST_GUI_MAIN(TestAlarmPoll)

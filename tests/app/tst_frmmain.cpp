@@ -8,6 +8,7 @@
 #include "TDayViewList.h"
 #include "TFilterRules.h"
 #include "TInstanceLock.h"
+#include "TMonthView.h"
 #include "TQuorlaDB.h"
 #include "TStamp.h"
 #include "TWeekView.h"
@@ -131,6 +132,8 @@ private slots:
     void adminCommandsRefreshTheView_data();
     void adminCommandsRefreshTheView();
     void goToDate();
+    void viewsKeepTheSelectedDay_data();
+    void viewsKeepTheSelectedDay();
     void changePath_data();
     void changePath();
     void filteringRedrawsAndSetsTheCaption_data();
@@ -402,6 +405,58 @@ void TestFrmMain::goToDate()
     QCOMPARE(after, QDate(2024, 6, 30));
     QCOMPARE(mondayWhileOpen, keyOf(2024, 6, 24));
     QCOMPARE(run.week()->Days()[0]->Stamp.DayKey(), keyOf(2024, 6, 24));
+}
+
+void TestFrmMain::viewsKeepTheSelectedDay_data()
+{
+    // Steps "command view day": a command (an action, "select:DAY" in the week,
+    // "dbl:DAY" on the month), then the view on show and its selected day.
+    QTest::addColumn<QString>("steps");
+    QTest::newRow("week, month, next, day")
+        << "select:2024-05-17 week 2024-05-17, actToolsViewMonth month 2024-05-17, actNext month 2024-06-17, "
+           "actToolsViewDay day 2024-06-17";
+    QTest::newRow("double-click a day, then the week")
+        << "actToolsViewMonth month 2024-05-13, dbl:2024-05-30 day 2024-05-30, actToolsViewWeek week 2024-05-30, "
+           "actToolsViewDay day 2024-05-30";
+    QTest::newRow("day, month, today") << "actToolsViewDay day 2024-05-13, actPrev day 2024-05-12, "
+                                          "actToolsViewMonth month 2024-05-12, actToday month 2024-05-15";
+}
+
+void TestFrmMain::viewsKeepTheSelectedDay()
+{
+    QFETCH(QString, steps);
+    Running run;
+    insertEntry(*run.shell.main->Database(), keyOf(2024, 5, 20, 9), key(1), {key(1)});
+    TMonthView* month = run.shell.main->MonthView();
+    QVERIFY(!run.action("actToolsViewMonth")->icon().pixmap(16, 16).isNull());
+    for (const QString& step : steps.split(QStringLiteral(", "))) {
+        const QStringList part = step.split(' ');
+        const QDate day = QDate::fromString(part[0].section(':', 1), Qt::ISODate);
+        if (part[0].startsWith("select"))
+            run.week()->SelectDay(day);
+        else if (part[0].startsWith("dbl"))
+            QTest::mouseDClick(month, Qt::LeftButton, {}, month->DayRect(int(month->FirstDay().daysTo(day))).center());
+        else
+            run.trigger(qPrintable(part[0]));
+        QDate selected = run.shell.main->DayView()->Stamp.AsDateTime().date();
+        if (part[1] == "week") {
+            QVERIFY(run.shell.main->WeekViewActive());
+            TStamp stamp;
+            stamp.SetSeconds(run.week()->SelectedSeconds());
+            selected = stamp.AsDateTime().date();
+        } else if (part[1] == "month") {
+            QVERIFY(run.shell.main->MonthViewActive());
+            // New events start on the day view's day.
+            QCOMPARE(selected, month->SelectedDate());
+            if (month->Month() == QDate(2024, 5, 1))
+                QCOMPARE(month->DayEntries(int(month->FirstDay().daysTo(QDate(2024, 5, 20)))).Count(), 1);
+        }
+        QCOMPARE(selected.toString(Qt::ISODate), part[2]);
+        QVERIFY(run.action(part[1] == "week"    ? "actToolsViewWeek"
+                           : part[1] == "month" ? "actToolsViewMonth"
+                                                : "actToolsViewDay")
+                    ->isChecked());
+    }
 }
 
 void TestFrmMain::changePath_data()

@@ -176,3 +176,29 @@ TServices::HandOffResult TScriptedServices::showHelp(const QString& /*helpFile*/
     helpTopics_ << topic;
     return handOff_;
 }
+
+quint32 TScriptedServices::notify(const DesktopNotification& note, std::function<void()> onActivated)
+{
+    notifications_.append({note, std::move(onActivated), false});
+    return quint32(notifications_.size());
+}
+
+void TScriptedServices::withdrawNotification(quint32 handle)
+{
+    if (handle == 0 || handle > quint32(notifications_.size())) {
+        unexpected_ << QStringLiteral("withdrawn a notification never shown: %1").arg(handle);
+        return;
+    }
+    notifications_[int(handle) - 1].withdrawn = true;
+}
+
+bool TScriptedServices::activateNotification(int index)
+{
+    const Notification& shown = notifications_.at(index);
+    if (shown.withdrawn || !shown.onActivated)
+        return false;
+    // A copy: the action may withdraw its own notification.
+    const std::function<void()> action = shown.onActivated;
+    action();
+    return true;
+}

@@ -39,6 +39,15 @@ public:
         QString text;
     };
 
+    // A notification handed to notify(), as the desktop's service would have
+    // shown it.
+    struct Notification
+    {
+        DesktopNotification note;
+        std::function<void()> onActivated;
+        bool withdrawn = false;
+    };
+
     TScriptedServices();
     ~TScriptedServices() override;
 
@@ -80,6 +89,11 @@ public:
     int busyDepth() const { return busyDepth_; }
     const QList<MailMessage>& mails() const { return mails_; }
     const QStringList& helpTopics() const { return helpTopics_; }
+    // Every notification, in order; handles are 1, 2, ... by position.
+    const QList<Notification>& notifications() const { return notifications_; }
+    // Clicks notification `index` as the person would on the desktop: runs its
+    // action unless it was withdrawn. False when it was.
+    bool activateNotification(int index);
 
     MessageAnswer message(MessageKind kind, MessageButtons buttons, const QString& text) override;
     QString pickFolder(const QString& caption) override;
@@ -93,6 +107,8 @@ public:
     HandOffResult sendMail(const MailMessage& mail, bool showDialog) override;
     bool choosePrinter(QPrinter& printer) override;
     HandOffResult showHelp(const QString& helpFile, const QString& topic) override;
+    quint32 notify(const DesktopNotification& note, std::function<void()> onActivated) override;
+    void withdrawNotification(quint32 handle) override;
 
     static QString describe(MessageKind kind, MessageButtons buttons, const QString& text);
 
@@ -123,4 +139,5 @@ private:
     QList<MailMessage> mails_;
     QQueue<QString> printers_;
     QStringList helpTopics_;
+    QList<Notification> notifications_;
 };

@@ -31,6 +31,9 @@ TestEnvironment::TestEnvironment()
     // CTest sets the offscreen platform; a test started by hand gets it too.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    // No test reaches the desktop's session bus; one that needs a bus starts
+    // its own.
+    qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + QFile::encodeName(runtime) + "/no-session-bus");
     qputenv("TZ", "UTC");
     ::tzset();
     QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedKingdom));

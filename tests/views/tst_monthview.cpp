@@ -1,0 +1,242 @@
+// The month view: which days fill the six rows, layout and headers, a box's
+// lines against the day list's own drawing with "+N more", and moving by
+// months, keys and double-clicks.
+
+#include "EStamp.h"
+#include "QuorlaTest.h"
+#include "TClock.h"
+#include "TDayEntries.h"
+#include "TDayViewList.h"
+#include "TMonthView.h"
+#include "ViewTestSupport.h"
+
+#include <QApplication>
+#include <QHash>
+
+using namespace ViewTest;
+
+namespace {
+
+// A month view whose handler gives each day the number of entries in
+// `perDay` (a private un-timed one first, then one every quarter hour from
+// 09:00), and records the days it was asked for.
+struct MonthUnderTest
+{
+    TMonthView month;
+    QHash<QDate, int> perDay;
+    QList<QDate> asked;
+    int doubleClicks = 0;
+
+    explicit MonthUnderTest(QSize size)
+    {
+        month.resize(size);
+        month.OnWantDayEntries = [this](QObject* sender, const QString& key, TDayEntries& entries) {
+            QCOMPARE(sender, &month);
+            const QDate day = QDateTime::fromSecsSinceEpoch(key.toLongLong(), Qt::UTC).date();
+            asked.append(day);
+            fill(entries, perDay.value(day), key.toLongLong());
+        };
+        month.OnDblClick = [this](QObject*) { ++doubleClicks; };
+    }
+    static void fill(TDayEntries& entries, int count, qint64 day)
+    {
+        for (int i = 0; i < count; ++i)
+            entries.Add(i == 0 ? entry(QStringLiteral("Holiday"), DayEntryRecord::UnTimed | DayEntryRecord::Private,
+                                       QString::number(day).rightJustified(10, '0'))
+                               : entry(QStringLiteral("Review of the quarterly figures %1").arg(i), 0,
+                                       QString::number(day + 9 * 3600 + i * 900).rightJustified(10, '0')),
+                        QString::number(i + 1).rightJustified(10, '0'));
+    }
+    int boxOf(const QDate& date) const { return int(month.FirstDay().daysTo(date)); }
+    QColor colour(QPalette::ColorRole role, bool grey = false) const
+    {
+        return month.palette().color(grey ? QPalette::Disabled : QPalette::Active, role);
+    }
+    TFont font(bool bold, const QColor& colour) const
+    {
+        TFont f;
+        QFont q = month.font();
+        q.setBold(bold);
+        f.setFont(q);
+        f.setColor(TColorRef::fromQColor(colour));
+        return f;
+    }
+};
+
+} // namespace
+
+class TestMonthView : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init() { TClock::setOverride(pinnedNow); } // Friday 1999-01-01
+    void cleanup() { TClock::setOverride({}); }
+
+    void sixRows_data()
+    {
+        QTest::addColumn<QDate>("shown");
+        QTest::addColumn<QDate>("first");
+        QTest::newRow("starts on a Sunday") << QDate(2026, 3, 18) << QDate(2026, 2, 23);
+        QTest::newRow("28 days from a Monday") << QDate(2027, 2, 10) << QDate(2027, 2, 1);
+        QTest::newRow("no day before 1970 read") << QDate(1970, 1, 5) << QDate(1969, 12, 29);
+    }
+    void sixRows()
+    {
+        QFETCH(QDate, shown);
+        QFETCH(QDate, first);
+        MonthUnderTest t({1400, 1000});
+        t.month.ShowMonthOf(QDateTime(shown, QTime(8, 0)));
+        QCOMPARE(t.month.FirstDay(), first);
+        QList<QDate> expected;
+        for (QDate d = std::max(first, QDate(1970, 1, 1)); d < first.addDays(42); d = d.addDays(1))
+            expected.append(d);
+        QCOMPARE(t.asked, expected);
+    }
+
+    // Layout: W = width / 7, H = (height - 32) / 6, the grid line right of each
+    // box; weekday names long where they fit. Headers: today (1999-01-01) bold
+    // as in the week view, other months' days grey, the selected day in the
+    // highlight colours.
+    void headers_data()
+    {
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<QDate>("shown");
+        QTest::addColumn<QDate>("day");
+        QTest::addColumn<QRect>("box");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("weekday");
+        QTest::addColumn<bool>("bold");
+        QTest::addColumn<int>("look"); // 0 plain, 1 grey, 2 selected
+        const QSize wide(1400, 1000);
+        QTest::newRow("narrow: short names") << QSize(420, 300) << QDate(1999, 1, 20) << QDate(1999, 1, 7)
+                                             << QRect(180, 76, 59, 43) << "7" << "Thu" << false << 0;
+        QTest::newRow("wide: long names") << wide << QDate(1999, 1, 20) << QDate(1999, 1, 7) << QRect(600, 193, 199, 160)
+                                          << "7" << "Thursday" << false << 0;
+        QTest::newRow("today") << wide << QDate(1999, 1, 15) << QDate(1999, 1, 1) << QRect() << "1 Jan" << "" << true << 0;
+        QTest::newRow("selected") << wide << QDate(1999, 1, 15) << QDate(1999, 1, 15) << QRect() << "15" << "" << false << 2;
+        QTest::newRow("today among next month's days")
+            << wide << QDate(1998, 12, 10) << QDate(1999, 1, 1) << QRect() << "1 Jan" << "" << true << 1;
+    }
+    void headers()
+    {
+        QFETCH(QSize, size);
+        QFETCH(QDate, shown);
+        QFETCH(QDate, day);
+        QFETCH(QRect, box);
+        QFETCH(QString, text);
+        QFETCH(QString, weekday);
+        QFETCH(bool, bold);
+        QFETCH(int, look);
+        MonthUnderTest t(size);
+        t.month.ShowMonthOf(QDateTime(shown, QTime(8, 0)));
+        const QImage image = shot(t.month);
+        const QRect shownBox = t.month.DayRect(t.boxOf(day));
+        const QColor header = TColorRef::toQColor(t.month.HeaderColor());
+        const QColor ink = t.colour(look == 2 ? QPalette::HighlightedText : QPalette::WindowText, look == 1);
+        QVERIFY(textAt(image, shownBox.topLeft() + QPoint(0, 1), t.font(bold, ink), "  " + text,
+                       look == 2 ? t.colour(QPalette::Highlight) : header));
+        if (!box.isNull()) {
+            QCOMPARE(shownBox, box);
+            QCOMPARE(image.pixel(box.right() + 1, box.top() + 20), t.colour(QPalette::Mid).rgb());
+            QVERIFY(textAt(image, QPoint(box.left(), 17), t.font(false, ink), "  " + weekday, header));
+            QVERIFY(textAt(image, QPoint(0, 1), t.font(false, ink), "  January 1999", header));
+        }
+    }
+
+    // The box's lines are the day list's own drawing of the first entries;
+    // when not all fit, one line is kept for "+N more".
+    void linesAndMore_data()
+    {
+        QTest::addColumn<TDisplayMode>("mode");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<int>("shown");
+        QTest::newRow("nine fit exactly") << TDisplayMode::dmSingle << 9 << 9;
+        QTest::newRow("ten: eight and +2 more") << TDisplayMode::dmSingle << 10 << 8;
+        QTest::newRow("two-line layout, wrapped") << TDisplayMode::dmDouble << 10 << -1;
+    }
+    void linesAndMore()
+    {
+        QFETCH(TDisplayMode, mode);
+        QFETCH(int, count);
+        QFETCH(int, shown);
+        MonthUnderTest t({1400, 1000});
+        t.month.setDisplayMode(mode);
+        t.perDay.insert(QDate(1999, 1, 7), count);
+        t.month.ShowMonthOf(QDateTime(QDate(1999, 1, 20), QTime(8, 0)));
+        const QRect box = t.month.DayRect(10);
+        const QRect area(box.left(), box.top() + 16, box.width(), box.height() - 16);
+
+        // The reference: a day list of the box's list size with the same day.
+        TDayEntries entries;
+        MonthUnderTest::fill(entries, count, QDate(1999, 1, 7).startOfDay(Qt::UTC).toSecsSinceEpoch());
+        TDayViewList list;
+        list.setBorderStyle(TPanel::TBorderStyle::bsNone);
+        list.setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        list.resize(area.size());
+        list.setDisplayMode(mode);
+        list.setDayEntries(&entries);
+        list.RebuildItems();
+        const QImage reference = shot(list);
+        auto bottom = [&](int i) { return list.visualRect(list.model()->index(i, 0)).bottom() + 1; };
+        int fit = count;
+        if (bottom(count - 1) > area.height()) {
+            fit = 0;
+            while (bottom(fit) + 16 <= area.height())
+                ++fit;
+        }
+        if (shown >= 0)
+            QCOMPARE(fit, shown);
+        QVERIFY(fit > 0);
+        const QImage image = shot(t.month);
+        const QSize lines(area.width(), bottom(fit - 1));
+        QCOMPARE(image.copy(QRect(area.topLeft(), lines)), reference.copy(QRect(QPoint(0, 0), lines)));
+        if (fit < count)
+            QVERIFY(textAt(image, area.topLeft() + QPoint(1, bottom(fit - 1) + 1),
+                           t.font(false, t.colour(QPalette::Text)),
+                           QStringLiteral("+%1 more").arg(count - fit), TColorRef::toQColor(t.month.ListColor())));
+    }
+
+    void moves_data()
+    {
+        QTest::addColumn<QDate>("start");
+        QTest::addColumn<QString>("steps");
+        QTest::addColumn<QDate>("selected");
+        QTest::addColumn<QDate>("month");
+        QTest::newRow("next from the 31st") << QDate(1999, 1, 31) << "next" << QDate(1999, 2, 28) << QDate(1999, 2, 1);
+        QTest::newRow("down past the last box") << QDate(1999, 1, 15) << "click 41, down" << QDate(1999, 2, 14)
+                                                 << QDate(1999, 2, 1);
+        QTest::newRow("double-click") << QDate(1999, 1, 15) << "double 24" << QDate(1999, 1, 21) << QDate(1999, 1, 1);
+        QTest::newRow("not past 2037") << QDate(2037, 12, 15) << "next" << QDate(2037, 12, 15) << QDate(2037, 12, 1);
+    }
+    void moves()
+    {
+        QFETCH(QDate, start);
+        QFETCH(QString, steps);
+        QFETCH(QDate, selected);
+        QFETCH(QDate, month);
+        MonthUnderTest t({700, 544});
+        t.month.show();
+        t.month.ShowMonthOf(QDateTime(start, QTime(8, 0)));
+        for (const QString& step : steps.split(", ")) {
+            const QPoint at = t.month.DayRect(step.section(' ', 1).toInt()).center();
+            if (step == "next" && start.year() == 2037)
+                QVERIFY_THROWS_EXCEPTION(EStamp, t.month.NextMonth());
+            else if (step == "next")
+                t.month.NextMonth();
+            else if (step == "down")
+                QTest::keyClick(&t.month, Qt::Key_Down);
+            else if (step.startsWith("click"))
+                QTest::mouseClick(&t.month, Qt::LeftButton, {}, at);
+            else
+                QTest::mouseDClick(&t.month, Qt::LeftButton, {}, at);
+        }
+        QCOMPARE(t.month.SelectedDate(), selected);
+        QCOMPARE(t.month.Month(), month);
+        QCOMPARE(t.month.SelectedDateTime().time(), QTime(8, 0));
+        QCOMPARE(t.doubleClicks, steps.startsWith("double") ? 1 : 0);
+    }
+};
+
+QUORLA_TEST_GUI_MAIN(TestMonthView)
+#include "tst_monthview.moc"
