@@ -156,7 +156,11 @@ private:
     void logInAtStart();
     void addFirstAdministrator();
     void createCaches();
-    void Terminate();
+    // Ends the program once the message loop runs. A start that failed (an
+    // error, no login) ends with status 1, so that whoever started the program
+    // can tell; a second instance that only said so ends with 0.
+    static constexpr int StartFailed = 1;
+    void Terminate(int exitCode = 0);
     void restoreFromTray();
 
     void actTodayExecute();
