@@ -4,6 +4,7 @@
 
 #include "QuorlaTest.h"
 #include "TProgramIcon.h"
+#include "TScriptedServices.h"
 #include "TfrmMain.h"
 
 #include <QApplication>
@@ -29,6 +30,7 @@ private slots:
 
     void mainWindowShowsIt()
     {
+        TScriptedServices services;
         TfrmMain window;
         QVERIFY(window.windowIcon().availableSizes().contains(QSize(32, 32)));
     }

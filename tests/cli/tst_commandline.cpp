@@ -81,8 +81,8 @@ private slots:
                                        << "invalid option -- 'q'";
         QTest::newRow("toolkit option is never abbreviated")
             << QStringList{"-sty", "x"} << wrong << none << none << none << "invalid option -- 's'";
-        QTest::newRow("ambiguous") << QStringList{"--de"} << wrong << none << none << none
-                                   << "option '--de' is ambiguous; possibilities: '--database' '--debug'";
+        QTest::newRow("ambiguous") << QStringList{"--d"} << wrong << none << none << none
+                                   << "option '--d' is ambiguous; possibilities: '--database' '--debug'";
         QTest::newRow("flag given a value") << QStringList{"--debug=1"} << wrong << none << none << none
                                             << "option '--debug' doesn't allow an argument";
         QTest::newRow("value missing") << QStringList{"--database"} << wrong << none << none << none
@@ -109,7 +109,7 @@ private slots:
         QCOMPARE(line.ErrorText(), error);
         if (result == int(Result::UsageError))
             return;
-        for (const QString& name : {"database", "debug", "user", "username", "help", "version"}) {
+        for (const QString& name : QStringList{"database", "debug", "user", "username", "help", "version"}) {
             const QString expected = options.filter(QRegularExpression(QLatin1Char('^') + name + QLatin1Char('='))).value(0);
             QCOMPARE(line.IsSet(name), !expected.isEmpty());
             QCOMPARE(line.Value(name), expected.section(QLatin1Char('='), 1));
