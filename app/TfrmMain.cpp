@@ -639,10 +639,13 @@ void TfrmMain::createCaches()
 void TfrmMain::Terminate(int exitCode)
 {
     Terminating_ = true;
+    ExitCode_ = exitCode;
     tmrMain->stop();
     hide();
-    // Queued, so that it also ends a loop that has not started yet.
-    QMetaObject::invokeMethod(qApp, [exitCode] { QCoreApplication::exit(exitCode); }, Qt::QueuedConnection);
+    // Queued, so that it also ends a loop that has not started yet. Only the
+    // application's own loop: QCoreApplication::exit would end every running
+    // loop, a modal dialog's too.
+    QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
 }
 
 void TfrmMain::FormDestroy()

@@ -92,6 +92,10 @@ public:
     // True once something asked the program to end (second instance, failed
     // log-in, start-up error, change of path).
     bool Terminating() const { return Terminating_; }
+    // The status the program ends with: 1 when start-up failed (an error, no
+    // login), so that whoever started it can tell; otherwise 0, also for a
+    // second instance that only said so.
+    int ExitCode() const { return ExitCode_; }
 
     TQuorlaDB* Database() const { return Database_.get(); }
     TQuorlaDB* AlarmDatabase() const { return AlarmDatabase_.get(); }
@@ -156,9 +160,7 @@ private:
     void logInAtStart();
     void addFirstAdministrator();
     void createCaches();
-    // Ends the program once the message loop runs. A start that failed (an
-    // error, no login) ends with status 1, so that whoever started the program
-    // can tell; a second instance that only said so ends with 0.
+    // Ends the program with `exitCode` (see ExitCode) once the message loop runs.
     static constexpr int StartFailed = 1;
     void Terminate(int exitCode = 0);
     void restoreFromTray();
@@ -197,6 +199,7 @@ private:
     std::unique_ptr<TEventCommands> EventCommands_;
     std::unique_ptr<TAlarmPoller> AlarmPoller_;
     bool Terminating_ = false;
+    int ExitCode_ = 0;
     bool Shown_ = false;
 
     TfrmLogin* frmLogin = nullptr;

@@ -108,6 +108,8 @@ int main(int argc, char** argv)
         frmMain.AttachEventDialogs(new TfrmEvent(&frmMain), new TfrmNotify(&frmMain));
         frmMain.show();
         result = QApplication::exec();
+        if (result == 0)
+            result = frmMain.ExitCode();
     }
     TServices::setCurrent(nullptr);
     return result;
