@@ -18,6 +18,7 @@
 #include "TFilterRules.h"
 #include "TInstanceLock.h"
 #include "TMonthView.h"
+#include "TProgramIcon.h"
 #include "TQuorlaCfg.h"
 #include "TQuorlaDB.h"
 #include "TServices.h"
@@ -109,7 +110,7 @@ TfrmMain::TfrmMain(QWidget* parent)
     initResources();
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(AppTitle);
-    setWindowIcon(QIcon(QStringLiteral(":/icons/quorla.xpm")));
+    setWindowIcon(TProgramIcon::Icon());
 
     nbkMain = new QStackedWidget(this);
     nbkMain->setObjectName(QStringLiteral("nbkMain"));
@@ -289,7 +290,7 @@ QAction* TfrmMain::makeAction(const char* name, const QString& caption, const QS
     action->setToolTip(hint.isEmpty() ? QString(caption).remove(QLatin1Char('&')) : hint);
     if (!themeIcon.isEmpty()) {
         // The desktop's icon where it has one; our own or the style's otherwise.
-        const QIcon fallback = fallbackIcon < 0 ? QIcon(QStringLiteral(":/icons/quorla.xpm"))
+        const QIcon fallback = fallbackIcon < 0 ? TProgramIcon::Icon()
                                                 : style()->standardIcon(QStyle::StandardPixmap(fallbackIcon));
         action->setIcon(QIcon::fromTheme(themeIcon, fallback));
     }
@@ -601,7 +602,7 @@ void TfrmMain::FormActivate()
     } catch (...) {
         const QString message = TCommand::MessageOf(std::current_exception());
         TServices::current().message(Kind::Error, Buttons::Ok, message);
-        Terminate();
+        Terminate(StartFailed);
     }
     UpdateActions();
 }
@@ -637,7 +638,7 @@ void TfrmMain::startUp()
         user.setUserName(TTextCapacity::cut(services.userName().toUpper(), UserRecord::UserNameCapacity));
         if (frmLogin == nullptr || frmLogin->Execute(*Database_, user) != 1) {
             services.message(Kind::Error, Buttons::Ok, FailedLogin);
-            Terminate();
+            Terminate(StartFailed);
             return;
         }
         if (!Database_->Users().GetEqual(user.bytes(), UserRecord::UserNameIndex, frmLogin->EnteredUserName()))
@@ -672,12 +673,15 @@ void TfrmMain::createCaches()
     CategoryCache_->OnUpdate = [this](TQuorlaCache& cache) { cache.FillFrom(Database_->Categories()); };
 }
 
-void TfrmMain::Terminate()
+void TfrmMain::Terminate(int exitCode)
 {
     Terminating_ = true;
+    ExitCode_ = exitCode;
     tmrMain->stop();
     hide();
-    // Queued, so that it also ends a loop that has not started yet.
+    // Queued, so that it also ends a loop that has not started yet. Only the
+    // application's own loop: QCoreApplication::exit would end every running
+    // loop, a modal dialog's too.
     QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
 }
 

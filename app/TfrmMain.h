@@ -93,6 +93,10 @@ public:
     // True once something asked the program to end (second instance, failed
     // log-in, start-up error, change of path).
     bool Terminating() const { return Terminating_; }
+    // The status the program ends with: 1 when start-up failed (an error, no
+    // login), so that whoever started it can tell; otherwise 0, also for a
+    // second instance that only said so.
+    int ExitCode() const { return ExitCode_; }
 
     TQuorlaDB* Database() const { return Database_.get(); }
     TQuorlaDB* AlarmDatabase() const { return AlarmDatabase_.get(); }
@@ -161,7 +165,9 @@ private:
     void logInAtStart();
     void addFirstAdministrator();
     void createCaches();
-    void Terminate();
+    // Ends the program with `exitCode` (see ExitCode) once the message loop runs.
+    static constexpr int StartFailed = 1;
+    void Terminate(int exitCode = 0);
     void restoreFromTray();
 
     void actTodayExecute();
@@ -199,6 +205,7 @@ private:
     std::unique_ptr<TEventCommands> EventCommands_;
     std::unique_ptr<TAlarmPoller> AlarmPoller_;
     bool Terminating_ = false;
+    int ExitCode_ = 0;
     bool Shown_ = false;
 
     TfrmLogin* frmLogin = nullptr;

@@ -1,6 +1,10 @@
-// The program entry: the application titled "Quorla", its services, the main
-// window and then every dialog, each created once and reused until the end.
+// The program entry: the command line first, answered without a display; then
+// the application titled "Quorla", its services, the main window and every
+// dialog, each created once and reused until the end.
 
+#include "TCommandLine.h"
+#include "TDatabaseOption.h"
+#include "TProgramIcon.h"
 #include "TQtServices.h"
 #include "TfrmCategories.h"
 #include "TfrmDate.h"
@@ -18,11 +22,74 @@
 #include "TfrmUsers.h"
 
 #include <QApplication>
+#include <QByteArray>
+
+#include <vector>
+
+namespace {
+
+const QString Summary = QStringLiteral(
+    "The shared office calendar: opens the workstation's Quorla database and shows\n"
+    "the team's week.");
+
+const QString Epilogue = QStringLiteral(
+    "Without --database the program opens the database recorded for this workstation\n"
+    "(RootPath in $XDG_CONFIG_HOME/KLV/Quorla.conf) and asks for a folder at the first\n"
+    "start. Qt's own options (-platform, -style, -session, -display...) are passed on.\n"
+    "\n"
+    "Exit status:\n"
+    " 0  the program was closed, or another instance was already running\n"
+    " 1  it could not start: no database, a failed login, settings not written\n"
+    " 2  the command line was wrong");
+
+// Qt's documented options that take a value, and those that do not. A session
+// manager restores the program with "-session ID", so these must never be
+// refused.
+const char* const QtValueOptions[] = {"platform", "platformpluginpath", "platformtheme", "plugin",
+                                      "qwindowgeometry", "qwindowicon", "qwindowtitle", "session",
+                                      "style", "stylesheet", "display", "geometry"};
+const char* const QtFlagOptions[] = {"reverse", "widgetcount", "nograb", "dograb", "sync"};
+
+} // namespace
 
 int main(int argc, char** argv)
 {
-    QApplication app(argc, argv);
+    TCommandLine line(QStringLiteral("quorla"), QStringLiteral("[OPTION]..."), Summary);
+    line.AddOption(QStringLiteral("database"), QStringLiteral("FOLDER-or-URI"),
+                   QStringLiteral("open this database, now and at later starts: a\n"
+                                  "database folder, or a database server's URI"));
+    line.SetEpilogue(Epilogue);
+    for (const char* name : QtValueOptions)
+        line.AddPassThrough(QLatin1String(name), true);
+    for (const char* name : QtFlagOptions)
+        line.AddPassThrough(QLatin1String(name), false);
+    if (line.Parse(argc, argv) != TCommandLine::Result::Run)
+        return line.Answer();
+    if (line.IsSet(QStringLiteral("database"))) {
+        QString error;
+        if (line.Value(QStringLiteral("database")).isEmpty())
+            return line.UsageFailure(QStringLiteral("option '--database' requires a folder or a URI"));
+        if (!TDatabaseOption::Record(line.Value(QStringLiteral("database")), error))
+            return line.Failure(error);
+    }
+
+    // Qt sees only its own options; the arguments live as long as the application.
+    std::vector<QByteArray> qtArguments{QByteArray(argv[0])};
+    for (const QString& argument : line.PassedThrough())
+        qtArguments.push_back(argument.toLocal8Bit());
+    std::vector<char*> qtArgv;
+    for (QByteArray& argument : qtArguments)
+        qtArgv.push_back(argument.data());
+    qtArgv.push_back(nullptr);
+    int qtArgc = static_cast<int>(qtArguments.size());
+
+    QApplication app(qtArgc, qtArgv.data());
     QApplication::setApplicationName(QStringLiteral("Quorla"));
+    QApplication::setApplicationVersion(TCommandLine::Version());
+    // Ties the windows to the installed desktop entry (its name and icon in
+    // task bars and on Wayland).
+    QGuiApplication::setDesktopFileName(QStringLiteral(QUORLA_APP_ID));
+    QApplication::setWindowIcon(TProgramIcon::Icon());
 
     TQtServices services;
     TServices::setCurrent(&services);
@@ -41,6 +108,8 @@ int main(int argc, char** argv)
         frmMain.AttachEventDialogs(new TfrmEvent(&frmMain), new TfrmNotify(&frmMain));
         frmMain.show();
         result = QApplication::exec();
+        if (result == 0)
+            result = frmMain.ExitCode();
     }
     TServices::setCurrent(nullptr);
     return result;

@@ -254,6 +254,7 @@ void TestFrmMain::startUpLogin()
     QCOMPARE(prefilled, QStringLiteral("JOE"));
     QVERIFY(openThroughout);
     QCOMPARE(shell.main->Terminating(), lastPassword.isEmpty());
+    QCOMPARE(shell.main->ExitCode(), lastPassword.isEmpty() ? 1 : 0);
     if (lastPassword.isEmpty()) {
         QVERIFY(!shell.main->isVisible());
         QVERIFY(QApplication::activeModalWidget() == nullptr);
