@@ -58,3 +58,14 @@ enum IsamPutMode : int {
     IsamPutAdd = 1,      // add under a key that must not exist yet
     IsamPutReplace = 2,  // replace the record stored under the key
 };
+
+// Open modes. The program opens every dataset shared for reading and writing
+// (3). A dataset that only looks on - the change trail, the lock holder
+// notes - may add IsamOpenUnsynced: its writes return as soon as the
+// operating system has them, without waiting for the disk, so a killed
+// process loses none of them but a power cut may lose the last ones. Engines
+// whose writes cost no such wait ignore it.
+enum IsamOpenMode : int {
+    IsamOpenShared = 3,
+    IsamOpenUnsynced = 0x100,
+};

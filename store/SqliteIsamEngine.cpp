@@ -192,7 +192,7 @@ int SqliteIsamEngine::exists(const QString& fileName, const std::shared_ptr<TIsa
     return QFileInfo::exists(fileName) ? int(IsamOk) : int(IsamNotFound);
 }
 
-int SqliteIsamEngine::open(const QString& fileName, int /*mode*/, const std::shared_ptr<TIsamConnection>& /*connection*/,
+int SqliteIsamEngine::open(const QString& fileName, int mode, const std::shared_ptr<TIsamConnection>& /*connection*/,
                            std::unique_ptr<TIsamDataset>& dataset)
 {
     dataset.reset();
@@ -216,7 +216,8 @@ int SqliteIsamEngine::open(const QString& fileName, int /*mode*/, const std::sha
     if (code == IsamOk) {
         // Neither pragma writes to the file; the second makes damaged pages fail
         // as damaged instead of being read as something else.
-        rc = execAll(db, "PRAGMA synchronous=FULL; PRAGMA cell_size_check=ON;");
+        rc = execAll(db, (mode & IsamOpenUnsynced) ? "PRAGMA synchronous=OFF; PRAGMA cell_size_check=ON;"
+                                                   : "PRAGMA synchronous=FULL; PRAGMA cell_size_check=ON;");
         if (rc != SQLITE_OK)
             code = codeFor(rc);
     }

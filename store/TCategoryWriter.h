@@ -1,5 +1,6 @@
 #pragma once
 
+#include "TChangeTrail.h"
 #include "TRecordWriter.h"
 
 #include <QString>
@@ -8,6 +9,7 @@
 
 class CategoryRecord;
 class TQuorlaDB;
+class TXIsamFile;
 
 // The record rules of the categories dialog, without the dialog: adding a
 // category (descriptions are unique), renaming one and deleting one, which
@@ -43,7 +45,15 @@ public:
     // running it again finishes the rest. Returns the entries changed.
     int deleteCategory(const QString& key);
 
+    // After a refused rename: who holds the category's lock, where a note
+    // tells.
+    const QString& LockHolder() const { return lockHolder_; }
+
 private:
+    void record(TChangeTrail::Action action, TXIsamFile& dataset, const QString& key, const QString& subject,
+                const QString& summary);
+
     TQuorlaDB& database_;
     TRecordWriter writer_;
+    QString lockHolder_;
 };

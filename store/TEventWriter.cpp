@@ -4,6 +4,8 @@
 #include "DayEntryRecord.h"
 #include "EQuorla.h"
 #include "RecordKey.h"
+#include "TChangeSummary.h"
+#include "THolderNotes.h"
 #include "TLookup.h"
 #include "TQuorlaDB.h"
 #include "TRecordLock.h"
@@ -16,11 +18,34 @@ namespace {
 // Keys tried by a new entry while other workstations insert entries too.
 constexpr int NewKeyAttempts = 200;
 
+// The alarm time an entry has once stored with `alarm`: an alarm is made only
+// for assignees.
+std::optional<QString> alarmOf(const DayEntryRecord& entry, const AlarmRecord& alarm)
+{
+    if ((alarm.Flags() & AlarmRecord::AlarmWanted) && !entry.AssigneeKeys().isEmpty())
+        return alarm.AlarmTime();
+    return std::nullopt;
+}
+
 } // namespace
 
 TEventWriter::TEventWriter(TQuorlaDB& database)
     : OnWrite(writer_.OnWrite), database_(database)
 {
+}
+
+std::optional<QString> TEventWriter::firstAlarmTime(const QString& entryKey)
+{
+    AlarmRecord alarm;
+    if (TLookup::Equal(database_.Alarms(), alarm.bytes(), AlarmRecord::DayEntryKeyIndex, entryKey))
+        return alarm.AlarmTime();
+    return std::nullopt;
+}
+
+void TEventWriter::record(TChangeTrail::Action action, TXIsamFile& dataset, const QString& key,
+                          const QString& entryKey, const QString& summary)
+{
+    database_.Trail().Record({action, &dataset, key, TChangeTrail::EntrySubject(entryKey), summary});
 }
 
 void TEventWriter::createAlarms(const DayEntryRecord& entry, AlarmRecord& alarm, const QString& entryKey)
@@ -56,6 +81,8 @@ QString TEventWriter::insertEntryWithAlarms(const DayEntryRecord& entry, AlarmRe
         if (lock.Held() && entries.NextKey() == key && writer_.insertUnder(entries, key, entry.bytes())) {
             if (alarm.Flags() & AlarmRecord::AlarmWanted)
                 createAlarms(entry, alarm, key);
+            record(TChangeTrail::Action::EventAdded, entries, key, key,
+                   TChangeSummary(database_).Entry(entry, alarmOf(entry, alarm)));
             return key;
         }
         if (attempt >= NewKeyAttempts)
@@ -69,8 +96,9 @@ TEventWriter::Result TEventWriter::openEntry(const QString& key, std::optional<T
                                              DayEntryRecord& entry, AlarmRecord& alarm, bool& hadAlarm)
 {
     TXIsamFile& entries = database_.DayEntries();
-    lock.emplace(entries, key);
+    lock.emplace(entries, key, &database_.Holders());
     if (!lock->Held()) {
+        lockHolder_ = lock->HolderLine();
         lock.reset();
         return Result::EntryLocked;
     }
@@ -112,6 +140,9 @@ TEventWriter::Result TEventWriter::updateEntryReplacingAlarms(const QString& key
     std::vector<TRecordLock> locked;
     if (lockAlarms(key, locked) != Result::Done)
         return Result::AlarmLocked;
+    DayEntryRecord before;
+    TLookup::Equal(database_.DayEntries(), before.bytes(), TXIsamFile::PrimaryIndex, key);
+    const std::optional<QString> alarmBefore = firstAlarmTime(key);
     // The old alarms go before the entry changes: a command cut short at any
     // point (a crash) leaves the entry with fewer alarms, never with alarms
     // of users it no longer has.
@@ -120,6 +151,8 @@ TEventWriter::Result TEventWriter::updateEntryReplacingAlarms(const QString& key
     writer_.update(database_.DayEntries(), key, entry.bytes());
     if (alarm.Flags() & AlarmRecord::AlarmWanted)
         createAlarms(entry, alarm, key);
+    record(TChangeTrail::Action::EventChanged, database_.DayEntries(), key, key,
+           TChangeSummary(database_).EntryChanged(before, alarmBefore, entry, alarmOf(entry, alarm)));
     return Result::Done;
 }
 
@@ -137,14 +170,20 @@ TEventWriter::Result TEventWriter::deleteEntryWithAlarms(const QString& key, con
     // The entry's lock comes before its alarms, so an entry open elsewhere
     // keeps its alarms.
     const TRecordLock entryLock(entries, key);
-    if (!entryLock.Held())
+    if (!entryLock.Held()) {
+        lockHolder_ = database_.Holders().HolderOf(entries, key);
         return Result::EntryLocked;
+    }
     DayEntryRecord entry;
     if (!TLookup::Equal(entries, entry.bytes(), TXIsamFile::PrimaryIndex, key))
         return Result::Gone;
     if (description && entry.Description() != *description)
         return Result::Changed;
-    return deleteLockedEntryWithAlarms(key, entry);
+    const QString summary = TChangeSummary(database_).Entry(entry, firstAlarmTime(key));
+    const Result result = deleteLockedEntryWithAlarms(key, entry);
+    if (result == Result::Done)
+        record(TChangeTrail::Action::EventDeleted, entries, key, key, summary);
+    return result;
 }
 
 TEventWriter::Result TEventWriter::deleteLockedEntryWithAlarms(const QString& key, const DayEntryRecord& entry,
@@ -182,9 +221,11 @@ TEventWriter::Result TEventWriter::snoozeAlarm(const QString& key, AlarmRecord& 
     const Result locked = lockSameAlarm(key, alarm, snoozed, lock);
     if (locked != Result::Done)
         return locked;
+    const QString summary = TChangeSummary(database_).Alarm(snoozed, alarmTime);
     snoozed.setAlarmTime(alarmTime);
     snoozed.rebuildUserAlarmKey();
     writer_.update(database_.Alarms(), key, snoozed.bytes());
+    record(TChangeTrail::Action::AlarmSnoozed, database_.Alarms(), key, snoozed.DayEntryKey(), summary);
     alarm = snoozed;
     return Result::Done;
 }
@@ -197,6 +238,8 @@ TEventWriter::Result TEventWriter::switchOffAlarm(const QString& key, const Alar
     if (locked != Result::Done)
         return locked;
     writer_.remove(database_.Alarms(), key, stored.bytes());
+    record(TChangeTrail::Action::AlarmSwitchedOff, database_.Alarms(), key, stored.DayEntryKey(),
+           TChangeSummary(database_).Alarm(stored, QString()));
     return Result::Done;
 }
 
@@ -214,5 +257,7 @@ TEventWriter::Result TEventWriter::deleteOrphanAlarm(const QString& key, const A
     if (!TLookup::Equal(alarms, stored.bytes(), TXIsamFile::PrimaryIndex, key) || stored != alarm)
         return Result::Gone;
     writer_.remove(alarms, key, stored.bytes());
+    record(TChangeTrail::Action::AlarmSwitchedOff, alarms, key, stored.DayEntryKey(),
+           TChangeSummary(database_).Alarm(stored, QString()) + QStringLiteral("; its event is gone"));
     return Result::Done;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "TChangeTrail.h"
 #include "TRecordWriter.h"
 
 #include <QString>
@@ -47,6 +48,10 @@ public:
 
     // Told of every write (observers only: the reliability check's log).
     std::function<void(const TWrite&)>& OnWrite;
+
+    // After EntryLocked: who has the entry open, where a holder note tells
+    // (THolderNotes::HolderOf); else empty.
+    const QString& LockHolder() const { return lockHolder_; }
 
     // New event: inserts the entry under the next key and, when the alarm is
     // wanted, one alarm per assignee. Returns the entry's key.
@@ -107,6 +112,12 @@ private:
     Result lockSameAlarm(const QString& key, const AlarmRecord& alarm, AlarmRecord& stored,
                          std::optional<TRecordLock>& lock);
 
+    // The time of the entry's first alarm as stored now, for the trail.
+    std::optional<QString> firstAlarmTime(const QString& entryKey);
+    void record(TChangeTrail::Action action, TXIsamFile& dataset, const QString& key, const QString& entryKey,
+                const QString& summary);
+
     TQuorlaDB& database_;
     TRecordWriter writer_;
+    QString lockHolder_;
 };

@@ -4,14 +4,20 @@
 #include "CategoryRecord.h"
 #include "DayEntryRecord.h"
 #include "EQuorlaDB.h"
+#include "HolderNoteRecord.h"
 #include "IsamCode.h"
 #include "IsamEngine.h"
+#include "RecordKey.h"
 #include "RecordLockFile.h"
+#include "TChangeTrail.h"
+#include "THolderNotes.h"
 #include "TServices.h"
 #include "TWorkstationStore.h"
+#include "TrailRecord.h"
 #include "UserRecord.h"
 
 #include <QDir>
+#include <QSet>
 
 namespace {
 
@@ -55,6 +61,52 @@ TQuorlaDB::TQuorlaDB()
                           QStringLiteral("Unable to create day entry isam\r\r"),
                           QStringLiteral("Unable to open day entry isam\r\r"));
     warnUnlessLocksWork();
+    connectRecordKeeping();
+}
+
+void TQuorlaDB::connectRecordKeeping()
+{
+    actingUser_ = QString(RecordKey::None);
+    workstation_ = TServices::current().hostName();
+    QString reason;
+    trail_ = std::make_unique<TChangeTrail>(*this, connectOptional(TrailRecord::FileName, TrailRecord::Format, reason),
+                                            reason);
+    trail_->TellIfUnavailable();
+    QString ignored;
+    holders_ = std::make_unique<THolderNotes>(
+        *this, connectOptional(HolderNoteRecord::FileName, HolderNoteRecord::Format, ignored));
+}
+
+std::unique_ptr<TXIsamFile> TQuorlaDB::connectOptional(const QString& fileName, const QString& format, QString& reason)
+{
+    auto dataset = std::make_unique<TXIsamFile>();
+    dataset->ShareConnection(connection_);
+    const QString path = datasetPath(fileName);
+    if (!dataset->Exists(path)) {
+        if (dataset->LastError() != IsamNotFound) {
+            reason = QStringLiteral("Unable to open %1\r\r%2").arg(fileName, dataset->ErrorText());
+            return nullptr;
+        }
+        if (!dataset->CreateDataset(path, KeyLength, format) && dataset->LastError() != IsamNameInUse) {
+            reason = QStringLiteral("Unable to create %1\r\r%2").arg(fileName, dataset->ErrorText());
+            return nullptr;
+        }
+    }
+    if (!dataset->Open(path, SharedReadWrite | IsamOpenUnsynced)) {
+        reason = QStringLiteral("Unable to open %1\r\r%2").arg(fileName, dataset->ErrorText());
+        return nullptr;
+    }
+    return dataset;
+}
+
+void TQuorlaDB::WarnOnce(const QString& text)
+{
+    static QSet<QString> warned;
+    const QString topic = rootPath_ + QLatin1Char('\n') + text.section(QLatin1Char('\r'), 0, 0);
+    if (warned.contains(topic))
+        return;
+    warned.insert(topic);
+    TServices::current().message(TServices::MessageKind::Warning, TServices::MessageButtons::Ok, text);
 }
 
 void TQuorlaDB::warnUnlessLocksWork()
@@ -73,6 +125,8 @@ void TQuorlaDB::warnUnlessLocksWork()
 
 TQuorlaDB::~TQuorlaDB()
 {
+    trail_.reset();
+    holders_.reset();
     users_.reset();
     alarms_.reset();
     categories_.reset();

@@ -9,6 +9,8 @@
 
 class AlarmRecord;
 class DayEntryRecord;
+class TChangeTrail;
+class THolderNotes;
 class TIsamConnection;
 class UserRecord;
 
@@ -24,6 +26,12 @@ class UserRecord;
 //
 // Every object has its own handles and so its own scan positions: the alarm
 // poll uses a second object so that its reads never move the views' scans.
+//
+// Beside the four datasets it keeps two that only look on: the change trail
+// (TChangeTrail) and the notes of who holds a lock for editing
+// (THolderNotes), created when missing like the others. A database where
+// either cannot be made or opened still connects and works without it; the
+// trail's absence is told once.
 class TQuorlaDB
 {
 public:
@@ -52,6 +60,18 @@ public:
     TXIsamFile& Categories() { return *categories_; }
     TXIsamFile& DayEntries() { return *dayEntries_; }
 
+    TChangeTrail& Trail() { return *trail_; }
+    THolderNotes& Holders() { return *holders_; }
+    // The user in whose name the trail and the holder notes record changes
+    // and locks: the logged-in user's key ("0000000000" until one is set).
+    void SetActingUser(const QString& userKey) { actingUser_ = userKey; }
+    const QString& ActingUser() const { return actingUser_; }
+    // This workstation's host name, as TServices gave it at connection.
+    const QString& Workstation() const { return workstation_; }
+    // Shows `text` in a warning, once per database folder or server and
+    // first line of text for the whole process.
+    void WarnOnce(const QString& text);
+
     // Closes and reopens the users and then the categories dataset, so that
     // changes made through other handles are seen and the positions start
     // afresh. Throws EQuorlaDB when one cannot be opened again.
@@ -71,6 +91,10 @@ private:
     std::unique_ptr<TXIsamFile> connect(const QString& fileName, const QString& format,
                                         const QString& createMessage, const QString& openMessage);
     void reopen(TXIsamFile& dataset, const QString& fileName, const QString& openMessage);
+    // As connect, for a dataset the database works without: null, and
+    // `reason` telling why, when it cannot be had.
+    std::unique_ptr<TXIsamFile> connectOptional(const QString& fileName, const QString& format, QString& reason);
+    void connectRecordKeeping();
 
     // The name under which dataset `fileName` of this database is opened.
     QString datasetPath(const QString& fileName) const;
@@ -83,4 +107,8 @@ private:
     std::unique_ptr<TXIsamFile> alarms_;
     std::unique_ptr<TXIsamFile> categories_;
     std::unique_ptr<TXIsamFile> dayEntries_;
+    QString actingUser_;
+    QString workstation_;
+    std::unique_ptr<TChangeTrail> trail_;
+    std::unique_ptr<THolderNotes> holders_;
 };

@@ -2,6 +2,7 @@
 
 #include "EQuorla.h"
 #include "IsamCode.h"
+#include "THolderNotes.h"
 #include "TXIsamFile.h"
 
 #include <utility>
@@ -23,13 +24,37 @@ TRecordLock::TRecordLock(TXIsamFile& dataset, const QString& key, const QString&
         throw EQuorla(lockedMessage);
 }
 
+TRecordLock::TRecordLock(TXIsamFile& dataset, const QString& key, THolderNotes* notes)
+    : TRecordLock(dataset, key)
+{
+    notes_ = notes;
+    if (!notes_)
+        return;
+    if (Held())
+        noteKey_ = notes_->Note(dataset, key_);
+    else
+        holder_ = notes_->HolderOf(dataset, key_);
+}
+
+TRecordLock::TRecordLock(TXIsamFile& dataset, const QString& key, const QString& lockedMessage, THolderNotes* notes)
+    : TRecordLock(dataset, key, notes)
+{
+    if (!Held())
+        throw EQuorla(THolderNotes::WithHolder(lockedMessage, holder_));
+}
+
 TRecordLock::TRecordLock(TRecordLock&& other) noexcept
-    : dataset_(std::exchange(other.dataset_, nullptr)), key_(std::move(other.key_))
+    : dataset_(std::exchange(other.dataset_, nullptr)), key_(std::move(other.key_)),
+      notes_(std::exchange(other.notes_, nullptr)), noteKey_(std::move(other.noteKey_)),
+      holder_(std::move(other.holder_))
 {
 }
 
 TRecordLock::~TRecordLock()
 {
+    // The note goes before the lock it tells of.
+    if (notes_ && !noteKey_.isEmpty())
+        notes_->Remove(noteKey_);
     // A failed unlock leaves nothing to do: the lock vanishes with the handle.
     if (dataset_)
         dataset_->Unlock(key_);

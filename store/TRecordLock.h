@@ -2,6 +2,7 @@
 
 #include <QString>
 
+class THolderNotes;
 class TXIsamFile;
 
 // Holds the record lock of one record for its lifetime, so that every way out
@@ -21,6 +22,11 @@ public:
     // Takes the lock, or throws EQuorla with `lockedMessage` when another holder
     // has it (nothing is then held).
     TRecordLock(TXIsamFile& dataset, const QString& key, const QString& lockedMessage);
+    // The lock of an edit: as above, and with `notes` the holder is noted
+    // while the lock is held, and a refusal names the other holder - in
+    // HolderLine(), and below `lockedMessage`.
+    TRecordLock(TXIsamFile& dataset, const QString& key, THolderNotes* notes);
+    TRecordLock(TXIsamFile& dataset, const QString& key, const QString& lockedMessage, THolderNotes* notes);
     ~TRecordLock();
     TRecordLock(TRecordLock&& other) noexcept;
     TRecordLock(const TRecordLock&) = delete;
@@ -29,8 +35,13 @@ public:
 
     bool Held() const { return dataset_ != nullptr; }
     const QString& Key() const { return key_; }
+    // Refused: who holds the lock, where a note tells; else empty.
+    const QString& HolderLine() const { return holder_; }
 
 private:
     TXIsamFile* dataset_;
     QString key_;
+    THolderNotes* notes_ = nullptr;
+    QString noteKey_;
+    QString holder_;
 };

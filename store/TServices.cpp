@@ -2,6 +2,7 @@
 
 #include "TClock.h"
 
+#include <QSysInfo>
 #include <QtGlobal>
 
 #include <utility>
@@ -60,4 +61,9 @@ quint32 TServices::notify(const DesktopNotification& /*note*/, std::function<voi
 
 void TServices::withdrawNotification(quint32 /*handle*/)
 {
+}
+
+QString TServices::hostName()
+{
+    return QSysInfo::machineHostName();
 }

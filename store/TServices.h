@@ -90,6 +90,10 @@ public:
     // (the caller upper-cases it); empty when the system gives none.
     virtual QString userName() = 0;
 
+    // The workstation's host name, as the change trail and the lock holder
+    // notes name it. By default the machine's own.
+    virtual QString hostName();
+
     virtual void beep() = 0;
     // Waits `milliseconds` without processing events.
     virtual void sleep(int milliseconds) = 0;

@@ -4,11 +4,15 @@
 #include "DayEntryRecord.h"
 #include "EQuorla.h"
 #include "RecordKey.h"
+#include "TChangeSummary.h"
+#include "TChangeTrail.h"
 #include "TEventWriter.h"
 #include "TLookup.h"
 #include "TQuorlaDB.h"
 #include "TRecordLock.h"
 #include "TXIsamFile.h"
+#include "TrailRecord.h"
+#include "UserRecord.h"
 
 #include <QStringList>
 
@@ -86,7 +90,7 @@ void TUserRemoval::pass(bool write, TSummary& summary)
         // What counts is the entry under the lock: another workstation may
         // have changed or deleted it since the scan read it. The look-up also
         // puts the scan's position on this key, so the pass goes on after it.
-        const TRecordLock lock(entries, key, Locked);
+        const TRecordLock lock(entries, key, Locked, &database_.Holders());
         if (!TLookup::Equal(entries, entry.bytes(), TXIsamFile::PrimaryIndex, key))
             continue;
         TSummary made;
@@ -96,13 +100,19 @@ void TUserRemoval::pass(bool write, TSummary& summary)
             continue;
         case Action::Write:
             writer_.update(entries, key, reworked.bytes());
+            record(TChangeTrail::Action::EventChangedByRemoval, entries, key, TChangeTrail::EntrySubject(key),
+                   TChangeSummary(database_).EntryChanged(entry, std::nullopt, reworked, std::nullopt));
             break;
         case Action::Delete:
             // Every alarm of the entry goes with it, whoever it belongs to:
             // an alarm left behind would point at nothing.
+        {
+            const QString words = TChangeSummary(database_).Entry(entry, std::nullopt);
             if (events.deleteLockedEntryWithAlarms(key, entry, &summary.alarms) != TEventWriter::Result::Done)
                 throw EQuorla(Locked);
+            record(TChangeTrail::Action::EventDeletedByRemoval, entries, key, TChangeTrail::EntrySubject(key), words);
             break;
+        }
         }
         summary.transferred += made.transferred;
         summary.reassigned += made.reassigned;
@@ -149,9 +159,27 @@ TUserRemoval::TSummary TUserRemoval::run()
     pass(true, summary);
     summary.alarms += deleteUsersAlarms();
     TXIsamFile& users = database_.Users();
-    const TRecordLock lock(users, userKey_, Locked);
-    writer_.remove(users, userKey_);
+    const TRecordLock lock(users, userKey_, Locked, &database_.Holders());
+    UserRecord user;
+    const bool found = TLookup::Equal(users, user.bytes(), TXIsamFile::PrimaryIndex, userKey_);
+    writer_.remove(users, userKey_, found ? user.bytes() : std::span<const char>());
+    record(TChangeTrail::Action::UserRemoved, users, userKey_, TChangeTrail::UserSubject(userKey_),
+           TChangeSummary::Join({TChangeSummary(database_).User(user),
+                                 QStringLiteral("%1 events transferred, %2 reassigned, %3 unassigned, %4 deleted, "
+                                                "%5 alarms deleted")
+                                     .arg(summary.transferred)
+                                     .arg(summary.reassigned)
+                                     .arg(summary.unassigned)
+                                     .arg(summary.deleted)
+                                     .arg(summary.alarms)},
+                                TrailRecord::SummaryCapacity));
     return summary;
+}
+
+void TUserRemoval::record(TChangeTrail::Action action, TXIsamFile& dataset, const QString& key,
+                          const QString& subject, const QString& summary)
+{
+    database_.Trail().Record({action, &dataset, key, subject, summary});
 }
 
 TUserRemoval::TSummary TUserRemoval::survey()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "TChangeTrail.h"
 #include "TRecordWriter.h"
 
 #include <QString>
@@ -69,6 +70,8 @@ private:
     Action rework(DayEntryRecord& entry, TSummary& summary) const;
     void pass(bool write, TSummary& summary);
     int deleteUsersAlarms();
+    void record(TChangeTrail::Action action, class TXIsamFile& dataset, const QString& key, const QString& subject,
+                const QString& summary);
 
     TQuorlaDB& database_;
     QString userKey_;

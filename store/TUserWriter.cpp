@@ -1,12 +1,20 @@
 #include "TUserWriter.h"
 
+#include "TChangeSummary.h"
+#include "TChangeTrail.h"
 #include "TLookup.h"
+#include "TQuorlaDB.h"
 #include "TRecordLock.h"
 #include "TXIsamFile.h"
 #include "UserRecord.h"
 
 TUserWriter::TUserWriter(TXIsamFile& users)
     : OnWrite(writer_.OnWrite), users_(users)
+{
+}
+
+TUserWriter::TUserWriter(TQuorlaDB& database)
+    : OnWrite(writer_.OnWrite), users_(database.Users()), database_(&database)
 {
 }
 
@@ -28,6 +36,9 @@ TUserWriter::Result TUserWriter::addUser(const UserRecord& user, QString& key)
     if (!keyOfUserNamed(user.UserName()).isEmpty())
         return Result::NameTaken;
     key = writer_.insert(users_, user.bytes());
+    if (database_)
+        database_->Trail().Record({TChangeTrail::Action::UserAdded, &users_, key, TChangeTrail::UserSubject(key),
+                                   TChangeSummary(*database_).User(user)});
     return Result::Done;
 }
 
@@ -38,12 +49,17 @@ TUserWriter::Result TUserWriter::updateUser(const QString& key, const UserRecord
         return Result::NoSuchUser;
     if (owner != key)
         return Result::NameTaken;
-    const TRecordLock lock(users_, key);
-    if (!lock.Held())
+    const TRecordLock lock(users_, key, database_ ? &database_->Holders() : nullptr);
+    if (!lock.Held()) {
+        lockHolder_ = lock.HolderLine();
         return Result::Locked;
+    }
     UserRecord stored;
     if (!readUser(key, stored))
         return Result::Gone;
     writer_.update(users_, key, user.bytes());
+    if (database_)
+        database_->Trail().Record({TChangeTrail::Action::UserChanged, &users_, key, TChangeTrail::UserSubject(key),
+                                   TChangeSummary(*database_).UserChanged(stored, user)});
     return Result::Done;
 }

@@ -6,6 +6,7 @@
 
 #include <functional>
 
+class TQuorlaDB;
 class TXIsamFile;
 class UserRecord;
 
@@ -32,6 +33,9 @@ public:
     using TWrite = TRecordWriter::TWrite;
 
     explicit TUserWriter(TXIsamFile& users);
+    // On the database's users: changes also go to its change trail, and the
+    // lock of an update is noted for other workstations.
+    explicit TUserWriter(TQuorlaDB& database);
 
     // Told of every write (observers only).
     std::function<void(const TWrite&)>& OnWrite;
@@ -51,7 +55,12 @@ public:
     // bears it, NameTaken when another user does.
     Result updateUser(const QString& key, const UserRecord& user);
 
+    // After Locked: who holds the user's lock, where a note tells.
+    const QString& LockHolder() const { return lockHolder_; }
+
 private:
     TXIsamFile& users_;
+    TQuorlaDB* database_ = nullptr;
     TRecordWriter writer_;
+    QString lockHolder_;
 };

@@ -70,7 +70,9 @@ public:
     // Whether the dataset exists: false with LastError() 1 when it does not,
     // with another code when that cannot be told (a server out of reach).
     bool Exists(const QString& fileName);
-    // Opens a dataset for shared reading and writing. Refused with 23 while open.
+    // Opens a dataset for shared reading and writing (mode 3, and
+    // IsamOpenUnsynced added for one that only looks on). Refused with 23
+    // while open.
     bool Open(const QString& fileName, qint16 mode = 3);
     // Closes the dataset, releasing this object's record locks. 4 when not open.
     bool Close();

@@ -76,6 +76,7 @@ public:
     void setNow(const QDateTime& moment);
 
     void setUserName(const QString& name) { userName_ = name; }
+    void setHostName(const QString& name) { hostName_ = name; }
     void setScreenSize(QSize size) { screenSize_ = size; }
     void setStartupShowState(ShowState state) { showState_ = state; }
     // The answer of sendMail and showHelp (NotAvailable at first).
@@ -98,6 +99,7 @@ public:
     MessageAnswer message(MessageKind kind, MessageButtons buttons, const QString& text) override;
     QString pickFolder(const QString& caption) override;
     QString userName() override { return userName_; }
+    QString hostName() override { return hostName_; }
     void beep() override { ++beeps_; }
     void sleep(int milliseconds) override;
     void pushBusyCursor() override { ++busyDepth_; }
@@ -129,6 +131,7 @@ private:
     QStringList folderCaptions_;
     QStringList unexpected_;
     QString userName_;
+    QString hostName_ = QStringLiteral("ws-test");
     QSize screenSize_{1280, 1024};
     ShowState showState_ = ShowState::Normal;
     HandOffResult handOff_;

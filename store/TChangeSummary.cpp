@@ -1,0 +1,208 @@
+#include "TChangeSummary.h"
+
+#include "AlarmRecord.h"
+#include "CategoryRecord.h"
+#include "DayEntryRecord.h"
+#include "EStamp.h"
+#include "RecordKey.h"
+#include "TQuorlaDB.h"
+#include "TStamp.h"
+#include "TTextCapacity.h"
+#include "TrailRecord.h"
+#include "UserRecord.h"
+
+#include <QSet>
+
+namespace {
+
+const QString Separator = QStringLiteral("; ");
+const QString Ellipsis = QStringLiteral("…");
+// Room a quoted description takes at most in a summary, so that the rest of
+// what changed still fits.
+constexpr int DescriptionRoom = 60;
+
+QString formatted(const QString& key, const QString& picture)
+{
+    try {
+        TStamp stamp;
+        stamp.SetSeconds(qint32(RecordKey::parse(key)));
+        return TStamp::FormatDateTime(picture, stamp.AsDateTime());
+    } catch (const EStamp&) {
+        return QStringLiteral("?");
+    }
+}
+
+QString arrow(const QString& what, const QString& from, const QString& to)
+{
+    return QStringLiteral("%1 %2 → %3").arg(what, from, to);
+}
+
+QString rightsText(qint32 rights)
+{
+    QStringList names;
+    if (rights & UserRecord::CanAdminister)
+        names << QStringLiteral("administer");
+    if (rights & UserRecord::CanAddEntries)
+        names << QStringLiteral("add");
+    if (rights & UserRecord::CanModifyOthersEntries)
+        names << QStringLiteral("modify others'");
+    if (rights & UserRecord::CanAddEntriesForOthers)
+        names << QStringLiteral("add for others");
+    return names.isEmpty() ? QStringLiteral("none") : names.join(QLatin1Char(','));
+}
+
+} // namespace
+
+TChangeSummary::TChangeSummary(TQuorlaDB& database)
+    : database_(database)
+{
+}
+
+QString TChangeSummary::TimeOf(const QString& key)
+{
+    return formatted(key, QStringLiteral("hh:nn"));
+}
+
+QString TChangeSummary::MomentOf(const QString& key)
+{
+    return formatted(key, QStringLiteral("dd/mm/yy hh:nn"));
+}
+
+QString TChangeSummary::Join(const QStringList& parts, int capacity)
+{
+    QString joined;
+    for (qsizetype i = 0; i < parts.size(); ++i) {
+        const QString next = joined.isEmpty() ? parts[i] : joined + Separator + parts[i];
+        // The last part needs no room for the mark of those left out.
+        const int room = i + 1 == parts.size() ? capacity : capacity - TTextCapacity::bytes(Separator + Ellipsis);
+        if (TTextCapacity::fits(next, room)) {
+            joined = next;
+            continue;
+        }
+        return joined.isEmpty() ? Ellipsis : joined + Separator + Ellipsis;
+    }
+    return joined;
+}
+
+QString TChangeSummary::Quoted(const QString& text, int capacity)
+{
+    const QString whole = QStringLiteral("“%1”").arg(text);
+    if (TTextCapacity::fits(whole, capacity))
+        return whole;
+    const int room = capacity - TTextCapacity::bytes(QStringLiteral("“…”"));
+    return QStringLiteral("“%1…”").arg(TTextCapacity::cut(text, std::max(room, 0)));
+}
+
+QString TChangeSummary::UserNamed(const QString& key)
+{
+    UserRecord user;
+    if (!RecordKey::isNone(key) && database_.Users().GetEqual(user.bytes(), TXIsamFile::PrimaryIndex, key)
+        && !user.Abbreviation().isEmpty())
+        return user.Abbreviation();
+    return key;
+}
+
+QString TChangeSummary::CategoryNamed(const QString& key)
+{
+    CategoryRecord category;
+    if (RecordKey::isNone(key))
+        return QStringLiteral("none");
+    if (database_.Categories().GetEqual(category.bytes(), TXIsamFile::PrimaryIndex, key))
+        return Quoted(category.Description(), 34);
+    return key;
+}
+
+QString TChangeSummary::Moment(const DayEntryRecord& entry)
+{
+    if (entry.Flags() & DayEntryRecord::UnTimed)
+        return formatted(entry.StartTime(), QStringLiteral("dd/mm/yy")) + QStringLiteral(" all day");
+    return MomentOf(entry.StartTime());
+}
+
+QString TChangeSummary::Entry(const DayEntryRecord& entry, const std::optional<QString>& alarmTime)
+{
+    QStringList parts{Quoted(entry.Description(), DescriptionRoom), Moment(entry)};
+    QStringList names;
+    for (const QString& key : entry.AssigneeKeys())
+        names << UserNamed(key);
+    if (!names.isEmpty())
+        parts << QStringLiteral("for ") + names.join(QLatin1Char(','));
+    if (alarmTime)
+        parts << QStringLiteral("alarm ") + TimeOf(*alarmTime);
+    return Join(parts, TrailRecord::SummaryCapacity);
+}
+
+QString TChangeSummary::EntryChanged(const DayEntryRecord& before, const std::optional<QString>& alarmBefore,
+                                     const DayEntryRecord& after, const std::optional<QString>& alarmAfter)
+{
+    QStringList parts;
+    const bool untimedBefore = before.Flags() & DayEntryRecord::UnTimed;
+    const bool untimedAfter = after.Flags() & DayEntryRecord::UnTimed;
+    if (before.StartTime() != after.StartTime() || untimedBefore != untimedAfter) {
+        const bool sameDay = RecordKey::parse(before.StartTime()) / 86400 == RecordKey::parse(after.StartTime()) / 86400;
+        if (sameDay && !untimedBefore && !untimedAfter)
+            parts << arrow(QStringLiteral("time"), TimeOf(before.StartTime()), TimeOf(after.StartTime()));
+        else
+            parts << arrow(QStringLiteral("date"), Moment(before), Moment(after));
+    }
+    if (before.Description() != after.Description())
+        parts << QStringLiteral("description ") + Quoted(after.Description(), DescriptionRoom);
+    if (before.CategoryKey() != after.CategoryKey())
+        parts << arrow(QStringLiteral("category"), CategoryNamed(before.CategoryKey()), CategoryNamed(after.CategoryKey()));
+    if (before.OwnerKey() != after.OwnerKey())
+        parts << arrow(QStringLiteral("owner"), UserNamed(before.OwnerKey()), UserNamed(after.OwnerKey()));
+    const QStringList was = before.AssigneeKeys();
+    const QStringList now = after.AssigneeKeys();
+    for (const QString& key : now)
+        if (!was.contains(key))
+            parts << QStringLiteral("assignee added: ") + UserNamed(key);
+    for (const QString& key : was)
+        if (!now.contains(key))
+            parts << QStringLiteral("assignee removed: ") + UserNamed(key);
+    const bool privateBefore = before.Flags() & DayEntryRecord::Private;
+    const bool privateAfter = after.Flags() & DayEntryRecord::Private;
+    if (privateBefore != privateAfter)
+        parts << (privateAfter ? QStringLiteral("made private") : QStringLiteral("made public"));
+    if (alarmBefore && !alarmAfter)
+        parts << QStringLiteral("alarm off");
+    else if (!alarmBefore && alarmAfter)
+        parts << QStringLiteral("alarm on ") + TimeOf(*alarmAfter);
+    else if (alarmBefore && alarmAfter && *alarmBefore != *alarmAfter)
+        parts << arrow(QStringLiteral("alarm"), TimeOf(*alarmBefore), TimeOf(*alarmAfter));
+    if (parts.isEmpty())
+        return QStringLiteral("no change");
+    return Join(parts, TrailRecord::SummaryCapacity);
+}
+
+QString TChangeSummary::Alarm(const AlarmRecord& alarm, const QString& time)
+{
+    const QString whose = QStringLiteral("alarm of ") + UserNamed(alarm.UserKey());
+    if (time.isEmpty())
+        return Join({whose + QStringLiteral(" at ") + TimeOf(alarm.AlarmTime())}, TrailRecord::SummaryCapacity);
+    return Join({arrow(whose, TimeOf(alarm.AlarmTime()), TimeOf(time))}, TrailRecord::SummaryCapacity);
+}
+
+QString TChangeSummary::User(const UserRecord& user)
+{
+    return Join({user.UserName(), Quoted(user.FullName(), 40), QStringLiteral("rights ") + rightsText(user.Rights())},
+                TrailRecord::SummaryCapacity);
+}
+
+QString TChangeSummary::UserChanged(const UserRecord& before, const UserRecord& after)
+{
+    QStringList parts;
+    if (before.UserName() != after.UserName())
+        parts << arrow(QStringLiteral("user name"), before.UserName(), after.UserName());
+    if (before.FullName() != after.FullName())
+        parts << arrow(QStringLiteral("full name"), Quoted(before.FullName(), 34), Quoted(after.FullName(), 34));
+    if (before.Abbreviation() != after.Abbreviation())
+        parts << arrow(QStringLiteral("abbreviation"), before.Abbreviation(), after.Abbreviation());
+    // A password is never written into the trail, only that it changed.
+    if (before.Password() != after.Password())
+        parts << QStringLiteral("password changed");
+    if (before.Rights() != after.Rights())
+        parts << arrow(QStringLiteral("rights"), rightsText(before.Rights()), rightsText(after.Rights()));
+    if (parts.isEmpty())
+        return QStringLiteral("no change");
+    return Join(parts, TrailRecord::SummaryCapacity);
+}

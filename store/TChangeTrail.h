@@ -1,0 +1,136 @@
+#pragma once
+
+#include "TRecordWriter.h"
+
+#include <QList>
+#include <QString>
+
+#include <memory>
+
+class TQuorlaDB;
+class TXIsamFile;
+
+// The change trail of one database object: each change made through the
+// store's writers adds one record (TrailRecord) right after the change
+// succeeded - when, by whom, on which workstation, what was done to which
+// record, and a short summary. The trail only looks on: a trail that cannot be
+// written (absent, damaged, unreachable) never stops or undoes a change; the
+// first failure is told once per database (TQuorlaDB::WarnOnce) and the
+// changes go on unrecorded. A change whose process dies between the change and
+// its trail record has no record.
+//
+// Reads: the history of one record in the order it was written; the latest
+// changes across the database, one user's or all, within a date range, page
+// by page (each page one index range read, whatever the trail's size); and
+// removal of records older than the days kept, a few at a time.
+class TChangeTrail
+{
+public:
+    // Stored codes: never renumber.
+    enum class Action : qint32 {
+        Setting = 0,
+        EventAdded = 1,
+        EventChanged = 2,
+        EventDeleted = 3,
+        AlarmSnoozed = 4,
+        AlarmSwitchedOff = 5,
+        UserAdded = 6,
+        UserChanged = 7,
+        UserRemoved = 8,
+        CategoryAdded = 9,
+        CategoryRenamed = 10,
+        CategoryDeleted = 11,
+        EventChangedByRemoval = 12,
+        EventDeletedByRemoval = 13,
+        DaysKeptChanged = 14,
+    };
+
+    // One change as a writer reports it. `subject` names the record whose
+    // history it belongs to (Subject()).
+    struct TChange
+    {
+        Action action;
+        const TXIsamFile* dataset;
+        QString key;
+        QString subject;
+        QString summary;
+    };
+
+    // One change as read back; `position` is its place in the latest-first
+    // order, to go on from (Latest's `after`).
+    struct TEntry
+    {
+        QString key;
+        Action action = Action::Setting;
+        QString when;
+        QString userKey;
+        QString workstation;
+        QString dataset;
+        QString recordKey;
+        QString subject;
+        QString summary;
+        QString position;
+    };
+
+    // A choice of the latest changes: one user's (empty: everybody's), from
+    // and to two moments as time keys (empty: no bound), both included.
+    struct TFilter
+    {
+        QString userKey;
+        QString from;
+        QString to;
+    };
+
+    static constexpr int DefaultDaysKept = 365;
+    // Records removed by one Prune at most: a poll stays short.
+    static constexpr int PruneBatch = 8;
+
+    // `trail` is the open trail dataset, or null when there is none; `reason`
+    // then says why (told at the first change).
+    TChangeTrail(TQuorlaDB& database, std::unique_ptr<TXIsamFile> trail, QString reason);
+    ~TChangeTrail();
+    TChangeTrail(const TChangeTrail&) = delete;
+    TChangeTrail& operator=(const TChangeTrail&) = delete;
+
+    bool Available() const { return trail_ != nullptr; }
+
+    // Adds the change's record, by the database's acting user and workstation,
+    // at the current moment. Never throws: a failure is told once.
+    void Record(const TChange& change);
+    // Says, once, why changes go unrecorded when the trail is not there.
+    void TellIfUnavailable();
+
+    // The subject of an entry's, a user's and a category's history.
+    static QString EntrySubject(const QString& key) { return QStringLiteral("E") + key; }
+    static QString UserSubject(const QString& key) { return QStringLiteral("U") + key; }
+    static QString CategorySubject(const QString& key) { return QStringLiteral("C") + key; }
+
+    // The changes of one subject in the order they were recorded.
+    QList<TEntry> History(const QString& subject);
+    // Up to `count` changes matching `filter`, latest first, after the one
+    // at `after` (empty: from the latest).
+    QList<TEntry> Latest(const TFilter& filter, const QString& after, int count);
+
+    // The days the trail keeps (DefaultDaysKept until an administrator chose).
+    int DaysKept();
+    // Stores the days kept for every workstation, and records the change.
+    // False when the trail cannot be written.
+    bool SetDaysKept(int days);
+    // Removes up to `batch` records older than the days kept; answers how
+    // many went. Never throws.
+    int Prune(int batch = PruneBatch);
+
+    // The words for an action ("Event changed").
+    static QString ActionText(Action action);
+    // The dataset's own name ("QLDayEnt.Ism"), without folder or server.
+    static QString DatasetName(const TXIsamFile& dataset);
+
+private:
+    void failed(const QString& why);
+    static TEntry entryOf(const class TrailRecord& record, const QString& key);
+
+    TQuorlaDB& database_;
+    std::unique_ptr<TXIsamFile> trail_;
+    QString reason_;
+    TRecordWriter writer_;
+};

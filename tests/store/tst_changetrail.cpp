@@ -1,0 +1,543 @@
+// The change trail and the lock holder notes, on folders and (with
+// QUORLA_TEST_ENGINE=postgres) on a database server: one record per change
+// with who, where, what and a summary; the history of an entry and the latest
+// changes by user and dates, page by page; retention in batches; a trail that
+// is missing or damaged; and a refused lock that names its holder until the
+// holder is killed.
+
+#include "AlarmRecord.h"
+#include "CategoryRecord.h"
+#include "DayEntryRecord.h"
+#include "EQuorla.h"
+#include "HolderNoteRecord.h"
+#include "IsamEngine.h"
+#include "PostgresCluster.h"
+#include "QuorlaTest.h"
+#include "RecordKey.h"
+#include "TCategoryWriter.h"
+#include "TChangeTrail.h"
+#include "TEventWriter.h"
+#include "THolderNotes.h"
+#include "TLookup.h"
+#include "TQuorlaDB.h"
+#include "TRecordLock.h"
+#include "TScriptedServices.h"
+#include "TStamp.h"
+#include "TUserRemoval.h"
+#include "TUserWriter.h"
+#include "TWorkstationStore.h"
+#include "TestChild.h"
+#include "TrailRecord.h"
+#include "UserRecord.h"
+
+#include <QDir>
+#include <QFile>
+#include <QThread>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace {
+
+using Action = TChangeTrail::Action;
+using Kind = TServices::MessageKind;
+
+std::unique_ptr<PostgresCluster> server;
+
+QString key(int n) { return RecordKey::format(n); }
+
+// A moment on 2 March 2026, `minutes` after 10:00.
+QDateTime at(int minutes, int days = 0)
+{
+    return QDateTime(QDate(2026, 3, 2).addDays(days), QTime(10, 0)).addSecs(60 * minutes);
+}
+
+QString keyAt(int minutes, int days = 0)
+{
+    TStamp stamp;
+    stamp.SetDateTime(at(minutes, days));
+    return stamp.Key();
+}
+
+// A new, empty database `name` as this workstation's location: its folder, or
+// its URI on the test server.
+QString newDatabase(QString& name)
+{
+    static int serial = 0;
+    name = QStringLiteral("trail%1").arg(++serial);
+    QString location = TestEnvironment::freshFolder(name);
+    if (server)
+        location = server->createDatabase(name);
+    TWorkstationStore store;
+    if (location.isEmpty() || !store.OpenKey(true) || !store.WriteString(QStringLiteral("RootPath"), location))
+        qFatal("cannot prepare a database");
+    return location;
+}
+
+// The office: Anna (1, administrator), Bob (2) and Cleo (3), the category
+// Meeting (1), Anna logged in on "ws-anna" at 10:00.
+struct Office
+{
+    TScriptedServices services;
+    QString name;
+    QString location;
+    std::unique_ptr<TQuorlaDB> db;
+
+    Office()
+    {
+        services.setHostName(QStringLiteral("ws-anna"));
+        services.setNow(at(0));
+        location = newDatabase(name);
+        db = std::make_unique<TQuorlaDB>();
+        for (const auto& [name, full] : {std::pair{"ANNA", "Anna Smith"}, {"BOB", "Bob Jones"}, {"CLEO", "Cleo Li"}}) {
+            UserRecord u;
+            u.setUserName(QString::fromLatin1(name));
+            u.setFullName(QString::fromLatin1(full));
+            u.setAbbreviation(QString::fromLatin1(name).left(2));
+            db->Users().Insert(u.bytes());
+        }
+        db->SetActingUser(key(1));
+        CategoryRecord c;
+        c.setDescription(QStringLiteral("Meeting"));
+        db->Categories().Insert(c.bytes());
+    }
+
+    // A meeting at 10:00+`minutes` for Anna and Bob, with an alarm 10 minutes
+    // before when `alarm`.
+    QString addEntry(int minutes = 0, bool alarm = true)
+    {
+        DayEntryRecord e;
+        e.initialise();
+        e.setStartTime(keyAt(minutes));
+        e.setOwnerKey(key(1));
+        e.setDescription(QStringLiteral("Team meeting"));
+        e.setAssigneeKeys({key(1), key(2)});
+        AlarmRecord a;
+        a.setFlags(alarm ? AlarmRecord::AlarmWanted : 0);
+        a.setAlarmTime(keyAt(minutes - 10));
+        return TEventWriter(*db).insertEntryWithAlarms(e, a);
+    }
+
+    QList<TChangeTrail::TEntry> latest(int count = 1000, const TChangeTrail::TFilter& filter = {})
+    {
+        return db->Trail().Latest(filter, QString(), count);
+    }
+};
+
+// One change made by a row: what it leaves in the trail, latest last.
+struct Expected
+{
+    Action action;
+    QString dataset;
+    QString key;
+};
+using Change = std::function<QList<Expected>(Office&)>;
+
+QString alarmOf(Office& o, const QString& entryKey, AlarmRecord& alarm)
+{
+    TLookup::Equal(o.db->Alarms(), alarm.bytes(), AlarmRecord::DayEntryKeyIndex, entryKey);
+    return o.db->Alarms().CurrentKey();
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(Change)
+
+class tst_ChangeTrail : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        if (qgetenv("QUORLA_TEST_ENGINE") != "postgres")
+            return;
+        server = std::make_unique<PostgresCluster>();
+        QVERIFY2(server->error().isEmpty(), qPrintable(server->error()));
+    }
+    void cleanupTestCase() { server.reset(); }
+
+    void eachChangeOneRecord_data()
+    {
+        QTest::addColumn<Change>("change");
+        QTest::addColumn<QString>("summary");
+        const QString entries(DayEntryRecord::FileName), alarms(AlarmRecord::FileName);
+        const QString users(UserRecord::FileName), categories(CategoryRecord::FileName);
+        QTest::newRow("event added") << Change([=](Office& o) {
+            return QList<Expected>{{Action::EventAdded, entries, o.addEntry()}};
+        }) << QStringLiteral("“Team meeting”; 02/03/26 10:00; for AN,BO; alarm 09:50");
+        QTest::newRow("event moved, assignee added") << Change([=](Office& o) {
+            const QString k = o.addEntry();
+            TEventWriter w(*o.db);
+            std::optional<TRecordLock> lock;
+            DayEntryRecord e;
+            AlarmRecord a;
+            bool had = false;
+            w.openEntry(k, lock, e, a, had);
+            e.setStartTime(keyAt(90));
+            e.setAssigneeKeys({key(1), key(2), key(3)});
+            w.updateEntryReplacingAlarms(k, e, a);
+            return QList<Expected>{{Action::EventAdded, entries, k}, {Action::EventChanged, entries, k}};
+        }) << QStringLiteral("time 10:00 → 11:30; assignee added: CL");
+        QTest::newRow("event deleted") << Change([=](Office& o) {
+            const QString k = o.addEntry(0, false);
+            TEventWriter(*o.db).deleteEntryWithAlarms(k);
+            return QList<Expected>{{Action::EventAdded, entries, k}, {Action::EventDeleted, entries, k}};
+        }) << QStringLiteral("“Team meeting”; 02/03/26 10:00; for AN,BO");
+        QTest::newRow("alarm snoozed") << Change([=](Office& o) {
+            const QString k = o.addEntry();
+            AlarmRecord a;
+            const QString ak = alarmOf(o, k, a);
+            TEventWriter(*o.db).snoozeAlarm(ak, a, keyAt(-5));
+            return QList<Expected>{{Action::EventAdded, entries, k}, {Action::AlarmSnoozed, alarms, ak}};
+        }) << QStringLiteral("alarm of AN 09:50 → 09:55");
+        QTest::newRow("alarm switched off") << Change([=](Office& o) {
+            const QString k = o.addEntry();
+            AlarmRecord a;
+            const QString ak = alarmOf(o, k, a);
+            TEventWriter(*o.db).switchOffAlarm(ak, a);
+            return QList<Expected>{{Action::EventAdded, entries, k}, {Action::AlarmSwitchedOff, alarms, ak}};
+        }) << QStringLiteral("alarm of AN at 09:50");
+        QTest::newRow("user added") << Change([=](Office& o) {
+            UserRecord u;
+            u.setUserName(QStringLiteral("DAN"));
+            u.setFullName(QStringLiteral("Dan"));
+            u.setRights(UserRecord::CanAddEntries);
+            QString k;
+            TUserWriter(*o.db).addUser(u, k);
+            return QList<Expected>{{Action::UserAdded, users, k}};
+        }) << QStringLiteral("DAN; “Dan”; rights add");
+        QTest::newRow("user changed") << Change([=](Office& o) {
+            UserRecord u;
+            TUserWriter(*o.db).readUser(key(2), u);
+            u.setFullName(QStringLiteral("Bob Smith"));
+            u.setPassword(QStringLiteral("SECRET"));
+            TUserWriter(*o.db).updateUser(key(2), u);
+            return QList<Expected>{{Action::UserChanged, users, key(2)}};
+        }) << QStringLiteral("full name “Bob Jones” → “Bob Smith”; password changed");
+        QTest::newRow("category added") << Change([=](Office& o) {
+            CategoryRecord c;
+            return QList<Expected>{{Action::CategoryAdded, categories, TCategoryWriter(*o.db).addCategory(QStringLiteral("Travel"), c)}};
+        }) << QStringLiteral("“Travel”");
+        QTest::newRow("category renamed") << Change([=](Office& o) {
+            CategoryRecord c;
+            TCategoryWriter(*o.db).renameCategory(key(1), QStringLiteral("Meetings"), c);
+            return QList<Expected>{{Action::CategoryRenamed, categories, key(1)}};
+        }) << QStringLiteral("“Meeting” → “Meetings”");
+        QTest::newRow("category deleted, its event un-categorised") << Change([=](Office& o) {
+            DayEntryRecord e;
+            e.initialise();
+            e.setCategoryKey(key(1));
+            AlarmRecord none;
+            const QString k = TEventWriter(*o.db).insertEntryWithAlarms(e, none);
+            TCategoryWriter(*o.db).deleteCategory(key(1));
+            return QList<Expected>{{Action::EventAdded, entries, k},
+                                   {Action::EventChanged, entries, k},
+                                   {Action::CategoryDeleted, categories, key(1)}};
+        }) << QStringLiteral("“Meeting”; 1 events un-categorised");
+        QTest::newRow("user removed by the wizard") << Change([=](Office& o) {
+            const QString k = o.addEntry(0, false);
+            TUserRemoval::TChoices choices;
+            choices.newOwner = key(3);
+            choices.newAssignee = key(3);
+            TUserRemoval(*o.db, key(2), choices).run();
+            return QList<Expected>{{Action::EventAdded, entries, k},
+                                   {Action::EventChangedByRemoval, entries, k},
+                                   {Action::UserRemoved, users, key(2)}};
+        }) << QStringLiteral("BOB; “Bob Jones”; rights none; 0 events transferred, 0 reassigned, 1 unassigned, "
+                             "0 deleted, 0 alarms deleted");
+    }
+
+    // Each change adds exactly one record, by the acting user on this
+    // workstation, naming what it touched; the last one's summary says what
+    // changed.
+    void eachChangeOneRecord()
+    {
+        QFETCH(Change, change);
+        QFETCH(QString, summary);
+        Office o;
+        const QList<Expected> expected = change(o);
+        const QList<TChangeTrail::TEntry> trail = o.latest();
+        QCOMPARE(trail.size(), expected.size());
+        for (qsizetype i = 0; i < expected.size(); ++i) {
+            const TChangeTrail::TEntry& got = trail[trail.size() - 1 - i];
+            QCOMPARE(got.action, expected[i].action);
+            QCOMPARE(got.dataset, expected[i].dataset);
+            QCOMPARE(got.recordKey, expected[i].key);
+            QCOMPARE(got.userKey, key(1));
+            QCOMPARE(got.workstation, QStringLiteral("ws-anna"));
+            QCOMPARE(got.when, keyAt(0));
+        }
+        QCOMPARE(trail.first().summary, summary);
+        QVERIFY(o.services.takeUnexpected().isEmpty());
+    }
+
+    // An entry's history: its own changes and its alarms', in order.
+    void historyInOrder()
+    {
+        Office o;
+        const QString k = o.addEntry();
+        o.addEntry(5);
+        AlarmRecord a;
+        const QString ak = alarmOf(o, k, a);
+        o.services.setNow(at(1));
+        TEventWriter(*o.db).snoozeAlarm(ak, a, keyAt(-5));
+        o.db->SetActingUser(key(2));
+        TEventWriter(*o.db).deleteEntryWithAlarms(k);
+        QList<Action> actions;
+        QStringList who;
+        for (const TChangeTrail::TEntry& e : o.db->Trail().History(TChangeTrail::EntrySubject(k))) {
+            actions << e.action;
+            who << e.userKey;
+        }
+        QCOMPARE(actions, (QList<Action>{Action::EventAdded, Action::AlarmSnoozed, Action::EventDeleted}));
+        QCOMPARE(who, (QStringList{key(1), key(1), key(2)}));
+    }
+
+    void latestChanges_data()
+    {
+        QTest::addColumn<QString>("user");
+        QTest::addColumn<int>("fromDay");
+        QTest::addColumn<int>("toDay");
+        QTest::addColumn<int>("pageSize");
+        QTest::addColumn<QList<int>>("minutes");
+        // Changes on days 0..3: Anna at 10:00+day*60, Bob at 10:01+day*60,
+        // shown as those minutes; -1 for no date bound.
+        QTest::newRow("everybody") << QString() << -1 << -1 << 100
+                                   << QList<int>{181, 180, 121, 120, 61, 60, 1, 0};
+        QTest::newRow("one user") << key(2) << -1 << -1 << 100 << QList<int>{181, 121, 61, 1};
+        QTest::newRow("two days") << QString() << 1 << 2 << 100 << QList<int>{121, 120, 61, 60};
+        QTest::newRow("one user, from a day on") << key(1) << 2 << -1 << 100 << QList<int>{180, 120};
+        QTest::newRow("pages of three") << QString() << -1 << -1 << 3 << QList<int>{181, 180, 121, 120, 61, 60, 1, 0};
+        QTest::newRow("one user in pages of one") << key(2) << 1 << 3 << 1 << QList<int>{181, 121, 61};
+    }
+
+    // The latest changes first, by user and dates (both days included), read
+    // page after page without a change twice or left out.
+    void latestChanges()
+    {
+        QFETCH(QString, user);
+        QFETCH(int, fromDay);
+        QFETCH(int, toDay);
+        QFETCH(int, pageSize);
+        QFETCH(QList<int>, minutes);
+        Office o;
+        for (int day = 0; day < 4; ++day) {
+            for (int who = 1; who <= 2; ++who) {
+                o.services.setNow(at(who - 1, day));
+                o.db->SetActingUser(key(who));
+                CategoryRecord c;
+                TCategoryWriter(*o.db).addCategory(QStringLiteral("C%1-%2").arg(day).arg(who), c);
+            }
+        }
+        TChangeTrail::TFilter filter;
+        filter.userKey = user;
+        filter.from = fromDay < 0 ? QString() : keyAt(-600, fromDay);
+        filter.to = toDay < 0 ? QString() : keyAt(800, toDay);
+        QList<int> seen;
+        QString after;
+        for (int pages = 0; pages < 20; ++pages) {
+            const QList<TChangeTrail::TEntry> page = o.db->Trail().Latest(filter, after, pageSize);
+            QVERIFY(page.size() <= pageSize);
+            for (const TChangeTrail::TEntry& e : page) {
+                const qint64 day = (RecordKey::parse(e.when) - RecordKey::parse(keyAt(0))) / 86400;
+                seen << int((RecordKey::parse(e.when) - RecordKey::parse(keyAt(0, int(day)))) / 60 + day * 60);
+            }
+            if (page.size() < pageSize)
+                break;
+            after = page.last().position;
+        }
+        QCOMPARE(seen, minutes);
+    }
+
+    void retention_data()
+    {
+        QTest::addColumn<int>("daysKept");
+        QTest::addColumn<QList<int>>("ages");
+        QTest::addColumn<QList<int>>("removedPerPoll");
+        QTest::newRow("a year, the day itself kept") << 0 << QList<int>{400, 366, 365, 10} << QList<int>{2, 0};
+        QTest::newRow("batches of eight") << 0 << QList<int>(20, 500) + QList<int>{1} << QList<int>{8, 8, 4, 0};
+        QTest::newRow("thirty days chosen") << 30 << QList<int>{31, 30, 29, 400} << QList<int>{2, 0};
+    }
+
+    // Only records older than the days kept go, a batch per poll.
+    void retention()
+    {
+        QFETCH(int, daysKept);
+        QFETCH(QList<int>, ages);
+        QFETCH(QList<int>, removedPerPoll);
+        Office o;
+        for (int age : ages) {
+            o.services.setNow(at(0, -age));
+            CategoryRecord c;
+            TCategoryWriter(*o.db).addCategory(QStringLiteral("aged %1 %2").arg(age).arg(o.latest().size()), c);
+        }
+        o.services.setNow(at(0));
+        if (daysKept > 0) {
+            QVERIFY(o.db->Trail().SetDaysKept(daysKept));
+            // Every workstation keeps what one administrator chose.
+            TQuorlaDB other;
+            QCOMPARE(other.Trail().DaysKept(), daysKept);
+        }
+        const qsizetype before = o.latest().size();
+        QList<int> removed;
+        for (qsizetype i = 0; i < removedPerPoll.size(); ++i)
+            removed << o.db->Trail().Prune();
+        QCOMPARE(removed, removedPerPoll);
+        int total = 0;
+        for (int n : removed)
+            total += n;
+        QCOMPARE(o.latest().size(), before - total);
+        for (const TChangeTrail::TEntry& e : o.latest())
+            QVERIFY(RecordKey::parse(e.when) >= RecordKey::parse(keyAt(0, -(daysKept > 0 ? daysKept : 365))));
+    }
+
+    void unusableTrail_data()
+    {
+        QTest::addColumn<QString>("damage");
+        QTest::addColumn<bool>("warned");
+        QTest::newRow("an older database without it") << QStringLiteral("remove") << false;
+        QTest::newRow("a damaged file") << QStringLiteral("garbage") << true;
+        QTest::newRow("something else under its name") << QStringLiteral("folder") << true;
+    }
+
+    // Editing goes on whatever became of the trail; a trail that cannot be
+    // used is told once.
+    void unusableTrail()
+    {
+        QFETCH(QString, damage);
+        QFETCH(bool, warned);
+        if (server && damage != QLatin1String("remove"))
+            QSKIP("a file's damage has no counterpart on a server");
+        Office o;
+        o.db.reset();
+        const QString trail = o.location + QStringLiteral("/") + QString(TrailRecord::FileName);
+        if (server) {
+            server->query(o.name, "DROP TABLE qltrail; DELETE FROM quorla_datasets WHERE name = 'qltrail'");
+        } else {
+            QFile::remove(trail);
+            if (damage == QLatin1String("garbage")) {
+                QFile f(trail);
+                QVERIFY(f.open(QIODevice::WriteOnly));
+                f.write(QByteArray(4096, 'x'));
+            } else if (damage == QLatin1String("folder")) {
+                QVERIFY(QDir().mkpath(trail));
+            }
+        }
+        if (warned)
+            o.services.expectMessageStartingWith(Kind::Warning, QStringLiteral("Changes to the Quorla Database are "
+                                                                              "not being recorded"),
+                                                 TServices::MessageAnswer::Ok);
+        o.db = std::make_unique<TQuorlaDB>();
+        TQuorlaDB second;
+        const QString k = o.addEntry();
+        QVERIFY(TEventWriter(second).deleteEntryWithAlarms(k) == TEventWriter::Result::Done);
+        QCOMPARE(o.db->Trail().Available(), !warned);
+        QCOMPARE(o.latest().size(), warned ? 0 : 2);
+    }
+
+    void holderNamed_data()
+    {
+        QTest::addColumn<int>("command");
+        QTest::addColumn<QString>("refusal");
+        QTest::newRow("edit") << 0 << QString();
+        QTest::newRow("delete") << 1 << QString();
+        QTest::newRow("category deletion") << 2 << TCategoryWriter::Locked + QLatin1Char('\r');
+        QTest::newRow("user removal") << 3 << TUserRemoval::Locked + QLatin1Char('\r');
+    }
+
+    // Bob, on another workstation, is refused an entry that Anna has open and
+    // is told who has it since when; once Anna's program is killed, her note
+    // is not shown, it goes, and Bob's command goes through.
+    void holderNamed()
+    {
+        QFETCH(int, command);
+        QFETCH(QString, refusal);
+        Office o;
+        DayEntryRecord e;
+        e.initialise();
+        e.setCategoryKey(key(1));
+        e.setAssigneeKeys({key(3)});
+        AlarmRecord none;
+        const QString k = TEventWriter(*o.db).insertEntryWithAlarms(e, none);
+        const QString ready = TestEnvironment::freshFolder(QStringLiteral("ready")) + QStringLiteral("/open");
+        o.services.setNow(at(-17));
+        TestChild anna([&] {
+            TQuorlaDB hers;
+            hers.SetActingUser(key(1));
+            std::optional<TRecordLock> lock;
+            DayEntryRecord entry;
+            AlarmRecord alarm;
+            bool had = false;
+            if (TEventWriter(hers).openEntry(k, lock, entry, alarm, had) != TEventWriter::Result::Done)
+                return 1;
+            QFile(ready).open(QIODevice::WriteOnly);
+            for (;;)
+                QThread::msleep(20);
+        });
+        for (int waits = 0; !QFile::exists(ready) && waits < 1000; ++waits)
+            QThread::msleep(10);
+        QVERIFY(QFile::exists(ready));
+        o.services.setNow(at(0));
+        o.services.setHostName(QStringLiteral("ws-bob"));
+        TQuorlaDB bobs;
+        bobs.SetActingUser(key(2));
+        const QString holder = QStringLiteral("Anna Smith (workstation ws-anna) has had it open since 09:43");
+        // Answers what Bob is told, or empty when the command went through.
+        const auto attempt = [&]() -> QString {
+            TEventWriter w(bobs);
+            try {
+                switch (command) {
+                case 0: {
+                    std::optional<TRecordLock> lock;
+                    DayEntryRecord entry;
+                    AlarmRecord alarm;
+                    bool had = false;
+                    return w.openEntry(k, lock, entry, alarm, had) == TEventWriter::Result::Done ? QString()
+                                                                                                   : w.LockHolder();
+                }
+                case 1:
+                    return w.deleteEntryWithAlarms(k) == TEventWriter::Result::Done ? QString() : w.LockHolder();
+                case 2:
+                    TCategoryWriter(bobs).deleteCategory(key(1));
+                    return QString();
+                default:
+                    TUserRemoval(bobs, key(3), {false, key(2), false, key(2)}).run();
+                    return QString();
+                }
+            } catch (const EQuorla& error) {
+                return error.message();
+            }
+        };
+        QCOMPARE(attempt(), refusal + holder);
+        QCOMPARE(bobs.Trail().Latest({}, QString(), 10).size(), 1);
+        QCOMPARE(anna.kill(), -1);
+        const auto notesLeft = [&] {
+            HolderNoteRecord note;
+            int notes = 0;
+            TXIsamFile all;
+            if (all.Open(TIsamEngine::datasetName(bobs.RootPath(), HolderNoteRecord::FileName)))
+                TLookup::Each(all, note.bytes(), [&](const QString&) { ++notes; });
+            return notes;
+        };
+        // Her locks go with her (a server may take a moment to see that her
+        // session is gone); her note stays behind, is never shown, and goes
+        // once met.
+        bool free = false;
+        for (int tries = 0; !free && tries < 500; ++tries) {
+            free = bobs.DayEntries().Lock(k);
+            bobs.DayEntries().Unlock(k);
+            QThread::msleep(free ? 0 : 10);
+        }
+        QVERIFY(free);
+        QCOMPARE(notesLeft(), 1);
+        QCOMPARE(bobs.Holders().HolderOf(bobs.DayEntries(), k), QString());
+        QCOMPARE(notesLeft(), 0);
+        QCOMPARE(attempt(), QString());
+        QCOMPARE(notesLeft(), 0);
+    }
+};
+
+QUORLA_TEST_CORE_MAIN(tst_ChangeTrail)
+#include "tst_changetrail.moc"
