@@ -9,6 +9,7 @@
 #include "TBusyCursor.h"
 #include "TCategoryCache.h"
 #include "TCategoryWriter.h"
+#include "THolderNotes.h"
 #include "TCommand.h"
 #include "TTextLimit.h"
 #include "TQuorlaDB.h"
@@ -130,8 +131,9 @@ void TfrmCategories::renameCategory()
     if (key.isEmpty())
         return;
     CategoryRecord category;
-    if (!TCategoryWriter(*database_).renameCategory(key, ui_->edtCategory->text(), category))
-        throw EQuorla(CategoryLocked);
+    TCategoryWriter writer(*database_);
+    if (!writer.renameCategory(key, ui_->edtCategory->text(), category))
+        throw EQuorla(THolderNotes::WithHolder(CategoryLocked, writer.LockHolder()));
 
     QListWidgetItem* item = ui_->lstCategories->selectedItems().first();
     item->setText(category.Description());

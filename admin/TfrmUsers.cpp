@@ -8,6 +8,7 @@
 #include "TTextLimit.h"
 #include "TQuorlaDB.h"
 #include "TLookup.h"
+#include "THolderNotes.h"
 #include "TUserWriter.h"
 #include "TServices.h"
 #include "TUserCache.h"
@@ -167,7 +168,7 @@ void TfrmUsers::addUser()
 {
     const UserRecord user = recordFromFields();
     QString key;
-    if (TUserWriter(database_->Users()).addUser(user, key) == TUserWriter::Result::NameTaken) {
+    if (TUserWriter(*database_).addUser(user, key) == TUserWriter::Result::NameTaken) {
         inform(NameTaken);
         return;
     }
@@ -187,7 +188,8 @@ void TfrmUsers::updateUser()
     const QString key = selectedKey();
     if (key.isEmpty())
         return;
-    switch (TUserWriter(database_->Users()).updateUser(key, recordFromFields())) {
+    TUserWriter writer(*database_);
+    switch (writer.updateUser(key, recordFromFields())) {
     case TUserWriter::Result::NoSuchUser:
         inform(NoSuchUser);
         break;
@@ -196,7 +198,7 @@ void TfrmUsers::updateUser()
         inform(NameTaken);
         break;
     case TUserWriter::Result::Locked:
-        throw EQuorla(UserLocked);
+        throw EQuorla(THolderNotes::WithHolder(UserLocked, writer.LockHolder()));
     case TUserWriter::Result::Gone:
         throw EQuorla(UserGone);
     default:

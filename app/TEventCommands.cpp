@@ -8,6 +8,7 @@
 #include "TDayView.h"
 #include "TEventWriter.h"
 #include "TFilterRules.h"
+#include "THolderNotes.h"
 #include "TQuorlaDB.h"
 #include "TRecordLock.h"
 #include "TServices.h"
@@ -50,6 +51,7 @@ void TEventCommands::UseEditor(TfrmEvent& frmEvent)
 {
     Editor = [this, &frmEvent](bool isEdit, bool userSelection, DayEntryRecord& entry, AlarmRecord& alarm) {
         frmEvent.EnableUserSelection(userSelection);
+        frmEvent.SetEntryKey(isEdit ? editing_ : QString());
         return frmEvent.Execute(isEdit, entry, alarm, *main_.Database(), main_.CurrentUserKey(), *main_.Settings());
     };
 }
@@ -121,7 +123,7 @@ void TEventCommands::actEventPropertiesExecute()
         std::optional<TRecordLock> lock;
         switch (writer.openEntry(key, lock, entry, alarm, hadAlarm)) {
         case TEventWriter::Result::EntryLocked:
-            tell(EditLocked);
+            tell(THolderNotes::WithHolder(EditLocked, writer.LockHolder()));
             return;
         case TEventWriter::Result::Gone:
             // The screen showed an entry that is no longer there.
@@ -135,7 +137,10 @@ void TEventCommands::actEventPropertiesExecute()
             db->InitAlarmRecord(alarm);
             alarm.setAlarmTime(SelectedDateKey());
         }
-        if (Editor(true, MayChooseUsers(), entry, alarm) == 1) {
+        editing_ = key;
+        const int edited = Editor(true, MayChooseUsers(), entry, alarm);
+        editing_.clear();
+        if (edited == 1) {
             TBusyCursor busy;
             // Every alarm lock before any write: a lock held elsewhere leaves
             // the entry and all its alarms as they were.
@@ -160,15 +165,16 @@ void TEventCommands::actEventDeleteExecute()
     if (TServices::current().message(Kind::Confirmation, Buttons::YesNo, question) != Answer::Yes)
         return;
     TEventWriter::Result result;
+    TEventWriter writer(*db);
     {
         TBusyCursor busy;
         // Only the entry the user confirmed: one changed or deleted elsewhere
         // since the screen showed it is left alone.
-        result = TEventWriter(*db).deleteEntryWithAlarms(key, description);
+        result = writer.deleteEntryWithAlarms(key, description);
     }
     switch (result) {
     case TEventWriter::Result::EntryLocked:
-        tell(DeleteLocked);
+        tell(THolderNotes::WithHolder(DeleteLocked, writer.LockHolder()));
         return;
     case TEventWriter::Result::AlarmLocked:
         tell(AlarmLocked);

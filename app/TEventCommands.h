@@ -50,4 +50,6 @@ private:
     void TellIfHidden(const DayEntryRecord& entry);
 
     TfrmMain& main_;
+    // The entry Event properties has open in the editor (its History).
+    QString editing_;
 };

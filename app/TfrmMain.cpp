@@ -33,6 +33,7 @@
 #include "TfrmGroups.h"
 #include "TfrmLogin.h"
 #include "TfrmNotify.h"
+#include "TChangeTrail.h"
 #include "TfrmOptions.h"
 #include "TfrmReport.h"
 #include "TfrmReportViewer.h"
@@ -659,6 +660,7 @@ void TfrmMain::startUp()
     }
     CurrentUserKey_ = Database_->Users().CurrentKey();
     CurrentUser_ = user;
+    actAsCurrentUser();
 
     createCaches();
     tmrMain->start();
@@ -880,6 +882,7 @@ void TfrmMain::actFileLoginExecute()
         throw EQuorla(Database_->Users().ErrorText());
     CurrentUserKey_ = Database_->Users().CurrentKey();
     CurrentUser_ = found;
+    actAsCurrentUser();
     UpdateActions();
     RefreshView();
 }
@@ -920,6 +923,14 @@ void TfrmMain::tmrMainTimer()
             tmrMain->start();
     });
     AlarmPoller_->Poll(*AlarmDatabase_, CurrentUserKey_);
+    // Whichever workstation polls takes a few of the trail's expired records.
+    AlarmDatabase_->Trail().Prune();
+}
+
+void TfrmMain::actAsCurrentUser()
+{
+    Database_->SetActingUser(CurrentUserKey_);
+    AlarmDatabase_->SetActingUser(CurrentUserKey_);
 }
 
 void TfrmMain::wvMainDblClick()
@@ -939,6 +950,9 @@ void TfrmMain::actToolsOptionsExecute()
 {
     // Before the start-up there are no settings to change.
     if (frmOptions != nullptr && Settings_) {
+        // Only administrators choose how long the change trail keeps changes.
+        const bool administrator = (CurrentUser_.Rights() & UserRecord::CanAdminister) != 0;
+        frmOptions->UseTrail(Database_ && administrator ? &Database_->Trail() : nullptr);
         frmOptions->Execute(*wvMain, *dvMain, *Settings_);
         Settings_->ApplyToView(*mvMain);
     }

@@ -132,8 +132,12 @@ public:
     void FormActivate();
 
     // The alarm poll of tmrMain: the timer is off while it runs and on again
-    // on every way out (unless the program is ending).
+    // on every way out (unless the program is ending). Each poll also prunes
+    // a few expired records of the change trail.
     void tmrMainTimer();
+    // Both database objects record changes and locks in the logged-in user's
+    // name.
+    void actAsCurrentUser();
 
     // The views' requests, answered from the database and the caches. Each
     // leaves its answer alone while there is no database.

@@ -2,6 +2,7 @@
 #include "ui_TfrmOptions.h"
 
 #include "TColorRef.h"
+#include "TChangeTrail.h"
 #include "TCommand.h"
 #include "TDayView.h"
 #include "TFont.h"
@@ -94,6 +95,8 @@ int TfrmOptions::Execute(TWeekView& weekView, TDayView& dayView, TQuorlaCfg& set
     DayView = &dayView;
     Settings = &settings;
     LoadFromView();
+    ui->tabChanges->setEnabled(Trail && Trail->Available());
+    ui->edtDaysKept->setValue(Trail ? Trail->DaysKept() : TChangeTrail::DefaultDaysKept);
     ui->tabOptions->setCurrentIndex(0);
     const int result = exec();
     WeekView = nullptr;
@@ -136,5 +139,7 @@ void TfrmOptions::btnOkClick()
         styled(*view.PrivateFont(), selectedColour(*ui->cmbPrivateColor), ui->chkPrivateItalic->isChecked()));
     Settings->CaptureFromViews(view);
     Settings->ApplyToViews(view, *DayView);
+    if (Trail && ui->tabChanges->isEnabled() && ui->edtDaysKept->value() != Trail->DaysKept())
+        Trail->SetDaysKept(ui->edtDaysKept->value());
     done(1);
 }

@@ -5,6 +5,7 @@
 #include <memory>
 
 class QComboBox;
+class TChangeTrail;
 class TDayView;
 class TQuorlaCfg;
 class TWeekView;
@@ -19,6 +20,10 @@ class TfrmOptions;
 // settings object captures from it and applies to both views, so the day view
 // always ends up the same. Nothing reaches the workstation store here; the
 // main window saves the settings when the program ends.
+//
+// For an administrator the "Changes" tab also sets how many days the shared
+// change trail keeps its records; that setting is the database's, stored at
+// once on OK.
 class TfrmOptions : public QDialog
 {
     Q_OBJECT
@@ -32,6 +37,10 @@ public:
     // changed).
     int Execute(TWeekView& weekView, TDayView& dayView, TQuorlaCfg& settings);
 
+    // The trail whose days kept the next Execute offers; null (not an
+    // administrator, or no database) disables the "Changes" tab.
+    void UseTrail(TChangeTrail* trail) { Trail = trail; }
+
 private:
     void LoadFromView();
     void btnOkClick();
@@ -40,4 +49,5 @@ private:
     TDayView* DayView = nullptr;
     TWeekView* WeekView = nullptr;
     TQuorlaCfg* Settings = nullptr;
+    TChangeTrail* Trail = nullptr;
 };

@@ -6,11 +6,18 @@
 #include "EStamp.h"
 #include "RecordKey.h"
 #include "TBusyCursor.h"
+#include "TChangeLines.h"
+#include "TChangeTrail.h"
 #include "TCommand.h"
+#include "TLookup.h"
 #include "TQuorlaDB.h"
+#include "TServices.h"
 #include "TStamp.h"
 #include "UserRecord.h"
 
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDateEdit>
 #include <QHash>
 #include <QListWidget>
 #include <QPushButton>
@@ -65,6 +72,13 @@ TfrmTrouble::TfrmTrouble(QWidget* parent)
     ui->lstEvents->setUniformItemSizes(true);
     connect(ui->pgTrouble, &QTabWidget::currentChanged, this, [this] { TCommand::Run([this] { pgTroubleChange(); }); });
     connect(ui->btnClose, &QPushButton::clicked, this, [this] { done(1); });
+    ui->lstChanges->setUniformItemSizes(true);
+    const auto refill = [this] { TCommand::Run([this] { FillChanges(false); }); };
+    connect(ui->cmbChangesUser, &QComboBox::activated, this, refill);
+    connect(ui->chkChangesDates, &QCheckBox::toggled, this, refill);
+    connect(ui->cmbChangesFrom, &QDateEdit::dateChanged, this, refill);
+    connect(ui->cmbChangesTo, &QDateEdit::dateChanged, this, refill);
+    connect(ui->btnChangesMore, &QPushButton::clicked, this, [this] { TCommand::Run([this] { FillChanges(true); }); });
 }
 
 TfrmTrouble::~TfrmTrouble() = default;
@@ -79,6 +93,7 @@ int TfrmTrouble::Execute(TQuorlaDB& database)
         // The lists of a large database are not kept while the dialog is shut.
         ui->lstAlarms->clear();
         ui->lstEvents->clear();
+        ui->lstChanges->clear();
     });
     ui->lstEvents->clear();
     FillAlarms();
@@ -96,8 +111,63 @@ void TfrmTrouble::pgTroubleChange()
         return;
     if (ui->pgTrouble->currentWidget() == ui->tabAlarms)
         FillAlarms();
-    else
+    else if (ui->pgTrouble->currentWidget() == ui->tabEvents)
         FillEvents();
+    else {
+        FillChangeUsers();
+        FillChanges(false);
+    }
+}
+
+void TfrmTrouble::FillChangeUsers()
+{
+    const QString chosen = ui->cmbChangesUser->currentData().toString();
+    const QSignalBlocker quiet(ui->cmbChangesUser);
+    ui->cmbChangesUser->clear();
+    ui->cmbChangesUser->addItem(QStringLiteral("<All users>"), QString());
+    UserRecord user;
+    TLookup::Each(Database->Users(), user.bytes(),
+                  [&](const QString& key) { ui->cmbChangesUser->addItem(user.FullName(), key); });
+    ui->cmbChangesUser->setCurrentIndex(std::max(0, ui->cmbChangesUser->findData(chosen)));
+    if (!ui->chkChangesDates->isChecked()) {
+        const QSignalBlocker quietFrom(ui->cmbChangesFrom);
+        const QSignalBlocker quietTo(ui->cmbChangesTo);
+        const QDate today = TServices::current().now().date();
+        ui->cmbChangesFrom->setDate(today.addDays(-7));
+        ui->cmbChangesTo->setDate(today);
+    }
+}
+
+void TfrmTrouble::FillChanges(bool more)
+{
+    if (Database == nullptr)
+        return;
+    const TBusyCursor busy;
+    const bool dated = ui->chkChangesDates->isChecked();
+    ui->cmbChangesFrom->setEnabled(dated);
+    ui->cmbChangesTo->setEnabled(dated);
+    TChangeTrail::TFilter filter;
+    filter.userKey = ui->cmbChangesUser->currentData().toString();
+    if (dated) {
+        TStamp day;
+        day.SetDateTime(ui->cmbChangesFrom->date().startOfDay());
+        filter.from = day.Key();
+        day.SetDateTime(ui->cmbChangesTo->date().startOfDay());
+        filter.to = RecordKey::format(qint64(day.Seconds()) + 86399);
+    }
+    if (!more) {
+        ui->lstChanges->clear();
+        ChangesEnd.clear();
+    }
+    const QList<TChangeTrail::TEntry> page = Database->Trail().Latest(filter, ChangesEnd, PageSize);
+    TChangeLines lines(Database->Users());
+    QStringList shown;
+    for (const TChangeTrail::TEntry& entry : page)
+        shown << lines.Line(entry);
+    if (!page.isEmpty())
+        ChangesEnd = page.last().position;
+    ui->lstChanges->addItems(shown);
+    ui->btnChangesMore->setEnabled(page.size() == PageSize);
 }
 
 QString TfrmTrouble::TimeText(const QString& key)

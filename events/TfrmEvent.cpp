@@ -6,12 +6,15 @@
 #include "DayEntryRecord.h"
 #include "EQuorla.h"
 #include "RecordKey.h"
+#include "TChangeTrail.h"
+#include "TCommand.h"
 #include "TQuorlaCfg.h"
 #include "TQuorlaDB.h"
 #include "TServices.h"
 #include "TTextLimit.h"
 #include "TUserCheckList.h"
 #include "TfrmAlarmProperties.h"
+#include "TfrmHistory.h"
 #include "TfrmSelectGroup.h"
 #include "UserRecord.h"
 #include "TLookup.h"
@@ -47,7 +50,7 @@ void showError(const QString& text)
 
 TfrmEvent::TfrmEvent(QWidget* parent)
     : QDialog(parent), ui(std::make_unique<Ui::TfrmEvent>()), alarmDialog_(new TfrmAlarmProperties(this)),
-      selectGroup_(new TfrmSelectGroup(this))
+      selectGroup_(new TfrmSelectGroup(this)), history_(new TfrmHistory(this))
 {
     ui->setupUi(this);
     TTextLimit::Apply(ui->edtDescription, DayEntryRecord::DescriptionCapacity);
@@ -67,6 +70,7 @@ TfrmEvent::TfrmEvent(QWidget* parent)
     // activated, unlike currentIndexChanged, is the user's choice only.
     connect(ui->cmbCategory, &QComboBox::activated, this, &TfrmEvent::cmbCategoryChange);
     connect(ui->btnGroup, &QToolButton::clicked, this, &TfrmEvent::btnGroupClick);
+    connect(ui->btnHistory, &QPushButton::clicked, this, [this] { TCommand::Run([this] { btnHistoryClick(); }); });
 }
 
 TfrmEvent::~TfrmEvent() = default;
@@ -94,6 +98,7 @@ int TfrmEvent::Execute(bool isEdit, DayEntryRecord& entry, AlarmRecord& alarm, T
         Settings = nullptr;
     });
     setWindowTitle(isEdit ? QStringLiteral("Event Properties") : QStringLiteral("New Event"));
+    ui->btnHistory->setEnabled(isEdit && !EntryKey.isEmpty() && database.Trail().Available());
 
     FillUserList();
     FillCategoryList();
@@ -262,6 +267,12 @@ void TfrmEvent::cmbCategoryChange(int index)
 {
     if (ui->edtDescription->text().isEmpty())
         ui->edtDescription->setText(ui->cmbCategory->itemText(index));
+}
+
+void TfrmEvent::btnHistoryClick()
+{
+    if (Database && !EntryKey.isEmpty())
+        history_->Execute(*Database, EntryKey);
 }
 
 void TfrmEvent::btnGroupClick()

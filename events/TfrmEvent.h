@@ -13,6 +13,7 @@ class QListWidgetItem;
 class TQuorlaCfg;
 class TQuorlaDB;
 class TfrmAlarmProperties;
+class TfrmHistory;
 class TfrmSelectGroup;
 
 namespace Ui {
@@ -48,6 +49,10 @@ public:
     // Whether the user may choose the assignees: enables or disables the user
     // list, its label and the group button. Execute never changes it.
     void EnableUserSelection(bool enabled);
+    // The key of the stored entry the next Execute shows, whose change trail
+    // the History button lists; empty for a new event (the button is then
+    // disabled).
+    void SetEntryKey(const QString& key) { EntryKey = key; }
 
 private:
     void FillUserList();
@@ -65,10 +70,13 @@ private:
     void btnGroupClick();
     void actOkUpdate();
     void actOkExecute();
+    void btnHistoryClick();
 
     std::unique_ptr<Ui::TfrmEvent> ui;
     TfrmAlarmProperties* alarmDialog_;
     TfrmSelectGroup* selectGroup_;
+    TfrmHistory* history_;
+    QString EntryKey;
     TStamp WorkStamp;
     QString CurrentUserKey;
     bool IsEdit = false;

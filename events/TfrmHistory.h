@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QDialog>
+#include <QString>
+
+#include <memory>
+
+class TQuorlaDB;
+
+namespace Ui {
+class TfrmHistory;
+}
+
+// The change trail of one event, in the order the changes were made: who
+// added it, changed it, snoozed or switched off its alarms, and when. Opened
+// from the event editor's History button; reads only.
+class TfrmHistory : public QDialog
+{
+    Q_OBJECT
+
+public:
+    explicit TfrmHistory(QWidget* parent = nullptr);
+    ~TfrmHistory() override;
+
+    // Lists the history of entry `entryKey` of `database` and shows it
+    // modally; returns 1 (Close).
+    int Execute(TQuorlaDB& database, const QString& entryKey);
+
+private:
+    std::unique_ptr<Ui::TfrmHistory> ui;
+};
