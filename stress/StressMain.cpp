@@ -19,6 +19,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QStringList>
 
 #include <cstdio>
@@ -51,6 +52,7 @@ int worker(const QStringList& a)
     const int user = a[2].toInt();
     privateSettings(a[7], QStringLiteral("worker-%1-%2").arg(user).arg(::getpid()));
     TStressServices services;
+    services.host = QFileInfo(a[6]).completeBaseName();
     TServices::setCurrent(&services);
     {
         TWorkstationStore store;

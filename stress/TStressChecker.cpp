@@ -1,5 +1,7 @@
 #include "TStressChecker.h"
 
+#include "TStressTrailCheck.h"
+
 #include "AlarmRecord.h"
 #include "DayEntryRecord.h"
 #include "RecordKey.h"
@@ -73,6 +75,7 @@ void TStressChecker::loadLogs()
         }
     }
     killed = int(kills.size());
+    killedLogs_ = kills.keys();
     const QStringList logs = QDir(folder_ + QStringLiteral("logs")).entryList({QStringLiteral("*.log")}, QDir::Files);
     for (const QString& name : logs) {
         if (name.startsWith(QLatin1String("worker")))
@@ -408,6 +411,7 @@ bool TStressChecker::check()
     }
     checkAlarms();
     checkTexts();
+    TStressTrailCheck(folder_, folder_ + QStringLiteral("logs/"), killedLogs_).check(faults);
     runCleanUp();
     say(QStringLiteral("processes %1, writes acknowledged %2, kills %3").arg(processes).arg(acknowledged).arg(killed));
     say(QStringLiteral("records: %1 users, %2 categories, %3 entries, %4 alarms")

@@ -29,7 +29,9 @@ struct sqlite3;
 // - every text stored is the text the command meant, whole: a record never
 //   cuts, and a text too long was refused (the workers note any exception);
 // - the alarm poll's clean-up (run over a copy, the clock far ahead) leaves no
-//   alarm behind.
+//   alarm behind;
+// - the change trail and the holder notes hold what the workers did
+//   (TStressTrailCheck).
 class TStressChecker
 {
 public:
@@ -74,6 +76,7 @@ private:
     void runCleanUp();
 
     QString folder_;
+    QStringList killedLogs_;
     QList<Op> ops_;
     QHash<char, QMap<QString, QByteArray>> stored_;
 };

@@ -8,7 +8,8 @@
 // The append-only log of one worker process (or of the runner): one line per
 // write, "<time> <phase> <seq> <command> <dataset> <kind> <key> <hex bytes>", where the
 // time is the system-wide monotonic clock in nanoseconds, the phase B before
-// the write, A after it succeeded (acknowledged) and F when it failed, and the
+// the write, A after it succeeded (acknowledged) and F when it failed (and,
+// with no write, K once a command finished and X once one failed), and the
 // dataset one letter (U users, C categories, E day entries, A alarms), the kind
 // I insert, U update or D delete (whose bytes are the record removed, where
 // known), and "-" for an unknown key or no bytes. The text, where there is one,

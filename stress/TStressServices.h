@@ -12,6 +12,7 @@ public:
     MessageAnswer message(MessageKind kind, MessageButtons buttons, const QString& text) override;
     QString pickFolder(const QString& caption) override;
     QString userName() override;
+    QString hostName() override { return host; }
     void beep() override {}
     void sleep(int) override {}
     void pushBusyCursor() override {}
@@ -24,4 +25,7 @@ public:
     void showApplicationError(const QString& text) override;
 
     QStringList messages;
+    // The workstation's name in the change trail and the holder notes: the
+    // worker's log name, so that the checker knows whose they are.
+    QString host = QStringLiteral("stress");
 };

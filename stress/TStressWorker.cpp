@@ -50,6 +50,8 @@ TStressWorker::TStressWorker(int userNumber, int userCount, quint64 seed, TStres
     : user_(userNumber), users_(userCount), random_(seed), log_(log),
       database_(std::make_unique<TQuorlaDB>()), alarmDatabase_(std::make_unique<TQuorlaDB>())
 {
+    database_->SetActingUser(RecordKey::format(user_));
+    alarmDatabase_->SetActingUser(RecordKey::format(user_));
 }
 
 TStressWorker::~TStressWorker() = default;
@@ -105,10 +107,13 @@ int TStressWorker::run(qint64 until)
                 deleteCategory();
             else
                 removeUser();
+            // The command is over: every change it made has its trail record.
+            log_.write('K', seq_, command_, '-', '-', QString(), QByteArray());
         } catch (const EQuorla& e) {
             ++failures;
             if (open_ >= 0)
                 logged('F', '-', '-', QString(), QByteArray());
+            log_.write('X', seq_, command_, '-', '-', QString(), QByteArray());
             log_.note("# error " + command_ + ": " + e.message().toUtf8());
         }
     }
@@ -198,8 +203,12 @@ void TStressWorker::changeEvent()
     DayEntryRecord entry;
     AlarmRecord alarm;
     bool hadAlarm = false;
-    if (writer.openEntry(key, lock, entry, alarm, hadAlarm) != TEventWriter::Result::Done)
+    if (writer.openEntry(key, lock, entry, alarm, hadAlarm) != TEventWriter::Result::Done) {
+        // Refused while another worker has it open: its note names it.
+        if (!writer.LockHolder().isEmpty())
+            log_.note("# named " + writer.LockHolder().toUtf8());
         return;
+    }
     database_->InitAlarmRecord(alarm);
     if (!randomEntry(entry, alarm))
         return;
@@ -352,7 +361,7 @@ void TStressWorker::removeUser()
     user.setFullName(QStringLiteral("Guest of %1").arg(user_));
     user.setAbbreviation(QStringLiteral("G%1").arg(user_));
     user.setRights(UserRecord::CanAddEntries);
-    TUserWriter writer(users);
+    TUserWriter writer(*database_);
     attach(writer.OnWrite, *database_);
     QString key;
     writer.addUser(user, key);

@@ -1,0 +1,169 @@
+#include "TStressTrailCheck.h"
+
+#include "AlarmRecord.h"
+#include "CategoryRecord.h"
+#include "DayEntryRecord.h"
+#include "HolderNoteRecord.h"
+#include "IsamEngine.h"
+#include "RecordKey.h"
+#include "TChangeTrail.h"
+#include "TLookup.h"
+#include "TStressLog.h"
+#include "TXIsamFile.h"
+#include "TrailRecord.h"
+#include "UserRecord.h"
+
+#include <QDir>
+#include <QFile>
+#include <QHash>
+
+#include <cstdio>
+
+namespace {
+
+using Action = TChangeTrail::Action;
+
+// The change each kind of acknowledged write of a command stands for; writes
+// not listed (alarms made and removed with their entry) have none of their own.
+struct Meaning
+{
+    const char* command;
+    char dataset;
+    char kind;
+    Action action;
+};
+constexpr Meaning Meanings[] = {
+    {"new", 'E', 'I', Action::EventAdded},
+    {"props", 'E', 'U', Action::EventChanged},
+    {"delete", 'E', 'D', Action::EventDeleted},
+    {"snooze", 'A', 'U', Action::AlarmSnoozed},
+    {"off", 'A', 'D', Action::AlarmSwitchedOff},
+    {"orphan", 'A', 'D', Action::AlarmSwitchedOff},
+    {"catadd", 'C', 'I', Action::CategoryAdded},
+    {"catren", 'C', 'U', Action::CategoryRenamed},
+    {"catdel", 'E', 'U', Action::EventChanged},
+    {"catdel", 'C', 'D', Action::CategoryDeleted},
+    {"deluser", 'E', 'U', Action::EventChangedByRemoval},
+    {"deluser", 'E', 'D', Action::EventDeletedByRemoval},
+    {"deluser", 'U', 'D', Action::UserRemoved},
+    {"useradd", 'U', 'I', Action::UserAdded},
+};
+
+QString datasetFile(char dataset)
+{
+    switch (dataset) {
+    case 'E':
+        return DayEntryRecord::FileName;
+    case 'A':
+        return AlarmRecord::FileName;
+    case 'C':
+        return CategoryRecord::FileName;
+    default:
+        return UserRecord::FileName;
+    }
+}
+
+QString tuple(const QString& host, qint32 action, const QString& dataset, const QString& key)
+{
+    return QStringLiteral("%1 %2 %3 %4").arg(host).arg(action).arg(dataset, key);
+}
+
+void say(const QString& text)
+{
+    std::printf("%s\n", text.toUtf8().constData());
+    std::fflush(stdout);
+}
+
+} // namespace
+
+TStressTrailCheck::TStressTrailCheck(QString location, QString logFolder, QStringList killedLogs)
+    : location_(std::move(location)), logFolder_(std::move(logFolder)), killed_(std::move(killedLogs))
+{
+}
+
+void TStressTrailCheck::check(QStringList& faults)
+{
+    // What the logs say was changed, and which of it a kill or an error cut.
+    QHash<QString, int> expected;
+    QHash<QString, int> mayLack;
+    const QStringList logs = QDir(logFolder_).entryList({QStringLiteral("worker*.log")}, QDir::Files);
+    for (const QString& name : logs) {
+        const QString host = name.chopped(4);
+        QStringList pending;
+        const auto settle = [&](bool cutShort) {
+            for (const QString& t : pending)
+                mayLack[t] += cutShort;
+            pending.clear();
+        };
+        QFile raw(logFolder_ + name);
+        if (raw.open(QIODevice::ReadOnly))
+            for (const QByteArray& row : raw.readAll().split('\n'))
+                named += row.startsWith("# named ");
+        for (const TStressLog::Line& line : TStressLog::read(logFolder_ + name)) {
+            if (line.phase == 'K' || line.phase == 'X') {
+                settle(line.phase == 'X');
+                continue;
+            }
+            if (line.phase != 'A')
+                continue;
+            for (const Meaning& m : Meanings) {
+                if (line.command == m.command && line.dataset == m.dataset && line.kind == m.kind) {
+                    const QString t = tuple(host, qint32(m.action), datasetFile(m.dataset), line.key);
+                    ++expected[t];
+                    pending << t;
+                }
+            }
+        }
+        settle(killed_.contains(name));
+    }
+
+    TXIsamFile trail;
+    if (!trail.Open(TIsamEngine::datasetName(location_, TrailRecord::FileName))) {
+        faults << QStringLiteral("trail: cannot be opened: %1").arg(trail.ErrorText());
+        return;
+    }
+    QHash<QString, int> found;
+    TrailRecord record;
+    TLookup::Each(trail, record.bytes(), [&](const QString& key) {
+        if (key == TrailRecord::SettingKey)
+            return;
+        const QString host = record.Workstation();
+        // The worker's user: "worker-<user>-<incarnation>".
+        if (RecordKey::parse(host.section(QLatin1Char('-'), 1, 1)) != RecordKey::parse(record.UserKey()))
+            faults << QStringLiteral("trail %1: user %2 on workstation %3").arg(key, record.UserKey(), host);
+        if (record.Summary().isEmpty())
+            faults << QStringLiteral("trail %1: no summary").arg(key);
+        ++found[tuple(host, record.Action(), record.Dataset(), record.Key())];
+    });
+    for (auto it = expected.cbegin(); it != expected.cend(); ++it) {
+        const int have = found.value(it.key());
+        checked += std::min(have, it.value());
+        const int lacking = it.value() - have;
+        if (lacking > mayLack.value(it.key()))
+            faults << QStringLiteral("trail: no record of change %1").arg(it.key());
+        else if (lacking > 0)
+            cut += lacking;
+    }
+    for (auto it = found.cbegin(); it != found.cend(); ++it)
+        if (it.value() > expected.value(it.key()))
+            faults << QStringLiteral("trail: a record of a change never made: %1").arg(it.key());
+
+    TXIsamFile notes;
+    if (!notes.Open(TIsamEngine::datasetName(location_, HolderNoteRecord::FileName))) {
+        faults << QStringLiteral("holder notes: cannot be opened: %1").arg(notes.ErrorText());
+        return;
+    }
+    HolderNoteRecord note;
+    TLookup::Each(notes, note.bytes(), [&](const QString& key) {
+        if (killed_.contains(note.Workstation() + QStringLiteral(".log")))
+            ++notesLeftByKills;
+        else
+            faults << QStringLiteral("holder note %1 of %2 left by a holder that was not killed").arg(key, note.Target());
+    });
+    say(QStringLiteral("trail: %1 changes with their record, %2 cut by a kill or an error without one; "
+                       "holder notes left by kills: %3; refused edits that named their holder: %4")
+            .arg(checked)
+            .arg(cut)
+            .arg(notesLeftByKills)
+            .arg(named));
+}
