@@ -1,12 +1,14 @@
 // The benchmark program: figures for the engine and the layers above it, each
 // beside a baseline measured in the same run where one exists. Build with the
-// release preset and run build/release/bench/quorla_bench.
+// release preset and run build/release/bench/quorla_bench [store cache view
+// month report trouble poll trail].
 
 #include "CacheBench.h"
 #include "MonthBench.h"
 #include "PollBench.h"
 #include "ReportBench.h"
 #include "StoreBench.h"
+#include "TrailBench.h"
 #include "TroubleBench.h"
 #include "ViewBench.h"
 
@@ -28,12 +30,24 @@ int main(int argc, char** argv)
         return 1;
     }
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
-    runStoreBench();
-    runCacheBench();
-    runViewBench();
-    runMonthBench();
-    runReportBench();
-    runTroubleBench();
-    runPollBench();
+    // Names given on the command line run those benchmarks alone.
+    const QStringList only = app.arguments().mid(1);
+    const auto wanted = [&only](const char* name) { return only.isEmpty() || only.contains(QLatin1String(name)); };
+    if (wanted("store"))
+        runStoreBench();
+    if (wanted("cache"))
+        runCacheBench();
+    if (wanted("view"))
+        runViewBench();
+    if (wanted("month"))
+        runMonthBench();
+    if (wanted("report"))
+        runReportBench();
+    if (wanted("trouble"))
+        runTroubleBench();
+    if (wanted("poll"))
+        runPollBench();
+    if (wanted("trail"))
+        runTrailBench();
     return 0;
 }

@@ -96,10 +96,9 @@ QString TChangeSummary::Quoted(const QString& text, int capacity)
 QString TChangeSummary::UserNamed(const QString& key)
 {
     UserRecord user;
-    if (!RecordKey::isNone(key) && database_.Users().GetEqual(user.bytes(), TXIsamFile::PrimaryIndex, key)
-        && !user.Abbreviation().isEmpty())
-        return user.Abbreviation();
-    return key;
+    if (RecordKey::isNone(key) || !database_.Users().GetEqual(user.bytes(), TXIsamFile::PrimaryIndex, key))
+        return key;
+    return !user.Abbreviation().isEmpty() ? user.Abbreviation() : !user.FullName().isEmpty() ? user.FullName() : key;
 }
 
 QString TChangeSummary::CategoryNamed(const QString& key)

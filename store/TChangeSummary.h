@@ -42,7 +42,7 @@ public:
     static QString TimeOf(const QString& key);
     static QString MomentOf(const QString& key);
 
-    // The abbreviation of user `key`, else the key itself.
+    // The abbreviation of user `key`, else his full name, else the key.
     QString UserNamed(const QString& key);
     // The description of category `key`, "none" for no category.
     QString CategoryNamed(const QString& key);

@@ -67,7 +67,6 @@ TQuorlaDB::TQuorlaDB()
 void TQuorlaDB::connectRecordKeeping()
 {
     actingUser_ = QString(RecordKey::None);
-    workstation_ = TServices::current().hostName();
     QString reason;
     trail_ = std::make_unique<TChangeTrail>(*this, connectOptional(TrailRecord::FileName, TrailRecord::Format, reason),
                                             reason);
@@ -97,6 +96,13 @@ std::unique_ptr<TXIsamFile> TQuorlaDB::connectOptional(const QString& fileName, 
         return nullptr;
     }
     return dataset;
+}
+
+const QString& TQuorlaDB::Workstation()
+{
+    if (workstation_.isNull())
+        workstation_ = TServices::current().hostName();
+    return workstation_;
 }
 
 void TQuorlaDB::WarnOnce(const QString& text)

@@ -66,8 +66,9 @@ public:
     // and locks: the logged-in user's key ("0000000000" until one is set).
     void SetActingUser(const QString& userKey) { actingUser_ = userKey; }
     const QString& ActingUser() const { return actingUser_; }
-    // This workstation's host name, as TServices gave it at connection.
-    const QString& Workstation() const { return workstation_; }
+    // This workstation's host name, as TServices gives it (asked once, when
+    // first needed).
+    const QString& Workstation();
     // Shows `text` in a warning, once per database folder or server and
     // first line of text for the whole process.
     void WarnOnce(const QString& text);

@@ -235,10 +235,12 @@ void TestEventCommands::roadOfOneEvent()
     QCOMPARE(seen, (QStringList{"new", "new"}));
     QCOMPARE(stored(*a.main->Database()), QStringLiteral("B C | B@176400"));
 
-    // While A has the event open, B's workstation may neither edit nor delete it.
-    services.expectMessage(Kind::Information, EditLocked, Answer::Ok);
+    // While A has the event open, B's workstation may neither edit nor delete
+    // it, and is told who has it open.
+    const QString heldByA = QStringLiteral("\rA (workstation ws-test) has had it open since 10:30");
+    services.expectMessage(Kind::Information, EditLocked + heldByA, Answer::Ok);
     services.expectMessage(Kind::Confirmation, DeleteNew, Answer::Yes);
-    services.expectMessage(Kind::Information, DeleteLocked, Answer::Ok);
+    services.expectMessage(Kind::Information, DeleteLocked + heldByA, Answer::Ok);
     select(a, 0);
     select(b, 0);
     a.main->EventCommands()->Editor = [&](bool, bool, DayEntryRecord&, AlarmRecord&) {

@@ -1,12 +1,17 @@
 // The troubleshooting dialog on records written straight through the data
 // store: lines in time order, "ERR" for dangling references, private entries
-// listed, and every tab switch reading the datasets afresh.
+// listed, and every tab switch reading the datasets afresh; the Changes page
+// by user and dates, a page at a time.
 
 #include "AlarmRecord.h"
 #include "DayEntryRecord.h"
 #include "DialogTest.h"
+#include "CategoryRecord.h"
+#include "TCategoryWriter.h"
 #include "TfrmTrouble.h"
 
+#include <QDateEdit>
+#include <QPushButton>
 #include <QTabWidget>
 
 using namespace DialogTest;
@@ -53,6 +58,8 @@ class tst_Trouble : public QObject
 private slots:
     void lists_data();
     void lists();
+    void changes_data();
+    void changes();
 };
 
 void tst_Trouble::lists_data()
@@ -105,6 +112,65 @@ void tst_Trouble::lists()
     QFETCH(QStringList, alarms);
     QFETCH(QString, added);
     QCOMPARE(reread, alarms << added);
+}
+
+void tst_Trouble::changes_data()
+{
+    QTest::addColumn<int>("user");
+    QTest::addColumn<bool>("dated");
+    QTest::addColumn<QStringList>("shown");
+    // Categories added on 1 to 4 March by U21 (odd days) and U20 (even days),
+    // then page 2: a hundred more on 5 March by U21.
+    QTest::newRow("everybody, latest first") << 0 << false << QStringList{"“c104”", "“c5”", "“c4”", "“c3”"};
+    QTest::newRow("one user") << 2 << false << QStringList{"“c4”", "“c2”"};
+    QTest::newRow("two days") << 0 << true << QStringList{"“c3”", "“c2”"};
+    QTest::newRow("one user, two days") << 1 << true << QStringList{"“c3”"};
+}
+
+// The page lists the changes latest first, by the user chosen and between the
+// dates chosen; More adds the older ones after the first hundred.
+void tst_Trouble::changes()
+{
+    QFETCH(int, user);
+    QFETCH(bool, dated);
+    QFETCH(QStringList, shown);
+    TScriptedServices services;
+    auto db = database(QStringLiteral("changes_") + QString::fromLatin1(QTest::currentDataTag()).replace(' ', '_'),
+                       {"U21", "U20"});
+    for (int n = 1; n <= 104; ++n) {
+        const int day = std::min(n, 5);
+        services.setNow(QDateTime(QDate(2026, 3, day), QTime(9, 0)).addSecs(10 * n));
+        db->SetActingUser(k(day % 2 ? 1 : 2));
+        CategoryRecord c;
+        TCategoryWriter(*db).addCategory(QStringLiteral("c%1").arg(n), c);
+    }
+    TfrmTrouble dialog;
+    QStringList first, all;
+    whenModal([&](QWidget* w) {
+        child<QTabWidget>(w, "pgTrouble")->setCurrentWidget(child(w, "tabChanges"));
+        auto* users = child<QComboBox>(w, "cmbChangesUser");
+        users->setCurrentIndex(user);
+        emit users->activated(user);
+        if (dated) {
+            child<QDateEdit>(w, "cmbChangesFrom")->setDate(QDate(2026, 3, 2));
+            child<QDateEdit>(w, "cmbChangesTo")->setDate(QDate(2026, 3, 3));
+            child<QCheckBox>(w, "chkChangesDates")->setChecked(true);
+        }
+        first = lines(w, "lstChanges");
+        if (child<QPushButton>(w, "btnChangesMore")->isEnabled())
+            click(w, "btnChangesMore");
+        all = lines(w, "lstChanges");
+        click(w, "btnClose");
+    });
+    QCOMPARE(dialog.Execute(*db), 1);
+    QCOMPARE(first.size(), std::min<qsizetype>(all.size(), TfrmTrouble::PageSize));
+    QStringList picked;
+    for (const QString& line : all)
+        if (shown.contains(line.section(QStringLiteral(": "), -1)))
+            picked << line.section(QStringLiteral(": "), -1);
+    QCOMPARE(picked, shown);
+    QVERIFY(all.first().startsWith(dated ? QStringLiteral("03/03/26") : user == 2 ? QStringLiteral("04/03/26")
+                                                                                   : QStringLiteral("05/03/26")));
 }
 
 QUORLA_TEST_GUI_MAIN(tst_Trouble)

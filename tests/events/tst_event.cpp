@@ -1,7 +1,7 @@
 // The event editor and its alarm dialog through their controls: times in
 // five-minute steps, un-timed events, two-digit years, the user limit, the
-// alarm box, the OK rules and prompts, load failures, and the e-mail to the
-// other assignees.
+// alarm box, the OK rules and prompts, load failures, the e-mail to the
+// other assignees, and the History of a stored event.
 
 #include "AlarmRecord.h"
 #include "CategoryRecord.h"
@@ -9,6 +9,7 @@
 #include "DialogTest.h"
 #include "EQuorla.h"
 #include "TDateEdit.h"
+#include "TEventWriter.h"
 #include "TQuorlaCfg.h"
 #include "TfrmEvent.h"
 
@@ -25,6 +26,7 @@ private slots:
     void okRefusedKeepsDialog_data();
     void okRefusedKeepsDialog();
     void controlsFollowTheUser();
+    void historyInOrder();
 
 private:
     // U02 edits; events start on Monday 2024-03-04 at 10:07, category Meeting.
@@ -186,6 +188,42 @@ void tst_Event::controlsFollowTheUser()
     alarm.setFlags(0);
     e.setAssigneeKeys({user(2), RecordKey::format(999)});
     QVERIFY_THROWS_EXCEPTION(EQuorla, frm.Execute(true, e, alarm, *db, user(2), cfg));   // "Unknown user"
+}
+
+// History lists a stored event's changes in the order they were made, and
+// has nothing to list for a new one.
+void tst_Event::historyInOrder()
+{
+    TScriptedServices services;
+    services.setNow(QDateTime(QDate(2024, 3, 1), QTime(9, 30)));
+    db->SetActingUser(user(2));
+    DayEntryRecord e = entry({user(2)});
+    alarm.clear();
+    const QString key = TEventWriter(*db).insertEntryWithAlarms(e, alarm);
+    services.setNow(QDateTime(QDate(2024, 3, 1), QTime(9, 45)));
+    db->SetActingUser(user(3));
+    e.setDescription(QStringLiteral("Review, part 2"));
+    TEventWriter(*db).updateEntryReplacingAlarms(key, e, alarm);
+    QStringList shown;
+    bool enabledForNew = true;
+    frm.SetEntryKey(key);
+    run(e, [&](QWidget* w) {
+        whenModal([&](QWidget* h) {
+            for (int row = 0; row < child<QListWidget>(h, "lstHistory")->count(); ++row)
+                shown << child<QListWidget>(h, "lstHistory")->item(row)->text();
+            click(h, "btnClose");
+        });
+        click(w, "btnHistory");
+        click(w, "btnCancel");
+    }, true);
+    frm.SetEntryKey(QString());
+    run(e, [&](QWidget* w) {
+        enabledForNew = child(w, "btnHistory")->isEnabled();
+        click(w, "btnCancel");
+    });
+    QCOMPARE(shown, (QStringList{"01/03/24 09:30  U02 on ws-test: Event added: “Review”; 04/03/24 10:07; for U02",
+                                 "01/03/24 09:45  U03 on ws-test: Event changed: description “Review, part 2”"}));
+    QVERIFY(!enabledForNew);
 }
 
 QUORLA_TEST_GUI_MAIN(tst_Event)

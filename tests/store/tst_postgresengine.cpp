@@ -70,7 +70,7 @@ private slots:
         TQuorlaDB first, second;
         QCOMPARE(first.RootPath(), uri);
         QCOMPARE(server_->query(name_, "SELECT string_agg(name, ',' ORDER BY id) FROM quorla_datasets"),
-                 QStringLiteral("qlusers,qlalarms,qlcat,qldayent"));
+                 QStringLiteral("qlusers,qlalarms,qlcat,qldayent,qltrail,qlholders"));
         QCOMPARE(server_->query(name_, "SELECT count(*) FROM pg_stat_activity WHERE application_name = 'quorla'"),
                  QStringLiteral("2"));
         QVERIFY(first.Users().Insert(user(QStringLiteral("ANNA")).bytes()));
