@@ -1,16 +1,19 @@
 // The options dialog inside the running program: both views change together,
 // Cancel changes nothing, and the workstation store sees the settings only
-// when the program ends.
+// when the program ends; an administrator's days kept reach the database.
 
 #include "AppTestSupport.h"
 #include "DialogTest.h"
 
+#include "TChangeTrail.h"
 #include "TDayView.h"
+#include "TQuorlaDB.h"
 #include "TWeekView.h"
 #include "TfrmMain.h"
 
 #include <QAction>
 #include <QPushButton>
+#include <QSpinBox>
 
 using namespace DialogTest;
 
@@ -53,6 +56,7 @@ class tst_Options : public QObject
 private slots:
     void expandingReachesBothViewsAndTheStoreAtExit();
     void cancelChangesNothingOkAlignsBothViews();
+    void daysKeptGoToTheDatabase();
 };
 
 void tst_Options::expandingReachesBothViewsAndTheStoreAtExit()
@@ -94,6 +98,26 @@ void tst_Options::cancelChangesNothingOkAlignsBothViews()
     QVERIFY(*day->AssigneeFont() == *week->AssigneeFont() && *day->CategoryFont() == *week->CategoryFont());
     QVERIFY(*day->PrivateFont() == *week->PrivateFont());
     QVERIFY(day->ShowCategories() && day->DisplayMode() == TDisplayMode::dmDouble);
+}
+
+void tst_Options::daysKeptGoToTheDatabase()
+{
+    TScriptedServices services;
+    auto shell = start(services);
+    const auto setDays = [](int days) {
+        return [days](QWidget* d) {
+            QVERIFY(child(d, "tabChanges")->isEnabled());
+            QCOMPARE(child<QSpinBox>(d, "edtDaysKept")->value(), TChangeTrail::DefaultDaysKept);
+            child<QSpinBox>(d, "edtDaysKept")->setValue(days);
+        };
+    };
+    options(shell->main, setDays(30), "btnCancel");
+    options(shell->main, setDays(90), "btnOk");
+    TQuorlaDB other;
+    QCOMPARE(other.Trail().DaysKept(), 90);
+    const QList<TChangeTrail::TEntry> latest = other.Trail().Latest({}, QString(), 1);
+    QVERIFY(latest.size() == 1 && latest[0].action == TChangeTrail::Action::DaysKeptChanged);
+    QCOMPARE(latest[0].summary, QStringLiteral("days kept 365 → 90"));
 }
 
 QUORLA_TEST_GUI_MAIN(tst_Options)
