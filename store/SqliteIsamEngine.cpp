@@ -214,10 +214,15 @@ int SqliteIsamEngine::open(const QString& fileName, int mode, const std::shared_
     if (code == IsamOk && (!parsed.parse(format) || keyLength < 1 || keyLength > 18))
         code = IsamCorrupt;
     if (code == IsamOk) {
-        // Neither pragma writes to the file; the second makes damaged pages fail
-        // as damaged instead of being read as something else.
-        rc = execAll(db, (mode & IsamOpenUnsynced) ? "PRAGMA synchronous=OFF; PRAGMA cell_size_check=ON;"
-                                                   : "PRAGMA synchronous=FULL; PRAGMA cell_size_check=ON;");
+        // None of these pragmas writes to the file; cell_size_check makes
+        // damaged pages fail as damaged instead of being read as something
+        // else. A dataset that only looks on keeps its rollback journal file
+        // between writes and does not wait for the disk: a write then changes
+        // no folder entry, so it adds nothing to the next synchronous write
+        // of the other datasets, and a killed process still rolls back.
+        rc = execAll(db, (mode & IsamOpenUnsynced)
+                             ? "PRAGMA journal_mode=PERSIST; PRAGMA synchronous=OFF; PRAGMA cell_size_check=ON;"
+                             : "PRAGMA synchronous=FULL; PRAGMA cell_size_check=ON;");
         if (rc != SQLITE_OK)
             code = codeFor(rc);
     }
