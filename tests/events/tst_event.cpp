@@ -202,7 +202,7 @@ void tst_Event::historyInOrder()
     const QString key = TEventWriter(*db).insertEntryWithAlarms(e, alarm);
     services.setNow(QDateTime(QDate(2024, 3, 1), QTime(9, 45)));
     db->SetActingUser(user(3));
-    e.setDescription(QStringLiteral("Review, part 2"));
+    e.setDescription(QStringLiteral("Review, second round"));
     TEventWriter(*db).updateEntryReplacingAlarms(key, e, alarm);
     QStringList shown;
     bool enabledForNew = true;
@@ -222,7 +222,7 @@ void tst_Event::historyInOrder()
         click(w, "btnCancel");
     });
     QCOMPARE(shown, (QStringList{"01/03/24 09:30  U02 on ws-test: Event added: “Review”; 04/03/24 10:07; for U02",
-                                 "01/03/24 09:45  U03 on ws-test: Event changed: description “Review, part 2”"}));
+                                 "01/03/24 09:45  U03 on ws-test: Event changed: description “Review, second round”"}));
     QVERIFY(!enabledForNew);
 }
 
