@@ -86,13 +86,16 @@ void TStressTrailCheck::check(QStringList& faults)
     // What the logs say was changed, and which of it a kill or an error cut.
     QHash<QString, int> expected;
     QHash<QString, int> mayLack;
+    QHash<QString, int> byError;
     const QStringList logs = QDir(logFolder_).entryList({QStringLiteral("worker*.log")}, QDir::Files);
     for (const QString& name : logs) {
         const QString host = name.chopped(4);
         QStringList pending;
-        const auto settle = [&](bool cutShort) {
-            for (const QString& t : pending)
+        const auto settle = [&](bool cutShort, bool error) {
+            for (const QString& t : pending) {
                 mayLack[t] += cutShort;
+                byError[t] += cutShort && error;
+            }
             pending.clear();
         };
         QFile raw(logFolder_ + name);
@@ -101,7 +104,7 @@ void TStressTrailCheck::check(QStringList& faults)
                 named += row.startsWith("# named ");
         for (const TStressLog::Line& line : TStressLog::read(logFolder_ + name)) {
             if (line.phase == 'K' || line.phase == 'X') {
-                settle(line.phase == 'X');
+                settle(line.phase == 'X', true);
                 continue;
             }
             if (line.phase != 'A')
@@ -114,7 +117,7 @@ void TStressTrailCheck::check(QStringList& faults)
                 }
             }
         }
-        settle(killed_.contains(name));
+        settle(killed_.contains(name), false);
     }
 
     TXIsamFile trail;
@@ -141,6 +144,8 @@ void TStressTrailCheck::check(QStringList& faults)
         const int lacking = it.value() - have;
         if (lacking > mayLack.value(it.key()))
             faults << QStringLiteral("trail: no record of change %1").arg(it.key());
+        else if (lacking > 0 && byError.value(it.key()) > 0)
+            cutByError += lacking;
         else if (lacking > 0)
             cut += lacking;
     }
@@ -160,10 +165,11 @@ void TStressTrailCheck::check(QStringList& faults)
         else
             faults << QStringLiteral("holder note %1 of %2 left by a holder that was not killed").arg(key, note.Target());
     });
-    say(QStringLiteral("trail: %1 changes with their record, %2 cut by a kill or an error without one; "
-                       "holder notes left by kills: %3; refused edits that named their holder: %4")
+    say(QStringLiteral("trail: %1 changes with their record, %2 cut by a kill and %3 by an error without one; "
+                       "holder notes left by kills: %4; refused edits that named their holder: %5")
             .arg(checked)
             .arg(cut)
+            .arg(cutByError)
             .arg(notesLeftByKills)
             .arg(named));
 }

@@ -23,6 +23,7 @@ public:
 
     int checked = 0;
     int cut = 0;
+    int cutByError = 0;
     int notesLeftByKills = 0;
     int named = 0;
 
