@@ -111,7 +111,8 @@ QString THolderNotes::HolderOf(const TXIsamFile& dataset, const QString& key)
         if (dropIfStale(noteKey) || !notes_->GetEqual(note.bytes(), TXIsamFile::PrimaryIndex, noteKey))
             continue;
         UserRecord user;
-        const QString name = database_.Users().GetEqual(user.bytes(), TXIsamFile::PrimaryIndex, note.UserKey())
+        const QString name = RecordKey::isNone(note.UserKey()) ? QStringLiteral("Somebody not logged in")
+            : database_.Users().GetEqual(user.bytes(), TXIsamFile::PrimaryIndex, note.UserKey())
             ? user.FullName()
             : QStringLiteral("User %1").arg(note.UserKey());
         return QStringLiteral("%1 (workstation %2) has had it open since %3")

@@ -41,7 +41,8 @@ public:
 
     // For a lock of `key` in `dataset` that was just refused: "<full name>
     // (workstation <host>) has had it open since <hh:mm>" from the holder's
-    // live note, or empty when there is none. Stale notes met are removed.
+    // live note (a user no longer there is "User <key>"), or empty when
+    // there is none. Stale notes met are removed.
     QString HolderOf(const TXIsamFile& dataset, const QString& key);
 
     // `message` with the holder's line below it, when there is one.
