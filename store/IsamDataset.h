@@ -68,6 +68,13 @@ public:
     // the second add then fails with IsamUpdateMode.
     virtual int nextKey(QByteArray& key) = 0;
 
+    // Raises the mark of the largest key ever held to `key` unless it stands
+    // there or higher already; nextKey answers one more than the mark from
+    // then on. A copy of a database takes its source's mark this way, so the
+    // keys freed in the source stay freed in the copy. One transaction; no
+    // record changes.
+    virtual int raiseKeyMark(const QByteArray& key) = 0;
+
     // The key length given at creation and, when `recordCount` is given, the
     // number of records (which may cost a pass over the dataset).
     virtual int info(qint64* recordCount, int& keyLength) = 0;

@@ -187,6 +187,8 @@ QByteArray PostgresIsamDataset::sql(Statement which, int index) const
         // Keys are digit texts of one length, so text order is number order.
         return "SELECT greatest(highkey, coalesce((SELECT max(pk) FROM " + table_ + "), ''))"
                " FROM quorla_datasets WHERE id = " + id;
+    case StmtRaiseMark:
+        return "UPDATE quorla_datasets SET highkey = greatest(highkey, $1::text COLLATE \"C\") WHERE id = " + id;
     case StmtInsert:
         // The mark of the largest key ever held moves with the add, so a key
         // freed later by a delete is never handed out again.
@@ -424,6 +426,18 @@ int PostgresIsamDataset::nextKey(QByteArray& key)
         return IsamCorrupt;
     key = QByteArray::number(number + 1).rightJustified(keyLength_, '0');
     return key.size() == keyLength_ ? int(IsamOk) : int(IsamBadKey);
+}
+
+int PostgresIsamDataset::raiseKeyMark(const QByteArray& key)
+{
+    if (!connection_)
+        return IsamNotOpen;
+    connection_->beginCall();
+    if (!validKey(key))
+        return IsamBadKey;
+    dropBatch();
+    Result result;
+    return run(StmtRaiseMark, 0, {Param::text(key)}, result);
 }
 
 int PostgresIsamDataset::write(Statement which, const QByteArray& key, std::span<const char> record, Result& result)

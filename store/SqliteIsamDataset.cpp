@@ -518,6 +518,25 @@ int SqliteIsamDataset::nextKey(QByteArray& key)
     return key.size() == keyLength_ ? int(IsamOk) : int(IsamBadKey);
 }
 
+int SqliteIsamDataset::raiseKeyMark(const QByteArray& key)
+{
+    if (!db_)
+        return IsamNotOpen;
+    if (!validKey(key))
+        return IsamBadKey;
+    if (damaged_)
+        return IsamCorrupt;
+    dropBatch();
+    int code = IsamOk;
+    sqlite3_stmt* st = statement(StmtRaiseMark, 0, code);
+    if (!st)
+        return code;
+    StatementGuard guard(st);
+    bindBytes(st, 1, key, true);
+    const int rc = sqlite3_step(st);
+    return rc == SQLITE_DONE ? int(IsamOk) : SqliteIsamEngine::codeFor(rc);
+}
+
 int SqliteIsamDataset::write(Statement which, const QByteArray& key, std::span<const char> record, int& changes,
                               QByteArray* chosen)
 {

@@ -36,6 +36,7 @@ public:
     int remove(const QByteArray& key) override;
     int first(int index) override;
     int nextKey(QByteArray& key) override;
+    int raiseKeyMark(const QByteArray& key) override;
     int info(qint64* recordCount, int& keyLength) override;
     int lock(const QByteArray& key) override;
     int unlock(const QByteArray& key) override;

@@ -227,6 +227,13 @@ QString TXIsamFile::NextKey()
     return QString::fromLatin1(key);
 }
 
+bool TXIsamFile::RaiseKeyMark(const QString& key)
+{
+    if (refuseUnlessOpen())
+        return false;
+    return setResult(dataset_->raiseKeyMark(keyBytes(key)));
+}
+
 bool TXIsamFile::ChangeMark(QByteArray& mark)
 {
     if (refuseUnlessOpen())

@@ -112,6 +112,10 @@ public:
     // never handed out again, so nothing left pointing at a deleted record
     // (an alarm, a stale screen) can reach a new one.
     QString NextKey();
+    // Makes NextKey() answer at least one more than Key from now on, as if a
+    // record under Key had been added and deleted: how a copy of a dataset
+    // keeps its source's keys freed. A mark that stands higher stays.
+    bool RaiseKeyMark(const QString& key);
 
     // A mark of the dataset's contents that moves with every write to it by
     // anyone (TIsamDataset::changeMark); false, and `mark` unchanged, when it

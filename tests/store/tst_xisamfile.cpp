@@ -191,25 +191,36 @@ private slots:
     }
 
     // Keys are never reused: the mark of the largest key ever held survives
-    // deletes, and a file made before the mark existed starts from its largest.
+    // deletes, a file made before the mark existed starts from its largest,
+    // and a mark raised by a copy of the database only ever goes up.
     void nextKey_data()
     {
         QTest::addColumn<QList<qint64>>("existing");
         QTest::addColumn<QList<qint64>>("deleted");
         QTest::addColumn<bool>("withoutMark");
+        QTest::addColumn<qint64>("raised");
         QTest::addColumn<QString>("next");
-        QTest::newRow("empty") << QList<qint64>{} << QList<qint64>{} << false << "0000000001";
-        QTest::newRow("gaps below the largest") << QList<qint64>{1, 2, 41} << QList<qint64>{} << false << "0000000042";
-        QTest::newRow("largest not last inserted") << QList<qint64>{900, 5} << QList<qint64>{} << false << "0000000901";
-        QTest::newRow("largest deleted") << QList<qint64>{1, 2, 3} << QList<qint64>{3, 2} << false << "0000000004";
-        QTest::newRow("all deleted") << QList<qint64>{7} << QList<qint64>{7} << false << "0000000008";
-        QTest::newRow("file without the mark") << QList<qint64>{1, 2, 3} << QList<qint64>{3} << true << "0000000003";
+        QTest::newRow("empty") << QList<qint64>{} << QList<qint64>{} << false << 0LL << "0000000001";
+        QTest::newRow("gaps below the largest") << QList<qint64>{1, 2, 41} << QList<qint64>{} << false << 0LL
+                                                << "0000000042";
+        QTest::newRow("largest not last inserted") << QList<qint64>{900, 5} << QList<qint64>{} << false << 0LL
+                                                   << "0000000901";
+        QTest::newRow("largest deleted") << QList<qint64>{1, 2, 3} << QList<qint64>{3, 2} << false << 0LL
+                                         << "0000000004";
+        QTest::newRow("all deleted") << QList<qint64>{7} << QList<qint64>{7} << false << 0LL << "0000000008";
+        QTest::newRow("file without the mark") << QList<qint64>{1, 2, 3} << QList<qint64>{3} << true << 0LL
+                                               << "0000000003";
+        QTest::newRow("mark raised in an empty dataset") << QList<qint64>{} << QList<qint64>{} << false << 50LL
+                                                         << "0000000051";
+        QTest::newRow("mark raised below the largest stays") << QList<qint64>{1, 41} << QList<qint64>{41} << false
+                                                             << 10LL << "0000000042";
     }
     void nextKey()
     {
         QFETCH(QList<qint64>, existing);
         QFETCH(QList<qint64>, deleted);
         QFETCH(bool, withoutMark);
+        QFETCH(qint64, raised);
         QFETCH(QString, next);
         TXIsamFile f;
         const QString path = newDataset(f);
@@ -221,6 +232,10 @@ private slots:
             QVERIFY(f.Close());
             dropMark(path);
             QVERIFY(f.Open(path, 3));
+        }
+        if (raised > 0) {
+            QVERIFY(f.RaiseKeyMark(key(raised)));
+            QCOMPARE(f.RecordCount(), qint32(existing.size() - deleted.size()));
         }
         QCOMPARE(f.NextKey(), next);
         QVERIFY(f.Insert(makeAlarm("0000000001", "0000000200")));
@@ -237,7 +252,7 @@ private slots:
         TXIsamFile closed;
         Alarm a{};
         for (bool refused : {closed.Get(a, 0, QString(), 16), closed.Insert(a, key(1)), closed.Delete(key(1)),
-                             closed.Lock(key(1)), closed.Rewind(0), closed.Close()}) {
+                             closed.Lock(key(1)), closed.Rewind(0), closed.RaiseKeyMark(key(1)), closed.Close()}) {
             QVERIFY(!refused);
             QCOMPARE(closed.LastError(), qint16(IsamNotOpen));
         }
@@ -273,6 +288,8 @@ private slots:
             QVERIFY(!f.Insert(first, QString::fromLatin1(bad)));
             QCOMPARE(f.LastError(), qint16(IsamBadKey));
             QVERIFY(!f.Lock(QString::fromLatin1(bad)));
+            QCOMPARE(f.LastError(), qint16(IsamBadKey));
+            QVERIFY(!f.RaiseKeyMark(QString::fromLatin1(bad)));
             QCOMPARE(f.LastError(), qint16(IsamBadKey));
         }
         std::array<char, 10> small{}; // refused, not read past
