@@ -1,0 +1,17 @@
+#include "TQuorlaDatasets.h"
+
+#include "AlarmRecord.h"
+#include "CategoryRecord.h"
+#include "DayEntryRecord.h"
+#include "UserRecord.h"
+
+const QList<TQuorlaDatasets::Dataset>& TQuorlaDatasets::All()
+{
+    static const QList<Dataset> datasets = {
+        {UserRecord::FileName, UserRecord::Format},
+        {AlarmRecord::FileName, AlarmRecord::Format},
+        {CategoryRecord::FileName, CategoryRecord::Format},
+        {DayEntryRecord::FileName, DayEntryRecord::Format},
+    };
+    return datasets;
+}
