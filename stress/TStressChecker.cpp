@@ -3,7 +3,12 @@
 #include "AlarmRecord.h"
 #include "DayEntryRecord.h"
 #include "RecordKey.h"
+#include "IsamCode.h"
+#include "IsamEngine.h"
+#include "IsamFormat.h"
 #include "TAlarmPoller.h"
+#include "TDatabaseCopier.h"
+#include "TQuorlaDatasets.h"
 #include "TClock.h"
 #include "TEventWriter.h"
 #include "TQuorlaDB.h"
@@ -22,6 +27,17 @@
 #include <limits>
 
 namespace {
+
+std::size_t recordSize(const QString& fileName)
+{
+    for (const TQuorlaDatasets::Dataset& d : TQuorlaDatasets::All())
+        if (d.fileName == fileName) {
+            TIsamFormat format;
+            format.parse(d.format);
+            return format.recordSize();
+        }
+    return 0;
+}
 
 constexpr qint64 Never = std::numeric_limits<qint64>::max();
 
@@ -54,11 +70,13 @@ DayEntryRecord entryOf(const QByteArray& bytes)
 
 } // namespace
 
-TStressChecker::TStressChecker(QString folder)
-    : folder_(std::move(folder))
+TStressChecker::TStressChecker(QString folder, QString database)
+    : folder_(std::move(folder)), database_(std::move(database))
 {
     if (!folder_.endsWith(QLatin1Char('/')))
         folder_ += QLatin1Char('/');
+    if (database_.isEmpty())
+        database_ = folder_;
 }
 
 void TStressChecker::loadLogs()
@@ -125,13 +143,13 @@ void TStressChecker::loadLogs()
     }
 }
 
-sqlite3* TStressChecker::openChecked(const QString& path)
+void TStressChecker::checkIntegrity(const QString& path)
 {
     sqlite3* db = nullptr;
     if (sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
         faults << QStringLiteral("%1: cannot be opened").arg(path);
         sqlite3_close_v2(db);
-        return nullptr;
+        return;
     }
     sqlite3_busy_timeout(db, 10000);
     sqlite3_stmt* st = nullptr;
@@ -141,30 +159,31 @@ sqlite3* TStressChecker::openChecked(const QString& path)
             integrity += QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st, 0))) + QLatin1Char(' ');
     }
     sqlite3_finalize(st);
+    sqlite3_close_v2(db);
     if (integrity.trimmed() != QLatin1String("ok"))
         faults << QStringLiteral("%1: integrity check: %2").arg(path, integrity.trimmed());
-    return db;
 }
 
 bool TStressChecker::loadDataset(char dataset, const QString& fileName)
 {
-    sqlite3* db = openChecked(folder_ + fileName);
-    if (!db)
+    if (!TIsamEngine::isServer(database_))
+        checkIntegrity(folder_ + fileName);
+    TXIsamFile file;
+    if (!file.Open(TIsamEngine::datasetName(database_, fileName))) {
+        faults << QStringLiteral("%1: cannot be opened: %2").arg(fileName, file.ErrorText());
         return false;
-    sqlite3_stmt* st = nullptr;
-
-    QMap<QString, QByteArray>& records = stored_[dataset];
-    if (sqlite3_prepare_v2(db, "SELECT pk, data FROM records", -1, &st, nullptr) == SQLITE_OK) {
-        while (sqlite3_step(st) == SQLITE_ROW) {
-            const QString key = QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)));
-            const QByteArray data(static_cast<const char*>(sqlite3_column_blob(st, 1)), sqlite3_column_bytes(st, 1));
-            if (records.contains(key))
-                faults << QStringLiteral("%1: key %2 stored twice").arg(fileName, key);
-            records.insert(key, data);
-        }
     }
-    sqlite3_finalize(st);
-    sqlite3_close_v2(db);
+    QMap<QString, QByteArray>& records = stored_[dataset];
+    QByteArray record(qsizetype(recordSize(fileName)), 0);
+    file.Rewind(TXIsamFile::PrimaryIndex);
+    while (file.Get(std::span<char>(record.data(), std::size_t(record.size())), TXIsamFile::PrimaryIndex, QString(),
+                    TXIsamFile::ScanNext)) {
+        if (records.contains(file.CurrentKey()))
+            faults << QStringLiteral("%1: key %2 read twice").arg(fileName, file.CurrentKey());
+        records.insert(file.CurrentKey(), record);
+    }
+    if (file.LastError() != IsamNotFound)
+        faults << QStringLiteral("%1: a scan ended with: %2").arg(fileName, file.ErrorText());
     return true;
 }
 
@@ -237,7 +256,7 @@ void TStressChecker::checkWrites(char dataset)
 void TStressChecker::checkLocks(char dataset, const QString& fileName)
 {
     TXIsamFile file;
-    if (!file.Open(folder_ + fileName)) {
+    if (!file.Open(TIsamEngine::datasetName(database_, fileName))) {
         faults << QStringLiteral("%1: cannot be opened for the lock check").arg(fileName);
         return;
     }
@@ -352,12 +371,21 @@ void TStressChecker::checkTexts()
 
 void TStressChecker::runCleanUp()
 {
-    // Over a copy, so that the run's own files stay as the workers left them.
+    // Over a copy in a folder, so that the run's own database stays as the
+    // workers left it. A server's database is copied as quorla_migrate does.
     const QString copy = folder_ + QStringLiteral("cleanup/");
     QDir(copy).removeRecursively();
     QDir().mkpath(copy);
-    for (const auto& [dataset, name] : Datasets)
-        QFile::copy(folder_ + name, copy + name);
+    if (TIsamEngine::isServer(database_)) {
+        TDatabaseCopier copier(database_, copy);
+        if (copier.Run() != TDatabaseCopier::Status::Done) {
+            faults << QStringLiteral("clean-up: the copy failed: %1").arg(copier.ErrorText());
+            return;
+        }
+    } else {
+        for (const auto& [dataset, name] : Datasets)
+            QFile::copy(folder_ + name, copy + name);
+    }
     {
         TWorkstationStore store;
         store.OpenKey(true);
@@ -391,7 +419,7 @@ void TStressChecker::runCleanUp()
     TClock::setOverride({});
     // The clean-up's own writes leave sound files too.
     for (const auto& [dataset, name] : Datasets)
-        sqlite3_close_v2(openChecked(copy + name));
+        checkIntegrity(copy + name);
     if (cleaned != orphans)
         faults << QStringLiteral("clean-up: %1 alarms of missing entries, %2 removed by the poll").arg(orphans).arg(cleaned);
     say(QStringLiteral("clean-up: the poll removed %1 alarms of missing entries").arg(cleaned));
