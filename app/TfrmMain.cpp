@@ -914,12 +914,13 @@ void TfrmMain::tmrMainTimer()
     if (!AlarmPoller_ || !AlarmDatabase_ || CurrentUserKey_.isEmpty())
         return;
     tmrMain->stop();
-    // Polling goes on after every poll, a failed one included.
+    // Polling goes on after every poll, a failed one included; a failure that
+    // lasts is shown once.
     const auto resume = qScopeGuard([this] {
         if (!Terminating_)
             tmrMain->start();
     });
-    AlarmPoller_->Poll(*AlarmDatabase_, CurrentUserKey_);
+    AlarmPoller_->PollReportingOnce(*AlarmDatabase_, CurrentUserKey_);
 }
 
 void TfrmMain::wvMainDblClick()

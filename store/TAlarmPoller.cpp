@@ -6,6 +6,8 @@
 #include "TQuorlaDB.h"
 #include "TXIsamFile.h"
 
+#include <utility>
+
 TAlarmPoller::TAlarmPoller(TPopup popup)
     : popup_(std::move(popup))
 {
@@ -29,5 +31,17 @@ void TAlarmPoller::Poll(TQuorlaDB& database, const QString& userKey)
         popup_(alarm, alarms.CurrentKey(), database);
         if (AfterPopup)
             AfterPopup();
+    }
+}
+
+void TAlarmPoller::PollReportingOnce(TQuorlaDB& database, const QString& userKey)
+{
+    try {
+        Poll(database, userKey);
+        failing_ = false;
+    } catch (...) {
+        if (std::exchange(failing_, true))
+            return;
+        throw;
     }
 }

@@ -1,6 +1,7 @@
 #include "AppTestSupport.h"
 #include "FaultVfs.h"
 #include "IsamCode.h"
+#include "PostgresCluster.h"
 #include "QuorlaTest.h"
 #include "TScriptedServices.h"
 
@@ -9,12 +10,14 @@
 #include "RecordKey.h"
 #include "TDayView.h"
 #include "TDayViewList.h"
+#include "TCommand.h"
 #include "TEventCommands.h"
 #include "TEventWriter.h"
 #include "TQuorlaDB.h"
 #include "TWeekView.h"
 #include "TestEnvironment.h"
 #include "TfrmMain.h"
+#include "TWorkstationStore.h"
 
 #include <QAction>
 #include <QApplication>
@@ -38,6 +41,10 @@ const QString EditLocked = QStringLiteral("Unable to edit event properties. Anot
 const QString DeleteLocked = QStringLiteral("Unable to delete event. Another user has locked it");
 const QString AlarmLocked = QStringLiteral("Unable to delete alarm. Another user has locked it");
 const QString DeleteNew = QStringLiteral("Delete event \"new\". Are you sure?");
+
+// With QUORLA_TEST_ENGINE=postgres every case runs on a new database of a
+// private server.
+std::unique_ptr<PostgresCluster> server;
 
 // Adds the users with these rights (ME, A, ...), then logs in as `name`.
 void startAs(Shell& shell, const QString& name, const QList<int>& rights)
@@ -122,10 +129,28 @@ class TestEventCommands : public QObject
     Q_OBJECT
 
 private slots:
-    void init() { freshWorkstation(); }
+    void initTestCase()
+    {
+        if (qgetenv("QUORLA_TEST_ENGINE") != "postgres")
+            return;
+        server = std::make_unique<PostgresCluster>();
+        QVERIFY2(server->error().isEmpty(), qPrintable(server->error()));
+    }
+    void cleanupTestCase() { server.reset(); }
+    void init()
+    {
+        freshWorkstation();
+        if (!server)
+            return;
+        static int serial = 0;
+        const QString uri = server->createDatabase(QStringLiteral("case%1").arg(++serial));
+        TWorkstationStore store;
+        QVERIFY(!uri.isEmpty() && store.OpenKey(true) && store.WriteString(QStringLiteral("RootPath"), uri));
+    }
     void storeEntriesAndAlarms_data();
     void storeEntriesAndAlarms();
     void roadOfOneEvent();
+    void serverGoesAwayAndComesBack();
     void fullDiskShowsErrorText();
     void staleScreen_data();
     void staleScreen();
@@ -268,6 +293,54 @@ void TestEventCommands::roadOfOneEvent()
     services.setNow(Now.addDays(1));
     b.main->tmrMainTimer();
     QCOMPARE(seen.size(), 2);
+    QCOMPARE(services.busyDepth(), 0);
+}
+
+// The database server stops under a running workstation (as in a crash) and
+// starts again. The command that meets it ends in the error box with the lost
+// connection and the server's reason; the alarm poll says so once and polls
+// on. Once the server is back the poll finds the due alarm on its own, the
+// event stored before is there, and new work is stored.
+void TestEventCommands::serverGoesAwayAndComesBack()
+{
+    if (!server)
+        QSKIP("on a database server only (QUORLA_TEST_ENGINE=postgres)");
+    const QString lost = TXIsamFile::ErrorText(IsamServerLost) + QStringLiteral("\r\r");
+    TScriptedServices services;
+    services.setNow(Now);
+    Shell a;
+    startAs(a, QStringLiteral("ME"), {1});
+    select(a, 3);
+    edit(a, QStringLiteral("alarm"));
+    run(a, "actEventNew");
+
+    QVERIFY2(server->stop(), qPrintable(server->error()));
+    services.expectMessageStartingWith(Kind::Error, lost, Answer::Ok);
+    run(a, "actEventNew");
+    services.expectMessageStartingWith(Kind::Error, lost, Answer::Ok);
+    auto* timer = a.main->findChild<QTimer*>(QStringLiteral("tmrMain"));
+    for (int poll = 0; poll < 3; ++poll) {
+        TCommand::Run([&] { a.main->tmrMainTimer(); });
+        QVERIFY(timer->isActive());
+    }
+    timer->stop();
+    QCOMPARE(services.takePendingScript(), QStringList());
+    const QString reason = services.messages().constLast().text.mid(lost.size());
+    QVERIFY2(!reason.isEmpty(), "the server's reason follows the message");
+
+    QVERIFY2(server->start(), qPrintable(server->error()));
+    services.setNow(Now.addDays(7));
+    QStringList seen;
+    const auto popups = answerPopups({"off"}, seen);
+    a.main->tmrMainTimer();
+    timer->stop();
+    QCOMPARE(seen, QStringList{"new"});
+    edit(a, QString());
+    select(a, 3);
+    run(a, "actEventNew");
+    TQuorlaDB other;
+    QCOMPARE(other.DayEntries().RecordCount(), 2);
+    QCOMPARE(other.Alarms().RecordCount(), 0);
     QCOMPARE(services.busyDepth(), 0);
 }
 
