@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 
 #include <functional>
 #include <span>
@@ -47,6 +48,15 @@ public:
     // Writes `record` under `key` in `mode` (IsamPutMode). One transaction; an
     // add raises the dataset's mark of the largest key ever held in it.
     virtual int put(const QByteArray& key, std::span<const char> record, int mode) = 0;
+
+    // Adds the records under their keys, all in one transaction: all are
+    // added or, on the first failure, none (its code is the answer). `records`
+    // holds them one after the other, keys.size() of them. For filling a new
+    // dataset, such as a copy of a database, where one transaction a record
+    // would cost a synchronous write each; workstations write one record a
+    // transaction. Moves the mark of the largest key as put does. This
+    // default adds them one by one, which is not all-or-none.
+    virtual int putAll(const QList<QByteArray>& keys, std::span<const char> records);
 
     // Adds `record` under the next key (nextKey) and sets `key` to the key
     // used. Adds by others at the same moment never make it fail: each gets a

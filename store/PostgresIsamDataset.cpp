@@ -476,6 +476,33 @@ int PostgresIsamDataset::put(const QByteArray& key, std::span<const char> record
     return result.rows() == 1 && result.number(0, 0) == 1 ? int(IsamOk) : int(IsamNotFound);
 }
 
+int PostgresIsamDataset::putAll(const QList<QByteArray>& keys, std::span<const char> records)
+{
+    if (!connection_)
+        return IsamNotOpen;
+    connection_->beginCall();
+    const std::size_t size = format_.recordSize();
+    if (records.size() != size * std::size_t(keys.size()))
+        return IsamBadParameter;
+    for (const QByteArray& key : keys)
+        if (!validKey(key))
+            return IsamBadKey;
+    if (keys.isEmpty())
+        return IsamOk;
+    int code = connection_->command("BEGIN");
+    for (qsizetype i = 0; i < keys.size() && code == IsamOk; ++i) {
+        Result result;
+        code = write(StmtInsert, keys[i], records.subspan(std::size_t(i) * size, size), result);
+        if (code == IsamOk && !(result.rows() == 1 && result.number(0, 0) == 1))
+            code = IsamNotFound;
+    }
+    if (code == IsamOk)
+        code = connection_->command("COMMIT");
+    if (code != IsamOk)
+        connection_->rollback();
+    return code;
+}
+
 int PostgresIsamDataset::add(std::span<const char> record, QByteArray& key)
 {
     key.clear();

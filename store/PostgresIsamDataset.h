@@ -35,6 +35,8 @@ public:
     // key after it: adds by others wait for each other there, and never meet
     // on one key.
     int add(std::span<const char> record, QByteArray& key) override;
+    // One transaction for all of them.
+    int putAll(const QList<QByteArray>& keys, std::span<const char> records) override;
     int remove(const QByteArray& key) override;
     int first(int index) override;
     int nextKey(QByteArray& key) override;

@@ -591,17 +591,68 @@ int SqliteIsamDataset::write(Statement which, const QByteArray& key, std::span<c
     if (rc == SQLITE_DONE)
         rc = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
     if (rc != SQLITE_OK && rc != SQLITE_DONE) {
-        damaged_ = damaged_ || (rc & 0xFF) == SQLITE_CORRUPT;
-        // A failed statement or commit must not leave the transaction, and
-        // with it the dataset's write lock, behind.
-        if (!sqlite3_get_autocommit(db_))
-            sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
         changes = 0;
-        if ((rc & 0xFF) == SQLITE_CONSTRAINT)
-            return IsamUpdateMode;
-        return SqliteIsamEngine::codeFor(rc);
+        return abandon(rc);
     }
     return IsamOk;
+}
+
+int SqliteIsamDataset::abandon(int rc)
+{
+    damaged_ = damaged_ || (rc & 0xFF) == SQLITE_CORRUPT;
+    // A failed statement or commit must not leave the transaction, and with
+    // it the dataset's write lock, behind.
+    if (!sqlite3_get_autocommit(db_))
+        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    if ((rc & 0xFF) == SQLITE_CONSTRAINT)
+        return IsamUpdateMode;
+    return SqliteIsamEngine::codeFor(rc);
+}
+
+int SqliteIsamDataset::putAll(const QList<QByteArray>& keys, std::span<const char> records)
+{
+    if (!db_)
+        return IsamNotOpen;
+    const std::size_t size = format_.recordSize();
+    if (records.size() != size * std::size_t(keys.size()))
+        return IsamBadParameter;
+    QByteArray largest;
+    for (const QByteArray& key : keys) {
+        if (!validKey(key))
+            return IsamBadKey;
+        largest = std::max(largest, key);
+    }
+    if (damaged_)
+        return IsamCorrupt;
+    if (keys.isEmpty())
+        return IsamOk;
+    dropBatch();
+    int code = IsamOk;
+    sqlite3_stmt* insert = statement(StmtInsert, 0, code);
+    sqlite3_stmt* mark = insert ? statement(StmtRaiseMark, 0, code) : nullptr;
+    if (!mark)
+        return code;
+    int rc = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+    if (rc != SQLITE_OK)
+        return SqliteIsamEngine::codeFor(rc);
+    for (qsizetype i = 0; i < keys.size() && (rc == SQLITE_OK || rc == SQLITE_DONE); ++i) {
+        StatementGuard guard(insert);
+        const char* record = records.data() + std::size_t(i) * size;
+        bindBytes(insert, 1, keys[i], true);
+        sqlite3_bind_blob(insert, 2, record, int(size), SQLITE_TRANSIENT);
+        int n = 3;
+        for (int ix : format_.indexes())
+            bindBytes(insert, n++, format_.indexValue(ix, record), false);
+        rc = sqlite3_step(insert);
+    }
+    if (rc == SQLITE_DONE) {
+        StatementGuard guard(mark);
+        bindBytes(mark, 1, largest, true);
+        rc = sqlite3_step(mark);
+    }
+    if (rc == SQLITE_DONE)
+        rc = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
+    return rc == SQLITE_OK ? int(IsamOk) : abandon(rc);
 }
 
 int SqliteIsamDataset::put(const QByteArray& key, std::span<const char> record, int mode)

@@ -33,6 +33,8 @@ public:
     // Takes the next key and adds; when another process took that key in
     // between, the add fails (it never replaces) and the key after it is tried.
     int add(std::span<const char> record, QByteArray& key) override;
+    // One BEGIN IMMEDIATE ... COMMIT for all of them.
+    int putAll(const QList<QByteArray>& keys, std::span<const char> records) override;
     int remove(const QByteArray& key) override;
     int first(int index) override;
     int nextKey(QByteArray& key) override;
@@ -77,6 +79,8 @@ private:
     // key, chosen inside the transaction and answered there.
     int write(Statement which, const QByteArray& key, std::span<const char> record, int& changes,
               QByteArray* chosen = nullptr);
+    // Rolls back the transaction a failed step `rc` was in; its IsamCode.
+    int abandon(int rc);
     bool validKey(const QByteArray& key, qint64* number = nullptr) const;
     bool validIndex(int index) const;
     void dropBatch();

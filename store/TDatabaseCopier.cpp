@@ -133,19 +133,37 @@ TDatabaseCopier::Status TDatabaseCopier::copyDataset(int index, Side& source, Si
     if (!to.Open(name))
         return fail(Status::Failed, QStringLiteral("Cannot open %1:\n%2").arg(name, to.ErrorText()));
 
+    // In batches of one transaction each: a folder's dataset syncs once per
+    // transaction, which one record at a time would make a long wait.
     std::vector<char> record(format.recordSize(), 0);
+    QStringList keys;
+    QByteArray batch;
     qint64 done = 0;
+    const auto flush = [&] {
+        written_ = true;
+        if (!to.InsertAll(keys, std::span<const char>(batch.constData(), std::size_t(batch.size()))))
+            return false;
+        done += keys.size();
+        keys.clear();
+        batch.clear();
+        if (OnProgress)
+            OnProgress(dataset.fileName, QStringLiteral("copying"), done, total);
+        return true;
+    };
     from.Rewind(TXIsamFile::PrimaryIndex);
     while (from.Get(record, TXIsamFile::PrimaryIndex, QString(), TXIsamFile::ScanNext)) {
-        written_ = true;
-        if (!to.Insert(record, from.CurrentKey()))
-            return fail(Status::Failed, QStringLiteral("Cannot add record %1 to %2:\n%3")
-                                            .arg(from.CurrentKey(), name, to.ErrorText()));
-        if (++done % ProgressEvery == 0 && OnProgress)
-            OnProgress(dataset.fileName, QStringLiteral("copying"), done, total);
+        keys << from.CurrentKey();
+        batch.append(record.data(), qsizetype(record.size()));
+        if (keys.size() == ProgressEvery && !flush())
+            return fail(Status::Failed,
+                        QStringLiteral("Cannot add records to %1:\n%2").arg(name, to.ErrorText()));
     }
     if (from.LastError() != IsamNotFound)
         return fail(Status::Failed, QStringLiteral("Cannot read %1:\n%2").arg(source.name(index), from.ErrorText()));
+    if (!keys.isEmpty() && !flush())
+        return fail(Status::Failed, QStringLiteral("Cannot add records to %1:\n%2").arg(name, to.ErrorText()));
+    if (done == 0 && OnProgress)
+        OnProgress(dataset.fileName, QStringLiteral("copying"), 0, total);
     // The source's mark of the largest key ever held: one below its next key.
     const QString next = from.NextKey();
     if (next.isEmpty())
@@ -153,8 +171,6 @@ TDatabaseCopier::Status TDatabaseCopier::copyDataset(int index, Side& source, Si
     const qint64 largest = next.toLongLong() - 1;
     if (largest > 0 && !to.RaiseKeyMark(QString::number(largest).rightJustified(keyLength, QLatin1Char('0'))))
         return fail(Status::Failed, QStringLiteral("Cannot set the next key of %1:\n%2").arg(name, to.ErrorText()));
-    if (OnProgress)
-        OnProgress(dataset.fileName, QStringLiteral("copying"), done, total);
     return Status::Done;
 }
 

@@ -124,6 +124,17 @@ bool TXIsamFile::Insert(std::span<const char> record, const QString& key)
     return setResult(code);
 }
 
+bool TXIsamFile::InsertAll(const QStringList& keys, std::span<const char> records)
+{
+    if (refuseUnlessOpen())
+        return false;
+    QList<QByteArray> bytes;
+    bytes.reserve(keys.size());
+    for (const QString& key : keys)
+        bytes << keyBytes(key);
+    return setResult(dataset_->putAll(bytes, records));
+}
+
 bool TXIsamFile::Update(std::span<const char> record, const QString& key)
 {
     if (refuseUnlessOpen())

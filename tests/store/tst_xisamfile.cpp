@@ -246,6 +246,56 @@ private slots:
         QCOMPARE(other.NextKey(), key(RecordKey::parse(next) + 1));
     }
 
+    // Records added in one transaction: all, with their index values and the
+    // key mark, or none.
+    void insertAll_data()
+    {
+        QTest::addColumn<QList<qint64>>("existing");
+        QTest::addColumn<QStringList>("added");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QStringList>("stored");
+        QTest::addColumn<QString>("next");
+        QTest::newRow("into an empty dataset") << QList<qint64>{} << keys({3, 1, 7}) << 0 << keys({1, 3, 7})
+                                               << "0000000008";
+        QTest::newRow("a key that exists: none") << QList<qint64>{2} << keys({1, 2}) << int(IsamUpdateMode)
+                                                 << keys({2}) << "0000000003";
+        QTest::newRow("a key twice: none") << QList<qint64>{} << keys({5, 5}) << int(IsamUpdateMode) << keys({})
+                                           << "0000000001";
+        QTest::newRow("a bad key: none") << QList<qint64>{} << (keys({9}) << "12") << int(IsamBadKey) << keys({})
+                                         << "0000000001";
+    }
+    void insertAll()
+    {
+        QFETCH(QList<qint64>, existing);
+        QFETCH(QStringList, added);
+        QFETCH(QStringList, stored);
+        QFETCH(int, code);
+        TXIsamFile f;
+        newDataset(f);
+        for (qint64 k : existing)
+            QVERIFY(f.Insert(makeAlarm("0000000001", "0000000100"), key(k)));
+        QByteArray records;
+        for (const QString& k : added) {
+            const Alarm a = makeAlarm("0000000002", k.toLatin1());
+            records.append(a.data(), qsizetype(a.size()));
+        }
+        QCOMPARE(f.InsertAll(added, std::span<const char>(records.constData(), std::size_t(records.size()))),
+                 code == 0);
+        QCOMPARE(int(f.LastError()), code);
+        QStringList found;
+        Alarm back{};
+        f.Rewind(0);
+        while (f.Get(back, 0, QString(), 16))
+            found << f.CurrentKey();
+        QCOMPARE(found, stored);
+        QTEST(f.NextKey(), "next");
+        // Each added record is found by its time, which is its key here.
+        for (const QString& k : code == 0 ? added : QStringList()) {
+            QVERIFY(f.GetEqual(back, 2, k));
+            QCOMPARE(f.CurrentKey(), k);
+        }
+    }
+
     // Every refused call answers its code and leaves object and data as they were.
     void refusals()
     {
