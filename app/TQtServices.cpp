@@ -87,6 +87,13 @@ QString TQtServices::pickFolder(const QString& caption)
                                              QFileDialog::ShowDirsOnly);
 }
 
+QString TQtServices::pickSaveFile(const QString& caption, const QString& suggested, const QString& filter)
+{
+    // The dialog asks before a file is replaced.
+    return QFileDialog::getSaveFileName(QApplication::activeWindow(), caption,
+                                        QDir::home().filePath(suggested), filter);
+}
+
 QString TQtServices::userName()
 {
     for (const char* variable : {"USER", "LOGNAME", "USERNAME"}) {

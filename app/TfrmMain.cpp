@@ -248,6 +248,16 @@ void TfrmMain::actToolsGroupsExecute()
 
 void TfrmMain::actToolsReportExecute()
 {
+    runReportDialog(TfrmReport::Purpose::Report);
+}
+
+void TfrmMain::actFileExportExecute()
+{
+    runReportDialog(TfrmReport::Purpose::Export);
+}
+
+void TfrmMain::runReportDialog(TfrmReport::Purpose purpose)
+{
     if (!Database_)
         return;
     if (!frmReport)
@@ -260,6 +270,7 @@ void TfrmMain::actToolsReportExecute()
     frmReport->OnSelectGroup = [selectGroup](TQuorlaCfg& settings, QListWidget& checkList) {
         return selectGroup->Execute(settings, checkList);
     };
+    frmReport->SetPurpose(purpose);
     frmReport->Execute(*FilterRules_, *Settings_, *Database_, CurrentUser_, CurrentUserKey_, *frmReportViewer);
 }
 
@@ -352,6 +363,9 @@ void TfrmMain::createActions()
         = makeAction("actTroubleshooting", QStringLiteral("&Troubleshooting..."), QString(), QString(), 0, none);
     actFileLogin = makeAction("actFileLogin", QStringLiteral("&Login"), QStringLiteral("Login to Quorla as another user"),
                               QStringLiteral("system-switch-user"), QStyle::SP_DialogYesButton, none);
+    actFileExport = makeAction("actFileExport", QStringLiteral("&Export calendar..."),
+                               QStringLiteral("Export events to an iCalendar file for other calendars"),
+                               QStringLiteral("document-export"), QStyle::SP_DialogSaveButton, none);
     actFileExit = makeAction("actFileExit", QStringLiteral("E&xit"), QStringLiteral("Quit Quorla"),
                              QStringLiteral("application-exit"), QStyle::SP_DialogCloseButton,
                              QKeySequence(QStringLiteral("Ctrl+X")));
@@ -381,6 +395,7 @@ void TfrmMain::createActions()
     bind(actToolsViewWeek, &TfrmMain::actToolsViewWeekExecute);
     bind(actToolsViewMonth, &TfrmMain::actToolsViewMonthExecute);
     bind(actFileLogin, &TfrmMain::actFileLoginExecute);
+    bind(actFileExport, &TfrmMain::actFileExportExecute);
     bind(actFileExit, &TfrmMain::actFileExitExecute);
     bind(mnuFileChangePath, &TfrmMain::mnuFileChangePathClick);
     bind(actHelpAbout, &TfrmMain::actHelpAboutExecute);
@@ -405,6 +420,7 @@ void TfrmMain::createMenus()
     QMenu* file = bar->addMenu(QStringLiteral("&File"));
     file->setObjectName(QStringLiteral("mnuFile"));
     file->addAction(actFileLogin);
+    file->addAction(actFileExport);
     file->addSeparator();
     file->addAction(mnuFileChangePath);
     file->addSeparator();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "TfrmReport.h"
+
 #include "UserRecord.h"
 
 #include <QMainWindow>
@@ -35,7 +37,6 @@ class TfrmGroups;
 class TfrmLogin;
 class TfrmNotify;
 class TfrmOptions;
-class TfrmReport;
 class TfrmReportViewer;
 class TfrmSelectGroup;
 class TfrmTrouble;
@@ -153,6 +154,8 @@ protected:
     void changeEvent(QEvent* event) override;
 
 private:
+    // Opens the report dialog for a report or for an export.
+    void runReportDialog(TfrmReport::Purpose purpose);
     void FormCreate();
     void FormDestroy();
     void createActions();
@@ -185,6 +188,8 @@ private:
     void actCategoriesExecute();
     void actToolsGroupsExecute();
     void actToolsReportExecute();
+    // File > Export calendar...: the report's choices, written as iCalendar.
+    void actFileExportExecute();
     void wvMainDblClick();
     void actToolsOptionsExecute();
     void actToolsFilteringExecute();
@@ -243,6 +248,7 @@ private:
     QAction* actToolsFiltering = nullptr;
     QAction* actToolsGroups = nullptr;
     QAction* actToolsReport = nullptr;
+    QAction* actFileExport = nullptr;
     QAction* actToolsViewDay = nullptr;
     QAction* actToolsViewWeek = nullptr;
     QAction* actToolsViewMonth = nullptr;

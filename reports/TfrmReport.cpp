@@ -5,12 +5,14 @@
 #include "IsamCode.h"
 #include "RecordKey.h"
 #include "TBusyCursor.h"
+#include "TCalendarExport.h"
+#include "TCommand.h"
+#include "TLookup.h"
 #include "TQuorlaDB.h"
 #include "TServices.h"
 #include "TXIsamFile.h"
 #include "TfrmReportViewer.h"
 #include "ui_TfrmReport.h"
-#include "TLookup.h"
 
 #include <QCalendarWidget>
 #include <QEventLoop>
@@ -54,6 +56,17 @@ TfrmReport::TfrmReport(QWidget* parent)
     connect(ui->btnGroup, &QToolButton::clicked, this, &TfrmReport::btnGroupClick);
     connect(ui->btnGo, &QPushButton::clicked, this, &TfrmReport::btnGoClick);
     connect(ui->btnClose, &QPushButton::clicked, this, &QDialog::reject);
+    SetPurpose(Purpose::Report);
+}
+
+void TfrmReport::SetPurpose(Purpose purpose)
+{
+    purpose_ = purpose;
+    const bool exporting = purpose == Purpose::Export;
+    setWindowTitle(exporting ? QStringLiteral("Export Calendar") : QStringLiteral("Report"));
+    ui->btnGo->setText(exporting ? QStringLiteral("&Export...") : QStringLiteral("&Go"));
+    ui->lblDuration->setVisible(exporting);
+    ui->spnDuration->setVisible(exporting);
 }
 
 TfrmReport::~TfrmReport() = default;
@@ -144,8 +157,34 @@ void TfrmReport::btnGroupClick()
         OnSelectGroup(*Settings, *ui->lstUsers);
 }
 
+void TfrmReport::exportCalendar()
+{
+    const QString path = TServices::current().pickSaveFile(QStringLiteral("Export Calendar"),
+                                                           QStringLiteral("quorla.ics"),
+                                                           QStringLiteral("iCalendar files (*.ics)"));
+    if (path.isEmpty())
+        return;
+    TCalendarExport calendar;
+    static_cast<TEntrySelection&>(calendar) = Builder();
+    calendar.DurationMinutes = ui->spnDuration->value();
+    int events = 0;
+    {
+        TBusyCursor busy;
+        TCalendarExport::WriteFile(path, calendar.Build(*Database, &events));
+    }
+    TServices::current().message(TServices::MessageKind::Information, TServices::MessageButtons::Ok,
+                                 events == 1 ? QStringLiteral("1 event was exported to %1").arg(path)
+                                             : QStringLiteral("%1 events were exported to %2").arg(events).arg(path));
+    done(QDialog::Accepted);
+}
+
 void TfrmReport::btnGoClick()
 {
+    if (purpose_ == Purpose::Export) {
+        if (Database != nullptr)
+            TCommand::Run([this] { exportCalendar(); });
+        return;
+    }
     if (Database == nullptr || Viewer == nullptr)
         return;
     QString error;

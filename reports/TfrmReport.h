@@ -25,6 +25,11 @@ class TfrmReport;
 // closed or the run failed, shows the dialog again for the next report. It is
 // created once and reused; ticks, dates and category stay as the user left them
 // between runs of one opening.
+//
+// The same choices export the calendar (Purpose Export, "Export Calendar"):
+// Export asks for a file name, writes the selected entries there as an
+// iCalendar file (TCalendarExport), each timed one lasting the minutes of
+// spnDuration, says how many it wrote and closes.
 class TfrmReport : public QDialog
 {
     Q_OBJECT
@@ -38,6 +43,11 @@ public:
     // The main window sets it to its group selection dialog; while it is not
     // set the group button is disabled.
     std::function<int(TQuorlaCfg& settings, QListWidget& checkList)> OnSelectGroup;
+
+    enum class Purpose { Report, Export };
+    // What the next Execute is for; the caption, the Go button and the
+    // duration follow it.
+    void SetPurpose(Purpose purpose);
 
     // Borrows the objects for as long as the dialog is open: the main window's
     // filter rules (held, not used: each run builds its own), settings and
@@ -67,7 +77,10 @@ public:
     void btnGoClick();
 
 private:
+    void exportCalendar();
+
     std::unique_ptr<Ui::TfrmReport> ui;
+    Purpose purpose_ = Purpose::Report;
     TQuorlaDB* Database = nullptr;
     TQuorlaCfg* Settings = nullptr;
     TFilterRules* FilterRules = nullptr;

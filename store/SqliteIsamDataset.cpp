@@ -3,6 +3,8 @@
 #include "IsamCode.h"
 #include "SqliteIsamEngine.h"
 
+#include <QUuid>
+
 #include <sqlite3.h>
 
 #include <QFile>
@@ -146,8 +148,19 @@ bool SqliteIsamDataset::validKey(const QByteArray& key, qint64* number) const
     return true;
 }
 
+void SqliteIsamDataset::settlePosition()
+{
+    if (posRow_ < 0)
+        return;
+    const Row& row = rows_[std::size_t(posRow_)];
+    assignBytes(posValue_, arena_.data() + row.valueOffset, row.valueLength);
+    assignBytes(posKey_, arena_.data() + row.keyOffset, row.keyLength);
+    posRow_ = -1;
+}
+
 void SqliteIsamDataset::dropBatch()
 {
+    settlePosition();
     rows_.clear();
     arena_.clear();
     batchNext_ = 0;
@@ -158,6 +171,7 @@ void SqliteIsamDataset::dropBatch()
 
 void SqliteIsamDataset::setPosition(int index, QByteArray value, QByteArray key)
 {
+    posRow_ = -1;
     posIndex_ = index;
     posValue_ = std::move(value);
     posKey_ = std::move(key);
@@ -197,6 +211,12 @@ sqlite3_stmt* SqliteIsamDataset::statement(Statement which, int index, int& code
     case StmtRange:
         sql = "SELECT pk, data" + valueColumn + " FROM records WHERE " + col + " >= ?1 AND " + col + " <= ?2 ORDER BY "
             + col + (index == 0 ? QByteArray() : QByteArray(", pk"));
+        break;
+    case StmtIdentity:
+        sql = "SELECT value FROM isam_meta WHERE name = 'identity'";
+        break;
+    case StmtSetIdentity:
+        sql = "INSERT INTO isam_meta (name, value) VALUES ('identity', ?1) ON CONFLICT (name) DO NOTHING";
         break;
     case StmtNextKey:
         // Keys are digit texts of one length, so text order is number order.
@@ -294,8 +314,8 @@ int SqliteIsamDataset::read(int index, int mode, const QByteArray& key, QByteArr
         return IsamNotFound;
     std::memcpy(record.data(), arena_.data() + row.dataOffset, record.size());
     assignBytes(foundKey, arena_.data() + row.keyOffset, row.keyLength);
-    assignBytes(posValue_, value.constData(), value.size());
-    assignBytes(posKey_, arena_.data() + row.keyOffset, row.keyLength);
+    // The position is this row; it is copied out only when the batch goes.
+    posRow_ = std::ptrdiff_t(batchNext_);
     posIndex_ = index;
     ++batchNext_;
     ++readSinceEqual_;
@@ -464,7 +484,7 @@ int SqliteIsamDataset::readEqual(int index, const QByteArray& key, QByteArray& f
     if (found) {
         const Row& row = rows_[0];
         std::memcpy(record.data(), arena_.data() + row.dataOffset, record.size());
-        foundKey = QByteArray(arena_.data() + row.keyOffset, row.keyLength);
+        assignBytes(foundKey, arena_.data() + row.keyOffset, row.keyLength);
         setPosition(index, key, foundKey);
         batchNext_ = 1;
     } else {
@@ -697,4 +717,39 @@ int SqliteIsamDataset::changeMark(QByteArray& mark)
                              qint64(st.st_dev), qint64(st.st_ino)};
     mark = QByteArray(reinterpret_cast<const char*>(fields), sizeof(fields));
     return IsamOk;
+}
+
+int SqliteIsamDataset::identity(QByteArray& id)
+{
+    if (!db_)
+        return IsamNotOpen;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        int code = IsamOk;
+        sqlite3_stmt* st = statement(StmtIdentity, 0, code);
+        if (!st)
+            return code;
+        {
+            StatementGuard guard(st);
+            const int rc = sqlite3_step(st);
+            if (rc == SQLITE_ROW) {
+                id = columnBytes(st, 0);
+                return id.isEmpty() ? int(IsamCorrupt) : int(IsamOk);
+            }
+            if (rc != SQLITE_DONE)
+                return SqliteIsamEngine::codeFor(rc);
+        }
+        // None yet: make one. Two workstations doing so at once keep the
+        // first; the read above then finds it.
+        if (damaged_)
+            return IsamCorrupt;
+        st = statement(StmtSetIdentity, 0, code);
+        if (!st)
+            return code;
+        StatementGuard guard(st);
+        bindBytes(st, 1, QUuid::createUuid().toByteArray(QUuid::WithoutBraces), true);
+        const int rc = sqlite3_step(st);
+        if (rc != SQLITE_DONE)
+            return SqliteIsamEngine::codeFor(rc);
+    }
+    return IsamCorrupt;
 }

@@ -42,6 +42,7 @@ public:
     // The file's modification time to the nanosecond, size, device and file
     // number: what stat() tells, so that a write by any process moves it.
     int changeMark(QByteArray& mark) override;
+    int identity(QByteArray& id) override;
     int close() override;
 
 private:
@@ -60,6 +61,8 @@ private:
         StmtNextAtMost,
         StmtRange,
         StmtNextKey,
+        StmtIdentity,
+        StmtSetIdentity,
         StmtRaiseMark,
         StmtInsert,
         StmtUpdate,
@@ -78,7 +81,10 @@ private:
               QByteArray* chosen = nullptr);
     bool validKey(const QByteArray& key, qint64* number = nullptr) const;
     bool validIndex(int index) const;
+    // Drops the rows read ahead, keeping the position.
     void dropBatch();
+    // Copies the position out of the batch row it stands on, if it does.
+    void settlePosition();
     void setPosition(int index, QByteArray value, QByteArray key);
 
     sqlite3* db_;
@@ -95,6 +101,9 @@ private:
     int posIndex_ = 0;
     QByteArray posValue_;
     QByteArray posKey_;
+    // While >= 0 the position is that row of the batch (a scan read copies
+    // nothing more); settlePosition() turns it into posValue_/posKey_.
+    std::ptrdiff_t posRow_ = -1;
 
     // Rows read ahead: the records that followed the position in one index when
     // they were read. batchDone_: the statement returned every row up to the end

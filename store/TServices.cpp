@@ -53,6 +53,11 @@ void TServices::showApplicationError(const QString& text)
     message(MessageKind::Error, MessageButtons::Ok, text);
 }
 
+QString TServices::pickSaveFile(const QString& /*caption*/, const QString& /*suggested*/, const QString& /*filter*/)
+{
+    return QString();
+}
+
 quint32 TServices::notify(const DesktopNotification& /*note*/, std::function<void()> /*onActivated*/)
 {
     return 0;

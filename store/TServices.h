@@ -81,6 +81,12 @@ public:
     // string when the user cancelled.
     virtual QString pickFolder(const QString& caption) = 0;
 
+    // Asks for the name of a file to write, starting at `suggested` (a name
+    // in the user's home folder) and offering files matching `filter`, such as
+    // "iCalendar files (*.ics)". Returns the chosen path, or an empty string
+    // when the user cancelled. The base has nobody to ask and cancels.
+    virtual QString pickSaveFile(const QString& caption, const QString& suggested, const QString& filter);
+
     // The current local date and time. Always TClock::now(), so that stamps,
     // alarm polling and anything asking the services agree on one moment; a
     // scripted clock is installed through TClock's override.

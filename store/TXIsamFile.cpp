@@ -141,9 +141,13 @@ bool TXIsamFile::Get(std::span<char> record, qint16 index, const QString& key, q
         scanKey_ = key;
         scanKeyBytes_ = keyBytes(key);
     }
-    found_.clear();
+    // found_ keeps its storage from record to record; a failed read leaves
+    // no key.
     const bool ok = setResult(dataset_->get(index, mode + 0x1002, scanKeyBytes_, found_, record));
-    assignKey(currentKey_, found_);
+    if (ok)
+        assignKey(currentKey_, found_);
+    else
+        currentKey_.clear();
     return ok;
 }
 
@@ -151,9 +155,11 @@ bool TXIsamFile::GetEqual(std::span<char> record, qint16 index, const QString& k
 {
     if (refuseUnlessOpen())
         return false;
-    found_.clear();
     const bool ok = setResult(dataset_->get(index, IsamReadEqual, keyBytes(key), found_, record));
-    assignKey(currentKey_, found_);
+    if (ok)
+        assignKey(currentKey_, found_);
+    else
+        currentKey_.clear();
     return ok;
 }
 
@@ -194,6 +200,17 @@ bool TXIsamFile::Unlock(const QString& key)
     if (refuseUnlessOpen())
         return false;
     return setResult(dataset_->unlock(keyBytes(key)));
+}
+
+bool TXIsamFile::Identity(QString& id)
+{
+    if (refuseUnlessOpen())
+        return false;
+    QByteArray bytes;
+    if (!setResult(dataset_->identity(bytes)))
+        return false;
+    id = QString::fromUtf8(bytes);
+    return true;
 }
 
 qint32 TXIsamFile::RecordCount()

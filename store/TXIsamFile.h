@@ -101,6 +101,9 @@ public:
     bool Lock(const QString& key);
     bool Unlock(const QString& key);
 
+    // The dataset's identity, made once and kept in it (see TIsamDataset).
+    bool Identity(QString& id);
+
     // The number of records, or -1 on failure.
     qint32 RecordCount();
     // The key length given at creation, or -1 on failure.

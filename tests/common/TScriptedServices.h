@@ -58,6 +58,8 @@ public:
     void expectMessageStartingWith(MessageKind kind, const QString& prefix, MessageAnswer answer);
     // Scripts the next folder picker's answer; an empty folder is a cancel.
     void expectFolder(const QString& folder);
+    // The next file-name question is answered with `path` (empty: cancelled).
+    void expectSaveFile(const QString& path);
     // Scripts the next print dialog's answer: print to the PDF file `pdfFile`,
     // or cancel when it is empty.
     void expectPrinter(const QString& pdfFile);
@@ -97,6 +99,7 @@ public:
 
     MessageAnswer message(MessageKind kind, MessageButtons buttons, const QString& text) override;
     QString pickFolder(const QString& caption) override;
+    QString pickSaveFile(const QString& caption, const QString& suggested, const QString& filter) override;
     QString userName() override { return userName_; }
     void beep() override { ++beeps_; }
     void sleep(int milliseconds) override;
@@ -125,6 +128,7 @@ private:
     bool clockSet_ = false;
     QQueue<ScriptedMessage> script_;
     QQueue<QString> folders_;
+    QQueue<QString> saveFiles_;
     QList<Message> messages_;
     QStringList folderCaptions_;
     QStringList unexpected_;
