@@ -148,6 +148,35 @@ bool SqliteIsamDataset::validKey(const QByteArray& key, qint64* number) const
     return true;
 }
 
+void SqliteIsamDataset::reserveArena(std::size_t bytes)
+{
+    // Grown (and zero-filled) only when a batch needs more than any before.
+    if (arena_.size() < arenaUsed_ + bytes)
+        arena_.resize(arenaUsed_ + bytes);
+}
+
+std::size_t SqliteIsamDataset::appendArena(const char* bytes, std::size_t size)
+{
+    if (arena_.size() < arenaUsed_ + size)
+        arena_.resize(std::max(arena_.size() * 2, arenaUsed_ + size));
+    const std::size_t at = arenaUsed_;
+    if (size > 0)
+        std::memcpy(arena_.data() + at, bytes, size);
+    arenaUsed_ += size;
+    return at;
+}
+
+bool SqliteIsamDataset::digitsKey(const char* key, int length) const
+{
+    if (length != keyLength_)
+        return false;
+    for (int i = 0; i < length; ++i) {
+        if (unsigned(key[i] - '0') > 9u)
+            return false;
+    }
+    return true;
+}
+
 void SqliteIsamDataset::settlePosition()
 {
     if (posRow_ < 0)
@@ -162,7 +191,7 @@ void SqliteIsamDataset::dropBatch()
 {
     settlePosition();
     rows_.clear();
-    arena_.clear();
+    arenaUsed_ = 0;
     batchNext_ = 0;
     batchValid_ = false;
     batchDone_ = false;
@@ -398,6 +427,8 @@ int SqliteIsamDataset::fetchBatch(int index, int mode, const QByteArray& key)
         bindBytes(st, 3, bound, index == 0);
     sqlite3_bind_int(st, 4, size);
 
+    // Room for the whole batch at once: rows are copied in, never moved.
+    reserveArena(std::size_t(size) * (format_.recordSize() + 2 * std::size_t(keyLength_) + 32));
     code = readRows(st, index);
     if (code != IsamOk)
         return code;
@@ -421,27 +452,22 @@ int SqliteIsamDataset::readRows(sqlite3_stmt* st, int index)
         const char* data = static_cast<const char*>(sqlite3_column_blob(st, 1));
         // A stored key that is not one of ours means damage, like a record
         // of the wrong size.
-        if (std::size_t(dataLength) != format_.recordSize() || !data || !keyData
-            || !validKey(QByteArray::fromRawData(keyData, keyLength))) {
+        if (std::size_t(dataLength) != format_.recordSize() || !data || !keyData || !digitsKey(keyData, keyLength)) {
             rows_.clear();
             return IsamCorrupt;
         }
         Row row;
-        row.keyOffset = arena_.size();
+        row.keyOffset = appendArena(keyData, std::size_t(keyLength));
         row.keyLength = keyLength;
-        arena_.insert(arena_.end(), keyData, keyData + keyLength);
-        row.dataOffset = arena_.size();
-        arena_.insert(arena_.end(), data, data + dataLength);
+        row.dataOffset = appendArena(data, std::size_t(dataLength));
         if (index == 0) {
             row.valueOffset = row.keyOffset;
             row.valueLength = row.keyLength;
         } else {
             const int valueLength = sqlite3_column_bytes(st, 2);
             const char* value = static_cast<const char*>(sqlite3_column_blob(st, 2));
-            row.valueOffset = arena_.size();
-            row.valueLength = valueLength;
-            if (value)
-                arena_.insert(arena_.end(), value, value + valueLength);
+            row.valueOffset = appendArena(value, value ? std::size_t(valueLength) : 0);
+            row.valueLength = value ? valueLength : 0;
         }
         rows_.push_back(row);
     }

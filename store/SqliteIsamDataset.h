@@ -85,6 +85,11 @@ private:
     void dropBatch();
     // Copies the position out of the batch row it stands on, if it does.
     void settlePosition();
+    void reserveArena(std::size_t bytes);
+    // Copies bytes to the end of the rows' bytes; answers where they start.
+    std::size_t appendArena(const char* bytes, std::size_t size);
+    // Whether the key is exactly the key length in decimal digits.
+    bool digitsKey(const char* key, int length) const;
     void setPosition(int index, QByteArray value, QByteArray key);
 
     sqlite3* db_;
@@ -110,7 +115,10 @@ private:
     // of the index or, when batchBounded_, up to the bound of the scan it was
     // read for (batchMode_, batchKey_).
     std::vector<Row> rows_;
+    // The rows' bytes: the first arenaUsed_ bytes of arena_, which keeps its
+    // size from batch to batch.
     std::vector<char> arena_;
+    std::size_t arenaUsed_ = 0;
     std::size_t batchNext_ = 0;
     bool batchValid_ = false;
     bool batchDone_ = false;

@@ -38,6 +38,21 @@ TXIsamFile::~TXIsamFile()
     Close();
 }
 
+const QString& TXIsamFile::CurrentKey() const
+{
+    if (keyFromFound_) {
+        assignKey(currentKey_, found_);
+        keyFromFound_ = false;
+    }
+    return currentKey_;
+}
+
+void TXIsamFile::setKey(const QString& key)
+{
+    currentKey_ = key;
+    keyFromFound_ = false;
+}
+
 bool TXIsamFile::setResult(int code, const TIsamConnection* via)
 {
     lastError_ = qint16(code);
@@ -113,14 +128,15 @@ bool TXIsamFile::Insert(std::span<const char> record, const QString& key)
     if (refuseUnlessOpen())
         return false;
     if (!key.isEmpty()) {
-        currentKey_ = key;
+        setKey(key);
         return setResult(dataset_->put(keyBytes(currentKey_), record, IsamPutAdd));
     }
     // The engine chooses the key: it knows how to keep two workstations
     // adding at the same moment from taking the same one.
     QByteArray chosen;
     const int code = dataset_->add(record, chosen);
-    assignKey(currentKey_, chosen);
+    found_ = chosen;
+    keyFromFound_ = true;
     return setResult(code);
 }
 
@@ -128,7 +144,7 @@ bool TXIsamFile::Update(std::span<const char> record, const QString& key)
 {
     if (refuseUnlessOpen())
         return false;
-    currentKey_ = key;
+    setKey(key);
     return setResult(dataset_->put(keyBytes(key), record, IsamPutReplace));
 }
 
@@ -145,9 +161,9 @@ bool TXIsamFile::Get(std::span<char> record, qint16 index, const QString& key, q
     // no key.
     const bool ok = setResult(dataset_->get(index, mode + 0x1002, scanKeyBytes_, found_, record));
     if (ok)
-        assignKey(currentKey_, found_);
+        keyFromFound_ = true;
     else
-        currentKey_.clear();
+        setKey(QString());
     return ok;
 }
 
@@ -157,9 +173,9 @@ bool TXIsamFile::GetEqual(std::span<char> record, qint16 index, const QString& k
         return false;
     const bool ok = setResult(dataset_->get(index, IsamReadEqual, keyBytes(key), found_, record));
     if (ok)
-        assignKey(currentKey_, found_);
+        keyFromFound_ = true;
     else
-        currentKey_.clear();
+        setKey(QString());
     return ok;
 }
 
@@ -169,7 +185,8 @@ bool TXIsamFile::Range(std::span<char> record, qint16 index, const QString& from
     if (refuseUnlessOpen())
         return false;
     return setResult(dataset_->range(index, keyBytes(from), keyBytes(to), record, [&](const QByteArray& key) {
-        assignKey(currentKey_, key);
+        found_ = key;
+        keyFromFound_ = true;
         return take();
     }));
 }

@@ -54,7 +54,7 @@ public:
     const QString& FileName() const { return fileName_; }
     // Primary key of the record last returned by Get/GetEqual, or the key last
     // written by Insert/Update (set even when the call failed).
-    const QString& CurrentKey() const { return currentKey_; }
+    const QString& CurrentKey() const;
     qint16 LastError() const { return lastError_; }
     bool Loaded() const { return true; }
 
@@ -129,6 +129,7 @@ public:
 private:
     // Keeps `code` and, for a failure, the words of the connection it met.
     bool setResult(int code, const TIsamConnection* via);
+    void setKey(const QString& key);
     bool setResult(int code) { return setResult(code, connection_.get()); }
     bool refuseUnlessOpen();
     // The connection for a call on `fileName` outside an open dataset.
@@ -140,7 +141,10 @@ private:
     std::unique_ptr<TIsamDataset> dataset_;
     qint32 handle_ = 0;
     QString fileName_;
-    QString currentKey_;
+    // The current key as text; after a read it is made from found_ only when
+    // asked for (a scan that never asks pays nothing per record).
+    mutable QString currentKey_;
+    mutable bool keyFromFound_ = false;
     qint16 lastError_ = 0;
     QString reason_;
     // Scratch for reads, kept to spare an allocation per record of a scan.
