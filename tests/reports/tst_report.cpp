@@ -5,7 +5,7 @@
 #include "QuorlaTest.h"
 #include "RecordKey.h"
 #include "TFilterRules.h"
-#include "TQuorlaCfg.h"
+#include "TDisplaySettings.h"
 #include "TQuorlaDB.h"
 #include "TScriptedServices.h"
 #include "TWorkstationStore.h"
@@ -133,8 +133,7 @@ void tst_Report::dialogRun()
         services.expectMessage(TServices::MessageKind::Error, "Unable to locate user", TServices::MessageAnswer::Ok);
     TfrmReport dialog;
     TfrmReportViewer viewer;
-    TFilterRules rules;
-    TQuorlaCfg settings;
+    TDisplaySettings settings;
     QString seen;
     bool reshown = false;
     QTimer::singleShot(0, &dialog, [&] {
@@ -148,7 +147,7 @@ void tst_Report::dialogRun()
         reshown = dialog.isVisible();
         dialog.findChild<QPushButton*>("btnClose")->click();
     });
-    QCOMPARE(dialog.Execute(rules, settings, *db, UserRecord(), RecordKey::format(1), viewer), 2);
+    QCOMPARE(dialog.Execute(settings, *db, UserRecord(), RecordKey::format(1), viewer), 2);
     QVERIFY(reshown);
     QCOMPARE(services.busyDepth(), 0);
     QCOMPARE(seen, shown);
