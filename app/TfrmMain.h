@@ -7,39 +7,19 @@
 #include <QMainWindow>
 #include <QString>
 
-#include <functional>
 #include <memory>
 
-class DayEntryRecord;
-class QAction;
 class QLabel;
 class QSystemTrayIcon;
 class QTimer;
 class TAlarmPoller;
-class TCategoryCache;
-class TDayView;
 class TEventCommands;
 class TFilterRules;
 class TMainActions;
-class TMonthView;
-class TQuorlaCfg;
 class TQuorlaDB;
-class TUserCache;
 class TViewAnswers;
-class TWeekView;
-class TfrmCategories;
-class TfrmDate;
 class TfrmEvent;
-class TfrmFiltering;
-class TfrmGroups;
-class TfrmLogin;
 class TfrmNotify;
-class TfrmOptions;
-class TfrmReport;
-class TfrmReportViewer;
-class TfrmSelectGroup;
-class TfrmTrouble;
-class TfrmUsers;
 class UserRecord;
 
 // The main window: the calendar as a week, a month or a single day

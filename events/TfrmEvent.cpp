@@ -37,8 +37,6 @@ qint32 keySeconds(const QString& key)
     return seconds > std::numeric_limits<qint32>::max() ? -1 : static_cast<qint32>(seconds);
 }
 
-const QString NotifyHint = QStringLiteral("Check to send email to selected user(s) other than yoursefl");
-
 } // namespace
 
 TfrmEvent::TfrmEvent(QWidget* parent)
@@ -46,6 +44,7 @@ TfrmEvent::TfrmEvent(QWidget* parent)
       selectGroup_(new TfrmSelectGroup(this))
 {
     ui->setupUi(this);
+    notifyHint_ = ui->chkNotify->toolTip();
     TTextLimit::Apply(ui->edtDescription, DayEntryRecord::DescriptionCapacity);
     TfrmAlarmProperties::FillTimeLists(*ui->cmbHour, *ui->cmbMinute);
     ui->btnGroup->setIcon(style()->standardIcon(QStyle::SP_FileDialogDetailedView));
@@ -210,7 +209,7 @@ void TfrmEvent::offerNotify()
     const QSignalBlocker quiet(ui->chkNotify);
     ui->chkNotify->setEnabled(possible);
     ui->chkNotify->setChecked(possible && notifyChosen_);
-    const QString hint = possible ? NotifyHint : QStringLiteral("No e-mail can be sent: %1").arg(mail.errorText);
+    const QString hint = possible ? notifyHint_ : QStringLiteral("No e-mail can be sent: %1").arg(mail.errorText);
     ui->chkNotify->setToolTip(hint);
     ui->chkNotify->setStatusTip(hint);
 }

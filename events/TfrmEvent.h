@@ -89,5 +89,6 @@ private:
     TServices::MailMessage mail_;
     // The person's last choice of Notify, kept from one event to the next.
     bool notifyChosen_ = true;
+    QString notifyHint_;
     bool alarmTimeChosen_ = false;
 };

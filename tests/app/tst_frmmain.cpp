@@ -137,8 +137,6 @@ private slots:
     void loginAsAnotherUser();
     void privateEntries_data();
     void privateEntries();
-    void rightsEnableCommands_data();
-    void rightsEnableCommands();
     void doubleClicks_data();
     void doubleClicks();
     void ownRecordTakesEffect();
@@ -405,31 +403,8 @@ void TestFrmMain::privateEntries()
     QTEST(run.shown(2).contains(pk), "visible");
 }
 
-void TestFrmMain::rightsEnableCommands_data()
-{
-    QTest::addColumn<int>("rights");
-    QTest::addColumn<bool>("canAdd");
-    QTest::addColumn<bool>("administers");
-    QTest::newRow("none") << 0 << false << false;
-    QTest::newRow("add entries") << 1 << true << false;
-    QTest::newRow("administer only") << 2 << false << true;
-}
-
-void TestFrmMain::rightsEnableCommands()
-{
-    QFETCH(int, rights);
-    QFETCH(bool, canAdd);
-    QFETCH(bool, administers);
-    Running run({QStringLiteral("U:%1").arg(rights)}, QStringLiteral("U"));
-    run.shell.main->UpdateActions();
-    QCOMPARE(run.action("actEventNew")->isEnabled(), canAdd);
-    for (const char* name : {"actUsers", "actCategories", "actTroubleshooting"})
-        QVERIFY2(run.action(name)->isEnabled() == administers, name);
-    // Nothing selected: nobody may change or delete.
-    QVERIFY(!run.action("actEventProperties")->isEnabled());
-    QVERIFY(!run.action("actEventDelete")->isEnabled());
-}
-
+// The user's rights enable the commands; a double-click runs Event
+// properties on an entry he may change, otherwise New event on the day.
 void TestFrmMain::doubleClicks_data()
 {
     // ME (key 1) has an entry on Wednesday; ANN (key 2) one on Thursday.
@@ -441,7 +416,7 @@ void TestFrmMain::doubleClicks_data()
     QTest::newRow("another's entry, no right to change it: new") << 1 << "3:0" << "new 2024-05-16";
     QTest::newRow("another's entry, right to change it") << 5 << "3:0" << "edit 2024-05-16";
     QTest::newRow("the week's margin") << 1 << "margin" << "new 2024-05-13";
-    QTest::newRow("no right to add") << 0 << "4:-1" << "";
+    QTest::newRow("administer only: no right to add") << 2 << "4:-1" << "";
 }
 
 void TestFrmMain::doubleClicks()
@@ -449,6 +424,12 @@ void TestFrmMain::doubleClicks()
     QFETCH(int, rights);
     QFETCH(QString, where);
     Running run({QStringLiteral("ME:%1").arg(rights), "ANN:1"}, QStringLiteral("ME"));
+    run.shell.main->UpdateActions();
+    QCOMPARE(run.action("actEventNew")->isEnabled(), (rights & 1) != 0);
+    for (const char* name : {"actUsers", "actCategories", "actTroubleshooting"})
+        QVERIFY2(run.action(name)->isEnabled() == ((rights & 2) != 0), name);
+    // Nothing selected: nobody may change or delete.
+    QVERIFY(!run.action("actEventProperties")->isEnabled() && !run.action("actEventDelete")->isEnabled());
     insertEntry(*run.shell.main->Database(), keyOf(2024, 5, 15, 9), key(1), {key(1)});
     insertEntry(*run.shell.main->Database(), keyOf(2024, 5, 16, 9), key(2), {key(2)});
     run.shell.main->RefreshView();
@@ -465,7 +446,8 @@ void TestFrmMain::doubleClicks()
     } else {
         TDayViewList* list = run.week()->Days()[std::size_t(where.section(':', 0, 0).toInt())]->List();
         const int row = where.section(':', 1).toInt();
-        const QPoint at = row < 0 ? QPoint(5, list->viewport()->height() - 5) : list->visualRect(list->model()->index(row, 0)).center();
+        const QPoint at = row < 0 ? QPoint(5, list->viewport()->height() - 5)
+                                  : list->visualRect(list->model()->index(row, 0)).center();
         QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at);
     }
     QTEST(opened, "opened");
@@ -614,34 +596,33 @@ void TestFrmMain::viewsKeepTheSelectedDay()
     }
 }
 
+// Confirmed: the recorded folder goes and the program ends; with none
+// recorded nothing happens.
 void TestFrmMain::changePath_data()
 {
     QTest::addColumn<bool>("valuePresent");
-    QTest::addColumn<bool>("confirm");
-    QTest::newRow("confirmed") << true << true;
-    QTest::newRow("value already absent") << false << true;
+    QTest::newRow("confirmed") << true;
+    QTest::newRow("value already absent") << false;
 }
 
 void TestFrmMain::changePath()
 {
     QFETCH(bool, valuePresent);
-    QFETCH(bool, confirm);
     Running run;
     TWorkstationStore store;
     QVERIFY(store.OpenKey(false));
     if (!valuePresent)
         QVERIFY(store.DeleteValue(QStringLiteral("RootPath")));
     run.services.expectMessage(Kind::Warning, QStringLiteral("Change the Quorla Database location, Are you sure?"),
-                               confirm ? Answer::Ok : Answer::Cancel);
-    const bool ends = valuePresent && confirm;
-    if (ends)
+                               Answer::Ok);
+    if (valuePresent)
         run.services.expectMessage(Kind::Information,
                                    QStringLiteral("Please restart Quorla to choose the new database location"),
                                    Answer::Ok);
     run.trigger("mnuFileChangePath");
-    QCOMPARE(run.shell.main->Terminating(), ends);
+    QCOMPARE(run.shell.main->Terminating(), valuePresent);
     QVERIFY(store.OpenKey(false));
-    QCOMPARE(store.ValueExists(QStringLiteral("RootPath")), valuePresent && !confirm);
+    QVERIFY(!store.ValueExists(QStringLiteral("RootPath")));
 }
 
 void TestFrmMain::filteringRedrawsAndSetsTheCaption_data()
