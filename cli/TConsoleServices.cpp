@@ -45,11 +45,6 @@ TServices::ShowState TConsoleServices::startupShowState()
     return ShowState::Normal;
 }
 
-TServices::HandOffResult TConsoleServices::sendMail(const MailMessage&, bool)
-{
-    return {Outcome::Failed, QStringLiteral("No mail from the command line")};
-}
-
 bool TConsoleServices::choosePrinter(QPrinter&)
 {
     return false;

@@ -18,6 +18,7 @@
 #include <QEventLoop>
 #include <QListWidgetItem>
 #include <QPair>
+#include <QScopeGuard>
 #include <QSize>
 
 #include <algorithm>
@@ -71,10 +72,9 @@ void TfrmReport::SetPurpose(Purpose purpose)
 
 TfrmReport::~TfrmReport() = default;
 
-int TfrmReport::Execute(TFilterRules& filterRules, TQuorlaCfg& settings, TQuorlaDB& database,
-                        const UserRecord& currentUser, const QString& currentUserKey, TfrmReportViewer& viewer)
+int TfrmReport::Execute(TDisplaySettings& settings, TQuorlaDB& database, const UserRecord& currentUser,
+                        const QString& currentUserKey, TfrmReportViewer& viewer)
 {
-    FilterRules = &filterRules;
     Settings = &settings;
     Database = &database;
     CurrentUser = currentUser;
@@ -187,26 +187,19 @@ void TfrmReport::btnGoClick()
     }
     if (Database == nullptr || Viewer == nullptr)
         return;
-    QString error;
     hide();
-    try {
+    TCommand::Run([this] {
+        // Back on show on every way out, before any error is shown.
+        const auto again = qScopeGuard([this] {
+            show();
+            raise();
+            activateWindow();
+        });
         QStringList lines;
         {
             TBusyCursor busy;
             lines = Builder().Build(Database->DayEntries(), Database->Users());
         }
         Viewer->Execute(lines);
-    } catch (const EQuorla& e) {
-        error = e.message();
-    } catch (const std::exception& e) {
-        error = QString::fromUtf8(e.what());
-    } catch (...) {
-        error = QStringLiteral("Unknown error");
-    }
-    // The clean-up of every run, before any error is shown.
-    show();
-    raise();
-    activateWindow();
-    if (!error.isEmpty())
-        TServices::current().showApplicationError(error);
+    });
 }

@@ -10,8 +10,7 @@
 #include <memory>
 
 class QListWidget;
-class TFilterRules;
-class TQuorlaCfg;
+class TDisplaySettings;
 class TQuorlaDB;
 class TfrmReportViewer;
 
@@ -42,22 +41,21 @@ public:
     // exactly the members of the chosen group and answers its modal result.
     // The main window sets it to its group selection dialog; while it is not
     // set the group button is disabled.
-    std::function<int(TQuorlaCfg& settings, QListWidget& checkList)> OnSelectGroup;
+    std::function<int(TDisplaySettings& settings, QListWidget& checkList)> OnSelectGroup;
 
     enum class Purpose { Report, Export };
     // What the next Execute is for; the caption, the Go button and the
     // duration follow it.
     void SetPurpose(Purpose purpose);
 
-    // Borrows the objects for as long as the dialog is open: the main window's
-    // filter rules (held, not used: each run builds its own), settings and
-    // database, the logged-in user and his key (whose rights and assignments
+    // Borrows the objects for as long as the dialog is open: the settings and
+    // database (each run builds filter rules of its own), the logged-in user and his key (whose rights and assignments
     // decide the private entries that are reported) and the viewer the report
     // goes to. Sets both dates to today, unticks and disables the category,
     // refills both lists, and shows the dialog modally until Close. Returns the
     // modal result: 2 (Cancel), the only way to close it. Dataset errors while
     // filling the lists are thrown before the dialog shows.
-    int Execute(TFilterRules& filterRules, TQuorlaCfg& settings, TQuorlaDB& database, const UserRecord& currentUser,
+    int Execute(TDisplaySettings& settings, TQuorlaDB& database, const UserRecord& currentUser,
                 const QString& currentUserKey, TfrmReportViewer& viewer);
 
     // Every user by full name, sorted, none ticked; each carries its RecordKey
@@ -82,8 +80,7 @@ private:
     std::unique_ptr<Ui::TfrmReport> ui;
     Purpose purpose_ = Purpose::Report;
     TQuorlaDB* Database = nullptr;
-    TQuorlaCfg* Settings = nullptr;
-    TFilterRules* FilterRules = nullptr;
+    TDisplaySettings* Settings = nullptr;
     UserRecord CurrentUser;
     QString CurrentUserKey;
     TfrmReportViewer* Viewer = nullptr;

@@ -135,8 +135,6 @@ std::unique_ptr<TXIsamFile> TQuorlaDB::connect(const QString& fileName, const QS
                                                const QString& createMessage, const QString& openMessage)
 {
     auto dataset = std::make_unique<TXIsamFile>();
-    if (!dataset->Loaded())
-        throw EQuorlaDB(QStringLiteral("Unable to load VBIS4032.DLL"));
     dataset->ShareConnection(connection_);
 
     const QString path = datasetPath(fileName);

@@ -31,7 +31,7 @@ void assignKey(QString& target, const QByteArray& bytes)
 
 } // namespace
 
-TXIsamFile::TXIsamFile(const QString& /*libraryFolder*/) {}
+TXIsamFile::TXIsamFile() = default;
 
 TXIsamFile::~TXIsamFile()
 {

@@ -42,9 +42,7 @@ public:
     // secondary indexes.
     static constexpr qint16 PrimaryIndex = 0;
 
-    // The engine is linked in, so the object is always Loaded(); the folder is
-    // accepted for callers that name one and otherwise ignored.
-    explicit TXIsamFile(const QString& libraryFolder = QString());
+    TXIsamFile();
     ~TXIsamFile();
     TXIsamFile(const TXIsamFile&) = delete;
     TXIsamFile& operator=(const TXIsamFile&) = delete;
@@ -56,7 +54,6 @@ public:
     // written by Insert/Update (set even when the call failed).
     const QString& CurrentKey() const;
     qint16 LastError() const { return lastError_; }
-    bool Loaded() const { return true; }
 
     // Makes CreateDataset, Exists and the next Open go through `connection`
     // (TIsamEngine::connect), shared with other objects; null: each call makes

@@ -168,10 +168,11 @@ void TScriptedServices::popBusyCursor()
     --busyDepth_;
 }
 
-TServices::HandOffResult TScriptedServices::sendMail(const MailMessage& mail, bool /*showDialog*/)
+void TScriptedServices::sendMail(const MailMessage& mail, std::function<void(const HandOffResult&)> finished)
 {
     mails_.append(mail);
-    return handOff_;
+    if (finished)
+        finished(handOff_);
 }
 
 bool TScriptedServices::choosePrinter(QPrinter& printer)

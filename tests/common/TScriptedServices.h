@@ -80,8 +80,10 @@ public:
     void setUserName(const QString& name) { userName_ = name; }
     void setScreenSize(QSize size) { screenSize_ = size; }
     void setStartupShowState(ShowState state) { showState_ = state; }
-    // The answer of sendMail and showHelp (NotAvailable at first).
+    // How sendMail ends and what showHelp answers (NotAvailable at first);
+    // mailAvailability answers Done unless set.
     void setHandOffResult(const HandOffResult& result) { handOff_ = result; }
+    void setMailAvailability(const HandOffResult& result) { mailAvailability_ = result; }
 
     int beeps() const { return beeps_; }
     int sleepCalls() const { return sleepCalls_; }
@@ -107,7 +109,9 @@ public:
     void popBusyCursor() override;
     QSize screenSize() override { return screenSize_; }
     ShowState startupShowState() override { return showState_; }
-    HandOffResult sendMail(const MailMessage& mail, bool showDialog) override;
+    HandOffResult mailAvailability() override { return mailAvailability_; }
+    // Records the message and tells `finished` at once.
+    void sendMail(const MailMessage& mail, std::function<void(const HandOffResult&)> finished) override;
     bool choosePrinter(QPrinter& printer) override;
     HandOffResult showHelp(const QString& helpFile, const QString& topic) override;
     quint32 notify(const DesktopNotification& note, std::function<void()> onActivated) override;
@@ -136,6 +140,7 @@ private:
     QSize screenSize_{1280, 1024};
     ShowState showState_ = ShowState::Normal;
     HandOffResult handOff_;
+    HandOffResult mailAvailability_{Outcome::Done, {}};
     int beeps_ = 0;
     int sleepCalls_ = 0;
     qint64 slept_ = 0;

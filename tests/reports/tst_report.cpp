@@ -5,7 +5,7 @@
 #include "QuorlaTest.h"
 #include "RecordKey.h"
 #include "TFilterRules.h"
-#include "TQuorlaCfg.h"
+#include "TDisplaySettings.h"
 #include "TQuorlaDB.h"
 #include "TScriptedServices.h"
 #include "TWorkstationStore.h"
@@ -136,8 +136,7 @@ void tst_Report::dialogRun()
         services.expectMessage(TServices::MessageKind::Error, "Unable to locate user", TServices::MessageAnswer::Ok);
     TfrmReport dialog;
     TfrmReportViewer viewer;
-    TFilterRules rules;
-    TQuorlaCfg settings;
+    TDisplaySettings settings;
     QString seen;
     bool reshown = false;
     QTimer::singleShot(0, &dialog, [&] {
@@ -151,7 +150,7 @@ void tst_Report::dialogRun()
         reshown = dialog.isVisible();
         dialog.findChild<QPushButton*>("btnClose")->click();
     });
-    QCOMPARE(dialog.Execute(rules, settings, *db, UserRecord(), RecordKey::format(1), viewer), 2);
+    QCOMPARE(dialog.Execute(settings, *db, UserRecord(), RecordKey::format(1), viewer), 2);
     QVERIFY(reshown);
     QCOMPARE(services.busyDepth(), 0);
     QCOMPARE(seen, shown);
@@ -171,15 +170,14 @@ void tst_Report::dialogExport()
     TfrmReport dialog;
     dialog.SetPurpose(TfrmReport::Purpose::Export);
     TfrmReportViewer viewer;
-    TFilterRules rules;
-    TQuorlaCfg settings;
+    TDisplaySettings settings;
     QTimer::singleShot(0, &dialog, [&] {
         dialog.findChild<QDateEdit*>("cmbEndDate")->setDate(QDate(2021, 1, 5));
         dialog.findChild<QListWidget*>("lstUsers")->item(1)->setCheckState(Qt::Checked);
         dialog.findChild<QSpinBox*>("spnDuration")->setValue(45);
         dialog.findChild<QPushButton*>("btnGo")->click();
     });
-    QCOMPARE(dialog.Execute(rules, settings, *db, UserRecord(), RecordKey::format(1), viewer), 1);
+    QCOMPARE(dialog.Execute(settings, *db, UserRecord(), RecordKey::format(1), viewer), 1);
     QFile file(path);
     QVERIFY(file.open(QIODevice::ReadOnly));
     const QByteArray text = file.readAll();
