@@ -108,6 +108,12 @@ public:
     // earlier marks. The caches reload when it moves.
     virtual int changeMark(QByteArray& mark) = 0;
 
+    // The dataset's identity: a random text made the first time it is asked
+    // for and kept in the dataset for good, the same for every workstation.
+    // What is exported from one database (iCalendar UIDs) never passes for
+    // another's.
+    virtual int identity(QByteArray& id) = 0;
+
     // Closes the dataset; every lock of this object is released. Afterwards
     // only destruction is allowed.
     virtual int close() = 0;

@@ -2,6 +2,8 @@
 
 #include "IsamCode.h"
 
+#include <QUuid>
+
 #include <algorithm>
 #include <cstring>
 #include <vector>
@@ -222,6 +224,11 @@ QByteArray PostgresIsamDataset::sql(Statement which, int index) const
         return "SELECT count(*) FROM " + table_;
     case StmtMark:
         return "SELECT changes FROM quorla_datasets WHERE id = " + id;
+    case StmtIdentity:
+        // Made once: a second workstation asking at the same moment gets the
+        // first one's.
+        return "UPDATE quorla_datasets SET identity = coalesce(identity, $1::text) WHERE id = " + id
+            + " RETURNING identity";
     case StmtLock:
         return "SELECT pg_try_advisory_lock($1::int8)";
     case StmtUnlock:
@@ -565,6 +572,21 @@ int PostgresIsamDataset::changeMark(QByteArray& mark)
         return IsamCorrupt;
     mark = QByteArray::number(id_) + ":" + QByteArray::number(result.number(0, 0));
     return IsamOk;
+}
+
+int PostgresIsamDataset::identity(QByteArray& id)
+{
+    if (!connection_)
+        return IsamNotOpen;
+    connection_->beginCall();
+    Result result;
+    const int code = run(StmtIdentity, 0, {Param::text(QUuid::createUuid().toByteArray(QUuid::WithoutBraces))}, result);
+    if (code != IsamOk)
+        return code;
+    if (result.rows() != 1)
+        return IsamCorrupt;
+    id = result.bytes(0, 0);
+    return id.isEmpty() ? int(IsamCorrupt) : int(IsamOk);
 }
 
 int PostgresIsamDataset::lock(const QByteArray& key)

@@ -46,6 +46,7 @@ public:
     int unlock(const QByteArray& key) override;
     // The dataset's number and its counter of writes, read in one round trip.
     int changeMark(QByteArray& mark) override;
+    int identity(QByteArray& id) override;
     int close() override;
 
 private:
@@ -62,6 +63,7 @@ private:
         StmtDelete,
         StmtCount,
         StmtMark,
+        StmtIdentity,
         StmtLock,
         StmtUnlock,
         StmtUnlockAll,

@@ -45,6 +45,7 @@ public:
     // The file's modification time to the nanosecond, size, device and file
     // number: what stat() tells, so that a write by any process moves it.
     int changeMark(QByteArray& mark) override;
+    int identity(QByteArray& id) override;
     int close() override;
 
 private:
@@ -63,6 +64,8 @@ private:
         StmtNextAtMost,
         StmtRange,
         StmtNextKey,
+        StmtIdentity,
+        StmtSetIdentity,
         StmtRaiseMark,
         StmtInsert,
         StmtUpdate,
@@ -83,7 +86,15 @@ private:
     int abandon(int rc);
     bool validKey(const QByteArray& key, qint64* number = nullptr) const;
     bool validIndex(int index) const;
+    // Drops the rows read ahead, keeping the position.
     void dropBatch();
+    // Copies the position out of the batch row it stands on, if it does.
+    void settlePosition();
+    void reserveArena(std::size_t bytes);
+    // Copies bytes to the end of the rows' bytes; answers where they start.
+    std::size_t appendArena(const char* bytes, std::size_t size);
+    // Whether the key is exactly the key length in decimal digits.
+    bool digitsKey(const char* key, int length) const;
     void setPosition(int index, QByteArray value, QByteArray key);
 
     sqlite3* db_;
@@ -100,13 +111,19 @@ private:
     int posIndex_ = 0;
     QByteArray posValue_;
     QByteArray posKey_;
+    // While >= 0 the position is that row of the batch (a scan read copies
+    // nothing more); settlePosition() turns it into posValue_/posKey_.
+    std::ptrdiff_t posRow_ = -1;
 
     // Rows read ahead: the records that followed the position in one index when
     // they were read. batchDone_: the statement returned every row up to the end
     // of the index or, when batchBounded_, up to the bound of the scan it was
     // read for (batchMode_, batchKey_).
     std::vector<Row> rows_;
+    // The rows' bytes: the first arenaUsed_ bytes of arena_, which keeps its
+    // size from batch to batch.
     std::vector<char> arena_;
+    std::size_t arenaUsed_ = 0;
     std::size_t batchNext_ = 0;
     bool batchValid_ = false;
     bool batchDone_ = false;

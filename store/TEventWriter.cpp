@@ -80,7 +80,17 @@ TEventWriter::Result TEventWriter::openEntry(const QString& key, std::optional<T
         lock.reset();
         return Result::Gone;
     }
-    hadAlarm = TLookup::Equal(database_.Alarms(), alarm.bytes(), AlarmRecord::DayEntryKeyIndex, key);
+    // The entry's alarm time is its earliest alarm's: a snooze only ever moves
+    // one user's alarm on from the moment it rang.
+    TXIsamFile& alarms = database_.Alarms();
+    AlarmRecord scan;
+    hadAlarm = false;
+    for (bool more = TLookup::Equal(alarms, scan.bytes(), AlarmRecord::DayEntryKeyIndex, key); more;
+         more = TLookup::Next(alarms, scan.bytes(), AlarmRecord::DayEntryKeyIndex, key, TXIsamFile::ScanPrefix)) {
+        if (!hadAlarm || RecordKey::parse(scan.AlarmTime()) < RecordKey::parse(alarm.AlarmTime()))
+            alarm = scan;
+        hadAlarm = true;
+    }
     return Result::Done;
 }
 
@@ -106,20 +116,49 @@ TEventWriter::Result TEventWriter::lockAlarms(const QString& entryKey, std::vect
     return Result::Done;
 }
 
-TEventWriter::Result TEventWriter::updateEntryReplacingAlarms(const QString& key, const DayEntryRecord& entry,
-                                                              AlarmRecord& alarm)
+TEventWriter::Result TEventWriter::updateEntryWithAlarms(const QString& key, const DayEntryRecord& entry,
+                                                         AlarmRecord& alarm, const QString& openedAlarmTime)
 {
+    TXIsamFile& alarms = database_.Alarms();
     std::vector<TRecordLock> locked;
     if (lockAlarms(key, locked) != Result::Done)
         return Result::AlarmLocked;
-    // The old alarms go before the entry changes: a command cut short at any
-    // point (a crash) leaves the entry with fewer alarms, never with alarms
-    // of users it no longer has.
-    for (const TRecordLock& lock : locked)
-        writer_.remove(database_.Alarms(), lock.Key());
+    const bool wanted = (alarm.Flags() & AlarmRecord::AlarmWanted) != 0;
+    if (!wanted || openedAlarmTime.isEmpty() || alarm.AlarmTime() != openedAlarmTime) {
+        // The old alarms go before the entry changes: a command cut short at
+        // any point (a crash) leaves the entry with fewer alarms, never with
+        // alarms of users it no longer has.
+        for (const TRecordLock& lock : locked)
+            writer_.remove(alarms, lock.Key());
+        writer_.update(database_.DayEntries(), key, entry.bytes());
+        if (wanted)
+            createAlarms(entry, alarm, key);
+        return Result::Done;
+    }
+
+    // The alarm time stays: every alarm stays as it stands (snoozed, or
+    // switched off and gone) but those of users no longer assigned, and only
+    // a user newly assigned gets one.
+    DayEntryRecord before;
+    if (!TLookup::Equal(database_.DayEntries(), before.bytes(), TXIsamFile::PrimaryIndex, key))
+        return Result::Gone;
+    const QStringList assigned = entry.AssigneeKeys();
+    const QStringList assignedBefore = before.AssigneeKeys();
+    AlarmRecord stored;
+    for (const TRecordLock& lock : locked) {
+        if (TLookup::Equal(alarms, stored.bytes(), TXIsamFile::PrimaryIndex, lock.Key())
+            && !assigned.contains(stored.UserKey()))
+            writer_.remove(alarms, lock.Key());
+    }
     writer_.update(database_.DayEntries(), key, entry.bytes());
-    if (alarm.Flags() & AlarmRecord::AlarmWanted)
-        createAlarms(entry, alarm, key);
+    alarm.setDayEntryKey(key);
+    for (const QString& user : assigned) {
+        if (assignedBefore.contains(user))
+            continue;
+        alarm.setUserKey(user);
+        alarm.rebuildUserAlarmKey();
+        writer_.insert(alarms, alarm.bytes());
+    }
     return Result::Done;
 }
 

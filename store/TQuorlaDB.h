@@ -37,6 +37,10 @@ public:
     // created or opened. Last, a folder whose file system does not honour
     // record locks is reported once in a warning, and the connection stands.
     TQuorlaDB();
+    // Connects to the database at `rootPath` (a folder or a server's URI) in
+    // the same way, without reading or writing the workstation's settings:
+    // for the command-line tools, which are told where the database is.
+    explicit TQuorlaDB(const QString& rootPath);
     ~TQuorlaDB();
     TQuorlaDB(const TQuorlaDB&) = delete;
     TQuorlaDB& operator=(const TQuorlaDB&) = delete;
@@ -66,6 +70,8 @@ public:
 
 private:
     void locateRootPath();
+    // Creates what is missing and opens the four datasets under rootPath_.
+    void connectAll();
     // Warns, and goes on, when the folder's file system ignores record locks.
     void warnUnlessLocksWork();
     std::unique_ptr<TXIsamFile> connect(const QString& fileName, const QString& format,

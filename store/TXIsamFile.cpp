@@ -31,11 +31,26 @@ void assignKey(QString& target, const QByteArray& bytes)
 
 } // namespace
 
-TXIsamFile::TXIsamFile(const QString& /*libraryFolder*/) {}
+TXIsamFile::TXIsamFile() = default;
 
 TXIsamFile::~TXIsamFile()
 {
     Close();
+}
+
+const QString& TXIsamFile::CurrentKey() const
+{
+    if (keyFromFound_) {
+        assignKey(currentKey_, found_);
+        keyFromFound_ = false;
+    }
+    return currentKey_;
+}
+
+void TXIsamFile::setKey(const QString& key)
+{
+    currentKey_ = key;
+    keyFromFound_ = false;
 }
 
 bool TXIsamFile::setResult(int code, const TIsamConnection* via)
@@ -113,14 +128,15 @@ bool TXIsamFile::Insert(std::span<const char> record, const QString& key)
     if (refuseUnlessOpen())
         return false;
     if (!key.isEmpty()) {
-        currentKey_ = key;
+        setKey(key);
         return setResult(dataset_->put(keyBytes(currentKey_), record, IsamPutAdd));
     }
     // The engine chooses the key: it knows how to keep two workstations
     // adding at the same moment from taking the same one.
     QByteArray chosen;
     const int code = dataset_->add(record, chosen);
-    assignKey(currentKey_, chosen);
+    found_ = chosen;
+    keyFromFound_ = true;
     return setResult(code);
 }
 
@@ -139,7 +155,7 @@ bool TXIsamFile::Update(std::span<const char> record, const QString& key)
 {
     if (refuseUnlessOpen())
         return false;
-    currentKey_ = key;
+    setKey(key);
     return setResult(dataset_->put(keyBytes(key), record, IsamPutReplace));
 }
 
@@ -152,9 +168,13 @@ bool TXIsamFile::Get(std::span<char> record, qint16 index, const QString& key, q
         scanKey_ = key;
         scanKeyBytes_ = keyBytes(key);
     }
-    found_.clear();
+    // found_ keeps its storage from record to record; a failed read leaves
+    // no key.
     const bool ok = setResult(dataset_->get(index, mode + 0x1002, scanKeyBytes_, found_, record));
-    assignKey(currentKey_, found_);
+    if (ok)
+        keyFromFound_ = true;
+    else
+        setKey(QString());
     return ok;
 }
 
@@ -162,9 +182,11 @@ bool TXIsamFile::GetEqual(std::span<char> record, qint16 index, const QString& k
 {
     if (refuseUnlessOpen())
         return false;
-    found_.clear();
     const bool ok = setResult(dataset_->get(index, IsamReadEqual, keyBytes(key), found_, record));
-    assignKey(currentKey_, found_);
+    if (ok)
+        keyFromFound_ = true;
+    else
+        setKey(QString());
     return ok;
 }
 
@@ -174,7 +196,8 @@ bool TXIsamFile::Range(std::span<char> record, qint16 index, const QString& from
     if (refuseUnlessOpen())
         return false;
     return setResult(dataset_->range(index, keyBytes(from), keyBytes(to), record, [&](const QByteArray& key) {
-        assignKey(currentKey_, key);
+        found_ = key;
+        keyFromFound_ = true;
         return take();
     }));
 }
@@ -205,6 +228,17 @@ bool TXIsamFile::Unlock(const QString& key)
     if (refuseUnlessOpen())
         return false;
     return setResult(dataset_->unlock(keyBytes(key)));
+}
+
+bool TXIsamFile::Identity(QString& id)
+{
+    if (refuseUnlessOpen())
+        return false;
+    QByteArray bytes;
+    if (!setResult(dataset_->identity(bytes)))
+        return false;
+    id = QString::fromUtf8(bytes);
+    return true;
 }
 
 qint32 TXIsamFile::RecordCount()

@@ -43,9 +43,7 @@ public:
     // secondary indexes.
     static constexpr qint16 PrimaryIndex = 0;
 
-    // The engine is linked in, so the object is always Loaded(); the folder is
-    // accepted for callers that name one and otherwise ignored.
-    explicit TXIsamFile(const QString& libraryFolder = QString());
+    TXIsamFile();
     ~TXIsamFile();
     TXIsamFile(const TXIsamFile&) = delete;
     TXIsamFile& operator=(const TXIsamFile&) = delete;
@@ -55,9 +53,8 @@ public:
     const QString& FileName() const { return fileName_; }
     // Primary key of the record last returned by Get/GetEqual, or the key last
     // written by Insert/Update (set even when the call failed).
-    const QString& CurrentKey() const { return currentKey_; }
+    const QString& CurrentKey() const;
     qint16 LastError() const { return lastError_; }
-    bool Loaded() const { return true; }
 
     // Makes CreateDataset, Exists and the next Open go through `connection`
     // (TIsamEngine::connect), shared with other objects; null: each call makes
@@ -107,6 +104,9 @@ public:
     bool Lock(const QString& key);
     bool Unlock(const QString& key);
 
+    // The dataset's identity, made once and kept in it (see TIsamDataset).
+    bool Identity(QString& id);
+
     // The number of records, or -1 on failure.
     qint32 RecordCount();
     // The key length given at creation, or -1 on failure.
@@ -136,6 +136,7 @@ public:
 private:
     // Keeps `code` and, for a failure, the words of the connection it met.
     bool setResult(int code, const TIsamConnection* via);
+    void setKey(const QString& key);
     bool setResult(int code) { return setResult(code, connection_.get()); }
     bool refuseUnlessOpen();
     // The connection for a call on `fileName` outside an open dataset.
@@ -147,7 +148,10 @@ private:
     std::unique_ptr<TIsamDataset> dataset_;
     qint32 handle_ = 0;
     QString fileName_;
-    QString currentKey_;
+    // The current key as text; after a read it is made from found_ only when
+    // asked for (a scan that never asks pays nothing per record).
+    mutable QString currentKey_;
+    mutable bool keyFromFound_ = false;
     qint16 lastError_ = 0;
     QString reason_;
     // Scratch for reads, kept to spare an allocation per record of a scan.

@@ -21,9 +21,12 @@
 // - no key is stored twice or ever added twice (keys are never reused), and no
 //   record lock is left held;
 // - every alarm belongs to an assignee of its entry, at most one per user, and
-//   each entry has exactly the alarms its last command made minus those
-//   switched off or removed with their user since (commands cut by a kill may
-//   leave fewer: counted); no alarm points at a missing entry, and none at an
+//   each entry has exactly the alarms its commands left: one per assignee
+//   from a command that set the alarm afresh, an edit that kept the alarm
+//   time keeping each alarm as it stood and adding one per user it newly
+//   assigned, minus those switched off or removed with their user since
+//   (commands cut by a kill may leave fewer: counted); no alarm points at a
+//   missing entry, and none at an
 //   entry other than the one it was made for (its entry still carries the
 //   description the alarm was made with);
 // - every text stored is the text the command meant, whole: a record never

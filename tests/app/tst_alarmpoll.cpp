@@ -12,6 +12,7 @@
 #include "TCommand.h"
 #include "TfrmNotify.h"
 
+#include <QFontMetrics>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScopeGuard>
@@ -68,6 +69,7 @@ private slots:
     void poll();
     void unreadableEntryKeepsAlarm();
     void clickOnTheNotificationShowsTheProgram();
+    void popUpReadsClearly();
 };
 
 void TestAlarmPoll::poll_data()
@@ -164,13 +166,56 @@ void TestAlarmPoll::clickOnTheNotificationShowsTheProgram()
         return notify->Execute(alarm, key, database);
     });
     bool shown = false;
-    AppTest::answerModal([&](QWidget* popup) {
+    AppTest::whenModal([&](QWidget* popup) {
         shown = services.activateNotification(0) && window.isVisible() && popup->isVisible();
         popup->findChild<QPushButton*>(QStringLiteral("btnRemove"))->click();
     });
     poller.Poll(*db, Me);
     QVERIFY(shown);
     QVERIFY(!services.activateNotification(0));
+}
+
+// The pop-up's fields are read-only in the normal text colours, and the due
+// text fits whole with the longest weekday and month names.
+void TestAlarmPoll::popUpReadsClearly()
+{
+    TScriptedServices services;
+    services.setNow(Now);
+    auto db = DialogTest::database(QStringLiteral("clear"), {QStringLiteral("ME")});
+    DayEntryRecord entry;
+    TStamp start;
+    start.SetDateTime(2024, 9, 25, 23, 55, 0);
+    entry.setStartTime(start.Key());
+    db->DayEntries().Insert(entry.bytes());
+    AlarmRecord alarm;
+    alarm.setAlarmTime(RecordKey::format(TStamp().Seconds()));
+    alarm.setDayEntryKey(db->DayEntries().CurrentKey());
+    alarm.setUserKey(Me);
+    alarm.rebuildUserAlarmKey();
+    db->Alarms().Insert(alarm.bytes());
+    TfrmNotify notify;
+    bool readable = true;
+    QString due;
+    int room = 0;
+    int needed = 1;
+    AppTest::whenModal([&](QWidget* popup) {
+        for (const char* name : {"edtDescription", "edtDue"}) {
+            auto* field = popup->findChild<QLineEdit*>(QLatin1String(name));
+            readable = readable && field->isEnabled() && field->isReadOnly();
+        }
+        auto* field = popup->findChild<QLineEdit*>(QStringLiteral("edtDue"));
+        due = field->text();
+        // A line edit keeps two pixels on either side of its text.
+        room = field->contentsRect().width() - field->textMargins().left() - field->textMargins().right() - 4;
+        needed = QFontMetrics(field->font()).horizontalAdvance(due);
+        popup->findChild<QPushButton*>(QStringLiteral("btnRemove"))->click();
+    });
+    TAlarmPoller([&notify](AlarmRecord& a, const QString& key, TQuorlaDB& database) {
+        return notify.Execute(a, key, database);
+    }).Poll(*db, Me);
+    QVERIFY(readable);
+    QCOMPARE(due, QStringLiteral("Wednesday September 25, 23:55"));
+    QVERIFY2(needed <= room, qPrintable(QStringLiteral("%1 > %2").arg(needed).arg(room)));
 }
 
 QUORLA_TEST_GUI_MAIN(TestAlarmPoll)

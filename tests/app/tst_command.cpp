@@ -65,7 +65,7 @@ void TestCommand::errorBoxIsTitledQuorla()
     TServices* previous = TServices::setCurrent(&services);
     QString title;
     QString text;
-    AppTest::answerModal([&](QWidget* box) {
+    AppTest::whenModal([&](QWidget* box) {
         title = box->windowTitle();
         text = static_cast<QMessageBox*>(box)->text();
         static_cast<QMessageBox*>(box)->button(QMessageBox::Ok)->click();

@@ -54,7 +54,7 @@ void startAs(Shell& shell, const QString& name, const QList<int>& rights)
         for (int i = 0; i < rights.size(); ++i)
             addUser(db, Users[i], QString(), rights[i]);
     }
-    answerModal([name](QWidget* dialog) { typeLogin(dialog, name, QString()); });
+    whenModal([name](QWidget* dialog) { typeLogin(dialog, name, QString()); });
     shell.main->show();
     shell.main->FormActivate();
     // Polls run only when a test asks for them.
@@ -81,7 +81,10 @@ void select(const Shell& shell, int index)
 // Reports whether the user list was enabled.
 void edit(const Shell& shell, const QString& choice, int result = 1, bool* chose = nullptr)
 {
-    shell.main->EventCommands()->Editor = [=](bool, bool userSelection, DayEntryRecord& e, AlarmRecord& a) {
+    shell.main->EventCommands()->Editor = [=](bool, bool userSelection, DayEntryRecord& e, AlarmRecord& a,
+                                               TServices::MailMessage& mail) {
+        if (choice.contains(QLatin1String("mail")))
+            mail = {{QStringLiteral("A")}, QStringLiteral("New Quorla Event"), {}};
         if (chose)
             *chose = userSelection;
         QStringList keys;
@@ -152,6 +155,7 @@ private slots:
     void roadOfOneEvent();
     void serverGoesAwayAndComesBack();
     void fullDiskShowsErrorText();
+    void mailGoesOnceTheEntryIsStored();
     void staleScreen_data();
     void staleScreen();
 };
@@ -233,6 +237,32 @@ void TestEventCommands::fullDiskShowsErrorText()
     QVERIFY(stored(other, 16).startsWith(QStringLiteral("A B | A@")));
 }
 
+// The e-mail is handed over after the entry is written, and a hand-off that
+// fails says why.
+void TestEventCommands::mailGoesOnceTheEntryIsStored()
+{
+    struct Services : TScriptedServices
+    {
+        int storedWhenSent = -1;
+        void sendMail(const MailMessage& mail, std::function<void(const HandOffResult&)> finished) override
+        {
+            storedWhenSent = TQuorlaDB().DayEntries().RecordCount();
+            TScriptedServices::sendMail(mail, std::move(finished));
+        }
+    } services;
+    services.setNow(Now);
+    const QString why = QStringLiteral("No mail program is set up on this workstation");
+    services.setHandOffResult({TServices::Outcome::Failed, why});
+    services.expectMessage(Kind::Information, TEventCommands::MailFailed + QStringLiteral("\r\r") + why, Answer::Ok);
+    Shell shell;
+    startAs(shell, QStringLiteral("ME"), {9, 1, 1, 1, 1});
+    select(shell, 3);
+    edit(shell, "A mail");
+    run(shell, "actEventNew");
+    QCOMPARE(services.mails().size(), 1);
+    QCOMPARE(services.storedWhenSent, 1);
+}
+
 void TestEventCommands::roadOfOneEvent()
 {
     TScriptedServices services;
@@ -266,7 +296,7 @@ void TestEventCommands::roadOfOneEvent()
     services.expectMessage(Kind::Information, DeleteLocked, Answer::Ok);
     select(a, 0);
     select(b, 0);
-    a.main->EventCommands()->Editor = [&](bool, bool, DayEntryRecord&, AlarmRecord&) {
+    a.main->EventCommands()->Editor = [&](bool, bool, DayEntryRecord&, AlarmRecord&, TServices::MailMessage&) {
         b.main->EventCommands()->actEventPropertiesExecute();
         b.main->EventCommands()->actEventDeleteExecute();
         return 2;
@@ -387,7 +417,7 @@ void TestEventCommands::staleScreen()
         writer.insertEntryWithAlarms(entry, alarm);
     } else {
         entry.setDescription(QStringLiteral("Board meeting"));
-        QCOMPARE(writer.updateEntryReplacingAlarms(First, entry, alarm), TEventWriter::Result::Done);
+        QCOMPARE(writer.updateEntryWithAlarms(First, entry, alarm, QString()), TEventWriter::Result::Done);
     }
     const int alarms = other.Alarms().RecordCount();
 

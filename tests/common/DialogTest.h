@@ -12,6 +12,7 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPointer>
 #include <QTimer>
 
 #include <functional>
@@ -52,10 +53,23 @@ inline std::unique_ptr<TQuorlaDB> database(const QString& folder)
     return database(folder, names);
 }
 
-// Runs `act` on the modal dialog that the code under test opens next.
+// Runs `act`, once, on the modal dialog that the code under test opens next:
+// polled from the event loop, so that one opened deep inside a command is
+// found too; a dialog already open when this is called is not the one meant.
 inline void whenModal(std::function<void(QWidget*)> act)
 {
-    QTimer::singleShot(0, [act] { act(QApplication::activeModalWidget()); });
+    const QPointer<QWidget> before = QApplication::activeModalWidget();
+    auto* timer = new QTimer;
+    timer->setInterval(5);
+    QObject::connect(timer, &QTimer::timeout, [timer, before, act = std::move(act)] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (modal == nullptr || modal == before || !modal->isVisible())
+            return;
+        timer->stop();
+        timer->deleteLater();
+        act(modal);
+    });
+    timer->start();
 }
 
 // The widget named `name` inside `dialog`.

@@ -5,12 +5,15 @@
 #include "DayEntryRecord.h"
 #include "EQuorla.h"
 #include "QuorlaTest.h"
+#include "RecordKey.h"
 #include "TEventWriter.h"
 #include "TQuorlaDB.h"
+#include "TRecordLock.h"
 #include "TScriptedServices.h"
 #include "TWorkstationStore.h"
 
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -84,12 +87,73 @@ private slots:
                 if (w.made && ++writes == cut)
                     throw EQuorla(QStringLiteral("cut"));
             };
-            QVERIFY_THROWS_EXCEPTION(EQuorla, writer.updateEntryReplacingAlarms(key, entry, alarm));
+            QVERIFY_THROWS_EXCEPTION(EQuorla, writer.updateEntryWithAlarms(key, entry, alarm, QString()));
             QVERIFY(db->DayEntries().GetEqual(entry.bytes(), 0, key));
             for (bool more = db->Alarms().GetEqual(alarm.bytes(), 3, key); more;
                  more = db->Alarms().Get(alarm.bytes(), 3, key, TXIsamFile::ScanPrefix))
                 QVERIFY2(entry.AssigneeKeys().contains(alarm.UserKey()), qPrintable(QString::number(cut)));
         }
+    }
+
+    // Entry 1 for users 1, 2 and 3 with an alarm at 1000; user 2 snoozed his
+    // to 2000 and user 3 switched his off. Then the entry is edited.
+    void editKeepsAlarmsWhileTheTimeStays_data()
+    {
+        QTest::addColumn<QString>("assignees");
+        QTest::addColumn<QString>("alarmTime"); // empty: no alarm
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("time kept") << "1 2 3" << "1000" << "1@1000 2@2000";
+        QTest::newRow("time kept, 1 out, 4 in") << "2 3 4" << "1000" << "2@2000 4@1000";
+        QTest::newRow("time changed") << "1 2 3" << "1500" << "1@1500 2@1500 3@1500";
+        QTest::newRow("alarm off") << "1 2 3" << "" << "";
+    }
+    void editKeepsAlarmsWhileTheTimeStays()
+    {
+        QFETCH(QString, assignees);
+        QFETCH(QString, alarmTime);
+        TScriptedServices services;
+        const auto db = openIn(QStringLiteral("keep"));
+        QVERIFY(db);
+        TEventWriter writer(*db);
+        DayEntryRecord entry;
+        entry.initialise();
+        entry.setAssigneeKeys({RecordKey::format(1), RecordKey::format(2), RecordKey::format(3)});
+        AlarmRecord alarm;
+        alarm.setFlags(AlarmRecord::AlarmWanted);
+        alarm.setAlarmTime(RecordKey::format(1000));
+        const QString key = writer.insertEntryWithAlarms(entry, alarm);
+        const auto alarmOf = [&](int user) {
+            AlarmRecord found;
+            bool more = db->Alarms().GetEqual(found.bytes(), AlarmRecord::DayEntryKeyIndex, key);
+            while (more && found.UserKey() != RecordKey::format(user))
+                more = db->Alarms().Get(found.bytes(), AlarmRecord::DayEntryKeyIndex, key, TXIsamFile::ScanPrefix);
+            return std::pair{db->Alarms().CurrentKey(), found};
+        };
+        auto [snoozedKey, snoozed] = alarmOf(2);
+        QCOMPARE(writer.snoozeAlarm(snoozedKey, snoozed, RecordKey::format(2000)), TEventWriter::Result::Done);
+        const auto [offKey, off] = alarmOf(3);
+        QCOMPARE(writer.switchOffAlarm(offKey, off), TEventWriter::Result::Done);
+
+        std::optional<TRecordLock> lock;
+        bool hadAlarm = false;
+        QCOMPARE(writer.openEntry(key, lock, entry, alarm, hadAlarm), TEventWriter::Result::Done);
+        QVERIFY(hadAlarm);
+        const QString opened = alarm.AlarmTime();
+        QStringList keys;
+        for (const QString& user : assignees.split(' '))
+            keys << RecordKey::format(user.toInt());
+        entry.setAssigneeKeys(keys);
+        alarm.setFlags(alarmTime.isEmpty() ? 0 : AlarmRecord::AlarmWanted);
+        alarm.setAlarmTime(RecordKey::format(alarmTime.toInt()));
+        QCOMPARE(writer.updateEntryWithAlarms(key, entry, alarm, opened), TEventWriter::Result::Done);
+
+        QStringList stored;
+        AlarmRecord scan;
+        for (bool more = db->Alarms().GetEqual(scan.bytes(), AlarmRecord::DayEntryKeyIndex, key); more;
+             more = db->Alarms().Get(scan.bytes(), AlarmRecord::DayEntryKeyIndex, key, TXIsamFile::ScanPrefix))
+            stored << QStringLiteral("%1@%2").arg(RecordKey::parse(scan.UserKey())).arg(RecordKey::parse(scan.AlarmTime()));
+        stored.sort();
+        QTEST(stored.join(' '), "expected");
     }
 
     // The pop-up read an alarm that was then switched off elsewhere and whose
