@@ -111,8 +111,11 @@ public:
     // The dataset's identity: a random text made the first time it is asked
     // for and kept in the dataset for good, the same for every workstation.
     // What is exported from one database (iCalendar UIDs) never passes for
-    // another's.
-    virtual int identity(QByteArray& id) = 0;
+    // another's. With `make` false nothing is written: a dataset without one
+    // answers IsamNotFound. With `make` true and `id` given, a dataset without
+    // one keeps `id` (a copy of a database keeps its source's identity), and
+    // `id` is set to the one kept either way.
+    virtual int identity(QByteArray& id, bool make) = 0;
 
     // Closes the dataset; every lock of this object is released. Afterwards
     // only destruction is allowed.

@@ -229,6 +229,8 @@ QByteArray PostgresIsamDataset::sql(Statement which, int index) const
         // first one's.
         return "UPDATE quorla_datasets SET identity = coalesce(identity, $1::text) WHERE id = " + id
             + " RETURNING identity";
+    case StmtReadIdentity:
+        return "SELECT identity FROM quorla_datasets WHERE id = " + id;
     case StmtLock:
         return "SELECT pg_try_advisory_lock($1::int8)";
     case StmtUnlock:
@@ -574,18 +576,23 @@ int PostgresIsamDataset::changeMark(QByteArray& mark)
     return IsamOk;
 }
 
-int PostgresIsamDataset::identity(QByteArray& id)
+int PostgresIsamDataset::identity(QByteArray& id, bool make)
 {
     if (!connection_)
         return IsamNotOpen;
     connection_->beginCall();
     Result result;
-    const int code = run(StmtIdentity, 0, {Param::text(QUuid::createUuid().toByteArray(QUuid::WithoutBraces))}, result);
+    const int code = make ? run(StmtIdentity, 0,
+                                {Param::text(id.isEmpty() ? QUuid::createUuid().toByteArray(QUuid::WithoutBraces) : id)},
+                                result)
+                          : run(StmtReadIdentity, 0, {}, result);
     if (code != IsamOk)
         return code;
     if (result.rows() != 1)
         return IsamCorrupt;
     id = result.bytes(0, 0);
+    if (!make && id.isEmpty())
+        return IsamNotFound;
     return id.isEmpty() ? int(IsamCorrupt) : int(IsamOk);
 }
 

@@ -46,7 +46,7 @@ public:
     int unlock(const QByteArray& key) override;
     // The dataset's number and its counter of writes, read in one round trip.
     int changeMark(QByteArray& mark) override;
-    int identity(QByteArray& id) override;
+    int identity(QByteArray& id, bool make) override;
     int close() override;
 
 private:
@@ -64,6 +64,7 @@ private:
         StmtCount,
         StmtMark,
         StmtIdentity,
+        StmtReadIdentity,
         StmtLock,
         StmtUnlock,
         StmtUnlockAll,

@@ -815,7 +815,7 @@ int SqliteIsamDataset::changeMark(QByteArray& mark)
     return IsamOk;
 }
 
-int SqliteIsamDataset::identity(QByteArray& id)
+int SqliteIsamDataset::identity(QByteArray& id, bool make)
 {
     if (!db_)
         return IsamNotOpen;
@@ -836,13 +836,15 @@ int SqliteIsamDataset::identity(QByteArray& id)
         }
         // None yet: make one. Two workstations doing so at once keep the
         // first; the read above then finds it.
+        if (!make)
+            return IsamNotFound;
         if (damaged_)
             return IsamCorrupt;
         st = statement(StmtSetIdentity, 0, code);
         if (!st)
             return code;
         StatementGuard guard(st);
-        bindBytes(st, 1, QUuid::createUuid().toByteArray(QUuid::WithoutBraces), true);
+        bindBytes(st, 1, id.isEmpty() ? QUuid::createUuid().toByteArray(QUuid::WithoutBraces) : id, true);
         const int rc = sqlite3_step(st);
         if (rc != SQLITE_DONE)
             return SqliteIsamEngine::codeFor(rc);

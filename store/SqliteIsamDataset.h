@@ -45,7 +45,7 @@ public:
     // The file's modification time to the nanosecond, size, device and file
     // number: what stat() tells, so that a write by any process moves it.
     int changeMark(QByteArray& mark) override;
-    int identity(QByteArray& id) override;
+    int identity(QByteArray& id, bool make) override;
     int close() override;
 
 private:

@@ -133,6 +133,21 @@ TDatabaseCopier::Status TDatabaseCopier::copyDataset(int index, Side& source, Si
     if (!to.Open(name))
         return fail(Status::Failed, QStringLiteral("Cannot open %1:\n%2").arg(name, to.ErrorText()));
 
+    // The identity goes first and across unchanged: what was exported from
+    // the source (iCalendar UIDs) must name the same events in the copy.
+    QString identity;
+    if (from.ReadIdentity(identity)) {
+        QString kept = identity;
+        if (!to.AdoptIdentity(kept))
+            return fail(Status::Failed, QStringLiteral("Cannot keep the identity in %1:\n%2").arg(name, to.ErrorText()));
+        if (kept != identity)
+            return fail(Status::TargetNotEmpty,
+                        QStringLiteral("%1 is not empty: %2 already belongs to another database")
+                            .arg(target.location, dataset.fileName));
+    } else if (from.LastError() != IsamNotFound) {
+        return fail(Status::Failed, QStringLiteral("Cannot read %1:\n%2").arg(source.name(index), from.ErrorText()));
+    }
+
     // In batches of one transaction each: a folder's dataset syncs once per
     // transaction, which one record at a time would make a long wait.
     std::vector<char> record(format.recordSize(), 0);

@@ -14,7 +14,9 @@ class TXIsamFile;
 // database server, back, or between two of a kind. Every dataset of
 // TQuorlaDatasets goes across with each record under its own key, byte for
 // byte, and with its mark of the largest key ever held, so that the copy never
-// hands out a key that the source had freed. Then both sides are read again
+// hands out a key that the source had freed, and with its identity, so that
+// what was exported from the source names the same events in the copy. Then
+// both sides are read again
 // and compared, dataset by dataset: the number of records, the next key, and
 // a checksum (SHA-256) of every key with its record in key order.
 //

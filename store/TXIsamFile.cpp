@@ -235,7 +235,31 @@ bool TXIsamFile::Identity(QString& id)
     if (refuseUnlessOpen())
         return false;
     QByteArray bytes;
-    if (!setResult(dataset_->identity(bytes)))
+    if (!setResult(dataset_->identity(bytes, true)))
+        return false;
+    id = QString::fromUtf8(bytes);
+    return true;
+}
+
+bool TXIsamFile::ReadIdentity(QString& id)
+{
+    if (refuseUnlessOpen())
+        return false;
+    QByteArray bytes;
+    if (!setResult(dataset_->identity(bytes, false)))
+        return false;
+    id = QString::fromUtf8(bytes);
+    return true;
+}
+
+bool TXIsamFile::AdoptIdentity(QString& id)
+{
+    if (refuseUnlessOpen())
+        return false;
+    if (id.isEmpty())
+        return setResult(IsamBadParameter);
+    QByteArray bytes = id.toUtf8();
+    if (!setResult(dataset_->identity(bytes, true)))
         return false;
     id = QString::fromUtf8(bytes);
     return true;

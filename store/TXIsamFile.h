@@ -106,6 +106,12 @@ public:
 
     // The dataset's identity, made once and kept in it (see TIsamDataset).
     bool Identity(QString& id);
+    // The identity without making one: false with IsamNotFound when the
+    // dataset has none yet.
+    bool ReadIdentity(QString& id);
+    // Gives a dataset without an identity `id`; `id` is then set to the
+    // identity kept, another one when the dataset already had one.
+    bool AdoptIdentity(QString& id);
 
     // The number of records, or -1 on failure.
     qint32 RecordCount();

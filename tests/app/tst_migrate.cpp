@@ -58,7 +58,7 @@ void useDatabase(const QString& location)
 }
 
 // Every record of every dataset as "dataset key: bytes in hex", and each
-// dataset's next key, read through the engine.
+// dataset's next key and identity, read through the engine.
 QStringList contents(const QString& location)
 {
     QStringList lines;
@@ -74,6 +74,9 @@ QStringList contents(const QString& location)
             lines << d.fileName + QLatin1Char(' ') + file.CurrentKey() + QStringLiteral(": ")
                          + QString::fromLatin1(record.toHex());
         lines << d.fileName + QStringLiteral(" next ") + file.NextKey();
+        QString identity;
+        if (file.ReadIdentity(identity))
+            lines << d.fileName + QStringLiteral(" identity ") + identity;
     }
     return lines;
 }
@@ -87,7 +90,7 @@ std::pair<QImage, QStringList> weekShown(const QString& location, const QDateTim
     TScriptedServices services;
     services.setNow(now);
     Shell shell;
-    answerModal([](QWidget* dialog) { typeLogin(dialog, QStringLiteral("U1"), QString()); });
+    whenModal([](QWidget* dialog) { typeLogin(dialog, QStringLiteral("U1"), QString()); });
     shell.main->show();
     shell.main->FormActivate();
     shell.main->findChild<QTimer*>(QStringLiteral("tmrMain"))->stop();
@@ -128,6 +131,9 @@ private slots:
         TQuorlaDB db;
         const QString key = addUser(db, QStringLiteral("GONE"), QString(), 1);
         QVERIFY(db.Users().Delete(key));
+        // An identity, as an export leaves, which every copy must keep.
+        QString identity;
+        QVERIFY(db.Users().Identity(identity));
     }
     void cleanupTestCase() { server_.reset(); }
 
