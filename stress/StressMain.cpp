@@ -80,7 +80,9 @@ int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
     const QStringList a = app.arguments();
-    if (a.size() < 3)
+    // The folder comes last and is never an option: a mistyped option must
+    // not become a folder full of workers' databases.
+    if (a.size() < 3 || a.last().startsWith(QLatin1Char('-')))
         return usage();
     const QString program = QCoreApplication::applicationFilePath();
     if (a[1] == QLatin1String("worker"))
@@ -102,6 +104,8 @@ int main(int argc, char* argv[])
         status = TStressChecker(folder, database).check() ? 0 : 1;
     } else if (a[1] == QLatin1String("run")) {
         int workers = 4, seconds = 60, kills = 0;
+        if (a.size() % 2 == 0)
+            return usage();
         for (int i = 2; i + 1 < a.size() - 1; i += 2) {
             if (a[i] == QLatin1String("--database"))
                 continue;
