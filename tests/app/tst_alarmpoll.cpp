@@ -26,12 +26,13 @@ namespace {
 const QDateTime Now(QDate(2024, 5, 15), QTime(10, 17, 42));
 const QString Me = QStringLiteral("0000000001");
 
-// Adds my alarm "event@seconds from now"; the event "gone" does not exist.
-void addAlarm(TQuorlaDB& db, const QString& wanted)
+// Adds my alarm "event@seconds from now" for an event starting at `start`
+// (09:30 today when not given); the event "gone" does not exist.
+void addAlarm(TQuorlaDB& db, const QString& wanted, const QString& start = QString())
 {
     const bool gone = wanted.startsWith(QLatin1String("gone"));
     DayEntryRecord entry;
-    entry.setStartTime(RecordKey::format(TStamp().Seconds() - 2862));
+    entry.setStartTime(start.isEmpty() ? RecordKey::format(TStamp().Seconds() - 2862) : start);
     entry.setDescription(wanted.section('@', 0, 0));
     if (!gone)
         db.DayEntries().Insert(entry.bytes());
@@ -75,7 +76,6 @@ private slots:
 void TestAlarmPoll::poll_data()
 {
     // alarms | answers (3 = "1 hour", 6 = "1 day") | pop-ups | alarms left
-    // [| answers on a second workstation an hour later | its pop-ups]
     QTest::addColumn<QString>("script");
     QTest::newRow("due this very second") << "a@0 | off | a | ";
     QTest::newRow("a second early") << "a@1 | | | a@1";
@@ -119,15 +119,6 @@ void TestAlarmPoll::poll()
     QCOMPARE(notified.join(' '), part[2].trimmed());
     if (!seen.isEmpty())
         QCOMPARE(services.notifications().constLast().note.body, "Due Wednesday May 15, 09:30");
-    if (part.size() < 5)
-        return;
-    services.setNow(Now.addSecs(3600));
-    TQuorlaDB there;
-    seen.clear();
-    popups = AppTest::answerPopups(part[4].split(' ', Qt::SkipEmptyParts), seen);
-    poller.Poll(there, Me);
-    poller.Poll(*db, Me);
-    QCOMPARE(seen.join(' '), part[5].trimmed());
 }
 
 // The entry cannot be read (a read error on the share): that is an error, not
@@ -182,17 +173,9 @@ void TestAlarmPoll::popUpReadsClearly()
     TScriptedServices services;
     services.setNow(Now);
     auto db = DialogTest::database(QStringLiteral("clear"), {QStringLiteral("ME")});
-    DayEntryRecord entry;
     TStamp start;
     start.SetDateTime(2024, 9, 25, 23, 55, 0);
-    entry.setStartTime(start.Key());
-    db->DayEntries().Insert(entry.bytes());
-    AlarmRecord alarm;
-    alarm.setAlarmTime(RecordKey::format(TStamp().Seconds()));
-    alarm.setDayEntryKey(db->DayEntries().CurrentKey());
-    alarm.setUserKey(Me);
-    alarm.rebuildUserAlarmKey();
-    db->Alarms().Insert(alarm.bytes());
+    addAlarm(*db, QStringLiteral("a@0"), start.Key());
     TfrmNotify notify;
     bool readable = true;
     QString due;

@@ -41,9 +41,6 @@ private slots:
         QSettings stored = raw();
         QCOMPARE(stored.allKeys().size(), 22);
         QCOMPARE(stored.value(QStringLiteral("TimeColor")).toString(), QStringLiteral("255"));
-        QCOMPARE(stored.value(QStringLiteral("PrivateColor")).toString(), QStringLiteral("8388608"));
-        QCOMPARE(stored.value(QStringLiteral("ExpandLines")).toString(), QStringLiteral("1"));
-        QCOMPARE(stored.value(QStringLiteral("PrivateItalic")).toString(), QStringLiteral("0"));
         for (int slot = 0; slot < 10; ++slot)
             QCOMPARE(stored.value(QStringLiteral("Group%1").arg(slot)).toString(), QStringLiteral(","));
     }

@@ -148,26 +148,6 @@ private slots:
         QCOMPARE(alarms(*db), alarmsLeft);
     }
 
-    // A lock held elsewhere stops the pass; run again, it finishes.
-    void lockedElsewhere()
-    {
-        TScriptedServices services;
-        auto db = openIn(QStringLiteral("locked"));
-        const QStringList keys{addEntry(*db, 1, {2}), addEntry(*db, 1, {2, 3}), addEntry(*db, 2, {1})};
-        TQuorlaDB elsewhere;
-        QVERIFY(elsewhere.DayEntries().Lock(keys[1]));
-        TUserRemoval removal(*db, Bert, choose("TA"));
-        QVERIFY_THROWS_EXCEPTION(EQuorla, removal.run());
-        UserRecord user;
-        QVERIFY(TLookup::Equal(db->Users(), user.bytes(), TXIsamFile::PrimaryIndex, Bert));
-        QVERIFY(elsewhere.DayEntries().Unlock(keys[1]));
-        removal.run();
-        QCOMPARE(alarms(*db), (QStringList{"2:3", "3:1"}));
-        DayEntryRecord entry;
-        QVERIFY(TLookup::Equal(db->DayEntries(), entry.bytes(), TXIsamFile::PrimaryIndex, keys[0]));
-        QCOMPARE(entry.AssigneeKeys(), QStringList{key(4)});
-    }
-
     // Another workstation adds events for him (alone, or with CARL) while he
     // is removed: whatever the order, no alarm is left without its entry, none
     // ends up on an entry it was not made for, and none is for a user its
