@@ -51,7 +51,6 @@ private slots:
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("text");
         QTest::newRow("colour as words") << "TimeColor" << "red";
-        QTest::newRow("Boolean as a word") << "ExpandLines" << "false";
     }
     void wrongTypeKeepsDefault()
     {

@@ -161,11 +161,8 @@ private slots:
             services.expectFolder(folder);
         }
         TQuorlaDB db;
-        QCOMPARE(services.folderCaptions(),
-                 stored.isEmpty() ? QStringList{"Select Quorla Database Location?"} : QStringList());
         QCOMPARE(storedRootPath(), stored.isEmpty() ? folder : rootPath);
         QCOMPARE(db.RootPath(), folder + QLatin1Char('/'));
-        QCOMPARE(db.Users().FileName(), folder + QStringLiteral("/QLUsers.Ism"));
         QCOMPARE(filesIn(folder), AllFiles);
         const int counts[] = {partial ? 2 : 0, 0, partial ? 1 : 0, 0};
         int i = 0;
