@@ -69,8 +69,7 @@ private slots:
     void poll_data();
     void poll();
     void unreadableEntryKeepsAlarm();
-    void clickOnTheNotificationShowsTheProgram();
-    void popUpReadsClearly();
+    void popUpFromTheNotificationArea();
 };
 
 void TestAlarmPoll::poll_data()
@@ -144,44 +143,26 @@ void TestAlarmPoll::unreadableEntryKeepsAlarm()
 }
 
 // The program's window is hidden (in the notification area) when the alarm
-// comes due; a click on the notification brings it and the pop-up back.
-void TestAlarmPoll::clickOnTheNotificationShowsTheProgram()
+// comes due; a click on the notification brings it and the pop-up back. The
+// pop-up's fields are read-only in the normal text colours, and the due text
+// fits whole with the longest weekday and month names.
+void TestAlarmPoll::popUpFromTheNotificationArea()
 {
     TScriptedServices services;
     services.setNow(Now);
-    auto db = DialogTest::database(QStringLiteral("click"), {QStringLiteral("ME")});
-    addAlarm(*db, QStringLiteral("a@-9"));
-    QWidget window;
-    auto* notify = new TfrmNotify(&window);
-    TAlarmPoller poller([notify](AlarmRecord& alarm, const QString& key, TQuorlaDB& database) {
-        return notify->Execute(alarm, key, database);
-    });
-    bool shown = false;
-    AppTest::whenModal([&](QWidget* popup) {
-        shown = services.activateNotification(0) && window.isVisible() && popup->isVisible();
-        popup->findChild<QPushButton*>(QStringLiteral("btnRemove"))->click();
-    });
-    poller.Poll(*db, Me);
-    QVERIFY(shown);
-    QVERIFY(!services.activateNotification(0));
-}
-
-// The pop-up's fields are read-only in the normal text colours, and the due
-// text fits whole with the longest weekday and month names.
-void TestAlarmPoll::popUpReadsClearly()
-{
-    TScriptedServices services;
-    services.setNow(Now);
-    auto db = DialogTest::database(QStringLiteral("clear"), {QStringLiteral("ME")});
+    auto db = DialogTest::database(QStringLiteral("popup"), {QStringLiteral("ME")});
     TStamp start;
     start.SetDateTime(2024, 9, 25, 23, 55, 0);
-    addAlarm(*db, QStringLiteral("a@0"), start.Key());
-    TfrmNotify notify;
+    addAlarm(*db, QStringLiteral("a@-9"), start.Key());
+    QWidget window;
+    auto* notify = new TfrmNotify(&window);
+    bool shown = false;
     bool readable = true;
     QString due;
     int room = 0;
     int needed = 1;
     AppTest::whenModal([&](QWidget* popup) {
+        shown = services.activateNotification(0) && window.isVisible() && popup->isVisible();
         for (const char* name : {"edtDescription", "edtDue"}) {
             auto* field = popup->findChild<QLineEdit*>(QLatin1String(name));
             readable = readable && field->isEnabled() && field->isReadOnly();
@@ -193,9 +174,11 @@ void TestAlarmPoll::popUpReadsClearly()
         needed = QFontMetrics(field->font()).horizontalAdvance(due);
         popup->findChild<QPushButton*>(QStringLiteral("btnRemove"))->click();
     });
-    TAlarmPoller([&notify](AlarmRecord& a, const QString& key, TQuorlaDB& database) {
-        return notify.Execute(a, key, database);
+    TAlarmPoller([notify](AlarmRecord& alarm, const QString& key, TQuorlaDB& database) {
+        return notify->Execute(alarm, key, database);
     }).Poll(*db, Me);
+    QVERIFY(shown);
+    QVERIFY(!services.activateNotification(0));
     QVERIFY(readable);
     QCOMPARE(due, QStringLiteral("Wednesday September 25, 23:55"));
     QVERIFY2(needed <= room, qPrintable(QStringLiteral("%1 > %2").arg(needed).arg(room)));
