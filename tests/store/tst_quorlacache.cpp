@@ -10,7 +10,7 @@
 #include "TQuorlaDB.h"
 #include "TScriptedServices.h"
 #include "TUserCache.h"
-#include "TWorkstationStore.h"
+#include "TestDatabase.h"
 #include "UserRecord.h"
 
 #include <QFile>
@@ -87,11 +87,8 @@ class tst_QuorlaCache : public QObject
 private slots:
     void init()
     {
-        TWorkstationStore store;
-        QVERIFY(store.OpenKey(true));
-        QVERIFY(store.WriteString(QStringLiteral("RootPath"), TestEnvironment::freshFolder(QStringLiteral("cache"))));
         services_ = std::make_unique<TScriptedServices>();
-        here_ = std::make_unique<TQuorlaDB>();
+        here_ = TestDatabase::database(QStringLiteral("cache"), {});
         elsewhere_ = std::make_unique<TQuorlaDB>();
         QVERIFY(here_->Users().Insert(user(QStringLiteral("ANNA")).bytes()));
         QVERIFY(here_->Users().Insert(user(QStringLiteral("BERT")).bytes()));

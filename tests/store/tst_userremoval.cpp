@@ -14,7 +14,7 @@
 #include "TScriptedServices.h"
 #include "TestChild.h"
 #include "TUserRemoval.h"
-#include "TWorkstationStore.h"
+#include "TestDatabase.h"
 #include "UserRecord.h"
 
 #include <QThread>
@@ -29,16 +29,7 @@ QString key(int n) { return RecordKey::format(n); }
 
 std::unique_ptr<TQuorlaDB> openIn(const QString& name)
 {
-    TWorkstationStore store;
-    if (!store.OpenKey(true) || !store.WriteString(QStringLiteral("RootPath"), TestEnvironment::freshFolder(name)))
-        qFatal("cannot point the workstation at a test database");
-    auto db = std::make_unique<TQuorlaDB>();
-    for (const char* name : {"ANNA", "BERT", "CARL", "DORA"}) {
-        UserRecord u;
-        u.setUserName(QString::fromLatin1(name));
-        db->Users().Insert(u.bytes());
-    }
-    return db;
+    return TestDatabase::database(name, {"ANNA", "BERT", "CARL", "DORA"});
 }
 
 // An entry with an alarm for each assignee at `alarmTime`.
