@@ -182,9 +182,6 @@ private slots:
         QFETCH(QDateTime, moment);
         QFETCH(QString, text);
         QCOMPARE(TStamp::FormatDateTime(picture, moment), text);
-        TStamp stamp = stampAt(moment);
-        stamp.Format = picture;
-        QCOMPARE(stamp.AsString(), text);
     }
 };
 
