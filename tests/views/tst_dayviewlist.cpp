@@ -116,20 +116,6 @@ private slots:
         QVERIFY(t.errors.isEmpty());
     }
 
-    // A double-click selects the event under the pointer (none below the
-    // last) and is reported.
-    void doubleClickSelects()
-    {
-        ListUnderTest t;
-        t.add(entry(QStringLiteral("Plan")));
-        QList<int> selected;
-        t.list.OnItemDblClick = [&](QObject*) { selected << t.list.ItemIndex(); };
-        t.list.show();
-        QTest::mouseDClick(t.list.viewport(), Qt::LeftButton, {}, t.item(0).center() - t.list.viewport()->pos());
-        QTest::mouseDClick(t.list.viewport(), Qt::LeftButton, {}, QPoint(5, t.list.viewport()->height() - 5));
-        QCOMPARE(selected, QList<int>({0, -1}));
-    }
-
     // Names joined with ", " skipping empty slots, then the category, 5 pixels apart.
     void namesAndCategory_data()
     {
