@@ -7,7 +7,6 @@
 #include "IsamCode.h"
 #include "IsamEngine.h"
 #include "QuorlaTest.h"
-#include "RecordKey.h"
 #include "RecordLockFile.h"
 #include "SqliteIsamEngine.h"
 #include "TQuorlaDB.h"
