@@ -127,7 +127,6 @@ private slots:
     void newFolderCreatesTheFirstAdministrator_data();
     void newFolderCreatesTheFirstAdministrator();
     void secondInstanceSaysSoThenEnds();
-    void staysUpWhileHidden();
     void startUpLogin_data();
     void startUpLogin();
     void loginAsAnotherUser_data();
@@ -233,29 +232,6 @@ void TestFrmMain::secondInstanceSaysSoThenEnds()
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), before);
     QVERIFY(first.Held());
-}
-
-// In the notification area the window is hidden; a message shown and closed
-// then (an alarm's, an error) leaves the program running.
-void TestFrmMain::staysUpWhileHidden()
-{
-    Running run;
-    TQtServices real;
-    TServices* scripted = TServices::setCurrent(&real);
-    bool answered = false;
-    QTimer::singleShot(0, [&] {
-        run.shell.main->hide();
-        whenModal([&](QWidget* box) {
-            answered = true;
-            static_cast<QMessageBox*>(box)->button(QMessageBox::Ok)->click();
-        });
-        real.message(Kind::Information, TServices::MessageButtons::Ok, QStringLiteral("An alarm has triggered"));
-        QTimer::singleShot(300, [] { QCoreApplication::exit(7); });
-    });
-    const int ended = runApplication(10000);
-    TServices::setCurrent(scripted);
-    QVERIFY(answered);
-    QCOMPARE(ended, 7);
 }
 
 void TestFrmMain::startUpLogin_data()
