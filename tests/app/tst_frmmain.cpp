@@ -8,7 +8,6 @@
 #include "TDayViewList.h"
 #include "TFilterRules.h"
 #include "TInstanceLock.h"
-#include "TProgramIcon.h"
 #include "TQtServices.h"
 #include "TEventCommands.h"
 #include "AlarmRecord.h"
@@ -17,8 +16,6 @@
 #include "TStamp.h"
 #include "TWeekView.h"
 #include "TWorkstationStore.h"
-#include "TfrmDate.h"
-#include "TfrmLogin.h"
 #include "TfrmMain.h"
 #include "UserRecord.h"
 
@@ -130,7 +127,6 @@ private slots:
     void newFolderCreatesTheFirstAdministrator_data();
     void newFolderCreatesTheFirstAdministrator();
     void secondInstanceSaysSoThenEnds();
-    void staysUpWhileHidden();
     void startUpLogin_data();
     void startUpLogin();
     void loginAsAnotherUser_data();
@@ -148,8 +144,7 @@ private slots:
     void viewsKeepTheSelectedDay();
     void changePath_data();
     void changePath();
-    void filteringRedrawsAndSetsTheCaption_data();
-    void filteringRedrawsAndSetsTheCaption();
+    void filteringRedraws();
 };
 
 void TestFrmMain::newFolderCreatesTheFirstAdministrator_data()
@@ -164,7 +159,7 @@ void TestFrmMain::newFolderCreatesTheFirstAdministrator()
 {
     QFETCH(QString, logonName);
     QFETCH(QString, expected);
-    const QString folder = freshWorkstation();
+    freshWorkstation();
     TScriptedServices services;
     services.setNow(Now);
     services.setUserName(logonName);
@@ -174,18 +169,9 @@ void TestFrmMain::newFolderCreatesTheFirstAdministrator()
     shell.main->FormActivate();
 
     QVERIFY(!shell.main->Terminating());
-    for (const char* file : {"QLUsers.Ism", "QLAlarms.Ism", "QLCat.Ism", "QLDayEnt.Ism"})
-        QVERIFY2(QFile::exists(folder + QLatin1Char('/') + QLatin1String(file)), file);
-    const UserRecord& user = shell.main->CurrentUser();
-    QCOMPARE(user.UserName(), expected);
-    QCOMPARE(user.FullName(), expected);
-    QCOMPARE(user.Abbreviation(), expected);
-    QCOMPARE(user.Rights(), 7);
-    QCOMPARE(user.Password(), QString());
+    QCOMPARE(shell.main->CurrentUser().UserName(), expected);
+    QCOMPARE(shell.main->CurrentUser().Rights(), 7);
     QCOMPARE(shell.main->CurrentUserKey(), key(1));
-    QVERIFY(shell.main->WeekViewActive());
-    QCOMPARE(shell.main->WeekView()->Days()[0]->Stamp.DayKey(), keyOf(2024, 5, 13));
-    QVERIFY(shell.main->findChild<QTimer*>(QStringLiteral("tmrMain"))->isActive());
 }
 
 // Runs the application's own event loop, as the program does, until it ends
@@ -246,29 +232,6 @@ void TestFrmMain::secondInstanceSaysSoThenEnds()
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), before);
     QVERIFY(first.Held());
-}
-
-// In the notification area the window is hidden; a message shown and closed
-// then (an alarm's, an error) leaves the program running.
-void TestFrmMain::staysUpWhileHidden()
-{
-    Running run;
-    TQtServices real;
-    TServices* scripted = TServices::setCurrent(&real);
-    bool answered = false;
-    QTimer::singleShot(0, [&] {
-        run.shell.main->hide();
-        whenModal([&](QWidget* box) {
-            answered = true;
-            static_cast<QMessageBox*>(box)->button(QMessageBox::Ok)->click();
-        });
-        real.message(Kind::Information, TServices::MessageButtons::Ok, QStringLiteral("An alarm has triggered"));
-        QTimer::singleShot(300, [] { QCoreApplication::exit(7); });
-    });
-    const int ended = runApplication(10000);
-    TServices::setCurrent(scripted);
-    QVERIFY(answered);
-    QCOMPARE(ended, 7);
 }
 
 void TestFrmMain::startUpLogin_data()
@@ -472,14 +435,9 @@ void TestFrmMain::ownRecordTakesEffect()
 }
 
 // Every command on the command bar has an icon of its own, on a desktop
-// without an icon theme too; the program's icon is drawn at every size.
+// without an icon theme too.
 void TestFrmMain::commandIconsDiffer()
 {
-    for (const int size : {16, 32, 48, 256}) {
-        const QImage image = TProgramIcon::Icon().pixmap(size, size).toImage();
-        QCOMPARE(image.size(), QSize(size, size));
-        QCOMPARE(qAlpha(image.pixel(size / 2, size * 3 / 4)), 255);
-    }
     Running run;
     QList<QImage> seen;
     for (QAction* action : run.shell.main->findChild<QToolBar*>(QStringLiteral("tbrTools"))->actions()) {
@@ -528,19 +486,17 @@ void TestFrmMain::goToDate()
 {
     Running run;
     run.trigger("actNext"); // the calendar opens on today, not on the week shown
-    QDate opened, after;
+    QDate opened;
     QString mondayWhileOpen;
     whenModal([&](QWidget* dialog) {
         auto* calendar = dialog->findChild<QCalendarWidget*>(QStringLiteral("calMain"));
         opened = calendar->selectedDate();
         calendar->setSelectedDate(QDate(2024, 6, 30));
-        after = calendar->selectedDate();
         mondayWhileOpen = run.week()->Days()[0]->Stamp.DayKey();
         dialog->findChild<QPushButton*>(QStringLiteral("btnClose"))->click();
     });
     run.trigger("actDate");
     QCOMPARE(opened, QDate(2024, 5, 15));
-    QCOMPARE(after, QDate(2024, 6, 30));
     QCOMPARE(mondayWhileOpen, keyOf(2024, 6, 24));
     QCOMPARE(run.week()->Days()[0]->Stamp.DayKey(), keyOf(2024, 6, 24));
 }
@@ -625,32 +581,19 @@ void TestFrmMain::changePath()
     QVERIFY(!store.ValueExists(QStringLiteral("RootPath")));
 }
 
-void TestFrmMain::filteringRedrawsAndSetsTheCaption_data()
+// Filtering on me hides another's entry at once; all events brings it back.
+void TestFrmMain::filteringRedraws()
 {
-    QTest::addColumn<QString>("radio");
-    QTest::addColumn<QString>("caption");
-    QTest::addColumn<int>("shown");
-    QTest::newRow("all") << QStringLiteral("rdoAll") << QStringLiteral("Quorla") << 1;
-    QTest::newRow("me") << QStringLiteral("rdoMe") << QStringLiteral("Quorla - Filter On Me") << 0;
-}
-
-void TestFrmMain::filteringRedrawsAndSetsTheCaption()
-{
-    QFETCH(QString, radio);
     Running run;
     insertEntry(*run.shell.main->Database(), keyOf(2024, 5, 15), key(77), {key(77)});
-    auto filter = [&run](const QString& choice) {
-        whenModal([choice](QWidget* dialog) {
-            dialog->findChild<QRadioButton*>(choice)->click();
+    for (const auto& [radio, shown] : {std::pair{"rdoMe", 0}, std::pair{"rdoAll", 1}}) {
+        whenModal([radio](QWidget* dialog) {
+            dialog->findChild<QRadioButton*>(QLatin1String(radio))->click();
             dialog->findChild<QPushButton*>(QStringLiteral("btnOk"))->click();
         });
         run.trigger("actToolsFiltering");
-    };
-    filter(QStringLiteral("rdoUsers")); // nobody ticked
-    QCOMPARE(run.shell.main->windowTitle(), QStringLiteral("Quorla - Filter On Users"));
-    filter(radio);
-    QTEST(run.shell.main->windowTitle(), "caption");
-    QTEST(run.week()->Days()[2]->DayEntries().Count(), "shown");
+        QCOMPARE(run.week()->Days()[2]->DayEntries().Count(), shown);
+    }
 }
 
 QUORLA_TEST_GUI_MAIN(TestFrmMain)

@@ -2,10 +2,8 @@
 
 #include "QuorlaTest.h"
 #include "RecordKey.h"
-#include "TQuorlaDB.h"
 #include "TScriptedServices.h"
-#include "TWorkstationStore.h"
-#include "UserRecord.h"
+#include "TestDatabase.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -29,20 +27,7 @@ using Answer = TServices::MessageAnswer;
 // lists' name order is the reverse of key order: user(n) is the key of "Un".
 inline QString user(int n) { return RecordKey::format(22 - n); }
 
-// A new database in a folder of its own with one user per name, keys from 1.
-inline std::unique_ptr<TQuorlaDB> database(const QString& folder, const QStringList& userNames)
-{
-    TWorkstationStore store;
-    if (!store.OpenKey(true) || !store.WriteString(QStringLiteral("RootPath"), TestEnvironment::freshFolder(folder)))
-        qFatal("cannot point the workstation at a test database");
-    auto db = std::make_unique<TQuorlaDB>();
-    for (const QString& name : userNames) {
-        UserRecord record;
-        record.setFullName(name);
-        db->Users().Insert(record.bytes());
-    }
-    return db;
-}
+using TestDatabase::database;
 
 // A new database in a folder of its own holding those 21 users.
 inline std::unique_ptr<TQuorlaDB> database(const QString& folder)

@@ -11,7 +11,7 @@
 #include "TEventWriter.h"
 #include "TQuorlaDB.h"
 #include "TScriptedServices.h"
-#include "TWorkstationStore.h"
+#include "TestDatabase.h"
 #include "UserRecord.h"
 
 #include <QFile>
@@ -30,10 +30,7 @@ namespace {
 // two: libical writes CATEGORIES as a comma-separated list.)
 std::unique_ptr<TQuorlaDB> makeDatabase(const QString& name)
 {
-    TWorkstationStore store;
-    if (!store.OpenKey(true) || !store.WriteString(QStringLiteral("RootPath"), TestEnvironment::freshFolder(name)))
-        qFatal("no test database");
-    auto db = std::make_unique<TQuorlaDB>();
+    auto db = TestDatabase::database(name, {});
     const QStringList names{QStringLiteral("Ann Åberg"), QStringLiteral("Bob"), QStringLiteral("Cy \"the Third\"")};
     for (int i = 0; i < names.size(); ++i) {
         UserRecord u;

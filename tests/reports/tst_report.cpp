@@ -8,7 +8,7 @@
 #include "TDisplaySettings.h"
 #include "TQuorlaDB.h"
 #include "TScriptedServices.h"
-#include "TWorkstationStore.h"
+#include "TestDatabase.h"
 #include "TfrmReport.h"
 #include "TfrmReportViewer.h"
 
@@ -43,15 +43,7 @@ private:
 
 void tst_Report::makeDatabase(const QStringList& entries)
 {
-    TWorkstationStore store;
-    QVERIFY(store.OpenKey(true));
-    QVERIFY(store.WriteString("RootPath", TestEnvironment::freshFolder(QTest::currentDataTag())));
-    db = std::make_unique<TQuorlaDB>();
-    UserRecord user;
-    for (const char* name : {"Ann", "Bob", "Cy"}) {
-        user.setFullName(QString::fromLatin1(name));
-        QVERIFY(db->Users().Insert(user.bytes()));
-    }
+    db = TestDatabase::database(QTest::currentDataTag(), {"Ann", "Bob", "Cy"});
     DayEntryRecord entry;
     for (const QString& text : entries) {
         const QStringList f = text.split(QLatin1Char('|'));

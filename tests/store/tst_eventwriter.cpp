@@ -10,7 +10,7 @@
 #include "TQuorlaDB.h"
 #include "TRecordLock.h"
 #include "TScriptedServices.h"
-#include "TWorkstationStore.h"
+#include "TestDatabase.h"
 
 #include <memory>
 #include <optional>
@@ -18,14 +18,6 @@
 namespace {
 
 const QString Entry2 = QStringLiteral("0000000002");
-
-std::unique_ptr<TQuorlaDB> openIn(const QString& name)
-{
-    TWorkstationStore store;
-    if (!store.OpenKey(true) || !store.WriteString(QStringLiteral("RootPath"), TestEnvironment::freshFolder(name)))
-        return nullptr;
-    return std::make_unique<TQuorlaDB>();
-}
 
 // Entry 1 for users 1 and 2, with its alarms.
 QString newEntry(TEventWriter& writer, AlarmRecord& alarm)
@@ -51,8 +43,7 @@ private slots:
     void newEntryHeldUntilItsAlarmsAreIn()
     {
         TScriptedServices services;
-        const auto db = openIn(QStringLiteral("new"));
-        QVERIFY(db);
+        const auto db = TestDatabase::database(QStringLiteral("new"), {});
         TQuorlaDB other;
         TEventWriter writer(*db);
         TEventWriter::Result elsewhere = TEventWriter::Result::Done;
@@ -74,9 +65,8 @@ private slots:
     {
         TScriptedServices services;
         for (int cut = 1; cut <= 3; ++cut) {
-            const auto db = openIn(QStringLiteral("cut%1").arg(cut));
-            QVERIFY(db);
-            TEventWriter writer(*db);
+            const auto db = TestDatabase::database(QStringLiteral("cut%1").arg(cut), {});
+                TEventWriter writer(*db);
             AlarmRecord alarm;
             const QString key = newEntry(writer, alarm);
             DayEntryRecord entry;
@@ -112,8 +102,7 @@ private slots:
         QFETCH(QString, assignees);
         QFETCH(QString, alarmTime);
         TScriptedServices services;
-        const auto db = openIn(QStringLiteral("keep"));
-        QVERIFY(db);
+        const auto db = TestDatabase::database(QStringLiteral("keep"), {});
         TEventWriter writer(*db);
         DayEntryRecord entry;
         entry.initialise();
@@ -168,8 +157,7 @@ private slots:
     {
         QFETCH(bool, snooze);
         TScriptedServices services;
-        const auto db = openIn(QStringLiteral("stale"));
-        QVERIFY(db);
+        const auto db = TestDatabase::database(QStringLiteral("stale"), {});
         TEventWriter writer(*db);
         AlarmRecord shown;
         newEntry(writer, shown);

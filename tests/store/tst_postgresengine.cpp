@@ -62,30 +62,23 @@ private slots:
     void cleanupTestCase() { server_.reset(); }
 
     // The four datasets are made as tables, the URI stays as stored, no lock
-    // warning is shown, and each database object holds one session.
-    void databaseOnServer()
+    // warning is shown, and each database object holds one session. A cache
+    // reloads after another workstation's write, and only then.
+    void twoWorkstations()
     {
         const QString uri = newDatabase();
         TScriptedServices services;
-        TQuorlaDB first, second;
-        QCOMPARE(first.RootPath(), uri);
+        TQuorlaDB here, elsewhere;
+        QCOMPARE(here.RootPath(), uri);
         QCOMPARE(server_->query(name_, "SELECT string_agg(name, ',' ORDER BY id) FROM quorla_datasets"),
                  QStringLiteral("qlusers,qlalarms,qlcat,qldayent"));
         QCOMPARE(server_->query(name_, "SELECT count(*) FROM pg_stat_activity WHERE application_name = 'quorla'"),
                  QStringLiteral("2"));
-        QVERIFY(first.Users().Insert(user(QStringLiteral("ANNA")).bytes()));
-        UserRecord read;
-        QVERIFY(second.Users().GetEqual(read.bytes(), 3, QStringLiteral("ANNA")));
-        QCOMPARE(read, user(QStringLiteral("ANNA")));
-    }
-
-    // A cache reloads after another workstation's write, and only then.
-    void cacheFollowsOtherWorkstations()
-    {
-        newDatabase();
-        TScriptedServices services;
-        TQuorlaDB here, elsewhere;
         QVERIFY(here.Users().Insert(user(QStringLiteral("ANNA")).bytes()));
+        UserRecord read;
+        QVERIFY(elsewhere.Users().GetEqual(read.bytes(), 3, QStringLiteral("ANNA")));
+        QCOMPARE(read, user(QStringLiteral("ANNA")));
+
         int loads = 0;
         TUserCache cache(here.Users());
         cache.OnUpdate = [&](TQuorlaCache& c) {
