@@ -43,6 +43,8 @@ using Buttons = TServices::MessageButtons;
 using Answer = TServices::MessageAnswer;
 
 constexpr int AlarmPollMs = 10000;
+// How long the views' server session stays open without use.
+constexpr int ViewsSessionIdleMs = 60000;
 constexpr int MinimumWidth = 427;
 constexpr int MinimumHeight = 320;
 
@@ -435,6 +437,10 @@ void TfrmMain::tmrMainTimer()
         if (!Terminating_)
             tmrMain->start();
     });
+    // On a server, a workstation nobody works at holds only the poll's
+    // session, so that an office's many idle screens fit the server's limit.
+    if (session_->Database())
+        session_->Database()->ReleaseIdleSession(ViewsSessionIdleMs);
     AlarmPoller_->PollReportingOnce(*session_->AlarmDatabase(), session_->CurrentUserKey());
 }
 

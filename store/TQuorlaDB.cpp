@@ -5,6 +5,7 @@
 #include "DayEntryRecord.h"
 #include "EQuorlaDB.h"
 #include "IsamCode.h"
+#include "IsamConnection.h"
 #include "IsamEngine.h"
 #include "RecordLockFile.h"
 #include "TServices.h"
@@ -158,6 +159,12 @@ void TQuorlaDB::reopen(TXIsamFile& dataset, const QString& fileName, const QStri
     dataset.Close();
     if (!dataset.Open(datasetPath(fileName), SharedReadWrite))
         throw EQuorlaDB(openMessage + dataset.ErrorText());
+}
+
+void TQuorlaDB::ReleaseIdleSession(int idleMs)
+{
+    if (connection_)
+        connection_->releaseIfIdle(idleMs);
 }
 
 void TQuorlaDB::ReopenUsersAndCategories()

@@ -61,6 +61,11 @@ public:
     // afresh. Throws EQuorlaDB when one cannot be opened again.
     void ReopenUsersAndCategories();
 
+    // Lets a server session that has been idle for `idleMs` go (see
+    // TIsamConnection::releaseIfIdle): a workstation left alone then holds
+    // only its alarm poll's session. Nothing for a folder.
+    void ReleaseIdleSession(int idleMs);
+
     // Fill a caller's buffer with the contents of a new record: a user all
     // zero; an alarm all zero but for `AlarmTime`, the key of the current
     // moment; a day entry as DayEntryRecord::initialise() makes it.

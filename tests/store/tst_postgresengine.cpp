@@ -99,6 +99,35 @@ private slots:
         QCOMPARE(loads, 2);
     }
 
+    // An idle session is let go, and the next call connects again; a session
+    // that holds a record lock is kept, since the lock would go with it.
+    void idleSessionLetGo()
+    {
+        newDatabase();
+        TScriptedServices services;
+        TQuorlaDB here;
+        const auto sessions = [&] {
+            return server_->query(name_, "SELECT count(*) FROM pg_stat_activity WHERE application_name = 'quorla'");
+        };
+        QVERIFY(here.Users().Insert(user(QStringLiteral("ANNA")).bytes()));
+        QVERIFY(here.Users().Lock(key(1)));
+        QTest::qWait(5);
+        here.ReleaseIdleSession(0);
+        QCOMPARE(sessions(), QStringLiteral("1"));
+        {
+            TQuorlaDB elsewhere;
+            QVERIFY(!elsewhere.Users().Lock(key(1)));
+        }
+        QVERIFY(here.Users().Unlock(key(1)));
+        QTest::qWait(5);
+        here.ReleaseIdleSession(0);
+        QCOMPARE(sessions(), QStringLiteral("0"));
+        UserRecord read;
+        QVERIFY(here.Users().GetEqual(read.bytes(), 0, key(1)));
+        QVERIFY(here.Users().Lock(key(1)));
+        QCOMPARE(sessions(), QStringLiteral("1"));
+    }
+
     // The server stops (as in a crash) under a running workstation: the call
     // that meets it, and every call while it is away, fails with a clear text;
     // the first call after it is back works, nothing acknowledged is lost, and
