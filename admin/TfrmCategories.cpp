@@ -42,6 +42,13 @@ TfrmCategories::TfrmCategories(QWidget* parent)
     connect(ui_->actUpdate, &QPushButton::clicked, this, &TfrmCategories::actUpdateExecute);
     connect(ui_->actDelete, &QPushButton::clicked, this, &TfrmCategories::actDeleteExecute);
     connect(ui_->actClose, &QPushButton::clicked, this, &TfrmCategories::actCloseExecute);
+    // Enter keeps what was typed: no button is the default, so it never closes
+    // the dialog.
+    // A category is its description: what is typed is a new one.
+    connect(ui_->edtCategory, &QLineEdit::returnPressed, this, [this] {
+        if (ui_->actAdd->isEnabled())
+            actAddExecute();
+    });
     actAddUpdate();
     CheckCategorySelected();
 }

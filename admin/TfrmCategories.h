@@ -16,8 +16,9 @@ class TfrmCategories;
 // each under the entry's record lock; an entry locked elsewhere stops the
 // deletion, the category stays, and Delete can be run again to finish.
 // Events refer to a category by key, so a rename shows everywhere at once; a
-// rename may give two categories the same description. Created once and
-// reused.
+// rename may give two categories the same description. Enter in the edit
+// adds what was typed (a category is its description, so a new text is a new
+// category) and never closes the dialog. Created once and reused.
 class TfrmCategories : public QDialog
 {
     Q_OBJECT

@@ -10,6 +10,7 @@
 #include "TLookup.h"
 #include "TServices.h"
 #include "TXIsamFile.h"
+#include "TUserWriter.h"
 #include "UserRecord.h"
 
 #include <QCoreApplication>
@@ -62,6 +63,11 @@ int TfrmDeleteUser::Execute(const QString& userKey, TQuorlaDB& database)
     ui_->prgScanning->hide();
 
     fillUserLists();
+    UserRecord user;
+    userName_ = TUserWriter(database.Users()).readUser(userKey, user)
+                    ? QStringLiteral("%1 (%2)").arg(user.FullName(), user.UserName())
+                    : userKey;
+    setWindowTitle(QStringLiteral("Delete User %1").arg(userName_));
     return exec();
 }
 
@@ -85,6 +91,8 @@ void TfrmDeleteUser::fillUserLists()
 
 void TfrmDeleteUser::showPage(int page)
 {
+    if (page == LastPage)
+        TCommand::Run([this] { ui_->lblSummary->setText(summary()); });
     ui_->nbkMain->setCurrentIndex(page);
     actPrevUpdate();
     actNextUpdate();
@@ -146,6 +154,26 @@ void TfrmDeleteUser::rdoAssignedDeleteClick()
 void TfrmDeleteUser::rdoAssignedAssignClick()
 {
     ui_->cmbAssigned->setEnabled(true);
+}
+
+QString TfrmDeleteUser::summary()
+{
+    // Counted as the pass would find the entries now.
+    const TUserRemoval::TChoices chosen = choices();
+    const TUserRemoval::TSummary will = TUserRemoval(*database_, userKey_, chosen).survey();
+    const auto entries = [](int count) {
+        return count == 1 ? QStringLiteral("1 entry") : QStringLiteral("%1 entries").arg(count);
+    };
+    QStringList parts;
+    if (!chosen.deleteOwned)
+        parts << QStringLiteral("%1 transferred to %2").arg(entries(will.transferred), ui_->cmbOwner->currentText());
+    if (!chosen.deleteAssigned)
+        parts << QStringLiteral("%1 to %2")
+                     .arg(will.reassigned == 1 ? QStringLiteral("1 assignment")
+                                               : QStringLiteral("%1 assignments").arg(will.reassigned),
+                          ui_->cmbAssigned->currentText());
+    parts << QStringLiteral("%1 deleted").arg(entries(will.deleted)) << QStringLiteral("his alarms deleted");
+    return QStringLiteral("Delete will remove %1: %2.").arg(userName_, parts.join(QStringLiteral(", ")));
 }
 
 TUserRemoval::TChoices TfrmDeleteUser::choices() const

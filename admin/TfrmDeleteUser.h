@@ -16,8 +16,9 @@ class TfrmDeleteUser;
 // Removes a user without leaving entries that point at him. Four pages ask
 // what becomes of the entries he owns (deleted, or transferred to another
 // user) and of those assigned to him alone (deleted, or assigned to another
-// user); Delete then runs the store's removal (TUserRemoval), showing its
-// progress. A record locked elsewhere (or a failing dataset) stops it with an
+// user); the last page names the user and says what Delete will do, counted
+// on the entries as they are; Delete then runs the store's removal
+// (TUserRemoval), showing its progress. A record locked elsewhere (or a failing dataset) stops it with an
 // error; what was done stays done, the user record stays, and the wizard
 // stays on its last page so that Delete can run the pass again and finish.
 class TfrmDeleteUser : public QDialog
@@ -56,8 +57,12 @@ private:
     void showPage(int page);
     // The answers of the Owner and Assigned pages.
     TUserRemoval::TChoices choices() const;
+    // What Delete will do with these answers, naming the user.
+    QString summary();
 
     std::unique_ptr<Ui::TfrmDeleteUser> ui_;
     QString userKey_;
+    // "FULL NAME (USERNAME)" of the user being removed.
+    QString userName_;
     TQuorlaDB* database_ = nullptr;
 };

@@ -25,7 +25,7 @@ TfrmFiltering::TfrmFiltering(QWidget* parent)
 
 TfrmFiltering::~TfrmFiltering() = default;
 
-int TfrmFiltering::Execute(TQuorlaCfg& settings, TQuorlaDB& database, TFilterRules& rules)
+int TfrmFiltering::Execute(TDisplaySettings& settings, TQuorlaDB& database, TFilterRules& rules)
 {
     Settings = &settings;
     Rules = &rules;

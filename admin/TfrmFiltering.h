@@ -6,7 +6,7 @@
 
 class QListWidgetItem;
 class TFilterRules;
-class TQuorlaCfg;
+class TDisplaySettings;
 class TQuorlaDB;
 class TfrmSelectGroup;
 
@@ -31,7 +31,7 @@ public:
     // OK, `rules` then holding the choice (in mode 2 exactly the ticked users
     // that still exist, in list order); 2 after Cancel, `rules` untouched. The
     // group button ticks the members of one of `settings`' groups.
-    int Execute(TQuorlaCfg& settings, TQuorlaDB& database, TFilterRules& rules);
+    int Execute(TDisplaySettings& settings, TQuorlaDB& database, TFilterRules& rules);
 
 private:
     void lstUsersClickCheck(QListWidgetItem* item);
@@ -40,6 +40,6 @@ private:
 
     std::unique_ptr<Ui::TfrmFiltering> ui;
     TfrmSelectGroup* selectGroup_;
-    TQuorlaCfg* Settings = nullptr;
+    TDisplaySettings* Settings = nullptr;
     TFilterRules* Rules = nullptr;
 };

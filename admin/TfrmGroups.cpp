@@ -2,7 +2,8 @@
 #include "ui_TfrmGroups.h"
 
 #include "EQuorla.h"
-#include "TQuorlaCfg.h"
+#include "TDisplaySettings.h"
+#include "TCommand.h"
 #include "TServices.h"
 #include "TUserCheckList.h"
 #include "TfrmAEGroup.h"
@@ -32,12 +33,12 @@ TfrmGroups::TfrmGroups(QWidget* parent)
 
 TfrmGroups::~TfrmGroups() = default;
 
-int TfrmGroups::Execute(TQuorlaCfg& settings, TQuorlaDB& database)
+int TfrmGroups::Execute(TDisplaySettings& settings, TQuorlaDB& database)
 {
     settings_ = &settings;
     database_ = &database;
     ui->lstGroups->clear();
-    for (int slot = 0; slot < TQuorlaCfg::GroupCount; ++slot) {
+    for (int slot = 0; slot < TDisplaySettings::GroupCount; ++slot) {
         if (settings.Groups[slot].Name.isEmpty())
             continue;
         auto* item = new QListWidgetItem(settings.Groups[slot].Name);
@@ -60,7 +61,7 @@ int TfrmGroups::selectedSlot() const
 
 void TfrmGroups::updateActions()
 {
-    ui->actNew->setEnabled(ui->lstGroups->count() < TQuorlaCfg::GroupCount);
+    ui->actNew->setEnabled(ui->lstGroups->count() < TDisplaySettings::GroupCount);
     const bool selected = selectedSlot() >= 0;
     ui->actProperties->setEnabled(selected);
     ui->actDelete->setEnabled(selected);
@@ -73,20 +74,18 @@ void TfrmGroups::actNewExecute()
     TGroup added;
     if (aeGroup_->Execute(added, QStringLiteral("New Group"), *database_) != 1)
         return;
-    try {
+    TCommand::Run([this, &added] {
         int slot = 0;
-        while (slot < TQuorlaCfg::GroupCount && !settings_->Groups[slot].Name.isEmpty())
+        while (slot < TDisplaySettings::GroupCount && !settings_->Groups[slot].Name.isEmpty())
             ++slot;
-        if (slot == TQuorlaCfg::GroupCount)
+        if (slot == TDisplaySettings::GroupCount)
             throw EQuorla(QStringLiteral("Unable to locate free group slot"));
         settings_->Groups[slot].SetFromText(added.AsText());
         auto* item = new QListWidgetItem(settings_->Groups[slot].Name);
         item->setData(Qt::UserRole, slot);
         TUserCheckList::InsertSorted(*ui->lstGroups, item);
         ui->lstGroups->setCurrentItem(item);
-    } catch (const EQuorla& error) {
-        TServices::current().showApplicationError(error.message());
-    }
+    });
     updateActions();
 }
 

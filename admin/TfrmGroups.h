@@ -6,7 +6,7 @@
 
 class QMenu;
 class QPoint;
-class TQuorlaCfg;
+class TDisplaySettings;
 class TQuorlaDB;
 class TfrmAEGroup;
 
@@ -26,7 +26,7 @@ public:
 
     // Lists the used slots of `settings` by name and shows the dialog; the
     // group editor reads its users from `database`. Returns 1 (Close) or 2.
-    int Execute(TQuorlaCfg& settings, TQuorlaDB& database);
+    int Execute(TDisplaySettings& settings, TQuorlaDB& database);
 
 private:
     void actNewExecute();
@@ -39,6 +39,6 @@ private:
     std::unique_ptr<Ui::TfrmGroups> ui;
     TfrmAEGroup* aeGroup_;
     QMenu* popup_;
-    TQuorlaCfg* settings_ = nullptr;
+    TDisplaySettings* settings_ = nullptr;
     TQuorlaDB* database_ = nullptr;
 };

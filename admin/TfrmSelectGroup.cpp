@@ -1,7 +1,7 @@
 #include "TfrmSelectGroup.h"
 #include "ui_TfrmSelectGroup.h"
 
-#include "TQuorlaCfg.h"
+#include "TDisplaySettings.h"
 #include "TUserCheckList.h"
 
 TfrmSelectGroup::TfrmSelectGroup(QWidget* parent)
@@ -18,12 +18,12 @@ TfrmSelectGroup::TfrmSelectGroup(QWidget* parent)
 
 TfrmSelectGroup::~TfrmSelectGroup() = default;
 
-int TfrmSelectGroup::Execute(TQuorlaCfg& settings, QListWidget& checkList)
+int TfrmSelectGroup::Execute(TDisplaySettings& settings, QListWidget& checkList)
 {
     settings_ = &settings;
     checkList_ = &checkList;
     ui->lstGroups->clear();
-    for (int slot = 0; slot < TQuorlaCfg::GroupCount; ++slot) {
+    for (int slot = 0; slot < TDisplaySettings::GroupCount; ++slot) {
         if (settings.Groups[slot].Name.isEmpty())
             continue;
         auto* item = new QListWidgetItem(settings.Groups[slot].Name, ui->lstGroups);

@@ -5,7 +5,7 @@
 #include <memory>
 
 class QListWidget;
-class TQuorlaCfg;
+class TDisplaySettings;
 
 namespace Ui {
 class TfrmSelectGroup;
@@ -25,12 +25,12 @@ public:
     // while a group is selected. Returns 1 after OK, when every entry of
     // `checkList` is ticked exactly when the group holds its key (members that
     // are no longer users are ignored); 2 otherwise, `checkList` untouched.
-    int Execute(TQuorlaCfg& settings, QListWidget& checkList);
+    int Execute(TDisplaySettings& settings, QListWidget& checkList);
 
 private:
     void btnOkClick();
 
     std::unique_ptr<Ui::TfrmSelectGroup> ui;
-    TQuorlaCfg* settings_ = nullptr;
+    TDisplaySettings* settings_ = nullptr;
     QListWidget* checkList_ = nullptr;
 };

@@ -53,7 +53,14 @@ TfrmUsers::TfrmUsers(QWidget* parent)
     TTextLimit::Apply(ui_->edtFullname, UserRecord::FullNameCapacity);
     TTextLimit::Apply(ui_->edtAbbreviation, UserRecord::AbbreviationCapacity);
 
+    // A click loads the user, the one already selected too (throwing away
+    // what was typed over him).
     connect(ui_->lstUsers, &QListWidget::currentRowChanged, this, &TfrmUsers::lstUsersClick);
+    connect(ui_->lstUsers, &QListWidget::itemClicked, this, &TfrmUsers::lstUsersClick);
+    // Enter keeps what was typed: no button is the default, so it never closes
+    // the dialog.
+    for (QLineEdit* edit : {ui_->edtUserName, ui_->edtPassword, ui_->edtFullname, ui_->edtAbbreviation})
+        connect(edit, &QLineEdit::returnPressed, this, &TfrmUsers::fieldsEnter);
     for (QLineEdit* edit : {ui_->edtUserName, ui_->edtFullname, ui_->edtAbbreviation})
         connect(edit, &QLineEdit::textChanged, this, &TfrmUsers::actAddUpdate);
     connect(ui_->actAdd, &QPushButton::clicked, this, &TfrmUsers::actAddExecute);
@@ -123,6 +130,7 @@ void TfrmUsers::loadSelectedUser()
     if (!TUserWriter(users).readUser(selectedKey(), user))
         throw EQuorla(users.ErrorText());
 
+    loaded_ = user;
     ui_->edtUserName->setText(user.UserName());
     ui_->edtPassword->setText(user.Password());
     ui_->edtFullname->setText(user.FullName());
@@ -174,8 +182,28 @@ void TfrmUsers::addUser()
     }
     auto* item = new QListWidgetItem(user.UserName());
     item->setData(Qt::UserRole, RecordKey::parse(key));
-    const QSignalBlocker quiet(ui_->lstUsers);
-    ui_->lstUsers->addItem(item);
+    {
+        const QSignalBlocker quiet(ui_->lstUsers);
+        ui_->lstUsers->addItem(item);
+        ui_->lstUsers->setCurrentItem(item);
+    }
+    // The list and the fields show the same user: the one just added.
+    loadSelectedUser();
+}
+
+void TfrmUsers::fieldsEnter()
+{
+    // The loaded user, still under his own name and changed: Update. A new
+    // name is a new user: Add.
+    const UserRecord typed = recordFromFields();
+    const bool loaded = ui_->lstUsers->currentItem() != nullptr && typed.UserName() == loaded_.UserName();
+    if (!ui_->actAdd->isEnabled())
+        return;
+    if (!loaded)
+        actAddExecute();
+    else if (typed.Password() != loaded_.Password() || typed.FullName() != loaded_.FullName()
+             || typed.Abbreviation() != loaded_.Abbreviation() || typed.Rights() != loaded_.Rights())
+        actUpdateExecute();
 }
 
 void TfrmUsers::actUpdateExecute()
@@ -201,7 +229,8 @@ void TfrmUsers::updateUser()
         throw EQuorla(THolderNotes::WithHolder(UserLocked, writer.LockHolder()));
     case TUserWriter::Result::Gone:
         throw EQuorla(UserGone);
-    default:
+    case TUserWriter::Result::Done:
+        loaded_ = recordFromFields();
         break;
     }
 }

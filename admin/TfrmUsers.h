@@ -1,5 +1,7 @@
 #pragma once
 
+#include "UserRecord.h"
+
 #include <QDialog>
 #include <QString>
 
@@ -8,7 +10,6 @@
 class TfrmDeleteUser;
 class TQuorlaDB;
 class TUserCache;
-class UserRecord;
 
 namespace Ui {
 class TfrmUsers;
@@ -20,7 +21,10 @@ class TfrmUsers;
 //
 // User names and passwords are upper case as typed and as stored, so log-in
 // compares them in upper case. A user name belongs to one user only: Add and
-// Update refuse a name that another user bears.
+// Update refuse a name that another user bears. Selecting or clicking a user
+// loads him; an added user is selected and loaded. Enter in a field updates
+// the loaded user when something but his name was changed, adds a user when
+// the name is another, and never closes the dialog.
 class TfrmUsers : public QDialog
 {
     Q_OBJECT
@@ -51,6 +55,7 @@ private slots:
     void actUpdateExecute();
     void actDeleteExecute();
     void actCloseExecute();
+    void fieldsEnter();
 
 private:
     void fillList();
@@ -65,4 +70,6 @@ private:
     QString currentUserKey_;
     TQuorlaDB* database_ = nullptr;
     TUserCache* userCache_ = nullptr;
+    // The user as last loaded into the fields.
+    UserRecord loaded_;
 };

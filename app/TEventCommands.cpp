@@ -5,16 +5,15 @@
 #include "EQuorla.h"
 #include "RecordKey.h"
 #include "TBusyCursor.h"
-#include "TDayView.h"
+#include "TCommand.h"
 #include "TEventWriter.h"
-#include "TFilterRules.h"
 #include "THolderNotes.h"
+#include "TQuorlaCfg.h"
 #include "TQuorlaDB.h"
 #include "TRecordLock.h"
-#include "TServices.h"
-#include "TWeekView.h"
+#include "TSession.h"
+#include "TViewNavigator.h"
 #include "TfrmEvent.h"
-#include "TfrmMain.h"
 #include "UserRecord.h"
 
 #include <optional>
@@ -42,78 +41,82 @@ void tell(const QString& text)
 const QString TEventCommands::NotDisplayed
     = QStringLiteral("This entry will not be displayed due to your privaledges / filtering options");
 
-TEventCommands::TEventCommands(TfrmMain& main)
-    : main_(main)
+const QString TEventCommands::MailFailed = QStringLiteral("Unable to send EMail as requested");
+
+TEventCommands::TEventCommands(TSession& session, TViewNavigator& views)
+    : session_(session), views_(views)
 {
 }
 
 void TEventCommands::UseEditor(TfrmEvent& frmEvent)
 {
-    Editor = [this, &frmEvent](bool isEdit, bool userSelection, DayEntryRecord& entry, AlarmRecord& alarm) {
+    Editor = [this, &frmEvent](bool isEdit, bool userSelection, DayEntryRecord& entry, AlarmRecord& alarm,
+                               TServices::MailMessage& mail) {
         frmEvent.EnableUserSelection(userSelection);
         frmEvent.SetEntryKey(isEdit ? editing_ : QString());
-        return frmEvent.Execute(isEdit, entry, alarm, *main_.Database(), main_.CurrentUserKey(), *main_.Settings());
+        const int result
+            = frmEvent.Execute(isEdit, entry, alarm, *session_.Database(), session_.CurrentUserKey(), *session_.Settings());
+        mail = frmEvent.Mail();
+        return result;
     };
-}
-
-QString TEventCommands::SelectedPk() const
-{
-    return main_.WeekViewActive() ? main_.WeekView()->SelectedPk() : main_.DayView()->SelectedPk();
-}
-
-QString TEventCommands::SelectedDateKey() const
-{
-    return main_.WeekViewActive() ? main_.WeekView()->SelectedDateKey() : main_.DayView()->Stamp.Key();
-}
-
-QString TEventCommands::SelectedDescription() const
-{
-    return main_.WeekViewActive() ? main_.WeekView()->SelectedDescription() : main_.DayView()->SelectedDescription();
-}
-
-bool TEventCommands::MayChooseUsers() const
-{
-    return (main_.CurrentUser().Rights() & UserRecord::CanAddEntriesForOthers) != 0;
 }
 
 void TEventCommands::TellIfHidden(const DayEntryRecord& entry)
 {
-    if (!main_.EntryVisible(entry, *main_.FilterRules()))
+    if (!session_.EntryVisible(entry))
         tell(NotDisplayed);
+}
+
+void TEventCommands::HandOff(const TServices::MailMessage& mail)
+{
+    if (mail.recipients.isEmpty())
+        return;
+    TServices::current().sendMail(mail, [](const TServices::HandOffResult& result) {
+        if (result.outcome == TServices::Outcome::Done)
+            return;
+        TCommand::Run([&result] {
+            tell(result.errorText.isEmpty() ? MailFailed : MailFailed + QStringLiteral("\r\r") + result.errorText);
+        });
+    });
 }
 
 void TEventCommands::actEventNewExecute()
 {
-    TQuorlaDB* db = main_.Database();
+    TQuorlaDB* db = session_.Database();
     if (db == nullptr || !Editor)
         return;
     DayEntryRecord entry;
     db->InitDayEntryRecord(entry);
-    entry.setStartTime(SelectedDateKey());
-    entry.setOwnerKey(main_.CurrentUserKey());
-    const bool chooseUsers = MayChooseUsers();
+    entry.setStartTime(views_.SelectedDateKey());
+    entry.setOwnerKey(session_.CurrentUserKey());
+    const bool chooseUsers = session_.MayAddForOthers();
     // Without the right to add entries for others, the entry is his own.
     if (!chooseUsers)
-        entry.setAssignee(0, main_.CurrentUserKey());
+        entry.setAssignee(0, session_.CurrentUserKey());
     AlarmRecord alarm;
     db->InitAlarmRecord(alarm);
     alarm.setAlarmTime(entry.StartTime());
-    if (Editor(false, chooseUsers, entry, alarm) != 1)
+    TServices::MailMessage mail;
+    if (Editor(false, chooseUsers, entry, alarm, mail) != 1)
         return;
 
-    TBusyCursor busy;
-    TEventWriter(*db).insertEntryWithAlarms(entry, alarm);
+    {
+        TBusyCursor busy;
+        TEventWriter(*db).insertEntryWithAlarms(entry, alarm);
+    }
+    HandOff(mail);
     TellIfHidden(entry);
-    main_.RefreshView();
+    views_.RefreshView();
 }
 
 void TEventCommands::actEventPropertiesExecute()
 {
-    TQuorlaDB* db = main_.Database();
-    const QString key = SelectedPk();
+    TQuorlaDB* db = session_.Database();
+    const QString key = views_.SelectedPk();
     if (db == nullptr || !Editor || RecordKey::isNone(key))
         return;
     DayEntryRecord entry;
+    TServices::MailMessage mail;
     {
         TEventWriter writer(*db);
         AlarmRecord alarm;
@@ -128,39 +131,45 @@ void TEventCommands::actEventPropertiesExecute()
         case TEventWriter::Result::Gone:
             // The screen showed an entry that is no longer there.
             tell(EditGone);
-            main_.RefreshView();
+            views_.RefreshView();
             return;
         default:
             break;
         }
+        // The alarm time the entry has: kept as it is, it keeps each
+        // assignee's alarm as it stands.
+        const QString openedAlarmTime = hadAlarm ? alarm.AlarmTime() : QString();
         if (!hadAlarm) {
             db->InitAlarmRecord(alarm);
-            alarm.setAlarmTime(SelectedDateKey());
+            alarm.setAlarmTime(views_.SelectedDateKey());
         }
         editing_ = key;
-        const int edited = Editor(true, MayChooseUsers(), entry, alarm);
+        const int edited = Editor(true, session_.MayAddForOthers(), entry, alarm, mail);
         editing_.clear();
-        if (edited == 1) {
+        if (edited != 1) {
+            mail = {};
+        } else {
             TBusyCursor busy;
             // Every alarm lock before any write: a lock held elsewhere leaves
             // the entry and all its alarms as they were.
-            if (writer.updateEntryReplacingAlarms(key, entry, alarm) != TEventWriter::Result::Done) {
+            if (writer.updateEntryWithAlarms(key, entry, alarm, openedAlarmTime) != TEventWriter::Result::Done) {
                 tell(AlarmLocked);
                 return;
             }
         }
     }
+    HandOff(mail);
     TellIfHidden(entry);
-    main_.RefreshView();
+    views_.RefreshView();
 }
 
 void TEventCommands::actEventDeleteExecute()
 {
-    TQuorlaDB* db = main_.Database();
-    const QString key = SelectedPk();
+    TQuorlaDB* db = session_.Database();
+    const QString key = views_.SelectedPk();
     if (db == nullptr || RecordKey::isNone(key))
         return;
-    const QString description = SelectedDescription();
+    const QString description = views_.SelectedDescription();
     const QString question = QStringLiteral("Delete event \"%1\". Are you sure?").arg(description);
     if (TServices::current().message(Kind::Confirmation, Buttons::YesNo, question) != Answer::Yes)
         return;
@@ -188,5 +197,5 @@ void TEventCommands::actEventDeleteExecute()
     default:
         break;
     }
-    main_.RefreshView();
+    views_.RefreshView();
 }

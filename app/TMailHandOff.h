@@ -2,22 +2,32 @@
 
 #include "TServices.h"
 
+#include <functional>
+
 // Hands a message to the desktop's mail program through xdg-email, which opens
 // the program's compose window with recipients, subject and body filled in, so
-// the user reviews the message and sends it from there. Recipients go over as
-// the display names they are; the mail program's address book resolves them.
+// the person reviews the message and sends it from there. Recipients go over
+// as the display names they are; the mail program's address book resolves
+// them. What the person does in the compose window - send or cancel - is the
+// mail program's business and cannot be seen from here.
 class TMailHandOff
 {
 public:
     TMailHandOff() = delete;
 
-    // How long xdg-email may take to start and to hand the message over.
-    static constexpr int StartMilliseconds = 5000;
-    static constexpr int FinishMilliseconds = 30000;
+    // Done when xdg-email is installed and a mail program stands behind it
+    // (one set in $MAILER, or the desktop's handler of mailto: links);
+    // NotAvailable with the reason otherwise. Asks xdg-mime, which answers at
+    // once; one that does not within a few seconds counts as none.
+    static TServices::HandOffResult Availability();
 
-    // Done when xdg-email ran and exited with 0. NotAvailable when it cannot be
-    // started (not installed). Failed, with a readable reason, when it crashed,
-    // took too long (it is then killed) or exited with any other code (no mail
-    // program, a refused address, ...). The body lines are joined with CR LF.
-    static TServices::HandOffResult Send(const TServices::MailMessage& mail);
+    // Starts xdg-email and returns at once. `finished` is called from the
+    // event loop when it ends: Done when it exited with 0; NotAvailable when
+    // it cannot be started; Failed, with a readable reason, when it crashed or
+    // exited with any other code (no mail program, a refused address, ...).
+    // The body lines are joined with CR LF.
+    static void Send(const TServices::MailMessage& mail, std::function<void(const TServices::HandOffResult&)> finished);
+
+    // The reason a hand-off that exited with `code` failed.
+    static QString ExitReason(int code);
 };

@@ -15,8 +15,13 @@ static void initResources()
 
 QIcon TProgramIcon::Icon()
 {
+    return Render(QString::fromLatin1(Resource));
+}
+
+QIcon TProgramIcon::Render(const QString& resource)
+{
     initResources();
-    QSvgRenderer renderer{QString::fromLatin1(Resource)};
+    QSvgRenderer renderer{resource};
     QIcon icon;
     if (!renderer.isValid())
         return icon;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QIcon>
+#include <QString>
 
 // The program's icon: one drawing, resources/icons/quorla.svg, for the main
 // window, the notification area and the commands without an icon of their own;
@@ -17,6 +18,10 @@ public:
     // The icon at the usual sizes from 16 to 256 pixels; a null icon if the
     // drawing cannot be read.
     static QIcon Icon();
+
+    // Any drawing of the resources rendered the same way (the commands' own
+    // icons); a null icon if it cannot be read.
+    static QIcon Render(const QString& resource);
 
     static constexpr const char* Resource = ":/icons/quorla.svg";
 };

@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QGuiApplication>
+#include <QMainWindow>
 #include <QMessageBox>
 #include <QPrintDialog>
 #include <QPrinter>
@@ -39,6 +40,25 @@ void addButton(QMessageBox& box, QMessageBox::StandardButton which, const QStrin
 
 } // namespace
 
+QWidget* TQtServices::dialogParent()
+{
+    if (QWidget* modal = QApplication::activeModalWidget())
+        return modal;
+    if (QWidget* active = QApplication::activeWindow())
+        return active;
+    // The main window first; a box over a hidden window could stay unseen.
+    QWidget* shown = nullptr;
+    for (QWidget* top : QApplication::topLevelWidgets()) {
+        if (!top->isVisible() || top->isMinimized())
+            continue;
+        if (qobject_cast<QMainWindow*>(top) != nullptr)
+            return top;
+        if (shown == nullptr && top->isWindow() && top->windowType() != Qt::Popup && top->windowType() != Qt::ToolTip)
+            shown = top;
+    }
+    return shown;
+}
+
 TServices::MessageAnswer TQtServices::message(MessageKind kind, MessageButtons buttons, const QString& text)
 {
     // Messages break their lines with a lone carriage return, which a label
@@ -46,7 +66,7 @@ TServices::MessageAnswer TQtServices::message(MessageKind kind, MessageButtons b
     QString shown = text;
     shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
 
-    QMessageBox box(iconFor(kind), messageTitle(kind), shown, QMessageBox::NoButton, QApplication::activeWindow());
+    QMessageBox box(iconFor(kind), messageTitle(kind), shown, QMessageBox::NoButton, dialogParent());
     box.setTextFormat(Qt::PlainText);
     switch (buttons) {
     case MessageButtons::Ok:
@@ -83,8 +103,15 @@ TServices::MessageAnswer TQtServices::message(MessageKind kind, MessageButtons b
 QString TQtServices::pickFolder(const QString& caption)
 {
     // The dialog's own "new folder" button lets the user create the folder.
-    return QFileDialog::getExistingDirectory(QApplication::activeWindow(), caption, QDir::homePath(),
+    return QFileDialog::getExistingDirectory(dialogParent(), caption, QDir::homePath(),
                                              QFileDialog::ShowDirsOnly);
+}
+
+QString TQtServices::pickSaveFile(const QString& caption, const QString& suggested, const QString& filter)
+{
+    // The dialog asks before a file is replaced.
+    return QFileDialog::getSaveFileName(QApplication::activeWindow(), caption,
+                                        QDir::home().filePath(suggested), filter);
 }
 
 QString TQtServices::userName()
@@ -130,17 +157,26 @@ TServices::ShowState TQtServices::startupShowState()
     return ShowState::Normal;
 }
 
-TServices::HandOffResult TQtServices::sendMail(const MailMessage& mail, bool /*showDialog*/)
+TServices::HandOffResult TQtServices::mailAvailability()
+{
+    if (mailFound_)
+        return {Outcome::Done, {}};
+    const HandOffResult found = TMailHandOff::Availability();
+    mailFound_ = found.outcome == Outcome::Done;
+    return found;
+}
+
+void TQtServices::sendMail(const MailMessage& mail, std::function<void(const HandOffResult&)> finished)
 {
     // The desktop's mail program always shows its compose window: the user
     // reviews every message and sends it from there.
-    return TMailHandOff::Send(mail);
+    TMailHandOff::Send(mail, std::move(finished));
 }
 
 bool TQtServices::choosePrinter(QPrinter& printer)
 {
     // The platform's dialog also offers printing to a PDF file.
-    QPrintDialog dialog(&printer, QApplication::activeWindow());
+    QPrintDialog dialog(&printer, dialogParent());
     return dialog.exec() == QDialog::Accepted;
 }
 
@@ -175,7 +211,7 @@ void TQtServices::showApplicationError(const QString& text)
     QString shown = text;
     shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
     QMessageBox box(QMessageBox::Critical, QCoreApplication::applicationName(), shown, QMessageBox::NoButton,
-                    QApplication::activeWindow());
+                    dialogParent());
     box.setTextFormat(Qt::PlainText);
     box.addButton(QMessageBox::Ok)->setText(QStringLiteral("OK"));
     box.setEscapeButton(QMessageBox::Ok);

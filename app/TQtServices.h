@@ -5,6 +5,7 @@
 #include <memory>
 
 class TDesktopNotifier;
+class QWidget;
 class THelpViewer;
 
 // The services of the running program, on Qt Widgets. Create it after the
@@ -17,6 +18,7 @@ public:
 
     MessageAnswer message(MessageKind kind, MessageButtons buttons, const QString& text) override;
     QString pickFolder(const QString& caption) override;
+    QString pickSaveFile(const QString& caption, const QString& suggested, const QString& filter) override;
     QString userName() override;
     void beep() override;
     void sleep(int milliseconds) override;
@@ -24,7 +26,10 @@ public:
     void popBusyCursor() override;
     QSize screenSize() override;
     ShowState startupShowState() override;
-    HandOffResult sendMail(const MailMessage& mail, bool showDialog) override;
+    // Through xdg-email (TMailHandOff); a mail program once found is taken to
+    // stay, one missing is looked for again at the next question.
+    HandOffResult mailAvailability() override;
+    void sendMail(const MailMessage& mail, std::function<void(const HandOffResult&)> finished) override;
     bool choosePrinter(QPrinter& printer) override;
     // Opens the help window (created on first use, then reused) at `topic`.
     HandOffResult showHelp(const QString& helpFile, const QString& topic) override;
@@ -35,7 +40,15 @@ public:
     quint32 notify(const DesktopNotification& note, std::function<void()> onActivated) override;
     void withdrawNotification(quint32 handle) override;
 
+    // The window a message box or dialog belongs to, so that it shows over
+    // the program: the modal dialog or the active window when there is one,
+    // otherwise the main window or another window on show; none while every
+    // window is hidden (in the notification area), when the box stands alone.
+    // Closing a box never ends the program (TfrmMain).
+    static QWidget* dialogParent();
+
 private:
     std::unique_ptr<THelpViewer> help_;
+    bool mailFound_ = false;
     std::unique_ptr<TDesktopNotifier> notifier_;
 };

@@ -3,6 +3,7 @@
 #include "ui_TfrmDate.h"
 
 #include "TCommand.h"
+#include "TDialogFrame.h"
 #include "TDayView.h"
 #include "TMonthView.h"
 #include "TServices.h"
@@ -16,8 +17,7 @@ TfrmDate::TfrmDate(QWidget* parent)
     : QDialog(parent), ui_(std::make_unique<Ui::TfrmDate>())
 {
     ui_->setupUi(this);
-    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint
-                   | Qt::WindowCloseButtonHint);
+    TDialogFrame::Fixed(*this);
     connect(ui_->calMain, &QCalendarWidget::selectionChanged, this,
             [this] { TCommand::Run([this] { calMainChange(); }); });
     connect(ui_->btnToday, &QPushButton::clicked, this, [this] { TCommand::Run([this] { btnTodayClick(); }); });

@@ -3,6 +3,7 @@
 #include "ui_TfrmLogin.h"
 
 #include "TCommand.h"
+#include "TDialogFrame.h"
 #include "TTextLimit.h"
 #include "TQuorlaDB.h"
 #include "TServices.h"
@@ -25,8 +26,7 @@ TfrmLogin::TfrmLogin(QWidget* parent)
     : QDialog(parent), ui_(std::make_unique<Ui::TfrmLogin>())
 {
     ui_->setupUi(this);
-    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint
-                   | Qt::WindowCloseButtonHint);
+    TDialogFrame::Fixed(*this);
     TTextLimit::Apply(ui_->edtUserName, UserRecord::UserNameCapacity, true);
     TTextLimit::Apply(ui_->edtPassword, UserRecord::PasswordCapacity, true);
     TCommand::Bind(ui_->actOk, [this] { actOkExecute(); });
@@ -39,6 +39,7 @@ int TfrmLogin::Execute(TQuorlaDB& database, UserRecord& user)
 {
     database_ = &database;
     user_ = &user;
+    key_.clear();
     ui_->edtUserName->setText(user.UserName().toUpper());
     ui_->edtPassword->clear();
     if (ui_->edtUserName->text().isEmpty())
@@ -51,9 +52,9 @@ int TfrmLogin::Execute(TQuorlaDB& database, UserRecord& user)
     return result;
 }
 
-QString TfrmLogin::EnteredUserName() const
+QString TfrmLogin::EnteredKey() const
 {
-    return ui_->edtUserName->text();
+    return key_;
 }
 
 void TfrmLogin::actOkExecute()
@@ -66,11 +67,16 @@ void TfrmLogin::actOkExecute()
         services.message(TServices::MessageKind::Information, TServices::MessageButtons::Ok, UnknownUser);
         return;
     }
+    const QString key = database_->Users().CurrentKey();
     if (found.Password().toUpper() != ui_->edtPassword->text().toUpper()) {
         services.message(TServices::MessageKind::Information, TServices::MessageButtons::Ok, WrongPassword);
+        // Typed again from the start, where the typing goes on.
+        ui_->edtPassword->clear();
+        ui_->edtPassword->setFocus();
         return;
     }
     *user_ = found;
+    key_ = key;
     done(QDialog::Accepted);
 }
 

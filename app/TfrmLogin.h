@@ -4,7 +4,6 @@
 
 #include <memory>
 
-class QLineEdit;
 class TQuorlaDB;
 class UserRecord;
 
@@ -15,7 +14,8 @@ class TfrmLogin;
 // The log-in dialog: a user name and a password, both upper case. OK looks the
 // name up in the users dataset and compares the passwords upper-cased; a name
 // that is not found or a wrong password is told and the dialog stays open for
-// another try, as often as the user likes. Only Cancel (or closing the window)
+// another try, as often as the user likes; a wrong password is cleared, its
+// field keeping the focus. Only Cancel (or closing the window)
 // ends it without a log-in.
 class TfrmLogin : public QDialog
 {
@@ -31,8 +31,9 @@ public:
     // that user's whole record, and 2 otherwise.
     int Execute(TQuorlaDB& database, UserRecord& user);
 
-    // The user name as it stands in the dialog.
-    QString EnteredUserName() const;
+    // The record key of the user verified by the last Execute; empty when
+    // none was.
+    QString EnteredKey() const;
 
 private:
     void actOkExecute();
@@ -41,4 +42,5 @@ private:
     std::unique_ptr<Ui::TfrmLogin> ui_;
     UserRecord* user_ = nullptr;
     TQuorlaDB* database_ = nullptr;
+    QString key_;
 };

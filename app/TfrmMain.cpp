@@ -1,61 +1,40 @@
 #include "TfrmMain.h"
 
-#include "AlarmRecord.h"
-#include "CategoryRecord.h"
-#include "DayEntryRecord.h"
 #include "EQuorla.h"
 #include "RecordKey.h"
 #include "TAlarmPoller.h"
-#include "TEntryQuery.h"
-#include "TEntryVisibility.h"
-#include "TLookup.h"
-#include "TTextCapacity.h"
-#include "TCategoryCache.h"
+#include "TChangeTrail.h"
 #include "TCommand.h"
-#include "TDayEntries.h"
 #include "TDayView.h"
 #include "TEventCommands.h"
 #include "TFilterRules.h"
-#include "TInstanceLock.h"
+#include "TMainActions.h"
+#include "TMainDialogs.h"
 #include "TMonthView.h"
 #include "TProgramIcon.h"
 #include "TQuorlaCfg.h"
 #include "TQuorlaDB.h"
 #include "TServices.h"
-#include "TStamp.h"
-#include "TUserCache.h"
+#include "TSession.h"
+#include "TViewAnswers.h"
+#include "TViewNavigator.h"
 #include "TWeekView.h"
 #include "TWorkstationStore.h"
-#include "TfrmCategories.h"
-#include "TfrmDate.h"
-#include "TfrmEvent.h"
-#include "TfrmFiltering.h"
-#include "TfrmGroups.h"
 #include "TfrmLogin.h"
+#include "TfrmEvent.h"
 #include "TfrmNotify.h"
-#include "TChangeTrail.h"
-#include "TfrmOptions.h"
-#include "TfrmReport.h"
-#include "TfrmReportViewer.h"
-#include "TfrmSelectGroup.h"
-#include "TfrmTrouble.h"
-#include "TfrmUsers.h"
 
 #include <QAbstractEventDispatcher>
 #include <QAction>
 #include <QApplication>
-#include <QIcon>
-#include <QMenu>
-#include <QMenuBar>
+#include <QCloseEvent>
+#include <QLabel>
 #include <QScopeGuard>
 #include <QShowEvent>
 #include <QStackedWidget>
 #include <QStatusBar>
-#include <QStyle>
 #include <QSystemTrayIcon>
 #include <QTimer>
-#include <QToolBar>
-#include <QVBoxLayout>
 #include <QWindowStateChangeEvent>
 
 namespace {
@@ -65,25 +44,17 @@ using Buttons = TServices::MessageButtons;
 using Answer = TServices::MessageAnswer;
 
 constexpr int AlarmPollMs = 10000;
+// How long the views' server session stays open without use.
+constexpr int ViewsSessionIdleMs = 60000;
 constexpr int MinimumWidth = 427;
 constexpr int MinimumHeight = 320;
-// Add entries, administer, modify other users' entries; not add entries for
-// other users.
-constexpr qint32 FirstAdministratorRights
-    = UserRecord::CanAddEntries | UserRecord::CanAdminister | UserRecord::CanModifyOthersEntries;
 
 const QString AppTitle = QStringLiteral("Quorla");
-const QString WeekPage = QStringLiteral("WeekView");
-const QString DayPage = QStringLiteral("DayView");
-const QString MonthPage = QStringLiteral("MonthView");
-const QString DayHeaderPicture = QStringLiteral("dddd, dd mmmm, yyyy");
-
 const QString AlreadyRunning = QStringLiteral("Quorla is already running on this workstation");
 const QString FailedLogin = QStringLiteral("You have failed to login. Please contact your administrator");
 const QString ExitQuestion = QStringLiteral("Terminate Quorla and suspend all of your personal alarms. Are you sure?");
 const QString ChangePathQuestion = QStringLiteral("Change the Quorla Database location, Are you sure?");
 const QString ChangePathDone = QStringLiteral("Please restart Quorla to choose the new database location");
-const QString RootPathValue = QStringLiteral("RootPath");
 
 QString welcomeText(const QString& userName)
 {
@@ -106,78 +77,39 @@ static void initResources()
 }
 
 TfrmMain::TfrmMain(QWidget* parent)
-    : QMainWindow(parent)
+    : QMainWindow(parent), session_(std::make_unique<TSession>())
 {
     initResources();
+    // The program ends through Exit, the close of this window or the end of
+    // the start-up, never because its last visible window went: the window
+    // hides into the notification area, and a second instance hides it before
+    // it says why it stops.
+    QGuiApplication::setQuitOnLastWindowClosed(false);
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(AppTitle);
     setWindowIcon(TProgramIcon::Icon());
 
-    nbkMain = new QStackedWidget(this);
-    nbkMain->setObjectName(QStringLiteral("nbkMain"));
-    pageDayView = new QWidget(nbkMain);
-    pageDayView->setObjectName(DayPage);
-    pageWeekView = new QWidget(nbkMain);
-    pageWeekView->setObjectName(WeekPage);
-    dvMain = new TDayView(pageDayView);
-    dvMain->setObjectName(QStringLiteral("dvMain"));
-    wvMain = new TWeekView(pageWeekView);
-    wvMain->setObjectName(QStringLiteral("wvMain"));
-    wvMain->setStatusTip(QStringLiteral("Right-click for options"));
-    wvMain->setToolTip(QStringLiteral("Right-click for options"));
-    pageMonthView = new QWidget(nbkMain);
-    pageMonthView->setObjectName(MonthPage);
-    mvMain = new TMonthView(pageMonthView);
-    mvMain->setObjectName(QStringLiteral("mvMain"));
-    mvMain->setToolTip(wvMain->toolTip());
-    for (auto [page, view] : {std::pair<QWidget*, QWidget*>{pageDayView, dvMain}, {pageWeekView, wvMain},
-                              {pageMonthView, mvMain}}) {
-        auto* layout = new QVBoxLayout(page);
-        layout->setContentsMargins(0, 0, 0, 0);
-        layout->addWidget(view);
-        nbkMain->addWidget(page);
-    }
-    // The day page shows first, so the first Today sets the day view's date;
-    // the start-up switches to the week before anything is read.
-    nbkMain->setCurrentWidget(pageDayView);
-    setCentralWidget(nbkMain);
-
-    dvMain->setDateFormat(DayHeaderPicture);
-    wvMain->setDateFormat(DayHeaderPicture);
-    auto wire = [this](auto* view) {
-        view->OnWantDayEntries = [this](QObject* s, const QString& k, TDayEntries& e) { wvMainWantDayEntries(s, k, e); };
-        view->OnWantUserName = [this](QObject* s, const QString& k, QString& n) { wvMainWantUserName(s, k, n); };
-        view->OnWantAlarmedFlag = [this](QObject* s, const QString& k, bool& a) { wvMainWantAlarmedFlag(s, k, a); };
-        view->OnWantCategoryDescription
-            = [this](QObject* s, const QString& k, QString& d) { wvMainWantCategoryDescription(s, k, d); };
-        // A drawing failure is reported like a failed command.
-        view->OnError = [](QObject*, const QString& message) {
-            TCommand::Run([&message] { throw EQuorla(message); });
-        };
-    };
-    wire(dvMain);
-    wire(wvMain);
-    wire(mvMain);
-    // Double-clicking a day of the month opens it in the day view.
-    mvMain->OnDblClick = [this](QObject*) { TCommand::Run([this] { actToolsViewDayExecute(); }); };
-    mvMain->OnSelectDay = [this](QObject*) {
-        if (MonthViewActive())
-            dvMain->Stamp.SetSeconds(mvMain->SelectedSeconds());
-    };
-    wvMain->OnDblClick = [this](QObject*) { TCommand::Run([this] { wvMainDblClick(); }); };
+    navigator_ = std::make_unique<TViewNavigator>(this);
+    setCentralWidget(navigator_->Pages());
+    answers_ = std::make_unique<TViewAnswers>(*session_);
+    dialogs_ = std::make_unique<TMainDialogs>(*this, *session_, *navigator_);
+    wireViews();
 
     tmrMain = new QTimer(this);
     tmrMain->setObjectName(QStringLiteral("tmrMain"));
     tmrMain->setInterval(AlarmPollMs);
     connect(tmrMain, &QTimer::timeout, this, [this] { TCommand::Run([this] { tmrMainTimer(); }); });
-    EventCommands_ = std::make_unique<TEventCommands>(*this);
+    EventCommands_ = std::make_unique<TEventCommands>(*session_, *navigator_);
 
-    createActions();
-    createMenus();
+    actions_ = std::make_unique<TMainActions>(*this);
+    bindCommands();
     createTray();
 
     auto* status = new QStatusBar(this);
     status->setObjectName(QStringLiteral("pnlStatus"));
+    lblCurrentUser = new QLabel(status);
+    lblCurrentUser->setObjectName(QStringLiteral("lblCurrentUser"));
+    status->addPermanentWidget(lblCurrentUser);
     setStatusBar(status);
 
     // Enabling follows the selection and the user as soon as the program is
@@ -191,87 +123,71 @@ TfrmMain::TfrmMain(QWidget* parent)
 
 TfrmMain::~TfrmMain()
 {
-    FormDestroy();
+    tmrMain->stop();
+    AlarmPoller_.reset();
+    TCommand::Run([this] { session_->SaveSettings([this](TQuorlaCfg& settings) { settings.CaptureFromViews(*WeekView()); }); });
 }
 
-void TfrmMain::AttachDialogs(TfrmLogin* login, TfrmDate* date)
+void TfrmMain::wireViews()
 {
-    frmLogin = login;
-    frmDate = date;
-}
-
-void TfrmMain::AttachAdminDialogs(TfrmUsers* users, TfrmCategories* categories)
-{
-    frmUsers = users;
-    frmCategories = categories;
-}
-
-void TfrmMain::actUsersExecute()
-{
-    if (!frmUsers)
-        frmUsers = new TfrmUsers(this);
-    frmUsers->Execute(CurrentUserKey_, *Database_, *UserCache_);
-    RefreshView();
-}
-
-void TfrmMain::actCategoriesExecute()
-{
-    if (!frmCategories)
-        frmCategories = new TfrmCategories(this);
-    frmCategories->Execute(*Database_, *CategoryCache_);
-    RefreshView();
-}
-
-void TfrmMain::AttachToolDialogs(TfrmOptions* options, TfrmFiltering* filtering, TfrmTrouble* trouble)
-{
-    frmOptions = options;
-    frmFiltering = filtering;
-    frmTrouble = trouble;
-}
-
-void TfrmMain::AttachReportDialogs(TfrmGroups* groups, TfrmReport* report, TfrmReportViewer* viewer,
-                                   TfrmSelectGroup* selectGroup)
-{
-    frmGroups = groups;
-    frmReport = report;
-    frmReportViewer = viewer;
-    frmSelectGroup = selectGroup;
-}
-
-void TfrmMain::actToolsGroupsExecute()
-{
-    if (!Database_)
-        return;
-    if (!frmGroups)
-        frmGroups = new TfrmGroups(this);
-    frmGroups->Execute(*Settings_, *Database_);
-}
-
-void TfrmMain::actToolsReportExecute()
-{
-    if (!Database_)
-        return;
-    if (!frmReport)
-        frmReport = new TfrmReport(this);
-    if (!frmReportViewer)
-        frmReportViewer = new TfrmReportViewer(this);
-    if (!frmSelectGroup)
-        frmSelectGroup = new TfrmSelectGroup(this);
-    TfrmSelectGroup* selectGroup = frmSelectGroup;
-    frmReport->OnSelectGroup = [selectGroup](TQuorlaCfg& settings, QListWidget& checkList) {
-        return selectGroup->Execute(settings, checkList);
+    answers_->Wire(*navigator_);
+    // Double-clicking a day of the month opens it in the day view.
+    MonthView()->OnDblClick = [this](QObject*) {
+        TCommand::Run([this] {
+            navigator_->ShowDay();
+            UpdateActions();
+        });
     };
-    frmReport->Execute(*FilterRules_, *Settings_, *Database_, CurrentUser_, CurrentUserKey_, *frmReportViewer);
+    const auto dblClick = [this](QObject*) { TCommand::Run([this] { wvMainDblClick(); }); };
+    WeekView()->OnDblClick = dblClick;
+    WeekView()->OnListDblClick = dblClick;
+    DayView()->OnListDblClick = dblClick;
+}
+
+void TfrmMain::bindCommands()
+{
+    TMainActions& a = *actions_;
+    const auto bind = [this](QAction* action, void (TfrmMain::*handler)()) {
+        TCommand::Bind(action, [this, handler] { (this->*handler)(); });
+    };
+    const auto view = [this](QAction* action, void (TViewNavigator::*move)()) {
+        TCommand::Bind(action, [this, move] {
+            ((*navigator_).*move)();
+            UpdateActions();
+        });
+    };
+    TCommand::Bind(a.actEventNew, [this] { EventCommands_->actEventNewExecute(); });
+    TCommand::Bind(a.actEventProperties, [this] { EventCommands_->actEventPropertiesExecute(); });
+    TCommand::Bind(a.actEventDelete, [this] { EventCommands_->actEventDeleteExecute(); });
+    view(a.actToday, &TViewNavigator::Today);
+    view(a.actPrev, &TViewNavigator::Previous);
+    view(a.actNext, &TViewNavigator::Next);
+    view(a.actToolsViewDay, &TViewNavigator::ShowDay);
+    view(a.actToolsViewWeek, &TViewNavigator::ShowWeek);
+    view(a.actToolsViewMonth, &TViewNavigator::ShowMonth);
+    TMainDialogs& d = *dialogs_;
+    TCommand::Bind(a.actDate, [&d] { d.DateCommand(TServices::current().now().date()); });
+    TCommand::Bind(a.actCategories, [&d] { d.CategoriesCommand(); });
+    TCommand::Bind(a.actToolsGroups, [&d] { d.GroupsCommand(); });
+    TCommand::Bind(a.actToolsReport, [&d] { d.ReportCommand(); });
+    TCommand::Bind(a.actFileExport, [&d] { d.ExportCommand(); });
+    TCommand::Bind(a.actToolsOptions, [&d] { d.OptionsCommand(); });
+    TCommand::Bind(a.actTroubleshooting, [&d] { d.TroubleshootingCommand(); });
+    bind(a.actFileLogin, &TfrmMain::actFileLoginExecute);
+    bind(a.actFileExit, &TfrmMain::actFileExitExecute);
+    bind(a.mnuFileChangePath, &TfrmMain::mnuFileChangePathClick);
+    bind(a.actHelpAbout, &TfrmMain::actHelpAboutExecute);
+    bind(a.mnuHelpQuorlaHelp, &TfrmMain::actHelpAboutExecute);
+    bind(a.actUsers, &TfrmMain::actUsersExecute);
+    bind(a.actToolsFiltering, &TfrmMain::actToolsFilteringExecute);
+    for (TPanel* view : std::initializer_list<TPanel*>{WeekView(), DayView(), MonthView()})
+        view->setPopupMenu(a.mnuPopup);
 }
 
 void TfrmMain::AttachEventDialogs(TfrmEvent* event, TfrmNotify* notify)
 {
-    if (event != nullptr) {
+    if (event != nullptr)
         EventCommands_->UseEditor(*event);
-        EventNewCommand = [this] { EventCommands_->actEventNewExecute(); };
-        EventPropertiesCommand = [this] { EventCommands_->actEventPropertiesExecute(); };
-    }
-    frmNotify = notify;
     AlarmPoller_.reset();
     if (notify != nullptr) {
         AlarmPoller_ = std::make_unique<TAlarmPoller>(
@@ -280,223 +196,6 @@ void TfrmMain::AttachEventDialogs(TfrmEvent* event, TfrmNotify* notify)
             });
         AlarmPoller_->AfterPopup = [this] { RefreshView(); };
     }
-}
-
-QAction* TfrmMain::makeAction(const char* name, const QString& caption, const QString& hint,
-                              const QString& themeIcon, int fallbackIcon, const QKeySequence& shortcut)
-{
-    auto* action = new QAction(caption, this);
-    action->setObjectName(QLatin1String(name));
-    action->setStatusTip(hint);
-    action->setToolTip(hint.isEmpty() ? QString(caption).remove(QLatin1Char('&')) : hint);
-    if (!themeIcon.isEmpty()) {
-        // The desktop's icon where it has one; our own or the style's otherwise.
-        const QIcon fallback = fallbackIcon < 0 ? TProgramIcon::Icon()
-                                                : style()->standardIcon(QStyle::StandardPixmap(fallbackIcon));
-        action->setIcon(QIcon::fromTheme(themeIcon, fallback));
-    }
-    if (!shortcut.isEmpty())
-        action->setShortcut(shortcut);
-    return action;
-}
-
-void TfrmMain::bind(QAction* action, void (TfrmMain::*handler)())
-{
-    TCommand::Bind(action, [this, handler] { (this->*handler)(); });
-}
-
-void TfrmMain::createActions()
-{
-    const QKeySequence none;
-    actEventNew = makeAction("actEventNew", QStringLiteral("&New event..."), QStringLiteral("Add a new event"),
-                             QStringLiteral("document-new"), QStyle::SP_FileIcon, QKeySequence(Qt::Key_Insert));
-    actEventProperties
-        = makeAction("actEventProperties", QStringLiteral("Event &properties..."),
-                     QStringLiteral("Modify event properties"), QStringLiteral("document-properties"),
-                     QStyle::SP_FileDialogDetailedView, none);
-    actEventDelete = makeAction("actEventDelete", QStringLiteral("&Delete event..."), QStringLiteral("Delete event"),
-                                QStringLiteral("edit-delete"), QStyle::SP_TrashIcon, QKeySequence(Qt::Key_Delete));
-    actToday = makeAction("actToday", QStringLiteral("&Today"), QStringLiteral("Goto today"),
-                          QStringLiteral("go-jump-today"), QStyle::SP_DirHomeIcon, QKeySequence(QStringLiteral("Ctrl+T")));
-    actDate = makeAction("actDate", QStringLiteral("&Date..."), QStringLiteral("Goto a specific date"),
-                         QStringLiteral("x-office-calendar"), -1, QKeySequence(QStringLiteral("Ctrl+D")));
-    actPrev = makeAction("actPrev", QStringLiteral("&Previous week"), QStringLiteral("Goto the previous week / day"),
-                         QStringLiteral("go-previous"), QStyle::SP_ArrowBack, QKeySequence(QStringLiteral("Ctrl+P")));
-    actNext = makeAction("actNext", QStringLiteral("&Next week"), QStringLiteral("Goto the next week / day"),
-                         QStringLiteral("go-next"), QStyle::SP_ArrowForward, QKeySequence(QStringLiteral("Ctrl+N")));
-    actToolsOptions = makeAction("actToolsOptions", QStringLiteral("&Options..."),
-                                 QStringLiteral("Configure Quorla options"), QStringLiteral("preferences-system"),
-                                 QStyle::SP_ComputerIcon, none);
-    actToolsFiltering = makeAction("actToolsFiltering", QStringLiteral("&Filtering..."),
-                                   QStringLiteral("Set filtering rules"), QStringLiteral("view-filter"),
-                                   QStyle::SP_FileDialogContentsView, none);
-    actToolsGroups = makeAction("actToolsGroups", QStringLiteral("&Groups..."), QStringLiteral("Configure groups"),
-                                QStringLiteral("system-users"), QStyle::SP_DirLinkIcon, none);
-    actToolsReport = makeAction("actToolsReport", QStringLiteral("&Report..."), QStringLiteral("Generate a report"),
-                                QStringLiteral("document-print-preview"), QStyle::SP_FileDialogInfoView, none);
-    actToolsViewDay = makeAction("actToolsViewDay", QStringLiteral("By &day"), QStringLiteral("View events by day"),
-                                 QStringLiteral("view-calendar-day"), QStyle::SP_FileDialogDetailedView, none);
-    actToolsViewWeek = makeAction("actToolsViewWeek", QStringLiteral("By &week"),
-                                  QStringLiteral("View events by week"), QStringLiteral("view-calendar-week"),
-                                  QStyle::SP_FileDialogListView, none);
-    actToolsViewMonth = makeAction("actToolsViewMonth", QStringLiteral("By &month"),
-                                   QStringLiteral("View events by month"), QString(), 0,
-                                   QKeySequence(QStringLiteral("Ctrl+M")));
-    actToolsViewMonth->setIcon(
-        QIcon::fromTheme(QStringLiteral("view-calendar-month"), QIcon(QStringLiteral(":/icons/month.xpm"))));
-    actUsers = makeAction("actUsers", QStringLiteral("&Users"), QStringLiteral("Administer Quorla users"),
-                          QStringLiteral("system-users"), QStyle::SP_DirHomeIcon, none);
-    actCategories = makeAction("actCategories", QStringLiteral("&Categories"),
-                               QStringLiteral("Administer Quorla categories"), QStringLiteral("folder"),
-                               QStyle::SP_DirIcon, none);
-    actTroubleshooting
-        = makeAction("actTroubleshooting", QStringLiteral("&Troubleshooting..."), QString(), QString(), 0, none);
-    actFileLogin = makeAction("actFileLogin", QStringLiteral("&Login"), QStringLiteral("Login to Quorla as another user"),
-                              QStringLiteral("system-switch-user"), QStyle::SP_DialogYesButton, none);
-    actFileExit = makeAction("actFileExit", QStringLiteral("E&xit"), QStringLiteral("Quit Quorla"),
-                             QStringLiteral("application-exit"), QStyle::SP_DialogCloseButton,
-                             QKeySequence(QStringLiteral("Ctrl+X")));
-    // Placed in no menu or bar, so its F1 never competes with the Help menu's.
-    actHelpAbout = makeAction("actHelpAbout", QStringLiteral("&About..."), QStringLiteral("Help about Quorla"),
-                              QStringLiteral("help-contents"), QStyle::SP_DialogHelpButton,
-                              QKeySequence(Qt::Key_F1));
-    actHelpInfo = makeAction("actHelpInfo", QStringLiteral("About"), QString(), QString(), 0, none);
-    mnuFileChangePath = makeAction("mnuFileChangePath", QStringLiteral("&Change path"),
-                                   QStringLiteral("Chnages the database path"), QString(), 0, none);
-    mnuHelpQuorlaHelp = makeAction("mnuHelpQuorlaHelp", QStringLiteral("&Quorla Help"),
-                                   QStringLiteral("Help about Quorla"), QStringLiteral("help-contents"),
-                                   QStyle::SP_DialogHelpButton, QKeySequence(Qt::Key_F1));
-
-    actToolsViewDay->setCheckable(true);
-    actToolsViewWeek->setCheckable(true);
-    actToolsViewMonth->setCheckable(true);
-
-    TCommand::Bind(actEventNew, [this] { EventCommands_->actEventNewExecute(); });
-    TCommand::Bind(actEventProperties, [this] { EventCommands_->actEventPropertiesExecute(); });
-    TCommand::Bind(actEventDelete, [this] { EventCommands_->actEventDeleteExecute(); });
-    bind(actToday, &TfrmMain::actTodayExecute);
-    bind(actDate, &TfrmMain::actDateExecute);
-    bind(actPrev, &TfrmMain::actPrevExecute);
-    bind(actNext, &TfrmMain::actNextExecute);
-    bind(actToolsViewDay, &TfrmMain::actToolsViewDayExecute);
-    bind(actToolsViewWeek, &TfrmMain::actToolsViewWeekExecute);
-    bind(actToolsViewMonth, &TfrmMain::actToolsViewMonthExecute);
-    bind(actFileLogin, &TfrmMain::actFileLoginExecute);
-    bind(actFileExit, &TfrmMain::actFileExitExecute);
-    bind(mnuFileChangePath, &TfrmMain::mnuFileChangePathClick);
-    bind(actHelpAbout, &TfrmMain::actHelpAboutExecute);
-    bind(mnuHelpQuorlaHelp, &TfrmMain::actHelpAboutExecute);
-    bind(actUsers, &TfrmMain::actUsersExecute);
-    bind(actCategories, &TfrmMain::actCategoriesExecute);
-    bind(actToolsOptions, &TfrmMain::actToolsOptionsExecute);
-    bind(actToolsFiltering, &TfrmMain::actToolsFilteringExecute);
-    bind(actTroubleshooting, &TfrmMain::actTroubleshootingExecute);
-    bind(actToolsGroups, &TfrmMain::actToolsGroupsExecute);
-    bind(actToolsReport, &TfrmMain::actToolsReportExecute);
-}
-
-void TfrmMain::createMenus()
-{
-    // Menus, command bar and context menu in the order the users know them.
-    // Troubleshooting sits in the Admin menu only; the help's F1 is the Help
-    // menu item's alone.
-    QMenuBar* bar = menuBar();
-    bar->setObjectName(QStringLiteral("tbrMenu"));
-
-    QMenu* file = bar->addMenu(QStringLiteral("&File"));
-    file->setObjectName(QStringLiteral("mnuFile"));
-    file->addAction(actFileLogin);
-    file->addSeparator();
-    file->addAction(mnuFileChangePath);
-    file->addSeparator();
-    file->addAction(actFileExit);
-
-    QMenu* event = bar->addMenu(QStringLiteral("&Event"));
-    event->setObjectName(QStringLiteral("mnuEvent"));
-    event->addAction(actEventNew);
-    event->addAction(actEventDelete);
-    event->addAction(actEventProperties);
-
-    QMenu* navigate = bar->addMenu(QStringLiteral("&Navigate"));
-    navigate->setObjectName(QStringLiteral("mnuNavigate"));
-    navigate->addAction(actToday);
-    navigate->addAction(actDate);
-    navigate->addSeparator();
-    navigate->addAction(actNext);
-    navigate->addAction(actPrev);
-    navigate->addSeparator();
-    navigate->addAction(actToolsViewMonth);
-
-    QMenu* tools = bar->addMenu(QStringLiteral("&Tools"));
-    tools->setObjectName(QStringLiteral("mnuTools"));
-    tools->addAction(actToolsOptions);
-    tools->addAction(actToolsFiltering);
-    tools->addAction(actToolsGroups);
-    tools->addAction(actToolsReport);
-    tools->addSeparator();
-    QMenu* view = tools->addMenu(QStringLiteral("&View"));
-    view->setObjectName(QStringLiteral("mnuToolsView"));
-    view->addAction(actToolsViewDay);
-    view->addAction(actToolsViewWeek);
-    view->addAction(actToolsViewMonth);
-
-    QMenu* admin = bar->addMenu(QStringLiteral("Admin"));
-    admin->setObjectName(QStringLiteral("mnuAdmin"));
-    admin->addAction(actUsers);
-    admin->addAction(actCategories);
-    // Troubleshooting has no image and stays off the command bar; without a
-    // menu place it could not be run at all.
-    admin->addAction(actTroubleshooting);
-
-    QMenu* help = bar->addMenu(QStringLiteral("&Help"));
-    help->setObjectName(QStringLiteral("mnuHelp"));
-    help->addAction(mnuHelpQuorlaHelp);
-
-    QToolBar* tools_bar = addToolBar(QStringLiteral("Tools"));
-    tools_bar->setObjectName(QStringLiteral("tbrTools"));
-    tools_bar->setMovable(false);
-    tools_bar->addAction(actEventNew);
-    tools_bar->addAction(actEventProperties);
-    tools_bar->addAction(actEventDelete);
-    tools_bar->addSeparator();
-    tools_bar->addAction(actToday);
-    tools_bar->addAction(actDate);
-    tools_bar->addAction(actPrev);
-    tools_bar->addAction(actNext);
-    tools_bar->addSeparator();
-    tools_bar->addAction(actToolsOptions);
-    tools_bar->addAction(actToolsFiltering);
-    tools_bar->addAction(actToolsGroups);
-    tools_bar->addAction(actToolsReport);
-    tools_bar->addAction(actToolsViewDay);
-    tools_bar->addAction(actToolsViewWeek);
-    tools_bar->addAction(actToolsViewMonth);
-    tools_bar->addSeparator();
-    tools_bar->addAction(actUsers);
-    tools_bar->addAction(actCategories);
-
-    mnuPopup = new QMenu(this);
-    mnuPopup->setObjectName(QStringLiteral("mnuPopup"));
-    mnuPopup->addAction(actEventNew);
-    mnuPopup->addAction(actEventDelete);
-    mnuPopup->addAction(actEventProperties);
-    mnuPopup->addSeparator();
-    mnuPopup->addAction(actToday);
-    mnuPopup->addAction(actDate);
-    mnuPopup->addSeparator();
-    mnuPopup->addAction(actToolsOptions);
-    mnuPopup->addAction(actToolsFiltering);
-    mnuPopup->addAction(actToolsGroups);
-    mnuPopup->addAction(actToolsReport);
-    mnuPopup->addSeparator();
-    QMenu* popupView = mnuPopup->addMenu(QStringLiteral("&View"));
-    popupView->setObjectName(QStringLiteral("mnuPopupView"));
-    popupView->addAction(actToolsViewDay);
-    popupView->addAction(actToolsViewWeek);
-    popupView->addAction(actToolsViewMonth);
-    wvMain->setPopupMenu(mnuPopup);
-    dvMain->setPopupMenu(mnuPopup);
-    mvMain->setPopupMenu(mnuPopup);
 }
 
 void TfrmMain::createTray()
@@ -537,17 +236,7 @@ void TfrmMain::FormCreate()
     if (services.startupShowState() == TServices::ShowState::Minimised)
         QTimer::singleShot(0, this, [this] { showMinimized(); });
     // Both views start on the present; nothing is read before the start-up.
-    wvMain->ShowToday();
-}
-
-bool TfrmMain::WeekViewActive() const
-{
-    return nbkMain->currentWidget() != nullptr && nbkMain->currentWidget()->objectName() == WeekPage;
-}
-
-bool TfrmMain::MonthViewActive() const
-{
-    return nbkMain->currentWidget() == pageMonthView;
+    WeekView()->ShowToday();
 }
 
 bool TfrmMain::event(QEvent* event)
@@ -565,7 +254,7 @@ void TfrmMain::showEvent(QShowEvent* event)
     // Today runs on the first show only: a window coming back from the
     // notification area keeps its place and is refreshed instead.
     Shown_ = true;
-    TCommand::Run([this] { actTodayExecute(); });
+    TCommand::Run([this] { navigator_->Today(); });
     // A window that is never activated (started minimised, or on a desktop
     // that activates nothing by itself) still starts up.
     QTimer::singleShot(0, this, &TfrmMain::FormActivate);
@@ -591,11 +280,18 @@ void TfrmMain::changeEvent(QEvent* event)
     }
 }
 
+void TfrmMain::closeEvent(QCloseEvent* event)
+{
+    QMainWindow::closeEvent(event);
+    if (event->isAccepted() && !Terminating_)
+        Terminate(ExitCode_);
+}
+
 void TfrmMain::FormActivate()
 {
     if (!FirstActivation_)
         return;
-    nbkMain->setCurrentWidget(pageWeekView);
+    navigator_->StartOnWeek();
     FirstActivation_ = false;
     UpdateActions();
     try {
@@ -611,68 +307,37 @@ void TfrmMain::FormActivate()
 void TfrmMain::startUp()
 {
     TServices& services = TServices::current();
-    ClockStamp = std::make_unique<TStamp>();
-    FilterRules_ = std::make_unique<TFilterRules>();
-
-    InstanceMutex = std::make_unique<TInstanceLock>();
-    if (!InstanceMutex->Acquire()) {
-        const QSize screen = services.screenSize();
-        setMinimumSize(0, 0);
-        setGeometry(screen.width(), 0, 0, 0);
+    TfrmLogin* frmLogin = dialogs_->Login;
+    const auto login = [frmLogin](TQuorlaDB& database, UserRecord& user, QString& key) {
+        if (frmLogin == nullptr || frmLogin->Execute(database, user) != 1)
+            return false;
+        key = frmLogin->EnteredKey();
+        return true;
+    };
+    const auto apply = [this](const TQuorlaCfg& settings) {
+        settings.ApplyToViews(*WeekView(), *DayView());
+        settings.ApplyToView(*MonthView());
+    };
+    const auto welcome = [&services](const QString& name) {
+        services.message(Kind::Information, Buttons::Ok, welcomeText(name));
+    };
+    switch (session_->StartUp(login, apply, welcome)) {
+    case TSession::Start::AlreadyRunning:
+        // Out of sight, the question first, then the end.
         hide();
         services.message(Kind::Information, Buttons::Ok, AlreadyRunning);
         Terminate();
         return;
+    case TSession::Start::NoLogin:
+        services.message(Kind::Error, Buttons::Ok, FailedLogin);
+        Terminate(StartFailed);
+        return;
+    case TSession::Start::Running:
+        break;
     }
-
-    // Loading creates the workstation's key, where the database then looks for
-    // its folder.
-    Settings_ = std::make_unique<TQuorlaCfg>();
-    Settings_->Load();
-    Settings_->ApplyToViews(*wvMain, *dvMain);
-    Settings_->ApplyToView(*mvMain);
-    Database_ = std::make_unique<TQuorlaDB>();
-    AlarmDatabase_ = std::make_unique<TQuorlaDB>();
-
-    UserRecord user;
-    if (Database_->Users().RecordCount() != 0) {
-        user.setUserName(TTextCapacity::cut(services.userName().toUpper(), UserRecord::UserNameCapacity));
-        if (frmLogin == nullptr || frmLogin->Execute(*Database_, user) != 1) {
-            services.message(Kind::Error, Buttons::Ok, FailedLogin);
-            Terminate(StartFailed);
-            return;
-        }
-        if (!Database_->Users().GetEqual(user.bytes(), UserRecord::UserNameIndex, frmLogin->EnteredUserName()))
-            throw EQuorla(Database_->Users().ErrorText());
-    } else {
-        QString name = services.userName().toUpper();
-        if (name.isEmpty())
-            name = QStringLiteral("ADMIN");
-        Database_->InitUserRecord(user);
-        user.setRights(FirstAdministratorRights);
-        // Cut to what the field holds (ten letters, fewer with accents).
-        user.setUserName(TTextCapacity::cut(name, UserRecord::UserNameCapacity));
-        user.setFullName(user.UserName());
-        user.setAbbreviation(user.UserName());
-        if (!Database_->Users().Insert(user.bytes()))
-            throw EQuorla(Database_->Users().ErrorText());
-        services.message(Kind::Information, Buttons::Ok, welcomeText(user.UserName()));
-    }
-    CurrentUserKey_ = Database_->Users().CurrentKey();
-    CurrentUser_ = user;
-    actAsCurrentUser();
-
-    createCaches();
+    showCurrentUser();
     tmrMain->start();
-    wvMain->RefreshEntries();
-}
-
-void TfrmMain::createCaches()
-{
-    UserCache_ = std::make_unique<TUserCache>(Database_->Users());
-    UserCache_->OnUpdate = [this](TQuorlaCache& cache) { cache.FillFrom(Database_->Users()); };
-    CategoryCache_ = std::make_unique<TCategoryCache>(Database_->Categories());
-    CategoryCache_->OnUpdate = [this](TQuorlaCache& cache) { cache.FillFrom(Database_->Categories()); };
+    WeekView()->RefreshEntries();
 }
 
 void TfrmMain::Terminate(int exitCode)
@@ -681,208 +346,51 @@ void TfrmMain::Terminate(int exitCode)
     ExitCode_ = exitCode;
     tmrMain->stop();
     hide();
-    // Queued, so that it also ends a loop that has not started yet. Only the
-    // application's own loop: QCoreApplication::exit would end every running
-    // loop, a modal dialog's too.
+    // Queued, so that it also ends a loop that has not started yet.
     QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
 }
 
-void TfrmMain::FormDestroy()
+void TfrmMain::showCurrentUser()
 {
-    tmrMain->stop();
-    AlarmPoller_.reset();
-    if (InstanceMutex)
-        InstanceMutex->Release();
-    // A second instance stopped before it had settings and saves nothing.
-    if (Settings_) {
-        TCommand::Run([this] {
-            Settings_->CaptureFromViews(*wvMain);
-            Settings_->Save();
-        });
-        Settings_.reset();
-    }
-    AlarmDatabase_.reset();
-    CategoryCache_.reset();
-    FilterRules_.reset();
-    UserCache_.reset();
-    Database_.reset();
-    ClockStamp.reset();
-}
-
-bool TfrmMain::EntryVisible(const DayEntryRecord& entry, const TFilterRules& rules) const
-{
-    return ::EntryVisible(rules, CurrentUser_, CurrentUserKey_, entry);
-}
-
-void TfrmMain::wvMainWantDayEntries(QObject* /*sender*/, const QString& datePkVal, TDayEntries& dayEntries)
-{
-    if (!Database_ || !FilterRules_)
-        return;
-    TEntryQuery::ReadDay(Database_->DayEntries(), datePkVal, [&](const DayEntryRecord& entry, const QString& key) {
-        if (EntryVisible(entry, *FilterRules_))
-            dayEntries.Add(entry, key);
-    });
-}
-
-void TfrmMain::wvMainWantUserName(QObject* /*sender*/, const QString& pk, QString& name)
-{
-    if (!Database_ || !UserCache_)
-        return;
-    UserRecord user;
-    UserCache_->Lookup(pk, user);
-    name = user.Abbreviation();
-}
-
-void TfrmMain::wvMainWantAlarmedFlag(QObject* /*sender*/, const QString& pk, bool& alarmed)
-{
-    if (!Database_)
-        return;
-    AlarmRecord alarm;
-    alarmed = TLookup::Equal(Database_->Alarms(), alarm.bytes(), AlarmRecord::DayEntryKeyIndex, pk);
-}
-
-void TfrmMain::wvMainWantCategoryDescription(QObject* /*sender*/, const QString& pk, QString& description)
-{
-    if (!Database_ || !CategoryCache_)
-        return;
-    CategoryRecord category;
-    CategoryCache_->Lookup(pk, category);
-    description = category.Description();
+    lblCurrentUser->setText(session_->CurrentUser().FullName());
 }
 
 void TfrmMain::RefreshView()
 {
-    if (WeekViewActive())
-        wvMain->RefreshEntries();
-    else if (MonthViewActive())
-        mvMain->RefreshEntries();
-    else
-        dvMain->RefreshEntries();
+    navigator_->RefreshView();
 }
 
 void TfrmMain::UpdateActions()
 {
-    const qint32 rights = CurrentUser_.Rights();
-    actEventNew->setEnabled((rights & UserRecord::CanAddEntries) != 0);
-
-    const bool week = WeekViewActive();
-    const QString selected = week ? wvMain->SelectedPk() : dvMain->SelectedPk();
-    const QString owner = week ? wvMain->SelectedOwnerKey() : dvMain->SelectedOwnerKey();
-    // The month selects days, not entries.
-    const bool mayChange = !MonthViewActive() && !RecordKey::isNone(selected)
-                           && (owner == CurrentUserKey_ || (rights & UserRecord::CanModifyOthersEntries) != 0);
-    actEventProperties->setEnabled(mayChange);
-    actEventDelete->setEnabled(mayChange);
-
-    const bool administrator = (rights & UserRecord::CanAdminister) != 0;
-    actUsers->setEnabled(administrator);
-    actCategories->setEnabled(administrator);
-    actTroubleshooting->setEnabled(administrator);
-
-    actToolsViewDay->setChecked(!week && !MonthViewActive());
-    actToolsViewWeek->setChecked(week);
-    actToolsViewMonth->setChecked(MonthViewActive());
-}
-
-void TfrmMain::actTodayExecute()
-{
-    if (WeekViewActive())
-        wvMain->ShowToday();
-    else if (MonthViewActive())
-        mvMain->ShowToday();
-    else
-        dvMain->Stamp.SetDateTime(TServices::current().now());
-}
-
-void TfrmMain::actPrevExecute()
-{
-    if (WeekViewActive())
-        wvMain->PrevWeek();
-    else if (MonthViewActive())
-        mvMain->PrevMonth();
-    else
-        dvMain->Stamp.Increment(TStamp::IncDays, -1);
-}
-
-void TfrmMain::actNextExecute()
-{
-    if (WeekViewActive())
-        wvMain->NextWeek();
-    else if (MonthViewActive())
-        mvMain->NextMonth();
-    else
-        dvMain->Stamp.Increment(TStamp::IncDays, 1);
-}
-
-void TfrmMain::actDateExecute()
-{
-    if (frmDate == nullptr)
-        return;
-    const QDate today = TServices::current().now().date();
-    if (WeekViewActive())
-        frmDate->ExecuteForWeek(*wvMain, today);
-    else if (MonthViewActive())
-        frmDate->ExecuteForMonth(*mvMain, today);
-    else
-        frmDate->ExecuteForDay(*dvMain, today);
-}
-
-void TfrmMain::actToolsViewDayExecute()
-{
-    if (nbkMain->currentWidget() == pageDayView) {
-        UpdateActions();
-        return;
-    }
-    dvMain->Stamp.SetSeconds(WeekViewActive() ? wvMain->SelectedSeconds() : mvMain->SelectedSeconds());
-    nbkMain->setCurrentWidget(pageDayView);
-    UpdateActions();
-}
-
-void TfrmMain::actToolsViewWeekExecute()
-{
-    if (WeekViewActive()) {
-        UpdateActions();
-        return;
-    }
-    const QDateTime selected = MonthViewActive() ? mvMain->SelectedDateTime() : dvMain->Stamp.AsDateTime();
-    wvMain->ShowWeekOf(selected);
-    nbkMain->setCurrentWidget(pageWeekView);
-    wvMain->RefreshEntries();
-    wvMain->SelectDay(selected.date());
-    UpdateActions();
-}
-
-void TfrmMain::actToolsViewMonthExecute()
-{
-    if (MonthViewActive()) {
-        UpdateActions();
-        return;
-    }
-    TStamp selected;
-    selected.SetSeconds(WeekViewActive() ? wvMain->SelectedSeconds() : dvMain->Stamp.Seconds());
-    nbkMain->setCurrentWidget(pageMonthView);
-    mvMain->ShowMonthOf(selected.AsDateTime());
-    mvMain->setFocus(Qt::OtherFocusReason);
-    UpdateActions();
+    TMainActions& a = *actions_;
+    a.actEventNew->setEnabled(session_->MayAddEntries());
+    const QString selected = navigator_->SelectedPk();
+    const bool mayChange = !RecordKey::isNone(selected) && session_->MayChange(navigator_->SelectedOwnerKey());
+    a.actEventProperties->setEnabled(mayChange);
+    a.actEventDelete->setEnabled(mayChange);
+    const bool administrator = session_->MayAdminister();
+    a.actUsers->setEnabled(administrator);
+    a.actCategories->setEnabled(administrator);
+    a.actTroubleshooting->setEnabled(administrator);
+    a.actToolsViewDay->setChecked(navigator_->DayViewActive());
+    a.actToolsViewWeek->setChecked(navigator_->WeekViewActive());
+    a.actToolsViewMonth->setChecked(navigator_->MonthViewActive());
 }
 
 void TfrmMain::actFileLoginExecute()
 {
-    if (!Database_ || frmLogin == nullptr)
+    TfrmLogin* frmLogin = dialogs_->Login;
+    if (!session_->LoggedIn() || frmLogin == nullptr)
         return;
     tmrMain->stop();
     // Alarm polling resumes on every way out, the failed log-in included.
     const auto resume = qScopeGuard([this] { tmrMain->start(); });
     UserRecord user;
-    user.setUserName(CurrentUser_.UserName());
-    if (frmLogin->Execute(*Database_, user) != 1)
+    user.setUserName(session_->CurrentUser().UserName());
+    if (frmLogin->Execute(*session_->Database(), user) != 1)
         throw EQuorla(FailedLogin);
-    UserRecord found;
-    if (!Database_->Users().GetEqual(found.bytes(), UserRecord::UserNameIndex, frmLogin->EnteredUserName()))
-        throw EQuorla(Database_->Users().ErrorText());
-    CurrentUserKey_ = Database_->Users().CurrentKey();
-    CurrentUser_ = found;
-    actAsCurrentUser();
+    session_->SetCurrentUser(user, frmLogin->EnteredKey());
+    showCurrentUser();
     UpdateActions();
     RefreshView();
 }
@@ -899,7 +407,7 @@ void TfrmMain::mnuFileChangePathClick()
     if (services.message(Kind::Warning, Buttons::OkCancel, ChangePathQuestion) != Answer::Ok)
         return;
     TWorkstationStore store;
-    if (!store.OpenKey(false) || !store.DeleteValue(RootPathValue))
+    if (!store.OpenKey(false) || !store.DeleteValue(QStringLiteral("RootPath")))
         return;
     services.message(Kind::Information, Buttons::Ok, ChangePathDone);
     Terminate();
@@ -912,60 +420,49 @@ void TfrmMain::actHelpAboutExecute()
         throw EQuorla(result.errorText);
 }
 
+void TfrmMain::actUsersExecute()
+{
+    dialogs_->UsersCommand();
+    showCurrentUser();
+    UpdateActions();
+}
+
 void TfrmMain::tmrMainTimer()
 {
-    if (!AlarmPoller_ || !AlarmDatabase_ || CurrentUserKey_.isEmpty())
+    if (!AlarmPoller_ || !session_->LoggedIn())
         return;
     tmrMain->stop();
-    // Polling goes on after every poll, a failed one included.
+    // Polling goes on after every poll, a failed one included; a failure that
+    // lasts is shown once.
     const auto resume = qScopeGuard([this] {
         if (!Terminating_)
             tmrMain->start();
     });
-    AlarmPoller_->Poll(*AlarmDatabase_, CurrentUserKey_);
-    // Whichever workstation polls takes a few of the trail's expired records.
-    AlarmDatabase_->Trail().Prune();
-}
-
-void TfrmMain::actAsCurrentUser()
-{
-    Database_->SetActingUser(CurrentUserKey_);
-    AlarmDatabase_->SetActingUser(CurrentUserKey_);
+    // On a server, a workstation nobody works at holds only the poll's
+    // session, so that an office's many idle screens fit the server's limit.
+    if (session_->Database())
+        session_->Database()->ReleaseIdleSession(ViewsSessionIdleMs);
+    // Whichever workstation polls takes a few of the trail's expired records;
+    // not while the database is away, which the poll has told once already.
+    if (AlarmPoller_->PollReportingOnce(*session_->AlarmDatabase(), session_->CurrentUserKey()))
+        session_->AlarmDatabase()->Trail().Prune();
 }
 
 void TfrmMain::wvMainDblClick()
 {
     UpdateActions();
-    if (actEventProperties->isEnabled()) {
-        if (EventPropertiesCommand)
-            EventPropertiesCommand();
-    } else if (actEventNew->isEnabled()) {
+    if (actions_->actEventProperties->isEnabled())
+        EventCommands_->actEventPropertiesExecute();
+    else if (actions_->actEventNew->isEnabled())
         // Without the right to add entries a double-click opens nothing.
-        if (EventNewCommand)
-            EventNewCommand();
-    }
-}
-
-void TfrmMain::actToolsOptionsExecute()
-{
-    // Before the start-up there are no settings to change.
-    if (frmOptions != nullptr && Settings_) {
-        // Only administrators choose how long the change trail keeps changes.
-        const bool administrator = (CurrentUser_.Rights() & UserRecord::CanAdminister) != 0;
-        frmOptions->UseTrail(Database_ && administrator ? &Database_->Trail() : nullptr);
-        frmOptions->Execute(*wvMain, *dvMain, *Settings_);
-        Settings_->ApplyToView(*mvMain);
-    }
+        EventCommands_->actEventNewExecute();
 }
 
 void TfrmMain::actToolsFilteringExecute()
 {
-    if (frmFiltering == nullptr || !Database_ || !FilterRules_)
+    if (!dialogs_->FilteringCommand())
         return;
-    if (frmFiltering->Execute(*Settings_, *Database_, *FilterRules_) != 1)
-        return;
-    RefreshView();
-    switch (FilterRules_->Mode) {
+    switch (session_->FilterRules().Mode) {
     case TFilterRules::ShowMine:
         setWindowTitle(AppTitle + QStringLiteral(" - Filter On Me"));
         break;
@@ -976,10 +473,4 @@ void TfrmMain::actToolsFilteringExecute()
         setWindowTitle(AppTitle);
         break;
     }
-}
-
-void TfrmMain::actTroubleshootingExecute()
-{
-    if (frmTrouble != nullptr && Database_)
-        frmTrouble->Execute(*Database_);
 }

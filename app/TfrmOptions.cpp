@@ -4,6 +4,7 @@
 #include "TColorRef.h"
 #include "TChangeTrail.h"
 #include "TCommand.h"
+#include "TDialogFrame.h"
 #include "TDayView.h"
 #include "TFont.h"
 #include "TQuorlaCfg.h"
@@ -16,9 +17,14 @@
 #include <QPixmap>
 #include <QPushButton>
 
+#include <algorithm>
+#include <cmath>
+
 namespace {
 
 constexpr int SwatchSize = 14;
+// Text below this contrast with its background is hard to read.
+constexpr double MinimumContrast = 1.5;
 
 QIcon swatch(const QColor& color)
 {
@@ -27,13 +33,31 @@ QIcon swatch(const QColor& color)
     return QIcon(pixmap);
 }
 
-// Every named colour of the platform's colour set, each with its swatch; the
-// colour value sits beside each entry.
+// The contrast of two colours as the accessibility guidelines count it, from
+// 1 (the same) to 21 (black on white).
+double contrast(const QColor& a, const QColor& b)
+{
+    const auto luminance = [](const QColor& c) {
+        const auto channel = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+        return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
+    };
+    const double la = luminance(a);
+    const double lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+// Every named colour of the platform's colour set that text can be read in on
+// the day lists' background, each with its swatch; the colour value sits
+// beside each entry. "transparent", and colours as light as the background
+// ("white", "snow", ...), would make the text vanish.
 void fillColours(QComboBox& list)
 {
     list.clear();
+    const QColor background = TColorRef::toQColor(TColorRef::clWhite);
     for (const QString& name : QColor::colorNames()) {
         const QColor color = QColor::fromString(name);
+        if (color.alpha() < 255 || contrast(color, background) < MinimumContrast)
+            continue;
         list.addItem(swatch(color), name, TColorRef::fromQColor(color));
     }
 }
@@ -79,7 +103,7 @@ TfrmOptions::TfrmOptions(QWidget* parent)
     : QDialog(parent), ui(std::make_unique<Ui::TfrmOptions>())
 {
     ui->setupUi(this);
-    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+    TDialogFrame::Fixed(*this);
     for (QComboBox* list : {ui->cmbTimeColor, ui->cmbDescriptionColor, ui->cmbAssigneeColor, ui->cmbCategoryColor,
                             ui->cmbPrivateColor})
         fillColours(*list);

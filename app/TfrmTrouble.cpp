@@ -65,8 +65,8 @@ TfrmTrouble::TfrmTrouble(QWidget* parent)
     : QDialog(parent), ui(std::make_unique<Ui::TfrmTrouble>())
 {
     ui->setupUi(this);
-    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
-    setFixedSize(size());
+    // Resizable: the lines are as long as the names and descriptions make them.
+    setSizeGripEnabled(true);
     // Long lists: every line has the same height, which spares measuring each.
     ui->lstAlarms->setUniformItemSizes(true);
     ui->lstEvents->setUniformItemSizes(true);

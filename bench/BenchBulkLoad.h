@@ -1,10 +1,13 @@
 #pragma once
 
+#include "AlarmRecord.h"
+#include "DayEntryRecord.h"
 #include "IsamFormat.h"
 #include "TXIsamFile.h"
 
 #include <QByteArray>
 #include <QFile>
+#include <QRandomGenerator>
 #include <QString>
 
 #include <sqlite3.h>
@@ -69,4 +72,39 @@ void bulkLoad(const QString& path, int count, const std::function<void(int, Reco
     sqlite3_finalize(st);
     check(sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK, "commit");
     sqlite3_close(db);
+}
+
+// The calendar the engine's benchmarks read: day entries over five years from
+// 2020 among 30 users, a fifth of them un-timed and each with five assignees,
+// and 20,000 alarms on them; the same for the same number of entries.
+namespace Calendar {
+inline constexpr qint64 Day = 86400;
+inline constexpr qint64 FirstDay = 1577836800;  // 2020-01-01
+inline constexpr int Days = 5 * 365;
+inline constexpr int Users = 30;
+inline constexpr int Alarms = 20000;
+} // namespace Calendar
+
+inline void loadCalendar(const QString& dayPath, const QString& alarmPath, int entries)
+{
+    using namespace Calendar;
+    QRandomGenerator rng(entries);
+    bulkLoad<DayEntryRecord>(dayPath, entries, [&](int, DayEntryRecord& r) {
+        r.initialise();
+        const qint64 day = FirstDay + Day * rng.bounded(Days);
+        const bool untimed = rng.bounded(5) == 0;
+        r.setFlags(untimed ? DayEntryRecord::UnTimed : 0);
+        r.setStartTime(key(untimed ? day : day + 60 * rng.bounded(24 * 60)));
+        r.setOwnerKey(key(1 + rng.bounded(Users)));
+        r.setDescription(QStringLiteral("Meeting about the quarterly figures with the team"));
+        for (int a = 0; a < 5; ++a)
+            r.setAssignee(a, key(1 + rng.bounded(Users)));
+    });
+    bulkLoad<AlarmRecord>(alarmPath, Alarms, [&](int i, AlarmRecord& r) {
+        r.setFlags(AlarmRecord::AlarmWanted);
+        r.setAlarmTime(key(FirstDay + rng.bounded(Days * Day)));
+        r.setDayEntryKey(key(1 + i % entries));
+        r.setUserKey(key(1 + rng.bounded(Users)));
+        r.rebuildUserAlarmKey();
+    });
 }

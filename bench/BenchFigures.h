@@ -28,26 +28,42 @@ inline void printRatio(const char* what, double ours, double raw)
     std::fflush(stdout);
 }
 
-// Ours against the baseline, alternated in short rounds so that both meet the
-// same machine: prints the median rate of each (times `perOp`, for per-record
-// figures) and the minimum and median over the rounds of how many times
-// slower ours is.
-inline void printAlternated(const char* what, const std::function<void()>& ours, const std::function<void()>& raw,
-                            double perOp = 1, int rounds = 7, int minMs = 150)
+// Two ways of one task alternated in short rounds, so that both meet the same
+// machine: the median rate of each (times `perOp`, for per-record figures) and
+// the minimum and median over the rounds of how many times longer the first
+// takes.
+struct Alternated
 {
-    std::vector<double> oursRates, rawRates, ratios;
+    double first = 0;
+    double second = 0;
+    double minRatio = 0;
+    double medianRatio = 0;
+};
+
+inline Alternated alternate(const std::function<void()>& first, const std::function<void()>& second, double perOp,
+                            int rounds, int minMs)
+{
+    std::vector<double> firstRates, secondRates, ratios;
     for (int round = 0; round < rounds; ++round) {
-        const double o = opsPerSecond(ours, minMs) * perOp;
-        const double r = opsPerSecond(raw, minMs) * perOp;
-        oursRates.push_back(o);
-        rawRates.push_back(r);
-        ratios.push_back(r / o);
+        const double a = opsPerSecond(first, minMs) * perOp;
+        const double b = opsPerSecond(second, minMs) * perOp;
+        firstRates.push_back(a);
+        secondRates.push_back(b);
+        ratios.push_back(b / a);
     }
     const auto median = [](std::vector<double> v) {
         std::sort(v.begin(), v.end());
         return v[v.size() / 2];
     };
-    std::printf("  %-34s %12.0f ops/s   raw %12.0f ops/s   ours/raw time min %5.2f median %5.2f\n", what,
-                median(oursRates), median(rawRates), *std::min_element(ratios.begin(), ratios.end()), median(ratios));
+    return {median(firstRates), median(secondRates), *std::min_element(ratios.begin(), ratios.end()), median(ratios)};
+}
+
+// Ours against the baseline (alternate).
+inline void printAlternated(const char* what, const std::function<void()>& ours, const std::function<void()>& raw,
+                            double perOp = 1, int rounds = 7, int minMs = 150)
+{
+    const Alternated a = alternate(ours, raw, perOp, rounds, minMs);
+    std::printf("  %-34s %12.0f ops/s   raw %12.0f ops/s   ours/raw time min %5.2f median %5.2f\n", what, a.first,
+                a.second, a.minRatio, a.medianRatio);
     std::fflush(stdout);
 }

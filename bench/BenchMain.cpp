@@ -1,13 +1,16 @@
 // The benchmark program: figures for the engine and the layers above it, each
 // beside a baseline measured in the same run where one exists. Build with the
 // release preset and run build/release/bench/quorla_bench [store cache view
-// month report trouble poll trail].
+// month report trouble poll trail server]; "server" alone runs only the
+// database server's figures.
 
 #include "CacheBench.h"
 #include "MonthBench.h"
 #include "PollBench.h"
 #include "ReportBench.h"
+#include "ServerBench.h"
 #include "StoreBench.h"
+#include "TOfficeLoad.h"
 #include "TrailBench.h"
 #include "TroubleBench.h"
 #include "ViewBench.h"
@@ -21,6 +24,10 @@
 
 int main(int argc, char** argv)
 {
+    if (argc > 1 && qstrcmp(argv[1], "officeload-worker") == 0) {
+        QCoreApplication app(argc, argv);
+        return TOfficeLoad::workerMain(app.arguments().mid(2));
+    }
     QApplication app(argc, argv);
     // The benchmarks point the workstation store at their own folders: keep
     // that in a settings location of this run, never the user's own.
@@ -49,5 +56,7 @@ int main(int argc, char** argv)
         runPollBench();
     if (wanted("trail"))
         runTrailBench();
+    if (wanted("server"))
+        runServerBench(QCoreApplication::applicationFilePath());
     return 0;
 }

@@ -2,6 +2,8 @@
 
 #include "BenchBulkLoad.h"
 #include "DayEntryRecord.h"
+#include "TCalendarExport.h"
+#include "TQuorlaDB.h"
 #include "TReportBuilder.h"
 #include "TXIsamFile.h"
 #include "UserRecord.h"
@@ -85,4 +87,20 @@ void runReportBench()
     for (int i = 1; i <= 3; ++i)
         builder.Users.append({key(i), QStringLiteral("User number %1").arg(i)});
     time("three users", builder, days, users, 3);
+
+    // The same year as an iCalendar file: every event of 2021 as user 1 sees it.
+    TQuorlaDB database(folder.path());
+    TCalendarExport calendar;
+    calendar.StartDate = QDate(2021, 1, 1);
+    calendar.EndDate = QDate(2021, 12, 31);
+    calendar.CurrentUserKey = key(1);
+    QElapsedTimer timer;
+    timer.start();
+    int events = 0;
+    qsizetype bytes = 0;
+    constexpr int Runs = 3;
+    for (int i = 0; i < Runs; ++i)
+        bytes = calendar.Build(database, &events).size();
+    std::printf("  %-40s %8.1f ms per export, %d events, %lld bytes\n", "iCalendar export of 2021",
+                double(timer.nsecsElapsed()) / 1e6 / Runs, events, static_cast<long long>(bytes));
 }

@@ -10,7 +10,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QRandomGenerator>
 #include <QTemporaryDir>
 
 #include <sqlite3.h>
@@ -19,10 +18,7 @@
 
 namespace {
 
-constexpr qint64 Day = 86400;
-constexpr qint64 FirstDay = 1577836800;  // 2020-01-01
-constexpr int Days = 5 * 365;
-constexpr int Users = 30;
+using namespace Calendar;
 
 // The hand-written baseline: the statements one would write for each task.
 class RawStore
@@ -131,25 +127,7 @@ void runFor(int entries, const QString& folder)
 {
     const QString dayPath = folder + QStringLiteral("/days%1.Ism").arg(entries);
     const QString alarmPath = folder + QStringLiteral("/alarms%1.Ism").arg(entries);
-    QRandomGenerator rng(entries);
-    bulkLoad<DayEntryRecord>(dayPath, entries, [&](int, DayEntryRecord& r) {
-        r.initialise();
-        const qint64 day = FirstDay + Day * rng.bounded(Days);
-        const bool untimed = rng.bounded(5) == 0;
-        r.setFlags(untimed ? DayEntryRecord::UnTimed : 0);
-        r.setStartTime(key(untimed ? day : day + 60 * rng.bounded(24 * 60)));
-        r.setOwnerKey(key(1 + rng.bounded(Users)));
-        r.setDescription(QStringLiteral("Meeting about the quarterly figures with the team"));
-        for (int a = 0; a < 5; ++a)
-            r.setAssignee(a, key(1 + rng.bounded(Users)));
-    });
-    bulkLoad<AlarmRecord>(alarmPath, 20000, [&](int i, AlarmRecord& r) {
-        r.setFlags(AlarmRecord::AlarmWanted);
-        r.setAlarmTime(key(FirstDay + rng.bounded(Days * Day)));
-        r.setDayEntryKey(key(1 + i % entries));
-        r.setUserKey(key(1 + rng.bounded(Users)));
-        r.rebuildUserAlarmKey();
-    });
+    loadCalendar(dayPath, alarmPath, entries);
 
     TXIsamFile days, alarms;
     check(days.Open(dayPath, 3) && alarms.Open(alarmPath, 3), "open");

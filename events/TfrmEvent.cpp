@@ -8,7 +8,7 @@
 #include "RecordKey.h"
 #include "TChangeTrail.h"
 #include "TCommand.h"
-#include "TQuorlaCfg.h"
+#include "TDisplaySettings.h"
 #include "TQuorlaDB.h"
 #include "TServices.h"
 #include "TTextLimit.h"
@@ -23,7 +23,6 @@
 #include <QSignalBlocker>
 #include <QStyle>
 
-#include <exception>
 #include <limits>
 
 namespace {
@@ -40,12 +39,6 @@ qint32 keySeconds(const QString& key)
     return seconds > std::numeric_limits<qint32>::max() ? -1 : static_cast<qint32>(seconds);
 }
 
-// The application's standard error box, titled "Quorla".
-void showError(const QString& text)
-{
-    TServices::current().showApplicationError(text);
-}
-
 } // namespace
 
 TfrmEvent::TfrmEvent(QWidget* parent)
@@ -53,6 +46,7 @@ TfrmEvent::TfrmEvent(QWidget* parent)
       selectGroup_(new TfrmSelectGroup(this)), history_(new TfrmHistory(this))
 {
     ui->setupUi(this);
+    notifyHint_ = ui->chkNotify->toolTip();
     TTextLimit::Apply(ui->edtDescription, DayEntryRecord::DescriptionCapacity);
     TfrmAlarmProperties::FillTimeLists(*ui->cmbHour, *ui->cmbMinute);
     ui->btnGroup->setIcon(style()->standardIcon(QStyle::SP_FileDialogDetailedView));
@@ -71,6 +65,7 @@ TfrmEvent::TfrmEvent(QWidget* parent)
     connect(ui->cmbCategory, &QComboBox::activated, this, &TfrmEvent::cmbCategoryChange);
     connect(ui->btnGroup, &QToolButton::clicked, this, &TfrmEvent::btnGroupClick);
     connect(ui->btnHistory, &QPushButton::clicked, this, [this] { TCommand::Run([this] { btnHistoryClick(); }); });
+    connect(ui->chkNotify, &QCheckBox::clicked, this, [this](bool ticked) { notifyChosen_ = ticked; });
 }
 
 TfrmEvent::~TfrmEvent() = default;
@@ -83,7 +78,7 @@ void TfrmEvent::EnableUserSelection(bool enabled)
 }
 
 int TfrmEvent::Execute(bool isEdit, DayEntryRecord& entry, AlarmRecord& alarm, TQuorlaDB& database,
-                       const QString& currentUserKey, TQuorlaCfg& settings)
+                       const QString& currentUserKey, TDisplaySettings& settings)
 {
     IsEdit = isEdit;
     Entry = &entry;
@@ -106,6 +101,11 @@ int TfrmEvent::Execute(bool isEdit, DayEntryRecord& entry, AlarmRecord& alarm, T
     chkUnTimedClick();
     applyAlarmRule(TickedUserCount());
     actOkUpdate();
+    mail_ = {};
+    // The alarm dialog offers the time the event has until one is chosen:
+    // an alarm the event already has keeps its own.
+    alarmTimeChosen_ = (Alarm->Flags() & AlarmRecord::AlarmWanted) != 0;
+    offerNotify();
 
     ui->cmbDate->setFocus();
     return exec() == 1 ? 1 : 2;
@@ -204,7 +204,21 @@ int TfrmEvent::TickedUserCount() const
     return TUserCheckList::TickedCount(*ui->lstUsers);
 }
 
-void TfrmEvent::NotifyUsers()
+void TfrmEvent::offerNotify()
+{
+    // Where no message can reach a mail program, the box says why instead
+    // of promising one; the person's own choice comes back with the mail.
+    const TServices::HandOffResult mail = TServices::current().mailAvailability();
+    const bool possible = mail.outcome == TServices::Outcome::Done;
+    const QSignalBlocker quiet(ui->chkNotify);
+    ui->chkNotify->setEnabled(possible);
+    ui->chkNotify->setChecked(possible && notifyChosen_);
+    const QString hint = possible ? notifyHint_ : QStringLiteral("No e-mail can be sent: %1").arg(mail.errorText);
+    ui->chkNotify->setToolTip(hint);
+    ui->chkNotify->setStatusTip(hint);
+}
+
+TServices::MailMessage TfrmEvent::NotifyUsers()
 {
     TServices::MailMessage mail;
     for (int row = 0; row < ui->lstUsers->count(); ++row) {
@@ -213,22 +227,13 @@ void TfrmEvent::NotifyUsers()
             mail.recipients << item.text();
     }
     if (mail.recipients.isEmpty())
-        return;
+        return mail;
     WorkStamp.Format = QStringLiteral("dddd mmmm dd, hh:nn");
     mail.subject = IsEdit ? QStringLiteral("Updated Quorla Event") : QStringLiteral("New Quorla Event");
     mail.bodyLines << (IsEdit ? QStringLiteral("An event in Quorla relating to you has been updated. The details are:")
                               : QStringLiteral("A new event has been added into Quorla for you. The details are:"))
                    << QString() << ui->edtDescription->text() << WorkStamp.AsString();
-
-    bool sent = false;
-    try {
-        sent = TServices::current().sendMail(mail, true).outcome == TServices::Outcome::Done;
-    } catch (const std::exception&) {
-        sent = false;
-    }
-    if (!sent)
-        TServices::current().message(Kind::Information, Buttons::Ok,
-                                     QStringLiteral("Unable to send EMail as requested"));
+    return mail;
 }
 
 void TfrmEvent::chkUnTimedClick()
@@ -243,11 +248,17 @@ void TfrmEvent::chkAlarmClick(bool ticked)
 {
     if (Loading || !ticked || !Alarm)
         return;
-    try {
-        alarmDialog_->Execute(*Alarm);
-    } catch (const EQuorla& error) {
-        showError(error.message());
-    }
+    TCommand::Run([this] {
+        if (!alarmTimeChosen_) {
+            // The date and time set here, not those the editor opened with.
+            TStamp event;
+            TfrmAlarmProperties::ReadStamp(event, *ui->cmbDate, *ui->cmbHour, *ui->cmbMinute,
+                                           !ui->chkUnTimed->isChecked());
+            Alarm->setAlarmTime(event.Key());
+        }
+        if (alarmDialog_->Execute(*Alarm) == 1)
+            alarmTimeChosen_ = true;
+    });
 }
 
 void TfrmEvent::lstUsersChanging(QListWidgetItem* /*item*/)
@@ -277,8 +288,12 @@ void TfrmEvent::btnHistoryClick()
 
 void TfrmEvent::btnGroupClick()
 {
-    const QSignalBlocker quiet(ui->lstUsers);
-    selectGroup_->Execute(*Settings, *ui->lstUsers);
+    {
+        const QSignalBlocker quiet(ui->lstUsers);
+        selectGroup_->Execute(*Settings, *ui->lstUsers);
+    }
+    // Once, after all the ticks the group set.
+    applyAlarmRule(TickedUserCount());
 }
 
 void TfrmEvent::actOkUpdate()
@@ -301,16 +316,10 @@ void TfrmEvent::actOkExecute()
                             QStringLiteral("You have not chosen any users for this event. Is this ok?"))
                != Answer::Yes)
         return;
-    try {
-        SaveToRecord();
-    } catch (const EQuorla& error) {
-        showError(error.message());
+    if (!TCommand::Run([this] { SaveToRecord(); }))
         return;
-    }
-    // Hiding ends the modal loop once this handler returns; the mail window and
-    // any message come up over the main window meanwhile.
-    hide();
-    if (ui->chkNotify->isChecked())
-        NotifyUsers();
+    // The message goes once the event is stored (TEventCommands).
+    if (ui->chkNotify->isEnabled() && ui->chkNotify->isChecked())
+        mail_ = NotifyUsers();
     done(1);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "TServices.h"
 #include "TStamp.h"
 
 #include <QDialog>
@@ -10,7 +11,7 @@
 class AlarmRecord;
 class DayEntryRecord;
 class QListWidgetItem;
-class TQuorlaCfg;
+class TDisplaySettings;
 class TQuorlaDB;
 class TfrmAlarmProperties;
 class TfrmHistory;
@@ -22,7 +23,7 @@ class TfrmEvent;
 
 // The event editor: shows a day entry and its alarm settings, lets the user
 // change them and, on OK, writes the choices back into the caller's records and
-// e-mails the other assignees when asked. It reads the users and categories to
+// prepares the e-mail to the other assignees when asked. It reads the users and categories to
 // fill its lists and never writes to a dataset: storing is the caller's job.
 class TfrmEvent : public QDialog
 {
@@ -44,7 +45,7 @@ public:
     // Raises EQuorla "Unknown user", before anything is shown, when an
     // assignee is not a user of `database`.
     int Execute(bool isEdit, DayEntryRecord& entry, AlarmRecord& alarm, TQuorlaDB& database,
-                const QString& currentUserKey, TQuorlaCfg& settings);
+                const QString& currentUserKey, TDisplaySettings& settings);
 
     // Whether the user may choose the assignees: enables or disables the user
     // list, its label and the group button. Execute never changes it.
@@ -54,13 +55,21 @@ public:
     // disabled).
     void SetEntryKey(const QString& key) { EntryKey = key; }
 
+    // After a confirmed Execute, the e-mail to the other assignees when the
+    // user asked for one (no recipients otherwise); the caller hands it to the
+    // mail system once the event is stored. Notify is offered only where the
+    // workstation can hand mail over; otherwise it is unticked and disabled,
+    // its hint saying why.
+    const TServices::MailMessage& Mail() const { return mail_; }
+
 private:
     void FillUserList();
     void FillCategoryList();
     void LoadFromRecord();
     void SaveToRecord();
     int TickedUserCount() const;
-    void NotifyUsers();
+    TServices::MailMessage NotifyUsers();
+    void offerNotify();
 
     void chkUnTimedClick();
     void chkAlarmClick(bool ticked);
@@ -83,6 +92,11 @@ private:
     bool Loading = false;
     AlarmRecord* Alarm = nullptr;
     TQuorlaDB* Database = nullptr;
-    TQuorlaCfg* Settings = nullptr;
+    TDisplaySettings* Settings = nullptr;
     DayEntryRecord* Entry = nullptr;
+    TServices::MailMessage mail_;
+    // The person's last choice of Notify, kept from one event to the next.
+    bool notifyChosen_ = true;
+    QString notifyHint_;
+    bool alarmTimeChosen_ = false;
 };

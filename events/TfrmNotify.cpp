@@ -5,14 +5,19 @@
 #include "EQuorla.h"
 #include "RecordKey.h"
 #include "TQuorlaDB.h"
+#include "TCommand.h"
+#include "TDialogFrame.h"
 #include "TEventWriter.h"
 #include "TServices.h"
 #include "TStamp.h"
 
 #include <QKeyEvent>
+#include <QStyle>
+#include <QStyleOptionFrame>
 #include <QScreen>
 #include <QScopeGuard>
 
+#include <algorithm>
 #include <array>
 
 namespace {
@@ -35,14 +40,39 @@ TfrmNotify::TfrmNotify(QWidget* parent)
     : QDialog(parent), ui(std::make_unique<Ui::TfrmNotify>())
 {
     ui->setupUi(this);
-    setWindowFlag(Qt::MSWindowsFixedSizeDialogHint);
+    TDialogFrame::Fixed(*this);
+    fitDueField();
     // No choice yet: the first pop-up picks the first entry.
     ui->cmbSnooze->setCurrentIndex(-1);
-    connect(ui->btnSnooze, &QPushButton::clicked, this, [this] { guarded(&TfrmNotify::btnSnoozeClick); });
-    connect(ui->btnRemove, &QPushButton::clicked, this, [this] { guarded(&TfrmNotify::btnRemoveClick); });
+    // An error is shown in the application's error box and leaves the pop-up
+    // open.
+    connect(ui->btnSnooze, &QPushButton::clicked, this, [this] { TCommand::Run([this] { btnSnoozeClick(); }); });
+    connect(ui->btnRemove, &QPushButton::clicked, this, [this] { TCommand::Run([this] { btnRemoveClick(); }); });
 }
 
 TfrmNotify::~TfrmNotify() = default;
+
+void TfrmNotify::fitDueField()
+{
+    // Every weekday with every month, at the widest day numbers and time, in
+    // the field's own font: a leap year has them all.
+    const QFontMetrics metrics(ui->edtDue->font());
+    TStamp stamp;
+    stamp.Format = DuePicture;
+    int widest = 0;
+    for (QDate day(2024, 1, 1); day.year() == 2024; day = day.addDays(1)) {
+        stamp.SetDateTime(QDateTime(day, QTime(23, 59)));
+        widest = std::max(widest, metrics.horizontalAdvance(stamp.AsString()));
+    }
+    QStyleOptionFrame frame;
+    frame.initFrom(ui->edtDue);
+    frame.lineWidth = ui->edtDue->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &frame, ui->edtDue);
+    const QMargins margins = ui->edtDue->textMargins();
+    // A line edit keeps two pixels on either side of its text.
+    const QSize text(widest + margins.left() + margins.right() + 4, metrics.height());
+    ui->edtDue->setMinimumWidth(
+        ui->edtDue->style()->sizeFromContents(QStyle::CT_LineEdit, &frame, text, ui->edtDue).width());
+}
 
 qint32 TfrmNotify::SnoozeSeconds(int index)
 {
@@ -68,8 +98,12 @@ int TfrmNotify::Execute(AlarmRecord& alarm, const QString& key, TQuorlaDB& datab
     Stamp = std::make_unique<TStamp>();
     Stamp->Format = DuePicture;
     Stamp->SetSeconds(static_cast<qint32>(RecordKey::parse(Entry.StartTime())));
+    // Both read from their start: a description longer than the field shows
+    // its beginning.
     ui->edtDescription->setText(Entry.Description());
+    ui->edtDescription->setCursorPosition(0);
     ui->edtDue->setText(Stamp->AsString());
+    ui->edtDue->setCursorPosition(0);
     if (ui->cmbSnooze->currentIndex() < 0)
         ui->cmbSnooze->setCurrentIndex(0);
     ui->cmbSnooze->setFocus();
@@ -124,17 +158,6 @@ void TfrmNotify::reject()
 {
     // The close box: the alarm stays as it is and comes straight back.
     done(2);
-}
-
-void TfrmNotify::guarded(void (TfrmNotify::*handler)())
-{
-    try {
-        (this->*handler)();
-    } catch (const EQuorla& e) {
-        TServices::current().showApplicationError(e.message());
-    } catch (const std::exception& e) {
-        TServices::current().showApplicationError(QString::fromUtf8(e.what()));
-    }
 }
 
 void TfrmNotify::btnSnoozeClick()

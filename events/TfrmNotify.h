@@ -15,7 +15,8 @@ namespace Ui {
 class TfrmNotify;
 }
 
-// The alarm pop-up: shows the event of a due alarm and lets the user snooze the
+// The alarm pop-up: shows the event of a due alarm (read-only fields in the
+// normal text colours) and lets the user snooze the
 // alarm (its time moves on from now by the chosen amount) or switch it off (its
 // record is deleted). Both happen under the alarm's record lock; a lock held
 // elsewhere is reported and the pop-up stays. One instance serves every alarm,
@@ -49,15 +50,15 @@ protected:
     void reject() override;
 
 private:
+    // The due field as wide as the longest weekday and month names make the
+    // due text in its font, so that no due time is ever cut.
+    void fitDueField();
     void FormShow();
     // Shows the window the pop-up belongs to, restored when it was minimised
     // or hidden, and puts the pop-up in front of it.
     void bringForward();
     void btnSnoozeClick();
     void btnRemoveClick();
-    // Runs a button's work; an error is shown in the application's error box
-    // and leaves the pop-up open.
-    void guarded(void (TfrmNotify::*handler)());
 
     std::unique_ptr<Ui::TfrmNotify> ui;
     QString AlarmKey;

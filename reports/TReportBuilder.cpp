@@ -4,9 +4,6 @@
 #include "EQuorla.h"
 #include "RecordKey.h"
 #include "TDayEntries.h"
-#include "TEntryQuery.h"
-#include "TEntryVisibility.h"
-#include "TFilterRules.h"
 #include "TLookup.h"
 #include "TStamp.h"
 #include "TXIsamFile.h"
@@ -37,32 +34,17 @@ void setToDay(TStamp& stamp, const QDate& date)
 
 QStringList TReportBuilder::Build(TXIsamFile& dayEntries, TXIsamFile& users) const
 {
-    TFilterRules rules;
-    if (!Users.isEmpty()) {
-        rules.Mode = TFilterRules::ShowChosen;
-        for (const User& user : Users)
-            rules.Add(user.Key);
-    }
-
     TStamp stamp;
     stamp.Format = QStringLiteral("ddd dd mmmm yyyy");
     setToDay(stamp, StartDate);
-    const QString startKey = stamp.Key();
     QString title = QStringLiteral("Quorla Report From ") + stamp.AsString();
     setToDay(stamp, EndDate);
     stamp.Increment(TStamp::IncSeconds, LastSecondOfDay);
-    const QString endKey = stamp.Key();
     title += QStringLiteral(" To ") + stamp.AsString();
 
     TDayEntries entries;
     entries.UntimedFirst = false;
-    TEntryQuery::Read(dayEntries, startKey, endKey, [&](const DayEntryRecord& entry, const QString& key) {
-        if (!EntryVisible(rules, CurrentUser, CurrentUserKey, entry))
-            return;
-        if (RestrictCategory && entry.CategoryKey() != CategoryKey)
-            return;
-        entries.Add(entry, key);
-    });
+    Read(dayEntries, [&](const DayEntryRecord& entry, const QString& key) { entries.Add(entry, key); });
     const QHash<QString, QString> names = fullNames(users);
 
     QStringList lines;

@@ -5,17 +5,20 @@
 #include "IsamCode.h"
 #include "RecordKey.h"
 #include "TBusyCursor.h"
+#include "TCalendarExport.h"
+#include "TCommand.h"
+#include "TLookup.h"
 #include "TQuorlaDB.h"
 #include "TServices.h"
 #include "TXIsamFile.h"
 #include "TfrmReportViewer.h"
 #include "ui_TfrmReport.h"
-#include "TLookup.h"
 
 #include <QCalendarWidget>
 #include <QEventLoop>
 #include <QListWidgetItem>
 #include <QPair>
+#include <QScopeGuard>
 #include <QSize>
 
 #include <algorithm>
@@ -54,14 +57,24 @@ TfrmReport::TfrmReport(QWidget* parent)
     connect(ui->btnGroup, &QToolButton::clicked, this, &TfrmReport::btnGroupClick);
     connect(ui->btnGo, &QPushButton::clicked, this, &TfrmReport::btnGoClick);
     connect(ui->btnClose, &QPushButton::clicked, this, &QDialog::reject);
+    SetPurpose(Purpose::Report);
+}
+
+void TfrmReport::SetPurpose(Purpose purpose)
+{
+    purpose_ = purpose;
+    const bool exporting = purpose == Purpose::Export;
+    setWindowTitle(exporting ? QStringLiteral("Export Calendar") : QStringLiteral("Report"));
+    ui->btnGo->setText(exporting ? QStringLiteral("&Export...") : QStringLiteral("&Go"));
+    ui->lblDuration->setVisible(exporting);
+    ui->spnDuration->setVisible(exporting);
 }
 
 TfrmReport::~TfrmReport() = default;
 
-int TfrmReport::Execute(TFilterRules& filterRules, TQuorlaCfg& settings, TQuorlaDB& database,
-                        const UserRecord& currentUser, const QString& currentUserKey, TfrmReportViewer& viewer)
+int TfrmReport::Execute(TDisplaySettings& settings, TQuorlaDB& database, const UserRecord& currentUser,
+                        const QString& currentUserKey, TfrmReportViewer& viewer)
 {
-    FilterRules = &filterRules;
     Settings = &settings;
     Database = &database;
     CurrentUser = currentUser;
@@ -144,30 +157,49 @@ void TfrmReport::btnGroupClick()
         OnSelectGroup(*Settings, *ui->lstUsers);
 }
 
+void TfrmReport::exportCalendar()
+{
+    const QString path = TServices::current().pickSaveFile(QStringLiteral("Export Calendar"),
+                                                           QStringLiteral("quorla.ics"),
+                                                           QStringLiteral("iCalendar files (*.ics)"));
+    if (path.isEmpty())
+        return;
+    TCalendarExport calendar;
+    static_cast<TEntrySelection&>(calendar) = Builder();
+    calendar.DurationMinutes = ui->spnDuration->value();
+    int events = 0;
+    {
+        TBusyCursor busy;
+        TCalendarExport::WriteFile(path, calendar.Build(*Database, &events));
+    }
+    TServices::current().message(TServices::MessageKind::Information, TServices::MessageButtons::Ok,
+                                 events == 1 ? QStringLiteral("1 event was exported to %1").arg(path)
+                                             : QStringLiteral("%1 events were exported to %2").arg(events).arg(path));
+    done(QDialog::Accepted);
+}
+
 void TfrmReport::btnGoClick()
 {
+    if (purpose_ == Purpose::Export) {
+        if (Database != nullptr)
+            TCommand::Run([this] { exportCalendar(); });
+        return;
+    }
     if (Database == nullptr || Viewer == nullptr)
         return;
-    QString error;
     hide();
-    try {
+    TCommand::Run([this] {
+        // Back on show on every way out, before any error is shown.
+        const auto again = qScopeGuard([this] {
+            show();
+            raise();
+            activateWindow();
+        });
         QStringList lines;
         {
             TBusyCursor busy;
             lines = Builder().Build(Database->DayEntries(), Database->Users());
         }
         Viewer->Execute(lines);
-    } catch (const EQuorla& e) {
-        error = e.message();
-    } catch (const std::exception& e) {
-        error = QString::fromUtf8(e.what());
-    } catch (...) {
-        error = QStringLiteral("Unknown error");
-    }
-    // The clean-up of every run, before any error is shown.
-    show();
-    raise();
-    activateWindow();
-    if (!error.isEmpty())
-        TServices::current().showApplicationError(error);
+    });
 }

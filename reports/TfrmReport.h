@@ -10,8 +10,7 @@
 #include <memory>
 
 class QListWidget;
-class TFilterRules;
-class TQuorlaCfg;
+class TDisplaySettings;
 class TQuorlaDB;
 class TfrmReportViewer;
 
@@ -25,6 +24,11 @@ class TfrmReport;
 // closed or the run failed, shows the dialog again for the next report. It is
 // created once and reused; ticks, dates and category stay as the user left them
 // between runs of one opening.
+//
+// The same choices export the calendar (Purpose Export, "Export Calendar"):
+// Export asks for a file name, writes the selected entries there as an
+// iCalendar file (TCalendarExport), each timed one lasting the minutes of
+// spnDuration, says how many it wrote and closes.
 class TfrmReport : public QDialog
 {
     Q_OBJECT
@@ -37,17 +41,21 @@ public:
     // exactly the members of the chosen group and answers its modal result.
     // The main window sets it to its group selection dialog; while it is not
     // set the group button is disabled.
-    std::function<int(TQuorlaCfg& settings, QListWidget& checkList)> OnSelectGroup;
+    std::function<int(TDisplaySettings& settings, QListWidget& checkList)> OnSelectGroup;
 
-    // Borrows the objects for as long as the dialog is open: the main window's
-    // filter rules (held, not used: each run builds its own), settings and
-    // database, the logged-in user and his key (whose rights and assignments
+    enum class Purpose { Report, Export };
+    // What the next Execute is for; the caption, the Go button and the
+    // duration follow it.
+    void SetPurpose(Purpose purpose);
+
+    // Borrows the objects for as long as the dialog is open: the settings and
+    // database (each run builds filter rules of its own), the logged-in user and his key (whose rights and assignments
     // decide the private entries that are reported) and the viewer the report
     // goes to. Sets both dates to today, unticks and disables the category,
     // refills both lists, and shows the dialog modally until Close. Returns the
     // modal result: 2 (Cancel), the only way to close it. Dataset errors while
     // filling the lists are thrown before the dialog shows.
-    int Execute(TFilterRules& filterRules, TQuorlaCfg& settings, TQuorlaDB& database, const UserRecord& currentUser,
+    int Execute(TDisplaySettings& settings, TQuorlaDB& database, const UserRecord& currentUser,
                 const QString& currentUserKey, TfrmReportViewer& viewer);
 
     // Every user by full name, sorted, none ticked; each carries its RecordKey
@@ -67,10 +75,12 @@ public:
     void btnGoClick();
 
 private:
+    void exportCalendar();
+
     std::unique_ptr<Ui::TfrmReport> ui;
+    Purpose purpose_ = Purpose::Report;
     TQuorlaDB* Database = nullptr;
-    TQuorlaCfg* Settings = nullptr;
-    TFilterRules* FilterRules = nullptr;
+    TDisplaySettings* Settings = nullptr;
     UserRecord CurrentUser;
     QString CurrentUserKey;
     TfrmReportViewer* Viewer = nullptr;

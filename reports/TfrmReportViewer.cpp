@@ -10,6 +10,8 @@
 #include <QPrinter>
 #include <QSize>
 
+#include <algorithm>
+
 TfrmReportViewer::TfrmReportViewer(QWidget* parent)
     : QDialog(parent), ui(std::make_unique<Ui::TfrmReportViewer>())
 {
@@ -64,6 +66,12 @@ QString TfrmReportViewer::ExpandTabs(const QString& line, int stop)
 bool TfrmReportViewer::PrintLines(QPrinter& printer, const QStringList& lines)
 {
     printer.setDocName(QString());
+    // The printer's own margins, and never less than 10 mm: no line runs to
+    // the edge of the paper.
+    const QMarginsF own = printer.pageLayout().margins(QPageLayout::Millimeter);
+    printer.setPageMargins(QMarginsF(std::max(own.left(), MinimumMarginMm), std::max(own.top(), MinimumMarginMm),
+                                     std::max(own.right(), MinimumMarginMm), std::max(own.bottom(), MinimumMarginMm)),
+                           QPageLayout::Millimeter);
     QPainter painter;
     if (!painter.begin(&printer))
         return false;

@@ -37,7 +37,8 @@ public:
     // Prints `lines` on `printer` with an empty document title: a fixed-pitch
     // font, each tab expanded to the next stop of TabStop columns, lines longer
     // than the printable width continued on the next line, a new page when one
-    // is full. No margins, headers, footers or page numbers of its own. False
+    // is full, inside the printer's margins but at least MinimumMarginMm from
+    // every edge. No headers, footers or page numbers of its own. False
     // when the printer could not be started or reported an error.
     static bool PrintLines(QPrinter& printer, const QStringList& lines);
 
@@ -46,6 +47,8 @@ public:
     static QString ExpandTabs(const QString& line, int stop = TabStop);
 
     static constexpr int TabStop = 8;
+    // The least margin of a printed page.
+    static constexpr double MinimumMarginMm = 10.0;
 
 private:
     std::unique_ptr<Ui::TfrmReportViewer> ui;

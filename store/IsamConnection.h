@@ -20,6 +20,12 @@ public:
     // in full (a missing record, a key in use, a lock held elsewhere).
     const QString& reason() const { return reason_; }
 
+    // Ends the server session when nothing was sent through it for `idleMs`
+    // and it holds no record lock and no transaction: an idle workstation
+    // then keeps no session on the server, and the next call connects again
+    // as after a loss. Nothing to do for a folder.
+    virtual void releaseIfIdle(int idleMs) { (void)idleMs; }
+
 protected:
     QString reason_;
 };

@@ -19,3 +19,16 @@ int TIsamDataset::range(int index, const QByteArray& from, const QByteArray& to,
     }
     return code == IsamNotFound ? int(IsamOk) : code;
 }
+
+int TIsamDataset::putAll(const QList<QByteArray>& keys, std::span<const char> records)
+{
+    if (keys.isEmpty())
+        return IsamOk;
+    const std::size_t size = records.size() / std::size_t(keys.size());
+    if (size * std::size_t(keys.size()) != records.size())
+        return IsamBadParameter;
+    for (qsizetype i = 0; i < keys.size(); ++i)
+        if (const int code = put(keys[i], records.subspan(std::size_t(i) * size, size), IsamPutAdd); code != IsamOk)
+            return code;
+    return IsamOk;
+}

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 
 #include <functional>
 #include <span>
@@ -48,6 +49,15 @@ public:
     // add raises the dataset's mark of the largest key ever held in it.
     virtual int put(const QByteArray& key, std::span<const char> record, int mode) = 0;
 
+    // Adds the records under their keys, all in one transaction: all are
+    // added or, on the first failure, none (its code is the answer). `records`
+    // holds them one after the other, keys.size() of them. For filling a new
+    // dataset, such as a copy of a database, where one transaction a record
+    // would cost a synchronous write each; workstations write one record a
+    // transaction. Moves the mark of the largest key as put does. This
+    // default adds them one by one, which is not all-or-none.
+    virtual int putAll(const QList<QByteArray>& keys, std::span<const char> records);
+
     // Adds `record` under the next key (nextKey) and sets `key` to the key
     // used. Adds by others at the same moment never make it fail: each gets a
     // key of its own. On failure `key` is the key tried, or empty when none
@@ -67,6 +77,13 @@ public:
     // does not move. Not a reservation: two callers may get the same key, and
     // the second add then fails with IsamUpdateMode.
     virtual int nextKey(QByteArray& key) = 0;
+
+    // Raises the mark of the largest key ever held to `key` unless it stands
+    // there or higher already; nextKey answers one more than the mark from
+    // then on. A copy of a database takes its source's mark this way, so the
+    // keys freed in the source stay freed in the copy. One transaction; no
+    // record changes.
+    virtual int raiseKeyMark(const QByteArray& key) = 0;
 
     // The key length given at creation and, when `recordCount` is given, the
     // number of records (which may cost a pass over the dataset).
@@ -90,6 +107,15 @@ public:
     // nothing across engines or datasets; compare it only with this dataset's
     // earlier marks. The caches reload when it moves.
     virtual int changeMark(QByteArray& mark) = 0;
+
+    // The dataset's identity: a random text made the first time it is asked
+    // for and kept in the dataset for good, the same for every workstation.
+    // What is exported from one database (iCalendar UIDs) never passes for
+    // another's. With `make` false nothing is written: a dataset without one
+    // answers IsamNotFound. With `make` true and `id` given, a dataset without
+    // one keeps `id` (a copy of a database keeps its source's identity), and
+    // `id` is set to the one kept either way.
+    virtual int identity(QByteArray& id, bool make) = 0;
 
     // Closes the dataset; every lock of this object is released. Afterwards
     // only destruction is allowed.

@@ -186,6 +186,7 @@ int PostgresConnection::exec(const QByteArray& name, const QByteArray& sql, cons
     int code = ensure();
     if (code != IsamOk)
         return code;
+    sinceUse_.start();
     if (!name.isEmpty() && !prepared_.count(name)) {
         Result prepared;
         prepared.reset(PQprepare(conn_, name.constData(), sql.constData(), count, nullptr));
@@ -214,9 +215,22 @@ int PostgresConnection::command(const QByteArray& sql)
     const int code = ensure();
     if (code != IsamOk)
         return code;
+    sinceUse_.start();
     Result result;
     result.reset(PQexec(conn_, sql.constData()));
     return check(result.get());
+}
+
+void PostgresConnection::releaseIfIdle(int idleMs)
+{
+    // A held lock lives only as long as its session, and a transaction would
+    // be cut off: both keep the session.
+    if (!conn_ || !locks_.empty() || PQtransactionStatus(conn_) != PQTRANS_IDLE
+        || (sinceUse_.isValid() && !sinceUse_.hasExpired(idleMs)))
+        return;
+    PQfinish(conn_);
+    conn_ = nullptr;
+    prepared_.clear();
 }
 
 void PostgresConnection::rollback()

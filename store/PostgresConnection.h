@@ -3,6 +3,7 @@
 #include "IsamConnection.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 
 #include <initializer_list>
 #include <map>
@@ -106,6 +107,8 @@ public:
     // Maps a server error state (SQLSTATE) to a result code.
     static int codeFor(const QByteArray& state);
 
+    void releaseIfIdle(int idleMs) override;
+
 private:
     int check(pg_result* result);
     // The session is gone: its locks and statements with it.
@@ -117,4 +120,6 @@ private:
     QByteArray state_;
     std::set<QByteArray> prepared_;
     std::map<qint64, const void*> locks_;
+    // Since the last statement was sent.
+    QElapsedTimer sinceUse_;
 };

@@ -2,6 +2,8 @@
 
 #include "IsamCode.h"
 
+#include <QUuid>
+
 #include <algorithm>
 #include <cstring>
 #include <vector>
@@ -187,6 +189,8 @@ QByteArray PostgresIsamDataset::sql(Statement which, int index) const
         // Keys are digit texts of one length, so text order is number order.
         return "SELECT greatest(highkey, coalesce((SELECT max(pk) FROM " + table_ + "), ''))"
                " FROM quorla_datasets WHERE id = " + id;
+    case StmtRaiseMark:
+        return "UPDATE quorla_datasets SET highkey = greatest(highkey, $1::text COLLATE \"C\") WHERE id = " + id;
     case StmtInsert:
         // The mark of the largest key ever held moves with the add, so a key
         // freed later by a delete is never handed out again.
@@ -220,6 +224,13 @@ QByteArray PostgresIsamDataset::sql(Statement which, int index) const
         return "SELECT count(*) FROM " + table_;
     case StmtMark:
         return "SELECT changes FROM quorla_datasets WHERE id = " + id;
+    case StmtIdentity:
+        // Made once: a second workstation asking at the same moment gets the
+        // first one's.
+        return "UPDATE quorla_datasets SET identity = coalesce(identity, $1::text) WHERE id = " + id
+            + " RETURNING identity";
+    case StmtReadIdentity:
+        return "SELECT identity FROM quorla_datasets WHERE id = " + id;
     case StmtLock:
         return "SELECT pg_try_advisory_lock($1::int8)";
     case StmtUnlock:
@@ -426,6 +437,18 @@ int PostgresIsamDataset::nextKey(QByteArray& key)
     return key.size() == keyLength_ ? int(IsamOk) : int(IsamBadKey);
 }
 
+int PostgresIsamDataset::raiseKeyMark(const QByteArray& key)
+{
+    if (!connection_)
+        return IsamNotOpen;
+    connection_->beginCall();
+    if (!validKey(key))
+        return IsamBadKey;
+    dropBatch();
+    Result result;
+    return run(StmtRaiseMark, 0, {Param::text(key)}, result);
+}
+
 int PostgresIsamDataset::write(Statement which, const QByteArray& key, std::span<const char> record, Result& result)
 {
     dropBatch();
@@ -460,6 +483,33 @@ int PostgresIsamDataset::put(const QByteArray& key, std::span<const char> record
     if (code != IsamOk)
         return code;
     return result.rows() == 1 && result.number(0, 0) == 1 ? int(IsamOk) : int(IsamNotFound);
+}
+
+int PostgresIsamDataset::putAll(const QList<QByteArray>& keys, std::span<const char> records)
+{
+    if (!connection_)
+        return IsamNotOpen;
+    connection_->beginCall();
+    const std::size_t size = format_.recordSize();
+    if (records.size() != size * std::size_t(keys.size()))
+        return IsamBadParameter;
+    for (const QByteArray& key : keys)
+        if (!validKey(key))
+            return IsamBadKey;
+    if (keys.isEmpty())
+        return IsamOk;
+    int code = connection_->command("BEGIN");
+    for (qsizetype i = 0; i < keys.size() && code == IsamOk; ++i) {
+        Result result;
+        code = write(StmtInsert, keys[i], records.subspan(std::size_t(i) * size, size), result);
+        if (code == IsamOk && !(result.rows() == 1 && result.number(0, 0) == 1))
+            code = IsamNotFound;
+    }
+    if (code == IsamOk)
+        code = connection_->command("COMMIT");
+    if (code != IsamOk)
+        connection_->rollback();
+    return code;
 }
 
 int PostgresIsamDataset::add(std::span<const char> record, QByteArray& key)
@@ -524,6 +574,26 @@ int PostgresIsamDataset::changeMark(QByteArray& mark)
         return IsamCorrupt;
     mark = QByteArray::number(id_) + ":" + QByteArray::number(result.number(0, 0));
     return IsamOk;
+}
+
+int PostgresIsamDataset::identity(QByteArray& id, bool make)
+{
+    if (!connection_)
+        return IsamNotOpen;
+    connection_->beginCall();
+    Result result;
+    const int code = make ? run(StmtIdentity, 0,
+                                {Param::text(id.isEmpty() ? QUuid::createUuid().toByteArray(QUuid::WithoutBraces) : id)},
+                                result)
+                          : run(StmtReadIdentity, 0, {}, result);
+    if (code != IsamOk)
+        return code;
+    if (result.rows() != 1)
+        return IsamCorrupt;
+    id = result.bytes(0, 0);
+    if (!make && id.isEmpty())
+        return IsamNotFound;
+    return id.isEmpty() ? int(IsamCorrupt) : int(IsamOk);
 }
 
 int PostgresIsamDataset::lock(const QByteArray& key)

@@ -35,14 +35,18 @@ public:
     // key after it: adds by others wait for each other there, and never meet
     // on one key.
     int add(std::span<const char> record, QByteArray& key) override;
+    // One transaction for all of them.
+    int putAll(const QList<QByteArray>& keys, std::span<const char> records) override;
     int remove(const QByteArray& key) override;
     int first(int index) override;
     int nextKey(QByteArray& key) override;
+    int raiseKeyMark(const QByteArray& key) override;
     int info(qint64* recordCount, int& keyLength) override;
     int lock(const QByteArray& key) override;
     int unlock(const QByteArray& key) override;
     // The dataset's number and its counter of writes, read in one round trip.
     int changeMark(QByteArray& mark) override;
+    int identity(QByteArray& id, bool make) override;
     int close() override;
 
 private:
@@ -52,12 +56,15 @@ private:
         StmtNextBelow,
         StmtNextAtMost,
         StmtNextKey,
+        StmtRaiseMark,
         StmtInsert,
         StmtAdd,
         StmtUpdate,
         StmtDelete,
         StmtCount,
         StmtMark,
+        StmtIdentity,
+        StmtReadIdentity,
         StmtLock,
         StmtUnlock,
         StmtUnlockAll,

@@ -24,7 +24,9 @@ const QByteArray BeginCreation = "BEGIN; SELECT pg_advisory_xact_lock(1364541266
                                  " keylength integer NOT NULL,"
                                  " format text NOT NULL,"
                                  " highkey text COLLATE \"C\" NOT NULL DEFAULT '',"
-                                 " changes bigint NOT NULL DEFAULT 0)";
+                                 " changes bigint NOT NULL DEFAULT 0,"
+                                 " identity text);"
+                                 "ALTER TABLE quorla_datasets ADD COLUMN IF NOT EXISTS identity text";
 
 QByteArray uriOf(const QString& name)
 {

@@ -3,6 +3,8 @@
 #include "IsamCode.h"
 #include "SqliteIsamEngine.h"
 
+#include <QUuid>
+
 #include <sqlite3.h>
 
 #include <QFile>
@@ -146,10 +148,50 @@ bool SqliteIsamDataset::validKey(const QByteArray& key, qint64* number) const
     return true;
 }
 
+void SqliteIsamDataset::reserveArena(std::size_t bytes)
+{
+    // Grown (and zero-filled) only when a batch needs more than any before.
+    if (arena_.size() < arenaUsed_ + bytes)
+        arena_.resize(arenaUsed_ + bytes);
+}
+
+std::size_t SqliteIsamDataset::appendArena(const char* bytes, std::size_t size)
+{
+    if (arena_.size() < arenaUsed_ + size)
+        arena_.resize(std::max(arena_.size() * 2, arenaUsed_ + size));
+    const std::size_t at = arenaUsed_;
+    if (size > 0)
+        std::memcpy(arena_.data() + at, bytes, size);
+    arenaUsed_ += size;
+    return at;
+}
+
+bool SqliteIsamDataset::digitsKey(const char* key, int length) const
+{
+    if (length != keyLength_)
+        return false;
+    for (int i = 0; i < length; ++i) {
+        if (unsigned(key[i] - '0') > 9u)
+            return false;
+    }
+    return true;
+}
+
+void SqliteIsamDataset::settlePosition()
+{
+    if (posRow_ < 0)
+        return;
+    const Row& row = rows_[std::size_t(posRow_)];
+    assignBytes(posValue_, arena_.data() + row.valueOffset, row.valueLength);
+    assignBytes(posKey_, arena_.data() + row.keyOffset, row.keyLength);
+    posRow_ = -1;
+}
+
 void SqliteIsamDataset::dropBatch()
 {
+    settlePosition();
     rows_.clear();
-    arena_.clear();
+    arenaUsed_ = 0;
     batchNext_ = 0;
     batchValid_ = false;
     batchDone_ = false;
@@ -158,6 +200,7 @@ void SqliteIsamDataset::dropBatch()
 
 void SqliteIsamDataset::setPosition(int index, QByteArray value, QByteArray key)
 {
+    posRow_ = -1;
     posIndex_ = index;
     posValue_ = std::move(value);
     posKey_ = std::move(key);
@@ -197,6 +240,12 @@ sqlite3_stmt* SqliteIsamDataset::statement(Statement which, int index, int& code
     case StmtRange:
         sql = "SELECT pk, data" + valueColumn + " FROM records WHERE " + col + " >= ?1 AND " + col + " <= ?2 ORDER BY "
             + col + (index == 0 ? QByteArray() : QByteArray(", pk"));
+        break;
+    case StmtIdentity:
+        sql = "SELECT value FROM isam_meta WHERE name = 'identity'";
+        break;
+    case StmtSetIdentity:
+        sql = "INSERT INTO isam_meta (name, value) VALUES ('identity', ?1) ON CONFLICT (name) DO NOTHING";
         break;
     case StmtNextKey:
         // Keys are digit texts of one length, so text order is number order.
@@ -294,8 +343,8 @@ int SqliteIsamDataset::read(int index, int mode, const QByteArray& key, QByteArr
         return IsamNotFound;
     std::memcpy(record.data(), arena_.data() + row.dataOffset, record.size());
     assignBytes(foundKey, arena_.data() + row.keyOffset, row.keyLength);
-    assignBytes(posValue_, value.constData(), value.size());
-    assignBytes(posKey_, arena_.data() + row.keyOffset, row.keyLength);
+    // The position is this row; it is copied out only when the batch goes.
+    posRow_ = std::ptrdiff_t(batchNext_);
     posIndex_ = index;
     ++batchNext_;
     ++readSinceEqual_;
@@ -378,6 +427,8 @@ int SqliteIsamDataset::fetchBatch(int index, int mode, const QByteArray& key)
         bindBytes(st, 3, bound, index == 0);
     sqlite3_bind_int(st, 4, size);
 
+    // Room for the whole batch at once: rows are copied in, never moved.
+    reserveArena(std::size_t(size) * (format_.recordSize() + 2 * std::size_t(keyLength_) + 32));
     code = readRows(st, index);
     if (code != IsamOk)
         return code;
@@ -401,27 +452,22 @@ int SqliteIsamDataset::readRows(sqlite3_stmt* st, int index)
         const char* data = static_cast<const char*>(sqlite3_column_blob(st, 1));
         // A stored key that is not one of ours means damage, like a record
         // of the wrong size.
-        if (std::size_t(dataLength) != format_.recordSize() || !data || !keyData
-            || !validKey(QByteArray::fromRawData(keyData, keyLength))) {
+        if (std::size_t(dataLength) != format_.recordSize() || !data || !keyData || !digitsKey(keyData, keyLength)) {
             rows_.clear();
             return IsamCorrupt;
         }
         Row row;
-        row.keyOffset = arena_.size();
+        row.keyOffset = appendArena(keyData, std::size_t(keyLength));
         row.keyLength = keyLength;
-        arena_.insert(arena_.end(), keyData, keyData + keyLength);
-        row.dataOffset = arena_.size();
-        arena_.insert(arena_.end(), data, data + dataLength);
+        row.dataOffset = appendArena(data, std::size_t(dataLength));
         if (index == 0) {
             row.valueOffset = row.keyOffset;
             row.valueLength = row.keyLength;
         } else {
             const int valueLength = sqlite3_column_bytes(st, 2);
             const char* value = static_cast<const char*>(sqlite3_column_blob(st, 2));
-            row.valueOffset = arena_.size();
-            row.valueLength = valueLength;
-            if (value)
-                arena_.insert(arena_.end(), value, value + valueLength);
+            row.valueOffset = appendArena(value, value ? std::size_t(valueLength) : 0);
+            row.valueLength = value ? valueLength : 0;
         }
         rows_.push_back(row);
     }
@@ -464,7 +510,7 @@ int SqliteIsamDataset::readEqual(int index, const QByteArray& key, QByteArray& f
     if (found) {
         const Row& row = rows_[0];
         std::memcpy(record.data(), arena_.data() + row.dataOffset, record.size());
-        foundKey = QByteArray(arena_.data() + row.keyOffset, row.keyLength);
+        assignBytes(foundKey, arena_.data() + row.keyOffset, row.keyLength);
         setPosition(index, key, foundKey);
         batchNext_ = 1;
     } else {
@@ -516,6 +562,25 @@ int SqliteIsamDataset::nextKey(QByteArray& key)
         return IsamCorrupt;
     key = QByteArray::number(number + 1).rightJustified(keyLength_, '0');
     return key.size() == keyLength_ ? int(IsamOk) : int(IsamBadKey);
+}
+
+int SqliteIsamDataset::raiseKeyMark(const QByteArray& key)
+{
+    if (!db_)
+        return IsamNotOpen;
+    if (!validKey(key))
+        return IsamBadKey;
+    if (damaged_)
+        return IsamCorrupt;
+    dropBatch();
+    int code = IsamOk;
+    sqlite3_stmt* st = statement(StmtRaiseMark, 0, code);
+    if (!st)
+        return code;
+    StatementGuard guard(st);
+    bindBytes(st, 1, key, true);
+    const int rc = sqlite3_step(st);
+    return rc == SQLITE_DONE ? int(IsamOk) : SqliteIsamEngine::codeFor(rc);
 }
 
 int SqliteIsamDataset::write(Statement which, const QByteArray& key, std::span<const char> record, int& changes,
@@ -572,17 +637,68 @@ int SqliteIsamDataset::write(Statement which, const QByteArray& key, std::span<c
     if (rc == SQLITE_DONE)
         rc = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
     if (rc != SQLITE_OK && rc != SQLITE_DONE) {
-        damaged_ = damaged_ || (rc & 0xFF) == SQLITE_CORRUPT;
-        // A failed statement or commit must not leave the transaction, and
-        // with it the dataset's write lock, behind.
-        if (!sqlite3_get_autocommit(db_))
-            sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
         changes = 0;
-        if ((rc & 0xFF) == SQLITE_CONSTRAINT)
-            return IsamUpdateMode;
-        return SqliteIsamEngine::codeFor(rc);
+        return abandon(rc);
     }
     return IsamOk;
+}
+
+int SqliteIsamDataset::abandon(int rc)
+{
+    damaged_ = damaged_ || (rc & 0xFF) == SQLITE_CORRUPT;
+    // A failed statement or commit must not leave the transaction, and with
+    // it the dataset's write lock, behind.
+    if (!sqlite3_get_autocommit(db_))
+        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    if ((rc & 0xFF) == SQLITE_CONSTRAINT)
+        return IsamUpdateMode;
+    return SqliteIsamEngine::codeFor(rc);
+}
+
+int SqliteIsamDataset::putAll(const QList<QByteArray>& keys, std::span<const char> records)
+{
+    if (!db_)
+        return IsamNotOpen;
+    const std::size_t size = format_.recordSize();
+    if (records.size() != size * std::size_t(keys.size()))
+        return IsamBadParameter;
+    QByteArray largest;
+    for (const QByteArray& key : keys) {
+        if (!validKey(key))
+            return IsamBadKey;
+        largest = std::max(largest, key);
+    }
+    if (damaged_)
+        return IsamCorrupt;
+    if (keys.isEmpty())
+        return IsamOk;
+    dropBatch();
+    int code = IsamOk;
+    sqlite3_stmt* insert = statement(StmtInsert, 0, code);
+    sqlite3_stmt* mark = insert ? statement(StmtRaiseMark, 0, code) : nullptr;
+    if (!mark)
+        return code;
+    int rc = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+    if (rc != SQLITE_OK)
+        return SqliteIsamEngine::codeFor(rc);
+    for (qsizetype i = 0; i < keys.size() && (rc == SQLITE_OK || rc == SQLITE_DONE); ++i) {
+        StatementGuard guard(insert);
+        const char* record = records.data() + std::size_t(i) * size;
+        bindBytes(insert, 1, keys[i], true);
+        sqlite3_bind_blob(insert, 2, record, int(size), SQLITE_TRANSIENT);
+        int n = 3;
+        for (int ix : format_.indexes())
+            bindBytes(insert, n++, format_.indexValue(ix, record), false);
+        rc = sqlite3_step(insert);
+    }
+    if (rc == SQLITE_DONE) {
+        StatementGuard guard(mark);
+        bindBytes(mark, 1, largest, true);
+        rc = sqlite3_step(mark);
+    }
+    if (rc == SQLITE_DONE)
+        rc = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
+    return rc == SQLITE_OK ? int(IsamOk) : abandon(rc);
 }
 
 int SqliteIsamDataset::put(const QByteArray& key, std::span<const char> record, int mode)
@@ -697,4 +813,41 @@ int SqliteIsamDataset::changeMark(QByteArray& mark)
                              qint64(st.st_dev), qint64(st.st_ino)};
     mark = QByteArray(reinterpret_cast<const char*>(fields), sizeof(fields));
     return IsamOk;
+}
+
+int SqliteIsamDataset::identity(QByteArray& id, bool make)
+{
+    if (!db_)
+        return IsamNotOpen;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        int code = IsamOk;
+        sqlite3_stmt* st = statement(StmtIdentity, 0, code);
+        if (!st)
+            return code;
+        {
+            StatementGuard guard(st);
+            const int rc = sqlite3_step(st);
+            if (rc == SQLITE_ROW) {
+                id = columnBytes(st, 0);
+                return id.isEmpty() ? int(IsamCorrupt) : int(IsamOk);
+            }
+            if (rc != SQLITE_DONE)
+                return SqliteIsamEngine::codeFor(rc);
+        }
+        // None yet: make one. Two workstations doing so at once keep the
+        // first; the read above then finds it.
+        if (!make)
+            return IsamNotFound;
+        if (damaged_)
+            return IsamCorrupt;
+        st = statement(StmtSetIdentity, 0, code);
+        if (!st)
+            return code;
+        StatementGuard guard(st);
+        bindBytes(st, 1, id.isEmpty() ? QUuid::createUuid().toByteArray(QUuid::WithoutBraces) : id, true);
+        const int rc = sqlite3_step(st);
+        if (rc != SQLITE_DONE)
+            return SqliteIsamEngine::codeFor(rc);
+    }
+    return IsamCorrupt;
 }

@@ -33,15 +33,19 @@ public:
     // Takes the next key and adds; when another process took that key in
     // between, the add fails (it never replaces) and the key after it is tried.
     int add(std::span<const char> record, QByteArray& key) override;
+    // One BEGIN IMMEDIATE ... COMMIT for all of them.
+    int putAll(const QList<QByteArray>& keys, std::span<const char> records) override;
     int remove(const QByteArray& key) override;
     int first(int index) override;
     int nextKey(QByteArray& key) override;
+    int raiseKeyMark(const QByteArray& key) override;
     int info(qint64* recordCount, int& keyLength) override;
     int lock(const QByteArray& key) override;
     int unlock(const QByteArray& key) override;
     // The file's modification time to the nanosecond, size, device and file
     // number: what stat() tells, so that a write by any process moves it.
     int changeMark(QByteArray& mark) override;
+    int identity(QByteArray& id, bool make) override;
     int close() override;
 
 private:
@@ -60,6 +64,8 @@ private:
         StmtNextAtMost,
         StmtRange,
         StmtNextKey,
+        StmtIdentity,
+        StmtSetIdentity,
         StmtRaiseMark,
         StmtInsert,
         StmtUpdate,
@@ -76,9 +82,19 @@ private:
     // key, chosen inside the transaction and answered there.
     int write(Statement which, const QByteArray& key, std::span<const char> record, int& changes,
               QByteArray* chosen = nullptr);
+    // Rolls back the transaction a failed step `rc` was in; its IsamCode.
+    int abandon(int rc);
     bool validKey(const QByteArray& key, qint64* number = nullptr) const;
     bool validIndex(int index) const;
+    // Drops the rows read ahead, keeping the position.
     void dropBatch();
+    // Copies the position out of the batch row it stands on, if it does.
+    void settlePosition();
+    void reserveArena(std::size_t bytes);
+    // Copies bytes to the end of the rows' bytes; answers where they start.
+    std::size_t appendArena(const char* bytes, std::size_t size);
+    // Whether the key is exactly the key length in decimal digits.
+    bool digitsKey(const char* key, int length) const;
     void setPosition(int index, QByteArray value, QByteArray key);
 
     sqlite3* db_;
@@ -95,13 +111,19 @@ private:
     int posIndex_ = 0;
     QByteArray posValue_;
     QByteArray posKey_;
+    // While >= 0 the position is that row of the batch (a scan read copies
+    // nothing more); settlePosition() turns it into posValue_/posKey_.
+    std::ptrdiff_t posRow_ = -1;
 
     // Rows read ahead: the records that followed the position in one index when
     // they were read. batchDone_: the statement returned every row up to the end
     // of the index or, when batchBounded_, up to the bound of the scan it was
     // read for (batchMode_, batchKey_).
     std::vector<Row> rows_;
+    // The rows' bytes: the first arenaUsed_ bytes of arena_, which keeps its
+    // size from batch to batch.
     std::vector<char> arena_;
+    std::size_t arenaUsed_ = 0;
     std::size_t batchNext_ = 0;
     bool batchValid_ = false;
     bool batchDone_ = false;

@@ -6,6 +6,8 @@
 #include "TQuorlaDB.h"
 #include "TXIsamFile.h"
 
+#include <utility>
+
 TAlarmPoller::TAlarmPoller(TPopup popup)
     : popup_(std::move(popup))
 {
@@ -29,5 +31,18 @@ void TAlarmPoller::Poll(TQuorlaDB& database, const QString& userKey)
         popup_(alarm, alarms.CurrentKey(), database);
         if (AfterPopup)
             AfterPopup();
+    }
+}
+
+bool TAlarmPoller::PollReportingOnce(TQuorlaDB& database, const QString& userKey)
+{
+    try {
+        Poll(database, userKey);
+        failing_ = false;
+        return true;
+    } catch (...) {
+        if (std::exchange(failing_, true))
+            return false;
+        throw;
     }
 }

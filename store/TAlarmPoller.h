@@ -33,9 +33,18 @@ public:
     // (a failed delete of an orphan alarm) pass on to the caller.
     void Poll(TQuorlaDB& database, const QString& userKey);
 
+    // Poll for the alarm timer: a failure throws only when the poll before
+    // it worked (or when it is the first), so that a database server or share
+    // that stays away is reported once, not every 10 seconds while it is
+    // gone. The caller polls on; the first poll that works again - on a
+    // server, through a new session - ends the quiet spell. False for a
+    // failure kept quiet.
+    bool PollReportingOnce(TQuorlaDB& database, const QString& userKey);
+
     // "Now" for each comparison.
     TStamp ClockStamp;
 
 private:
     TPopup popup_;
+    bool failing_ = false;
 };

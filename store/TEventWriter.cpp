@@ -34,10 +34,24 @@ TEventWriter::TEventWriter(TQuorlaDB& database)
 {
 }
 
-std::optional<QString> TEventWriter::firstAlarmTime(const QString& entryKey)
+bool TEventWriter::earliestAlarm(const QString& entryKey, AlarmRecord& alarm)
+{
+    TXIsamFile& alarms = database_.Alarms();
+    AlarmRecord scan;
+    bool found = false;
+    for (bool more = TLookup::Equal(alarms, scan.bytes(), AlarmRecord::DayEntryKeyIndex, entryKey); more;
+         more = TLookup::Next(alarms, scan.bytes(), AlarmRecord::DayEntryKeyIndex, entryKey, TXIsamFile::ScanPrefix)) {
+        if (!found || RecordKey::parse(scan.AlarmTime()) < RecordKey::parse(alarm.AlarmTime()))
+            alarm = scan;
+        found = true;
+    }
+    return found;
+}
+
+std::optional<QString> TEventWriter::alarmTime(const QString& entryKey)
 {
     AlarmRecord alarm;
-    if (TLookup::Equal(database_.Alarms(), alarm.bytes(), AlarmRecord::DayEntryKeyIndex, entryKey))
+    if (earliestAlarm(entryKey, alarm))
         return alarm.AlarmTime();
     return std::nullopt;
 }
@@ -108,7 +122,7 @@ TEventWriter::Result TEventWriter::openEntry(const QString& key, std::optional<T
         lock.reset();
         return Result::Gone;
     }
-    hadAlarm = TLookup::Equal(database_.Alarms(), alarm.bytes(), AlarmRecord::DayEntryKeyIndex, key);
+    hadAlarm = earliestAlarm(key, alarm);
     return Result::Done;
 }
 
@@ -134,25 +148,55 @@ TEventWriter::Result TEventWriter::lockAlarms(const QString& entryKey, std::vect
     return Result::Done;
 }
 
-TEventWriter::Result TEventWriter::updateEntryReplacingAlarms(const QString& key, const DayEntryRecord& entry,
-                                                              AlarmRecord& alarm)
+TEventWriter::Result TEventWriter::updateEntryWithAlarms(const QString& key, const DayEntryRecord& entry,
+                                                         AlarmRecord& alarm, const QString& openedAlarmTime)
 {
+    TXIsamFile& alarms = database_.Alarms();
     std::vector<TRecordLock> locked;
     if (lockAlarms(key, locked) != Result::Done)
         return Result::AlarmLocked;
+    // Read before anything changes, for the trail.
     DayEntryRecord before;
-    TLookup::Equal(database_.DayEntries(), before.bytes(), TXIsamFile::PrimaryIndex, key);
-    const std::optional<QString> alarmBefore = firstAlarmTime(key);
-    // The old alarms go before the entry changes: a command cut short at any
-    // point (a crash) leaves the entry with fewer alarms, never with alarms
-    // of users it no longer has.
-    for (const TRecordLock& lock : locked)
-        writer_.remove(database_.Alarms(), lock.Key());
-    writer_.update(database_.DayEntries(), key, entry.bytes());
-    if (alarm.Flags() & AlarmRecord::AlarmWanted)
-        createAlarms(entry, alarm, key);
+    const bool found = TLookup::Equal(database_.DayEntries(), before.bytes(), TXIsamFile::PrimaryIndex, key);
+    const std::optional<QString> alarmBefore = alarmTime(key);
+    const bool wanted = (alarm.Flags() & AlarmRecord::AlarmWanted) != 0;
+    if (!wanted || openedAlarmTime.isEmpty() || alarm.AlarmTime() != openedAlarmTime) {
+        // The old alarms go before the entry changes: a command cut short at
+        // any point (a crash) leaves the entry with fewer alarms, never with
+        // alarms of users it no longer has.
+        for (const TRecordLock& lock : locked)
+            writer_.remove(alarms, lock.Key());
+        writer_.update(database_.DayEntries(), key, entry.bytes());
+        if (wanted)
+            createAlarms(entry, alarm, key);
+    } else {
+        // The alarm time stays: every alarm stays as it stands (snoozed, or
+        // switched off and gone) but those of users no longer assigned, and
+        // only a user newly assigned gets one.
+        if (!found)
+            return Result::Gone;
+        const QStringList assigned = entry.AssigneeKeys();
+        const QStringList assignedBefore = before.AssigneeKeys();
+        AlarmRecord stored;
+        for (const TRecordLock& lock : locked) {
+            if (TLookup::Equal(alarms, stored.bytes(), TXIsamFile::PrimaryIndex, lock.Key())
+                && !assigned.contains(stored.UserKey()))
+                writer_.remove(alarms, lock.Key());
+        }
+        writer_.update(database_.DayEntries(), key, entry.bytes());
+        alarm.setDayEntryKey(key);
+        for (const QString& user : assigned) {
+            if (assignedBefore.contains(user))
+                continue;
+            alarm.setUserKey(user);
+            alarm.rebuildUserAlarmKey();
+            writer_.insert(alarms, alarm.bytes());
+        }
+    }
+    // The alarm time as stored now: where alarms stayed as they stand, a
+    // switched-off or snoozed one is not taken for the time the editor showed.
     record(TChangeTrail::Action::EventChanged, database_.DayEntries(), key, key,
-           TChangeSummary(database_).EntryChanged(before, alarmBefore, entry, alarmOf(entry, alarm)));
+           TChangeSummary(database_).EntryChanged(before, alarmBefore, entry, alarmTime(key)));
     return Result::Done;
 }
 
@@ -179,7 +223,7 @@ TEventWriter::Result TEventWriter::deleteEntryWithAlarms(const QString& key, con
         return Result::Gone;
     if (description && entry.Description() != *description)
         return Result::Changed;
-    const QString summary = TChangeSummary(database_).Entry(entry, firstAlarmTime(key));
+    const QString summary = TChangeSummary(database_).Entry(entry, alarmTime(key));
     const Result result = deleteLockedEntryWithAlarms(key, entry);
     if (result == Result::Done)
         record(TChangeTrail::Action::EventDeleted, entries, key, key, summary);

@@ -58,17 +58,24 @@ public:
     QString insertEntryWithAlarms(const DayEntryRecord& entry, AlarmRecord& alarm);
 
     // Event properties, before the editor opens: takes the entry's lock into
-    // `lock` and reads the entry under it, and its first alarm into `alarm`
-    // (`hadAlarm`). EntryLocked: another holder has the entry; Gone: no entry
+    // `lock` and reads the entry under it, and its earliest alarm - the
+    // entry's alarm time - into `alarm` (`hadAlarm`). EntryLocked: another holder has the entry; Gone: no entry
     // under the key. On anything but Done no lock is held.
     Result openEntry(const QString& key, std::optional<TRecordLock>& lock, DayEntryRecord& entry, AlarmRecord& alarm,
                      bool& hadAlarm);
 
     // Event properties, with the entry's lock held by the caller: locks every
     // alarm of the entry before anything is written (AlarmLocked: nothing
-    // changed), deletes them, rewrites the entry, and gives it one alarm per
-    // current assignee when the alarm is wanted (earlier snoozes go), or none.
-    Result updateEntryReplacingAlarms(const QString& key, const DayEntryRecord& entry, AlarmRecord& alarm);
+    // changed), then rewrites the entry and its alarms. `openedAlarmTime` is
+    // the alarm time openEntry gave (empty when the entry had no alarm).
+    // - Alarm wanted at that same time: each assignee's alarm stays as it
+    //   stands (snoozed, or switched off: none), the alarms of users no longer
+    //   assigned go, and a newly assigned user gets one at that time.
+    // - Alarm wanted at another time, or newly wanted: every alarm is replaced
+    //   by one per current assignee.
+    // - No alarm wanted: every alarm goes.
+    Result updateEntryWithAlarms(const QString& key, const DayEntryRecord& entry, AlarmRecord& alarm,
+                                 const QString& openedAlarmTime);
 
     // Delete event: locks the entry, re-reads it, then locks every alarm of it
     // and deletes the alarms and the entry. With `description` the entry is
@@ -112,8 +119,12 @@ private:
     Result lockSameAlarm(const QString& key, const AlarmRecord& alarm, AlarmRecord& stored,
                          std::optional<TRecordLock>& lock);
 
-    // The time of the entry's first alarm as stored now, for the trail.
-    std::optional<QString> firstAlarmTime(const QString& entryKey);
+    // Reads the entry's earliest alarm into `alarm`; false, leaving `alarm`
+    // as it was, when the entry has none. The earliest is the entry's alarm
+    // time: a snooze only ever moves one user's alarm on from when it rang.
+    bool earliestAlarm(const QString& entryKey, AlarmRecord& alarm);
+    // The entry's alarm time as stored now, for the trail.
+    std::optional<QString> alarmTime(const QString& entryKey);
     void record(TChangeTrail::Action action, TXIsamFile& dataset, const QString& key, const QString& entryKey,
                 const QString& summary);
 

@@ -6,6 +6,7 @@
 #include "EQuorlaDB.h"
 #include "HolderNoteRecord.h"
 #include "IsamCode.h"
+#include "IsamConnection.h"
 #include "IsamEngine.h"
 #include "RecordKey.h"
 #include "RecordLockFile.h"
@@ -49,6 +50,21 @@ bool endsWithSeparator(const QString& path)
 TQuorlaDB::TQuorlaDB()
 {
     locateRootPath();
+    connectAll();
+}
+
+TQuorlaDB::TQuorlaDB(const QString& rootPath)
+    : rootPath_(rootPath)
+{
+    if (rootPath_.isEmpty())
+        throw EQuorlaDB(QStringLiteral("Quorla root path has not been set in registry"));
+    if (!TIsamEngine::isServer(rootPath_) && !endsWithSeparator(rootPath_))
+        rootPath_ += QLatin1Char('/');
+    connectAll();
+}
+
+void TQuorlaDB::connectAll()
+{
     connection_ = TIsamEngine::forName(rootPath_).connect(rootPath_);
     users_ = connect(UserRecord::FileName, UserRecord::Format, QStringLiteral("Unable to create user isam\r\r"),
                      QStringLiteral("Unable to open user isam\r\r"));
@@ -180,8 +196,6 @@ std::unique_ptr<TXIsamFile> TQuorlaDB::connect(const QString& fileName, const QS
                                                const QString& createMessage, const QString& openMessage)
 {
     auto dataset = std::make_unique<TXIsamFile>();
-    if (!dataset->Loaded())
-        throw EQuorlaDB(QStringLiteral("Unable to load VBIS4032.DLL"));
     dataset->ShareConnection(connection_);
 
     const QString path = datasetPath(fileName);
@@ -205,6 +219,12 @@ void TQuorlaDB::reopen(TXIsamFile& dataset, const QString& fileName, const QStri
     dataset.Close();
     if (!dataset.Open(datasetPath(fileName), SharedReadWrite))
         throw EQuorlaDB(openMessage + dataset.ErrorText());
+}
+
+void TQuorlaDB::ReleaseIdleSession(int idleMs)
+{
+    if (connection_)
+        connection_->releaseIfIdle(idleMs);
 }
 
 void TQuorlaDB::ReopenUsersAndCategories()

@@ -45,6 +45,10 @@ public:
     // created or opened. Last, a folder whose file system does not honour
     // record locks is reported once in a warning, and the connection stands.
     TQuorlaDB();
+    // Connects to the database at `rootPath` (a folder or a server's URI) in
+    // the same way, without reading or writing the workstation's settings:
+    // for the command-line tools, which are told where the database is.
+    explicit TQuorlaDB(const QString& rootPath);
     ~TQuorlaDB();
     TQuorlaDB(const TQuorlaDB&) = delete;
     TQuorlaDB& operator=(const TQuorlaDB&) = delete;
@@ -78,6 +82,11 @@ public:
     // afresh. Throws EQuorlaDB when one cannot be opened again.
     void ReopenUsersAndCategories();
 
+    // Lets a server session that has been idle for `idleMs` go (see
+    // TIsamConnection::releaseIfIdle): a workstation left alone then holds
+    // only its alarm poll's session. Nothing for a folder.
+    void ReleaseIdleSession(int idleMs);
+
     // Fill a caller's buffer with the contents of a new record: a user all
     // zero; an alarm all zero but for `AlarmTime`, the key of the current
     // moment; a day entry as DayEntryRecord::initialise() makes it.
@@ -87,6 +96,9 @@ public:
 
 private:
     void locateRootPath();
+    // Creates what is missing and opens the four datasets under rootPath_,
+    // then the change trail and the holder notes.
+    void connectAll();
     // Warns, and goes on, when the folder's file system ignores record locks.
     void warnUnlessLocksWork();
     std::unique_ptr<TXIsamFile> connect(const QString& fileName, const QString& format,

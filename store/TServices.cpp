@@ -54,6 +54,22 @@ void TServices::showApplicationError(const QString& text)
     message(MessageKind::Error, MessageButtons::Ok, text);
 }
 
+QString TServices::pickSaveFile(const QString& /*caption*/, const QString& /*suggested*/, const QString& /*filter*/)
+{
+    return QString();
+}
+
+TServices::HandOffResult TServices::mailAvailability()
+{
+    return {Outcome::NotAvailable, QStringLiteral("This workstation has no mail system")};
+}
+
+void TServices::sendMail(const MailMessage& /*mail*/, std::function<void(const HandOffResult&)> finished)
+{
+    if (finished)
+        finished(mailAvailability());
+}
+
 quint32 TServices::notify(const DesktopNotification& /*note*/, std::function<void()> /*onActivated*/)
 {
     return 0;

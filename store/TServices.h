@@ -81,6 +81,12 @@ public:
     // string when the user cancelled.
     virtual QString pickFolder(const QString& caption) = 0;
 
+    // Asks for the name of a file to write, starting at `suggested` (a name
+    // in the user's home folder) and offering files matching `filter`, such as
+    // "iCalendar files (*.ics)". Returns the chosen path, or an empty string
+    // when the user cancelled. The base has nobody to ask and cancels.
+    virtual QString pickSaveFile(const QString& caption, const QString& suggested, const QString& filter);
+
     // The current local date and time. Always TClock::now(), so that stamps,
     // alarm polling and anything asking the services agree on one moment; a
     // scripted clock is installed through TClock's override.
@@ -108,9 +114,18 @@ public:
     // How the program was asked to show itself when it was started.
     virtual ShowState startupShowState() = 0;
 
-    // Hands a message to the workstation's mail system. `showDialog` lets the
-    // mail system show its own compose window before sending.
-    virtual HandOffResult sendMail(const MailMessage& mail, bool showDialog) = 0;
+    // Whether a message can be handed to the workstation's mail system: Done
+    // when it can; NotAvailable, with the reason in words the person can act
+    // on, when there is nothing to hand it to. The base has no mail system.
+    virtual HandOffResult mailAvailability();
+    // Hands a message to the workstation's mail system, whose own compose
+    // window shows it for review and sending, and returns at once: nothing
+    // waits for the mail program. `finished` is told, later and from the
+    // event loop, how the hand-off ended: Done when the mail program took the
+    // message (whether the person then sends it or cancels it there cannot be
+    // seen), Failed or NotAvailable with the reason. The base tells
+    // NotAvailable at once.
+    virtual void sendMail(const MailMessage& mail, std::function<void(const HandOffResult&)> finished);
     // Shows the print dialog for `printer`. True when the user confirmed it: the
     // printer (or the file it prints to) is then set up as chosen and the caller
     // paints the document on it. False when the user cancelled: print nothing.

@@ -31,11 +31,26 @@ void assignKey(QString& target, const QByteArray& bytes)
 
 } // namespace
 
-TXIsamFile::TXIsamFile(const QString& /*libraryFolder*/) {}
+TXIsamFile::TXIsamFile() = default;
 
 TXIsamFile::~TXIsamFile()
 {
     Close();
+}
+
+const QString& TXIsamFile::CurrentKey() const
+{
+    if (keyFromFound_) {
+        assignKey(currentKey_, found_);
+        keyFromFound_ = false;
+    }
+    return currentKey_;
+}
+
+void TXIsamFile::setKey(const QString& key)
+{
+    currentKey_ = key;
+    keyFromFound_ = false;
 }
 
 bool TXIsamFile::setResult(int code, const TIsamConnection* via)
@@ -113,22 +128,34 @@ bool TXIsamFile::Insert(std::span<const char> record, const QString& key)
     if (refuseUnlessOpen())
         return false;
     if (!key.isEmpty()) {
-        currentKey_ = key;
+        setKey(key);
         return setResult(dataset_->put(keyBytes(currentKey_), record, IsamPutAdd));
     }
     // The engine chooses the key: it knows how to keep two workstations
     // adding at the same moment from taking the same one.
     QByteArray chosen;
     const int code = dataset_->add(record, chosen);
-    assignKey(currentKey_, chosen);
+    found_ = chosen;
+    keyFromFound_ = true;
     return setResult(code);
+}
+
+bool TXIsamFile::InsertAll(const QStringList& keys, std::span<const char> records)
+{
+    if (refuseUnlessOpen())
+        return false;
+    QList<QByteArray> bytes;
+    bytes.reserve(keys.size());
+    for (const QString& key : keys)
+        bytes << keyBytes(key);
+    return setResult(dataset_->putAll(bytes, records));
 }
 
 bool TXIsamFile::Update(std::span<const char> record, const QString& key)
 {
     if (refuseUnlessOpen())
         return false;
-    currentKey_ = key;
+    setKey(key);
     return setResult(dataset_->put(keyBytes(key), record, IsamPutReplace));
 }
 
@@ -141,9 +168,13 @@ bool TXIsamFile::Get(std::span<char> record, qint16 index, const QString& key, q
         scanKey_ = key;
         scanKeyBytes_ = keyBytes(key);
     }
-    found_.clear();
+    // found_ keeps its storage from record to record; a failed read leaves
+    // no key.
     const bool ok = setResult(dataset_->get(index, mode + 0x1002, scanKeyBytes_, found_, record));
-    assignKey(currentKey_, found_);
+    if (ok)
+        keyFromFound_ = true;
+    else
+        setKey(QString());
     return ok;
 }
 
@@ -151,9 +182,11 @@ bool TXIsamFile::GetEqual(std::span<char> record, qint16 index, const QString& k
 {
     if (refuseUnlessOpen())
         return false;
-    found_.clear();
     const bool ok = setResult(dataset_->get(index, IsamReadEqual, keyBytes(key), found_, record));
-    assignKey(currentKey_, found_);
+    if (ok)
+        keyFromFound_ = true;
+    else
+        setKey(QString());
     return ok;
 }
 
@@ -163,7 +196,8 @@ bool TXIsamFile::Range(std::span<char> record, qint16 index, const QString& from
     if (refuseUnlessOpen())
         return false;
     return setResult(dataset_->range(index, keyBytes(from), keyBytes(to), record, [&](const QByteArray& key) {
-        assignKey(currentKey_, key);
+        found_ = key;
+        keyFromFound_ = true;
         return take();
     }));
 }
@@ -196,6 +230,41 @@ bool TXIsamFile::Unlock(const QString& key)
     return setResult(dataset_->unlock(keyBytes(key)));
 }
 
+bool TXIsamFile::Identity(QString& id)
+{
+    if (refuseUnlessOpen())
+        return false;
+    QByteArray bytes;
+    if (!setResult(dataset_->identity(bytes, true)))
+        return false;
+    id = QString::fromUtf8(bytes);
+    return true;
+}
+
+bool TXIsamFile::ReadIdentity(QString& id)
+{
+    if (refuseUnlessOpen())
+        return false;
+    QByteArray bytes;
+    if (!setResult(dataset_->identity(bytes, false)))
+        return false;
+    id = QString::fromUtf8(bytes);
+    return true;
+}
+
+bool TXIsamFile::AdoptIdentity(QString& id)
+{
+    if (refuseUnlessOpen())
+        return false;
+    if (id.isEmpty())
+        return setResult(IsamBadParameter);
+    QByteArray bytes = id.toUtf8();
+    if (!setResult(dataset_->identity(bytes, true)))
+        return false;
+    id = QString::fromUtf8(bytes);
+    return true;
+}
+
 qint32 TXIsamFile::RecordCount()
 {
     if (refuseUnlessOpen())
@@ -225,6 +294,13 @@ QString TXIsamFile::NextKey()
     if (!setResult(dataset_->nextKey(key)))
         return QString();
     return QString::fromLatin1(key);
+}
+
+bool TXIsamFile::RaiseKeyMark(const QString& key)
+{
+    if (refuseUnlessOpen())
+        return false;
+    return setResult(dataset_->raiseKeyMark(keyBytes(key)));
 }
 
 bool TXIsamFile::ChangeMark(QByteArray& mark)

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <memory>
@@ -42,9 +43,7 @@ public:
     // secondary indexes.
     static constexpr qint16 PrimaryIndex = 0;
 
-    // The engine is linked in, so the object is always Loaded(); the folder is
-    // accepted for callers that name one and otherwise ignored.
-    explicit TXIsamFile(const QString& libraryFolder = QString());
+    TXIsamFile();
     ~TXIsamFile();
     TXIsamFile(const TXIsamFile&) = delete;
     TXIsamFile& operator=(const TXIsamFile&) = delete;
@@ -54,9 +53,8 @@ public:
     const QString& FileName() const { return fileName_; }
     // Primary key of the record last returned by Get/GetEqual, or the key last
     // written by Insert/Update (set even when the call failed).
-    const QString& CurrentKey() const { return currentKey_; }
+    const QString& CurrentKey() const;
     qint16 LastError() const { return lastError_; }
-    bool Loaded() const { return true; }
 
     // Makes CreateDataset, Exists and the next Open go through `connection`
     // (TIsamEngine::connect), shared with other objects; null: each call makes
@@ -81,6 +79,11 @@ public:
     // next key (as NextKey()), chosen by the engine so that adds by others at
     // the same moment never make it fail; CurrentKey() is the key taken.
     bool Insert(std::span<const char> record, const QString& key = QString());
+    // Adds keys.size() records, stored one after the other in `records`,
+    // under their keys, in one transaction: all or, on a failure, none. For
+    // filling a new dataset (a copy of a database) at the speed of one
+    // synchronous write, not one per record. CurrentKey() stays.
+    bool InsertAll(const QStringList& keys, std::span<const char> records);
     // Replaces the record stored under Key.
     bool Update(std::span<const char> record, const QString& key);
     // Reads the next record of `index` in scan `mode` relative to the position.
@@ -103,6 +106,15 @@ public:
     bool Lock(const QString& key);
     bool Unlock(const QString& key);
 
+    // The dataset's identity, made once and kept in it (see TIsamDataset).
+    bool Identity(QString& id);
+    // The identity without making one: false with IsamNotFound when the
+    // dataset has none yet.
+    bool ReadIdentity(QString& id);
+    // Gives a dataset without an identity `id`; `id` is then set to the
+    // identity kept, another one when the dataset already had one.
+    bool AdoptIdentity(QString& id);
+
     // The number of records, or -1 on failure.
     qint32 RecordCount();
     // The key length given at creation, or -1 on failure.
@@ -114,6 +126,10 @@ public:
     // never handed out again, so nothing left pointing at a deleted record
     // (an alarm, a stale screen) can reach a new one.
     QString NextKey();
+    // Makes NextKey() answer at least one more than Key from now on, as if a
+    // record under Key had been added and deleted: how a copy of a dataset
+    // keeps its source's keys freed. A mark that stands higher stays.
+    bool RaiseKeyMark(const QString& key);
 
     // A mark of the dataset's contents that moves with every write to it by
     // anyone (TIsamDataset::changeMark); false, and `mark` unchanged, when it
@@ -128,6 +144,7 @@ public:
 private:
     // Keeps `code` and, for a failure, the words of the connection it met.
     bool setResult(int code, const TIsamConnection* via);
+    void setKey(const QString& key);
     bool setResult(int code) { return setResult(code, connection_.get()); }
     bool refuseUnlessOpen();
     // The connection for a call on `fileName` outside an open dataset.
@@ -139,7 +156,10 @@ private:
     std::unique_ptr<TIsamDataset> dataset_;
     qint32 handle_ = 0;
     QString fileName_;
-    QString currentKey_;
+    // The current key as text; after a read it is made from found_ only when
+    // asked for (a scan that never asks pays nothing per record).
+    mutable QString currentKey_;
+    mutable bool keyFromFound_ = false;
     qint16 lastError_ = 0;
     QString reason_;
     // Scratch for reads, kept to spare an allocation per record of a scan.

@@ -2,12 +2,14 @@
 // writing one database through the program's own write paths, crashes, and a
 // checker that proves nothing acknowledged was lost or damaged.
 //
-//   quorla_stress run [--workers N] [--seconds S] [--kills K] <folder>
-//   quorla_stress check <folder>
+//   quorla_stress run [--database URI] [--workers N] [--seconds S] [--kills K] <folder>
+//   quorla_stress check [--database URI] <folder>
 //   quorla_stress short <folder>      3 workers, 20 s without and 20 s with kills
 //
 // The folder is made afresh (a folder holding anything but an earlier stress
-// run is refused). Exit status 0 when every check held.
+// run is refused). It holds the database, or with --database only the logs
+// while the database is on that server, which must be empty. Exit status 0
+// when every check held.
 
 #include "TServices.h"
 #include "TStressChecker.h"
@@ -29,8 +31,8 @@ namespace {
 
 int usage()
 {
-    std::fprintf(stderr, "usage: quorla_stress run [--workers N] [--seconds S] [--kills K] <folder>\n"
-                         "       quorla_stress check <folder>\n"
+    std::fprintf(stderr, "usage: quorla_stress run [--database URI] [--workers N] [--seconds S] [--kills K] <folder>\n"
+                         "       quorla_stress check [--database URI] <folder>\n"
                          "       quorla_stress short <folder>\n");
     return 2;
 }
@@ -46,8 +48,8 @@ void privateSettings(const QString& folder, const QString& name)
 
 int worker(const QStringList& a)
 {
-    // worker <user> <users> <until> <seed> <log> <folder>
-    if (a.size() != 8)
+    // worker <user> <users> <until> <seed> <log> <folder> <database>
+    if (a.size() != 9)
         return usage();
     const int user = a[2].toInt();
     privateSettings(a[7], QStringLiteral("worker-%1-%2").arg(user).arg(::getpid()));
@@ -57,7 +59,7 @@ int worker(const QStringList& a)
     {
         TWorkstationStore store;
         store.OpenKey(true);
-        store.WriteString(QStringLiteral("RootPath"), a[7]);
+        store.WriteString(QStringLiteral("RootPath"), a[8]);
     }
     TStressLog log(a[6]);
     TStressWorker work(user, a[3].toInt(), a[5].toULongLong(), log);
@@ -67,10 +69,11 @@ int worker(const QStringList& a)
     return 0;
 }
 
-int runRound(const QString& program, const QString& folder, int workers, int seconds, int kills)
+int runRound(const QString& program, const QString& folder, const QString& database, int workers, int seconds,
+             int kills)
 {
     privateSettings(folder + QStringLiteral("-settings"), QStringLiteral("runner"));
-    return TStressRunner(program, folder, workers, seconds, kills).run();
+    return TStressRunner(program, folder, database, workers, seconds, kills).run();
 }
 
 } // namespace
@@ -79,7 +82,9 @@ int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
     const QStringList a = app.arguments();
-    if (a.size() < 3)
+    // The folder comes last and is never an option: a mistyped option must
+    // not become a folder full of workers' databases.
+    if (a.size() < 3 || a.last().startsWith(QLatin1Char('-')))
         return usage();
     const QString program = QCoreApplication::applicationFilePath();
     if (a[1] == QLatin1String("worker"))
@@ -89,13 +94,24 @@ int main(int argc, char* argv[])
     TServices::setCurrent(&services);
     int status = 2;
     const QString folder = QDir(a.last()).absolutePath();
+    // The database: the folder itself, or a server given with --database.
+    QString database;
+    for (int i = 2; i + 1 < a.size() - 1; ++i)
+        if (a[i] == QLatin1String("--database"))
+            database = a[i + 1];
     if (a[1] == QLatin1String("check")) {
+        if (a.size() != (database.isEmpty() ? 3 : 5))
+            return usage();
         privateSettings(folder + QStringLiteral("-settings"), QStringLiteral("checker"));
-        status = TStressChecker(folder).check() ? 0 : 1;
+        status = TStressChecker(folder, database).check() ? 0 : 1;
     } else if (a[1] == QLatin1String("run")) {
         int workers = 4, seconds = 60, kills = 0;
+        if (a.size() % 2 == 0)
+            return usage();
         for (int i = 2; i + 1 < a.size() - 1; i += 2) {
-            if (a[i] == QLatin1String("--workers"))
+            if (a[i] == QLatin1String("--database"))
+                continue;
+            else if (a[i] == QLatin1String("--workers"))
                 workers = a[i + 1].toInt();
             else if (a[i] == QLatin1String("--seconds"))
                 seconds = a[i + 1].toInt();
@@ -106,12 +122,12 @@ int main(int argc, char* argv[])
         }
         if (workers < 1 || seconds < 1 || kills < 0)
             return usage();
-        status = runRound(program, folder, workers, seconds, kills);
+        status = runRound(program, folder, database, workers, seconds, kills);
     } else if (a[1] == QLatin1String("short")) {
         std::printf("-- 3 workers, 20 s, no kills\n");
-        const int calm = runRound(program, folder + QStringLiteral("/calm"), 3, 20, 0);
+        const int calm = runRound(program, folder + QStringLiteral("/calm"), QString(), 3, 20, 0);
         std::printf("-- 3 workers, 20 s, 8 kills\n");
-        const int crashes = runRound(program, folder + QStringLiteral("/crashes"), 3, 20, 8);
+        const int crashes = runRound(program, folder + QStringLiteral("/crashes"), QString(), 3, 20, 8);
         status = calm == 0 && crashes == 0 ? 0 : 1;
     } else {
         return usage();

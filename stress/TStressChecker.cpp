@@ -5,7 +5,12 @@
 #include "AlarmRecord.h"
 #include "DayEntryRecord.h"
 #include "RecordKey.h"
+#include "IsamCode.h"
+#include "IsamEngine.h"
+#include "IsamFormat.h"
 #include "TAlarmPoller.h"
+#include "TDatabaseCopier.h"
+#include "TQuorlaDatasets.h"
 #include "TClock.h"
 #include "TEventWriter.h"
 #include "TQuorlaDB.h"
@@ -20,10 +25,22 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <limits>
 
 namespace {
+
+std::size_t recordSize(const QString& fileName)
+{
+    for (const TQuorlaDatasets::Dataset& d : TQuorlaDatasets::All())
+        if (d.fileName == fileName) {
+            TIsamFormat format;
+            format.parse(d.format);
+            return format.recordSize();
+        }
+    return 0;
+}
 
 constexpr qint64 Never = std::numeric_limits<qint64>::max();
 
@@ -56,11 +73,13 @@ DayEntryRecord entryOf(const QByteArray& bytes)
 
 } // namespace
 
-TStressChecker::TStressChecker(QString folder)
-    : folder_(std::move(folder))
+TStressChecker::TStressChecker(QString folder, QString database)
+    : folder_(std::move(folder)), database_(std::move(database))
 {
     if (!folder_.endsWith(QLatin1Char('/')))
         folder_ += QLatin1Char('/');
+    if (database_.isEmpty())
+        database_ = folder_;
 }
 
 void TStressChecker::loadLogs()
@@ -128,13 +147,13 @@ void TStressChecker::loadLogs()
     }
 }
 
-sqlite3* TStressChecker::openChecked(const QString& path)
+void TStressChecker::checkIntegrity(const QString& path)
 {
     sqlite3* db = nullptr;
     if (sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
         faults << QStringLiteral("%1: cannot be opened").arg(path);
         sqlite3_close_v2(db);
-        return nullptr;
+        return;
     }
     sqlite3_busy_timeout(db, 10000);
     sqlite3_stmt* st = nullptr;
@@ -144,30 +163,31 @@ sqlite3* TStressChecker::openChecked(const QString& path)
             integrity += QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st, 0))) + QLatin1Char(' ');
     }
     sqlite3_finalize(st);
+    sqlite3_close_v2(db);
     if (integrity.trimmed() != QLatin1String("ok"))
         faults << QStringLiteral("%1: integrity check: %2").arg(path, integrity.trimmed());
-    return db;
 }
 
 bool TStressChecker::loadDataset(char dataset, const QString& fileName)
 {
-    sqlite3* db = openChecked(folder_ + fileName);
-    if (!db)
+    if (!TIsamEngine::isServer(database_))
+        checkIntegrity(folder_ + fileName);
+    TXIsamFile file;
+    if (!file.Open(TIsamEngine::datasetName(database_, fileName))) {
+        faults << QStringLiteral("%1: cannot be opened: %2").arg(fileName, file.ErrorText());
         return false;
-    sqlite3_stmt* st = nullptr;
-
-    QMap<QString, QByteArray>& records = stored_[dataset];
-    if (sqlite3_prepare_v2(db, "SELECT pk, data FROM records", -1, &st, nullptr) == SQLITE_OK) {
-        while (sqlite3_step(st) == SQLITE_ROW) {
-            const QString key = QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)));
-            const QByteArray data(static_cast<const char*>(sqlite3_column_blob(st, 1)), sqlite3_column_bytes(st, 1));
-            if (records.contains(key))
-                faults << QStringLiteral("%1: key %2 stored twice").arg(fileName, key);
-            records.insert(key, data);
-        }
     }
-    sqlite3_finalize(st);
-    sqlite3_close_v2(db);
+    QMap<QString, QByteArray>& records = stored_[dataset];
+    QByteArray record(qsizetype(recordSize(fileName)), 0);
+    file.Rewind(TXIsamFile::PrimaryIndex);
+    while (file.Get(std::span<char>(record.data(), std::size_t(record.size())), TXIsamFile::PrimaryIndex, QString(),
+                    TXIsamFile::ScanNext)) {
+        if (records.contains(file.CurrentKey()))
+            faults << QStringLiteral("%1: key %2 read twice").arg(fileName, file.CurrentKey());
+        records.insert(file.CurrentKey(), record);
+    }
+    if (file.LastError() != IsamNotFound)
+        faults << QStringLiteral("%1: a scan ended with: %2").arg(fileName, file.ErrorText());
     return true;
 }
 
@@ -240,7 +260,7 @@ void TStressChecker::checkWrites(char dataset)
 void TStressChecker::checkLocks(char dataset, const QString& fileName)
 {
     TXIsamFile file;
-    if (!file.Open(folder_ + fileName)) {
+    if (!file.Open(TIsamEngine::datasetName(database_, fileName))) {
         faults << QStringLiteral("%1: cannot be opened for the lock check").arg(fileName);
         return;
     }
@@ -264,6 +284,12 @@ void TStressChecker::checkAlarms()
     for (const Op& op : ops_)
         if (op.dataset == 'A' && op.kind == 'I' && op.acked && op.hasText)
             madeFor.insert(op.key, op.text);
+    // Every description each entry has carried: an alarm kept through an edit
+    // keeps the description it was made with.
+    QHash<QString, QSet<QString>> carried;
+    for (const Op& op : ops_)
+        if (op.dataset == 'E' && op.kind != 'D' && op.acked && op.hasText)
+            carried[op.key].insert(op.text);
     QHash<QString, QStringList> alarmUsers;
     for (auto it = stored_['A'].cbegin(); it != stored_['A'].cend(); ++it) {
         const AlarmRecord alarm = alarmOf(it.value());
@@ -272,7 +298,7 @@ void TStressChecker::checkAlarms()
             continue;
         }
         const auto made = madeFor.constFind(it.key());
-        if (made != madeFor.constEnd() && *made != entryOf(entries.value(alarm.DayEntryKey())).Description()) {
+        if (made != madeFor.constEnd() && !carried.value(alarm.DayEntryKey()).contains(*made)) {
             if (++misdirected <= 5)
                 say(QStringLiteral("alarm %1 made for \"%2\" points at entry %3 \"%4\"")
                         .arg(it.key(), *made, alarm.DayEntryKey(),
@@ -280,49 +306,74 @@ void TStressChecker::checkAlarms()
         }
         alarmUsers[alarm.DayEntryKey()] << alarm.UserKey();
     }
-    // What each entry's last command that set its alarms made, and what was
-    // switched off or removed with its user since. The delete-user pass and
-    // category deletion rewrite entries without touching their alarms.
+    // Each entry's alarms replayed from the logs, by users. A command that sets
+    // the alarms afresh ("new", "props") leaves one per assignee or none; one
+    // that keeps the alarm time ("keep") leaves every alarm of a user still
+    // assigned as it stood (snoozed, or switched off and gone) and adds one
+    // for each user it newly assigned; switching off and removing a user take
+    // one away. The delete-user pass and category deletion rewrite entries
+    // without setting their alarms.
     const auto setsAlarms = [](const Op& op) { return op.command != "deluser" && op.command != "catdel"; };
-    QHash<QString, const Op*> lastWrite;
-    for (const Op& op : ops_)
-        if (op.dataset == 'E' && op.acked && setsAlarms(op)
-            && (!lastWrite.value(op.key) || op.end > lastWrite.value(op.key)->end))
-            lastWrite.insert(op.key, &op);
-    QHash<QString, QSet<QString>> made;
-    QHash<QString, QSet<QString>> taken;
+    QHash<QString, QList<const Op*>> history;
     for (const Op& op : ops_) {
-        if (op.dataset != 'A' || !op.acked || op.bytes.isEmpty())
+        if (!op.acked)
             continue;
-        const AlarmRecord alarm = alarmOf(op.bytes);
-        const Op* write = lastWrite.value(alarm.DayEntryKey());
-        if (!write || op.start < write->start)
-            continue;
-        if (op.kind == 'I')
-            made[alarm.DayEntryKey()].insert(alarm.UserKey());
-        else if (op.kind == 'D' && (op.command == "off" || op.command == "deluser"))
-            taken[alarm.DayEntryKey()].insert(alarm.UserKey());
+        if (op.dataset == 'E' && op.kind != 'D')
+            history[op.key] << &op;
+        else if (op.dataset == 'A' && !op.bytes.isEmpty()
+                 && (op.kind == 'I' || (op.kind == 'D' && (op.command == "off" || op.command == "deluser"))))
+            history[alarmOf(op.bytes).DayEntryKey()] << &op;
     }
     for (auto it = entries.cbegin(); it != entries.cend(); ++it) {
+        QList<const Op*> events = history.value(it.key());
+        std::stable_sort(events.begin(), events.end(), [](const Op* a, const Op* b) { return a->start < b->start; });
+        QSet<QString> expected;
+        QSet<QString> assigned;
+        const Op* last = nullptr;
+        QSet<QString> lastAssigned;
+        QSet<QString> newlyAssigned;
+        QSet<QString> madeByLast;
+        for (const Op* op : events) {
+            if (op->dataset == 'A') {
+                const QString user = alarmOf(op->bytes).UserKey();
+                if (op->kind == 'I') {
+                    expected.insert(user);
+                    madeByLast.insert(user);
+                } else {
+                    expected.remove(user);
+                }
+                continue;
+            }
+            const QStringList keys = entryOf(op->bytes).AssigneeKeys();
+            const QSet<QString> now(keys.cbegin(), keys.cend());
+            if (setsAlarms(*op)) {
+                if (op->command == "keep")
+                    expected &= now;
+                else
+                    expected.clear();
+                last = op;
+                lastAssigned = now;
+                newlyAssigned = now - assigned;
+                madeByLast.clear();
+            }
+            assigned = now;
+        }
         const QStringList users = alarmUsers.value(it.key());
         const QSet<QString> have(users.cbegin(), users.cend());
-        const Op* write = lastWrite.value(it.key());
-        const QStringList assignees = entryOf(write ? write->bytes : it.value()).AssigneeKeys();
-        const QSet<QString> assigned(assignees.cbegin(), assignees.cend());
         // Even a command cut short leaves no alarm twice and none for a user
         // the entry was not given.
         if (have.size() != users.size())
             faults << QStringLiteral("E %1: two alarms for one user").arg(it.key());
-        if (!(have - assigned).isEmpty())
+        if (!(have - (last ? lastAssigned : assigned)).isEmpty())
             faults << QStringLiteral("E %1: an alarm for a user it is not for").arg(it.key());
-        // The last command made one alarm per assignee or none; since then
-        // only switching off and removing users took any away.
-        const QSet<QString> madeNow = made.value(it.key());
-        const bool whole = (madeNow.isEmpty() || madeNow == assigned) && have == madeNow - taken.value(it.key());
-        if (!whole && ++cutEntries <= 5)
-            say(QStringLiteral("entry %1: assignees %2, alarms for %3, made by its last command for %4")
-                    .arg(it.key(), assignees.join(QLatin1Char(',')), users.join(QLatin1Char(',')),
-                         QStringList(madeNow.cbegin(), madeNow.cend()).join(QLatin1Char(','))));
+        const bool madeWhole = last == nullptr
+                               || (last->command == "keep" ? madeByLast == newlyAssigned
+                                                           : madeByLast.isEmpty() || madeByLast == lastAssigned);
+        if ((!madeWhole || have != expected) && ++cutEntries <= 5)
+            say(QStringLiteral("entry %1: assignees %2, alarms for %3, expected for %4")
+                    .arg(it.key(), QStringList(lastAssigned.cbegin(), lastAssigned.cend()).join(QLatin1Char(',')),
+                         users.join(QLatin1Char(',')),
+                         QStringList(expected.cbegin(), expected.cend()).join(QLatin1Char(','))));
     }
     if (killed == 0 && cutEntries > 0)
         faults << QStringLiteral("%1 entries without exactly one alarm per assignee, and no crash").arg(cutEntries);
@@ -355,12 +406,21 @@ void TStressChecker::checkTexts()
 
 void TStressChecker::runCleanUp()
 {
-    // Over a copy, so that the run's own files stay as the workers left them.
+    // Over a copy in a folder, so that the run's own database stays as the
+    // workers left it. A server's database is copied as quorla_migrate does.
     const QString copy = folder_ + QStringLiteral("cleanup/");
     QDir(copy).removeRecursively();
     QDir().mkpath(copy);
-    for (const auto& [dataset, name] : Datasets)
-        QFile::copy(folder_ + name, copy + name);
+    if (TIsamEngine::isServer(database_)) {
+        TDatabaseCopier copier(database_, copy);
+        if (copier.Run() != TDatabaseCopier::Status::Done) {
+            faults << QStringLiteral("clean-up: the copy failed: %1").arg(copier.ErrorText());
+            return;
+        }
+    } else {
+        for (const auto& [dataset, name] : Datasets)
+            QFile::copy(folder_ + name, copy + name);
+    }
     {
         TWorkstationStore store;
         store.OpenKey(true);
@@ -394,7 +454,7 @@ void TStressChecker::runCleanUp()
     TClock::setOverride({});
     // The clean-up's own writes leave sound files too.
     for (const auto& [dataset, name] : Datasets)
-        sqlite3_close_v2(openChecked(copy + name));
+        checkIntegrity(copy + name);
     if (cleaned != orphans)
         faults << QStringLiteral("clean-up: %1 alarms of missing entries, %2 removed by the poll").arg(orphans).arg(cleaned);
     say(QStringLiteral("clean-up: the poll removed %1 alarms of missing entries").arg(cleaned));
@@ -411,7 +471,7 @@ bool TStressChecker::check()
     }
     checkAlarms();
     checkTexts();
-    TStressTrailCheck(folder_, folder_ + QStringLiteral("logs/"), killedLogs_).check(faults);
+    TStressTrailCheck(database_, folder_ + QStringLiteral("logs/"), killedLogs_).check(faults);
     runCleanUp();
     say(QStringLiteral("processes %1, writes acknowledged %2, kills %3").arg(processes).arg(acknowledged).arg(killed));
     say(QStringLiteral("records: %1 users, %2 categories, %3 entries, %4 alarms")

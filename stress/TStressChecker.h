@@ -9,10 +9,10 @@
 #include <QString>
 #include <QStringList>
 
-struct sqlite3;
-
 // Proves, after a stress run, what the workers' logs let it prove:
-// - every dataset file passes SQLite's integrity check;
+// - every dataset file passes SQLite's integrity check (in a folder; a
+//   server's tables are the server's to keep sound); every dataset is read
+//   through the engine, as the program reads it;
 // - every acknowledged write is there with its exact bytes, unless a later
 //   write (acknowledged, or begun by a worker that was killed) replaced or
 //   deleted it; writes to one key are ordered by the locks and keys, so only
@@ -21,9 +21,12 @@ struct sqlite3;
 // - no key is stored twice or ever added twice (keys are never reused), and no
 //   record lock is left held;
 // - every alarm belongs to an assignee of its entry, at most one per user, and
-//   each entry has exactly the alarms its last command made minus those
-//   switched off or removed with their user since (commands cut by a kill may
-//   leave fewer: counted); no alarm points at a missing entry, and none at an
+//   each entry has exactly the alarms its commands left: one per assignee
+//   from a command that set the alarm afresh, an edit that kept the alarm
+//   time keeping each alarm as it stood and adding one per user it newly
+//   assigned, minus those switched off or removed with their user since
+//   (commands cut by a kill may leave fewer: counted); no alarm points at a
+//   missing entry, and none at an
 //   entry other than the one it was made for (its entry still carries the
 //   description the alarm was made with);
 // - every text stored is the text the command meant, whole: a record never
@@ -35,7 +38,9 @@ struct sqlite3;
 class TStressChecker
 {
 public:
-    explicit TStressChecker(QString folder);
+    // `folder` holds the logs and, unless `database` names a server, the
+    // database too.
+    explicit TStressChecker(QString folder, QString database = QString());
 
     // Checks and prints the report; true when nothing was lost or damaged.
     bool check();
@@ -65,9 +70,8 @@ private:
     };
 
     void loadLogs();
-    // Opens the file read-only and runs SQLite's integrity check on it; a
-    // failure is a fault. The caller closes what it gets.
-    sqlite3* openChecked(const QString& path);
+    // Runs SQLite's integrity check on a dataset file; a failure is a fault.
+    void checkIntegrity(const QString& path);
     bool loadDataset(char dataset, const QString& fileName);
     void checkWrites(char dataset);
     void checkLocks(char dataset, const QString& fileName);
@@ -76,6 +80,7 @@ private:
     void runCleanUp();
 
     QString folder_;
+    QString database_;
     QStringList killedLogs_;
     QList<Op> ops_;
     QHash<char, QMap<QString, QByteArray>> stored_;

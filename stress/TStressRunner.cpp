@@ -41,11 +41,25 @@ QString logName(int user, int incarnation)
 
 } // namespace
 
-TStressRunner::TStressRunner(QString program, QString folder, int workers, int seconds, int kills)
-    : program_(std::move(program)), folder_(std::move(folder)), workers_(workers), seconds_(seconds), kills_(kills)
+TStressRunner::TStressRunner(QString program, QString folder, QString database, int workers, int seconds,
+                             int kills)
+    : program_(std::move(program)), folder_(std::move(folder)), database_(std::move(database)), workers_(workers),
+      seconds_(seconds), kills_(kills)
 {
     if (!folder_.endsWith(QLatin1Char('/')))
         folder_ += QLatin1Char('/');
+    if (database_.isEmpty())
+        database_ = folder_;
+}
+
+bool TStressRunner::databaseEmpty(TQuorlaDB& database)
+{
+    for (TXIsamFile* file : {&database.Users(), &database.Alarms(), &database.Categories(), &database.DayEntries()})
+        if (file->RecordCount() != 0 || file->NextKey() != RecordKey::format(1)) {
+            say(QStringLiteral("%1 is not empty; not touched").arg(database_));
+            return false;
+        }
+    return true;
 }
 
 bool TStressRunner::prepareFolder()
@@ -72,7 +86,8 @@ qint64 TStressRunner::spawn(int user, int incarnation, qint64 until)
                                     QByteArray::number(until),
                                     QByteArray::number(QRandomGenerator::global()->generate64()),
                                     QFile::encodeName(folder_ + QStringLiteral("logs/") + logName(user, incarnation)),
-                                    QFile::encodeName(folder_)};
+                                    QFile::encodeName(folder_),
+                                    database_.toUtf8()};
     std::vector<char*> argv;
     for (const QByteArray& a : args)
         argv.push_back(const_cast<char*>(a.constData()));
@@ -92,9 +107,11 @@ int TStressRunner::run()
     {
         TWorkstationStore store;
         store.OpenKey(true);
-        store.WriteString(QStringLiteral("RootPath"), folder_);
+        store.WriteString(QStringLiteral("RootPath"), database_);
     }
     TQuorlaDB database;
+    if (!databaseEmpty(database))
+        return 2;
     {
         TStressLog log(folder_ + QStringLiteral("logs/runner.log"));
         // The workers' own users, then one guest of each worker, which the
@@ -198,7 +215,7 @@ int TStressRunner::run()
             .arg(stuck));
     say(QStringLiteral("restarted workers %1, of which acknowledged writes: %2").arg(restarted).arg(restartedWorking));
 
-    TStressChecker checker(folder_);
+    TStressChecker checker(folder_, database_);
     const bool held = checker.check();
     return held && stuck == 0 && unexpected == 0 ? 0 : 1;
 }

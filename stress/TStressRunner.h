@@ -2,7 +2,10 @@
 
 #include <QString>
 
-// Runs a stress round: makes a fresh database in the folder with one user per
+class TQuorlaDB;
+
+// Runs a stress round: makes a fresh database - in the folder, or on the
+// server `database` names, whose database must be empty - with one user per
 // worker and two more, starts the worker processes (this program again, in
 // worker mode) on it for the given time, kills a random worker with SIGKILL
 // the given number of times at random moments - checking from here that the
@@ -11,17 +14,22 @@
 class TStressRunner
 {
 public:
-    TStressRunner(QString program, QString folder, int workers, int seconds, int kills);
+    // `database` empty: the database is the folder itself.
+    TStressRunner(QString program, QString folder, QString database, int workers, int seconds, int kills);
 
     // 0 when every check held.
     int run();
 
 private:
     bool prepareFolder();
+    // The database holds nothing, and has held nothing: the checker must be
+    // able to explain every record by the logs.
+    bool databaseEmpty(TQuorlaDB& database);
     qint64 spawn(int user, int incarnation, qint64 until);
 
     QString program_;
     QString folder_;
+    QString database_;
     int workers_;
     int seconds_;
     int kills_;

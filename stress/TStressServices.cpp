@@ -26,11 +26,6 @@ TServices::ShowState TStressServices::startupShowState()
     return ShowState::Normal;
 }
 
-TServices::HandOffResult TStressServices::sendMail(const MailMessage&, bool)
-{
-    return HandOffResult{};
-}
-
 bool TStressServices::choosePrinter(QPrinter&)
 {
     return false;

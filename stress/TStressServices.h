@@ -19,7 +19,6 @@ public:
     void popBusyCursor() override {}
     QSize screenSize() override;
     ShowState startupShowState() override;
-    HandOffResult sendMail(const MailMessage& mail, bool showDialog) override;
     bool choosePrinter(QPrinter& printer) override;
     HandOffResult showHelp(const QString& helpFile, const QString& topic) override;
     void showApplicationError(const QString& text) override;

@@ -35,6 +35,7 @@ struct Meaning
 constexpr Meaning Meanings[] = {
     {"new", 'E', 'I', Action::EventAdded},
     {"props", 'E', 'U', Action::EventChanged},
+    {"keep", 'E', 'U', Action::EventChanged},
     {"delete", 'E', 'D', Action::EventDeleted},
     {"snooze", 'A', 'U', Action::AlarmSnoozed},
     {"off", 'A', 'D', Action::AlarmSwitchedOff},

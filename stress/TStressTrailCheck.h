@@ -4,7 +4,8 @@
 #include <QStringList>
 
 // The change trail and the lock holder notes after a stress run, read through
-// the engine from the database at `location` (a folder ending in "/"):
+// the engine from the database at `location` (a folder ending in "/", or a
+// server's URI):
 // - every change a worker made (each acknowledged write that stands for a
 //   change: an entry added, changed or deleted, an alarm snoozed or switched
 //   off, a category or user added, changed or removed) has exactly one trail

@@ -209,12 +209,23 @@ void TStressWorker::changeEvent()
             log_.note("# named " + writer.LockHolder().toUtf8());
         return;
     }
+    const QString opened = hadAlarm ? alarm.AlarmTime() : QString();
     database_->InitAlarmRecord(alarm);
     if (!randomEntry(entry, alarm))
         return;
+    // Half the edits of an entry with an alarm leave its time alone, and so
+    // keep each assignee's alarm as it stands.
+    if (!opened.isEmpty() && (alarm.Flags() & AlarmRecord::AlarmWanted) != 0) {
+        if (random_.bounded(2) == 0) {
+            command_ = "keep";
+            alarm.setAlarmTime(opened);
+        } else if (alarm.AlarmTime() == opened) {
+            alarm.setAlarmTime(RecordKey::format(RecordKey::parse(opened) + 1));
+        }
+    }
     // Someone looks at the editor for a moment while the entry is locked.
     QThread::usleep(random_.bounded(3000));
-    writer.updateEntryReplacingAlarms(key, entry, alarm);
+    writer.updateEntryWithAlarms(key, entry, alarm, opened);
 }
 
 void TStressWorker::deleteEvent()

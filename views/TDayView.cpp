@@ -31,6 +31,10 @@ TDayView::TDayView(QWidget* parent)
         if (OnWantCategoryDescription)
             OnWantCategoryDescription(this, pk, description);
     };
+    list_->OnItemDblClick = [this](QObject*) {
+        if (OnListDblClick)
+            OnListDblClick(this);
+    };
     list_->OnError = [this](QObject*, const QString& message) {
         if (OnError)
             OnError(this, message);
@@ -111,12 +115,6 @@ void TDayView::setAssigneeFont(const TFont& font) { list_->setAssigneeFont(font)
 TFont* TDayView::DescriptionFont() { return list_->DescriptionFont(); }
 void TDayView::setDescriptionFont(const TFont& font) { list_->setDescriptionFont(font); }
 
-TColor TDayView::ListColor() const { return list_->Color(); }
-void TDayView::setListColor(TColor color) { list_->setColor(color); }
-bool TDayView::ListCtl3D() const { return list_->Ctl3D(); }
-void TDayView::setListCtl3D(bool on) { list_->setCtl3D(on); }
-TPanel::TBorderStyle TDayView::ListBorderStyle() const { return list_->BorderStyle(); }
-void TDayView::setListBorderStyle(TBorderStyle style) { list_->setBorderStyle(style); }
 TDisplayMode TDayView::DisplayMode() const { return list_->DisplayMode(); }
 void TDayView::setDisplayMode(TDisplayMode mode) { list_->setDisplayMode(mode); }
 bool TDayView::ShowCategories() const { return list_->ShowCategories(); }
@@ -125,19 +123,6 @@ bool TDayView::ShowAlarmGlyphs() const { return list_->ShowAlarmGlyphs(); }
 void TDayView::setShowAlarmGlyphs(bool show) { list_->setShowAlarmGlyphs(show); }
 bool TDayView::ShowPrivateGlyphs() const { return list_->ShowPrivateGlyphs(); }
 void TDayView::setShowPrivateGlyphs(bool show) { list_->setShowPrivateGlyphs(show); }
-
-TColor TDayView::HeaderColor() const { return header_->Color(); }
-void TDayView::setHeaderColor(TColor color) { header_->setColor(color); }
-bool TDayView::HeaderCtl3D() const { return header_->Ctl3D(); }
-void TDayView::setHeaderCtl3D(bool on) { header_->setCtl3D(on); }
-TPanel::TBevelCut TDayView::HeaderBevelOuter() const { return header_->BevelOuter(); }
-void TDayView::setHeaderBevelOuter(TBevelCut cut) { header_->setBevelOuter(cut); }
-TPanel::TBevelCut TDayView::HeaderBevelInner() const { return header_->BevelInner(); }
-void TDayView::setHeaderBevelInner(TBevelCut cut) { header_->setBevelInner(cut); }
-TPanel::TBorderStyle TDayView::HeaderBorderStyle() const { return header_->BorderStyle(); }
-void TDayView::setHeaderBorderStyle(TBorderStyle style) { header_->setBorderStyle(style); }
-Qt::Alignment TDayView::HeaderAlignment() const { return header_->HeaderAlignment(); }
-void TDayView::setHeaderAlignment(Qt::Alignment alignment) { header_->setHeaderAlignment(alignment); }
 
 void TDayView::resizeEvent(QResizeEvent* event)
 {

@@ -47,6 +47,9 @@ public:
     // A drawing failure of the list (see TDayViewList::OnError), with the view
     // as Sender.
     TViewErrorEvent OnError;
+    // A double-click in the list, on an event (then selected) or below the
+    // last one (nothing selected), with the view as Sender.
+    TNotifyEvent OnListDblClick;
 
     // Header := the date; the view's font (and so the header's) bold when the
     // day is today; then, when OnWantDayEntries is assigned, the events are
@@ -77,12 +80,6 @@ public:
     void setAssigneeFont(const TFont& font);
     TFont* DescriptionFont();
     void setDescriptionFont(const TFont& font);
-    TColor ListColor() const;
-    void setListColor(TColor color);
-    bool ListCtl3D() const;
-    void setListCtl3D(bool on);
-    TBorderStyle ListBorderStyle() const;
-    void setListBorderStyle(TBorderStyle style);
     TDisplayMode DisplayMode() const;
     void setDisplayMode(TDisplayMode mode);
     bool ShowCategories() const;
@@ -91,20 +88,6 @@ public:
     void setShowAlarmGlyphs(bool show);
     bool ShowPrivateGlyphs() const;
     void setShowPrivateGlyphs(bool show);
-
-    // The header's properties.
-    TColor HeaderColor() const;
-    void setHeaderColor(TColor color);
-    bool HeaderCtl3D() const;
-    void setHeaderCtl3D(bool on);
-    TBevelCut HeaderBevelOuter() const;
-    void setHeaderBevelOuter(TBevelCut cut);
-    TBevelCut HeaderBevelInner() const;
-    void setHeaderBevelInner(TBevelCut cut);
-    TBorderStyle HeaderBorderStyle() const;
-    void setHeaderBorderStyle(TBorderStyle style);
-    Qt::Alignment HeaderAlignment() const;
-    void setHeaderAlignment(Qt::Alignment alignment);
 
 protected:
     void resizeEvent(QResizeEvent* event) override;

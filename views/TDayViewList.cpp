@@ -2,6 +2,7 @@
 
 #include "EQuorla.h"
 #include "RecordKey.h"
+#include "TCommand.h"
 #include "TDayEntries.h"
 #include "TDayViewItemDelegate.h"
 
@@ -26,7 +27,6 @@ static void initGlyphResources()
 
 namespace {
 
-constexpr int timeColumn = 35;
 constexpr int glyphSize = 16;
 constexpr int lineHeight = 16;
 constexpr int gap = 5;
@@ -54,20 +54,6 @@ QPixmap loadGlyph(const QString& name)
         }
     }
     return QPixmap::fromImage(image);
-}
-
-// The message of the exception being handled.
-QString currentMessage()
-{
-    try {
-        throw;
-    } catch (const EQuorla& e) {
-        return e.message();
-    } catch (const std::exception& e) {
-        return QString::fromUtf8(e.what());
-    } catch (...) {
-        return QStringLiteral("Unknown error while drawing the day's events");
-    }
 }
 
 // Text with its top-left corner at (x, y), unclipped; returns its width.
@@ -104,6 +90,7 @@ TDayViewList::TDayViewList(QWidget* parent)
     setFocusPolicy(Qt::StrongFocus);
     color_ = TColorRef::fromQColor(palette().color(QPalette::Base));
     updateFrame();
+    measureTimeColumn();
 }
 
 TDayViewList::~TDayViewList() = default;
@@ -116,7 +103,21 @@ void TDayViewList::changed()
 void TDayViewList::setTimeFont(const TFont& font)
 {
     timeFont_.Assign(font);
+    measureTimeColumn();
     changed();
+}
+
+void TDayViewList::measureTimeColumn()
+{
+    // Every time a line can show, measured: digits differ in width in most
+    // fonts, and "Day" may be wider than any of them.
+    const QFontMetrics metrics(timeFont_.font());
+    int widest = metrics.horizontalAdvance(QStringLiteral("Day"));
+    for (int hour = 0; hour < 24; ++hour)
+        for (int minute = 0; minute < 60; ++minute)
+            widest = std::max(widest, metrics.horizontalAdvance(QString::asprintf("%2.2d:%2.2d", hour, minute)));
+    // The time is drawn one pixel in; the description keeps a gap from it.
+    timeColumn_ = 1 + widest + gap;
 }
 
 void TDayViewList::setPrivateFont(const TFont& font)
@@ -282,7 +283,7 @@ bool TDayViewList::guarded(F&& lookup) noexcept
         lookup();
         return true;
     } catch (...) {
-        noteError(currentMessage());
+        noteError(TCommand::MessageOf(std::current_exception()));
         return false;
     }
 }
@@ -303,7 +304,7 @@ QSize TDayViewList::MeasureItem(int index, int width) noexcept
         const TFont& font
             = (entry.Flags() & DayEntryRecord::Private) != 0 ? privateFont_ : descriptionFont_;
         const QFontMetrics metrics(font.font());
-        const QRect bounds(0, 0, std::max(1, width - timeColumn), 1 << 20);
+        const QRect bounds(0, 0, std::max(1, width - timeColumn_), 1 << 20);
         const int textHeight = std::max(
             metrics.height(),
             metrics.boundingRect(bounds, Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap,
@@ -311,7 +312,7 @@ QSize TDayViewList::MeasureItem(int index, int width) noexcept
                 .height());
         return {width, textHeight + lineHeight};
     } catch (...) {
-        noteError(currentMessage());
+        noteError(TCommand::MessageOf(std::current_exception()));
         return {width, lineHeight};
     }
 }
@@ -323,7 +324,7 @@ void TDayViewList::DrawItem(QPainter& painter, const QRect& rect, int index, boo
         drawItem(painter, rect, index, focused);
         painter.restore();
     } catch (...) {
-        noteError(currentMessage());
+        noteError(TCommand::MessageOf(std::current_exception()));
         try {
             painter.restore();
         } catch (...) {
@@ -412,12 +413,12 @@ void TDayViewList::drawDayEntry(QPainter& painter, const QRect& rect, int index)
         if (double_) {
             painter.drawPixmap(left, top + lineHeight, privateGlyph_);
         } else {
-            painter.drawPixmap(left + timeColumn, top, privateGlyph_);
+            painter.drawPixmap(left + timeColumn_, top, privateGlyph_);
             g = glyphSize;
         }
     }
     if (alarmed || !alarmKnown) {
-        const int x = double_ ? left + glyphSize : left + g + timeColumn;
+        const int x = double_ ? left + glyphSize : left + g + timeColumn_;
         const int y = double_ ? top + lineHeight : top;
         if (alarmKnown)
             painter.drawPixmap(x, y, alarmGlyph_);
@@ -430,7 +431,7 @@ void TDayViewList::drawDayEntry(QPainter& painter, const QRect& rect, int index)
     const TFont& textFont = isPrivate ? privateFont_ : descriptionFont_;
     const QString description = entry.Description();
     if (!double_) {
-        const int x = left + g + timeColumn;
+        const int x = left + g + timeColumn_;
         const int w1 = drawTextAt(painter, textFont, x, top + 1, description);
         const int w2 = drawTextAt(painter, assigneeFont_, x + w1 + gap, top + 1, names);
         if (showCategories_ && !category.isEmpty())
@@ -438,9 +439,9 @@ void TDayViewList::drawDayEntry(QPainter& painter, const QRect& rect, int index)
     } else {
         painter.setFont(textFont.font());
         painter.setPen(textFont.qcolor());
-        const QRect wrapped(left + timeColumn, top + 1, right - left - timeColumn, bottom - top - 1);
+        const QRect wrapped(left + timeColumn_, top + 1, right - left - timeColumn_, bottom - top - 1);
         painter.drawText(wrapped, Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, description);
-        const int x = left + timeColumn;
+        const int x = left + timeColumn_;
         const int w2 = drawTextAt(painter, assigneeFont_, x, bottom - lineHeight, names);
         if (showCategories_ && !category.isEmpty())
             drawTextAt(painter, categoryFont_, x + w2 + gap, bottom - lineHeight, category);
@@ -472,6 +473,11 @@ void TDayViewList::mouseDoubleClickEvent(QMouseEvent* event)
     // Not passed on: the panels around the list react only to double-clicks on
     // their own surface.
     event->accept();
+    if (event->button() != Qt::LeftButton)
+        return;
+    setItemIndex(indexAt(event->position().toPoint()).row());
+    if (OnItemDblClick)
+        guarded([&] { OnItemDblClick(this); });
 }
 
 void TDayViewList::resizeEvent(QResizeEvent* event)

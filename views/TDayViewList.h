@@ -15,7 +15,8 @@ class QStringListModel;
 class TDayEntries;
 
 // The list of one day's events: item i shows event i of DayEntries. A line
-// reads: a 35-pixel column with the time ("Day" for an un-timed event), the
+// reads: a column with the time ("Day" for an un-timed event) as wide as the
+// widest time in the time font plus a small gap, the
 // private and alarm glyphs, the description in its own font, the assignees'
 // names and the category. In dmDouble the description is word-wrapped, the
 // glyphs sit in the time column below the time, and assignees and category
@@ -89,6 +90,9 @@ public:
     TPanel::TBorderStyle BorderStyle() const { return borderStyle_; }
     void setBorderStyle(TPanel::TBorderStyle style);
 
+    // Width in pixels of the time column in the time font.
+    int TimeColumn() const { return timeColumn_; }
+
     // Number of items.
     int Count() const;
     // The selected item, or -1.
@@ -106,6 +110,9 @@ public:
     TWantAlarmedFlagEvent OnWantAlarmedFlag;
     TWantCategoryDescriptionEvent OnWantCategoryDescription;
     TViewErrorEvent OnError;
+    // A double-click in the list, after the item under the pointer became the
+    // selected one (none below the last item).
+    TNotifyEvent OnItemDblClick;
 
     // Paints item index into rect; focused draws the focus frame. Never throws.
     void DrawItem(QPainter& painter, const QRect& rect, int index, bool focused) noexcept;
@@ -123,8 +130,6 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
-    struct ItemTexts;
-
     void drawItem(QPainter& painter, const QRect& rect, int index, bool focused);
     void drawDayEntry(QPainter& painter, const QRect& rect, int index);
     // Runs one lookup; on failure notes the error and returns false.
@@ -133,6 +138,7 @@ private:
     void noteError(const QString& message) noexcept;
     void updateFrame();
     void changed();
+    void measureTimeColumn();
 
     QStringListModel* model_;
     TFont timeFont_;
@@ -150,6 +156,7 @@ private:
     TColor color_ = TColorRef::clWhite;
     bool ctl3D_ = true;
     TPanel::TBorderStyle borderStyle_ = TPanel::TBorderStyle::bsSingle;
+    int timeColumn_ = 0;
     // A failure has been noted since the last rebuild.
     bool errorNoted_ = false;
 };

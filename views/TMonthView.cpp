@@ -3,6 +3,7 @@
 #include "EQuorla.h"
 #include "EStamp.h"
 #include "TClock.h"
+#include "TCommand.h"
 #include "TDayViewList.h"
 #include "TStamp.h"
 
@@ -21,19 +22,6 @@ constexpr int lineHeight = 16;
 const QString margin = QStringLiteral("  ");
 const QDate firstReadable(1970, 1, 1);
 const QDate lastReadable(2037, 12, 31);
-
-QString messageOf(std::exception_ptr error)
-{
-    try {
-        std::rethrow_exception(error);
-    } catch (const EQuorla& e) {
-        return e.message();
-    } catch (const std::exception& e) {
-        return QString::fromUtf8(e.what());
-    } catch (...) {
-        return QStringLiteral("Unknown error in the month view");
-    }
-}
 
 // Text with its top-left corner at (x, y), as the day lists draw theirs.
 void drawTextAt(QPainter& painter, const QFont& font, const QColor& colour, int x, int y, const QString& text)
@@ -253,14 +241,6 @@ void TMonthView::setShowAlarmGlyphs(bool show) { lines_->setShowAlarmGlyphs(show
 bool TMonthView::ShowPrivateGlyphs() const { return lines_->ShowPrivateGlyphs(); }
 void TMonthView::setShowPrivateGlyphs(bool show) { lines_->setShowPrivateGlyphs(show); changed(); }
 TColor TMonthView::ListColor() const { return lines_->Color(); }
-void TMonthView::setListColor(TColor color) { lines_->setColor(color); changed(); }
-
-void TMonthView::setHeaderColor(TColor color)
-{
-    headerColor_ = color;
-    changed();
-}
-
 void TMonthView::report(const QString& message) noexcept
 {
     try {
@@ -280,7 +260,7 @@ void TMonthView::guarded(F&& action) noexcept
     try {
         action();
     } catch (...) {
-        report(messageOf(std::current_exception()));
+        report(TCommand::MessageOf(std::current_exception()));
     }
 }
 
@@ -292,7 +272,7 @@ void TMonthView::paintEvent(QPaintEvent* event)
         paintMonth(painter);
     } catch (...) {
         // Reported from the event loop, never from inside the paint.
-        const QString message = messageOf(std::current_exception());
+        const QString message = TCommand::MessageOf(std::current_exception());
         QMetaObject::invokeMethod(this, [this, message] { report(message); }, Qt::QueuedConnection);
     }
 }

@@ -132,10 +132,8 @@ public:
     void setShowPrivateGlyphs(bool show);
     // Background of the boxes' lists.
     TColor ListColor() const;
-    void setListColor(TColor color);
     // Background of the title, the weekday names and the day headers.
     TColor HeaderColor() const { return headerColor_; }
-    void setHeaderColor(TColor color);
 
 protected:
     void paintEvent(QPaintEvent* event) override;

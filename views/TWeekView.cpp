@@ -31,6 +31,11 @@ TWeekView::TWeekView(QWidget* parent)
                 OnWantCategoryDescription(this, pk, description);
         };
         day->OnError = [this](QObject*, const QString& message) { dayFailed(message); };
+        day->OnListDblClick = [this, day](QObject*) {
+            currentDay_ = day;
+            if (OnListDblClick)
+                OnListDblClick(this);
+        };
     }
     ArrangeDays();
 }
@@ -166,19 +171,10 @@ QUORLA_WEEK_FONT(PrivateFont)
 QUORLA_WEEK_FONT(CategoryFont)
 QUORLA_WEEK_FONT(AssigneeFont)
 QUORLA_WEEK_FONT(DescriptionFont)
-QUORLA_WEEK_PROPERTY(TColor, ListColor)
-QUORLA_WEEK_PROPERTY(bool, ListCtl3D)
-QUORLA_WEEK_PROPERTY(TPanel::TBorderStyle, ListBorderStyle)
 QUORLA_WEEK_PROPERTY(TDisplayMode, DisplayMode)
 QUORLA_WEEK_PROPERTY(bool, ShowCategories)
 QUORLA_WEEK_PROPERTY(bool, ShowAlarmGlyphs)
 QUORLA_WEEK_PROPERTY(bool, ShowPrivateGlyphs)
-QUORLA_WEEK_PROPERTY(TColor, HeaderColor)
-QUORLA_WEEK_PROPERTY(bool, HeaderCtl3D)
-QUORLA_WEEK_PROPERTY(TPanel::TBevelCut, HeaderBevelOuter)
-QUORLA_WEEK_PROPERTY(TPanel::TBevelCut, HeaderBevelInner)
-QUORLA_WEEK_PROPERTY(TPanel::TBorderStyle, HeaderBorderStyle)
-QUORLA_WEEK_PROPERTY(Qt::Alignment, HeaderAlignment)
 
 QString TWeekView::DateFormat() const
 {
@@ -188,24 +184,6 @@ QString TWeekView::DateFormat() const
 void TWeekView::setDateFormat(const QString& format)
 {
     forEachDay([&](TDayView& day) { day.setDateFormat(format); });
-}
-
-bool TWeekView::DayCtl3D() const { return days_[0]->Ctl3D(); }
-void TWeekView::setDayCtl3D(bool on) { forEachDay([&](TDayView& day) { day.setCtl3D(on); }); }
-TPanel::TBevelCut TWeekView::DayBevelOuter() const { return days_[0]->BevelOuter(); }
-void TWeekView::setDayBevelOuter(TBevelCut cut)
-{
-    forEachDay([&](TDayView& day) { day.setBevelOuter(cut); });
-}
-TPanel::TBevelCut TWeekView::DayBevelInner() const { return days_[0]->BevelInner(); }
-void TWeekView::setDayBevelInner(TBevelCut cut)
-{
-    forEachDay([&](TDayView& day) { day.setBevelInner(cut); });
-}
-TPanel::TBorderStyle TWeekView::DayBorderStyle() const { return days_[0]->BorderStyle(); }
-void TWeekView::setDayBorderStyle(TBorderStyle style)
-{
-    forEachDay([&](TDayView& day) { day.setBorderStyle(style); });
 }
 
 void TWeekView::resizeEvent(QResizeEvent* event)

@@ -40,6 +40,9 @@ public:
     // raised once per refresh of the week, whichever and however many days
     // meet it.
     TViewErrorEvent OnError;
+    // A double-click in a day's list (see TDayView::OnListDblClick); that day
+    // is CurrentDay by then. Sender is the week view.
+    TNotifyEvent OnListDblClick;
 
     // Index 0 is Monday, 6 Sunday.
     const std::array<TDayView*, 7>& Days() const { return days_; }
@@ -96,12 +99,6 @@ public:
     void setAssigneeFont(const TFont& font);
     TFont* DescriptionFont();
     void setDescriptionFont(const TFont& font);
-    TColor ListColor() const;
-    void setListColor(TColor color);
-    bool ListCtl3D() const;
-    void setListCtl3D(bool on);
-    TBorderStyle ListBorderStyle() const;
-    void setListBorderStyle(TBorderStyle style);
     QString DateFormat() const;
     void setDateFormat(const QString& format);
     TDisplayMode DisplayMode() const;
@@ -112,28 +109,6 @@ public:
     void setShowAlarmGlyphs(bool show);
     bool ShowPrivateGlyphs() const;
     void setShowPrivateGlyphs(bool show);
-    TColor HeaderColor() const;
-    void setHeaderColor(TColor color);
-    bool HeaderCtl3D() const;
-    void setHeaderCtl3D(bool on);
-    TBevelCut HeaderBevelOuter() const;
-    void setHeaderBevelOuter(TBevelCut cut);
-    TBevelCut HeaderBevelInner() const;
-    void setHeaderBevelInner(TBevelCut cut);
-    TBorderStyle HeaderBorderStyle() const;
-    void setHeaderBorderStyle(TBorderStyle style);
-    Qt::Alignment HeaderAlignment() const;
-    void setHeaderAlignment(Qt::Alignment alignment);
-
-    // Each day's own panel.
-    bool DayCtl3D() const;
-    void setDayCtl3D(bool on);
-    TBevelCut DayBevelOuter() const;
-    void setDayBevelOuter(TBevelCut cut);
-    TBevelCut DayBevelInner() const;
-    void setDayBevelInner(TBevelCut cut);
-    TBorderStyle DayBorderStyle() const;
-    void setDayBorderStyle(TBorderStyle style);
 
 protected:
     void resizeEvent(QResizeEvent* event) override;

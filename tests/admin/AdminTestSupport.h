@@ -19,6 +19,9 @@
 
 namespace AdminTest {
 
+using DialogTest::child;
+using DialogTest::click;
+
 // A database in a new folder; without a name, another connection to the last one.
 inline std::unique_ptr<TQuorlaDB> database(const QString& freshFolder = QString())
 {
@@ -64,35 +67,16 @@ QByteArray stored(TXIsamFile& dataset, const QString& key)
     return dataset.LastError() ? QByteArray() : QByteArray(r.bytes().data(), qsizetype(r.bytes().size()));
 }
 
-template <class Widget>
-Widget* find(QWidget& dialog, const char* name) { return dialog.findChild<Widget*>(QString::fromLatin1(name)); }
-
-inline void click(QWidget& dialog, const char* name)
-{
-    auto* button = dialog.findChild<QPushButton*>(QString::fromLatin1(name));
-    QVERIFY2(button, name);
-    button->click();
-}
-
-// Runs `script` on the modal dialog of type Dialog once it is shown.
-template <class Dialog>
-void whenModal(std::function<void(Dialog&)> script)
-{
-    QTimer::singleShot(0, [script] {
-        auto* dialog = qobject_cast<Dialog*>(QApplication::activeModalWidget());
-        QVERIFY(dialog);
-        script(*dialog);
-    });
-}
-
 // Executes `dialog`, runs `script` on it and then presses Close unless the script closed it.
 template <class Dialog, class... Args>
 int run(Dialog& dialog, std::function<void(Dialog&)> script, Args&&... args)
 {
-    whenModal<Dialog>([script](Dialog& d) {
-        script(d);
-        if (d.isVisible())
-            click(d, "actClose");
+    DialogTest::whenModal([script](QWidget* modal) {
+        auto* d = qobject_cast<Dialog*>(modal);
+        QVERIFY(d);
+        script(*d);
+        if (d->isVisible())
+            DialogTest::click(d, "actClose");
     });
     return dialog.Execute(std::forward<Args>(args)...);
 }

@@ -33,8 +33,8 @@ QStringList listed(QWidget& d)
 void selectAndType(QWidget& d, int row, const QString& text)
 {
     if (row >= 0)
-        find<QListWidget>(d, "lstCategories")->setCurrentRow(row);
-    find<QLineEdit>(d, "edtCategory")->setText(text);
+        child<QListWidget>(&d, "lstCategories")->setCurrentRow(row);
+    child<QLineEdit>(&d, "edtCategory")->setText(text);
 }
 
 } // namespace
@@ -68,8 +68,9 @@ private slots:
         }
     }
 
-    // Add refuses a duplicate; a rename to an existing description is accepted
-    // and, after Close, the cache shows it.
+    // Enter adds what was typed and leaves the dialog open; Add refuses a
+    // duplicate; a rename to an existing description is accepted and, after
+    // Close, the cache shows it.
     void addRenameAndClose()
     {
         services_->expectMessage(Kind::Information, QStringLiteral("A category with this description already exists"), Answer::Ok);
@@ -79,10 +80,11 @@ private slots:
         QCOMPARE(run([&](TfrmCategories& d) {
             for (const QString& text : {"Holiday", "Travel"}) {
                 selectAndType(d, -1, text);
-                click(d, "actAdd");
+                QTest::keyClick(child<QLineEdit>(&d, "edtCategory"), Qt::Key_Return);
+                QVERIFY(d.isVisible());
             }
             selectAndType(d, 1, QStringLiteral("Travel"));
-            click(d, "actUpdate");
+            click(&d, "actUpdate");
             shown = listed(d);
         }), 1);
         QCOMPARE(shown, (QStringList{"Holiday", "Travel", "Travel"}));
@@ -104,14 +106,14 @@ private slots:
         QStringList afterDelete; QList<bool> whileLocked, buttons;
         run([&](TfrmCategories& d) {
             selectAndType(d, 0, QStringLiteral("Meeting"));
-            click(d, "actDelete");
+            click(&d, "actDelete");
                 whileLocked = {read<DayEntryRecord>(db_->DayEntries(), keys[0]).CategoryKey() == RecordKey::None,
                            stored<CategoryRecord>(db_->Categories(), Meeting).isEmpty(),
                            listed(d) == QStringList{"Meeting", "Travel"}};
             elsewhere->DayEntries().Unlock(keys[2]);
-            click(d, "actDelete");
+            click(&d, "actDelete");
             afterDelete = listed(d);
-            buttons = {find<QPushButton>(d, "actDelete")->isEnabled(), find<QPushButton>(d, "actUpdate")->isEnabled()};
+            buttons = {child<QPushButton>(&d, "actDelete")->isEnabled(), child<QPushButton>(&d, "actUpdate")->isEnabled()};
         });
 
         QCOMPARE(whileLocked, QList({true, false, true}));

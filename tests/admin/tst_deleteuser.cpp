@@ -1,6 +1,6 @@
-// The delete-user wizard around the store's pass: the answers reach it, its
-// progress and message, and the last page kept after a lock held on another
-// workstation stopped it.
+// The delete-user wizard around the store's pass: the answers reach it, the
+// last page says what they will do, its progress and message, and the last
+// page kept after a lock held on another workstation stopped it.
 // BERT (key 2) is removed; ANNA 1, CARL 3 and DORA 4 remain.
 
 #include "AdminTestSupport.h"
@@ -26,13 +26,13 @@ const QString Locked = QStringLiteral("Unable to complete deletion. Another user
 // delete or "A" assign to DORA on the Assigned page - and walks to the last page.
 void answer(TfrmDeleteUser& w, const QByteArray& answers)
 {
-    click(w, "actNext");
+    click(&w, "actNext");
     w.findChild<QRadioButton*>(answers[0] == 'D' ? "rdoOwnerDelete" : "rdoOwnerTransfer")->click();
-    find<QComboBox>(w, "cmbOwner")->setCurrentIndex(1);
-    click(w, "actNext");
+    child<QComboBox>(&w, "cmbOwner")->setCurrentIndex(1);
+    click(&w, "actNext");
     w.findChild<QRadioButton*>(answers[1] == 'D' ? "rdoAssignedDelete" : "rdoAssignedAssign")->click();
-    find<QComboBox>(w, "cmbAssigned")->setCurrentIndex(2);
-    click(w, "actNext");
+    child<QComboBox>(&w, "cmbAssigned")->setCurrentIndex(2);
+    click(&w, "actNext");
 }
 } // namespace
 
@@ -65,10 +65,10 @@ private slots:
         TfrmDeleteUser wizard;
         QCOMPARE(run<TfrmDeleteUser>(wizard, [](TfrmDeleteUser& w) {
             answer(w, "TA");
-            click(w, "actDelete");
+            click(&w, "actDelete");
         }, Bert, *db_), 1);
 
-        QCOMPARE(QList({find<QProgressBar>(wizard, "prgScanning")->maximum(), find<QProgressBar>(wizard, "prgScanning")->value()}), QList({0, 0}));
+        QCOMPARE(QList({child<QProgressBar>(&wizard, "prgScanning")->maximum(), child<QProgressBar>(&wizard, "prgScanning")->value()}), QList({0, 0}));
         QCOMPARE(db_->Alarms().RecordCount(), 1);
         QCOMPARE(read<AlarmRecord>(db_->Alarms(), RecordKey::format(2)).UserKey(), RecordKey::format(1));
         QCOMPARE(db_->Users().RecordCount(), 3);
@@ -82,18 +82,22 @@ private slots:
         services_->expectMessage(TServices::MessageKind::Error, Locked, TServices::MessageAnswer::Ok);
 
         QList<bool> stopped;
+        QString summary;
         TfrmDeleteUser wizard;
         QCOMPARE(run<TfrmDeleteUser>(wizard, [&](TfrmDeleteUser& w) {
             answer(w, "TA");
-            click(w, "actDelete");
+            summary = child<QLabel>(&w, "lblSummary")->text();
+            click(&w, "actDelete");
             stopped = {stored<UserRecord>(db_->Users(), Bert).isEmpty(),
                        read<DayEntryRecord>(db_->DayEntries(), keys[0]).Assignee(0) == RecordKey::format(4),
                        read<DayEntryRecord>(db_->DayEntries(), keys[1]).Assignee(0) == Bert,
-                       find<QStackedWidget>(w, "nbkMain")->currentIndex() == 3 && find<QLabel>(w, "lblScanning")->isVisible()};
+                       child<QStackedWidget>(&w, "nbkMain")->currentIndex() == 3 && child<QLabel>(&w, "lblScanning")->isVisible()};
             elsewhere->DayEntries().Unlock(keys[1]);
-            click(w, "actDelete");
+            click(&w, "actDelete");
         }, Bert, *db_), 1);
 
+        QCOMPARE(summary, QStringLiteral("Delete will remove BERT Full (BERT): 1 entry transferred to CARL Full, "
+                                         "1 assignment to DORA Full, 0 entries deleted, his alarms deleted."));
         QCOMPARE(stopped, QList({false, true, true, true}));
         QCOMPARE(read<DayEntryRecord>(db_->DayEntries(), keys[1]).AssigneeKeys(), QStringList{RecordKey::format(3)});
         QCOMPARE(read<DayEntryRecord>(db_->DayEntries(), keys[2]).OwnerKey(), RecordKey::format(3));

@@ -4,7 +4,7 @@
 #include "DialogTest.h"
 #include "QuorlaTest.h"
 #include "TFilterRules.h"
-#include "TQuorlaCfg.h"
+#include "TDisplaySettings.h"
 #include "TUserCheckList.h"
 #include "TfrmFiltering.h"
 
@@ -50,7 +50,7 @@ void tst_Filtering::execute()
     QFETCH(int, mode);
     QFETCH(QStringList, users);
     QFETCH(QString, act);
-    TQuorlaCfg cfg;
+    TDisplaySettings cfg;
     cfg.Groups[4].SetFromText(QStringLiteral("Team,%1,%2").arg(user(2), user(3)));
     TFilterRules rules;
     rules.Mode = quint8(mode);

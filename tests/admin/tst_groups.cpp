@@ -2,7 +2,7 @@
 // ticking a group's members in another dialog's list.
 
 #include "DialogTest.h"
-#include "TQuorlaCfg.h"
+#include "TDisplaySettings.h"
 #include "TUserCheckList.h"
 #include "TfrmAEGroup.h"
 #include "TfrmGroups.h"
@@ -31,7 +31,7 @@ void tst_Groups::freedSlotTakesNewGroup()
 {
     TScriptedServices services;
     services.expectMessage(Kind::Confirmation, QStringLiteral("Delete group \"G3\". Are you sure?"), Answer::Yes);
-    TQuorlaCfg cfg;
+    TDisplaySettings cfg;
     for (int slot = 0; slot < 10; ++slot)
         cfg.Groups[slot].SetFromText(QStringLiteral("G%1,0000000001").arg(slot));
     TfrmGroups groups;
@@ -91,7 +91,7 @@ void tst_Groups::okNeedsNameAndMembers()
 void tst_Groups::selectTicksExactlyMembers()
 {
     TScriptedServices services;
-    TQuorlaCfg cfg;
+    TDisplaySettings cfg;
     QListWidget users;
     TUserCheckList::Fill(users, db->Users());
     users.item(0)->setCheckState(Qt::Checked);

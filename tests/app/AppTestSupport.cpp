@@ -24,21 +24,6 @@
 
 namespace AppTest {
 
-void answerModal(std::function<void(QWidget*)> act)
-{
-    auto* timer = new QTimer;
-    timer->setInterval(5);
-    QObject::connect(timer, &QTimer::timeout, [timer, act = std::move(act)] {
-        QWidget* modal = QApplication::activeModalWidget();
-        if (modal == nullptr)
-            return;
-        timer->stop();
-        timer->deleteLater();
-        act(modal);
-    });
-    timer->start();
-}
-
 std::unique_ptr<QTimer> answerPopups(QStringList answers, QStringList& seen)
 {
     auto timer = std::make_unique<QTimer>();

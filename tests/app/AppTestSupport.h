@@ -1,5 +1,7 @@
 #pragma once
 
+#include "DialogTest.h"
+
 #include <QString>
 #include <QStringList>
 #include <QtGlobal>
@@ -19,9 +21,7 @@ class TfrmMain;
 
 namespace AppTest {
 
-// Runs `act` on the modal dialog as soon as one is open (polling from the event
-// loop), once.
-void answerModal(std::function<void(QWidget*)> act);
+using DialogTest::whenModal;
 
 // Answers each alarm pop-up in turn with the next of `answers`: "close" (the
 // close box), "esc", "enter", "off", or the index of a snooze item ("3" is

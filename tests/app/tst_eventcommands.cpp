@@ -1,6 +1,7 @@
 #include "AppTestSupport.h"
 #include "FaultVfs.h"
 #include "IsamCode.h"
+#include "PostgresCluster.h"
 #include "QuorlaTest.h"
 #include "TScriptedServices.h"
 
@@ -9,12 +10,14 @@
 #include "RecordKey.h"
 #include "TDayView.h"
 #include "TDayViewList.h"
+#include "TCommand.h"
 #include "TEventCommands.h"
 #include "TEventWriter.h"
 #include "TQuorlaDB.h"
 #include "TWeekView.h"
 #include "TestEnvironment.h"
 #include "TfrmMain.h"
+#include "TWorkstationStore.h"
 
 #include <QAction>
 #include <QApplication>
@@ -39,6 +42,10 @@ const QString DeleteLocked = QStringLiteral("Unable to delete event. Another use
 const QString AlarmLocked = QStringLiteral("Unable to delete alarm. Another user has locked it");
 const QString DeleteNew = QStringLiteral("Delete event \"new\". Are you sure?");
 
+// With QUORLA_TEST_ENGINE=postgres every case runs on a new database of a
+// private server.
+std::unique_ptr<PostgresCluster> server;
+
 // Adds the users with these rights (ME, A, ...), then logs in as `name`.
 void startAs(Shell& shell, const QString& name, const QList<int>& rights)
 {
@@ -47,7 +54,7 @@ void startAs(Shell& shell, const QString& name, const QList<int>& rights)
         for (int i = 0; i < rights.size(); ++i)
             addUser(db, Users[i], QString(), rights[i]);
     }
-    answerModal([name](QWidget* dialog) { typeLogin(dialog, name, QString()); });
+    whenModal([name](QWidget* dialog) { typeLogin(dialog, name, QString()); });
     shell.main->show();
     shell.main->FormActivate();
     // Polls run only when a test asks for them.
@@ -74,7 +81,10 @@ void select(const Shell& shell, int index)
 // Reports whether the user list was enabled.
 void edit(const Shell& shell, const QString& choice, int result = 1, bool* chose = nullptr)
 {
-    shell.main->EventCommands()->Editor = [=](bool, bool userSelection, DayEntryRecord& e, AlarmRecord& a) {
+    shell.main->EventCommands()->Editor = [=](bool, bool userSelection, DayEntryRecord& e, AlarmRecord& a,
+                                               TServices::MailMessage& mail) {
+        if (choice.contains(QLatin1String("mail")))
+            mail = {{QStringLiteral("A")}, QStringLiteral("New Quorla Event"), {}};
         if (chose)
             *chose = userSelection;
         QStringList keys;
@@ -122,11 +132,30 @@ class TestEventCommands : public QObject
     Q_OBJECT
 
 private slots:
-    void init() { freshWorkstation(); }
+    void initTestCase()
+    {
+        if (qgetenv("QUORLA_TEST_ENGINE") != "postgres")
+            return;
+        server = std::make_unique<PostgresCluster>();
+        QVERIFY2(server->error().isEmpty(), qPrintable(server->error()));
+    }
+    void cleanupTestCase() { server.reset(); }
+    void init()
+    {
+        freshWorkstation();
+        if (!server)
+            return;
+        static int serial = 0;
+        const QString uri = server->createDatabase(QStringLiteral("case%1").arg(++serial));
+        TWorkstationStore store;
+        QVERIFY(!uri.isEmpty() && store.OpenKey(true) && store.WriteString(QStringLiteral("RootPath"), uri));
+    }
     void storeEntriesAndAlarms_data();
     void storeEntriesAndAlarms();
     void roadOfOneEvent();
+    void serverGoesAwayAndComesBack();
     void fullDiskShowsErrorText();
+    void mailGoesOnceTheEntryIsStored();
     void staleScreen_data();
     void staleScreen();
 };
@@ -208,6 +237,32 @@ void TestEventCommands::fullDiskShowsErrorText()
     QVERIFY(stored(other, 16).startsWith(QStringLiteral("A B | A@")));
 }
 
+// The e-mail is handed over after the entry is written, and a hand-off that
+// fails says why.
+void TestEventCommands::mailGoesOnceTheEntryIsStored()
+{
+    struct Services : TScriptedServices
+    {
+        int storedWhenSent = -1;
+        void sendMail(const MailMessage& mail, std::function<void(const HandOffResult&)> finished) override
+        {
+            storedWhenSent = TQuorlaDB().DayEntries().RecordCount();
+            TScriptedServices::sendMail(mail, std::move(finished));
+        }
+    } services;
+    services.setNow(Now);
+    const QString why = QStringLiteral("No mail program is set up on this workstation");
+    services.setHandOffResult({TServices::Outcome::Failed, why});
+    services.expectMessage(Kind::Information, TEventCommands::MailFailed + QStringLiteral("\r\r") + why, Answer::Ok);
+    Shell shell;
+    startAs(shell, QStringLiteral("ME"), {9, 1, 1, 1, 1});
+    select(shell, 3);
+    edit(shell, "A mail");
+    run(shell, "actEventNew");
+    QCOMPARE(services.mails().size(), 1);
+    QCOMPARE(services.storedWhenSent, 1);
+}
+
 void TestEventCommands::roadOfOneEvent()
 {
     TScriptedServices services;
@@ -243,7 +298,7 @@ void TestEventCommands::roadOfOneEvent()
     services.expectMessage(Kind::Information, DeleteLocked + heldByA, Answer::Ok);
     select(a, 0);
     select(b, 0);
-    a.main->EventCommands()->Editor = [&](bool, bool, DayEntryRecord&, AlarmRecord&) {
+    a.main->EventCommands()->Editor = [&](bool, bool, DayEntryRecord&, AlarmRecord&, TServices::MailMessage&) {
         b.main->EventCommands()->actEventPropertiesExecute();
         b.main->EventCommands()->actEventDeleteExecute();
         return 2;
@@ -270,6 +325,54 @@ void TestEventCommands::roadOfOneEvent()
     services.setNow(Now.addDays(1));
     b.main->tmrMainTimer();
     QCOMPARE(seen.size(), 2);
+    QCOMPARE(services.busyDepth(), 0);
+}
+
+// The database server stops under a running workstation (as in a crash) and
+// starts again. The command that meets it ends in the error box with the lost
+// connection and the server's reason; the alarm poll says so once and polls
+// on. Once the server is back the poll finds the due alarm on its own, the
+// event stored before is there, and new work is stored.
+void TestEventCommands::serverGoesAwayAndComesBack()
+{
+    if (!server)
+        QSKIP("on a database server only (QUORLA_TEST_ENGINE=postgres)");
+    const QString lost = TXIsamFile::ErrorText(IsamServerLost) + QStringLiteral("\r\r");
+    TScriptedServices services;
+    services.setNow(Now);
+    Shell a;
+    startAs(a, QStringLiteral("ME"), {1});
+    select(a, 3);
+    edit(a, QStringLiteral("alarm"));
+    run(a, "actEventNew");
+
+    QVERIFY2(server->stop(), qPrintable(server->error()));
+    services.expectMessageStartingWith(Kind::Error, lost, Answer::Ok);
+    run(a, "actEventNew");
+    services.expectMessageStartingWith(Kind::Error, lost, Answer::Ok);
+    auto* timer = a.main->findChild<QTimer*>(QStringLiteral("tmrMain"));
+    for (int poll = 0; poll < 3; ++poll) {
+        TCommand::Run([&] { a.main->tmrMainTimer(); });
+        QVERIFY(timer->isActive());
+    }
+    timer->stop();
+    QCOMPARE(services.takePendingScript(), QStringList());
+    const QString reason = services.messages().constLast().text.mid(lost.size());
+    QVERIFY2(!reason.isEmpty(), "the server's reason follows the message");
+
+    QVERIFY2(server->start(), qPrintable(server->error()));
+    services.setNow(Now.addDays(7));
+    QStringList seen;
+    const auto popups = answerPopups({"off"}, seen);
+    a.main->tmrMainTimer();
+    timer->stop();
+    QCOMPARE(seen, QStringList{"new"});
+    edit(a, QString());
+    select(a, 3);
+    run(a, "actEventNew");
+    TQuorlaDB other;
+    QCOMPARE(other.DayEntries().RecordCount(), 2);
+    QCOMPARE(other.Alarms().RecordCount(), 0);
     QCOMPARE(services.busyDepth(), 0);
 }
 
@@ -316,7 +419,7 @@ void TestEventCommands::staleScreen()
         writer.insertEntryWithAlarms(entry, alarm);
     } else {
         entry.setDescription(QStringLiteral("Board meeting"));
-        QCOMPARE(writer.updateEntryReplacingAlarms(First, entry, alarm), TEventWriter::Result::Done);
+        QCOMPARE(writer.updateEntryWithAlarms(First, entry, alarm, QString()), TEventWriter::Result::Done);
     }
     const int alarms = other.Alarms().RecordCount();
 

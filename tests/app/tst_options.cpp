@@ -42,9 +42,9 @@ void options(TfrmMain* main, std::function<void(QWidget*)> act, const char* butt
     main->findChild<QAction*>(QStringLiteral("actToolsOptions"))->trigger();
 }
 
-void pickGold(QWidget* dialog, const char* list)
+void pickOrange(QWidget* dialog, const char* list)
 {
-    child<QComboBox>(dialog, list)->setCurrentIndex(child<QComboBox>(dialog, list)->findText(QStringLiteral("gold")));
+    child<QComboBox>(dialog, list)->setCurrentIndex(child<QComboBox>(dialog, list)->findText(QStringLiteral("darkorange")));
 }
 
 } // namespace
@@ -79,7 +79,7 @@ void tst_Options::cancelChangesNothingOkAlignsBothViews()
     TWeekView* week = shell->main->WeekView();
     TDayView* day = shell->main->DayView();
     const TColor red = week->TimeFont()->Color();
-    options(shell->main, [](QWidget* d) { pickGold(d, "cmbTimeColor"); }, "btnCancel");
+    options(shell->main, [](QWidget* d) { pickOrange(d, "cmbTimeColor"); }, "btnCancel");
     QVERIFY(week->TimeFont()->Color() == red && day->TimeFont()->Color() == red);
     week->setAssigneeFont(TFont(week->AssigneeFont()->Color(), true));
     day->setCategoryFont(TFont(TColorRef::clOlive, true));
@@ -89,11 +89,11 @@ void tst_Options::cancelChangesNothingOkAlignsBothViews()
     options(shell->main, [&shown](QWidget* d) {
         shown = child<QComboBox>(d, "cmbTimeColor")->currentData().toInt();
         child<QCheckBox>(d, "chkAssigneeItalic")->setChecked(true);
-        pickGold(d, "cmbPrivateColor");
+        pickOrange(d, "cmbPrivateColor");
     }, "btnOk");
     QCOMPARE(shown, red);
     QVERIFY(week->AssigneeFont()->Italic() && !week->AssigneeFont()->Bold());
-    QCOMPARE(week->PrivateFont()->qcolor(), QColor(QStringLiteral("gold")));
+    QCOMPARE(week->PrivateFont()->qcolor(), QColor(QStringLiteral("darkorange")));
     QVERIFY(*day->TimeFont() == *week->TimeFont() && *day->DescriptionFont() == *week->DescriptionFont());
     QVERIFY(*day->AssigneeFont() == *week->AssigneeFont() && *day->CategoryFont() == *week->CategoryFont());
     QVERIFY(*day->PrivateFont() == *week->PrivateFont());

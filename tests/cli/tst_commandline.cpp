@@ -70,10 +70,6 @@ private slots:
                                                      << QStringList{"help="} << none << none << "";
         QTest::newRow("grouped short options") << QStringList{"-Vh"} << version << QStringList{"version="} << none
                                                << none << "";
-        QTest::newRow("version before an unknown short one")
-            << QStringList{"-Vq"} << version << QStringList{"version="} << none << none << "";
-        QTest::newRow("abbreviated version") << QStringList{"--vers"} << version << QStringList{"version="} << none
-                                             << none << "";
 
         QTest::newRow("an error before help wins") << QStringList{"--bogus", "--help"} << wrong << none << none
                                                    << none << "unrecognized option '--bogus'";

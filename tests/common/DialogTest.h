@@ -2,16 +2,15 @@
 
 #include "QuorlaTest.h"
 #include "RecordKey.h"
-#include "TQuorlaDB.h"
 #include "TScriptedServices.h"
-#include "TWorkstationStore.h"
-#include "UserRecord.h"
+#include "TestDatabase.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPointer>
 #include <QTimer>
 
 #include <functional>
@@ -28,20 +27,7 @@ using Answer = TServices::MessageAnswer;
 // lists' name order is the reverse of key order: user(n) is the key of "Un".
 inline QString user(int n) { return RecordKey::format(22 - n); }
 
-// A new database in a folder of its own with one user per name, keys from 1.
-inline std::unique_ptr<TQuorlaDB> database(const QString& folder, const QStringList& userNames)
-{
-    TWorkstationStore store;
-    if (!store.OpenKey(true) || !store.WriteString(QStringLiteral("RootPath"), TestEnvironment::freshFolder(folder)))
-        qFatal("cannot point the workstation at a test database");
-    auto db = std::make_unique<TQuorlaDB>();
-    for (const QString& name : userNames) {
-        UserRecord record;
-        record.setFullName(name);
-        db->Users().Insert(record.bytes());
-    }
-    return db;
-}
+using TestDatabase::database;
 
 // A new database in a folder of its own holding those 21 users.
 inline std::unique_ptr<TQuorlaDB> database(const QString& folder)
@@ -52,10 +38,23 @@ inline std::unique_ptr<TQuorlaDB> database(const QString& folder)
     return database(folder, names);
 }
 
-// Runs `act` on the modal dialog that the code under test opens next.
+// Runs `act`, once, on the modal dialog that the code under test opens next:
+// polled from the event loop, so that one opened deep inside a command is
+// found too; a dialog already open when this is called is not the one meant.
 inline void whenModal(std::function<void(QWidget*)> act)
 {
-    QTimer::singleShot(0, [act] { act(QApplication::activeModalWidget()); });
+    const QPointer<QWidget> before = QApplication::activeModalWidget();
+    auto* timer = new QTimer;
+    timer->setInterval(5);
+    QObject::connect(timer, &QTimer::timeout, [timer, before, act = std::move(act)] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (modal == nullptr || modal == before || !modal->isVisible())
+            return;
+        timer->stop();
+        timer->deleteLater();
+        act(modal);
+    });
+    timer->start();
 }
 
 // The widget named `name` inside `dialog`.

@@ -46,8 +46,8 @@ QString quoted(const QString& text)
 
 } // namespace
 
-PostgresCluster::PostgresCluster()
-    : binDir_(newestBinDir()), asRoot_(::geteuid() == 0)
+PostgresCluster::PostgresCluster(const QStringList& settings)
+    : settings_(settings), binDir_(newestBinDir()), asRoot_(::geteuid() == 0)
 {
     if (binDir_.isEmpty()) {
         error_ = QStringLiteral("no PostgreSQL server under /usr/lib/postgresql (tools/setup installs it)");
@@ -155,8 +155,9 @@ bool PostgresCluster::run(const QString& program, const QStringList& arguments)
 
 bool PostgresCluster::start()
 {
-    const QString options =
-        QStringLiteral("-k %1 -c listen_addresses='' -p %2 -c fsync=off").arg(quoted(folder_)).arg(Port);
+    QString options = QStringLiteral("-k %1 -c listen_addresses='' -p %2 -c fsync=off").arg(quoted(folder_)).arg(Port);
+    for (const QString& setting : settings_)
+        options += QStringLiteral(" -c ") + quoted(setting);
     return run(binDir_ + QStringLiteral("/pg_ctl"),
                {QStringLiteral("-D"), folder_ + QStringLiteral("/data"), QStringLiteral("-l"),
                 folder_ + QStringLiteral("/server.log"), QStringLiteral("-w"), QStringLiteral("-t"),

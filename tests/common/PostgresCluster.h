@@ -20,7 +20,9 @@ class PostgresCluster
 {
 public:
     // Makes and starts the cluster; error() tells whether that worked.
-    PostgresCluster();
+    // `settings` are server settings ("max_connections=600") beyond those
+    // the cluster always has.
+    explicit PostgresCluster(const QStringList& settings = {});
     ~PostgresCluster();
     PostgresCluster(const PostgresCluster&) = delete;
     PostgresCluster& operator=(const PostgresCluster&) = delete;
@@ -46,6 +48,7 @@ private:
     bool run(const QString& program, const QStringList& arguments);
     void startWatchdog();
 
+    QStringList settings_;
     QString binDir_;
     QString folder_;
     bool asRoot_ = false;

@@ -81,6 +81,11 @@ void TScriptedServices::expectFolder(const QString& folder)
     folders_.enqueue(folder);
 }
 
+void TScriptedServices::expectSaveFile(const QString& path)
+{
+    saveFiles_.enqueue(path);
+}
+
 void TScriptedServices::expectPrinter(const QString& pdfFile)
 {
     printers_.enqueue(pdfFile);
@@ -99,10 +104,13 @@ QStringList TScriptedServices::takePendingScript()
                                                     m.prefix ? QStringLiteral("...") : QString());
     for (const QString& folder : std::as_const(folders_))
         pending << QStringLiteral("folder \"%1\"").arg(folder);
+    for (const QString& path : std::as_const(saveFiles_))
+        pending << QStringLiteral("file name \"%1\" (empty: cancel)").arg(path);
     for (const QString& printer : std::as_const(printers_))
         pending << QStringLiteral("print dialog to \"%1\" (empty: cancel)").arg(printer);
     script_.clear();
     folders_.clear();
+    saveFiles_.clear();
     printers_.clear();
     return pending;
 }
@@ -136,6 +144,15 @@ QString TScriptedServices::pickFolder(const QString& caption)
     return folders_.dequeue();
 }
 
+QString TScriptedServices::pickSaveFile(const QString& caption, const QString&, const QString&)
+{
+    if (saveFiles_.isEmpty()) {
+        unexpected_ << QStringLiteral("unexpected file name question: \"%1\"").arg(caption);
+        return {};
+    }
+    return saveFiles_.dequeue();
+}
+
 void TScriptedServices::sleep(int milliseconds)
 {
     ++sleepCalls_;
@@ -151,10 +168,11 @@ void TScriptedServices::popBusyCursor()
     --busyDepth_;
 }
 
-TServices::HandOffResult TScriptedServices::sendMail(const MailMessage& mail, bool /*showDialog*/)
+void TScriptedServices::sendMail(const MailMessage& mail, std::function<void(const HandOffResult&)> finished)
 {
     mails_.append(mail);
-    return handOff_;
+    if (finished)
+        finished(handOff_);
 }
 
 bool TScriptedServices::choosePrinter(QPrinter& printer)

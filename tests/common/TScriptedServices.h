@@ -58,6 +58,8 @@ public:
     void expectMessageStartingWith(MessageKind kind, const QString& prefix, MessageAnswer answer);
     // Scripts the next folder picker's answer; an empty folder is a cancel.
     void expectFolder(const QString& folder);
+    // The next file-name question is answered with `path` (empty: cancelled).
+    void expectSaveFile(const QString& path);
     // Scripts the next print dialog's answer: print to the PDF file `pdfFile`,
     // or cancel when it is empty.
     void expectPrinter(const QString& pdfFile);
@@ -79,8 +81,10 @@ public:
     void setHostName(const QString& name) { hostName_ = name; }
     void setScreenSize(QSize size) { screenSize_ = size; }
     void setStartupShowState(ShowState state) { showState_ = state; }
-    // The answer of sendMail and showHelp (NotAvailable at first).
+    // How sendMail ends and what showHelp answers (NotAvailable at first);
+    // mailAvailability answers Done unless set.
     void setHandOffResult(const HandOffResult& result) { handOff_ = result; }
+    void setMailAvailability(const HandOffResult& result) { mailAvailability_ = result; }
 
     int beeps() const { return beeps_; }
     int sleepCalls() const { return sleepCalls_; }
@@ -98,6 +102,7 @@ public:
 
     MessageAnswer message(MessageKind kind, MessageButtons buttons, const QString& text) override;
     QString pickFolder(const QString& caption) override;
+    QString pickSaveFile(const QString& caption, const QString& suggested, const QString& filter) override;
     QString userName() override { return userName_; }
     QString hostName() override { return hostName_; }
     void beep() override { ++beeps_; }
@@ -106,7 +111,9 @@ public:
     void popBusyCursor() override;
     QSize screenSize() override { return screenSize_; }
     ShowState startupShowState() override { return showState_; }
-    HandOffResult sendMail(const MailMessage& mail, bool showDialog) override;
+    HandOffResult mailAvailability() override { return mailAvailability_; }
+    // Records the message and tells `finished` at once.
+    void sendMail(const MailMessage& mail, std::function<void(const HandOffResult&)> finished) override;
     bool choosePrinter(QPrinter& printer) override;
     HandOffResult showHelp(const QString& helpFile, const QString& topic) override;
     quint32 notify(const DesktopNotification& note, std::function<void()> onActivated) override;
@@ -127,6 +134,7 @@ private:
     bool clockSet_ = false;
     QQueue<ScriptedMessage> script_;
     QQueue<QString> folders_;
+    QQueue<QString> saveFiles_;
     QList<Message> messages_;
     QStringList folderCaptions_;
     QStringList unexpected_;
@@ -135,6 +143,7 @@ private:
     QSize screenSize_{1280, 1024};
     ShowState showState_ = ShowState::Normal;
     HandOffResult handOff_;
+    HandOffResult mailAvailability_{Outcome::Done, {}};
     int beeps_ = 0;
     int sleepCalls_ = 0;
     qint64 slept_ = 0;

@@ -1,7 +1,8 @@
 // The event editor and its alarm dialog through their controls: times in
 // five-minute steps, un-timed events, two-digit years, the user limit, the
-// alarm box, the OK rules and prompts, load failures, the e-mail to the
-// other assignees, and the History of a stored event.
+// alarm box and the time its dialog offers, the OK rules and prompts, load
+// failures, the e-mail to the other assignees, and the History of a stored
+// event.
 
 #include "AlarmRecord.h"
 #include "CategoryRecord.h"
@@ -9,8 +10,8 @@
 #include "DialogTest.h"
 #include "EQuorla.h"
 #include "TDateEdit.h"
+#include "TDisplaySettings.h"
 #include "TEventWriter.h"
-#include "TQuorlaCfg.h"
 #include "TfrmEvent.h"
 
 using namespace DialogTest;
@@ -27,6 +28,7 @@ private slots:
     void okRefusedKeepsDialog();
     void controlsFollowTheUser();
     void historyInOrder();
+    void alarmOffersTheEditorsTime();
 
 private:
     // U02 edits; events start on Monday 2024-03-04 at 10:07, category Meeting.
@@ -49,7 +51,7 @@ private:
     }
 
     std::unique_ptr<TQuorlaDB> db;
-    TQuorlaCfg cfg;
+    TDisplaySettings cfg;
     TfrmEvent frm;
     AlarmRecord alarm;
 };
@@ -68,16 +70,19 @@ void tst_Event::okSavesAndNotifies_data()
 {
     QTest::addColumn<qint32>("flags");
     QTest::addColumn<QStringList>("assignees");
-    QTest::addColumn<bool>("isEdit");   // and the hand-off fails
+    QTest::addColumn<bool>("isEdit");
     QTest::addColumn<QString>("owner");
     QTest::addColumn<QString>("saved");
-    QTest::addColumn<QStringList>("mail");   // recipients, then the time line
+    QTest::addColumn<QStringList>("mail");   // recipients, then the time line; empty: none prepared
+    QTest::addColumn<QString>("noMail");     // why the workstation cannot hand mail over
     QTest::newRow("10:07 at 10:05, others in list order") << 0 << QStringList{user(5), user(2), user(3)} << false
-        << "U02" << "1709546700" << QStringList{"U03", "U05", "Monday March 04, 10:05"};
-    QTest::newRow("un-timed, owner gone, failed hand-off") << 1 << QStringList{user(3)} << true << "ERR"
-        << "1709510400" << QStringList{"U03", "Monday March 04, 00:00"};
+        << "U02" << "1709546700" << QStringList{"U03", "U05", "Monday March 04, 10:05"} << QString();
+    QTest::newRow("un-timed, owner gone") << 1 << QStringList{user(3)} << true << "ERR" << "1709510400"
+        << QStringList{"U03", "Monday March 04, 00:00"} << QString();
     QTest::newRow("only the author, no mail") << 0 << QStringList{user(2)} << false << "U02" << "1709546700"
-                                              << QStringList();
+                                              << QStringList() << QString();
+    QTest::newRow("no mail program: Notify unticked, says why") << 0 << QStringList{user(3)} << false << "U02"
+        << "1709546700" << QStringList() << "No mail program is set up on this workstation";
 }
 
 void tst_Event::okSavesAndNotifies()
@@ -88,10 +93,10 @@ void tst_Event::okSavesAndNotifies()
     QFETCH(QString, owner);
     QFETCH(QString, saved);
     QFETCH(QStringList, mail);
+    QFETCH(QString, noMail);
     TScriptedServices services;
-    services.setHandOffResult({isEdit ? TServices::Outcome::Failed : TServices::Outcome::Done, {}});
-    if (isEdit)
-        services.expectMessage(Kind::Information, QStringLiteral("Unable to send EMail as requested"), Answer::Ok);
+    if (!noMail.isEmpty())
+        services.setMailAvailability({TServices::Outcome::NotAvailable, noMail});
     DayEntryRecord e = entry(assignees, user(21), flags);
     e.setOwnerKey(owner == "ERR" ? RecordKey::format(777) : user(2));
     QCOMPARE(run(e, [&](QWidget* w) {
@@ -99,16 +104,21 @@ void tst_Event::okSavesAndNotifies()
                           QStringLiteral("1005"));
                  QCOMPARE(child(w, "cmbMinute")->isEnabled(), flags == 0);
                  QCOMPARE(child<QLineEdit>(w, "edtOwner")->text(), owner);
+                 auto* notify = child<QCheckBox>(w, "chkNotify");
+                 QCOMPARE(notify->isChecked() && notify->isEnabled(), noMail.isEmpty());
+                 QVERIFY(notify->toolTip().contains(noMail));
                  click(w, "btnOk");
              }, isEdit),
              1);
-    QCOMPARE(e.StartTime(), saved);   // the buffers are filled even after a failed hand-off
-    QCOMPARE(services.mails().size(), mail.isEmpty() ? 0 : 1);
+    QCOMPARE(e.StartTime(), saved);
+    // The editor only prepares the message; it goes once the event is stored.
+    QVERIFY(services.mails().isEmpty());
+    const TServices::MailMessage& prepared = frm.Mail();
+    QCOMPARE(prepared.recipients, mail.mid(0, mail.size() - 1));
     if (mail.isEmpty())
         return;
-    QCOMPARE(services.mails()[0].recipients, mail.mid(0, mail.size() - 1));
-    QCOMPARE(services.mails()[0].subject, isEdit ? "Updated Quorla Event" : "New Quorla Event");
-    QCOMPARE(services.mails()[0].bodyLines,
+    QCOMPARE(prepared.subject, isEdit ? "Updated Quorla Event" : "New Quorla Event");
+    QCOMPARE(prepared.bodyLines,
              (QStringList{isEdit ? "An event in Quorla relating to you has been updated. The details are:"
                                  : "A new event has been added into Quorla for you. The details are:",
                           "", "Review", mail.last()}));
@@ -136,7 +146,6 @@ void tst_Event::okRefusedKeepsDialog()
     QFETCH(int, ticked);
     QFETCH(QString, message);
     TScriptedServices services;
-    services.setHandOffResult({TServices::Outcome::Done, {}});
     if (!message.isEmpty())
         services.expectMessage(ticked ? Kind::Error : Kind::Confirmation, message, ticked ? Answer::Ok : Answer::No);
     DayEntryRecord e = entry(assignees, category);
@@ -203,7 +212,7 @@ void tst_Event::historyInOrder()
     services.setNow(QDateTime(QDate(2024, 3, 1), QTime(9, 45)));
     db->SetActingUser(user(3));
     e.setDescription(QStringLiteral("Review, second round"));
-    TEventWriter(*db).updateEntryReplacingAlarms(key, e, alarm);
+    TEventWriter(*db).updateEntryWithAlarms(key, e, alarm, QString());
     QStringList shown;
     bool enabledForNew = true;
     frm.SetEntryKey(key);
@@ -224,6 +233,35 @@ void tst_Event::historyInOrder()
     QCOMPARE(shown, (QStringList{"01/03/24 09:30  U02 on ws-test: Event added: “Review”; 04/03/24 10:07; for U02",
                                  "01/03/24 09:45  U03 on ws-test: Event changed: description “Review, second round”"}));
     QVERIFY(!enabledForNew);
+}
+
+// A new event without users: picking a group enables the Alarm box; the alarm
+// dialog then offers the date and time set in the editor, not those it was
+// opened with.
+void tst_Event::alarmOffersTheEditorsTime()
+{
+    TScriptedServices services;
+    cfg.Groups[0].SetFromText(QStringLiteral("Team,") + user(3));
+    DayEntryRecord e = entry({});
+    alarm.setFlags(0);
+    alarm.setAlarmTime(e.StartTime());
+    bool enabled = false;
+    QString offered;
+    run(e, [&](QWidget* w) {
+        whenModal([](QWidget* groups) { click(groups, "btnOk"); });
+        click(w, "btnGroup");
+        enabled = child(w, "chkAlarm")->isEnabled();
+        child<QComboBox>(w, "cmbHour")->setCurrentIndex(14);
+        whenModal([&](QWidget* a) {
+            offered = child<QDateEdit>(a, "cmbDate")->date().toString(Qt::ISODate) + ' '
+                      + child<QComboBox>(a, "cmbHour")->currentText() + child<QComboBox>(a, "cmbMinute")->currentText();
+            click(a, "btnClose");
+        });
+        child<QCheckBox>(w, "chkAlarm")->click();
+        click(w, "btnCancel");
+    });
+    QVERIFY(enabled);
+    QCOMPARE(offered, QStringLiteral("2024-03-04 1405"));
 }
 
 QUORLA_TEST_GUI_MAIN(tst_Event)

@@ -5,16 +5,18 @@
 #include "QuorlaTest.h"
 #include "RecordKey.h"
 #include "TFilterRules.h"
-#include "TQuorlaCfg.h"
+#include "TDisplaySettings.h"
 #include "TQuorlaDB.h"
 #include "TScriptedServices.h"
-#include "TWorkstationStore.h"
+#include "TestDatabase.h"
 #include "TfrmReport.h"
 #include "TfrmReportViewer.h"
 
 #include <QDateEdit>
 #include <QListWidget>
+#include <QFile>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTextEdit>
 #include <QTimer>
 
@@ -29,6 +31,7 @@ private slots:
     void text();
     void dialogRun_data();
     void dialogRun();
+    void dialogExport();
 
 private:
     // A new database of the users Ann, Bob and Cy (keys 1 to 3) and the day
@@ -40,15 +43,7 @@ private:
 
 void tst_Report::makeDatabase(const QStringList& entries)
 {
-    TWorkstationStore store;
-    QVERIFY(store.OpenKey(true));
-    QVERIFY(store.WriteString("RootPath", TestEnvironment::freshFolder(QTest::currentDataTag())));
-    db = std::make_unique<TQuorlaDB>();
-    UserRecord user;
-    for (const char* name : {"Ann", "Bob", "Cy"}) {
-        user.setFullName(QString::fromLatin1(name));
-        QVERIFY(db->Users().Insert(user.bytes()));
-    }
+    db = TestDatabase::database(QTest::currentDataTag(), {"Ann", "Bob", "Cy"});
     DayEntryRecord entry;
     for (const QString& text : entries) {
         const QStringList f = text.split(QLatin1Char('|'));
@@ -133,8 +128,7 @@ void tst_Report::dialogRun()
         services.expectMessage(TServices::MessageKind::Error, "Unable to locate user", TServices::MessageAnswer::Ok);
     TfrmReport dialog;
     TfrmReportViewer viewer;
-    TFilterRules rules;
-    TQuorlaCfg settings;
+    TDisplaySettings settings;
     QString seen;
     bool reshown = false;
     QTimer::singleShot(0, &dialog, [&] {
@@ -148,10 +142,39 @@ void tst_Report::dialogRun()
         reshown = dialog.isVisible();
         dialog.findChild<QPushButton*>("btnClose")->click();
     });
-    QCOMPARE(dialog.Execute(rules, settings, *db, UserRecord(), RecordKey::format(1), viewer), 2);
+    QCOMPARE(dialog.Execute(settings, *db, UserRecord(), RecordKey::format(1), viewer), 2);
     QVERIFY(reshown);
     QCOMPARE(services.busyDepth(), 0);
     QCOMPARE(seen, shown);
+}
+
+// The same choices, for an export: the file asked for gets the chosen users'
+// entries, each lasting the minutes chosen.
+void tst_Report::dialogExport()
+{
+    makeDatabase({"2021-01-05 09:00:00|Plan|0|0|2", "2021-01-05 10:00:00|Other|0|0|3"});
+    TScriptedServices services;
+    services.setNow(QDateTime(QDate(2021, 1, 4), QTime(12, 0)));
+    const QString path = TestEnvironment::freshFolder(QStringLiteral("export")) + QStringLiteral("/out.ics");
+    services.expectSaveFile(path);
+    services.expectMessage(TServices::MessageKind::Information, QStringLiteral("1 event was exported to ") + path,
+                           TServices::MessageAnswer::Ok);
+    TfrmReport dialog;
+    dialog.SetPurpose(TfrmReport::Purpose::Export);
+    TfrmReportViewer viewer;
+    TDisplaySettings settings;
+    QTimer::singleShot(0, &dialog, [&] {
+        dialog.findChild<QDateEdit*>("cmbEndDate")->setDate(QDate(2021, 1, 5));
+        dialog.findChild<QListWidget*>("lstUsers")->item(1)->setCheckState(Qt::Checked);
+        dialog.findChild<QSpinBox*>("spnDuration")->setValue(45);
+        dialog.findChild<QPushButton*>("btnGo")->click();
+    });
+    QCOMPARE(dialog.Execute(settings, *db, UserRecord(), RecordKey::format(1), viewer), 1);
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray text = file.readAll();
+    QVERIFY(text.contains("SUMMARY:Plan\r\n") && !text.contains("SUMMARY:Other"));
+    QVERIFY(text.contains("DURATION:PT45M\r\n"));
 }
 
 QUORLA_TEST_GUI_MAIN(tst_Report)

@@ -70,7 +70,7 @@ private slots:
                     a.clear();
                     a.setFlags(AlarmRecord::AlarmWanted);
                     a.setAlarmTime(RecordKey::format(1000 + round));
-                    if (writer.updateEntryReplacingAlarms(key, e, a) == TEventWriter::Result::Done)
+                    if (writer.updateEntryWithAlarms(key, e, a, QString()) == TEventWriter::Result::Done)
                         log.write((key + QLatin1Char(' ') + e.Description() + QLatin1Char('\n')).toUtf8());
                 }
             }

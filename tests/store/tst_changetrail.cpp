@@ -167,18 +167,24 @@ private slots:
         QTest::newRow("event added") << Change([=](Office& o) {
             return QList<Expected>{{Action::EventAdded, entries, o.addEntry()}};
         }) << QStringLiteral("“Team meeting”; 02/03/26 10:00; for AN,BO; alarm 09:50");
-        QTest::newRow("event moved, assignee added") << Change([=](Office& o) {
+        // Anna's alarm snoozed, the alarm time kept: Bob's earlier alarm is the
+        // entry's, and its time did not change.
+        QTest::newRow("event moved, assignee added, a snooze kept") << Change([=](Office& o) {
             const QString k = o.addEntry();
             TEventWriter w(*o.db);
+            AlarmRecord a;
+            const QString ak = alarmOf(o, k, a);
+            w.snoozeAlarm(ak, a, keyAt(-5));
             std::optional<TRecordLock> lock;
             DayEntryRecord e;
-            AlarmRecord a;
             bool had = false;
             w.openEntry(k, lock, e, a, had);
             e.setStartTime(keyAt(90));
             e.setAssigneeKeys({key(1), key(2), key(3)});
-            w.updateEntryReplacingAlarms(k, e, a);
-            return QList<Expected>{{Action::EventAdded, entries, k}, {Action::EventChanged, entries, k}};
+            w.updateEntryWithAlarms(k, e, a, a.AlarmTime());
+            return QList<Expected>{{Action::EventAdded, entries, k},
+                                   {Action::AlarmSnoozed, alarms, ak},
+                                   {Action::EventChanged, entries, k}};
         }) << QStringLiteral("time 10:00 → 11:30; assignee added: CL");
         QTest::newRow("event deleted") << Change([=](Office& o) {
             const QString k = o.addEntry(0, false);

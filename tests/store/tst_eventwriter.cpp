@@ -5,24 +5,19 @@
 #include "DayEntryRecord.h"
 #include "EQuorla.h"
 #include "QuorlaTest.h"
+#include "RecordKey.h"
 #include "TEventWriter.h"
 #include "TQuorlaDB.h"
+#include "TRecordLock.h"
 #include "TScriptedServices.h"
-#include "TWorkstationStore.h"
+#include "TestDatabase.h"
 
 #include <memory>
+#include <optional>
 
 namespace {
 
 const QString Entry2 = QStringLiteral("0000000002");
-
-std::unique_ptr<TQuorlaDB> openIn(const QString& name)
-{
-    TWorkstationStore store;
-    if (!store.OpenKey(true) || !store.WriteString(QStringLiteral("RootPath"), TestEnvironment::freshFolder(name)))
-        return nullptr;
-    return std::make_unique<TQuorlaDB>();
-}
 
 // Entry 1 for users 1 and 2, with its alarms.
 QString newEntry(TEventWriter& writer, AlarmRecord& alarm)
@@ -48,8 +43,7 @@ private slots:
     void newEntryHeldUntilItsAlarmsAreIn()
     {
         TScriptedServices services;
-        const auto db = openIn(QStringLiteral("new"));
-        QVERIFY(db);
+        const auto db = TestDatabase::database(QStringLiteral("new"), {});
         TQuorlaDB other;
         TEventWriter writer(*db);
         TEventWriter::Result elsewhere = TEventWriter::Result::Done;
@@ -71,9 +65,8 @@ private slots:
     {
         TScriptedServices services;
         for (int cut = 1; cut <= 3; ++cut) {
-            const auto db = openIn(QStringLiteral("cut%1").arg(cut));
-            QVERIFY(db);
-            TEventWriter writer(*db);
+            const auto db = TestDatabase::database(QStringLiteral("cut%1").arg(cut), {});
+                TEventWriter writer(*db);
             AlarmRecord alarm;
             const QString key = newEntry(writer, alarm);
             DayEntryRecord entry;
@@ -84,12 +77,72 @@ private slots:
                 if (w.made && ++writes == cut)
                     throw EQuorla(QStringLiteral("cut"));
             };
-            QVERIFY_THROWS_EXCEPTION(EQuorla, writer.updateEntryReplacingAlarms(key, entry, alarm));
+            QVERIFY_THROWS_EXCEPTION(EQuorla, writer.updateEntryWithAlarms(key, entry, alarm, QString()));
             QVERIFY(db->DayEntries().GetEqual(entry.bytes(), 0, key));
             for (bool more = db->Alarms().GetEqual(alarm.bytes(), 3, key); more;
                  more = db->Alarms().Get(alarm.bytes(), 3, key, TXIsamFile::ScanPrefix))
                 QVERIFY2(entry.AssigneeKeys().contains(alarm.UserKey()), qPrintable(QString::number(cut)));
         }
+    }
+
+    // Entry 1 for users 1, 2 and 3 with an alarm at 1000; user 2 snoozed his
+    // to 2000 and user 3 switched his off. Then the entry is edited.
+    void editKeepsAlarmsWhileTheTimeStays_data()
+    {
+        QTest::addColumn<QString>("assignees");
+        QTest::addColumn<QString>("alarmTime"); // empty: no alarm
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("time kept") << "1 2 3" << "1000" << "1@1000 2@2000";
+        QTest::newRow("time kept, 1 out, 4 in") << "2 3 4" << "1000" << "2@2000 4@1000";
+        QTest::newRow("time changed") << "1 2 3" << "1500" << "1@1500 2@1500 3@1500";
+        QTest::newRow("alarm off") << "1 2 3" << "" << "";
+    }
+    void editKeepsAlarmsWhileTheTimeStays()
+    {
+        QFETCH(QString, assignees);
+        QFETCH(QString, alarmTime);
+        TScriptedServices services;
+        const auto db = TestDatabase::database(QStringLiteral("keep"), {});
+        TEventWriter writer(*db);
+        DayEntryRecord entry;
+        entry.initialise();
+        entry.setAssigneeKeys({RecordKey::format(1), RecordKey::format(2), RecordKey::format(3)});
+        AlarmRecord alarm;
+        alarm.setFlags(AlarmRecord::AlarmWanted);
+        alarm.setAlarmTime(RecordKey::format(1000));
+        const QString key = writer.insertEntryWithAlarms(entry, alarm);
+        const auto alarmOf = [&](int user) {
+            AlarmRecord found;
+            bool more = db->Alarms().GetEqual(found.bytes(), AlarmRecord::DayEntryKeyIndex, key);
+            while (more && found.UserKey() != RecordKey::format(user))
+                more = db->Alarms().Get(found.bytes(), AlarmRecord::DayEntryKeyIndex, key, TXIsamFile::ScanPrefix);
+            return std::pair{db->Alarms().CurrentKey(), found};
+        };
+        auto [snoozedKey, snoozed] = alarmOf(2);
+        QCOMPARE(writer.snoozeAlarm(snoozedKey, snoozed, RecordKey::format(2000)), TEventWriter::Result::Done);
+        const auto [offKey, off] = alarmOf(3);
+        QCOMPARE(writer.switchOffAlarm(offKey, off), TEventWriter::Result::Done);
+
+        std::optional<TRecordLock> lock;
+        bool hadAlarm = false;
+        QCOMPARE(writer.openEntry(key, lock, entry, alarm, hadAlarm), TEventWriter::Result::Done);
+        QVERIFY(hadAlarm);
+        const QString opened = alarm.AlarmTime();
+        QStringList keys;
+        for (const QString& user : assignees.split(' '))
+            keys << RecordKey::format(user.toInt());
+        entry.setAssigneeKeys(keys);
+        alarm.setFlags(alarmTime.isEmpty() ? 0 : AlarmRecord::AlarmWanted);
+        alarm.setAlarmTime(RecordKey::format(alarmTime.toInt()));
+        QCOMPARE(writer.updateEntryWithAlarms(key, entry, alarm, opened), TEventWriter::Result::Done);
+
+        QStringList stored;
+        AlarmRecord scan;
+        for (bool more = db->Alarms().GetEqual(scan.bytes(), AlarmRecord::DayEntryKeyIndex, key); more;
+             more = db->Alarms().Get(scan.bytes(), AlarmRecord::DayEntryKeyIndex, key, TXIsamFile::ScanPrefix))
+            stored << QStringLiteral("%1@%2").arg(RecordKey::parse(scan.UserKey())).arg(RecordKey::parse(scan.AlarmTime()));
+        stored.sort();
+        QTEST(stored.join(' '), "expected");
     }
 
     // The pop-up read an alarm that was then switched off elsewhere and whose
@@ -104,8 +157,7 @@ private slots:
     {
         QFETCH(bool, snooze);
         TScriptedServices services;
-        const auto db = openIn(QStringLiteral("stale"));
-        QVERIFY(db);
+        const auto db = TestDatabase::database(QStringLiteral("stale"), {});
         TEventWriter writer(*db);
         AlarmRecord shown;
         newEntry(writer, shown);

@@ -1,5 +1,5 @@
-// Faults under the engine: every failing read, write, sync, lock, truncate or
-// journal removal during an operation reaches the caller as a result code, the
+// Faults under the engine: every failing read, write, sync, lock or journal
+// removal during an operation reaches the caller as a result code, the
 // next operation works, and the dataset holds the old or the new record, whole.
 
 #include "DayEntryRecord.h"

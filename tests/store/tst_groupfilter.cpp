@@ -17,7 +17,6 @@ private slots:
         QTest::addColumn<QStringList>("members");
         QTest::addColumn<QString>("written");
         QTest::newRow("empty slot") << "," << "" << QStringList{} << ",";
-        QTest::newRow("missing value") << "" << "" << QStringList{} << ",";
         QTest::newRow("name and two members") << "Sales,0000000002,0000000005" << "Sales"
                                               << QStringList{"0000000002", "0000000005"}
                                               << "Sales,0000000002,0000000005";
@@ -54,14 +53,12 @@ private slots:
         const QStringList three5{"0000000003", "0000000005"};
         QTest::newRow("all: no assignees") << 0 << QStringList{} << QStringList{} << "0000000003" << true;
         QTest::newRow("mine: no assignees") << 1 << QStringList{} << QStringList{} << "0000000003" << false;
-        QTest::newRow("chosen: no assignees") << 2 << QStringList{} << QStringList{"0000000003"} << "0000000003" << false;
         QTest::newRow("mine: assigned") << 1 << three5 << QStringList{} << "0000000003" << true;
         QTest::newRow("mine: someone else's") << 1 << three5 << QStringList{} << "0000000004" << false;
         QTest::newRow("chosen: one of them") << 2 << three5 << QStringList{"0000000005"} << "0000000004" << true;
         QTest::newRow("chosen: none of them") << 2 << three5 << QStringList{"0000000004"} << "0000000003" << false;
         QTest::newRow("chosen: empty slot text never matches")
             << 2 << QStringList{"0000000003"} << QStringList{"0000000000"} << "0000000003" << false;
-        QTest::newRow("unknown mode") << 7 << three5 << QStringList{} << "0000000003" << false;
     }
 
     void accepts()

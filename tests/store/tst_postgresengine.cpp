@@ -62,30 +62,23 @@ private slots:
     void cleanupTestCase() { server_.reset(); }
 
     // The four datasets are made as tables, the URI stays as stored, no lock
-    // warning is shown, and each database object holds one session.
-    void databaseOnServer()
+    // warning is shown, and each database object holds one session. A cache
+    // reloads after another workstation's write, and only then.
+    void twoWorkstations()
     {
         const QString uri = newDatabase();
         TScriptedServices services;
-        TQuorlaDB first, second;
-        QCOMPARE(first.RootPath(), uri);
+        TQuorlaDB here, elsewhere;
+        QCOMPARE(here.RootPath(), uri);
         QCOMPARE(server_->query(name_, "SELECT string_agg(name, ',' ORDER BY id) FROM quorla_datasets"),
                  QStringLiteral("qlusers,qlalarms,qlcat,qldayent,qltrail,qlholders"));
         QCOMPARE(server_->query(name_, "SELECT count(*) FROM pg_stat_activity WHERE application_name = 'quorla'"),
                  QStringLiteral("2"));
-        QVERIFY(first.Users().Insert(user(QStringLiteral("ANNA")).bytes()));
-        UserRecord read;
-        QVERIFY(second.Users().GetEqual(read.bytes(), 3, QStringLiteral("ANNA")));
-        QCOMPARE(read, user(QStringLiteral("ANNA")));
-    }
-
-    // A cache reloads after another workstation's write, and only then.
-    void cacheFollowsOtherWorkstations()
-    {
-        newDatabase();
-        TScriptedServices services;
-        TQuorlaDB here, elsewhere;
         QVERIFY(here.Users().Insert(user(QStringLiteral("ANNA")).bytes()));
+        UserRecord read;
+        QVERIFY(elsewhere.Users().GetEqual(read.bytes(), 3, QStringLiteral("ANNA")));
+        QCOMPARE(read, user(QStringLiteral("ANNA")));
+
         int loads = 0;
         TUserCache cache(here.Users());
         cache.OnUpdate = [&](TQuorlaCache& c) {
@@ -104,6 +97,35 @@ private slots:
         QVERIFY(!elsewhere.Users().Update(user(QStringLiteral("CARL")).bytes(), key(9)));
         cache.Lookup(key(1), u);
         QCOMPARE(loads, 2);
+    }
+
+    // An idle session is let go, and the next call connects again; a session
+    // that holds a record lock is kept, since the lock would go with it.
+    void idleSessionLetGo()
+    {
+        newDatabase();
+        TScriptedServices services;
+        TQuorlaDB here;
+        const auto sessions = [&] {
+            return server_->query(name_, "SELECT count(*) FROM pg_stat_activity WHERE application_name = 'quorla'");
+        };
+        QVERIFY(here.Users().Insert(user(QStringLiteral("ANNA")).bytes()));
+        QVERIFY(here.Users().Lock(key(1)));
+        QTest::qWait(5);
+        here.ReleaseIdleSession(0);
+        QCOMPARE(sessions(), QStringLiteral("1"));
+        {
+            TQuorlaDB elsewhere;
+            QVERIFY(!elsewhere.Users().Lock(key(1)));
+        }
+        QVERIFY(here.Users().Unlock(key(1)));
+        QTest::qWait(5);
+        here.ReleaseIdleSession(0);
+        QCOMPARE(sessions(), QStringLiteral("0"));
+        UserRecord read;
+        QVERIFY(here.Users().GetEqual(read.bytes(), 0, key(1)));
+        QVERIFY(here.Users().Lock(key(1)));
+        QCOMPARE(sessions(), QStringLiteral("1"));
     }
 
     // The server stops (as in a crash) under a running workstation: the call

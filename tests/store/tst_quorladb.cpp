@@ -1,15 +1,12 @@
 // Connecting a workstation to the database: the first start that asks for the
 // folder, stored folders, folders holding some datasets, the ways connecting
-// fails and what it leaves behind, two connections, reopening, new records.
+// fails and what it leaves behind, two connections, reopening.
 
-#include "AlarmRecord.h"
 #include "CategoryRecord.h"
-#include "DayEntryRecord.h"
 #include "EQuorlaDB.h"
 #include "IsamCode.h"
 #include "IsamEngine.h"
 #include "QuorlaTest.h"
-#include "RecordKey.h"
 #include "RecordLockFile.h"
 #include "SqliteIsamEngine.h"
 #include "TQuorlaDB.h"
@@ -21,7 +18,6 @@
 #include <QFile>
 #include <QScopeGuard>
 
-#include <algorithm>
 #include <unistd.h>
 
 using Kind = TServices::MessageKind;
@@ -162,11 +158,8 @@ private slots:
             services.expectFolder(folder);
         }
         TQuorlaDB db;
-        QCOMPARE(services.folderCaptions(),
-                 stored.isEmpty() ? QStringList{"Select Quorla Database Location?"} : QStringList());
         QCOMPARE(storedRootPath(), stored.isEmpty() ? folder : rootPath);
         QCOMPARE(db.RootPath(), folder + QLatin1Char('/'));
-        QCOMPARE(db.Users().FileName(), folder + QStringLiteral("/QLUsers.Ism"));
         QCOMPARE(filesIn(folder), AllFiles);
         const int counts[] = {partial ? 2 : 0, 0, partial ? 1 : 0, 0};
         int i = 0;
@@ -293,28 +286,6 @@ private slots:
                                Answer::Ok);
         TQuorlaDB first, second;
         QVERIFY(first.Users().Active() && second.DayEntries().Active());
-    }
-
-    void newRecordDefaults()
-    {
-        prepareStore(TestEnvironment::freshFolder(QStringLiteral("defaults")));
-        TScriptedServices services;
-        TQuorlaDB db;
-        services.setNow(QDateTime(QDate(2024, 3, 5), QTime(10, 20, 30)));
-        UserRecord u;
-        std::ranges::fill(u.bytes(), char(0x5A));
-        db.InitUserRecord(u);
-        QCOMPARE(u, UserRecord());
-        AlarmRecord a, expectedAlarm;
-        std::ranges::fill(a.bytes(), char(0x5A));
-        db.InitAlarmRecord(a);
-        expectedAlarm.setAlarmTime(QStringLiteral("1709634030")); // 2024-03-05 10:20:30
-        QCOMPARE(a, expectedAlarm);
-        DayEntryRecord d, expectedEntry;
-        std::ranges::fill(d.bytes(), char(0x5A));
-        db.InitDayEntryRecord(d);
-        expectedEntry.initialise();
-        QCOMPARE(d, expectedEntry);
     }
 };
 

@@ -14,7 +14,7 @@
 #include "TScriptedServices.h"
 #include "TestChild.h"
 #include "TUserRemoval.h"
-#include "TWorkstationStore.h"
+#include "TestDatabase.h"
 #include "UserRecord.h"
 
 #include <QThread>
@@ -29,16 +29,7 @@ QString key(int n) { return RecordKey::format(n); }
 
 std::unique_ptr<TQuorlaDB> openIn(const QString& name)
 {
-    TWorkstationStore store;
-    if (!store.OpenKey(true) || !store.WriteString(QStringLiteral("RootPath"), TestEnvironment::freshFolder(name)))
-        qFatal("cannot point the workstation at a test database");
-    auto db = std::make_unique<TQuorlaDB>();
-    for (const char* name : {"ANNA", "BERT", "CARL", "DORA"}) {
-        UserRecord u;
-        u.setUserName(QString::fromLatin1(name));
-        db->Users().Insert(u.bytes());
-    }
-    return db;
+    return TestDatabase::database(name, {"ANNA", "BERT", "CARL", "DORA"});
 }
 
 // An entry with an alarm for each assignee at `alarmTime`.
@@ -146,26 +137,6 @@ private slots:
         const QString nextKey = TEventWriter(*db).insertEntryWithAlarms(next, none);
         QCOMPARE(RecordKey::parse(nextKey), 3);
         QCOMPARE(alarms(*db), alarmsLeft);
-    }
-
-    // A lock held elsewhere stops the pass; run again, it finishes.
-    void lockedElsewhere()
-    {
-        TScriptedServices services;
-        auto db = openIn(QStringLiteral("locked"));
-        const QStringList keys{addEntry(*db, 1, {2}), addEntry(*db, 1, {2, 3}), addEntry(*db, 2, {1})};
-        TQuorlaDB elsewhere;
-        QVERIFY(elsewhere.DayEntries().Lock(keys[1]));
-        TUserRemoval removal(*db, Bert, choose("TA"));
-        QVERIFY_THROWS_EXCEPTION(EQuorla, removal.run());
-        UserRecord user;
-        QVERIFY(TLookup::Equal(db->Users(), user.bytes(), TXIsamFile::PrimaryIndex, Bert));
-        QVERIFY(elsewhere.DayEntries().Unlock(keys[1]));
-        removal.run();
-        QCOMPARE(alarms(*db), (QStringList{"2:3", "3:1"}));
-        DayEntryRecord entry;
-        QVERIFY(TLookup::Equal(db->DayEntries(), entry.bytes(), TXIsamFile::PrimaryIndex, keys[0]));
-        QCOMPARE(entry.AssigneeKeys(), QStringList{key(4)});
     }
 
     // Another workstation adds events for him (alone, or with CARL) while he

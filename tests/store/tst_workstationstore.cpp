@@ -81,7 +81,6 @@ private slots:
         QTest::addColumn<QByteArray>("line");
         QTest::addColumn<char>("type");
         QTest::addColumn<QString>("read"); // "default": the caller's default
-        QTest::newRow("integer") << QByteArray("V=255") << 'i' << "255";
         QTest::newRow("integer as a word") << QByteArray("V=abc") << 'i' << "default";
         QTest::newRow("integer beyond 32 bits") << QByteArray("V=2147483648") << 'i' << "default";
         QTest::newRow("boolean as a word") << QByteArray("V=false") << 'b' << "default";

@@ -191,25 +191,36 @@ private slots:
     }
 
     // Keys are never reused: the mark of the largest key ever held survives
-    // deletes, and a file made before the mark existed starts from its largest.
+    // deletes, a file made before the mark existed starts from its largest,
+    // and a mark raised by a copy of the database only ever goes up.
     void nextKey_data()
     {
         QTest::addColumn<QList<qint64>>("existing");
         QTest::addColumn<QList<qint64>>("deleted");
         QTest::addColumn<bool>("withoutMark");
+        QTest::addColumn<qint64>("raised");
         QTest::addColumn<QString>("next");
-        QTest::newRow("empty") << QList<qint64>{} << QList<qint64>{} << false << "0000000001";
-        QTest::newRow("gaps below the largest") << QList<qint64>{1, 2, 41} << QList<qint64>{} << false << "0000000042";
-        QTest::newRow("largest not last inserted") << QList<qint64>{900, 5} << QList<qint64>{} << false << "0000000901";
-        QTest::newRow("largest deleted") << QList<qint64>{1, 2, 3} << QList<qint64>{3, 2} << false << "0000000004";
-        QTest::newRow("all deleted") << QList<qint64>{7} << QList<qint64>{7} << false << "0000000008";
-        QTest::newRow("file without the mark") << QList<qint64>{1, 2, 3} << QList<qint64>{3} << true << "0000000003";
+        QTest::newRow("empty") << QList<qint64>{} << QList<qint64>{} << false << 0LL << "0000000001";
+        QTest::newRow("gaps below the largest") << QList<qint64>{1, 2, 41} << QList<qint64>{} << false << 0LL
+                                                << "0000000042";
+        QTest::newRow("largest not last inserted") << QList<qint64>{900, 5} << QList<qint64>{} << false << 0LL
+                                                   << "0000000901";
+        QTest::newRow("largest deleted") << QList<qint64>{1, 2, 3} << QList<qint64>{3, 2} << false << 0LL
+                                         << "0000000004";
+        QTest::newRow("all deleted") << QList<qint64>{7} << QList<qint64>{7} << false << 0LL << "0000000008";
+        QTest::newRow("file without the mark") << QList<qint64>{1, 2, 3} << QList<qint64>{3} << true << 0LL
+                                               << "0000000003";
+        QTest::newRow("mark raised in an empty dataset") << QList<qint64>{} << QList<qint64>{} << false << 50LL
+                                                         << "0000000051";
+        QTest::newRow("mark raised below the largest stays") << QList<qint64>{1, 41} << QList<qint64>{41} << false
+                                                             << 10LL << "0000000042";
     }
     void nextKey()
     {
         QFETCH(QList<qint64>, existing);
         QFETCH(QList<qint64>, deleted);
         QFETCH(bool, withoutMark);
+        QFETCH(qint64, raised);
         QFETCH(QString, next);
         TXIsamFile f;
         const QString path = newDataset(f);
@@ -222,6 +233,10 @@ private slots:
             dropMark(path);
             QVERIFY(f.Open(path, 3));
         }
+        if (raised > 0) {
+            QVERIFY(f.RaiseKeyMark(key(raised)));
+            QCOMPARE(f.RecordCount(), qint32(existing.size() - deleted.size()));
+        }
         QCOMPARE(f.NextKey(), next);
         QVERIFY(f.Insert(makeAlarm("0000000001", "0000000200")));
         QCOMPARE(f.CurrentKey(), next);
@@ -231,13 +246,63 @@ private slots:
         QCOMPARE(other.NextKey(), key(RecordKey::parse(next) + 1));
     }
 
+    // Records added in one transaction: all, with their index values and the
+    // key mark, or none.
+    void insertAll_data()
+    {
+        QTest::addColumn<QList<qint64>>("existing");
+        QTest::addColumn<QStringList>("added");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QStringList>("stored");
+        QTest::addColumn<QString>("next");
+        QTest::newRow("into an empty dataset") << QList<qint64>{} << keys({3, 1, 7}) << 0 << keys({1, 3, 7})
+                                               << "0000000008";
+        QTest::newRow("a key that exists: none") << QList<qint64>{2} << keys({1, 2}) << int(IsamUpdateMode)
+                                                 << keys({2}) << "0000000003";
+        QTest::newRow("a key twice: none") << QList<qint64>{} << keys({5, 5}) << int(IsamUpdateMode) << keys({})
+                                           << "0000000001";
+        QTest::newRow("a bad key: none") << QList<qint64>{} << (keys({9}) << "12") << int(IsamBadKey) << keys({})
+                                         << "0000000001";
+    }
+    void insertAll()
+    {
+        QFETCH(QList<qint64>, existing);
+        QFETCH(QStringList, added);
+        QFETCH(QStringList, stored);
+        QFETCH(int, code);
+        TXIsamFile f;
+        newDataset(f);
+        for (qint64 k : existing)
+            QVERIFY(f.Insert(makeAlarm("0000000001", "0000000100"), key(k)));
+        QByteArray records;
+        for (const QString& k : added) {
+            const Alarm a = makeAlarm("0000000002", k.toLatin1());
+            records.append(a.data(), qsizetype(a.size()));
+        }
+        QCOMPARE(f.InsertAll(added, std::span<const char>(records.constData(), std::size_t(records.size()))),
+                 code == 0);
+        QCOMPARE(int(f.LastError()), code);
+        QStringList found;
+        Alarm back{};
+        f.Rewind(0);
+        while (f.Get(back, 0, QString(), 16))
+            found << f.CurrentKey();
+        QCOMPARE(found, stored);
+        QTEST(f.NextKey(), "next");
+        // Each added record is found by its time, which is its key here.
+        for (const QString& k : code == 0 ? added : QStringList()) {
+            QVERIFY(f.GetEqual(back, 2, k));
+            QCOMPARE(f.CurrentKey(), k);
+        }
+    }
+
     // Every refused call answers its code and leaves object and data as they were.
     void refusals()
     {
         TXIsamFile closed;
         Alarm a{};
         for (bool refused : {closed.Get(a, 0, QString(), 16), closed.Insert(a, key(1)), closed.Delete(key(1)),
-                             closed.Lock(key(1)), closed.Rewind(0), closed.Close()}) {
+                             closed.Lock(key(1)), closed.Rewind(0), closed.RaiseKeyMark(key(1)), closed.Close()}) {
             QVERIFY(!refused);
             QCOMPARE(closed.LastError(), qint16(IsamNotOpen));
         }
@@ -273,6 +338,8 @@ private slots:
             QVERIFY(!f.Insert(first, QString::fromLatin1(bad)));
             QCOMPARE(f.LastError(), qint16(IsamBadKey));
             QVERIFY(!f.Lock(QString::fromLatin1(bad)));
+            QCOMPARE(f.LastError(), qint16(IsamBadKey));
+            QVERIFY(!f.RaiseKeyMark(QString::fromLatin1(bad)));
             QCOMPARE(f.LastError(), qint16(IsamBadKey));
         }
         std::array<char, 10> small{}; // refused, not read past

@@ -73,12 +73,6 @@ bool textAt(const QImage& image, QPoint topLeft, const TFont& font, const QStrin
     });
 }
 
-bool glyphAt(const QImage& image, QPoint topLeft, const QPixmap& glyph, const QColor& background)
-{
-    return matches(image, QRect(topLeft, glyph.size()), background,
-                   [&](QPainter& painter) { painter.drawPixmap(topLeft, glyph); });
-}
-
 namespace {
 
 // Whether p is background blended at least half-way towards colour: every

@@ -6,7 +6,6 @@
 #include <QColor>
 #include <QDateTime>
 #include <QImage>
-#include <QPixmap>
 #include <QRect>
 
 class QWidget;
@@ -36,9 +35,6 @@ QImage shot(QWidget& widget);
 // text's advance width (or `width` columns) and `height` rows.
 bool textAt(const QImage& image, QPoint topLeft, const TFont& font, const QString& text, const QColor& background,
             int height = 14, int width = -1);
-
-// True when image holds glyph drawn over background at topLeft.
-bool glyphAt(const QImage& image, QPoint topLeft, const QPixmap& glyph, const QColor& background);
 
 // The leftmost column inside area holding a pixel at least half-way from
 // background to colour, or -1.

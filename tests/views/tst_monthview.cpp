@@ -94,36 +94,30 @@ private slots:
         QCOMPARE(t.asked, expected);
     }
 
-    // Layout: W = width / 7, H = (height - 32) / 6, the grid line right of each
-    // box; weekday names long where they fit. Headers: today (1999-01-01) bold
-    // as in the week view, other months' days grey, the selected day in the
+    // Weekday names short where long ones do not fit; headers: today (1999-01-01) bold as
+    // in the week view, other months' days grey, the selected day in the
     // highlight colours.
     void headers_data()
     {
         QTest::addColumn<QSize>("size");
         QTest::addColumn<QDate>("shown");
         QTest::addColumn<QDate>("day");
-        QTest::addColumn<QRect>("box");
         QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("weekday");
+        QTest::addColumn<QString>("weekday"); // over the day's column; empty: not looked at
         QTest::addColumn<bool>("bold");
         QTest::addColumn<int>("look"); // 0 plain, 1 grey, 2 selected
         const QSize wide(1400, 1000);
-        QTest::newRow("narrow: short names") << QSize(420, 300) << QDate(1999, 1, 20) << QDate(1999, 1, 7)
-                                             << QRect(180, 76, 59, 43) << "7" << "Thu" << false << 0;
-        QTest::newRow("wide: long names") << wide << QDate(1999, 1, 20) << QDate(1999, 1, 7) << QRect(600, 193, 199, 160)
-                                          << "7" << "Thursday" << false << 0;
-        QTest::newRow("today") << wide << QDate(1999, 1, 15) << QDate(1999, 1, 1) << QRect() << "1 Jan" << "" << true << 0;
-        QTest::newRow("selected") << wide << QDate(1999, 1, 15) << QDate(1999, 1, 15) << QRect() << "15" << "" << false << 2;
-        QTest::newRow("today among next month's days")
-            << wide << QDate(1998, 12, 10) << QDate(1999, 1, 1) << QRect() << "1 Jan" << "" << true << 1;
+        QTest::newRow("narrow: short names") << QSize(420, 300) << QDate(1999, 1, 20) << QDate(1999, 1, 7) << "7"
+                                             << "Thu" << false << 0;
+        QTest::newRow("selected") << wide << QDate(1999, 1, 15) << QDate(1999, 1, 15) << "15" << "" << false << 2;
+        QTest::newRow("today among next month's days") << wide << QDate(1998, 12, 10) << QDate(1999, 1, 1) << "1 Jan"
+                                                       << "" << true << 1;
     }
     void headers()
     {
         QFETCH(QSize, size);
         QFETCH(QDate, shown);
         QFETCH(QDate, day);
-        QFETCH(QRect, box);
         QFETCH(QString, text);
         QFETCH(QString, weekday);
         QFETCH(bool, bold);
@@ -131,14 +125,12 @@ private slots:
         MonthUnderTest t(size);
         t.month.ShowMonthOf(QDateTime(shown, QTime(8, 0)));
         const QImage image = shot(t.month);
-        const QRect shownBox = t.month.DayRect(t.boxOf(day));
+        const QRect box = t.month.DayRect(t.boxOf(day));
         const QColor header = TColorRef::toQColor(t.month.HeaderColor());
         const QColor ink = t.colour(look == 2 ? QPalette::HighlightedText : QPalette::WindowText, look == 1);
-        QVERIFY(textAt(image, shownBox.topLeft() + QPoint(0, 1), t.font(bold, ink), "  " + text,
+        QVERIFY(textAt(image, box.topLeft() + QPoint(0, 1), t.font(bold, ink), "  " + text,
                        look == 2 ? t.colour(QPalette::Highlight) : header));
-        if (!box.isNull()) {
-            QCOMPARE(shownBox, box);
-            QCOMPARE(image.pixel(box.right() + 1, box.top() + 20), t.colour(QPalette::Mid).rgb());
+        if (!weekday.isEmpty()) {
             QVERIFY(textAt(image, QPoint(box.left(), 17), t.font(false, ink), "  " + weekday, header));
             QVERIFY(textAt(image, QPoint(0, 1), t.font(false, ink), "  January 1999", header));
         }

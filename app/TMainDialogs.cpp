@@ -1,0 +1,119 @@
+#include "TMainDialogs.h"
+
+#include "TChangeTrail.h"
+#include "TMonthView.h"
+#include "TQuorlaCfg.h"
+#include "TQuorlaDB.h"
+#include "TSession.h"
+#include "TViewNavigator.h"
+#include "TfrmCategories.h"
+#include "TfrmDate.h"
+#include "TfrmFiltering.h"
+#include "TfrmGroups.h"
+#include "TfrmLogin.h"
+#include "TfrmOptions.h"
+#include "TfrmReport.h"
+#include "TfrmReportViewer.h"
+#include "TfrmSelectGroup.h"
+#include "TfrmTrouble.h"
+#include "TfrmUsers.h"
+
+#include <QDate>
+
+namespace {
+
+// `dialog`, made now when it was not attached; it belongs to `owner`.
+template <typename Dialog>
+Dialog& ensure(Dialog*& dialog, QWidget& owner)
+{
+    if (dialog == nullptr)
+        dialog = new Dialog(&owner);
+    return *dialog;
+}
+
+} // namespace
+
+TMainDialogs::TMainDialogs(QWidget& owner, TSession& session, TViewNavigator& views)
+    : owner_(owner), session_(session), views_(views)
+{
+}
+
+void TMainDialogs::UsersCommand()
+{
+    if (!session_.LoggedIn())
+        return;
+    ensure(Users, owner_).Execute(session_.CurrentUserKey(), *session_.Database(), *session_.UserCache());
+    session_.ReloadCurrentUser();
+    views_.RefreshView();
+}
+
+void TMainDialogs::CategoriesCommand()
+{
+    if (!session_.LoggedIn())
+        return;
+    ensure(Categories, owner_).Execute(*session_.Database(), *session_.CategoryCache());
+    views_.RefreshView();
+}
+
+void TMainDialogs::GroupsCommand()
+{
+    if (session_.LoggedIn())
+        ensure(Groups, owner_).Execute(*session_.Settings(), *session_.Database());
+}
+
+void TMainDialogs::ReportCommand()
+{
+    runReport(int(TfrmReport::Purpose::Report));
+}
+
+void TMainDialogs::ExportCommand()
+{
+    runReport(int(TfrmReport::Purpose::Export));
+}
+
+void TMainDialogs::runReport(int purpose)
+{
+    if (!session_.LoggedIn())
+        return;
+    TfrmSelectGroup* selectGroup = &ensure(SelectGroup, owner_);
+    TfrmReport& report = ensure(Report, owner_);
+    report.OnSelectGroup = [selectGroup](TDisplaySettings& settings, QListWidget& checkList) {
+        return selectGroup->Execute(settings, checkList);
+    };
+    report.SetPurpose(TfrmReport::Purpose(purpose));
+    report.Execute(*session_.Settings(), *session_.Database(), session_.CurrentUser(), session_.CurrentUserKey(),
+                   ensure(ReportViewer, owner_));
+}
+
+void TMainDialogs::OptionsCommand()
+{
+    if (Options == nullptr || session_.Settings() == nullptr)
+        return;
+    // Only administrators choose how long the change trail keeps changes.
+    Options->UseTrail(session_.Database() != nullptr && session_.MayAdminister() ? &session_.Database()->Trail()
+                                                                                  : nullptr);
+    Options->Execute(*views_.WeekView(), *views_.DayView(), *session_.Settings());
+    session_.Settings()->ApplyToView(*views_.MonthView());
+}
+
+bool TMainDialogs::FilteringCommand()
+{
+    if (Filtering == nullptr || !session_.LoggedIn())
+        return false;
+    if (Filtering->Execute(*session_.Settings(), *session_.Database(), session_.FilterRules()) != 1)
+        return false;
+    views_.RefreshView();
+    return true;
+}
+
+void TMainDialogs::TroubleshootingCommand()
+{
+    if (Trouble != nullptr && session_.LoggedIn())
+        Trouble->Execute(*session_.Database());
+}
+
+void TMainDialogs::DateCommand(const QDate& today)
+{
+    if (Date != nullptr)
+        views_.GoToDate(*Date, today);
+}

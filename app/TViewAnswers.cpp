@@ -1,0 +1,79 @@
+#include "TViewAnswers.h"
+
+#include "AlarmRecord.h"
+#include "CategoryRecord.h"
+#include "DayEntryRecord.h"
+#include "EQuorla.h"
+#include "TCategoryCache.h"
+#include "TCommand.h"
+#include "TDayEntries.h"
+#include "TDayView.h"
+#include "TEntryQuery.h"
+#include "TLookup.h"
+#include "TMonthView.h"
+#include "TQuorlaDB.h"
+#include "TSession.h"
+#include "TUserCache.h"
+#include "TViewNavigator.h"
+#include "TWeekView.h"
+#include "UserRecord.h"
+
+TViewAnswers::TViewAnswers(TSession& session)
+    : session_(session)
+{
+}
+
+void TViewAnswers::Wire(TViewNavigator& views)
+{
+    auto wire = [this](auto* view) {
+        view->OnWantDayEntries = [this](QObject* s, const QString& k, TDayEntries& e) { WantDayEntries(s, k, e); };
+        view->OnWantUserName = [this](QObject* s, const QString& k, QString& n) { WantUserName(s, k, n); };
+        view->OnWantAlarmedFlag = [this](QObject* s, const QString& k, bool& a) { WantAlarmedFlag(s, k, a); };
+        view->OnWantCategoryDescription
+            = [this](QObject* s, const QString& k, QString& d) { WantCategoryDescription(s, k, d); };
+        // A drawing failure is reported like a failed command.
+        view->OnError = [](QObject*, const QString& message) {
+            TCommand::Run([&message] { throw EQuorla(message); });
+        };
+    };
+    wire(views.DayView());
+    wire(views.WeekView());
+    wire(views.MonthView());
+}
+
+void TViewAnswers::WantDayEntries(QObject* /*sender*/, const QString& datePkVal, TDayEntries& dayEntries)
+{
+    if (!session_.LoggedIn())
+        return;
+    TEntryQuery::ReadDay(session_.Database()->DayEntries(), datePkVal,
+                         [&](const DayEntryRecord& entry, const QString& key) {
+                             if (session_.EntryVisible(entry))
+                                 dayEntries.Add(entry, key);
+                         });
+}
+
+void TViewAnswers::WantUserName(QObject* /*sender*/, const QString& pk, QString& name)
+{
+    if (!session_.LoggedIn())
+        return;
+    UserRecord user;
+    session_.UserCache()->Lookup(pk, user);
+    name = user.Abbreviation();
+}
+
+void TViewAnswers::WantAlarmedFlag(QObject* /*sender*/, const QString& pk, bool& alarmed)
+{
+    if (!session_.LoggedIn())
+        return;
+    AlarmRecord alarm;
+    alarmed = TLookup::Equal(session_.Database()->Alarms(), alarm.bytes(), AlarmRecord::DayEntryKeyIndex, pk);
+}
+
+void TViewAnswers::WantCategoryDescription(QObject* /*sender*/, const QString& pk, QString& description)
+{
+    if (!session_.LoggedIn())
+        return;
+    CategoryRecord category;
+    session_.CategoryCache()->Lookup(pk, category);
+    description = category.Description();
+}

@@ -1,0 +1,291 @@
+#include "TOfficeLoad.h"
+
+#include "AlarmRecord.h"
+#include "DayEntryRecord.h"
+#include "IsamEngine.h"
+#include "RecordKey.h"
+#include "TQuorlaDatasets.h"
+#include "TStamp.h"
+#include "TXIsamFile.h"
+#include "UserRecord.h"
+
+#include <QDataStream>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <libpq-fe.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+namespace {
+
+constexpr qint64 PollEveryMs = 10'000;
+constexpr qint64 WriteEveryMs = 60'000;
+
+// One workstation of a load process.
+struct Workstation
+{
+    QString user;
+    std::unique_ptr<TXIsamFile> alarms;
+    std::unique_ptr<TXIsamFile> entries;
+    qint64 nextPoll = 0;
+    qint64 nextWrite = 0;
+};
+
+bool open(TXIsamFile& file, const QString& uri, const QString& dataset)
+{
+    return file.Open(TIsamEngine::datasetName(uri, dataset));
+}
+
+// An event of `user` tomorrow with an alarm for him an hour ahead: the
+// records a New event command writes.
+bool addEvent(TXIsamFile& entries, TXIsamFile& alarms, const QString& user)
+{
+    TStamp now;
+    now.SetNow();
+    DayEntryRecord entry;
+    entry.initialise();
+    entry.setStartTime(RecordKey::format(now.Seconds() + 86400));
+    entry.setOwnerKey(user);
+    entry.setAssignee(0, user);
+    entry.setDescription(QStringLiteral("Weekly planning"));
+    if (!entries.Insert(entry.bytes()))
+        return false;
+    AlarmRecord alarm;
+    alarm.setFlags(AlarmRecord::AlarmWanted);
+    alarm.setAlarmTime(RecordKey::format(now.Seconds() + 3600));
+    alarm.setDayEntryKey(entries.CurrentKey());
+    alarm.setUserKey(user);
+    alarm.rebuildUserAlarmKey();
+    return alarms.Insert(alarm.bytes());
+}
+
+// The sessions on the database, and how many of them are busy.
+std::pair<int, int> sessionsOn(PGconn* conn)
+{
+    PGresult* r = PQexec(conn, "SELECT count(*), count(*) FILTER (WHERE state = 'active') - 1 FROM pg_stat_activity"
+                               " WHERE datname = current_database() AND pid <> 0");
+    std::pair<int, int> counts{-1, -1};
+    if (PQresultStatus(r) == PGRES_TUPLES_OK && PQntuples(r) == 1)
+        counts = {std::atoi(PQgetvalue(r, 0, 0)) - 1, std::atoi(PQgetvalue(r, 0, 1))};
+    PQclear(r);
+    return counts;
+}
+
+} // namespace
+
+bool TOfficeLoad::prepare(const QString& uri, int workstations)
+{
+    // The datasets as a workstation makes them at its first start.
+    auto connection = TIsamEngine::forName(uri).connect(uri);
+    for (const TQuorlaDatasets::Dataset& d : TQuorlaDatasets::All()) {
+        TXIsamFile f;
+        f.ShareConnection(connection);
+        const QString name = TIsamEngine::datasetName(uri, d.fileName);
+        if (!f.Exists(name) && !f.CreateDataset(name, TQuorlaDatasets::KeyLength, d.format))
+            return false;
+    }
+    TXIsamFile users, entries, alarms;
+    for (TXIsamFile* f : {&users, &entries, &alarms})
+        f->ShareConnection(connection);
+    if (!open(users, uri, UserRecord::FileName) || !open(entries, uri, DayEntryRecord::FileName)
+        || !open(alarms, uri, AlarmRecord::FileName))
+        return false;
+    for (int n = users.RecordCount() + 1; n <= workstations; ++n) {
+        UserRecord user;
+        user.setUserName(QStringLiteral("U%1").arg(n));
+        user.setRights(1);
+        if (!users.Insert(user.bytes()) || !addEvent(entries, alarms, users.CurrentKey()))
+            return false;
+    }
+    return true;
+}
+
+int TOfficeLoad::workerMain(const QStringList& a)
+{
+    // <uri> <first user> <count> <seconds> <result file>
+    if (a.size() != 5)
+        return 2;
+    const QString uri = a[0];
+    const int first = a[1].toInt(), count = a[2].toInt();
+    const qint64 runMs = a[3].toLongLong() * 1000;
+    QRandomGenerator random{quint32(first)};
+    std::vector<Workstation> stations(std::size_t(std::max(count, 0)));
+    for (int i = 0; i < count; ++i) {
+        Workstation& w = stations[std::size_t(i)];
+        auto connection = TIsamEngine::forName(uri).connect(uri);
+        w.user = RecordKey::format(first + i);
+        w.alarms = std::make_unique<TXIsamFile>();
+        w.entries = std::make_unique<TXIsamFile>();
+        w.alarms->ShareConnection(connection);
+        w.entries->ShareConnection(connection);
+        if (!open(*w.alarms, uri, AlarmRecord::FileName) || !open(*w.entries, uri, DayEntryRecord::FileName)) {
+            std::fprintf(stderr, "workstation %d: %s\n", first + i, qPrintable(w.alarms->ErrorText()));
+            return 1;
+        }
+        // A workstation polls from its start-up on, all day: the first poll
+        // of a new session (the server's first look at the tables, the
+        // statements prepared) is made here, before the timing starts.
+        AlarmRecord first;
+        w.alarms->GetEqual(first.bytes(), AlarmRecord::UserAlarmIndex, w.user)
+            || w.alarms->Get(first.bytes(), AlarmRecord::UserAlarmIndex, w.user, TXIsamFile::ScanPrefix);
+        w.nextPoll = qint64(random.bounded(int(PollEveryMs)));
+        w.nextWrite = qint64(random.bounded(int(WriteEveryMs)));
+    }
+
+    // The baseline's session is on the server's maintenance database, so that
+    // the sessions counted on the office's database are the workstations'.
+    const QByteArray uriText = uri.toUtf8();
+    const char* keys[] = {"dbname", "dbname", nullptr};
+    const char* values[] = {uriText.constData(), "postgres", nullptr};
+    PGconn* raw = PQconnectdbParams(keys, values, 1);
+    if (PQstatus(raw) != CONNECTION_OK) {
+        std::fprintf(stderr, "baseline session: %s\n", PQerrorMessage(raw));
+        PQfinish(raw);
+        return 1;
+    }
+    std::vector<qint64> latencies, rawLatencies;
+    qint64 writes = 0, failures = 0;
+    QElapsedTimer clock;
+    clock.start();
+    AlarmRecord alarm;
+    for (;;) {
+        auto next = std::min_element(stations.begin(), stations.end(), [](const Workstation& x, const Workstation& y) {
+            return std::min(x.nextPoll, x.nextWrite) < std::min(y.nextPoll, y.nextWrite);
+        });
+        if (next == stations.end())
+            break;
+        const qint64 at = std::min(next->nextPoll, next->nextWrite);
+        if (at >= runMs)
+            break;
+        const qint64 wait = at - clock.elapsed();
+        if (wait > 0)
+            QThread::msleep(quint64(wait));
+        if (next->nextPoll <= next->nextWrite) {
+            // The poll of TAlarmPoller: the bare user key finds nothing and
+            // stands before the user's earliest alarm, which the next read gets.
+            QElapsedTimer took;
+            took.start();
+            const bool ok = next->alarms->GetEqual(alarm.bytes(), AlarmRecord::UserAlarmIndex, next->user)
+                || next->alarms->Get(alarm.bytes(), AlarmRecord::UserAlarmIndex, next->user, TXIsamFile::ScanPrefix);
+            latencies.push_back(took.nsecsElapsed());
+            failures += !ok;
+            took.restart();
+            PQclear(PQexec(raw, "SELECT 1"));
+            rawLatencies.push_back(took.nsecsElapsed());
+            next->nextPoll += PollEveryMs;
+        } else {
+            if (addEvent(*next->entries, *next->alarms, next->user))
+                ++writes;
+            else
+                ++failures;
+            next->nextWrite += WriteEveryMs;
+        }
+    }
+    PQfinish(raw);
+    QFile out(a[4]);
+    if (!out.open(QIODevice::WriteOnly))
+        return 1;
+    QDataStream stream(&out);
+    stream << writes << failures << qint64(latencies.size());
+    for (std::size_t i = 0; i < latencies.size(); ++i)
+        stream << latencies[i] << rawLatencies[i];
+    return 0;
+}
+
+TOfficeLoad::Figures TOfficeLoad::run(const QString& program, const QString& uri, int workstations, int seconds,
+                                      int processes)
+{
+    Figures figures;
+    figures.workstations = workstations;
+    QTemporaryDir results;
+    std::vector<std::unique_ptr<QProcess>> loads;
+    processes = std::clamp(processes, 1, workstations);
+    for (int p = 0; p < processes; ++p) {
+        const int first = 1 + workstations * p / processes;
+        const int last = workstations * (p + 1) / processes;
+        auto process = std::make_unique<QProcess>();
+        process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        process->start(program, {QStringLiteral("officeload-worker"), uri, QString::number(first),
+                                 QString::number(last - first + 1), QString::number(seconds),
+                                 results.filePath(QString::number(p))});
+        loads.push_back(std::move(process));
+    }
+
+    PGconn* watcher = PQconnectdb(uri.toUtf8().constData());
+    // Every second until the load processes end (they stop by themselves;
+    // this waits at most a minute longer).
+    QElapsedTimer clock;
+    clock.start();
+    const auto running = [&] {
+        return std::any_of(loads.begin(), loads.end(),
+                           [](const auto& p) { return p->state() != QProcess::NotRunning; });
+    };
+    while (running() && clock.elapsed() < (seconds + 60) * 1000LL) {
+        if (PQstatus(watcher) == CONNECTION_OK) {
+            const auto [sessions, busy] = sessionsOn(watcher);
+            figures.sessions = std::max(figures.sessions, sessions);
+            figures.busySessions = std::max(figures.busySessions, busy);
+        }
+        for (auto& p : loads)
+            p->waitForFinished(1000 / processes);
+    }
+    PQfinish(watcher);
+
+    std::vector<qint64> latencies, rawLatencies;
+    for (int p = 0; p < processes; ++p) {
+        QProcess& process = *loads[std::size_t(p)];
+        if (process.state() != QProcess::NotRunning) {
+            process.kill();
+            process.waitForFinished();
+        }
+        QFile in(results.filePath(QString::number(p)));
+        if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0 || !in.open(QIODevice::ReadOnly)) {
+            figures.error = QStringLiteral("load process %1 failed").arg(p);
+            continue;
+        }
+        QDataStream stream(&in);
+        qint64 writes = 0, failures = 0, n = 0;
+        stream >> writes >> failures >> n;
+        figures.writes += writes;
+        figures.failures += failures;
+        for (qint64 i = 0; i < n; ++i) {
+            qint64 ns = 0, rawNs = 0;
+            stream >> ns >> rawNs;
+            latencies.push_back(ns);
+            rawLatencies.push_back(rawNs);
+        }
+    }
+    figures.polls = qint64(latencies.size());
+    if (!latencies.empty()) {
+        std::sort(latencies.begin(), latencies.end());
+        std::sort(rawLatencies.begin(), rawLatencies.end());
+        const auto at = [](const std::vector<qint64>& v, double q) {
+            return double(v[std::size_t(q * double(v.size() - 1))]) / 1e6;
+        };
+        figures.medianMs = at(latencies, 0.5);
+        figures.p99Ms = at(latencies, 0.99);
+        figures.maxMs = double(latencies.back()) / 1e6;
+        figures.rawMedianMs = at(rawLatencies, 0.5);
+        figures.rawP99Ms = at(rawLatencies, 0.99);
+    }
+    return figures;
+}
+
+void TOfficeLoad::print(const Figures& f)
+{
+    std::printf("  %4d workstations: %6lld polls, poll median %5.2f ms, p99 %5.2f ms, max %7.2f ms (baseline round trip "
+                "median %5.2f ms, p99 %5.2f ms); %4lld writes; %lld failed; server sessions %d (busy at once at most "
+                "%d)%s%s\n",
+                f.workstations, static_cast<long long>(f.polls), f.medianMs, f.p99Ms, f.maxMs, f.rawMedianMs, f.rawP99Ms,
+                static_cast<long long>(f.writes), static_cast<long long>(f.failures), f.sessions, f.busySessions,
+                f.error.isEmpty() ? "" : "; ", qPrintable(f.error));
+    std::fflush(stdout);
+}

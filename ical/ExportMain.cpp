@@ -1,0 +1,92 @@
+// quorla_export: the calendar as one user sees it, as an iCalendar file, for
+// a feed that other calendars subscribe to (run by cron, served by any web
+// server). The file is replaced whole, never written in place.
+
+#include "EQuorla.h"
+#include "TCalendarExport.h"
+#include "TCommandLine.h"
+#include "TConsoleServices.h"
+#include "TLookup.h"
+#include "TQuorlaDB.h"
+#include "UserRecord.h"
+
+#include <QCoreApplication>
+#include <QDate>
+
+#include <cstdio>
+
+namespace {
+
+constexpr int DaysBack = 31;
+constexpr int DaysAhead = 366;
+
+QDate dateOption(const TCommandLine& line, const char* name, const QDate& fallback, bool& ok)
+{
+    if (!line.IsSet(QLatin1String(name)))
+        return fallback;
+    const QDate date = QDate::fromString(line.Value(QLatin1String(name)), Qt::ISODate);
+    ok = ok && date.isValid();
+    return date;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    TCommandLine line(QStringLiteral("quorla_export"), QStringLiteral("[OPTION]... --database=PLACE --user=NAME --out=FILE"),
+                      QStringLiteral("Writes the Quorla calendar as user NAME sees it to FILE, an iCalendar (.ics) file."));
+    line.AddOption(QStringLiteral("database"), QStringLiteral("PLACE"),
+                   QStringLiteral("the database: its folder, or a postgresql:// connection URI"), QLatin1Char('d'));
+    line.AddOption(QStringLiteral("user"), QStringLiteral("NAME"),
+                   QStringLiteral("whose calendar: his alarms, and the private entries he may see"), QLatin1Char('u'));
+    line.AddOption(QStringLiteral("from"), QStringLiteral("DATE"),
+                   QStringLiteral("first day, as 2027-01-31 (default: %1 days ago)").arg(DaysBack));
+    line.AddOption(QStringLiteral("to"), QStringLiteral("DATE"),
+                   QStringLiteral("last day (default: %1 days ahead)").arg(DaysAhead));
+    line.AddOption(QStringLiteral("duration"), QStringLiteral("MINUTES"),
+                   QStringLiteral("how long a timed event is said to last (default: 30)"));
+    line.AddOption(QStringLiteral("out"), QStringLiteral("FILE"), QStringLiteral("the file to write"), QLatin1Char('o'));
+    line.SetEpilogue(QStringLiteral("The file is written whole and then put in place, so a reader never sees half a "
+                                    "calendar.\n\nExit status: 0 if the calendar was written, 1 if it could not "
+                                    "be, 2 for a wrong command line."));
+    if (line.Parse(argc, argv) != TCommandLine::Result::Run)
+        return line.Answer();
+    for (const char* required : {"database", "user", "out"}) {
+        if (!line.IsSet(QLatin1String(required)))
+            return line.UsageFailure(QStringLiteral("missing --%1").arg(QLatin1String(required)));
+    }
+
+    QCoreApplication app(argc, argv);
+    TConsoleServices services;
+    TServices::setCurrent(&services);
+    TCalendarExport calendar;
+    const QDate today = services.now().date();
+    bool datesOk = true;
+    calendar.StartDate = dateOption(line, "from", today.addDays(-DaysBack), datesOk);
+    calendar.EndDate = dateOption(line, "to", today.addDays(DaysAhead), datesOk);
+    if (!datesOk)
+        return line.UsageFailure(QStringLiteral("a date is written as 2027-01-31"));
+    if (line.IsSet(QStringLiteral("duration"))) {
+        bool ok = false;
+        calendar.DurationMinutes = line.Value(QStringLiteral("duration")).toInt(&ok);
+        if (!ok || calendar.DurationMinutes < 1 || calendar.DurationMinutes > 24 * 60)
+            return line.UsageFailure(QStringLiteral("the duration is a number of minutes from 1 to 1440"));
+    }
+    int status = TCommandLine::ExitSuccess;
+    try {
+        TQuorlaDB database(line.Value(QStringLiteral("database")));
+        const QString name = line.Value(QStringLiteral("user")).toUpper();
+        if (!TLookup::Equal(database.Users(), calendar.CurrentUser.bytes(), UserRecord::UserNameIndex, name))
+            throw EQuorla(QStringLiteral("No user is called %1").arg(name));
+        calendar.CurrentUserKey = database.Users().CurrentKey();
+        int events = 0;
+        const QByteArray text = calendar.Build(database, &events);
+        TCalendarExport::WriteFile(line.Value(QStringLiteral("out")), text);
+    } catch (const EQuorla& e) {
+        QString message = e.message();
+        message.replace(QLatin1String("\r\r"), QLatin1String(": ")).replace(QLatin1Char('\r'), QLatin1Char(' '));
+        status = line.Failure(message);
+    }
+    TServices::setCurrent(nullptr);
+    return status;
+}

@@ -1,0 +1,254 @@
+#include "TDatabaseCopier.h"
+
+#include "IsamCode.h"
+#include "IsamConnection.h"
+#include "IsamEngine.h"
+#include "IsamFormat.h"
+#include "TQuorlaDatasets.h"
+#include "TXIsamFile.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+
+#include <vector>
+
+namespace {
+
+constexpr qint64 ProgressEvery = 500;
+const QString FirstKey = QStringLiteral("0000000001");
+
+} // namespace
+
+// One database: its location, its connection and its open datasets.
+struct TDatabaseCopier::Side
+{
+    explicit Side(QString where)
+        : location(std::move(where)), connection(TIsamEngine::forName(location).connect(location))
+    {
+        for (qsizetype i = 0; i < TQuorlaDatasets::All().size(); ++i) {
+            files.push_back(std::make_unique<TXIsamFile>());
+            files.back()->ShareConnection(connection);
+        }
+    }
+    QString name(int index) const
+    {
+        return TIsamEngine::datasetName(location, TQuorlaDatasets::All()[index].fileName);
+    }
+
+    QString location;
+    std::shared_ptr<TIsamConnection> connection;
+    // By TQuorlaDatasets' order; null for an optional one the source lacks.
+    std::vector<std::unique_ptr<TXIsamFile>> files;
+};
+
+TDatabaseCopier::TDatabaseCopier(QString from, QString to)
+    : from_(std::move(from)), to_(std::move(to))
+{
+}
+
+TDatabaseCopier::~TDatabaseCopier() = default;
+
+bool TDatabaseCopier::ValidLocation(const QString& location)
+{
+    return TIsamEngine::isServer(location) || (location.size() > 1 && location.endsWith(QLatin1Char('/')));
+}
+
+TDatabaseCopier::Status TDatabaseCopier::fail(Status status, const QString& message)
+{
+    error_ = message;
+    if (written_ && status != Status::Mismatch)
+        error_ += QStringLiteral("\nThe target holds a partial copy now: empty it before copying again.");
+    return status;
+}
+
+TDatabaseCopier::Status TDatabaseCopier::checkTarget(Side& side)
+{
+    if (!TIsamEngine::isServer(side.location) && !QDir().mkpath(side.location))
+        return fail(Status::Failed, QStringLiteral("Cannot make the folder %1").arg(side.location));
+    for (int i = 0; i < int(side.files.size()); ++i) {
+        TXIsamFile& file = *side.files[i];
+        const QString name = side.name(i);
+        if (file.Exists(name)) {
+            // A dataset a workstation made empty when it first met the
+            // database is no obstacle; one that has ever held a record is.
+            if (!file.Open(name))
+                return fail(Status::Failed, QStringLiteral("Cannot open %1:\n%2").arg(name, file.ErrorText()));
+            const qint32 records = file.RecordCount();
+            const QString next = file.NextKey();
+            if (records < 0 || next.isEmpty())
+                return fail(Status::Failed, QStringLiteral("Cannot read %1:\n%2").arg(name, file.ErrorText()));
+            file.Close();
+            if (records > 0 || next != FirstKey)
+                return fail(Status::TargetNotEmpty,
+                            QStringLiteral("%1 is not empty: %2 holds %3 records (next key %4); nothing was copied")
+                                .arg(side.location, TQuorlaDatasets::All()[i].fileName)
+                                .arg(records)
+                                .arg(next));
+        } else if (file.LastError() != IsamNotFound) {
+            return fail(Status::Failed, QStringLiteral("Cannot reach %1:\n%2").arg(name, file.ErrorText()));
+        }
+    }
+    return Status::Done;
+}
+
+bool TDatabaseCopier::summarise(TXIsamFile& file, qsizetype recordSize, const QString& phase, Summary& summary)
+{
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    std::vector<char> record(std::size_t(recordSize), 0);
+    summary.records = 0;
+    if (!file.Rewind(TXIsamFile::PrimaryIndex))
+        return false;
+    const qint64 total = file.RecordCount();
+    while (file.Get(record, TXIsamFile::PrimaryIndex, QString(), TXIsamFile::ScanNext)) {
+        hash.addData(file.CurrentKey().toLatin1());
+        hash.addData(QByteArrayView(record.data(), recordSize));
+        if (++summary.records % ProgressEvery == 0 && OnProgress)
+            OnProgress(summary.fileName, phase, summary.records, total);
+    }
+    if (file.LastError() != IsamNotFound)
+        return false;
+    summary.nextKey = file.NextKey();
+    if (summary.nextKey.isEmpty())
+        return false;
+    summary.checksum = hash.result().toHex();
+    if (OnProgress)
+        OnProgress(summary.fileName, phase, summary.records, total);
+    return true;
+}
+
+TDatabaseCopier::Status TDatabaseCopier::copyDataset(int index, Side& source, Side& target)
+{
+    const TQuorlaDatasets::Dataset& dataset = TQuorlaDatasets::All()[index];
+    TXIsamFile& from = *source.files[index];
+    TXIsamFile& to = *target.files[index];
+    const QString name = target.name(index);
+    TIsamFormat format;
+    format.parse(dataset.format);
+
+    const qint32 keyLength = from.KeyLength();
+    const qint32 total = from.RecordCount();
+    if (keyLength < 1 || total < 0)
+        return fail(Status::Failed, QStringLiteral("Cannot read %1:\n%2").arg(source.name(index), from.ErrorText()));
+    if (!to.Exists(name) && !to.CreateDataset(name, qint16(keyLength), dataset.format))
+        return fail(Status::Failed, QStringLiteral("Cannot create %1:\n%2").arg(name, to.ErrorText()));
+    if (!to.Open(name))
+        return fail(Status::Failed, QStringLiteral("Cannot open %1:\n%2").arg(name, to.ErrorText()));
+
+    // The identity goes first and across unchanged: what was exported from
+    // the source (iCalendar UIDs) must name the same events in the copy.
+    QString identity;
+    if (from.ReadIdentity(identity)) {
+        QString kept = identity;
+        if (!to.AdoptIdentity(kept))
+            return fail(Status::Failed, QStringLiteral("Cannot keep the identity in %1:\n%2").arg(name, to.ErrorText()));
+        if (kept != identity)
+            return fail(Status::TargetNotEmpty,
+                        QStringLiteral("%1 is not empty: %2 already belongs to another database")
+                            .arg(target.location, dataset.fileName));
+    } else if (from.LastError() != IsamNotFound) {
+        return fail(Status::Failed, QStringLiteral("Cannot read %1:\n%2").arg(source.name(index), from.ErrorText()));
+    }
+
+    // In batches of one transaction each: a folder's dataset syncs once per
+    // transaction, which one record at a time would make a long wait.
+    std::vector<char> record(format.recordSize(), 0);
+    QStringList keys;
+    QByteArray batch;
+    qint64 done = 0;
+    const auto flush = [&] {
+        written_ = true;
+        if (!to.InsertAll(keys, std::span<const char>(batch.constData(), std::size_t(batch.size()))))
+            return false;
+        done += keys.size();
+        keys.clear();
+        batch.clear();
+        if (OnProgress)
+            OnProgress(dataset.fileName, QStringLiteral("copying"), done, total);
+        return true;
+    };
+    from.Rewind(TXIsamFile::PrimaryIndex);
+    while (from.Get(record, TXIsamFile::PrimaryIndex, QString(), TXIsamFile::ScanNext)) {
+        keys << from.CurrentKey();
+        batch.append(record.data(), qsizetype(record.size()));
+        if (keys.size() == ProgressEvery && !flush())
+            return fail(Status::Failed,
+                        QStringLiteral("Cannot add records to %1:\n%2").arg(name, to.ErrorText()));
+    }
+    if (from.LastError() != IsamNotFound)
+        return fail(Status::Failed, QStringLiteral("Cannot read %1:\n%2").arg(source.name(index), from.ErrorText()));
+    if (!keys.isEmpty() && !flush())
+        return fail(Status::Failed, QStringLiteral("Cannot add records to %1:\n%2").arg(name, to.ErrorText()));
+    if (done == 0 && OnProgress)
+        OnProgress(dataset.fileName, QStringLiteral("copying"), 0, total);
+    // The source's mark of the largest key ever held: one below its next key.
+    const QString next = from.NextKey();
+    if (next.isEmpty())
+        return fail(Status::Failed, QStringLiteral("Cannot read %1:\n%2").arg(source.name(index), from.ErrorText()));
+    const qint64 largest = next.toLongLong() - 1;
+    if (largest > 0 && !to.RaiseKeyMark(QString::number(largest).rightJustified(keyLength, QLatin1Char('0'))))
+        return fail(Status::Failed, QStringLiteral("Cannot set the next key of %1:\n%2").arg(name, to.ErrorText()));
+    return Status::Done;
+}
+
+TDatabaseCopier::Status TDatabaseCopier::Run()
+{
+    error_.clear();
+    summaries_.clear();
+    written_ = false;
+    if (!ValidLocation(from_) || !ValidLocation(to_))
+        return fail(Status::BadLocation,
+                    QStringLiteral("A database is a folder ending in \"/\" or a postgresql:// URI"));
+    if (from_ == to_)
+        return fail(Status::BadLocation, QStringLiteral("The source and the target are the same database"));
+
+    Side source(from_);
+    Side target(to_);
+    for (int i = 0; i < int(source.files.size()); ++i) {
+        TXIsamFile& file = *source.files[i];
+        if (file.Exists(source.name(i))) {
+            if (!file.Open(source.name(i)))
+                return fail(Status::Failed,
+                            QStringLiteral("Cannot open %1:\n%2").arg(source.name(i), file.ErrorText()));
+        } else if (file.LastError() == IsamNotFound && TQuorlaDatasets::All()[i].optional) {
+            source.files[i].reset();
+        } else if (file.LastError() == IsamNotFound) {
+            return fail(Status::SourceMissing, QStringLiteral("%1 holds no %2: it is no Quorla database")
+                                                   .arg(from_, TQuorlaDatasets::All()[i].fileName));
+        } else {
+            return fail(Status::Failed, QStringLiteral("Cannot reach %1:\n%2").arg(source.name(i), file.ErrorText()));
+        }
+    }
+    if (const Status status = checkTarget(target); status != Status::Done)
+        return status;
+    for (int i = 0; i < int(source.files.size()); ++i)
+        if (source.files[i])
+            if (const Status status = copyDataset(i, source, target); status != Status::Done)
+                return status;
+
+    QStringList differences;
+    for (int i = 0; i < int(source.files.size()); ++i) {
+        if (!source.files[i])
+            continue;
+        TIsamFormat format;
+        format.parse(TQuorlaDatasets::All()[i].format);
+        Summary theirs, ours;
+        theirs.fileName = ours.fileName = TQuorlaDatasets::All()[i].fileName;
+        if (!summarise(*source.files[i], qsizetype(format.recordSize()), QStringLiteral("reading the source"), theirs))
+            return fail(Status::Failed,
+                        QStringLiteral("Cannot read %1:\n%2").arg(source.name(i), source.files[i]->ErrorText()));
+        if (!summarise(*target.files[i], qsizetype(format.recordSize()), QStringLiteral("reading the copy"), ours))
+            return fail(Status::Failed,
+                        QStringLiteral("Cannot read %1:\n%2").arg(target.name(i), target.files[i]->ErrorText()));
+        if (theirs.records != ours.records || theirs.nextKey != ours.nextKey || theirs.checksum != ours.checksum)
+            differences << QStringLiteral("%1: source %2 records, next key %3, checksum %4; copy %5, %6, %7")
+                               .arg(ours.fileName)
+                               .arg(theirs.records)
+                               .arg(theirs.nextKey, QString::fromLatin1(theirs.checksum))
+                               .arg(ours.records)
+                               .arg(ours.nextKey, QString::fromLatin1(ours.checksum));
+        summaries_ << ours;
+    }
+    if (!differences.isEmpty())
+        return fail(Status::Mismatch, QStringLiteral("The copy differs from the source:\n") + differences.join('\n'));
+    return Status::Done;
+}

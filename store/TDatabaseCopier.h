@@ -1,0 +1,89 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+class TIsamConnection;
+class TXIsamFile;
+
+// Copies a whole Quorla database into an empty one: from a folder to a
+// database server, back, or between two of a kind. Every dataset of
+// TQuorlaDatasets (an optional one the source lacks is left for the program
+// to make) goes across with each record under its own key, byte for
+// byte, and with its mark of the largest key ever held, so that the copy never
+// hands out a key that the source had freed, and with its identity, so that
+// what was exported from the source names the same events in the copy. Then
+// both sides are read again
+// and compared, dataset by dataset: the number of records, the next key, and
+// a checksum (SHA-256) of every key with its record in key order.
+//
+// Nothing is written to the source. The copy is meant for a database that no
+// workstation uses meanwhile; a write to the source during the copy shows as
+// a mismatch at the end.
+class TDatabaseCopier
+{
+public:
+    enum class Status {
+        Done,
+        BadLocation,     // a side is neither a folder ending in "/" nor a server URI, or both are one
+        SourceMissing,   // the source lacks a dataset: it is no Quorla database
+        TargetNotEmpty,  // a dataset of the target holds, or has held, records
+        Failed,          // an engine call failed (ErrorText says which and why)
+        Mismatch,        // the copy does not read back as the source
+    };
+
+    // One dataset as read back at the end; the same on both sides after a
+    // copy that is Done.
+    struct Summary
+    {
+        QString fileName;
+        qint64 records = 0;
+        QString nextKey;
+        QByteArray checksum;
+    };
+
+    // `from` and `to`: database locations as a workstation stores them, a
+    // folder ending in "/" or a libpq connection URI.
+    TDatabaseCopier(QString from, QString to);
+    ~TDatabaseCopier();
+    TDatabaseCopier(const TDatabaseCopier&) = delete;
+    TDatabaseCopier& operator=(const TDatabaseCopier&) = delete;
+
+    // Told as work goes on: the dataset, what is being done ("copying",
+    // "reading the source", "reading the copy"), records done so far and records in all; every few hundred
+    // records and at each dataset's end.
+    std::function<void(const QString& dataset, const QString& phase, qint64 done, qint64 total)> OnProgress;
+
+    // Checks both sides, copies, and compares. A failure after the first
+    // record was written leaves a partial copy, which a new run refuses as
+    // not empty; ErrorText() says so.
+    Status Run();
+
+    // What went wrong, for the person running the copy; empty after Done.
+    const QString& ErrorText() const { return error_; }
+    // The target's datasets as read back (after Done or Mismatch).
+    const QList<Summary>& Summaries() const { return summaries_; }
+
+    // Whether `location` is one this class accepts: a server URI, or a
+    // folder ending in "/".
+    static bool ValidLocation(const QString& location);
+
+private:
+    struct Side;
+
+    Status fail(Status status, const QString& message);
+    Status checkTarget(Side& side);
+    Status copyDataset(int index, Side& source, Side& target);
+    // Reads every record of `file` in key order into `summary`.
+    bool summarise(TXIsamFile& file, qsizetype recordSize, const QString& phase, Summary& summary);
+
+    QString from_;
+    QString to_;
+    QString error_;
+    QList<Summary> summaries_;
+    bool written_ = false;
+};

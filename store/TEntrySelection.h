@@ -1,0 +1,50 @@
+#pragma once
+
+#include "TEntryQuery.h"
+#include "UserRecord.h"
+
+#include <QDate>
+#include <QList>
+#include <QString>
+
+class TXIsamFile;
+
+// Which entries a report or an export takes: those that start from the first
+// moment of StartDate to the last of EndDate, of one category when asked, for
+// any of the chosen users (every user's when none is chosen), and that the
+// user asking may see (EntryVisible: another user's private entry only for an
+// administrator or an assignee).
+class TEntrySelection
+{
+public:
+    // A chosen user: the entries assigned to any of them are taken.
+    struct User
+    {
+        QString Key;
+        QString FullName;
+    };
+
+    QDate StartDate;
+    QDate EndDate;
+
+    // When set, only entries whose category key is CategoryKey are taken
+    // ("0000000000" for entries without one); CategoryText names it.
+    bool RestrictCategory = false;
+    QString CategoryKey;
+    QString CategoryText;
+
+    QList<User> Users;
+
+    // The user asking, whose rights and key decide the private entries.
+    UserRecord CurrentUser;
+    QString CurrentUserKey;
+
+    // The first and the last moment of the range as time keys. Throws EStamp
+    // for a date outside 1970 to 2037.
+    QString FirstKey() const;
+    QString LastKey() const;
+
+    // The selected entries, in start-time order. Throws EQuorla with the
+    // dataset's error text when a read fails, EStamp as above.
+    void Read(TXIsamFile& dayEntries, const TEntryQuery::TTake& take) const;
+};

@@ -1,0 +1,19 @@
+#include "TQuorlaDatasets.h"
+
+#include "AlarmRecord.h"
+#include "CategoryRecord.h"
+#include "DayEntryRecord.h"
+#include "TrailRecord.h"
+#include "UserRecord.h"
+
+const QList<TQuorlaDatasets::Dataset>& TQuorlaDatasets::All()
+{
+    static const QList<Dataset> datasets = {
+        {UserRecord::FileName, UserRecord::Format},
+        {AlarmRecord::FileName, AlarmRecord::Format},
+        {CategoryRecord::FileName, CategoryRecord::Format},
+        {DayEntryRecord::FileName, DayEntryRecord::Format},
+        {TrailRecord::FileName, TrailRecord::Format, true},
+    };
+    return datasets;
+}

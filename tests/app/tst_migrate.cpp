@@ -1,0 +1,249 @@
+// quorla_migrate on a database made by the stress program: onto a private
+// database server and back into a folder, every record byte for byte and
+// every next key as in the source, and the program shows the same week from
+// each of the three; a source without the change trail copied too. And the
+// targets it refuses, left as they were.
+
+#include "AppTestSupport.h"
+#include "PostgresCluster.h"
+#include "QuorlaTest.h"
+#include "TScriptedServices.h"
+#include "TestEnvironment.h"
+
+#include "IsamEngine.h"
+#include "IsamFormat.h"
+#include "TQuorlaDB.h"
+#include "TQuorlaDatasets.h"
+#include "TDayView.h"
+#include "TWeekView.h"
+#include "TWorkstationStore.h"
+#include "TrailRecord.h"
+#include "TfrmMain.h"
+#include "UserRecord.h"
+
+#include <QFile>
+#include <QImage>
+#include <QProcess>
+#include <QTimer>
+
+using namespace AppTest;
+
+namespace {
+
+struct Outcome
+{
+    int status = -1;
+    QString output;
+};
+
+Outcome runTool(const QString& program, const QStringList& arguments, int timeoutMs = 120'000)
+{
+    QProcess process;
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(program, arguments);
+    Outcome outcome;
+    if (process.waitForFinished(timeoutMs) && process.exitStatus() == QProcess::NormalExit)
+        outcome.status = process.exitCode();
+    outcome.output = QString::fromLocal8Bit(process.readAll());
+    return outcome;
+}
+
+Outcome migrate(const QString& from, const QString& to)
+{
+    return runTool(QStringLiteral(QUORLA_MIGRATE), {from, to});
+}
+
+void useDatabase(const QString& location)
+{
+    TWorkstationStore store;
+    if (!store.OpenKey(true) || !store.WriteString(QStringLiteral("RootPath"), location))
+        qFatal("cannot store the database location");
+}
+
+// Every record of every dataset as "dataset key: bytes in hex", and each
+// dataset's next key and identity, read through the engine.
+QStringList contents(const QString& location)
+{
+    QStringList lines;
+    for (const TQuorlaDatasets::Dataset& d : TQuorlaDatasets::All()) {
+        TXIsamFile file;
+        if (!file.Open(TIsamEngine::datasetName(location, d.fileName)))
+            return {QStringLiteral("cannot open ") + d.fileName + QStringLiteral(": ") + file.ErrorText()};
+        TIsamFormat format;
+        format.parse(d.format);
+        QByteArray record(qsizetype(format.recordSize()), 0);
+        const std::span<char> buffer(record.data(), std::size_t(record.size()));
+        while (file.Get(buffer, 0, QString(), TXIsamFile::ScanNext))
+            lines << d.fileName + QLatin1Char(' ') + file.CurrentKey() + QStringLiteral(": ")
+                         + QString::fromLatin1(record.toHex());
+        lines << d.fileName + QStringLiteral(" next ") + file.NextKey();
+        QString identity;
+        if (file.ReadIdentity(identity))
+            lines << d.fileName + QStringLiteral(" identity ") + identity;
+    }
+    return lines;
+}
+
+// The program on `location`, logged in as U1, showing the week of `now`:
+// its picture and the keys it shows on each day.
+std::pair<QImage, QStringList> weekShown(const QString& location, const QDateTime& now)
+{
+    freshWorkstation(false);
+    useDatabase(location);
+    TScriptedServices services;
+    services.setNow(now);
+    Shell shell;
+    whenModal([](QWidget* dialog) { typeLogin(dialog, QStringLiteral("U1"), QString()); });
+    shell.main->show();
+    shell.main->FormActivate();
+    shell.main->findChild<QTimer*>(QStringLiteral("tmrMain"))->stop();
+    QStringList keys;
+    for (const auto* day : shell.main->WeekView()->Days())
+        for (int i = 0; i < day->DayEntries().Count(); ++i)
+            keys << day->DayEntries().PkAt(i);
+    return {shell.main->WeekView()->grab().toImage(), keys};
+}
+
+} // namespace
+
+class TestMigrate : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<PostgresCluster> server_;
+    QString stressed_;
+    QDateTime stressedAt_;
+
+private slots:
+    void initTestCase()
+    {
+        server_ = std::make_unique<PostgresCluster>();
+        QVERIFY2(server_->error().isEmpty(), qPrintable(server_->error()));
+        stressedAt_ = QDateTime::currentDateTime();
+        stressed_ = TestEnvironment::freshFolder(QStringLiteral("stress")) + QStringLiteral("/run/");
+        const Outcome stress = runTool(QStringLiteral(QUORLA_STRESS),
+                                       {QStringLiteral("run"), QStringLiteral("--workers"), QStringLiteral("3"),
+                                        QStringLiteral("--seconds"), QStringLiteral("5"), QStringLiteral("--kills"),
+                                        QStringLiteral("1"), stressed_},
+                                       180'000);
+        QVERIFY2(stress.status == 0, qPrintable(stress.output));
+        // A key freed at the top, which every copy must keep freed.
+        freshWorkstation(false);
+        useDatabase(stressed_);
+        TScriptedServices services;
+        TQuorlaDB db;
+        const QString key = addUser(db, QStringLiteral("GONE"), QString(), 1);
+        QVERIFY(db.Users().Delete(key));
+        // An identity, as an export leaves, which every copy must keep.
+        QString identity;
+        QVERIFY(db.Users().Identity(identity));
+    }
+    void cleanupTestCase() { server_.reset(); }
+
+    void bothWays()
+    {
+        const QString uri = server_->createDatabase(QStringLiteral("office"));
+        QVERIFY(!uri.isEmpty());
+        const Outcome there = migrate(stressed_, uri);
+        QVERIFY2(there.status == 0 && there.output.contains(QLatin1String("Copied and checked.")),
+                 qPrintable(there.output));
+        // A folder where a workstation made the empty datasets at its first
+        // start is an empty target too.
+        const QString back = TestEnvironment::freshFolder(QStringLiteral("back")) + QLatin1Char('/');
+        {
+            freshWorkstation(false);
+            useDatabase(back);
+            TScriptedServices services;
+            TQuorlaDB made;
+        }
+        const Outcome home = migrate(uri, back);
+        QVERIFY2(home.status == 0, qPrintable(home.output));
+
+        const QStringList source = contents(stressed_);
+        QVERIFY(source.size() > 100);
+        QCOMPARE(contents(uri), source);
+        QCOMPARE(contents(back), source);
+
+        const auto shown = weekShown(stressed_, stressedAt_);
+        QVERIFY(!shown.second.isEmpty());
+        for (const QString& location : {uri, back}) {
+            const auto other = weekShown(location, stressedAt_);
+            QCOMPARE(other.second, shown.second);
+            QVERIFY2(other.first == shown.first, qPrintable(location));
+        }
+    }
+
+    // A database that never met a program with the change trail is copied
+    // all the same.
+    void sourceWithoutTrail()
+    {
+        const QString source = TestEnvironment::freshFolder(QStringLiteral("untrailed")) + QLatin1Char('/');
+        {
+            freshWorkstation(false);
+            useDatabase(source);
+            TScriptedServices services;
+            TQuorlaDB db;
+            addUser(db, QStringLiteral("ANNA"), QString(), 1);
+        }
+        QVERIFY(QFile::remove(source + TrailRecord::FileName));
+        const Outcome outcome = migrate(source, TestEnvironment::freshFolder(QStringLiteral("untrailed-copy")) + '/');
+        QVERIFY2(outcome.status == 0, qPrintable(outcome.output));
+    }
+
+    // Refused targets and sources: the status, the words, and the target as
+    // it was.
+    void refusals_data()
+    {
+        QTest::addColumn<QString>("from");
+        QTest::addColumn<QString>("to");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("says");
+        QTest::newRow("folder target holds a record") << "stress" << "folder:1" << 1 << "is not empty";
+        QTest::newRow("folder target has held one") << "stress" << "folder:1-1" << 1 << "is not empty";
+        QTest::newRow("server target holds a record") << "stress" << "server:1" << 1 << "is not empty";
+        QTest::newRow("source is no database") << "folder:none" << "server:" << 1 << "is no Quorla database";
+        QTest::newRow("folder without its slash") << "stress" << "folder-without-slash" << 2 << "neither a folder";
+        QTest::newRow("the same database twice") << "stress" << "stress" << 1 << "the same database";
+    }
+    void refusals()
+    {
+        QFETCH(QString, from);
+        QFETCH(QString, to);
+        QFETCH(int, status);
+        QFETCH(QString, says);
+        static int serial = 0;
+        // "folder:" / "server:" + users added ("1"), or added and removed
+        // ("1-1"), or "none" for no database at all.
+        const auto make = [this](const QString& what) -> QString {
+            if (what == QLatin1String("stress"))
+                return QString();
+            if (what == QLatin1String("folder-without-slash"))
+                return TestEnvironment::freshFolder(QStringLiteral("plain"));
+            const QString location = what.startsWith(QLatin1String("server"))
+                ? server_->createDatabase(QStringLiteral("refusal%1").arg(++serial))
+                : TestEnvironment::freshFolder(QStringLiteral("refusal")) + QLatin1Char('/');
+            const QString users = what.section(':', 1);
+            if (users.isEmpty() || users == QLatin1String("none"))
+                return location;
+            freshWorkstation(false);
+            useDatabase(location);
+            TScriptedServices services;
+            TQuorlaDB db;
+            addUser(db, QStringLiteral("ANNA"), QString(), 1);
+            if (users == QLatin1String("1-1"))
+                db.Users().Delete(db.Users().CurrentKey());
+            return location;
+        };
+        const QString source = from == QLatin1String("stress") ? stressed_ : make(from);
+        const QString target = to == QLatin1String("stress") ? stressed_ : make(to);
+        const QStringList before = target.isEmpty() ? QStringList() : contents(target);
+        const Outcome outcome = migrate(source, target);
+        QCOMPARE(outcome.status, status);
+        QVERIFY2(outcome.output.contains(says), qPrintable(outcome.output));
+        if (!before.isEmpty() && !before.constFirst().startsWith(QLatin1String("cannot open")))
+            QCOMPARE(contents(target), before);
+    }
+};
+
+QUORLA_TEST_GUI_MAIN(TestMigrate)
+#include "tst_migrate.moc"

@@ -1,0 +1,125 @@
+#!/usr/bin/env bash
+# End to end on a desktop: the real program under a virtual X server with a
+# window manager (openbox) and a notification area (trayer), as an office runs
+# it. A bare X server hides what a window manager does with hidden and
+# minimised windows, so these run here:
+# - a second start shows "already running" while it still runs, then ends
+#   with status 0, and the first goes on;
+# - an alarm comes up as the pop-up (screenshot) and is switched off;
+# - minimised into the notification area, a message box (an alarm whose event
+#   is missing) comes and is closed, and the program still runs.
+# Screenshots of the main window (its command bar) and of the alarm pop-up go
+# to the output folder.
+#
+#   run_desktop_e2e.sh <path to quorla> <path to e2e_alarm> <output folder>
+#
+# Exits 77 (skipped) when a tool is missing.
+set -euo pipefail
+
+program=$1
+alarm=$2
+outdir=${3:-.}
+for tool in xvfb-run xdotool openbox import; do
+  if ! command -v "$tool" >/dev/null 2>&1; then
+    echo "SKIP: $tool is not installed"
+    exit 77
+  fi
+done
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/quorla-desktop-XXXXXX")
+trap 'rm -rf "$work"' EXIT
+mkdir -p "$work/config/KLV" "$work/tmp" "$work/db" "$outdir"
+printf '[General]\nRootPath=%s\n' "$work/db" > "$work/config/KLV/Quorla.conf"
+
+cat > "$work/drive.sh" <<'DRIVE'
+#!/usr/bin/env bash
+set -euo pipefail
+program=$1; alarm=$2; work=$3; outdir=$4
+export XDG_CONFIG_HOME="$work/config" TMPDIR="$work/tmp" QT_QPA_PLATFORM=xcb USER=e2euser
+export ASAN_OPTIONS=detect_leaks=0
+
+openbox --sm-disable > "$work/openbox.log" 2>&1 &
+wm=$!
+tray=""
+if command -v trayer >/dev/null 2>&1; then
+  trayer --edge bottom --align right --widthtype pixel --width 120 --height 24 > "$work/trayer.log" 2>&1 &
+  tray=$!
+fi
+pids=()
+cleanup() {
+  for p in "${pids[@]}" $tray $wm; do kill "$p" 2>/dev/null || true; done
+}
+trap cleanup EXIT
+sleep 1
+
+fail() { echo "FAIL: $*"; cat "$work"/quorla*.log 2>/dev/null || true; exit 1; }
+find_window() { # name, seconds
+  local id=""
+  for _ in $(seq 1 $(( $2 * 5 ))); do
+    id=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n 1 || true)
+    [ -n "$id" ] && { echo "$id"; return 0; }
+    sleep 0.2
+  done
+  return 1
+}
+answer() { # a message box: its default button
+  xdotool windowactivate --sync "$1" 2>/dev/null || xdotool windowfocus --sync "$1"
+  xdotool key --clearmodifiers Return
+  sleep 1
+}
+
+"$program" > "$work/quorla.log" 2>&1 &
+first=$!
+pids+=("$first")
+box=$(find_window '^Information$' 60) || fail "no welcome message"
+answer "$box"
+main=$(find_window '^Quorla$' 30) || fail "no main window titled Quorla"
+sleep 1
+
+# A second start: its message shows while it still runs, then it ends with 0.
+"$program" > "$work/quorla-second.log" 2>&1 &
+second=$!
+pids+=("$second")
+box=$(find_window '^Information$' 60) || fail "the second start showed no message"
+kill -0 "$second" 2>/dev/null || fail "the second start ended before its message was answered"
+answer "$box"
+for _ in $(seq 1 100); do kill -0 "$second" 2>/dev/null || break; sleep 0.1; done
+kill -0 "$second" 2>/dev/null && fail "the second start did not end"
+wait "$second" || fail "the second start ended with an error"
+kill -0 "$first" 2>/dev/null || fail "the first instance ended"
+echo "second start: message shown, then ended with 0"
+
+xdotool windowactivate --sync "$main" 2>/dev/null || true
+sleep 1
+import -window "$main" "$outdir/quorla_main_window.png" || fail "no screenshot of the main window"
+
+# A due alarm: the pop-up comes with the next poll (every 10 seconds).
+"$alarm" event || fail "could not add the alarm"
+popup=$(find_window '^Quorla Alarm$' 40) || fail "no alarm pop-up"
+sleep 1
+import -window "$popup" "$outdir/quorla_alarm_popup.png" || fail "no screenshot of the pop-up"
+xdotool windowactivate --sync "$popup" 2>/dev/null || true
+xdotool key --clearmodifiers alt+o
+sleep 1
+
+# Minimised (into the notification area where there is one), a message comes
+# and is closed: the program goes on.
+xdotool windowminimize --sync "$main" || fail "could not minimise"
+sleep 1
+if xdotool search --onlyvisible --name '^Quorla$' >/dev/null 2>&1; then
+  echo "minimised to the task bar (no notification area)"
+else
+  echo "minimised into the notification area"
+fi
+"$alarm" orphan || fail "could not add the orphan alarm"
+box=$(find_window '^Information$' 40) || fail "no message while minimised"
+answer "$box"
+sleep 3
+kill -0 "$first" 2>/dev/null || fail "the program ended after a message while minimised"
+echo "still running after the message"
+kill "$first"
+wait "$first" 2>/dev/null || true
+echo "PASS"
+DRIVE
+chmod +x "$work/drive.sh"
+xvfb-run -a -s "-screen 0 1280x1024x24" "$work/drive.sh" "$program" "$alarm" "$work" "$outdir"
