@@ -79,6 +79,7 @@ int main(int argc, char** argv)
         if (!TLookup::Equal(database.Users(), calendar.CurrentUser.bytes(), UserRecord::UserNameIndex, name))
             throw EQuorla(QStringLiteral("No user is called %1").arg(name));
         calendar.CurrentUserKey = database.Users().CurrentKey();
+        calendar.LastModified = TCalendarExport::FromTrail(database.Trail());
         int events = 0;
         const QByteArray text = calendar.Build(database, &events);
         TCalendarExport::WriteFile(line.Value(QStringLiteral("out")), text);

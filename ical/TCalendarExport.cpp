@@ -5,6 +5,7 @@
 #include "DayEntryRecord.h"
 #include "EQuorla.h"
 #include "RecordKey.h"
+#include "TChangeTrail.h"
 #include "TLookup.h"
 #include "TQuorlaDB.h"
 #include "TClock.h"
@@ -83,6 +84,26 @@ void TCalendarExport::WriteFile(const QString& path, const QByteArray& text)
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit())
         throw EQuorla(QStringLiteral("Unable to write the calendar to %1\r\r%2").arg(path, file.errorString()));
+}
+
+std::function<QDateTime(const QString&)> TCalendarExport::FromTrail(TChangeTrail& trail)
+{
+    return [&trail](const QString& entryKey) {
+        using Action = TChangeTrail::Action;
+        try {
+            const QList<TChangeTrail::TEntry> history = trail.History(TChangeTrail::EntrySubject(entryKey));
+            for (auto it = history.crbegin(); it != history.crend(); ++it) {
+                if (it->action != Action::EventAdded && it->action != Action::EventChanged
+                    && it->action != Action::EventChangedByRemoval)
+                    continue;
+                TStamp moment;
+                moment.SetSeconds(qint32(RecordKey::parse(it->when)));
+                return moment.AsDateTime();
+            }
+        } catch (const std::exception&) {
+        }
+        return QDateTime();
+    };
 }
 
 QString TCalendarExport::Uid(const QString& key, const QString& identity)

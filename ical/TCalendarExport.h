@@ -8,6 +8,7 @@
 
 #include <functional>
 
+class TChangeTrail;
 class TQuorlaDB;
 
 // The selected entries as an iCalendar (RFC 5545) calendar, made and written
@@ -49,4 +50,11 @@ public:
 
     // The UID of the entry under `key` in the database of `identity`.
     static QString Uid(const QString& key, const QString& identity);
+
+    // A LastModified that reads the change trail: the moment of the entry's
+    // latest recorded addition or change. Alarms snoozed or switched off are
+    // one user's business, not a change of the event. A trail that cannot be
+    // read leaves the entry without LAST-MODIFIED rather than failing the
+    // export, as the trail never stops the work it watches.
+    static std::function<QDateTime(const QString& entryKey)> FromTrail(TChangeTrail& trail);
 };

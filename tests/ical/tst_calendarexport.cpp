@@ -8,8 +8,10 @@
 #include "QuorlaTest.h"
 #include "RecordKey.h"
 #include "TCalendarExport.h"
+#include "TChangeTrail.h"
 #include "TEventWriter.h"
 #include "TQuorlaDB.h"
+#include "TRecordLock.h"
 #include "TScriptedServices.h"
 #include "TestDatabase.h"
 #include "UserRecord.h"
@@ -196,6 +198,36 @@ private slots:
         const QStringList second = events(asBob(*two).Build(*two)).keys();
         QCOMPARE(second.size(), 1);
         QVERIFY(second != first);
+    }
+
+    // LAST-MODIFIED is the entry's latest change in the trail, in UTC.
+    void lastModifiedFromTrail()
+    {
+        TScriptedServices services;
+        services.setNow(QDateTime(QDate(2027, 2, 1), QTime(8, 15)));
+        auto db = makeDatabase(QStringLiteral("trail"));
+        const QString key = addEntry(*db, QStringLiteral("2027-03-10 09:30"), QStringLiteral("A"), 0, 0, 1, {2}, 0);
+        const auto stamp = [&] {
+            TCalendarExport calendar = asBob(*db);
+            calendar.LastModified = TCalendarExport::FromTrail(db->Trail());
+            icalcomponent* parsed = icalparser_parse_string(calendar.Build(*db).constData());
+            icalcomponent* event = icalcomponent_get_first_component(parsed, ICAL_VEVENT_COMPONENT);
+            icalproperty* p = event ? icalcomponent_get_first_property(event, ICAL_LASTMODIFIED_PROPERTY) : nullptr;
+            const QString text = p ? QString::fromLatin1(icaltime_as_ical_string(icalproperty_get_lastmodified(p))) : "-";
+            icalcomponent_free(parsed);
+            return text;
+        };
+        QCOMPARE(stamp(), QStringLiteral("20270201T081500Z"));
+        services.setNow(QDateTime(QDate(2027, 2, 3), QTime(17, 40)));
+        TEventWriter writer(*db);
+        std::optional<TRecordLock> lock;
+        DayEntryRecord entry;
+        AlarmRecord alarm;
+        bool hadAlarm = false;
+        QCOMPARE(writer.openEntry(key, lock, entry, alarm, hadAlarm), TEventWriter::Result::Done);
+        entry.setDescription(QStringLiteral("B"));
+        QCOMPARE(writer.updateEntryWithAlarms(key, entry, alarm, QString()), TEventWriter::Result::Done);
+        QCOMPARE(stamp(), QStringLiteral("20270203T174000Z"));
     }
 
     // The feed tool rewrites the file over and over while a reader keeps
