@@ -1,6 +1,7 @@
 #include "PostgresIsamDataset.h"
 
 #include "IsamCode.h"
+#include "IsamKeyRules.h"
 
 #include <QUuid>
 
@@ -21,36 +22,6 @@ constexpr int LookaheadMin = 2;
 constexpr int LookaheadMax = 128;
 
 constexpr qint64 KeysPerDataset = 10'000'000'000;
-
-// The smallest byte string above every string that begins with `prefix`; empty
-// when there is none (the prefix is empty or all 0xFF).
-QByteArray prefixSuccessor(QByteArray prefix)
-{
-    while (!prefix.isEmpty() && uchar(prefix.back()) == 0xFF)
-        prefix.chop(1);
-    if (!prefix.isEmpty())
-        prefix.back() = char(uchar(prefix.back()) + 1);
-    return prefix;
-}
-
-bool conditionHolds(int mode, const QByteArray& value, const QByteArray& key)
-{
-    switch (mode) {
-    case IsamReadPrefix:
-        return value.startsWith(key);
-    case IsamReadBelow:
-        return value < key;
-    case IsamReadAtMost:
-        return value <= key;
-    default:
-        return true;
-    }
-}
-
-QByteArray column(int index)
-{
-    return index == 0 ? QByteArrayLiteral("pk") : "ix" + QByteArray::number(index);
-}
 
 } // namespace
 
@@ -100,17 +71,7 @@ bool PostgresIsamDataset::validIndex(int index) const
 
 bool PostgresIsamDataset::validKey(const QByteArray& key, qint64* number) const
 {
-    if (key.size() != keyLength_)
-        return false;
-    qint64 n = 0;
-    for (char c : key) {
-        if (c < '0' || c > '9')
-            return false;
-        n = n * 10 + (c - '0');
-    }
-    if (number)
-        *number = n;
-    return true;
+    return IsamKeyRules::validKey(key, keyLength_, number);
 }
 
 bool PostgresIsamDataset::textKey(const QByteArray& key)
@@ -146,7 +107,7 @@ QByteArray PostgresIsamDataset::valueOf(const Result& rows, int row, int index) 
 
 QByteArray PostgresIsamDataset::sql(Statement which, int index) const
 {
-    const QByteArray col = column(index);
+    const QByteArray col = IsamKeyRules::column(index);
     const QByteArray valueColumn = index == 0 ? QByteArray() : ", " + col;
     const QByteArray select = "SELECT pk, data" + valueColumn + " FROM " + table_ + " WHERE ";
     const QByteArray order = " ORDER BY " + col + (index == 0 ? QByteArray() : QByteArray(", pk"));
@@ -164,7 +125,7 @@ QByteArray PostgresIsamDataset::sql(Statement which, int index) const
     QByteArray values;
     int n = 3;
     for (int ix : format_.indexes()) {
-        const QByteArray c = column(ix);
+        const QByteArray c = IsamKeyRules::column(ix);
         const QByteArray p = "$" + QByteArray::number(n++) + "::bytea";
         names += ", " + c;
         sets += ", " + c + " = " + p;
@@ -300,7 +261,7 @@ int PostgresIsamDataset::get(int index, int mode, const QByteArray& key, QByteAr
     // The rows read ahead are the records that follow the position in index
     // order, so the next one is the next record whatever it was read for.
     QByteArray value = valueOf(batch_, batchNext_, index);
-    if (!conditionHolds(mode, value, key))
+    if (!IsamKeyRules::conditionHolds(mode, value, key))
         return IsamNotFound;
     std::memcpy(record.data(), batch_.data(batchNext_, 1), record.size());
     foundKey = batch_.bytes(batchNext_, 0);
@@ -321,7 +282,7 @@ int PostgresIsamDataset::fetchBatch(int index, int mode, const QByteArray& key)
         which = StmtNextAtMost;
         bound = key;
     } else if (mode == IsamReadPrefix) {
-        bound = prefixSuccessor(key);
+        bound = IsamKeyRules::prefixSuccessor(key);
         if (!bound.isEmpty())
             which = StmtNextBelow;
     }

@@ -1,6 +1,7 @@
 #include "SqliteIsamDataset.h"
 
 #include "IsamCode.h"
+#include "IsamKeyRules.h"
 #include "SqliteIsamEngine.h"
 
 #include <QUuid>
@@ -43,22 +44,6 @@ QByteArray columnBytes(sqlite3_stmt* st, int column)
     return data ? QByteArray(static_cast<const char*>(data), size) : QByteArray();
 }
 
-// The smallest byte string above every string that begins with `prefix`; empty
-// when there is none (the prefix is empty or all 0xFF).
-QByteArray prefixSuccessor(QByteArray prefix)
-{
-    while (!prefix.isEmpty() && uchar(prefix.back()) == 0xFF)
-        prefix.chop(1);
-    if (!prefix.isEmpty())
-        prefix.back() = char(uchar(prefix.back()) + 1);
-    return prefix;
-}
-
-QByteArray column(int index)
-{
-    return index == 0 ? QByteArrayLiteral("pk") : "ix" + QByteArray::number(index);
-}
-
 // Resets a statement on every way out, so that no read keeps the file locked.
 class StatementGuard
 {
@@ -85,20 +70,6 @@ void assignBytes(QByteArray& target, const char* data, qsizetype size)
     target.resize(size);
     if (size > 0)
         std::memcpy(target.data(), data, std::size_t(size));
-}
-
-bool conditionHolds(int mode, const QByteArray& value, const QByteArray& key)
-{
-    switch (mode) {
-    case IsamReadPrefix:
-        return value.startsWith(key);
-    case IsamReadBelow:
-        return value < key;
-    case IsamReadAtMost:
-        return value <= key;
-    default:
-        return true;
-    }
 }
 
 } // namespace
@@ -135,17 +106,7 @@ bool SqliteIsamDataset::validIndex(int index) const
 
 bool SqliteIsamDataset::validKey(const QByteArray& key, qint64* number) const
 {
-    if (key.size() != keyLength_)
-        return false;
-    qint64 n = 0;
-    for (char c : key) {
-        if (c < '0' || c > '9')
-            return false;
-        n = n * 10 + (c - '0');
-    }
-    if (number)
-        *number = n;
-    return true;
+    return IsamKeyRules::validKey(key, keyLength_, number);
 }
 
 void SqliteIsamDataset::reserveArena(std::size_t bytes)
@@ -216,7 +177,7 @@ sqlite3_stmt* SqliteIsamDataset::statement(Statement which, int index, int& code
         return nullptr;
     }
 
-    const QByteArray col = column(index);
+    const QByteArray col = IsamKeyRules::column(index);
     const QByteArray valueColumn = index == 0 ? QByteArray() : ", " + col;
     QByteArray sql;
     switch (which) {
@@ -263,7 +224,7 @@ sqlite3_stmt* SqliteIsamDataset::statement(Statement which, int index, int& code
         QByteArray sets = "data = ?2";
         int n = 3;
         for (int ix : format_.indexes()) {
-            const QByteArray c = column(ix);
+            const QByteArray c = IsamKeyRules::column(ix);
             const QByteArray p = "?" + QByteArray::number(n++);
             names += ", " + c;
             values += ", " + p;
@@ -339,7 +300,7 @@ int SqliteIsamDataset::read(int index, int mode, const QByteArray& key, QByteArr
     // its next row is the next record whatever condition it was read for.
     const Row& row = rows_[batchNext_];
     const QByteArray value = QByteArray::fromRawData(arena_.data() + row.valueOffset, row.valueLength);
-    if (!conditionHolds(mode, value, key))
+    if (!IsamKeyRules::conditionHolds(mode, value, key))
         return IsamNotFound;
     std::memcpy(record.data(), arena_.data() + row.dataOffset, record.size());
     assignBytes(foundKey, arena_.data() + row.keyOffset, row.keyLength);
@@ -406,7 +367,7 @@ int SqliteIsamDataset::fetchBatch(int index, int mode, const QByteArray& key)
         which = StmtNextAtMost;
         bound = key;
     } else if (mode == IsamReadPrefix) {
-        bound = prefixSuccessor(key);
+        bound = IsamKeyRules::prefixSuccessor(key);
         if (!bound.isEmpty())
             which = StmtNextBelow;
     }
