@@ -88,12 +88,11 @@ QString addUser(TQuorlaDB& db, const QString& name, const QString& password, qin
 }
 
 Shell::Shell()
-    : main(new TfrmMain), login(new TfrmLogin(main)), date(new TfrmDate(main)), event(new TfrmEvent(main)),
-      notify(new TfrmNotify(main))
+    : main(new TfrmMain)
 {
-    main->AttachDialogs(login, date);
+    main->AttachDialogs(new TfrmLogin(main), new TfrmDate(main));
     main->AttachToolDialogs(new TfrmOptions(main), new TfrmFiltering(main), new TfrmTrouble(main));
-    main->AttachEventDialogs(event, notify);
+    main->AttachEventDialogs(new TfrmEvent(main), new TfrmNotify(main));
 }
 
 Shell::~Shell()

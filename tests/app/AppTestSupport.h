@@ -13,10 +13,6 @@ class QTimer;
 
 class QWidget;
 class TQuorlaDB;
-class TfrmDate;
-class TfrmEvent;
-class TfrmLogin;
-class TfrmNotify;
 class TfrmMain;
 
 namespace AppTest {
@@ -47,10 +43,6 @@ struct Shell
     Shell();
     ~Shell();
     TfrmMain* main;
-    TfrmLogin* login;
-    TfrmDate* date;
-    TfrmEvent* event;
-    TfrmNotify* notify;
 };
 
 } // namespace AppTest

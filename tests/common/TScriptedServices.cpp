@@ -41,6 +41,11 @@ QString visible(QString text)
     return text.replace(QLatin1Char('\r'), QLatin1String("\\r"));
 }
 
+QString describe(TServices::MessageKind kind, TServices::MessageButtons buttons, const QString& text)
+{
+    return QStringLiteral("%1 [%2] \"%3\"").arg(TServices::messageTitle(kind), buttonsName(buttons), visible(text));
+}
+
 } // namespace
 
 TScriptedServices::TScriptedServices()
@@ -59,11 +64,6 @@ TScriptedServices::~TScriptedServices()
         problems << QStringLiteral("scripted but never asked: ") + pending;
     if (!problems.isEmpty())
         QTest::qFail(qPrintable(problems.join(QLatin1String("\n    "))), __FILE__, __LINE__);
-}
-
-QString TScriptedServices::describe(MessageKind kind, MessageButtons buttons, const QString& text)
-{
-    return QStringLiteral("%1 [%2] \"%3\"").arg(TServices::messageTitle(kind), buttonsName(buttons), visible(text));
 }
 
 void TScriptedServices::expectMessage(MessageKind kind, const QString& text, MessageAnswer answer)
@@ -136,7 +136,6 @@ TServices::MessageAnswer TScriptedServices::message(MessageKind kind, MessageBut
 
 QString TScriptedServices::pickFolder(const QString& caption)
 {
-    folderCaptions_ << caption;
     if (folders_.isEmpty()) {
         unexpected_ << QStringLiteral("unexpected folder picker: \"%1\"").arg(caption);
         return {};
@@ -189,9 +188,8 @@ bool TScriptedServices::choosePrinter(QPrinter& printer)
     return true;
 }
 
-TServices::HandOffResult TScriptedServices::showHelp(const QString& /*helpFile*/, const QString& topic)
+TServices::HandOffResult TScriptedServices::showHelp(const QString& /*helpFile*/, const QString& /*topic*/)
 {
-    helpTopics_ << topic;
     return handOff_;
 }
 

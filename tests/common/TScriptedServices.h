@@ -66,8 +66,6 @@ public:
 
     // Every message shown, in order, expected or not.
     const QList<Message>& messages() const { return messages_; }
-    // The captions of every folder picker shown, in order.
-    const QStringList& folderCaptions() const { return folderCaptions_; }
 
     // Descriptions of the unexpected events so far; taking them clears them.
     QStringList takeUnexpected();
@@ -79,8 +77,6 @@ public:
 
     void setUserName(const QString& name) { userName_ = name; }
     void setHostName(const QString& name) { hostName_ = name; }
-    void setScreenSize(QSize size) { screenSize_ = size; }
-    void setStartupShowState(ShowState state) { showState_ = state; }
     // How sendMail ends and what showHelp answers (NotAvailable at first);
     // mailAvailability answers Done unless set.
     void setHandOffResult(const HandOffResult& result) { handOff_ = result; }
@@ -93,7 +89,6 @@ public:
     // Pushes not yet popped; popping below zero counts as unexpected.
     int busyDepth() const { return busyDepth_; }
     const QList<MailMessage>& mails() const { return mails_; }
-    const QStringList& helpTopics() const { return helpTopics_; }
     // Every notification, in order; handles are 1, 2, ... by position.
     const QList<Notification>& notifications() const { return notifications_; }
     // Clicks notification `index` as the person would on the desktop: runs its
@@ -109,8 +104,8 @@ public:
     void sleep(int milliseconds) override;
     void pushBusyCursor() override { ++busyDepth_; }
     void popBusyCursor() override;
-    QSize screenSize() override { return screenSize_; }
-    ShowState startupShowState() override { return showState_; }
+    QSize screenSize() override { return {1280, 1024}; }
+    ShowState startupShowState() override { return ShowState::Normal; }
     HandOffResult mailAvailability() override { return mailAvailability_; }
     // Records the message and tells `finished` at once.
     void sendMail(const MailMessage& mail, std::function<void(const HandOffResult&)> finished) override;
@@ -118,8 +113,6 @@ public:
     HandOffResult showHelp(const QString& helpFile, const QString& topic) override;
     quint32 notify(const DesktopNotification& note, std::function<void()> onActivated) override;
     void withdrawNotification(quint32 handle) override;
-
-    static QString describe(MessageKind kind, MessageButtons buttons, const QString& text);
 
 private:
     struct ScriptedMessage
@@ -136,12 +129,9 @@ private:
     QQueue<QString> folders_;
     QQueue<QString> saveFiles_;
     QList<Message> messages_;
-    QStringList folderCaptions_;
     QStringList unexpected_;
     QString userName_;
     QString hostName_ = QStringLiteral("ws-test");
-    QSize screenSize_{1280, 1024};
-    ShowState showState_ = ShowState::Normal;
     HandOffResult handOff_;
     HandOffResult mailAvailability_{Outcome::Done, {}};
     int beeps_ = 0;
@@ -150,6 +140,5 @@ private:
     int busyDepth_ = 0;
     QList<MailMessage> mails_;
     QQueue<QString> printers_;
-    QStringList helpTopics_;
     QList<Notification> notifications_;
 };
