@@ -134,9 +134,9 @@ class TestEventCommands : public QObject
 private slots:
     void initTestCase()
     {
-        if (qgetenv("QUORLA_TEST_ENGINE") != "postgres")
+        server = PostgresCluster::ForTestEngine();
+        if (!server)
             return;
-        server = std::make_unique<PostgresCluster>();
         QVERIFY2(server->error().isEmpty(), qPrintable(server->error()));
     }
     void cleanupTestCase() { server.reset(); }

@@ -46,6 +46,13 @@ QString quoted(const QString& text)
 
 } // namespace
 
+std::unique_ptr<PostgresCluster> PostgresCluster::ForTestEngine()
+{
+    if (qgetenv("QUORLA_TEST_ENGINE") != "postgres")
+        return nullptr;
+    return std::make_unique<PostgresCluster>();
+}
+
 PostgresCluster::PostgresCluster(const QStringList& settings)
     : settings_(settings), binDir_(newestBinDir()), asRoot_(::geteuid() == 0)
 {

@@ -4,6 +4,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
+
 #include <sys/types.h>
 
 // A private PostgreSQL server for tests: a new cluster in a temporary folder
@@ -23,6 +25,9 @@ public:
     // `settings` are server settings ("max_connections=600") beyond those
     // the cluster always has.
     explicit PostgresCluster(const QStringList& settings = {});
+    // The server a test runs its cases on when the run asks for the server
+    // engine (QUORLA_TEST_ENGINE=postgres); null for a run on folders.
+    static std::unique_ptr<PostgresCluster> ForTestEngine();
     ~PostgresCluster();
     PostgresCluster(const PostgresCluster&) = delete;
     PostgresCluster& operator=(const PostgresCluster&) = delete;

@@ -141,9 +141,9 @@ class tst_XIsamFile : public QObject
 private slots:
     void initTestCase()
     {
-        if (qgetenv("QUORLA_TEST_ENGINE") != "postgres")
+        server = PostgresCluster::ForTestEngine();
+        if (!server)
             return;
-        server = std::make_unique<PostgresCluster>();
         QVERIFY2(server->error().isEmpty(), qPrintable(server->error()));
         serverDatabase = server->createDatabase(QStringLiteral("contract"));
         QVERIFY2(server->error().isEmpty(), qPrintable(server->error()));
