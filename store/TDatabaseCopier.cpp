@@ -129,7 +129,8 @@ TDatabaseCopier::Status TDatabaseCopier::copyDataset(int index, Side& source, Si
     const qint32 keyLength = from.KeyLength();
     const qint32 total = from.RecordCount();
     if (keyLength < 1 || total < 0)
-        return fail(Status::Failed, QStringLiteral("Cannot read %1:\n%2").arg(shown(source.name(index)), from.ErrorText()));
+        return fail(
+            Status::Failed, QStringLiteral("Cannot read %1:\n%2").arg(shown(source.name(index)), from.ErrorText()));
     if (!to.Exists(name) && !to.CreateDataset(name, qint16(keyLength), dataset.format))
         return fail(Status::Failed, QStringLiteral("Cannot create %1:\n%2").arg(shown(name), to.ErrorText()));
     if (!to.Open(name))
@@ -141,13 +142,15 @@ TDatabaseCopier::Status TDatabaseCopier::copyDataset(int index, Side& source, Si
     if (from.ReadIdentity(identity)) {
         QString kept = identity;
         if (!to.AdoptIdentity(kept))
-            return fail(Status::Failed, QStringLiteral("Cannot keep the identity in %1:\n%2").arg(shown(name), to.ErrorText()));
+            return fail(
+                Status::Failed, QStringLiteral("Cannot keep the identity in %1:\n%2").arg(shown(name), to.ErrorText()));
         if (kept != identity)
             return fail(Status::TargetNotEmpty,
                         QStringLiteral("%1 is not empty: %2 already belongs to another database")
                             .arg(target.location.Printable(), dataset.fileName));
     } else if (from.LastError() != IsamNotFound) {
-        return fail(Status::Failed, QStringLiteral("Cannot read %1:\n%2").arg(shown(source.name(index)), from.ErrorText()));
+        return fail(
+            Status::Failed, QStringLiteral("Cannot read %1:\n%2").arg(shown(source.name(index)), from.ErrorText()));
     }
 
     // In batches of one transaction each: a folder's dataset syncs once per
@@ -176,7 +179,8 @@ TDatabaseCopier::Status TDatabaseCopier::copyDataset(int index, Side& source, Si
                         QStringLiteral("Cannot add records to %1:\n%2").arg(shown(name), to.ErrorText()));
     }
     if (from.LastError() != IsamNotFound)
-        return fail(Status::Failed, QStringLiteral("Cannot read %1:\n%2").arg(shown(source.name(index)), from.ErrorText()));
+        return fail(
+            Status::Failed, QStringLiteral("Cannot read %1:\n%2").arg(shown(source.name(index)), from.ErrorText()));
     if (!keys.isEmpty() && !flush())
         return fail(Status::Failed, QStringLiteral("Cannot add records to %1:\n%2").arg(shown(name), to.ErrorText()));
     if (done == 0 && OnProgress)
@@ -184,10 +188,12 @@ TDatabaseCopier::Status TDatabaseCopier::copyDataset(int index, Side& source, Si
     // The source's mark of the largest key ever held: one below its next key.
     const QString next = from.NextKey();
     if (next.isEmpty())
-        return fail(Status::Failed, QStringLiteral("Cannot read %1:\n%2").arg(shown(source.name(index)), from.ErrorText()));
+        return fail(
+            Status::Failed, QStringLiteral("Cannot read %1:\n%2").arg(shown(source.name(index)), from.ErrorText()));
     const qint64 largest = next.toLongLong() - 1;
     if (largest > 0 && !to.RaiseKeyMark(QString::number(largest).rightJustified(keyLength, QLatin1Char('0'))))
-        return fail(Status::Failed, QStringLiteral("Cannot set the next key of %1:\n%2").arg(shown(name), to.ErrorText()));
+        return fail(
+            Status::Failed, QStringLiteral("Cannot set the next key of %1:\n%2").arg(shown(name), to.ErrorText()));
     return Status::Done;
 }
 
@@ -216,7 +222,8 @@ TDatabaseCopier::Status TDatabaseCopier::Run()
             return fail(Status::SourceMissing, QStringLiteral("%1 holds no %2: it is no Quorla database")
                                                    .arg(from_.Printable(), TQuorlaDatasets::All()[i].fileName));
         } else {
-            return fail(Status::Failed, QStringLiteral("Cannot reach %1:\n%2").arg(shown(source.name(i)), file.ErrorText()));
+            return fail(
+                Status::Failed, QStringLiteral("Cannot reach %1:\n%2").arg(shown(source.name(i)), file.ErrorText()));
         }
     }
     if (const Status status = checkTarget(target); status != Status::Done)

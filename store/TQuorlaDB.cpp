@@ -149,7 +149,8 @@ void TQuorlaDB::warnUnlessLocksWork()
     // A server's record locks are its own, not a file system's.
     if (location_.IsServer())
         return;
-    if (warnedFolder == RootPath() || RecordLockFile::locksWork(datasetPath(UserRecord::FileName) + QStringLiteral(".lck")))
+    if (warnedFolder == RootPath()
+        || RecordLockFile::locksWork(datasetPath(UserRecord::FileName) + QStringLiteral(".lck")))
         return;
     warnedFolder = RootPath();
     TServices::current().message(TServices::MessageKind::Warning, TServices::MessageButtons::Ok, LocksIgnored);
