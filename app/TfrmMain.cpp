@@ -375,6 +375,7 @@ void TfrmMain::UpdateActions()
     a.actToolsViewDay->setChecked(navigator_->DayViewActive());
     a.actToolsViewWeek->setChecked(navigator_->WeekViewActive());
     a.actToolsViewMonth->setChecked(navigator_->MonthViewActive());
+    a.StepByMonths(navigator_->MonthViewActive());
 }
 
 void TfrmMain::actFileLoginExecute()
@@ -453,8 +454,10 @@ void TfrmMain::wvMainDblClick()
     UpdateActions();
     if (actions_->actEventProperties->isEnabled())
         EventCommands_->actEventPropertiesExecute();
-    else if (actions_->actEventNew->isEnabled())
-        // Without the right to add entries a double-click opens nothing.
+    // A double-click on another user's entry that this user may not change
+    // opens nothing: a blank new event there would look like his entry gone.
+    // Without the right to add entries it opens nothing either.
+    else if (RecordKey::isNone(navigator_->SelectedPk()) && actions_->actEventNew->isEnabled())
         EventCommands_->actEventNewExecute();
 }
 

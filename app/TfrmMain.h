@@ -151,8 +151,8 @@ private:
     void actUsersExecute();
     void actToolsFilteringExecute();
     // A double-click on the week's own surface or in a list: Event properties
-    // when it is enabled (an entry of the user's selected), otherwise New
-    // event on the selected day.
+    // when it is enabled (an entry the user may change selected); nothing on
+    // an entry he may not change; otherwise New event on the selected day.
     void wvMainDblClick();
 
     std::unique_ptr<TSession> session_;

@@ -26,6 +26,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QMessageBox>
 #include <QScreen>
 #include <QToolBar>
@@ -367,7 +368,8 @@ void TestFrmMain::privateEntries()
 }
 
 // The user's rights enable the commands; a double-click runs Event
-// properties on an entry he may change, otherwise New event on the day.
+// properties on an entry he may change, nothing on one he may not, and New
+// event where no entry is selected.
 void TestFrmMain::doubleClicks_data()
 {
     // ME (key 1) has an entry on Wednesday; ANN (key 2) one on Thursday.
@@ -376,7 +378,7 @@ void TestFrmMain::doubleClicks_data()
     QTest::addColumn<QString>("opened"); // "edit" or "new" and the entry's day; empty: nothing
     QTest::newRow("his entry: properties") << 1 << "2:0" << "edit 2024-05-15";
     QTest::newRow("below the entries: new event that day") << 1 << "4:-1" << "new 2024-05-17";
-    QTest::newRow("another's entry, no right to change it: new") << 1 << "3:0" << "new 2024-05-16";
+    QTest::newRow("another's entry, no right to change it: nothing") << 1 << "3:0" << "";
     QTest::newRow("another's entry, right to change it") << 5 << "3:0" << "edit 2024-05-16";
     QTest::newRow("the week's margin") << 1 << "margin" << "new 2024-05-13";
     QTest::newRow("administer only: no right to add") << 2 << "4:-1" << "";
@@ -522,6 +524,9 @@ void TestFrmMain::viewsKeepTheSelectedDay()
     Running run;
     insertEntry(*run.shell.main->Database(), keyOf(2024, 5, 20, 9), key(1), {key(1)});
     TMonthView* month = run.shell.main->MonthView();
+    // The views' commands stand together under Tools > View, none under Navigate.
+    for (const char* view : {"actToolsViewDay", "actToolsViewWeek", "actToolsViewMonth"})
+        QVERIFY(!run.shell.main->findChild<QMenu*>(QStringLiteral("mnuNavigate"))->actions().contains(run.action(view)));
     for (const QString& step : steps.split(QStringLiteral(", "))) {
         const QStringList part = step.split(' ');
         const QDate day = QDate::fromString(part[0].section(':', 1), Qt::ISODate);
@@ -545,6 +550,10 @@ void TestFrmMain::viewsKeepTheSelectedDay()
                 QCOMPARE(month->DayEntries(int(month->FirstDay().daysTo(QDate(2024, 5, 20)))).Count(), 1);
         }
         QCOMPARE(selected.toString(Qt::ISODate), part[2]);
+        // Previous and Next say what they step by.
+        const QString by = part[1] == "month" ? "month" : "week";
+        QCOMPARE(run.action("actPrev")->text(), "&Previous " + by);
+        QVERIFY(run.action("actNext")->toolTip().startsWith("Goto the next " + by));
         QVERIFY(run.action(part[1] == "week"    ? "actToolsViewWeek"
                            : part[1] == "month" ? "actToolsViewMonth"
                                                 : "actToolsViewDay")
