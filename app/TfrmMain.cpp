@@ -103,7 +103,6 @@ TfrmMain::TfrmMain(QWidget* parent)
 
     actions_ = std::make_unique<TMainActions>(*this);
     bindCommands();
-    createTray();
 
     auto* status = new QStatusBar(this);
     status->setObjectName(QStringLiteral("pnlStatus"));
@@ -335,9 +334,22 @@ void TfrmMain::startUp()
     case TSession::Start::Running:
         break;
     }
+    // The notification area shows the program once it runs, never a second
+    // instance that only says so.
+    createTray();
     showCurrentUser();
     tmrMain->start();
     WeekView()->RefreshEntries();
+}
+
+bool TfrmMain::StartAlone()
+{
+    if (session_->TakeInstanceLock())
+        return true;
+    Terminating_ = true;
+    ExitCode_ = 0;
+    TServices::current().message(Kind::Information, Buttons::Ok, AlreadyRunning);
+    return false;
 }
 
 void TfrmMain::Terminate(int exitCode)

@@ -32,6 +32,7 @@
 #include <QToolBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QThread>
 #include <QTimer>
 
 using namespace AppTest;
@@ -175,20 +176,10 @@ void TestFrmMain::newFolderCreatesTheFirstAdministrator()
     QCOMPARE(shell.main->CurrentUserKey(), key(1));
 }
 
-// Runs the application's own event loop, as the program does, until it ends
-// or `limitMs` passed (then it answers -1).
-static int runApplication(int limitMs)
-{
-    QTimer limit;
-    limit.setSingleShot(true);
-    QObject::connect(&limit, &QTimer::timeout, [] { QCoreApplication::exit(-1); });
-    limit.start(limitMs);
-    return QApplication::exec();
-}
-
-// The second start: its window goes, the message shows on the screen (found by
-// its text), and only then the program ends, leaving the first instance's
-// settings alone.
+// The second start says so before anything of it shows: the message is on
+// the screen alone, over no window, with no event loop running but its own,
+// so that nothing can end it before it is answered. Then the program ends
+// with 0, leaving the first instance's settings alone.
 void TestFrmMain::secondInstanceSaysSoThenEnds()
 {
     freshWorkstation();
@@ -206,24 +197,29 @@ void TestFrmMain::secondInstanceSaysSoThenEnds()
     TServices* scripted = TServices::setCurrent(&real);
     {
         QString seen;
+        QStringList alongside; // other windows on show with the message
+        int loops = -1;
         QTimer answer;
         QObject::connect(&answer, &QTimer::timeout, [&] {
             for (QWidget* top : QApplication::topLevelWidgets()) {
                 auto* box = qobject_cast<QMessageBox*>(top);
-                if (box != nullptr && box->isVisible() && seen.isEmpty()) {
-                    // On the screen, over no window that is out of sight.
-                    if (box->screen()->geometry().contains(box->frameGeometry().center())
-                        && (box->parentWidget() == nullptr || box->parentWidget()->isVisible()))
-                        seen = box->text();
-                    box->button(QMessageBox::Ok)->click();
-                }
+                if (box == nullptr || !box->isVisible() || !seen.isEmpty())
+                    continue;
+                if (box->screen()->geometry().contains(box->frameGeometry().center()) && box->parentWidget() == nullptr)
+                    seen = box->text();
+                loops = QThread::currentThread()->loopLevel();
+                for (QWidget* other : QApplication::topLevelWidgets())
+                    if (other != box && other->isVisible())
+                        alongside << other->objectName();
+                box->button(QMessageBox::Ok)->click();
             }
         });
         answer.start(5);
         Shell shell;
-        shell.main->show();
-        QCOMPARE(runApplication(10000), 0);
+        QVERIFY(!shell.main->StartAlone());
         QCOMPARE(seen, QStringLiteral("Quorla is already running on this workstation"));
+        QCOMPARE(alongside, QStringList());
+        QCOMPARE(loops, 1);
         QVERIFY(shell.main->Terminating());
         QCOMPARE(shell.main->ExitCode(), 0);
         QVERIFY(!shell.main->isVisible());
