@@ -466,10 +466,9 @@ void TfrmMain::wvMainDblClick()
     UpdateActions();
     if (actions_->actEventProperties->isEnabled())
         EventCommands_->actEventPropertiesExecute();
-    // A double-click on another user's entry that this user may not change
-    // opens nothing: a blank new event there would look like his entry gone.
-    // Without the right to add entries it opens nothing either.
     else if (RecordKey::isNone(navigator_->SelectedPk()) && actions_->actEventNew->isEnabled())
+        // Nothing opens on an entry this user may not change (a blank new
+        // event there reads as that entry lost), nor without the right to add.
         EventCommands_->actEventNewExecute();
 }
 
