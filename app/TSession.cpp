@@ -37,11 +37,17 @@ TSession::~TSession()
     Settings_.reset();
 }
 
+bool TSession::TakeInstanceLock()
+{
+    if (!InstanceMutex)
+        InstanceMutex = std::make_unique<TInstanceLock>();
+    return InstanceMutex->Acquire();
+}
+
 TSession::Start TSession::StartUp(const TLogin& login, const std::function<void(const TQuorlaCfg&)>& applySettings,
                                   const std::function<void(const QString&)>& welcome)
 {
-    InstanceMutex = std::make_unique<TInstanceLock>();
-    if (!InstanceMutex->Acquire())
+    if (!TakeInstanceLock())
         return Start::AlreadyRunning;
 
     // Loading creates the workstation's key, where the database then looks

@@ -112,8 +112,12 @@ int main(int argc, char** argv)
         frmMain.AttachReportDialogs(new TfrmGroups(&frmMain), new TfrmReport(&frmMain), new TfrmReportViewer(&frmMain),
                                     new TfrmSelectGroup(&frmMain));
         frmMain.AttachEventDialogs(new TfrmEvent(&frmMain), new TfrmNotify(&frmMain));
-        frmMain.show();
-        result = QApplication::exec();
+        // A second instance says so before anything shows and before the
+        // application's loop runs: nothing can then end its message early.
+        if (frmMain.StartAlone()) {
+            frmMain.show();
+            result = QApplication::exec();
+        }
         if (result == 0)
             result = frmMain.ExitCode();
     }

@@ -13,6 +13,7 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QToolTip>
 
 using namespace AdminTest;
 
@@ -117,26 +118,35 @@ private slots:
     }
 
     // What is typed stops at the field's capacity in bytes, so what is saved
-    // is what the dialog shows.
+    // is what the dialog shows; each refused key beeps and the hint beside the
+    // field says why.
     void typedTextFits_data()
     {
         QTest::addColumn<QByteArray>("edit");
         QTest::addColumn<QString>("typed");
         QTest::addColumn<QString>("shown");
-        QTest::newRow("user name with an accent") << QByteArray("edtUserName") << "jörgensson" << "JÖRGENSSO";
-        QTest::newRow("ß grows when upper-cased") << QByteArray("edtUserName") << "ßßßßßß" << "SSSSSSSSSS";
-        QTest::newRow("full name of accents") << QByteArray("edtFullname") << QString(20, u'é') << QString(15, u'é');
+        QTest::addColumn<int>("refused");
+        QTest::addColumn<int>("capacity");
+        QTest::newRow("user name with an accent") << QByteArray("edtUserName") << "jörgensson" << "JÖRGENSSO" << 1 << 10;
+        QTest::newRow("ß grows when upper-cased") << QByteArray("edtUserName") << "ßßßßßß" << "SSSSSSSSSS" << 1 << 10;
+        QTest::newRow("full name of accents") << QByteArray("edtFullname") << QString(20, u'é') << QString(15, u'é')
+                                              << 5 << UserRecord::FullNameCapacity;
     }
     void typedTextFits()
     {
         QFETCH(QByteArray, edit);
         QFETCH(QString, typed);
         QFETCH(QString, shown);
+        QFETCH(int, refused);
+        QFETCH(int, capacity);
         QString saved;
         run([&](TfrmUsers& d) {
             type(d, "edtUserName", QStringLiteral("NEW"));
             type(d, edit.constData(), typed);
             QCOMPARE(child<QLineEdit>(&d, edit.constData())->text(), shown);
+            QCOMPARE(services_->beeps(), refused);
+            QCOMPARE(QToolTip::text(),
+                     QStringLiteral("This field is full: it holds %1 plain letters, fewer with accents").arg(capacity));
             click(&d, "actAdd");
         });
         const auto added = read<UserRecord>(db_->Users(), RecordKey::format(4));
