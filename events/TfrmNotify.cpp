@@ -86,8 +86,9 @@ void TfrmNotify::showDescription(const QString& description)
     QStyleOptionFrame frame;
     frame.initFrom(field);
     frame.lineWidth = field->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &frame, field);
-    const QRect inner
-        = field->style()->subElementRect(QStyle::SE_LineEditContents, &frame, field).marginsRemoved(field->textMargins());
+    const QRect inner = field->style()
+                            ->subElementRect(QStyle::SE_LineEditContents, &frame, field)
+                            .marginsRemoved(field->textMargins());
     // A line edit keeps two pixels on either side of its text.
     const QString shown = field->fontMetrics().elidedText(description, Qt::ElideRight, inner.width() - 4);
     field->setText(shown);

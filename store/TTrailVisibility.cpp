@@ -53,7 +53,8 @@ TTrailVisibility::TTrailVisibility(TQuorlaDB& database, const QString& userKey)
     : database_(database), userKey_(userKey)
 {
     UserRecord user;
-    if (!RecordKey::isNone(userKey) && TLookup::Equal(database.Users(), user.bytes(), TXIsamFile::PrimaryIndex, userKey))
+    if (!RecordKey::isNone(userKey)
+        && TLookup::Equal(database.Users(), user.bytes(), TXIsamFile::PrimaryIndex, userKey))
         administers_ = (user.Rights() & UserRecord::CanAdminister) != 0;
 }
 
@@ -88,9 +89,10 @@ QList<TChangeTrail::TEntry> TTrailVisibility::shown(const QList<TChangeTrail::TE
         else if (deleted(entry.action) && !readers)
             before = Privacy::Unknown;
         // A deletion leaves nothing after it to be public.
-        const bool readable = administers_
-                              || (readers ? !RecordKey::isNone(userKey_) && readers->contains(userKey_)
-                                          : after == Privacy::Public && (added(entry.action) || before == Privacy::Public));
+        const bool readable
+            = administers_
+              || (readers ? !RecordKey::isNone(userKey_) && readers->contains(userKey_)
+                          : after == Privacy::Public && (added(entry.action) || before == Privacy::Public));
         entry.summary = readable ? TChangeSummary::Shown(entry.summary) : PrivateText;
         result << entry;
         // Nothing comes before an entry's addition.

@@ -82,7 +82,8 @@ private slots:
                                       << "2 entries transferred to CARL Full, 1 assignment to DORA Full, 0 entries "
                                          "deleted, this user's alarms deleted.";
         QTest::newRow("entries deleted, other users' alarms with them")
-            << QByteArray("DD") << "3 entries deleted with all their alarms, other users' too, this user's alarms deleted.";
+            << QByteArray("DD")
+            << "3 entries deleted with all their alarms, other users' too, this user's alarms deleted.";
     }
 
     // The last page says what the answers will do, alarms of deleted entries

@@ -307,7 +307,8 @@ private slots:
         QTest::addColumn<bool>("older");
         QTest::addColumn<int>("reader");
         QTest::addColumn<QStringList>("shown");
-        const QString added = QStringLiteral("Event added: private; “Secret plan”; 02/03/26 10:00; for AN,BO; alarm 09:50");
+        const QString added
+            = QStringLiteral("Event added: private; “Secret plan”; 02/03/26 10:00; for AN,BO; alarm 09:50");
         const QString published
             = QStringLiteral("Event changed: private; made public; description “Team lunch”; assignee added: CL");
         const QString moved = QStringLiteral("Event changed: time 10:00 → 10:30");
@@ -318,7 +319,8 @@ private slots:
             << QStringList{added, QStringLiteral("Alarm snoozed: alarm of BO 09:50 → 09:55"),
                            QStringLiteral("Alarm switched off: alarm of AN at 09:50"), published, moved};
         QTest::newRow("an assignee throughout, his own alarm only")
-            << false << 2 << QStringList{added, QStringLiteral("Alarm snoozed: alarm of BO 09:50 → 09:55"), published, moved};
+            << false << 2
+            << QStringList{added, QStringLiteral("Alarm snoozed: alarm of BO 09:50 → 09:55"), published, moved};
         QTest::newRow("assigned once it was public") << false << 3 << unseen;
         // Records without readers marks: the entry's privacy is traced back
         // from the entry as it is now.
