@@ -179,7 +179,7 @@ void tst_Trouble::changes()
         if (shown.contains(line.section(QStringLiteral(": "), -1)))
             picked << line.section(QStringLiteral(": "), -1);
     QCOMPARE(picked, shown);
-    QVERIFY2(all.first().startsWith(first), qPrintable(all.first()));
+    QVERIFY2(all.value(0).startsWith(first), qPrintable(all.value(0)));
 }
 
 QUORLA_TEST_GUI_MAIN(tst_Trouble)
