@@ -13,6 +13,7 @@
 #include "TQuorlaDB.h"
 #include "TServices.h"
 #include "TStamp.h"
+#include "TTrailVisibility.h"
 #include "UserRecord.h"
 
 #include <QCheckBox>
@@ -33,6 +34,7 @@ namespace {
 
 
 const QString Missing = QStringLiteral("ERR");
+const QString NoChanges = QStringLiteral("No changes recorded for this choice");
 
 // Replaces the list's lines by `lines` in one insertion, drawing suspended,
 // so that a database of a hundred thousand records still lists promptly.
@@ -128,6 +130,9 @@ void TfrmTrouble::FillChangeUsers()
     UserRecord user;
     TLookup::Each(Database->Users(), user.bytes(),
                   [&](const QString& key) { ui->cmbChangesUser->addItem(user.FullName(), key); });
+    // Users who are gone, as the trail last named them: their changes stay.
+    for (const auto& [key, name] : TChangeLines(*Database).FormerUsers())
+        ui->cmbChangesUser->addItem(name, key);
     ui->cmbChangesUser->setCurrentIndex(std::max(0, ui->cmbChangesUser->findData(chosen)));
     if (!ui->chkChangesDates->isChecked()) {
         const QSignalBlocker quietFrom(ui->cmbChangesFrom);
@@ -160,12 +165,14 @@ void TfrmTrouble::FillChanges(bool more)
         ChangesEnd.clear();
     }
     const QList<TChangeTrail::TEntry> page = Database->Trail().Latest(filter, ChangesEnd, PageSize);
-    TChangeLines lines(Database->Users());
+    TChangeLines lines(*Database);
     QStringList shown;
-    for (const TChangeTrail::TEntry& entry : page)
+    for (const TChangeTrail::TEntry& entry : TTrailVisibility(*Database, Database->ActingUser()).Page(page))
         shown << lines.Line(entry);
     if (!page.isEmpty())
         ChangesEnd = page.last().position;
+    if (!more && page.isEmpty())
+        shown << NoChanges;
     ui->lstChanges->addItems(shown);
     ui->btnChangesMore->setEnabled(page.size() == PageSize);
 }
