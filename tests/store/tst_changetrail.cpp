@@ -217,9 +217,10 @@ private slots:
         QTest::newRow("user changed") << Change([=](Office& o) {
             UserRecord u;
             TUserWriter(*o.db).readUser(key(2), u);
+            const UserRecord loaded = u;
             u.setFullName(QStringLiteral("Bob Smith"));
             u.setPassword(QStringLiteral("SECRET"));
-            TUserWriter(*o.db).updateUser(key(2), u);
+            TUserWriter(*o.db).updateUser(key(2), u, loaded);
             return QList<Expected>{{Action::UserChanged, users, key(2)}};
         }) << QStringLiteral("full name “Bob Jones” → “Bob Smith”; password changed");
         QTest::newRow("category renamed") << Change([=](Office& o) {
