@@ -6,6 +6,7 @@
 #include "EQuorla.h"
 #include "QuorlaTest.h"
 #include "RecordKey.h"
+#include "TDatabaseLocation.h"
 #include "TEventWriter.h"
 #include "TQuorlaDB.h"
 #include "TRecordLock.h"
@@ -203,7 +204,7 @@ private slots:
         int ready[2];
         QVERIFY(::pipe(ready) == 0);
         TestChild elsewhere([&] {
-            TQuorlaDB other(db->RootPath());
+            TQuorlaDB other{TDatabaseLocation(db->RootPath())};
             if (!other.Alarms().Lock(heldKey) || ::write(ready[1], "H", 1) != 1)
                 return 1;
             for (;;)

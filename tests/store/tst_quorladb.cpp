@@ -14,6 +14,7 @@
 #include "RecordKey.h"
 #include "RecordLockFile.h"
 #include "SqliteIsamEngine.h"
+#include "TDatabaseLocation.h"
 #include "TEventWriter.h"
 #include "TQuorlaDB.h"
 #include "TScriptedServices.h"
@@ -144,7 +145,7 @@ void setMarks(const QString& name, const QString& root, const QStringList& marks
         if (server) {
             server->query(name, QStringLiteral("UPDATE quorla_datasets SET highkey = '%1' WHERE name = '%2'")
                                     .arg(marks[i], QString::fromLatin1(PostgresIsamEngine::tableName(
-                                                       TIsamEngine::datasetName(root, files[i]))))
+                                                       TDatabaseLocation(root).DatasetName(files[i]))))
                                     .toUtf8());
             QVERIFY2(server->error().isEmpty(), qPrintable(server->error()));
             continue;
@@ -197,7 +198,7 @@ private slots:
         const QString root = server ? server->createDatabase(name) : TestEnvironment::freshFolder(name) + '/';
         const auto k = [](qint64 n) { return RecordKey::format(n); };
         {
-            TQuorlaDB db(root);
+            TQuorlaDB db{TDatabaseLocation(root)};
             for (const char* n : {"ANN", "BOB", "CID"})
                 QVERIFY(db.Users().Insert(user(QLatin1String(n)).bytes()));
             for (const char* d : {"Meeting", "Travel"})
@@ -223,7 +224,7 @@ private slots:
         setMarks(name, root, marks);
 
         {
-            TQuorlaDB db(root);
+            TQuorlaDB db{TDatabaseLocation(root)};
             TXIsamFile* datasets[] = {&db.Users(), &db.Categories(), &db.DayEntries()};
             for (int i = 0; i < 3; ++i)
                 if (next[i] > 0)
@@ -236,7 +237,7 @@ private slots:
             QCOMPARE(added, k(next[2]));
             QCOMPARE(TEventWriter(db).deleteEntryWithAlarms(added), TEventWriter::Result::Done);
         }
-        TQuorlaDB again(root);
+        TQuorlaDB again{TDatabaseLocation(root)};
         QCOMPARE(again.DayEntries().NextKey(), k(next[2] + 1));
     }
 
