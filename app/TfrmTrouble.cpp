@@ -3,6 +3,7 @@
 
 #include "AlarmRecord.h"
 #include "DayEntryRecord.h"
+#include "EQuorla.h"
 #include "EStamp.h"
 #include "RecordKey.h"
 #include "TBusyCursor.h"
@@ -46,7 +47,8 @@ void showLines(QListWidget& list, const QStringList& lines)
     list.addItems(lines);
 }
 
-// The FullName of user `key`, or nothing when there is no such user. A list
+// The FullName of user `key`, or nothing when there is no such user; a read
+// that fails is an error (TLookup), never "ERR" on a line. A list
 // names few people many times: each is read once per fill, kept in `seen`.
 std::optional<QString> fullNameOf(TXIsamFile& users, QHash<QString, std::optional<QString>>& seen,
                                   const QString& key)
@@ -55,10 +57,16 @@ std::optional<QString> fullNameOf(TXIsamFile& users, QHash<QString, std::optiona
         return *it;
     UserRecord user;
     std::optional<QString> name;
-    if (users.GetEqual(user.bytes(), TXIsamFile::PrimaryIndex, key))
+    if (TLookup::Equal(users, user.bytes(), TXIsamFile::PrimaryIndex, key))
         name = user.FullName();
     seen.insert(key, name);
     return name;
+}
+
+void rewind(TXIsamFile& dataset, qint16 index)
+{
+    if (!dataset.Rewind(index))
+        throw EQuorla(dataset.ErrorText());
 }
 
 } // namespace
@@ -200,14 +208,14 @@ void TfrmTrouble::FillAlarms()
     QHash<QString, std::optional<QString>> names;
     AlarmRecord alarm;
     DayEntryRecord entry;
-    alarms.Rewind(AlarmRecord::AlarmTimeIndex);
-    while (alarms.Get(alarm.bytes(), AlarmRecord::AlarmTimeIndex, QString(), TXIsamFile::ScanNext)) {
+    rewind(alarms, AlarmRecord::AlarmTimeIndex);
+    while (TLookup::Next(alarms, alarm.bytes(), AlarmRecord::AlarmTimeIndex, QString(), TXIsamFile::ScanNext)) {
         QString line = QStringLiteral("Time = ") + TimeText(alarm.AlarmTime()) + QStringLiteral(", ");
         if (const auto name = fullNameOf(users, names, alarm.UserKey()))
             line += QStringLiteral("User = ") + *name + QStringLiteral(", ");
         else
             line += QStringLiteral("User = ERR, ");
-        if (entries.GetEqual(entry.bytes(), TXIsamFile::PrimaryIndex, alarm.DayEntryKey()))
+        if (TLookup::Equal(entries, entry.bytes(), TXIsamFile::PrimaryIndex, alarm.DayEntryKey()))
             line += QStringLiteral("Description = ") + entry.Description();
         else
             line += QStringLiteral("Description = ERR");
@@ -224,8 +232,8 @@ void TfrmTrouble::FillEvents()
     QStringList lines;
     QHash<QString, std::optional<QString>> names;
     DayEntryRecord entry;
-    entries.Rewind(DayEntryRecord::StartTimeIndex);
-    while (entries.Get(entry.bytes(), DayEntryRecord::StartTimeIndex, QString(), TXIsamFile::ScanNext)) {
+    rewind(entries, DayEntryRecord::StartTimeIndex);
+    while (TLookup::Next(entries, entry.bytes(), DayEntryRecord::StartTimeIndex, QString(), TXIsamFile::ScanNext)) {
         QString line = QStringLiteral("Time = ") + TimeText(entry.StartTime()) + QStringLiteral(", ");
         // Without its owner the line says nothing of the entry either.
         if (const auto name = fullNameOf(users, names, entry.OwnerKey()))

@@ -105,8 +105,13 @@ int PostgresIsamEngine::create(const QString& name, int keyLength, const QString
     if (code == IsamOk) {
         const QByteArray length = QByteArray::number(keyLength);
         const QByteArray formatText = format.toUtf8();
-        code = c.exec({}, "INSERT INTO quorla_datasets (name, keylength, format) VALUES ($1::text, $2::int4, $3::text)",
-                      {Param::text(table), Param::text(length), Param::text(formatText)}, result);
+        // A new dataset has its key mark from the start: nothing can refer
+        // to a key of it yet.
+        const QByteArray mark(keyLength, '0');
+        code = c.exec({},
+                      "INSERT INTO quorla_datasets (name, keylength, format, highkey)"
+                      " VALUES ($1::text, $2::int4, $3::text, $4::text)",
+                      {Param::text(table), Param::text(length), Param::text(formatText), Param::text(mark)}, result);
     }
     if (code == IsamOk)
         code = c.command("COMMIT");

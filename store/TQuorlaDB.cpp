@@ -12,6 +12,7 @@
 #include "RecordLockFile.h"
 #include "TChangeTrail.h"
 #include "THolderNotes.h"
+#include "TKeyMarks.h"
 #include "TServices.h"
 #include "TWorkstationStore.h"
 #include "TrailRecord.h"
@@ -79,8 +80,13 @@ void TQuorlaDB::connectAll()
     dayEntries_ = connect(DayEntryRecord::FileName, DayEntryRecord::Format,
                           QStringLiteral("Unable to create day entry isam\r\r"),
                           QStringLiteral("Unable to open day entry isam\r\r"));
-    if (opening_ == Opening::CreateMissing)
+    if (opening_ == Opening::CreateMissing) {
+        // Before anything is added: no new record may take a key that an
+        // old record still points at. A reader adds nothing and writes no
+        // mark.
+        TKeyMarks::Seed(*this);
         warnUnlessLocksWork();
+    }
     connectRecordKeeping();
 }
 

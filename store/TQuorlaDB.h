@@ -42,9 +42,11 @@ public:
     // stays even if a later step fails. Then each dataset - users, alarms,
     // categories, day entries - is created when its file is missing and
     // opened; one that another workstation created a moment before is just
-    // opened. Throws EQuorlaDB on the first failure; nothing after it is
-    // created or opened. Last, a folder whose file system does not honour
-    // record locks is reported once in a warning, and the connection stands.
+    // opened. Then the datasets' key marks are made sure of (TKeyMarks), so
+    // that no new record takes a key an old one points at. Throws EQuorlaDB
+    // on the first failure; nothing after it is created or opened. Last, a
+    // folder whose file system does not honour record locks is reported once
+    // in a warning, and the connection stands.
     TQuorlaDB();
     enum class Opening {
         CreateMissing, // as a workstation connects: a missing dataset is made

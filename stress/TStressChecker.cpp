@@ -434,7 +434,7 @@ void TStressChecker::runCleanUp()
             TEventWriter writer(db);
             DayEntryRecord entry;
             if (!writer.entryExists(alarm, entry)) {
-                cleaned += writer.deleteOrphanAlarm(alarmKey, alarm) == TEventWriter::Result::Done;
+                writer.deleteOrphanAlarm(alarmKey, alarm, &cleaned);
                 return 2;
             }
             writer.switchOffAlarm(alarmKey, alarm);

@@ -16,7 +16,9 @@
 #include "TStamp.h"
 #include "TWeekView.h"
 #include "TWorkstationStore.h"
+#include "TfrmLogin.h"
 #include "TfrmMain.h"
+#include "IsamCode.h"
 #include "UserRecord.h"
 
 #include <QAction>
@@ -133,6 +135,7 @@ private slots:
     void startUpLogin();
     void loginAsAnotherUser_data();
     void loginAsAnotherUser();
+    void loginReadErrorIsNoUnknownUser();
     void privateEntries_data();
     void privateEntries();
     void doubleClicks_data();
@@ -303,6 +306,29 @@ void TestFrmMain::startUpLogin()
         QCOMPARE(shell.main->CurrentUser().UserName(), QStringLiteral("JOE"));
         QCOMPARE(shell.main->WeekView()->Days()[2]->DayEntries().Count(), 1);
     }
+}
+
+// The users cannot be read (a share or a server away; here the dataset is
+// closed): the log-in shows the error, not "unable to find you as an existing
+// user", and stays open.
+void TestFrmMain::loginReadErrorIsNoUnknownUser()
+{
+    freshWorkstation();
+    TScriptedServices services;
+    TQuorlaDB db;
+    addUser(db, QStringLiteral("JOE"), QString(), 1);
+    QVERIFY(db.Users().Close());
+    services.expectMessage(Kind::Error, TXIsamFile::ErrorText(IsamNotOpen), Answer::Ok);
+    TfrmLogin login;
+    UserRecord user;
+    bool stayedOpen = false;
+    whenModal([&](QWidget* dialog) {
+        typeLogin(dialog, QStringLiteral("JOE"), QString());
+        stayedOpen = dialog->isVisible();
+        dialog->findChild<QAction*>(QStringLiteral("actCancel"))->trigger();
+    });
+    QCOMPARE(login.Execute(db, user), 2);
+    QVERIFY(stayedOpen);
 }
 
 void TestFrmMain::loginAsAnotherUser_data()

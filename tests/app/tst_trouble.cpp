@@ -6,6 +6,8 @@
 #include "AlarmRecord.h"
 #include "DayEntryRecord.h"
 #include "DialogTest.h"
+#include "EQuorla.h"
+#include "IsamCode.h"
 #include "CategoryRecord.h"
 #include "TCategoryWriter.h"
 #include "TUserRemoval.h"
@@ -61,7 +63,43 @@ private slots:
     void lists();
     void changes_data();
     void changes();
+    void readErrorIsNoMissingRecord_data();
+    void readErrorIsNoMissingRecord();
 };
+
+// A dataset that cannot be read (here: closed under the dialog) is an error,
+// shown as one, never a line saying "ERR" as if the record were missing.
+void tst_Trouble::readErrorIsNoMissingRecord_data()
+{
+    QTest::addColumn<QString>("unreadable");
+    QTest::newRow("users") << "users";
+    QTest::newRow("day entries") << "entries";
+    QTest::newRow("alarms") << "alarms";
+}
+
+void tst_Trouble::readErrorIsNoMissingRecord()
+{
+    QFETCH(QString, unreadable);
+    TScriptedServices services;
+    auto db = database(QStringLiteral("unreadable_") + unreadable);
+    addEntry(*db, 1700000000, 1, QStringLiteral("e"));
+    addAlarm(*db, 1700000000, 1, 1);
+    TXIsamFile& closed = unreadable == "users" ? db->Users() : unreadable == "entries" ? db->DayEntries() : db->Alarms();
+    QVERIFY(closed.Close());
+    TfrmTrouble dialog;
+    // Should the dialog open after all, it is closed again.
+    QTimer::singleShot(2000, [] {
+        if (QWidget* modal = QApplication::activeModalWidget())
+            modal->close();
+    });
+    QString error;
+    try {
+        dialog.Execute(*db);
+    } catch (const EQuorla& e) {
+        error = e.message();
+    }
+    QCOMPARE(error, TXIsamFile::ErrorText(IsamNotOpen));
+}
 
 void tst_Trouble::lists_data()
 {

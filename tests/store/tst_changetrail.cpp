@@ -220,10 +220,11 @@ private slots:
         QTest::newRow("user changed") << Change([=](Office& o) {
             UserRecord u;
             TUserWriter(*o.db).readUser(key(2), u);
+            const UserRecord loaded = u;
             u.setFullName(QStringLiteral("Bob Smith"));
             u.setPassword(QStringLiteral("SECRET"));
             u.setRights(UserRecord::CanAddEntries | UserRecord::CanModifyOthersEntries);
-            TUserWriter(*o.db).updateUser(key(2), u);
+            TUserWriter(*o.db).updateUser(key(2), u, loaded);
             return QList<Expected>{{Action::UserChanged, users, key(2)}};
         }) << QStringLiteral("BOB; “Bob Smith”; full name “Bob Jones” → “Bob Smith”; password changed; "
                              "rights none → add,modify others'");

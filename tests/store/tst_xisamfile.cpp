@@ -188,10 +188,12 @@ private slots:
             QVERIFY(f.Insert(makeAlarm("0000000001", "0000000100"), key(k)));
         for (qint64 k : deleted)
             QVERIFY(f.Delete(key(k)));
+        QString mark;
         if (withoutMark) {
             QVERIFY(f.Close());
             dropMark(path);
             QVERIFY(f.Open(path, 3));
+            QVERIFY(f.KeyMark(mark) && mark.isEmpty());
         }
         if (raised > 0) {
             QVERIFY(f.RaiseKeyMark(key(raised)));
@@ -200,6 +202,8 @@ private slots:
         QCOMPARE(f.NextKey(), next);
         QVERIFY(f.Insert(makeAlarm("0000000001", "0000000200")));
         QCOMPARE(f.CurrentKey(), next);
+        QVERIFY(f.KeyMark(mark));
+        QCOMPARE(mark, next);
         // A second object sees the mark the first one raised.
         TXIsamFile other;
         QVERIFY(other.Open(path, 3));
