@@ -19,6 +19,7 @@
 
 #include <QDir>
 #include <QSet>
+#include <QTimeZone>
 
 namespace {
 
@@ -51,6 +52,7 @@ TQuorlaDB::TQuorlaDB()
 {
     locateRootPath();
     connectAll();
+    adoptOfficeZone();
 }
 
 TQuorlaDB::TQuorlaDB(const QString& rootPath)
@@ -154,6 +156,30 @@ TQuorlaDB::~TQuorlaDB()
     categories_.reset();
     dayEntries_.reset();
     connection_.reset();
+}
+
+void TQuorlaDB::adoptOfficeZone()
+{
+    QString kept = QString::fromUtf8(QTimeZone::systemTimeZoneId());
+    if (!kept.isEmpty())
+        users_->WriteSetting(QString(OfficeZoneSetting), kept, true);
+}
+
+QByteArray TQuorlaDB::OfficeZone()
+{
+    QString zone;
+    if (users_->ReadSetting(QString(OfficeZoneSetting), zone) && QTimeZone::isTimeZoneIdAvailable(zone.toUtf8()))
+        return zone.toUtf8();
+    return QTimeZone::systemTimeZoneId();
+}
+
+void TQuorlaDB::SetOfficeZone(const QByteArray& zone)
+{
+    if (!QTimeZone::isTimeZoneIdAvailable(zone))
+        throw EQuorlaDB(QStringLiteral("Unknown time zone %1").arg(QString::fromUtf8(zone)));
+    QString value = QString::fromUtf8(zone);
+    if (!users_->WriteSetting(QString(OfficeZoneSetting), value, false))
+        throw EQuorlaDB(QStringLiteral("Unable to store the office's time zone\r\r") + users_->ErrorText());
 }
 
 void TQuorlaDB::locateRootPath()

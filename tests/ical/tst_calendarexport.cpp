@@ -209,7 +209,7 @@ private slots:
         const QString key = addEntry(*db, QStringLiteral("2027-03-10 09:30"), QStringLiteral("A"), 0, 0, 1, {2}, 0);
         const auto stamp = [&] {
             TCalendarExport calendar = asBob(*db);
-            calendar.LastModified = TCalendarExport::FromTrail(db->Trail());
+            calendar.Changes = TCalendarExport::FromTrail(db->Trail());
             icalcomponent* parsed = icalparser_parse_string(calendar.Build(*db).constData());
             icalcomponent* event = icalcomponent_get_first_component(parsed, ICAL_VEVENT_COMPONENT);
             icalproperty* p = event ? icalcomponent_get_first_property(event, ICAL_LASTMODIFIED_PROPERTY) : nullptr;
