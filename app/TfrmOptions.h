@@ -6,6 +6,7 @@
 
 class QComboBox;
 class TChangeTrail;
+class TQuorlaDB;
 class TDayView;
 class TQuorlaCfg;
 class TWeekView;
@@ -22,8 +23,9 @@ class TfrmOptions;
 // main window saves the settings when the program ends.
 //
 // For an administrator the "Changes" tab also sets how many days the shared
-// change trail keeps its records; that setting is the database's, stored at
-// once on OK.
+// change trail keeps its records, and the "Office" tab the office's time zone
+// (the zone of the events' times for the calendar export and its feed); both
+// settings are the database's, stored at once on OK.
 class TfrmOptions : public QDialog
 {
     Q_OBJECT
@@ -40,6 +42,14 @@ public:
     // The trail whose days kept the next Execute offers; null (not an
     // administrator, or no database) disables the "Changes" tab.
     void UseTrail(TChangeTrail* trail) { Trail = trail; }
+    // The database whose office time zone the next Execute shows ("Office"
+    // tab), and whether the user may change it (administrators); null
+    // disables the tab.
+    void UseOffice(TQuorlaDB* database, bool mayChange)
+    {
+        Office = database;
+        MayChangeOffice = mayChange;
+    }
 
 private:
     void LoadFromView();
@@ -50,4 +60,6 @@ private:
     TWeekView* WeekView = nullptr;
     TQuorlaCfg* Settings = nullptr;
     TChangeTrail* Trail = nullptr;
+    TQuorlaDB* Office = nullptr;
+    bool MayChangeOffice = false;
 };

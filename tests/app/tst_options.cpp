@@ -1,6 +1,7 @@
 // The options dialog inside the running program: both views change together,
 // Cancel changes nothing, and the workstation store sees the settings only
-// when the program ends; an administrator's days kept reach the database.
+// when the program ends; an administrator's days kept and office time zone
+// reach the database.
 
 #include "AppTestSupport.h"
 #include "DialogTest.h"
@@ -55,7 +56,7 @@ class tst_Options : public QObject
 
 private slots:
     void cancelChangesNothingOkAlignsBothViews();
-    void daysKeptGoToTheDatabase();
+    void databaseSettingsGoToTheDatabase();
 };
 
 void tst_Options::cancelChangesNothingOkAlignsBothViews()
@@ -97,7 +98,7 @@ void tst_Options::cancelChangesNothingOkAlignsBothViews()
     QVERIFY(store.ReadBool(QStringLiteral("ExpandLines"), false));
 }
 
-void tst_Options::daysKeptGoToTheDatabase()
+void tst_Options::databaseSettingsGoToTheDatabase()
 {
     TScriptedServices services;
     auto shell = start(services);
@@ -106,12 +107,18 @@ void tst_Options::daysKeptGoToTheDatabase()
             QVERIFY(child(d, "tabChanges")->isEnabled());
             QCOMPARE(child<QSpinBox>(d, "edtDaysKept")->value(), TChangeTrail::DefaultDaysKept);
             child<QSpinBox>(d, "edtDaysKept")->setValue(days);
+            // The workstation's zone, taken when the database was made.
+            auto* zone = child<QComboBox>(d, "cmbOfficeZone");
+            QVERIFY(zone->isEnabled());
+            QCOMPARE(zone->currentText(), QStringLiteral("UTC"));
+            zone->setCurrentIndex(zone->findText(QStringLiteral("Europe/Berlin")));
         };
     };
     options(shell->main, setDays(30), "btnCancel");
     options(shell->main, setDays(90), "btnOk");
     TQuorlaDB other;
     QCOMPARE(other.Trail().DaysKept(), 90);
+    QCOMPARE(other.OfficeZone(), QByteArray("Europe/Berlin"));
     const QList<TChangeTrail::TEntry> latest = other.Trail().Latest({}, QString(), 1);
     QVERIFY(latest.size() == 1 && latest[0].action == TChangeTrail::Action::DaysKeptChanged);
     QCOMPARE(latest[0].summary, QStringLiteral("days kept 365 → 90"));
