@@ -4,6 +4,7 @@
 #include "IsamConnection.h"
 #include "IsamEngine.h"
 #include "IsamFormat.h"
+#include "TQuorlaDB.h"
 #include "TQuorlaDatasets.h"
 #include "TXIsamFile.h"
 
@@ -145,6 +146,17 @@ TDatabaseCopier::Status TDatabaseCopier::copyDataset(int index, Side& source, Si
             return fail(Status::TargetNotEmpty,
                         QStringLiteral("%1 is not empty: %2 already belongs to another database")
                             .arg(target.location, dataset.fileName));
+    } else if (from.LastError() != IsamNotFound) {
+        return fail(Status::Failed, QStringLiteral("Cannot read %1:\n%2").arg(source.name(index), from.ErrorText()));
+    }
+
+    // So does the office's time zone, over the one a workstation may have
+    // left in an empty target.
+    QString zone;
+    const QString zoneName(TQuorlaDB::OfficeZoneSetting);
+    if (from.ReadSetting(zoneName, zone)) {
+        if (!to.WriteSetting(zoneName, zone, false))
+            return fail(Status::Failed, QStringLiteral("Cannot keep the time zone in %1:\n%2").arg(name, to.ErrorText()));
     } else if (from.LastError() != IsamNotFound) {
         return fail(Status::Failed, QStringLiteral("Cannot read %1:\n%2").arg(source.name(index), from.ErrorText()));
     }
