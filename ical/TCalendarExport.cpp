@@ -22,6 +22,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <vector>
 
 namespace {
 
@@ -61,17 +62,48 @@ int offsetAt(const QTimeZone& zone, qint64 utc)
     return zone.offsetFromUtc(QDateTime::fromSecsSinceEpoch(utc, Qt::UTC));
 }
 
-// The moment of a wall-clock time in `zone`. `plain` tells whether it is one
-// moment; a time a change skips is taken at the offset before the change, a
-// time it repeats at its first occurrence.
-qint64 momentOf(qint64 wall, const QTimeZone& zone, bool& plain)
+// A zone's offsets from UTC, learnt once for a span of time: an export asks
+// for several per entry.
+class ZoneOffsets
 {
-    const int before = offsetAt(zone, wall - SecondsPerDay);
-    const int after = offsetAt(zone, wall + SecondsPerDay);
+public:
+    ZoneOffsets(const QTimeZone& zone, qint64 from, qint64 to)
+        : zone_(zone), from_(from), to_(to), first_(offsetAt(zone, from))
+    {
+        for (const QTimeZone::OffsetData& change : zone.transitions(QDateTime::fromSecsSinceEpoch(from, Qt::UTC),
+                                                                    QDateTime::fromSecsSinceEpoch(to, Qt::UTC))) {
+            changes_.push_back(change.atUtc.toSecsSinceEpoch());
+            offsets_.push_back(change.offsetFromUtc);
+        }
+    }
+    int operator()(qint64 utc) const
+    {
+        if (utc < from_ || utc > to_)
+            return offsetAt(zone_, utc);
+        const auto after = std::upper_bound(changes_.begin(), changes_.end(), utc);
+        return after == changes_.begin() ? first_ : offsets_[std::size_t(after - changes_.begin() - 1)];
+    }
+
+private:
+    const QTimeZone& zone_;
+    qint64 from_;
+    qint64 to_;
+    int first_;
+    std::vector<qint64> changes_;
+    std::vector<int> offsets_;
+};
+
+// The moment of a wall-clock time in the zone. `plain` tells whether it is
+// one moment; a time a change skips is taken at the offset before the
+// change, a time it repeats at its first occurrence.
+qint64 momentOf(qint64 wall, const ZoneOffsets& offsetAt, bool& plain)
+{
+    const int before = offsetAt(wall - SecondsPerDay);
+    const int after = offsetAt(wall + SecondsPerDay);
     int fits = 0;
     qint64 first = 0;
     for (const int offset : {before, after}) {
-        if ((fits == 1 && offset == before) || offsetAt(zone, wall - offset) != offset)
+        if ((fits == 1 && offset == before) || offsetAt(wall - offset) != offset)
             continue;
         first = fits == 0 ? wall - offset : std::min(first, wall - offset);
         ++fits;
@@ -215,6 +247,9 @@ QByteArray TCalendarExport::Build(TQuorlaDB& database, int* count) const
             alarms.insert(alarm.DayEntryKey(), alarm.AlarmTime());
     }
 
+    // Dates outside the stamps' years are refused before anything is made.
+    FirstKey();
+    LastKey();
     const QByteArray zoneName = Zone.isEmpty() ? database.OfficeZone() : Zone;
     const QTimeZone zone(zoneName);
     if (!zone.isValid())
@@ -225,9 +260,12 @@ QByteArray TCalendarExport::Build(TQuorlaDB& database, int* count) const
     const QDateTime rangeStart(QDate(firstYear, 1, 1), QTime(0, 0), Qt::UTC);
     const bool inUtc = zone.offsetFromUtc(rangeStart) == 0 && !zone.previousTransition(rangeStart).atUtc.isValid()
         && zone.transitions(rangeStart, QDateTime(QDate(lastYear + 1, 1, 1), QTime(0, 0), Qt::UTC)).isEmpty();
+    // The range's days, with room for the look on either side of a time.
+    const ZoneOffsets offsets(zone, QDateTime(StartDate, QTime(0, 0), Qt::UTC).toSecsSinceEpoch() - 3 * SecondsPerDay,
+                              QDateTime(EndDate, QTime(0, 0), Qt::UTC).toSecsSinceEpoch() + 4 * SecondsPerDay);
     const auto momentOfWall = [&](qint64 wall, bool& plain) {
         plain = true;
-        return inUtc ? wall : momentOf(wall, zone, plain);
+        return inUtc ? wall : momentOf(wall, offsets, plain);
     };
 
     Component calendar(icalcomponent_new(ICAL_VCALENDAR_COMPONENT));

@@ -160,7 +160,11 @@ TQuorlaDB::~TQuorlaDB()
 
 void TQuorlaDB::adoptOfficeZone()
 {
-    QString kept = QString::fromUtf8(QTimeZone::systemTimeZoneId());
+    // Read first: a write at every start would wait on other workstations.
+    QString kept;
+    if (users_->ReadSetting(QString(OfficeZoneSetting), kept) || users_->LastError() != IsamNotFound)
+        return;
+    kept = QString::fromUtf8(QTimeZone::systemTimeZoneId());
     if (!kept.isEmpty())
         users_->WriteSetting(QString(OfficeZoneSetting), kept, true);
 }
