@@ -147,9 +147,13 @@ int PostgresIsamEngine::open(const QString& name, int /*mode*/, const std::share
     Result result;
     const int code = connection->exec({}, "SELECT id, keylength, format FROM quorla_datasets WHERE name = $1::text",
                                       {Param::text(table)}, result);
-    // A dataset that is not there fails as a missing file does.
-    if ((code != IsamOk && connection->state() == "42P01") || (code == IsamOk && result.rows() == 0))
+    // A dataset that is not there fails as a missing file does, in the same
+    // words: on a database without the catalog too, whose SQL error says
+    // nothing to the person reading it.
+    if ((code != IsamOk && connection->state() == "42P01") || (code == IsamOk && result.rows() == 0)) {
+        connection->beginCall();
         return IsamSystemCall;
+    }
     if (code != IsamOk)
         return code;
 

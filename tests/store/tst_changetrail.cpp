@@ -517,7 +517,7 @@ private slots:
             HolderNoteRecord note;
             int notes = 0;
             TXIsamFile all;
-            if (all.Open(TIsamEngine::datasetName(bobs.RootPath(), HolderNoteRecord::FileName)))
+            if (all.Open(bobs.Location().DatasetName(HolderNoteRecord::FileName)))
                 TLookup::Each(all, note.bytes(), [&](const QString&) { ++notes; });
             return notes;
         };

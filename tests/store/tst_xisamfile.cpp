@@ -7,6 +7,7 @@
 #include "IsamEngine.h"
 #include "PostgresCluster.h"
 #include "PostgresIsamEngine.h"
+#include "TDatabaseLocation.h"
 #include "QuorlaTest.h"
 #include "RecordKey.h"
 #include "TXIsamFile.h"
@@ -84,7 +85,7 @@ QString freshName()
 {
     static int serial = 0;
     if (server)
-        return TIsamEngine::datasetName(serverDatabase, QStringLiteral("t%1.Ism").arg(++serial));
+        return TDatabaseLocation(serverDatabase).DatasetName(QStringLiteral("t%1.Ism").arg(++serial));
     return TestEnvironment::freshFolder(QStringLiteral("xisam")) + QStringLiteral("/QLAlarms.Ism");
 }
 
