@@ -14,7 +14,6 @@
 #include "UserRecord.h"
 
 #include <QHash>
-#include <QRegularExpression>
 #include <QSaveFile>
 #include <QTimeZone>
 
@@ -157,12 +156,17 @@ icalproperty* person(icalproperty* property, const QString& fullName)
     return property;
 }
 
-// The first line of a text, and whether more follow.
+// The first line of a text that holds more than blanks (a title), and
+// whether the text holds more than that line.
 QString firstLine(const QString& text, bool& more)
 {
-    const qsizetype end = text.indexOf(QRegularExpression(QStringLiteral("[\r\n]")));
-    more = end >= 0 && !text.mid(end).trimmed().isEmpty();
-    return end < 0 ? text : text.left(end);
+    const QString trimmed = text.trimmed();
+    qsizetype end = 0;
+    while (end < trimmed.size() && trimmed[end] != QLatin1Char('\n') && trimmed[end] != QLatin1Char('\r'))
+        ++end;
+    const QString line = end == trimmed.size() ? trimmed : trimmed.left(end).trimmed();
+    more = line != text;
+    return line;
 }
 
 // libical writes a CATEGORIES value as a list and so leaves its commas and

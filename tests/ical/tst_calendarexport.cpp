@@ -229,6 +229,9 @@ private slots:
             << QByteArray("Europe/Berlin") << "2027-03-13 08:15" << "Lunch, \"Café\"; Straße\nsecond \\ line" << 0 << 0
             << QList<int>() << 0
             << "20270313T071500Z | 1800 | Lunch, \"Café\"; Straße | Lunch, \"Café\"; Straße\nsecond \\ line | - | -" + ann + "- | -";
+        QTest::newRow("UTC: a blank first line") << QByteArray() << "2027-03-14 08:00" << "\n Agenda \nitem" << 0 << 0
+                                                 << QList<int>() << 0
+                                                 << "20270314T080000Z | 1800 | Agenda | \n Agenda \nitem | - | -" + ann + "- | -";
         row("Berlin: summer", "Europe/Berlin", "2027-07-01 09:30", -900, "20270701T073000Z | 20270701T071500Z");
         row("Berlin: skipped 02:30", "Europe/Berlin", "2027-03-28 02:30", 0, "20270328T013000Z | -");
         row("Berlin: repeated 02:30, the first", "Europe/Berlin", "2027-10-31 02:30", 0, "20271031T003000Z | -");
