@@ -125,7 +125,8 @@ icalcomponent* zoneComponent(const QTimeZone& zone, int first, int last)
     if (inForce.atUtc.isValid()) {
         changes << inForce;
     } else {
-        // A zone that never changed: one observance, from the range's start.
+        // A zone without a change before the range: its offset then, from
+        // the range's start.
         QTimeZone::OffsetData only;
         only.atUtc = from;
         only.offsetFromUtc = zone.offsetFromUtc(from);
@@ -136,7 +137,8 @@ icalcomponent* zoneComponent(const QTimeZone& zone, int first, int last)
     changes << zone.transitions(from, to);
     for (const QTimeZone::OffsetData& change : changes) {
         const qint64 at = change.atUtc.toSecsSinceEpoch();
-        const int previous = inForce.atUtc.isValid() ? offsetAt(zone, at - 1) : change.offsetFromUtc;
+        const bool atRangeStart = !inForce.atUtc.isValid() && &change == &changes.first();
+        const int previous = atRangeStart ? change.offsetFromUtc : offsetAt(zone, at - 1);
         icalcomponent* observance = icalcomponent_new(change.daylightTimeOffset != 0 ? ICAL_XDAYLIGHT_COMPONENT
                                                                                       : ICAL_XSTANDARD_COMPONENT);
         // The onset in the wall-clock time in force before it.
