@@ -10,6 +10,8 @@
 #include "IsamEngine.h"
 #include "RecordKey.h"
 #include "RecordLockFile.h"
+#include "SeriesLinkRecord.h"
+#include "SeriesRecord.h"
 #include "TChangeTrail.h"
 #include "THolderNotes.h"
 #include "TServices.h"
@@ -78,6 +80,16 @@ void TQuorlaDB::connectAll()
                           QStringLiteral("Unable to open day entry isam\r\r"));
     warnUnlessLocksWork();
     connectRecordKeeping();
+    connectSeries();
+}
+
+void TQuorlaDB::connectSeries()
+{
+    series_ = connectOptional(SeriesRecord::FileName, SeriesRecord::Format, seriesReason_, true);
+    if (series_)
+        seriesLinks_ = connectOptional(SeriesLinkRecord::FileName, SeriesLinkRecord::Format, seriesReason_, true);
+    if (!seriesLinks_)
+        series_.reset();
 }
 
 void TQuorlaDB::connectRecordKeeping()
@@ -92,7 +104,8 @@ void TQuorlaDB::connectRecordKeeping()
         *this, connectOptional(HolderNoteRecord::FileName, HolderNoteRecord::Format, ignored));
 }
 
-std::unique_ptr<TXIsamFile> TQuorlaDB::connectOptional(const QString& fileName, const QString& format, QString& reason)
+std::unique_ptr<TXIsamFile> TQuorlaDB::connectOptional(const QString& fileName, const QString& format, QString& reason,
+                                                       bool synced)
 {
     auto dataset = std::make_unique<TXIsamFile>();
     dataset->ShareConnection(connection_);
@@ -107,7 +120,7 @@ std::unique_ptr<TXIsamFile> TQuorlaDB::connectOptional(const QString& fileName, 
             return nullptr;
         }
     }
-    if (!dataset->Open(path, SharedReadWrite | IsamOpenUnsynced)) {
+    if (!dataset->Open(path, synced ? SharedReadWrite : (SharedReadWrite | IsamOpenUnsynced))) {
         reason = QStringLiteral("Unable to open %1\r\r%2").arg(fileName, dataset->ErrorText());
         return nullptr;
     }
@@ -149,6 +162,8 @@ TQuorlaDB::~TQuorlaDB()
 {
     trail_.reset();
     holders_.reset();
+    seriesLinks_.reset();
+    series_.reset();
     users_.reset();
     alarms_.reset();
     categories_.reset();
