@@ -10,6 +10,7 @@ void SeriesRecord::initialise()
     setAssigneeKeys({});
     setMadeUntil(RecordKey::None);
     setChange(Pending::None, RecordKey::None);
+    setSplitFrom(RecordKey::None);
 }
 
 QStringList SeriesRecord::AssigneeKeys() const

@@ -20,14 +20,15 @@
 //
 // `MadeUntil` (index 9) is the last day up to which the occurrences are made:
 // the alarm poll extends the series whose day lies below its horizon.
-// `ChangeFrom` and `Change` note a series change under way (TSeriesWriter):
+// `ChangeFrom`, `Change` and `SplitFrom` note a series change under way
+// (TSeriesWriter):
 // written before the change touches any occurrence and cleared after the
 // last, so that whoever takes the series next finishes it.
-class SeriesRecord : public TRecordBuffer<663>
+class SeriesRecord : public TRecordBuffer<674>
 {
 public:
     static constexpr QLatin1StringView FileName{"QLSeries.Ism"};
-    static constexpr QLatin1StringView Format{"&,$*11,$*11,$*255,R20$*11,&,$*121,$*11,X$*11,$*11,&"};
+    static constexpr QLatin1StringView Format{"&,$*11,$*11,$*255,R20$*11,&,$*121,$*11,X$*11,$*11,&,$*11"};
 
     // Bits of `Flags`.
     static constexpr qint32 UnTimed = 1;
@@ -53,6 +54,7 @@ public:
     static constexpr std::size_t MadeUntilOffset = 637;
     static constexpr std::size_t ChangeFromOffset = 648;
     static constexpr std::size_t ChangeOffset = 659;
+    static constexpr std::size_t SplitFromOffset = 663;
 
     static constexpr qint16 MadeUntilIndex = 9;
 
@@ -95,6 +97,11 @@ public:
     Pending Change() const { return Pending(int32(ChangeOffset)); }
     QString ChangeFrom() const { return text(ChangeFromOffset, 11); }
     void setChange(Pending change, const QString& fromDayKey);
+    // While a series made by splitting another ("this and following") is
+    // not yet done taking over its occurrences from ChangeFrom on: the key
+    // of that other series; "0000000000" otherwise.
+    QString SplitFrom() const { return text(SplitFromOffset, 11); }
+    void setSplitFrom(const QString& key) { setText(SplitFromOffset, 11, key, "split from"); }
 };
 
-static_assert(SeriesRecord::ChangeOffset + 4 == SeriesRecord::Size);
+static_assert(SeriesRecord::SplitFromOffset + 11 == SeriesRecord::Size);
