@@ -13,6 +13,7 @@
 #include "PostgresCluster.h"
 #include "QuorlaTest.h"
 #include "RecordKey.h"
+#include "TAlarmPoller.h"
 #include "SeriesLinkRecord.h"
 #include "SeriesRecord.h"
 #include "TLookup.h"
@@ -377,6 +378,20 @@ private slots:
         const Tally t = check(*o.db, seriesKey);
         QCOMPARE(t.alarms, 3 * t.occurrences);
         QCOMPARE(entryCount(*o.db), t.occurrences);
+    }
+
+    // The alarm poll of any user extends every series a few occurrences at
+    // a time as the days pass.
+    void pollExtends()
+    {
+        Office o;
+        SeriesRecord s = meeting(2, true);
+        const QString seriesKey = TSeriesWriter(*o.db).Create(s, Today).seriesKey;
+        const int before = check(*o.db, seriesKey).occurrences;
+        o.services.setNow(QDateTime(Today.addDays(10), QTime(8, 0)));
+        TAlarmPoller poller([](AlarmRecord&, const QString&, TQuorlaDB&) { return 1; });
+        poller.Poll(*o.db, key(3));
+        QCOMPARE(check(*o.db, seriesKey).occurrences, before + TSeriesWriter::ExtendPerPoll);
     }
 
     // Two workstations extending the same series at the same time, a few
