@@ -64,6 +64,13 @@ QList<QList<T>> chunks(const QList<T>& all, int size)
 
 } // namespace
 
+// The day of the rule's first occurrence (its start when it has none).
+QDate TSeriesWriter::firstOccurrence(const TRecurrenceRule& rule)
+{
+    const QList<QDate> first = rule.Days(rule.Start(), LastStampDay, 1);
+    return first.isEmpty() ? rule.Start() : first.first();
+}
+
 TSeriesWriter::TSeriesWriter(TQuorlaDB& database)
     : OnWrite(writer_.OnWrite), database_(database)
 {
@@ -570,7 +577,7 @@ TSeriesWriter::TOutcome TSeriesWriter::Change(const QString& seriesKey, Scope sc
     const TRecurrenceRule old = series.Rule();
     TRecurrenceRule rule = changed.Rule();
     const QDate firstDay = std::min(old.Start(), rule.Start());
-    const bool split = scope == Scope::ThisAndFollowing && day > old.Start();
+    const bool split = scope == Scope::ThisAndFollowing && day > firstOccurrence(old);
     const QDate from = split ? day : firstDay;
     if (policy == HeldOccurrences::Refuse) {
         outcome.held = probe(affected(seriesKey, from, false));
@@ -651,7 +658,7 @@ TSeriesWriter::TOutcome TSeriesWriter::Delete(const QString& seriesKey, Scope sc
         return outcome;
     }
     const TRecurrenceRule rule = series.Rule();
-    const bool whole = scope == Scope::All || day <= rule.Start();
+    const bool whole = scope == Scope::All || day <= firstOccurrence(rule);
     const QDate from = whole ? rule.Start() : day;
     if (policy == HeldOccurrences::Refuse) {
         outcome.held = probe(affected(seriesKey, from, true));

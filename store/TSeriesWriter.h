@@ -128,8 +128,14 @@ public:
     // - All: every occurrence but the exceptions; the occurrences on days the
     //   new rule no longer has are deleted, the new days are made.
     // - ThisAndFollowing: the same from `day` on: the series is split there,
-    //   the old one ending the day before (`seriesKey` of the outcome is the
-    //   new one, whose rule starts on `day`); from the first day it is All.
+    //   the old one ending the day before (an end after N occurrences becomes
+    //   that date), and `seriesKey` of the outcome is the new one, whose rule
+    //   starts on `day` and ends as `changed`'s does; on the first
+    //   occurrence's day it is All.
+    // The owner stays the series'; everything else is `changed`'s. An
+    // occurrence open elsewhere is left as an exception or refuses the call
+    // (`held`); the outcome counts the occurrences rewritten, deleted and
+    // made.
     // - ThisOne: use ChangeOne.
     TOutcome Change(const QString& seriesKey, Scope scope, const QDate& day, const SeriesRecord& changed,
                     const QDate& today, HeldOccurrences held, const QString& callerHolds = QString());
@@ -160,6 +166,8 @@ public:
 private:
     using TLinks = QList<std::pair<QString, SeriesLinkRecord>>;
     enum class Settled { Ready, Gone, Busy };
+
+    static QDate firstOccurrence(const TRecurrenceRule& rule);
 
     // Under the series' lock: rolls back its pending occurrences, finishes a
     // split it was made by, and finishes a noted change. Gone: a noted
