@@ -5,6 +5,8 @@
 #include "EQuorla.h"
 #include "IsamCode.h"
 #include "RecordKey.h"
+#include "TChangeSummary.h"
+#include "TChangeTrail.h"
 #include "THolderNotes.h"
 #include "TLookup.h"
 #include "TQuorlaDB.h"
@@ -69,6 +71,20 @@ QDate TSeriesWriter::firstOccurrence(const TRecurrenceRule& rule)
 {
     const QList<QDate> first = rule.Days(rule.Start(), LastStampDay, 1);
     return first.isEmpty() ? rule.Start() : first.first();
+}
+
+void TSeriesWriter::record(TChangeTrail::Action action, const QString& seriesKey, const QString& summary)
+{
+    database_.Trail().Record(
+        {action, database_.Series(), seriesKey, TChangeTrail::SeriesSubject(seriesKey), summary});
+}
+
+QString TSeriesWriter::counted(const TOutcome& outcome, const char* verb)
+{
+    QString text = QStringLiteral("%1 occurrences %2").arg(outcome.touched).arg(QLatin1String(verb));
+    if (!outcome.held.isEmpty())
+        text += QStringLiteral("; %1 left open elsewhere").arg(outcome.held.size());
+    return text;
 }
 
 TSeriesWriter::TSeriesWriter(TQuorlaDB& database)
@@ -528,6 +544,9 @@ TSeriesWriter::TOutcome TSeriesWriter::Create(SeriesRecord& series, const QDate&
     series.setSplitFrom(RecordKey::None);
     const std::optional<TRecordLock> lock = insertLocked(series, outcome.seriesKey);
     outcome.touched = extendOne(outcome.seriesKey, series, today, INT_MAX);
+    record(TChangeTrail::Action::SeriesAdded, outcome.seriesKey,
+           TChangeSummary::Quoted(series.Description(), 60) + QStringLiteral(", ") + series.Rule().Summary()
+               + QStringLiteral("; ") + counted(outcome, "made"));
     return outcome;
 }
 
@@ -593,13 +612,19 @@ TSeriesWriter::TOutcome TSeriesWriter::Change(const QString& seriesKey, Scope sc
     next.setChange(SeriesRecord::Pending::Rewrite, dayKey(from));
     const QString before = dayKey(from.addDays(-1));
     next.setMadeUntil(RecordKey::isNone(series.MadeUntil()) ? RecordKey::None : std::min(series.MadeUntil(), before));
+    const auto recorded = [&](const QString& key, const QString& how) {
+        record(TChangeTrail::Action::SeriesChanged, key,
+               how + QStringLiteral(": ") + TChangeSummary::Quoted(next.Description(), 50) + QStringLiteral(", ")
+                   + next.Rule().Summary() + QStringLiteral("; ") + counted(outcome, "touched"));
+        return outcome;
+    };
     if (!split) {
         next.setSplitFrom(RecordKey::None);
         writeSeries(seriesKey, next);
         if (settle(seriesKey, next, &outcome) != Settled::Ready)
             return outcome;
         outcome.touched += extendOne(seriesKey, next, today, INT_MAX);
-        return outcome;
+        return recorded(seriesKey, QStringLiteral("all"));
     }
     rule.setStart(day);
     next.setRule(rule);
@@ -613,7 +638,9 @@ TSeriesWriter::TOutcome TSeriesWriter::Change(const QString& seriesKey, Scope sc
     if (settle(newKey, next, &outcome) != Settled::Ready)
         return outcome;
     outcome.touched += extendOne(newKey, next, today, INT_MAX);
-    return outcome;
+    const QString how = QStringLiteral("this and following from ") + day.toString(Qt::ISODate);
+    record(TChangeTrail::Action::SeriesChanged, seriesKey, how + QStringLiteral(": now series ") + newKey);
+    return recorded(newKey, how + QStringLiteral(", split from ") + seriesKey);
 }
 
 TSeriesWriter::TOutcome TSeriesWriter::Delete(const QString& seriesKey, Scope scope, const QDate& day,
@@ -655,6 +682,8 @@ TSeriesWriter::TOutcome TSeriesWriter::Delete(const QString& seriesKey, Scope sc
         QList<THeld> held;
         outcome.touched = remove(one, true, held);
         outcome.held << held;
+        record(TChangeTrail::Action::SeriesChanged, seriesKey,
+               QStringLiteral("this one on %1: ").arg(day.toString(Qt::ISODate)) + counted(outcome, "deleted"));
         return outcome;
     }
     const TRecurrenceRule rule = series.Rule();
@@ -680,7 +709,50 @@ TSeriesWriter::TOutcome TSeriesWriter::Delete(const QString& seriesKey, Scope sc
         series.setMadeUntil(std::min(series.MadeUntil(), before));
     writeSeries(seriesKey, series);
     settle(seriesKey, series, &outcome);
+    record(whole ? TChangeTrail::Action::SeriesDeleted : TChangeTrail::Action::SeriesChanged, seriesKey,
+           (whole ? QStringLiteral("all") : QStringLiteral("this and following from ") + day.toString(Qt::ISODate))
+               + QStringLiteral(": ") + TChangeSummary::Quoted(series.Description(), 60) + QStringLiteral("; ")
+               + counted(outcome, "deleted"));
     return outcome;
+}
+
+int TSeriesWriter::ReworkTemplates(const std::function<TemplateAction(SeriesRecord&)>& rework,
+                                   const QString& lockedMessage, const QString& why)
+{
+    if (!Available())
+        return 0;
+    TXIsamFile& all = *database_.Series();
+    QStringList keys;
+    SeriesRecord series;
+    const bool read = all.Range(series.bytes(), TXIsamFile::PrimaryIndex, RecordKey::None, AllMade, [&] {
+        keys << all.CurrentKey();
+        return true;
+    });
+    if (!read && all.LastError() != IsamNotFound)
+        throw EQuorla(all.ErrorText());
+    int deleted = 0;
+    for (const QString& key : keys) {
+        TemplateAction action = TemplateAction::Keep;
+        {
+            const TRecordLock lock(all, key, lockedMessage);
+            if (!ReadSeries(key, series))
+                continue;
+            SeriesRecord reworked = series;
+            action = rework(reworked);
+            if (action == TemplateAction::Write) {
+                writeSeries(key, reworked);
+                record(TChangeTrail::Action::SeriesChanged, key,
+                       TChangeSummary::Quoted(series.Description(), 60) + QStringLiteral(": ") + why);
+            }
+        }
+        if (action != TemplateAction::Delete)
+            continue;
+        const TOutcome outcome = Delete(key, Scope::All, QDate(), HeldOccurrences::Refuse);
+        if (outcome.result != Result::Done && outcome.result != Result::Gone)
+            throw EQuorla(lockedMessage);
+        deleted += outcome.touched;
+    }
+    return deleted;
 }
 
 TSeriesWriter::TOutcome TSeriesWriter::ChangeOne(const QString& entryKey, const DayEntryRecord& entry,

@@ -157,6 +157,21 @@ public:
     TOutcome ChangeOne(const QString& entryKey, const DayEntryRecord& entry, AlarmRecord& alarm,
                        const QString& openedAlarmTime);
 
+    // What ReworkTemplates does with one template.
+    enum class TemplateAction { Keep, Write, Delete };
+    // For the passes that change records across the database (a user's
+    // removal, a category's deletion): applies `rework` to every series'
+    // template, under the series' lock and on the record as it is under the
+    // lock. Write stores the template, leaving its occurrences to the
+    // caller's own pass over the entries (they are entries); Delete deletes
+    // the series with every occurrence and its alarms. A series locked
+    // elsewhere, or an occurrence open elsewhere, throws
+    // EQuorla(lockedMessage): what was done stays done, and running it again
+    // finishes the rest. `why` ends the trail's summaries. Answers the
+    // occurrences deleted.
+    int ReworkTemplates(const std::function<TemplateAction(SeriesRecord&)>& rework, const QString& lockedMessage,
+                        const QString& why);
+
     // The alarm poll's share: makes at most `budget` new occurrences, over
     // the series whose occurrences end before their horizon, each under its
     // series' lock (a series locked elsewhere is left to that holder, so two
@@ -168,6 +183,9 @@ private:
     enum class Settled { Ready, Gone, Busy };
 
     static QDate firstOccurrence(const TRecurrenceRule& rule);
+    void record(TChangeTrail::Action action, const QString& seriesKey, const QString& summary);
+    // "N occurrences <verb>; M left open elsewhere".
+    static QString counted(const TOutcome& outcome, const char* verb);
 
     // Under the series' lock: rolls back its pending occurrences, finishes a
     // split it was made by, and finishes a noted change. Gone: a noted

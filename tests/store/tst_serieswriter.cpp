@@ -14,6 +14,10 @@
 #include "QuorlaTest.h"
 #include "RecordKey.h"
 #include "TAlarmPoller.h"
+#include "TCategoryWriter.h"
+#include "TChangeTrail.h"
+#include "TUserRemoval.h"
+#include "CategoryRecord.h"
 #include "SeriesLinkRecord.h"
 #include "SeriesRecord.h"
 #include "TLookup.h"
@@ -326,9 +330,11 @@ private slots:
     {
         QTest::addColumn<QString>("what");
         QTest::addColumn<int>("writes");  // made before the kill
-        for (int writes : {1, 2, 3, 4, 6})
+        // Create: the series, the pending links, the entries, the alarms;
+        // change and delete: the noted change, the alarms, the entries.
+        for (int writes : {1, 2, 3, 4})
             QTest::addRow("create, after %d writes", writes) << "create" << writes;
-        for (int writes : {1, 2, 3, 5})
+        for (int writes : {1, 2, 3})
             QTest::addRow("change, after %d writes", writes) << "change" << writes;
         for (int writes : {1, 2, 3})
             QTest::addRow("delete following, after %d writes", writes) << "delete" << writes;
@@ -378,6 +384,80 @@ private slots:
         const Tally t = check(*o.db, seriesKey);
         QCOMPARE(t.alarms, 3 * t.occurrences);
         QCOMPARE(entryCount(*o.db), t.occurrences);
+    }
+
+    // One trail record per series action, with the occurrences it touched.
+    void trail()
+    {
+        Office o;
+        TSeriesWriter writer(*o.db);
+        SeriesRecord s = meeting(2);
+        const QString seriesKey = writer.Create(s, Today).seriesKey;
+        SeriesRecord changed = s;
+        changed.setDescription(QStringLiteral("Review"));
+        writer.Change(seriesKey, Scope::All, Today, changed, Today, Held::Refuse);
+        writer.Delete(seriesKey, Scope::All, Today, Held::Refuse);
+        QStringList seen;
+        for (const TChangeTrail::TEntry& e : o.db->Trail().History(TChangeTrail::SeriesSubject(seriesKey)))
+            seen << TChangeTrail::ActionText(e.action) + QStringLiteral(": ") + e.summary;
+        QCOMPARE(seen, QStringList({"Repeating event added: “Team meeting”, Every Monday and Thursday at 09:00; "
+                                    "105 occurrences made",
+                                    "Repeating event changed: all: “Review”, Every Monday and Thursday at 09:00; "
+                                    "105 occurrences touched",
+                                    "Repeating event deleted: all: “Review”; 105 occurrences deleted"}));
+    }
+
+    // A user's removal and a category's deletion treat templates as entries.
+    void templatesAcrossTheDatabase_data()
+    {
+        QTest::addColumn<QString>("what");
+        QTest::addColumn<int>("series");       // left
+        QTest::addColumn<QString>("assignees");  // of the series left
+        QTest::addColumn<QString>("category");
+        QTest::newRow("owner removed, his series deleted") << "owner delete" << 0 << "" << "";
+        QTest::newRow("owner removed, his series transferred") << "owner transfer" << 1 << "1 2 3" << "0000000001";
+        QTest::newRow("an assignee removed") << "assignee" << 1 << "1 3" << "0000000001";
+        QTest::newRow("the category deleted") << "category" << 1 << "1 2 3" << "0000000000";
+    }
+    void templatesAcrossTheDatabase()
+    {
+        QFETCH(QString, what);
+        Office o;
+        CategoryRecord c;
+        c.setDescription(QStringLiteral("Meeting"));
+        QVERIFY(o.db->Categories().Insert(c.bytes()));
+        SeriesRecord s = meeting(3);
+        s.setCategoryKey(key(1));
+        if (what.startsWith(QLatin1String("owner")))
+            s.setOwnerKey(key(4));
+        const QString seriesKey = TSeriesWriter(*o.db).Create(s, Today).seriesKey;
+        if (what == QLatin1String("category")) {
+            TCategoryWriter(*o.db).deleteCategory(key(1));
+        } else {
+            TUserRemoval::TChoices choices;
+            choices.deleteOwned = what == QLatin1String("owner delete");
+            choices.newOwner = key(1);
+            choices.newAssignee = key(1);
+            TUserRemoval(*o.db, key(what == QLatin1String("assignee") ? 2 : 4), choices).run();
+        }
+        SeriesRecord after;
+        TSeriesWriter writer(*o.db);
+        QTEST(int(writer.ReadSeries(seriesKey, after)), "series");
+        const Tally t = check(*o.db, seriesKey);
+        QCOMPARE(entryCount(*o.db), t.occurrences);
+        if (!writer.ReadSeries(seriesKey, after))
+            return;
+        QStringList users;
+        for (const QString& k : after.AssigneeKeys())
+            users << QString::number(RecordKey::parse(k));
+        QTEST(users.join(QLatin1Char(' ')), "assignees");
+        QTEST(after.CategoryKey(), "category");
+        QCOMPARE(after.OwnerKey(), key(1));
+        // The occurrences already made agree with their template.
+        DayEntryRecord entry;
+        QVERIFY(TLookup::Equal(o.db->DayEntries(), entry.bytes(), 0, writer.Links(seriesKey)[0].second.EntryKey()));
+        QCOMPARE(entry.AssigneeKeys(), after.AssigneeKeys());
+        QCOMPARE(entry.CategoryKey(), after.CategoryKey());
     }
 
     // The alarm poll of any user extends every series a few occurrences at
