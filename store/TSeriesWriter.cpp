@@ -119,12 +119,18 @@ bool TSeriesWriter::LinkOf(const QString& entryKey, SeriesLinkRecord& link)
 
 QList<std::pair<QString, SeriesLinkRecord>> TSeriesWriter::Links(const QString& seriesKey)
 {
+    return linksFrom(seriesKey, RecordKey::None);
+}
+
+TSeriesWriter::TLinks TSeriesWriter::linksFrom(const QString& seriesKey, const QString& fromDayKey)
+{
     TLinks found;
     if (!Available())
         return found;
     TXIsamFile& links = *database_.SeriesLinks();
     SeriesLinkRecord link;
-    const bool read = links.Range(link.bytes(), SeriesLinkRecord::OccurrenceIndex, seriesKey, seriesKey + AllMade,
+    const bool read = links.Range(link.bytes(), SeriesLinkRecord::OccurrenceIndex, seriesKey + fromDayKey,
+                                  seriesKey + AllMade,
                                   [&] {
                                       found.append({links.CurrentKey(), link});
                                       return true;
@@ -281,22 +287,25 @@ int TSeriesWriter::extendOne(const QString& seriesKey, SeriesRecord& series, con
     const QDate from = RecordKey::isNone(series.MadeUntil()) ? rule.Start() : dayOf(series.MadeUntil()).addDays(1);
     const QList<QDate> days = rule.Days(from, horizon, budget);
     QSet<QDate> linked;
-    for (const auto& [key, link] : Links(seriesKey))
-        if (link.DayKey() >= dayKey(from))
-            linked.insert(dayOf(link.DayKey()));
+    for (const auto& [key, link] : linksFrom(seriesKey, dayKey(from)))
+        linked.insert(dayOf(link.DayKey()));
     QList<QDate> missing;
     for (const QDate& day : days)
         if (!linked.contains(day))
             missing << day;
     const int made = make(seriesKey, series, missing);
     const QDate last = rule.LastDay();
+    QString until = dayKey(horizon);
     if (days.size() >= budget)
-        series.setMadeUntil(dayKey(days.last()));
+        until = dayKey(days.last());
     else if (last.isValid() && last <= horizon)
-        series.setMadeUntil(AllMade);
-    else if (horizon >= from)
-        series.setMadeUntil(dayKey(horizon));
-    writeSeries(seriesKey, series);
+        until = AllMade;
+    // Written only when it moves: a poll that finds nothing to make writes
+    // nothing.
+    if (until != series.MadeUntil()) {
+        series.setMadeUntil(until);
+        writeSeries(seriesKey, series);
+    }
     return made;
 }
 
@@ -446,8 +455,11 @@ TSeriesWriter::Settled TSeriesWriter::settle(const QString& seriesKey, SeriesRec
 {
     // Occurrences a writer began and never finished go: their alarms, their
     // entries (whose keys were set aside for them) and their links.
+    // They lie after the day the occurrences were made up to: that moves on
+    // only once they are made, and a change lowers it before making any.
     TLinks pending;
-    for (const auto& entry : Links(seriesKey))
+    const QString made = series.MadeUntil() == AllMade ? QString(RecordKey::None) : series.MadeUntil();
+    for (const auto& entry : linksFrom(seriesKey, made))
         if (entry.second.Flags() & SeriesLinkRecord::Pending)
             pending << entry;
     if (!pending.isEmpty()) {
@@ -801,14 +813,18 @@ int TSeriesWriter::Extend(const QDate& today, int budget)
     SeriesRecord series;
     const bool read = all.Range(series.bytes(), SeriesRecord::MadeUntilIndex, RecordKey::None, below, [&] {
         due << all.CurrentKey();
-        return due.size() < 32;
+        return due.size() < budget;
     });
     if (!read && all.LastError() != IsamNotFound)
         throw EQuorla(all.ErrorText());
+    // Each series visited spends at least one of the budget, so a poll at
+    // the turn of a day, when every series is due, stays short.
     int made = 0;
+    int spent = 0;
     for (const QString& key : due) {
-        if (made >= budget)
+        if (spent >= budget)
             break;
+        ++spent;
         callerHolds_.clear();
         // Another workstation extending or changing this series: its turn.
         const TRecordLock lock(all, key);
@@ -816,7 +832,9 @@ int TSeriesWriter::Extend(const QDate& today, int budget)
             continue;
         if (settle(key, series) != Settled::Ready)
             continue;
-        made += extendOne(key, series, today, budget - made);
+        const int now = extendOne(key, series, today, budget - spent + 1);
+        made += now;
+        spent += std::max(0, now - 1);
     }
     return made;
 }

@@ -173,9 +173,12 @@ public:
                         const QString& why);
 
     // The alarm poll's share: makes at most `budget` new occurrences, over
-    // the series whose occurrences end before their horizon, each under its
-    // series' lock (a series locked elsewhere is left to that holder, so two
-    // workstations never make the same occurrence). Answers how many it made.
+    // at most `budget` of the series whose occurrences end before their
+    // horizon, each under its series' lock (a series locked elsewhere is
+    // left to that holder, so two workstations never make the same
+    // occurrence), first finishing or rolling back what a writer of it left
+    // half-done. Answers how many it made; one index read when no series is
+    // due.
     int Extend(const QDate& today, int budget = ExtendPerPoll);
 
 private:
@@ -200,6 +203,8 @@ private:
     QList<THeld> probe(const TLinks& links);
     // writeBatch of a non-empty batch.
     void batch(TXIsamFile& dataset, QList<TXIsamFile::TBatchWrite>& writes);
+    // The links of a series from day key `fromDayKey` on.
+    TLinks linksFrom(const QString& seriesKey, const QString& fromDayKey);
     // Makes the occurrences of `days` (none of them linked yet).
     int make(const QString& seriesKey, const SeriesRecord& series, const QList<QDate>& days);
     // Makes the days from the day after MadeUntil up to the horizon, at most
