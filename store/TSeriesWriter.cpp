@@ -364,8 +364,17 @@ int TSeriesWriter::rewrite(const SeriesRecord& series, const TLinks& all, QList<
             left.insert(h.entryKey);
         held << refused;
         TBatch alarmWrites, entryWrites, linkWrites;
+        DayEntryRecord stored;
         for (const auto& [linkKey, link] : chunk) {
             SeriesLinkRecord changed = link;
+            if (!TLookup::Equal(database_.DayEntries(), stored.bytes(), TXIsamFile::PrimaryIndex, link.EntryKey())) {
+                // Deleted as a plain entry (Delete event on it alone): a
+                // deleted day from now on, never made again.
+                changed.setFlags(SeriesLinkRecord::Deleted);
+                changed.setEntryKey(RecordKey::None);
+                linkWrites << TXIsamFile::TBatchWrite{Kind::Replace, linkKey, bytes(changed.bytes())};
+                continue;
+            }
             if (left.contains(link.EntryKey())) {
                 // Open elsewhere: left as it is, an exception from now on.
                 changed.setFlags(link.Flags() | SeriesLinkRecord::Exception);
@@ -390,24 +399,10 @@ int TSeriesWriter::rewrite(const SeriesRecord& series, const TLinks& all, QList<
         }
         // Alarms first, links last: a kill in between leaves links the next
         // writer rewrites again, never alarms of a removed entry.
+        // The entries read above stay under their locks (or the caller's),
+        // so none of them can go before the batches below.
         batch(database_.Alarms(), alarmWrites);
-        try {
-            batch(database_.DayEntries(), entryWrites);
-        } catch (const EQuorla&) {
-            // An entry deleted meanwhile (by a plain delete of the
-            // occurrence): one at a time, taking that one as deleted.
-            if (database_.DayEntries().LastError() != IsamNotFound)
-                throw;
-            for (auto& w : entryWrites) {
-                if (w.kind == Kind::Remove) {
-                    writer_.remove(database_.DayEntries(), w.key);
-                    continue;
-                }
-                if (!database_.DayEntries().Update(std::span<const char>(w.record.constData(), w.record.size()), w.key)
-                    && database_.DayEntries().LastError() != IsamNotFound)
-                    throw EQuorla(database_.DayEntries().ErrorText());
-            }
-        }
+        batch(database_.DayEntries(), entryWrites);
         batch(*database_.SeriesLinks(), linkWrites);
     }
     return touched;

@@ -16,6 +16,7 @@
 #include "TAlarmPoller.h"
 #include "TCategoryWriter.h"
 #include "TChangeTrail.h"
+#include "TEventWriter.h"
 #include "TUserRemoval.h"
 #include "CategoryRecord.h"
 #include "SeriesLinkRecord.h"
@@ -244,6 +245,7 @@ private slots:
         QTest::newRow("this and following from the 11th occurrence: a new time")
             << "time following" << 95 << 105 << 95;
         QTest::newRow("this one: deleted, never made again") << "delete one" << 104 << 104 << 1;
+        QTest::newRow("one deleted as a plain entry, then all: a new time") << "plain time all" << 104 << 104 << 104;
         QTest::newRow("this and following deleted") << "delete following" << 10 << 10 << 95;
         QTest::newRow("all deleted") << "delete all" << 0 << 0 << 105;
     }
@@ -258,11 +260,16 @@ private slots:
         const QDate eleventh = days[10];
         SeriesRecord changed = s;
         TRecurrenceRule rule = s.Rule();
-        if (what.startsWith(QLatin1String("time")))
+        if (what.contains(QLatin1String("time")))
             rule.setTime(QTime(10, 30));
         else if (what.startsWith(QLatin1String("mondays")))
             rule.setWeekdays(TRecurrenceRule::weekdayBit(1));
         changed.setRule(rule);
+        if (what.startsWith(QLatin1String("plain"))) {
+            QCOMPARE(TEventWriter(*o.db).deleteEntryWithAlarms(writer.Links(key1)[10].second.EntryKey()),
+                     TEventWriter::Result::Done);
+            what = what.mid(6);
+        }
         TSeriesWriter::TOutcome outcome;
         if (what == QLatin1String("delete one"))
             outcome = writer.Delete(key1, Scope::ThisOne, eleventh, Held::Refuse);
