@@ -35,6 +35,11 @@ class TXIsamFile;
 // either left as it is (HeldOccurrences::Leave: it becomes an exception, and
 // the outcome lists it with its holder) or makes the whole call refuse
 // (HeldOccurrences::Refuse: Result::Held, nothing written, the same list).
+// Refuse looks before writing: an occurrence opened elsewhere in the moment
+// between the look and its own rewrite is still left, and listed in a Done
+// outcome - a caller shows `held` whenever it is not empty. Rights are the
+// caller's to check (every occurrence a change touches is the series'
+// template's: its owner and assignees).
 // The caller's own open occurrence (`callerHolds`: the entry whose lock the
 // caller already holds, as the event editor does) is changed under the
 // caller's lock, never locked or released here.
@@ -114,7 +119,8 @@ public:
     // Reads the series `key`; false when there is none.
     bool ReadSeries(const QString& key, SeriesRecord& series);
     // The link of entry `entryKey` (its series and day); false when the entry
-    // is no occurrence.
+    // is no occurrence. One index read: what the views' mark of a repeating
+    // entry and the editor's three-way question go by.
     bool LinkOf(const QString& entryKey, SeriesLinkRecord& link);
     // Every link of a series in day order, with their keys.
     QList<std::pair<QString, SeriesLinkRecord>> Links(const QString& seriesKey);
@@ -132,11 +138,15 @@ public:
     //   that date), and `seriesKey` of the outcome is the new one, whose rule
     //   starts on `day` and ends as `changed`'s does; on the first
     //   occurrence's day it is All.
-    // The owner stays the series'; everything else is `changed`'s. An
+    // - ThisOne: use ChangeOne.
+    // The owner stays the series'; everything else is `changed`'s. Every
+    // occurrence's alarms are made anew from the template (a snoozed or
+    // switched-off alarm of a rewritten occurrence comes back). Exceptions
+    // stay as they are, also on a day the new rule no longer has. An
     // occurrence open elsewhere is left as an exception or refuses the call
     // (`held`); the outcome counts the occurrences rewritten, deleted and
-    // made.
-    // - ThisOne: use ChangeOne.
+    // made. An occurrence deleted on its own as a plain entry becomes a
+    // deleted day.
     TOutcome Change(const QString& seriesKey, Scope scope, const QDate& day, const SeriesRecord& changed,
                     const QDate& today, HeldOccurrences held, const QString& callerHolds = QString());
 
@@ -145,15 +155,23 @@ public:
     // - ThisAndFollowing: every occurrence from `day` on, and the rule ends
     //   the day before (from the first day it is All);
     // - ThisOne: the occurrence of `day` alone; its day is kept as deleted so
-    //   that the series never makes it again.
+    //   that the series never makes it again. Open elsewhere: EntryLocked
+    //   with `held` naming the holder, nothing written. NotInSeries when the
+    //   series has no occurrence that day.
     // An occurrence open elsewhere is left (a plain entry from then on, no
-    // longer in the series) or refuses the call, as `held` says.
+    // longer in the series) or refuses the call, as `held` says. The trail
+    // gets one record, with the count.
     TOutcome Delete(const QString& seriesKey, Scope scope, const QDate& day, HeldOccurrences held,
                     const QString& callerHolds = QString());
 
     // Event properties of one occurrence, with the entry's lock held by the
-    // caller: TEventWriter::updateEntryWithAlarms, the occurrence becoming an
-    // exception that later series changes leave alone.
+    // caller: TEventWriter::updateEntryWithAlarms (its alarm rules, its trail
+    // record), the occurrence becoming an exception that later series
+    // changes leave alone. SeriesLocked while a series change runs
+    // elsewhere; EntryLocked for an alarm locked elsewhere; Gone when the
+    // entry went.
+    // Changing one occurrence's day is allowed: it stays the exception of
+    // the day the rule gave it.
     TOutcome ChangeOne(const QString& entryKey, const DayEntryRecord& entry, AlarmRecord& alarm,
                        const QString& openedAlarmTime);
 
