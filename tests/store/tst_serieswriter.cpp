@@ -331,6 +331,32 @@ private slots:
         QCOMPARE(check(*o.db, seriesKey).exceptions, policy == int(Held::Leave) ? 1 : 0);
     }
 
+    // An occurrence changed alone is an exception later series changes leave.
+    void exceptionStays()
+    {
+        Office o;
+        TSeriesWriter writer(*o.db);
+        SeriesRecord s = meeting(2);
+        const QString seriesKey = writer.Create(s, Today).seriesKey;
+        const QString entryKey = writer.Links(seriesKey)[2].second.EntryKey();
+        std::optional<TRecordLock> lock;
+        DayEntryRecord entry;
+        AlarmRecord alarm;
+        bool hadAlarm = false;
+        QCOMPARE(TEventWriter(*o.db).openEntry(entryKey, lock, entry, alarm, hadAlarm), TEventWriter::Result::Done);
+        entry.setDescription(QStringLiteral("Meeting with the auditors"));
+        QCOMPARE(writer.ChangeOne(entryKey, entry, alarm, alarm.AlarmTime()).result, Result::Done);
+        lock.reset();
+        SeriesRecord changed = s;
+        changed.setDescription(QStringLiteral("Review"));
+        QCOMPARE(writer.Change(seriesKey, Scope::All, Today, changed, Today, Held::Refuse).touched, 104);
+        QVERIFY(TLookup::Equal(o.db->DayEntries(), entry.bytes(), 0, entryKey));
+        QCOMPARE(entry.Description(), "Meeting with the auditors");
+        const Tally t = check(*o.db, seriesKey);
+        QCOMPARE(t.exceptions, 1);
+        QCOMPARE(t.alarms, 2 * 105);
+    }
+
     // A writer killed after any of its writes: the next one finishes or
     // rolls back, and the series holds to its rule.
     void killed_data()
