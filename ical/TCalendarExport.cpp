@@ -20,6 +20,7 @@
 #include <libical/ical.h>
 
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -88,21 +89,31 @@ void TCalendarExport::WriteFile(const QString& path, const QByteArray& text)
 
 std::function<QDateTime(const QString&)> TCalendarExport::FromTrail(TChangeTrail& trail)
 {
-    return [&trail](const QString& entryKey) {
+    // Every entry's history in one range read at the first question, not one
+    // read per exported event: the latest addition or change of each entry.
+    auto latest = std::make_shared<std::optional<QHash<QString, QString>>>();
+    return [&trail, latest](const QString& entryKey) {
         using Action = TChangeTrail::Action;
-        try {
-            const QList<TChangeTrail::TEntry> history = trail.History(TChangeTrail::EntrySubject(entryKey));
-            for (auto it = history.crbegin(); it != history.crend(); ++it) {
-                if (it->action != Action::EventAdded && it->action != Action::EventChanged
-                    && it->action != Action::EventChangedByRemoval)
-                    continue;
-                TStamp moment;
-                moment.SetSeconds(qint32(RecordKey::parse(it->when)));
-                return moment.AsDateTime();
+        if (!latest->has_value()) {
+            QHash<QString, QString>& when = latest->emplace();
+            try {
+                const QString first = TChangeTrail::EntrySubject(RecordKey::format(1));
+                const QString last = TChangeTrail::EntrySubject(RecordKey::format(9999999999));
+                for (const TChangeTrail::TEntry& change : trail.History(first, last)) {
+                    if (change.action == Action::EventAdded || change.action == Action::EventChanged
+                        || change.action == Action::EventChangedByRemoval)
+                        when.insert(change.subject, change.when);
+                }
+            } catch (const std::exception&) {
+                when.clear();
             }
-        } catch (const std::exception&) {
         }
-        return QDateTime();
+        const auto found = (*latest)->constFind(TChangeTrail::EntrySubject(entryKey));
+        if (found == (*latest)->constEnd())
+            return QDateTime();
+        TStamp moment;
+        moment.SetSeconds(qint32(RecordKey::parse(*found)));
+        return moment.AsDateTime();
     };
 }
 

@@ -52,7 +52,8 @@ public:
     static QString Uid(const QString& key, const QString& identity);
 
     // A LastModified that reads the change trail: the moment of the entry's
-    // latest recorded addition or change. Alarms snoozed or switched off are
+    // latest recorded addition or change. The trail is read once, at the
+    // first question, for every entry (one range read, not one per event). Alarms snoozed or switched off are
     // one user's business, not a change of the event. A trail that cannot be
     // read leaves the entry without LAST-MODIFIED rather than failing the
     // export, as the trail never stops the work it watches.

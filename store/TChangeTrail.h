@@ -107,6 +107,9 @@ public:
 
     // The changes of one subject in the order they were recorded.
     QList<TEntry> History(const QString& subject);
+    // The changes of every subject from `first` to `last` (both included) in
+    // one index range read: subject by subject, each in the order recorded.
+    QList<TEntry> History(const QString& first, const QString& last);
     // Up to `count` changes matching `filter`, latest first, after the one
     // at `after` (empty: from the latest).
     QList<TEntry> Latest(const TFilter& filter, const QString& after, int count);
