@@ -358,8 +358,14 @@ int TDayViewList::shownFrom(int least) const
 
 void TDayViewList::measureRest()
 {
-    if (displayMode_ != TDisplayMode::dmDouble || heightsWidth_ != viewport()->width()
-        || std::find(heights_.begin(), heights_.end(), -1) == heights_.end())
+    if (displayMode_ != TDisplayMode::dmDouble)
+        return;
+    const int width = viewport()->width();
+    if (heightsWidth_ != width || heights_.size() != std::size_t(Count())) {
+        heights_.assign(std::size_t(Count()), -1);
+        heightsWidth_ = width;
+    }
+    if (std::find(heights_.begin(), heights_.end(), -1) == heights_.end())
         return;
     QScrollBar* bar = verticalScrollBar();
     const bool atEnd = bar->value() > 0 && bar->value() == bar->maximum();
