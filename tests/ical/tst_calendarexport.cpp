@@ -207,17 +207,23 @@ private slots:
         services.setNow(QDateTime(QDate(2027, 2, 1), QTime(8, 15)));
         auto db = makeDatabase(QStringLiteral("trail"));
         const QString key = addEntry(*db, QStringLiteral("2027-03-10 09:30"), QStringLiteral("A"), 0, 0, 1, {2}, 0);
+        services.setNow(QDateTime(QDate(2027, 2, 2), QTime(10, 0)));
+        addEntry(*db, QStringLiteral("2027-03-11 09:30"), QStringLiteral("B"), 0, 0, 1, {2}, 0);
+        // Each event's own, in start order.
         const auto stamp = [&] {
             TCalendarExport calendar = asBob(*db);
             calendar.LastModified = TCalendarExport::FromTrail(db->Trail());
             icalcomponent* parsed = icalparser_parse_string(calendar.Build(*db).constData());
-            icalcomponent* event = icalcomponent_get_first_component(parsed, ICAL_VEVENT_COMPONENT);
-            icalproperty* p = event ? icalcomponent_get_first_property(event, ICAL_LASTMODIFIED_PROPERTY) : nullptr;
-            const QString text = p ? QString::fromLatin1(icaltime_as_ical_string(icalproperty_get_lastmodified(p))) : "-";
+            QStringList texts;
+            for (icalcomponent* event = icalcomponent_get_first_component(parsed, ICAL_VEVENT_COMPONENT); event;
+                 event = icalcomponent_get_next_component(parsed, ICAL_VEVENT_COMPONENT)) {
+                icalproperty* p = icalcomponent_get_first_property(event, ICAL_LASTMODIFIED_PROPERTY);
+                texts << (p ? QString::fromLatin1(icaltime_as_ical_string(icalproperty_get_lastmodified(p))) : "-");
+            }
             icalcomponent_free(parsed);
-            return text;
+            return texts.join(' ');
         };
-        QCOMPARE(stamp(), QStringLiteral("20270201T081500Z"));
+        QCOMPARE(stamp(), QStringLiteral("20270201T081500Z 20270202T100000Z"));
         services.setNow(QDateTime(QDate(2027, 2, 3), QTime(17, 40)));
         TEventWriter writer(*db);
         std::optional<TRecordLock> lock;
@@ -227,7 +233,7 @@ private slots:
         QCOMPARE(writer.openEntry(key, lock, entry, alarm, hadAlarm), TEventWriter::Result::Done);
         entry.setDescription(QStringLiteral("B"));
         QCOMPARE(writer.updateEntryWithAlarms(key, entry, alarm, QString()), TEventWriter::Result::Done);
-        QCOMPARE(stamp(), QStringLiteral("20270203T174000Z"));
+        QCOMPARE(stamp(), QStringLiteral("20270203T174000Z 20270202T100000Z"));
     }
 
     // The feed tool rewrites the file over and over while a reader keeps
