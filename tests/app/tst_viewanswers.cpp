@@ -71,7 +71,7 @@ void tst_ViewAnswers::alarmMarksFollowTheAlarms()
     QCOMPARE(marks(), QStringLiteral("A-A"));
 
     // Another workstation moves the first entry's alarm to the second.
-    TQuorlaDB other(db.RootPath());
+    TQuorlaDB other;
     AlarmRecord alarm;
     QVERIFY(other.Alarms().GetEqual(alarm.bytes(), AlarmRecord::DayEntryKeyIndex, keys[0]));
     QVERIFY(other.Alarms().Delete(other.Alarms().CurrentKey()));
