@@ -44,11 +44,7 @@ TfrmCategories::TfrmCategories(QWidget* parent)
     connect(ui_->actClose, &QPushButton::clicked, this, &TfrmCategories::actCloseExecute);
     // Enter keeps what was typed: no button is the default, so it never closes
     // the dialog.
-    // A category is its description: what is typed is a new one.
-    connect(ui_->edtCategory, &QLineEdit::returnPressed, this, [this] {
-        if (ui_->actAdd->isEnabled())
-            actAddExecute();
-    });
+    connect(ui_->edtCategory, &QLineEdit::returnPressed, this, &TfrmCategories::edtCategoryEnter);
     actAddUpdate();
     CheckCategorySelected();
 }
@@ -106,6 +102,19 @@ void TfrmCategories::CheckCategorySelected()
     const bool selected = !ui_->lstCategories->selectedItems().isEmpty();
     ui_->actDelete->setEnabled(selected);
     ui_->actUpdate->setEnabled(selected);
+}
+
+void TfrmCategories::edtCategoryEnter()
+{
+    // The selected category's name, edited: Rename. With none selected the
+    // text is a new category: Add. The loaded name unchanged: nothing to do.
+    if (!ui_->actAdd->isEnabled())
+        return;
+    const QList<QListWidgetItem*> selected = ui_->lstCategories->selectedItems();
+    if (selected.isEmpty())
+        actAddExecute();
+    else if (selected.first()->text() != ui_->edtCategory->text())
+        actUpdateExecute();
 }
 
 void TfrmCategories::actAddExecute()

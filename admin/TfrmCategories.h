@@ -17,8 +17,9 @@ class TfrmCategories;
 // deletion, the category stays, and Delete can be run again to finish.
 // Events refer to a category by key, so a rename shows everywhere at once; a
 // rename may give two categories the same description. Enter in the edit
-// adds what was typed (a category is its description, so a new text is a new
-// category) and never closes the dialog. Created once and reused.
+// renames the selected category when its name was edited there, and adds what
+// was typed when none is selected; it never closes the dialog. Created once
+// and reused.
 class TfrmCategories : public QDialog
 {
     Q_OBJECT
@@ -40,6 +41,7 @@ private slots:
     void lstCategoriesClick();
     void actAddUpdate();
     void CheckCategorySelected();
+    void edtCategoryEnter();
     void actAddExecute();
     void actUpdateExecute();
     void actDeleteExecute();

@@ -172,7 +172,13 @@ QString TfrmDeleteUser::summary()
                      .arg(will.reassigned == 1 ? QStringLiteral("1 assignment")
                                                : QStringLiteral("%1 assignments").arg(will.reassigned),
                           ui_->cmbAssigned->currentText());
-    parts << QStringLiteral("%1 deleted").arg(entries(will.deleted)) << QStringLiteral("his alarms deleted");
+    // A deleted entry takes every alarm of it along, other assignees' too.
+    if (will.deleted > 0)
+        parts << QStringLiteral("%1 deleted with all %2 alarms, other users' too")
+                     .arg(entries(will.deleted), will.deleted == 1 ? QStringLiteral("its") : QStringLiteral("their"));
+    else
+        parts << QStringLiteral("0 entries deleted");
+    parts << QStringLiteral("this user's alarms deleted");
     return QStringLiteral("Delete will remove %1: %2.").arg(userName_, parts.join(QStringLiteral(", ")));
 }
 

@@ -36,6 +36,7 @@ const QString NoSuchUser =
 const QString CannotDeleteSelf = QStringLiteral("You cannot delete the user you are logged on as");
 const QString UserLocked = QStringLiteral("Unable to update this user. Another user has locked it");
 const QString UserGone = QStringLiteral("Unable to update this user. Another user has deleted it");
+const QString UserChanged = QStringLiteral("Unable to update this user. Another user has changed it");
 
 void inform(const QString& text)
 {
@@ -217,7 +218,9 @@ void TfrmUsers::updateUser()
     if (key.isEmpty())
         return;
     TUserWriter writer(*database_);
-    switch (writer.updateUser(key, recordFromFields())) {
+    // Only over the user as he was loaded: what another workstation changed
+    // since is never written over unseen.
+    switch (writer.updateUser(key, recordFromFields(), loaded_)) {
     case TUserWriter::Result::NoSuchUser:
         inform(NoSuchUser);
         break;
@@ -229,6 +232,10 @@ void TfrmUsers::updateUser()
         throw EQuorla(THolderNotes::WithHolder(UserLocked, writer.LockHolder()));
     case TUserWriter::Result::Gone:
         throw EQuorla(UserGone);
+    case TUserWriter::Result::Changed:
+        // The fields show him as he is now; the edit is made again on that.
+        loadSelectedUser();
+        throw EQuorla(UserChanged);
     case TUserWriter::Result::Done:
         loaded_ = recordFromFields();
         break;

@@ -1,39 +1,28 @@
 #include "TDatabaseOption.h"
 
+#include "TDatabaseLocation.h"
 #include "TWorkstationStore.h"
 
-#include <QDir>
 #include <QFileInfo>
-#include <QRegularExpression>
 
-bool TDatabaseOption::IsUri(const QString& text)
+QString TDatabaseOption::Refusal(const TDatabaseLocation& location)
 {
-    static const QRegularExpression uri(QStringLiteral("^[A-Za-z][A-Za-z0-9+.-]*://"));
-    return uri.match(text).hasMatch();
+    if (!location.IsValid())
+        return location.Error();
+    if (location.IsFolder()) {
+        const QFileInfo folder(location.StoredText());
+        if (!folder.exists())
+            return QStringLiteral("database folder '%1' does not exist").arg(location.StoredText());
+        if (!folder.isDir())
+            return QStringLiteral("database folder '%1' is not a folder").arg(location.StoredText());
+    }
+    return QString();
 }
 
-bool TDatabaseOption::Record(const QString& given, QString& error)
+bool TDatabaseOption::Record(const TDatabaseLocation& location, QString& error)
 {
-    QString value = given;
-    if (given.isEmpty()) {
-        error = QStringLiteral("no database folder or URI given");
-        return false;
-    }
-    if (!IsUri(given)) {
-        const QFileInfo folder(given);
-        if (!folder.exists()) {
-            error = QStringLiteral("database folder '%1' does not exist").arg(given);
-            return false;
-        }
-        if (!folder.isDir()) {
-            error = QStringLiteral("database folder '%1' is not a folder").arg(given);
-            return false;
-        }
-        value = QDir(given).absolutePath();
-    }
-
     TWorkstationStore store;
-    if (!store.OpenKey(true) || !store.WriteString(QStringLiteral("RootPath"), value)) {
+    if (!store.OpenKey(true) || !store.WriteString(QStringLiteral("RootPath"), location.StoredText())) {
         error = QStringLiteral("cannot record the database in '%1'").arg(store.Location());
         return false;
     }

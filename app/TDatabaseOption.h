@@ -2,6 +2,8 @@
 
 #include <QString>
 
+class TDatabaseLocation;
+
 // The database a workstation is told to open on the command line
 // ("quorla --database FOLDER-or-URI"). It is recorded as the workstation's
 // "RootPath" before start-up, where the database object looks for it, so the
@@ -11,16 +13,16 @@
 class TDatabaseOption
 {
 public:
-    // Records `given` as the workstation's "RootPath". A connection URI
-    // ("scheme://...") is stored as given: whether the program can reach it is
-    // the database object's to say. Anything else is a folder; it must exist
-    // (a mistyped path would otherwise become the workstation's database) and
-    // is stored absolute and clean, since the next start may come from another
-    // working folder. False with `error` set when the value is refused or the
-    // workstation's settings could not be written; a refused value stores
-    // nothing.
-    static bool Record(const QString& given, QString& error);
+    // Why `location`, as given on the command line, is refused: it is neither
+    // a folder nor a server's URI (TDatabaseLocation), or it is a folder that
+    // does not exist or is a file (a mistyped path would otherwise become the
+    // workstation's database). Whether a server can be reached is the
+    // database object's to say. Empty when it is accepted.
+    static QString Refusal(const TDatabaseLocation& location);
 
-    // Whether `text` has the form of a URI: a scheme, then "://".
-    static bool IsUri(const QString& text);
+    // Records an accepted `location` as the workstation's "RootPath", as
+    // stored values have always been written: a folder absolute and clean
+    // (the next start may come from another working folder), a URI as
+    // given. False with `error` set when the settings could not be written.
+    static bool Record(const TDatabaseLocation& location, QString& error);
 };

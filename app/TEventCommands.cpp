@@ -12,6 +12,7 @@
 #include "TQuorlaDB.h"
 #include "TRecordLock.h"
 #include "TSession.h"
+#include "TUserWriter.h"
 #include "TViewNavigator.h"
 #include "TfrmEvent.h"
 #include "UserRecord.h"
@@ -30,6 +31,9 @@ const QString DeleteLocked = QStringLiteral("Unable to delete event. Another use
 const QString DeleteGone = QStringLiteral("Unable to delete event. Another user has deleted it");
 const QString DeleteChanged = QStringLiteral("Unable to delete event. Another user has changed it");
 const QString AlarmLocked = QStringLiteral("Unable to delete alarm. Another user has locked it");
+const QString EditAlarmLocked
+    = QStringLiteral("Unable to save event properties. Another user has locked the alarm of %1\r\r"
+                     "Nothing was saved: the event and its alarms are as they were.");
 
 void tell(const QString& text)
 {
@@ -151,9 +155,20 @@ void TEventCommands::actEventPropertiesExecute()
         } else {
             TBusyCursor busy;
             // Every alarm lock before any write: a lock held elsewhere leaves
-            // the entry and all its alarms as they were.
-            if (writer.updateEntryWithAlarms(key, entry, alarm, openedAlarmTime) != TEventWriter::Result::Done) {
-                tell(AlarmLocked);
+            // the entry and all its alarms as they were, and the user is told
+            // that nothing of his edit was kept.
+            const TEventWriter::Result saved = writer.updateEntryWithAlarms(key, entry, alarm, openedAlarmTime);
+            if (saved == TEventWriter::Result::Gone) {
+                tell(EditGone);
+                views_.RefreshView();
+                return;
+            }
+            if (saved != TEventWriter::Result::Done) {
+                UserRecord user;
+                const QString userKey = writer.LockedAlarmUser();
+                const QString name = TUserWriter(db->Users()).readUser(userKey, user)
+                    ? user.FullName() : QStringLiteral("user ") + userKey;
+                tell(THolderNotes::WithHolder(EditAlarmLocked.arg(name), writer.LockHolder()));
                 return;
             }
         }

@@ -41,6 +41,12 @@ QAction* makeAction(QMainWindow& window, const TCommandText& text)
     return action;
 }
 
+// Previous and Next: caption and hint by weeks (and days), and by months.
+const char* const PrevWeek[] = {"&Previous week", "Goto the previous week / day"};
+const char* const NextWeek[] = {"&Next week", "Goto the next week / day"};
+const char* const PrevMonth[] = {"&Previous month", "Goto the previous month"};
+const char* const NextMonth[] = {"&Next month", "Goto the next month"};
+
 } // namespace
 
 TMainActions::TMainActions(QMainWindow& window)
@@ -52,8 +58,8 @@ TMainActions::TMainActions(QMainWindow& window)
     actEventDelete = make({"actEventDelete", "&Delete event...", "Delete event", "edit-delete", "event-delete", "Del"});
     actToday = make({"actToday", "&Today", "Goto today", "go-jump-today", "today", "Ctrl+T"});
     actDate = make({"actDate", "&Date...", "Goto a specific date", "x-office-calendar", "date", "Ctrl+D"});
-    actPrev = make({"actPrev", "&Previous week", "Goto the previous week / day", "go-previous", "previous", "Ctrl+P"});
-    actNext = make({"actNext", "&Next week", "Goto the next week / day", "go-next", "next", "Ctrl+N"});
+    actPrev = make({"actPrev", PrevWeek[0], PrevWeek[1], "go-previous", "previous", "Ctrl+P"});
+    actNext = make({"actNext", NextWeek[0], NextWeek[1], "go-next", "next", "Ctrl+N"});
     actToolsOptions = make({"actToolsOptions", "&Options...", "Configure Quorla options", "preferences-system",
                             "options", ""});
     actToolsFiltering = make({"actToolsFiltering", "&Filtering...", "Set filtering rules", "view-filter", "filter", ""});
@@ -81,6 +87,17 @@ TMainActions::TMainActions(QMainWindow& window)
     createMenus(window);
 }
 
+void TMainActions::StepByMonths(bool months)
+{
+    const auto name = [](QAction* action, const char* const* text) {
+        action->setText(QString::fromUtf8(text[0]));
+        action->setStatusTip(QString::fromUtf8(text[1]));
+        action->setToolTip(QString::fromUtf8(text[1]));
+    };
+    name(actPrev, months ? PrevMonth : PrevWeek);
+    name(actNext, months ? NextMonth : NextWeek);
+}
+
 void TMainActions::createMenus(QMainWindow& window)
 {
     // Troubleshooting sits in the Admin menu only; the help's F1 is the Help
@@ -100,8 +117,7 @@ void TMainActions::createMenus(QMainWindow& window)
     menu(bar->addMenu(QStringLiteral("&File")), "mnuFile",
          {actFileLogin, actFileExport, nullptr, mnuFileChangePath, nullptr, actFileExit});
     menu(bar->addMenu(QStringLiteral("&Event")), "mnuEvent", {actEventNew, actEventDelete, actEventProperties});
-    menu(bar->addMenu(QStringLiteral("&Navigate")), "mnuNavigate",
-         {actToday, actDate, nullptr, actNext, actPrev, nullptr, actToolsViewMonth});
+    menu(bar->addMenu(QStringLiteral("&Navigate")), "mnuNavigate", {actToday, actDate, nullptr, actNext, actPrev});
     QMenu* tools = menu(bar->addMenu(QStringLiteral("&Tools")), "mnuTools",
                         {actToolsOptions, actToolsFiltering, actToolsGroups, actToolsReport, nullptr});
     menu(tools->addMenu(QStringLiteral("&View")), "mnuToolsView", {actToolsViewDay, actToolsViewWeek, actToolsViewMonth});

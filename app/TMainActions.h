@@ -17,6 +17,10 @@ class TMainActions
 public:
     explicit TMainActions(QMainWindow& window);
 
+    // Previous and Next name what they step by: a month while the month view
+    // shows, otherwise a week (the day view steps a day under the same words).
+    void StepByMonths(bool months);
+
     QAction* actEventNew;
     QAction* actEventProperties;
     QAction* actEventDelete;

@@ -90,8 +90,8 @@ void TMainDialogs::OptionsCommand()
     if (Options == nullptr || session_.Settings() == nullptr)
         return;
     // Only administrators choose how long the change trail keeps changes.
-    Options->UseTrail(session_.Database() != nullptr && session_.MayAdminister() ? &session_.Database()->Trail()
-                                                                                  : nullptr);
+    Options->UseTrail(session_.Database() != nullptr ? &session_.Database()->Trail() : nullptr,
+                      session_.MayAdminister());
     Options->Execute(*views_.WeekView(), *views_.DayView(), *session_.Settings());
     session_.Settings()->ApplyToView(*views_.MonthView());
 }

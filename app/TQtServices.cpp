@@ -44,7 +44,10 @@ QWidget* TQtServices::dialogParent()
 {
     if (QWidget* modal = QApplication::activeModalWidget())
         return modal;
-    if (QWidget* active = QApplication::activeWindow())
+    // The window system reports a window gone only later: a window just
+    // hidden can still be the active one, and a box over it would belong to a
+    // window out of sight.
+    if (QWidget* active = QApplication::activeWindow(); active != nullptr && active->isVisible())
         return active;
     // The main window first; a box over a hidden window could stay unseen.
     QWidget* shown = nullptr;

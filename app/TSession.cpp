@@ -37,11 +37,17 @@ TSession::~TSession()
     Settings_.reset();
 }
 
+bool TSession::TakeInstanceLock()
+{
+    if (!InstanceMutex)
+        InstanceMutex = std::make_unique<TInstanceLock>();
+    return InstanceMutex->Acquire();
+}
+
 TSession::Start TSession::StartUp(const TLogin& login, const std::function<void(const TQuorlaCfg&)>& applySettings,
                                   const std::function<void(const QString&)>& welcome)
 {
-    InstanceMutex = std::make_unique<TInstanceLock>();
-    if (!InstanceMutex->Acquire())
+    if (!TakeInstanceLock())
         return Start::AlreadyRunning;
 
     // Loading creates the workstation's key, where the database then looks
@@ -66,7 +72,12 @@ void TSession::logIn(const TLogin& login, const std::function<void(const QString
     TXIsamFile& users = Database_->Users();
     UserRecord user;
     QString key;
-    if (users.RecordCount() != 0) {
+    const qint32 count = users.RecordCount();
+    // A count that cannot be had is an error, not an empty database (which
+    // would make a new administrator) nor a reason to ask who is there.
+    if (count < 0)
+        throw EQuorla(users.ErrorText());
+    if (count != 0) {
         user.setUserName(TTextCapacity::cut(services.userName().toUpper(), UserRecord::UserNameCapacity));
         if (login(*Database_, user, key))
             SetCurrentUser(user, key);

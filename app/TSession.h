@@ -44,6 +44,10 @@ public:
     TSession(const TSession&) = delete;
     TSession& operator=(const TSession&) = delete;
 
+    // Takes this workstation's instance lock (see TInstanceLock); false while
+    // another running instance holds it. True again once held.
+    bool TakeInstanceLock();
+
     // The instance lock, the settings (loaded, then handed to
     // `applySettings`), both connections, and the user: on a database without
     // users the first administrator is added (his name is the workstation's

@@ -4,6 +4,7 @@
 
 #include "TCommand.h"
 #include "TDialogFrame.h"
+#include "TLookup.h"
 #include "TTextLimit.h"
 #include "TQuorlaDB.h"
 #include "TServices.h"
@@ -63,7 +64,9 @@ void TfrmLogin::actOkExecute()
         return;
     TServices& services = TServices::current();
     UserRecord found;
-    if (!database_->Users().GetEqual(found.bytes(), UserRecord::UserNameIndex, ui_->edtUserName->text())) {
+    // Only "no such user" means unknown: a read that failed (a share or a
+    // server away) is an error, shown as one.
+    if (!TLookup::Equal(database_->Users(), found.bytes(), UserRecord::UserNameIndex, ui_->edtUserName->text())) {
         services.message(TServices::MessageKind::Information, TServices::MessageButtons::Ok, UnknownUser);
         return;
     }

@@ -103,7 +103,6 @@ TfrmMain::TfrmMain(QWidget* parent)
 
     actions_ = std::make_unique<TMainActions>(*this);
     bindCommands();
-    createTray();
 
     auto* status = new QStatusBar(this);
     status->setObjectName(QStringLiteral("pnlStatus"));
@@ -335,9 +334,22 @@ void TfrmMain::startUp()
     case TSession::Start::Running:
         break;
     }
+    // The notification area shows the program once it runs, never a second
+    // instance that only says so.
+    createTray();
     showCurrentUser();
     tmrMain->start();
     WeekView()->RefreshEntries();
+}
+
+bool TfrmMain::StartAlone()
+{
+    if (session_->TakeInstanceLock())
+        return true;
+    Terminating_ = true;
+    ExitCode_ = 0;
+    TServices::current().message(Kind::Information, Buttons::Ok, AlreadyRunning);
+    return false;
 }
 
 void TfrmMain::Terminate(int exitCode)
@@ -375,6 +387,7 @@ void TfrmMain::UpdateActions()
     a.actToolsViewDay->setChecked(navigator_->DayViewActive());
     a.actToolsViewWeek->setChecked(navigator_->WeekViewActive());
     a.actToolsViewMonth->setChecked(navigator_->MonthViewActive());
+    a.StepByMonths(navigator_->MonthViewActive());
 }
 
 void TfrmMain::actFileLoginExecute()
@@ -453,8 +466,9 @@ void TfrmMain::wvMainDblClick()
     UpdateActions();
     if (actions_->actEventProperties->isEnabled())
         EventCommands_->actEventPropertiesExecute();
-    else if (actions_->actEventNew->isEnabled())
-        // Without the right to add entries a double-click opens nothing.
+    else if (RecordKey::isNone(navigator_->SelectedPk()) && actions_->actEventNew->isEnabled())
+        // Nothing opens on an entry this user may not change (a blank new
+        // event there reads as that entry lost), nor without the right to add.
         EventCommands_->actEventNewExecute();
 }
 

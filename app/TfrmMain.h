@@ -28,16 +28,20 @@ class UserRecord;
 // the event commands in TEventCommands), and the run's long-lived objects
 // (TSession).
 //
-// Life of a run: the first show runs Today and then, once, the start-up
-// (FormActivate): the single-instance test, the workstation settings, the two
-// database connections, the first administrator or the log-in, the caches and
-// the alarm timer. Any error there is shown and ends the program.
+// Life of a run: before the window shows, the single-instance test
+// (StartAlone). The first show runs Today and then, once, the start-up
+// (FormActivate): the instance lock if not yet taken, the workstation
+// settings, the two database connections, the first administrator or the
+// log-in, the caches, the notification area's icon and the alarm timer. Any
+// error there is shown and ends the program.
 // Destruction is the shutdown: timer off, settings saved, instance lock
 // released, everything freed.
 //
 // The program ends only through Exit, the close of this window, or the end of
 // the start-up: hiding windows (into the notification area, or to ask a
-// second instance's question) never ends it.
+// second instance's question) never ends it. A quit ends every running event
+// loop, a message box's included, so the end is asked for only once nothing
+// waits for an answer.
 //
 // Every command runs inside TCommand::Run, so an error ends the command only.
 class TfrmMain : public QMainWindow
@@ -112,6 +116,14 @@ public:
     // whenever the program becomes idle.
     void UpdateActions();
 
+    // The single-instance test, before the window shows: takes the
+    // workstation's instance lock, or, while another instance holds it, says
+    // "Quorla is already running on this workstation" and answers false, with
+    // nothing shown but the message (no window, no tray icon) and no event
+    // loop running but the message's own, which nothing else can end; the
+    // program then ends with ExitCode 0 once the message is answered.
+    bool StartAlone();
+
     // The start-up sequence; does nothing after its first run. Runs by itself
     // on the first activation (or, at the latest, right after the first show).
     void FormActivate();
@@ -151,8 +163,8 @@ private:
     void actUsersExecute();
     void actToolsFilteringExecute();
     // A double-click on the week's own surface or in a list: Event properties
-    // when it is enabled (an entry of the user's selected), otherwise New
-    // event on the selected day.
+    // when it is enabled (an entry the user may change selected); nothing on
+    // an entry he may not change; otherwise New event on the selected day.
     void wvMainDblClick();
 
     std::unique_ptr<TSession> session_;

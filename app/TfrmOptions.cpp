@@ -120,6 +120,8 @@ int TfrmOptions::Execute(TWeekView& weekView, TDayView& dayView, TQuorlaCfg& set
     Settings = &settings;
     LoadFromView();
     ui->tabChanges->setEnabled(Trail && Trail->Available());
+    // Everyone sees what the office keeps; only an administrator changes it.
+    ui->edtDaysKept->setEnabled(MayChangeTrail);
     ui->edtDaysKept->setValue(Trail ? Trail->DaysKept() : TChangeTrail::DefaultDaysKept);
     ui->tabOptions->setCurrentIndex(0);
     const int result = exec();
@@ -163,7 +165,7 @@ void TfrmOptions::btnOkClick()
         styled(*view.PrivateFont(), selectedColour(*ui->cmbPrivateColor), ui->chkPrivateItalic->isChecked()));
     Settings->CaptureFromViews(view);
     Settings->ApplyToViews(view, *DayView);
-    if (Trail && ui->tabChanges->isEnabled() && ui->edtDaysKept->value() != Trail->DaysKept())
+    if (Trail && MayChangeTrail && ui->tabChanges->isEnabled() && ui->edtDaysKept->value() != Trail->DaysKept())
         Trail->SetDaysKept(ui->edtDaysKept->value());
     done(1);
 }

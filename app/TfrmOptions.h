@@ -21,9 +21,9 @@ class TfrmOptions;
 // always ends up the same. Nothing reaches the workstation store here; the
 // main window saves the settings when the program ends.
 //
-// For an administrator the "Changes" tab also sets how many days the shared
-// change trail keeps its records; that setting is the database's, stored at
-// once on OK.
+// The "Changes" tab shows how many days the shared change trail keeps its
+// records; an administrator sets it there. That setting is the database's,
+// stored at once on OK; other users see it greyed.
 class TfrmOptions : public QDialog
 {
     Q_OBJECT
@@ -37,9 +37,14 @@ public:
     // changed).
     int Execute(TWeekView& weekView, TDayView& dayView, TQuorlaCfg& settings);
 
-    // The trail whose days kept the next Execute offers; null (not an
-    // administrator, or no database) disables the "Changes" tab.
-    void UseTrail(TChangeTrail* trail) { Trail = trail; }
+    // The trail whose days kept the next Execute shows, changeable when
+    // `mayChange` (an administrator); null (no database) disables the
+    // "Changes" tab.
+    void UseTrail(TChangeTrail* trail, bool mayChange)
+    {
+        Trail = trail;
+        MayChangeTrail = mayChange;
+    }
 
 private:
     void LoadFromView();
@@ -50,4 +55,5 @@ private:
     TWeekView* WeekView = nullptr;
     TQuorlaCfg* Settings = nullptr;
     TChangeTrail* Trail = nullptr;
+    bool MayChangeTrail = false;
 };

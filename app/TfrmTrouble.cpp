@@ -3,6 +3,7 @@
 
 #include "AlarmRecord.h"
 #include "DayEntryRecord.h"
+#include "EQuorla.h"
 #include "EStamp.h"
 #include "RecordKey.h"
 #include "TBusyCursor.h"
@@ -13,6 +14,7 @@
 #include "TQuorlaDB.h"
 #include "TServices.h"
 #include "TStamp.h"
+#include "TTrailVisibility.h"
 #include "UserRecord.h"
 
 #include <QCheckBox>
@@ -33,6 +35,7 @@ namespace {
 
 
 const QString Missing = QStringLiteral("ERR");
+const QString NoChanges = QStringLiteral("No changes recorded for this choice");
 
 // Replaces the list's lines by `lines` in one insertion, drawing suspended,
 // so that a database of a hundred thousand records still lists promptly.
@@ -44,7 +47,8 @@ void showLines(QListWidget& list, const QStringList& lines)
     list.addItems(lines);
 }
 
-// The FullName of user `key`, or nothing when there is no such user. A list
+// The FullName of user `key`, or nothing when there is no such user; a read
+// that fails is an error (TLookup), never "ERR" on a line. A list
 // names few people many times: each is read once per fill, kept in `seen`.
 std::optional<QString> fullNameOf(TXIsamFile& users, QHash<QString, std::optional<QString>>& seen,
                                   const QString& key)
@@ -53,10 +57,16 @@ std::optional<QString> fullNameOf(TXIsamFile& users, QHash<QString, std::optiona
         return *it;
     UserRecord user;
     std::optional<QString> name;
-    if (users.GetEqual(user.bytes(), TXIsamFile::PrimaryIndex, key))
+    if (TLookup::Equal(users, user.bytes(), TXIsamFile::PrimaryIndex, key))
         name = user.FullName();
     seen.insert(key, name);
     return name;
+}
+
+void rewind(TXIsamFile& dataset, qint16 index)
+{
+    if (!dataset.Rewind(index))
+        throw EQuorla(dataset.ErrorText());
 }
 
 } // namespace
@@ -128,6 +138,9 @@ void TfrmTrouble::FillChangeUsers()
     UserRecord user;
     TLookup::Each(Database->Users(), user.bytes(),
                   [&](const QString& key) { ui->cmbChangesUser->addItem(user.FullName(), key); });
+    // Users who are gone, as the trail last named them: their changes stay.
+    for (const auto& [key, name] : TChangeLines(*Database).FormerUsers())
+        ui->cmbChangesUser->addItem(name, key);
     ui->cmbChangesUser->setCurrentIndex(std::max(0, ui->cmbChangesUser->findData(chosen)));
     if (!ui->chkChangesDates->isChecked()) {
         const QSignalBlocker quietFrom(ui->cmbChangesFrom);
@@ -160,12 +173,14 @@ void TfrmTrouble::FillChanges(bool more)
         ChangesEnd.clear();
     }
     const QList<TChangeTrail::TEntry> page = Database->Trail().Latest(filter, ChangesEnd, PageSize);
-    TChangeLines lines(Database->Users());
+    TChangeLines lines(*Database);
     QStringList shown;
-    for (const TChangeTrail::TEntry& entry : page)
+    for (const TChangeTrail::TEntry& entry : TTrailVisibility(*Database, Database->ActingUser()).Page(page))
         shown << lines.Line(entry);
     if (!page.isEmpty())
         ChangesEnd = page.last().position;
+    if (!more && page.isEmpty())
+        shown << NoChanges;
     ui->lstChanges->addItems(shown);
     ui->btnChangesMore->setEnabled(page.size() == PageSize);
 }
@@ -193,14 +208,14 @@ void TfrmTrouble::FillAlarms()
     QHash<QString, std::optional<QString>> names;
     AlarmRecord alarm;
     DayEntryRecord entry;
-    alarms.Rewind(AlarmRecord::AlarmTimeIndex);
-    while (alarms.Get(alarm.bytes(), AlarmRecord::AlarmTimeIndex, QString(), TXIsamFile::ScanNext)) {
+    rewind(alarms, AlarmRecord::AlarmTimeIndex);
+    while (TLookup::Next(alarms, alarm.bytes(), AlarmRecord::AlarmTimeIndex, QString(), TXIsamFile::ScanNext)) {
         QString line = QStringLiteral("Time = ") + TimeText(alarm.AlarmTime()) + QStringLiteral(", ");
         if (const auto name = fullNameOf(users, names, alarm.UserKey()))
             line += QStringLiteral("User = ") + *name + QStringLiteral(", ");
         else
             line += QStringLiteral("User = ERR, ");
-        if (entries.GetEqual(entry.bytes(), TXIsamFile::PrimaryIndex, alarm.DayEntryKey()))
+        if (TLookup::Equal(entries, entry.bytes(), TXIsamFile::PrimaryIndex, alarm.DayEntryKey()))
             line += QStringLiteral("Description = ") + entry.Description();
         else
             line += QStringLiteral("Description = ERR");
@@ -217,8 +232,8 @@ void TfrmTrouble::FillEvents()
     QStringList lines;
     QHash<QString, std::optional<QString>> names;
     DayEntryRecord entry;
-    entries.Rewind(DayEntryRecord::StartTimeIndex);
-    while (entries.Get(entry.bytes(), DayEntryRecord::StartTimeIndex, QString(), TXIsamFile::ScanNext)) {
+    rewind(entries, DayEntryRecord::StartTimeIndex);
+    while (TLookup::Next(entries, entry.bytes(), DayEntryRecord::StartTimeIndex, QString(), TXIsamFile::ScanNext)) {
         QString line = QStringLiteral("Time = ") + TimeText(entry.StartTime()) + QStringLiteral(", ");
         // Without its owner the line says nothing of the entry either.
         if (const auto name = fullNameOf(users, names, entry.OwnerKey()))

@@ -19,6 +19,8 @@ class TfrmTrouble;
 // The "Changes" page lists the change trail, latest first, of everybody or
 // one user and within two dates when asked: a page of PageSize changes at a
 // time, More adding the next, so that it opens at once however long the trail.
+// Users who are gone are offered by the names the trail keeps; what a record
+// shows is what the logged-in user may read of it (TTrailVisibility).
 class TfrmTrouble : public QDialog
 {
     Q_OBJECT

@@ -3,6 +3,7 @@
 // dialog, each created once and reused until the end.
 
 #include "TCommandLine.h"
+#include "TDatabaseLocation.h"
 #include "TDatabaseOption.h"
 #include "TProgramIcon.h"
 #include "TQtServices.h"
@@ -40,7 +41,7 @@ const QString Epilogue = QStringLiteral(
     "Exit status:\n"
     " 0  the program was closed, or another instance was already running\n"
     " 1  it could not start: no database, a failed login, settings not written\n"
-    " 2  the command line was wrong");
+    " 2  the command line was wrong, or --database named no folder or server");
 
 // Qt's documented options that take a value, and those that do not. A session
 // manager restores the program with "-session ID", so these must never be
@@ -66,10 +67,15 @@ int main(int argc, char** argv)
     if (line.Parse(argc, argv) != TCommandLine::Result::Run)
         return line.Answer();
     if (line.IsSet(QStringLiteral("database"))) {
-        QString error;
         if (line.Value(QStringLiteral("database")).isEmpty())
             return line.UsageFailure(QStringLiteral("option '--database' requires a folder or a URI"));
-        if (!TDatabaseOption::Record(line.Value(QStringLiteral("database")), error))
+        // A value that cannot be a database is a wrong command line, and
+        // nothing is recorded for it.
+        const TDatabaseLocation location(line.Value(QStringLiteral("database")));
+        if (const QString refusal = TDatabaseOption::Refusal(location); !refusal.isEmpty())
+            return line.UsageFailure(refusal);
+        QString error;
+        if (!TDatabaseOption::Record(location, error))
             return line.Failure(error);
     }
 
@@ -106,8 +112,12 @@ int main(int argc, char** argv)
         frmMain.AttachReportDialogs(new TfrmGroups(&frmMain), new TfrmReport(&frmMain), new TfrmReportViewer(&frmMain),
                                     new TfrmSelectGroup(&frmMain));
         frmMain.AttachEventDialogs(new TfrmEvent(&frmMain), new TfrmNotify(&frmMain));
-        frmMain.show();
-        result = QApplication::exec();
+        // A second instance says so before anything shows and before the
+        // application's loop runs: nothing can then end its message early.
+        if (frmMain.StartAlone()) {
+            frmMain.show();
+            result = QApplication::exec();
+        }
         if (result == 0)
             result = frmMain.ExitCode();
     }

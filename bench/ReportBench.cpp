@@ -105,7 +105,7 @@ void runReportBench()
     time("three users", builder, days, users, 3);
 
     // The same year as an iCalendar file: every event of 2021 as user 1 sees it.
-    TQuorlaDB database(folder.path());
+    TQuorlaDB database{TDatabaseLocation(folder.path())};
     TCalendarExport calendar;
     calendar.StartDate = QDate(2021, 1, 1);
     calendar.EndDate = QDate(2021, 12, 31);

@@ -8,6 +8,7 @@
 #include "IsamEngine.h"
 #include "PostgresCluster.h"
 #include "TDatabaseCopier.h"
+#include "TDatabaseLocation.h"
 #include "TEntryQuery.h"
 #include "TOfficeLoad.h"
 #include "UserRecord.h"
@@ -50,7 +51,7 @@ void engineSideBySide(PostgresCluster& server, const QString& folder)
     check(!uri.isEmpty(), "server database");
     QElapsedTimer copyTime;
     copyTime.start();
-    TDatabaseCopier copier(folder, uri);
+    TDatabaseCopier copier{TDatabaseLocation(folder), TDatabaseLocation(uri)};
     check(copier.Run() == TDatabaseCopier::Status::Done, "copy to the server");
     std::printf("  quorla_migrate's copy of %d entries and %d alarms to the server, checked: %.1f s\n", Entries, Alarms,
                 double(copyTime.elapsed()) / 1000);
@@ -59,8 +60,8 @@ void engineSideBySide(PostgresCluster& server, const QString& folder)
     auto connection = TIsamEngine::forName(uri).connect(uri);
     serverDays.ShareConnection(connection);
     serverAlarms.ShareConnection(connection);
-    check(serverDays.Open(TIsamEngine::datasetName(uri, DayEntryRecord::FileName))
-              && serverAlarms.Open(TIsamEngine::datasetName(uri, AlarmRecord::FileName))
+    check(serverDays.Open(TDatabaseLocation(uri).DatasetName(DayEntryRecord::FileName))
+              && serverAlarms.Open(TDatabaseLocation(uri).DatasetName(AlarmRecord::FileName))
               && folderDays.Open(folder + DayEntryRecord::FileName)
               && folderAlarms.Open(folder + AlarmRecord::FileName),
           "open");

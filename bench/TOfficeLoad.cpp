@@ -4,6 +4,7 @@
 #include "DayEntryRecord.h"
 #include "IsamEngine.h"
 #include "RecordKey.h"
+#include "TDatabaseLocation.h"
 #include "TQuorlaDatasets.h"
 #include "TStamp.h"
 #include "TXIsamFile.h"
@@ -41,7 +42,7 @@ struct Workstation
 
 bool open(TXIsamFile& file, const QString& uri, const QString& dataset)
 {
-    return file.Open(TIsamEngine::datasetName(uri, dataset));
+    return file.Open(TDatabaseLocation(uri).DatasetName(dataset));
 }
 
 // An event of `user` tomorrow with an alarm for him an hour ahead: the
@@ -88,7 +89,7 @@ bool TOfficeLoad::prepare(const QString& uri, int workstations)
     for (const TQuorlaDatasets::Dataset& d : TQuorlaDatasets::All()) {
         TXIsamFile f;
         f.ShareConnection(connection);
-        const QString name = TIsamEngine::datasetName(uri, d.fileName);
+        const QString name = TDatabaseLocation(uri).DatasetName(d.fileName);
         if (!f.Exists(name) && !f.CreateDataset(name, TQuorlaDatasets::KeyLength, d.format))
             return false;
     }

@@ -4,6 +4,7 @@
 #include "TChangeLines.h"
 #include "TChangeTrail.h"
 #include "TQuorlaDB.h"
+#include "TTrailVisibility.h"
 
 #include <QPushButton>
 
@@ -19,8 +20,8 @@ TfrmHistory::~TfrmHistory() = default;
 int TfrmHistory::Execute(TQuorlaDB& database, const QString& entryKey)
 {
     ui->lstHistory->clear();
-    TChangeLines lines(database.Users());
-    for (const TChangeTrail::TEntry& entry : database.Trail().History(TChangeTrail::EntrySubject(entryKey)))
+    TChangeLines lines(database);
+    for (const TChangeTrail::TEntry& entry : TTrailVisibility(database, database.ActingUser()).EntryHistory(entryKey))
         ui->lstHistory->addItem(lines.Line(entry));
     if (ui->lstHistory->count() == 0)
         ui->lstHistory->addItem(QStringLiteral("No changes of this event are recorded."));

@@ -12,6 +12,8 @@
 #include "TStamp.h"
 
 #include <QKeyEvent>
+#include <QLayout>
+#include <QLineEdit>
 #include <QStyle>
 #include <QStyleOptionFrame>
 #include <QScreen>
@@ -31,6 +33,7 @@ const QString EntryMissing
     = QStringLiteral("An alarm has triggered for an event that cannot be found. The alarm will be deleted");
 const QString SnoozeLocked = QStringLiteral("Unable to snooze alarm. Another user has locked it");
 const QString OffLocked = QStringLiteral("Unable to switch alarm off. Another user has locked it");
+const QString DescriptionHint = QStringLiteral("The description of the event");
 
 constexpr std::array<qint32, 7> Snoozes{300, 900, 1800, 3600, 7200, 14400, 86400};
 
@@ -74,6 +77,25 @@ void TfrmNotify::fitDueField()
         ui->edtDue->style()->sizeFromContents(QStyle::CT_LineEdit, &frame, text, ui->edtDue).width());
 }
 
+void TfrmNotify::showDescription(const QString& description)
+{
+    // The field's width is the form's (the due field sets it), whatever the
+    // text: measured once the layout has placed it.
+    layout()->activate();
+    QLineEdit* field = ui->edtDescription;
+    QStyleOptionFrame frame;
+    frame.initFrom(field);
+    frame.lineWidth = field->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &frame, field);
+    const QRect inner = field->style()
+                            ->subElementRect(QStyle::SE_LineEditContents, &frame, field)
+                            .marginsRemoved(field->textMargins());
+    // A line edit keeps two pixels on either side of its text.
+    const QString shown = field->fontMetrics().elidedText(description, Qt::ElideRight, inner.width() - 4);
+    field->setText(shown);
+    field->setCursorPosition(0);
+    field->setToolTip(shown == description ? DescriptionHint : description);
+}
+
 qint32 TfrmNotify::SnoozeSeconds(int index)
 {
     return index >= 0 && index < int(Snoozes.size()) ? Snoozes[std::size_t(index)] : Snoozes[0];
@@ -98,10 +120,7 @@ int TfrmNotify::Execute(AlarmRecord& alarm, const QString& key, TQuorlaDB& datab
     Stamp = std::make_unique<TStamp>();
     Stamp->Format = DuePicture;
     Stamp->SetSeconds(static_cast<qint32>(RecordKey::parse(Entry.StartTime())));
-    // Both read from their start: a description longer than the field shows
-    // its beginning.
-    ui->edtDescription->setText(Entry.Description());
-    ui->edtDescription->setCursorPosition(0);
+    showDescription(Entry.Description());
     ui->edtDue->setText(Stamp->AsString());
     ui->edtDue->setCursorPosition(0);
     if (ui->cmbSnooze->currentIndex() < 0)

@@ -1,8 +1,16 @@
 #include "TTextLimit.h"
 
+#include "TServices.h"
 #include "TTextCapacity.h"
 
 #include <QLineEdit>
+#include <QToolTip>
+
+namespace {
+
+const QString Full = QStringLiteral("This field is full: it holds %1 plain letters, fewer with accents");
+
+} // namespace
 
 TTextLimit::TTextLimit(int capacity, bool upperCase, QObject* parent)
     : QValidator(parent), capacity_(capacity), upperCase_(upperCase)
@@ -11,7 +19,21 @@ TTextLimit::TTextLimit(int capacity, bool upperCase, QObject* parent)
 
 void TTextLimit::Apply(QLineEdit* edit, int capacity, bool upperCase)
 {
-    edit->setValidator(new TTextLimit(capacity, upperCase, edit));
+    auto* old = qobject_cast<TTextLimit*>(const_cast<QValidator*>(edit->validator()));
+    auto* limit = new TTextLimit(capacity, upperCase, edit);
+    edit->setValidator(limit);
+    delete old;
+    // A refused key says why, beside the field, so that a name is never cut
+    // without a word.
+    QObject::connect(edit, &QLineEdit::inputRejected, limit, [edit, capacity] {
+        TServices::current().beep();
+        QToolTip::showText(edit->mapToGlobal(QPoint(0, edit->height())), FullText(capacity), edit);
+    });
+}
+
+QString TTextLimit::FullText(int capacity)
+{
+    return Full.arg(capacity);
 }
 
 QValidator::State TTextLimit::validate(QString& input, int& pos) const

@@ -7,9 +7,10 @@ class QLineEdit;
 // Limits an edit to what its record field stores: `capacity` bytes of UTF-8
 // (ten plain letters in a 10-byte name, fewer with accents), so that what is
 // typed is always what is saved. A keystroke or paste that would pass the
-// capacity is refused whole. With `upperCase` the text becomes upper case as it
-// is typed or pasted, and the capacity holds for the upper-case text (which
-// can be longer: "ß" becomes "SS").
+// capacity is refused whole, with a beep and FullText as a hint beside the
+// field. With `upperCase` the text becomes upper case as it is typed or
+// pasted, and the capacity holds for the upper-case text (which can be
+// longer: "ß" becomes "SS").
 class TTextLimit : public QValidator
 {
     Q_OBJECT
@@ -21,6 +22,9 @@ public:
     static void Apply(QLineEdit* edit, int capacity, bool upperCase = false);
 
     State validate(QString& input, int& pos) const override;
+
+    // Why a key was refused in a field of `capacity` bytes.
+    static QString FullText(int capacity);
 
 private:
     int capacity_;

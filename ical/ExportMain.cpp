@@ -1,11 +1,13 @@
 // quorla_export: the calendar as one user sees it, as an iCalendar file, for
 // a feed that other calendars subscribe to (run by cron, served by any web
-// server). The file is replaced whole, never written in place.
+// server). The file is replaced whole, never written in place. The tool only
+// reads the database: it never makes one, nor a dataset of one.
 
 #include "EQuorla.h"
 #include "TCalendarExport.h"
 #include "TCommandLine.h"
 #include "TConsoleServices.h"
+#include "TDatabaseLocation.h"
 #include "TLookup.h"
 #include "TQuorlaDB.h"
 #include "UserRecord.h"
@@ -66,15 +68,24 @@ int main(int argc, char** argv)
     calendar.EndDate = dateOption(line, "to", today.addDays(DaysAhead), datesOk);
     if (!datesOk)
         return line.UsageFailure(QStringLiteral("a date is written as 2027-01-31"));
+    // An empty range would replace a good feed with an empty one, and every
+    // subscriber would then delete every event.
+    if (calendar.StartDate > calendar.EndDate)
+        return line.UsageFailure(QStringLiteral("the first day (--from %1) is after the last (--to %2)")
+                                     .arg(calendar.StartDate.toString(Qt::ISODate),
+                                          calendar.EndDate.toString(Qt::ISODate)));
     if (line.IsSet(QStringLiteral("duration"))) {
         bool ok = false;
         calendar.DurationMinutes = line.Value(QStringLiteral("duration")).toInt(&ok);
         if (!ok || calendar.DurationMinutes < 1 || calendar.DurationMinutes > 24 * 60)
             return line.UsageFailure(QStringLiteral("the duration is a number of minutes from 1 to 1440"));
     }
+    const TDatabaseLocation location(line.Value(QStringLiteral("database")));
+    if (!location.IsValid())
+        return line.UsageFailure(location.Error());
     int status = TCommandLine::ExitSuccess;
     try {
-        TQuorlaDB database(line.Value(QStringLiteral("database")));
+        TQuorlaDB database(location, TQuorlaDB::Opening::ExistingOnly);
         const QString name = line.Value(QStringLiteral("user")).toUpper();
         if (!TLookup::Equal(database.Users(), calendar.CurrentUser.bytes(), UserRecord::UserNameIndex, name))
             throw EQuorla(QStringLiteral("No user is called %1").arg(name));

@@ -5,6 +5,7 @@
 
 #include "TCommandLine.h"
 #include "TDatabaseCopier.h"
+#include "TDatabaseLocation.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -44,14 +45,16 @@ int main(int argc, char* argv[])
     line.SetOperands(2, 2);
     if (line.Parse(argc, argv) != TCommandLine::Result::Run)
         return line.Answer();
-    const QString from = line.Operands()[0];
-    const QString to = line.Operands()[1];
-    for (const QString& side : {from, to})
-        if (!TDatabaseCopier::ValidLocation(side))
-            return line.UsageFailure(
-                QStringLiteral("'%1' is neither a folder ending in \"/\" nor a postgresql:// URI").arg(side));
+    // A folder is written with its final "/", so that a mistyped server is
+    // never taken for a folder to be made.
+    for (const QString& side : line.Operands()) {
+        const TDatabaseLocation location(side);
+        if (!location.IsValid() || (location.IsFolder() && !side.endsWith(QLatin1Char('/'))))
+            return line.UsageFailure(QStringLiteral("'%1' is neither a folder ending in \"/\" nor a postgresql:// URI")
+                                         .arg(TDatabaseLocation::Printable(side)));
+    }
 
-    TDatabaseCopier copier(from, to);
+    TDatabaseCopier copier(TDatabaseLocation(line.Operands()[0]), TDatabaseLocation(line.Operands()[1]));
     QElapsedTimer sinceShown;
     sinceShown.start();
     copier.OnProgress = [&](const QString& dataset, const QString& phase, qint64 done, qint64 total) {

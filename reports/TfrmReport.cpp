@@ -68,6 +68,15 @@ void TfrmReport::SetPurpose(Purpose purpose)
     ui->btnGo->setText(exporting ? QStringLiteral("&Export...") : QStringLiteral("&Go"));
     ui->lblDuration->setVisible(exporting);
     ui->spnDuration->setVisible(exporting);
+    // How long events last takes a row of its own above the buttons, its box
+    // as wide as its longest value ("1440 min") needs; the report has no such
+    // row.
+    QSpinBox* duration = ui->spnDuration;
+    duration->resize(std::max(duration->width(), duration->sizeHint().width()), duration->height());
+    const int buttonsTop = exporting ? duration->geometry().bottom() + 8 : duration->y() - 1;
+    ui->btnGo->move(ui->btnGo->x(), buttonsTop);
+    ui->btnClose->move(ui->btnClose->x(), buttonsTop);
+    setFixedSize(width(), buttonsTop + ui->btnGo->height() + 6);
 }
 
 TfrmReport::~TfrmReport() = default;

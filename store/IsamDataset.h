@@ -107,6 +107,11 @@ public:
     // record changes.
     virtual int raiseKeyMark(const QByteArray& key) = 0;
 
+    // The mark of the largest key ever held, as stored: empty when the dataset
+    // has none yet (one made before there was a mark, or one nothing has been
+    // added to). The position does not move.
+    virtual int keyMark(QByteArray& mark) = 0;
+
     // The key length given at creation and, when `recordCount` is given, the
     // number of records (which may cost a pass over the dataset).
     virtual int info(qint64* recordCount, int& keyLength) = 0;

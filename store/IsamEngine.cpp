@@ -3,6 +3,7 @@
 #include "IsamConnection.h"
 #include "PostgresIsamEngine.h"
 #include "SqliteIsamEngine.h"
+#include "TDatabaseLocation.h"
 
 namespace {
 TIsamEngine* replacement = nullptr;
@@ -13,24 +14,13 @@ std::shared_ptr<TIsamConnection> TIsamEngine::connect(const QString& /*location*
     return nullptr;
 }
 
-bool TIsamEngine::isServer(const QString& location)
-{
-    // The two URI prefixes libpq itself accepts, as it accepts them.
-    return location.startsWith(QLatin1String("postgresql://")) || location.startsWith(QLatin1String("postgres://"));
-}
-
-QString TIsamEngine::datasetName(const QString& location, const QString& dataset)
-{
-    return isServer(location) ? location + QLatin1Char('#') + dataset : location + dataset;
-}
-
 TIsamEngine& TIsamEngine::forName(const QString& name)
 {
     static SqliteIsamEngine sqliteEngine;
     static PostgresIsamEngine postgresEngine;
     if (replacement)
         return *replacement;
-    if (isServer(name))
+    if (TDatabaseLocation::NamesServer(name))
         return postgresEngine;
     return sqliteEngine;
 }

@@ -8,9 +8,10 @@ class TIsamConnection;
 class TIsamDataset;
 
 // A dataset engine: creates and opens datasets by name. There are two, chosen
-// by the name (forName): a name that begins with a libpq connection URI
-// ("postgresql://" or "postgres://") is a table of that PostgreSQL database,
-// anything else a file of a folder. TXIsamFile is the only caller.
+// by the name (forName): a name on a server (TDatabaseLocation::NamesServer,
+// a libpq connection URI) is a table of that PostgreSQL database, anything
+// else a file of a folder; TDatabaseLocation::DatasetName makes the names.
+// TXIsamFile is the only caller.
 //
 // Datasets may be opened through a connection (connect) that they then share;
 // `connection` may be null, and the engine then makes one of its own for the
@@ -42,14 +43,6 @@ public:
     // objects, in this or other processes, may hold it open at once.
     virtual int open(const QString& name, int mode, const std::shared_ptr<TIsamConnection>& connection,
                      std::unique_ptr<TIsamDataset>& dataset) = 0;
-
-    // Whether `location` names a database server rather than a folder.
-    static bool isServer(const QString& location);
-
-    // The name under which dataset `dataset` ("QLUsers.Ism") of the database
-    // at `location` is created and opened: for a folder (which ends in "/")
-    // the file's path, for a server the URI, "#" and the dataset.
-    static QString datasetName(const QString& location, const QString& dataset);
 
     // The engine for the dataset or location `name`, or the replacement.
     static TIsamEngine& forName(const QString& name);

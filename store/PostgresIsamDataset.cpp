@@ -152,6 +152,8 @@ QByteArray PostgresIsamDataset::sql(Statement which, int index) const
                " FROM quorla_datasets WHERE id = " + id;
     case StmtRaiseMark:
         return "UPDATE quorla_datasets SET highkey = greatest(highkey, $1::text COLLATE \"C\") WHERE id = " + id;
+    case StmtKeyMark:
+        return "SELECT highkey FROM quorla_datasets WHERE id = " + id;
     case StmtInsert:
         // The mark of the largest key ever held moves with the add, so a key
         // freed later by a delete is never handed out again.
@@ -408,6 +410,22 @@ int PostgresIsamDataset::raiseKeyMark(const QByteArray& key)
     dropBatch();
     Result result;
     return run(StmtRaiseMark, 0, {Param::text(key)}, result);
+}
+
+int PostgresIsamDataset::keyMark(QByteArray& mark)
+{
+    mark.clear();
+    if (!connection_)
+        return IsamNotOpen;
+    connection_->beginCall();
+    Result result;
+    const int code = run(StmtKeyMark, 0, {}, result);
+    if (code != IsamOk)
+        return code;
+    if (result.rows() != 1)
+        return IsamCorrupt;
+    mark = result.bytes(0, 0);
+    return mark.isEmpty() || validKey(mark) ? int(IsamOk) : int(IsamCorrupt);
 }
 
 int PostgresIsamDataset::write(Statement which, const QByteArray& key, std::span<const char> record, Result& result)

@@ -43,6 +43,7 @@ public:
     int first(int index) override;
     int nextKey(QByteArray& key) override;
     int raiseKeyMark(const QByteArray& key) override;
+    int keyMark(QByteArray& mark) override;
     int info(qint64* recordCount, int& keyLength) override;
     int lock(const QByteArray& key) override;
     int unlock(const QByteArray& key) override;
@@ -59,6 +60,7 @@ private:
         StmtNextAtMost,
         StmtNextKey,
         StmtRaiseMark,
+        StmtKeyMark,
         StmtInsert,
         StmtAdd,
         StmtUpdate,

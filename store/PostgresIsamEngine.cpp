@@ -105,8 +105,13 @@ int PostgresIsamEngine::create(const QString& name, int keyLength, const QString
     if (code == IsamOk) {
         const QByteArray length = QByteArray::number(keyLength);
         const QByteArray formatText = format.toUtf8();
-        code = c.exec({}, "INSERT INTO quorla_datasets (name, keylength, format) VALUES ($1::text, $2::int4, $3::text)",
-                      {Param::text(table), Param::text(length), Param::text(formatText)}, result);
+        // A new dataset has its key mark from the start: nothing can refer
+        // to a key of it yet.
+        const QByteArray mark(keyLength, '0');
+        code = c.exec({},
+                      "INSERT INTO quorla_datasets (name, keylength, format, highkey)"
+                      " VALUES ($1::text, $2::int4, $3::text, $4::text)",
+                      {Param::text(table), Param::text(length), Param::text(formatText), Param::text(mark)}, result);
     }
     if (code == IsamOk)
         code = c.command("COMMIT");
@@ -147,9 +152,13 @@ int PostgresIsamEngine::open(const QString& name, int /*mode*/, const std::share
     Result result;
     const int code = connection->exec({}, "SELECT id, keylength, format FROM quorla_datasets WHERE name = $1::text",
                                       {Param::text(table)}, result);
-    // A dataset that is not there fails as a missing file does.
-    if ((code != IsamOk && connection->state() == "42P01") || (code == IsamOk && result.rows() == 0))
+    // A dataset that is not there fails as a missing file does, in the same
+    // words: on a database without the catalog too, whose SQL error says
+    // nothing to the person reading it.
+    if ((code != IsamOk && connection->state() == "42P01") || (code == IsamOk && result.rows() == 0)) {
+        connection->beginCall();
         return IsamSystemCall;
+    }
     if (code != IsamOk)
         return code;
 

@@ -217,6 +217,9 @@ sqlite3_stmt* SqliteIsamDataset::statement(Statement which, int index, int& code
         sql = "INSERT INTO isam_meta (name, value) VALUES ('highkey', ?1)"
               " ON CONFLICT (name) DO UPDATE SET value = excluded.value WHERE excluded.value > value";
         break;
+    case StmtKeyMark:
+        sql = "SELECT value FROM isam_meta WHERE name = 'highkey'";
+        break;
     case StmtInsert:
     case StmtUpdate: {
         QByteArray names = "pk, data";
@@ -542,6 +545,24 @@ int SqliteIsamDataset::raiseKeyMark(const QByteArray& key)
     bindBytes(st, 1, key, true);
     const int rc = sqlite3_step(st);
     return rc == SQLITE_DONE ? int(IsamOk) : SqliteIsamEngine::codeFor(rc);
+}
+
+int SqliteIsamDataset::keyMark(QByteArray& mark)
+{
+    mark.clear();
+    if (!db_)
+        return IsamNotOpen;
+    int code = IsamOk;
+    sqlite3_stmt* st = statement(StmtKeyMark, 0, code);
+    if (!st)
+        return code;
+    StatementGuard guard(st);
+    const int rc = sqlite3_step(st);
+    if (rc == SQLITE_ROW)
+        mark = columnBytes(st, 0);
+    else if (rc != SQLITE_DONE)
+        return SqliteIsamEngine::codeFor(rc);
+    return mark.isEmpty() || validKey(mark) ? int(IsamOk) : int(IsamCorrupt);
 }
 
 int SqliteIsamDataset::write(Statement which, const QByteArray& key, std::span<const char> record, int& changes,

@@ -42,6 +42,7 @@ public:
     int first(int index) override;
     int nextKey(QByteArray& key) override;
     int raiseKeyMark(const QByteArray& key) override;
+    int keyMark(QByteArray& mark) override;
     int info(qint64* recordCount, int& keyLength) override;
     int lock(const QByteArray& key) override;
     int unlock(const QByteArray& key) override;
@@ -70,6 +71,7 @@ private:
         StmtIdentity,
         StmtSetIdentity,
         StmtRaiseMark,
+        StmtKeyMark,
         StmtInsert,
         StmtUpdate,
         StmtDelete,

@@ -59,8 +59,13 @@ int buildSchema(const QByteArray& path, int keyLength, const QString& format, co
         rc = sqlite3_prepare_v2(db, "INSERT INTO isam_meta (name, value) VALUES (?1, ?2)", -1, &st, nullptr);
         const QByteArray formatText = format.toUtf8();
         const QByteArray keyText = QByteArray::number(keyLength);
-        const std::pair<const char*, QByteArray> rows[] = {
-            {"magic", Magic}, {"version", FormatVersion}, {"keylength", keyText}, {"format", formatText}};
+        // A new dataset has its key mark from the start: nothing can refer
+        // to a key of it yet.
+        const std::pair<const char*, QByteArray> rows[] = {{"magic", Magic},
+                                                           {"version", FormatVersion},
+                                                           {"keylength", keyText},
+                                                           {"format", formatText},
+                                                           {"highkey", QByteArray(keyLength, '0')}};
         for (const auto& [name, value] : rows) {
             if (rc != SQLITE_OK)
                 break;

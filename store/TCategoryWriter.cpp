@@ -97,7 +97,8 @@ int TCategoryWriter::deleteCategory(const QString& key)
         entry.setCategoryKey(QString(RecordKey::None));
         writer_.update(entries, entryKey, entry.bytes());
         record(TChangeTrail::Action::EventChanged, entries, entryKey, TChangeTrail::EntrySubject(entryKey),
-               QStringLiteral("category %1 → none: the category was deleted").arg(named));
+               TChangeSummary::OfEntry(entry,
+                                       QStringLiteral("category %1 → none: the category was deleted").arg(named)));
         ++changed;
     }
     TXIsamFile& categories = database_.Categories();

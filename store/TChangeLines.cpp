@@ -2,12 +2,23 @@
 
 #include "RecordKey.h"
 #include "TChangeSummary.h"
+#include "TLookup.h"
+#include "TQuorlaDB.h"
 #include "TXIsamFile.h"
 #include "UserRecord.h"
 
-TChangeLines::TChangeLines(TXIsamFile& users)
-    : users_(users)
+#include <algorithm>
+
+TChangeLines::TChangeLines(TQuorlaDB& database)
+    : database_(database)
 {
+}
+
+const QHash<QString, QString>& TChangeLines::trailNames()
+{
+    if (!trailNames_)
+        trailNames_ = database_.Trail().UserNames();
+    return *trailNames_;
 }
 
 QString TChangeLines::FullNameOf(const QString& userKey)
@@ -18,12 +29,26 @@ QString TChangeLines::FullNameOf(const QString& userKey)
     QString name;
     if (RecordKey::isNone(userKey))
         name = QStringLiteral("nobody logged in");
-    else if (users_.GetEqual(user.bytes(), TXIsamFile::PrimaryIndex, userKey))
+    else if (TLookup::Equal(database_.Users(), user.bytes(), TXIsamFile::PrimaryIndex, userKey))
         name = user.FullName();
+    else if (const auto named = trailNames().constFind(userKey); named != trailNames().constEnd())
+        name = *named + QStringLiteral(" (removed)");
     else
         name = QStringLiteral("user ") + userKey;
     names_.insert(userKey, name);
     return name;
+}
+
+QList<std::pair<QString, QString>> TChangeLines::FormerUsers()
+{
+    QStringList keys = trailNames().keys();
+    std::sort(keys.begin(), keys.end());
+    QList<std::pair<QString, QString>> former;
+    UserRecord user;
+    for (const QString& key : keys)
+        if (!TLookup::Equal(database_.Users(), user.bytes(), TXIsamFile::PrimaryIndex, key))
+            former.append({key, FullNameOf(key)});
+    return former;
 }
 
 QString TChangeLines::Line(const TChangeTrail::TEntry& entry)

@@ -11,7 +11,10 @@
 #include "TrailRecord.h"
 #include "UserRecord.h"
 
+#include <QRegularExpression>
 #include <QSet>
+
+#include <algorithm>
 
 namespace {
 
@@ -49,6 +52,39 @@ QString rightsText(qint32 rights)
     if (rights & UserRecord::CanAddEntriesForOthers)
         names << QStringLiteral("add for others");
     return names.isEmpty() ? QStringLiteral("none") : names.join(QLatin1Char(','));
+}
+
+const QString Mark = QStringLiteral("private");
+const QString MarkTo = QStringLiteral("private to ");
+
+// Who may see `entry` without administering: its assignees when it is
+// private; nothing (everybody) when it is not.
+std::optional<QSet<qint64>> readersOf(const DayEntryRecord& entry)
+{
+    if ((entry.Flags() & DayEntryRecord::Private) == 0)
+        return std::nullopt;
+    QSet<qint64> keys;
+    for (const QString& key : entry.AssigneeKeys())
+        if (!RecordKey::isNone(key))
+            keys.insert(RecordKey::parse(key));
+    return keys;
+}
+
+// The readers mark of a change between two states (a missing side: none),
+// as the parts a summary opens with; none when the entry was public on both.
+// The readers are those who could see both sides.
+QStringList readersMark(const std::optional<QSet<qint64>>& before, const std::optional<QSet<qint64>>& after)
+{
+    if (!before && !after)
+        return {};
+    const QSet<qint64> both = before && after ? *before & *after : before ? *before : *after;
+    QList<qint64> sorted(both.begin(), both.end());
+    std::sort(sorted.begin(), sorted.end());
+    QStringList numbers;
+    for (qint64 key : sorted)
+        numbers << QString::number(key);
+    const QString mark = MarkTo + numbers.join(QLatin1Char(','));
+    return {!numbers.isEmpty() && TTextCapacity::fits(mark, TChangeSummary::MarkRoom) ? mark : Mark};
 }
 
 } // namespace
@@ -120,7 +156,8 @@ QString TChangeSummary::Moment(const DayEntryRecord& entry)
 
 QString TChangeSummary::Entry(const DayEntryRecord& entry, const std::optional<QString>& alarmTime)
 {
-    QStringList parts{Quoted(entry.Description(), DescriptionRoom), Moment(entry)};
+    QStringList parts = readersMark(readersOf(entry), std::nullopt);
+    parts << Quoted(entry.Description(), DescriptionRoom) << Moment(entry);
     QStringList names;
     for (const QString& key : entry.AssigneeKeys())
         names << UserNamed(key);
@@ -134,7 +171,12 @@ QString TChangeSummary::Entry(const DayEntryRecord& entry, const std::optional<Q
 QString TChangeSummary::EntryChanged(const DayEntryRecord& before, const std::optional<QString>& alarmBefore,
                                      const DayEntryRecord& after, const std::optional<QString>& alarmAfter)
 {
-    QStringList parts;
+    QStringList parts = readersMark(readersOf(before), readersOf(after));
+    const qsizetype marked = parts.size();
+    const bool privateBefore = before.Flags() & DayEntryRecord::Private;
+    const bool privateAfter = after.Flags() & DayEntryRecord::Private;
+    if (privateBefore != privateAfter)
+        parts << (privateAfter ? QStringLiteral("made private") : QStringLiteral("made public"));
     const bool untimedBefore = before.Flags() & DayEntryRecord::UnTimed;
     const bool untimedAfter = after.Flags() & DayEntryRecord::UnTimed;
     if (before.StartTime() != after.StartTime() || untimedBefore != untimedAfter) {
@@ -158,19 +200,20 @@ QString TChangeSummary::EntryChanged(const DayEntryRecord& before, const std::op
     for (const QString& key : was)
         if (!now.contains(key))
             parts << QStringLiteral("assignee removed: ") + UserNamed(key);
-    const bool privateBefore = before.Flags() & DayEntryRecord::Private;
-    const bool privateAfter = after.Flags() & DayEntryRecord::Private;
-    if (privateBefore != privateAfter)
-        parts << (privateAfter ? QStringLiteral("made private") : QStringLiteral("made public"));
     if (alarmBefore && !alarmAfter)
         parts << QStringLiteral("alarm off");
     else if (!alarmBefore && alarmAfter)
         parts << QStringLiteral("alarm on ") + TimeOf(*alarmAfter);
     else if (alarmBefore && alarmAfter && *alarmBefore != *alarmAfter)
         parts << arrow(QStringLiteral("alarm"), TimeOf(*alarmBefore), TimeOf(*alarmAfter));
-    if (parts.isEmpty())
-        return QStringLiteral("no change");
+    if (parts.size() == marked)
+        parts << QStringLiteral("no change");
     return Join(parts, TrailRecord::SummaryCapacity);
+}
+
+QString TChangeSummary::OfEntry(const DayEntryRecord& entry, const QString& words)
+{
+    return Join(readersMark(readersOf(entry), std::nullopt) << words, TrailRecord::SummaryCapacity);
 }
 
 QString TChangeSummary::Alarm(const AlarmRecord& alarm, const QString& time)
@@ -181,15 +224,21 @@ QString TChangeSummary::Alarm(const AlarmRecord& alarm, const QString& time)
     return Join({arrow(whose, TimeOf(alarm.AlarmTime()), TimeOf(time))}, TrailRecord::SummaryCapacity);
 }
 
+QStringList TChangeSummary::Named(const UserRecord& user)
+{
+    return {user.UserName(), Quoted(user.FullName(), 40)};
+}
+
 QString TChangeSummary::User(const UserRecord& user)
 {
-    return Join({user.UserName(), Quoted(user.FullName(), 40), QStringLiteral("rights ") + rightsText(user.Rights())},
-                TrailRecord::SummaryCapacity);
+    return Join(Named(user) << QStringLiteral("rights ") + rightsText(user.Rights()), TrailRecord::SummaryCapacity);
 }
 
 QString TChangeSummary::UserChanged(const UserRecord& before, const UserRecord& after)
 {
-    QStringList parts;
+    // Named as he is from the change on: the trail keeps naming him after he
+    // is renamed again or removed.
+    QStringList parts = Named(after);
     if (before.UserName() != after.UserName())
         parts << arrow(QStringLiteral("user name"), before.UserName(), after.UserName());
     if (before.FullName() != after.FullName())
@@ -201,7 +250,43 @@ QString TChangeSummary::UserChanged(const UserRecord& before, const UserRecord& 
         parts << QStringLiteral("password changed");
     if (before.Rights() != after.Rights())
         parts << arrow(QStringLiteral("rights"), rightsText(before.Rights()), rightsText(after.Rights()));
-    if (parts.isEmpty())
-        return QStringLiteral("no change");
+    if (parts.size() == 2)
+        parts << QStringLiteral("no change");
     return Join(parts, TrailRecord::SummaryCapacity);
+}
+
+std::optional<QStringList> TChangeSummary::ReadersIn(const QString& summary)
+{
+    const QString first = summary.section(Separator, 0, 0);
+    if (first == Mark)
+        return QStringList();
+    if (!first.startsWith(MarkTo))
+        return std::nullopt;
+    QStringList keys;
+    for (const QString& number : first.mid(MarkTo.size()).split(QLatin1Char(','))) {
+        const qint64 key = RecordKey::parse(number);
+        // A mark spoilt by hand names nobody it cannot read.
+        if (key > 0)
+            keys << RecordKey::format(key);
+    }
+    return keys;
+}
+
+QString TChangeSummary::Shown(const QString& summary)
+{
+    if (!ReadersIn(summary))
+        return summary;
+    const qsizetype end = summary.indexOf(Separator);
+    return end < 0 ? Mark : Mark + summary.mid(end);
+}
+
+std::optional<QString> TChangeSummary::NameIn(const QString& summary)
+{
+    // "<user name>; “<full name>”; ..." - the user name holds no ";", and an
+    // empty one leaves no part of its own.
+    static const QRegularExpression named(QStringLiteral("^(?:[^;]*; )?“(.*?)”(?:; |$)"));
+    const QRegularExpressionMatch match = named.match(summary);
+    if (!match.hasMatch())
+        return std::nullopt;
+    return match.captured(1);
 }

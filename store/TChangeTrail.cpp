@@ -170,6 +170,24 @@ QList<TChangeTrail::TEntry> TChangeTrail::History(const QString& subject)
     return found;
 }
 
+QHash<QString, QString> TChangeTrail::UserNames()
+{
+    QHash<QString, QString> names;
+    if (!trail_)
+        return names;
+    TrailRecord record;
+    // A user's records in the order written: the last name found stays.
+    const bool read = trail_->Range(record.bytes(), TrailRecord::SubjectIndex, UserSubject(Zeros), UserSubject(Nines),
+                                    [&] {
+                                        if (const auto name = TChangeSummary::NameIn(record.Summary()))
+                                            names.insert(record.Subject().mid(1), *name);
+                                        return true;
+                                    });
+    if (!read && trail_->LastError() != IsamNotFound)
+        throw EQuorla(trail_->ErrorText());
+    return names;
+}
+
 QList<TChangeTrail::TEntry> TChangeTrail::Latest(const TFilter& filter, const QString& after, int count)
 {
     QList<TEntry> found;

@@ -2,6 +2,7 @@
 
 #include "TRecordWriter.h"
 
+#include <QHash>
 #include <QList>
 #include <QString>
 
@@ -115,6 +116,9 @@ public:
 
     // The changes of one subject in the order they were recorded.
     QList<TEntry> History(const QString& subject);
+    // The name each user's own latest record gives him (TChangeSummary::NameIn),
+    // by user key: the trail keeps naming users who are gone.
+    QHash<QString, QString> UserNames();
     // Up to `count` changes matching `filter`, latest first, after the one
     // at `after` (empty: from the latest).
     QList<TEntry> Latest(const TFilter& filter, const QString& after, int count);

@@ -17,13 +17,19 @@ namespace {
 constexpr qint64 ProgressEvery = 500;
 const QString FirstKey = QStringLiteral("0000000001");
 
+// A dataset's name for a message: a server's password is not shown.
+QString shown(const QString& datasetName)
+{
+    return TDatabaseLocation::Printable(datasetName);
+}
+
 } // namespace
 
 // One database: its location, its connection and its open datasets.
 struct TDatabaseCopier::Side
 {
-    explicit Side(QString where)
-        : location(std::move(where)), connection(TIsamEngine::forName(location).connect(location))
+    explicit Side(TDatabaseLocation where)
+        : location(std::move(where)), connection(TIsamEngine::forName(location.Path()).connect(location.Path()))
     {
         for (qsizetype i = 0; i < TQuorlaDatasets::All().size(); ++i) {
             files.push_back(std::make_unique<TXIsamFile>());
@@ -32,26 +38,21 @@ struct TDatabaseCopier::Side
     }
     QString name(int index) const
     {
-        return TIsamEngine::datasetName(location, TQuorlaDatasets::All()[index].fileName);
+        return location.DatasetName(TQuorlaDatasets::All()[index].fileName);
     }
 
-    QString location;
+    TDatabaseLocation location;
     std::shared_ptr<TIsamConnection> connection;
     // By TQuorlaDatasets' order; null for an optional one the source lacks.
     std::vector<std::unique_ptr<TXIsamFile>> files;
 };
 
-TDatabaseCopier::TDatabaseCopier(QString from, QString to)
+TDatabaseCopier::TDatabaseCopier(TDatabaseLocation from, TDatabaseLocation to)
     : from_(std::move(from)), to_(std::move(to))
 {
 }
 
 TDatabaseCopier::~TDatabaseCopier() = default;
-
-bool TDatabaseCopier::ValidLocation(const QString& location)
-{
-    return TIsamEngine::isServer(location) || (location.size() > 1 && location.endsWith(QLatin1Char('/')));
-}
 
 TDatabaseCopier::Status TDatabaseCopier::fail(Status status, const QString& message)
 {
@@ -63,8 +64,8 @@ TDatabaseCopier::Status TDatabaseCopier::fail(Status status, const QString& mess
 
 TDatabaseCopier::Status TDatabaseCopier::checkTarget(Side& side)
 {
-    if (!TIsamEngine::isServer(side.location) && !QDir().mkpath(side.location))
-        return fail(Status::Failed, QStringLiteral("Cannot make the folder %1").arg(side.location));
+    if (side.location.IsFolder() && !QDir().mkpath(side.location.Path()))
+        return fail(Status::Failed, QStringLiteral("Cannot make the folder %1").arg(side.location.Path()));
     for (int i = 0; i < int(side.files.size()); ++i) {
         TXIsamFile& file = *side.files[i];
         const QString name = side.name(i);
@@ -72,20 +73,20 @@ TDatabaseCopier::Status TDatabaseCopier::checkTarget(Side& side)
             // A dataset a workstation made empty when it first met the
             // database is no obstacle; one that has ever held a record is.
             if (!file.Open(name))
-                return fail(Status::Failed, QStringLiteral("Cannot open %1:\n%2").arg(name, file.ErrorText()));
+                return fail(Status::Failed, QStringLiteral("Cannot open %1:\n%2").arg(shown(name), file.ErrorText()));
             const qint32 records = file.RecordCount();
             const QString next = file.NextKey();
             if (records < 0 || next.isEmpty())
-                return fail(Status::Failed, QStringLiteral("Cannot read %1:\n%2").arg(name, file.ErrorText()));
+                return fail(Status::Failed, QStringLiteral("Cannot read %1:\n%2").arg(shown(name), file.ErrorText()));
             file.Close();
             if (records > 0 || next != FirstKey)
                 return fail(Status::TargetNotEmpty,
                             QStringLiteral("%1 is not empty: %2 holds %3 records (next key %4); nothing was copied")
-                                .arg(side.location, TQuorlaDatasets::All()[i].fileName)
+                                .arg(side.location.Printable(), TQuorlaDatasets::All()[i].fileName)
                                 .arg(records)
                                 .arg(next));
         } else if (file.LastError() != IsamNotFound) {
-            return fail(Status::Failed, QStringLiteral("Cannot reach %1:\n%2").arg(name, file.ErrorText()));
+            return fail(Status::Failed, QStringLiteral("Cannot reach %1:\n%2").arg(shown(name), file.ErrorText()));
         }
     }
     return Status::Done;
@@ -128,11 +129,12 @@ TDatabaseCopier::Status TDatabaseCopier::copyDataset(int index, Side& source, Si
     const qint32 keyLength = from.KeyLength();
     const qint32 total = from.RecordCount();
     if (keyLength < 1 || total < 0)
-        return fail(Status::Failed, QStringLiteral("Cannot read %1:\n%2").arg(source.name(index), from.ErrorText()));
+        return fail(
+            Status::Failed, QStringLiteral("Cannot read %1:\n%2").arg(shown(source.name(index)), from.ErrorText()));
     if (!to.Exists(name) && !to.CreateDataset(name, qint16(keyLength), dataset.format))
-        return fail(Status::Failed, QStringLiteral("Cannot create %1:\n%2").arg(name, to.ErrorText()));
+        return fail(Status::Failed, QStringLiteral("Cannot create %1:\n%2").arg(shown(name), to.ErrorText()));
     if (!to.Open(name))
-        return fail(Status::Failed, QStringLiteral("Cannot open %1:\n%2").arg(name, to.ErrorText()));
+        return fail(Status::Failed, QStringLiteral("Cannot open %1:\n%2").arg(shown(name), to.ErrorText()));
 
     // The identity goes first and across unchanged: what was exported from
     // the source (iCalendar UIDs) must name the same events in the copy.
@@ -140,13 +142,15 @@ TDatabaseCopier::Status TDatabaseCopier::copyDataset(int index, Side& source, Si
     if (from.ReadIdentity(identity)) {
         QString kept = identity;
         if (!to.AdoptIdentity(kept))
-            return fail(Status::Failed, QStringLiteral("Cannot keep the identity in %1:\n%2").arg(name, to.ErrorText()));
+            return fail(
+                Status::Failed, QStringLiteral("Cannot keep the identity in %1:\n%2").arg(shown(name), to.ErrorText()));
         if (kept != identity)
             return fail(Status::TargetNotEmpty,
                         QStringLiteral("%1 is not empty: %2 already belongs to another database")
-                            .arg(target.location, dataset.fileName));
+                            .arg(target.location.Printable(), dataset.fileName));
     } else if (from.LastError() != IsamNotFound) {
-        return fail(Status::Failed, QStringLiteral("Cannot read %1:\n%2").arg(source.name(index), from.ErrorText()));
+        return fail(
+            Status::Failed, QStringLiteral("Cannot read %1:\n%2").arg(shown(source.name(index)), from.ErrorText()));
     }
 
     // In batches of one transaction each: a folder's dataset syncs once per
@@ -172,21 +176,24 @@ TDatabaseCopier::Status TDatabaseCopier::copyDataset(int index, Side& source, Si
         batch.append(record.data(), qsizetype(record.size()));
         if (keys.size() == ProgressEvery && !flush())
             return fail(Status::Failed,
-                        QStringLiteral("Cannot add records to %1:\n%2").arg(name, to.ErrorText()));
+                        QStringLiteral("Cannot add records to %1:\n%2").arg(shown(name), to.ErrorText()));
     }
     if (from.LastError() != IsamNotFound)
-        return fail(Status::Failed, QStringLiteral("Cannot read %1:\n%2").arg(source.name(index), from.ErrorText()));
+        return fail(
+            Status::Failed, QStringLiteral("Cannot read %1:\n%2").arg(shown(source.name(index)), from.ErrorText()));
     if (!keys.isEmpty() && !flush())
-        return fail(Status::Failed, QStringLiteral("Cannot add records to %1:\n%2").arg(name, to.ErrorText()));
+        return fail(Status::Failed, QStringLiteral("Cannot add records to %1:\n%2").arg(shown(name), to.ErrorText()));
     if (done == 0 && OnProgress)
         OnProgress(dataset.fileName, QStringLiteral("copying"), 0, total);
     // The source's mark of the largest key ever held: one below its next key.
     const QString next = from.NextKey();
     if (next.isEmpty())
-        return fail(Status::Failed, QStringLiteral("Cannot read %1:\n%2").arg(source.name(index), from.ErrorText()));
+        return fail(
+            Status::Failed, QStringLiteral("Cannot read %1:\n%2").arg(shown(source.name(index)), from.ErrorText()));
     const qint64 largest = next.toLongLong() - 1;
     if (largest > 0 && !to.RaiseKeyMark(QString::number(largest).rightJustified(keyLength, QLatin1Char('0'))))
-        return fail(Status::Failed, QStringLiteral("Cannot set the next key of %1:\n%2").arg(name, to.ErrorText()));
+        return fail(
+            Status::Failed, QStringLiteral("Cannot set the next key of %1:\n%2").arg(shown(name), to.ErrorText()));
     return Status::Done;
 }
 
@@ -195,9 +202,9 @@ TDatabaseCopier::Status TDatabaseCopier::Run()
     error_.clear();
     summaries_.clear();
     written_ = false;
-    if (!ValidLocation(from_) || !ValidLocation(to_))
-        return fail(Status::BadLocation,
-                    QStringLiteral("A database is a folder ending in \"/\" or a postgresql:// URI"));
+    for (const TDatabaseLocation* side : {&from_, &to_})
+        if (!side->IsValid())
+            return fail(Status::BadLocation, side->Error());
     if (from_ == to_)
         return fail(Status::BadLocation, QStringLiteral("The source and the target are the same database"));
 
@@ -208,14 +215,15 @@ TDatabaseCopier::Status TDatabaseCopier::Run()
         if (file.Exists(source.name(i))) {
             if (!file.Open(source.name(i)))
                 return fail(Status::Failed,
-                            QStringLiteral("Cannot open %1:\n%2").arg(source.name(i), file.ErrorText()));
+                            QStringLiteral("Cannot open %1:\n%2").arg(shown(source.name(i)), file.ErrorText()));
         } else if (file.LastError() == IsamNotFound && TQuorlaDatasets::All()[i].optional) {
             source.files[i].reset();
         } else if (file.LastError() == IsamNotFound) {
             return fail(Status::SourceMissing, QStringLiteral("%1 holds no %2: it is no Quorla database")
-                                                   .arg(from_, TQuorlaDatasets::All()[i].fileName));
+                                                   .arg(from_.Printable(), TQuorlaDatasets::All()[i].fileName));
         } else {
-            return fail(Status::Failed, QStringLiteral("Cannot reach %1:\n%2").arg(source.name(i), file.ErrorText()));
+            return fail(
+                Status::Failed, QStringLiteral("Cannot reach %1:\n%2").arg(shown(source.name(i)), file.ErrorText()));
         }
     }
     if (const Status status = checkTarget(target); status != Status::Done)
@@ -235,7 +243,7 @@ TDatabaseCopier::Status TDatabaseCopier::Run()
         theirs.fileName = ours.fileName = TQuorlaDatasets::All()[i].fileName;
         if (!summarise(*source.files[i], qsizetype(format.recordSize()), QStringLiteral("reading the source"), theirs))
             return fail(Status::Failed,
-                        QStringLiteral("Cannot read %1:\n%2").arg(source.name(i), source.files[i]->ErrorText()));
+                        QStringLiteral("Cannot read %1:\n%2").arg(shown(source.name(i)), source.files[i]->ErrorText()));
         if (!summarise(*target.files[i], qsizetype(format.recordSize()), QStringLiteral("reading the copy"), ours))
             return fail(Status::Failed,
                         QStringLiteral("Cannot read %1:\n%2").arg(target.name(i), target.files[i]->ErrorText()));

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "TDatabaseLocation.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -29,7 +31,7 @@ class TDatabaseCopier
 public:
     enum class Status {
         Done,
-        BadLocation,     // a side is neither a folder ending in "/" nor a server URI, or both are one
+        BadLocation,     // a side is a refused location, or both are one
         SourceMissing,   // the source lacks a dataset: it is no Quorla database
         TargetNotEmpty,  // a dataset of the target holds, or has held, records
         Failed,          // an engine call failed (ErrorText says which and why)
@@ -46,9 +48,7 @@ public:
         QByteArray checksum;
     };
 
-    // `from` and `to`: database locations as a workstation stores them, a
-    // folder ending in "/" or a libpq connection URI.
-    TDatabaseCopier(QString from, QString to);
+    TDatabaseCopier(TDatabaseLocation from, TDatabaseLocation to);
     ~TDatabaseCopier();
     TDatabaseCopier(const TDatabaseCopier&) = delete;
     TDatabaseCopier& operator=(const TDatabaseCopier&) = delete;
@@ -68,10 +68,6 @@ public:
     // The target's datasets as read back (after Done or Mismatch).
     const QList<Summary>& Summaries() const { return summaries_; }
 
-    // Whether `location` is one this class accepts: a server URI, or a
-    // folder ending in "/".
-    static bool ValidLocation(const QString& location);
-
 private:
     struct Side;
 
@@ -81,8 +77,8 @@ private:
     // Reads every record of `file` in key order into `summary`.
     bool summarise(TXIsamFile& file, qsizetype recordSize, const QString& phase, Summary& summary);
 
-    QString from_;
-    QString to_;
+    TDatabaseLocation from_;
+    TDatabaseLocation to_;
     QString error_;
     QList<Summary> summaries_;
     bool written_ = false;

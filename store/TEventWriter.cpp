@@ -126,18 +126,23 @@ TEventWriter::Result TEventWriter::openEntry(const QString& key, std::optional<T
     return Result::Done;
 }
 
-TEventWriter::Result TEventWriter::lockAlarms(const QString& entryKey, std::vector<TRecordLock>& locked)
+TEventWriter::Result TEventWriter::lockAlarms(const QString& entryKey, std::vector<TRecordLock>& locked,
+                                              const std::function<bool(const AlarmRecord&)>& needed)
 {
     TXIsamFile& alarms = database_.Alarms();
     AlarmRecord scan;
-    QStringList found;
+    QList<std::pair<QString, QString>> found;
     for (bool more = TLookup::Equal(alarms, scan.bytes(), AlarmRecord::DayEntryKeyIndex, entryKey); more;
-         more = TLookup::Next(alarms, scan.bytes(), AlarmRecord::DayEntryKeyIndex, entryKey, TXIsamFile::ScanPrefix))
-        found << alarms.CurrentKey();
-    for (const QString& key : found) {
+         more = TLookup::Next(alarms, scan.bytes(), AlarmRecord::DayEntryKeyIndex, entryKey, TXIsamFile::ScanPrefix)) {
+        if (!needed || needed(scan))
+            found.append({alarms.CurrentKey(), scan.UserKey()});
+    }
+    for (const auto& [key, user] : found) {
         TRecordLock lock(alarms, key);
         if (!lock.Held()) {
             locked.clear();
+            lockedAlarmUser_ = user;
+            lockHolder_ = database_.Holders().HolderOf(alarms, key);
             return Result::AlarmLocked;
         }
         // Found before its lock: it may have been switched off meanwhile.
@@ -152,15 +157,22 @@ TEventWriter::Result TEventWriter::updateEntryWithAlarms(const QString& key, con
                                                          AlarmRecord& alarm, const QString& openedAlarmTime)
 {
     TXIsamFile& alarms = database_.Alarms();
+    const bool wanted = (alarm.Flags() & AlarmRecord::AlarmWanted) != 0;
+    const bool replaceAll = !wanted || openedAlarmTime.isEmpty() || alarm.AlarmTime() != openedAlarmTime;
+    const QStringList assigned = entry.AssigneeKeys();
+    // The locks of the alarms this change rewrites, all of them before any
+    // write: one held elsewhere leaves the entry and every alarm as they
+    // were. An alarm that stays as it stands needs no lock; its user may be
+    // snoozing it right now.
     std::vector<TRecordLock> locked;
-    if (lockAlarms(key, locked) != Result::Done)
+    const auto rewritten = [&](const AlarmRecord& a) { return replaceAll || !assigned.contains(a.UserKey()); };
+    if (lockAlarms(key, locked, rewritten) != Result::Done)
         return Result::AlarmLocked;
     // Read before anything changes, for the trail.
     DayEntryRecord before;
     const bool found = TLookup::Equal(database_.DayEntries(), before.bytes(), TXIsamFile::PrimaryIndex, key);
     const std::optional<QString> alarmBefore = alarmTime(key);
-    const bool wanted = (alarm.Flags() & AlarmRecord::AlarmWanted) != 0;
-    if (!wanted || openedAlarmTime.isEmpty() || alarm.AlarmTime() != openedAlarmTime) {
+    if (replaceAll) {
         // The old alarms go before the entry changes: a command cut short at
         // any point (a crash) leaves the entry with fewer alarms, never with
         // alarms of users it no longer has.
@@ -175,7 +187,6 @@ TEventWriter::Result TEventWriter::updateEntryWithAlarms(const QString& key, con
         // only a user newly assigned gets one.
         if (!found)
             return Result::Gone;
-        const QStringList assigned = entry.AssigneeKeys();
         const QStringList assignedBefore = before.AssigneeKeys();
         AlarmRecord stored;
         for (const TRecordLock& lock : locked) {
@@ -292,7 +303,7 @@ bool TEventWriter::entryExists(const AlarmRecord& alarm, DayEntryRecord& entry)
     return TLookup::Equal(database_.DayEntries(), entry.bytes(), TXIsamFile::PrimaryIndex, alarm.DayEntryKey());
 }
 
-TEventWriter::Result TEventWriter::deleteOrphanAlarm(const QString& key, const AlarmRecord& alarm)
+TEventWriter::Result TEventWriter::deleteOrphanAlarm(const QString& key, const AlarmRecord& alarm, int* deleted)
 {
     TXIsamFile& alarms = database_.Alarms();
     AlarmRecord stored;
@@ -300,8 +311,34 @@ TEventWriter::Result TEventWriter::deleteOrphanAlarm(const QString& key, const A
     // so that only exactly this alarm goes.
     if (!TLookup::Equal(alarms, stored.bytes(), TXIsamFile::PrimaryIndex, key) || stored != alarm)
         return Result::Gone;
-    writer_.remove(alarms, key, stored.bytes());
-    record(TChangeTrail::Action::AlarmSwitchedOff, alarms, key, stored.DayEntryKey(),
-           TChangeSummary(database_).Alarm(stored, QString()) + QStringLiteral("; its event is gone"));
+    removeOrphan(key, stored);
+    int count = 1;
+    // The other assignees' alarms of the missing entry go too, each under its
+    // lock: none is left to point at nothing. One held elsewhere (its user
+    // snoozing it right now) is left to its own user's poll.
+    const QString entryKey = stored.DayEntryKey();
+    QStringList others;
+    for (bool more = TLookup::Equal(alarms, stored.bytes(), AlarmRecord::DayEntryKeyIndex, entryKey); more;
+         more = TLookup::Next(alarms, stored.bytes(), AlarmRecord::DayEntryKeyIndex, entryKey, TXIsamFile::ScanPrefix))
+        others << alarms.CurrentKey();
+    DayEntryRecord entry;
+    for (const QString& other : others) {
+        const TRecordLock lock(alarms, other);
+        if (lock.Held() && TLookup::Equal(alarms, stored.bytes(), TXIsamFile::PrimaryIndex, other)
+            && stored.DayEntryKey() == entryKey && !entryExists(stored, entry)) {
+            removeOrphan(other, stored);
+            ++count;
+        }
+    }
+    if (deleted)
+        *deleted += count;
     return Result::Done;
+}
+
+void TEventWriter::removeOrphan(const QString& key, const AlarmRecord& alarm)
+{
+    TXIsamFile& alarms = database_.Alarms();
+    writer_.remove(alarms, key, alarm.bytes());
+    record(TChangeTrail::Action::AlarmSwitchedOff, alarms, key, alarm.DayEntryKey(),
+           TChangeSummary(database_).Alarm(alarm, QString()) + QStringLiteral("; its event is gone"));
 }

@@ -49,9 +49,12 @@ public:
     // Told of every write (observers only: the reliability check's log).
     std::function<void(const TWrite&)>& OnWrite;
 
-    // After EntryLocked: who has the entry open, where a holder note tells
+    // After EntryLocked or AlarmLocked: who has the record open, where a holder note tells
     // (THolderNotes::HolderOf); else empty.
     const QString& LockHolder() const { return lockHolder_; }
+    // After AlarmLocked: the user whose alarm another holder has (and
+    // LockHolder() who that is, where a holder note tells).
+    const QString& LockedAlarmUser() const { return lockedAlarmUser_; }
 
     // New event: inserts the entry under the next key and, when the alarm is
     // wanted, one alarm per assignee. Returns the entry's key.
@@ -65,9 +68,11 @@ public:
                      bool& hadAlarm);
 
     // Event properties, with the entry's lock held by the caller: locks every
-    // alarm of the entry before anything is written (AlarmLocked: nothing
-    // changed), then rewrites the entry and its alarms. `openedAlarmTime` is
-    // the alarm time openEntry gave (empty when the entry had no alarm).
+    // alarm that the change rewrites or deletes before anything is written
+    // (AlarmLocked: nothing changed, neither the entry nor any alarm; see
+    // LockedAlarmUser), then rewrites the entry and its alarms.
+    // `openedAlarmTime` is the alarm time openEntry gave (empty when the
+    // entry had no alarm).
     // - Alarm wanted at that same time: each assignee's alarm stays as it
     //   stands (snoozed, or switched off: none), the alarms of users no longer
     //   assigned go, and a newly assigned user gets one at that time.
@@ -104,14 +109,20 @@ public:
     bool entryExists(const AlarmRecord& alarm, DayEntryRecord& entry);
 
     // The pop-up's clean-up of an alarm whose entry is missing: deletes it when
-    // its key still holds exactly that record.
-    Result deleteOrphanAlarm(const QString& key, const AlarmRecord& alarm);
+    // its key still holds exactly that record (Gone otherwise, and nothing is
+    // deleted), and with it every other alarm of that entry whose lock it
+    // can take; adds the alarms deleted to `deleted`.
+    Result deleteOrphanAlarm(const QString& key, const AlarmRecord& alarm, int* deleted = nullptr);
 
 private:
+    // Deletes an alarm whose entry is gone, and tells the trail.
+    void removeOrphan(const QString& key, const AlarmRecord& alarm);
     void createAlarms(const DayEntryRecord& entry, AlarmRecord& alarm, const QString& entryKey);
-    // Locks every alarm of the entry that still belongs to it under its lock;
-    // AlarmLocked releases what it took.
-    Result lockAlarms(const QString& entryKey, std::vector<TRecordLock>& locked);
+    // Locks every alarm of the entry (only those `needed` picks, when given)
+    // that still belongs to it under its lock; AlarmLocked releases what it
+    // took and tells whose alarm was refused.
+    Result lockAlarms(const QString& entryKey, std::vector<TRecordLock>& locked,
+                      const std::function<bool(const AlarmRecord&)>& needed = {});
     // Deletes the locked alarms, then the entry.
     void removeWithAlarms(const QString& key, const DayEntryRecord& entry, const std::vector<TRecordLock>& alarms);
     // Takes the alarm's lock and re-reads it: Done with the lock held when the
@@ -131,4 +142,5 @@ private:
     TQuorlaDB& database_;
     TRecordWriter writer_;
     QString lockHolder_;
+    QString lockedAlarmUser_;
 };

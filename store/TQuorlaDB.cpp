@@ -14,12 +14,12 @@
 #include "SeriesRecord.h"
 #include "TChangeTrail.h"
 #include "THolderNotes.h"
+#include "TKeyMarks.h"
 #include "TServices.h"
 #include "TWorkstationStore.h"
 #include "TrailRecord.h"
 #include "UserRecord.h"
 
-#include <QDir>
 #include <QSet>
 
 namespace {
@@ -42,9 +42,16 @@ const QString PickerCaption = QStringLiteral("Select Quorla Database Location?")
 constexpr qint16 KeyLength = 10;
 constexpr qint16 SharedReadWrite = 3;
 
-bool endsWithSeparator(const QString& path)
+const QString NotSet = QStringLiteral("Quorla root path has not been set in registry");
+
+// Refuses a location that is neither a folder nor a server's URI (an empty one
+// with the old words for it).
+void checkLocation(const QString& text, const TDatabaseLocation& location)
 {
-    return path.endsWith(QLatin1Char('/')) || path.endsWith(QDir::separator());
+    if (text.isEmpty())
+        throw EQuorlaDB(NotSet);
+    if (!location.IsValid())
+        throw EQuorlaDB(QStringLiteral("Unable to use the Quorla Database location\r\r") + location.Error());
 }
 
 } // namespace
@@ -55,19 +62,16 @@ TQuorlaDB::TQuorlaDB()
     connectAll();
 }
 
-TQuorlaDB::TQuorlaDB(const QString& rootPath)
-    : rootPath_(rootPath)
+TQuorlaDB::TQuorlaDB(const TDatabaseLocation& location, Opening opening)
+    : location_(location), opening_(opening)
 {
-    if (rootPath_.isEmpty())
-        throw EQuorlaDB(QStringLiteral("Quorla root path has not been set in registry"));
-    if (!TIsamEngine::isServer(rootPath_) && !endsWithSeparator(rootPath_))
-        rootPath_ += QLatin1Char('/');
+    checkLocation(location.Path(), location);
     connectAll();
 }
 
 void TQuorlaDB::connectAll()
 {
-    connection_ = TIsamEngine::forName(rootPath_).connect(rootPath_);
+    connection_ = TIsamEngine::forName(RootPath()).connect(RootPath());
     users_ = connect(UserRecord::FileName, UserRecord::Format, QStringLiteral("Unable to create user isam\r\r"),
                      QStringLiteral("Unable to open user isam\r\r"));
     alarms_ = connect(AlarmRecord::FileName, AlarmRecord::Format, QStringLiteral("Unable to create alarm isam\r\r"),
@@ -78,7 +82,13 @@ void TQuorlaDB::connectAll()
     dayEntries_ = connect(DayEntryRecord::FileName, DayEntryRecord::Format,
                           QStringLiteral("Unable to create day entry isam\r\r"),
                           QStringLiteral("Unable to open day entry isam\r\r"));
-    warnUnlessLocksWork();
+    if (opening_ == Opening::CreateMissing) {
+        // Before anything is added: no new record may take a key that an
+        // old record still points at. A reader adds nothing and writes no
+        // mark.
+        TKeyMarks::Seed(*this);
+        warnUnlessLocksWork();
+    }
     connectRecordKeeping();
     connectSeries();
 }
@@ -98,7 +108,9 @@ void TQuorlaDB::connectRecordKeeping()
     QString reason;
     trail_ = std::make_unique<TChangeTrail>(*this, connectOptional(TrailRecord::FileName, TrailRecord::Format, reason),
                                             reason);
-    trail_->TellIfUnavailable();
+    // A reader records nothing: a trail it lacks is no news.
+    if (opening_ == Opening::CreateMissing)
+        trail_->TellIfUnavailable();
     QString ignored;
     holders_ = std::make_unique<THolderNotes>(
         *this, connectOptional(HolderNoteRecord::FileName, HolderNoteRecord::Format, ignored));
@@ -113,6 +125,10 @@ std::unique_ptr<TXIsamFile> TQuorlaDB::connectOptional(const QString& fileName, 
     if (!dataset->Exists(path)) {
         if (dataset->LastError() != IsamNotFound) {
             reason = QStringLiteral("Unable to open %1\r\r%2").arg(fileName, dataset->ErrorText());
+            return nullptr;
+        }
+        if (opening_ == Opening::ExistingOnly) {
+            reason = QStringLiteral("%1 is missing").arg(fileName);
             return nullptr;
         }
         if (!dataset->CreateDataset(path, KeyLength, format) && dataset->LastError() != IsamNameInUse) {
@@ -137,7 +153,7 @@ const QString& TQuorlaDB::Workstation()
 void TQuorlaDB::WarnOnce(const QString& text)
 {
     static QSet<QString> warned;
-    const QString topic = rootPath_ + QLatin1Char('\n') + text.section(QLatin1Char('\r'), 0, 0);
+    const QString topic = RootPath() + QLatin1Char('\n') + text.section(QLatin1Char('\r'), 0, 0);
     if (warned.contains(topic))
         return;
     warned.insert(topic);
@@ -150,11 +166,12 @@ void TQuorlaDB::warnUnlessLocksWork()
     // poll), and the answer is the folder's.
     static QString warnedFolder;
     // A server's record locks are its own, not a file system's.
-    if (TIsamEngine::isServer(rootPath_))
+    if (location_.IsServer())
         return;
-    if (warnedFolder == rootPath_ || RecordLockFile::locksWork(rootPath_ + UserRecord::FileName + QStringLiteral(".lck")))
+    if (warnedFolder == RootPath()
+        || RecordLockFile::locksWork(datasetPath(UserRecord::FileName) + QStringLiteral(".lck")))
         return;
-    warnedFolder = rootPath_;
+    warnedFolder = RootPath();
     TServices::current().message(TServices::MessageKind::Warning, TServices::MessageButtons::Ok, LocksIgnored);
 }
 
@@ -179,32 +196,32 @@ void TQuorlaDB::locateRootPath()
     if (!store.OpenKey(false))
         throw EQuorlaDB(QStringLiteral("Unable to locate Quorla root path in registry"));
 
-    rootPath_ = store.ReadString(RootPathValue, QString());
-    if (rootPath_.isEmpty()) {
+    QString stored = store.ReadString(RootPathValue, QString());
+    if (stored.isEmpty()) {
         TServices& services = TServices::current();
         services.message(TServices::MessageKind::Warning, TServices::MessageButtons::Ok, MissingPathWarning);
         const QString chosen = services.pickFolder(PickerCaption);
         if (chosen.isEmpty())
             throw EQuorlaDB(QStringLiteral("Unable to locate Quorla Database!"));
-        rootPath_ = chosen;
+        stored = chosen;
         // Stored before any dataset is touched, so that a failure below does not
         // make the next start ask again. A store that cannot be written only
         // means the next start asks again; this run goes on with the choice.
-        store.WriteString(RootPathValue, rootPath_);
+        store.WriteString(RootPathValue, stored);
     }
     store.CloseKey();
 
-    if (rootPath_.isEmpty())
-        throw EQuorlaDB(QStringLiteral("Quorla root path has not been set in registry"));
     // Only the path in memory gains the separator; the stored value stays as
-    // it was written. A server's URI is taken as it is.
-    if (!TIsamEngine::isServer(rootPath_) && !endsWithSeparator(rootPath_))
-        rootPath_ += QLatin1Char('/');
+    // it was written. A value this build cannot use (one an older build took
+    // from the command line) is refused here, by name, rather than met as a
+    // strange folder.
+    location_ = TDatabaseLocation(stored);
+    checkLocation(stored, location_);
 }
 
 QString TQuorlaDB::datasetPath(const QString& fileName) const
 {
-    return TIsamEngine::datasetName(rootPath_, fileName);
+    return location_.DatasetName(fileName);
 }
 
 std::unique_ptr<TXIsamFile> TQuorlaDB::connect(const QString& fileName, const QString& format,
@@ -221,6 +238,9 @@ std::unique_ptr<TXIsamFile> TQuorlaDB::connect(const QString& fileName, const QS
     if (!dataset->Exists(path)) {
         if (dataset->LastError() != IsamNotFound)
             throw EQuorlaDB(openMessage + dataset->ErrorText());
+        if (opening_ == Opening::ExistingOnly)
+            throw EQuorlaDB(
+                QStringLiteral("%1 holds no %2: it is no Quorla database").arg(location_.Printable(), fileName));
         if (!dataset->CreateDataset(path, KeyLength, format) && dataset->LastError() != IsamNameInUse)
             throw EQuorlaDB(createMessage + dataset->ErrorText());
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "TDatabaseLocation.h"
 #include "TStamp.h"
 #include "TXIsamFile.h"
 
@@ -41,23 +42,33 @@ public:
     // stays even if a later step fails. Then each dataset - users, alarms,
     // categories, day entries - is created when its file is missing and
     // opened; one that another workstation created a moment before is just
-    // opened. Throws EQuorlaDB on the first failure; nothing after it is
-    // created or opened. Last, a folder whose file system does not honour
-    // record locks is reported once in a warning, and the connection stands.
+    // opened. Then the datasets' key marks are made sure of (TKeyMarks), so
+    // that no new record takes a key an old one points at. Throws EQuorlaDB
+    // on the first failure; nothing after it is created or opened. Last, a
+    // folder whose file system does not honour record locks is reported once
+    // in a warning, and the connection stands.
     TQuorlaDB();
-    // Connects to the database at `rootPath` (a folder or a server's URI) in
-    // the same way, without reading or writing the workstation's settings:
-    // for the command-line tools, which are told where the database is.
-    explicit TQuorlaDB(const QString& rootPath);
+    enum class Opening {
+        CreateMissing, // as a workstation connects: a missing dataset is made
+        ExistingOnly,  // only reads what is there: no dataset is made, a
+                       // database without one of the four is refused, and
+                       // no lock warning is given
+    };
+    // Connects to the database at `location` without reading or writing the
+    // workstation's settings: for the command-line tools, which are told
+    // where the database is. Throws EQuorlaDB for a refused location too.
+    explicit TQuorlaDB(const TDatabaseLocation& location, Opening opening = Opening::CreateMissing);
     ~TQuorlaDB();
     TQuorlaDB(const TQuorlaDB&) = delete;
     TQuorlaDB& operator=(const TQuorlaDB&) = delete;
 
     // Stamps new alarm records with the current moment.
     TStamp& Stamp() { return stamp_; }
+    // Where the database is.
+    const TDatabaseLocation& Location() const { return location_; }
     // The database folder, always ending in "/"; or the server's URI as it
     // is stored.
-    const QString& RootPath() const { return rootPath_; }
+    const QString& RootPath() const { return location_.Path(); }
 
     TXIsamFile& Users() { return *users_; }
     TXIsamFile& Alarms() { return *alarms_; }
@@ -106,8 +117,8 @@ public:
 
 private:
     void locateRootPath();
-    // Creates what is missing and opens the four datasets under rootPath_,
-    // then the change trail and the holder notes.
+    // Creates what is missing (unless only existing datasets are opened) and
+    // opens the four datasets, then the change trail and the holder notes.
     void connectAll();
     // Warns, and goes on, when the folder's file system ignores record locks.
     void warnUnlessLocksWork();
@@ -127,7 +138,8 @@ private:
     QString datasetPath(const QString& fileName) const;
 
     TStamp stamp_;
-    QString rootPath_;
+    TDatabaseLocation location_;
+    Opening opening_ = Opening::CreateMissing;
     // What the four datasets share (a server session); null for a folder.
     std::shared_ptr<TIsamConnection> connection_;
     std::unique_ptr<TXIsamFile> users_;

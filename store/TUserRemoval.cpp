@@ -80,6 +80,7 @@ void TUserRemoval::pass(bool write, TSummary& summary)
         throw EQuorla(entries.ErrorText());
     while (TLookup::Next(entries, entry.bytes(), TXIsamFile::PrimaryIndex, QString(), TXIsamFile::ScanNext)) {
         const QString key = entries.CurrentKey();
+        seen_.insert(RecordKey::parse(key));
         total = std::max(total, ++done);
         TSummary scanned;
         DayEntryRecord reworked = entry;
@@ -154,9 +155,34 @@ int TUserRemoval::deleteUsersAlarms()
     }
 }
 
+int TUserRemoval::deleteOrphanAlarms()
+{
+    TXIsamFile& alarms = database_.Alarms();
+    AlarmRecord alarm;
+    QStringList found;
+    TLookup::Each(alarms, alarm.bytes(), [&](const QString& key) {
+        if (!seen_.contains(RecordKey::parse(alarm.DayEntryKey())))
+            found << key;
+    });
+    int deleted = 0;
+    DayEntryRecord entry;
+    for (const QString& key : found) {
+        // Its entry may have been added since the pass saw the entries; one
+        // whose lock is held elsewhere is left to its user's alarm poll.
+        const TRecordLock lock(alarms, key);
+        if (!lock.Held() || !TLookup::Equal(alarms, alarm.bytes(), TXIsamFile::PrimaryIndex, key)
+            || TLookup::Equal(database_.DayEntries(), entry.bytes(), TXIsamFile::PrimaryIndex, alarm.DayEntryKey()))
+            continue;
+        writer_.remove(alarms, key, alarm.bytes());
+        ++deleted;
+    }
+    return deleted;
+}
+
 TUserRemoval::TSummary TUserRemoval::run()
 {
     TSummary summary;
+<<<<<<< HEAD
     // Repeating events first, by the same choices as his entries: a series
     // that goes takes its occurrences with it; the others' templates lose
     // him as their occurrences do in the pass below.
@@ -177,8 +203,15 @@ TUserRemoval::TSummary TUserRemoval::run()
                                              : TSeriesWriter::TemplateAction::Keep;
         },
         Locked, QStringLiteral("changed by a user's removal"));
+=======
+    seen_.clear();
+>>>>>>> main
     pass(true, summary);
     summary.alarms += deleteUsersAlarms();
+    // Alarms whose entry went before this program deleted alarms with their
+    // entries (or with another program) go too: such an alarm would only
+    // ever tell its user that its event cannot be found.
+    summary.alarms += deleteOrphanAlarms();
     TXIsamFile& users = database_.Users();
     const TRecordLock lock(users, userKey_, Locked, &database_.Holders());
     UserRecord user;

@@ -3,6 +3,7 @@
 #include "TChangeTrail.h"
 #include "TRecordWriter.h"
 
+#include <QSet>
 #include <QString>
 
 #include <functional>
@@ -19,7 +20,8 @@ class TQuorlaDB;
 // his alone deleted or given to another user), every alarm of each deleted
 // entry goes with it (whoever it belongs to), then his own alarms, then his
 // record. Every change is made under the record's lock and on the record as it
-// is under the lock.
+// is under the lock. Before his record goes, alarms left behind by entries
+// deleted long ago are deleted too: after a pass no alarm points at nothing.
 //
 // A lock held elsewhere stops the pass with EQuorla(Locked); any other failure
 // with the dataset's error text. What was done before stays done, the user is
@@ -73,6 +75,9 @@ private:
     Action rework(DayEntryRecord& entry, TSummary& summary) const;
     void pass(bool write, TSummary& summary);
     int deleteUsersAlarms();
+    // Deletes every alarm whose entry is gone (not among the entries the pass
+    // saw, and not there under the alarm's lock).
+    int deleteOrphanAlarms();
     void record(TChangeTrail::Action action, class TXIsamFile& dataset, const QString& key, const QString& subject,
                 const QString& summary);
 
@@ -80,4 +85,6 @@ private:
     QString userKey_;
     TChoices choices_;
     TRecordWriter writer_;
+    // The keys of the entries the last pass met.
+    QSet<qint64> seen_;
 };

@@ -42,7 +42,7 @@ TUserWriter::Result TUserWriter::addUser(const UserRecord& user, QString& key)
     return Result::Done;
 }
 
-TUserWriter::Result TUserWriter::updateUser(const QString& key, const UserRecord& user)
+TUserWriter::Result TUserWriter::updateUser(const QString& key, const UserRecord& user, const UserRecord& loaded)
 {
     const QString owner = keyOfUserNamed(user.UserName());
     if (owner.isEmpty())
@@ -57,6 +57,8 @@ TUserWriter::Result TUserWriter::updateUser(const QString& key, const UserRecord
     UserRecord stored;
     if (!readUser(key, stored))
         return Result::Gone;
+    if (stored != loaded)
+        return Result::Changed;
     writer_.update(users_, key, user.bytes());
     if (database_)
         database_->Trail().Record({TChangeTrail::Action::UserChanged, &users_, key, TChangeTrail::UserSubject(key),

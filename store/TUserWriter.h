@@ -27,7 +27,10 @@ public:
         // Another holder has the user's lock; nothing was written.
         Locked,
         // No user is stored under the key any more; nothing was written.
-        Gone
+        Gone,
+        // The user stored under the key is no longer the one the caller
+        // loaded (another workstation changed him); nothing was written.
+        Changed
     };
 
     using TWrite = TRecordWriter::TWrite;
@@ -50,10 +53,12 @@ public:
     // bears its user name already.
     Result addUser(const UserRecord& user, QString& key);
 
-    // Replaces the user stored under `key` by `user`, under the user's lock.
-    // The user name entered must be that user's own: NoSuchUser when nobody
-    // bears it, NameTaken when another user does.
-    Result updateUser(const QString& key, const UserRecord& user);
+    // Replaces the user stored under `key` by `user`, under the user's lock,
+    // while he is still stored as `loaded` (what the caller read before the
+    // edit): Changed otherwise, so that nobody writes over changes he never
+    // saw. The user name entered must be that user's own: NoSuchUser when
+    // nobody bears it, NameTaken when another user does.
+    Result updateUser(const QString& key, const UserRecord& user, const UserRecord& loaded);
 
     // After Locked: who holds the user's lock, where a note tells.
     const QString& LockHolder() const { return lockHolder_; }

@@ -319,6 +319,18 @@ bool TXIsamFile::RaiseKeyMark(const QString& key)
     return setResult(dataset_->raiseKeyMark(keyBytes(key)));
 }
 
+bool TXIsamFile::KeyMark(QString& mark)
+{
+    mark.clear();
+    if (refuseUnlessOpen())
+        return false;
+    QByteArray stored;
+    if (!setResult(dataset_->keyMark(stored)))
+        return false;
+    mark = QString::fromLatin1(stored);
+    return true;
+}
+
 bool TXIsamFile::ChangeMark(QByteArray& mark)
 {
     if (refuseUnlessOpen())

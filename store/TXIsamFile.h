@@ -146,6 +146,10 @@ public:
     // record under Key had been added and deleted: how a copy of a dataset
     // keeps its source's keys freed. A mark that stands higher stays.
     bool RaiseKeyMark(const QString& key);
+    // The mark NextKey() counts from, as stored: empty (and true) when the
+    // dataset has none yet - one made before datasets kept it, whose next
+    // key is then one more than its largest stored key.
+    bool KeyMark(QString& mark);
 
     // A mark of the dataset's contents that moves with every write to it by
     // anyone (TIsamDataset::changeMark); false, and `mark` unchanged, when it

@@ -11,6 +11,7 @@
 // while the database is on that server, which must be empty. Exit status 0
 // when every check held.
 
+#include "TDatabaseLocation.h"
 #include "TServices.h"
 #include "TStressChecker.h"
 #include "TStressLog.h"
@@ -99,6 +100,8 @@ int main(int argc, char* argv[])
     for (int i = 2; i + 1 < a.size() - 1; ++i)
         if (a[i] == QLatin1String("--database"))
             database = a[i + 1];
+    if (!database.isEmpty() && !TDatabaseLocation(database).IsServer())
+        return usage();
     if (a[1] == QLatin1String("check")) {
         if (a.size() != (database.isEmpty() ? 3 : 5))
             return usage();

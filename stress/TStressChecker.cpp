@@ -6,7 +6,7 @@
 #include "DayEntryRecord.h"
 #include "RecordKey.h"
 #include "IsamCode.h"
-#include "IsamEngine.h"
+#include "TDatabaseLocation.h"
 #include "IsamFormat.h"
 #include "TAlarmPoller.h"
 #include "TDatabaseCopier.h"
@@ -74,12 +74,11 @@ DayEntryRecord entryOf(const QByteArray& bytes)
 } // namespace
 
 TStressChecker::TStressChecker(QString folder, QString database)
-    : folder_(std::move(folder)), database_(std::move(database))
+    : folder_(std::move(folder))
 {
     if (!folder_.endsWith(QLatin1Char('/')))
         folder_ += QLatin1Char('/');
-    if (database_.isEmpty())
-        database_ = folder_;
+    database_ = TDatabaseLocation(database.isEmpty() ? folder_ : database);
 }
 
 void TStressChecker::loadLogs()
@@ -170,10 +169,10 @@ void TStressChecker::checkIntegrity(const QString& path)
 
 bool TStressChecker::loadDataset(char dataset, const QString& fileName)
 {
-    if (!TIsamEngine::isServer(database_))
+    if (database_.IsFolder())
         checkIntegrity(folder_ + fileName);
     TXIsamFile file;
-    if (!file.Open(TIsamEngine::datasetName(database_, fileName))) {
+    if (!file.Open(database_.DatasetName(fileName))) {
         faults << QStringLiteral("%1: cannot be opened: %2").arg(fileName, file.ErrorText());
         return false;
     }
@@ -260,7 +259,7 @@ void TStressChecker::checkWrites(char dataset)
 void TStressChecker::checkLocks(char dataset, const QString& fileName)
 {
     TXIsamFile file;
-    if (!file.Open(TIsamEngine::datasetName(database_, fileName))) {
+    if (!file.Open(database_.DatasetName(fileName))) {
         faults << QStringLiteral("%1: cannot be opened for the lock check").arg(fileName);
         return;
     }
@@ -411,8 +410,8 @@ void TStressChecker::runCleanUp()
     const QString copy = folder_ + QStringLiteral("cleanup/");
     QDir(copy).removeRecursively();
     QDir().mkpath(copy);
-    if (TIsamEngine::isServer(database_)) {
-        TDatabaseCopier copier(database_, copy);
+    if (database_.IsServer()) {
+        TDatabaseCopier copier(database_, TDatabaseLocation(copy));
         if (copier.Run() != TDatabaseCopier::Status::Done) {
             faults << QStringLiteral("clean-up: the copy failed: %1").arg(copier.ErrorText());
             return;
@@ -435,7 +434,7 @@ void TStressChecker::runCleanUp()
             TEventWriter writer(db);
             DayEntryRecord entry;
             if (!writer.entryExists(alarm, entry)) {
-                cleaned += writer.deleteOrphanAlarm(alarmKey, alarm) == TEventWriter::Result::Done;
+                writer.deleteOrphanAlarm(alarmKey, alarm, &cleaned);
                 return 2;
             }
             writer.switchOffAlarm(alarmKey, alarm);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "TDatabaseLocation.h"
 #include "TStressLog.h"
 
 #include <QByteArray>
@@ -80,7 +81,7 @@ private:
     void runCleanUp();
 
     QString folder_;
-    QString database_;
+    TDatabaseLocation database_;
     QStringList killedLogs_;
     QList<Op> ops_;
     QHash<char, QMap<QString, QByteArray>> stored_;

@@ -4,6 +4,7 @@
 #include "CategoryRecord.h"
 #include "DayEntryRecord.h"
 #include "RecordKey.h"
+#include "TDatabaseLocation.h"
 #include "TQuorlaDB.h"
 #include "TStressChecker.h"
 #include "TStressLog.h"
@@ -56,7 +57,7 @@ bool TStressRunner::databaseEmpty(TQuorlaDB& database)
 {
     for (TXIsamFile* file : {&database.Users(), &database.Alarms(), &database.Categories(), &database.DayEntries()})
         if (file->RecordCount() != 0 || file->NextKey() != RecordKey::format(1)) {
-            say(QStringLiteral("%1 is not empty; not touched").arg(database_));
+            say(QStringLiteral("%1 is not empty; not touched").arg(TDatabaseLocation::Printable(database_)));
             return false;
         }
     return true;

@@ -4,7 +4,6 @@
 #include "CategoryRecord.h"
 #include "DayEntryRecord.h"
 #include "HolderNoteRecord.h"
-#include "IsamEngine.h"
 #include "RecordKey.h"
 #include "TChangeTrail.h"
 #include "TLookup.h"
@@ -77,7 +76,7 @@ void say(const QString& text)
 
 } // namespace
 
-TStressTrailCheck::TStressTrailCheck(QString location, QString logFolder, QStringList killedLogs)
+TStressTrailCheck::TStressTrailCheck(TDatabaseLocation location, QString logFolder, QStringList killedLogs)
     : location_(std::move(location)), logFolder_(std::move(logFolder)), killed_(std::move(killedLogs))
 {
 }
@@ -122,7 +121,7 @@ void TStressTrailCheck::check(QStringList& faults)
     }
 
     TXIsamFile trail;
-    if (!trail.Open(TIsamEngine::datasetName(location_, TrailRecord::FileName))) {
+    if (!trail.Open(location_.DatasetName(TrailRecord::FileName))) {
         faults << QStringLiteral("trail: cannot be opened: %1").arg(trail.ErrorText());
         return;
     }
@@ -155,7 +154,7 @@ void TStressTrailCheck::check(QStringList& faults)
             faults << QStringLiteral("trail: a record of a change never made: %1").arg(it.key());
 
     TXIsamFile notes;
-    if (!notes.Open(TIsamEngine::datasetName(location_, HolderNoteRecord::FileName))) {
+    if (!notes.Open(location_.DatasetName(HolderNoteRecord::FileName))) {
         faults << QStringLiteral("holder notes: cannot be opened: %1").arg(notes.ErrorText());
         return;
     }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "TDatabaseLocation.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -17,7 +19,7 @@
 class TStressTrailCheck
 {
 public:
-    TStressTrailCheck(QString location, QString logFolder, QStringList killedLogs);
+    TStressTrailCheck(TDatabaseLocation location, QString logFolder, QStringList killedLogs);
 
     // Adds what it finds wrong to `faults`; prints its figures.
     void check(QStringList& faults);
@@ -29,7 +31,7 @@ public:
     int named = 0;
 
 private:
-    QString location_;
+    TDatabaseLocation location_;
     QString logFolder_;
     QStringList killed_;
 };

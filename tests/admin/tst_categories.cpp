@@ -1,7 +1,7 @@
-// The categories dialog: add and the duplicate refusal, a rename to an
-// existing description seen through the cache, a deletion that clears the key
-// from exactly the entries that held it and finishes on a second run after a
-// lock elsewhere stopped it.
+// The categories dialog: Enter renames or adds, the duplicate refusal, a
+// rename to an existing description seen through the cache, a deletion that
+// clears the key from exactly the entries that held it and finishes on a
+// second run after a lock elsewhere stopped it.
 // Categories: Meeting (key 1) and Travel (key 2).
 
 #include "AdminTestSupport.h"
@@ -9,6 +9,7 @@
 
 #include "CategoryRecord.h"
 #include "TCategoryCache.h"
+#include "TLookup.h"
 #include "TScriptedServices.h"
 #include "TfrmCategories.h"
 
@@ -32,8 +33,10 @@ QStringList listed(QWidget& d)
 
 void selectAndType(QWidget& d, int row, const QString& text)
 {
-    if (row >= 0)
-        child<QListWidget>(&d, "lstCategories")->setCurrentRow(row);
+    auto* list = child<QListWidget>(&d, "lstCategories");
+    list->setCurrentRow(row);
+    if (row < 0)
+        list->clearSelection();
     child<QLineEdit>(&d, "edtCategory")->setText(text);
 }
 
@@ -68,27 +71,51 @@ private slots:
         }
     }
 
-    // Enter adds what was typed and leaves the dialog open; Add refuses a
-    // duplicate; a rename to an existing description is accepted and, after
-    // Close, the cache shows it.
-    void addRenameAndClose()
+    // Enter renames the selected category when its name was edited, adds
+    // what was typed when none is selected (refusing a taken description), and
+    // does nothing to an unchanged name; the dialog stays open.
+    void enterRenamesOrAdds_data()
     {
-        services_->expectMessage(Kind::Information, QStringLiteral("A category with this description already exists"), Answer::Ok);
+        QTest::addColumn<int>("row"); // -1: none selected
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QStringList>("expected"); // as the sorted list shows them
+        QTest::newRow("selected, name edited: rename") << 0 << "Meetings" << QStringList{"Meetings", "Travel"};
+        QTest::newRow("none selected: add") << -1 << "Holiday" << QStringList{"Holiday", "Meeting", "Travel"};
+        QTest::newRow("none selected, taken: refused") << -1 << "Travel" << QStringList{"Meeting", "Travel"};
+        QTest::newRow("selected, unchanged: nothing") << 1 << "Travel" << QStringList{"Meeting", "Travel"};
+    }
+    void enterRenamesOrAdds()
+    {
+        QFETCH(int, row);
+        QFETCH(QString, typed);
+        QFETCH(QStringList, expected);
+        if (QTest::currentDataTag() == QByteArray("none selected, taken: refused"))
+            services_->expectMessage(Kind::Information, QStringLiteral("A category with this description already exists"), Answer::Ok);
+        QStringList shown;
+        run([&](TfrmCategories& d) {
+            selectAndType(d, row, typed);
+            QTest::keyClick(child<QLineEdit>(&d, "edtCategory"), Qt::Key_Return);
+            QVERIFY(d.isVisible());
+            shown = listed(d);
+        });
+        QCOMPARE(shown, expected);
+        QStringList stored;
+        CategoryRecord c;
+        TLookup::Each(db_->Categories(), c.bytes(), [&](const QString&) { stored << c.Description(); });
+        stored.sort();
+        QCOMPARE(stored, expected);
+    }
+
+    // A rename to an existing description is accepted and, after Close, the
+    // cache shows it.
+    void renameToATakenDescription()
+    {
         CategoryRecord c;
         cache_->Lookup(Meeting, c);
-        QStringList shown;
         QCOMPARE(run([&](TfrmCategories& d) {
-            for (const QString& text : {"Holiday", "Travel"}) {
-                selectAndType(d, -1, text);
-                QTest::keyClick(child<QLineEdit>(&d, "edtCategory"), Qt::Key_Return);
-                QVERIFY(d.isVisible());
-            }
-            selectAndType(d, 1, QStringLiteral("Travel"));
+            selectAndType(d, 0, QStringLiteral("Travel"));
             click(&d, "actUpdate");
-            shown = listed(d);
         }), 1);
-        QCOMPARE(shown, (QStringList{"Holiday", "Travel", "Travel"}));
-        QCOMPARE(db_->Categories().RecordCount(), 3);
         cache_->Lookup(Meeting, c);
         QCOMPARE(c.Description(), QStringLiteral("Travel"));
     }

@@ -13,6 +13,7 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QToolTip>
 
 using namespace AdminTest;
 
@@ -92,10 +93,15 @@ private slots:
         QTest::addColumn<QString>("userName");
         QTest::addColumn<QByteArray>("button");
         QTest::addColumn<QString>("message");
-        QTest::newRow("add an existing name typed in lower case") << 2 << "bert" << QByteArray("actAdd") << NameTaken;
-        QTest::newRow("update to another user's name") << 1 << "ANNA" << QByteArray("actUpdate") << NameTaken;
+        QTest::addColumn<bool>("changedElsewhere"); // after the dialog loaded him
+        QTest::newRow("add an existing name typed in lower case")
+            << 2 << "bert" << QByteArray("actAdd") << NameTaken << false;
+        QTest::newRow("update to another user's name") << 1 << "ANNA" << QByteArray("actUpdate") << NameTaken << false;
         QTest::newRow("remove oneself") << 0 << "ANNA" << QByteArray("actDelete")
-            << QStringLiteral("You cannot delete the user you are logged on as");
+            << QStringLiteral("You cannot delete the user you are logged on as") << false;
+        QTest::newRow("update over a change made elsewhere")
+            << 1 << "BERT" << QByteArray("actUpdate")
+            << QStringLiteral("Unable to update this user. Another user has changed it") << true;
     }
 
     void refusedWritesNothing()
@@ -104,39 +110,63 @@ private slots:
         QFETCH(QString, userName);
         QFETCH(QByteArray, button);
         QFETCH(QString, message);
-        const QByteArray before = stored<UserRecord>(db_->Users(), RecordKey::format(row + 1));
-        services_->expectMessage(TServices::MessageKind::Information, message, TServices::MessageAnswer::Ok);
+        QFETCH(bool, changedElsewhere);
+        const QString key = RecordKey::format(row + 1);
+        QByteArray before = stored<UserRecord>(db_->Users(), key);
+        services_->expectMessage(changedElsewhere ? TServices::MessageKind::Error : TServices::MessageKind::Information,
+                                 message, TServices::MessageAnswer::Ok);
+        QString shownAfter;
         run([&](TfrmUsers& d) {
             child<QListWidget>(&d, "lstUsers")->setCurrentRow(row);
+            if (changedElsewhere) {
+                TQuorlaDB elsewhere;
+                auto user = read<UserRecord>(elsewhere.Users(), key);
+                user.setAbbreviation(QStringLiteral("XX"));
+                QVERIFY(elsewhere.Users().Update(user.bytes(), key));
+                before = stored<UserRecord>(elsewhere.Users(), key);
+            }
             type(d, "edtUserName", userName);
             type(d, "edtFullname", QStringLiteral("Changed"));
             click(&d, button.constData());
+            shownAfter = child<QLineEdit>(&d, "edtAbbreviation")->text();
         });
-        QCOMPARE(stored<UserRecord>(db_->Users(), RecordKey::format(row + 1)), before);
+        QCOMPARE(stored<UserRecord>(db_->Users(), key), before);
+        // Refused over a change made elsewhere, the dialog shows him as he is now.
+        if (changedElsewhere)
+            QCOMPARE(shownAfter, QStringLiteral("XX"));
         QCOMPARE(db_->Users().RecordCount(), 3);
     }
 
     // What is typed stops at the field's capacity in bytes, so what is saved
-    // is what the dialog shows.
+    // is what the dialog shows; each refused key beeps and the hint beside the
+    // field says why.
     void typedTextFits_data()
     {
         QTest::addColumn<QByteArray>("edit");
         QTest::addColumn<QString>("typed");
         QTest::addColumn<QString>("shown");
-        QTest::newRow("user name with an accent") << QByteArray("edtUserName") << "jörgensson" << "JÖRGENSSO";
-        QTest::newRow("ß grows when upper-cased") << QByteArray("edtUserName") << "ßßßßßß" << "SSSSSSSSSS";
-        QTest::newRow("full name of accents") << QByteArray("edtFullname") << QString(20, u'é') << QString(15, u'é');
+        QTest::addColumn<int>("refused");
+        QTest::addColumn<int>("capacity");
+        QTest::newRow("user name with an accent") << QByteArray("edtUserName") << "jörgensson" << "JÖRGENSSO" << 1 << 10;
+        QTest::newRow("ß grows when upper-cased") << QByteArray("edtUserName") << "ßßßßßß" << "SSSSSSSSSS" << 1 << 10;
+        QTest::newRow("full name of accents") << QByteArray("edtFullname") << QString(20, u'é') << QString(15, u'é')
+                                              << 5 << UserRecord::FullNameCapacity;
     }
     void typedTextFits()
     {
         QFETCH(QByteArray, edit);
         QFETCH(QString, typed);
         QFETCH(QString, shown);
+        QFETCH(int, refused);
+        QFETCH(int, capacity);
         QString saved;
         run([&](TfrmUsers& d) {
             type(d, "edtUserName", QStringLiteral("NEW"));
             type(d, edit.constData(), typed);
             QCOMPARE(child<QLineEdit>(&d, edit.constData())->text(), shown);
+            QCOMPARE(services_->beeps(), refused);
+            QCOMPARE(QToolTip::text(),
+                     QStringLiteral("This field is full: it holds %1 plain letters, fewer with accents").arg(capacity));
             click(&d, "actAdd");
         });
         const auto added = read<UserRecord>(db_->Users(), RecordKey::format(4));

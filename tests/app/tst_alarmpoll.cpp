@@ -144,8 +144,9 @@ void TestAlarmPoll::unreadableEntryKeepsAlarm()
 
 // The program's window is hidden (in the notification area) when the alarm
 // comes due; a click on the notification brings it and the pop-up back. The
-// pop-up's fields are read-only in the normal text colours, and the due text
-// fits whole with the longest weekday and month names.
+// pop-up's fields are read-only in the normal text colours, the due text fits
+// whole with the longest weekday and month names, and a long description ends
+// in "…".
 void TestAlarmPoll::popUpFromTheNotificationArea()
 {
     TScriptedServices services;
@@ -153,25 +154,35 @@ void TestAlarmPoll::popUpFromTheNotificationArea()
     auto db = DialogTest::database(QStringLiteral("popup"), {QStringLiteral("ME")});
     TStamp start;
     start.SetDateTime(2024, 9, 25, 23, 55, 0);
-    addAlarm(*db, QStringLiteral("a@-9"), start.Key());
+    const QString description
+        = QStringLiteral("Quarterly review of the budget with every head of department, the board and the auditors");
+    addAlarm(*db, description + QStringLiteral("@-9"), start.Key());
     QWidget window;
     auto* notify = new TfrmNotify(&window);
     bool shown = false;
     bool readable = true;
-    QString due;
+    QString due, elided, hint;
     int room = 0;
     int needed = 1;
+    int descriptionRoom = 0;
     AppTest::whenModal([&](QWidget* popup) {
         shown = services.activateNotification(0) && window.isVisible() && popup->isVisible();
         for (const char* name : {"edtDescription", "edtDue"}) {
             auto* field = popup->findChild<QLineEdit*>(QLatin1String(name));
             readable = readable && field->isEnabled() && field->isReadOnly();
         }
+        // A line edit keeps two pixels on either side of its text.
+        const auto roomIn = [](const QLineEdit* field) {
+            return field->contentsRect().width() - field->textMargins().left() - field->textMargins().right() - 4;
+        };
         auto* field = popup->findChild<QLineEdit*>(QStringLiteral("edtDue"));
         due = field->text();
-        // A line edit keeps two pixels on either side of its text.
-        room = field->contentsRect().width() - field->textMargins().left() - field->textMargins().right() - 4;
+        room = roomIn(field);
         needed = QFontMetrics(field->font()).horizontalAdvance(due);
+        field = popup->findChild<QLineEdit*>(QStringLiteral("edtDescription"));
+        elided = field->text();
+        hint = field->toolTip();
+        descriptionRoom = roomIn(field) - QFontMetrics(field->font()).horizontalAdvance(elided);
         popup->findChild<QPushButton*>(QStringLiteral("btnRemove"))->click();
     });
     TAlarmPoller([notify](AlarmRecord& alarm, const QString& key, TQuorlaDB& database) {
@@ -182,6 +193,10 @@ void TestAlarmPoll::popUpFromTheNotificationArea()
     QVERIFY(readable);
     QCOMPARE(due, QStringLiteral("Wednesday September 25, 23:55"));
     QVERIFY2(needed <= room, qPrintable(QStringLiteral("%1 > %2").arg(needed).arg(room)));
+    // A description longer than its field ends in "…", whole in the hint.
+    QVERIFY2(elided.endsWith(QStringLiteral("…")) && description.startsWith(elided.chopped(1)), qPrintable(elided));
+    QVERIFY(descriptionRoom >= 0);
+    QCOMPARE(hint, description);
 }
 
 QUORLA_TEST_GUI_MAIN(TestAlarmPoll)

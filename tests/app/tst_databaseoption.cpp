@@ -1,8 +1,10 @@
 // "quorla --database FOLDER-or-URI": what it records for the workstation, what
 // it refuses, and that the database object then opens the recorded folder
-// without asking.
+// without asking and refuses a recorded location that is no database.
 
+#include "EQuorlaDB.h"
 #include "QuorlaTest.h"
+#include "TDatabaseLocation.h"
 #include "TDatabaseOption.h"
 #include "TQuorlaDB.h"
 #include "TScriptedServices.h"
@@ -15,7 +17,6 @@
 namespace {
 
 const QString RootPath = QStringLiteral("RootPath");
-const QString Previous = QStringLiteral("/previous/database");
 
 QString storedRootPath()
 {
@@ -30,12 +31,7 @@ class TestDatabaseOption : public QObject
     Q_OBJECT
 
 private slots:
-    void init()
-    {
-        QFile::remove(TWorkstationStore().Location());
-        TWorkstationStore store;
-        QVERIFY(store.OpenKey(true) && store.WriteString(RootPath, Previous));
-    }
+    void init() { QFile::remove(TWorkstationStore().Location()); }
 
     // A folder is recorded absolute and clean, wherever the program was
     // started from; the database then connects there without a picker (the
@@ -46,10 +42,11 @@ private slots:
         QVERIFY(QDir(base).mkpath(QStringLiteral("office/db")));
         const QString previousDir = QDir::currentPath();
         QDir::setCurrent(base);
-        QString error;
-        const bool recorded = TDatabaseOption::Record(QStringLiteral("office/./db/"), error);
+        const TDatabaseLocation location(QStringLiteral("office/./db/"));
         QDir::setCurrent(previousDir);
-        QVERIFY2(recorded, qPrintable(error));
+        QString error;
+        QCOMPARE(TDatabaseOption::Refusal(location), QString());
+        QVERIFY2(TDatabaseOption::Record(location, error), qPrintable(error));
         QCOMPARE(storedRootPath(), base + QStringLiteral("/office/db"));
 
         TScriptedServices services;
@@ -62,19 +59,21 @@ private slots:
     {
         const QString uri = QStringLiteral("postgresql://calendar.office.lan/quorla?sslmode=require");
         QString error;
-        QVERIFY(TDatabaseOption::Record(uri, error));
+        QCOMPARE(TDatabaseOption::Refusal(TDatabaseLocation(uri)), QString());
+        QVERIFY(TDatabaseOption::Record(TDatabaseLocation(uri), error));
         QCOMPARE(storedRootPath(), uri);
     }
 
-    // A refused value leaves the recorded database as it was.
+    // What the command line refuses ("BASE": the folder it runs in); the
+    // program then ends with status 2 and the recorded database stays.
     void refused_data()
     {
         QTest::addColumn<QString>("given");
         QTest::addColumn<QString>("error");
-        QTest::newRow("empty") << "" << "no database folder or URI given";
-        QTest::newRow("missing folder") << "no/such/folder" << "database folder 'no/such/folder' does not exist";
-        QTest::newRow("a file") << "file" << "database folder 'file' is not a folder";
-        QTest::newRow("no scheme before ://") << "://host/db" << "database folder '://host/db' does not exist";
+        QTest::newRow("missing folder") << "no/such/folder" << "database folder 'BASE/no/such/folder' does not exist";
+        QTest::newRow("a file") << "file" << "database folder 'BASE/file' is not a folder";
+        QTest::newRow("another scheme")
+            << "mysql://host/db" << "'mysql://host/db' is neither a database folder nor a postgresql:// URI";
     }
 
     void refused()
@@ -87,12 +86,25 @@ private slots:
         file.close();
         const QString previousDir = QDir::currentPath();
         QDir::setCurrent(base);
-        QString reported;
-        const bool recorded = TDatabaseOption::Record(given, reported);
+        const QString reported = TDatabaseOption::Refusal(TDatabaseLocation(given));
         QDir::setCurrent(previousDir);
-        QVERIFY(!recorded);
-        QCOMPARE(reported, error);
-        QCOMPARE(storedRootPath(), Previous);
+        QCOMPARE(reported, error.replace(QLatin1String("BASE"), base));
+    }
+
+    // A location an older build recorded from the command line is refused
+    // by name at start-up, not opened as a strange folder.
+    void storedForeignSchemeIsRefused()
+    {
+        TWorkstationStore store;
+        QVERIFY(store.OpenKey(true) && store.WriteString(RootPath, QStringLiteral("mysql://host/db")));
+        TScriptedServices services;
+        try {
+            TQuorlaDB db;
+            QFAIL("connected");
+        } catch (const EQuorlaDB& e) {
+            QCOMPARE(e.message(), QStringLiteral("Unable to use the Quorla Database location\r\r'mysql://host/db' "
+                                                 "is neither a database folder nor a postgresql:// URI"));
+        }
     }
 };
 

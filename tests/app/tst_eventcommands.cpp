@@ -40,6 +40,9 @@ const QString First = QStringLiteral("0000000001");
 const QString EditLocked = QStringLiteral("Unable to edit event properties. Another user has locked it");
 const QString DeleteLocked = QStringLiteral("Unable to delete event. Another user has locked it");
 const QString AlarmLocked = QStringLiteral("Unable to delete alarm. Another user has locked it");
+const QString EditAlarmLocked = QStringLiteral(
+    "Unable to save event properties. Another user has locked the alarm of B\r\r"
+    "Nothing was saved: the event and its alarms are as they were.");
 const QString DeleteNew = QStringLiteral("Delete event \"new\". Are you sure?");
 
 // With QUORLA_TEST_ENGINE=postgres every case runs on a new database of a
@@ -306,9 +309,10 @@ void TestEventCommands::roadOfOneEvent()
     run(a, "actEventProperties");
     QCOMPARE(stored(*b.main->Database()), QStringLiteral("B C | B@176400"));
 
-    // A lock on an alarm held elsewhere: neither command touches entry or alarms.
+    // A lock on an alarm held elsewhere: neither command touches entry or
+    // alarms, and the edit says that nothing of it was kept, and whose alarm.
     QVERIFY(c.main->AlarmDatabase()->Alarms().Lock(First));
-    services.expectMessage(Kind::Information, AlarmLocked, Answer::Ok);
+    services.expectMessage(Kind::Information, EditAlarmLocked, Answer::Ok);
     services.expectMessage(Kind::Confirmation, DeleteNew, Answer::Yes);
     services.expectMessage(Kind::Information, AlarmLocked, Answer::Ok);
     edit(a, QStringLiteral("C"));

@@ -16,7 +16,9 @@
 #include "TStamp.h"
 #include "TWeekView.h"
 #include "TWorkstationStore.h"
+#include "TfrmLogin.h"
 #include "TfrmMain.h"
+#include "IsamCode.h"
 #include "UserRecord.h"
 
 #include <QAction>
@@ -26,11 +28,13 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QMessageBox>
 #include <QScreen>
 #include <QToolBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QThread>
 #include <QTimer>
 
 using namespace AppTest;
@@ -131,6 +135,7 @@ private slots:
     void startUpLogin();
     void loginAsAnotherUser_data();
     void loginAsAnotherUser();
+    void loginReadErrorIsNoUnknownUser();
     void privateEntries_data();
     void privateEntries();
     void doubleClicks_data();
@@ -174,20 +179,10 @@ void TestFrmMain::newFolderCreatesTheFirstAdministrator()
     QCOMPARE(shell.main->CurrentUserKey(), key(1));
 }
 
-// Runs the application's own event loop, as the program does, until it ends
-// or `limitMs` passed (then it answers -1).
-static int runApplication(int limitMs)
-{
-    QTimer limit;
-    limit.setSingleShot(true);
-    QObject::connect(&limit, &QTimer::timeout, [] { QCoreApplication::exit(-1); });
-    limit.start(limitMs);
-    return QApplication::exec();
-}
-
-// The second start: its window goes, the message shows on the screen (found by
-// its text), and only then the program ends, leaving the first instance's
-// settings alone.
+// The second start says so before anything of it shows: the message is on
+// the screen alone, over no window, with no event loop running but its own,
+// so that nothing can end it before it is answered. Then the program ends
+// with 0, leaving the first instance's settings alone.
 void TestFrmMain::secondInstanceSaysSoThenEnds()
 {
     freshWorkstation();
@@ -205,24 +200,29 @@ void TestFrmMain::secondInstanceSaysSoThenEnds()
     TServices* scripted = TServices::setCurrent(&real);
     {
         QString seen;
+        QStringList alongside; // other windows on show with the message
+        int loops = -1;
         QTimer answer;
         QObject::connect(&answer, &QTimer::timeout, [&] {
             for (QWidget* top : QApplication::topLevelWidgets()) {
                 auto* box = qobject_cast<QMessageBox*>(top);
-                if (box != nullptr && box->isVisible() && seen.isEmpty()) {
-                    // On the screen, over no window that is out of sight.
-                    if (box->screen()->geometry().contains(box->frameGeometry().center())
-                        && (box->parentWidget() == nullptr || box->parentWidget()->isVisible()))
-                        seen = box->text();
-                    box->button(QMessageBox::Ok)->click();
-                }
+                if (box == nullptr || !box->isVisible() || !seen.isEmpty())
+                    continue;
+                if (box->screen()->geometry().contains(box->frameGeometry().center()) && box->parentWidget() == nullptr)
+                    seen = box->text();
+                loops = QThread::currentThread()->loopLevel();
+                for (QWidget* other : QApplication::topLevelWidgets())
+                    if (other != box && other->isVisible())
+                        alongside << other->objectName();
+                box->button(QMessageBox::Ok)->click();
             }
         });
         answer.start(5);
         Shell shell;
-        shell.main->show();
-        QCOMPARE(runApplication(10000), 0);
+        QVERIFY(!shell.main->StartAlone());
         QCOMPARE(seen, QStringLiteral("Quorla is already running on this workstation"));
+        QCOMPARE(alongside, QStringList());
+        QCOMPARE(loops, 1);
         QVERIFY(shell.main->Terminating());
         QCOMPARE(shell.main->ExitCode(), 0);
         QVERIFY(!shell.main->isVisible());
@@ -308,6 +308,29 @@ void TestFrmMain::startUpLogin()
     }
 }
 
+// The users cannot be read (a share or a server away; here the dataset is
+// closed): the log-in shows the error, not "unable to find you as an existing
+// user", and stays open.
+void TestFrmMain::loginReadErrorIsNoUnknownUser()
+{
+    freshWorkstation();
+    TScriptedServices services;
+    TQuorlaDB db;
+    addUser(db, QStringLiteral("JOE"), QString(), 1);
+    QVERIFY(db.Users().Close());
+    services.expectMessage(Kind::Error, TXIsamFile::ErrorText(IsamNotOpen), Answer::Ok);
+    TfrmLogin login;
+    UserRecord user;
+    bool stayedOpen = false;
+    whenModal([&](QWidget* dialog) {
+        typeLogin(dialog, QStringLiteral("JOE"), QString());
+        stayedOpen = dialog->isVisible();
+        dialog->findChild<QAction*>(QStringLiteral("actCancel"))->trigger();
+    });
+    QCOMPARE(login.Execute(db, user), 2);
+    QVERIFY(stayedOpen);
+}
+
 void TestFrmMain::loginAsAnotherUser_data()
 {
     QTest::addColumn<bool>("cancel");
@@ -367,7 +390,8 @@ void TestFrmMain::privateEntries()
 }
 
 // The user's rights enable the commands; a double-click runs Event
-// properties on an entry he may change, otherwise New event on the day.
+// properties on an entry he may change, nothing on one he may not, and New
+// event where no entry is selected.
 void TestFrmMain::doubleClicks_data()
 {
     // ME (key 1) has an entry on Wednesday; ANN (key 2) one on Thursday.
@@ -376,7 +400,7 @@ void TestFrmMain::doubleClicks_data()
     QTest::addColumn<QString>("opened"); // "edit" or "new" and the entry's day; empty: nothing
     QTest::newRow("his entry: properties") << 1 << "2:0" << "edit 2024-05-15";
     QTest::newRow("below the entries: new event that day") << 1 << "4:-1" << "new 2024-05-17";
-    QTest::newRow("another's entry, no right to change it: new") << 1 << "3:0" << "new 2024-05-16";
+    QTest::newRow("another's entry, no right to change it: nothing") << 1 << "3:0" << "";
     QTest::newRow("another's entry, right to change it") << 5 << "3:0" << "edit 2024-05-16";
     QTest::newRow("the week's margin") << 1 << "margin" << "new 2024-05-13";
     QTest::newRow("administer only: no right to add") << 2 << "4:-1" << "";
@@ -522,6 +546,9 @@ void TestFrmMain::viewsKeepTheSelectedDay()
     Running run;
     insertEntry(*run.shell.main->Database(), keyOf(2024, 5, 20, 9), key(1), {key(1)});
     TMonthView* month = run.shell.main->MonthView();
+    // The views' commands stand together under Tools > View, none under Navigate.
+    for (const char* view : {"actToolsViewDay", "actToolsViewWeek", "actToolsViewMonth"})
+        QVERIFY(!run.shell.main->findChild<QMenu*>(QStringLiteral("mnuNavigate"))->actions().contains(run.action(view)));
     for (const QString& step : steps.split(QStringLiteral(", "))) {
         const QStringList part = step.split(' ');
         const QDate day = QDate::fromString(part[0].section(':', 1), Qt::ISODate);
@@ -545,6 +572,10 @@ void TestFrmMain::viewsKeepTheSelectedDay()
                 QCOMPARE(month->DayEntries(int(month->FirstDay().daysTo(QDate(2024, 5, 20)))).Count(), 1);
         }
         QCOMPARE(selected.toString(Qt::ISODate), part[2]);
+        // Previous and Next say what they step by.
+        const QString by = part[1] == "month" ? "month" : "week";
+        QCOMPARE(run.action("actPrev")->text(), "&Previous " + by);
+        QVERIFY(run.action("actNext")->toolTip().startsWith("Goto the next " + by));
         QVERIFY(run.action(part[1] == "week"    ? "actToolsViewWeek"
                            : part[1] == "month" ? "actToolsViewMonth"
                                                 : "actToolsViewDay")

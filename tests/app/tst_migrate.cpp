@@ -10,7 +10,7 @@
 #include "TScriptedServices.h"
 #include "TestEnvironment.h"
 
-#include "IsamEngine.h"
+#include "TDatabaseLocation.h"
 #include "IsamFormat.h"
 #include "TQuorlaDB.h"
 #include "TQuorlaDatasets.h"
@@ -67,7 +67,7 @@ QStringList contents(const QString& location)
     QStringList lines;
     for (const TQuorlaDatasets::Dataset& d : TQuorlaDatasets::All()) {
         TXIsamFile file;
-        if (!file.Open(TIsamEngine::datasetName(location, d.fileName)))
+        if (!file.Open(TDatabaseLocation(location).DatasetName(d.fileName)))
             return {QStringLiteral("cannot open ") + d.fileName + QStringLiteral(": ") + file.ErrorText()};
         TIsamFormat format;
         format.parse(d.format);

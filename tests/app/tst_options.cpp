@@ -1,6 +1,7 @@
 // The options dialog inside the running program: both views change together,
 // Cancel changes nothing, and the workstation store sees the settings only
-// when the program ends; an administrator's days kept reach the database.
+// when the program ends; an administrator's days kept reach the database,
+// and other users see them greyed.
 
 #include "AppTestSupport.h"
 #include "DialogTest.h"
@@ -101,11 +102,13 @@ void tst_Options::daysKeptGoToTheDatabase()
 {
     TScriptedServices services;
     auto shell = start(services);
-    const auto setDays = [](int days) {
-        return [days](QWidget* d) {
-            QVERIFY(child(d, "tabChanges")->isEnabled());
-            QCOMPARE(child<QSpinBox>(d, "edtDaysKept")->value(), TChangeTrail::DefaultDaysKept);
-            child<QSpinBox>(d, "edtDaysKept")->setValue(days);
+    QList<QPair<int, bool>> shown; // the days kept on show, and whether they may change
+    const auto setDays = [&shown](int days) {
+        return [&shown, days](QWidget* d) {
+            auto* edit = child<QSpinBox>(d, "edtDaysKept");
+            shown << qMakePair(edit->value(), child(d, "tabChanges")->isEnabled() && edit->isEnabled());
+            if (edit->isEnabled())
+                edit->setValue(days);
         };
     };
     options(shell->main, setDays(30), "btnCancel");
@@ -115,6 +118,13 @@ void tst_Options::daysKeptGoToTheDatabase()
     const QList<TChangeTrail::TEntry> latest = other.Trail().Latest({}, QString(), 1);
     QVERIFY(latest.size() == 1 && latest[0].action == TChangeTrail::Action::DaysKeptChanged);
     QCOMPARE(latest[0].summary, QStringLiteral("days kept 365 → 90"));
+    // A plain user sees what the office keeps, greyed.
+    AppTest::addUser(*shell->main->Database(), QStringLiteral("PLAIN"), QString(), 1);
+    whenModal([](QWidget* login) { AppTest::typeLogin(login, QStringLiteral("PLAIN"), QString()); });
+    shell->main->findChild<QAction*>(QStringLiteral("actFileLogin"))->trigger();
+    options(shell->main, setDays(30), "btnOk");
+    QCOMPARE(shown, (QList<QPair<int, bool>>{{365, true}, {365, true}, {90, false}}));
+    QCOMPARE(other.Trail().DaysKept(), 90);
 }
 
 QUORLA_TEST_GUI_MAIN(tst_Options)

@@ -6,8 +6,11 @@
 #include "AlarmRecord.h"
 #include "DayEntryRecord.h"
 #include "DialogTest.h"
+#include "EQuorla.h"
+#include "IsamCode.h"
 #include "CategoryRecord.h"
 #include "TCategoryWriter.h"
+#include "TUserRemoval.h"
 #include "TfrmTrouble.h"
 
 #include <QDateEdit>
@@ -60,7 +63,43 @@ private slots:
     void lists();
     void changes_data();
     void changes();
+    void readErrorIsNoMissingRecord_data();
+    void readErrorIsNoMissingRecord();
 };
+
+// A dataset that cannot be read (here: closed under the dialog) is an error,
+// shown as one, never a line saying "ERR" as if the record were missing.
+void tst_Trouble::readErrorIsNoMissingRecord_data()
+{
+    QTest::addColumn<QString>("unreadable");
+    QTest::newRow("users") << "users";
+    QTest::newRow("day entries") << "entries";
+    QTest::newRow("alarms") << "alarms";
+}
+
+void tst_Trouble::readErrorIsNoMissingRecord()
+{
+    QFETCH(QString, unreadable);
+    TScriptedServices services;
+    auto db = database(QStringLiteral("unreadable_") + unreadable);
+    addEntry(*db, 1700000000, 1, QStringLiteral("e"));
+    addAlarm(*db, 1700000000, 1, 1);
+    TXIsamFile& closed = unreadable == "users" ? db->Users() : unreadable == "entries" ? db->DayEntries() : db->Alarms();
+    QVERIFY(closed.Close());
+    TfrmTrouble dialog;
+    // Should the dialog open after all, it is closed again.
+    QTimer::singleShot(2000, [] {
+        if (QWidget* modal = QApplication::activeModalWidget())
+            modal->close();
+    });
+    QString error;
+    try {
+        dialog.Execute(*db);
+    } catch (const EQuorla& e) {
+        error = e.message();
+    }
+    QCOMPARE(error, TXIsamFile::ErrorText(IsamNotOpen));
+}
 
 void tst_Trouble::lists_data()
 {
@@ -117,21 +156,31 @@ void tst_Trouble::lists()
 void tst_Trouble::changes_data()
 {
     QTest::addColumn<int>("user");
-    QTest::addColumn<bool>("dated");
+    QTest::addColumn<int>("fromDay");
+    QTest::addColumn<int>("toDay");
     QTest::addColumn<QStringList>("shown");
+    QTest::addColumn<QString>("first");
     // Categories added on 1 to 4 March by U21 (odd days) and U20 (even days),
-    // then page 2: a hundred more on 5 March by U21.
-    QTest::newRow("everybody, latest first") << 0 << false << QStringList{"“c104”", "“c5”", "“c4”", "“c3”"};
-    QTest::newRow("one user, two days") << 1 << true << QStringList{"“c3”"};
+    // then page 2: a hundred more on 5 March by U21, who then removes U20.
+    // No dates chosen: day 0.
+    QTest::newRow("everybody, latest first") << 0 << 0 << 0 << QStringList{"“c104”", "“c5”", "“c4”", "“c3”"}
+                                             << "05/03/26 09:17  U21 on ws-test: User removed by the wizard: “U20”";
+    QTest::newRow("one user, two days") << 1 << 2 << 3 << QStringList{"“c3”"} << "03/03/26";
+    QTest::newRow("a removed user, named as the trail last named him")
+        << 2 << 0 << 0 << QStringList{"“c4”", "“c2”"} << "04/03/26 09:00  U20 (removed) on ws-test: Category added";
+    QTest::newRow("nothing on those days") << 0 << 6 << 7 << QStringList{} << "No changes recorded for this choice";
 }
 
-// The page lists the changes latest first, by the user chosen and between the
-// dates chosen; More adds the older ones after the first hundred.
+// The page lists the changes latest first, by the user chosen (those removed
+// too) and between the dates chosen; More adds the older ones after the first
+// hundred; an empty choice says so.
 void tst_Trouble::changes()
 {
     QFETCH(int, user);
-    QFETCH(bool, dated);
+    QFETCH(int, fromDay);
+    QFETCH(int, toDay);
     QFETCH(QStringList, shown);
+    QFETCH(QString, first);
     TScriptedServices services;
     auto db = database(QStringLiteral("changes_") + QString::fromLatin1(QTest::currentDataTag()).replace(' ', '_'),
                        {"U21", "U20"});
@@ -142,32 +191,33 @@ void tst_Trouble::changes()
         CategoryRecord c;
         TCategoryWriter(*db).addCategory(QStringLiteral("c%1").arg(n), c);
     }
+    TUserRemoval(*db, k(2), {false, k(1), false, k(1)}).run();
     TfrmTrouble dialog;
-    QStringList first, all;
+    QStringList firstPage, all;
     whenModal([&](QWidget* w) {
         child<QTabWidget>(w, "pgTrouble")->setCurrentWidget(child(w, "tabChanges"));
         auto* users = child<QComboBox>(w, "cmbChangesUser");
         users->setCurrentIndex(user);
         emit users->activated(user);
-        if (dated) {
-            child<QDateEdit>(w, "cmbChangesFrom")->setDate(QDate(2026, 3, 2));
-            child<QDateEdit>(w, "cmbChangesTo")->setDate(QDate(2026, 3, 3));
+        if (fromDay > 0) {
+            child<QDateEdit>(w, "cmbChangesFrom")->setDate(QDate(2026, 3, fromDay));
+            child<QDateEdit>(w, "cmbChangesTo")->setDate(QDate(2026, 3, toDay));
             child<QCheckBox>(w, "chkChangesDates")->setChecked(true);
         }
-        first = lines(w, "lstChanges");
+        firstPage = lines(w, "lstChanges");
         if (child<QPushButton>(w, "btnChangesMore")->isEnabled())
             click(w, "btnChangesMore");
         all = lines(w, "lstChanges");
         click(w, "btnClose");
     });
     QCOMPARE(dialog.Execute(*db), 1);
-    QCOMPARE(first.size(), std::min<qsizetype>(all.size(), TfrmTrouble::PageSize));
+    QCOMPARE(firstPage.size(), std::min<qsizetype>(all.size(), TfrmTrouble::PageSize));
     QStringList picked;
     for (const QString& line : all)
         if (shown.contains(line.section(QStringLiteral(": "), -1)))
             picked << line.section(QStringLiteral(": "), -1);
     QCOMPARE(picked, shown);
-    QVERIFY(all.first().startsWith(dated ? QStringLiteral("03/03/26") : QStringLiteral("05/03/26")));
+    QVERIFY2(all.value(0).startsWith(first), qPrintable(all.value(0)));
 }
 
 QUORLA_TEST_GUI_MAIN(tst_Trouble)

@@ -1,6 +1,7 @@
 // The iCalendar export read back with libical's own parser and compared field
 // by field with the database; UIDs across exports and databases; and the
-// feed tool's file, which a reader never finds half written.
+// feed tool's file, which a reader never finds half written, and what the
+// tool refuses without touching it.
 
 #include "AlarmRecord.h"
 #include "CategoryRecord.h"
@@ -16,6 +17,7 @@
 #include "TestDatabase.h"
 #include "UserRecord.h"
 
+#include <QDir>
 #include <QFile>
 #include <QHash>
 #include <QProcess>
@@ -228,6 +230,51 @@ private slots:
         entry.setDescription(QStringLiteral("B"));
         QCOMPARE(writer.updateEntryWithAlarms(key, entry, alarm, QString()), TEventWriter::Result::Done);
         QCOMPARE(stamp(), QStringLiteral("20270203T174000Z"));
+    }
+
+    // What the feed tool refuses ("DB": a database, "EMPTY": an empty
+    // folder): it says why, and the feed already there stays as it was, as
+    // does the empty folder, where no database is made.
+    void feedRefused_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("--from after --to") << QStringList{"DB", "--from", "2027-03-10", "--to", "2027-03-01"} << 2
+                                           << "the first day (--from 2027-03-10) is after the last (--to 2027-03-01)";
+        QTest::newRow("empty folder") << QStringList{"EMPTY"} << 1
+                                      << "EMPTY/ holds no QLUsers.Ism: it is no Quorla database";
+        QTest::newRow("another scheme") << QStringList{"mysql://host/db"} << 2
+                                        << "'mysql://host/db' is neither a database folder nor a postgresql:// URI";
+    }
+    void feedRefused()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, status);
+        QFETCH(QString, message);
+        TScriptedServices services;
+        auto db = makeDatabase(QStringLiteral("refused"));
+        const QString empty = TestEnvironment::freshFolder(QStringLiteral("empty"));
+        const QString out = TestEnvironment::freshFolder(QStringLiteral("out")) + QStringLiteral("/feed.ics");
+        QFile old(out);
+        QVERIFY(old.open(QIODevice::WriteOnly) && old.write("the good feed") > 0);
+        old.close();
+        const auto place = [&](QString text) {
+            return text.replace(QLatin1String("EMPTY"), empty).replace(QLatin1String("DB"), db->RootPath());
+        };
+        QStringList all{QStringLiteral("--user"), QStringLiteral("U2"), QStringLiteral("--out"), out,
+                        QStringLiteral("--database")};
+        for (const QString& argument : arguments)
+            all << place(argument);
+        QProcess tool;
+        tool.start(QStringLiteral(QUORLA_EXPORT), all);
+        QVERIFY(tool.waitForFinished());
+        QCOMPARE(tool.exitCode(), status);
+        const QString said = QString::fromLocal8Bit(tool.readAllStandardError());
+        QVERIFY2(said.contains(place(message)), qPrintable(said));
+        QVERIFY(old.open(QIODevice::ReadOnly));
+        QCOMPARE(old.readAll(), QByteArray("the good feed"));
+        QCOMPARE(QDir(empty).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList());
     }
 
     // The feed tool rewrites the file over and over while a reader keeps

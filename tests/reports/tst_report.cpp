@@ -163,10 +163,17 @@ void tst_Report::dialogExport()
     dialog.SetPurpose(TfrmReport::Purpose::Export);
     TfrmReportViewer viewer;
     TDisplaySettings settings;
+    bool whole = false;
     QTimer::singleShot(0, &dialog, [&] {
         dialog.findChild<QDateEdit*>("cmbEndDate")->setDate(QDate(2021, 1, 5));
         dialog.findChild<QListWidget*>("lstUsers")->item(1)->setCheckState(Qt::Checked);
-        dialog.findChild<QSpinBox*>("spnDuration")->setValue(45);
+        auto* minutes = dialog.findChild<QSpinBox*>("spnDuration");
+        minutes->setValue(45);
+        // "1440 min" shows whole, beside the buttons rather than under them.
+        const QRect box = minutes->geometry();
+        whole = box.width() >= minutes->sizeHint().width() && dialog.rect().contains(box)
+                && !box.intersects(dialog.findChild<QPushButton*>("btnGo")->geometry())
+                && !box.intersects(dialog.findChild<QPushButton*>("btnClose")->geometry());
         dialog.findChild<QPushButton*>("btnGo")->click();
     });
     QCOMPARE(dialog.Execute(settings, *db, UserRecord(), RecordKey::format(1), viewer), 1);
@@ -175,6 +182,7 @@ void tst_Report::dialogExport()
     const QByteArray text = file.readAll();
     QVERIFY(text.contains("SUMMARY:Plan\r\n") && !text.contains("SUMMARY:Other"));
     QVERIFY(text.contains("DURATION:PT45M\r\n"));
+    QVERIFY(whole);
 }
 
 QUORLA_TEST_GUI_MAIN(tst_Report)

@@ -23,6 +23,7 @@
 #include "TRecordLock.h"
 #include "TScriptedServices.h"
 #include "TStamp.h"
+#include "TTrailVisibility.h"
 #include "TUserRemoval.h"
 #include "TUserWriter.h"
 #include "TWorkstationStore.h"
@@ -34,6 +35,7 @@
 #include <QFile>
 #include <QThread>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -214,14 +216,18 @@ private slots:
             TUserWriter(*o.db).addUser(u, k);
             return QList<Expected>{{Action::UserAdded, users, k}};
         }) << QStringLiteral("DAN; “Dan”; rights add");
+        // Named as he is from then on, however he is renamed or removed later.
         QTest::newRow("user changed") << Change([=](Office& o) {
             UserRecord u;
             TUserWriter(*o.db).readUser(key(2), u);
+            const UserRecord loaded = u;
             u.setFullName(QStringLiteral("Bob Smith"));
             u.setPassword(QStringLiteral("SECRET"));
-            TUserWriter(*o.db).updateUser(key(2), u);
+            u.setRights(UserRecord::CanAddEntries | UserRecord::CanModifyOthersEntries);
+            TUserWriter(*o.db).updateUser(key(2), u, loaded);
             return QList<Expected>{{Action::UserChanged, users, key(2)}};
-        }) << QStringLiteral("full name “Bob Jones” → “Bob Smith”; password changed");
+        }) << QStringLiteral("BOB; “Bob Smith”; full name “Bob Jones” → “Bob Smith”; password changed; "
+                             "rights none → add,modify others'");
         QTest::newRow("category renamed") << Change([=](Office& o) {
             CategoryRecord c;
             TCategoryWriter(*o.db).renameCategory(key(1), QStringLiteral("Meetings"), c);
@@ -295,6 +301,107 @@ private slots:
         }
         QCOMPARE(actions, (QList<Action>{Action::EventAdded, Action::AlarmSnoozed, Action::EventDeleted}));
         QCOMPARE(who, (QStringList{key(1), key(1), key(2)}));
+    }
+
+    void historyShownTo_data()
+    {
+        QTest::addColumn<bool>("older");
+        QTest::addColumn<int>("reader");
+        QTest::addColumn<QStringList>("shown");
+        const QString added
+            = QStringLiteral("Event added: private; “Secret plan”; 02/03/26 10:00; for AN,BO; alarm 09:50");
+        const QString published
+            = QStringLiteral("Event changed: private; made public; description “Team lunch”; assignee added: CL");
+        const QString moved = QStringLiteral("Event changed: time 10:00 → 10:30");
+        const QStringList unseen{QStringLiteral("Event added: private at the time"),
+                                 QStringLiteral("Event changed: private at the time"), moved};
+        QTest::newRow("an administrator reads it all")
+            << false << 1
+            << QStringList{added, QStringLiteral("Alarm snoozed: alarm of BO 09:50 → 09:55"),
+                           QStringLiteral("Alarm switched off: alarm of AN at 09:50"), published, moved};
+        QTest::newRow("an assignee throughout, his own alarm only")
+            << false << 2
+            << QStringList{added, QStringLiteral("Alarm snoozed: alarm of BO 09:50 → 09:55"), published, moved};
+        QTest::newRow("assigned once it was public") << false << 3 << unseen;
+        // Records without readers marks: the entry's privacy is traced back
+        // from the entry as it is now.
+        QTest::newRow("older records") << true << 3 << unseen;
+    }
+
+    // An entry made private by Anna for herself and Bob, their alarms
+    // snoozed and switched off, then made public for Cleo too and renamed,
+    // and moved by Cleo: each reader sees the text of a change only when the
+    // entry was his to see then, and no one else's alarms; its history and
+    // the latest changes agree.
+    void historyShownTo()
+    {
+        QFETCH(bool, older);
+        QFETCH(int, reader);
+        Office o;
+        UserRecord anna;
+        QVERIFY(o.db->Users().GetEqual(anna.bytes(), TXIsamFile::PrimaryIndex, key(1)));
+        anna.setRights(UserRecord::CanAdminister);
+        QVERIFY(o.db->Users().Update(anna.bytes(), key(1)));
+        DayEntryRecord e;
+        e.initialise();
+        e.setStartTime(keyAt(0));
+        e.setOwnerKey(key(1));
+        e.setDescription(QStringLiteral("Secret plan"));
+        e.setFlags(DayEntryRecord::Private);
+        e.setAssigneeKeys({key(1), key(2)});
+        QString k;
+        if (older) {
+            e.setDescription(QStringLiteral("Team lunch"));
+            e.setFlags(0);
+            QVERIFY(o.db->DayEntries().Insert(e.bytes()));
+            k = o.db->DayEntries().CurrentKey();
+            const auto record = [&](Action action, const char* summary) {
+                o.db->Trail().Record({action, &o.db->DayEntries(), k, TChangeTrail::EntrySubject(k),
+                                      QString::fromUtf8(summary)});
+            };
+            record(Action::EventAdded, "“Secret plan”; 02/03/26 10:00; for AN,BO; alarm 09:50");
+            record(Action::EventChanged, "description “Team lunch”; assignee added: CL; made public");
+            record(Action::EventChanged, "time 10:00 → 10:30");
+        } else {
+            TEventWriter w(*o.db);
+            AlarmRecord a;
+            a.setFlags(AlarmRecord::AlarmWanted);
+            a.setAlarmTime(keyAt(-10));
+            k = w.insertEntryWithAlarms(e, a);
+            const auto alarmOf = [&](int user, AlarmRecord& alarm) {
+                TLookup::Equal(o.db->Alarms(), alarm.bytes(), AlarmRecord::UserAlarmIndex, key(user) + keyAt(-10));
+                return o.db->Alarms().CurrentKey();
+            };
+            o.db->SetActingUser(key(2));
+            QVERIFY(w.snoozeAlarm(alarmOf(2, a), a, keyAt(-5)) == TEventWriter::Result::Done);
+            o.db->SetActingUser(key(1));
+            QVERIFY(w.switchOffAlarm(alarmOf(1, a), a) == TEventWriter::Result::Done);
+            for (int who : {1, 3}) {
+                o.db->SetActingUser(key(who));
+                std::optional<TRecordLock> lock;
+                bool had = false;
+                QVERIFY(w.openEntry(k, lock, e, a, had) == TEventWriter::Result::Done);
+                if (who == 1) {
+                    e.setFlags(0);
+                    e.setDescription(QStringLiteral("Team lunch"));
+                    e.setAssigneeKeys({key(1), key(2), key(3)});
+                } else {
+                    e.setStartTime(keyAt(30));
+                }
+                QVERIFY(w.updateEntryWithAlarms(k, e, a, a.AlarmTime()) == TEventWriter::Result::Done);
+            }
+        }
+        const auto texts = [](const QList<TChangeTrail::TEntry>& entries) {
+            QStringList lines;
+            for (const TChangeTrail::TEntry& entry : entries)
+                lines << TChangeTrail::ActionText(entry.action) + QStringLiteral(": ") + entry.summary;
+            return lines;
+        };
+        TTrailVisibility visibility(*o.db, key(reader));
+        QTEST(texts(visibility.EntryHistory(k)), "shown");
+        QList<TChangeTrail::TEntry> page = visibility.Page(o.latest());
+        std::reverse(page.begin(), page.end());
+        QTEST(texts(page), "shown");
     }
 
     void latestChanges_data()
@@ -517,7 +624,7 @@ private slots:
             HolderNoteRecord note;
             int notes = 0;
             TXIsamFile all;
-            if (all.Open(TIsamEngine::datasetName(bobs.RootPath(), HolderNoteRecord::FileName)))
+            if (all.Open(bobs.Location().DatasetName(HolderNoteRecord::FileName)))
                 TLookup::Each(all, note.bytes(), [&](const QString&) { ++notes; });
             return notes;
         };

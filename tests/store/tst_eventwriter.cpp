@@ -6,14 +6,18 @@
 #include "EQuorla.h"
 #include "QuorlaTest.h"
 #include "RecordKey.h"
+#include "TDatabaseLocation.h"
 #include "TEventWriter.h"
 #include "TQuorlaDB.h"
 #include "TRecordLock.h"
 #include "TScriptedServices.h"
+#include "TestChild.h"
 #include "TestDatabase.h"
 
 #include <memory>
 #include <optional>
+
+#include <unistd.h>
 
 namespace {
 
@@ -29,6 +33,61 @@ QString newEntry(TEventWriter& writer, AlarmRecord& alarm)
     alarm.setFlags(AlarmRecord::AlarmWanted);
     alarm.setAlarmTime(QStringLiteral("0000001000"));
     return writer.insertEntryWithAlarms(entry, alarm);
+}
+
+// The entry's alarms as "user@time", sorted.
+QStringList alarmsOf(TQuorlaDB& db, const QString& entryKey)
+{
+    QStringList stored;
+    AlarmRecord scan;
+    for (bool more = db.Alarms().GetEqual(scan.bytes(), AlarmRecord::DayEntryKeyIndex, entryKey); more;
+         more = db.Alarms().Get(scan.bytes(), AlarmRecord::DayEntryKeyIndex, entryKey, TXIsamFile::ScanPrefix))
+        stored << QStringLiteral("%1@%2").arg(RecordKey::parse(scan.UserKey())).arg(RecordKey::parse(scan.AlarmTime()));
+    stored.sort();
+    return stored;
+}
+
+// The key of `user`'s alarm of the entry.
+QString alarmKeyOf(TQuorlaDB& db, const QString& entryKey, int user, AlarmRecord& found)
+{
+    bool more = db.Alarms().GetEqual(found.bytes(), AlarmRecord::DayEntryKeyIndex, entryKey);
+    while (more && found.UserKey() != RecordKey::format(user))
+        more = db.Alarms().Get(found.bytes(), AlarmRecord::DayEntryKeyIndex, entryKey, TXIsamFile::ScanPrefix);
+    return more ? db.Alarms().CurrentKey() : QString();
+}
+
+// Entry 1 for users 1, 2 and 3 with an alarm at 1000.
+QString threeAssignees(TEventWriter& writer)
+{
+    DayEntryRecord entry;
+    entry.initialise();
+    entry.setDescription(QStringLiteral("before"));
+    entry.setAssigneeKeys({RecordKey::format(1), RecordKey::format(2), RecordKey::format(3)});
+    AlarmRecord alarm;
+    alarm.setFlags(AlarmRecord::AlarmWanted);
+    alarm.setAlarmTime(RecordKey::format(1000));
+    return writer.insertEntryWithAlarms(entry, alarm);
+}
+
+// Opens entry `key` and stores it with the assignees ("1 3") and the alarm
+// time (empty: no alarm) given.
+TEventWriter::Result edit(TEventWriter& writer, const QString& key, const QString& assignees, const QString& alarmTime)
+{
+    std::optional<TRecordLock> lock;
+    DayEntryRecord entry;
+    AlarmRecord alarm;
+    bool hadAlarm = false;
+    if (writer.openEntry(key, lock, entry, alarm, hadAlarm) != TEventWriter::Result::Done || !hadAlarm)
+        return TEventWriter::Result::Gone;
+    const QString opened = alarm.AlarmTime();
+    QStringList keys;
+    for (const QString& user : assignees.split(' '))
+        keys << RecordKey::format(user.toInt());
+    entry.setAssigneeKeys(keys);
+    entry.setDescription(QStringLiteral("after"));
+    alarm.setFlags(alarmTime.isEmpty() ? 0 : AlarmRecord::AlarmWanted);
+    alarm.setAlarmTime(RecordKey::format(alarmTime.toInt()));
+    return writer.updateEntryWithAlarms(key, entry, alarm, opened);
 }
 
 } // namespace
@@ -104,45 +163,69 @@ private slots:
         TScriptedServices services;
         const auto db = TestDatabase::database(QStringLiteral("keep"), {});
         TEventWriter writer(*db);
-        DayEntryRecord entry;
-        entry.initialise();
-        entry.setAssigneeKeys({RecordKey::format(1), RecordKey::format(2), RecordKey::format(3)});
-        AlarmRecord alarm;
-        alarm.setFlags(AlarmRecord::AlarmWanted);
-        alarm.setAlarmTime(RecordKey::format(1000));
-        const QString key = writer.insertEntryWithAlarms(entry, alarm);
-        const auto alarmOf = [&](int user) {
-            AlarmRecord found;
-            bool more = db->Alarms().GetEqual(found.bytes(), AlarmRecord::DayEntryKeyIndex, key);
-            while (more && found.UserKey() != RecordKey::format(user))
-                more = db->Alarms().Get(found.bytes(), AlarmRecord::DayEntryKeyIndex, key, TXIsamFile::ScanPrefix);
-            return std::pair{db->Alarms().CurrentKey(), found};
-        };
-        auto [snoozedKey, snoozed] = alarmOf(2);
+        const QString key = threeAssignees(writer);
+        AlarmRecord snoozed, off;
+        const QString snoozedKey = alarmKeyOf(*db, key, 2, snoozed);
         QCOMPARE(writer.snoozeAlarm(snoozedKey, snoozed, RecordKey::format(2000)), TEventWriter::Result::Done);
-        const auto [offKey, off] = alarmOf(3);
+        const QString offKey = alarmKeyOf(*db, key, 3, off);
         QCOMPARE(writer.switchOffAlarm(offKey, off), TEventWriter::Result::Done);
 
-        std::optional<TRecordLock> lock;
-        bool hadAlarm = false;
-        QCOMPARE(writer.openEntry(key, lock, entry, alarm, hadAlarm), TEventWriter::Result::Done);
-        QVERIFY(hadAlarm);
-        const QString opened = alarm.AlarmTime();
-        QStringList keys;
-        for (const QString& user : assignees.split(' '))
-            keys << RecordKey::format(user.toInt());
-        entry.setAssigneeKeys(keys);
-        alarm.setFlags(alarmTime.isEmpty() ? 0 : AlarmRecord::AlarmWanted);
-        alarm.setAlarmTime(RecordKey::format(alarmTime.toInt()));
-        QCOMPARE(writer.updateEntryWithAlarms(key, entry, alarm, opened), TEventWriter::Result::Done);
+        QCOMPARE(edit(writer, key, assignees, alarmTime), TEventWriter::Result::Done);
+        QTEST(alarmsOf(*db, key).join(' '), "expected");
+    }
 
-        QStringList stored;
-        AlarmRecord scan;
-        for (bool more = db->Alarms().GetEqual(scan.bytes(), AlarmRecord::DayEntryKeyIndex, key); more;
-             more = db->Alarms().Get(scan.bytes(), AlarmRecord::DayEntryKeyIndex, key, TXIsamFile::ScanPrefix))
-            stored << QStringLiteral("%1@%2").arg(RecordKey::parse(scan.UserKey())).arg(RecordKey::parse(scan.AlarmTime()));
-        stored.sort();
-        QTEST(stored.join(' '), "expected");
+    // Another workstation holds user 2's alarm (its user is snoozing it). An
+    // edit that would rewrite or delete that alarm saves nothing at all -
+    // neither the entry nor any alarm - and tells whose alarm it is; one that
+    // leaves that alarm as it stands is saved.
+    void editWhileAnAlarmIsHeldElsewhere_data()
+    {
+        QTest::addColumn<QString>("assignees");
+        QTest::addColumn<QString>("alarmTime");
+        QTest::addColumn<bool>("saved");
+        QTest::newRow("time kept, 3 out: 2's alarm stays") << "1 2" << "1000" << true;
+        QTest::newRow("time kept, 2 out") << "1 3" << "1000" << false;
+        QTest::newRow("time changed") << "1 2 3" << "1500" << false;
+        QTest::newRow("alarm off") << "1 2 3" << "" << false;
+    }
+    void editWhileAnAlarmIsHeldElsewhere()
+    {
+        QFETCH(QString, assignees);
+        QFETCH(QString, alarmTime);
+        QFETCH(bool, saved);
+        TScriptedServices services;
+        const auto db = TestDatabase::database(QStringLiteral("held"), {});
+        TEventWriter writer(*db);
+        const QString key = threeAssignees(writer);
+        AlarmRecord held;
+        const QString heldKey = alarmKeyOf(*db, key, 2, held);
+        const QStringList before = alarmsOf(*db, key);
+
+        int ready[2];
+        QVERIFY(::pipe(ready) == 0);
+        TestChild elsewhere([&] {
+            TQuorlaDB other{TDatabaseLocation(db->RootPath())};
+            if (!other.Alarms().Lock(heldKey) || ::write(ready[1], "H", 1) != 1)
+                return 1;
+            for (;;)
+                ::pause();
+        });
+        char byte = 0;
+        QCOMPARE(::read(ready[0], &byte, 1), ssize_t(1));
+        ::close(ready[0]);
+        ::close(ready[1]);
+
+        const TEventWriter::Result result = edit(writer, key, assignees, alarmTime);
+        QCOMPARE(result, saved ? TEventWriter::Result::Done : TEventWriter::Result::AlarmLocked);
+        DayEntryRecord entry;
+        QVERIFY(db->DayEntries().GetEqual(entry.bytes(), TXIsamFile::PrimaryIndex, key));
+        QCOMPARE(entry.Description(), saved ? QStringLiteral("after") : QStringLiteral("before"));
+        if (saved) {
+            QCOMPARE(alarmsOf(*db, key), (QStringList{"1@1000", "2@1000"}));
+        } else {
+            QCOMPARE(writer.LockedAlarmUser(), RecordKey::format(2));
+            QCOMPARE(alarmsOf(*db, key), before);
+        }
     }
 
     // The pop-up read an alarm that was then switched off elsewhere and whose
@@ -173,6 +256,23 @@ private slots:
         QVERIFY(db->Alarms().GetEqual(stored.bytes(), 0, key));
         QVERIFY(stored.bytes().size() == other.bytes().size()
                 && std::equal(stored.bytes().begin(), stored.bytes().end(), other.bytes().begin()));
+    }
+
+    // The poll's clean-up of an alarm whose entry is gone takes the other
+    // assignees' alarms of that entry with it; another entry's stay.
+    void orphanAlarmsGoTogether()
+    {
+        TScriptedServices services;
+        const auto db = TestDatabase::database(QStringLiteral("orphans"), {});
+        TEventWriter writer(*db);
+        const QString gone = threeAssignees(writer);
+        const QString kept = threeAssignees(writer);
+        QVERIFY(db->DayEntries().Delete(gone));
+        AlarmRecord rang;
+        const QString rangKey = alarmKeyOf(*db, gone, 2, rang);
+        QCOMPARE(writer.deleteOrphanAlarm(rangKey, rang), TEventWriter::Result::Done);
+        QCOMPARE(alarmsOf(*db, gone), QStringList());
+        QCOMPARE(alarmsOf(*db, kept).size(), 3);
     }
 };
 

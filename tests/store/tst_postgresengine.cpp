@@ -10,6 +10,7 @@
 #include "PostgresCluster.h"
 #include "QuorlaTest.h"
 #include "RecordKey.h"
+#include "TDatabaseLocation.h"
 #include "TQuorlaDB.h"
 #include "TScriptedServices.h"
 #include "TUserCache.h"
@@ -97,6 +98,27 @@ private slots:
         QVERIFY(!elsewhere.Users().Update(user(QStringLiteral("CARL")).bytes(), key(9)));
         cache.Lookup(key(1), u);
         QCOMPARE(loads, 2);
+    }
+
+    // A fresh, empty server database, before any workstation made its
+    // catalog: a dataset that is not there fails in the words a missing file
+    // gets, and a reader (quorla_export) finds no Quorla database there and
+    // leaves the server as it was.
+    void emptyServer()
+    {
+        const QString uri = newDatabase();
+        TXIsamFile users;
+        QVERIFY(!users.Open(TDatabaseLocation(uri).DatasetName(QStringLiteral("QLUsers.Ism"))));
+        QCOMPARE(users.ErrorText(), QStringLiteral("DOS function call failure"));
+        TScriptedServices services;
+        try {
+            TQuorlaDB reader(TDatabaseLocation(uri), TQuorlaDB::Opening::ExistingOnly);
+            QFAIL("connected");
+        } catch (const EQuorlaDB& e) {
+            QCOMPARE(e.message(), uri + QStringLiteral(" holds no QLUsers.Ism: it is no Quorla database"));
+        }
+        QCOMPARE(server_->query(name_, "SELECT count(*) FROM pg_tables WHERE schemaname = 'public'"),
+                 QStringLiteral("0"));
     }
 
     // An idle session is let go, and the next call connects again; a session

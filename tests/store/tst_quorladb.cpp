@@ -2,13 +2,20 @@
 // folder, stored folders, folders holding some datasets, the ways connecting
 // fails and what it leaves behind, two connections, reopening.
 
+#include "AlarmRecord.h"
 #include "CategoryRecord.h"
+#include "DayEntryRecord.h"
 #include "EQuorlaDB.h"
 #include "IsamCode.h"
 #include "IsamEngine.h"
+#include "PostgresCluster.h"
+#include "PostgresIsamEngine.h"
 #include "QuorlaTest.h"
+#include "RecordKey.h"
 #include "RecordLockFile.h"
 #include "SqliteIsamEngine.h"
+#include "TDatabaseLocation.h"
+#include "TEventWriter.h"
 #include "TQuorlaDB.h"
 #include "TScriptedServices.h"
 #include "TWorkstationStore.h"
@@ -17,6 +24,10 @@
 #include <QDir>
 #include <QFile>
 #include <QScopeGuard>
+
+#include <sqlite3.h>
+
+#include <memory>
 
 #include <unistd.h>
 
@@ -121,6 +132,34 @@ private:
     SqliteIsamEngine real_;
 };
 
+// With QUORLA_TEST_ENGINE=postgres the key marks are tried on a server too.
+std::unique_ptr<PostgresCluster> server;
+
+// Sets the marks of the largest key ever held of the users, categories and
+// day entries of the database at `root` to `marks`; an empty mark takes it
+// away, as in a database written before there were marks.
+void setMarks(const QString& name, const QString& root, const QStringList& marks)
+{
+    const QStringList files{UserRecord::FileName, CategoryRecord::FileName, DayEntryRecord::FileName};
+    for (int i = 0; i < files.size(); ++i) {
+        if (server) {
+            server->query(name, QStringLiteral("UPDATE quorla_datasets SET highkey = '%1' WHERE name = '%2'")
+                                    .arg(marks[i], QString::fromLatin1(PostgresIsamEngine::tableName(
+                                                       TDatabaseLocation(root).DatasetName(files[i]))))
+                                    .toUtf8());
+            QVERIFY2(server->error().isEmpty(), qPrintable(server->error()));
+            continue;
+        }
+        sqlite3* db = nullptr;
+        QCOMPARE(sqlite3_open(QFile::encodeName(root + files[i]).constData(), &db), SQLITE_OK);
+        const QByteArray sql = marks[i].isEmpty()
+            ? QByteArray("DELETE FROM isam_meta WHERE name = 'highkey'")
+            : "UPDATE isam_meta SET value = '" + marks[i].toLatin1() + "' WHERE name = 'highkey'";
+        QCOMPARE(sqlite3_exec(db, sql.constData(), nullptr, nullptr, nullptr), SQLITE_OK);
+        sqlite3_close(db);
+    }
+}
+
 } // namespace
 
 class tst_QuorlaDB : public QObject
@@ -128,6 +167,80 @@ class tst_QuorlaDB : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase()
+    {
+        server = PostgresCluster::ForTestEngine();
+        if (server)
+            QVERIFY2(server->error().isEmpty(), qPrintable(server->error()));
+    }
+    void cleanupTestCase() { server.reset(); }
+
+    // A database written before the marks of the largest key ever held, or
+    // with marks made at the largest key stored at that time: users 1-3 (3
+    // removed, still an entry's assignee), categories 1-2 (2 removed, still
+    // that entry's category), entries 1-5 (3-5 removed, 5 still named by an
+    // alarm). No new record takes a key that an old one points at, and a
+    // key freed at the top stays freed.
+    void keyMarksOfAnOldDatabase_data()
+    {
+        QTest::addColumn<QStringList>("marks");
+        QTest::addColumn<QList<qint64>>("next"); // users, categories, entries; 0: not looked at
+        QTest::newRow("no marks") << QStringList{"", "", ""} << QList<qint64>{4, 3, 6};
+        QTest::newRow("marks at the largest key stored")
+            << QStringList{"0000000002", "0000000001", "0000000002"} << QList<qint64>{0, 0, 6};
+    }
+    void keyMarksOfAnOldDatabase()
+    {
+        QFETCH(QStringList, marks);
+        QFETCH(QList<qint64>, next);
+        TScriptedServices services;
+        const QString name = QStringLiteral("old%1").arg(marks[0].isEmpty() ? 1 : 2);
+        const QString root = server ? server->createDatabase(name) : TestEnvironment::freshFolder(name) + '/';
+        const auto k = [](qint64 n) { return RecordKey::format(n); };
+        {
+            TQuorlaDB db{TDatabaseLocation(root)};
+            for (const char* n : {"ANN", "BOB", "CID"})
+                QVERIFY(db.Users().Insert(user(QLatin1String(n)).bytes()));
+            for (const char* d : {"Meeting", "Travel"})
+                QVERIFY(db.Categories().Insert(category(QLatin1String(d)).bytes()));
+            for (int n = 1; n <= 5; ++n) {
+                DayEntryRecord entry;
+                entry.initialise();
+                entry.setOwnerKey(k(1));
+                entry.setAssigneeKeys({k(n == 2 ? 3 : 1)});
+                entry.setCategoryKey(k(n == 2 ? 2 : 1));
+                QVERIFY(db.DayEntries().Insert(entry.bytes()));
+            }
+            AlarmRecord alarm;
+            alarm.setUserKey(k(1));
+            alarm.setDayEntryKey(k(5));
+            alarm.setAlarmTime(k(1000));
+            alarm.rebuildUserAlarmKey();
+            QVERIFY(db.Alarms().Insert(alarm.bytes()));
+            QVERIFY(db.Users().Delete(k(3)) && db.Categories().Delete(k(2)));
+            for (int n = 3; n <= 5; ++n)
+                QVERIFY(db.DayEntries().Delete(k(n)));
+        }
+        setMarks(name, root, marks);
+
+        {
+            TQuorlaDB db{TDatabaseLocation(root)};
+            TXIsamFile* datasets[] = {&db.Users(), &db.Categories(), &db.DayEntries()};
+            for (int i = 0; i < 3; ++i)
+                if (next[i] > 0)
+                    QCOMPARE(datasets[i]->NextKey(), k(next[i]));
+            // A new event takes the next key, and leaves it freed when deleted.
+            AlarmRecord none;
+            DayEntryRecord entry;
+            entry.initialise();
+            const QString added = TEventWriter(db).insertEntryWithAlarms(entry, none);
+            QCOMPARE(added, k(next[2]));
+            QCOMPARE(TEventWriter(db).deleteEntryWithAlarms(added), TEventWriter::Result::Done);
+        }
+        TQuorlaDB again{TDatabaseLocation(root)};
+        QCOMPARE(again.DayEntries().NextKey(), k(next[2] + 1));
+    }
+
     // The folder comes from the store, or at the first start from the picker
     // after a warning, and is stored; the missing datasets are created there
     // and those present keep their records.

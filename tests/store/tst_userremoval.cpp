@@ -1,5 +1,6 @@
 // Removing a user: what the pass makes of each kind of entry and its alarms,
-// that nothing left behind reaches a later entry, and the pass racing another
+// that nothing left behind reaches a later entry (alarms left by entries
+// deleted long ago go too), and the pass racing another
 // workstation that adds events for him.
 // ANNA 1, BERT 2 (removed), CARL 3, DORA 4.
 
@@ -112,6 +113,13 @@ private slots:
         auto db = openIn(QStringLiteral("pass"));
         addEntry(*db, 1, {3, 4});
         const QString entryKey = addEntry(*db, owner, assignees);
+        // Left by an older program: DORA's alarm of an entry deleted long ago.
+        AlarmRecord orphan;
+        orphan.setUserKey(key(4));
+        orphan.setDayEntryKey(key(7));
+        orphan.setAlarmTime(key(900));
+        orphan.rebuildUserAlarmKey();
+        QVERIFY(db->Alarms().Insert(orphan.bytes()));
 
         TUserRemoval removal(*db, Bert, choose(answers));
         const TUserRemoval::TSummary survey = removal.survey();

@@ -7,6 +7,7 @@
 #include "IsamEngine.h"
 #include "PostgresCluster.h"
 #include "PostgresIsamEngine.h"
+#include "TDatabaseLocation.h"
 #include "QuorlaTest.h"
 #include "RecordKey.h"
 #include "TXIsamFile.h"
@@ -84,7 +85,7 @@ QString freshName()
 {
     static int serial = 0;
     if (server)
-        return TIsamEngine::datasetName(serverDatabase, QStringLiteral("t%1.Ism").arg(++serial));
+        return TDatabaseLocation(serverDatabase).DatasetName(QStringLiteral("t%1.Ism").arg(++serial));
     return TestEnvironment::freshFolder(QStringLiteral("xisam")) + QStringLiteral("/QLAlarms.Ism");
 }
 
@@ -187,10 +188,12 @@ private slots:
             QVERIFY(f.Insert(makeAlarm("0000000001", "0000000100"), key(k)));
         for (qint64 k : deleted)
             QVERIFY(f.Delete(key(k)));
+        QString mark;
         if (withoutMark) {
             QVERIFY(f.Close());
             dropMark(path);
             QVERIFY(f.Open(path, 3));
+            QVERIFY(f.KeyMark(mark) && mark.isEmpty());
         }
         if (raised > 0) {
             QVERIFY(f.RaiseKeyMark(key(raised)));
@@ -199,6 +202,8 @@ private slots:
         QCOMPARE(f.NextKey(), next);
         QVERIFY(f.Insert(makeAlarm("0000000001", "0000000200")));
         QCOMPARE(f.CurrentKey(), next);
+        QVERIFY(f.KeyMark(mark));
+        QCOMPARE(mark, next);
         // A second object sees the mark the first one raised.
         TXIsamFile other;
         QVERIFY(other.Open(path, 3));
