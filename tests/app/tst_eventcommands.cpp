@@ -13,6 +13,11 @@
 #include "TCommand.h"
 #include "TEventCommands.h"
 #include "TEventWriter.h"
+#include "SeriesLinkRecord.h"
+#include "TRecordLock.h"
+#include "TSeriesWriter.h"
+#include "TStamp.h"
+#include "TLookup.h"
 #include "TQuorlaDB.h"
 #include "TWeekView.h"
 #include "TestEnvironment.h"
@@ -161,6 +166,8 @@ private slots:
     void mailGoesOnceTheEntryIsStored();
     void staleScreen_data();
     void staleScreen();
+    void seriesQuestion_data();
+    void seriesQuestion();
 };
 
 void TestEventCommands::storeEntriesAndAlarms_data()
@@ -437,6 +444,115 @@ void TestEventCommands::staleScreen()
     QCOMPARE(other.Alarms().RecordCount(), alarms);
     QCOMPARE(shell.main->WeekView()->Days()[3]->DayEntries().Count(), 1);
     QCOMPARE(shell.main->WeekView()->Days()[3]->DayEntries().Entry(0).Description(), QStringLiteral("Board meeting"));
+}
+
+// Every stored entry as "<day of May or June>:<description>", in day order.
+QString days(TQuorlaDB& db)
+{
+    QMap<QString, QString> byStart;
+    DayEntryRecord e;
+    TLookup::Each(db.DayEntries(), e.bytes(), [&](const QString&) {
+        TStamp start;
+        start.SetSeconds(qint32(RecordKey::parse(e.StartTime())));
+        byStart.insert(e.StartTime(), QString::number(start.Day()) + ':' + e.Description());
+    });
+    return QStringList(byStart.values()).join(' ');
+}
+
+// A weekly event from Monday 6 May, four times; the week shows its second
+// occurrence (13 May) first. Event properties and Delete event on it ask
+// which events they act on; each answer changes what it says, and an
+// occurrence open elsewhere is left and named.
+void TestEventCommands::seriesQuestion_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<int>("answer");          // -1 cancels
+    QTest::addColumn<bool>("openElsewhere");  // 27 May held by another workstation
+    QTest::addColumn<QString>("expected");
+    QTest::addColumn<QString>("shown");       // the repeat the editor showed: "open" or "shut"
+    QTest::newRow("change, cancelled") << "actEventProperties" << -1 << false << "6:new 13:new 20:new 27:new" << "";
+    QTest::newRow("change this one") << "actEventProperties" << 0 << false << "6:new 13:moved 20:new 27:new"
+                                     << "shut";
+    QTest::newRow("change this and following") << "actEventProperties" << 1 << false
+                                               << "6:new 13:moved 20:moved 27:moved" << "open";
+    QTest::newRow("change all") << "actEventProperties" << 2 << false << "6:moved 13:moved 20:moved 27:moved"
+                                << "open";
+    QTest::newRow("change all, one open elsewhere") << "actEventProperties" << 2 << true
+                                                    << "6:moved 13:moved 20:moved 27:new" << "open";
+    QTest::newRow("delete this one") << "actEventDelete" << 0 << false << "6:new 20:new 27:new" << "";
+    QTest::newRow("delete this and following") << "actEventDelete" << 1 << false << "6:new" << "";
+    QTest::newRow("delete all, one open elsewhere") << "actEventDelete" << 2 << true << "27:new" << "";
+    QTest::newRow("delete this one, open elsewhere") << "actEventDelete" << 0 << false << "" << "";
+}
+
+void TestEventCommands::seriesQuestion()
+{
+    QFETCH(QString, command);
+    QFETCH(int, answer);
+    QFETCH(bool, openElsewhere);
+    QFETCH(QString, expected);
+    QFETCH(QString, shown);
+    TScriptedServices services;
+    services.setNow(Now);
+    Shell shell;
+    startAs(shell, QStringLiteral("ME"), {9, 1});
+    TEventCommands& commands = *shell.main->EventCommands();
+    TRecurrenceRule rule;
+    rule.setStart(QDate(2024, 5, 6));
+    rule.setTime(QTime(10, 30));
+    rule.setFrequency(TRecurrenceRule::Frequency::Weekly);
+    rule.setCount(4);
+    QString seen;
+    commands.Editor = [&](bool, bool, DayEntryRecord& e, AlarmRecord& a, TServices::MailMessage&) {
+        seen = commands.Repeat.editable ? "open" : "shut";
+        if (commands.Repeat.rule)
+            seen += ": " + commands.Repeat.rule->Summary();
+        e.setDescription(QStringLiteral("new"));
+        e.setAssigneeKeys({RecordKey::format(2)});
+        a.setFlags(AlarmRecord::AlarmWanted);
+        commands.Repeat.rule = rule;
+        return 1;
+    };
+    select(shell, 0);
+    run(shell, "actEventNew");
+    TQuorlaDB other;
+    QCOMPARE(days(other), QStringLiteral("6:new 13:new 20:new 27:new"));
+    QCOMPARE(seen, QStringLiteral("open"));
+    const int alarms = other.Alarms().RecordCount();
+    QCOMPARE(alarms, 4);
+
+    // The entry of 27 May opened on another workstation (or, for the last
+    // row, the one the question is about).
+    const bool selfHeld = expected.isEmpty();
+    TStamp heldDay;
+    heldDay.SetDateTime(2024, 5, selfHeld ? 13 : 27, 0, 0, 0);
+    std::optional<TRecordLock> held;
+    for (const auto& [key, link] : TSeriesWriter(other).Links(RecordKey::format(1)))
+        if (link.DayKey() == heldDay.Key() && (openElsewhere || selfHeld))
+            held.emplace(other.DayEntries(), link.EntryKey());
+    QVERIFY(!(openElsewhere || selfHeld) || held);
+    if (selfHeld)
+        expected = "6:new 13:new 20:new 27:new";
+
+    const QString which = command == QLatin1String("actEventDelete") ? TEventCommands::DeleteWhich
+                                                                     : TEventCommands::ChangeWhich;
+    services.expectChoice(which.arg(QStringLiteral("new")), answer);
+    if (openElsewhere)
+        services.expectMessage(Kind::Information, TEventCommands::SeriesLeft + "\r27/05/24: open on another workstation",
+                               Answer::Ok);
+    if (selfHeld)
+        services.expectMessage(Kind::Information, DeleteLocked, Answer::Ok);
+    seen.clear();
+    commands.Editor = [&](bool, bool, DayEntryRecord& e, AlarmRecord&, TServices::MailMessage&) {
+        seen = commands.Repeat.editable ? "open" : "shut";
+        e.setDescription(QStringLiteral("moved"));
+        return 1;
+    };
+    select(shell, 0);
+    run(shell, command.toLatin1().constData());
+    QCOMPARE(days(other), expected);
+    QCOMPARE(seen, shown);
+    QCOMPARE(services.busyDepth(), 0);
 }
 
 QUORLA_TEST_GUI_MAIN(TestEventCommands)
