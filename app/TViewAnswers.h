@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QSet>
 #include <QString>
 
 class QObject;
@@ -24,8 +25,25 @@ public:
     void WantDayEntries(QObject* sender, const QString& datePkVal, TDayEntries& dayEntries);
     void WantUserName(QObject* sender, const QString& pk, QString& name);
     void WantAlarmedFlag(QObject* sender, const QString& pk, bool& alarmed);
+    // From the series links: one range read of the link dataset's entry-key
+    // index covers every entry the views listed since the last read (a week
+    // of entries for the week view), instead of one read per entry painted.
+    void WantRepeatingFlag(QObject* sender, const QString& pk, bool& repeating);
     void WantCategoryDescription(QObject* sender, const QString& pk, QString& description);
+
+    // How many range reads WantRepeatingFlag made (the cost the views pay
+    // for the mark).
+    int RepeatReads() const { return repeatReads_; }
 
 private:
     TSession& session_;
+    // Entry keys listed since the last read of the links.
+    QSet<QString> listed_;
+    // The entry keys the last read covered, and those of them that are
+    // occurrences.
+    QString readFrom_;
+    QString readTo_;
+    bool read_ = false;
+    QSet<QString> repeating_;
+    int repeatReads_ = 0;
 };

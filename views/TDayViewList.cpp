@@ -79,7 +79,7 @@ TDayViewList::TDayViewList(QWidget* parent)
       categoryFont_(TColorRef::clTeal),
       descriptionFont_(TColorRef::clNavy),
       alarmGlyph_(loadGlyph(QStringLiteral("ALARM"))),
-      privateGlyph_(loadGlyph(QStringLiteral("PRIVATE")))
+      privateGlyph_(loadGlyph(QStringLiteral("PRIVATE"))), repeatGlyph_(loadGlyph(QStringLiteral("REPEAT")))
 {
     setModel(model_);
     setItemDelegate(new TDayViewItemDelegate(this));
@@ -388,6 +388,13 @@ void TDayViewList::drawDayEntry(QPainter& painter, const QRect& rect, int index)
         const QString pk = dayEntries_->PkAt(index);
         alarmKnown = guarded([&] { OnWantAlarmedFlag(this, pk, alarmed); });
     }
+    // A failed look-up leaves the mark off: the failure is reported all the same.
+    bool repeating = false;
+    if (OnWantRepeatingFlag) {
+        const QString pk = dayEntries_->PkAt(index);
+        if (!guarded([&] { OnWantRepeatingFlag(this, pk, repeating); }))
+            repeating = false;
+    }
 
     QString time;
     if ((flags & DayEntryRecord::UnTimed) != 0) {
@@ -426,6 +433,14 @@ void TDayViewList::drawDayEntry(QPainter& painter, const QRect& rect, int index)
             drawTextAt(painter, timeFont_, x + 4, y + 1, missing);
         if (!double_)
             g += glyphSize;
+    }
+    if (repeating) {
+        if (double_) {
+            painter.drawPixmap(left + 2 * glyphSize, top + lineHeight, repeatGlyph_);
+        } else {
+            painter.drawPixmap(left + g + timeColumn_, top, repeatGlyph_);
+            g += glyphSize;
+        }
     }
 
     const TFont& textFont = isPrivate ? privateFont_ : descriptionFont_;

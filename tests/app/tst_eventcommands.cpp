@@ -20,6 +20,7 @@
 #include "TLookup.h"
 #include "TQuorlaDB.h"
 #include "TWeekView.h"
+#include "TViewAnswers.h"
 #include "TestEnvironment.h"
 #include "TfrmMain.h"
 #include "TWorkstationStore.h"
@@ -520,6 +521,32 @@ void TestEventCommands::seriesQuestion()
     QCOMPARE(seen, QStringLiteral("open"));
     const int alarms = other.Alarms().RecordCount();
     QCOMPARE(alarms, 4);
+    if (answer == -1) {
+        // The week marks its occurrence and not a plain entry beside it,
+        // with one read of the links for the whole week.
+        DayEntryRecord plain;
+        other.InitDayEntryRecord(plain);
+        TStamp tuesday;
+        tuesday.SetDateTime(2024, 5, 14, 9, 0, 0);
+        plain.setStartTime(tuesday.Key());
+        plain.setDescription(QStringLiteral("plain"));
+        plain.setOwnerKey(First);
+        AlarmRecord none;
+        const QString plainKey = TEventWriter(other).insertEntryWithAlarms(plain, none);
+        shell.main->RefreshView();
+        const int reads = shell.main->ViewAnswers()->RepeatReads();
+        QStringList marks;
+        for (int day : {0, 1}) {
+            bool repeating = false;
+            shell.main->WeekView()->OnWantRepeatingFlag(nullptr, shell.main->WeekView()->Days()[day]->DayEntries().PkAt(0),
+                                                        repeating);
+            marks << QString::number(repeating);
+        }
+        QCOMPARE(marks, (QStringList{"1", "0"}));
+        QCOMPARE(shell.main->ViewAnswers()->RepeatReads(), reads + 1);
+        QVERIFY(TEventWriter(other).deleteEntryWithAlarms(plainKey) == TEventWriter::Result::Done);
+        shell.main->RefreshView();
+    }
 
     // The entry of 27 May opened on another workstation (or, for the last
     // row, the one the question is about).

@@ -1,5 +1,5 @@
 // What the day entry list paints: the time column, names and category, the
-// two-line layout, and lookups that fail while painting.
+// two-line layout, the glyphs, and lookups that fail while painting.
 
 #include "EQuorla.h"
 #include "QuorlaTest.h"
@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QFontMetrics>
 #include <QHash>
+#include <QPainter>
 
 using namespace ViewTest;
 
@@ -29,6 +30,7 @@ struct ListUnderTest
     TDayViewList list;
     QHash<QString, QString> names{{ann, "Ann"}, {bob, "Bob"}, {cy, "Cy"}, {meetings, "Meetings"}};
     QStringList alarmed;
+    QStringList repeating;
     int categoryCalls = 0;
     QStringList errors;
 
@@ -50,6 +52,7 @@ struct ListUnderTest
             text = names.value(pk);
         };
         list.OnWantAlarmedFlag = [this](QObject*, const QString& pk, bool& flag) { flag = alarmed.contains(pk); };
+        list.OnWantRepeatingFlag = [this](QObject*, const QString& pk, bool& flag) { flag = repeating.contains(pk); };
         list.OnError = [this](QObject* sender, const QString& message) {
             QCOMPARE(sender, &list);
             errors.append(message);
@@ -156,6 +159,59 @@ private slots:
             QCOMPARE(inkLeft(image, QRect(line.x() + w1, r.top(), r.width(), r.height()), t.list.CategoryFont()->qcolor(),
                              t.background()),
                      -1);
+    }
+
+    // The glyphs after the time, in their order, each answered for its own
+    // entry; the description follows the last.
+    void glyphs_data()
+    {
+        QTest::addColumn<bool>("isPrivate");
+        QTest::addColumn<bool>("alarmed");
+        QTest::addColumn<bool>("repeating");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("repeating alone") << false << false << true << "repeat";
+        QTest::newRow("alarmed, repeating") << false << true << true << "alarm repeat";
+        QTest::newRow("all three") << true << true << true << "private alarm repeat";
+        QTest::newRow("plain") << false << false << false << "";
+    }
+    void glyphs()
+    {
+        QFETCH(bool, isPrivate);
+        QFETCH(bool, alarmed);
+        QFETCH(bool, repeating);
+        QFETCH(QString, shown);
+        ListUnderTest t;
+        const QString pk = QStringLiteral("0000000042");
+        if (alarmed)
+            t.alarmed << pk;
+        if (repeating)
+            t.repeating << pk;
+        t.repeating << QStringLiteral("0000000043");   // another entry's answer
+        t.add(entry(QStringLiteral("Plan"), isPrivate ? DayEntryRecord::Private : 0, at(9, 0)), pk);
+        const QImage image = shot(t.list);
+        const QRect row = t.item(0);
+        const auto drawn = [&](const QPixmap& glyph, QPoint at) {
+            QImage expected(16, 16, QImage::Format_ARGB32);
+            expected.fill(t.background());
+            QPainter(&expected).drawPixmap(0, 0, glyph);
+            return image.copy(QRect(at, QSize(16, 16))) == expected;
+        };
+        QStringList found;
+        int x = row.left() + t.list.TimeColumn();
+        for (bool more = true; more;) {
+            more = false;
+            for (const auto& [name, glyph] : {std::pair{"private", &t.list.PrivateGlyph()},
+                                              std::pair{"alarm", &t.list.AlarmGlyph()},
+                                              std::pair{"repeat", &t.list.RepeatGlyph()}})
+                if (!more && drawn(*glyph, QPoint(x, row.top()))) {
+                    found << QString::fromLatin1(name);
+                    x += 16;
+                    more = true;
+                }
+        }
+        QCOMPARE(found.join(' '), shown);
+        const TFont& font = isPrivate ? *t.list.PrivateFont() : *t.list.DescriptionFont();
+        QVERIFY(textAt(image, QPoint(x, row.top() + 1), font, QStringLiteral("Plan"), t.background()));
     }
 
     void doubleLineLayout()
