@@ -12,6 +12,8 @@
 #include "TDateEdit.h"
 #include "TDisplaySettings.h"
 #include "TEventWriter.h"
+#include "TSeriesWriter.h"
+#include "SeriesRecord.h"
 #include "TfrmEvent.h"
 
 #include <QLabel>
@@ -206,8 +208,9 @@ void tst_Event::controlsFollowTheUser()
     QVERIFY_THROWS_EXCEPTION(EQuorla, frm.Execute(true, e, alarm, *db, user(2), cfg));   // "Unknown user"
 }
 
-// History lists a stored event's changes in the order they were made, and
-// has nothing to list for a new one.
+// History lists a stored event's changes in the order they were made, an
+// occurrence's with its series' among them, and has nothing to list for a
+// new one.
 void tst_Event::historyInOrder()
 {
     TScriptedServices services;
@@ -240,6 +243,50 @@ void tst_Event::historyInOrder()
     QCOMPARE(shown, (QStringList{"01/03/24 09:30  U02 on ws-test: Event added: “Review”; 04/03/24 10:07; for U02",
                                  "01/03/24 09:45  U03 on ws-test: Event changed: description “Review, second round”"}));
     QVERIFY(!enabledForNew);
+
+    // An occurrence of a repeating event: its series' records among its own.
+    services.setNow(QDateTime(QDate(2024, 3, 1), QTime(10, 0)));
+    TRecurrenceRule rule;
+    rule.setStart(QDate(2024, 3, 4));
+    rule.setTime(QTime(10, 0));
+    rule.setFrequency(TRecurrenceRule::Frequency::Weekly);
+    rule.setCount(2);
+    SeriesRecord weekly;
+    weekly.initialise();
+    weekly.setOwnerKey(user(2));
+    weekly.setDescription(QStringLiteral("Stand-up"));
+    weekly.setAssigneeKeys({user(2)});
+    weekly.setRule(rule);
+    TSeriesWriter series(*db);
+    const QString seriesKey = series.Create(weekly, QDate(2024, 3, 1)).seriesKey;
+    const QString first = series.Links(seriesKey).first().second.EntryKey();
+    services.setNow(QDateTime(QDate(2024, 3, 1), QTime(10, 15)));
+    DayEntryRecord occurrence;
+    QVERIFY(db->DayEntries().GetEqual(occurrence.bytes(), 0, first));
+    occurrence.setDescription(QStringLiteral("Stand-up, moved"));
+    QCOMPARE(TEventWriter(*db).updateEntryWithAlarms(first, occurrence, alarm, QString()), TEventWriter::Result::Done);
+    services.setNow(QDateTime(QDate(2024, 3, 1), QTime(10, 30)));
+    weekly.setDescription(QStringLiteral("Daily stand-up"));
+    series.Change(seriesKey, TSeriesWriter::Scope::All, rule.Start(), weekly, QDate(2024, 3, 1),
+                  TSeriesWriter::HeldOccurrences::Leave);
+    shown.clear();
+    frm.SetEntryKey(first);
+    run(e, [&](QWidget* w) {
+        whenModal([&](QWidget* h) {
+            for (int row = 0; row < child<QListWidget>(h, "lstHistory")->count(); ++row)
+                shown << child<QListWidget>(h, "lstHistory")->item(row)->text();
+            click(h, "btnClose");
+        });
+        click(w, "btnHistory");
+        click(w, "btnCancel");
+    }, true);
+    frm.SetEntryKey(QString());
+    QCOMPARE(shown, (QStringList{
+        "01/03/24 10:00  U03 on ws-test: Repeating event added: “Stand-up”, Every Monday at 10:00, 2 times; "
+        "2 occurrences made",
+        "01/03/24 10:15  U03 on ws-test: Event changed: description “Stand-up, moved”",
+        "01/03/24 10:30  U03 on ws-test: Repeating event changed: all: “Daily stand-up”, Every Monday at 10:00, "
+        "2 times; 2 occurrences touched"}));
 }
 
 // A new event without users: picking a group enables the Alarm box; the alarm
