@@ -182,6 +182,7 @@ int TUserRemoval::deleteOrphanAlarms()
 TUserRemoval::TSummary TUserRemoval::run()
 {
     TSummary summary;
+    seen_.clear();
     // Repeating events first, by the same choices as his entries: a series
     // that goes takes its occurrences with it; the others' templates lose
     // him as their occurrences do in the pass below.
@@ -202,7 +203,6 @@ TUserRemoval::TSummary TUserRemoval::run()
                                              : TSeriesWriter::TemplateAction::Keep;
         },
         Locked, QStringLiteral("changed by a user's removal"));
-    seen_.clear();
     pass(true, summary);
     summary.alarms += deleteUsersAlarms();
     // Alarms whose entry went before this program deleted alarms with their
