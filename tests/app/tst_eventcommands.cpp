@@ -467,30 +467,34 @@ QString days(TQuorlaDB& db)
 void TestEventCommands::seriesQuestion_data()
 {
     QTest::addColumn<QString>("command");
-    QTest::addColumn<int>("answer");          // -1 cancels
-    QTest::addColumn<bool>("openElsewhere");  // 27 May held by another workstation
+    QTest::addColumn<int>("answer");     // -1 cancels
+    QTest::addColumn<int>("held");       // the day of May whose entry another workstation has open; 0: none
     QTest::addColumn<QString>("expected");
-    QTest::addColumn<QString>("shown");       // the repeat the editor showed: "open" or "shut"
-    QTest::newRow("change, cancelled") << "actEventProperties" << -1 << false << "6:new 13:new 20:new 27:new" << "";
-    QTest::newRow("change this one") << "actEventProperties" << 0 << false << "6:new 13:moved 20:new 27:new"
-                                     << "shut";
-    QTest::newRow("change this and following") << "actEventProperties" << 1 << false
-                                               << "6:new 13:moved 20:moved 27:moved" << "open";
-    QTest::newRow("change all") << "actEventProperties" << 2 << false << "6:moved 13:moved 20:moved 27:moved"
-                                << "open";
-    QTest::newRow("change all, one open elsewhere") << "actEventProperties" << 2 << true
-                                                    << "6:moved 13:moved 20:moved 27:new" << "open";
-    QTest::newRow("delete this one") << "actEventDelete" << 0 << false << "6:new 20:new 27:new" << "";
-    QTest::newRow("delete this and following") << "actEventDelete" << 1 << false << "6:new" << "";
-    QTest::newRow("delete all, one open elsewhere") << "actEventDelete" << 2 << true << "27:new" << "";
-    QTest::newRow("delete this one, open elsewhere") << "actEventDelete" << 0 << false << "" << "";
+    QTest::addColumn<QString>("shown");  // the repeat the editor showed, and whether it could be changed
+    const QString all = QStringLiteral("6:new 13:new 20:new 27:new");
+    const QString four = QStringLiteral("Every Monday at 10:30, 4 times");
+    QTest::newRow("change, cancelled") << "actEventProperties" << -1 << 0 << all << "";
+    QTest::newRow("change this one") << "actEventProperties" << 0 << 0 << "6:new 13:moved 20:new 27:new"
+                                     << "shut: " + four;
+    // The rest of the series: the three occurrences left, from 13 May.
+    QTest::newRow("change this and following") << "actEventProperties" << 1 << 0
+                                               << "6:new 13:moved 20:moved 27:moved"
+                                               << "open: Every Monday at 10:30, 3 times";
+    QTest::newRow("change all") << "actEventProperties" << 2 << 0 << "6:moved 13:moved 20:moved 27:moved"
+                                << "open: " + four;
+    QTest::newRow("change all, one open elsewhere") << "actEventProperties" << 2 << 27
+                                                    << "6:moved 13:moved 20:moved 27:new" << "open: " + four;
+    QTest::newRow("delete this one") << "actEventDelete" << 0 << 0 << "6:new 20:new 27:new" << "";
+    QTest::newRow("delete this and following") << "actEventDelete" << 1 << 0 << "6:new" << "";
+    QTest::newRow("delete all, one open elsewhere") << "actEventDelete" << 2 << 27 << "27:new" << "";
+    QTest::newRow("delete this one, open elsewhere") << "actEventDelete" << 0 << 13 << all << "";
 }
 
 void TestEventCommands::seriesQuestion()
 {
     QFETCH(QString, command);
     QFETCH(int, answer);
-    QFETCH(bool, openElsewhere);
+    QFETCH(int, held);
     QFETCH(QString, expected);
     QFETCH(QString, shown);
     TScriptedServices services;
@@ -506,8 +510,6 @@ void TestEventCommands::seriesQuestion()
     QString seen;
     commands.Editor = [&](bool, bool, DayEntryRecord& e, AlarmRecord& a, TServices::MailMessage&) {
         seen = commands.Repeat.editable ? "open" : "shut";
-        if (commands.Repeat.rule)
-            seen += ": " + commands.Repeat.rule->Summary();
         e.setDescription(QStringLiteral("new"));
         e.setAssigneeKeys({RecordKey::format(2)});
         a.setFlags(AlarmRecord::AlarmWanted);
@@ -519,8 +521,7 @@ void TestEventCommands::seriesQuestion()
     TQuorlaDB other;
     QCOMPARE(days(other), QStringLiteral("6:new 13:new 20:new 27:new"));
     QCOMPARE(seen, QStringLiteral("open"));
-    const int alarms = other.Alarms().RecordCount();
-    QCOMPARE(alarms, 4);
+    QCOMPARE(other.Alarms().RecordCount(), 4);
     if (answer == -1) {
         // The week marks its occurrence and not a plain entry beside it,
         // with one read of the links for the whole week.
@@ -548,30 +549,26 @@ void TestEventCommands::seriesQuestion()
         shell.main->RefreshView();
     }
 
-    // The entry of 27 May opened on another workstation (or, for the last
-    // row, the one the question is about).
-    const bool selfHeld = expected.isEmpty();
-    TStamp heldDay;
-    heldDay.SetDateTime(2024, 5, selfHeld ? 13 : 27, 0, 0, 0);
-    std::optional<TRecordLock> held;
-    for (const auto& [key, link] : TSeriesWriter(other).Links(RecordKey::format(1)))
-        if (link.DayKey() == heldDay.Key() && (openElsewhere || selfHeld))
-            held.emplace(other.DayEntries(), link.EntryKey());
-    QVERIFY(!(openElsewhere || selfHeld) || held);
-    if (selfHeld)
-        expected = "6:new 13:new 20:new 27:new";
-
+    std::optional<TRecordLock> lock;
+    if (held) {
+        TStamp heldDay;
+        heldDay.SetDateTime(2024, 5, held, 0, 0, 0);
+        for (const auto& [key, link] : TSeriesWriter(other).Links(RecordKey::format(1)))
+            if (link.DayKey() == heldDay.Key())
+                lock.emplace(other.DayEntries(), link.EntryKey());
+        QVERIFY(lock);
+    }
     const QString which = command == QLatin1String("actEventDelete") ? TEventCommands::DeleteWhich
                                                                      : TEventCommands::ChangeWhich;
     services.expectChoice(which.arg(QStringLiteral("new")), answer);
-    if (openElsewhere)
+    if (held == 27)
         services.expectMessage(Kind::Information, TEventCommands::SeriesLeft + "\r27/05/24: open on another workstation",
                                Answer::Ok);
-    if (selfHeld)
+    if (held == 13)
         services.expectMessage(Kind::Information, DeleteLocked, Answer::Ok);
     seen.clear();
     commands.Editor = [&](bool, bool, DayEntryRecord& e, AlarmRecord&, TServices::MailMessage&) {
-        seen = commands.Repeat.editable ? "open" : "shut";
+        seen = (commands.Repeat.editable ? "open: " : "shut: ") + commands.Repeat.rule.value_or(TRecurrenceRule()).Summary();
         e.setDescription(QStringLiteral("moved"));
         return 1;
     };
