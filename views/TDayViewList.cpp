@@ -436,7 +436,15 @@ void TDayViewList::drawDayEntry(QPainter& painter, const QRect& rect, int index)
     }
     if (repeating) {
         if (double_) {
-            painter.drawPixmap(left + 2 * glyphSize, top + lineHeight, repeatGlyph_);
+            // Below the time, in the first of the private and alarm places
+            // left free; with both taken, after them where the time column
+            // has room, else on the line below when the item has one.
+            const bool privateShown = showPrivateGlyphs_ && isPrivate;
+            const bool alarmShown = alarmed || !alarmKnown;
+            QPoint at(left + (privateShown ? (alarmShown ? 2 : 1) : 0) * glyphSize, top + lineHeight);
+            if (privateShown && alarmShown && 3 * glyphSize > timeColumn_ && rect.height() >= 3 * lineHeight)
+                at = QPoint(left, top + 2 * lineHeight);
+            painter.drawPixmap(at, repeatGlyph_);
         } else {
             painter.drawPixmap(left + g + timeColumn_, top, repeatGlyph_);
             g += glyphSize;

@@ -169,10 +169,13 @@ private slots:
         QTest::addColumn<bool>("alarmed");
         QTest::addColumn<bool>("repeating");
         QTest::addColumn<QString>("shown");
-        QTest::newRow("repeating alone") << false << false << true << "repeat";
-        QTest::newRow("alarmed, repeating") << false << true << true << "alarm repeat";
-        QTest::newRow("all three") << true << true << true << "private alarm repeat";
-        QTest::newRow("plain") << false << false << false << "";
+        QTest::addColumn<bool>("twoLines");   // glyphs below the time, each in its place ("-": none)
+        QTest::newRow("repeating alone") << false << false << true << "repeat" << false;
+        QTest::newRow("alarmed, repeating") << false << true << true << "alarm repeat" << false;
+        QTest::newRow("all three") << true << true << true << "private alarm repeat" << false;
+        QTest::newRow("plain") << false << false << false << "" << false;
+        QTest::newRow("two lines: repeat in the private place") << false << true << true << "repeat alarm -" << true;
+        QTest::newRow("two lines: all three") << true << true << true << "private alarm repeat" << true;
     }
     void glyphs()
     {
@@ -180,7 +183,10 @@ private slots:
         QFETCH(bool, alarmed);
         QFETCH(bool, repeating);
         QFETCH(QString, shown);
+        QFETCH(bool, twoLines);
         ListUnderTest t;
+        if (twoLines)
+            t.list.setDisplayMode(TDisplayMode::dmDouble);
         const QString pk = QStringLiteral("0000000042");
         if (alarmed)
             t.alarmed << pk;
@@ -196,18 +202,28 @@ private slots:
             QPainter(&expected).drawPixmap(0, 0, glyph);
             return image.copy(QRect(at, QSize(16, 16))) == expected;
         };
+        const std::pair<const char*, const QPixmap*> glyphs[] = {{"private", &t.list.PrivateGlyph()},
+                                                                 {"alarm", &t.list.AlarmGlyph()},
+                                                                 {"repeat", &t.list.RepeatGlyph()}};
+        const auto glyphAt = [&](QPoint at) {
+            for (const auto& [name, glyph] : glyphs)
+                if (drawn(*glyph, at))
+                    return QString::fromLatin1(name);
+            return QString();
+        };
         QStringList found;
+        if (twoLines) {
+            for (int place = 0; place < 3; ++place) {
+                const QString name = glyphAt(row.topLeft() + QPoint(place * 16, 16));
+                found << (name.isEmpty() ? QStringLiteral("-") : name);
+            }
+            QCOMPARE(found.join(' '), shown);
+            return;
+        }
         int x = row.left() + t.list.TimeColumn();
-        for (bool more = true; more;) {
-            more = false;
-            for (const auto& [name, glyph] : {std::pair{"private", &t.list.PrivateGlyph()},
-                                              std::pair{"alarm", &t.list.AlarmGlyph()},
-                                              std::pair{"repeat", &t.list.RepeatGlyph()}})
-                if (!more && drawn(*glyph, QPoint(x, row.top()))) {
-                    found << QString::fromLatin1(name);
-                    x += 16;
-                    more = true;
-                }
+        for (QString name = glyphAt(QPoint(x, row.top())); !name.isEmpty(); name = glyphAt(QPoint(x, row.top()))) {
+            found << name;
+            x += 16;
         }
         QCOMPARE(found.join(' '), shown);
         const TFont& font = isPrivate ? *t.list.PrivateFont() : *t.list.DescriptionFont();
