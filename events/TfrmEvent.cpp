@@ -23,6 +23,7 @@
 #include <QLocale>
 #include <QScopeGuard>
 #include <QSignalBlocker>
+#include <QStandardItemModel>
 #include <QStyle>
 
 #include <algorithm>
@@ -413,6 +414,10 @@ void TfrmEvent::LoadRepeat()
     ui->cmbRepeatUntil->setDate(end == TRecurrenceRule::End::OnDate ? rule->Until() : start.addMonths(3));
     ui->spnRepeatCount->setValue(end == TRecurrenceRule::End::AfterCount ? rule->Count() : 10);
     ui->cmbRepeat->setEnabled(repeatEditable_);
+    // A repeating event changed as a series stays one: "None" is not offered
+    // (ending it is deleting this and the following events).
+    if (auto* choices = qobject_cast<QStandardItemModel*>(ui->cmbRepeat->model()))
+        choices->item(RepeatNone)->setEnabled(!rule);
     repeatChanged();
 }
 

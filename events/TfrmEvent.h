@@ -68,8 +68,9 @@ public:
 
     // The repeat the next Execute shows (nothing: the event does not repeat)
     // and whether the person may change it (an occurrence changed alone, or a
-    // plain entry, shows its series' repeat or none, unchangeable). Execute
-    // forgets both: an Execute without them shows a changeable "None".
+    // plain entry, shows its series' repeat or none, unchangeable); a shown
+    // repeat is never changed to "None". Execute forgets both: an Execute
+    // without them shows a changeable "None".
     void SetRepeat(const std::optional<TRecurrenceRule>& rule, bool editable);
     // After a confirmed Execute: the repeat chosen, starting on the event's
     // date at its time (un-timed: no time); nothing when it does not repeat.

@@ -17,6 +17,7 @@
 #include "TfrmEvent.h"
 
 #include <QLabel>
+#include <QStandardItemModel>
 #include <QRadioButton>
 #include <QSpinBox>
 
@@ -398,7 +399,8 @@ void tst_Event::repeatSection()
 }
 
 // An occurrence changed alone shows its series' repeat, which cannot be
-// changed there; the next event shows none again.
+// changed there; a series changed as a whole cannot be made to stop
+// repeating; the next event shows none again.
 void tst_Event::repeatShownUnchangeable()
 {
     TScriptedServices services;
@@ -416,9 +418,17 @@ void tst_Event::repeatShownUnchangeable()
                     + ": " + child<QLabel>(w, "lblRepeatSummary")->text();
         click(w, "btnCancel");
     };
+    const auto noneOffered = [&](QWidget* w) {
+        const auto* choices = qobject_cast<QStandardItemModel*>(child<QComboBox>(w, "cmbRepeat")->model());
+        seen << QStringLiteral("None offered: %1").arg(choices->item(0)->isEnabled());
+        look(w);
+    };
     run(e, look, true);
-    run(e, look, true);
-    QCOMPARE(seen, (QStringList{"Monthly shut: Monthly on the first Monday at 10:05, 5 times",
+    frm.SetRepeat(rule, true);
+    run(e, noneOffered, true);
+    run(e, noneOffered, true);
+    QCOMPARE(seen, (QStringList{"Monthly shut: Monthly on the first Monday at 10:05, 5 times", "None offered: 0",
+                                "Monthly open: Monthly on the first Monday at 10:05, 5 times", "None offered: 1",
                                 "None open: Does not repeat"}));
 }
 
