@@ -4,6 +4,8 @@
 #include "DayEntryRecord.h"
 #include "EQuorla.h"
 #include "RecordKey.h"
+#include "IsamCode.h"
+#include "SeriesLinkRecord.h"
 #include "TCategoryCache.h"
 #include "TCommand.h"
 #include "TDayEntries.h"
@@ -18,6 +20,8 @@
 #include "TXIsamFile.h"
 #include "UserRecord.h"
 
+#include <algorithm>
+
 TViewAnswers::TViewAnswers(TSession& session)
     : session_(session)
 {
@@ -29,6 +33,7 @@ void TViewAnswers::Wire(TViewNavigator& views)
         view->OnWantDayEntries = [this](QObject* s, const QString& k, TDayEntries& e) { WantDayEntries(s, k, e); };
         view->OnWantUserName = [this](QObject* s, const QString& k, QString& n) { WantUserName(s, k, n); };
         view->OnWantAlarmedFlag = [this](QObject* s, const QString& k, bool& a) { WantAlarmedFlag(s, k, a); };
+        view->OnWantRepeatingFlag = [this](QObject* s, const QString& k, bool& r) { WantRepeatingFlag(s, k, r); };
         view->OnWantCategoryDescription
             = [this](QObject* s, const QString& k, QString& d) { WantCategoryDescription(s, k, d); };
         // A drawing failure is reported like a failed command.
@@ -47,9 +52,13 @@ void TViewAnswers::WantDayEntries(QObject* /*sender*/, const QString& datePkVal,
         return;
     TEntryQuery::ReadDay(session_.Database()->DayEntries(), datePkVal,
                          [&](const DayEntryRecord& entry, const QString& key) {
-                             if (session_.EntryVisible(entry))
+                             if (session_.EntryVisible(entry)) {
                                  dayEntries.Add(entry, key);
+                                 listed_.insert(key);
+                             }
                          });
+    // A list read anew is painted anew: its marks are read again with it.
+    read_ = false;
     // The day's entries stand; alarms that cannot be read leave the marks
     // unread, and each painted line then asks again (drawn "?" while that fails).
     try {
@@ -98,4 +107,38 @@ void TViewAnswers::WantCategoryDescription(QObject* /*sender*/, const QString& p
     CategoryRecord category;
     session_.CategoryCache()->Lookup(pk, category);
     description = category.Description();
+}
+
+void TViewAnswers::WantRepeatingFlag(QObject* /*sender*/, const QString& pk, bool& repeating)
+{
+    if (!session_.LoggedIn())
+        return;
+    TXIsamFile* links = session_.Database()->SeriesLinks();
+    if (links == nullptr)
+        return;
+    if (!read_ || pk < readFrom_ || pk > readTo_) {
+        // Keys of one refresh lie close together, and every occurrence of a
+        // series' batch has its own run of keys: the few links of other
+        // entries between them cost less than a read per entry.
+        QString from = pk;
+        QString to = pk;
+        for (const QString& key : std::as_const(listed_)) {
+            from = std::min(from, key);
+            to = std::max(to, key);
+        }
+        listed_.clear();
+        repeating_.clear();
+        SeriesLinkRecord link;
+        ++repeatReads_;
+        const bool found = links->Range(link.bytes(), SeriesLinkRecord::EntryKeyIndex, from, to, [&] {
+            repeating_.insert(link.EntryKey());
+            return true;
+        });
+        if (!found && links->LastError() != IsamNotFound)
+            throw EQuorla(links->ErrorText());
+        readFrom_ = from;
+        readTo_ = to;
+        read_ = true;
+    }
+    repeating = repeating_.contains(pk);
 }

@@ -33,7 +33,15 @@ public:
     void WantDayEntries(QObject* sender, const QString& datePkVal, TDayEntries& dayEntries);
     void WantUserName(QObject* sender, const QString& pk, QString& name);
     void WantAlarmedFlag(QObject* sender, const QString& pk, bool& alarmed);
+    // From the series links: one range read of the link dataset's entry-key
+    // index covers every entry the views listed since the last read (a week
+    // of entries for the week view), instead of one read per entry painted.
+    void WantRepeatingFlag(QObject* sender, const QString& pk, bool& repeating);
     void WantCategoryDescription(QObject* sender, const QString& pk, QString& description);
+
+    // How many range reads WantRepeatingFlag made (the cost the views pay
+    // for the mark).
+    int RepeatReads() const { return repeatReads_; }
 
 private:
     // Reads the alarmed entries again when the alarms changed since the last
@@ -46,4 +54,13 @@ private:
     // or when the mark could not be had.
     QByteArray alarmsMark_;
     const TQuorlaDB* alarmsOf_ = nullptr;
+    // Entry keys listed since the last read of the links.
+    QSet<QString> listed_;
+    // The entry keys the last read covered, and those of them that are
+    // occurrences.
+    QString readFrom_;
+    QString readTo_;
+    bool read_ = false;
+    QSet<QString> repeating_;
+    int repeatReads_ = 0;
 };

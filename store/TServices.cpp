@@ -59,6 +59,11 @@ QString TServices::pickSaveFile(const QString& /*caption*/, const QString& /*sug
     return QString();
 }
 
+int TServices::choose(const QString& /*text*/, const QStringList& /*choices*/)
+{
+    return -1;
+}
+
 TServices::HandOffResult TServices::mailAvailability()
 {
     return {Outcome::NotAvailable, QStringLiteral("This workstation has no mail system")};

@@ -82,7 +82,7 @@ TDayViewList::TDayViewList(QWidget* parent)
       categoryFont_(TColorRef::clTeal),
       descriptionFont_(TColorRef::clNavy),
       alarmGlyph_(loadGlyph(QStringLiteral("ALARM"))),
-      privateGlyph_(loadGlyph(QStringLiteral("PRIVATE")))
+      privateGlyph_(loadGlyph(QStringLiteral("PRIVATE"))), repeatGlyph_(loadGlyph(QStringLiteral("REPEAT")))
 {
     setModel(model_);
     setItemDelegate(new TDayViewItemDelegate(this));
@@ -474,6 +474,13 @@ void TDayViewList::drawDayEntry(QPainter& painter, const QRect& rect, int index)
         const QString pk = dayEntries_->PkAt(index);
         alarmKnown = guarded([&] { OnWantAlarmedFlag(this, pk, alarmed); });
     }
+    // A failed look-up leaves the mark off: the failure is reported all the same.
+    bool repeating = false;
+    if (OnWantRepeatingFlag) {
+        const QString pk = dayEntries_->PkAt(index);
+        if (!guarded([&] { OnWantRepeatingFlag(this, pk, repeating); }))
+            repeating = false;
+    }
 
     QString time;
     if ((flags & DayEntryRecord::UnTimed) != 0) {
@@ -512,6 +519,22 @@ void TDayViewList::drawDayEntry(QPainter& painter, const QRect& rect, int index)
             drawTextAt(painter, timeFont_, x + 4, y + 1, missing);
         if (!double_)
             g += glyphSize;
+    }
+    if (repeating) {
+        if (double_) {
+            // Below the time, in the first of the private and alarm places
+            // left free; with both taken, after them where the time column
+            // has room, else on the line below when the item has one.
+            const bool privateShown = showPrivateGlyphs_ && isPrivate;
+            const bool alarmShown = alarmed || !alarmKnown;
+            QPoint at(left + (privateShown ? (alarmShown ? 2 : 1) : 0) * glyphSize, top + lineHeight);
+            if (privateShown && alarmShown && 3 * glyphSize > timeColumn_ && rect.height() >= 3 * lineHeight)
+                at = QPoint(left, top + 2 * lineHeight);
+            painter.drawPixmap(at, repeatGlyph_);
+        } else {
+            painter.drawPixmap(left + g + timeColumn_, top, repeatGlyph_);
+            g += glyphSize;
+        }
     }
 
     const TFont& textFont = isPrivate ? privateFont_ : descriptionFont_;

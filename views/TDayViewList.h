@@ -64,6 +64,9 @@ public:
     // olive pixels made transparent.
     const QPixmap& AlarmGlyph() const { return alarmGlyph_; }
     const QPixmap& PrivateGlyph() const { return privateGlyph_; }
+    // "REPEAT": the mark of an occurrence of a repeating event, after the
+    // alarm glyph (on one line) or beside it below the time (two lines).
+    const QPixmap& RepeatGlyph() const { return repeatGlyph_; }
 
     bool ShowCategories() const { return showCategories_; }
     void setShowCategories(bool show);
@@ -113,6 +116,8 @@ public:
     TWantUserNameEvent OnWantUserName;
     TReceivedFocusEvent OnReceivedFocus;
     TWantAlarmedFlagEvent OnWantAlarmedFlag;
+    // Asked for every entry painted; true draws the repeat glyph.
+    TWantRepeatingFlagEvent OnWantRepeatingFlag;
     TWantCategoryDescriptionEvent OnWantCategoryDescription;
     TViewErrorEvent OnError;
     // A double-click in the list, after the item under the pointer became the
@@ -162,6 +167,7 @@ private:
     TFont descriptionFont_;
     QPixmap alarmGlyph_;
     QPixmap privateGlyph_;
+    QPixmap repeatGlyph_;
     bool showCategories_ = true;
     TDayEntries* dayEntries_ = nullptr;
     bool showAlarmGlyphs_ = true;

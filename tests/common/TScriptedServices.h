@@ -60,6 +60,9 @@ public:
     void expectFolder(const QString& folder);
     // The next file-name question is answered with `path` (empty: cancelled).
     void expectSaveFile(const QString& path);
+    // The next choice question (choose()) must ask `text`; it is answered
+    // with the choice `answer` (-1: Cancel).
+    void expectChoice(const QString& text, int answer);
     // Scripts the next print dialog's answer: print to the PDF file `pdfFile`,
     // or cancel when it is empty.
     void expectPrinter(const QString& pdfFile);
@@ -98,6 +101,7 @@ public:
     MessageAnswer message(MessageKind kind, MessageButtons buttons, const QString& text) override;
     QString pickFolder(const QString& caption) override;
     QString pickSaveFile(const QString& caption, const QString& suggested, const QString& filter) override;
+    int choose(const QString& text, const QStringList& choices) override;
     QString userName() override { return userName_; }
     QString hostName() override { return hostName_; }
     void beep() override { ++beeps_; }
@@ -128,6 +132,7 @@ private:
     QQueue<ScriptedMessage> script_;
     QQueue<QString> folders_;
     QQueue<QString> saveFiles_;
+    QQueue<std::pair<QString, int>> choices_;
     QList<Message> messages_;
     QStringList unexpected_;
     QString userName_;
