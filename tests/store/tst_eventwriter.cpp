@@ -201,19 +201,11 @@ private slots:
         const QString heldKey = alarmKeyOf(*db, key, 2, held);
         const QStringList before = alarmsOf(*db, key);
 
-        int ready[2];
-        QVERIFY(::pipe(ready) == 0);
-        TestChild elsewhere([&] {
-            TQuorlaDB other{TDatabaseLocation(db->RootPath())};
-            if (!other.Alarms().Lock(heldKey) || ::write(ready[1], "H", 1) != 1)
-                return 1;
-            for (;;)
-                ::pause();
+        const auto elsewhere = holdingChild([&] {
+            auto* other = new TQuorlaDB{TDatabaseLocation(db->RootPath())}; // held until the child is killed
+            return other->Alarms().Lock(heldKey);
         });
-        char byte = 0;
-        QCOMPARE(::read(ready[0], &byte, 1), ssize_t(1));
-        ::close(ready[0]);
-        ::close(ready[1]);
+        QVERIFY(elsewhere);
 
         const TEventWriter::Result result = edit(writer, key, assignees, alarmTime);
         QCOMPARE(result, saved ? TEventWriter::Result::Done : TEventWriter::Result::AlarmLocked);

@@ -116,23 +116,6 @@ void dropMark(const QString& path)
     sqlite3_close(db);
 }
 
-// Makes a child run `take` and, when it took hold (true), stay alive until killed.
-void holdInChild(std::optional<TestChild>& child, const std::function<bool()>& take)
-{
-    int ready[2];
-    QVERIFY(::pipe(ready) == 0);
-    child.emplace([&] {
-        if (!take() || ::write(ready[1], "H", 1) != 1)
-            return 1;
-        for (;;)
-            ::pause();
-    });
-    char byte = 0;
-    QCOMPARE(::read(ready[0], &byte, 1), ssize_t(1));
-    ::close(ready[0]);
-    ::close(ready[1]);
-}
-
 } // namespace
 
 class tst_XIsamFile : public QObject
@@ -524,11 +507,11 @@ private slots:
     {
         TXIsamFile mine;
         const QString path = newDataset(mine);
-        std::optional<TestChild> child;
-        holdInChild(child, [&] {
+        const auto child = holdingChild([&] {
             auto* theirs = new TXIsamFile; // held until the child is killed
             return theirs->Open(path, 3) && theirs->Lock(key(42));
         });
+        QVERIFY(child);
         QVERIFY(!mine.Lock(key(42)));
         QCOMPARE(mine.LastError(), qint16(IsamLocked));
         QVERIFY(mine.Lock(key(43)));
