@@ -23,15 +23,19 @@ namespace {
 
 const QString Entry2 = QStringLiteral("0000000002");
 
-// Entry 1 for users 1 and 2, with its alarms.
-QString newEntry(TEventWriter& writer, AlarmRecord& alarm)
+// A new entry "before" for users 1 to `users`, each with an alarm at 1000.
+QString newEntry(TEventWriter& writer, AlarmRecord& alarm, int users = 2)
 {
     DayEntryRecord entry;
     entry.initialise();
-    entry.setAssigneeKeys({QStringLiteral("0000000001"), QStringLiteral("0000000002")});
+    entry.setDescription(QStringLiteral("before"));
+    QStringList keys;
+    for (int user = 1; user <= users; ++user)
+        keys << RecordKey::format(user);
+    entry.setAssigneeKeys(keys);
     alarm.clear();
     alarm.setFlags(AlarmRecord::AlarmWanted);
-    alarm.setAlarmTime(QStringLiteral("0000001000"));
+    alarm.setAlarmTime(RecordKey::format(1000));
     return writer.insertEntryWithAlarms(entry, alarm);
 }
 
@@ -54,19 +58,6 @@ QString alarmKeyOf(TQuorlaDB& db, const QString& entryKey, int user, AlarmRecord
     while (more && found.UserKey() != RecordKey::format(user))
         more = db.Alarms().Get(found.bytes(), AlarmRecord::DayEntryKeyIndex, entryKey, TXIsamFile::ScanPrefix);
     return more ? db.Alarms().CurrentKey() : QString();
-}
-
-// Entry 1 for users 1, 2 and 3 with an alarm at 1000.
-QString threeAssignees(TEventWriter& writer)
-{
-    DayEntryRecord entry;
-    entry.initialise();
-    entry.setDescription(QStringLiteral("before"));
-    entry.setAssigneeKeys({RecordKey::format(1), RecordKey::format(2), RecordKey::format(3)});
-    AlarmRecord alarm;
-    alarm.setFlags(AlarmRecord::AlarmWanted);
-    alarm.setAlarmTime(RecordKey::format(1000));
-    return writer.insertEntryWithAlarms(entry, alarm);
 }
 
 // Opens entry `key` and stores it with the assignees ("1 3") and the alarm
@@ -163,8 +154,8 @@ private slots:
         TScriptedServices services;
         const auto db = TestDatabase::database(QStringLiteral("keep"), {});
         TEventWriter writer(*db);
-        const QString key = threeAssignees(writer);
         AlarmRecord snoozed, off;
+        const QString key = newEntry(writer, snoozed, 3);
         const QString snoozedKey = alarmKeyOf(*db, key, 2, snoozed);
         QCOMPARE(writer.snoozeAlarm(snoozedKey, snoozed, RecordKey::format(2000)), TEventWriter::Result::Done);
         const QString offKey = alarmKeyOf(*db, key, 3, off);
@@ -196,8 +187,8 @@ private slots:
         TScriptedServices services;
         const auto db = TestDatabase::database(QStringLiteral("held"), {});
         TEventWriter writer(*db);
-        const QString key = threeAssignees(writer);
         AlarmRecord held;
+        const QString key = newEntry(writer, held, 3);
         const QString heldKey = alarmKeyOf(*db, key, 2, held);
         const QStringList before = alarmsOf(*db, key);
 
@@ -257,10 +248,10 @@ private slots:
         TScriptedServices services;
         const auto db = TestDatabase::database(QStringLiteral("orphans"), {});
         TEventWriter writer(*db);
-        const QString gone = threeAssignees(writer);
-        const QString kept = threeAssignees(writer);
-        QVERIFY(db->DayEntries().Delete(gone));
         AlarmRecord rang;
+        const QString gone = newEntry(writer, rang, 3);
+        const QString kept = newEntry(writer, rang, 3);
+        QVERIFY(db->DayEntries().Delete(gone));
         const QString rangKey = alarmKeyOf(*db, gone, 2, rang);
         QCOMPARE(writer.deleteOrphanAlarm(rangKey, rang), TEventWriter::Result::Done);
         QCOMPARE(alarmsOf(*db, gone), QStringList());
