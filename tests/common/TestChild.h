@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <utility>
 
 #include <csignal>
@@ -46,3 +47,23 @@ private:
 
     pid_t pid_;
 };
+
+// A child that runs `take` and, once it succeeded, holds on to what it took
+// until it is killed; returned when it holds, null when `take` failed.
+inline std::unique_ptr<TestChild> holdingChild(const std::function<bool()>& take)
+{
+    int ready[2];
+    if (::pipe(ready) != 0)
+        return nullptr;
+    auto child = std::make_unique<TestChild>([&] {
+        if (!take() || ::write(ready[1], "H", 1) != 1)
+            return 1;
+        for (;;)
+            ::pause();
+    });
+    ::close(ready[1]);
+    char byte = 0;
+    const bool held = ::read(ready[0], &byte, 1) == 1;
+    ::close(ready[0]);
+    return held ? std::move(child) : nullptr;
+}

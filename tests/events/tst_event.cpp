@@ -60,6 +60,24 @@ private:
         return frm.Execute(isEdit, e, alarm, *db, user(2), cfg);
     }
 
+    // The lines History lists for the stored event `key`.
+    QStringList history(DayEntryRecord& e, const QString& key)
+    {
+        QStringList shown;
+        frm.SetEntryKey(key);
+        run(e, [&](QWidget* w) {
+            whenModal([&](QWidget* h) {
+                for (int row = 0; row < child<QListWidget>(h, "lstHistory")->count(); ++row)
+                    shown << child<QListWidget>(h, "lstHistory")->item(row)->text();
+                click(h, "btnClose");
+            });
+            click(w, "btnHistory");
+            click(w, "btnCancel");
+        }, true);
+        frm.SetEntryKey(QString());
+        return shown;
+    }
+
     std::unique_ptr<TQuorlaDB> db;
     TDisplaySettings cfg;
     TfrmEvent frm;
@@ -224,19 +242,8 @@ void tst_Event::historyInOrder()
     db->SetActingUser(user(3));
     e.setDescription(QStringLiteral("Review, second round"));
     TEventWriter(*db).updateEntryWithAlarms(key, e, alarm, QString());
-    QStringList shown;
+    const QStringList shown = history(e, key);
     bool enabledForNew = true;
-    frm.SetEntryKey(key);
-    run(e, [&](QWidget* w) {
-        whenModal([&](QWidget* h) {
-            for (int row = 0; row < child<QListWidget>(h, "lstHistory")->count(); ++row)
-                shown << child<QListWidget>(h, "lstHistory")->item(row)->text();
-            click(h, "btnClose");
-        });
-        click(w, "btnHistory");
-        click(w, "btnCancel");
-    }, true);
-    frm.SetEntryKey(QString());
     run(e, [&](QWidget* w) {
         enabledForNew = child(w, "btnHistory")->isEnabled();
         click(w, "btnCancel");
@@ -270,19 +277,7 @@ void tst_Event::historyInOrder()
     weekly.setDescription(QStringLiteral("Daily stand-up"));
     series.Change(seriesKey, TSeriesWriter::Scope::All, rule.Start(), weekly, QDate(2024, 3, 1),
                   TSeriesWriter::HeldOccurrences::Leave);
-    shown.clear();
-    frm.SetEntryKey(first);
-    run(e, [&](QWidget* w) {
-        whenModal([&](QWidget* h) {
-            for (int row = 0; row < child<QListWidget>(h, "lstHistory")->count(); ++row)
-                shown << child<QListWidget>(h, "lstHistory")->item(row)->text();
-            click(h, "btnClose");
-        });
-        click(w, "btnHistory");
-        click(w, "btnCancel");
-    }, true);
-    frm.SetEntryKey(QString());
-    QCOMPARE(shown, (QStringList{
+    QCOMPARE(history(e, first), (QStringList{
         "01/03/24 10:00  U03 on ws-test: Repeating event added: “Stand-up”, Every Monday at 10:00, 2 times; "
         "2 occurrences made",
         "01/03/24 10:15  U03 on ws-test: Event changed: description “Stand-up, moved”",

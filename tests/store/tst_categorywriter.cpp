@@ -15,7 +15,7 @@
 #include "TRecordLock.h"
 #include "TScriptedServices.h"
 #include "TestChild.h"
-#include "TWorkstationStore.h"
+#include "TestDatabase.h"
 
 #include <QFile>
 #include <QHash>
@@ -30,10 +30,8 @@ private slots:
     void racingEdits()
     {
         TScriptedServices services;
-        TWorkstationStore store;
-        const QString folder = TestEnvironment::freshFolder(QStringLiteral("race"));
-        QVERIFY(store.OpenKey(true) && store.WriteString(QStringLiteral("RootPath"), folder));
-        TQuorlaDB db;
+        const auto database = TestDatabase::database(QStringLiteral("race"), {});
+        TQuorlaDB& db = *database;
         CategoryRecord category;
         const QString meeting = TCategoryWriter(db).addCategory(QStringLiteral("Meeting"), category);
         constexpr int Entries = 8;
@@ -49,7 +47,7 @@ private slots:
         // The editor: round after round, each entry gets a new description, the
         // category and an alarm whose time names the round; every edit that
         // went through is noted.
-        const QString notes = folder + QStringLiteral("/edits.txt");
+        const QString notes = db.RootPath() + QStringLiteral("edits.txt");
         TestChild editor([&] {
             TQuorlaDB mine;
             QFile log(notes);

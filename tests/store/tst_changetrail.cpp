@@ -568,24 +568,17 @@ private slots:
         e.setAssigneeKeys({key(3)});
         AlarmRecord none;
         const QString k = TEventWriter(*o.db).insertEntryWithAlarms(e, none);
-        const QString ready = TestEnvironment::freshFolder(QStringLiteral("ready")) + QStringLiteral("/open");
         o.services.setNow(at(-17));
-        TestChild anna([&] {
-            TQuorlaDB hers;
-            hers.SetActingUser(key(1));
-            std::optional<TRecordLock> lock;
+        const auto anna = holdingChild([&] {
+            auto* hers = new TQuorlaDB; // held until the child is killed
+            hers->SetActingUser(key(1));
+            std::optional<TRecordLock>* lock = new std::optional<TRecordLock>;
             DayEntryRecord entry;
             AlarmRecord alarm;
             bool had = false;
-            if (TEventWriter(hers).openEntry(k, lock, entry, alarm, had) != TEventWriter::Result::Done)
-                return 1;
-            QFile(ready).open(QIODevice::WriteOnly);
-            for (;;)
-                QThread::msleep(20);
+            return TEventWriter(*hers).openEntry(k, *lock, entry, alarm, had) == TEventWriter::Result::Done;
         });
-        for (int waits = 0; !QFile::exists(ready) && waits < 1000; ++waits)
-            QThread::msleep(10);
-        QVERIFY(QFile::exists(ready));
+        QVERIFY(anna);
         o.services.setNow(at(0));
         o.services.setHostName(QStringLiteral("ws-bob"));
         TQuorlaDB bobs;
@@ -619,7 +612,7 @@ private slots:
         };
         QCOMPARE(attempt(), refusal + holder);
         QCOMPARE(bobs.Trail().Latest({}, QString(), 10).size(), 1);
-        QCOMPARE(anna.kill(), -1);
+        QCOMPARE(anna->kill(), -1);
         const auto notesLeft = [&] {
             HolderNoteRecord note;
             int notes = 0;

@@ -23,15 +23,19 @@ namespace {
 
 const QString Entry2 = QStringLiteral("0000000002");
 
-// Entry 1 for users 1 and 2, with its alarms.
-QString newEntry(TEventWriter& writer, AlarmRecord& alarm)
+// A new entry "before" for users 1 to `users`, each with an alarm at 1000.
+QString newEntry(TEventWriter& writer, AlarmRecord& alarm, int users = 2)
 {
     DayEntryRecord entry;
     entry.initialise();
-    entry.setAssigneeKeys({QStringLiteral("0000000001"), QStringLiteral("0000000002")});
+    entry.setDescription(QStringLiteral("before"));
+    QStringList keys;
+    for (int user = 1; user <= users; ++user)
+        keys << RecordKey::format(user);
+    entry.setAssigneeKeys(keys);
     alarm.clear();
     alarm.setFlags(AlarmRecord::AlarmWanted);
-    alarm.setAlarmTime(QStringLiteral("0000001000"));
+    alarm.setAlarmTime(RecordKey::format(1000));
     return writer.insertEntryWithAlarms(entry, alarm);
 }
 
@@ -54,19 +58,6 @@ QString alarmKeyOf(TQuorlaDB& db, const QString& entryKey, int user, AlarmRecord
     while (more && found.UserKey() != RecordKey::format(user))
         more = db.Alarms().Get(found.bytes(), AlarmRecord::DayEntryKeyIndex, entryKey, TXIsamFile::ScanPrefix);
     return more ? db.Alarms().CurrentKey() : QString();
-}
-
-// Entry 1 for users 1, 2 and 3 with an alarm at 1000.
-QString threeAssignees(TEventWriter& writer)
-{
-    DayEntryRecord entry;
-    entry.initialise();
-    entry.setDescription(QStringLiteral("before"));
-    entry.setAssigneeKeys({RecordKey::format(1), RecordKey::format(2), RecordKey::format(3)});
-    AlarmRecord alarm;
-    alarm.setFlags(AlarmRecord::AlarmWanted);
-    alarm.setAlarmTime(RecordKey::format(1000));
-    return writer.insertEntryWithAlarms(entry, alarm);
 }
 
 // Opens entry `key` and stores it with the assignees ("1 3") and the alarm
@@ -144,88 +135,61 @@ private slots:
         }
     }
 
-    // Entry 1 for users 1, 2 and 3 with an alarm at 1000; user 2 snoozed his
-    // to 2000 and user 3 switched his off. Then the entry is edited.
-    void editKeepsAlarmsWhileTheTimeStays_data()
+    // Entry 1 for users 1, 2 and 3 with an alarm at 1000 is edited. Either
+    // user 2 snoozed his alarm to 2000 and user 3 switched his off, or another
+    // workstation holds user 2's alarm (its user is snoozing it): then an edit
+    // that would rewrite or delete that alarm saves nothing at all - neither
+    // the entry nor any alarm - and tells whose alarm it is, and one that
+    // leaves that alarm as it stands is saved.
+    void editAndTheAlarms_data()
     {
+        QTest::addColumn<bool>("held");
         QTest::addColumn<QString>("assignees");
         QTest::addColumn<QString>("alarmTime"); // empty: no alarm
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("time kept") << "1 2 3" << "1000" << "1@1000 2@2000";
-        QTest::newRow("time kept, 1 out, 4 in") << "2 3 4" << "1000" << "2@2000 4@1000";
-        QTest::newRow("time changed") << "1 2 3" << "1500" << "1@1500 2@1500 3@1500";
-        QTest::newRow("alarm off") << "1 2 3" << "" << "";
-    }
-    void editKeepsAlarmsWhileTheTimeStays()
-    {
-        QFETCH(QString, assignees);
-        QFETCH(QString, alarmTime);
-        TScriptedServices services;
-        const auto db = TestDatabase::database(QStringLiteral("keep"), {});
-        TEventWriter writer(*db);
-        const QString key = threeAssignees(writer);
-        AlarmRecord snoozed, off;
-        const QString snoozedKey = alarmKeyOf(*db, key, 2, snoozed);
-        QCOMPARE(writer.snoozeAlarm(snoozedKey, snoozed, RecordKey::format(2000)), TEventWriter::Result::Done);
-        const QString offKey = alarmKeyOf(*db, key, 3, off);
-        QCOMPARE(writer.switchOffAlarm(offKey, off), TEventWriter::Result::Done);
-
-        QCOMPARE(edit(writer, key, assignees, alarmTime), TEventWriter::Result::Done);
-        QTEST(alarmsOf(*db, key).join(' '), "expected");
-    }
-
-    // Another workstation holds user 2's alarm (its user is snoozing it). An
-    // edit that would rewrite or delete that alarm saves nothing at all -
-    // neither the entry nor any alarm - and tells whose alarm it is; one that
-    // leaves that alarm as it stands is saved.
-    void editWhileAnAlarmIsHeldElsewhere_data()
-    {
-        QTest::addColumn<QString>("assignees");
-        QTest::addColumn<QString>("alarmTime");
+        QTest::addColumn<QString>("expected");  // the alarms after it
         QTest::addColumn<bool>("saved");
-        QTest::newRow("time kept, 3 out: 2's alarm stays") << "1 2" << "1000" << true;
-        QTest::newRow("time kept, 2 out") << "1 3" << "1000" << false;
-        QTest::newRow("time changed") << "1 2 3" << "1500" << false;
-        QTest::newRow("alarm off") << "1 2 3" << "" << false;
+        const QString unchanged = QStringLiteral("1@1000 2@1000 3@1000");
+        QTest::newRow("time kept") << false << "1 2 3" << "1000" << "1@1000 2@2000" << true;
+        QTest::newRow("time kept, 1 out, 4 in") << false << "2 3 4" << "1000" << "2@2000 4@1000" << true;
+        QTest::newRow("time changed") << false << "1 2 3" << "1500" << "1@1500 2@1500 3@1500" << true;
+        QTest::newRow("alarm off") << false << "1 2 3" << "" << "" << true;
+        QTest::newRow("held: time kept, 3 out, 2's alarm stays") << true << "1 2" << "1000" << "1@1000 2@1000" << true;
+        QTest::newRow("held: time kept, 2 out") << true << "1 3" << "1000" << unchanged << false;
+        QTest::newRow("held: time changed") << true << "1 2 3" << "1500" << unchanged << false;
+        QTest::newRow("held: alarm off") << true << "1 2 3" << "" << unchanged << false;
     }
-    void editWhileAnAlarmIsHeldElsewhere()
+    void editAndTheAlarms()
     {
+        QFETCH(bool, held);
         QFETCH(QString, assignees);
         QFETCH(QString, alarmTime);
         QFETCH(bool, saved);
         TScriptedServices services;
-        const auto db = TestDatabase::database(QStringLiteral("held"), {});
+        const auto db = TestDatabase::database(QStringLiteral("edit"), {});
         TEventWriter writer(*db);
-        const QString key = threeAssignees(writer);
-        AlarmRecord held;
-        const QString heldKey = alarmKeyOf(*db, key, 2, held);
-        const QStringList before = alarmsOf(*db, key);
+        AlarmRecord second, third;
+        const QString key = newEntry(writer, second, 3);
+        const QString secondKey = alarmKeyOf(*db, key, 2, second);
+        std::unique_ptr<TestChild> elsewhere;
+        if (held) {
+            elsewhere = holdingChild([&] {
+                auto* other = new TQuorlaDB{TDatabaseLocation(db->RootPath())}; // held until the child is killed
+                return other->Alarms().Lock(secondKey);
+            });
+            QVERIFY(elsewhere);
+        } else {
+            QCOMPARE(writer.snoozeAlarm(secondKey, second, RecordKey::format(2000)), TEventWriter::Result::Done);
+            QCOMPARE(writer.switchOffAlarm(alarmKeyOf(*db, key, 3, third), third), TEventWriter::Result::Done);
+        }
 
-        int ready[2];
-        QVERIFY(::pipe(ready) == 0);
-        TestChild elsewhere([&] {
-            TQuorlaDB other{TDatabaseLocation(db->RootPath())};
-            if (!other.Alarms().Lock(heldKey) || ::write(ready[1], "H", 1) != 1)
-                return 1;
-            for (;;)
-                ::pause();
-        });
-        char byte = 0;
-        QCOMPARE(::read(ready[0], &byte, 1), ssize_t(1));
-        ::close(ready[0]);
-        ::close(ready[1]);
-
-        const TEventWriter::Result result = edit(writer, key, assignees, alarmTime);
-        QCOMPARE(result, saved ? TEventWriter::Result::Done : TEventWriter::Result::AlarmLocked);
+        QCOMPARE(edit(writer, key, assignees, alarmTime),
+                 saved ? TEventWriter::Result::Done : TEventWriter::Result::AlarmLocked);
+        QTEST(alarmsOf(*db, key).join(' '), "expected");
         DayEntryRecord entry;
         QVERIFY(db->DayEntries().GetEqual(entry.bytes(), TXIsamFile::PrimaryIndex, key));
         QCOMPARE(entry.Description(), saved ? QStringLiteral("after") : QStringLiteral("before"));
-        if (saved) {
-            QCOMPARE(alarmsOf(*db, key), (QStringList{"1@1000", "2@1000"}));
-        } else {
+        if (!saved)
             QCOMPARE(writer.LockedAlarmUser(), RecordKey::format(2));
-            QCOMPARE(alarmsOf(*db, key), before);
-        }
     }
 
     // The pop-up read an alarm that was then switched off elsewhere and whose
@@ -265,10 +229,10 @@ private slots:
         TScriptedServices services;
         const auto db = TestDatabase::database(QStringLiteral("orphans"), {});
         TEventWriter writer(*db);
-        const QString gone = threeAssignees(writer);
-        const QString kept = threeAssignees(writer);
-        QVERIFY(db->DayEntries().Delete(gone));
         AlarmRecord rang;
+        const QString gone = newEntry(writer, rang, 3);
+        const QString kept = newEntry(writer, rang, 3);
+        QVERIFY(db->DayEntries().Delete(gone));
         const QString rangKey = alarmKeyOf(*db, gone, 2, rang);
         QCOMPARE(writer.deleteOrphanAlarm(rangKey, rang), TEventWriter::Result::Done);
         QCOMPARE(alarmsOf(*db, gone), QStringList());

@@ -116,23 +116,6 @@ void dropMark(const QString& path)
     sqlite3_close(db);
 }
 
-// Makes a child run `take` and, when it took hold (true), stay alive until killed.
-void holdInChild(std::optional<TestChild>& child, const std::function<bool()>& take)
-{
-    int ready[2];
-    QVERIFY(::pipe(ready) == 0);
-    child.emplace([&] {
-        if (!take() || ::write(ready[1], "H", 1) != 1)
-            return 1;
-        for (;;)
-            ::pause();
-    });
-    char byte = 0;
-    QCOMPARE(::read(ready[0], &byte, 1), ssize_t(1));
-    ::close(ready[0]);
-    ::close(ready[1]);
-}
-
 } // namespace
 
 class tst_XIsamFile : public QObject
@@ -239,99 +222,80 @@ private slots:
         QVERIFY(!third.ReadSetting(QStringLiteral("identity"), value));
     }
 
-    // Records added in one transaction: all, with their index values and the
-    // key mark, or none.
-    void insertAll_data()
+    // Writes in one transaction - InsertAll's adds, or WriteBatch's adds
+    // (under a key or the next one), replaces and removals - all made, with
+    // their index values and the key mark moved, or none.
+    void writeTogether_data()
     {
+        QTest::addColumn<bool>("insertAll");
         QTest::addColumn<QList<qint64>>("existing");
-        QTest::addColumn<QStringList>("added");
+        // a<key> add, a- add under the next key, r<key> replace, d<key> remove;
+        // a key ending in '!' is used as it stands.
+        QTest::addColumn<QString>("writes");
         QTest::addColumn<int>("code");
         QTest::addColumn<QStringList>("stored");
         QTest::addColumn<QString>("next");
-        QTest::newRow("into an empty dataset") << QList<qint64>{} << keys({3, 1, 7}) << 0 << keys({1, 3, 7})
-                                               << "0000000008";
-        QTest::newRow("a key that exists: none") << QList<qint64>{2} << keys({1, 2}) << int(IsamUpdateMode)
-                                                 << keys({2}) << "0000000003";
-        QTest::newRow("a key twice: none") << QList<qint64>{} << keys({5, 5}) << int(IsamUpdateMode) << keys({})
-                                           << "0000000001";
-        QTest::newRow("a bad key: none") << QList<qint64>{} << (keys({9}) << "12") << int(IsamBadKey) << keys({})
-                                         << "0000000001";
+        const QList<qint64> none, two{2}, oneTwo{1, 2};
+        QTest::newRow("all: into an empty dataset") << true << none << "a3 a1 a7" << 0 << keys({1, 3, 7})
+                                                    << "0000000008";
+        QTest::newRow("all: a key that exists: none") << true << two << "a1 a2" << int(IsamUpdateMode) << keys({2})
+                                                      << "0000000003";
+        QTest::newRow("all: a key twice: none") << true << none << "a5 a5" << int(IsamUpdateMode) << keys({})
+                                                << "0000000001";
+        QTest::newRow("all: a bad key: none") << true << none << "a9 a12!" << int(IsamBadKey) << keys({})
+                                              << "0000000001";
+        // Records 1 and 2 exist; the mark stands at 2.
+        QTest::newRow("batch: all kinds") << false << oneTwo << "a5 a- r1 d2 d9" << 0 << keys({1, 5, 6})
+                                          << "0000000007";
+        QTest::newRow("batch: a replaced record reads back") << false << oneTwo << "r2" << 0 << keys({1, 2})
+                                                             << "0000000003";
+        QTest::newRow("batch: a replace of a missing record: none")
+            << false << oneTwo << "a- r4" << int(IsamNotFound) << keys({1, 2}) << "0000000003";
+        QTest::newRow("batch: an add under a key that exists: none")
+            << false << oneTwo << "d1 a2" << int(IsamUpdateMode) << keys({1, 2}) << "0000000003";
     }
-    void insertAll()
+    void writeTogether()
     {
+        QFETCH(bool, insertAll);
         QFETCH(QList<qint64>, existing);
-        QFETCH(QStringList, added);
-        QFETCH(QStringList, stored);
+        QFETCH(QString, writes);
         QFETCH(int, code);
+        QFETCH(QStringList, stored);
+        using Write = TXIsamFile::TBatchWrite;
         TXIsamFile f;
         newDataset(f);
         for (qint64 k : existing)
             QVERIFY(f.Insert(makeAlarm("0000000001", "0000000100"), key(k)));
+        QList<Write> batch;
+        QStringList added;
         QByteArray records;
-        for (const QString& k : added) {
-            const Alarm a = makeAlarm("0000000002", k.toLatin1());
-            records.append(a.data(), qsizetype(a.size()));
-        }
-        QCOMPARE(f.InsertAll(added, std::span<const char>(records.constData(), std::size_t(records.size()))),
-                 code == 0);
-        QCOMPARE(int(f.LastError()), code);
-        QVERIFY(f.Rewind(0));
-        QCOMPARE(scan(f, 0, QString(), 16), stored);
-        QTEST(f.NextKey(), "next");
-        // Each added record is found by its time, which is its key here.
-        Alarm back{};
-        for (const QString& k : code == 0 ? added : QStringList()) {
-            QVERIFY(f.GetEqual(back, 2, k));
-            QCOMPARE(f.CurrentKey(), k);
-        }
-    }
-
-    // Mixed writes in one transaction: adds (under a key or the next one),
-    // replaces and removals, all made with the key mark moved, or none.
-    void writeBatch_data()
-    {
-        QTest::addColumn<QString>("writes");  // a<key> add, a- add under the next key, r<key> replace, d<key> remove
-        QTest::addColumn<int>("code");
-        QTest::addColumn<QStringList>("stored");
-        QTest::addColumn<QString>("next");
-        // Records 1 and 2 exist; the mark stands at 2.
-        QTest::newRow("all kinds") << "a5 a- r1 d2 d9" << 0 << keys({1, 5, 6}) << "0000000007";
-        QTest::newRow("a replaced record reads back") << "r2" << 0 << keys({1, 2}) << "0000000003";
-        QTest::newRow("a replace of a missing record: none") << "a- r4" << int(IsamNotFound) << keys({1, 2})
-                                                              << "0000000003";
-        QTest::newRow("an add under a key that exists: none") << "d1 a2" << int(IsamUpdateMode) << keys({1, 2})
-                                                               << "0000000003";
-    }
-    void writeBatch()
-    {
-        QFETCH(QString, writes);
-        QFETCH(int, code);
-        QFETCH(QStringList, stored);
-        TXIsamFile f;
-        newDataset(f);
-        for (qint64 k : {1, 2})
-            QVERIFY(f.Insert(makeAlarm("0000000001", "0000000100"), key(k)));
-        QList<TXIsamFile::TBatchWrite> batch;
         for (const QString& w : writes.split(QLatin1Char(' '))) {
-            static const QString Kinds = QStringLiteral("ard");
-            const auto kind = TXIsamFile::TBatchWrite::Kind(Kinds.indexOf(w[0]));
-            const QString k = w.mid(1) == QLatin1String("-") ? QString() : key(w.mid(1).toLongLong());
-            const Alarm a = makeAlarm("0000000003", "0000000300");
-            batch << TXIsamFile::TBatchWrite{kind, k,
-                                             kind == TXIsamFile::TBatchWrite::Remove ? QByteArray()
-                                                                                     : QByteArray(a.data(), a.size())};
+            const auto kind = Write::Kind(QStringLiteral("ard").indexOf(w[0]));
+            const QString id = w.mid(1);
+            const QString k = id == QLatin1String("-") ? QString() : id.endsWith('!') ? id.chopped(1) : key(id.toLongLong());
+            // The record's time (index 2) is its key, or 300 under the next key.
+            const Alarm a = makeAlarm("0000000003", k.isEmpty() ? "0000000300" : k.toLatin1());
+            batch << Write{kind, k, kind == Write::Remove ? QByteArray() : QByteArray(a.data(), a.size())};
+            added << k;
+            records += batch.last().record;
         }
-        QCOMPARE(f.WriteBatch(batch), code == 0);
+        const bool done = insertAll
+            ? f.InsertAll(added, std::span<const char>(records.constData(), std::size_t(records.size())))
+            : f.WriteBatch(batch);
+        QCOMPARE(done, code == 0);
         QCOMPARE(int(f.LastError()), code);
         QVERIFY(f.Rewind(0));
         QCOMPARE(scan(f, 0, QString(), 16), stored);
         QTEST(f.NextKey(), "next");
         Alarm back{};
-        for (const TXIsamFile::TBatchWrite& w : code == 0 ? batch : QList<TXIsamFile::TBatchWrite>())
-            if (w.kind != TXIsamFile::TBatchWrite::Remove) {
-                QVERIFY(f.GetEqual(back, 0, w.key));
-                QCOMPARE(QByteArray(back.data(), back.size()), w.record);
-            }
+        for (const Write& w : code == 0 ? batch : QList<Write>()) {
+            if (w.kind == Write::Remove)
+                continue;
+            QVERIFY(f.GetEqual(back, 0, w.key));
+            QCOMPARE(QByteArray(back.data(), back.size()), w.record);
+            QVERIFY(f.GetEqual(back, 2, QString::fromLatin1(w.record.mid(4, 10))));
+            QCOMPARE(f.CurrentKey(), w.key);
+        }
     }
 
     // Every refused call answers its code and leaves object and data as they were.
@@ -524,11 +488,11 @@ private slots:
     {
         TXIsamFile mine;
         const QString path = newDataset(mine);
-        std::optional<TestChild> child;
-        holdInChild(child, [&] {
+        const auto child = holdingChild([&] {
             auto* theirs = new TXIsamFile; // held until the child is killed
             return theirs->Open(path, 3) && theirs->Lock(key(42));
         });
+        QVERIFY(child);
         QVERIFY(!mine.Lock(key(42)));
         QCOMPARE(mine.LastError(), qint16(IsamLocked));
         QVERIFY(mine.Lock(key(43)));

@@ -171,7 +171,6 @@ private slots:
         QTest::addColumn<QString>("shown");
         QTest::addColumn<bool>("twoLines");   // glyphs below the time, each in its place ("-": none)
         QTest::newRow("repeating alone") << false << false << true << "repeat" << false;
-        QTest::newRow("alarmed, repeating") << false << true << true << "alarm repeat" << false;
         QTest::newRow("all three") << true << true << true << "private alarm repeat" << false;
         QTest::newRow("plain") << false << false << false << "" << false;
         QTest::newRow("two lines: repeat in the private place") << false << true << true << "repeat alarm -" << true;

@@ -1,4 +1,4 @@
-// The month view: which days fill the six rows, layout and headers, a box's
+// The month view: which days fill the six rows, a box's
 // lines against the day list's own drawing with "+N more", and moving by
 // months, keys and double-clicks.
 
@@ -47,18 +47,12 @@ struct MonthUnderTest
                                        QString::number(day + 9 * 3600 + i * 900).rightJustified(10, '0')),
                         QString::number(i + 1).rightJustified(10, '0'));
     }
-    int boxOf(const QDate& date) const { return int(month.FirstDay().daysTo(date)); }
-    QColor colour(QPalette::ColorRole role, bool grey = false) const
-    {
-        return month.palette().color(grey ? QPalette::Disabled : QPalette::Active, role);
-    }
-    TFont font(bool bold, const QColor& colour) const
+    // The month's own font in the palette's text colour.
+    TFont textFont() const
     {
         TFont f;
-        QFont q = month.font();
-        q.setBold(bold);
-        f.setFont(q);
-        f.setColor(TColorRef::fromQColor(colour));
+        f.setFont(month.font());
+        f.setColor(TColorRef::fromQColor(month.palette().color(QPalette::Active, QPalette::Text)));
         return f;
     }
 };
@@ -92,48 +86,6 @@ private slots:
         for (QDate d = std::max(first, QDate(1970, 1, 1)); d < first.addDays(42); d = d.addDays(1))
             expected.append(d);
         QCOMPARE(t.asked, expected);
-    }
-
-    // Weekday names short where long ones do not fit; headers: today (1999-01-01) bold as
-    // in the week view, other months' days grey, the selected day in the
-    // highlight colours.
-    void headers_data()
-    {
-        QTest::addColumn<QSize>("size");
-        QTest::addColumn<QDate>("shown");
-        QTest::addColumn<QDate>("day");
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("weekday"); // over the day's column; empty: not looked at
-        QTest::addColumn<bool>("bold");
-        QTest::addColumn<int>("look"); // 0 plain, 1 grey, 2 selected
-        const QSize wide(1400, 1000);
-        QTest::newRow("narrow: short names") << QSize(420, 300) << QDate(1999, 1, 20) << QDate(1999, 1, 7) << "7"
-                                             << "Thu" << false << 0;
-        QTest::newRow("selected") << wide << QDate(1999, 1, 15) << QDate(1999, 1, 15) << "15" << "" << false << 2;
-        QTest::newRow("today among next month's days") << wide << QDate(1998, 12, 10) << QDate(1999, 1, 1) << "1 Jan"
-                                                       << "" << true << 1;
-    }
-    void headers()
-    {
-        QFETCH(QSize, size);
-        QFETCH(QDate, shown);
-        QFETCH(QDate, day);
-        QFETCH(QString, text);
-        QFETCH(QString, weekday);
-        QFETCH(bool, bold);
-        QFETCH(int, look);
-        MonthUnderTest t(size);
-        t.month.ShowMonthOf(QDateTime(shown, QTime(8, 0)));
-        const QImage image = shot(t.month);
-        const QRect box = t.month.DayRect(t.boxOf(day));
-        const QColor header = TColorRef::toQColor(t.month.HeaderColor());
-        const QColor ink = t.colour(look == 2 ? QPalette::HighlightedText : QPalette::WindowText, look == 1);
-        QVERIFY(textAt(image, box.topLeft() + QPoint(0, 1), t.font(bold, ink), "  " + text,
-                       look == 2 ? t.colour(QPalette::Highlight) : header));
-        if (!weekday.isEmpty()) {
-            QVERIFY(textAt(image, QPoint(box.left(), 17), t.font(false, ink), "  " + weekday, header));
-            QVERIFY(textAt(image, QPoint(0, 1), t.font(false, ink), "  January 1999", header));
-        }
     }
 
     // The box's lines are the day list's own drawing of the first entries;
@@ -184,8 +136,7 @@ private slots:
         const QSize lines(area.width(), bottom(fit - 1));
         QCOMPARE(image.copy(QRect(area.topLeft(), lines)), reference.copy(QRect(QPoint(0, 0), lines)));
         if (fit < count)
-            QVERIFY(textAt(image, area.topLeft() + QPoint(1, bottom(fit - 1) + 1),
-                           t.font(false, t.colour(QPalette::Text)),
+            QVERIFY(textAt(image, area.topLeft() + QPoint(1, bottom(fit - 1) + 1), t.textFont(),
                            QStringLiteral("+%1 more").arg(count - fit), TColorRef::toQColor(t.month.ListColor())));
     }
 
