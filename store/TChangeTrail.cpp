@@ -81,6 +81,12 @@ QString TChangeTrail::ActionText(Action action)
         return QStringLiteral("Event deleted by a user's removal");
     case Action::DaysKeptChanged:
         return QStringLiteral("Days kept changed");
+    case Action::SeriesAdded:
+        return QStringLiteral("Repeating event added");
+    case Action::SeriesChanged:
+        return QStringLiteral("Repeating event changed");
+    case Action::SeriesDeleted:
+        return QStringLiteral("Repeating event deleted");
     }
     return QStringLiteral("Change %1").arg(qint32(action));
 }

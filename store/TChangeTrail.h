@@ -44,6 +44,11 @@ public:
         EventChangedByRemoval = 12,
         EventDeletedByRemoval = 13,
         DaysKeptChanged = 14,
+        // A repeating event's own actions, one record each whatever number
+        // of occurrences they touched (the summary says how many).
+        SeriesAdded = 30,
+        SeriesChanged = 31,
+        SeriesDeleted = 32,
     };
 
     // One change as a writer reports it. `subject` names the record whose
@@ -105,6 +110,9 @@ public:
     static QString EntrySubject(const QString& key) { return QStringLiteral("E") + key; }
     static QString UserSubject(const QString& key) { return QStringLiteral("U") + key; }
     static QString CategorySubject(const QString& key) { return QStringLiteral("C") + key; }
+    // A repeating event's history (its occurrences' own changes stay under
+    // their entries).
+    static QString SeriesSubject(const QString& key) { return QStringLiteral("S") + key; }
 
     // The changes of one subject in the order they were recorded.
     QList<TEntry> History(const QString& subject);
