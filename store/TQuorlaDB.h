@@ -85,6 +85,12 @@ public:
     // Why Series() is null; empty when it is not.
     const QString& SeriesUnavailable() const { return seriesReason_; }
 
+    // The map of imported calendar events (ImportRecord), opened on first
+    // use and created then when missing, also by a connection that opens
+    // only what exists: only an import asks for it, once it has been told
+    // to write. Null, with `reason` saying why, when it cannot be had.
+    TXIsamFile* ImportMap(QString& reason);
+
     TChangeTrail& Trail() { return *trail_; }
     THolderNotes& Holders() { return *holders_; }
     // The user in whose name the trail and the holder notes record changes
@@ -170,4 +176,5 @@ private:
     std::unique_ptr<TXIsamFile> series_;
     std::unique_ptr<TXIsamFile> seriesLinks_;
     QString seriesReason_;
+    std::unique_ptr<TXIsamFile> importMap_;
 };
