@@ -59,6 +59,11 @@ QString TServices::pickSaveFile(const QString& /*caption*/, const QString& /*sug
     return QString();
 }
 
+QString TServices::pickOpenFile(const QString& /*caption*/, const QString& /*filter*/)
+{
+    return QString();
+}
+
 TServices::HandOffResult TServices::mailAvailability()
 {
     return {Outcome::NotAvailable, QStringLiteral("This workstation has no mail system")};

@@ -86,6 +86,11 @@ public:
     // "iCalendar files (*.ics)". Returns the chosen path, or an empty string
     // when the user cancelled. The base has nobody to ask and cancels.
     virtual QString pickSaveFile(const QString& caption, const QString& suggested, const QString& filter);
+    // Asks for an existing file to read, starting in the user's home folder
+    // and offering files matching `filter`. Returns the chosen path, or an
+    // empty string when the user cancelled. The base has nobody to ask and
+    // cancels.
+    virtual QString pickOpenFile(const QString& caption, const QString& filter);
 
     // The current local date and time. Always TClock::now(), so that stamps,
     // alarm polling and anything asking the services agree on one moment; a

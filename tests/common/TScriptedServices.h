@@ -60,6 +60,8 @@ public:
     void expectFolder(const QString& folder);
     // The next file-name question is answered with `path` (empty: cancelled).
     void expectSaveFile(const QString& path);
+    // The answer to the next question for a file to read (empty: cancel).
+    void expectOpenFile(const QString& path);
     // Scripts the next print dialog's answer: print to the PDF file `pdfFile`,
     // or cancel when it is empty.
     void expectPrinter(const QString& pdfFile);
@@ -98,6 +100,7 @@ public:
     MessageAnswer message(MessageKind kind, MessageButtons buttons, const QString& text) override;
     QString pickFolder(const QString& caption) override;
     QString pickSaveFile(const QString& caption, const QString& suggested, const QString& filter) override;
+    QString pickOpenFile(const QString& caption, const QString& filter) override;
     QString userName() override { return userName_; }
     QString hostName() override { return hostName_; }
     void beep() override { ++beeps_; }
@@ -128,6 +131,7 @@ private:
     QQueue<ScriptedMessage> script_;
     QQueue<QString> folders_;
     QQueue<QString> saveFiles_;
+    QQueue<QString> openFiles_;
     QList<Message> messages_;
     QStringList unexpected_;
     QString userName_;
