@@ -94,6 +94,12 @@ void TQuorlaDB::connectAll()
     }
     connectRecordKeeping();
     connectSeries();
+    // Made with the others, so that a copy of the database carries it; a
+    // connection that makes nothing opens it when an import asks.
+    if (opening_ == Opening::CreateMissing) {
+        QString ignored;
+        importMap_ = connectOptional(ImportRecord::FileName, ImportRecord::Format, ignored, true);
+    }
 }
 
 void TQuorlaDB::connectSeries()

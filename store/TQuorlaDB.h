@@ -85,10 +85,11 @@ public:
     // Why Series() is null; empty when it is not.
     const QString& SeriesUnavailable() const { return seriesReason_; }
 
-    // The map of imported calendar events (ImportRecord), opened on first
-    // use and created then when missing, also by a connection that opens
-    // only what exists: only an import asks for it, once it has been told
-    // to write. Null, with `reason` saying why, when it cannot be had.
+    // The map of imported calendar events (ImportRecord), created when
+    // missing like the trail; a connection that opens only what exists
+    // opens it, and creates it when missing, on the first call (an import,
+    // which writes anyway). Null, with `reason` saying why, when it cannot
+    // be had.
     TXIsamFile* ImportMap(QString& reason);
 
     TChangeTrail& Trail() { return *trail_; }
