@@ -46,6 +46,8 @@ struct TFields
     QString text;
     bool isPrivate = false;
     QString category;
+    // More categories than the first.
+    bool moreCategories = false;
     bool alarm = false;
     qint64 ringWall = 0;
     // What people call the event in the outcome.
@@ -178,8 +180,10 @@ bool fieldsOf(icalcomponent* event, const Converter& convert, TFields& fields, Q
         const icalproperty_class kind = icalproperty_get_class(c);
         fields.isPrivate = kind == ICAL_CLASS_PRIVATE || kind == ICAL_CLASS_CONFIDENTIAL;
     }
-    if (icalproperty* c = icalcomponent_get_first_property(event, ICAL_CATEGORIES_PROPERTY))
+    if (icalproperty* c = icalcomponent_get_first_property(event, ICAL_CATEGORIES_PROPERTY)) {
         fields.category = textOf(icalproperty_get_categories(c)).trimmed();
+        fields.moreCategories = icalcomponent_get_next_property(event, ICAL_CATEGORIES_PROPERTY) != nullptr;
+    }
     for (icalcomponent* a = icalcomponent_get_first_component(event, ICAL_VALARM_COMPONENT); a && !fields.alarm;
          a = icalcomponent_get_next_component(event, ICAL_VALARM_COMPONENT)) {
         icalproperty* trigger = icalcomponent_get_first_property(a, ICAL_TRIGGER_PROPERTY);
@@ -338,6 +342,9 @@ TCalendarImport::TOutcome TCalendarImport::Import(const QByteArray& text, const 
     const auto categoryKey = [&](const TFields& fields) {
         if (fields.category.isEmpty())
             return QString(RecordKey::None);
+        if (fields.moreCategories)
+            outcome.remarks << TNote{fields.label,
+                                     QStringLiteral("only its first category, \"%1\", was kept").arg(fields.category)};
         const auto known = categories.constFind(fields.category.toCaseFolded());
         if (known != categories.constEnd())
             return *known;

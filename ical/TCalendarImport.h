@@ -26,7 +26,8 @@ class TQuorlaDB;
 // - The importing user is owner and only assignee; a VALARM gives him an
 //   alarm at the moment its trigger names (relative to the start, to the end
 //   with RELATED=END, or absolute).
-// - CATEGORIES: the first category, matched by its name (case aside);
+// - CATEGORIES: the first category (an entry has one; the others are
+//   said in a remark), matched by its name (case aside);
 //   one not found is created when the user is an administrator, otherwise
 //   the entry goes in without one and a remark says so.
 // - An RRULE makes a series (one rule, of a form TRecurrenceRule has); its
