@@ -312,9 +312,10 @@ QByteArray TCalendarExport::Build(TQuorlaDB& database, int* count) const
             icalproperty_add_parameter(property, icalparameter_new_tzid(zoneName.constData()));
         icalcomponent_add_property(event, property);
     };
-    // The fields every event has; `alarmAfter` the exporting user's alarm as
-    // the seconds from the start (real ones for a timed event) or, for an
-    // all-day one, its moment; none when `withAlarm` is false.
+    // A VEVENT with the fields every event has, starting at wall-clock
+    // seconds `wall`; `changesKey` is the entry whose trail gives
+    // LAST-MODIFIED and SEQUENCE (none for a series, whose start is also
+    // kept in the zone where a single event's would go out in UTC).
     const auto addEvent = [&](const QString& uid, qint32 flags, const QString& description, const QString& categoryKey,
                               const QString& ownerKey, const QStringList& assignees, qint64 wall, const QString& changesKey) {
         icalcomponent* event = icalcomponent_new(ICAL_VEVENT_COMPONENT);
