@@ -4,6 +4,8 @@
 #include "DayEntryRecord.h"
 #include "EQuorla.h"
 #include "RecordKey.h"
+#include "SeriesLinkRecord.h"
+#include "SeriesRecord.h"
 #include "TBusyCursor.h"
 #include "TCommand.h"
 #include "TEventWriter.h"
@@ -11,12 +13,16 @@
 #include "TQuorlaCfg.h"
 #include "TQuorlaDB.h"
 #include "TRecordLock.h"
+#include "TSeriesWriter.h"
+#include "TStamp.h"
 #include "TSession.h"
 #include "TUserWriter.h"
 #include "TViewNavigator.h"
 #include "TfrmEvent.h"
 #include "UserRecord.h"
 
+#include <algorithm>
+#include <array>
 #include <optional>
 
 namespace {
@@ -40,12 +46,87 @@ void tell(const QString& text)
     TServices::current().message(Kind::Information, Buttons::Ok, text);
 }
 
+using Scope = TSeriesWriter::Scope;
+
+QString momentKey(const QDate& day, const QTime& time)
+{
+    TStamp stamp;
+    stamp.SetDateTime(day.year(), day.month(), day.day(), time.hour(), time.minute(), 0);
+    return stamp.Key();
+}
+
+QDate dayOfKey(const QString& key)
+{
+    TStamp stamp;
+    stamp.SetSeconds(qint32(RecordKey::parse(key)));
+    return QDate(stamp.Year(), stamp.Month(), stamp.Day());
+}
+
+QDate today()
+{
+    return TServices::current().now().date();
+}
+
+// A series' template from the edited entry and alarm: the alarm rings as far
+// before each occurrence as the edited one does before the edited event.
+void fillTemplate(SeriesRecord& series, const DayEntryRecord& entry, const AlarmRecord& alarm,
+                  const TRecurrenceRule& rule)
+{
+    series.initialise();
+    qint32 flags = 0;
+    if (entry.Flags() & DayEntryRecord::Private)
+        flags |= SeriesRecord::Private;
+    if (alarm.Flags() & AlarmRecord::AlarmWanted)
+        flags |= SeriesRecord::AlarmWanted;
+    series.setFlags(flags);
+    series.setOwnerKey(entry.OwnerKey());
+    series.setCategoryKey(entry.CategoryKey());
+    series.setDescription(entry.Description());
+    series.setAssigneeKeys(entry.AssigneeKeys());
+    series.setAlarmOffset(qint32(RecordKey::parse(entry.StartTime()) - RecordKey::parse(alarm.AlarmTime())));
+    series.setRule(rule);
+}
+
+// The entry and alarm the editor shows for a series' change from `day`: its
+// template on that day.
+void showTemplate(TQuorlaDB& db, const SeriesRecord& series, const QDate& day, DayEntryRecord& entry,
+                  AlarmRecord& alarm)
+{
+    const TRecurrenceRule rule = series.Rule();
+    db.InitDayEntryRecord(entry);
+    entry.setStartTime(momentKey(day, rule.UnTimed() ? QTime(0, 0) : rule.Time()));
+    entry.setOwnerKey(series.OwnerKey());
+    entry.setCategoryKey(series.CategoryKey());
+    entry.setDescription(series.Description());
+    entry.setAssigneeKeys(series.AssigneeKeys());
+    entry.setFlags((rule.UnTimed() ? DayEntryRecord::UnTimed : 0)
+                   | ((series.Flags() & SeriesRecord::Private) ? DayEntryRecord::Private : 0));
+    db.InitAlarmRecord(alarm);
+    alarm.setFlags((series.Flags() & SeriesRecord::AlarmWanted) ? AlarmRecord::AlarmWanted : 0);
+    alarm.setAlarmTime(RecordKey::format(RecordKey::parse(entry.StartTime()) - series.AlarmOffset()));
+}
+
 } // namespace
 
 const QString TEventCommands::NotDisplayed
     = QStringLiteral("This entry will not be displayed due to your privaledges / filtering options");
 
 const QString TEventCommands::MailFailed = QStringLiteral("Unable to send EMail as requested");
+
+const QString TEventCommands::ChangeWhich = QStringLiteral("\"%1\" repeats. Which events do you want to change?");
+const QString TEventCommands::DeleteWhich = QStringLiteral("\"%1\" repeats. Which events do you want to delete?");
+const QStringList TEventCommands::SeriesChoices{QStringLiteral("This event"), QStringLiteral("This and following events"),
+                                                QStringLiteral("All events in the series")};
+const QString TEventCommands::SeriesLocked
+    = QStringLiteral("Unable to change the repeating event. Another workstation is changing it; try again shortly");
+const QString TEventCommands::SeriesNoRight
+    = QStringLiteral("Unable to change the repeating event. Its events belong to a user whose events you may not change");
+const QString TEventCommands::SeriesKeepsRepeat = QStringLiteral(
+    "A repeating event cannot be set to not repeat. To end it, delete this and following events");
+const QString TEventCommands::SeriesUnavailable
+    = QStringLiteral("Repeating events cannot be stored in this database. Nothing was saved");
+const QString TEventCommands::SeriesLeft
+    = QStringLiteral("These events are open on other workstations and were left as they were:");
 
 TEventCommands::TEventCommands(TSession& session, TViewNavigator& views)
     : session_(session), views_(views)
@@ -58,9 +139,11 @@ void TEventCommands::UseEditor(TfrmEvent& frmEvent)
                                TServices::MailMessage& mail) {
         frmEvent.EnableUserSelection(userSelection);
         frmEvent.SetEntryKey(isEdit ? editing_ : QString());
+        frmEvent.SetRepeat(Repeat.rule, Repeat.editable);
         const int result
             = frmEvent.Execute(isEdit, entry, alarm, *session_.Database(), session_.CurrentUserKey(), *session_.Settings());
         mail = frmEvent.Mail();
+        Repeat.rule = result == 1 ? frmEvent.Rule() : std::nullopt;
         return result;
     };
 }
@@ -101,10 +184,23 @@ void TEventCommands::actEventNewExecute()
     db->InitAlarmRecord(alarm);
     alarm.setAlarmTime(entry.StartTime());
     TServices::MailMessage mail;
+    Repeat = {};
     if (Editor(false, chooseUsers, entry, alarm, mail) != 1)
         return;
 
-    {
+    if (Repeat.rule) {
+        SeriesRecord series;
+        fillTemplate(series, entry, alarm, *Repeat.rule);
+        TSeriesWriter::TOutcome outcome;
+        {
+            TBusyCursor busy;
+            outcome = TSeriesWriter(*db).Create(series, today());
+        }
+        if (outcome.result != TSeriesWriter::Result::Done) {
+            tell(SeriesUnavailable);
+            return;
+        }
+    } else {
         TBusyCursor busy;
         TEventWriter(*db).insertEntryWithAlarms(entry, alarm);
     }
@@ -119,6 +215,24 @@ void TEventCommands::actEventPropertiesExecute()
     const QString key = views_.SelectedPk();
     if (db == nullptr || !Editor || RecordKey::isNone(key))
         return;
+    TSeriesWriter series(*db);
+    SeriesLinkRecord link;
+    bool cancelled = false;
+    const std::optional<Scope> scope = AskScope(series, key, ChangeWhich, link, cancelled);
+    if (cancelled)
+        return;
+    if (scope && *scope != Scope::ThisOne) {
+        EditSeries(series, link, *scope);
+        return;
+    }
+    // An occurrence changed alone shows its series' repeat, unchangeable; a
+    // plain entry stays one.
+    Repeat = {std::nullopt, false};
+    if (scope) {
+        SeriesRecord record;
+        if (series.ReadSeries(link.SeriesKey(), record))
+            Repeat.rule = record.Rule();
+    }
     DayEntryRecord entry;
     TServices::MailMessage mail;
     {
@@ -157,7 +271,23 @@ void TEventCommands::actEventPropertiesExecute()
             // Every alarm lock before any write: a lock held elsewhere leaves
             // the entry and all its alarms as they were, and the user is told
             // that nothing of his edit was kept.
-            const TEventWriter::Result saved = writer.updateEntryWithAlarms(key, entry, alarm, openedAlarmTime);
+            TEventWriter::Result saved;
+            if (scope) {
+                // The occurrence becomes an exception that series changes
+                // leave as it is.
+                const TSeriesWriter::Result one = series.ChangeOne(key, entry, alarm, openedAlarmTime).result;
+                if (one == TSeriesWriter::Result::SeriesLocked) {
+                    tell(SeriesLocked);
+                    return;
+                }
+                if (one != TSeriesWriter::Result::Done && one != TSeriesWriter::Result::Gone) {
+                    tell(EditAlarmLocked.arg(QStringLiteral("one of its users")));
+                    return;
+                }
+                saved = one == TSeriesWriter::Result::Done ? TEventWriter::Result::Done : TEventWriter::Result::Gone;
+            } else {
+                saved = writer.updateEntryWithAlarms(key, entry, alarm, openedAlarmTime);
+            }
             if (saved == TEventWriter::Result::Gone) {
                 tell(EditGone);
                 views_.RefreshView();
@@ -185,6 +315,19 @@ void TEventCommands::actEventDeleteExecute()
     if (db == nullptr || RecordKey::isNone(key))
         return;
     const QString description = views_.SelectedDescription();
+    {
+        // On an occurrence the three-way question is the confirmation.
+        TSeriesWriter series(*db);
+        SeriesLinkRecord link;
+        bool cancelled = false;
+        const std::optional<Scope> scope = AskScope(series, key, DeleteWhich, link, cancelled);
+        if (cancelled)
+            return;
+        if (scope) {
+            DeleteSeries(series, link, *scope);
+            return;
+        }
+    }
     const QString question = QStringLiteral("Delete event \"%1\". Are you sure?").arg(description);
     if (TServices::current().message(Kind::Confirmation, Buttons::YesNo, question) != Answer::Yes)
         return;
@@ -211,6 +354,138 @@ void TEventCommands::actEventDeleteExecute()
         break;
     default:
         break;
+    }
+    views_.RefreshView();
+}
+
+std::optional<TSeriesWriter::Scope> TEventCommands::AskScope(TSeriesWriter& series, const QString& key,
+                                                             const QString& question, SeriesLinkRecord& link,
+                                                             bool& cancelled)
+{
+    cancelled = false;
+    if (!series.Available() || !series.LinkOf(key, link))
+        return std::nullopt;
+    const int chosen = TServices::current().choose(question.arg(views_.SelectedDescription()), SeriesChoices);
+    if (chosen < 0 || chosen >= SeriesChoices.size()) {
+        cancelled = true;
+        return std::nullopt;
+    }
+    return std::array{Scope::ThisOne, Scope::ThisAndFollowing, Scope::All}[std::size_t(chosen)];
+}
+
+bool TEventCommands::ReadSeriesToChange(TSeriesWriter& series, const SeriesLinkRecord& link, SeriesRecord& record,
+                                        const QString& gone)
+{
+    if (!series.ReadSeries(link.SeriesKey(), record)) {
+        tell(gone);
+        views_.RefreshView();
+        return false;
+    }
+    if (!session_.MayChange(record.OwnerKey())) {
+        tell(SeriesNoRight);
+        return false;
+    }
+    return true;
+}
+
+void TEventCommands::TellLeft(const QList<TSeriesWriter::THeld>& held)
+{
+    if (held.isEmpty())
+        return;
+    QStringList lines{SeriesLeft};
+    for (const TSeriesWriter::THeld& one : held)
+        lines << one.day.toString(QStringLiteral("dd/MM/yy")) + QStringLiteral(": ")
+                + (one.holder.isEmpty() ? QStringLiteral("open on another workstation") : one.holder);
+    tell(lines.join(QLatin1Char('\r')));
+}
+
+void TEventCommands::EditSeries(TSeriesWriter& series, const SeriesLinkRecord& link, TSeriesWriter::Scope scope)
+{
+    TQuorlaDB& db = *session_.Database();
+    SeriesRecord record;
+    if (!ReadSeriesToChange(series, link, record, EditGone))
+        return;
+    // All shows the series from its first day; this and following from the
+    // occurrence's, where the changed series will start.
+    const TRecurrenceRule rule = record.Rule();
+    const QDate day = dayOfKey(link.DayKey());
+    DayEntryRecord entry;
+    AlarmRecord alarm;
+    showTemplate(db, record, scope == Scope::All ? rule.Start() : day, entry, alarm);
+    Repeat = {rule, true};
+    if (scope == Scope::ThisAndFollowing) {
+        // The series from this day on: an end after N occurrences counts
+        // the ones left, so that the days stay the same unless changed.
+        Repeat.rule->setStart(day);
+        if (rule.end() == TRecurrenceRule::End::AfterCount)
+            Repeat.rule->setCount(std::max(1, rule.Count() - int(rule.Days(rule.Start(), day.addDays(-1)).size())));
+    }
+    TServices::MailMessage mail;
+    if (Editor(true, session_.MayAddForOthers(), entry, alarm, mail) != 1)
+        return;
+    if (!Repeat.rule) {
+        tell(SeriesKeepsRepeat);
+        return;
+    }
+    SeriesRecord changed;
+    fillTemplate(changed, entry, alarm, *Repeat.rule);
+    TSeriesWriter::TOutcome outcome;
+    {
+        TBusyCursor busy;
+        outcome = series.Change(link.SeriesKey(), scope, day, changed, today(), TSeriesWriter::HeldOccurrences::Leave);
+    }
+    switch (outcome.result) {
+    case TSeriesWriter::Result::Done:
+        break;
+    case TSeriesWriter::Result::SeriesLocked:
+        tell(SeriesLocked);
+        return;
+    case TSeriesWriter::Result::Gone:
+        tell(EditGone);
+        views_.RefreshView();
+        return;
+    default:
+        tell(SeriesUnavailable);
+        return;
+    }
+    TellLeft(outcome.held);
+    HandOff(mail);
+    TellIfHidden(entry);
+    views_.RefreshView();
+}
+
+void TEventCommands::DeleteSeries(TSeriesWriter& series, const SeriesLinkRecord& link, TSeriesWriter::Scope scope)
+{
+    SeriesRecord record;
+    if (!ReadSeriesToChange(series, link, record, DeleteGone))
+        return;
+    TSeriesWriter::TOutcome outcome;
+    {
+        TBusyCursor busy;
+        // One occurrence open elsewhere refuses its own deletion; the wider
+        // ones leave it and say so.
+        outcome = series.Delete(link.SeriesKey(), scope, dayOfKey(link.DayKey()),
+                                scope == Scope::ThisOne ? TSeriesWriter::HeldOccurrences::Refuse
+                                                        : TSeriesWriter::HeldOccurrences::Leave);
+    }
+    switch (outcome.result) {
+    case TSeriesWriter::Result::Done:
+        TellLeft(outcome.held);
+        break;
+    case TSeriesWriter::Result::EntryLocked:
+    case TSeriesWriter::Result::Held:
+        tell(THolderNotes::WithHolder(DeleteLocked, outcome.held.isEmpty() ? QString() : outcome.held.first().holder));
+        return;
+    case TSeriesWriter::Result::SeriesLocked:
+        tell(SeriesLocked);
+        return;
+    case TSeriesWriter::Result::Gone:
+    case TSeriesWriter::Result::NotInSeries:
+        tell(DeleteGone);
+        break;
+    default:
+        tell(SeriesUnavailable);
+        return;
     }
     views_.RefreshView();
 }

@@ -1,12 +1,17 @@
 #pragma once
 
+#include "TRecurrenceRule.h"
+#include "TSeriesWriter.h"
 #include "TServices.h"
 
 #include <QString>
 
 #include <functional>
+#include <optional>
 
 class AlarmRecord;
+class SeriesLinkRecord;
+class SeriesRecord;
 class DayEntryRecord;
 class TSession;
 class TViewNavigator;
@@ -28,6 +33,17 @@ class TfrmEvent;
 // The e-mail to the assignees, when the editor asked for one, is handed to
 // the mail system after the entry is written, and nothing waits for it; a
 // hand-off that fails is reported with its reason when it ends.
+//
+// Repeating events. New event with a repeat creates a series (TSeriesWriter):
+// its template is the edited entry and alarm, its rule the editor's. Event
+// properties and Delete event on an occurrence first ask which events they
+// act on (SeriesChoices: this one, this and the following, all), through the
+// services so that tests answer it. This one is the entry alone under its
+// lock (changed alone it becomes an exception the series leaves as it is);
+// the other two go to the series writer, which leaves occurrences open on
+// other workstations as they are: the person is told which, and who holds
+// them. Every occurrence a series change touches is the series' owner's, so
+// the right to change the owner's entries is checked once, on the series.
 class TEventCommands
 {
 public:
@@ -37,6 +53,16 @@ public:
     // other assignees (no recipients: none to send).
     using TEditor = std::function<int(bool isEdit, bool userSelection, DayEntryRecord& entry, AlarmRecord& alarm,
                                       TServices::MailMessage& mail)>;
+
+    // The editor's Repeat section: set before Editor runs (the repeat shown,
+    // whether it may be changed), and read after a confirmed one (the repeat
+    // chosen; nothing: none).
+    struct TRepeat
+    {
+        std::optional<TRecurrenceRule> rule;
+        bool editable = true;
+    };
+    TRepeat Repeat;
 
     TEventCommands(TSession& session, TViewNavigator& views);
 
@@ -50,9 +76,35 @@ public:
 
     static const QString NotDisplayed;
     static const QString MailFailed;
+    // The three-way question on an occurrence: its texts (%1: the
+    // description) and its choices, in the order of TSeriesWriter::Scope.
+    static const QString ChangeWhich;
+    static const QString DeleteWhich;
+    static const QStringList SeriesChoices;
+    static const QString SeriesLocked;
+    static const QString SeriesNoRight;
+    static const QString SeriesKeepsRepeat;
+    static const QString SeriesUnavailable;
+    // Heads the list of occurrences a series change left, one line each.
+    static const QString SeriesLeft;
 
 private:
     void TellIfHidden(const DayEntryRecord& entry);
+    // The occurrence the selected entry `key` is, when it is one, and which
+    // of its events the person chose (`question` asked with its
+    // description); nothing for a plain entry. `cancelled` when the person
+    // cancelled the question.
+    std::optional<TSeriesWriter::Scope> AskScope(TSeriesWriter& series, const QString& key, const QString& question,
+                                                 SeriesLinkRecord& link, bool& cancelled);
+    // Event properties of this and the following, or all, occurrences.
+    void EditSeries(TSeriesWriter& series, const SeriesLinkRecord& link, TSeriesWriter::Scope scope);
+    void DeleteSeries(TSeriesWriter& series, const SeriesLinkRecord& link, TSeriesWriter::Scope scope);
+    // Reads the series of `link` for a change by this user; false (the
+    // person told) when it is gone or not his to change.
+    bool ReadSeriesToChange(TSeriesWriter& series, const SeriesLinkRecord& link, SeriesRecord& record,
+                            const QString& gone);
+    // Tells the occurrences a series change left open elsewhere.
+    static void TellLeft(const QList<TSeriesWriter::THeld>& held);
     void HandOff(const TServices::MailMessage& mail);
 
     TSession& session_;

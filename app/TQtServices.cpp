@@ -103,6 +103,25 @@ TServices::MessageAnswer TQtServices::message(MessageKind kind, MessageButtons b
     return buttons == MessageButtons::Ok ? MessageAnswer::Ok : MessageAnswer::Cancel;
 }
 
+int TQtServices::choose(const QString& text, const QStringList& choices)
+{
+    QString shown = text;
+    shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    QMessageBox box(iconFor(MessageKind::Confirmation), messageTitle(MessageKind::Confirmation), shown,
+                    QMessageBox::NoButton, dialogParent());
+    box.setTextFormat(Qt::PlainText);
+    QList<QAbstractButton*> buttons;
+    for (const QString& choice : choices)
+        buttons << box.addButton(choice, QMessageBox::AcceptRole);
+    QAbstractButton* cancel = box.addButton(QMessageBox::Cancel);
+    cancel->setText(QStringLiteral("Cancel"));
+    box.setEscapeButton(cancel);
+    if (!buttons.isEmpty())
+        box.setDefaultButton(qobject_cast<QPushButton*>(buttons.first()));
+    box.exec();
+    return int(buttons.indexOf(box.clickedButton()));
+}
+
 QString TQtServices::pickFolder(const QString& caption)
 {
     // The dialog's own "new folder" button lets the user create the folder.

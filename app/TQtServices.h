@@ -20,6 +20,7 @@ public:
     QString pickFolder(const QString& caption) override;
     QString pickSaveFile(const QString& caption, const QString& suggested, const QString& filter) override;
     QString pickOpenFile(const QString& caption, const QString& filter) override;
+    int choose(const QString& text, const QStringList& choices) override;
     QString userName() override;
     void beep() override;
     void sleep(int milliseconds) override;

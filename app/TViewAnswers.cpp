@@ -1,22 +1,26 @@
 #include "TViewAnswers.h"
 
-#include "AlarmRecord.h"
 #include "CategoryRecord.h"
 #include "DayEntryRecord.h"
 #include "EQuorla.h"
+#include "RecordKey.h"
+#include "IsamCode.h"
+#include "SeriesLinkRecord.h"
 #include "TCategoryCache.h"
 #include "TCommand.h"
 #include "TDayEntries.h"
 #include "TDayView.h"
 #include "TEntryQuery.h"
-#include "TLookup.h"
 #include "TMonthView.h"
 #include "TQuorlaDB.h"
 #include "TSession.h"
 #include "TUserCache.h"
 #include "TViewNavigator.h"
 #include "TWeekView.h"
+#include "TXIsamFile.h"
 #include "UserRecord.h"
+
+#include <algorithm>
 
 TViewAnswers::TViewAnswers(TSession& session)
     : session_(session)
@@ -29,6 +33,7 @@ void TViewAnswers::Wire(TViewNavigator& views)
         view->OnWantDayEntries = [this](QObject* s, const QString& k, TDayEntries& e) { WantDayEntries(s, k, e); };
         view->OnWantUserName = [this](QObject* s, const QString& k, QString& n) { WantUserName(s, k, n); };
         view->OnWantAlarmedFlag = [this](QObject* s, const QString& k, bool& a) { WantAlarmedFlag(s, k, a); };
+        view->OnWantRepeatingFlag = [this](QObject* s, const QString& k, bool& r) { WantRepeatingFlag(s, k, r); };
         view->OnWantCategoryDescription
             = [this](QObject* s, const QString& k, QString& d) { WantCategoryDescription(s, k, d); };
         // A drawing failure is reported like a failed command.
@@ -47,9 +52,34 @@ void TViewAnswers::WantDayEntries(QObject* /*sender*/, const QString& datePkVal,
         return;
     TEntryQuery::ReadDay(session_.Database()->DayEntries(), datePkVal,
                          [&](const DayEntryRecord& entry, const QString& key) {
-                             if (session_.EntryVisible(entry))
+                             if (session_.EntryVisible(entry)) {
                                  dayEntries.Add(entry, key);
+                                 listed_.insert(key);
+                             }
                          });
+    // A list read anew is painted anew: its marks are read again with it.
+    read_ = false;
+    // The day's entries stand; alarms that cannot be read leave the marks
+    // unread, and each painted line then asks again (drawn "?" while that fails).
+    try {
+        refreshAlarmMarks();
+    } catch (const std::exception&) {
+    }
+}
+
+void TViewAnswers::refreshAlarmMarks()
+{
+    TQuorlaDB* database = session_.Database();
+    TXIsamFile& alarms = database->Alarms();
+    // The mark before the read: a change made while reading shows next time.
+    QByteArray mark;
+    const bool marked = alarms.ChangeMark(mark);
+    if (marked && alarmsOf_ == database && mark == alarmsMark_)
+        return;
+    alarmsOf_ = nullptr;
+    alarmed_ = TEntryQuery::AlarmedEntries(alarms, RecordKey::format(1), RecordKey::format(9999999999));
+    alarmsOf_ = database;
+    alarmsMark_ = marked ? mark : QByteArray();
 }
 
 void TViewAnswers::WantUserName(QObject* /*sender*/, const QString& pk, QString& name)
@@ -65,8 +95,9 @@ void TViewAnswers::WantAlarmedFlag(QObject* /*sender*/, const QString& pk, bool&
 {
     if (!session_.LoggedIn())
         return;
-    AlarmRecord alarm;
-    alarmed = TLookup::Equal(session_.Database()->Alarms(), alarm.bytes(), AlarmRecord::DayEntryKeyIndex, pk);
+    if (alarmsOf_ != session_.Database())
+        refreshAlarmMarks();
+    alarmed = alarmed_.contains(pk);
 }
 
 void TViewAnswers::WantCategoryDescription(QObject* /*sender*/, const QString& pk, QString& description)
@@ -76,4 +107,38 @@ void TViewAnswers::WantCategoryDescription(QObject* /*sender*/, const QString& p
     CategoryRecord category;
     session_.CategoryCache()->Lookup(pk, category);
     description = category.Description();
+}
+
+void TViewAnswers::WantRepeatingFlag(QObject* /*sender*/, const QString& pk, bool& repeating)
+{
+    if (!session_.LoggedIn())
+        return;
+    TXIsamFile* links = session_.Database()->SeriesLinks();
+    if (links == nullptr)
+        return;
+    if (!read_ || pk < readFrom_ || pk > readTo_) {
+        // Keys of one refresh lie close together, and every occurrence of a
+        // series' batch has its own run of keys: the few links of other
+        // entries between them cost less than a read per entry.
+        QString from = pk;
+        QString to = pk;
+        for (const QString& key : std::as_const(listed_)) {
+            from = std::min(from, key);
+            to = std::max(to, key);
+        }
+        listed_.clear();
+        repeating_.clear();
+        SeriesLinkRecord link;
+        ++repeatReads_;
+        const bool found = links->Range(link.bytes(), SeriesLinkRecord::EntryKeyIndex, from, to, [&] {
+            repeating_.insert(link.EntryKey());
+            return true;
+        });
+        if (!found && links->LastError() != IsamNotFound)
+            throw EQuorla(links->ErrorText());
+        readFrom_ = from;
+        readTo_ = to;
+        read_ = true;
+    }
+    repeating = repeating_.contains(pk);
 }

@@ -1,9 +1,12 @@
 #pragma once
 
+#include <QByteArray>
+#include <QSet>
 #include <QString>
 
 class QObject;
 class TDayEntries;
+class TQuorlaDB;
 class TSession;
 class TViewNavigator;
 
@@ -12,6 +15,12 @@ class TViewNavigator;
 // session's database and caches. Nothing is answered - every answer left as
 // the view passed it - until a user is logged in, so that no view shows any
 // of the calendar behind the log-in dialog.
+//
+// Alarm marks are asked for every painted line: they are answered from the
+// keys of all entries that have an alarm, read in one range read and read
+// again only when the alarms changed (their change mark, looked at with each
+// day's entries). A mark is as fresh as the entries it stands beside, and
+// painting reads nothing.
 class TViewAnswers
 {
 public:
@@ -24,8 +33,34 @@ public:
     void WantDayEntries(QObject* sender, const QString& datePkVal, TDayEntries& dayEntries);
     void WantUserName(QObject* sender, const QString& pk, QString& name);
     void WantAlarmedFlag(QObject* sender, const QString& pk, bool& alarmed);
+    // From the series links: one range read of the link dataset's entry-key
+    // index covers every entry the views listed since the last read (a week
+    // of entries for the week view), instead of one read per entry painted.
+    void WantRepeatingFlag(QObject* sender, const QString& pk, bool& repeating);
     void WantCategoryDescription(QObject* sender, const QString& pk, QString& description);
 
+    // How many range reads WantRepeatingFlag made (the cost the views pay
+    // for the mark).
+    int RepeatReads() const { return repeatReads_; }
+
 private:
+    // Reads the alarmed entries again when the alarms changed since the last
+    // read, or the session's database is another one.
+    void refreshAlarmMarks();
+
     TSession& session_;
+    QSet<QString> alarmed_;
+    // The alarms' change mark and database at the last read; none before it,
+    // or when the mark could not be had.
+    QByteArray alarmsMark_;
+    const TQuorlaDB* alarmsOf_ = nullptr;
+    // Entry keys listed since the last read of the links.
+    QSet<QString> listed_;
+    // The entry keys the last read covered, and those of them that are
+    // occurrences.
+    QString readFrom_;
+    QString readTo_;
+    bool read_ = false;
+    QSet<QString> repeating_;
+    int repeatReads_ = 0;
 };

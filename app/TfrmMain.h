@@ -93,6 +93,7 @@ public:
     TQuorlaDB* AlarmDatabase() const { return session_->AlarmDatabase(); }
     TFilterRules* FilterRules() const { return &session_->FilterRules(); }
     TEventCommands* EventCommands() const { return EventCommands_.get(); }
+    TViewAnswers* ViewAnswers() const { return answers_.get(); }
 
     bool FirstActivation() const { return FirstActivation_; }
     // True once something asked the program to end (second instance, failed

@@ -19,10 +19,14 @@
 #include "UserRecord.h"
 #include "TLookup.h"
 
+#include <QCheckBox>
+#include <QLocale>
 #include <QScopeGuard>
 #include <QSignalBlocker>
+#include <QStandardItemModel>
 #include <QStyle>
 
+#include <algorithm>
 #include <limits>
 
 namespace {
@@ -39,7 +43,19 @@ qint32 keySeconds(const QString& key)
     return seconds > std::numeric_limits<qint32>::max() ? -1 : static_cast<qint32>(seconds);
 }
 
+// The Repeat section's frequencies, in the order of cmbRepeat.
+enum RepeatChoice { RepeatNone, RepeatDaily, RepeatWeekly, RepeatMonthly, RepeatYearly };
+
+const char* const Ordinals[] = {"", "first", "second", "third", "fourth"};
+
 } // namespace
+
+const QString TfrmEvent::RepeatNoWeekday = QStringLiteral("Choose at least one weekday for an event that repeats weekly");
+const QString TfrmEvent::RepeatEndsBeforeStart
+    = QStringLiteral("The repeat cannot end before the event's date: choose a later end");
+const QString TfrmEvent::RepeatNoCount = QStringLiteral("A repeating event happens at least once: choose 1 time or more");
+const QString TfrmEvent::RepeatNoOccurrence
+    = QStringLiteral("The repeat has no day before its end: choose a later end or another repeat");
 
 TfrmEvent::TfrmEvent(QWidget* parent)
     : QDialog(parent), ui(std::make_unique<Ui::TfrmEvent>()), alarmDialog_(new TfrmAlarmProperties(this)),
@@ -66,6 +82,46 @@ TfrmEvent::TfrmEvent(QWidget* parent)
     connect(ui->btnGroup, &QToolButton::clicked, this, &TfrmEvent::btnGroupClick);
     connect(ui->btnHistory, &QPushButton::clicked, this, [this] { TCommand::Run([this] { btnHistoryClick(); }); });
     connect(ui->chkNotify, &QCheckBox::clicked, this, [this](bool ticked) { notifyChosen_ = ticked; });
+
+    // Whatever the summary depends on words it anew.
+    const auto changed = [this] { repeatChanged(); };
+    connect(ui->cmbRepeat, &QComboBox::currentIndexChanged, this, [this] {
+        // Weekly starts on the event's own weekday rather than on none.
+        if (!Loading && ui->cmbRepeat->currentIndex() == RepeatWeekly) {
+            const QList<QCheckBox*> days = weekdayBoxes();
+            if (std::none_of(days.begin(), days.end(), [](QCheckBox* box) { return box->isChecked(); }))
+                days[ui->cmbDate->date().dayOfWeek() - 1]->setChecked(true);
+        }
+        repeatChanged();
+    });
+    connect(ui->cmbDate, &QDateEdit::dateChanged, this, [this] {
+        fillMonthlyChoices();
+        repeatChanged();
+    });
+    connect(ui->cmbHour, &QComboBox::currentIndexChanged, this, changed);
+    connect(ui->cmbMinute, &QComboBox::currentIndexChanged, this, changed);
+    connect(ui->chkUnTimed, &QCheckBox::toggled, this, changed);
+    connect(ui->spnRepeatEvery, &QSpinBox::valueChanged, this, changed);
+    connect(ui->cmbRepeatMonthly, &QComboBox::currentIndexChanged, this, changed);
+    for (QCheckBox* box : weekdayBoxes())
+        connect(box, &QCheckBox::toggled, this, changed);
+    connect(ui->rdoRepeatEndNever, &QRadioButton::toggled, this, changed);
+    connect(ui->rdoRepeatEndDate, &QRadioButton::toggled, this, changed);
+    connect(ui->rdoRepeatEndCount, &QRadioButton::toggled, this, changed);
+    connect(ui->cmbRepeatUntil, &QDateEdit::dateChanged, this, changed);
+    connect(ui->spnRepeatCount, &QSpinBox::valueChanged, this, changed);
+}
+
+QList<QCheckBox*> TfrmEvent::weekdayBoxes() const
+{
+    return {ui->chkRepeatMon, ui->chkRepeatTue, ui->chkRepeatWed, ui->chkRepeatThu,
+            ui->chkRepeatFri, ui->chkRepeatSat, ui->chkRepeatSun};
+}
+
+void TfrmEvent::SetRepeat(const std::optional<TRecurrenceRule>& rule, bool editable)
+{
+    shownRule_ = rule;
+    repeatEditable_ = editable;
 }
 
 TfrmEvent::~TfrmEvent() = default;
@@ -91,6 +147,8 @@ int TfrmEvent::Execute(bool isEdit, DayEntryRecord& entry, AlarmRecord& alarm, T
         Alarm = nullptr;
         Database = nullptr;
         Settings = nullptr;
+        shownRule_.reset();
+        repeatEditable_ = true;
     });
     setWindowTitle(isEdit ? QStringLiteral("Event Properties") : QStringLiteral("New Event"));
     ui->btnHistory->setEnabled(isEdit && !EntryKey.isEmpty() && database.Trail().Available());
@@ -98,6 +156,8 @@ int TfrmEvent::Execute(bool isEdit, DayEntryRecord& entry, AlarmRecord& alarm, T
     FillUserList();
     FillCategoryList();
     LoadFromRecord();
+    LoadRepeat();
+    rule_.reset();
     chkUnTimedClick();
     applyAlarmRule(TickedUserCount());
     actOkUpdate();
@@ -316,10 +376,151 @@ void TfrmEvent::actOkExecute()
                             QStringLiteral("You have not chosen any users for this event. Is this ok?"))
                != Answer::Yes)
         return;
+    // The repeat is checked first: a refused one leaves nothing written.
+    if (const QString refusal = repeatRefusal(); !refusal.isEmpty()) {
+        services.message(Kind::Warning, Buttons::Ok, refusal);
+        return;
+    }
     if (!TCommand::Run([this] { SaveToRecord(); }))
         return;
+    rule_ = readRule();
     // The message goes once the event is stored (TEventCommands).
     if (ui->chkNotify->isEnabled() && ui->chkNotify->isChecked())
         mail_ = NotifyUsers();
     done(1);
+}
+
+void TfrmEvent::LoadRepeat()
+{
+    Loading = true;
+    const auto loaded = qScopeGuard([this] { Loading = false; });
+    const std::optional<TRecurrenceRule>& rule = shownRule_;
+    ui->cmbRepeat->setCurrentIndex(rule ? int(rule->frequency()) + RepeatDaily : RepeatNone);
+    ui->spnRepeatEvery->setValue(rule ? rule->Interval() : 1);
+    const QDate start = rule ? rule->Start() : ui->cmbDate->date();
+    const int bits = rule && rule->Weekdays() ? rule->Weekdays() : TRecurrenceRule::weekdayBit(start.dayOfWeek());
+    const QList<QCheckBox*> days = weekdayBoxes();
+    for (int day = 1; day <= 7; ++day)
+        days[day - 1]->setChecked(rule && rule->frequency() == TRecurrenceRule::Frequency::Weekly
+                                  && (bits & TRecurrenceRule::weekdayBit(day)));
+    fillMonthlyChoices();
+    const int monthly = ui->cmbRepeatMonthly->findData(rule ? rule->MonthlyWeek() : 0);
+    ui->cmbRepeatMonthly->setCurrentIndex(monthly < 0 ? 0 : monthly);
+    const TRecurrenceRule::End end = rule ? rule->end() : TRecurrenceRule::End::Never;
+    ui->rdoRepeatEndNever->setChecked(end == TRecurrenceRule::End::Never);
+    ui->rdoRepeatEndDate->setChecked(end == TRecurrenceRule::End::OnDate);
+    ui->rdoRepeatEndCount->setChecked(end == TRecurrenceRule::End::AfterCount);
+    // An end not chosen yet is offered three months on, or ten times.
+    ui->cmbRepeatUntil->setDate(end == TRecurrenceRule::End::OnDate ? rule->Until() : start.addMonths(3));
+    ui->spnRepeatCount->setValue(end == TRecurrenceRule::End::AfterCount ? rule->Count() : 10);
+    ui->cmbRepeat->setEnabled(repeatEditable_);
+    // A repeating event changed as a series stays one: "None" is not offered
+    // (ending it is deleting this and the following events).
+    if (auto* choices = qobject_cast<QStandardItemModel*>(ui->cmbRepeat->model()))
+        choices->item(RepeatNone)->setEnabled(!rule);
+    repeatChanged();
+}
+
+void TfrmEvent::fillMonthlyChoices()
+{
+    // The day of the month, the nth weekday (1st to 4th) when the date is
+    // one, and the last weekday when the date is in the month's last seven
+    // days; the kind chosen before stays chosen where the new date has it.
+    const QDate date = ui->cmbDate->date();
+    const int chosen = ui->cmbRepeatMonthly->currentData().isValid() ? ui->cmbRepeatMonthly->currentData().toInt() : 0;
+    const QString weekday = QLocale(QLocale::English).dayName(date.dayOfWeek());
+    const int nth = (date.day() - 1) / 7 + 1;
+    const bool last = date.day() + 7 > date.daysInMonth();
+    const QSignalBlocker quiet(ui->cmbRepeatMonthly);
+    ui->cmbRepeatMonthly->clear();
+    ui->cmbRepeatMonthly->addItem(QStringLiteral("On day %1 of the month").arg(date.day()), 0);
+    if (nth <= 4)
+        ui->cmbRepeatMonthly->addItem(QStringLiteral("On the %1 %2").arg(QLatin1String(Ordinals[nth]), weekday), nth);
+    if (last)
+        ui->cmbRepeatMonthly->addItem(QStringLiteral("On the last %1").arg(weekday), -1);
+    int index = ui->cmbRepeatMonthly->findData(chosen);
+    if (index < 0 && chosen != 0)
+        index = ui->cmbRepeatMonthly->count() - 1;
+    ui->cmbRepeatMonthly->setCurrentIndex(index < 0 ? 0 : index);
+}
+
+void TfrmEvent::repeatChanged()
+{
+    const int choice = ui->cmbRepeat->currentIndex();
+    const bool repeats = choice != RepeatNone;
+    const bool editable = repeatEditable_;
+    ui->lblRepeatEvery->setEnabled(repeats && editable);
+    ui->spnRepeatEvery->setEnabled(repeats && editable);
+    ui->lblRepeatUnit->setEnabled(repeats && editable);
+    static const char* const Units[] = {"", "day(s)", "week(s)", "month(s)", "year(s)"};
+    ui->lblRepeatUnit->setText(QLatin1String(Units[choice < 0 ? 0 : choice]));
+    for (QCheckBox* box : weekdayBoxes()) {
+        box->setVisible(choice == RepeatWeekly);
+        box->setEnabled(editable);
+    }
+    ui->cmbRepeatMonthly->setVisible(choice == RepeatMonthly);
+    ui->cmbRepeatMonthly->setEnabled(editable);
+    for (QWidget* end : {static_cast<QWidget*>(ui->rdoRepeatEndNever), static_cast<QWidget*>(ui->rdoRepeatEndDate),
+                         static_cast<QWidget*>(ui->rdoRepeatEndCount), static_cast<QWidget*>(ui->lblRepeatTimes)})
+        end->setEnabled(repeats && editable);
+    ui->cmbRepeatUntil->setEnabled(repeats && editable && ui->rdoRepeatEndDate->isChecked());
+    ui->spnRepeatCount->setEnabled(repeats && editable && ui->rdoRepeatEndCount->isChecked());
+
+    QString summary;
+    if (!repeats)
+        summary = QStringLiteral("Does not repeat");
+    else if (const QString refusal = repeatRefusal(); !refusal.isEmpty())
+        summary = refusal;
+    else
+        summary = readRule()->Summary();
+    ui->lblRepeatSummary->setText(summary);
+}
+
+std::optional<TRecurrenceRule> TfrmEvent::readRule() const
+{
+    const int choice = ui->cmbRepeat->currentIndex();
+    if (choice <= RepeatNone)
+        return std::nullopt;
+    TRecurrenceRule rule;
+    rule.setStart(ui->cmbDate->date());
+    if (!ui->chkUnTimed->isChecked())
+        rule.setTime(QTime(ui->cmbHour->currentIndex(), ui->cmbMinute->currentIndex() * 5));
+    rule.setFrequency(TRecurrenceRule::Frequency(choice - RepeatDaily));
+    rule.setInterval(ui->spnRepeatEvery->value());
+    if (choice == RepeatWeekly) {
+        int bits = 0;
+        const QList<QCheckBox*> days = weekdayBoxes();
+        for (int day = 1; day <= 7; ++day)
+            if (days[day - 1]->isChecked())
+                bits |= TRecurrenceRule::weekdayBit(day);
+        rule.setWeekdays(bits);
+    }
+    if (choice == RepeatMonthly)
+        rule.setMonthlyWeek(ui->cmbRepeatMonthly->currentData().toInt());
+    if (ui->rdoRepeatEndDate->isChecked())
+        rule.setUntil(ui->cmbRepeatUntil->date());
+    else if (ui->rdoRepeatEndCount->isChecked())
+        rule.setCount(ui->spnRepeatCount->value());
+    return rule;
+}
+
+QString TfrmEvent::repeatRefusal() const
+{
+    // A shown repeat the person cannot change is the series' own: never
+    // refused here.
+    const std::optional<TRecurrenceRule> rule = readRule();
+    if (!rule || !repeatEditable_)
+        return QString();
+    if (rule->frequency() == TRecurrenceRule::Frequency::Weekly && rule->Weekdays() == 0)
+        return RepeatNoWeekday;
+    if (rule->end() == TRecurrenceRule::End::OnDate && rule->Until() < rule->Start())
+        return RepeatEndsBeforeStart;
+    if (rule->end() == TRecurrenceRule::End::AfterCount && rule->Count() < 1)
+        return RepeatNoCount;
+    // An end on a date before the first day the rule has (a Monday rule
+    // from a Wednesday to Friday) would make a series without occurrences.
+    if (rule->end() == TRecurrenceRule::End::OnDate && rule->IsValid()
+        && rule->Days(rule->Start(), rule->Until(), 1).isEmpty())
+        return RepeatNoOccurrence;
+    return QString();
 }

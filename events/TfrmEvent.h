@@ -1,15 +1,19 @@
 #pragma once
 
+#include "TRecurrenceRule.h"
 #include "TServices.h"
 #include "TStamp.h"
 
 #include <QDialog>
+#include <QList>
 #include <QString>
 
 #include <memory>
+#include <optional>
 
 class AlarmRecord;
 class DayEntryRecord;
+class QCheckBox;
 class QListWidgetItem;
 class TDisplaySettings;
 class TQuorlaDB;
@@ -62,6 +66,23 @@ public:
     // its hint saying why.
     const TServices::MailMessage& Mail() const { return mail_; }
 
+    // The repeat the next Execute shows (nothing: the event does not repeat)
+    // and whether the person may change it (an occurrence changed alone, or a
+    // plain entry, shows its series' repeat or none, unchangeable); a shown
+    // repeat is never changed to "None". Execute forgets both: an Execute
+    // without them shows a changeable "None".
+    void SetRepeat(const std::optional<TRecurrenceRule>& rule, bool editable);
+    // After a confirmed Execute: the repeat chosen, starting on the event's
+    // date at its time (un-timed: no time); nothing when it does not repeat.
+    const std::optional<TRecurrenceRule>& Rule() const { return rule_; }
+
+    // The refusals of the Repeat section: OK shows them and keeps the dialog
+    // open, nothing written.
+    static const QString RepeatNoWeekday;
+    static const QString RepeatEndsBeforeStart;
+    static const QString RepeatNoCount;
+    static const QString RepeatNoOccurrence;
+
 private:
     void FillUserList();
     void FillCategoryList();
@@ -81,6 +102,20 @@ private:
     void actOkExecute();
     void btnHistoryClick();
 
+    // The Repeat section: shows `shownRule_`, fills the monthly choices for
+    // the date shown, enables what the chosen frequency uses and words the
+    // summary.
+    void LoadRepeat();
+    void fillMonthlyChoices();
+    // chkRepeatMon ... chkRepeatSun.
+    QList<QCheckBox*> weekdayBoxes() const;
+    void repeatChanged();
+    // The rule the section describes (nothing for "None"), starting on the
+    // date and at the time shown; not checked.
+    std::optional<TRecurrenceRule> readRule() const;
+    // Why the section cannot be saved; empty when it can.
+    QString repeatRefusal() const;
+
     std::unique_ptr<Ui::TfrmEvent> ui;
     TfrmAlarmProperties* alarmDialog_;
     TfrmSelectGroup* selectGroup_;
@@ -99,4 +134,7 @@ private:
     bool notifyChosen_ = true;
     QString notifyHint_;
     bool alarmTimeChosen_ = false;
+    std::optional<TRecurrenceRule> shownRule_;
+    bool repeatEditable_ = true;
+    std::optional<TRecurrenceRule> rule_;
 };

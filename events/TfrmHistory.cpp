@@ -3,10 +3,15 @@
 
 #include "TChangeLines.h"
 #include "TChangeTrail.h"
+#include "RecordKey.h"
+#include "SeriesLinkRecord.h"
 #include "TQuorlaDB.h"
+#include "TSeriesWriter.h"
 #include "TTrailVisibility.h"
 
 #include <QPushButton>
+
+#include <algorithm>
 
 TfrmHistory::TfrmHistory(QWidget* parent)
     : QDialog(parent), ui(std::make_unique<Ui::TfrmHistory>())
@@ -21,7 +26,19 @@ int TfrmHistory::Execute(TQuorlaDB& database, const QString& entryKey)
 {
     ui->lstHistory->clear();
     TChangeLines lines(database);
-    for (const TChangeTrail::TEntry& entry : TTrailVisibility(database, database.ActingUser()).EntryHistory(entryKey))
+    TTrailVisibility visibility(database, database.ActingUser());
+    QList<TChangeTrail::TEntry> history = visibility.EntryHistory(entryKey);
+    // An occurrence's history holds its series' changes too (made, changed,
+    // deleted as a whole), as the trail lists them, in the order of writing.
+    TSeriesWriter series(database);
+    SeriesLinkRecord link;
+    if (database.Trail().Available() && series.Available() && series.LinkOf(entryKey, link)) {
+        history += visibility.Page(database.Trail().History(TChangeTrail::SeriesSubject(link.SeriesKey())));
+        std::stable_sort(history.begin(), history.end(), [](const auto& a, const auto& b) {
+            return a.when != b.when ? a.when < b.when : RecordKey::parse(a.key) < RecordKey::parse(b.key);
+        });
+    }
+    for (const TChangeTrail::TEntry& entry : history)
         ui->lstHistory->addItem(lines.Line(entry));
     if (ui->lstHistory->count() == 0)
         ui->lstHistory->addItem(QStringLiteral("No changes of this event are recorded."));

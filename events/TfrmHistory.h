@@ -14,8 +14,9 @@ class TfrmHistory;
 // The change trail of one event, in the order the changes were made: who
 // added it, changed it, snoozed or switched off its alarms, and when, as far
 // as the logged-in user (the database's acting user) may read it
-// (TTrailVisibility). Opened from the event editor's History button; reads
-// only.
+// (TTrailVisibility). An occurrence of a repeating event lists its series'
+// records among its own. Opened from the event editor's History button;
+// reads only.
 class TfrmHistory : public QDialog
 {
     Q_OBJECT

@@ -157,11 +157,16 @@ TChangeTrail::TEntry TChangeTrail::entryOf(const TrailRecord& record, const QStr
 
 QList<TChangeTrail::TEntry> TChangeTrail::History(const QString& subject)
 {
+    return History(subject, subject);
+}
+
+QList<TChangeTrail::TEntry> TChangeTrail::History(const QString& first, const QString& last)
+{
     QList<TEntry> found;
     if (!trail_)
         return found;
     TrailRecord record;
-    const bool read = trail_->Range(record.bytes(), TrailRecord::SubjectIndex, subject, subject, [&] {
+    const bool read = trail_->Range(record.bytes(), TrailRecord::SubjectIndex, first, last, [&] {
         found << entryOf(record, trail_->CurrentKey());
         return true;
     });

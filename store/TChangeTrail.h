@@ -116,6 +116,9 @@ public:
 
     // The changes of one subject in the order they were recorded.
     QList<TEntry> History(const QString& subject);
+    // The changes of every subject from `first` to `last` (both included) in
+    // one index range read: subject by subject, each in the order recorded.
+    QList<TEntry> History(const QString& first, const QString& last);
     // The name each user's own latest record gives him (TChangeSummary::NameIn),
     // by user key: the trail keeps naming users who are gone.
     QHash<QString, QString> UserNames();

@@ -64,6 +64,11 @@ QString TServices::pickOpenFile(const QString& /*caption*/, const QString& /*fil
     return QString();
 }
 
+int TServices::choose(const QString& /*text*/, const QStringList& /*choices*/)
+{
+    return -1;
+}
+
 TServices::HandOffResult TServices::mailAvailability()
 {
     return {Outcome::NotAvailable, QStringLiteral("This workstation has no mail system")};

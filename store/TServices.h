@@ -91,6 +91,11 @@ public:
     // empty string when the user cancelled. The base has nobody to ask and
     // cancels.
     virtual QString pickOpenFile(const QString& caption, const QString& filter);
+    // Asks `text` in a confirmation box with one button per choice, in
+    // order (the first the default), and Cancel. Answers the index of the
+    // choice made; -1 for Cancel or a box closed without a choice. The base
+    // has nobody to ask and cancels.
+    virtual int choose(const QString& text, const QStringList& choices);
 
     // The current local date and time. Always TClock::now(), so that stamps,
     // alarm polling and anything asking the services agree on one moment; a

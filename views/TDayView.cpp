@@ -27,6 +27,10 @@ TDayView::TDayView(QWidget* parent)
         if (OnWantAlarmedFlag)
             OnWantAlarmedFlag(this, pk, alarmed);
     };
+    list_->OnWantRepeatingFlag = [this](QObject*, const QString& pk, bool& repeating) {
+        if (OnWantRepeatingFlag)
+            OnWantRepeatingFlag(this, pk, repeating);
+    };
     list_->OnWantCategoryDescription = [this](QObject*, const QString& pk, QString& description) {
         if (OnWantCategoryDescription)
             OnWantCategoryDescription(this, pk, description);

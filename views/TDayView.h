@@ -43,6 +43,8 @@ public:
     TReceivedFocusEvent OnReceivedFocus;
     TWantDayEntriesEvent OnWantDayEntries;
     TWantAlarmedFlagEvent OnWantAlarmedFlag;
+    // Asked for every entry painted; true draws the repeat glyph.
+    TWantRepeatingFlagEvent OnWantRepeatingFlag;
     TWantCategoryDescriptionEvent OnWantCategoryDescription;
     // A drawing failure of the list (see TDayViewList::OnError), with the view
     // as Sender.

@@ -10,6 +10,8 @@
 #include <QPixmap>
 #include <QString>
 
+#include <vector>
+
 class QPainter;
 class QStringListModel;
 class TDayEntries;
@@ -62,6 +64,9 @@ public:
     // olive pixels made transparent.
     const QPixmap& AlarmGlyph() const { return alarmGlyph_; }
     const QPixmap& PrivateGlyph() const { return privateGlyph_; }
+    // "REPEAT": the mark of an occurrence of a repeating event, after the
+    // alarm glyph (on one line) or beside it below the time (two lines).
+    const QPixmap& RepeatGlyph() const { return repeatGlyph_; }
 
     bool ShowCategories() const { return showCategories_; }
     void setShowCategories(bool show);
@@ -70,8 +75,11 @@ public:
     bool ShowPrivateGlyphs() const { return showPrivateGlyphs_; }
     void setShowPrivateGlyphs(bool show);
 
-    // dmSingle: every item 16 pixels high. dmDouble: every item measured again
-    // from its description at once, and again whenever the width changes.
+    // dmSingle: every item 16 pixels high. dmDouble: each item measured from
+    // its description, again whenever the width changes; until the list first
+    // scrolls or grows, only the items in view are, and the others count as
+    // one line of text and the assignee line: a step to another day or week
+    // measures what it shows, not every event of the day.
     TDisplayMode DisplayMode() const { return displayMode_; }
     void setDisplayMode(TDisplayMode mode);
 
@@ -108,6 +116,8 @@ public:
     TWantUserNameEvent OnWantUserName;
     TReceivedFocusEvent OnReceivedFocus;
     TWantAlarmedFlagEvent OnWantAlarmedFlag;
+    // Asked for every entry painted; true draws the repeat glyph.
+    TWantRepeatingFlagEvent OnWantRepeatingFlag;
     TWantCategoryDescriptionEvent OnWantCategoryDescription;
     TViewErrorEvent OnError;
     // A double-click in the list, after the item under the pointer became the
@@ -116,7 +126,8 @@ public:
 
     // Paints item index into rect; focused draws the focus frame. Never throws.
     void DrawItem(QPainter& painter, const QRect& rect, int index, bool focused) noexcept;
-    // The size of item index at the list's own width. Never throws.
+    // The size of item index at the list's own width (in dmDouble, below the
+    // part in view and not yet measured: the least). Never throws.
     QSize MeasureItem(int index) noexcept;
     // The size of item index were the list `width` pixels wide: other views
     // that draw their lines with a list of their own (the month view) measure
@@ -139,6 +150,14 @@ private:
     void updateFrame();
     void changed();
     void measureTimeColumn();
+    // dmDouble: forgets the measured heights; measures all that are not yet
+    // and lays the items out again, once the list scrolls or grows.
+    void forgetHeights();
+    void measureRest();
+    int leastDoubleHeight() const;
+    // The top of item index as laid out, and of the part in view.
+    int topOf(int index, int least) const;
+    int shownFrom(int least) const;
 
     QStringListModel* model_;
     TFont timeFont_;
@@ -148,6 +167,7 @@ private:
     TFont descriptionFont_;
     QPixmap alarmGlyph_;
     QPixmap privateGlyph_;
+    QPixmap repeatGlyph_;
     bool showCategories_ = true;
     TDayEntries* dayEntries_ = nullptr;
     bool showAlarmGlyphs_ = true;
@@ -157,6 +177,9 @@ private:
     bool ctl3D_ = true;
     TPanel::TBorderStyle borderStyle_ = TPanel::TBorderStyle::bsSingle;
     int timeColumn_ = 0;
+    // dmDouble: the heights measured at heightsWidth_, -1 where not yet.
+    std::vector<int> heights_;
+    int heightsWidth_ = -1;
     // A failure has been noted since the last rebuild.
     bool errorNoted_ = false;
 };

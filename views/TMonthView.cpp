@@ -67,6 +67,10 @@ TMonthView::TMonthView(QWidget* parent)
         if (OnWantAlarmedFlag)
             OnWantAlarmedFlag(this, pk, alarmed);
     };
+    lines_->OnWantRepeatingFlag = [this](QObject*, const QString& pk, bool& repeating) {
+        if (OnWantRepeatingFlag)
+            OnWantRepeatingFlag(this, pk, repeating);
+    };
     lines_->OnWantCategoryDescription = [this](QObject*, const QString& pk, QString& description) {
         if (OnWantCategoryDescription)
             OnWantCategoryDescription(this, pk, description);

@@ -66,6 +66,8 @@ public:
     TWantUserNameEvent OnWantUserName;
     TWantDayEntriesEvent OnWantDayEntries;
     TWantAlarmedFlagEvent OnWantAlarmedFlag;
+    // Asked for every entry painted; true draws the repeat glyph.
+    TWantRepeatingFlagEvent OnWantRepeatingFlag;
     TWantCategoryDescriptionEvent OnWantCategoryDescription;
     // A line failed to draw, or a key or click failed (a month beyond 2037,
     // an error of a handler); each message once per refresh of the month.

@@ -25,6 +25,10 @@ using TWantUserNameEvent = std::function<void(QObject* Sender, const QString& Pk
 // Set Alarmed to true when the event whose RecordKey is Pk has an alarm.
 using TWantAlarmedFlagEvent = std::function<void(QObject* Sender, const QString& Pk, bool& Alarmed)>;
 
+// Set Repeating to true when the event whose RecordKey is Pk is an occurrence
+// of a repeating event.
+using TWantRepeatingFlagEvent = std::function<void(QObject* Sender, const QString& Pk, bool& Repeating)>;
+
 // Set Description to the text of the category whose RecordKey is Pk.
 using TWantCategoryDescriptionEvent
     = std::function<void(QObject* Sender, const QString& Pk, QString& Description)>;

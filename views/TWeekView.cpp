@@ -26,6 +26,10 @@ TWeekView::TWeekView(QWidget* parent)
             if (OnWantAlarmedFlag)
                 OnWantAlarmedFlag(this, pk, alarmed);
         };
+        day->OnWantRepeatingFlag = [this](QObject*, const QString& pk, bool& repeating) {
+            if (OnWantRepeatingFlag)
+                OnWantRepeatingFlag(this, pk, repeating);
+        };
         day->OnWantCategoryDescription = [this](QObject*, const QString& pk, QString& description) {
             if (OnWantCategoryDescription)
                 OnWantCategoryDescription(this, pk, description);

@@ -35,6 +35,8 @@ public:
     TWantUserNameEvent OnWantUserName;
     TWantDayEntriesEvent OnWantDayEntries;
     TWantAlarmedFlagEvent OnWantAlarmedFlag;
+    // Asked for every entry painted; true draws the repeat glyph.
+    TWantRepeatingFlagEvent OnWantRepeatingFlag;
     TWantCategoryDescriptionEvent OnWantCategoryDescription;
     // A day failed to draw (see TDayViewList::OnError). The same message is
     // raised once per refresh of the week, whichever and however many days

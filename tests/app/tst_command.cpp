@@ -20,6 +20,8 @@ private slots:
     void errorsEndTheCommandOnly_data();
     void errorsEndTheCommandOnly();
     void errorBoxShowsTheLines();
+    void choiceBoxAnswersItsButton_data();
+    void choiceBoxAnswersItsButton();
 };
 
 void TestCommand::errorsEndTheCommandOnly_data()
@@ -66,6 +68,41 @@ void TestCommand::errorBoxShowsTheLines()
     TServices::setCurrent(previous);
     QVERIFY(!completed);
     QCOMPARE(text, QStringLiteral("first\nsecond"));
+}
+
+// The real box of a question with choices: one button per choice, in order,
+// and Cancel; Escape cancels too.
+void TestCommand::choiceBoxAnswersItsButton_data()
+{
+    QTest::addColumn<QString>("pressed");
+    QTest::addColumn<int>("answer");
+    QTest::newRow("first") << "This event" << 0;
+    QTest::newRow("last") << "All events in the series" << 2;
+    QTest::newRow("Cancel") << "Cancel" << -1;
+    QTest::newRow("Escape") << "" << -1;
+}
+
+void TestCommand::choiceBoxAnswersItsButton()
+{
+    QFETCH(QString, pressed);
+    QFETCH(int, answer);
+    TQtServices services;
+    TServices* previous = TServices::setCurrent(&services);
+    QStringList buttons;
+    AppTest::whenModal([&](QWidget* box) {
+        for (QAbstractButton* button : static_cast<QMessageBox*>(box)->buttons())
+            buttons << button->text();
+        if (pressed.isEmpty())
+            QTest::keyClick(box, Qt::Key_Escape);
+        for (QAbstractButton* button : static_cast<QMessageBox*>(box)->buttons())
+            if (button->text() == pressed)
+                button->click();
+    });
+    const int chosen = services.choose(QStringLiteral("Which?"),
+                                       {"This event", "This and following events", "All events in the series"});
+    TServices::setCurrent(previous);
+    QCOMPARE(chosen, answer);
+    QCOMPARE(buttons.size(), 4);
 }
 
 QUORLA_TEST_GUI_MAIN(TestCommand)

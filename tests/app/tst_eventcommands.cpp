@@ -13,8 +13,14 @@
 #include "TCommand.h"
 #include "TEventCommands.h"
 #include "TEventWriter.h"
+#include "SeriesLinkRecord.h"
+#include "TRecordLock.h"
+#include "TSeriesWriter.h"
+#include "TStamp.h"
+#include "TLookup.h"
 #include "TQuorlaDB.h"
 #include "TWeekView.h"
+#include "TViewAnswers.h"
 #include "TestEnvironment.h"
 #include "TfrmMain.h"
 #include "TWorkstationStore.h"
@@ -161,6 +167,8 @@ private slots:
     void mailGoesOnceTheEntryIsStored();
     void staleScreen_data();
     void staleScreen();
+    void seriesQuestion_data();
+    void seriesQuestion();
 };
 
 void TestEventCommands::storeEntriesAndAlarms_data()
@@ -437,6 +445,138 @@ void TestEventCommands::staleScreen()
     QCOMPARE(other.Alarms().RecordCount(), alarms);
     QCOMPARE(shell.main->WeekView()->Days()[3]->DayEntries().Count(), 1);
     QCOMPARE(shell.main->WeekView()->Days()[3]->DayEntries().Entry(0).Description(), QStringLiteral("Board meeting"));
+}
+
+// Every stored entry as "<day of May or June>:<description>", in day order.
+QString days(TQuorlaDB& db)
+{
+    QMap<QString, QString> byStart;
+    DayEntryRecord e;
+    TLookup::Each(db.DayEntries(), e.bytes(), [&](const QString&) {
+        TStamp start;
+        start.SetSeconds(qint32(RecordKey::parse(e.StartTime())));
+        byStart.insert(e.StartTime(), QString::number(start.Day()) + ':' + e.Description());
+    });
+    return QStringList(byStart.values()).join(' ');
+}
+
+// A weekly event from Monday 6 May, four times; the week shows its second
+// occurrence (13 May) first. Event properties and Delete event on it ask
+// which events they act on; each answer changes what it says, and an
+// occurrence open elsewhere is left and named.
+void TestEventCommands::seriesQuestion_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<int>("answer");     // -1 cancels
+    QTest::addColumn<int>("held");       // the day of May whose entry another workstation has open; 0: none
+    QTest::addColumn<QString>("expected");
+    QTest::addColumn<QString>("shown");  // the repeat the editor showed, and whether it could be changed
+    const QString all = QStringLiteral("6:new 13:new 20:new 27:new");
+    const QString four = QStringLiteral("Every Monday at 10:30, 4 times");
+    QTest::newRow("change, cancelled") << "actEventProperties" << -1 << 0 << all << "";
+    QTest::newRow("change this one") << "actEventProperties" << 0 << 0 << "6:new 13:moved 20:new 27:new"
+                                     << "shut: " + four;
+    // The rest of the series: the three occurrences left, from 13 May.
+    QTest::newRow("change this and following") << "actEventProperties" << 1 << 0
+                                               << "6:new 13:moved 20:moved 27:moved"
+                                               << "open: Every Monday at 10:30, 3 times";
+    QTest::newRow("change all") << "actEventProperties" << 2 << 0 << "6:moved 13:moved 20:moved 27:moved"
+                                << "open: " + four;
+    QTest::newRow("change all, one open elsewhere") << "actEventProperties" << 2 << 27
+                                                    << "6:moved 13:moved 20:moved 27:new" << "open: " + four;
+    QTest::newRow("delete this one") << "actEventDelete" << 0 << 0 << "6:new 20:new 27:new" << "";
+    QTest::newRow("delete this and following") << "actEventDelete" << 1 << 0 << "6:new" << "";
+    QTest::newRow("delete all, one open elsewhere") << "actEventDelete" << 2 << 27 << "27:new" << "";
+    QTest::newRow("delete this one, open elsewhere") << "actEventDelete" << 0 << 13 << all << "";
+}
+
+void TestEventCommands::seriesQuestion()
+{
+    QFETCH(QString, command);
+    QFETCH(int, answer);
+    QFETCH(int, held);
+    QFETCH(QString, expected);
+    QFETCH(QString, shown);
+    TScriptedServices services;
+    services.setNow(Now);
+    Shell shell;
+    startAs(shell, QStringLiteral("ME"), {9, 1});
+    TEventCommands& commands = *shell.main->EventCommands();
+    TRecurrenceRule rule;
+    rule.setStart(QDate(2024, 5, 6));
+    rule.setTime(QTime(10, 30));
+    rule.setFrequency(TRecurrenceRule::Frequency::Weekly);
+    rule.setCount(4);
+    QString seen;
+    commands.Editor = [&](bool, bool, DayEntryRecord& e, AlarmRecord& a, TServices::MailMessage&) {
+        seen = commands.Repeat.editable ? "open" : "shut";
+        e.setDescription(QStringLiteral("new"));
+        e.setAssigneeKeys({RecordKey::format(2)});
+        a.setFlags(AlarmRecord::AlarmWanted);
+        commands.Repeat.rule = rule;
+        return 1;
+    };
+    select(shell, 0);
+    run(shell, "actEventNew");
+    TQuorlaDB other;
+    QCOMPARE(days(other), QStringLiteral("6:new 13:new 20:new 27:new"));
+    QCOMPARE(seen, QStringLiteral("open"));
+    QCOMPARE(other.Alarms().RecordCount(), 4);
+    if (answer == -1) {
+        // The week marks its occurrence and not a plain entry beside it,
+        // with one read of the links for the whole week.
+        DayEntryRecord plain;
+        other.InitDayEntryRecord(plain);
+        TStamp tuesday;
+        tuesday.SetDateTime(2024, 5, 14, 9, 0, 0);
+        plain.setStartTime(tuesday.Key());
+        plain.setDescription(QStringLiteral("plain"));
+        plain.setOwnerKey(First);
+        AlarmRecord none;
+        const QString plainKey = TEventWriter(other).insertEntryWithAlarms(plain, none);
+        shell.main->RefreshView();
+        const int reads = shell.main->ViewAnswers()->RepeatReads();
+        QStringList marks;
+        for (int day : {0, 1}) {
+            bool repeating = false;
+            shell.main->WeekView()->OnWantRepeatingFlag(nullptr, shell.main->WeekView()->Days()[day]->DayEntries().PkAt(0),
+                                                        repeating);
+            marks << QString::number(repeating);
+        }
+        QCOMPARE(marks, (QStringList{"1", "0"}));
+        QCOMPARE(shell.main->ViewAnswers()->RepeatReads(), reads + 1);
+        QVERIFY(TEventWriter(other).deleteEntryWithAlarms(plainKey) == TEventWriter::Result::Done);
+        shell.main->RefreshView();
+    }
+
+    std::optional<TRecordLock> lock;
+    if (held) {
+        TStamp heldDay;
+        heldDay.SetDateTime(2024, 5, held, 0, 0, 0);
+        for (const auto& [key, link] : TSeriesWriter(other).Links(RecordKey::format(1)))
+            if (link.DayKey() == heldDay.Key())
+                lock.emplace(other.DayEntries(), link.EntryKey());
+        QVERIFY(lock);
+    }
+    const QString which = command == QLatin1String("actEventDelete") ? TEventCommands::DeleteWhich
+                                                                     : TEventCommands::ChangeWhich;
+    services.expectChoice(which.arg(QStringLiteral("new")), answer);
+    if (held == 27)
+        services.expectMessage(Kind::Information, TEventCommands::SeriesLeft + "\r27/05/24: open on another workstation",
+                               Answer::Ok);
+    if (held == 13)
+        services.expectMessage(Kind::Information, DeleteLocked, Answer::Ok);
+    seen.clear();
+    commands.Editor = [&](bool, bool, DayEntryRecord& e, AlarmRecord&, TServices::MailMessage&) {
+        seen = (commands.Repeat.editable ? "open: " : "shut: ") + commands.Repeat.rule.value_or(TRecurrenceRule()).Summary();
+        e.setDescription(QStringLiteral("moved"));
+        return 1;
+    };
+    select(shell, 0);
+    run(shell, command.toLatin1().constData());
+    QCOMPARE(days(other), expected);
+    QCOMPARE(seen, shown);
+    QCOMPARE(services.busyDepth(), 0);
 }
 
 QUORLA_TEST_GUI_MAIN(TestEventCommands)

@@ -106,6 +106,9 @@ QStringList TScriptedServices::takePendingScript()
         pending << QStringLiteral("folder \"%1\"").arg(folder);
     for (const QString& path : std::as_const(saveFiles_))
         pending << QStringLiteral("file name \"%1\" (empty: cancel)").arg(path);
+    for (const auto& [text, answer] : std::as_const(choices_))
+        pending << QStringLiteral("choice %1 of \"%2\"").arg(answer).arg(visible(text));
+    choices_.clear();
     for (const QString& printer : std::as_const(printers_))
         pending << QStringLiteral("print dialog to \"%1\" (empty: cancel)").arg(printer);
     script_.clear();
@@ -141,6 +144,20 @@ QString TScriptedServices::pickFolder(const QString& caption)
         return {};
     }
     return folders_.dequeue();
+}
+
+void TScriptedServices::expectChoice(const QString& text, int answer)
+{
+    choices_.enqueue({text, answer});
+}
+
+int TScriptedServices::choose(const QString& text, const QStringList& choices)
+{
+    if (choices_.isEmpty() || choices_.head().first != text || choices_.head().second >= choices.size()) {
+        unexpected_ << QStringLiteral("unexpected choice: \"%1\" (%2)").arg(visible(text), choices.join(QStringLiteral(" / ")));
+        return -1;
+    }
+    return choices_.dequeue().second;
 }
 
 QString TScriptedServices::pickSaveFile(const QString& caption, const QString&, const QString&)

@@ -62,6 +62,9 @@ public:
     void expectSaveFile(const QString& path);
     // The answer to the next question for a file to read (empty: cancel).
     void expectOpenFile(const QString& path);
+    // The next choice question (choose()) must ask `text`; it is answered
+    // with the choice `answer` (-1: Cancel).
+    void expectChoice(const QString& text, int answer);
     // Scripts the next print dialog's answer: print to the PDF file `pdfFile`,
     // or cancel when it is empty.
     void expectPrinter(const QString& pdfFile);
@@ -101,6 +104,7 @@ public:
     QString pickFolder(const QString& caption) override;
     QString pickSaveFile(const QString& caption, const QString& suggested, const QString& filter) override;
     QString pickOpenFile(const QString& caption, const QString& filter) override;
+    int choose(const QString& text, const QStringList& choices) override;
     QString userName() override { return userName_; }
     QString hostName() override { return hostName_; }
     void beep() override { ++beeps_; }
@@ -132,6 +136,7 @@ private:
     QQueue<QString> folders_;
     QQueue<QString> saveFiles_;
     QQueue<QString> openFiles_;
+    QQueue<std::pair<QString, int>> choices_;
     QList<Message> messages_;
     QStringList unexpected_;
     QString userName_;

@@ -1,8 +1,8 @@
 // The event editor and its alarm dialog through their controls: times in
 // five-minute steps, un-timed events, two-digit years, the user limit, the
 // alarm box and the time its dialog offers, the OK rules and prompts, load
-// failures, the e-mail to the other assignees, and the History of a stored
-// event.
+// failures, the e-mail to the other assignees, the History of a stored
+// event, and the Repeat section with its summary and refusals.
 
 #include "AlarmRecord.h"
 #include "CategoryRecord.h"
@@ -12,7 +12,14 @@
 #include "TDateEdit.h"
 #include "TDisplaySettings.h"
 #include "TEventWriter.h"
+#include "TSeriesWriter.h"
+#include "SeriesRecord.h"
 #include "TfrmEvent.h"
+
+#include <QLabel>
+#include <QStandardItemModel>
+#include <QRadioButton>
+#include <QSpinBox>
 
 using namespace DialogTest;
 
@@ -29,6 +36,9 @@ private slots:
     void controlsFollowTheUser();
     void historyInOrder();
     void alarmOffersTheEditorsTime();
+    void repeatSection_data();
+    void repeatSection();
+    void repeatShownUnchangeable();
 
 private:
     // U02 edits; events start on Monday 2024-03-04 at 10:07, category Meeting.
@@ -199,8 +209,9 @@ void tst_Event::controlsFollowTheUser()
     QVERIFY_THROWS_EXCEPTION(EQuorla, frm.Execute(true, e, alarm, *db, user(2), cfg));   // "Unknown user"
 }
 
-// History lists a stored event's changes in the order they were made, and
-// has nothing to list for a new one.
+// History lists a stored event's changes in the order they were made, an
+// occurrence's with its series' among them, and has nothing to list for a
+// new one.
 void tst_Event::historyInOrder()
 {
     TScriptedServices services;
@@ -233,6 +244,50 @@ void tst_Event::historyInOrder()
     QCOMPARE(shown, (QStringList{"01/03/24 09:30  U02 on ws-test: Event added: “Review”; 04/03/24 10:07; for U02",
                                  "01/03/24 09:45  U03 on ws-test: Event changed: description “Review, second round”"}));
     QVERIFY(!enabledForNew);
+
+    // An occurrence of a repeating event: its series' records among its own.
+    services.setNow(QDateTime(QDate(2024, 3, 1), QTime(10, 0)));
+    TRecurrenceRule rule;
+    rule.setStart(QDate(2024, 3, 4));
+    rule.setTime(QTime(10, 0));
+    rule.setFrequency(TRecurrenceRule::Frequency::Weekly);
+    rule.setCount(2);
+    SeriesRecord weekly;
+    weekly.initialise();
+    weekly.setOwnerKey(user(2));
+    weekly.setDescription(QStringLiteral("Stand-up"));
+    weekly.setAssigneeKeys({user(2)});
+    weekly.setRule(rule);
+    TSeriesWriter series(*db);
+    const QString seriesKey = series.Create(weekly, QDate(2024, 3, 1)).seriesKey;
+    const QString first = series.Links(seriesKey).first().second.EntryKey();
+    services.setNow(QDateTime(QDate(2024, 3, 1), QTime(10, 15)));
+    DayEntryRecord occurrence;
+    QVERIFY(db->DayEntries().GetEqual(occurrence.bytes(), 0, first));
+    occurrence.setDescription(QStringLiteral("Stand-up, moved"));
+    QCOMPARE(TEventWriter(*db).updateEntryWithAlarms(first, occurrence, alarm, QString()), TEventWriter::Result::Done);
+    services.setNow(QDateTime(QDate(2024, 3, 1), QTime(10, 30)));
+    weekly.setDescription(QStringLiteral("Daily stand-up"));
+    series.Change(seriesKey, TSeriesWriter::Scope::All, rule.Start(), weekly, QDate(2024, 3, 1),
+                  TSeriesWriter::HeldOccurrences::Leave);
+    shown.clear();
+    frm.SetEntryKey(first);
+    run(e, [&](QWidget* w) {
+        whenModal([&](QWidget* h) {
+            for (int row = 0; row < child<QListWidget>(h, "lstHistory")->count(); ++row)
+                shown << child<QListWidget>(h, "lstHistory")->item(row)->text();
+            click(h, "btnClose");
+        });
+        click(w, "btnHistory");
+        click(w, "btnCancel");
+    }, true);
+    frm.SetEntryKey(QString());
+    QCOMPARE(shown, (QStringList{
+        "01/03/24 10:00  U03 on ws-test: Repeating event added: “Stand-up”, Every Monday at 10:00, 2 times; "
+        "2 occurrences made",
+        "01/03/24 10:15  U03 on ws-test: Event changed: description “Stand-up, moved”",
+        "01/03/24 10:30  U03 on ws-test: Repeating event changed: all: “Daily stand-up”, Every Monday at 10:00, "
+        "2 times; 2 occurrences touched"}));
 }
 
 // A new event without users: picking a group enables the Alarm box; the alarm
@@ -262,6 +317,119 @@ void tst_Event::alarmOffersTheEditorsTime()
     });
     QVERIFY(enabled);
     QCOMPARE(offered, QStringLiteral("2024-03-04 1405"));
+}
+
+// The Repeat section of a new event on Monday 4 March 2024 at 10:05: what
+// the controls make, in the summary and in the rule handed back, and the
+// repeats OK refuses (the dialog stays open, nothing written).
+void tst_Event::repeatSection_data()
+{
+    QTest::addColumn<int>("repeat");          // cmbRepeat: 0 none ... 4 yearly
+    QTest::addColumn<int>("every");
+    QTest::addColumn<QString>("days");        // weekday boxes ticked, after the section's own choice is cleared
+    QTest::addColumn<int>("monthly");         // cmbRepeatMonthly's row
+    QTest::addColumn<QString>("end");         // "", "yyyy-MM-dd" or a count
+    QTest::addColumn<QString>("summary");
+    QTest::addColumn<QString>("refusal");
+    QTest::newRow("none") << 0 << 1 << "" << 0 << "" << "Does not repeat" << "";
+    QTest::newRow("weekly on two days until a date") << 2 << 1 << "Mon Thu" << 0 << "2027-06-30"
+        << "Every Monday and Thursday at 10:05 until 30 June 2027" << "";
+    QTest::newRow("every 2 weeks, 10 times") << 2 << 2 << "Mon" << 0 << "10"
+        << "Every 2 weeks on Monday at 10:05, 10 times" << "";
+    QTest::newRow("monthly on the first Monday") << 3 << 1 << "" << 1 << ""
+        << "Monthly on the first Monday at 10:05" << "";
+    QTest::newRow("weekly without a weekday") << 2 << 1 << "" << 0 << "" << TfrmEvent::RepeatNoWeekday
+        << TfrmEvent::RepeatNoWeekday;
+    QTest::newRow("ends before the start") << 1 << 1 << "" << 0 << "2024-03-01"
+        << TfrmEvent::RepeatEndsBeforeStart << TfrmEvent::RepeatEndsBeforeStart;
+    QTest::newRow("count 0") << 1 << 1 << "" << 0 << "0" << TfrmEvent::RepeatNoCount << TfrmEvent::RepeatNoCount;
+    QTest::newRow("no day before the end") << 2 << 1 << "Fri" << 0 << "2024-03-07"
+        << TfrmEvent::RepeatNoOccurrence << TfrmEvent::RepeatNoOccurrence;
+}
+
+void tst_Event::repeatSection()
+{
+    QFETCH(int, repeat);
+    QFETCH(int, every);
+    QFETCH(QString, days);
+    QFETCH(int, monthly);
+    QFETCH(QString, end);
+    QFETCH(QString, summary);
+    QFETCH(QString, refusal);
+    TScriptedServices services;
+    if (!refusal.isEmpty())
+        services.expectMessage(Kind::Warning, refusal, Answer::Ok);
+    DayEntryRecord e = entry({user(2)});
+    const DayEntryRecord before = e;
+    alarm.setFlags(0);
+    QString shown;
+    const int result = run(e, [&](QWidget* w) {
+        QCOMPARE(child<QLabel>(w, "lblRepeatSummary")->text(), QStringLiteral("Does not repeat"));
+        QVERIFY(!child(w, "spnRepeatEvery")->isEnabled());
+        child<QComboBox>(w, "cmbRepeat")->setCurrentIndex(repeat);
+        child<QSpinBox>(w, "spnRepeatEvery")->setValue(every);
+        for (const char* day : {"Mon", "Tue", "Wed", "Thu", "Fri", "Sat", "Sun"})
+            child<QCheckBox>(w, (QByteArray("chkRepeat") + day).constData())->setChecked(days.contains(QLatin1String(day)));
+        child<QComboBox>(w, "cmbRepeatMonthly")->setCurrentIndex(monthly);
+        if (end.contains('-')) {
+            child<QRadioButton>(w, "rdoRepeatEndDate")->setChecked(true);
+            child<QDateEdit>(w, "cmbRepeatUntil")->setDate(QDate::fromString(end, Qt::ISODate));
+        } else if (!end.isEmpty()) {
+            child<QRadioButton>(w, "rdoRepeatEndCount")->setChecked(true);
+            child<QSpinBox>(w, "spnRepeatCount")->setValue(end.toInt());
+        }
+        QCOMPARE(child(w, "chkRepeatMon")->isHidden(), repeat != 2);
+        QCOMPARE(child(w, "cmbRepeatMonthly")->isHidden(), repeat != 3);
+        shown = child<QLabel>(w, "lblRepeatSummary")->text();
+        click(w, "btnOk");
+        if (QApplication::activeModalWidget() == w)
+            click(w, "btnCancel");
+    });
+    QCOMPARE(shown, summary);
+    QCOMPARE(result, refusal.isEmpty() ? 1 : 2);
+    if (!refusal.isEmpty()) {
+        QVERIFY(e == before);
+        return;
+    }
+    QCOMPARE(frm.Rule().has_value(), repeat != 0);
+    if (frm.Rule()) {
+        QCOMPARE(frm.Rule()->Summary(), summary);
+        QCOMPARE(frm.Rule()->Start(), QDate(2024, 3, 4));
+    }
+}
+
+// An occurrence changed alone shows its series' repeat, which cannot be
+// changed there; a series changed as a whole cannot be made to stop
+// repeating; the next event shows none again.
+void tst_Event::repeatShownUnchangeable()
+{
+    TScriptedServices services;
+    TRecurrenceRule rule;
+    rule.setStart(QDate(2024, 3, 4));
+    rule.setTime(QTime(10, 5));
+    rule.setFrequency(TRecurrenceRule::Frequency::Monthly);
+    rule.setMonthlyWeek(1);
+    rule.setCount(5);
+    frm.SetRepeat(rule, false);
+    DayEntryRecord e = entry({user(2)});
+    QStringList seen;
+    const auto look = [&](QWidget* w) {
+        seen << child<QComboBox>(w, "cmbRepeat")->currentText() + (child(w, "cmbRepeat")->isEnabled() ? " open" : " shut")
+                    + ": " + child<QLabel>(w, "lblRepeatSummary")->text();
+        click(w, "btnCancel");
+    };
+    const auto noneOffered = [&](QWidget* w) {
+        const auto* choices = qobject_cast<QStandardItemModel*>(child<QComboBox>(w, "cmbRepeat")->model());
+        seen << QStringLiteral("None offered: %1").arg(choices->item(0)->isEnabled());
+        look(w);
+    };
+    run(e, look, true);
+    frm.SetRepeat(rule, true);
+    run(e, noneOffered, true);
+    run(e, noneOffered, true);
+    QCOMPARE(seen, (QStringList{"Monthly shut: Monthly on the first Monday at 10:05, 5 times", "None offered: 0",
+                                "Monthly open: Monthly on the first Monday at 10:05, 5 times", "None offered: 1",
+                                "None open: Does not repeat"}));
 }
 
 QUORLA_TEST_GUI_MAIN(tst_Event)

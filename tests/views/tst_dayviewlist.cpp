@@ -1,5 +1,5 @@
 // What the day entry list paints: the time column, names and category, the
-// two-line layout, and lookups that fail while painting.
+// two-line layout, the glyphs, and lookups that fail while painting.
 
 #include "EQuorla.h"
 #include "QuorlaTest.h"
@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QFontMetrics>
 #include <QHash>
+#include <QPainter>
 
 using namespace ViewTest;
 
@@ -29,6 +30,7 @@ struct ListUnderTest
     TDayViewList list;
     QHash<QString, QString> names{{ann, "Ann"}, {bob, "Bob"}, {cy, "Cy"}, {meetings, "Meetings"}};
     QStringList alarmed;
+    QStringList repeating;
     int categoryCalls = 0;
     QStringList errors;
 
@@ -50,6 +52,7 @@ struct ListUnderTest
             text = names.value(pk);
         };
         list.OnWantAlarmedFlag = [this](QObject*, const QString& pk, bool& flag) { flag = alarmed.contains(pk); };
+        list.OnWantRepeatingFlag = [this](QObject*, const QString& pk, bool& flag) { flag = repeating.contains(pk); };
         list.OnError = [this](QObject* sender, const QString& message) {
             QCOMPARE(sender, &list);
             errors.append(message);
@@ -158,6 +161,75 @@ private slots:
                      -1);
     }
 
+    // The glyphs after the time, in their order, each answered for its own
+    // entry; the description follows the last.
+    void glyphs_data()
+    {
+        QTest::addColumn<bool>("isPrivate");
+        QTest::addColumn<bool>("alarmed");
+        QTest::addColumn<bool>("repeating");
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<bool>("twoLines");   // glyphs below the time, each in its place ("-": none)
+        QTest::newRow("repeating alone") << false << false << true << "repeat" << false;
+        QTest::newRow("alarmed, repeating") << false << true << true << "alarm repeat" << false;
+        QTest::newRow("all three") << true << true << true << "private alarm repeat" << false;
+        QTest::newRow("plain") << false << false << false << "" << false;
+        QTest::newRow("two lines: repeat in the private place") << false << true << true << "repeat alarm -" << true;
+        QTest::newRow("two lines: all three") << true << true << true << "private alarm repeat" << true;
+    }
+    void glyphs()
+    {
+        QFETCH(bool, isPrivate);
+        QFETCH(bool, alarmed);
+        QFETCH(bool, repeating);
+        QFETCH(QString, shown);
+        QFETCH(bool, twoLines);
+        ListUnderTest t;
+        if (twoLines)
+            t.list.setDisplayMode(TDisplayMode::dmDouble);
+        const QString pk = QStringLiteral("0000000042");
+        if (alarmed)
+            t.alarmed << pk;
+        if (repeating)
+            t.repeating << pk;
+        t.repeating << QStringLiteral("0000000043");   // another entry's answer
+        t.add(entry(QStringLiteral("Plan"), isPrivate ? DayEntryRecord::Private : 0, at(9, 0)), pk);
+        const QImage image = shot(t.list);
+        const QRect row = t.item(0);
+        const auto drawn = [&](const QPixmap& glyph, QPoint at) {
+            QImage expected(16, 16, QImage::Format_ARGB32);
+            expected.fill(t.background());
+            QPainter(&expected).drawPixmap(0, 0, glyph);
+            return image.copy(QRect(at, QSize(16, 16))) == expected;
+        };
+        const std::pair<const char*, const QPixmap*> glyphs[] = {{"private", &t.list.PrivateGlyph()},
+                                                                 {"alarm", &t.list.AlarmGlyph()},
+                                                                 {"repeat", &t.list.RepeatGlyph()}};
+        const auto glyphAt = [&](QPoint at) {
+            for (const auto& [name, glyph] : glyphs)
+                if (drawn(*glyph, at))
+                    return QString::fromLatin1(name);
+            return QString();
+        };
+        QStringList found;
+        if (twoLines) {
+            for (int place = 0; place < 3; ++place) {
+                const QString name = glyphAt(row.topLeft() + QPoint(place * 16, 16));
+                found << (name.isEmpty() ? QStringLiteral("-") : name);
+            }
+            QCOMPARE(found.join(' '), shown);
+            return;
+        }
+        int x = row.left() + t.list.TimeColumn();
+        for (QString name = glyphAt(QPoint(x, row.top())); !name.isEmpty(); name = glyphAt(QPoint(x, row.top()))) {
+            found << name;
+            x += 16;
+        }
+        QCOMPARE(found.join(' '), shown);
+        const TFont& font = isPrivate ? *t.list.PrivateFont() : *t.list.DescriptionFont();
+        QVERIFY(textAt(image, QPoint(x, row.top() + 1), font, QStringLiteral("Plan"), t.background()));
+    }
+
     void doubleLineLayout()
     {
         ListUnderTest t;
@@ -182,6 +254,14 @@ private slots:
         // Assignees on the item's last line, below the wrapped text.
         QVERIFY(textAt(image, QPoint(first.left() + t.list.TimeColumn(), first.bottom() + 1 - 16), *t.list.AssigneeFont(),
                        "Ann, Bob", t.background()));
+        // Items far below the view are measured once the list scrolls: at the
+        // end, the last is wholly in view with the wrapped height of the first.
+        for (int i = 0; i < 20; ++i)
+            t.add(entry(longText, DayEntryRecord::Private, at(12, i), {ann, bob}, meetings));
+        const int last = t.list.Count() - 1;
+        t.list.scrollToBottom();
+        QTRY_VERIFY(t.item(last).bottom() < t.list.viewport()->y() + t.list.viewport()->height());
+        QCOMPARE(t.item(last).height(), first.height());
         // Back to one line: measured again.
         t.list.setDisplayMode(TDisplayMode::dmSingle);
         QCOMPARE(t.item(1).top(), t.item(0).top() + 16);
