@@ -77,6 +77,9 @@ TMainActions::TMainActions(QMainWindow& window)
                          ""});
     actFileExport = make({"actFileExport", "&Export calendar...",
                           "Export events to an iCalendar file for other calendars", "document-export", "export", ""});
+    actFileImport = make({"actFileImport", "&Import calendar...",
+                          "Import the events of an iCalendar file from another calendar", "document-import", "import",
+                          ""});
     actFileExit = make({"actFileExit", "E&xit", "Quit Quorla", "application-exit", "exit", "Ctrl+X"});
     // Placed in no menu or bar, so its F1 never competes with the Help menu's.
     actHelpAbout = make({"actHelpAbout", "&About...", "Help about Quorla", "help-contents", "help", "F1"});
@@ -115,7 +118,7 @@ void TMainActions::createMenus(QMainWindow& window)
         return parent;
     };
     menu(bar->addMenu(QStringLiteral("&File")), "mnuFile",
-         {actFileLogin, actFileExport, nullptr, mnuFileChangePath, nullptr, actFileExit});
+         {actFileLogin, actFileExport, actFileImport, nullptr, mnuFileChangePath, nullptr, actFileExit});
     menu(bar->addMenu(QStringLiteral("&Event")), "mnuEvent", {actEventNew, actEventDelete, actEventProperties});
     menu(bar->addMenu(QStringLiteral("&Navigate")), "mnuNavigate", {actToday, actDate, nullptr, actNext, actPrev});
     QMenu* tools = menu(bar->addMenu(QStringLiteral("&Tools")), "mnuTools",

@@ -33,6 +33,7 @@ public:
     QAction* actToolsGroups;
     QAction* actToolsReport;
     QAction* actFileExport;
+    QAction* actFileImport;
     QAction* actToolsViewDay;
     QAction* actToolsViewWeek;
     QAction* actToolsViewMonth;

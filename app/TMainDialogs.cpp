@@ -1,5 +1,7 @@
 #include "TMainDialogs.h"
 
+#include "TBusyCursor.h"
+#include "TCalendarImport.h"
 #include "TChangeTrail.h"
 #include "TMonthView.h"
 #include "TQuorlaCfg.h"
@@ -19,6 +21,7 @@
 #include "TfrmUsers.h"
 
 #include <QDate>
+#include <QFileInfo>
 
 namespace {
 
@@ -69,6 +72,28 @@ void TMainDialogs::ReportCommand()
 void TMainDialogs::ExportCommand()
 {
     runReport(int(TfrmReport::Purpose::Export));
+}
+
+void TMainDialogs::ImportCommand()
+{
+    if (!session_.LoggedIn())
+        return;
+    TServices& services = TServices::current();
+    const QString path = services.pickOpenFile(QStringLiteral("Import Calendar"),
+                                               QStringLiteral("iCalendar files (*.ics *.ical *.ifb);;All files (*)"));
+    if (path.isEmpty())
+        return;
+    TCalendarImport::TOutcome outcome;
+    {
+        TBusyCursor busy;
+        const QByteArray text = TCalendarImport::ReadFile(path);
+        TCalendarImport import(*session_.Database(), session_.CurrentUserKey(), session_.CurrentUser());
+        outcome = import.Import(text, QFileInfo(path).fileName());
+    }
+    views_.RefreshView();
+    services.message(outcome.skipped.isEmpty() && outcome.remarks.isEmpty() ? TServices::MessageKind::Information
+                                                                             : TServices::MessageKind::Warning,
+                     TServices::MessageButtons::Ok, TCalendarImport::Report(outcome));
 }
 
 void TMainDialogs::runReport(int purpose)

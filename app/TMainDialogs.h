@@ -48,6 +48,10 @@ public:
     void ReportCommand();
     // File > Export calendar...: the report's choices, written as iCalendar.
     void ExportCommand();
+    // File > Import calendar...: an iCalendar file picked by the user taken
+    // in his name (TCalendarImport); what came in and what did not is shown,
+    // and the view refreshed.
+    void ImportCommand();
     // The options change the views themselves; the month follows. An
     // administrator also sets there how long the change trail keeps changes.
     void OptionsCommand();

@@ -136,6 +136,11 @@ QString TQtServices::pickSaveFile(const QString& caption, const QString& suggest
                                         QDir::home().filePath(suggested), filter);
 }
 
+QString TQtServices::pickOpenFile(const QString& caption, const QString& filter)
+{
+    return QFileDialog::getOpenFileName(QApplication::activeWindow(), caption, QDir::homePath(), filter);
+}
+
 QString TQtServices::userName()
 {
     for (const char* variable : {"USER", "LOGNAME", "USERNAME"}) {

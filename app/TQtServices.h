@@ -19,6 +19,7 @@ public:
     MessageAnswer message(MessageKind kind, MessageButtons buttons, const QString& text) override;
     QString pickFolder(const QString& caption) override;
     QString pickSaveFile(const QString& caption, const QString& suggested, const QString& filter) override;
+    QString pickOpenFile(const QString& caption, const QString& filter) override;
     int choose(const QString& text, const QStringList& choices) override;
     QString userName() override;
     void beep() override;

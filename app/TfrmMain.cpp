@@ -170,6 +170,7 @@ void TfrmMain::bindCommands()
     TCommand::Bind(a.actToolsGroups, [&d] { d.GroupsCommand(); });
     TCommand::Bind(a.actToolsReport, [&d] { d.ReportCommand(); });
     TCommand::Bind(a.actFileExport, [&d] { d.ExportCommand(); });
+    TCommand::Bind(a.actFileImport, [&d] { d.ImportCommand(); });
     TCommand::Bind(a.actToolsOptions, [&d] { d.OptionsCommand(); });
     TCommand::Bind(a.actTroubleshooting, [&d] { d.TroubleshootingCommand(); });
     bind(a.actFileLogin, &TfrmMain::actFileLoginExecute);
@@ -376,6 +377,7 @@ void TfrmMain::UpdateActions()
 {
     TMainActions& a = *actions_;
     a.actEventNew->setEnabled(session_->MayAddEntries());
+    a.actFileImport->setEnabled(session_->MayAddEntries());
     const QString selected = navigator_->SelectedPk();
     const bool mayChange = !RecordKey::isNone(selected) && session_->MayChange(navigator_->SelectedOwnerKey());
     a.actEventProperties->setEnabled(mayChange);

@@ -5,15 +5,19 @@
 #include "DayEntryRecord.h"
 #include "EQuorla.h"
 #include "RecordKey.h"
+#include "SeriesLinkRecord.h"
+#include "SeriesRecord.h"
 #include "TChangeTrail.h"
 #include "TLookup.h"
 #include "TQuorlaDB.h"
+#include "TSeriesWriter.h"
 #include "TClock.h"
 #include "TStamp.h"
 #include "TXIsamFile.h"
 #include "UserRecord.h"
 
 #include <QHash>
+#include <QSet>
 #include <QSaveFile>
 #include <QTimeZone>
 
@@ -245,6 +249,11 @@ QString TCalendarExport::Uid(const QString& key, const QString& identity)
     return QStringLiteral("%1-%2@quorla").arg(key, identity);
 }
 
+QString TCalendarExport::SeriesUid(const QString& seriesKey, const QString& identity)
+{
+    return QStringLiteral("series-%1-%2@quorla").arg(seriesKey, identity);
+}
+
 QByteArray TCalendarExport::Build(TQuorlaDB& database, int* count) const
 {
     QString identity;
@@ -303,48 +312,63 @@ QByteArray TCalendarExport::Build(TQuorlaDB& database, int* count) const
     const icaltimetype stamp = utcTime(TClock::now());
     const QByteArray userUri = "urn:x-quorla:" + utf8(identity) + ":user:";
     int events = 0;
-    Read(database.DayEntries(), [&](const DayEntryRecord& entry, const QString& key) {
+    // A start (DTSTART, RECURRENCE-ID, EXDATE) at wall-clock seconds `wall`:
+    // a date, a time in the zone, or UTC where the zone is UTC or (`exact`,
+    // a single event's start) the time is skipped or repeated.
+    const auto startTime = [&](qint64 wall, bool untimed, bool exact, bool& inZone) {
+        bool plain = true;
+        const qint64 start = momentOfWall(wall, plain);
+        inZone = false;
+        if (untimed)
+            return wallTime(wall, true);
+        if (inUtc || (exact && !plain))
+            return utcTime(start);
+        inZone = true;
+        return wallTime(wall, false);
+    };
+    const auto addTime = [&](icalcomponent* event, icalproperty* property, bool inZone) {
+        if (inZone)
+            icalproperty_add_parameter(property, icalparameter_new_tzid(zoneName.constData()));
+        icalcomponent_add_property(event, property);
+    };
+    // A VEVENT with the fields every event has, starting at wall-clock
+    // seconds `wall`; `changesKey` is the entry whose trail gives
+    // LAST-MODIFIED and SEQUENCE (none for a series, whose start is also
+    // kept in the zone where a single event's would go out in UTC).
+    const auto addEvent = [&](const QString& uid, qint32 flags, const QString& description, const QString& categoryKey,
+                              const QString& ownerKey, const QStringList& assignees, qint64 wall, const QString& changesKey) {
         icalcomponent* event = icalcomponent_new(ICAL_VEVENT_COMPONENT);
         icalcomponent_add_component(calendar.get(), event);
         ++events;
-        icalcomponent_set_uid(event, utf8(Uid(key, identity)).constData());
+        icalcomponent_set_uid(event, utf8(uid).constData());
         icalcomponent_set_dtstamp(event, stamp);
-        const bool untimed = (entry.Flags() & DayEntryRecord::UnTimed) != 0;
-        const qint64 wall = RecordKey::parse(entry.StartTime());
-        bool plain = true;
-        const qint64 start = momentOfWall(wall, plain);
-        if (untimed) {
-            icalcomponent_add_property(event, icalproperty_new_dtstart(wallTime(wall, true)));
-        } else if (inUtc || !plain) {
-            icalcomponent_add_property(event, icalproperty_new_dtstart(utcTime(start)));
-        } else {
-            icalproperty* dtstart = icalproperty_new_dtstart(wallTime(wall, false));
-            icalproperty_add_parameter(dtstart, icalparameter_new_tzid(zoneName.constData()));
-            icalcomponent_add_property(event, dtstart);
-        }
+        const bool untimed = (flags & DayEntryRecord::UnTimed) != 0;
+        bool inZone = false;
+        const icaltimetype start = startTime(wall, untimed, !changesKey.isEmpty(), inZone);
+        addTime(event, icalproperty_new_dtstart(start), inZone);
         if (!untimed)
             icalcomponent_set_duration(event, icaldurationtype_from_int(DurationMinutes * 60));
         bool moreLines = false;
-        const QByteArray summary = utf8(firstLine(entry.Description(), moreLines));
+        const QByteArray summary = utf8(firstLine(description, moreLines));
         icalcomponent_set_summary(event, summary.constData());
         if (moreLines)
-            icalcomponent_set_description(event, utf8(entry.Description()).constData());
-        if (!RecordKey::isNone(entry.CategoryKey()) && categories.contains(entry.CategoryKey()))
+            icalcomponent_set_description(event, utf8(description).constData());
+        if (!RecordKey::isNone(categoryKey) && categories.contains(categoryKey))
             icalcomponent_add_property(event,
-                                       icalproperty_new_categories(utf8(categories.value(entry.CategoryKey())).constData()));
-        if (entry.Flags() & DayEntryRecord::Private)
+                                       icalproperty_new_categories(utf8(categories.value(categoryKey)).constData()));
+        if (flags & DayEntryRecord::Private)
             icalcomponent_add_property(event, icalproperty_new_class(ICAL_CLASS_PRIVATE));
-        if (names.contains(entry.OwnerKey()))
-            icalcomponent_add_property(event, person(icalproperty_new_organizer((userUri + utf8(entry.OwnerKey())).constData()),
-                                                     names.value(entry.OwnerKey())));
-        for (const QString& assignee : entry.AssigneeKeys()) {
+        if (names.contains(ownerKey))
+            icalcomponent_add_property(event, person(icalproperty_new_organizer((userUri + utf8(ownerKey)).constData()),
+                                                     names.value(ownerKey)));
+        for (const QString& assignee : assignees) {
             if (names.contains(assignee))
                 icalcomponent_add_property(event, person(icalproperty_new_attendee((userUri + utf8(assignee)).constData()),
                                                          names.value(assignee)));
         }
         TChanges changes;
-        if (Changes)
-            changes = Changes(key);
+        if (Changes && !changesKey.isEmpty())
+            changes = Changes(changesKey);
         if (changes.lastModified.isValid()) {
             const QDateTime wallChanged(changes.lastModified.date(), changes.lastModified.time(), Qt::UTC);
             bool unused = true;
@@ -352,32 +376,110 @@ QByteArray TCalendarExport::Build(TQuorlaDB& database, int* count) const
                 event, icalproperty_new_lastmodified(utcTime(momentOfWall(wallChanged.toSecsSinceEpoch(), unused))));
         }
         icalcomponent_add_property(event, icalproperty_new_sequence(changes.changes));
-        const auto due = alarms.constFind(key);
-        if (due != alarms.constEnd()) {
-            icalcomponent* valarm = icalcomponent_new(ICAL_VALARM_COMPONENT);
-            icalcomponent_add_property(valarm, icalproperty_new_action(ICAL_ACTION_DISPLAY));
-            icalcomponent_add_property(valarm, icalproperty_new_description(summary.constData()));
-            bool unused = true;
-            const qint64 ring = momentOfWall(RecordKey::parse(*due), unused);
-            icaltriggertype trigger;
-            trigger.time = icaltime_null_time();
-            trigger.duration = icaldurationtype_null_duration();
-            if (untimed) {
-                trigger.time = utcTime(ring);
-            } else {
-                // Hours, never days: a day is nominal, one hour more or less
-                // on a daylight-saving day.
-                const qint64 interval = ring - start;
-                const qint64 length = interval < 0 ? -interval : interval;
-                trigger.duration.is_neg = interval < 0 ? 1 : 0;
-                trigger.duration.hours = unsigned(length / 3600);
-                trigger.duration.minutes = unsigned(length % 3600 / 60);
-                trigger.duration.seconds = unsigned(length % 60);
-            }
-            icalcomponent_add_property(valarm, icalproperty_new_trigger(trigger));
-            icalcomponent_add_component(event, valarm);
+        return event;
+    };
+    // The alarm ringing at wall-clock seconds `ringWall` for an event that
+    // starts at `wall`.
+    const auto addAlarm = [&](icalcomponent* event, bool untimed, qint64 wall, qint64 ringWall) {
+        bool unused = true;
+        const qint64 start = momentOfWall(wall, unused);
+        icalcomponent* valarm = icalcomponent_new(ICAL_VALARM_COMPONENT);
+        icalcomponent_add_property(valarm, icalproperty_new_action(ICAL_ACTION_DISPLAY));
+        icalcomponent_add_property(valarm, icalproperty_new_description(icalcomponent_get_summary(event)));
+        const qint64 ring = momentOfWall(ringWall, unused);
+        icaltriggertype trigger;
+        trigger.time = icaltime_null_time();
+        trigger.duration = icaldurationtype_null_duration();
+        if (untimed) {
+            trigger.time = utcTime(ring);
+        } else {
+            // Hours, never days: a day is nominal, one hour more or less
+            // on a daylight-saving day.
+            const qint64 interval = ring - start;
+            const qint64 length = interval < 0 ? -interval : interval;
+            trigger.duration.is_neg = interval < 0 ? 1 : 0;
+            trigger.duration.hours = unsigned(length / 3600);
+            trigger.duration.minutes = unsigned(length % 3600 / 60);
+            trigger.duration.seconds = unsigned(length % 60);
         }
+        icalcomponent_add_property(valarm, icalproperty_new_trigger(trigger));
+        icalcomponent_add_component(event, valarm);
+    };
+
+    // Occurrences of a series go out as the series' one event with its rule;
+    // an occurrence changed alone as an event of its own naming the start
+    // the rule gave it (RECURRENCE-ID).
+    std::unique_ptr<TSeriesWriter> seriesWriter;
+    if (database.Series())
+        seriesWriter = std::make_unique<TSeriesWriter>(database);
+    QList<QString> seriesKeys;
+    QSet<QString> seriesSeen;
+    Read(database.DayEntries(), [&](const DayEntryRecord& entry, const QString& key) {
+        QString uid = Uid(key, identity);
+        QString recurrenceId;
+        SeriesLinkRecord link;
+        if (seriesWriter && seriesWriter->LinkOf(key, link)) {
+            if (!seriesSeen.contains(link.SeriesKey())) {
+                seriesSeen.insert(link.SeriesKey());
+                seriesKeys << link.SeriesKey();
+            }
+            if (!(link.Flags() & SeriesLinkRecord::Exception))
+                return;
+            uid = SeriesUid(link.SeriesKey(), identity);
+            recurrenceId = link.Start();
+        }
+        const bool untimed = (entry.Flags() & DayEntryRecord::UnTimed) != 0;
+        const qint64 wall = RecordKey::parse(entry.StartTime());
+        icalcomponent* event = addEvent(uid, entry.Flags(), entry.Description(), entry.CategoryKey(), entry.OwnerKey(),
+                                        entry.AssigneeKeys(), wall, key);
+        if (!recurrenceId.isEmpty()) {
+            bool inZone = false;
+            const icaltimetype given = startTime(RecordKey::parse(recurrenceId), untimed, false, inZone);
+            addTime(event, icalproperty_new_recurrenceid(given), inZone);
+        }
+        const auto due = alarms.constFind(key);
+        if (due != alarms.constEnd())
+            addAlarm(event, untimed, wall, RecordKey::parse(*due));
     });
+
+    for (const QString& seriesKey : seriesKeys) {
+        SeriesRecord series;
+        if (!seriesWriter->ReadSeries(seriesKey, series))
+            continue;
+        const TRecurrenceRule rule = series.Rule();
+        if (!rule.IsValid())
+            continue;
+        const bool untimed = rule.UnTimed();
+        qint32 flags = 0;
+        if (untimed)
+            flags |= DayEntryRecord::UnTimed;
+        if (series.Flags() & SeriesRecord::Private)
+            flags |= DayEntryRecord::Private;
+        const qint64 wall = RecordKey::parse(series.Start());
+        icalcomponent* event = addEvent(SeriesUid(seriesKey, identity), flags, series.Description(),
+                                        series.CategoryKey(), series.OwnerKey(), series.AssigneeKeys(), wall, QString());
+        icalrecurrencetype recurrence = icalrecurrencetype_from_string(rule.ToRRule().toLatin1().constData());
+        // A time of day in the zone ends at a moment: UNTIL in UTC.
+        if (!untimed && !icaltime_is_null_time(recurrence.until) && !recurrence.until.is_date) {
+            bool unused = true;
+            recurrence.until = utcTime(momentOfWall(icaltime_as_timet(recurrence.until), unused));
+        }
+        icalcomponent_add_property(event, icalproperty_new_rrule(recurrence));
+        // The rule's days without their occurrence: deleted alone, or their
+        // entry removed as a plain entry.
+        for (const auto& [linkKey, link] : seriesWriter->Links(seriesKey)) {
+            DayEntryRecord occurrence;
+            const bool deleted = (link.Flags() & SeriesLinkRecord::Deleted) != 0;
+            if (!deleted && (RecordKey::isNone(link.EntryKey())
+                             || database.DayEntries().GetEqual(occurrence.bytes(), 0, link.EntryKey())))
+                continue;
+            bool inZone = false;
+            const icaltimetype day = startTime(RecordKey::parse(link.Start()), untimed, false, inZone);
+            addTime(event, icalproperty_new_exdate(day), inZone);
+        }
+        if ((series.Flags() & SeriesRecord::AlarmWanted) && series.AssigneeKeys().contains(CurrentUserKey))
+            addAlarm(event, untimed, wall, std::max<qint64>(0, wall - series.AlarmOffset()));
+    }
     if (count)
         *count = events;
     char* text = icalcomponent_as_ical_string_r(calendar.get());

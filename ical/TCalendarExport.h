@@ -38,6 +38,13 @@ class TQuorlaDB;
 //   change between them moves nothing); for an all-day entry, whose date
 //   each reader places in his own zone, the alarm's moment in UTC.
 // - LAST-MODIFIED and SEQUENCE where Changes knows the entry's history.
+// - A repeating event (a series) goes out as one VEVENT: its template's
+//   fields, its first day's start as DTSTART, its rule as RRULE (UNTIL in
+//   UTC for a timed one), an EXDATE for each day whose occurrence was
+//   deleted, and the exporting user's alarm when the template gives him
+//   one. An occurrence changed alone is an event of its own with the
+//   series' UID and RECURRENCE-ID the start the rule gave it. A series goes
+//   out whole, with its rule, when any of its occurrences is selected.
 // - No METHOD: the file is a plain calendar (a feed, a CalDAV object), not a
 //   scheduling message.
 class TCalendarExport : public TEntrySelection
@@ -73,6 +80,9 @@ public:
 
     // The UID of the entry under `key` in the database of `identity`.
     static QString Uid(const QString& key, const QString& identity);
+    // The UID of the series under `seriesKey` (series and entries have keys
+    // of their own: the two never share a UID).
+    static QString SeriesUid(const QString& seriesKey, const QString& identity);
 
     // Changes read from the change trail: the moment of the entry's latest
     // recorded addition or change (a wall-clock time, in the office's zone),

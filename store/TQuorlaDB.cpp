@@ -5,6 +5,7 @@
 #include "DayEntryRecord.h"
 #include "EQuorlaDB.h"
 #include "HolderNoteRecord.h"
+#include "ImportRecord.h"
 #include "IsamCode.h"
 #include "IsamConnection.h"
 #include "IsamEngine.h"
@@ -93,6 +94,12 @@ void TQuorlaDB::connectAll()
     }
     connectRecordKeeping();
     connectSeries();
+    // Made with the others, so that a copy of the database carries it; a
+    // connection that makes nothing opens it when an import asks.
+    if (opening_ == Opening::CreateMissing) {
+        QString ignored;
+        importMap_ = connectOptional(ImportRecord::FileName, ImportRecord::Format, ignored, true);
+    }
 }
 
 void TQuorlaDB::connectSeries()
@@ -102,6 +109,17 @@ void TQuorlaDB::connectSeries()
         seriesLinks_ = connectOptional(SeriesLinkRecord::FileName, SeriesLinkRecord::Format, seriesReason_, true);
     if (!seriesLinks_)
         series_.reset();
+}
+
+TXIsamFile* TQuorlaDB::ImportMap(QString& reason)
+{
+    if (!importMap_) {
+        const Opening opening = opening_;
+        opening_ = Opening::CreateMissing;
+        importMap_ = connectOptional(ImportRecord::FileName, ImportRecord::Format, reason, true);
+        opening_ = opening;
+    }
+    return importMap_.get();
 }
 
 void TQuorlaDB::connectRecordKeeping()

@@ -85,6 +85,13 @@ public:
     // Why Series() is null; empty when it is not.
     const QString& SeriesUnavailable() const { return seriesReason_; }
 
+    // The map of imported calendar events (ImportRecord), created when
+    // missing like the trail; a connection that opens only what exists
+    // opens it, and creates it when missing, on the first call (an import,
+    // which writes anyway). Null, with `reason` saying why, when it cannot
+    // be had.
+    TXIsamFile* ImportMap(QString& reason);
+
     TChangeTrail& Trail() { return *trail_; }
     THolderNotes& Holders() { return *holders_; }
     // The user in whose name the trail and the holder notes record changes
@@ -170,4 +177,5 @@ private:
     std::unique_ptr<TXIsamFile> series_;
     std::unique_ptr<TXIsamFile> seriesLinks_;
     QString seriesReason_;
+    std::unique_ptr<TXIsamFile> importMap_;
 };

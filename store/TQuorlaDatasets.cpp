@@ -3,6 +3,7 @@
 #include "AlarmRecord.h"
 #include "CategoryRecord.h"
 #include "DayEntryRecord.h"
+#include "ImportRecord.h"
 #include "SeriesLinkRecord.h"
 #include "SeriesRecord.h"
 #include "TrailRecord.h"
@@ -18,6 +19,7 @@ const QList<TQuorlaDatasets::Dataset>& TQuorlaDatasets::All()
         {TrailRecord::FileName, TrailRecord::Format, true},
         {SeriesRecord::FileName, SeriesRecord::Format, true},
         {SeriesLinkRecord::FileName, SeriesLinkRecord::Format, true},
+        {ImportRecord::FileName, ImportRecord::Format, true},
     };
     return datasets;
 }

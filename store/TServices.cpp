@@ -59,6 +59,11 @@ QString TServices::pickSaveFile(const QString& /*caption*/, const QString& /*sug
     return QString();
 }
 
+QString TServices::pickOpenFile(const QString& /*caption*/, const QString& /*filter*/)
+{
+    return QString();
+}
+
 int TServices::choose(const QString& /*text*/, const QStringList& /*choices*/)
 {
     return -1;

@@ -86,6 +86,11 @@ public:
     // "iCalendar files (*.ics)". Returns the chosen path, or an empty string
     // when the user cancelled. The base has nobody to ask and cancels.
     virtual QString pickSaveFile(const QString& caption, const QString& suggested, const QString& filter);
+    // Asks for an existing file to read, starting in the user's home folder
+    // and offering files matching `filter`. Returns the chosen path, or an
+    // empty string when the user cancelled. The base has nobody to ask and
+    // cancels.
+    virtual QString pickOpenFile(const QString& caption, const QString& filter);
     // Asks `text` in a confirmation box with one button per choice, in
     // order (the first the default), and Cancel. Answers the index of the
     // choice made; -1 for Cancel or a box closed without a choice. The base

@@ -142,6 +142,8 @@ private slots:
     void doubleClicks();
     void ownRecordTakesEffect();
     void commandIconsDiffer();
+    void importCalendar_data();
+    void importCalendar();
     void adminCommandsRefreshTheView_data();
     void adminCommandsRefreshTheView();
     void goToDate();
@@ -472,6 +474,52 @@ void TestFrmMain::commandIconsDiffer()
         QVERIFY2(!seen.contains(image), qPrintable(action->objectName()));
         seen << image;
     }
+}
+
+// File > Import calendar...: the picked file comes in, the outcome is said
+// and the view shows it; a file that is no calendar is refused in the error
+// box; a user who may not add entries cannot start it.
+void TestFrmMain::importCalendar_data()
+{
+    QTest::addColumn<QString>("user");
+    QTest::addColumn<QByteArray>("contents");
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QString>("said");
+    const QByteArray calendar = "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//x//y//EN\r\nBEGIN:VEVENT\r\nUID:i1\r\n"
+                                "DTSTAMP:20240101T000000Z\r\nDTSTART:20240515T090000\r\nSUMMARY:Imported\r\n"
+                                "CATEGORIES:Unknown\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n";
+    QTest::newRow("imported") << "A:1" << calendar << int(Kind::Warning)
+                              << "1 event added, 0 updated.\n\nImported in part:\nImported, 2024-05-15 09:00: "
+                                 "category \"Unknown\" is not known here; left without one";
+    QTest::newRow("not a calendar") << "A:1" << QByteArray("Lunch on Wednesday\n") << int(Kind::Error)
+                                    << "import.ics is not an iCalendar file";
+    QTest::newRow("cancelled") << "A:1" << QByteArray() << -1 << "";
+    QTest::newRow("may not add entries") << "A:0" << calendar << -1 << "";
+}
+
+void TestFrmMain::importCalendar()
+{
+    QFETCH(QString, user);
+    QFETCH(QByteArray, contents);
+    QFETCH(int, kind);
+    QFETCH(QString, said);
+    Running run({user}, QStringLiteral("A"));
+    QCoreApplication::sendPostedEvents();
+    run.shell.main->UpdateActions();
+    QAction* import = run.action("actFileImport");
+    QCOMPARE(import->isEnabled(), user != "A:0");
+    if (!import->isEnabled())
+        return;
+    const QString path = run.folder + QStringLiteral("/import.ics");
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(contents);
+    file.close();
+    run.services.expectOpenFile(contents.isEmpty() ? QString() : path);
+    if (kind >= 0)
+        run.services.expectMessage(Kind(kind), said, Answer::Ok);
+    run.trigger("actFileImport");
+    QCOMPARE(run.shown(2).size(), kind == int(Kind::Warning) ? 1 : 0);
 }
 
 void TestFrmMain::adminCommandsRefreshTheView_data()

@@ -169,6 +169,20 @@ QString TScriptedServices::pickSaveFile(const QString& caption, const QString&, 
     return saveFiles_.dequeue();
 }
 
+void TScriptedServices::expectOpenFile(const QString& path)
+{
+    openFiles_.enqueue(path);
+}
+
+QString TScriptedServices::pickOpenFile(const QString& caption, const QString&)
+{
+    if (openFiles_.isEmpty()) {
+        unexpected_ << QStringLiteral("unexpected file question: \"%1\"").arg(caption);
+        return {};
+    }
+    return openFiles_.dequeue();
+}
+
 void TScriptedServices::sleep(int milliseconds)
 {
     ++sleepCalls_;

@@ -60,6 +60,8 @@ public:
     void expectFolder(const QString& folder);
     // The next file-name question is answered with `path` (empty: cancelled).
     void expectSaveFile(const QString& path);
+    // The answer to the next question for a file to read (empty: cancel).
+    void expectOpenFile(const QString& path);
     // The next choice question (choose()) must ask `text`; it is answered
     // with the choice `answer` (-1: Cancel).
     void expectChoice(const QString& text, int answer);
@@ -101,6 +103,7 @@ public:
     MessageAnswer message(MessageKind kind, MessageButtons buttons, const QString& text) override;
     QString pickFolder(const QString& caption) override;
     QString pickSaveFile(const QString& caption, const QString& suggested, const QString& filter) override;
+    QString pickOpenFile(const QString& caption, const QString& filter) override;
     int choose(const QString& text, const QStringList& choices) override;
     QString userName() override { return userName_; }
     QString hostName() override { return hostName_; }
@@ -132,6 +135,7 @@ private:
     QQueue<ScriptedMessage> script_;
     QQueue<QString> folders_;
     QQueue<QString> saveFiles_;
+    QQueue<QString> openFiles_;
     QQueue<std::pair<QString, int>> choices_;
     QList<Message> messages_;
     QStringList unexpected_;

@@ -16,7 +16,9 @@
 #include "TQuorlaDB.h"
 #include "TRecordLock.h"
 #include "TScriptedServices.h"
+#include "TSeriesWriter.h"
 #include "TestDatabase.h"
+#include "LibicalOccurrences.h"
 #include "UserRecord.h"
 
 #include <QDir>
@@ -24,6 +26,7 @@
 #include <QHash>
 #include <QProcess>
 #include <QSet>
+#include <QTimeZone>
 
 #include <libical/ical.h>
 
@@ -87,6 +90,11 @@ TCalendarExport asBob(TQuorlaDB& db, const QByteArray& zone = {})
     calendar.CurrentUserKey = RecordKey::format(2);
     db.Users().GetEqual(calendar.CurrentUser.bytes(), 0, calendar.CurrentUserKey);
     return calendar;
+}
+
+QDate dayOfKey(const QString& dayKey)
+{
+    return QDateTime::fromSecsSinceEpoch(RecordKey::parse(dayKey), Qt::UTC).date();
 }
 
 QString utcText(qint64 seconds)
@@ -452,6 +460,97 @@ private slots:
         QVERIFY(old.open(QIODevice::ReadOnly));
         QCOMPARE(old.readAll(), QByteArray("the good feed"));
         QCOMPARE(QDir(empty).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList());
+    }
+
+    // A series goes out as one event with its rule, a deleted occurrence as
+    // EXDATE, one changed alone as a RECURRENCE-ID event; libical expands it
+    // to the database's occurrences at the same moments, in the office's
+    // zone.
+    void series_data()
+    {
+        QTest::addColumn<QByteArray>("zone");
+        QTest::addColumn<QString>("rrule");
+        QTest::addColumn<QDate>("start");
+        QTest::addColumn<QTime>("time");
+        QTest::addRow("weekly, count, Berlin across the change")
+            << QByteArray("Europe/Berlin") << "FREQ=WEEKLY;BYDAY=MO,TH;COUNT=20" << QDate(2027, 3, 1) << QTime(9, 0);
+        QTest::addRow("monthly last Friday, until, New York")
+            << QByteArray("America/New_York") << "FREQ=MONTHLY;BYDAY=-1FR;UNTIL=20271031" << QDate(2027, 1, 29)
+            << QTime(14, 30);
+        QTest::addRow("daily all day, UTC") << QByteArray("UTC") << "FREQ=DAILY;INTERVAL=3;COUNT=12" << QDate(2027, 3, 20)
+                                            << QTime();
+    }
+    void series()
+    {
+        QFETCH(QByteArray, zone);
+        QFETCH(QString, rrule);
+        QFETCH(QDate, start);
+        QFETCH(QTime, time);
+        TScriptedServices services;
+        auto db = makeDatabase(QStringLiteral("series"));
+        addEntry(*db, QStringLiteral("2027-03-02 10:00"), QStringLiteral("Alone"), 0, 0, 1, {2}, 0);
+        SeriesRecord s;
+        s.initialise();
+        s.setOwnerKey(RecordKey::format(1));
+        s.setDescription(QStringLiteral("Review, weekly; Ω"));
+        s.setCategoryKey(RecordKey::format(1));
+        s.setAssigneeKeys({RecordKey::format(2)});
+        s.setFlags(SeriesRecord::AlarmWanted | (time.isValid() ? 0 : SeriesRecord::UnTimed));
+        s.setAlarmOffset(15 * 60);
+        const auto rule = TRecurrenceRule::FromRRule(rrule, start, time);
+        QVERIFY(rule);
+        s.setRule(*rule);
+        TSeriesWriter writer(*db);
+        const QString seriesKey = writer.Create(s, QDate(2027, 1, 1)).seriesKey;
+        const auto links = writer.Links(seriesKey);
+        QVERIFY(links.size() > 6);
+        // The third deleted alone, the fifth moved by an hour (a day for all-day).
+        QCOMPARE(writer.Delete(seriesKey, TSeriesWriter::Scope::ThisOne, dayOfKey(links[2].second.DayKey()),
+                               TSeriesWriter::HeldOccurrences::Refuse).result,
+                 TSeriesWriter::Result::Done);
+        const QString changedKey = links[4].second.EntryKey();
+        std::optional<TRecordLock> lock;
+        DayEntryRecord entry;
+        AlarmRecord alarm;
+        bool hadAlarm = false;
+        QCOMPARE(TEventWriter(*db).openEntry(changedKey, lock, entry, alarm, hadAlarm), TEventWriter::Result::Done);
+        entry.setDescription(QStringLiteral("Moved"));
+        entry.setStartTime(RecordKey::format(RecordKey::parse(entry.StartTime()) + (time.isValid() ? 3600 : 86400)));
+        QCOMPARE(writer.ChangeOne(changedKey, entry, alarm, alarm.AlarmTime()).result, TSeriesWriter::Result::Done);
+        lock.reset();
+
+        // The database's occurrences at their moments in the zone.
+        const QTimeZone office(zone);
+        QStringList expected;
+        for (const auto& [key, link] : writer.Links(seriesKey)) {
+            if (link.Flags() & SeriesLinkRecord::Deleted)
+                continue;
+            QVERIFY(db->DayEntries().GetEqual(entry.bytes(), 0, link.EntryKey()));
+            const QDateTime wall = QDateTime::fromSecsSinceEpoch(RecordKey::parse(entry.StartTime()), Qt::UTC);
+            const QDateTime at(wall.date(), wall.time(), office);
+            expected << (time.isValid() ? utcText(at.toSecsSinceEpoch()) : wall.toString(QStringLiteral("yyyyMMdd")))
+                    + QStringLiteral(" | ") + entry.Description().section('\n', 0, 0);
+        }
+        expected.sort();
+
+        TCalendarExport calendar = asBob(*db, zone);
+        calendar.EndDate = QDate(2027, 12, 31);
+        int count = 0;
+        const QByteArray text = calendar.Build(*db, &count);
+        QCOMPARE(count, 3); // the plain entry, the series, its exception
+        QCOMPARE(text.count("RRULE:"), 1);
+        QCOMPARE(text.count("EXDATE"), 1);
+        QStringList found = libicalOccurrences(text);
+        QVERIFY(found.removeAll(utcText(QDateTime(QDate(2027, 3, 2), QTime(10, 0), office).toSecsSinceEpoch())
+                                + QStringLiteral(" | Alone")) == 1);
+        QCOMPARE(found, expected);
+        // The series' template: its category as one, the alarm before each.
+        const QHash<QString, QString> events = libicalEvents(text);
+        QString identity;
+        QVERIFY(db->Users().Identity(identity));
+        const QString master = events.value(TCalendarExport::SeriesUid(seriesKey, identity));
+        QVERIFY2(master.contains(QStringLiteral("| Sales, North; Q1 € |")), qPrintable(master));
+        QVERIFY2(!master.endsWith(QLatin1String("| -")), qPrintable(master));
     }
 
     // The feed tool rewrites the file over and over while a reader keeps

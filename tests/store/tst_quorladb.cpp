@@ -43,7 +43,8 @@ const QString Warning = QStringLiteral(
     "Quorla Database.");
 const QString NoKey = QStringLiteral("(no key)");
 const QStringList AllFiles = {"QLUsers.Ism",  "QLAlarms.Ism",  "QLCat.Ism",    "QLDayEnt.Ism",
-                              "QLTrail.Ism",  "QLHolders.Ism", "QLSeries.Ism", "QLSerLnk.Ism"};
+                              "QLTrail.Ism",  "QLHolders.Ism", "QLSeries.Ism", "QLSerLnk.Ism",
+                              "QLImport.Ism"};
 
 // A workstation store holding only `rootPath`: nothing for NoKey, an empty key for "".
 void prepareStore(const QString& rootPath)

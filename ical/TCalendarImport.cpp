@@ -1,0 +1,586 @@
+#include "TCalendarImport.h"
+
+#include "AlarmRecord.h"
+#include "CategoryRecord.h"
+#include "DayEntryRecord.h"
+#include "EQuorla.h"
+#include "ImportRecord.h"
+#include "RecordKey.h"
+#include "SeriesLinkRecord.h"
+#include "SeriesRecord.h"
+#include "TCategoryWriter.h"
+#include "TClock.h"
+#include "TEventWriter.h"
+#include "TLookup.h"
+#include "TQuorlaDB.h"
+#include "TRecordLock.h"
+#include "TRecurrenceRule.h"
+#include "TSeriesWriter.h"
+#include "TTextCapacity.h"
+#include "TXIsamFile.h"
+
+#include <QCryptographicHash>
+#include <QFile>
+#include <QHash>
+#include <QTimeZone>
+
+#include <libical/ical.h>
+
+#include <memory>
+#include <optional>
+
+namespace {
+
+struct ComponentFree
+{
+    void operator()(icalcomponent* c) const { icalcomponent_free(c); }
+};
+using Component = std::unique_ptr<icalcomponent, ComponentFree>;
+
+// One event as this program keeps it.
+struct TFields
+{
+    // Wall-clock seconds of the office's zone (TStamp's count).
+    qint64 wall = 0;
+    bool untimed = false;
+    QString text;
+    bool isPrivate = false;
+    QString category;
+    // More categories than the first.
+    bool moreCategories = false;
+    bool alarm = false;
+    qint64 ringWall = 0;
+    // What people call the event in the outcome.
+    QString label;
+};
+
+// The events of one UID: the one without RECURRENCE-ID, and the changed
+// occurrences.
+struct TEventGroup
+{
+    QString uid;
+    icalcomponent* master = nullptr;
+    QList<icalcomponent*> overrides;
+};
+
+qint64 wallOf(const QDateTime& local)
+{
+    return QDateTime(local.date(), local.time(), Qt::UTC).toSecsSinceEpoch();
+}
+
+QDateTime asWall(qint64 wall)
+{
+    return QDateTime::fromSecsSinceEpoch(wall, Qt::UTC);
+}
+
+// libical's names for its own zones carry a prefix ahead of the IANA name.
+QByteArray ianaName(const char* tzid)
+{
+    QByteArray name(tzid);
+    static const QByteArray Prefix = "/freeassociation.sourceforge.net/";
+    if (name.startsWith(Prefix))
+        name = name.mid(Prefix.size());
+    if (name.startsWith("Tzfile/"))
+        name = name.mid(7);
+    return name;
+}
+
+class Converter
+{
+public:
+    explicit Converter(const QTimeZone& office)
+        : office_(office)
+    {
+    }
+
+    // The wall-clock seconds of a time property's value in the office's
+    // zone; `date` says whether it is a date alone.
+    qint64 wall(icalproperty* property, icaltimetype t, bool& date) const
+    {
+        date = t.is_date != 0;
+        const QDate day(t.year, t.month, t.day);
+        if (date)
+            return wallOf(QDateTime(day, QTime(0, 0), Qt::UTC));
+        const QTime time(t.hour, t.minute, t.second);
+        if (icaltime_is_utc(t))
+            return fromMoment(QDateTime(day, time, Qt::UTC).toSecsSinceEpoch());
+        if (t.zone && t.zone != icaltimezone_get_utc_timezone())
+            return fromMoment(icaltime_as_timet_with_zone(t, t.zone));
+        icalparameter* tzid = property ? icalproperty_get_first_parameter(property, ICAL_TZID_PARAMETER) : nullptr;
+        if (tzid) {
+            const QTimeZone zone(ianaName(icalparameter_get_tzid(tzid)));
+            if (zone.isValid())
+                return fromMoment(QDateTime(day, time, zone).toSecsSinceEpoch());
+        }
+        // Floating: the same wall-clock time everywhere.
+        return wallOf(QDateTime(day, time, Qt::UTC));
+    }
+    qint64 fromMoment(qint64 moment) const { return wallOf(QDateTime::fromSecsSinceEpoch(moment, office_)); }
+    qint64 momentOf(qint64 wall) const
+    {
+        const QDateTime w = asWall(wall);
+        return QDateTime(w.date(), w.time(), office_).toSecsSinceEpoch();
+    }
+
+private:
+    QTimeZone office_;
+};
+
+QString textOf(const char* text)
+{
+    return text ? QString::fromUtf8(text) : QString();
+}
+
+bool inStampYears(qint64 wall)
+{
+    const int year = asWall(wall).date().year();
+    return year >= 1970 && year <= 2037;
+}
+
+QString labelOf(const QString& summary, qint64 wall, bool untimed)
+{
+    const QString when = asWall(wall).toString(untimed ? QStringLiteral("yyyy-MM-dd") : QStringLiteral("yyyy-MM-dd hh:mm"));
+    return summary.isEmpty() ? when : QStringLiteral("%1, %2").arg(summary, when);
+}
+
+// The fields of a VEVENT; false, with `reason`, for one this program cannot
+// keep.
+bool fieldsOf(icalcomponent* event, const Converter& convert, TFields& fields, QString& reason)
+{
+    const QString summary = textOf(icalcomponent_get_summary(event)).trimmed();
+    icalproperty* start = icalcomponent_get_first_property(event, ICAL_DTSTART_PROPERTY);
+    if (!start) {
+        fields.label = summary;
+        reason = QStringLiteral("it has no start");
+        return false;
+    }
+    fields.wall = convert.wall(start, icalcomponent_get_dtstart(event), fields.untimed);
+    fields.label = labelOf(summary, fields.wall, fields.untimed);
+    if (!inStampYears(fields.wall)) {
+        reason = QStringLiteral("it lies before 1970 or after 2037");
+        return false;
+    }
+    if (icalcomponent_get_status(event) == ICAL_STATUS_CANCELLED) {
+        reason = QStringLiteral("it is cancelled");
+        return false;
+    }
+    const QString description = textOf(icalcomponent_get_description(event)).replace(QLatin1String("\r\n"),
+                                                                                    QLatin1String("\n"));
+    if (description.isEmpty())
+        fields.text = summary;
+    else if (summary.isEmpty() || description.trimmed().startsWith(summary))
+        fields.text = description;
+    else
+        fields.text = summary + QLatin1Char('\n') + description;
+    if (!TTextCapacity::fits(fields.text, DayEntryRecord::DescriptionCapacity)) {
+        reason = QStringLiteral("its text is longer than %1 bytes").arg(DayEntryRecord::DescriptionCapacity);
+        return false;
+    }
+    if (icalproperty* c = icalcomponent_get_first_property(event, ICAL_CLASS_PROPERTY)) {
+        const icalproperty_class kind = icalproperty_get_class(c);
+        fields.isPrivate = kind == ICAL_CLASS_PRIVATE || kind == ICAL_CLASS_CONFIDENTIAL;
+    }
+    if (icalproperty* c = icalcomponent_get_first_property(event, ICAL_CATEGORIES_PROPERTY)) {
+        fields.category = textOf(icalproperty_get_categories(c)).trimmed();
+        fields.moreCategories = icalcomponent_get_next_property(event, ICAL_CATEGORIES_PROPERTY) != nullptr;
+    }
+    for (icalcomponent* a = icalcomponent_get_first_component(event, ICAL_VALARM_COMPONENT); a && !fields.alarm;
+         a = icalcomponent_get_next_component(event, ICAL_VALARM_COMPONENT)) {
+        icalproperty* trigger = icalcomponent_get_first_property(a, ICAL_TRIGGER_PROPERTY);
+        if (!trigger)
+            continue;
+        const icaltriggertype t = icalproperty_get_trigger(trigger);
+        fields.alarm = true;
+        if (!icaltime_is_null_time(t.time)) {
+            bool date = false;
+            fields.ringWall = convert.wall(trigger, t.time, date);
+            continue;
+        }
+        qint64 from = convert.momentOf(fields.wall);
+        icalparameter* related = icalproperty_get_first_parameter(trigger, ICAL_RELATED_PARAMETER);
+        if (related && icalparameter_get_related(related) == ICAL_RELATED_END) {
+            const icaldurationtype length = icalcomponent_get_duration(event);
+            from += icaldurationtype_is_bad_duration(length) ? 0 : icaldurationtype_as_int(length);
+        }
+        fields.ringWall = convert.fromMoment(from + icaldurationtype_as_int(t.duration));
+    }
+    if (fields.alarm && !inStampYears(fields.ringWall))
+        fields.alarm = false;
+    return true;
+}
+
+QString timeKey(qint64 wall)
+{
+    return RecordKey::format(wall);
+}
+
+QString sourceOf(const QString& userKey, const QString& uid)
+{
+    return userKey + QString::fromLatin1(QCryptographicHash::hash(uid.toUtf8(), QCryptographicHash::Sha1).toHex());
+}
+
+} // namespace
+
+TCalendarImport::TCalendarImport(TQuorlaDB& database, const QString& userKey, const UserRecord& user)
+    : database_(database), userKey_(userKey), user_(user)
+{
+}
+
+QString TCalendarImport::NotCalendarMessage(const QString& name)
+{
+    return QStringLiteral("%1 is not an iCalendar file").arg(name);
+}
+
+QString TCalendarImport::NoRightMessage(const QString& fullName)
+{
+    return QStringLiteral("%1 may not add entries").arg(fullName);
+}
+
+QByteArray TCalendarImport::ReadFile(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        throw EQuorla(QStringLiteral("Unable to read %1\r\r%2").arg(path, file.errorString()));
+    QByteArray text = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        throw EQuorla(QStringLiteral("Unable to read %1\r\r%2").arg(path, file.errorString()));
+    return text;
+}
+
+QString TCalendarImport::Report(const TOutcome& outcome)
+{
+    QString text = QStringLiteral("%1 %2 added, %3 updated.")
+                       .arg(outcome.added)
+                       .arg(outcome.added == 1 ? QStringLiteral("event") : QStringLiteral("events"))
+                       .arg(outcome.updated);
+    const auto list = [&text](const QString& title, const QList<TNote>& notes) {
+        if (notes.isEmpty())
+            return;
+        text += QStringLiteral("\n\n") + title;
+        for (const TNote& note : notes)
+            text += QStringLiteral("\n%1: %2").arg(note.event, note.reason);
+    };
+    list(QStringLiteral("Not imported:"), outcome.skipped);
+    list(QStringLiteral("Imported in part:"), outcome.remarks);
+    return text;
+}
+
+TCalendarImport::TOutcome TCalendarImport::Import(const QByteArray& text, const QString& name)
+{
+    if (!(user_.Rights() & UserRecord::CanAddEntries))
+        throw EQuorla(NoRightMessage(user_.FullName()));
+    QByteArray body = text;
+    if (body.startsWith("\xEF\xBB\xBF"))
+        body.remove(0, 3);
+    if (!body.trimmed().startsWith("BEGIN:VCALENDAR"))
+        throw EQuorla(NotCalendarMessage(name));
+    Component root(icalparser_parse_string(body.constData()));
+    if (!root)
+        throw EQuorla(NotCalendarMessage(name));
+    QList<icalcomponent*> calendars;
+    if (icalcomponent_isa(root.get()) == ICAL_VCALENDAR_COMPONENT) {
+        calendars << root.get();
+    } else {
+        for (icalcomponent* c = icalcomponent_get_first_component(root.get(), ICAL_VCALENDAR_COMPONENT); c;
+             c = icalcomponent_get_next_component(root.get(), ICAL_VCALENDAR_COMPONENT))
+            calendars << c;
+    }
+    if (calendars.isEmpty())
+        throw EQuorla(NotCalendarMessage(name));
+
+    const QByteArray zoneName = Zone.isEmpty() ? database_.OfficeZone() : Zone;
+    const QTimeZone office(zoneName);
+    if (!office.isValid())
+        throw EQuorla(QStringLiteral("Unknown time zone %1").arg(QString::fromUtf8(zoneName)));
+    const Converter convert(office);
+    const QDate today = Today.isValid() ? Today : TClock::now().date();
+
+    // The events by UID, in the file's order; one without a UID is known by
+    // its text, so the same file still finds it again.
+    QList<TEventGroup> groups;
+    QHash<QString, qsizetype> byUid;
+    for (icalcomponent* calendar : calendars) {
+        for (icalcomponent* e = icalcomponent_get_first_component(calendar, ICAL_VEVENT_COMPONENT); e;
+             e = icalcomponent_get_next_component(calendar, ICAL_VEVENT_COMPONENT)) {
+            QString uid = textOf(icalcomponent_get_uid(e));
+            if (uid.isEmpty()) {
+                char* whole = icalcomponent_as_ical_string_r(e);
+                uid = QString::fromLatin1(QCryptographicHash::hash(whole, QCryptographicHash::Sha1).toHex());
+                icalmemory_free_buffer(whole);
+            }
+            auto found = byUid.constFind(uid);
+            if (found == byUid.constEnd()) {
+                found = byUid.insert(uid, groups.size());
+                groups.append(TEventGroup{uid, nullptr, {}});
+            }
+            TEventGroup& group = groups[*found];
+            if (icalcomponent_get_first_property(e, ICAL_RECURRENCEID_PROPERTY))
+                group.overrides << e;
+            else if (!group.master)
+                group.master = e;
+        }
+    }
+
+    QString reason;
+    TXIsamFile* map = database_.ImportMap(reason);
+    if (!map)
+        throw EQuorla(reason);
+
+    // Categories by name, case aside.
+    QHash<QString, QString> categories;
+    CategoryRecord category;
+    TLookup::Each(database_.Categories(), category.bytes(),
+                  [&](const QString& key) { categories.insert(category.Description().toCaseFolded(), key); });
+    const bool mayAddCategories = (user_.Rights() & UserRecord::CanAdminister) != 0;
+
+    TOutcome outcome;
+    TEventWriter events(database_);
+    std::unique_ptr<TSeriesWriter> series;
+    if (database_.Series())
+        series = std::make_unique<TSeriesWriter>(database_);
+
+    const auto categoryKey = [&](const TFields& fields) {
+        if (fields.category.isEmpty())
+            return QString(RecordKey::None);
+        if (fields.moreCategories)
+            outcome.remarks << TNote{fields.label,
+                                     QStringLiteral("only its first category, \"%1\", was kept").arg(fields.category)};
+        const auto known = categories.constFind(fields.category.toCaseFolded());
+        if (known != categories.constEnd())
+            return *known;
+        if (!mayAddCategories) {
+            outcome.remarks << TNote{fields.label,
+                                     QStringLiteral("category \"%1\" is not known here; left without one").arg(fields.category)};
+            return QString(RecordKey::None);
+        }
+        if (!TTextCapacity::fits(fields.category, CategoryRecord::DescriptionCapacity)) {
+            outcome.remarks << TNote{fields.label, QStringLiteral("category \"%1\" is longer than %2 bytes; left without one")
+                                                       .arg(fields.category)
+                                                       .arg(CategoryRecord::DescriptionCapacity)};
+            return QString(RecordKey::None);
+        }
+        CategoryRecord added;
+        const QString key = TCategoryWriter(database_).addCategory(fields.category, added);
+        categories.insert(fields.category.toCaseFolded(), key);
+        return key;
+    };
+    const auto fill = [&](DayEntryRecord& entry, AlarmRecord& alarm, const TFields& fields) {
+        entry.setStartTime(timeKey(fields.wall));
+        entry.setFlags((fields.untimed ? DayEntryRecord::UnTimed : 0) | (fields.isPrivate ? DayEntryRecord::Private : 0));
+        entry.setDescription(fields.text);
+        entry.setCategoryKey(categoryKey(fields));
+        alarm.setFlags(fields.alarm ? AlarmRecord::AlarmWanted : 0);
+        alarm.setAlarmTime(timeKey(fields.alarm ? fields.ringWall : fields.wall));
+    };
+    const auto insertEntry = [&](const TFields& fields) {
+        DayEntryRecord entry;
+        database_.InitDayEntryRecord(entry);
+        entry.setOwnerKey(userKey_);
+        entry.setAssigneeKeys({userKey_});
+        AlarmRecord alarm;
+        database_.InitAlarmRecord(alarm);
+        fill(entry, alarm, fields);
+        return events.insertEntryWithAlarms(entry, alarm);
+    };
+    // Changes an entry this user imported before; false when it is open
+    // elsewhere (`why` tells), true with `gone` when it was deleted since.
+    const auto updateEntry = [&](const QString& key, const TFields& fields, bool& gone, QString& why) {
+        std::optional<TRecordLock> lock;
+        DayEntryRecord entry;
+        AlarmRecord alarm;
+        bool hadAlarm = false;
+        gone = false;
+        const TEventWriter::Result opened = events.openEntry(key, lock, entry, alarm, hadAlarm);
+        if (opened == TEventWriter::Result::Gone) {
+            gone = true;
+            return true;
+        }
+        if (opened != TEventWriter::Result::Done) {
+            why = QStringLiteral("it is open elsewhere");
+            return false;
+        }
+        const QString openedAlarm = hadAlarm ? alarm.AlarmTime() : QString();
+        database_.InitAlarmRecord(alarm);
+        fill(entry, alarm, fields);
+        if (events.updateEntryWithAlarms(key, entry, alarm, openedAlarm) != TEventWriter::Result::Done) {
+            why = QStringLiteral("its alarm is open elsewhere");
+            return false;
+        }
+        return true;
+    };
+    const auto remember = [&](const QString& source, const QString& mapKey, ImportRecord::Kind kind, const QString& key) {
+        ImportRecord record;
+        record.setSource(source);
+        record.setKind(kind);
+        record.setTargetKey(key);
+        const bool done = mapKey.isEmpty() ? map->Insert(record.bytes()) : map->Update(record.bytes(), mapKey);
+        if (!done)
+            throw EQuorla(map->ErrorText());
+    };
+
+    for (const TEventGroup& group : groups) {
+        if (!group.master) {
+            for (icalcomponent* e : group.overrides) {
+                TFields fields;
+                QString why;
+                fieldsOf(e, convert, fields, why);
+                outcome.skipped << TNote{fields.label, QStringLiteral("it changes an occurrence of a series the file does not hold")};
+            }
+            continue;
+        }
+        TFields fields;
+        QString why;
+        if (!fieldsOf(group.master, convert, fields, why)) {
+            outcome.skipped << TNote{fields.label, why};
+            continue;
+        }
+        std::optional<TRecurrenceRule> rule;
+        if (icalproperty* r = icalcomponent_get_first_property(group.master, ICAL_RRULE_PROPERTY)) {
+            icalrecurrencetype recurrence = icalproperty_get_rrule(r);
+            // An UNTIL moment ends on its day in the office's zone.
+            if (!icaltime_is_null_time(recurrence.until) && !recurrence.until.is_date) {
+                bool date = false;
+                recurrence.until = icaltime_from_timet_with_zone(convert.wall(nullptr, recurrence.until, date), 0, nullptr);
+                recurrence.until.zone = nullptr;
+            }
+            char* written = icalrecurrencetype_as_string_r(const_cast<icalrecurrencetype*>(&recurrence));
+            const QString rrule = QString::fromLatin1(written);
+            icalmemory_free_buffer(written);
+            const QDateTime start = asWall(fields.wall);
+            rule = TRecurrenceRule::FromRRule(rrule, start.date(), fields.untimed ? QTime() : start.time());
+            if (!rule || !rule->IsValid() || icalcomponent_get_next_property(group.master, ICAL_RRULE_PROPERTY)) {
+                outcome.skipped << TNote{fields.label, QStringLiteral("its repeat rule has no form here (%1)").arg(rrule)};
+                continue;
+            }
+            if (!series) {
+                outcome.skipped << TNote{fields.label, QStringLiteral("this database keeps no repeating events")};
+                continue;
+            }
+            if (icalcomponent_get_first_property(group.master, ICAL_RDATE_PROPERTY)) {
+                outcome.skipped << TNote{fields.label, QStringLiteral("its extra dates (RDATE) have no form here")};
+                continue;
+            }
+        }
+
+        const QString source = sourceOf(userKey_, group.uid);
+        ImportRecord known;
+        QString mapKey;
+        if (TLookup::Equal(*map, known.bytes(), ImportRecord::SourceIndex, source))
+            mapKey = map->CurrentKey();
+        const bool wasSeries = !mapKey.isEmpty() && known.kind() == ImportRecord::Kind::Series;
+
+        if (!rule) {
+            bool gone = true;
+            if (!mapKey.isEmpty() && !wasSeries) {
+                if (!updateEntry(known.TargetKey(), fields, gone, why)) {
+                    outcome.skipped << TNote{fields.label, why};
+                    continue;
+                }
+                if (!gone) {
+                    ++outcome.updated;
+                    continue;
+                }
+            } else if (wasSeries) {
+                // A series that repeats no more: the event replaces it.
+                series->Delete(known.TargetKey(), TSeriesWriter::Scope::All, QDate(),
+                               TSeriesWriter::HeldOccurrences::Leave);
+            }
+            remember(source, mapKey, ImportRecord::Kind::Entry, insertEntry(fields));
+            ++(mapKey.isEmpty() ? outcome.added : outcome.updated);
+            continue;
+        }
+
+        // A series: its template, made and kept as the series' own.
+        SeriesRecord templ;
+        templ.initialise();
+        templ.setOwnerKey(userKey_);
+        templ.setAssigneeKeys({userKey_});
+        templ.setDescription(fields.text);
+        templ.setCategoryKey(categoryKey(fields));
+        templ.setFlags((fields.untimed ? SeriesRecord::UnTimed : 0) | (fields.isPrivate ? SeriesRecord::Private : 0)
+                       | (fields.alarm ? SeriesRecord::AlarmWanted : 0));
+        templ.setAlarmOffset(fields.alarm ? qint32(fields.wall - fields.ringWall) : 0);
+        templ.setRule(*rule);
+        QString seriesKey;
+        SeriesRecord stored;
+        if (wasSeries && series->ReadSeries(known.TargetKey(), stored)) {
+            const TSeriesWriter::TOutcome changed = series->Change(known.TargetKey(), TSeriesWriter::Scope::All,
+                                                                   rule->Start(), templ, today,
+                                                                   TSeriesWriter::HeldOccurrences::Leave);
+            if (changed.result != TSeriesWriter::Result::Done) {
+                outcome.skipped << TNote{fields.label, QStringLiteral("it is being changed elsewhere")};
+                continue;
+            }
+            seriesKey = changed.seriesKey.isEmpty() ? known.TargetKey() : changed.seriesKey;
+            ++outcome.updated;
+        } else {
+            if (!mapKey.isEmpty() && !wasSeries)
+                events.deleteEntryWithAlarms(known.TargetKey());
+            const TSeriesWriter::TOutcome made = series->Create(templ, today);
+            if (made.result != TSeriesWriter::Result::Done) {
+                outcome.skipped << TNote{fields.label, QStringLiteral("its repeat rule has no form here")};
+                continue;
+            }
+            seriesKey = made.seriesKey;
+            remember(source, mapKey, ImportRecord::Kind::Series, seriesKey);
+            ++(mapKey.isEmpty() ? outcome.added : outcome.updated);
+        }
+
+        // The occurrences deleted (EXDATE) or changed alone (RECURRENCE-ID),
+        // by the day the rule gives them.
+        const auto linkOf = [&](qint64 wall, SeriesLinkRecord& found) {
+            const QString dayKey = timeKey(wallOf(QDateTime(asWall(wall).date(), QTime(0, 0), Qt::UTC)));
+            for (const auto& [key, link] : series->Links(seriesKey)) {
+                if (link.DayKey() == dayKey && !(link.Flags() & SeriesLinkRecord::Deleted)) {
+                    found = link;
+                    return true;
+                }
+            }
+            return false;
+        };
+        for (icalproperty* x = icalcomponent_get_first_property(group.master, ICAL_EXDATE_PROPERTY); x;
+             x = icalcomponent_get_next_property(group.master, ICAL_EXDATE_PROPERTY)) {
+            bool date = false;
+            const qint64 wall = convert.wall(x, icalproperty_get_exdate(x), date);
+            SeriesLinkRecord link;
+            if (inStampYears(wall) && linkOf(wall, link))
+                series->Delete(seriesKey, TSeriesWriter::Scope::ThisOne, asWall(wall).date(),
+                               TSeriesWriter::HeldOccurrences::Leave);
+        }
+        for (icalcomponent* e : group.overrides) {
+            icalproperty* given = icalcomponent_get_first_property(e, ICAL_RECURRENCEID_PROPERTY);
+            bool date = false;
+            const qint64 wall = convert.wall(given, icalproperty_get_recurrenceid(given), date);
+            SeriesLinkRecord link;
+            TFields changed;
+            QString changedWhy;
+            const bool taken = fieldsOf(e, convert, changed, changedWhy);
+            if (!inStampYears(wall) || !linkOf(wall, link)) {
+                outcome.skipped << TNote{changed.label, QStringLiteral("it changes an occurrence the series does not have")};
+                continue;
+            }
+            if (!taken) {
+                if (icalcomponent_get_status(e) == ICAL_STATUS_CANCELLED)
+                    series->Delete(seriesKey, TSeriesWriter::Scope::ThisOne, asWall(wall).date(),
+                                   TSeriesWriter::HeldOccurrences::Leave);
+                else
+                    outcome.skipped << TNote{changed.label, changedWhy};
+                continue;
+            }
+            std::optional<TRecordLock> lock;
+            DayEntryRecord entry;
+            AlarmRecord alarm;
+            bool hadAlarm = false;
+            if (events.openEntry(link.EntryKey(), lock, entry, alarm, hadAlarm) != TEventWriter::Result::Done) {
+                outcome.skipped << TNote{changed.label, QStringLiteral("it is open elsewhere")};
+                continue;
+            }
+            const QString openedAlarm = hadAlarm ? alarm.AlarmTime() : QString();
+            database_.InitAlarmRecord(alarm);
+            fill(entry, alarm, changed);
+            if (series->ChangeOne(link.EntryKey(), entry, alarm, openedAlarm).result != TSeriesWriter::Result::Done)
+                outcome.skipped << TNote{changed.label, QStringLiteral("it is open elsewhere")};
+        }
+    }
+    return outcome;
+}

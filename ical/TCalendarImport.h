@@ -1,0 +1,94 @@
+#pragma once
+
+#include "UserRecord.h"
+
+#include <QByteArray>
+#include <QDate>
+#include <QList>
+#include <QString>
+
+class TQuorlaDB;
+
+// An iCalendar (RFC 5545) file read by libical and taken into the database
+// in one user's name, through the store's writers (TEventWriter,
+// TSeriesWriter, TCategoryWriter), so every record rule holds as it does for
+// an event typed in.
+//
+// - Each VEVENT becomes an entry: timed, or un-timed for a date (all day).
+//   Its time is made a wall-clock time of the office's zone (Zone): a UTC
+//   time and a time with a TZID (the calendar's VTIMEZONE, else the zone of
+//   that name) are the same moment there; a floating time is taken as it
+//   stands. DTEND and DURATION are not kept (entries have no end).
+// - The text is SUMMARY, with DESCRIPTION on the lines after it (or
+//   DESCRIPTION alone when it already starts with the summary, as this
+//   program's own export writes them); CLASS PRIVATE or CONFIDENTIAL makes a
+//   private entry.
+// - The importing user is owner and only assignee; a VALARM gives him an
+//   alarm at the moment its trigger names (relative to the start, to the end
+//   with RELATED=END, or absolute).
+// - CATEGORIES: the first category (an entry has one; the others are
+//   said in a remark), matched by its name (case aside);
+//   one not found is created when the user is an administrator, otherwise
+//   the entry goes in without one and a remark says so.
+// - An RRULE makes a series (one rule, of a form TRecurrenceRule has); its
+//   EXDATEs delete those occurrences, and each event of the same UID with a
+//   RECURRENCE-ID changes its occurrence alone (STATUS:CANCELLED deletes it).
+// - The UID is remembered per user in the import map (TQuorlaDB::ImportMap):
+//   a calendar imported again updates what its events became (an entry
+//   removed since is made anew), never adds them twice.
+// - An event that cannot be taken - a rule with no form here, extra dates
+//   (RDATE), a text over the description's capacity, a start outside 1970
+//   to 2037, a cancelled event, an entry open elsewhere - is listed in
+//   Skipped with its reason; the rest goes in.
+class TCalendarImport
+{
+public:
+    // One event and what became of it (or why nothing did).
+    struct TNote
+    {
+        // The event: its summary and start ("Team meeting, 2027-03-01 09:00").
+        QString event;
+        QString reason;
+    };
+    struct TOutcome
+    {
+        int added = 0;
+        int updated = 0;
+        QList<TNote> skipped;
+        // Taken, but not wholly (a category left out).
+        QList<TNote> remarks;
+    };
+
+    // The office's zone as an IANA name; empty: the database's.
+    QByteArray Zone;
+    // The day the series' horizon counts from; invalid: today (TClock).
+    QDate Today;
+
+    TCalendarImport(TQuorlaDB& database, const QString& userKey, const UserRecord& user);
+
+    // Imports the calendar `text` (the contents of file `name`). Refuses
+    // before writing anything, with EQuorla: a user without the right to add
+    // entries (NoRightMessage), a text that is no iCalendar (NotCalendar-
+    // Message), an import map that cannot be had. A failed read or write
+    // throws EQuorla with the dataset's error text; what went in before
+    // stays, and importing again finishes the rest.
+    TOutcome Import(const QByteArray& text, const QString& name);
+
+    // The contents of the file at `path`; EQuorla("Unable to read <path>
+    // \r\r<reason>") when it cannot be read.
+    static QByteArray ReadFile(const QString& path);
+
+    // "<name> is not an iCalendar file"
+    static QString NotCalendarMessage(const QString& name);
+    // "<full name> may not add entries"
+    static QString NoRightMessage(const QString& fullName);
+
+    // The outcome for people, one line per event left out or taken in part:
+    // "3 events added, 1 updated.\n\nNot imported:\n<event>: <reason>\n...".
+    static QString Report(const TOutcome& outcome);
+
+private:
+    TQuorlaDB& database_;
+    QString userKey_;
+    UserRecord user_;
+};

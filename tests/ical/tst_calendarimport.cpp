@@ -1,0 +1,322 @@
+// Calendar files in the shapes other calendar programs write, imported into
+// an office in Berlin and exported again: the same events at the same
+// instants, read back by libical. Imported twice: nothing doubled. What
+// cannot be taken is listed; the tool's refusals leave the database as it
+// was.
+
+#include "AlarmRecord.h"
+#include "DayEntryRecord.h"
+#include "LibicalOccurrences.h"
+#include "PostgresCluster.h"
+#include "QuorlaTest.h"
+#include "RecordKey.h"
+#include "SeriesRecord.h"
+#include "TCalendarExport.h"
+#include "TCalendarImport.h"
+#include "TLookup.h"
+#include "TQuorlaDB.h"
+#include "TScriptedServices.h"
+#include "TDatabaseLocation.h"
+#include "TestEnvironment.h"
+#include "UserRecord.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+
+#include <memory>
+
+namespace {
+
+const QByteArray Office = "Europe/Berlin";
+
+QByteArray calendar(const QByteArray& events)
+{
+    QByteArray text = "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//Someone//Other Calendar//EN\r\n" + events
+        + "END:VCALENDAR\r\n";
+    return text.replace("\r\n", "\n").replace("\n", "\r\n");
+}
+
+// New York's zone as a desktop calendar writes it, with the rules of both
+// changes.
+const QByteArray NewYork = R"(BEGIN:VTIMEZONE
+TZID:America/New_York
+BEGIN:DAYLIGHT
+TZOFFSETFROM:-0500
+TZOFFSETTO:-0400
+TZNAME:EDT
+DTSTART:19700308T020000
+RRULE:FREQ=YEARLY;BYMONTH=3;BYDAY=2SU
+END:DAYLIGHT
+BEGIN:STANDARD
+TZOFFSETFROM:-0400
+TZOFFSETTO:-0500
+TZNAME:EST
+DTSTART:19701101T020000
+RRULE:FREQ=YEARLY;BYMONTH=11;BYDAY=1SU
+END:STANDARD
+END:VTIMEZONE
+)";
+
+QByteArray vevent(const QByteArray& uid, const QByteArray& body)
+{
+    return "BEGIN:VEVENT\nUID:" + uid + "\nDTSTAMP:20270101T000000Z\n" + body + "END:VEVENT\n";
+}
+
+std::unique_ptr<PostgresCluster> server;
+
+// Ann (1, administrator), Bob (2, adds entries), Cy (3, no rights); on the
+// run's engine, or in a folder when `folder`.
+std::unique_ptr<TQuorlaDB> makeDatabase(const QString& name, bool folder = false)
+{
+    const QString location = server && !folder ? server->createDatabase(name) : TestEnvironment::freshFolder(name);
+    auto db = std::make_unique<TQuorlaDB>(TDatabaseLocation(location));
+    const QList<qint32> rights{UserRecord::CanAdminister | UserRecord::CanAddEntries, UserRecord::CanAddEntries, 0};
+    for (int i = 0; i < rights.size(); ++i) {
+        UserRecord u;
+        u.setUserName(QStringLiteral("U%1").arg(i + 1));
+        u.setFullName(QStringLiteral("User %1").arg(i + 1));
+        u.setRights(rights[i]);
+        db->Users().Insert(u.bytes());
+    }
+    return db;
+}
+
+TCalendarImport::TOutcome importAs(TQuorlaDB& db, int user, const QByteArray& text)
+{
+    UserRecord record;
+    const QString key = RecordKey::format(user);
+    db.Users().GetEqual(record.bytes(), 0, key);
+    TCalendarImport import(db, key, record);
+    import.Zone = Office;
+    import.Today = QDate(2027, 1, 4);
+    return import.Import(text, QStringLiteral("test.ics"));
+}
+
+QByteArray exportAs(TQuorlaDB& db, int user)
+{
+    TCalendarExport out;
+    out.StartDate = QDate(2027, 1, 1);
+    out.EndDate = QDate(2027, 12, 31);
+    out.Zone = Office;
+    out.CurrentUserKey = RecordKey::format(user);
+    db.Users().GetEqual(out.CurrentUser.bytes(), 0, out.CurrentUserKey);
+    return out.Build(db);
+}
+
+int countOf(TXIsamFile& dataset, std::span<char> record)
+{
+    int n = 0;
+    TLookup::Each(dataset, record, [&n](const QString&) { ++n; });
+    return n;
+}
+
+int entries(TQuorlaDB& db)
+{
+    DayEntryRecord e;
+    return countOf(db.DayEntries(), e.bytes());
+}
+
+QStringList reasons(const QList<TCalendarImport::TNote>& notes)
+{
+    QStringList lines;
+    for (const auto& note : notes)
+        lines << note.event + QStringLiteral(": ") + note.reason;
+    return lines;
+}
+
+} // namespace
+
+class tst_CalendarImport : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        server = PostgresCluster::ForTestEngine();
+        if (server)
+            QVERIFY2(server->error().isEmpty(), qPrintable(server->error()));
+    }
+    void cleanupTestCase() { server.reset(); }
+
+    // Each file imported by Bob, then exported again: the events libical
+    // finds, at their instants in UTC (all-day ones as dates), and Bob's
+    // alarms in the database.
+    void roundTrip_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QStringList>("expected");
+        QTest::addColumn<int>("alarms");
+        QTest::addRow("all day, a web calendar")
+            << calendar(vevent("a@web", "DTSTART;VALUE=DATE:20270315\nDTEND;VALUE=DATE:20270316\nSUMMARY:Audit\n"))
+            << QStringList{"20270315 | Audit"} << 0;
+        QTest::addRow("floating time is the office's")
+            << calendar(vevent("f@desk", "DTSTART:20270316T090000\nSUMMARY:Floating\n"))
+            << QStringList{"20270316T080000Z | Floating"} << 0;
+        QTest::addRow("UTC, after the change")
+            << calendar(vevent("u@desk", "DTSTART:20270401T120000Z\nDURATION:PT1H\nSUMMARY:Call\n"))
+            << QStringList{"20270401T120000Z | Call"} << 0;
+        QTest::addRow("TZID with VTIMEZONE, between the two changes")
+            << calendar(NewYork + vevent("ny@desk", "DTSTART;TZID=America/New_York:20270318T090000\nSUMMARY:NY\n"))
+            << QStringList{"20270318T130000Z | NY"} << 0;
+        QTest::addRow("weekly, COUNT, EXDATE, across the change")
+            << calendar(vevent("w@desk", "DTSTART;TZID=Europe/Berlin:20270301T100000\nRRULE:FREQ=WEEKLY;BYDAY=MO;COUNT=6\n"
+                                        "EXDATE;TZID=Europe/Berlin:20270308T100000\nSUMMARY:Weekly\n"))
+            << QStringList{"20270301T090000Z | Weekly", "20270315T090000Z | Weekly", "20270322T090000Z | Weekly",
+                           "20270329T080000Z | Weekly", "20270405T080000Z | Weekly"}
+            << 0;
+        QTest::addRow("daily all day, UNTIL")
+            << calendar(vevent("d@web", "DTSTART;VALUE=DATE:20270403\nRRULE:FREQ=DAILY;UNTIL=20270405\nSUMMARY:Fair\n"))
+            << QStringList{"20270403 | Fair", "20270404 | Fair", "20270405 | Fair"} << 0;
+        QTest::addRow("an occurrence changed alone")
+            << calendar(vevent("x@desk", "DTSTART:20270601T070000Z\nRRULE:FREQ=DAILY;COUNT=3\nSUMMARY:Stand-up\n"
+                                         "BEGIN:VALARM\nACTION:DISPLAY\nTRIGGER:-PT10M\nEND:VALARM\n")
+                        + vevent("x@desk", "RECURRENCE-ID:20270602T070000Z\nDTSTART:20270602T090000Z\nSUMMARY:Late\n"))
+            << QStringList{"20270601T070000Z | Stand-up", "20270602T090000Z | Late", "20270603T070000Z | Stand-up"}
+            << 2;
+        QTest::addRow("VALARM, folded long line, non-ASCII")
+            << calendar(vevent("v@desk", "DTSTART:20270701T100000Z\nSUMMARY:Überprüfung der Straßenbeleuchtung und der "
+                                        "Ampeln\n  an der Hauptstraße – 5 €\nBEGIN:VALARM\nACTION:DISPLAY\n"
+                                        "DESCRIPTION:x\nTRIGGER:-PT15M\nEND:VALARM\n"))
+            << QStringList{"20270701T100000Z | Überprüfung der Straßenbeleuchtung und der Ampeln an der Hauptstraße – 5 €"}
+            << 1;
+    }
+    void roundTrip()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(QStringList, expected);
+        QFETCH(int, alarms);
+        TScriptedServices services;
+        static int serial = 0;
+        auto db = makeDatabase(QStringLiteral("roundtrip%1").arg(++serial));
+        const auto first = importAs(*db, 2, text);
+        QVERIFY2(first.skipped.isEmpty(), qPrintable(reasons(first.skipped).join('\n')));
+        QCOMPARE(libicalOccurrences(exportAs(*db, 2)), expected);
+        AlarmRecord alarm;
+        QCOMPARE(countOf(db->Alarms(), alarm.bytes()), alarms);
+        // Again: updated, nothing doubled.
+        const int made = entries(*db);
+        const auto second = importAs(*db, 2, text);
+        QCOMPARE(second.added, 0);
+        QCOMPARE(second.updated, first.added);
+        QCOMPARE(entries(*db), made);
+        QCOMPARE(countOf(db->Alarms(), alarm.bytes()), alarms);
+        QCOMPARE(libicalOccurrences(exportAs(*db, 2)), expected);
+    }
+
+    // A calendar changed since the last import: its events are changed in
+    // place, also from a single event to a series and back.
+    void changedSince()
+    {
+        TScriptedServices services;
+        auto db = makeDatabase(QStringLiteral("changed"));
+        importAs(*db, 2, calendar(vevent("c1", "DTSTART:20270301T100000Z\nSUMMARY:Once\n")
+                                  + vevent("c2", "DTSTART:20270302T100000Z\nRRULE:FREQ=DAILY;COUNT=2\nSUMMARY:Twice\n")));
+        const auto again = importAs(
+            *db, 2,
+            calendar(vevent("c1", "DTSTART:20270301T110000Z\nRRULE:FREQ=DAILY;COUNT=2\nSUMMARY:Now twice\n")
+                     + vevent("c2", "DTSTART:20270302T100000Z\nSUMMARY:Now once\n")));
+        QCOMPARE(again.added, 0);
+        QCOMPARE(again.updated, 2);
+        QCOMPARE(entries(*db), 3);
+        QCOMPARE(libicalOccurrences(exportAs(*db, 2)),
+                 (QStringList{"20270301T110000Z | Now twice", "20270302T100000Z | Now once",
+                              "20270302T110000Z | Now twice"}));
+    }
+
+    // What cannot be taken is listed with its reason and the rest goes in;
+    // a category is matched by name, made by an administrator, left out
+    // (and said) for anyone else.
+    void partial_data()
+    {
+        QTest::addColumn<int>("user");
+        QTest::addColumn<QStringList>("skipped");
+        QTest::addColumn<QStringList>("remarks");
+        QTest::addRow("administrator") << 1
+                                       << QStringList{"Rule, 2027-03-01 10:00: its repeat rule has no form here "
+                                                      "(FREQ=MONTHLY;BYDAY=MO,TU)",
+                                                      "Old, 1969-12-31: it lies before 1970 or after 2037",
+                                                      QStringLiteral("Long, 2027-03-02 10:00: its text is longer than 254 bytes")}
+                                       << QStringList{"Fine, 2027-03-04 10:00: only its first category, \"Plain\", was kept"};
+        QTest::addRow("not an administrator")
+            << 2 << QStringList{"Rule, 2027-03-01 10:00: its repeat rule has no form here (FREQ=MONTHLY;BYDAY=MO,TU)",
+                                "Old, 1969-12-31: it lies before 1970 or after 2037",
+                                "Long, 2027-03-02 10:00: its text is longer than 254 bytes"}
+            << QStringList{"Sales, North, 2027-03-03 10:00: category \"Sales, North\" is not known here; left without one",
+                           "Fine, 2027-03-04 10:00: only its first category, \"Plain\", was kept",
+                           "Fine, 2027-03-04 10:00: category \"Plain\" is not known here; left without one"};
+    }
+    void partial()
+    {
+        QFETCH(int, user);
+        QFETCH(QStringList, skipped);
+        QFETCH(QStringList, remarks);
+        TScriptedServices services;
+        auto db = makeDatabase(QStringLiteral("partial%1").arg(user));
+        const QByteArray text = calendar(
+            vevent("1", "DTSTART:20270301T100000\nRRULE:FREQ=MONTHLY;BYDAY=MO,TU\nSUMMARY:Rule\n")
+            + vevent("2", "DTSTART;VALUE=DATE:19691231\nSUMMARY:Old\n")
+            + vevent("3", "DTSTART:20270302T100000\nSUMMARY:Long\nDESCRIPTION:" + QByteArray(300, 'x') + "\n")
+            + vevent("4", "DTSTART:20270303T100000\nSUMMARY:Sales\\, North\nCATEGORIES:Sales\\, North\n")
+            + vevent("5", "DTSTART:20270304T100000\nSUMMARY:Fine\nCATEGORIES:Plain,Other\n"));
+        const auto outcome = importAs(*db, user, text);
+        QCOMPARE(reasons(outcome.skipped), skipped);
+        QCOMPARE(reasons(outcome.remarks), remarks);
+        QCOMPARE(outcome.added, 2);
+        const QByteArray out = exportAs(*db, user);
+        QCOMPARE(out.contains("CATEGORIES:Sales\\, North\r\n"), user == 1);
+    }
+
+    // quorla_import: exit 0 with the outcome on standard output; 1 for a
+    // refusal, 2 for a usage error, both leaving the database as it was.
+    void tool_data()
+    {
+        QTest::addColumn<QString>("user");
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("said");
+        QTest::addRow("imported") << "u2" << "good.ics" << 0 << "1 event added, 0 updated.";
+        QTest::addRow("not iCalendar") << "U2" << "plain.txt" << 1 << "plain.txt is not an iCalendar file";
+        QTest::addRow("unreadable") << "U2" << "missing.ics" << 1 << "Unable to read";
+        QTest::addRow("unknown user") << "U9" << "good.ics" << 1 << "No user is called U9";
+        QTest::addRow("no right") << "U3" << "good.ics" << 1 << "User 3 may not add entries";
+        QTest::addRow("no user given") << "" << "good.ics" << 2 << "missing --user";
+    }
+    void tool()
+    {
+        QFETCH(QString, user);
+        QFETCH(QString, file);
+        QFETCH(int, status);
+        QFETCH(QString, said);
+        TScriptedServices services;
+        auto db = makeDatabase(QStringLiteral("tool"), true);
+        const QString root = db->RootPath();
+        db.reset();
+        const QString files = TestEnvironment::freshFolder(QStringLiteral("files"));
+        QFile good(files + QStringLiteral("/good.ics"));
+        QVERIFY(good.open(QIODevice::WriteOnly));
+        good.write(calendar(vevent("t@desk", "DTSTART:20270301T100000Z\nSUMMARY:Tool\n")));
+        good.close();
+        QFile plain(files + QStringLiteral("/plain.txt"));
+        QVERIFY(plain.open(QIODevice::WriteOnly));
+        plain.write("Meeting on Monday at ten\n");
+        plain.close();
+        const QStringList before = QDir(root).entryList(QDir::Files);
+        QStringList arguments{QStringLiteral("--database"), root, QStringLiteral("--zone"), QString::fromLatin1(Office)};
+        if (!user.isEmpty())
+            arguments << QStringLiteral("--user") << user;
+        arguments << files + QLatin1Char('/') + file;
+        QProcess tool;
+        tool.start(QStringLiteral(QUORLA_IMPORT), arguments);
+        QVERIFY(tool.waitForFinished());
+        QCOMPARE(tool.exitCode(), status);
+        const QString output = QString::fromLocal8Bit(tool.readAllStandardOutput() + tool.readAllStandardError());
+        QVERIFY2(output.contains(said), qPrintable(output));
+        if (status != 0)
+            QCOMPARE(QDir(root).entryList(QDir::Files), before);
+    }
+};
+
+QUORLA_TEST_CORE_MAIN(tst_CalendarImport)
+#include "tst_calendarimport.moc"
