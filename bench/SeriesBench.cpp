@@ -10,6 +10,7 @@
 #include "TAlarmPoller.h"
 #include "TDatabaseCopier.h"
 #include "TDatabaseLocation.h"
+#include "TEventWriter.h"
 #include "TEntryQuery.h"
 #include "TQuorlaDB.h"
 #include "TSeriesWriter.h"
@@ -187,6 +188,35 @@ void printWrites(const char* what, const WriteFigures& folder, const WriteFigure
     std::fflush(stdout);
 }
 
+// The baseline of a series' creation: the same occurrences typed as single
+// events (TEventWriter, one synced transaction per record), into a database
+// of their own.
+double typedMs(TQuorlaDB& db, const QDate& today, int assignees, int count, int stepDays)
+{
+    QStringList users;
+    for (int i = 1; i <= assignees; ++i)
+        users << key(i);
+    TEventWriter writer(db);
+    QElapsedTimer timer;
+    timer.start();
+    for (int i = 0; i < count; ++i) {
+        TStamp start;
+        start.SetDateTime(QDateTime(today.addDays(1 + i * stepDays), QTime(9, 0)));
+        DayEntryRecord entry;
+        db.InitDayEntryRecord(entry);
+        entry.setOwnerKey(key(1));
+        entry.setDescription(QStringLiteral("Team meeting"));
+        entry.setAssigneeKeys(users);
+        entry.setStartTime(start.Key());
+        AlarmRecord alarm;
+        db.InitAlarmRecord(alarm);
+        alarm.setFlags(AlarmRecord::AlarmWanted);
+        alarm.setAlarmTime(key(start.Seconds() - 15 * 60));
+        writer.insertEntryWithAlarms(entry, alarm);
+    }
+    return msSince(timer);
+}
+
 // The views' read of one day: the entries of the day, then the links of
 // their keys' range (the repeat glyph's one range read per refresh).
 int readDay(TQuorlaDB& db, const QString& day)
@@ -294,6 +324,20 @@ void runSeriesBench()
     const WriteFigures weeklyFolder = writeSeries(*folder.withSeries, today, 20, false);
     const WriteFigures weeklyServer = writeSeries(*postgres.withSeries, today, 20, false);
     printWrites("weekly, 20 assignees", weeklyFolder, weeklyServer);
+    {
+        const QString typedFolder = dir.filePath(QStringLiteral("typed/"));
+        check(QDir().mkpath(typedFolder), "folder");
+        TQuorlaDB folderDb{TDatabaseLocation(typedFolder)};
+        const QString uri = server.createDatabase(QStringLiteral("typed"));
+        check(!uri.isEmpty(), "server database");
+        TQuorlaDB serverDb{TDatabaseLocation(uri)};
+        const double onFolder = typedMs(folderDb, today, 20, weeklyFolder.occurrences, 7);
+        const double onServer = typedMs(serverDb, today, 20, weeklyFolder.occurrences, 7);
+        std::printf("    %-32s folder %9.1f ms   server %9.1f ms   (series create / typed: folder %5.3f, server %5.3f)\n",
+                    "typed as single events (raw)", onFolder, onServer, weeklyFolder.createMs / onFolder,
+                    weeklyServer.createMs / onServer);
+        std::fflush(stdout);
+    }
     const WriteFigures dailyFolder = writeSeries(*folder.withSeries, today, 5, true);
     const WriteFigures dailyServer = writeSeries(*postgres.withSeries, today, 5, true);
     printWrites("daily, 5 assignees", dailyFolder, dailyServer);
