@@ -1,13 +1,14 @@
 // The benchmark program: figures for the engine and the layers above it, each
 // beside a baseline measured in the same run where one exists. Build with the
 // release preset and run build/release/bench/quorla_bench [store cache view
-// month report week startup trouble poll trail server]; "server" alone runs only the
+// month report week startup trouble poll trail series server]; "server" alone runs only the
 // database server's figures.
 
 #include "CacheBench.h"
 #include "MonthBench.h"
 #include "PollBench.h"
 #include "ReportBench.h"
+#include "SeriesBench.h"
 #include "ServerBench.h"
 #include "StartupBench.h"
 #include "StoreBench.h"
@@ -62,6 +63,8 @@ int main(int argc, char** argv)
         runPollBench();
     if (wanted("trail"))
         runTrailBench();
+    if (wanted("series"))
+        runSeriesBench();
     if (wanted("server"))
         runServerBench(QCoreApplication::applicationFilePath());
     return 0;
