@@ -8,6 +8,7 @@
 #include "EQuorlaDB.h"
 #include "IsamCode.h"
 #include "PostgresCluster.h"
+#include "PostgresConnection.h"
 #include "QuorlaTest.h"
 #include "RecordKey.h"
 #include "TDatabaseLocation.h"
@@ -16,6 +17,8 @@
 #include "TUserCache.h"
 #include "TWorkstationStore.h"
 #include "UserRecord.h"
+
+#include <QElapsedTimer>
 
 #include <memory>
 
@@ -157,14 +160,18 @@ private slots:
     void serverRestart_data()
     {
         QTest::addColumn<QString>("operation");
-        QTest::newRow("read") << "read";
-        QTest::newRow("write") << "write";
-        QTest::newRow("lock") << "lock";
-        QTest::newRow("cache look-up") << "cache";
+        QTest::addColumn<bool>("fast");
+        QTest::newRow("read") << "read" << false;
+        QTest::newRow("write") << "write" << false;
+        QTest::newRow("lock") << "lock" << false;
+        QTest::newRow("cache look-up") << "cache" << false;
+        QTest::newRow("read, fast shutdown") << "read" << true;
+        QTest::newRow("write, fast shutdown") << "write" << true;
     }
     void serverRestart()
     {
         QFETCH(QString, operation);
+        QFETCH(bool, fast);
         newDatabase();
         TScriptedServices services;
         TQuorlaDB db;
@@ -196,7 +203,7 @@ private slots:
             return ok ? QString() : users.ErrorText();
         };
 
-        QVERIFY2(server_->stop(), qPrintable(server_->error()));
+        QVERIFY2(server_->stop(fast), qPrintable(server_->error()));
         for (int call = 0; call < 2; ++call) {
             const QString text = attempt();
             QVERIFY2(text.startsWith(Lost) && text.size() > Lost.size(), qPrintable(text));
@@ -219,6 +226,80 @@ private slots:
         TXIsamFile other;
         QVERIFY(other.Open(users.FileName()));
         QVERIFY2(other.Lock(key(1)), "a lock held across a lost session must be gone");
+    }
+
+    // A server whose processes all stopped (SIGSTOP: the machine still
+    // answers on the network, the server never does) holds no call for
+    // long: the call on the open session fails when no answer came in time,
+    // the next one when connecting again finds nobody, and a workstation
+    // starting meanwhile is told too. Once the server runs again, so does
+    // the workstation; a write whose answer was lost may have been made.
+    void serverFrozen()
+    {
+        newDatabase();
+        TScriptedServices services;
+        TQuorlaDB db;
+        TXIsamFile& users = db.Users();
+        QVERIFY(users.Insert(user(QStringLiteral("ANNA")).bytes()));
+        QVERIFY2(server_->freeze(true), qPrintable(server_->error()));
+        // Only a guard against hanging for good: each call has its own limit.
+        QElapsedTimer waited;
+        waited.start();
+        QVERIFY(!users.Insert(user(QStringLiteral("BERT")).bytes()));
+        QVERIFY2(users.ErrorText().startsWith(Lost + QStringLiteral("The database server did not answer within")),
+                 qPrintable(users.ErrorText()));
+        UserRecord read;
+        QVERIFY(!users.GetEqual(read.bytes(), 0, key(1)));
+        QCOMPARE(users.LastError(), qint16(IsamServerLost));
+        QVERIFY_THROWS_EXCEPTION(EQuorlaDB, TQuorlaDB another);
+        const qint64 seconds = waited.elapsed() / 1000;
+        QVERIFY(server_->freeze(false));
+        QVERIFY2(seconds < 60, qPrintable(QStringLiteral("frozen for %1 s").arg(seconds)));
+        // A connection attempt that waited for its limit is not made again
+        // for a while.
+        QTRY_VERIFY_WITH_TIMEOUT(users.GetEqual(read.bytes(), 0, key(1)), 20'000);
+        const int count = users.RecordCount();
+        QVERIFY2(count == 1 || count == 2, qPrintable(QString::number(count)));
+    }
+
+    // A password in the URI never shows in what the workstation is told,
+    // even where libpq quotes the URI it could not read.
+    void passwordHidden_data()
+    {
+        QTest::addColumn<QString>("uri");
+        QTest::newRow("unreadable URI") << "postgresql://anna:Pa55word@[::1/quorla";
+        QTest::newRow("password parameter") << "postgresql://[::1/quorla?password=Pa55word";
+        QTest::newRow("no server there") << "postgresql://anna:Pa55word@/quorla?host=/nonexistent&port=1";
+    }
+    void passwordHidden()
+    {
+        QFETCH(QString, uri);
+        TXIsamFile users;
+        QVERIFY(!users.Open(TDatabaseLocation(uri).DatasetName(QStringLiteral("QLUsers.Ism"))));
+        QVERIFY2(!users.ErrorText().contains(QStringLiteral("Pa55word")), qPrintable(users.ErrorText()));
+        QVERIFY2(users.ErrorText().size() > 60, qPrintable(users.ErrorText()));
+    }
+
+    // The statement time limit every session gets, unless the URI sets its
+    // own; the URI's other options stay.
+    void statementLimit_data()
+    {
+        QTest::addColumn<QString>("query");
+        QTest::addColumn<QByteArray>("limit");
+        QTest::newRow("default") << QString() << QByteArray("10s");
+        QTest::newRow("the URI's own") << "&options=-c%20statement_timeout%3D2500" << QByteArray("2500ms");
+        QTest::newRow("other options") << "&options=-c%20search_path%3Dpublic" << QByteArray("10s");
+    }
+    void statementLimit()
+    {
+        QFETCH(QString, query);
+        QFETCH(QByteArray, limit);
+        if (name_.isEmpty())
+            newDatabase();
+        PostgresConnection connection((server_->uri(name_) + query).toUtf8());
+        PostgresConnection::Result result;
+        QCOMPARE(connection.exec({}, "SELECT current_setting('statement_timeout')", {}, result), int(IsamOk));
+        QCOMPARE(result.bytes(0, 0), limit);
     }
 };
 
