@@ -1,0 +1,42 @@
+#include "TCommandScope.h"
+
+#include "EQuorla.h"
+#include "IsamCode.h"
+#include "IsamConnection.h"
+#include "TQuorlaDB.h"
+#include "TXIsamFile.h"
+
+#include <exception>
+
+const char* const TCommandScope::LostWhileSaving
+    = "The connection to the database was lost while saving: the change may have been saved.\r"
+      "The view now shows what the database holds.";
+
+TCommandScope::TCommandScope(TQuorlaDB& database)
+    : connection_(database.Connection()), exceptions_(std::uncaught_exceptions())
+{
+    if (connection_)
+        connection_->beginCommand();
+}
+
+TCommandScope::~TCommandScope() noexcept(false)
+{
+    if (!connection_)
+        return;
+    const bool failing = std::uncaught_exceptions() > exceptions_;
+    const int code = connection_->endCommand(!failing);
+    if (failing || code == IsamOk)
+        return;
+    if (connection_->commitAnswerLost())
+        throw EQuorla(QString::fromLatin1(LostWhileSaving));
+    const QString reason = connection_->reason();
+    throw EQuorla(reason.isEmpty() ? TXIsamFile::ErrorText(code)
+                                   : TXIsamFile::ErrorText(code) + QStringLiteral("\r\r") + reason);
+}
+
+void TCommandScope::Undo()
+{
+    if (connection_)
+        connection_->endCommand(false);
+    connection_.reset();
+}
