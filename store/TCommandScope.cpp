@@ -7,6 +7,7 @@
 #include "TXIsamFile.h"
 
 #include <exception>
+#include <utility>
 
 const char* const TCommandScope::LostWhileSaving
     = "The connection to the database was lost while saving: the change may have been saved.\r"
@@ -24,12 +25,29 @@ TCommandScope::~TCommandScope() noexcept(false)
     if (!connection_)
         return;
     const bool failing = std::uncaught_exceptions() > exceptions_;
-    const int code = connection_->endCommand(!failing);
-    if (failing || code == IsamOk)
+    if (failing) {
+        connection_->endCommand(false);
         return;
-    if (connection_->commitAnswerLost())
+    }
+    Commit();
+}
+
+void TCommandScope::Commit()
+{
+    if (!connection_)
+        return;
+    const auto connection = std::exchange(connection_, nullptr);
+    const int code = connection->endCommand(true);
+    if (code == IsamOk)
+        return;
+    finish(*connection, code);
+}
+
+void TCommandScope::finish(TIsamConnection& connection, int code)
+{
+    if (connection.commitAnswerLost())
         throw EQuorla(QString::fromLatin1(LostWhileSaving));
-    const QString reason = connection_->reason();
+    const QString reason = connection.reason();
     throw EQuorla(reason.isEmpty() ? TXIsamFile::ErrorText(code)
                                    : TXIsamFile::ErrorText(code) + QStringLiteral("\r\r") + reason);
 }

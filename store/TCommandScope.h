@@ -25,6 +25,9 @@ public:
     TCommandScope(const TCommandScope&) = delete;
     TCommandScope& operator=(const TCommandScope&) = delete;
 
+    // Ends the scope now, committing (and throwing as the scope's end
+    // would); the scope's end then does nothing.
+    void Commit();
     // Ends the scope now, undoing its writes (a refused step that spoilt
     // the command); the scope's end then does nothing.
     void Undo();
@@ -33,6 +36,9 @@ public:
     static const char* const LostWhileSaving;
 
 private:
+    // Throws for a commit that failed with `code`.
+    [[noreturn]] static void finish(TIsamConnection& connection, int code);
+
     std::shared_ptr<TIsamConnection> connection_;
     int exceptions_;
 };

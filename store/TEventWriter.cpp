@@ -97,17 +97,17 @@ QString TEventWriter::insertEntryWithAlarms(const DayEntryRecord& entry, AlarmRe
             // The entry, its alarms and its trail record are one change; a
             // key taken meanwhile undoes the attempt (on a server the failed
             // add has spoilt the transaction) and the next key is tried.
-            std::optional<TCommandScope> command(std::in_place, database_);
+            TCommandScope command(database_);
             if (writer_.insertUnder(entries, key, entry.bytes())) {
                 if (alarm.Flags() & AlarmRecord::AlarmWanted)
                     createAlarms(entry, alarm, key);
                 record(TChangeTrail::Action::EventAdded, entries, key, key,
                        TChangeSummary(database_).Entry(entry, alarmOf(entry, alarm)));
                 // Committed while the lock is held.
-                command.reset();
+                command.Commit();
                 return key;
             }
-            command->Undo();
+            command.Undo();
         }
         if (attempt >= NewKeyAttempts)
             throw EQuorla(entries.ErrorText());

@@ -4,6 +4,8 @@
 // running workstation and coming back. The dataset contract itself is
 // tst_xisamfile's, run against a server too.
 
+#include "AlarmRecord.h"
+#include "DayEntryRecord.h"
 #include "EQuorlaCache.h"
 #include "EQuorlaDB.h"
 #include "IsamCode.h"
@@ -11,7 +13,9 @@
 #include "PostgresConnection.h"
 #include "QuorlaTest.h"
 #include "RecordKey.h"
+#include "TCommandScope.h"
 #include "TDatabaseLocation.h"
+#include "TEventWriter.h"
 #include "TQuorlaDB.h"
 #include "TScriptedServices.h"
 #include "TUserCache.h"
@@ -260,6 +264,67 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(users.GetEqual(read.bytes(), 0, key(1)), 20'000);
         const int count = users.RecordCount();
         QVERIFY2(count == 1 || count == 2, qPrintable(QString::number(count)));
+    }
+
+    // An event command's writes - the entry, its alarms, its trail record -
+    // stand or fall together. The session lost between two of them leaves
+    // nothing; a commit whose answer was lost says the change may have been
+    // saved.
+    void wholeCommands_data()
+    {
+        QTest::addColumn<bool>("atCommit");
+        QTest::newRow("lost between the writes") << false;
+        QTest::newRow("the commit's answer lost") << true;
+    }
+    void wholeCommands()
+    {
+        QFETCH(bool, atCommit);
+        newDatabase();
+        TScriptedServices services;
+        TQuorlaDB db;
+        for (const char* name : {"ANNA", "BERT"})
+            QVERIFY(db.Users().Insert(user(QString::fromLatin1(name)).bytes()));
+        DayEntryRecord entry;
+        db.InitDayEntryRecord(entry);
+        entry.setDescription(QStringLiteral("Budget"));
+        entry.setStartTime(QStringLiteral("1800000000"));
+        entry.setAssigneeKeys({key(1), key(2)});
+        AlarmRecord alarm;
+        db.InitAlarmRecord(alarm);
+        alarm.setFlags(AlarmRecord::AlarmWanted);
+        TEventWriter writer(db);
+        if (atCommit) {
+            // The session ends itself as its transaction commits.
+            server_->query(name_, "CREATE FUNCTION quit() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN"
+                                  " PERFORM pg_terminate_backend(pg_backend_pid()); RETURN NULL; END $$;"
+                                  "CREATE CONSTRAINT TRIGGER quit AFTER INSERT ON qltrail"
+                                  " DEFERRABLE INITIALLY DEFERRED FOR EACH ROW EXECUTE FUNCTION quit()");
+            QVERIFY2(server_->error().isEmpty(), qPrintable(server_->error()));
+        } else {
+            writer.OnWrite = [&](const TEventWriter::TWrite& write) {
+                if (write.made && write.dataset == &db.Alarms())
+                    server_->query(QStringLiteral("postgres"),
+                                   "SELECT pg_terminate_backend(pid) FROM pg_stat_activity"
+                                   " WHERE application_name = 'quorla'");
+            };
+        }
+        try {
+            writer.insertEntryWithAlarms(entry, alarm);
+            QFAIL("saved");
+        } catch (const EQuorla& e) {
+            if (atCommit)
+                QCOMPARE(e.message(), QString::fromLatin1(TCommandScope::LostWhileSaving));
+            else
+                QVERIFY2(e.message().startsWith(Lost), qPrintable(e.message()));
+        }
+        for (const char* table : {"qldayent", "qlalarms", "qltrail"})
+            QCOMPARE(server_->query(name_, QByteArray("SELECT count(*) FROM ") + table), QStringLiteral("0"));
+        // The next command works on a new session.
+        writer.OnWrite = nullptr;
+        server_->query(name_, "DROP TRIGGER IF EXISTS quit ON qltrail");
+        QVERIFY(!writer.insertEntryWithAlarms(entry, alarm).isEmpty());
+        QCOMPARE(server_->query(name_, "SELECT count(*) FROM qlalarms"), QStringLiteral("2"));
+        QCOMPARE(server_->query(name_, "SELECT count(*) FROM qltrail"), QStringLiteral("1"));
     }
 
     // A password in the URI never shows in what the workstation is told,
