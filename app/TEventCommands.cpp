@@ -6,6 +6,7 @@
 #include "RecordKey.h"
 #include "TBusyCursor.h"
 #include "TCommand.h"
+#include "TCommandScope.h"
 #include "TEventWriter.h"
 #include "THolderNotes.h"
 #include "TQuorlaCfg.h"
@@ -14,10 +15,12 @@
 #include "TSession.h"
 #include "TUserWriter.h"
 #include "TViewNavigator.h"
+#include "TOutageWatch.h"
 #include "TfrmEvent.h"
 #include "UserRecord.h"
 
 #include <optional>
+#include <utility>
 
 namespace {
 
@@ -38,6 +41,19 @@ const QString EditAlarmLocked
 void tell(const QString& text)
 {
     TServices::current().message(Kind::Information, Buttons::Ok, text);
+}
+
+// A save that failed and may be tried again from the editor, which reopens
+// with what was typed: the failure is shown whether or not its outage was
+// told already (TCommand::Screen still learns of it). A commit whose answer
+// was lost is not tried again - the change may be there - and passes on.
+void reportFailedSave(const EQuorla& error)
+{
+    if (error.message() == QString::fromLatin1(TCommandScope::LostWhileSaving))
+        throw;
+    if (TCommand::Screen)
+        TCommand::Screen(error.message());
+    TServices::current().showApplicationError(TOutageWatch::Clean(error.message()));
 }
 
 } // namespace
@@ -101,12 +117,16 @@ void TEventCommands::actEventNewExecute()
     db->InitAlarmRecord(alarm);
     alarm.setAlarmTime(entry.StartTime());
     TServices::MailMessage mail;
-    if (Editor(false, chooseUsers, entry, alarm, mail) != 1)
-        return;
-
-    {
-        TBusyCursor busy;
-        TEventWriter(*db).insertEntryWithAlarms(entry, alarm);
+    for (;;) {
+        if (Editor(false, chooseUsers, entry, alarm, mail) != 1)
+            return;
+        try {
+            TBusyCursor busy;
+            TEventWriter(*db).insertEntryWithAlarms(entry, alarm);
+            break;
+        } catch (const EQuorla& error) {
+            reportFailedSave(error);
+        }
     }
     HandOff(mail);
     TellIfHidden(entry);
@@ -147,17 +167,43 @@ void TEventCommands::actEventPropertiesExecute()
             db->InitAlarmRecord(alarm);
             alarm.setAlarmTime(views_.SelectedDateKey());
         }
-        editing_ = key;
-        const int edited = Editor(true, session_.MayAddForOthers(), entry, alarm, mail);
-        editing_.clear();
+        // After a failed save the editor opens again with what was typed;
+        // the entry's lock, which a lost session took with it, is taken again
+        // before the next save.
+        bool relock = false;
+        TEventWriter::Result saved = TEventWriter::Result::Done;
+        int edited = 0;
+        for (;;) {
+            editing_ = key;
+            edited = Editor(true, session_.MayAddForOthers(), entry, alarm, mail);
+            editing_.clear();
+            if (edited != 1)
+                break;
+            try {
+                TBusyCursor busy;
+                if (std::exchange(relock, false)) {
+                    lock.reset();
+                    lock.emplace(db->DayEntries(), key, &db->Holders());
+                    if (!lock->Held()) {
+                        const QString holder = lock->HolderLine();
+                        lock.reset();
+                        tell(THolderNotes::WithHolder(EditLocked, holder));
+                        return;
+                    }
+                }
+                // Every alarm lock before any write: a lock held elsewhere
+                // leaves the entry and all its alarms as they were, and the
+                // user is told that nothing of his edit was kept.
+                saved = writer.updateEntryWithAlarms(key, entry, alarm, openedAlarmTime);
+                break;
+            } catch (const EQuorla& error) {
+                reportFailedSave(error);
+                relock = true;
+            }
+        }
         if (edited != 1) {
             mail = {};
         } else {
-            TBusyCursor busy;
-            // Every alarm lock before any write: a lock held elsewhere leaves
-            // the entry and all its alarms as they were, and the user is told
-            // that nothing of his edit was kept.
-            const TEventWriter::Result saved = writer.updateEntryWithAlarms(key, entry, alarm, openedAlarmTime);
             if (saved == TEventWriter::Result::Gone) {
                 tell(EditGone);
                 views_.RefreshView();

@@ -11,6 +11,7 @@
 #include "TEntryQuery.h"
 #include "TLookup.h"
 #include "TMonthView.h"
+#include "TOutageWatch.h"
 #include "TQuorlaDB.h"
 #include "TSession.h"
 #include "TUserCache.h"
@@ -41,24 +42,66 @@ void TViewAnswers::Wire(TViewNavigator& views)
     wire(views.MonthView());
 }
 
+namespace {
+
+// Days kept from earlier reads at most; beyond it the oldest are forgotten
+// all at once (a workstation rarely pages through more).
+constexpr qsizetype DaysKept = 400;
+
+} // namespace
+
+template <typename Read, typename FallBack>
+void TViewAnswers::readOrKeep(Read read, FallBack fallBack)
+{
+    try {
+        read();
+    } catch (const EQuorla& e) {
+        // Only the server out of reach is met with what was read before.
+        if (!TOutageWatch::IsOutage(e.message()))
+            throw;
+        fallBack();
+        const QString message = e.message();
+        TCommand::Run([&message] { throw EQuorla(message); });
+    }
+}
+
 void TViewAnswers::WantDayEntries(QObject* /*sender*/, const QString& datePkVal, TDayEntries& dayEntries)
 {
     if (!session_.LoggedIn())
         return;
-    TEntryQuery::ReadDay(session_.Database()->DayEntries(), datePkVal,
-                         [&](const DayEntryRecord& entry, const QString& key) {
-                             if (session_.EntryVisible(entry))
-                                 dayEntries.Add(entry, key);
-                         });
+    QList<std::pair<QByteArray, QString>> read;
+    readOrKeep(
+        [&] {
+            TEntryQuery::ReadDay(session_.Database()->DayEntries(), datePkVal,
+                                 [&](const DayEntryRecord& entry, const QString& key) {
+                                     if (session_.EntryVisible(entry))
+                                         read.append({QByteArray(entry.bytes().data(), qsizetype(entry.bytes().size())),
+                                                      key});
+                                 });
+            if (days_.size() >= DaysKept)
+                days_.clear();
+            days_.insert(datePkVal, read);
+        },
+        [&] { read = days_.value(datePkVal); });
+    for (const auto& [bytes, key] : read) {
+        DayEntryRecord entry;
+        std::copy(bytes.begin(), bytes.end(), entry.bytes().begin());
+        dayEntries.Add(entry, key);
+    }
 }
 
 void TViewAnswers::WantUserName(QObject* /*sender*/, const QString& pk, QString& name)
 {
     if (!session_.LoggedIn())
         return;
-    UserRecord user;
-    session_.UserCache()->Lookup(pk, user);
-    name = user.Abbreviation();
+    readOrKeep(
+        [&] {
+            UserRecord user;
+            session_.UserCache()->Lookup(pk, user);
+            name = user.Abbreviation();
+            names_.insert(pk, name);
+        },
+        [&] { name = names_.value(pk, name); });
 }
 
 void TViewAnswers::WantAlarmedFlag(QObject* /*sender*/, const QString& pk, bool& alarmed)
@@ -73,7 +116,12 @@ void TViewAnswers::WantCategoryDescription(QObject* /*sender*/, const QString& p
 {
     if (!session_.LoggedIn())
         return;
-    CategoryRecord category;
-    session_.CategoryCache()->Lookup(pk, category);
-    description = category.Description();
+    readOrKeep(
+        [&] {
+            CategoryRecord category;
+            session_.CategoryCache()->Lookup(pk, category);
+            description = category.Description();
+            categories_.insert(pk, description);
+        },
+        [&] { description = categories_.value(pk, description); });
 }

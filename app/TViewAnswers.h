@@ -1,6 +1,10 @@
 #pragma once
 
+#include <QHash>
+#include <QList>
 #include <QString>
+
+#include <utility>
 
 class QObject;
 class TDayEntries;
@@ -12,6 +16,11 @@ class TViewNavigator;
 // session's database and caches. Nothing is answered - every answer left as
 // the view passed it - until a user is logged in, so that no view shows any
 // of the calendar behind the log-in dialog.
+//
+// While the database cannot be read (a server out of reach), the views keep
+// what they last read: a day's entries, names and category texts as the last
+// read that worked gave them; the failure itself is reported as a command's
+// (TCommand, which tells an outage once).
 class TViewAnswers
 {
 public:
@@ -27,5 +36,14 @@ public:
     void WantCategoryDescription(QObject* sender, const QString& pk, QString& description);
 
 private:
+    // Runs `read`; when it fails, `fallBack` gets its chance to answer from
+    // what was read before, and the failure is reported.
+    template <typename Read, typename FallBack>
+    void readOrKeep(Read read, FallBack fallBack);
+
     TSession& session_;
+    // What the last reads that worked gave, by day key and by record key.
+    QHash<QString, QList<std::pair<QByteArray, QString>>> days_;
+    QHash<QString, QString> names_;
+    QHash<QString, QString> categories_;
 };
