@@ -234,13 +234,22 @@ void TestEventCommands::fullDiskShowsErrorText()
     Shell shell;
     startAs(shell, QStringLiteral("ME"), {15, 1, 1, 1, 1});
     select(shell, 3);
-    edit(shell, "A B alarm");
+    // The editor comes back after the failed save, with what was typed;
+    // there the user gives up.
+    QStringList opened;
+    shell.main->EventCommands()->Editor = [&](bool, bool, DayEntryRecord& e, AlarmRecord&, TServices::MailMessage&) {
+        opened << e.Description();
+        e.setDescription(QStringLiteral("typed"));
+        return opened.size() == 1 ? 1 : 2;
+    };
     services.expectMessage(Kind::Error, TXIsamFile::ErrorText(IsamDiskFull), Answer::Ok);
     FaultVfs::arm(FaultVfs::Write, 1, SQLITE_FULL, -1);
     run(shell, "actEventNew");
     FaultVfs::disarm();
+    QCOMPARE(opened, (QStringList{QString(), QStringLiteral("typed")}));
     TQuorlaDB other;
     QCOMPARE(stored(other), QStringLiteral("none |"));
+    edit(shell, "A B alarm");
     run(shell, "actEventNew");
     QVERIFY(stored(other, 16).startsWith(QStringLiteral("A B | A@")));
 }
