@@ -162,6 +162,7 @@ private slots:
     void roadOfOneEvent();
     void serverGoesAwayAndComesBack_data();
     void serverGoesAwayAndComesBack();
+    void startDuringOutage();
     void fullDiskShowsErrorText();
     void mailGoesOnceTheEntryIsStored();
     void staleScreen_data();
@@ -446,6 +447,44 @@ void TestEventCommands::serverGoesAwayAndComesBack()
     QCOMPARE(other.Alarms().RecordCount(), 5);
     QCOMPARE(other.Trail().Latest({}, QString(), 100).size(), 3);
     QCOMPARE(services.busyDepth(), 0);
+}
+
+// A workstation started while the server is away says so and offers to try
+// again; once the server is back, trying again starts it as usual.
+void TestEventCommands::startDuringOutage()
+{
+    if (!server)
+        QSKIP("on a database server only (QUORLA_TEST_ENGINE=postgres)");
+    struct Retrying : TScriptedServices
+    {
+        QStringList asked;
+        MessageAnswer message(MessageKind kind, MessageButtons buttons, const QString& text) override
+        {
+            if (!text.startsWith(QLatin1String("The Quorla database cannot be reached at the moment.\r\r")))
+                return TScriptedServices::message(kind, buttons, text);
+            asked << text;
+            if (asked.size() == 2 && !server->start())
+                return MessageAnswer::No;
+            return MessageAnswer::Yes;
+        }
+    } services;
+    services.setNow(Now);
+    {
+        TQuorlaDB db;
+        addUser(db, Users[0], QString(), 1);
+    }
+    QVERIFY2(server->stop(true), qPrintable(server->error()));
+    Shell shell;
+    whenModal([](QWidget* dialog) { typeLogin(dialog, QStringLiteral("ME"), QString()); });
+    shell.main->show();
+    shell.main->FormActivate();
+    shell.main->findChild<QTimer*>(QStringLiteral("tmrMain"))->stop();
+    QCOMPARE(services.asked.size(), 2);
+    QVERIFY2(services.asked[0].contains(TXIsamFile::ErrorText(IsamServerUnreachable)), qPrintable(services.asked[0]));
+    QVERIFY(services.asked[0].endsWith(QLatin1String("\r\rTry again?")));
+    QVERIFY(!shell.main->Terminating());
+    QCOMPARE(shell.main->CurrentUser().UserName(), Users[0]);
+    QCOMPARE(services.takeUnexpected(), QStringList());
 }
 
 // A screen still shows "new" after another workstation deleted it (and added
