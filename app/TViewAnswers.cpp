@@ -108,8 +108,13 @@ void TViewAnswers::WantAlarmedFlag(QObject* /*sender*/, const QString& pk, bool&
 {
     if (!session_.LoggedIn())
         return;
-    AlarmRecord alarm;
-    alarmed = TLookup::Equal(session_.Database()->Alarms(), alarm.bytes(), AlarmRecord::DayEntryKeyIndex, pk);
+    readOrKeep(
+        [&] {
+            AlarmRecord alarm;
+            alarmed = TLookup::Equal(session_.Database()->Alarms(), alarm.bytes(), AlarmRecord::DayEntryKeyIndex, pk);
+            alarms_.insert(pk, alarmed);
+        },
+        [&] { alarmed = alarms_.value(pk, alarmed); });
 }
 
 void TViewAnswers::WantCategoryDescription(QObject* /*sender*/, const QString& pk, QString& description)

@@ -18,7 +18,7 @@ class TViewNavigator;
 // of the calendar behind the log-in dialog.
 //
 // While the database cannot be read (a server out of reach), the views keep
-// what they last read: a day's entries, names and category texts as the last
+// what they last read: a day's entries, names, alarm marks and category texts as the last
 // read that worked gave them; the failure itself is reported as a command's
 // (TCommand, which tells an outage once).
 class TViewAnswers
@@ -45,5 +45,6 @@ private:
     // What the last reads that worked gave, by day key and by record key.
     QHash<QString, QList<std::pair<QByteArray, QString>>> days_;
     QHash<QString, QString> names_;
+    QHash<QString, bool> alarms_;
     QHash<QString, QString> categories_;
 };
