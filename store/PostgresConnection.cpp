@@ -479,8 +479,13 @@ void PostgresConnection::beginCommand()
     --commandDepth_;
     int code = ensure();
     ++commandDepth_;
+    // Each write holds its dataset's row of the catalog until the commit;
+    // a command writes several datasets, in an order of its own. Taking
+    // every row at once, in one order, keeps commands from deadlocking each
+    // other: commands run one after the other (they are short, and never
+    // wait for a person), single writes wait for the command in hand.
     if (code == IsamOk)
-        code = command("BEGIN");
+        code = command("BEGIN; SELECT id FROM quorla_datasets ORDER BY id FOR UPDATE");
     failedInCommand(code);
 }
 

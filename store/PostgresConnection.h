@@ -46,7 +46,9 @@ struct pg_result;
 // these is a Quorla setting: libpq takes each from the URI, for example
 // "postgresql://dbhost/quorla?keepalives_idle=30&options=-c%20statement_timeout%3D30s".
 //
-// Commands (beginCommand/endCommand) are transactions: a session lost
+// Commands (beginCommand/endCommand) are transactions that first take every
+// dataset's row of the catalog, so commands of all workstations run one after
+// the other and never deadlock each other: a session lost
 // inside one is not reconnected until the command ends, and the first
 // failure inside it is the command's.
 class PostgresConnection : public TIsamConnection

@@ -17,6 +17,9 @@ class TQuorlaDB;
 // while the commit was on its way, nobody can say whether the change stayed,
 // and the message says so (LostWhileSaving). On a folder each write stands
 // alone, as it always has, and the scope does nothing.
+//
+// A scope held in an object whose destruction may not throw (std::optional,
+// a container) must be ended with Commit() or Undo() before it goes.
 class TCommandScope
 {
 public:

@@ -45,6 +45,8 @@ TUserWriter::Result TUserWriter::addUser(const UserRecord& user, QString& key)
     if (database_)
         database_->Trail().Record({TChangeTrail::Action::UserAdded, &users_, key, TChangeTrail::UserSubject(key),
                                    TChangeSummary(*database_).User(user)});
+    if (command)
+        command->Commit();
     return Result::Done;
 }
 
@@ -72,5 +74,7 @@ TUserWriter::Result TUserWriter::updateUser(const QString& key, const UserRecord
     if (database_)
         database_->Trail().Record({TChangeTrail::Action::UserChanged, &users_, key, TChangeTrail::UserSubject(key),
                                    TChangeSummary(*database_).UserChanged(stored, user)});
+    if (command)
+        command->Commit();
     return Result::Done;
 }
