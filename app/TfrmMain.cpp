@@ -5,6 +5,7 @@
 #include "TAlarmPoller.h"
 #include "TChangeTrail.h"
 #include "TCommand.h"
+#include "TCommandScope.h"
 #include "TDayView.h"
 #include "TEventCommands.h"
 #include "TFilterRules.h"
@@ -53,6 +54,7 @@ const QString AppTitle = QStringLiteral("Quorla");
 const QString AlreadyRunning = QStringLiteral("Quorla is already running on this workstation");
 const QString FailedLogin = QStringLiteral("You have failed to login. Please contact your administrator");
 const QString ExitQuestion = QStringLiteral("Terminate Quorla and suspend all of your personal alarms. Are you sure?");
+const QString StartOutage = QStringLiteral("The Quorla database cannot be reached at the moment.\r\r%1\r\rTry again?");
 const QString ChangePathQuestion = QStringLiteral("Change the Quorla Database location, Are you sure?");
 const QString ChangePathDone = QStringLiteral("Please restart Quorla to choose the new database location");
 
@@ -109,7 +111,23 @@ TfrmMain::TfrmMain(QWidget* parent)
     lblCurrentUser = new QLabel(status);
     lblCurrentUser->setObjectName(QStringLiteral("lblCurrentUser"));
     status->addPermanentWidget(lblCurrentUser);
+    lblOutage = new QLabel(status);
+    lblOutage->setObjectName(QStringLiteral("lblOutage"));
+    lblOutage->setVisible(false);
+    status->addWidget(lblOutage, 1);
     setStatusBar(status);
+    // One message per outage; a change whose commit lost its answer is
+    // followed by the view as the database holds it.
+    outage_.OnChange = [this] {
+        lblOutage->setText(outage_.Line());
+        lblOutage->setVisible(outage_.Away());
+    };
+    TCommand::Screen = [this](const QString& message) {
+        const QString shown = outage_.Screen(message);
+        if (message == QString::fromLatin1(TCommandScope::LostWhileSaving))
+            QTimer::singleShot(0, this, [this] { TCommand::Run([this] { RefreshView(); }); });
+        return shown;
+    };
 
     // Enabling follows the selection and the user as soon as the program is
     // idle, the way the event loop reports it before it waits.
@@ -122,6 +140,7 @@ TfrmMain::TfrmMain(QWidget* parent)
 
 TfrmMain::~TfrmMain()
 {
+    TCommand::Screen = nullptr;
     tmrMain->stop();
     AlarmPoller_.reset();
     TCommand::Run([this] { session_->SaveSettings([this](TQuorlaCfg& settings) { settings.CaptureFromViews(*WeekView()); }); });
@@ -293,12 +312,21 @@ void TfrmMain::FormActivate()
     navigator_->StartOnWeek();
     FirstActivation_ = false;
     UpdateActions();
-    try {
-        startUp();
-    } catch (...) {
-        const QString message = TCommand::MessageOf(std::current_exception());
-        TServices::current().message(Kind::Error, Buttons::Ok, message);
-        Terminate(StartFailed);
+    for (;;) {
+        try {
+            startUp();
+        } catch (...) {
+            const QString message = TOutageWatch::Clean(TCommand::MessageOf(std::current_exception()));
+            // A server out of reach may be back in a moment: the person may
+            // try again rather than start the program anew.
+            if (!TOutageWatch::IsOutage(message))
+                TServices::current().message(Kind::Error, Buttons::Ok, message);
+            else if (TServices::current().message(Kind::Confirmation, Buttons::YesNo, StartOutage.arg(message))
+                     == Answer::Yes)
+                continue;
+            Terminate(StartFailed);
+        }
+        break;
     }
     UpdateActions();
 }
@@ -457,8 +485,13 @@ void TfrmMain::tmrMainTimer()
         session_->Database()->ReleaseIdleSession(ViewsSessionIdleMs);
     // Whichever workstation polls takes a few of the trail's expired records;
     // not while the database is away, which the poll has told once already.
-    if (AlarmPoller_->PollReportingOnce(*session_->AlarmDatabase(), session_->CurrentUserKey()))
-        session_->AlarmDatabase()->Trail().Prune();
+    if (!AlarmPoller_->PollReportingOnce(*session_->AlarmDatabase(), session_->CurrentUserKey()))
+        return;
+    session_->AlarmDatabase()->Trail().Prune();
+    // The server is back: the views show what it holds now, without waiting
+    // for a command.
+    if (outage_.Reached())
+        RefreshView();
 }
 
 void TfrmMain::wvMainDblClick()

@@ -477,16 +477,18 @@ int PostgresIsamDataset::putAll(const QList<QByteArray>& keys, std::span<const c
             return IsamBadKey;
     if (keys.isEmpty())
         return IsamOk;
-    int code = connection_->command("BEGIN");
+    // Within a command its transaction holds the writes together.
+    const bool own = !connection_->inCommand();
+    int code = own ? connection_->command("BEGIN") : int(IsamOk);
     for (qsizetype i = 0; i < keys.size() && code == IsamOk; ++i) {
         Result result;
         code = write(StmtInsert, keys[i], records.subspan(std::size_t(i) * size, size), result);
         if (code == IsamOk && !(result.rows() == 1 && result.number(0, 0) == 1))
             code = IsamNotFound;
     }
-    if (code == IsamOk)
+    if (code == IsamOk && own)
         code = connection_->command("COMMIT");
-    if (code != IsamOk)
+    if (code != IsamOk && own)
         connection_->rollback();
     return code;
 }
@@ -508,7 +510,10 @@ int PostgresIsamDataset::writeBatch(QList<TBatchWrite>& writes)
     if (writes.isEmpty())
         return IsamOk;
     QList<QByteArray> chosen;
-    int code = connection_->command("BEGIN");
+    // Within a command its transaction holds the batch together, and its
+    // end commits or undoes it.
+    const bool own = !connection_->inCommand();
+    int code = own ? connection_->command("BEGIN") : int(IsamOk);
     for (qsizetype i = 0; i < writes.size() && code == IsamOk; ++i) {
         const TBatchWrite& w = writes[i];
         const std::span<const char> record(w.record.constData(), std::size_t(w.record.size()));
@@ -527,10 +532,11 @@ int PostgresIsamDataset::writeBatch(QList<TBatchWrite>& writes)
             code = IsamNotFound;
         chosen << w.key;
     }
-    if (code == IsamOk)
+    if (code == IsamOk && own)
         code = connection_->command("COMMIT");
     if (code != IsamOk) {
-        connection_->rollback();
+        if (own)
+            connection_->rollback();
         return code;
     }
     for (qsizetype i = 0; i < writes.size(); ++i)

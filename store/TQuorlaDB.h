@@ -122,6 +122,9 @@ public:
     // only its alarm poll's session. Nothing for a folder.
     void ReleaseIdleSession(int idleMs);
 
+    // What the datasets share (a server session); null for a folder.
+    const std::shared_ptr<TIsamConnection>& Connection() const { return connection_; }
+
     // Fill a caller's buffer with the contents of a new record: a user all
     // zero; an alarm all zero but for `AlarmTime`, the key of the current
     // moment; a day entry as DayEntryRecord::initialise() makes it.

@@ -9,6 +9,7 @@
 #include "TEventWriter.h"
 #include "TLookup.h"
 #include "TQuorlaDB.h"
+#include "TCommandScope.h"
 #include "TRecordLock.h"
 #include "TSeriesWriter.h"
 #include "TXIsamFile.h"
@@ -97,6 +98,8 @@ void TUserRemoval::pass(bool write, TSummary& summary)
             continue;
         TSummary made;
         reworked = entry;
+        // The change and its trail record as one.
+        const TCommandScope command(database_);
         switch (rework(reworked, made)) {
         case Action::Keep:
             continue;
@@ -213,6 +216,7 @@ TUserRemoval::TSummary TUserRemoval::run()
     const TRecordLock lock(users, userKey_, Locked, &database_.Holders());
     UserRecord user;
     const bool found = TLookup::Equal(users, user.bytes(), TXIsamFile::PrimaryIndex, userKey_);
+    const TCommandScope command(database_);
     writer_.remove(users, userKey_, found ? user.bytes() : std::span<const char>());
     record(TChangeTrail::Action::UserRemoved, users, userKey_, TChangeTrail::UserSubject(userKey_),
            TChangeSummary::Join({TChangeSummary(database_).User(user),

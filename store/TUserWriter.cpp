@@ -5,6 +5,9 @@
 #include "TLookup.h"
 #include "TQuorlaDB.h"
 #include "TRecordLock.h"
+#include "TCommandScope.h"
+
+#include <optional>
 #include "TXIsamFile.h"
 #include "UserRecord.h"
 
@@ -35,10 +38,15 @@ TUserWriter::Result TUserWriter::addUser(const UserRecord& user, QString& key)
 {
     if (!keyOfUserNamed(user.UserName()).isEmpty())
         return Result::NameTaken;
+    std::optional<TCommandScope> command;
+    if (database_)
+        command.emplace(*database_);
     key = writer_.insert(users_, user.bytes());
     if (database_)
         database_->Trail().Record({TChangeTrail::Action::UserAdded, &users_, key, TChangeTrail::UserSubject(key),
                                    TChangeSummary(*database_).User(user)});
+    if (command)
+        command->Commit();
     return Result::Done;
 }
 
@@ -59,9 +67,14 @@ TUserWriter::Result TUserWriter::updateUser(const QString& key, const UserRecord
         return Result::Gone;
     if (stored != loaded)
         return Result::Changed;
+    std::optional<TCommandScope> command;
+    if (database_)
+        command.emplace(*database_);
     writer_.update(users_, key, user.bytes());
     if (database_)
         database_->Trail().Record({TChangeTrail::Action::UserChanged, &users_, key, TChangeTrail::UserSubject(key),
                                    TChangeSummary(*database_).UserChanged(stored, user)});
+    if (command)
+        command->Commit();
     return Result::Done;
 }

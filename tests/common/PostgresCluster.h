@@ -41,9 +41,15 @@ public:
     // The URI of database `name` (libpq's, as a workstation stores it).
     QString uri(const QString& name) const;
 
-    // Stops the server at once, as if it had crashed, and starts it again.
-    bool stop();
+    // Stops the server - at once, as if it had crashed, or `fast`: the
+    // sessions are ended and the server shuts down cleanly - and starts it
+    // again.
+    bool stop(bool fast = false);
     bool start();
+    // Stops (SIGSTOP) or resumes (SIGCONT) the server's main process and
+    // every process of it: a stalled server whose machine still answers on
+    // the network.
+    bool freeze(bool frozen);
 
     // Runs `sql` in database `database` as the superuser and answers the first
     // value of its first row (empty when none); on failure error() says why.
