@@ -104,11 +104,23 @@ int PostgresConnection::ensure()
     values.push_back("quorla");
     keys.push_back("dbname");
     values.push_back(uri_.constData());
+    // After the URI, so that they win.
+    if (!role_.isEmpty()) {
+        keys.push_back("user");
+        values.push_back(role_.constData());
+        keys.push_back("password");
+        values.push_back(password_.constData());
+    }
     keys.push_back(nullptr);
     values.push_back(nullptr);
     conn_ = PQconnectdbParams(keys.data(), values.data(), 1);
+    refused_ = false;
     if (!conn_ || PQstatus(conn_) != CONNECTION_OK) {
         reason_ = conn_ ? words(PQerrorMessage(conn_)) : QStringLiteral("out of memory");
+        // A server that accepts connections but not this one refused the
+        // log-in (it says the same for an unknown role and a wrong password).
+        if (conn_)
+            refused_ = PQconnectionNeedsPassword(conn_) || PQpingParams(keys.data(), values.data(), 1) == PQPING_OK;
         if (conn_)
             PQfinish(conn_);
         conn_ = nullptr;
@@ -237,4 +249,37 @@ void PostgresConnection::rollback()
 {
     if (conn_ && PQstatus(conn_) == CONNECTION_OK)
         PQclear(PQexec(conn_, "ROLLBACK"));
+}
+
+bool PostgresConnection::namesUser(const QByteArray& uri)
+{
+    char* error = nullptr;
+    PQconninfoOption* options = PQconninfoParse(uri.constData(), &error);
+    if (error)
+        PQfreemem(error);
+    bool named = false;
+    for (PQconninfoOption* o = options; o && o->keyword; ++o)
+        if (qstrcmp(o->keyword, "user") == 0 && o->val && *o->val)
+            named = true;
+    PQconninfoFree(options);
+    return named;
+}
+
+QByteArray PostgresConnection::verifier(const QByteArray& password, const QByteArray& role)
+{
+    if (ensure() != IsamOk)
+        return {};
+    char* made = PQencryptPasswordConn(conn_, password.constData(), role.constData(), "scram-sha-256");
+    if (!made) {
+        reason_ = words(PQerrorMessage(conn_));
+        return {};
+    }
+    const QByteArray text(made);
+    PQfreemem(made);
+    return text;
+}
+
+bool PostgresConnection::inTransaction() const
+{
+    return conn_ && PQtransactionStatus(conn_) != PQTRANS_IDLE;
 }

@@ -10,6 +10,7 @@
 #include "TLookup.h"
 #include "TQuorlaDB.h"
 #include "TRecordLock.h"
+#include "TServerRoles.h"
 #include "TXIsamFile.h"
 #include "TrailRecord.h"
 #include "UserRecord.h"
@@ -192,7 +193,12 @@ TUserRemoval::TSummary TUserRemoval::run()
     const TRecordLock lock(users, userKey_, Locked, &database_.Holders());
     UserRecord user;
     const bool found = TLookup::Equal(users, user.bytes(), TXIsamFile::PrimaryIndex, userKey_);
+    // His server role goes with his record, in one transaction.
+    TServerRoles roles(database_);
+    TServerRoles::TStep step(roles);
     writer_.remove(users, userKey_, found ? user.bytes() : std::span<const char>());
+    if (found && roles.Kept())
+        roles.Drop(user.UserName());
     record(TChangeTrail::Action::UserRemoved, users, userKey_, TChangeTrail::UserSubject(userKey_),
            TChangeSummary::Join({TChangeSummary(database_).User(user),
                                  QStringLiteral("%1 events transferred, %2 reassigned, %3 unassigned, %4 deleted, "
@@ -203,6 +209,7 @@ TUserRemoval::TSummary TUserRemoval::run()
                                      .arg(summary.deleted)
                                      .arg(summary.alarms)},
                                 TrailRecord::SummaryCapacity));
+    step.Commit();
     return summary;
 }
 
