@@ -6,6 +6,11 @@
 #include "IsamCode.h"
 #include "PostgresConnection.h"
 #include "TChangeTrail.h"
+#include "TLookup.h"
+#include "TXIsamFile.h"
+
+#include <QList>
+#include <utility>
 #include "TQuorlaDB.h"
 #include "TrailRecord.h"
 #include "UserRecord.h"
@@ -284,9 +289,10 @@ void TServerRoles::Install(const QString& userKey)
             + "ALTER TABLE qltrail ADD COLUMN IF NOT EXISTS q_subject text GENERATED ALWAYS AS (encode(substring(data from "
             + QByteArray::number(TrailRecord::SubjectOffset + 1) + " for 11), 'escape')) STORED;";
     const QByteArray role = QByteArray("'") + QByteArray(userKey.toLatin1()).replace('\'', "") + "'";
-    const QByteArray me = "INSERT INTO quorla_roles VALUES (current_user, " + role
-        + ") ON CONFLICT (rolename) DO UPDATE SET userkey = EXCLUDED.userkey;"
-          "DO $$ BEGIN EXECUTE format('GRANT \"quorla-admins\", \"quorla-users\" TO %I', current_user); END $$;";
+    const QByteArray me = userKey.isEmpty() ? QByteArray()
+                                            : "INSERT INTO quorla_roles VALUES (current_user, " + role
+            + ") ON CONFLICT (rolename) DO UPDATE SET userkey = EXCLUDED.userkey;"
+              "DO $$ BEGIN EXECUTE format('GRANT \"quorla-admins\", \"quorla-users\" TO %I', current_user); END $$;";
     const bool outer = connection_->inTransaction();
     int code = outer ? IsamOk : connection_->command("BEGIN");
     if (code == IsamOk)
@@ -300,6 +306,64 @@ void TServerRoles::Install(const QString& userKey)
         throw EQuorla(QStringLiteral("Unable to set up the users' server roles\r\r") + reason);
     }
     database_.ForgetRoles();
+}
+
+TServerRoles::TAdopted TServerRoles::AdoptUsers()
+{
+    TAdopted adopted;
+    if (!connection_)
+        return adopted;
+    const auto fail = [this](const QString& why) {
+        const QString reason = why.isEmpty() ? connection_->reason() : why;
+        connection_->rollback();
+        throw EQuorla(QStringLiteral("Unable to make the users server roles\r\r") + reason);
+    };
+    connection_->beginCall();
+    Result result;
+    if (connection_->exec({}, "SELECT current_user", nullptr, 0, result) != IsamOk || result.rows() != 1)
+        fail({});
+    const QString self = QString::fromUtf8(result.bytes(0, 0));
+    if (connection_->command("BEGIN") != IsamOk)
+        fail({});
+    try {
+        TXIsamFile& users = database_.Users();
+        QList<std::pair<QString, UserRecord>> all;
+        UserRecord user;
+        TLookup::Each(users, user.bytes(), [&](const QString& key) { all.append({key, user}); });
+        QString selfKey;
+        for (const auto& [key, record] : all) {
+            if (RoleName(record.UserName()) == self)
+                selfKey = key;
+            if (record.Password().isEmpty())
+                continue;
+            UserRecord blank = record;
+            blank.setPassword(QString());
+            if (!users.Update(blank.bytes(), key))
+                fail(users.ErrorText());
+        }
+        Install(selfKey);
+        // A role running this that is no user's (the tables' owner) makes
+        // the roles as an administrator would; a superuser may anyway.
+        if (selfKey.isEmpty()
+            && connection_->command("DO $$ BEGIN IF NOT (SELECT rolsuper FROM pg_roles WHERE rolname = current_user) THEN"
+                                    " EXECUTE format('GRANT \"quorla-admins\" TO %I', current_user); END IF; END $$")
+                != IsamOk)
+            fail({});
+        for (const auto& [key, record] : all) {
+            if (key == selfKey)
+                continue;
+            Create(record.UserName(), key, record.Password(), (record.Rights() & UserRecord::CanAdminister) != 0);
+            ++adopted.roles;
+            adopted.withoutPassword += record.Password().isEmpty() ? 1 : 0;
+        }
+    } catch (const EQuorla&) {
+        connection_->rollback();
+        throw;
+    }
+    if (connection_->command("COMMIT") != IsamOk)
+        fail({});
+    database_.ForgetRoles();
+    return adopted;
 }
 
 void TServerRoles::Create(const QString& userName, const QString& key, const QString& password, bool administrator)

@@ -52,8 +52,22 @@ public:
     // Makes the database keep its users as server roles: the groups, the
     // functions, the rights on the tables and their row policies, and the
     // logged-in role (the one running this) as user `userKey`, an
-    // administrator. Throws EQuorla.
+    // administrator (none when empty: a superuser or the tables' owner
+    // setting up a copy). Throws EQuorla.
     void Install(const QString& userKey);
+
+    // For a database just copied onto the server: every user becomes a role
+    // with the password his record holds, the records keep none, and the
+    // rest is set up as by Install, all in one transaction. A user whose
+    // role is the one running this keeps that role and its password. A
+    // role that exists already on the server is refused (roles belong to
+    // the whole server). Throws EQuorla.
+    struct TAdopted
+    {
+        int roles = 0;           // roles made
+        int withoutPassword = 0; // of those, roles that cannot log in yet
+    };
+    TAdopted AdoptUsers();
 
     // The role of the user named `userName`, stored under `key`, with
     // `password` (none: the role cannot log in until one is set), in the

@@ -11,6 +11,8 @@
 #include "PostgresCluster.h"
 #include "QuorlaTest.h"
 #include "TChangeTrail.h"
+#include "TDatabaseCopier.h"
+#include "TestEnvironment.h"
 #include "TEntryVisibility.h"
 #include "TEventWriter.h"
 #include "TFilterRules.h"
@@ -72,6 +74,7 @@ private slots:
     void rightsBothWays_data();
     void rightsBothWays();
     void removalDropsTheRole();
+    void copiedUsersBecomeRoles();
     void cleanupTestCase();
 
 private:
@@ -340,6 +343,42 @@ void TestServerRoles::removalDropsTheRole()
              QStringLiteral("0"));
     QVERIFY_THROWS_EXCEPTION(TQuorlaDB::ERefused,
                              TQuorlaDB(location_, {TServerRoles::RoleName(QStringLiteral("PLAIN")), QStringLiteral("PLAINPW")}));
+}
+
+// A folder's users copied onto a server become roles with the passwords
+// their records held; the copy's records keep none.
+void TestServerRoles::copiedUsersBecomeRoles()
+{
+    const TDatabaseLocation folder(TestEnvironment::freshFolder(QStringLiteral("folder")) + QLatin1Char('/'));
+    {
+        TQuorlaDB db(folder);
+        for (const auto& [name, password, rights] :
+             {std::tuple{"MIGA", "MIGPW", 3}, std::tuple{"MIGB", "", 1}}) {
+            UserRecord user;
+            user.setUserName(QString(name));
+            user.setFullName(QString(name));
+            user.setPassword(QString(password));
+            user.setRights(rights);
+            QString key;
+            QCOMPARE(TUserWriter(db.Users()).addUser(user, key), TUserWriter::Result::Done);
+        }
+    }
+    const TDatabaseLocation server(cluster_->createDatabase(QStringLiteral("copied")));
+    QCOMPARE(TDatabaseCopier(folder, server).Run(), TDatabaseCopier::Status::Done);
+    TQuorlaDB copy(server, TQuorlaDB::Opening::ExistingOnly);
+    const TServerRoles::TAdopted adopted = TServerRoles(copy).AdoptUsers();
+    QCOMPARE(adopted.roles, 2);
+    QCOMPARE(adopted.withoutPassword, 1);
+    QVERIFY(copy.KeepsRoles());
+    QCOMPARE(cluster_->query(QStringLiteral("copied"), "SELECT count(*) FROM qlusers WHERE get_byte(data, 46) <> 0"),
+             QStringLiteral("0"));
+    QCOMPARE(cluster_->query(QStringLiteral("copied"), "SELECT pg_has_role('quorla_miga', 'quorla-admins', 'MEMBER')"),
+             QStringLiteral("t"));
+    const TDatabaseLocation personal(cluster_->personalUri(QStringLiteral("copied")));
+    TQuorlaDB miga(personal, {TServerRoles::RoleName(QStringLiteral("MIGA")), QStringLiteral("MIGPW")});
+    QCOMPARE(miga.Users().RecordCount(), 2);
+    QVERIFY_THROWS_EXCEPTION(TQuorlaDB::ERefused,
+                             TQuorlaDB(personal, {TServerRoles::RoleName(QStringLiteral("MIGB")), QString()}));
 }
 
 void TestServerRoles::cleanupTestCase()
