@@ -167,15 +167,20 @@ TSession::Verdict TSession::checkAsPerson(const QString& name, const QString& pa
             return Verdict::UnknownUser;
         // A fresh database: the role that created it is its first
         // administrator, and sets up everyone's roles.
+        // His record and the roles' setup are one step: a setup refused
+        // (a role without CREATEROLE) leaves the database fresh.
         opened->InitUserRecord(found);
         found.setRights(FirstAdministratorRights);
         found.setUserName(name);
         found.setFullName(name);
         found.setAbbreviation(name);
+        TServerRoles roles(*opened);
+        TServerRoles::TStep step(roles, true);
         if (!users.Insert(found.bytes()))
             throw EQuorla(users.ErrorText());
         foundKey = users.CurrentKey();
-        TServerRoles(*opened).Install(foundKey);
+        roles.Install(foundKey);
+        step.Commit();
         first = true;
     }
     auto second = std::make_unique<TQuorlaDB>(*location_, as);

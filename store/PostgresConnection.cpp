@@ -117,10 +117,10 @@ int PostgresConnection::ensure()
     refused_ = false;
     if (!conn_ || PQstatus(conn_) != CONNECTION_OK) {
         reason_ = conn_ ? words(PQerrorMessage(conn_)) : QStringLiteral("out of memory");
-        // A server that accepts connections but not this one refused the
-        // log-in (it says the same for an unknown role and a wrong password).
+        // A server that asked for a password refused the log-in (it asks
+        // an unknown role too, and says the same for both).
         if (conn_)
-            refused_ = PQconnectionNeedsPassword(conn_) || PQpingParams(keys.data(), values.data(), 1) == PQPING_OK;
+            refused_ = PQconnectionNeedsPassword(conn_) || PQconnectionUsedPassword(conn_);
         if (conn_)
             PQfinish(conn_);
         conn_ = nullptr;

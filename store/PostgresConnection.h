@@ -48,9 +48,9 @@ public:
     // "user" parameter): such a location is used by one role for everyone.
     static bool namesUser(const QByteArray& uri);
 
-    // After a first connection failed: true when the server answered and
-    // refused who we are (no such role, a wrong password, no entry for us in
-    // its host rules), false when it could not be reached at all.
+    // After a connection failed: true when the server asked for a password
+    // and refused the log-in (no such role, or a wrong password: it does not
+    // say which), false when it could not be reached or refused otherwise.
     bool refusedLogin() const { return refused_; }
 
     // The server's verifier of `password` for `role` (SCRAM-SHA-256), made

@@ -54,6 +54,11 @@ const QByteArray RoleCheck = R"(
                                 WHERE g.rolname = 'quorla-users' AND u.rolname = r AND NOT u.rolsuper) THEN
     RAISE EXCEPTION 'role % is no Quorla user''s', r USING ERRCODE = '42501';
   END IF;
+  -- A role that may create roles (the database's owner) is changed by
+  -- nobody but itself: whoever could set its password would have its powers.
+  IF must_exist AND r <> session_user AND EXISTS (SELECT FROM pg_roles WHERE rolname = r AND rolcreaterole) THEN
+    RAISE EXCEPTION 'role % may create roles: only it changes itself', r USING ERRCODE = '42501';
+  END IF;
 )";
 
 // @S@ stands for the schema of the tables, quoted.
@@ -378,10 +383,13 @@ void TServerRoles::Change(const UserRecord& before, const UserRecord& after, con
 {
     const QString role = RoleName(before.UserName());
     const QString renamed = RoleName(after.UserName());
+    const bool administrator = (after.Rights() & UserRecord::CanAdminister) != 0;
+    // Nothing of the role's changes: nothing to ask (nor to refuse).
+    if (role == renamed && password.isEmpty() && administrator == ((before.Rights() & UserRecord::CanAdminister) != 0))
+        return;
     const QByteArray verifier = verifierOf(password, renamed);
     call("SELECT quorla_role_change($1::name, $2::name, $3::text, $4::boolean)",
-         {role.toUtf8(), renamed.toUtf8(), verifier,
-          (after.Rights() & UserRecord::CanAdminister) ? "true" : "false"});
+         {role.toUtf8(), renamed.toUtf8(), verifier, administrator ? "true" : "false"});
 }
 
 void TServerRoles::Drop(const QString& userName)
@@ -389,9 +397,9 @@ void TServerRoles::Drop(const QString& userName)
     call("SELECT quorla_role_drop($1::name)", {RoleName(userName).toUtf8()});
 }
 
-TServerRoles::TStep::TStep(TServerRoles& roles)
+TServerRoles::TStep::TStep(TServerRoles& roles, bool always)
 {
-    if (!roles.Kept() || roles.connection_->inTransaction())
+    if (!roles.connection_ || (!always && !roles.Kept()) || roles.connection_->inTransaction())
         return;
     roles.connection_->beginCall();
     if (roles.connection_->command("BEGIN") != IsamOk)

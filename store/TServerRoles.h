@@ -33,7 +33,9 @@ class UserRecord;
 //
 // The role that installs them must have CREATEROLE (or be a superuser); on a
 // fresh database that is the role that created it, its first administrator.
-// It owns the tables, and so is not bound by their row policies.
+// It owns the tables, and so is not bound by their row policies; and since
+// whoever set its password would have its powers, the functions never touch
+// a role that may create roles: only that role changes itself.
 class TServerRoles
 {
 public:
@@ -80,11 +82,12 @@ public:
 
     // A transaction around a change of a record and its role; commits when
     // told, rolls back otherwise. Within a transaction already open it does
-    // nothing: the outer one decides.
+    // nothing: the outer one decides; nor, unless `always`, on a database
+    // that keeps no roles.
     class TStep
     {
     public:
-        explicit TStep(TServerRoles& roles);
+        explicit TStep(TServerRoles& roles, bool always = false);
         ~TStep();
         TStep(const TStep&) = delete;
         TStep& operator=(const TStep&) = delete;

@@ -9,6 +9,7 @@
 #include "DayEntryRecord.h"
 #include "EQuorla.h"
 #include "PostgresCluster.h"
+#include "PostgresConnection.h"
 #include "QuorlaTest.h"
 #include "TChangeTrail.h"
 #include "TDatabaseCopier.h"
@@ -75,6 +76,7 @@ private slots:
     void rightsBothWays();
     void removalDropsTheRole();
     void copiedUsersBecomeRoles();
+    void switchingUserOpensHisSession();
     void cleanupTestCase();
 
 private:
@@ -206,6 +208,23 @@ void TestServerRoles::rolesFollowTheUsers()
     after.setPassword(QString());
     QCOMPARE(TUserWriter(db).updateUser(admin2, after, before), TUserWriter::Result::Done);
     TQuorlaDB(location_, {role, QStringLiteral("ADMINPW")});
+
+    // Another administrator cannot set the password of the role that may
+    // create roles (he would have its powers); nothing is written.
+    TQuorlaDB other(location_, {role, QStringLiteral("ADMINPW")});
+    other.SetActingUser(admin2);
+    UserRecord boss;
+    QVERIFY(TUserWriter(other.Users()).readUser(keys_[QStringLiteral("BOSS")], boss));
+    UserRecord taken = boss;
+    taken.setPassword(QStringLiteral("MINE"));
+    QString refusal;
+    try {
+        TUserWriter(other).updateUser(keys_[QStringLiteral("BOSS")], taken, boss);
+    } catch (const EQuorla& e) {
+        refusal = e.message();
+    }
+    QVERIFY2(refusal.contains(QLatin1String("may create roles")), qPrintable(refusal));
+    TQuorlaDB(location_, {TServerRoles::RoleName(QStringLiteral("BOSS")), QStringLiteral("BOSSPW")});
 }
 
 void TestServerRoles::rightsBothWays_data()
@@ -379,6 +398,23 @@ void TestServerRoles::copiedUsersBecomeRoles()
     QCOMPARE(miga.Users().RecordCount(), 2);
     QVERIFY_THROWS_EXCEPTION(TQuorlaDB::ERefused,
                              TQuorlaDB(personal, {TServerRoles::RoleName(QStringLiteral("MIGB")), QString()}));
+}
+
+// Logging in as another user opens his own sessions; giving up keeps the
+// user and the sessions there were.
+void TestServerRoles::switchingUserOpensHisSession()
+{
+    QList<Verdict> verdicts;
+    QVERIFY(!boss_->SwitchUser(tryInTurn({}, verdicts)));
+    QCOMPARE(boss_->CurrentUserKey(), keys_[QStringLiteral("BOSS")]);
+    QVERIFY(boss_->SwitchUser(tryInTurn(
+        {{QStringLiteral("MODIFIER"), QStringLiteral("WRONG")}, {QStringLiteral("MODIFIER"), QStringLiteral("MODPW")}},
+        verdicts)));
+    QCOMPARE(verdicts, (QList<Verdict>{Verdict::WrongPassword, Verdict::LoggedIn}));
+    QCOMPARE(boss_->CurrentUserKey(), keys_[QStringLiteral("MODIFIER")]);
+    for (TQuorlaDB* db : {boss_->Database(), boss_->AlarmDatabase()})
+        QCOMPARE(db->ServerConnection()->loginRole(), QByteArray("quorla_modifier"));
+    QVERIFY(boss_->UserCache() != nullptr);
 }
 
 void TestServerRoles::cleanupTestCase()
