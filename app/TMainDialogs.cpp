@@ -92,6 +92,7 @@ void TMainDialogs::OptionsCommand()
     // Only administrators choose how long the change trail keeps changes.
     Options->UseTrail(session_.Database() != nullptr ? &session_.Database()->Trail() : nullptr,
                       session_.MayAdminister());
+    Options->UseOffice(session_.Database(), session_.MayAdminister());
     Options->Execute(*views_.WeekView(), *views_.DayView(), *session_.Settings());
     session_.Settings()->ApplyToView(*views_.MonthView());
 }

@@ -8,6 +8,7 @@
 #include "TDayView.h"
 #include "TFont.h"
 #include "TQuorlaCfg.h"
+#include "TQuorlaDB.h"
 #include "TWeekView.h"
 
 #include <QCheckBox>
@@ -16,6 +17,7 @@
 #include <QIcon>
 #include <QPixmap>
 #include <QPushButton>
+#include <QTimeZone>
 
 #include <algorithm>
 #include <cmath>
@@ -123,6 +125,14 @@ int TfrmOptions::Execute(TWeekView& weekView, TDayView& dayView, TQuorlaCfg& set
     // Everyone sees what the office keeps; only an administrator changes it.
     ui->edtDaysKept->setEnabled(MayChangeTrail);
     ui->edtDaysKept->setValue(Trail ? Trail->DaysKept() : TChangeTrail::DefaultDaysKept);
+    const QByteArray zone = Office ? Office->OfficeZone() : QByteArray();
+    if (ui->cmbOfficeZone->count() == 0) {
+        for (const QByteArray& id : QTimeZone::availableTimeZoneIds())
+            ui->cmbOfficeZone->addItem(QString::fromUtf8(id));
+    }
+    ui->cmbOfficeZone->setCurrentIndex(ui->cmbOfficeZone->findText(QString::fromUtf8(zone)));
+    ui->cmbOfficeZone->setEnabled(MayChangeOffice);
+    ui->tabOffice->setEnabled(Office != nullptr);
     ui->tabOptions->setCurrentIndex(0);
     const int result = exec();
     WeekView = nullptr;
@@ -150,6 +160,10 @@ void TfrmOptions::LoadFromView()
 
 void TfrmOptions::btnOkClick()
 {
+    // First, as it may fail: nothing else is changed then.
+    const QByteArray zone = ui->cmbOfficeZone->currentText().toUtf8();
+    if (Office && MayChangeOffice && !zone.isEmpty() && zone != Office->OfficeZone())
+        Office->SetOfficeZone(zone);
     TWeekView& view = *WeekView;
     view.setShowCategories(ui->chkShowCategories->isChecked());
     view.setShowAlarmGlyphs(ui->chkShowAlarmGlyphs->isChecked());

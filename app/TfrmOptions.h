@@ -6,6 +6,7 @@
 
 class QComboBox;
 class TChangeTrail;
+class TQuorlaDB;
 class TDayView;
 class TQuorlaCfg;
 class TWeekView;
@@ -22,8 +23,10 @@ class TfrmOptions;
 // main window saves the settings when the program ends.
 //
 // The "Changes" tab shows how many days the shared change trail keeps its
-// records; an administrator sets it there. That setting is the database's,
-// stored at once on OK; other users see it greyed.
+// records, and the "Office" tab the office's time zone (the zone of the
+// events' times for the calendar export and its feed). Both settings are the
+// database's: an administrator changes them, stored at once on OK; other
+// users see them greyed.
 class TfrmOptions : public QDialog
 {
     Q_OBJECT
@@ -45,6 +48,14 @@ public:
         Trail = trail;
         MayChangeTrail = mayChange;
     }
+    // The database whose office time zone the next Execute shows ("Office"
+    // tab), and whether the user may change it (administrators); null
+    // disables the tab.
+    void UseOffice(TQuorlaDB* database, bool mayChange)
+    {
+        Office = database;
+        MayChangeOffice = mayChange;
+    }
 
 private:
     void LoadFromView();
@@ -56,4 +67,6 @@ private:
     TQuorlaCfg* Settings = nullptr;
     TChangeTrail* Trail = nullptr;
     bool MayChangeTrail = false;
+    TQuorlaDB* Office = nullptr;
+    bool MayChangeOffice = false;
 };

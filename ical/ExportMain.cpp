@@ -14,6 +14,7 @@
 
 #include <QCoreApplication>
 #include <QDate>
+#include <QTimeZone>
 
 #include <cstdio>
 
@@ -47,6 +48,8 @@ int main(int argc, char** argv)
                    QStringLiteral("last day (default: %1 days ahead)").arg(DaysAhead));
     line.AddOption(QStringLiteral("duration"), QStringLiteral("MINUTES"),
                    QStringLiteral("how long a timed event is said to last (default: 30)"));
+    line.AddOption(QStringLiteral("zone"), QStringLiteral("ZONE"),
+                   QStringLiteral("the office's time zone, as Europe/Berlin (default: the one kept in the database)"));
     line.AddOption(QStringLiteral("out"), QStringLiteral("FILE"), QStringLiteral("the file to write"), QLatin1Char('o'));
     line.SetEpilogue(QStringLiteral("The file is written whole and then put in place, so a reader never sees half a "
                                     "calendar.\n\nExit status: 0 if the calendar was written, 1 if it could not "
@@ -80,6 +83,11 @@ int main(int argc, char** argv)
         if (!ok || calendar.DurationMinutes < 1 || calendar.DurationMinutes > 24 * 60)
             return line.UsageFailure(QStringLiteral("the duration is a number of minutes from 1 to 1440"));
     }
+    if (line.IsSet(QStringLiteral("zone"))) {
+        calendar.Zone = line.Value(QStringLiteral("zone")).toUtf8();
+        if (!QTimeZone::isTimeZoneIdAvailable(calendar.Zone))
+            return line.UsageFailure(QStringLiteral("unknown time zone %1").arg(line.Value(QStringLiteral("zone"))));
+    }
     const TDatabaseLocation location(line.Value(QStringLiteral("database")));
     if (!location.IsValid())
         return line.UsageFailure(location.Error());
@@ -90,7 +98,7 @@ int main(int argc, char** argv)
         if (!TLookup::Equal(database.Users(), calendar.CurrentUser.bytes(), UserRecord::UserNameIndex, name))
             throw EQuorla(QStringLiteral("No user is called %1").arg(name));
         calendar.CurrentUserKey = database.Users().CurrentKey();
-        calendar.LastModified = TCalendarExport::FromTrail(database.Trail());
+        calendar.Changes = TCalendarExport::FromTrail(database.Trail());
         int events = 0;
         const QByteArray text = calendar.Build(database, &events);
         TCalendarExport::WriteFile(line.Value(QStringLiteral("out")), text);

@@ -19,7 +19,9 @@
 
 #include <libical/ical.h>
 
+#include <algorithm>
 #include <memory>
+#include <vector>
 
 namespace {
 
@@ -29,52 +31,160 @@ struct ComponentFree
 };
 using Component = std::unique_ptr<icalcomponent, ComponentFree>;
 
+constexpr qint64 SecondsPerDay = 86400;
+
 QByteArray utf8(const QString& text)
 {
     return text.toUtf8();
 }
 
-// The time zone the entries' local times are in: the workstation's, as
-// libical knows it, or none (the times then go out in UTC).
-icaltimezone* localZone()
+icaltimetype utcTime(qint64 seconds)
 {
-    const QByteArray id = QTimeZone::systemTimeZoneId();
-    if (id.isEmpty() || id == "UTC" || id == "Etc/UTC")
-        return nullptr;
-    return icaltimezone_get_builtin_timezone(id.constData());
+    return icaltime_from_timet_with_zone(seconds, 0, icaltimezone_get_utc_timezone());
 }
 
 icaltimetype utcTime(const QDateTime& moment)
 {
-    return icaltime_from_timet_with_zone(moment.toSecsSinceEpoch(), 0, icaltimezone_get_utc_timezone());
+    return utcTime(moment.toSecsSinceEpoch());
 }
 
-// The local wall-clock moment of a time key in `zone` (UTC when none).
-icaltimetype localTime(const QString& key, icaltimezone* zone, bool dateOnly)
+// Wall-clock seconds (TStamp's count, read as if UTC) as a floating time.
+icaltimetype wallTime(qint64 wall, bool dateOnly)
 {
-    TStamp stamp;
-    stamp.SetSeconds(static_cast<qint32>(RecordKey::parse(key)));
-    icaltimetype t = icaltime_null_time();
-    t.year = stamp.Year();
-    t.month = stamp.Month();
-    t.day = stamp.Day();
-    if (dateOnly) {
-        t.is_date = 1;
-        return t;
+    icaltimetype t = icaltime_from_timet_with_zone(wall, dateOnly ? 1 : 0, nullptr);
+    t.zone = nullptr;
+    return t;
+}
+
+int offsetAt(const QTimeZone& zone, qint64 utc)
+{
+    return zone.offsetFromUtc(QDateTime::fromSecsSinceEpoch(utc, Qt::UTC));
+}
+
+// A zone's offsets from UTC, learnt once for a span of time: an export asks
+// for several per entry.
+class ZoneOffsets
+{
+public:
+    ZoneOffsets(const QTimeZone& zone, qint64 from, qint64 to)
+        : zone_(zone), from_(from), to_(to), first_(offsetAt(zone, from))
+    {
+        for (const QTimeZone::OffsetData& change : zone.transitions(QDateTime::fromSecsSinceEpoch(from, Qt::UTC),
+                                                                    QDateTime::fromSecsSinceEpoch(to, Qt::UTC))) {
+            changes_.push_back(change.atUtc.toSecsSinceEpoch());
+            offsets_.push_back(change.offsetFromUtc);
+        }
     }
-    t.hour = stamp.Hour();
-    t.minute = stamp.Minute();
-    t.second = stamp.Second();
-    if (zone)
-        return icaltime_set_timezone(&t, zone);
-    // No zone libical knows: the local time converted to UTC.
-    return utcTime(stamp.AsDateTime());
+    int operator()(qint64 utc) const
+    {
+        if (utc < from_ || utc > to_)
+            return offsetAt(zone_, utc);
+        const auto after = std::upper_bound(changes_.begin(), changes_.end(), utc);
+        return after == changes_.begin() ? first_ : offsets_[std::size_t(after - changes_.begin() - 1)];
+    }
+
+private:
+    const QTimeZone& zone_;
+    qint64 from_;
+    qint64 to_;
+    int first_;
+    std::vector<qint64> changes_;
+    std::vector<int> offsets_;
+};
+
+// The moment of a wall-clock time in the zone. `plain` tells whether it is
+// one moment; a time a change skips is taken at the offset before the
+// change, a time it repeats at its first occurrence.
+qint64 momentOf(qint64 wall, const ZoneOffsets& offsetAt, bool& plain)
+{
+    const int before = offsetAt(wall - SecondsPerDay);
+    const int after = offsetAt(wall + SecondsPerDay);
+    int fits = 0;
+    qint64 first = 0;
+    for (const int offset : {before, after}) {
+        if ((fits == 1 && offset == before) || offsetAt(wall - offset) != offset)
+            continue;
+        first = fits == 0 ? wall - offset : std::min(first, wall - offset);
+        ++fits;
+    }
+    plain = fits == 1;
+    return fits == 0 ? wall - before : first;
+}
+
+// The VTIMEZONE of `zone` for the years `first` to `last`: the observance in
+// force when they begin and each change within them, nothing of the zone's
+// history before or after (some readers refuse a whole history).
+icalcomponent* zoneComponent(const QTimeZone& zone, int first, int last)
+{
+    icalcomponent* component = icalcomponent_new(ICAL_VTIMEZONE_COMPONENT);
+    icalcomponent_add_property(component, icalproperty_new_tzid(zone.id().constData()));
+    const QDateTime from(QDate(first, 1, 1), QTime(0, 0), Qt::UTC);
+    const QDateTime to(QDate(last + 1, 1, 1), QTime(0, 0), Qt::UTC);
+    QTimeZone::OffsetDataList changes;
+    const QTimeZone::OffsetData inForce = zone.previousTransition(from);
+    if (inForce.atUtc.isValid()) {
+        changes << inForce;
+    } else {
+        // A zone without a change before the range: its offset then, from
+        // the range's start.
+        QTimeZone::OffsetData only;
+        only.atUtc = from;
+        only.offsetFromUtc = zone.offsetFromUtc(from);
+        only.daylightTimeOffset = 0;
+        only.abbreviation = zone.abbreviation(from);
+        changes << only;
+    }
+    changes << zone.transitions(from, to);
+    for (const QTimeZone::OffsetData& change : changes) {
+        const qint64 at = change.atUtc.toSecsSinceEpoch();
+        const bool atRangeStart = !inForce.atUtc.isValid() && &change == &changes.first();
+        const int previous = atRangeStart ? change.offsetFromUtc : offsetAt(zone, at - 1);
+        icalcomponent* observance = icalcomponent_new(change.daylightTimeOffset != 0 ? ICAL_XDAYLIGHT_COMPONENT
+                                                                                      : ICAL_XSTANDARD_COMPONENT);
+        // The onset in the wall-clock time in force before it.
+        icalcomponent_add_property(observance, icalproperty_new_dtstart(wallTime(at + previous, false)));
+        icalcomponent_add_property(observance, icalproperty_new_tzoffsetfrom(previous));
+        icalcomponent_add_property(observance, icalproperty_new_tzoffsetto(change.offsetFromUtc));
+        if (!change.abbreviation.isEmpty())
+            icalcomponent_add_property(observance, icalproperty_new_tzname(utf8(change.abbreviation).constData()));
+        icalcomponent_add_component(component, observance);
+    }
+    return component;
 }
 
 icalproperty* person(icalproperty* property, const QString& fullName)
 {
     icalproperty_add_parameter(property, icalparameter_new_cn(utf8(fullName).constData()));
     return property;
+}
+
+// The first line of a text that holds more than blanks (a title), and
+// whether the text holds more than that line.
+QString firstLine(const QString& text, bool& more)
+{
+    const QString trimmed = text.trimmed();
+    qsizetype end = 0;
+    while (end < trimmed.size() && trimmed[end] != QLatin1Char('\n') && trimmed[end] != QLatin1Char('\r'))
+        ++end;
+    const QString line = end == trimmed.size() ? trimmed : trimmed.left(end).trimmed();
+    more = line != text;
+    return line;
+}
+
+// libical writes a CATEGORIES value as a list and so leaves its commas and
+// semicolons bare; each category goes out as one value, so in each
+// CATEGORIES line (a category is far too short to be folded) they are
+// escaped after the fact.
+void escapeCategories(QByteArray& text)
+{
+    static const QByteArray Name = "\r\nCATEGORIES:";
+    for (qsizetype at = text.indexOf(Name); at >= 0; at = text.indexOf(Name, at + 1)) {
+        const qsizetype begin = at + Name.size();
+        const qsizetype end = text.indexOf("\r\n", begin);
+        QByteArray value = text.mid(begin, end - begin);
+        value.replace(',', "\\,").replace(';', "\\;");
+        text.replace(begin, end - begin, value);
+    }
 }
 
 } // namespace
@@ -86,23 +196,28 @@ void TCalendarExport::WriteFile(const QString& path, const QByteArray& text)
         throw EQuorla(QStringLiteral("Unable to write the calendar to %1\r\r%2").arg(path, file.errorString()));
 }
 
-std::function<QDateTime(const QString&)> TCalendarExport::FromTrail(TChangeTrail& trail)
+std::function<TCalendarExport::TChanges(const QString&)> TCalendarExport::FromTrail(TChangeTrail& trail)
 {
     return [&trail](const QString& entryKey) {
         using Action = TChangeTrail::Action;
+        TChanges found;
         try {
             const QList<TChangeTrail::TEntry> history = trail.History(TChangeTrail::EntrySubject(entryKey));
             for (auto it = history.crbegin(); it != history.crend(); ++it) {
-                if (it->action != Action::EventAdded && it->action != Action::EventChanged
-                    && it->action != Action::EventChangedByRemoval)
+                const bool changed = it->action == Action::EventChanged || it->action == Action::EventChangedByRemoval;
+                if (!changed && it->action != Action::EventAdded)
                     continue;
-                TStamp moment;
-                moment.SetSeconds(qint32(RecordKey::parse(it->when)));
-                return moment.AsDateTime();
+                found.changes += changed ? 1 : 0;
+                if (!found.lastModified.isValid()) {
+                    TStamp moment;
+                    moment.SetSeconds(qint32(RecordKey::parse(it->when)));
+                    found.lastModified = moment.AsDateTime();
+                }
             }
         } catch (const std::exception&) {
+            return TChanges();
         }
-        return QDateTime();
+        return found;
     };
 }
 
@@ -138,14 +253,33 @@ QByteArray TCalendarExport::Build(TQuorlaDB& database, int* count) const
             alarms.insert(alarm.DayEntryKey(), alarm.AlarmTime());
     }
 
+    // Dates outside the stamps' years are refused before anything is made.
+    FirstKey();
+    LastKey();
+    const QByteArray zoneName = Zone.isEmpty() ? database.OfficeZone() : Zone;
+    const QTimeZone zone(zoneName);
+    if (!zone.isValid())
+        throw EQuorla(QStringLiteral("Unknown time zone %1").arg(QString::fromUtf8(zoneName)));
+    const int firstYear = StartDate.year();
+    const int lastYear = std::max(EndDate.year(), firstYear);
+    // An office on UTC (or a zone that is UTC all along) writes UTC times.
+    const QDateTime rangeStart(QDate(firstYear, 1, 1), QTime(0, 0), Qt::UTC);
+    const bool inUtc = zone.offsetFromUtc(rangeStart) == 0 && !zone.previousTransition(rangeStart).atUtc.isValid()
+        && zone.transitions(rangeStart, QDateTime(QDate(lastYear + 1, 1, 1), QTime(0, 0), Qt::UTC)).isEmpty();
+    // The range's days, with room for the look on either side of a time.
+    const ZoneOffsets offsets(zone, QDateTime(StartDate, QTime(0, 0), Qt::UTC).toSecsSinceEpoch() - 3 * SecondsPerDay,
+                              QDateTime(EndDate, QTime(0, 0), Qt::UTC).toSecsSinceEpoch() + 4 * SecondsPerDay);
+    const auto momentOfWall = [&](qint64 wall, bool& plain) {
+        plain = true;
+        return inUtc ? wall : momentOf(wall, offsets, plain);
+    };
+
     Component calendar(icalcomponent_new(ICAL_VCALENDAR_COMPONENT));
     icalcomponent_add_property(calendar.get(), icalproperty_new_version("2.0"));
     icalcomponent_add_property(calendar.get(), icalproperty_new_prodid("-//KLV//Quorla//EN"));
     icalcomponent_add_property(calendar.get(), icalproperty_new_calscale("GREGORIAN"));
-    icalcomponent_add_property(calendar.get(), icalproperty_new_method(ICAL_METHOD_PUBLISH));
-    icaltimezone* zone = localZone();
-    if (zone)
-        icalcomponent_add_component(calendar.get(), icalcomponent_new_clone(icaltimezone_get_component(zone)));
+    if (!inUtc)
+        icalcomponent_add_component(calendar.get(), zoneComponent(zone, firstYear, lastYear));
 
     const icaltimetype stamp = utcTime(TClock::now());
     const QByteArray userUri = "urn:x-quorla:" + utf8(identity) + ":user:";
@@ -157,10 +291,25 @@ QByteArray TCalendarExport::Build(TQuorlaDB& database, int* count) const
         icalcomponent_set_uid(event, utf8(Uid(key, identity)).constData());
         icalcomponent_set_dtstamp(event, stamp);
         const bool untimed = (entry.Flags() & DayEntryRecord::UnTimed) != 0;
-        icalcomponent_set_dtstart(event, localTime(entry.StartTime(), zone, untimed));
+        const qint64 wall = RecordKey::parse(entry.StartTime());
+        bool plain = true;
+        const qint64 start = momentOfWall(wall, plain);
+        if (untimed) {
+            icalcomponent_add_property(event, icalproperty_new_dtstart(wallTime(wall, true)));
+        } else if (inUtc || !plain) {
+            icalcomponent_add_property(event, icalproperty_new_dtstart(utcTime(start)));
+        } else {
+            icalproperty* dtstart = icalproperty_new_dtstart(wallTime(wall, false));
+            icalproperty_add_parameter(dtstart, icalparameter_new_tzid(zoneName.constData()));
+            icalcomponent_add_property(event, dtstart);
+        }
         if (!untimed)
             icalcomponent_set_duration(event, icaldurationtype_from_int(DurationMinutes * 60));
-        icalcomponent_set_summary(event, utf8(entry.Description()).constData());
+        bool moreLines = false;
+        const QByteArray summary = utf8(firstLine(entry.Description(), moreLines));
+        icalcomponent_set_summary(event, summary.constData());
+        if (moreLines)
+            icalcomponent_set_description(event, utf8(entry.Description()).constData());
         if (!RecordKey::isNone(entry.CategoryKey()) && categories.contains(entry.CategoryKey()))
             icalcomponent_add_property(event,
                                        icalproperty_new_categories(utf8(categories.value(entry.CategoryKey())).constData()));
@@ -174,20 +323,38 @@ QByteArray TCalendarExport::Build(TQuorlaDB& database, int* count) const
                 icalcomponent_add_property(event, person(icalproperty_new_attendee((userUri + utf8(assignee)).constData()),
                                                          names.value(assignee)));
         }
-        if (LastModified) {
-            const QDateTime changed = LastModified(key);
-            if (changed.isValid())
-                icalcomponent_add_property(event, icalproperty_new_lastmodified(utcTime(changed)));
+        TChanges changes;
+        if (Changes)
+            changes = Changes(key);
+        if (changes.lastModified.isValid()) {
+            const QDateTime wallChanged(changes.lastModified.date(), changes.lastModified.time(), Qt::UTC);
+            bool unused = true;
+            icalcomponent_add_property(
+                event, icalproperty_new_lastmodified(utcTime(momentOfWall(wallChanged.toSecsSinceEpoch(), unused))));
         }
+        icalcomponent_add_property(event, icalproperty_new_sequence(changes.changes));
         const auto due = alarms.constFind(key);
         if (due != alarms.constEnd()) {
             icalcomponent* valarm = icalcomponent_new(ICAL_VALARM_COMPONENT);
             icalcomponent_add_property(valarm, icalproperty_new_action(ICAL_ACTION_DISPLAY));
-            icalcomponent_add_property(valarm, icalproperty_new_description(utf8(entry.Description()).constData()));
+            icalcomponent_add_property(valarm, icalproperty_new_description(summary.constData()));
+            bool unused = true;
+            const qint64 ring = momentOfWall(RecordKey::parse(*due), unused);
             icaltriggertype trigger;
             trigger.time = icaltime_null_time();
-            trigger.duration = icaldurationtype_from_int(
-                int(RecordKey::parse(*due) - RecordKey::parse(entry.StartTime())));
+            trigger.duration = icaldurationtype_null_duration();
+            if (untimed) {
+                trigger.time = utcTime(ring);
+            } else {
+                // Hours, never days: a day is nominal, one hour more or less
+                // on a daylight-saving day.
+                const qint64 interval = ring - start;
+                const qint64 length = interval < 0 ? -interval : interval;
+                trigger.duration.is_neg = interval < 0 ? 1 : 0;
+                trigger.duration.hours = unsigned(length / 3600);
+                trigger.duration.minutes = unsigned(length % 3600 / 60);
+                trigger.duration.seconds = unsigned(length % 60);
+            }
             icalcomponent_add_property(valarm, icalproperty_new_trigger(trigger));
             icalcomponent_add_component(event, valarm);
         }
@@ -195,7 +362,8 @@ QByteArray TCalendarExport::Build(TQuorlaDB& database, int* count) const
     if (count)
         *count = events;
     char* text = icalcomponent_as_ical_string_r(calendar.get());
-    const QByteArray result(text);
+    QByteArray result(text);
     icalmemory_free_buffer(text);
+    escapeCategories(result);
     return result;
 }

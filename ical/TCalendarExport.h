@@ -12,34 +12,57 @@ class TChangeTrail;
 class TQuorlaDB;
 
 // The selected entries as an iCalendar (RFC 5545) calendar, made and written
-// by libical: one VEVENT per entry, for other calendars to read.
+// by libical: one VEVENT per entry, for other calendars to read, written so
+// that readers which look a zone up by name, readers which take the VTIMEZONE
+// as given and readers without libical all agree.
 //
 // - UID: the entry's key and the database's identity (kept in the users
 //   dataset), so an entry keeps its UID from export to export and two
 //   databases never share one.
-// - DTSTART in local time with its time zone (a VTIMEZONE for it, or UTC);
-//   an un-timed entry is an all-day date. Entries have no end: a timed one
+// - Times: the entries' wall-clock times are the office's (Zone). DTSTART
+//   carries the zone's IANA name as TZID, with one VTIMEZONE holding only
+//   the observances of the exported years; the few wall-clock times that a
+//   daylight-saving change skips or repeats go out in UTC instead (a skipped
+//   one at the offset before the change, a repeated one at its first
+//   occurrence), as readers disagree on them. An office in UTC writes UTC.
+//   An un-timed entry is an all-day date. Entries have no end: a timed one
 //   lasts DurationMinutes (DURATION), an all-day one its day.
-// - SUMMARY the description, CATEGORIES the category, CLASS:PRIVATE for a
-//   private entry, ORGANIZER its owner and ATTENDEE each assignee, by full
-//   name (the program keeps no addresses: each carries a URI naming the user
-//   in this database).
+// - SUMMARY the first line of the description, DESCRIPTION the whole text
+//   when it has more lines; CATEGORIES the category as one value (its commas
+//   and semicolons escaped); CLASS:PRIVATE for a private entry; ORGANIZER its
+//   owner and ATTENDEE each assignee, by full name (the program keeps no
+//   addresses: each carries a URI naming the user in this database).
 // - A VALARM where the exporting user (CurrentUserKey) has an alarm for the
-//   entry, triggered that long before (or after) the start.
-// - LAST-MODIFIED where LastModified knows when the entry last changed.
+//   entry: for a timed entry the real interval between the two moments (in
+//   hours, minutes and seconds, never nominal days, so a daylight-saving
+//   change between them moves nothing); for an all-day entry, whose date
+//   each reader places in his own zone, the alarm's moment in UTC.
+// - LAST-MODIFIED and SEQUENCE where Changes knows the entry's history.
+// - No METHOD: the file is a plain calendar (a feed, a CalDAV object), not a
+//   scheduling message.
 class TCalendarExport : public TEntrySelection
 {
 public:
     // How long a timed entry is said to last.
     int DurationMinutes = 30;
 
-    // When the entry under the key last changed, where known (an invalid
-    // date-time otherwise); unset, no LAST-MODIFIED is written.
-    std::function<QDateTime(const QString& entryKey)> LastModified;
+    // The office's time zone as an IANA name ("Europe/Berlin"); empty: the
+    // database's (TQuorlaDB::OfficeZone). The entries' times are in it.
+    QByteArray Zone;
+
+    // What the trail knows of an entry: when it last changed (invalid when
+    // unknown) and how often it was changed since it was added.
+    struct TChanges
+    {
+        QDateTime lastModified;
+        int changes = 0;
+    };
+    // The entry's changes by key; unset, no LAST-MODIFIED and SEQUENCE 0.
+    std::function<TChanges(const QString& entryKey)> Changes;
 
     // The calendar's text. `count` takes the number of events. Throws EQuorla
-    // with the dataset's error text when a read fails, EStamp for a date
-    // outside 1970 to 2037.
+    // with the dataset's error text when a read fails or the zone is unknown,
+    // EStamp for a date outside 1970 to 2037.
     QByteArray Build(TQuorlaDB& database, int* count = nullptr) const;
 
     // Writes `text` to the file at `path` as a whole: into a new file beside
@@ -51,10 +74,11 @@ public:
     // The UID of the entry under `key` in the database of `identity`.
     static QString Uid(const QString& key, const QString& identity);
 
-    // A LastModified that reads the change trail: the moment of the entry's
-    // latest recorded addition or change. Alarms snoozed or switched off are
-    // one user's business, not a change of the event. A trail that cannot be
-    // read leaves the entry without LAST-MODIFIED rather than failing the
-    // export, as the trail never stops the work it watches.
-    static std::function<QDateTime(const QString& entryKey)> FromTrail(TChangeTrail& trail);
+    // Changes read from the change trail: the moment of the entry's latest
+    // recorded addition or change (a wall-clock time, in the office's zone),
+    // and the number of its changes. Alarms snoozed or switched off are one
+    // user's business, not a change of the event. A trail that cannot be
+    // read leaves the entry without them rather than failing the export, as
+    // the trail never stops the work it watches.
+    static std::function<TChanges(const QString& entryKey)> FromTrail(TChangeTrail& trail);
 };

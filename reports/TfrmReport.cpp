@@ -176,7 +176,7 @@ void TfrmReport::exportCalendar()
     TCalendarExport calendar;
     static_cast<TEntrySelection&>(calendar) = Builder();
     calendar.DurationMinutes = ui->spnDuration->value();
-    calendar.LastModified = TCalendarExport::FromTrail(Database->Trail());
+    calendar.Changes = TCalendarExport::FromTrail(Database->Trail());
     int events = 0;
     {
         TBusyCursor busy;

@@ -122,6 +122,14 @@ public:
     // `id` is set to the one kept either way.
     virtual int identity(QByteArray& id, bool make) = 0;
 
+    // A named value kept in the dataset for every workstation, beside its
+    // records (the office's time zone, in the users dataset). Read answers
+    // IsamNotFound when there is none; Keep stores `value` only when there is
+    // none and sets it to the one kept (two workstations at once keep the
+    // first); Replace stores it.
+    enum class SettingMode { Read, Keep, Replace };
+    virtual int setting(const QByteArray& name, QByteArray& value, SettingMode mode) = 0;
+
     // Closes the dataset; every lock of this object is released. Afterwards
     // only destruction is allowed.
     virtual int close() = 0;

@@ -575,6 +575,49 @@ int PostgresIsamDataset::identity(QByteArray& id, bool make)
     return id.isEmpty() ? int(IsamCorrupt) : int(IsamOk);
 }
 
+int PostgresIsamDataset::setting(const QByteArray& name, QByteArray& value, SettingMode mode)
+{
+    if (!connection_)
+        return IsamNotOpen;
+    connection_->beginCall();
+    if (name.isEmpty() || (mode != SettingMode::Read && value.isEmpty()))
+        return IsamBadParameter;
+    const QByteArray dataset = QByteArray::number(id_);
+    Result result;
+    if (mode != SettingMode::Read) {
+        // The table is made by the first write: a database from before
+        // settings has none. Creations wait for each other as the engine's do.
+        int code = connection_->command("BEGIN; SELECT pg_advisory_xact_lock(1364541266, 0);"
+                                        "CREATE TABLE IF NOT EXISTS quorla_settings ("
+                                        " dataset integer NOT NULL, name text COLLATE \"C\" NOT NULL,"
+                                        " value text NOT NULL, PRIMARY KEY (dataset, name)); COMMIT");
+        if (code != IsamOk) {
+            connection_->rollback();
+            return code;
+        }
+        code = connection_->exec({},
+                                 "INSERT INTO quorla_settings (dataset, name, value) VALUES (" + dataset
+                                     + ", $1::text, $2::text) ON CONFLICT (dataset, name) DO "
+                                     + (mode == SettingMode::Keep ? "NOTHING" : "UPDATE SET value = excluded.value"),
+                                 {Param::text(name), Param::text(value)}, result);
+        if (code != IsamOk || mode == SettingMode::Replace)
+            return code;
+    }
+    const int code = connection_->exec(
+        {}, "SELECT value FROM quorla_settings WHERE dataset = " + dataset + " AND name = $1::text",
+        {Param::text(name)}, result);
+    if (code != IsamOk && connection_->state() == "42P01") {
+        connection_->beginCall();
+        return IsamNotFound;
+    }
+    if (code != IsamOk)
+        return code;
+    if (result.rows() == 0)
+        return IsamNotFound;
+    value = result.bytes(0, 0);
+    return IsamOk;
+}
+
 int PostgresIsamDataset::lock(const QByteArray& key)
 {
     if (!connection_)

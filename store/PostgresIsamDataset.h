@@ -48,6 +48,7 @@ public:
     // The dataset's number and its counter of writes, read in one round trip.
     int changeMark(QByteArray& mark) override;
     int identity(QByteArray& id, bool make) override;
+    int setting(const QByteArray& name, QByteArray& value, SettingMode mode) override;
     int close() override;
 
 private:

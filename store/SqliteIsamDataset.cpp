@@ -208,6 +208,17 @@ sqlite3_stmt* SqliteIsamDataset::statement(Statement which, int index, int& code
     case StmtSetIdentity:
         sql = "INSERT INTO isam_meta (name, value) VALUES ('identity', ?1) ON CONFLICT (name) DO NOTHING";
         break;
+    // Settings are kept apart from the engine's own values by their prefix.
+    case StmtSetting:
+        sql = "SELECT value FROM isam_meta WHERE name = 'setting:' || ?1";
+        break;
+    case StmtKeepSetting:
+        sql = "INSERT INTO isam_meta (name, value) VALUES ('setting:' || ?1, ?2) ON CONFLICT (name) DO NOTHING";
+        break;
+    case StmtReplaceSetting:
+        sql = "INSERT INTO isam_meta (name, value) VALUES ('setting:' || ?1, ?2)"
+              " ON CONFLICT (name) DO UPDATE SET value = excluded.value";
+        break;
     case StmtNextKey:
         // Keys are digit texts of one length, so text order is number order.
         sql = "SELECT max(coalesce((SELECT value FROM isam_meta WHERE name = 'highkey'), ''),"
@@ -795,6 +806,41 @@ int SqliteIsamDataset::changeMark(QByteArray& mark)
                              qint64(st.st_dev), qint64(st.st_ino)};
     mark = QByteArray(reinterpret_cast<const char*>(fields), sizeof(fields));
     return IsamOk;
+}
+
+int SqliteIsamDataset::setting(const QByteArray& name, QByteArray& value, SettingMode mode)
+{
+    if (!db_)
+        return IsamNotOpen;
+    if (name.isEmpty() || (mode != SettingMode::Read && value.isEmpty()))
+        return IsamBadParameter;
+    int code = IsamOk;
+    if (mode != SettingMode::Read) {
+        if (damaged_)
+            return IsamCorrupt;
+        sqlite3_stmt* st = statement(mode == SettingMode::Keep ? StmtKeepSetting : StmtReplaceSetting, 0, code);
+        if (!st)
+            return code;
+        StatementGuard guard(st);
+        bindBytes(st, 1, name, true);
+        bindBytes(st, 2, value, true);
+        const int rc = sqlite3_step(st);
+        if (rc != SQLITE_DONE)
+            return SqliteIsamEngine::codeFor(rc);
+        if (mode == SettingMode::Replace)
+            return IsamOk;
+    }
+    sqlite3_stmt* st = statement(StmtSetting, 0, code);
+    if (!st)
+        return code;
+    StatementGuard guard(st);
+    bindBytes(st, 1, name, true);
+    const int rc = sqlite3_step(st);
+    if (rc == SQLITE_ROW) {
+        value = columnBytes(st, 0);
+        return IsamOk;
+    }
+    return rc == SQLITE_DONE ? int(IsamNotFound) : SqliteIsamEngine::codeFor(rc);
 }
 
 int SqliteIsamDataset::identity(QByteArray& id, bool make)

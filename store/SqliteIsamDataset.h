@@ -47,6 +47,7 @@ public:
     // number: what stat() tells, so that a write by any process moves it.
     int changeMark(QByteArray& mark) override;
     int identity(QByteArray& id, bool make) override;
+    int setting(const QByteArray& name, QByteArray& value, SettingMode mode) override;
     int close() override;
 
 private:
@@ -67,6 +68,9 @@ private:
         StmtNextKey,
         StmtIdentity,
         StmtSetIdentity,
+        StmtSetting,
+        StmtKeepSetting,
+        StmtReplaceSetting,
         StmtRaiseMark,
         StmtKeyMark,
         StmtInsert,

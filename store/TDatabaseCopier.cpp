@@ -4,6 +4,7 @@
 #include "IsamConnection.h"
 #include "IsamEngine.h"
 #include "IsamFormat.h"
+#include "TQuorlaDB.h"
 #include "TQuorlaDatasets.h"
 #include "TXIsamFile.h"
 
@@ -151,6 +152,17 @@ TDatabaseCopier::Status TDatabaseCopier::copyDataset(int index, Side& source, Si
     } else if (from.LastError() != IsamNotFound) {
         return fail(
             Status::Failed, QStringLiteral("Cannot read %1:\n%2").arg(shown(source.name(index)), from.ErrorText()));
+    }
+
+    // So does the office's time zone, over the one a workstation may have
+    // left in an empty target.
+    QString zone;
+    const QString zoneName(TQuorlaDB::OfficeZoneSetting);
+    if (from.ReadSetting(zoneName, zone)) {
+        if (!to.WriteSetting(zoneName, zone, false))
+            return fail(Status::Failed, QStringLiteral("Cannot keep the time zone in %1:\n%2").arg(name, to.ErrorText()));
+    } else if (from.LastError() != IsamNotFound) {
+        return fail(Status::Failed, QStringLiteral("Cannot read %1:\n%2").arg(source.name(index), from.ErrorText()));
     }
 
     // In batches of one transaction each: a folder's dataset syncs once per

@@ -20,6 +20,7 @@
 #include "UserRecord.h"
 
 #include <QSet>
+#include <QTimeZone>
 
 namespace {
 
@@ -59,6 +60,7 @@ TQuorlaDB::TQuorlaDB()
 {
     locateRootPath();
     connectAll();
+    adoptOfficeZone();
 }
 
 TDatabaseLocation TQuorlaDB::StoredLocation()
@@ -229,6 +231,34 @@ TQuorlaDB::~TQuorlaDB()
     categories_.reset();
     dayEntries_.reset();
     connection_.reset();
+}
+
+void TQuorlaDB::adoptOfficeZone()
+{
+    // Read first: a write at every start would wait on other workstations.
+    QString kept;
+    if (users_->ReadSetting(QString(OfficeZoneSetting), kept) || users_->LastError() != IsamNotFound)
+        return;
+    kept = QString::fromUtf8(QTimeZone::systemTimeZoneId());
+    if (!kept.isEmpty())
+        users_->WriteSetting(QString(OfficeZoneSetting), kept, true);
+}
+
+QByteArray TQuorlaDB::OfficeZone()
+{
+    QString zone;
+    if (users_->ReadSetting(QString(OfficeZoneSetting), zone) && QTimeZone::isTimeZoneIdAvailable(zone.toUtf8()))
+        return zone.toUtf8();
+    return QTimeZone::systemTimeZoneId();
+}
+
+void TQuorlaDB::SetOfficeZone(const QByteArray& zone)
+{
+    if (!QTimeZone::isTimeZoneIdAvailable(zone))
+        throw EQuorlaDB(QStringLiteral("Unknown time zone %1").arg(QString::fromUtf8(zone)));
+    QString value = QString::fromUtf8(zone);
+    if (!users_->WriteSetting(QString(OfficeZoneSetting), value, false))
+        throw EQuorlaDB(QStringLiteral("Unable to store the office's time zone\r\r") + users_->ErrorText());
 }
 
 void TQuorlaDB::locateRootPath()

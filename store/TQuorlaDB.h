@@ -113,6 +113,20 @@ public:
     // first line of text for the whole process.
     void WarnOnce(const QString& text);
 
+    // The office's time zone, an IANA name ("Europe/Berlin"): the zone of the
+    // entries' wall-clock times for the calendar export and its feed, kept in
+    // the users dataset for every workstation. A database without one yet
+    // answers this workstation's zone; the desktop program's connection (the
+    // constructor without a folder) stores it then, so a database takes the
+    // zone of the first workstation that uses it, never that of a server
+    // running a command-line tool.
+    QByteArray OfficeZone();
+    // Stores `zone`, a name QTimeZone knows, for every workstation. Throws
+    // EQuorlaDB when the name is unknown or the value cannot be written.
+    void SetOfficeZone(const QByteArray& zone);
+    // The name under which the users dataset keeps the office's zone.
+    static constexpr QLatin1StringView OfficeZoneSetting{"officezone"};
+
     // Closes and reopens the users and then the categories dataset, so that
     // changes made through other handles are seen and the positions start
     // afresh. Throws EQuorlaDB when one cannot be opened again.
@@ -153,6 +167,9 @@ private:
     // `reason` telling why, when it cannot be had.
     std::unique_ptr<TXIsamFile> connectOptional(const QString& fileName, const QString& format, QString& reason);
     void connectRecordKeeping();
+    // Keeps this workstation's zone as the office's when there is none yet;
+    // a database that cannot take it works on without.
+    void adoptOfficeZone();
 
     // The name under which dataset `fileName` of this database is opened.
     QString datasetPath(const QString& fileName) const;

@@ -265,6 +265,29 @@ bool TXIsamFile::AdoptIdentity(QString& id)
     return true;
 }
 
+bool TXIsamFile::ReadSetting(const QString& name, QString& value)
+{
+    if (refuseUnlessOpen())
+        return false;
+    QByteArray bytes;
+    if (!setResult(dataset_->setting(name.toUtf8(), bytes, TIsamDataset::SettingMode::Read)))
+        return false;
+    value = QString::fromUtf8(bytes);
+    return true;
+}
+
+bool TXIsamFile::WriteSetting(const QString& name, QString& value, bool keep)
+{
+    if (refuseUnlessOpen())
+        return false;
+    QByteArray bytes = value.toUtf8();
+    if (!setResult(dataset_->setting(name.toUtf8(), bytes,
+                                     keep ? TIsamDataset::SettingMode::Keep : TIsamDataset::SettingMode::Replace)))
+        return false;
+    value = QString::fromUtf8(bytes);
+    return true;
+}
+
 qint32 TXIsamFile::RecordCount()
 {
     if (refuseUnlessOpen())

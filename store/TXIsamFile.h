@@ -115,6 +115,13 @@ public:
     // identity kept, another one when the dataset already had one.
     bool AdoptIdentity(QString& id);
 
+    // A named value kept in the dataset for every workstation (see
+    // TIsamDataset::setting): false with IsamNotFound when there is none.
+    bool ReadSetting(const QString& name, QString& value);
+    // Stores `value` under `name`; with `keep` only when there is none, and
+    // `value` is then set to the one kept.
+    bool WriteSetting(const QString& name, QString& value, bool keep);
+
     // The number of records, or -1 on failure.
     qint32 RecordCount();
     // The key length given at creation, or -1 on failure.

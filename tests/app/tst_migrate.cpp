@@ -61,7 +61,7 @@ void useDatabase(const QString& location)
 }
 
 // Every record of every dataset as "dataset key: bytes in hex", and each
-// dataset's next key and identity, read through the engine.
+// dataset's next key, identity and office zone, read through the engine.
 QStringList contents(const QString& location)
 {
     QStringList lines;
@@ -80,6 +80,9 @@ QStringList contents(const QString& location)
         QString identity;
         if (file.ReadIdentity(identity))
             lines << d.fileName + QStringLiteral(" identity ") + identity;
+        QString zone;
+        if (file.ReadSetting(QString(TQuorlaDB::OfficeZoneSetting), zone))
+            lines << d.fileName + QStringLiteral(" zone ") + zone;
     }
     return lines;
 }
@@ -137,6 +140,8 @@ private slots:
         // An identity, as an export leaves, which every copy must keep.
         QString identity;
         QVERIFY(db.Users().Identity(identity));
+        // And the office's zone, another than the targets' workstation's.
+        db.SetOfficeZone("Europe/Berlin");
     }
     void cleanupTestCase() { server_.reset(); }
 

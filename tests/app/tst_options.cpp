@@ -1,7 +1,7 @@
 // The options dialog inside the running program: both views change together,
 // Cancel changes nothing, and the workstation store sees the settings only
-// when the program ends; an administrator's days kept reach the database,
-// and other users see them greyed.
+// when the program ends; an administrator's days kept and office time zone
+// reach the database, and other users see them greyed.
 
 #include "AppTestSupport.h"
 #include "DialogTest.h"
@@ -56,7 +56,7 @@ class tst_Options : public QObject
 
 private slots:
     void cancelChangesNothingOkAlignsBothViews();
-    void daysKeptGoToTheDatabase();
+    void databaseSettingsGoToTheDatabase();
 };
 
 void tst_Options::cancelChangesNothingOkAlignsBothViews()
@@ -98,23 +98,31 @@ void tst_Options::cancelChangesNothingOkAlignsBothViews()
     QVERIFY(store.ReadBool(QStringLiteral("ExpandLines"), false));
 }
 
-void tst_Options::daysKeptGoToTheDatabase()
+void tst_Options::databaseSettingsGoToTheDatabase()
 {
     TScriptedServices services;
     auto shell = start(services);
-    QList<QPair<int, bool>> shown; // the days kept on show, and whether they may change
+    // The days kept on show, and whether they and the office's zone may change.
+    QList<QPair<int, bool>> shown;
     const auto setDays = [&shown](int days) {
         return [&shown, days](QWidget* d) {
             auto* edit = child<QSpinBox>(d, "edtDaysKept");
+            auto* zone = child<QComboBox>(d, "cmbOfficeZone");
+            QCOMPARE(zone->isEnabled(), edit->isEnabled());
             shown << qMakePair(edit->value(), child(d, "tabChanges")->isEnabled() && edit->isEnabled());
-            if (edit->isEnabled())
+            if (edit->isEnabled()) {
                 edit->setValue(days);
+                // The workstation's zone, taken when the database was made.
+                QCOMPARE(zone->currentText(), QStringLiteral("UTC"));
+                zone->setCurrentIndex(zone->findText(QStringLiteral("Europe/Berlin")));
+            }
         };
     };
     options(shell->main, setDays(30), "btnCancel");
     options(shell->main, setDays(90), "btnOk");
     TQuorlaDB other;
     QCOMPARE(other.Trail().DaysKept(), 90);
+    QCOMPARE(other.OfficeZone(), QByteArray("Europe/Berlin"));
     const QList<TChangeTrail::TEntry> latest = other.Trail().Latest({}, QString(), 1);
     QVERIFY(latest.size() == 1 && latest[0].action == TChangeTrail::Action::DaysKeptChanged);
     QCOMPARE(latest[0].summary, QStringLiteral("days kept 365 → 90"));

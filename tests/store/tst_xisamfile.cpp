@@ -210,6 +210,35 @@ private slots:
         QCOMPARE(other.NextKey(), key(RecordKey::parse(next) + 1));
     }
 
+    // A named setting beside the records: none at first, the first kept of
+    // two, a replacement seen by every object and after reopening, apart
+    // from the identity and from another dataset's.
+    void settings()
+    {
+        TXIsamFile f;
+        TXIsamFile other;
+        const QString path = newDataset(f);
+        QVERIFY(other.Open(path, 3));
+        QString value;
+        QVERIFY(!f.ReadSetting(QStringLiteral("identity"), value));
+        QCOMPARE(f.LastError(), qint16(IsamNotFound));
+        value = QStringLiteral("Europe/Berlin");
+        QVERIFY(f.WriteSetting(QStringLiteral("identity"), value, true));
+        value = QStringLiteral("UTC");
+        QVERIFY(other.WriteSetting(QStringLiteral("identity"), value, true));
+        QCOMPARE(value, QStringLiteral("Europe/Berlin"));
+        value = QStringLiteral("America/New_York");
+        QVERIFY(other.WriteSetting(QStringLiteral("identity"), value, false));
+        QVERIFY(f.Close() && f.Open(path, 3));
+        QVERIFY(f.ReadSetting(QStringLiteral("identity"), value));
+        QCOMPARE(value, QStringLiteral("America/New_York"));
+        QString identity;
+        QVERIFY(!f.ReadIdentity(identity));
+        TXIsamFile third;
+        newDataset(third);
+        QVERIFY(!third.ReadSetting(QStringLiteral("identity"), value));
+    }
+
     // Records added in one transaction: all, with their index values and the
     // key mark, or none.
     void insertAll_data()
