@@ -77,8 +77,8 @@ TSession::Start TSession::StartUp(const TLogin& login, const std::function<void(
         createCaches();
         return Start::Running;
     }
-    Database_ = std::make_unique<TQuorlaDB>(*location_);
-    AlarmDatabase_ = std::make_unique<TQuorlaDB>(*location_);
+    Database_ = std::make_unique<TQuorlaDB>();
+    AlarmDatabase_ = std::make_unique<TQuorlaDB>();
 
     logIn(login, welcome);
     if (!LoggedIn())

@@ -96,6 +96,8 @@ TQuorlaDB::TQuorlaDB(const TDatabaseLocation& location, const TLogin& login)
         throw EQuorlaDB(QStringLiteral("Unable to open user isam\r\r") + reason);
     }
     connectAll();
+    // The desktop program's connection, as the one without a location.
+    adoptOfficeZone();
 }
 
 PostgresConnection* TQuorlaDB::ServerConnection() const

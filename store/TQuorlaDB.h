@@ -70,7 +70,8 @@ public:
     };
     // Connects to the server at `location` as `login`; when the server refuses
     // who he is, throws ERefused (no session is left open). Creates what is
-    // missing, as a workstation does.
+    // missing and keeps the office's zone, as the desktop program's
+    // connection without a location does.
     TQuorlaDB(const TDatabaseLocation& location, const TLogin& login);
     class ERefused;
 

@@ -137,6 +137,11 @@ CREATE OR REPLACE FUNCTION quorla_rights() RETURNS integer LANGUAGE sql STABLE
                         WHERE rolename = current_user)), 0) $f$;
 
 GRANT SELECT ON quorla_roles TO "quorla-users";
+DO $$ BEGIN IF to_regclass('quorla_settings') IS NULL THEN
+  CREATE TABLE quorla_settings (dataset integer NOT NULL, name text COLLATE "C" NOT NULL,
+                                value text NOT NULL, PRIMARY KEY (dataset, name));
+END IF; END $$;
+GRANT SELECT, INSERT, UPDATE ON quorla_settings TO "quorla-users";
 GRANT SELECT ON quorla_datasets TO "quorla-users";
 GRANT UPDATE (changes, highkey, identity) ON quorla_datasets TO "quorla-users";
 DO $$ DECLARE t text; BEGIN
@@ -155,7 +160,7 @@ END $$;
 // Entries are added by their owner with the right to add, changed and
 // deleted by their owner or with the right to change others' entries (or to
 // administer, which can give itself that right anyway). Users and categories
-// are changed by administrators only.
+// and the office's settings are changed by administrators only.
 QByteArray Policies(bool trail)
 {
     const QByteArray me = "(SELECT quorla_me())";
@@ -178,7 +183,8 @@ QByteArray Policies(bool trail)
             sql += " WITH CHECK (" + checkRows + ")";
         sql += ";";
     };
-    for (const QByteArray& name : {QByteArray("qlusers"), QByteArray("qlcat")}) {
+    // The office's settings (its time zone) too.
+    for (const QByteArray& name : {QByteArray("qlusers"), QByteArray("qlcat"), QByteArray("quorla_settings")}) {
         table(name);
         policy("quorla_read", name, "SELECT", "true", {});
         policy("quorla_admin", name, "ALL", admin, admin);

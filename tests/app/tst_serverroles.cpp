@@ -241,6 +241,7 @@ void TestServerRoles::rightsBothWays_data()
         {"change another's entry", false, true, true},
         {"give himself every right", false, false, true},
         {"change a category", false, false, true},
+        {"set the office's zone", false, false, true},
     };
     for (const auto& [action, plain, modifier, admin] : table) {
         QTest::addRow("PLAIN: %s", action) << QStringLiteral("PLAIN") << QString(action) << plain;
@@ -309,6 +310,14 @@ bool TestServerRoles::storeDoes(const QString& name, const QString& action)
             return false;
         }
     }
+    if (action == QLatin1String("set the office's zone")) {
+        try {
+            db.SetOfficeZone(name == QLatin1String("ADMIN2") ? "Europe/Paris" : "Asia/Tokyo");
+            return true;
+        } catch (const EQuorla&) {
+            return false;
+        }
+    }
     CategoryRecord category;
     category.setDescription(name);
     return db.Categories().Insert(category.bytes());
@@ -347,6 +356,8 @@ bool TestServerRoles::sqlDoes(const QString& name, const QString& action)
         answer = sql(name, "UPDATE qldayent SET data = data WHERE pk = '" + publicEntry_.toLatin1() + "'", &ok);
     else if (action == QLatin1String("give himself every right"))
         answer = sql(name, "UPDATE qlusers SET data = set_byte(data, 0, 15) WHERE pk = '" + keys_[name].toLatin1() + "'", &ok);
+    else if (action == QLatin1String("set the office's zone"))
+        answer = sql(name, "UPDATE quorla_settings SET value = value", &ok);
     else
         answer = sql(name, "UPDATE qlcat SET data = data WHERE pk = '" + category_.toLatin1() + "'", &ok);
     return ok && answer != QLatin1String("0") && !answer.isEmpty();
