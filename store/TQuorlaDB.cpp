@@ -113,9 +113,12 @@ bool TQuorlaDB::KeepsRoles()
     if (keepsRoles_ < 0) {
         server->beginCall();
         PostgresConnection::Result result;
+        // Not known now (the server away): the write that follows fails in
+        // its own words, and a password could never be stored, since a
+        // database that keeps roles refuses one.
         if (server->exec({}, "SELECT to_regclass('quorla_roles') IS NOT NULL", nullptr, 0, result) != IsamOk
             || result.rows() != 1)
-            throw EQuorlaDB(QStringLiteral("Unable to open user isam\r\r") + server->reason());
+            return false;
         keepsRoles_ = result.number(0, 0) != 0 ? 1 : 0;
     }
     return keepsRoles_ == 1;

@@ -136,7 +136,8 @@ public:
     // The server session the datasets share; null for a folder.
     PostgresConnection* ServerConnection() const;
     // Whether the database keeps its users as server roles (TServerRoles):
-    // asked once, then remembered until ForgetRoles.
+    // asked once, then remembered until ForgetRoles; false, and asked again
+    // next time, when the server cannot answer.
     bool KeepsRoles();
     void ForgetRoles() { keepsRoles_ = -1; }
 

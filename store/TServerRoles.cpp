@@ -15,9 +15,6 @@
 #include "TrailRecord.h"
 #include "UserRecord.h"
 
-const QString TServerRoles::UsersGroup = QStringLiteral("quorla-users");
-const QString TServerRoles::AdministratorsGroup = QStringLiteral("quorla-admins");
-
 namespace {
 
 using Param = PostgresConnection::Param;

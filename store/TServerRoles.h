@@ -36,12 +36,21 @@ class UserRecord;
 // It owns the tables, and so is not bound by their row policies; and since
 // whoever set its password would have its powers, the functions never touch
 // a role that may create roles: only that role changes itself.
+//
+// Row policies (on the group "quorla-users"): an entry's row is read when it
+// is not private, or by its owner, its assignees and administrators; its
+// alarms and trail records follow it (an alarm is also its user's, a trail
+// record its author's). Entries are added by their owner with the right to
+// add entries, changed and deleted by their owner or with the right to
+// change others' entries or to administer. Users, categories and the
+// office's settings are changed by administrators only. The columns the
+// policies read (an entry's owner, assignees and private flag, an alarm's
+// user and entry, a trail record's author and subject, a user's rights) are
+// computed by the server from the record's bytes in the statement that
+// writes them (stored generated columns), so no client can set them apart.
 class TServerRoles
 {
 public:
-    static const QString UsersGroup;
-    static const QString AdministratorsGroup;
-
     // The server role of the user named `userName`.
     static QString RoleName(const QString& userName);
 
