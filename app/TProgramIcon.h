@@ -15,8 +15,8 @@
 class TProgramIcon
 {
 public:
-    // The icon at the usual sizes from 16 to 256 pixels; a null icon if the
-    // drawing cannot be read.
+    // The icon at the usual sizes from 16 to 256 pixels, each drawn when it
+    // is first shown; a null icon if the drawing cannot be read.
     static QIcon Icon();
 
     // Any drawing of the resources rendered the same way (the commands' own

@@ -1,21 +1,21 @@
 #include "TViewAnswers.h"
 
-#include "AlarmRecord.h"
 #include "CategoryRecord.h"
 #include "DayEntryRecord.h"
 #include "EQuorla.h"
+#include "RecordKey.h"
 #include "TCategoryCache.h"
 #include "TCommand.h"
 #include "TDayEntries.h"
 #include "TDayView.h"
 #include "TEntryQuery.h"
-#include "TLookup.h"
 #include "TMonthView.h"
 #include "TQuorlaDB.h"
 #include "TSession.h"
 #include "TUserCache.h"
 #include "TViewNavigator.h"
 #include "TWeekView.h"
+#include "TXIsamFile.h"
 #include "UserRecord.h"
 
 TViewAnswers::TViewAnswers(TSession& session)
@@ -50,6 +50,27 @@ void TViewAnswers::WantDayEntries(QObject* /*sender*/, const QString& datePkVal,
                              if (session_.EntryVisible(entry))
                                  dayEntries.Add(entry, key);
                          });
+    // The day's entries stand; alarms that cannot be read leave the marks
+    // unread, and each painted line then asks again (drawn "?" while that fails).
+    try {
+        refreshAlarmMarks();
+    } catch (const std::exception&) {
+    }
+}
+
+void TViewAnswers::refreshAlarmMarks()
+{
+    TQuorlaDB* database = session_.Database();
+    TXIsamFile& alarms = database->Alarms();
+    // The mark before the read: a change made while reading shows next time.
+    QByteArray mark;
+    const bool marked = alarms.ChangeMark(mark);
+    if (marked && alarmsOf_ == database && mark == alarmsMark_)
+        return;
+    alarmsOf_ = nullptr;
+    alarmed_ = TEntryQuery::AlarmedEntries(alarms, RecordKey::format(1), RecordKey::format(9999999999));
+    alarmsOf_ = database;
+    alarmsMark_ = marked ? mark : QByteArray();
 }
 
 void TViewAnswers::WantUserName(QObject* /*sender*/, const QString& pk, QString& name)
@@ -65,8 +86,9 @@ void TViewAnswers::WantAlarmedFlag(QObject* /*sender*/, const QString& pk, bool&
 {
     if (!session_.LoggedIn())
         return;
-    AlarmRecord alarm;
-    alarmed = TLookup::Equal(session_.Database()->Alarms(), alarm.bytes(), AlarmRecord::DayEntryKeyIndex, pk);
+    if (alarmsOf_ != session_.Database())
+        refreshAlarmMarks();
+    alarmed = alarmed_.contains(pk);
 }
 
 void TViewAnswers::WantCategoryDescription(QObject* /*sender*/, const QString& pk, QString& description)

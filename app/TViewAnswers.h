@@ -1,9 +1,12 @@
 #pragma once
 
+#include <QByteArray>
+#include <QSet>
 #include <QString>
 
 class QObject;
 class TDayEntries;
+class TQuorlaDB;
 class TSession;
 class TViewNavigator;
 
@@ -12,6 +15,12 @@ class TViewNavigator;
 // session's database and caches. Nothing is answered - every answer left as
 // the view passed it - until a user is logged in, so that no view shows any
 // of the calendar behind the log-in dialog.
+//
+// Alarm marks are asked for every painted line: they are answered from the
+// keys of all entries that have an alarm, read in one range read and read
+// again only when the alarms changed (their change mark, looked at with each
+// day's entries). A mark is as fresh as the entries it stands beside, and
+// painting reads nothing.
 class TViewAnswers
 {
 public:
@@ -27,5 +36,14 @@ public:
     void WantCategoryDescription(QObject* sender, const QString& pk, QString& description);
 
 private:
+    // Reads the alarmed entries again when the alarms changed since the last
+    // read, or the session's database is another one.
+    void refreshAlarmMarks();
+
     TSession& session_;
+    QSet<QString> alarmed_;
+    // The alarms' change mark and database at the last read; none before it,
+    // or when the mark could not be had.
+    QByteArray alarmsMark_;
+    const TQuorlaDB* alarmsOf_ = nullptr;
 };

@@ -1,7 +1,7 @@
 // The benchmark program: figures for the engine and the layers above it, each
 // beside a baseline measured in the same run where one exists. Build with the
 // release preset and run build/release/bench/quorla_bench [store cache view
-// month report trouble poll trail server]; "server" alone runs only the
+// month report week startup trouble poll trail server]; "server" alone runs only the
 // database server's figures.
 
 #include "CacheBench.h"
@@ -9,11 +9,13 @@
 #include "PollBench.h"
 #include "ReportBench.h"
 #include "ServerBench.h"
+#include "StartupBench.h"
 #include "StoreBench.h"
 #include "TOfficeLoad.h"
 #include "TrailBench.h"
 #include "TroubleBench.h"
 #include "ViewBench.h"
+#include "WeekStepBench.h"
 
 #include <QApplication>
 #include <QDir>
@@ -50,6 +52,10 @@ int main(int argc, char** argv)
         runMonthBench();
     if (wanted("report"))
         runReportBench();
+    if (wanted("week"))
+        runWeekStepBench();
+    if (wanted("startup"))
+        runStartupBench();
     if (wanted("trouble"))
         runTroubleBench();
     if (wanted("poll"))

@@ -1,16 +1,22 @@
 #include "ReportBench.h"
 
 #include "BenchBulkLoad.h"
+#include "BenchFigures.h"
 #include "DayEntryRecord.h"
 #include "TCalendarExport.h"
+#include "TQtServices.h"
 #include "TQuorlaDB.h"
 #include "TReportBuilder.h"
 #include "TXIsamFile.h"
+#include "TfrmReportViewer.h"
 #include "UserRecord.h"
 
 #include <QElapsedTimer>
+#include <QPixmap>
+#include <QPlainTextEdit>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <cstdio>
 
@@ -61,6 +67,48 @@ void time(const char* what, TReportBuilder& builder, TXIsamFile& days, TXIsamFil
     std::fflush(stdout);
 }
 
+// The report as Go runs it: built, handed to the viewer, shown and painted
+// once, beside the read of the same entries alone (the floor of any report).
+void timeShown(const char* what, TReportBuilder& builder, TfrmReportViewer& viewer, TXIsamFile& days,
+               TXIsamFile& users)
+{
+    qint64 painted = 0;
+    const auto shown = [&] {
+        const QStringList lines = builder.Build(days, users);
+        QTimer::singleShot(0, &viewer, [&] {
+            painted += viewer.grab().width();
+            viewer.close();
+        });
+        viewer.Execute(lines);
+    };
+    // The same until every line is in the viewer.
+    const auto whole = [&] {
+        const QStringList lines = builder.Build(days, users);
+        auto* text = viewer.findChild<QPlainTextEdit*>(QStringLiteral("memReport"));
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, &viewer, [&] {
+            // (A viewer without parts has them all from the start.)
+            if (text == nullptr || text->blockCount() >= lines.size())
+                viewer.close();
+        });
+        poll.start(0);
+        viewer.Execute(lines);
+    };
+    const auto read = [&] {
+        int entries = 0;
+        builder.Read(days, [&entries](const DayEntryRecord&, const QString&) { ++entries; });
+    };
+    const Alternated a = alternate(shown, read, 1, 3, 0);
+    std::printf("  %-40s %8.1f ms per report   read alone %8.1f ms   shown/read time min %5.2f median %5.2f\n",
+                what, 1000.0 / a.first, 1000.0 / a.second, a.minRatio, a.medianRatio);
+    const Alternated w = alternate(whole, read, 1, 3, 0);
+    std::printf("  %-40s %8.1f ms per report   read alone %8.1f ms   whole/read time min %5.2f median %5.2f\n",
+                "  every line in the viewer", 1000.0 / w.first, 1000.0 / w.second, w.minRatio, w.medianRatio);
+    std::fflush(stdout);
+    if (painted == 0)
+        std::printf("  (the viewer painted nothing)\n");
+}
+
 // Opens `days` and `users` on a new database in `folder`: `entries` entries
 // and the users they name.
 bool makeDatabase(const QTemporaryDir& folder, int entries, TXIsamFile& days, TXIsamFile& users)
@@ -100,6 +148,13 @@ void runReportBench()
         return;
     std::printf("report over 2021 of %d day entries, %d users\n", Entries, Users);
     time("all users", builder, days, users, 3);
+    {
+        TQtServices services;
+        TServices* const previous = TServices::setCurrent(&services);
+        TfrmReportViewer viewer;
+        timeShown("all users, Go to the painted viewer", builder, viewer, days, users);
+        TServices::setCurrent(previous);
+    }
     for (int i = 1; i <= 3; ++i)
         builder.Users.append({key(i), QStringLiteral("User number %1").arg(i)});
     time("three users", builder, days, users, 3);
@@ -110,13 +165,21 @@ void runReportBench()
     calendar.StartDate = QDate(2021, 1, 1);
     calendar.EndDate = QDate(2021, 12, 31);
     calendar.CurrentUserKey = key(1);
-    QElapsedTimer timer;
-    timer.start();
+    // As quorla_export runs it, each event's last change from the trail (read
+    // anew for each export), beside the same export without the trail.
     int events = 0;
     qsizetype bytes = 0;
-    constexpr int Runs = 3;
-    for (int i = 0; i < Runs; ++i)
+    const auto withTrail = [&] {
+        calendar.Changes = TCalendarExport::FromTrail(database.Trail());
         bytes = calendar.Build(database, &events).size();
-    std::printf("  %-40s %8.1f ms per export, %d events, %lld bytes\n", "iCalendar export of 2021",
-                double(timer.nsecsElapsed()) / 1e6 / Runs, events, static_cast<long long>(bytes));
+    };
+    const auto withoutTrail = [&] {
+        calendar.Changes = nullptr;
+        calendar.Build(database);
+    };
+    const Alternated a = alternate(withTrail, withoutTrail, 1, 3, 0);
+    std::printf("  %-40s %8.1f ms per export   without the trail %8.1f ms   ratio min %5.2f median %5.2f"
+                "   (%d events, %lld bytes)\n",
+                "iCalendar export of 2021", 1000.0 / a.first, 1000.0 / a.second, a.minRatio, a.medianRatio, events,
+                static_cast<long long>(bytes));
 }

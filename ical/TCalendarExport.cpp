@@ -21,6 +21,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace {
@@ -198,25 +199,43 @@ void TCalendarExport::WriteFile(const QString& path, const QByteArray& text)
 
 std::function<TCalendarExport::TChanges(const QString&)> TCalendarExport::FromTrail(TChangeTrail& trail)
 {
-    return [&trail](const QString& entryKey) {
+    struct TSeen {
+        QString latest; // the stamp key of the latest addition or change
+        int changes = 0;
+    };
+    // Every entry's history in one range read at the first question, not one
+    // read per exported event: the latest addition or change of each entry
+    // and how many changes it had.
+    auto seen = std::make_shared<std::optional<QHash<QString, TSeen>>>();
+    return [&trail, seen](const QString& entryKey) {
         using Action = TChangeTrail::Action;
-        TChanges found;
-        try {
-            const QList<TChangeTrail::TEntry> history = trail.History(TChangeTrail::EntrySubject(entryKey));
-            for (auto it = history.crbegin(); it != history.crend(); ++it) {
-                const bool changed = it->action == Action::EventChanged || it->action == Action::EventChangedByRemoval;
-                if (!changed && it->action != Action::EventAdded)
-                    continue;
-                found.changes += changed ? 1 : 0;
-                if (!found.lastModified.isValid()) {
-                    TStamp moment;
-                    moment.SetSeconds(qint32(RecordKey::parse(it->when)));
-                    found.lastModified = moment.AsDateTime();
+        if (!seen->has_value()) {
+            QHash<QString, TSeen>& bySubject = seen->emplace();
+            try {
+                const QString first = TChangeTrail::EntrySubject(RecordKey::format(1));
+                const QString last = TChangeTrail::EntrySubject(RecordKey::format(9999999999));
+                // Oldest first, so the last one kept is the latest.
+                for (const TChangeTrail::TEntry& change : trail.History(first, last)) {
+                    const bool changed =
+                        change.action == Action::EventChanged || change.action == Action::EventChangedByRemoval;
+                    if (!changed && change.action != Action::EventAdded)
+                        continue;
+                    TSeen& entry = bySubject[change.subject];
+                    entry.latest = change.when;
+                    entry.changes += changed ? 1 : 0;
                 }
+            } catch (const std::exception&) {
+                bySubject.clear();
             }
-        } catch (const std::exception&) {
-            return TChanges();
         }
+        TChanges found;
+        const auto it = (*seen)->constFind(TChangeTrail::EntrySubject(entryKey));
+        if (it == (*seen)->constEnd())
+            return found;
+        TStamp moment;
+        moment.SetSeconds(qint32(RecordKey::parse(it->latest)));
+        found.lastModified = moment.AsDateTime();
+        found.changes = it->changes;
         return found;
     };
 }

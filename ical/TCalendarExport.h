@@ -76,9 +76,10 @@ public:
 
     // Changes read from the change trail: the moment of the entry's latest
     // recorded addition or change (a wall-clock time, in the office's zone),
-    // and the number of its changes. Alarms snoozed or switched off are one
-    // user's business, not a change of the event. A trail that cannot be
-    // read leaves the entry without them rather than failing the export, as
-    // the trail never stops the work it watches.
+    // and the number of its changes. The trail is read once, at the first
+    // question, for every entry (one range read, not one per event). Alarms
+    // snoozed or switched off are one user's business, not a change of the
+    // event. A trail that cannot be read leaves the entry without them rather
+    // than failing the export, as the trail never stops the work it watches.
     static std::function<TChanges(const QString& entryKey)> FromTrail(TChangeTrail& trail);
 };

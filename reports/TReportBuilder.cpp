@@ -3,7 +3,6 @@
 #include "DayEntryRecord.h"
 #include "EQuorla.h"
 #include "RecordKey.h"
-#include "TDayEntries.h"
 #include "TLookup.h"
 #include "TStamp.h"
 #include "TXIsamFile.h"
@@ -42,9 +41,9 @@ QStringList TReportBuilder::Build(TXIsamFile& dayEntries, TXIsamFile& users) con
     stamp.Increment(TStamp::IncSeconds, LastSecondOfDay);
     title += QStringLiteral(" To ") + stamp.AsString();
 
-    TDayEntries entries;
-    entries.UntimedFirst = false;
-    Read(dayEntries, [&](const DayEntryRecord& entry, const QString& key) { entries.Add(entry, key); });
+    // The users first, then the year in one read straight into the lines:
+    // the entries come in start-time order already, and a copy of each (a
+    // year holds tens of thousands) would cost more than the lines themselves.
     const QHash<QString, QString> names = fullNames(users);
 
     QStringList lines;
@@ -60,28 +59,41 @@ QStringList TReportBuilder::Build(TXIsamFile& dayEntries, TXIsamFile& users) con
     // month of the next year gets a heading of its own.
     int lastMonth = -1;
     int lastDay = -1;
+    // An assignee missing from the users fails the report once the read is
+    // over: the read is left to end by itself rather than by an exception.
+    bool unknownUser = false;
     const QString threeTabs = QStringLiteral("\t\t\t");
-    for (int i = 0; i < entries.Count(); ++i) {
-        const DayEntryRecord& entry = entries.Entry(i);
+    const QString monthFormat = QStringLiteral("mmmm yyyy");
+    const QString dayFormat = QStringLiteral("ddd dd");
+    Read(dayEntries, [&](const DayEntryRecord& entry, const QString&) {
+        if (unknownUser)
+            return;
         stamp.SetSeconds(static_cast<qint32>(RecordKey::parse(entry.StartTime())));
         const int month = stamp.Year() * 12 + stamp.Month();
         if (month != lastMonth) {
-            stamp.Format = QStringLiteral("mmmm yyyy");
+            stamp.Format = monthFormat;
             lastMonth = month;
             lines << QString() << stamp.AsString() << QString();
             lastDay = -1;
         }
         QString line;
         if (stamp.Day() != lastDay) {
-            stamp.Format = QStringLiteral("ddd dd");
+            stamp.Format = dayFormat;
             line = QLatin1Char('\t') + stamp.AsString() + QLatin1Char('\t');
             lastDay = stamp.Day();
         } else {
             line = QStringLiteral("\t  \t");
         }
-        stamp.Format = QStringLiteral("hh:nn");
-        const QString time = stamp.AsString();
-        line += (time == QLatin1String("00:00") ? QStringLiteral("Day") : time) + QLatin1Char('\t');
+        // "hh:nn" without the picture's parsing, once per line.
+        const int hour = stamp.Hour();
+        const int minute = stamp.Minute();
+        if (hour == 0 && minute == 0) {
+            line += QStringLiteral("Day\t");
+        } else {
+            const QChar time[] = {QChar(u'0' + hour / 10), QChar(u'0' + hour % 10), QChar(u':'),
+                                  QChar(u'0' + minute / 10), QChar(u'0' + minute % 10), QChar(u'\t')};
+            line.append(time, 6);
+        }
         line += entry.Description() + QLatin1Char('\t');
         lines << line;
 
@@ -92,8 +104,10 @@ QStringList TReportBuilder::Build(TXIsamFile& dayEntries, TXIsamFile& users) con
             if (key == RecordKey::None)
                 continue;
             const auto name = names.constFind(key);
-            if (name == names.constEnd())
-                throw EQuorla(QStringLiteral("Unable to locate user"));
+            if (name == names.constEnd()) {
+                unknownUser = true;
+                return;
+            }
             if (named)
                 assignees += QStringLiteral(", ");
             assignees += *name;
@@ -102,6 +116,8 @@ QStringList TReportBuilder::Build(TXIsamFile& dayEntries, TXIsamFile& users) con
         lines << assignees;
         if (named)
             lines << QString();
-    }
+    });
+    if (unknownUser)
+        throw EQuorla(QStringLiteral("Unable to locate user"));
     return lines;
 }

@@ -9,6 +9,9 @@
 #include <QPainter>
 #include <QPrinter>
 #include <QSize>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QTimer>
 
 #include <algorithm>
 
@@ -21,6 +24,8 @@ TfrmReportViewer::TfrmReportViewer(QWidget* parent)
     QFont small = font();
     small.setPixelSize(11);
     setFont(small);
+    // Read-only: nothing to undo, and no copy of each part on an undo stack.
+    ui->memReport->setUndoRedoEnabled(false);
     connect(ui->btnPrint, &QAction::triggered, this, &TfrmReportViewer::btnPrintClick);
     connect(ui->Print1, &QAction::triggered, this, &TfrmReportViewer::btnPrintClick);
 }
@@ -38,7 +43,34 @@ int TfrmReportViewer::Execute(const QStringList& lines)
 
 void TfrmReportViewer::SetLines(const QStringList& lines)
 {
-    ui->memReport->setPlainText(lines.join(QLatin1Char('\n')));
+    lines_ = lines;
+    shown_ = 0;
+    ++generation_;
+    ui->memReport->clear();
+    appendPart(FirstLines);
+}
+
+void TfrmReportViewer::appendPart(int count)
+{
+    const qsizetype take = std::min<qsizetype>(count, lines_.size() - shown_);
+    if (take <= 0)
+        return;
+    const QString text = QStringList(lines_.mid(shown_, take)).join(QLatin1Char('\n'));
+    if (shown_ == 0) {
+        ui->memReport->setPlainText(text);
+    } else {
+        // At the end, away from the user's cursor and selection.
+        QTextCursor end(ui->memReport->document());
+        end.movePosition(QTextCursor::End);
+        end.insertText(QLatin1Char('\n') + text);
+    }
+    shown_ += take;
+    if (shown_ < lines_.size()) {
+        QTimer::singleShot(0, this, [this, generation = generation_] {
+            if (generation == generation_)
+                appendPart(PartLines);
+        });
+    }
 }
 
 void TfrmReportViewer::btnPrintClick()
@@ -46,7 +78,7 @@ void TfrmReportViewer::btnPrintClick()
     QPrinter printer;
     if (!TServices::current().choosePrinter(printer))
         return;
-    if (!PrintLines(printer, ui->memReport->toPlainText().split(QLatin1Char('\n'))))
+    if (!PrintLines(printer, lines_))
         TServices::current().showApplicationError(QStringLiteral("The report could not be printed."));
 }
 

@@ -14,6 +14,11 @@ class TfrmReportViewer;
 
 // Shows a report's lines read-only, unwrapped and with their tabs, and prints
 // them on request. Created once and reused: each report replaces the text.
+// A year's report runs to tens of thousands of lines: the viewer lays out
+// only the lines it shows (a plain-text editor), and takes in the first
+// FirstLines at once and the rest in parts of PartLines from the event loop,
+// so that the window paints, scrolls and prints (always the whole report)
+// while the rest comes in.
 class TfrmReportViewer : public QDialog
 {
     Q_OBJECT
@@ -47,9 +52,20 @@ public:
     static QString ExpandTabs(const QString& line, int stop = TabStop);
 
     static constexpr int TabStop = 8;
+    // Lines taken in at once (more than any screen shows), then per part.
+    static constexpr int FirstLines = 1000;
+    static constexpr int PartLines = 4000;
     // The least margin of a printed page.
     static constexpr double MinimumMarginMm = 10.0;
 
 private:
+    // Appends the next part of lines_, and asks for the one after it.
+    void appendPart(int count);
+
     std::unique_ptr<Ui::TfrmReportViewer> ui;
+    QStringList lines_;
+    // Lines of lines_ shown; each SetLines starts a new generation, so that
+    // a part asked for by an earlier report appends nothing.
+    qsizetype shown_ = 0;
+    quint64 generation_ = 0;
 };

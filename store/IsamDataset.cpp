@@ -32,3 +32,23 @@ int TIsamDataset::putAll(const QList<QByteArray>& keys, std::span<const char> re
             return code;
     return IsamOk;
 }
+
+int TIsamDataset::writeBatch(QList<TBatchWrite>& writes)
+{
+    for (TBatchWrite& write : writes) {
+        int code = IsamOk;
+        const std::span<const char> record(write.record.constData(), std::size_t(write.record.size()));
+        if (write.mode == IsamPutRemove) {
+            code = remove(write.key);
+            if (code == IsamNotFound)
+                code = IsamOk;
+        } else if (write.mode == IsamPutAdd && write.key.isEmpty()) {
+            code = add(record, write.key);
+        } else {
+            code = put(write.key, record, write.mode);
+        }
+        if (code != IsamOk)
+            return code;
+    }
+    return IsamOk;
+}

@@ -58,6 +58,28 @@ public:
     // default adds them one by one, which is not all-or-none.
     virtual int putAll(const QList<QByteArray>& keys, std::span<const char> records);
 
+    // One write of a batch (writeBatch): an add (IsamPutAdd) under `key`, or
+    // under the next key when `key` is empty (the key taken is then set
+    // here); a replace (IsamPutReplace) of the record under `key`; or a
+    // removal (IsamPutRemove) of the record under `key`, where one already
+    // gone counts as removed. `record` is the dataset's record size, empty
+    // for a removal.
+    struct TBatchWrite
+    {
+        int mode = 0;
+        QByteArray key;
+        QByteArray record;
+    };
+
+    // Makes every write of `writes`, in order, in one transaction: all are
+    // made or, on the first failure, none (its code is the answer: an add
+    // under a key that exists, a replace of a missing record). For a
+    // workstation's writes of many records at once (a repeating event's
+    // occurrences), at the cost of one synchronous write instead of one a
+    // record. Adds move the mark of the largest key as put and add do. This
+    // default writes them one by one, which is not all-or-none.
+    virtual int writeBatch(QList<TBatchWrite>& writes);
+
     // Adds `record` under the next key (nextKey) and sets `key` to the key
     // used. Adds by others at the same moment never make it fail: each gets a
     // key of its own. On failure `key` is the key tried, or empty when none

@@ -491,6 +491,53 @@ int PostgresIsamDataset::putAll(const QList<QByteArray>& keys, std::span<const c
     return code;
 }
 
+int PostgresIsamDataset::writeBatch(QList<TBatchWrite>& writes)
+{
+    if (!connection_)
+        return IsamNotOpen;
+    connection_->beginCall();
+    const std::size_t size = format_.recordSize();
+    for (const TBatchWrite& w : writes) {
+        if (w.mode != IsamPutAdd && w.mode != IsamPutReplace && w.mode != IsamPutRemove)
+            return IsamUpdateMode;
+        if (!(w.mode == IsamPutAdd && w.key.isEmpty()) && !validKey(w.key))
+            return IsamBadKey;
+        if (w.mode != IsamPutRemove && std::size_t(w.record.size()) != size)
+            return IsamBadParameter;
+    }
+    if (writes.isEmpty())
+        return IsamOk;
+    QList<QByteArray> chosen;
+    int code = connection_->command("BEGIN");
+    for (qsizetype i = 0; i < writes.size() && code == IsamOk; ++i) {
+        const TBatchWrite& w = writes[i];
+        const std::span<const char> record(w.record.constData(), std::size_t(w.record.size()));
+        Result result;
+        if (w.mode == IsamPutAdd && w.key.isEmpty()) {
+            code = write(StmtAdd, {}, record, result);
+            if (code == IsamOk && result.rows() != 1)
+                code = IsamBadKey;
+            if (code == IsamOk)
+                chosen << result.bytes(0, 0);
+            continue;
+        }
+        code = write(w.mode == IsamPutAdd ? StmtInsert : w.mode == IsamPutReplace ? StmtUpdate : StmtDelete, w.key,
+                     w.mode == IsamPutRemove ? std::span<const char>() : record, result);
+        if (code == IsamOk && w.mode != IsamPutRemove && !(result.rows() == 1 && result.number(0, 0) == 1))
+            code = IsamNotFound;
+        chosen << w.key;
+    }
+    if (code == IsamOk)
+        code = connection_->command("COMMIT");
+    if (code != IsamOk) {
+        connection_->rollback();
+        return code;
+    }
+    for (qsizetype i = 0; i < writes.size(); ++i)
+        writes[i].key = chosen[i];
+    return IsamOk;
+}
+
 int PostgresIsamDataset::add(std::span<const char> record, QByteArray& key)
 {
     key.clear();

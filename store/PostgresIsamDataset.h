@@ -37,6 +37,8 @@ public:
     int add(std::span<const char> record, QByteArray& key) override;
     // One transaction for all of them.
     int putAll(const QList<QByteArray>& keys, std::span<const char> records) override;
+    // One BEGIN ... COMMIT for all of them.
+    int writeBatch(QList<TBatchWrite>& writes) override;
     int remove(const QByteArray& key) override;
     int first(int index) override;
     int nextKey(QByteArray& key) override;

@@ -694,6 +694,82 @@ int SqliteIsamDataset::putAll(const QList<QByteArray>& keys, std::span<const cha
     return rc == SQLITE_OK ? int(IsamOk) : abandon(rc);
 }
 
+int SqliteIsamDataset::writeBatch(QList<TBatchWrite>& writes)
+{
+    if (!db_)
+        return IsamNotOpen;
+    const std::size_t size = format_.recordSize();
+    for (const TBatchWrite& w : writes) {
+        if (w.mode != IsamPutAdd && w.mode != IsamPutReplace && w.mode != IsamPutRemove)
+            return IsamUpdateMode;
+        if (!(w.mode == IsamPutAdd && w.key.isEmpty()) && !validKey(w.key))
+            return IsamBadKey;
+        if (w.mode != IsamPutRemove && std::size_t(w.record.size()) != size)
+            return IsamBadParameter;
+    }
+    if (damaged_)
+        return IsamCorrupt;
+    if (writes.isEmpty())
+        return IsamOk;
+    dropBatch();
+    int code = IsamOk;
+    sqlite3_stmt* insert = statement(StmtInsert, 0, code);
+    sqlite3_stmt* update = insert ? statement(StmtUpdate, 0, code) : nullptr;
+    sqlite3_stmt* remove = update ? statement(StmtDelete, 0, code) : nullptr;
+    sqlite3_stmt* mark = remove ? statement(StmtRaiseMark, 0, code) : nullptr;
+    if (!mark)
+        return code;
+    int rc = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+    if (rc != SQLITE_OK)
+        return SqliteIsamEngine::codeFor(rc);
+    QList<QByteArray> chosen;
+    for (TBatchWrite& w : writes) {
+        QByteArray key = w.key;
+        if (w.mode == IsamPutAdd && key.isEmpty()) {
+            code = nextKey(key);
+            if (code != IsamOk)
+                break;
+        }
+        sqlite3_stmt* st = w.mode == IsamPutAdd ? insert : w.mode == IsamPutReplace ? update : remove;
+        {
+            StatementGuard guard(st);
+            bindBytes(st, 1, key, true);
+            if (w.mode != IsamPutRemove) {
+                sqlite3_bind_blob(st, 2, w.record.constData(), int(size), SQLITE_TRANSIENT);
+                int n = 3;
+                for (int ix : format_.indexes())
+                    bindBytes(st, n++, format_.indexValue(ix, w.record.constData()), false);
+            }
+            rc = sqlite3_step(st);
+        }
+        if (rc != SQLITE_DONE)
+            break;
+        if (w.mode == IsamPutReplace && sqlite3_changes(db_) == 0) {
+            code = IsamNotFound;
+            break;
+        }
+        if (w.mode == IsamPutAdd) {
+            StatementGuard guard(mark);
+            bindBytes(mark, 1, key, true);
+            rc = sqlite3_step(mark);
+            if (rc != SQLITE_DONE)
+                break;
+        }
+        chosen << key;
+    }
+    if (code != IsamOk) {
+        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        return code;
+    }
+    if (rc == SQLITE_DONE)
+        rc = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
+    if (rc != SQLITE_OK)
+        return abandon(rc);
+    for (qsizetype i = 0; i < writes.size(); ++i)
+        writes[i].key = chosen[i];
+    return IsamOk;
+}
+
 int SqliteIsamDataset::put(const QByteArray& key, std::span<const char> record, int mode)
 {
     if (!db_)

@@ -35,6 +35,9 @@ public:
     int add(std::span<const char> record, QByteArray& key) override;
     // One BEGIN IMMEDIATE ... COMMIT for all of them.
     int putAll(const QList<QByteArray>& keys, std::span<const char> records) override;
+    // One BEGIN IMMEDIATE ... COMMIT for all of them; next keys are chosen
+    // under that write lock.
+    int writeBatch(QList<TBatchWrite>& writes) override;
     int remove(const QByteArray& key) override;
     int first(int index) override;
     int nextKey(QByteArray& key) override;

@@ -4,6 +4,7 @@
 #include "RecordKey.h"
 #include "TLookup.h"
 #include "TQuorlaDB.h"
+#include "TSeriesWriter.h"
 #include "TXIsamFile.h"
 
 #include <utility>
@@ -15,6 +16,11 @@ TAlarmPoller::TAlarmPoller(TPopup popup)
 
 void TAlarmPoller::Poll(TQuorlaDB& database, const QString& userKey)
 {
+    // Repeating events grow as the days pass: a few more occurrences a poll
+    // (one index read when none is due), before their alarms are looked at.
+    ClockStamp.SetNow();
+    TSeriesWriter(database).Extend(ClockStamp.AsDateTime().date());
+
     TXIsamFile& alarms = database.Alarms();
     AlarmRecord alarm;
     for (;;) {

@@ -30,7 +30,9 @@ public:
 
     // Polls `userKey`'s alarms in `database` (the alarm poll's own database
     // object, so the views' scan positions never move). Errors of the pop-up
-    // (a failed delete of an orphan alarm) pass on to the caller.
+    // (a failed delete of an orphan alarm) pass on to the caller. First it
+    // extends the repeating events due for it by a few occurrences
+    // (TSeriesWriter::Extend), whoever's they are.
     void Poll(TQuorlaDB& database, const QString& userKey);
 
     // Poll for the alarm timer: a failure throws only when the poll before

@@ -11,6 +11,7 @@
 #include "TLookup.h"
 #include "TQuorlaDB.h"
 #include "TRecordLock.h"
+#include "TSeriesWriter.h"
 #include "TXIsamFile.h"
 
 namespace {
@@ -72,6 +73,15 @@ int TCategoryWriter::deleteCategory(const QString& key)
     DayEntryRecord entry;
     int changed = 0;
     const QString named = TChangeSummary(database_).CategoryNamed(key);
+    // Repeating events' templates too, so no occurrence made later carries it.
+    TSeriesWriter(database_).ReworkTemplates(
+        [&](SeriesRecord& s) {
+            if (s.CategoryKey() != key)
+                return TSeriesWriter::TemplateAction::Keep;
+            s.setCategoryKey(QString(RecordKey::None));
+            return TSeriesWriter::TemplateAction::Write;
+        },
+        Locked, QStringLiteral("category %1 → none: the category was deleted").arg(named));
     if (!entries.Rewind(TXIsamFile::PrimaryIndex))
         throw EQuorla(entries.ErrorText());
     while (TLookup::Next(entries, entry.bytes(), TXIsamFile::PrimaryIndex, QString(), TXIsamFile::ScanNext)) {

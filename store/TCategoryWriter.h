@@ -38,9 +38,9 @@ public:
     // "Object not found" when no category is stored under the key.
     bool renameCategory(const QString& key, const QString& description, CategoryRecord& record);
 
-    // Deletes the category: every entry that carries it becomes
-    // un-categorised (each under its lock, as it is under the lock), then the
-    // category goes. A lock held elsewhere stops it with EQuorla(Locked); the
+    // Deletes the category: every repeating event's template and every
+    // entry that carries it becomes un-categorised (each under its lock, as
+    // it is under the lock), then the category goes. A lock held elsewhere stops it with EQuorla(Locked); the
     // entries handled before stay un-categorised and the category stays, so
     // running it again finishes the rest. Returns the entries changed.
     int deleteCategory(const QString& key);

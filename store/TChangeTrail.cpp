@@ -81,6 +81,12 @@ QString TChangeTrail::ActionText(Action action)
         return QStringLiteral("Event deleted by a user's removal");
     case Action::DaysKeptChanged:
         return QStringLiteral("Days kept changed");
+    case Action::SeriesAdded:
+        return QStringLiteral("Repeating event added");
+    case Action::SeriesChanged:
+        return QStringLiteral("Repeating event changed");
+    case Action::SeriesDeleted:
+        return QStringLiteral("Repeating event deleted");
     }
     return QStringLiteral("Change %1").arg(qint32(action));
 }
@@ -151,11 +157,16 @@ TChangeTrail::TEntry TChangeTrail::entryOf(const TrailRecord& record, const QStr
 
 QList<TChangeTrail::TEntry> TChangeTrail::History(const QString& subject)
 {
+    return History(subject, subject);
+}
+
+QList<TChangeTrail::TEntry> TChangeTrail::History(const QString& first, const QString& last)
+{
     QList<TEntry> found;
     if (!trail_)
         return found;
     TrailRecord record;
-    const bool read = trail_->Range(record.bytes(), TrailRecord::SubjectIndex, subject, subject, [&] {
+    const bool read = trail_->Range(record.bytes(), TrailRecord::SubjectIndex, first, last, [&] {
         found << entryOf(record, trail_->CurrentKey());
         return true;
     });

@@ -44,6 +44,11 @@ public:
         EventChangedByRemoval = 12,
         EventDeletedByRemoval = 13,
         DaysKeptChanged = 14,
+        // A repeating event's own actions, one record each whatever number
+        // of occurrences they touched (the summary says how many).
+        SeriesAdded = 30,
+        SeriesChanged = 31,
+        SeriesDeleted = 32,
     };
 
     // One change as a writer reports it. `subject` names the record whose
@@ -105,9 +110,15 @@ public:
     static QString EntrySubject(const QString& key) { return QStringLiteral("E") + key; }
     static QString UserSubject(const QString& key) { return QStringLiteral("U") + key; }
     static QString CategorySubject(const QString& key) { return QStringLiteral("C") + key; }
+    // A repeating event's history (its occurrences' own changes stay under
+    // their entries).
+    static QString SeriesSubject(const QString& key) { return QStringLiteral("S") + key; }
 
     // The changes of one subject in the order they were recorded.
     QList<TEntry> History(const QString& subject);
+    // The changes of every subject from `first` to `last` (both included) in
+    // one index range read: subject by subject, each in the order recorded.
+    QList<TEntry> History(const QString& first, const QString& last);
     // The name each user's own latest record gives him (TChangeSummary::NameIn),
     // by user key: the trail keeps naming users who are gone.
     QHash<QString, QString> UserNames();

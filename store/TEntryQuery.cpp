@@ -1,7 +1,9 @@
 #include "TEntryQuery.h"
 
+#include "AlarmRecord.h"
 #include "DayEntryRecord.h"
 #include "EQuorla.h"
+#include "IsamCode.h"
 #include "RecordKey.h"
 #include "TXIsamFile.h"
 
@@ -25,4 +27,17 @@ void TEntryQuery::Read(TXIsamFile& entries, const QString& fromKey, const QStrin
 void TEntryQuery::ReadDay(TXIsamFile& entries, const QString& dayKey, const TTake& take)
 {
     Read(entries, dayKey, RecordKey::format(RecordKey::parse(dayKey) + SecondsPerDay - 1), take);
+}
+
+QSet<QString> TEntryQuery::AlarmedEntries(TXIsamFile& alarms, const QString& fromKey, const QString& toKey)
+{
+    QSet<QString> keys;
+    AlarmRecord alarm;
+    const bool read = alarms.Range(alarm.bytes(), AlarmRecord::DayEntryKeyIndex, fromKey, toKey, [&] {
+        keys.insert(alarm.DayEntryKey());
+        return true;
+    });
+    if (!read && alarms.LastError() != IsamNotFound)
+        throw EQuorla(alarms.ErrorText());
+    return keys;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QSet>
 #include <QString>
 
 #include <functional>
@@ -25,4 +26,10 @@ public:
 
     // The entries of the day that starts at `dayKey`, 00:00:00 to 23:59:59.
     static void ReadDay(TXIsamFile& entries, const QString& dayKey, const TTake& take);
+
+    // The keys, from `fromKey` to `toKey` (entry keys, both included), of the
+    // entries that have an alarm of any user: one range read over the alarms'
+    // index on their entry, however many entries are asked about. A failed
+    // read throws EQuorla with the dataset's error text.
+    static QSet<QString> AlarmedEntries(TXIsamFile& alarms, const QString& fromKey, const QString& toKey);
 };

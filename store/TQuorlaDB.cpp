@@ -11,6 +11,8 @@
 #include "PostgresConnection.h"
 #include "RecordKey.h"
 #include "RecordLockFile.h"
+#include "SeriesLinkRecord.h"
+#include "SeriesRecord.h"
 #include "TChangeTrail.h"
 #include "THolderNotes.h"
 #include "TKeyMarks.h"
@@ -153,6 +155,16 @@ void TQuorlaDB::connectAll()
         warnUnlessLocksWork();
     }
     connectRecordKeeping();
+    connectSeries();
+}
+
+void TQuorlaDB::connectSeries()
+{
+    series_ = connectOptional(SeriesRecord::FileName, SeriesRecord::Format, seriesReason_, true);
+    if (series_)
+        seriesLinks_ = connectOptional(SeriesLinkRecord::FileName, SeriesLinkRecord::Format, seriesReason_, true);
+    if (!seriesLinks_)
+        series_.reset();
 }
 
 void TQuorlaDB::connectRecordKeeping()
@@ -169,7 +181,8 @@ void TQuorlaDB::connectRecordKeeping()
         *this, connectOptional(HolderNoteRecord::FileName, HolderNoteRecord::Format, ignored));
 }
 
-std::unique_ptr<TXIsamFile> TQuorlaDB::connectOptional(const QString& fileName, const QString& format, QString& reason)
+std::unique_ptr<TXIsamFile> TQuorlaDB::connectOptional(const QString& fileName, const QString& format, QString& reason,
+                                                       bool synced)
 {
     auto dataset = std::make_unique<TXIsamFile>();
     dataset->ShareConnection(connection_);
@@ -188,7 +201,7 @@ std::unique_ptr<TXIsamFile> TQuorlaDB::connectOptional(const QString& fileName, 
             return nullptr;
         }
     }
-    if (!dataset->Open(path, SharedReadWrite | IsamOpenUnsynced)) {
+    if (!dataset->Open(path, synced ? SharedReadWrite : (SharedReadWrite | IsamOpenUnsynced))) {
         reason = QStringLiteral("Unable to open %1\r\r%2").arg(fileName, dataset->ErrorText());
         return nullptr;
     }
@@ -231,6 +244,8 @@ TQuorlaDB::~TQuorlaDB()
 {
     trail_.reset();
     holders_.reset();
+    seriesLinks_.reset();
+    series_.reset();
     users_.reset();
     alarms_.reset();
     categories_.reset();

@@ -101,6 +101,16 @@ public:
     TXIsamFile& Categories() { return *categories_; }
     TXIsamFile& DayEntries() { return *dayEntries_; }
 
+    // The repeating events (SeriesRecord) and the links of their
+    // occurrences (SeriesLinkRecord), created when missing like the others;
+    // null when either cannot be had (this database then has no repeating
+    // events, and the store's writers say so). Written synchronously like
+    // the four datasets.
+    TXIsamFile* Series() { return series_.get(); }
+    TXIsamFile* SeriesLinks() { return seriesLinks_.get(); }
+    // Why Series() is null; empty when it is not.
+    const QString& SeriesUnavailable() const { return seriesReason_; }
+
     TChangeTrail& Trail() { return *trail_; }
     THolderNotes& Holders() { return *holders_; }
     // The user in whose name the trail and the holder notes record changes
@@ -167,7 +177,11 @@ private:
     void reopen(TXIsamFile& dataset, const QString& fileName, const QString& openMessage);
     // As connect, for a dataset the database works without: null, and
     // `reason` telling why, when it cannot be had.
-    std::unique_ptr<TXIsamFile> connectOptional(const QString& fileName, const QString& format, QString& reason);
+    // Opened unsynced unless `synced` (data the program works from, not only
+    // looks on).
+    std::unique_ptr<TXIsamFile> connectOptional(const QString& fileName, const QString& format, QString& reason,
+                                                bool synced = false);
+    void connectSeries();
     void connectRecordKeeping();
     // Keeps this workstation's zone as the office's when there is none yet;
     // a database that cannot take it works on without.
@@ -190,6 +204,9 @@ private:
     int keepsRoles_ = -1;
     std::unique_ptr<TChangeTrail> trail_;
     std::unique_ptr<THolderNotes> holders_;
+    std::unique_ptr<TXIsamFile> series_;
+    std::unique_ptr<TXIsamFile> seriesLinks_;
+    QString seriesReason_;
 };
 
 // The server refused the person's log-in: no such role, or a wrong password

@@ -3,6 +3,8 @@
 #include "AlarmRecord.h"
 #include "CategoryRecord.h"
 #include "DayEntryRecord.h"
+#include "SeriesLinkRecord.h"
+#include "SeriesRecord.h"
 #include "TrailRecord.h"
 #include "UserRecord.h"
 
@@ -14,6 +16,8 @@ const QList<TQuorlaDatasets::Dataset>& TQuorlaDatasets::All()
         {CategoryRecord::FileName, CategoryRecord::Format},
         {DayEntryRecord::FileName, DayEntryRecord::Format},
         {TrailRecord::FileName, TrailRecord::Format, true},
+        {SeriesRecord::FileName, SeriesRecord::Format, true},
+        {SeriesLinkRecord::FileName, SeriesLinkRecord::Format, true},
     };
     return datasets;
 }

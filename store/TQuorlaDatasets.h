@@ -8,8 +8,9 @@
 // whole (copying it to another engine) goes by this list, so a new dataset is
 // one more line here.
 //
-// The change trail is optional: a database works without it, and one that
-// never met a program with the trail has none. The lock holder notes are not
+// The change trail and the repeating events (series and their links) are
+// optional: a database works without them, and one that never met a program
+// with them has none. The lock holder notes are not
 // listed: they stand for locks held at the moment, which no copy carries.
 class TQuorlaDatasets
 {

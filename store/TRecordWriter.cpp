@@ -57,3 +57,14 @@ void TRecordWriter::remove(TXIsamFile& dataset, const QString& key, std::span<co
         throw EQuorla(dataset.ErrorText());
     tell(TWrite::Delete, true, dataset, key, bytes);
 }
+
+void TRecordWriter::writeBatch(TXIsamFile& dataset, QList<TXIsamFile::TBatchWrite>& writes)
+{
+    static constexpr TWrite::Kind Kinds[] = {TWrite::Insert, TWrite::Update, TWrite::Delete};
+    for (const TXIsamFile::TBatchWrite& w : writes)
+        tell(Kinds[w.kind], false, dataset, w.key, w.record);
+    if (!dataset.WriteBatch(writes))
+        throw EQuorla(dataset.ErrorText());
+    for (const TXIsamFile::TBatchWrite& w : writes)
+        tell(Kinds[w.kind], true, dataset, w.key, w.record);
+}

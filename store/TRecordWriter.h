@@ -1,12 +1,14 @@
 #pragma once
 
+#include "TXIsamFile.h"
+
 #include <QByteArray>
+#include <QList>
 #include <QString>
 
 #include <functional>
 #include <span>
 
-class TXIsamFile;
 
 // The one road by which the store's writers change records. Each write is one
 // engine call that either succeeds or throws EQuorla with the dataset's error
@@ -45,6 +47,11 @@ public:
     // Removes the record under `key`; one already gone counts as removed.
     // `was` is what it held, where known (for the observer).
     void remove(TXIsamFile& dataset, const QString& key, std::span<const char> was = {});
+
+    // Makes the writes in one transaction (TXIsamFile::WriteBatch): all or
+    // none; throws EQuorla with the dataset's error text when none. Each is
+    // told to the observer before and, with its key, after.
+    void writeBatch(TXIsamFile& dataset, QList<TXIsamFile::TBatchWrite>& writes);
 
     static QByteArray bytesOf(std::span<const char> record);
 

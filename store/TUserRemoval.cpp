@@ -10,6 +10,7 @@
 #include "TLookup.h"
 #include "TQuorlaDB.h"
 #include "TRecordLock.h"
+#include "TSeriesWriter.h"
 #include "TServerRoles.h"
 #include "TXIsamFile.h"
 #include "TrailRecord.h"
@@ -183,6 +184,26 @@ TUserRemoval::TSummary TUserRemoval::run()
 {
     TSummary summary;
     seen_.clear();
+    // Repeating events first, by the same choices as his entries: a series
+    // that goes takes its occurrences with it; the others' templates lose
+    // him as their occurrences do in the pass below.
+    TSeriesWriter series(database_);
+    series.OnWrite = writer_.OnWrite;
+    summary.deleted += series.ReworkTemplates(
+        [this](SeriesRecord& s) {
+            DayEntryRecord shape;
+            shape.initialise();
+            shape.setOwnerKey(s.OwnerKey());
+            shape.setAssigneeKeys(s.AssigneeKeys());
+            TSummary ignored;
+            const Action action = rework(shape, ignored);
+            s.setOwnerKey(shape.OwnerKey());
+            s.setAssigneeKeys(shape.AssigneeKeys());
+            return action == Action::Delete  ? TSeriesWriter::TemplateAction::Delete
+                : action == Action::Write    ? TSeriesWriter::TemplateAction::Write
+                                             : TSeriesWriter::TemplateAction::Keep;
+        },
+        Locked, QStringLiteral("changed by a user's removal"));
     pass(true, summary);
     summary.alarms += deleteUsersAlarms();
     // Alarms whose entry went before this program deleted alarms with their

@@ -11,7 +11,10 @@
 class DayEntryRecord;
 class TQuorlaDB;
 
-// Removes a user without leaving anything that points at him: one pass over
+// Removes a user without leaving anything that points at him: the templates
+// of repeating events first, by the same choices as his entries (a series
+// deleted goes with all its occurrences: TSeriesWriter::ReworkTemplates);
+// then one pass over
 // the day entries deals with the entries he owns (deleted, or transferred to
 // another user) and those assigned to him (his slot emptied; an entry that was
 // his alone deleted or given to another user), every alarm of each deleted

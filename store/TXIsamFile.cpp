@@ -151,6 +151,22 @@ bool TXIsamFile::InsertAll(const QStringList& keys, std::span<const char> record
     return setResult(dataset_->putAll(bytes, records));
 }
 
+bool TXIsamFile::WriteBatch(QList<TBatchWrite>& writes)
+{
+    if (refuseUnlessOpen())
+        return false;
+    static constexpr int Modes[] = {IsamPutAdd, IsamPutReplace, IsamPutRemove};
+    QList<TIsamDataset::TBatchWrite> batch;
+    batch.reserve(writes.size());
+    for (const TBatchWrite& w : writes)
+        batch << TIsamDataset::TBatchWrite{Modes[w.kind], w.key.isEmpty() ? QByteArray() : keyBytes(w.key), w.record};
+    if (!setResult(dataset_->writeBatch(batch)))
+        return false;
+    for (qsizetype i = 0; i < writes.size(); ++i)
+        writes[i].key = QString::fromLatin1(batch[i].key);
+    return true;
+}
+
 bool TXIsamFile::Update(std::span<const char> record, const QString& key)
 {
     if (refuseUnlessOpen())

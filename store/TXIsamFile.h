@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -84,6 +85,21 @@ public:
     // filling a new dataset (a copy of a database) at the speed of one
     // synchronous write, not one per record. CurrentKey() stays.
     bool InsertAll(const QStringList& keys, std::span<const char> records);
+    // One write of WriteBatch: an add under `key` (empty: the next key, set
+    // here once written), a replace of the record under `key`, or a removal
+    // of it (one already gone counts as removed; `record` empty).
+    struct TBatchWrite
+    {
+        enum Kind { Add, Replace, Remove };
+        Kind kind = Add;
+        QString key;
+        QByteArray record;
+    };
+    // Makes the writes in order in one transaction: all, or on the first
+    // failure none (an add under a key that exists, a replace of a missing
+    // record: LastError() says which). What a writer of many records at once
+    // uses, at the cost of one synchronous write. CurrentKey() stays.
+    bool WriteBatch(QList<TBatchWrite>& writes);
     // Replaces the record stored under Key.
     bool Update(std::span<const char> record, const QString& key);
     // Reads the next record of `index` in scan `mode` relative to the position.

@@ -12,7 +12,8 @@
 // what was done (`Action`), when, by which user on which workstation, to which
 // record (`Dataset` and `Key`), the record whose history it belongs to
 // (`Subject`: "E" and an entry's key - also for that entry's alarms -, "U" and
-// a user's, "C" and a category's) and a short readable `Summary`.
+// a user's, "C" and a category's, "S" and a repeating event's) and a short
+// readable `Summary`.
 //
 // Indexes: 3 `Newest`, the inverted time followed by the inverted primary key,
 // so that a forward read gives the latest changes first; 5 `UserNewest`, the

@@ -7,15 +7,18 @@
 #include "TDayViewItemDelegate.h"
 
 #include <QFontMetrics>
+#include <QHash>
 #include <QImage>
 #include <QItemSelectionModel>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPen>
 #include <QResizeEvent>
+#include <QScrollBar>
 #include <QStringListModel>
 #include <QTimer>
 
+#include <algorithm>
 #include <exception>
 
 // Q_INIT_RESOURCE may not stand inside a namespace. Calling it also makes the
@@ -88,6 +91,9 @@ TDayViewList::TDayViewList(QWidget* parent)
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setUniformItemSizes(true);
     setFocusPolicy(Qt::StrongFocus);
+    // Queued: the bar moves while the view lays out, and the layout must not
+    // start again inside itself.
+    connect(verticalScrollBar(), &QScrollBar::valueChanged, this, &TDayViewList::measureRest, Qt::QueuedConnection);
     color_ = TColorRef::fromQColor(palette().color(QPalette::Base));
     updateFrame();
     measureTimeColumn();
@@ -110,12 +116,22 @@ void TDayViewList::setTimeFont(const TFont& font)
 void TDayViewList::measureTimeColumn()
 {
     // Every time a line can show, measured: digits differ in width in most
-    // fonts, and "Day" may be wider than any of them.
-    const QFontMetrics metrics(timeFont_.font());
-    int widest = metrics.horizontalAdvance(QStringLiteral("Day"));
-    for (int hour = 0; hour < 24; ++hour)
-        for (int minute = 0; minute < 60; ++minute)
-            widest = std::max(widest, metrics.horizontalAdvance(QString::asprintf("%2.2d:%2.2d", hour, minute)));
+    // fonts, and "Day" may be wider than any of them. Once per font for all
+    // lists: the week's seven lists and every font setter ask again, and the
+    // answer depends on the font alone.
+    static QHash<QString, int> widestOfFont;
+    const QFont font = timeFont_.font();
+    const QString fontKey = font.key();
+    auto known = widestOfFont.constFind(fontKey);
+    if (known == widestOfFont.constEnd()) {
+        const QFontMetrics metrics(font);
+        int widest = metrics.horizontalAdvance(QStringLiteral("Day"));
+        for (int hour = 0; hour < 24; ++hour)
+            for (int minute = 0; minute < 60; ++minute)
+                widest = std::max(widest, metrics.horizontalAdvance(QString::asprintf("%2.2d:%2.2d", hour, minute)));
+        known = widestOfFont.insert(fontKey, widest);
+    }
+    const int widest = *known;
     // The time is drawn one pixel in; the description keeps a gap from it.
     timeColumn_ = 1 + widest + gap;
 }
@@ -123,6 +139,7 @@ void TDayViewList::measureTimeColumn()
 void TDayViewList::setPrivateFont(const TFont& font)
 {
     privateFont_.Assign(font);
+    forgetHeights();
     changed();
 }
 
@@ -141,6 +158,7 @@ void TDayViewList::setCategoryFont(const TFont& font)
 void TDayViewList::setDescriptionFont(const TFont& font)
 {
     descriptionFont_.Assign(font);
+    forgetHeights();
     changed();
 }
 
@@ -173,6 +191,7 @@ void TDayViewList::setDisplayMode(TDisplayMode mode)
     if (mode == displayMode_)
         return;
     displayMode_ = mode;
+    forgetHeights();
     setUniformItemSizes(mode == TDisplayMode::dmSingle);
     doItemsLayout();
     changed();
@@ -249,6 +268,7 @@ void TDayViewList::RebuildItems()
     const int count = dayEntries_ != nullptr ? dayEntries_->Count() : 0;
     const bool updates = updatesEnabled();
     setUpdatesEnabled(false);
+    forgetHeights();
     model_->setStringList(QStringList(count));
     errorNoted_ = false;
     setUpdatesEnabled(updates);
@@ -288,9 +308,75 @@ bool TDayViewList::guarded(F&& lookup) noexcept
     }
 }
 
+void TDayViewList::forgetHeights()
+{
+    heights_.clear();
+    heightsWidth_ = -1;
+}
+
+int TDayViewList::leastDoubleHeight() const
+{
+    return QFontMetrics(descriptionFont_.font()).height() + lineHeight;
+}
+
 QSize TDayViewList::MeasureItem(int index) noexcept
 {
-    return MeasureItem(index, viewport()->width());
+    const int width = viewport()->width();
+    if (displayMode_ == TDisplayMode::dmSingle || index < 0 || index >= Count())
+        return MeasureItem(index, width);
+    if (heightsWidth_ != width || heights_.size() != std::size_t(Count())) {
+        heights_.assign(std::size_t(Count()), -1);
+        heightsWidth_ = width;
+    }
+    int& height = heights_[std::size_t(index)];
+    if (height >= 0)
+        return {width, height};
+    // Below the part in view an item is not measured yet.
+    const int least = leastDoubleHeight();
+    if (topOf(index, least) >= shownFrom(least) + viewport()->height())
+        return {width, least};
+    height = MeasureItem(index, width).height();
+    return {width, height};
+}
+
+int TDayViewList::topOf(int index, int least) const
+{
+    // As laid out: measured heights above it, the least for the others.
+    int top = 0;
+    for (int i = 0; i < index && i < int(heights_.size()); ++i)
+        top += heights_[std::size_t(i)] >= 0 ? heights_[std::size_t(i)] : least;
+    return top;
+}
+
+int TDayViewList::shownFrom(int least) const
+{
+    // Scrolled by items, the bar's value is the first item shown. Counted
+    // here, not asked of the view: this runs while the view lays out.
+    const int value = verticalScrollBar()->value();
+    return verticalScrollMode() == QAbstractItemView::ScrollPerPixel ? value : topOf(value, least);
+}
+
+void TDayViewList::measureRest()
+{
+    if (displayMode_ != TDisplayMode::dmDouble)
+        return;
+    const int width = viewport()->width();
+    if (heightsWidth_ != width || heights_.size() != std::size_t(Count())) {
+        heights_.assign(std::size_t(Count()), -1);
+        heightsWidth_ = width;
+    }
+    if (std::find(heights_.begin(), heights_.end(), -1) == heights_.end())
+        return;
+    QScrollBar* bar = verticalScrollBar();
+    const bool atEnd = bar->value() > 0 && bar->value() == bar->maximum();
+    for (int i = 0; i < int(heights_.size()); ++i) {
+        if (heights_[std::size_t(i)] < 0)
+            heights_[std::size_t(i)] = MeasureItem(i, heightsWidth_).height();
+    }
+    doItemsLayout();
+    // Scrolled to the end with the least heights: still at the end.
+    if (atEnd)
+        bar->setValue(bar->maximum());
 }
 
 QSize TDayViewList::MeasureItem(int index, int width) noexcept
@@ -485,4 +571,6 @@ void TDayViewList::resizeEvent(QResizeEvent* event)
     QListView::resizeEvent(event);
     if (displayMode_ == TDisplayMode::dmDouble && event->size().width() != event->oldSize().width())
         scheduleDelayedItemsLayout();
+    else if (event->size().height() > event->oldSize().height())
+        QMetaObject::invokeMethod(this, &TDayViewList::measureRest, Qt::QueuedConnection);
 }

@@ -10,6 +10,8 @@
 #include <QPixmap>
 #include <QString>
 
+#include <vector>
+
 class QPainter;
 class QStringListModel;
 class TDayEntries;
@@ -70,8 +72,11 @@ public:
     bool ShowPrivateGlyphs() const { return showPrivateGlyphs_; }
     void setShowPrivateGlyphs(bool show);
 
-    // dmSingle: every item 16 pixels high. dmDouble: every item measured again
-    // from its description at once, and again whenever the width changes.
+    // dmSingle: every item 16 pixels high. dmDouble: each item measured from
+    // its description, again whenever the width changes; until the list first
+    // scrolls or grows, only the items in view are, and the others count as
+    // one line of text and the assignee line: a step to another day or week
+    // measures what it shows, not every event of the day.
     TDisplayMode DisplayMode() const { return displayMode_; }
     void setDisplayMode(TDisplayMode mode);
 
@@ -116,7 +121,8 @@ public:
 
     // Paints item index into rect; focused draws the focus frame. Never throws.
     void DrawItem(QPainter& painter, const QRect& rect, int index, bool focused) noexcept;
-    // The size of item index at the list's own width. Never throws.
+    // The size of item index at the list's own width (in dmDouble, below the
+    // part in view and not yet measured: the least). Never throws.
     QSize MeasureItem(int index) noexcept;
     // The size of item index were the list `width` pixels wide: other views
     // that draw their lines with a list of their own (the month view) measure
@@ -139,6 +145,14 @@ private:
     void updateFrame();
     void changed();
     void measureTimeColumn();
+    // dmDouble: forgets the measured heights; measures all that are not yet
+    // and lays the items out again, once the list scrolls or grows.
+    void forgetHeights();
+    void measureRest();
+    int leastDoubleHeight() const;
+    // The top of item index as laid out, and of the part in view.
+    int topOf(int index, int least) const;
+    int shownFrom(int least) const;
 
     QStringListModel* model_;
     TFont timeFont_;
@@ -157,6 +171,9 @@ private:
     bool ctl3D_ = true;
     TPanel::TBorderStyle borderStyle_ = TPanel::TBorderStyle::bsSingle;
     int timeColumn_ = 0;
+    // dmDouble: the heights measured at heightsWidth_, -1 where not yet.
+    std::vector<int> heights_;
+    int heightsWidth_ = -1;
     // A failure has been noted since the last rebuild.
     bool errorNoted_ = false;
 };

@@ -344,19 +344,25 @@ private slots:
         services.setNow(QDateTime(QDate(2027, 2, 1), QTime(8, 15)));
         auto db = makeDatabase(QStringLiteral("trail"));
         const QString key = addEntry(*db, QStringLiteral("2027-03-10 09:30"), QStringLiteral("A"), 0, 0, 1, {2}, 0);
+        services.setNow(QDateTime(QDate(2027, 2, 2), QTime(10, 0)));
+        addEntry(*db, QStringLiteral("2027-03-11 09:30"), QStringLiteral("B"), 0, 0, 1, {2}, 0);
+        // Each event's own LAST-MODIFIED and SEQUENCE, in start order, from one trail read.
         const auto changes = [&](const QByteArray& zone) {
             TCalendarExport calendar = asBob(*db, zone);
             calendar.Changes = TCalendarExport::FromTrail(db->Trail());
             icalcomponent* parsed = icalparser_parse_string(calendar.Build(*db).constData());
-            icalcomponent* event = icalcomponent_get_first_component(parsed, ICAL_VEVENT_COMPONENT);
-            icalproperty* p = event ? icalcomponent_get_first_property(event, ICAL_LASTMODIFIED_PROPERTY) : nullptr;
-            const QString text = (p ? QString::fromLatin1(icaltime_as_ical_string(icalproperty_get_lastmodified(p))) : "-")
-                + QStringLiteral(" %1").arg(event ? icalcomponent_get_sequence(event) : -1);
+            QStringList texts;
+            for (icalcomponent* event = icalcomponent_get_first_component(parsed, ICAL_VEVENT_COMPONENT); event;
+                 event = icalcomponent_get_next_component(parsed, ICAL_VEVENT_COMPONENT)) {
+                icalproperty* p = icalcomponent_get_first_property(event, ICAL_LASTMODIFIED_PROPERTY);
+                texts << (p ? QString::fromLatin1(icaltime_as_ical_string(icalproperty_get_lastmodified(p))) : "-")
+                        + QStringLiteral(" %1").arg(icalcomponent_get_sequence(event));
+            }
             icalcomponent_free(parsed);
-            return text;
+            return texts.join(QStringLiteral(", "));
         };
-        QCOMPARE(changes({}), QStringLiteral("20270201T081500Z 0"));
-        QCOMPARE(changes("Europe/Berlin"), QStringLiteral("20270201T071500Z 0"));
+        QCOMPARE(changes({}), QStringLiteral("20270201T081500Z 0, 20270202T100000Z 0"));
+        QCOMPARE(changes("Europe/Berlin"), QStringLiteral("20270201T071500Z 0, 20270202T090000Z 0"));
         TEventWriter writer(*db);
         for (const int day : {3, 4}) {
             services.setNow(QDateTime(QDate(2027, 2, day), QTime(17, 40)));
@@ -368,7 +374,7 @@ private slots:
             entry.setDescription(QStringLiteral("B%1").arg(day));
             QCOMPARE(writer.updateEntryWithAlarms(key, entry, alarm, QString()), TEventWriter::Result::Done);
         }
-        QCOMPARE(changes({}), QStringLiteral("20270204T174000Z 2"));
+        QCOMPARE(changes({}), QStringLiteral("20270204T174000Z 2, 20270202T100000Z 0"));
     }
 
     // The feed tool takes the office's zone from the database or from --zone

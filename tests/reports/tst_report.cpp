@@ -15,9 +15,9 @@
 #include <QDateEdit>
 #include <QListWidget>
 #include <QFile>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSpinBox>
-#include <QTextEdit>
 #include <QTimer>
 
 #include <memory>
@@ -135,7 +135,7 @@ void tst_Report::dialogRun()
         dialog.findChild<QDateEdit*>("cmbEndDate")->setDate(QDate(2021, 1, 5));
         dialog.findChild<QListWidget*>("lstUsers")->item(1)->setCheckState(Qt::Checked);
         QTimer::singleShot(0, &viewer, [&] {
-            seen = viewer.findChild<QTextEdit*>("memReport")->toPlainText();
+            seen = viewer.findChild<QPlainTextEdit*>("memReport")->toPlainText();
             viewer.close();
         });
         dialog.findChild<QPushButton*>("btnGo")->click();

@@ -8,6 +8,7 @@
 
 #include <QAction>
 #include <QFile>
+#include <QPlainTextEdit>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
@@ -20,6 +21,7 @@ class tst_ReportViewer : public QObject
 private slots:
     void print_data();
     void print();
+    void longReportComesInWhole();
 };
 
 void tst_ReportViewer::print_data()
@@ -77,6 +79,24 @@ void tst_ReportViewer::print()
                                   "        Mon 04  09:30   Plan", QString(24, ' ') + "Ann, Bob",
                                   QString(16, ' ') + "Day     All day long, the whole day long"};
     QCOMPARE(printed, expected);
+}
+
+// A report longer than the first part: every line arrives, in order and
+// once, and a report set again meanwhile is not mixed with the earlier one.
+void tst_ReportViewer::longReportComesInWhole()
+{
+    QStringList earlier, lines;
+    for (int i = 0; i < 2 * TfrmReportViewer::PartLines; ++i) {
+        earlier << QStringLiteral("old %1").arg(i);
+        lines << QStringLiteral("\tline %1\t").arg(i);
+    }
+    TfrmReportViewer viewer;
+    viewer.SetLines(earlier);
+    viewer.SetLines(lines);
+    auto* text = viewer.findChild<QPlainTextEdit*>("memReport");
+    QVERIFY(text->blockCount() < lines.size());
+    QTRY_COMPARE(text->blockCount(), lines.size());
+    QCOMPARE(text->toPlainText(), lines.join('\n'));
 }
 
 QUORLA_TEST_GUI_MAIN(tst_ReportViewer)

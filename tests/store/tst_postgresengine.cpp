@@ -72,7 +72,7 @@ private slots:
         TQuorlaDB here, elsewhere;
         QCOMPARE(here.RootPath(), uri);
         QCOMPARE(server_->query(name_, "SELECT string_agg(name, ',' ORDER BY id) FROM quorla_datasets"),
-                 QStringLiteral("qlusers,qlalarms,qlcat,qldayent,qltrail,qlholders"));
+                 QStringLiteral("qlusers,qlalarms,qlcat,qldayent,qltrail,qlholders,qlseries,qlserlnk"));
         QCOMPARE(server_->query(name_, "SELECT count(*) FROM pg_stat_activity WHERE application_name = 'quorla'"),
                  QStringLiteral("2"));
         QVERIFY(here.Users().Insert(user(QStringLiteral("ANNA")).bytes()));

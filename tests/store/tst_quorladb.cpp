@@ -42,8 +42,8 @@ const QString Warning = QStringLiteral(
     "created in.\r\rIf you wish to connect to an existing Database, Please choose the Folder that contains the "
     "Quorla Database.");
 const QString NoKey = QStringLiteral("(no key)");
-const QStringList AllFiles = {"QLUsers.Ism", "QLAlarms.Ism", "QLCat.Ism",
-                              "QLDayEnt.Ism", "QLTrail.Ism", "QLHolders.Ism"};
+const QStringList AllFiles = {"QLUsers.Ism",  "QLAlarms.Ism",  "QLCat.Ism",    "QLDayEnt.Ism",
+                              "QLTrail.Ism",  "QLHolders.Ism", "QLSeries.Ism", "QLSerLnk.Ism"};
 
 // A workstation store holding only `rootPath`: nothing for NoKey, an empty key for "".
 void prepareStore(const QString& rootPath)

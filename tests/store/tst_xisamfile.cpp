@@ -286,6 +286,54 @@ private slots:
         }
     }
 
+    // Mixed writes in one transaction: adds (under a key or the next one),
+    // replaces and removals, all made with the key mark moved, or none.
+    void writeBatch_data()
+    {
+        QTest::addColumn<QString>("writes");  // a<key> add, a- add under the next key, r<key> replace, d<key> remove
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QStringList>("stored");
+        QTest::addColumn<QString>("next");
+        // Records 1 and 2 exist; the mark stands at 2.
+        QTest::newRow("all kinds") << "a5 a- r1 d2 d9" << 0 << keys({1, 5, 6}) << "0000000007";
+        QTest::newRow("a replaced record reads back") << "r2" << 0 << keys({1, 2}) << "0000000003";
+        QTest::newRow("a replace of a missing record: none") << "a- r4" << int(IsamNotFound) << keys({1, 2})
+                                                              << "0000000003";
+        QTest::newRow("an add under a key that exists: none") << "d1 a2" << int(IsamUpdateMode) << keys({1, 2})
+                                                               << "0000000003";
+    }
+    void writeBatch()
+    {
+        QFETCH(QString, writes);
+        QFETCH(int, code);
+        QFETCH(QStringList, stored);
+        TXIsamFile f;
+        newDataset(f);
+        for (qint64 k : {1, 2})
+            QVERIFY(f.Insert(makeAlarm("0000000001", "0000000100"), key(k)));
+        QList<TXIsamFile::TBatchWrite> batch;
+        for (const QString& w : writes.split(QLatin1Char(' '))) {
+            static const QString Kinds = QStringLiteral("ard");
+            const auto kind = TXIsamFile::TBatchWrite::Kind(Kinds.indexOf(w[0]));
+            const QString k = w.mid(1) == QLatin1String("-") ? QString() : key(w.mid(1).toLongLong());
+            const Alarm a = makeAlarm("0000000003", "0000000300");
+            batch << TXIsamFile::TBatchWrite{kind, k,
+                                             kind == TXIsamFile::TBatchWrite::Remove ? QByteArray()
+                                                                                     : QByteArray(a.data(), a.size())};
+        }
+        QCOMPARE(f.WriteBatch(batch), code == 0);
+        QCOMPARE(int(f.LastError()), code);
+        QVERIFY(f.Rewind(0));
+        QCOMPARE(scan(f, 0, QString(), 16), stored);
+        QTEST(f.NextKey(), "next");
+        Alarm back{};
+        for (const TXIsamFile::TBatchWrite& w : code == 0 ? batch : QList<TXIsamFile::TBatchWrite>())
+            if (w.kind != TXIsamFile::TBatchWrite::Remove) {
+                QVERIFY(f.GetEqual(back, 0, w.key));
+                QCOMPARE(QByteArray(back.data(), back.size()), w.record);
+            }
+    }
+
     // Every refused call answers its code and leaves object and data as they were.
     void refusals()
     {

@@ -182,6 +182,14 @@ private slots:
         // Assignees on the item's last line, below the wrapped text.
         QVERIFY(textAt(image, QPoint(first.left() + t.list.TimeColumn(), first.bottom() + 1 - 16), *t.list.AssigneeFont(),
                        "Ann, Bob", t.background()));
+        // Items far below the view are measured once the list scrolls: at the
+        // end, the last is wholly in view with the wrapped height of the first.
+        for (int i = 0; i < 20; ++i)
+            t.add(entry(longText, DayEntryRecord::Private, at(12, i), {ann, bob}, meetings));
+        const int last = t.list.Count() - 1;
+        t.list.scrollToBottom();
+        QTRY_VERIFY(t.item(last).bottom() < t.list.viewport()->y() + t.list.viewport()->height());
+        QCOMPARE(t.item(last).height(), first.height());
         // Back to one line: measured again.
         t.list.setDisplayMode(TDisplayMode::dmSingle);
         QCOMPARE(t.item(1).top(), t.item(0).top() + 16);

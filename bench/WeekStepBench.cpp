@@ -1,0 +1,162 @@
+#include "WeekStepBench.h"
+
+#include "BenchBulkLoad.h"
+#include "BenchFigures.h"
+#include "TDayEntries.h"
+#include "TEntryQuery.h"
+#include "TLookup.h"
+#include "TQtServices.h"
+#include "TQuorlaDB.h"
+#include "TSession.h"
+#include "TStamp.h"
+#include "TViewAnswers.h"
+#include "TViewNavigator.h"
+#include "TWeekView.h"
+#include "TWorkstationStore.h"
+#include "UserRecord.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QPixmap>
+#include <QStackedWidget>
+#include <QTemporaryDir>
+
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+constexpr int Entries = 100000;
+const QSize viewSize(1400, 1000);
+
+// The quiet services of a benchmark: nobody to ask, no waits.
+class BenchServices : public TQtServices
+{
+public:
+    QString userName() override { return QStringLiteral("BENCH"); }
+};
+
+// The program's week page, stepped a week on with Next and painted, as the
+// main window does it: the views wired to the session's answers (entries the
+// user may see, names and categories from the caches, alarm marks), beside the
+// same seven days read alone. Each step goes to a week not shown before.
+void measure(TViewNavigator& views, TQuorlaDB& database, const char* layout)
+{
+    TWeekView& week = *views.WeekView();
+    QPixmap canvas(viewSize);
+    // The step starts from the first weeks of the five years, the reads alone
+    // from the middle: neither meets a week the other has read.
+    const QDateTime first(QDate(2020, 1, 8), QTime(12, 0));
+    week.ShowWeekOf(first);
+    week.RefreshEntries();
+    week.render(&canvas); // warm-up: fonts, glyph caches
+    int steps = 0;
+    const auto step = [&] {
+        // Back to the start before the five years run out.
+        if (++steps % 120 == 0)
+            week.ShowWeekOf(first);
+        views.Next();
+        QCoreApplication::processEvents();
+        week.render(&canvas);
+    };
+    TStamp day;
+    day.SetDateTime(2022, 7, 4, 0, 0, 0);
+    int readDays = 0;
+    const auto read = [&] {
+        if (readDays++ % (7 * 100) == 0)
+            day.SetDateTime(2022, 7, 4, 0, 0, 0);
+        for (int i = 0; i < 7; ++i) {
+            int count = 0;
+            TEntryQuery::ReadDay(database.DayEntries(), day.Key(),
+                                 [&count](const DayEntryRecord&, const QString&) { ++count; });
+            day.Increment(TStamp::IncDays, 1);
+        }
+    };
+    const Alternated a = alternate(step, read, 1, 7, 150);
+    std::printf("  %-26s %7.2f ms per step   7 days read alone %6.2f ms   step/read time min %5.2f median %5.2f\n",
+                layout, 1000.0 / a.first, 1000.0 / a.second, a.minRatio, a.medianRatio);
+    // Where a step's time goes: Next (the seven days read, their lists
+    // rebuilt) and the paint.
+    QElapsedTimer timer;
+    qint64 nextNs = 0, paintNs = 0;
+    constexpr int Parts = 40;
+    for (int i = 0; i < Parts; ++i) {
+        timer.start();
+        views.Next();
+        QCoreApplication::processEvents();
+        nextNs += timer.nsecsElapsed();
+        timer.start();
+        week.render(&canvas);
+        paintNs += timer.nsecsElapsed();
+    }
+    std::printf("  %-26s %7.2f ms Next   %6.2f ms paint\n", "  of which", nextNs / 1e6 / Parts, paintNs / 1e6 / Parts);
+    std::fflush(stdout);
+    const QByteArray shot = qgetenv("QUORLA_BENCH_SHOT");
+    if (!shot.isEmpty())
+        canvas.save(QString::fromLocal8Bit(shot) + QStringLiteral("-step-") + QString::fromLatin1(layout)
+                    + QStringLiteral(".png"));
+}
+
+} // namespace
+
+void runWeekStepBench()
+{
+    // A workstation of its own: its settings name the benchmark's database,
+    // and its temporary folder holds the instance lock.
+    QTemporaryDir folder;
+    QTemporaryDir temporary;
+    check(folder.isValid() && temporary.isValid(), "temporary folders");
+    const QByteArray oldTemp = qgetenv("TMPDIR");
+    qputenv("TMPDIR", QFile::encodeName(temporary.path()));
+    {
+        TWorkstationStore store;
+        check(store.OpenKey(true) && store.WriteString(QStringLiteral("RootPath"), folder.path()), "workstation");
+    }
+    loadCalendar(folder.filePath(QString(DayEntryRecord::FileName)), folder.filePath(QString(AlarmRecord::FileName)),
+                 Entries);
+    {
+        TXIsamFile users;
+        const QString path = folder.filePath(QString(UserRecord::FileName));
+        check(users.CreateDataset(path, 10, QString(UserRecord::Format)) && users.Open(path, 3), "users");
+        for (int i = 1; i <= Calendar::Users; ++i) {
+            UserRecord u;
+            u.setUserName(QStringLiteral("USER%1").arg(i));
+            u.setFullName(QStringLiteral("User number %1").arg(i));
+            u.setAbbreviation(QStringLiteral("U%1").arg(i));
+            users.Insert(u.bytes());
+        }
+    }
+
+    BenchServices services;
+    TServices* const previous = TServices::setCurrent(&services);
+    {
+        TSession session;
+        const auto login = [](TQuorlaDB& database, UserRecord& user, QString& userKey) {
+            userKey = key(1);
+            return TLookup::Equal(database.Users(), user.bytes(), TXIsamFile::PrimaryIndex, userKey);
+        };
+        check(session.StartUp(login, [](const TQuorlaCfg&) {}, [](const QString&) {}) == TSession::Start::Running,
+              "log-in");
+        TViewNavigator views(nullptr);
+        std::unique_ptr<QStackedWidget> pages(views.Pages());
+        TViewAnswers answers(session);
+        answers.Wire(views);
+        views.StartOnWeek();
+        pages->resize(viewSize);
+        views.WeekView()->resize(viewSize);
+        views.WeekView()->setDateFormat(QStringLiteral("dddd, dd mmmm, yyyy"));
+
+        std::printf("week step over %d day entries and %d alarms, %d users, the program's answers\n", Entries,
+                    Calendar::Alarms, Calendar::Users);
+        measure(views, *session.Database(), "one line");
+        views.WeekView()->setDisplayMode(TDisplayMode::dmDouble);
+        measure(views, *session.Database(), "two lines");
+    }
+    TServices::setCurrent(previous);
+    if (oldTemp.isNull())
+        qunsetenv("TMPDIR");
+    else
+        qputenv("TMPDIR", oldTemp);
+}

@@ -1,0 +1,835 @@
+#include "TSeriesWriter.h"
+
+#include "AlarmRecord.h"
+#include "DayEntryRecord.h"
+#include "EQuorla.h"
+#include "IsamCode.h"
+#include "RecordKey.h"
+#include "TChangeSummary.h"
+#include "TChangeTrail.h"
+#include "THolderNotes.h"
+#include "TLookup.h"
+#include "TQuorlaDB.h"
+#include "TRecordLock.h"
+#include "TStamp.h"
+#include "TXIsamFile.h"
+
+#include <QSet>
+#include <QThread>
+
+#include <algorithm>
+#include <climits>
+#include <optional>
+
+namespace {
+
+using TBatch = QList<TXIsamFile::TBatchWrite>;
+using Kind = TXIsamFile::TBatchWrite::Kind;
+
+// Tries at setting aside keys for new entries while others add entries too.
+constexpr int KeyAttempts = 100;
+// The MadeUntil of a series whose rule has no day left to make.
+const QString AllMade = QStringLiteral("9999999999");
+const QDate LastStampDay(2037, 12, 31);
+
+QString dayKey(const QDate& day)
+{
+    TStamp stamp;
+    stamp.SetDateTime(day.year(), day.month(), day.day(), 0, 0, 0);
+    return stamp.Key();
+}
+
+QDate dayOf(const QString& key)
+{
+    TStamp stamp;
+    stamp.SetSeconds(qint32(RecordKey::parse(key)));
+    return QDate(stamp.Year(), stamp.Month(), stamp.Day());
+}
+
+QString momentKey(const QDateTime& moment)
+{
+    TStamp stamp;
+    stamp.SetDateTime(moment);
+    return stamp.Key();
+}
+
+QByteArray bytes(std::span<const char> record) { return TRecordWriter::bytesOf(record); }
+
+template <typename T>
+QList<QList<T>> chunks(const QList<T>& all, int size)
+{
+    QList<QList<T>> out;
+    for (qsizetype i = 0; i < all.size(); i += size)
+        out << all.mid(i, size);
+    return out;
+}
+
+} // namespace
+
+// The day of the rule's first occurrence (its start when it has none).
+QDate TSeriesWriter::firstOccurrence(const TRecurrenceRule& rule)
+{
+    const QList<QDate> first = rule.Days(rule.Start(), LastStampDay, 1);
+    return first.isEmpty() ? rule.Start() : first.first();
+}
+
+void TSeriesWriter::record(TChangeTrail::Action action, const QString& seriesKey, const QString& summary)
+{
+    database_.Trail().Record(
+        {action, database_.Series(), seriesKey, TChangeTrail::SeriesSubject(seriesKey), summary});
+}
+
+QString TSeriesWriter::counted(const TOutcome& outcome, const char* verb)
+{
+    QString text = QStringLiteral("%1 occurrences %2").arg(outcome.touched).arg(QLatin1String(verb));
+    if (!outcome.held.isEmpty())
+        text += QStringLiteral("; %1 left open elsewhere").arg(outcome.held.size());
+    return text;
+}
+
+TSeriesWriter::TSeriesWriter(TQuorlaDB& database)
+    : OnWrite(writer_.OnWrite), database_(database)
+{
+}
+
+bool TSeriesWriter::Available() const
+{
+    return const_cast<TQuorlaDB&>(database_).Series() != nullptr;
+}
+
+QDate TSeriesWriter::Horizon(const TRecurrenceRule& rule, const QDate& today)
+{
+    QDate horizon = std::min(today.addMonths(HorizonMonths), LastStampDay);
+    const QDate last = rule.LastDay();
+    if (last.isValid() && last < horizon)
+        horizon = last;
+    return horizon;
+}
+
+bool TSeriesWriter::ReadSeries(const QString& key, SeriesRecord& series)
+{
+    return Available() && TLookup::Equal(*database_.Series(), series.bytes(), TXIsamFile::PrimaryIndex, key);
+}
+
+bool TSeriesWriter::LinkOf(const QString& entryKey, SeriesLinkRecord& link)
+{
+    return Available() && !RecordKey::isNone(entryKey)
+        && TLookup::Equal(*database_.SeriesLinks(), link.bytes(), SeriesLinkRecord::EntryKeyIndex, entryKey);
+}
+
+QList<std::pair<QString, SeriesLinkRecord>> TSeriesWriter::Links(const QString& seriesKey)
+{
+    return linksFrom(seriesKey, RecordKey::None);
+}
+
+TSeriesWriter::TLinks TSeriesWriter::linksFrom(const QString& seriesKey, const QString& fromDayKey)
+{
+    TLinks found;
+    if (!Available())
+        return found;
+    TXIsamFile& links = *database_.SeriesLinks();
+    SeriesLinkRecord link;
+    const bool read = links.Range(link.bytes(), SeriesLinkRecord::OccurrenceIndex, seriesKey + fromDayKey,
+                                  seriesKey + AllMade,
+                                  [&] {
+                                      found.append({links.CurrentKey(), link});
+                                      return true;
+                                  });
+    if (!read && links.LastError() != IsamNotFound)
+        throw EQuorla(links.ErrorText());
+    return found;
+}
+
+QStringList TSeriesWriter::alarmKeysOf(const QString& entryKey)
+{
+    TXIsamFile& alarms = database_.Alarms();
+    AlarmRecord alarm;
+    QStringList keys;
+    const bool read = alarms.Range(alarm.bytes(), AlarmRecord::DayEntryKeyIndex, entryKey, entryKey, [&] {
+        keys << alarms.CurrentKey();
+        return true;
+    });
+    if (!read && alarms.LastError() != IsamNotFound)
+        throw EQuorla(alarms.ErrorText());
+    return keys;
+}
+
+DayEntryRecord TSeriesWriter::entryOf(const SeriesRecord& series, const TRecurrenceRule& rule, const QDate& day)
+{
+    DayEntryRecord entry;
+    entry.initialise();
+    const bool unTimed = series.Flags() & SeriesRecord::UnTimed;
+    entry.setFlags((unTimed ? DayEntryRecord::UnTimed : 0)
+                   | ((series.Flags() & SeriesRecord::Private) ? DayEntryRecord::Private : 0));
+    entry.setStartTime(momentKey(unTimed ? QDateTime(day, QTime(0, 0)) : TRecurrenceRule::WallClock(day, rule.Time())));
+    entry.setOwnerKey(series.OwnerKey());
+    entry.setCategoryKey(series.CategoryKey());
+    entry.setDescription(series.Description());
+    entry.setAssigneeKeys(series.AssigneeKeys());
+    return entry;
+}
+
+void TSeriesWriter::addAlarms(const SeriesRecord& series, const QString& entryKey, const DayEntryRecord& entry,
+                              TBatch& writes)
+{
+    if (!(series.Flags() & SeriesRecord::AlarmWanted))
+        return;
+    const qint64 at = std::max<qint64>(0, RecordKey::parse(entry.StartTime()) - series.AlarmOffset());
+    AlarmRecord alarm;
+    for (const QString& user : entry.AssigneeKeys()) {
+        alarm.clear();
+        alarm.setFlags(AlarmRecord::AlarmWanted);
+        alarm.setAlarmTime(RecordKey::format(at));
+        alarm.setDayEntryKey(entryKey);
+        alarm.setUserKey(user);
+        alarm.rebuildUserAlarmKey();
+        writes << TXIsamFile::TBatchWrite{Kind::Add, QString(), bytes(alarm.bytes())};
+    }
+}
+
+void TSeriesWriter::writeSeries(const QString& key, const SeriesRecord& series)
+{
+    writer_.update(*database_.Series(), key, series.bytes());
+}
+
+void TSeriesWriter::batch(TXIsamFile& dataset, TBatch& writes)
+{
+    if (!writes.isEmpty())
+        writer_.writeBatch(dataset, writes);
+}
+
+int TSeriesWriter::make(const QString& seriesKey, const SeriesRecord& series, const QList<QDate>& days)
+{
+    TXIsamFile& entries = database_.DayEntries();
+    TXIsamFile& links = *database_.SeriesLinks();
+    const TRecurrenceRule rule = series.Rule();
+    int made = 0;
+    for (const QList<QDate>& chunk : chunks(days, BatchSize)) {
+        const qint64 n = chunk.size();
+        for (int attempt = 0;; ++attempt) {
+            if (attempt >= KeyAttempts)
+                throw EQuorla(entries.ErrorText());
+            // The new entries' keys are locked and then set aside by raising
+            // the key mark past them: nobody else adds under them from then
+            // on, so a pending link's entry key is this writer's even after
+            // a kill (an insert that chose one of them before the mark moved
+            // holds its lock, which makes this attempt give way).
+            const qint64 first = RecordKey::parse(entries.NextKey());
+            if (first <= 0)
+                throw EQuorla(entries.ErrorText());
+            std::vector<TRecordLock> locks;
+            for (qint64 i = 0; i < n; ++i) {
+                locks.emplace_back(entries, RecordKey::format(first + i));
+                if (!locks.back().Held())
+                    break;
+            }
+            if (qint64(locks.size()) < n || !locks.back().Held()) {
+                locks.clear();
+                QThread::usleep(2000);
+                continue;
+            }
+            if (!entries.RaiseKeyMark(RecordKey::format(first + n - 1)))
+                throw EQuorla(entries.ErrorText());
+
+            TBatch linkWrites, entryWrites, alarmWrites;
+            for (qint64 i = 0; i < n; ++i) {
+                const QString key = RecordKey::format(first + i);
+                const DayEntryRecord entry = entryOf(series, rule, chunk[i]);
+                SeriesLinkRecord link;
+                link.setOccurrence(seriesKey, dayKey(chunk[i]));
+                link.setEntryKey(key);
+                link.setFlags(SeriesLinkRecord::Pending);
+                link.setStart(entry.StartTime());
+                linkWrites << TXIsamFile::TBatchWrite{Kind::Add, QString(), bytes(link.bytes())};
+                entryWrites << TXIsamFile::TBatchWrite{Kind::Add, key, bytes(entry.bytes())};
+                addAlarms(series, key, entry, alarmWrites);
+            }
+            batch(links, linkWrites);
+            try {
+                batch(entries, entryWrites);
+            } catch (const EQuorla&) {
+                if (entries.LastError() != IsamUpdateMode)
+                    throw;
+                // A key was taken before this writer locked it: none of the
+                // entries went in; the pending links go and new keys are tried.
+                TBatch undo;
+                for (const auto& w : linkWrites)
+                    undo << TXIsamFile::TBatchWrite{Kind::Remove, w.key, QByteArray()};
+                batch(links, undo);
+                continue;
+            }
+            batch(database_.Alarms(), alarmWrites);
+            TBatch done;
+            for (const auto& w : linkWrites) {
+                SeriesLinkRecord link;
+                std::copy(w.record.cbegin(), w.record.cend(), link.bytes().begin());
+                link.setFlags(0);
+                done << TXIsamFile::TBatchWrite{Kind::Replace, w.key, bytes(link.bytes())};
+            }
+            batch(links, done);
+            made += int(n);
+            break;
+        }
+    }
+    return made;
+}
+
+int TSeriesWriter::extendOne(const QString& seriesKey, SeriesRecord& series, const QDate& today, int budget)
+{
+    const TRecurrenceRule rule = series.Rule();
+    if (!rule.IsValid()) {
+        // Nothing this program can make: kept out of every poll's way.
+        series.setMadeUntil(AllMade);
+        writeSeries(seriesKey, series);
+        return 0;
+    }
+    const QDate horizon = Horizon(rule, today);
+    const QDate from = RecordKey::isNone(series.MadeUntil()) ? rule.Start() : dayOf(series.MadeUntil()).addDays(1);
+    const QList<QDate> days = rule.Days(from, horizon, budget);
+    QSet<QDate> linked;
+    for (const auto& [key, link] : linksFrom(seriesKey, dayKey(from)))
+        linked.insert(dayOf(link.DayKey()));
+    QList<QDate> missing;
+    for (const QDate& day : days)
+        if (!linked.contains(day))
+            missing << day;
+    const int made = make(seriesKey, series, missing);
+    const QDate last = rule.LastDay();
+    QString until = dayKey(horizon);
+    if (days.size() >= budget)
+        until = dayKey(days.last());
+    else if (last.isValid() && last <= horizon)
+        until = AllMade;
+    // Written only when it moves: a poll that finds nothing to make writes
+    // nothing.
+    if (until != series.MadeUntil()) {
+        series.setMadeUntil(until);
+        writeSeries(seriesKey, series);
+    }
+    return made;
+}
+
+void TSeriesWriter::lockEntries(const TLinks& links, std::vector<TRecordLock>& locks, QList<THeld>& held)
+{
+    TXIsamFile& entries = database_.DayEntries();
+    for (const auto& [key, link] : links) {
+        if (link.EntryKey() == callerHolds_)
+            continue;
+        TRecordLock lock(entries, link.EntryKey());
+        if (lock.Held())
+            locks.push_back(std::move(lock));
+        else
+            held << THeld{dayOf(link.DayKey()), link.EntryKey(), database_.Holders().HolderOf(entries, link.EntryKey())};
+    }
+}
+
+TSeriesWriter::TLinks TSeriesWriter::affected(const QString& seriesKey, const QDate& from, bool withExceptions)
+{
+    TLinks out;
+    const QString fromKey = dayKey(from);
+    for (const auto& entry : Links(seriesKey)) {
+        const SeriesLinkRecord& link = entry.second;
+        if (link.DayKey() < fromKey || (link.Flags() & (SeriesLinkRecord::Pending | SeriesLinkRecord::Deleted)))
+            continue;
+        if (!withExceptions && (link.Flags() & SeriesLinkRecord::Exception))
+            continue;
+        out << entry;
+    }
+    return out;
+}
+
+QList<TSeriesWriter::THeld> TSeriesWriter::probe(const TLinks& links)
+{
+    std::vector<TRecordLock> locks;
+    QList<THeld> held;
+    lockEntries(links, locks, held);
+    return held;
+}
+
+int TSeriesWriter::rewrite(const SeriesRecord& series, const TLinks& all, QList<THeld>& held)
+{
+    if (all.isEmpty())
+        return 0;
+    const TRecurrenceRule rule = series.Rule();
+    QSet<QString> days;
+    for (const QDate& day : rule.Days(dayOf(all.first().second.DayKey()), dayOf(all.last().second.DayKey())))
+        days.insert(dayKey(day));
+    int touched = 0;
+    for (const TLinks& chunk : chunks(all, BatchSize)) {
+        std::vector<TRecordLock> locks;
+        QList<THeld> refused;
+        lockEntries(chunk, locks, refused);
+        QSet<QString> left;
+        for (const THeld& h : refused)
+            left.insert(h.entryKey);
+        held << refused;
+        TBatch alarmWrites, entryWrites, linkWrites;
+        DayEntryRecord stored;
+        for (const auto& [linkKey, link] : chunk) {
+            SeriesLinkRecord changed = link;
+            if (!TLookup::Equal(database_.DayEntries(), stored.bytes(), TXIsamFile::PrimaryIndex, link.EntryKey())) {
+                // Deleted as a plain entry (Delete event on it alone): a
+                // deleted day from now on, never made again.
+                changed.setFlags(SeriesLinkRecord::Deleted);
+                changed.setEntryKey(RecordKey::None);
+                linkWrites << TXIsamFile::TBatchWrite{Kind::Replace, linkKey, bytes(changed.bytes())};
+                continue;
+            }
+            if (left.contains(link.EntryKey())) {
+                // Open elsewhere: left as it is, an exception from now on.
+                changed.setFlags(link.Flags() | SeriesLinkRecord::Exception);
+                linkWrites << TXIsamFile::TBatchWrite{Kind::Replace, linkKey, bytes(changed.bytes())};
+                continue;
+            }
+            for (const QString& alarm : alarmKeysOf(link.EntryKey()))
+                alarmWrites << TXIsamFile::TBatchWrite{Kind::Remove, alarm, QByteArray()};
+            if (days.contains(link.DayKey())) {
+                const DayEntryRecord entry = entryOf(series, rule, dayOf(link.DayKey()));
+                addAlarms(series, link.EntryKey(), entry, alarmWrites);
+                entryWrites << TXIsamFile::TBatchWrite{Kind::Replace, link.EntryKey(), bytes(entry.bytes())};
+                if (changed.Start() != entry.StartTime()) {
+                    changed.setStart(entry.StartTime());
+                    linkWrites << TXIsamFile::TBatchWrite{Kind::Replace, linkKey, bytes(changed.bytes())};
+                }
+            } else {
+                entryWrites << TXIsamFile::TBatchWrite{Kind::Remove, link.EntryKey(), QByteArray()};
+                linkWrites << TXIsamFile::TBatchWrite{Kind::Remove, linkKey, QByteArray()};
+            }
+            ++touched;
+        }
+        // Alarms first, links last: a kill in between leaves links the next
+        // writer rewrites again, never alarms of a removed entry.
+        // The entries read above stay under their locks (or the caller's),
+        // so none of them can go before the batches below.
+        batch(database_.Alarms(), alarmWrites);
+        batch(database_.DayEntries(), entryWrites);
+        batch(*database_.SeriesLinks(), linkWrites);
+    }
+    return touched;
+}
+
+int TSeriesWriter::remove(const TLinks& all, bool keepDays, QList<THeld>& held)
+{
+    int touched = 0;
+    for (const TLinks& chunk : chunks(all, BatchSize)) {
+        std::vector<TRecordLock> locks;
+        QList<THeld> refused;
+        lockEntries(chunk, locks, refused);
+        QSet<QString> left;
+        for (const THeld& h : refused)
+            left.insert(h.entryKey);
+        held << refused;
+        TBatch alarmWrites, entryWrites, linkWrites;
+        for (const auto& [linkKey, link] : chunk) {
+            if (left.contains(link.EntryKey())) {
+                // Open elsewhere: stays, a plain entry no longer in the series.
+                linkWrites << TXIsamFile::TBatchWrite{Kind::Remove, linkKey, QByteArray()};
+                continue;
+            }
+            for (const QString& alarm : alarmKeysOf(link.EntryKey()))
+                alarmWrites << TXIsamFile::TBatchWrite{Kind::Remove, alarm, QByteArray()};
+            entryWrites << TXIsamFile::TBatchWrite{Kind::Remove, link.EntryKey(), QByteArray()};
+            if (keepDays) {
+                SeriesLinkRecord gone = link;
+                gone.setEntryKey(RecordKey::None);
+                gone.setFlags(SeriesLinkRecord::Deleted);
+                linkWrites << TXIsamFile::TBatchWrite{Kind::Replace, linkKey, bytes(gone.bytes())};
+            } else {
+                linkWrites << TXIsamFile::TBatchWrite{Kind::Remove, linkKey, QByteArray()};
+            }
+            ++touched;
+        }
+        batch(database_.Alarms(), alarmWrites);
+        batch(database_.DayEntries(), entryWrites);
+        batch(*database_.SeriesLinks(), linkWrites);
+    }
+    return touched;
+}
+
+TSeriesWriter::Settled TSeriesWriter::settle(const QString& seriesKey, SeriesRecord& series, TOutcome* outcome)
+{
+    // Occurrences a writer began and never finished go: their alarms, their
+    // entries (whose keys were set aside for them) and their links.
+    // They lie after the day the occurrences were made up to: that moves on
+    // only once they are made, and a change lowers it before making any.
+    TLinks pending;
+    const QString made = series.MadeUntil() == AllMade ? QString(RecordKey::None) : series.MadeUntil();
+    for (const auto& entry : linksFrom(seriesKey, made))
+        if (entry.second.Flags() & SeriesLinkRecord::Pending)
+            pending << entry;
+    if (!pending.isEmpty()) {
+        TBatch alarmWrites, entryWrites, linkWrites;
+        for (const auto& [linkKey, link] : pending) {
+            for (const QString& alarm : alarmKeysOf(link.EntryKey()))
+                alarmWrites << TXIsamFile::TBatchWrite{Kind::Remove, alarm, QByteArray()};
+            entryWrites << TXIsamFile::TBatchWrite{Kind::Remove, link.EntryKey(), QByteArray()};
+            linkWrites << TXIsamFile::TBatchWrite{Kind::Remove, linkKey, QByteArray()};
+        }
+        batch(database_.Alarms(), alarmWrites);
+        batch(database_.DayEntries(), entryWrites);
+        batch(*database_.SeriesLinks(), linkWrites);
+    }
+
+    QList<THeld> held;
+    int touched = 0;
+    if (!RecordKey::isNone(series.SplitFrom())) {
+        // Split off another series: that one ends the day before, and its
+        // occurrences from then on become this one's.
+        const QString other = series.SplitFrom();
+        const QDate from = dayOf(series.ChangeFrom());
+        const TRecordLock lock(*database_.Series(), other);
+        if (!lock.Held())
+            return Settled::Busy;
+        SeriesRecord before;
+        if (ReadSeries(other, before)) {
+            TRecurrenceRule rule = before.Rule();
+            const QDate last = rule.LastDay();
+            if (!last.isValid() || last >= from) {
+                rule.setUntil(from.addDays(-1));
+                before.setRule(rule);
+                writeSeries(other, before);
+            }
+            TBatch moves;
+            for (const auto& [linkKey, link] : Links(other)) {
+                if (link.DayKey() < dayKey(from))
+                    continue;
+                SeriesLinkRecord moved = link;
+                moved.setOccurrence(seriesKey, link.DayKey());
+                moves << TXIsamFile::TBatchWrite{Kind::Replace, linkKey, bytes(moved.bytes())};
+            }
+            batch(*database_.SeriesLinks(), moves);
+        }
+        series.setSplitFrom(RecordKey::None);
+        writeSeries(seriesKey, series);
+    }
+    switch (series.Change()) {
+    case SeriesRecord::Pending::None:
+        break;
+    case SeriesRecord::Pending::Rewrite:
+        touched += rewrite(series, affected(seriesKey, dayOf(series.ChangeFrom()), false), held);
+        series.setChange(SeriesRecord::Pending::None, RecordKey::None);
+        writeSeries(seriesKey, series);
+        break;
+    case SeriesRecord::Pending::Delete: {
+        const QDate from = dayOf(series.ChangeFrom());
+        const bool whole = from <= series.Rule().Start();
+        touched += remove(affected(seriesKey, from, true), false, held);
+        if (whole) {
+            // Deleted days' links too, then the series.
+            TBatch rest;
+            for (const auto& [linkKey, link] : Links(seriesKey))
+                rest << TXIsamFile::TBatchWrite{Kind::Remove, linkKey, QByteArray()};
+            batch(*database_.SeriesLinks(), rest);
+            writer_.remove(*database_.Series(), seriesKey);
+            if (outcome) {
+                outcome->touched += touched;
+                outcome->held << held;
+            }
+            return Settled::Gone;
+        }
+        series.setChange(SeriesRecord::Pending::None, RecordKey::None);
+        writeSeries(seriesKey, series);
+        break;
+    }
+    }
+    if (outcome) {
+        outcome->touched += touched;
+        outcome->held << held;
+    }
+    return Settled::Ready;
+}
+
+TSeriesWriter::TOutcome TSeriesWriter::Create(SeriesRecord& series, const QDate& today)
+{
+    TOutcome outcome;
+    if (!Available())
+        return {Result::Unavailable};
+    if (!series.Rule().IsValid())
+        return {Result::NotInSeries};
+    series.setMadeUntil(RecordKey::None);
+    series.setChange(SeriesRecord::Pending::None, RecordKey::None);
+    series.setSplitFrom(RecordKey::None);
+    const std::optional<TRecordLock> lock = insertLocked(series, outcome.seriesKey);
+    outcome.touched = extendOne(outcome.seriesKey, series, today, INT_MAX);
+    record(TChangeTrail::Action::SeriesAdded, outcome.seriesKey,
+           TChangeSummary::Quoted(series.Description(), 60) + QStringLiteral(", ") + series.Rule().Summary()
+               + QStringLiteral("; ") + counted(outcome, "made"));
+    return outcome;
+}
+
+std::optional<TRecordLock> TSeriesWriter::insertLocked(const SeriesRecord& series, QString& key)
+{
+    // Locked from before the insert, so that no poll extends the new series
+    // while its first occurrences are being made.
+    TXIsamFile& all = *database_.Series();
+    for (int attempt = 0; attempt < KeyAttempts; ++attempt) {
+        key = all.NextKey();
+        if (key.isEmpty())
+            throw EQuorla(all.ErrorText());
+        std::optional<TRecordLock> lock;
+        lock.emplace(all, key);
+        if (lock->Held() && all.NextKey() == key && writer_.insertUnder(all, key, series.bytes()))
+            return lock;
+        QThread::usleep(1000);
+    }
+    throw EQuorla(all.ErrorText());
+}
+
+TSeriesWriter::TOutcome TSeriesWriter::Change(const QString& seriesKey, Scope scope, const QDate& day,
+                                              const SeriesRecord& changed, const QDate& today, HeldOccurrences policy,
+                                              const QString& callerHolds)
+{
+    TOutcome outcome;
+    outcome.seriesKey = seriesKey;
+    if (!Available())
+        return {Result::Unavailable};
+    if (scope == Scope::ThisOne || !changed.Rule().IsValid())
+        return {Result::NotInSeries};
+    callerHolds_ = callerHolds;
+    const TRecordLock lock(*database_.Series(), seriesKey);
+    if (!lock.Held())
+        return {Result::SeriesLocked, seriesKey};
+    SeriesRecord series;
+    if (!ReadSeries(seriesKey, series))
+        return {Result::Gone, seriesKey};
+    switch (settle(seriesKey, series)) {
+    case Settled::Gone:
+        return {Result::Gone, seriesKey};
+    case Settled::Busy:
+        return {Result::SeriesLocked, seriesKey};
+    case Settled::Ready:
+        break;
+    }
+    const TRecurrenceRule old = series.Rule();
+    TRecurrenceRule rule = changed.Rule();
+    const QDate firstDay = std::min(old.Start(), rule.Start());
+    const bool split = scope == Scope::ThisAndFollowing && day > firstOccurrence(old);
+    const QDate from = split ? day : firstDay;
+    if (policy == HeldOccurrences::Refuse) {
+        outcome.held = probe(affected(seriesKey, from, false));
+        if (!outcome.held.isEmpty()) {
+            outcome.result = Result::Held;
+            return outcome;
+        }
+    }
+    // The new template and rule, and the change noted, in one write; then
+    // the occurrences are rewritten as a writer finishing it would.
+    SeriesRecord next = changed;
+    next.setOwnerKey(series.OwnerKey());
+    next.setChange(SeriesRecord::Pending::Rewrite, dayKey(from));
+    const QString before = dayKey(from.addDays(-1));
+    next.setMadeUntil(RecordKey::isNone(series.MadeUntil()) ? RecordKey::None : std::min(series.MadeUntil(), before));
+    const auto recorded = [&](const QString& key, const QString& how) {
+        record(TChangeTrail::Action::SeriesChanged, key,
+               how + QStringLiteral(": ") + TChangeSummary::Quoted(next.Description(), 50) + QStringLiteral(", ")
+                   + next.Rule().Summary() + QStringLiteral("; ") + counted(outcome, "touched"));
+        return outcome;
+    };
+    if (!split) {
+        next.setSplitFrom(RecordKey::None);
+        writeSeries(seriesKey, next);
+        if (settle(seriesKey, next, &outcome) != Settled::Ready)
+            return outcome;
+        outcome.touched += extendOne(seriesKey, next, today, INT_MAX);
+        return recorded(seriesKey, QStringLiteral("all"));
+    }
+    rule.setStart(day);
+    next.setRule(rule);
+    next.setMadeUntil(before);
+    next.setSplitFrom(seriesKey);
+    // The new series takes this one's lock again while it takes over the
+    // occurrences (settle), and releases it then: this series is done by then.
+    QString newKey;
+    const std::optional<TRecordLock> newLock = insertLocked(next, newKey);
+    outcome.seriesKey = newKey;
+    if (settle(newKey, next, &outcome) != Settled::Ready)
+        return outcome;
+    outcome.touched += extendOne(newKey, next, today, INT_MAX);
+    const QString how = QStringLiteral("this and following from ") + day.toString(Qt::ISODate);
+    record(TChangeTrail::Action::SeriesChanged, seriesKey, how + QStringLiteral(": now series ") + newKey);
+    return recorded(newKey, how + QStringLiteral(", split from ") + seriesKey);
+}
+
+TSeriesWriter::TOutcome TSeriesWriter::Delete(const QString& seriesKey, Scope scope, const QDate& day,
+                                              HeldOccurrences policy, const QString& callerHolds)
+{
+    TOutcome outcome;
+    outcome.seriesKey = seriesKey;
+    if (!Available())
+        return {Result::Unavailable};
+    callerHolds_ = callerHolds;
+    const TRecordLock lock(*database_.Series(), seriesKey);
+    if (!lock.Held())
+        return {Result::SeriesLocked, seriesKey};
+    SeriesRecord series;
+    if (!ReadSeries(seriesKey, series))
+        return {Result::Gone, seriesKey};
+    switch (settle(seriesKey, series)) {
+    case Settled::Gone:
+        return {Result::Gone, seriesKey};
+    case Settled::Busy:
+        return {Result::SeriesLocked, seriesKey};
+    case Settled::Ready:
+        break;
+    }
+    if (scope == Scope::ThisOne) {
+        SeriesLinkRecord link;
+        TXIsamFile& links = *database_.SeriesLinks();
+        if (!TLookup::Equal(links, link.bytes(), SeriesLinkRecord::OccurrenceIndex,
+                            SeriesLinkRecord::occurrence(seriesKey, dayKey(day)))
+            || (link.Flags() & SeriesLinkRecord::Deleted))
+            return {Result::NotInSeries, seriesKey};
+        const TLinks one{{links.CurrentKey(), link}};
+        // One occurrence open elsewhere is simply locked, whatever `policy`.
+        outcome.held = probe(one);
+        if (!outcome.held.isEmpty()) {
+            outcome.result = Result::EntryLocked;
+            return outcome;
+        }
+        QList<THeld> held;
+        outcome.touched = remove(one, true, held);
+        outcome.held << held;
+        record(TChangeTrail::Action::SeriesChanged, seriesKey,
+               QStringLiteral("this one on %1: ").arg(day.toString(Qt::ISODate)) + counted(outcome, "deleted"));
+        return outcome;
+    }
+    const TRecurrenceRule rule = series.Rule();
+    const bool whole = scope == Scope::All || day <= firstOccurrence(rule);
+    const QDate from = whole ? rule.Start() : day;
+    if (policy == HeldOccurrences::Refuse) {
+        outcome.held = probe(affected(seriesKey, from, true));
+        if (!outcome.held.isEmpty()) {
+            outcome.result = Result::Held;
+            return outcome;
+        }
+    }
+    if (!whole) {
+        TRecurrenceRule ended = rule;
+        ended.setUntil(day.addDays(-1));
+        series.setRule(ended);
+    }
+    series.setChange(SeriesRecord::Pending::Delete, dayKey(from));
+    // Nothing stands from `from` on once done; and a deletion cut short is
+    // then due for the next poll, which finishes it.
+    const QString before = dayKey(from.addDays(-1));
+    if (!RecordKey::isNone(series.MadeUntil()))
+        series.setMadeUntil(std::min(series.MadeUntil(), before));
+    writeSeries(seriesKey, series);
+    settle(seriesKey, series, &outcome);
+    record(whole ? TChangeTrail::Action::SeriesDeleted : TChangeTrail::Action::SeriesChanged, seriesKey,
+           (whole ? QStringLiteral("all") : QStringLiteral("this and following from ") + day.toString(Qt::ISODate))
+               + QStringLiteral(": ") + TChangeSummary::Quoted(series.Description(), 60) + QStringLiteral("; ")
+               + counted(outcome, "deleted"));
+    return outcome;
+}
+
+int TSeriesWriter::ReworkTemplates(const std::function<TemplateAction(SeriesRecord&)>& rework,
+                                   const QString& lockedMessage, const QString& why)
+{
+    if (!Available())
+        return 0;
+    TXIsamFile& all = *database_.Series();
+    QStringList keys;
+    SeriesRecord series;
+    const bool read = all.Range(series.bytes(), TXIsamFile::PrimaryIndex, RecordKey::None, AllMade, [&] {
+        keys << all.CurrentKey();
+        return true;
+    });
+    if (!read && all.LastError() != IsamNotFound)
+        throw EQuorla(all.ErrorText());
+    int deleted = 0;
+    for (const QString& key : keys) {
+        TemplateAction action = TemplateAction::Keep;
+        {
+            const TRecordLock lock(all, key, lockedMessage);
+            if (!ReadSeries(key, series))
+                continue;
+            SeriesRecord reworked = series;
+            action = rework(reworked);
+            if (action == TemplateAction::Write) {
+                writeSeries(key, reworked);
+                record(TChangeTrail::Action::SeriesChanged, key,
+                       TChangeSummary::Quoted(series.Description(), 60) + QStringLiteral(": ") + why);
+            }
+        }
+        if (action != TemplateAction::Delete)
+            continue;
+        const TOutcome outcome = Delete(key, Scope::All, QDate(), HeldOccurrences::Refuse);
+        if (outcome.result != Result::Done && outcome.result != Result::Gone)
+            throw EQuorla(lockedMessage);
+        deleted += outcome.touched;
+    }
+    return deleted;
+}
+
+TSeriesWriter::TOutcome TSeriesWriter::ChangeOne(const QString& entryKey, const DayEntryRecord& entry,
+                                                 AlarmRecord& alarm, const QString& openedAlarmTime)
+{
+    if (!Available())
+        return {Result::Unavailable};
+    SeriesLinkRecord link;
+    if (!LinkOf(entryKey, link))
+        return {Result::NotInSeries};
+    const QString seriesKey = link.SeriesKey();
+    const TRecordLock lock(*database_.Series(), seriesKey);
+    if (!lock.Held())
+        return {Result::SeriesLocked, seriesKey};
+    // Re-read under the series' lock: a series change may have just moved
+    // or removed it.
+    if (!LinkOf(entryKey, link))
+        return {Result::NotInSeries, seriesKey};
+    TXIsamFile& links = *database_.SeriesLinks();
+    const QString linkKey = links.CurrentKey();
+    // The exception is noted first: a kill before the entry is written
+    // leaves an exception with the series' contents, which is harmless.
+    if (!(link.Flags() & SeriesLinkRecord::Exception)) {
+        link.setFlags(link.Flags() | SeriesLinkRecord::Exception);
+        writer_.update(links, linkKey, link.bytes());
+    }
+    TEventWriter events(database_);
+    events.OnWrite = writer_.OnWrite;
+    switch (events.updateEntryWithAlarms(entryKey, entry, alarm, openedAlarmTime)) {
+    case TEventWriter::Result::Done:
+        return {Result::Done, seriesKey, 1};
+    case TEventWriter::Result::Gone:
+        return {Result::Gone, seriesKey};
+    default:
+        return {Result::EntryLocked, seriesKey};
+    }
+}
+
+int TSeriesWriter::Extend(const QDate& today, int budget)
+{
+    if (!Available() || budget <= 0)
+        return 0;
+    TXIsamFile& all = *database_.Series();
+    const QString below = RecordKey::format(RecordKey::parse(dayKey(Horizon(TRecurrenceRule(), today))) - 1);
+    QStringList due;
+    SeriesRecord series;
+    const bool read = all.Range(series.bytes(), SeriesRecord::MadeUntilIndex, RecordKey::None, below, [&] {
+        due << all.CurrentKey();
+        return due.size() < budget;
+    });
+    if (!read && all.LastError() != IsamNotFound)
+        throw EQuorla(all.ErrorText());
+    // Each series visited spends at least one of the budget, so a poll at
+    // the turn of a day, when every series is due, stays short.
+    int made = 0;
+    int spent = 0;
+    for (const QString& key : due) {
+        if (spent >= budget)
+            break;
+        ++spent;
+        callerHolds_.clear();
+        // Another workstation extending or changing this series: its turn.
+        const TRecordLock lock(all, key);
+        if (!lock.Held() || !ReadSeries(key, series))
+            continue;
+        if (settle(key, series) != Settled::Ready)
+            continue;
+        const int now = extendOne(key, series, today, budget - spent + 1);
+        made += now;
+        spent += std::max(0, now - 1);
+    }
+    return made;
+}

@@ -1,0 +1,258 @@
+#pragma once
+
+#include "SeriesLinkRecord.h"
+#include "SeriesRecord.h"
+#include "TEventWriter.h"
+#include "TRecordLock.h"
+#include "TRecordWriter.h"
+
+#include <QDate>
+#include <QList>
+#include <QString>
+
+#include <functional>
+#include <optional>
+#include <vector>
+
+class AlarmRecord;
+class DayEntryRecord;
+class TQuorlaDB;
+class TXIsamFile;
+
+// The record-level work on repeating events (series), without any dialog:
+// what creating, changing and deleting a series writes, and under which
+// locks. A series (SeriesRecord) holds the rule and the template; each
+// occurrence is an ordinary day entry with one alarm per assignee, tied to
+// its series and day by a link (SeriesLinkRecord). Occurrences exist from the
+// start up to a horizon - Horizon(): HorizonMonths ahead of today, or the
+// rule's last day when sooner - and the alarm poll extends each series a few
+// occurrences at a time (Extend).
+//
+// Locks. Every write to a series and its occurrences is made under the
+// series' record lock; another holder makes the call answer SeriesLocked and
+// write nothing. Every occurrence a change rewrites or deletes is changed
+// under its entry's lock: an occurrence whose entry is open elsewhere is
+// either left as it is (HeldOccurrences::Leave: it becomes an exception, and
+// the outcome lists it with its holder) or makes the whole call refuse
+// (HeldOccurrences::Refuse: Result::Held, nothing written, the same list).
+// Refuse looks before writing: an occurrence opened elsewhere in the moment
+// between the look and its own rewrite is still left, and listed in a Done
+// outcome - a caller shows `held` whenever it is not empty. Rights are the
+// caller's to check (every occurrence a change touches is the series'
+// template's: its owner and assignees).
+// The caller's own open occurrence (`callerHolds`: the entry whose lock the
+// caller already holds, as the event editor does) is changed under the
+// caller's lock, never locked or released here.
+//
+// Writes go in batches of BatchSize occurrences: each batch is one
+// transaction per dataset (links, entries, alarms) instead of one per record.
+// A change is noted in the series record before its first write and cleared
+// after its last, new occurrences' links are written (Pending) before their
+// entries and alarms, and the keys of new entries are set aside first; so a
+// workstation killed half-way leaves what the next writer of the series
+// finishes (a noted change) or rolls back (pending occurrences), before
+// anything else: never two occurrences of one day, never one lost, never the
+// alarms of a removed occurrence.
+//
+// Failures other than locks throw EQuorla with the dataset's error text; the
+// series is then left for the next writer to finish as above. A database
+// without the series datasets answers Unavailable to every call.
+class TSeriesWriter
+{
+public:
+    enum class Scope { ThisOne, ThisAndFollowing, All };
+    enum class HeldOccurrences { Leave, Refuse };
+    enum class Result {
+        Done,
+        // Another holder has the series' lock: nothing written.
+        SeriesLocked,
+        // Refuse was asked and some occurrence is open elsewhere: nothing
+        // written; `held` lists them.
+        Held,
+        // The series (or the occurrence's entry) is not stored any more.
+        Gone,
+        // The entry is not an occurrence of the series, or the change is not
+        // one a series can take (an invalid rule).
+        NotInSeries,
+        // The database has no series datasets (TQuorlaDB::Series() null).
+        Unavailable,
+        // ThisOne: the occurrence's entry or one of its alarms is locked
+        // elsewhere (TEventWriter's EntryLocked / AlarmLocked).
+        EntryLocked,
+    };
+
+    // An occurrence left as it was because its entry is open elsewhere.
+    struct THeld
+    {
+        QDate day;
+        QString entryKey;
+        // THolderNotes::HolderOf's line; empty when no note tells.
+        QString holder;
+    };
+
+    struct TOutcome
+    {
+        Result result = Result::Done;
+        // The series written (create: the new one; this and following: the
+        // one the occurrences from that day now belong to).
+        QString seriesKey;
+        // Occurrences made, rewritten or deleted.
+        int touched = 0;
+        QList<THeld> held;
+    };
+
+    static constexpr int HorizonMonths = 12;
+    static constexpr int BatchSize = 64;
+    // New occurrences one poll makes at most, over all series.
+    static constexpr int ExtendPerPoll = 4;
+
+    explicit TSeriesWriter(TQuorlaDB& database);
+
+    // Told of every write (observers only: the reliability check's log).
+    std::function<void(const TRecordWriter::TWrite&)>& OnWrite;
+
+    bool Available() const;
+
+    // The last day occurrences are made up to for `rule` on `today`.
+    static QDate Horizon(const TRecurrenceRule& rule, const QDate& today);
+
+    // Reads the series `key`; false when there is none.
+    bool ReadSeries(const QString& key, SeriesRecord& series);
+    // The link of entry `entryKey` (its series and day); false when the entry
+    // is no occurrence. One index read: what the views' mark of a repeating
+    // entry and the editor's three-way question go by.
+    bool LinkOf(const QString& entryKey, SeriesLinkRecord& link);
+    // Every link of a series in day order, with their keys.
+    QList<std::pair<QString, SeriesLinkRecord>> Links(const QString& seriesKey);
+
+    // Inserts `series` (its template and rule; owner, flags and assignees as
+    // the caller filled them, nothing made yet) and its occurrences up to the
+    // horizon. NotInSeries for an invalid rule.
+    TOutcome Create(SeriesRecord& series, const QDate& today);
+
+    // Changes the series `seriesKey` to `changed`'s template and rule.
+    // - All: every occurrence but the exceptions; the occurrences on days the
+    //   new rule no longer has are deleted, the new days are made.
+    // - ThisAndFollowing: the same from `day` on: the series is split there,
+    //   the old one ending the day before (an end after N occurrences becomes
+    //   that date), and `seriesKey` of the outcome is the new one, whose rule
+    //   starts on `day` and ends as `changed`'s does; on the first
+    //   occurrence's day it is All.
+    // - ThisOne: use ChangeOne.
+    // The owner stays the series'; everything else is `changed`'s. Every
+    // occurrence's alarms are made anew from the template (a snoozed or
+    // switched-off alarm of a rewritten occurrence comes back). Exceptions
+    // stay as they are, also on a day the new rule no longer has. An
+    // occurrence open elsewhere is left as an exception or refuses the call
+    // (`held`); the outcome counts the occurrences rewritten, deleted and
+    // made. An occurrence deleted on its own as a plain entry becomes a
+    // deleted day.
+    TOutcome Change(const QString& seriesKey, Scope scope, const QDate& day, const SeriesRecord& changed,
+                    const QDate& today, HeldOccurrences held, const QString& callerHolds = QString());
+
+    // Deletes occurrences with their alarms:
+    // - All: every occurrence, exceptions too, and the series;
+    // - ThisAndFollowing: every occurrence from `day` on, and the rule ends
+    //   the day before (from the first day it is All);
+    // - ThisOne: the occurrence of `day` alone; its day is kept as deleted so
+    //   that the series never makes it again. Open elsewhere: EntryLocked
+    //   with `held` naming the holder, nothing written. NotInSeries when the
+    //   series has no occurrence that day.
+    // An occurrence open elsewhere is left (a plain entry from then on, no
+    // longer in the series) or refuses the call, as `held` says. The trail
+    // gets one record, with the count.
+    TOutcome Delete(const QString& seriesKey, Scope scope, const QDate& day, HeldOccurrences held,
+                    const QString& callerHolds = QString());
+
+    // Event properties of one occurrence, with the entry's lock held by the
+    // caller: TEventWriter::updateEntryWithAlarms (its alarm rules, its trail
+    // record), the occurrence becoming an exception that later series
+    // changes leave alone. SeriesLocked while a series change runs
+    // elsewhere; EntryLocked for an alarm locked elsewhere; Gone when the
+    // entry went.
+    // Changing one occurrence's day is allowed: it stays the exception of
+    // the day the rule gave it.
+    TOutcome ChangeOne(const QString& entryKey, const DayEntryRecord& entry, AlarmRecord& alarm,
+                       const QString& openedAlarmTime);
+
+    // What ReworkTemplates does with one template.
+    enum class TemplateAction { Keep, Write, Delete };
+    // For the passes that change records across the database (a user's
+    // removal, a category's deletion): applies `rework` to every series'
+    // template, under the series' lock and on the record as it is under the
+    // lock. Write stores the template, leaving its occurrences to the
+    // caller's own pass over the entries (they are entries); Delete deletes
+    // the series with every occurrence and its alarms. A series locked
+    // elsewhere, or an occurrence open elsewhere, throws
+    // EQuorla(lockedMessage): what was done stays done, and running it again
+    // finishes the rest. `why` ends the trail's summaries. Answers the
+    // occurrences deleted.
+    int ReworkTemplates(const std::function<TemplateAction(SeriesRecord&)>& rework, const QString& lockedMessage,
+                        const QString& why);
+
+    // The alarm poll's share: makes at most `budget` new occurrences, over
+    // at most `budget` of the series whose occurrences end before their
+    // horizon, each under its series' lock (a series locked elsewhere is
+    // left to that holder, so two workstations never make the same
+    // occurrence), first finishing or rolling back what a writer of it left
+    // half-done. Answers how many it made; one index read when no series is
+    // due.
+    int Extend(const QDate& today, int budget = ExtendPerPoll);
+
+private:
+    using TLinks = QList<std::pair<QString, SeriesLinkRecord>>;
+    enum class Settled { Ready, Gone, Busy };
+
+    static QDate firstOccurrence(const TRecurrenceRule& rule);
+    void record(TChangeTrail::Action action, const QString& seriesKey, const QString& summary);
+    // "N occurrences <verb>; M left open elsewhere".
+    static QString counted(const TOutcome& outcome, const char* verb);
+
+    // Under the series' lock: rolls back its pending occurrences, finishes a
+    // split it was made by, and finishes a noted change. Gone: a noted
+    // deletion of the whole series is done; Busy: the series it was split
+    // from is locked elsewhere (nothing more done now). Adds what it touched
+    // and left to `outcome`.
+    Settled settle(const QString& seriesKey, SeriesRecord& series, TOutcome* outcome = nullptr);
+    // Inserts a series under a key locked before the insert; `key` is set.
+    std::optional<TRecordLock> insertLocked(const SeriesRecord& series, QString& key);
+    // The occurrences of `links` open elsewhere (their locks are tried and
+    // released at once).
+    QList<THeld> probe(const TLinks& links);
+    // writeBatch of a non-empty batch.
+    void batch(TXIsamFile& dataset, QList<TXIsamFile::TBatchWrite>& writes);
+    // The links of a series from day key `fromDayKey` on.
+    TLinks linksFrom(const QString& seriesKey, const QString& fromDayKey);
+    // Makes the occurrences of `days` (none of them linked yet).
+    int make(const QString& seriesKey, const SeriesRecord& series, const QList<QDate>& days);
+    // Makes the days from the day after MadeUntil up to the horizon, at most
+    // `budget`, and moves MadeUntil on; answers how many were made.
+    int extendOne(const QString& seriesKey, SeriesRecord& series, const QDate& today, int budget);
+    // Rewrites (days the rule has) or deletes (others) the occurrences of
+    // `links` after the template and rule of `series`; the ones open
+    // elsewhere become exceptions, listed in `held`.
+    int rewrite(const SeriesRecord& series, const TLinks& links, QList<THeld>& held);
+    // Deletes the occurrences of `links` with their alarms; their links are
+    // removed, or kept as deleted days with `keepDays`. The ones open
+    // elsewhere stay as plain entries (their links go), listed in `held`.
+    int remove(const TLinks& links, bool keepDays, QList<THeld>& held);
+    // Takes the entry locks of the occurrences of `links` (all but
+    // callerHolds_); the ones held elsewhere go to `held`.
+    void lockEntries(const TLinks& links, std::vector<TRecordLock>& locks, QList<THeld>& held);
+    // The links from `from` on that a change touches (Pending and Deleted
+    // ones never; exceptions only `withExceptions`).
+    TLinks affected(const QString& seriesKey, const QDate& from, bool withExceptions);
+    void writeSeries(const QString& key, const SeriesRecord& series);
+    void writeLinks(QList<TXIsamFile::TBatchWrite>& writes);
+    QStringList alarmKeysOf(const QString& entryKey);
+    // The entry of occurrence `day` of `series` (whose rule is `rule`), and
+    // the adds of its alarms.
+    static DayEntryRecord entryOf(const SeriesRecord& series, const TRecurrenceRule& rule, const QDate& day);
+    static void addAlarms(const SeriesRecord& series, const QString& entryKey, const DayEntryRecord& entry,
+                          QList<TXIsamFile::TBatchWrite>& writes);
+
+    TQuorlaDB& database_;
+    TRecordWriter writer_;
+    // The entry whose lock the caller holds, during one call.
+    QString callerHolds_;
+};

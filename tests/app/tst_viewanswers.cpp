@@ -1,0 +1,84 @@
+// The views' answers on a real session: the alarm marks of a day's entries
+// follow the alarms dataset at each read of the day, whichever workstation
+// changed it.
+
+#include "AlarmRecord.h"
+#include "AppTestSupport.h"
+#include "DayEntryRecord.h"
+#include "QuorlaTest.h"
+#include "RecordKey.h"
+#include "TDayEntries.h"
+#include "TEventWriter.h"
+#include "TQuorlaDB.h"
+#include "TScriptedServices.h"
+#include "TSession.h"
+#include "TStamp.h"
+#include "TViewAnswers.h"
+
+namespace {
+
+QString at(int hour)
+{
+    TStamp stamp;
+    stamp.SetDateTime(2027, 3, 10, hour, 0, 0);
+    return stamp.Key();
+}
+
+} // namespace
+
+class tst_ViewAnswers : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void alarmMarksFollowTheAlarms();
+};
+
+void tst_ViewAnswers::alarmMarksFollowTheAlarms()
+{
+    AppTest::freshWorkstation();
+    TScriptedServices services;
+    TSession session;
+    // A new database: its first administrator is logged in without a dialog.
+    QCOMPARE(session.StartUp([](TQuorlaDB&, UserRecord&, QString&) { return false; }, [](const TQuorlaCfg&) {},
+                             [](const QString&) {}),
+             TSession::Start::Running);
+    TQuorlaDB& db = *session.Database();
+    QStringList keys;
+    for (const int hour : {9, 11, 14}) {
+        DayEntryRecord entry;
+        db.InitDayEntryRecord(entry);
+        entry.setStartTime(at(hour));
+        entry.setOwnerKey(session.CurrentUserKey());
+        entry.setAssigneeKeys({session.CurrentUserKey()});
+        AlarmRecord alarm;
+        alarm.setFlags(hour == 11 ? 0 : AlarmRecord::AlarmWanted);
+        alarm.setAlarmTime(at(hour));
+        keys << TEventWriter(db).insertEntryWithAlarms(entry, alarm);
+    }
+    TViewAnswers answers(session);
+    const auto marks = [&] {
+        TDayEntries entries;
+        answers.WantDayEntries(nullptr, at(0), entries);
+        QString shown;
+        for (int i = 0; i < entries.Count(); ++i) {
+            bool alarmed = false;
+            answers.WantAlarmedFlag(nullptr, entries.PkAt(i), alarmed);
+            shown += alarmed ? QLatin1Char('A') : QLatin1Char('-');
+        }
+        return shown;
+    };
+    QCOMPARE(marks(), QStringLiteral("A-A"));
+
+    // Another workstation moves the first entry's alarm to the second.
+    TQuorlaDB other;
+    AlarmRecord alarm;
+    QVERIFY(other.Alarms().GetEqual(alarm.bytes(), AlarmRecord::DayEntryKeyIndex, keys[0]));
+    QVERIFY(other.Alarms().Delete(other.Alarms().CurrentKey()));
+    alarm.setDayEntryKey(keys[1]);
+    QVERIFY(other.Alarms().Insert(alarm.bytes()));
+    QCOMPARE(marks(), QStringLiteral("-AA"));
+}
+
+QUORLA_TEST_GUI_MAIN(tst_ViewAnswers)
+#include "tst_viewanswers.moc"

@@ -1,0 +1,241 @@
+// Repeating-event rules in the zone Europe/Berlin: the dates and times each
+// rule produces - month ends, 29 February, both daylight-saving days, ends by
+// date and by count - as expected and as libical's own recurrence iterator
+// and zone conversion give them for the same RRULE; the RRULE text read back
+// into the same rule; and the one-line summary.
+
+#include "QuorlaTest.h"
+#include "TRecurrenceRule.h"
+
+#include <libical/ical.h>
+
+#include <QStringList>
+
+#include <ctime>
+
+Q_DECLARE_METATYPE(TRecurrenceRule)
+
+namespace {
+
+using Frequency = TRecurrenceRule::Frequency;
+
+TRecurrenceRule rule(Frequency frequency, const QDate& start, const QTime& time, int interval = 1)
+{
+    TRecurrenceRule r;
+    r.setFrequency(frequency);
+    r.setStart(start);
+    r.setTime(time);
+    r.setInterval(interval);
+    return r;
+}
+
+int days(std::initializer_list<int> qtDays)
+{
+    int bits = 0;
+    for (int d : qtDays)
+        bits |= TRecurrenceRule::weekdayBit(d);
+    return bits;
+}
+
+QString text(const QList<QDateTime>& moments)
+{
+    QStringList out;
+    for (const QDateTime& m : moments)
+        out << m.toString(QStringLiteral("yyyy-MM-dd HH:mm"));
+    return out.join(QLatin1Char(' '));
+}
+
+// What libical makes of the same RRULE: its iterator from `first` over
+// wall-clock times, each occurrence then made a moment with the offset from
+// UTC that libical's Europe/Berlin has at the start of that day - RFC 5545's
+// offset before a jump - and read back as this process's wall clock.
+// (libical 3.0 itself gets the jump wrong both ways: iterating over zoned
+// times carries a time moved on into every later occurrence, and its own
+// conversion moves a time the clock jumps over back, 02:30 to 01:30.)
+QString libicalReference(const TRecurrenceRule& r, const QDate& first, const QDate& to)
+{
+    icaltimezone* berlin = icaltimezone_get_builtin_timezone("Europe/Berlin");
+    const QByteArray rrule = r.ToRRule().toLatin1();
+    const icalrecurrencetype recur = icalrecurrencetype_from_string(rrule.constData());
+    icaltimetype start = icaltime_null_time();
+    start.year = first.year();
+    start.month = first.month();
+    start.day = first.day();
+    if (r.UnTimed()) {
+        start.is_date = 1;
+    } else {
+        start.hour = r.Time().hour();
+        start.minute = r.Time().minute();
+    }
+    icalrecur_iterator* it = icalrecur_iterator_new(recur, start);
+    QList<QDateTime> found;
+    for (icaltimetype t = icalrecur_iterator_next(it); !icaltime_is_null_time(t); t = icalrecur_iterator_next(it)) {
+        if (QDate(t.year, t.month, t.day) > to)
+            break;
+        if (r.UnTimed()) {
+            found << QDateTime(QDate(t.year, t.month, t.day), QTime(0, 0));
+            continue;
+        }
+        icaltimetype midnight = t;
+        midnight.hour = midnight.minute = midnight.second = 0;
+        int dst = 0;
+        const int offset = icaltimezone_get_utc_offset(berlin, &midnight, &dst);
+        const QDateTime local = QDateTime::fromSecsSinceEpoch(icaltime_as_timet(t) - offset).toLocalTime();
+        found << QDateTime(local.date(), local.time());
+    }
+    icalrecur_iterator_free(it);
+    return text(found);
+}
+
+} // namespace
+
+class TestRecurrenceRule : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        qputenv("TZ", "Europe/Berlin");
+        ::tzset();
+        QCOMPARE(QDateTime(QDate(2027, 7, 1), QTime(12, 0)).offsetFromUtc(), 7200);
+    }
+
+    void occurrences_data()
+    {
+        QTest::addColumn<TRecurrenceRule>("rule");
+        QTest::addColumn<QDate>("to");
+        QTest::addColumn<QString>("expected");
+
+        TRecurrenceRule r = rule(Frequency::Weekly, QDate(2027, 6, 14), QTime(9, 0));
+        r.setWeekdays(days({1, 4}));
+        r.setUntil(QDate(2027, 6, 28));
+        QTest::newRow("weekly Monday and Thursday until a Monday, included")
+            << r << QDate(2027, 12, 31)
+            << "2027-06-14 09:00 2027-06-17 09:00 2027-06-21 09:00 2027-06-24 09:00 2027-06-28 09:00";
+
+        r = rule(Frequency::Weekly, QDate(2027, 1, 6), QTime(8, 15), 2);
+        r.setWeekdays(days({1, 4}));
+        r.setCount(4);
+        QTest::newRow("every 2 weeks from a Wednesday: the start is no occurrence, count 4")
+            << r << QDate(2027, 12, 31) << "2027-01-07 08:15 2027-01-18 08:15 2027-01-21 08:15 2027-02-01 08:15";
+
+        r = rule(Frequency::Monthly, QDate(2027, 1, 31), QTime(10, 0));
+        r.setCount(4);
+        QTest::newRow("monthly on the 31st skips the short months, count counts those held")
+            << r << QDate(2027, 12, 31) << "2027-01-31 10:00 2027-03-31 10:00 2027-05-31 10:00 2027-07-31 10:00";
+
+        r = rule(Frequency::Monthly, QDate(2027, 1, 29), QTime(14, 30));
+        r.setMonthlyWeek(-1);
+        QTest::newRow("monthly on the last Friday") << r << QDate(2027, 4, 30)
+                                                    << "2027-01-29 14:30 2027-02-26 14:30 2027-03-26 14:30 2027-04-30 14:30";
+
+        r = rule(Frequency::Monthly, QDate(2027, 1, 12), QTime(9, 0), 2);
+        r.setMonthlyWeek(2);
+        QTest::newRow("every 2 months on the second Tuesday")
+            << r << QDate(2027, 7, 31) << "2027-01-12 09:00 2027-03-09 09:00 2027-05-11 09:00 2027-07-13 09:00";
+
+        r = rule(Frequency::Yearly, QDate(2028, 2, 29), QTime());
+        QTest::newRow("yearly on 29 February, un-timed: leap years only")
+            << r << QDate(2036, 12, 31) << "2028-02-29 00:00 2032-02-29 00:00 2036-02-29 00:00";
+
+        r = rule(Frequency::Daily, QDate(2027, 3, 27), QTime(2, 30));
+        r.setCount(3);
+        QTest::newRow("02:30 on the spring day moves on by the hour the clock jumps")
+            << r << QDate(2027, 12, 31) << "2027-03-27 02:30 2027-03-28 03:30 2027-03-29 02:30";
+
+        r = rule(Frequency::Daily, QDate(2027, 10, 30), QTime(2, 30));
+        r.setUntil(QDate(2027, 11, 1));
+        QTest::newRow("02:30 on the autumn day, which happens twice, stays")
+            << r << QDate(2027, 12, 31) << "2027-10-30 02:30 2027-10-31 02:30 2027-11-01 02:30";
+
+        r = rule(Frequency::Daily, QDate(2027, 5, 1), QTime(), 3);
+        r.setUntil(QDate(2027, 5, 10));
+        QTest::newRow("every 3 days un-timed until a day that is no occurrence")
+            << r << QDate(2027, 12, 31) << "2027-05-01 00:00 2027-05-04 00:00 2027-05-07 00:00 2027-05-10 00:00";
+
+        r = rule(Frequency::Daily, QDate(2027, 5, 1), QTime(7, 0));
+        r.setUntil(QDate(2027, 4, 30));
+        QTest::newRow("an end before the start: none") << r << QDate(2027, 12, 31) << "";
+    }
+
+    void occurrences()
+    {
+        QFETCH(TRecurrenceRule, rule);
+        QFETCH(QDate, to);
+        QFETCH(QString, expected);
+
+        QVERIFY(rule.IsValid());
+        const QList<QDateTime> made = rule.Occurrences(rule.Start(), to);
+        QCOMPARE(text(made), expected);
+        if (!made.isEmpty())
+            QCOMPARE(libicalReference(rule, made.first().date(), to), expected);
+
+        const auto back = TRecurrenceRule::FromRRule(rule.ToRRule(), rule.Start(), rule.Time());
+        QVERIFY2(back.has_value(), qPrintable(rule.ToRRule()));
+        QCOMPARE(text(back->Occurrences(rule.Start(), to)), expected);
+        QCOMPARE(back->ToRRule(), rule.ToRRule());
+    }
+
+    void texts_data()
+    {
+        QTest::addColumn<TRecurrenceRule>("rule");
+        QTest::addColumn<QString>("rrule");
+        QTest::addColumn<QString>("summary");
+
+        TRecurrenceRule r = rule(Frequency::Weekly, QDate(2027, 6, 14), QTime(9, 0));
+        r.setWeekdays(days({1, 4}));
+        r.setUntil(QDate(2027, 6, 30));
+        QTest::newRow("weekly until") << r << "FREQ=WEEKLY;BYDAY=MO,TH;UNTIL=20270630T235959"
+                                      << "Every Monday and Thursday at 09:00 until 30 June 2027";
+        r = rule(Frequency::Weekly, QDate(2027, 6, 14), QTime(), 2);
+        r.setWeekdays(days({1, 2, 5}));
+        r.setCount(10);
+        QTest::newRow("every 2 weeks, count, un-timed")
+            << r << "FREQ=WEEKLY;INTERVAL=2;BYDAY=MO,TU,FR;COUNT=10"
+            << "Every 2 weeks on Monday, Tuesday and Friday, 10 times";
+        r = rule(Frequency::Monthly, QDate(2027, 1, 29), QTime(14, 30));
+        r.setMonthlyWeek(-1);
+        QTest::newRow("last weekday") << r << "FREQ=MONTHLY;BYDAY=-1FR" << "Monthly on the last Friday at 14:30";
+        r = rule(Frequency::Monthly, QDate(2027, 1, 22), QTime(), 3);
+        r.setUntil(QDate(2028, 1, 1));
+        QTest::newRow("day of month, un-timed until")
+            << r << "FREQ=MONTHLY;INTERVAL=3;BYMONTHDAY=22;UNTIL=20280101" << "Every 3 months on the 22nd until 1 January 2028";
+        r = rule(Frequency::Yearly, QDate(2028, 2, 29), QTime());
+        r.setCount(1);
+        QTest::newRow("yearly once") << r << "FREQ=YEARLY;BYMONTH=2;BYMONTHDAY=29;COUNT=1"
+                                     << "Every year on 29 February, once";
+        QTest::newRow("daily") << rule(Frequency::Daily, QDate(2027, 1, 1), QTime(7, 5)) << "FREQ=DAILY"
+                               << "Every day at 07:05";
+    }
+
+    void texts()
+    {
+        QFETCH(TRecurrenceRule, rule);
+        QFETCH(QString, rrule);
+        QFETCH(QString, summary);
+        QCOMPARE(rule.ToRRule(), rrule);
+        QCOMPARE(rule.Summary(), summary);
+        QCOMPARE(TRecurrenceRule::FromRRule(rrule, rule.Start(), rule.Time()), std::optional(rule));
+    }
+
+    void refusedRRules_data()
+    {
+        QTest::addColumn<QString>("rrule");
+        QTest::newRow("not a rule") << "every monday";
+        QTest::newRow("set position") << "FREQ=MONTHLY;BYDAY=MO,TU;BYSETPOS=-1";
+        QTest::newRow("hours") << "FREQ=DAILY;BYHOUR=9,17";
+        QTest::newRow("another day of the month than the start's") << "FREQ=MONTHLY;BYMONTHDAY=3";
+        QTest::newRow("fifth weekday") << "FREQ=MONTHLY;BYDAY=5TU";
+        QTest::newRow("hourly") << "FREQ=HOURLY";
+    }
+
+    void refusedRRules()
+    {
+        QFETCH(QString, rrule);
+        QVERIFY(!TRecurrenceRule::FromRRule(rrule, QDate(2027, 6, 1), QTime(9, 0)).has_value());
+    }
+};
+
+QUORLA_TEST_CORE_MAIN(TestRecurrenceRule)
+#include "tst_recurrencerule.moc"

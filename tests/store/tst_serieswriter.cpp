@@ -1,0 +1,549 @@
+// Repeating events on folders and (with QUORLA_TEST_ENGINE=postgres) on a
+// database server: a series' occurrences are ordinary entries with one alarm
+// per assignee, exactly one per day of its rule up to the horizon; changes
+// and deletions all / this and following / this one; an occurrence open
+// elsewhere left and named, or the change refused whole; a writer killed at
+// any write leaves what the next one finishes or rolls back; two processes
+// extending the horizon at once make every occurrence once.
+
+#include "AlarmRecord.h"
+#include "DayEntryRecord.h"
+#include "EQuorla.h"
+#include "IsamEngine.h"
+#include "PostgresCluster.h"
+#include "QuorlaTest.h"
+#include "RecordKey.h"
+#include "TAlarmPoller.h"
+#include "TCategoryWriter.h"
+#include "TChangeTrail.h"
+#include "TEventWriter.h"
+#include "TUserRemoval.h"
+#include "CategoryRecord.h"
+#include "SeriesLinkRecord.h"
+#include "SeriesRecord.h"
+#include "TLookup.h"
+#include "TDatabaseLocation.h"
+#include "TQuorlaDB.h"
+#include "TRecordLock.h"
+#include "TScriptedServices.h"
+#include "TSeriesWriter.h"
+#include "TStamp.h"
+#include "TestChild.h"
+#include "UserRecord.h"
+
+#include <QRegularExpression>
+#include <QSet>
+
+#include <memory>
+
+namespace {
+
+using Scope = TSeriesWriter::Scope;
+using Held = TSeriesWriter::HeldOccurrences;
+using Result = TSeriesWriter::Result;
+
+std::unique_ptr<PostgresCluster> server;
+const QDate Today(2027, 1, 4);
+
+QString key(int n) { return RecordKey::format(n); }
+
+QString newLocation()
+{
+    static int serial = 0;
+    const QString name = QStringLiteral("series%1").arg(++serial);
+    return server ? server->createDatabase(name) : TestEnvironment::freshFolder(name);
+}
+
+// A weekly series on Monday and Thursday at 09:00 from Today (or daily),
+// for the first `assignees` users, alarm 15 minutes before.
+SeriesRecord meeting(int assignees, bool daily = false, const QTime& time = QTime(9, 0))
+{
+    SeriesRecord s;
+    s.initialise();
+    s.setOwnerKey(key(1));
+    s.setDescription(QStringLiteral("Team meeting"));
+    QStringList users;
+    for (int i = 1; i <= assignees; ++i)
+        users << key(i);
+    s.setAssigneeKeys(users);
+    s.setFlags(SeriesRecord::AlarmWanted);
+    s.setAlarmOffset(15 * 60);
+    TRecurrenceRule rule;
+    rule.setFrequency(daily ? TRecurrenceRule::Frequency::Daily : TRecurrenceRule::Frequency::Weekly);
+    rule.setStart(Today);
+    rule.setTime(time);
+    rule.setWeekdays(daily ? 0 : TRecurrenceRule::weekdayBit(1) | TRecurrenceRule::weekdayBit(4));
+    s.setRule(rule);
+    return s;
+}
+
+QDate dayOf(const QString& key)
+{
+    TStamp s;
+    s.SetSeconds(qint32(RecordKey::parse(key)));
+    return QDate(s.Year(), s.Month(), s.Day());
+}
+
+struct Office
+{
+    TScriptedServices services;
+    QString location;
+    std::unique_ptr<TQuorlaDB> db;
+
+    Office()
+    {
+        services.setHostName(QStringLiteral("ws-anna"));
+        location = newLocation();
+        db = std::make_unique<TQuorlaDB>(TDatabaseLocation(location));
+        for (int i = 1; i <= 20; ++i) {
+            UserRecord u;
+            u.setFullName(QStringLiteral("User %1").arg(i));
+            db->Users().Insert(u.bytes());
+        }
+        db->SetActingUser(key(1));
+    }
+};
+
+// What a series holds, checked against its rule: every link made (none
+// pending), one per day, every day of the rule up to what is made present
+// unless deleted, every occurrence's entry there with the template's start
+// and one alarm per assignee (exceptions: entry there). Answers the counts
+// of occurrences and of their alarms; also checks that no alarm anywhere
+// points at a missing entry.
+struct Tally
+{
+    int occurrences = 0;
+    int alarms = 0;
+    int exceptions = 0;
+    int deleted = 0;
+};
+
+Tally check(TQuorlaDB& db, const QString& seriesKey)
+{
+    Tally t;
+    TSeriesWriter writer(db);
+    SeriesRecord series;
+    if (!writer.ReadSeries(seriesKey, series)) {
+        if (!writer.Links(seriesKey).isEmpty())
+            qWarning("links of a deleted series");
+        return t;
+    }
+    const TRecurrenceRule rule = series.Rule();
+    QSet<QDate> seen;
+    for (const auto& [linkKey, link] : writer.Links(seriesKey)) {
+        const QDate day = dayOf(link.DayKey());
+        if (link.Flags() & SeriesLinkRecord::Pending)
+            qWarning("pending link %s", qPrintable(linkKey));
+        if (seen.contains(day))
+            qWarning("two occurrences on %s", qPrintable(day.toString()));
+        seen.insert(day);
+        if (link.Flags() & SeriesLinkRecord::Deleted) {
+            ++t.deleted;
+            continue;
+        }
+        DayEntryRecord entry;
+        if (!TLookup::Equal(db.DayEntries(), entry.bytes(), TXIsamFile::PrimaryIndex, link.EntryKey())) {
+            qWarning("occurrence %s without its entry", qPrintable(day.toString()));
+            continue;
+        }
+        ++t.occurrences;
+        AlarmRecord alarm;
+        int alarms = 0;
+        db.Alarms().Range(alarm.bytes(), AlarmRecord::DayEntryKeyIndex, link.EntryKey(), link.EntryKey(), [&] {
+            ++alarms;
+            return true;
+        });
+        t.alarms += alarms;
+        if (link.Flags() & SeriesLinkRecord::Exception) {
+            ++t.exceptions;
+            continue;
+        }
+        TStamp start;
+        start.SetDateTime(QDateTime(day, rule.Time()));
+        if (entry.StartTime() != start.Key() || entry.Description() != series.Description()
+            || alarms != int(series.AssigneeKeys().size()) || !rule.Fits(day))
+            qWarning("occurrence %s unlike its series", qPrintable(day.toString()));
+    }
+    const QString made = series.MadeUntil();
+    const QDate until = made == QLatin1String("9999999999") ? QDate(2037, 12, 31) : dayOf(made);
+    for (const QDate& day : rule.Days(rule.Start(), until))
+        if (!seen.contains(day))
+            qWarning("occurrence %s missing", qPrintable(day.toString()));
+    // No alarm of a removed entry anywhere.
+    AlarmRecord alarm;
+    DayEntryRecord entry;
+    QStringList entryKeys;
+    db.Alarms().Range(alarm.bytes(), 0, key(0), QStringLiteral("9999999999"), [&] {
+        entryKeys << alarm.DayEntryKey();
+        return true;
+    });
+    for (const QString& k : entryKeys)
+        if (!TLookup::Equal(db.DayEntries(), entry.bytes(), TXIsamFile::PrimaryIndex, k))
+            qWarning("alarm of a removed entry %s", qPrintable(k));
+    return t;
+}
+
+int entryCount(TQuorlaDB& db) { return db.DayEntries().RecordCount(); }
+
+} // namespace
+
+class TestSeriesWriter : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        server = PostgresCluster::ForTestEngine();
+        if (server)
+            QVERIFY2(server->error().isEmpty(), qPrintable(server->error()));
+        QTest::failOnWarning(QRegularExpression(QStringLiteral(".")));
+    }
+    void cleanupTestCase() { server.reset(); }
+
+    void create_data()
+    {
+        QTest::addColumn<int>("assignees");
+        QTest::addColumn<bool>("daily");
+        QTest::addColumn<int>("count");  // 0: endless
+        QTest::addColumn<int>("occurrences");
+        // Monday and Thursday from 4 January 2027 up to 4 January 2028.
+        QTest::newRow("weekly, 20 assignees, a year") << 20 << false << 0 << 105;
+        QTest::newRow("daily, 5 assignees, 10 times") << 5 << true << 10 << 10;
+    }
+    void create()
+    {
+        QFETCH(int, assignees);
+        QFETCH(bool, daily);
+        QFETCH(int, count);
+        QFETCH(int, occurrences);
+        Office o;
+        QVERIFY(o.db->Series() && o.db->SeriesLinks());
+        SeriesRecord s = meeting(assignees, daily);
+        if (count) {
+            TRecurrenceRule rule = s.Rule();
+            rule.setCount(count);
+            s.setRule(rule);
+        }
+        const auto outcome = TSeriesWriter(*o.db).Create(s, Today);
+        QCOMPARE(outcome.result, Result::Done);
+        QCOMPARE(outcome.touched, occurrences);
+        const Tally t = check(*o.db, outcome.seriesKey);
+        QCOMPARE(t.occurrences, occurrences);
+        QCOMPARE(t.alarms, occurrences * assignees);
+        QCOMPARE(entryCount(*o.db), occurrences);
+    }
+
+    // Changes and deletions, each checked against the rule afterwards.
+    void changes_data()
+    {
+        QTest::addColumn<QString>("what");
+        QTest::addColumn<int>("occurrences");  // of the series the outcome names
+        QTest::addColumn<int>("entries");      // in the database
+        QTest::addColumn<int>("touched");
+        QTest::newRow("all: a new time") << "time all" << 105 << 105 << 105;
+        QTest::newRow("all: Mondays only") << "mondays all" << 53 << 53 << 105;
+        QTest::newRow("this and following from the 11th occurrence: a new time")
+            << "time following" << 95 << 105 << 95;
+        QTest::newRow("this one: deleted, never made again") << "delete one" << 104 << 104 << 1;
+        QTest::newRow("one deleted as a plain entry, then all: a new time") << "plain time all" << 104 << 104 << 104;
+        QTest::newRow("this and following deleted") << "delete following" << 10 << 10 << 95;
+        QTest::newRow("all deleted") << "delete all" << 0 << 0 << 105;
+    }
+    void changes()
+    {
+        QFETCH(QString, what);
+        Office o;
+        TSeriesWriter writer(*o.db);
+        SeriesRecord s = meeting(3);
+        const QString key1 = writer.Create(s, Today).seriesKey;
+        const QList<QDate> days = s.Rule().Days(Today, Today.addYears(1));
+        const QDate eleventh = days[10];
+        SeriesRecord changed = s;
+        TRecurrenceRule rule = s.Rule();
+        if (what.contains(QLatin1String("time")))
+            rule.setTime(QTime(10, 30));
+        else if (what.startsWith(QLatin1String("mondays")))
+            rule.setWeekdays(TRecurrenceRule::weekdayBit(1));
+        changed.setRule(rule);
+        if (what.startsWith(QLatin1String("plain"))) {
+            QCOMPARE(TEventWriter(*o.db).deleteEntryWithAlarms(writer.Links(key1)[10].second.EntryKey()),
+                     TEventWriter::Result::Done);
+            what = what.mid(6);
+        }
+        TSeriesWriter::TOutcome outcome;
+        if (what == QLatin1String("delete one"))
+            outcome = writer.Delete(key1, Scope::ThisOne, eleventh, Held::Refuse);
+        else if (what == QLatin1String("delete following"))
+            outcome = writer.Delete(key1, Scope::ThisAndFollowing, eleventh, Held::Refuse);
+        else if (what == QLatin1String("delete all"))
+            outcome = writer.Delete(key1, Scope::All, eleventh, Held::Refuse);
+        else
+            outcome = writer.Change(key1, what.endsWith(QLatin1String("all")) ? Scope::All : Scope::ThisAndFollowing,
+                                    eleventh, changed, Today, Held::Refuse);
+        QCOMPARE(outcome.result, Result::Done);
+        QTEST(outcome.touched, "touched");
+        QTEST(check(*o.db, outcome.seriesKey).occurrences, "occurrences");
+        QTEST(entryCount(*o.db), "entries");
+        if (outcome.seriesKey != key1)
+            QCOMPARE(check(*o.db, key1).occurrences, 10);
+        // A month later the poll extends what is left, and never brings back
+        // a deleted day.
+        while (writer.Extend(Today.addMonths(1), 1000) > 0) {
+        }
+        check(*o.db, outcome.seriesKey);
+    }
+
+    // An occurrence open on another workstation: left and named, or the
+    // change refused whole.
+    void heldOccurrence_data()
+    {
+        QTest::addColumn<int>("policy");
+        QTest::newRow("left") << int(Held::Leave);
+        QTest::newRow("refused") << int(Held::Refuse);
+    }
+    void heldOccurrence()
+    {
+        QFETCH(int, policy);
+        Office o;
+        TSeriesWriter writer(*o.db);
+        SeriesRecord s = meeting(2);
+        const QString seriesKey = writer.Create(s, Today).seriesKey;
+        const auto [linkKey, link] = writer.Links(seriesKey)[3];
+        TQuorlaDB other{TDatabaseLocation(o.location)};
+        other.SetActingUser(key(2));
+        const TRecordLock open(other.DayEntries(), link.EntryKey(), &other.Holders());
+        QVERIFY(open.Held());
+
+        SeriesRecord changed = s;
+        changed.setDescription(QStringLiteral("Weekly review"));
+        const auto outcome = writer.Change(seriesKey, Scope::All, Today, changed, Today, Held(policy));
+        QCOMPARE(outcome.result, policy == int(Held::Leave) ? Result::Done : Result::Held);
+        QCOMPARE(outcome.held.size(), 1);
+        QCOMPARE(outcome.held[0].entryKey, link.EntryKey());
+        QCOMPARE(outcome.held[0].day, dayOf(link.DayKey()));
+        QVERIFY2(outcome.held[0].holder.startsWith(QLatin1String("User 2 (workstation ws-anna)")),
+                 qPrintable(outcome.held[0].holder));
+        DayEntryRecord entry;
+        QVERIFY(TLookup::Equal(o.db->DayEntries(), entry.bytes(), 0, writer.Links(seriesKey)[4].second.EntryKey()));
+        QCOMPARE(entry.Description(), policy == int(Held::Leave) ? "Weekly review" : "Team meeting");
+        QVERIFY(TLookup::Equal(o.db->DayEntries(), entry.bytes(), 0, link.EntryKey()));
+        QCOMPARE(entry.Description(), "Team meeting");
+        QCOMPARE(check(*o.db, seriesKey).exceptions, policy == int(Held::Leave) ? 1 : 0);
+    }
+
+    // An occurrence changed alone is an exception later series changes leave.
+    void exceptionStays()
+    {
+        Office o;
+        TSeriesWriter writer(*o.db);
+        SeriesRecord s = meeting(2);
+        const QString seriesKey = writer.Create(s, Today).seriesKey;
+        const QString entryKey = writer.Links(seriesKey)[2].second.EntryKey();
+        std::optional<TRecordLock> lock;
+        DayEntryRecord entry;
+        AlarmRecord alarm;
+        bool hadAlarm = false;
+        QCOMPARE(TEventWriter(*o.db).openEntry(entryKey, lock, entry, alarm, hadAlarm), TEventWriter::Result::Done);
+        entry.setDescription(QStringLiteral("Meeting with the auditors"));
+        QCOMPARE(writer.ChangeOne(entryKey, entry, alarm, alarm.AlarmTime()).result, Result::Done);
+        lock.reset();
+        SeriesRecord changed = s;
+        changed.setDescription(QStringLiteral("Review"));
+        QCOMPARE(writer.Change(seriesKey, Scope::All, Today, changed, Today, Held::Refuse).touched, 104);
+        QVERIFY(TLookup::Equal(o.db->DayEntries(), entry.bytes(), 0, entryKey));
+        QCOMPARE(entry.Description(), "Meeting with the auditors");
+        const Tally t = check(*o.db, seriesKey);
+        QCOMPARE(t.exceptions, 1);
+        QCOMPARE(t.alarms, 2 * 105);
+    }
+
+    // A writer killed after any of its writes: the next one finishes or
+    // rolls back, and the series holds to its rule.
+    void killed_data()
+    {
+        QTest::addColumn<QString>("what");
+        QTest::addColumn<int>("writes");  // made before the kill
+        // Create: the series, the pending links, the entries, the alarms;
+        // change and delete: the noted change, the alarms, the entries.
+        for (int writes : {1, 2, 3, 4})
+            QTest::addRow("create, after %d writes", writes) << "create" << writes;
+        for (int writes : {1, 2, 3})
+            QTest::addRow("change, after %d writes", writes) << "change" << writes;
+        for (int writes : {1, 2, 3})
+            QTest::addRow("delete following, after %d writes", writes) << "delete" << writes;
+    }
+    void killed()
+    {
+        QFETCH(QString, what);
+        QFETCH(int, writes);
+        Office o;
+        SeriesRecord s = meeting(3, true);
+        TRecurrenceRule rule = s.Rule();
+        rule.setCount(40);
+        s.setRule(rule);
+        QString seriesKey;
+        if (what != QLatin1String("create"))
+            seriesKey = TSeriesWriter(*o.db).Create(s, Today).seriesKey;
+        TestChild child([&] {
+            TQuorlaDB db{TDatabaseLocation(o.location)};
+            TSeriesWriter writer(db);
+            int made = 0;
+            writer.OnWrite = [&](const TRecordWriter::TWrite& w) {
+                if (w.made && ++made == writes)
+                    ::_exit(3);
+            };
+            SeriesRecord changed = s;
+            changed.setDescription(QStringLiteral("Daily stand-up"));
+            if (what == QLatin1String("create"))
+                writer.Create(s, Today);
+            else if (what == QLatin1String("change"))
+                writer.Change(seriesKey, Scope::All, Today, changed, Today, Held::Leave);
+            else
+                writer.Delete(seriesKey, Scope::ThisAndFollowing, Today.addDays(20), Held::Leave);
+            return 0;
+        });
+        QCOMPARE(child.wait(), 3);
+        TSeriesWriter writer(*o.db);
+        if (seriesKey.isEmpty())
+            seriesKey = key(1);
+        // The next polls finish it; a server may hold the killed writer's
+        // locks for a moment after its session died.
+        SeriesRecord after;
+        for (int poll = 0; poll < 100; ++poll) {
+            writer.Extend(Today, 1000);
+            // Done: gone, or no change noted and every one of its 40 days made.
+            if (!writer.ReadSeries(seriesKey, after)
+                || (after.Change() == SeriesRecord::Pending::None && after.MadeUntil() == "9999999999"))
+                break;
+            QTest::qWait(20);
+        }
+        if (!writer.ReadSeries(seriesKey, after)) {
+            QCOMPARE(entryCount(*o.db), 0);
+            return;
+        }
+        QCOMPARE(after.Change(), SeriesRecord::Pending::None);
+        const Tally t = check(*o.db, seriesKey);
+        QCOMPARE(t.alarms, 3 * t.occurrences);
+        QCOMPARE(entryCount(*o.db), t.occurrences);
+    }
+
+    // One trail record per series action, with the occurrences it touched.
+    void trail()
+    {
+        Office o;
+        TSeriesWriter writer(*o.db);
+        SeriesRecord s = meeting(2);
+        const QString seriesKey = writer.Create(s, Today).seriesKey;
+        SeriesRecord changed = s;
+        changed.setDescription(QStringLiteral("Review"));
+        writer.Change(seriesKey, Scope::All, Today, changed, Today, Held::Refuse);
+        writer.Delete(seriesKey, Scope::All, Today, Held::Refuse);
+        QStringList seen;
+        for (const TChangeTrail::TEntry& e : o.db->Trail().History(TChangeTrail::SeriesSubject(seriesKey)))
+            seen << TChangeTrail::ActionText(e.action) + QStringLiteral(": ") + e.summary;
+        QCOMPARE(seen, QStringList({"Repeating event added: “Team meeting”, Every Monday and Thursday at 09:00; "
+                                    "105 occurrences made",
+                                    "Repeating event changed: all: “Review”, Every Monday and Thursday at 09:00; "
+                                    "105 occurrences touched",
+                                    "Repeating event deleted: all: “Review”; 105 occurrences deleted"}));
+    }
+
+    // A user's removal and a category's deletion treat templates as entries.
+    void templatesAcrossTheDatabase_data()
+    {
+        QTest::addColumn<QString>("what");
+        QTest::addColumn<int>("series");       // left
+        QTest::addColumn<QString>("assignees");  // of the series left
+        QTest::addColumn<QString>("category");
+        QTest::newRow("owner removed, his series deleted") << "owner delete" << 0 << "" << "";
+        QTest::newRow("owner removed, his series transferred") << "owner transfer" << 1 << "1 2 3" << "0000000001";
+        QTest::newRow("an assignee removed") << "assignee" << 1 << "1 3" << "0000000001";
+        QTest::newRow("the category deleted") << "category" << 1 << "1 2 3" << "0000000000";
+    }
+    void templatesAcrossTheDatabase()
+    {
+        QFETCH(QString, what);
+        Office o;
+        CategoryRecord c;
+        c.setDescription(QStringLiteral("Meeting"));
+        QVERIFY(o.db->Categories().Insert(c.bytes()));
+        SeriesRecord s = meeting(3);
+        s.setCategoryKey(key(1));
+        if (what.startsWith(QLatin1String("owner")))
+            s.setOwnerKey(key(4));
+        const QString seriesKey = TSeriesWriter(*o.db).Create(s, Today).seriesKey;
+        if (what == QLatin1String("category")) {
+            TCategoryWriter(*o.db).deleteCategory(key(1));
+        } else {
+            TUserRemoval::TChoices choices;
+            choices.deleteOwned = what == QLatin1String("owner delete");
+            choices.newOwner = key(1);
+            choices.newAssignee = key(1);
+            TUserRemoval(*o.db, key(what == QLatin1String("assignee") ? 2 : 4), choices).run();
+        }
+        SeriesRecord after;
+        TSeriesWriter writer(*o.db);
+        QTEST(int(writer.ReadSeries(seriesKey, after)), "series");
+        const Tally t = check(*o.db, seriesKey);
+        QCOMPARE(entryCount(*o.db), t.occurrences);
+        if (!writer.ReadSeries(seriesKey, after))
+            return;
+        QStringList users;
+        for (const QString& k : after.AssigneeKeys())
+            users << QString::number(RecordKey::parse(k));
+        QTEST(users.join(QLatin1Char(' ')), "assignees");
+        QTEST(after.CategoryKey(), "category");
+        QCOMPARE(after.OwnerKey(), key(1));
+        // The occurrences already made agree with their template.
+        DayEntryRecord entry;
+        QVERIFY(TLookup::Equal(o.db->DayEntries(), entry.bytes(), 0, writer.Links(seriesKey)[0].second.EntryKey()));
+        QCOMPARE(entry.AssigneeKeys(), after.AssigneeKeys());
+        QCOMPARE(entry.CategoryKey(), after.CategoryKey());
+    }
+
+    // The alarm poll of any user extends every series a few occurrences at
+    // a time as the days pass.
+    void pollExtends()
+    {
+        Office o;
+        SeriesRecord s = meeting(2, true);
+        const QString seriesKey = TSeriesWriter(*o.db).Create(s, Today).seriesKey;
+        const int before = check(*o.db, seriesKey).occurrences;
+        o.services.setNow(QDateTime(Today.addDays(10), QTime(8, 0)));
+        TAlarmPoller poller([](AlarmRecord&, const QString&, TQuorlaDB&) { return 1; });
+        poller.Poll(*o.db, key(3));
+        QCOMPARE(check(*o.db, seriesKey).occurrences, before + TSeriesWriter::ExtendPerPoll);
+    }
+
+    // Two workstations extending the same series at the same time, a few
+    // occurrences a poll: every day once.
+    void extendingTogether()
+    {
+        Office o;
+        SeriesRecord s = meeting(2, true);
+        const QString seriesKey = TSeriesWriter(*o.db).Create(s, Today).seriesKey;
+        const QDate later = Today.addMonths(3);
+        std::vector<std::unique_ptr<TestChild>> children;
+        for (int i = 0; i < 2; ++i)
+            children.push_back(std::make_unique<TestChild>([&] {
+                TQuorlaDB db{TDatabaseLocation(o.location)};
+                TSeriesWriter writer(db);
+                for (int idle = 0; idle < 50;) {
+                    if (writer.Extend(later, 2) == 0) {
+                        ++idle;
+                        ::usleep(2000);
+                    }
+                }
+                return 0;
+            }));
+        for (auto& child : children)
+            QCOMPARE(child->wait(), 0);
+        const Tally t = check(*o.db, seriesKey);
+        QCOMPARE(t.occurrences, int(Today.daysTo(later.addMonths(12))) + 1);
+        QCOMPARE(entryCount(*o.db), t.occurrences);
+    }
+};
+
+QUORLA_TEST_CORE_MAIN(TestSeriesWriter)
+#include "tst_serieswriter.moc"
