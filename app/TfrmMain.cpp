@@ -66,6 +66,16 @@ QString welcomeText(const QString& userName)
         .arg(userName);
 }
 
+// Where each person logs in as his own server role, the first administrator
+// is the role that created the database, with its password.
+QString serverWelcomeText(const QString& userName)
+{
+    return QStringLiteral("Welcome to Quorla as a new administrator\r\r"
+                          "Your user name is \"%1\" and your password is the one you have just logged in with\r\r"
+                          "Please do not forget this information")
+        .arg(userName);
+}
+
 } // namespace
 
 const QString TfrmMain::HelpFile = QStringLiteral("qrc:/help/quorla.html");
@@ -335,8 +345,8 @@ void TfrmMain::startUp()
 {
     TServices& services = TServices::current();
     TfrmLogin* frmLogin = dialogs_->Login;
-    const auto login = [frmLogin](TQuorlaDB& database, UserRecord& user, QString& key) {
-        if (frmLogin == nullptr || frmLogin->Execute(database, user) != 1)
+    const auto login = [frmLogin](const TSession::TCheck& check, UserRecord& user, QString& key) {
+        if (frmLogin == nullptr || frmLogin->Execute(check, user) != 1)
             return false;
         key = frmLogin->EnteredKey();
         return true;
@@ -345,8 +355,9 @@ void TfrmMain::startUp()
         settings.ApplyToViews(*WeekView(), *DayView());
         settings.ApplyToView(*MonthView());
     };
-    const auto welcome = [&services](const QString& name) {
-        services.message(Kind::Information, Buttons::Ok, welcomeText(name));
+    const auto welcome = [this, &services](const QString& name) {
+        services.message(Kind::Information, Buttons::Ok,
+                         session_->LogsInAsPerson() ? serverWelcomeText(name) : welcomeText(name));
     };
     switch (session_->StartUp(login, apply, welcome)) {
     case TSession::Start::AlreadyRunning:
@@ -426,11 +437,14 @@ void TfrmMain::actFileLoginExecute()
     tmrMain->stop();
     // Alarm polling resumes on every way out, the failed log-in included.
     const auto resume = qScopeGuard([this] { tmrMain->start(); });
-    UserRecord user;
-    user.setUserName(session_->CurrentUser().UserName());
-    if (frmLogin->Execute(*session_->Database(), user) != 1)
+    const auto login = [frmLogin](const TSession::TCheck& check, UserRecord& user, QString& key) {
+        if (frmLogin->Execute(check, user) != 1)
+            return false;
+        key = frmLogin->EnteredKey();
+        return true;
+    };
+    if (!session_->SwitchUser(login))
         throw EQuorla(FailedLogin);
-    session_->SetCurrentUser(user, frmLogin->EnteredKey());
     showCurrentUser();
     UpdateActions();
     RefreshView();

@@ -198,6 +198,16 @@ int PostgresConnection::ensure()
     // Without a limit on the server none here either.
     answerLimitMs_ = statementLimit == 0 ? 0 : statementLimit + AnswerMarginMs;
 
+    // The person's own role and password, when he logged in, win over
+    // the URI's.
+    if (!role_.isEmpty()) {
+        for (const char* key : {"user", "password"})
+            if (QByteArray* value = given(key))
+                *value = qstrcmp(key, "user") == 0 ? role_ : password_;
+            else
+                settings.emplace_back(key, qstrcmp(key, "user") == 0 ? role_ : password_);
+    }
+
     std::vector<const char*> keys;
     std::vector<const char*> values;
     for (const auto& [k, v] : settings) {
@@ -209,8 +219,13 @@ int PostgresConnection::ensure()
     QElapsedTimer connecting;
     connecting.start();
     conn_ = PQconnectdbParams(keys.data(), values.data(), 0);
+    refused_ = false;
     if (!conn_ || PQstatus(conn_) != CONNECTION_OK) {
         reason_ = conn_ ? hideSecrets(words(PQerrorMessage(conn_))) : QStringLiteral("out of memory");
+        // A server that asked for a password refused the log-in (it asks
+        // an unknown role too, and says the same for both).
+        if (conn_)
+            refused_ = PQconnectionNeedsPassword(conn_) || PQconnectionUsedPassword(conn_);
         if (connecting.hasExpired(SlowFailureMs)) {
             slowFailure_.start();
             slowReason_ = reason_;
@@ -509,4 +524,37 @@ int PostgresConnection::endCommand(bool commit)
     // Sent, and no answer: the server may have made it or not.
     commitAnswerLost_ = code == IsamServerLost;
     return code;
+}
+
+bool PostgresConnection::namesUser(const QByteArray& uri)
+{
+    char* error = nullptr;
+    PQconninfoOption* options = PQconninfoParse(uri.constData(), &error);
+    if (error)
+        PQfreemem(error);
+    bool named = false;
+    for (PQconninfoOption* o = options; o && o->keyword; ++o)
+        if (qstrcmp(o->keyword, "user") == 0 && o->val && *o->val)
+            named = true;
+    PQconninfoFree(options);
+    return named;
+}
+
+QByteArray PostgresConnection::verifier(const QByteArray& password, const QByteArray& role)
+{
+    if (ensure() != IsamOk)
+        return {};
+    char* made = PQencryptPasswordConn(conn_, password.constData(), role.constData(), "scram-sha-256");
+    if (!made) {
+        reason_ = words(PQerrorMessage(conn_));
+        return {};
+    }
+    const QByteArray text(made);
+    PQfreemem(made);
+    return text;
+}
+
+bool PostgresConnection::inTransaction() const
+{
+    return conn_ && PQtransactionStatus(conn_) != PQTRANS_IDLE;
 }

@@ -62,6 +62,33 @@ public:
 
     const QByteArray& uri() const { return uri_; }
 
+    // Logs in as `role` with `password` instead of the user the URI (or
+    // libpq's defaults) would give: a person's own server role (TServerRoles).
+    // Takes effect at the next connection.
+    void setLogin(const QByteArray& role, const QByteArray& password)
+    {
+        role_ = role;
+        password_ = password;
+    }
+    const QByteArray& loginRole() const { return role_; }
+
+    // Whether `uri` names the role to log in as (user name in the URI or a
+    // "user" parameter): such a location is used by one role for everyone.
+    static bool namesUser(const QByteArray& uri);
+
+    // After a connection failed: true when the server asked for a password
+    // and refused the log-in (no such role, or a wrong password: it does not
+    // say which), false when it could not be reached or refused otherwise.
+    bool refusedLogin() const { return refused_; }
+
+    // The server's verifier of `password` for `role` (SCRAM-SHA-256), made
+    // here so that the password itself never travels in a statement; empty
+    // without a session or on failure.
+    QByteArray verifier(const QByteArray& password, const QByteArray& role);
+
+    // True while a transaction is open on the session.
+    bool inTransaction() const;
+
     // A statement's result; freed with the object.
     class Result
     {
@@ -158,6 +185,9 @@ private:
     void lose();
 
     QByteArray uri_;
+    QByteArray role_;
+    QByteArray password_;
+    bool refused_ = false;
     pg_conn* conn_ = nullptr;
     bool everConnected_ = false;
     QByteArray state_;

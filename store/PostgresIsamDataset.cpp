@@ -640,10 +640,13 @@ int PostgresIsamDataset::setting(const QByteArray& name, QByteArray& value, Sett
     if (mode != SettingMode::Read) {
         // The table is made by the first write: a database from before
         // settings has none. Creations wait for each other as the engine's do.
+        // Made only when missing: a role that may not create tables (each
+        // person's own, TServerRoles) may still write to it.
         int code = connection_->command("BEGIN; SELECT pg_advisory_xact_lock(1364541266, 0);"
-                                        "CREATE TABLE IF NOT EXISTS quorla_settings ("
+                                        "DO $$ BEGIN IF to_regclass('quorla_settings') IS NULL THEN"
+                                        " CREATE TABLE quorla_settings ("
                                         " dataset integer NOT NULL, name text COLLATE \"C\" NOT NULL,"
-                                        " value text NOT NULL, PRIMARY KEY (dataset, name)); COMMIT");
+                                        " value text NOT NULL, PRIMARY KEY (dataset, name)); END IF; END $$; COMMIT");
         if (code != IsamOk) {
             connection_->rollback();
             return code;

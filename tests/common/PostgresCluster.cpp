@@ -79,6 +79,15 @@ PostgresCluster::PostgresCluster(const QStringList& settings)
               QStringLiteral("-A"), QStringLiteral("trust"), QStringLiteral("-E"), QStringLiteral("UTF8"),
               QStringLiteral("--locale=C"), QStringLiteral("--no-sync"), QStringLiteral("--no-instructions")}))
         return;
+    // The superuser needs no password; every other role logs in with its
+    // own, checked by SCRAM, as on an office's server.
+    QFile hba(folder_ + QStringLiteral("/data/pg_hba.conf"));
+    if (!hba.open(QIODevice::WriteOnly | QIODevice::Truncate)
+        || hba.write("local all postgres trust\nlocal all all scram-sha-256\n") < 0) {
+        error_ = QStringLiteral("cannot write the cluster's pg_hba.conf");
+        return;
+    }
+    hba.close();
     start();
 }
 
@@ -226,6 +235,11 @@ bool PostgresCluster::freeze(bool frozen)
 QString PostgresCluster::uri(const QString& name) const
 {
     return QStringLiteral("postgresql://postgres@/%1?host=%2&port=%3").arg(name, folder_).arg(Port);
+}
+
+QString PostgresCluster::personalUri(const QString& name) const
+{
+    return QStringLiteral("postgresql:///%1?host=%2&port=%3").arg(name, folder_).arg(Port);
 }
 
 QString PostgresCluster::createDatabase(const QString& name)
