@@ -5,6 +5,8 @@
 #include "EQuorla.h"
 #include "IsamCode.h"
 #include "PostgresConnection.h"
+#include "SeriesLinkRecord.h"
+#include "SeriesRecord.h"
 #include "TChangeTrail.h"
 #include "TLookup.h"
 #include "TXIsamFile.h"
@@ -28,11 +30,13 @@ QByteArray keyAt(std::size_t offset)
     return "encode(substring(data from " + QByteArray::number(offset + 1) + " for 10), 'escape')";
 }
 
-QByteArray assigneesOf()
+QByteArray assigneesOf(std::size_t offset = DayEntryRecord::AssigneesOffset)
 {
+    static_assert(SeriesRecord::MaxAssignees == DayEntryRecord::MaxAssignees
+                  && SeriesRecord::AssigneeWidth == DayEntryRecord::AssigneeWidth);
     QByteArray list;
     for (int slot = 0; slot < DayEntryRecord::MaxAssignees; ++slot)
-        list += (slot ? ", " : "") + keyAt(DayEntryRecord::AssigneesOffset + std::size_t(slot) * DayEntryRecord::AssigneeWidth);
+        list += (slot ? ", " : "") + keyAt(offset + std::size_t(slot) * DayEntryRecord::AssigneeWidth);
     return "ARRAY[" + list + "]";
 }
 
@@ -158,7 +162,7 @@ END $$;
 // deleted by their owner or with the right to change others' entries (or to
 // administer, which can give itself that right anyway). Users and categories
 // and the office's settings are changed by administrators only.
-QByteArray Policies(bool trail)
+QByteArray Policies(bool trail, bool series)
 {
     const QByteArray me = "(SELECT quorla_me())";
     const QByteArray rights = "(SELECT quorla_rights())";
@@ -198,11 +202,34 @@ QByteArray Policies(bool trail)
     const QByteArray alarmWrite = alarmOwn + " OR (" + rights
         + " & 4) <> 0 OR EXISTS (SELECT 1 FROM qldayent d WHERE d.pk = q_entry AND d.q_owner = " + me + ")";
     policy("quorla_admin", "qlalarms", "ALL", alarmWrite, alarmWrite);
+    // A repeating event's template is read and written as its occurrences
+    // are (its owner adds it); its links follow the template. Each poll
+    // grows only its user's own series (TAlarmPoller): occurrences are
+    // added as their owner's entries.
+    if (series) {
+        table("qlseries");
+        policy("quorla_read", "qlseries", "SELECT",
+               "NOT q_private OR q_owner = " + me + " OR " + me + " = ANY (q_assignees) OR " + admin, {});
+        policy("quorla_add", "qlseries", "INSERT", {}, "q_owner = " + me + " AND (" + rights + " & 1) <> 0");
+        policy("quorla_change", "qlseries", "UPDATE", mayChange, mayChange);
+        policy("quorla_delete", "qlseries", "DELETE", mayChange, {});
+        table("qlserlnk");
+        policy("quorla_read", "qlserlnk", "SELECT", "EXISTS (SELECT 1 FROM qlseries s WHERE s.pk = q_series)", {});
+        const QByteArray linkWrite = "EXISTS (SELECT 1 FROM qlseries s WHERE s.pk = q_series AND (s.q_owner = " + me
+            + " OR (" + rights + " & 6) <> 0))";
+        policy("quorla_admin", "qlserlnk", "ALL", linkWrite, linkWrite);
+    }
     if (trail) {
         table("qltrail");
+        // A series' records (subject "S") follow its template as an
+        // entry's follow the entry.
         policy("quorla_read", "qltrail", "SELECT",
-               "q_subject NOT LIKE 'E%' OR q_actor = " + me + " OR " + admin
-                   + " OR EXISTS (SELECT 1 FROM qldayent d WHERE d.pk = substring(q_subject from 2))",
+               "q_subject NOT LIKE 'E%'" + QByteArray(series ? " AND q_subject NOT LIKE 'S%'" : "") + " OR q_actor = "
+                   + me + " OR " + admin
+                   + " OR (q_subject LIKE 'E%' AND EXISTS (SELECT 1 FROM qldayent d WHERE d.pk = substring(q_subject from 2)))"
+                   + (series ? " OR (q_subject LIKE 'S%' AND EXISTS (SELECT 1 FROM qlseries s"
+                               " WHERE s.pk = substring(q_subject from 2)))"
+                             : ""),
                {});
         policy("quorla_add", "qltrail", "INSERT", {}, "q_actor = " + me + " OR " + admin);
         policy("quorla_change", "qltrail", "UPDATE", admin, admin);
@@ -290,6 +317,18 @@ void TServerRoles::Install(const QString& userKey)
         + keyAt(AlarmRecord::UserKeyOffset) + ") STORED;"
         + "ALTER TABLE qlalarms ADD COLUMN IF NOT EXISTS q_entry text GENERATED ALWAYS AS ("
         + keyAt(AlarmRecord::DayEntryKeyOffset) + ") STORED;";
+    // Repeating events' datasets, where the database has them.
+    const bool series = database_.Series() != nullptr;
+    const QByteArray seriesColumns = !series ? QByteArray()
+        : "ALTER TABLE qlseries ADD COLUMN IF NOT EXISTS q_owner text GENERATED ALWAYS AS ("
+            + keyAt(SeriesRecord::OwnerKeyOffset) + ") STORED;"
+            + "ALTER TABLE qlseries ADD COLUMN IF NOT EXISTS q_private boolean GENERATED ALWAYS AS ((get_byte(data, "
+            + QByteArray::number(SeriesRecord::FlagsOffset) + ") & " + QByteArray::number(SeriesRecord::Private)
+            + ") <> 0) STORED;"
+            + "ALTER TABLE qlseries ADD COLUMN IF NOT EXISTS q_assignees text[] GENERATED ALWAYS AS ("
+            + assigneesOf(SeriesRecord::AssigneesOffset) + ") STORED;"
+            + "ALTER TABLE qlserlnk ADD COLUMN IF NOT EXISTS q_series text GENERATED ALWAYS AS ("
+            + keyAt(SeriesLinkRecord::OccurrenceOffset) + ") STORED;";
     QByteArray trail;
     if (database_.Trail().Available())
         trail = "ALTER TABLE qltrail ADD COLUMN IF NOT EXISTS q_actor text GENERATED ALWAYS AS ("
@@ -304,7 +343,8 @@ void TServerRoles::Install(const QString& userKey)
     const bool outer = connection_->inTransaction();
     int code = outer ? IsamOk : connection_->command("BEGIN");
     if (code == IsamOk)
-        code = connection_->command(columns + trail + sql + me + Policies(trail.isEmpty() ? false : true));
+        code = connection_->command(columns + seriesColumns + trail + sql + me
+                                    + Policies(trail.isEmpty() ? false : true, series));
     if (code == IsamOk && !outer)
         code = connection_->command("COMMIT");
     if (code != IsamOk) {

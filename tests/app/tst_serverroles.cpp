@@ -11,6 +11,8 @@
 #include "PostgresCluster.h"
 #include "PostgresConnection.h"
 #include "QuorlaTest.h"
+#include "SeriesRecord.h"
+#include "TAlarmPoller.h"
 #include "TChangeTrail.h"
 #include "TDatabaseCopier.h"
 #include "TestEnvironment.h"
@@ -20,6 +22,7 @@
 #include "TLookup.h"
 #include "TQuorlaDB.h"
 #include "TScriptedServices.h"
+#include "TSeriesWriter.h"
 #include "TServerRoles.h"
 #include "TSession.h"
 #include "TUserRemoval.h"
@@ -74,6 +77,7 @@ private slots:
     void rolesFollowTheUsers();
     void rightsBothWays_data();
     void rightsBothWays();
+    void pollGrowsOnlyHisOwnSeries();
     void removalDropsTheRole();
     void copiedUsersBecomeRoles();
     void switchingUserOpensHisSession();
@@ -96,6 +100,8 @@ private:
     QString privateEntry_;
     QString publicEntry_;
     QString category_;
+    QString privateSeries_;
+    QString publicSeries_;
 };
 
 void TestServerRoles::initTestCase()
@@ -162,6 +168,24 @@ void TestServerRoles::initTestCase()
     entry.setDescription(QStringLiteral("public"));
     entry.setAssigneeKeys({keys_[QStringLiteral("BOSS")]});
     publicEntry_ = events.insertEntryWithAlarms(entry, alarm);
+    // Weekly series from long ago: due to grow at every poll.
+    for (const bool isPrivate : {true, false}) {
+        SeriesRecord series;
+        series.initialise();
+        series.setOwnerKey(keys_[QStringLiteral("BOSS")]);
+        series.setDescription(QStringLiteral("series"));
+        series.setFlags(isPrivate ? SeriesRecord::Private : 0);
+        series.setAssigneeKeys({keys_[isPrivate ? QStringLiteral("MODIFIER") : QStringLiteral("BOSS")]});
+        TRecurrenceRule rule;
+        rule.setFrequency(TRecurrenceRule::Frequency::Weekly);
+        rule.setStart(QDate(2020, 1, 6));
+        rule.setTime(QTime(9, 0));
+        rule.setWeekdays(TRecurrenceRule::weekdayBit(1));
+        series.setRule(rule);
+        const auto made = TSeriesWriter(db).Create(series, QDate(2020, 1, 6));
+        QCOMPARE(made.result, TSeriesWriter::Result::Done);
+        (isPrivate ? privateSeries_ : publicSeries_) = made.seriesKey;
+    }
     CategoryRecord category;
     category.setDescription(QStringLiteral("MEETING"));
     QVERIFY(db.Categories().Insert(category.bytes()));
@@ -239,6 +263,9 @@ void TestServerRoles::rightsBothWays_data()
         {"read its trail", false, true, true},
         {"read its alarm", false, true, true},
         {"change another's entry", false, true, true},
+        {"read the private series", false, true, true},
+        {"read its links", false, true, true},
+        {"change another's series", false, true, true},
         {"give himself every right", false, false, true},
         {"change a category", false, false, true},
         {"set the office's zone", false, false, true},
@@ -274,7 +301,7 @@ bool TestServerRoles::programAllows(const QString& name, const QString& action)
     TLookup::Equal(boss_->Database()->DayEntries(), entry.bytes(), TXIsamFile::PrimaryIndex, privateEntry_);
     if (action.startsWith(QLatin1String("read")))
         return as.EntryVisible(entry, TFilterRules());
-    if (action == QLatin1String("change another's entry"))
+    if (action.startsWith(QLatin1String("change another's")))
         return as.MayChange(keys_[QStringLiteral("BOSS")]);
     return as.MayAdminister();
 }
@@ -298,6 +325,19 @@ bool TestServerRoles::storeDoes(const QString& name, const QString& action)
         TLookup::Equal(db.DayEntries(), entry.bytes(), TXIsamFile::PrimaryIndex, publicEntry_);
         entry.setDescription(QStringLiteral("changed by ") + name);
         return db.DayEntries().Update(entry.bytes(), publicEntry_);
+    }
+    if (action == QLatin1String("read the private series")) {
+        SeriesRecord series;
+        return TSeriesWriter(db).ReadSeries(privateSeries_, series);
+    }
+    if (action == QLatin1String("read its links")) {
+        return !TSeriesWriter(db).Links(privateSeries_).isEmpty();
+    }
+    if (action == QLatin1String("change another's series")) {
+        SeriesRecord series;
+        TSeriesWriter(db).ReadSeries(publicSeries_, series);
+        series.setDescription(QStringLiteral("changed by ") + name);
+        return db.Series()->Update(series.bytes(), publicSeries_);
     }
     if (action == QLatin1String("give himself every right")) {
         UserRecord user;
@@ -349,11 +389,18 @@ bool TestServerRoles::sqlDoes(const QString& name, const QString& action)
     if (action == QLatin1String("read the private entry"))
         answer = sql(name, "SELECT count(*) FROM qldayent WHERE pk = " + entry, &ok);
     else if (action == QLatin1String("read its trail"))
-        answer = sql(name, "SELECT count(*) FROM qltrail WHERE substring(data from 169 for 10) = " + entry + "::bytea", &ok);
+        answer = sql(name, "SELECT count(*) FROM qltrail WHERE substring(data from 168 for 11) = 'E' || " + entry + "::bytea", &ok);
     else if (action == QLatin1String("read its alarm"))
         answer = sql(name, "SELECT count(*) FROM qlalarms WHERE substring(data from 16 for 10) = " + entry + "::bytea", &ok);
     else if (action == QLatin1String("change another's entry"))
         answer = sql(name, "UPDATE qldayent SET data = data WHERE pk = '" + publicEntry_.toLatin1() + "'", &ok);
+    else if (action == QLatin1String("read the private series"))
+        answer = sql(name, "SELECT count(*) FROM qlseries WHERE pk = '" + privateSeries_.toLatin1() + "'", &ok);
+    else if (action == QLatin1String("read its links"))
+        answer = sql(name, "SELECT count(*) FROM qlserlnk WHERE substring(data from 1 for 10) = '" + privateSeries_.toLatin1()
+                               + "'::bytea", &ok);
+    else if (action == QLatin1String("change another's series"))
+        answer = sql(name, "UPDATE qlseries SET data = data WHERE pk = '" + publicSeries_.toLatin1() + "'", &ok);
     else if (action == QLatin1String("give himself every right"))
         answer = sql(name, "UPDATE qlusers SET data = set_byte(data, 0, 15) WHERE pk = '" + keys_[name].toLatin1() + "'", &ok);
     else if (action == QLatin1String("set the office's zone"))
@@ -361,6 +408,33 @@ bool TestServerRoles::sqlDoes(const QString& name, const QString& action)
     else
         answer = sql(name, "UPDATE qlcat SET data = data WHERE pk = '" + category_.toLatin1() + "'", &ok);
     return ok && answer != QLatin1String("0") && !answer.isEmpty();
+}
+
+// Each poll grows series: a plain user's poll leaves the others' series (the
+// server would refuse their occurrences) and still reads his alarms; the
+// owner's poll grows his.
+void TestServerRoles::pollGrowsOnlyHisOwnSeries()
+{
+    TQuorlaDB& boss = *boss_->Database();
+    const auto reach = [&] {
+        SeriesRecord one;
+        SeriesRecord other;
+        TSeriesWriter(boss).ReadSeries(privateSeries_, one);
+        TSeriesWriter(boss).ReadSeries(publicSeries_, other);
+        return one.MadeUntil() + other.MadeUntil();
+    };
+    const QString before = reach();
+    TAlarmPoller poller([](AlarmRecord&, const QString&, TQuorlaDB&) { return 0; });
+    {
+        TQuorlaDB db(location_, {TServerRoles::RoleName(QStringLiteral("PLAIN")), passwordOf(QStringLiteral("PLAIN"))});
+        db.SetActingUser(keys_[QStringLiteral("PLAIN")]);
+        poller.Poll(db, keys_[QStringLiteral("PLAIN")]);
+    }
+    QCOMPARE(reach(), before);
+    // His alarms are long due: the first one ends the poll, after the series grew.
+    TAlarmPoller stopping([](AlarmRecord&, const QString&, TQuorlaDB&) -> int { throw EQuorla(QStringLiteral("seen")); });
+    QVERIFY_THROWS_EXCEPTION(EQuorla, stopping.Poll(boss, keys_[QStringLiteral("BOSS")]));
+    QVERIFY(reach() != before);
 }
 
 void TestServerRoles::removalDropsTheRole()
