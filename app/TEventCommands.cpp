@@ -8,6 +8,7 @@
 #include "SeriesRecord.h"
 #include "TBusyCursor.h"
 #include "TCommand.h"
+#include "TCommandScope.h"
 #include "TEventWriter.h"
 #include "THolderNotes.h"
 #include "TQuorlaCfg.h"
@@ -18,12 +19,14 @@
 #include "TSession.h"
 #include "TUserWriter.h"
 #include "TViewNavigator.h"
+#include "TOutageWatch.h"
 #include "TfrmEvent.h"
 #include "UserRecord.h"
 
 #include <algorithm>
 #include <array>
 #include <optional>
+#include <utility>
 
 namespace {
 
@@ -106,6 +109,19 @@ void showTemplate(TQuorlaDB& db, const SeriesRecord& series, const QDate& day, D
     alarm.setAlarmTime(RecordKey::format(RecordKey::parse(entry.StartTime()) - series.AlarmOffset()));
 }
 
+// A save that failed and may be tried again from the editor, which reopens
+// with what was typed: the failure is shown whether or not its outage was
+// told already (TCommand::Screen still learns of it). A commit whose answer
+// was lost is not tried again - the change may be there - and passes on.
+void reportFailedSave(const EQuorla& error)
+{
+    if (error.message() == QString::fromLatin1(TCommandScope::LostWhileSaving))
+        throw;
+    if (TCommand::Screen)
+        TCommand::Screen(error.message());
+    TServices::current().showApplicationError(TOutageWatch::Clean(error.message()));
+}
+
 } // namespace
 
 const QString TEventCommands::NotDisplayed
@@ -185,24 +201,30 @@ void TEventCommands::actEventNewExecute()
     alarm.setAlarmTime(entry.StartTime());
     TServices::MailMessage mail;
     Repeat = {};
-    if (Editor(false, chooseUsers, entry, alarm, mail) != 1)
-        return;
-
-    if (Repeat.rule) {
-        SeriesRecord series;
-        fillTemplate(series, entry, alarm, *Repeat.rule);
-        TSeriesWriter::TOutcome outcome;
-        {
-            TBusyCursor busy;
-            outcome = TSeriesWriter(*db).Create(series, today());
-        }
-        if (outcome.result != TSeriesWriter::Result::Done) {
-            tell(SeriesUnavailable);
+    for (;;) {
+        if (Editor(false, chooseUsers, entry, alarm, mail) != 1)
             return;
+        try {
+            if (Repeat.rule) {
+                SeriesRecord series;
+                fillTemplate(series, entry, alarm, *Repeat.rule);
+                TSeriesWriter::TOutcome outcome;
+                {
+                    TBusyCursor busy;
+                    outcome = TSeriesWriter(*db).Create(series, today());
+                }
+                if (outcome.result != TSeriesWriter::Result::Done) {
+                    tell(SeriesUnavailable);
+                    return;
+                }
+            } else {
+                TBusyCursor busy;
+                TEventWriter(*db).insertEntryWithAlarms(entry, alarm);
+            }
+            break;
+        } catch (const EQuorla& error) {
+            reportFailedSave(error);
         }
-    } else {
-        TBusyCursor busy;
-        TEventWriter(*db).insertEntryWithAlarms(entry, alarm);
     }
     HandOff(mail);
     TellIfHidden(entry);
@@ -261,33 +283,58 @@ void TEventCommands::actEventPropertiesExecute()
             db->InitAlarmRecord(alarm);
             alarm.setAlarmTime(views_.SelectedDateKey());
         }
-        editing_ = key;
-        const int edited = Editor(true, session_.MayAddForOthers(), entry, alarm, mail);
-        editing_.clear();
+        // After a failed save the editor opens again with what was typed;
+        // the entry's lock, which a lost session took with it, is taken again
+        // before the next save.
+        bool relock = false;
+        TEventWriter::Result saved = TEventWriter::Result::Done;
+        int edited = 0;
+        for (;;) {
+            editing_ = key;
+            edited = Editor(true, session_.MayAddForOthers(), entry, alarm, mail);
+            editing_.clear();
+            if (edited != 1)
+                break;
+            try {
+                TBusyCursor busy;
+                if (std::exchange(relock, false)) {
+                    lock.reset();
+                    lock.emplace(db->DayEntries(), key, &db->Holders());
+                    if (!lock->Held()) {
+                        const QString holder = lock->HolderLine();
+                        lock.reset();
+                        tell(THolderNotes::WithHolder(EditLocked, holder));
+                        return;
+                    }
+                }
+                if (scope) {
+                    // The occurrence becomes an exception that series changes
+                    // leave as it is.
+                    const TSeriesWriter::Result one = series.ChangeOne(key, entry, alarm, openedAlarmTime).result;
+                    if (one == TSeriesWriter::Result::SeriesLocked) {
+                        tell(SeriesLocked);
+                        return;
+                    }
+                    if (one != TSeriesWriter::Result::Done && one != TSeriesWriter::Result::Gone) {
+                        tell(EditAlarmLocked.arg(QStringLiteral("one of its users")));
+                        return;
+                    }
+                    saved = one == TSeriesWriter::Result::Done ? TEventWriter::Result::Done : TEventWriter::Result::Gone;
+                } else {
+                    // Every alarm lock before any write: a lock held elsewhere
+                    // leaves the entry and all its alarms as they were, and the
+                    // user is told that nothing of his edit was kept.
+                    saved = writer.updateEntryWithAlarms(key, entry, alarm, openedAlarmTime);
+                }
+                break;
+            } catch (const EQuorla& error) {
+                reportFailedSave(error);
+                relock = true;
+            }
+        }
         if (edited != 1) {
             mail = {};
         } else {
-            TBusyCursor busy;
-            // Every alarm lock before any write: a lock held elsewhere leaves
-            // the entry and all its alarms as they were, and the user is told
-            // that nothing of his edit was kept.
-            TEventWriter::Result saved;
-            if (scope) {
-                // The occurrence becomes an exception that series changes
-                // leave as it is.
-                const TSeriesWriter::Result one = series.ChangeOne(key, entry, alarm, openedAlarmTime).result;
-                if (one == TSeriesWriter::Result::SeriesLocked) {
-                    tell(SeriesLocked);
-                    return;
-                }
-                if (one != TSeriesWriter::Result::Done && one != TSeriesWriter::Result::Gone) {
-                    tell(EditAlarmLocked.arg(QStringLiteral("one of its users")));
-                    return;
-                }
-                saved = one == TSeriesWriter::Result::Done ? TEventWriter::Result::Done : TEventWriter::Result::Gone;
-            } else {
-                saved = writer.updateEntryWithAlarms(key, entry, alarm, openedAlarmTime);
-            }
             if (saved == TEventWriter::Result::Gone) {
                 tell(EditGone);
                 views_.RefreshView();

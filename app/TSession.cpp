@@ -5,6 +5,8 @@
 #include "TEntryVisibility.h"
 #include "TFilterRules.h"
 #include "TInstanceLock.h"
+#include "TLookup.h"
+#include "TServerRoles.h"
 #include "TQuorlaCfg.h"
 #include "TQuorlaDB.h"
 #include "TServices.h"
@@ -56,6 +58,25 @@ TSession::Start TSession::StartUp(const TLogin& login, const std::function<void(
     settings->Load();
     Settings_ = std::move(settings);
     applySettings(*Settings_);
+    location_ = std::make_unique<TDatabaseLocation>(TQuorlaDB::StoredLocation());
+    personal_ = TQuorlaDB::LogsInAsPerson(*location_);
+    if (personal_) {
+        // Nothing is connected before the person says who he is.
+        UserRecord user;
+        QString key;
+        bool first = false;
+        user.setUserName(TTextCapacity::cut(TServices::current().userName().toUpper(), UserRecord::UserNameCapacity));
+        const TCheck check = [&](const QString& name, const QString& password, UserRecord& found, QString& foundKey) {
+            return checkAsPerson(name, password, found, foundKey, Database_, AlarmDatabase_, first);
+        };
+        if (!login(check, user, key))
+            return Start::NoLogin;
+        if (first)
+            welcome(user.UserName());
+        SetCurrentUser(user, key);
+        createCaches();
+        return Start::Running;
+    }
     Database_ = std::make_unique<TQuorlaDB>();
     AlarmDatabase_ = std::make_unique<TQuorlaDB>();
 
@@ -79,7 +100,12 @@ void TSession::logIn(const TLogin& login, const std::function<void(const QString
         throw EQuorla(users.ErrorText());
     if (count != 0) {
         user.setUserName(TTextCapacity::cut(services.userName().toUpper(), UserRecord::UserNameCapacity));
-        if (login(*Database_, user, key))
+        TQuorlaDB& database = *Database_;
+        const TCheck check = [&database](const QString& name, const QString& password, UserRecord& found,
+                                         QString& foundKey) {
+            return CheckStored(database, name, password, found, foundKey);
+        };
+        if (login(check, user, key))
             SetCurrentUser(user, key);
         return;
     }
@@ -97,6 +123,108 @@ void TSession::logIn(const TLogin& login, const std::function<void(const QString
     key = users.CurrentKey();
     welcome(user.UserName());
     SetCurrentUser(user, key);
+}
+
+TSession::Verdict TSession::CheckStored(TQuorlaDB& database, const QString& name, const QString& password,
+                                        UserRecord& user, QString& key)
+{
+    UserRecord found;
+    // Only "no such user" means unknown: a read that failed (a share or a
+    // server away) is an error, passed on.
+    if (!TLookup::Equal(database.Users(), found.bytes(), UserRecord::UserNameIndex, name))
+        return Verdict::UnknownUser;
+    const QString foundKey = database.Users().CurrentKey();
+    if (found.Password().toUpper() != password.toUpper())
+        return Verdict::WrongPassword;
+    user = found;
+    key = foundKey;
+    return Verdict::LoggedIn;
+}
+
+TSession::Verdict TSession::checkAsPerson(const QString& name, const QString& password, UserRecord& user,
+                                          QString& key, std::unique_ptr<TQuorlaDB>& database,
+                                          std::unique_ptr<TQuorlaDB>& alarms, bool& first)
+{
+    const TQuorlaDB::TLogin as{TServerRoles::RoleName(name), password};
+    std::unique_ptr<TQuorlaDB> opened;
+    try {
+        opened = std::make_unique<TQuorlaDB>(*location_, as);
+    } catch (const TQuorlaDB::ERefused&) {
+        return Verdict::WrongPassword;
+    }
+    TXIsamFile& users = opened->Users();
+    UserRecord found;
+    QString foundKey;
+    if (TLookup::Equal(users, found.bytes(), UserRecord::UserNameIndex, name)) {
+        foundKey = users.CurrentKey();
+    } else {
+        const qint32 count = users.RecordCount();
+        if (count < 0)
+            throw EQuorla(users.ErrorText());
+        // A role that logs in but is no user's: refused as the program
+        // refuses an unknown name.
+        if (count != 0)
+            return Verdict::UnknownUser;
+        // A fresh database: the role that created it is its first
+        // administrator, and sets up everyone's roles.
+        // His record and the roles' setup are one step: a setup refused
+        // (a role without CREATEROLE) leaves the database fresh.
+        opened->InitUserRecord(found);
+        found.setRights(FirstAdministratorRights);
+        found.setUserName(name);
+        found.setFullName(name);
+        found.setAbbreviation(name);
+        TServerRoles roles(*opened);
+        TServerRoles::TStep step(roles, true);
+        if (!users.Insert(found.bytes()))
+            throw EQuorla(users.ErrorText());
+        foundKey = users.CurrentKey();
+        roles.Install(foundKey);
+        step.Commit();
+        first = true;
+    }
+    auto second = std::make_unique<TQuorlaDB>(*location_, as);
+    database = std::move(opened);
+    alarms = std::move(second);
+    user = found;
+    key = foundKey;
+    return Verdict::LoggedIn;
+}
+
+bool TSession::SwitchUser(const TLogin& login)
+{
+    if (!Database_ || !LoggedIn())
+        return false;
+    UserRecord user;
+    user.setUserName(CurrentUser_.UserName());
+    QString key;
+    if (!personal_) {
+        TQuorlaDB& database = *Database_;
+        const TCheck check = [&database](const QString& name, const QString& password, UserRecord& found,
+                                         QString& foundKey) {
+            return CheckStored(database, name, password, found, foundKey);
+        };
+        if (!login(check, user, key))
+            return false;
+        SetCurrentUser(user, key);
+        return true;
+    }
+    std::unique_ptr<TQuorlaDB> database;
+    std::unique_ptr<TQuorlaDB> alarms;
+    bool first = false;
+    const TCheck check = [&](const QString& name, const QString& password, UserRecord& found, QString& foundKey) {
+        return checkAsPerson(name, password, found, foundKey, database, alarms, first);
+    };
+    if (!login(check, user, key))
+        return false;
+    // The caches read through the old connection: they go first.
+    CategoryCache_.reset();
+    UserCache_.reset();
+    AlarmDatabase_ = std::move(alarms);
+    Database_ = std::move(database);
+    SetCurrentUser(user, key);
+    createCaches();
+    return true;
 }
 
 void TSession::createCaches()

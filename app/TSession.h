@@ -9,6 +9,7 @@
 
 class DayEntryRecord;
 class TCategoryCache;
+class TDatabaseLocation;
 class TFilterRules;
 class TInstanceLock;
 class TQuorlaCfg;
@@ -35,9 +36,19 @@ public:
         NoLogin
     };
 
-    // Asks the person to log in to `database`; the record's user name comes
-    // in pre-filled. Answers the user's record and its key, or false.
-    using TLogin = std::function<bool(TQuorlaDB& database, UserRecord& user, QString& key)>;
+    // What one log-in attempt found.
+    enum class Verdict { LoggedIn, UnknownUser, WrongPassword };
+    // Tries a user name and password: on LoggedIn the user's record and key.
+    using TCheck = std::function<Verdict(const QString& name, const QString& password, UserRecord& user, QString& key)>;
+    // Asks the person to log in, trying what he types with `check` as often
+    // as he likes; the record's user name comes in pre-filled. Answers the
+    // user's record and its key, or false when he gave up.
+    using TLogin = std::function<bool(const TCheck& check, UserRecord& user, QString& key)>;
+
+    // The check of a folder (or a server used by one role for everyone): the
+    // user looked up by name, the passwords compared upper-cased.
+    static Verdict CheckStored(TQuorlaDB& database, const QString& name, const QString& password, UserRecord& user,
+                               QString& key);
 
     TSession();
     ~TSession();
@@ -54,12 +65,29 @@ public:
     // logged-on user, upper case, ADMIN without one) and `welcome` is told
     // his user name; otherwise `login` is asked. Then the caches. Errors of
     // the store pass on as EQuorla.
+    //
+    // On a server whose URI names no user, each person logs in as his own
+    // server role (TServerRoles): `login` is asked first, and his name and
+    // password open both connections; nothing is connected before. A refused
+    // log-in is a wrong password (the server does not say whether the role
+    // exists). On a fresh database the role that logs in (the one that
+    // created it, which needs CREATEROLE) becomes its first administrator,
+    // under the name typed, and `welcome` is told.
     Start StartUp(const TLogin& login, const std::function<void(const TQuorlaCfg&)>& applySettings,
                   const std::function<void(const QString& userName)>& welcome);
 
     // Writes the settings back, with `capture` first updating them from what
     // the views hold. Does nothing when no settings were loaded.
     void SaveSettings(const std::function<void(TQuorlaCfg&)>& capture);
+
+    // Whether each person logs in as his own server role (above).
+    bool LogsInAsPerson() const { return personal_; }
+
+    // Logs in as another user: on a folder `login` checks against the open
+    // database; where each person is his own server role, the new person's
+    // log-in opens new connections that replace the old ones (and the
+    // caches) only once it succeeded. False when he gave up.
+    bool SwitchUser(const TLogin& login);
 
     // True once a user is logged in; nothing of the database is shown before.
     bool LoggedIn() const { return !CurrentUserKey_.isEmpty(); }
@@ -96,6 +124,11 @@ public:
 
 private:
     void logIn(const TLogin& login, const std::function<void(const QString&)>& welcome);
+    // The check where each person logs in as his role: on LoggedIn the two
+    // new connections are in `database` and `alarms`; `first` tells that he
+    // was made the first administrator.
+    Verdict checkAsPerson(const QString& name, const QString& password, UserRecord& user, QString& key,
+                          std::unique_ptr<TQuorlaDB>& database, std::unique_ptr<TQuorlaDB>& alarms, bool& first);
     void createCaches();
 
     // Held in the order they are opened, freed in the reverse order.
@@ -108,4 +141,6 @@ private:
     std::unique_ptr<TCategoryCache> CategoryCache_;
     UserRecord CurrentUser_;
     QString CurrentUserKey_;
+    bool personal_ = false;
+    std::unique_ptr<TDatabaseLocation> location_;
 };

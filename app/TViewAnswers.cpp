@@ -12,6 +12,7 @@
 #include "TDayView.h"
 #include "TEntryQuery.h"
 #include "TMonthView.h"
+#include "TOutageWatch.h"
 #include "TQuorlaDB.h"
 #include "TSession.h"
 #include "TUserCache.h"
@@ -46,21 +47,57 @@ void TViewAnswers::Wire(TViewNavigator& views)
     wire(views.MonthView());
 }
 
+namespace {
+
+// Days kept from earlier reads at most; beyond it the oldest are forgotten
+// all at once (a workstation rarely pages through more).
+constexpr qsizetype DaysKept = 400;
+
+} // namespace
+
+template <typename Read, typename FallBack>
+void TViewAnswers::readOrKeep(Read read, FallBack fallBack)
+{
+    try {
+        read();
+    } catch (const EQuorla& e) {
+        // Only the server out of reach is met with what was read before.
+        if (!TOutageWatch::IsOutage(e.message()))
+            throw;
+        fallBack();
+        const QString message = e.message();
+        TCommand::Run([&message] { throw EQuorla(message); });
+    }
+}
+
 void TViewAnswers::WantDayEntries(QObject* /*sender*/, const QString& datePkVal, TDayEntries& dayEntries)
 {
     if (!session_.LoggedIn())
         return;
-    TEntryQuery::ReadDay(session_.Database()->DayEntries(), datePkVal,
-                         [&](const DayEntryRecord& entry, const QString& key) {
-                             if (session_.EntryVisible(entry)) {
-                                 dayEntries.Add(entry, key);
-                                 listed_.insert(key);
-                             }
-                         });
+    QList<std::pair<QByteArray, QString>> read;
+    readOrKeep(
+        [&] {
+            TEntryQuery::ReadDay(session_.Database()->DayEntries(), datePkVal,
+                                 [&](const DayEntryRecord& entry, const QString& key) {
+                                     if (session_.EntryVisible(entry))
+                                         read.append({QByteArray(entry.bytes().data(), qsizetype(entry.bytes().size())),
+                                                      key});
+                                 });
+            if (days_.size() >= DaysKept)
+                days_.clear();
+            days_.insert(datePkVal, read);
+        },
+        [&] { read = days_.value(datePkVal); });
+    for (const auto& [bytes, key] : read) {
+        DayEntryRecord entry;
+        std::copy(bytes.begin(), bytes.end(), entry.bytes().begin());
+        dayEntries.Add(entry, key);
+        listed_.insert(key);
+    }
     // A list read anew is painted anew: its marks are read again with it.
     read_ = false;
     // The day's entries stand; alarms that cannot be read leave the marks
-    // unread, and each painted line then asks again (drawn "?" while that fails).
+    // as they were last read, and each painted line then asks again.
     try {
         refreshAlarmMarks();
     } catch (const std::exception&) {
@@ -77,6 +114,7 @@ void TViewAnswers::refreshAlarmMarks()
     if (marked && alarmsOf_ == database && mark == alarmsMark_)
         return;
     alarmsOf_ = nullptr;
+    // Left as it was when the read fails: the marks last read stand.
     alarmed_ = TEntryQuery::AlarmedEntries(alarms, RecordKey::format(1), RecordKey::format(9999999999));
     alarmsOf_ = database;
     alarmsMark_ = marked ? mark : QByteArray();
@@ -86,17 +124,26 @@ void TViewAnswers::WantUserName(QObject* /*sender*/, const QString& pk, QString&
 {
     if (!session_.LoggedIn())
         return;
-    UserRecord user;
-    session_.UserCache()->Lookup(pk, user);
-    name = user.Abbreviation();
+    readOrKeep(
+        [&] {
+            UserRecord user;
+            session_.UserCache()->Lookup(pk, user);
+            name = user.Abbreviation();
+            names_.insert(pk, name);
+        },
+        [&] { name = names_.value(pk, name); });
 }
 
 void TViewAnswers::WantAlarmedFlag(QObject* /*sender*/, const QString& pk, bool& alarmed)
 {
     if (!session_.LoggedIn())
         return;
-    if (alarmsOf_ != session_.Database())
-        refreshAlarmMarks();
+    readOrKeep(
+        [&] {
+            if (alarmsOf_ != session_.Database())
+                refreshAlarmMarks();
+        },
+        [] {});
     alarmed = alarmed_.contains(pk);
 }
 
@@ -104,9 +151,14 @@ void TViewAnswers::WantCategoryDescription(QObject* /*sender*/, const QString& p
 {
     if (!session_.LoggedIn())
         return;
-    CategoryRecord category;
-    session_.CategoryCache()->Lookup(pk, category);
-    description = category.Description();
+    readOrKeep(
+        [&] {
+            CategoryRecord category;
+            session_.CategoryCache()->Lookup(pk, category);
+            description = category.Description();
+            categories_.insert(pk, description);
+        },
+        [&] { description = categories_.value(pk, description); });
 }
 
 void TViewAnswers::WantRepeatingFlag(QObject* /*sender*/, const QString& pk, bool& repeating)
@@ -126,19 +178,25 @@ void TViewAnswers::WantRepeatingFlag(QObject* /*sender*/, const QString& pk, boo
             from = std::min(from, key);
             to = std::max(to, key);
         }
-        listed_.clear();
-        repeating_.clear();
-        SeriesLinkRecord link;
-        ++repeatReads_;
-        const bool found = links->Range(link.bytes(), SeriesLinkRecord::EntryKeyIndex, from, to, [&] {
-            repeating_.insert(link.EntryKey());
-            return true;
-        });
-        if (!found && links->LastError() != IsamNotFound)
-            throw EQuorla(links->ErrorText());
-        readFrom_ = from;
-        readTo_ = to;
-        read_ = true;
+        // The marks last read stand while the links cannot be read.
+        readOrKeep(
+            [&] {
+                QSet<QString> repeating;
+                SeriesLinkRecord link;
+                ++repeatReads_;
+                const bool found = links->Range(link.bytes(), SeriesLinkRecord::EntryKeyIndex, from, to, [&] {
+                    repeating.insert(link.EntryKey());
+                    return true;
+                });
+                if (!found && links->LastError() != IsamNotFound)
+                    throw EQuorla(links->ErrorText());
+                listed_.clear();
+                repeating_ = std::move(repeating);
+                readFrom_ = from;
+                readTo_ = to;
+                read_ = true;
+            },
+            [] {});
     }
     repeating = repeating_.contains(pk);
 }

@@ -1,8 +1,12 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHash>
+#include <QList>
 #include <QSet>
 #include <QString>
+
+#include <utility>
 
 class QObject;
 class TDayEntries;
@@ -21,6 +25,11 @@ class TViewNavigator;
 // again only when the alarms changed (their change mark, looked at with each
 // day's entries). A mark is as fresh as the entries it stands beside, and
 // painting reads nothing.
+//
+// While the database cannot be read (a server out of reach), the views keep
+// what they last read: a day's entries, names, alarm and repeat marks and
+// category texts as the last read that worked gave them; the failure itself is reported as a command's
+// (TCommand, which tells an outage once).
 class TViewAnswers
 {
 public:
@@ -63,4 +72,15 @@ private:
     bool read_ = false;
     QSet<QString> repeating_;
     int repeatReads_ = 0;
+
+    // Runs `read`; when it fails, `fallBack` gets its chance to answer from
+    // what was read before, and the failure is reported.
+    template <typename Read, typename FallBack>
+    void readOrKeep(Read read, FallBack fallBack);
+
+    // What the last reads that worked gave, by day key and by record key
+    // (the alarm marks are kept in alarmed_).
+    QHash<QString, QList<std::pair<QByteArray, QString>>> days_;
+    QHash<QString, QString> names_;
+    QHash<QString, QString> categories_;
 };

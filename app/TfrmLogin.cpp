@@ -38,7 +38,16 @@ TfrmLogin::~TfrmLogin() = default;
 
 int TfrmLogin::Execute(TQuorlaDB& database, UserRecord& user)
 {
-    database_ = &database;
+    const TSession::TCheck check = [&database](const QString& name, const QString& password, UserRecord& found,
+                                               QString& key) {
+        return TSession::CheckStored(database, name, password, found, key);
+    };
+    return Execute(check, user);
+}
+
+int TfrmLogin::Execute(const TSession::TCheck& check, UserRecord& user)
+{
+    check_ = &check;
     user_ = &user;
     key_.clear();
     ui_->edtUserName->setText(user.UserName().toUpper());
@@ -48,7 +57,7 @@ int TfrmLogin::Execute(TQuorlaDB& database, UserRecord& user)
     else
         ui_->edtPassword->setFocus();
     const int result = exec() == QDialog::Accepted ? 1 : 2;
-    database_ = nullptr;
+    check_ = nullptr;
     user_ = nullptr;
     return result;
 }
@@ -60,18 +69,18 @@ QString TfrmLogin::EnteredKey() const
 
 void TfrmLogin::actOkExecute()
 {
-    if (database_ == nullptr || user_ == nullptr)
+    if (check_ == nullptr || user_ == nullptr)
         return;
     TServices& services = TServices::current();
     UserRecord found;
-    // Only "no such user" means unknown: a read that failed (a share or a
-    // server away) is an error, shown as one.
-    if (!TLookup::Equal(database_->Users(), found.bytes(), UserRecord::UserNameIndex, ui_->edtUserName->text())) {
+    QString key;
+    // A read that failed (a share or a server away) is an error, shown as one.
+    const TSession::Verdict verdict = (*check_)(ui_->edtUserName->text(), ui_->edtPassword->text(), found, key);
+    if (verdict == TSession::Verdict::UnknownUser) {
         services.message(TServices::MessageKind::Information, TServices::MessageButtons::Ok, UnknownUser);
         return;
     }
-    const QString key = database_->Users().CurrentKey();
-    if (found.Password().toUpper() != ui_->edtPassword->text().toUpper()) {
+    if (verdict == TSession::Verdict::WrongPassword) {
         services.message(TServices::MessageKind::Information, TServices::MessageButtons::Ok, WrongPassword);
         // Typed again from the start, where the typing goes on.
         ui_->edtPassword->clear();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "TSession.h"
+
 #include <QDialog>
 
 #include <memory>
@@ -11,12 +13,13 @@ namespace Ui {
 class TfrmLogin;
 }
 
-// The log-in dialog: a user name and a password, both upper case. OK looks the
-// name up in the users dataset and compares the passwords upper-cased; a name
-// that is not found or a wrong password is told and the dialog stays open for
-// another try, as often as the user likes; a wrong password is cleared, its
-// field keeping the focus. Only Cancel (or closing the window)
-// ends it without a log-in.
+// The log-in dialog: a user name and a password, both upper case. OK tries
+// them (on a folder: the name looked up in the users dataset and the
+// passwords compared upper-cased; where each person is his own server role,
+// the two open his connection, see TSession); a name that is not found or a
+// wrong password is told and the dialog stays open for another try, as often
+// as the user likes; a wrong password is cleared, its field keeping the
+// focus. Only Cancel (or closing the window) ends it without a log-in.
 class TfrmLogin : public QDialog
 {
     Q_OBJECT
@@ -30,6 +33,8 @@ public:
     // dialog modally. Returns 1 when a user was verified, `user` then holding
     // that user's whole record, and 2 otherwise.
     int Execute(TQuorlaDB& database, UserRecord& user);
+    // The same, trying name and password with `check`.
+    int Execute(const TSession::TCheck& check, UserRecord& user);
 
     // The record key of the user verified by the last Execute; empty when
     // none was.
@@ -41,6 +46,6 @@ private:
 
     std::unique_ptr<Ui::TfrmLogin> ui_;
     UserRecord* user_ = nullptr;
-    TQuorlaDB* database_ = nullptr;
+    const TSession::TCheck* check_ = nullptr;
     QString key_;
 };

@@ -5,6 +5,7 @@
 #include "TAlarmPoller.h"
 #include "TChangeTrail.h"
 #include "TCommand.h"
+#include "TCommandScope.h"
 #include "TDayView.h"
 #include "TEventCommands.h"
 #include "TFilterRules.h"
@@ -53,6 +54,7 @@ const QString AppTitle = QStringLiteral("Quorla");
 const QString AlreadyRunning = QStringLiteral("Quorla is already running on this workstation");
 const QString FailedLogin = QStringLiteral("You have failed to login. Please contact your administrator");
 const QString ExitQuestion = QStringLiteral("Terminate Quorla and suspend all of your personal alarms. Are you sure?");
+const QString StartOutage = QStringLiteral("The Quorla database cannot be reached at the moment.\r\r%1\r\rTry again?");
 const QString ChangePathQuestion = QStringLiteral("Change the Quorla Database location, Are you sure?");
 const QString ChangePathDone = QStringLiteral("Please restart Quorla to choose the new database location");
 
@@ -60,6 +62,16 @@ QString welcomeText(const QString& userName)
 {
     return QStringLiteral("Welcome to Quorla as a new administrator\r\r"
                           "Your user name is \"%1\" and your password is \"<blank>\"\r\r"
+                          "Please do not forget this information")
+        .arg(userName);
+}
+
+// Where each person logs in as his own server role, the first administrator
+// is the role that created the database, with its password.
+QString serverWelcomeText(const QString& userName)
+{
+    return QStringLiteral("Welcome to Quorla as a new administrator\r\r"
+                          "Your user name is \"%1\" and your password is the one you have just logged in with\r\r"
                           "Please do not forget this information")
         .arg(userName);
 }
@@ -109,7 +121,23 @@ TfrmMain::TfrmMain(QWidget* parent)
     lblCurrentUser = new QLabel(status);
     lblCurrentUser->setObjectName(QStringLiteral("lblCurrentUser"));
     status->addPermanentWidget(lblCurrentUser);
+    lblOutage = new QLabel(status);
+    lblOutage->setObjectName(QStringLiteral("lblOutage"));
+    lblOutage->setVisible(false);
+    status->addWidget(lblOutage, 1);
     setStatusBar(status);
+    // One message per outage; a change whose commit lost its answer is
+    // followed by the view as the database holds it.
+    outage_.OnChange = [this] {
+        lblOutage->setText(outage_.Line());
+        lblOutage->setVisible(outage_.Away());
+    };
+    TCommand::Screen = [this](const QString& message) {
+        const QString shown = outage_.Screen(message);
+        if (message == QString::fromLatin1(TCommandScope::LostWhileSaving))
+            QTimer::singleShot(0, this, [this] { TCommand::Run([this] { RefreshView(); }); });
+        return shown;
+    };
 
     // Enabling follows the selection and the user as soon as the program is
     // idle, the way the event loop reports it before it waits.
@@ -122,6 +150,7 @@ TfrmMain::TfrmMain(QWidget* parent)
 
 TfrmMain::~TfrmMain()
 {
+    TCommand::Screen = nullptr;
     tmrMain->stop();
     AlarmPoller_.reset();
     TCommand::Run([this] { session_->SaveSettings([this](TQuorlaCfg& settings) { settings.CaptureFromViews(*WeekView()); }); });
@@ -294,12 +323,21 @@ void TfrmMain::FormActivate()
     navigator_->StartOnWeek();
     FirstActivation_ = false;
     UpdateActions();
-    try {
-        startUp();
-    } catch (...) {
-        const QString message = TCommand::MessageOf(std::current_exception());
-        TServices::current().message(Kind::Error, Buttons::Ok, message);
-        Terminate(StartFailed);
+    for (;;) {
+        try {
+            startUp();
+        } catch (...) {
+            const QString message = TOutageWatch::Clean(TCommand::MessageOf(std::current_exception()));
+            // A server out of reach may be back in a moment: the person may
+            // try again rather than start the program anew.
+            if (!TOutageWatch::IsOutage(message))
+                TServices::current().message(Kind::Error, Buttons::Ok, message);
+            else if (TServices::current().message(Kind::Confirmation, Buttons::YesNo, StartOutage.arg(message))
+                     == Answer::Yes)
+                continue;
+            Terminate(StartFailed);
+        }
+        break;
     }
     UpdateActions();
 }
@@ -308,8 +346,8 @@ void TfrmMain::startUp()
 {
     TServices& services = TServices::current();
     TfrmLogin* frmLogin = dialogs_->Login;
-    const auto login = [frmLogin](TQuorlaDB& database, UserRecord& user, QString& key) {
-        if (frmLogin == nullptr || frmLogin->Execute(database, user) != 1)
+    const auto login = [frmLogin](const TSession::TCheck& check, UserRecord& user, QString& key) {
+        if (frmLogin == nullptr || frmLogin->Execute(check, user) != 1)
             return false;
         key = frmLogin->EnteredKey();
         return true;
@@ -318,8 +356,9 @@ void TfrmMain::startUp()
         settings.ApplyToViews(*WeekView(), *DayView());
         settings.ApplyToView(*MonthView());
     };
-    const auto welcome = [&services](const QString& name) {
-        services.message(Kind::Information, Buttons::Ok, welcomeText(name));
+    const auto welcome = [this, &services](const QString& name) {
+        services.message(Kind::Information, Buttons::Ok,
+                         session_->LogsInAsPerson() ? serverWelcomeText(name) : welcomeText(name));
     };
     switch (session_->StartUp(login, apply, welcome)) {
     case TSession::Start::AlreadyRunning:
@@ -400,11 +439,14 @@ void TfrmMain::actFileLoginExecute()
     tmrMain->stop();
     // Alarm polling resumes on every way out, the failed log-in included.
     const auto resume = qScopeGuard([this] { tmrMain->start(); });
-    UserRecord user;
-    user.setUserName(session_->CurrentUser().UserName());
-    if (frmLogin->Execute(*session_->Database(), user) != 1)
+    const auto login = [frmLogin](const TSession::TCheck& check, UserRecord& user, QString& key) {
+        if (frmLogin->Execute(check, user) != 1)
+            return false;
+        key = frmLogin->EnteredKey();
+        return true;
+    };
+    if (!session_->SwitchUser(login))
         throw EQuorla(FailedLogin);
-    session_->SetCurrentUser(user, frmLogin->EnteredKey());
     showCurrentUser();
     UpdateActions();
     RefreshView();
@@ -459,8 +501,13 @@ void TfrmMain::tmrMainTimer()
         session_->Database()->ReleaseIdleSession(ViewsSessionIdleMs);
     // Whichever workstation polls takes a few of the trail's expired records;
     // not while the database is away, which the poll has told once already.
-    if (AlarmPoller_->PollReportingOnce(*session_->AlarmDatabase(), session_->CurrentUserKey()))
-        session_->AlarmDatabase()->Trail().Prune();
+    if (!AlarmPoller_->PollReportingOnce(*session_->AlarmDatabase(), session_->CurrentUserKey()))
+        return;
+    session_->AlarmDatabase()->Trail().Prune();
+    // The server is back: the views show what it holds now, without waiting
+    // for a command.
+    if (outage_.Reached())
+        RefreshView();
 }
 
 void TfrmMain::wvMainDblClick()

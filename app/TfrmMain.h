@@ -1,6 +1,7 @@
 #pragma once
 
 #include "TMainDialogs.h"
+#include "TOutageWatch.h"
 #include "TSession.h"
 #include "TViewNavigator.h"
 
@@ -134,6 +135,9 @@ public:
     // also prunes a few expired records of the change trail.
     void tmrMainTimer();
 
+    // Whether the database is out of reach, and since when (lblOutage).
+    const TOutageWatch& Outage() const { return outage_; }
+
     // Where the user guide lives and the topic the help command opens.
     static const QString HelpFile;
     static const QString HelpContents;
@@ -183,4 +187,7 @@ private:
     QTimer* tmrMain = nullptr;
     QSystemTrayIcon* traMain = nullptr;
     QLabel* lblCurrentUser = nullptr;
+    // "The database is unreachable since ..." during an outage.
+    QLabel* lblOutage = nullptr;
+    TOutageWatch outage_;
 };

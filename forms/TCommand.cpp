@@ -21,15 +21,20 @@ QString TCommand::MessageOf(std::exception_ptr error)
     }
 }
 
+std::function<QString(const QString&)> TCommand::Screen;
+
 bool TCommand::Run(const std::function<void()>& command) noexcept
 {
     try {
         command();
         return true;
     } catch (...) {
-        const QString message = MessageOf(std::current_exception());
+        QString message = MessageOf(std::current_exception());
         try {
-            TServices::current().showApplicationError(message);
+            if (Screen)
+                message = Screen(message);
+            if (!message.isEmpty())
+                TServices::current().showApplicationError(message);
         } catch (...) {
             // The error box itself failed; there is nobody left to tell.
         }

@@ -25,4 +25,8 @@ public:
     // The text shown for an exception caught by Run(); exposed for the places
     // that catch errors themselves (the start-up sequence).
     static QString MessageOf(std::exception_ptr error);
+
+    // When set, decides what Run shows of an error's message: the text to
+    // show, or empty to show nothing (an outage told once already).
+    static std::function<QString(const QString&)> Screen;
 };

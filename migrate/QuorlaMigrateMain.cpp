@@ -5,7 +5,10 @@
 
 #include "TCommandLine.h"
 #include "TDatabaseCopier.h"
+#include "EQuorla.h"
 #include "TDatabaseLocation.h"
+#include "TQuorlaDB.h"
+#include "TServerRoles.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -73,5 +76,30 @@ int main(int argc, char* argv[])
                 .arg(s.records)
                 .arg(s.nextKey, QString::fromLatin1(s.checksum)));
     say(QStringLiteral("Copied and checked."));
+
+    // On a server each user logs in as his own role, which keeps his
+    // password; on a folder the records keep it.
+    const TDatabaseLocation from(line.Operands()[0]);
+    const TDatabaseLocation to(line.Operands()[1]);
+    try {
+        if (from.IsFolder() && to.IsServer()) {
+            TQuorlaDB copy(to, TQuorlaDB::Opening::ExistingOnly);
+            const TServerRoles::TAdopted adopted = TServerRoles(copy).AdoptUsers();
+            say(QStringLiteral("QLUsers.Ism: %1 users are server roles now (\"quorla_\" and the user name in lower "
+                               "case); the server keeps their passwords, the copy's records none.")
+                    .arg(adopted.roles));
+            if (adopted.withoutPassword > 0)
+                say(QStringLiteral("QLUsers.Ism: %1 of them had no password and cannot log in until an "
+                                   "administrator gives them one.")
+                        .arg(adopted.withoutPassword));
+        } else if (from.IsServer() && to.IsFolder()) {
+            TQuorlaDB source(from, TQuorlaDB::Opening::ExistingOnly);
+            if (source.KeepsRoles())
+                say(QStringLiteral("QLUsers.Ism: the passwords stay with the server's roles: every user has an "
+                                   "empty password in the copy."));
+        }
+    } catch (const EQuorla& e) {
+        return line.Failure(e.message());
+    }
     return TCommandLine::ExitSuccess;
 }

@@ -26,6 +26,22 @@ public:
     // as after a loss. Nothing to do for a folder.
     virtual void releaseIfIdle(int idleMs) { (void)idleMs; }
 
+    // One command's writes as a whole (TCommandScope). beginCommand opens
+    // it; endCommand(true) makes every write since then stay, or none, and
+    // endCommand(false) undoes them. They nest: only the outermost pair
+    // counts. endCommand answers the result code of the command as a whole:
+    // a failure met inside it, or of the commit itself (then
+    // commitAnswerLost() tells whether the answer to the commit was lost, so
+    // that the writes may or may not have stayed). Where writes stand alone
+    // (a folder) there is nothing to do.
+    virtual void beginCommand() {}
+    virtual int endCommand(bool commit)
+    {
+        (void)commit;
+        return 0;
+    }
+    virtual bool commitAnswerLost() const { return false; }
+
 protected:
     QString reason_;
 };

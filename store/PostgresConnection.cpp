@@ -1,10 +1,15 @@
 #include "PostgresConnection.h"
 
 #include "IsamCode.h"
+#include "TDatabaseLocation.h"
 
+#include <QRegularExpression>
+#include <QUrl>
 #include <QtEndian>
 
 #include <libpq-fe.h>
+
+#include <poll.h>
 
 #include <vector>
 
@@ -15,13 +20,56 @@ namespace {
 // it, with the program frozen.
 constexpr const char* DefaultConnectTimeout = "10";
 
+// The settings every session gets unless the URI says otherwise (see the
+// class comment).
+struct Default
+{
+    const char* key;
+    const char* value;
+};
+constexpr Default SessionDefaults[] = {
+    {"keepalives", "1"},
+    {"keepalives_idle", "5"},
+    {"keepalives_interval", "2"},
+    {"keepalives_count", "3"},
+    {"tcp_user_timeout", "10000"},
+};
+constexpr qint64 DefaultStatementLimitMs = 10'000;
+// What the answer may take beyond the server's own limit: the way back.
+constexpr qint64 AnswerMarginMs = 3'000;
+// A connection attempt that failed only after this long waited for a limit;
+// the next attempts within the rest after it fail at once.
+constexpr qint64 SlowFailureMs = 2'000;
+constexpr qint64 SlowFailureRestMs = 10'000;
+
+// The statement time limit that `options` sets ("-c statement_timeout=30s"),
+// in milliseconds; -1 when it sets none.
+qint64 statementLimitIn(const QByteArray& options)
+{
+    static const QRegularExpression setting(
+        QStringLiteral("statement_timeout\\s*=\\s*'?(\\d+)\\s*(ms|s|min|h)?"), QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch match = setting.match(QString::fromUtf8(options));
+    if (!match.hasMatch())
+        return -1;
+    const qint64 number = match.captured(1).toLongLong();
+    const QString unit = match.captured(2).toLower();
+    if (unit == QLatin1String("s"))
+        return number * 1000;
+    if (unit == QLatin1String("min"))
+        return number * 60'000;
+    if (unit == QLatin1String("h"))
+        return number * 3'600'000;
+    return number;
+}
+
 // The server's message as the program shows messages: lines broken by a
 // carriage return, no indentation.
 QString words(const char* message)
 {
     QString text = QString::fromUtf8(message ? message : "").trimmed();
-    text.replace(QLatin1Char('\t'), QString());
     text.replace(QLatin1Char('\n'), QLatin1Char('\r'));
+    // No other control character reaches a message box.
+    text.removeIf([](QChar c) { return c != QLatin1Char('\r') && c.category() == QChar::Other_Control; });
     return text;
 }
 
@@ -92,31 +140,187 @@ int PostgresConnection::ensure()
         return IsamOk;
     if (conn_)
         lose();
+    // A command whose session was lost stays failed: its first writes went
+    // with the session, and the rest must not be made without them.
+    if (commandDepth_ > 0) {
+        if (reason_.isEmpty())
+            reason_ = commandReason_;
+        return IsamServerLost;
+    }
 
-    // The URI comes last, so that what it says wins over these defaults.
+    // A server that let the last attempt wait for its time limit is not
+    // waited for again at once: a view's refresh makes many calls, and each
+    // would wait as long.
+    if (slowFailure_.isValid() && !slowFailure_.hasExpired(SlowFailureRestMs)) {
+        reason_ = slowReason_;
+        return everConnected_ ? IsamServerLost : IsamServerUnreachable;
+    }
+    slowFailure_.invalidate();
+
+    // What the URI says wins over these defaults: it is read into its
+    // settings, and only the settings it leaves out are added.
+    char* parseError = nullptr;
+    PQconninfoOption* parsed = PQconninfoParse(uri_.constData(), &parseError);
+    if (!parsed) {
+        // libpq quotes a URI it cannot read, password and all.
+        reason_ = hideSecrets(words(parseError));
+        PQfreemem(parseError);
+        return everConnected_ ? IsamServerLost : IsamServerUnreachable;
+    }
+    std::vector<std::pair<QByteArray, QByteArray>> settings;
+    for (const PQconninfoOption* option = parsed; option->keyword; ++option)
+        if (option->val)
+            settings.emplace_back(option->keyword, option->val);
+    PQconninfoFree(parsed);
+    const auto given = [&settings](const char* key) -> QByteArray* {
+        for (auto& [k, v] : settings)
+            if (k == key)
+                return &v;
+        return nullptr;
+    };
+    if (!given("connect_timeout") && qEnvironmentVariableIsEmpty("PGCONNECT_TIMEOUT"))
+        settings.emplace_back("connect_timeout", DefaultConnectTimeout);
+    if (!given("fallback_application_name"))
+        settings.emplace_back("fallback_application_name", "quorla");
+    for (const Default& d : SessionDefaults)
+        if (!given(d.key))
+            settings.emplace_back(d.key, d.value);
+    QByteArray* options = given("options");
+    if (!options) {
+        settings.emplace_back("options", qgetenv("PGOPTIONS"));
+        options = &settings.back().second;
+    }
+    const qint64 limit = statementLimitIn(*options);
+    if (limit < 0)
+        *options += (options->isEmpty() ? "" : " ") + QByteArray("-c statement_timeout=")
+                  + QByteArray::number(DefaultStatementLimitMs);
+    const qint64 statementLimit = limit < 0 ? DefaultStatementLimitMs : limit;
+    // Without a limit on the server none here either.
+    answerLimitMs_ = statementLimit == 0 ? 0 : statementLimit + AnswerMarginMs;
+
+    // The person's own role and password, when he logged in, win over
+    // the URI's.
+    if (!role_.isEmpty()) {
+        for (const char* key : {"user", "password"})
+            if (QByteArray* value = given(key))
+                *value = qstrcmp(key, "user") == 0 ? role_ : password_;
+            else
+                settings.emplace_back(key, qstrcmp(key, "user") == 0 ? role_ : password_);
+    }
+
     std::vector<const char*> keys;
     std::vector<const char*> values;
-    if (qEnvironmentVariableIsEmpty("PGCONNECT_TIMEOUT")) {
-        keys.push_back("connect_timeout");
-        values.push_back(DefaultConnectTimeout);
+    for (const auto& [k, v] : settings) {
+        keys.push_back(k.constData());
+        values.push_back(v.constData());
     }
-    keys.push_back("fallback_application_name");
-    values.push_back("quorla");
-    keys.push_back("dbname");
-    values.push_back(uri_.constData());
     keys.push_back(nullptr);
     values.push_back(nullptr);
-    conn_ = PQconnectdbParams(keys.data(), values.data(), 1);
+    QElapsedTimer connecting;
+    connecting.start();
+    conn_ = PQconnectdbParams(keys.data(), values.data(), 0);
+    refused_ = false;
     if (!conn_ || PQstatus(conn_) != CONNECTION_OK) {
-        reason_ = conn_ ? words(PQerrorMessage(conn_)) : QStringLiteral("out of memory");
+        reason_ = conn_ ? hideSecrets(words(PQerrorMessage(conn_))) : QStringLiteral("out of memory");
+        // A server that asked for a password refused the log-in (it asks
+        // an unknown role too, and says the same for both).
+        if (conn_)
+            refused_ = PQconnectionNeedsPassword(conn_) || PQconnectionUsedPassword(conn_);
+        if (connecting.hasExpired(SlowFailureMs)) {
+            slowFailure_.start();
+            slowReason_ = reason_;
+        }
         if (conn_)
             PQfinish(conn_);
         conn_ = nullptr;
         return everConnected_ ? IsamServerLost : IsamServerUnreachable;
     }
     PQsetNoticeProcessor(conn_, ignoreNotice, nullptr);
+    // Sending never waits on a full socket: await() does the waiting, with
+    // its limit.
+    PQsetnonblocking(conn_, 1);
     everConnected_ = true;
     return IsamOk;
+}
+
+QString PostgresConnection::hideSecrets(QString text) const
+{
+    const QString uri = QString::fromUtf8(uri_);
+    text.replace(uri, TDatabaseLocation::Printable(uri));
+    // The password alone, as the URI's own text and decoded.
+    static const QRegularExpression passwords(
+        QStringLiteral("^[a-z]+://[^@/?]*:([^@/?]*)@|[?&]password=([^&]*)"), QRegularExpression::CaseInsensitiveOption);
+    for (auto it = passwords.globalMatch(uri); it.hasNext();) {
+        const QRegularExpressionMatch match = it.next();
+        const QString secret = match.captured(1).isEmpty() ? match.captured(2) : match.captured(1);
+        if (secret.isEmpty())
+            continue;
+        text.replace(secret, QStringLiteral("***"));
+        text.replace(QUrl::fromPercentEncoding(secret.toUtf8()), QStringLiteral("***"));
+    }
+    return text;
+}
+
+pg_result* PostgresConnection::await(bool sent)
+{
+    timedOut_ = false;
+    if (!sent)
+        return nullptr;
+    QElapsedTimer waited;
+    waited.start();
+    const auto wait = [&](short events) {
+        int timeout = -1;
+        if (answerLimitMs_ > 0) {
+            const qint64 left = answerLimitMs_ - waited.elapsed();
+            if (left <= 0)
+                return false;
+            timeout = int(left);
+        }
+        pollfd socket{PQsocket(conn_), events, 0};
+        int ready;
+        do
+            ready = ::poll(&socket, 1, timeout);
+        while (ready < 0 && errno == EINTR);
+        return ready != 0;
+    };
+    // The statement out, then its answer in, each within the limit.
+    for (int flushed; (flushed = PQflush(conn_)) != 0;) {
+        if (flushed < 0)
+            return nullptr;
+        if (!wait(POLLOUT | POLLIN)) {
+            timedOut_ = true;
+            return nullptr;
+        }
+        if (!PQconsumeInput(conn_))
+            return nullptr;
+    }
+    pg_result* kept = nullptr;
+    for (;;) {
+        while (PQisBusy(conn_)) {
+            if (!wait(POLLIN)) {
+                timedOut_ = true;
+                PQclear(kept);
+                return nullptr;
+            }
+            if (!PQconsumeInput(conn_))
+                break;
+        }
+        pg_result* next = PQgetResult(conn_);
+        if (!next)
+            break;
+        // As PQexec answers: the first failure, else the last result.
+        const bool keptFailed
+            = kept && PQresultStatus(kept) != PGRES_COMMAND_OK && PQresultStatus(kept) != PGRES_TUPLES_OK;
+        if (keptFailed) {
+            PQclear(next);
+            continue;
+        }
+        PQclear(kept);
+        kept = next;
+        if (PQstatus(conn_) != CONNECTION_OK)
+            break;
+    }
+    return kept;
 }
 
 void PostgresConnection::lose()
@@ -160,6 +364,17 @@ int PostgresConnection::check(pg_result* result)
     const ExecStatusType status = result ? PQresultStatus(result) : PGRES_FATAL_ERROR;
     if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK)
         return IsamOk;
+    if (timedOut_) {
+        // A server that stopped answering (its machine or process stalled:
+        // the kernel may still acknowledge, so no keepalive notices) would
+        // hold the program as long as it stalls. The session is given up; a
+        // statement that was running there may still finish.
+        state_.clear();
+        reason_ = QStringLiteral("The database server did not answer within %1 seconds.")
+                      .arg((answerLimitMs_ + 999) / 1000);
+        lose();
+        return failedInCommand(IsamServerLost);
+    }
     state_ = result ? QByteArray(PQresultErrorField(result, PG_DIAG_SQLSTATE)) : QByteArray();
     // An error of libpq's own, without a state from the server, is the
     // connection failing (libpq may still call it good at that point, as when
@@ -168,7 +383,7 @@ int PostgresConnection::check(pg_result* result)
     if (PQstatus(conn_) != CONNECTION_OK || state_.isEmpty()) {
         reason_ = words(PQerrorMessage(conn_));
         lose();
-        return IsamServerLost;
+        return failedInCommand(IsamServerLost);
     }
     const int code = codeFor(state_);
     // What the code says in full needs no words of the server's.
@@ -176,20 +391,26 @@ int PostgresConnection::check(pg_result* result)
         reason_ = words(PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY));
     if (code == IsamServerLost)
         lose();
-    return code;
+    return failedInCommand(code);
 }
 
 int PostgresConnection::exec(const QByteArray& name, const QByteArray& sql, const Param* params, int count,
                              Result& result)
 {
     result.reset();
+    // A command that failed already fails all that follows, as the server's
+    // aborted transaction would, and in the first failure's words.
+    if (commandDepth_ > 0 && commandCode_ != IsamOk) {
+        reason_ = commandReason_;
+        return commandCode_;
+    }
     int code = ensure();
     if (code != IsamOk)
         return code;
     sinceUse_.start();
     if (!name.isEmpty() && !prepared_.count(name)) {
         Result prepared;
-        prepared.reset(PQprepare(conn_, name.constData(), sql.constData(), count, nullptr));
+        prepared.reset(await(PQsendPrepare(conn_, name.constData(), sql.constData(), count, nullptr)));
         if ((code = check(prepared.get())) != IsamOk)
             return code;
         prepared_.insert(name);
@@ -203,21 +424,26 @@ int PostgresConnection::exec(const QByteArray& name, const QByteArray& sql, cons
         formats.push_back(params[i].binary ? 1 : 0);
     }
     if (name.isEmpty())
-        result.reset(PQexecParams(conn_, sql.constData(), count, nullptr, values.data(), lengths.data(),
-                                  formats.data(), 1));
+        result.reset(await(PQsendQueryParams(conn_, sql.constData(), count, nullptr, values.data(), lengths.data(),
+                                             formats.data(), 1)));
     else
-        result.reset(PQexecPrepared(conn_, name.constData(), count, values.data(), lengths.data(), formats.data(), 1));
+        result.reset(
+            await(PQsendQueryPrepared(conn_, name.constData(), count, values.data(), lengths.data(), formats.data(), 1)));
     return check(result.get());
 }
 
 int PostgresConnection::command(const QByteArray& sql)
 {
+    if (commandDepth_ > 0 && commandCode_ != IsamOk) {
+        reason_ = commandReason_;
+        return commandCode_;
+    }
     const int code = ensure();
     if (code != IsamOk)
         return code;
     sinceUse_.start();
     Result result;
-    result.reset(PQexec(conn_, sql.constData()));
+    result.reset(await(PQsendQuery(conn_, sql.constData())));
     return check(result.get());
 }
 
@@ -235,6 +461,100 @@ void PostgresConnection::releaseIfIdle(int idleMs)
 
 void PostgresConnection::rollback()
 {
-    if (conn_ && PQstatus(conn_) == CONNECTION_OK)
-        PQclear(PQexec(conn_, "ROLLBACK"));
+    if (!conn_ || PQstatus(conn_) != CONNECTION_OK)
+        return;
+    const QString reason = reason_;
+    const QByteArray state = state_;
+    PQclear(await(PQsendQuery(conn_, "ROLLBACK")));
+    if (timedOut_ || PQstatus(conn_) != CONNECTION_OK)
+        lose();
+    reason_ = reason;
+    state_ = state;
+}
+
+int PostgresConnection::failedInCommand(int code)
+{
+    if (commandDepth_ > 0 && commandCode_ == IsamOk && code != IsamOk) {
+        commandCode_ = code;
+        commandReason_ = reason_;
+    }
+    return code;
+}
+
+void PostgresConnection::beginCommand()
+{
+    if (commandDepth_++ > 0)
+        return;
+    commandCode_ = IsamOk;
+    commandReason_.clear();
+    commitAnswerLost_ = false;
+    beginCall();
+    // Connects first when needed: once the command is open, a lost session
+    // is not made again.
+    --commandDepth_;
+    int code = ensure();
+    ++commandDepth_;
+    // Each write holds its dataset's row of the catalog until the commit;
+    // a command writes several datasets, in an order of its own. Taking
+    // every row at once, in one order, keeps commands from deadlocking each
+    // other: commands run one after the other (they are short, and never
+    // wait for a person), single writes wait for the command in hand.
+    if (code == IsamOk)
+        code = command("BEGIN; SELECT id FROM quorla_datasets ORDER BY id FOR UPDATE");
+    failedInCommand(code);
+}
+
+int PostgresConnection::endCommand(bool commit)
+{
+    if (commandDepth_ == 0 || --commandDepth_ > 0)
+        return IsamOk;
+    const int failed = commandCode_;
+    const QString failedReason = commandReason_;
+    commandCode_ = IsamOk;
+    commandReason_.clear();
+    beginCall();
+    if (!commit || failed != IsamOk || PQtransactionStatus(conn_) == PQTRANS_INERROR) {
+        rollback();
+        reason_ = failedReason;
+        return commit && failed == IsamOk ? int(IsamIoError) : failed;
+    }
+    if (!conn_)
+        return IsamServerLost;
+    const int code = command("COMMIT");
+    // Sent, and no answer: the server may have made it or not.
+    commitAnswerLost_ = code == IsamServerLost;
+    return code;
+}
+
+bool PostgresConnection::namesUser(const QByteArray& uri)
+{
+    char* error = nullptr;
+    PQconninfoOption* options = PQconninfoParse(uri.constData(), &error);
+    if (error)
+        PQfreemem(error);
+    bool named = false;
+    for (PQconninfoOption* o = options; o && o->keyword; ++o)
+        if (qstrcmp(o->keyword, "user") == 0 && o->val && *o->val)
+            named = true;
+    PQconninfoFree(options);
+    return named;
+}
+
+QByteArray PostgresConnection::verifier(const QByteArray& password, const QByteArray& role)
+{
+    if (ensure() != IsamOk)
+        return {};
+    char* made = PQencryptPasswordConn(conn_, password.constData(), role.constData(), "scram-sha-256");
+    if (!made) {
+        reason_ = words(PQerrorMessage(conn_));
+        return {};
+    }
+    const QByteArray text(made);
+    PQfreemem(made);
+    return text;
+}
+
+bool PostgresConnection::inTransaction() const
+{
+    return conn_ && PQtransactionStatus(conn_) != PQTRANS_IDLE;
 }

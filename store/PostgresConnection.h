@@ -23,6 +23,34 @@ struct pg_result;
 // belong to the session and a session may take one lock many times, so the
 // objects sharing a session must be kept apart here, in process memory. When
 // the session is lost its locks are gone on the server, and so they are here.
+//
+// Never frozen: every call returns within a bounded time, whatever the server
+// or the network does, since all calls run on the program's one thread.
+// Unless the URI sets them, a session gets
+//   connect_timeout=10           seconds to connect (or PGCONNECT_TIMEOUT)
+//   keepalives=1, keepalives_idle=5, keepalives_interval=2, keepalives_count=3
+//                                a peer gone from the network is noticed
+//                                within about 11 s even while idle
+//   tcp_user_timeout=10000       data the peer leaves unacknowledged for
+//                                10 s drops the connection
+//   options=-c statement_timeout=10000
+//                                the server ends a statement after 10 s (a
+//                                URI's own options keep this unless they set
+//                                statement_timeout themselves; 0 turns it off)
+// and the program waits for an answer at most the statement limit plus 3 s
+// (13 s): a server whose processes stopped (SIGSTOP, a stalled machine whose
+// kernel still acknowledges) answers neither statements nor keepalives. The
+// session is then given up and the call fails with IsamServerLost. A
+// connection attempt that failed only when its limit ran out is not made
+// again for 10 s: the calls meanwhile fail at once, in its words. None of
+// these is a Quorla setting: libpq takes each from the URI, for example
+// "postgresql://dbhost/quorla?keepalives_idle=30&options=-c%20statement_timeout%3D30s".
+//
+// Commands (beginCommand/endCommand) are transactions that first take every
+// dataset's row of the catalog, so commands of all workstations run one after
+// the other and never deadlock each other: a session lost
+// inside one is not reconnected until the command ends, and the first
+// failure inside it is the command's.
 class PostgresConnection : public TIsamConnection
 {
 public:
@@ -33,6 +61,33 @@ public:
     PostgresConnection& operator=(const PostgresConnection&) = delete;
 
     const QByteArray& uri() const { return uri_; }
+
+    // Logs in as `role` with `password` instead of the user the URI (or
+    // libpq's defaults) would give: a person's own server role (TServerRoles).
+    // Takes effect at the next connection.
+    void setLogin(const QByteArray& role, const QByteArray& password)
+    {
+        role_ = role;
+        password_ = password;
+    }
+    const QByteArray& loginRole() const { return role_; }
+
+    // Whether `uri` names the role to log in as (user name in the URI or a
+    // "user" parameter): such a location is used by one role for everyone.
+    static bool namesUser(const QByteArray& uri);
+
+    // After a connection failed: true when the server asked for a password
+    // and refused the log-in (no such role, or a wrong password: it does not
+    // say which), false when it could not be reached or refused otherwise.
+    bool refusedLogin() const { return refused_; }
+
+    // The server's verifier of `password` for `role` (SCRAM-SHA-256), made
+    // here so that the password itself never travels in a statement; empty
+    // without a session or on failure.
+    QByteArray verifier(const QByteArray& password, const QByteArray& role);
+
+    // True while a transaction is open on the session.
+    bool inTransaction() const;
 
     // A statement's result; freed with the object.
     class Result
@@ -108,13 +163,31 @@ public:
     static int codeFor(const QByteArray& state);
 
     void releaseIfIdle(int idleMs) override;
+    void beginCommand() override;
+    int endCommand(bool commit) override;
+    bool commitAnswerLost() const override { return commitAnswerLost_; }
+    // True while a command is open: a write of several statements then
+    // joins its transaction instead of opening (and committing) one of its own.
+    bool inCommand() const { return commandDepth_ > 0; }
 
 private:
     int check(pg_result* result);
+    // Waits, within the answer limit, for the answer to what was just sent
+    // (`sent`: libpq took it); null when it could not be had, with
+    // timedOut_ telling whether the limit passed.
+    pg_result* await(bool sent);
+    // `text` (libpq's words) with the URI's password, wherever it shows,
+    // replaced by "***".
+    QString hideSecrets(QString text) const;
+    // Notes the first failure inside a command; answers `code`.
+    int failedInCommand(int code);
     // The session is gone: its locks and statements with it.
     void lose();
 
     QByteArray uri_;
+    QByteArray role_;
+    QByteArray password_;
+    bool refused_ = false;
     pg_conn* conn_ = nullptr;
     bool everConnected_ = false;
     QByteArray state_;
@@ -122,4 +195,16 @@ private:
     std::map<qint64, const void*> locks_;
     // Since the last statement was sent.
     QElapsedTimer sinceUse_;
+    // Since a connection attempt failed only after waiting for its limit,
+    // and its reason.
+    QElapsedTimer slowFailure_;
+    QString slowReason_;
+    // How long an answer may take, in milliseconds; 0 for no limit.
+    qint64 answerLimitMs_ = 0;
+    bool timedOut_ = false;
+    // Open commands, and the first failure inside the outermost one.
+    int commandDepth_ = 0;
+    int commandCode_ = 0;
+    QString commandReason_;
+    bool commitAnswerLost_ = false;
 };

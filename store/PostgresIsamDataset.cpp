@@ -477,16 +477,18 @@ int PostgresIsamDataset::putAll(const QList<QByteArray>& keys, std::span<const c
             return IsamBadKey;
     if (keys.isEmpty())
         return IsamOk;
-    int code = connection_->command("BEGIN");
+    // Within a command its transaction holds the writes together.
+    const bool own = !connection_->inCommand();
+    int code = own ? connection_->command("BEGIN") : int(IsamOk);
     for (qsizetype i = 0; i < keys.size() && code == IsamOk; ++i) {
         Result result;
         code = write(StmtInsert, keys[i], records.subspan(std::size_t(i) * size, size), result);
         if (code == IsamOk && !(result.rows() == 1 && result.number(0, 0) == 1))
             code = IsamNotFound;
     }
-    if (code == IsamOk)
+    if (code == IsamOk && own)
         code = connection_->command("COMMIT");
-    if (code != IsamOk)
+    if (code != IsamOk && own)
         connection_->rollback();
     return code;
 }
@@ -508,7 +510,10 @@ int PostgresIsamDataset::writeBatch(QList<TBatchWrite>& writes)
     if (writes.isEmpty())
         return IsamOk;
     QList<QByteArray> chosen;
-    int code = connection_->command("BEGIN");
+    // Within a command its transaction holds the batch together, and its
+    // end commits or undoes it.
+    const bool own = !connection_->inCommand();
+    int code = own ? connection_->command("BEGIN") : int(IsamOk);
     for (qsizetype i = 0; i < writes.size() && code == IsamOk; ++i) {
         const TBatchWrite& w = writes[i];
         const std::span<const char> record(w.record.constData(), std::size_t(w.record.size()));
@@ -527,10 +532,11 @@ int PostgresIsamDataset::writeBatch(QList<TBatchWrite>& writes)
             code = IsamNotFound;
         chosen << w.key;
     }
-    if (code == IsamOk)
+    if (code == IsamOk && own)
         code = connection_->command("COMMIT");
     if (code != IsamOk) {
-        connection_->rollback();
+        if (own)
+            connection_->rollback();
         return code;
     }
     for (qsizetype i = 0; i < writes.size(); ++i)
@@ -634,10 +640,13 @@ int PostgresIsamDataset::setting(const QByteArray& name, QByteArray& value, Sett
     if (mode != SettingMode::Read) {
         // The table is made by the first write: a database from before
         // settings has none. Creations wait for each other as the engine's do.
+        // Made only when missing: a role that may not create tables (each
+        // person's own, TServerRoles) may still write to it.
         int code = connection_->command("BEGIN; SELECT pg_advisory_xact_lock(1364541266, 0);"
-                                        "CREATE TABLE IF NOT EXISTS quorla_settings ("
+                                        "DO $$ BEGIN IF to_regclass('quorla_settings') IS NULL THEN"
+                                        " CREATE TABLE quorla_settings ("
                                         " dataset integer NOT NULL, name text COLLATE \"C\" NOT NULL,"
-                                        " value text NOT NULL, PRIMARY KEY (dataset, name)); COMMIT");
+                                        " value text NOT NULL, PRIMARY KEY (dataset, name)); END IF; END $$; COMMIT");
         if (code != IsamOk) {
             connection_->rollback();
             return code;

@@ -19,7 +19,11 @@ void TAlarmPoller::Poll(TQuorlaDB& database, const QString& userKey)
     // Repeating events grow as the days pass: a few more occurrences a poll
     // (one index read when none is due), before their alarms are looked at.
     ClockStamp.SetNow();
-    TSeriesWriter(database).Extend(ClockStamp.AsDateTime().date());
+    // Where each person logs in as himself, the server lets him add only
+    // his own entries: his poll grows his own series, and each owner's poll
+    // grows his.
+    TSeriesWriter(database).Extend(ClockStamp.AsDateTime().date(), TSeriesWriter::ExtendPerPoll,
+                                   database.KeepsRoles() ? userKey : QString());
 
     TXIsamFile& alarms = database.Alarms();
     AlarmRecord alarm;

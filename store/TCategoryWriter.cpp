@@ -7,6 +7,7 @@
 #include "RecordKey.h"
 #include "TChangeSummary.h"
 #include "TChangeTrail.h"
+#include "TCommandScope.h"
 #include "THolderNotes.h"
 #include "TLookup.h"
 #include "TQuorlaDB.h"
@@ -43,6 +44,7 @@ QString TCategoryWriter::addCategory(const QString& description, CategoryRecord&
     TXIsamFile& categories = database_.Categories();
     if (TLookup::Equal(categories, existing.bytes(), CategoryRecord::DescriptionIndex, description))
         return QString();
+    const TCommandScope command(database_);
     const QString key = writer_.insert(categories, record.bytes());
     this->record(TChangeTrail::Action::CategoryAdded, categories, key, TChangeTrail::CategorySubject(key),
            TChangeSummary::Quoted(description, TrailCapacity));
@@ -61,6 +63,7 @@ bool TCategoryWriter::renameCategory(const QString& key, const QString& descript
         throw EQuorla(TXIsamFile::ErrorText(IsamNotFound));
     const QString before = record.Description();
     record.setDescription(description);
+    const TCommandScope command(database_);
     writer_.update(categories, key, record.bytes());
     this->record(TChangeTrail::Action::CategoryRenamed, categories, key, TChangeTrail::CategorySubject(key),
                  TChangeSummary::Quoted(before, 70) + QStringLiteral(" → ") + TChangeSummary::Quoted(description, 70));
@@ -95,6 +98,7 @@ int TCategoryWriter::deleteCategory(const QString& key)
         if (!TLookup::Equal(entries, entry.bytes(), TXIsamFile::PrimaryIndex, entryKey) || entry.CategoryKey() != key)
             continue;
         entry.setCategoryKey(QString(RecordKey::None));
+        const TCommandScope command(database_);
         writer_.update(entries, entryKey, entry.bytes());
         record(TChangeTrail::Action::EventChanged, entries, entryKey, TChangeTrail::EntrySubject(entryKey),
                TChangeSummary::OfEntry(entry,
@@ -106,6 +110,7 @@ int TCategoryWriter::deleteCategory(const QString& key)
     CategoryRecord category;
     if (!TLookup::Equal(categories, category.bytes(), TXIsamFile::PrimaryIndex, key))
         throw EQuorla(categories.ErrorText());
+    const TCommandScope command(database_);
     writer_.remove(categories, key, category.bytes());
     record(TChangeTrail::Action::CategoryDeleted, categories, key, TChangeTrail::CategorySubject(key),
            QStringLiteral("%1; %2 events un-categorised").arg(named).arg(changed));

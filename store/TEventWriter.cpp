@@ -5,6 +5,7 @@
 #include "EQuorla.h"
 #include "RecordKey.h"
 #include "TChangeSummary.h"
+#include "TCommandScope.h"
 #include "THolderNotes.h"
 #include "TLookup.h"
 #include "TQuorlaDB.h"
@@ -92,12 +93,21 @@ QString TEventWriter::insertEntryWithAlarms(const DayEntryRecord& entry, AlarmRe
         // workstation added it between the choice and the lock (and may have
         // deleted it since), and taking it now would use a key twice. While
         // the lock is held nobody else adds it.
-        if (lock.Held() && entries.NextKey() == key && writer_.insertUnder(entries, key, entry.bytes())) {
-            if (alarm.Flags() & AlarmRecord::AlarmWanted)
-                createAlarms(entry, alarm, key);
-            record(TChangeTrail::Action::EventAdded, entries, key, key,
-                   TChangeSummary(database_).Entry(entry, alarmOf(entry, alarm)));
-            return key;
+        if (lock.Held() && entries.NextKey() == key) {
+            // The entry, its alarms and its trail record are one change; a
+            // key taken meanwhile undoes the attempt (on a server the failed
+            // add has spoilt the transaction) and the next key is tried.
+            TCommandScope command(database_);
+            if (writer_.insertUnder(entries, key, entry.bytes())) {
+                if (alarm.Flags() & AlarmRecord::AlarmWanted)
+                    createAlarms(entry, alarm, key);
+                record(TChangeTrail::Action::EventAdded, entries, key, key,
+                       TChangeSummary(database_).Entry(entry, alarmOf(entry, alarm)));
+                // Committed while the lock is held.
+                command.Commit();
+                return key;
+            }
+            command.Undo();
         }
         if (attempt >= NewKeyAttempts)
             throw EQuorla(entries.ErrorText());
@@ -172,6 +182,7 @@ TEventWriter::Result TEventWriter::updateEntryWithAlarms(const QString& key, con
     DayEntryRecord before;
     const bool found = TLookup::Equal(database_.DayEntries(), before.bytes(), TXIsamFile::PrimaryIndex, key);
     const std::optional<QString> alarmBefore = alarmTime(key);
+    const TCommandScope command(database_);
     if (replaceAll) {
         // The old alarms go before the entry changes: a command cut short at
         // any point (a crash) leaves the entry with fewer alarms, never with
@@ -235,10 +246,13 @@ TEventWriter::Result TEventWriter::deleteEntryWithAlarms(const QString& key, con
     if (description && entry.Description() != *description)
         return Result::Changed;
     const QString summary = TChangeSummary(database_).Entry(entry, alarmTime(key));
-    const Result result = deleteLockedEntryWithAlarms(key, entry);
-    if (result == Result::Done)
-        record(TChangeTrail::Action::EventDeleted, entries, key, key, summary);
-    return result;
+    std::vector<TRecordLock> locked;
+    if (lockAlarms(key, locked) != Result::Done)
+        return Result::AlarmLocked;
+    const TCommandScope command(database_);
+    removeWithAlarms(key, entry, locked);
+    record(TChangeTrail::Action::EventDeleted, entries, key, key, summary);
+    return Result::Done;
 }
 
 TEventWriter::Result TEventWriter::deleteLockedEntryWithAlarms(const QString& key, const DayEntryRecord& entry,
@@ -247,6 +261,7 @@ TEventWriter::Result TEventWriter::deleteLockedEntryWithAlarms(const QString& ke
     std::vector<TRecordLock> locked;
     if (lockAlarms(key, locked) != Result::Done)
         return Result::AlarmLocked;
+    const TCommandScope command(database_);
     removeWithAlarms(key, entry, locked);
     if (alarmCount)
         *alarmCount += int(locked.size());
@@ -277,6 +292,7 @@ TEventWriter::Result TEventWriter::snoozeAlarm(const QString& key, AlarmRecord& 
     if (locked != Result::Done)
         return locked;
     const QString summary = TChangeSummary(database_).Alarm(snoozed, alarmTime);
+    const TCommandScope command(database_);
     snoozed.setAlarmTime(alarmTime);
     snoozed.rebuildUserAlarmKey();
     writer_.update(database_.Alarms(), key, snoozed.bytes());
@@ -292,6 +308,7 @@ TEventWriter::Result TEventWriter::switchOffAlarm(const QString& key, const Alar
     const Result locked = lockSameAlarm(key, alarm, stored, lock);
     if (locked != Result::Done)
         return locked;
+    const TCommandScope command(database_);
     writer_.remove(database_.Alarms(), key, stored.bytes());
     record(TChangeTrail::Action::AlarmSwitchedOff, database_.Alarms(), key, stored.DayEntryKey(),
            TChangeSummary(database_).Alarm(stored, QString()));
@@ -311,7 +328,10 @@ TEventWriter::Result TEventWriter::deleteOrphanAlarm(const QString& key, const A
     // so that only exactly this alarm goes.
     if (!TLookup::Equal(alarms, stored.bytes(), TXIsamFile::PrimaryIndex, key) || stored != alarm)
         return Result::Gone;
-    removeOrphan(key, stored);
+    {
+        const TCommandScope command(database_);
+        removeOrphan(key, stored);
+    }
     int count = 1;
     // The other assignees' alarms of the missing entry go too, each under its
     // lock: none is left to point at nothing. One held elsewhere (its user
@@ -326,6 +346,7 @@ TEventWriter::Result TEventWriter::deleteOrphanAlarm(const QString& key, const A
         const TRecordLock lock(alarms, other);
         if (lock.Held() && TLookup::Equal(alarms, stored.bytes(), TXIsamFile::PrimaryIndex, other)
             && stored.DayEntryKey() == entryKey && !entryExists(stored, entry)) {
+            const TCommandScope command(database_);
             removeOrphan(other, stored);
             ++count;
         }

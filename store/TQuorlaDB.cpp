@@ -9,6 +9,7 @@
 #include "IsamCode.h"
 #include "IsamConnection.h"
 #include "IsamEngine.h"
+#include "PostgresConnection.h"
 #include "RecordKey.h"
 #include "RecordLockFile.h"
 #include "SeriesLinkRecord.h"
@@ -65,6 +66,67 @@ TQuorlaDB::TQuorlaDB()
     adoptOfficeZone();
 }
 
+TDatabaseLocation TQuorlaDB::StoredLocation()
+{
+    TQuorlaDB located(nullptr);
+    return located.location_;
+}
+
+TQuorlaDB::TQuorlaDB(std::nullptr_t)
+{
+    locateRootPath();
+}
+
+bool TQuorlaDB::LogsInAsPerson(const TDatabaseLocation& location)
+{
+    return location.IsServer() && !PostgresConnection::namesUser(location.Path().toUtf8());
+}
+
+TQuorlaDB::TQuorlaDB(const TDatabaseLocation& location, const TLogin& login)
+    : location_(location)
+{
+    checkLocation(location.Path(), location);
+    connection_ = TIsamEngine::forName(RootPath()).connect(RootPath());
+    auto* server = ServerConnection();
+    if (server == nullptr)
+        throw EQuorlaDB(QStringLiteral("Unable to log in: the database is no server's"));
+    server->setLogin(login.role.toUtf8(), login.password.toUtf8());
+    server->beginCall();
+    if (server->ensure() != IsamOk) {
+        const QString reason = server->reason();
+        if (server->refusedLogin())
+            throw ERefused(reason);
+        throw EQuorlaDB(QStringLiteral("Unable to open user isam\r\r") + reason);
+    }
+    connectAll();
+    // The desktop program's connection, as the one without a location.
+    adoptOfficeZone();
+}
+
+PostgresConnection* TQuorlaDB::ServerConnection() const
+{
+    return dynamic_cast<PostgresConnection*>(connection_.get());
+}
+
+bool TQuorlaDB::KeepsRoles()
+{
+    PostgresConnection* server = ServerConnection();
+    if (server == nullptr)
+        return false;
+    if (keepsRoles_ < 0) {
+        server->beginCall();
+        PostgresConnection::Result result;
+        // Not known now (the server away): the write that follows fails in
+        // its own words, and a password could never be stored, since a
+        // database that keeps roles refuses one.
+        if (server->exec({}, "SELECT to_regclass('quorla_roles') IS NOT NULL", nullptr, 0, result) != IsamOk
+            || result.rows() != 1)
+            return false;
+        keepsRoles_ = result.number(0, 0) != 0 ? 1 : 0;
+    }
+    return keepsRoles_ == 1;
+}
+
 TQuorlaDB::TQuorlaDB(const TDatabaseLocation& location, Opening opening)
     : location_(location), opening_(opening)
 {
@@ -74,7 +136,8 @@ TQuorlaDB::TQuorlaDB(const TDatabaseLocation& location, Opening opening)
 
 void TQuorlaDB::connectAll()
 {
-    connection_ = TIsamEngine::forName(RootPath()).connect(RootPath());
+    if (!connection_)
+        connection_ = TIsamEngine::forName(RootPath()).connect(RootPath());
     users_ = connect(UserRecord::FileName, UserRecord::Format, QStringLiteral("Unable to create user isam\r\r"),
                      QStringLiteral("Unable to open user isam\r\r"));
     alarms_ = connect(AlarmRecord::FileName, AlarmRecord::Format, QStringLiteral("Unable to create alarm isam\r\r"),

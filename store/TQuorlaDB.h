@@ -1,5 +1,6 @@
 #pragma once
 
+#include "EQuorlaDB.h"
 #include "TDatabaseLocation.h"
 #include "TStamp.h"
 #include "TXIsamFile.h"
@@ -12,6 +13,7 @@ class AlarmRecord;
 class DayEntryRecord;
 class TChangeTrail;
 class THolderNotes;
+class PostgresConnection;
 class TIsamConnection;
 class UserRecord;
 
@@ -58,6 +60,30 @@ public:
     // workstation's settings: for the command-line tools, which are told
     // where the database is. Throws EQuorlaDB for a refused location too.
     explicit TQuorlaDB(const TDatabaseLocation& location, Opening opening = Opening::CreateMissing);
+
+    // A person's own log-in to a server: his server role (TServerRoles) and
+    // password open the session, in place of the user the URI would give.
+    struct TLogin
+    {
+        QString role;
+        QString password;
+    };
+    // Connects to the server at `location` as `login`; when the server refuses
+    // who he is, throws ERefused (no session is left open). Creates what is
+    // missing and keeps the office's zone, as the desktop program's
+    // connection without a location does.
+    TQuorlaDB(const TDatabaseLocation& location, const TLogin& login);
+    class ERefused;
+
+    // The location this workstation stores, asking for one (and storing the
+    // choice) when there is none; as the default constructor finds it.
+    static TDatabaseLocation StoredLocation();
+
+    // Whether `location` is a server used with each person's own role: its
+    // URI names no user. One that names one is used by that role for every
+    // person, and the program checks the log-in (tools, and databases set up
+    // before roles).
+    static bool LogsInAsPerson(const TDatabaseLocation& location);
     ~TQuorlaDB();
     TQuorlaDB(const TQuorlaDB&) = delete;
     TQuorlaDB& operator=(const TQuorlaDB&) = delete;
@@ -124,10 +150,21 @@ public:
     // afresh. Throws EQuorlaDB when one cannot be opened again.
     void ReopenUsersAndCategories();
 
+    // The server session the datasets share; null for a folder.
+    PostgresConnection* ServerConnection() const;
+    // Whether the database keeps its users as server roles (TServerRoles):
+    // asked once, then remembered until ForgetRoles; false, and asked again
+    // next time, when the server cannot answer.
+    bool KeepsRoles();
+    void ForgetRoles() { keepsRoles_ = -1; }
+
     // Lets a server session that has been idle for `idleMs` go (see
     // TIsamConnection::releaseIfIdle): a workstation left alone then holds
     // only its alarm poll's session. Nothing for a folder.
     void ReleaseIdleSession(int idleMs);
+
+    // What the datasets share (a server session); null for a folder.
+    const std::shared_ptr<TIsamConnection>& Connection() const { return connection_; }
 
     // Fill a caller's buffer with the contents of a new record: a user all
     // zero; an alarm all zero but for `AlarmTime`, the key of the current
@@ -137,6 +174,8 @@ public:
     void InitDayEntryRecord(DayEntryRecord& record);
 
 private:
+    // Only finds the location (StoredLocation).
+    explicit TQuorlaDB(std::nullptr_t);
     void locateRootPath();
     // Creates what is missing (unless only existing datasets are opened) and
     // opens the four datasets, then the change trail and the holder notes.
@@ -172,10 +211,19 @@ private:
     std::unique_ptr<TXIsamFile> dayEntries_;
     QString actingUser_;
     QString workstation_;
+    int keepsRoles_ = -1;
     std::unique_ptr<TChangeTrail> trail_;
     std::unique_ptr<THolderNotes> holders_;
     std::unique_ptr<TXIsamFile> series_;
     std::unique_ptr<TXIsamFile> seriesLinks_;
     QString seriesReason_;
     std::unique_ptr<TXIsamFile> importMap_;
+};
+
+// The server refused the person's log-in: no such role, or a wrong password
+// (the server does not say which). The message is the server's.
+class TQuorlaDB::ERefused : public EQuorlaDB
+{
+public:
+    using EQuorlaDB::EQuorlaDB;
 };

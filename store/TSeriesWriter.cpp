@@ -798,7 +798,7 @@ TSeriesWriter::TOutcome TSeriesWriter::ChangeOne(const QString& entryKey, const 
     }
 }
 
-int TSeriesWriter::Extend(const QDate& today, int budget)
+int TSeriesWriter::Extend(const QDate& today, int budget, const QString& ownerKey)
 {
     if (!Available() || budget <= 0)
         return 0;
@@ -807,6 +807,8 @@ int TSeriesWriter::Extend(const QDate& today, int budget)
     QStringList due;
     SeriesRecord series;
     const bool read = all.Range(series.bytes(), SeriesRecord::MadeUntilIndex, RecordKey::None, below, [&] {
+        if (!ownerKey.isEmpty() && series.OwnerKey() != ownerKey)
+            return true;
         due << all.CurrentKey();
         return due.size() < budget;
     });

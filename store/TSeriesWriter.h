@@ -197,7 +197,9 @@ public:
     // occurrence), first finishing or rolling back what a writer of it left
     // half-done. Answers how many it made; one index read when no series is
     // due.
-    int Extend(const QDate& today, int budget = ExtendPerPoll);
+    // Only the series of `ownerKey`, when given: where the server enforces
+    // who may add entries, a person adds occurrences to his own series only.
+    int Extend(const QDate& today, int budget = ExtendPerPoll, const QString& ownerKey = QString());
 
 private:
     using TLinks = QList<std::pair<QString, SeriesLinkRecord>>;

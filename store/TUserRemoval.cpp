@@ -9,8 +9,10 @@
 #include "TEventWriter.h"
 #include "TLookup.h"
 #include "TQuorlaDB.h"
+#include "TCommandScope.h"
 #include "TRecordLock.h"
 #include "TSeriesWriter.h"
+#include "TServerRoles.h"
 #include "TXIsamFile.h"
 #include "TrailRecord.h"
 #include "UserRecord.h"
@@ -97,6 +99,8 @@ void TUserRemoval::pass(bool write, TSummary& summary)
             continue;
         TSummary made;
         reworked = entry;
+        // The change and its trail record as one.
+        const TCommandScope command(database_);
         switch (rework(reworked, made)) {
         case Action::Keep:
             continue;
@@ -213,7 +217,13 @@ TUserRemoval::TSummary TUserRemoval::run()
     const TRecordLock lock(users, userKey_, Locked, &database_.Holders());
     UserRecord user;
     const bool found = TLookup::Equal(users, user.bytes(), TXIsamFile::PrimaryIndex, userKey_);
+    // His server role goes with his record, in the command's transaction.
+    TServerRoles roles(database_);
+    const bool kept = roles.Kept();
+    const TCommandScope command(database_);
     writer_.remove(users, userKey_, found ? user.bytes() : std::span<const char>());
+    if (found && kept)
+        roles.Drop(user.UserName());
     record(TChangeTrail::Action::UserRemoved, users, userKey_, TChangeTrail::UserSubject(userKey_),
            TChangeSummary::Join({TChangeSummary(database_).User(user),
                                  QStringLiteral("%1 events transferred, %2 reassigned, %3 unassigned, %4 deleted, "

@@ -5,6 +5,8 @@
 #include "TLookup.h"
 #include "TQuorlaDB.h"
 #include "TRecordLock.h"
+#include "TCommandScope.h"
+#include "TServerRoles.h"
 #include "TXIsamFile.h"
 #include "UserRecord.h"
 
@@ -35,10 +37,24 @@ TUserWriter::Result TUserWriter::addUser(const UserRecord& user, QString& key)
 {
     if (!keyOfUserNamed(user.UserName()).isEmpty())
         return Result::NameTaken;
-    key = writer_.insert(users_, user.bytes());
-    if (database_)
-        database_->Trail().Record({TChangeTrail::Action::UserAdded, &users_, key, TChangeTrail::UserSubject(key),
-                                   TChangeSummary(*database_).User(user)});
+    if (database_ == nullptr) {
+        key = writer_.insert(users_, user.bytes());
+        return Result::Done;
+    }
+    // Where users are server roles the password goes to the server, and
+    // record, role and trail record are made in one transaction.
+    TServerRoles roles(*database_);
+    const bool kept = roles.Kept();
+    UserRecord stored = user;
+    if (kept)
+        stored.setPassword(QString());
+    TCommandScope command(*database_);
+    key = writer_.insert(users_, stored.bytes());
+    if (kept)
+        roles.Create(user.UserName(), key, user.Password(), (user.Rights() & UserRecord::CanAdminister) != 0);
+    database_->Trail().Record({TChangeTrail::Action::UserAdded, &users_, key, TChangeTrail::UserSubject(key),
+                               TChangeSummary(*database_).User(stored)});
+    command.Commit();
     return Result::Done;
 }
 
@@ -59,9 +75,23 @@ TUserWriter::Result TUserWriter::updateUser(const QString& key, const UserRecord
         return Result::Gone;
     if (stored != loaded)
         return Result::Changed;
-    writer_.update(users_, key, user.bytes());
-    if (database_)
-        database_->Trail().Record({TChangeTrail::Action::UserChanged, &users_, key, TChangeTrail::UserSubject(key),
-                                   TChangeSummary(*database_).UserChanged(stored, user)});
+    if (database_ == nullptr) {
+        writer_.update(users_, key, user.bytes());
+        return Result::Done;
+    }
+    // Where users are server roles, a password typed goes to the server (an
+    // empty one keeps the role's), and record, role and trail record change together.
+    TServerRoles roles(*database_);
+    const bool kept = roles.Kept();
+    UserRecord changed = user;
+    if (kept)
+        changed.setPassword(QString());
+    TCommandScope command(*database_);
+    writer_.update(users_, key, changed.bytes());
+    if (kept)
+        roles.Change(stored, changed, user.Password());
+    database_->Trail().Record({TChangeTrail::Action::UserChanged, &users_, key, TChangeTrail::UserSubject(key),
+                               TChangeSummary(*database_).UserChanged(stored, changed)});
+    command.Commit();
     return Result::Done;
 }

@@ -101,7 +101,23 @@ bool TWorkstationStore::OpenKey(bool create)
 #endif
     }
     settings_ = std::move(settings);
+    keepPrivate();
     return true;
+}
+
+void TWorkstationStore::keepPrivate() const
+{
+#ifndef Q_OS_WIN
+    // The location may carry a password (a server's URI): only its owner
+    // reads the file. A file of an older build is closed up at its next use;
+    // rewrites keep the mode (QSettings replaces the file through QSaveFile,
+    // which takes the old file's permissions).
+    const QString file = settings_->fileName();
+    constexpr QFileDevice::Permissions Others = QFileDevice::ReadGroup | QFileDevice::WriteGroup
+        | QFileDevice::ExeGroup | QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther;
+    if (QFileInfo::exists(file) && (QFile::permissions(file) & Others))
+        QFile::setPermissions(file, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+#endif
 }
 
 void TWorkstationStore::CloseKey()
@@ -177,5 +193,6 @@ bool TWorkstationStore::write(const QString& name, const QVariant& value)
         return false;
     settings_->setValue(name, value);
     settings_->sync();
+    keepPrivate();
     return settings_->status() == QSettings::NoError;
 }

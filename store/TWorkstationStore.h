@@ -25,7 +25,8 @@
 //   as true, and a word like "true" is of the wrong type;
 // - a text is any single text value (a list, as an INI line with an unquoted
 //   comma becomes, is of the wrong type).
-// Every write is flushed at once, so that a value written before a long or
+// The INI file is kept readable by its owner only (mode 0600): the database
+// location may be a URI with a password. Every write is flushed at once, so that a value written before a long or
 // failing step is already on disk, and so that a failure can be reported.
 class TWorkstationStore
 {
@@ -66,6 +67,8 @@ private:
     static std::unique_ptr<QSettings> makeSettings();
     static bool keyExists(const QSettings& settings);
     bool write(const QString& name, const QVariant& value);
+    // Makes the file readable and writable by its owner only (0600).
+    void keepPrivate() const;
 
     std::unique_ptr<QSettings> settings_;
 };

@@ -11,6 +11,7 @@
 // while the database is on that server, which must be empty. Exit status 0
 // when every check held.
 
+#include "EQuorla.h"
 #include "TDatabaseLocation.h"
 #include "TServices.h"
 #include "TStressChecker.h"
@@ -24,8 +25,10 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QStringList>
+#include <QThread>
 
 #include <cstdio>
+#include <memory>
 #include <cstdlib>
 
 namespace {
@@ -63,8 +66,21 @@ int worker(const QStringList& a)
         store.WriteString(QStringLiteral("RootPath"), a[8]);
     }
     TStressLog log(a[6]);
-    TStressWorker work(user, a[3].toInt(), a[5].toULongLong(), log);
-    const int failures = work.run(a[4].toLongLong());
+    const qint64 until = a[4].toLongLong();
+    // A worker that starts while the server is away keeps trying to
+    // connect until it can, or until its time is up, as a person would.
+    std::unique_ptr<TStressWorker> work;
+    while (!work) {
+        try {
+            work = std::make_unique<TStressWorker>(user, a[3].toInt(), a[5].toULongLong(), log);
+        } catch (const EQuorla& e) {
+            log.note("# cannot connect: " + e.message().toUtf8());
+            if (TStressLog::now() >= until)
+                break;
+            QThread::msleep(500);
+        }
+    }
+    const int failures = work ? work->run(until) : 0;
     log.note("# done, commands failed with an error: " + QByteArray::number(failures));
     TServices::setCurrent(nullptr);
     return 0;

@@ -104,8 +104,24 @@ void TStressChecker::loadLogs()
         // was killed; one of a process that ran to its end never happened.
         const qint64 cut = kills.value(name, -1);
         QMap<qint64, Op> open;
+        // On a server a command's writes are one transaction: those of a
+        // command that failed (X) were undone, or - when the commit's answer
+        // was lost - may have been made; either way they are unfinished, not
+        // acknowledged.
+        QList<qsizetype> command;
         for (const TStressLog::Line& line : TStressLog::read(folder_ + QStringLiteral("logs/") + name)) {
-            if (line.phase == 'B') {
+            if (line.phase == 'K') {
+                command.clear();
+            } else if (line.phase == 'X') {
+                if (database_.IsServer()) {
+                    for (qsizetype i : command) {
+                        ops_[i].acked = false;
+                        ops_[i].end = line.time;
+                        --acknowledged;
+                    }
+                }
+                command.clear();
+            } else if (line.phase == 'B') {
                 Op op;
                 op.dataset = line.dataset;
                 op.kind = line.kind;
@@ -130,6 +146,7 @@ void TStressChecker::loadLogs()
                 op.end = line.time;
                 op.acked = true;
                 ++acknowledged;
+                command << ops_.size();
                 ops_ << op;
             } else if (line.phase == 'F') {
                 open.remove(line.seq);

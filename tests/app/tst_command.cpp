@@ -4,6 +4,8 @@
 
 #include "EQuorla.h"
 #include "TCommand.h"
+#include "TCommandScope.h"
+#include "TOutageWatch.h"
 #include "TQtServices.h"
 
 #include <QAction>
@@ -22,6 +24,8 @@ private slots:
     void errorBoxShowsTheLines();
     void choiceBoxAnswersItsButton_data();
     void choiceBoxAnswersItsButton();
+    void outageToldOnce_data();
+    void outageToldOnce();
 };
 
 void TestCommand::errorsEndTheCommandOnly_data()
@@ -103,6 +107,43 @@ void TestCommand::choiceBoxAnswersItsButton()
     TServices::setCurrent(previous);
     QCOMPARE(chosen, answer);
     QCOMPARE(buttons.size(), 4);
+}
+
+// One message per outage: errors in order, each with what the box shows
+// ("-" for nothing), the outage's state after it; "back" stands for a call
+// that worked.
+void TestCommand::outageToldOnce_data()
+{
+    const QString lost = QStringLiteral("The connection to the Quorla database server was lost\r\r");
+    const QString down = QStringLiteral("Unable to open user isam\r\rUnable to connect to the Quorla database server\r\r");
+    const QString saving = QString::fromLatin1(TCommandScope::LostWhileSaving);
+    QTest::addColumn<QStringList>("errors");
+    QTest::addColumn<QStringList>("shown");
+    QTest::newRow("told once, again after it ended")
+        << QStringList{lost + "a", lost + "b", "back", lost + "c"} << QStringList{lost + "a", "-", "-", lost + "c"};
+    QTest::newRow("other errors still shown")
+        << QStringList{down + "x", "Disk read / write error", lost + "y"}
+        << QStringList{down + "x", "Disk read / write error", "-"};
+    QTest::newRow("a lost commit always, and it starts the outage")
+        << QStringList{saving, lost + "z", saving} << QStringList{saving, "-", saving};
+    QTest::newRow("control characters gone")
+        << QStringList{lost + "server\tsaid\nso\x1b[0m"} << QStringList{lost + "serversaid\rso[0m"};
+}
+
+void TestCommand::outageToldOnce()
+{
+    QFETCH(QStringList, errors);
+    QFETCH(QStringList, shown);
+    TOutageWatch watch;
+    for (qsizetype i = 0; i < errors.size(); ++i) {
+        if (errors[i] == QLatin1String("back")) {
+            QVERIFY(watch.Reached());
+            QVERIFY(!watch.Away() && watch.Line().isEmpty());
+            continue;
+        }
+        const QString text = watch.Screen(errors[i]);
+        QCOMPARE(text.isEmpty() ? QStringLiteral("-") : text, shown[i]);
+    }
 }
 
 QUORLA_TEST_GUI_MAIN(TestCommand)

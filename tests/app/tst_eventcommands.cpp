@@ -6,10 +6,13 @@
 #include "TScriptedServices.h"
 
 #include "AlarmRecord.h"
+#include "EQuorla.h"
 #include "DayEntryRecord.h"
 #include "RecordKey.h"
 #include "TDayView.h"
 #include "TDayViewList.h"
+#include "TChangeTrail.h"
+#include "TStamp.h"
 #include "TCommand.h"
 #include "TEventCommands.h"
 #include "TEventWriter.h"
@@ -28,6 +31,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QFocusEvent>
+#include <QLabel>
 #include <QScopeGuard>
 #include <QTimer>
 
@@ -162,7 +166,9 @@ private slots:
     void storeEntriesAndAlarms_data();
     void storeEntriesAndAlarms();
     void roadOfOneEvent();
+    void serverGoesAwayAndComesBack_data();
     void serverGoesAwayAndComesBack();
+    void startDuringOutage();
     void fullDiskShowsErrorText();
     void mailGoesOnceTheEntryIsStored();
     void staleScreen_data();
@@ -237,13 +243,22 @@ void TestEventCommands::fullDiskShowsErrorText()
     Shell shell;
     startAs(shell, QStringLiteral("ME"), {15, 1, 1, 1, 1});
     select(shell, 3);
-    edit(shell, "A B alarm");
+    // The editor comes back after the failed save, with what was typed;
+    // there the user gives up.
+    QStringList opened;
+    shell.main->EventCommands()->Editor = [&](bool, bool, DayEntryRecord& e, AlarmRecord&, TServices::MailMessage&) {
+        opened << e.Description();
+        e.setDescription(QStringLiteral("typed"));
+        return opened.size() == 1 ? 1 : 2;
+    };
     services.expectMessage(Kind::Error, TXIsamFile::ErrorText(IsamDiskFull), Answer::Ok);
     FaultVfs::arm(FaultVfs::Write, 1, SQLITE_FULL, -1);
     run(shell, "actEventNew");
     FaultVfs::disarm();
+    QCOMPARE(opened, (QStringList{QString(), QStringLiteral("typed")}));
     TQuorlaDB other;
     QCOMPARE(stored(other), QStringLiteral("none |"));
+    edit(shell, "A B alarm");
     run(shell, "actEventNew");
     QVERIFY(stored(other, 16).startsWith(QStringLiteral("A B | A@")));
 }
@@ -345,47 +360,139 @@ void TestEventCommands::roadOfOneEvent()
 // connection and the server's reason; the alarm poll says so once and polls
 // on. Once the server is back the poll finds the due alarm on its own, the
 // event stored before is there, and new work is stored.
+// The server stops (a crash, or a fast shutdown) and comes back under two
+// workstations: this one's window and another one writing through the
+// store. While it is away the views keep what they last read and a line says
+// since when; one message per outage; a save that fails reopens the editor
+// with what was typed; the other workstation's command fails whole. Once the
+// server is back, the next poll refreshes the view by itself, and every
+// acknowledged change is there with its trail record.
+void TestEventCommands::serverGoesAwayAndComesBack_data()
+{
+    QTest::addColumn<bool>("fast");
+    QTest::newRow("crash") << false;
+    QTest::newRow("fast shutdown") << true;
+}
+
 void TestEventCommands::serverGoesAwayAndComesBack()
 {
     if (!server)
         QSKIP("on a database server only (QUORLA_TEST_ENGINE=postgres)");
+    QFETCH(bool, fast);
     const QString lost = TXIsamFile::ErrorText(IsamServerLost) + QStringLiteral("\r\r");
     TScriptedServices services;
     services.setNow(Now);
     Shell a;
-    startAs(a, QStringLiteral("ME"), {1});
+    startAs(a, QStringLiteral("ME"), {1, 1});
     select(a, 3);
     edit(a, QStringLiteral("alarm"));
     run(a, "actEventNew");
+    TQuorlaDB b;
+    b.SetActingUser(RecordKey::format(2));
+    const auto addAtB = [&b](const QString& description) {
+        DayEntryRecord e;
+        b.InitDayEntryRecord(e);
+        TStamp day;
+        day.SetDateTime(2024, 5, 16, 9, 0, 0);
+        e.setStartTime(day.Key());
+        e.setDescription(description);
+        e.setAssigneeKeys({RecordKey::format(1), RecordKey::format(2)});
+        AlarmRecord alarm;
+        b.InitAlarmRecord(alarm);
+        alarm.setFlags(AlarmRecord::AlarmWanted);
+        alarm.setAlarmTime(day.Key());
+        TEventWriter(b).insertEntryWithAlarms(e, alarm);
+    };
+    addAtB(QStringLiteral("before"));
+    const TDayView* thursday = a.main->WeekView()->Days()[3];
+    const auto shown = [thursday] { return thursday->DayEntries().Count(); };
+    TCommand::Run([&] { a.main->RefreshView(); });
+    QCOMPARE(shown(), 2);
+    auto* outage = a.main->findChild<QLabel*>(QStringLiteral("lblOutage"));
+    QVERIFY(outage && outage->isHidden());
 
-    QVERIFY2(server->stop(), qPrintable(server->error()));
+    QVERIFY2(server->stop(fast), qPrintable(server->error()));
+    // One message, and the view as it was.
     services.expectMessageStartingWith(Kind::Error, lost, Answer::Ok);
-    run(a, "actEventNew");
-    services.expectMessageStartingWith(Kind::Error, lost, Answer::Ok);
+    TCommand::Run([&] { a.main->RefreshView(); });
+    QCOMPARE(shown(), 2);
+    QVERIFY(!outage->isHidden());
+    QCOMPARE(outage->text().left(41), QStringLiteral("The database is unreachable since 10:30:0"));
+    const QString reason = services.messages().constLast().text.mid(lost.size());
+    QVERIFY2(!reason.isEmpty() && !reason.contains(QLatin1Char('\n')), qPrintable(reason));
     auto* timer = a.main->findChild<QTimer*>(QStringLiteral("tmrMain"));
     for (int poll = 0; poll < 3; ++poll) {
         TCommand::Run([&] { a.main->tmrMainTimer(); });
         QVERIFY(timer->isActive());
     }
     timer->stop();
+    // A save that fails is told however often, and the editor comes back
+    // with what was typed.
+    QStringList opened;
+    a.main->EventCommands()->Editor = [&](bool, bool, DayEntryRecord& e, AlarmRecord&, TServices::MailMessage&) {
+        opened << e.Description();
+        e.setDescription(QStringLiteral("typed"));
+        return opened.size() == 1 ? 1 : 2;
+    };
+    services.expectMessageStartingWith(Kind::Error, lost, Answer::Ok);
+    run(a, "actEventNew");
+    QCOMPARE(opened, (QStringList{QString(), QStringLiteral("typed")}));
+    QVERIFY_THROWS_EXCEPTION(EQuorla, addAtB(QStringLiteral("lost")));
     QCOMPARE(services.takePendingScript(), QStringList());
-    const QString reason = services.messages().constLast().text.mid(lost.size());
-    QVERIFY2(!reason.isEmpty(), "the server's reason follows the message");
 
     QVERIFY2(server->start(), qPrintable(server->error()));
-    services.setNow(Now.addDays(7));
-    QStringList seen;
-    const auto popups = answerPopups({"off"}, seen);
+    addAtB(QStringLiteral("after"));
+    QCOMPARE(shown(), 2);
+    // The next poll finds the server back: the line goes and the view shows
+    // the other workstation's entry without a command.
+    services.setNow(Now.addSecs(60));
     a.main->tmrMainTimer();
     timer->stop();
-    QCOMPARE(seen, QStringList{"new"});
-    edit(a, QString());
-    select(a, 3);
-    run(a, "actEventNew");
+    QVERIFY(outage->isHidden());
+    QCOMPARE(shown(), 3);
     TQuorlaDB other;
-    QCOMPARE(other.DayEntries().RecordCount(), 2);
-    QCOMPARE(other.Alarms().RecordCount(), 0);
+    QCOMPARE(other.DayEntries().RecordCount(), 3);
+    QCOMPARE(other.Alarms().RecordCount(), 5);
+    QCOMPARE(other.Trail().Latest({}, QString(), 100).size(), 3);
     QCOMPARE(services.busyDepth(), 0);
+}
+
+// A workstation started while the server is away says so and offers to try
+// again; once the server is back, trying again starts it as usual.
+void TestEventCommands::startDuringOutage()
+{
+    if (!server)
+        QSKIP("on a database server only (QUORLA_TEST_ENGINE=postgres)");
+    struct Retrying : TScriptedServices
+    {
+        QStringList asked;
+        MessageAnswer message(MessageKind kind, MessageButtons buttons, const QString& text) override
+        {
+            if (!text.startsWith(QLatin1String("The Quorla database cannot be reached at the moment.\r\r")))
+                return TScriptedServices::message(kind, buttons, text);
+            asked << text;
+            if (asked.size() == 2 && !server->start())
+                return MessageAnswer::No;
+            return MessageAnswer::Yes;
+        }
+    } services;
+    services.setNow(Now);
+    {
+        TQuorlaDB db;
+        addUser(db, Users[0], QString(), 1);
+    }
+    QVERIFY2(server->stop(true), qPrintable(server->error()));
+    Shell shell;
+    whenModal([](QWidget* dialog) { typeLogin(dialog, QStringLiteral("ME"), QString()); });
+    shell.main->show();
+    shell.main->FormActivate();
+    shell.main->findChild<QTimer*>(QStringLiteral("tmrMain"))->stop();
+    QCOMPARE(services.asked.size(), 2);
+    QVERIFY2(services.asked[0].contains(TXIsamFile::ErrorText(IsamServerUnreachable)), qPrintable(services.asked[0]));
+    QVERIFY(services.asked[0].endsWith(QLatin1String("\r\rTry again?")));
+    QVERIFY(!shell.main->Terminating());
+    QCOMPARE(shell.main->CurrentUser().UserName(), Users[0]);
+    QCOMPARE(services.takeUnexpected(), QStringList());
 }
 
 // A screen still shows "new" after another workstation deleted it (and added

@@ -79,6 +79,15 @@ PostgresCluster::PostgresCluster(const QStringList& settings)
               QStringLiteral("-A"), QStringLiteral("trust"), QStringLiteral("-E"), QStringLiteral("UTF8"),
               QStringLiteral("--locale=C"), QStringLiteral("--no-sync"), QStringLiteral("--no-instructions")}))
         return;
+    // The superuser needs no password; every other role logs in with its
+    // own, checked by SCRAM, as on an office's server.
+    QFile hba(folder_ + QStringLiteral("/data/pg_hba.conf"));
+    if (!hba.open(QIODevice::WriteOnly | QIODevice::Truncate)
+        || hba.write("local all postgres trust\nlocal all all scram-sha-256\n") < 0) {
+        error_ = QStringLiteral("cannot write the cluster's pg_hba.conf");
+        return;
+    }
+    hba.close();
     start();
 }
 
@@ -127,7 +136,12 @@ void PostgresCluster::startWatchdog()
             pid_t server = 0;
             for (ssize_t i = 0; i < size && text[i] >= '0' && text[i] <= '9'; ++i)
                 server = server * 10 + (text[i] - '0');
-            if (server <= 0 || ::kill(server, SIGQUIT) != 0)
+            if (server <= 0)
+                break;
+            // A server left stopped by freeze() must run to end.
+            ::kill(-server, SIGCONT);
+            ::kill(server, SIGCONT);
+            if (::kill(server, SIGQUIT) != 0)
                 break;
             const timespec pause{0, 100'000'000};
             ::nanosleep(&pause, nullptr);
@@ -171,16 +185,61 @@ bool PostgresCluster::start()
                 QStringLiteral("60"), QStringLiteral("-o"), options, QStringLiteral("start")});
 }
 
-bool PostgresCluster::stop()
+bool PostgresCluster::stop(bool fast)
 {
-    return run(binDir_ + QStringLiteral("/pg_ctl"), {QStringLiteral("-D"), folder_ + QStringLiteral("/data"),
-                                                    QStringLiteral("-m"), QStringLiteral("immediate"),
-                                                    QStringLiteral("-w"), QStringLiteral("stop")});
+    return run(binDir_ + QStringLiteral("/pg_ctl"),
+               {QStringLiteral("-D"), folder_ + QStringLiteral("/data"), QStringLiteral("-m"),
+                fast ? QStringLiteral("fast") : QStringLiteral("immediate"), QStringLiteral("-w"),
+                QStringLiteral("stop")});
+}
+
+bool PostgresCluster::freeze(bool frozen)
+{
+    QFile pidFile(folder_ + QStringLiteral("/data/postmaster.pid"));
+    if (!pidFile.open(QIODevice::ReadOnly)) {
+        error_ = QStringLiteral("the server is not running");
+        return false;
+    }
+    const pid_t server = pid_t(pidFile.readLine().trimmed().toInt());
+    QList<pid_t> processes;
+    // The server's processes are its main process's children.
+    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        bool number = false;
+        const pid_t pid = pid_t(entry.toInt(&number));
+        if (!number)
+            continue;
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray line = stat.readAll();
+        // "pid (name) state ppid ...": the name may hold spaces.
+        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() > 1 && fields[1].toInt() == server)
+            processes << pid;
+    }
+    // Stopped before its children can be restarted by it; resumed after them.
+    if (frozen)
+        processes.prepend(server);
+    else
+        processes.append(server);
+    for (pid_t pid : processes) {
+        if (::kill(pid, frozen ? SIGSTOP : SIGCONT) != 0 && pid == server) {
+            error_ = QStringLiteral("cannot signal the server");
+            return false;
+        }
+    }
+    error_.clear();
+    return true;
 }
 
 QString PostgresCluster::uri(const QString& name) const
 {
     return QStringLiteral("postgresql://postgres@/%1?host=%2&port=%3").arg(name, folder_).arg(Port);
+}
+
+QString PostgresCluster::personalUri(const QString& name) const
+{
+    return QStringLiteral("postgresql:///%1?host=%2&port=%3").arg(name, folder_).arg(Port);
 }
 
 QString PostgresCluster::createDatabase(const QString& name)

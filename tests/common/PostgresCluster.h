@@ -10,7 +10,8 @@
 
 // A private PostgreSQL server for tests: a new cluster in a temporary folder
 // of its own, listening only on a UNIX socket in that folder, with one
-// superuser "postgres" that needs no password. As root it runs under the
+// superuser "postgres" that needs no password (other roles log in with
+// theirs, SCRAM). As root it runs under the
 // unprivileged "postgres" system user (the server refuses to run as root),
 // which owns the folder. The server binaries are the newest under
 // /usr/lib/postgresql, or those in QUORLA_PG_BINDIR.
@@ -40,10 +41,20 @@ public:
     QString createDatabase(const QString& name);
     // The URI of database `name` (libpq's, as a workstation stores it).
     QString uri(const QString& name) const;
+    // The URI of database `name` naming no user, as a workstation stores it
+    // where each person logs in as his own role (password checked by SCRAM;
+    // only the superuser needs none).
+    QString personalUri(const QString& name) const;
 
-    // Stops the server at once, as if it had crashed, and starts it again.
-    bool stop();
+    // Stops the server - at once, as if it had crashed, or `fast`: the
+    // sessions are ended and the server shuts down cleanly - and starts it
+    // again.
+    bool stop(bool fast = false);
     bool start();
+    // Stops (SIGSTOP) or resumes (SIGCONT) the server's main process and
+    // every process of it: a stalled server whose machine still answers on
+    // the network.
+    bool freeze(bool frozen);
 
     // Runs `sql` in database `database` as the superuser and answers the first
     // value of its first row (empty when none); on failure error() says why.

@@ -4,18 +4,25 @@
 // running workstation and coming back. The dataset contract itself is
 // tst_xisamfile's, run against a server too.
 
+#include "AlarmRecord.h"
+#include "DayEntryRecord.h"
 #include "EQuorlaCache.h"
 #include "EQuorlaDB.h"
 #include "IsamCode.h"
 #include "PostgresCluster.h"
+#include "PostgresConnection.h"
 #include "QuorlaTest.h"
 #include "RecordKey.h"
+#include "TCommandScope.h"
 #include "TDatabaseLocation.h"
+#include "TEventWriter.h"
 #include "TQuorlaDB.h"
 #include "TScriptedServices.h"
 #include "TUserCache.h"
 #include "TWorkstationStore.h"
 #include "UserRecord.h"
+
+#include <QElapsedTimer>
 
 #include <memory>
 
@@ -157,14 +164,18 @@ private slots:
     void serverRestart_data()
     {
         QTest::addColumn<QString>("operation");
-        QTest::newRow("read") << "read";
-        QTest::newRow("write") << "write";
-        QTest::newRow("lock") << "lock";
-        QTest::newRow("cache look-up") << "cache";
+        QTest::addColumn<bool>("fast");
+        QTest::newRow("read") << "read" << false;
+        QTest::newRow("write") << "write" << false;
+        QTest::newRow("lock") << "lock" << false;
+        QTest::newRow("cache look-up") << "cache" << false;
+        QTest::newRow("read, fast shutdown") << "read" << true;
+        QTest::newRow("write, fast shutdown") << "write" << true;
     }
     void serverRestart()
     {
         QFETCH(QString, operation);
+        QFETCH(bool, fast);
         newDatabase();
         TScriptedServices services;
         TQuorlaDB db;
@@ -196,7 +207,7 @@ private slots:
             return ok ? QString() : users.ErrorText();
         };
 
-        QVERIFY2(server_->stop(), qPrintable(server_->error()));
+        QVERIFY2(server_->stop(fast), qPrintable(server_->error()));
         for (int call = 0; call < 2; ++call) {
             const QString text = attempt();
             QVERIFY2(text.startsWith(Lost) && text.size() > Lost.size(), qPrintable(text));
@@ -219,6 +230,141 @@ private slots:
         TXIsamFile other;
         QVERIFY(other.Open(users.FileName()));
         QVERIFY2(other.Lock(key(1)), "a lock held across a lost session must be gone");
+    }
+
+    // A server whose processes all stopped (SIGSTOP: the machine still
+    // answers on the network, the server never does) holds no call for
+    // long: the call on the open session fails when no answer came in time,
+    // the next one when connecting again finds nobody, and a workstation
+    // starting meanwhile is told too. Once the server runs again, so does
+    // the workstation; a write whose answer was lost may have been made.
+    void serverFrozen()
+    {
+        newDatabase();
+        TScriptedServices services;
+        TQuorlaDB db;
+        TXIsamFile& users = db.Users();
+        QVERIFY(users.Insert(user(QStringLiteral("ANNA")).bytes()));
+        QVERIFY2(server_->freeze(true), qPrintable(server_->error()));
+        // Only a guard against hanging for good: each call has its own limit.
+        QElapsedTimer waited;
+        waited.start();
+        QVERIFY(!users.Insert(user(QStringLiteral("BERT")).bytes()));
+        QVERIFY2(users.ErrorText().startsWith(Lost + QStringLiteral("The database server did not answer within")),
+                 qPrintable(users.ErrorText()));
+        UserRecord read;
+        QVERIFY(!users.GetEqual(read.bytes(), 0, key(1)));
+        QCOMPARE(users.LastError(), qint16(IsamServerLost));
+        QVERIFY_THROWS_EXCEPTION(EQuorlaDB, TQuorlaDB another);
+        const qint64 seconds = waited.elapsed() / 1000;
+        QVERIFY(server_->freeze(false));
+        QVERIFY2(seconds < 60, qPrintable(QStringLiteral("frozen for %1 s").arg(seconds)));
+        // A connection attempt that waited for its limit is not made again
+        // for a while.
+        QTRY_VERIFY_WITH_TIMEOUT(users.GetEqual(read.bytes(), 0, key(1)), 20'000);
+        const int count = users.RecordCount();
+        QVERIFY2(count == 1 || count == 2, qPrintable(QString::number(count)));
+    }
+
+    // An event command's writes - the entry, its alarms, its trail record -
+    // stand or fall together. The session lost between two of them leaves
+    // nothing; a commit whose answer was lost says the change may have been
+    // saved.
+    void wholeCommands_data()
+    {
+        QTest::addColumn<bool>("atCommit");
+        QTest::newRow("lost between the writes") << false;
+        QTest::newRow("the commit's answer lost") << true;
+    }
+    void wholeCommands()
+    {
+        QFETCH(bool, atCommit);
+        newDatabase();
+        TScriptedServices services;
+        TQuorlaDB db;
+        for (const char* name : {"ANNA", "BERT"})
+            QVERIFY(db.Users().Insert(user(QString::fromLatin1(name)).bytes()));
+        DayEntryRecord entry;
+        db.InitDayEntryRecord(entry);
+        entry.setDescription(QStringLiteral("Budget"));
+        entry.setStartTime(QStringLiteral("1800000000"));
+        entry.setAssigneeKeys({key(1), key(2)});
+        AlarmRecord alarm;
+        db.InitAlarmRecord(alarm);
+        alarm.setFlags(AlarmRecord::AlarmWanted);
+        TEventWriter writer(db);
+        if (atCommit) {
+            // The session ends itself as its transaction commits.
+            server_->query(name_, "CREATE FUNCTION quit() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN"
+                                  " PERFORM pg_terminate_backend(pg_backend_pid()); RETURN NULL; END $$;"
+                                  "CREATE CONSTRAINT TRIGGER quit AFTER INSERT ON qltrail"
+                                  " DEFERRABLE INITIALLY DEFERRED FOR EACH ROW EXECUTE FUNCTION quit()");
+            QVERIFY2(server_->error().isEmpty(), qPrintable(server_->error()));
+        } else {
+            writer.OnWrite = [&](const TEventWriter::TWrite& write) {
+                if (write.made && write.dataset == &db.Alarms())
+                    server_->query(QStringLiteral("postgres"),
+                                   "SELECT pg_terminate_backend(pid) FROM pg_stat_activity"
+                                   " WHERE application_name = 'quorla'");
+            };
+        }
+        try {
+            writer.insertEntryWithAlarms(entry, alarm);
+            QFAIL("saved");
+        } catch (const EQuorla& e) {
+            if (atCommit)
+                QCOMPARE(e.message(), QString::fromLatin1(TCommandScope::LostWhileSaving));
+            else
+                QVERIFY2(e.message().startsWith(Lost), qPrintable(e.message()));
+        }
+        for (const char* table : {"qldayent", "qlalarms", "qltrail"})
+            QCOMPARE(server_->query(name_, QByteArray("SELECT count(*) FROM ") + table), QStringLiteral("0"));
+        // The next command works on a new session.
+        writer.OnWrite = nullptr;
+        server_->query(name_, "DROP TRIGGER IF EXISTS quit ON qltrail");
+        QVERIFY(!writer.insertEntryWithAlarms(entry, alarm).isEmpty());
+        QCOMPARE(server_->query(name_, "SELECT count(*) FROM qlalarms"), QStringLiteral("2"));
+        QCOMPARE(server_->query(name_, "SELECT count(*) FROM qltrail"), QStringLiteral("1"));
+    }
+
+    // A password in the URI never shows in what the workstation is told,
+    // even where libpq quotes the URI it could not read.
+    void passwordHidden_data()
+    {
+        QTest::addColumn<QString>("uri");
+        QTest::newRow("unreadable URI") << "postgresql://anna:Pa55word@[::1/quorla";
+        QTest::newRow("password parameter") << "postgresql://[::1/quorla?password=Pa55word";
+        QTest::newRow("no server there") << "postgresql://anna:Pa55word@/quorla?host=/nonexistent&port=1";
+    }
+    void passwordHidden()
+    {
+        QFETCH(QString, uri);
+        TXIsamFile users;
+        QVERIFY(!users.Open(TDatabaseLocation(uri).DatasetName(QStringLiteral("QLUsers.Ism"))));
+        QVERIFY2(!users.ErrorText().contains(QStringLiteral("Pa55word")), qPrintable(users.ErrorText()));
+        QVERIFY2(users.ErrorText().size() > 60, qPrintable(users.ErrorText()));
+    }
+
+    // The statement time limit every session gets, unless the URI sets its
+    // own; the URI's other options stay.
+    void statementLimit_data()
+    {
+        QTest::addColumn<QString>("query");
+        QTest::addColumn<QByteArray>("limit");
+        QTest::newRow("default") << QString() << QByteArray("10s");
+        QTest::newRow("the URI's own") << "&options=-c%20statement_timeout%3D2500" << QByteArray("2500ms");
+        QTest::newRow("other options") << "&options=-c%20search_path%3Dpublic" << QByteArray("10s");
+    }
+    void statementLimit()
+    {
+        QFETCH(QString, query);
+        QFETCH(QByteArray, limit);
+        if (name_.isEmpty())
+            newDatabase();
+        PostgresConnection connection((server_->uri(name_) + query).toUtf8());
+        PostgresConnection::Result result;
+        QCOMPARE(connection.exec({}, "SELECT current_setting('statement_timeout')", {}, result), int(IsamOk));
+        QCOMPARE(result.bytes(0, 0), limit);
     }
 };
 

@@ -75,6 +75,30 @@ private slots:
         QFile::remove(folder);
     }
 
+    // The file may hold a password (a server's URI): only its owner may read
+    // it, whether it is new or an older build left it open to all.
+    void privateFile_data()
+    {
+        QTest::addColumn<bool>("older");
+        QTest::newRow("new file") << false;
+        QTest::newRow("older file, mode 0644") << true;
+    }
+    void privateFile()
+    {
+        QFETCH(bool, older);
+        if (older) {
+            writeRawStore("[General]\nRootPath=/srv/quorla\n");
+            QVERIFY(QFile::setPermissions(storeFile(), QFileDevice::ReadOwner | QFileDevice::WriteOwner
+                                                           | QFileDevice::ReadGroup | QFileDevice::ReadOther));
+        }
+        TWorkstationStore store;
+        QVERIFY(store.OpenKey(true));
+        QVERIFY(store.WriteString(QStringLiteral("RootPath"), QStringLiteral("postgresql://anna:secret@db/quorla")));
+        QFileInfo file(storeFile());
+        QCOMPARE(file.permissions() & ~(QFileDevice::ReadUser | QFileDevice::WriteUser),
+                 QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    }
+
     // A value that is not of the type asked for gives the caller's default.
     void readStoredValue_data()
     {

@@ -1,0 +1,468 @@
+#include "TServerRoles.h"
+
+#include "AlarmRecord.h"
+#include "DayEntryRecord.h"
+#include "EQuorla.h"
+#include "IsamCode.h"
+#include "PostgresConnection.h"
+#include "SeriesLinkRecord.h"
+#include "SeriesRecord.h"
+#include "TChangeTrail.h"
+#include "TLookup.h"
+#include "TXIsamFile.h"
+
+#include <QList>
+#include <utility>
+#include "TQuorlaDB.h"
+#include "TrailRecord.h"
+#include "UserRecord.h"
+
+namespace {
+
+using Param = PostgresConnection::Param;
+using Result = PostgresConnection::Result;
+
+// The key text of a record's field at `offset` (a 10-digit key and its NUL),
+// as a column the server computes from the record's bytes in the same
+// statement that writes them.
+QByteArray keyAt(std::size_t offset)
+{
+    return "encode(substring(data from " + QByteArray::number(offset + 1) + " for 10), 'escape')";
+}
+
+QByteArray assigneesOf(std::size_t offset = DayEntryRecord::AssigneesOffset)
+{
+    static_assert(SeriesRecord::MaxAssignees == DayEntryRecord::MaxAssignees
+                  && SeriesRecord::AssigneeWidth == DayEntryRecord::AssigneeWidth);
+    QByteArray list;
+    for (int slot = 0; slot < DayEntryRecord::MaxAssignees; ++slot)
+        list += (slot ? ", " : "") + keyAt(offset + std::size_t(slot) * DayEntryRecord::AssigneeWidth);
+    return "ARRAY[" + list + "]";
+}
+
+// The checks every role function begins with: the caller is an
+// administrator, and the role is a Quorla user's (or, for a new one, has a
+// Quorla user's name and does not exist).
+const QByteArray RoleCheck = R"(
+  IF NOT pg_has_role(session_user, 'quorla-admins', 'MEMBER') THEN
+    RAISE EXCEPTION 'only Quorla administrators change Quorla users'' roles' USING ERRCODE = '42501';
+  END IF;
+  IF r !~ '^quorla_' THEN
+    RAISE EXCEPTION 'role % is no Quorla user''s', r USING ERRCODE = '42501';
+  END IF;
+  IF must_exist AND NOT EXISTS (SELECT FROM pg_auth_members m JOIN pg_roles g ON g.oid = m.roleid
+                                JOIN pg_roles u ON u.oid = m.member
+                                WHERE g.rolname = 'quorla-users' AND u.rolname = r AND NOT u.rolsuper) THEN
+    RAISE EXCEPTION 'role % is no Quorla user''s', r USING ERRCODE = '42501';
+  END IF;
+  -- A role that may create roles (the database's owner) is changed by
+  -- nobody but itself: whoever could set its password would have its powers.
+  IF must_exist AND r <> session_user AND EXISTS (SELECT FROM pg_roles WHERE rolname = r AND rolcreaterole) THEN
+    RAISE EXCEPTION 'role % may create roles: only it changes itself', r USING ERRCODE = '42501';
+  END IF;
+)";
+
+// @S@ stands for the schema of the tables, quoted.
+const QByteArray InstallSql = R"SQL(
+DO $$ BEGIN
+  IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = 'quorla-users') THEN
+    CREATE ROLE "quorla-users" NOLOGIN;
+  END IF;
+  IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = 'quorla-admins') THEN
+    CREATE ROLE "quorla-admins" NOLOGIN IN ROLE "quorla-users";
+  END IF;
+END $$;
+CREATE TABLE IF NOT EXISTS quorla_roles (rolename name PRIMARY KEY, userkey text COLLATE "C" NOT NULL UNIQUE);
+
+CREATE OR REPLACE FUNCTION quorla_check_role(r name, must_exist boolean) RETURNS void
+  LANGUAGE plpgsql SECURITY DEFINER SET search_path = pg_catalog, @S@, pg_temp AS $f$ BEGIN @CHECK@ END $f$;
+
+CREATE OR REPLACE FUNCTION quorla_role_create(r name, verifier text, userkey text, administrator boolean)
+  RETURNS void LANGUAGE plpgsql SECURITY DEFINER SET search_path = pg_catalog, @S@, pg_temp AS $f$
+DECLARE must_exist boolean := false;
+BEGIN @CHECK@
+  IF verifier IS NOT NULL AND verifier NOT LIKE 'SCRAM-SHA-256$%' THEN
+    RAISE EXCEPTION 'a password reaches the server as its verifier only' USING ERRCODE = '22023';
+  END IF;
+  EXECUTE format('CREATE ROLE %I LOGIN PASSWORD %L IN ROLE "quorla-users"', r, verifier);
+  IF administrator THEN EXECUTE format('GRANT "quorla-admins" TO %I', r); END IF;
+  INSERT INTO quorla_roles VALUES (r, userkey);
+END $f$;
+
+CREATE OR REPLACE FUNCTION quorla_role_change(r name, renamed name, verifier text, administrator boolean)
+  RETURNS void LANGUAGE plpgsql SECURITY DEFINER SET search_path = pg_catalog, @S@, pg_temp AS $f$
+DECLARE must_exist boolean := true;
+BEGIN @CHECK@
+  IF renamed <> r THEN
+    IF renamed !~ '^quorla_' THEN
+      RAISE EXCEPTION 'role % is no Quorla user''s', renamed USING ERRCODE = '42501';
+    END IF;
+    EXECUTE format('ALTER ROLE %I RENAME TO %I', r, renamed);
+    UPDATE quorla_roles SET rolename = renamed WHERE rolename = r;
+    r := renamed;
+  END IF;
+  IF verifier IS NOT NULL THEN
+    IF verifier NOT LIKE 'SCRAM-SHA-256$%' THEN
+      RAISE EXCEPTION 'a password reaches the server as its verifier only' USING ERRCODE = '22023';
+    END IF;
+    EXECUTE format('ALTER ROLE %I PASSWORD %L', r, verifier);
+  END IF;
+  IF administrator THEN
+    EXECUTE format('GRANT "quorla-admins" TO %I', r);
+  ELSIF pg_has_role(r, 'quorla-admins', 'MEMBER') THEN
+    EXECUTE format('REVOKE "quorla-admins" FROM %I', r);
+  END IF;
+END $f$;
+
+CREATE OR REPLACE FUNCTION quorla_role_drop(r name) RETURNS void
+  LANGUAGE plpgsql SECURITY DEFINER SET search_path = pg_catalog, @S@, pg_temp AS $f$
+DECLARE must_exist boolean := true;
+BEGIN @CHECK@
+  EXECUTE format('DROP ROLE %I', r);
+  DELETE FROM quorla_roles WHERE rolename = r;
+END $f$;
+
+REVOKE ALL ON FUNCTION quorla_check_role(name, boolean), quorla_role_create(name, text, text, boolean),
+  quorla_role_change(name, name, text, boolean), quorla_role_drop(name) FROM PUBLIC;
+GRANT EXECUTE ON FUNCTION quorla_role_create(name, text, text, boolean),
+  quorla_role_change(name, name, text, boolean), quorla_role_drop(name) TO "quorla-admins";
+
+-- Who the session's role is, as a user's key, and his rights: what the row
+-- policies ask.
+CREATE OR REPLACE FUNCTION quorla_me() RETURNS text LANGUAGE sql STABLE
+  SET search_path = pg_catalog, @S@, pg_temp AS
+  $f$ SELECT userkey FROM quorla_roles WHERE rolename = current_user $f$;
+CREATE OR REPLACE FUNCTION quorla_rights() RETURNS integer LANGUAGE sql STABLE
+  SET search_path = pg_catalog, @S@, pg_temp AS
+  $f$ SELECT coalesce((SELECT q_rights FROM qlusers WHERE pk = (SELECT userkey FROM quorla_roles
+                        WHERE rolename = current_user)), 0) $f$;
+
+GRANT SELECT ON quorla_roles TO "quorla-users";
+DO $$ BEGIN IF to_regclass('quorla_settings') IS NULL THEN
+  CREATE TABLE quorla_settings (dataset integer NOT NULL, name text COLLATE "C" NOT NULL,
+                                value text NOT NULL, PRIMARY KEY (dataset, name));
+END IF; END $$;
+GRANT SELECT, INSERT, UPDATE ON quorla_settings TO "quorla-users";
+GRANT SELECT ON quorla_datasets TO "quorla-users";
+GRANT UPDATE (changes, highkey, identity) ON quorla_datasets TO "quorla-users";
+DO $$ DECLARE t text; BEGIN
+  FOR t IN SELECT name FROM quorla_datasets LOOP
+    EXECUTE format('GRANT SELECT, INSERT, UPDATE, DELETE ON %I TO "quorla-users"', t);
+  END LOOP;
+END $$;
+)SQL";
+
+// Row-level security: what each Quorla role may read and change, the
+// program's own rules enforced by the server. "me" is the session role's
+// user key, "rights" his rights (administer 2, change others' entries 4).
+// An entry's row is readable when it is not private, or by its owner, its
+// assignees and administrators; its alarms and its trail records follow the
+// entry (an alarm is also its own user's, a trail record its author's).
+// Entries are added by their owner with the right to add, changed and
+// deleted by their owner or with the right to change others' entries (or to
+// administer, which can give itself that right anyway). Users and categories
+// and the office's settings are changed by administrators only.
+QByteArray Policies(bool trail, bool series)
+{
+    const QByteArray me = "(SELECT quorla_me())";
+    const QByteArray rights = "(SELECT quorla_rights())";
+    const QByteArray admin = "(" + rights + " & 2) <> 0";
+    const QByteArray mayChange = "(q_owner = " + me + " OR (" + rights + " & 6) <> 0)";
+    const QByteArray entryReadable = "EXISTS (SELECT 1 FROM qldayent d WHERE d.pk = q_entry)";
+    QByteArray sql;
+    const auto table = [&](const QByteArray& name) {
+        sql += "ALTER TABLE " + name + " ENABLE ROW LEVEL SECURITY;";
+        for (const char* policy : {"quorla_read", "quorla_add", "quorla_change", "quorla_delete", "quorla_admin"})
+            sql += "DROP POLICY IF EXISTS " + QByteArray(policy) + " ON " + name + ";";
+    };
+    const auto policy = [&](const QByteArray& name, const QByteArray& on, const QByteArray& command,
+                            const QByteArray& usingRows, const QByteArray& checkRows) {
+        sql += "CREATE POLICY " + name + " ON " + on + " FOR " + command + " TO \"quorla-users\"";
+        if (!usingRows.isEmpty())
+            sql += " USING (" + usingRows + ")";
+        if (!checkRows.isEmpty())
+            sql += " WITH CHECK (" + checkRows + ")";
+        sql += ";";
+    };
+    // The office's settings (its time zone) too.
+    for (const QByteArray& name : {QByteArray("qlusers"), QByteArray("qlcat"), QByteArray("quorla_settings")}) {
+        table(name);
+        policy("quorla_read", name, "SELECT", "true", {});
+        policy("quorla_admin", name, "ALL", admin, admin);
+    }
+    table("qldayent");
+    policy("quorla_read", "qldayent", "SELECT",
+           "NOT q_private OR q_owner = " + me + " OR " + me + " = ANY (q_assignees) OR " + admin, {});
+    policy("quorla_add", "qldayent", "INSERT", {}, "q_owner = " + me + " AND (" + rights + " & 1) <> 0");
+    policy("quorla_change", "qldayent", "UPDATE", mayChange, mayChange);
+    policy("quorla_delete", "qldayent", "DELETE", mayChange, {});
+    table("qlalarms");
+    const QByteArray alarmOwn = "q_user = " + me + " OR " + admin;
+    policy("quorla_read", "qlalarms", "SELECT", alarmOwn + " OR " + entryReadable, {});
+    const QByteArray alarmWrite = alarmOwn + " OR (" + rights
+        + " & 4) <> 0 OR EXISTS (SELECT 1 FROM qldayent d WHERE d.pk = q_entry AND d.q_owner = " + me + ")";
+    policy("quorla_admin", "qlalarms", "ALL", alarmWrite, alarmWrite);
+    // A repeating event's template is read and written as its occurrences
+    // are (its owner adds it); its links follow the template. Each poll
+    // grows only its user's own series (TAlarmPoller): occurrences are
+    // added as their owner's entries.
+    if (series) {
+        table("qlseries");
+        policy("quorla_read", "qlseries", "SELECT",
+               "NOT q_private OR q_owner = " + me + " OR " + me + " = ANY (q_assignees) OR " + admin, {});
+        policy("quorla_add", "qlseries", "INSERT", {}, "q_owner = " + me + " AND (" + rights + " & 1) <> 0");
+        policy("quorla_change", "qlseries", "UPDATE", mayChange, mayChange);
+        policy("quorla_delete", "qlseries", "DELETE", mayChange, {});
+        table("qlserlnk");
+        policy("quorla_read", "qlserlnk", "SELECT", "EXISTS (SELECT 1 FROM qlseries s WHERE s.pk = q_series)", {});
+        const QByteArray linkWrite = "EXISTS (SELECT 1 FROM qlseries s WHERE s.pk = q_series AND (s.q_owner = " + me
+            + " OR (" + rights + " & 6) <> 0))";
+        policy("quorla_admin", "qlserlnk", "ALL", linkWrite, linkWrite);
+    }
+    if (trail) {
+        table("qltrail");
+        // A series' records (subject "S") follow its template as an
+        // entry's follow the entry.
+        policy("quorla_read", "qltrail", "SELECT",
+               "q_subject NOT LIKE 'E%'" + QByteArray(series ? " AND q_subject NOT LIKE 'S%'" : "") + " OR q_actor = "
+                   + me + " OR " + admin
+                   + " OR (q_subject LIKE 'E%' AND EXISTS (SELECT 1 FROM qldayent d WHERE d.pk = substring(q_subject from 2)))"
+                   + (series ? " OR (q_subject LIKE 'S%' AND EXISTS (SELECT 1 FROM qlseries s"
+                               " WHERE s.pk = substring(q_subject from 2)))"
+                             : ""),
+               {});
+        policy("quorla_add", "qltrail", "INSERT", {}, "q_actor = " + me + " OR " + admin);
+        policy("quorla_change", "qltrail", "UPDATE", admin, admin);
+        // The trail's clean-up runs on every workstation: anyone may delete
+        // what is older than the days kept (a day's slack for the clock's
+        // zone: record times are local), only administrators the rest.
+        const QByteArray daysKept = "greatest(1, coalesce((SELECT nullif(" + keyAt(TrailRecord::KeyOffset)
+            + ", '')::bigint FROM qltrail s WHERE s.pk = '" + QByteArray(TrailRecord::SettingKey.data(), TrailRecord::SettingKey.size()) + "'), "
+            + QByteArray::number(TChangeTrail::DefaultDaysKept) + "))";
+        const QByteArray old = "pk <> '" + QByteArray(TrailRecord::SettingKey.data(), TrailRecord::SettingKey.size()) + "' AND " + keyAt(TrailRecord::WhenOffset)
+            + " < lpad((extract(epoch from now())::bigint + 86400 - 86400 * " + daysKept + ")::text, 10, '0')";
+        policy("quorla_delete", "qltrail", "DELETE", admin + " OR (" + old + ")", {});
+    }
+    return sql;
+}
+
+} // namespace
+
+QString TServerRoles::RoleName(const QString& userName)
+{
+    return QStringLiteral("quorla_") + userName.toLower();
+}
+
+TServerRoles::TServerRoles(TQuorlaDB& database)
+    : database_(database), connection_(database.ServerConnection())
+{
+}
+
+bool TServerRoles::Kept()
+{
+    return connection_ != nullptr && database_.KeepsRoles();
+}
+
+void TServerRoles::call(const QByteArray& sql, const QList<QByteArray>& params)
+{
+    std::vector<Param> list;
+    for (const QByteArray& p : params)
+        list.push_back(p.isNull() ? Param{nullptr, 0, false} : Param::text(p));
+    connection_->beginCall();
+    Result result;
+    const int code = connection_->exec({}, sql, list.data(), int(list.size()), result);
+    if (code != IsamOk)
+        throw EQuorla(QStringLiteral("Unable to change the user's server role\r\r") + connection_->reason());
+}
+
+QByteArray TServerRoles::verifierOf(const QString& password, const QString& role)
+{
+    if (password.isEmpty())
+        return {};
+    const QByteArray made = connection_->verifier(password.toUtf8(), role.toUtf8());
+    if (made.isEmpty())
+        throw EQuorla(QStringLiteral("Unable to change the user's server role\r\r") + connection_->reason());
+    return made;
+}
+
+void TServerRoles::Install(const QString& userKey)
+{
+    if (!connection_)
+        return;
+    connection_->beginCall();
+    Result result;
+    if (connection_->exec({}, "SELECT quote_ident(current_schema())", nullptr, 0, result) != IsamOk
+        || result.rows() != 1)
+        throw EQuorla(QStringLiteral("Unable to set up the users' server roles\r\r") + connection_->reason());
+    const QByteArray schema = result.bytes(0, 0);
+    QByteArray sql = InstallSql;
+    sql.replace("@CHECK@", RoleCheck);
+    sql.replace("@S@", schema);
+    // Columns the row policies read, kept by the server from the record's
+    // bytes in the statement that writes them; a user's password is refused.
+    const QByteArray columns
+        = "ALTER TABLE qlusers ADD COLUMN IF NOT EXISTS q_rights integer GENERATED ALWAYS AS (get_byte(data, "
+        + QByteArray::number(UserRecord::RightsOffset) + ")) STORED;"
+        + "ALTER TABLE qlusers DROP CONSTRAINT IF EXISTS quorla_no_password;"
+        + "ALTER TABLE qlusers ADD CONSTRAINT quorla_no_password CHECK (get_byte(data, "
+        + QByteArray::number(UserRecord::PasswordOffset) + ") = 0);"
+        + "ALTER TABLE qldayent ADD COLUMN IF NOT EXISTS q_owner text GENERATED ALWAYS AS ("
+        + keyAt(DayEntryRecord::OwnerKeyOffset) + ") STORED;"
+        + "ALTER TABLE qldayent ADD COLUMN IF NOT EXISTS q_private boolean GENERATED ALWAYS AS ((get_byte(data, "
+        + QByteArray::number(DayEntryRecord::FlagsOffset) + ") & " + QByteArray::number(DayEntryRecord::Private)
+        + ") <> 0) STORED;"
+        + "ALTER TABLE qldayent ADD COLUMN IF NOT EXISTS q_assignees text[] GENERATED ALWAYS AS (" + assigneesOf()
+        + ") STORED;"
+        + "ALTER TABLE qlalarms ADD COLUMN IF NOT EXISTS q_user text GENERATED ALWAYS AS ("
+        + keyAt(AlarmRecord::UserKeyOffset) + ") STORED;"
+        + "ALTER TABLE qlalarms ADD COLUMN IF NOT EXISTS q_entry text GENERATED ALWAYS AS ("
+        + keyAt(AlarmRecord::DayEntryKeyOffset) + ") STORED;";
+    // Repeating events' datasets, where the database has them.
+    const bool series = database_.Series() != nullptr;
+    const QByteArray seriesColumns = !series ? QByteArray()
+        : "ALTER TABLE qlseries ADD COLUMN IF NOT EXISTS q_owner text GENERATED ALWAYS AS ("
+            + keyAt(SeriesRecord::OwnerKeyOffset) + ") STORED;"
+            + "ALTER TABLE qlseries ADD COLUMN IF NOT EXISTS q_private boolean GENERATED ALWAYS AS ((get_byte(data, "
+            + QByteArray::number(SeriesRecord::FlagsOffset) + ") & " + QByteArray::number(SeriesRecord::Private)
+            + ") <> 0) STORED;"
+            + "ALTER TABLE qlseries ADD COLUMN IF NOT EXISTS q_assignees text[] GENERATED ALWAYS AS ("
+            + assigneesOf(SeriesRecord::AssigneesOffset) + ") STORED;"
+            + "ALTER TABLE qlserlnk ADD COLUMN IF NOT EXISTS q_series text GENERATED ALWAYS AS ("
+            + keyAt(SeriesLinkRecord::OccurrenceOffset) + ") STORED;";
+    QByteArray trail;
+    if (database_.Trail().Available())
+        trail = "ALTER TABLE qltrail ADD COLUMN IF NOT EXISTS q_actor text GENERATED ALWAYS AS ("
+            + keyAt(TrailRecord::UserKeyOffset) + ") STORED;"
+            + "ALTER TABLE qltrail ADD COLUMN IF NOT EXISTS q_subject text GENERATED ALWAYS AS (encode(substring(data from "
+            + QByteArray::number(TrailRecord::SubjectOffset + 1) + " for 11), 'escape')) STORED;";
+    const QByteArray role = QByteArray("'") + QByteArray(userKey.toLatin1()).replace('\'', "") + "'";
+    const QByteArray me = userKey.isEmpty() ? QByteArray()
+                                            : "INSERT INTO quorla_roles VALUES (current_user, " + role
+            + ") ON CONFLICT (rolename) DO UPDATE SET userkey = EXCLUDED.userkey;"
+              "DO $$ BEGIN EXECUTE format('GRANT \"quorla-admins\", \"quorla-users\" TO %I', current_user); END $$;";
+    const bool outer = connection_->inTransaction();
+    int code = outer ? IsamOk : connection_->command("BEGIN");
+    if (code == IsamOk)
+        code = connection_->command(columns + seriesColumns + trail + sql + me
+                                    + Policies(trail.isEmpty() ? false : true, series));
+    if (code == IsamOk && !outer)
+        code = connection_->command("COMMIT");
+    if (code != IsamOk) {
+        const QString reason = connection_->reason();
+        if (!outer)
+            connection_->rollback();
+        throw EQuorla(QStringLiteral("Unable to set up the users' server roles\r\r") + reason);
+    }
+    database_.ForgetRoles();
+}
+
+TServerRoles::TAdopted TServerRoles::AdoptUsers()
+{
+    TAdopted adopted;
+    if (!connection_)
+        return adopted;
+    const auto fail = [this](const QString& why) {
+        const QString reason = why.isEmpty() ? connection_->reason() : why;
+        connection_->rollback();
+        throw EQuorla(QStringLiteral("Unable to make the users server roles\r\r") + reason);
+    };
+    connection_->beginCall();
+    Result result;
+    if (connection_->exec({}, "SELECT current_user", nullptr, 0, result) != IsamOk || result.rows() != 1)
+        fail({});
+    const QString self = QString::fromUtf8(result.bytes(0, 0));
+    if (connection_->command("BEGIN") != IsamOk)
+        fail({});
+    try {
+        TXIsamFile& users = database_.Users();
+        QList<std::pair<QString, UserRecord>> all;
+        UserRecord user;
+        TLookup::Each(users, user.bytes(), [&](const QString& key) { all.append({key, user}); });
+        QString selfKey;
+        for (const auto& [key, record] : all) {
+            if (RoleName(record.UserName()) == self)
+                selfKey = key;
+            if (record.Password().isEmpty())
+                continue;
+            UserRecord blank = record;
+            blank.setPassword(QString());
+            if (!users.Update(blank.bytes(), key))
+                fail(users.ErrorText());
+        }
+        Install(selfKey);
+        // A role running this that is no user's (the tables' owner) makes
+        // the roles as an administrator would; a superuser may anyway.
+        if (selfKey.isEmpty()
+            && connection_->command("DO $$ BEGIN IF NOT (SELECT rolsuper FROM pg_roles WHERE rolname = current_user) THEN"
+                                    " EXECUTE format('GRANT \"quorla-admins\" TO %I', current_user); END IF; END $$")
+                != IsamOk)
+            fail({});
+        for (const auto& [key, record] : all) {
+            if (key == selfKey)
+                continue;
+            Create(record.UserName(), key, record.Password(), (record.Rights() & UserRecord::CanAdminister) != 0);
+            ++adopted.roles;
+            adopted.withoutPassword += record.Password().isEmpty() ? 1 : 0;
+        }
+    } catch (const EQuorla&) {
+        connection_->rollback();
+        throw;
+    }
+    if (connection_->command("COMMIT") != IsamOk)
+        fail({});
+    database_.ForgetRoles();
+    return adopted;
+}
+
+void TServerRoles::Create(const QString& userName, const QString& key, const QString& password, bool administrator)
+{
+    const QString role = RoleName(userName);
+    const QByteArray verifier = verifierOf(password, role);
+    call("SELECT quorla_role_create($1::name, $2::text, $3::text, $4::boolean)",
+         {role.toUtf8(), verifier, key.toLatin1(), administrator ? "true" : "false"});
+}
+
+void TServerRoles::Change(const UserRecord& before, const UserRecord& after, const QString& password)
+{
+    const QString role = RoleName(before.UserName());
+    const QString renamed = RoleName(after.UserName());
+    const bool administrator = (after.Rights() & UserRecord::CanAdminister) != 0;
+    // Nothing of the role's changes: nothing to ask (nor to refuse).
+    if (role == renamed && password.isEmpty() && administrator == ((before.Rights() & UserRecord::CanAdminister) != 0))
+        return;
+    const QByteArray verifier = verifierOf(password, renamed);
+    call("SELECT quorla_role_change($1::name, $2::name, $3::text, $4::boolean)",
+         {role.toUtf8(), renamed.toUtf8(), verifier, administrator ? "true" : "false"});
+}
+
+void TServerRoles::Drop(const QString& userName)
+{
+    call("SELECT quorla_role_drop($1::name)", {RoleName(userName).toUtf8()});
+}
+
+TServerRoles::TStep::TStep(TServerRoles& roles, bool always)
+{
+    if (!roles.connection_ || (!always && !roles.Kept()) || roles.connection_->inTransaction())
+        return;
+    roles.connection_->beginCall();
+    if (roles.connection_->command("BEGIN") != IsamOk)
+        throw EQuorla(QStringLiteral("Unable to change the user's server role\r\r") + roles.connection_->reason());
+    connection_ = roles.connection_;
+}
+
+TServerRoles::TStep::~TStep()
+{
+    if (connection_)
+        connection_->rollback();
+}
+
+void TServerRoles::TStep::Commit()
+{
+    if (!connection_)
+        return;
+    PostgresConnection* connection = connection_;
+    connection_ = nullptr;
+    connection->beginCall();
+    if (connection->command("COMMIT") != IsamOk)
+        throw EQuorla(QStringLiteral("Unable to change the user's server role\r\r") + connection->reason());
+}

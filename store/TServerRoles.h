@@ -1,0 +1,115 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+class PostgresConnection;
+class TQuorlaDB;
+class UserRecord;
+
+// The server roles of a Quorla database on a PostgreSQL server: each Quorla
+// user logs in to the server as a role of his own, whose password the server
+// checks (SCRAM) and keeps as its verifier only; the users dataset keeps no
+// password at all there (the field stays, empty, and the server refuses one).
+//
+// Role names: "quorla_" followed by the user name in lower case: user BOB
+// logs in as the role quorla_bob, user "MARY ANN" as "quorla_mary ann". Roles
+// belong to the whole server, not to one database: one Quorla database per
+// server (cluster) keeps them apart.
+//
+// Group roles: "quorla-users" (every Quorla role is a member; it holds the
+// rights on the tables, and the row policies speak of it) and
+// "quorla-admins" (the users with the right to administer). The hyphen keeps
+// them apart from every user's role, whose names all begin "quorla_".
+//
+// Administrators create, rename, re-password and drop the others' roles
+// through functions that run with the rights of the role that installed them
+// (SECURITY DEFINER): on PostgreSQL 15 the CREATEROLE attribute would let
+// every administrator grant himself pg_execute_server_program or
+// pg_read_server_files and so act as the server's system user. The functions
+// may be run by members of "quorla-admins" only, touch only roles that
+// are members of "quorla-users" (never a superuser, never the groups), take a
+// password only as a SCRAM verifier, and pin their search path.
+//
+// The role that installs them must have CREATEROLE (or be a superuser); on a
+// fresh database that is the role that created it, its first administrator.
+// It owns the tables, and so is not bound by their row policies; and since
+// whoever set its password would have its powers, the functions never touch
+// a role that may create roles: only that role changes itself.
+//
+// Row policies (on the group "quorla-users"): an entry's row is read when it
+// is not private, or by its owner, its assignees and administrators; its
+// alarms and trail records follow it (an alarm is also its user's, a trail
+// record its author's). Entries are added by their owner with the right to
+// add entries, changed and deleted by their owner or with the right to
+// change others' entries or to administer. Users, categories and the
+// office's settings are changed by administrators only. The columns the
+// policies read (an entry's owner, assignees and private flag, an alarm's
+// user and entry, a trail record's author and subject, a user's rights) are
+// computed by the server from the record's bytes in the statement that
+// writes them (stored generated columns), so no client can set them apart.
+class TServerRoles
+{
+public:
+    // The server role of the user named `userName`.
+    static QString RoleName(const QString& userName);
+
+    // The roles of `database`'s server; inert (Kept() false) for a folder.
+    explicit TServerRoles(TQuorlaDB& database);
+
+    // Whether the database keeps its users as server roles.
+    bool Kept();
+
+    // Makes the database keep its users as server roles: the groups, the
+    // functions, the rights on the tables and their row policies, and the
+    // logged-in role (the one running this) as user `userKey`, an
+    // administrator (none when empty: a superuser or the tables' owner
+    // setting up a copy). Throws EQuorla.
+    void Install(const QString& userKey);
+
+    // For a database just copied onto the server: every user becomes a role
+    // with the password his record holds, the records keep none, and the
+    // rest is set up as by Install, all in one transaction. A user whose
+    // role is the one running this keeps that role and its password. A
+    // role that exists already on the server is refused (roles belong to
+    // the whole server). Throws EQuorla.
+    struct TAdopted
+    {
+        int roles = 0;           // roles made
+        int withoutPassword = 0; // of those, roles that cannot log in yet
+    };
+    TAdopted AdoptUsers();
+
+    // The role of the user named `userName`, stored under `key`, with
+    // `password` (none: the role cannot log in until one is set), in the
+    // administrators' group when `administrator`. Throws EQuorla.
+    void Create(const QString& userName, const QString& key, const QString& password, bool administrator);
+    // Brings the role of `before` in line with `after` (name, password when
+    // one is given, membership of the administrators). Throws EQuorla.
+    void Change(const UserRecord& before, const UserRecord& after, const QString& password);
+    void Drop(const QString& userName);
+
+    // A transaction around a change of a record and its role; commits when
+    // told, rolls back otherwise. Within a transaction already open it does
+    // nothing: the outer one decides; nor, unless `always`, on a database
+    // that keeps no roles.
+    class TStep
+    {
+    public:
+        explicit TStep(TServerRoles& roles, bool always = false);
+        ~TStep();
+        TStep(const TStep&) = delete;
+        TStep& operator=(const TStep&) = delete;
+        void Commit();
+
+    private:
+        PostgresConnection* connection_ = nullptr;
+    };
+
+private:
+    void call(const QByteArray& sql, const QList<QByteArray>& params);
+    QByteArray verifierOf(const QString& password, const QString& role);
+
+    TQuorlaDB& database_;
+    PostgresConnection* connection_ = nullptr;
+};

@@ -1,0 +1,512 @@
+// Each person logs in to the server as his own role: the first administrator
+// is the role that made the database, the users' writers keep the roles, and
+// the server's row policies agree with the program's rights, whether the
+// program asks or a person's own libpq connection does.
+
+#include "AppTestSupport.h"
+#include "AlarmRecord.h"
+#include "CategoryRecord.h"
+#include "DayEntryRecord.h"
+#include "EQuorla.h"
+#include "PostgresCluster.h"
+#include "PostgresConnection.h"
+#include "QuorlaTest.h"
+#include "SeriesRecord.h"
+#include "TAlarmPoller.h"
+#include "TChangeTrail.h"
+#include "TDatabaseCopier.h"
+#include "TestEnvironment.h"
+#include "TEntryVisibility.h"
+#include "TEventWriter.h"
+#include "TFilterRules.h"
+#include "TLookup.h"
+#include "TQuorlaDB.h"
+#include "TScriptedServices.h"
+#include "TSeriesWriter.h"
+#include "TServerRoles.h"
+#include "TSession.h"
+#include "TUserRemoval.h"
+#include "TUserWriter.h"
+#include "TWorkstationStore.h"
+#include "UserRecord.h"
+
+#include <QtTest>
+
+#include <libpq-fe.h>
+
+#include <map>
+
+using Verdict = TSession::Verdict;
+
+namespace {
+
+struct Person
+{
+    QString password;
+    qint32 rights;
+};
+
+// BOSS made the database; MODIFIER is assigned the private entry.
+const std::map<QString, Person> People{
+    {QStringLiteral("PLAIN"), {QStringLiteral("PLAINPW"), UserRecord::CanAddEntries}},
+    {QStringLiteral("MODIFIER"), {QStringLiteral("MODPW"), UserRecord::CanAddEntries | UserRecord::CanModifyOthersEntries}},
+    {QStringLiteral("ADMIN2"), {QStringLiteral("ADMINPW"), 7}},
+};
+
+// Logs in by trying each name and password in turn; keeps the verdicts.
+TSession::TLogin tryInTurn(QList<QPair<QString, QString>> tries, QList<Verdict>& verdicts)
+{
+    return [tries, &verdicts](const TSession::TCheck& check, UserRecord& user, QString& key) {
+        for (const auto& [name, password] : tries) {
+            verdicts << check(name, password, user, key);
+            if (verdicts.last() == Verdict::LoggedIn)
+                return true;
+        }
+        return false;
+    };
+}
+
+} // namespace
+
+class TestServerRoles : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void rolesFollowTheUsers();
+    void rightsBothWays_data();
+    void rightsBothWays();
+    void pollGrowsOnlyHisOwnSeries();
+    void removalDropsTheRole();
+    void copiedUsersBecomeRoles();
+    void switchingUserOpensHisSession();
+    void cleanupTestCase();
+
+private:
+    // What user `name` may do, as the program judges it and as his own
+    // session on the server finds it (through the store, and through SQL).
+    bool programAllows(const QString& name, const QString& action);
+    bool storeDoes(const QString& name, const QString& action);
+    bool sqlDoes(const QString& name, const QString& action);
+    QString sql(const QString& name, const QByteArray& statement, bool* ok);
+    QString passwordOf(const QString& name) const;
+
+    std::unique_ptr<PostgresCluster> cluster_;
+    TDatabaseLocation location_;
+    std::unique_ptr<TScriptedServices> services_;
+    std::unique_ptr<TSession> boss_;
+    QMap<QString, QString> keys_;
+    QString privateEntry_;
+    QString publicEntry_;
+    QString category_;
+    QString privateSeries_;
+    QString publicSeries_;
+};
+
+void TestServerRoles::initTestCase()
+{
+    cluster_ = std::make_unique<PostgresCluster>();
+    QVERIFY2(cluster_->error().isEmpty(), qPrintable(cluster_->error()));
+    // What an office's administrator does once on the server.
+    cluster_->query(QStringLiteral("postgres"), "CREATE ROLE quorla_boss LOGIN CREATEROLE PASSWORD 'BOSSPW'");
+    cluster_->query(QStringLiteral("postgres"), "CREATE DATABASE roles OWNER quorla_boss");
+    QVERIFY2(cluster_->error().isEmpty(), qPrintable(cluster_->error()));
+    location_ = TDatabaseLocation(cluster_->personalUri(QStringLiteral("roles")));
+    QVERIFY(TQuorlaDB::LogsInAsPerson(location_));
+    QVERIFY(!TQuorlaDB::LogsInAsPerson(TDatabaseLocation(cluster_->uri(QStringLiteral("roles")))));
+
+    AppTest::freshWorkstation(false);
+    TWorkstationStore store;
+    QVERIFY(store.OpenKey(true));
+    store.WriteString(QStringLiteral("RootPath"), location_.StoredText());
+    store.CloseKey();
+    services_ = std::make_unique<TScriptedServices>();
+    services_->setUserName(QStringLiteral("someone"));
+
+    // A wrong password is refused by the server; the right one makes the
+    // creating role the first administrator, under the name typed.
+    QList<Verdict> verdicts;
+    QString welcomed;
+    boss_ = std::make_unique<TSession>();
+    const auto start = boss_->StartUp(
+        tryInTurn({{QStringLiteral("BOSS"), QStringLiteral("WRONG")}, {QStringLiteral("BOSS"), QStringLiteral("BOSSPW")}},
+                  verdicts),
+        [](const TQuorlaCfg&) {}, [&](const QString& name) { welcomed = name; });
+    QCOMPARE(start, TSession::Start::Running);
+    QCOMPARE(verdicts, (QList<Verdict>{Verdict::WrongPassword, Verdict::LoggedIn}));
+    QCOMPARE(welcomed, QStringLiteral("BOSS"));
+    QCOMPARE(boss_->CurrentUser().Rights(), 7);
+    keys_[QStringLiteral("BOSS")] = boss_->CurrentUserKey();
+    TQuorlaDB& db = *boss_->Database();
+    QVERIFY(db.KeepsRoles());
+
+    for (const auto& [name, person] : People) {
+        UserRecord user;
+        user.setUserName(name);
+        user.setFullName(name);
+        user.setAbbreviation(name.left(3));
+        user.setPassword(person.password);
+        user.setRights(person.rights);
+        QString key;
+        QCOMPARE(TUserWriter(db).addUser(user, key), TUserWriter::Result::Done);
+        keys_[name] = key;
+    }
+
+    TEventWriter events(db);
+    DayEntryRecord entry;
+    entry.initialise();
+    entry.setOwnerKey(keys_[QStringLiteral("BOSS")]);
+    entry.setDescription(QStringLiteral("private"));
+    entry.setFlags(DayEntryRecord::Private);
+    entry.setAssigneeKeys({keys_[QStringLiteral("MODIFIER")]});
+    AlarmRecord alarm;
+    alarm.setFlags(AlarmRecord::AlarmWanted);
+    alarm.setAlarmTime(QStringLiteral("0000001000"));
+    privateEntry_ = events.insertEntryWithAlarms(entry, alarm);
+    entry.setFlags(0);
+    entry.setDescription(QStringLiteral("public"));
+    entry.setAssigneeKeys({keys_[QStringLiteral("BOSS")]});
+    publicEntry_ = events.insertEntryWithAlarms(entry, alarm);
+    // Weekly series from long ago: due to grow at every poll.
+    for (const bool isPrivate : {true, false}) {
+        SeriesRecord series;
+        series.initialise();
+        series.setOwnerKey(keys_[QStringLiteral("BOSS")]);
+        series.setDescription(QStringLiteral("series"));
+        series.setFlags(isPrivate ? SeriesRecord::Private : 0);
+        series.setAssigneeKeys({keys_[isPrivate ? QStringLiteral("MODIFIER") : QStringLiteral("BOSS")]});
+        TRecurrenceRule rule;
+        rule.setFrequency(TRecurrenceRule::Frequency::Weekly);
+        rule.setStart(QDate(2020, 1, 6));
+        rule.setTime(QTime(9, 0));
+        rule.setWeekdays(TRecurrenceRule::weekdayBit(1));
+        series.setRule(rule);
+        const auto made = TSeriesWriter(db).Create(series, QDate(2020, 1, 6));
+        QCOMPARE(made.result, TSeriesWriter::Result::Done);
+        (isPrivate ? privateSeries_ : publicSeries_) = made.seriesKey;
+    }
+    CategoryRecord category;
+    category.setDescription(QStringLiteral("MEETING"));
+    QVERIFY(db.Categories().Insert(category.bytes()));
+    category_ = db.Categories().CurrentKey();
+}
+
+QString TestServerRoles::passwordOf(const QString& name) const
+{
+    return name == QLatin1String("BOSS") ? QStringLiteral("BOSSPW") : People.at(name).password;
+}
+
+void TestServerRoles::rolesFollowTheUsers()
+{
+    TQuorlaDB& db = *boss_->Database();
+    // Passwords stay on the server, as verifiers; the records keep none, and
+    // the server takes none.
+    for (const auto& [name, person] : People) {
+        UserRecord user;
+        QVERIFY(TUserWriter(db.Users()).readUser(keys_[name], user));
+        QCOMPARE(user.Password(), QString());
+        QVERIFY(cluster_->query(QStringLiteral("roles"), "SELECT rolpassword FROM pg_authid WHERE rolname = '"
+                                                             + TServerRoles::RoleName(name).toUtf8() + "'")
+                    .startsWith(QLatin1String("SCRAM-SHA-256$")));
+        QCOMPARE(cluster_->query(QStringLiteral("roles"), "SELECT pg_has_role('" + TServerRoles::RoleName(name).toUtf8()
+                                                              + "', 'quorla-admins', 'MEMBER')"),
+                 QString((person.rights & UserRecord::CanAdminister) ? "t" : "f"));
+    }
+    cluster_->query(QStringLiteral("roles"), "UPDATE qlusers SET data = set_byte(data, 46, 65)");
+    QVERIFY(cluster_->error().contains(QLatin1String("quorla_no_password")));
+
+    // A new password reaches the role (an empty one keeps it); the old one
+    // logs in no more.
+    const QString admin2 = keys_[QStringLiteral("ADMIN2")];
+    const QString role = TServerRoles::RoleName(QStringLiteral("ADMIN2"));
+    UserRecord before;
+    QVERIFY(TUserWriter(db.Users()).readUser(admin2, before));
+    UserRecord after = before;
+    after.setPassword(QStringLiteral("NEWPW"));
+    QCOMPARE(TUserWriter(db).updateUser(admin2, after, before), TUserWriter::Result::Done);
+    QVERIFY_THROWS_EXCEPTION(TQuorlaDB::ERefused, TQuorlaDB(location_, {role, QStringLiteral("ADMINPW")}));
+    TQuorlaDB(location_, {role, QStringLiteral("NEWPW")});
+    after.setPassword(QStringLiteral("ADMINPW"));
+    QCOMPARE(TUserWriter(db).updateUser(admin2, after, before), TUserWriter::Result::Done);
+    after.setPassword(QString());
+    QCOMPARE(TUserWriter(db).updateUser(admin2, after, before), TUserWriter::Result::Done);
+    TQuorlaDB(location_, {role, QStringLiteral("ADMINPW")});
+
+    // Another administrator cannot set the password of the role that may
+    // create roles (he would have its powers); nothing is written.
+    TQuorlaDB other(location_, {role, QStringLiteral("ADMINPW")});
+    other.SetActingUser(admin2);
+    UserRecord boss;
+    QVERIFY(TUserWriter(other.Users()).readUser(keys_[QStringLiteral("BOSS")], boss));
+    UserRecord taken = boss;
+    taken.setPassword(QStringLiteral("MINE"));
+    QString refusal;
+    try {
+        TUserWriter(other).updateUser(keys_[QStringLiteral("BOSS")], taken, boss);
+    } catch (const EQuorla& e) {
+        refusal = e.message();
+    }
+    QVERIFY2(refusal.contains(QLatin1String("may create roles")), qPrintable(refusal));
+    TQuorlaDB(location_, {TServerRoles::RoleName(QStringLiteral("BOSS")), QStringLiteral("BOSSPW")});
+}
+
+void TestServerRoles::rightsBothWays_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<bool>("allowed");
+    // Action, then whether PLAIN, MODIFIER (an assignee, may change others'
+    // entries) and ADMIN2 (administers) may do it.
+    const QList<std::tuple<const char*, bool, bool, bool>> table{
+        {"read the private entry", false, true, true},
+        {"read its trail", false, true, true},
+        {"read its alarm", false, true, true},
+        {"change another's entry", false, true, true},
+        {"read the private series", false, true, true},
+        {"read its links", false, true, true},
+        {"change another's series", false, true, true},
+        {"give himself every right", false, false, true},
+        {"change a category", false, false, true},
+        {"set the office's zone", false, false, true},
+    };
+    for (const auto& [action, plain, modifier, admin] : table) {
+        QTest::addRow("PLAIN: %s", action) << QStringLiteral("PLAIN") << QString(action) << plain;
+        QTest::addRow("MODIFIER: %s", action) << QStringLiteral("MODIFIER") << QString(action) << modifier;
+        QTest::addRow("ADMIN2: %s", action) << QStringLiteral("ADMIN2") << QString(action) << admin;
+    }
+}
+
+void TestServerRoles::rightsBothWays()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, action);
+    QFETCH(bool, allowed);
+    QCOMPARE(programAllows(name, action), allowed);
+    QCOMPARE(storeDoes(name, action), allowed);
+    QCOMPARE(sqlDoes(name, action), allowed);
+    // Whatever else he may read, nobody reads a password.
+    bool ok = false;
+    QCOMPARE(sql(name, "SELECT count(*) FROM qlusers WHERE get_byte(data, 46) <> 0", &ok), QStringLiteral("0"));
+    QVERIFY(ok);
+}
+
+bool TestServerRoles::programAllows(const QString& name, const QString& action)
+{
+    TSession as;
+    UserRecord user;
+    TUserWriter(boss_->Database()->Users()).readUser(keys_[name], user);
+    as.SetCurrentUser(user, keys_[name]);
+    DayEntryRecord entry;
+    TLookup::Equal(boss_->Database()->DayEntries(), entry.bytes(), TXIsamFile::PrimaryIndex, privateEntry_);
+    if (action.startsWith(QLatin1String("read")))
+        return as.EntryVisible(entry, TFilterRules());
+    if (action.startsWith(QLatin1String("change another's")))
+        return as.MayChange(keys_[QStringLiteral("BOSS")]);
+    return as.MayAdminister();
+}
+
+bool TestServerRoles::storeDoes(const QString& name, const QString& action)
+{
+    TQuorlaDB db(location_, {TServerRoles::RoleName(name), passwordOf(name)});
+    db.SetActingUser(keys_[name]);
+    if (action == QLatin1String("read the private entry")) {
+        DayEntryRecord entry;
+        return TLookup::Equal(db.DayEntries(), entry.bytes(), TXIsamFile::PrimaryIndex, privateEntry_);
+    }
+    if (action == QLatin1String("read its trail"))
+        return !db.Trail().History(TChangeTrail::EntrySubject(privateEntry_)).isEmpty();
+    if (action == QLatin1String("read its alarm")) {
+        AlarmRecord alarm;
+        return TLookup::Equal(db.Alarms(), alarm.bytes(), AlarmRecord::DayEntryKeyIndex, privateEntry_);
+    }
+    if (action == QLatin1String("change another's entry")) {
+        DayEntryRecord entry;
+        TLookup::Equal(db.DayEntries(), entry.bytes(), TXIsamFile::PrimaryIndex, publicEntry_);
+        entry.setDescription(QStringLiteral("changed by ") + name);
+        return db.DayEntries().Update(entry.bytes(), publicEntry_);
+    }
+    if (action == QLatin1String("read the private series")) {
+        SeriesRecord series;
+        return TSeriesWriter(db).ReadSeries(privateSeries_, series);
+    }
+    if (action == QLatin1String("read its links")) {
+        return !TSeriesWriter(db).Links(privateSeries_).isEmpty();
+    }
+    if (action == QLatin1String("change another's series")) {
+        SeriesRecord series;
+        TSeriesWriter(db).ReadSeries(publicSeries_, series);
+        series.setDescription(QStringLiteral("changed by ") + name);
+        return db.Series()->Update(series.bytes(), publicSeries_);
+    }
+    if (action == QLatin1String("give himself every right")) {
+        UserRecord user;
+        TUserWriter(db.Users()).readUser(keys_[name], user);
+        UserRecord raised = user;
+        raised.setRights(15);
+        try {
+            return TUserWriter(db).updateUser(keys_[name], raised, user) == TUserWriter::Result::Done;
+        } catch (const EQuorla&) {
+            return false;
+        }
+    }
+    if (action == QLatin1String("set the office's zone")) {
+        try {
+            db.SetOfficeZone(name == QLatin1String("ADMIN2") ? "Europe/Paris" : "Asia/Tokyo");
+            return true;
+        } catch (const EQuorla&) {
+            return false;
+        }
+    }
+    CategoryRecord category;
+    category.setDescription(name);
+    return db.Categories().Insert(category.bytes());
+}
+
+QString TestServerRoles::sql(const QString& name, const QByteArray& statement, bool* ok)
+{
+    const QByteArray conninfo = location_.Path().toUtf8() + "&user=" + TServerRoles::RoleName(name).toUtf8()
+        + "&password=" + passwordOf(name).toUtf8();
+    PGconn* conn = PQconnectdb(conninfo.constData());
+    QString value;
+    *ok = false;
+    if (PQstatus(conn) == CONNECTION_OK) {
+        PGresult* result = PQexec(conn, statement.constData());
+        *ok = PQresultStatus(result) == PGRES_TUPLES_OK || PQresultStatus(result) == PGRES_COMMAND_OK;
+        value = *ok && PQntuples(result) > 0 ? QString::fromUtf8(PQgetvalue(result, 0, 0))
+                                             : QString::fromLatin1(PQcmdTuples(result));
+        PQclear(result);
+    }
+    PQfinish(conn);
+    return value;
+}
+
+bool TestServerRoles::sqlDoes(const QString& name, const QString& action)
+{
+    bool ok = false;
+    const QByteArray entry = "'" + privateEntry_.toLatin1() + "'";
+    QString answer;
+    if (action == QLatin1String("read the private entry"))
+        answer = sql(name, "SELECT count(*) FROM qldayent WHERE pk = " + entry, &ok);
+    else if (action == QLatin1String("read its trail"))
+        answer = sql(name, "SELECT count(*) FROM qltrail WHERE substring(data from 168 for 11) = 'E' || " + entry + "::bytea", &ok);
+    else if (action == QLatin1String("read its alarm"))
+        answer = sql(name, "SELECT count(*) FROM qlalarms WHERE substring(data from 16 for 10) = " + entry + "::bytea", &ok);
+    else if (action == QLatin1String("change another's entry"))
+        answer = sql(name, "UPDATE qldayent SET data = data WHERE pk = '" + publicEntry_.toLatin1() + "'", &ok);
+    else if (action == QLatin1String("read the private series"))
+        answer = sql(name, "SELECT count(*) FROM qlseries WHERE pk = '" + privateSeries_.toLatin1() + "'", &ok);
+    else if (action == QLatin1String("read its links"))
+        answer = sql(name, "SELECT count(*) FROM qlserlnk WHERE substring(data from 1 for 10) = '" + privateSeries_.toLatin1()
+                               + "'::bytea", &ok);
+    else if (action == QLatin1String("change another's series"))
+        answer = sql(name, "UPDATE qlseries SET data = data WHERE pk = '" + publicSeries_.toLatin1() + "'", &ok);
+    else if (action == QLatin1String("give himself every right"))
+        answer = sql(name, "UPDATE qlusers SET data = set_byte(data, 0, 15) WHERE pk = '" + keys_[name].toLatin1() + "'", &ok);
+    else if (action == QLatin1String("set the office's zone"))
+        answer = sql(name, "UPDATE quorla_settings SET value = value", &ok);
+    else
+        answer = sql(name, "UPDATE qlcat SET data = data WHERE pk = '" + category_.toLatin1() + "'", &ok);
+    return ok && answer != QLatin1String("0") && !answer.isEmpty();
+}
+
+// Each poll grows series: a plain user's poll leaves the others' series (the
+// server would refuse their occurrences) and still reads his alarms; the
+// owner's poll grows his.
+void TestServerRoles::pollGrowsOnlyHisOwnSeries()
+{
+    TQuorlaDB& boss = *boss_->Database();
+    const auto reach = [&] {
+        SeriesRecord one;
+        SeriesRecord other;
+        TSeriesWriter(boss).ReadSeries(privateSeries_, one);
+        TSeriesWriter(boss).ReadSeries(publicSeries_, other);
+        return one.MadeUntil() + other.MadeUntil();
+    };
+    const QString before = reach();
+    TAlarmPoller poller([](AlarmRecord&, const QString&, TQuorlaDB&) { return 0; });
+    {
+        TQuorlaDB db(location_, {TServerRoles::RoleName(QStringLiteral("PLAIN")), passwordOf(QStringLiteral("PLAIN"))});
+        db.SetActingUser(keys_[QStringLiteral("PLAIN")]);
+        poller.Poll(db, keys_[QStringLiteral("PLAIN")]);
+    }
+    QCOMPARE(reach(), before);
+    // His alarms are long due: the first one ends the poll, after the series grew.
+    TAlarmPoller stopping([](AlarmRecord&, const QString&, TQuorlaDB&) -> int { throw EQuorla(QStringLiteral("seen")); });
+    QVERIFY_THROWS_EXCEPTION(EQuorla, stopping.Poll(boss, keys_[QStringLiteral("BOSS")]));
+    QVERIFY(reach() != before);
+}
+
+void TestServerRoles::removalDropsTheRole()
+{
+    TUserRemoval::TChoices choices;
+    choices.deleteOwned = true;
+    choices.deleteAssigned = true;
+    TUserRemoval(*boss_->Database(), keys_[QStringLiteral("PLAIN")], choices).run();
+    QCOMPARE(cluster_->query(QStringLiteral("roles"), "SELECT count(*) FROM pg_roles WHERE rolname = 'quorla_plain'"),
+             QStringLiteral("0"));
+    QVERIFY_THROWS_EXCEPTION(TQuorlaDB::ERefused,
+                             TQuorlaDB(location_, {TServerRoles::RoleName(QStringLiteral("PLAIN")), QStringLiteral("PLAINPW")}));
+}
+
+// A folder's users copied onto a server become roles with the passwords
+// their records held; the copy's records keep none.
+void TestServerRoles::copiedUsersBecomeRoles()
+{
+    const TDatabaseLocation folder(TestEnvironment::freshFolder(QStringLiteral("folder")) + QLatin1Char('/'));
+    {
+        TQuorlaDB db(folder);
+        for (const auto& [name, password, rights] :
+             {std::tuple{"MIGA", "MIGPW", 3}, std::tuple{"MIGB", "", 1}}) {
+            UserRecord user;
+            user.setUserName(QString(name));
+            user.setFullName(QString(name));
+            user.setPassword(QString(password));
+            user.setRights(rights);
+            QString key;
+            QCOMPARE(TUserWriter(db.Users()).addUser(user, key), TUserWriter::Result::Done);
+        }
+    }
+    const TDatabaseLocation server(cluster_->createDatabase(QStringLiteral("copied")));
+    QCOMPARE(TDatabaseCopier(folder, server).Run(), TDatabaseCopier::Status::Done);
+    TQuorlaDB copy(server, TQuorlaDB::Opening::ExistingOnly);
+    const TServerRoles::TAdopted adopted = TServerRoles(copy).AdoptUsers();
+    QCOMPARE(adopted.roles, 2);
+    QCOMPARE(adopted.withoutPassword, 1);
+    QVERIFY(copy.KeepsRoles());
+    QCOMPARE(cluster_->query(QStringLiteral("copied"), "SELECT count(*) FROM qlusers WHERE get_byte(data, 46) <> 0"),
+             QStringLiteral("0"));
+    QCOMPARE(cluster_->query(QStringLiteral("copied"), "SELECT pg_has_role('quorla_miga', 'quorla-admins', 'MEMBER')"),
+             QStringLiteral("t"));
+    const TDatabaseLocation personal(cluster_->personalUri(QStringLiteral("copied")));
+    TQuorlaDB miga(personal, {TServerRoles::RoleName(QStringLiteral("MIGA")), QStringLiteral("MIGPW")});
+    QCOMPARE(miga.Users().RecordCount(), 2);
+    QVERIFY_THROWS_EXCEPTION(TQuorlaDB::ERefused,
+                             TQuorlaDB(personal, {TServerRoles::RoleName(QStringLiteral("MIGB")), QString()}));
+}
+
+// Logging in as another user opens his own sessions; giving up keeps the
+// user and the sessions there were.
+void TestServerRoles::switchingUserOpensHisSession()
+{
+    QList<Verdict> verdicts;
+    QVERIFY(!boss_->SwitchUser(tryInTurn({}, verdicts)));
+    QCOMPARE(boss_->CurrentUserKey(), keys_[QStringLiteral("BOSS")]);
+    QVERIFY(boss_->SwitchUser(tryInTurn(
+        {{QStringLiteral("MODIFIER"), QStringLiteral("WRONG")}, {QStringLiteral("MODIFIER"), QStringLiteral("MODPW")}},
+        verdicts)));
+    QCOMPARE(verdicts, (QList<Verdict>{Verdict::WrongPassword, Verdict::LoggedIn}));
+    QCOMPARE(boss_->CurrentUserKey(), keys_[QStringLiteral("MODIFIER")]);
+    for (TQuorlaDB* db : {boss_->Database(), boss_->AlarmDatabase()})
+        QCOMPARE(db->ServerConnection()->loginRole(), QByteArray("quorla_modifier"));
+    QVERIFY(boss_->UserCache() != nullptr);
+}
+
+void TestServerRoles::cleanupTestCase()
+{
+    boss_.reset();
+    services_.reset();
+}
+
+QUORLA_TEST_GUI_MAIN(TestServerRoles)
+#include "tst_serverroles.moc"
