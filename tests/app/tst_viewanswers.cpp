@@ -40,7 +40,7 @@ void tst_ViewAnswers::alarmMarksFollowTheAlarms()
     TScriptedServices services;
     TSession session;
     // A new database: its first administrator is logged in without a dialog.
-    QCOMPARE(session.StartUp([](TQuorlaDB&, UserRecord&, QString&) { return false; }, [](const TQuorlaCfg&) {},
+    QCOMPARE(session.StartUp([](const TSession::TCheck&, UserRecord&, QString&) { return false; }, [](const TQuorlaCfg&) {},
                              [](const QString&) {}),
              TSession::Start::Running);
     TQuorlaDB& db = *session.Database();
