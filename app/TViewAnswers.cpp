@@ -5,7 +5,6 @@
 #include "EQuorla.h"
 #include "RecordKey.h"
 #include "IsamCode.h"
-#include "SeriesLinkRecord.h"
 #include "TCategoryCache.h"
 #include "TCommand.h"
 #include "TDayEntries.h"
@@ -14,6 +13,7 @@
 #include "TMonthView.h"
 #include "TOutageWatch.h"
 #include "TQuorlaDB.h"
+#include "TSeriesWriter.h"
 #include "TSession.h"
 #include "TUserCache.h"
 #include "TViewNavigator.h"
@@ -22,6 +22,7 @@
 #include "UserRecord.h"
 
 #include <algorithm>
+#include <utility>
 
 TViewAnswers::TViewAnswers(TSession& session)
     : session_(session)
@@ -165,35 +166,19 @@ void TViewAnswers::WantRepeatingFlag(QObject* /*sender*/, const QString& pk, boo
 {
     if (!session_.LoggedIn())
         return;
-    TXIsamFile* links = session_.Database()->SeriesLinks();
-    if (links == nullptr)
+    TSeriesWriter series(*session_.Database());
+    if (!series.Available())
         return;
-    if (!read_ || pk < readFrom_ || pk > readTo_) {
-        // Keys of one refresh lie close together, and every occurrence of a
-        // series' batch has its own run of keys: the few links of other
-        // entries between them cost less than a read per entry.
-        QString from = pk;
-        QString to = pk;
-        for (const QString& key : std::as_const(listed_)) {
-            from = std::min(from, key);
-            to = std::max(to, key);
-        }
+    if (!read_ || !looked_.contains(pk)) {
+        // The entries listed since the last look-up (a week of them for the
+        // week view), looked up together.
+        listed_.insert(pk);
         // The marks last read stand while the links cannot be read.
         readOrKeep(
             [&] {
-                QSet<QString> repeating;
-                SeriesLinkRecord link;
                 ++repeatReads_;
-                const bool found = links->Range(link.bytes(), SeriesLinkRecord::EntryKeyIndex, from, to, [&] {
-                    repeating.insert(link.EntryKey());
-                    return true;
-                });
-                if (!found && links->LastError() != IsamNotFound)
-                    throw EQuorla(links->ErrorText());
-                listed_.clear();
-                repeating_ = std::move(repeating);
-                readFrom_ = from;
-                readTo_ = to;
+                repeating_ = series.Occurrences(listed_);
+                looked_ = std::exchange(listed_, {});
                 read_ = true;
             },
             [] {});

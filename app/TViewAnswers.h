@@ -42,14 +42,14 @@ public:
     void WantDayEntries(QObject* sender, const QString& datePkVal, TDayEntries& dayEntries);
     void WantUserName(QObject* sender, const QString& pk, QString& name);
     void WantAlarmedFlag(QObject* sender, const QString& pk, bool& alarmed);
-    // From the series links: one range read of the link dataset's entry-key
-    // index covers every entry the views listed since the last read (a week
-    // of entries for the week view), instead of one read per entry painted.
+    // From the series links: every entry the views listed since the last
+    // look-up (a week of entries for the week view) is looked up at once
+    // (TSeriesWriter::Occurrences), instead of one read per entry painted.
     void WantRepeatingFlag(QObject* sender, const QString& pk, bool& repeating);
     void WantCategoryDescription(QObject* sender, const QString& pk, QString& description);
 
-    // How many range reads WantRepeatingFlag made (the cost the views pay
-    // for the mark).
+    // How many look-ups of listed entries WantRepeatingFlag made (the cost
+    // the views pay for the mark).
     int RepeatReads() const { return repeatReads_; }
 
 private:
@@ -63,12 +63,11 @@ private:
     // or when the mark could not be had.
     QByteArray alarmsMark_;
     const TQuorlaDB* alarmsOf_ = nullptr;
-    // Entry keys listed since the last read of the links.
+    // Entry keys listed since the last look-up of the links.
     QSet<QString> listed_;
-    // The entry keys the last read covered, and those of them that are
+    // The entry keys the last look-up covered, and those of them that are
     // occurrences.
-    QString readFrom_;
-    QString readTo_;
+    QSet<QString> looked_;
     bool read_ = false;
     QSet<QString> repeating_;
     int repeatReads_ = 0;

@@ -55,6 +55,16 @@ QString momentKey(const QDateTime& moment)
 
 QByteArray bytes(std::span<const char> record) { return TRecordWriter::bytesOf(record); }
 
+// An outcome without occurrences held.
+TSeriesWriter::TOutcome answer(TSeriesWriter::Result result, const QString& seriesKey = QString(), int touched = 0)
+{
+    TSeriesWriter::TOutcome outcome;
+    outcome.result = result;
+    outcome.seriesKey = seriesKey;
+    outcome.touched = touched;
+    return outcome;
+}
+
 template <typename T>
 QList<QList<T>> chunks(const QList<T>& all, int size)
 {
@@ -115,6 +125,42 @@ bool TSeriesWriter::LinkOf(const QString& entryKey, SeriesLinkRecord& link)
 {
     return Available() && !RecordKey::isNone(entryKey)
         && TLookup::Equal(*database_.SeriesLinks(), link.bytes(), SeriesLinkRecord::EntryKeyIndex, entryKey);
+}
+
+QSet<QString> TSeriesWriter::Occurrences(const QSet<QString>& entryKeys)
+{
+    QSet<QString> found;
+    if (!Available() || entryKeys.isEmpty())
+        return found;
+    QStringList wanted(entryKeys.cbegin(), entryKeys.cend());
+    std::sort(wanted.begin(), wanted.end());
+    TXIsamFile& links = *database_.SeriesLinks();
+    SeriesLinkRecord link;
+    qsizetype next = 0;
+    while (next < wanted.size()) {
+        int passed = 0;
+        bool skipped = false;
+        const bool read = links.Range(link.bytes(), SeriesLinkRecord::EntryKeyIndex, wanted[next], wanted.last(), [&] {
+            const QString key = link.EntryKey();
+            while (next < wanted.size() && wanted[next] < key)
+                ++next;
+            if (next < wanted.size() && wanted[next] == key) {
+                found.insert(key);
+                ++next;
+                passed = 0;
+            } else if (++passed > SkipAfter) {
+                // Every link read so far lies below wanted[next]: the next
+                // read starts there.
+                skipped = true;
+            }
+            return !skipped && next < wanted.size();
+        });
+        if (!read && links.LastError() != IsamNotFound)
+            throw EQuorla(links.ErrorText());
+        if (!skipped)
+            break;
+    }
+    return found;
 }
 
 QList<std::pair<QString, SeriesLinkRecord>> TSeriesWriter::Links(const QString& seriesKey)
@@ -294,12 +340,15 @@ int TSeriesWriter::extendOne(const QString& seriesKey, SeriesRecord& series, con
         if (!linked.contains(day))
             missing << day;
     const int made = make(seriesKey, series, missing);
-    const QDate last = rule.LastDay();
-    QString until = dayKey(horizon);
-    if (days.size() >= budget)
+    QString until;
+    if (days.size() >= budget) {
         until = dayKey(days.last());
-    else if (last.isValid() && last <= horizon)
-        until = AllMade;
+    } else {
+        // Made up to the horizon: due again only once the horizon reaches
+        // the rule's next day (never, when it has none left).
+        const QList<QDate> next = rule.Days(horizon.addDays(1), LastStampDay, 1);
+        until = next.isEmpty() ? AllMade : dayKey(next.first().addDays(-1));
+    }
     // Written only when it moves: a poll that finds nothing to make writes
     // nothing.
     if (until != series.MadeUntil()) {
@@ -346,6 +395,38 @@ QList<TSeriesWriter::THeld> TSeriesWriter::probe(const TLinks& links)
     return held;
 }
 
+int TSeriesWriter::apply(const TLinks& all, QList<THeld>* held, const TEach& each)
+{
+    int touched = 0;
+    for (const TLinks& chunk : chunks(all, BatchSize)) {
+        std::vector<TRecordLock> locks;
+        QSet<QString> left;
+        if (held) {
+            QList<THeld> refused;
+            lockEntries(chunk, locks, refused);
+            for (const THeld& h : refused)
+                left.insert(h.entryKey);
+            *held << refused;
+        }
+        TWrites writes;
+        for (const auto& [linkKey, link] : chunk)
+            touched += each(linkKey, link, left.contains(link.EntryKey()), writes) ? 1 : 0;
+        // The entries read by `each` stay under their locks (or the
+        // caller's, or the series' for pending ones), so none of them can go
+        // before the batches below.
+        batch(database_.Alarms(), writes.alarms);
+        batch(database_.DayEntries(), writes.entries);
+        batch(*database_.SeriesLinks(), writes.links);
+    }
+    return touched;
+}
+
+void TSeriesWriter::dropAlarms(const QString& entryKey, TWrites& writes)
+{
+    for (const QString& alarm : alarmKeysOf(entryKey))
+        writes.alarms << TXIsamFile::TBatchWrite{Kind::Remove, alarm, QByteArray()};
+}
+
 int TSeriesWriter::rewrite(const SeriesRecord& series, const TLinks& all, QList<THeld>& held)
 {
     if (all.isEmpty())
@@ -354,96 +435,58 @@ int TSeriesWriter::rewrite(const SeriesRecord& series, const TLinks& all, QList<
     QSet<QString> days;
     for (const QDate& day : rule.Days(dayOf(all.first().second.DayKey()), dayOf(all.last().second.DayKey())))
         days.insert(dayKey(day));
-    int touched = 0;
-    for (const TLinks& chunk : chunks(all, BatchSize)) {
-        std::vector<TRecordLock> locks;
-        QList<THeld> refused;
-        lockEntries(chunk, locks, refused);
-        QSet<QString> left;
-        for (const THeld& h : refused)
-            left.insert(h.entryKey);
-        held << refused;
-        TBatch alarmWrites, entryWrites, linkWrites;
-        DayEntryRecord stored;
-        for (const auto& [linkKey, link] : chunk) {
-            SeriesLinkRecord changed = link;
-            if (!TLookup::Equal(database_.DayEntries(), stored.bytes(), TXIsamFile::PrimaryIndex, link.EntryKey())) {
-                // Deleted as a plain entry (Delete event on it alone): a
-                // deleted day from now on, never made again.
-                changed.setFlags(SeriesLinkRecord::Deleted);
-                changed.setEntryKey(RecordKey::None);
-                linkWrites << TXIsamFile::TBatchWrite{Kind::Replace, linkKey, bytes(changed.bytes())};
-                continue;
-            }
-            if (left.contains(link.EntryKey())) {
-                // Open elsewhere: left as it is, an exception from now on.
-                changed.setFlags(link.Flags() | SeriesLinkRecord::Exception);
-                linkWrites << TXIsamFile::TBatchWrite{Kind::Replace, linkKey, bytes(changed.bytes())};
-                continue;
-            }
-            for (const QString& alarm : alarmKeysOf(link.EntryKey()))
-                alarmWrites << TXIsamFile::TBatchWrite{Kind::Remove, alarm, QByteArray()};
-            if (days.contains(link.DayKey())) {
-                const DayEntryRecord entry = entryOf(series, rule, dayOf(link.DayKey()));
-                addAlarms(series, link.EntryKey(), entry, alarmWrites);
-                entryWrites << TXIsamFile::TBatchWrite{Kind::Replace, link.EntryKey(), bytes(entry.bytes())};
-                if (changed.Start() != entry.StartTime()) {
-                    changed.setStart(entry.StartTime());
-                    linkWrites << TXIsamFile::TBatchWrite{Kind::Replace, linkKey, bytes(changed.bytes())};
-                }
-            } else {
-                entryWrites << TXIsamFile::TBatchWrite{Kind::Remove, link.EntryKey(), QByteArray()};
-                linkWrites << TXIsamFile::TBatchWrite{Kind::Remove, linkKey, QByteArray()};
-            }
-            ++touched;
+    DayEntryRecord stored;
+    return apply(all, &held, [&](const QString& linkKey, const SeriesLinkRecord& link, bool left, TWrites& w) {
+        SeriesLinkRecord changed = link;
+        if (!TLookup::Equal(database_.DayEntries(), stored.bytes(), TXIsamFile::PrimaryIndex, link.EntryKey())) {
+            // Deleted as a plain entry (Delete event on it alone): a deleted
+            // day from now on, never made again.
+            changed.setFlags(SeriesLinkRecord::Deleted);
+            changed.setEntryKey(RecordKey::None);
+            w.links << TXIsamFile::TBatchWrite{Kind::Replace, linkKey, bytes(changed.bytes())};
+            return false;
         }
-        // Alarms first, links last: a kill in between leaves links the next
-        // writer rewrites again, never alarms of a removed entry.
-        // The entries read above stay under their locks (or the caller's),
-        // so none of them can go before the batches below.
-        batch(database_.Alarms(), alarmWrites);
-        batch(database_.DayEntries(), entryWrites);
-        batch(*database_.SeriesLinks(), linkWrites);
-    }
-    return touched;
+        if (left) {
+            // Open elsewhere: left as it is, an exception from now on.
+            changed.setFlags(link.Flags() | SeriesLinkRecord::Exception);
+            w.links << TXIsamFile::TBatchWrite{Kind::Replace, linkKey, bytes(changed.bytes())};
+            return false;
+        }
+        dropAlarms(link.EntryKey(), w);
+        if (!days.contains(link.DayKey())) {
+            w.entries << TXIsamFile::TBatchWrite{Kind::Remove, link.EntryKey(), QByteArray()};
+            w.links << TXIsamFile::TBatchWrite{Kind::Remove, linkKey, QByteArray()};
+            return true;
+        }
+        const DayEntryRecord entry = entryOf(series, rule, dayOf(link.DayKey()));
+        addAlarms(series, link.EntryKey(), entry, w.alarms);
+        w.entries << TXIsamFile::TBatchWrite{Kind::Replace, link.EntryKey(), bytes(entry.bytes())};
+        if (changed.Start() != entry.StartTime()) {
+            changed.setStart(entry.StartTime());
+            w.links << TXIsamFile::TBatchWrite{Kind::Replace, linkKey, bytes(changed.bytes())};
+        }
+        return true;
+    });
 }
 
 int TSeriesWriter::remove(const TLinks& all, bool keepDays, QList<THeld>& held)
 {
-    int touched = 0;
-    for (const TLinks& chunk : chunks(all, BatchSize)) {
-        std::vector<TRecordLock> locks;
-        QList<THeld> refused;
-        lockEntries(chunk, locks, refused);
-        QSet<QString> left;
-        for (const THeld& h : refused)
-            left.insert(h.entryKey);
-        held << refused;
-        TBatch alarmWrites, entryWrites, linkWrites;
-        for (const auto& [linkKey, link] : chunk) {
-            if (left.contains(link.EntryKey())) {
-                // Open elsewhere: stays, a plain entry no longer in the series.
-                linkWrites << TXIsamFile::TBatchWrite{Kind::Remove, linkKey, QByteArray()};
-                continue;
-            }
-            for (const QString& alarm : alarmKeysOf(link.EntryKey()))
-                alarmWrites << TXIsamFile::TBatchWrite{Kind::Remove, alarm, QByteArray()};
-            entryWrites << TXIsamFile::TBatchWrite{Kind::Remove, link.EntryKey(), QByteArray()};
-            if (keepDays) {
-                SeriesLinkRecord gone = link;
-                gone.setEntryKey(RecordKey::None);
-                gone.setFlags(SeriesLinkRecord::Deleted);
-                linkWrites << TXIsamFile::TBatchWrite{Kind::Replace, linkKey, bytes(gone.bytes())};
-            } else {
-                linkWrites << TXIsamFile::TBatchWrite{Kind::Remove, linkKey, QByteArray()};
-            }
-            ++touched;
+    return apply(all, &held, [&](const QString& linkKey, const SeriesLinkRecord& link, bool left, TWrites& w) {
+        if (left || !keepDays) {
+            // Open elsewhere: stays, a plain entry no longer in the series.
+            w.links << TXIsamFile::TBatchWrite{Kind::Remove, linkKey, QByteArray()};
+            if (left)
+                return false;
+        } else {
+            SeriesLinkRecord gone = link;
+            gone.setEntryKey(RecordKey::None);
+            gone.setFlags(SeriesLinkRecord::Deleted);
+            w.links << TXIsamFile::TBatchWrite{Kind::Replace, linkKey, bytes(gone.bytes())};
         }
-        batch(database_.Alarms(), alarmWrites);
-        batch(database_.DayEntries(), entryWrites);
-        batch(*database_.SeriesLinks(), linkWrites);
-    }
-    return touched;
+        dropAlarms(link.EntryKey(), w);
+        w.entries << TXIsamFile::TBatchWrite{Kind::Remove, link.EntryKey(), QByteArray()};
+        return true;
+    });
 }
 
 TSeriesWriter::Settled TSeriesWriter::settle(const QString& seriesKey, SeriesRecord& series, TOutcome* outcome)
@@ -457,18 +500,12 @@ TSeriesWriter::Settled TSeriesWriter::settle(const QString& seriesKey, SeriesRec
     for (const auto& entry : linksFrom(seriesKey, made))
         if (entry.second.Flags() & SeriesLinkRecord::Pending)
             pending << entry;
-    if (!pending.isEmpty()) {
-        TBatch alarmWrites, entryWrites, linkWrites;
-        for (const auto& [linkKey, link] : pending) {
-            for (const QString& alarm : alarmKeysOf(link.EntryKey()))
-                alarmWrites << TXIsamFile::TBatchWrite{Kind::Remove, alarm, QByteArray()};
-            entryWrites << TXIsamFile::TBatchWrite{Kind::Remove, link.EntryKey(), QByteArray()};
-            linkWrites << TXIsamFile::TBatchWrite{Kind::Remove, linkKey, QByteArray()};
-        }
-        batch(database_.Alarms(), alarmWrites);
-        batch(database_.DayEntries(), entryWrites);
-        batch(*database_.SeriesLinks(), linkWrites);
-    }
+    apply(pending, nullptr, [&](const QString& linkKey, const SeriesLinkRecord& link, bool, TWrites& w) {
+        dropAlarms(link.EntryKey(), w);
+        w.entries << TXIsamFile::TBatchWrite{Kind::Remove, link.EntryKey(), QByteArray()};
+        w.links << TXIsamFile::TBatchWrite{Kind::Remove, linkKey, QByteArray()};
+        return true;
+    });
 
     QList<THeld> held;
     int touched = 0;
@@ -543,9 +580,9 @@ TSeriesWriter::TOutcome TSeriesWriter::Create(SeriesRecord& series, const QDate&
 {
     TOutcome outcome;
     if (!Available())
-        return {Result::Unavailable};
+        return answer(Result::Unavailable);
     if (!series.Rule().IsValid())
-        return {Result::NotInSeries};
+        return answer(Result::NotInSeries);
     series.setMadeUntil(RecordKey::None);
     series.setChange(SeriesRecord::Pending::None, RecordKey::None);
     series.setSplitFrom(RecordKey::None);
@@ -582,21 +619,21 @@ TSeriesWriter::TOutcome TSeriesWriter::Change(const QString& seriesKey, Scope sc
     TOutcome outcome;
     outcome.seriesKey = seriesKey;
     if (!Available())
-        return {Result::Unavailable};
+        return answer(Result::Unavailable);
     if (scope == Scope::ThisOne || !changed.Rule().IsValid())
-        return {Result::NotInSeries};
+        return answer(Result::NotInSeries);
     callerHolds_ = callerHolds;
     const TRecordLock lock(*database_.Series(), seriesKey);
     if (!lock.Held())
-        return {Result::SeriesLocked, seriesKey};
+        return answer(Result::SeriesLocked, seriesKey);
     SeriesRecord series;
     if (!ReadSeries(seriesKey, series))
-        return {Result::Gone, seriesKey};
+        return answer(Result::Gone, seriesKey);
     switch (settle(seriesKey, series)) {
     case Settled::Gone:
-        return {Result::Gone, seriesKey};
+        return answer(Result::Gone, seriesKey);
     case Settled::Busy:
-        return {Result::SeriesLocked, seriesKey};
+        return answer(Result::SeriesLocked, seriesKey);
     case Settled::Ready:
         break;
     }
@@ -656,19 +693,19 @@ TSeriesWriter::TOutcome TSeriesWriter::Delete(const QString& seriesKey, Scope sc
     TOutcome outcome;
     outcome.seriesKey = seriesKey;
     if (!Available())
-        return {Result::Unavailable};
+        return answer(Result::Unavailable);
     callerHolds_ = callerHolds;
     const TRecordLock lock(*database_.Series(), seriesKey);
     if (!lock.Held())
-        return {Result::SeriesLocked, seriesKey};
+        return answer(Result::SeriesLocked, seriesKey);
     SeriesRecord series;
     if (!ReadSeries(seriesKey, series))
-        return {Result::Gone, seriesKey};
+        return answer(Result::Gone, seriesKey);
     switch (settle(seriesKey, series)) {
     case Settled::Gone:
-        return {Result::Gone, seriesKey};
+        return answer(Result::Gone, seriesKey);
     case Settled::Busy:
-        return {Result::SeriesLocked, seriesKey};
+        return answer(Result::SeriesLocked, seriesKey);
     case Settled::Ready:
         break;
     }
@@ -678,7 +715,7 @@ TSeriesWriter::TOutcome TSeriesWriter::Delete(const QString& seriesKey, Scope sc
         if (!TLookup::Equal(links, link.bytes(), SeriesLinkRecord::OccurrenceIndex,
                             SeriesLinkRecord::occurrence(seriesKey, dayKey(day)))
             || (link.Flags() & SeriesLinkRecord::Deleted))
-            return {Result::NotInSeries, seriesKey};
+            return answer(Result::NotInSeries, seriesKey);
         const TLinks one{{links.CurrentKey(), link}};
         // One occurrence open elsewhere is simply locked, whatever `policy`.
         outcome.held = probe(one);
@@ -766,18 +803,18 @@ TSeriesWriter::TOutcome TSeriesWriter::ChangeOne(const QString& entryKey, const 
                                                  AlarmRecord& alarm, const QString& openedAlarmTime)
 {
     if (!Available())
-        return {Result::Unavailable};
+        return answer(Result::Unavailable);
     SeriesLinkRecord link;
     if (!LinkOf(entryKey, link))
-        return {Result::NotInSeries};
+        return answer(Result::NotInSeries);
     const QString seriesKey = link.SeriesKey();
     const TRecordLock lock(*database_.Series(), seriesKey);
     if (!lock.Held())
-        return {Result::SeriesLocked, seriesKey};
+        return answer(Result::SeriesLocked, seriesKey);
     // Re-read under the series' lock: a series change may have just moved
     // or removed it.
     if (!LinkOf(entryKey, link))
-        return {Result::NotInSeries, seriesKey};
+        return answer(Result::NotInSeries, seriesKey);
     TXIsamFile& links = *database_.SeriesLinks();
     const QString linkKey = links.CurrentKey();
     // The exception is noted first: a kill before the entry is written
@@ -790,11 +827,11 @@ TSeriesWriter::TOutcome TSeriesWriter::ChangeOne(const QString& entryKey, const 
     events.OnWrite = writer_.OnWrite;
     switch (events.updateEntryWithAlarms(entryKey, entry, alarm, openedAlarmTime)) {
     case TEventWriter::Result::Done:
-        return {Result::Done, seriesKey, 1};
+        return answer(Result::Done, seriesKey, 1);
     case TEventWriter::Result::Gone:
-        return {Result::Gone, seriesKey};
+        return answer(Result::Gone, seriesKey);
     default:
-        return {Result::EntryLocked, seriesKey};
+        return answer(Result::EntryLocked, seriesKey);
     }
 }
 
@@ -825,11 +862,12 @@ int TSeriesWriter::Extend(const QDate& today, int budget, const QString& ownerKe
         callerHolds_.clear();
         // Another workstation extending or changing this series: its turn.
         const TRecordLock lock(all, key);
-        if (!lock.Held() || !ReadSeries(key, series))
+        // Due no more: extended elsewhere since the index was read.
+        if (!lock.Held() || !ReadSeries(key, series) || series.MadeUntil() > below)
             continue;
         if (settle(key, series) != Settled::Ready)
             continue;
-        const int now = extendOne(key, series, today, budget - spent + 1);
+        const int now = extendOne(key, series, today.addDays(ExtendAheadDays), budget - spent + 1);
         made += now;
         spent += std::max(0, now - 1);
     }

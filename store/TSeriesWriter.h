@@ -8,6 +8,7 @@
 
 #include <QDate>
 #include <QList>
+#include <QSet>
 #include <QString>
 
 #include <functional>
@@ -104,7 +105,11 @@ public:
     static constexpr int HorizonMonths = 12;
     static constexpr int BatchSize = 64;
     // New occurrences one poll makes at most, over all series.
-    static constexpr int ExtendPerPoll = 4;
+    static constexpr int ExtendPerPoll = 8;
+    // How far past its horizon a poll makes a series that is due: a week, so
+    // that a daily series costs a poll's writes once a week, not every day,
+    // and a weekly one once per occurrence.
+    static constexpr int ExtendAheadDays = 7;
 
     explicit TSeriesWriter(TQuorlaDB& database);
 
@@ -122,6 +127,15 @@ public:
     // is no occurrence. One index read: what the views' mark of a repeating
     // entry and the editor's three-way question go by.
     bool LinkOf(const QString& entryKey, SeriesLinkRecord& link);
+    // Which of `entryKeys` are occurrences: what the views' mark of a
+    // repeating entry goes by. The keys are looked up in order on the link
+    // dataset's entry-key index with range reads that skip ahead to the next
+    // key wanted whenever more than SkipAfter links of other entries lie
+    // between: the cost follows the entries shown, not the links stored (one
+    // read when none is an occurrence, about one more per run of occurrences
+    // made together).
+    QSet<QString> Occurrences(const QSet<QString>& entryKeys);
+    static constexpr int SkipAfter = 32;
     // Every link of a series in day order, with their keys.
     QList<std::pair<QString, SeriesLinkRecord>> Links(const QString& seriesKey);
 
@@ -195,8 +209,13 @@ public:
     // horizon, each under its series' lock (a series locked elsewhere is
     // left to that holder, so two workstations never make the same
     // occurrence), first finishing or rolling back what a writer of it left
-    // half-done. Answers how many it made; one index read when no series is
-    // due.
+    // half-done. A due series is made up to ExtendAheadDays past its horizon
+    // (budget allowing) and its MadeUntil set to the day before its next
+    // occurrence after that: it is due again only when the horizon reaches
+    // that occurrence. Each series extended costs the same few writes
+    // however many occurrences it gets (the key mark, the links, the
+    // entries, the alarms, the links made, the series). Answers how many it
+    // made; one index read when no series is due.
     // Only the series of `ownerKey`, when given: where the server enforces
     // who may add entries, a person adds occurrences to his own series only.
     int Extend(const QDate& today, int budget = ExtendPerPoll, const QString& ownerKey = QString());
@@ -223,12 +242,33 @@ private:
     QList<THeld> probe(const TLinks& links);
     // writeBatch of a non-empty batch.
     void batch(TXIsamFile& dataset, QList<TXIsamFile::TBatchWrite>& writes);
+    // The writes one batch of occurrences makes, in the order they go:
+    // alarms first, links last, so that a kill in between leaves links the
+    // next writer deals with again, never alarms of a removed entry.
+    struct TWrites
+    {
+        QList<TXIsamFile::TBatchWrite> alarms;
+        QList<TXIsamFile::TBatchWrite> entries;
+        QList<TXIsamFile::TBatchWrite> links;
+    };
+    // What `each` does with one link: adds its writes, answers whether the
+    // occurrence counts as touched. `left`: its entry is open elsewhere
+    // (the link's writes alone are then wanted).
+    using TEach = std::function<bool(const QString& linkKey, const SeriesLinkRecord& link, bool left, TWrites& writes)>;
+    // The one loop over occurrences: BatchSize links at a time, their
+    // entries' locks taken when `held` is given (the ones open elsewhere
+    // listed there), `each` asked for every link, then one transaction per
+    // dataset. Answers how many were touched.
+    int apply(const TLinks& links, QList<THeld>* held, const TEach& each);
+    // The removal of every alarm of `entryKey`.
+    void dropAlarms(const QString& entryKey, TWrites& writes);
     // The links of a series from day key `fromDayKey` on.
     TLinks linksFrom(const QString& seriesKey, const QString& fromDayKey);
     // Makes the occurrences of `days` (none of them linked yet).
     int make(const QString& seriesKey, const SeriesRecord& series, const QList<QDate>& days);
-    // Makes the days from the day after MadeUntil up to the horizon, at most
-    // `budget`, and moves MadeUntil on; answers how many were made.
+    // Makes the days from the day after MadeUntil up to the horizon of
+    // `today`, at most `budget`, and moves MadeUntil on (past the horizon up
+    // to the day before the next occurrence); answers how many were made.
     int extendOne(const QString& seriesKey, SeriesRecord& series, const QDate& today, int budget);
     // Rewrites (days the rule has) or deletes (others) the occurrences of
     // `links` after the template and rule of `series`; the ones open
