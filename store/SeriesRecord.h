@@ -18,8 +18,9 @@
 // the link dataset (SeriesLinkRecord), so that every reader of the day
 // entries and alarms sees them as it sees any entry.
 //
-// `MadeUntil` (index 9) is the last day up to which the occurrences are made:
-// the alarm poll extends the series whose day lies below its horizon.
+// `MadeUntil` (index 9) is the last day up to which the occurrences are made
+// (past the horizon up to the day before the rule's next day, when no day lies
+// between): the alarm poll extends the series whose day lies below its horizon.
 // `ChangeFrom`, `Change` and `SplitFrom` note a series change under way
 // (TSeriesWriter):
 // written before the change touches any occurrence and cleared after the

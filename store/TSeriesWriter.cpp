@@ -847,7 +847,7 @@ int TSeriesWriter::Extend(const QDate& today, int budget, const QString& ownerKe
         if (!ownerKey.isEmpty() && series.OwnerKey() != ownerKey)
             return true;
         due << all.CurrentKey();
-        return due.size() < budget;
+        return due.size() < std::max(1, budget / 2);
     });
     if (!read && all.LastError() != IsamNotFound)
         throw EQuorla(all.ErrorText());

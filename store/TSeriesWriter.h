@@ -205,8 +205,8 @@ public:
                         const QString& why);
 
     // The alarm poll's share: makes at most `budget` new occurrences, over
-    // at most `budget` of the series whose occurrences end before their
-    // horizon, each under its series' lock (a series locked elsewhere is
+    // at most half as many of the series whose occurrences end before their
+    // horizon (one at least), each under its series' lock (a series locked elsewhere is
     // left to that holder, so two workstations never make the same
     // occurrence), first finishing or rolling back what a writer of it left
     // half-done. A due series is made up to ExtendAheadDays past its horizon

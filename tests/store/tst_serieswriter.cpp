@@ -339,9 +339,8 @@ private slots:
         QCOMPARE(check(*o.db, outcome.seriesKey).exceptions, leave ? 1 : 0);
         const auto seen = [&](TQuorlaDB& db) {
             QStringList occurrences;
-            TSeriesWriter w(db);
             for (const QString& k : {seriesKey, outcome.seriesKey})
-                for (const auto& [lk, l] : w.Links(k))
+                for (const auto& [lk, l] : TSeriesWriter(db).Links(k))
                     occurrences << k + l.DayKey() + l.EntryKey() + QString::number(l.Flags());
             return occurrences;
         };
