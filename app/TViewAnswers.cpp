@@ -93,10 +93,10 @@ void TViewAnswers::WantDayEntries(QObject* /*sender*/, const QString& datePkVal,
         DayEntryRecord entry;
         std::copy(bytes.begin(), bytes.end(), entry.bytes().begin());
         dayEntries.Add(entry, key);
-        listed_.insert(key);
     }
-    // A list read anew is painted anew: its marks are read again with it.
-    read_ = false;
+    // A list read anew is painted anew: its repeat marks are looked at again
+    // with it.
+    repeatStale_ = true;
     // The day's entries stand; alarms that cannot be read leave the marks
     // as they were last read, and each painted line then asks again.
     try {
@@ -162,26 +162,29 @@ void TViewAnswers::WantCategoryDescription(QObject* /*sender*/, const QString& p
         [&] { description = categories_.value(pk, description); });
 }
 
+void TViewAnswers::refreshRepeatMarks()
+{
+    TQuorlaDB* database = session_.Database();
+    TXIsamFile* links = database->SeriesLinks();
+    QByteArray mark;
+    const bool marked = links != nullptr && links->ChangeMark(mark);
+    if (marked && linksOf_ == database && mark == linksMark_)
+        return;
+    linksOf_ = nullptr;
+    ++repeatReads_;
+    // Left as it was when the read fails: the marks last read stand.
+    repeating_ = TSeriesWriter(*database).OccurrenceKeys();
+    linksOf_ = database;
+    linksMark_ = marked ? mark : QByteArray();
+}
+
 void TViewAnswers::WantRepeatingFlag(QObject* /*sender*/, const QString& pk, bool& repeating)
 {
     if (!session_.LoggedIn())
         return;
-    TSeriesWriter series(*session_.Database());
-    if (!series.Available())
-        return;
-    if (!read_ || !looked_.contains(pk)) {
-        // The entries listed since the last look-up (a week of them for the
-        // week view), looked up together.
-        listed_.insert(pk);
-        // The marks last read stand while the links cannot be read.
-        readOrKeep(
-            [&] {
-                ++repeatReads_;
-                repeating_ = series.Occurrences(listed_);
-                looked_ = std::exchange(listed_, {});
-                read_ = true;
-            },
-            [] {});
-    }
+    // Once for each list read anew (a week's days at once): the links'
+    // change mark, and the links themselves only when they changed.
+    if (std::exchange(repeatStale_, false) || linksOf_ != session_.Database())
+        readOrKeep([&] { refreshRepeatMarks(); }, [] {});
     repeating = repeating_.contains(pk);
 }

@@ -42,14 +42,15 @@ public:
     void WantDayEntries(QObject* sender, const QString& datePkVal, TDayEntries& dayEntries);
     void WantUserName(QObject* sender, const QString& pk, QString& name);
     void WantAlarmedFlag(QObject* sender, const QString& pk, bool& alarmed);
-    // From the series links: every entry the views listed since the last
-    // look-up (a week of entries for the week view) is looked up at once
-    // (TSeriesWriter::Occurrences), instead of one read per entry painted.
+    // From the keys of every occurrence (TSeriesWriter::OccurrenceKeys),
+    // read again only when the links changed: their change mark is looked
+    // at once per list read anew (a week of days for the week view), so a
+    // refresh costs one mark read whatever the links hold.
     void WantRepeatingFlag(QObject* sender, const QString& pk, bool& repeating);
     void WantCategoryDescription(QObject* sender, const QString& pk, QString& description);
 
-    // How many look-ups of listed entries WantRepeatingFlag made (the cost
-    // the views pay for the mark).
+    // How many reads of the links WantRepeatingFlag made (the cost the
+    // views pay for the mark, beside one mark read per refresh).
     int RepeatReads() const { return repeatReads_; }
 
 private:
@@ -63,13 +64,15 @@ private:
     // or when the mark could not be had.
     QByteArray alarmsMark_;
     const TQuorlaDB* alarmsOf_ = nullptr;
-    // Entry keys listed since the last look-up of the links.
-    QSet<QString> listed_;
-    // The entry keys the last look-up covered, and those of them that are
-    // occurrences.
-    QSet<QString> looked_;
-    bool read_ = false;
+    // Reads the occurrences' keys again when the links changed since the
+    // last read, or the session's database is another one.
+    void refreshRepeatMarks();
+    // The occurrences' keys, the links' change mark and database at their
+    // last read, and whether a list was read since the mark was looked at.
     QSet<QString> repeating_;
+    QByteArray linksMark_;
+    const TQuorlaDB* linksOf_ = nullptr;
+    bool repeatStale_ = true;
     int repeatReads_ = 0;
 
     // Runs `read`; when it fails, `fallBack` gets its chance to answer from

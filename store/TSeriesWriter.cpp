@@ -127,40 +127,20 @@ bool TSeriesWriter::LinkOf(const QString& entryKey, SeriesLinkRecord& link)
         && TLookup::Equal(*database_.SeriesLinks(), link.bytes(), SeriesLinkRecord::EntryKeyIndex, entryKey);
 }
 
-QSet<QString> TSeriesWriter::Occurrences(const QSet<QString>& entryKeys)
+QSet<QString> TSeriesWriter::OccurrenceKeys()
 {
-    QSet<QString> found;
-    if (!Available() || entryKeys.isEmpty())
-        return found;
-    QStringList wanted(entryKeys.cbegin(), entryKeys.cend());
-    std::sort(wanted.begin(), wanted.end());
+    QSet<QString> keys;
+    if (!Available())
+        return keys;
     TXIsamFile& links = *database_.SeriesLinks();
     SeriesLinkRecord link;
-    qsizetype next = 0;
-    while (next < wanted.size()) {
-        int passed = 0;
-        bool skipped = false;
-        const bool read = links.Range(link.bytes(), SeriesLinkRecord::EntryKeyIndex, wanted[next], wanted.last(), [&] {
-            const QString key = link.EntryKey();
-            while (next < wanted.size() && wanted[next] < key)
-                ++next;
-            if (next < wanted.size() && wanted[next] == key) {
-                found.insert(key);
-                ++next;
-                passed = 0;
-            } else if (++passed > SkipAfter) {
-                // Every link read so far lies below wanted[next]: the next
-                // read starts there.
-                skipped = true;
-            }
-            return !skipped && next < wanted.size();
-        });
-        if (!read && links.LastError() != IsamNotFound)
-            throw EQuorla(links.ErrorText());
-        if (!skipped)
-            break;
-    }
-    return found;
+    const bool read = links.Range(link.bytes(), SeriesLinkRecord::EntryKeyIndex, RecordKey::format(1), AllMade, [&] {
+        keys.insert(link.EntryKey());
+        return true;
+    });
+    if (!read && links.LastError() != IsamNotFound)
+        throw EQuorla(links.ErrorText());
+    return keys;
 }
 
 QList<std::pair<QString, SeriesLinkRecord>> TSeriesWriter::Links(const QString& seriesKey)

@@ -127,15 +127,11 @@ public:
     // is no occurrence. One index read: what the views' mark of a repeating
     // entry and the editor's three-way question go by.
     bool LinkOf(const QString& entryKey, SeriesLinkRecord& link);
-    // Which of `entryKeys` are occurrences: what the views' mark of a
-    // repeating entry goes by. The keys are looked up in order on the link
-    // dataset's entry-key index with range reads that skip ahead to the next
-    // key wanted whenever more than SkipAfter links of other entries lie
-    // between: the cost follows the entries shown, not the links stored (one
-    // read when none is an occurrence, about one more per run of occurrences
-    // made together).
-    QSet<QString> Occurrences(const QSet<QString>& entryKeys);
-    static constexpr int SkipAfter = 32;
+    // The keys of every entry that is an occurrence: one range read of the
+    // link dataset's entry-key index (deleted days left out). What the
+    // views' mark of a repeating entry goes by, read again only when the
+    // links change (TXIsamFile::ChangeMark), as the alarm marks are.
+    QSet<QString> OccurrenceKeys();
     // Every link of a series in day order, with their keys.
     QList<std::pair<QString, SeriesLinkRecord>> Links(const QString& seriesKey);
 
