@@ -114,7 +114,6 @@ private slots:
     {
         QFETCH(QByteArray, line);
         QFETCH(char, type);
-        QFETCH(QString, read);
         writeRawStore("[General]\n" + line + "\n");
         TWorkstationStore store;
         QVERIFY(store.OpenKey(false));
@@ -129,7 +128,7 @@ private slots:
         };
         const QString a = value(true), b = value(false);
         const bool fellBack = QStringList{"-77-78", "10", "d1d2"}.contains(a + b);
-        QCOMPARE(fellBack ? QStringLiteral("default") : a == b ? a : a + QLatin1Char('|') + b, read);
+        QTEST(fellBack ? QStringLiteral("default") : a == b ? a : a + QLatin1Char('|') + b, "read");
     }
 
     void roundTrip_data()
