@@ -112,6 +112,7 @@ private slots:
         if (!seen.isEmpty())
             QCOMPARE(services.notifications().constLast().note.body, "Due Wednesday May 15, 09:30");
     }
+
     // The entry cannot be read (a read error on the share): that is an error, not
     // a missing entry, and the alarm stays for the next poll.
     void unreadableEntryKeepsAlarm()
@@ -133,6 +134,7 @@ private slots:
         FaultVfs::disarm();
         QCOMPARE(alarmsLeft(*db), QStringLiteral("a@-9"));
     }
+
     // The program's window is hidden (in the notification area) when the alarm
     // comes due; a click on the notification brings it and the pop-up back. The
     // pop-up's fields are read-only in the normal text colours, the due text fits

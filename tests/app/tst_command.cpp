@@ -47,6 +47,7 @@ private slots:
         action.trigger();
         QCOMPARE(runs, 2);
     }
+
     // The messages' line breaks ("\r") show as lines in the real box.
     void errorBoxShowsTheLines()
     {
@@ -62,6 +63,7 @@ private slots:
         QVERIFY(!completed);
         QCOMPARE(text, QStringLiteral("first\nsecond"));
     }
+
     // The real box of a question with choices: one button per choice, in order,
     // and Cancel; Escape cancels too.
     void choiceBoxAnswersItsButton_data()
@@ -94,6 +96,7 @@ private slots:
         QTEST(chosen, "answer");
         QCOMPARE(buttons.size(), 4);
     }
+
     // One message per outage: errors in order, each with what the box shows
     // ("-" for nothing), the outage's state after it; "back" stands for a call
     // that worked.

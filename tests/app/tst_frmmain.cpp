@@ -153,6 +153,7 @@ private slots:
         QCOMPARE(shell.main->CurrentUser().Rights(), 7);
         QCOMPARE(shell.main->CurrentUserKey(), key(1));
     }
+
     // The second start says so before anything of it shows: the message is on
     // the screen alone, over no window, with no event loop running but its own,
     // so that nothing can end it before it is answered. Then the program ends
@@ -311,6 +312,7 @@ private slots:
         QCOMPARE(run.shell.main->CurrentUserKey(), key(cancel ? 2 : 1));
         QCOMPARE(run.shell.main->CurrentUser().UserName(), cancel ? QStringLiteral("JOE") : QStringLiteral("ANN"));
     }
+
     // The users cannot be read (a share or a server away; here the dataset is
     // closed): the log-in shows the error, not "unable to find you as an existing
     // user", and stays open.
@@ -355,6 +357,7 @@ private slots:
         run.shell.main->RefreshView();
         QTEST(run.shown(2).contains(pk), "visible");
     }
+
     // The user's rights enable the commands; a double-click runs Event
     // properties on an entry he may change, nothing on one he may not, and New
     // event where no entry is selected.
@@ -404,6 +407,7 @@ private slots:
         }
         QTEST(opened, "opened");
     }
+
     // A change the administrator makes to his own record takes effect when the
     // Users dialog closes: his rights, and the name the status bar shows.
     void ownRecordTakesEffect()
@@ -421,6 +425,7 @@ private slots:
         QCOMPARE(run.shell.main->CurrentUser().Rights(), 15);
         QCOMPARE(shown->text(), QStringLiteral("Ann Archer"));
     }
+
     // Every command on the command bar has an icon of its own, on a desktop
     // without an icon theme too.
     void commandIconsDiffer()
@@ -436,6 +441,7 @@ private slots:
             seen << image;
         }
     }
+
     // File > Import calendar...: the picked file comes in, the outcome is said
     // and the view shows it; a file that is no calendar is refused in the error
     // box; a user who may not add entries cannot start it.
@@ -488,6 +494,7 @@ private slots:
         QTest::newRow("categories") << "actCategories" << "TfrmCategories";
         QTest::newRow("report") << "actToolsReport" << "TfrmReport";
     }
+
     // Each command opens its own dialog; an entry added elsewhere while the Users
     // or Categories dialog is open shows as soon as it closes.
     void adminCommandsRefreshTheView()
@@ -508,6 +515,7 @@ private slots:
         const bool refreshes = command == "actUsers" || command == "actCategories";
         QCOMPARE(run.shown(2).contains(pk), refreshes);
     }
+
     // A Sunday picked shows its week.
     void goToDate()
     {
@@ -583,6 +591,7 @@ private slots:
                         ->isChecked());
         }
     }
+
     // Confirmed: the recorded folder goes and the program ends; with none
     // recorded nothing happens.
     void changePath_data()
@@ -610,6 +619,7 @@ private slots:
         QVERIFY(store.OpenKey(false));
         QVERIFY(!store.ValueExists(QStringLiteral("RootPath")));
     }
+
     // Filtering on me hides another's entry at once; all events brings it back.
     void filteringRedraws()
     {

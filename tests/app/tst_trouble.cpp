@@ -126,6 +126,7 @@ private slots:
             << 2 << 0 << 0 << QStringList{"“c4”", "“c2”"} << "04/03/26 09:00  U20 (removed) on ws-test: Category added";
         QTest::newRow("nothing on those days") << 0 << 6 << 7 << QStringList{} << "No changes recorded for this choice";
     }
+
     // The page lists the changes latest first, by the user chosen (those removed
     // too) and between the dates chosen; More adds the older ones after the first
     // hundred; an empty choice says so.
@@ -174,6 +175,7 @@ private slots:
         QCOMPARE(picked, shown);
         QVERIFY2(all.value(0).startsWith(first), qPrintable(all.value(0)));
     }
+
     // A dataset that cannot be read (here: closed under the dialog) is an error,
     // shown as one, never a line saying "ERR" as if the record were missing.
     void readErrorIsNoMissingRecord_data()

@@ -164,6 +164,7 @@ private slots:
         e.setAssigneeKeys({user(2), RecordKey::format(999)});
         QVERIFY_THROWS_EXCEPTION(EQuorla, frm.Execute(true, e, alarm, *db, user(2), cfg));   // "Unknown user"
     }
+
     // History lists a stored event's changes in the order they were made, an
     // occurrence's with its series' among them, and has nothing to list for a
     // new one.
@@ -221,6 +222,7 @@ private slots:
             "01/03/24 10:30  U03 on ws-test: Repeating event changed: all: “Daily stand-up”, Every Monday at 10:00, "
             "2 times; 2 occurrences touched"}));
     }
+
     // A new event without users: picking a group enables the Alarm box; the alarm
     // dialog then offers the date and time set in the editor, not those it was
     // opened with.
@@ -249,6 +251,7 @@ private slots:
         QVERIFY(enabled);
         QCOMPARE(offered, QStringLiteral("2024-03-04 1405"));
     }
+
     // The Repeat section of a new event on Monday 4 March 2024 at 10:05: what
     // the controls make, in the summary and in the rule handed back, and the
     // repeats OK refuses (the dialog stays open, nothing written).
@@ -326,6 +329,7 @@ private slots:
             QCOMPARE(frm.Rule()->Start(), QDate(2024, 3, 4));
         }
     }
+
     // An occurrence changed alone shows its series' repeat, which cannot be
     // changed there; a series changed as a whole cannot be made to stop
     // repeating; the next event shows none again.

@@ -73,6 +73,7 @@ private slots:
         builder.CurrentUserKey = RecordKey::format(1);
         QCOMPARE(builder.Build(db->DayEntries(), db->Users()), lines.split(QLatin1Char('\n')));
     }
+
     // One run of the dialog for Bob's events to 5 January 2021: a report shown
     // in the viewer, one ended by an entry's missing assignee, or an export where
     // the file asked for gets his entries, each lasting the minutes chosen.

@@ -74,6 +74,7 @@ private slots:
                                       QString(16, ' ') + "Day     All day long, the whole day long"};
         QCOMPARE(printed, expected);
     }
+
     // A report longer than the first part: every line arrives, in order and
     // once, and a report set again meanwhile is not mixed with the earlier one.
     void longReportComesInWhole()
