@@ -89,8 +89,6 @@ private slots:
         QTest::addColumn<QStringList>("newAssignees");
         QTest::addColumn<QStringList>("alarmsLeft");
 
-        QTest::newRow("his own and his alone: transfer and assign")
-            << QByteArray("TA") << 2 << QList{2} << 3 << QStringList{key(4)} << QStringList{"1:3", "1:4"};
         QTest::newRow("his own, delete chosen: gone with everyone's alarms")
             << QByteArray("DA") << 2 << QList{1, 3} << 0 << QStringList() << QStringList{"1:3", "1:4"};
         QTest::newRow("assigned with others: his slot only")

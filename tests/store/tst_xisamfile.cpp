@@ -244,8 +244,6 @@ private slots:
         // Records 1 and 2 exist; the mark stands at 2.
         QTest::newRow("batch: all kinds") << false << oneTwo << "a5 a- r1 d2 d9" << 0 << keys({1, 5, 6})
                                           << "0000000007";
-        QTest::newRow("batch: a replaced record reads back") << false << oneTwo << "r2" << 0 << keys({1, 2})
-                                                             << "0000000003";
         QTest::newRow("batch: a replace of a missing record: none")
             << false << oneTwo << "a- r4" << int(IsamNotFound) << keys({1, 2}) << "0000000003";
         QTest::newRow("batch: an add under a key that exists: none")
@@ -361,8 +359,6 @@ private slots:
         // index never matches, and mode 64 then reads that user's alarms in time order.
         QTest::newRow("64 user 3 after its look-up, in time order")
             << qint16(5) << "0000000003" << "0000000003" << qint16(64) << keys({1, 2, 3, 4});
-        QTest::newRow("64 user 4 after its look-up")
-            << qint16(5) << "0000000004" << "0000000004" << qint16(64) << keys({5});
         QTest::newRow("256 a day excludes the next day's midnight")
             << qint16(2) << "0000000000" << "0000000200" << qint16(256) << keys({6, 5, 1});
         QTest::newRow("1024 includes the bound")
