@@ -98,12 +98,7 @@ private slots:
         db = TestDatabase::database(QStringLiteral("writer"), {});
         writer = std::make_unique<TEventWriter>(*db);
     }
-    void cleanup()
-    {
-        writer.reset();
-        db.reset();
-        services_.reset();
-    }
+    void cleanup() { writer.reset(); db.reset(); services_.reset(); }
 
     // Another workstation deleting a new entry before its alarms are in would
     // leave them to the next entry that takes the freed key.

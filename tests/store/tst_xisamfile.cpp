@@ -1,5 +1,5 @@
 // The dataset contract, kept by both engines: scan modes, keys, refusals,
-// record locks between objects and processes, racing inserts. The program runs
+// record locks between objects, racing inserts. The program runs
 // against a folder, and with QUORLA_TEST_ENGINE=postgres against a private
 // database server that it starts itself.
 
@@ -464,23 +464,6 @@ private slots:
         QVERIFY(!one.Lock(key(7)));
         QVERIFY(two.Close());
         QVERIFY2(one.Lock(key(7)), "closing must release the object's locks");
-    }
-
-    void locksBetweenProcesses()
-    {
-        TXIsamFile mine;
-        const QString path = newDataset(mine);
-        const auto child = holdingChild([&] {
-            auto* theirs = new TXIsamFile; // held until the child is killed
-            return theirs->Open(path, 3) && theirs->Lock(key(42));
-        });
-        QVERIFY(child);
-        QVERIFY(!mine.Lock(key(42)));
-        QCOMPARE(mine.LastError(), qint16(IsamLocked));
-        QVERIFY(mine.Lock(key(43)));
-        QCOMPARE(child->kill(), -1);
-        // A server ends the killed holder's session once it sees the socket close.
-        QTRY_VERIFY2_WITH_TIMEOUT(mine.Lock(key(42)), "a killed holder's lock must vanish with it", 20000);
     }
 
     // Two processes insert with empty keys for a while, computing the same next
