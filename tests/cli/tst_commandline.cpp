@@ -46,7 +46,6 @@ private slots:
                   wrong = int(Result::UsageError);
         const QStringList none;
 
-        QTest::newRow("nothing") << QStringList{} << run << none << none << none << "";
         QTest::newRow("value after =") << QStringList{"--database=/srv/q"} << run << QStringList{"database=/srv/q"}
                                        << none << none << "";
         QTest::newRow("value as next argument, even one with a dash")

@@ -162,7 +162,6 @@ private slots:
         const QString unchanged = QStringLiteral("1@1000 2@1000 3@1000");
         QTest::newRow("time kept, 1 out, 4 in") << false << "2 3 4" << "1000" << "2@2000 4@1000" << true;
         QTest::newRow("time changed") << false << "1 2 3" << "1500" << "1@1500 2@1500 3@1500" << true;
-        QTest::newRow("alarm off") << false << "1 2 3" << "" << "" << true;
         QTest::newRow("held: time kept, 3 out, 2's alarm stays") << true << "1 2" << "1000" << "1@1000 2@1000" << true;
         QTest::newRow("held: time kept, 2 out") << true << "1 3" << "1000" << unchanged << false;
         QTest::newRow("held: time changed") << true << "1 2 3" << "1500" << unchanged << false;
