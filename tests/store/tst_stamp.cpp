@@ -168,7 +168,6 @@ private slots:
         QTest::addColumn<QString>("text");
         const QDateTime fri = at(2009, 7, 3, 8, 5, 9);
         QTest::newRow("default") << "hh:nn:ss dd/mm/yy" << fri << "08:05:09 03/07/09";
-        QTest::newRow("view header") << "dddd, dd mmm, yy" << fri << "Friday, 03 Jul, 09";
         QTest::newRow("report day") << "ddd dd mmmm yyyy" << fri << "Fri 03 July 2009";
         QTest::newRow("alarm, day unpadded") << "dddd mmmm d, hh:nn" << fri
                                              << "Friday July 3, 08:05";
