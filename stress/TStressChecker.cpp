@@ -128,8 +128,10 @@ void TStressChecker::loadLogs()
         const auto ended = [&](const QByteArray& what, bool cut) {
             if (what.startsWith("ser"))
                 cut ? ++seriesCut : traced ? ++seriesDone[what] : ++seriesNothing;
-            if (cut)
+            if (cut) {
                 cutVictims_ |= victims;
+                cutCommands_.insert(cmd);
+            }
             victims.clear();
             traced = false;
             current.clear();
@@ -593,6 +595,23 @@ void TStressChecker::checkSeries()
     // with their user (by entry and user).
     QSet<QString> deletedEntries;
     QSet<QString> answered;
+    // The delete-user pass gives an entry its new assignee without an alarm,
+    // an occurrence as any entry: the users it assigned in an entry's last
+    // write, when that was the pass's.
+    QHash<QString, QList<const Op*>> writes;
+    for (const Op& op : ops_)
+        if (op.acked && op.dataset == 'E' && op.kind != 'D')
+            writes[op.key] << &op;
+    for (auto it = writes.begin(); it != writes.end(); ++it) {
+        std::stable_sort(it->begin(), it->end(), [](const Op* a, const Op* b) { return a->start < b->start; });
+        if (it->last()->command != "deluser")
+            continue;
+        const QStringList now = entryOf(it->last()->bytes).AssigneeKeys();
+        const QStringList before = it->size() > 1 ? entryOf(it->at(it->size() - 2)->bytes).AssigneeKeys() : QStringList();
+        for (const QString& user : now)
+            if (!before.contains(user))
+                answered.insert(it.key() + user);
+    }
     for (const Op& op : ops_) {
         if (op.dataset == 'E' && op.kind == 'D')
             deletedEntries.insert(op.key);
@@ -754,12 +773,13 @@ void TStressChecker::checkSeries()
                 QSet<QString> apart = (a - b) | (b - a);
                 if (entry.CategoryKey() != record.CategoryKey())
                     apart << entry.CategoryKey() << record.CategoryKey();
-                if (apart.intersects(cutVictims_))
-                    ++cutTemplates;
-                else
+                if (!apart.intersects(cutVictims_))
                     faults << QStringLiteral("series %1: the occurrence on %2 (entry %3) has other people or category "
                                              "than its template")
                                   .arg(key, day.toString(Qt::ISODate), link.EntryKey());
+                else if (++cutTemplates <= 3)
+                    say(QStringLiteral("series %1: occurrence %2 apart from its template on %3")
+                            .arg(key, link.EntryKey(), QStringList(apart.cbegin(), apart.cend()).join(QLatin1Char(','))));
                 continue;
             }
             const QList<AlarmRecord> alarms = alarmsOf.value(link.EntryKey());
@@ -785,12 +805,21 @@ void TStressChecker::checkSeries()
                 faults << QStringLiteral("series %1: no occurrence on %2").arg(key, day.toString(Qt::ISODate));
     }
     // An occurrence's entry outside every series: only one a change left
-    // because it was open elsewhere (a kill may keep its note from the log).
+    // because it was open elsewhere (its note may be lost to a kill: then
+    // the write that removed its link is a cut command's).
+    QHash<QString, QString> entryOfLink;
+    for (const Op& op : ops_)
+        if (op.dataset == 'L' && op.bytes.size() == qsizetype(SeriesLinkRecord::Size) && !op.key.isEmpty())
+            entryOfLink.insert(op.key, QString::fromLatin1(op.bytes.mid(SeriesLinkRecord::EntryKeyOffset, 10)));
+    QSet<QString> unlinkedByCut;
+    for (const Op& op : ops_)
+        if (op.dataset == 'L' && op.kind == 'D' && (!op.acked || cutCommands_.contains(op.cmd)))
+            unlinkedByCut.insert(entryOfLink.value(op.key));
     for (const QString& entryKey : occurrenceEntries_) {
         if (!entries.contains(entryKey) || linkedBy.contains(entryKey))
             continue;
         ++leftOutside;
-        if (!heldEntries_.contains(entryKey) && killed == 0)
+        if (!heldEntries_.contains(entryKey) && !unlinkedByCut.contains(entryKey))
             faults << QStringLiteral("series: entry %1 was an occurrence and is now outside its series").arg(entryKey);
     }
 }

@@ -121,4 +121,6 @@ private:
     // templates and occurrences may disagree on them, and alarms of such a
     // user may stay on entries no longer his.
     QSet<QString> cutVictims_;
+    // Op::cmd of the commands a kill or an error cut short.
+    QSet<qint64> cutCommands_;
 };
