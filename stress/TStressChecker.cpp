@@ -418,13 +418,15 @@ void TStressChecker::checkAlarms()
             const QStringList keys = entryOf(op->bytes).AssigneeKeys();
             const QSet<QString> now(keys.cbegin(), keys.cend());
             if (setsAlarms(*op)) {
+                // A user assigned again whose alarm still stands (a removal
+                // cut short) keeps it.
+                newlyAssigned = now - assigned - expected;
                 if (op->command == "keep")
                     expected &= now;
                 else
                     expected.clear();
                 last = op;
                 lastAssigned = now;
-                newlyAssigned = now - assigned;
                 madeByLast.clear();
             }
             assigned = now;
