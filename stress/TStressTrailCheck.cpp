@@ -114,6 +114,12 @@ void TStressTrailCheck::check(QStringList& faults)
         for (const TStressLog::Line& line : TStressLog::read(logFolder_ + name))
             if (line.dataset == 'L' && line.bytes.size() >= qsizetype(SeriesLinkRecord::Size))
                 occurrences.insert(QString::fromLatin1(line.bytes.mid(SeriesLinkRecord::EntryKeyOffset, 10)));
+    // An entry inserted as a plain one is none: a series that had set its
+    // key aside too gave way.
+    for (const QString& name : logs)
+        for (const TStressLog::Line& line : TStressLog::read(logFolder_ + name))
+            if (line.phase == 'A' && line.dataset == 'E' && line.kind == 'I' && line.command == "new")
+                occurrences.remove(line.key);
     for (const QString& name : logs) {
         const QString host = name.chopped(4);
         QStringList pending;
