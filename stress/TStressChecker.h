@@ -67,9 +67,10 @@ public:
     int occurrences = 0;
     int exceptions = 0;
     int deletedDays = 0;
-    // Occurrences a cut user removal or category deletion left unlike their
-    // template; entries a change left outside their series (open elsewhere).
-    int cutTemplates = 0;
+    // Occurrences apart from their template on a user or category a removal
+    // was about to remove; entries a change left outside their series (open
+    // elsewhere).
+    int removalApart = 0;
     int leftOutside = 0;
     // Series commands: done (their trail record logged), cut by a kill or an
     // error, and ended without a write (locked, gone).
@@ -117,10 +118,11 @@ private:
     QHash<char, QMap<QString, QByteArray>> stored_;
     QSet<QString> occurrenceEntries_;
     QSet<QString> heldEntries_;
-    // The users and categories whose removal a kill or an error cut short:
-    // templates and occurrences may disagree on them, and alarms of such a
-    // user may stay on entries no longer his.
-    QSet<QString> cutVictims_;
+    // The users and categories a removal was about to remove: a removal cut
+    // short, or one that ran while a series was made or changed with them,
+    // leaves templates and occurrences apart on them (and a cut one alarms
+    // of such a user on entries no longer his).
+    QSet<QString> victims_;
     // Op::cmd of the commands a kill or an error cut short.
     QSet<qint64> cutCommands_;
 };
