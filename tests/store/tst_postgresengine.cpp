@@ -19,7 +19,7 @@
 #include "TQuorlaDB.h"
 #include "TScriptedServices.h"
 #include "TUserCache.h"
-#include "TWorkstationStore.h"
+#include "TestDatabase.h"
 #include "UserRecord.h"
 
 #include <QElapsedTimer>
@@ -54,11 +54,7 @@ class tst_PostgresEngine : public QObject
     {
         static int serial = 0;
         name_ = QStringLiteral("case%1").arg(++serial);
-        const QString uri = server_->createDatabase(name_);
-        TWorkstationStore store;
-        if (uri.isEmpty() || !store.OpenKey(true) || !store.WriteString(QStringLiteral("RootPath"), uri))
-            qFatal("cannot prepare a database: %s", qPrintable(server_->error()));
-        return uri;
+        return TestDatabase::fresh(name_, server_.get());
     }
 
 private slots:

@@ -196,9 +196,7 @@ class TestSeriesWriter : public QObject
 private slots:
     void initTestCase()
     {
-        server = PostgresCluster::ForTestEngine();
-        if (server)
-            QVERIFY2(server->error().isEmpty(), qPrintable(server->error()));
+        QUORLA_TEST_SERVER(server);
         QTest::failOnWarning(QRegularExpression(QStringLiteral(".")));
     }
     void cleanupTestCase() { server.reset(); }

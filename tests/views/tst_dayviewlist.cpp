@@ -137,7 +137,6 @@ private slots:
         QFETCH(QString, category);
         QFETCH(bool, showCategories);
         QFETCH(QString, names);
-        QFETCH(int, categoryCalls);
         ListUnderTest t;
         t.list.setShowCategories(showCategories);
         DayEntryRecord record = entry(QStringLiteral("Plan"), 0, at(10, 0), {}, category);
@@ -145,7 +144,7 @@ private slots:
             record.setAssignee(slot, slotKeys.at(slot));
         t.add(record);
         const QImage image = shot(t.list);
-        QCOMPARE(t.categoryCalls, categoryCalls);
+        QTEST(t.categoryCalls, "categoryCalls");
 
         const QRect r = t.item(0);
         const QPoint line = r.topLeft() + QPoint(t.list.TimeColumn(), 1);
