@@ -1,9 +1,9 @@
 #include "TXIsamFile.h"
 
 #include "IsamCode.h"
-#include "IsamConnection.h"
-#include "IsamDataset.h"
-#include "IsamEngine.h"
+#include "TIsamConnection.h"
+#include "TIsamDataset.h"
+#include "TIsamEngine.h"
 
 #include <QAtomicInt>
 

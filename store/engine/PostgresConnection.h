@@ -1,6 +1,6 @@
 #pragma once
 
-#include "IsamConnection.h"
+#include "TIsamConnection.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "IsamDataset.h"
-#include "IsamFormat.h"
+#include "TIsamDataset.h"
+#include "TIsamFormat.h"
 #include "PostgresConnection.h"
 
 #include <QByteArray>

@@ -1,7 +1,7 @@
 #include "PostgresIsamEngine.h"
 
 #include "IsamCode.h"
-#include "IsamFormat.h"
+#include "TIsamFormat.h"
 #include "PostgresConnection.h"
 #include "PostgresIsamDataset.h"
 

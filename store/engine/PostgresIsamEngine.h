@@ -1,6 +1,6 @@
 #pragma once
 
-#include "IsamEngine.h"
+#include "TIsamEngine.h"
 
 #include <QByteArray>
 

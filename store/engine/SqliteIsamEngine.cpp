@@ -1,7 +1,7 @@
 #include "SqliteIsamEngine.h"
 
 #include "IsamCode.h"
-#include "IsamFormat.h"
+#include "TIsamFormat.h"
 #include "SqliteIsamDataset.h"
 
 #include <QAtomicInt>

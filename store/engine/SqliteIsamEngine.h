@@ -1,6 +1,6 @@
 #pragma once
 
-#include "IsamEngine.h"
+#include "TIsamEngine.h"
 
 // The dataset engine of the program: each dataset is one SQLite database file
 // under the dataset's own file name, plus a lock file beside it for record

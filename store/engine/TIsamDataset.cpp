@@ -1,4 +1,4 @@
-#include "IsamDataset.h"
+#include "TIsamDataset.h"
 
 #include "IsamCode.h"
 

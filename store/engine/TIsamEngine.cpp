@@ -1,6 +1,6 @@
-#include "IsamEngine.h"
+#include "TIsamEngine.h"
 
-#include "IsamConnection.h"
+#include "TIsamConnection.h"
 #include "PostgresIsamEngine.h"
 #include "SqliteIsamEngine.h"
 #include "TDatabaseLocation.h"

@@ -1,4 +1,4 @@
-#include "IsamFormat.h"
+#include "TIsamFormat.h"
 
 #include <QByteArray>
 #include <QStringList>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "RecordBuffer.h"
+#include "TRecordBuffer.h"
 
 #include <QLatin1StringView>
 #include <QString>

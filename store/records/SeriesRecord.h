@@ -1,6 +1,6 @@
 #pragma once
 
-#include "RecordBuffer.h"
+#include "TRecordBuffer.h"
 #include "TRecurrenceRule.h"
 
 #include <QLatin1StringView>
