@@ -4,8 +4,8 @@
 #include "BenchBulkLoad.h"
 #include "BenchFigures.h"
 #include "DayEntryRecord.h"
-#include "IsamFormat.h"
 #include "TEntryQuery.h"
+#include "TIsamFormat.h"
 #include "TXIsamFile.h"
 
 #include <QDir>

@@ -3,21 +3,21 @@
 #include "TStressTrailCheck.h"
 
 #include "AlarmRecord.h"
+#include "CategoryRecord.h"
 #include "DayEntryRecord.h"
-#include "RecordKey.h"
 #include "IsamCode.h"
-#include "TDatabaseLocation.h"
-#include "IsamFormat.h"
+#include "RecordKey.h"
 #include "TAlarmPoller.h"
-#include "TDatabaseCopier.h"
-#include "TQuorlaDatasets.h"
 #include "TClock.h"
+#include "TDatabaseCopier.h"
+#include "TDatabaseLocation.h"
 #include "TEventWriter.h"
+#include "TIsamFormat.h"
 #include "TQuorlaDB.h"
+#include "TQuorlaDatasets.h"
 #include "TWorkstationStore.h"
 #include "TXIsamFile.h"
 #include "UserRecord.h"
-#include "CategoryRecord.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,45 +1,32 @@
 #pragma once
 
-// Result codes of the dataset engine. 0 is success; every other value has a
-// fixed message (TXIsamFile::ErrorText). Codes that callers may meet:
-//   1 no such record (failed look-up, end of a scan, update/delete of a missing key)
-//   2 an add under a key that exists, or an unknown write mode
-//   3 the dataset file stayed busy (another workstation writing) past the timeout
-//   4 operation on an object without an open dataset
-//   5 a format string the engine cannot use
-//   6 a key that is not a decimal number of the dataset's key length
-//   7 a wrong argument (record size, index number, read mode)
-//   8 the file is not one of our datasets
-//   9 the dataset to create exists already
-//  11 disk full
-//  12 out of memory
-//  13 the operating system refused (missing folder or file, no permission)
-//  14 read or write error
-//  15 damaged dataset
-//  19 the record is locked by another holder
-//  23 a dataset is already open on this object
-//  30 the database server could not be reached (the first connection failed)
-//  31 the connection to the database server was lost, or could not be made
-//     again after it was; the call failed and the next call reconnects
+// Result codes of the dataset engine: every operation of an engine answers
+// one, and TXIsamFile keeps it as LastError(). Each has a fixed message
+// (TXIsamFile::ErrorText); the numbers are the engine contract's and do not
+// change. The codes callers may meet:
 enum IsamCode : short {
     IsamOk = 0,
+    // No such record: a failed look-up, the end of a scan, an update or delete
+    // of a missing key.
     IsamNotFound = 1,
-    IsamUpdateMode = 2,
-    IsamBusy = 3,
-    IsamNotOpen = 4,
-    IsamBadFormat = 5,
-    IsamBadKey = 6,
-    IsamBadParameter = 7,
-    IsamNotDataset = 8,
-    IsamNameInUse = 9,
+    IsamUpdateMode = 2,         // an add under a key that exists, or an unknown write mode
+    IsamBusy = 3,               // the dataset file stayed busy (another workstation writing) past the timeout
+    IsamNotOpen = 4,            // an operation on an object without an open dataset
+    IsamBadFormat = 5,          // a format string the engine cannot use
+    IsamBadKey = 6,             // a key that is not a decimal number of the dataset's key length
+    IsamBadParameter = 7,       // a wrong argument (record size, index number, read mode)
+    IsamNotDataset = 8,         // the file is not one of our datasets
+    IsamNameInUse = 9,          // the dataset to create exists already
     IsamDiskFull = 11,
     IsamNoMemory = 12,
-    IsamSystemCall = 13,
-    IsamIoError = 14,
-    IsamCorrupt = 15,
-    IsamLocked = 19,
-    IsamAlreadyOpen = 23,
-    IsamServerUnreachable = 30,
+    IsamSystemCall = 13,        // the operating system refused (missing folder or file, no permission)
+    IsamIoError = 14,           // a read or write error
+    IsamCorrupt = 15,           // a damaged dataset
+    IsamLocked = 19,            // the record is locked by another holder
+    IsamAlreadyOpen = 23,       // a dataset is already open on this object
+    IsamServerUnreachable = 30, // the database server could not be reached (the first connection failed)
+    // The connection to the database server was lost, or could not be made
+    // again after it was; the call failed and the next call reconnects.
     IsamServerLost = 31,
 };
 
@@ -61,7 +48,7 @@ enum IsamPutMode : int {
 };
 
 // Open modes. The program opens every dataset shared for reading and writing
-// (3). A dataset that only looks on - the change trail, the lock holder
+// (IsamOpenShared). A dataset that only looks on - the change trail, the lock holder
 // notes - may add IsamOpenUnsynced: its writes return as soon as the
 // operating system has them, without waiting for the disk, so a killed
 // process loses none of them but a power cut may lose the last ones. Engines

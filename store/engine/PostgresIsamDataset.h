@@ -1,8 +1,8 @@
 #pragma once
 
+#include "PostgresConnection.h"
 #include "TIsamDataset.h"
 #include "TIsamFormat.h"
-#include "PostgresConnection.h"
 
 #include <QByteArray>
 

@@ -1,8 +1,8 @@
 #pragma once
 
+#include "RecordLockFile.h"
 #include "TIsamDataset.h"
 #include "TIsamFormat.h"
-#include "RecordLockFile.h"
 
 #include <QByteArray>
 #include <QString>

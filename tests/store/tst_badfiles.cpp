@@ -5,8 +5,8 @@
 #include "CategoryRecord.h"
 #include "DayEntryRecord.h"
 #include "IsamCode.h"
-#include "IsamFormat.h"
 #include "QuorlaTest.h"
+#include "TIsamFormat.h"
 #include "TXIsamFile.h"
 #include "UserRecord.h"
 

@@ -4,12 +4,12 @@
 // database server that it starts itself.
 
 #include "IsamCode.h"
-#include "IsamEngine.h"
 #include "PostgresCluster.h"
 #include "PostgresIsamEngine.h"
-#include "TDatabaseLocation.h"
 #include "QuorlaTest.h"
 #include "RecordKey.h"
+#include "TDatabaseLocation.h"
+#include "TIsamEngine.h"
 #include "TXIsamFile.h"
 #include "TestChild.h"
 
@@ -65,7 +65,7 @@ QStringList scan(TXIsamFile& f, qint16 index, const QString& bound, qint16 mode)
 {
     QStringList read;
     Alarm a{};
-    while (f.Get(a, index, bound, mode))
+    while (f.Get(a, index, bound, TXIsamFile::ScanMode(mode)))
         read << f.CurrentKey();
     return read;
 }
@@ -204,7 +204,7 @@ private slots:
         QVERIFY(other.Open(path, 3));
         QString value;
         QVERIFY(!f.ReadSetting(QStringLiteral("identity"), value));
-        QCOMPARE(f.LastError(), qint16(IsamNotFound));
+        QCOMPARE(f.LastError(), IsamNotFound);
         value = QStringLiteral("Europe/Berlin");
         QVERIFY(f.WriteSetting(QStringLiteral("identity"), value, true));
         value = QStringLiteral("UTC");
@@ -303,10 +303,11 @@ private slots:
     {
         TXIsamFile closed;
         Alarm a{};
-        for (bool refused : {closed.Get(a, 0, QString(), 16), closed.Insert(a, key(1)), closed.Delete(key(1)),
-                             closed.Lock(key(1)), closed.Rewind(0), closed.RaiseKeyMark(key(1)), closed.Close()}) {
+        for (bool refused : {closed.Get(a, 0, QString(), TXIsamFile::ScanNext), closed.Insert(a, key(1)),
+                             closed.Delete(key(1)), closed.Lock(key(1)), closed.Rewind(0), closed.RaiseKeyMark(key(1)),
+                             closed.Close()}) {
             QVERIFY(!refused);
-            QCOMPARE(closed.LastError(), qint16(IsamNotOpen));
+            QCOMPARE(closed.LastError(), IsamNotOpen);
         }
         QCOMPARE(closed.RecordCount(), -1);
 
@@ -314,13 +315,13 @@ private slots:
         const QString path = newDataset(f);
         const qint32 handle = f.Handle();
         QVERIFY(!f.Open(path, 3));
-        QCOMPARE(f.LastError(), qint16(IsamAlreadyOpen));
+        QCOMPARE(f.LastError(), IsamAlreadyOpen);
         const QString other = freshName();
         QVERIFY(!f.CreateDataset(other, 10, AlarmFormat));
-        QCOMPARE(f.LastError(), qint16(IsamAlreadyOpen));
+        QCOMPARE(f.LastError(), IsamAlreadyOpen);
         TXIsamFile maker;
         QVERIFY(!maker.Exists(other));
-        QCOMPARE(maker.LastError(), qint16(IsamNotFound));
+        QCOMPARE(maker.LastError(), IsamNotFound);
         QCOMPARE(f.FileName(), path);
         QCOMPARE(f.Handle(), handle);
 
@@ -329,24 +330,24 @@ private slots:
         // Creating it again (another workstation, say) overwrites nothing.
         QVERIFY(maker.Exists(path));
         QVERIFY(!maker.CreateDataset(path, 10, AlarmFormat));
-        QCOMPARE(maker.LastError(), qint16(IsamNameInUse));
+        QCOMPARE(maker.LastError(), IsamNameInUse);
         QVERIFY(!f.Insert(makeAlarm("0000000002", "0000000200"), key(5)));
-        QCOMPARE(f.LastError(), qint16(IsamUpdateMode));
+        QCOMPARE(f.LastError(), IsamUpdateMode);
         QVERIFY(!f.Update(first, key(6)));
-        QCOMPARE(f.LastError(), qint16(IsamNotFound));
+        QCOMPARE(f.LastError(), IsamNotFound);
         QVERIFY(!f.Delete(key(6)));
-        QCOMPARE(f.LastError(), qint16(IsamNotFound));
+        QCOMPARE(f.LastError(), IsamNotFound);
         for (const char* bad : {"123", "00000000a1", "00000000001", "-000000001"}) {
             QVERIFY(!f.Insert(first, QString::fromLatin1(bad)));
-            QCOMPARE(f.LastError(), qint16(IsamBadKey));
+            QCOMPARE(f.LastError(), IsamBadKey);
             QVERIFY(!f.Lock(QString::fromLatin1(bad)));
-            QCOMPARE(f.LastError(), qint16(IsamBadKey));
+            QCOMPARE(f.LastError(), IsamBadKey);
             QVERIFY(!f.RaiseKeyMark(QString::fromLatin1(bad)));
-            QCOMPARE(f.LastError(), qint16(IsamBadKey));
+            QCOMPARE(f.LastError(), IsamBadKey);
         }
         std::array<char, 10> small{}; // refused, not read past
         QVERIFY(!f.Insert(small, key(1)));
-        QCOMPARE(f.LastError(), qint16(IsamBadParameter));
+        QCOMPARE(f.LastError(), IsamBadParameter);
         Alarm back{};
         QVERIFY(f.GetEqual(back, 0, key(5)));
         QVERIFY(back == first);
@@ -407,7 +408,7 @@ private slots:
         else
             QVERIFY(!f.GetEqual(a, index, start));
         QCOMPARE(scan(f, index, bound, mode), keys);
-        QCOMPARE(f.LastError(), qint16(IsamNotFound));
+        QCOMPARE(f.LastError(), IsamNotFound);
     }
 
     void positioning()
@@ -420,12 +421,12 @@ private slots:
         // A point read by another index moves the one position.
         QVERIFY(f.GetEqual(a, 2, key(100)));
         QVERIFY(f.GetEqual(a, 0, key(3)));
-        QVERIFY(!f.Get(a, 0, QString(), 16));
+        QVERIFY(!f.Get(a, 0, QString(), TXIsamFile::ScanNext));
         // A scan read that fails its condition leaves the position alone.
         QVERIFY(f.Rewind(2));
-        QVERIFY(f.Get(a, 2, key(150), 256));
-        QVERIFY(!f.Get(a, 2, key(150), 256));
-        QVERIFY(f.Get(a, 2, QString(), 16));
+        QVERIFY(f.Get(a, 2, key(150), TXIsamFile::ScanBelow));
+        QVERIFY(!f.Get(a, 2, key(150), TXIsamFile::ScanBelow));
+        QVERIFY(f.Get(a, 2, QString(), TXIsamFile::ScanNext));
         QCOMPARE(f.CurrentKey(), key(2));
     }
 
@@ -439,7 +440,7 @@ private slots:
         QStringList seen;
         Alarm a{};
         QVERIFY(f.Rewind(0));
-        while (f.Get(a, 0, QString(), 16)) {
+        while (f.Get(a, 0, QString(), TXIsamFile::ScanNext)) {
             seen << f.CurrentKey();
             if (f.CurrentKey().toInt() % 2 == 0)
                 QVERIFY(f.Delete(f.CurrentKey()));
@@ -472,7 +473,7 @@ private slots:
         QVERIFY(one.Lock(key(7)));
         QVERIFY(one.Lock(key(7)));
         QVERIFY(!two.Lock(key(7)));
-        QCOMPARE(two.LastError(), qint16(IsamLocked));
+        QCOMPARE(two.LastError(), IsamLocked);
         QVERIFY(two.Unlock(key(7))); // not its lock: releases nothing
         QVERIFY(!two.Lock(key(7)));
         Alarm read{};
@@ -494,7 +495,7 @@ private slots:
         });
         QVERIFY(child);
         QVERIFY(!mine.Lock(key(42)));
-        QCOMPARE(mine.LastError(), qint16(IsamLocked));
+        QCOMPARE(mine.LastError(), IsamLocked);
         QVERIFY(mine.Lock(key(43)));
         QCOMPARE(child->kill(), -1);
         // A server ends the killed holder's session once it sees the socket close.
