@@ -11,16 +11,6 @@
 
 namespace {
 
-// Bounds of the read-ahead window, as in the folder engine: scans up to a
-// bound (a day, a date range) start wide because the caller reads to the end
-// of the bound; the others (mode 16, a user's alarms) start narrow because
-// callers often stop early. The window doubles while a scan goes on.
-constexpr int BoundedBatchStart = 64;
-constexpr int OpenBatchStart = 4;
-constexpr int BatchMax = 1024;
-constexpr int LookaheadMin = 2;
-constexpr int LookaheadMax = 128;
-
 constexpr qint64 KeysPerDataset = 10'000'000'000;
 
 } // namespace
@@ -28,7 +18,7 @@ constexpr qint64 KeysPerDataset = 10'000'000'000;
 PostgresIsamDataset::PostgresIsamDataset(std::shared_ptr<PostgresConnection> connection, QByteArray table, int id,
                                          TIsamFormat format, int keyLength)
     : connection_(std::move(connection)), table_(std::move(table)), id_(id), format_(std::move(format)),
-      keyLength_(keyLength)
+      keyLength_(keyLength), cursor_(format_.recordSize(), keyLength)
 {
 }
 
@@ -60,7 +50,7 @@ int PostgresIsamDataset::close()
         run(StmtUnlockAll, 0, {Param::text(array)}, result);
     }
     connection_.reset();
-    dropBatch();
+    cursor_.drop();
     return IsamOk;
 }
 
@@ -82,27 +72,6 @@ bool PostgresIsamDataset::textKey(const QByteArray& key)
 qint64 PostgresIsamDataset::lockNumber(qint64 key) const
 {
     return qint64(id_) * KeysPerDataset + key;
-}
-
-void PostgresIsamDataset::dropBatch()
-{
-    batch_.reset();
-    batchNext_ = 0;
-    batchValid_ = false;
-    batchDone_ = false;
-    batchBounded_ = false;
-}
-
-void PostgresIsamDataset::setPosition(int index, QByteArray value, QByteArray key)
-{
-    posIndex_ = index;
-    posValue_ = std::move(value);
-    posKey_ = std::move(key);
-}
-
-QByteArray PostgresIsamDataset::valueOf(const Result& rows, int row, int index) const
-{
-    return rows.bytes(row, index == 0 ? 0 : 2);
 }
 
 QByteArray PostgresIsamDataset::sql(Statement which, int index) const
@@ -217,12 +186,12 @@ int PostgresIsamDataset::run(Statement which, int index, const std::vector<Param
     return connection_->exec(name, text, params.data(), int(params.size()), result);
 }
 
-int PostgresIsamDataset::checkRows(const Result& rows) const
+int PostgresIsamDataset::takeRows(const Result& rows, int index)
 {
     for (int row = 0; row < rows.rows(); ++row) {
-        // A stored key that is not one of ours means damage, like a record of
-        // the wrong size.
-        if (std::size_t(rows.length(row, 1)) != format_.recordSize() || !validKey(rows.bytes(row, 0)))
+        const char* value = index == 0 ? nullptr : rows.data(row, 2);
+        if (!cursor_.addRow(index, rows.data(row, 0), rows.length(row, 0), rows.data(row, 1),
+                            std::size_t(rows.length(row, 1)), value, value ? rows.length(row, 2) : 0))
             return IsamCorrupt;
     }
     return IsamOk;
@@ -237,136 +206,37 @@ int PostgresIsamDataset::get(int index, int mode, const QByteArray& key, QByteAr
         return IsamBadParameter;
     if (index == 0 && !textKey(key))
         return IsamBadKey;
-    if (mode == IsamReadEqual)
-        return readEqual(index, key, foundKey, record);
+    if (mode == IsamReadEqual) {
+        return cursor_.equal(index, key, foundKey, record, [&](int limit) {
+            Result rows;
+            const int code = index == 0
+                ? run(StmtEqual, 0, {Param::text(key)}, rows)
+                : run(StmtEqual, index, {Param::blob(key), Param::text(QByteArray::number(limit))}, rows);
+            return code == IsamOk ? takeRows(rows, index) : code;
+        });
+    }
     if (mode != IsamReadNext && mode != IsamReadPrefix && mode != IsamReadBelow && mode != IsamReadAtMost)
         return IsamBadParameter;
-
-    if (index != posIndex_) {
-        // A scan in another index than the position's starts at its beginning.
-        setPosition(index, {}, {});
-        dropBatch();
-    }
-    if (!batchValid_ || batchNext_ >= batch_.rows()) {
-        // The rows read ahead are used up. When they were all the rows up to
-        // the end of the index, or up to this very scan's bound, the scan ends.
-        const bool sameScan = batchMode_ == mode && batchKey_ == key;
-        if (batchValid_ && batchDone_ && (!batchBounded_ || sameScan))
-            return IsamNotFound;
-        const int code = fetchBatch(index, mode, key);
-        if (code != IsamOk)
-            return code;
-        if (batch_.rows() == 0)
-            return IsamNotFound;
-    }
-
-    // The rows read ahead are the records that follow the position in index
-    // order, so the next one is the next record whatever it was read for.
-    QByteArray value = valueOf(batch_, batchNext_, index);
-    if (!IsamKeyRules::conditionHolds(mode, value, key))
-        return IsamNotFound;
-    std::memcpy(record.data(), batch_.data(batchNext_, 1), record.size());
-    foundKey = batch_.bytes(batchNext_, 0);
-    setPosition(index, std::move(value), foundKey);
-    ++batchNext_;
-    ++readSinceEqual_;
-    return IsamOk;
-}
-
-int PostgresIsamDataset::fetchBatch(int index, int mode, const QByteArray& key)
-{
-    QByteArray bound;
-    Statement which = StmtNext;
-    if (mode == IsamReadBelow) {
-        which = StmtNextBelow;
-        bound = key;
-    } else if (mode == IsamReadAtMost) {
-        which = StmtNextAtMost;
-        bound = key;
-    } else if (mode == IsamReadPrefix) {
-        bound = IsamKeyRules::prefixSuccessor(key);
-        if (!bound.isEmpty())
-            which = StmtNextBelow;
-    }
-    const bool wide = mode == IsamReadBelow || mode == IsamReadAtMost;
-    const bool continuing = batchValid_ && batchIndex_ == index;
-    const int size = continuing ? std::min(batchSize_ * 2, BatchMax) : (wide ? BoundedBatchStart : OpenBatchStart);
-    const QByteArray limit = QByteArray::number(size);
-
-    dropBatch();
-    int code = IsamOk;
-    if (index == 0 && which == StmtNext)
-        code = run(which, index, {Param::text(posKey_), Param::text(limit)}, batch_);
-    else if (index == 0)
-        code = run(which, index, {Param::text(posKey_), Param::text(bound), Param::text(limit)}, batch_);
-    else if (which == StmtNext)
-        code = run(which, index, {Param::blob(posValue_), Param::text(posKey_), Param::text(limit)}, batch_);
-    else
-        code = run(which, index, {Param::blob(posValue_), Param::text(posKey_), Param::blob(bound), Param::text(limit)},
-                   batch_);
-    if (code == IsamOk)
-        code = checkRows(batch_);
-    if (code != IsamOk) {
-        dropBatch();
-        return code;
-    }
-    batchValid_ = true;
-    batchDone_ = batch_.rows() < size;
-    batchBounded_ = which != StmtNext;
-    batchIndex_ = index;
-    batchMode_ = mode;
-    batchKey_ = key;
-    batchSize_ = size;
-    return IsamOk;
-}
-
-int PostgresIsamDataset::readEqual(int index, const QByteArray& key, QByteArray& foundKey, std::span<char> record)
-{
-    dropBatch();
-    // Whatever the outcome, the position stands where the key would: a look-up
-    // that failed because the connection was lost leaves the next scan read
-    // to start there too, once reconnected.
-    setPosition(index, key, index == 0 ? key : QByteArray());
-    // Secondary look-ups usually start a scan (a day, a user's alarms): read
-    // ahead as far as the last such scan went, and keep the rows beyond the
-    // match as the start of the scan's batch. Long scans raise it at once,
-    // short ones lower it slowly.
-    if (equalIndex_ > 0) {
-        int& ahead = lookahead_[equalIndex_];
-        ahead = std::clamp(std::max(readSinceEqual_ + 1, ahead * 3 / 4), LookaheadMin, LookaheadMax);
-    }
-    equalIndex_ = index;
-    readSinceEqual_ = 0;
-    const int lookahead = lookahead_.count(index) ? lookahead_[index] : LookaheadMin;
-
-    const QByteArray limit = QByteArray::number(1 + lookahead);
-    int code = index == 0 ? run(StmtEqual, 0, {Param::text(key)}, batch_)
-                          : run(StmtEqual, index, {Param::blob(key), Param::text(limit)}, batch_);
-    if (code == IsamOk)
-        code = checkRows(batch_);
-    if (code != IsamOk) {
-        dropBatch();
-        return code;
-    }
-    const bool found = batch_.rows() > 0 && valueOf(batch_, 0, index) == key;
-    if (found) {
-        std::memcpy(record.data(), batch_.data(0, 1), record.size());
-        foundKey = batch_.bytes(0, 0);
-        setPosition(index, key, foundKey);
-    }
-    if (index == 0) {
-        dropBatch();
-    } else {
-        batchNext_ = found ? 1 : 0;
-        batchValid_ = true;
-        batchDone_ = batch_.rows() < 1 + lookahead;
-        batchBounded_ = false;
-        batchIndex_ = index;
-        batchMode_ = IsamReadNext;
-        batchKey_.clear();
-        batchSize_ = lookahead;
-    }
-    return found ? int(IsamOk) : int(IsamNotFound);
+    return cursor_.next(index, mode, key, foundKey, record, [&](const IsamReadAhead::TScanQuery& query) {
+        const Statement which = query.bound == IsamReadAhead::Bound::Below ? StmtNextBelow
+            : query.bound == IsamReadAhead::Bound::AtMost                  ? StmtNextAtMost
+                                                                            : StmtNext;
+        const QByteArray limit = QByteArray::number(query.limit);
+        Result rows;
+        int code = IsamOk;
+        if (index == 0 && which == StmtNext)
+            code = run(which, index, {Param::text(query.key), Param::text(limit)}, rows);
+        else if (index == 0)
+            code = run(which, index, {Param::text(query.key), Param::text(query.boundValue), Param::text(limit)}, rows);
+        else if (which == StmtNext)
+            code = run(which, index, {Param::blob(query.value), Param::text(query.key), Param::text(limit)}, rows);
+        else
+            code = run(which, index,
+                       {Param::blob(query.value), Param::text(query.key), Param::blob(query.boundValue),
+                        Param::text(limit)},
+                       rows);
+        return code == IsamOk ? takeRows(rows, index) : code;
+    });
 }
 
 int PostgresIsamDataset::first(int index)
@@ -376,8 +246,7 @@ int PostgresIsamDataset::first(int index)
     connection_->beginCall();
     if (!validIndex(index))
         return IsamBadParameter;
-    dropBatch();
-    setPosition(index, {}, {});
+    cursor_.rewind(index);
     return IsamOk;
 }
 
@@ -407,7 +276,7 @@ int PostgresIsamDataset::raiseKeyMark(const QByteArray& key)
     connection_->beginCall();
     if (!validKey(key))
         return IsamBadKey;
-    dropBatch();
+    cursor_.drop();
     Result result;
     return run(StmtRaiseMark, 0, {Param::text(key)}, result);
 }
@@ -430,7 +299,7 @@ int PostgresIsamDataset::keyMark(QByteArray& mark)
 
 int PostgresIsamDataset::write(Statement which, const QByteArray& key, std::span<const char> record, Result& result)
 {
-    dropBatch();
+    cursor_.drop();
     std::vector<QByteArray> values;
     std::vector<Param> params;
     if (!key.isEmpty())

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "IsamReadAhead.h"
 #include "PostgresConnection.h"
 #include "TIsamDataset.h"
 #include "TIsamFormat.h"
@@ -11,11 +12,9 @@
 #include <vector>
 
 // One open dataset on a database server (see PostgresIsamEngine), using its
-// database object's shared connection. Like the folder engine it keeps the
-// position as values and reads ahead: a scan fetches the next rows that can
-// satisfy its condition in one statement and hands them out one by one, so a
-// day or a user's alarms cost one round trip, not one per record. Any
-// positioning or write through this object drops the rows read ahead.
+// database object's shared connection. Its position and the rows read ahead
+// of it are an IsamReadAhead, as in a folder: a day or a user's alarms cost
+// one round trip, not one per record.
 class PostgresIsamDataset : public TIsamDataset
 {
 public:
@@ -79,20 +78,15 @@ private:
 
     int run(Statement which, int index, const std::vector<Param>& params, Result& result);
     QByteArray sql(Statement which, int index) const;
-    int readEqual(int index, const QByteArray& key, QByteArray& foundKey, std::span<char> record);
-    int fetchBatch(int index, int mode, const QByteArray& key);
-    // Checks the rows of a read: records of the dataset's size under valid keys.
-    int checkRows(const Result& rows) const;
+    // Hands the rows of a read on `index` to the cursor; IsamCorrupt for one
+    // that is not a record of this dataset.
+    int takeRows(const Result& rows, int index);
     int write(Statement which, const QByteArray& key, std::span<const char> record, Result& result);
     bool validKey(const QByteArray& key, qint64* number = nullptr) const;
     // Keys compared on the primary index travel as text: printable ASCII only.
     static bool textKey(const QByteArray& key);
     bool validIndex(int index) const;
     qint64 lockNumber(qint64 key) const;
-    void dropBatch();
-    void setPosition(int index, QByteArray value, QByteArray key);
-    // The index value of row `row` of `rows` read on `index`.
-    QByteArray valueOf(const Result& rows, int row, int index) const;
 
     std::shared_ptr<PostgresConnection> connection_;
     QByteArray table_;
@@ -101,29 +95,6 @@ private:
     int keyLength_;
     std::map<std::pair<int, int>, QByteArray> statementText_;
 
-    // Current position: the index and the values of the last record returned
-    // (or where a failed look-up would stand).
-    int posIndex_ = 0;
-    QByteArray posValue_;
-    QByteArray posKey_;
-
-    // Rows read ahead: the records that followed the position in one index when
-    // they were read. batchDone_: the statement returned every row up to the end
-    // of the index or, when batchBounded_, up to the bound of the scan it was
-    // read for (batchMode_, batchKey_).
-    Result batch_;
-    int batchNext_ = 0;
-    bool batchValid_ = false;
-    bool batchDone_ = false;
-    bool batchBounded_ = false;
-    int batchIndex_ = 0;
-    int batchMode_ = 0;
-    QByteArray batchKey_;
-    int batchSize_ = 0;
-
-    // Rows read beyond the match of a look-up by a secondary index, learnt per
-    // index from the scans that followed earlier look-ups.
-    std::map<int, int> lookahead_;
-    int equalIndex_ = 0;
-    int readSinceEqual_ = 0;
+    // The position and the rows read ahead.
+    IsamReadAhead cursor_;
 };

@@ -16,18 +16,6 @@
 
 namespace {
 
-// Bounds of the read-ahead window: scans up to a bound (a day, a date range)
-// start wide because the caller reads to the end of the bound; the others (mode
-// 16, a user's alarms) start narrow because callers often stop early. The window
-// doubles while a scan goes on.
-constexpr int BoundedBatchStart = 64;
-constexpr int OpenBatchStart = 4;
-constexpr int BatchMax = 1024;
-// Rows read beyond the match of a look-up by a secondary index, learnt from the
-// scans that followed earlier look-ups in that index, within these bounds.
-constexpr int LookaheadMin = 2;
-constexpr int LookaheadMax = 128;
-
 void bindBytes(sqlite3_stmt* st, int column, const QByteArray& bytes, bool asText)
 {
     const char* data = bytes.isEmpty() ? "" : bytes.constData();
@@ -63,20 +51,11 @@ private:
     sqlite3_stmt* st_;
 };
 
-// Copies bytes into `target`, reusing its storage: scans set the position and
-// the found key once per record.
-void assignBytes(QByteArray& target, const char* data, qsizetype size)
-{
-    target.resize(size);
-    if (size > 0)
-        std::memcpy(target.data(), data, std::size_t(size));
-}
-
 } // namespace
 
 SqliteIsamDataset::SqliteIsamDataset(sqlite3* db, const QString& fileName, TIsamFormat format, int keyLength)
     : db_(db), fileName_(fileName), format_(std::move(format)), keyLength_(keyLength),
-      locks_(fileName + QStringLiteral(".lck"))
+      locks_(fileName + QStringLiteral(".lck")), cursor_(format_.recordSize(), keyLength)
 {
 }
 
@@ -95,7 +74,7 @@ int SqliteIsamDataset::close()
         db_ = nullptr;
     }
     locks_.close();
-    dropBatch();
+    cursor_.drop();
     return IsamOk;
 }
 
@@ -107,64 +86,6 @@ bool SqliteIsamDataset::validIndex(int index) const
 bool SqliteIsamDataset::validKey(const QByteArray& key, qint64* number) const
 {
     return IsamKeyRules::validKey(key, keyLength_, number);
-}
-
-void SqliteIsamDataset::reserveArena(std::size_t bytes)
-{
-    // Grown (and zero-filled) only when a batch needs more than any before.
-    if (arena_.size() < arenaUsed_ + bytes)
-        arena_.resize(arenaUsed_ + bytes);
-}
-
-std::size_t SqliteIsamDataset::appendArena(const char* bytes, std::size_t size)
-{
-    if (arena_.size() < arenaUsed_ + size)
-        arena_.resize(std::max(arena_.size() * 2, arenaUsed_ + size));
-    const std::size_t at = arenaUsed_;
-    if (size > 0)
-        std::memcpy(arena_.data() + at, bytes, size);
-    arenaUsed_ += size;
-    return at;
-}
-
-bool SqliteIsamDataset::digitsKey(const char* key, int length) const
-{
-    if (length != keyLength_)
-        return false;
-    for (int i = 0; i < length; ++i) {
-        if (unsigned(key[i] - '0') > 9u)
-            return false;
-    }
-    return true;
-}
-
-void SqliteIsamDataset::settlePosition()
-{
-    if (posRow_ < 0)
-        return;
-    const Row& row = rows_[std::size_t(posRow_)];
-    assignBytes(posValue_, arena_.data() + row.valueOffset, row.valueLength);
-    assignBytes(posKey_, arena_.data() + row.keyOffset, row.keyLength);
-    posRow_ = -1;
-}
-
-void SqliteIsamDataset::dropBatch()
-{
-    settlePosition();
-    rows_.clear();
-    arenaUsed_ = 0;
-    batchNext_ = 0;
-    batchValid_ = false;
-    batchDone_ = false;
-    batchBounded_ = false;
-}
-
-void SqliteIsamDataset::setPosition(int index, QByteArray value, QByteArray key)
-{
-    posRow_ = -1;
-    posIndex_ = index;
-    posValue_ = std::move(value);
-    posKey_ = std::move(key);
 }
 
 sqlite3_stmt* SqliteIsamDataset::statement(Statement which, int index, int& code)
@@ -286,44 +207,38 @@ int SqliteIsamDataset::read(int index, int mode, const QByteArray& key, QByteArr
         return IsamBadParameter;
     if (record.size() != format_.recordSize())
         return IsamBadParameter;
-    if (mode == IsamReadEqual)
-        return readEqual(index, key, foundKey, record);
+    if (mode == IsamReadEqual) {
+        return cursor_.equal(index, key, foundKey, record, [&](int limit) {
+            int code = IsamOk;
+            sqlite3_stmt* st = statement(StmtEqual, index, code);
+            if (!st)
+                return code;
+            StatementGuard guard(st);
+            bindBytes(st, 1, key, index == 0);
+            if (index != 0)
+                sqlite3_bind_int(st, 2, limit);
+            return readRows(st, index);
+        });
+    }
     if (mode != IsamReadNext && mode != IsamReadPrefix && mode != IsamReadBelow && mode != IsamReadAtMost)
         return IsamBadParameter;
-
-    if (index != posIndex_) {
-        // A scan in another index than the position's starts at its beginning.
-        setPosition(index, {}, {});
-        dropBatch();
-    }
-
-    if (!batchValid_ || batchNext_ >= rows_.size()) {
-        // The rows read ahead are used up. When they were all the rows up to
-        // the end of the index, or up to this very scan's bound, the scan ends.
-        const bool sameScan = batchMode_ == mode && batchKey_ == key;
-        if (batchValid_ && batchDone_ && (!batchBounded_ || sameScan))
-            return IsamNotFound;
-        const int code = fetchBatch(index, mode, key);
-        if (code != IsamOk)
+    return cursor_.next(index, mode, key, foundKey, record, [&](const IsamReadAhead::TScanQuery& query) {
+        const Statement which = query.bound == IsamReadAhead::Bound::Below ? StmtNextBelow
+            : query.bound == IsamReadAhead::Bound::AtMost                  ? StmtNextAtMost
+                                                                            : StmtNext;
+        int code = IsamOk;
+        sqlite3_stmt* st = statement(which, index, code);
+        if (!st)
             return code;
-        if (rows_.empty())
-            return IsamNotFound;
-    }
-
-    // The batch holds the records that follow the position in index order, so
-    // its next row is the next record whatever condition it was read for.
-    const Row& row = rows_[batchNext_];
-    const QByteArray value = QByteArray::fromRawData(arena_.data() + row.valueOffset, row.valueLength);
-    if (!IsamKeyRules::conditionHolds(mode, value, key))
-        return IsamNotFound;
-    std::memcpy(record.data(), arena_.data() + row.dataOffset, record.size());
-    assignBytes(foundKey, arena_.data() + row.keyOffset, row.keyLength);
-    // The position is this row; it is copied out only when the batch goes.
-    posRow_ = std::ptrdiff_t(batchNext_);
-    posIndex_ = index;
-    ++batchNext_;
-    ++readSinceEqual_;
-    return IsamOk;
+        StatementGuard guard(st);
+        if (index != 0)
+            bindBytes(st, 1, query.value, false);
+        bindBytes(st, 2, query.key, true);
+        if (which != StmtNext)
+            bindBytes(st, 3, query.boundValue, index == 0);
+        sqlite3_bind_int(st, 4, query.limit);
+        return readRows(st, index);
+    });
 }
 
 int SqliteIsamDataset::range(int index, const QByteArray& from, const QByteArray& to, std::span<char> record,
@@ -333,7 +248,7 @@ int SqliteIsamDataset::range(int index, const QByteArray& from, const QByteArray
         return IsamNotOpen;
     if (!validIndex(index) || record.size() != format_.recordSize())
         return IsamBadParameter;
-    dropBatch();
+    cursor_.drop();
     int code = IsamOk;
     sqlite3_stmt* st = statement(StmtRange, index, code);
     if (!st)
@@ -350,19 +265,18 @@ int SqliteIsamDataset::range(int index, const QByteArray& from, const QByteArray
         const char* keyData = static_cast<const char*>(sqlite3_column_blob(st, 0));
         const int dataLength = sqlite3_column_bytes(st, 1);
         const char* data = static_cast<const char*>(sqlite3_column_blob(st, 1));
-        assignBytes(key, keyData, keyLength);
+        key = QByteArray(keyData, keyLength);
         if (std::size_t(dataLength) != format_.recordSize() || !data || !keyData || !validKey(key)) {
             damaged_ = true;
             return IsamCorrupt;
         }
         // The position follows the rows, so a scan after the range goes on
         // after the last record handed over.
-        posIndex_ = index;
-        assignBytes(posKey_, keyData, keyLength);
         if (index == 0)
-            assignBytes(posValue_, keyData, keyLength);
+            cursor_.standOn(index, keyData, keyLength, keyData, keyLength);
         else
-            assignBytes(posValue_, static_cast<const char*>(sqlite3_column_blob(st, 2)), sqlite3_column_bytes(st, 2));
+            cursor_.standOn(index, static_cast<const char*>(sqlite3_column_blob(st, 2)), sqlite3_column_bytes(st, 2),
+                            keyData, keyLength);
         std::memcpy(record.data(), data, record.size());
         if (!take(key))
             return IsamOk;
@@ -370,142 +284,18 @@ int SqliteIsamDataset::range(int index, const QByteArray& from, const QByteArray
     return rc == SQLITE_DONE ? int(IsamOk) : SqliteIsamEngine::codeFor(rc);
 }
 
-int SqliteIsamDataset::fetchBatch(int index, int mode, const QByteArray& key)
-{
-    QByteArray bound;
-    Statement which = StmtNext;
-    if (mode == IsamReadBelow) {
-        which = StmtNextBelow;
-        bound = key;
-    } else if (mode == IsamReadAtMost) {
-        which = StmtNextAtMost;
-        bound = key;
-    } else if (mode == IsamReadPrefix) {
-        bound = IsamKeyRules::prefixSuccessor(key);
-        if (!bound.isEmpty())
-            which = StmtNextBelow;
-    }
-    const bool wide = mode == IsamReadBelow || mode == IsamReadAtMost;
-    const bool continuing = batchValid_ && batchIndex_ == index;
-    const int size = continuing ? std::min(batchSize_ * 2, BatchMax) : (wide ? BoundedBatchStart : OpenBatchStart);
-
-    dropBatch();
-    int code = IsamOk;
-    sqlite3_stmt* st = statement(which, index, code);
-    if (!st)
-        return code;
-    StatementGuard guard(st);
-    if (index != 0)
-        bindBytes(st, 1, posValue_, false);
-    bindBytes(st, 2, posKey_, true);
-    if (which != StmtNext)
-        bindBytes(st, 3, bound, index == 0);
-    sqlite3_bind_int(st, 4, size);
-
-    // Room for the whole batch at once: rows are copied in, never moved.
-    reserveArena(std::size_t(size) * (format_.recordSize() + 2 * std::size_t(keyLength_) + 32));
-    code = readRows(st, index);
-    if (code != IsamOk)
-        return code;
-    batchValid_ = true;
-    batchDone_ = int(rows_.size()) < size;
-    batchBounded_ = which != StmtNext;
-    batchIndex_ = index;
-    batchMode_ = mode;
-    batchKey_ = key;
-    batchSize_ = size;
-    return IsamOk;
-}
-
 int SqliteIsamDataset::readRows(sqlite3_stmt* st, int index)
 {
     int rc;
     while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
-        const int keyLength = sqlite3_column_bytes(st, 0);
-        const char* keyData = static_cast<const char*>(sqlite3_column_blob(st, 0));
-        const int dataLength = sqlite3_column_bytes(st, 1);
-        const char* data = static_cast<const char*>(sqlite3_column_blob(st, 1));
-        // A stored key that is not one of ours means damage, like a record
-        // of the wrong size.
-        if (std::size_t(dataLength) != format_.recordSize() || !data || !keyData || !digitsKey(keyData, keyLength)) {
-            rows_.clear();
+        const char* value = index == 0 ? nullptr : static_cast<const char*>(sqlite3_column_blob(st, 2));
+        if (!cursor_.addRow(index, static_cast<const char*>(sqlite3_column_blob(st, 0)), sqlite3_column_bytes(st, 0),
+                            static_cast<const char*>(sqlite3_column_blob(st, 1)),
+                            std::size_t(sqlite3_column_bytes(st, 1)), value,
+                            value ? sqlite3_column_bytes(st, 2) : 0))
             return IsamCorrupt;
-        }
-        Row row;
-        row.keyOffset = appendArena(keyData, std::size_t(keyLength));
-        row.keyLength = keyLength;
-        row.dataOffset = appendArena(data, std::size_t(dataLength));
-        if (index == 0) {
-            row.valueOffset = row.keyOffset;
-            row.valueLength = row.keyLength;
-        } else {
-            const int valueLength = sqlite3_column_bytes(st, 2);
-            const char* value = static_cast<const char*>(sqlite3_column_blob(st, 2));
-            row.valueOffset = appendArena(value, value ? std::size_t(valueLength) : 0);
-            row.valueLength = value ? valueLength : 0;
-        }
-        rows_.push_back(row);
     }
-    if (rc != SQLITE_DONE) {
-        rows_.clear();
-        return SqliteIsamEngine::codeFor(rc);
-    }
-    return IsamOk;
-}
-
-int SqliteIsamDataset::readEqual(int index, const QByteArray& key, QByteArray& foundKey, std::span<char> record)
-{
-    dropBatch();
-    int code = IsamOk;
-    sqlite3_stmt* st = statement(StmtEqual, index, code);
-    if (!st)
-        return code;
-    StatementGuard guard(st);
-    bindBytes(st, 1, key, index == 0);
-    // Secondary look-ups usually start a scan (a day, a user's alarms): read
-    // ahead as far as the last such scan went, and keep the rows beyond the
-    // match as the start of the scan's batch.
-    // Long scans raise it at once, short ones lower it slowly, so that days of
-    // varying length mostly fit.
-    if (equalIndex_ > 0) {
-        int& ahead = lookahead_[equalIndex_];
-        ahead = std::clamp(std::max(readSinceEqual_ + 1, ahead * 3 / 4), LookaheadMin, LookaheadMax);
-    }
-    equalIndex_ = index;
-    readSinceEqual_ = 0;
-    const int lookahead = lookahead_.count(index) ? lookahead_[index] : LookaheadMin;
-    if (index != 0)
-        sqlite3_bind_int(st, 2, 1 + lookahead);
-    code = readRows(st, index);
-    if (code != IsamOk)
-        return code;
-
-    const bool found = !rows_.empty()
-        && QByteArray::fromRawData(arena_.data() + rows_[0].valueOffset, rows_[0].valueLength) == key;
-    if (found) {
-        const Row& row = rows_[0];
-        std::memcpy(record.data(), arena_.data() + row.dataOffset, record.size());
-        assignBytes(foundKey, arena_.data() + row.keyOffset, row.keyLength);
-        setPosition(index, key, foundKey);
-        batchNext_ = 1;
-    } else {
-        // Not there: stand where the key would be, so that the next scan read
-        // returns the first record whose index value is greater. On the
-        // primary index the value is the key itself.
-        setPosition(index, key, index == 0 ? key : QByteArray());
-    }
-    if (index != 0) {
-        batchValid_ = true;
-        batchDone_ = int(rows_.size()) < 1 + lookahead;
-        batchBounded_ = false;
-        batchIndex_ = index;
-        batchMode_ = IsamReadNext;
-        batchKey_.clear();
-        batchSize_ = lookahead;
-    } else {
-        dropBatch();
-    }
-    return found ? int(IsamOk) : int(IsamNotFound);
+    return rc == SQLITE_DONE ? int(IsamOk) : SqliteIsamEngine::codeFor(rc);
 }
 
 int SqliteIsamDataset::first(int index)
@@ -514,8 +304,7 @@ int SqliteIsamDataset::first(int index)
         return IsamNotOpen;
     if (!validIndex(index))
         return IsamBadParameter;
-    dropBatch();
-    setPosition(index, {}, {});
+    cursor_.rewind(index);
     return IsamOk;
 }
 
@@ -547,7 +336,7 @@ int SqliteIsamDataset::raiseKeyMark(const QByteArray& key)
         return IsamBadKey;
     if (damaged_)
         return IsamCorrupt;
-    dropBatch();
+    cursor_.drop();
     int code = IsamOk;
     sqlite3_stmt* st = statement(StmtRaiseMark, 0, code);
     if (!st)
@@ -579,7 +368,7 @@ int SqliteIsamDataset::keyMark(QByteArray& mark)
 int SqliteIsamDataset::write(Statement which, const QByteArray& key, std::span<const char> record, int& changes,
                               QByteArray* chosen)
 {
-    dropBatch();
+    cursor_.drop();
     changes = 0;
     int code = IsamOk;
     sqlite3_stmt* st = statement(which, 0, code);
@@ -665,7 +454,7 @@ int SqliteIsamDataset::putAll(const QList<QByteArray>& keys, std::span<const cha
         return IsamCorrupt;
     if (keys.isEmpty())
         return IsamOk;
-    dropBatch();
+    cursor_.drop();
     int code = IsamOk;
     sqlite3_stmt* insert = statement(StmtInsert, 0, code);
     sqlite3_stmt* mark = insert ? statement(StmtRaiseMark, 0, code) : nullptr;
@@ -711,7 +500,7 @@ int SqliteIsamDataset::writeBatch(QList<TBatchWrite>& writes)
         return IsamCorrupt;
     if (writes.isEmpty())
         return IsamOk;
-    dropBatch();
+    cursor_.drop();
     int code = IsamOk;
     sqlite3_stmt* insert = statement(StmtInsert, 0, code);
     sqlite3_stmt* update = insert ? statement(StmtUpdate, 0, code) : nullptr;
