@@ -18,6 +18,12 @@ public:
     const QString& message() const noexcept { return message_; }
     const char* what() const noexcept override { return utf8_.constData(); }
 
+    // The text the user reads for any caught error: an EQuorla's message, a
+    // standard exception's what(), "Unknown error" for anything else. What the
+    // command wrapper shows, and what a view that catches an error itself
+    // notes, without either needing the other.
+    static QString MessageOf(std::exception_ptr error);
+
 private:
     QString message_;
     QByteArray utf8_;
