@@ -228,7 +228,7 @@ int IsamReadAhead::equal(int index, const QByteArray& key, QByteArray& foundKey,
     const int lookahead = lookahead_.count(index) ? lookahead_[index] : LookaheadMin;
 
     reserve(1 + lookahead);
-    const int code = fetch(1 + lookahead);
+    const int code = fetch(index, key, 1 + lookahead);
     if (code != IsamOk) {
         drop();
         return code;

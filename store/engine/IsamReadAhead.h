@@ -41,11 +41,13 @@ public:
         const QByteArray& key;
     };
     // Runs the query, hands every row to addRow and answers an IsamCode.
+    // (An engine passes a lambda that captures only itself, which
+    // std::function keeps without an allocation: one is made per read.)
     using TScanFetch = std::function<int(const TScanQuery& query)>;
-    // Runs the look-up of a key: on the primary index the row under it; on
-    // another index up to `limit` rows from the first whose value is at least
-    // the key. Hands every row to addRow and answers an IsamCode.
-    using TEqualFetch = std::function<int(int limit)>;
+    // Runs the look-up of `key` in `index`: on the primary index the row under
+    // it; on another index up to `limit` rows from the first whose value is at
+    // least the key. Hands every row to addRow and answers an IsamCode.
+    using TEqualFetch = std::function<int(int index, const QByteArray& key, int limit)>;
 
     IsamReadAhead(std::size_t recordSize, int keyLength);
 

@@ -207,7 +207,7 @@ int PostgresIsamDataset::get(int index, int mode, const QByteArray& key, QByteAr
     if (index == 0 && !textKey(key))
         return IsamBadKey;
     if (mode == IsamReadEqual) {
-        return cursor_.equal(index, key, foundKey, record, [&](int limit) {
+        return cursor_.equal(index, key, foundKey, record, [this](int index, const QByteArray& key, int limit) {
             Result rows;
             const int code = index == 0
                 ? run(StmtEqual, 0, {Param::text(key)}, rows)
@@ -217,7 +217,8 @@ int PostgresIsamDataset::get(int index, int mode, const QByteArray& key, QByteAr
     }
     if (mode != IsamReadNext && mode != IsamReadPrefix && mode != IsamReadBelow && mode != IsamReadAtMost)
         return IsamBadParameter;
-    return cursor_.next(index, mode, key, foundKey, record, [&](const IsamReadAhead::TScanQuery& query) {
+    return cursor_.next(index, mode, key, foundKey, record, [this](const IsamReadAhead::TScanQuery& query) {
+        const int index = query.index;
         const Statement which = query.bound == IsamReadAhead::Bound::Below ? StmtNextBelow
             : query.bound == IsamReadAhead::Bound::AtMost                  ? StmtNextAtMost
                                                                             : StmtNext;

@@ -208,7 +208,7 @@ int SqliteIsamDataset::read(int index, int mode, const QByteArray& key, QByteArr
     if (record.size() != format_.recordSize())
         return IsamBadParameter;
     if (mode == IsamReadEqual) {
-        return cursor_.equal(index, key, foundKey, record, [&](int limit) {
+        return cursor_.equal(index, key, foundKey, record, [this](int index, const QByteArray& key, int limit) {
             int code = IsamOk;
             sqlite3_stmt* st = statement(StmtEqual, index, code);
             if (!st)
@@ -222,7 +222,8 @@ int SqliteIsamDataset::read(int index, int mode, const QByteArray& key, QByteArr
     }
     if (mode != IsamReadNext && mode != IsamReadPrefix && mode != IsamReadBelow && mode != IsamReadAtMost)
         return IsamBadParameter;
-    return cursor_.next(index, mode, key, foundKey, record, [&](const IsamReadAhead::TScanQuery& query) {
+    return cursor_.next(index, mode, key, foundKey, record, [this](const IsamReadAhead::TScanQuery& query) {
+        const int index = query.index;
         const Statement which = query.bound == IsamReadAhead::Bound::Below ? StmtNextBelow
             : query.bound == IsamReadAhead::Bound::AtMost                  ? StmtNextAtMost
                                                                             : StmtNext;
