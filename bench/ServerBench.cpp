@@ -5,11 +5,11 @@
 #include "BenchFigures.h"
 #include "CategoryRecord.h"
 #include "DayEntryRecord.h"
+#include "TIsamEngine.h"
 #include "PostgresCluster.h"
 #include "TDatabaseCopier.h"
 #include "TDatabaseLocation.h"
 #include "TEntryQuery.h"
-#include "TIsamEngine.h"
 #include "TOfficeLoad.h"
 #include "UserRecord.h"
 

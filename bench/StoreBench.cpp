@@ -4,8 +4,8 @@
 #include "BenchBulkLoad.h"
 #include "BenchFigures.h"
 #include "DayEntryRecord.h"
-#include "TEntryQuery.h"
 #include "TIsamFormat.h"
+#include "TEntryQuery.h"
 #include "TXIsamFile.h"
 
 #include <QDir>

@@ -2,9 +2,9 @@
 
 #include "AlarmRecord.h"
 #include "DayEntryRecord.h"
+#include "TIsamEngine.h"
 #include "RecordKey.h"
 #include "TDatabaseLocation.h"
-#include "TIsamEngine.h"
 #include "TQuorlaDatasets.h"
 #include "TStamp.h"
 #include "TXIsamFile.h"

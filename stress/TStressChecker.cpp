@@ -3,21 +3,21 @@
 #include "TStressTrailCheck.h"
 
 #include "AlarmRecord.h"
-#include "CategoryRecord.h"
 #include "DayEntryRecord.h"
-#include "IsamCode.h"
 #include "RecordKey.h"
-#include "TAlarmPoller.h"
-#include "TClock.h"
-#include "TDatabaseCopier.h"
+#include "IsamCode.h"
 #include "TDatabaseLocation.h"
-#include "TEventWriter.h"
 #include "TIsamFormat.h"
-#include "TQuorlaDB.h"
+#include "TAlarmPoller.h"
+#include "TDatabaseCopier.h"
 #include "TQuorlaDatasets.h"
+#include "TClock.h"
+#include "TEventWriter.h"
+#include "TQuorlaDB.h"
 #include "TWorkstationStore.h"
 #include "TXIsamFile.h"
 #include "UserRecord.h"
+#include "CategoryRecord.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,9 +1,9 @@
 #include "PostgresIsamEngine.h"
 
 #include "IsamCode.h"
+#include "TIsamFormat.h"
 #include "PostgresConnection.h"
 #include "PostgresIsamDataset.h"
-#include "TIsamFormat.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 #include "SqliteIsamEngine.h"
 
 #include "IsamCode.h"
-#include "SqliteIsamDataset.h"
 #include "TIsamFormat.h"
+#include "SqliteIsamDataset.h"
 
 #include <QAtomicInt>
 #include <QDir>

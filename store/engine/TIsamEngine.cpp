@@ -1,9 +1,9 @@
 #include "TIsamEngine.h"
 
+#include "TIsamConnection.h"
 #include "PostgresIsamEngine.h"
 #include "SqliteIsamEngine.h"
 #include "TDatabaseLocation.h"
-#include "TIsamConnection.h"
 
 namespace {
 TIsamEngine* replacement = nullptr;

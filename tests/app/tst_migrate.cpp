@@ -11,14 +11,14 @@
 #include "TestEnvironment.h"
 
 #include "TDatabaseLocation.h"
-#include "TDayView.h"
 #include "TIsamFormat.h"
 #include "TQuorlaDB.h"
 #include "TQuorlaDatasets.h"
+#include "TDayView.h"
 #include "TWeekView.h"
 #include "TWorkstationStore.h"
-#include "TfrmMain.h"
 #include "TrailRecord.h"
+#include "TfrmMain.h"
 #include "UserRecord.h"
 
 #include <QFile>

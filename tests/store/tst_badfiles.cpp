@@ -5,8 +5,8 @@
 #include "CategoryRecord.h"
 #include "DayEntryRecord.h"
 #include "IsamCode.h"
-#include "QuorlaTest.h"
 #include "TIsamFormat.h"
+#include "QuorlaTest.h"
 #include "TXIsamFile.h"
 #include "UserRecord.h"
 

@@ -4,12 +4,12 @@
 // database server that it starts itself.
 
 #include "IsamCode.h"
+#include "TIsamEngine.h"
 #include "PostgresCluster.h"
 #include "PostgresIsamEngine.h"
+#include "TDatabaseLocation.h"
 #include "QuorlaTest.h"
 #include "RecordKey.h"
-#include "TDatabaseLocation.h"
-#include "TIsamEngine.h"
 #include "TXIsamFile.h"
 #include "TestChild.h"
 
