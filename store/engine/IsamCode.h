@@ -9,29 +9,44 @@ enum IsamCode : short {
     // No such record: a failed look-up, the end of a scan, an update or delete
     // of a missing key.
     IsamNotFound = 1,
-    IsamUpdateMode = 2,         // an add under a key that exists, or an unknown write mode
-    IsamBusy = 3,               // the dataset file stayed busy (another workstation writing) past the timeout
-    IsamNotOpen = 4,            // an operation on an object without an open dataset
-    IsamBadFormat = 5,          // a format string the engine cannot use
-    IsamBadKey = 6,             // a key that is not a decimal number of the dataset's key length
-    IsamBadParameter = 7,       // a wrong argument (record size, index number, read mode)
-    IsamNotDataset = 8,         // the file is not one of our datasets
-    IsamNameInUse = 9,          // the dataset to create exists already
+    // An add under a key that exists, or an unknown write mode.
+    IsamUpdateMode = 2,
+    // The dataset file stayed busy (another workstation writing) past the
+    // timeout.
+    IsamBusy = 3,
+    // An operation on an object without an open dataset.
+    IsamNotOpen = 4,
+    // A format string the engine cannot use.
+    IsamBadFormat = 5,
+    // A key that is not a decimal number of the dataset's key length.
+    IsamBadKey = 6,
+    // A wrong argument (record size, index number, read mode).
+    IsamBadParameter = 7,
+    // The file is not one of our datasets.
+    IsamNotDataset = 8,
+    // The dataset to create exists already.
+    IsamNameInUse = 9,
     IsamDiskFull = 11,
     IsamNoMemory = 12,
-    IsamSystemCall = 13,        // the operating system refused (missing folder or file, no permission)
-    IsamIoError = 14,           // a read or write error
-    IsamCorrupt = 15,           // a damaged dataset
-    IsamLocked = 19,            // the record is locked by another holder
-    IsamAlreadyOpen = 23,       // a dataset is already open on this object
-    IsamServerUnreachable = 30, // the database server could not be reached (the first connection failed)
+    // The operating system refused (missing folder or file, no permission).
+    IsamSystemCall = 13,
+    // A read or write error.
+    IsamIoError = 14,
+    // A damaged dataset.
+    IsamCorrupt = 15,
+    // The record is locked by another holder.
+    IsamLocked = 19,
+    // A dataset is already open on this object.
+    IsamAlreadyOpen = 23,
+    // The database server could not be reached (the first connection failed).
+    IsamServerUnreachable = 30,
     // The connection to the database server was lost, or could not be made
     // again after it was; the call failed and the next call reconnects.
     IsamServerLost = 31,
 };
 
-// Read modes understood by TIsamDataset::get. The scan modes are the callers'
-// scan mode plus 0x1002 (TXIsamFile adds it).
+// Read modes understood by TIsamDataset::get. The scan modes are those of
+// TXIsamFile::ScanMode, mapped by TXIsamFile::ReadModeOf.
 enum IsamReadMode : int {
     IsamReadEqual = 0x1011,      // the record whose index value equals the key
     IsamReadNext = 0x1012,       // next record in index order
