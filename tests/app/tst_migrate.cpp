@@ -11,7 +11,7 @@
 #include "TestEnvironment.h"
 
 #include "TDatabaseLocation.h"
-#include "IsamFormat.h"
+#include "TIsamFormat.h"
 #include "TQuorlaDB.h"
 #include "TQuorlaDatasets.h"
 #include "TDayView.h"
