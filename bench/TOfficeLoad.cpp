@@ -2,7 +2,7 @@
 
 #include "AlarmRecord.h"
 #include "DayEntryRecord.h"
-#include "IsamEngine.h"
+#include "TIsamEngine.h"
 #include "RecordKey.h"
 #include "TDatabaseLocation.h"
 #include "TQuorlaDatasets.h"

@@ -7,7 +7,7 @@
 #include "RecordKey.h"
 #include "IsamCode.h"
 #include "TDatabaseLocation.h"
-#include "IsamFormat.h"
+#include "TIsamFormat.h"
 #include "TAlarmPoller.h"
 #include "TDatabaseCopier.h"
 #include "TQuorlaDatasets.h"

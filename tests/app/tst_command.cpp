@@ -70,7 +70,6 @@ private slots:
     {
         QTest::addColumn<QString>("pressed");
         QTest::addColumn<int>("answer");
-        QTest::newRow("first") << "This event" << 0;
         QTest::newRow("last") << "All events in the series" << 2;
         QTest::newRow("Cancel") << "Cancel" << -1;
         QTest::newRow("Escape") << "" << -1;

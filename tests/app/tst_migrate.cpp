@@ -11,7 +11,7 @@
 #include "TestEnvironment.h"
 
 #include "TDatabaseLocation.h"
-#include "IsamFormat.h"
+#include "TIsamFormat.h"
 #include "TQuorlaDB.h"
 #include "TQuorlaDatasets.h"
 #include "TDayView.h"
@@ -21,7 +21,6 @@
 #include "UserRecord.h"
 
 #include <QFile>
-#include <QImage>
 #include <QProcess>
 #include <QTimer>
 
@@ -81,9 +80,9 @@ QStringList contents(const QString& location)
     return lines;
 }
 
-// The program on `location`, logged in as U1, showing the week of `now`:
-// its picture and the keys it shows on each day.
-std::pair<QImage, QStringList> weekShown(const QString& location, const QDateTime& now)
+// The keys the program on `location`, logged in as U1, shows on each day
+// of the week of `now`.
+QStringList weekShown(const QString& location, const QDateTime& now)
 {
     freshWorkstation(false);
     use(location);
@@ -98,7 +97,7 @@ std::pair<QImage, QStringList> weekShown(const QString& location, const QDateTim
     for (const auto* day : shell.main->WeekView()->Days())
         for (int i = 0; i < day->DayEntries().Count(); ++i)
             keys << day->DayEntries().PkAt(i);
-    return {shell.main->WeekView()->grab().toImage(), keys};
+    return keys;
 }
 
 } // namespace
@@ -165,13 +164,10 @@ private slots:
         QCOMPARE(contents(uri), source);
         QCOMPARE(contents(back), source);
 
-        const auto shown = weekShown(stressed_, stressedAt_);
-        QVERIFY(!shown.second.isEmpty());
-        for (const QString& location : {uri, back}) {
-            const auto other = weekShown(location, stressedAt_);
-            QCOMPARE(other.second, shown.second);
-            QVERIFY2(other.first == shown.first, qPrintable(location));
-        }
+        const QStringList shown = weekShown(stressed_, stressedAt_);
+        QVERIFY(!shown.isEmpty());
+        QCOMPARE(weekShown(uri, stressedAt_), shown);
+        QCOMPARE(weekShown(back, stressedAt_), shown);
     }
 
     // Refused targets and sources: the status, the words, and the target as
@@ -183,7 +179,6 @@ private slots:
         QTest::addColumn<QString>("to");
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("says");
-        QTest::newRow("folder target holds a record") << "stress" << "folder:1" << 1 << "is not empty";
         QTest::newRow("folder target has held one") << "stress" << "folder:1-1" << 1 << "is not empty";
         QTest::newRow("server target holds a record") << "stress" << "server:1" << 1 << "is not empty";
         QTest::newRow("source is no database") << "folder:none" << "server:" << 1 << "is no Quorla database";

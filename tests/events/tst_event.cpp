@@ -165,32 +165,21 @@ private slots:
         QVERIFY_THROWS_EXCEPTION(EQuorla, frm.Execute(true, e, alarm, *db, user(2), cfg));   // "Unknown user"
     }
 
-    // History lists a stored event's changes in the order they were made, an
-    // occurrence's with its series' among them, and has nothing to list for a
-    // new one.
+    // History lists an occurrence's changes in the order they were made, its
+    // series' among them, and has nothing to list for a new event. (A plain
+    // event's own records: tst_changetrail.)
     void historyInOrder()
     {
         TScriptedServices services;
-        services.setNow(QDateTime(QDate(2024, 3, 1), QTime(9, 30)));
-        db->SetActingUser(user(2));
+        db->SetActingUser(user(3));
         DayEntryRecord e = entry({user(2)});
         alarm.clear();
-        const QString key = TEventWriter(*db).insertEntryWithAlarms(e, alarm);
-        services.setNow(QDateTime(QDate(2024, 3, 1), QTime(9, 45)));
-        db->SetActingUser(user(3));
-        e.setDescription(QStringLiteral("Review, second round"));
-        TEventWriter(*db).updateEntryWithAlarms(key, e, alarm, QString());
-        const QStringList shown = history(e, key);
         bool enabledForNew = true;
         run(e, [&](QWidget* w) {
             enabledForNew = child(w, "btnHistory")->isEnabled();
             click(w, "btnCancel");
         });
-        QCOMPARE(shown, (QStringList{"01/03/24 09:30  U02 on ws-test: Event added: “Review”; 04/03/24 10:07; for U02",
-                                     "01/03/24 09:45  U03 on ws-test: Event changed: description “Review, second round”"}));
         QVERIFY(!enabledForNew);
-
-        // An occurrence of a repeating event: its series' records among its own.
         services.setNow(QDateTime(QDate(2024, 3, 1), QTime(10, 0)));
         TRecurrenceRule rule;
         rule.setStart(QDate(2024, 3, 4));

@@ -148,28 +148,26 @@ private slots:
 private:
     // A new database of the users Ann, Bob and Cy (keys 1 to 3) and the day
     // entries of `entries`, each "yyyy-MM-dd hh:mm:ss|description|flags|category|assignee,...".
-    void makeDatabase(const QStringList& entries);
+    void makeDatabase(const QStringList& entries)
+    {
+        db = TestDatabase::database(QTest::currentDataTag(), {"Ann", "Bob", "Cy"});
+        DayEntryRecord entry;
+        for (const QString& text : entries) {
+            const QStringList f = text.split(QLatin1Char('|'));
+            entry.initialise();  // the tests run in UTC: local seconds are epoch seconds
+            entry.setStartTime(RecordKey::format(QDateTime::fromString(f[0], "yyyy-MM-dd hh:mm:ss").toSecsSinceEpoch()));
+            entry.setDescription(f[1]);
+            entry.setFlags(f[2].toInt());
+            entry.setCategoryKey(RecordKey::format(f[3].toInt()));
+            const QStringList assignees = f[4].split(QLatin1Char(','), Qt::SkipEmptyParts);
+            for (int slot = 0; slot < assignees.size(); ++slot)
+                entry.setAssignee(slot, RecordKey::format(assignees[slot].toInt()));
+            QVERIFY(db->DayEntries().Insert(entry.bytes()));
+        }
+    }
 
     std::unique_ptr<TQuorlaDB> db;
 };
-
-void tst_Report::makeDatabase(const QStringList& entries)
-{
-    db = TestDatabase::database(QTest::currentDataTag(), {"Ann", "Bob", "Cy"});
-    DayEntryRecord entry;
-    for (const QString& text : entries) {
-        const QStringList f = text.split(QLatin1Char('|'));
-        entry.initialise();  // the tests run in UTC: local seconds are epoch seconds
-        entry.setStartTime(RecordKey::format(QDateTime::fromString(f[0], "yyyy-MM-dd hh:mm:ss").toSecsSinceEpoch()));
-        entry.setDescription(f[1]);
-        entry.setFlags(f[2].toInt());
-        entry.setCategoryKey(RecordKey::format(f[3].toInt()));
-        const QStringList assignees = f[4].split(QLatin1Char(','), Qt::SkipEmptyParts);
-        for (int slot = 0; slot < assignees.size(); ++slot)
-            entry.setAssignee(slot, RecordKey::format(assignees[slot].toInt()));
-        QVERIFY(db->DayEntries().Insert(entry.bytes()));
-    }
-}
 
 QUORLA_TEST_GUI_MAIN(tst_Report)
 #include "tst_report.moc"

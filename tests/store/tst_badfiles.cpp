@@ -5,7 +5,7 @@
 #include "CategoryRecord.h"
 #include "DayEntryRecord.h"
 #include "IsamCode.h"
-#include "IsamFormat.h"
+#include "TIsamFormat.h"
 #include "QuorlaTest.h"
 #include "TXIsamFile.h"
 #include "UserRecord.h"

@@ -10,7 +10,7 @@
 #include "DayEntryRecord.h"
 #include "EQuorla.h"
 #include "HolderNoteRecord.h"
-#include "IsamEngine.h"
+#include "TIsamEngine.h"
 #include "PostgresCluster.h"
 #include "QuorlaTest.h"
 #include "RecordKey.h"

@@ -209,7 +209,7 @@ private slots:
             QVERIFY2(text.startsWith(Lost) && text.size() > Lost.size(), qPrintable(text));
         }
         if (operation != "cache")
-            QCOMPARE(users.LastError(), qint16(IsamServerLost));
+            QCOMPARE(users.LastError(), IsamServerLost);
         // A workstation starting meanwhile is told it cannot reach the server.
         try {
             TQuorlaDB another;
@@ -250,7 +250,7 @@ private slots:
                  qPrintable(users.ErrorText()));
         UserRecord read;
         QVERIFY(!users.GetEqual(read.bytes(), 0, key(1)));
-        QCOMPARE(users.LastError(), qint16(IsamServerLost));
+        QCOMPARE(users.LastError(), IsamServerLost);
         QVERIFY_THROWS_EXCEPTION(EQuorlaDB, TQuorlaDB another);
         const qint64 seconds = waited.elapsed() / 1000;
         QVERIFY(server_->freeze(false));

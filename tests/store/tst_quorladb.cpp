@@ -7,7 +7,7 @@
 #include "DayEntryRecord.h"
 #include "EQuorlaDB.h"
 #include "IsamCode.h"
-#include "IsamEngine.h"
+#include "TIsamEngine.h"
 #include "PostgresCluster.h"
 #include "PostgresIsamEngine.h"
 #include "QuorlaTest.h"

@@ -9,7 +9,7 @@
 #include "AlarmRecord.h"
 #include "DayEntryRecord.h"
 #include "EQuorla.h"
-#include "IsamEngine.h"
+#include "TIsamEngine.h"
 #include "PostgresCluster.h"
 #include "QuorlaTest.h"
 #include "RecordKey.h"

@@ -4,7 +4,7 @@
 // database server that it starts itself.
 
 #include "IsamCode.h"
-#include "IsamEngine.h"
+#include "TIsamEngine.h"
 #include "PostgresCluster.h"
 #include "PostgresIsamEngine.h"
 #include "TDatabaseLocation.h"
@@ -65,7 +65,7 @@ QStringList scan(TXIsamFile& f, qint16 index, const QString& bound, qint16 mode)
 {
     QStringList read;
     Alarm a{};
-    while (f.Get(a, index, bound, mode))
+    while (f.Get(a, index, bound, TXIsamFile::ScanMode(mode)))
         read << f.CurrentKey();
     return read;
 }
@@ -201,7 +201,7 @@ private slots:
         QVERIFY(other.Open(path, 3));
         QString value;
         QVERIFY(!f.ReadSetting(QStringLiteral("identity"), value));
-        QCOMPARE(f.LastError(), qint16(IsamNotFound));
+        QCOMPARE(f.LastError(), IsamNotFound);
         value = QStringLiteral("Europe/Berlin");
         QVERIFY(f.WriteSetting(QStringLiteral("identity"), value, true));
         value = QStringLiteral("UTC");
@@ -295,13 +295,13 @@ private slots:
     // Every refused call answers its code and leaves object and data as they were.
     void refusals()
     {
-        const auto refused = [](TXIsamFile& file, bool done, int code) {
+        const auto refused = [](TXIsamFile& file, bool done, IsamCode code) {
             QVERIFY(!done);
-            QCOMPARE(file.LastError(), qint16(code));
+            QCOMPARE(file.LastError(), code);
         };
         TXIsamFile closed;
         Alarm a{};
-        for (bool done : {closed.Get(a, 0, QString(), 16), closed.Insert(a, key(1)), closed.Delete(key(1)),
+        for (bool done : {closed.Get(a, 0, QString(), TXIsamFile::ScanNext), closed.Insert(a, key(1)), closed.Delete(key(1)),
                              closed.Lock(key(1)), closed.Rewind(0), closed.RaiseKeyMark(key(1)), closed.Close()})
             refused(closed, done, IsamNotOpen);
         QCOMPARE(closed.RecordCount(), -1);
@@ -389,7 +389,7 @@ private slots:
         else
             QVERIFY(!f.GetEqual(a, index, start));
         QTEST(scan(f, index, bound, mode), "keys");
-        QCOMPARE(f.LastError(), qint16(IsamNotFound));
+        QCOMPARE(f.LastError(), IsamNotFound);
     }
 
     void positioning()
@@ -402,12 +402,12 @@ private slots:
         // A point read by another index moves the one position.
         QVERIFY(f.GetEqual(a, 2, key(100)));
         QVERIFY(f.GetEqual(a, 0, key(3)));
-        QVERIFY(!f.Get(a, 0, QString(), 16));
+        QVERIFY(!f.Get(a, 0, QString(), TXIsamFile::ScanNext));
         // A scan read that fails its condition leaves the position alone.
         QVERIFY(f.Rewind(2));
-        QVERIFY(f.Get(a, 2, key(150), 256));
-        QVERIFY(!f.Get(a, 2, key(150), 256));
-        QVERIFY(f.Get(a, 2, QString(), 16));
+        QVERIFY(f.Get(a, 2, key(150), TXIsamFile::ScanBelow));
+        QVERIFY(!f.Get(a, 2, key(150), TXIsamFile::ScanBelow));
+        QVERIFY(f.Get(a, 2, QString(), TXIsamFile::ScanNext));
         QCOMPARE(f.CurrentKey(), key(2));
     }
 
@@ -421,7 +421,7 @@ private slots:
         QStringList seen;
         Alarm a{};
         QVERIFY(f.Rewind(0));
-        while (f.Get(a, 0, QString(), 16)) {
+        while (f.Get(a, 0, QString(), TXIsamFile::ScanNext)) {
             seen << f.CurrentKey();
             if (f.CurrentKey().toInt() % 2 == 0)
                 QVERIFY(f.Delete(f.CurrentKey()));
@@ -454,7 +454,7 @@ private slots:
         QVERIFY(one.Lock(key(7)));
         QVERIFY(one.Lock(key(7)));
         QVERIFY(!two.Lock(key(7)));
-        QCOMPARE(two.LastError(), qint16(IsamLocked));
+        QCOMPARE(two.LastError(), IsamLocked);
         QVERIFY(two.Unlock(key(7))); // not its lock: releases nothing
         QVERIFY(!two.Lock(key(7)));
         Alarm read{};
