@@ -306,8 +306,12 @@ QByteArray TCalendarExport::Build(TQuorlaDB& database, int* count) const
     icalcomponent_add_property(calendar.get(), icalproperty_new_version("2.0"));
     icalcomponent_add_property(calendar.get(), icalproperty_new_prodid("-//KLV//Quorla//EN"));
     icalcomponent_add_property(calendar.get(), icalproperty_new_calscale("GREGORIAN"));
-    if (!inUtc)
-        icalcomponent_add_component(calendar.get(), zoneComponent(zone, firstYear, lastYear));
+    // The events, put in the calendar after the VTIMEZONE once the years it
+    // must cover are known: a series' rule reaches beyond the exported ones
+    // (to the stamps' last year, 2037, when it never ends).
+    std::vector<Component> made;
+    int zoneFirst = firstYear;
+    int zoneLast = lastYear;
 
     const icaltimetype stamp = utcTime(TClock::now());
     const QByteArray userUri = "urn:x-quorla:" + utf8(identity) + ":user:";
@@ -338,7 +342,7 @@ QByteArray TCalendarExport::Build(TQuorlaDB& database, int* count) const
     const auto addEvent = [&](const QString& uid, qint32 flags, const QString& description, const QString& categoryKey,
                               const QString& ownerKey, const QStringList& assignees, qint64 wall, const QString& changesKey) {
         icalcomponent* event = icalcomponent_new(ICAL_VEVENT_COMPONENT);
-        icalcomponent_add_component(calendar.get(), event);
+        made.emplace_back(event);
         ++events;
         icalcomponent_set_uid(event, utf8(uid).constData());
         icalcomponent_set_dtstamp(event, stamp);
@@ -458,6 +462,8 @@ QByteArray TCalendarExport::Build(TQuorlaDB& database, int* count) const
         const qint64 wall = RecordKey::parse(series.Start());
         icalcomponent* event = addEvent(SeriesUid(seriesKey, identity), flags, series.Description(),
                                         series.CategoryKey(), series.OwnerKey(), series.AssigneeKeys(), wall, QString());
+        zoneFirst = std::min(zoneFirst, rule.Start().year());
+        zoneLast = std::max(zoneLast, rule.LastDay().isValid() ? rule.LastDay().year() : 2037);
         icalrecurrencetype recurrence = icalrecurrencetype_from_string(rule.ToRRule().toLatin1().constData());
         // A time of day in the zone ends at a moment: UNTIL in UTC.
         if (!untimed && !icaltime_is_null_time(recurrence.until) && !recurrence.until.is_date) {
@@ -480,6 +486,10 @@ QByteArray TCalendarExport::Build(TQuorlaDB& database, int* count) const
         if ((series.Flags() & SeriesRecord::AlarmWanted) && series.AssigneeKeys().contains(CurrentUserKey))
             addAlarm(event, untimed, wall, std::max<qint64>(0, wall - series.AlarmOffset()));
     }
+    if (!inUtc)
+        icalcomponent_add_component(calendar.get(), zoneComponent(zone, zoneFirst, zoneLast));
+    for (Component& event : made)
+        icalcomponent_add_component(calendar.get(), event.release());
     if (count)
         *count = events;
     char* text = icalcomponent_as_ical_string_r(calendar.get());

@@ -77,7 +77,8 @@ void TEventWriter::createAlarms(const DayEntryRecord& entry, AlarmRecord& alarm,
     }
 }
 
-QString TEventWriter::insertEntryWithAlarms(const DayEntryRecord& entry, AlarmRecord& alarm)
+QString TEventWriter::insertEntryWithAlarms(const DayEntryRecord& entry, AlarmRecord& alarm,
+                                            const std::function<void(const QString&)>& reserved)
 {
     // The new entry is locked from before its insert until its alarms are all
     // there, so that no other workstation deletes it in between and leaves the
@@ -98,6 +99,11 @@ QString TEventWriter::insertEntryWithAlarms(const DayEntryRecord& entry, AlarmRe
             // key taken meanwhile undoes the attempt (on a server the failed
             // add has spoilt the transaction) and the next key is tried.
             TCommandScope command(database_);
+            if (reserved) {
+                if (!entries.RaiseKeyMark(key))
+                    throw EQuorla(entries.ErrorText());
+                reserved(key);
+            }
             if (writer_.insertUnder(entries, key, entry.bytes())) {
                 if (alarm.Flags() & AlarmRecord::AlarmWanted)
                     createAlarms(entry, alarm, key);

@@ -58,7 +58,14 @@ public:
 
     // New event: inserts the entry under the next key and, when the alarm is
     // wanted, one alarm per assignee. Returns the entry's key.
-    QString insertEntryWithAlarms(const DayEntryRecord& entry, AlarmRecord& alarm);
+    // `reserved`, when given, is told the key before anything is written
+    // under it, and the key is set aside first (the key mark raised past it)
+    // so that nobody else ever adds under it: a caller that keeps the key
+    // elsewhere before the entry exists (an import's map) finds after a kill
+    // either its own entry there or nothing, never someone else's. A key
+    // taken meanwhile tells it again with the next one.
+    QString insertEntryWithAlarms(const DayEntryRecord& entry, AlarmRecord& alarm,
+                                  const std::function<void(const QString& key)>& reserved = {});
 
     // Event properties, before the editor opens: takes the entry's lock into
     // `lock` and reads the entry under it, and its earliest alarm - the
