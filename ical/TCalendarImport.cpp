@@ -32,6 +32,9 @@
 
 namespace {
 
+// New single events written at once.
+constexpr qsizetype ImportBatch = 500;
+
 struct ComponentFree
 {
     void operator()(icalcomponent* c) const { icalcomponent_free(c); }
@@ -417,6 +420,41 @@ TCalendarImport::TOutcome TCalendarImport::Import(const QByteArray& text, const 
         }
         return true;
     };
+    // New single events go in ImportBatch at a time (a feed's thousands in
+    // a few transactions, not one each), their map records written before
+    // them as for one.
+    struct TQueued
+    {
+        QString source;
+        DayEntryRecord entry;
+        AlarmRecord alarm;
+    };
+    QList<TQueued> queued;
+    const auto flush = [&] {
+        if (queued.isEmpty())
+            return;
+        QList<DayEntryRecord> entries;
+        QList<AlarmRecord> alarms;
+        for (const TQueued& q : queued) {
+            entries << q.entry;
+            alarms << q.alarm;
+        }
+        events.insertEntriesWithAlarms(entries, alarms, [&](const QStringList& keys) {
+            QList<TXIsamFile::TBatchWrite> writes;
+            for (qsizetype i = 0; i < keys.size(); ++i) {
+                ImportRecord record;
+                record.setSource(queued[i].source);
+                record.setKind(ImportRecord::Kind::Entry);
+                record.setTargetKey(keys[i]);
+                writes << TXIsamFile::TBatchWrite{TXIsamFile::TBatchWrite::Add, QString(),
+                                                  TRecordWriter::bytesOf(record.bytes())};
+            }
+            mapWriter.writeBatch(*map, writes);
+        });
+        outcome.added += int(queued.size());
+        queued.clear();
+    };
+
     // Points the map record of `source` (`mapKey`, set here when it is
     // new) at `key`.
     const auto remember = [&](const QString& source, QString& mapKey, ImportRecord::Kind kind, const QString& key) {
@@ -500,6 +538,18 @@ TCalendarImport::TOutcome TCalendarImport::Import(const QByteArray& text, const 
                 // A series that repeats no more: the event replaces it.
                 series->Delete(known.TargetKey(), TSeriesWriter::Scope::All, QDate(),
                                TSeriesWriter::HeldOccurrences::Leave);
+            }
+            if (mapKey.isEmpty()) {
+                TQueued q{source, {}, {}};
+                database_.InitDayEntryRecord(q.entry);
+                q.entry.setOwnerKey(userKey_);
+                q.entry.setAssigneeKeys({userKey_});
+                database_.InitAlarmRecord(q.alarm);
+                fill(q.entry, q.alarm, fields);
+                queued << q;
+                if (queued.size() >= ImportBatch)
+                    flush();
+                continue;
             }
             insertEntry(fields, rememberAs(ImportRecord::Kind::Entry));
             ++counted;
@@ -597,5 +647,6 @@ TCalendarImport::TOutcome TCalendarImport::Import(const QByteArray& text, const 
                 outcome.skipped << TNote{changed.label, QStringLiteral("it is open elsewhere")};
         }
     }
+    flush();
     return outcome;
 }

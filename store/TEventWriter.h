@@ -67,6 +67,16 @@ public:
     QString insertEntryWithAlarms(const DayEntryRecord& entry, AlarmRecord& alarm,
                                   const std::function<void(const QString& key)>& reserved = {});
 
+    // Many new events at once (an import): the entries go in under keys set
+    // aside first (each locked, none added meanwhile, the key mark raised
+    // past them), `reserved` is told the keys in order before anything is
+    // written under them, then come the entries, the alarms (`alarms[i]` for
+    // `entries[i]`, one per assignee when wanted) and the trail's records:
+    // one transaction per dataset, on a server all of it one. Returns the
+    // keys in order.
+    QStringList insertEntriesWithAlarms(const QList<DayEntryRecord>& entries, QList<AlarmRecord>& alarms,
+                                        const std::function<void(const QStringList& keys)>& reserved);
+
     // Event properties, before the editor opens: takes the entry's lock into
     // `lock` and reads the entry under it, and its earliest alarm - the
     // entry's alarm time - into `alarm` (`hadAlarm`). EntryLocked: another holder has the entry; Gone: no entry
