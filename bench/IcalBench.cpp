@@ -200,7 +200,7 @@ void importSideBySide(TPlace& place)
     std::fflush(stdout);
 }
 
-// 100,000 entries through 2027: a fifth all day, a tenth private, five
+// 100,000 entries through 2027: a fifth all day, five
 // assignees among 30 users; user 1 has an alarm on a fifth of them.
 void loadYear(const QString& folder)
 {
@@ -211,7 +211,7 @@ void loadYear(const QString& folder)
         r.initialise();
         const qint64 day = first + Day * rng.bounded(365);
         const bool untimed = rng.bounded(5) == 0;
-        r.setFlags((untimed ? DayEntryRecord::UnTimed : 0) | (rng.bounded(10) == 0 ? DayEntryRecord::Private : 0));
+        r.setFlags(untimed ? DayEntryRecord::UnTimed : 0);
         r.setStartTime(key(untimed ? day : day + 60 * (7 * 60 + 15 * rng.bounded(48))));
         r.setOwnerKey(key(1 + rng.bounded(30)));
         r.setDescription(QStringLiteral("Meeting about the quarterly figures, with the team"));

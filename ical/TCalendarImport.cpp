@@ -4,6 +4,7 @@
 #include "CategoryRecord.h"
 #include "DayEntryRecord.h"
 #include "EQuorla.h"
+#include "IsamCode.h"
 #include "ImportRecord.h"
 #include "RecordKey.h"
 #include "SeriesLinkRecord.h"
@@ -29,11 +30,12 @@
 
 #include <memory>
 #include <optional>
+#include <tuple>
 
 namespace {
 
 // New single events written at once.
-constexpr qsizetype ImportBatch = 500;
+constexpr qsizetype ImportBatch = 2000;
 
 struct ComponentFree
 {
@@ -329,6 +331,19 @@ TCalendarImport::TOutcome TCalendarImport::Import(const QByteArray& text, const 
     TXIsamFile* map = database_.ImportMap(reason);
     if (!map)
         throw EQuorla(reason);
+    // What this user's events became, by source, in one range read.
+    QHash<QString, std::pair<QString, ImportRecord>> mapped;
+    {
+        ImportRecord record;
+        if (!map->Range(record.bytes(), ImportRecord::SourceIndex, userKey_ + QString(40, QLatin1Char('0')),
+                        userKey_ + QString(40, QLatin1Char('f')),
+                        [&] {
+                            mapped.insert(record.Source(), {map->CurrentKey(), record});
+                            return true;
+                        })
+            && map->LastError() != IsamNotFound)
+            throw EQuorla(map->ErrorText());
+    }
 
     // Categories by name, case aside.
     QHash<QString, QString> categories;
@@ -515,8 +530,8 @@ TCalendarImport::TOutcome TCalendarImport::Import(const QByteArray& text, const 
         const QString source = sourceOf(userKey_, group.uid);
         ImportRecord known;
         QString mapKey;
-        if (TLookup::Equal(*map, known.bytes(), ImportRecord::SourceIndex, source))
-            mapKey = map->CurrentKey();
+        if (const auto found = mapped.constFind(source); found != mapped.constEnd())
+            std::tie(mapKey, known) = *found;
         const bool wasSeries = !mapKey.isEmpty() && known.kind() == ImportRecord::Kind::Series;
         int& counted = mapKey.isEmpty() ? outcome.added : outcome.updated;
         const auto rememberAs = [&](ImportRecord::Kind kind) {
