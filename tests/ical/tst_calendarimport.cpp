@@ -321,14 +321,11 @@ private slots:
         const QString root = db->RootPath();
         db.reset();
         const QString files = TestEnvironment::freshFolder(QStringLiteral("files"));
-        QFile good(files + QStringLiteral("/good.ics"));
-        QVERIFY(good.open(QIODevice::WriteOnly));
-        good.write(calendar(vevent("t@desk", "DTSTART:20270301T100000Z\nSUMMARY:Tool\n")));
-        good.close();
-        QFile plain(files + QStringLiteral("/plain.txt"));
-        QVERIFY(plain.open(QIODevice::WriteOnly));
-        plain.write("Meeting on Monday at ten\n");
-        plain.close();
+        const QByteArray good = calendar(vevent("t@desk", "DTSTART:20270301T100000Z\nSUMMARY:Tool\n"));
+        for (const auto& [name, text] : {std::pair{"/good.ics", good}, {"/plain.txt", "Meeting on Monday at ten\n"}}) {
+            QFile written(files + QLatin1String(name));
+            QVERIFY(written.open(QIODevice::WriteOnly) && written.write(text) == text.size());
+        }
         const QStringList before = QDir(root).entryList(QDir::Files);
         QStringList arguments{QStringLiteral("--database"), root, QStringLiteral("--zone"), QString::fromLatin1(Office)};
         if (!user.isEmpty())
