@@ -1,10 +1,11 @@
 // The benchmark program: figures for the engine and the layers above it, each
 // beside a baseline measured in the same run where one exists. Build with the
 // release preset and run build/release/bench/quorla_bench [store cache view
-// month report week startup trouble poll trail series server]; "server" alone runs only the
+// month report week startup trouble poll trail series ical server]; "server" alone runs only the
 // database server's figures.
 
 #include "CacheBench.h"
+#include "IcalBench.h"
 #include "MonthBench.h"
 #include "PollBench.h"
 #include "ReportBench.h"
@@ -65,6 +66,8 @@ int main(int argc, char** argv)
         runTrailBench();
     if (wanted("series"))
         runSeriesBench();
+    if (wanted("ical"))
+        runIcalBench();
     if (wanted("server"))
         runServerBench(QCoreApplication::applicationFilePath());
     return 0;

@@ -4,6 +4,7 @@
 #include "CategoryRecord.h"
 #include "DayEntryRecord.h"
 #include "EQuorla.h"
+#include "IsamCode.h"
 #include "RecordKey.h"
 #include "SeriesLinkRecord.h"
 #include "SeriesRecord.h"
@@ -24,6 +25,7 @@
 #include <libical/ical.h>
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -306,8 +308,30 @@ QByteArray TCalendarExport::Build(TQuorlaDB& database, int* count) const
     icalcomponent_add_property(calendar.get(), icalproperty_new_version("2.0"));
     icalcomponent_add_property(calendar.get(), icalproperty_new_prodid("-//KLV//Quorla//EN"));
     icalcomponent_add_property(calendar.get(), icalproperty_new_calscale("GREGORIAN"));
-    if (!inUtc)
-        icalcomponent_add_component(calendar.get(), zoneComponent(zone, firstYear, lastYear));
+    // Each event is written by libical as soon as it is whole and freed at
+    // once (a calendar of a hundred thousand events is not held as one tree:
+    // building and freeing that cost more than the writing). They go after
+    // the VTIMEZONE, made once the years it must cover are known: a series'
+    // rule reaches beyond the exported ones (to the stamps' last year, 2037,
+    // when it never ends).
+    Component current;
+    QByteArray written;
+    const auto finish = [&] {
+        if (!current)
+            return;
+        char* text = icalcomponent_as_ical_string_r(current.get());
+        current.reset();
+        if (std::strstr(text, "\r\nCATEGORIES:")) {
+            QByteArray one(text);
+            escapeCategories(one);
+            written += one;
+        } else {
+            written.append(text, qsizetype(std::strlen(text)));
+        }
+        icalmemory_free_buffer(text);
+    };
+    int zoneFirst = firstYear;
+    int zoneLast = lastYear;
 
     const icaltimetype stamp = utcTime(TClock::now());
     const QByteArray userUri = "urn:x-quorla:" + utf8(identity) + ":user:";
@@ -338,7 +362,8 @@ QByteArray TCalendarExport::Build(TQuorlaDB& database, int* count) const
     const auto addEvent = [&](const QString& uid, qint32 flags, const QString& description, const QString& categoryKey,
                               const QString& ownerKey, const QStringList& assignees, qint64 wall, const QString& changesKey) {
         icalcomponent* event = icalcomponent_new(ICAL_VEVENT_COMPONENT);
-        icalcomponent_add_component(calendar.get(), event);
+        finish();
+        current.reset(event);
         ++events;
         icalcomponent_set_uid(event, utf8(uid).constData());
         icalcomponent_set_dtstamp(event, stamp);
@@ -414,11 +439,26 @@ QByteArray TCalendarExport::Build(TQuorlaDB& database, int* count) const
         seriesWriter = std::make_unique<TSeriesWriter>(database);
     QList<QString> seriesKeys;
     QSet<QString> seriesSeen;
+    // Every occurrence's link by its entry, in one range read, not one read
+    // per exported entry (a server's round trip each).
+    QHash<QString, SeriesLinkRecord> linkOf;
+    if (seriesWriter) {
+        TXIsamFile& links = *database.SeriesLinks();
+        SeriesLinkRecord link;
+        if (!links.Range(link.bytes(), SeriesLinkRecord::EntryKeyIndex, RecordKey::format(1), RecordKey::format(9999999999),
+                         [&] {
+                             linkOf.insert(link.EntryKey(), link);
+                             return true;
+                         })
+            && links.LastError() != IsamNotFound)
+            throw EQuorla(links.ErrorText());
+    }
     Read(database.DayEntries(), [&](const DayEntryRecord& entry, const QString& key) {
         QString uid = Uid(key, identity);
         QString recurrenceId;
-        SeriesLinkRecord link;
-        if (seriesWriter && seriesWriter->LinkOf(key, link)) {
+        const auto linked = linkOf.constFind(key);
+        if (linked != linkOf.constEnd()) {
+            const SeriesLinkRecord& link = *linked;
             if (!seriesSeen.contains(link.SeriesKey())) {
                 seriesSeen.insert(link.SeriesKey());
                 seriesKeys << link.SeriesKey();
@@ -440,6 +480,7 @@ QByteArray TCalendarExport::Build(TQuorlaDB& database, int* count) const
         const auto due = alarms.constFind(key);
         if (due != alarms.constEnd())
             addAlarm(event, untimed, wall, RecordKey::parse(*due));
+        finish();
     });
 
     for (const QString& seriesKey : seriesKeys) {
@@ -458,6 +499,8 @@ QByteArray TCalendarExport::Build(TQuorlaDB& database, int* count) const
         const qint64 wall = RecordKey::parse(series.Start());
         icalcomponent* event = addEvent(SeriesUid(seriesKey, identity), flags, series.Description(),
                                         series.CategoryKey(), series.OwnerKey(), series.AssigneeKeys(), wall, QString());
+        zoneFirst = std::min(zoneFirst, rule.Start().year());
+        zoneLast = std::max(zoneLast, rule.LastDay().isValid() ? rule.LastDay().year() : 2037);
         icalrecurrencetype recurrence = icalrecurrencetype_from_string(rule.ToRRule().toLatin1().constData());
         // A time of day in the zone ends at a moment: UNTIL in UTC.
         if (!untimed && !icaltime_is_null_time(recurrence.until) && !recurrence.until.is_date) {
@@ -479,12 +522,19 @@ QByteArray TCalendarExport::Build(TQuorlaDB& database, int* count) const
         }
         if ((series.Flags() & SeriesRecord::AlarmWanted) && series.AssigneeKeys().contains(CurrentUserKey))
             addAlarm(event, untimed, wall, std::max<qint64>(0, wall - series.AlarmOffset()));
+        finish();
     }
+    if (!inUtc)
+        icalcomponent_add_component(calendar.get(), zoneComponent(zone, zoneFirst, zoneLast));
     if (count)
         *count = events;
+    // The events before the calendar's end.
     char* text = icalcomponent_as_ical_string_r(calendar.get());
-    QByteArray result(text);
+    static const QByteArray End = "END:VCALENDAR\r\n";
+    const qsizetype head = qsizetype(std::strlen(text)) - End.size();
+    QByteArray result;
+    result.reserve(head + written.size() + End.size());
+    result.append(text, head).append(written).append(End);
     icalmemory_free_buffer(text);
-    escapeCategories(result);
     return result;
 }

@@ -21,7 +21,8 @@ class TQuorlaDB;
 //   databases never share one.
 // - Times: the entries' wall-clock times are the office's (Zone). DTSTART
 //   carries the zone's IANA name as TZID, with one VTIMEZONE holding only
-//   the observances of the exported years; the few wall-clock times that a
+//   the observances of the exported years (and of the years an exported
+//   series repeats in); the few wall-clock times that a
 //   daylight-saving change skips or repeats go out in UTC instead (a skipped
 //   one at the offset before the change, a repeated one at its first
 //   occurrence), as readers disagree on them. An office in UTC writes UTC.

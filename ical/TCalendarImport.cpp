@@ -4,6 +4,7 @@
 #include "CategoryRecord.h"
 #include "DayEntryRecord.h"
 #include "EQuorla.h"
+#include "IsamCode.h"
 #include "ImportRecord.h"
 #include "RecordKey.h"
 #include "SeriesLinkRecord.h"
@@ -14,6 +15,7 @@
 #include "TLookup.h"
 #include "TQuorlaDB.h"
 #include "TRecordLock.h"
+#include "TRecordWriter.h"
 #include "TRecurrenceRule.h"
 #include "TSeriesWriter.h"
 #include "TTextCapacity.h"
@@ -28,8 +30,12 @@
 
 #include <memory>
 #include <optional>
+#include <tuple>
 
 namespace {
+
+// New single events written at once.
+constexpr qsizetype ImportBatch = 2000;
 
 struct ComponentFree
 {
@@ -325,6 +331,19 @@ TCalendarImport::TOutcome TCalendarImport::Import(const QByteArray& text, const 
     TXIsamFile* map = database_.ImportMap(reason);
     if (!map)
         throw EQuorla(reason);
+    // What this user's events became, by source, in one range read.
+    QHash<QString, std::pair<QString, ImportRecord>> mapped;
+    {
+        ImportRecord record;
+        if (!map->Range(record.bytes(), ImportRecord::SourceIndex, userKey_ + QString(40, QLatin1Char('0')),
+                        userKey_ + QString(40, QLatin1Char('f')),
+                        [&] {
+                            mapped.insert(record.Source(), {map->CurrentKey(), record});
+                            return true;
+                        })
+            && map->LastError() != IsamNotFound)
+            throw EQuorla(map->ErrorText());
+    }
 
     // Categories by name, case aside.
     QHash<QString, QString> categories;
@@ -335,9 +354,14 @@ TCalendarImport::TOutcome TCalendarImport::Import(const QByteArray& text, const 
 
     TOutcome outcome;
     TEventWriter events(database_);
+    events.OnWrite = OnWrite;
     std::unique_ptr<TSeriesWriter> series;
-    if (database_.Series())
+    if (database_.Series()) {
         series = std::make_unique<TSeriesWriter>(database_);
+        series->OnWrite = OnWrite;
+    }
+    TRecordWriter mapWriter;
+    mapWriter.OnWrite = OnWrite;
 
     const auto categoryKey = [&](const TFields& fields) {
         if (fields.category.isEmpty())
@@ -372,7 +396,10 @@ TCalendarImport::TOutcome TCalendarImport::Import(const QByteArray& text, const 
         alarm.setFlags(fields.alarm ? AlarmRecord::AlarmWanted : 0);
         alarm.setAlarmTime(timeKey(fields.alarm ? fields.ringWall : fields.wall));
     };
-    const auto insertEntry = [&](const TFields& fields) {
+    // The entry's key goes into the map before the entry is written, so
+    // that a kill in between leaves a map record naming a key nobody else
+    // will ever use, which the next import finds empty and fills.
+    const auto insertEntry = [&](const TFields& fields, const std::function<void(const QString&)>& reserved) {
         DayEntryRecord entry;
         database_.InitDayEntryRecord(entry);
         entry.setOwnerKey(userKey_);
@@ -380,7 +407,7 @@ TCalendarImport::TOutcome TCalendarImport::Import(const QByteArray& text, const 
         AlarmRecord alarm;
         database_.InitAlarmRecord(alarm);
         fill(entry, alarm, fields);
-        return events.insertEntryWithAlarms(entry, alarm);
+        return events.insertEntryWithAlarms(entry, alarm, reserved);
     };
     // Changes an entry this user imported before; false when it is open
     // elsewhere (`why` tells), true with `gone` when it was deleted since.
@@ -408,14 +435,52 @@ TCalendarImport::TOutcome TCalendarImport::Import(const QByteArray& text, const 
         }
         return true;
     };
-    const auto remember = [&](const QString& source, const QString& mapKey, ImportRecord::Kind kind, const QString& key) {
+    // New single events go in ImportBatch at a time (a feed's thousands in
+    // a few transactions, not one each), their map records written before
+    // them as for one.
+    struct TQueued
+    {
+        QString source;
+        DayEntryRecord entry;
+        AlarmRecord alarm;
+    };
+    QList<TQueued> queued;
+    const auto flush = [&] {
+        if (queued.isEmpty())
+            return;
+        QList<DayEntryRecord> entries;
+        QList<AlarmRecord> alarms;
+        for (const TQueued& q : queued) {
+            entries << q.entry;
+            alarms << q.alarm;
+        }
+        events.insertEntriesWithAlarms(entries, alarms, [&](const QStringList& keys) {
+            QList<TXIsamFile::TBatchWrite> writes;
+            for (qsizetype i = 0; i < keys.size(); ++i) {
+                ImportRecord record;
+                record.setSource(queued[i].source);
+                record.setKind(ImportRecord::Kind::Entry);
+                record.setTargetKey(keys[i]);
+                writes << TXIsamFile::TBatchWrite{TXIsamFile::TBatchWrite::Add, QString(),
+                                                  TRecordWriter::bytesOf(record.bytes())};
+            }
+            mapWriter.writeBatch(*map, writes);
+        });
+        outcome.added += int(queued.size());
+        queued.clear();
+    };
+
+    // Points the map record of `source` (`mapKey`, set here when it is
+    // new) at `key`.
+    const auto remember = [&](const QString& source, QString& mapKey, ImportRecord::Kind kind, const QString& key) {
         ImportRecord record;
         record.setSource(source);
         record.setKind(kind);
         record.setTargetKey(key);
-        const bool done = mapKey.isEmpty() ? map->Insert(record.bytes()) : map->Update(record.bytes(), mapKey);
-        if (!done)
-            throw EQuorla(map->ErrorText());
+        if (mapKey.isEmpty())
+            mapKey = mapWriter.insert(*map, record.bytes());
+        else
+            mapWriter.update(*map, mapKey, record.bytes());
     };
 
     for (const TEventGroup& group : groups) {
@@ -465,9 +530,13 @@ TCalendarImport::TOutcome TCalendarImport::Import(const QByteArray& text, const 
         const QString source = sourceOf(userKey_, group.uid);
         ImportRecord known;
         QString mapKey;
-        if (TLookup::Equal(*map, known.bytes(), ImportRecord::SourceIndex, source))
-            mapKey = map->CurrentKey();
+        if (const auto found = mapped.constFind(source); found != mapped.constEnd())
+            std::tie(mapKey, known) = *found;
         const bool wasSeries = !mapKey.isEmpty() && known.kind() == ImportRecord::Kind::Series;
+        int& counted = mapKey.isEmpty() ? outcome.added : outcome.updated;
+        const auto rememberAs = [&](ImportRecord::Kind kind) {
+            return [&, kind](const QString& key) { remember(source, mapKey, kind, key); };
+        };
 
         if (!rule) {
             bool gone = true;
@@ -485,8 +554,20 @@ TCalendarImport::TOutcome TCalendarImport::Import(const QByteArray& text, const 
                 series->Delete(known.TargetKey(), TSeriesWriter::Scope::All, QDate(),
                                TSeriesWriter::HeldOccurrences::Leave);
             }
-            remember(source, mapKey, ImportRecord::Kind::Entry, insertEntry(fields));
-            ++(mapKey.isEmpty() ? outcome.added : outcome.updated);
+            if (mapKey.isEmpty()) {
+                TQueued q{source, {}, {}};
+                database_.InitDayEntryRecord(q.entry);
+                q.entry.setOwnerKey(userKey_);
+                q.entry.setAssigneeKeys({userKey_});
+                database_.InitAlarmRecord(q.alarm);
+                fill(q.entry, q.alarm, fields);
+                queued << q;
+                if (queued.size() >= ImportBatch)
+                    flush();
+                continue;
+            }
+            insertEntry(fields, rememberAs(ImportRecord::Kind::Entry));
+            ++counted;
             continue;
         }
 
@@ -516,17 +597,17 @@ TCalendarImport::TOutcome TCalendarImport::Import(const QByteArray& text, const 
         } else {
             if (!mapKey.isEmpty() && !wasSeries)
                 events.deleteEntryWithAlarms(known.TargetKey());
-            const TSeriesWriter::TOutcome made = series->Create(templ, today);
+            const TSeriesWriter::TOutcome made = series->Create(templ, today, rememberAs(ImportRecord::Kind::Series));
             if (made.result != TSeriesWriter::Result::Done) {
                 outcome.skipped << TNote{fields.label, QStringLiteral("its repeat rule has no form here")};
                 continue;
             }
             seriesKey = made.seriesKey;
-            remember(source, mapKey, ImportRecord::Kind::Series, seriesKey);
-            ++(mapKey.isEmpty() ? outcome.added : outcome.updated);
+            ++counted;
         }
 
-        // The occurrences deleted (EXDATE) or changed alone (RECURRENCE-ID),
+        // The occurrences deleted (EXDATE; one beyond the horizon is kept as
+        // a deleted day before it is made) or changed alone (RECURRENCE-ID),
         // by the day the rule gives them.
         const auto linkOf = [&](qint64 wall, SeriesLinkRecord& found) {
             const QString dayKey = timeKey(wallOf(QDateTime(asWall(wall).date(), QTime(0, 0), Qt::UTC)));
@@ -542,8 +623,7 @@ TCalendarImport::TOutcome TCalendarImport::Import(const QByteArray& text, const 
              x = icalcomponent_get_next_property(group.master, ICAL_EXDATE_PROPERTY)) {
             bool date = false;
             const qint64 wall = convert.wall(x, icalproperty_get_exdate(x), date);
-            SeriesLinkRecord link;
-            if (inStampYears(wall) && linkOf(wall, link))
+            if (inStampYears(wall))
                 series->Delete(seriesKey, TSeriesWriter::Scope::ThisOne, asWall(wall).date(),
                                TSeriesWriter::HeldOccurrences::Leave);
         }
@@ -582,5 +662,6 @@ TCalendarImport::TOutcome TCalendarImport::Import(const QByteArray& text, const 
                 outcome.skipped << TNote{changed.label, QStringLiteral("it is open elsewhere")};
         }
     }
+    flush();
     return outcome;
 }

@@ -1,11 +1,14 @@
 #pragma once
 
+#include "TRecordWriter.h"
 #include "UserRecord.h"
 
 #include <QByteArray>
 #include <QDate>
 #include <QList>
 #include <QString>
+
+#include <functional>
 
 class TQuorlaDB;
 
@@ -35,7 +38,9 @@ class TQuorlaDB;
 //   RECURRENCE-ID changes its occurrence alone (STATUS:CANCELLED deletes it).
 // - The UID is remembered per user in the import map (TQuorlaDB::ImportMap):
 //   a calendar imported again updates what its events became (an entry
-//   removed since is made anew), never adds them twice.
+//   removed since is made anew), never adds them twice. A new entry's or
+//   series' key is set aside and mapped before the record is written, so an
+//   import killed half-way leaves nothing that the next one doubles.
 // - An event that cannot be taken - a rule with no form here, extra dates
 //   (RDATE), a text over the description's capacity, a start outside 1970
 //   to 2037, a cancelled event, an entry open elsewhere - is listed in
@@ -63,6 +68,8 @@ public:
     QByteArray Zone;
     // The day the series' horizon counts from; invalid: today (TClock).
     QDate Today;
+    // Told of every write (observers only).
+    std::function<void(const TRecordWriter::TWrite&)> OnWrite;
 
     TCalendarImport(TQuorlaDB& database, const QString& userKey, const UserRecord& user);
 

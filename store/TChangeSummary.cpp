@@ -131,10 +131,16 @@ QString TChangeSummary::Quoted(const QString& text, int capacity)
 
 QString TChangeSummary::UserNamed(const QString& key)
 {
+    const auto known = userNames_.constFind(key);
+    if (known != userNames_.constEnd())
+        return *known;
     UserRecord user;
     if (RecordKey::isNone(key) || !database_.Users().GetEqual(user.bytes(), TXIsamFile::PrimaryIndex, key))
         return key;
-    return !user.Abbreviation().isEmpty() ? user.Abbreviation() : !user.FullName().isEmpty() ? user.FullName() : key;
+    const QString name
+        = !user.Abbreviation().isEmpty() ? user.Abbreviation() : !user.FullName().isEmpty() ? user.FullName() : key;
+    userNames_.insert(key, name);
+    return name;
 }
 
 QString TChangeSummary::CategoryNamed(const QString& key)

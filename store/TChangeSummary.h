@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QString>
 #include <QStringList>
 
@@ -80,4 +81,7 @@ private:
     static QStringList Named(const UserRecord& user);
 
     TQuorlaDB& database_;
+    // The names UserNamed found, read once for the summaries of one object
+    // (a batch of new entries names the same few users over and over).
+    QHash<QString, QString> userNames_;
 };

@@ -134,6 +134,51 @@ void TChangeTrail::Record(const TChange& change)
     }
 }
 
+void TChangeTrail::RecordAll(const QList<TChange>& changes)
+{
+    if (changes.isEmpty())
+        return;
+    if (!trail_) {
+        failed(reason_);
+        return;
+    }
+    try {
+        const qint64 moment = now();
+        for (int attempt = 0; attempt < KeyAttempts; ++attempt) {
+            const qint64 first = RecordKey::parse(trail_->NextKey());
+            if (first <= 0)
+                throw EQuorla(trail_->ErrorText());
+            // Keys from the next one on, as Record takes one; another
+            // workstation that took one of them meanwhile makes the whole
+            // batch try again further on.
+            QList<TXIsamFile::TBatchWrite> writes;
+            writes.reserve(changes.size());
+            for (qsizetype i = 0; i < changes.size(); ++i) {
+                const TChange& change = changes[i];
+                TrailRecord record;
+                record.setAction(qint32(change.action));
+                record.setWorkstation(fitted(database_.Workstation(), TrailRecord::WorkstationCapacity));
+                record.setTarget(change.dataset ? DatasetName(*change.dataset) : QString(), change.key, change.subject);
+                record.setSummary(fitted(change.summary, TrailRecord::SummaryCapacity));
+                const QString key = RecordKey::format(first + i);
+                record.setMoment(moment, database_.ActingUser(), key);
+                writes << TXIsamFile::TBatchWrite{TXIsamFile::TBatchWrite::Add, key, TRecordWriter::bytesOf(record.bytes())};
+            }
+            try {
+                writer_.writeBatch(*trail_, writes);
+                return;
+            } catch (const EQuorla&) {
+                if (trail_->LastError() != IsamUpdateMode)
+                    throw;
+            }
+            QThread::usleep(200);
+        }
+        throw EQuorla(trail_->ErrorText());
+    } catch (const std::exception& e) {
+        failed(QString::fromUtf8(e.what()));
+    }
+}
+
 QString TChangeTrail::DatasetName(const TXIsamFile& dataset)
 {
     const QString& name = dataset.FileName();

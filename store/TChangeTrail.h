@@ -103,6 +103,9 @@ public:
     // Adds the change's record, by the database's acting user and workstation,
     // at the current moment. Never throws: a failure is told once.
     void Record(const TChange& change);
+    // Adds the records of many changes at once (an import's new entries), in
+    // one transaction. Never throws, as Record.
+    void RecordAll(const QList<TChange>& changes);
     // Says, once, why changes go unrecorded when the trail is not there.
     void TellIfUnavailable();
 

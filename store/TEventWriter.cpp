@@ -78,7 +78,8 @@ void TEventWriter::createAlarms(const DayEntryRecord& entry, AlarmRecord& alarm,
     }
 }
 
-QString TEventWriter::insertEntryWithAlarms(const DayEntryRecord& entry, AlarmRecord& alarm)
+QString TEventWriter::insertEntryWithAlarms(const DayEntryRecord& entry, AlarmRecord& alarm,
+                                            const std::function<void(const QString&)>& reserved)
 {
     // The new entry is locked from before its insert until its alarms are all
     // there, so that no other workstation deletes it in between and leaves the
@@ -99,6 +100,11 @@ QString TEventWriter::insertEntryWithAlarms(const DayEntryRecord& entry, AlarmRe
             // key taken meanwhile undoes the attempt (on a server the failed
             // add has spoilt the transaction) and the next key is tried.
             TCommandScope command(database_);
+            if (reserved) {
+                if (!entries.RaiseKeyMark(key))
+                    throw EQuorla(entries.ErrorText());
+                reserved(key);
+            }
             if (writer_.insertUnder(entries, key, entry.bytes())) {
                 if (alarm.Flags() & AlarmRecord::AlarmWanted)
                     createAlarms(entry, alarm, key);
@@ -114,6 +120,71 @@ QString TEventWriter::insertEntryWithAlarms(const DayEntryRecord& entry, AlarmRe
             throw EQuorla(entries.ErrorText());
         if (!lock.Held())
             QThread::usleep(1000);
+    }
+}
+
+QStringList TEventWriter::insertEntriesWithAlarms(const QList<DayEntryRecord>& entries, QList<AlarmRecord>& alarms,
+                                                  const std::function<void(const QStringList&)>& reserved)
+{
+    using Kind = TXIsamFile::TBatchWrite::Kind;
+    TXIsamFile& dataset = database_.DayEntries();
+    const qint64 count = entries.size();
+    if (count == 0)
+        return {};
+    for (int attempt = 0;; ++attempt) {
+        if (attempt >= NewKeyAttempts)
+            throw EQuorla(dataset.ErrorText());
+        const qint64 first = RecordKey::parse(dataset.NextKey());
+        if (first <= 0)
+            throw EQuorla(dataset.ErrorText());
+        // As for one entry: every key held, and the first still the next
+        // one (nobody added under any of them meanwhile).
+        std::vector<TRecordLock> locks;
+        locks.reserve(std::size_t(count));
+        for (qint64 i = 0; i < count; ++i) {
+            locks.emplace_back(dataset, RecordKey::format(first + i));
+            if (!locks.back().Held())
+                break;
+        }
+        if (qint64(locks.size()) < count || !locks.back().Held() || RecordKey::parse(dataset.NextKey()) != first) {
+            locks.clear();
+            QThread::usleep(1000);
+            continue;
+        }
+        if (!dataset.RaiseKeyMark(RecordKey::format(first + count - 1)))
+            throw EQuorla(dataset.ErrorText());
+        QStringList keys;
+        for (qint64 i = 0; i < count; ++i)
+            keys << RecordKey::format(first + i);
+        TCommandScope command(database_);
+        reserved(keys);
+        QList<TXIsamFile::TBatchWrite> entryWrites, alarmWrites;
+        QList<TChangeTrail::TChange> added;
+        TChangeSummary summary(database_);
+        for (qint64 i = 0; i < count; ++i) {
+            const DayEntryRecord& entry = entries[i];
+            AlarmRecord& alarm = alarms[i];
+            entryWrites << TXIsamFile::TBatchWrite{Kind::Add, keys[i], TRecordWriter::bytesOf(entry.bytes())};
+            if (alarm.Flags() & AlarmRecord::AlarmWanted) {
+                alarm.setDayEntryKey(keys[i]);
+                for (int slot = 0; slot < DayEntryRecord::MaxAssignees; ++slot) {
+                    if (RecordKey::isNone(entry.Assignee(slot)))
+                        continue;
+                    alarm.setUserKey(entry.Assignee(slot));
+                    alarm.rebuildUserAlarmKey();
+                    alarmWrites << TXIsamFile::TBatchWrite{Kind::Add, QString(), TRecordWriter::bytesOf(alarm.bytes())};
+                }
+            }
+            added << TChangeTrail::TChange{TChangeTrail::Action::EventAdded, &dataset, keys[i],
+                                           TChangeTrail::EntrySubject(keys[i]), summary.Entry(entry, alarmOf(entry, alarm))};
+        }
+        writer_.writeBatch(dataset, entryWrites);
+        if (!alarmWrites.isEmpty())
+            writer_.writeBatch(database_.Alarms(), alarmWrites);
+        database_.Trail().RecordAll(added);
+        // Committed while the locks are held.
+        command.Commit();
+        return keys;
     }
 }
 

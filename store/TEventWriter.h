@@ -58,7 +58,24 @@ public:
 
     // New event: inserts the entry under the next key and, when the alarm is
     // wanted, one alarm per assignee. Returns the entry's key.
-    QString insertEntryWithAlarms(const DayEntryRecord& entry, AlarmRecord& alarm);
+    // `reserved`, when given, is told the key before anything is written
+    // under it, and the key is set aside first (the key mark raised past it)
+    // so that nobody else ever adds under it: a caller that keeps the key
+    // elsewhere before the entry exists (an import's map) finds after a kill
+    // either its own entry there or nothing, never someone else's. A key
+    // taken meanwhile tells it again with the next one.
+    QString insertEntryWithAlarms(const DayEntryRecord& entry, AlarmRecord& alarm,
+                                  const std::function<void(const QString& key)>& reserved = {});
+
+    // Many new events at once (an import): the entries go in under keys set
+    // aside first (each locked, none added meanwhile, the key mark raised
+    // past them), `reserved` is told the keys in order before anything is
+    // written under them, then come the entries, the alarms (`alarms[i]` for
+    // `entries[i]`, one per assignee when wanted) and the trail's records:
+    // one transaction per dataset, on a server all of it one. Returns the
+    // keys in order.
+    QStringList insertEntriesWithAlarms(const QList<DayEntryRecord>& entries, QList<AlarmRecord>& alarms,
+                                        const std::function<void(const QStringList& keys)>& reserved);
 
     // Event properties, before the editor opens: takes the entry's lock into
     // `lock` and reads the entry under it, and its earliest alarm - the

@@ -574,7 +574,8 @@ TSeriesWriter::Settled TSeriesWriter::settle(const QString& seriesKey, SeriesRec
     return Settled::Ready;
 }
 
-TSeriesWriter::TOutcome TSeriesWriter::Create(SeriesRecord& series, const QDate& today)
+TSeriesWriter::TOutcome TSeriesWriter::Create(SeriesRecord& series, const QDate& today,
+                                              const std::function<void(const QString&)>& reserved)
 {
     TOutcome outcome;
     if (!Available())
@@ -584,7 +585,7 @@ TSeriesWriter::TOutcome TSeriesWriter::Create(SeriesRecord& series, const QDate&
     series.setMadeUntil(RecordKey::None);
     series.setChange(SeriesRecord::Pending::None, RecordKey::None);
     series.setSplitFrom(RecordKey::None);
-    const std::optional<TRecordLock> lock = insertLocked(series, outcome.seriesKey);
+    const std::optional<TRecordLock> lock = insertLocked(series, outcome.seriesKey, reserved);
     outcome.touched = extendOne(outcome.seriesKey, series, today, INT_MAX);
     record(TChangeTrail::Action::SeriesAdded, outcome.seriesKey,
            TChangeSummary::Quoted(series.Description(), 60) + QStringLiteral(", ") + series.Rule().Summary()
@@ -592,7 +593,8 @@ TSeriesWriter::TOutcome TSeriesWriter::Create(SeriesRecord& series, const QDate&
     return outcome;
 }
 
-std::optional<TRecordLock> TSeriesWriter::insertLocked(const SeriesRecord& series, QString& key)
+std::optional<TRecordLock> TSeriesWriter::insertLocked(const SeriesRecord& series, QString& key,
+                                                       const std::function<void(const QString&)>& reserved)
 {
     // Locked from before the insert, so that no poll extends the new series
     // while its first occurrences are being made.
@@ -603,7 +605,16 @@ std::optional<TRecordLock> TSeriesWriter::insertLocked(const SeriesRecord& serie
             throw EQuorla(all.ErrorText());
         std::optional<TRecordLock> lock;
         lock.emplace(all, key);
-        if (lock->Held() && all.NextKey() == key && writer_.insertUnder(all, key, series.bytes()))
+        if (!lock->Held() || all.NextKey() != key) {
+            QThread::usleep(1000);
+            continue;
+        }
+        if (reserved) {
+            if (!all.RaiseKeyMark(key))
+                throw EQuorla(all.ErrorText());
+            reserved(key);
+        }
+        if (writer_.insertUnder(all, key, series.bytes()))
             return lock;
         QThread::usleep(1000);
     }
@@ -675,7 +686,7 @@ TSeriesWriter::TOutcome TSeriesWriter::Change(const QString& seriesKey, Scope sc
     // The new series takes this one's lock again while it takes over the
     // occurrences (settle), and releases it then: this series is done by then.
     QString newKey;
-    const std::optional<TRecordLock> newLock = insertLocked(next, newKey);
+    const std::optional<TRecordLock> newLock = insertLocked(next, newKey, {});
     outcome.seriesKey = newKey;
     if (settle(newKey, next, &outcome) != Settled::Ready)
         return outcome;
@@ -711,8 +722,24 @@ TSeriesWriter::TOutcome TSeriesWriter::Delete(const QString& seriesKey, Scope sc
         SeriesLinkRecord link;
         TXIsamFile& links = *database_.SeriesLinks();
         if (!TLookup::Equal(links, link.bytes(), SeriesLinkRecord::OccurrenceIndex,
-                            SeriesLinkRecord::occurrence(seriesKey, dayKey(day)))
-            || (link.Flags() & SeriesLinkRecord::Deleted))
+                            SeriesLinkRecord::occurrence(seriesKey, dayKey(day)))) {
+            // A day of the rule beyond what is made yet (past the horizon, as
+            // an imported calendar's exclusions may be) is kept as deleted
+            // now, so that the extension never makes it.
+            const TRecurrenceRule rule = series.Rule();
+            const bool unmade = RecordKey::isNone(series.MadeUntil()) || dayKey(day) > series.MadeUntil();
+            if (!unmade || series.MadeUntil() == AllMade || !rule.Days(day, day, 1).contains(day))
+                return answer(Result::NotInSeries, seriesKey);
+            link.setOccurrence(seriesKey, dayKey(day));
+            link.setEntryKey(RecordKey::None);
+            link.setFlags(SeriesLinkRecord::Deleted);
+            link.setStart(entryOf(series, rule, day).StartTime());
+            writer_.insert(links, link.bytes());
+            record(TChangeTrail::Action::SeriesChanged, seriesKey,
+                   QStringLiteral("this one on %1: deleted before it was made").arg(day.toString(Qt::ISODate)));
+            return outcome;
+        }
+        if (link.Flags() & SeriesLinkRecord::Deleted)
             return answer(Result::NotInSeries, seriesKey);
         const TLinks one{{links.CurrentKey(), link}};
         // One occurrence open elsewhere is simply locked, whatever `policy`.

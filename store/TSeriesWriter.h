@@ -137,8 +137,11 @@ public:
 
     // Inserts `series` (its template and rule; owner, flags and assignees as
     // the caller filled them, nothing made yet) and its occurrences up to the
-    // horizon. NotInSeries for an invalid rule.
-    TOutcome Create(SeriesRecord& series, const QDate& today);
+    // horizon. NotInSeries for an invalid rule. `reserved`, when given, is
+    // told the series' key before the series is written, the key set aside
+    // first as TEventWriter::insertEntryWithAlarms does.
+    TOutcome Create(SeriesRecord& series, const QDate& today,
+                    const std::function<void(const QString& key)>& reserved = {});
 
     // Changes the series `seriesKey` to `changed`'s template and rule.
     // - All: every occurrence but the exceptions; the occurrences on days the
@@ -166,8 +169,9 @@ public:
     //   the day before (from the first day it is All);
     // - ThisOne: the occurrence of `day` alone; its day is kept as deleted so
     //   that the series never makes it again. Open elsewhere: EntryLocked
-    //   with `held` naming the holder, nothing written. NotInSeries when the
-    //   series has no occurrence that day.
+    //   with `held` naming the holder, nothing written. A day of the rule
+    //   not made yet (beyond the horizon) is kept as deleted all the same.
+    //   NotInSeries when the series has no occurrence that day otherwise.
     // An occurrence open elsewhere is left (a plain entry from then on, no
     // longer in the series) or refuses the call, as `held` says. The trail
     // gets one record, with the count.
@@ -232,7 +236,8 @@ private:
     // and left to `outcome`.
     Settled settle(const QString& seriesKey, SeriesRecord& series, TOutcome* outcome = nullptr);
     // Inserts a series under a key locked before the insert; `key` is set.
-    std::optional<TRecordLock> insertLocked(const SeriesRecord& series, QString& key);
+    std::optional<TRecordLock> insertLocked(const SeriesRecord& series, QString& key,
+                                            const std::function<void(const QString&)>& reserved);
     // The occurrences of `links` open elsewhere (their locks are tried and
     // released at once).
     QList<THeld> probe(const TLinks& links);
