@@ -197,6 +197,7 @@ TAnswer TestDav::ask(const QString& user, const QByteArray& method, const QByteA
     if (!user.isEmpty())
         request.setRawHeader("Authorization", "Basic " + user.toUtf8().toBase64());
     request.setRawHeader("User-Agent", "tst_dav/1.0");
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
     for (const auto& [name, value] : headers)
         request.setRawHeader(name, value);
     if (!body.isEmpty())
