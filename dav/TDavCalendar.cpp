@@ -139,17 +139,22 @@ QByteArray escaped(const QString& text)
 QByteArray xmlBytes(const QByteArray& text)
 {
     QByteArray out;
-    out.reserve(text.size() + text.size() / 16);
-    for (const char c : text) {
-        switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '\r': out += "&#13;"; break;
-        default: out += c;
+    out.reserve(text.size() + text.size() / 8);
+    const char* from = text.constData();
+    const char* const end = from + text.size();
+    for (const char* at = from; at != end; ++at) {
+        const char* replacement = nullptr;
+        switch (*at) {
+        case '&': replacement = "&amp;"; break;
+        case '<': replacement = "&lt;"; break;
+        case '>': replacement = "&gt;"; break;
+        case '\r': replacement = "&#13;"; break;
+        default: continue;
         }
+        out.append(from, at - from).append(replacement);
+        from = at + 1;
     }
-    return out;
+    return out.append(from, end - from);
 }
 
 QByteArray hrefOf(const QString& path)
@@ -240,14 +245,57 @@ void addLine(QByteArray& out, const QByteArray& line)
     out += line.mid(at) + "\r\n";
 }
 
+// The civil date of a day count since 1970-01-01 (proleptic Gregorian).
+void civil(qint64 days, int& year, int& month, int& day)
+{
+    days += 719468;
+    const qint64 era = (days >= 0 ? days : days - 146096) / 146097;
+    const qint64 dayOfEra = days - era * 146097;
+    const qint64 yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    const qint64 dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    const qint64 shifted = (5 * dayOfYear + 2) / 153;
+    day = int(dayOfYear - (153 * shifted + 2) / 5 + 1);
+    month = int(shifted < 10 ? shifted + 3 : shifted - 9);
+    year = int(yearOfEra + era * 400 + (month <= 2 ? 1 : 0));
+}
+
+void digits(char* at, int value, int count)
+{
+    for (int i = count - 1; i >= 0; --i, value /= 10)
+        at[i] = char('0' + value % 10);
+}
+
+// Seconds since 1970 as 20270301 or 20270301T093000Z.
+QByteArray stampText(qint64 seconds, bool withTime)
+{
+    const qint64 days = seconds >= 0 ? seconds / 86400 : (seconds - 86399) / 86400;
+    const qint64 rest = seconds - days * 86400;
+    int year = 0;
+    int month = 0;
+    int day = 0;
+    civil(days, year, month, day);
+    char text[16];
+    digits(text, year, 4);
+    digits(text + 4, month, 2);
+    digits(text + 6, day, 2);
+    if (!withTime)
+        return QByteArray(text, 8);
+    text[8] = 'T';
+    digits(text + 9, int(rest / 3600), 2);
+    digits(text + 11, int(rest % 3600 / 60), 2);
+    digits(text + 13, int(rest % 60), 2);
+    text[15] = 'Z';
+    return QByteArray(text, 16);
+}
+
 QByteArray utcText(qint64 moment)
 {
-    return QDateTime::fromSecsSinceEpoch(moment, QTimeZone::utc()).toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'")).toLatin1();
+    return stampText(moment, true);
 }
 
 QByteArray dateText(qint64 wall)
 {
-    return QDateTime::fromSecsSinceEpoch(wall, QTimeZone::utc()).toString(QStringLiteral("yyyyMMdd")).toLatin1();
+    return stampText(wall, false);
 }
 
 QByteArray duration(qint64 seconds)
@@ -287,6 +335,19 @@ bool matches(const QByteArray& condition, const QByteArray& etag)
 TDavCalendar::TDavCalendar(TQuorlaDB& database, const UserRecord& user, const QString& userKey)
     : database_(database), user_(user), userKey_(userKey), names_(database)
 {
+}
+
+qint64 TDavCalendar::momentOfWall(qint64 wall)
+{
+    // Zones change their offset on the hour: one look-up per hour of the
+    // office's wall-clock time.
+    const qint64 hour = wall >= 0 ? wall / 3600 : (wall - 3599) / 3600;
+    auto found = offsets_.constFind(hour);
+    if (found == offsets_.constEnd()) {
+        const QDateTime w = QDateTime::fromSecsSinceEpoch(hour * 3600, QTimeZone::utc());
+        found = offsets_.insert(hour, hour * 3600 - QDateTime(w.date(), w.time(), zone_).toSecsSinceEpoch());
+    }
+    return wall - *found;
 }
 
 const QHash<QString, QString>& TDavCalendar::uids()
@@ -433,14 +494,18 @@ void TDavCalendar::loadAlarms()
     if (alarms_)
         return;
     QHash<QString, QString>& alarms = alarms_.emplace();
+    // The user's part of the index on user and time: one range read, the
+    // earliest alarm of each entry first.
     TXIsamFile& set = database_.Alarms();
     AlarmRecord alarm;
-    for (bool more = TLookup::Equal(set, alarm.bytes(), AlarmRecord::UserAlarmIndex, userKey_)
-             || TLookup::Next(set, alarm.bytes(), AlarmRecord::UserAlarmIndex, userKey_, TXIsamFile::ScanPrefix);
-         more; more = TLookup::Next(set, alarm.bytes(), AlarmRecord::UserAlarmIndex, userKey_, TXIsamFile::ScanPrefix)) {
-        if (!alarms.contains(alarm.DayEntryKey()))
-            alarms.insert(alarm.DayEntryKey(), alarm.AlarmTime());
-    }
+    const bool read = set.Range(alarm.bytes(), AlarmRecord::UserAlarmIndex, userKey_ + QString(RecordKey::None),
+                                userKey_ + QStringLiteral("9999999999"), [&] {
+                                    if (!alarms.contains(alarm.DayEntryKey()))
+                                        alarms.insert(alarm.DayEntryKey(), alarm.AlarmTime());
+                                    return true;
+                                });
+    if (!read && set.LastError() != IsamNotFound)
+        throw EQuorla(set.ErrorText());
 }
 
 void TDavCalendar::loadNames()
@@ -468,10 +533,7 @@ QByteArray TDavCalendar::dataOf(const DayEntryRecord& entry, const QString& key)
     loadNames();
     const qint64 wall = RecordKey::parse(entry.StartTime());
     const bool untimed = (entry.Flags() & DayEntryRecord::UnTimed) != 0;
-    const auto momentOf = [this](qint64 wallSeconds) {
-        const QDateTime w = QDateTime::fromSecsSinceEpoch(wallSeconds, QTimeZone::utc());
-        return QDateTime(w.date(), w.time(), zone_).toSecsSinceEpoch();
-    };
+    const auto momentOf = [this](qint64 wallSeconds) { return momentOfWall(wallSeconds); };
     const qint64 start = untimed ? wall : momentOf(wall);
     QByteArray out;
     out.reserve(512);
@@ -601,7 +663,7 @@ QByteArray TDavCalendar::objectResponse(const TObject& object, const QList<TName
     for (const TName& prop : wanted) {
         const QString& n = prop.second;
         if (prop.first == Dav && n == QLatin1String("getetag"))
-            found += "<d:getetag>" + escaped(QString::fromLatin1(object.etag)) + "</d:getetag>";
+            found += "<d:getetag>" + object.etag + "</d:getetag>";
         else if (prop.first == Dav && n == QLatin1String("getcontenttype"))
             found += "<d:getcontenttype>text/calendar; charset=utf-8; component=vevent</d:getcontenttype>";
         else if (prop.first == Dav && n == QLatin1String("resourcetype"))
@@ -724,8 +786,7 @@ TDavReply TDavCalendar::report(const TDavRequest& request)
                                       begin = wall;
                                       length = SecondsPerDay;
                                   } else {
-                                      const QDateTime w = QDateTime::fromSecsSinceEpoch(wall, QTimeZone::utc());
-                                      begin = QDateTime(w.date(), w.time(), zone_).toSecsSinceEpoch();
+                                      begin = momentOfWall(wall);
                                   }
                                   if (begin >= endUtc || begin + length <= startUtc)
                                       return;

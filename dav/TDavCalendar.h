@@ -89,6 +89,9 @@ private:
     bool visible(const DayEntryRecord& entry) const;
     bool mayChange(const DayEntryRecord& entry) const;
     QByteArray etagOf(const DayEntryRecord& entry, const QString& key);
+    // The moment (seconds since 1970 UTC) of wall-clock seconds of the
+    // office's zone.
+    qint64 momentOfWall(qint64 wall);
     QByteArray dataOf(const DayEntryRecord& entry, const QString& key);
     void loadAlarms();
     void loadNames();
@@ -105,6 +108,7 @@ private:
     UserRecord user_;
     QString userKey_;
     QTimeZone zone_;
+    QHash<qint64, qint64> offsets_;
     QString identity_;
     // The user's alarm time by entry key (his earliest), read at first use.
     std::optional<QHash<QString, QString>> alarms_;
