@@ -133,6 +133,8 @@ TDavReply TDavService::Answer(const TDavRequest& request)
         TDavCalendar calendar(*database, user, key);
         TDavReply reply = calendar.Answer(request);
         reply.user = user.UserName();
+        if (request.method == "HEAD")
+            reply.body.clear();
         return reply;
     } catch (const EQuorla& e) {
         // A session that failed is not kept: the next request connects anew.
@@ -140,6 +142,11 @@ TDavReply TDavService::Answer(const TDavRequest& request)
         QString message = e.message();
         message.replace(QLatin1String("\r\r"), QLatin1String(": ")).replace(QLatin1Char('\r'), QLatin1Char(' '));
         TDavReply reply = TDavReply::Text(503, QStringLiteral("The database cannot be used now: %1").arg(message));
+        reply.user = name;
+        return reply;
+    } catch (const std::exception& e) {
+        accounts_.remove(name);
+        TDavReply reply = TDavReply::Text(500, QStringLiteral("The request failed: %1").arg(QString::fromUtf8(e.what())));
         reply.user = name;
         return reply;
     }
