@@ -12,7 +12,9 @@
 #include "TCalendarImport.h"
 #include "TChangeTrail.h"
 #include "TDavReply.h"
+#include "TDavObject.h"
 #include "TDavRequest.h"
+#include "TDavXml.h"
 #include "TEntryQuery.h"
 #include "TEntryVisibility.h"
 #include "TEventWriter.h"
@@ -31,9 +33,9 @@
 
 namespace {
 
-const QString Dav = QStringLiteral("DAV:");
-const QString CalDav = QStringLiteral("urn:ietf:params:xml:ns:caldav");
-const QString CalServer = QStringLiteral("http://calendarserver.org/ns/");
+const QString& Dav = TDavXml::Dav;
+const QString& CalDav = TDavXml::CalDav;
+const QString& CalServer = TDavXml::CalServer;
 const QString Root = QStringLiteral("/dav/");
 const QString TokenPrefix = QStringLiteral("urn:x-quorla:sync:");
 constexpr qint64 SecondsPerDay = 86400;
@@ -45,267 +47,6 @@ constexpr qint64 ClockSlack = 600;
 constexpr int TrailPage = 500;
 
 using TName = TDavCalendar::TName;
-
-// What a PROPFIND or REPORT body asks.
-struct TAsked
-{
-    QString root;
-    QList<TName> props;
-    bool allProps = false;
-    QStringList hrefs;
-    QString syncToken;
-    QDateTime start;
-    QDateTime end;
-    bool otherComponent = false;
-    // A prop-filter on UID: the text it matches.
-    QString uid;
-    QString error;
-};
-
-TAsked parse(const QByteArray& body)
-{
-    TAsked asked;
-    if (body.trimmed().isEmpty()) {
-        asked.allProps = true;
-        return asked;
-    }
-    QXmlStreamReader xml(body);
-    int depth = 0;
-    int propDepth = -1;
-    bool onUid = false;
-    while (!xml.atEnd()) {
-        const QXmlStreamReader::TokenType token = xml.readNext();
-        if (token == QXmlStreamReader::StartElement) {
-            ++depth;
-            const QString ns = xml.namespaceUri().toString();
-            const QString name = xml.name().toString();
-            if (depth == 1) {
-                asked.root = name;
-            } else if (propDepth >= 0 && depth == propDepth + 1) {
-                asked.props.append({ns, name});
-            } else if (name == QLatin1String("prop") && ns == Dav && propDepth < 0) {
-                propDepth = depth;
-            } else if (name == QLatin1String("allprop") && ns == Dav) {
-                asked.allProps = true;
-            } else if (name == QLatin1String("href") && ns == Dav) {
-                asked.hrefs.append(xml.readElementText().trimmed());
-                --depth;
-            } else if (name == QLatin1String("sync-token") && ns == Dav) {
-                asked.syncToken = xml.readElementText().trimmed();
-                --depth;
-            } else if (name == QLatin1String("comp-filter") && ns == CalDav) {
-                const QString component = xml.attributes().value(QLatin1String("name")).toString().toUpper();
-                if (component != QLatin1String("VCALENDAR") && component != QLatin1String("VEVENT"))
-                    asked.otherComponent = true;
-            } else if (name == QLatin1String("prop-filter") && ns == CalDav) {
-                onUid = xml.attributes().value(QLatin1String("name")).toString().toUpper() == QLatin1String("UID");
-            } else if (name == QLatin1String("text-match") && ns == CalDav && onUid) {
-                asked.uid = xml.readElementText().trimmed();
-                --depth;
-            } else if (name == QLatin1String("time-range") && ns == CalDav && !asked.start.isValid()) {
-                const auto moment = [](QStringView text) {
-                    QDateTime t = QDateTime::fromString(text.toString(), QStringLiteral("yyyyMMdd'T'HHmmss'Z'"));
-                    t.setTimeZone(QTimeZone::utc());
-                    return t;
-                };
-                const auto attributes = xml.attributes();
-                asked.start = attributes.hasAttribute(QLatin1String("start"))
-                    ? moment(attributes.value(QLatin1String("start")))
-                    : QDateTime::fromSecsSinceEpoch(0, QTimeZone::utc());
-                asked.end = attributes.hasAttribute(QLatin1String("end"))
-                    ? moment(attributes.value(QLatin1String("end")))
-                    : QDateTime::fromSecsSinceEpoch(Q_INT64_C(4102444800), QTimeZone::utc());
-                if (!asked.start.isValid() || !asked.end.isValid())
-                    asked.error = QStringLiteral("a time-range is written as 20270301T000000Z");
-            }
-        } else if (token == QXmlStreamReader::EndElement) {
-            if (depth == propDepth)
-                propDepth = -1;
-            --depth;
-        }
-    }
-    if (xml.hasError())
-        asked.error = xml.errorString();
-    return asked;
-}
-
-QByteArray escaped(const QString& text)
-{
-    return text.toHtmlEscaped().toUtf8();
-}
-
-// Bytes as XML character data; carriage returns kept as references, which a
-// parser would otherwise fold into the line feeds after them.
-QByteArray xmlBytes(const QByteArray& text)
-{
-    QByteArray out;
-    out.reserve(text.size() + text.size() / 8);
-    const char* from = text.constData();
-    const char* const end = from + text.size();
-    for (const char* at = from; at != end; ++at) {
-        const char* replacement = nullptr;
-        switch (*at) {
-        case '&': replacement = "&amp;"; break;
-        case '<': replacement = "&lt;"; break;
-        case '>': replacement = "&gt;"; break;
-        case '\r': replacement = "&#13;"; break;
-        default: continue;
-        }
-        out.append(from, at - from).append(replacement);
-        from = at + 1;
-    }
-    return out.append(from, end - from);
-}
-
-QByteArray hrefOf(const QString& path)
-{
-    return "<d:href>" + QUrl::toPercentEncoding(path, "/@:") + "</d:href>";
-}
-
-QByteArray element(const TName& name, const QByteArray& content = QByteArray())
-{
-    QByteArray prefix;
-    QByteArray declaration;
-    if (name.first == Dav)
-        prefix = "d:";
-    else if (name.first == CalDav)
-        prefix = "c:";
-    else if (name.first == CalServer)
-        prefix = "cs:";
-    else
-        declaration = " xmlns:x=\"" + escaped(name.first) + '"', prefix = "x:";
-    const QByteArray tag = prefix + name.second.toUtf8();
-    if (content.isEmpty())
-        return '<' + tag + declaration + "/>";
-    return '<' + tag + declaration + '>' + content + "</" + tag + '>';
-}
-
-QByteArray propstats(const QByteArray& found, const QByteArray& missing)
-{
-    QByteArray out;
-    if (!found.isEmpty())
-        out += "<d:propstat><d:prop>" + found + "</d:prop><d:status>HTTP/1.1 200 OK</d:status></d:propstat>";
-    if (!missing.isEmpty())
-        out += "<d:propstat><d:prop>" + missing + "</d:prop><d:status>HTTP/1.1 404 Not Found</d:status></d:propstat>";
-    return out;
-}
-
-TDavReply multistatus(const QByteArray& responses, const QByteArray& tail = QByteArray())
-{
-    TDavReply reply;
-    reply.status = 207;
-    reply.addHeader("Content-Type", "application/xml; charset=utf-8");
-    reply.body = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<d:multistatus xmlns:d=\"DAV:\" xmlns:c=\""
-        + CalDav.toUtf8() + "\" xmlns:cs=\"" + CalServer.toUtf8() + "\">" + responses + tail + "</d:multistatus>\n";
-    return reply;
-}
-
-TDavReply davError(int status, const QByteArray& condition, const QString& text)
-{
-    TDavReply reply;
-    reply.status = status;
-    reply.addHeader("Content-Type", "application/xml; charset=utf-8");
-    reply.body = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<d:error xmlns:d=\"DAV:\">" + condition
-        + "<d:responsedescription>" + escaped(text) + "</d:responsedescription></d:error>\n";
-    return reply;
-}
-
-// RFC 5545 text: backslash, semicolon, comma and line breaks escaped.
-QByteArray icalText(const QString& text)
-{
-    QByteArray out;
-    const QByteArray utf8 = text.toUtf8();
-    out.reserve(utf8.size() + 8);
-    for (const char c : utf8) {
-        switch (c) {
-        case '\\': out += "\\\\"; break;
-        case ';': out += "\\;"; break;
-        case ',': out += "\\,"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': break;
-        default: out += c;
-        }
-    }
-    return out;
-}
-
-// A content line folded at 75 octets, never inside a UTF-8 sequence.
-void addLine(QByteArray& out, const QByteArray& line)
-{
-    qsizetype at = 0;
-    qsizetype room = 75;
-    while (line.size() - at > room) {
-        qsizetype cut = at + room;
-        while (cut > at && (uchar(line[cut]) & 0xC0) == 0x80)
-            --cut;
-        out += line.mid(at, cut - at) + "\r\n ";
-        at = cut;
-        room = 74;
-    }
-    out += line.mid(at) + "\r\n";
-}
-
-// The civil date of a day count since 1970-01-01 (proleptic Gregorian).
-void civil(qint64 days, int& year, int& month, int& day)
-{
-    days += 719468;
-    const qint64 era = (days >= 0 ? days : days - 146096) / 146097;
-    const qint64 dayOfEra = days - era * 146097;
-    const qint64 yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
-    const qint64 dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
-    const qint64 shifted = (5 * dayOfYear + 2) / 153;
-    day = int(dayOfYear - (153 * shifted + 2) / 5 + 1);
-    month = int(shifted < 10 ? shifted + 3 : shifted - 9);
-    year = int(yearOfEra + era * 400 + (month <= 2 ? 1 : 0));
-}
-
-void digits(char* at, int value, int count)
-{
-    for (int i = count - 1; i >= 0; --i, value /= 10)
-        at[i] = char('0' + value % 10);
-}
-
-// Seconds since 1970 as 20270301 or 20270301T093000Z.
-QByteArray stampText(qint64 seconds, bool withTime)
-{
-    const qint64 days = seconds >= 0 ? seconds / 86400 : (seconds - 86399) / 86400;
-    const qint64 rest = seconds - days * 86400;
-    int year = 0;
-    int month = 0;
-    int day = 0;
-    civil(days, year, month, day);
-    char text[16];
-    digits(text, year, 4);
-    digits(text + 4, month, 2);
-    digits(text + 6, day, 2);
-    if (!withTime)
-        return QByteArray(text, 8);
-    text[8] = 'T';
-    digits(text + 9, int(rest / 3600), 2);
-    digits(text + 11, int(rest % 3600 / 60), 2);
-    digits(text + 13, int(rest % 60), 2);
-    text[15] = 'Z';
-    return QByteArray(text, 16);
-}
-
-QByteArray utcText(qint64 moment)
-{
-    return stampText(moment, true);
-}
-
-QByteArray dateText(qint64 wall)
-{
-    return stampText(wall, false);
-}
-
-QByteArray duration(qint64 seconds)
-{
-    QByteArray out = seconds < 0 ? "-PT" : "PT";
-    const qint64 length = seconds < 0 ? -seconds : seconds;
-    out += QByteArray::number(length / 3600) + 'H' + QByteArray::number(length % 3600 / 60) + 'M'
-        + QByteArray::number(length % 60) + 'S';
-    return out;
-}
 
 TDavReply locked(const QString& holder)
 {
@@ -531,48 +272,10 @@ QByteArray TDavCalendar::dataOf(const DayEntryRecord& entry, const QString& key)
 {
     loadAlarms();
     loadNames();
-    const qint64 wall = RecordKey::parse(entry.StartTime());
-    const bool untimed = (entry.Flags() & DayEntryRecord::UnTimed) != 0;
-    const auto momentOf = [this](qint64 wallSeconds) { return momentOfWall(wallSeconds); };
-    const qint64 start = untimed ? wall : momentOf(wall);
-    QByteArray out;
-    out.reserve(512);
-    out += "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//KLV//Quorla//EN\r\nBEGIN:VEVENT\r\n";
     const QString uid = uids().value(key);
-    addLine(out, "UID:" + icalText(uid.isEmpty() ? TCalendarExport::Uid(key, identity_) : uid));
-    // Stable, so that the object's bytes change only when the entry does.
-    out += "DTSTAMP:" + utcText(untimed ? momentOf(wall) : start) + "\r\n";
-    if (untimed) {
-        out += "DTSTART;VALUE=DATE:" + dateText(wall) + "\r\nDTEND;VALUE=DATE:" + dateText(wall + SecondsPerDay)
-            + "\r\n";
-    } else {
-        out += "DTSTART:" + utcText(start) + "\r\nDURATION:PT30M\r\n";
-    }
-    const QString text = entry.Description();
-    const QString trimmed = text.trimmed();
-    const qsizetype lineEnd = trimmed.indexOf(QLatin1Char('\n'));
-    const QString summary = lineEnd < 0 ? trimmed : trimmed.left(lineEnd).trimmed();
-    addLine(out, "SUMMARY:" + icalText(summary));
-    if (summary != text)
-        addLine(out, "DESCRIPTION:" + icalText(text));
-    const QString category = categories_->value(entry.CategoryKey());
-    if (!category.isEmpty())
-        addLine(out, "CATEGORIES:" + icalText(category));
-    if (entry.Flags() & DayEntryRecord::Private)
-        out += "CLASS:PRIVATE\r\n";
-    const auto alarm = alarms_->constFind(key);
-    if (alarm != alarms_->constEnd()) {
-        const qint64 ring = momentOf(RecordKey::parse(*alarm));
-        out += "BEGIN:VALARM\r\nACTION:DISPLAY\r\n";
-        addLine(out, "DESCRIPTION:" + icalText(summary));
-        if (untimed)
-            out += "TRIGGER;VALUE=DATE-TIME:" + utcText(ring) + "\r\n";
-        else
-            out += "TRIGGER:" + duration(ring - start) + "\r\n";
-        out += "END:VALARM\r\n";
-    }
-    out += "END:VEVENT\r\nEND:VCALENDAR\r\n";
-    return out;
+    return TDavObject::Text(entry, uid.isEmpty() ? TCalendarExport::Uid(key, identity_) : uid,
+                            categories_->value(entry.CategoryKey()), alarms_->value(key),
+                            [this](qint64 wall) { return momentOfWall(wall); });
 }
 
 QString TDavCalendar::latestChange()
@@ -591,7 +294,7 @@ QByteArray TDavCalendar::syncToken()
 QByteArray TDavCalendar::collectionResponse(Kind kind, const QString& href, const QList<TName>& props, bool allProps)
 {
     const QString name = user_.UserName();
-    const QByteArray principal = hrefOf(PrincipalPath(name));
+    const QByteArray principal = TDavXml::Href(PrincipalPath(name));
     QList<TName> wanted = props;
     if (allProps) {
         wanted = {{Dav, QStringLiteral("resourcetype")}, {Dav, QStringLiteral("displayname")},
@@ -613,7 +316,7 @@ QByteArray TDavCalendar::collectionResponse(Kind kind, const QString& href, cons
                 : kind == Kind::Calendar   ? "<d:collection/><c:calendar/>"
                                            : "<d:collection/>";
         } else if (prop.first == Dav && n == QLatin1String("displayname")) {
-            value = escaped(kind == Kind::Calendar || kind == Kind::Principal ? user_.FullName()
+            value = TDavXml::Escaped(kind == Kind::Calendar || kind == Kind::Principal ? user_.FullName()
                                                                                : QStringLiteral("Quorla"));
         } else if (prop.first == Dav && (n == QLatin1String("current-user-principal") || n == QLatin1String("owner")
                                          || n == QLatin1String("principal-URL"))) {
@@ -621,7 +324,7 @@ QByteArray TDavCalendar::collectionResponse(Kind kind, const QString& href, cons
             value = principal;
         } else if (prop.first == CalDav && n == QLatin1String("calendar-home-set")) {
             known = kind == Kind::Principal;
-            value = hrefOf(HomePath(name));
+            value = TDavXml::Href(HomePath(name));
         } else if (prop.first == CalDav && n == QLatin1String("supported-calendar-component-set")) {
             known = kind == Kind::Calendar;
             value = "<c:comp name=\"VEVENT\"/>";
@@ -629,7 +332,7 @@ QByteArray TDavCalendar::collectionResponse(Kind kind, const QString& href, cons
                    || (prop.first == Dav && n == QLatin1String("sync-token"))) {
             known = kind == Kind::Calendar;
             if (known)
-                value = escaped(QString::fromUtf8(syncToken()));
+                value = TDavXml::Escaped(QString::fromUtf8(syncToken()));
         } else if (prop.first == Dav && n == QLatin1String("supported-report-set")) {
             known = kind == Kind::Calendar;
             value = "<d:supported-report><d:report><c:calendar-query/></d:report></d:supported-report>"
@@ -645,11 +348,11 @@ QByteArray TDavCalendar::collectionResponse(Kind kind, const QString& href, cons
             known = false;
         }
         if (known)
-            found += element(prop, value);
+            found += TDavXml::Element(prop, value);
         else
-            missing += element(prop);
+            missing += TDavXml::Element(prop);
     }
-    return "<d:response>" + hrefOf(href) + propstats(found, missing) + "</d:response>";
+    return "<d:response>" + TDavXml::Href(href) + TDavXml::Propstats(found, missing) + "</d:response>";
 }
 
 QByteArray TDavCalendar::objectResponse(const TObject& object, const QList<TName>& props, bool allProps)
@@ -669,16 +372,16 @@ QByteArray TDavCalendar::objectResponse(const TObject& object, const QList<TName
         else if (prop.first == Dav && n == QLatin1String("resourcetype"))
             found += "<d:resourcetype/>";
         else if (prop.first == CalDav && n == QLatin1String("calendar-data"))
-            found += "<c:calendar-data>" + xmlBytes(object.data) + "</c:calendar-data>";
+            found += "<c:calendar-data>" + TDavXml::Bytes(object.data) + "</c:calendar-data>";
         else
-            missing += element(prop);
+            missing += TDavXml::Element(prop);
     }
-    return "<d:response>" + hrefOf(object.href) + propstats(found, missing) + "</d:response>";
+    return "<d:response>" + TDavXml::Href(object.href) + TDavXml::Propstats(found, missing) + "</d:response>";
 }
 
 TDavReply TDavCalendar::propfind(const TDavRequest& request, const TTarget& target)
 {
-    const TAsked asked = parse(request.body);
+    const TDavXml::TAsked asked = TDavXml::Parse(request.body);
     if (!asked.error.isEmpty())
         return TDavReply::Text(400, QStringLiteral("The request is not well-formed XML: %1").arg(asked.error));
     if (!asked.root.isEmpty() && asked.root != QLatin1String("propfind"))
@@ -729,12 +432,12 @@ TDavReply TDavCalendar::propfind(const TDavRequest& request, const TTarget& targ
     default:
         return TDavReply::Text(404, QStringLiteral("There is nothing at %1.").arg(request.path));
     }
-    return multistatus(responses);
+    return TDavXml::Multistatus(responses);
 }
 
 TDavReply TDavCalendar::report(const TDavRequest& request)
 {
-    const TAsked asked = parse(request.body);
+    const TDavXml::TAsked asked = TDavXml::Parse(request.body);
     if (!asked.error.isEmpty())
         return TDavReply::Text(400, QStringLiteral("The request is not well-formed XML: %1").arg(asked.error));
     const bool withData = asked.props.contains(TName{CalDav, QStringLiteral("calendar-data")});
@@ -747,14 +450,14 @@ TDavReply TDavCalendar::report(const TDavRequest& request)
     QByteArray responses;
     if (asked.root == QLatin1String("calendar-query")) {
         if (asked.otherComponent)
-            return multistatus(QByteArray());
+            return TDavXml::Multistatus(QByteArray());
         if (!asked.uid.isEmpty()) {
             // One event, by the UID a client knows it by.
             const QString key = keyOf(asked.uid);
             DayEntryRecord entry;
             if (readVisible(key, entry))
                 responses = take(entry, key, objectPath(key));
-            return multistatus(responses);
+            return TDavXml::Multistatus(responses);
         }
         // The range in the office's wall-clock time, widened by a day for the
         // all-day entries, whose dates are the same everywhere.
@@ -793,7 +496,7 @@ TDavReply TDavCalendar::report(const TDavRequest& request)
                               }
                               responses += take(entry, key, objectPath(key));
                           });
-        return multistatus(responses);
+        return TDavXml::Multistatus(responses);
     }
     if (asked.root == QLatin1String("calendar-multiget")) {
         for (const QString& href : asked.hrefs) {
@@ -804,15 +507,15 @@ TDavReply TDavCalendar::report(const TDavRequest& request)
             if (readVisible(key, entry))
                 responses += take(entry, key, QUrl(path).path());
             else
-                responses += "<d:response>" + hrefOf(QUrl(path).path())
+                responses += "<d:response>" + TDavXml::Href(QUrl(path).path())
                     + "<d:status>HTTP/1.1 404 Not Found</d:status></d:response>";
         }
-        return multistatus(responses);
+        return TDavXml::Multistatus(responses);
     }
     if (asked.root == QLatin1String("sync-collection")) {
         const QByteArray invalid = "<d:valid-sync-token/>";
         if (!database_.Trail().Available())
-            return davError(403, invalid, QStringLiteral("This database keeps no change trail: read the whole calendar."));
+            return TDavXml::Error(403, invalid, QStringLiteral("This database keeps no change trail: read the whole calendar."));
         const QByteArray token = syncToken();
         if (asked.syncToken.isEmpty()) {
             TEntryQuery::Read(database_.DayEntries(), RecordKey::format(0), RecordKey::format(9999999999),
@@ -820,7 +523,7 @@ TDavReply TDavCalendar::report(const TDavRequest& request)
                                   if (visible(entry))
                                       responses += take(entry, key, objectPath(key));
                               });
-            return multistatus(responses, "<d:sync-token>" + escaped(QString::fromUtf8(token)) + "</d:sync-token>");
+            return TDavXml::Multistatus(responses, "<d:sync-token>" + TDavXml::Escaped(QString::fromUtf8(token)) + "</d:sync-token>");
         }
         const QStringList since = asked.syncToken.startsWith(TokenPrefix)
             ? asked.syncToken.mid(TokenPrefix.size()).split(QLatin1Char('.'))
@@ -830,7 +533,7 @@ TDavReply TDavCalendar::report(const TDavRequest& request)
         const qint64 sinceKey = since.size() == 2 ? since[0].toLongLong(&keyOk) : 0;
         const qint64 sinceWhen = since.size() == 2 ? since[1].toLongLong(&whenOk) : 0;
         if (!keyOk || !whenOk)
-            return davError(403, invalid, QStringLiteral("The sync token is not one of this calendar's."));
+            return TDavXml::Error(403, invalid, QStringLiteral("The sync token is not one of this calendar's."));
         // The trail, latest first, back to a little before the token's moment;
         // what was recorded after the token's record is what changed.
         TChangeTrail::TFilter filter;
@@ -866,12 +569,12 @@ TDavReply TDavCalendar::report(const TDavRequest& request)
             if (readVisible(key, entry))
                 responses += take(entry, key, objectPath(key));
             else
-                responses += "<d:response>" + hrefOf(objectPath(key))
+                responses += "<d:response>" + TDavXml::Href(objectPath(key))
                     + "<d:status>HTTP/1.1 404 Not Found</d:status></d:response>";
         }
-        return multistatus(responses, "<d:sync-token>" + escaped(QString::fromUtf8(token)) + "</d:sync-token>");
+        return TDavXml::Multistatus(responses, "<d:sync-token>" + TDavXml::Escaped(QString::fromUtf8(token)) + "</d:sync-token>");
     }
-    return davError(403, "<d:supported-report/>",
+    return TDavXml::Error(403, "<d:supported-report/>",
                     QStringLiteral("Reports here are calendar-query, calendar-multiget and sync-collection."));
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "TDavNames.h"
+#include "TDavXml.h"
 #include "UserRecord.h"
 
 #include <QByteArray>
@@ -57,7 +58,7 @@ public:
     static QString CalendarPath(const QString& user);
 
     // A property asked for: namespace and local name.
-    using TName = QPair<QString, QString>;
+    using TName = TDavXml::TName;
 
 private:
     enum class Kind { Root, Principal, Home, Calendar, Object, Other, Foreign };
