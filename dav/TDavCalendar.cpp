@@ -459,8 +459,7 @@ TDavReply TDavCalendar::report(const TDavRequest& request)
                 responses = take(entry, key, objectPath(key));
             return TDavXml::Multistatus(responses);
         }
-        // The range in the office's wall-clock time, widened by a day for the
-        // all-day entries, whose dates are the same everywhere.
+        // The range in the office's wall-clock time.
         qint64 from = 0;
         qint64 to = 9999999999;
         const bool ranged = asked.start.isValid();
@@ -472,8 +471,12 @@ TDavReply TDavCalendar::report(const TDavRequest& request)
             const auto wallOf = [this](qint64 utc) {
                 return utc + zone_.offsetFromUtc(QDateTime::fromSecsSinceEpoch(utc, QTimeZone::utc()));
             };
-            from = std::max<qint64>(0, wallOf(startUtc) - SecondsPerDay);
-            to = std::min<qint64>(9999999999, wallOf(endUtc) + SecondsPerDay);
+            // A timed entry that starts up to its length before the range
+            // still runs into it (an hour more either side for a change of
+            // the offset in between); an all-day one is its date, compared as
+            // a floating day.
+            from = std::max<qint64>(0, std::min(wallOf(startUtc) - TimedLength - 3600, startUtc - SecondsPerDay + 1));
+            to = std::min<qint64>(9999999999, std::max(wallOf(endUtc) + 3600, endUtc));
         }
         TEntryQuery::Read(database_.DayEntries(), RecordKey::format(from), RecordKey::format(to),
                           [&](const DayEntryRecord& entry, const QString& key) {
