@@ -261,10 +261,13 @@ void TDavCalendar::loadNames()
 
 QByteArray TDavCalendar::etagOf(const DayEntryRecord& entry, const QString& key)
 {
+    // What the object shows: the record, the user's alarm, the category's name.
     loadAlarms();
+    loadNames();
     QCryptographicHash hash(QCryptographicHash::Sha1);
     hash.addData(QByteArrayView(entry.bytes().data(), qsizetype(entry.bytes().size())));
     hash.addData(alarms_->value(key).toLatin1());
+    hash.addData(categories_->value(entry.CategoryKey()).toUtf8());
     return '"' + hash.result().toHex().left(20) + '"';
 }
 
@@ -685,15 +688,25 @@ TDavReply TDavCalendar::put(const TDavRequest& request, const TTarget& target)
     SeriesLinkRecord link;
     TEventWriter::Result written = TEventWriter::Result::Done;
     if (database_.Series() && series.LinkOf(key, link)) {
-        if (series.ChangeOne(key, entry, alarm, openedAlarm).result != TSeriesWriter::Result::Done)
+        switch (series.ChangeOne(key, entry, alarm, openedAlarm).result) {
+        case TSeriesWriter::Result::Done:
+            break;
+        case TSeriesWriter::Result::Gone:
+            written = TEventWriter::Result::Gone;
+            break;
+        default:
+            // The series being changed elsewhere, or an alarm open there.
             written = TEventWriter::Result::AlarmLocked;
+        }
     } else {
         written = writer.updateEntryWithAlarms(key, entry, alarm, openedAlarm);
     }
     if (written == TEventWriter::Result::AlarmLocked)
         return locked(writer.LockHolder());
+    if (written == TEventWriter::Result::Gone)
+        return TDavReply::Text(404, QStringLiteral("There is no such event."));
     if (written != TEventWriter::Result::Done)
-        return TDavReply::Text(409, QStringLiteral("The event could not be changed."));
+        return TDavReply::Text(412, QStringLiteral("The event was changed since it was read."));
     // The user's own alarm: moved to the VALARM's moment, or switched off.
     if (hadAlarm) {
         TXIsamFile& alarms = database_.Alarms();
