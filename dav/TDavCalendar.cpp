@@ -23,6 +23,7 @@
 #include "TQuorlaDB.h"
 #include "TRecordLock.h"
 #include "TSeriesWriter.h"
+#include "TStamp.h"
 #include "TXIsamFile.h"
 
 #include <QCryptographicHash>
@@ -540,6 +541,10 @@ TDavReply TDavCalendar::report(const TDavRequest& request)
         const qint64 sinceWhen = since.size() == 2 ? since[1].toLongLong(&whenOk) : 0;
         if (!keyOk || !whenOk)
             return TDavXml::Error(403, invalid, QStringLiteral("The sync token is not one of this calendar's."));
+        // Older than what the trail keeps: deletions since may be gone from it.
+        if (sinceWhen < TStamp().Seconds() - qint64(database_.Trail().DaysKept()) * SecondsPerDay + ClockSlack)
+            return TDavXml::Error(403, invalid, QStringLiteral("The sync token is older than the change trail: read "
+                                                               "the whole calendar."));
         // The trail, latest first, back to a little before the token's moment;
         // what was recorded after the token's record is what changed.
         TChangeTrail::TFilter filter;
