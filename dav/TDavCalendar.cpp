@@ -625,6 +625,12 @@ TDavReply TDavCalendar::put(const TDavRequest& request, const TTarget& target)
         return TDavReply::Text(422, QStringLiteral("The event cannot be stored: %1.").arg(reason));
     }
 
+    // A repeat rule would become a series whose occurrences this calendar
+    // lists one by one, beside the client's own repeating event: the client
+    // would show it twice. Refused, until a series is one object here.
+    if (event.repeats)
+        return TDavReply::Text(422, QStringLiteral("The event cannot be stored: repeating events are added and "
+                                                   "changed on a workstation, not from a calendar client."));
     if (!exists) {
         if (!key.isEmpty() && database_.DayEntries().GetEqual(entry.bytes(), TXIsamFile::PrimaryIndex, key))
             return TDavReply::Text(403, QStringLiteral("You may not change this event."));
@@ -652,9 +658,6 @@ TDavReply TDavCalendar::put(const TDavRequest& request, const TTarget& target)
 
     if (!mayChange(entry))
         return TDavReply::Text(403, QStringLiteral("You may not change entries of other users."));
-    if (event.repeats)
-        return TDavReply::Text(422, QStringLiteral("The event cannot be stored: an entry cannot be made repeating "
-                                                   "from a calendar client."));
     TEventWriter writer(database_);
     std::optional<TRecordLock> lock;
     AlarmRecord alarm;

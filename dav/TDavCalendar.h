@@ -42,7 +42,8 @@ struct TDavRequest;
 //
 // Writes go through the store's writers with the workstation's rights, locks
 // and stale checks: PUT of a new name imports the event as the user's own
-// (TCalendarImport: a VALARM is his alarm, a repeat rule a series), PUT of an
+// (TCalendarImport: a VALARM is his alarm; a repeat rule is refused, as the
+// occurrences of a series are listed one by one here), PUT of an
 // existing entry changes its time, text, privacy and category, keeping owner
 // and assignees, and moves or switches off the user's own alarm; DELETE
 // deletes it with its alarms.
