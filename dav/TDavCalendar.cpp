@@ -541,8 +541,10 @@ TDavReply TDavCalendar::report(const TDavRequest& request)
         const qint64 sinceWhen = since.size() == 2 ? since[1].toLongLong(&whenOk) : 0;
         if (!keyOk || !whenOk)
             return TDavXml::Error(403, invalid, QStringLiteral("The sync token is not one of this calendar's."));
-        // Older than what the trail keeps: deletions since may be gone from it.
-        if (sinceWhen < TStamp().Seconds() - qint64(database_.Trail().DaysKept()) * SecondsPerDay + ClockSlack)
+        // Older than what the trail keeps: deletions since may be gone from
+        // it. (A token of an empty trail, "0.0", has everything since.)
+        if (sinceKey != 0
+            && sinceWhen < TStamp().Seconds() - qint64(database_.Trail().DaysKept()) * SecondsPerDay + ClockSlack)
             return TDavXml::Error(403, invalid, QStringLiteral("The sync token is older than the change trail: read "
                                                                "the whole calendar."));
         // The trail, latest first, back to a little before the token's moment;

@@ -25,8 +25,13 @@ const QByteArray Allow = "OPTIONS, GET, HEAD, PUT, DELETE, PROPFIND, REPORT";
 TDavService::TDavService(const TDatabaseLocation& location)
     : location_(location), personal_(TQuorlaDB::LogsInAsPerson(location))
 {
-    if (!personal_)
-        shared_ = std::make_unique<TQuorlaDB>(location_, TQuorlaDB::Opening::ExistingOnly);
+    if (!personal_) {
+        // A place without a database is refused, never made one; the
+        // datasets that only look on (the trail a sync reads, the holder
+        // notes) are made when missing, as a workstation makes them.
+        { const TQuorlaDB existing(location_, TQuorlaDB::Opening::ExistingOnly); }
+        shared_ = std::make_unique<TQuorlaDB>(location_, TQuorlaDB::Opening::CreateMissing);
+    }
 }
 
 TDavService::~TDavService() = default;
