@@ -30,7 +30,6 @@
 #include <QDateTime>
 #include <QSet>
 #include <QUrl>
-#include <QXmlStreamReader>
 
 namespace {
 
