@@ -91,11 +91,21 @@ qint64 TDavCalendar::momentOfWall(qint64 wall)
     return wall - *found;
 }
 
-const QHash<QString, QString>& TDavCalendar::uids()
+QString TDavCalendar::uidOf(const QString& key)
 {
-    if (!uids_)
+    if (uids_)
+        return uids_->value(key);
+    const auto found = someUids_.constFind(key);
+    if (found != someUids_.cend())
+        return *found;
+    // A few objects are looked up one by one (one index read each); a request
+    // naming more is a listing, which reads the whole map once rather than
+    // make a round trip to the server per object.
+    if (someUids_.size() >= SingleLookups) {
         uids_ = names_.Uids();
-    return *uids_;
+        return uids_->value(key);
+    }
+    return *someUids_.insert(key, names_.UidOf(key));
 }
 
 QString TDavCalendar::PrincipalPath(const QString& user)
@@ -115,7 +125,7 @@ QString TDavCalendar::CalendarPath(const QString& user)
 
 QString TDavCalendar::objectPath(const QString& key)
 {
-    const QString uid = uids().value(key);
+    const QString uid = uidOf(key);
     const bool named = !uid.isEmpty() && !uid.contains(QLatin1Char('/')) && uid != QLatin1String(".")
         && uid != QLatin1String("..");
     return CalendarPath(user_.UserName()) + (named ? uid : key) + QStringLiteral(".ics");
@@ -275,7 +285,7 @@ QByteArray TDavCalendar::dataOf(const DayEntryRecord& entry, const QString& key)
 {
     loadAlarms();
     loadNames();
-    const QString uid = uids().value(key);
+    const QString uid = uidOf(key);
     return TDavObject::Text(entry, uid.isEmpty() ? TCalendarExport::Uid(key, identity_) : uid,
                             categories_->value(entry.CategoryKey()), alarms_->value(key),
                             [this](qint64 wall) { return momentOfWall(wall); });
@@ -650,6 +660,7 @@ TDavReply TDavCalendar::put(const TDavRequest& request, const TTarget& target)
             && made.kind() == ImportRecord::Kind::Entry) {
             names_.Remember(event.uid, target.name, made.TargetKey());
             uids_.reset();
+            someUids_.clear();
             alarms_.reset();
             if (readVisible(made.TargetKey(), entry))
                 reply.addHeader("ETag", etagOf(entry, made.TargetKey()));
@@ -728,8 +739,13 @@ TDavReply TDavCalendar::put(const TDavRequest& request, const TTarget& target)
                 break;
             }
         }
-        if (!mineKey.isEmpty()) {
-            const QString ring = RecordKey::format(event.ringWall);
+        const QString ring = RecordKey::format(event.ringWall);
+        if (mineKey.isEmpty() && event.alarm && entry.AssigneeKeys().contains(userKey_)) {
+            // Others have alarms, he had none (switched off): the VALARM
+            // becomes his own. Alarms are the assignees' only, as a
+            // workstation keeps them.
+            writer.addOwnAlarm(key, userKey_, ring);
+        } else if (!mineKey.isEmpty()) {
             TEventWriter::Result own = TEventWriter::Result::Done;
             if (!event.alarm)
                 own = writer.switchOffAlarm(mineKey, mine);

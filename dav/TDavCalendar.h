@@ -116,7 +116,11 @@ private:
     std::optional<QHash<QString, QString>> alarms_;
     std::optional<QHash<QString, QString>> categories_;
     TDavNames names_;
-    // The UIDs clients gave, by entry key, read at first use.
+    // The UID a client gave entry `key`, empty for none: looked up alone for
+    // the first SingleLookups keys of a request, then from every client
+    // UID, read at once.
+    QString uidOf(const QString& key);
+    static constexpr int SingleLookups = 16;
+    QHash<QString, QString> someUids_;
     std::optional<QHash<QString, QString>> uids_;
-    const QHash<QString, QString>& uids();
 };

@@ -64,8 +64,10 @@ TQuorlaDB* TDavService::logIn(const QString& name, const QString& password, User
     if (found == accounts_.end()) {
         TAccount account;
         try {
-            account.database = std::make_shared<TQuorlaDB>(location_,
-                                                           TQuorlaDB::TLogin{TServerRoles::RoleName(name), password});
+            // The service's machine may stand in any zone: it never sets the
+            // office's.
+            account.database = std::make_shared<TQuorlaDB>(
+                location_, TQuorlaDB::TLogin{TServerRoles::RoleName(name), password, false});
         } catch (const TQuorlaDB::ERefused&) {
             return nullptr;
         }

@@ -67,11 +67,15 @@ public:
     {
         QString role;
         QString password;
+        // Whether this machine's zone becomes the office's when the database
+        // has none: a workstation's does, a service's (which may run
+        // anywhere) never.
+        bool keepsZone = true;
     };
     // Connects to the server at `location` as `login`; when the server refuses
     // who he is, throws ERefused (no session is left open). Creates what is
-    // missing and keeps the office's zone, as the desktop program's
-    // connection without a location does.
+    // missing and, as `login` says, keeps the office's zone, as the desktop
+    // program's connection without a location does.
     TQuorlaDB(const TDatabaseLocation& location, const TLogin& login);
     class ERefused;
 

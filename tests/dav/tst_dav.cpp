@@ -392,6 +392,48 @@ void TestDav::roundTrip()
     QCOMPARE(ask(anna, "GET", object).status, 404);
     const TAnswer gone = ask(anna, "REPORT", Calendar, syncQuery(tokenOf(after.body)));
     QVERIFY2(gone.body.contains(object + "</d:href><d:status>HTTP/1.1 404"), gone.body.constData());
+
+    // Anna switched off her alarm of an entry Boss keeps his on: a VALARM
+    // gives her one of her own again, and Boss's stays as it was.
+    DayEntryRecord shared;
+    boss_->InitDayEntryRecord(shared);
+    shared.setOwnerKey(keys_[QStringLiteral("ANNA")]);
+    shared.setAssigneeKeys({keys_[QStringLiteral("ANNA")], keys_[QStringLiteral("BOSS")]});
+    shared.setDescription(QStringLiteral("Review"));
+    shared.setStartTime(RecordKey::format(QDateTime(QDate(2027, 3, 2), QTime(10, 0), Qt::UTC).toSecsSinceEpoch()));
+    AlarmRecord ring;
+    boss_->InitAlarmRecord(ring);
+    ring.setFlags(AlarmRecord::AlarmWanted);
+    ring.setAlarmTime(shared.StartTime());
+    TEventWriter events(*boss_);
+    const QString sharedKey = events.insertEntryWithAlarms(shared, ring);
+    const auto alarmsOf = [&] {
+        QStringList found;
+        AlarmRecord one;
+        for (bool more = TLookup::Equal(boss_->Alarms(), one.bytes(), AlarmRecord::DayEntryKeyIndex, sharedKey); more;
+             more = TLookup::Next(boss_->Alarms(), one.bytes(), AlarmRecord::DayEntryKeyIndex, sharedKey,
+                                  TXIsamFile::ScanPrefix))
+            found << (one.UserKey() == keys_[QStringLiteral("ANNA")] ? QStringLiteral("Anna ") : QStringLiteral("Boss "))
+                    + one.AlarmTime();
+        found.sort();
+        return found;
+    };
+    for (bool more = TLookup::Equal(boss_->Alarms(), ring.bytes(), AlarmRecord::DayEntryKeyIndex, sharedKey); more;
+         more = TLookup::Next(boss_->Alarms(), ring.bytes(), AlarmRecord::DayEntryKeyIndex, sharedKey,
+                              TXIsamFile::ScanPrefix))
+        if (ring.UserKey() == keys_[QStringLiteral("ANNA")])
+            break;
+    QCOMPARE(events.switchOffAlarm(boss_->Alarms().CurrentKey(), ring), TEventWriter::Result::Done);
+    const QByteArray sharedPath = Calendar + sharedKey.toLatin1() + ".ics";
+    const QStringList before = alarmsOf();
+    QCOMPARE(ask(anna, "PUT", sharedPath, ics("x", "Review", alarm)).status, 204);
+    QVERIFY(ask(anna, "GET", sharedPath).body.contains("TRIGGER:-PT0H15M0S"));
+    const QStringList now = alarmsOf();
+    QCOMPARE(before.size(), 1);
+    QCOMPARE(now.size(), 2);
+    QVERIFY(now.first().startsWith(QLatin1String("Anna ")) && now.last() == before.first());
+    QCOMPARE(boss_->Trail().Latest(TChangeTrail::TFilter{}, QString(), 1).first().action,
+             TChangeTrail::Action::AlarmSnoozed);
 }
 
 void TestDav::lockedEntry()
