@@ -8,6 +8,7 @@
 #include "IsamCode.h"
 #include "RecordKey.h"
 #include "SeriesLinkRecord.h"
+#include "SeriesRecord.h"
 #include "TCalendarExport.h"
 #include "TCalendarImport.h"
 #include "TChangeTrail.h"
@@ -19,6 +20,7 @@
 #include "TEntryVisibility.h"
 #include "TEventWriter.h"
 #include "TFilterRules.h"
+#include "THolderNotes.h"
 #include "TLookup.h"
 #include "TQuorlaDB.h"
 #include "TRecordLock.h"
@@ -76,6 +78,117 @@ bool matches(const QByteArray& condition, const QByteArray& etag)
 TDavCalendar::TDavCalendar(TQuorlaDB& database, const UserRecord& user, const QString& userKey)
     : database_(database), user_(user), userKey_(userKey), names_(database)
 {
+}
+
+TDavCalendar::~TDavCalendar() = default;
+
+TSeriesWriter* TDavCalendar::seriesWriter()
+{
+    if (!series_ && database_.Series())
+        series_ = std::make_unique<TSeriesWriter>(database_);
+    return series_.get();
+}
+
+QString TDavCalendar::seriesOf(const QString& key)
+{
+    SeriesLinkRecord link;
+    TSeriesWriter* writer = seriesWriter();
+    if (writer && writer->LinkOf(key, link) && !(link.Flags() & SeriesLinkRecord::Deleted))
+        return link.SeriesKey();
+    return QString();
+}
+
+bool TDavCalendar::readSeriesVisible(const QString& seriesKey, SeriesRecord& series)
+{
+    TSeriesWriter* writer = seriesWriter();
+    if (seriesKey.isEmpty() || !writer || !writer->ReadSeries(seriesKey, series))
+        return false;
+    // Seen as its occurrences would be.
+    DayEntryRecord like;
+    database_.InitDayEntryRecord(like);
+    like.setOwnerKey(series.OwnerKey());
+    like.setAssigneeKeys(series.AssigneeKeys());
+    like.setFlags((series.Flags() & SeriesRecord::Private) ? DayEntryRecord::Private : 0);
+    return visible(like);
+}
+
+QString TDavCalendar::seriesPath(const QString& seriesKey)
+{
+    const QString uid = names_.UidOf(seriesKey, true);
+    const bool named = !uid.isEmpty() && !uid.contains(QLatin1Char('/')) && uid != QLatin1String(".")
+        && uid != QLatin1String("..");
+    return CalendarPath(user_.UserName()) + (named ? uid : TDavNames::SeriesName(seriesKey)) + QStringLiteral(".ics");
+}
+
+QByteArray TDavCalendar::seriesEtag(const QString& seriesKey, const SeriesRecord& series)
+{
+    loadAlarms();
+    loadNames();
+    QCryptographicHash hash(QCryptographicHash::Sha1);
+    hash.addData(QByteArrayView(series.bytes().data(), qsizetype(series.bytes().size())));
+    hash.addData(categories_->value(series.CategoryKey()).toUtf8());
+    for (const auto& [linkKey, link] : seriesWriter()->Links(seriesKey)) {
+        hash.addData(QByteArrayView(link.bytes().data(), qsizetype(link.bytes().size())));
+        DayEntryRecord entry;
+        if (!RecordKey::isNone(link.EntryKey())
+            && database_.DayEntries().GetEqual(entry.bytes(), TXIsamFile::PrimaryIndex, link.EntryKey())) {
+            hash.addData(QByteArrayView(entry.bytes().data(), qsizetype(entry.bytes().size())));
+            hash.addData(alarms_->value(link.EntryKey()).toLatin1());
+            hash.addData(categories_->value(entry.CategoryKey()).toUtf8());
+        }
+    }
+    return '"' + hash.result().toHex().left(20) + '"';
+}
+
+QByteArray TDavCalendar::seriesData(const QString& seriesKey, const SeriesRecord& series)
+{
+    TCalendarExport exported;
+    exported.CurrentUser = user_;
+    exported.CurrentUserKey = userKey_;
+    exported.Zone = zone_.id();
+    exported.OnlySeries = seriesKey;
+    exported.OnlySeriesUid = names_.UidOf(seriesKey, true);
+    // The days whose observances of the zone are written: the series' first
+    // to its last made.
+    exported.StartDate = QDateTime::fromSecsSinceEpoch(RecordKey::parse(series.Start()), QTimeZone::utc()).date();
+    exported.EndDate = exported.StartDate;
+    const auto links = seriesWriter()->Links(seriesKey);
+    if (!links.isEmpty())
+        exported.EndDate = std::max(exported.EndDate, QDateTime::fromSecsSinceEpoch(
+                                                          RecordKey::parse(links.last().second.Start()), QTimeZone::utc())
+                                                          .date());
+    return exported.Build(database_);
+}
+
+QByteArray TDavCalendar::seriesResponse(const QString& seriesKey, const QString& href, bool withData,
+                                        const QList<TName>& props, bool allProps)
+{
+    SeriesRecord series;
+    if (!readSeriesVisible(seriesKey, series))
+        return "<d:response>" + TDavXml::Href(href) + "<d:status>HTTP/1.1 404 Not Found</d:status></d:response>";
+    TObject object{seriesKey, href, seriesEtag(seriesKey, series), QByteArray()};
+    if (withData)
+        object.data = seriesData(seriesKey, series);
+    return objectResponse(object, props, allProps);
+}
+
+QByteArray TDavCalendar::listed(const DayEntryRecord& entry, const QString& key, const QString& href, bool withData,
+                                const QList<TName>& props, bool allProps)
+{
+    const QString seriesKey = seriesOf(key);
+    if (!seriesKey.isEmpty()) {
+        if (listedSeries_.contains(seriesKey))
+            return QByteArray();
+        listedSeries_.insert(seriesKey);
+        SeriesRecord series;
+        if (!readSeriesVisible(seriesKey, series))
+            return QByteArray();
+        return seriesResponse(seriesKey, seriesPath(seriesKey), withData, props, allProps);
+    }
+    TObject object{key, href.isEmpty() ? objectPath(key) : href, etagOf(entry, key), QByteArray()};
+    if (withData)
+        object.data = dataOf(entry, key);
+    return objectResponse(object, props, allProps);
 }
 
 qint64 TDavCalendar::momentOfWall(qint64 wall)
@@ -209,23 +322,32 @@ bool TDavCalendar::mayChange(const DayEntryRecord& entry) const
     return entry.OwnerKey() == userKey_ || (user_.Rights() & UserRecord::CanModifyOthersEntries) != 0;
 }
 
-QString TDavCalendar::keyOf(const QString& name)
+QString TDavCalendar::keyOf(const QString& name, bool* series)
 {
-    const QString key = names_.KeyOf(name);
-    if (!key.isEmpty())
-        return key;
-    // An import by this user, by the UID it came with.
-    QString reason;
-    TXIsamFile* map = database_.ImportMap(reason);
-    ImportRecord known;
-    if (map && TLookup::Equal(*map, known.bytes(), ImportRecord::SourceIndex, TCalendarImport::SourceOf(userKey_, name))
-        && known.kind() == ImportRecord::Kind::Entry)
-        return known.TargetKey();
-    // The export's UID, as a client may look an entry up by it.
-    const QString exported = TCalendarExport::Uid(name.left(10), identity_);
-    if (name.size() > 10 && name == exported)
-        return name.left(10);
-    return QString();
+    bool isSeries = false;
+    QString key = names_.KeyOf(name, &isSeries);
+    if (key.isEmpty()) {
+        // An import by this user, by the UID it came with.
+        QString reason;
+        TXIsamFile* map = database_.ImportMap(reason);
+        ImportRecord known;
+        if (map
+            && TLookup::Equal(*map, known.bytes(), ImportRecord::SourceIndex, TCalendarImport::SourceOf(userKey_, name))) {
+            key = known.TargetKey();
+            isSeries = known.kind() == ImportRecord::Kind::Series;
+        } else if (name.size() > 10 && name == TCalendarExport::Uid(name.left(10), identity_)) {
+            // The export's UID, as a client may look an entry up by it.
+            key = name.left(10);
+        } else if (name.size() > 17 && name == TCalendarExport::SeriesUid(name.mid(7, 10), identity_)) {
+            key = name.mid(7, 10);
+            isSeries = true;
+        }
+    }
+    if (series)
+        *series = isSeries;
+    else if (isSeries)
+        return QString();
+    return key;
 }
 
 bool TDavCalendar::readVisible(const QString& key, DayEntryRecord& entry)
@@ -422,17 +544,23 @@ TDavReply TDavCalendar::propfind(const TDavRequest& request, const TTarget& targ
         const bool withData = asked.props.contains(TName{CalDav, QStringLiteral("calendar-data")});
         TEntryQuery::Read(database_.DayEntries(), RecordKey::format(0), RecordKey::format(9999999999),
                           [&](const DayEntryRecord& entry, const QString& key) {
-                              if (!visible(entry))
-                                  return;
-                              TObject object{key, objectPath(key), etagOf(entry, key), QByteArray()};
-                              if (withData)
-                                  object.data = dataOf(entry, key);
-                              responses += objectResponse(object, asked.props, asked.allProps);
+                              if (visible(entry))
+                                  responses += listed(entry, key, QString(), withData, asked.props, asked.allProps);
                           });
         break;
     }
     case Kind::Object: {
-        const QString key = keyOf(target.name);
+        bool series = false;
+        const QString key = keyOf(target.name, &series);
+        if (series) {
+            SeriesRecord found;
+            if (!readSeriesVisible(key, found))
+                return TDavReply::Text(404, QStringLiteral("There is no such event."));
+            responses = seriesResponse(key, request.path,
+                                       asked.props.contains(TName{CalDav, QStringLiteral("calendar-data")}),
+                                       asked.props, asked.allProps);
+            break;
+        }
         DayEntryRecord entry;
         if (!readVisible(key, entry))
             return TDavReply::Text(404, QStringLiteral("There is no such event."));
@@ -455,10 +583,7 @@ TDavReply TDavCalendar::report(const TDavRequest& request)
         return TDavReply::Text(400, QStringLiteral("The request is not well-formed XML: %1").arg(asked.error));
     const bool withData = asked.props.contains(TName{CalDav, QStringLiteral("calendar-data")});
     const auto take = [&](const DayEntryRecord& entry, const QString& key, const QString& href) {
-        TObject object{key, href, etagOf(entry, key), QByteArray()};
-        if (withData)
-            object.data = dataOf(entry, key);
-        return objectResponse(object, asked.props, asked.allProps);
+        return listed(entry, key, href, withData, asked.props, asked.allProps);
     };
     QByteArray responses;
     if (asked.root == QLatin1String("calendar-query")) {
@@ -466,10 +591,14 @@ TDavReply TDavCalendar::report(const TDavRequest& request)
             return TDavXml::Multistatus(QByteArray());
         if (!asked.uid.isEmpty()) {
             // One event, by the UID a client knows it by.
-            const QString key = keyOf(asked.uid);
+            bool series = false;
+            const QString key = keyOf(asked.uid, &series);
             DayEntryRecord entry;
-            if (readVisible(key, entry))
-                responses = take(entry, key, objectPath(key));
+            SeriesRecord found;
+            if (series && readSeriesVisible(key, found))
+                responses = seriesResponse(key, seriesPath(key), withData, asked.props, asked.allProps);
+            else if (!series && readVisible(key, entry))
+                responses = take(entry, key, QString());
             return TDavXml::Multistatus(responses);
         }
         // The range in the office's wall-clock time.
@@ -510,7 +639,7 @@ TDavReply TDavCalendar::report(const TDavRequest& request)
                                   if (begin >= endUtc || begin + length <= startUtc)
                                       return;
                               }
-                              responses += take(entry, key, objectPath(key));
+                              responses += take(entry, key, QString());
                           });
         return TDavXml::Multistatus(responses);
     }
@@ -519,8 +648,11 @@ TDavReply TDavCalendar::report(const TDavRequest& request)
             const QString path = QUrl::fromPercentEncoding(href.toUtf8());
             const TTarget target = targetOf(QUrl(path).path());
             DayEntryRecord entry;
-            const QString key = target.kind == Kind::Object ? keyOf(target.name) : QString();
-            if (readVisible(key, entry))
+            bool series = false;
+            const QString key = target.kind == Kind::Object ? keyOf(target.name, &series) : QString();
+            if (series)
+                responses += seriesResponse(key, QUrl(path).path(), withData, asked.props, asked.allProps);
+            else if (readVisible(key, entry))
                 responses += take(entry, key, QUrl(path).path());
             else
                 responses += "<d:response>" + TDavXml::Href(QUrl(path).path())
@@ -537,7 +669,7 @@ TDavReply TDavCalendar::report(const TDavRequest& request)
             TEntryQuery::Read(database_.DayEntries(), RecordKey::format(0), RecordKey::format(9999999999),
                               [&](const DayEntryRecord& entry, const QString& key) {
                                   if (visible(entry))
-                                      responses += take(entry, key, objectPath(key));
+                                      responses += take(entry, key, QString());
                               });
             return TDavXml::Multistatus(responses, "<d:sync-token>" + TDavXml::Escaped(QString::fromUtf8(token)) + "</d:sync-token>");
         }
@@ -577,23 +709,28 @@ TDavReply TDavCalendar::report(const TDavRequest& request)
                 break;
             after = page.last().position;
         }
-        if (!series.isEmpty() && database_.Series()) {
-            TSeriesWriter writer(database_);
-            for (const QString& seriesKey : std::as_const(series))
-                for (const auto& [linkKey, link] : writer.Links(seriesKey))
-                    if (!RecordKey::isNone(link.EntryKey()))
-                        entries.insert(link.EntryKey());
+        // A changed occurrence is a change of its series' object.
+        QStringList keys;
+        for (const QString& key : std::as_const(entries)) {
+            const QString seriesKey = seriesOf(key);
+            if (seriesKey.isEmpty())
+                keys << key;
+            else
+                series.insert(seriesKey);
         }
-        QStringList keys(entries.begin(), entries.end());
         keys.sort();
         for (const QString& key : std::as_const(keys)) {
             DayEntryRecord entry;
             if (readVisible(key, entry))
-                responses += take(entry, key, objectPath(key));
+                responses += take(entry, key, QString());
             else
                 responses += "<d:response>" + TDavXml::Href(objectPath(key))
                     + "<d:status>HTTP/1.1 404 Not Found</d:status></d:response>";
         }
+        QStringList seriesKeys(series.begin(), series.end());
+        seriesKeys.sort();
+        for (const QString& seriesKey : std::as_const(seriesKeys))
+            responses += seriesResponse(seriesKey, seriesPath(seriesKey), withData, asked.props, asked.allProps);
         return TDavXml::Multistatus(responses, "<d:sync-token>" + TDavXml::Escaped(QString::fromUtf8(token)) + "</d:sync-token>");
     }
     return TDavXml::Error(403, "<d:supported-report/>",
@@ -602,14 +739,16 @@ TDavReply TDavCalendar::report(const TDavRequest& request)
 
 TDavReply TDavCalendar::get(const TTarget& target, bool head)
 {
-    const QString key = keyOf(target.name);
+    bool isSeries = false;
+    const QString key = keyOf(target.name, &isSeries);
     DayEntryRecord entry;
-    if (!readVisible(key, entry))
+    SeriesRecord series;
+    if (isSeries ? !readSeriesVisible(key, series) : !readVisible(key, entry))
         return TDavReply::Text(404, QStringLiteral("There is no such event."));
     TDavReply reply;
     reply.addHeader("Content-Type", "text/calendar; charset=utf-8; component=vevent");
-    reply.addHeader("ETag", etagOf(entry, key));
-    reply.body = dataOf(entry, key);
+    reply.addHeader("ETag", isSeries ? seriesEtag(key, series) : etagOf(entry, key));
+    reply.body = isSeries ? seriesData(key, series) : dataOf(entry, key);
     if (head)
         reply.body.clear();
     return reply;
@@ -617,7 +756,15 @@ TDavReply TDavCalendar::get(const TTarget& target, bool head)
 
 TDavReply TDavCalendar::put(const TDavRequest& request, const TTarget& target)
 {
-    const QString key = keyOf(target.name);
+    bool isSeries = false;
+    QString key = keyOf(target.name, &isSeries);
+    if (isSeries) {
+        SeriesRecord series;
+        if (seriesWriter() && seriesWriter()->ReadSeries(key, series))
+            return putSeries(request, key);
+        // A series deleted since: the name is free again.
+        key.clear();
+    }
     DayEntryRecord entry;
     const bool exists = readVisible(key, entry);
     const QByteArray ifMatch = request.header("if-match");
@@ -636,12 +783,11 @@ TDavReply TDavCalendar::put(const TDavRequest& request, const TTarget& target)
         return TDavReply::Text(422, QStringLiteral("The event cannot be stored: %1.").arg(reason));
     }
 
-    // A repeat rule would become a series whose occurrences this calendar
-    // lists one by one, beside the client's own repeating event: the client
-    // would show it twice. Refused, until a series is one object here.
-    if (event.repeats)
-        return TDavReply::Text(422, QStringLiteral("The event cannot be stored: repeating events are added and "
-                                                   "changed on a workstation, not from a calendar client."));
+    // An entry becomes a series on a workstation, where its assignees and
+    // alarms are seen.
+    if (exists && event.repeats)
+        return TDavReply::Text(422, QStringLiteral("The event cannot be stored: a single event is made a repeating "
+                                                   "one on a workstation."));
     if (!exists) {
         if (!key.isEmpty() && database_.DayEntries().GetEqual(entry.bytes(), TXIsamFile::PrimaryIndex, key))
             return TDavReply::Text(403, QStringLiteral("You may not change this event."));
@@ -657,7 +803,13 @@ TDavReply TDavCalendar::put(const TDavRequest& request, const TTarget& target)
         ImportRecord made;
         if (map && TLookup::Equal(*map, made.bytes(), ImportRecord::SourceIndex,
                                   TCalendarImport::SourceOf(userKey_, event.uid))
-            && made.kind() == ImportRecord::Kind::Entry) {
+            && made.kind() == ImportRecord::Kind::Series) {
+            names_.Remember(event.uid, target.name, made.TargetKey(), true);
+            alarms_.reset();
+            SeriesRecord series;
+            if (readSeriesVisible(made.TargetKey(), series))
+                reply.addHeader("ETag", seriesEtag(made.TargetKey(), series));
+        } else if (map && made.kind() == ImportRecord::Kind::Entry) {
             names_.Remember(event.uid, target.name, made.TargetKey());
             uids_.reset();
             someUids_.clear();
@@ -764,9 +916,99 @@ TDavReply TDavCalendar::put(const TDavRequest& request, const TTarget& target)
     return reply;
 }
 
+TDavReply TDavCalendar::putSeries(const TDavRequest& request, const QString& seriesKey)
+{
+    SeriesRecord series;
+    if (!readSeriesVisible(seriesKey, series))
+        return TDavReply::Text(403, QStringLiteral("You may not change this event."));
+    if (request.header("if-none-match").trimmed() == "*")
+        return TDavReply::Text(412, QStringLiteral("The event exists already."));
+    const QByteArray ifMatch = request.header("if-match");
+    if (!ifMatch.isEmpty() && !matches(ifMatch, seriesEtag(seriesKey, series)))
+        return TDavReply::Text(412, QStringLiteral("The event was changed since it was read."));
+    if (series.OwnerKey() != userKey_ && !(user_.Rights() & UserRecord::CanModifyOthersEntries))
+        return TDavReply::Text(403, QStringLiteral("You may not change entries of other users."));
+    TCalendarImport import(database_, userKey_, user_);
+    TCalendarImport::TEvent event;
+    QString reason;
+    if (!import.ReadEvent(request.body, QStringLiteral("The event"), event, reason)) {
+        if (reason.startsWith(QLatin1String("The event")))
+            return TDavReply::Text(400, reason + QLatin1Char('.'));
+        return TDavReply::Text(422, QStringLiteral("The event cannot be stored: %1.").arg(reason));
+    }
+    if (!event.repeats)
+        return TDavReply::Text(422, QStringLiteral("The event cannot be stored: a repeating event is made a single "
+                                                   "one on a workstation."));
+    // An occurrence open on a workstation: nothing is changed.
+    for (const auto& [linkKey, link] : seriesWriter()->Links(seriesKey)) {
+        if (RecordKey::isNone(link.EntryKey()) || (link.Flags() & SeriesLinkRecord::Deleted))
+            continue;
+        const TRecordLock probe(database_.DayEntries(), link.EntryKey());
+        if (!probe.Held())
+            return locked(database_.Holders().HolderOf(database_.DayEntries(), link.EntryKey()));
+    }
+    // The import changes the series it knows under the client's UID: the
+    // whole series (its rule and template), each RECURRENCE-ID's occurrence
+    // alone and each EXDATE's day deleted.
+    QString reasonMap;
+    TXIsamFile* map = database_.ImportMap(reasonMap);
+    if (!map)
+        return TDavReply::Text(503, reasonMap);
+    ImportRecord known;
+    ImportRecord record;
+    record.setSource(TCalendarImport::SourceOf(userKey_, event.uid));
+    record.setKind(ImportRecord::Kind::Series);
+    record.setTargetKey(seriesKey);
+    const bool mapped = TLookup::Equal(*map, known.bytes(), ImportRecord::SourceIndex, record.Source())
+        ? (known.kind() == ImportRecord::Kind::Series && known.TargetKey() == seriesKey)
+            || map->Update(record.bytes(), map->CurrentKey())
+        : map->Insert(record.bytes());
+    if (!mapped)
+        throw EQuorla(map->ErrorText());
+    const TCalendarImport::TOutcome outcome = import.Import(request.body, QStringLiteral("event.ics"));
+    if (!outcome.skipped.isEmpty())
+        return TDavReply::Text(422, QStringLiteral("The event cannot be stored: %1.").arg(outcome.skipped.first().reason));
+    alarms_.reset();
+    TDavReply reply;
+    reply.status = 204;
+    if (readSeriesVisible(seriesKey, series))
+        reply.addHeader("ETag", seriesEtag(seriesKey, series));
+    return reply;
+}
+
+TDavReply TDavCalendar::removeSeries(const TDavRequest& request, const QString& seriesKey)
+{
+    SeriesRecord series;
+    if (!readSeriesVisible(seriesKey, series))
+        return TDavReply::Text(404, QStringLiteral("There is no such event."));
+    if (series.OwnerKey() != userKey_ && !(user_.Rights() & UserRecord::CanModifyOthersEntries))
+        return TDavReply::Text(403, QStringLiteral("You may not delete entries of other users."));
+    const QByteArray ifMatch = request.header("if-match");
+    if (!ifMatch.isEmpty() && !matches(ifMatch, seriesEtag(seriesKey, series)))
+        return TDavReply::Text(412, QStringLiteral("The event was changed since it was read."));
+    const TSeriesWriter::TOutcome outcome = seriesWriter()->Delete(seriesKey, TSeriesWriter::Scope::All, QDate(),
+                                                                   TSeriesWriter::HeldOccurrences::Refuse);
+    switch (outcome.result) {
+    case TSeriesWriter::Result::Done: {
+        TDavReply reply;
+        reply.status = 204;
+        return reply;
+    }
+    case TSeriesWriter::Result::Held:
+        return locked(outcome.held.isEmpty() ? QString() : outcome.held.first().holder);
+    case TSeriesWriter::Result::SeriesLocked:
+        return locked(QString());
+    default:
+        return TDavReply::Text(404, QStringLiteral("There is no such event."));
+    }
+}
+
 TDavReply TDavCalendar::remove(const TDavRequest& request, const TTarget& target)
 {
-    const QString key = keyOf(target.name);
+    bool isSeries = false;
+    const QString key = keyOf(target.name, &isSeries);
+    if (isSeries)
+        return removeSeries(request, key);
     DayEntryRecord entry;
     if (!readVisible(key, entry))
         return TDavReply::Text(404, QStringLiteral("There is no such event."));

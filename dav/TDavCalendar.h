@@ -8,13 +8,17 @@
 #include <QHash>
 #include <QList>
 #include <QPair>
+#include <QSet>
 #include <QString>
 #include <QTimeZone>
 
 #include <functional>
+#include <memory>
 #include <optional>
 
 class DayEntryRecord;
+class SeriesRecord;
+class TSeriesWriter;
 class TQuorlaDB;
 struct TDavReply;
 struct TDavRequest;
@@ -51,6 +55,7 @@ class TDavCalendar
 {
 public:
     TDavCalendar(TQuorlaDB& database, const UserRecord& user, const QString& userKey);
+    ~TDavCalendar();
 
     TDavReply Answer(const TDavRequest& request);
 
@@ -84,8 +89,32 @@ private:
     TDavReply put(const TDavRequest& request, const TTarget& target);
     TDavReply remove(const TDavRequest& request, const TTarget& target);
 
-    // The entry key an object name stands for; empty when none.
-    QString keyOf(const QString& name);
+    // The entry key an object name stands for; empty when none. With
+    // `series`, a repeating event's name gives its series' key (and sets
+    // it); without, such a name stands for nothing.
+    QString keyOf(const QString& name, bool* series = nullptr);
+
+    // A repeating event is one object: its series, with a repeat rule, the
+    // days whose occurrence was deleted and each occurrence changed alone
+    // (TCalendarExport, OnlySeries); its occurrences are not listed apart.
+    // The series entry `key` is an occurrence of; empty when none.
+    QString seriesOf(const QString& key);
+    // Reads the series; false when there is none or the user may not see it.
+    bool readSeriesVisible(const QString& seriesKey, SeriesRecord& series);
+    QString seriesPath(const QString& seriesKey);
+    // A hash of the series, its links, its occurrences and the user's
+    // alarms of them: it changes whenever one of them does.
+    QByteArray seriesEtag(const QString& seriesKey, const SeriesRecord& series);
+    QByteArray seriesData(const QString& seriesKey, const SeriesRecord& series);
+    // One entry's <response> in a listing: its own, or its series' the first
+    // time one of the series' occurrences comes (then nothing).
+    QByteArray listed(const DayEntryRecord& entry, const QString& key, const QString& href, bool withData,
+                      const QList<TName>& props, bool allProps);
+    // The series' <response>, or its 404 when it is gone or hidden.
+    QByteArray seriesResponse(const QString& seriesKey, const QString& href, bool withData, const QList<TName>& props,
+                              bool allProps);
+    TDavReply putSeries(const TDavRequest& request, const QString& seriesKey);
+    TDavReply removeSeries(const TDavRequest& request, const QString& seriesKey);
     // Reads the entry; false when there is none or the user may not see it.
     bool readVisible(const QString& key, DayEntryRecord& entry);
     bool visible(const DayEntryRecord& entry) const;
@@ -116,6 +145,9 @@ private:
     std::optional<QHash<QString, QString>> alarms_;
     std::optional<QHash<QString, QString>> categories_;
     TDavNames names_;
+    std::unique_ptr<TSeriesWriter> series_;
+    TSeriesWriter* seriesWriter();
+    QSet<QString> listedSeries_;
     // The UID a client gave entry `key`, empty for none: looked up alone for
     // the first SingleLookups keys of a request, then from every client
     // UID, read at once.

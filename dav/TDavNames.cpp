@@ -22,9 +22,9 @@ QString forward(const QString& name)
         + QString::fromLatin1(QCryptographicHash::hash(name.toUtf8(), QCryptographicHash::Sha1).toHex());
 }
 
-QString part(const QString& key, int number)
+QString part(const QString& key, int number, bool series = false)
 {
-    return QLatin1Char('~') + key + QStringLiteral("%1").arg(number, 2, 10, QLatin1Char('0'));
+    return QLatin1Char(series ? '^' : '~') + key + QStringLiteral("%1").arg(number, 2, 10, QLatin1Char('0'));
 }
 
 } // namespace
@@ -44,27 +44,46 @@ TXIsamFile* TDavNames::map()
     return map_;
 }
 
-QString TDavNames::KeyOf(const QString& name)
+QString TDavNames::SeriesName(const QString& seriesKey)
 {
-    bool number = false;
-    name.toLongLong(&number);
-    if (number && name.size() == 10)
+    return QStringLiteral("series-") + seriesKey;
+}
+
+QString TDavNames::KeyOf(const QString& name, bool* series)
+{
+    const auto tenDigits = [](const QString& text) {
+        bool number = false;
+        text.toLongLong(&number);
+        return number && text.size() == 10;
+    };
+    if (series)
+        *series = false;
+    if (tenDigits(name))
         return name;
+    if (name.startsWith(QLatin1String("series-")) && tenDigits(name.mid(7))) {
+        if (series)
+            *series = true;
+        return name.mid(7);
+    }
     TXIsamFile* names = map();
     ImportRecord known;
-    if (names && TLookup::Equal(*names, known.bytes(), ImportRecord::SourceIndex, forward(name)))
+    if (names && TLookup::Equal(*names, known.bytes(), ImportRecord::SourceIndex, forward(name))) {
+        if (series)
+            *series = known.kind() == ImportRecord::Kind::Series;
         return known.TargetKey();
+    }
     return QString();
 }
 
-QString TDavNames::UidOf(const QString& key)
+QString TDavNames::UidOf(const QString& key, bool series)
 {
     TXIsamFile* names = map();
     if (!names)
         return QString();
     QString uid;
     ImportRecord record;
-    const bool read = names->Range(record.bytes(), ImportRecord::SourceIndex, part(key, 0), part(key, MostParts - 1),
+    const bool read = names->Range(record.bytes(), ImportRecord::SourceIndex, part(key, 0, series),
+                                   part(key, MostParts - 1, series),
                                    [&] {
                                        uid += record.Source().mid(13);
                                        return true;
@@ -92,17 +111,17 @@ QHash<QString, QString> TDavNames::Uids()
     return uids;
 }
 
-void TDavNames::Remember(const QString& uid, const QString& name, const QString& key)
+void TDavNames::Remember(const QString& uid, const QString& name, const QString& key, bool series)
 {
     TXIsamFile* names = map();
     // Parts are cut by characters: a UID of more than ASCII is left out.
     if (!names || uid.isEmpty() || uid.toUtf8().size() != uid.size() || uid.size() > PartLength * (MostParts - 1)
-        || UidOf(key) == uid)
+        || UidOf(key, series) == uid)
         return;
     const auto put = [&](const QString& source) {
         ImportRecord record;
         record.setSource(source);
-        record.setKind(ImportRecord::Kind::Entry);
+        record.setKind(series ? ImportRecord::Kind::Series : ImportRecord::Kind::Entry);
         record.setTargetKey(key);
         ImportRecord stored;
         const bool done = TLookup::Equal(*names, stored.bytes(), ImportRecord::SourceIndex, source)
@@ -115,5 +134,5 @@ void TDavNames::Remember(const QString& uid, const QString& name, const QString&
     if (!name.isEmpty() && name != uid)
         put(forward(name));
     for (int at = 0, number = 0; at < uid.size(); at += PartLength, ++number)
-        put(part(key, number) + uid.mid(at, PartLength));
+        put(part(key, number, series) + uid.mid(at, PartLength));
 }

@@ -414,7 +414,10 @@ QByteArray TCalendarExport::Build(TQuorlaDB& database, int* count) const
         seriesWriter = std::make_unique<TSeriesWriter>(database);
     QList<QString> seriesKeys;
     QSet<QString> seriesSeen;
-    Read(database.DayEntries(), [&](const DayEntryRecord& entry, const QString& key) {
+    const auto seriesUid = [&](const QString& seriesKey) {
+        return !OnlySeriesUid.isEmpty() && seriesKey == OnlySeries ? OnlySeriesUid : SeriesUid(seriesKey, identity);
+    };
+    const auto take = [&](const DayEntryRecord& entry, const QString& key) {
         QString uid = Uid(key, identity);
         QString recurrenceId;
         SeriesLinkRecord link;
@@ -425,7 +428,7 @@ QByteArray TCalendarExport::Build(TQuorlaDB& database, int* count) const
             }
             if (!(link.Flags() & SeriesLinkRecord::Exception))
                 return;
-            uid = SeriesUid(link.SeriesKey(), identity);
+            uid = seriesUid(link.SeriesKey());
             recurrenceId = link.Start();
         }
         const bool untimed = (entry.Flags() & DayEntryRecord::UnTimed) != 0;
@@ -440,7 +443,19 @@ QByteArray TCalendarExport::Build(TQuorlaDB& database, int* count) const
         const auto due = alarms.constFind(key);
         if (due != alarms.constEnd())
             addAlarm(event, untimed, wall, RecordKey::parse(*due));
-    });
+    };
+    if (OnlySeries.isEmpty()) {
+        Read(database.DayEntries(), take);
+    } else if (seriesWriter) {
+        seriesKeys << OnlySeries;
+        seriesSeen.insert(OnlySeries);
+        for (const auto& [linkKey, link] : seriesWriter->Links(OnlySeries)) {
+            DayEntryRecord changed;
+            if ((link.Flags() & SeriesLinkRecord::Exception) && !(link.Flags() & SeriesLinkRecord::Deleted)
+                && TLookup::Equal(database.DayEntries(), changed.bytes(), TXIsamFile::PrimaryIndex, link.EntryKey()))
+                take(changed, link.EntryKey());
+        }
+    }
 
     for (const QString& seriesKey : seriesKeys) {
         SeriesRecord series;
@@ -456,7 +471,7 @@ QByteArray TCalendarExport::Build(TQuorlaDB& database, int* count) const
         if (series.Flags() & SeriesRecord::Private)
             flags |= DayEntryRecord::Private;
         const qint64 wall = RecordKey::parse(series.Start());
-        icalcomponent* event = addEvent(SeriesUid(seriesKey, identity), flags, series.Description(),
+        icalcomponent* event = addEvent(seriesUid(seriesKey), flags, series.Description(),
                                         series.CategoryKey(), series.OwnerKey(), series.AssigneeKeys(), wall, QString());
         icalrecurrencetype recurrence = icalrecurrencetype_from_string(rule.ToRRule().toLatin1().constData());
         // A time of day in the zone ends at a moment: UNTIL in UTC.

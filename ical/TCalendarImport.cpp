@@ -504,6 +504,8 @@ TCalendarImport::TOutcome TCalendarImport::Import(const QByteArray& text, const 
         QString seriesKey;
         SeriesRecord stored;
         if (wasSeries && series->ReadSeries(known.TargetKey(), stored)) {
+            // Assignees given on a workstation since stay.
+            templ.setAssigneeKeys(stored.AssigneeKeys());
             const TSeriesWriter::TOutcome changed = series->Change(known.TargetKey(), TSeriesWriter::Scope::All,
                                                                    rule->Start(), templ, today,
                                                                    TSeriesWriter::HeldOccurrences::Leave);

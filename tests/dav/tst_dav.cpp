@@ -274,9 +274,9 @@ void TestDav::statuses_data()
     QTest::newRow("text over capacity") << anna << QByteArray("PUT") << Calendar + "long.ics"
                                         << ics("long", QByteArray(300, 'x')) << none << 422
                                         << QByteArray("longer than 254 bytes") << none;
-    QTest::newRow("repeat rule") << anna << QByteArray("PUT") << Calendar + "weekly.ics"
-                                 << ics("weekly", "Weekly", "RRULE:FREQ=WEEKLY;COUNT=3\r\n") << none << 422
-                                 << QByteArray("repeating events") << none;
+    QTest::newRow("entry made repeating") << anna << QByteArray("PUT") << Calendar + "{dentist}.ics"
+                                          << ics("weekly", "Weekly", "RRULE:FREQ=WEEKLY;COUNT=3\r\n") << none << 422
+                                          << QByteArray("on a workstation") << none;
     QTest::newRow("no right to add") << QStringLiteral("CARL:CARLPW") << QByteArray("PUT")
                                      << QByteArray("/dav/calendars/CARL/default/new.ics") << valid << none << 403
                                      << QByteArray("may not add entries") << none;
