@@ -393,6 +393,57 @@ void TestDav::roundTrip()
     const TAnswer gone = ask(anna, "REPORT", Calendar, syncQuery(tokenOf(after.body)));
     QVERIFY2(gone.body.contains(object + "</d:href><d:status>HTTP/1.1 404"), gone.body.constData());
 
+    // A repeating event is one object: listed once, found by a week holding
+    // an occurrence, changed whole, an occurrence alone (RECURRENCE-ID) and
+    // a day deleted (EXDATE) in one PUT, refused while an occurrence is open
+    // on a workstation, deleted whole.
+    const QByteArray weekly = Calendar + "weekly-1.ics";
+    const QByteArray rule = "RRULE:FREQ=WEEKLY;COUNT=4\r\n";
+    const TAnswer made = ask(anna, "PUT", weekly, ics("weekly-1", "Standup", rule), {{"If-None-Match", "*"}});
+    QCOMPARE(made.status, 201);
+    const QByteArray week = ask(anna, "REPORT", Calendar, weekQuery()).body;
+    QCOMPARE(week.count("BEGIN:VEVENT"), week.count("END:VEVENT"));
+    QCOMPARE(week.count("SUMMARY:Standup"), 1);
+    QVERIFY2(week.contains("RRULE:FREQ=WEEKLY;COUNT=4") && week.contains(weekly + "</d:href>"), week.constData());
+    QCOMPARE(ask(anna, "GET", weekly).etag, made.etag);
+    const QByteArray token2 = tokenOf(ask(anna, "REPORT", Calendar, syncQuery(QByteArray())).body);
+    QByteArray both = ics("weekly-1", "Daily standup", rule + "EXDATE:20270316T100000Z\r\n");
+    both.insert(both.indexOf("END:VCALENDAR"), "BEGIN:VEVENT\r\nUID:weekly-1\r\nDTSTAMP:20270101T000000Z\r\n"
+                                                "RECURRENCE-ID:20270309T100000Z\r\nDTSTART:20270309T110000Z\r\n"
+                                                "SUMMARY:Standup moved\r\nEND:VEVENT\r\n");
+    const TAnswer rewritten = ask(anna, "PUT", weekly, both, {{"If-Match", made.etag}});
+    QCOMPARE(rewritten.status, 204);
+    QVERIFY(rewritten.etag != made.etag);
+    const QByteArray whole = ask(anna, "GET", weekly).body;
+    QVERIFY2(whole.contains("SUMMARY:Daily standup") && whole.contains("SUMMARY:Standup moved")
+                 && whole.contains("RECURRENCE-ID") && whole.contains("EXDATE"),
+             whole.constData());
+    const QByteArray changes = ask(anna, "REPORT", Calendar, syncQuery(token2)).body;
+    QCOMPARE(changes.count("<d:response>"), 1);
+    QVERIFY2(changes.contains(weekly + "</d:href>"), changes.constData());
+    QString occurrence;
+    DayEntryRecord one;
+    TLookup::Each(boss_->DayEntries(), one.bytes(), [&](const QString& key) {
+        if (one.Description() == QLatin1String("Daily standup"))
+            occurrence = key;
+    });
+    {
+        TEventWriter events(*boss_);
+        std::optional<TRecordLock> lock;
+        AlarmRecord opened;
+        bool hadAlarm = false;
+        QCOMPARE(events.openEntry(occurrence, lock, one, opened, hadAlarm), TEventWriter::Result::Done);
+        const QByteArray held = snapshot();
+        const TAnswer refused = ask(anna, "PUT", weekly, ics("weekly-1", "Gone", rule));
+        QCOMPARE(refused.status, 423);
+        QVERIFY2(refused.body.contains("Big Boss"), refused.body.constData());
+        QCOMPARE(ask(anna, "DELETE", weekly).status, 423);
+        QCOMPARE(snapshot(), held);
+    }
+    QCOMPARE(ask(anna, "DELETE", weekly).status, 204);
+    QCOMPARE(ask(anna, "GET", weekly).status, 404);
+    QVERIFY(!snapshot().contains("standup"));
+
     // Anna switched off her alarm of an entry Boss keeps his on: a VALARM
     // gives her one of her own again, and Boss's stays as it was.
     DayEntryRecord shared;
