@@ -439,10 +439,14 @@ QByteArray TCalendarExport::Build(TQuorlaDB& database, int* count) const
         seriesWriter = std::make_unique<TSeriesWriter>(database);
     QList<QString> seriesKeys;
     QSet<QString> seriesSeen;
+    const auto seriesUid = [&](const QString& seriesKey) {
+        return !OnlySeriesUid.isEmpty() && seriesKey == OnlySeries ? OnlySeriesUid : SeriesUid(seriesKey, identity);
+    };
     // Every occurrence's link by its entry, in one range read, not one read
-    // per exported entry (a server's round trip each).
+    // per exported entry (a server's round trip each); one series' own links
+    // when only that series is written.
     QHash<QString, SeriesLinkRecord> linkOf;
-    if (seriesWriter) {
+    if (seriesWriter && OnlySeries.isEmpty()) {
         TXIsamFile& links = *database.SeriesLinks();
         SeriesLinkRecord link;
         if (!links.Range(link.bytes(), SeriesLinkRecord::EntryKeyIndex, RecordKey::format(1), RecordKey::format(9999999999),
@@ -452,8 +456,11 @@ QByteArray TCalendarExport::Build(TQuorlaDB& database, int* count) const
                          })
             && links.LastError() != IsamNotFound)
             throw EQuorla(links.ErrorText());
+    } else if (seriesWriter) {
+        for (const auto& [linkKey, link] : seriesWriter->Links(OnlySeries))
+            linkOf.insert(link.EntryKey(), link);
     }
-    Read(database.DayEntries(), [&](const DayEntryRecord& entry, const QString& key) {
+    const auto take = [&](const DayEntryRecord& entry, const QString& key) {
         QString uid = Uid(key, identity);
         QString recurrenceId;
         const auto linked = linkOf.constFind(key);
@@ -465,7 +472,7 @@ QByteArray TCalendarExport::Build(TQuorlaDB& database, int* count) const
             }
             if (!(link.Flags() & SeriesLinkRecord::Exception))
                 return;
-            uid = SeriesUid(link.SeriesKey(), identity);
+            uid = seriesUid(link.SeriesKey());
             recurrenceId = link.Start();
         }
         const bool untimed = (entry.Flags() & DayEntryRecord::UnTimed) != 0;
@@ -481,7 +488,19 @@ QByteArray TCalendarExport::Build(TQuorlaDB& database, int* count) const
         if (due != alarms.constEnd())
             addAlarm(event, untimed, wall, RecordKey::parse(*due));
         finish();
-    });
+    };
+    if (OnlySeries.isEmpty()) {
+        Read(database.DayEntries(), take);
+    } else if (seriesWriter) {
+        seriesKeys << OnlySeries;
+        seriesSeen.insert(OnlySeries);
+        for (const auto& [entryKey, link] : linkOf.asKeyValueRange()) {
+            DayEntryRecord changed;
+            if ((link.Flags() & SeriesLinkRecord::Exception) && !(link.Flags() & SeriesLinkRecord::Deleted)
+                && TLookup::Equal(database.DayEntries(), changed.bytes(), TXIsamFile::PrimaryIndex, entryKey))
+                take(changed, entryKey);
+        }
+    }
 
     for (const QString& seriesKey : seriesKeys) {
         SeriesRecord series;
@@ -497,7 +516,7 @@ QByteArray TCalendarExport::Build(TQuorlaDB& database, int* count) const
         if (series.Flags() & SeriesRecord::Private)
             flags |= DayEntryRecord::Private;
         const qint64 wall = RecordKey::parse(series.Start());
-        icalcomponent* event = addEvent(SeriesUid(seriesKey, identity), flags, series.Description(),
+        icalcomponent* event = addEvent(seriesUid(seriesKey), flags, series.Description(),
                                         series.CategoryKey(), series.OwnerKey(), series.AssigneeKeys(), wall, QString());
         zoneFirst = std::min(zoneFirst, rule.Start().year());
         zoneLast = std::max(zoneLast, rule.LastDay().isValid() ? rule.LastDay().year() : 2037);

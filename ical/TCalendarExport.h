@@ -65,6 +65,14 @@ public:
         QDateTime lastModified;
         int changes = 0;
     };
+    // When set, only the series under this key goes out, whole: its event
+    // and each occurrence changed alone, whatever their dates (StartDate and
+    // EndDate then only bound the zone's observances written), as a CalDAV
+    // object holds a series. OnlySeriesUid, when set, is its UID in place of
+    // SeriesUid's (the one a client gave it).
+    QString OnlySeries;
+    QString OnlySeriesUid;
+
     // The entry's changes by key; unset, no LAST-MODIFIED and SEQUENCE 0.
     std::function<TChanges(const QString& entryKey)> Changes;
 

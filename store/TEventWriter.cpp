@@ -393,6 +393,27 @@ TEventWriter::Result TEventWriter::switchOffAlarm(const QString& key, const Alar
     return Result::Done;
 }
 
+TEventWriter::Result TEventWriter::addOwnAlarm(const QString& entryKey, const QString& userKey,
+                                              const QString& alarmTime)
+{
+    TXIsamFile& alarms = database_.Alarms();
+    AlarmRecord alarm;
+    for (bool more = TLookup::Equal(alarms, alarm.bytes(), AlarmRecord::DayEntryKeyIndex, entryKey); more;
+         more = TLookup::Next(alarms, alarm.bytes(), AlarmRecord::DayEntryKeyIndex, entryKey, TXIsamFile::ScanPrefix))
+        if (alarm.UserKey() == userKey)
+            return Result::Changed;
+    database_.InitAlarmRecord(alarm);
+    alarm.setFlags(AlarmRecord::AlarmWanted);
+    alarm.setDayEntryKey(entryKey);
+    alarm.setUserKey(userKey);
+    alarm.setAlarmTime(alarmTime);
+    alarm.rebuildUserAlarmKey();
+    const TCommandScope command(database_);
+    const QString key = writer_.insert(alarms, alarm.bytes());
+    record(TChangeTrail::Action::AlarmSnoozed, alarms, key, entryKey, TChangeSummary(database_).Alarm(alarm, QString()));
+    return Result::Done;
+}
+
 bool TEventWriter::entryExists(const AlarmRecord& alarm, DayEntryRecord& entry)
 {
     return TLookup::Equal(database_.DayEntries(), entry.bytes(), TXIsamFile::PrimaryIndex, alarm.DayEntryKey());

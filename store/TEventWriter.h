@@ -120,6 +120,12 @@ public:
     // alarm of the same entry.
     Result switchOffAlarm(const QString& key, const AlarmRecord& alarm);
 
+    // An alarm of one's own, with the entry's lock held by the caller: gives
+    // `userKey` an alarm of entry `entryKey` at `alarmTime` when he has none
+    // (a user has at most one per entry; Changed, and nothing written, when
+    // he has one). The trail records it as his alarm moved to that time.
+    Result addOwnAlarm(const QString& entryKey, const QString& userKey, const QString& alarmTime);
+
     // Reads the alarm's entry into `entry`: false only when there is no such
     // entry; any other failure throws, so that an unreadable entry never
     // passes for a missing one.

@@ -99,7 +99,8 @@ TQuorlaDB::TQuorlaDB(const TDatabaseLocation& location, const TLogin& login)
     }
     connectAll();
     // The desktop program's connection, as the one without a location.
-    adoptOfficeZone();
+    if (login.keepsZone)
+        adoptOfficeZone();
 }
 
 PostgresConnection* TQuorlaDB::ServerConnection() const

@@ -67,11 +67,15 @@ public:
     {
         QString role;
         QString password;
+        // Whether this machine's zone becomes the office's when the database
+        // has none: a workstation's does, a service's (which may run
+        // anywhere) never.
+        bool keepsZone = true;
     };
     // Connects to the server at `location` as `login`; when the server refuses
     // who he is, throws ERefused (no session is left open). Creates what is
-    // missing and keeps the office's zone, as the desktop program's
-    // connection without a location does.
+    // missing and, as `login` says, keeps the office's zone, as the desktop
+    // program's connection without a location does.
     TQuorlaDB(const TDatabaseLocation& location, const TLogin& login);
     class ERefused;
 
@@ -127,6 +131,9 @@ public:
     // This workstation's host name, as TServices gives it (asked once, when
     // first needed).
     const QString& Workstation();
+    // Names the workstation in the trail and the holder notes in place of
+    // the host name: a service names itself and its client.
+    void SetWorkstation(const QString& name) { workstation_ = name; }
     // Shows `text` in a warning, once per database folder or server and
     // first line of text for the whole process.
     void WarnOnce(const QString& text);

@@ -1,0 +1,1036 @@
+#include "TDavCalendar.h"
+
+#include "AlarmRecord.h"
+#include "CategoryRecord.h"
+#include "DayEntryRecord.h"
+#include "EQuorla.h"
+#include "ImportRecord.h"
+#include "IsamCode.h"
+#include "RecordKey.h"
+#include "SeriesLinkRecord.h"
+#include "SeriesRecord.h"
+#include "TCalendarExport.h"
+#include "TCalendarImport.h"
+#include "TChangeTrail.h"
+#include "TDavReply.h"
+#include "TDavObject.h"
+#include "TDavRequest.h"
+#include "TDavXml.h"
+#include "TEntryQuery.h"
+#include "TEntryVisibility.h"
+#include "TEventWriter.h"
+#include "TFilterRules.h"
+#include "THolderNotes.h"
+#include "TLookup.h"
+#include "TQuorlaDB.h"
+#include "TRecordLock.h"
+#include "TSeriesWriter.h"
+#include "TStamp.h"
+#include "TXIsamFile.h"
+
+#include <QCryptographicHash>
+#include <QDateTime>
+#include <QSet>
+#include <QUrl>
+
+namespace {
+
+const QString& Dav = TDavXml::Dav;
+const QString& CalDav = TDavXml::CalDav;
+const QString& CalServer = TDavXml::CalServer;
+const QString Root = QStringLiteral("/dav/");
+const QString TokenPrefix = QStringLiteral("urn:x-quorla:sync:");
+constexpr qint64 SecondsPerDay = 86400;
+// How long a timed entry is said to last, as the export says it.
+constexpr qint64 TimedLength = 30 * 60;
+// A sync reads the trail back this far before the token's moment, for the
+// records of workstations whose clocks are behind.
+constexpr qint64 ClockSlack = 600;
+constexpr int TrailPage = 500;
+
+using TName = TDavCalendar::TName;
+
+TDavReply locked(const QString& holder)
+{
+    QString text = QStringLiteral("The event is open on a workstation and cannot be changed now.");
+    if (!holder.isEmpty())
+        text += QLatin1Char('\n') + holder;
+    return TDavReply::Text(423, text);
+}
+
+bool matches(const QByteArray& condition, const QByteArray& etag)
+{
+    const QByteArray given = condition.trimmed();
+    if (given == "*")
+        return true;
+    for (const QByteArray& one : given.split(',')) {
+        QByteArray tag = one.trimmed();
+        if (tag.startsWith("W/"))
+            continue; // a weak tag never matches a strong comparison
+        if (tag == etag)
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+TDavCalendar::TDavCalendar(TQuorlaDB& database, const UserRecord& user, const QString& userKey)
+    : database_(database), user_(user), userKey_(userKey), names_(database)
+{
+}
+
+TDavCalendar::~TDavCalendar() = default;
+
+TSeriesWriter* TDavCalendar::seriesWriter()
+{
+    if (!series_ && database_.Series())
+        series_ = std::make_unique<TSeriesWriter>(database_);
+    return series_.get();
+}
+
+QString TDavCalendar::seriesOf(const QString& key)
+{
+    SeriesLinkRecord link;
+    TSeriesWriter* writer = seriesWriter();
+    if (writer && writer->LinkOf(key, link) && !(link.Flags() & SeriesLinkRecord::Deleted))
+        return link.SeriesKey();
+    return QString();
+}
+
+bool TDavCalendar::readSeriesVisible(const QString& seriesKey, SeriesRecord& series)
+{
+    TSeriesWriter* writer = seriesWriter();
+    if (seriesKey.isEmpty() || !writer || !writer->ReadSeries(seriesKey, series))
+        return false;
+    // Seen as its occurrences would be.
+    DayEntryRecord like;
+    database_.InitDayEntryRecord(like);
+    like.setOwnerKey(series.OwnerKey());
+    like.setAssigneeKeys(series.AssigneeKeys());
+    like.setFlags((series.Flags() & SeriesRecord::Private) ? DayEntryRecord::Private : 0);
+    return visible(like);
+}
+
+QString TDavCalendar::seriesPath(const QString& seriesKey)
+{
+    const QString uid = names_.UidOf(seriesKey, true);
+    const bool named = !uid.isEmpty() && !uid.contains(QLatin1Char('/')) && uid != QLatin1String(".")
+        && uid != QLatin1String("..");
+    return CalendarPath(user_.UserName()) + (named ? uid : TDavNames::SeriesName(seriesKey)) + QStringLiteral(".ics");
+}
+
+QByteArray TDavCalendar::seriesEtag(const QString& seriesKey, const SeriesRecord& series)
+{
+    loadAlarms();
+    loadNames();
+    QCryptographicHash hash(QCryptographicHash::Sha1);
+    hash.addData(QByteArrayView(series.bytes().data(), qsizetype(series.bytes().size())));
+    hash.addData(categories_->value(series.CategoryKey()).toUtf8());
+    for (const auto& [linkKey, link] : seriesWriter()->Links(seriesKey)) {
+        hash.addData(QByteArrayView(link.bytes().data(), qsizetype(link.bytes().size())));
+        DayEntryRecord entry;
+        if (!RecordKey::isNone(link.EntryKey())
+            && database_.DayEntries().GetEqual(entry.bytes(), TXIsamFile::PrimaryIndex, link.EntryKey())) {
+            hash.addData(QByteArrayView(entry.bytes().data(), qsizetype(entry.bytes().size())));
+            hash.addData(alarms_->value(link.EntryKey()).toLatin1());
+            hash.addData(categories_->value(entry.CategoryKey()).toUtf8());
+        }
+    }
+    return '"' + hash.result().toHex().left(20) + '"';
+}
+
+QByteArray TDavCalendar::seriesData(const QString& seriesKey, const SeriesRecord& series)
+{
+    TCalendarExport exported;
+    exported.CurrentUser = user_;
+    exported.CurrentUserKey = userKey_;
+    exported.Zone = zone_.id();
+    exported.OnlySeries = seriesKey;
+    exported.OnlySeriesUid = names_.UidOf(seriesKey, true);
+    // The days whose observances of the zone are written: the series' first
+    // to its last made.
+    exported.StartDate = QDateTime::fromSecsSinceEpoch(RecordKey::parse(series.Start()), QTimeZone::utc()).date();
+    exported.EndDate = exported.StartDate;
+    const auto links = seriesWriter()->Links(seriesKey);
+    if (!links.isEmpty())
+        exported.EndDate = std::max(exported.EndDate, QDateTime::fromSecsSinceEpoch(
+                                                          RecordKey::parse(links.last().second.Start()), QTimeZone::utc())
+                                                          .date());
+    return exported.Build(database_);
+}
+
+QByteArray TDavCalendar::seriesResponse(const QString& seriesKey, const QString& href, bool withData,
+                                        const QList<TName>& props, bool allProps)
+{
+    SeriesRecord series;
+    if (!readSeriesVisible(seriesKey, series))
+        return "<d:response>" + TDavXml::Href(href) + "<d:status>HTTP/1.1 404 Not Found</d:status></d:response>";
+    TObject object{seriesKey, href, seriesEtag(seriesKey, series), QByteArray()};
+    if (withData)
+        object.data = seriesData(seriesKey, series);
+    return objectResponse(object, props, allProps);
+}
+
+QByteArray TDavCalendar::listed(const DayEntryRecord& entry, const QString& key, const QString& href, bool withData,
+                                const QList<TName>& props, bool allProps)
+{
+    const QString seriesKey = seriesOf(key);
+    if (!seriesKey.isEmpty()) {
+        if (listedSeries_.contains(seriesKey))
+            return QByteArray();
+        listedSeries_.insert(seriesKey);
+        SeriesRecord series;
+        if (!readSeriesVisible(seriesKey, series))
+            return QByteArray();
+        return seriesResponse(seriesKey, seriesPath(seriesKey), withData, props, allProps);
+    }
+    TObject object{key, href.isEmpty() ? objectPath(key) : href, etagOf(entry, key), QByteArray()};
+    if (withData)
+        object.data = dataOf(entry, key);
+    return objectResponse(object, props, allProps);
+}
+
+qint64 TDavCalendar::momentOfWall(qint64 wall)
+{
+    // Zones change their offset on the hour: one look-up per hour of the
+    // office's wall-clock time.
+    const qint64 hour = wall >= 0 ? wall / 3600 : (wall - 3599) / 3600;
+    auto found = offsets_.constFind(hour);
+    if (found == offsets_.constEnd()) {
+        const QDateTime w = QDateTime::fromSecsSinceEpoch(hour * 3600, QTimeZone::utc());
+        found = offsets_.insert(hour, hour * 3600 - QDateTime(w.date(), w.time(), zone_).toSecsSinceEpoch());
+    }
+    return wall - *found;
+}
+
+QString TDavCalendar::uidOf(const QString& key)
+{
+    if (uids_)
+        return uids_->value(key);
+    const auto found = someUids_.constFind(key);
+    if (found != someUids_.cend())
+        return *found;
+    // A few objects are looked up one by one (one index read each); a request
+    // naming more is a listing, which reads the whole map once rather than
+    // make a round trip to the server per object.
+    if (someUids_.size() >= SingleLookups) {
+        uids_ = names_.Uids();
+        return uids_->value(key);
+    }
+    return *someUids_.insert(key, names_.UidOf(key));
+}
+
+QString TDavCalendar::PrincipalPath(const QString& user)
+{
+    return QStringLiteral("/dav/principals/%1/").arg(user);
+}
+
+QString TDavCalendar::HomePath(const QString& user)
+{
+    return QStringLiteral("/dav/calendars/%1/").arg(user);
+}
+
+QString TDavCalendar::CalendarPath(const QString& user)
+{
+    return QStringLiteral("/dav/calendars/%1/default/").arg(user);
+}
+
+QString TDavCalendar::objectPath(const QString& key)
+{
+    const QString uid = uidOf(key);
+    const bool named = !uid.isEmpty() && !uid.contains(QLatin1Char('/')) && uid != QLatin1String(".")
+        && uid != QLatin1String("..");
+    return CalendarPath(user_.UserName()) + (named ? uid : key) + QStringLiteral(".ics");
+}
+
+TDavCalendar::TTarget TDavCalendar::targetOf(const QString& path) const
+{
+    TTarget target;
+    QStringList parts = path.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    if (parts.isEmpty() || (parts.size() == 1 && parts[0] == QLatin1String("dav"))) {
+        target.kind = Kind::Root;
+        return target;
+    }
+    if (parts[0] != QLatin1String("dav") || parts.size() < 3)
+        return target;
+    const bool mine = parts[2].compare(user_.UserName(), Qt::CaseInsensitive) == 0;
+    if (parts[1] == QLatin1String("principals") && parts.size() == 3) {
+        target.kind = mine ? Kind::Principal : Kind::Foreign;
+    } else if (parts[1] == QLatin1String("calendars")) {
+        if (!mine)
+            target.kind = Kind::Foreign;
+        else if (parts.size() == 3)
+            target.kind = Kind::Home;
+        else if (parts[3] != QLatin1String("default") || parts.size() > 5)
+            target.kind = Kind::Other;
+        else if (parts.size() == 4)
+            target.kind = Kind::Calendar;
+        else if (parts[4].endsWith(QLatin1String(".ics")) && parts[4].size() > 4) {
+            target.kind = Kind::Object;
+            target.name = parts[4].chopped(4);
+        }
+    }
+    return target;
+}
+
+TDavReply TDavCalendar::Answer(const TDavRequest& request)
+{
+    const TTarget target = targetOf(request.path);
+    if (target.kind == Kind::Foreign)
+        return TDavReply::Text(403, QStringLiteral("%1 is another user's.").arg(request.path));
+    if (target.kind == Kind::Other)
+        return TDavReply::Text(404, QStringLiteral("There is nothing at %1.").arg(request.path));
+    zone_ = QTimeZone(database_.OfficeZone());
+    if (!zone_.isValid())
+        zone_ = QTimeZone::systemTimeZone();
+    if (!database_.Users().Identity(identity_))
+        throw EQuorla(database_.Users().ErrorText());
+    const QByteArray& method = request.method;
+    if (method == "PROPFIND")
+        return propfind(request, target);
+    if (method == "REPORT") {
+        if (target.kind != Kind::Calendar)
+            return TDavReply::Text(403, QStringLiteral("Reports are made on the calendar, %1.")
+                                            .arg(CalendarPath(user_.UserName())));
+        return report(request);
+    }
+    if (method == "GET" || method == "HEAD") {
+        if (target.kind == Kind::Object)
+            return get(target, method == "HEAD");
+        return TDavReply::Text(200, QStringLiteral("Quorla calendar of %1: %2").arg(user_.FullName(),
+                                                                                    CalendarPath(user_.UserName())));
+    }
+    if (target.kind != Kind::Object) {
+        TDavReply reply = TDavReply::Text(405, QStringLiteral("Only events can be written or deleted."));
+        reply.addHeader("Allow", "OPTIONS, GET, HEAD, PROPFIND, REPORT");
+        return reply;
+    }
+    if (method == "PUT")
+        return put(request, target);
+    return remove(request, target);
+}
+
+bool TDavCalendar::visible(const DayEntryRecord& entry) const
+{
+    static const TFilterRules everything;
+    return EntryVisible(everything, user_, userKey_, entry);
+}
+
+bool TDavCalendar::mayChange(const DayEntryRecord& entry) const
+{
+    return entry.OwnerKey() == userKey_ || (user_.Rights() & UserRecord::CanModifyOthersEntries) != 0;
+}
+
+QString TDavCalendar::keyOf(const QString& name, bool* series)
+{
+    bool isSeries = false;
+    QString key = names_.KeyOf(name, &isSeries);
+    if (key.isEmpty()) {
+        // An import by this user, by the UID it came with.
+        QString reason;
+        TXIsamFile* map = database_.ImportMap(reason);
+        ImportRecord known;
+        if (map
+            && TLookup::Equal(*map, known.bytes(), ImportRecord::SourceIndex, TCalendarImport::SourceOf(userKey_, name))) {
+            key = known.TargetKey();
+            isSeries = known.kind() == ImportRecord::Kind::Series;
+        } else if (name.size() > 10 && name == TCalendarExport::Uid(name.left(10), identity_)) {
+            // The export's UID, as a client may look an entry up by it.
+            key = name.left(10);
+        } else if (name.size() > 17 && name == TCalendarExport::SeriesUid(name.mid(7, 10), identity_)) {
+            key = name.mid(7, 10);
+            isSeries = true;
+        }
+    }
+    if (series)
+        *series = isSeries;
+    else if (isSeries)
+        return QString();
+    return key;
+}
+
+bool TDavCalendar::readVisible(const QString& key, DayEntryRecord& entry)
+{
+    if (key.isEmpty())
+        return false;
+    if (!database_.DayEntries().GetEqual(entry.bytes(), TXIsamFile::PrimaryIndex, key)) {
+        if (database_.DayEntries().LastError() != IsamNotFound)
+            throw EQuorla(database_.DayEntries().ErrorText());
+        return false;
+    }
+    return visible(entry);
+}
+
+void TDavCalendar::loadAlarms()
+{
+    if (alarms_)
+        return;
+    QHash<QString, QString>& alarms = alarms_.emplace();
+    // The user's part of the index on user and time: one range read, the
+    // earliest alarm of each entry first.
+    TXIsamFile& set = database_.Alarms();
+    AlarmRecord alarm;
+    const bool read = set.Range(alarm.bytes(), AlarmRecord::UserAlarmIndex, userKey_ + QString(RecordKey::None),
+                                userKey_ + QStringLiteral("9999999999"), [&] {
+                                    if (!alarms.contains(alarm.DayEntryKey()))
+                                        alarms.insert(alarm.DayEntryKey(), alarm.AlarmTime());
+                                    return true;
+                                });
+    if (!read && set.LastError() != IsamNotFound)
+        throw EQuorla(set.ErrorText());
+}
+
+void TDavCalendar::loadNames()
+{
+    if (categories_)
+        return;
+    QHash<QString, QString>& categories = categories_.emplace();
+    CategoryRecord category;
+    TLookup::Each(database_.Categories(), category.bytes(),
+                  [&](const QString& key) { categories.insert(key, category.Description()); });
+}
+
+QByteArray TDavCalendar::etagOf(const DayEntryRecord& entry, const QString& key)
+{
+    // What the object shows: the record, the user's alarm, the category's name.
+    loadAlarms();
+    loadNames();
+    QCryptographicHash hash(QCryptographicHash::Sha1);
+    hash.addData(QByteArrayView(entry.bytes().data(), qsizetype(entry.bytes().size())));
+    hash.addData(alarms_->value(key).toLatin1());
+    hash.addData(categories_->value(entry.CategoryKey()).toUtf8());
+    return '"' + hash.result().toHex().left(20) + '"';
+}
+
+QByteArray TDavCalendar::dataOf(const DayEntryRecord& entry, const QString& key)
+{
+    loadAlarms();
+    loadNames();
+    const QString uid = uidOf(key);
+    return TDavObject::Text(entry, uid.isEmpty() ? TCalendarExport::Uid(key, identity_) : uid,
+                            categories_->value(entry.CategoryKey()), alarms_->value(key),
+                            [this](qint64 wall) { return momentOfWall(wall); });
+}
+
+QString TDavCalendar::latestChange()
+{
+    const QList<TChangeTrail::TEntry> latest = database_.Trail().Latest(TChangeTrail::TFilter{}, QString(), 1);
+    if (latest.isEmpty())
+        return QStringLiteral("0.0");
+    return latest.first().key + QLatin1Char('.') + latest.first().when;
+}
+
+QByteArray TDavCalendar::syncToken()
+{
+    return (TokenPrefix + latestChange()).toUtf8();
+}
+
+QByteArray TDavCalendar::collectionResponse(Kind kind, const QString& href, const QList<TName>& props, bool allProps)
+{
+    const QString name = user_.UserName();
+    const QByteArray principal = TDavXml::Href(PrincipalPath(name));
+    QList<TName> wanted = props;
+    if (allProps) {
+        wanted = {{Dav, QStringLiteral("resourcetype")}, {Dav, QStringLiteral("displayname")},
+                  {Dav, QStringLiteral("current-user-principal")}};
+        if (kind == Kind::Principal)
+            wanted.append({CalDav, QStringLiteral("calendar-home-set")});
+        if (kind == Kind::Calendar)
+            wanted << TName{CalDav, QStringLiteral("supported-calendar-component-set")}
+                   << TName{CalServer, QStringLiteral("getctag")} << TName{Dav, QStringLiteral("sync-token")};
+    }
+    QByteArray found;
+    QByteArray missing;
+    for (const TName& prop : wanted) {
+        const QString& n = prop.second;
+        QByteArray value;
+        bool known = true;
+        if (prop.first == Dav && n == QLatin1String("resourcetype")) {
+            value = kind == Kind::Principal ? "<d:principal/>"
+                : kind == Kind::Calendar   ? "<d:collection/><c:calendar/>"
+                                           : "<d:collection/>";
+        } else if (prop.first == Dav && n == QLatin1String("displayname")) {
+            value = TDavXml::Escaped(kind == Kind::Calendar || kind == Kind::Principal ? user_.FullName()
+                                                                               : QStringLiteral("Quorla"));
+        } else if (prop.first == Dav && (n == QLatin1String("current-user-principal") || n == QLatin1String("owner")
+                                         || n == QLatin1String("principal-URL"))) {
+            known = n == QLatin1String("current-user-principal") || kind != Kind::Root;
+            value = principal;
+        } else if (prop.first == CalDav && n == QLatin1String("calendar-home-set")) {
+            known = kind == Kind::Principal;
+            value = TDavXml::Href(HomePath(name));
+        } else if (prop.first == CalDav && n == QLatin1String("supported-calendar-component-set")) {
+            known = kind == Kind::Calendar;
+            value = "<c:comp name=\"VEVENT\"/>";
+        } else if ((prop.first == CalServer && n == QLatin1String("getctag"))
+                   || (prop.first == Dav && n == QLatin1String("sync-token"))) {
+            known = kind == Kind::Calendar;
+            if (known)
+                value = TDavXml::Escaped(QString::fromUtf8(syncToken()));
+        } else if (prop.first == Dav && n == QLatin1String("supported-report-set")) {
+            known = kind == Kind::Calendar;
+            value = "<d:supported-report><d:report><c:calendar-query/></d:report></d:supported-report>"
+                    "<d:supported-report><d:report><c:calendar-multiget/></d:report></d:supported-report>"
+                    "<d:supported-report><d:report><d:sync-collection/></d:report></d:supported-report>";
+        } else if (prop.first == Dav && n == QLatin1String("current-user-privilege-set")) {
+            known = kind == Kind::Calendar;
+            value = "<d:privilege><d:read/></d:privilege>";
+            if (user_.Rights() & UserRecord::CanAddEntries)
+                value += "<d:privilege><d:write/></d:privilege><d:privilege><d:write-content/></d:privilege>"
+                         "<d:privilege><d:bind/></d:privilege><d:privilege><d:unbind/></d:privilege>";
+        } else {
+            known = false;
+        }
+        if (known)
+            found += TDavXml::Element(prop, value);
+        else
+            missing += TDavXml::Element(prop);
+    }
+    return "<d:response>" + TDavXml::Href(href) + TDavXml::Propstats(found, missing) + "</d:response>";
+}
+
+QByteArray TDavCalendar::objectResponse(const TObject& object, const QList<TName>& props, bool allProps)
+{
+    QList<TName> wanted = props;
+    if (allProps)
+        wanted = {{Dav, QStringLiteral("getetag")}, {Dav, QStringLiteral("getcontenttype")},
+                  {Dav, QStringLiteral("resourcetype")}};
+    QByteArray found;
+    QByteArray missing;
+    for (const TName& prop : wanted) {
+        const QString& n = prop.second;
+        if (prop.first == Dav && n == QLatin1String("getetag"))
+            found += "<d:getetag>" + object.etag + "</d:getetag>";
+        else if (prop.first == Dav && n == QLatin1String("getcontenttype"))
+            found += "<d:getcontenttype>text/calendar; charset=utf-8; component=vevent</d:getcontenttype>";
+        else if (prop.first == Dav && n == QLatin1String("resourcetype"))
+            found += "<d:resourcetype/>";
+        else if (prop.first == CalDav && n == QLatin1String("calendar-data"))
+            found += "<c:calendar-data>" + TDavXml::Bytes(object.data) + "</c:calendar-data>";
+        else
+            missing += TDavXml::Element(prop);
+    }
+    return "<d:response>" + TDavXml::Href(object.href) + TDavXml::Propstats(found, missing) + "</d:response>";
+}
+
+TDavReply TDavCalendar::propfind(const TDavRequest& request, const TTarget& target)
+{
+    const TDavXml::TAsked asked = TDavXml::Parse(request.body);
+    if (!asked.error.isEmpty())
+        return TDavReply::Text(400, QStringLiteral("The request is not well-formed XML: %1").arg(asked.error));
+    if (!asked.root.isEmpty() && asked.root != QLatin1String("propfind"))
+        return TDavReply::Text(400, QStringLiteral("A PROPFIND request holds a propfind element."));
+    const QByteArray depth = request.header("depth").trimmed();
+    const bool deeper = depth == "1" || depth.toLower() == "infinity";
+    const QString name = user_.UserName();
+    QByteArray responses;
+    switch (target.kind) {
+    case Kind::Root:
+        responses = collectionResponse(Kind::Root, Root, asked.props, asked.allProps);
+        break;
+    case Kind::Principal:
+        responses = collectionResponse(Kind::Principal, PrincipalPath(name), asked.props, asked.allProps);
+        break;
+    case Kind::Home:
+        responses = collectionResponse(Kind::Home, HomePath(name), asked.props, asked.allProps);
+        if (deeper)
+            responses += collectionResponse(Kind::Calendar, CalendarPath(name), asked.props, asked.allProps);
+        break;
+    case Kind::Calendar: {
+        responses = collectionResponse(Kind::Calendar, CalendarPath(name), asked.props, asked.allProps);
+        if (!deeper)
+            break;
+        const bool withData = asked.props.contains(TName{CalDav, QStringLiteral("calendar-data")});
+        TEntryQuery::Read(database_.DayEntries(), RecordKey::format(0), RecordKey::format(9999999999),
+                          [&](const DayEntryRecord& entry, const QString& key) {
+                              if (visible(entry))
+                                  responses += listed(entry, key, QString(), withData, asked.props, asked.allProps);
+                          });
+        break;
+    }
+    case Kind::Object: {
+        bool series = false;
+        const QString key = keyOf(target.name, &series);
+        if (series) {
+            SeriesRecord found;
+            if (!readSeriesVisible(key, found))
+                return TDavReply::Text(404, QStringLiteral("There is no such event."));
+            responses = seriesResponse(key, request.path,
+                                       asked.props.contains(TName{CalDav, QStringLiteral("calendar-data")}),
+                                       asked.props, asked.allProps);
+            break;
+        }
+        DayEntryRecord entry;
+        if (!readVisible(key, entry))
+            return TDavReply::Text(404, QStringLiteral("There is no such event."));
+        TObject object{key, request.path, etagOf(entry, key), QByteArray()};
+        if (asked.props.contains(TName{CalDav, QStringLiteral("calendar-data")}))
+            object.data = dataOf(entry, key);
+        responses = objectResponse(object, asked.props, asked.allProps);
+        break;
+    }
+    default:
+        return TDavReply::Text(404, QStringLiteral("There is nothing at %1.").arg(request.path));
+    }
+    return TDavXml::Multistatus(responses);
+}
+
+TDavReply TDavCalendar::report(const TDavRequest& request)
+{
+    const TDavXml::TAsked asked = TDavXml::Parse(request.body);
+    if (!asked.error.isEmpty())
+        return TDavReply::Text(400, QStringLiteral("The request is not well-formed XML: %1").arg(asked.error));
+    const bool withData = asked.props.contains(TName{CalDav, QStringLiteral("calendar-data")});
+    const auto take = [&](const DayEntryRecord& entry, const QString& key, const QString& href) {
+        return listed(entry, key, href, withData, asked.props, asked.allProps);
+    };
+    QByteArray responses;
+    if (asked.root == QLatin1String("calendar-query")) {
+        if (asked.otherComponent)
+            return TDavXml::Multistatus(QByteArray());
+        if (!asked.uid.isEmpty()) {
+            // One event, by the UID a client knows it by.
+            bool series = false;
+            const QString key = keyOf(asked.uid, &series);
+            DayEntryRecord entry;
+            SeriesRecord found;
+            if (series && readSeriesVisible(key, found))
+                responses = seriesResponse(key, seriesPath(key), withData, asked.props, asked.allProps);
+            else if (!series && readVisible(key, entry))
+                responses = take(entry, key, QString());
+            return TDavXml::Multistatus(responses);
+        }
+        // The range in the office's wall-clock time.
+        qint64 from = 0;
+        qint64 to = 9999999999;
+        const bool ranged = asked.start.isValid();
+        qint64 startUtc = 0;
+        qint64 endUtc = 0;
+        if (ranged) {
+            startUtc = asked.start.toSecsSinceEpoch();
+            endUtc = asked.end.toSecsSinceEpoch();
+            const auto wallOf = [this](qint64 utc) {
+                return utc + zone_.offsetFromUtc(QDateTime::fromSecsSinceEpoch(utc, QTimeZone::utc()));
+            };
+            // A timed entry that starts up to its length before the range
+            // still runs into it (an hour more either side for a change of
+            // the offset in between); an all-day one is its date, compared as
+            // a floating day.
+            from = std::max<qint64>(0, std::min(wallOf(startUtc) - TimedLength - 3600, startUtc - SecondsPerDay + 1));
+            to = std::min<qint64>(9999999999, std::max(wallOf(endUtc) + 3600, endUtc));
+        }
+        TEntryQuery::Read(database_.DayEntries(), RecordKey::format(from), RecordKey::format(to),
+                          [&](const DayEntryRecord& entry, const QString& key) {
+                              if (!visible(entry))
+                                  return;
+                              if (ranged) {
+                                  const qint64 wall = RecordKey::parse(entry.StartTime());
+                                  qint64 begin = 0;
+                                  qint64 length = TimedLength;
+                                  if (entry.Flags() & DayEntryRecord::UnTimed) {
+                                      // A date: the whole day, wherever the reader is;
+                                      // compared as dates in UTC, as a floating day.
+                                      begin = wall;
+                                      length = SecondsPerDay;
+                                  } else {
+                                      begin = momentOfWall(wall);
+                                  }
+                                  if (begin >= endUtc || begin + length <= startUtc)
+                                      return;
+                              }
+                              responses += take(entry, key, QString());
+                          });
+        return TDavXml::Multistatus(responses);
+    }
+    if (asked.root == QLatin1String("calendar-multiget")) {
+        for (const QString& href : asked.hrefs) {
+            const QString path = QUrl::fromPercentEncoding(href.toUtf8());
+            const TTarget target = targetOf(QUrl(path).path());
+            DayEntryRecord entry;
+            bool series = false;
+            const QString key = target.kind == Kind::Object ? keyOf(target.name, &series) : QString();
+            if (series)
+                responses += seriesResponse(key, QUrl(path).path(), withData, asked.props, asked.allProps);
+            else if (readVisible(key, entry))
+                responses += take(entry, key, QUrl(path).path());
+            else
+                responses += "<d:response>" + TDavXml::Href(QUrl(path).path())
+                    + "<d:status>HTTP/1.1 404 Not Found</d:status></d:response>";
+        }
+        return TDavXml::Multistatus(responses);
+    }
+    if (asked.root == QLatin1String("sync-collection")) {
+        const QByteArray invalid = "<d:valid-sync-token/>";
+        if (!database_.Trail().Available())
+            return TDavXml::Error(403, invalid, QStringLiteral("This database keeps no change trail: read the whole calendar."));
+        const QByteArray token = syncToken();
+        if (asked.syncToken.isEmpty()) {
+            TEntryQuery::Read(database_.DayEntries(), RecordKey::format(0), RecordKey::format(9999999999),
+                              [&](const DayEntryRecord& entry, const QString& key) {
+                                  if (visible(entry))
+                                      responses += take(entry, key, QString());
+                              });
+            return TDavXml::Multistatus(responses, "<d:sync-token>" + TDavXml::Escaped(QString::fromUtf8(token)) + "</d:sync-token>");
+        }
+        const QStringList since = asked.syncToken.startsWith(TokenPrefix)
+            ? asked.syncToken.mid(TokenPrefix.size()).split(QLatin1Char('.'))
+            : QStringList();
+        bool keyOk = false;
+        bool whenOk = false;
+        const qint64 sinceKey = since.size() == 2 ? since[0].toLongLong(&keyOk) : 0;
+        const qint64 sinceWhen = since.size() == 2 ? since[1].toLongLong(&whenOk) : 0;
+        if (!keyOk || !whenOk)
+            return TDavXml::Error(403, invalid, QStringLiteral("The sync token is not one of this calendar's."));
+        // Older than what the trail keeps: deletions since may be gone from
+        // it. (A token of an empty trail, "0.0", has everything since.)
+        if (sinceKey != 0
+            && sinceWhen < TStamp().Seconds() - qint64(database_.Trail().DaysKept()) * SecondsPerDay + ClockSlack)
+            return TDavXml::Error(403, invalid, QStringLiteral("The sync token is older than the change trail: read "
+                                                               "the whole calendar."));
+        // The trail, latest first, back to a little before the token's moment;
+        // what was recorded after the token's record is what changed.
+        TChangeTrail::TFilter filter;
+        filter.from = RecordKey::format(std::max<qint64>(0, sinceWhen - ClockSlack));
+        QSet<QString> entries;
+        QSet<QString> series;
+        QString after;
+        for (;;) {
+            const QList<TChangeTrail::TEntry> page = database_.Trail().Latest(filter, after, TrailPage);
+            for (const TChangeTrail::TEntry& change : page) {
+                if (RecordKey::parse(change.key) <= sinceKey)
+                    continue;
+                if (change.subject.startsWith(QLatin1Char('E')))
+                    entries.insert(change.subject.mid(1));
+                else if (change.subject.startsWith(QLatin1Char('S')))
+                    series.insert(change.subject.mid(1));
+            }
+            if (page.size() < TrailPage)
+                break;
+            after = page.last().position;
+        }
+        // A changed occurrence is a change of its series' object.
+        QStringList keys;
+        for (const QString& key : std::as_const(entries)) {
+            const QString seriesKey = seriesOf(key);
+            if (seriesKey.isEmpty())
+                keys << key;
+            else
+                series.insert(seriesKey);
+        }
+        keys.sort();
+        for (const QString& key : std::as_const(keys)) {
+            DayEntryRecord entry;
+            if (readVisible(key, entry))
+                responses += take(entry, key, QString());
+            else
+                responses += "<d:response>" + TDavXml::Href(objectPath(key))
+                    + "<d:status>HTTP/1.1 404 Not Found</d:status></d:response>";
+        }
+        QStringList seriesKeys(series.begin(), series.end());
+        seriesKeys.sort();
+        for (const QString& seriesKey : std::as_const(seriesKeys))
+            responses += seriesResponse(seriesKey, seriesPath(seriesKey), withData, asked.props, asked.allProps);
+        return TDavXml::Multistatus(responses, "<d:sync-token>" + TDavXml::Escaped(QString::fromUtf8(token)) + "</d:sync-token>");
+    }
+    return TDavXml::Error(403, "<d:supported-report/>",
+                    QStringLiteral("Reports here are calendar-query, calendar-multiget and sync-collection."));
+}
+
+TDavReply TDavCalendar::get(const TTarget& target, bool head)
+{
+    bool isSeries = false;
+    const QString key = keyOf(target.name, &isSeries);
+    DayEntryRecord entry;
+    SeriesRecord series;
+    if (isSeries ? !readSeriesVisible(key, series) : !readVisible(key, entry))
+        return TDavReply::Text(404, QStringLiteral("There is no such event."));
+    TDavReply reply;
+    reply.addHeader("Content-Type", "text/calendar; charset=utf-8; component=vevent");
+    reply.addHeader("ETag", isSeries ? seriesEtag(key, series) : etagOf(entry, key));
+    reply.body = isSeries ? seriesData(key, series) : dataOf(entry, key);
+    if (head)
+        reply.body.clear();
+    return reply;
+}
+
+TDavReply TDavCalendar::put(const TDavRequest& request, const TTarget& target)
+{
+    bool isSeries = false;
+    QString key = keyOf(target.name, &isSeries);
+    if (isSeries) {
+        SeriesRecord series;
+        if (seriesWriter() && seriesWriter()->ReadSeries(key, series))
+            return putSeries(request, key);
+        // A series deleted since: the name is free again.
+        key.clear();
+    }
+    DayEntryRecord entry;
+    const bool exists = readVisible(key, entry);
+    const QByteArray ifMatch = request.header("if-match");
+    const QByteArray ifNoneMatch = request.header("if-none-match");
+    if (exists && ifNoneMatch.trimmed() == "*")
+        return TDavReply::Text(412, QStringLiteral("The event exists already."));
+    if (!ifMatch.isEmpty() && (!exists || !matches(ifMatch, etagOf(entry, key))))
+        return TDavReply::Text(412, QStringLiteral("The event was changed since it was read."));
+
+    TCalendarImport import(database_, userKey_, user_);
+    TCalendarImport::TEvent event;
+    QString reason;
+    if (!import.ReadEvent(request.body, target.name + QStringLiteral(".ics"), event, reason)) {
+        if (reason.startsWith(target.name))
+            return TDavReply::Text(400, reason + QLatin1Char('.'));
+        return TDavReply::Text(422, QStringLiteral("The event cannot be stored: %1.").arg(reason));
+    }
+
+    // An entry becomes a series on a workstation, where its assignees and
+    // alarms are seen.
+    if (exists && event.repeats)
+        return TDavReply::Text(422, QStringLiteral("The event cannot be stored: a single event is made a repeating "
+                                                   "one on a workstation."));
+    if (!exists) {
+        if (!key.isEmpty() && database_.DayEntries().GetEqual(entry.bytes(), TXIsamFile::PrimaryIndex, key))
+            return TDavReply::Text(403, QStringLiteral("You may not change this event."));
+        if (!(user_.Rights() & UserRecord::CanAddEntries))
+            return TDavReply::Text(403, TCalendarImport::NoRightMessage(user_.FullName()) + QLatin1Char('.'));
+        const TCalendarImport::TOutcome outcome = import.Import(request.body, target.name + QStringLiteral(".ics"));
+        if (!outcome.skipped.isEmpty())
+            return TDavReply::Text(422, QStringLiteral("The event cannot be stored: %1.").arg(outcome.skipped.first().reason));
+        TDavReply reply;
+        reply.status = 201;
+        QString reasonMap;
+        TXIsamFile* map = database_.ImportMap(reasonMap);
+        ImportRecord made;
+        if (map && TLookup::Equal(*map, made.bytes(), ImportRecord::SourceIndex,
+                                  TCalendarImport::SourceOf(userKey_, event.uid))
+            && made.kind() == ImportRecord::Kind::Series) {
+            names_.Remember(event.uid, target.name, made.TargetKey(), true);
+            alarms_.reset();
+            SeriesRecord series;
+            if (readSeriesVisible(made.TargetKey(), series))
+                reply.addHeader("ETag", seriesEtag(made.TargetKey(), series));
+        } else if (map && made.kind() == ImportRecord::Kind::Entry) {
+            names_.Remember(event.uid, target.name, made.TargetKey());
+            uids_.reset();
+            someUids_.clear();
+            alarms_.reset();
+            if (readVisible(made.TargetKey(), entry))
+                reply.addHeader("ETag", etagOf(entry, made.TargetKey()));
+        }
+        return reply;
+    }
+
+    if (!mayChange(entry))
+        return TDavReply::Text(403, QStringLiteral("You may not change entries of other users."));
+    TEventWriter writer(database_);
+    std::optional<TRecordLock> lock;
+    AlarmRecord alarm;
+    bool hadAlarm = false;
+    const QByteArray seen = etagOf(entry, key);
+    const TEventWriter::Result opened = writer.openEntry(key, lock, entry, alarm, hadAlarm);
+    if (opened == TEventWriter::Result::EntryLocked)
+        return locked(writer.LockHolder());
+    if (opened != TEventWriter::Result::Done)
+        return TDavReply::Text(404, QStringLiteral("There is no such event."));
+    // Read again under the lock: a change made meanwhile is not overwritten.
+    if (etagOf(entry, key) != seen)
+        return TDavReply::Text(412, QStringLiteral("The event was changed since it was read."));
+
+    entry.setStartTime(RecordKey::format(event.wall));
+    entry.setFlags((entry.Flags() & ~(DayEntryRecord::UnTimed | DayEntryRecord::Private))
+                   | (event.untimed ? DayEntryRecord::UnTimed : 0) | (event.isPrivate ? DayEntryRecord::Private : 0));
+    entry.setDescription(event.text);
+    if (event.category.isEmpty()) {
+        entry.setCategoryKey(QString(RecordKey::None));
+    } else {
+        loadNames();
+        for (auto it = categories_->constBegin(); it != categories_->constEnd(); ++it)
+            if (it.value().compare(event.category, Qt::CaseInsensitive) == 0)
+                entry.setCategoryKey(it.key());
+    }
+    // The entry's alarm stays as it is for every assignee; a first alarm
+    // goes to the assignees as a workstation gives it.
+    const QString openedAlarm = hadAlarm ? alarm.AlarmTime() : QString();
+    if (!hadAlarm) {
+        database_.InitAlarmRecord(alarm);
+        alarm.setFlags(event.alarm ? AlarmRecord::AlarmWanted : 0);
+        alarm.setAlarmTime(RecordKey::format(event.alarm ? event.ringWall : event.wall));
+    }
+    TSeriesWriter series(database_);
+    SeriesLinkRecord link;
+    TEventWriter::Result written = TEventWriter::Result::Done;
+    if (database_.Series() && series.LinkOf(key, link)) {
+        switch (series.ChangeOne(key, entry, alarm, openedAlarm).result) {
+        case TSeriesWriter::Result::Done:
+            break;
+        case TSeriesWriter::Result::Gone:
+            written = TEventWriter::Result::Gone;
+            break;
+        default:
+            // The series being changed elsewhere, or an alarm open there.
+            written = TEventWriter::Result::AlarmLocked;
+        }
+    } else {
+        written = writer.updateEntryWithAlarms(key, entry, alarm, openedAlarm);
+    }
+    if (written == TEventWriter::Result::AlarmLocked)
+        return locked(writer.LockHolder());
+    if (written == TEventWriter::Result::Gone)
+        return TDavReply::Text(404, QStringLiteral("There is no such event."));
+    if (written != TEventWriter::Result::Done)
+        return TDavReply::Text(412, QStringLiteral("The event was changed since it was read."));
+    // The user's own alarm: moved to the VALARM's moment, or switched off.
+    if (hadAlarm) {
+        TXIsamFile& alarms = database_.Alarms();
+        AlarmRecord mine;
+        QString mineKey;
+        for (bool more = TLookup::Equal(alarms, mine.bytes(), AlarmRecord::DayEntryKeyIndex, key); more;
+             more = TLookup::Next(alarms, mine.bytes(), AlarmRecord::DayEntryKeyIndex, key, TXIsamFile::ScanPrefix)) {
+            if (mine.UserKey() == userKey_) {
+                mineKey = alarms.CurrentKey();
+                break;
+            }
+        }
+        const QString ring = RecordKey::format(event.ringWall);
+        if (mineKey.isEmpty() && event.alarm && entry.AssigneeKeys().contains(userKey_)) {
+            // Others have alarms, he had none (switched off): the VALARM
+            // becomes his own. Alarms are the assignees' only, as a
+            // workstation keeps them.
+            writer.addOwnAlarm(key, userKey_, ring);
+        } else if (!mineKey.isEmpty()) {
+            TEventWriter::Result own = TEventWriter::Result::Done;
+            if (!event.alarm)
+                own = writer.switchOffAlarm(mineKey, mine);
+            else if (mine.AlarmTime() != ring)
+                own = writer.snoozeAlarm(mineKey, mine, ring);
+            if (own == TEventWriter::Result::EntryLocked || own == TEventWriter::Result::AlarmLocked)
+                return locked(writer.LockHolder());
+        }
+    }
+    alarms_.reset();
+    DayEntryRecord stored;
+    TDavReply reply;
+    reply.status = 204;
+    if (readVisible(key, stored))
+        reply.addHeader("ETag", etagOf(stored, key));
+    return reply;
+}
+
+TDavReply TDavCalendar::putSeries(const TDavRequest& request, const QString& seriesKey)
+{
+    SeriesRecord series;
+    if (!readSeriesVisible(seriesKey, series))
+        return TDavReply::Text(403, QStringLiteral("You may not change this event."));
+    if (request.header("if-none-match").trimmed() == "*")
+        return TDavReply::Text(412, QStringLiteral("The event exists already."));
+    const QByteArray ifMatch = request.header("if-match");
+    if (!ifMatch.isEmpty() && !matches(ifMatch, seriesEtag(seriesKey, series)))
+        return TDavReply::Text(412, QStringLiteral("The event was changed since it was read."));
+    if (series.OwnerKey() != userKey_ && !(user_.Rights() & UserRecord::CanModifyOthersEntries))
+        return TDavReply::Text(403, QStringLiteral("You may not change entries of other users."));
+    TCalendarImport import(database_, userKey_, user_);
+    TCalendarImport::TEvent event;
+    QString reason;
+    if (!import.ReadEvent(request.body, QStringLiteral("The event"), event, reason)) {
+        if (reason.startsWith(QLatin1String("The event")))
+            return TDavReply::Text(400, reason + QLatin1Char('.'));
+        return TDavReply::Text(422, QStringLiteral("The event cannot be stored: %1.").arg(reason));
+    }
+    if (!event.repeats)
+        return TDavReply::Text(422, QStringLiteral("The event cannot be stored: a repeating event is made a single "
+                                                   "one on a workstation."));
+    // An occurrence open on a workstation: nothing is changed.
+    for (const auto& [linkKey, link] : seriesWriter()->Links(seriesKey)) {
+        if (RecordKey::isNone(link.EntryKey()) || (link.Flags() & SeriesLinkRecord::Deleted))
+            continue;
+        const TRecordLock probe(database_.DayEntries(), link.EntryKey());
+        if (!probe.Held())
+            return locked(database_.Holders().HolderOf(database_.DayEntries(), link.EntryKey()));
+    }
+    // The import changes the series it knows under the client's UID: the
+    // whole series (its rule and template), each RECURRENCE-ID's occurrence
+    // alone and each EXDATE's day deleted.
+    QString reasonMap;
+    TXIsamFile* map = database_.ImportMap(reasonMap);
+    if (!map)
+        return TDavReply::Text(503, reasonMap);
+    ImportRecord known;
+    ImportRecord record;
+    record.setSource(TCalendarImport::SourceOf(userKey_, event.uid));
+    record.setKind(ImportRecord::Kind::Series);
+    record.setTargetKey(seriesKey);
+    const bool mapped = TLookup::Equal(*map, known.bytes(), ImportRecord::SourceIndex, record.Source())
+        ? (known.kind() == ImportRecord::Kind::Series && known.TargetKey() == seriesKey)
+            || map->Update(record.bytes(), map->CurrentKey())
+        : map->Insert(record.bytes());
+    if (!mapped)
+        throw EQuorla(map->ErrorText());
+    const TCalendarImport::TOutcome outcome = import.Import(request.body, QStringLiteral("event.ics"));
+    if (!outcome.skipped.isEmpty())
+        return TDavReply::Text(422, QStringLiteral("The event cannot be stored: %1.").arg(outcome.skipped.first().reason));
+    alarms_.reset();
+    TDavReply reply;
+    reply.status = 204;
+    if (readSeriesVisible(seriesKey, series))
+        reply.addHeader("ETag", seriesEtag(seriesKey, series));
+    return reply;
+}
+
+TDavReply TDavCalendar::removeSeries(const TDavRequest& request, const QString& seriesKey)
+{
+    SeriesRecord series;
+    if (!readSeriesVisible(seriesKey, series))
+        return TDavReply::Text(404, QStringLiteral("There is no such event."));
+    if (series.OwnerKey() != userKey_ && !(user_.Rights() & UserRecord::CanModifyOthersEntries))
+        return TDavReply::Text(403, QStringLiteral("You may not delete entries of other users."));
+    const QByteArray ifMatch = request.header("if-match");
+    if (!ifMatch.isEmpty() && !matches(ifMatch, seriesEtag(seriesKey, series)))
+        return TDavReply::Text(412, QStringLiteral("The event was changed since it was read."));
+    const TSeriesWriter::TOutcome outcome = seriesWriter()->Delete(seriesKey, TSeriesWriter::Scope::All, QDate(),
+                                                                   TSeriesWriter::HeldOccurrences::Refuse);
+    switch (outcome.result) {
+    case TSeriesWriter::Result::Done: {
+        TDavReply reply;
+        reply.status = 204;
+        return reply;
+    }
+    case TSeriesWriter::Result::Held:
+        return locked(outcome.held.isEmpty() ? QString() : outcome.held.first().holder);
+    case TSeriesWriter::Result::SeriesLocked:
+        return locked(QString());
+    default:
+        return TDavReply::Text(404, QStringLiteral("There is no such event."));
+    }
+}
+
+TDavReply TDavCalendar::remove(const TDavRequest& request, const TTarget& target)
+{
+    bool isSeries = false;
+    const QString key = keyOf(target.name, &isSeries);
+    if (isSeries)
+        return removeSeries(request, key);
+    DayEntryRecord entry;
+    if (!readVisible(key, entry))
+        return TDavReply::Text(404, QStringLiteral("There is no such event."));
+    if (!mayChange(entry))
+        return TDavReply::Text(403, QStringLiteral("You may not delete entries of other users."));
+    const QByteArray ifMatch = request.header("if-match");
+    if (!ifMatch.isEmpty() && !matches(ifMatch, etagOf(entry, key)))
+        return TDavReply::Text(412, QStringLiteral("The event was changed since it was read."));
+    TEventWriter writer(database_);
+    switch (writer.deleteEntryWithAlarms(key, entry.Description())) {
+    case TEventWriter::Result::Done: {
+        TDavReply reply;
+        reply.status = 204;
+        return reply;
+    }
+    case TEventWriter::Result::EntryLocked:
+    case TEventWriter::Result::AlarmLocked:
+        return locked(writer.LockHolder());
+    case TEventWriter::Result::Changed:
+        return TDavReply::Text(412, QStringLiteral("The event was changed since it was read."));
+    case TEventWriter::Result::Gone:
+        break;
+    }
+    return TDavReply::Text(404, QStringLiteral("There is no such event."));
+}

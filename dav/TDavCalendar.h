@@ -1,0 +1,158 @@
+#pragma once
+
+#include "TDavNames.h"
+#include "TDavXml.h"
+#include "UserRecord.h"
+
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QPair>
+#include <QSet>
+#include <QString>
+#include <QTimeZone>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+class DayEntryRecord;
+class SeriesRecord;
+class TSeriesWriter;
+class TQuorlaDB;
+struct TDavReply;
+struct TDavRequest;
+
+// The CalDAV calendar of one logged-in user (RFC 4918, 4791, 6578): his
+// principal, his calendar home and one calendar, "default", holding every
+// entry he may see (EntryVisible with no display filter: his own and those
+// he is assigned to, the public ones of everybody, another's private ones
+// only when he is an assignee or an administrator).
+//
+//   /dav/                                    the root: who is logged in
+//   /dav/principals/<USER>/                  his principal
+//   /dav/calendars/<USER>/                   his calendar home
+//   /dav/calendars/<USER>/default/           his calendar
+//   /dav/calendars/<USER>/default/<KEY>.ics  an entry, by its record key
+//
+// An event a client adds keeps the UID it gave, and is named after it
+// (TDavNames): /dav/calendars/<USER>/default/<UID>.ics.
+//
+// Objects: one VEVENT each, times in UTC (all-day entries as dates), the
+// client's UID or else that of the iCalendar export, the user's own alarm as VALARM. The ETag is
+// strong: a hash of the entry's record and the user's alarm time. CTag and
+// sync token name the latest record of the change trail; a sync reads the
+// trail from there (one index range read).
+//
+// Writes go through the store's writers with the workstation's rights, locks
+// and stale checks: PUT of a new name imports the event as the user's own
+// (TCalendarImport: a VALARM is his alarm; a repeat rule is refused, as the
+// occurrences of a series are listed one by one here), PUT of an
+// existing entry changes its time, text, privacy and category, keeping owner
+// and assignees, and moves or switches off the user's own alarm; DELETE
+// deletes it with its alarms.
+class TDavCalendar
+{
+public:
+    TDavCalendar(TQuorlaDB& database, const UserRecord& user, const QString& userKey);
+    ~TDavCalendar();
+
+    TDavReply Answer(const TDavRequest& request);
+
+    static QString PrincipalPath(const QString& user);
+    static QString HomePath(const QString& user);
+    static QString CalendarPath(const QString& user);
+
+    // A property asked for: namespace and local name.
+    using TName = TDavXml::TName;
+
+private:
+    enum class Kind { Root, Principal, Home, Calendar, Object, Other, Foreign };
+    struct TTarget
+    {
+        Kind kind = Kind::Other;
+        QString name; // an object's name, without ".ics"
+    };
+    // One entry as the user sees it.
+    struct TObject
+    {
+        QString key;
+        QString href;
+        QByteArray etag;
+        QByteArray data; // filled when calendar-data is asked for
+    };
+
+    TTarget targetOf(const QString& path) const;
+    TDavReply propfind(const TDavRequest& request, const TTarget& target);
+    TDavReply report(const TDavRequest& request);
+    TDavReply get(const TTarget& target, bool head);
+    TDavReply put(const TDavRequest& request, const TTarget& target);
+    TDavReply remove(const TDavRequest& request, const TTarget& target);
+
+    // The entry key an object name stands for; empty when none. With
+    // `series`, a repeating event's name gives its series' key (and sets
+    // it); without, such a name stands for nothing.
+    QString keyOf(const QString& name, bool* series = nullptr);
+
+    // A repeating event is one object: its series, with a repeat rule, the
+    // days whose occurrence was deleted and each occurrence changed alone
+    // (TCalendarExport, OnlySeries); its occurrences are not listed apart.
+    // The series entry `key` is an occurrence of; empty when none.
+    QString seriesOf(const QString& key);
+    // Reads the series; false when there is none or the user may not see it.
+    bool readSeriesVisible(const QString& seriesKey, SeriesRecord& series);
+    QString seriesPath(const QString& seriesKey);
+    // A hash of the series, its links, its occurrences and the user's
+    // alarms of them: it changes whenever one of them does.
+    QByteArray seriesEtag(const QString& seriesKey, const SeriesRecord& series);
+    QByteArray seriesData(const QString& seriesKey, const SeriesRecord& series);
+    // One entry's <response> in a listing: its own, or its series' the first
+    // time one of the series' occurrences comes (then nothing).
+    QByteArray listed(const DayEntryRecord& entry, const QString& key, const QString& href, bool withData,
+                      const QList<TName>& props, bool allProps);
+    // The series' <response>, or its 404 when it is gone or hidden.
+    QByteArray seriesResponse(const QString& seriesKey, const QString& href, bool withData, const QList<TName>& props,
+                              bool allProps);
+    TDavReply putSeries(const TDavRequest& request, const QString& seriesKey);
+    TDavReply removeSeries(const TDavRequest& request, const QString& seriesKey);
+    // Reads the entry; false when there is none or the user may not see it.
+    bool readVisible(const QString& key, DayEntryRecord& entry);
+    bool visible(const DayEntryRecord& entry) const;
+    bool mayChange(const DayEntryRecord& entry) const;
+    QByteArray etagOf(const DayEntryRecord& entry, const QString& key);
+    // The moment (seconds since 1970 UTC) of wall-clock seconds of the
+    // office's zone.
+    qint64 momentOfWall(qint64 wall);
+    QByteArray dataOf(const DayEntryRecord& entry, const QString& key);
+    void loadAlarms();
+    void loadNames();
+    QString objectPath(const QString& key);
+    // The latest trail record as "<key>.<moment>", the sync token's tail.
+    QString latestChange();
+    QByteArray syncToken();
+
+    // One <response> for a collection or the root.
+    QByteArray collectionResponse(Kind kind, const QString& href, const QList<TName>& props, bool allProps);
+    QByteArray objectResponse(const TObject& object, const QList<TName>& props, bool allProps);
+
+    TQuorlaDB& database_;
+    UserRecord user_;
+    QString userKey_;
+    QTimeZone zone_;
+    QHash<qint64, qint64> offsets_;
+    QString identity_;
+    // The user's alarm time by entry key (his earliest), read at first use.
+    std::optional<QHash<QString, QString>> alarms_;
+    std::optional<QHash<QString, QString>> categories_;
+    TDavNames names_;
+    std::unique_ptr<TSeriesWriter> series_;
+    TSeriesWriter* seriesWriter();
+    QSet<QString> listedSeries_;
+    // The UID a client gave entry `key`, empty for none: looked up alone for
+    // the first SingleLookups keys of a request, then from every client
+    // UID, read at once.
+    QString uidOf(const QString& key);
+    static constexpr int SingleLookups = 16;
+    QHash<QString, QString> someUids_;
+    std::optional<QHash<QString, QString>> uids_;
+};
