@@ -5,7 +5,7 @@
 #include "BenchFigures.h"
 #include "DayEntryRecord.h"
 #include "ImportRecord.h"
-#include "IsamEngine.h"
+#include "TIsamEngine.h"
 #include "PostgresCluster.h"
 #include "RecordKey.h"
 #include "TCalendarExport.h"
