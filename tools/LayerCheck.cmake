@@ -34,9 +34,10 @@ set(allowed_ical             store ${store_layers})
 set(allowed_reports          views ical forms store ${store_layers})
 set(allowed_app              reports events admin views ical forms store ${store_layers})
 set(allowed_migrate          cli store ${store_layers})
+set(allowed_dav              ical cli store ${store_layers})
 
 set(folders store/base store/engine store/records store/settings store
-            cli forms views admin events ical reports app migrate)
+            cli forms views admin events ical reports app migrate dav)
 
 # Which folder holds each header (one folder per header name: the include
 # directories are flat, so a name found twice would already be ambiguous).
