@@ -15,7 +15,10 @@
 //   except changes of a command cut short by a kill or an error, whose record
 //   may be missing: those are counted;
 // - no trail record stands for a change that was not made;
-// - every holder note left is a killed worker's (a live one removes its own).
+// - every holder note left is a killed worker's (a live one removes its own),
+//   or on a server one whose session was lost under a failed command (its
+//   lock went with the session; the note's removal could not reach the
+//   server).
 class TStressTrailCheck
 {
 public:
@@ -28,6 +31,7 @@ public:
     int cut = 0;
     int cutByError = 0;
     int notesLeftByKills = 0;
+    int notesLeftByLostSessions = 0;
     int named = 0;
 
 private:
