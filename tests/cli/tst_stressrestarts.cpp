@@ -26,13 +26,13 @@ private slots:
         round.setProcessChannelMode(QProcess::MergedChannels);
         round.start(QStringLiteral(QUORLA_STRESS_PROGRAM),
                     {QStringLiteral("run"), QStringLiteral("--database"), uri, QStringLiteral("--workers"),
-                     QStringLiteral("3"), QStringLiteral("--seconds"), QStringLiteral("30"),
+                     QStringLiteral("3"), QStringLiteral("--seconds"), QStringLiteral("24"),
                      logs.filePath(QStringLiteral("round"))});
         QVERIFY(round.waitForStarted());
         // Fast, at once, fast again, spread over the round; away for two
         // seconds each time.
         for (const bool fast : {true, false, true}) {
-            QTest::qWait(6'000);
+            QTest::qWait(5'000);
             QVERIFY2(server.stop(fast), qPrintable(server.error()));
             QTest::qWait(2'000);
             QVERIFY2(server.start(), qPrintable(server.error()));
