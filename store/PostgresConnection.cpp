@@ -373,6 +373,11 @@ int PostgresConnection::check(pg_result* result)
         reason_ = QStringLiteral("The database server did not answer within %1 seconds.")
                       .arg((answerLimitMs_ + 999) / 1000);
         lose();
+        // Nor is it waited for again at once, as after a connection attempt
+        // that waited for its limit: the command that met it would wait
+        // again in its next call.
+        slowFailure_.start();
+        slowReason_ = reason_;
         return failedInCommand(IsamServerLost);
     }
     state_ = result ? QByteArray(PQresultErrorField(result, PG_DIAG_SQLSTATE)) : QByteArray();
