@@ -2,6 +2,7 @@
 
 #include "AlarmRecord.h"
 #include "DayEntryRecord.h"
+#include "ImportRecord.h"
 #include "EQuorla.h"
 #include "IsamCode.h"
 #include "PostgresConnection.h"
@@ -162,7 +163,7 @@ END $$;
 // deleted by their owner or with the right to change others' entries (or to
 // administer, which can give itself that right anyway). Users and categories
 // and the office's settings are changed by administrators only.
-QByteArray Policies(bool trail, bool series)
+QByteArray Policies(bool trail, bool series, bool importMap)
 {
     const QByteArray me = "(SELECT quorla_me())";
     const QByteArray rights = "(SELECT quorla_rights())";
@@ -193,7 +194,9 @@ QByteArray Policies(bool trail, bool series)
     table("qldayent");
     policy("quorla_read", "qldayent", "SELECT",
            "NOT q_private OR q_owner = " + me + " OR " + me + " = ANY (q_assignees) OR " + admin, {});
-    policy("quorla_add", "qldayent", "INSERT", {}, "q_owner = " + me + " AND (" + rights + " & 1) <> 0");
+    // Administrators add anyone's: their poll grows every series (they may
+    // change any entry's owner anyway).
+    policy("quorla_add", "qldayent", "INSERT", {}, "(q_owner = " + me + " AND (" + rights + " & 1) <> 0) OR " + admin);
     policy("quorla_change", "qldayent", "UPDATE", mayChange, mayChange);
     policy("quorla_delete", "qldayent", "DELETE", mayChange, {});
     table("qlalarms");
@@ -203,9 +206,9 @@ QByteArray Policies(bool trail, bool series)
         + " & 4) <> 0 OR EXISTS (SELECT 1 FROM qldayent d WHERE d.pk = q_entry AND d.q_owner = " + me + ")";
     policy("quorla_admin", "qlalarms", "ALL", alarmWrite, alarmWrite);
     // A repeating event's template is read and written as its occurrences
-    // are (its owner adds it); its links follow the template. Each poll
-    // grows only its user's own series (TAlarmPoller): occurrences are
-    // added as their owner's entries.
+    // are (its owner adds it); its links follow the template. A poll grows
+    // its user's own series, an administrator's every series (TAlarmPoller):
+    // occurrences are added as their owner's entries.
     if (series) {
         table("qlseries");
         policy("quorla_read", "qlseries", "SELECT",
@@ -218,6 +221,13 @@ QByteArray Policies(bool trail, bool series)
         const QByteArray linkWrite = "EXISTS (SELECT 1 FROM qlseries s WHERE s.pk = q_series AND (s.q_owner = " + me
             + " OR (" + rights + " & 6) <> 0))";
         policy("quorla_admin", "qlserlnk", "ALL", linkWrite, linkWrite);
+    }
+    // What an imported calendar's events became: each user's own map, which
+    // his imports read and write; administrators all.
+    if (importMap) {
+        table("qlimport");
+        const QByteArray own = "q_user = " + me + " OR " + admin;
+        policy("quorla_admin", "qlimport", "ALL", own, own);
     }
     if (trail) {
         table("qltrail");
@@ -329,6 +339,13 @@ void TServerRoles::Install(const QString& userKey)
             + assigneesOf(SeriesRecord::AssigneesOffset) + ") STORED;"
             + "ALTER TABLE qlserlnk ADD COLUMN IF NOT EXISTS q_series text GENERATED ALWAYS AS ("
             + keyAt(SeriesLinkRecord::OccurrenceOffset) + ") STORED;";
+    // The import map, made here where it is missing, so that it has its
+    // rights and policies before a person imports.
+    QString ignored;
+    const bool importMap = database_.ImportMap(ignored) != nullptr;
+    const QByteArray importColumns = !importMap ? QByteArray()
+        : "ALTER TABLE qlimport ADD COLUMN IF NOT EXISTS q_user text GENERATED ALWAYS AS ("
+            + keyAt(ImportRecord::SourceOffset) + ") STORED;";
     QByteArray trail;
     if (database_.Trail().Available())
         trail = "ALTER TABLE qltrail ADD COLUMN IF NOT EXISTS q_actor text GENERATED ALWAYS AS ("
@@ -343,8 +360,8 @@ void TServerRoles::Install(const QString& userKey)
     const bool outer = connection_->inTransaction();
     int code = outer ? IsamOk : connection_->command("BEGIN");
     if (code == IsamOk)
-        code = connection_->command(columns + seriesColumns + trail + sql + me
-                                    + Policies(trail.isEmpty() ? false : true, series));
+        code = connection_->command(columns + seriesColumns + importColumns + trail + sql + me
+                                    + Policies(!trail.isEmpty(), series, importMap));
     if (code == IsamOk && !outer)
         code = connection_->command("COMMIT");
     if (code != IsamOk) {
