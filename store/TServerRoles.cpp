@@ -128,15 +128,17 @@ REVOKE ALL ON FUNCTION quorla_check_role(name, boolean), quorla_role_create(name
 GRANT EXECUTE ON FUNCTION quorla_role_create(name, text, text, boolean),
   quorla_role_change(name, name, text, boolean), quorla_role_drop(name) TO "quorla-admins";
 
--- Who the session's role is, as a user's key, and his rights: what the row
--- policies ask.
-CREATE OR REPLACE FUNCTION quorla_me() RETURNS text LANGUAGE sql STABLE
+-- Who the session's role is, as a user's key, and his rights: what the
+-- users' own row policies ask, once a statement. In PL/pgSQL, whose plans
+-- the session keeps: an SQL function with its own search path is planned
+-- afresh at every call.
+CREATE OR REPLACE FUNCTION quorla_me() RETURNS text LANGUAGE plpgsql STABLE
   SET search_path = pg_catalog, @S@, pg_temp AS
-  $f$ SELECT userkey FROM quorla_roles WHERE rolename = current_user $f$;
-CREATE OR REPLACE FUNCTION quorla_rights() RETURNS integer LANGUAGE sql STABLE
+  $f$ BEGIN RETURN (SELECT userkey FROM quorla_roles WHERE rolename = current_user); END $f$;
+CREATE OR REPLACE FUNCTION quorla_rights() RETURNS integer LANGUAGE plpgsql STABLE
   SET search_path = pg_catalog, @S@, pg_temp AS
-  $f$ SELECT coalesce((SELECT q_rights FROM qlusers WHERE pk = (SELECT userkey FROM quorla_roles
-                        WHERE rolename = current_user)), 0) $f$;
+  $f$ BEGIN RETURN coalesce((SELECT q_rights FROM qlusers WHERE pk = (SELECT userkey FROM quorla_roles
+                              WHERE rolename = current_user)), 0); END $f$;
 
 GRANT SELECT ON quorla_roles TO "quorla-users";
 DO $$ BEGIN IF to_regclass('quorla_settings') IS NULL THEN
@@ -165,9 +167,15 @@ END $$;
 // and the office's settings are changed by administrators only.
 QByteArray Policies(bool trail, bool series, bool importMap)
 {
-    const QByteArray me = "(SELECT quorla_me())";
-    const QByteArray rights = "(SELECT quorla_rights())";
+    // Who the session is and his rights, read in the statement itself (once
+    // a statement, with its plan): a function call would cost each
+    // statement more than its own work. The users' own policies call the
+    // functions instead: a policy of qlusers may not read qlusers.
+    const QByteArray me = "(SELECT r.userkey FROM quorla_roles r WHERE r.rolename = current_user)";
+    const QByteArray rights = "coalesce((SELECT u.q_rights FROM quorla_roles r JOIN qlusers u ON u.pk = r.userkey"
+                              " WHERE r.rolename = current_user), 0)";
     const QByteArray admin = "(" + rights + " & 2) <> 0";
+    const QByteArray adminByFunction = "((SELECT quorla_rights()) & 2) <> 0";
     const QByteArray mayChange = "(q_owner = " + me + " OR (" + rights + " & 6) <> 0)";
     const QByteArray entryReadable = "EXISTS (SELECT 1 FROM qldayent d WHERE d.pk = q_entry)";
     QByteArray sql;
@@ -189,7 +197,7 @@ QByteArray Policies(bool trail, bool series, bool importMap)
     for (const QByteArray& name : {QByteArray("qlusers"), QByteArray("qlcat"), QByteArray("quorla_settings")}) {
         table(name);
         policy("quorla_read", name, "SELECT", "true", {});
-        policy("quorla_admin", name, "ALL", admin, admin);
+        policy("quorla_admin", name, "ALL", adminByFunction, adminByFunction);
     }
     table("qldayent");
     policy("quorla_read", "qldayent", "SELECT",
