@@ -3,6 +3,7 @@
 #include "AlarmRecord.h"
 #include "DayEntryRecord.h"
 #include "IsamEngine.h"
+#include "PostgresConnection.h"
 #include "RecordKey.h"
 #include "TDatabaseLocation.h"
 #include "TQuorlaDatasets.h"
@@ -123,10 +124,10 @@ int TOfficeLoad::workerMain(const QStringList& a)
     std::vector<Workstation> stations(std::size_t(std::max(count, 0)));
     for (int i = 0; i < count; ++i) {
         Workstation& w = stations[std::size_t(i)];
+        auto connection = TIsamEngine::forName(uri).connect(uri);
         // As the user's own role (user Un: quorla_un), or the URI's.
-        const QString login = password.isEmpty() ? uri
-                                                 : uri + QStringLiteral("&user=quorla_u%1&password=%2").arg(first + i).arg(password);
-        auto connection = TIsamEngine::forName(login).connect(login);
+        if (auto* server = dynamic_cast<PostgresConnection*>(connection.get()); server && !password.isEmpty())
+            server->setLogin(QStringLiteral("quorla_u%1").arg(first + i).toUtf8(), password.toUtf8());
         w.user = RecordKey::format(first + i);
         w.alarms = std::make_unique<TXIsamFile>();
         w.entries = std::make_unique<TXIsamFile>();
@@ -149,8 +150,9 @@ int TOfficeLoad::workerMain(const QStringList& a)
     // The baseline's session is on the server's maintenance database, so that
     // the sessions counted on the office's database are the workstations'.
     const QByteArray uriText = uri.toUtf8();
-    const char* keys[] = {"dbname", "dbname", nullptr};
-    const char* values[] = {uriText.constData(), "postgres", nullptr};
+    // (As the private server's superuser where the URI names nobody.)
+    const char* keys[] = {"dbname", "dbname", password.isEmpty() ? nullptr : "user", nullptr};
+    const char* values[] = {uriText.constData(), "postgres", "postgres", nullptr};
     PGconn* raw = PQconnectdbParams(keys, values, 1);
     if (PQstatus(raw) != CONNECTION_OK) {
         std::fprintf(stderr, "baseline session: %s\n", PQerrorMessage(raw));

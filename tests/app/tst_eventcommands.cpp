@@ -472,20 +472,15 @@ void TestEventCommands::serverGoesAwayAndComesBack()
     QVERIFY2(how == 2 ? server->freeze(false) : server->start(), qPrintable(server->error()));
     // A workstation that waited for a stalled server's limit tries again
     // only after a rest.
-    const auto addedAtB = [&] {
+    bool added = false;
+    QTRY_VERIFY_WITH_TIMEOUT(added || [&] {
         try {
             addAtB(QStringLiteral("after"));
-            return true;
+            added = true;
         } catch (const EQuorla&) {
-            return false;
         }
-    };
-    QElapsedTimer waited;
-    waited.start();
-    while (!addedAtB()) {
-        QVERIFY(!waited.hasExpired(20'000));
-        QTest::qWait(500);
-    }
+        return added;
+    }(), 20'000);
     QCOMPARE(shown(), 2);
     // A poll finds the server back: the line goes and the view shows the
     // other workstation's entry without a command.

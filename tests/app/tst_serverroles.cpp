@@ -399,32 +399,26 @@ QString TestServerRoles::sql(const QString& name, const QByteArray& statement, b
 
 bool TestServerRoles::sqlDoes(const QString& name, const QString& action)
 {
-    bool ok = false;
     const QByteArray entry = "'" + privateEntry_.toLatin1() + "'";
-    QString answer;
-    if (action == QLatin1String("read the private entry"))
-        answer = sql(name, "SELECT count(*) FROM qldayent WHERE pk = " + entry, &ok);
-    else if (action == QLatin1String("read its trail"))
-        answer = sql(name, "SELECT count(*) FROM qltrail WHERE substring(data from 168 for 11) = 'E' || " + entry + "::bytea", &ok);
-    else if (action == QLatin1String("read its alarm"))
-        answer = sql(name, "SELECT count(*) FROM qlalarms WHERE substring(data from 16 for 10) = " + entry + "::bytea", &ok);
-    else if (action == QLatin1String("change another's entry"))
-        answer = sql(name, "UPDATE qldayent SET data = data WHERE pk = '" + publicEntry_.toLatin1() + "'", &ok);
-    else if (action == QLatin1String("read the private series"))
-        answer = sql(name, "SELECT count(*) FROM qlseries WHERE pk = '" + privateSeries_.toLatin1() + "'", &ok);
-    else if (action == QLatin1String("read its links"))
-        answer = sql(name, "SELECT count(*) FROM qlserlnk WHERE substring(data from 1 for 10) = '" + privateSeries_.toLatin1()
-                               + "'::bytea", &ok);
-    else if (action == QLatin1String("change another's series"))
-        answer = sql(name, "UPDATE qlseries SET data = data WHERE pk = '" + publicSeries_.toLatin1() + "'", &ok);
-    else if (action == QLatin1String("give himself every right"))
-        answer = sql(name, "UPDATE qlusers SET data = set_byte(data, 0, 15) WHERE pk = '" + keys_[name].toLatin1() + "'", &ok);
-    else if (action == QLatin1String("rewrite another's import map"))
-        answer = sql(name, "UPDATE qlimport SET data = data WHERE pk = '" + importRow_.toLatin1() + "'", &ok);
-    else if (action == QLatin1String("set the office's zone"))
-        answer = sql(name, "UPDATE quorla_settings SET value = value", &ok);
-    else
-        answer = sql(name, "UPDATE qlcat SET data = data WHERE pk = '" + category_.toLatin1() + "'", &ok);
+    const auto update = [](const char* table, const QString& key) {
+        return "UPDATE " + QByteArray(table) + " SET data = data WHERE pk = '" + key.toLatin1() + "'";
+    };
+    const QMap<QString, QByteArray> statements{
+        {"read the private entry", "SELECT count(*) FROM qldayent WHERE pk = " + entry},
+        {"read its trail", "SELECT count(*) FROM qltrail WHERE substring(data from 168 for 11) = 'E' || " + entry + "::bytea"},
+        {"read its alarm", "SELECT count(*) FROM qlalarms WHERE substring(data from 16 for 10) = " + entry + "::bytea"},
+        {"change another's entry", update("qldayent", publicEntry_)},
+        {"read the private series", "SELECT count(*) FROM qlseries WHERE pk = '" + privateSeries_.toLatin1() + "'"},
+        {"read its links", "SELECT count(*) FROM qlserlnk WHERE substring(data from 1 for 10) = '"
+                               + privateSeries_.toLatin1() + "'::bytea"},
+        {"change another's series", update("qlseries", publicSeries_)},
+        {"give himself every right", "UPDATE qlusers SET data = set_byte(data, 0, 15) WHERE pk = '" + keys_[name].toLatin1() + "'"},
+        {"change a category", update("qlcat", category_)},
+        {"set the office's zone", "UPDATE quorla_settings SET value = value"},
+        {"rewrite another's import map", update("qlimport", importRow_)},
+    };
+    bool ok = false;
+    const QString answer = sql(name, statements.value(action), &ok);
     return ok && answer != QLatin1String("0") && !answer.isEmpty();
 }
 
