@@ -327,7 +327,7 @@ void TfrmMain::FormActivate()
         try {
             startUp();
         } catch (...) {
-            const QString message = TOutageWatch::Clean(TCommand::MessageOf(std::current_exception()));
+            const QString message = TOutageWatch::Clean(EQuorla::MessageOf(std::current_exception()));
             // A server out of reach may be back in a moment: the person may
             // try again rather than start the program anew.
             if (!TOutageWatch::IsOutage(message))

@@ -2,7 +2,7 @@
 
 #include "AlarmRecord.h"
 #include "DayEntryRecord.h"
-#include "IsamFormat.h"
+#include "TIsamFormat.h"
 #include "TXIsamFile.h"
 
 #include <QByteArray>

@@ -5,7 +5,7 @@
 #include "BenchFigures.h"
 #include "CategoryRecord.h"
 #include "DayEntryRecord.h"
-#include "IsamEngine.h"
+#include "TIsamEngine.h"
 #include "PostgresCluster.h"
 #include "TDatabaseCopier.h"
 #include "TDatabaseLocation.h"

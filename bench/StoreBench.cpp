@@ -4,7 +4,7 @@
 #include "BenchBulkLoad.h"
 #include "BenchFigures.h"
 #include "DayEntryRecord.h"
-#include "IsamFormat.h"
+#include "TIsamFormat.h"
 #include "TEntryQuery.h"
 #include "TXIsamFile.h"
 

@@ -2,8 +2,8 @@
 
 #include "AlarmRecord.h"
 #include "DayEntryRecord.h"
-#include "IsamEngine.h"
 #include "PostgresConnection.h"
+#include "TIsamEngine.h"
 #include "RecordKey.h"
 #include "TDatabaseLocation.h"
 #include "TQuorlaDatasets.h"

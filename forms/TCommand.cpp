@@ -8,19 +8,6 @@
 
 #include <exception>
 
-QString TCommand::MessageOf(std::exception_ptr error)
-{
-    try {
-        std::rethrow_exception(error);
-    } catch (const EQuorla& e) {
-        return e.message();
-    } catch (const std::exception& e) {
-        return QString::fromUtf8(e.what());
-    } catch (...) {
-        return QStringLiteral("Unknown error");
-    }
-}
-
 std::function<QString(const QString&)> TCommand::Screen;
 
 bool TCommand::Run(const std::function<void()>& command) noexcept
@@ -29,7 +16,7 @@ bool TCommand::Run(const std::function<void()>& command) noexcept
         command();
         return true;
     } catch (...) {
-        QString message = MessageOf(std::current_exception());
+        QString message = EQuorla::MessageOf(std::current_exception());
         try {
             if (Screen)
                 message = Screen(message);

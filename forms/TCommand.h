@@ -1,6 +1,5 @@
 #pragma once
 
-#include <exception>
 #include <functional>
 
 class QAction;
@@ -10,6 +9,7 @@ class QString;
 // ends that command only: the message is shown in the application's standard
 // error box (titled "Quorla") and control goes back to the event loop, so no
 // exception ever crosses it. Work the command did before the error stays done.
+// The text shown is EQuorla::MessageOf the error.
 class TCommand
 {
 public:
@@ -21,10 +21,6 @@ public:
 
     // Makes `action` run `command` through Run() whenever it is triggered.
     static void Bind(QAction* action, std::function<void()> command);
-
-    // The text shown for an exception caught by Run(); exposed for the places
-    // that catch errors themselves (the start-up sequence).
-    static QString MessageOf(std::exception_ptr error);
 
     // When set, decides what Run shows of an error's message: the text to
     // show, or empty to show nothing (an outage told once already).

@@ -3,7 +3,7 @@
 #include "AlarmRecord.h"
 #include "CategoryRecord.h"
 #include "DayEntryRecord.h"
-#include "IsamFormat.h"
+#include "TIsamFormat.h"
 #include "UserRecord.h"
 
 #include <algorithm>

@@ -23,8 +23,10 @@ void TAlarmPoller::Poll(TQuorlaDB& database, const QString& userKey)
     // Where each person logs in as himself, the server lets him add only
     // his own entries: his poll grows his own series, and each owner's poll
     // grows his; an administrator's, which may add anyone's, grows all.
-    TSeriesWriter(database).Extend(ClockStamp.AsDateTime().date(), TSeriesWriter::ExtendPerPoll,
-                                   database.KeepsRoles() && !administers(database, userKey) ? userKey : QString());
+    TSeriesWriter series(database);
+    series.OnWrite = OnSeriesWrite;
+    series.Extend(ClockStamp.AsDateTime().date(), TSeriesWriter::ExtendPerPoll,
+                  database.KeepsRoles() && !administers(database, userKey) ? userKey : QString());
 
     TXIsamFile& alarms = database.Alarms();
     AlarmRecord alarm;

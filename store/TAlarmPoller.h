@@ -1,5 +1,6 @@
 #pragma once
 
+#include "TRecordWriter.h"
 #include "TStamp.h"
 
 #include <QString>
@@ -27,6 +28,9 @@ public:
 
     // Run after every pop-up (the main window refreshes its view).
     std::function<void()> AfterPopup;
+    // Told of every write the poll's extension of repeating events makes
+    // (observers only: the reliability check's log).
+    std::function<void(const TRecordWriter::TWrite&)> OnSeriesWrite;
 
     // Polls `userKey`'s alarms in `database` (the alarm poll's own database
     // object, so the views' scan positions never move). Errors of the pop-up

@@ -77,7 +77,9 @@ int TCategoryWriter::deleteCategory(const QString& key)
     int changed = 0;
     const QString named = TChangeSummary(database_).CategoryNamed(key);
     // Repeating events' templates too, so no occurrence made later carries it.
-    TSeriesWriter(database_).ReworkTemplates(
+    TSeriesWriter series(database_);
+    series.OnWrite = writer_.OnWrite;
+    series.ReworkTemplates(
         [&](SeriesRecord& s) {
             if (s.CategoryKey() != key)
                 return TSeriesWriter::TemplateAction::Keep;

@@ -2,7 +2,7 @@
 
 #include "EQuorla.h"
 #include "IsamCode.h"
-#include "IsamConnection.h"
+#include "TIsamConnection.h"
 #include "TQuorlaDB.h"
 #include "TXIsamFile.h"
 

@@ -1,9 +1,9 @@
 #include "TDatabaseCopier.h"
 
 #include "IsamCode.h"
-#include "IsamConnection.h"
-#include "IsamEngine.h"
-#include "IsamFormat.h"
+#include "TIsamConnection.h"
+#include "TIsamEngine.h"
+#include "TIsamFormat.h"
 #include "TQuorlaDB.h"
 #include "TQuorlaDatasets.h"
 #include "TXIsamFile.h"

@@ -12,6 +12,7 @@
 #include "TRecordLock.h"
 #include "TXIsamFile.h"
 
+#include <QSet>
 #include <QThread>
 
 namespace {
@@ -206,9 +207,15 @@ TEventWriter::Result TEventWriter::updateEntryWithAlarms(const QString& key, con
                 writer_.remove(alarms, lock.Key());
         }
         writer_.update(database_.DayEntries(), key, entry.bytes());
+        // A user assigned again whose alarm a removal cut short left on the
+        // entry keeps that one: never two alarms for one user.
+        QSet<QString> alarmed;
+        for (bool more = TLookup::Equal(alarms, stored.bytes(), AlarmRecord::DayEntryKeyIndex, key); more;
+             more = TLookup::Next(alarms, stored.bytes(), AlarmRecord::DayEntryKeyIndex, key, TXIsamFile::ScanPrefix))
+            alarmed.insert(stored.UserKey());
         alarm.setDayEntryKey(key);
         for (const QString& user : assigned) {
-            if (assignedBefore.contains(user))
+            if (assignedBefore.contains(user) || alarmed.contains(user))
                 continue;
             alarm.setUserKey(user);
             alarm.rebuildUserAlarmKey();

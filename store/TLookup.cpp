@@ -20,7 +20,8 @@ bool TLookup::Equal(TXIsamFile& dataset, std::span<char> record, qint16 index, c
     return answer(dataset, dataset.GetEqual(record, index, key));
 }
 
-bool TLookup::Next(TXIsamFile& dataset, std::span<char> record, qint16 index, const QString& key, qint16 mode)
+bool TLookup::Next(TXIsamFile& dataset, std::span<char> record, qint16 index, const QString& key,
+                   TXIsamFile::ScanMode mode)
 {
     return answer(dataset, dataset.Get(record, index, key, mode));
 }

@@ -5,7 +5,7 @@
 #include <functional>
 #include <span>
 
-class TXIsamFile;
+#include "TXIsamFile.h"
 
 // Reads for the store's record rules, where only "no such record" (or the end
 // of a scan) may mean "nothing there": any other failure - a busy file, a read
@@ -23,7 +23,8 @@ public:
 
     // Get in a scan mode: true with the next record; false at the end of the
     // scan (the condition failed or the index ended).
-    static bool Next(TXIsamFile& dataset, std::span<char> record, qint16 index, const QString& key, qint16 mode);
+    static bool Next(TXIsamFile& dataset, std::span<char> record, qint16 index, const QString& key,
+                     TXIsamFile::ScanMode mode);
 
     // Every record of the dataset in key order, read into `record`, with
     // `take` called after each with its key (the lists of users and

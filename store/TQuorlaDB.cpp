@@ -7,8 +7,8 @@
 #include "HolderNoteRecord.h"
 #include "ImportRecord.h"
 #include "IsamCode.h"
-#include "IsamConnection.h"
-#include "IsamEngine.h"
+#include "TIsamConnection.h"
+#include "TIsamEngine.h"
 #include "PostgresConnection.h"
 #include "RecordKey.h"
 #include "RecordLockFile.h"
@@ -43,7 +43,6 @@ const QString LocksIgnored = QStringLiteral(
 const QString PickerCaption = QStringLiteral("Select Quorla Database Location?");
 
 constexpr qint16 KeyLength = 10;
-constexpr qint16 SharedReadWrite = 3;
 
 const QString NotSet = QStringLiteral("Quorla root path has not been set in registry");
 
@@ -219,7 +218,7 @@ std::unique_ptr<TXIsamFile> TQuorlaDB::connectOptional(const QString& fileName, 
             return nullptr;
         }
     }
-    if (!dataset->Open(path, synced ? SharedReadWrite : (SharedReadWrite | IsamOpenUnsynced))) {
+    if (!dataset->Open(path, synced ? IsamOpenShared : (IsamOpenShared | IsamOpenUnsynced))) {
         reason = QStringLiteral("Unable to open %1\r\r%2").arg(fileName, dataset->ErrorText());
         return nullptr;
     }
@@ -355,7 +354,7 @@ std::unique_ptr<TXIsamFile> TQuorlaDB::connect(const QString& fileName, const QS
         if (!dataset->CreateDataset(path, KeyLength, format) && dataset->LastError() != IsamNameInUse)
             throw EQuorlaDB(createMessage + dataset->ErrorText());
     }
-    if (!dataset->Open(path, SharedReadWrite))
+    if (!dataset->Open(path, IsamOpenShared))
         throw EQuorlaDB(openMessage + dataset->ErrorText());
     return dataset;
 }
@@ -363,7 +362,7 @@ std::unique_ptr<TXIsamFile> TQuorlaDB::connect(const QString& fileName, const QS
 void TQuorlaDB::reopen(TXIsamFile& dataset, const QString& fileName, const QString& openMessage)
 {
     dataset.Close();
-    if (!dataset.Open(datasetPath(fileName), SharedReadWrite))
+    if (!dataset.Open(datasetPath(fileName), IsamOpenShared))
         throw EQuorlaDB(openMessage + dataset.ErrorText());
 }
 

@@ -212,8 +212,8 @@ int TSeriesWriter::make(const QString& seriesKey, const SeriesRecord& series, co
             // The new entries' keys are locked and then set aside by raising
             // the key mark past them: nobody else adds under them from then
             // on, so a pending link's entry key is this writer's even after
-            // a kill (an insert that chose one of them before the mark moved
-            // holds its lock, which makes this attempt give way).
+            // a kill (an insert under a key it chose and locked makes this
+            // attempt give way; one the engine chose is looked for below).
             const qint64 first = RecordKey::parse(entries.NextKey());
             if (first <= 0)
                 throw EQuorla(entries.ErrorText());
@@ -230,6 +230,24 @@ int TSeriesWriter::make(const QString& seriesKey, const SeriesRecord& series, co
             }
             if (!entries.RaiseKeyMark(RecordKey::format(first + n - 1)))
                 throw EQuorla(entries.ErrorText());
+            // An add chooses its key without a lock: one that chose one of
+            // these before the mark moved has stored its record by now. It
+            // is another's entry, which no pending link may name - the next
+            // writer would remove it with its alarms were this one killed
+            // before taking the link back.
+            bool taken = false;
+            DayEntryRecord probe;
+            if (!entries.Range(probe.bytes(), TXIsamFile::PrimaryIndex, RecordKey::format(first),
+                               RecordKey::format(first + n - 1), [&] {
+                                   taken = true;
+                                   return false;
+                               })
+                && !taken && entries.LastError() != IsamNotFound)
+                throw EQuorla(entries.ErrorText());
+            if (taken) {
+                locks.clear();
+                continue;
+            }
 
             TBatch linkWrites, entryWrites, alarmWrites;
             for (qint64 i = 0; i < n; ++i) {

@@ -1,9 +1,9 @@
 #include "TXIsamFile.h"
 
 #include "IsamCode.h"
-#include "IsamConnection.h"
-#include "IsamDataset.h"
-#include "IsamEngine.h"
+#include "TIsamConnection.h"
+#include "TIsamDataset.h"
+#include "TIsamEngine.h"
 
 #include <QAtomicInt>
 
@@ -55,7 +55,7 @@ void TXIsamFile::setKey(const QString& key)
 
 bool TXIsamFile::setResult(int code, const TIsamConnection* via)
 {
-    lastError_ = qint16(code);
+    lastError_ = IsamCode(code);
     if (code == IsamOk || !via)
         reason_.clear();
     else
@@ -95,7 +95,7 @@ bool TXIsamFile::Exists(const QString& fileName)
     return setResult(TIsamEngine::forName(fileName).exists(fileName, connection), connection.get());
 }
 
-bool TXIsamFile::Open(const QString& fileName, qint16 mode)
+bool TXIsamFile::Open(const QString& fileName, int mode)
 {
     if (dataset_)
         return setResult(IsamAlreadyOpen);
@@ -175,7 +175,22 @@ bool TXIsamFile::Update(std::span<const char> record, const QString& key)
     return setResult(dataset_->put(keyBytes(key), record, IsamPutReplace));
 }
 
-bool TXIsamFile::Get(std::span<char> record, qint16 index, const QString& key, qint16 mode)
+IsamReadMode TXIsamFile::ReadModeOf(ScanMode mode)
+{
+    switch (mode) {
+    case ScanPrefix:
+        return IsamReadPrefix;
+    case ScanBelow:
+        return IsamReadBelow;
+    case ScanAtMost:
+        return IsamReadAtMost;
+    case ScanNext:
+        break;
+    }
+    return IsamReadNext;
+}
+
+bool TXIsamFile::Get(std::span<char> record, qint16 index, const QString& key, ScanMode mode)
 {
     if (refuseUnlessOpen())
         return false;
@@ -186,7 +201,7 @@ bool TXIsamFile::Get(std::span<char> record, qint16 index, const QString& key, q
     }
     // found_ keeps its storage from record to record; a failed read leaves
     // no key.
-    const bool ok = setResult(dataset_->get(index, mode + 0x1002, scanKeyBytes_, found_, record));
+    const bool ok = setResult(dataset_->get(index, ReadModeOf(mode), scanKeyBytes_, found_, record));
     if (ok)
         keyFromFound_ = true;
     else

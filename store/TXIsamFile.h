@@ -9,6 +9,8 @@
 #include <memory>
 #include <span>
 
+#include "IsamCode.h"
+
 class TIsamConnection;
 class TIsamDataset;
 
@@ -25,9 +27,9 @@ class TIsamDataset;
 // format string, which must be indexed ("X"). Index values are the field's
 // text; order is ascending byte order, ties broken by primary key.
 //
-// Scan modes for Get: 16 next record; 64 next while its index value begins with
-// Key; 256 next while below Key; 1024 next while at most Key. A failed read ends
-// the caller's scan. After a successful GetEqual the next scan read returns the
+// Scan modes for Get (ScanMode): ScanNext the next record; ScanPrefix the next
+// while its index value begins with Key; ScanBelow the next while below Key;
+// ScanAtMost the next while at most Key. A failed read ends the caller's scan. After a successful GetEqual the next scan read returns the
 // record after the found one; after a failed GetEqual, the first record whose
 // index value is greater than Key. Writing or deleting during a scan never
 // breaks it. Each object has one position: a point read moves it.
@@ -55,25 +57,28 @@ public:
     // Primary key of the record last returned by Get/GetEqual, or the key last
     // written by Insert/Update (set even when the call failed).
     const QString& CurrentKey() const;
-    qint16 LastError() const { return lastError_; }
+    // The engine's answer to the last call: IsamOk, or what failed.
+    IsamCode LastError() const { return lastError_; }
 
     // Makes CreateDataset, Exists and the next Open go through `connection`
     // (TIsamEngine::connect), shared with other objects; null: each call makes
     // its own. Takes effect at the next Open.
     void ShareConnection(std::shared_ptr<TIsamConnection> connection);
 
-    // Creates an empty dataset (not opened). Refused with 23 while open. Fails
-    // with 9 when the dataset exists, also when another workstation created it
-    // a moment ago.
+    // Creates an empty dataset (not opened). Refused with IsamAlreadyOpen while
+    // open. Fails with IsamNameInUse when the dataset exists, also when another
+    // workstation created it a moment ago.
     bool CreateDataset(const QString& fileName, qint16 keyLength, const QString& format);
-    // Whether the dataset exists: false with LastError() 1 when it does not,
-    // with another code when that cannot be told (a server out of reach).
+    // Whether the dataset exists: false with LastError() IsamNotFound when it
+    // does not, with another code when that cannot be told (a server out of
+    // reach).
     bool Exists(const QString& fileName);
-    // Opens a dataset for shared reading and writing (mode 3, and
-    // IsamOpenUnsynced added for one that only looks on). Refused with 23
-    // while open.
-    bool Open(const QString& fileName, qint16 mode = 3);
-    // Closes the dataset, releasing this object's record locks. 4 when not open.
+    // Opens a dataset for shared reading and writing (IsamOpenShared, with
+    // IsamOpenUnsynced added for one that only looks on). Refused with
+    // IsamAlreadyOpen while open.
+    bool Open(const QString& fileName, int mode = IsamOpenShared);
+    // Closes the dataset, releasing this object's record locks. IsamNotOpen
+    // when not open.
     bool Close();
 
     // Adds a record under Key, which must not exist. An empty Key takes the
@@ -103,13 +108,13 @@ public:
     // Replaces the record stored under Key.
     bool Update(std::span<const char> record, const QString& key);
     // Reads the next record of `index` in scan `mode` relative to the position.
-    bool Get(std::span<char> record, qint16 index, const QString& key, qint16 mode);
+    bool Get(std::span<char> record, qint16 index, const QString& key, ScanMode mode);
     // Reads the record whose `index` value equals Key.
     bool GetEqual(std::span<char> record, qint16 index, const QString& key);
     // Reads every record whose `index` value lies from `from` to `to` (both
     // included), in index order, into `record`, calling `take` after each with
     // CurrentKey() set (answering false stops the read). As a look-up of `from`
-    // followed by a scan in mode 1024 up to `to`, in one engine call; the
+    // followed by a scan in ScanAtMost up to `to`, in one engine call; the
     // position ends on the last record read. `take` must not use this object.
     bool Range(std::span<char> record, qint16 index, const QString& from, const QString& to,
                const std::function<bool()>& take);
@@ -167,6 +172,8 @@ public:
     // server gave some (a lost connection and its cause).
     QString ErrorText() const;
     static QString ErrorText(int code);
+    // The engine's read mode for a scan mode.
+    static IsamReadMode ReadModeOf(ScanMode mode);
 
 private:
     // Keeps `code` and, for a failure, the words of the connection it met.
@@ -187,7 +194,7 @@ private:
     // asked for (a scan that never asks pays nothing per record).
     mutable QString currentKey_;
     mutable bool keyFromFound_ = false;
-    qint16 lastError_ = 0;
+    IsamCode lastError_ = IsamOk;
     QString reason_;
     // Scratch for reads, kept to spare an allocation per record of a scan.
     QString scanKey_;

@@ -7,7 +7,7 @@
 #include "RecordKey.h"
 #include "IsamCode.h"
 #include "TDatabaseLocation.h"
-#include "IsamFormat.h"
+#include "TIsamFormat.h"
 #include "TAlarmPoller.h"
 #include "TDatabaseCopier.h"
 #include "TQuorlaDatasets.h"
@@ -18,6 +18,11 @@
 #include "TXIsamFile.h"
 #include "UserRecord.h"
 #include "CategoryRecord.h"
+#include "SeriesLinkRecord.h"
+#include "SeriesRecord.h"
+#include "TSeriesWriter.h"
+#include "TStamp.h"
+#include "EQuorla.h"
 
 #include <QDir>
 #include <QFile>
@@ -44,10 +49,15 @@ std::size_t recordSize(const QString& fileName)
 
 constexpr qint64 Never = std::numeric_limits<qint64>::max();
 
+// The four datasets every reader knows (and the alarm poll's clean-up copies),
+// then the series and their links.
 const QList<std::pair<char, QString>> Datasets = {{'U', QString(UserRecord::FileName)},
                                                   {'C', QString(CategoryRecord::FileName)},
                                                   {'E', QString(DayEntryRecord::FileName)},
-                                                  {'A', QString(AlarmRecord::FileName)}};
+                                                  {'A', QString(AlarmRecord::FileName)},
+                                                  {'S', QString(SeriesRecord::FileName)},
+                                                  {'L', QString(SeriesLinkRecord::FileName)}};
+const auto Basic = Datasets.mid(0, 4);
 
 void say(const QString& text)
 {
@@ -109,9 +119,34 @@ void TStressChecker::loadLogs()
         // was lost - may have been made; either way they are unfinished, not
         // acknowledged.
         QList<qsizetype> command;
+        qint64 cmd = (qint64(logs.indexOf(name)) << 32) + 1;
+        QByteArray current;
+        bool traced = false;
+        QSet<QString> victims;
+        // How a command ended: a series command done, cut or without a write;
+        // a user removal or category deletion cut.
+        const auto ended = [&](const QByteArray& what, bool cut) {
+            if (what.startsWith("ser"))
+                cut ? ++seriesCut : traced ? ++seriesDone[what] : ++seriesNothing;
+            if (cut)
+                cutCommands_.insert(cmd);
+            victims_ |= victims;
+            victims.clear();
+            traced = false;
+            current.clear();
+            ++cmd;
+        };
         for (const TStressLog::Line& line : TStressLog::read(folder_ + QStringLiteral("logs/") + name)) {
-            if (line.phase == 'K') {
+            current = line.command;
+            if (line.phase == 'T') {
+                traced = true;
+            } else if (line.phase == 'H') {
+                heldEntries_.insert(line.key);
+            } else if (line.phase == 'V') {
+                victims.insert(line.key);
+            } else if (line.phase == 'K') {
                 command.clear();
+                ended(line.command, false);
             } else if (line.phase == 'X') {
                 if (database_.IsServer()) {
                     for (qsizetype i : command) {
@@ -122,6 +157,7 @@ void TStressChecker::loadLogs()
                     }
                 }
                 command.clear();
+                ended(line.command, true);
             } else if (line.phase == 'B') {
                 Op op;
                 op.dataset = line.dataset;
@@ -132,6 +168,7 @@ void TStressChecker::loadLogs()
                 op.command = line.command;
                 op.text = line.text;
                 op.hasText = line.hasText;
+                op.cmd = cmd;
                 open.insert(line.seq, op);
             } else if (line.phase == 'A') {
                 Op op = open.take(line.seq);
@@ -141,6 +178,7 @@ void TStressChecker::loadLogs()
                     op.kind = line.kind;
                     op.start = line.time;
                     op.command = line.command;
+                    op.cmd = cmd;
                 }
                 op.key = line.key;
                 op.bytes = line.bytes;
@@ -153,6 +191,8 @@ void TStressChecker::loadLogs()
                 open.remove(line.seq);
             }
         }
+        if (!current.isEmpty() && cut >= 0)
+            ended(current, true);
         for (Op& op : open) {
             if (cut < 0) {
                 faults << QStringLiteral("%1: a write began and neither succeeded nor failed").arg(name);
@@ -348,6 +388,10 @@ void TStressChecker::checkAlarms()
         if (op.cutByError && (op.dataset == 'E' || (op.dataset == 'A' && !op.bytes.isEmpty())))
             cutByError.insert(op.dataset == 'E' ? op.key : alarmOf(op.bytes).DayEntryKey());
     for (auto it = entries.cbegin(); it != entries.cend(); ++it) {
+        // An occurrence's alarms may be made before its entry is rewritten
+        // (a series' batches): held to their series over the settled copy.
+        if (isOccurrence(it.key()))
+            continue;
         QList<const Op*> events = history.value(it.key());
         std::stable_sort(events.begin(), events.end(), [](const Op* a, const Op* b) { return a->start < b->start; });
         QSet<QString> expected;
@@ -370,13 +414,15 @@ void TStressChecker::checkAlarms()
             const QStringList keys = entryOf(op->bytes).AssigneeKeys();
             const QSet<QString> now(keys.cbegin(), keys.cend());
             if (setsAlarms(*op)) {
+                // A user assigned again whose alarm still stands (a removal
+                // cut short) keeps it.
+                newlyAssigned = now - assigned - expected;
                 if (op->command == "keep")
                     expected &= now;
                 else
                     expected.clear();
                 last = op;
                 lastAssigned = now;
-                newlyAssigned = now - assigned;
                 madeByLast.clear();
             }
             assigned = now;
@@ -443,8 +489,11 @@ void TStressChecker::runCleanUp()
             faults << QStringLiteral("clean-up: the copy failed: %1").arg(copier.ErrorText());
             return;
         }
+        // Without the series, which the polls would extend into 2037.
+        for (const auto& [dataset, name] : Datasets.mid(4))
+            QFile::remove(copy + name);
     } else {
-        for (const auto& [dataset, name] : Datasets)
+        for (const auto& [dataset, name] : Basic)
             QFile::copy(folder_ + name, copy + name);
     }
     {
@@ -479,7 +528,7 @@ void TStressChecker::runCleanUp()
     }
     TClock::setOverride({});
     // The clean-up's own writes leave sound files too.
-    for (const auto& [dataset, name] : Datasets)
+    for (const auto& [dataset, name] : Basic)
         checkIntegrity(copy + name);
     if (cleaned != orphans)
         faults << QStringLiteral("clean-up: %1 alarms of missing entries, %2 removed by the poll").arg(orphans).arg(cleaned);
@@ -495,9 +544,21 @@ bool TStressChecker::check()
         checkWrites(dataset);
         checkLocks(dataset, name);
     }
+    for (const QByteArray& bytes : stored_['L'])
+        occurrenceEntries_.insert(QString::fromLatin1(bytes.mid(SeriesLinkRecord::EntryKeyOffset, 10)));
+    for (const Op& op : ops_)
+        if (op.dataset == 'L' && op.bytes.size() == qsizetype(SeriesLinkRecord::Size))
+            occurrenceEntries_.insert(QString::fromLatin1(op.bytes.mid(SeriesLinkRecord::EntryKeyOffset, 10)));
+    occurrenceEntries_.remove(QString(RecordKey::None));
+    // A series that set aside a key another workstation's insert had just
+    // taken links it and gives way: that entry is a plain one.
+    for (const Op& op : ops_)
+        if (op.acked && op.dataset == 'E' && op.kind == 'I' && op.command == "new")
+            occurrenceEntries_.remove(op.key);
     checkAlarms();
     checkTexts();
     TStressTrailCheck(database_, folder_ + QStringLiteral("logs/"), killedLogs_).check(faults);
+    checkSeries();
     runCleanUp();
     say(QStringLiteral("processes %1, writes acknowledged %2, kills %3").arg(processes).arg(acknowledged).arg(killed));
     say(QStringLiteral("records: %1 users, %2 categories, %3 entries, %4 alarms")
@@ -512,9 +573,273 @@ bool TStressChecker::check()
             .arg(misdirected)
             .arg(cutTexts)
             .arg(cutByLostSessions));
+    QStringList done;
+    for (auto it = seriesDone.cbegin(); it != seriesDone.cend(); ++it)
+        done << QStringLiteral("%1 %2").arg(QString::fromLatin1(it.key())).arg(it.value());
+    say(QStringLiteral("series commands done: %1; cut by a kill or an error: %2; without a write: %3")
+            .arg(done.join(QStringLiteral(", ")))
+            .arg(seriesCut)
+            .arg(seriesNothing));
+    say(QStringLiteral("series once settled: %1 with %2 occurrences (%3 exceptions), %4 deleted days; occurrences "
+                       "apart from their template on a removed user or category: %5; entries left outside their series: %6")
+            .arg(series)
+            .arg(occurrences)
+            .arg(exceptions)
+            .arg(deletedDays)
+            .arg(removalApart)
+            .arg(leftOutside));
     for (const QString& fault : faults.mid(0, 40))
         say(QStringLiteral("FAULT ") + fault);
     say(faults.isEmpty() ? QStringLiteral("check: nothing lost or damaged")
                          : QStringLiteral("check: %1 faults").arg(faults.size()));
     return faults.isEmpty();
+}
+
+void TStressChecker::checkSeries()
+{
+    // What the logs tell of each occurrence's entry and alarms: entries
+    // deleted by any write begun, alarms switched off, snoozed or removed
+    // with their user (by entry and user).
+    QSet<QString> deletedEntries;
+    QSet<QString> answered;
+    // The delete-user pass gives an entry its new assignee without an alarm,
+    // an occurrence as any entry: the users it assigned in an entry's last
+    // write, when that was the pass's.
+    QHash<QString, QList<const Op*>> writes;
+    for (const Op& op : ops_)
+        if (op.acked && op.dataset == 'E' && op.kind != 'D')
+            writes[op.key] << &op;
+    for (auto it = writes.begin(); it != writes.end(); ++it) {
+        std::stable_sort(it->begin(), it->end(), [](const Op* a, const Op* b) { return a->start < b->start; });
+        if (it->last()->command != "deluser")
+            continue;
+        const QStringList now = entryOf(it->last()->bytes).AssigneeKeys();
+        const QStringList before = it->size() > 1 ? entryOf(it->at(it->size() - 2)->bytes).AssigneeKeys() : QStringList();
+        for (const QString& user : now)
+            if (!before.contains(user))
+                answered.insert(it.key() + user);
+    }
+    for (const Op& op : ops_) {
+        if (op.dataset == 'E' && op.kind == 'D')
+            deletedEntries.insert(op.key);
+        if (op.dataset == 'A' && !op.bytes.isEmpty()
+            && (op.command == "off" || op.command == "snooze" || op.command == "deluser" || op.command == "orphan")) {
+            const AlarmRecord alarm = alarmOf(op.bytes);
+            answered.insert(alarm.DayEntryKey() + alarm.UserKey());
+        }
+    }
+
+    // The copy, settled: every series left half-done is due for the next
+    // poll's extension, which finishes or rolls it back first.
+    const QString copy = folder_ + QStringLiteral("series/");
+    QDir(copy).removeRecursively();
+    QDir().mkpath(copy);
+    if (database_.IsServer()) {
+        TDatabaseCopier copier(database_, TDatabaseLocation(copy));
+        if (copier.Run() != TDatabaseCopier::Status::Done) {
+            faults << QStringLiteral("series: the copy failed: %1").arg(copier.ErrorText());
+            return;
+        }
+    } else {
+        for (const auto& [dataset, name] : Datasets)
+            QFile::copy(folder_ + name, copy + name);
+    }
+    {
+        TWorkstationStore store;
+        store.OpenKey(true);
+        store.WriteString(QStringLiteral("RootPath"), copy);
+    }
+    const QDate today = TClock::now().date();
+    QHash<char, QMap<QString, QByteArray>> settled;
+    {
+        TQuorlaDB database;
+        TSeriesWriter writer(database);
+        if (!writer.Available()) {
+            faults << QStringLiteral("series: the copy has no series datasets");
+            return;
+        }
+        try {
+            writer.Extend(today, std::numeric_limits<int>::max());
+        } catch (const EQuorla& e) {
+            faults << QStringLiteral("series: finishing what the workers left failed: %1").arg(e.message());
+        }
+        for (const auto& [dataset, name] : Datasets) {
+            TXIsamFile file;
+            if (!file.Open(TDatabaseLocation(copy).DatasetName(name))) {
+                faults << QStringLiteral("series: %1 of the copy cannot be opened").arg(name);
+                return;
+            }
+            QByteArray record(qsizetype(recordSize(name)), 0);
+            file.Rewind(TXIsamFile::PrimaryIndex);
+            while (file.Get(std::span<char>(record.data(), std::size_t(record.size())), TXIsamFile::PrimaryIndex,
+                            QString(), TXIsamFile::ScanNext))
+                settled[dataset].insert(file.CurrentKey(), record);
+        }
+    }
+    const QMap<QString, QByteArray>& entries = settled['E'];
+
+    // Alarms by entry; every alarm's entry is there (none of a removed
+    // occurrence, nor of an occurrence rolled back).
+    QHash<QString, QList<AlarmRecord>> alarmsOf;
+    for (const QByteArray& bytes : settled['A']) {
+        const AlarmRecord alarm = alarmOf(bytes);
+        alarmsOf[alarm.DayEntryKey()] << alarm;
+        if (!entries.contains(alarm.DayEntryKey()) && isOccurrence(alarm.DayEntryKey()))
+            faults << QStringLiteral("series: an alarm of occurrence %1, which is gone").arg(alarm.DayEntryKey());
+    }
+
+    QHash<QString, QList<SeriesLinkRecord>> linksOf;
+    QHash<QString, QString> linkedBy;
+    for (auto it = settled['L'].cbegin(); it != settled['L'].cend(); ++it) {
+        SeriesLinkRecord link;
+        std::copy(it.value().cbegin(), it.value().cend(), link.bytes().begin());
+        linksOf[link.SeriesKey()] << link;
+        if (link.Flags() & SeriesLinkRecord::Pending)
+            faults << QStringLiteral("series %1: day %2 still pending once settled").arg(link.SeriesKey(), link.DayKey());
+        if (link.Flags() & SeriesLinkRecord::Deleted)
+            continue;
+        if (linkedBy.contains(link.EntryKey()))
+            faults << QStringLiteral("series: entry %1 is the occurrence of %2 and of %3")
+                          .arg(link.EntryKey(), linkedBy.value(link.EntryKey()), link.Occurrence());
+        linkedBy.insert(link.EntryKey(), link.Occurrence());
+    }
+    for (auto it = linksOf.cbegin(); it != linksOf.cend(); ++it)
+        if (!settled['S'].contains(it.key()))
+            faults << QStringLiteral("series %1: %2 links of a series that is gone").arg(it.key()).arg(it.value().size());
+
+    for (auto it = settled['S'].cbegin(); it != settled['S'].cend(); ++it) {
+        ++series;
+        const QString key = it.key();
+        SeriesRecord record;
+        std::copy(it.value().cbegin(), it.value().cend(), record.bytes().begin());
+        const TRecurrenceRule rule = record.Rule();
+        if (record.Change() != SeriesRecord::Pending::None || !RecordKey::isNone(record.SplitFrom())) {
+            faults << QStringLiteral("series %1: a change still noted once settled").arg(key);
+            continue;
+        }
+        if (!rule.IsValid()) {
+            faults << QStringLiteral("series %1: a rule that cannot be read: %2").arg(key, record.RRule());
+            continue;
+        }
+        const QDate horizon = TSeriesWriter::Horizon(rule, today);
+        QSet<QDate> days;
+        for (const QDate& day : rule.Days(rule.Start(), horizon))
+            days.insert(day);
+        QHash<QDate, const SeriesLinkRecord*> byDay;
+        for (const SeriesLinkRecord& link : linksOf.value(key)) {
+            TStamp stamp;
+            stamp.SetSeconds(qint32(RecordKey::parse(link.DayKey())));
+            const QDate day(stamp.Year(), stamp.Month(), stamp.Day());
+            // The link index keeps one per day; a day twice would be two.
+            if (byDay.contains(day))
+                faults << QStringLiteral("series %1: two occurrences on %2").arg(key, day.toString(Qt::ISODate));
+            byDay.insert(day, &link);
+            const bool exception = link.Flags() & SeriesLinkRecord::Exception;
+            if (link.Flags() & SeriesLinkRecord::Deleted) {
+                ++deletedDays;
+                continue;
+            }
+            if (!days.contains(day) && !exception)
+                faults << QStringLiteral("series %1: an occurrence on %2, which its rule does not have")
+                              .arg(key, day.toString(Qt::ISODate));
+            if (!entries.contains(link.EntryKey())) {
+                // Deleted as a plain entry (the delete-user pass): a deleted
+                // day for the series' next change.
+                if (deletedEntries.contains(link.EntryKey()))
+                    ++deletedDays;
+                else
+                    faults << QStringLiteral("series %1: the occurrence on %2 points at entry %3, which nobody deleted")
+                                  .arg(key, day.toString(Qt::ISODate), link.EntryKey());
+                continue;
+            }
+            ++occurrences;
+            // Exceptions too: no user's alarm twice, none for a user the
+            // entry does not have (but one a removal cut short left).
+            const DayEntryRecord entry = entryOf(entries.value(link.EntryKey()));
+            const QList<AlarmRecord> alarms = alarmsOf.value(link.EntryKey());
+            const QStringList assignees = entry.AssigneeKeys();
+            QSet<QString> have;
+            for (const AlarmRecord& alarm : alarms) {
+                if (have.contains(alarm.UserKey()))
+                    faults << QStringLiteral("series %1: two alarms of user %2 on %3 (entry %4)")
+                                  .arg(key, alarm.UserKey(), day.toString(Qt::ISODate), link.EntryKey());
+                if (!assignees.contains(alarm.UserKey()) && !victims_.contains(alarm.UserKey()))
+                    faults << QStringLiteral("series %1: an alarm of user %2 on %3 (entry %4), who is not assigned")
+                                  .arg(key, alarm.UserKey(), day.toString(Qt::ISODate), link.EntryKey());
+                have.insert(alarm.UserKey());
+            }
+            if (exception) {
+                ++exceptions;
+                continue;
+            }
+            // The template on its day.
+            const bool unTimed = record.Flags() & SeriesRecord::UnTimed;
+            TStamp start;
+            start.SetDateTime(unTimed ? QDateTime(day, QTime(0, 0)) : TRecurrenceRule::WallClock(day, rule.Time()));
+            const qint32 flags = (unTimed ? DayEntryRecord::UnTimed : 0)
+                | ((record.Flags() & SeriesRecord::Private) ? DayEntryRecord::Private : 0);
+            if (entry.StartTime() != start.Key() || entry.Flags() != flags || entry.Description() != record.Description()) {
+                faults << QStringLiteral("series %1: the occurrence on %2 (entry %3) is not its template's time or text")
+                              .arg(key, day.toString(Qt::ISODate), link.EntryKey());
+                continue;
+            }
+            const QStringList entryPeople = entry.AssigneeKeys() + QStringList{entry.OwnerKey()};
+            const QStringList templatePeople = record.AssigneeKeys() + QStringList{record.OwnerKey()};
+            if (entry.CategoryKey() != record.CategoryKey() || entryPeople != templatePeople) {
+                // A user's removal or a category's deletion changes the
+                // templates first, then the entries: one cut short, or one
+                // that ran while a series was made or changed with what it
+                // removes (as a plain entry can be meanwhile), leaves them
+                // apart on that.
+                const QSet<QString> a(entryPeople.cbegin(), entryPeople.cend());
+                const QSet<QString> b(templatePeople.cbegin(), templatePeople.cend());
+                QSet<QString> apart = (a - b) | (b - a);
+                if (entry.CategoryKey() != record.CategoryKey())
+                    apart << entry.CategoryKey() << record.CategoryKey();
+                if (!apart.intersects(victims_))
+                    faults << QStringLiteral("series %1: the occurrence on %2 (entry %3) has other people or category "
+                                             "than its template")
+                                  .arg(key, day.toString(Qt::ISODate), link.EntryKey());
+                else if (++removalApart <= 3)
+                    say(QStringLiteral("series %1: occurrence %2 apart from its template on %3")
+                            .arg(key, link.EntryKey(), QStringList(apart.cbegin(), apart.cend()).join(QLatin1Char(','))));
+                continue;
+            }
+            const QString at = RecordKey::format(std::max<qint64>(0, RecordKey::parse(start.Key()) - record.AlarmOffset()));
+            for (const AlarmRecord& alarm : alarms) {
+                if (!(record.Flags() & SeriesRecord::AlarmWanted))
+                    faults << QStringLiteral("series %1: an alarm on %2 (entry %3), which its template does not want")
+                                  .arg(key, day.toString(Qt::ISODate), link.EntryKey());
+                else if (alarm.AlarmTime() != at && !answered.contains(link.EntryKey() + alarm.UserKey()))
+                    faults << QStringLiteral("series %1: the alarm of user %2 on %3 at %4, not at its offset %5")
+                                  .arg(key, alarm.UserKey(), day.toString(Qt::ISODate), alarm.AlarmTime(), at);
+            }
+            if (record.Flags() & SeriesRecord::AlarmWanted)
+                for (const QString& user : entry.AssigneeKeys())
+                    if (!have.contains(user) && !answered.contains(link.EntryKey() + user))
+                        faults << QStringLiteral("series %1: no alarm for user %2 on %3 (entry %4)")
+                                      .arg(key, user, day.toString(Qt::ISODate), link.EntryKey());
+        }
+        for (const QDate& day : days)
+            if (!byDay.contains(day))
+                faults << QStringLiteral("series %1: no occurrence on %2").arg(key, day.toString(Qt::ISODate));
+    }
+    // An occurrence's entry outside every series: only one a change left
+    // because it was open elsewhere (its note may be lost to a kill: then
+    // the write that removed its link is a cut command's).
+    QHash<QString, QString> entryOfLink;
+    for (const Op& op : ops_)
+        if (op.dataset == 'L' && op.bytes.size() == qsizetype(SeriesLinkRecord::Size) && !op.key.isEmpty())
+            entryOfLink.insert(op.key, QString::fromLatin1(op.bytes.mid(SeriesLinkRecord::EntryKeyOffset, 10)));
+    QSet<QString> unlinkedByCut;
+    for (const Op& op : ops_)
+        if (op.dataset == 'L' && op.kind == 'D' && (!op.acked || cutCommands_.contains(op.cmd)))
+            unlinkedByCut.insert(entryOfLink.value(op.key));
+    for (const QString& entryKey : occurrenceEntries_) {
+        if (!entries.contains(entryKey) || linkedBy.contains(entryKey))
+            continue;
+        ++leftOutside;
+        if (!heldEntries_.contains(entryKey) && !unlinkedByCut.contains(entryKey))
+            faults << QStringLiteral("series: entry %1 was an occurrence and is now outside its series").arg(entryKey);
+    }
 }

@@ -7,6 +7,7 @@
 #include <QHash>
 #include <QList>
 #include <QMap>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -35,7 +36,16 @@
 // - the alarm poll's clean-up (run over a copy, the clock far ahead) leaves no
 //   alarm behind;
 // - the change trail and the holder notes hold what the workers did
-//   (TStressTrailCheck).
+//   (TStressTrailCheck);
+// - every repeating event holds to its rule, once whatever the workers left
+//   half-done is finished or rolled back (as the next writer or poll does,
+//   over a copy): every day of the rule up to the horizon has its occurrence
+//   unless it is an exception or a deleted day, no day has two, no entry is
+//   linked twice, no link points at an entry nobody deleted, each occurrence
+//   that is no exception is its template on its day with one alarm per
+//   assignee at the template's offset (unless switched off, snoozed or its
+//   user removed), and an occurrence's entry outside its series is one a
+//   change left because it was open elsewhere.
 class TStressChecker
 {
 public:
@@ -54,6 +64,20 @@ public:
     int orphans = 0;
     int misdirected = 0;
     int cutTexts = 0;
+    int series = 0;
+    int occurrences = 0;
+    int exceptions = 0;
+    int deletedDays = 0;
+    // Occurrences apart from their template on a user or category a removal
+    // was about to remove; entries a change left outside their series (open
+    // elsewhere).
+    int removalApart = 0;
+    int leftOutside = 0;
+    // Series commands: done (their trail record logged), cut by a kill or an
+    // error, and ended without a write (locked, gone).
+    QMap<QByteArray, int> seriesDone;
+    int seriesCut = 0;
+    int seriesNothing = 0;
     QStringList faults;
 
 private:
@@ -72,6 +96,8 @@ private:
         QByteArray command;
         QString text;
         bool hasText = false;
+        // The command it was part of: unique over all logs.
+        qint64 cmd = 0;
     };
 
     void loadLogs();
@@ -83,10 +109,24 @@ private:
     void checkAlarms();
     void checkTexts();
     void runCleanUp();
+    // The series, over a copy on which whatever the workers left half-done
+    // is finished or rolled back.
+    void checkSeries();
+    // Occurrences' entries: any key a link ever named.
+    bool isOccurrence(const QString& entryKey) const { return occurrenceEntries_.contains(entryKey); }
 
     QString folder_;
     TDatabaseLocation database_;
     QStringList killedLogs_;
     QList<Op> ops_;
     QHash<char, QMap<QString, QByteArray>> stored_;
+    QSet<QString> occurrenceEntries_;
+    QSet<QString> heldEntries_;
+    // The users and categories a removal was about to remove: a removal cut
+    // short, or one that ran while a series was made or changed with them,
+    // leaves templates and occurrences apart on them (and a cut one alarms
+    // of such a user on entries no longer his).
+    QSet<QString> victims_;
+    // Op::cmd of the commands a kill or an error cut short.
+    QSet<qint64> cutCommands_;
 };

@@ -9,8 +9,14 @@
 // write, "<time> <phase> <seq> <command> <dataset> <kind> <key> <hex bytes>", where the
 // time is the system-wide monotonic clock in nanoseconds, the phase B before
 // the write, A after it succeeded (acknowledged) and F when it failed (and,
-// with no write, K once a command finished and X once one failed), and the
-// dataset one letter (U users, C categories, E day entries, A alarms), the kind
+// with no write, K once a command finished and X once one failed; for
+// repeating events T once a series command was done, whose kind is the trail
+// action it records - 0 added, 1 changed, 2 deleted, e changed or deleted -
+// and whose key is the series', H for an occurrence's entry a series change
+// left because it was open elsewhere, and V naming the user or category a
+// removal is about to remove), a batch telling all its writes before any
+// outcome, and the dataset one letter (U users, C categories, E day entries,
+// A alarms, S series, L series links), the kind
 // I insert, U update or D delete (whose bytes are the record removed, where
 // known), and "-" for an unknown key or no bytes. The text, where there is one,
 // is what the command meant to store apart from the record's bytes: the

@@ -55,8 +55,9 @@ TStressRunner::TStressRunner(QString program, QString folder, QString database, 
 
 bool TStressRunner::databaseEmpty(TQuorlaDB& database)
 {
-    for (TXIsamFile* file : {&database.Users(), &database.Alarms(), &database.Categories(), &database.DayEntries()})
-        if (file->RecordCount() != 0 || file->NextKey() != RecordKey::format(1)) {
+    for (TXIsamFile* file : {&database.Users(), &database.Alarms(), &database.Categories(), &database.DayEntries(),
+                             database.Series(), database.SeriesLinks()})
+        if (!file || file->RecordCount() != 0 || file->NextKey() != RecordKey::format(1)) {
             say(QStringLiteral("%1 is not empty; not touched").arg(TDatabaseLocation::Printable(database_)));
             return false;
         }
@@ -168,6 +169,8 @@ int TStressRunner::run()
             TXIsamFile& file = it.key() == 'E' ? database.DayEntries()
                 : it.key() == 'A'             ? database.Alarms()
                 : it.key() == 'U'             ? database.Users()
+                : it.key() == 'S'             ? *database.Series()
+                : it.key() == 'L'             ? *database.SeriesLinks()
                                               : database.Categories();
             for (const QString& key : it.value()) {
                 int waited = 0;

@@ -5,6 +5,7 @@
 #include "DayEntryRecord.h"
 #include "HolderNoteRecord.h"
 #include "RecordKey.h"
+#include "SeriesLinkRecord.h"
 #include "TChangeTrail.h"
 #include "TLookup.h"
 #include "TStressLog.h"
@@ -16,6 +17,8 @@
 #include <QFile>
 #include <QHash>
 #include <QSet>
+
+#include <algorithm>
 
 #include <cstdio>
 
@@ -88,34 +91,100 @@ void TStressTrailCheck::check(QStringList& faults)
     QHash<QString, int> expected;
     QHash<QString, int> mayLack;
     QHash<QString, int> byError;
+    QHash<QString, int> optional;
+    // Series actions, one record per command, by workstation and series:
+    // the actions a command that was done may have recorded (this and
+    // following from the first day is the whole series: either), whether it
+    // was cut; and the series whose record a command cut short, a user's
+    // removal or a category's deletion may have left (they record every
+    // template they rewrite or series they delete).
+    struct TSeriesAction
+    {
+        QList<qint32> actions;
+        bool cut = false;
+    };
+    QHash<QString, QList<TSeriesAction>> seriesExpected;
+    QSet<QString> seriesAllowed;
     const QStringList logs = QDir(logFolder_).entryList({QStringLiteral("worker*.log")}, QDir::Files);
     // Workers whose server session was lost under a command (on a server
     // an error ends the session's transaction): a holder note such a
     // session had made may be left, as a killed worker's is.
     QSet<QString> lostSessions;
+    // Occurrences' entries: the writes of a series change are one record for
+    // the series; the delete-user pass records its own changes of them, and
+    // a series it deletes as one.
+    QSet<QString> occurrences;
+    for (const QString& name : logs)
+        for (const TStressLog::Line& line : TStressLog::read(logFolder_ + name))
+            if (line.dataset == 'L' && line.bytes.size() >= qsizetype(SeriesLinkRecord::Size))
+                occurrences.insert(QString::fromLatin1(line.bytes.mid(SeriesLinkRecord::EntryKeyOffset, 10)));
+    // An entry inserted as a plain one is none: a series that had set its
+    // key aside too gave way.
+    for (const QString& name : logs)
+        for (const TStressLog::Line& line : TStressLog::read(logFolder_ + name))
+            if (line.phase == 'A' && line.dataset == 'E' && line.kind == 'I' && line.command == "new")
+                occurrences.remove(line.key);
     for (const QString& name : logs) {
         const QString host = name.chopped(4);
         QStringList pending;
-        const auto settle = [&](bool cutShort, bool error) {
+        QList<std::pair<QString, TSeriesAction>> pendingSeries;
+        QSet<QString> seriesWritten;
+        const auto settle = [&](bool cutShort, bool error, const QByteArray& command) {
             for (const QString& t : pending) {
                 mayLack[t] += cutShort;
                 byError[t] += cutShort && error;
             }
             pending.clear();
+            for (auto& [t, action] : pendingSeries) {
+                action.cut = cutShort;
+                seriesExpected[t] << action;
+            }
+            pendingSeries.clear();
+            if (cutShort || command == "deluser" || command == "useradd" || command == "catdel")
+                for (const QString& key : seriesWritten)
+                    seriesAllowed.insert(host + QLatin1Char(' ') + key);
+            seriesWritten.clear();
         };
         QFile raw(logFolder_ + name);
         if (raw.open(QIODevice::ReadOnly))
             for (const QByteArray& row : raw.readAll().split('\n'))
                 named += row.startsWith("# named ");
+        QByteArray last;
         for (const TStressLog::Line& line : TStressLog::read(logFolder_ + name)) {
+            last = line.command;
             if (line.phase == 'K' || line.phase == 'X') {
-                settle(line.phase == 'X', true);
+                settle(line.phase == 'X', true, line.command);
                 if (line.phase == 'X' && location_.IsServer())
                     lostSessions.insert(name);
+                last.clear();
                 continue;
             }
+            if (line.phase == 'T') {
+                TSeriesAction action;
+                const qint32 first = qint32(Action::SeriesAdded);
+                action.actions = line.kind == 'e' ? QList<qint32>{first + 1, first + 2} : QList<qint32>{first + (line.kind - '0')};
+                pendingSeries.append({host + QLatin1Char(' ') + line.key, action});
+                continue;
+            }
+            if (line.dataset == 'S' && !line.key.isEmpty() && (line.phase == 'B' || line.phase == 'A'))
+                seriesWritten.insert(line.key);
             if (line.phase != 'A')
                 continue;
+            if (line.dataset == 'E' && occurrences.contains(line.key)
+                && (line.command == "deluser" || line.command == "useradd")) {
+                // A series' deletion (its batch tells no bytes) records the
+                // series; the pass records each entry it deletes, and each
+                // it changes - which a series change finishing another's
+                // does not.
+                if (line.hasBytes && line.kind == 'D') {
+                    const QString t = tuple(host, qint32(Action::EventDeletedByRemoval), datasetFile('E'), line.key);
+                    ++expected[t];
+                    pending << t;
+                } else if (line.kind == 'U') {
+                    ++optional[tuple(host, qint32(Action::EventChangedByRemoval), datasetFile('E'), line.key)];
+                }
+                continue;
+            }
             for (const Meaning& m : Meanings) {
                 if (line.command == m.command && line.dataset == m.dataset && line.kind == m.kind) {
                     const QString t = tuple(host, qint32(m.action), datasetFile(m.dataset), line.key);
@@ -124,7 +193,7 @@ void TStressTrailCheck::check(QStringList& faults)
                 }
             }
         }
-        settle(killed_.contains(name), false);
+        settle(killed_.contains(name), false, last);
     }
 
     TXIsamFile trail;
@@ -133,6 +202,7 @@ void TStressTrailCheck::check(QStringList& faults)
         return;
     }
     QHash<QString, int> found;
+    QHash<QString, QList<qint32>> seriesFound;
     TrailRecord record;
     TLookup::Each(trail, record.bytes(), [&](const QString& key) {
         if (key == TrailRecord::SettingKey)
@@ -143,7 +213,10 @@ void TStressTrailCheck::check(QStringList& faults)
             faults << QStringLiteral("trail %1: user %2 on workstation %3").arg(key, record.UserKey(), host);
         if (record.Summary().isEmpty())
             faults << QStringLiteral("trail %1: no summary").arg(key);
-        ++found[tuple(host, record.Action(), record.Dataset(), record.Key())];
+        if (record.Action() >= qint32(Action::SeriesAdded) && record.Action() <= qint32(Action::SeriesDeleted))
+            seriesFound[host + QLatin1Char(' ') + record.Key()] << record.Action();
+        else
+            ++found[tuple(host, record.Action(), record.Dataset(), record.Key())];
     });
     for (auto it = expected.cbegin(); it != expected.cend(); ++it) {
         const int have = found.value(it.key());
@@ -157,8 +230,31 @@ void TStressTrailCheck::check(QStringList& faults)
             cut += lacking;
     }
     for (auto it = found.cbegin(); it != found.cend(); ++it)
-        if (it.value() > expected.value(it.key()))
+        if (it.value() > expected.value(it.key()) + optional.value(it.key()))
             faults << QStringLiteral("trail: a record of a change never made: %1").arg(it.key());
+    // Each series record matches one command that may have made it.
+    QSet<QString> seriesKeys(seriesExpected.keyBegin(), seriesExpected.keyEnd());
+    for (auto it = seriesFound.cbegin(); it != seriesFound.cend(); ++it)
+        seriesKeys.insert(it.key());
+    for (const QString& t : seriesKeys) {
+        QList<TSeriesAction> wanted = seriesExpected.value(t);
+        for (const qint32 action : seriesFound.value(t)) {
+            const auto match = std::find_if(wanted.begin(), wanted.end(),
+                                            [&](const TSeriesAction& w) { return w.actions.contains(action); });
+            if (match != wanted.end()) {
+                wanted.erase(match);
+                ++seriesChecked;
+            } else if (!seriesAllowed.contains(t)) {
+                faults << QStringLiteral("trail: a series record of a change never made: %1 %2").arg(t).arg(action);
+            }
+        }
+        for (const TSeriesAction& w : wanted) {
+            if (w.cut)
+                ++cut;
+            else
+                faults << QStringLiteral("trail: no record of series change %1 %2").arg(t).arg(w.actions.first());
+        }
+    }
 
     TXIsamFile notes;
     if (!notes.Open(location_.DatasetName(HolderNoteRecord::FileName))) {
@@ -175,6 +271,7 @@ void TStressTrailCheck::check(QStringList& faults)
         else
             faults << QStringLiteral("holder note %1 of %2 left by a holder that was neither killed nor cut off").arg(key, note.Target());
     });
+    say(QStringLiteral("trail: %1 series commands with their record").arg(seriesChecked));
     say(QStringLiteral("trail: %1 changes with their record, %2 cut by a kill and %3 by an error without one; "
                        "holder notes left by kills: %4, by lost sessions: %5; refused edits that named their holder: %6")
             .arg(checked)

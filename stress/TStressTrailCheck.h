@@ -15,6 +15,8 @@
 //   except changes of a command cut short by a kill or an error, whose record
 //   may be missing: those are counted;
 // - no trail record stands for a change that was not made;
+// - each series command that was done has its one record (added, changed,
+//   deleted) on its series, a split on both; a cut one may lack it;
 // - every holder note left is a killed worker's (a live one removes its own),
 //   or on a server one whose session was lost under a failed command (its
 //   lock went with the session; the note's removal could not reach the
@@ -28,6 +30,7 @@ public:
     void check(QStringList& faults);
 
     int checked = 0;
+    int seriesChecked = 0;
     int cut = 0;
     int cutByError = 0;
     int notesLeftByKills = 0;

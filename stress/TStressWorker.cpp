@@ -8,6 +8,7 @@
 #include "TAlarmPoller.h"
 #include "ETextTooLong.h"
 #include "TCategoryWriter.h"
+#include "TClock.h"
 #include "TLookup.h"
 #include "TRecordLock.h"
 #include "TTextCapacity.h"
@@ -18,6 +19,8 @@
 #include "TStamp.h"
 #include "TStressLog.h"
 #include "TXIsamFile.h"
+
+#include <QDate>
 
 #include <optional>
 #include <QThread>
@@ -36,6 +39,15 @@ struct StopPoll
 const QStringList Pieces = {QStringLiteral("a"), QStringLiteral("Z"), QStringLiteral(" "), QStringLiteral("é"),
                             QStringLiteral("Ö"), QStringLiteral("ß"), QStringLiteral("€"), QStringLiteral("→"),
                             QStringLiteral("😀")};
+
+using Scope = TSeriesWriter::Scope;
+
+QDate dayOfKey(const QString& key)
+{
+    TStamp stamp;
+    stamp.SetSeconds(qint32(RecordKey::parse(key)));
+    return QDate(stamp.Year(), stamp.Month(), stamp.Day());
+}
 
 QString nowPlus(qint64 seconds)
 {
@@ -59,11 +71,29 @@ TStressWorker::~TStressWorker() = default;
 void TStressWorker::logged(char phase, char dataset, char kind, const QString& key, const QByteArray& bytes,
                            const QString& text)
 {
-    if (phase == 'B')
-        open_ = ++seq_;
-    log_.write(phase, open_, command_, dataset, kind, key, bytes, text);
-    if (phase != 'B')
-        open_ = -1;
+    qint64 seq = -1;
+    if (phase == 'B') {
+        seq = ++seq_;
+        open_ << TOpen{seq, dataset, kind, key};
+    } else {
+        // The outcome of the first open write of its dataset and kind under
+        // its key (or under none yet: an insert under the next key); a batch
+        // tells its outcomes in the order it told its writes.
+        for (qsizetype i = 0; i < open_.size(); ++i) {
+            const TOpen& w = open_[i];
+            if (w.dataset == dataset && w.kind == kind && (w.key.isEmpty() || w.key == key)) {
+                seq = open_.takeAt(i).seq;
+                break;
+            }
+        }
+    }
+    log_.write(phase, seq, command_, dataset, kind, key, bytes, text);
+}
+
+void TStressWorker::closeOpen()
+{
+    for (const TOpen& w : std::exchange(open_, {}))
+        log_.write('F', w.seq, command_, w.dataset, w.kind, w.key, QByteArray());
 }
 
 void TStressWorker::attach(std::function<void(const TRecordWriter::TWrite&)>& onWrite, TQuorlaDB& database)
@@ -72,6 +102,8 @@ void TStressWorker::attach(std::function<void(const TRecordWriter::TWrite&)>& on
         const char dataset = w.dataset == &database.DayEntries() ? 'E'
             : w.dataset == &database.Alarms()                    ? 'A'
             : w.dataset == &database.Users()                     ? 'U'
+            : w.dataset == database.Series()                     ? 'S'
+            : w.dataset == database.SeriesLinks()                ? 'L'
                                                                  : 'C';
         const char kind = "IUD"[w.kind];
         // Entries carry the description typed; alarms the description of the
@@ -91,28 +123,32 @@ int TStressWorker::run(qint64 until)
         const int pick = int(random_.bounded(100));
         text_.clear();
         try {
-            if (pick < 28)
+            if (pick < 22)
                 newEvent();
-            else if (pick < 50)
+            else if (pick < 40)
                 changeEvent();
-            else if (pick < 62)
+            else if (pick < 50)
                 deleteEvent();
-            else if (pick < 84)
+            else if (pick < 70)
                 pollAlarms();
-            else if (pick < 90)
+            else if (pick < 78)
+                newSeries();
+            else if (pick < 88)
+                changeSeries();
+            else if (pick < 93)
                 addCategory();
-            else if (pick < 94)
+            else if (pick < 96)
                 renameCategory();
-            else if (pick < 97)
+            else if (pick < 98)
                 deleteCategory();
             else
                 removeUser();
+            closeOpen();
             // The command is over: every change it made has its trail record.
             log_.write('K', seq_, command_, '-', '-', QString(), QByteArray());
         } catch (const EQuorla& e) {
             ++failures;
-            if (open_ >= 0)
-                logged('F', '-', '-', QString(), QByteArray());
+            closeOpen();
             log_.write('X', seq_, command_, '-', '-', QString(), QByteArray());
             log_.note("# error " + command_ + ": " + e.message().toUtf8());
         }
@@ -197,6 +233,15 @@ void TStressWorker::changeEvent()
     const QString key = randomKey(database_->DayEntries());
     if (key.isEmpty())
         return;
+    // An occurrence asks which: this one (an exception from then on), this
+    // and following, or all of its series.
+    TSeriesWriter series(*database_);
+    SeriesLinkRecord link;
+    const bool occurrence = series.LinkOf(key, link);
+    if (occurrence && random_.bounded(2) == 0) {
+        changeSeries(series, link, random_.bounded(2) == 0 ? Scope::All : Scope::ThisAndFollowing);
+        return;
+    }
     TEventWriter writer(*database_);
     attach(writer.OnWrite, *database_);
     std::optional<TRecordLock> lock;
@@ -225,7 +270,14 @@ void TStressWorker::changeEvent()
     }
     // Someone looks at the editor for a moment while the entry is locked.
     QThread::usleep(random_.bounded(3000));
-    writer.updateEntryWithAlarms(key, entry, alarm, opened);
+    if (!occurrence) {
+        writer.updateEntryWithAlarms(key, entry, alarm, opened);
+        return;
+    }
+    attach(series.OnWrite, *database_);
+    const TSeriesWriter::Result result = series.ChangeOne(key, entry, alarm, opened).result;
+    if (result == TSeriesWriter::Result::NotInSeries)
+        log_.note("# occurrence " + key.toLatin1() + " left its series while open");
 }
 
 void TStressWorker::deleteEvent()
@@ -239,6 +291,14 @@ void TStressWorker::deleteEvent()
     DayEntryRecord shown;
     if (!TLookup::Equal(database_->DayEntries(), shown.bytes(), TXIsamFile::PrimaryIndex, key))
         return;
+    // The three-way question is an occurrence's confirmation.
+    TSeriesWriter series(*database_);
+    SeriesLinkRecord link;
+    if (series.LinkOf(key, link)) {
+        const int pick = int(random_.bounded(4));
+        deleteSeries(series, link, pick < 2 ? Scope::ThisOne : pick == 2 ? Scope::ThisAndFollowing : Scope::All);
+        return;
+    }
     QThread::usleep(random_.bounded(2000));
     TEventWriter writer(*database_);
     attach(writer.OnWrite, *database_);
@@ -279,6 +339,8 @@ void TStressWorker::pollAlarms()
     TAlarmPoller poller([this](AlarmRecord& alarm, const QString& key, TQuorlaDB& database) {
         return answerAlarm(alarm, key, database);
     });
+    // The poll's own extension of repeating events is logged as "poll".
+    attach(poller.OnSeriesWrite, *alarmDatabase_);
     try {
         poller.Poll(*alarmDatabase_, RecordKey::format(user_));
     } catch (const StopPoll&) {
@@ -334,6 +396,8 @@ void TStressWorker::deleteCategory()
     CategoryRecord category;
     if (key.isEmpty() || !TLookup::Equal(database_->Categories(), category.bytes(), TXIsamFile::PrimaryIndex, key))
         return;
+    // What a deletion cut short may leave on occurrences.
+    log_.write('V', seq_, command_, 'C', '-', key, QByteArray());
     TCategoryWriter writer(*database_);
     attach(writer.OnWrite, *database_);
     writer.deleteCategory(key);
@@ -362,6 +426,8 @@ void TStressWorker::removeUser()
         choices.newOwner = RecordKey::format(user_);
         choices.deleteAssigned = random_.bounded(2) == 0;
         choices.newAssignee = RecordKey::format(user_);
+        // Whose alarms and occurrences a removal cut short may leave behind.
+        log_.write('V', seq_, command_, 'U', '-', victim, QByteArray());
         TUserRemoval removal(*database_, victim, choices);
         attach(removal.OnWrite, *database_);
         removal.run();
@@ -376,4 +442,186 @@ void TStressWorker::removeUser()
     attach(writer.OnWrite, *database_);
     QString key;
     writer.addUser(user, key);
+}
+
+TRecurrenceRule TStressWorker::randomRule(const QDate& near)
+{
+    TRecurrenceRule rule;
+    rule.setStart(near.addDays(qint64(random_.bounded(30)) - 20));
+    if (random_.bounded(5) != 0)
+        rule.setTime(QTime(6 + int(random_.bounded(14)), 15 * int(random_.bounded(4))));
+    rule.setInterval(random_.bounded(3) == 0 ? 2 + int(random_.bounded(3)) : 1);
+    // Every end, but no more than a few dozen occurrences within the
+    // horizon, so that the workers do many commands rather than a few big ones.
+    switch (random_.bounded(10)) {
+    case 0:
+    case 1:
+    case 2:
+        rule.setFrequency(TRecurrenceRule::Frequency::Daily);
+        if (random_.bounded(2) == 0)
+            rule.setCount(1 + int(random_.bounded(30)));
+        else
+            rule.setUntil(rule.Start().addDays(qint64(random_.bounded(45))));
+        return rule;
+    case 3:
+    case 4:
+    case 5:
+    case 6:
+        rule.setFrequency(TRecurrenceRule::Frequency::Weekly);
+        if (random_.bounded(2) == 0)
+            rule.setWeekdays(TRecurrenceRule::weekdayBit(1 + int(random_.bounded(7)))
+                             | TRecurrenceRule::weekdayBit(1 + int(random_.bounded(7))));
+        break;
+    case 7:
+    case 8:
+        rule.setFrequency(TRecurrenceRule::Frequency::Monthly);
+        // On the start's day of the month (now and then a 29th to 31st, which
+        // some months lack), or on the 1st to 4th or last weekday.
+        if (random_.bounded(2) == 0) {
+            const int week = int(random_.bounded(5));
+            rule.setMonthlyWeek(week == 0 ? -1 : week);
+        } else if (random_.bounded(3) == 0) {
+            const QDate start = rule.Start();
+            rule.setStart(QDate(start.year(), start.month(), std::min(29 + int(random_.bounded(3)), start.daysInMonth())));
+        }
+        break;
+    default:
+        rule.setFrequency(TRecurrenceRule::Frequency::Yearly);
+        break;
+    }
+    switch (random_.bounded(3)) {
+    case 0:
+        rule.setCount(1 + int(random_.bounded(20)));
+        break;
+    case 1:
+        rule.setUntil(rule.Start().addDays(qint64(random_.bounded(200))));
+        break;
+    default:
+        break;
+    }
+    return rule;
+}
+
+void TStressWorker::randomTemplate(SeriesRecord& series)
+{
+    DayEntryRecord entry;
+    database_->InitDayEntryRecord(entry);
+    entry.setOwnerKey(RecordKey::format(user_));
+    AlarmRecord alarm;
+    database_->InitAlarmRecord(alarm);
+    QString description = randomText(DayEntryRecord::DescriptionCapacity);
+    if (!TTextCapacity::fits(description, DayEntryRecord::DescriptionCapacity))
+        description = TTextCapacity::cut(description, DayEntryRecord::DescriptionCapacity);
+    randomEntry(entry, alarm);
+    series.initialise();
+    series.setFlags((random_.bounded(5) == 0 ? SeriesRecord::Private : 0)
+                    | (random_.bounded(5) != 0 ? SeriesRecord::AlarmWanted : 0));
+    series.setOwnerKey(entry.OwnerKey());
+    series.setCategoryKey(entry.CategoryKey());
+    series.setDescription(description);
+    series.setAssigneeKeys(entry.AssigneeKeys());
+    // Most alarms ring before the occurrence, some at its start.
+    series.setAlarmOffset(random_.bounded(4) == 0 ? 0 : qint32(random_.bounded(7200)));
+    text_.clear();
+}
+
+void TStressWorker::seriesDone(const TSeriesWriter::TOutcome& outcome, char action, const QString& key)
+{
+    for (const TSeriesWriter::THeld& held : outcome.held)
+        log_.write('H', seq_, command_, 'E', '-', held.entryKey, QByteArray());
+    if (outcome.result == TSeriesWriter::Result::Done)
+        log_.write('T', seq_, command_, 'S', action, key, QByteArray());
+}
+
+void TStressWorker::newSeries()
+{
+    command_ = "sernew";
+    SeriesRecord series;
+    randomTemplate(series);
+    const QDate today = TClock::now().date();
+    series.setRule(randomRule(today));
+    TSeriesWriter writer(*database_);
+    attach(writer.OnWrite, *database_);
+    // Now and then made as on an earlier day, so that the polls find a
+    // horizon to extend.
+    const QDate madeOn = random_.bounded(3) == 0 ? today.addDays(-1 - qint64(random_.bounded(60))) : today;
+    const TSeriesWriter::TOutcome outcome = writer.Create(series, madeOn);
+    seriesDone(outcome, '0', outcome.seriesKey);
+}
+
+void TStressWorker::changeSeries()
+{
+    command_ = "serall";
+    if (!database_->Series())
+        return;
+    const QString key = randomKey(*database_->Series());
+    if (key.isEmpty())
+        return;
+    TSeriesWriter writer(*database_);
+    QList<std::pair<QString, SeriesLinkRecord>> links;
+    for (const auto& link : writer.Links(key))
+        if (!(link.second.Flags() & (SeriesLinkRecord::Deleted | SeriesLinkRecord::Pending)))
+            links << link;
+    if (links.isEmpty())
+        return;
+    const SeriesLinkRecord link = links[qsizetype(random_.bounded(quint64(links.size())))].second;
+    changeSeries(writer, link, random_.bounded(2) == 0 ? Scope::All : Scope::ThisAndFollowing);
+}
+
+void TStressWorker::changeSeries(TSeriesWriter& writer, const SeriesLinkRecord& link, Scope scope)
+{
+    command_ = scope == Scope::All ? "serall" : "serfol";
+    SeriesRecord series;
+    if (!writer.ReadSeries(link.SeriesKey(), series))
+        return;
+    const QDate day = dayOfKey(link.DayKey());
+    // What the editor shows, partly changed: the template, the time, the
+    // alarm or the rule.
+    SeriesRecord changed = series;
+    TRecurrenceRule rule = series.Rule();
+    if (scope == Scope::ThisAndFollowing) {
+        rule.setStart(day);
+        if (rule.end() == TRecurrenceRule::End::AfterCount)
+            rule.setCount(std::max(1, series.Rule().Count() - int(series.Rule().Days(series.Rule().Start(), day.addDays(-1)).size())));
+    }
+    if (random_.bounded(2) == 0) {
+        randomTemplate(changed);
+    }
+    if (random_.bounded(3) == 0)
+        rule.setTime(random_.bounded(5) == 0 ? QTime() : QTime(6 + int(random_.bounded(14)), 15 * int(random_.bounded(4))));
+    if (random_.bounded(3) == 0) {
+        const TRecurrenceRule other = randomRule(rule.Start());
+        rule.setFrequency(other.frequency());
+        rule.setInterval(other.Interval());
+        rule.setWeekdays(other.Weekdays());
+        rule.setMonthlyWeek(other.MonthlyWeek());
+        if (other.end() == TRecurrenceRule::End::AfterCount)
+            rule.setCount(other.Count());
+        else if (other.end() == TRecurrenceRule::End::OnDate)
+            rule.setUntil(other.Until());
+        else
+            rule.setEndless();
+    }
+    changed.setRule(rule);
+    attach(writer.OnWrite, *database_);
+    QThread::usleep(random_.bounded(3000));
+    const TSeriesWriter::TOutcome outcome = writer.Change(link.SeriesKey(), scope, day, changed,
+                                                          TClock::now().date(), TSeriesWriter::HeldOccurrences::Leave);
+    // A split records the change on both series.
+    if (outcome.result == TSeriesWriter::Result::Done && outcome.seriesKey != link.SeriesKey())
+        seriesDone({}, '1', link.SeriesKey());
+    seriesDone(outcome, '1', outcome.seriesKey);
+}
+
+void TStressWorker::deleteSeries(TSeriesWriter& writer, const SeriesLinkRecord& link, Scope scope)
+{
+    command_ = scope == Scope::All ? "serdelall" : scope == Scope::ThisAndFollowing ? "serdelfol" : "serdelone";
+    attach(writer.OnWrite, *database_);
+    const TSeriesWriter::TOutcome outcome
+        = writer.Delete(link.SeriesKey(), scope, dayOfKey(link.DayKey()),
+                        scope == Scope::ThisOne ? TSeriesWriter::HeldOccurrences::Refuse
+                                                : TSeriesWriter::HeldOccurrences::Leave);
+    // From the first occurrence on, this and following is the whole series;
+    // which one it was the series read under its lock decided: either record.
+    seriesDone(outcome, scope == Scope::All ? '2' : scope == Scope::ThisOne ? '1' : 'e', link.SeriesKey());
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "TEventWriter.h"
+#include "TSeriesWriter.h"
 
 #include <QRandomGenerator>
 #include <QString>
@@ -17,7 +18,9 @@ class TStressLog;
 // several assignees, changing them (assignees, alarm on and off), deleting
 // them, answering its due alarms by snoozing or switching them off, adding,
 // renaming and deleting categories, removing users through the delete-user
-// pass and adding new ones - through the program's own write paths. Every
+// pass and adding new ones, making repeating events (series) and changing or
+// deleting them as the three-way question of an occurrence offers (this one,
+// this and following, all) - through the program's own write paths. Every
 // write is logged before it is made and once it succeeded, with the text the
 // command meant to store. Descriptions are of every length up to the field's
 // capacity in UTF-8 bytes, with accents and other signs, and now and then
@@ -41,6 +44,21 @@ private:
     void renameCategory();
     void deleteCategory();
     void removeUser();
+    void newSeries();
+    void changeSeries();
+    // Change or delete of an occurrence's series from its day on, or all.
+    void changeSeries(TSeriesWriter& writer, const SeriesLinkRecord& link, TSeriesWriter::Scope scope);
+    void deleteSeries(TSeriesWriter& writer, const SeriesLinkRecord& link, TSeriesWriter::Scope scope);
+    // Logs the trail record a series command that was done leaves (TStressLog's
+    // T line) and the occurrences it left because they were open elsewhere.
+    void seriesDone(const TSeriesWriter::TOutcome& outcome, char action, const QString& key);
+    TRecurrenceRule randomRule(const QDate& near);
+    // A random template: description (cut to its field), owner, category,
+    // assignees, private flag and alarm; the rule is set apart.
+    void randomTemplate(SeriesRecord& series);
+    // Logs every write still open as failed: a batch that threw and that
+    // its writer got over (nothing of it was made).
+    void closeOpen();
     int answerAlarm(AlarmRecord& alarm, const QString& key, TQuorlaDB& database);
 
     QString randomKey(class TXIsamFile& dataset);
@@ -60,7 +78,16 @@ private:
     std::unique_ptr<TQuorlaDB> alarmDatabase_;
     QByteArray command_;
     qint64 seq_ = 0;
-    qint64 open_ = -1;
+    // The writes told before they are made and not yet after: a batch tells
+    // all of them before any is made.
+    struct TOpen
+    {
+        qint64 seq;
+        char dataset;
+        char kind;
+        QString key;
+    };
+    QList<TOpen> open_;
     int answered_ = 0;
     // The text the command means to store (see TStressLog).
     QString text_;

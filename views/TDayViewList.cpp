@@ -2,7 +2,6 @@
 
 #include "EQuorla.h"
 #include "RecordKey.h"
-#include "TCommand.h"
 #include "TDayEntries.h"
 #include "TDayViewItemDelegate.h"
 
@@ -303,7 +302,7 @@ bool TDayViewList::guarded(F&& lookup) noexcept
         lookup();
         return true;
     } catch (...) {
-        noteError(TCommand::MessageOf(std::current_exception()));
+        noteError(EQuorla::MessageOf(std::current_exception()));
         return false;
     }
 }
@@ -398,7 +397,7 @@ QSize TDayViewList::MeasureItem(int index, int width) noexcept
                 .height());
         return {width, textHeight + lineHeight};
     } catch (...) {
-        noteError(TCommand::MessageOf(std::current_exception()));
+        noteError(EQuorla::MessageOf(std::current_exception()));
         return {width, lineHeight};
     }
 }
@@ -410,7 +409,7 @@ void TDayViewList::DrawItem(QPainter& painter, const QRect& rect, int index, boo
         drawItem(painter, rect, index, focused);
         painter.restore();
     } catch (...) {
-        noteError(TCommand::MessageOf(std::current_exception()));
+        noteError(EQuorla::MessageOf(std::current_exception()));
         try {
             painter.restore();
         } catch (...) {

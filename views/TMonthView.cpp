@@ -3,7 +3,6 @@
 #include "EQuorla.h"
 #include "EStamp.h"
 #include "TClock.h"
-#include "TCommand.h"
 #include "TDayViewList.h"
 #include "TStamp.h"
 
@@ -264,7 +263,7 @@ void TMonthView::guarded(F&& action) noexcept
     try {
         action();
     } catch (...) {
-        report(TCommand::MessageOf(std::current_exception()));
+        report(EQuorla::MessageOf(std::current_exception()));
     }
 }
 
@@ -276,7 +275,7 @@ void TMonthView::paintEvent(QPaintEvent* event)
         paintMonth(painter);
     } catch (...) {
         // Reported from the event loop, never from inside the paint.
-        const QString message = TCommand::MessageOf(std::current_exception());
+        const QString message = EQuorla::MessageOf(std::current_exception());
         QMetaObject::invokeMethod(this, [this, message] { report(message); }, Qt::QueuedConnection);
     }
 }

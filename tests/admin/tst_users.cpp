@@ -71,7 +71,6 @@ private slots:
     void updateSelected()
     {
         QFETCH(QList<int>, ticked);
-        QFETCH(int, rights);
         run([&](TfrmUsers& d) {
             child<QListWidget>(&d, "lstUsers")->setCurrentRow(1);
             type(d, "edtPassword", QStringLiteral("pw"));
@@ -84,7 +83,7 @@ private slots:
         const auto bert = read<UserRecord>(db_->Users(), RecordKey::format(2));
         QCOMPARE(QStringList({bert.UserName(), bert.Password(), bert.FullName(), bert.Abbreviation()}),
                  QStringList({"BERT", "PW", "Bert Brown", "BB"}));
-        QCOMPARE(bert.Rights(), rights);
+        QTEST(bert.Rights(), "rights");
     }
 
     void refusedWritesNothing_data()
@@ -147,7 +146,6 @@ private slots:
         QTest::addColumn<QString>("shown");
         QTest::addColumn<int>("refused");
         QTest::addColumn<int>("capacity");
-        QTest::newRow("user name with an accent") << QByteArray("edtUserName") << "jörgensson" << "JÖRGENSSO" << 1 << 10;
         QTest::newRow("ß grows when upper-cased") << QByteArray("edtUserName") << "ßßßßßß" << "SSSSSSSSSS" << 1 << 10;
         QTest::newRow("full name of accents") << QByteArray("edtFullname") << QString(20, u'é') << QString(15, u'é')
                                               << 5 << UserRecord::FullNameCapacity;
@@ -157,14 +155,13 @@ private slots:
         QFETCH(QByteArray, edit);
         QFETCH(QString, typed);
         QFETCH(QString, shown);
-        QFETCH(int, refused);
         QFETCH(int, capacity);
         QString saved;
         run([&](TfrmUsers& d) {
             type(d, "edtUserName", QStringLiteral("NEW"));
             type(d, edit.constData(), typed);
             QCOMPARE(child<QLineEdit>(&d, edit.constData())->text(), shown);
-            QCOMPARE(services_->beeps(), refused);
+            QTEST(services_->beeps(), "refused");
             QCOMPARE(QToolTip::text(),
                      QStringLiteral("This field is full: it holds %1 plain letters, fewer with accents").arg(capacity));
             click(&d, "actAdd");

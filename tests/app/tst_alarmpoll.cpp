@@ -66,138 +66,129 @@ class TestAlarmPoll : public QObject
     Q_OBJECT
 
 private slots:
-    void poll_data();
-    void poll();
-    void unreadableEntryKeepsAlarm();
-    void popUpFromTheNotificationArea();
-};
+    void poll_data()
+    {
+        // alarms | answers (6 = "1 day", snoozed from the click) | pop-ups | alarms left
+        QTest::addColumn<QString>("script");
+        QTest::newRow("due this very second") << "a@0 | off | a | ";
+        QTest::newRow("a second early") << "a@1 | | | a@1";
+        QTest::newRow("earliest first, one poll") << "b@-100 a@-200 | off off | a b | ";
+        QTest::newRow("close box brings it back") << "a@-9 | close off | a a | ";
+        QTest::newRow("1 day, choice kept, Enter") << "a@-9 b@-5 | 6 enter | a b | a@86400 b@86400";
+        QTest::newRow("event vanished") << "gone@-9 a@50 | | | a@50";
+    }
+    void poll()
+    {
+        QFETCH(QString, script);
+        const QStringList part = script.split('|');
+        TScriptedServices services;
+        services.setNow(Now);
+        if (script.startsWith(QLatin1String("gone")))
+            services.expectMessage(TServices::MessageKind::Information,
+                                   "An alarm has triggered for an event that cannot be found. The alarm will be deleted",
+                                   TServices::MessageAnswer::Ok);
+        auto db = DialogTest::database(QStringLiteral("db"), {QStringLiteral("ME")});
+        for (const QString& wanted : part[0].split(' ', Qt::SkipEmptyParts))
+            addAlarm(*db, wanted);
+        TfrmNotify notify;
+        TAlarmPoller poller([&notify](AlarmRecord& alarm, const QString& key, TQuorlaDB& database) {
+            return notify.Execute(alarm, key, database);
+        });
+        QStringList seen;
+        auto popups = AppTest::answerPopups(part[1].split(' ', Qt::SkipEmptyParts), seen);
+        poller.Poll(*db, Me);
+        QCOMPARE(seen.join(' '), part[2].trimmed());
+        QCOMPARE(alarmsLeft(*db), part[3].trimmed());
+        QCOMPARE(services.beeps(), 2 * int(seen.size()));
+        QCOMPARE(services.sleptMilliseconds(), 500 * seen.size());
+        // Each pop-up also went to the desktop's notifications, taken back when it closed.
+        QStringList notified;
+        for (const auto& shown : services.notifications())
+            notified << shown.note.summary + (shown.withdrawn ? "" : "(left)");
+        QCOMPARE(notified.join(' '), part[2].trimmed());
+        if (!seen.isEmpty())
+            QCOMPARE(services.notifications().constLast().note.body, "Due Wednesday May 15, 09:30");
+    }
 
-void TestAlarmPoll::poll_data()
-{
-    // alarms | answers (3 = "1 hour", 6 = "1 day") | pop-ups | alarms left
-    QTest::addColumn<QString>("script");
-    QTest::newRow("due this very second") << "a@0 | off | a | ";
-    QTest::newRow("a second early") << "a@1 | | | a@1";
-    QTest::newRow("earliest first, one poll") << "b@-100 a@-200 | off off | a b | ";
-    QTest::newRow("close box brings it back") << "a@-9 | close off | a a | ";
-    QTest::newRow("1 hour from the click") << "a@-900 | 3 | a | a@3600";
-    QTest::newRow("1 day, choice kept, Enter") << "a@-9 b@-5 | 6 enter | a b | a@86400 b@86400";
-    QTest::newRow("event vanished") << "gone@-9 a@50 | | | a@50";
-}
-
-void TestAlarmPoll::poll()
-{
-    QFETCH(QString, script);
-    const QStringList part = script.split('|');
-    TScriptedServices services;
-    services.setNow(Now);
-    if (script.startsWith(QLatin1String("gone")))
-        services.expectMessage(TServices::MessageKind::Information,
-                               "An alarm has triggered for an event that cannot be found. The alarm will be deleted",
+    // The entry cannot be read (a read error on the share): that is an error, not
+    // a missing entry, and the alarm stays for the next poll.
+    void unreadableEntryKeepsAlarm()
+    {
+        TScriptedServices services;
+        services.setNow(Now);
+        FaultVfs::install();
+        const auto uninstall = qScopeGuard([] { FaultVfs::uninstall(); });
+        auto db = DialogTest::database(QStringLiteral("unreadable"), {QStringLiteral("ME")});
+        addAlarm(*db, QStringLiteral("a@-9"));
+        TfrmNotify notify;
+        TAlarmPoller poller([&notify](AlarmRecord& alarm, const QString& key, TQuorlaDB& database) {
+            FaultVfs::arm(FaultVfs::Read, 1, SQLITE_IOERR_READ, -1);
+            return notify.Execute(alarm, key, database);
+        });
+        services.expectMessage(TServices::MessageKind::Error, TXIsamFile::ErrorText(IsamIoError),
                                TServices::MessageAnswer::Ok);
-    auto db = DialogTest::database(QStringLiteral("db"), {QStringLiteral("ME")});
-    for (const QString& wanted : part[0].split(' ', Qt::SkipEmptyParts))
-        addAlarm(*db, wanted);
-    TfrmNotify notify;
-    TAlarmPoller poller([&notify](AlarmRecord& alarm, const QString& key, TQuorlaDB& database) {
-        return notify.Execute(alarm, key, database);
-    });
-    QStringList seen;
-    auto popups = AppTest::answerPopups(part[1].split(' ', Qt::SkipEmptyParts), seen);
-    poller.Poll(*db, Me);
-    QCOMPARE(seen.join(' '), part[2].trimmed());
-    QCOMPARE(alarmsLeft(*db), part[3].trimmed());
-    QCOMPARE(services.beeps(), 2 * int(seen.size()));
-    QCOMPARE(services.sleptMilliseconds(), 500 * seen.size());
-    // The event's start, not the alarm's time.
-    QCOMPARE(notify.findChild<QLineEdit*>("edtDue")->text(), seen.isEmpty() ? "" : "Wednesday May 15, 09:30");
-    // Each pop-up also went to the desktop's notifications, taken back when it closed.
-    QStringList notified;
-    for (const auto& shown : services.notifications())
-        notified << shown.note.summary + (shown.withdrawn ? "" : "(left)");
-    QCOMPARE(notified.join(' '), part[2].trimmed());
-    if (!seen.isEmpty())
-        QCOMPARE(services.notifications().constLast().note.body, "Due Wednesday May 15, 09:30");
-}
+        QVERIFY(!TCommand::Run([&] { poller.Poll(*db, Me); }));
+        FaultVfs::disarm();
+        QCOMPARE(alarmsLeft(*db), QStringLiteral("a@-9"));
+    }
 
-// The entry cannot be read (a read error on the share): that is an error, not
-// a missing entry, and the alarm stays for the next poll.
-void TestAlarmPoll::unreadableEntryKeepsAlarm()
-{
-    TScriptedServices services;
-    services.setNow(Now);
-    FaultVfs::install();
-    const auto uninstall = qScopeGuard([] { FaultVfs::uninstall(); });
-    auto db = DialogTest::database(QStringLiteral("unreadable"), {QStringLiteral("ME")});
-    addAlarm(*db, QStringLiteral("a@-9"));
-    TfrmNotify notify;
-    TAlarmPoller poller([&notify](AlarmRecord& alarm, const QString& key, TQuorlaDB& database) {
-        FaultVfs::arm(FaultVfs::Read, 1, SQLITE_IOERR_READ, -1);
-        return notify.Execute(alarm, key, database);
-    });
-    services.expectMessage(TServices::MessageKind::Error, TXIsamFile::ErrorText(IsamIoError),
-                           TServices::MessageAnswer::Ok);
-    QVERIFY(!TCommand::Run([&] { poller.Poll(*db, Me); }));
-    FaultVfs::disarm();
-    QCOMPARE(alarmsLeft(*db), QStringLiteral("a@-9"));
-}
-
-// The program's window is hidden (in the notification area) when the alarm
-// comes due; a click on the notification brings it and the pop-up back. The
-// pop-up's fields are read-only in the normal text colours, the due text fits
-// whole with the longest weekday and month names, and a long description ends
-// in "…".
-void TestAlarmPoll::popUpFromTheNotificationArea()
-{
-    TScriptedServices services;
-    services.setNow(Now);
-    auto db = DialogTest::database(QStringLiteral("popup"), {QStringLiteral("ME")});
-    TStamp start;
-    start.SetDateTime(2024, 9, 25, 23, 55, 0);
-    const QString description
-        = QStringLiteral("Quarterly review of the budget with every head of department, the board and the auditors");
-    addAlarm(*db, description + QStringLiteral("@-9"), start.Key());
-    QWidget window;
-    auto* notify = new TfrmNotify(&window);
-    bool shown = false;
-    bool readable = true;
-    QString due, elided, hint;
-    int room = 0;
-    int needed = 1;
-    int descriptionRoom = 0;
-    AppTest::whenModal([&](QWidget* popup) {
-        shown = services.activateNotification(0) && window.isVisible() && popup->isVisible();
-        for (const char* name : {"edtDescription", "edtDue"}) {
-            auto* field = popup->findChild<QLineEdit*>(QLatin1String(name));
-            readable = readable && field->isEnabled() && field->isReadOnly();
-        }
-        // A line edit keeps two pixels on either side of its text.
-        const auto roomIn = [](const QLineEdit* field) {
-            return field->contentsRect().width() - field->textMargins().left() - field->textMargins().right() - 4;
-        };
-        auto* field = popup->findChild<QLineEdit*>(QStringLiteral("edtDue"));
-        due = field->text();
-        room = roomIn(field);
-        needed = QFontMetrics(field->font()).horizontalAdvance(due);
-        field = popup->findChild<QLineEdit*>(QStringLiteral("edtDescription"));
-        elided = field->text();
-        hint = field->toolTip();
-        descriptionRoom = roomIn(field) - QFontMetrics(field->font()).horizontalAdvance(elided);
-        popup->findChild<QPushButton*>(QStringLiteral("btnRemove"))->click();
-    });
-    TAlarmPoller([notify](AlarmRecord& alarm, const QString& key, TQuorlaDB& database) {
-        return notify->Execute(alarm, key, database);
-    }).Poll(*db, Me);
-    QVERIFY(shown);
-    QVERIFY(!services.activateNotification(0));
-    QVERIFY(readable);
-    QCOMPARE(due, QStringLiteral("Wednesday September 25, 23:55"));
-    QVERIFY2(needed <= room, qPrintable(QStringLiteral("%1 > %2").arg(needed).arg(room)));
-    // A description longer than its field ends in "…", whole in the hint.
-    QVERIFY2(elided.endsWith(QStringLiteral("…")) && description.startsWith(elided.chopped(1)), qPrintable(elided));
-    QVERIFY(descriptionRoom >= 0);
-    QCOMPARE(hint, description);
-}
+    // The program's window is hidden (in the notification area) when the alarm
+    // comes due; a click on the notification brings it and the pop-up back. The
+    // pop-up's fields are read-only in the normal text colours, the due text fits
+    // whole with the longest weekday and month names, and a long description ends
+    // in "…".
+    void popUpFromTheNotificationArea()
+    {
+        TScriptedServices services;
+        services.setNow(Now);
+        auto db = DialogTest::database(QStringLiteral("popup"), {QStringLiteral("ME")});
+        TStamp start;
+        start.SetDateTime(2024, 9, 25, 23, 55, 0);
+        const QString description
+            = QStringLiteral("Quarterly review of the budget with every head of department, the board and the auditors");
+        addAlarm(*db, description + QStringLiteral("@-9"), start.Key());
+        QWidget window;
+        auto* notify = new TfrmNotify(&window);
+        bool shown = false;
+        bool readable = true;
+        QString due, elided, hint;
+        int room = 0;
+        int needed = 1;
+        int descriptionRoom = 0;
+        AppTest::whenModal([&](QWidget* popup) {
+            shown = services.activateNotification(0) && window.isVisible() && popup->isVisible();
+            for (const char* name : {"edtDescription", "edtDue"}) {
+                auto* field = popup->findChild<QLineEdit*>(QLatin1String(name));
+                readable = readable && field->isEnabled() && field->isReadOnly();
+            }
+            // A line edit keeps two pixels on either side of its text.
+            const auto roomIn = [](const QLineEdit* field) {
+                return field->contentsRect().width() - field->textMargins().left() - field->textMargins().right() - 4;
+            };
+            auto* field = popup->findChild<QLineEdit*>(QStringLiteral("edtDue"));
+            due = field->text();
+            room = roomIn(field);
+            needed = QFontMetrics(field->font()).horizontalAdvance(due);
+            field = popup->findChild<QLineEdit*>(QStringLiteral("edtDescription"));
+            elided = field->text();
+            hint = field->toolTip();
+            descriptionRoom = roomIn(field) - QFontMetrics(field->font()).horizontalAdvance(elided);
+            popup->findChild<QPushButton*>(QStringLiteral("btnRemove"))->click();
+        });
+        TAlarmPoller([notify](AlarmRecord& alarm, const QString& key, TQuorlaDB& database) {
+            return notify->Execute(alarm, key, database);
+        }).Poll(*db, Me);
+        QVERIFY(shown);
+        QVERIFY(!services.activateNotification(0));
+        QVERIFY(readable);
+        QCOMPARE(due, QStringLiteral("Wednesday September 25, 23:55"));
+        QVERIFY2(needed <= room, qPrintable(QStringLiteral("%1 > %2").arg(needed).arg(room)));
+        // A description longer than its field ends in "…", whole in the hint.
+        QVERIFY2(elided.endsWith(QStringLiteral("…")) && description.startsWith(elided.chopped(1)), qPrintable(elided));
+        QVERIFY(descriptionRoom >= 0);
+        QCOMPARE(hint, description);
+    }
+};
 
 QUORLA_TEST_GUI_MAIN(TestAlarmPoll)
 #include "tst_alarmpoll.moc"

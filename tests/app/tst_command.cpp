@@ -19,132 +19,119 @@ class TestCommand : public QObject
     Q_OBJECT
 
 private slots:
-    void errorsEndTheCommandOnly_data();
-    void errorsEndTheCommandOnly();
-    void errorBoxShowsTheLines();
-    void choiceBoxAnswersItsButton_data();
-    void choiceBoxAnswersItsButton();
-    void outageToldOnce_data();
-    void outageToldOnce();
-};
-
-void TestCommand::errorsEndTheCommandOnly_data()
-{
-    QTest::addColumn<int>("kind");
-    QTest::addColumn<QString>("message");
-    QTest::newRow("program error") << 0 << QStringLiteral("Unable to open user isam\r\rlocked");
-    QTest::newRow("library error") << 1 << QStringLiteral("bad thing");
-}
-
-void TestCommand::errorsEndTheCommandOnly()
-{
-    QFETCH(int, kind);
-    QFETCH(QString, message);
-    TScriptedServices services;
-    // Twice: the program goes on after the first failure and runs the command
-    // again.
-    for (int i = 0; i < 2; ++i)
-        services.expectMessage(TServices::MessageKind::Error, message, TServices::MessageAnswer::Ok);
-    int runs = 0;
-    QAction action;
-    TCommand::Bind(&action, [&] {
-        ++runs;
-        if (kind == 0)
-            throw EQuorla(QStringLiteral("Unable to open user isam\r\rlocked"));
-        throw std::runtime_error("bad thing");
-    });
-    action.trigger();
-    action.trigger();
-    QCOMPARE(runs, 2);
-}
-
-// The messages' line breaks ("\r") show as lines in the real box.
-void TestCommand::errorBoxShowsTheLines()
-{
-    TQtServices services;
-    TServices* previous = TServices::setCurrent(&services);
-    QString text;
-    AppTest::whenModal([&](QWidget* box) {
-        text = static_cast<QMessageBox*>(box)->text();
-        static_cast<QMessageBox*>(box)->button(QMessageBox::Ok)->click();
-    });
-    const bool completed = TCommand::Run([] { throw EQuorla(QStringLiteral("first\rsecond")); });
-    TServices::setCurrent(previous);
-    QVERIFY(!completed);
-    QCOMPARE(text, QStringLiteral("first\nsecond"));
-}
-
-// The real box of a question with choices: one button per choice, in order,
-// and Cancel; Escape cancels too.
-void TestCommand::choiceBoxAnswersItsButton_data()
-{
-    QTest::addColumn<QString>("pressed");
-    QTest::addColumn<int>("answer");
-    QTest::newRow("first") << "This event" << 0;
-    QTest::newRow("last") << "All events in the series" << 2;
-    QTest::newRow("Cancel") << "Cancel" << -1;
-    QTest::newRow("Escape") << "" << -1;
-}
-
-void TestCommand::choiceBoxAnswersItsButton()
-{
-    QFETCH(QString, pressed);
-    QFETCH(int, answer);
-    TQtServices services;
-    TServices* previous = TServices::setCurrent(&services);
-    QStringList buttons;
-    AppTest::whenModal([&](QWidget* box) {
-        for (QAbstractButton* button : static_cast<QMessageBox*>(box)->buttons())
-            buttons << button->text();
-        if (pressed.isEmpty())
-            QTest::keyClick(box, Qt::Key_Escape);
-        for (QAbstractButton* button : static_cast<QMessageBox*>(box)->buttons())
-            if (button->text() == pressed)
-                button->click();
-    });
-    const int chosen = services.choose(QStringLiteral("Which?"),
-                                       {"This event", "This and following events", "All events in the series"});
-    TServices::setCurrent(previous);
-    QCOMPARE(chosen, answer);
-    QCOMPARE(buttons.size(), 4);
-}
-
-// One message per outage: errors in order, each with what the box shows
-// ("-" for nothing), the outage's state after it; "back" stands for a call
-// that worked.
-void TestCommand::outageToldOnce_data()
-{
-    const QString lost = QStringLiteral("The connection to the Quorla database server was lost\r\r");
-    const QString down = QStringLiteral("Unable to open user isam\r\rUnable to connect to the Quorla database server\r\r");
-    const QString saving = QString::fromLatin1(TCommandScope::LostWhileSaving);
-    QTest::addColumn<QStringList>("errors");
-    QTest::addColumn<QStringList>("shown");
-    QTest::newRow("told once, again after it ended")
-        << QStringList{lost + "a", lost + "b", "back", lost + "c"} << QStringList{lost + "a", "-", "-", lost + "c"};
-    QTest::newRow("other errors still shown")
-        << QStringList{down + "x", "Disk read / write error", lost + "y"}
-        << QStringList{down + "x", "Disk read / write error", "-"};
-    QTest::newRow("a lost commit always, and it starts the outage")
-        << QStringList{saving, lost + "z", saving} << QStringList{saving, "-", saving};
-    QTest::newRow("control characters gone")
-        << QStringList{lost + "server\tsaid\nso\x1b[0m"} << QStringList{lost + "serversaid\rso[0m"};
-}
-
-void TestCommand::outageToldOnce()
-{
-    QFETCH(QStringList, errors);
-    QFETCH(QStringList, shown);
-    TOutageWatch watch;
-    for (qsizetype i = 0; i < errors.size(); ++i) {
-        if (errors[i] == QLatin1String("back")) {
-            QVERIFY(watch.Reached());
-            QVERIFY(!watch.Away() && watch.Line().isEmpty());
-            continue;
-        }
-        const QString text = watch.Screen(errors[i]);
-        QCOMPARE(text.isEmpty() ? QStringLiteral("-") : text, shown[i]);
+    void errorsEndTheCommandOnly_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("program error") << 0 << QStringLiteral("Unable to open user isam\r\rlocked");
+        QTest::newRow("library error") << 1 << QStringLiteral("bad thing");
     }
-}
+    void errorsEndTheCommandOnly()
+    {
+        QFETCH(int, kind);
+        QFETCH(QString, message);
+        TScriptedServices services;
+        // Twice: the program goes on after the first failure and runs the command
+        // again.
+        for (int i = 0; i < 2; ++i)
+            services.expectMessage(TServices::MessageKind::Error, message, TServices::MessageAnswer::Ok);
+        int runs = 0;
+        QAction action;
+        TCommand::Bind(&action, [&] {
+            ++runs;
+            if (kind == 0)
+                throw EQuorla(QStringLiteral("Unable to open user isam\r\rlocked"));
+            throw std::runtime_error("bad thing");
+        });
+        action.trigger();
+        action.trigger();
+        QCOMPARE(runs, 2);
+    }
+
+    // The messages' line breaks ("\r") show as lines in the real box.
+    void errorBoxShowsTheLines()
+    {
+        TQtServices services;
+        TServices* previous = TServices::setCurrent(&services);
+        QString text;
+        AppTest::whenModal([&](QWidget* box) {
+            text = static_cast<QMessageBox*>(box)->text();
+            static_cast<QMessageBox*>(box)->button(QMessageBox::Ok)->click();
+        });
+        const bool completed = TCommand::Run([] { throw EQuorla(QStringLiteral("first\rsecond")); });
+        TServices::setCurrent(previous);
+        QVERIFY(!completed);
+        QCOMPARE(text, QStringLiteral("first\nsecond"));
+    }
+
+    // The real box of a question with choices: one button per choice, in order,
+    // and Cancel; Escape cancels too.
+    void choiceBoxAnswersItsButton_data()
+    {
+        QTest::addColumn<QString>("pressed");
+        QTest::addColumn<int>("answer");
+        QTest::newRow("last") << "All events in the series" << 2;
+        QTest::newRow("Cancel") << "Cancel" << -1;
+        QTest::newRow("Escape") << "" << -1;
+    }
+    void choiceBoxAnswersItsButton()
+    {
+        QFETCH(QString, pressed);
+        TQtServices services;
+        TServices* previous = TServices::setCurrent(&services);
+        QStringList buttons;
+        AppTest::whenModal([&](QWidget* box) {
+            for (QAbstractButton* button : static_cast<QMessageBox*>(box)->buttons())
+                buttons << button->text();
+            if (pressed.isEmpty())
+                QTest::keyClick(box, Qt::Key_Escape);
+            for (QAbstractButton* button : static_cast<QMessageBox*>(box)->buttons())
+                if (button->text() == pressed)
+                    button->click();
+        });
+        const int chosen = services.choose(QStringLiteral("Which?"),
+                                           {"This event", "This and following events", "All events in the series"});
+        TServices::setCurrent(previous);
+        QTEST(chosen, "answer");
+        QCOMPARE(buttons.size(), 4);
+    }
+
+    // One message per outage: errors in order, each with what the box shows
+    // ("-" for nothing), the outage's state after it; "back" stands for a call
+    // that worked.
+    void outageToldOnce_data()
+    {
+        const QString lost = QStringLiteral("The connection to the Quorla database server was lost\r\r");
+        const QString down = QStringLiteral("Unable to open user isam\r\rUnable to connect to the Quorla database server\r\r");
+        const QString saving = QString::fromLatin1(TCommandScope::LostWhileSaving);
+        QTest::addColumn<QStringList>("errors");
+        QTest::addColumn<QStringList>("shown");
+        QTest::newRow("told once, again after it ended")
+            << QStringList{lost + "a", lost + "b", "back", lost + "c"} << QStringList{lost + "a", "-", "-", lost + "c"};
+        QTest::newRow("other errors still shown")
+            << QStringList{down + "x", "Disk read / write error", lost + "y"}
+            << QStringList{down + "x", "Disk read / write error", "-"};
+        QTest::newRow("a lost commit always, and it starts the outage")
+            << QStringList{saving, lost + "z", saving} << QStringList{saving, "-", saving};
+        QTest::newRow("control characters gone")
+            << QStringList{lost + "server\tsaid\nso\x1b[0m"} << QStringList{lost + "serversaid\rso[0m"};
+    }
+    void outageToldOnce()
+    {
+        QFETCH(QStringList, errors);
+        QFETCH(QStringList, shown);
+        TOutageWatch watch;
+        for (qsizetype i = 0; i < errors.size(); ++i) {
+            if (errors[i] == QLatin1String("back")) {
+                QVERIFY(watch.Reached());
+                QVERIFY(!watch.Away() && watch.Line().isEmpty());
+                continue;
+            }
+            const QString text = watch.Screen(errors[i]);
+            QCOMPARE(text.isEmpty() ? QStringLiteral("-") : text, shown[i]);
+        }
+    }
+};
 
 QUORLA_TEST_GUI_MAIN(TestCommand)
 #include "tst_command.moc"

@@ -92,7 +92,6 @@ private slots:
         QFETCH(bool, service);
         QFETCH(bool, withdrawFirst);
         QFETCH(QString, calls);
-        QFETCH(int, activations);
         QDBusConnection bus("service");
         const QString name = QStringLiteral("org.freedesktop.Notifications");
         if (service)
@@ -116,7 +115,7 @@ private slots:
         bool sentinel = false;
         services.notify({"sentinel", ""}, [&] { sentinel = true; });
         QTRY_VERIFY((emit recorder.ActionInvoked(99, QStringLiteral("default")), sentinel));
-        QCOMPARE(activated, activations);
+        QTEST(activated, "activations");
         QVERIFY(bus.unregisterService(name));
     }
 };

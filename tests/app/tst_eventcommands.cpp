@@ -27,7 +27,6 @@
 #include "TestEnvironment.h"
 #include "TfrmEvent.h"
 #include "TfrmMain.h"
-#include "TWorkstationStore.h"
 
 #include <QAction>
 #include <QElapsedTimer>
@@ -150,21 +149,15 @@ class TestEventCommands : public QObject
 private slots:
     void initTestCase()
     {
-        server = PostgresCluster::ForTestEngine();
-        if (!server)
-            return;
-        QVERIFY2(server->error().isEmpty(), qPrintable(server->error()));
+        QUORLA_TEST_SERVER(server);
     }
     void cleanupTestCase() { server.reset(); }
     void init()
     {
         freshWorkstation();
-        if (!server)
-            return;
         static int serial = 0;
-        const QString uri = server->createDatabase(QStringLiteral("case%1").arg(++serial));
-        TWorkstationStore store;
-        QVERIFY(!uri.isEmpty() && store.OpenKey(true) && store.WriteString(QStringLiteral("RootPath"), uri));
+        if (server)
+            TestDatabase::fresh(QStringLiteral("case%1").arg(++serial), server.get());
     }
     void storeEntriesAndAlarms_data();
     void storeEntriesAndAlarms();

@@ -6,7 +6,6 @@
 #include "RecordKey.h"
 #include "TDayView.h"
 #include "TDayViewList.h"
-#include "TFilterRules.h"
 #include "TInstanceLock.h"
 #include "TQtServices.h"
 #include "TEventCommands.h"
@@ -128,552 +127,497 @@ class TestFrmMain : public QObject
     Q_OBJECT
 
 private slots:
-    void newFolderCreatesTheFirstAdministrator_data();
-    void newFolderCreatesTheFirstAdministrator();
-    void secondInstanceSaysSoThenEnds();
-    void startUpLogin_data();
-    void startUpLogin();
-    void loginAsAnotherUser_data();
-    void loginAsAnotherUser();
-    void loginReadErrorIsNoUnknownUser();
-    void privateEntries_data();
-    void privateEntries();
-    void doubleClicks_data();
-    void doubleClicks();
-    void ownRecordTakesEffect();
-    void commandIconsDiffer();
-    void importCalendar_data();
-    void importCalendar();
-    void adminCommandsRefreshTheView_data();
-    void adminCommandsRefreshTheView();
-    void goToDate();
-    void viewsKeepTheSelectedDay_data();
-    void viewsKeepTheSelectedDay();
-    void changePath_data();
-    void changePath();
-    void filteringRedraws();
-};
-
-void TestFrmMain::newFolderCreatesTheFirstAdministrator_data()
-{
-    QTest::addColumn<QString>("logonName");
-    QTest::addColumn<QString>("expected");
-    QTest::newRow("no name from the system") << QString() << QStringLiteral("ADMIN");
-    QTest::newRow("longer than 10") << QStringLiteral("christopherson") << QStringLiteral("CHRISTOPHE");
-}
-
-void TestFrmMain::newFolderCreatesTheFirstAdministrator()
-{
-    QFETCH(QString, logonName);
-    QFETCH(QString, expected);
-    freshWorkstation();
-    TScriptedServices services;
-    services.setNow(Now);
-    services.setUserName(logonName);
-    services.expectMessage(Kind::Information, welcome(expected), Answer::Ok);
-    Shell shell;
-    shell.main->show();
-    shell.main->FormActivate();
-
-    QVERIFY(!shell.main->Terminating());
-    QCOMPARE(shell.main->CurrentUser().UserName(), expected);
-    QCOMPARE(shell.main->CurrentUser().Rights(), 7);
-    QCOMPARE(shell.main->CurrentUserKey(), key(1));
-}
-
-// The second start says so before anything of it shows: the message is on
-// the screen alone, over no window, with no event loop running but its own,
-// so that nothing can end it before it is answered. Then the program ends
-// with 0, leaving the first instance's settings alone.
-void TestFrmMain::secondInstanceSaysSoThenEnds()
-{
-    freshWorkstation();
-    TWorkstationStore store;
-    QVERIFY(store.OpenKey(true) && store.WriteInteger(QStringLiteral("TimeColor"), 4242));
-    store.CloseKey();
-    QFile file(TWorkstationStore().Location());
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    const QByteArray before = file.readAll();
-    file.close();
-
-    TInstanceLock first;
-    QVERIFY(first.Acquire());
-    TQtServices real;
-    TServices* scripted = TServices::setCurrent(&real);
+    // A logon name longer than the user name's ten letters is cut to fit;
+    // without one the name is ADMIN (every Running() start checks that).
+    void newFolderCreatesTheFirstAdministrator()
     {
-        QString seen;
-        QStringList alongside; // other windows on show with the message
-        int loops = -1;
-        QTimer answer;
-        QObject::connect(&answer, &QTimer::timeout, [&] {
-            for (QWidget* top : QApplication::topLevelWidgets()) {
-                auto* box = qobject_cast<QMessageBox*>(top);
-                if (box == nullptr || !box->isVisible() || !seen.isEmpty())
-                    continue;
-                if (box->screen()->geometry().contains(box->frameGeometry().center()) && box->parentWidget() == nullptr)
-                    seen = box->text();
-                loops = QThread::currentThread()->loopLevel();
-                for (QWidget* other : QApplication::topLevelWidgets())
-                    if (other != box && other->isVisible())
-                        alongside << other->objectName();
-                box->button(QMessageBox::Ok)->click();
-            }
-        });
-        answer.start(5);
+        freshWorkstation();
+        TScriptedServices services;
+        services.setNow(Now);
+        services.setUserName(QStringLiteral("christopherson"));
+        services.expectMessage(Kind::Information, welcome(QStringLiteral("CHRISTOPHE")), Answer::Ok);
         Shell shell;
-        QVERIFY(!shell.main->StartAlone());
-        QCOMPARE(seen, QStringLiteral("Quorla is already running on this workstation"));
-        QCOMPARE(alongside, QStringList());
-        QCOMPARE(loops, 1);
-        QVERIFY(shell.main->Terminating());
-        QCOMPARE(shell.main->ExitCode(), 0);
-        QVERIFY(!shell.main->isVisible());
-        QVERIFY(shell.main->Database() == nullptr);
+        shell.main->show();
+        shell.main->FormActivate();
+        QVERIFY(!shell.main->Terminating());
+        QCOMPARE(shell.main->CurrentUser().UserName(), QStringLiteral("CHRISTOPHE"));
+        QCOMPARE(shell.main->CurrentUser().Rights(), 7);
+        QCOMPARE(shell.main->CurrentUserKey(), key(1));
     }
-    TServices::setCurrent(scripted);
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    QCOMPARE(file.readAll(), before);
-    QVERIFY(first.Held());
-}
 
-void TestFrmMain::startUpLogin_data()
-{
-    QTest::addColumn<QStringList>("wrongPasswords");
-    QTest::addColumn<QString>("lastPassword"); // empty: cancel instead
-    QTest::newRow("lower-case password") << QStringList() << QStringLiteral("secret");
-    QTest::newRow("three wrong, then right")
-        << QStringList{QStringLiteral("A"), QStringLiteral("SECRE"), QStringLiteral("SECRETS")} << QStringLiteral("SECRET");
-    QTest::newRow("cancel") << QStringList{QStringLiteral("WRONG")} << QString();
-}
-
-void TestFrmMain::startUpLogin()
-{
-    QFETCH(QStringList, wrongPasswords);
-    QFETCH(QString, lastPassword);
-    freshWorkstation();
-    TScriptedServices services;
-    services.setNow(Now);
-    services.setUserName(QStringLiteral("joe"));
+    // The second start says so before anything of it shows: the message is on
+    // the screen alone, over no window, with no event loop running but its own,
+    // so that nothing can end it before it is answered. Then the program ends
+    // with 0, leaving the first instance's settings alone.
+    void secondInstanceSaysSoThenEnds()
     {
-        TQuorlaDB db;
-        addUser(db, QStringLiteral("ANN"), QString(), 7);
-        addUser(db, QStringLiteral("JOE"), QStringLiteral("SECRET"), 1);
-    }
-    for (int i = 0; i < wrongPasswords.size(); ++i)
-        services.expectMessage(Kind::Information, WrongPassword, Answer::Ok);
-    if (lastPassword.isEmpty())
-        services.expectMessage(Kind::Error, FailedLogin, Answer::Ok);
-    {
-        TQuorlaDB db;
-        insertEntry(db, keyOf(2024, 5, 15, 9), key(1), {key(1)});
-    }
+        freshWorkstation();
+        TWorkstationStore store;
+        QVERIFY(store.OpenKey(true) && store.WriteInteger(QStringLiteral("TimeColor"), 4242));
+        store.CloseKey();
+        QFile file(TWorkstationStore().Location());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray before = file.readAll();
+        file.close();
 
-    Shell shell;
-    bool openThroughout = true;
-    bool clearedWithFocus = true;
-    QString prefilled;
-    int shownBeforeLogin = -1;
-    whenModal([&](QWidget* dialog) {
-        // Nothing of the calendar is read while nobody is logged in.
-        shell.main->resize(shell.main->size() + QSize(10, 10));
-        shell.main->RefreshView();
-        shownBeforeLogin = shell.main->WeekView()->Days()[2]->DayEntries().Count();
-        prefilled = dialog->findChild<QLineEdit*>(QStringLiteral("edtUserName"))->text();
-        auto* password = dialog->findChild<QLineEdit*>(QStringLiteral("edtPassword"));
-        for (const QString& wrong : wrongPasswords) {
-            typeLogin(dialog, QStringLiteral("JOE"), wrong);
-            openThroughout = openThroughout && dialog->isVisible();
-            clearedWithFocus = clearedWithFocus && password->text().isEmpty() && dialog->focusWidget() == password;
+        TInstanceLock first;
+        QVERIFY(first.Acquire());
+        TQtServices real;
+        TServices* scripted = TServices::setCurrent(&real);
+        {
+            QString seen;
+            QStringList alongside; // other windows on show with the message
+            int loops = -1;
+            QTimer answer;
+            QObject::connect(&answer, &QTimer::timeout, [&] {
+                for (QWidget* top : QApplication::topLevelWidgets()) {
+                    auto* box = qobject_cast<QMessageBox*>(top);
+                    if (box == nullptr || !box->isVisible() || !seen.isEmpty())
+                        continue;
+                    if (box->screen()->geometry().contains(box->frameGeometry().center()) && box->parentWidget() == nullptr)
+                        seen = box->text();
+                    loops = QThread::currentThread()->loopLevel();
+                    for (QWidget* other : QApplication::topLevelWidgets())
+                        if (other != box && other->isVisible())
+                            alongside << other->objectName();
+                    box->button(QMessageBox::Ok)->click();
+                }
+            });
+            answer.start(5);
+            Shell shell;
+            QVERIFY(!shell.main->StartAlone());
+            QCOMPARE(seen, QStringLiteral("Quorla is already running on this workstation"));
+            QCOMPARE(alongside, QStringList());
+            QCOMPARE(loops, 1);
+            QVERIFY(shell.main->Terminating());
+            QCOMPARE(shell.main->ExitCode(), 0);
+            QVERIFY(!shell.main->isVisible());
+            QVERIFY(shell.main->Database() == nullptr);
         }
+        TServices::setCurrent(scripted);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), before);
+        QVERIFY(first.Held());
+    }
+    void startUpLogin_data()
+    {
+        QTest::addColumn<QStringList>("wrongPasswords");
+        QTest::addColumn<QString>("lastPassword"); // empty: cancel instead
+        QTest::newRow("lower-case password") << QStringList() << QStringLiteral("secret");
+        QTest::newRow("three wrong, then right")
+            << QStringList{QStringLiteral("A"), QStringLiteral("SECRE"), QStringLiteral("SECRETS")} << QStringLiteral("SECRET");
+        QTest::newRow("cancel") << QStringList{QStringLiteral("WRONG")} << QString();
+    }
+    void startUpLogin()
+    {
+        QFETCH(QStringList, wrongPasswords);
+        QFETCH(QString, lastPassword);
+        freshWorkstation();
+        TScriptedServices services;
+        services.setNow(Now);
+        services.setUserName(QStringLiteral("joe"));
+        {
+            TQuorlaDB db;
+            addUser(db, QStringLiteral("ANN"), QString(), 7);
+            addUser(db, QStringLiteral("JOE"), QStringLiteral("SECRET"), 1);
+        }
+        for (int i = 0; i < wrongPasswords.size(); ++i)
+            services.expectMessage(Kind::Information, WrongPassword, Answer::Ok);
         if (lastPassword.isEmpty())
-            dialog->findChild<QAction*>(QStringLiteral("actCancel"))->trigger();
-        else
-            typeLogin(dialog, QStringLiteral("JOE"), lastPassword);
-    });
-    shell.main->show();
-    shell.main->FormActivate();
-
-    QCOMPARE(shownBeforeLogin, 0);
-    QVERIFY(clearedWithFocus);
-
-    QCOMPARE(prefilled, QStringLiteral("JOE"));
-    QVERIFY(openThroughout);
-    QCOMPARE(shell.main->Terminating(), lastPassword.isEmpty());
-    QCOMPARE(shell.main->ExitCode(), lastPassword.isEmpty() ? 1 : 0);
-    if (lastPassword.isEmpty()) {
-        QVERIFY(!shell.main->isVisible());
-        QVERIFY(QApplication::activeModalWidget() == nullptr);
-    } else {
-        QCOMPARE(shell.main->CurrentUserKey(), key(2));
-        QCOMPARE(shell.main->CurrentUser().UserName(), QStringLiteral("JOE"));
-        QCOMPARE(shell.main->WeekView()->Days()[2]->DayEntries().Count(), 1);
-    }
-}
-
-// The users cannot be read (a share or a server away; here the dataset is
-// closed): the log-in shows the error, not "unable to find you as an existing
-// user", and stays open.
-void TestFrmMain::loginReadErrorIsNoUnknownUser()
-{
-    freshWorkstation();
-    TScriptedServices services;
-    TQuorlaDB db;
-    addUser(db, QStringLiteral("JOE"), QString(), 1);
-    QVERIFY(db.Users().Close());
-    services.expectMessage(Kind::Error, TXIsamFile::ErrorText(IsamNotOpen), Answer::Ok);
-    TfrmLogin login;
-    UserRecord user;
-    bool stayedOpen = false;
-    whenModal([&](QWidget* dialog) {
-        typeLogin(dialog, QStringLiteral("JOE"), QString());
-        stayedOpen = dialog->isVisible();
-        dialog->findChild<QAction*>(QStringLiteral("actCancel"))->trigger();
-    });
-    QCOMPARE(login.Execute(db, user), 2);
-    QVERIFY(stayedOpen);
-}
-
-void TestFrmMain::loginAsAnotherUser_data()
-{
-    QTest::addColumn<bool>("cancel");
-    QTest::newRow("switch to ANN") << false;
-    QTest::newRow("cancel keeps JOE") << true;
-}
-
-void TestFrmMain::loginAsAnotherUser()
-{
-    QFETCH(bool, cancel);
-    Running run({"ANN:7", "JOE:1"}, QStringLiteral("JOE"));
-    QCOMPARE(run.shell.main->CurrentUserKey(), key(2));
-    auto* timer = run.shell.main->findChild<QTimer*>(QStringLiteral("tmrMain"));
-    if (cancel)
-        run.services.expectMessage(Kind::Error, FailedLogin, Answer::Ok);
-    bool timerOffMeanwhile = false;
-    QString prefilled;
-    whenModal([&](QWidget* dialog) {
-        timerOffMeanwhile = !timer->isActive();
-        prefilled = dialog->findChild<QLineEdit*>(QStringLiteral("edtUserName"))->text();
-        if (cancel)
-            dialog->findChild<QAction*>(QStringLiteral("actCancel"))->trigger();
-        else
-            typeLogin(dialog, QStringLiteral("ann"), QString());
-    });
-    run.trigger("actFileLogin");
-
-    QCOMPARE(prefilled, QStringLiteral("JOE"));
-    QVERIFY(timerOffMeanwhile);
-    QVERIFY(timer->isActive());
-    QCOMPARE(run.shell.main->CurrentUserKey(), key(cancel ? 2 : 1));
-    QCOMPARE(run.shell.main->CurrentUser().UserName(), cancel ? QStringLiteral("JOE") : QStringLiteral("ANN"));
-}
-
-void TestFrmMain::privateEntries_data()
-{
-    QTest::addColumn<QString>("viewer");
-    QTest::addColumn<int>("mode");
-    QTest::addColumn<bool>("visible");
-    // The entry is owned by C and assigned to A and B; ADM administers.
-    QTest::newRow("assignee B") << QStringLiteral("B") << 0 << true;
-    QTest::newRow("owner C, not an assignee") << QStringLiteral("C") << 0 << false;
-    QTest::newRow("administrator") << QStringLiteral("ADM") << 0 << true;
-    QTest::newRow("administrator filtering on me") << QStringLiteral("ADM") << 1 << false;
-}
-
-void TestFrmMain::privateEntries()
-{
-    QFETCH(QString, viewer);
-    QFETCH(int, mode);
-    Running run({"A:1", "B:1", "C:13", "ADM:7"}, viewer);
-    const QString pk = insertEntry(*run.shell.main->Database(), keyOf(2024, 5, 15, 9), key(3), {key(1), key(2)},
-                                   DayEntryRecord::Private);
-    run.shell.main->FilterRules()->Mode = quint8(mode);
-    run.shell.main->RefreshView();
-    QTEST(run.shown(2).contains(pk), "visible");
-}
-
-// The user's rights enable the commands; a double-click runs Event
-// properties on an entry he may change, nothing on one he may not, and New
-// event where no entry is selected.
-void TestFrmMain::doubleClicks_data()
-{
-    // ME (key 1) has an entry on Wednesday; ANN (key 2) one on Thursday.
-    QTest::addColumn<int>("rights");
-    QTest::addColumn<QString>("where"); // "day:row", or "margin"
-    QTest::addColumn<QString>("opened"); // "edit" or "new" and the entry's day; empty: nothing
-    QTest::newRow("his entry: properties") << 1 << "2:0" << "edit 2024-05-15";
-    QTest::newRow("below the entries: new event that day") << 1 << "4:-1" << "new 2024-05-17";
-    QTest::newRow("another's entry, no right to change it: nothing") << 1 << "3:0" << "";
-    QTest::newRow("another's entry, right to change it") << 5 << "3:0" << "edit 2024-05-16";
-    QTest::newRow("the week's margin") << 1 << "margin" << "new 2024-05-13";
-    QTest::newRow("administer only: no right to add") << 2 << "4:-1" << "";
-}
-
-void TestFrmMain::doubleClicks()
-{
-    QFETCH(int, rights);
-    QFETCH(QString, where);
-    Running run({QStringLiteral("ME:%1").arg(rights), "ANN:1"}, QStringLiteral("ME"));
-    run.shell.main->UpdateActions();
-    QCOMPARE(run.action("actEventNew")->isEnabled(), (rights & 1) != 0);
-    for (const char* name : {"actUsers", "actCategories", "actTroubleshooting"})
-        QVERIFY2(run.action(name)->isEnabled() == ((rights & 2) != 0), name);
-    // Nothing selected: nobody may change or delete.
-    QVERIFY(!run.action("actEventProperties")->isEnabled() && !run.action("actEventDelete")->isEnabled());
-    insertEntry(*run.shell.main->Database(), keyOf(2024, 5, 15, 9), key(1), {key(1)});
-    insertEntry(*run.shell.main->Database(), keyOf(2024, 5, 16, 9), key(2), {key(2)});
-    run.shell.main->RefreshView();
-    QString opened;
-    run.shell.main->EventCommands()->Editor
-        = [&](bool isEdit, bool, DayEntryRecord& entry, AlarmRecord&, TServices::MailMessage&) {
-              TStamp start;
-              start.SetSeconds(qint32(RecordKey::parse(entry.StartTime())));
-              opened = (isEdit ? "edit " : "new ") + start.AsDateTime().date().toString(Qt::ISODate);
-              return 2;
-          };
-    if (where == "margin") {
-        run.week()->OnDblClick(run.week());
-    } else {
-        TDayViewList* list = run.week()->Days()[std::size_t(where.section(':', 0, 0).toInt())]->List();
-        const int row = where.section(':', 1).toInt();
-        const QPoint at = row < 0 ? QPoint(5, list->viewport()->height() - 5)
-                                  : list->visualRect(list->model()->index(row, 0)).center();
-        QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at);
-    }
-    QTEST(opened, "opened");
-}
-
-// A change the administrator makes to his own record takes effect when the
-// Users dialog closes: his rights, and the name the status bar shows.
-void TestFrmMain::ownRecordTakesEffect()
-{
-    Running run({"ANN:7"}, QStringLiteral("ANN"));
-    auto* shown = run.shell.main->findChild<QLabel*>(QStringLiteral("lblCurrentUser"));
-    QCOMPARE(shown->text(), QStringLiteral("ANN"));
-    whenModal([](QWidget* users) {
-        users->findChild<QLineEdit*>(QStringLiteral("edtFullname"))->setText(QStringLiteral("Ann Archer"));
-        users->findChild<QListWidget*>(QStringLiteral("lstFlags"))->item(3)->setCheckState(Qt::Checked);
-        users->findChild<QPushButton*>(QStringLiteral("actUpdate"))->click();
-        users->findChild<QPushButton*>(QStringLiteral("actClose"))->click();
-    });
-    run.trigger("actUsers");
-    QCOMPARE(run.shell.main->CurrentUser().Rights(), 15);
-    QCOMPARE(shown->text(), QStringLiteral("Ann Archer"));
-}
-
-// Every command on the command bar has an icon of its own, on a desktop
-// without an icon theme too.
-void TestFrmMain::commandIconsDiffer()
-{
-    Running run;
-    QList<QImage> seen;
-    for (QAction* action : run.shell.main->findChild<QToolBar*>(QStringLiteral("tbrTools"))->actions()) {
-        if (action->isSeparator())
-            continue;
-        const QImage image = action->icon().pixmap(24, 24).toImage();
-        QVERIFY2(!image.isNull(), qPrintable(action->objectName()));
-        QVERIFY2(!seen.contains(image), qPrintable(action->objectName()));
-        seen << image;
-    }
-}
-
-// File > Import calendar...: the picked file comes in, the outcome is said
-// and the view shows it; a file that is no calendar is refused in the error
-// box; a user who may not add entries cannot start it.
-void TestFrmMain::importCalendar_data()
-{
-    QTest::addColumn<QString>("user");
-    QTest::addColumn<QByteArray>("contents");
-    QTest::addColumn<int>("kind");
-    QTest::addColumn<QString>("said");
-    const QByteArray calendar = "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//x//y//EN\r\nBEGIN:VEVENT\r\nUID:i1\r\n"
-                                "DTSTAMP:20240101T000000Z\r\nDTSTART:20240515T090000\r\nSUMMARY:Imported\r\n"
-                                "CATEGORIES:Unknown\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n";
-    QTest::newRow("imported") << "A:1" << calendar << int(Kind::Warning)
-                              << "1 event added, 0 updated.\n\nImported in part:\nImported, 2024-05-15 09:00: "
-                                 "category \"Unknown\" is not known here; left without one";
-    QTest::newRow("not a calendar") << "A:1" << QByteArray("Lunch on Wednesday\n") << int(Kind::Error)
-                                    << "import.ics is not an iCalendar file";
-    QTest::newRow("cancelled") << "A:1" << QByteArray() << -1 << "";
-    QTest::newRow("may not add entries") << "A:0" << calendar << -1 << "";
-}
-
-void TestFrmMain::importCalendar()
-{
-    QFETCH(QString, user);
-    QFETCH(QByteArray, contents);
-    QFETCH(int, kind);
-    QFETCH(QString, said);
-    Running run({user}, QStringLiteral("A"));
-    QCoreApplication::sendPostedEvents();
-    run.shell.main->UpdateActions();
-    QAction* import = run.action("actFileImport");
-    QCOMPARE(import->isEnabled(), user != "A:0");
-    if (!import->isEnabled())
-        return;
-    const QString path = run.folder + QStringLiteral("/import.ics");
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(contents);
-    file.close();
-    run.services.expectOpenFile(contents.isEmpty() ? QString() : path);
-    if (kind >= 0)
-        run.services.expectMessage(Kind(kind), said, Answer::Ok);
-    run.trigger("actFileImport");
-    QCOMPARE(run.shown(2).size(), kind == int(Kind::Warning) ? 1 : 0);
-}
-
-void TestFrmMain::adminCommandsRefreshTheView_data()
-{
-    QTest::addColumn<QString>("command");
-    QTest::addColumn<QString>("dialog");
-    QTest::newRow("users") << "actUsers" << "TfrmUsers";
-    QTest::newRow("categories") << "actCategories" << "TfrmCategories";
-    QTest::newRow("report") << "actToolsReport" << "TfrmReport";
-}
-
-// Each command opens its own dialog; an entry added elsewhere while the Users
-// or Categories dialog is open shows as soon as it closes.
-void TestFrmMain::adminCommandsRefreshTheView()
-{
-    QFETCH(QString, command);
-    QFETCH(QString, dialog);
-    Running run({"A:7"}, QStringLiteral("A"));
-    QString pk;
-    QString opened;
-    whenModal([&](QWidget* modal) {
-        opened = modal ? modal->objectName() : QString();
-        TQuorlaDB other;
-        pk = insertEntry(other, keyOf(2024, 5, 15, 9), key(1), {key(1)});
-        if (modal)
-            modal->close();
-    });
-    run.trigger(command.toLatin1().constData());
-    QCOMPARE(opened, dialog);
-    const bool refreshes = command == "actUsers" || command == "actCategories";
-    QCOMPARE(run.shown(2).contains(pk), refreshes);
-}
-
-// A Sunday picked shows its week.
-void TestFrmMain::goToDate()
-{
-    Running run;
-    run.trigger("actNext"); // the calendar opens on today, not on the week shown
-    QDate opened;
-    QString mondayWhileOpen;
-    whenModal([&](QWidget* dialog) {
-        auto* calendar = dialog->findChild<QCalendarWidget*>(QStringLiteral("calMain"));
-        opened = calendar->selectedDate();
-        calendar->setSelectedDate(QDate(2024, 6, 30));
-        mondayWhileOpen = run.week()->Days()[0]->Stamp.DayKey();
-        dialog->findChild<QPushButton*>(QStringLiteral("btnClose"))->click();
-    });
-    run.trigger("actDate");
-    QCOMPARE(opened, QDate(2024, 5, 15));
-    QCOMPARE(mondayWhileOpen, keyOf(2024, 6, 24));
-    QCOMPARE(run.week()->Days()[0]->Stamp.DayKey(), keyOf(2024, 6, 24));
-}
-
-void TestFrmMain::viewsKeepTheSelectedDay_data()
-{
-    // Steps "command view day": a command (an action, "select:DAY" in the week,
-    // "dbl:DAY" on the month), then the view on show and its selected day.
-    QTest::addColumn<QString>("steps");
-    QTest::newRow("week, month, next, day")
-        << "select:2024-05-17 week 2024-05-17, actToolsViewMonth month 2024-05-17, actNext month 2024-06-17, "
-           "actToolsViewDay day 2024-06-17";
-    QTest::newRow("double-click a day, then the week")
-        << "actToolsViewMonth month 2024-05-13, dbl:2024-05-30 day 2024-05-30, actToolsViewWeek week 2024-05-30, "
-           "actToolsViewDay day 2024-05-30";
-    QTest::newRow("day, month, today") << "actToolsViewDay day 2024-05-13, actPrev day 2024-05-12, "
-                                          "actToolsViewMonth month 2024-05-12, actToday month 2024-05-15";
-}
-
-void TestFrmMain::viewsKeepTheSelectedDay()
-{
-    QFETCH(QString, steps);
-    Running run;
-    insertEntry(*run.shell.main->Database(), keyOf(2024, 5, 20, 9), key(1), {key(1)});
-    TMonthView* month = run.shell.main->MonthView();
-    // The views' commands stand together under Tools > View, none under Navigate.
-    for (const char* view : {"actToolsViewDay", "actToolsViewWeek", "actToolsViewMonth"})
-        QVERIFY(!run.shell.main->findChild<QMenu*>(QStringLiteral("mnuNavigate"))->actions().contains(run.action(view)));
-    for (const QString& step : steps.split(QStringLiteral(", "))) {
-        const QStringList part = step.split(' ');
-        const QDate day = QDate::fromString(part[0].section(':', 1), Qt::ISODate);
-        if (part[0].startsWith("select"))
-            run.week()->SelectDay(day);
-        else if (part[0].startsWith("dbl"))
-            QTest::mouseDClick(month, Qt::LeftButton, {}, month->DayRect(int(month->FirstDay().daysTo(day))).center());
-        else
-            run.trigger(qPrintable(part[0]));
-        QDate selected = run.shell.main->DayView()->Stamp.AsDateTime().date();
-        if (part[1] == "week") {
-            QVERIFY(run.shell.main->WeekViewActive());
-            TStamp stamp;
-            stamp.SetSeconds(run.week()->SelectedSeconds());
-            selected = stamp.AsDateTime().date();
-        } else if (part[1] == "month") {
-            QVERIFY(run.shell.main->MonthViewActive());
-            // New events start on the day view's day.
-            QCOMPARE(selected, month->SelectedDate());
-            if (month->Month() == QDate(2024, 5, 1))
-                QCOMPARE(month->DayEntries(int(month->FirstDay().daysTo(QDate(2024, 5, 20)))).Count(), 1);
+            services.expectMessage(Kind::Error, FailedLogin, Answer::Ok);
+        {
+            TQuorlaDB db;
+            insertEntry(db, keyOf(2024, 5, 15, 9), key(1), {key(1)});
         }
-        QCOMPARE(selected.toString(Qt::ISODate), part[2]);
-        // Previous and Next say what they step by.
-        const QString by = part[1] == "month" ? "month" : "week";
-        QCOMPARE(run.action("actPrev")->text(), "&Previous " + by);
-        QVERIFY(run.action("actNext")->toolTip().startsWith("Goto the next " + by));
-        QVERIFY(run.action(part[1] == "week"    ? "actToolsViewWeek"
-                           : part[1] == "month" ? "actToolsViewMonth"
-                                                : "actToolsViewDay")
-                    ->isChecked());
-    }
-}
 
-// Confirmed: the recorded folder goes and the program ends; with none
-// recorded nothing happens.
-void TestFrmMain::changePath_data()
-{
-    QTest::addColumn<bool>("valuePresent");
-    QTest::newRow("confirmed") << true;
-    QTest::newRow("value already absent") << false;
-}
-
-void TestFrmMain::changePath()
-{
-    QFETCH(bool, valuePresent);
-    Running run;
-    TWorkstationStore store;
-    QVERIFY(store.OpenKey(false));
-    if (!valuePresent)
-        QVERIFY(store.DeleteValue(QStringLiteral("RootPath")));
-    run.services.expectMessage(Kind::Warning, QStringLiteral("Change the Quorla Database location, Are you sure?"),
-                               Answer::Ok);
-    if (valuePresent)
-        run.services.expectMessage(Kind::Information,
-                                   QStringLiteral("Please restart Quorla to choose the new database location"),
-                                   Answer::Ok);
-    run.trigger("mnuFileChangePath");
-    QCOMPARE(run.shell.main->Terminating(), valuePresent);
-    QVERIFY(store.OpenKey(false));
-    QVERIFY(!store.ValueExists(QStringLiteral("RootPath")));
-}
-
-// Filtering on me hides another's entry at once; all events brings it back.
-void TestFrmMain::filteringRedraws()
-{
-    Running run;
-    insertEntry(*run.shell.main->Database(), keyOf(2024, 5, 15), key(77), {key(77)});
-    for (const auto& [radio, shown] : {std::pair{"rdoMe", 0}, std::pair{"rdoAll", 1}}) {
-        whenModal([radio](QWidget* dialog) {
-            dialog->findChild<QRadioButton*>(QLatin1String(radio))->click();
-            dialog->findChild<QPushButton*>(QStringLiteral("btnOk"))->click();
+        Shell shell;
+        bool openThroughout = true;
+        bool clearedWithFocus = true;
+        QString prefilled;
+        int shownBeforeLogin = -1;
+        whenModal([&](QWidget* dialog) {
+            // Nothing of the calendar is read while nobody is logged in.
+            shell.main->resize(shell.main->size() + QSize(10, 10));
+            shell.main->RefreshView();
+            shownBeforeLogin = shell.main->WeekView()->Days()[2]->DayEntries().Count();
+            prefilled = dialog->findChild<QLineEdit*>(QStringLiteral("edtUserName"))->text();
+            auto* password = dialog->findChild<QLineEdit*>(QStringLiteral("edtPassword"));
+            for (const QString& wrong : wrongPasswords) {
+                typeLogin(dialog, QStringLiteral("JOE"), wrong);
+                openThroughout = openThroughout && dialog->isVisible();
+                clearedWithFocus = clearedWithFocus && password->text().isEmpty() && dialog->focusWidget() == password;
+            }
+            if (lastPassword.isEmpty())
+                dialog->findChild<QAction*>(QStringLiteral("actCancel"))->trigger();
+            else
+                typeLogin(dialog, QStringLiteral("JOE"), lastPassword);
         });
-        run.trigger("actToolsFiltering");
-        QCOMPARE(run.week()->Days()[2]->DayEntries().Count(), shown);
+        shell.main->show();
+        shell.main->FormActivate();
+
+        QCOMPARE(shownBeforeLogin, 0);
+        QVERIFY(clearedWithFocus);
+
+        QCOMPARE(prefilled, QStringLiteral("JOE"));
+        QVERIFY(openThroughout);
+        QCOMPARE(shell.main->Terminating(), lastPassword.isEmpty());
+        QCOMPARE(shell.main->ExitCode(), lastPassword.isEmpty() ? 1 : 0);
+        if (lastPassword.isEmpty()) {
+            QVERIFY(!shell.main->isVisible());
+            QVERIFY(QApplication::activeModalWidget() == nullptr);
+        } else {
+            QCOMPARE(shell.main->CurrentUserKey(), key(2));
+            QCOMPARE(shell.main->CurrentUser().UserName(), QStringLiteral("JOE"));
+            QCOMPARE(shell.main->WeekView()->Days()[2]->DayEntries().Count(), 1);
+        }
     }
-}
+    void loginAsAnotherUser_data()
+    {
+        QTest::addColumn<bool>("cancel");
+        QTest::newRow("switch to ANN") << false;
+        QTest::newRow("cancel keeps JOE") << true;
+    }
+    void loginAsAnotherUser()
+    {
+        QFETCH(bool, cancel);
+        Running run({"ANN:7", "JOE:1"}, QStringLiteral("JOE"));
+        QCOMPARE(run.shell.main->CurrentUserKey(), key(2));
+        auto* timer = run.shell.main->findChild<QTimer*>(QStringLiteral("tmrMain"));
+        if (cancel)
+            run.services.expectMessage(Kind::Error, FailedLogin, Answer::Ok);
+        bool timerOffMeanwhile = false;
+        QString prefilled;
+        whenModal([&](QWidget* dialog) {
+            timerOffMeanwhile = !timer->isActive();
+            prefilled = dialog->findChild<QLineEdit*>(QStringLiteral("edtUserName"))->text();
+            if (cancel)
+                dialog->findChild<QAction*>(QStringLiteral("actCancel"))->trigger();
+            else
+                typeLogin(dialog, QStringLiteral("ann"), QString());
+        });
+        run.trigger("actFileLogin");
+
+        QCOMPARE(prefilled, QStringLiteral("JOE"));
+        QVERIFY(timerOffMeanwhile);
+        QVERIFY(timer->isActive());
+        QCOMPARE(run.shell.main->CurrentUserKey(), key(cancel ? 2 : 1));
+        QCOMPARE(run.shell.main->CurrentUser().UserName(), cancel ? QStringLiteral("JOE") : QStringLiteral("ANN"));
+    }
+
+    // The users cannot be read (a share or a server away; here the dataset is
+    // closed): the log-in shows the error, not "unable to find you as an existing
+    // user", and stays open.
+    void loginReadErrorIsNoUnknownUser()
+    {
+        freshWorkstation();
+        TScriptedServices services;
+        TQuorlaDB db;
+        addUser(db, QStringLiteral("JOE"), QString(), 1);
+        QVERIFY(db.Users().Close());
+        services.expectMessage(Kind::Error, TXIsamFile::ErrorText(IsamNotOpen), Answer::Ok);
+        TfrmLogin login;
+        UserRecord user;
+        bool stayedOpen = false;
+        whenModal([&](QWidget* dialog) {
+            typeLogin(dialog, QStringLiteral("JOE"), QString());
+            stayedOpen = dialog->isVisible();
+            dialog->findChild<QAction*>(QStringLiteral("actCancel"))->trigger();
+        });
+        QCOMPARE(login.Execute(db, user), 2);
+        QVERIFY(stayedOpen);
+    }
+    void privateEntries_data()
+    {
+        QTest::addColumn<QString>("viewer");
+        QTest::addColumn<bool>("visible");
+        // The entry is owned by C and assigned to A and B; ADM administers.
+        QTest::newRow("assignee B") << QStringLiteral("B") << true;
+        QTest::newRow("owner C, not an assignee") << QStringLiteral("C") << false;
+        QTest::newRow("administrator") << QStringLiteral("ADM") << true;
+    }
+    void privateEntries()
+    {
+        QFETCH(QString, viewer);
+        Running run({"A:1", "B:1", "C:13", "ADM:7"}, viewer);
+        const QString pk = insertEntry(*run.shell.main->Database(), keyOf(2024, 5, 15, 9), key(3), {key(1), key(2)},
+                                       DayEntryRecord::Private);
+        run.shell.main->RefreshView();
+        QTEST(run.shown(2).contains(pk), "visible");
+    }
+
+    // The user's rights enable the commands; a double-click runs Event
+    // properties on an entry he may change, nothing on one he may not, and New
+    // event where no entry is selected.
+    void doubleClicks_data()
+    {
+        // ME (key 1) has an entry on Wednesday; ANN (key 2) one on Thursday.
+        QTest::addColumn<int>("rights");
+        QTest::addColumn<QString>("where"); // "day:row", or "margin"
+        QTest::addColumn<QString>("opened"); // "edit" or "new" and the entry's day; empty: nothing
+        QTest::newRow("his entry: properties") << 1 << "2:0" << "edit 2024-05-15";
+        QTest::newRow("below the entries: new event that day") << 1 << "4:-1" << "new 2024-05-17";
+        QTest::newRow("another's entry, no right to change it: nothing") << 1 << "3:0" << "";
+        QTest::newRow("another's entry, right to change it") << 5 << "3:0" << "edit 2024-05-16";
+        QTest::newRow("the week's margin") << 1 << "margin" << "new 2024-05-13";
+        QTest::newRow("administer only: no right to add") << 2 << "4:-1" << "";
+    }
+    void doubleClicks()
+    {
+        QFETCH(int, rights);
+        QFETCH(QString, where);
+        Running run({QStringLiteral("ME:%1").arg(rights), "ANN:1"}, QStringLiteral("ME"));
+        run.shell.main->UpdateActions();
+        QCOMPARE(run.action("actEventNew")->isEnabled(), (rights & 1) != 0);
+        for (const char* name : {"actUsers", "actCategories", "actTroubleshooting"})
+            QVERIFY2(run.action(name)->isEnabled() == ((rights & 2) != 0), name);
+        // Nothing selected: nobody may change or delete.
+        QVERIFY(!run.action("actEventProperties")->isEnabled() && !run.action("actEventDelete")->isEnabled());
+        insertEntry(*run.shell.main->Database(), keyOf(2024, 5, 15, 9), key(1), {key(1)});
+        insertEntry(*run.shell.main->Database(), keyOf(2024, 5, 16, 9), key(2), {key(2)});
+        run.shell.main->RefreshView();
+        QString opened;
+        run.shell.main->EventCommands()->Editor
+            = [&](bool isEdit, bool, DayEntryRecord& entry, AlarmRecord&, TServices::MailMessage&) {
+                  TStamp start;
+                  start.SetSeconds(qint32(RecordKey::parse(entry.StartTime())));
+                  opened = (isEdit ? "edit " : "new ") + start.AsDateTime().date().toString(Qt::ISODate);
+                  return 2;
+              };
+        if (where == "margin") {
+            run.week()->OnDblClick(run.week());
+        } else {
+            TDayViewList* list = run.week()->Days()[std::size_t(where.section(':', 0, 0).toInt())]->List();
+            const int row = where.section(':', 1).toInt();
+            const QPoint at = row < 0 ? QPoint(5, list->viewport()->height() - 5)
+                                      : list->visualRect(list->model()->index(row, 0)).center();
+            QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at);
+        }
+        QTEST(opened, "opened");
+    }
+
+    // A change the administrator makes to his own record takes effect when the
+    // Users dialog closes: his rights, and the name the status bar shows.
+    void ownRecordTakesEffect()
+    {
+        Running run({"ANN:7"}, QStringLiteral("ANN"));
+        auto* shown = run.shell.main->findChild<QLabel*>(QStringLiteral("lblCurrentUser"));
+        QCOMPARE(shown->text(), QStringLiteral("ANN"));
+        whenModal([](QWidget* users) {
+            users->findChild<QLineEdit*>(QStringLiteral("edtFullname"))->setText(QStringLiteral("Ann Archer"));
+            users->findChild<QListWidget*>(QStringLiteral("lstFlags"))->item(3)->setCheckState(Qt::Checked);
+            users->findChild<QPushButton*>(QStringLiteral("actUpdate"))->click();
+            users->findChild<QPushButton*>(QStringLiteral("actClose"))->click();
+        });
+        run.trigger("actUsers");
+        QCOMPARE(run.shell.main->CurrentUser().Rights(), 15);
+        QCOMPARE(shown->text(), QStringLiteral("Ann Archer"));
+    }
+
+    // Every command on the command bar has an icon of its own, on a desktop
+    // without an icon theme too.
+    void commandIconsDiffer()
+    {
+        Running run;
+        QList<QImage> seen;
+        for (QAction* action : run.shell.main->findChild<QToolBar*>(QStringLiteral("tbrTools"))->actions()) {
+            if (action->isSeparator())
+                continue;
+            const QImage image = action->icon().pixmap(24, 24).toImage();
+            QVERIFY2(!image.isNull(), qPrintable(action->objectName()));
+            QVERIFY2(!seen.contains(image), qPrintable(action->objectName()));
+            seen << image;
+        }
+    }
+
+    // File > Import calendar...: the picked file comes in, the outcome is said
+    // and the view shows it; a file that is no calendar is refused in the error
+    // box; a user who may not add entries cannot start it.
+    void importCalendar_data()
+    {
+        QTest::addColumn<QString>("user");
+        QTest::addColumn<QByteArray>("contents");
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("said");
+        const QByteArray calendar = "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//x//y//EN\r\nBEGIN:VEVENT\r\nUID:i1\r\n"
+                                    "DTSTAMP:20240101T000000Z\r\nDTSTART:20240515T090000\r\nSUMMARY:Imported\r\n"
+                                    "CATEGORIES:Unknown\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n";
+        QTest::newRow("imported") << "A:1" << calendar << int(Kind::Warning)
+                                  << "1 event added, 0 updated.\n\nImported in part:\nImported, 2024-05-15 09:00: "
+                                     "category \"Unknown\" is not known here; left without one";
+        QTest::newRow("not a calendar") << "A:1" << QByteArray("Lunch on Wednesday\n") << int(Kind::Error)
+                                        << "import.ics is not an iCalendar file";
+        QTest::newRow("may not add entries") << "A:0" << calendar << -1 << "";
+    }
+    void importCalendar()
+    {
+        QFETCH(QString, user);
+        QFETCH(QByteArray, contents);
+        QFETCH(int, kind);
+        QFETCH(QString, said);
+        Running run({user}, QStringLiteral("A"));
+        QCoreApplication::sendPostedEvents();
+        run.shell.main->UpdateActions();
+        QAction* import = run.action("actFileImport");
+        QCOMPARE(import->isEnabled(), user != "A:0");
+        if (!import->isEnabled())
+            return;
+        const QString path = run.folder + QStringLiteral("/import.ics");
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(contents);
+        file.close();
+        run.services.expectOpenFile(path);
+        if (kind >= 0)
+            run.services.expectMessage(Kind(kind), said, Answer::Ok);
+        run.trigger("actFileImport");
+        QCOMPARE(run.shown(2).size(), kind == int(Kind::Warning) ? 1 : 0);
+    }
+    // Each command opens its own dialog; an entry added elsewhere while the
+    // Users or Categories dialog is open shows as soon as it closes.
+    void adminCommandsRefreshTheView_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<QString>("dialog");
+        QTest::newRow("users") << "actUsers" << "TfrmUsers";
+        QTest::newRow("categories") << "actCategories" << "TfrmCategories";
+        QTest::newRow("report") << "actToolsReport" << "TfrmReport";
+    }
+    void adminCommandsRefreshTheView()
+    {
+        QFETCH(QString, command);
+        Running run({"A:7"}, QStringLiteral("A"));
+        QString pk;
+        QString opened;
+        whenModal([&](QWidget* modal) {
+            opened = modal->objectName();
+            TQuorlaDB other;
+            pk = insertEntry(other, keyOf(2024, 5, 15, 9), key(1), {key(1)});
+            modal->close();
+        });
+        run.trigger(command.toLatin1().constData());
+        QTEST(opened, "dialog");
+        QCOMPARE(run.shown(2).contains(pk), command != "actToolsReport");
+    }
+
+    // A Sunday picked shows its week.
+    void goToDate()
+    {
+        Running run;
+        run.trigger("actNext"); // the calendar opens on today, not on the week shown
+        QDate opened;
+        QString mondayWhileOpen;
+        whenModal([&](QWidget* dialog) {
+            auto* calendar = dialog->findChild<QCalendarWidget*>(QStringLiteral("calMain"));
+            opened = calendar->selectedDate();
+            calendar->setSelectedDate(QDate(2024, 6, 30));
+            mondayWhileOpen = run.week()->Days()[0]->Stamp.DayKey();
+            dialog->findChild<QPushButton*>(QStringLiteral("btnClose"))->click();
+        });
+        run.trigger("actDate");
+        QCOMPARE(opened, QDate(2024, 5, 15));
+        QCOMPARE(mondayWhileOpen, keyOf(2024, 6, 24));
+        QCOMPARE(run.week()->Days()[0]->Stamp.DayKey(), keyOf(2024, 6, 24));
+    }
+    void viewsKeepTheSelectedDay_data()
+    {
+        // Steps "command view day": a command (an action, "select:DAY" in the week,
+        // "dbl:DAY" on the month), then the view on show and its selected day.
+        QTest::addColumn<QString>("steps");
+        QTest::newRow("week, month, next, day")
+            << "select:2024-05-17 week 2024-05-17, actToolsViewMonth month 2024-05-17, actNext month 2024-06-17, "
+               "actToolsViewDay day 2024-06-17";
+        QTest::newRow("double-click a day, then the week")
+            << "actToolsViewMonth month 2024-05-13, dbl:2024-05-30 day 2024-05-30, actToolsViewWeek week 2024-05-30, "
+               "actToolsViewDay day 2024-05-30";
+        QTest::newRow("day, month, today") << "actToolsViewDay day 2024-05-13, actPrev day 2024-05-12, "
+                                              "actToolsViewMonth month 2024-05-12, actToday month 2024-05-15";
+    }
+    void viewsKeepTheSelectedDay()
+    {
+        QFETCH(QString, steps);
+        Running run;
+        insertEntry(*run.shell.main->Database(), keyOf(2024, 5, 20, 9), key(1), {key(1)});
+        TMonthView* month = run.shell.main->MonthView();
+        // The views' commands stand together under Tools > View, none under Navigate.
+        for (const char* view : {"actToolsViewDay", "actToolsViewWeek", "actToolsViewMonth"})
+            QVERIFY(!run.shell.main->findChild<QMenu*>(QStringLiteral("mnuNavigate"))->actions().contains(run.action(view)));
+        for (const QString& step : steps.split(QStringLiteral(", "))) {
+            const QStringList part = step.split(' ');
+            const QDate day = QDate::fromString(part[0].section(':', 1), Qt::ISODate);
+            if (part[0].startsWith("select"))
+                run.week()->SelectDay(day);
+            else if (part[0].startsWith("dbl"))
+                QTest::mouseDClick(month, Qt::LeftButton, {}, month->DayRect(int(month->FirstDay().daysTo(day))).center());
+            else
+                run.trigger(qPrintable(part[0]));
+            QDate selected = run.shell.main->DayView()->Stamp.AsDateTime().date();
+            if (part[1] == "week") {
+                QVERIFY(run.shell.main->WeekViewActive());
+                TStamp stamp;
+                stamp.SetSeconds(run.week()->SelectedSeconds());
+                selected = stamp.AsDateTime().date();
+            } else if (part[1] == "month") {
+                QVERIFY(run.shell.main->MonthViewActive());
+                // New events start on the day view's day.
+                QCOMPARE(selected, month->SelectedDate());
+                if (month->Month() == QDate(2024, 5, 1))
+                    QCOMPARE(month->DayEntries(int(month->FirstDay().daysTo(QDate(2024, 5, 20)))).Count(), 1);
+            }
+            QCOMPARE(selected.toString(Qt::ISODate), part[2]);
+            // Previous and Next say what they step by.
+            const QString by = part[1] == "month" ? "month" : "week";
+            QCOMPARE(run.action("actPrev")->text(), "&Previous " + by);
+            QVERIFY(run.action("actNext")->toolTip().startsWith("Goto the next " + by));
+            QVERIFY(run.action(part[1] == "week"    ? "actToolsViewWeek"
+                               : part[1] == "month" ? "actToolsViewMonth"
+                                                    : "actToolsViewDay")
+                        ->isChecked());
+        }
+    }
+
+    // Confirmed: the recorded folder goes and the program ends; with none
+    // recorded nothing happens.
+    void changePath_data()
+    {
+        QTest::addColumn<bool>("valuePresent");
+        QTest::newRow("confirmed") << true;
+        QTest::newRow("value already absent") << false;
+    }
+    void changePath()
+    {
+        QFETCH(bool, valuePresent);
+        Running run;
+        TWorkstationStore store;
+        QVERIFY(store.OpenKey(false));
+        if (!valuePresent)
+            QVERIFY(store.DeleteValue(QStringLiteral("RootPath")));
+        run.services.expectMessage(Kind::Warning, QStringLiteral("Change the Quorla Database location, Are you sure?"),
+                                   Answer::Ok);
+        if (valuePresent)
+            run.services.expectMessage(Kind::Information,
+                                       QStringLiteral("Please restart Quorla to choose the new database location"),
+                                       Answer::Ok);
+        run.trigger("mnuFileChangePath");
+        QCOMPARE(run.shell.main->Terminating(), valuePresent);
+        QVERIFY(store.OpenKey(false));
+        QVERIFY(!store.ValueExists(QStringLiteral("RootPath")));
+    }
+
+    // Filtering on me hides another's entry at once; all events brings it back.
+    void filteringRedraws()
+    {
+        Running run;
+        insertEntry(*run.shell.main->Database(), keyOf(2024, 5, 15), key(77), {key(77)});
+        for (const auto& [radio, shown] : {std::pair{"rdoMe", 0}, std::pair{"rdoAll", 1}}) {
+            whenModal([radio](QWidget* dialog) {
+                dialog->findChild<QRadioButton*>(QLatin1String(radio))->click();
+                dialog->findChild<QPushButton*>(QStringLiteral("btnOk"))->click();
+            });
+            run.trigger("actToolsFiltering");
+            QCOMPARE(run.week()->Days()[2]->DayEntries().Count(), shown);
+        }
+    }
+};
 
 QUORLA_TEST_GUI_MAIN(TestFrmMain)
 #include "tst_frmmain.moc"

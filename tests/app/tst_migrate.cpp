@@ -11,18 +11,16 @@
 #include "TestEnvironment.h"
 
 #include "TDatabaseLocation.h"
-#include "IsamFormat.h"
+#include "TIsamFormat.h"
 #include "TQuorlaDB.h"
 #include "TQuorlaDatasets.h"
 #include "TDayView.h"
 #include "TWeekView.h"
-#include "TWorkstationStore.h"
 #include "TrailRecord.h"
 #include "TfrmMain.h"
 #include "UserRecord.h"
 
 #include <QFile>
-#include <QImage>
 #include <QProcess>
 #include <QTimer>
 
@@ -53,12 +51,7 @@ Outcome migrate(const QString& from, const QString& to)
     return runTool(QStringLiteral(QUORLA_MIGRATE), {from, to});
 }
 
-void useDatabase(const QString& location)
-{
-    TWorkstationStore store;
-    if (!store.OpenKey(true) || !store.WriteString(QStringLiteral("RootPath"), location))
-        qFatal("cannot store the database location");
-}
+using TestDatabase::use;
 
 // Every record of every dataset as "dataset key: bytes in hex", and each
 // dataset's next key, identity and office zone, read through the engine.
@@ -87,12 +80,12 @@ QStringList contents(const QString& location)
     return lines;
 }
 
-// The program on `location`, logged in as U1, showing the week of `now`:
-// its picture and the keys it shows on each day.
-std::pair<QImage, QStringList> weekShown(const QString& location, const QDateTime& now)
+// The keys the program on `location`, logged in as U1, shows on each day
+// of the week of `now`.
+QStringList weekShown(const QString& location, const QDateTime& now)
 {
     freshWorkstation(false);
-    useDatabase(location);
+    use(location);
     TScriptedServices services;
     services.setNow(now);
     Shell shell;
@@ -104,7 +97,7 @@ std::pair<QImage, QStringList> weekShown(const QString& location, const QDateTim
     for (const auto* day : shell.main->WeekView()->Days())
         for (int i = 0; i < day->DayEntries().Count(); ++i)
             keys << day->DayEntries().PkAt(i);
-    return {shell.main->WeekView()->grab().toImage(), keys};
+    return keys;
 }
 
 } // namespace
@@ -132,7 +125,7 @@ private slots:
         QVERIFY2(stress.status == 0, qPrintable(stress.output));
         // A key freed at the top, which every copy must keep freed.
         freshWorkstation(false);
-        useDatabase(stressed_);
+        use(stressed_);
         TScriptedServices services;
         TQuorlaDB db;
         const QString key = addUser(db, QStringLiteral("GONE"), QString(), 1);
@@ -158,7 +151,7 @@ private slots:
         const QString back = TestEnvironment::freshFolder(QStringLiteral("back")) + QLatin1Char('/');
         {
             freshWorkstation(false);
-            useDatabase(back);
+            use(back);
             TScriptedServices services;
             TQuorlaDB made;
         }
@@ -171,13 +164,10 @@ private slots:
         QCOMPARE(contents(uri), source);
         QCOMPARE(contents(back), source);
 
-        const auto shown = weekShown(stressed_, stressedAt_);
-        QVERIFY(!shown.second.isEmpty());
-        for (const QString& location : {uri, back}) {
-            const auto other = weekShown(location, stressedAt_);
-            QCOMPARE(other.second, shown.second);
-            QVERIFY2(other.first == shown.first, qPrintable(location));
-        }
+        const QStringList shown = weekShown(stressed_, stressedAt_);
+        QVERIFY(!shown.isEmpty());
+        QCOMPARE(weekShown(uri, stressedAt_), shown);
+        QCOMPARE(weekShown(back, stressedAt_), shown);
     }
 
     // Refused targets and sources: the status, the words, and the target as
@@ -189,7 +179,6 @@ private slots:
         QTest::addColumn<QString>("to");
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("says");
-        QTest::newRow("folder target holds a record") << "stress" << "folder:1" << 1 << "is not empty";
         QTest::newRow("folder target has held one") << "stress" << "folder:1-1" << 1 << "is not empty";
         QTest::newRow("server target holds a record") << "stress" << "server:1" << 1 << "is not empty";
         QTest::newRow("source is no database") << "folder:none" << "server:" << 1 << "is no Quorla database";
@@ -202,7 +191,6 @@ private slots:
     {
         QFETCH(QString, from);
         QFETCH(QString, to);
-        QFETCH(int, status);
         QFETCH(QString, says);
         static int serial = 0;
         // "folder:" / "server:" + users added ("1"), or added and removed
@@ -220,7 +208,7 @@ private slots:
             if (users.isEmpty() || users == QLatin1String("none"))
                 return location;
             freshWorkstation(false);
-            useDatabase(location);
+            use(location);
             TScriptedServices services;
             {
                 TQuorlaDB db;
@@ -236,7 +224,7 @@ private slots:
         const QString target = to == QLatin1String("stress") ? stressed_ : make(to);
         const QStringList before = target.isEmpty() ? QStringList() : contents(target);
         const Outcome outcome = migrate(source, target);
-        QCOMPARE(outcome.status, status);
+        QTEST(outcome.status, "status");
         QVERIFY2(outcome.output.contains(says), qPrintable(outcome.output));
         if (!before.isEmpty() && !before.constFirst().startsWith(QLatin1String("cannot open")))
             QCOMPARE(contents(target), before);

@@ -55,85 +55,81 @@ class tst_Options : public QObject
     Q_OBJECT
 
 private slots:
-    void cancelChangesNothingOkAlignsBothViews();
-    void databaseSettingsGoToTheDatabase();
-};
-
-void tst_Options::cancelChangesNothingOkAlignsBothViews()
-{
-    TScriptedServices services;
-    auto shell = start(services, false);
-    TWeekView* week = shell->main->WeekView();
-    TDayView* day = shell->main->DayView();
-    const TColor red = week->TimeFont()->Color();
-    const auto expand = [](QWidget* d) { child<QCheckBox>(d, "chkExpandLines")->setChecked(true); };
-    options(shell->main, [&](QWidget* d) {
-        expand(d);
-        pickOrange(d, "cmbTimeColor");
-    }, "btnCancel");
-    QVERIFY(week->TimeFont()->Color() == red && day->TimeFont()->Color() == red);
-    QVERIFY(week->DisplayMode() == TDisplayMode::dmSingle);
-    week->setAssigneeFont(TFont(week->AssigneeFont()->Color(), true));
-    day->setCategoryFont(TFont(TColorRef::clOlive, true));
-    day->setShowCategories(false);
-    TColor shown = -1;
-    options(shell->main, [&](QWidget* d) {
-        expand(d);
-        shown = child<QComboBox>(d, "cmbTimeColor")->currentData().toInt();
-        child<QCheckBox>(d, "chkAssigneeItalic")->setChecked(true);
-        pickOrange(d, "cmbPrivateColor");
-    }, "btnOk");
-    QCOMPARE(shown, red);
-    QVERIFY(week->AssigneeFont()->Italic() && !week->AssigneeFont()->Bold());
-    QCOMPARE(week->PrivateFont()->qcolor(), QColor(QStringLiteral("darkorange")));
-    QVERIFY(*day->TimeFont() == *week->TimeFont() && *day->DescriptionFont() == *week->DescriptionFont());
-    QVERIFY(*day->AssigneeFont() == *week->AssigneeFont() && *day->CategoryFont() == *week->CategoryFont());
-    QVERIFY(*day->PrivateFont() == *week->PrivateFont());
-    QVERIFY(day->ShowCategories() && day->DisplayMode() == TDisplayMode::dmDouble);
-    QVERIFY(week->DisplayMode() == TDisplayMode::dmDouble);
-    // The workstation store gets the settings when the program ends.
-    TWorkstationStore store;
-    QVERIFY(store.OpenKey(false) && !store.ReadBool(QStringLiteral("ExpandLines"), true));
-    shell.reset();
-    QVERIFY(store.ReadBool(QStringLiteral("ExpandLines"), false));
-}
-
-void tst_Options::databaseSettingsGoToTheDatabase()
-{
-    TScriptedServices services;
-    auto shell = start(services);
-    // The days kept on show, and whether they and the office's zone may change.
-    QList<QPair<int, bool>> shown;
-    const auto setDays = [&shown](int days) {
-        return [&shown, days](QWidget* d) {
-            auto* edit = child<QSpinBox>(d, "edtDaysKept");
-            auto* zone = child<QComboBox>(d, "cmbOfficeZone");
-            QCOMPARE(zone->isEnabled(), edit->isEnabled());
-            shown << qMakePair(edit->value(), child(d, "tabChanges")->isEnabled() && edit->isEnabled());
-            if (edit->isEnabled()) {
-                edit->setValue(days);
-                // The workstation's zone, taken when the database was made.
-                QCOMPARE(zone->currentText(), QStringLiteral("UTC"));
-                zone->setCurrentIndex(zone->findText(QStringLiteral("Europe/Berlin")));
-            }
+    void cancelChangesNothingOkAlignsBothViews()
+    {
+        TScriptedServices services;
+        auto shell = start(services, false);
+        TWeekView* week = shell->main->WeekView();
+        TDayView* day = shell->main->DayView();
+        const TColor red = week->TimeFont()->Color();
+        const auto expand = [](QWidget* d) { child<QCheckBox>(d, "chkExpandLines")->setChecked(true); };
+        options(shell->main, [&](QWidget* d) {
+            expand(d);
+            pickOrange(d, "cmbTimeColor");
+        }, "btnCancel");
+        QVERIFY(week->TimeFont()->Color() == red && day->TimeFont()->Color() == red);
+        QVERIFY(week->DisplayMode() == TDisplayMode::dmSingle);
+        week->setAssigneeFont(TFont(week->AssigneeFont()->Color(), true));
+        day->setCategoryFont(TFont(TColorRef::clOlive, true));
+        day->setShowCategories(false);
+        TColor shown = -1;
+        options(shell->main, [&](QWidget* d) {
+            expand(d);
+            shown = child<QComboBox>(d, "cmbTimeColor")->currentData().toInt();
+            child<QCheckBox>(d, "chkAssigneeItalic")->setChecked(true);
+            pickOrange(d, "cmbPrivateColor");
+        }, "btnOk");
+        QCOMPARE(shown, red);
+        QVERIFY(week->AssigneeFont()->Italic() && !week->AssigneeFont()->Bold());
+        QCOMPARE(week->PrivateFont()->qcolor(), QColor(QStringLiteral("darkorange")));
+        QVERIFY(*day->TimeFont() == *week->TimeFont() && *day->DescriptionFont() == *week->DescriptionFont());
+        QVERIFY(*day->AssigneeFont() == *week->AssigneeFont() && *day->CategoryFont() == *week->CategoryFont());
+        QVERIFY(*day->PrivateFont() == *week->PrivateFont());
+        QVERIFY(day->ShowCategories() && day->DisplayMode() == TDisplayMode::dmDouble);
+        QVERIFY(week->DisplayMode() == TDisplayMode::dmDouble);
+        // The workstation store gets the settings when the program ends.
+        TWorkstationStore store;
+        QVERIFY(store.OpenKey(false) && !store.ReadBool(QStringLiteral("ExpandLines"), true));
+        shell.reset();
+        QVERIFY(store.ReadBool(QStringLiteral("ExpandLines"), false));
+    }
+    void databaseSettingsGoToTheDatabase()
+    {
+        TScriptedServices services;
+        auto shell = start(services);
+        // The days kept on show, and whether they and the office's zone may change.
+        QList<QPair<int, bool>> shown;
+        const auto setDays = [&shown](int days) {
+            return [&shown, days](QWidget* d) {
+                auto* edit = child<QSpinBox>(d, "edtDaysKept");
+                auto* zone = child<QComboBox>(d, "cmbOfficeZone");
+                QCOMPARE(zone->isEnabled(), edit->isEnabled());
+                shown << qMakePair(edit->value(), child(d, "tabChanges")->isEnabled() && edit->isEnabled());
+                if (edit->isEnabled()) {
+                    edit->setValue(days);
+                    // The workstation's zone, taken when the database was made.
+                    QCOMPARE(zone->currentText(), QStringLiteral("UTC"));
+                    zone->setCurrentIndex(zone->findText(QStringLiteral("Europe/Berlin")));
+                }
+            };
         };
-    };
-    options(shell->main, setDays(30), "btnCancel");
-    options(shell->main, setDays(90), "btnOk");
-    TQuorlaDB other;
-    QCOMPARE(other.Trail().DaysKept(), 90);
-    QCOMPARE(other.OfficeZone(), QByteArray("Europe/Berlin"));
-    const QList<TChangeTrail::TEntry> latest = other.Trail().Latest({}, QString(), 1);
-    QVERIFY(latest.size() == 1 && latest[0].action == TChangeTrail::Action::DaysKeptChanged);
-    QCOMPARE(latest[0].summary, QStringLiteral("days kept 365 → 90"));
-    // A plain user sees what the office keeps, greyed.
-    AppTest::addUser(*shell->main->Database(), QStringLiteral("PLAIN"), QString(), 1);
-    whenModal([](QWidget* login) { AppTest::typeLogin(login, QStringLiteral("PLAIN"), QString()); });
-    shell->main->findChild<QAction*>(QStringLiteral("actFileLogin"))->trigger();
-    options(shell->main, setDays(30), "btnOk");
-    QCOMPARE(shown, (QList<QPair<int, bool>>{{365, true}, {365, true}, {90, false}}));
-    QCOMPARE(other.Trail().DaysKept(), 90);
-}
+        options(shell->main, setDays(30), "btnCancel");
+        options(shell->main, setDays(90), "btnOk");
+        TQuorlaDB other;
+        QCOMPARE(other.Trail().DaysKept(), 90);
+        QCOMPARE(other.OfficeZone(), QByteArray("Europe/Berlin"));
+        const QList<TChangeTrail::TEntry> latest = other.Trail().Latest({}, QString(), 1);
+        QVERIFY(latest.size() == 1 && latest[0].action == TChangeTrail::Action::DaysKeptChanged);
+        QCOMPARE(latest[0].summary, QStringLiteral("days kept 365 → 90"));
+        // A plain user sees what the office keeps, greyed.
+        AppTest::addUser(*shell->main->Database(), QStringLiteral("PLAIN"), QString(), 1);
+        whenModal([](QWidget* login) { AppTest::typeLogin(login, QStringLiteral("PLAIN"), QString()); });
+        shell->main->findChild<QAction*>(QStringLiteral("actFileLogin"))->trigger();
+        options(shell->main, setDays(30), "btnOk");
+        QCOMPARE(shown, (QList<QPair<int, bool>>{{365, true}, {365, true}, {90, false}}));
+        QCOMPARE(other.Trail().DaysKept(), 90);
+    }
+};
 
 QUORLA_TEST_GUI_MAIN(tst_Options)
 #include "tst_options.moc"

@@ -59,72 +59,12 @@ class tst_Trouble : public QObject
     Q_OBJECT
 
 private slots:
-    void lists_data();
-    void lists();
-    void changes_data();
-    void changes();
-    void readErrorIsNoMissingRecord_data();
-    void readErrorIsNoMissingRecord();
-};
-
-// A dataset that cannot be read (here: closed under the dialog) is an error,
-// shown as one, never a line saying "ERR" as if the record were missing.
-void tst_Trouble::readErrorIsNoMissingRecord_data()
-{
-    QTest::addColumn<QString>("unreadable");
-    QTest::newRow("users") << "users";
-    QTest::newRow("day entries") << "entries";
-    QTest::newRow("alarms") << "alarms";
-}
-
-void tst_Trouble::readErrorIsNoMissingRecord()
-{
-    QFETCH(QString, unreadable);
-    TScriptedServices services;
-    auto db = database(QStringLiteral("unreadable_") + unreadable);
-    addEntry(*db, 1700000000, 1, QStringLiteral("e"));
-    addAlarm(*db, 1700000000, 1, 1);
-    TXIsamFile& closed = unreadable == "users" ? db->Users() : unreadable == "entries" ? db->DayEntries() : db->Alarms();
-    QVERIFY(closed.Close());
-    TfrmTrouble dialog;
-    // Should the dialog open after all, it is closed again.
-    QTimer::singleShot(2000, [] {
-        if (QWidget* modal = QApplication::activeModalWidget())
-            modal->close();
-    });
-    QString error;
-    try {
-        dialog.Execute(*db);
-    } catch (const EQuorla& e) {
-        error = e.message();
-    }
-    QCOMPARE(error, TXIsamFile::ErrorText(IsamNotOpen));
-}
-
-void tst_Trouble::lists_data()
-{
-    QTest::addColumn<bool>("filled");
-    QTest::addColumn<QStringList>("alarms");
-    QTest::addColumn<QStringList>("events");
-    QTest::addColumn<QString>("added");
-    QTest::newRow("empty database") << false << QStringList{} << QStringList{}
-                                    << "Time = 00:13:20 15/11/23, User = U21, Description = ERR";
-    QTest::newRow("dangling references")
-        << true
-        << QStringList{"Time = 19:26:40 14/11/23, User = ERR, Description = secret",
-                       "Time = 22:13:20 14/11/23, User = U20, Description = ERR",
-                       "Time = 23:13:20 14/11/23, User = U21, Description = secret"}
-        << QStringList{"Time = 19:26:40 14/11/23, Owner = ERR, Description = ERR",
-                       "Time = 22:13:20 14/11/23, Owner = U21, Description = secret"}
-        << "Time = 00:13:20 15/11/23, User = U21, Description = secret";
-}
-
-void tst_Trouble::lists()
-{
-    QFETCH(bool, filled);
-    TScriptedServices services;
-    auto db = database(QString::fromLatin1(QTest::currentDataTag()).replace(' ', '_'));   // key 1 is U21
-    if (filled) {
+    // Dangling references read "ERR"; a private entry is listed; a tab switch
+    // reads the datasets afresh.
+    void lists()
+    {
+        TScriptedServices services;
+        auto db = database(QStringLiteral("lists"));   // key 1 is U21
         addEntry(*db, 1700000000, 1, QStringLiteral("secret"), DayEntryRecord::Private);   // key 1, U20's only
         addEntry(*db, 1699990000, 3, QStringLiteral("orphan"));   // key 2, its owner removed below
         addEntry(*db, 1700003600, 1, QStringLiteral("gone"));     // key 3, removed below
@@ -132,93 +72,126 @@ void tst_Trouble::lists()
         addAlarm(*db, 1699990000, 3, 1);
         addAlarm(*db, 1700000000, 2, 3);
         QVERIFY(db->Users().Delete(k(3)) && db->DayEntries().Delete(k(3)));
+        TfrmTrouble dialog;
+        QStringList shownAlarms, shownEvents, reread;
+        whenModal([&](QWidget* w) {
+            shownAlarms = lines(w, "lstAlarms");
+            child<QTabWidget>(w, "pgTrouble")->setCurrentIndex(1);   // Events
+            shownEvents = lines(w, "lstEvents");
+            TQuorlaDB otherWorkstation;
+            addAlarm(otherWorkstation, 1700007200, 1, 1);
+            child<QTabWidget>(w, "pgTrouble")->setCurrentIndex(0);
+            reread = lines(w, "lstAlarms");
+            click(w, "btnClose");
+        });
+        QCOMPARE(dialog.Execute(*db), 1);
+        QStringList alarms{"Time = 19:26:40 14/11/23, User = ERR, Description = secret",
+                           "Time = 22:13:20 14/11/23, User = U20, Description = ERR",
+                           "Time = 23:13:20 14/11/23, User = U21, Description = secret"};
+        QCOMPARE(shownAlarms, alarms);
+        QCOMPARE(shownEvents, (QStringList{"Time = 19:26:40 14/11/23, Owner = ERR, Description = ERR",
+                                           "Time = 22:13:20 14/11/23, Owner = U21, Description = secret"}));
+        QCOMPARE(reread, alarms << "Time = 00:13:20 15/11/23, User = U21, Description = secret");
     }
-    TfrmTrouble dialog;
-    QStringList shownAlarms, shownEvents, reread;
-    whenModal([&](QWidget* w) {
-        shownAlarms = lines(w, "lstAlarms");
-        child<QTabWidget>(w, "pgTrouble")->setCurrentIndex(1);   // Events
-        shownEvents = lines(w, "lstEvents");
-        TQuorlaDB otherWorkstation;
-        addAlarm(otherWorkstation, 1700007200, 1, 1);
-        child<QTabWidget>(w, "pgTrouble")->setCurrentIndex(0);
-        reread = lines(w, "lstAlarms");
-        click(w, "btnClose");
-    });
-    QCOMPARE(dialog.Execute(*db), 1);
-    QTEST(shownAlarms, "alarms");
-    QTEST(shownEvents, "events");
-    QFETCH(QStringList, alarms);
-    QFETCH(QString, added);
-    QCOMPARE(reread, alarms << added);
-}
-
-void tst_Trouble::changes_data()
-{
-    QTest::addColumn<int>("user");
-    QTest::addColumn<int>("fromDay");
-    QTest::addColumn<int>("toDay");
-    QTest::addColumn<QStringList>("shown");
-    QTest::addColumn<QString>("first");
-    // Categories added on 1 to 4 March by U21 (odd days) and U20 (even days),
-    // then page 2: a hundred more on 5 March by U21, who then removes U20.
-    // No dates chosen: day 0.
-    QTest::newRow("everybody, latest first") << 0 << 0 << 0 << QStringList{"“c104”", "“c5”", "“c4”", "“c3”"}
-                                             << "05/03/26 09:17  U21 on ws-test: User removed by the wizard: “U20”";
-    QTest::newRow("one user, two days") << 1 << 2 << 3 << QStringList{"“c3”"} << "03/03/26";
-    QTest::newRow("a removed user, named as the trail last named him")
-        << 2 << 0 << 0 << QStringList{"“c4”", "“c2”"} << "04/03/26 09:00  U20 (removed) on ws-test: Category added";
-    QTest::newRow("nothing on those days") << 0 << 6 << 7 << QStringList{} << "No changes recorded for this choice";
-}
-
-// The page lists the changes latest first, by the user chosen (those removed
-// too) and between the dates chosen; More adds the older ones after the first
-// hundred; an empty choice says so.
-void tst_Trouble::changes()
-{
-    QFETCH(int, user);
-    QFETCH(int, fromDay);
-    QFETCH(int, toDay);
-    QFETCH(QStringList, shown);
-    QFETCH(QString, first);
-    TScriptedServices services;
-    auto db = database(QStringLiteral("changes_") + QString::fromLatin1(QTest::currentDataTag()).replace(' ', '_'),
-                       {"U21", "U20"});
-    for (int n = 1; n <= 104; ++n) {
-        const int day = std::min(n, 5);
-        services.setNow(QDateTime(QDate(2026, 3, day), QTime(9, 0)).addSecs(10 * n));
-        db->SetActingUser(k(day % 2 ? 1 : 2));
-        CategoryRecord c;
-        TCategoryWriter(*db).addCategory(QStringLiteral("c%1").arg(n), c);
+    void changes_data()
+    {
+        QTest::addColumn<int>("user");
+        QTest::addColumn<int>("fromDay");
+        QTest::addColumn<int>("toDay");
+        QTest::addColumn<QStringList>("shown");
+        QTest::addColumn<QString>("first");
+        // Categories added on 1 to 4 March by U21 (odd days) and U20 (even days),
+        // then page 2: a hundred more on 5 March by U21, who then removes U20.
+        // No dates chosen: day 0.
+        QTest::newRow("everybody, latest first") << 0 << 0 << 0 << QStringList{"“c104”", "“c5”", "“c4”", "“c3”"}
+                                                 << "05/03/26 09:17  U21 on ws-test: User removed by the wizard: “U20”";
+        QTest::newRow("a removed user, named as the trail last named him")
+            << 2 << 0 << 0 << QStringList{"“c4”", "“c2”"} << "04/03/26 09:00  U20 (removed) on ws-test: Category added";
+        QTest::newRow("nothing on those days") << 0 << 6 << 7 << QStringList{} << "No changes recorded for this choice";
     }
-    TUserRemoval(*db, k(2), {false, k(1), false, k(1)}).run();
-    TfrmTrouble dialog;
-    QStringList firstPage, all;
-    whenModal([&](QWidget* w) {
-        child<QTabWidget>(w, "pgTrouble")->setCurrentWidget(child(w, "tabChanges"));
-        auto* users = child<QComboBox>(w, "cmbChangesUser");
-        users->setCurrentIndex(user);
-        emit users->activated(user);
-        if (fromDay > 0) {
-            child<QDateEdit>(w, "cmbChangesFrom")->setDate(QDate(2026, 3, fromDay));
-            child<QDateEdit>(w, "cmbChangesTo")->setDate(QDate(2026, 3, toDay));
-            child<QCheckBox>(w, "chkChangesDates")->setChecked(true);
+
+    // The page lists the changes latest first, by the user chosen (those removed
+    // too) and between the dates chosen; More adds the older ones after the first
+    // hundred; an empty choice says so.
+    void changes()
+    {
+        QFETCH(int, user);
+        QFETCH(int, fromDay);
+        QFETCH(int, toDay);
+        QFETCH(QStringList, shown);
+        QFETCH(QString, first);
+        TScriptedServices services;
+        auto db = database(QStringLiteral("changes_") + QString::fromLatin1(QTest::currentDataTag()).replace(' ', '_'),
+                           {"U21", "U20"});
+        for (int n = 1; n <= 104; ++n) {
+            const int day = std::min(n, 5);
+            services.setNow(QDateTime(QDate(2026, 3, day), QTime(9, 0)).addSecs(10 * n));
+            db->SetActingUser(k(day % 2 ? 1 : 2));
+            CategoryRecord c;
+            TCategoryWriter(*db).addCategory(QStringLiteral("c%1").arg(n), c);
         }
-        firstPage = lines(w, "lstChanges");
-        if (child<QPushButton>(w, "btnChangesMore")->isEnabled())
-            click(w, "btnChangesMore");
-        all = lines(w, "lstChanges");
-        click(w, "btnClose");
-    });
-    QCOMPARE(dialog.Execute(*db), 1);
-    QCOMPARE(firstPage.size(), std::min<qsizetype>(all.size(), TfrmTrouble::PageSize));
-    QStringList picked;
-    for (const QString& line : all)
-        if (shown.contains(line.section(QStringLiteral(": "), -1)))
-            picked << line.section(QStringLiteral(": "), -1);
-    QCOMPARE(picked, shown);
-    QVERIFY2(all.value(0).startsWith(first), qPrintable(all.value(0)));
-}
+        TUserRemoval(*db, k(2), {false, k(1), false, k(1)}).run();
+        TfrmTrouble dialog;
+        QStringList firstPage, all;
+        whenModal([&](QWidget* w) {
+            child<QTabWidget>(w, "pgTrouble")->setCurrentWidget(child(w, "tabChanges"));
+            auto* users = child<QComboBox>(w, "cmbChangesUser");
+            users->setCurrentIndex(user);
+            emit users->activated(user);
+            if (fromDay > 0) {
+                child<QDateEdit>(w, "cmbChangesFrom")->setDate(QDate(2026, 3, fromDay));
+                child<QDateEdit>(w, "cmbChangesTo")->setDate(QDate(2026, 3, toDay));
+                child<QCheckBox>(w, "chkChangesDates")->setChecked(true);
+            }
+            firstPage = lines(w, "lstChanges");
+            if (child<QPushButton>(w, "btnChangesMore")->isEnabled())
+                click(w, "btnChangesMore");
+            all = lines(w, "lstChanges");
+            click(w, "btnClose");
+        });
+        QCOMPARE(dialog.Execute(*db), 1);
+        QCOMPARE(firstPage.size(), std::min<qsizetype>(all.size(), TfrmTrouble::PageSize));
+        QStringList picked;
+        for (const QString& line : all)
+            if (shown.contains(line.section(QStringLiteral(": "), -1)))
+                picked << line.section(QStringLiteral(": "), -1);
+        QCOMPARE(picked, shown);
+        QVERIFY2(all.value(0).startsWith(first), qPrintable(all.value(0)));
+    }
+
+    // A dataset that cannot be read (here: closed under the dialog) is an error,
+    // shown as one, never a line saying "ERR" as if the record were missing.
+    void readErrorIsNoMissingRecord_data()
+    {
+        QTest::addColumn<QString>("unreadable");
+        QTest::newRow("users") << "users";
+        QTest::newRow("day entries") << "entries";
+        QTest::newRow("alarms") << "alarms";
+    }
+    void readErrorIsNoMissingRecord()
+    {
+        QFETCH(QString, unreadable);
+        TScriptedServices services;
+        auto db = database(QStringLiteral("unreadable_") + unreadable);
+        addEntry(*db, 1700000000, 1, QStringLiteral("e"));
+        addAlarm(*db, 1700000000, 1, 1);
+        TXIsamFile& closed = unreadable == "users" ? db->Users() : unreadable == "entries" ? db->DayEntries() : db->Alarms();
+        QVERIFY(closed.Close());
+        TfrmTrouble dialog;
+        // Should the dialog open after all, it is closed again.
+        QTimer::singleShot(2000, [] {
+            if (QWidget* modal = QApplication::activeModalWidget())
+                modal->close();
+        });
+        QString error;
+        try {
+            dialog.Execute(*db);
+        } catch (const EQuorla& e) {
+            error = e.message();
+        }
+        QCOMPARE(error, TXIsamFile::ErrorText(IsamNotOpen));
+    }
+};
 
 QUORLA_TEST_GUI_MAIN(tst_Trouble)
 #include "tst_trouble.moc"

@@ -31,54 +31,52 @@ class tst_ViewAnswers : public QObject
     Q_OBJECT
 
 private slots:
-    void alarmMarksFollowTheAlarms();
-};
-
-void tst_ViewAnswers::alarmMarksFollowTheAlarms()
-{
-    AppTest::freshWorkstation();
-    TScriptedServices services;
-    TSession session;
-    // A new database: its first administrator is logged in without a dialog.
-    QCOMPARE(session.StartUp([](const TSession::TCheck&, UserRecord&, QString&) { return false; }, [](const TQuorlaCfg&) {},
-                             [](const QString&) {}),
-             TSession::Start::Running);
-    TQuorlaDB& db = *session.Database();
-    QStringList keys;
-    for (const int hour : {9, 11, 14}) {
-        DayEntryRecord entry;
-        db.InitDayEntryRecord(entry);
-        entry.setStartTime(at(hour));
-        entry.setOwnerKey(session.CurrentUserKey());
-        entry.setAssigneeKeys({session.CurrentUserKey()});
-        AlarmRecord alarm;
-        alarm.setFlags(hour == 11 ? 0 : AlarmRecord::AlarmWanted);
-        alarm.setAlarmTime(at(hour));
-        keys << TEventWriter(db).insertEntryWithAlarms(entry, alarm);
-    }
-    TViewAnswers answers(session);
-    const auto marks = [&] {
-        TDayEntries entries;
-        answers.WantDayEntries(nullptr, at(0), entries);
-        QString shown;
-        for (int i = 0; i < entries.Count(); ++i) {
-            bool alarmed = false;
-            answers.WantAlarmedFlag(nullptr, entries.PkAt(i), alarmed);
-            shown += alarmed ? QLatin1Char('A') : QLatin1Char('-');
+    void alarmMarksFollowTheAlarms()
+    {
+        AppTest::freshWorkstation();
+        TScriptedServices services;
+        TSession session;
+        // A new database: its first administrator is logged in without a dialog.
+        QCOMPARE(session.StartUp([](const TSession::TCheck&, UserRecord&, QString&) { return false; }, [](const TQuorlaCfg&) {},
+                                 [](const QString&) {}),
+                 TSession::Start::Running);
+        TQuorlaDB& db = *session.Database();
+        QStringList keys;
+        for (const int hour : {9, 11, 14}) {
+            DayEntryRecord entry;
+            db.InitDayEntryRecord(entry);
+            entry.setStartTime(at(hour));
+            entry.setOwnerKey(session.CurrentUserKey());
+            entry.setAssigneeKeys({session.CurrentUserKey()});
+            AlarmRecord alarm;
+            alarm.setFlags(hour == 11 ? 0 : AlarmRecord::AlarmWanted);
+            alarm.setAlarmTime(at(hour));
+            keys << TEventWriter(db).insertEntryWithAlarms(entry, alarm);
         }
-        return shown;
-    };
-    QCOMPARE(marks(), QStringLiteral("A-A"));
+        TViewAnswers answers(session);
+        const auto marks = [&] {
+            TDayEntries entries;
+            answers.WantDayEntries(nullptr, at(0), entries);
+            QString shown;
+            for (int i = 0; i < entries.Count(); ++i) {
+                bool alarmed = false;
+                answers.WantAlarmedFlag(nullptr, entries.PkAt(i), alarmed);
+                shown += alarmed ? QLatin1Char('A') : QLatin1Char('-');
+            }
+            return shown;
+        };
+        QCOMPARE(marks(), QStringLiteral("A-A"));
 
-    // Another workstation moves the first entry's alarm to the second.
-    TQuorlaDB other;
-    AlarmRecord alarm;
-    QVERIFY(other.Alarms().GetEqual(alarm.bytes(), AlarmRecord::DayEntryKeyIndex, keys[0]));
-    QVERIFY(other.Alarms().Delete(other.Alarms().CurrentKey()));
-    alarm.setDayEntryKey(keys[1]);
-    QVERIFY(other.Alarms().Insert(alarm.bytes()));
-    QCOMPARE(marks(), QStringLiteral("-AA"));
-}
+        // Another workstation moves the first entry's alarm to the second.
+        TQuorlaDB other;
+        AlarmRecord alarm;
+        QVERIFY(other.Alarms().GetEqual(alarm.bytes(), AlarmRecord::DayEntryKeyIndex, keys[0]));
+        QVERIFY(other.Alarms().Delete(other.Alarms().CurrentKey()));
+        alarm.setDayEntryKey(keys[1]);
+        QVERIFY(other.Alarms().Insert(alarm.bytes()));
+        QCOMPARE(marks(), QStringLiteral("-AA"));
+    }
+};
 
 QUORLA_TEST_GUI_MAIN(tst_ViewAnswers)
 #include "tst_viewanswers.moc"

@@ -71,3 +71,13 @@ private:
     pid_t watchdog_ = -1;
     QString error_;
 };
+
+// For a test's initTestCase: starts into `server` the cluster its cases run on
+// when the run asks for the server engine (left null for a run on folders), and
+// fails the test when that cluster did not start.
+#define QUORLA_TEST_SERVER(server)                                                                  \
+    do {                                                                                            \
+        (server) = PostgresCluster::ForTestEngine();                                                \
+        if (server)                                                                                 \
+            QVERIFY2((server)->error().isEmpty(), qPrintable((server)->error()));                   \
+    } while (false)

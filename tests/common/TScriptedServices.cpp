@@ -36,6 +36,15 @@ TServices::MessageAnswer cautious(TServices::MessageButtons buttons)
     return buttons == B::YesNo ? A::No : buttons == B::OkCancel ? A::Cancel : A::Ok;
 }
 
+// The next scripted answer; an empty one, with `unexpected` noted, when none is left.
+QString nextAnswer(QQueue<QString>& script, QStringList& unexpected, const QString& what)
+{
+    if (!script.isEmpty())
+        return script.dequeue();
+    unexpected << what;
+    return {};
+}
+
 QString visible(QString text)
 {
     return text.replace(QLatin1Char('\r'), QLatin1String("\\r"));
@@ -64,31 +73,6 @@ TScriptedServices::~TScriptedServices()
         problems << QStringLiteral("scripted but never asked: ") + pending;
     if (!problems.isEmpty())
         QTest::qFail(qPrintable(problems.join(QLatin1String("\n    "))), __FILE__, __LINE__);
-}
-
-void TScriptedServices::expectMessage(MessageKind kind, const QString& text, MessageAnswer answer)
-{
-    script_.enqueue({kind, text, false, answer});
-}
-
-void TScriptedServices::expectMessageStartingWith(MessageKind kind, const QString& prefix, MessageAnswer answer)
-{
-    script_.enqueue({kind, prefix, true, answer});
-}
-
-void TScriptedServices::expectFolder(const QString& folder)
-{
-    folders_.enqueue(folder);
-}
-
-void TScriptedServices::expectSaveFile(const QString& path)
-{
-    saveFiles_.enqueue(path);
-}
-
-void TScriptedServices::expectPrinter(const QString& pdfFile)
-{
-    printers_.enqueue(pdfFile);
 }
 
 QStringList TScriptedServices::takeUnexpected()
@@ -139,16 +123,7 @@ TServices::MessageAnswer TScriptedServices::message(MessageKind kind, MessageBut
 
 QString TScriptedServices::pickFolder(const QString& caption)
 {
-    if (folders_.isEmpty()) {
-        unexpected_ << QStringLiteral("unexpected folder picker: \"%1\"").arg(caption);
-        return {};
-    }
-    return folders_.dequeue();
-}
-
-void TScriptedServices::expectChoice(const QString& text, int answer)
-{
-    choices_.enqueue({text, answer});
+    return nextAnswer(folders_, unexpected_, QStringLiteral("unexpected folder picker: \"%1\"").arg(caption));
 }
 
 int TScriptedServices::choose(const QString& text, const QStringList& choices)
@@ -162,25 +137,12 @@ int TScriptedServices::choose(const QString& text, const QStringList& choices)
 
 QString TScriptedServices::pickSaveFile(const QString& caption, const QString&, const QString&)
 {
-    if (saveFiles_.isEmpty()) {
-        unexpected_ << QStringLiteral("unexpected file name question: \"%1\"").arg(caption);
-        return {};
-    }
-    return saveFiles_.dequeue();
-}
-
-void TScriptedServices::expectOpenFile(const QString& path)
-{
-    openFiles_.enqueue(path);
+    return nextAnswer(saveFiles_, unexpected_, QStringLiteral("unexpected file name question: \"%1\"").arg(caption));
 }
 
 QString TScriptedServices::pickOpenFile(const QString& caption, const QString&)
 {
-    if (openFiles_.isEmpty()) {
-        unexpected_ << QStringLiteral("unexpected file question: \"%1\"").arg(caption);
-        return {};
-    }
-    return openFiles_.dequeue();
+    return nextAnswer(openFiles_, unexpected_, QStringLiteral("unexpected file question: \"%1\"").arg(caption));
 }
 
 void TScriptedServices::sleep(int milliseconds)

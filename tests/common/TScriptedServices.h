@@ -52,22 +52,28 @@ public:
     ~TScriptedServices() override;
 
     // Scripts the next message: its kind and exact text, and the answer to give.
-    void expectMessage(MessageKind kind, const QString& text, MessageAnswer answer);
+    void expectMessage(MessageKind kind, const QString& text, MessageAnswer answer)
+    {
+        script_.enqueue({kind, text, false, answer});
+    }
     // As expectMessage, for a message whose text begins with `prefix` (for texts
     // that end in an engine's error text or a changing value).
-    void expectMessageStartingWith(MessageKind kind, const QString& prefix, MessageAnswer answer);
+    void expectMessageStartingWith(MessageKind kind, const QString& prefix, MessageAnswer answer)
+    {
+        script_.enqueue({kind, prefix, true, answer});
+    }
     // Scripts the next folder picker's answer; an empty folder is a cancel.
-    void expectFolder(const QString& folder);
+    void expectFolder(const QString& folder) { folders_.enqueue(folder); }
     // The next file-name question is answered with `path` (empty: cancelled).
-    void expectSaveFile(const QString& path);
+    void expectSaveFile(const QString& path) { saveFiles_.enqueue(path); }
     // The answer to the next question for a file to read (empty: cancel).
-    void expectOpenFile(const QString& path);
+    void expectOpenFile(const QString& path) { openFiles_.enqueue(path); }
     // The next choice question (choose()) must ask `text`; it is answered
     // with the choice `answer` (-1: Cancel).
-    void expectChoice(const QString& text, int answer);
+    void expectChoice(const QString& text, int answer) { choices_.enqueue({text, answer}); }
     // Scripts the next print dialog's answer: print to the PDF file `pdfFile`,
     // or cancel when it is empty.
-    void expectPrinter(const QString& pdfFile);
+    void expectPrinter(const QString& pdfFile) { printers_.enqueue(pdfFile); }
 
     // Every message shown, in order, expected or not.
     const QList<Message>& messages() const { return messages_; }

@@ -19,24 +19,17 @@ set -euo pipefail
 program=$1
 alarm=$2
 outdir=${3:-.}
-for tool in xvfb-run xdotool openbox import; do
-  if ! command -v "$tool" >/dev/null 2>&1; then
-    echo "SKIP: $tool is not installed"
-    exit 77
-  fi
-done
-
-work=$(mktemp -d "${TMPDIR:-/tmp}/quorla-desktop-XXXXXX")
-trap 'rm -rf "$work"' EXIT
-mkdir -p "$work/config/KLV" "$work/tmp" "$work/db" "$outdir"
-printf '[General]\nRootPath=%s\n' "$work/db" > "$work/config/KLV/Quorla.conf"
+source "$(dirname "$0")/../common/desktop.sh"
+desktop_need xvfb-run xdotool openbox import
+desktop_workstation desktop db
+mkdir -p "$outdir"
 
 cat > "$work/drive.sh" <<'DRIVE'
 #!/usr/bin/env bash
 set -euo pipefail
 program=$1; alarm=$2; work=$3; outdir=$4
-export XDG_CONFIG_HOME="$work/config" TMPDIR="$work/tmp" QT_QPA_PLATFORM=xcb USER=e2euser
-export ASAN_OPTIONS=detect_leaks=0
+source "$QUORLA_DESKTOP"
+desktop_session "$work" e2euser
 
 openbox --sm-disable > "$work/openbox.log" 2>&1 &
 wm=$!
@@ -53,20 +46,7 @@ trap cleanup EXIT
 sleep 1
 
 fail() { echo "FAIL: $*"; cat "$work"/quorla*.log 2>/dev/null || true; exit 1; }
-find_window() { # name, seconds
-  local id=""
-  for _ in $(seq 1 $(( $2 * 5 ))); do
-    id=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n 1 || true)
-    [ -n "$id" ] && { echo "$id"; return 0; }
-    sleep 0.2
-  done
-  return 1
-}
-answer() { # a message box: its default button
-  xdotool windowactivate --sync "$1" 2>/dev/null || xdotool windowfocus --sync "$1"
-  xdotool key --clearmodifiers Return
-  sleep 1
-}
+answer() { press "$1" Return; sleep 1; } # a message box: its default button
 
 "$program" > "$work/quorla.log" 2>&1 &
 first=$!
@@ -88,8 +68,7 @@ for attempt in 1 2 3 4 5; do
     || fail "second start $attempt: the message closed by itself"
   kill -0 "$second" 2>/dev/null || fail "second start $attempt ended before its message was answered"
   answer "$box"
-  for _ in $(seq 1 100); do kill -0 "$second" 2>/dev/null || break; sleep 0.1; done
-  kill -0 "$second" 2>/dev/null && fail "second start $attempt did not end"
+  await_end "$second" || fail "second start $attempt did not end"
   wait "$second" || fail "second start $attempt ended with an error"
   kill -0 "$first" 2>/dev/null || fail "the first instance ended"
 done
@@ -128,4 +107,4 @@ wait "$first" 2>/dev/null || true
 echo "PASS"
 DRIVE
 chmod +x "$work/drive.sh"
-xvfb-run -a -s "-screen 0 1280x1024x24" "$work/drive.sh" "$program" "$alarm" "$work" "$outdir"
+desktop_run "$work/drive.sh" "$program" "$alarm" "$work" "$outdir"

@@ -28,17 +28,330 @@ class tst_Event : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void okSavesAndNotifies_data();
-    void okSavesAndNotifies();
-    void okRefusedKeepsDialog_data();
-    void okRefusedKeepsDialog();
-    void controlsFollowTheUser();
-    void historyInOrder();
-    void alarmOffersTheEditorsTime();
-    void repeatSection_data();
-    void repeatSection();
-    void repeatShownUnchangeable();
+    void initTestCase()
+    {
+        db = database(QStringLiteral("event"));
+        for (const char* text : {"Meeting", "Holiday"}) {   // keys 1 and 2
+            CategoryRecord category;
+            category.setDescription(QString::fromLatin1(text));
+            db->Categories().Insert(category.bytes());
+        }
+    }
+    void okSavesAndNotifies_data()
+    {
+        QTest::addColumn<qint32>("flags");
+        QTest::addColumn<QStringList>("assignees");
+        QTest::addColumn<bool>("isEdit");
+        QTest::addColumn<QString>("owner");
+        QTest::addColumn<QString>("saved");
+        QTest::addColumn<QStringList>("mail");   // recipients, then the time line; empty: none prepared
+        QTest::addColumn<QString>("noMail");     // why the workstation cannot hand mail over
+        QTest::newRow("10:07 at 10:05, others in list order") << 0 << QStringList{user(5), user(2), user(3)} << false
+            << "U02" << "1709546700" << QStringList{"U03", "U05", "Monday March 04, 10:05"} << QString();
+        QTest::newRow("un-timed, owner gone") << 1 << QStringList{user(3)} << true << "ERR" << "1709510400"
+            << QStringList{"U03", "Monday March 04, 00:00"} << QString();
+        QTest::newRow("only the author, no mail") << 0 << QStringList{user(2)} << false << "U02" << "1709546700"
+                                                  << QStringList() << QString();
+        QTest::newRow("no mail program: Notify unticked, says why") << 0 << QStringList{user(3)} << false << "U02"
+            << "1709546700" << QStringList() << "No mail program is set up on this workstation";
+    }
+    void okSavesAndNotifies()
+    {
+        QFETCH(qint32, flags);
+        QFETCH(QStringList, assignees);
+        QFETCH(bool, isEdit);
+        QFETCH(QString, owner);
+        QFETCH(QStringList, mail);
+        QFETCH(QString, noMail);
+        TScriptedServices services;
+        if (!noMail.isEmpty())
+            services.setMailAvailability({TServices::Outcome::NotAvailable, noMail});
+        DayEntryRecord e = entry(assignees, user(21), flags);
+        e.setOwnerKey(owner == "ERR" ? RecordKey::format(777) : user(2));
+        QCOMPARE(run(e, [&](QWidget* w) {
+                     QCOMPARE(child<QComboBox>(w, "cmbHour")->currentText() + child<QComboBox>(w, "cmbMinute")->currentText(),
+                              QStringLiteral("1005"));
+                     QCOMPARE(child(w, "cmbMinute")->isEnabled(), flags == 0);
+                     QCOMPARE(child<QLineEdit>(w, "edtOwner")->text(), owner);
+                     auto* notify = child<QCheckBox>(w, "chkNotify");
+                     QCOMPARE(notify->isChecked() && notify->isEnabled(), noMail.isEmpty());
+                     QVERIFY(notify->toolTip().contains(noMail));
+                     click(w, "btnOk");
+                 }, isEdit),
+                 1);
+        QTEST(e.StartTime(), "saved");
+        // The editor only prepares the message; it goes once the event is stored.
+        QVERIFY(services.mails().isEmpty());
+        const TServices::MailMessage& prepared = frm.Mail();
+        QCOMPARE(prepared.recipients, mail.mid(0, mail.size() - 1));
+        if (mail.isEmpty())
+            return;
+        QCOMPARE(prepared.subject, isEdit ? "Updated Quorla Event" : "New Quorla Event");
+        QCOMPARE(prepared.bodyLines,
+                 (QStringList{isEdit ? "An event in Quorla relating to you has been updated. The details are:"
+                                     : "A new event has been added into Quorla for you. The details are:",
+                              "", "Review", mail.last()}));
+    }
+    void okRefusedKeepsDialog_data()
+    {
+        QTest::addColumn<QString>("category");
+        QTest::addColumn<QStringList>("assignees");
+        QTest::addColumn<int>("ticked");
+        QTest::addColumn<QString>("message");   // none: accepted
+        const QString noCategory = QStringLiteral("You have not chosen a category for this event. Is this ok?");
+        QTest::newRow("no category, No") << RecordKey::format(0) << QStringList{user(2)} << 0 << noCategory;
+        QTest::newRow("no users, No") << user(21) << QStringList() << 0
+                                      << "You have not chosen any users for this event. Is this ok?";
+        QTest::newRow("twenty users accepted") << user(21) << QStringList() << 20 << QString();
+        QTest::newRow("twenty-one users") << user(21) << QStringList() << 21
+                                          << "A maximum of 20 users can be associated with an event";
+    }
+    void okRefusedKeepsDialog()
+    {
+        QFETCH(QString, category);
+        QFETCH(QStringList, assignees);
+        QFETCH(int, ticked);
+        QFETCH(QString, message);
+        TScriptedServices services;
+        if (!message.isEmpty())
+            services.expectMessage(ticked ? Kind::Error : Kind::Confirmation, message, ticked ? Answer::Ok : Answer::No);
+        DayEntryRecord e = entry(assignees, category);
+        const DayEntryRecord before = e;
+        const int result = run(e, [&](QWidget* w) {
+            tick(w, "lstUsers", ticked);
+            click(w, "btnOk");
+            if (QApplication::activeModalWidget() == w)
+                click(w, "btnCancel");
+        });
+        QCOMPARE(result, message.isEmpty() ? 1 : 2);
+        QCOMPARE(e.AssigneeKeys().size(), message.isEmpty() ? 20 : qsizetype(assignees.size()));
+        QVERIFY(message.isEmpty() || e == before);
+    }
+    void controlsFollowTheUser()
+    {
+        TScriptedServices services;
+        DayEntryRecord e = entry({user(2)}, RecordKey::format(0));
+        e.setDescription(QString());
+        alarm.setFlags(1);
+        alarm.setAlarmTime(QStringLiteral("1709542680"));   // 2024-03-04 08:58
+        QStringList alarmTimes;
+        run(e, [&](QWidget* w) {
+            QVERIFY(!child(w, "btnOk")->isEnabled());
+            QTest::keyClick(child(w, "cmbCategory"), Qt::Key_Down);
+            QCOMPARE(child<QLineEdit>(w, "edtDescription")->text(), QStringLiteral("Holiday"));
+            QVERIFY(child(w, "btnOk")->isEnabled());
+            auto* chkAlarm = child<QCheckBox>(w, "chkAlarm");
+            QVERIFY(chkAlarm->isChecked() && chkAlarm->isEnabled());
+            child<QListWidget>(w, "lstUsers")->item(1)->setCheckState(Qt::Unchecked);   // U02, the only one
+            QVERIFY(!chkAlarm->isChecked() && !chkAlarm->isEnabled());
+            tick(w, "lstUsers", 1);
+            QVERIFY(!chkAlarm->isChecked() && chkAlarm->isEnabled());
+            for (const char* typed : {"020170", "", "010130"}) {   // ticked: Close; unticked; ticked: title bar
+                if (!chkAlarm->isChecked())
+                    whenModal([&, typed](QWidget* a) {
+                        alarmTimes << child<QComboBox>(a, "cmbHour")->currentText() + child<QComboBox>(a, "cmbMinute")->currentText();
+                        child<TDateEdit>(a, "cmbDate")->setSelectedSection(QDateTimeEdit::DaySection);
+                        QTest::keyClicks(child(a, "cmbDate"), QString::fromLatin1(typed));
+                        alarmTimes.size() == 1 ? click(a, "btnClose") : void(a->close());
+                    });
+                chkAlarm->click();
+            }
+            click(w, "btnCancel");
+        });
+        QCOMPARE(alarmTimes, (QStringList{"0855", "0855"}));   // opened by each tick by hand, none while loading
+        QCOMPARE(alarm.AlarmTime(), QStringLiteral("0000118500"));   // 1970-01-02 08:55, kept by the title-bar close
+        alarm.setFlags(0);
+        e.setAssigneeKeys({user(2), RecordKey::format(999)});
+        QVERIFY_THROWS_EXCEPTION(EQuorla, frm.Execute(true, e, alarm, *db, user(2), cfg));   // "Unknown user"
+    }
+
+    // History lists an occurrence's changes in the order they were made, its
+    // series' among them, and has nothing to list for a new event. (A plain
+    // event's own records: tst_changetrail.)
+    void historyInOrder()
+    {
+        TScriptedServices services;
+        db->SetActingUser(user(3));
+        DayEntryRecord e = entry({user(2)});
+        alarm.clear();
+        bool enabledForNew = true;
+        run(e, [&](QWidget* w) {
+            enabledForNew = child(w, "btnHistory")->isEnabled();
+            click(w, "btnCancel");
+        });
+        QVERIFY(!enabledForNew);
+        services.setNow(QDateTime(QDate(2024, 3, 1), QTime(10, 0)));
+        TRecurrenceRule rule;
+        rule.setStart(QDate(2024, 3, 4));
+        rule.setTime(QTime(10, 0));
+        rule.setFrequency(TRecurrenceRule::Frequency::Weekly);
+        rule.setCount(2);
+        SeriesRecord weekly;
+        weekly.initialise();
+        weekly.setOwnerKey(user(2));
+        weekly.setDescription(QStringLiteral("Stand-up"));
+        weekly.setAssigneeKeys({user(2)});
+        weekly.setRule(rule);
+        TSeriesWriter series(*db);
+        const QString seriesKey = series.Create(weekly, QDate(2024, 3, 1)).seriesKey;
+        const QString first = series.Links(seriesKey).first().second.EntryKey();
+        services.setNow(QDateTime(QDate(2024, 3, 1), QTime(10, 15)));
+        DayEntryRecord occurrence;
+        QVERIFY(db->DayEntries().GetEqual(occurrence.bytes(), 0, first));
+        occurrence.setDescription(QStringLiteral("Stand-up, moved"));
+        QCOMPARE(TEventWriter(*db).updateEntryWithAlarms(first, occurrence, alarm, QString()), TEventWriter::Result::Done);
+        services.setNow(QDateTime(QDate(2024, 3, 1), QTime(10, 30)));
+        weekly.setDescription(QStringLiteral("Daily stand-up"));
+        series.Change(seriesKey, TSeriesWriter::Scope::All, rule.Start(), weekly, QDate(2024, 3, 1),
+                      TSeriesWriter::HeldOccurrences::Leave);
+        QCOMPARE(history(e, first), (QStringList{
+            "01/03/24 10:00  U03 on ws-test: Repeating event added: “Stand-up”, Every Monday at 10:00, 2 times; "
+            "2 occurrences made",
+            "01/03/24 10:15  U03 on ws-test: Event changed: description “Stand-up, moved”",
+            "01/03/24 10:30  U03 on ws-test: Repeating event changed: all: “Daily stand-up”, Every Monday at 10:00, "
+            "2 times; 2 occurrences touched"}));
+    }
+
+    // A new event without users: picking a group enables the Alarm box; the alarm
+    // dialog then offers the date and time set in the editor, not those it was
+    // opened with.
+    void alarmOffersTheEditorsTime()
+    {
+        TScriptedServices services;
+        cfg.Groups[0].SetFromText(QStringLiteral("Team,") + user(3));
+        DayEntryRecord e = entry({});
+        alarm.setFlags(0);
+        alarm.setAlarmTime(e.StartTime());
+        bool enabled = false;
+        QString offered;
+        run(e, [&](QWidget* w) {
+            whenModal([](QWidget* groups) { click(groups, "btnOk"); });
+            click(w, "btnGroup");
+            enabled = child(w, "chkAlarm")->isEnabled();
+            child<QComboBox>(w, "cmbHour")->setCurrentIndex(14);
+            whenModal([&](QWidget* a) {
+                offered = child<QDateEdit>(a, "cmbDate")->date().toString(Qt::ISODate) + ' '
+                          + child<QComboBox>(a, "cmbHour")->currentText() + child<QComboBox>(a, "cmbMinute")->currentText();
+                click(a, "btnClose");
+            });
+            child<QCheckBox>(w, "chkAlarm")->click();
+            click(w, "btnCancel");
+        });
+        QVERIFY(enabled);
+        QCOMPARE(offered, QStringLiteral("2024-03-04 1405"));
+    }
+
+    // The Repeat section of a new event on Monday 4 March 2024 at 10:05: what
+    // the controls make, in the summary and in the rule handed back, and the
+    // repeats OK refuses (the dialog stays open, nothing written).
+    void repeatSection_data()
+    {
+        QTest::addColumn<int>("repeat");          // cmbRepeat: 0 none ... 4 yearly
+        QTest::addColumn<int>("every");
+        QTest::addColumn<QString>("days");        // weekday boxes ticked, after the section's own choice is cleared
+        QTest::addColumn<int>("monthly");         // cmbRepeatMonthly's row
+        QTest::addColumn<QString>("end");         // "", "yyyy-MM-dd" or a count
+        QTest::addColumn<QString>("summary");
+        QTest::addColumn<QString>("refusal");
+        QTest::newRow("none") << 0 << 1 << "" << 0 << "" << "Does not repeat" << "";
+        QTest::newRow("weekly on two days until a date") << 2 << 1 << "Mon Thu" << 0 << "2027-06-30"
+            << "Every Monday and Thursday at 10:05 until 30 June 2027" << "";
+        QTest::newRow("every 2 weeks, 10 times") << 2 << 2 << "Mon" << 0 << "10"
+            << "Every 2 weeks on Monday at 10:05, 10 times" << "";
+        QTest::newRow("monthly on the first Monday") << 3 << 1 << "" << 1 << ""
+            << "Monthly on the first Monday at 10:05" << "";
+        QTest::newRow("weekly without a weekday") << 2 << 1 << "" << 0 << "" << TfrmEvent::RepeatNoWeekday
+            << TfrmEvent::RepeatNoWeekday;
+        QTest::newRow("ends before the start") << 1 << 1 << "" << 0 << "2024-03-01"
+            << TfrmEvent::RepeatEndsBeforeStart << TfrmEvent::RepeatEndsBeforeStart;
+        QTest::newRow("count 0") << 1 << 1 << "" << 0 << "0" << TfrmEvent::RepeatNoCount << TfrmEvent::RepeatNoCount;
+        QTest::newRow("no day before the end") << 2 << 1 << "Fri" << 0 << "2024-03-07"
+            << TfrmEvent::RepeatNoOccurrence << TfrmEvent::RepeatNoOccurrence;
+    }
+    void repeatSection()
+    {
+        QFETCH(int, repeat);
+        QFETCH(int, every);
+        QFETCH(QString, days);
+        QFETCH(int, monthly);
+        QFETCH(QString, end);
+        QFETCH(QString, summary);
+        QFETCH(QString, refusal);
+        TScriptedServices services;
+        if (!refusal.isEmpty())
+            services.expectMessage(Kind::Warning, refusal, Answer::Ok);
+        DayEntryRecord e = entry({user(2)});
+        const DayEntryRecord before = e;
+        alarm.setFlags(0);
+        QString shown;
+        const int result = run(e, [&](QWidget* w) {
+            QCOMPARE(child<QLabel>(w, "lblRepeatSummary")->text(), QStringLiteral("Does not repeat"));
+            QVERIFY(!child(w, "spnRepeatEvery")->isEnabled());
+            child<QComboBox>(w, "cmbRepeat")->setCurrentIndex(repeat);
+            child<QSpinBox>(w, "spnRepeatEvery")->setValue(every);
+            for (const char* day : {"Mon", "Tue", "Wed", "Thu", "Fri", "Sat", "Sun"})
+                child<QCheckBox>(w, (QByteArray("chkRepeat") + day).constData())->setChecked(days.contains(QLatin1String(day)));
+            child<QComboBox>(w, "cmbRepeatMonthly")->setCurrentIndex(monthly);
+            if (end.contains('-')) {
+                child<QRadioButton>(w, "rdoRepeatEndDate")->setChecked(true);
+                child<QDateEdit>(w, "cmbRepeatUntil")->setDate(QDate::fromString(end, Qt::ISODate));
+            } else if (!end.isEmpty()) {
+                child<QRadioButton>(w, "rdoRepeatEndCount")->setChecked(true);
+                child<QSpinBox>(w, "spnRepeatCount")->setValue(end.toInt());
+            }
+            QCOMPARE(child(w, "chkRepeatMon")->isHidden(), repeat != 2);
+            QCOMPARE(child(w, "cmbRepeatMonthly")->isHidden(), repeat != 3);
+            shown = child<QLabel>(w, "lblRepeatSummary")->text();
+            click(w, "btnOk");
+            if (QApplication::activeModalWidget() == w)
+                click(w, "btnCancel");
+        });
+        QCOMPARE(shown, summary);
+        QCOMPARE(result, refusal.isEmpty() ? 1 : 2);
+        if (!refusal.isEmpty()) {
+            QVERIFY(e == before);
+            return;
+        }
+        QCOMPARE(frm.Rule().has_value(), repeat != 0);
+        if (frm.Rule()) {
+            QCOMPARE(frm.Rule()->Summary(), summary);
+            QCOMPARE(frm.Rule()->Start(), QDate(2024, 3, 4));
+        }
+    }
+
+    // An occurrence changed alone shows its series' repeat, which cannot be
+    // changed there; a series changed as a whole cannot be made to stop
+    // repeating; the next event shows none again.
+    void repeatShownUnchangeable()
+    {
+        TScriptedServices services;
+        TRecurrenceRule rule;
+        rule.setStart(QDate(2024, 3, 4));
+        rule.setTime(QTime(10, 5));
+        rule.setFrequency(TRecurrenceRule::Frequency::Monthly);
+        rule.setMonthlyWeek(1);
+        rule.setCount(5);
+        frm.SetRepeat(rule, false);
+        DayEntryRecord e = entry({user(2)});
+        QStringList seen;
+        const auto look = [&](QWidget* w) {
+            seen << child<QComboBox>(w, "cmbRepeat")->currentText() + (child(w, "cmbRepeat")->isEnabled() ? " open" : " shut")
+                        + ": " + child<QLabel>(w, "lblRepeatSummary")->text();
+            click(w, "btnCancel");
+        };
+        const auto noneOffered = [&](QWidget* w) {
+            const auto* choices = qobject_cast<QStandardItemModel*>(child<QComboBox>(w, "cmbRepeat")->model());
+            seen << QStringLiteral("None offered: %1").arg(choices->item(0)->isEnabled());
+            look(w);
+        };
+        run(e, look, true);
+        frm.SetRepeat(rule, true);
+        run(e, noneOffered, true);
+        run(e, noneOffered, true);
+        QCOMPARE(seen, (QStringList{"Monthly shut: Monthly on the first Monday at 10:05, 5 times", "None offered: 0",
+                                    "Monthly open: Monthly on the first Monday at 10:05, 5 times", "None offered: 1",
+                                    "None open: Does not repeat"}));
+    }
 
 private:
     // U02 edits; events start on Monday 2024-03-04 at 10:07, category Meeting.
@@ -83,349 +396,6 @@ private:
     TfrmEvent frm;
     AlarmRecord alarm;
 };
-
-void tst_Event::initTestCase()
-{
-    db = database(QStringLiteral("event"));
-    for (const char* text : {"Meeting", "Holiday"}) {   // keys 1 and 2
-        CategoryRecord category;
-        category.setDescription(QString::fromLatin1(text));
-        db->Categories().Insert(category.bytes());
-    }
-}
-
-void tst_Event::okSavesAndNotifies_data()
-{
-    QTest::addColumn<qint32>("flags");
-    QTest::addColumn<QStringList>("assignees");
-    QTest::addColumn<bool>("isEdit");
-    QTest::addColumn<QString>("owner");
-    QTest::addColumn<QString>("saved");
-    QTest::addColumn<QStringList>("mail");   // recipients, then the time line; empty: none prepared
-    QTest::addColumn<QString>("noMail");     // why the workstation cannot hand mail over
-    QTest::newRow("10:07 at 10:05, others in list order") << 0 << QStringList{user(5), user(2), user(3)} << false
-        << "U02" << "1709546700" << QStringList{"U03", "U05", "Monday March 04, 10:05"} << QString();
-    QTest::newRow("un-timed, owner gone") << 1 << QStringList{user(3)} << true << "ERR" << "1709510400"
-        << QStringList{"U03", "Monday March 04, 00:00"} << QString();
-    QTest::newRow("only the author, no mail") << 0 << QStringList{user(2)} << false << "U02" << "1709546700"
-                                              << QStringList() << QString();
-    QTest::newRow("no mail program: Notify unticked, says why") << 0 << QStringList{user(3)} << false << "U02"
-        << "1709546700" << QStringList() << "No mail program is set up on this workstation";
-}
-
-void tst_Event::okSavesAndNotifies()
-{
-    QFETCH(qint32, flags);
-    QFETCH(QStringList, assignees);
-    QFETCH(bool, isEdit);
-    QFETCH(QString, owner);
-    QFETCH(QString, saved);
-    QFETCH(QStringList, mail);
-    QFETCH(QString, noMail);
-    TScriptedServices services;
-    if (!noMail.isEmpty())
-        services.setMailAvailability({TServices::Outcome::NotAvailable, noMail});
-    DayEntryRecord e = entry(assignees, user(21), flags);
-    e.setOwnerKey(owner == "ERR" ? RecordKey::format(777) : user(2));
-    QCOMPARE(run(e, [&](QWidget* w) {
-                 QCOMPARE(child<QComboBox>(w, "cmbHour")->currentText() + child<QComboBox>(w, "cmbMinute")->currentText(),
-                          QStringLiteral("1005"));
-                 QCOMPARE(child(w, "cmbMinute")->isEnabled(), flags == 0);
-                 QCOMPARE(child<QLineEdit>(w, "edtOwner")->text(), owner);
-                 auto* notify = child<QCheckBox>(w, "chkNotify");
-                 QCOMPARE(notify->isChecked() && notify->isEnabled(), noMail.isEmpty());
-                 QVERIFY(notify->toolTip().contains(noMail));
-                 click(w, "btnOk");
-             }, isEdit),
-             1);
-    QCOMPARE(e.StartTime(), saved);
-    // The editor only prepares the message; it goes once the event is stored.
-    QVERIFY(services.mails().isEmpty());
-    const TServices::MailMessage& prepared = frm.Mail();
-    QCOMPARE(prepared.recipients, mail.mid(0, mail.size() - 1));
-    if (mail.isEmpty())
-        return;
-    QCOMPARE(prepared.subject, isEdit ? "Updated Quorla Event" : "New Quorla Event");
-    QCOMPARE(prepared.bodyLines,
-             (QStringList{isEdit ? "An event in Quorla relating to you has been updated. The details are:"
-                                 : "A new event has been added into Quorla for you. The details are:",
-                          "", "Review", mail.last()}));
-}
-
-void tst_Event::okRefusedKeepsDialog_data()
-{
-    QTest::addColumn<QString>("category");
-    QTest::addColumn<QStringList>("assignees");
-    QTest::addColumn<int>("ticked");
-    QTest::addColumn<QString>("message");   // none: accepted
-    const QString noCategory = QStringLiteral("You have not chosen a category for this event. Is this ok?");
-    QTest::newRow("no category, No") << RecordKey::format(0) << QStringList{user(2)} << 0 << noCategory;
-    QTest::newRow("no users, No") << user(21) << QStringList() << 0
-                                  << "You have not chosen any users for this event. Is this ok?";
-    QTest::newRow("twenty users accepted") << user(21) << QStringList() << 20 << QString();
-    QTest::newRow("twenty-one users") << user(21) << QStringList() << 21
-                                      << "A maximum of 20 users can be associated with an event";
-}
-
-void tst_Event::okRefusedKeepsDialog()
-{
-    QFETCH(QString, category);
-    QFETCH(QStringList, assignees);
-    QFETCH(int, ticked);
-    QFETCH(QString, message);
-    TScriptedServices services;
-    if (!message.isEmpty())
-        services.expectMessage(ticked ? Kind::Error : Kind::Confirmation, message, ticked ? Answer::Ok : Answer::No);
-    DayEntryRecord e = entry(assignees, category);
-    const DayEntryRecord before = e;
-    const int result = run(e, [&](QWidget* w) {
-        tick(w, "lstUsers", ticked);
-        click(w, "btnOk");
-        if (QApplication::activeModalWidget() == w)
-            click(w, "btnCancel");
-    });
-    QCOMPARE(result, message.isEmpty() ? 1 : 2);
-    QCOMPARE(e.AssigneeKeys().size(), message.isEmpty() ? 20 : qsizetype(assignees.size()));
-    QVERIFY(message.isEmpty() || e == before);
-}
-
-void tst_Event::controlsFollowTheUser()
-{
-    TScriptedServices services;
-    DayEntryRecord e = entry({user(2)}, RecordKey::format(0));
-    e.setDescription(QString());
-    alarm.setFlags(1);
-    alarm.setAlarmTime(QStringLiteral("1709542680"));   // 2024-03-04 08:58
-    QStringList alarmTimes;
-    run(e, [&](QWidget* w) {
-        QVERIFY(!child(w, "btnOk")->isEnabled());
-        QTest::keyClick(child(w, "cmbCategory"), Qt::Key_Down);
-        QCOMPARE(child<QLineEdit>(w, "edtDescription")->text(), QStringLiteral("Holiday"));
-        QVERIFY(child(w, "btnOk")->isEnabled());
-        auto* chkAlarm = child<QCheckBox>(w, "chkAlarm");
-        QVERIFY(chkAlarm->isChecked() && chkAlarm->isEnabled());
-        child<QListWidget>(w, "lstUsers")->item(1)->setCheckState(Qt::Unchecked);   // U02, the only one
-        QVERIFY(!chkAlarm->isChecked() && !chkAlarm->isEnabled());
-        tick(w, "lstUsers", 1);
-        QVERIFY(!chkAlarm->isChecked() && chkAlarm->isEnabled());
-        for (const char* typed : {"020170", "", "010130"}) {   // ticked: Close; unticked; ticked: title bar
-            if (!chkAlarm->isChecked())
-                whenModal([&, typed](QWidget* a) {
-                    alarmTimes << child<QComboBox>(a, "cmbHour")->currentText() + child<QComboBox>(a, "cmbMinute")->currentText();
-                    child<TDateEdit>(a, "cmbDate")->setSelectedSection(QDateTimeEdit::DaySection);
-                    QTest::keyClicks(child(a, "cmbDate"), QString::fromLatin1(typed));
-                    alarmTimes.size() == 1 ? click(a, "btnClose") : void(a->close());
-                });
-            chkAlarm->click();
-        }
-        click(w, "btnCancel");
-    });
-    QCOMPARE(alarmTimes, (QStringList{"0855", "0855"}));   // opened by each tick by hand, none while loading
-    QCOMPARE(alarm.AlarmTime(), QStringLiteral("0000118500"));   // 1970-01-02 08:55, kept by the title-bar close
-    alarm.setFlags(0);
-    e.setAssigneeKeys({user(2), RecordKey::format(999)});
-    QVERIFY_THROWS_EXCEPTION(EQuorla, frm.Execute(true, e, alarm, *db, user(2), cfg));   // "Unknown user"
-}
-
-// History lists a stored event's changes in the order they were made, an
-// occurrence's with its series' among them, and has nothing to list for a
-// new one.
-void tst_Event::historyInOrder()
-{
-    TScriptedServices services;
-    services.setNow(QDateTime(QDate(2024, 3, 1), QTime(9, 30)));
-    db->SetActingUser(user(2));
-    DayEntryRecord e = entry({user(2)});
-    alarm.clear();
-    const QString key = TEventWriter(*db).insertEntryWithAlarms(e, alarm);
-    services.setNow(QDateTime(QDate(2024, 3, 1), QTime(9, 45)));
-    db->SetActingUser(user(3));
-    e.setDescription(QStringLiteral("Review, second round"));
-    TEventWriter(*db).updateEntryWithAlarms(key, e, alarm, QString());
-    const QStringList shown = history(e, key);
-    bool enabledForNew = true;
-    run(e, [&](QWidget* w) {
-        enabledForNew = child(w, "btnHistory")->isEnabled();
-        click(w, "btnCancel");
-    });
-    QCOMPARE(shown, (QStringList{"01/03/24 09:30  U02 on ws-test: Event added: “Review”; 04/03/24 10:07; for U02",
-                                 "01/03/24 09:45  U03 on ws-test: Event changed: description “Review, second round”"}));
-    QVERIFY(!enabledForNew);
-
-    // An occurrence of a repeating event: its series' records among its own.
-    services.setNow(QDateTime(QDate(2024, 3, 1), QTime(10, 0)));
-    TRecurrenceRule rule;
-    rule.setStart(QDate(2024, 3, 4));
-    rule.setTime(QTime(10, 0));
-    rule.setFrequency(TRecurrenceRule::Frequency::Weekly);
-    rule.setCount(2);
-    SeriesRecord weekly;
-    weekly.initialise();
-    weekly.setOwnerKey(user(2));
-    weekly.setDescription(QStringLiteral("Stand-up"));
-    weekly.setAssigneeKeys({user(2)});
-    weekly.setRule(rule);
-    TSeriesWriter series(*db);
-    const QString seriesKey = series.Create(weekly, QDate(2024, 3, 1)).seriesKey;
-    const QString first = series.Links(seriesKey).first().second.EntryKey();
-    services.setNow(QDateTime(QDate(2024, 3, 1), QTime(10, 15)));
-    DayEntryRecord occurrence;
-    QVERIFY(db->DayEntries().GetEqual(occurrence.bytes(), 0, first));
-    occurrence.setDescription(QStringLiteral("Stand-up, moved"));
-    QCOMPARE(TEventWriter(*db).updateEntryWithAlarms(first, occurrence, alarm, QString()), TEventWriter::Result::Done);
-    services.setNow(QDateTime(QDate(2024, 3, 1), QTime(10, 30)));
-    weekly.setDescription(QStringLiteral("Daily stand-up"));
-    series.Change(seriesKey, TSeriesWriter::Scope::All, rule.Start(), weekly, QDate(2024, 3, 1),
-                  TSeriesWriter::HeldOccurrences::Leave);
-    QCOMPARE(history(e, first), (QStringList{
-        "01/03/24 10:00  U03 on ws-test: Repeating event added: “Stand-up”, Every Monday at 10:00, 2 times; "
-        "2 occurrences made",
-        "01/03/24 10:15  U03 on ws-test: Event changed: description “Stand-up, moved”",
-        "01/03/24 10:30  U03 on ws-test: Repeating event changed: all: “Daily stand-up”, Every Monday at 10:00, "
-        "2 times; 2 occurrences touched"}));
-}
-
-// A new event without users: picking a group enables the Alarm box; the alarm
-// dialog then offers the date and time set in the editor, not those it was
-// opened with.
-void tst_Event::alarmOffersTheEditorsTime()
-{
-    TScriptedServices services;
-    cfg.Groups[0].SetFromText(QStringLiteral("Team,") + user(3));
-    DayEntryRecord e = entry({});
-    alarm.setFlags(0);
-    alarm.setAlarmTime(e.StartTime());
-    bool enabled = false;
-    QString offered;
-    run(e, [&](QWidget* w) {
-        whenModal([](QWidget* groups) { click(groups, "btnOk"); });
-        click(w, "btnGroup");
-        enabled = child(w, "chkAlarm")->isEnabled();
-        child<QComboBox>(w, "cmbHour")->setCurrentIndex(14);
-        whenModal([&](QWidget* a) {
-            offered = child<QDateEdit>(a, "cmbDate")->date().toString(Qt::ISODate) + ' '
-                      + child<QComboBox>(a, "cmbHour")->currentText() + child<QComboBox>(a, "cmbMinute")->currentText();
-            click(a, "btnClose");
-        });
-        child<QCheckBox>(w, "chkAlarm")->click();
-        click(w, "btnCancel");
-    });
-    QVERIFY(enabled);
-    QCOMPARE(offered, QStringLiteral("2024-03-04 1405"));
-}
-
-// The Repeat section of a new event on Monday 4 March 2024 at 10:05: what
-// the controls make, in the summary and in the rule handed back, and the
-// repeats OK refuses (the dialog stays open, nothing written).
-void tst_Event::repeatSection_data()
-{
-    QTest::addColumn<int>("repeat");          // cmbRepeat: 0 none ... 4 yearly
-    QTest::addColumn<int>("every");
-    QTest::addColumn<QString>("days");        // weekday boxes ticked, after the section's own choice is cleared
-    QTest::addColumn<int>("monthly");         // cmbRepeatMonthly's row
-    QTest::addColumn<QString>("end");         // "", "yyyy-MM-dd" or a count
-    QTest::addColumn<QString>("summary");
-    QTest::addColumn<QString>("refusal");
-    QTest::newRow("none") << 0 << 1 << "" << 0 << "" << "Does not repeat" << "";
-    QTest::newRow("weekly on two days until a date") << 2 << 1 << "Mon Thu" << 0 << "2027-06-30"
-        << "Every Monday and Thursday at 10:05 until 30 June 2027" << "";
-    QTest::newRow("every 2 weeks, 10 times") << 2 << 2 << "Mon" << 0 << "10"
-        << "Every 2 weeks on Monday at 10:05, 10 times" << "";
-    QTest::newRow("monthly on the first Monday") << 3 << 1 << "" << 1 << ""
-        << "Monthly on the first Monday at 10:05" << "";
-    QTest::newRow("weekly without a weekday") << 2 << 1 << "" << 0 << "" << TfrmEvent::RepeatNoWeekday
-        << TfrmEvent::RepeatNoWeekday;
-    QTest::newRow("ends before the start") << 1 << 1 << "" << 0 << "2024-03-01"
-        << TfrmEvent::RepeatEndsBeforeStart << TfrmEvent::RepeatEndsBeforeStart;
-    QTest::newRow("count 0") << 1 << 1 << "" << 0 << "0" << TfrmEvent::RepeatNoCount << TfrmEvent::RepeatNoCount;
-    QTest::newRow("no day before the end") << 2 << 1 << "Fri" << 0 << "2024-03-07"
-        << TfrmEvent::RepeatNoOccurrence << TfrmEvent::RepeatNoOccurrence;
-}
-
-void tst_Event::repeatSection()
-{
-    QFETCH(int, repeat);
-    QFETCH(int, every);
-    QFETCH(QString, days);
-    QFETCH(int, monthly);
-    QFETCH(QString, end);
-    QFETCH(QString, summary);
-    QFETCH(QString, refusal);
-    TScriptedServices services;
-    if (!refusal.isEmpty())
-        services.expectMessage(Kind::Warning, refusal, Answer::Ok);
-    DayEntryRecord e = entry({user(2)});
-    const DayEntryRecord before = e;
-    alarm.setFlags(0);
-    QString shown;
-    const int result = run(e, [&](QWidget* w) {
-        QCOMPARE(child<QLabel>(w, "lblRepeatSummary")->text(), QStringLiteral("Does not repeat"));
-        QVERIFY(!child(w, "spnRepeatEvery")->isEnabled());
-        child<QComboBox>(w, "cmbRepeat")->setCurrentIndex(repeat);
-        child<QSpinBox>(w, "spnRepeatEvery")->setValue(every);
-        for (const char* day : {"Mon", "Tue", "Wed", "Thu", "Fri", "Sat", "Sun"})
-            child<QCheckBox>(w, (QByteArray("chkRepeat") + day).constData())->setChecked(days.contains(QLatin1String(day)));
-        child<QComboBox>(w, "cmbRepeatMonthly")->setCurrentIndex(monthly);
-        if (end.contains('-')) {
-            child<QRadioButton>(w, "rdoRepeatEndDate")->setChecked(true);
-            child<QDateEdit>(w, "cmbRepeatUntil")->setDate(QDate::fromString(end, Qt::ISODate));
-        } else if (!end.isEmpty()) {
-            child<QRadioButton>(w, "rdoRepeatEndCount")->setChecked(true);
-            child<QSpinBox>(w, "spnRepeatCount")->setValue(end.toInt());
-        }
-        QCOMPARE(child(w, "chkRepeatMon")->isHidden(), repeat != 2);
-        QCOMPARE(child(w, "cmbRepeatMonthly")->isHidden(), repeat != 3);
-        shown = child<QLabel>(w, "lblRepeatSummary")->text();
-        click(w, "btnOk");
-        if (QApplication::activeModalWidget() == w)
-            click(w, "btnCancel");
-    });
-    QCOMPARE(shown, summary);
-    QCOMPARE(result, refusal.isEmpty() ? 1 : 2);
-    if (!refusal.isEmpty()) {
-        QVERIFY(e == before);
-        return;
-    }
-    QCOMPARE(frm.Rule().has_value(), repeat != 0);
-    if (frm.Rule()) {
-        QCOMPARE(frm.Rule()->Summary(), summary);
-        QCOMPARE(frm.Rule()->Start(), QDate(2024, 3, 4));
-    }
-}
-
-// An occurrence changed alone shows its series' repeat, which cannot be
-// changed there; a series changed as a whole cannot be made to stop
-// repeating; the next event shows none again.
-void tst_Event::repeatShownUnchangeable()
-{
-    TScriptedServices services;
-    TRecurrenceRule rule;
-    rule.setStart(QDate(2024, 3, 4));
-    rule.setTime(QTime(10, 5));
-    rule.setFrequency(TRecurrenceRule::Frequency::Monthly);
-    rule.setMonthlyWeek(1);
-    rule.setCount(5);
-    frm.SetRepeat(rule, false);
-    DayEntryRecord e = entry({user(2)});
-    QStringList seen;
-    const auto look = [&](QWidget* w) {
-        seen << child<QComboBox>(w, "cmbRepeat")->currentText() + (child(w, "cmbRepeat")->isEnabled() ? " open" : " shut")
-                    + ": " + child<QLabel>(w, "lblRepeatSummary")->text();
-        click(w, "btnCancel");
-    };
-    const auto noneOffered = [&](QWidget* w) {
-        const auto* choices = qobject_cast<QStandardItemModel*>(child<QComboBox>(w, "cmbRepeat")->model());
-        seen << QStringLiteral("None offered: %1").arg(choices->item(0)->isEnabled());
-        look(w);
-    };
-    run(e, look, true);
-    frm.SetRepeat(rule, true);
-    run(e, noneOffered, true);
-    run(e, noneOffered, true);
-    QCOMPARE(seen, (QStringList{"Monthly shut: Monthly on the first Monday at 10:05, 5 times", "None offered: 0",
-                                "Monthly open: Monthly on the first Monday at 10:05, 5 times", "None offered: 1",
-                                "None open: Does not repeat"}));
-}
 
 QUORLA_TEST_GUI_MAIN(tst_Event)
 #include "tst_event.moc"

@@ -134,9 +134,7 @@ class tst_CalendarImport : public QObject
 private slots:
     void initTestCase()
     {
-        server = PostgresCluster::ForTestEngine();
-        if (server)
-            QVERIFY2(server->error().isEmpty(), qPrintable(server->error()));
+        QUORLA_TEST_SERVER(server);
     }
     void cleanupTestCase() { server.reset(); }
 

@@ -21,15 +21,9 @@ set -euo pipefail
 
 build=$1
 outdir=$2
-for tool in desktop-file-validate appstreamcli man xvfb-run xauth xdotool; do
-  if ! command -v "$tool" >/dev/null 2>&1; then
-    echo "SKIP: $tool is not installed"
-    exit 77
-  fi
-done
-
-work=$(mktemp -d "${TMPDIR:-/tmp}/quorla-install-XXXXXX")
-trap 'rm -rf "$work"' EXIT
+source "$(dirname "$0")/../common/desktop.sh"
+desktop_need desktop-file-validate appstreamcli man xvfb-run xauth xdotool
+desktop_workstation install
 mkdir -p "$outdir"
 fails=0
 fail() { echo "FAIL: $*"; fails=$((fails + 1)); }
@@ -94,43 +88,29 @@ for program in "$usr"/bin/*; do
 done
 
 # 4. The first start from the desktop entry, on a workstation of its own.
-mkdir -p "$work/config" "$work/tmp"
 cat > "$work/drive.sh" <<'DRIVE'
 #!/usr/bin/env bash
 set -uo pipefail
 work=$1; usr=$2; shift 2
-export XDG_CONFIG_HOME="$work/config" TMPDIR="$work/tmp" QT_QPA_PLATFORM=xcb USER=firststart
-export PATH="$usr/bin:$PATH" ASAN_OPTIONS=detect_leaks=0
+source "$QUORLA_DESKTOP"
+desktop_session "$work" firststart
+export PATH="$usr/bin:$PATH"
 "$@" > "$work/quorla.log" 2>&1 &
 pid=$!
 fail() { echo "FAIL: $*"; cat "$work/quorla.log"; import -window root "$QUORLA_SHOT" 2>/dev/null; kill "$pid" 2>/dev/null; exit 1; }
-find_window() { # title, seconds: a visible window of the program
-  local id=""
-  for _ in $(seq 1 $(( $2 * 5 ))); do
-    id=$(xdotool search --all --onlyvisible --pid "$pid" --name "$1" 2>/dev/null | head -n 1 || true)
-    [ -n "$id" ] && { echo "$id"; return 0; }
-    kill -0 "$pid" 2>/dev/null || return 1
-    sleep 0.2
-  done
-  return 1
-}
-box=$(find_window '^Warning$' 60) || fail "no first-start message"
-xdotool windowfocus --sync "$box" key --clearmodifiers Return
-picker=$(find_window '^Select Quorla Database Location\?$' 20) || fail "no folder picker after the message"
-xdotool windowfocus --sync "$picker" key --clearmodifiers Escape
-error=$(find_window '^Error$' 20) || fail "no error box after cancelling the picker"
-xdotool windowfocus --sync "$error" key --clearmodifiers Return
-for _ in $(seq 1 50); do
-  kill -0 "$pid" 2>/dev/null || break
-  sleep 0.2
-done
-kill -0 "$pid" 2>/dev/null && fail "the program did not end"
+box=$(find_window '^Warning$' 60 "$pid") || fail "no first-start message"
+press "$box" Return
+picker=$(find_window '^Select Quorla Database Location\?$' 20 "$pid") || fail "no folder picker after the message"
+press "$picker" Escape
+error=$(find_window '^Error$' 20 "$pid") || fail "no error box after cancelling the picker"
+press "$error" Return
+await_end "$pid" || fail "the program did not end"
 wait "$pid"; status=$?
 [ $status -eq 1 ] || fail "exit status $status after a start without a database, not 1"
 echo "first start: message, folder picker, error box, exit status 1"
 DRIVE
 chmod +x "$work/drive.sh"
-QUORLA_SHOT="$(cd "$outdir" && pwd)/first_start_failed.png" xvfb-run -a -s "-screen 0 1280x1024x24" "$work/drive.sh" "$work" "$usr" "${command[@]}" || fail "first start"
+QUORLA_SHOT="$(cd "$outdir" && pwd)/first_start_failed.png" desktop_run "$work/drive.sh" "$work" "$usr" "${command[@]}" || fail "first start"
 if grep -qs '^RootPath=' "$work/config/KLV/Quorla.conf"; then
   fail "a cancelled first start recorded a database: $(cat "$work/config/KLV/Quorla.conf")"
 fi

@@ -5,7 +5,7 @@
 #include "CategoryRecord.h"
 #include "DayEntryRecord.h"
 #include "IsamCode.h"
-#include "IsamFormat.h"
+#include "TIsamFormat.h"
 #include "QuorlaTest.h"
 #include "TXIsamFile.h"
 #include "UserRecord.h"
@@ -13,6 +13,8 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+
+#include <functional>
 
 #include <sqlite3.h>
 #include <unistd.h>
@@ -140,27 +142,23 @@ private slots:
             }
             // The rest cannot pass for sound.
             const Dataset& other = Datasets[(&d - Datasets + 1) % 4];
-            QFile::remove(path);
-            soundDataset(other, path);
-            const QStringList made = {"another dataset's layout", "another program's database",
-                                      "record of the wrong size", "folder in place of the file"};
-            for (const QString& name : made) {
-                if (name == made[1]) {
-                    QFile::remove(path);
-                    sql(path, "CREATE TABLE t(x); INSERT INTO t VALUES(1);");
-                } else if (name == made[2]) {
-                    QFile::remove(path);
-                    soundDataset(d, path);
-                    sql(path, "UPDATE records SET data = x'00112233' WHERE pk = '0000000007'");
-                } else if (name == made[3]) {
-                    QFile::remove(path);
-                    QVERIFY(QDir().mkpath(path));
-                }
+            const std::pair<const char*, std::function<void()>> made[] = {
+                {"another dataset's layout", [&] { soundDataset(other, path); }},
+                {"another program's database", [&] { sql(path, "CREATE TABLE t(x); INSERT INTO t VALUES(1);"); }},
+                {"record of the wrong size", [&] {
+                     soundDataset(d, path);
+                     sql(path, "UPDATE records SET data = x'00112233' WHERE pk = '0000000007'");
+                 }},
+                {"folder in place of the file", [&] { QDir().mkpath(path); }}};
+            for (const auto& [name, make] : made) {
+                QFile::remove(path);
+                make();
                 const QByteArray before = checksum(path);
                 const int code = use(d, path);
                 ++tried;
                 ++refused;
-                QVERIFY2(ClearCodes.contains(code), qPrintable(d.file + ", " + name + ": code " + QString::number(code)));
+                const QString what = d.file + ", " + QString::fromLatin1(name) + ": code " + QString::number(code);
+                QVERIFY2(ClearCodes.contains(code), qPrintable(what));
                 QCOMPARE(checksum(path), before);
             }
         }

@@ -1,7 +1,7 @@
 // The change trail and the lock holder notes, on folders and (with
 // QUORLA_TEST_ENGINE=postgres) on a database server: one record per change
-// with who, where, what and a summary; the history of an entry and the latest
-// changes by user and dates, page by page; retention in batches; a trail that
+// with who, where, what and a summary; the history of an entry as each reader
+// may see it; retention in batches; a trail that
 // is missing or damaged; and a refused lock that names its holder until the
 // holder is killed.
 
@@ -10,7 +10,7 @@
 #include "DayEntryRecord.h"
 #include "EQuorla.h"
 #include "HolderNoteRecord.h"
-#include "IsamEngine.h"
+#include "TIsamEngine.h"
 #include "PostgresCluster.h"
 #include "QuorlaTest.h"
 #include "RecordKey.h"
@@ -26,14 +26,13 @@
 #include "TTrailVisibility.h"
 #include "TUserRemoval.h"
 #include "TUserWriter.h"
-#include "TWorkstationStore.h"
+#include "TestDatabase.h"
 #include "TestChild.h"
 #include "TrailRecord.h"
 #include "UserRecord.h"
 
 #include <QDir>
 #include <QFile>
-#include <QThread>
 
 #include <algorithm>
 #include <functional>
@@ -62,21 +61,6 @@ QString keyAt(int minutes, int days = 0)
     return stamp.Key();
 }
 
-// A new, empty database `name` as this workstation's location: its folder, or
-// its URI on the test server.
-QString newDatabase(QString& name)
-{
-    static int serial = 0;
-    name = QStringLiteral("trail%1").arg(++serial);
-    QString location = TestEnvironment::freshFolder(name);
-    if (server)
-        location = server->createDatabase(name);
-    TWorkstationStore store;
-    if (location.isEmpty() || !store.OpenKey(true) || !store.WriteString(QStringLiteral("RootPath"), location))
-        qFatal("cannot prepare a database");
-    return location;
-}
-
 // The office: Anna (1, administrator), Bob (2) and Cleo (3), the category
 // Meeting (1), Anna logged in on "ws-anna" at 10:00.
 struct Office
@@ -90,7 +74,9 @@ struct Office
     {
         services.setHostName(QStringLiteral("ws-anna"));
         services.setNow(at(0));
-        location = newDatabase(name);
+        static int serial = 0;
+        name = QStringLiteral("trail%1").arg(++serial);
+        location = TestDatabase::fresh(name, server.get());
         db = std::make_unique<TQuorlaDB>();
         for (const auto& [name, full] : {std::pair{"ANNA", "Anna Smith"}, {"BOB", "Bob Jones"}, {"CLEO", "Cleo Li"}}) {
             UserRecord u;
@@ -121,10 +107,7 @@ struct Office
         return TEventWriter(*db).insertEntryWithAlarms(e, a);
     }
 
-    QList<TChangeTrail::TEntry> latest(int count = 1000, const TChangeTrail::TFilter& filter = {})
-    {
-        return db->Trail().Latest(filter, QString(), count);
-    }
+    QList<TChangeTrail::TEntry> latest() { return db->Trail().Latest({}, QString(), 1000); }
 };
 
 // One change made by a row: what it leaves in the trail, latest last.
@@ -135,6 +118,15 @@ struct Expected
     QString key;
 };
 using Change = std::function<QList<Expected>(Office&)>;
+
+// Opens entry `k` for editing under `lock`; true when it opened.
+bool opens(TEventWriter& w, const QString& k, std::optional<TRecordLock>& lock)
+{
+    DayEntryRecord e;
+    AlarmRecord a;
+    bool had = false;
+    return w.openEntry(k, lock, e, a, had) == TEventWriter::Result::Done;
+}
 
 QString alarmOf(Office& o, const QString& entryKey, AlarmRecord& alarm)
 {
@@ -153,10 +145,7 @@ class tst_ChangeTrail : public QObject
 private slots:
     void initTestCase()
     {
-        server = PostgresCluster::ForTestEngine();
-        if (!server)
-            return;
-        QVERIFY2(server->error().isEmpty(), qPrintable(server->error()));
+        QUORLA_TEST_SERVER(server);
     }
     void cleanupTestCase() { server.reset(); }
 
@@ -166,9 +155,6 @@ private slots:
         QTest::addColumn<QString>("summary");
         const QString entries(DayEntryRecord::FileName), alarms(AlarmRecord::FileName);
         const QString users(UserRecord::FileName), categories(CategoryRecord::FileName);
-        QTest::newRow("event added") << Change([=](Office& o) {
-            return QList<Expected>{{Action::EventAdded, entries, o.addEntry()}};
-        }) << QStringLiteral("“Team meeting”; 02/03/26 10:00; for AN,BO; alarm 09:50");
         // Anna's alarm snoozed, the alarm time kept: Bob's earlier alarm is the
         // entry's, and its time did not change.
         QTest::newRow("event moved, assignee added, a snooze kept") << Change([=](Office& o) {
@@ -188,25 +174,6 @@ private slots:
                                    {Action::AlarmSnoozed, alarms, ak},
                                    {Action::EventChanged, entries, k}};
         }) << QStringLiteral("time 10:00 → 11:30; assignee added: CL");
-        QTest::newRow("event deleted") << Change([=](Office& o) {
-            const QString k = o.addEntry(0, false);
-            TEventWriter(*o.db).deleteEntryWithAlarms(k);
-            return QList<Expected>{{Action::EventAdded, entries, k}, {Action::EventDeleted, entries, k}};
-        }) << QStringLiteral("“Team meeting”; 02/03/26 10:00; for AN,BO");
-        QTest::newRow("alarm snoozed") << Change([=](Office& o) {
-            const QString k = o.addEntry();
-            AlarmRecord a;
-            const QString ak = alarmOf(o, k, a);
-            TEventWriter(*o.db).snoozeAlarm(ak, a, keyAt(-5));
-            return QList<Expected>{{Action::EventAdded, entries, k}, {Action::AlarmSnoozed, alarms, ak}};
-        }) << QStringLiteral("alarm of AN 09:50 → 09:55");
-        QTest::newRow("alarm switched off") << Change([=](Office& o) {
-            const QString k = o.addEntry();
-            AlarmRecord a;
-            const QString ak = alarmOf(o, k, a);
-            TEventWriter(*o.db).switchOffAlarm(ak, a);
-            return QList<Expected>{{Action::EventAdded, entries, k}, {Action::AlarmSwitchedOff, alarms, ak}};
-        }) << QStringLiteral("alarm of AN at 09:50");
         QTest::newRow("user added") << Change([=](Office& o) {
             UserRecord u;
             u.setUserName(QStringLiteral("DAN"));
@@ -263,7 +230,6 @@ private slots:
     void eachChangeOneRecord()
     {
         QFETCH(Change, change);
-        QFETCH(QString, summary);
         Office o;
         const QList<Expected> expected = change(o);
         const QList<TChangeTrail::TEntry> trail = o.latest();
@@ -277,11 +243,12 @@ private slots:
             QCOMPARE(got.workstation, QStringLiteral("ws-anna"));
             QCOMPARE(got.when, keyAt(0));
         }
-        QCOMPARE(trail.first().summary, summary);
+        QTEST(trail.first().summary, "summary");
         QVERIFY(o.services.takeUnexpected().isEmpty());
     }
 
-    // An entry's history: its own changes and its alarms', in order.
+    // An entry's history: its own changes and its alarms', in order, not
+    // another entry's.
     void historyInOrder()
     {
         Office o;
@@ -291,16 +258,11 @@ private slots:
         const QString ak = alarmOf(o, k, a);
         o.services.setNow(at(1));
         TEventWriter(*o.db).snoozeAlarm(ak, a, keyAt(-5));
-        o.db->SetActingUser(key(2));
         TEventWriter(*o.db).deleteEntryWithAlarms(k);
         QList<Action> actions;
-        QStringList who;
-        for (const TChangeTrail::TEntry& e : o.db->Trail().History(TChangeTrail::EntrySubject(k))) {
+        for (const TChangeTrail::TEntry& e : o.db->Trail().History(TChangeTrail::EntrySubject(k)))
             actions << e.action;
-            who << e.userKey;
-        }
         QCOMPARE(actions, (QList<Action>{Action::EventAdded, Action::AlarmSnoozed, Action::EventDeleted}));
-        QCOMPARE(who, (QStringList{key(1), key(1), key(2)}));
     }
 
     void historyShownTo_data()
@@ -404,60 +366,6 @@ private slots:
         QTEST(texts(page), "shown");
     }
 
-    void latestChanges_data()
-    {
-        QTest::addColumn<QString>("user");
-        QTest::addColumn<int>("fromDay");
-        QTest::addColumn<int>("toDay");
-        QTest::addColumn<int>("pageSize");
-        QTest::addColumn<QList<int>>("minutes");
-        // Changes on days 0..3: Anna at 10:00+day*60, Bob at 10:01+day*60,
-        // shown as those minutes; -1 for no date bound.
-        QTest::newRow("everybody") << QString() << -1 << -1 << 100
-                                   << QList<int>{181, 180, 121, 120, 61, 60, 1, 0};
-        QTest::newRow("one user, from a day on") << key(1) << 2 << -1 << 100 << QList<int>{180, 120};
-        QTest::newRow("pages of three") << QString() << -1 << -1 << 3 << QList<int>{181, 180, 121, 120, 61, 60, 1, 0};
-        QTest::newRow("one user in pages of one") << key(2) << 1 << 3 << 1 << QList<int>{181, 121, 61};
-    }
-
-    // The latest changes first, by user and dates (both days included), read
-    // page after page without a change twice or left out.
-    void latestChanges()
-    {
-        QFETCH(QString, user);
-        QFETCH(int, fromDay);
-        QFETCH(int, toDay);
-        QFETCH(int, pageSize);
-        QFETCH(QList<int>, minutes);
-        Office o;
-        for (int day = 0; day < 4; ++day) {
-            for (int who = 1; who <= 2; ++who) {
-                o.services.setNow(at(who - 1, day));
-                o.db->SetActingUser(key(who));
-                CategoryRecord c;
-                TCategoryWriter(*o.db).addCategory(QStringLiteral("C%1-%2").arg(day).arg(who), c);
-            }
-        }
-        TChangeTrail::TFilter filter;
-        filter.userKey = user;
-        filter.from = fromDay < 0 ? QString() : keyAt(-600, fromDay);
-        filter.to = toDay < 0 ? QString() : keyAt(800, toDay);
-        QList<int> seen;
-        QString after;
-        for (int pages = 0; pages < 20; ++pages) {
-            const QList<TChangeTrail::TEntry> page = o.db->Trail().Latest(filter, after, pageSize);
-            QVERIFY(page.size() <= pageSize);
-            for (const TChangeTrail::TEntry& e : page) {
-                const qint64 day = (RecordKey::parse(e.when) - RecordKey::parse(keyAt(0))) / 86400;
-                seen << int((RecordKey::parse(e.when) - RecordKey::parse(keyAt(0, int(day)))) / 60 + day * 60);
-            }
-            if (page.size() < pageSize)
-                break;
-            after = page.last().position;
-        }
-        QCOMPARE(seen, minutes);
-    }
-
     void retention_data()
     {
         QTest::addColumn<int>("daysKept");
@@ -481,12 +389,8 @@ private slots:
             TCategoryWriter(*o.db).addCategory(QStringLiteral("aged %1 %2").arg(age).arg(o.latest().size()), c);
         }
         o.services.setNow(at(0));
-        if (daysKept > 0) {
+        if (daysKept > 0)
             QVERIFY(o.db->Trail().SetDaysKept(daysKept));
-            // Every workstation keeps what one administrator chose.
-            TQuorlaDB other;
-            QCOMPARE(other.Trail().DaysKept(), daysKept);
-        }
         const qsizetype before = o.latest().size();
         QList<int> removed;
         for (qsizetype i = 0; i < removedPerPoll.size(); ++i)
@@ -549,7 +453,6 @@ private slots:
         QTest::addColumn<int>("command");
         QTest::addColumn<QString>("refusal");
         QTest::newRow("edit") << 0 << QString();
-        QTest::newRow("delete") << 1 << QString();
         QTest::newRow("category deletion") << 2 << TCategoryWriter::Locked + QLatin1Char('\r');
         QTest::newRow("user removal") << 3 << TUserRemoval::Locked + QLatin1Char('\r');
     }
@@ -572,11 +475,8 @@ private slots:
         const auto anna = holdingChild([&] {
             auto* hers = new TQuorlaDB; // held until the child is killed
             hers->SetActingUser(key(1));
-            std::optional<TRecordLock>* lock = new std::optional<TRecordLock>;
-            DayEntryRecord entry;
-            AlarmRecord alarm;
-            bool had = false;
-            return TEventWriter(*hers).openEntry(k, *lock, entry, alarm, had) == TEventWriter::Result::Done;
+            TEventWriter writer(*hers);
+            return opens(writer, k, *new std::optional<TRecordLock>);
         });
         QVERIFY(anna);
         o.services.setNow(at(0));
@@ -591,14 +491,8 @@ private slots:
                 switch (command) {
                 case 0: {
                     std::optional<TRecordLock> lock;
-                    DayEntryRecord entry;
-                    AlarmRecord alarm;
-                    bool had = false;
-                    return w.openEntry(k, lock, entry, alarm, had) == TEventWriter::Result::Done ? QString()
-                                                                                                   : w.LockHolder();
+                    return opens(w, k, lock) ? QString() : w.LockHolder();
                 }
-                case 1:
-                    return w.deleteEntryWithAlarms(k) == TEventWriter::Result::Done ? QString() : w.LockHolder();
                 case 2:
                     TCategoryWriter(bobs).deleteCategory(key(1));
                     return QString();
@@ -624,13 +518,12 @@ private slots:
         // Her locks go with her (a server may take a moment to see that her
         // session is gone); her note stays behind, is never shown, and goes
         // once met.
-        bool free = false;
-        for (int tries = 0; !free && tries < 500; ++tries) {
-            free = bobs.DayEntries().Lock(k);
+        const auto lockable = [&] {
+            const bool free = bobs.DayEntries().Lock(k);
             bobs.DayEntries().Unlock(k);
-            QThread::msleep(free ? 0 : 10);
-        }
-        QVERIFY(free);
+            return free;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(lockable(), 5000);
         QCOMPARE(notesLeft(), 1);
         QCOMPARE(bobs.Holders().HolderOf(bobs.DayEntries(), k), QString());
         QCOMPARE(notesLeft(), 0);

@@ -19,7 +19,7 @@
 #include "TQuorlaDB.h"
 #include "TScriptedServices.h"
 #include "TUserCache.h"
-#include "TWorkstationStore.h"
+#include "TestDatabase.h"
 #include "UserRecord.h"
 
 #include <QElapsedTimer>
@@ -54,11 +54,7 @@ class tst_PostgresEngine : public QObject
     {
         static int serial = 0;
         name_ = QStringLiteral("case%1").arg(++serial);
-        const QString uri = server_->createDatabase(name_);
-        TWorkstationStore store;
-        if (uri.isEmpty() || !store.OpenKey(true) || !store.WriteString(QStringLiteral("RootPath"), uri))
-            qFatal("cannot prepare a database: %s", qPrintable(server_->error()));
-        return uri;
+        return TestDatabase::fresh(name_, server_.get());
     }
 
 private slots:
@@ -213,7 +209,7 @@ private slots:
             QVERIFY2(text.startsWith(Lost) && text.size() > Lost.size(), qPrintable(text));
         }
         if (operation != "cache")
-            QCOMPARE(users.LastError(), qint16(IsamServerLost));
+            QCOMPARE(users.LastError(), IsamServerLost);
         // A workstation starting meanwhile is told it cannot reach the server.
         try {
             TQuorlaDB another;
@@ -254,7 +250,7 @@ private slots:
                  qPrintable(users.ErrorText()));
         UserRecord read;
         QVERIFY(!users.GetEqual(read.bytes(), 0, key(1)));
-        QCOMPARE(users.LastError(), qint16(IsamServerLost));
+        QCOMPARE(users.LastError(), IsamServerLost);
         QVERIFY_THROWS_EXCEPTION(EQuorlaDB, TQuorlaDB another);
         const qint64 seconds = waited.elapsed() / 1000;
         QVERIFY(server_->freeze(false));

@@ -138,14 +138,7 @@ private slots:
     void textRead()
     {
         QFETCH(QByteArray, raw);
-        QFETCH(QString, text);
-        QCOMPARE(fromImage<UserRecord>(image(68, {{35, raw}}, '\x7f')).UserName(), text);
-    }
-
-    void lastFieldWithoutNul()
-    {
-        // The last field of a record, without a NUL: nothing past the record is read.
-        QCOMPARE(fromImage<AlarmRecord>(image(58, {{37, QByteArray(21, '7')}})).UserAlarmKey(), QString(21, u'7'));
+        QTEST(fromImage<UserRecord>(image(68, {{35, raw}}, '\x7f')).UserName(), "text");
     }
 
     // The keys fill the first slots in order; every later slot, including those

@@ -130,11 +130,6 @@ private slots:
         QTest::newRow("monthly on the last Friday") << r << QDate(2027, 4, 30)
                                                     << "2027-01-29 14:30 2027-02-26 14:30 2027-03-26 14:30 2027-04-30 14:30";
 
-        r = rule(Frequency::Monthly, QDate(2027, 1, 12), QTime(9, 0), 2);
-        r.setMonthlyWeek(2);
-        QTest::newRow("every 2 months on the second Tuesday")
-            << r << QDate(2027, 7, 31) << "2027-01-12 09:00 2027-03-09 09:00 2027-05-11 09:00 2027-07-13 09:00";
-
         r = rule(Frequency::Yearly, QDate(2028, 2, 29), QTime());
         QTest::newRow("yearly on 29 February, un-timed: leap years only")
             << r << QDate(2036, 12, 31) << "2028-02-29 00:00 2032-02-29 00:00 2036-02-29 00:00";
@@ -148,11 +143,6 @@ private slots:
         r.setUntil(QDate(2027, 11, 1));
         QTest::newRow("02:30 on the autumn day, which happens twice, stays")
             << r << QDate(2027, 12, 31) << "2027-10-30 02:30 2027-10-31 02:30 2027-11-01 02:30";
-
-        r = rule(Frequency::Daily, QDate(2027, 5, 1), QTime(), 3);
-        r.setUntil(QDate(2027, 5, 10));
-        QTest::newRow("every 3 days un-timed until a day that is no occurrence")
-            << r << QDate(2027, 12, 31) << "2027-05-01 00:00 2027-05-04 00:00 2027-05-07 00:00 2027-05-10 00:00";
 
         r = rule(Frequency::Daily, QDate(2027, 5, 1), QTime(7, 0));
         r.setUntil(QDate(2027, 4, 30));
@@ -183,12 +173,7 @@ private slots:
         QTest::addColumn<QString>("rrule");
         QTest::addColumn<QString>("summary");
 
-        TRecurrenceRule r = rule(Frequency::Weekly, QDate(2027, 6, 14), QTime(9, 0));
-        r.setWeekdays(days({1, 4}));
-        r.setUntil(QDate(2027, 6, 30));
-        QTest::newRow("weekly until") << r << "FREQ=WEEKLY;BYDAY=MO,TH;UNTIL=20270630T235959"
-                                      << "Every Monday and Thursday at 09:00 until 30 June 2027";
-        r = rule(Frequency::Weekly, QDate(2027, 6, 14), QTime(), 2);
+        TRecurrenceRule r = rule(Frequency::Weekly, QDate(2027, 6, 14), QTime(), 2);
         r.setWeekdays(days({1, 2, 5}));
         r.setCount(10);
         QTest::newRow("every 2 weeks, count, un-timed")
@@ -213,9 +198,8 @@ private slots:
     {
         QFETCH(TRecurrenceRule, rule);
         QFETCH(QString, rrule);
-        QFETCH(QString, summary);
         QCOMPARE(rule.ToRRule(), rrule);
-        QCOMPARE(rule.Summary(), summary);
+        QTEST(rule.Summary(), "summary");
         QCOMPARE(TRecurrenceRule::FromRRule(rrule, rule.Start(), rule.Time()), std::optional(rule));
     }
 

@@ -9,7 +9,7 @@
 #include "AlarmRecord.h"
 #include "DayEntryRecord.h"
 #include "EQuorla.h"
-#include "IsamEngine.h"
+#include "TIsamEngine.h"
 #include "PostgresCluster.h"
 #include "QuorlaTest.h"
 #include "RecordKey.h"
@@ -194,9 +194,7 @@ class TestSeriesWriter : public QObject
 private slots:
     void initTestCase()
     {
-        server = PostgresCluster::ForTestEngine();
-        if (server)
-            QVERIFY2(server->error().isEmpty(), qPrintable(server->error()));
+        QUORLA_TEST_SERVER(server);
         QTest::failOnWarning(QRegularExpression(QStringLiteral(".")));
     }
     void cleanupTestCase() { server.reset(); }

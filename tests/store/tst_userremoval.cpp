@@ -89,8 +89,6 @@ private slots:
         QTest::addColumn<QStringList>("newAssignees");
         QTest::addColumn<QStringList>("alarmsLeft");
 
-        QTest::newRow("his own and his alone: transfer and assign")
-            << QByteArray("TA") << 2 << QList{2} << 3 << QStringList{key(4)} << QStringList{"1:3", "1:4"};
         QTest::newRow("his own, delete chosen: gone with everyone's alarms")
             << QByteArray("DA") << 2 << QList{1, 3} << 0 << QStringList() << QStringList{"1:3", "1:4"};
         QTest::newRow("assigned with others: his slot only")
@@ -107,7 +105,6 @@ private slots:
         QFETCH(int, owner);
         QFETCH(QList<int>, assignees);
         QFETCH(int, newOwner);
-        QFETCH(QStringList, newAssignees);
         QFETCH(QStringList, alarmsLeft);
         TScriptedServices services;
         auto db = openIn(QStringLiteral("pass"));
@@ -134,7 +131,7 @@ private slots:
         QCOMPARE(kept, newOwner != 0);
         if (kept) {
             QCOMPARE(RecordKey::parse(entry.OwnerKey()), newOwner);
-            QCOMPARE(entry.AssigneeKeys(), newAssignees);
+            QTEST(entry.AssigneeKeys(), "newAssignees");
         }
         QCOMPARE(alarms(*db), alarmsLeft);
         // Nothing of the deleted entry comes back with the next one: it gets a

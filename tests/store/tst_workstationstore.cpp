@@ -54,7 +54,6 @@ private slots:
     {
         TWorkstationStore store;
         QVERIFY(!store.OpenKey(false));
-        QVERIFY(!store.IsOpen());
         QVERIFY(!QFileInfo::exists(storeFile()));
         QVERIFY(store.OpenKey(true));
         store.CloseKey();
@@ -71,7 +70,6 @@ private slots:
         QVERIFY(blocker.open(QIODevice::WriteOnly));
         blocker.close();
         QVERIFY(!store.OpenKey(true));
-        QVERIFY(!store.IsOpen());
         QFile::remove(folder);
     }
 
@@ -114,7 +112,6 @@ private slots:
     {
         QFETCH(QByteArray, line);
         QFETCH(char, type);
-        QFETCH(QString, read);
         writeRawStore("[General]\n" + line + "\n");
         TWorkstationStore store;
         QVERIFY(store.OpenKey(false));
@@ -129,7 +126,7 @@ private slots:
         };
         const QString a = value(true), b = value(false);
         const bool fellBack = QStringList{"-77-78", "10", "d1d2"}.contains(a + b);
-        QCOMPARE(fellBack ? QStringLiteral("default") : a == b ? a : a + QLatin1Char('|') + b, read);
+        QTEST(fellBack ? QStringLiteral("default") : a == b ? a : a + QLatin1Char('|') + b, "read");
     }
 
     void roundTrip_data()

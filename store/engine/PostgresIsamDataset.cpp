@@ -1,0 +1,597 @@
+#include "PostgresIsamDataset.h"
+
+#include "IsamCode.h"
+#include "IsamKeyRules.h"
+
+#include <QUuid>
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+constexpr qint64 KeysPerDataset = 10'000'000'000;
+
+} // namespace
+
+PostgresIsamDataset::PostgresIsamDataset(std::shared_ptr<PostgresConnection> connection, QByteArray table, int id,
+                                         TIsamFormat format, int keyLength)
+    : connection_(std::move(connection)), table_(std::move(table)), id_(id), format_(std::move(format)),
+      keyLength_(keyLength), cursor_(format_.recordSize(), keyLength)
+{
+}
+
+PostgresIsamDataset::~PostgresIsamDataset()
+{
+    close();
+}
+
+int PostgresIsamDataset::close()
+{
+    if (!connection_)
+        return IsamOk;
+    connection_->beginCall();
+    // The locks go with this object, not with the session it shares.
+    auto& held = connection_->locks();
+    QByteArray numbers;
+    for (auto it = held.begin(); it != held.end();) {
+        if (it->second == this) {
+            numbers += (numbers.isEmpty() ? "" : ",") + QByteArray::number(it->first);
+            it = held.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    if (!numbers.isEmpty()) {
+        // A session lost meanwhile has released them already.
+        const QByteArray array = "{" + numbers + "}";
+        Result result;
+        run(StmtUnlockAll, 0, {Param::text(array)}, result);
+    }
+    connection_.reset();
+    cursor_.drop();
+    return IsamOk;
+}
+
+bool PostgresIsamDataset::validIndex(int index) const
+{
+    return index == 0 || format_.isIndex(index);
+}
+
+bool PostgresIsamDataset::validKey(const QByteArray& key, qint64* number) const
+{
+    return IsamKeyRules::validKey(key, keyLength_, number);
+}
+
+bool PostgresIsamDataset::textKey(const QByteArray& key)
+{
+    return std::all_of(key.begin(), key.end(), [](char c) { return c >= 0x20 && c < 0x7F; });
+}
+
+qint64 PostgresIsamDataset::lockNumber(qint64 key) const
+{
+    return qint64(id_) * KeysPerDataset + key;
+}
+
+QByteArray PostgresIsamDataset::sql(Statement which, int index) const
+{
+    const QByteArray col = IsamKeyRules::column(index);
+    const QByteArray valueColumn = index == 0 ? QByteArray() : ", " + col;
+    const QByteArray select = "SELECT pk, data" + valueColumn + " FROM " + table_ + " WHERE ";
+    const QByteArray order = " ORDER BY " + col + (index == 0 ? QByteArray() : QByteArray(", pk"));
+    const QByteArray valueType = index == 0 ? "text COLLATE \"C\"" : "bytea";
+    const QByteArray id = QByteArray::number(id_);
+    // The largest key ever held: the mark, which every add moves in its own
+    // statement and every dataset made here has from the start. Only a mark
+    // left empty by an older program asks the table; so no statement scans
+    // it, which under row policies (where the largest key a person sees is
+    // not the largest there is) would mean reading every row.
+    const QByteArray largest = "CASE WHEN highkey <> '' THEN highkey ELSE coalesce((SELECT max(pk) FROM " + table_
+        + "), '') END";
+    // What an empty mark is first raised past.
+    const QByteArray legacy = "CASE WHEN highkey = '' THEN (SELECT max(pk) FROM " + table_ + ") END";
+    // Every write moves the dataset's counter in the same statement, and so in
+    // the same transaction. Every write first locks the dataset's row of the
+    // catalog, so that writers of one dataset take their locks in one order
+    // and never deadlock; adds move the mark of the largest key there too.
+    const QByteArray lockCatalog = "WITH l AS (SELECT id FROM quorla_datasets WHERE id = " + id + " FOR UPDATE), ";
+    const QByteArray count = ", m AS (UPDATE quorla_datasets SET changes = changes + 1 WHERE id = " + id
+        + " AND EXISTS (SELECT 1 FROM w)) SELECT count(*) FROM w";
+    QByteArray names = "pk, data";
+    QByteArray sets = "data = $2::bytea";
+    QByteArray values;
+    int n = 3;
+    for (int ix : format_.indexes()) {
+        const QByteArray c = IsamKeyRules::column(ix);
+        const QByteArray p = "$" + QByteArray::number(n++) + "::bytea";
+        names += ", " + c;
+        sets += ", " + c + " = " + p;
+        values += ", " + p;
+    }
+    switch (which) {
+    case StmtEqual:
+        return index == 0 ? select + "pk = $1::text COLLATE \"C\""
+                          : select + col + " >= $1::bytea" + order + " LIMIT $2::int8";
+    case StmtNext:
+    case StmtNextBelow:
+    case StmtNextAtMost: {
+        QByteArray where = index == 0 ? "pk > $1::text COLLATE \"C\""
+                                      : "(" + col + ", pk) > ($1::bytea, $2::text COLLATE \"C\")";
+        int p = index == 0 ? 2 : 3;
+        if (which != StmtNext)
+            where += " AND " + col + (which == StmtNextBelow ? " < $" : " <= $") + QByteArray::number(p++) + "::"
+                + valueType;
+        return select + where + order + " LIMIT $" + QByteArray::number(p) + "::int8";
+    }
+    case StmtNextKey:
+        // Keys are digit texts of one length, so text order is number order.
+        return "SELECT " + largest + " FROM quorla_datasets WHERE id = " + id;
+    case StmtRaiseMark:
+        return "UPDATE quorla_datasets SET highkey = greatest(highkey, $1::text COLLATE \"C\", " + legacy + ") WHERE id = "
+            + id;
+    case StmtKeyMark:
+        return "SELECT highkey FROM quorla_datasets WHERE id = " + id;
+    case StmtInsert:
+        // The mark of the largest key ever held moves with the add, so a key
+        // freed later by a delete is never handed out again.
+        return "WITH m AS (UPDATE quorla_datasets SET changes = changes + 1,"
+               " highkey = greatest(highkey, $1::text COLLATE \"C\", " + legacy + ") WHERE id = " + id + " RETURNING id),"
+               " w AS (INSERT INTO " + table_ + " (" + names + ") SELECT $1::text, $2::bytea" + values
+            + " FROM m RETURNING pk) SELECT count(*) FROM w";
+    case StmtAdd: {
+        // The next key from the mark as it stands once this statement holds
+        // the row: a concurrent add that held it before has moved it.
+        const QByteArray next = "(coalesce(nullif(" + largest + ", ''), '0')::int8 + 1)";
+        const QByteArray length = QByteArray::number(keyLength_);
+        const QByteArray limit = "1" + QByteArray(keyLength_, '0');
+        // Shifted by one: the key is not a parameter here.
+        QByteArray shifted;
+        for (int p = 3; p < n; ++p)
+            shifted += ", $" + QByteArray::number(p - 1) + "::bytea";
+        return "WITH m AS (UPDATE quorla_datasets SET changes = changes + 1, highkey = lpad(" + next + "::text, "
+            + length + ", '0') WHERE id = " + id + " AND " + next + " < " + limit + " RETURNING highkey),"
+            + " w AS (INSERT INTO " + table_ + " (" + names + ") SELECT m.highkey, $1::bytea" + shifted
+            + " FROM m RETURNING pk) SELECT pk FROM w";
+    }
+    case StmtUpdate:
+        return lockCatalog + "w AS (UPDATE " + table_ + " SET " + sets
+            + " WHERE pk = $1::text AND EXISTS (SELECT 1 FROM l) RETURNING pk)" + count;
+    case StmtDelete:
+        return lockCatalog + "w AS (DELETE FROM " + table_
+            + " WHERE pk = $1::text AND EXISTS (SELECT 1 FROM l) RETURNING pk)" + count;
+    case StmtCount:
+        return "SELECT count(*) FROM " + table_;
+    case StmtMark:
+        return "SELECT changes FROM quorla_datasets WHERE id = " + id;
+    case StmtIdentity:
+        // Made once: a second workstation asking at the same moment gets the
+        // first one's.
+        return "UPDATE quorla_datasets SET identity = coalesce(identity, $1::text) WHERE id = " + id
+            + " RETURNING identity";
+    case StmtReadIdentity:
+        return "SELECT identity FROM quorla_datasets WHERE id = " + id;
+    case StmtLock:
+        return "SELECT pg_try_advisory_lock($1::int8)";
+    case StmtUnlock:
+        return "SELECT pg_advisory_unlock($1::int8)";
+    case StmtUnlockAll:
+        return "SELECT pg_advisory_unlock(k) FROM unnest($1::int8[]) AS k";
+    }
+    return {};
+}
+
+int PostgresIsamDataset::run(Statement which, int index, const std::vector<Param>& params, Result& result)
+{
+    // The lock statements are the same for every dataset of the session.
+    static const char* const shared[] = {"lock", "unlock", "unlockall"};
+    const QByteArray name = which >= StmtLock
+        ? QByteArray(shared[which - StmtLock])
+        : table_ + "_" + QByteArray::number(which) + "_" + QByteArray::number(index);
+    auto& text = statementText_[{which, index}];
+    if (text.isEmpty())
+        text = sql(which, index);
+    return connection_->exec(name, text, params.data(), int(params.size()), result);
+}
+
+int PostgresIsamDataset::takeRows(const Result& rows, int index)
+{
+    for (int row = 0; row < rows.rows(); ++row) {
+        const char* value = index == 0 ? nullptr : rows.data(row, 2);
+        if (!cursor_.addRow(index, rows.data(row, 0), rows.length(row, 0), rows.data(row, 1),
+                            std::size_t(rows.length(row, 1)), value, value ? rows.length(row, 2) : 0))
+            return IsamCorrupt;
+    }
+    return IsamOk;
+}
+
+int PostgresIsamDataset::get(int index, int mode, const QByteArray& key, QByteArray& foundKey, std::span<char> record)
+{
+    if (!connection_)
+        return IsamNotOpen;
+    connection_->beginCall();
+    if (!validIndex(index) || record.size() != format_.recordSize())
+        return IsamBadParameter;
+    if (index == 0 && !textKey(key))
+        return IsamBadKey;
+    if (mode == IsamReadEqual) {
+        return cursor_.equal(index, key, foundKey, record, [this](int index, const QByteArray& key, int limit) {
+            Result rows;
+            const int code = index == 0
+                ? run(StmtEqual, 0, {Param::text(key)}, rows)
+                : run(StmtEqual, index, {Param::blob(key), Param::text(QByteArray::number(limit))}, rows);
+            return code == IsamOk ? takeRows(rows, index) : code;
+        });
+    }
+    if (mode != IsamReadNext && mode != IsamReadPrefix && mode != IsamReadBelow && mode != IsamReadAtMost)
+        return IsamBadParameter;
+    return cursor_.next(index, mode, key, foundKey, record, [this](const IsamReadAhead::TScanQuery& query) {
+        const int index = query.index;
+        const Statement which = query.bound == IsamReadAhead::Bound::Below ? StmtNextBelow
+            : query.bound == IsamReadAhead::Bound::AtMost                  ? StmtNextAtMost
+                                                                            : StmtNext;
+        const QByteArray limit = QByteArray::number(query.limit);
+        Result rows;
+        int code = IsamOk;
+        if (index == 0 && which == StmtNext)
+            code = run(which, index, {Param::text(query.key), Param::text(limit)}, rows);
+        else if (index == 0)
+            code = run(which, index, {Param::text(query.key), Param::text(query.boundValue), Param::text(limit)}, rows);
+        else if (which == StmtNext)
+            code = run(which, index, {Param::blob(query.value), Param::text(query.key), Param::text(limit)}, rows);
+        else
+            code = run(which, index,
+                       {Param::blob(query.value), Param::text(query.key), Param::blob(query.boundValue),
+                        Param::text(limit)},
+                       rows);
+        return code == IsamOk ? takeRows(rows, index) : code;
+    });
+}
+
+int PostgresIsamDataset::first(int index)
+{
+    if (!connection_)
+        return IsamNotOpen;
+    connection_->beginCall();
+    if (!validIndex(index))
+        return IsamBadParameter;
+    cursor_.rewind(index);
+    return IsamOk;
+}
+
+int PostgresIsamDataset::nextKey(QByteArray& key)
+{
+    if (!connection_)
+        return IsamNotOpen;
+    connection_->beginCall();
+    Result result;
+    const int code = run(StmtNextKey, 0, {}, result);
+    if (code != IsamOk)
+        return code;
+    if (result.rows() != 1)
+        return IsamCorrupt;
+    const QByteArray largest = result.bytes(0, 0);
+    qint64 number = 0;
+    if (!largest.isEmpty() && !validKey(largest, &number))
+        return IsamCorrupt;
+    key = QByteArray::number(number + 1).rightJustified(keyLength_, '0');
+    return key.size() == keyLength_ ? int(IsamOk) : int(IsamBadKey);
+}
+
+int PostgresIsamDataset::raiseKeyMark(const QByteArray& key)
+{
+    if (!connection_)
+        return IsamNotOpen;
+    connection_->beginCall();
+    if (!validKey(key))
+        return IsamBadKey;
+    cursor_.drop();
+    Result result;
+    return run(StmtRaiseMark, 0, {Param::text(key)}, result);
+}
+
+int PostgresIsamDataset::keyMark(QByteArray& mark)
+{
+    mark.clear();
+    if (!connection_)
+        return IsamNotOpen;
+    connection_->beginCall();
+    Result result;
+    const int code = run(StmtKeyMark, 0, {}, result);
+    if (code != IsamOk)
+        return code;
+    if (result.rows() != 1)
+        return IsamCorrupt;
+    mark = result.bytes(0, 0);
+    return mark.isEmpty() || validKey(mark) ? int(IsamOk) : int(IsamCorrupt);
+}
+
+int PostgresIsamDataset::write(Statement which, const QByteArray& key, std::span<const char> record, Result& result)
+{
+    cursor_.drop();
+    std::vector<QByteArray> values;
+    std::vector<Param> params;
+    if (!key.isEmpty())
+        params.push_back(Param::text(key));
+    if (!record.empty()) {
+        // The record, then its value of each index.
+        values.push_back(QByteArray::fromRawData(record.data(), qsizetype(record.size())));
+        for (int ix : format_.indexes())
+            values.push_back(format_.indexValue(ix, record.data()));
+        for (const QByteArray& value : values)
+            params.push_back(Param::blob(value));
+    }
+    return run(which, 0, params, result);
+}
+
+int PostgresIsamDataset::put(const QByteArray& key, std::span<const char> record, int mode)
+{
+    if (!connection_)
+        return IsamNotOpen;
+    connection_->beginCall();
+    if (!validKey(key))
+        return IsamBadKey;
+    if (record.size() != format_.recordSize())
+        return IsamBadParameter;
+    if (mode != IsamPutAdd && mode != IsamPutReplace)
+        return IsamUpdateMode;
+    Result result;
+    const int code = write(mode == IsamPutAdd ? StmtInsert : StmtUpdate, key, record, result);
+    if (code != IsamOk)
+        return code;
+    return result.rows() == 1 && result.number(0, 0) == 1 ? int(IsamOk) : int(IsamNotFound);
+}
+
+int PostgresIsamDataset::putAll(const QList<QByteArray>& keys, std::span<const char> records)
+{
+    if (!connection_)
+        return IsamNotOpen;
+    connection_->beginCall();
+    const std::size_t size = format_.recordSize();
+    if (records.size() != size * std::size_t(keys.size()))
+        return IsamBadParameter;
+    for (const QByteArray& key : keys)
+        if (!validKey(key))
+            return IsamBadKey;
+    if (keys.isEmpty())
+        return IsamOk;
+    // Within a command its transaction holds the writes together.
+    const bool own = !connection_->inCommand();
+    int code = own ? connection_->command("BEGIN") : int(IsamOk);
+    for (qsizetype i = 0; i < keys.size() && code == IsamOk; ++i) {
+        Result result;
+        code = write(StmtInsert, keys[i], records.subspan(std::size_t(i) * size, size), result);
+        if (code == IsamOk && !(result.rows() == 1 && result.number(0, 0) == 1))
+            code = IsamNotFound;
+    }
+    if (code == IsamOk && own)
+        code = connection_->command("COMMIT");
+    if (code != IsamOk && own)
+        connection_->rollback();
+    return code;
+}
+
+int PostgresIsamDataset::writeBatch(QList<TBatchWrite>& writes)
+{
+    if (!connection_)
+        return IsamNotOpen;
+    connection_->beginCall();
+    const std::size_t size = format_.recordSize();
+    for (const TBatchWrite& w : writes) {
+        if (w.mode != IsamPutAdd && w.mode != IsamPutReplace && w.mode != IsamPutRemove)
+            return IsamUpdateMode;
+        if (!(w.mode == IsamPutAdd && w.key.isEmpty()) && !validKey(w.key))
+            return IsamBadKey;
+        if (w.mode != IsamPutRemove && std::size_t(w.record.size()) != size)
+            return IsamBadParameter;
+    }
+    if (writes.isEmpty())
+        return IsamOk;
+    QList<QByteArray> chosen;
+    // Within a command its transaction holds the batch together, and its
+    // end commits or undoes it.
+    const bool own = !connection_->inCommand();
+    int code = own ? connection_->command("BEGIN") : int(IsamOk);
+    for (qsizetype i = 0; i < writes.size() && code == IsamOk; ++i) {
+        const TBatchWrite& w = writes[i];
+        const std::span<const char> record(w.record.constData(), std::size_t(w.record.size()));
+        Result result;
+        if (w.mode == IsamPutAdd && w.key.isEmpty()) {
+            code = write(StmtAdd, {}, record, result);
+            if (code == IsamOk && result.rows() != 1)
+                code = IsamBadKey;
+            if (code == IsamOk)
+                chosen << result.bytes(0, 0);
+            continue;
+        }
+        code = write(w.mode == IsamPutAdd ? StmtInsert : w.mode == IsamPutReplace ? StmtUpdate : StmtDelete, w.key,
+                     w.mode == IsamPutRemove ? std::span<const char>() : record, result);
+        if (code == IsamOk && w.mode != IsamPutRemove && !(result.rows() == 1 && result.number(0, 0) == 1))
+            code = IsamNotFound;
+        chosen << w.key;
+    }
+    if (code == IsamOk && own)
+        code = connection_->command("COMMIT");
+    if (code != IsamOk) {
+        if (own)
+            connection_->rollback();
+        return code;
+    }
+    for (qsizetype i = 0; i < writes.size(); ++i)
+        writes[i].key = chosen[i];
+    return IsamOk;
+}
+
+int PostgresIsamDataset::add(std::span<const char> record, QByteArray& key)
+{
+    key.clear();
+    if (!connection_)
+        return IsamNotOpen;
+    connection_->beginCall();
+    if (record.size() != format_.recordSize())
+        return IsamBadParameter;
+    Result result;
+    const int code = write(StmtAdd, {}, record, result);
+    if (code != IsamOk)
+        return code;
+    // No row: the keys of the dataset's length are used up.
+    if (result.rows() != 1)
+        return IsamBadKey;
+    key = result.bytes(0, 0);
+    return IsamOk;
+}
+
+int PostgresIsamDataset::remove(const QByteArray& key)
+{
+    if (!connection_)
+        return IsamNotOpen;
+    connection_->beginCall();
+    if (!validKey(key))
+        return IsamBadKey;
+    Result result;
+    const int code = write(StmtDelete, key, {}, result);
+    if (code != IsamOk)
+        return code;
+    return result.rows() == 1 && result.number(0, 0) == 1 ? int(IsamOk) : int(IsamNotFound);
+}
+
+int PostgresIsamDataset::info(qint64* recordCount, int& keyLength)
+{
+    if (!connection_)
+        return IsamNotOpen;
+    connection_->beginCall();
+    keyLength = keyLength_;
+    if (!recordCount)
+        return IsamOk;
+    Result result;
+    const int code = run(StmtCount, 0, {}, result);
+    if (code != IsamOk)
+        return code;
+    *recordCount = result.number(0, 0);
+    return IsamOk;
+}
+
+int PostgresIsamDataset::changeMark(QByteArray& mark)
+{
+    if (!connection_)
+        return IsamNotOpen;
+    connection_->beginCall();
+    Result result;
+    const int code = run(StmtMark, 0, {}, result);
+    if (code != IsamOk)
+        return code;
+    if (result.rows() != 1)
+        return IsamCorrupt;
+    mark = QByteArray::number(id_) + ":" + QByteArray::number(result.number(0, 0));
+    return IsamOk;
+}
+
+int PostgresIsamDataset::identity(QByteArray& id, bool make)
+{
+    if (!connection_)
+        return IsamNotOpen;
+    connection_->beginCall();
+    Result result;
+    const int code = make ? run(StmtIdentity, 0,
+                                {Param::text(id.isEmpty() ? QUuid::createUuid().toByteArray(QUuid::WithoutBraces) : id)},
+                                result)
+                          : run(StmtReadIdentity, 0, {}, result);
+    if (code != IsamOk)
+        return code;
+    if (result.rows() != 1)
+        return IsamCorrupt;
+    id = result.bytes(0, 0);
+    if (!make && id.isEmpty())
+        return IsamNotFound;
+    return id.isEmpty() ? int(IsamCorrupt) : int(IsamOk);
+}
+
+int PostgresIsamDataset::setting(const QByteArray& name, QByteArray& value, SettingMode mode)
+{
+    if (!connection_)
+        return IsamNotOpen;
+    connection_->beginCall();
+    if (name.isEmpty() || (mode != SettingMode::Read && value.isEmpty()))
+        return IsamBadParameter;
+    const QByteArray dataset = QByteArray::number(id_);
+    Result result;
+    if (mode != SettingMode::Read) {
+        // The table is made by the first write: a database from before
+        // settings has none. Creations wait for each other as the engine's do.
+        // Made only when missing: a role that may not create tables (each
+        // person's own, TServerRoles) may still write to it.
+        int code = connection_->command("BEGIN; SELECT pg_advisory_xact_lock(1364541266, 0);"
+                                        "DO $$ BEGIN IF to_regclass('quorla_settings') IS NULL THEN"
+                                        " CREATE TABLE quorla_settings ("
+                                        " dataset integer NOT NULL, name text COLLATE \"C\" NOT NULL,"
+                                        " value text NOT NULL, PRIMARY KEY (dataset, name)); END IF; END $$; COMMIT");
+        if (code != IsamOk) {
+            connection_->rollback();
+            return code;
+        }
+        code = connection_->exec({},
+                                 "INSERT INTO quorla_settings (dataset, name, value) VALUES (" + dataset
+                                     + ", $1::text, $2::text) ON CONFLICT (dataset, name) DO "
+                                     + (mode == SettingMode::Keep ? "NOTHING" : "UPDATE SET value = excluded.value"),
+                                 {Param::text(name), Param::text(value)}, result);
+        if (code != IsamOk || mode == SettingMode::Replace)
+            return code;
+    }
+    const int code = connection_->exec(
+        {}, "SELECT value FROM quorla_settings WHERE dataset = " + dataset + " AND name = $1::text",
+        {Param::text(name)}, result);
+    if (code != IsamOk && connection_->state() == "42P01") {
+        connection_->beginCall();
+        return IsamNotFound;
+    }
+    if (code != IsamOk)
+        return code;
+    if (result.rows() == 0)
+        return IsamNotFound;
+    value = result.bytes(0, 0);
+    return IsamOk;
+}
+
+int PostgresIsamDataset::lock(const QByteArray& key)
+{
+    if (!connection_)
+        return IsamNotOpen;
+    connection_->beginCall();
+    qint64 number = 0;
+    if (!validKey(key, &number))
+        return IsamBadKey;
+    const qint64 lockKey = lockNumber(number);
+    // Another object of this session holding it is invisible to the server,
+    // which would just take the lock once more for the session.
+    if (const auto it = connection_->locks().find(lockKey); it != connection_->locks().end())
+        return it->second == this ? int(IsamOk) : int(IsamLocked);
+    Result result;
+    const QByteArray text = QByteArray::number(lockKey);
+    const int code = run(StmtLock, 0, {Param::text(text)}, result);
+    if (code != IsamOk)
+        return code;
+    if (result.rows() != 1 || result.number(0, 0) == 0)
+        return IsamLocked;
+    connection_->locks()[lockKey] = this;
+    return IsamOk;
+}
+
+int PostgresIsamDataset::unlock(const QByteArray& key)
+{
+    if (!connection_)
+        return IsamNotOpen;
+    connection_->beginCall();
+    qint64 number = 0;
+    if (!validKey(key, &number))
+        return IsamBadKey;
+    const qint64 lockKey = lockNumber(number);
+    const auto it = connection_->locks().find(lockKey);
+    if (it == connection_->locks().end() || it->second != this)
+        return IsamOk;
+    Result result;
+    const QByteArray text = QByteArray::number(lockKey);
+    const int code = run(StmtUnlock, 0, {Param::text(text)}, result);
+    // Released, or gone with a lost session.
+    connection_->locks().erase(lockKey);
+    return code;
+}

@@ -1,0 +1,100 @@
+#pragma once
+
+#include "IsamReadAhead.h"
+#include "PostgresConnection.h"
+#include "TIsamDataset.h"
+#include "TIsamFormat.h"
+
+#include <QByteArray>
+
+#include <map>
+#include <memory>
+#include <vector>
+
+// One open dataset on a database server (see PostgresIsamEngine), using its
+// database object's shared connection. Its position and the rows read ahead
+// of it are an IsamReadAhead, as in a folder: a day or a user's alarms cost
+// one round trip, not one per record.
+class PostgresIsamDataset : public TIsamDataset
+{
+public:
+    // Dataset numbers beyond this do not fit the lock numbers.
+    static constexpr qint64 MaxId = 900'000'000;
+
+    PostgresIsamDataset(std::shared_ptr<PostgresConnection> connection, QByteArray table, int id,
+                        TIsamFormat format, int keyLength);
+    ~PostgresIsamDataset() override;
+    PostgresIsamDataset(const PostgresIsamDataset&) = delete;
+    PostgresIsamDataset& operator=(const PostgresIsamDataset&) = delete;
+
+    int get(int index, int mode, const QByteArray& key, QByteArray& foundKey,
+            std::span<char> record) override;
+    int put(const QByteArray& key, std::span<const char> record, int mode) override;
+    // One statement that moves the mark of the largest key and adds under the
+    // key after it: adds by others wait for each other there, and never meet
+    // on one key.
+    int add(std::span<const char> record, QByteArray& key) override;
+    // One transaction for all of them.
+    int putAll(const QList<QByteArray>& keys, std::span<const char> records) override;
+    // One BEGIN ... COMMIT for all of them.
+    int writeBatch(QList<TBatchWrite>& writes) override;
+    int remove(const QByteArray& key) override;
+    int first(int index) override;
+    int nextKey(QByteArray& key) override;
+    int raiseKeyMark(const QByteArray& key) override;
+    int keyMark(QByteArray& mark) override;
+    int info(qint64* recordCount, int& keyLength) override;
+    int lock(const QByteArray& key) override;
+    int unlock(const QByteArray& key) override;
+    // The dataset's number and its counter of writes, read in one round trip.
+    int changeMark(QByteArray& mark) override;
+    int identity(QByteArray& id, bool make) override;
+    int setting(const QByteArray& name, QByteArray& value, SettingMode mode) override;
+    int close() override;
+
+private:
+    enum Statement {
+        StmtEqual,
+        StmtNext,
+        StmtNextBelow,
+        StmtNextAtMost,
+        StmtNextKey,
+        StmtRaiseMark,
+        StmtKeyMark,
+        StmtInsert,
+        StmtAdd,
+        StmtUpdate,
+        StmtDelete,
+        StmtCount,
+        StmtMark,
+        StmtIdentity,
+        StmtReadIdentity,
+        StmtLock,
+        StmtUnlock,
+        StmtUnlockAll,
+    };
+    using Param = PostgresConnection::Param;
+    using Result = PostgresConnection::Result;
+
+    int run(Statement which, int index, const std::vector<Param>& params, Result& result);
+    QByteArray sql(Statement which, int index) const;
+    // Hands the rows of a read on `index` to the cursor; IsamCorrupt for one
+    // that is not a record of this dataset.
+    int takeRows(const Result& rows, int index);
+    int write(Statement which, const QByteArray& key, std::span<const char> record, Result& result);
+    bool validKey(const QByteArray& key, qint64* number = nullptr) const;
+    // Keys compared on the primary index travel as text: printable ASCII only.
+    static bool textKey(const QByteArray& key);
+    bool validIndex(int index) const;
+    qint64 lockNumber(qint64 key) const;
+
+    std::shared_ptr<PostgresConnection> connection_;
+    QByteArray table_;
+    int id_;
+    TIsamFormat format_;
+    int keyLength_;
+    std::map<std::pair<int, int>, QByteArray> statementText_;
+
+    // The position and the rows read ahead.
+    IsamReadAhead cursor_;
+};

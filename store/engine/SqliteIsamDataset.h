@@ -1,0 +1,100 @@
+#pragma once
+
+#include "IsamReadAhead.h"
+#include "RecordLockFile.h"
+#include "TIsamDataset.h"
+#include "TIsamFormat.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <map>
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+// One open SQLite dataset (see SqliteIsamEngine). Its position and the rows
+// read ahead of it are an IsamReadAhead, as on a server; this class answers it
+// with one statement a batch.
+class SqliteIsamDataset : public TIsamDataset
+{
+public:
+    // Takes ownership of `db`, opened on `fileName` and checked to be a dataset.
+    SqliteIsamDataset(sqlite3* db, const QString& fileName, TIsamFormat format, int keyLength);
+    ~SqliteIsamDataset() override;
+
+    int get(int index, int mode, const QByteArray& key, QByteArray& foundKey,
+            std::span<char> record) override;
+    int range(int index, const QByteArray& from, const QByteArray& to, std::span<char> record,
+              const TRangeReader& take) override;
+    int put(const QByteArray& key, std::span<const char> record, int mode) override;
+    // Takes the next key and adds; when another process took that key in
+    // between, the add fails (it never replaces) and the key after it is tried.
+    int add(std::span<const char> record, QByteArray& key) override;
+    // One BEGIN IMMEDIATE ... COMMIT for all of them.
+    int putAll(const QList<QByteArray>& keys, std::span<const char> records) override;
+    // One BEGIN IMMEDIATE ... COMMIT for all of them; next keys are chosen
+    // under that write lock.
+    int writeBatch(QList<TBatchWrite>& writes) override;
+    int remove(const QByteArray& key) override;
+    int first(int index) override;
+    int nextKey(QByteArray& key) override;
+    int raiseKeyMark(const QByteArray& key) override;
+    int keyMark(QByteArray& mark) override;
+    int info(qint64* recordCount, int& keyLength) override;
+    int lock(const QByteArray& key) override;
+    int unlock(const QByteArray& key) override;
+    // The file's modification time to the nanosecond, size, device and file
+    // number: what stat() tells, so that a write by any process moves it.
+    int changeMark(QByteArray& mark) override;
+    int identity(QByteArray& id, bool make) override;
+    int setting(const QByteArray& name, QByteArray& value, SettingMode mode) override;
+    int close() override;
+
+private:
+    enum Statement {
+        StmtEqual,
+        StmtNext,
+        StmtNextBelow,
+        StmtNextAtMost,
+        StmtRange,
+        StmtNextKey,
+        StmtIdentity,
+        StmtSetIdentity,
+        StmtSetting,
+        StmtKeepSetting,
+        StmtReplaceSetting,
+        StmtRaiseMark,
+        StmtKeyMark,
+        StmtInsert,
+        StmtUpdate,
+        StmtDelete,
+        StmtCount,
+    };
+
+    sqlite3_stmt* statement(Statement which, int index, int& code);
+    int read(int index, int mode, const QByteArray& key, QByteArray& foundKey, std::span<char> record);
+    // Hands the rows of a read to the cursor; IsamCorrupt for one that is not
+    // a record of this dataset.
+    int readRows(sqlite3_stmt* st, int index);
+    // One write in its own transaction. With `chosen`, an add under the next
+    // key, chosen inside the transaction and answered there.
+    int write(Statement which, const QByteArray& key, std::span<const char> record, int& changes,
+              QByteArray* chosen = nullptr);
+    // Rolls back the transaction a failed step `rc` was in; its IsamCode.
+    int abandon(int rc);
+    bool validKey(const QByteArray& key, qint64* number = nullptr) const;
+    bool validIndex(int index) const;
+
+    sqlite3* db_;
+    QString fileName_;
+    TIsamFormat format_;
+    int keyLength_;
+    RecordLockFile locks_;
+    // Damage was met: writes are refused with IsamCorrupt from then on.
+    bool damaged_ = false;
+    std::map<std::pair<int, int>, sqlite3_stmt*> statements_;
+
+    // The position and the rows read ahead.
+    IsamReadAhead cursor_;
+};

@@ -1,0 +1,54 @@
+#include "TIsamDataset.h"
+
+#include "IsamCode.h"
+
+int TIsamDataset::range(int index, const QByteArray& from, const QByteArray& to, std::span<char> record,
+                        const TRangeReader& take)
+{
+    if (from > to)
+        return IsamOk;
+    QByteArray key;
+    int code = get(index, IsamReadEqual, from, key, record);
+    if (code == IsamOk && !take(key))
+        return IsamOk;
+    if (code != IsamOk && code != IsamNotFound)
+        return code;
+    while ((code = get(index, IsamReadAtMost, to, key, record)) == IsamOk) {
+        if (!take(key))
+            return IsamOk;
+    }
+    return code == IsamNotFound ? int(IsamOk) : code;
+}
+
+int TIsamDataset::putAll(const QList<QByteArray>& keys, std::span<const char> records)
+{
+    if (keys.isEmpty())
+        return IsamOk;
+    const std::size_t size = records.size() / std::size_t(keys.size());
+    if (size * std::size_t(keys.size()) != records.size())
+        return IsamBadParameter;
+    for (qsizetype i = 0; i < keys.size(); ++i)
+        if (const int code = put(keys[i], records.subspan(std::size_t(i) * size, size), IsamPutAdd); code != IsamOk)
+            return code;
+    return IsamOk;
+}
+
+int TIsamDataset::writeBatch(QList<TBatchWrite>& writes)
+{
+    for (TBatchWrite& write : writes) {
+        int code = IsamOk;
+        const std::span<const char> record(write.record.constData(), std::size_t(write.record.size()));
+        if (write.mode == IsamPutRemove) {
+            code = remove(write.key);
+            if (code == IsamNotFound)
+                code = IsamOk;
+        } else if (write.mode == IsamPutAdd && write.key.isEmpty()) {
+            code = add(record, write.key);
+        } else {
+            code = put(write.key, record, write.mode);
+        }
+        if (code != IsamOk)
+            return code;
+    }
+    return IsamOk;
+}
