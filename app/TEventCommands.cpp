@@ -23,8 +23,11 @@
 #include "TfrmEvent.h"
 #include "UserRecord.h"
 
+#include <QScopeGuard>
+
 #include <algorithm>
 #include <array>
+#include <exception>
 #include <optional>
 #include <utility>
 
@@ -109,14 +112,11 @@ void showTemplate(TQuorlaDB& db, const SeriesRecord& series, const QDate& day, D
     alarm.setAlarmTime(RecordKey::format(RecordKey::parse(entry.StartTime()) - series.AlarmOffset()));
 }
 
-// A save that failed and may be tried again from the editor, which reopens
-// with what was typed: the failure is shown whether or not its outage was
-// told already (TCommand::Screen still learns of it). A commit whose answer
-// was lost is not tried again - the change may be there - and passes on.
+// A save that failed and may be tried again from the editor, which stays
+// open with what was typed: the failure is shown whether or not its outage
+// was told already (TCommand::Screen still learns of it).
 void reportFailedSave(const EQuorla& error)
 {
-    if (error.message() == QString::fromLatin1(TCommandScope::LostWhileSaving))
-        throw;
     if (TCommand::Screen)
         TCommand::Screen(error.message());
     TServices::current().showApplicationError(TOutageWatch::Clean(error.message()));
@@ -156,12 +156,51 @@ void TEventCommands::UseEditor(TfrmEvent& frmEvent)
         frmEvent.EnableUserSelection(userSelection);
         frmEvent.SetEntryKey(isEdit ? editing_ : QString());
         frmEvent.SetRepeat(Repeat.rule, Repeat.editable);
+        // OK saves while the editor is open, with the repeat chosen.
+        frmEvent.SetSave(!Saving ? std::function<bool()>() : std::function<bool()>([this, &frmEvent] {
+            Repeat.rule = frmEvent.Rule();
+            return Saving();
+        }));
         const int result
             = frmEvent.Execute(isEdit, entry, alarm, *session_.Database(), session_.CurrentUserKey(), *session_.Settings());
         mail = frmEvent.Mail();
         Repeat.rule = result == 1 ? frmEvent.Rule() : std::nullopt;
         return result;
     };
+}
+
+bool TEventCommands::EditUntilSaved(bool isEdit, bool userSelection, DayEntryRecord& entry, AlarmRecord& alarm,
+                                    TServices::MailMessage& mail, const std::function<bool()>& save)
+{
+    std::exception_ptr lost;
+    bool over = false;
+    const auto attempt = [&] {
+        try {
+            over = save();
+        } catch (const EQuorla& error) {
+            // The change may be there: not tried again; passed on once the
+            // editor is closed, and the views refreshed.
+            over = error.message() == QString::fromLatin1(TCommandScope::LostWhileSaving);
+            if (over)
+                lost = std::current_exception();
+            else
+                reportFailedSave(error);
+        }
+        return over;
+    };
+    const auto forget = qScopeGuard([this] { Saving = nullptr; });
+    for (;;) {
+        Saving = attempt;
+        const int edited = Editor(isEdit, userSelection, entry, alarm, mail);
+        if (edited != 1 && !over)
+            return false;
+        if (!over)
+            attempt();
+        if (lost)
+            std::rethrow_exception(lost);
+        if (over)
+            return true;
+    }
 }
 
 void TEventCommands::TellIfHidden(const DayEntryRecord& entry)
@@ -201,30 +240,28 @@ void TEventCommands::actEventNewExecute()
     alarm.setAlarmTime(entry.StartTime());
     TServices::MailMessage mail;
     Repeat = {};
-    for (;;) {
-        if (Editor(false, chooseUsers, entry, alarm, mail) != 1)
-            return;
-        try {
-            if (Repeat.rule) {
-                SeriesRecord series;
-                fillTemplate(series, entry, alarm, *Repeat.rule);
-                TSeriesWriter::TOutcome outcome;
-                {
-                    TBusyCursor busy;
-                    outcome = TSeriesWriter(*db).Create(series, today());
-                }
-                if (outcome.result != TSeriesWriter::Result::Done) {
-                    tell(SeriesUnavailable);
-                    return;
-                }
-            } else {
+    bool unavailable = false;
+    const auto save = [&] {
+        if (Repeat.rule) {
+            SeriesRecord series;
+            fillTemplate(series, entry, alarm, *Repeat.rule);
+            TSeriesWriter::TOutcome outcome;
+            {
                 TBusyCursor busy;
-                TEventWriter(*db).insertEntryWithAlarms(entry, alarm);
+                outcome = TSeriesWriter(*db).Create(series, today());
             }
-            break;
-        } catch (const EQuorla& error) {
-            reportFailedSave(error);
+            unavailable = outcome.result != TSeriesWriter::Result::Done;
+        } else {
+            TBusyCursor busy;
+            TEventWriter(*db).insertEntryWithAlarms(entry, alarm);
         }
+        return true;
+    };
+    if (!EditUntilSaved(false, chooseUsers, entry, alarm, mail, save))
+        return;
+    if (unavailable) {
+        tell(SeriesUnavailable);
+        return;
     }
     HandOff(mail);
     TellIfHidden(entry);
@@ -283,56 +320,51 @@ void TEventCommands::actEventPropertiesExecute()
             db->InitAlarmRecord(alarm);
             alarm.setAlarmTime(views_.SelectedDateKey());
         }
-        // After a failed save the editor opens again with what was typed;
+        // After a failed save the editor stays open with what was typed;
         // the entry's lock, which a lost session took with it, is taken again
         // before the next save.
         bool relock = false;
         TEventWriter::Result saved = TEventWriter::Result::Done;
-        int edited = 0;
-        for (;;) {
-            editing_ = key;
-            edited = Editor(true, session_.MayAddForOthers(), entry, alarm, mail);
-            editing_.clear();
-            if (edited != 1)
-                break;
-            try {
-                TBusyCursor busy;
-                if (std::exchange(relock, false)) {
+        QString refusal;
+        const auto save = [&] {
+            TBusyCursor busy;
+            if (std::exchange(relock, false)) {
+                lock.reset();
+                lock.emplace(db->DayEntries(), key, &db->Holders());
+                if (!lock->Held()) {
+                    refusal = THolderNotes::WithHolder(EditLocked, lock->HolderLine());
                     lock.reset();
-                    lock.emplace(db->DayEntries(), key, &db->Holders());
-                    if (!lock->Held()) {
-                        const QString holder = lock->HolderLine();
-                        lock.reset();
-                        tell(THolderNotes::WithHolder(EditLocked, holder));
-                        return;
-                    }
+                    return true;
                 }
-                if (scope) {
-                    // The occurrence becomes an exception that series changes
-                    // leave as it is.
-                    const TSeriesWriter::Result one = series.ChangeOne(key, entry, alarm, openedAlarmTime).result;
-                    if (one == TSeriesWriter::Result::SeriesLocked) {
-                        tell(SeriesLocked);
-                        return;
-                    }
-                    if (one != TSeriesWriter::Result::Done && one != TSeriesWriter::Result::Gone) {
-                        tell(EditAlarmLocked.arg(QStringLiteral("one of its users")));
-                        return;
-                    }
-                    saved = one == TSeriesWriter::Result::Done ? TEventWriter::Result::Done : TEventWriter::Result::Gone;
-                } else {
-                    // Every alarm lock before any write: a lock held elsewhere
-                    // leaves the entry and all its alarms as they were, and the
-                    // user is told that nothing of his edit was kept.
-                    saved = writer.updateEntryWithAlarms(key, entry, alarm, openedAlarmTime);
-                }
-                break;
-            } catch (const EQuorla& error) {
-                reportFailedSave(error);
-                relock = true;
             }
+            // Until this save is through.
+            relock = true;
+            if (scope) {
+                // The occurrence becomes an exception that series changes
+                // leave as it is.
+                const TSeriesWriter::Result one = series.ChangeOne(key, entry, alarm, openedAlarmTime).result;
+                if (one == TSeriesWriter::Result::SeriesLocked)
+                    refusal = SeriesLocked;
+                else if (one != TSeriesWriter::Result::Done && one != TSeriesWriter::Result::Gone)
+                    refusal = EditAlarmLocked.arg(QStringLiteral("one of its users"));
+                saved = one == TSeriesWriter::Result::Gone ? TEventWriter::Result::Gone : TEventWriter::Result::Done;
+            } else {
+                // Every alarm lock before any write: a lock held elsewhere
+                // leaves the entry and all its alarms as they were, and the
+                // user is told that nothing of his edit was kept.
+                saved = writer.updateEntryWithAlarms(key, entry, alarm, openedAlarmTime);
+            }
+            relock = false;
+            return true;
+        };
+        editing_ = key;
+        const auto closed = qScopeGuard([this] { editing_.clear(); });
+        const bool edited = EditUntilSaved(true, session_.MayAddForOthers(), entry, alarm, mail, save);
+        if (!refusal.isEmpty()) {
+            tell(refusal);
+            return;
         }
-        if (edited != 1) {
+        if (!edited) {
             mail = {};
         } else {
             if (saved == TEventWriter::Result::Gone) {
@@ -468,18 +500,23 @@ void TEventCommands::EditSeries(TSeriesWriter& series, const SeriesLinkRecord& l
             Repeat.rule->setCount(std::max(1, rule.Count() - int(rule.Days(rule.Start(), day.addDays(-1)).size())));
     }
     TServices::MailMessage mail;
-    if (Editor(true, session_.MayAddForOthers(), entry, alarm, mail) != 1)
-        return;
-    if (!Repeat.rule) {
-        tell(SeriesKeepsRepeat);
-        return;
-    }
-    SeriesRecord changed;
-    fillTemplate(changed, entry, alarm, *Repeat.rule);
     TSeriesWriter::TOutcome outcome;
-    {
+    bool keepsRepeat = false;
+    const auto save = [&] {
+        keepsRepeat = !Repeat.rule;
+        if (keepsRepeat)
+            return true;
+        SeriesRecord changed;
+        fillTemplate(changed, entry, alarm, *Repeat.rule);
         TBusyCursor busy;
         outcome = series.Change(link.SeriesKey(), scope, day, changed, today(), TSeriesWriter::HeldOccurrences::Leave);
+        return true;
+    };
+    if (!EditUntilSaved(true, session_.MayAddForOthers(), entry, alarm, mail, save))
+        return;
+    if (keepsRepeat) {
+        tell(SeriesKeepsRepeat);
+        return;
     }
     switch (outcome.result) {
     case TSeriesWriter::Result::Done:

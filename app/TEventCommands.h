@@ -68,6 +68,12 @@ public:
 
     // The editor the commands open; UseEditor sets it to `frmEvent`.
     TEditor Editor;
+    // While Editor runs: the save an editor may run on OK before it closes
+    // (true: saved, or ended with a message; the editor closes. false: the
+    // failure was shown and the editor stays open with what was typed). An
+    // editor that does not run it has it run once it returns 1, and is
+    // opened again with what was typed when it fails.
+    std::function<bool()> Saving;
     void UseEditor(TfrmEvent& frmEvent);
 
     void actEventNewExecute();
@@ -89,6 +95,13 @@ public:
     static const QString SeriesLeft;
 
 private:
+    // Runs Editor until the person cancels or `save` (run as Saving) is
+    // over; a failed save is shown and the person may try again. A commit
+    // whose answer was lost is not tried again - the change may be there -
+    // and is thrown on once the editor has closed. True when the edit was
+    // saved (or ended by `save` with a message of its own to tell).
+    bool EditUntilSaved(bool isEdit, bool userSelection, DayEntryRecord& entry, AlarmRecord& alarm,
+                        TServices::MailMessage& mail, const std::function<bool()>& save);
     void TellIfHidden(const DayEntryRecord& entry);
     // The occurrence the selected entry `key` is, when it is one, and which
     // of its events the person chose (`question` asked with its

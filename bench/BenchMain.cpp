@@ -1,7 +1,7 @@
 // The benchmark program: figures for the engine and the layers above it, each
 // beside a baseline measured in the same run where one exists. Build with the
 // release preset and run build/release/bench/quorla_bench [store cache view
-// month report week startup trouble poll trail series ical server]; "server" alone runs only the
+// month report week startup trouble poll trail series ical server roles]; "server" alone runs only the
 // database server's figures.
 
 #include "CacheBench.h"
@@ -9,6 +9,7 @@
 #include "MonthBench.h"
 #include "PollBench.h"
 #include "ReportBench.h"
+#include "RolesBench.h"
 #include "SeriesBench.h"
 #include "ServerBench.h"
 #include "StartupBench.h"
@@ -31,6 +32,10 @@ int main(int argc, char** argv)
     if (argc > 1 && qstrcmp(argv[1], "officeload-worker") == 0) {
         QCoreApplication app(argc, argv);
         return TOfficeLoad::workerMain(app.arguments().mid(2));
+    }
+    if (argc > 1 && qstrcmp(argv[1], "roles-writer") == 0) {
+        QCoreApplication app(argc, argv);
+        return rolesWriterMain(app.arguments().mid(2));
     }
     QApplication app(argc, argv);
     // The benchmarks point the workstation store at their own folders: keep
@@ -70,5 +75,7 @@ int main(int argc, char** argv)
         runIcalBench();
     if (wanted("server"))
         runServerBench(QCoreApplication::applicationFilePath());
+    if (wanted("roles"))
+        runRolesBench(QCoreApplication::applicationFilePath());
     return 0;
 }

@@ -2,6 +2,7 @@
 
 #include "AlarmRecord.h"
 #include "DayEntryRecord.h"
+#include "PostgresConnection.h"
 #include "TIsamEngine.h"
 #include "RecordKey.h"
 #include "TDatabaseLocation.h"
@@ -82,7 +83,7 @@ std::pair<int, int> sessionsOn(PGconn* conn)
 
 } // namespace
 
-bool TOfficeLoad::prepare(const QString& uri, int workstations)
+bool TOfficeLoad::prepare(const QString& uri, int workstations, const QString& password)
 {
     // The datasets as a workstation makes them at its first start.
     auto connection = TIsamEngine::forName(uri).connect(uri);
@@ -103,6 +104,7 @@ bool TOfficeLoad::prepare(const QString& uri, int workstations)
         UserRecord user;
         user.setUserName(QStringLiteral("U%1").arg(n));
         user.setRights(1);
+        user.setPassword(password);
         if (!users.Insert(user.bytes()) || !addEvent(entries, alarms, users.CurrentKey()))
             return false;
     }
@@ -111,9 +113,10 @@ bool TOfficeLoad::prepare(const QString& uri, int workstations)
 
 int TOfficeLoad::workerMain(const QStringList& a)
 {
-    // <uri> <first user> <count> <seconds> <result file>
-    if (a.size() != 5)
+    // <uri> <first user> <count> <seconds> <result file> [<password>]
+    if (a.size() != 5 && a.size() != 6)
         return 2;
+    const QString password = a.value(5);
     const QString uri = a[0];
     const int first = a[1].toInt(), count = a[2].toInt();
     const qint64 runMs = a[3].toLongLong() * 1000;
@@ -122,6 +125,9 @@ int TOfficeLoad::workerMain(const QStringList& a)
     for (int i = 0; i < count; ++i) {
         Workstation& w = stations[std::size_t(i)];
         auto connection = TIsamEngine::forName(uri).connect(uri);
+        // As the user's own role (user Un: quorla_un), or the URI's.
+        if (auto* server = dynamic_cast<PostgresConnection*>(connection.get()); server && !password.isEmpty())
+            server->setLogin(QStringLiteral("quorla_u%1").arg(first + i).toUtf8(), password.toUtf8());
         w.user = RecordKey::format(first + i);
         w.alarms = std::make_unique<TXIsamFile>();
         w.entries = std::make_unique<TXIsamFile>();
@@ -144,8 +150,9 @@ int TOfficeLoad::workerMain(const QStringList& a)
     // The baseline's session is on the server's maintenance database, so that
     // the sessions counted on the office's database are the workstations'.
     const QByteArray uriText = uri.toUtf8();
-    const char* keys[] = {"dbname", "dbname", nullptr};
-    const char* values[] = {uriText.constData(), "postgres", nullptr};
+    // (As the private server's superuser where the URI names nobody.)
+    const char* keys[] = {"dbname", "dbname", password.isEmpty() ? nullptr : "user", nullptr};
+    const char* values[] = {uriText.constData(), "postgres", "postgres", nullptr};
     PGconn* raw = PQconnectdbParams(keys, values, 1);
     if (PQstatus(raw) != CONNECTION_OK) {
         std::fprintf(stderr, "baseline session: %s\n", PQerrorMessage(raw));
@@ -202,7 +209,7 @@ int TOfficeLoad::workerMain(const QStringList& a)
 }
 
 TOfficeLoad::Figures TOfficeLoad::run(const QString& program, const QString& uri, int workstations, int seconds,
-                                      int processes)
+                                      int processes, const QString& password)
 {
     Figures figures;
     figures.workstations = workstations;
@@ -216,11 +223,13 @@ TOfficeLoad::Figures TOfficeLoad::run(const QString& program, const QString& uri
         process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
         process->start(program, {QStringLiteral("officeload-worker"), uri, QString::number(first),
                                  QString::number(last - first + 1), QString::number(seconds),
-                                 results.filePath(QString::number(p))});
+                                 results.filePath(QString::number(p)), password});
         loads.push_back(std::move(process));
     }
 
-    PGconn* watcher = PQconnectdb(uri.toUtf8().constData());
+    // The private server's superuser counts the sessions: a person's role
+    // sees only whether the others' are there, not whether they are busy.
+    PGconn* watcher = PQconnectdb((password.isEmpty() ? uri : uri + QStringLiteral("&user=postgres")).toUtf8().constData());
     // Every second until the load processes end (they stop by themselves;
     // this waits at most a minute longer).
     QElapsedTimer clock;

@@ -42,12 +42,16 @@ public:
     // Runs `workstations` workstations for `seconds` against the Quorla
     // database at `uri` (which must hold the users "1" to `workstations`, as
     // prepare() makes them) in `processes` load processes started as
-    // `program` "officeload-worker" ...
-    static Figures run(const QString& program, const QString& uri, int workstations, int seconds, int processes);
+    // `program` "officeload-worker" ... With a `password`, each workstation
+    // logs in as its user's own server role with it (`uri` names no user):
+    // the server's row policies then bind every call.
+    static Figures run(const QString& program, const QString& uri, int workstations, int seconds, int processes,
+                       const QString& password = QString());
 
     // Makes the users of `workstations` workstations in the Quorla database at
-    // `uri`, each with an alarm an hour ahead. False on failure.
-    static bool prepare(const QString& uri, int workstations);
+    // `uri`, named U1, U2 ..., each with an alarm an hour ahead and
+    // `password`. False on failure.
+    static bool prepare(const QString& uri, int workstations, const QString& password = QString());
 
     // The load process: `arguments` are what run() passes after
     // "officeload-worker". Answers the exit status.

@@ -133,6 +133,7 @@ void runWeekStepBench()
     TServices* const previous = TServices::setCurrent(&services);
     {
         TSession session;
+        // USER1, without a password, through the session's own check.
         const auto login = [](const TSession::TCheck& check, UserRecord& user, QString& userKey) {
             return check(QStringLiteral("USER1"), QString(), user, userKey) == TSession::Verdict::LoggedIn;
         };

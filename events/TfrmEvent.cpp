@@ -149,6 +149,7 @@ int TfrmEvent::Execute(bool isEdit, DayEntryRecord& entry, AlarmRecord& alarm, T
         Settings = nullptr;
         shownRule_.reset();
         repeatEditable_ = true;
+        save_ = nullptr;
     });
     setWindowTitle(isEdit ? QStringLiteral("Event Properties") : QStringLiteral("New Event"));
     ui->btnHistory->setEnabled(isEdit && !EntryKey.isEmpty() && database.Trail().Available());
@@ -387,6 +388,13 @@ void TfrmEvent::actOkExecute()
     // The message goes once the event is stored (TEventCommands).
     if (ui->chkNotify->isEnabled() && ui->chkNotify->isChecked())
         mail_ = NotifyUsers();
+    // The caller's save: one that failed (and said so) leaves the editor
+    // open with what was typed.
+    bool over = true;
+    if (save_ && !TCommand::Run([this, &over] { over = save_(); }))
+        over = false;
+    if (!over)
+        return;
     done(1);
 }
 

@@ -8,6 +8,7 @@
 #include <QList>
 #include <QString>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -27,8 +28,10 @@ class TfrmEvent;
 
 // The event editor: shows a day entry and its alarm settings, lets the user
 // change them and, on OK, writes the choices back into the caller's records and
-// prepares the e-mail to the other assignees when asked. It reads the users and categories to
-// fill its lists and never writes to a dataset: storing is the caller's job.
+// prepares the e-mail to the other assignees when asked, then runs the
+// caller's save (SetSave) and closes once that is over: a save that failed
+// keeps it open with what was typed. It reads the users and categories to
+// fill its lists and never writes to a dataset itself: storing is the caller's job.
 class TfrmEvent : public QDialog
 {
     Q_OBJECT
@@ -58,6 +61,11 @@ public:
     // the History button lists; empty for a new event (the button is then
     // disabled).
     void SetEntryKey(const QString& key) { EntryKey = key; }
+    // What OK runs in the next Execute once the caller's records hold the
+    // choices (and Rule() and Mail() are set): true closes the editor
+    // (Execute returns 1), false keeps it open. None: OK closes at once.
+    // Execute forgets it.
+    void SetSave(std::function<bool()> save) { save_ = std::move(save); }
 
     // After a confirmed Execute, the e-mail to the other assignees when the
     // user asked for one (no recipients otherwise); the caller hands it to the
@@ -137,4 +145,5 @@ private:
     std::optional<TRecurrenceRule> shownRule_;
     bool repeatEditable_ = true;
     std::optional<TRecurrenceRule> rule_;
+    std::function<bool()> save_;
 };

@@ -6,6 +6,7 @@
 #include "TQuorlaDB.h"
 #include "TSeriesWriter.h"
 #include "TXIsamFile.h"
+#include "UserRecord.h"
 
 #include <utility>
 
@@ -21,11 +22,11 @@ void TAlarmPoller::Poll(TQuorlaDB& database, const QString& userKey)
     ClockStamp.SetNow();
     // Where each person logs in as himself, the server lets him add only
     // his own entries: his poll grows his own series, and each owner's poll
-    // grows his.
+    // grows his; an administrator's, which may add anyone's, grows all.
     TSeriesWriter series(database);
     series.OnWrite = OnSeriesWrite;
     series.Extend(ClockStamp.AsDateTime().date(), TSeriesWriter::ExtendPerPoll,
-                  database.KeepsRoles() ? userKey : QString());
+                  database.KeepsRoles() && !administers(database, userKey) ? userKey : QString());
 
     TXIsamFile& alarms = database.Alarms();
     AlarmRecord alarm;
@@ -44,6 +45,13 @@ void TAlarmPoller::Poll(TQuorlaDB& database, const QString& userKey)
         if (AfterPopup)
             AfterPopup();
     }
+}
+
+bool TAlarmPoller::administers(TQuorlaDB& database, const QString& userKey)
+{
+    UserRecord user;
+    return TLookup::Equal(database.Users(), user.bytes(), TXIsamFile::PrimaryIndex, userKey)
+        && (user.Rights() & UserRecord::CanAdminister) != 0;
 }
 
 bool TAlarmPoller::PollReportingOnce(TQuorlaDB& database, const QString& userKey)

@@ -51,6 +51,10 @@ public:
     TStamp ClockStamp;
 
 private:
+    // Whether user `userKey` has the right to administer (read afresh each
+    // poll: rights change while a workstation runs).
+    static bool administers(TQuorlaDB& database, const QString& userKey);
+
     TPopup popup_;
     bool failing_ = false;
 };

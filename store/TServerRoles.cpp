@@ -2,6 +2,7 @@
 
 #include "AlarmRecord.h"
 #include "DayEntryRecord.h"
+#include "ImportRecord.h"
 #include "EQuorla.h"
 #include "IsamCode.h"
 #include "PostgresConnection.h"
@@ -127,15 +128,17 @@ REVOKE ALL ON FUNCTION quorla_check_role(name, boolean), quorla_role_create(name
 GRANT EXECUTE ON FUNCTION quorla_role_create(name, text, text, boolean),
   quorla_role_change(name, name, text, boolean), quorla_role_drop(name) TO "quorla-admins";
 
--- Who the session's role is, as a user's key, and his rights: what the row
--- policies ask.
-CREATE OR REPLACE FUNCTION quorla_me() RETURNS text LANGUAGE sql STABLE
+-- Who the session's role is, as a user's key, and his rights: what the
+-- users' own row policies ask, once a statement. In PL/pgSQL, whose plans
+-- the session keeps: an SQL function with its own search path is planned
+-- afresh at every call.
+CREATE OR REPLACE FUNCTION quorla_me() RETURNS text LANGUAGE plpgsql STABLE
   SET search_path = pg_catalog, @S@, pg_temp AS
-  $f$ SELECT userkey FROM quorla_roles WHERE rolename = current_user $f$;
-CREATE OR REPLACE FUNCTION quorla_rights() RETURNS integer LANGUAGE sql STABLE
+  $f$ BEGIN RETURN (SELECT userkey FROM quorla_roles WHERE rolename = current_user); END $f$;
+CREATE OR REPLACE FUNCTION quorla_rights() RETURNS integer LANGUAGE plpgsql STABLE
   SET search_path = pg_catalog, @S@, pg_temp AS
-  $f$ SELECT coalesce((SELECT q_rights FROM qlusers WHERE pk = (SELECT userkey FROM quorla_roles
-                        WHERE rolename = current_user)), 0) $f$;
+  $f$ BEGIN RETURN coalesce((SELECT q_rights FROM qlusers WHERE pk = (SELECT userkey FROM quorla_roles
+                              WHERE rolename = current_user)), 0); END $f$;
 
 GRANT SELECT ON quorla_roles TO "quorla-users";
 DO $$ BEGIN IF to_regclass('quorla_settings') IS NULL THEN
@@ -162,11 +165,17 @@ END $$;
 // deleted by their owner or with the right to change others' entries (or to
 // administer, which can give itself that right anyway). Users and categories
 // and the office's settings are changed by administrators only.
-QByteArray Policies(bool trail, bool series)
+QByteArray Policies(bool trail, bool series, bool importMap)
 {
-    const QByteArray me = "(SELECT quorla_me())";
-    const QByteArray rights = "(SELECT quorla_rights())";
+    // Who the session is and his rights, read in the statement itself (once
+    // a statement, with its plan): a function call would cost each
+    // statement more than its own work. The users' own policies call the
+    // functions instead: a policy of qlusers may not read qlusers.
+    const QByteArray me = "(SELECT r.userkey FROM quorla_roles r WHERE r.rolename = current_user)";
+    const QByteArray rights = "coalesce((SELECT u.q_rights FROM quorla_roles r JOIN qlusers u ON u.pk = r.userkey"
+                              " WHERE r.rolename = current_user), 0)";
     const QByteArray admin = "(" + rights + " & 2) <> 0";
+    const QByteArray adminByFunction = "((SELECT quorla_rights()) & 2) <> 0";
     const QByteArray mayChange = "(q_owner = " + me + " OR (" + rights + " & 6) <> 0)";
     const QByteArray entryReadable = "EXISTS (SELECT 1 FROM qldayent d WHERE d.pk = q_entry)";
     QByteArray sql;
@@ -188,12 +197,14 @@ QByteArray Policies(bool trail, bool series)
     for (const QByteArray& name : {QByteArray("qlusers"), QByteArray("qlcat"), QByteArray("quorla_settings")}) {
         table(name);
         policy("quorla_read", name, "SELECT", "true", {});
-        policy("quorla_admin", name, "ALL", admin, admin);
+        policy("quorla_admin", name, "ALL", adminByFunction, adminByFunction);
     }
     table("qldayent");
     policy("quorla_read", "qldayent", "SELECT",
            "NOT q_private OR q_owner = " + me + " OR " + me + " = ANY (q_assignees) OR " + admin, {});
-    policy("quorla_add", "qldayent", "INSERT", {}, "q_owner = " + me + " AND (" + rights + " & 1) <> 0");
+    // Administrators add anyone's: their poll grows every series (they may
+    // change any entry's owner anyway).
+    policy("quorla_add", "qldayent", "INSERT", {}, "(q_owner = " + me + " AND (" + rights + " & 1) <> 0) OR " + admin);
     policy("quorla_change", "qldayent", "UPDATE", mayChange, mayChange);
     policy("quorla_delete", "qldayent", "DELETE", mayChange, {});
     table("qlalarms");
@@ -203,9 +214,9 @@ QByteArray Policies(bool trail, bool series)
         + " & 4) <> 0 OR EXISTS (SELECT 1 FROM qldayent d WHERE d.pk = q_entry AND d.q_owner = " + me + ")";
     policy("quorla_admin", "qlalarms", "ALL", alarmWrite, alarmWrite);
     // A repeating event's template is read and written as its occurrences
-    // are (its owner adds it); its links follow the template. Each poll
-    // grows only its user's own series (TAlarmPoller): occurrences are
-    // added as their owner's entries.
+    // are (its owner adds it); its links follow the template. A poll grows
+    // its user's own series, an administrator's every series (TAlarmPoller):
+    // occurrences are added as their owner's entries.
     if (series) {
         table("qlseries");
         policy("quorla_read", "qlseries", "SELECT",
@@ -218,6 +229,13 @@ QByteArray Policies(bool trail, bool series)
         const QByteArray linkWrite = "EXISTS (SELECT 1 FROM qlseries s WHERE s.pk = q_series AND (s.q_owner = " + me
             + " OR (" + rights + " & 6) <> 0))";
         policy("quorla_admin", "qlserlnk", "ALL", linkWrite, linkWrite);
+    }
+    // What an imported calendar's events became: each user's own map, which
+    // his imports read and write; administrators all.
+    if (importMap) {
+        table("qlimport");
+        const QByteArray own = "q_user = " + me + " OR " + admin;
+        policy("quorla_admin", "qlimport", "ALL", own, own);
     }
     if (trail) {
         table("qltrail");
@@ -329,6 +347,13 @@ void TServerRoles::Install(const QString& userKey)
             + assigneesOf(SeriesRecord::AssigneesOffset) + ") STORED;"
             + "ALTER TABLE qlserlnk ADD COLUMN IF NOT EXISTS q_series text GENERATED ALWAYS AS ("
             + keyAt(SeriesLinkRecord::OccurrenceOffset) + ") STORED;";
+    // The import map, made here where it is missing, so that it has its
+    // rights and policies before a person imports.
+    QString ignored;
+    const bool importMap = database_.ImportMap(ignored) != nullptr;
+    const QByteArray importColumns = !importMap ? QByteArray()
+        : "ALTER TABLE qlimport ADD COLUMN IF NOT EXISTS q_user text GENERATED ALWAYS AS ("
+            + keyAt(ImportRecord::SourceOffset) + ") STORED;";
     QByteArray trail;
     if (database_.Trail().Available())
         trail = "ALTER TABLE qltrail ADD COLUMN IF NOT EXISTS q_actor text GENERATED ALWAYS AS ("
@@ -343,8 +368,8 @@ void TServerRoles::Install(const QString& userKey)
     const bool outer = connection_->inTransaction();
     int code = outer ? IsamOk : connection_->command("BEGIN");
     if (code == IsamOk)
-        code = connection_->command(columns + seriesColumns + trail + sql + me
-                                    + Policies(trail.isEmpty() ? false : true, series));
+        code = connection_->command(columns + seriesColumns + importColumns + trail + sql + me
+                                    + Policies(!trail.isEmpty(), series, importMap));
     if (code == IsamOk && !outer)
         code = connection_->command("COMMIT");
     if (code != IsamOk) {

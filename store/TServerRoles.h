@@ -41,13 +41,16 @@ class UserRecord;
 // is not private, or by its owner, its assignees and administrators; its
 // alarms and trail records follow it (an alarm is also its user's, a trail
 // record its author's). Entries are added by their owner with the right to
-// add entries, changed and deleted by their owner or with the right to
-// change others' entries or to administer. Users, categories and the
-// office's settings are changed by administrators only. The columns the
-// policies read (an entry's owner, assignees and private flag, an alarm's
-// user and entry, a trail record's author and subject, a user's rights) are
-// computed by the server from the record's bytes in the statement that
-// writes them (stored generated columns), so no client can set them apart.
+// add entries (administrators add anyone's: their poll grows every
+// series), changed and deleted by their owner or with the right to change
+// others' entries or to administer. Users, categories and the office's
+// settings are changed by administrators only. A user's rows of the import
+// map are his own (administrators': all). The columns the policies read (an
+// entry's owner, assignees and private flag, an alarm's user and entry, a
+// trail record's author and subject, an import map row's user, a user's
+// rights) are computed by the server from the record's bytes in the
+// statement that writes them (stored generated columns), so no client can
+// set them apart.
 class TServerRoles
 {
 public:

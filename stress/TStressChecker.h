@@ -60,6 +60,7 @@ public:
     int killed = 0;
     int processes = 0;
     int cutEntries = 0;
+    int cutByLostSessions = 0;
     int orphans = 0;
     int misdirected = 0;
     int cutTexts = 0;
@@ -89,6 +90,9 @@ private:
         qint64 start = 0;
         qint64 end = 0;
         bool acked = false;
+        // On a server: part of a command that failed, its session lost;
+        // what it wrote before its last transaction may stand.
+        bool cutByError = false;
         QByteArray command;
         QString text;
         bool hasText = false;

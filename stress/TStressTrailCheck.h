@@ -17,7 +17,10 @@
 // - no trail record stands for a change that was not made;
 // - each series command that was done has its one record (added, changed,
 //   deleted) on its series, a split on both; a cut one may lack it;
-// - every holder note left is a killed worker's (a live one removes its own).
+// - every holder note left is a killed worker's (a live one removes its own),
+//   or on a server one whose session was lost under a failed command (its
+//   lock went with the session; the note's removal could not reach the
+//   server).
 class TStressTrailCheck
 {
 public:
@@ -31,6 +34,7 @@ public:
     int cut = 0;
     int cutByError = 0;
     int notesLeftByKills = 0;
+    int notesLeftByLostSessions = 0;
     int named = 0;
 
 private:

@@ -194,6 +194,12 @@ int PostgresConnection::ensure()
     if (limit < 0)
         *options += (options->isEmpty() ? "" : " ") + QByteArray("-c statement_timeout=")
                   + QByteArray::number(DefaultStatementLimitMs);
+    // The engine's statements are prepared once a session and are plain
+    // index ranges, for which the plan made without the values is as good:
+    // planning each call afresh (which the server may keep doing where row
+    // policies apply) would cost more than the call.
+    if (!options->contains("plan_cache_mode"))
+        *options += QByteArray(" -c plan_cache_mode=force_generic_plan");
     const qint64 statementLimit = limit < 0 ? DefaultStatementLimitMs : limit;
     // Without a limit on the server none here either.
     answerLimitMs_ = statementLimit == 0 ? 0 : statementLimit + AnswerMarginMs;
@@ -373,6 +379,11 @@ int PostgresConnection::check(pg_result* result)
         reason_ = QStringLiteral("The database server did not answer within %1 seconds.")
                       .arg((answerLimitMs_ + 999) / 1000);
         lose();
+        // Nor is it waited for again at once, as after a connection attempt
+        // that waited for its limit: the command that met it would wait
+        // again in its next call.
+        slowFailure_.start();
+        slowReason_ = reason_;
         return failedInCommand(IsamServerLost);
     }
     state_ = result ? QByteArray(PQresultErrorField(result, PG_DIAG_SQLSTATE)) : QByteArray();

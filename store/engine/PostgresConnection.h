@@ -37,12 +37,16 @@ struct pg_result;
 //                                the server ends a statement after 10 s (a
 //                                URI's own options keep this unless they set
 //                                statement_timeout themselves; 0 turns it off)
+//   options=-c plan_cache_mode=force_generic_plan
+//                                the engine's prepared statements keep one
+//                                plan (unless the options set the mode)
 // and the program waits for an answer at most the statement limit plus 3 s
 // (13 s): a server whose processes stopped (SIGSTOP, a stalled machine whose
 // kernel still acknowledges) answers neither statements nor keepalives. The
-// session is then given up and the call fails with IsamServerLost. A
-// connection attempt that failed only when its limit ran out is not made
-// again for 10 s: the calls meanwhile fail at once, in its words. None of
+// session is then given up and the call fails with IsamServerLost. After a
+// connection attempt that failed only when its limit ran out, or a session
+// given up so, none is made again for 10 s: the calls meanwhile fail at
+// once, in its words (one command waits for one limit at most). None of
 // these is a Quorla setting: libpq takes each from the URI, for example
 // "postgresql://dbhost/quorla?keepalives_idle=30&options=-c%20statement_timeout%3D30s".
 //

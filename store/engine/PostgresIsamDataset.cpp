@@ -82,6 +82,15 @@ QByteArray PostgresIsamDataset::sql(Statement which, int index) const
     const QByteArray order = " ORDER BY " + col + (index == 0 ? QByteArray() : QByteArray(", pk"));
     const QByteArray valueType = index == 0 ? "text COLLATE \"C\"" : "bytea";
     const QByteArray id = QByteArray::number(id_);
+    // The largest key ever held: the mark, which every add moves in its own
+    // statement and every dataset made here has from the start. Only a mark
+    // left empty by an older program asks the table; so no statement scans
+    // it, which under row policies (where the largest key a person sees is
+    // not the largest there is) would mean reading every row.
+    const QByteArray largest = "CASE WHEN highkey <> '' THEN highkey ELSE coalesce((SELECT max(pk) FROM " + table_
+        + "), '') END";
+    // What an empty mark is first raised past.
+    const QByteArray legacy = "CASE WHEN highkey = '' THEN (SELECT max(pk) FROM " + table_ + ") END";
     // Every write moves the dataset's counter in the same statement, and so in
     // the same transaction. Every write first locks the dataset's row of the
     // catalog, so that writers of one dataset take their locks in one order
@@ -117,24 +126,23 @@ QByteArray PostgresIsamDataset::sql(Statement which, int index) const
     }
     case StmtNextKey:
         // Keys are digit texts of one length, so text order is number order.
-        return "SELECT greatest(highkey, coalesce((SELECT max(pk) FROM " + table_ + "), ''))"
-               " FROM quorla_datasets WHERE id = " + id;
+        return "SELECT " + largest + " FROM quorla_datasets WHERE id = " + id;
     case StmtRaiseMark:
-        return "UPDATE quorla_datasets SET highkey = greatest(highkey, $1::text COLLATE \"C\") WHERE id = " + id;
+        return "UPDATE quorla_datasets SET highkey = greatest(highkey, $1::text COLLATE \"C\", " + legacy + ") WHERE id = "
+            + id;
     case StmtKeyMark:
         return "SELECT highkey FROM quorla_datasets WHERE id = " + id;
     case StmtInsert:
         // The mark of the largest key ever held moves with the add, so a key
         // freed later by a delete is never handed out again.
         return "WITH m AS (UPDATE quorla_datasets SET changes = changes + 1,"
-               " highkey = greatest(highkey, $1::text COLLATE \"C\") WHERE id = " + id + " RETURNING id),"
+               " highkey = greatest(highkey, $1::text COLLATE \"C\", " + legacy + ") WHERE id = " + id + " RETURNING id),"
                " w AS (INSERT INTO " + table_ + " (" + names + ") SELECT $1::text, $2::bytea" + values
             + " FROM m RETURNING pk) SELECT count(*) FROM w";
     case StmtAdd: {
         // The next key from the mark as it stands once this statement holds
         // the row: a concurrent add that held it before has moved it.
-        const QByteArray next = "(coalesce(nullif(greatest(highkey, coalesce((SELECT max(pk) FROM " + table_
-            + "), '')), ''), '0')::int8 + 1)";
+        const QByteArray next = "(coalesce(nullif(" + largest + ", ''), '0')::int8 + 1)";
         const QByteArray length = QByteArray::number(keyLength_);
         const QByteArray limit = "1" + QByteArray(keyLength_, '0');
         // Shifted by one: the key is not a parameter here.

@@ -25,12 +25,15 @@
 #include "TWeekView.h"
 #include "TViewAnswers.h"
 #include "TestEnvironment.h"
+#include "TfrmEvent.h"
 #include "TfrmMain.h"
 
 #include <QAction>
+#include <QElapsedTimer>
 #include <QApplication>
 #include <QFocusEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QScopeGuard>
 #include <QTimer>
 
@@ -225,8 +228,9 @@ void TestEventCommands::storeEntriesAndAlarms()
     QCOMPARE(services.busyDepth(), 0);
 }
 
-// A new event on a full disk: the error box says what the dataset said, nothing
-// is stored, and the next command works.
+// A new event on a full disk: the error box says what the dataset said, the
+// editor stays open with what was typed, nothing is stored, and the next
+// command works.
 void TestEventCommands::fullDiskShowsErrorText()
 {
     FaultVfs::install();
@@ -236,19 +240,24 @@ void TestEventCommands::fullDiskShowsErrorText()
     Shell shell;
     startAs(shell, QStringLiteral("ME"), {15, 1, 1, 1, 1});
     select(shell, 3);
-    // The editor comes back after the failed save, with what was typed;
+    // The editor stays open after the failed save, with what was typed;
     // there the user gives up.
-    QStringList opened;
-    shell.main->EventCommands()->Editor = [&](bool, bool, DayEntryRecord& e, AlarmRecord&, TServices::MailMessage&) {
-        opened << e.Description();
-        e.setDescription(QStringLiteral("typed"));
-        return opened.size() == 1 ? 1 : 2;
-    };
+    shell.main->EventCommands()->UseEditor(*shell.main->findChild<TfrmEvent*>());
+    QString kept;
+    whenModal([&kept](QWidget* dialog) {
+        DialogTest::child<QLineEdit>(dialog, "edtDescription")->setText(QStringLiteral("typed"));
+        FaultVfs::arm(FaultVfs::Write, 1, SQLITE_FULL, -1);
+        DialogTest::child<QAction>(dialog, "actOk")->trigger();
+        FaultVfs::disarm();
+        kept = dialog->isVisible() ? DialogTest::child<QLineEdit>(dialog, "edtDescription")->text() : QString();
+        DialogTest::child<QAction>(dialog, "actCancel")->trigger();
+    });
+    for (const char* none : {"a category", "any users"})
+        services.expectMessage(Kind::Confirmation, QStringLiteral("You have not chosen %1 for this event. Is this ok?").arg(none),
+                               Answer::Yes);
     services.expectMessage(Kind::Error, TXIsamFile::ErrorText(IsamDiskFull), Answer::Ok);
-    FaultVfs::arm(FaultVfs::Write, 1, SQLITE_FULL, -1);
     run(shell, "actEventNew");
-    FaultVfs::disarm();
-    QCOMPARE(opened, (QStringList{QString(), QStringLiteral("typed")}));
+    QCOMPARE(kept, QStringLiteral("typed"));
     TQuorlaDB other;
     QCOMPARE(stored(other), QStringLiteral("none |"));
     edit(shell, "A B alarm");
@@ -353,25 +362,44 @@ void TestEventCommands::roadOfOneEvent()
 // connection and the server's reason; the alarm poll says so once and polls
 // on. Once the server is back the poll finds the due alarm on its own, the
 // event stored before is there, and new work is stored.
-// The server stops (a crash, or a fast shutdown) and comes back under two
-// workstations: this one's window and another one writing through the
-// store. While it is away the views keep what they last read and a line says
-// since when; one message per outage; a save that fails reopens the editor
-// with what was typed; the other workstation's command fails whole. Once the
-// server is back, the next poll refreshes the view by itself, and every
-// acknowledged change is there with its trail record.
+// The server stops (a crash, or a fast shutdown) or stalls, and comes back,
+// under two workstations: this one's window and another one writing through
+// the store. While it is away the views keep what they last read and a line
+// says since when; one message per outage; no call blocks for long; a save
+// that fails is told, and tried again with what was typed; the other
+// workstation's command fails whole. Once the server is back a poll
+// refreshes the view by itself, and every acknowledged change is there with
+// its trail record.
 void TestEventCommands::serverGoesAwayAndComesBack_data()
 {
-    QTest::addColumn<bool>("fast");
-    QTest::newRow("crash") << false;
-    QTest::newRow("fast shutdown") << true;
+    // 0: stopped at once (a crash), 1: a fast shutdown, 2: stopped with
+    // SIGSTOP (a stalled server that never answers).
+    QTest::addColumn<int>("how");
+    QTest::newRow("crash") << 0;
+    QTest::newRow("fast shutdown") << 1;
+    QTest::newRow("stalled") << 2;
 }
 
 void TestEventCommands::serverGoesAwayAndComesBack()
 {
     if (!server)
         QSKIP("on a database server only (QUORLA_TEST_ENGINE=postgres)");
-    QFETCH(bool, fast);
+    QFETCH(int, how);
+    // No call may block the window for long, however the server went.
+    qint64 longest = 0;
+    QString slowest;
+    const auto bounded = [&](const char* what, const std::function<void()>& call) {
+        QElapsedTimer took;
+        took.start();
+        call();
+        if (took.elapsed() > longest)
+            std::tie(longest, slowest) = std::pair(took.elapsed(), QString::fromLatin1(what));
+    };
+    // A stalled server is let go whatever happens here.
+    const auto resume = qScopeGuard([how] {
+        if (how == 2)
+            server->freeze(false);
+    });
     const QString lost = TXIsamFile::ErrorText(IsamServerLost) + QStringLiteral("\r\r");
     TScriptedServices services;
     services.setNow(Now);
@@ -404,10 +432,10 @@ void TestEventCommands::serverGoesAwayAndComesBack()
     auto* outage = a.main->findChild<QLabel*>(QStringLiteral("lblOutage"));
     QVERIFY(outage && outage->isHidden());
 
-    QVERIFY2(server->stop(fast), qPrintable(server->error()));
+    QVERIFY2(how == 2 ? server->freeze(true) : server->stop(how == 1), qPrintable(server->error()));
     // One message, and the view as it was.
     services.expectMessageStartingWith(Kind::Error, lost, Answer::Ok);
-    TCommand::Run([&] { a.main->RefreshView(); });
+    bounded("refresh", [&] { TCommand::Run([&] { a.main->RefreshView(); }); });
     QCOMPARE(shown(), 2);
     QVERIFY(!outage->isHidden());
     QCOMPARE(outage->text().left(41), QStringLiteral("The database is unreachable since 10:30:0"));
@@ -415,7 +443,7 @@ void TestEventCommands::serverGoesAwayAndComesBack()
     QVERIFY2(!reason.isEmpty() && !reason.contains(QLatin1Char('\n')), qPrintable(reason));
     auto* timer = a.main->findChild<QTimer*>(QStringLiteral("tmrMain"));
     for (int poll = 0; poll < 3; ++poll) {
-        TCommand::Run([&] { a.main->tmrMainTimer(); });
+        bounded("poll", [&] { TCommand::Run([&] { a.main->tmrMainTimer(); }); });
         QVERIFY(timer->isActive());
     }
     timer->stop();
@@ -428,20 +456,29 @@ void TestEventCommands::serverGoesAwayAndComesBack()
         return opened.size() == 1 ? 1 : 2;
     };
     services.expectMessageStartingWith(Kind::Error, lost, Answer::Ok);
-    run(a, "actEventNew");
+    bounded("save", [&] { run(a, "actEventNew"); });
     QCOMPARE(opened, (QStringList{QString(), QStringLiteral("typed")}));
-    QVERIFY_THROWS_EXCEPTION(EQuorla, addAtB(QStringLiteral("lost")));
+    bounded("the other's save", [&] { QVERIFY_THROWS_EXCEPTION(EQuorla, addAtB(QStringLiteral("lost"))); });
     QCOMPARE(services.takePendingScript(), QStringList());
+    QVERIFY2(longest < 15'000, qPrintable(QStringLiteral("%1 blocked for %2 ms").arg(slowest).arg(longest)));
 
-    QVERIFY2(server->start(), qPrintable(server->error()));
-    addAtB(QStringLiteral("after"));
+    QVERIFY2(how == 2 ? server->freeze(false) : server->start(), qPrintable(server->error()));
+    // A workstation that waited for a stalled server's limit tries again
+    // only after a rest.
+    bool added = false;
+    QTRY_VERIFY_WITH_TIMEOUT(added || [&] {
+        try {
+            addAtB(QStringLiteral("after"));
+            added = true;
+        } catch (const EQuorla&) {
+        }
+        return added;
+    }(), 20'000);
     QCOMPARE(shown(), 2);
-    // The next poll finds the server back: the line goes and the view shows
-    // the other workstation's entry without a command.
+    // A poll finds the server back: the line goes and the view shows the
+    // other workstation's entry without a command.
     services.setNow(Now.addSecs(60));
-    a.main->tmrMainTimer();
-    timer->stop();
-    QVERIFY(outage->isHidden());
+    QTRY_VERIFY_WITH_TIMEOUT((a.main->tmrMainTimer(), timer->stop(), outage->isHidden()), 20'000);
     QCOMPARE(shown(), 3);
     TQuorlaDB other;
     QCOMPARE(other.DayEntries().RecordCount(), 3);
