@@ -1,10 +1,11 @@
 // The benchmark program: figures for the engine and the layers above it, each
 // beside a baseline measured in the same run where one exists. Build with the
 // release preset and run build/release/bench/quorla_bench [store cache view
-// month report week startup trouble poll trail series server]; "server" alone runs only the
-// database server's figures.
+// month report week startup trouble poll trail series server dav]; "server" alone runs only the
+// database server's figures, "dav" only the CalDAV service beside Radicale.
 
 #include "CacheBench.h"
+#include "DavBench.h"
 #include "MonthBench.h"
 #include "PollBench.h"
 #include "ReportBench.h"
@@ -67,5 +68,7 @@ int main(int argc, char** argv)
         runSeriesBench();
     if (wanted("server"))
         runServerBench(QCoreApplication::applicationFilePath());
+    if (wanted("dav"))
+        runDavBench();
     return 0;
 }
