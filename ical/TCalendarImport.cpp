@@ -584,3 +584,50 @@ TCalendarImport::TOutcome TCalendarImport::Import(const QByteArray& text, const 
     }
     return outcome;
 }
+
+bool TCalendarImport::ReadEvent(const QByteArray& text, const QString& name, TEvent& event, QString& reason)
+{
+    reason = NotCalendarMessage(name);
+    QByteArray body = text;
+    if (body.startsWith("\xEF\xBB\xBF"))
+        body.remove(0, 3);
+    if (!body.trimmed().startsWith("BEGIN:VCALENDAR"))
+        return false;
+    Component root(icalparser_parse_string(body.constData()));
+    if (!root || icalcomponent_isa(root.get()) != ICAL_VCALENDAR_COMPONENT)
+        return false;
+    icalcomponent* found = nullptr;
+    for (icalcomponent* e = icalcomponent_get_first_component(root.get(), ICAL_VEVENT_COMPONENT); e && !found;
+         e = icalcomponent_get_next_component(root.get(), ICAL_VEVENT_COMPONENT)) {
+        if (!icalcomponent_get_first_property(e, ICAL_RECURRENCEID_PROPERTY))
+            found = e;
+    }
+    if (!found) {
+        reason = QStringLiteral("%1 holds no event").arg(name);
+        return false;
+    }
+    const QByteArray zoneName = Zone.isEmpty() ? database_.OfficeZone() : Zone;
+    const QTimeZone office(zoneName);
+    if (!office.isValid())
+        throw EQuorla(QStringLiteral("Unknown time zone %1").arg(QString::fromUtf8(zoneName)));
+    TFields fields;
+    if (!fieldsOf(found, Converter(office), fields, reason))
+        return false;
+    event.uid = textOf(icalcomponent_get_uid(found));
+    event.wall = fields.wall;
+    event.untimed = fields.untimed;
+    event.text = fields.text;
+    event.isPrivate = fields.isPrivate;
+    event.category = fields.category;
+    event.alarm = fields.alarm;
+    event.ringWall = fields.ringWall;
+    event.repeats = icalcomponent_get_first_property(found, ICAL_RRULE_PROPERTY) != nullptr
+        || icalcomponent_get_first_property(found, ICAL_RDATE_PROPERTY) != nullptr;
+    reason.clear();
+    return true;
+}
+
+QString TCalendarImport::SourceOf(const QString& userKey, const QString& uid)
+{
+    return sourceOf(userKey, uid);
+}

@@ -74,9 +74,35 @@ public:
     // stays, and importing again finishes the rest.
     TOutcome Import(const QByteArray& text, const QString& name);
 
+    // One event as this program keeps it: its start in wall-clock seconds of
+    // the office's zone (TStamp's count), the entry's text and flags, its
+    // first category's name, and the alarm the importing user gets.
+    struct TEvent
+    {
+        QString uid;
+        qint64 wall = 0;
+        bool untimed = false;
+        QString text;
+        bool isPrivate = false;
+        QString category;
+        bool alarm = false;
+        qint64 ringWall = 0;
+        // It has a repeat rule or extra dates.
+        bool repeats = false;
+    };
+    // The first event of `text` that changes no occurrence (no
+    // RECURRENCE-ID), read as Import reads it, in the office's zone `zone`
+    // (empty: the database's). False, with `reason`, for a text that is no
+    // calendar (NotCalendarMessage of `name`), holds no event, or an event
+    // Import would leave out (the same reasons).
+    bool ReadEvent(const QByteArray& text, const QString& name, TEvent& event, QString& reason);
+
     // The contents of the file at `path`; EQuorla("Unable to read <path>
     // \r\r<reason>") when it cannot be read.
     static QByteArray ReadFile(const QString& path);
+
+    // The import map's `Source` of the event `uid` imported by `userKey`.
+    static QString SourceOf(const QString& userKey, const QString& uid);
 
     // "<name> is not an iCalendar file"
     static QString NotCalendarMessage(const QString& name);

@@ -127,6 +127,9 @@ public:
     // This workstation's host name, as TServices gives it (asked once, when
     // first needed).
     const QString& Workstation();
+    // Names the workstation in the trail and the holder notes in place of
+    // the host name: a service names itself and its client.
+    void SetWorkstation(const QString& name) { workstation_ = name; }
     // Shows `text` in a warning, once per database folder or server and
     // first line of text for the whole process.
     void WarnOnce(const QString& text);

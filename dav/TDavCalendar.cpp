@@ -1,0 +1,958 @@
+#include "TDavCalendar.h"
+
+#include "AlarmRecord.h"
+#include "CategoryRecord.h"
+#include "DayEntryRecord.h"
+#include "EQuorla.h"
+#include "ImportRecord.h"
+#include "IsamCode.h"
+#include "RecordKey.h"
+#include "SeriesLinkRecord.h"
+#include "TCalendarExport.h"
+#include "TCalendarImport.h"
+#include "TChangeTrail.h"
+#include "TDavReply.h"
+#include "TDavRequest.h"
+#include "TEntryQuery.h"
+#include "TEntryVisibility.h"
+#include "TEventWriter.h"
+#include "TFilterRules.h"
+#include "TLookup.h"
+#include "TQuorlaDB.h"
+#include "TRecordLock.h"
+#include "TSeriesWriter.h"
+#include "TXIsamFile.h"
+
+#include <QCryptographicHash>
+#include <QDateTime>
+#include <QSet>
+#include <QUrl>
+#include <QXmlStreamReader>
+
+namespace {
+
+const QString Dav = QStringLiteral("DAV:");
+const QString CalDav = QStringLiteral("urn:ietf:params:xml:ns:caldav");
+const QString CalServer = QStringLiteral("http://calendarserver.org/ns/");
+const QString Root = QStringLiteral("/dav/");
+const QString TokenPrefix = QStringLiteral("urn:x-quorla:sync:");
+constexpr qint64 SecondsPerDay = 86400;
+// How long a timed entry is said to last, as the export says it.
+constexpr qint64 TimedLength = 30 * 60;
+// A sync reads the trail back this far before the token's moment, for the
+// records of workstations whose clocks are behind.
+constexpr qint64 ClockSlack = 600;
+constexpr int TrailPage = 500;
+
+using TName = TDavCalendar::TName;
+
+// What a PROPFIND or REPORT body asks.
+struct TAsked
+{
+    QString root;
+    QList<TName> props;
+    bool allProps = false;
+    QStringList hrefs;
+    QString syncToken;
+    QDateTime start;
+    QDateTime end;
+    bool otherComponent = false;
+    QString error;
+};
+
+TAsked parse(const QByteArray& body)
+{
+    TAsked asked;
+    if (body.trimmed().isEmpty()) {
+        asked.allProps = true;
+        return asked;
+    }
+    QXmlStreamReader xml(body);
+    int depth = 0;
+    int propDepth = -1;
+    while (!xml.atEnd()) {
+        const QXmlStreamReader::TokenType token = xml.readNext();
+        if (token == QXmlStreamReader::StartElement) {
+            ++depth;
+            const QString ns = xml.namespaceUri().toString();
+            const QString name = xml.name().toString();
+            if (depth == 1) {
+                asked.root = name;
+            } else if (propDepth >= 0 && depth == propDepth + 1) {
+                asked.props.append({ns, name});
+            } else if (name == QLatin1String("prop") && ns == Dav && propDepth < 0) {
+                propDepth = depth;
+            } else if (name == QLatin1String("allprop") && ns == Dav) {
+                asked.allProps = true;
+            } else if (name == QLatin1String("href") && ns == Dav) {
+                asked.hrefs.append(xml.readElementText().trimmed());
+                --depth;
+            } else if (name == QLatin1String("sync-token") && ns == Dav) {
+                asked.syncToken = xml.readElementText().trimmed();
+                --depth;
+            } else if (name == QLatin1String("comp-filter") && ns == CalDav) {
+                const QString component = xml.attributes().value(QLatin1String("name")).toString().toUpper();
+                if (component != QLatin1String("VCALENDAR") && component != QLatin1String("VEVENT"))
+                    asked.otherComponent = true;
+            } else if (name == QLatin1String("time-range") && ns == CalDav && !asked.start.isValid()) {
+                const auto moment = [](QStringView text) {
+                    QDateTime t = QDateTime::fromString(text.toString(), QStringLiteral("yyyyMMdd'T'HHmmss'Z'"));
+                    t.setTimeZone(QTimeZone::utc());
+                    return t;
+                };
+                const auto attributes = xml.attributes();
+                asked.start = attributes.hasAttribute(QLatin1String("start"))
+                    ? moment(attributes.value(QLatin1String("start")))
+                    : QDateTime::fromSecsSinceEpoch(0, QTimeZone::utc());
+                asked.end = attributes.hasAttribute(QLatin1String("end"))
+                    ? moment(attributes.value(QLatin1String("end")))
+                    : QDateTime::fromSecsSinceEpoch(Q_INT64_C(4102444800), QTimeZone::utc());
+                if (!asked.start.isValid() || !asked.end.isValid())
+                    asked.error = QStringLiteral("a time-range is written as 20270301T000000Z");
+            }
+        } else if (token == QXmlStreamReader::EndElement) {
+            if (depth == propDepth)
+                propDepth = -1;
+            --depth;
+        }
+    }
+    if (xml.hasError())
+        asked.error = xml.errorString();
+    return asked;
+}
+
+QByteArray escaped(const QString& text)
+{
+    return text.toHtmlEscaped().toUtf8();
+}
+
+// Bytes as XML character data; carriage returns kept as references, which a
+// parser would otherwise fold into the line feeds after them.
+QByteArray xmlBytes(const QByteArray& text)
+{
+    QByteArray out;
+    out.reserve(text.size() + text.size() / 16);
+    for (const char c : text) {
+        switch (c) {
+        case '&': out += "&amp;"; break;
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        case '\r': out += "&#13;"; break;
+        default: out += c;
+        }
+    }
+    return out;
+}
+
+QByteArray hrefOf(const QString& path)
+{
+    return "<d:href>" + QUrl::toPercentEncoding(path, "/@:") + "</d:href>";
+}
+
+QByteArray element(const TName& name, const QByteArray& content = QByteArray())
+{
+    QByteArray prefix;
+    QByteArray declaration;
+    if (name.first == Dav)
+        prefix = "d:";
+    else if (name.first == CalDav)
+        prefix = "c:";
+    else if (name.first == CalServer)
+        prefix = "cs:";
+    else
+        declaration = " xmlns:x=\"" + escaped(name.first) + '"', prefix = "x:";
+    const QByteArray tag = prefix + name.second.toUtf8();
+    if (content.isEmpty())
+        return '<' + tag + declaration + "/>";
+    return '<' + tag + declaration + '>' + content + "</" + tag + '>';
+}
+
+QByteArray propstats(const QByteArray& found, const QByteArray& missing)
+{
+    QByteArray out;
+    if (!found.isEmpty())
+        out += "<d:propstat><d:prop>" + found + "</d:prop><d:status>HTTP/1.1 200 OK</d:status></d:propstat>";
+    if (!missing.isEmpty())
+        out += "<d:propstat><d:prop>" + missing + "</d:prop><d:status>HTTP/1.1 404 Not Found</d:status></d:propstat>";
+    return out;
+}
+
+TDavReply multistatus(const QByteArray& responses, const QByteArray& tail = QByteArray())
+{
+    TDavReply reply;
+    reply.status = 207;
+    reply.addHeader("Content-Type", "application/xml; charset=utf-8");
+    reply.body = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<d:multistatus xmlns:d=\"DAV:\" xmlns:c=\""
+        + CalDav.toUtf8() + "\" xmlns:cs=\"" + CalServer.toUtf8() + "\">" + responses + tail + "</d:multistatus>\n";
+    return reply;
+}
+
+TDavReply davError(int status, const QByteArray& condition, const QString& text)
+{
+    TDavReply reply;
+    reply.status = status;
+    reply.addHeader("Content-Type", "application/xml; charset=utf-8");
+    reply.body = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<d:error xmlns:d=\"DAV:\">" + condition
+        + "<d:responsedescription>" + escaped(text) + "</d:responsedescription></d:error>\n";
+    return reply;
+}
+
+// RFC 5545 text: backslash, semicolon, comma and line breaks escaped.
+QByteArray icalText(const QString& text)
+{
+    QByteArray out;
+    const QByteArray utf8 = text.toUtf8();
+    out.reserve(utf8.size() + 8);
+    for (const char c : utf8) {
+        switch (c) {
+        case '\\': out += "\\\\"; break;
+        case ';': out += "\\;"; break;
+        case ',': out += "\\,"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': break;
+        default: out += c;
+        }
+    }
+    return out;
+}
+
+// A content line folded at 75 octets, never inside a UTF-8 sequence.
+void addLine(QByteArray& out, const QByteArray& line)
+{
+    qsizetype at = 0;
+    qsizetype room = 75;
+    while (line.size() - at > room) {
+        qsizetype cut = at + room;
+        while (cut > at && (uchar(line[cut]) & 0xC0) == 0x80)
+            --cut;
+        out += line.mid(at, cut - at) + "\r\n ";
+        at = cut;
+        room = 74;
+    }
+    out += line.mid(at) + "\r\n";
+}
+
+QByteArray utcText(qint64 moment)
+{
+    return QDateTime::fromSecsSinceEpoch(moment, QTimeZone::utc()).toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'")).toLatin1();
+}
+
+QByteArray dateText(qint64 wall)
+{
+    return QDateTime::fromSecsSinceEpoch(wall, QTimeZone::utc()).toString(QStringLiteral("yyyyMMdd")).toLatin1();
+}
+
+QByteArray duration(qint64 seconds)
+{
+    QByteArray out = seconds < 0 ? "-PT" : "PT";
+    const qint64 length = seconds < 0 ? -seconds : seconds;
+    out += QByteArray::number(length / 3600) + 'H' + QByteArray::number(length % 3600 / 60) + 'M'
+        + QByteArray::number(length % 60) + 'S';
+    return out;
+}
+
+TDavReply locked(const QString& holder)
+{
+    QString text = QStringLiteral("The event is open on a workstation and cannot be changed now.");
+    if (!holder.isEmpty())
+        text += QLatin1Char('\n') + holder;
+    return TDavReply::Text(423, text);
+}
+
+bool matches(const QByteArray& condition, const QByteArray& etag)
+{
+    const QByteArray given = condition.trimmed();
+    if (given == "*")
+        return true;
+    for (const QByteArray& one : given.split(',')) {
+        QByteArray tag = one.trimmed();
+        if (tag.startsWith("W/"))
+            continue; // a weak tag never matches a strong comparison
+        if (tag == etag)
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+TDavCalendar::TDavCalendar(TQuorlaDB& database, const UserRecord& user, const QString& userKey)
+    : database_(database), user_(user), userKey_(userKey)
+{
+}
+
+QString TDavCalendar::PrincipalPath(const QString& user)
+{
+    return QStringLiteral("/dav/principals/%1/").arg(user);
+}
+
+QString TDavCalendar::HomePath(const QString& user)
+{
+    return QStringLiteral("/dav/calendars/%1/").arg(user);
+}
+
+QString TDavCalendar::CalendarPath(const QString& user)
+{
+    return QStringLiteral("/dav/calendars/%1/default/").arg(user);
+}
+
+QString TDavCalendar::objectPath(const QString& key) const
+{
+    return CalendarPath(user_.UserName()) + key + QStringLiteral(".ics");
+}
+
+TDavCalendar::TTarget TDavCalendar::targetOf(const QString& path) const
+{
+    TTarget target;
+    QStringList parts = path.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    if (parts.isEmpty() || (parts.size() == 1 && parts[0] == QLatin1String("dav"))) {
+        target.kind = Kind::Root;
+        return target;
+    }
+    if (parts[0] != QLatin1String("dav") || parts.size() < 3)
+        return target;
+    const bool mine = parts[2].compare(user_.UserName(), Qt::CaseInsensitive) == 0;
+    if (parts[1] == QLatin1String("principals") && parts.size() == 3) {
+        target.kind = mine ? Kind::Principal : Kind::Foreign;
+    } else if (parts[1] == QLatin1String("calendars")) {
+        if (!mine)
+            target.kind = Kind::Foreign;
+        else if (parts.size() == 3)
+            target.kind = Kind::Home;
+        else if (parts[3] != QLatin1String("default") || parts.size() > 5)
+            target.kind = Kind::Other;
+        else if (parts.size() == 4)
+            target.kind = Kind::Calendar;
+        else if (parts[4].endsWith(QLatin1String(".ics")) && parts[4].size() > 4) {
+            target.kind = Kind::Object;
+            target.name = parts[4].chopped(4);
+        }
+    }
+    return target;
+}
+
+TDavReply TDavCalendar::Answer(const TDavRequest& request)
+{
+    const TTarget target = targetOf(request.path);
+    if (target.kind == Kind::Foreign)
+        return TDavReply::Text(403, QStringLiteral("%1 is another user's.").arg(request.path));
+    if (target.kind == Kind::Other)
+        return TDavReply::Text(404, QStringLiteral("There is nothing at %1.").arg(request.path));
+    zone_ = QTimeZone(database_.OfficeZone());
+    if (!zone_.isValid())
+        zone_ = QTimeZone::systemTimeZone();
+    if (!database_.Users().Identity(identity_))
+        throw EQuorla(database_.Users().ErrorText());
+    const QByteArray& method = request.method;
+    if (method == "PROPFIND")
+        return propfind(request, target);
+    if (method == "REPORT") {
+        if (target.kind != Kind::Calendar)
+            return TDavReply::Text(403, QStringLiteral("Reports are made on the calendar, %1.")
+                                            .arg(CalendarPath(user_.UserName())));
+        return report(request);
+    }
+    if (method == "GET" || method == "HEAD") {
+        if (target.kind == Kind::Object)
+            return get(target, method == "HEAD");
+        return TDavReply::Text(200, QStringLiteral("Quorla calendar of %1: %2").arg(user_.FullName(),
+                                                                                    CalendarPath(user_.UserName())));
+    }
+    if (target.kind != Kind::Object) {
+        TDavReply reply = TDavReply::Text(405, QStringLiteral("Only events can be written or deleted."));
+        reply.addHeader("Allow", "OPTIONS, GET, HEAD, PROPFIND, REPORT");
+        return reply;
+    }
+    if (method == "PUT")
+        return put(request, target);
+    return remove(request, target);
+}
+
+bool TDavCalendar::visible(const DayEntryRecord& entry) const
+{
+    static const TFilterRules everything;
+    return EntryVisible(everything, user_, userKey_, entry);
+}
+
+bool TDavCalendar::mayChange(const DayEntryRecord& entry) const
+{
+    return entry.OwnerKey() == userKey_ || (user_.Rights() & UserRecord::CanModifyOthersEntries) != 0;
+}
+
+QString TDavCalendar::keyOf(const QString& name)
+{
+    bool number = false;
+    name.toLongLong(&number);
+    if (number && name.size() == 10)
+        return name;
+    QString reason;
+    TXIsamFile* map = database_.ImportMap(reason);
+    if (map == nullptr)
+        return QString();
+    ImportRecord known;
+    if (TLookup::Equal(*map, known.bytes(), ImportRecord::SourceIndex, TCalendarImport::SourceOf(userKey_, name))
+        && known.kind() == ImportRecord::Kind::Entry)
+        return known.TargetKey();
+    return QString();
+}
+
+bool TDavCalendar::readVisible(const QString& key, DayEntryRecord& entry)
+{
+    if (key.isEmpty())
+        return false;
+    if (!database_.DayEntries().GetEqual(entry.bytes(), TXIsamFile::PrimaryIndex, key)) {
+        if (database_.DayEntries().LastError() != IsamNotFound)
+            throw EQuorla(database_.DayEntries().ErrorText());
+        return false;
+    }
+    return visible(entry);
+}
+
+void TDavCalendar::loadAlarms()
+{
+    if (alarms_)
+        return;
+    QHash<QString, QString>& alarms = alarms_.emplace();
+    TXIsamFile& set = database_.Alarms();
+    AlarmRecord alarm;
+    for (bool more = TLookup::Equal(set, alarm.bytes(), AlarmRecord::UserAlarmIndex, userKey_)
+             || TLookup::Next(set, alarm.bytes(), AlarmRecord::UserAlarmIndex, userKey_, TXIsamFile::ScanPrefix);
+         more; more = TLookup::Next(set, alarm.bytes(), AlarmRecord::UserAlarmIndex, userKey_, TXIsamFile::ScanPrefix)) {
+        if (!alarms.contains(alarm.DayEntryKey()))
+            alarms.insert(alarm.DayEntryKey(), alarm.AlarmTime());
+    }
+}
+
+void TDavCalendar::loadNames()
+{
+    if (categories_)
+        return;
+    QHash<QString, QString>& categories = categories_.emplace();
+    CategoryRecord category;
+    TLookup::Each(database_.Categories(), category.bytes(),
+                  [&](const QString& key) { categories.insert(key, category.Description()); });
+}
+
+QByteArray TDavCalendar::etagOf(const DayEntryRecord& entry, const QString& key)
+{
+    loadAlarms();
+    QCryptographicHash hash(QCryptographicHash::Sha1);
+    hash.addData(QByteArrayView(entry.bytes().data(), qsizetype(entry.bytes().size())));
+    hash.addData(alarms_->value(key).toLatin1());
+    return '"' + hash.result().toHex().left(20) + '"';
+}
+
+QByteArray TDavCalendar::dataOf(const DayEntryRecord& entry, const QString& key)
+{
+    loadAlarms();
+    loadNames();
+    const qint64 wall = RecordKey::parse(entry.StartTime());
+    const bool untimed = (entry.Flags() & DayEntryRecord::UnTimed) != 0;
+    const auto momentOf = [this](qint64 wallSeconds) {
+        const QDateTime w = QDateTime::fromSecsSinceEpoch(wallSeconds, QTimeZone::utc());
+        return QDateTime(w.date(), w.time(), zone_).toSecsSinceEpoch();
+    };
+    const qint64 start = untimed ? wall : momentOf(wall);
+    QByteArray out;
+    out.reserve(512);
+    out += "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//KLV//Quorla//EN\r\nBEGIN:VEVENT\r\n";
+    addLine(out, "UID:" + TCalendarExport::Uid(key, identity_).toUtf8());
+    // Stable, so that the object's bytes change only when the entry does.
+    out += "DTSTAMP:" + utcText(untimed ? momentOf(wall) : start) + "\r\n";
+    if (untimed) {
+        out += "DTSTART;VALUE=DATE:" + dateText(wall) + "\r\nDTEND;VALUE=DATE:" + dateText(wall + SecondsPerDay)
+            + "\r\n";
+    } else {
+        out += "DTSTART:" + utcText(start) + "\r\nDURATION:PT30M\r\n";
+    }
+    const QString text = entry.Description();
+    const QString trimmed = text.trimmed();
+    const qsizetype lineEnd = trimmed.indexOf(QLatin1Char('\n'));
+    const QString summary = lineEnd < 0 ? trimmed : trimmed.left(lineEnd).trimmed();
+    addLine(out, "SUMMARY:" + icalText(summary));
+    if (summary != text)
+        addLine(out, "DESCRIPTION:" + icalText(text));
+    const QString category = categories_->value(entry.CategoryKey());
+    if (!category.isEmpty())
+        addLine(out, "CATEGORIES:" + icalText(category));
+    if (entry.Flags() & DayEntryRecord::Private)
+        out += "CLASS:PRIVATE\r\n";
+    const auto alarm = alarms_->constFind(key);
+    if (alarm != alarms_->constEnd()) {
+        const qint64 ring = momentOf(RecordKey::parse(*alarm));
+        out += "BEGIN:VALARM\r\nACTION:DISPLAY\r\n";
+        addLine(out, "DESCRIPTION:" + icalText(summary));
+        if (untimed)
+            out += "TRIGGER;VALUE=DATE-TIME:" + utcText(ring) + "\r\n";
+        else
+            out += "TRIGGER:" + duration(ring - start) + "\r\n";
+        out += "END:VALARM\r\n";
+    }
+    out += "END:VEVENT\r\nEND:VCALENDAR\r\n";
+    return out;
+}
+
+QString TDavCalendar::latestChange()
+{
+    const QList<TChangeTrail::TEntry> latest = database_.Trail().Latest(TChangeTrail::TFilter{}, QString(), 1);
+    if (latest.isEmpty())
+        return QStringLiteral("0.0");
+    return latest.first().key + QLatin1Char('.') + latest.first().when;
+}
+
+QByteArray TDavCalendar::syncToken()
+{
+    return (TokenPrefix + latestChange()).toUtf8();
+}
+
+QByteArray TDavCalendar::collectionResponse(Kind kind, const QString& href, const QList<TName>& props, bool allProps)
+{
+    const QString name = user_.UserName();
+    const QByteArray principal = hrefOf(PrincipalPath(name));
+    QList<TName> wanted = props;
+    if (allProps) {
+        wanted = {{Dav, QStringLiteral("resourcetype")}, {Dav, QStringLiteral("displayname")},
+                  {Dav, QStringLiteral("current-user-principal")}};
+        if (kind == Kind::Principal)
+            wanted.append({CalDav, QStringLiteral("calendar-home-set")});
+        if (kind == Kind::Calendar)
+            wanted << TName{CalDav, QStringLiteral("supported-calendar-component-set")}
+                   << TName{CalServer, QStringLiteral("getctag")} << TName{Dav, QStringLiteral("sync-token")};
+    }
+    QByteArray found;
+    QByteArray missing;
+    for (const TName& prop : wanted) {
+        const QString& n = prop.second;
+        QByteArray value;
+        bool known = true;
+        if (prop.first == Dav && n == QLatin1String("resourcetype")) {
+            value = kind == Kind::Principal ? "<d:principal/>"
+                : kind == Kind::Calendar   ? "<d:collection/><c:calendar/>"
+                                           : "<d:collection/>";
+        } else if (prop.first == Dav && n == QLatin1String("displayname")) {
+            value = escaped(kind == Kind::Calendar || kind == Kind::Principal ? user_.FullName()
+                                                                               : QStringLiteral("Quorla"));
+        } else if (prop.first == Dav && (n == QLatin1String("current-user-principal") || n == QLatin1String("owner")
+                                         || n == QLatin1String("principal-URL"))) {
+            known = n == QLatin1String("current-user-principal") || kind != Kind::Root;
+            value = principal;
+        } else if (prop.first == CalDav && n == QLatin1String("calendar-home-set")) {
+            known = kind == Kind::Principal;
+            value = hrefOf(HomePath(name));
+        } else if (prop.first == CalDav && n == QLatin1String("supported-calendar-component-set")) {
+            known = kind == Kind::Calendar;
+            value = "<c:comp name=\"VEVENT\"/>";
+        } else if ((prop.first == CalServer && n == QLatin1String("getctag"))
+                   || (prop.first == Dav && n == QLatin1String("sync-token"))) {
+            known = kind == Kind::Calendar;
+            if (known)
+                value = escaped(QString::fromUtf8(syncToken()));
+        } else if (prop.first == Dav && n == QLatin1String("supported-report-set")) {
+            known = kind == Kind::Calendar;
+            value = "<d:supported-report><d:report><c:calendar-query/></d:report></d:supported-report>"
+                    "<d:supported-report><d:report><c:calendar-multiget/></d:report></d:supported-report>"
+                    "<d:supported-report><d:report><d:sync-collection/></d:report></d:supported-report>";
+        } else if (prop.first == Dav && n == QLatin1String("current-user-privilege-set")) {
+            known = kind == Kind::Calendar;
+            value = "<d:privilege><d:read/></d:privilege>";
+            if (user_.Rights() & UserRecord::CanAddEntries)
+                value += "<d:privilege><d:write/></d:privilege><d:privilege><d:write-content/></d:privilege>"
+                         "<d:privilege><d:bind/></d:privilege><d:privilege><d:unbind/></d:privilege>";
+        } else {
+            known = false;
+        }
+        if (known)
+            found += element(prop, value);
+        else
+            missing += element(prop);
+    }
+    return "<d:response>" + hrefOf(href) + propstats(found, missing) + "</d:response>";
+}
+
+QByteArray TDavCalendar::objectResponse(const TObject& object, const QList<TName>& props, bool allProps)
+{
+    QList<TName> wanted = props;
+    if (allProps)
+        wanted = {{Dav, QStringLiteral("getetag")}, {Dav, QStringLiteral("getcontenttype")},
+                  {Dav, QStringLiteral("resourcetype")}};
+    QByteArray found;
+    QByteArray missing;
+    for (const TName& prop : wanted) {
+        const QString& n = prop.second;
+        if (prop.first == Dav && n == QLatin1String("getetag"))
+            found += "<d:getetag>" + escaped(QString::fromLatin1(object.etag)) + "</d:getetag>";
+        else if (prop.first == Dav && n == QLatin1String("getcontenttype"))
+            found += "<d:getcontenttype>text/calendar; charset=utf-8; component=vevent</d:getcontenttype>";
+        else if (prop.first == Dav && n == QLatin1String("resourcetype"))
+            found += "<d:resourcetype/>";
+        else if (prop.first == CalDav && n == QLatin1String("calendar-data"))
+            found += "<c:calendar-data>" + xmlBytes(object.data) + "</c:calendar-data>";
+        else
+            missing += element(prop);
+    }
+    return "<d:response>" + hrefOf(object.href) + propstats(found, missing) + "</d:response>";
+}
+
+TDavReply TDavCalendar::propfind(const TDavRequest& request, const TTarget& target)
+{
+    const TAsked asked = parse(request.body);
+    if (!asked.error.isEmpty())
+        return TDavReply::Text(400, QStringLiteral("The request is not well-formed XML: %1").arg(asked.error));
+    if (!asked.root.isEmpty() && asked.root != QLatin1String("propfind"))
+        return TDavReply::Text(400, QStringLiteral("A PROPFIND request holds a propfind element."));
+    const QByteArray depth = request.header("depth").trimmed();
+    const bool deeper = depth == "1" || depth.toLower() == "infinity";
+    const QString name = user_.UserName();
+    QByteArray responses;
+    switch (target.kind) {
+    case Kind::Root:
+        responses = collectionResponse(Kind::Root, Root, asked.props, asked.allProps);
+        break;
+    case Kind::Principal:
+        responses = collectionResponse(Kind::Principal, PrincipalPath(name), asked.props, asked.allProps);
+        break;
+    case Kind::Home:
+        responses = collectionResponse(Kind::Home, HomePath(name), asked.props, asked.allProps);
+        if (deeper)
+            responses += collectionResponse(Kind::Calendar, CalendarPath(name), asked.props, asked.allProps);
+        break;
+    case Kind::Calendar: {
+        responses = collectionResponse(Kind::Calendar, CalendarPath(name), asked.props, asked.allProps);
+        if (!deeper)
+            break;
+        const bool withData = asked.props.contains(TName{CalDav, QStringLiteral("calendar-data")});
+        TEntryQuery::Read(database_.DayEntries(), RecordKey::format(0), RecordKey::format(9999999999),
+                          [&](const DayEntryRecord& entry, const QString& key) {
+                              if (!visible(entry))
+                                  return;
+                              TObject object{key, objectPath(key), etagOf(entry, key), QByteArray()};
+                              if (withData)
+                                  object.data = dataOf(entry, key);
+                              responses += objectResponse(object, asked.props, asked.allProps);
+                          });
+        break;
+    }
+    case Kind::Object: {
+        const QString key = keyOf(target.name);
+        DayEntryRecord entry;
+        if (!readVisible(key, entry))
+            return TDavReply::Text(404, QStringLiteral("There is no such event."));
+        TObject object{key, request.path, etagOf(entry, key), QByteArray()};
+        if (asked.props.contains(TName{CalDav, QStringLiteral("calendar-data")}))
+            object.data = dataOf(entry, key);
+        responses = objectResponse(object, asked.props, asked.allProps);
+        break;
+    }
+    default:
+        return TDavReply::Text(404, QStringLiteral("There is nothing at %1.").arg(request.path));
+    }
+    return multistatus(responses);
+}
+
+TDavReply TDavCalendar::report(const TDavRequest& request)
+{
+    const TAsked asked = parse(request.body);
+    if (!asked.error.isEmpty())
+        return TDavReply::Text(400, QStringLiteral("The request is not well-formed XML: %1").arg(asked.error));
+    const bool withData = asked.props.contains(TName{CalDav, QStringLiteral("calendar-data")});
+    const auto take = [&](const DayEntryRecord& entry, const QString& key, const QString& href) {
+        TObject object{key, href, etagOf(entry, key), QByteArray()};
+        if (withData)
+            object.data = dataOf(entry, key);
+        return objectResponse(object, asked.props, asked.allProps);
+    };
+    QByteArray responses;
+    if (asked.root == QLatin1String("calendar-query")) {
+        if (asked.otherComponent)
+            return multistatus(QByteArray());
+        // The range in the office's wall-clock time, widened by a day for the
+        // all-day entries, whose dates are the same everywhere.
+        qint64 from = 0;
+        qint64 to = 9999999999;
+        const bool ranged = asked.start.isValid();
+        qint64 startUtc = 0;
+        qint64 endUtc = 0;
+        if (ranged) {
+            startUtc = asked.start.toSecsSinceEpoch();
+            endUtc = asked.end.toSecsSinceEpoch();
+            const auto wallOf = [this](qint64 utc) {
+                return utc + zone_.offsetFromUtc(QDateTime::fromSecsSinceEpoch(utc, QTimeZone::utc()));
+            };
+            from = std::max<qint64>(0, wallOf(startUtc) - SecondsPerDay);
+            to = std::min<qint64>(9999999999, wallOf(endUtc) + SecondsPerDay);
+        }
+        TEntryQuery::Read(database_.DayEntries(), RecordKey::format(from), RecordKey::format(to),
+                          [&](const DayEntryRecord& entry, const QString& key) {
+                              if (!visible(entry))
+                                  return;
+                              if (ranged) {
+                                  const qint64 wall = RecordKey::parse(entry.StartTime());
+                                  qint64 begin = 0;
+                                  qint64 length = TimedLength;
+                                  if (entry.Flags() & DayEntryRecord::UnTimed) {
+                                      // A date: the whole day, wherever the reader is;
+                                      // compared as dates in UTC, as a floating day.
+                                      begin = wall;
+                                      length = SecondsPerDay;
+                                  } else {
+                                      const QDateTime w = QDateTime::fromSecsSinceEpoch(wall, QTimeZone::utc());
+                                      begin = QDateTime(w.date(), w.time(), zone_).toSecsSinceEpoch();
+                                  }
+                                  if (begin >= endUtc || begin + length <= startUtc)
+                                      return;
+                              }
+                              responses += take(entry, key, objectPath(key));
+                          });
+        return multistatus(responses);
+    }
+    if (asked.root == QLatin1String("calendar-multiget")) {
+        for (const QString& href : asked.hrefs) {
+            const QString path = QUrl::fromPercentEncoding(href.toUtf8());
+            const TTarget target = targetOf(QUrl(path).path());
+            DayEntryRecord entry;
+            const QString key = target.kind == Kind::Object ? keyOf(target.name) : QString();
+            if (readVisible(key, entry))
+                responses += take(entry, key, QUrl(path).path());
+            else
+                responses += "<d:response>" + hrefOf(QUrl(path).path())
+                    + "<d:status>HTTP/1.1 404 Not Found</d:status></d:response>";
+        }
+        return multistatus(responses);
+    }
+    if (asked.root == QLatin1String("sync-collection")) {
+        const QByteArray invalid = "<d:valid-sync-token/>";
+        if (!database_.Trail().Available())
+            return davError(403, invalid, QStringLiteral("This database keeps no change trail: read the whole calendar."));
+        const QByteArray token = syncToken();
+        if (asked.syncToken.isEmpty()) {
+            TEntryQuery::Read(database_.DayEntries(), RecordKey::format(0), RecordKey::format(9999999999),
+                              [&](const DayEntryRecord& entry, const QString& key) {
+                                  if (visible(entry))
+                                      responses += take(entry, key, objectPath(key));
+                              });
+            return multistatus(responses, "<d:sync-token>" + escaped(QString::fromUtf8(token)) + "</d:sync-token>");
+        }
+        const QStringList since = asked.syncToken.startsWith(TokenPrefix)
+            ? asked.syncToken.mid(TokenPrefix.size()).split(QLatin1Char('.'))
+            : QStringList();
+        bool keyOk = false;
+        bool whenOk = false;
+        const qint64 sinceKey = since.size() == 2 ? since[0].toLongLong(&keyOk) : 0;
+        const qint64 sinceWhen = since.size() == 2 ? since[1].toLongLong(&whenOk) : 0;
+        if (!keyOk || !whenOk)
+            return davError(403, invalid, QStringLiteral("The sync token is not one of this calendar's."));
+        // The trail, latest first, back to a little before the token's moment;
+        // what was recorded after the token's record is what changed.
+        TChangeTrail::TFilter filter;
+        filter.from = RecordKey::format(std::max<qint64>(0, sinceWhen - ClockSlack));
+        QSet<QString> entries;
+        QSet<QString> series;
+        QString after;
+        for (;;) {
+            const QList<TChangeTrail::TEntry> page = database_.Trail().Latest(filter, after, TrailPage);
+            for (const TChangeTrail::TEntry& change : page) {
+                if (RecordKey::parse(change.key) <= sinceKey)
+                    continue;
+                if (change.subject.startsWith(QLatin1Char('E')))
+                    entries.insert(change.subject.mid(1));
+                else if (change.subject.startsWith(QLatin1Char('S')))
+                    series.insert(change.subject.mid(1));
+            }
+            if (page.size() < TrailPage)
+                break;
+            after = page.last().position;
+        }
+        if (!series.isEmpty() && database_.Series()) {
+            TSeriesWriter writer(database_);
+            for (const QString& seriesKey : std::as_const(series))
+                for (const auto& [linkKey, link] : writer.Links(seriesKey))
+                    if (!RecordKey::isNone(link.EntryKey()))
+                        entries.insert(link.EntryKey());
+        }
+        QStringList keys(entries.begin(), entries.end());
+        keys.sort();
+        for (const QString& key : std::as_const(keys)) {
+            DayEntryRecord entry;
+            if (readVisible(key, entry))
+                responses += take(entry, key, objectPath(key));
+            else
+                responses += "<d:response>" + hrefOf(objectPath(key))
+                    + "<d:status>HTTP/1.1 404 Not Found</d:status></d:response>";
+        }
+        return multistatus(responses, "<d:sync-token>" + escaped(QString::fromUtf8(token)) + "</d:sync-token>");
+    }
+    return davError(403, "<d:supported-report/>",
+                    QStringLiteral("Reports here are calendar-query, calendar-multiget and sync-collection."));
+}
+
+TDavReply TDavCalendar::get(const TTarget& target, bool head)
+{
+    const QString key = keyOf(target.name);
+    DayEntryRecord entry;
+    if (!readVisible(key, entry))
+        return TDavReply::Text(404, QStringLiteral("There is no such event."));
+    TDavReply reply;
+    reply.addHeader("Content-Type", "text/calendar; charset=utf-8; component=vevent");
+    reply.addHeader("ETag", etagOf(entry, key));
+    reply.body = dataOf(entry, key);
+    if (head)
+        reply.body.clear();
+    return reply;
+}
+
+TDavReply TDavCalendar::put(const TDavRequest& request, const TTarget& target)
+{
+    const QString key = keyOf(target.name);
+    DayEntryRecord entry;
+    const bool exists = readVisible(key, entry);
+    const QByteArray ifMatch = request.header("if-match");
+    const QByteArray ifNoneMatch = request.header("if-none-match");
+    if (exists && ifNoneMatch.trimmed() == "*")
+        return TDavReply::Text(412, QStringLiteral("The event exists already."));
+    if (!ifMatch.isEmpty() && (!exists || !matches(ifMatch, etagOf(entry, key))))
+        return TDavReply::Text(412, QStringLiteral("The event was changed since it was read."));
+
+    TCalendarImport import(database_, userKey_, user_);
+    TCalendarImport::TEvent event;
+    QString reason;
+    if (!import.ReadEvent(request.body, target.name + QStringLiteral(".ics"), event, reason)) {
+        if (reason.startsWith(target.name))
+            return TDavReply::Text(400, reason + QLatin1Char('.'));
+        return TDavReply::Text(422, QStringLiteral("The event cannot be stored: %1.").arg(reason));
+    }
+
+    if (!exists) {
+        if (!key.isEmpty() && database_.DayEntries().GetEqual(entry.bytes(), TXIsamFile::PrimaryIndex, key))
+            return TDavReply::Text(403, QStringLiteral("You may not change this event."));
+        if (!(user_.Rights() & UserRecord::CanAddEntries))
+            return TDavReply::Text(403, TCalendarImport::NoRightMessage(user_.FullName()) + QLatin1Char('.'));
+        const TCalendarImport::TOutcome outcome = import.Import(request.body, target.name + QStringLiteral(".ics"));
+        if (!outcome.skipped.isEmpty())
+            return TDavReply::Text(422, QStringLiteral("The event cannot be stored: %1.").arg(outcome.skipped.first().reason));
+        TDavReply reply;
+        reply.status = 201;
+        QString reasonMap;
+        TXIsamFile* map = database_.ImportMap(reasonMap);
+        ImportRecord made;
+        if (map && TLookup::Equal(*map, made.bytes(), ImportRecord::SourceIndex,
+                                  TCalendarImport::SourceOf(userKey_, event.uid))
+            && made.kind() == ImportRecord::Kind::Entry && readVisible(made.TargetKey(), entry)) {
+            alarms_.reset();
+            reply.addHeader("ETag", etagOf(entry, made.TargetKey()));
+            reply.addHeader("Location", QUrl::toPercentEncoding(objectPath(made.TargetKey()), "/"));
+        }
+        return reply;
+    }
+
+    if (!mayChange(entry))
+        return TDavReply::Text(403, QStringLiteral("You may not change entries of other users."));
+    if (event.repeats)
+        return TDavReply::Text(422, QStringLiteral("The event cannot be stored: an entry cannot be made repeating "
+                                                   "from a calendar client."));
+    TEventWriter writer(database_);
+    std::optional<TRecordLock> lock;
+    AlarmRecord alarm;
+    bool hadAlarm = false;
+    const QByteArray seen = etagOf(entry, key);
+    const TEventWriter::Result opened = writer.openEntry(key, lock, entry, alarm, hadAlarm);
+    if (opened == TEventWriter::Result::EntryLocked)
+        return locked(writer.LockHolder());
+    if (opened != TEventWriter::Result::Done)
+        return TDavReply::Text(404, QStringLiteral("There is no such event."));
+    // Read again under the lock: a change made meanwhile is not overwritten.
+    if (etagOf(entry, key) != seen)
+        return TDavReply::Text(412, QStringLiteral("The event was changed since it was read."));
+
+    entry.setStartTime(RecordKey::format(event.wall));
+    entry.setFlags((entry.Flags() & ~(DayEntryRecord::UnTimed | DayEntryRecord::Private))
+                   | (event.untimed ? DayEntryRecord::UnTimed : 0) | (event.isPrivate ? DayEntryRecord::Private : 0));
+    entry.setDescription(event.text);
+    if (event.category.isEmpty()) {
+        entry.setCategoryKey(QString(RecordKey::None));
+    } else {
+        loadNames();
+        for (auto it = categories_->constBegin(); it != categories_->constEnd(); ++it)
+            if (it.value().compare(event.category, Qt::CaseInsensitive) == 0)
+                entry.setCategoryKey(it.key());
+    }
+    // The entry's alarm stays as it is for every assignee; a first alarm
+    // goes to the assignees as a workstation gives it.
+    const QString openedAlarm = hadAlarm ? alarm.AlarmTime() : QString();
+    if (!hadAlarm) {
+        database_.InitAlarmRecord(alarm);
+        alarm.setFlags(event.alarm ? AlarmRecord::AlarmWanted : 0);
+        alarm.setAlarmTime(RecordKey::format(event.alarm ? event.ringWall : event.wall));
+    }
+    TSeriesWriter series(database_);
+    SeriesLinkRecord link;
+    TEventWriter::Result written = TEventWriter::Result::Done;
+    if (database_.Series() && series.LinkOf(key, link)) {
+        if (series.ChangeOne(key, entry, alarm, openedAlarm).result != TSeriesWriter::Result::Done)
+            written = TEventWriter::Result::AlarmLocked;
+    } else {
+        written = writer.updateEntryWithAlarms(key, entry, alarm, openedAlarm);
+    }
+    if (written == TEventWriter::Result::AlarmLocked)
+        return locked(writer.LockHolder());
+    if (written != TEventWriter::Result::Done)
+        return TDavReply::Text(409, QStringLiteral("The event could not be changed."));
+    // The user's own alarm: moved to the VALARM's moment, or switched off.
+    if (hadAlarm) {
+        TXIsamFile& alarms = database_.Alarms();
+        AlarmRecord mine;
+        QString mineKey;
+        for (bool more = TLookup::Equal(alarms, mine.bytes(), AlarmRecord::DayEntryKeyIndex, key); more;
+             more = TLookup::Next(alarms, mine.bytes(), AlarmRecord::DayEntryKeyIndex, key, TXIsamFile::ScanPrefix)) {
+            if (mine.UserKey() == userKey_) {
+                mineKey = alarms.CurrentKey();
+                break;
+            }
+        }
+        if (!mineKey.isEmpty()) {
+            const QString ring = RecordKey::format(event.ringWall);
+            TEventWriter::Result own = TEventWriter::Result::Done;
+            if (!event.alarm)
+                own = writer.switchOffAlarm(mineKey, mine);
+            else if (mine.AlarmTime() != ring)
+                own = writer.snoozeAlarm(mineKey, mine, ring);
+            if (own == TEventWriter::Result::EntryLocked || own == TEventWriter::Result::AlarmLocked)
+                return locked(writer.LockHolder());
+        }
+    }
+    alarms_.reset();
+    DayEntryRecord stored;
+    TDavReply reply;
+    reply.status = 204;
+    if (readVisible(key, stored))
+        reply.addHeader("ETag", etagOf(stored, key));
+    return reply;
+}
+
+TDavReply TDavCalendar::remove(const TDavRequest& request, const TTarget& target)
+{
+    const QString key = keyOf(target.name);
+    DayEntryRecord entry;
+    if (!readVisible(key, entry))
+        return TDavReply::Text(404, QStringLiteral("There is no such event."));
+    if (!mayChange(entry))
+        return TDavReply::Text(403, QStringLiteral("You may not delete entries of other users."));
+    const QByteArray ifMatch = request.header("if-match");
+    if (!ifMatch.isEmpty() && !matches(ifMatch, etagOf(entry, key)))
+        return TDavReply::Text(412, QStringLiteral("The event was changed since it was read."));
+    TEventWriter writer(database_);
+    switch (writer.deleteEntryWithAlarms(key, entry.Description())) {
+    case TEventWriter::Result::Done: {
+        TDavReply reply;
+        reply.status = 204;
+        return reply;
+    }
+    case TEventWriter::Result::EntryLocked:
+    case TEventWriter::Result::AlarmLocked:
+        return locked(writer.LockHolder());
+    case TEventWriter::Result::Changed:
+        return TDavReply::Text(412, QStringLiteral("The event was changed since it was read."));
+    case TEventWriter::Result::Gone:
+        break;
+    }
+    return TDavReply::Text(404, QStringLiteral("There is no such event."));
+}

@@ -1,0 +1,111 @@
+#pragma once
+
+#include "UserRecord.h"
+
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QPair>
+#include <QString>
+#include <QTimeZone>
+
+#include <functional>
+#include <optional>
+
+class DayEntryRecord;
+class TQuorlaDB;
+struct TDavReply;
+struct TDavRequest;
+
+// The CalDAV calendar of one logged-in user (RFC 4918, 4791, 6578): his
+// principal, his calendar home and one calendar, "default", holding every
+// entry he may see (EntryVisible with no display filter: his own and those
+// he is assigned to, the public ones of everybody, another's private ones
+// only when he is an assignee or an administrator).
+//
+//   /dav/                                    the root: who is logged in
+//   /dav/principals/<USER>/                  his principal
+//   /dav/calendars/<USER>/                   his calendar home
+//   /dav/calendars/<USER>/default/           his calendar
+//   /dav/calendars/<USER>/default/<KEY>.ics  an entry, by its record key
+//
+// An event a client adds under a name of its own (its UID, as clients name
+// them) is found again under that name too, through the import map.
+//
+// Objects: one VEVENT each, times in UTC (all-day entries as dates), the
+// UID of the iCalendar export, the user's own alarm as VALARM. The ETag is
+// strong: a hash of the entry's record and the user's alarm time. CTag and
+// sync token name the latest record of the change trail; a sync reads the
+// trail from there (one index range read).
+//
+// Writes go through the store's writers with the workstation's rights, locks
+// and stale checks: PUT of a new name imports the event as the user's own
+// (TCalendarImport: a VALARM is his alarm, a repeat rule a series), PUT of an
+// existing entry changes its time, text, privacy and category, keeping owner
+// and assignees, and moves or switches off the user's own alarm; DELETE
+// deletes it with its alarms.
+class TDavCalendar
+{
+public:
+    TDavCalendar(TQuorlaDB& database, const UserRecord& user, const QString& userKey);
+
+    TDavReply Answer(const TDavRequest& request);
+
+    static QString PrincipalPath(const QString& user);
+    static QString HomePath(const QString& user);
+    static QString CalendarPath(const QString& user);
+
+    // A property asked for: namespace and local name.
+    using TName = QPair<QString, QString>;
+
+private:
+    enum class Kind { Root, Principal, Home, Calendar, Object, Other, Foreign };
+    struct TTarget
+    {
+        Kind kind = Kind::Other;
+        QString name; // an object's name, without ".ics"
+    };
+    // One entry as the user sees it.
+    struct TObject
+    {
+        QString key;
+        QString href;
+        QByteArray etag;
+        QByteArray data; // filled when calendar-data is asked for
+    };
+
+    TTarget targetOf(const QString& path) const;
+    TDavReply propfind(const TDavRequest& request, const TTarget& target);
+    TDavReply report(const TDavRequest& request);
+    TDavReply get(const TTarget& target, bool head);
+    TDavReply put(const TDavRequest& request, const TTarget& target);
+    TDavReply remove(const TDavRequest& request, const TTarget& target);
+
+    // The entry key an object name stands for; empty when none.
+    QString keyOf(const QString& name);
+    // Reads the entry; false when there is none or the user may not see it.
+    bool readVisible(const QString& key, DayEntryRecord& entry);
+    bool visible(const DayEntryRecord& entry) const;
+    bool mayChange(const DayEntryRecord& entry) const;
+    QByteArray etagOf(const DayEntryRecord& entry, const QString& key);
+    QByteArray dataOf(const DayEntryRecord& entry, const QString& key);
+    void loadAlarms();
+    void loadNames();
+    QString objectPath(const QString& key) const;
+    // The latest trail record as "<key>.<moment>", the sync token's tail.
+    QString latestChange();
+    QByteArray syncToken();
+
+    // One <response> for a collection or the root.
+    QByteArray collectionResponse(Kind kind, const QString& href, const QList<TName>& props, bool allProps);
+    QByteArray objectResponse(const TObject& object, const QList<TName>& props, bool allProps);
+
+    TQuorlaDB& database_;
+    UserRecord user_;
+    QString userKey_;
+    QTimeZone zone_;
+    QString identity_;
+    // The user's alarm time by entry key (his earliest), read at first use.
+    std::optional<QHash<QString, QString>> alarms_;
+    std::optional<QHash<QString, QString>> categories_;
+};

@@ -1,0 +1,120 @@
+#include "TDavListener.h"
+
+#include <QSslSocket>
+
+TDavListener::TDavListener(QObject* parent)
+    : QTcpServer(parent)
+{
+    sweeper_.setInterval(1000);
+    connect(&sweeper_, &QTimer::timeout, this, &TDavListener::sweep);
+    sweeper_.start();
+}
+
+void TDavListener::incomingConnection(qintptr descriptor)
+{
+    QTcpSocket* socket = nullptr;
+    if (tls_) {
+        auto* secure = new QSslSocket(this);
+        if (!secure->setSocketDescriptor(descriptor)) {
+            delete secure;
+            return;
+        }
+        secure->setSslConfiguration(*tls_);
+        // A client that fails the handshake is dropped: nothing was said.
+        connect(secure, &QSslSocket::sslErrors, secure, [secure] { secure->abort(); });
+        secure->startServerEncryption();
+        socket = secure;
+    } else {
+        socket = new QTcpSocket(this);
+        if (!socket->setSocketDescriptor(descriptor)) {
+            delete socket;
+            return;
+        }
+    }
+    // Connected before the HTTP server's own handler, so each chunk is seen
+    // here first.
+    watch(socket);
+    addPendingConnection(socket);
+}
+
+void TDavListener::watch(QTcpSocket* socket)
+{
+    TWatch& state = watches_[socket];
+    state.since.start();
+    connect(socket, &QObject::destroyed, this, [this, socket] { watches_.remove(socket); });
+    connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+    connect(socket, &QIODevice::readyRead, this, [this, socket] {
+        auto found = watches_.find(socket);
+        if (found == watches_.end())
+            return;
+        TWatch& state = *found;
+        if (state.refused) {
+            socket->readAll();
+            return;
+        }
+        const QByteArray seen = socket->peek(MaxHeader);
+        if (state.atStart) {
+            const qsizetype space = seen.indexOf(' ');
+            if (space < 0 && seen.size() < 32)
+                return;
+            state.method = seen.left(space < 0 ? 32 : space);
+            state.atStart = false;
+            state.received = 0;
+            state.since.start();
+            const qsizetype end = seen.indexOf("\r\n\r\n");
+            const QByteArray head = (end < 0 ? seen : seen.left(end)).toLower();
+            const qsizetype length = head.indexOf("\r\ncontent-length:");
+            if (length >= 0) {
+                const qsizetype from = length + 17;
+                const qsizetype lineEnd = head.indexOf("\r\n", from);
+                const qint64 declared = head.mid(from, lineEnd < 0 ? -1 : lineEnd - from).trimmed().toLongLong();
+                if (declared > MaxBody) {
+                    refuse(socket, state, 413, "The request is larger than 1 MiB.");
+                    return;
+                }
+            }
+        }
+        state.received += seen.size();
+        if (state.received > MaxBody + MaxHeader)
+            refuse(socket, state, 413, "The request is larger than 1 MiB.");
+    });
+}
+
+void TDavListener::refuse(QTcpSocket* socket, TWatch& state, int status, const QByteArray& reason)
+{
+    state.refused = true;
+    socket->readAll();
+    const QByteArray phrase = status == 413 ? "Payload Too Large" : "Request Timeout";
+    const QByteArray body = reason + '\n';
+    socket->write("HTTP/1.1 " + QByteArray::number(status) + ' ' + phrase
+                  + "\r\nContent-Type: text/plain; charset=utf-8\r\nConnection: close\r\nContent-Length: "
+                  + QByteArray::number(body.size()) + "\r\n\r\n" + body);
+    if (OnRefused)
+        OnRefused(socket, state.method, status);
+    socket->disconnectFromHost();
+}
+
+QByteArray TDavListener::TakeMethod(QTcpSocket* socket)
+{
+    auto found = watches_.find(socket);
+    if (found == watches_.end())
+        return QByteArray();
+    found->atStart = true;
+    found->since.start();
+    return found->method;
+}
+
+void TDavListener::sweep()
+{
+    const QList<QTcpSocket*> sockets = watches_.keys();
+    for (QTcpSocket* socket : sockets) {
+        auto found = watches_.find(socket);
+        if (found == watches_.end() || found->refused)
+            continue;
+        const qint64 seconds = found->since.elapsed() / 1000;
+        if (!found->atStart && seconds >= RequestSeconds)
+            refuse(socket, *found, 408, "The request was not received in time.");
+        else if (found->atStart && seconds >= IdleSeconds)
+            socket->disconnectFromHost();
+    }
+}

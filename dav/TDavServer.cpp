@@ -1,0 +1,66 @@
+#include "TDavServer.h"
+
+#include "TDavListener.h"
+#include "TDavReply.h"
+#include "TDavRequest.h"
+#include "TDavService.h"
+
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QHttpServerRequest>
+#include <QHttpServerResponder>
+#include <QSslSocket>
+#include <QTcpSocket>
+
+#include <cstdio>
+
+TDavServer::TDavServer(TDavService& service, TDavListener* listener, QObject* parent)
+    : QAbstractHttpServer(parent), service_(service), listener_(listener)
+{
+    listener_->OnRefused = [this](QTcpSocket*, const QByteArray& method, int status) {
+        log(QString(), method, QStringLiteral("-"), status, 0);
+    };
+    bind(listener_);
+}
+
+bool TDavServer::handleRequest(const QHttpServerRequest& request, QTcpSocket* socket)
+{
+    QElapsedTimer clock;
+    clock.start();
+    TDavRequest asked;
+    asked.method = listener_->TakeMethod(socket);
+    asked.path = request.url().path();
+    for (const auto& [name, value] : request.headers())
+        asked.headers.insert(name.toLower(), value);
+    asked.body = request.body();
+    asked.loopback = socket->peerAddress().isLoopback();
+    auto* secure = qobject_cast<QSslSocket*>(socket);
+    asked.encrypted = secure != nullptr && secure->isEncrypted();
+
+    const TDavReply reply = service_.Answer(asked);
+    QHttpServerResponder responder = makeResponder(request, socket);
+    responder.writeStatusLine(QHttpServerResponder::StatusCode(reply.status));
+    for (const auto& header : reply.headers)
+        responder.writeHeader(header.first, header.second);
+    responder.writeHeader("Content-Length", QByteArray::number(reply.body.size()));
+    responder.writeBody(reply.body);
+    log(reply.user, asked.method, asked.path, reply.status, clock.elapsed());
+    return true;
+}
+
+void TDavServer::missingHandler(const QHttpServerRequest&, QTcpSocket*)
+{
+}
+
+void TDavServer::log(const QString& user, const QByteArray& method, const QString& path, int status, qint64 ms)
+{
+    const QString line = QStringLiteral("%1 %2 %3 %4 %5 %6ms")
+                             .arg(QDateTime::currentDateTimeUtc().toString(Qt::ISODate),
+                                  user.isEmpty() ? QStringLiteral("-") : user, QString::fromLatin1(method), path)
+                             .arg(status)
+                             .arg(ms);
+    if (Log)
+        Log(line);
+    else
+        std::fprintf(stderr, "%s\n", qPrintable(line));
+}

@@ -1,0 +1,415 @@
+// The CalDAV service in this process, asked over loopback HTTP: who may read
+// and write what, and how bad requests are refused, on a folder and (with
+// QUORLA_TEST_ENGINE=postgres) on the private server, where each person is
+// his own server role. The real clients' rounds are tst_davclients'.
+
+#include "DayEntryRecord.h"
+#include "AlarmRecord.h"
+#include "PostgresCluster.h"
+#include "QuorlaTest.h"
+#include "RecordKey.h"
+#include "TChangeTrail.h"
+#include "TDavListener.h"
+#include "TDavServer.h"
+#include "TDavService.h"
+#include "TEventWriter.h"
+#include "TLookup.h"
+#include "TQuorlaDB.h"
+#include "TRecordLock.h"
+#include "THolderNotes.h"
+#include "TScriptedServices.h"
+#include "TServerRoles.h"
+#include "TUserWriter.h"
+#include "TestEnvironment.h"
+#include "UserRecord.h"
+
+#include <QCoreApplication>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QRegularExpression>
+#include <QSignalSpy>
+
+namespace {
+
+struct TAnswer
+{
+    int status = 0;
+    QByteArray body;
+    QByteArray etag;
+};
+
+const QByteArray Calendar = "/dav/calendars/ANNA/default/";
+
+QByteArray ics(const QByteArray& uid, const QByteArray& summary, const QByteArray& extra = QByteArray())
+{
+    return "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//test//EN\r\nBEGIN:VEVENT\r\nUID:" + uid
+        + "\r\nDTSTAMP:20270101T000000Z\r\nDTSTART:20270302T100000Z\r\nSUMMARY:" + summary + "\r\n" + extra
+        + "END:VEVENT\r\nEND:VCALENDAR\r\n";
+}
+
+const QByteArray PropfindHome
+    = "<?xml version=\"1.0\"?><d:propfind xmlns:d=\"DAV:\" xmlns:c=\"urn:ietf:params:xml:ns:caldav\"><d:prop>"
+      "<d:current-user-principal/><c:calendar-home-set/><d:resourcetype/></d:prop></d:propfind>";
+
+QByteArray weekQuery()
+{
+    return "<?xml version=\"1.0\"?><c:calendar-query xmlns:d=\"DAV:\" xmlns:c=\"urn:ietf:params:xml:ns:caldav\">"
+           "<d:prop><d:getetag/><c:calendar-data/></d:prop><c:filter><c:comp-filter name=\"VCALENDAR\">"
+           "<c:comp-filter name=\"VEVENT\"><c:time-range start=\"20270301T000000Z\" end=\"20270308T000000Z\"/>"
+           "</c:comp-filter></c:comp-filter></c:filter></c:calendar-query>";
+}
+
+QByteArray syncQuery(const QByteArray& token)
+{
+    return "<?xml version=\"1.0\"?><d:sync-collection xmlns:d=\"DAV:\"><d:sync-token>" + token
+        + "</d:sync-token><d:sync-level>1</d:sync-level><d:prop><d:getetag/></d:prop></d:sync-collection>";
+}
+
+} // namespace
+
+class TestDav : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void statuses_data();
+    void statuses();
+    void roundTrip();
+    void lockedEntry();
+
+private:
+    TAnswer ask(const QString& user, const QByteArray& method, const QByteArray& path, const QByteArray& body = {},
+                const QList<QPair<QByteArray, QByteArray>>& headers = {});
+    QString addEntry(const QString& owner, const QString& text, qint32 flags, const QString& start);
+    // Every entry's key and bytes: what a refused request must leave as it was.
+    QByteArray snapshot();
+
+    std::unique_ptr<PostgresCluster> cluster_;
+    TDatabaseLocation location_;
+    std::unique_ptr<TScriptedServices> services_;
+    std::unique_ptr<TQuorlaDB> boss_;
+    std::unique_ptr<TDavService> service_;
+    TDavListener* listener_ = nullptr;
+    std::unique_ptr<TDavServer> server_;
+    QNetworkAccessManager net_;
+    QHash<QString, QString> keys_;
+    QStringList log_;
+};
+
+void TestDav::initTestCase()
+{
+    services_ = std::make_unique<TScriptedServices>();
+    TServices::setCurrent(services_.get());
+    cluster_ = PostgresCluster::ForTestEngine();
+    const QList<std::tuple<QString, QString, qint32>> people{
+        {QStringLiteral("ANNA"), QStringLiteral("ANNAPW"), UserRecord::CanAddEntries},
+        {QStringLiteral("CARL"), QStringLiteral("CARLPW"), 0}};
+    UserRecord boss;
+    boss.setUserName(QStringLiteral("BOSS"));
+    boss.setFullName(QStringLiteral("Big Boss"));
+    boss.setAbbreviation(QStringLiteral("BB"));
+    boss.setRights(UserRecord::CanAddEntries | UserRecord::CanAdminister | UserRecord::CanModifyOthersEntries);
+    if (cluster_) {
+        QVERIFY2(cluster_->error().isEmpty(), qPrintable(cluster_->error()));
+        cluster_->query(QStringLiteral("postgres"), "CREATE ROLE quorla_boss LOGIN CREATEROLE PASSWORD 'BOSSPW'");
+        cluster_->query(QStringLiteral("postgres"), "CREATE DATABASE dav OWNER quorla_boss");
+        location_ = TDatabaseLocation(cluster_->personalUri(QStringLiteral("dav")));
+        boss_ = std::make_unique<TQuorlaDB>(location_, TQuorlaDB::TLogin{TServerRoles::RoleName(QStringLiteral("BOSS")),
+                                                                        QStringLiteral("BOSSPW")});
+        // The creating role becomes the first administrator, as at a first log-in.
+        TServerRoles roles(*boss_);
+        TServerRoles::TStep step(roles, true);
+        QVERIFY(boss_->Users().Insert(boss.bytes()));
+        keys_[QStringLiteral("BOSS")] = boss_->Users().CurrentKey();
+        roles.Install(keys_[QStringLiteral("BOSS")]);
+        step.Commit();
+    } else {
+        location_ = TDatabaseLocation(TestEnvironment::freshFolder(QStringLiteral("dav")));
+        boss_ = std::make_unique<TQuorlaDB>(location_);
+        boss.setPassword(QStringLiteral("BOSSPW"));
+        QCOMPARE(TUserWriter(*boss_).addUser(boss, keys_[QStringLiteral("BOSS")]), TUserWriter::Result::Done);
+    }
+    boss_->SetActingUser(keys_[QStringLiteral("BOSS")]);
+    for (const auto& [name, password, rights] : people) {
+        UserRecord user;
+        user.setUserName(name);
+        user.setFullName(name.left(1) + name.mid(1).toLower());
+        user.setAbbreviation(name.left(2));
+        user.setPassword(password);
+        user.setRights(rights);
+        QCOMPARE(TUserWriter(*boss_).addUser(user, keys_[name]), TUserWriter::Result::Done);
+    }
+    keys_[QStringLiteral("public")] = addEntry(QStringLiteral("BOSS"), QStringLiteral("Team meeting"), 0,
+                                               QStringLiteral("2027-03-01T09:00:00"));
+    keys_[QStringLiteral("secret")] = addEntry(QStringLiteral("BOSS"), QStringLiteral("Boss secret"),
+                                               DayEntryRecord::Private, QStringLiteral("2027-03-02T09:00:00"));
+    keys_[QStringLiteral("dentist")] = addEntry(QStringLiteral("ANNA"), QStringLiteral("Anna dentist"),
+                                                DayEntryRecord::Private, QStringLiteral("2027-03-03T09:00:00"));
+
+    service_ = std::make_unique<TDavService>(location_);
+    listener_ = new TDavListener();
+    QVERIFY(listener_->listen(QHostAddress::LocalHost, 0));
+    server_ = std::make_unique<TDavServer>(*service_, listener_);
+    listener_->setParent(server_.get());
+    server_->Log = [this](const QString& line) { log_ << line; };
+}
+
+void TestDav::cleanupTestCase()
+{
+    server_.reset();
+    service_.reset();
+    boss_.reset();
+    TServices::setCurrent(nullptr);
+}
+
+QString TestDav::addEntry(const QString& owner, const QString& text, qint32 flags, const QString& start)
+{
+    DayEntryRecord entry;
+    boss_->InitDayEntryRecord(entry);
+    entry.setOwnerKey(keys_[owner]);
+    entry.setAssigneeKeys({keys_[owner]});
+    entry.setDescription(text);
+    entry.setFlags(flags);
+    const QDateTime wall = QDateTime::fromString(start, Qt::ISODate);
+    entry.setStartTime(RecordKey::format(QDateTime(wall.date(), wall.time(), Qt::UTC).toSecsSinceEpoch()));
+    AlarmRecord alarm;
+    boss_->InitAlarmRecord(alarm);
+    return TEventWriter(*boss_).insertEntryWithAlarms(entry, alarm);
+}
+
+QByteArray TestDav::snapshot()
+{
+    QByteArray all;
+    DayEntryRecord entry;
+    TLookup::Each(boss_->DayEntries(), entry.bytes(), [&](const QString& key) {
+        all += key.toLatin1() + QByteArray(entry.bytes().data(), qsizetype(entry.bytes().size()));
+    });
+    return all;
+}
+
+TAnswer TestDav::ask(const QString& user, const QByteArray& method, const QByteArray& path, const QByteArray& body,
+                     const QList<QPair<QByteArray, QByteArray>>& headers)
+{
+    QNetworkRequest request(QUrl(QStringLiteral("http://127.0.0.1:%1").arg(listener_->serverPort())
+                                 + QString::fromUtf8(path)));
+    if (!user.isEmpty())
+        request.setRawHeader("Authorization", "Basic " + user.toUtf8().toBase64());
+    request.setRawHeader("User-Agent", "tst_dav/1.0");
+    for (const auto& [name, value] : headers)
+        request.setRawHeader(name, value);
+    if (!body.isEmpty())
+        request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArray("text/calendar"));
+    QNetworkReply* reply = net_.sendCustomRequest(request, method, body);
+    QSignalSpy done(reply, &QNetworkReply::finished);
+    if (!reply->isFinished())
+        done.wait(10000);
+    TAnswer answer;
+    answer.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    answer.body = reply->readAll();
+    answer.etag = reply->rawHeader("ETag");
+    reply->deleteLater();
+    return answer;
+}
+
+void TestDav::statuses_data()
+{
+    QTest::addColumn<QString>("user");
+    QTest::addColumn<QByteArray>("method");
+    QTest::addColumn<QByteArray>("path");
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QByteArray>("header");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QByteArray>("shown");
+    QTest::addColumn<QByteArray>("hidden");
+
+    const QString anna = QStringLiteral("ANNA:ANNAPW");
+    const QByteArray none;
+    const QByteArray valid = ics("new-event", "Fresh");
+    QTest::newRow("no log-in") << QString() << QByteArray("PROPFIND") << QByteArray("/dav/") << PropfindHome << none
+                               << 401 << QByteArray("password is wrong") << none;
+    QTest::newRow("wrong password") << QStringLiteral("ANNA:NOPE") << QByteArray("PROPFIND") << QByteArray("/dav/")
+                                    << PropfindHome << none << 401 << none << none;
+    QTest::newRow("unknown user") << QStringLiteral("NOBODY:ANNAPW") << QByteArray("GET") << Calendar << none << none
+                                  << 401 << none << none;
+    QTest::newRow("well-known") << QString() << QByteArray("GET") << QByteArray("/.well-known/caldav") << none << none
+                                << 301 << QByteArray("/dav/") << none;
+    QTest::newRow("root names the principal") << anna << QByteArray("PROPFIND") << QByteArray("/dav/") << PropfindHome
+                                              << none << 207 << QByteArray("/dav/principals/ANNA/") << none;
+    QTest::newRow("principal names the home") << anna << QByteArray("PROPFIND") << QByteArray("/dav/principals/anna/")
+                                              << PropfindHome << none << 207 << QByteArray("/dav/calendars/ANNA/</d:href>")
+                                              << none;
+    QTest::newRow("another's principal") << anna << QByteArray("PROPFIND") << QByteArray("/dav/principals/BOSS/")
+                                         << PropfindHome << none << 403 << none << none;
+    QTest::newRow("another's calendar") << anna << QByteArray("REPORT") << QByteArray("/dav/calendars/BOSS/default/")
+                                        << weekQuery() << none << 403 << none << QByteArray("Boss secret");
+    QTest::newRow("outside the home") << anna << QByteArray("GET") << QByteArray("/etc/passwd") << none << none << 404
+                                      << none << none;
+    QTest::newRow("unknown method") << anna << QByteArray("FROB") << QByteArray("/dav/") << none << none << 501
+                                    << QByteArray("FROB is not implemented") << none;
+    QTest::newRow("method not served") << anna << QByteArray("MKCOL") << Calendar + "more/" << none << none << 405
+                                       << none << none;
+    QTest::newRow("malformed XML") << anna << QByteArray("PROPFIND") << Calendar << QByteArray("<d:propfind xmlns:d=")
+                                   << none << 400 << QByteArray("not well-formed") << none;
+    QTest::newRow("week hides others' private") << anna << QByteArray("REPORT") << Calendar << weekQuery() << none
+                                                << 207 << QByteArray("SUMMARY:Anna dentist") << QByteArray("Boss secret");
+    QTest::newRow("week shows the public") << anna << QByteArray("REPORT") << Calendar << weekQuery() << none << 207
+                                           << QByteArray("SUMMARY:Team meeting") << none;
+    QTest::newRow("an administrator sees it") << QStringLiteral("BOSS:BOSSPW") << QByteArray("REPORT")
+                                              << QByteArray("/dav/calendars/BOSS/default/") << weekQuery() << none
+                                              << 207 << QByteArray("SUMMARY:Boss secret") << none;
+    QTest::newRow("GET another's private") << anna << QByteArray("GET") << Calendar + "{secret}.ics" << none << none
+                                           << 404 << none << QByteArray("Boss secret");
+    QTest::newRow("listing hides it") << anna << QByteArray("PROPFIND") << Calendar
+                                      << QByteArray("<d:propfind xmlns:d=\"DAV:\"><d:allprop/></d:propfind>")
+                                      << QByteArray("Depth: 1") << 207 << QByteArray("{dentist}.ics")
+                                      << QByteArray("{secret}.ics");
+    QTest::newRow("malformed iCalendar") << anna << QByteArray("PUT") << Calendar + "bad.ics"
+                                         << QByteArray("BEGIN:VCARD\r\nEND:VCARD\r\n") << none << 400
+                                         << QByteArray("not an iCalendar") << none;
+    QTest::newRow("text over capacity") << anna << QByteArray("PUT") << Calendar + "long.ics"
+                                        << ics("long", QByteArray(300, 'x')) << none << 422
+                                        << QByteArray("longer than 254 bytes") << none;
+    QTest::newRow("no right to add") << QStringLiteral("CARL:CARLPW") << QByteArray("PUT")
+                                     << QByteArray("/dav/calendars/CARL/default/new.ics") << valid << none << 403
+                                     << QByteArray("may not add entries") << none;
+    QTest::newRow("another's entry") << anna << QByteArray("PUT") << Calendar + "{public}.ics" << valid << none << 403
+                                     << QByteArray("may not change") << none;
+    QTest::newRow("another's delete") << anna << QByteArray("DELETE") << Calendar + "{public}.ics" << none << none
+                                      << 403 << none << none;
+    QTest::newRow("stale If-Match") << anna << QByteArray("PUT") << Calendar + "{dentist}.ics" << valid
+                                    << QByteArray("If-Match: \"0123\"") << 412 << QByteArray("changed since") << none;
+    QTest::newRow("If-None-Match on one there") << anna << QByteArray("PUT") << Calendar + "{dentist}.ics" << valid
+                                                << QByteArray("If-None-Match: *") << 412 << none << none;
+    QTest::newRow("delete what is not there") << anna << QByteArray("DELETE") << Calendar + "9999999999.ics" << none
+                                              << none << 404 << none << none;
+    QTest::newRow("foreign sync token") << anna << QByteArray("REPORT") << Calendar << syncQuery("http://x/1") << none
+                                        << 403 << QByteArray("valid-sync-token") << none;
+    QTest::newRow("huge body") << anna << QByteArray("PUT") << Calendar + "huge.ics"
+                               << ics("huge", QByteArray(2 * 1024 * 1024, 'x')) << none << 413 << none << none;
+}
+
+void TestDav::statuses()
+{
+    QFETCH(QString, user);
+    QFETCH(QByteArray, method);
+    QFETCH(QByteArray, path);
+    QFETCH(QByteArray, body);
+    QFETCH(QByteArray, header);
+    QFETCH(int, status);
+    QFETCH(QByteArray, shown);
+    QFETCH(QByteArray, hidden);
+    for (const QString& name : {QStringLiteral("public"), QStringLiteral("secret"), QStringLiteral("dentist")}) {
+        const QByteArray mark = "{" + name.toLatin1() + "}";
+        path.replace(mark, keys_[name].toLatin1());
+        shown.replace(mark, keys_[name].toLatin1());
+        hidden.replace(mark, keys_[name].toLatin1());
+    }
+    QList<QPair<QByteArray, QByteArray>> headers;
+    if (!header.isEmpty())
+        headers.append({header.left(header.indexOf(':')), header.mid(header.indexOf(':') + 1).trimmed()});
+    const QByteArray before = snapshot();
+    const TAnswer answer = ask(user, method, path, body, headers);
+    QCOMPARE(answer.status, status);
+    QVERIFY2(answer.body.contains(shown), answer.body.constData());
+    if (!hidden.isEmpty())
+        QVERIFY2(!answer.body.contains(hidden), answer.body.constData());
+    if (status >= 400)
+        QCOMPARE(snapshot(), before);
+    // The service goes on serving, and the log never holds a password.
+    QCOMPARE(ask(QStringLiteral("ANNA:ANNAPW"), "GET", Calendar + keys_[QStringLiteral("dentist")].toLatin1() + ".ics")
+                 .status,
+             200);
+    QVERIFY(!log_.join(QLatin1Char('\n')).contains(QLatin1String("PW")));
+}
+
+void TestDav::roundTrip()
+{
+    const QString anna = QStringLiteral("ANNA:ANNAPW");
+    const auto tokenOf = [](const QByteArray& body) {
+        const QRegularExpressionMatch m = QRegularExpression(QStringLiteral("<d:sync-token>([^<]*)</d:sync-token>"))
+                                              .match(QString::fromUtf8(body));
+        return m.captured(1).toUtf8();
+    };
+    const QByteArray token0 = tokenOf(ask(anna, "REPORT", Calendar, syncQuery(QByteArray())).body);
+    QVERIFY(!token0.isEmpty());
+
+    // Added under the client's own name, with an alarm that becomes Anna's.
+    const QByteArray object = Calendar + "client-uid-1.ics";
+    const QByteArray alarm = "BEGIN:VALARM\r\nACTION:DISPLAY\r\nTRIGGER:-PT15M\r\nEND:VALARM\r\n";
+    const TAnswer added = ask(anna, "PUT", object, ics("client-uid-1", "Lunch", alarm), {{"If-None-Match", "*"}});
+    QCOMPARE(added.status, 201);
+    QVERIFY(!added.etag.isEmpty());
+    const TAnswer read = ask(anna, "GET", object);
+    QCOMPARE(read.status, 200);
+    QCOMPARE(read.etag, added.etag);
+    QVERIFY2(read.body.contains("SUMMARY:Lunch") && read.body.contains("TRIGGER:-PT0H15M0S"), read.body.constData());
+    QVERIFY(ask(anna, "REPORT", Calendar, weekQuery()).body.contains("SUMMARY:Lunch"));
+    const QList<TChangeTrail::TEntry> latest = boss_->Trail().Latest(TChangeTrail::TFilter{}, QString(), 1);
+    QCOMPARE(latest.size(), 1);
+    QCOMPARE(latest.first().workstation, QStringLiteral("quorla_dav: tst_dav/1.0"));
+    QCOMPARE(latest.first().userKey, keys_[QStringLiteral("ANNA")]);
+
+    // A change on the last ETag lands; one on a stale ETag loses nothing.
+    const TAnswer changed = ask(anna, "PUT", object, ics("client-uid-1", "Long lunch", alarm), {{"If-Match", added.etag}});
+    QCOMPARE(changed.status, 204);
+    QVERIFY(!changed.etag.isEmpty() && changed.etag != added.etag);
+    QCOMPARE(ask(anna, "PUT", object, ics("client-uid-1", "Short lunch"), {{"If-Match", added.etag}}).status, 412);
+    QVERIFY(ask(anna, "GET", object).body.contains("SUMMARY:Long lunch"));
+
+    // A sync names what changed since the token: here, and on a workstation.
+    const TAnswer synced = ask(anna, "REPORT", Calendar, syncQuery(token0));
+    const QRegularExpressionMatch href = QRegularExpression(QStringLiteral("default/(\\d{10})\\.ics"))
+                                             .match(QString::fromUtf8(synced.body));
+    QVERIFY2(href.hasMatch(), synced.body.constData());
+    const QByteArray key = href.captured(1).toLatin1();
+    QVERIFY(!synced.body.contains(keys_[QStringLiteral("public")].toLatin1()));
+    const QByteArray token1 = tokenOf(synced.body);
+    {
+        TEventWriter events(*boss_);
+        std::optional<TRecordLock> lock;
+        DayEntryRecord entry;
+        AlarmRecord opened;
+        bool hadAlarm = false;
+        QCOMPARE(events.openEntry(keys_[QStringLiteral("public")], lock, entry, opened, hadAlarm),
+                 TEventWriter::Result::Done);
+        entry.setDescription(QStringLiteral("Team meeting, moved"));
+        QCOMPARE(events.updateEntryWithAlarms(keys_[QStringLiteral("public")], entry, opened, QString()),
+                 TEventWriter::Result::Done);
+    }
+    const TAnswer after = ask(anna, "REPORT", Calendar, syncQuery(token1));
+    QVERIFY2(after.body.contains(keys_[QStringLiteral("public")].toLatin1() + ".ics"), after.body.constData());
+    QVERIFY(!after.body.contains(key + ".ics"));
+
+    // Deleted: gone, and the next sync says so.
+    QCOMPARE(ask(anna, "DELETE", Calendar + key + ".ics", {}, {{"If-Match", changed.etag}}).status, 204);
+    QCOMPARE(ask(anna, "GET", object).status, 404);
+    const TAnswer gone = ask(anna, "REPORT", Calendar, syncQuery(tokenOf(after.body)));
+    QVERIFY2(gone.body.contains(key + ".ics</d:href><d:status>HTTP/1.1 404"), gone.body.constData());
+}
+
+void TestDav::lockedEntry()
+{
+    // The entry open in Event properties on a workstation.
+    TEventWriter events(*boss_);
+    std::optional<TRecordLock> lock;
+    DayEntryRecord entry;
+    AlarmRecord alarm;
+    bool hadAlarm = false;
+    const QString key = keys_[QStringLiteral("dentist")];
+    QCOMPARE(events.openEntry(key, lock, entry, alarm, hadAlarm), TEventWriter::Result::Done);
+    const QByteArray before = snapshot();
+    const QByteArray path = Calendar + key.toLatin1() + ".ics";
+    for (const QByteArray& method : {QByteArray("PUT"), QByteArray("DELETE")}) {
+        const TAnswer refused = ask(QStringLiteral("ANNA:ANNAPW"), method, path, method == "PUT" ? ics("x", "Moved") : QByteArray());
+        QCOMPARE(refused.status, 423);
+        QVERIFY2(refused.body.contains("Big Boss"), refused.body.constData());
+    }
+    QCOMPARE(snapshot(), before);
+    lock.reset();
+    QCOMPARE(ask(QStringLiteral("ANNA:ANNAPW"), "PUT", path, ics("x", "Moved")).status, 204);
+}
+
+QUORLA_TEST_CORE_MAIN(TestDav)
+#include "tst_dav.moc"
