@@ -15,6 +15,7 @@
 #include "TQuorlaDB.h"
 #include "TRecordLock.h"
 #include "TScriptedServices.h"
+#include "TServerRoles.h"
 #include "TUserWriter.h"
 #include "TestChild.h"
 #include "UserRecord.h"
@@ -36,7 +37,7 @@ QString at(const QString& day, int hour)
     return QStringLiteral("%1").arg(time.toSecsSinceEpoch(), 10, 10, QLatin1Char('0'));
 }
 
-[[maybe_unused]] int freePort()
+int freePort()
 {
     QTcpServer probe;
     return probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : 0;
@@ -115,19 +116,20 @@ void tst_DavClients::initTestCase()
 
     // Bert's workstation has Anna's entry open until the end.
     holder_ = holdingChild([this, bertKey] {
-        static TQuorlaDB db{TDatabaseLocation(toolPlace_), TQuorlaDB::Opening::ExistingOnly};
-        db.SetActingUser(bertKey);
+        // On the server his workstation logs in as his own role.
+        static auto db = server_ ? std::make_unique<TQuorlaDB>(TDatabaseLocation(place_),
+                                                               TQuorlaDB::TLogin{TServerRoles::RoleName(QStringLiteral("BERT")),
+                                                                                 QStringLiteral("1357")})
+                                 : std::make_unique<TQuorlaDB>(TDatabaseLocation(place_));
+        db->SetActingUser(bertKey);
         static std::optional<TRecordLock> lock;
         DayEntryRecord entry;
         AlarmRecord alarm;
         bool hadAlarm = false;
-        return TEventWriter(db).openEntry(heldKey_, lock, entry, alarm, hadAlarm) == TEventWriter::Result::Done;
+        return TEventWriter(*db).openEntry(heldKey_, lock, entry, alarm, hadAlarm) == TEventWriter::Result::Done;
     });
     QVERIFY(holder_);
 
-#ifndef QUORLA_DAV
-    QSKIP("quorla_dav is not built");
-#else
     const int port = freePort();
     QVERIFY(port > 0);
     url_ = QStringLiteral("http://127.0.0.1:%1/").arg(port);
@@ -140,7 +142,6 @@ void tst_DavClients::initTestCase()
                                  return probe.waitForConnected(200);
                              }()),
                              20000);
-#endif
 }
 
 void tst_DavClients::clients_data()
