@@ -133,9 +133,8 @@ void runWeekStepBench()
     TServices* const previous = TServices::setCurrent(&services);
     {
         TSession session;
-        const auto login = [](TQuorlaDB& database, UserRecord& user, QString& userKey) {
-            userKey = key(1);
-            return TLookup::Equal(database.Users(), user.bytes(), TXIsamFile::PrimaryIndex, userKey);
+        const auto login = [](const TSession::TCheck& check, UserRecord& user, QString& userKey) {
+            return check(QStringLiteral("USER1"), QString(), user, userKey) == TSession::Verdict::LoggedIn;
         };
         check(session.StartUp(login, [](const TQuorlaCfg&) {}, [](const QString&) {}) == TSession::Start::Running,
               "log-in");
