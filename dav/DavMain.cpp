@@ -20,6 +20,7 @@
 #include <QSslKey>
 
 #include <csignal>
+#include <memory>
 #include <cstdio>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -80,7 +81,9 @@ int main(int argc, char** argv)
     TServices::setCurrent(&services);
     int status = TCommandLine::ExitSuccess;
     try {
-        TDavListener listener;
+        // Handed to the HTTP server, which owns it from then on.
+        auto listening = std::make_unique<TDavListener>();
+        TDavListener& listener = *listening;
         if (line.IsSet(QStringLiteral("certificate"))) {
             QFile certificateFile(line.Value(QStringLiteral("certificate")));
             QFile keyFile(line.Value(QStringLiteral("key")));
@@ -106,7 +109,7 @@ int main(int argc, char** argv)
         TDavService service(location);
         if (!listener.listen(address, quint16(port)))
             throw EQuorla(QStringLiteral("Unable to listen on %1: %2").arg(listen, listener.errorString()));
-        TDavServer server(service, &listener);
+        TDavServer server(service, listening.release());
 
         if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0)
             throw EQuorla(QStringLiteral("Unable to watch for signals"));

@@ -57,6 +57,8 @@ struct TAsked
     QDateTime start;
     QDateTime end;
     bool otherComponent = false;
+    // A prop-filter on UID: the text it matches.
+    QString uid;
     QString error;
 };
 
@@ -70,6 +72,7 @@ TAsked parse(const QByteArray& body)
     QXmlStreamReader xml(body);
     int depth = 0;
     int propDepth = -1;
+    bool onUid = false;
     while (!xml.atEnd()) {
         const QXmlStreamReader::TokenType token = xml.readNext();
         if (token == QXmlStreamReader::StartElement) {
@@ -94,6 +97,11 @@ TAsked parse(const QByteArray& body)
                 const QString component = xml.attributes().value(QLatin1String("name")).toString().toUpper();
                 if (component != QLatin1String("VCALENDAR") && component != QLatin1String("VEVENT"))
                     asked.otherComponent = true;
+            } else if (name == QLatin1String("prop-filter") && ns == CalDav) {
+                onUid = xml.attributes().value(QLatin1String("name")).toString().toUpper() == QLatin1String("UID");
+            } else if (name == QLatin1String("text-match") && ns == CalDav && onUid) {
+                asked.uid = xml.readElementText().trimmed();
+                --depth;
             } else if (name == QLatin1String("time-range") && ns == CalDav && !asked.start.isValid()) {
                 const auto moment = [](QStringView text) {
                     QDateTime t = QDateTime::fromString(text.toString(), QStringLiteral("yyyyMMdd'T'HHmmss'Z'"));
@@ -277,8 +285,15 @@ bool matches(const QByteArray& condition, const QByteArray& etag)
 } // namespace
 
 TDavCalendar::TDavCalendar(TQuorlaDB& database, const UserRecord& user, const QString& userKey)
-    : database_(database), user_(user), userKey_(userKey)
+    : database_(database), user_(user), userKey_(userKey), names_(database)
 {
+}
+
+const QHash<QString, QString>& TDavCalendar::uids()
+{
+    if (!uids_)
+        uids_ = names_.Uids();
+    return *uids_;
 }
 
 QString TDavCalendar::PrincipalPath(const QString& user)
@@ -296,9 +311,12 @@ QString TDavCalendar::CalendarPath(const QString& user)
     return QStringLiteral("/dav/calendars/%1/default/").arg(user);
 }
 
-QString TDavCalendar::objectPath(const QString& key) const
+QString TDavCalendar::objectPath(const QString& key)
 {
-    return CalendarPath(user_.UserName()) + key + QStringLiteral(".ics");
+    const QString uid = uids().value(key);
+    const bool named = !uid.isEmpty() && !uid.contains(QLatin1Char('/')) && uid != QLatin1String(".")
+        && uid != QLatin1String("..");
+    return CalendarPath(user_.UserName()) + (named ? uid : key) + QStringLiteral(".ics");
 }
 
 TDavCalendar::TTarget TDavCalendar::targetOf(const QString& path) const
@@ -381,18 +399,20 @@ bool TDavCalendar::mayChange(const DayEntryRecord& entry) const
 
 QString TDavCalendar::keyOf(const QString& name)
 {
-    bool number = false;
-    name.toLongLong(&number);
-    if (number && name.size() == 10)
-        return name;
+    const QString key = names_.KeyOf(name);
+    if (!key.isEmpty())
+        return key;
+    // An import by this user, by the UID it came with.
     QString reason;
     TXIsamFile* map = database_.ImportMap(reason);
-    if (map == nullptr)
-        return QString();
     ImportRecord known;
-    if (TLookup::Equal(*map, known.bytes(), ImportRecord::SourceIndex, TCalendarImport::SourceOf(userKey_, name))
+    if (map && TLookup::Equal(*map, known.bytes(), ImportRecord::SourceIndex, TCalendarImport::SourceOf(userKey_, name))
         && known.kind() == ImportRecord::Kind::Entry)
         return known.TargetKey();
+    // The export's UID, as a client may look an entry up by it.
+    const QString exported = TCalendarExport::Uid(name.left(10), identity_);
+    if (name.size() > 10 && name == exported)
+        return name.left(10);
     return QString();
 }
 
@@ -456,7 +476,8 @@ QByteArray TDavCalendar::dataOf(const DayEntryRecord& entry, const QString& key)
     QByteArray out;
     out.reserve(512);
     out += "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//KLV//Quorla//EN\r\nBEGIN:VEVENT\r\n";
-    addLine(out, "UID:" + TCalendarExport::Uid(key, identity_).toUtf8());
+    const QString uid = uids().value(key);
+    addLine(out, "UID:" + icalText(uid.isEmpty() ? TCalendarExport::Uid(key, identity_) : uid));
     // Stable, so that the object's bytes change only when the entry does.
     out += "DTSTAMP:" + utcText(untimed ? momentOf(wall) : start) + "\r\n";
     if (untimed) {
@@ -665,6 +686,14 @@ TDavReply TDavCalendar::report(const TDavRequest& request)
     if (asked.root == QLatin1String("calendar-query")) {
         if (asked.otherComponent)
             return multistatus(QByteArray());
+        if (!asked.uid.isEmpty()) {
+            // One event, by the UID a client knows it by.
+            const QString key = keyOf(asked.uid);
+            DayEntryRecord entry;
+            if (readVisible(key, entry))
+                responses = take(entry, key, objectPath(key));
+            return multistatus(responses);
+        }
         // The range in the office's wall-clock time, widened by a day for the
         // all-day entries, whose dates are the same everywhere.
         qint64 from = 0;
@@ -836,10 +865,12 @@ TDavReply TDavCalendar::put(const TDavRequest& request, const TTarget& target)
         ImportRecord made;
         if (map && TLookup::Equal(*map, made.bytes(), ImportRecord::SourceIndex,
                                   TCalendarImport::SourceOf(userKey_, event.uid))
-            && made.kind() == ImportRecord::Kind::Entry && readVisible(made.TargetKey(), entry)) {
+            && made.kind() == ImportRecord::Kind::Entry) {
+            names_.Remember(event.uid, target.name, made.TargetKey());
+            uids_.reset();
             alarms_.reset();
-            reply.addHeader("ETag", etagOf(entry, made.TargetKey()));
-            reply.addHeader("Location", QUrl::toPercentEncoding(objectPath(made.TargetKey()), "/"));
+            if (readVisible(made.TargetKey(), entry))
+                reply.addHeader("ETag", etagOf(entry, made.TargetKey()));
         }
         return reply;
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "TDavNames.h"
 #include "UserRecord.h"
 
 #include <QByteArray>
@@ -29,11 +30,11 @@ struct TDavRequest;
 //   /dav/calendars/<USER>/default/           his calendar
 //   /dav/calendars/<USER>/default/<KEY>.ics  an entry, by its record key
 //
-// An event a client adds under a name of its own (its UID, as clients name
-// them) is found again under that name too, through the import map.
+// An event a client adds keeps the UID it gave, and is named after it
+// (TDavNames): /dav/calendars/<USER>/default/<UID>.ics.
 //
 // Objects: one VEVENT each, times in UTC (all-day entries as dates), the
-// UID of the iCalendar export, the user's own alarm as VALARM. The ETag is
+// client's UID or else that of the iCalendar export, the user's own alarm as VALARM. The ETag is
 // strong: a hash of the entry's record and the user's alarm time. CTag and
 // sync token name the latest record of the change trail; a sync reads the
 // trail from there (one index range read).
@@ -91,7 +92,7 @@ private:
     QByteArray dataOf(const DayEntryRecord& entry, const QString& key);
     void loadAlarms();
     void loadNames();
-    QString objectPath(const QString& key) const;
+    QString objectPath(const QString& key);
     // The latest trail record as "<key>.<moment>", the sync token's tail.
     QString latestChange();
     QByteArray syncToken();
@@ -108,4 +109,8 @@ private:
     // The user's alarm time by entry key (his earliest), read at first use.
     std::optional<QHash<QString, QString>> alarms_;
     std::optional<QHash<QString, QString>> categories_;
+    TDavNames names_;
+    // The UIDs clients gave, by entry key, read at first use.
+    std::optional<QHash<QString, QString>> uids_;
+    const QHash<QString, QString>& uids();
 };

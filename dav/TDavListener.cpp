@@ -49,7 +49,9 @@ void TDavListener::watch(QTcpSocket* socket)
             return;
         TWatch& state = *found;
         if (state.refused) {
-            socket->readAll();
+            state.toDrop -= socket->readAll().size();
+            if (state.toDrop <= 0)
+                socket->disconnectFromHost();
             return;
         }
         const QByteArray seen = socket->peek(MaxHeader);
@@ -59,19 +61,30 @@ void TDavListener::watch(QTcpSocket* socket)
                 return;
             state.method = seen.left(space < 0 ? 32 : space);
             state.atStart = false;
+            state.headerSeen = false;
             state.received = 0;
             state.since.start();
+        }
+        if (!state.headerSeen) {
+            // The declared length, once the whole header is in.
             const qsizetype end = seen.indexOf("\r\n\r\n");
-            const QByteArray head = (end < 0 ? seen : seen.left(end)).toLower();
-            const qsizetype length = head.indexOf("\r\ncontent-length:");
-            if (length >= 0) {
-                const qsizetype from = length + 17;
-                const qsizetype lineEnd = head.indexOf("\r\n", from);
-                const qint64 declared = head.mid(from, lineEnd < 0 ? -1 : lineEnd - from).trimmed().toLongLong();
-                if (declared > MaxBody) {
-                    refuse(socket, state, 413, "The request is larger than 1 MiB.");
-                    return;
+            if (end >= 0) {
+                state.headerSeen = true;
+                const QByteArray head = seen.left(end).toLower();
+                const qsizetype length = head.indexOf("\r\ncontent-length:");
+                if (length >= 0) {
+                    const qsizetype from = length + 17;
+                    const qsizetype lineEnd = head.indexOf("\r\n", from);
+                    const qint64 declared = head.mid(from, lineEnd < 0 ? -1 : lineEnd - from).trimmed().toLongLong();
+                    if (declared > MaxBody) {
+                        state.toDrop = declared <= DropAtMost ? end + 4 + declared : 0;
+                        refuse(socket, state, 413, "The request is larger than 1 MiB.");
+                        return;
+                    }
                 }
+            } else if (seen.size() >= MaxHeader) {
+                refuse(socket, state, 413, "The request's header is larger than 64 KiB.");
+                return;
             }
         }
         state.received += seen.size();
@@ -83,7 +96,7 @@ void TDavListener::watch(QTcpSocket* socket)
 void TDavListener::refuse(QTcpSocket* socket, TWatch& state, int status, const QByteArray& reason)
 {
     state.refused = true;
-    socket->readAll();
+    state.toDrop -= socket->readAll().size();
     const QByteArray phrase = status == 413 ? "Payload Too Large" : "Request Timeout";
     const QByteArray body = reason + '\n';
     socket->write("HTTP/1.1 " + QByteArray::number(status) + ' ' + phrase
@@ -91,7 +104,8 @@ void TDavListener::refuse(QTcpSocket* socket, TWatch& state, int status, const Q
                   + QByteArray::number(body.size()) + "\r\n\r\n" + body);
     if (OnRefused)
         OnRefused(socket, state.method, status);
-    socket->disconnectFromHost();
+    if (state.toDrop <= 0)
+        socket->disconnectFromHost();
 }
 
 QByteArray TDavListener::TakeMethod(QTcpSocket* socket)

@@ -18,7 +18,8 @@ class QTcpSocket;
 //   few it knows (PROPFIND and REPORT both come out as "unknown"): taken
 //   from the request line, for Method();
 // - the size: a request whose declared or received body is larger than
-//   MaxBody is answered 413 at once, its bytes dropped, the connection closed;
+//   MaxBody is answered 413 at once, its bytes (up to DropAtMost) read and
+//   dropped so that the client reads the answer, the connection closed;
 // - the time: a request not whole within RequestSeconds is answered 408, a
 //   connection idle for IdleSeconds is closed.
 // Clients send one request at a time on a connection and wait for its answer
@@ -31,6 +32,7 @@ class TDavListener : public QTcpServer
 public:
     static constexpr qint64 MaxBody = 1024 * 1024;
     static constexpr qint64 MaxHeader = 64 * 1024;
+    static constexpr qint64 DropAtMost = 64 * 1024 * 1024;
     static constexpr int RequestSeconds = 30;
     static constexpr int IdleSeconds = 120;
 
@@ -55,9 +57,13 @@ private:
     {
         QByteArray method;
         bool atStart = true;
+        bool headerSeen = false;
         qint64 received = 0;
         QElapsedTimer since;
         bool refused = false;
+        // A refused request's body still to come, read and dropped so that
+        // the client, which sends it all before it reads, gets the answer.
+        qint64 toDrop = 0;
     };
     void watch(QTcpSocket* socket);
     void refuse(QTcpSocket* socket, TWatch& state, int status, const QByteArray& reason);

@@ -17,6 +17,7 @@ class TDavServer : public QAbstractHttpServer
     Q_OBJECT
 
 public:
+    // Takes `listener` over: it is freed with the server.
     TDavServer(TDavService& service, TDavListener* listener, QObject* parent = nullptr);
 
     // Where the log lines go; standard error unless set.
