@@ -84,6 +84,19 @@ int main(int argc, char** argv)
         // Handed to the HTTP server, which owns it from then on.
         auto listening = std::make_unique<TDavListener>();
         TDavListener& listener = *listening;
+        // Watched from the start, so that a stop asked for while the database
+        // opens is kept for the event loop.
+        if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0)
+            throw EQuorla(QStringLiteral("Unable to watch for signals"));
+        std::signal(SIGTERM, onSignal);
+        std::signal(SIGINT, onSignal);
+        QSocketNotifier notifier(signalPipe[0], QSocketNotifier::Read);
+        QObject::connect(&notifier, &QSocketNotifier::activated, &app, [&] {
+            char byte = 0;
+            [[maybe_unused]] const auto read = ::read(signalPipe[0], &byte, 1);
+            listener.close();
+            app.quit();
+        });
         if (line.IsSet(QStringLiteral("certificate"))) {
             QFile certificateFile(line.Value(QStringLiteral("certificate")));
             QFile keyFile(line.Value(QStringLiteral("key")));
@@ -111,17 +124,6 @@ int main(int argc, char** argv)
             throw EQuorla(QStringLiteral("Unable to listen on %1: %2").arg(listen, listener.errorString()));
         TDavServer server(service, listening.release());
 
-        if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0)
-            throw EQuorla(QStringLiteral("Unable to watch for signals"));
-        QSocketNotifier notifier(signalPipe[0], QSocketNotifier::Read);
-        QObject::connect(&notifier, &QSocketNotifier::activated, &app, [&] {
-            char byte = 0;
-            [[maybe_unused]] const auto read = ::read(signalPipe[0], &byte, 1);
-            listener.close();
-            app.quit();
-        });
-        std::signal(SIGTERM, onSignal);
-        std::signal(SIGINT, onSignal);
         std::fprintf(stderr, "quorla_dav: serving %s on %s://%s:%d/dav/\n", qPrintable(location.Printable()),
                      listener.Encrypts() ? "https" : "http", qPrintable(address.toString()),
                      int(listener.serverPort()));

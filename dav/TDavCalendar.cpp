@@ -12,7 +12,9 @@
 #include "TCalendarImport.h"
 #include "TChangeTrail.h"
 #include "TDavReply.h"
+#include "TDavObject.h"
 #include "TDavRequest.h"
+#include "TDavXml.h"
 #include "TEntryQuery.h"
 #include "TEntryVisibility.h"
 #include "TEventWriter.h"
@@ -21,19 +23,19 @@
 #include "TQuorlaDB.h"
 #include "TRecordLock.h"
 #include "TSeriesWriter.h"
+#include "TStamp.h"
 #include "TXIsamFile.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>
 #include <QSet>
 #include <QUrl>
-#include <QXmlStreamReader>
 
 namespace {
 
-const QString Dav = QStringLiteral("DAV:");
-const QString CalDav = QStringLiteral("urn:ietf:params:xml:ns:caldav");
-const QString CalServer = QStringLiteral("http://calendarserver.org/ns/");
+const QString& Dav = TDavXml::Dav;
+const QString& CalDav = TDavXml::CalDav;
+const QString& CalServer = TDavXml::CalServer;
 const QString Root = QStringLiteral("/dav/");
 const QString TokenPrefix = QStringLiteral("urn:x-quorla:sync:");
 constexpr qint64 SecondsPerDay = 86400;
@@ -45,219 +47,6 @@ constexpr qint64 ClockSlack = 600;
 constexpr int TrailPage = 500;
 
 using TName = TDavCalendar::TName;
-
-// What a PROPFIND or REPORT body asks.
-struct TAsked
-{
-    QString root;
-    QList<TName> props;
-    bool allProps = false;
-    QStringList hrefs;
-    QString syncToken;
-    QDateTime start;
-    QDateTime end;
-    bool otherComponent = false;
-    // A prop-filter on UID: the text it matches.
-    QString uid;
-    QString error;
-};
-
-TAsked parse(const QByteArray& body)
-{
-    TAsked asked;
-    if (body.trimmed().isEmpty()) {
-        asked.allProps = true;
-        return asked;
-    }
-    QXmlStreamReader xml(body);
-    int depth = 0;
-    int propDepth = -1;
-    bool onUid = false;
-    while (!xml.atEnd()) {
-        const QXmlStreamReader::TokenType token = xml.readNext();
-        if (token == QXmlStreamReader::StartElement) {
-            ++depth;
-            const QString ns = xml.namespaceUri().toString();
-            const QString name = xml.name().toString();
-            if (depth == 1) {
-                asked.root = name;
-            } else if (propDepth >= 0 && depth == propDepth + 1) {
-                asked.props.append({ns, name});
-            } else if (name == QLatin1String("prop") && ns == Dav && propDepth < 0) {
-                propDepth = depth;
-            } else if (name == QLatin1String("allprop") && ns == Dav) {
-                asked.allProps = true;
-            } else if (name == QLatin1String("href") && ns == Dav) {
-                asked.hrefs.append(xml.readElementText().trimmed());
-                --depth;
-            } else if (name == QLatin1String("sync-token") && ns == Dav) {
-                asked.syncToken = xml.readElementText().trimmed();
-                --depth;
-            } else if (name == QLatin1String("comp-filter") && ns == CalDav) {
-                const QString component = xml.attributes().value(QLatin1String("name")).toString().toUpper();
-                if (component != QLatin1String("VCALENDAR") && component != QLatin1String("VEVENT"))
-                    asked.otherComponent = true;
-            } else if (name == QLatin1String("prop-filter") && ns == CalDav) {
-                onUid = xml.attributes().value(QLatin1String("name")).toString().toUpper() == QLatin1String("UID");
-            } else if (name == QLatin1String("text-match") && ns == CalDav && onUid) {
-                asked.uid = xml.readElementText().trimmed();
-                --depth;
-            } else if (name == QLatin1String("time-range") && ns == CalDav && !asked.start.isValid()) {
-                const auto moment = [](QStringView text) {
-                    QDateTime t = QDateTime::fromString(text.toString(), QStringLiteral("yyyyMMdd'T'HHmmss'Z'"));
-                    t.setTimeZone(QTimeZone::utc());
-                    return t;
-                };
-                const auto attributes = xml.attributes();
-                asked.start = attributes.hasAttribute(QLatin1String("start"))
-                    ? moment(attributes.value(QLatin1String("start")))
-                    : QDateTime::fromSecsSinceEpoch(0, QTimeZone::utc());
-                asked.end = attributes.hasAttribute(QLatin1String("end"))
-                    ? moment(attributes.value(QLatin1String("end")))
-                    : QDateTime::fromSecsSinceEpoch(Q_INT64_C(4102444800), QTimeZone::utc());
-                if (!asked.start.isValid() || !asked.end.isValid())
-                    asked.error = QStringLiteral("a time-range is written as 20270301T000000Z");
-            }
-        } else if (token == QXmlStreamReader::EndElement) {
-            if (depth == propDepth)
-                propDepth = -1;
-            --depth;
-        }
-    }
-    if (xml.hasError())
-        asked.error = xml.errorString();
-    return asked;
-}
-
-QByteArray escaped(const QString& text)
-{
-    return text.toHtmlEscaped().toUtf8();
-}
-
-// Bytes as XML character data; carriage returns kept as references, which a
-// parser would otherwise fold into the line feeds after them.
-QByteArray xmlBytes(const QByteArray& text)
-{
-    QByteArray out;
-    out.reserve(text.size() + text.size() / 16);
-    for (const char c : text) {
-        switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '\r': out += "&#13;"; break;
-        default: out += c;
-        }
-    }
-    return out;
-}
-
-QByteArray hrefOf(const QString& path)
-{
-    return "<d:href>" + QUrl::toPercentEncoding(path, "/@:") + "</d:href>";
-}
-
-QByteArray element(const TName& name, const QByteArray& content = QByteArray())
-{
-    QByteArray prefix;
-    QByteArray declaration;
-    if (name.first == Dav)
-        prefix = "d:";
-    else if (name.first == CalDav)
-        prefix = "c:";
-    else if (name.first == CalServer)
-        prefix = "cs:";
-    else
-        declaration = " xmlns:x=\"" + escaped(name.first) + '"', prefix = "x:";
-    const QByteArray tag = prefix + name.second.toUtf8();
-    if (content.isEmpty())
-        return '<' + tag + declaration + "/>";
-    return '<' + tag + declaration + '>' + content + "</" + tag + '>';
-}
-
-QByteArray propstats(const QByteArray& found, const QByteArray& missing)
-{
-    QByteArray out;
-    if (!found.isEmpty())
-        out += "<d:propstat><d:prop>" + found + "</d:prop><d:status>HTTP/1.1 200 OK</d:status></d:propstat>";
-    if (!missing.isEmpty())
-        out += "<d:propstat><d:prop>" + missing + "</d:prop><d:status>HTTP/1.1 404 Not Found</d:status></d:propstat>";
-    return out;
-}
-
-TDavReply multistatus(const QByteArray& responses, const QByteArray& tail = QByteArray())
-{
-    TDavReply reply;
-    reply.status = 207;
-    reply.addHeader("Content-Type", "application/xml; charset=utf-8");
-    reply.body = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<d:multistatus xmlns:d=\"DAV:\" xmlns:c=\""
-        + CalDav.toUtf8() + "\" xmlns:cs=\"" + CalServer.toUtf8() + "\">" + responses + tail + "</d:multistatus>\n";
-    return reply;
-}
-
-TDavReply davError(int status, const QByteArray& condition, const QString& text)
-{
-    TDavReply reply;
-    reply.status = status;
-    reply.addHeader("Content-Type", "application/xml; charset=utf-8");
-    reply.body = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<d:error xmlns:d=\"DAV:\">" + condition
-        + "<d:responsedescription>" + escaped(text) + "</d:responsedescription></d:error>\n";
-    return reply;
-}
-
-// RFC 5545 text: backslash, semicolon, comma and line breaks escaped.
-QByteArray icalText(const QString& text)
-{
-    QByteArray out;
-    const QByteArray utf8 = text.toUtf8();
-    out.reserve(utf8.size() + 8);
-    for (const char c : utf8) {
-        switch (c) {
-        case '\\': out += "\\\\"; break;
-        case ';': out += "\\;"; break;
-        case ',': out += "\\,"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': break;
-        default: out += c;
-        }
-    }
-    return out;
-}
-
-// A content line folded at 75 octets, never inside a UTF-8 sequence.
-void addLine(QByteArray& out, const QByteArray& line)
-{
-    qsizetype at = 0;
-    qsizetype room = 75;
-    while (line.size() - at > room) {
-        qsizetype cut = at + room;
-        while (cut > at && (uchar(line[cut]) & 0xC0) == 0x80)
-            --cut;
-        out += line.mid(at, cut - at) + "\r\n ";
-        at = cut;
-        room = 74;
-    }
-    out += line.mid(at) + "\r\n";
-}
-
-QByteArray utcText(qint64 moment)
-{
-    return QDateTime::fromSecsSinceEpoch(moment, QTimeZone::utc()).toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'")).toLatin1();
-}
-
-QByteArray dateText(qint64 wall)
-{
-    return QDateTime::fromSecsSinceEpoch(wall, QTimeZone::utc()).toString(QStringLiteral("yyyyMMdd")).toLatin1();
-}
-
-QByteArray duration(qint64 seconds)
-{
-    QByteArray out = seconds < 0 ? "-PT" : "PT";
-    const qint64 length = seconds < 0 ? -seconds : seconds;
-    out += QByteArray::number(length / 3600) + 'H' + QByteArray::number(length % 3600 / 60) + 'M'
-        + QByteArray::number(length % 60) + 'S';
-    return out;
-}
 
 TDavReply locked(const QString& holder)
 {
@@ -287,6 +76,19 @@ bool matches(const QByteArray& condition, const QByteArray& etag)
 TDavCalendar::TDavCalendar(TQuorlaDB& database, const UserRecord& user, const QString& userKey)
     : database_(database), user_(user), userKey_(userKey), names_(database)
 {
+}
+
+qint64 TDavCalendar::momentOfWall(qint64 wall)
+{
+    // Zones change their offset on the hour: one look-up per hour of the
+    // office's wall-clock time.
+    const qint64 hour = wall >= 0 ? wall / 3600 : (wall - 3599) / 3600;
+    auto found = offsets_.constFind(hour);
+    if (found == offsets_.constEnd()) {
+        const QDateTime w = QDateTime::fromSecsSinceEpoch(hour * 3600, QTimeZone::utc());
+        found = offsets_.insert(hour, hour * 3600 - QDateTime(w.date(), w.time(), zone_).toSecsSinceEpoch());
+    }
+    return wall - *found;
 }
 
 const QHash<QString, QString>& TDavCalendar::uids()
@@ -433,14 +235,18 @@ void TDavCalendar::loadAlarms()
     if (alarms_)
         return;
     QHash<QString, QString>& alarms = alarms_.emplace();
+    // The user's part of the index on user and time: one range read, the
+    // earliest alarm of each entry first.
     TXIsamFile& set = database_.Alarms();
     AlarmRecord alarm;
-    for (bool more = TLookup::Equal(set, alarm.bytes(), AlarmRecord::UserAlarmIndex, userKey_)
-             || TLookup::Next(set, alarm.bytes(), AlarmRecord::UserAlarmIndex, userKey_, TXIsamFile::ScanPrefix);
-         more; more = TLookup::Next(set, alarm.bytes(), AlarmRecord::UserAlarmIndex, userKey_, TXIsamFile::ScanPrefix)) {
-        if (!alarms.contains(alarm.DayEntryKey()))
-            alarms.insert(alarm.DayEntryKey(), alarm.AlarmTime());
-    }
+    const bool read = set.Range(alarm.bytes(), AlarmRecord::UserAlarmIndex, userKey_ + QString(RecordKey::None),
+                                userKey_ + QStringLiteral("9999999999"), [&] {
+                                    if (!alarms.contains(alarm.DayEntryKey()))
+                                        alarms.insert(alarm.DayEntryKey(), alarm.AlarmTime());
+                                    return true;
+                                });
+    if (!read && set.LastError() != IsamNotFound)
+        throw EQuorla(set.ErrorText());
 }
 
 void TDavCalendar::loadNames()
@@ -455,10 +261,13 @@ void TDavCalendar::loadNames()
 
 QByteArray TDavCalendar::etagOf(const DayEntryRecord& entry, const QString& key)
 {
+    // What the object shows: the record, the user's alarm, the category's name.
     loadAlarms();
+    loadNames();
     QCryptographicHash hash(QCryptographicHash::Sha1);
     hash.addData(QByteArrayView(entry.bytes().data(), qsizetype(entry.bytes().size())));
     hash.addData(alarms_->value(key).toLatin1());
+    hash.addData(categories_->value(entry.CategoryKey()).toUtf8());
     return '"' + hash.result().toHex().left(20) + '"';
 }
 
@@ -466,51 +275,10 @@ QByteArray TDavCalendar::dataOf(const DayEntryRecord& entry, const QString& key)
 {
     loadAlarms();
     loadNames();
-    const qint64 wall = RecordKey::parse(entry.StartTime());
-    const bool untimed = (entry.Flags() & DayEntryRecord::UnTimed) != 0;
-    const auto momentOf = [this](qint64 wallSeconds) {
-        const QDateTime w = QDateTime::fromSecsSinceEpoch(wallSeconds, QTimeZone::utc());
-        return QDateTime(w.date(), w.time(), zone_).toSecsSinceEpoch();
-    };
-    const qint64 start = untimed ? wall : momentOf(wall);
-    QByteArray out;
-    out.reserve(512);
-    out += "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//KLV//Quorla//EN\r\nBEGIN:VEVENT\r\n";
     const QString uid = uids().value(key);
-    addLine(out, "UID:" + icalText(uid.isEmpty() ? TCalendarExport::Uid(key, identity_) : uid));
-    // Stable, so that the object's bytes change only when the entry does.
-    out += "DTSTAMP:" + utcText(untimed ? momentOf(wall) : start) + "\r\n";
-    if (untimed) {
-        out += "DTSTART;VALUE=DATE:" + dateText(wall) + "\r\nDTEND;VALUE=DATE:" + dateText(wall + SecondsPerDay)
-            + "\r\n";
-    } else {
-        out += "DTSTART:" + utcText(start) + "\r\nDURATION:PT30M\r\n";
-    }
-    const QString text = entry.Description();
-    const QString trimmed = text.trimmed();
-    const qsizetype lineEnd = trimmed.indexOf(QLatin1Char('\n'));
-    const QString summary = lineEnd < 0 ? trimmed : trimmed.left(lineEnd).trimmed();
-    addLine(out, "SUMMARY:" + icalText(summary));
-    if (summary != text)
-        addLine(out, "DESCRIPTION:" + icalText(text));
-    const QString category = categories_->value(entry.CategoryKey());
-    if (!category.isEmpty())
-        addLine(out, "CATEGORIES:" + icalText(category));
-    if (entry.Flags() & DayEntryRecord::Private)
-        out += "CLASS:PRIVATE\r\n";
-    const auto alarm = alarms_->constFind(key);
-    if (alarm != alarms_->constEnd()) {
-        const qint64 ring = momentOf(RecordKey::parse(*alarm));
-        out += "BEGIN:VALARM\r\nACTION:DISPLAY\r\n";
-        addLine(out, "DESCRIPTION:" + icalText(summary));
-        if (untimed)
-            out += "TRIGGER;VALUE=DATE-TIME:" + utcText(ring) + "\r\n";
-        else
-            out += "TRIGGER:" + duration(ring - start) + "\r\n";
-        out += "END:VALARM\r\n";
-    }
-    out += "END:VEVENT\r\nEND:VCALENDAR\r\n";
-    return out;
+    return TDavObject::Text(entry, uid.isEmpty() ? TCalendarExport::Uid(key, identity_) : uid,
+                            categories_->value(entry.CategoryKey()), alarms_->value(key),
+                            [this](qint64 wall) { return momentOfWall(wall); });
 }
 
 QString TDavCalendar::latestChange()
@@ -529,7 +297,7 @@ QByteArray TDavCalendar::syncToken()
 QByteArray TDavCalendar::collectionResponse(Kind kind, const QString& href, const QList<TName>& props, bool allProps)
 {
     const QString name = user_.UserName();
-    const QByteArray principal = hrefOf(PrincipalPath(name));
+    const QByteArray principal = TDavXml::Href(PrincipalPath(name));
     QList<TName> wanted = props;
     if (allProps) {
         wanted = {{Dav, QStringLiteral("resourcetype")}, {Dav, QStringLiteral("displayname")},
@@ -551,7 +319,7 @@ QByteArray TDavCalendar::collectionResponse(Kind kind, const QString& href, cons
                 : kind == Kind::Calendar   ? "<d:collection/><c:calendar/>"
                                            : "<d:collection/>";
         } else if (prop.first == Dav && n == QLatin1String("displayname")) {
-            value = escaped(kind == Kind::Calendar || kind == Kind::Principal ? user_.FullName()
+            value = TDavXml::Escaped(kind == Kind::Calendar || kind == Kind::Principal ? user_.FullName()
                                                                                : QStringLiteral("Quorla"));
         } else if (prop.first == Dav && (n == QLatin1String("current-user-principal") || n == QLatin1String("owner")
                                          || n == QLatin1String("principal-URL"))) {
@@ -559,7 +327,7 @@ QByteArray TDavCalendar::collectionResponse(Kind kind, const QString& href, cons
             value = principal;
         } else if (prop.first == CalDav && n == QLatin1String("calendar-home-set")) {
             known = kind == Kind::Principal;
-            value = hrefOf(HomePath(name));
+            value = TDavXml::Href(HomePath(name));
         } else if (prop.first == CalDav && n == QLatin1String("supported-calendar-component-set")) {
             known = kind == Kind::Calendar;
             value = "<c:comp name=\"VEVENT\"/>";
@@ -567,7 +335,7 @@ QByteArray TDavCalendar::collectionResponse(Kind kind, const QString& href, cons
                    || (prop.first == Dav && n == QLatin1String("sync-token"))) {
             known = kind == Kind::Calendar;
             if (known)
-                value = escaped(QString::fromUtf8(syncToken()));
+                value = TDavXml::Escaped(QString::fromUtf8(syncToken()));
         } else if (prop.first == Dav && n == QLatin1String("supported-report-set")) {
             known = kind == Kind::Calendar;
             value = "<d:supported-report><d:report><c:calendar-query/></d:report></d:supported-report>"
@@ -583,11 +351,11 @@ QByteArray TDavCalendar::collectionResponse(Kind kind, const QString& href, cons
             known = false;
         }
         if (known)
-            found += element(prop, value);
+            found += TDavXml::Element(prop, value);
         else
-            missing += element(prop);
+            missing += TDavXml::Element(prop);
     }
-    return "<d:response>" + hrefOf(href) + propstats(found, missing) + "</d:response>";
+    return "<d:response>" + TDavXml::Href(href) + TDavXml::Propstats(found, missing) + "</d:response>";
 }
 
 QByteArray TDavCalendar::objectResponse(const TObject& object, const QList<TName>& props, bool allProps)
@@ -601,22 +369,22 @@ QByteArray TDavCalendar::objectResponse(const TObject& object, const QList<TName
     for (const TName& prop : wanted) {
         const QString& n = prop.second;
         if (prop.first == Dav && n == QLatin1String("getetag"))
-            found += "<d:getetag>" + escaped(QString::fromLatin1(object.etag)) + "</d:getetag>";
+            found += "<d:getetag>" + object.etag + "</d:getetag>";
         else if (prop.first == Dav && n == QLatin1String("getcontenttype"))
             found += "<d:getcontenttype>text/calendar; charset=utf-8; component=vevent</d:getcontenttype>";
         else if (prop.first == Dav && n == QLatin1String("resourcetype"))
             found += "<d:resourcetype/>";
         else if (prop.first == CalDav && n == QLatin1String("calendar-data"))
-            found += "<c:calendar-data>" + xmlBytes(object.data) + "</c:calendar-data>";
+            found += "<c:calendar-data>" + TDavXml::Bytes(object.data) + "</c:calendar-data>";
         else
-            missing += element(prop);
+            missing += TDavXml::Element(prop);
     }
-    return "<d:response>" + hrefOf(object.href) + propstats(found, missing) + "</d:response>";
+    return "<d:response>" + TDavXml::Href(object.href) + TDavXml::Propstats(found, missing) + "</d:response>";
 }
 
 TDavReply TDavCalendar::propfind(const TDavRequest& request, const TTarget& target)
 {
-    const TAsked asked = parse(request.body);
+    const TDavXml::TAsked asked = TDavXml::Parse(request.body);
     if (!asked.error.isEmpty())
         return TDavReply::Text(400, QStringLiteral("The request is not well-formed XML: %1").arg(asked.error));
     if (!asked.root.isEmpty() && asked.root != QLatin1String("propfind"))
@@ -667,12 +435,12 @@ TDavReply TDavCalendar::propfind(const TDavRequest& request, const TTarget& targ
     default:
         return TDavReply::Text(404, QStringLiteral("There is nothing at %1.").arg(request.path));
     }
-    return multistatus(responses);
+    return TDavXml::Multistatus(responses);
 }
 
 TDavReply TDavCalendar::report(const TDavRequest& request)
 {
-    const TAsked asked = parse(request.body);
+    const TDavXml::TAsked asked = TDavXml::Parse(request.body);
     if (!asked.error.isEmpty())
         return TDavReply::Text(400, QStringLiteral("The request is not well-formed XML: %1").arg(asked.error));
     const bool withData = asked.props.contains(TName{CalDav, QStringLiteral("calendar-data")});
@@ -685,17 +453,16 @@ TDavReply TDavCalendar::report(const TDavRequest& request)
     QByteArray responses;
     if (asked.root == QLatin1String("calendar-query")) {
         if (asked.otherComponent)
-            return multistatus(QByteArray());
+            return TDavXml::Multistatus(QByteArray());
         if (!asked.uid.isEmpty()) {
             // One event, by the UID a client knows it by.
             const QString key = keyOf(asked.uid);
             DayEntryRecord entry;
             if (readVisible(key, entry))
                 responses = take(entry, key, objectPath(key));
-            return multistatus(responses);
+            return TDavXml::Multistatus(responses);
         }
-        // The range in the office's wall-clock time, widened by a day for the
-        // all-day entries, whose dates are the same everywhere.
+        // The range in the office's wall-clock time.
         qint64 from = 0;
         qint64 to = 9999999999;
         const bool ranged = asked.start.isValid();
@@ -707,8 +474,12 @@ TDavReply TDavCalendar::report(const TDavRequest& request)
             const auto wallOf = [this](qint64 utc) {
                 return utc + zone_.offsetFromUtc(QDateTime::fromSecsSinceEpoch(utc, QTimeZone::utc()));
             };
-            from = std::max<qint64>(0, wallOf(startUtc) - SecondsPerDay);
-            to = std::min<qint64>(9999999999, wallOf(endUtc) + SecondsPerDay);
+            // A timed entry that starts up to its length before the range
+            // still runs into it (an hour more either side for a change of
+            // the offset in between); an all-day one is its date, compared as
+            // a floating day.
+            from = std::max<qint64>(0, std::min(wallOf(startUtc) - TimedLength - 3600, startUtc - SecondsPerDay + 1));
+            to = std::min<qint64>(9999999999, std::max(wallOf(endUtc) + 3600, endUtc));
         }
         TEntryQuery::Read(database_.DayEntries(), RecordKey::format(from), RecordKey::format(to),
                           [&](const DayEntryRecord& entry, const QString& key) {
@@ -724,15 +495,14 @@ TDavReply TDavCalendar::report(const TDavRequest& request)
                                       begin = wall;
                                       length = SecondsPerDay;
                                   } else {
-                                      const QDateTime w = QDateTime::fromSecsSinceEpoch(wall, QTimeZone::utc());
-                                      begin = QDateTime(w.date(), w.time(), zone_).toSecsSinceEpoch();
+                                      begin = momentOfWall(wall);
                                   }
                                   if (begin >= endUtc || begin + length <= startUtc)
                                       return;
                               }
                               responses += take(entry, key, objectPath(key));
                           });
-        return multistatus(responses);
+        return TDavXml::Multistatus(responses);
     }
     if (asked.root == QLatin1String("calendar-multiget")) {
         for (const QString& href : asked.hrefs) {
@@ -743,15 +513,15 @@ TDavReply TDavCalendar::report(const TDavRequest& request)
             if (readVisible(key, entry))
                 responses += take(entry, key, QUrl(path).path());
             else
-                responses += "<d:response>" + hrefOf(QUrl(path).path())
+                responses += "<d:response>" + TDavXml::Href(QUrl(path).path())
                     + "<d:status>HTTP/1.1 404 Not Found</d:status></d:response>";
         }
-        return multistatus(responses);
+        return TDavXml::Multistatus(responses);
     }
     if (asked.root == QLatin1String("sync-collection")) {
         const QByteArray invalid = "<d:valid-sync-token/>";
         if (!database_.Trail().Available())
-            return davError(403, invalid, QStringLiteral("This database keeps no change trail: read the whole calendar."));
+            return TDavXml::Error(403, invalid, QStringLiteral("This database keeps no change trail: read the whole calendar."));
         const QByteArray token = syncToken();
         if (asked.syncToken.isEmpty()) {
             TEntryQuery::Read(database_.DayEntries(), RecordKey::format(0), RecordKey::format(9999999999),
@@ -759,7 +529,7 @@ TDavReply TDavCalendar::report(const TDavRequest& request)
                                   if (visible(entry))
                                       responses += take(entry, key, objectPath(key));
                               });
-            return multistatus(responses, "<d:sync-token>" + escaped(QString::fromUtf8(token)) + "</d:sync-token>");
+            return TDavXml::Multistatus(responses, "<d:sync-token>" + TDavXml::Escaped(QString::fromUtf8(token)) + "</d:sync-token>");
         }
         const QStringList since = asked.syncToken.startsWith(TokenPrefix)
             ? asked.syncToken.mid(TokenPrefix.size()).split(QLatin1Char('.'))
@@ -769,7 +539,13 @@ TDavReply TDavCalendar::report(const TDavRequest& request)
         const qint64 sinceKey = since.size() == 2 ? since[0].toLongLong(&keyOk) : 0;
         const qint64 sinceWhen = since.size() == 2 ? since[1].toLongLong(&whenOk) : 0;
         if (!keyOk || !whenOk)
-            return davError(403, invalid, QStringLiteral("The sync token is not one of this calendar's."));
+            return TDavXml::Error(403, invalid, QStringLiteral("The sync token is not one of this calendar's."));
+        // Older than what the trail keeps: deletions since may be gone from
+        // it. (A token of an empty trail, "0.0", has everything since.)
+        if (sinceKey != 0
+            && sinceWhen < TStamp().Seconds() - qint64(database_.Trail().DaysKept()) * SecondsPerDay + ClockSlack)
+            return TDavXml::Error(403, invalid, QStringLiteral("The sync token is older than the change trail: read "
+                                                               "the whole calendar."));
         // The trail, latest first, back to a little before the token's moment;
         // what was recorded after the token's record is what changed.
         TChangeTrail::TFilter filter;
@@ -805,12 +581,12 @@ TDavReply TDavCalendar::report(const TDavRequest& request)
             if (readVisible(key, entry))
                 responses += take(entry, key, objectPath(key));
             else
-                responses += "<d:response>" + hrefOf(objectPath(key))
+                responses += "<d:response>" + TDavXml::Href(objectPath(key))
                     + "<d:status>HTTP/1.1 404 Not Found</d:status></d:response>";
         }
-        return multistatus(responses, "<d:sync-token>" + escaped(QString::fromUtf8(token)) + "</d:sync-token>");
+        return TDavXml::Multistatus(responses, "<d:sync-token>" + TDavXml::Escaped(QString::fromUtf8(token)) + "</d:sync-token>");
     }
-    return davError(403, "<d:supported-report/>",
+    return TDavXml::Error(403, "<d:supported-report/>",
                     QStringLiteral("Reports here are calendar-query, calendar-multiget and sync-collection."));
 }
 
@@ -850,6 +626,12 @@ TDavReply TDavCalendar::put(const TDavRequest& request, const TTarget& target)
         return TDavReply::Text(422, QStringLiteral("The event cannot be stored: %1.").arg(reason));
     }
 
+    // A repeat rule would become a series whose occurrences this calendar
+    // lists one by one, beside the client's own repeating event: the client
+    // would show it twice. Refused, until a series is one object here.
+    if (event.repeats)
+        return TDavReply::Text(422, QStringLiteral("The event cannot be stored: repeating events are added and "
+                                                   "changed on a workstation, not from a calendar client."));
     if (!exists) {
         if (!key.isEmpty() && database_.DayEntries().GetEqual(entry.bytes(), TXIsamFile::PrimaryIndex, key))
             return TDavReply::Text(403, QStringLiteral("You may not change this event."));
@@ -877,9 +659,6 @@ TDavReply TDavCalendar::put(const TDavRequest& request, const TTarget& target)
 
     if (!mayChange(entry))
         return TDavReply::Text(403, QStringLiteral("You may not change entries of other users."));
-    if (event.repeats)
-        return TDavReply::Text(422, QStringLiteral("The event cannot be stored: an entry cannot be made repeating "
-                                                   "from a calendar client."));
     TEventWriter writer(database_);
     std::optional<TRecordLock> lock;
     AlarmRecord alarm;
@@ -918,15 +697,25 @@ TDavReply TDavCalendar::put(const TDavRequest& request, const TTarget& target)
     SeriesLinkRecord link;
     TEventWriter::Result written = TEventWriter::Result::Done;
     if (database_.Series() && series.LinkOf(key, link)) {
-        if (series.ChangeOne(key, entry, alarm, openedAlarm).result != TSeriesWriter::Result::Done)
+        switch (series.ChangeOne(key, entry, alarm, openedAlarm).result) {
+        case TSeriesWriter::Result::Done:
+            break;
+        case TSeriesWriter::Result::Gone:
+            written = TEventWriter::Result::Gone;
+            break;
+        default:
+            // The series being changed elsewhere, or an alarm open there.
             written = TEventWriter::Result::AlarmLocked;
+        }
     } else {
         written = writer.updateEntryWithAlarms(key, entry, alarm, openedAlarm);
     }
     if (written == TEventWriter::Result::AlarmLocked)
         return locked(writer.LockHolder());
+    if (written == TEventWriter::Result::Gone)
+        return TDavReply::Text(404, QStringLiteral("There is no such event."));
     if (written != TEventWriter::Result::Done)
-        return TDavReply::Text(409, QStringLiteral("The event could not be changed."));
+        return TDavReply::Text(412, QStringLiteral("The event was changed since it was read."));
     // The user's own alarm: moved to the VALARM's moment, or switched off.
     if (hadAlarm) {
         TXIsamFile& alarms = database_.Alarms();

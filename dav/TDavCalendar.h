@@ -1,6 +1,7 @@
 #pragma once
 
 #include "TDavNames.h"
+#include "TDavXml.h"
 #include "UserRecord.h"
 
 #include <QByteArray>
@@ -41,7 +42,8 @@ struct TDavRequest;
 //
 // Writes go through the store's writers with the workstation's rights, locks
 // and stale checks: PUT of a new name imports the event as the user's own
-// (TCalendarImport: a VALARM is his alarm, a repeat rule a series), PUT of an
+// (TCalendarImport: a VALARM is his alarm; a repeat rule is refused, as the
+// occurrences of a series are listed one by one here), PUT of an
 // existing entry changes its time, text, privacy and category, keeping owner
 // and assignees, and moves or switches off the user's own alarm; DELETE
 // deletes it with its alarms.
@@ -57,7 +59,7 @@ public:
     static QString CalendarPath(const QString& user);
 
     // A property asked for: namespace and local name.
-    using TName = QPair<QString, QString>;
+    using TName = TDavXml::TName;
 
 private:
     enum class Kind { Root, Principal, Home, Calendar, Object, Other, Foreign };
@@ -89,6 +91,9 @@ private:
     bool visible(const DayEntryRecord& entry) const;
     bool mayChange(const DayEntryRecord& entry) const;
     QByteArray etagOf(const DayEntryRecord& entry, const QString& key);
+    // The moment (seconds since 1970 UTC) of wall-clock seconds of the
+    // office's zone.
+    qint64 momentOfWall(qint64 wall);
     QByteArray dataOf(const DayEntryRecord& entry, const QString& key);
     void loadAlarms();
     void loadNames();
@@ -105,6 +110,7 @@ private:
     UserRecord user_;
     QString userKey_;
     QTimeZone zone_;
+    QHash<qint64, qint64> offsets_;
     QString identity_;
     // The user's alarm time by entry key (his earliest), read at first use.
     std::optional<QHash<QString, QString>> alarms_;

@@ -25,8 +25,13 @@ const QByteArray Allow = "OPTIONS, GET, HEAD, PUT, DELETE, PROPFIND, REPORT";
 TDavService::TDavService(const TDatabaseLocation& location)
     : location_(location), personal_(TQuorlaDB::LogsInAsPerson(location))
 {
-    if (!personal_)
-        shared_ = std::make_unique<TQuorlaDB>(location_, TQuorlaDB::Opening::ExistingOnly);
+    if (!personal_) {
+        // A place without a database is refused, never made one; the
+        // datasets that only look on (the trail a sync reads, the holder
+        // notes) are made when missing, as a workstation makes them.
+        { const TQuorlaDB existing(location_, TQuorlaDB::Opening::ExistingOnly); }
+        shared_ = std::make_unique<TQuorlaDB>(location_, TQuorlaDB::Opening::CreateMissing);
+    }
 }
 
 TDavService::~TDavService() = default;
@@ -133,6 +138,8 @@ TDavReply TDavService::Answer(const TDavRequest& request)
         TDavCalendar calendar(*database, user, key);
         TDavReply reply = calendar.Answer(request);
         reply.user = user.UserName();
+        if (request.method == "HEAD")
+            reply.body.clear();
         return reply;
     } catch (const EQuorla& e) {
         // A session that failed is not kept: the next request connects anew.
@@ -140,6 +147,11 @@ TDavReply TDavService::Answer(const TDavRequest& request)
         QString message = e.message();
         message.replace(QLatin1String("\r\r"), QLatin1String(": ")).replace(QLatin1Char('\r'), QLatin1Char(' '));
         TDavReply reply = TDavReply::Text(503, QStringLiteral("The database cannot be used now: %1").arg(message));
+        reply.user = name;
+        return reply;
+    } catch (const std::exception& e) {
+        accounts_.remove(name);
+        TDavReply reply = TDavReply::Text(500, QStringLiteral("The request failed: %1").arg(QString::fromUtf8(e.what())));
         reply.user = name;
         return reply;
     }

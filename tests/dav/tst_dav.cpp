@@ -10,6 +10,8 @@
 #include "RecordKey.h"
 #include "TChangeTrail.h"
 #include "TDavListener.h"
+#include "TDavReply.h"
+#include "TDavRequest.h"
 #include "TDavServer.h"
 #include "TDavService.h"
 #include "TEventWriter.h"
@@ -78,6 +80,7 @@ private slots:
     void statuses();
     void roundTrip();
     void lockedEntry();
+    void plainHttpFromAfar();
 
 private:
     TAnswer ask(const QString& user, const QByteArray& method, const QByteArray& path, const QByteArray& body = {},
@@ -271,6 +274,9 @@ void TestDav::statuses_data()
     QTest::newRow("text over capacity") << anna << QByteArray("PUT") << Calendar + "long.ics"
                                         << ics("long", QByteArray(300, 'x')) << none << 422
                                         << QByteArray("longer than 254 bytes") << none;
+    QTest::newRow("repeat rule") << anna << QByteArray("PUT") << Calendar + "weekly.ics"
+                                 << ics("weekly", "Weekly", "RRULE:FREQ=WEEKLY;COUNT=3\r\n") << none << 422
+                                 << QByteArray("repeating events") << none;
     QTest::newRow("no right to add") << QStringLiteral("CARL:CARLPW") << QByteArray("PUT")
                                      << QByteArray("/dav/calendars/CARL/default/new.ics") << valid << none << 403
                                      << QByteArray("may not add entries") << none;
@@ -408,6 +414,19 @@ void TestDav::lockedEntry()
     QCOMPARE(snapshot(), before);
     lock.reset();
     QCOMPARE(ask(QStringLiteral("ANNA:ANNAPW"), "PUT", path, ics("x", "Moved")).status, 204);
+}
+
+void TestDav::plainHttpFromAfar()
+{
+    // The password would have crossed the network in clear: refused before
+    // it is looked at, whether right or wrong.
+    TDavRequest request;
+    request.method = "PROPFIND";
+    request.path = QStringLiteral("/dav/");
+    request.headers.insert("authorization", "Basic " + QByteArray("ANNA:ANNAPW").toBase64());
+    QCOMPARE(service_->Answer(request).status, 403);
+    request.encrypted = true;
+    QCOMPARE(service_->Answer(request).status, 207);
 }
 
 QUORLA_TEST_CORE_MAIN(TestDav)

@@ -1,0 +1,159 @@
+#include "TDavXml.h"
+
+#include "TDavReply.h"
+
+#include <QTimeZone>
+#include <QUrl>
+#include <QXmlStreamReader>
+
+const QString TDavXml::Dav = QStringLiteral("DAV:");
+const QString TDavXml::CalDav = QStringLiteral("urn:ietf:params:xml:ns:caldav");
+const QString TDavXml::CalServer = QStringLiteral("http://calendarserver.org/ns/");
+
+TDavXml::TAsked TDavXml::Parse(const QByteArray& body)
+{
+    TAsked asked;
+    if (body.trimmed().isEmpty()) {
+        asked.allProps = true;
+        return asked;
+    }
+    QXmlStreamReader xml(body);
+    int depth = 0;
+    int propDepth = -1;
+    bool onUid = false;
+    while (!xml.atEnd()) {
+        const QXmlStreamReader::TokenType token = xml.readNext();
+        if (token == QXmlStreamReader::StartElement) {
+            ++depth;
+            const QString ns = xml.namespaceUri().toString();
+            const QString name = xml.name().toString();
+            if (depth == 1) {
+                asked.root = name;
+            } else if (propDepth >= 0 && depth == propDepth + 1) {
+                asked.props.append({ns, name});
+            } else if (name == QLatin1String("prop") && ns == Dav && propDepth < 0) {
+                propDepth = depth;
+            } else if (name == QLatin1String("allprop") && ns == Dav) {
+                asked.allProps = true;
+            } else if (name == QLatin1String("href") && ns == Dav) {
+                asked.hrefs.append(xml.readElementText().trimmed());
+                --depth;
+            } else if (name == QLatin1String("sync-token") && ns == Dav) {
+                asked.syncToken = xml.readElementText().trimmed();
+                --depth;
+            } else if (name == QLatin1String("comp-filter") && ns == CalDav) {
+                const QString component = xml.attributes().value(QLatin1String("name")).toString().toUpper();
+                if (component != QLatin1String("VCALENDAR") && component != QLatin1String("VEVENT"))
+                    asked.otherComponent = true;
+            } else if (name == QLatin1String("prop-filter") && ns == CalDav) {
+                onUid = xml.attributes().value(QLatin1String("name")).toString().toUpper() == QLatin1String("UID");
+            } else if (name == QLatin1String("text-match") && ns == CalDav && onUid) {
+                asked.uid = xml.readElementText().trimmed();
+                --depth;
+            } else if (name == QLatin1String("time-range") && ns == CalDav && !asked.start.isValid()) {
+                const auto moment = [](QStringView text) {
+                    QDateTime t = QDateTime::fromString(text.toString(), QStringLiteral("yyyyMMdd'T'HHmmss'Z'"));
+                    t.setTimeZone(QTimeZone::utc());
+                    return t;
+                };
+                const auto attributes = xml.attributes();
+                asked.start = attributes.hasAttribute(QLatin1String("start"))
+                    ? moment(attributes.value(QLatin1String("start")))
+                    : QDateTime::fromSecsSinceEpoch(0, QTimeZone::utc());
+                asked.end = attributes.hasAttribute(QLatin1String("end"))
+                    ? moment(attributes.value(QLatin1String("end")))
+                    : QDateTime::fromSecsSinceEpoch(Q_INT64_C(4102444800), QTimeZone::utc());
+                if (!asked.start.isValid() || !asked.end.isValid())
+                    asked.error = QStringLiteral("a time-range is written as 20270301T000000Z");
+            }
+        } else if (token == QXmlStreamReader::EndElement) {
+            if (depth == propDepth)
+                propDepth = -1;
+            --depth;
+        }
+    }
+    if (xml.hasError())
+        asked.error = xml.errorString();
+    return asked;
+}
+
+QByteArray TDavXml::Escaped(const QString& text)
+{
+    return text.toHtmlEscaped().toUtf8();
+}
+
+// Bytes as XML character data; carriage returns kept as references, which a
+// parser would otherwise fold into the line feeds after them.
+QByteArray TDavXml::Bytes(const QByteArray& text)
+{
+    QByteArray out;
+    out.reserve(text.size() + text.size() / 8);
+    const char* from = text.constData();
+    const char* const end = from + text.size();
+    for (const char* at = from; at != end; ++at) {
+        const char* replacement = nullptr;
+        switch (*at) {
+        case '&': replacement = "&amp;"; break;
+        case '<': replacement = "&lt;"; break;
+        case '>': replacement = "&gt;"; break;
+        case '\r': replacement = "&#13;"; break;
+        default: continue;
+        }
+        out.append(from, at - from).append(replacement);
+        from = at + 1;
+    }
+    return out.append(from, end - from);
+}
+
+QByteArray TDavXml::Href(const QString& path)
+{
+    return "<d:href>" + QUrl::toPercentEncoding(path, "/@:") + "</d:href>";
+}
+
+QByteArray TDavXml::Element(const TName& name, const QByteArray& content)
+{
+    QByteArray prefix;
+    QByteArray declaration;
+    if (name.first == Dav)
+        prefix = "d:";
+    else if (name.first == CalDav)
+        prefix = "c:";
+    else if (name.first == CalServer)
+        prefix = "cs:";
+    else
+        declaration = " xmlns:x=\"" + Escaped(name.first) + '"', prefix = "x:";
+    const QByteArray tag = prefix + name.second.toUtf8();
+    if (content.isEmpty())
+        return '<' + tag + declaration + "/>";
+    return '<' + tag + declaration + '>' + content + "</" + tag + '>';
+}
+
+QByteArray TDavXml::Propstats(const QByteArray& found, const QByteArray& missing)
+{
+    QByteArray out;
+    if (!found.isEmpty())
+        out += "<d:propstat><d:prop>" + found + "</d:prop><d:status>HTTP/1.1 200 OK</d:status></d:propstat>";
+    if (!missing.isEmpty())
+        out += "<d:propstat><d:prop>" + missing + "</d:prop><d:status>HTTP/1.1 404 Not Found</d:status></d:propstat>";
+    return out;
+}
+
+TDavReply TDavXml::Multistatus(const QByteArray& responses, const QByteArray& tail)
+{
+    TDavReply reply;
+    reply.status = 207;
+    reply.addHeader("Content-Type", "application/xml; charset=utf-8");
+    reply.body = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<d:multistatus xmlns:d=\"DAV:\" xmlns:c=\""
+        + CalDav.toUtf8() + "\" xmlns:cs=\"" + CalServer.toUtf8() + "\">" + responses + tail + "</d:multistatus>\n";
+    return reply;
+}
+
+TDavReply TDavXml::Error(int status, const QByteArray& condition, const QString& text)
+{
+    TDavReply reply;
+    reply.status = status;
+    reply.addHeader("Content-Type", "application/xml; charset=utf-8");
+    reply.body = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<d:error xmlns:d=\"DAV:\">" + condition
+        + "<d:responsedescription>" + Escaped(text) + "</d:responsedescription></d:error>\n";
+    return reply;
+}
