@@ -1,10 +1,11 @@
 // The benchmark program: figures for the engine and the layers above it, each
 // beside a baseline measured in the same run where one exists. Build with the
 // release preset and run build/release/bench/quorla_bench [store cache view
-// month report week startup trouble poll trail series ical server roles]; "server" alone runs only the
-// database server's figures.
+// month report week startup trouble poll trail series ical server roles dav]; "server" alone runs only
+// the database server's figures, "dav" only the CalDAV service beside Radicale.
 
 #include "CacheBench.h"
+#include "DavBench.h"
 #include "IcalBench.h"
 #include "MonthBench.h"
 #include "PollBench.h"
@@ -77,5 +78,7 @@ int main(int argc, char** argv)
         runServerBench(QCoreApplication::applicationFilePath());
     if (wanted("roles"))
         runRolesBench(QCoreApplication::applicationFilePath());
+    if (wanted("dav"))
+        runDavBench();
     return 0;
 }

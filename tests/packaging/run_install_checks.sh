@@ -12,7 +12,9 @@
 # 4. started from the Exec line of its desktop entry under Xvfb, on a
 #    workstation without settings, the installed program shows the first-start
 #    message and then the folder picker; cancelling the picker ends it with the
-#    error box and exit status 1, and nothing is recorded.
+#    error box and exit status 1, and nothing is recorded;
+# 5. systemd reads the CalDAV service's unit without a remark (its program and
+#    manual page are the installed ones).
 #
 #   run_install_checks.sh <build folder> <folder for logs>
 #
@@ -86,6 +88,17 @@ for program in "$usr"/bin/*; do
   done
   echo "$name: --help, --version and an unknown option answered"
 done
+
+# 5. The CalDAV service's unit, pointed at the installed files.
+unit=$work/root/lib/systemd/system/quorla-dav.service
+if [ ! -f "$unit" ]; then
+  fail "no unit quorla-dav.service"
+elif command -v systemd-analyze >/dev/null 2>&1; then
+  sed "s|/usr/bin/|$usr/bin/|" "$unit" > "$work/quorla-dav.service"
+  report=$(MANPATH=$usr/share/man systemd-analyze verify "$work/quorla-dav.service" 2>&1) \
+    && [ -z "$report" ] || fail "systemd-analyze verify quorla-dav.service: $report"
+  echo "quorla-dav.service: verified"
+fi
 
 # 4. The first start from the desktop entry, on a workstation of its own.
 cat > "$work/drive.sh" <<'DRIVE'

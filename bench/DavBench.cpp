@@ -1,0 +1,378 @@
+#include "DavBench.h"
+
+#include "AlarmRecord.h"
+#include "BenchBulkLoad.h"
+#include "CategoryRecord.h"
+#include "DayEntryRecord.h"
+#include "PostgresCluster.h"
+#include "TQtServices.h"
+#include "TQuorlaDB.h"
+#include "UserRecord.h"
+
+#include <QDate>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+namespace {
+
+using namespace Calendar;
+
+// Everybody's password; digits read the same in capitals.
+const QString Password = QStringLiteral("1234");
+
+int freePort()
+{
+    QTcpServer probe;
+    return probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : 0;
+}
+
+bool waitForPort(int port, QProcess& process)
+{
+    for (int i = 0; i < 600; ++i) {
+        QTcpSocket probe;
+        probe.connectToHost(QHostAddress::LocalHost, port);
+        if (probe.waitForConnected(100))
+            return true;
+        if (process.state() == QProcess::NotRunning)
+            return false;
+        QThread::msleep(100);
+    }
+    return false;
+}
+
+bool runTool(const QString& program, const QStringList& arguments)
+{
+    QProcess tool;
+    tool.setProcessChannelMode(QProcess::MergedChannels);
+    tool.start(program, arguments);
+    if (!tool.waitForFinished(30 * 60 * 1000) || tool.exitCode() != 0) {
+        std::fprintf(stderr, "%s failed: %s\n", qPrintable(program), tool.readAll().constData());
+        return false;
+    }
+    return true;
+}
+
+// A service on loopback and the calendar of user U1 in it, spoken to over one
+// kept-alive connection.
+struct Peer
+{
+    explicit Peer(const char* name)
+        : name(name)
+    {
+    }
+    const char* name;
+    std::unique_ptr<QProcess> process;
+    QUrl calendar;
+    QNetworkAccessManager http;
+    QByteArray token; // the sync-token of the last sync-collection
+
+    QByteArray request(const QByteArray& verb, const QUrl& url, const QByteArray& body, int* status = nullptr,
+                       const QByteArray& depth = "1")
+    {
+        QNetworkRequest r(url);
+        r.setRawHeader("Authorization", "Basic " + QByteArray("U1:" + Password.toUtf8()).toBase64());
+        r.setRawHeader("Depth", depth);
+        r.setHeader(QNetworkRequest::ContentTypeHeader,
+                    verb == "PUT" ? "text/calendar; charset=utf-8" : "application/xml; charset=utf-8");
+        r.setTransferTimeout(20 * 60 * 1000);
+        QNetworkReply* reply = http.sendCustomRequest(r, verb, body);
+        QEventLoop loop;
+        QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+        loop.exec();
+        if (status)
+            *status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        const QByteArray answer = reply->readAll();
+        reply->deleteLater();
+        return answer;
+    }
+
+    // The week from `monday`: the number of events answered.
+    int weekQuery(const QDate& monday)
+    {
+        const QByteArray from = monday.toString(QStringLiteral("yyyyMMdd")).toLatin1() + "T000000Z";
+        const QByteArray to = monday.addDays(7).toString(QStringLiteral("yyyyMMdd")).toLatin1() + "T000000Z";
+        int status = 0;
+        const QByteArray answer = request(
+            "REPORT", calendar,
+            "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
+            "<C:calendar-query xmlns:D=\"DAV:\" xmlns:C=\"urn:ietf:params:xml:ns:caldav\">"
+            "<D:prop><D:getetag/><C:calendar-data/></D:prop>"
+            "<C:filter><C:comp-filter name=\"VCALENDAR\"><C:comp-filter name=\"VEVENT\">"
+            "<C:time-range start=\"" + from + "\" end=\"" + to + "\"/>"
+            "</C:comp-filter></C:comp-filter></C:filter></C:calendar-query>",
+            &status);
+        if (status != 207)
+            return refused("week query", status, answer);
+        return int(answer.count("BEGIN:VEVENT"));
+    }
+
+    // A sync-collection from the last token: the number of changes answered.
+    int sync()
+    {
+        int status = 0;
+        const QByteArray answer = request(
+            "REPORT", calendar,
+            "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
+            "<D:sync-collection xmlns:D=\"DAV:\"><D:sync-token>" + token + "</D:sync-token>"
+            "<D:sync-level>1</D:sync-level><D:prop><D:getetag/></D:prop></D:sync-collection>",
+            &status);
+        static const QRegularExpression tokenTag(QStringLiteral("<(?:\\w+:)?sync-token>([^<]*)</"));
+        const auto match = tokenTag.match(QString::fromUtf8(answer));
+        if (status != 207 || !match.hasMatch())
+            return refused("sync-collection", status, answer);
+        token = match.captured(1).toUtf8();
+        return int(answer.count("<D:response>") + answer.count("<response>") + answer.count("<d:response>"));
+    }
+
+    void putEvent(int n)
+    {
+        const QByteArray uid = "bench-change-" + QByteArray::number(n);
+        int status = 0;
+        request("PUT", QUrl(calendar.toString() + QString::fromLatin1(uid) + QStringLiteral(".ics")),
+                "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//Quorla bench//EN\r\nBEGIN:VEVENT\r\nUID:" + uid
+                    + "\r\nDTSTAMP:20260101T000000Z\r\nDTSTART:20220309T100000Z\r\nDURATION:PT1H\r\n"
+                      "SUMMARY:Changed on a phone\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n",
+                &status, "0");
+        if (status != 201 && status != 204 && status != 200)
+            refused("PUT of one change", status, {});
+    }
+
+    // A refusal is told, and the figures go on without it (an exit would
+    // leave the services running).
+    int refused(const char* what, int status, const QByteArray& answer)
+    {
+        std::printf("  NOTE: %s: %s answered %d %s\n", name, what, status, answer.left(300).constData());
+        return -1;
+    }
+
+    ~Peer()
+    {
+        if (process && process->state() != QProcess::NotRunning) {
+            process->terminate();
+            if (!process->waitForFinished(10000))
+                process->kill();
+        }
+    }
+};
+
+// The folder database: the engine benchmarks' calendar, and its 30 users
+// U1...U30 (keys 1 to 30, the owners and assignees of the entries).
+void makeFolder(const QString& folder, int entries)
+{
+    loadCalendar(folder + DayEntryRecord::FileName, folder + AlarmRecord::FileName, entries);
+    bulkLoad<UserRecord>(folder + UserRecord::FileName, Users, [](int i, UserRecord& u) {
+        u.setUserName(QStringLiteral("U%1").arg(i + 1));
+        u.setFullName(QStringLiteral("User %1").arg(i + 1));
+        u.setAbbreviation(QStringLiteral("U%1").arg(i + 1));
+        u.setPassword(Password);
+        u.setRights(UserRecord::CanAddEntries);
+    });
+    TXIsamFile maker;
+    check(maker.CreateDataset(folder + CategoryRecord::FileName, 10, CategoryRecord::Format), "categories");
+    // The rest as a workstation's first connection makes it: the change
+    // trail the sync reads among them.
+    TQtServices services;
+    TServices* const previous = TServices::setCurrent(&services);
+    { TQuorlaDB made{TDatabaseLocation(folder)}; }
+    TServices::setCurrent(previous);
+}
+
+// Radicale's file storage holding U1's calendar: one item per event of the
+// export, each a calendar of its own with the export's zones.
+void fillRadicale(const QString& storage, const QString& exportFile)
+{
+    QFile in(exportFile);
+    check(in.open(QIODevice::ReadOnly), "read the export");
+    const QByteArray text = in.readAll();
+    const qsizetype first = text.indexOf("BEGIN:VEVENT");
+    check(first > 0, "events in the export");
+    const QByteArray head = text.left(first);
+    const QString collection = storage + QStringLiteral("/collection-root/U1/default/");
+    check(QDir().mkpath(collection), "Radicale's collection");
+    QFile props(collection + QStringLiteral(".Radicale.props"));
+    check(props.open(QIODevice::WriteOnly)
+              && props.write("{\"C:supported-calendar-component-set\": \"VEVENT\", \"tag\": \"VCALENDAR\"}") > 0,
+          "Radicale's collection properties");
+    static const QRegularExpression uidLine(QStringLiteral("\r?\nUID:([^\r\n]*)"));
+    for (qsizetype at = first; (at = text.indexOf("BEGIN:VEVENT", at)) >= 0;) {
+        const qsizetype end = text.indexOf("END:VEVENT", at) + qsizetype(sizeof("END:VEVENT\r\n") - 1);
+        const QByteArray event = text.mid(at, end - at);
+        const QString uid = uidLine.match(QString::fromUtf8(event)).captured(1);
+        QFile item(collection + QString(uid).replace(QLatin1Char('/'), QLatin1Char('_')) + QStringLiteral(".ics"));
+        check(item.open(QIODevice::WriteOnly) && item.write(head + event + "END:VCALENDAR\r\n") > 0, "Radicale item");
+        at = end;
+    }
+}
+
+#ifdef QUORLA_DAV
+std::unique_ptr<QProcess> startQuorlaDav(int port, const QString& place)
+{
+    auto p = std::make_unique<QProcess>();
+    p->setStandardOutputFile(QProcess::nullDevice());
+    p->setStandardErrorFile(QProcess::nullDevice());
+    p->start(QStringLiteral(QUORLA_DAV),
+             {QStringLiteral("--listen"), QStringLiteral("127.0.0.1:%1").arg(port), QStringLiteral("--database"), place});
+    return p;
+}
+#endif
+
+std::unique_ptr<QProcess> startRadicale(int port, const QString& storage)
+{
+    QFile users(storage + QStringLiteral("/users"));
+    QFile config(storage + QStringLiteral("/config"));
+    check(users.open(QIODevice::WriteOnly) && users.write("U1:" + Password.toUtf8() + "\n") > 0, "Radicale's users");
+    check(config.open(QIODevice::WriteOnly)
+              && config.write(QStringLiteral("[server]\nhosts = 127.0.0.1:%1\n"
+                                             "[auth]\ntype = htpasswd\nhtpasswd_filename = %2/users\n"
+                                             "htpasswd_encryption = plain\n"
+                                             "[rights]\ntype = owner_only\n"
+                                             "[storage]\nfilesystem_folder = %2/collections\n"
+                                             "[logging]\nlevel = warning\n")
+                                  .arg(port)
+                                  .arg(storage)
+                                  .toUtf8())
+                     > 0,
+          "Radicale's configuration");
+    config.close();
+    auto p = std::make_unique<QProcess>();
+    p->setStandardOutputFile(QProcess::nullDevice());
+    p->setStandardErrorFile(storage + QStringLiteral("/radicale.log"));
+    p->start(QStringLiteral("/usr/bin/python3"), {QStringLiteral("-m"), QStringLiteral("radicale"), QStringLiteral("--config"),
+                                                  storage + QStringLiteral("/config")});
+    return p;
+}
+
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+void measure(std::vector<Peer*> peers, int entries, int rounds)
+{
+    // The first query of each warms it up (Radicale builds its item cache).
+    for (Peer* peer : peers) {
+        QElapsedTimer t;
+        t.start();
+        peer->weekQuery(QDate(2022, 3, 7));
+        std::printf("  %-24s first week query (warm-up) %10.1f ms\n", peer->name, double(t.nsecsElapsed()) / 1e6);
+        std::fflush(stdout);
+    }
+    std::vector<std::vector<double>> week(peers.size()), sync(peers.size());
+    std::vector<int> events(peers.size());
+    for (int round = 0; round < rounds; ++round) {
+        const QDate monday = QDate(2020, 3, 2).addDays(7 * (round * 37 % 250));
+        for (size_t i = 0; i < peers.size(); ++i) {
+            QElapsedTimer t;
+            t.start();
+            const int n = peers[i]->weekQuery(monday);
+            week[i].push_back(double(t.nsecsElapsed()) / 1e6);
+            if (i > 0 && n != events[0])
+                std::printf("  NOTE: %s answers %d events for the week of %s, %s %d\n", peers[i]->name, n,
+                            qPrintable(monday.toString(Qt::ISODate)), peers[0]->name, events[0]);
+            events[i] = n;
+        }
+    }
+    for (size_t i = 0; i < peers.size(); ++i) {
+        peers[i]->token.clear();
+        peers[i]->sync(); // the whole collection once: the token to start from
+    }
+    for (int round = 0; round < rounds; ++round) {
+        for (size_t i = 0; i < peers.size(); ++i) {
+            peers[i]->putEvent(entries + round);
+            QElapsedTimer t;
+            t.start();
+            const int changes = peers[i]->sync();
+            sync[i].push_back(double(t.nsecsElapsed()) / 1e6);
+            if (changes != 1)
+                std::printf("  NOTE: %s answers %d changes after one\n", peers[i]->name, changes);
+        }
+    }
+    const double radicaleWeek = median(week.back()), radicaleSync = median(sync.back());
+    std::printf("  %-24s %18s %22s\n", "median of rounds", "one-week query", "sync after one change");
+    for (size_t i = 0; i < peers.size(); ++i) {
+        std::printf("  %-24s %15.2f ms %19.2f ms", peers[i]->name, median(week[i]), median(sync[i]));
+        if (i + 1 < peers.size())
+            std::printf("   Radicale/this: week %7.1fx, sync %7.1fx", radicaleWeek / median(week[i]),
+                        radicaleSync / median(sync[i]));
+        std::printf("\n");
+    }
+    std::fflush(stdout);
+}
+
+void sideBySide(int entries, int rounds)
+{
+    QTemporaryDir dir;
+    check(dir.isValid(), "temporary folder");
+    const QString folder = dir.path() + QStringLiteral("/office/");
+    check(QDir().mkpath(folder), "database folder");
+    makeFolder(folder, entries);
+    const QString exportFile = dir.path() + QStringLiteral("/u1.ics");
+    QElapsedTimer t;
+    t.start();
+    check(runTool(QStringLiteral(QUORLA_EXPORT),
+                  {QStringLiteral("--database"), folder, QStringLiteral("--user"), QStringLiteral("U1"),
+                   QStringLiteral("--from"), QStringLiteral("2020-01-01"), QStringLiteral("--to"),
+                   QStringLiteral("2024-12-31"), QStringLiteral("--zone"), QStringLiteral("UTC"), QStringLiteral("--out"),
+                   exportFile}),
+          "export");
+    fillRadicale(dir.path() + QStringLiteral("/radicale/collections"), exportFile);
+    std::printf("%d entries: exported and written into Radicale's storage in %.1f s\n", entries,
+                double(t.elapsed()) / 1000);
+    std::fflush(stdout);
+
+    Peer onFolder("quorla_dav on a folder"), onServer("quorla_dav on the server"), radicale("Radicale 3.1.8");
+    const auto start = [](Peer& peer, std::unique_ptr<QProcess> process, int port, const QString& path) {
+        peer.process = std::move(process);
+        check(waitForPort(port, *peer.process), peer.name);
+        peer.calendar = QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(port).arg(path));
+    };
+    std::vector<Peer*> peers;
+#ifdef QUORLA_DAV
+    PostgresCluster server;
+    check(server.error().isEmpty(), "private server");
+    const QString serverDb = server.createDatabase(QStringLiteral("office"));
+    check(!serverDb.isEmpty() && runTool(QStringLiteral(QUORLA_MIGRATE), {folder, serverDb}), "copy to the server");
+    int port = freePort();
+    start(onFolder, startQuorlaDav(port, folder), port, QStringLiteral("/dav/calendars/U1/default/"));
+    port = freePort();
+    start(onServer, startQuorlaDav(port, server.personalUri(QStringLiteral("office"))), port,
+          QStringLiteral("/dav/calendars/U1/default/"));
+    peers = {&onFolder, &onServer};
+#else
+    std::printf("  quorla_dav is not built: Radicale alone\n");
+#endif
+    const int radicalePort = freePort();
+    start(radicale, startRadicale(radicalePort, dir.path() + QStringLiteral("/radicale")), radicalePort,
+          QStringLiteral("/U1/default/"));
+    peers.push_back(&radicale);
+    measure(peers, entries, rounds);
+}
+
+} // namespace
+
+void runDavBench()
+{
+    std::printf("CalDAV beside Radicale (loopback, HTTP Basic, U1's calendar: every entry is public)\n");
+    // QUORLA_BENCH_DAV_ENTRIES=10000 runs one size alone.
+    const int only = qEnvironmentVariableIntValue("QUORLA_BENCH_DAV_ENTRIES");
+    for (const auto& [entries, rounds] : {std::pair{10000, 7}, std::pair{100000, 3}}) {
+        if (only == 0 || only == entries)
+            sideBySide(entries, rounds);
+    }
+}

@@ -1,0 +1,194 @@
+// Real CalDAV clients from Debian against quorla_dav, started on loopback on
+// a database of two people: the python3-caldav rows (caldav_client.py) and a
+// vdirsyncer two-way sync with a local folder (vdirsyncer_sync.sh). On the
+// run's engine: a folder, or (QUORLA_TEST_ENGINE=postgres) the private server,
+// the folder copied there by quorla_migrate so each person logs in as his
+// own role. Bert has Anna's "Held on a workstation" open meanwhile.
+// Passwords are digits: the log-in dialogs keep passwords in capitals, and
+// digits read the same whichever way a login compares them.
+
+#include "AlarmRecord.h"
+#include "DayEntryRecord.h"
+#include "PostgresCluster.h"
+#include "QuorlaTest.h"
+#include "TEventWriter.h"
+#include "TQuorlaDB.h"
+#include "TRecordLock.h"
+#include "TScriptedServices.h"
+#include "TServerRoles.h"
+#include "TUserWriter.h"
+#include "TestChild.h"
+#include "UserRecord.h"
+
+#include <QProcess>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QtTest>
+
+#include <optional>
+
+namespace {
+
+const QString Week = QStringLiteral("2026-03-02");
+
+QString at(const QString& day, int hour)
+{
+    const QDateTime time(QDate::fromString(day, Qt::ISODate), QTime(hour, 0), Qt::UTC);
+    return QStringLiteral("%1").arg(time.toSecsSinceEpoch(), 10, 10, QLatin1Char('0'));
+}
+
+int freePort()
+{
+    QTcpServer probe;
+    return probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : 0;
+}
+
+} // namespace
+
+class tst_DavClients : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void clients_data();
+    void clients();
+    void cleanupTestCase();
+
+private:
+    std::unique_ptr<TScriptedServices> services_;
+    std::unique_ptr<PostgresCluster> server_;
+    QString place_;    // what the service and the tools are given
+    QString toolPlace_; // what a workstation's tool opens (the server's superuser)
+    QString heldKey_;
+    std::unique_ptr<TestChild> holder_;
+    QProcess service_;
+    QString url_;
+};
+
+void tst_DavClients::initTestCase()
+{
+    services_ = std::make_unique<TScriptedServices>();
+    services_->setUserName(QStringLiteral("bert"));
+    const QString folder = TestEnvironment::freshFolder(QStringLiteral("office"));
+    QString annaKey, bertKey;
+    {
+        TQuorlaDB db{TDatabaseLocation(folder)};
+        for (const auto& [name, full, password] : {std::tuple{"ANNA", "Anna Ash", "2468"}, {"BERT", "Bert Brook", "1357"}}) {
+            UserRecord user;
+            user.setUserName(QLatin1String(name));
+            user.setFullName(QLatin1String(full));
+            user.setAbbreviation(QLatin1String(name).left(3));
+            user.setPassword(QLatin1String(password));
+            user.setRights(UserRecord::CanAddEntries);
+            QCOMPARE(TUserWriter(db).addUser(user, QLatin1String(name) == QLatin1String("ANNA") ? annaKey : bertKey),
+                     TUserWriter::Result::Done);
+        }
+        TEventWriter events(db);
+        const auto add = [&](const QString& owner, const char* text, const QString& start, qint32 flags) {
+            DayEntryRecord entry;
+            entry.initialise();
+            entry.setOwnerKey(owner);
+            entry.setAssigneeKeys({owner});
+            entry.setDescription(QLatin1String(text));
+            entry.setStartTime(start);
+            entry.setFlags(flags);
+            AlarmRecord none;
+            return events.insertEntryWithAlarms(entry, none);
+        };
+        add(annaKey, "Week meeting", at(QStringLiteral("2026-03-03"), 9), 0);
+        add(annaKey, "Outside the week", at(QStringLiteral("2026-03-20"), 9), 0);
+        heldKey_ = add(annaKey, "Held on a workstation", at(QStringLiteral("2026-03-05"), 11), 0);
+        add(bertKey, "Bert's private matter", at(QStringLiteral("2026-03-04"), 10), DayEntryRecord::Private);
+        add(bertKey, "Bert's public talk", at(QStringLiteral("2026-03-04"), 15), 0);
+    }
+    place_ = toolPlace_ = folder;
+    server_ = PostgresCluster::ForTestEngine();
+    if (server_) {
+        QVERIFY2(server_->error().isEmpty(), qPrintable(server_->error()));
+        toolPlace_ = server_->createDatabase(QStringLiteral("office"));
+        QProcess migrate;
+        migrate.start(QStringLiteral(QUORLA_MIGRATE), {folder + QLatin1Char('/'), toolPlace_});
+        QVERIFY(migrate.waitForFinished(60000));
+        QVERIFY2(migrate.exitCode() == 0, migrate.readAll().constData());
+        place_ = server_->personalUri(QStringLiteral("office"));
+    }
+
+    // Bert's workstation has Anna's entry open until the end.
+    holder_ = holdingChild([this, bertKey] {
+        // On the server his workstation logs in as his own role.
+        static auto db = server_ ? std::make_unique<TQuorlaDB>(TDatabaseLocation(place_),
+                                                               TQuorlaDB::TLogin{TServerRoles::RoleName(QStringLiteral("BERT")),
+                                                                                 QStringLiteral("1357")})
+                                 : std::make_unique<TQuorlaDB>(TDatabaseLocation(place_));
+        db->SetActingUser(bertKey);
+        static std::optional<TRecordLock> lock;
+        DayEntryRecord entry;
+        AlarmRecord alarm;
+        bool hadAlarm = false;
+        return TEventWriter(*db).openEntry(heldKey_, lock, entry, alarm, hadAlarm) == TEventWriter::Result::Done;
+    });
+    QVERIFY(holder_);
+
+    const int port = freePort();
+    QVERIFY(port > 0);
+    url_ = QStringLiteral("http://127.0.0.1:%1/").arg(port);
+    service_.setProcessChannelMode(QProcess::ForwardedChannels);
+    service_.start(QStringLiteral(QUORLA_DAV),
+                   {QStringLiteral("--listen"), QStringLiteral("127.0.0.1:%1").arg(port), QStringLiteral("--database"), place_});
+    QTRY_VERIFY_WITH_TIMEOUT(([port] {
+                                 QTcpSocket probe;
+                                 probe.connectToHost(QHostAddress::LocalHost, port);
+                                 return probe.waitForConnected(200);
+                             }()),
+                             20000);
+}
+
+void tst_DavClients::clients_data()
+{
+    QTest::addColumn<QStringList>("command");
+    QTest::newRow("python3-caldav") << QStringList{QStringLiteral("/usr/bin/python3"),
+                                                   QStringLiteral(QUORLA_DAV_TESTS "/caldav_client.py")};
+    QTest::newRow("vdirsyncer") << QStringList{QStringLiteral("bash"), QStringLiteral(QUORLA_DAV_TESTS "/vdirsyncer_sync.sh")};
+}
+
+void tst_DavClients::clients()
+{
+    QFETCH(QStringList, command);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("DAV_URL"), url_);
+    env.insert(QStringLiteral("DAV_USER"), QStringLiteral("anna"));
+    env.insert(QStringLiteral("DAV_PASSWORD"), QStringLiteral("2468"));
+    env.insert(QStringLiteral("DAV_OTHER_URL"), url_ + QStringLiteral("dav/calendars/bert/default/"));
+    env.insert(QStringLiteral("DAV_WEEK"), Week);
+    env.insert(QStringLiteral("DAV_PRIVATE_SUMMARY"), QStringLiteral("Bert's private matter"));
+    env.insert(QStringLiteral("DAV_OTHERS_SUMMARY"), QStringLiteral("Bert's public talk"));
+    env.insert(QStringLiteral("DAV_HELD_SUMMARY"), QStringLiteral("Held on a workstation"));
+    env.insert(QStringLiteral("DAV_HELD_BY"), QStringLiteral("Bert Brook"));
+    env.insert(QStringLiteral("DAV_WORKSTATION_CHANGE"),
+               QStringLiteral("'%1' --database '%2' --user ANNA").arg(QStringLiteral(QUORLA_IMPORT), toolPlace_));
+    QProcess client;
+    client.setProcessEnvironment(env);
+    client.setProcessChannelMode(QProcess::MergedChannels);
+    client.start(command.takeFirst(), command);
+    QVERIFY(client.waitForFinished(240000));
+    const QByteArray output = client.readAll();
+    qInfo().noquote() << output;
+    if (client.exitCode() == 77)
+        QSKIP("the client is not installed");
+    QVERIFY2(client.exitCode() == 0, output.constData());
+    QVERIFY(service_.state() == QProcess::Running);
+}
+
+void tst_DavClients::cleanupTestCase()
+{
+    if (service_.state() == QProcess::Running) {
+        service_.terminate();
+        QVERIFY(service_.waitForFinished(10000));
+        QCOMPARE(service_.exitCode(), 0);
+    }
+    holder_.reset();
+}
+
+QUORLA_TEST_CORE_MAIN(tst_DavClients)
+#include "tst_davclients.moc"
