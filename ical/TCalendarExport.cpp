@@ -328,6 +328,7 @@ QByteArray TCalendarExport::Build(TQuorlaDB& database, int* count) const
     // them, the room before it dropped without moving the events.
     constexpr qsizetype HeadRoom = 64 * 1024;
     QByteArray written(HeadRoom, ' ');
+    int events = 0;
     Component current;
     const auto finish = [&] {
         if (!current)
@@ -343,11 +344,19 @@ QByteArray TCalendarExport::Build(TQuorlaDB& database, int* count) const
         }
         icalmemory_free_buffer(text);
     };
+    // Once the number of events is known and a few of them are written, room
+    // for them all at their size so far, so that the text is not moved again
+    // and again as it grows.
+    qsizetype expected = 0;
+    constexpr int Sampled = 64;
+    const auto makeRoom = [&] {
+        if (expected > Sampled && events == Sampled)
+            written.reserve(written.size() + (written.size() - HeadRoom) / Sampled * (expected - Sampled) * 9 / 8);
+    };
     int zoneFirst = firstYear;
     int zoneLast = lastYear;
 
     const icaltimetype stamp = utcTime(TClock::now());
-    int events = 0;
     // A start (DTSTART, RECURRENCE-ID, EXDATE) at wall-clock seconds `wall`:
     // a date, a time in the zone, or UTC where the zone is UTC or (`exact`,
     // a single event's start) the time is skipped or repeated.
@@ -493,7 +502,8 @@ QByteArray TCalendarExport::Build(TQuorlaDB& database, int* count) const
         if (due != alarms.constEnd())
             addAlarm(event, untimed, wall, RecordKey::parse(*due));
         finish();
-    });
+        makeRoom();
+    }, [&](qsizetype selected) { expected = selected; });
 
     for (const QString& seriesKey : seriesKeys) {
         SeriesRecord series;

@@ -10,6 +10,7 @@
 #include "TXIsamFile.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <string_view>
 #include <vector>
@@ -76,7 +77,8 @@ void TEntrySelection::Read(TXIsamFile& dayEntries, const TEntryQuery::TTake& tak
     });
 }
 
-void TEntrySelection::ReadMany(TXIsamFile& dayEntries, const TEntryQuery::TTake& take) const
+void TEntrySelection::ReadMany(TXIsamFile& dayEntries, const TEntryQuery::TTake& take,
+                               const std::function<void(qsizetype)>& counted) const
 {
     const QString first = FirstKey();
     const QString last = LastKey();
@@ -121,13 +123,26 @@ void TEntrySelection::ReadMany(TXIsamFile& dayEntries, const TEntryQuery::TTake&
                                        });
     if (!read && dayEntries.LastError() != IsamNotFound)
         throw EQuorla(dayEntries.ErrorText());
-    const auto startOf = [&](std::size_t i) { return startIn(records.constData() + i * size); };
-    // Start-time order, entries at the same moment in key order (the index's).
-    std::vector<std::size_t> order(keys.size());
-    for (std::size_t i = 0; i < order.size(); ++i)
-        order[i] = i;
-    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return startOf(a) < startOf(b); });
-    for (const std::size_t i : order) {
+    // Start-time order, entries at the same moment in key order (the index's):
+    // each start copied once beside its record's place, zero-filled, so that
+    // comparing the bytes is comparing the texts.
+    struct TPlace
+    {
+        std::array<char, DayEntryRecord::StartTimeWidth> start{};
+        std::size_t record;
+    };
+    std::vector<TPlace> places(keys.size());
+    for (std::size_t i = 0; i < places.size(); ++i) {
+        const std::string_view start = startIn(records.constData() + i * size);
+        std::memcpy(places[i].start.data(), start.data(), start.size());
+        places[i].record = i;
+    }
+    std::stable_sort(places.begin(), places.end(),
+                     [](const TPlace& a, const TPlace& b) { return a.start < b.start; });
+    if (counted)
+        counted(qsizetype(places.size()));
+    for (const TPlace& place : places) {
+        const std::size_t i = place.record;
         std::memcpy(entry.bytes().data(), records.constData() + i * size, size);
         take(entry, keys[i]);
     }

@@ -7,6 +7,8 @@
 #include <QList>
 #include <QString>
 
+#include <functional>
+
 class TXIsamFile;
 
 // Which entries a report or an export takes: those that start from the first
@@ -53,6 +55,9 @@ public:
     // in one pass in key order, which the engines read ahead record after
     // record, and put in start-time order in memory, instead of one look-up
     // per entry through the start-time index, which jumps about the dataset.
-    // Otherwise as Read. Holds the selected records in memory meanwhile.
-    void ReadMany(TXIsamFile& dayEntries, const TEntryQuery::TTake& take) const;
+    // Otherwise as Read. Holds the selected records in memory meanwhile;
+    // `counted`, when given, is told their number before the first is handed
+    // over (in one pass only).
+    void ReadMany(TXIsamFile& dayEntries, const TEntryQuery::TTake& take,
+                  const std::function<void(qsizetype)>& counted = {}) const;
 };
