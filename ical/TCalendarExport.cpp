@@ -159,9 +159,9 @@ icalcomponent* zoneComponent(const QTimeZone& zone, int first, int last)
     return component;
 }
 
-icalproperty* person(icalproperty* property, const QString& fullName)
+icalproperty* person(icalproperty* property, const QByteArray& fullName)
 {
-    icalproperty_add_parameter(property, icalparameter_new_cn(utf8(fullName).constData()));
+    icalproperty_add_parameter(property, icalparameter_new_cn(fullName.constData()));
     return property;
 }
 
@@ -262,13 +262,22 @@ QByteArray TCalendarExport::Build(TQuorlaDB& database, int* count) const
     if (!database.Users().Identity(identity))
         throw EQuorla(database.Users().ErrorText());
 
-    QHash<QString, QString> names;
+    // Each user's URI and full name, and each category's name, in UTF-8
+    // once, not once per event.
+    struct TPerson
+    {
+        QByteArray uri;
+        QByteArray name;
+    };
+    const QByteArray userUri = "urn:x-quorla:" + utf8(identity) + ":user:";
+    QHash<QString, TPerson> people;
     UserRecord user;
-    TLookup::Each(database.Users(), user.bytes(), [&](const QString& key) { names.insert(key, user.FullName()); });
-    QHash<QString, QString> categories;
+    TLookup::Each(database.Users(), user.bytes(),
+                  [&](const QString& key) { people.insert(key, {userUri + utf8(key), utf8(user.FullName())}); });
+    QHash<QString, QByteArray> categories;
     CategoryRecord category;
     TLookup::Each(database.Categories(), category.bytes(),
-                  [&](const QString& key) { categories.insert(key, category.Description()); });
+                  [&](const QString& key) { categories.insert(key, utf8(category.Description())); });
     // The exporting user's alarms, by entry: the earliest of each.
     QHash<QString, QString> alarms;
     TXIsamFile& alarmSet = database.Alarms();
@@ -314,8 +323,13 @@ QByteArray TCalendarExport::Build(TQuorlaDB& database, int* count) const
     // the VTIMEZONE, made once the years it must cover are known: a series'
     // rule reaches beyond the exported ones (to the stamps' last year, 2037,
     // when it never ends).
+    // The text is written once: the events after room left for the
+    // calendar's head (its VTIMEZONE made last), which then goes right before
+    // them, the room before it dropped without moving the events.
+    constexpr qsizetype HeadRoom = 64 * 1024;
+    QByteArray written(HeadRoom, ' ');
+    int events = 0;
     Component current;
-    QByteArray written;
     const auto finish = [&] {
         if (!current)
             return;
@@ -330,12 +344,19 @@ QByteArray TCalendarExport::Build(TQuorlaDB& database, int* count) const
         }
         icalmemory_free_buffer(text);
     };
+    // Once the number of events is known and a few of them are written, room
+    // for them all at their size so far, so that the text is not moved again
+    // and again as it grows.
+    qsizetype expected = 0;
+    constexpr int Sampled = 64;
+    const auto makeRoom = [&] {
+        if (expected > Sampled && events == Sampled)
+            written.reserve(written.size() + (written.size() - HeadRoom) / Sampled * (expected - Sampled) * 9 / 8);
+    };
     int zoneFirst = firstYear;
     int zoneLast = lastYear;
 
     const icaltimetype stamp = utcTime(TClock::now());
-    const QByteArray userUri = "urn:x-quorla:" + utf8(identity) + ":user:";
-    int events = 0;
     // A start (DTSTART, RECURRENCE-ID, EXDATE) at wall-clock seconds `wall`:
     // a date, a time in the zone, or UTC where the zone is UTC or (`exact`,
     // a single event's start) the time is skipped or repeated.
@@ -378,18 +399,18 @@ QByteArray TCalendarExport::Build(TQuorlaDB& database, int* count) const
         icalcomponent_set_summary(event, summary.constData());
         if (moreLines)
             icalcomponent_set_description(event, utf8(description).constData());
-        if (!RecordKey::isNone(categoryKey) && categories.contains(categoryKey))
-            icalcomponent_add_property(event,
-                                       icalproperty_new_categories(utf8(categories.value(categoryKey)).constData()));
+        if (!RecordKey::isNone(categoryKey)) {
+            const auto named = categories.constFind(categoryKey);
+            if (named != categories.constEnd())
+                icalcomponent_add_property(event, icalproperty_new_categories(named->constData()));
+        }
         if (flags & DayEntryRecord::Private)
             icalcomponent_add_property(event, icalproperty_new_class(ICAL_CLASS_PRIVATE));
-        if (names.contains(ownerKey))
-            icalcomponent_add_property(event, person(icalproperty_new_organizer((userUri + utf8(ownerKey)).constData()),
-                                                     names.value(ownerKey)));
+        if (const auto owner = people.constFind(ownerKey); owner != people.constEnd())
+            icalcomponent_add_property(event, person(icalproperty_new_organizer(owner->uri.constData()), owner->name));
         for (const QString& assignee : assignees) {
-            if (names.contains(assignee))
-                icalcomponent_add_property(event, person(icalproperty_new_attendee((userUri + utf8(assignee)).constData()),
-                                                         names.value(assignee)));
+            if (const auto one = people.constFind(assignee); one != people.constEnd())
+                icalcomponent_add_property(event, person(icalproperty_new_attendee(one->uri.constData()), one->name));
         }
         TChanges changes;
         if (Changes && !changesKey.isEmpty())
@@ -488,9 +509,10 @@ QByteArray TCalendarExport::Build(TQuorlaDB& database, int* count) const
         if (due != alarms.constEnd())
             addAlarm(event, untimed, wall, RecordKey::parse(*due));
         finish();
+        makeRoom();
     };
     if (OnlySeries.isEmpty()) {
-        Read(database.DayEntries(), take);
+        ReadMany(database.DayEntries(), take, [&](qsizetype selected) { expected = selected; });
     } else if (seriesWriter) {
         seriesKeys << OnlySeries;
         seriesSeen.insert(OnlySeries);
@@ -551,9 +573,12 @@ QByteArray TCalendarExport::Build(TQuorlaDB& database, int* count) const
     char* text = icalcomponent_as_ical_string_r(calendar.get());
     static const QByteArray End = "END:VCALENDAR\r\n";
     const qsizetype head = qsizetype(std::strlen(text)) - End.size();
-    QByteArray result;
-    result.reserve(head + written.size() + End.size());
-    result.append(text, head).append(written).append(End);
+    if (head <= HeadRoom) {
+        std::memcpy(written.data() + HeadRoom - head, text, std::size_t(head));
+        written.remove(0, HeadRoom - head);
+    } else {
+        written.replace(0, HeadRoom, QByteArray(text, head));
+    }
     icalmemory_free_buffer(text);
-    return result;
+    return written.append(End);
 }
