@@ -231,10 +231,14 @@ QByteArray Policies(bool trail, bool series, bool importMap)
         policy("quorla_admin", "qlserlnk", "ALL", linkWrite, linkWrite);
     }
     // What an imported calendar's events became: each user's own map, which
-    // his imports read and write; administrators all.
+    // his imports read and write; administrators all. The CalDAV service keeps
+    // the names clients gave events in the same dataset, under sources that
+    // start with "=", "~" or "^" instead of a user's key: every user's service
+    // session reads and writes those. They name events only; what a name
+    // leads to is still guarded by the entries' own policies.
     if (importMap) {
         table("qlimport");
-        const QByteArray own = "q_user = " + me + " OR " + admin;
+        const QByteArray own = "q_user = " + me + " OR " + admin + " OR left(q_user, 1) IN ('=', '~', '^')";
         policy("quorla_admin", "qlimport", "ALL", own, own);
     }
     if (trail) {
