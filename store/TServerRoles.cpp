@@ -234,7 +234,10 @@ QByteArray Policies(bool trail, bool series, bool importMap)
     // his imports read and write; administrators all.
     if (importMap) {
         table("qlimport");
-        const QByteArray own = "q_user = " + me + " OR " + admin;
+        // The CalDAV service's names of entries and series (sources "=",
+        // "~" and "^" in place of a user key) are everybody's: a name leads
+        // to a key, whose record keeps its own policy.
+        const QByteArray own = "q_user = " + me + " OR " + admin + " OR left(q_user, 1) IN ('=', '~', '^')";
         policy("quorla_admin", "qlimport", "ALL", own, own);
     }
     if (trail) {
@@ -354,6 +357,9 @@ void TServerRoles::Install(const QString& userKey)
     const QByteArray importColumns = !importMap ? QByteArray()
         : "ALTER TABLE qlimport ADD COLUMN IF NOT EXISTS q_user text GENERATED ALWAYS AS ("
             + keyAt(ImportRecord::SourceOffset) + ") STORED;";
+    // The lock holder notes too: a person's role cannot make them, and
+    // without them a refused lock names nobody.
+    database_.MakeHolderNotes();
     QByteArray trail;
     if (database_.Trail().Available())
         trail = "ALTER TABLE qltrail ADD COLUMN IF NOT EXISTS q_actor text GENERATED ALWAYS AS ("
