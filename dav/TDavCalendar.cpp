@@ -75,8 +75,8 @@ bool matches(const QByteArray& condition, const QByteArray& etag)
 
 } // namespace
 
-TDavCalendar::TDavCalendar(TQuorlaDB& database, const UserRecord& user, const QString& userKey)
-    : database_(database), user_(user), userKey_(userKey), names_(database)
+TDavCalendar::TDavCalendar(TQuorlaDB& database, const UserRecord& user, const QString& userKey, TSession& session)
+    : database_(database), session_(session), user_(user), userKey_(userKey), names_(database)
 {
 }
 
@@ -91,9 +91,28 @@ TSeriesWriter* TDavCalendar::seriesWriter()
 
 QString TDavCalendar::seriesOf(const QString& key)
 {
+    if (seriesOfEntries_)
+        return seriesOfEntries_->value(key);
     SeriesLinkRecord link;
     TSeriesWriter* writer = seriesWriter();
-    if (writer && writer->LinkOf(key, link) && !(link.Flags() & SeriesLinkRecord::Deleted))
+    if (!writer)
+        return QString();
+    // A listing reads every link once rather than make a round trip to the
+    // server per entry.
+    if (++seriesLookups_ > SingleLookups) {
+        QHash<QString, QString>& found = seriesOfEntries_.emplace();
+        TXIsamFile& links = *database_.SeriesLinks();
+        const bool read = links.Range(link.bytes(), SeriesLinkRecord::EntryKeyIndex, RecordKey::format(1),
+                                      RecordKey::format(9999999999), [&] {
+                                          if (!(link.Flags() & SeriesLinkRecord::Deleted))
+                                              found.insert(link.EntryKey(), link.SeriesKey());
+                                          return true;
+                                      });
+        if (!read && links.LastError() != IsamNotFound)
+            throw EQuorla(links.ErrorText());
+        return found.value(key);
+    }
+    if (writer->LinkOf(key, link) && !(link.Flags() & SeriesLinkRecord::Deleted))
         return link.SeriesKey();
     return QString();
 }
@@ -281,11 +300,22 @@ TDavReply TDavCalendar::Answer(const TDavRequest& request)
         return TDavReply::Text(403, QStringLiteral("%1 is another user's.").arg(request.path));
     if (target.kind == Kind::Other)
         return TDavReply::Text(404, QStringLiteral("There is nothing at %1.").arg(request.path));
-    zone_ = QTimeZone(database_.OfficeZone());
+    if (session_.zone.isEmpty() || session_.zoneRead.elapsed() > ZoneSeconds * 1000LL) {
+        session_.zone = database_.OfficeZone();
+        session_.zoneRead.start();
+    }
+    zone_ = QTimeZone(session_.zone);
     if (!zone_.isValid())
         zone_ = QTimeZone::systemTimeZone();
-    if (!database_.Users().Identity(identity_))
-        throw EQuorla(database_.Users().ErrorText());
+    if (session_.identity.isEmpty()) {
+        // Read: a request that only reads writes nothing. Made only where
+        // the database has none yet.
+        TXIsamFile& users = database_.Users();
+        if (!users.ReadIdentity(session_.identity)
+            && (users.LastError() != IsamNotFound || !users.Identity(session_.identity)))
+            throw EQuorla(users.ErrorText());
+    }
+    identity_ = session_.identity;
     const QByteArray& method = request.method;
     if (method == "PROPFIND")
         return propfind(request, target);
@@ -385,10 +415,19 @@ void TDavCalendar::loadNames()
 {
     if (categories_)
         return;
-    QHash<QString, QString>& categories = categories_.emplace();
-    CategoryRecord category;
-    TLookup::Each(database_.Categories(), category.bytes(),
-                  [&](const QString& key) { categories.insert(key, category.Description()); });
+    QByteArray mark;
+    const bool marked = database_.Categories().ChangeMark(mark);
+    if (!marked || !session_.categories || mark != session_.categoriesMark) {
+        QHash<QString, QString>& categories = session_.categories.emplace();
+        CategoryRecord category;
+        TLookup::Each(database_.Categories(), category.bytes(),
+                      [&](const QString& key) { categories.insert(key, category.Description()); });
+        session_.categoriesMark = marked ? mark : QByteArray();
+        if (!marked)
+            categories_ = std::move(session_.categories);
+    }
+    if (!categories_)
+        categories_ = session_.categories;
 }
 
 QByteArray TDavCalendar::etagOf(const DayEntryRecord& entry, const QString& key)

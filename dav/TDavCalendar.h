@@ -5,6 +5,7 @@
 #include "UserRecord.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QHash>
 #include <QList>
 #include <QPair>
@@ -54,7 +55,22 @@ struct TDavRequest;
 class TDavCalendar
 {
 public:
-    TDavCalendar(TQuorlaDB& database, const UserRecord& user, const QString& userKey);
+    // What a logged-in session keeps from one request to the next rather
+    // than read each time: the database's identity (the export's UIDs; made
+    // once, never changed), the office's zone (read again after
+    // ZoneSeconds) and the categories' names (read again when the
+    // categories changed).
+    struct TSession
+    {
+        QString identity;
+        QByteArray zone;
+        QElapsedTimer zoneRead;
+        QByteArray categoriesMark;
+        std::optional<QHash<QString, QString>> categories;
+    };
+    static constexpr int ZoneSeconds = 300;
+
+    TDavCalendar(TQuorlaDB& database, const UserRecord& user, const QString& userKey, TSession& session);
     ~TDavCalendar();
 
     TDavReply Answer(const TDavRequest& request);
@@ -136,6 +152,7 @@ private:
     QByteArray objectResponse(const TObject& object, const QList<TName>& props, bool allProps);
 
     TQuorlaDB& database_;
+    TSession& session_;
     UserRecord user_;
     QString userKey_;
     QTimeZone zone_;
@@ -147,6 +164,10 @@ private:
     TDavNames names_;
     std::unique_ptr<TSeriesWriter> series_;
     TSeriesWriter* seriesWriter();
+    // The series of each occurrence by entry key, once more than
+    // SingleLookups entries were looked up one by one (as uidOf).
+    std::optional<QHash<QString, QString>> seriesOfEntries_;
+    int seriesLookups_ = 0;
     QSet<QString> listedSeries_;
     // The UID a client gave entry `key`, empty for none: looked up alone for
     // the first SingleLookups keys of a request, then from every client

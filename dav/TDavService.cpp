@@ -42,10 +42,12 @@ QString TDavService::WorkstationOf(const QByteArray& userAgent)
     return agent.isEmpty() ? QStringLiteral("quorla_dav") : QStringLiteral("quorla_dav: %1").arg(agent);
 }
 
-TQuorlaDB* TDavService::logIn(const QString& name, const QString& password, UserRecord& user, QString& key)
+TQuorlaDB* TDavService::logIn(const QString& name, const QString& password, UserRecord& user, QString& key,
+                               std::shared_ptr<TDavCalendar::TSession>& session)
 {
     if (!personal_) {
         TQuorlaDB& database = *shared_;
+        session = sharedSession_;
         if (!TLookup::Equal(database.Users(), user.bytes(), UserRecord::UserNameIndex, name))
             return nullptr;
         key = database.Users().CurrentKey();
@@ -81,6 +83,7 @@ TQuorlaDB* TDavService::logIn(const QString& name, const QString& password, User
         return nullptr;
     }
     key = database.Users().CurrentKey();
+    session = found->session;
     return &database;
 }
 
@@ -132,12 +135,13 @@ TDavReply TDavService::Answer(const TDavRequest& request)
     try {
         UserRecord user;
         QString key;
-        TQuorlaDB* database = logIn(name, password, user, key);
+        std::shared_ptr<TDavCalendar::TSession> session;
+        TQuorlaDB* database = logIn(name, password, user, key, session);
         if (database == nullptr)
             return unauthorised();
         database->SetActingUser(key);
         database->SetWorkstation(WorkstationOf(request.header("user-agent")));
-        TDavCalendar calendar(*database, user, key);
+        TDavCalendar calendar(*database, user, key, *session);
         TDavReply reply = calendar.Answer(request);
         reply.user = user.UserName();
         if (request.method == "HEAD")

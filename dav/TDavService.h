@@ -1,6 +1,7 @@
 #pragma once
 
 #include "TDatabaseLocation.h"
+#include "TDavCalendar.h"
 #include "UserRecord.h"
 
 #include <QByteArray>
@@ -52,13 +53,17 @@ private:
         QByteArray secret;
         std::shared_ptr<TQuorlaDB> database;
         QElapsedTimer checked;
+        std::shared_ptr<TDavCalendar::TSession> session = std::make_shared<TDavCalendar::TSession>();
     };
     // The database to act on for `name` and `password`, with the user's
-    // record and key; null for a wrong name or password.
-    TQuorlaDB* logIn(const QString& name, const QString& password, UserRecord& user, QString& key);
+    // record and key and what the session keeps; null for a wrong name or
+    // password.
+    TQuorlaDB* logIn(const QString& name, const QString& password, UserRecord& user, QString& key,
+                     std::shared_ptr<TDavCalendar::TSession>& session);
 
     TDatabaseLocation location_;
     bool personal_ = false;
     std::unique_ptr<TQuorlaDB> shared_;
+    std::shared_ptr<TDavCalendar::TSession> sharedSession_ = std::make_shared<TDavCalendar::TSession>();
     QHash<QString, TAccount> accounts_;
 };

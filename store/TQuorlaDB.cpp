@@ -199,6 +199,19 @@ void TQuorlaDB::connectRecordKeeping()
         *this, connectOptional(HolderNoteRecord::FileName, HolderNoteRecord::Format, ignored));
 }
 
+void TQuorlaDB::MakeHolderNotes()
+{
+    if (holders_->Available())
+        return;
+    const Opening opening = opening_;
+    opening_ = Opening::CreateMissing;
+    QString ignored;
+    auto notes = connectOptional(HolderNoteRecord::FileName, HolderNoteRecord::Format, ignored);
+    opening_ = opening;
+    if (notes)
+        holders_ = std::make_unique<THolderNotes>(*this, std::move(notes));
+}
+
 std::unique_ptr<TXIsamFile> TQuorlaDB::connectOptional(const QString& fileName, const QString& format, QString& reason,
                                                        bool synced)
 {

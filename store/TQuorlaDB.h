@@ -124,6 +124,10 @@ public:
 
     TChangeTrail& Trail() { return *trail_; }
     THolderNotes& Holders() { return *holders_; }
+    // Makes the holder notes where they are missing, as a connection that
+    // opens only what exists leaves them: for whoever sets up a database
+    // for others (a server's roles, which cannot make a dataset themselves).
+    void MakeHolderNotes();
     // The user in whose name the trail and the holder notes record changes
     // and locks: the logged-in user's key ("0000000000" until one is set).
     void SetActingUser(const QString& userKey) { actingUser_ = userKey; }

@@ -366,6 +366,9 @@ void TServerRoles::Install(const QString& userKey)
     const QByteArray importColumns = !importMap ? QByteArray()
         : "ALTER TABLE qlimport ADD COLUMN IF NOT EXISTS q_user text GENERATED ALWAYS AS ("
             + keyAt(ImportRecord::SourceOffset) + ") STORED;";
+    // The lock holder notes too: a person's role cannot make them, and
+    // without them a refused lock names nobody.
+    database_.MakeHolderNotes();
     QByteArray trail;
     if (database_.Trail().Available())
         trail = "ALTER TABLE qltrail ADD COLUMN IF NOT EXISTS q_actor text GENERATED ALWAYS AS ("
