@@ -604,10 +604,12 @@ void TStressChecker::checkSeries()
     QSet<QString> answered;
     // The delete-user pass gives an entry its new assignee without an alarm,
     // an occurrence as any entry: the users it assigned in an entry's last
-    // write, when that was the pass's.
+    // write, when that was the pass's. A removal cut by a lost session is
+    // one transaction per entry: those before the lost one stand, so its
+    // entry writes count too.
     QHash<QString, QList<const Op*>> writes;
     for (const Op& op : ops_)
-        if (op.acked && op.dataset == 'E' && op.kind != 'D')
+        if ((op.acked || (op.cutByError && op.command == "deluser")) && op.dataset == 'E' && op.kind != 'D')
             writes[op.key] << &op;
     for (auto it = writes.begin(); it != writes.end(); ++it) {
         std::stable_sort(it->begin(), it->end(), [](const Op* a, const Op* b) { return a->start < b->start; });
