@@ -93,13 +93,8 @@ private slots:
         TWorkstationStore store;
         QVERIFY(store.OpenKey(true) && store.WriteString(RootPath, QStringLiteral("mysql://host/db")));
         TScriptedServices services;
-        try {
-            TQuorlaDB db;
-            QFAIL("connected");
-        } catch (const EQuorlaDB& e) {
-            QCOMPARE(e.message(), QStringLiteral("Unable to use the Quorla Database location\r\r'mysql://host/db' "
-                                                 "is neither a database folder nor a postgresql:// URI"));
-        }
+        QCOMPARE(thrown<EQuorlaDB>([] { TQuorlaDB db; }), QStringLiteral("Unable to use the Quorla Database location\r\r"
+                                                                        "'mysql://host/db' is neither a database folder nor a postgresql:// URI"));
     }
 };
 

@@ -183,13 +183,7 @@ private slots:
             if (QWidget* modal = QApplication::activeModalWidget())
                 modal->close();
         });
-        QString error;
-        try {
-            dialog.Execute(*db);
-        } catch (const EQuorla& e) {
-            error = e.message();
-        }
-        QCOMPARE(error, TXIsamFile::ErrorText(IsamNotOpen));
+        QCOMPARE(thrown([&] { dialog.Execute(*db); }), TXIsamFile::ErrorText(IsamNotOpen));
     }
 };
 
