@@ -4,6 +4,7 @@
 
 #include "EQuorlaDB.h"
 #include "QuorlaTest.h"
+#include "TestFile.h"
 #include "TDatabaseLocation.h"
 #include "TDatabaseOption.h"
 #include "TQuorlaDB.h"
@@ -76,9 +77,7 @@ private slots:
         QFETCH(QString, given);
         QFETCH(QString, error);
         const QString base = TestEnvironment::freshFolder(QStringLiteral("refused"));
-        QFile file(base + QStringLiteral("/file"));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.close();
+        QVERIFY(TestFile::write(base + QStringLiteral("/file"), {}));
         const QString previousDir = QDir::currentPath();
         QDir::setCurrent(base);
         const QString reported = TDatabaseOption::Refusal(TDatabaseLocation(given));

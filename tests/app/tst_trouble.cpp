@@ -6,7 +6,6 @@
 #include "AlarmRecord.h"
 #include "DayEntryRecord.h"
 #include "DialogTest.h"
-#include "EQuorla.h"
 #include "IsamCode.h"
 #include "CategoryRecord.h"
 #include "TCategoryWriter.h"

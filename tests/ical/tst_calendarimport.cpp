@@ -9,8 +9,8 @@
 #include "LibicalOccurrences.h"
 #include "PostgresCluster.h"
 #include "QuorlaTest.h"
+#include "TestFile.h"
 #include "RecordKey.h"
-#include "SeriesRecord.h"
 #include "TCalendarExport.h"
 #include "TCalendarImport.h"
 #include "TLookup.h"
@@ -311,8 +311,7 @@ private slots:
         const QString files = TestEnvironment::freshFolder(QStringLiteral("files"));
         const QByteArray good = calendar(vevent("t@desk", "DTSTART:20270301T100000Z\nSUMMARY:Tool\n"));
         for (const auto& [name, text] : {std::pair{"/good.ics", good}, {"/plain.txt", "Meeting on Monday at ten\n"}}) {
-            QFile written(files + QLatin1String(name));
-            QVERIFY(written.open(QIODevice::WriteOnly) && written.write(text) == text.size());
+            QVERIFY(TestFile::write(files + QLatin1String(name), text));
         }
         const QStringList before = QDir(root).entryList(QDir::Files);
         QStringList arguments{QStringLiteral("--database"), root, QStringLiteral("--zone"), QString::fromLatin1(Office)};

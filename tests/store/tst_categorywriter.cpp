@@ -7,6 +7,7 @@
 #include "DayEntryRecord.h"
 #include "EQuorla.h"
 #include "QuorlaTest.h"
+#include "TestFile.h"
 #include "RecordKey.h"
 #include "TCategoryWriter.h"
 #include "TEventWriter.h"
@@ -87,9 +88,7 @@ private slots:
         QCOMPARE(editor.wait(), 0);
 
         QHash<QString, QString> lastEdit;
-        QFile log(notes);
-        QVERIFY(log.open(QIODevice::ReadOnly));
-        for (const QByteArray& line : log.readAll().split('\n')) {
+        for (const QByteArray& line : TestFile::read(notes).split('\n')) {
             if (!line.isEmpty())
                 lastEdit.insert(QString::fromUtf8(line.left(10)), QString::fromUtf8(line.mid(11)));
         }

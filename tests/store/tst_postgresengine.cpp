@@ -337,13 +337,12 @@ private slots:
     void statementLimit()
     {
         QFETCH(QString, query);
-        QFETCH(QByteArray, limit);
         if (name_.isEmpty())
             newDatabase();
         PostgresConnection connection((server_->uri(name_) + query).toUtf8());
         PostgresConnection::Result result;
         QCOMPARE(connection.exec({}, "SELECT current_setting('statement_timeout')", {}, result), int(IsamOk));
-        QCOMPARE(result.bytes(0, 0), limit);
+        QTEST(result.bytes(0, 0), "limit");
     }
 };
 

@@ -11,6 +11,7 @@
 #include "PostgresCluster.h"
 #include "PostgresIsamEngine.h"
 #include "QuorlaTest.h"
+#include "TestFile.h"
 #include "RecordKey.h"
 #include "RecordLockFile.h"
 #include "SqliteIsamEngine.h"
@@ -272,8 +273,7 @@ private slots:
             QVERIFY(categories.Open(folder + QStringLiteral("/QLCat.Ism")));
             QVERIFY(categories.Insert(category(QStringLiteral("Meeting")).bytes()));
         } else if (!present.isEmpty()) {
-            QFile file(folder + QLatin1Char('/') + present);
-            QVERIFY(file.open(QIODevice::WriteOnly) && file.write("This is a text file, not a dataset.\n") > 0);
+            QVERIFY(TestFile::write(folder + QLatin1Char('/') + present, "This is a text file, not a dataset.\n"));
         }
         if (rootPath == "gone")
             QVERIFY(QDir(folder).removeRecursively());
