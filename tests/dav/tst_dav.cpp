@@ -9,6 +9,8 @@
 #include "QuorlaTest.h"
 #include "RecordKey.h"
 #include "TChangeTrail.h"
+#include "TClock.h"
+#include "TDavBrake.h"
 #include "TDavListener.h"
 #include "TDavReply.h"
 #include "TDavRequest.h"
@@ -81,6 +83,8 @@ private slots:
     void roundTrip();
     void lockedEntry();
     void plainHttpFromAfar();
+    void logInBrake_data();
+    void logInBrake();
 
 private:
     TAnswer ask(const QString& user, const QByteArray& method, const QByteArray& path, const QByteArray& body = {},
@@ -520,6 +524,43 @@ void TestDav::plainHttpFromAfar()
     QCOMPARE(service_->Answer(request).status, 403);
     request.encrypted = true;
     QCOMPARE(service_->Answer(request).status, 207);
+}
+
+void TestDav::logInBrake_data()
+{
+    // One session's steps, in order: the clock moved on, wrong passwords
+    // given, the clock moved on again, then a log-in.
+    QTest::addColumn<qint64>("before");
+    QTest::addColumn<int>("failures");
+    QTest::addColumn<qint64>("after");
+    QTest::addColumn<QString>("user");
+    QTest::addColumn<int>("status");
+    const qint64 delay = TDavBrake::FirstDelaySeconds;
+    const QString anna = QStringLiteral("ANNA:ANNAPW");
+    QTest::newRow("under the limit") << 0LL << TDavBrake::FreeFailures - 1 << 0LL << anna << 207;
+    QTest::newRow("over the limit refused even with the right password")
+        << 0LL << TDavBrake::FreeFailures << delay - 1 << anna << 429;
+    QTest::newRow("another user unaffected") << 0LL << 0 << 0LL << QStringLiteral("CARL:CARLPW") << 207;
+    QTest::newRow("a failure after the delay doubles it") << 1LL << 1 << delay << anna << 429;
+    QTest::newRow("after the delay accepted") << 0LL << 0 << delay << anna << 207;
+}
+
+void TestDav::logInBrake()
+{
+    QFETCH(qint64, before);
+    QFETCH(int, failures);
+    QFETCH(qint64, after);
+    QFETCH(QString, user);
+    QFETCH(int, status);
+    static QDateTime clock = QDateTime::currentDateTime();
+    services_->setNow(clock = clock.addSecs(before));
+    for (int i = 0; i < failures; ++i)
+        QCOMPARE(ask(QStringLiteral("ANNA:NOPE"), "PROPFIND", "/dav/", PropfindHome).status, 401);
+    services_->setNow(clock = clock.addSecs(after));
+    const TAnswer answer = ask(user, "PROPFIND", "/dav/", PropfindHome);
+    TClock::setOverride({});
+    QCOMPARE(answer.status, status);
+    QVERIFY2(status != 429 || answer.body.contains("try again in"), answer.body.constData());
 }
 
 QUORLA_TEST_CORE_MAIN(TestDav)
