@@ -36,6 +36,9 @@ class TQuorlaDB;
 // - An RRULE makes a series (one rule, of a form TRecurrenceRule has); its
 //   EXDATEs delete those occurrences, and each event of the same UID with a
 //   RECURRENCE-ID changes its occurrence alone (STATUS:CANCELLED deletes it).
+//   Only what differs from the stored series is written: a series, an
+//   occurrence changed alone or a deleted day imported again as it stands
+//   is left alone (its occurrences' alarms stay, the trail gets nothing).
 // - The UID is remembered per user in the import map (TQuorlaDB::ImportMap):
 //   a calendar imported again updates what its events became (an entry
 //   removed since is made anew), never adds them twice. A new entry's or
@@ -62,12 +65,20 @@ public:
         QList<TNote> skipped;
         // Taken, but not wholly (a category left out).
         QList<TNote> remarks;
+        // Something was left out because a series or an occurrence was open
+        // elsewhere; `holder` names who has it when a note tells.
+        bool held = false;
+        QString holder;
     };
 
     // The office's zone as an IANA name; empty: the database's.
     QByteArray Zone;
     // The day the series' horizon counts from; invalid: today (TClock).
     QDate Today;
+    // A series change refuses while any occurrence it rewrites is open
+    // elsewhere (nothing of the series written, `held` set), instead of
+    // leaving that occurrence as an exception.
+    bool RefuseHeld = false;
     // Told of every write (observers only).
     std::function<void(const TRecordWriter::TWrite&)> OnWrite;
 
