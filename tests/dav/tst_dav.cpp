@@ -89,6 +89,9 @@ private slots:
 private:
     TAnswer ask(const QString& user, const QByteArray& method, const QByteArray& path, const QByteArray& body = {},
                 const QList<QPair<QByteArray, QByteArray>>& headers = {});
+    // With entry `key` open on a workstation, a PUT of `body` to `path` and
+    // a DELETE of it are refused with 423 naming the holder, changing nothing.
+    void refusedWhileOpen(const QString& key, const QByteArray& path, const QByteArray& body);
     QString addEntry(const QString& owner, const QString& text, qint32 flags, const QString& start);
     // Every entry's key and bytes: what a refused request must leave as it was.
     QByteArray snapshot();
@@ -427,42 +430,25 @@ void TestDav::roundTrip()
     QVERIFY2(changes.contains(weekly + "</d:href>"), changes.constData());
     // An occurrence deleted as a plain entry on a workstation is a change of
     // the series, whose object gives its day as an EXDATE.
-    QString last;
+    QStringList standups;
     DayEntryRecord one;
     TLookup::Each(boss_->DayEntries(), one.bytes(), [&](const QString& key) {
         if (one.Description() == QLatin1String("Daily standup"))
-            last = key;
+            standups << key;
     });
-    QCOMPARE(TEventWriter(*boss_).deleteEntryWithAlarms(last), TEventWriter::Result::Done);
+    QCOMPARE(TEventWriter(*boss_).deleteEntryWithAlarms(standups.last()), TEventWriter::Result::Done);
     const QByteArray learnt = ask(anna, "REPORT", Calendar, syncQuery(tokenOf(changes))).body;
     if (cluster_)
         QEXPECT_FAIL("", "the server shows a deleted entry's trail records only to their author and administrators",
                      Continue);
-    QVERIFY2(learnt.contains(weekly + "</d:href>") && !learnt.contains(last.toLatin1()), learnt.constData());
+    QVERIFY2(learnt.contains(weekly + "</d:href>") && !learnt.contains(standups.last().toLatin1()), learnt.constData());
     const TAnswer again = ask(anna, "GET", weekly);
     QVERIFY2(again.body.contains("EXDATE:20270323T100000Z"), again.body.constData());
     // Stored again as it was read: nothing is written.
     const QString lastRecord = boss_->Trail().Latest(TChangeTrail::TFilter{}, QString(), 1).first().key;
     QCOMPARE(ask(anna, "PUT", weekly, again.body, {{"If-Match", again.etag}}).etag, again.etag);
     QCOMPARE(boss_->Trail().Latest(TChangeTrail::TFilter{}, QString(), 1).first().key, lastRecord);
-    QString occurrence;
-    TLookup::Each(boss_->DayEntries(), one.bytes(), [&](const QString& key) {
-        if (one.Description() == QLatin1String("Daily standup"))
-            occurrence = key;
-    });
-    {
-        TEventWriter events(*boss_);
-        std::optional<TRecordLock> lock;
-        AlarmRecord opened;
-        bool hadAlarm = false;
-        QCOMPARE(events.openEntry(occurrence, lock, one, opened, hadAlarm), TEventWriter::Result::Done);
-        const QByteArray held = snapshot();
-        const TAnswer refused = ask(anna, "PUT", weekly, ics("weekly-1", "Gone", rule));
-        QCOMPARE(refused.status, 423);
-        QVERIFY2(refused.body.contains("Big Boss"), refused.body.constData());
-        QCOMPARE(ask(anna, "DELETE", weekly).status, 423);
-        QCOMPARE(snapshot(), held);
-    }
+    refusedWhileOpen(standups.first(), weekly, ics("weekly-1", "Gone", rule));
     QCOMPARE(ask(anna, "DELETE", weekly).status, 204);
     QCOMPARE(ask(anna, "GET", weekly).status, 404);
     QVERIFY(!snapshot().contains("standup"));
@@ -510,7 +496,7 @@ void TestDav::roundTrip()
              TChangeTrail::Action::AlarmSnoozed);
 }
 
-void TestDav::lockedEntry()
+void TestDav::refusedWhileOpen(const QString& key, const QByteArray& path, const QByteArray& body)
 {
     // The entry open in Event properties on a workstation.
     TEventWriter events(*boss_);
@@ -518,17 +504,20 @@ void TestDav::lockedEntry()
     DayEntryRecord entry;
     AlarmRecord alarm;
     bool hadAlarm = false;
-    const QString key = keys_[QStringLiteral("dentist")];
     QCOMPARE(events.openEntry(key, lock, entry, alarm, hadAlarm), TEventWriter::Result::Done);
     const QByteArray before = snapshot();
-    const QByteArray path = Calendar + key.toLatin1() + ".ics";
     for (const QByteArray& method : {QByteArray("PUT"), QByteArray("DELETE")}) {
-        const TAnswer refused = ask(QStringLiteral("ANNA:ANNAPW"), method, path, method == "PUT" ? ics("x", "Moved") : QByteArray());
+        const TAnswer refused = ask(QStringLiteral("ANNA:ANNAPW"), method, path, method == "PUT" ? body : QByteArray());
         QCOMPARE(refused.status, 423);
         QVERIFY2(refused.body.contains("Big Boss"), refused.body.constData());
     }
     QCOMPARE(snapshot(), before);
-    lock.reset();
+}
+
+void TestDav::lockedEntry()
+{
+    const QByteArray path = Calendar + keys_[QStringLiteral("dentist")].toLatin1() + ".ics";
+    refusedWhileOpen(keys_[QStringLiteral("dentist")], path, ics("x", "Moved"));
     QCOMPARE(ask(QStringLiteral("ANNA:ANNAPW"), "PUT", path, ics("x", "Moved")).status, 204);
 }
 
@@ -547,39 +536,35 @@ void TestDav::plainHttpFromAfar()
 
 void TestDav::logInBrake_data()
 {
-    // One session's steps, in order: the clock moved on, wrong passwords
-    // given, the clock moved on again, then a log-in.
-    QTest::addColumn<qint64>("before");
+    // One session's steps in order: the clock moved on, wrong passwords
+    // given, then a log-in.
+    QTest::addColumn<int>("wait");
     QTest::addColumn<int>("failures");
-    QTest::addColumn<qint64>("after");
     QTest::addColumn<QString>("user");
     QTest::addColumn<int>("status");
-    const qint64 delay = TDavBrake::FirstDelaySeconds;
+    const int delay = int(TDavBrake::FirstDelaySeconds);
     const QString anna = QStringLiteral("ANNA:ANNAPW");
-    QTest::newRow("under the limit") << 0LL << TDavBrake::FreeFailures - 1 << 0LL << anna << 207;
-    QTest::newRow("over the limit refused even with the right password")
-        << 0LL << TDavBrake::FreeFailures << delay - 1 << anna << 429;
-    QTest::newRow("another user unaffected") << 0LL << 0 << 0LL << QStringLiteral("CARL:CARLPW") << 207;
-    QTest::newRow("a failure after the delay doubles it") << 1LL << 1 << delay << anna << 429;
-    QTest::newRow("after the delay accepted") << 0LL << 0 << delay << anna << 207;
+    QTest::newRow("under the limit") << 0 << TDavBrake::FreeFailures - 1 << anna << 207;
+    QTest::newRow("over the limit refused even with the right password") << 0 << TDavBrake::FreeFailures << anna << 429;
+    QTest::newRow("another user unaffected") << 0 << 0 << QStringLiteral("CARL:CARLPW") << 207;
+    QTest::newRow("a failure after the delay brakes again") << delay << 1 << anna << 429;
+    QTest::newRow("for twice as long") << delay << 0 << anna << 429;
+    QTest::newRow("after the delay accepted") << delay << 0 << anna << 207;
 }
 
 void TestDav::logInBrake()
 {
-    QFETCH(qint64, before);
+    QFETCH(int, wait);
     QFETCH(int, failures);
-    QFETCH(qint64, after);
     QFETCH(QString, user);
     QFETCH(int, status);
     static QDateTime clock = QDateTime::currentDateTime();
-    services_->setNow(clock = clock.addSecs(before));
+    services_->setNow(clock = clock.addSecs(wait));
     for (int i = 0; i < failures; ++i)
         QCOMPARE(ask(QStringLiteral("ANNA:NOPE"), "PROPFIND", "/dav/", PropfindHome).status, 401);
-    services_->setNow(clock = clock.addSecs(after));
-    const TAnswer answer = ask(user, "PROPFIND", "/dav/", PropfindHome);
+    const int answered = ask(user, "PROPFIND", "/dav/", PropfindHome).status;
     TClock::setOverride({});
-    QCOMPARE(answer.status, status);
-    QVERIFY2(status != 429 || answer.body.contains("try again in"), answer.body.constData());
+    QCOMPARE(answered, status);
 }
 
 QUORLA_TEST_CORE_MAIN(TestDav)
