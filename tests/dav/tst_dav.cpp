@@ -9,7 +9,6 @@
 #include "QuorlaTest.h"
 #include "RecordKey.h"
 #include "TChangeTrail.h"
-#include "TClock.h"
 #include "TDavBrake.h"
 #include "TDavListener.h"
 #include "TDavReply.h"
@@ -421,15 +420,11 @@ void TestDav::roundTrip()
     const TAnswer rewritten = ask(anna, "PUT", weekly, both, {{"If-Match", made.etag}});
     QCOMPARE(rewritten.status, 204);
     QVERIFY(rewritten.etag != made.etag);
-    const QByteArray whole = ask(anna, "GET", weekly).body;
-    QVERIFY2(whole.contains("SUMMARY:Daily standup") && whole.contains("SUMMARY:Standup moved")
-                 && whole.contains("RECURRENCE-ID") && whole.contains("EXDATE"),
-             whole.constData());
     const QByteArray changes = ask(anna, "REPORT", Calendar, syncQuery(token2)).body;
     QCOMPARE(changes.count("<d:response>"), 1);
     QVERIFY2(changes.contains(weekly + "</d:href>"), changes.constData());
     // An occurrence deleted as a plain entry on a workstation is a change of
-    // the series, whose object gives its day as an EXDATE.
+    // the series, whose object gives its day as an EXDATE as well.
     QStringList standups;
     DayEntryRecord one;
     TLookup::Each(boss_->DayEntries(), one.bytes(), [&](const QString& key) {
@@ -443,7 +438,10 @@ void TestDav::roundTrip()
                      Continue);
     QVERIFY2(learnt.contains(weekly + "</d:href>") && !learnt.contains(standups.last().toLatin1()), learnt.constData());
     const TAnswer again = ask(anna, "GET", weekly);
-    QVERIFY2(again.body.contains("EXDATE:20270323T100000Z"), again.body.constData());
+    QVERIFY2(again.body.contains("SUMMARY:Daily standup") && again.body.contains("SUMMARY:Standup moved")
+                 && again.body.contains("RECURRENCE-ID") && again.body.contains("EXDATE:20270316T100000Z")
+                 && again.body.contains("EXDATE:20270323T100000Z"),
+             again.body.constData());
     // Stored again as it was read: nothing is written.
     const QString lastRecord = boss_->Trail().Latest(TChangeTrail::TFilter{}, QString(), 1).first().key;
     QCOMPARE(ask(anna, "PUT", weekly, again.body, {{"If-Match", again.etag}}).etag, again.etag);
@@ -537,7 +535,7 @@ void TestDav::plainHttpFromAfar()
 void TestDav::logInBrake_data()
 {
     // One session's steps in order: the clock moved on, wrong passwords
-    // given, then a log-in.
+    // given, then a log-in. (The clock stays scripted until the services go.)
     QTest::addColumn<int>("wait");
     QTest::addColumn<int>("failures");
     QTest::addColumn<QString>("user");
@@ -562,9 +560,7 @@ void TestDav::logInBrake()
     services_->setNow(clock = clock.addSecs(wait));
     for (int i = 0; i < failures; ++i)
         QCOMPARE(ask(QStringLiteral("ANNA:NOPE"), "PROPFIND", "/dav/", PropfindHome).status, 401);
-    const int answered = ask(user, "PROPFIND", "/dav/", PropfindHome).status;
-    TClock::setOverride({});
-    QCOMPARE(answered, status);
+    QCOMPARE(ask(user, "PROPFIND", "/dav/", PropfindHome).status, status);
 }
 
 QUORLA_TEST_CORE_MAIN(TestDav)
