@@ -589,17 +589,22 @@ TCalendarImport::TOutcome TCalendarImport::Import(const QByteArray& text, const 
             // Assignees given on a workstation since stay.
             templ.setAssigneeKeys(stored.AssigneeKeys());
             // The same template and rule again: a change would only rewrite
-            // every occurrence and make their alarms anew.
+            // every occurrence and make their alarms anew. Not so for a
+            // series a writer left half-done (a noted change, a split, pending
+            // occurrences), nor one not made up to its horizon: the change
+            // finishes it, and makes the days the occurrences changed alone
+            // below may name.
             SeriesRecord same = templ;
             same.setOwnerKey(stored.OwnerKey());
             same.setMadeUntil(stored.MadeUntil());
             same.setChange(stored.Change(), stored.ChangeFrom());
             same.setSplitFrom(stored.SplitFrom());
-            // (Not a series a writer left half-done: the change finishes it.)
-            const auto links = series->Links(known.TargetKey());
-            const bool unchanged = stored.Change() == SeriesRecord::Pending::None && RecordKey::isNone(stored.SplitFrom())
-                && std::ranges::equal(same.bytes(), stored.bytes())
-                && std::ranges::none_of(links, [](const auto& link) {
+            const QString horizon
+                = timeKey(wallOf(QDateTime(TSeriesWriter::Horizon(*rule, today), QTime(0, 0), Qt::UTC)));
+            const bool unchanged = std::ranges::equal(same.bytes(), stored.bytes())
+                && stored.Change() == SeriesRecord::Pending::None && RecordKey::isNone(stored.SplitFrom())
+                && stored.MadeUntil() >= horizon
+                && std::ranges::none_of(series->Links(known.TargetKey()), [](const auto& link) {
                        return (link.second.Flags() & SeriesLinkRecord::Pending) != 0;
                    });
             const TSeriesWriter::TOutcome changed
