@@ -985,7 +985,8 @@ TDavReply TDavCalendar::putSeries(const TDavRequest& request, const QString& ser
     // that none is opened elsewhere in between. The writers work through the
     // same dataset and take these locks as their own (a record lock fails
     // only for another object, process or workstation); each lets go of one
-    // once its occurrence is written.
+    // once its occurrence is written. (A writer's own look before writing,
+    // HeldOccurrences::Refuse, would let go of them all before its writes.)
     std::vector<TRecordLock> held;
     for (const auto& [linkKey, link] : seriesWriter()->Links(seriesKey)) {
         if (RecordKey::isNone(link.EntryKey()) || (link.Flags() & SeriesLinkRecord::Deleted))
@@ -1012,7 +1013,6 @@ TDavReply TDavCalendar::putSeries(const TDavRequest& request, const QString& ser
         : map->Insert(record.bytes());
     if (!mapped)
         throw EQuorla(map->ErrorText());
-    import.RefuseHeld = true;
     const TCalendarImport::TOutcome outcome = import.Import(request.body, QStringLiteral("event.ics"));
     alarms_.reset();
     if (outcome.held)

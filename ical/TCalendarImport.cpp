@@ -610,15 +610,14 @@ TCalendarImport::TOutcome TCalendarImport::Import(const QByteArray& text, const 
             const TSeriesWriter::TOutcome changed
                 = unchanged ? TSeriesWriter::TOutcome{}
                             : series->Change(known.TargetKey(), TSeriesWriter::Scope::All, rule->Start(), templ, today,
-                                             RefuseHeld ? TSeriesWriter::HeldOccurrences::Refuse
-                                                        : TSeriesWriter::HeldOccurrences::Leave);
+                                             TSeriesWriter::HeldOccurrences::Leave);
+            if (!changed.held.isEmpty()) {
+                outcome.held = true;
+                outcome.holder = changed.held.first().holder;
+            }
             if (changed.result != TSeriesWriter::Result::Done) {
-                const bool open = changed.result == TSeriesWriter::Result::Held;
-                outcome.skipped << TNote{fields.label, open ? QStringLiteral("an occurrence of it is open elsewhere")
-                                                            : QStringLiteral("it is being changed elsewhere")};
-                outcome.held = open || changed.result == TSeriesWriter::Result::SeriesLocked;
-                if (open && !changed.held.isEmpty())
-                    outcome.holder = changed.held.first().holder;
+                outcome.skipped << TNote{fields.label, QStringLiteral("it is being changed elsewhere")};
+                outcome.held = outcome.held || changed.result == TSeriesWriter::Result::SeriesLocked;
                 continue;
             }
             seriesKey = changed.seriesKey.isEmpty() ? known.TargetKey() : changed.seriesKey;
@@ -665,8 +664,8 @@ TCalendarImport::TOutcome TCalendarImport::Import(const QByteArray& text, const 
                                                                    asWall(wall).date(),
                                                                    TSeriesWriter::HeldOccurrences::Leave);
             if (deleted.result == TSeriesWriter::Result::EntryLocked
-                || deleted.result == TSeriesWriter::Result::SeriesLocked) {
-                outcome.skipped << TNote{fields.label, QStringLiteral("the occurrence of %1 is open elsewhere")
+                || deleted.result == TSeriesWriter::Result::SeriesLocked || !deleted.held.isEmpty()) {
+                outcome.skipped << TNote{fields.label, QStringLiteral("its occurrence of %1 is open elsewhere")
                                                            .arg(asWall(wall).date().toString(Qt::ISODate))};
                 outcome.held = true;
                 if (!deleted.held.isEmpty())

@@ -65,8 +65,9 @@ public:
         QList<TNote> skipped;
         // Taken, but not wholly (a category left out).
         QList<TNote> remarks;
-        // Something was left out because a series or an occurrence was open
-        // elsewhere; `holder` names who has it when a note tells.
+        // Something was left out, or an occurrence left as it was (an
+        // exception from then on), because a series or an occurrence was
+        // open elsewhere; `holder` names who has it when a note tells.
         bool held = false;
         QString holder;
     };
@@ -75,10 +76,6 @@ public:
     QByteArray Zone;
     // The day the series' horizon counts from; invalid: today (TClock).
     QDate Today;
-    // A series change refuses while any occurrence it rewrites is open
-    // elsewhere (nothing of the series written, `held` set), instead of
-    // leaving that occurrence as an exception.
-    bool RefuseHeld = false;
     // Told of every write (observers only).
     std::function<void(const TRecordWriter::TWrite&)> OnWrite;
 
