@@ -647,18 +647,24 @@ TCalendarImport::TOutcome TCalendarImport::Import(const QByteArray& text, const 
             }
             return false;
         };
-        // A day whose occurrence is deleted already (alone, or as a plain
-        // entry) is left as it is.
+        // A day whose occurrence is deleted already (alone, or its entry as
+        // a plain entry) is left as it is.
+        QHash<QString, SeriesLinkRecord> byDay;
+        if (icalcomponent_get_first_property(group.master, ICAL_EXDATE_PROPERTY))
+            for (const auto& [key, link] : series->Links(seriesKey))
+                byDay.insert(link.DayKey(), link);
         DayEntryRecord stillThere;
         for (icalproperty* x = icalcomponent_get_first_property(group.master, ICAL_EXDATE_PROPERTY); x;
              x = icalcomponent_get_next_property(group.master, ICAL_EXDATE_PROPERTY)) {
             bool date = false;
             const qint64 wall = convert.wall(x, icalproperty_get_exdate(x), date);
-            SeriesLinkRecord link;
-            if (!inStampYears(wall)
-                || (linkOf(wall, link)
-                    && !TLookup::Equal(database_.DayEntries(), stillThere.bytes(), TXIsamFile::PrimaryIndex,
-                                       link.EntryKey())))
+            if (!inStampYears(wall))
+                continue;
+            const auto made = byDay.constFind(timeKey(wallOf(QDateTime(asWall(wall).date(), QTime(0, 0), Qt::UTC))));
+            if (made != byDay.cend()
+                && ((made->Flags() & SeriesLinkRecord::Deleted)
+                    || !TLookup::Equal(database_.DayEntries(), stillThere.bytes(), TXIsamFile::PrimaryIndex,
+                                       made->EntryKey())))
                 continue;
             const TSeriesWriter::TOutcome deleted = series->Delete(seriesKey, TSeriesWriter::Scope::ThisOne,
                                                                    asWall(wall).date(),
