@@ -187,6 +187,27 @@ Tally check(TQuorlaDB& db, const QString& seriesKey)
 
 int entryCount(TQuorlaDB& db) { return db.DayEntries().RecordCount(); }
 
+// Every series, link, entry and alarm (key and bytes), and the trail's size.
+QStringList contents(TQuorlaDB& db)
+{
+    QStringList all;
+    const auto dump = [&](TXIsamFile& dataset, std::span<char> record) {
+        dataset.Range(record, 0, key(0), QStringLiteral("9999999999"), [&] {
+            all << dataset.CurrentKey() + QString::fromLatin1(QByteArray(record.data(), qsizetype(record.size())).toHex());
+            return true;
+        });
+    };
+    SeriesRecord series;
+    SeriesLinkRecord link;
+    DayEntryRecord entry;
+    AlarmRecord alarm;
+    dump(*db.Series(), series.bytes());
+    dump(*db.SeriesLinks(), link.bytes());
+    dump(db.DayEntries(), entry.bytes());
+    dump(db.Alarms(), alarm.bytes());
+    return all << QString::number(db.Trail().Latest({}, {}, 1000).size());
+}
+
 } // namespace
 
 class TestSeriesWriter : public QObject
@@ -413,25 +434,86 @@ private slots:
         QCOMPARE(entryCount(*o.db), t.occurrences);
     }
 
-    // One trail record per series action, with the occurrences it touched.
+    // One trail record per series command, with the occurrences it touched.
+    // On a server a trail that refuses the record refuses the command whole:
+    // the series, its links, entries and alarms and the trail stay exactly
+    // as they were.
+    void trail_data()
+    {
+        QTest::addColumn<QString>("what");
+        QTest::addColumn<QString>("record");  // the latest in the trail
+        const QString rule = QStringLiteral(", Every Monday and Thursday at 09:00; ");
+        QTest::newRow("create") << "create" << "Repeating event added: “Team meeting”" + rule + "105 occurrences made";
+        QTest::newRow("change all") << "change all"
+                                    << "Repeating event changed: all: “Review”" + rule + "105 occurrences touched";
+        QTest::newRow("change this and following")
+            << "change following"
+            << "Repeating event changed: this and following from 2027-02-08, split from 0000000001: “Review”" + rule
+                   + "95 occurrences touched";
+        QTest::newRow("change this one") << "change one" << "Event changed: description “Review”";
+        QTest::newRow("delete all") << "delete all" << "Repeating event deleted: all: “Team meeting”; 105 occurrences deleted";
+        QTest::newRow("delete this and following")
+            << "delete following"
+            << "Repeating event changed: this and following from 2027-02-08: “Team meeting”; 95 occurrences deleted";
+        QTest::newRow("delete this one") << "delete one"
+                                         << "Repeating event changed: this one on 2027-02-08: 1 occurrences deleted";
+    }
     void trail()
     {
+        QFETCH(QString, what);
+        QFETCH(QString, record);
         Office o;
         TSeriesWriter writer(*o.db);
         SeriesRecord s = meeting(2);
-        const QString seriesKey = writer.Create(s, Today).seriesKey;
+        const QString seriesKey = what == QLatin1String("create") ? QString() : writer.Create(s, Today).seriesKey;
         SeriesRecord changed = s;
         changed.setDescription(QStringLiteral("Review"));
-        writer.Change(seriesKey, Scope::All, Today, changed, Today, Held::Refuse);
-        writer.Delete(seriesKey, Scope::All, Today, Held::Refuse);
-        QStringList seen;
-        for (const TChangeTrail::TEntry& e : o.db->Trail().History(TChangeTrail::SeriesSubject(seriesKey)))
-            seen << TChangeTrail::ActionText(e.action) + QStringLiteral(": ") + e.summary;
-        QCOMPARE(seen, QStringList({"Repeating event added: “Team meeting”, Every Monday and Thursday at 09:00; "
-                                    "105 occurrences made",
-                                    "Repeating event changed: all: “Review”, Every Monday and Thursday at 09:00; "
-                                    "105 occurrences touched",
-                                    "Repeating event deleted: all: “Review”; 105 occurrences deleted"}));
+        const QDate eleventh = Today.addDays(35);
+        std::optional<TRecordLock> lock;
+        DayEntryRecord entry;
+        AlarmRecord alarm;
+        if (what == QLatin1String("change one")) {
+            bool hadAlarm = false;
+            QCOMPARE(TEventWriter(*o.db).openEntry(writer.Links(seriesKey)[10].second.EntryKey(), lock, entry, alarm,
+                                                   hadAlarm),
+                     TEventWriter::Result::Done);
+            entry.setDescription(QStringLiteral("Review"));
+        }
+        const Scope scope = what.endsWith(QLatin1String("all"))         ? Scope::All
+                            : what.endsWith(QLatin1String("following")) ? Scope::ThisAndFollowing
+                                                                        : Scope::ThisOne;
+        const auto run = [&] {
+            if (what == QLatin1String("create"))
+                return writer.Create(s, Today).result;
+            if (scope == Scope::ThisOne && what.startsWith(QLatin1String("change"))) {
+                AlarmRecord a = alarm;
+                return writer.ChangeOne(lock->Key(), entry, a, alarm.AlarmTime()).result;
+            }
+            if (what.startsWith(QLatin1String("change")))
+                return writer.Change(seriesKey, scope, eleventh, changed, Today, Held::Refuse).result;
+            return writer.Delete(seriesKey, scope, eleventh, Held::Refuse).result;
+        };
+        if (server) {
+            const QString database = o.location.section(QLatin1Char('/'), 3).section(QLatin1Char('?'), 0, 0);
+            server->query(database, "CREATE FUNCTION refuse() RETURNS trigger LANGUAGE plpgsql AS"
+                                    " $$BEGIN RAISE EXCEPTION 'no trail today'; END$$;"
+                                    " CREATE TRIGGER refuse BEFORE INSERT ON qltrail EXECUTE FUNCTION refuse()");
+            QVERIFY2(server->error().isEmpty(), qPrintable(server->error()));
+            const QStringList before = contents(*o.db);
+            QString said;
+            try {
+                run();
+            } catch (const EQuorla& e) {
+                said = e.message();
+            }
+            QVERIFY2(said.startsWith(QLatin1String("The change was not saved")) && said.contains(QLatin1String("no trail today")),
+                     qPrintable(said));
+            QCOMPARE(contents(*o.db), before);
+            server->query(database, "DROP TRIGGER refuse ON qltrail");
+        }
+        QCOMPARE(run(), Result::Done);
+        const TChangeTrail::TEntry latest = o.db->Trail().Latest({}, {}, 1).value(0);
+        QCOMPARE(TChangeTrail::ActionText(latest.action) + QStringLiteral(": ") + latest.summary, record);
     }
 
     // A user's removal and a category's deletion treat templates as entries.
