@@ -103,8 +103,12 @@ void TChangeTrail::writeFailed(const QString& why)
 {
     // On a server the record is part of the change's transaction: the
     // change goes with it, undone, and nothing is acknowledged unrecorded.
-    if (database_.Connection())
-        throw EQuorla(NotSaved + why);
+    // A server lost on the way says so in its own words, as any other write
+    // would (the outage's message).
+    if (database_.Connection()) {
+        const int code = trail_ ? trail_->LastError() : IsamOk;
+        throw EQuorla(code == IsamServerLost || code == IsamServerUnreachable ? why : NotSaved + why);
+    }
     failed(why);
 }
 
