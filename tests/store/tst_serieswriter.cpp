@@ -290,10 +290,7 @@ private slots:
             QCOMPARE(TEventWriter(*o.db).openEntry(eleventhKey, lock, entry, alarm, hadAlarm), TEventWriter::Result::Done);
             entry.setDescription(QStringLiteral("Meeting with the auditors"));
         }
-        const auto changeOne = [&] {
-            AlarmRecord a = alarm;
-            return writer.ChangeOne(eleventhKey, entry, a, alarm.AlarmTime());
-        };
+        const auto changeOne = [&] { return writer.ChangeOne(eleventhKey, entry, alarm, alarm.AlarmTime()); };
         if (what.startsWith(QLatin1String("alone"))) {
             QCOMPARE(changeOne().result, Result::Done);
             what = what.mid(6);
