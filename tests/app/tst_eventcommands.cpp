@@ -228,6 +228,8 @@ void TestEventCommands::storeEntriesAndAlarms()
 // command works.
 void TestEventCommands::fullDiskShowsErrorText()
 {
+    if (server)
+        QSKIP("a full disk is made through the folder engine's file layer only");
     FaultVfs::install();
     const auto uninstall = qScopeGuard([] { FaultVfs::uninstall(); });
     TScriptedServices services;
