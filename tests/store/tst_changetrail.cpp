@@ -209,6 +209,10 @@ private slots:
                                    {Action::EventChanged, entries, k},
                                    {Action::CategoryDeleted, categories, key(1)}};
         }) << QStringLiteral("“Meeting”; 1 events un-categorised");
+        QTest::newRow("days kept changed") << Change([=](Office& o) {
+            o.db->Trail().SetDaysKept(90);
+            return QList<Expected>{{Action::DaysKeptChanged, QString(TrailRecord::FileName), QString(TrailRecord::SettingKey)}};
+        }) << QStringLiteral("days kept 365 → 90");
         QTest::newRow("user removed by the wizard") << Change([=](Office& o) {
             const QString k = o.addEntry(0, false);
             TUserRemoval::TChoices choices;
