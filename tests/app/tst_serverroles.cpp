@@ -82,6 +82,7 @@ private slots:
     void removalDropsTheRole();
     void copiedUsersBecomeRoles();
     void switchingUserOpensHisSession();
+    void earlierSetUpIsUpgraded();
     void cleanupTestCase();
 
 private:
@@ -514,6 +515,25 @@ void TestServerRoles::switchingUserOpensHisSession()
     for (TQuorlaDB* db : {boss_->Database(), boss_->AlarmDatabase()})
         QCOMPARE(db->ServerConnection()->loginRole(), QByteArray("quorla_modifier"));
     QVERIFY(boss_->UserCache() != nullptr);
+}
+
+// A server set up by an earlier program (no set-up recorded, the alarms
+// under one policy for every command) is brought to this one's set-up by
+// the log-in of the role that owns the tables, and by nobody else's.
+void TestServerRoles::earlierSetUpIsUpgraded()
+{
+    const QString roles = QStringLiteral("roles");
+    cluster_->query(roles, "COMMENT ON TABLE quorla_roles IS NULL");
+    cluster_->query(roles, "CREATE POLICY quorla_admin ON qlalarms TO \"quorla-users\" USING (true)");
+    for (const auto& [name, upgrades] : {std::pair{"ADMIN2", false}, std::pair{"BOSS", true}}) {
+        QList<Verdict> verdicts;
+        QVERIFY(boss_->SwitchUser(tryInTurn({{QString(name), passwordOf(QString(name))}}, verdicts)));
+        QCOMPARE(cluster_->query(roles, "SELECT count(*) FROM pg_policies WHERE policyname = 'quorla_admin'"
+                                        " AND tablename = 'qlalarms'"),
+                 QString(upgrades ? "0" : "1"));
+        QCOMPARE(cluster_->query(roles, "SELECT obj_description('quorla_roles'::regclass, 'pg_class') IS NOT NULL"),
+                 QString(upgrades ? "t" : "f"));
+    }
 }
 
 void TestServerRoles::cleanupTestCase()
