@@ -140,6 +140,18 @@ CREATE OR REPLACE FUNCTION quorla_rights() RETURNS integer LANGUAGE plpgsql STAB
   $f$ BEGIN RETURN coalesce((SELECT q_rights FROM qlusers WHERE pk = (SELECT userkey FROM quorla_roles
                               WHERE rolename = current_user)), 0); END $f$;
 
+-- Whether the session reads an alarm on entry `entry` that is not his own:
+-- with the right to change others' entries (or to administer), or when he
+-- reads the entry (the query runs under the entries' own policies). Asked
+-- only for the rows that need it: a look-up in the statement itself is set
+-- up at every call of it, needed or not, and the alarm poll's rows are
+-- nearly all the person's own.
+CREATE OR REPLACE FUNCTION quorla_alarm_seen(entry text) RETURNS boolean LANGUAGE plpgsql STABLE
+  SET search_path = pg_catalog, @S@, pg_temp AS
+  $f$ BEGIN RETURN (coalesce((SELECT q_rights FROM qlusers WHERE pk = (SELECT userkey FROM quorla_roles
+                                WHERE rolename = current_user)), 0) & 6) <> 0
+                   OR EXISTS (SELECT 1 FROM qldayent WHERE pk = entry); END $f$;
+
 GRANT SELECT ON quorla_roles TO "quorla-users";
 COMMENT ON TABLE quorla_roles IS 'Quorla users'' server roles, set-up @V@';
 DO $$ BEGIN IF to_regclass('quorla_settings') IS NULL THEN
@@ -191,7 +203,6 @@ QByteArray Policies(bool trail, bool series, bool importMap)
     };
     // The session is an entry's (or series') owner or one of its assignees.
     const QByteArray isHis = me + " = ANY (q_owner || q_assignees)";
-    const QByteArray entryReadable = exists("qldayent d", "d.pk = q_entry");
     QByteArray sql;
     const auto table = [&](const QByteArray& name) {
         sql += "ALTER TABLE " + name + " ENABLE ROW LEVEL SECURITY;";
@@ -230,8 +241,7 @@ QByteArray Policies(bool trail, bool series, bool importMap)
         policy("quorla_delete", on, "DELETE", rows, {});
     };
     table("qlalarms");
-    policy("quorla_read", "qlalarms", "SELECT",
-           "q_user = " + me + " OR (" + rights + " & 6) <> 0 OR " + entryReadable, {});
+    policy("quorla_read", "qlalarms", "SELECT", "q_user = " + me + " OR quorla_alarm_seen(q_entry)", {});
     writes("qlalarms", "q_user = " + me + " OR (" + rights + " & 6) <> 0 OR "
                            + exists("qldayent d", "d.pk = q_entry AND d.q_owner = " + me));
     // A repeating event's template is read and written as its occurrences
@@ -417,24 +427,24 @@ bool TServerRoles::Upgrade()
         connection_->rollback();
         throw EQuorla(QStringLiteral("Unable to set up the users' server roles\r\r") + reason);
     };
-    // The set-up the server holds, and whether this session may change it.
-    const auto due = [&] {
+    // Whether the server holds an earlier set-up and this session may
+    // change it; not known (the server away) counts as no: what the caller
+    // does next fails in its own words.
+    const auto due = [this] {
         Result result;
-        if (connection_->exec({},
-                              "SELECT coalesce(substring(obj_description(c.oid, 'pg_class') from 'set-up ([0-9]+)$')::int, 1) < "
-                                  + QByteArray::number(SetUpVersion)
-                                  + " AND pg_has_role(current_user, c.relowner, 'USAGE')"
-                                    " FROM pg_class c WHERE c.oid = to_regclass('quorla_roles')",
-                              nullptr, 0, result)
-                != IsamOk
-            || result.rows() != 1)
-            fail();
-        return result.number(0, 0) != 0;
+        return connection_->exec({},
+                                 "SELECT coalesce(substring(obj_description(c.oid, 'pg_class') from 'set-up ([0-9]+)$')::int, 1) < "
+                                     + QByteArray::number(SetUpVersion)
+                                     + " AND pg_has_role(current_user, c.relowner, 'USAGE')"
+                                       " FROM pg_class c WHERE c.oid = to_regclass('quorla_roles')",
+                                 nullptr, 0, result)
+            == IsamOk
+            && result.rows() == 1 && result.number(0, 0) != 0;
     };
     connection_->beginCall();
     if (connection_->inTransaction() || !due())
         return false;
-    // One session upgrades; one that waited finds it done.
+    // One session upgrades; one that waited for it finds it done.
     if (connection_->command("BEGIN; LOCK TABLE quorla_roles IN SHARE ROW EXCLUSIVE MODE") != IsamOk)
         fail();
     if (!due()) {
