@@ -141,6 +141,7 @@ CREATE OR REPLACE FUNCTION quorla_rights() RETURNS integer LANGUAGE plpgsql STAB
                               WHERE rolename = current_user)), 0); END $f$;
 
 GRANT SELECT ON quorla_roles TO "quorla-users";
+COMMENT ON TABLE quorla_roles IS 'Quorla users'' server roles, set-up @V@';
 DO $$ BEGIN IF to_regclass('quorla_settings') IS NULL THEN
   CREATE TABLE quorla_settings (dataset integer NOT NULL, name text COLLATE "C" NOT NULL,
                                 value text NOT NULL, PRIMARY KEY (dataset, name));
@@ -169,11 +170,14 @@ QByteArray Policies(bool trail, bool series, bool importMap)
 {
     // Who the session is and his rights, read in the statement itself (once
     // a statement, with its plan): a function call would cost each
-    // statement more than its own work. The users' own policies call the
-    // functions instead: a policy of qlusers may not read qlusers.
+    // statement more than its own work. Each is one index probe. A
+    // statement's plan holds every look-up of every policy that applies to
+    // it, and the server sets each one up at every call, whether it runs or
+    // not: so the policies name them as seldom as they can, and a table's
+    // reads pass one policy. The users' own policies call the functions
+    // instead: a policy of qlusers may not read qlusers.
     const QByteArray me = "(SELECT r.userkey FROM quorla_roles r WHERE r.rolename = current_user)";
-    const QByteArray rights = "coalesce((SELECT u.q_rights FROM quorla_roles r JOIN qlusers u ON u.pk = r.userkey"
-                              " WHERE r.rolename = current_user), 0)";
+    const QByteArray rights = "coalesce((SELECT u.q_rights FROM qlusers u WHERE u.pk = " + me + "), 0)";
     const QByteArray admin = "(" + rights + " & 2) <> 0";
     const QByteArray adminByFunction = "((SELECT quorla_rights()) & 2) <> 0";
     const QByteArray mayChange = "(q_owner = " + me + " OR (" + rights + " & 6) <> 0)";
@@ -185,7 +189,8 @@ QByteArray Policies(bool trail, bool series, bool importMap)
     const auto exists = [](const QByteArray& from, const QByteArray& where) {
         return "EXISTS (SELECT 1 FROM " + from + " WHERE " + where + " OFFSET 0)";
     };
-    const QByteArray entryReadable = exists("qldayent d", "d.pk = q_entry");
+    // The session is an entry's (or series') owner or one of its assignees.
+    const QByteArray isHis = me + " = ANY (q_owner || q_assignees)";
     QByteArray sql;
     const auto table = [&](const QByteArray& name) {
         sql += "ALTER TABLE " + name + " ENABLE ROW LEVEL SECURITY;";
@@ -208,35 +213,43 @@ QByteArray Policies(bool trail, bool series, bool importMap)
         policy("quorla_admin", name, "ALL", adminByFunction, adminByFunction);
     }
     table("qldayent");
-    policy("quorla_read", "qldayent", "SELECT",
-           "NOT q_private OR q_owner = " + me + " OR " + me + " = ANY (q_assignees) OR " + admin, {});
+    policy("quorla_read", "qldayent", "SELECT", "NOT q_private OR " + isHis + " OR " + admin, {});
     // Administrators add anyone's: their poll grows every series (they may
     // change any entry's owner anyway).
     policy("quorla_add", "qldayent", "INSERT", {}, "(q_owner = " + me + " AND (" + rights + " & 1) <> 0) OR " + admin);
     policy("quorla_change", "qldayent", "UPDATE", mayChange, mayChange);
     policy("quorla_delete", "qldayent", "DELETE", mayChange, {});
+    // A table's reads pass its read policy or any policy of every command
+    // (so one policy for all, as above, would add its test to every read):
+    // the writes' policies name their commands. What may be changed may
+    // be read (the right to change others' entries reads every alarm).
+    const auto writes = [&](const QByteArray& on, const QByteArray& rows) {
+        policy("quorla_add", on, "INSERT", {}, rows);
+        policy("quorla_change", on, "UPDATE", rows, rows);
+        policy("quorla_delete", on, "DELETE", rows, {});
+    };
     table("qlalarms");
-    const QByteArray alarmOwn = "q_user = " + me + " OR " + admin;
-    policy("quorla_read", "qlalarms", "SELECT", alarmOwn + " OR " + entryReadable, {});
-    const QByteArray alarmWrite = alarmOwn + " OR (" + rights
-        + " & 4) <> 0 OR " + exists("qldayent d", "d.pk = q_entry AND d.q_owner = " + me);
-    policy("quorla_admin", "qlalarms", "ALL", alarmWrite, alarmWrite);
+    // (The entry looked up in the statement, not by a function: reads of
+    // other people's alarms, such as a week's alarmed entries, would call
+    // it for every row, each call costing more than the statement.)
+    policy("quorla_read", "qlalarms", "SELECT",
+           "q_user = " + me + " OR (" + rights + " & 6) <> 0 OR " + exists("qldayent d", "d.pk = q_entry"), {});
+    writes("qlalarms", "q_user = " + me + " OR (" + rights + " & 6) <> 0 OR "
+                           + exists("qldayent d", "d.pk = q_entry AND d.q_owner = " + me));
     // A repeating event's template is read and written as its occurrences
     // are (its owner adds it); its links follow the template. A poll grows
     // its user's own series, an administrator's every series (TAlarmPoller):
     // occurrences are added as their owner's entries.
     if (series) {
         table("qlseries");
-        policy("quorla_read", "qlseries", "SELECT",
-               "NOT q_private OR q_owner = " + me + " OR " + me + " = ANY (q_assignees) OR " + admin, {});
+        policy("quorla_read", "qlseries", "SELECT", "NOT q_private OR " + isHis + " OR " + admin, {});
         policy("quorla_add", "qlseries", "INSERT", {}, "q_owner = " + me + " AND (" + rights + " & 1) <> 0");
         policy("quorla_change", "qlseries", "UPDATE", mayChange, mayChange);
         policy("quorla_delete", "qlseries", "DELETE", mayChange, {});
         table("qlserlnk");
         policy("quorla_read", "qlserlnk", "SELECT", exists("qlseries s", "s.pk = q_series"), {});
-        const QByteArray linkWrite
-            = exists("qlseries s", "s.pk = q_series AND (s.q_owner = " + me + " OR (" + rights + " & 6) <> 0)");
-        policy("quorla_admin", "qlserlnk", "ALL", linkWrite, linkWrite);
+        // (Every link that may be written may be read: its template is.)
+        writes("qlserlnk", exists("qlseries s", "s.pk = q_series AND (s.q_owner = " + me + " OR (" + rights + " & 6) <> 0)"));
     }
     // What an imported calendar's events became: each user's own map, which
     // his imports read and write; administrators all. The CalDAV service keeps
@@ -328,6 +341,7 @@ void TServerRoles::Install(const QString& userKey)
     QByteArray sql = InstallSql;
     sql.replace("@CHECK@", RoleCheck);
     sql.replace("@S@", schema);
+    sql.replace("@V@", QByteArray::number(SetUpVersion));
     // Columns the row policies read, kept by the server from the record's
     // bytes in the statement that writes them; a user's password is refused.
     const QByteArray columns
@@ -394,6 +408,50 @@ void TServerRoles::Install(const QString& userKey)
         throw EQuorla(QStringLiteral("Unable to set up the users' server roles\r\r") + reason);
     }
     database_.ForgetRoles();
+}
+
+bool TServerRoles::Upgrade()
+{
+    if (!Kept())
+        return false;
+    const auto fail = [this] {
+        const QString reason = connection_->reason();
+        connection_->rollback();
+        throw EQuorla(QStringLiteral("Unable to set up the users' server roles\r\r") + reason);
+    };
+    // Whether the server holds an earlier set-up and this session may
+    // change it; not known (the server away) counts as no: what the caller
+    // does next fails in its own words.
+    const auto due = [this] {
+        Result result;
+        return connection_->exec({},
+                                 "SELECT coalesce(substring(obj_description(c.oid, 'pg_class') from 'set-up ([0-9]+)$')::int, 1) < "
+                                     + QByteArray::number(SetUpVersion)
+                                     + " AND pg_has_role(current_user, c.relowner, 'USAGE')"
+                                       " FROM pg_class c WHERE c.oid = to_regclass('quorla_roles')",
+                                 nullptr, 0, result)
+            == IsamOk
+            && result.rows() == 1 && result.number(0, 0) != 0;
+    };
+    connection_->beginCall();
+    if (connection_->inTransaction() || !due())
+        return false;
+    // One session upgrades; one that waited for it finds it done.
+    if (connection_->command("BEGIN; LOCK TABLE quorla_roles IN SHARE ROW EXCLUSIVE MODE") != IsamOk)
+        fail();
+    if (!due()) {
+        connection_->rollback();
+        return false;
+    }
+    try {
+        Install({});
+    } catch (const EQuorla&) {
+        connection_->rollback();
+        throw;
+    }
+    if (connection_->command("COMMIT") != IsamOk)
+        fail();
+    return true;
 }
 
 TServerRoles::TAdopted TServerRoles::AdoptUsers()

@@ -67,8 +67,21 @@ public:
     // functions, the rights on the tables and their row policies, and the
     // logged-in role (the one running this) as user `userKey`, an
     // administrator (none when empty: a superuser or the tables' owner
-    // setting up a copy). Throws EQuorla.
+    // setting up a copy). Running it again changes nothing but what this
+    // program sets up differently; the server records which set-up it
+    // holds. Throws EQuorla.
     void Install(const QString& userKey);
+
+    // The set-up Install makes: counted up whenever its functions, rights
+    // or policies change. A server set up before it was recorded holds 1.
+    static constexpr int SetUpVersion = 2;
+
+    // Brings a server set up by an earlier program to this one's set-up (as
+    // Install does, every role kept), when the session's role owns the
+    // tables (the database's first administrator, or a superuser): nobody
+    // else may change them, and for everyone else it does nothing. Answers
+    // whether it did. Throws EQuorla.
+    bool Upgrade();
 
     // For a database just copied onto the server: every user becomes a role
     // with the password his record holds, the records keep none, and the
