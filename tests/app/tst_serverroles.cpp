@@ -100,6 +100,8 @@ private:
     QMap<QString, QString> keys_;
     QString privateEntry_;
     QString publicEntry_;
+    QString gonePrivate_;
+    QString gonePublic_;
     QString category_;
     QString privateSeries_;
     QString publicSeries_;
@@ -170,6 +172,13 @@ void TestServerRoles::initTestCase()
     entry.setDescription(QStringLiteral("public"));
     entry.setAssigneeKeys({keys_[QStringLiteral("BOSS")]});
     publicEntry_ = events.insertEntryWithAlarms(entry, alarm);
+    // The same two again, deleted by BOSS: their trail is read as theirs.
+    gonePublic_ = events.insertEntryWithAlarms(entry, alarm);
+    entry.setFlags(DayEntryRecord::Private);
+    entry.setAssigneeKeys({keys_[QStringLiteral("MODIFIER")]});
+    gonePrivate_ = events.insertEntryWithAlarms(entry, alarm);
+    for (const QString& key : {gonePublic_, gonePrivate_})
+        QCOMPARE(events.deleteEntryWithAlarms(key), TEventWriter::Result::Done);
     // Weekly series from long ago: due to grow at every poll.
     for (const bool isPrivate : {true, false}) {
         SeriesRecord series;
@@ -269,6 +278,8 @@ void TestServerRoles::rightsBothWays_data()
     const QList<std::tuple<const char*, bool, bool, bool>> table{
         {"read the private entry", false, true, true},
         {"read its trail", false, true, true},
+        {"read a private entry's deletion", false, true, true},
+        {"read a public entry's deletion", true, true, true},
         {"read its alarm", false, true, true},
         {"change another's entry", false, true, true},
         {"read the private series", false, true, true},
@@ -307,7 +318,8 @@ bool TestServerRoles::programAllows(const QString& name, const QString& action)
     TUserWriter(boss_->Database()->Users()).readUser(keys_[name], user);
     as.SetCurrentUser(user, keys_[name]);
     DayEntryRecord entry;
-    TLookup::Equal(boss_->Database()->DayEntries(), entry.bytes(), TXIsamFile::PrimaryIndex, privateEntry_);
+    TLookup::Equal(boss_->Database()->DayEntries(), entry.bytes(), TXIsamFile::PrimaryIndex,
+                   action.contains(QLatin1String("public")) ? publicEntry_ : privateEntry_);
     if (action.startsWith(QLatin1String("read")))
         return as.EntryVisible(entry, TFilterRules());
     if (action.startsWith(QLatin1String("change another's")))
@@ -325,6 +337,11 @@ bool TestServerRoles::storeDoes(const QString& name, const QString& action)
     }
     if (action == QLatin1String("read its trail"))
         return !db.Trail().History(TChangeTrail::EntrySubject(privateEntry_)).isEmpty();
+    if (action.endsWith(QLatin1String("deletion"))) {
+        const QString gone = action.contains(QLatin1String("public")) ? gonePublic_ : gonePrivate_;
+        const auto history = db.Trail().History(TChangeTrail::EntrySubject(gone));
+        return !history.isEmpty() && history.last().action == TChangeTrail::Action::EventDeleted;
+    }
     if (action == QLatin1String("read its alarm")) {
         AlarmRecord alarm;
         return TLookup::Equal(db.Alarms(), alarm.bytes(), AlarmRecord::DayEntryKeyIndex, privateEntry_);
@@ -403,9 +420,14 @@ bool TestServerRoles::sqlDoes(const QString& name, const QString& action)
     const auto update = [](const char* table, const QString& key) {
         return "UPDATE " + QByteArray(table) + " SET data = data WHERE pk = '" + key.toLatin1() + "'";
     };
+    const auto deletion = [](const QString& key) {
+        return "SELECT count(*) FROM qltrail WHERE q_subject = 'E" + key.toLatin1() + "' AND get_byte(data, 0) = 3";
+    };
     const QMap<QString, QByteArray> statements{
         {"read the private entry", "SELECT count(*) FROM qldayent WHERE pk = " + entry},
         {"read its trail", "SELECT count(*) FROM qltrail WHERE substring(data from 168 for 11) = 'E' || " + entry + "::bytea"},
+        {"read a private entry's deletion", deletion(gonePrivate_)},
+        {"read a public entry's deletion", deletion(gonePublic_)},
         {"read its alarm", "SELECT count(*) FROM qlalarms WHERE substring(data from 16 for 10) = " + entry + "::bytea"},
         {"change another's entry", update("qldayent", publicEntry_)},
         {"read the private series", "SELECT count(*) FROM qlseries WHERE pk = '" + privateSeries_.toLatin1() + "'"},
