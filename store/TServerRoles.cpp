@@ -198,8 +198,7 @@ BEGIN
     SELECT d.q_private, d.q_owner, d.q_assignees INTO )SQL" + kept + R"SQL( FROM qldayent d WHERE d.pk = subj_key;
 )SQL" + (series ? "  ELSIF subj LIKE 'S%' THEN\n    SELECT s.q_private, s.q_owner, s.q_assignees INTO " + kept
                   + " FROM qlseries s WHERE s.pk = subj_key;\n"
-                : QByteArray()) + R"SQL(
-  ELSE
+                : QByteArray()) + R"SQL(  ELSE
     RETURN NEW;
   END IF;
   IF FOUND THEN
