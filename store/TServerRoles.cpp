@@ -165,8 +165,12 @@ END $$;
 // the same transaction), from the subject's newest earlier record that has
 // them, or, for an occurrence of a repeating event never recorded alone,
 // from its series, whose link outlives the occurrence. Deleting an entry
-// (or series) marks its records gone. Set up once with the columns, the
-// records already there take them from the entries and series still there.
+// (or series) marks its records gone, skipping any that another
+// transaction holds (only the trail's clean-up, removing them, or an
+// administrator's change can): waiting for that transaction, which may be
+// waiting for this one's trail record, could deadlock. Set up once with the
+// columns, the records already there take them from the entries and series
+// still there.
 // @S@ stands for the schema, quoted.
 QByteArray TrailKeptSql(bool series)
 {
@@ -217,8 +221,8 @@ BEGIN
     sql += R"SQL(  RETURN NEW;
 END $f$;
 CREATE OR REPLACE FUNCTION quorla_trail_gone() RETURNS trigger)SQL" + definer + R"SQL($f$ BEGIN
-  UPDATE qltrail SET q_gone = true WHERE ix)SQL" + QByteArray::number(TrailRecord::SubjectIndex) + R"SQL( = convert_to(TG_ARGV[0] || OLD.pk, 'UTF8')
-    AND q_subject = TG_ARGV[0] || OLD.pk AND NOT q_gone;
+  UPDATE qltrail SET q_gone = true WHERE pk IN (SELECT pk FROM qltrail WHERE ix)SQL" + QByteArray::number(TrailRecord::SubjectIndex) + R"SQL( = convert_to(TG_ARGV[0] || OLD.pk, 'UTF8')
+    AND q_subject = TG_ARGV[0] || OLD.pk AND NOT q_gone FOR UPDATE SKIP LOCKED);
   RETURN NULL;
 END $f$;
 REVOKE ALL ON FUNCTION quorla_trail_kept(), quorla_trail_gone() FROM PUBLIC;

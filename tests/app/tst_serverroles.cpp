@@ -329,9 +329,11 @@ bool TestServerRoles::storeDoes(const QString& name, const QString& action)
     if (action == QLatin1String("read its trail"))
         return !db.Trail().History(TChangeTrail::EntrySubject(privateEntry_)).isEmpty();
     if (action.endsWith(QLatin1String("deletion"))) {
-        const auto history = db.Trail().History(
-            TChangeTrail::EntrySubject(action.contains(QLatin1String("public")) ? gonePublic_ : gonePrivate_));
-        return !history.isEmpty() && history.last().action == TChangeTrail::Action::EventDeleted;
+        // Its whole trail, as BOSS reads it: the deletion last.
+        const QString subject = TChangeTrail::EntrySubject(action.contains(QLatin1String("public")) ? gonePublic_ : gonePrivate_);
+        const auto history = db.Trail().History(subject);
+        return history.size() == boss_->Database()->Trail().History(subject).size()
+            && history.last().action == TChangeTrail::Action::EventDeleted;
     }
     if (action == QLatin1String("read its alarm")) {
         AlarmRecord alarm;
