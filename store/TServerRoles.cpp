@@ -174,9 +174,16 @@ END $$;
 // @S@ stands for the schema, quoted.
 QByteArray TrailKeptSql(bool series)
 {
+    // The subject from the record's bytes: before the insert, the server
+    // has not computed its columns yet.
     const QByteArray subject = "substring(NEW.data from " + QByteArray::number(TrailRecord::SubjectOffset + 1) + " for 11)";
     const QByteArray definer = " LANGUAGE plpgsql SECURITY DEFINER SET search_path = pg_catalog, @S@, pg_temp AS ";
     const QByteArray kept = "NEW.q_private, NEW.q_owner, NEW.q_assignees";
+    // The trail's index of subjects (the subject's text) and the series
+    // links' of entries: their values are the client's, so a look-up by
+    // one checks the record's bytes as well.
+    const QByteArray bySubject = "ix" + QByteArray::number(TrailRecord::SubjectIndex);
+    const QByteArray byEntry = "ix" + QByteArray::number(SeriesLinkRecord::EntryKeyIndex);
     const auto copy = [](const char* table, const char* alias) {
         return "UPDATE qltrail t SET q_private = " + QByteArray(alias) + ".q_private, q_owner = " + alias
             + ".q_owner, q_assignees = " + alias + ".q_assignees FROM " + table + " " + alias
@@ -210,19 +217,20 @@ BEGIN
   END IF;
   NEW.q_gone := true;
   SELECT t.q_private, t.q_owner, t.q_assignees INTO )SQL" + kept + R"SQL( FROM qltrail t
-    WHERE t.ix)SQL" + QByteArray::number(TrailRecord::SubjectIndex) + " = " + subject + R"SQL( AND t.q_subject = subj
-      AND t.q_private IS NOT NULL ORDER BY t.ix)SQL" + QByteArray::number(TrailRecord::SubjectIndex) + R"SQL( DESC, t.pk DESC LIMIT 1;
+    WHERE t.)SQL" + bySubject + " = " + subject + R"SQL( AND t.q_subject = subj AND t.q_private IS NOT NULL
+    ORDER BY t.)SQL" + bySubject + R"SQL( DESC, t.pk DESC LIMIT 1;
 )SQL";
     if (series)
         sql += "  IF NOT FOUND AND subj LIKE 'E%' THEN\n    SELECT s.q_private, s.q_owner, s.q_assignees INTO " + kept
-            + " FROM qlserlnk l JOIN qlseries s ON s.pk = l.q_series WHERE l.ix"
-            + QByteArray::number(SeriesLinkRecord::EntryKeyIndex) + " = convert_to(subj_key, 'UTF8') AND encode(substring(l.data from "
+            + " FROM qlserlnk l JOIN qlseries s ON s.pk = l.q_series\n      WHERE l." + byEntry
+            + " = convert_to(subj_key, 'UTF8') AND encode(substring(l.data from "
             + QByteArray::number(SeriesLinkRecord::EntryKeyOffset + 1) + " for 10), 'escape') = subj_key LIMIT 1;\n  END IF;\n";
     sql += R"SQL(  RETURN NEW;
 END $f$;
 CREATE OR REPLACE FUNCTION quorla_trail_gone() RETURNS trigger)SQL" + definer + R"SQL($f$ BEGIN
-  UPDATE qltrail SET q_gone = true WHERE pk IN (SELECT pk FROM qltrail WHERE ix)SQL" + QByteArray::number(TrailRecord::SubjectIndex) + R"SQL( = convert_to(TG_ARGV[0] || OLD.pk, 'UTF8')
-    AND q_subject = TG_ARGV[0] || OLD.pk AND NOT q_gone FOR UPDATE SKIP LOCKED);
+  UPDATE qltrail SET q_gone = true WHERE pk IN (SELECT pk FROM qltrail
+    WHERE )SQL" + bySubject + R"SQL( = convert_to(TG_ARGV[0] || OLD.pk, 'UTF8') AND q_subject = TG_ARGV[0] || OLD.pk AND NOT q_gone
+    FOR UPDATE SKIP LOCKED);
   RETURN NULL;
 END $f$;
 REVOKE ALL ON FUNCTION quorla_trail_kept(), quorla_trail_gone() FROM PUBLIC;
