@@ -156,6 +156,94 @@ DO $$ DECLARE t text; BEGIN
 END $$;
 )SQL";
 
+// Who could read a trail record's entry (or series) when the record was
+// written, kept beside the record by the server: the entry's private flag,
+// owner and assignees (q_private, q_owner, q_assignees), and whether the
+// entry is gone since (q_gone). Once an entry is deleted its row no longer
+// tells who may read its records, its deletion's least of all: these
+// columns do. A trigger fills them whatever the client sends: from the
+// entry's row; for a record written after the row went (a deletion's, in
+// the same transaction), from the subject's newest earlier record that has
+// them, or, for an occurrence of a repeating event never recorded alone,
+// from its series, whose link outlives the occurrence. Deleting an entry
+// (or series) marks its records gone, skipping any that another
+// transaction holds (only the trail's clean-up, removing them, or an
+// administrator's change can): waiting for that transaction, which may be
+// waiting for this one's trail record, could deadlock. Set up once with the
+// columns, the records already there take them from the entries and series
+// still there.
+// @S@ stands for the schema, quoted.
+QByteArray TrailKeptSql(bool series)
+{
+    // The subject from the record's bytes: before the insert, the server
+    // has not computed its columns yet.
+    const QByteArray subject = "substring(NEW.data from " + QByteArray::number(TrailRecord::SubjectOffset + 1) + " for 11)";
+    const QByteArray definer = " LANGUAGE plpgsql SECURITY DEFINER SET search_path = pg_catalog, @S@, pg_temp AS ";
+    const QByteArray kept = "NEW.q_private, NEW.q_owner, NEW.q_assignees";
+    // The trail's index of subjects (the subject's text) and the series
+    // links' of entries: their values are the client's, so a look-up by
+    // one checks the record's bytes as well.
+    const QByteArray bySubject = "ix" + QByteArray::number(TrailRecord::SubjectIndex);
+    const QByteArray byEntry = "ix" + QByteArray::number(SeriesLinkRecord::EntryKeyIndex);
+    const auto copy = [](const char* table, const char* alias) {
+        return "UPDATE qltrail t SET q_private = " + QByteArray(alias) + ".q_private, q_owner = " + alias
+            + ".q_owner, q_assignees = " + alias + ".q_assignees FROM " + table + " " + alias
+            + " WHERE t.q_subject LIKE '" + (QByteArray(table) == "qldayent" ? "E" : "S") + "%' AND " + alias
+            + ".pk = substring(t.q_subject from 2);";
+    };
+    QByteArray sql = R"SQL(
+DO $$ BEGIN
+  IF NOT EXISTS (SELECT FROM pg_attribute WHERE attrelid = 'qltrail'::regclass AND attname = 'q_gone'
+                 AND NOT attisdropped) THEN
+    ALTER TABLE qltrail ADD COLUMN q_gone boolean NOT NULL DEFAULT false, ADD COLUMN q_private boolean,
+      ADD COLUMN q_owner text, ADD COLUMN q_assignees text[];
+    )SQL" + copy("qldayent", "d") + (series ? copy("qlseries", "s") : QByteArray()) + R"SQL(
+  END IF;
+END $$;
+CREATE OR REPLACE FUNCTION quorla_trail_kept() RETURNS trigger)SQL" + definer + R"SQL($f$
+DECLARE
+  subj text := encode()SQL" + subject + R"SQL(, 'escape');
+  subj_key text := substring(subj from 2);
+BEGIN
+  NEW.q_private := NULL; NEW.q_owner := NULL; NEW.q_assignees := NULL; NEW.q_gone := false;
+  IF subj LIKE 'E%' THEN
+    SELECT d.q_private, d.q_owner, d.q_assignees INTO )SQL" + kept + R"SQL( FROM qldayent d WHERE d.pk = subj_key;
+)SQL" + (series ? "  ELSIF subj LIKE 'S%' THEN\n    SELECT s.q_private, s.q_owner, s.q_assignees INTO " + kept
+                  + " FROM qlseries s WHERE s.pk = subj_key;\n"
+                : QByteArray()) + R"SQL(  ELSE
+    RETURN NEW;
+  END IF;
+  IF FOUND THEN
+    RETURN NEW;
+  END IF;
+  NEW.q_gone := true;
+  SELECT t.q_private, t.q_owner, t.q_assignees INTO )SQL" + kept + R"SQL( FROM qltrail t
+    WHERE t.)SQL" + bySubject + " = " + subject + R"SQL( AND t.q_subject = subj AND t.q_private IS NOT NULL
+    ORDER BY t.)SQL" + bySubject + R"SQL( DESC, t.pk DESC LIMIT 1;
+)SQL";
+    if (series)
+        sql += "  IF NOT FOUND AND subj LIKE 'E%' THEN\n    SELECT s.q_private, s.q_owner, s.q_assignees INTO " + kept
+            + " FROM qlserlnk l JOIN qlseries s ON s.pk = l.q_series\n      WHERE l." + byEntry
+            + " = convert_to(subj_key, 'UTF8') AND encode(substring(l.data from "
+            + QByteArray::number(SeriesLinkRecord::EntryKeyOffset + 1) + " for 10), 'escape') = subj_key LIMIT 1;\n  END IF;\n";
+    sql += R"SQL(  RETURN NEW;
+END $f$;
+CREATE OR REPLACE FUNCTION quorla_trail_gone() RETURNS trigger)SQL" + definer + R"SQL($f$ BEGIN
+  UPDATE qltrail SET q_gone = true WHERE pk IN (SELECT pk FROM qltrail
+    WHERE )SQL" + bySubject + R"SQL( = convert_to(TG_ARGV[0] || OLD.pk, 'UTF8') AND q_subject = TG_ARGV[0] || OLD.pk AND NOT q_gone
+    FOR UPDATE SKIP LOCKED);
+  RETURN NULL;
+END $f$;
+REVOKE ALL ON FUNCTION quorla_trail_kept(), quorla_trail_gone() FROM PUBLIC;
+CREATE OR REPLACE TRIGGER quorla_kept BEFORE INSERT ON qltrail FOR EACH ROW EXECUTE FUNCTION quorla_trail_kept();
+CREATE OR REPLACE TRIGGER quorla_gone AFTER DELETE ON qldayent FOR EACH ROW EXECUTE FUNCTION quorla_trail_gone('E');
+)SQL";
+    if (series)
+        sql += "CREATE OR REPLACE TRIGGER quorla_gone AFTER DELETE ON qlseries FOR EACH ROW EXECUTE FUNCTION "
+               "quorla_trail_gone('S');";
+    return sql;
+}
+
 // Row-level security: what each Quorla role may read and change, the
 // program's own rules enforced by the server. "me" is the session role's
 // user key, "rights" his rights (administer 2, change others' entries 4).
@@ -265,10 +353,12 @@ QByteArray Policies(bool trail, bool series, bool importMap)
     if (trail) {
         table("qltrail");
         // A series' records (subject "S") follow its template as an
-        // entry's follow the entry.
+        // entry's follow the entry. Once it is gone, they go on being read
+        // by whoever could read it when they were written (TrailKeptSql):
+        // one column test for every record of an entry still there.
         policy("quorla_read", "qltrail", "SELECT",
                "q_subject NOT LIKE 'E%'" + QByteArray(series ? " AND q_subject NOT LIKE 'S%'" : "") + " OR q_actor = "
-                   + me + " OR " + admin
+                   + me + " OR " + admin + " OR (q_gone AND (NOT q_private OR " + me + " = ANY (q_owner || q_assignees)))"
                    + " OR (q_subject LIKE 'E%' AND " + exists("qldayent d", "d.pk = substring(q_subject from 2)") + ")"
                    + (series ? " OR (q_subject LIKE 'S%' AND " + exists("qlseries s", "s.pk = substring(q_subject from 2)")
                                + ")"
@@ -388,7 +478,8 @@ void TServerRoles::Install(const QString& userKey)
         trail = "ALTER TABLE qltrail ADD COLUMN IF NOT EXISTS q_actor text GENERATED ALWAYS AS ("
             + keyAt(TrailRecord::UserKeyOffset) + ") STORED;"
             + "ALTER TABLE qltrail ADD COLUMN IF NOT EXISTS q_subject text GENERATED ALWAYS AS (encode(substring(data from "
-            + QByteArray::number(TrailRecord::SubjectOffset + 1) + " for 11), 'escape')) STORED;";
+            + QByteArray::number(TrailRecord::SubjectOffset + 1) + " for 11), 'escape')) STORED;"
+            + QByteArray(TrailKeptSql(series)).replace("@S@", schema);
     const QByteArray role = QByteArray("'") + QByteArray(userKey.toLatin1()).replace('\'', "") + "'";
     const QByteArray me = userKey.isEmpty() ? QByteArray()
                                             : "INSERT INTO quorla_roles VALUES (current_user, " + role

@@ -40,7 +40,9 @@ class UserRecord;
 // Row policies (on the group "quorla-users"): an entry's row is read when it
 // is not private, or by its owner, its assignees and administrators; its
 // alarms and trail records follow it (an alarm is also its user's, a trail
-// record its author's). Entries are added by their owner with the right to
+// record its author's). Once it is deleted, its trail records are read by
+// whoever could read it when they were written, which the server keeps
+// beside each record. Entries are added by their owner with the right to
 // add entries (administrators add anyone's: their poll grows every
 // series), changed and deleted by their owner or with the right to change
 // others' entries or to administer. Users, categories and the office's
@@ -49,8 +51,9 @@ class UserRecord;
 // entry's owner, assignees and private flag, an alarm's user and entry, a
 // trail record's author and subject, an import map row's user, a user's
 // rights) are computed by the server from the record's bytes in the
-// statement that writes them (stored generated columns), so no client can
-// set them apart.
+// statement that writes them (stored generated columns; a trail record's
+// readers by a trigger that ignores what the client sends), so no client
+// can set them apart.
 class TServerRoles
 {
 public:
