@@ -151,7 +151,9 @@ void runWeekStepBench()
         std::printf("week step over %d day entries and %d alarms, %d users, the program's answers\n", Entries,
                     Calendar::Alarms, Calendar::Users);
         measure(views, *session.Database(), "one line");
-        views.WeekView()->setDisplayMode(TDisplayMode::dmDouble);
+        TDisplayStyle style = views.WeekView()->Style();
+        style.DisplayMode = TDisplayMode::dmDouble;
+        views.WeekView()->setStyle(style);
         measure(views, *session.Database(), "two lines");
     }
     TServices::setCurrent(previous);
