@@ -119,7 +119,7 @@ void runWeekStepBench()
     {
         TXIsamFile users;
         const QString path = folder.filePath(QString(UserRecord::FileName));
-        check(users.CreateDataset(path, 10, QString(UserRecord::Format)) && users.Open(path, 3), "users");
+        check(users.CreateDataset(path, 10, QString(UserRecord::Format)) && users.Open(path), "users");
         for (int i = 1; i <= Calendar::Users; ++i) {
             UserRecord u;
             u.setUserName(QStringLiteral("USER%1").arg(i));
