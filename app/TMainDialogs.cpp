@@ -119,7 +119,7 @@ void TMainDialogs::OptionsCommand()
                       session_.MayAdminister());
     Options->UseOffice(session_.Database(), session_.MayAdminister());
     Options->Execute(*views_.WeekView(), *views_.DayView(), *session_.Settings());
-    session_.Settings()->ApplyToView(*views_.MonthView());
+    views_.MonthView()->setStyle(session_.Settings()->Style(views_.MonthView()->Style()));
 }
 
 bool TMainDialogs::FilteringCommand()

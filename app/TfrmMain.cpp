@@ -153,7 +153,7 @@ TfrmMain::~TfrmMain()
     TCommand::Screen = nullptr;
     tmrMain->stop();
     AlarmPoller_.reset();
-    TCommand::Run([this] { session_->SaveSettings([this](TQuorlaCfg& settings) { settings.CaptureFromViews(*WeekView()); }); });
+    TCommand::Run([this] { session_->SaveSettings([this](TQuorlaCfg& settings) { settings.Capture(WeekView()->Style()); }); });
 }
 
 void TfrmMain::wireViews()
@@ -353,8 +353,10 @@ void TfrmMain::startUp()
         return true;
     };
     const auto apply = [this](const TQuorlaCfg& settings) {
-        settings.ApplyToViews(*WeekView(), *DayView());
-        settings.ApplyToView(*MonthView());
+        const TDisplayStyle style = settings.Style(WeekView()->Style());
+        WeekView()->setStyle(style);
+        DayView()->setStyle(style);
+        MonthView()->setStyle(style);
     };
     const auto welcome = [this, &services](const QString& name) {
         services.message(Kind::Information, Buttons::Ok,

@@ -6,7 +6,6 @@
 #include "TCommand.h"
 #include "TDialogFrame.h"
 #include "TDayView.h"
-#include "TFont.h"
 #include "TQuorlaCfg.h"
 #include "TQuorlaDB.h"
 #include "TWeekView.h"
@@ -83,20 +82,12 @@ TColor selectedColour(const QComboBox& list)
     return TColor(list.currentData().toInt());
 }
 
-TFont recoloured(const TFont& font, TColor color)
-{
-    TFont result = font;
-    result.setColor(color);
-    return result;
-}
-
 // The font in `color` with exactly the italic style when `italic`, and no
 // style otherwise (a bold one is dropped).
-TFont styled(const TFont& font, TColor color, bool italic)
+void restyle(TFont& font, TColor color, bool italic)
 {
-    TFont result = recoloured(font, color);
-    result.setItalicOnly(italic);
-    return result;
+    font.setColor(color);
+    font.setItalicOnly(italic);
 }
 
 } // namespace
@@ -143,19 +134,19 @@ int TfrmOptions::Execute(TWeekView& weekView, TDayView& dayView, TQuorlaCfg& set
 
 void TfrmOptions::LoadFromView()
 {
-    TWeekView& view = *WeekView;
-    ui->chkShowCategories->setChecked(view.ShowCategories());
-    ui->chkShowAlarmGlyphs->setChecked(view.ShowAlarmGlyphs());
-    ui->chkShowPrivateGlyphs->setChecked(view.ShowPrivateGlyphs());
-    ui->chkExpandLines->setChecked(view.DisplayMode() == TDisplayMode::dmDouble);
-    selectColour(*ui->cmbTimeColor, view.TimeFont()->Color());
-    selectColour(*ui->cmbDescriptionColor, view.DescriptionFont()->Color());
-    selectColour(*ui->cmbAssigneeColor, view.AssigneeFont()->Color());
-    selectColour(*ui->cmbCategoryColor, view.CategoryFont()->Color());
-    selectColour(*ui->cmbPrivateColor, view.PrivateFont()->Color());
-    ui->chkAssigneeItalic->setChecked(view.AssigneeFont()->Italic());
-    ui->chkCategoryItalic->setChecked(view.CategoryFont()->Italic());
-    ui->chkPrivateItalic->setChecked(view.PrivateFont()->Italic());
+    const TDisplayStyle& style = WeekView->Style();
+    ui->chkShowCategories->setChecked(style.ShowCategories);
+    ui->chkShowAlarmGlyphs->setChecked(style.ShowAlarmGlyphs);
+    ui->chkShowPrivateGlyphs->setChecked(style.ShowPrivateGlyphs);
+    ui->chkExpandLines->setChecked(style.DisplayMode == TDisplayMode::dmDouble);
+    selectColour(*ui->cmbTimeColor, style.TimeFont.Color());
+    selectColour(*ui->cmbDescriptionColor, style.DescriptionFont.Color());
+    selectColour(*ui->cmbAssigneeColor, style.AssigneeFont.Color());
+    selectColour(*ui->cmbCategoryColor, style.CategoryFont.Color());
+    selectColour(*ui->cmbPrivateColor, style.PrivateFont.Color());
+    ui->chkAssigneeItalic->setChecked(style.AssigneeFont.Italic());
+    ui->chkCategoryItalic->setChecked(style.CategoryFont.Italic());
+    ui->chkPrivateItalic->setChecked(style.PrivateFont.Italic());
 }
 
 void TfrmOptions::btnOkClick()
@@ -164,21 +155,19 @@ void TfrmOptions::btnOkClick()
     const QByteArray zone = ui->cmbOfficeZone->currentText().toUtf8();
     if (Office && MayChangeOffice && !zone.isEmpty() && zone != Office->OfficeZone())
         Office->SetOfficeZone(zone);
-    TWeekView& view = *WeekView;
-    view.setShowCategories(ui->chkShowCategories->isChecked());
-    view.setShowAlarmGlyphs(ui->chkShowAlarmGlyphs->isChecked());
-    view.setShowPrivateGlyphs(ui->chkShowPrivateGlyphs->isChecked());
-    view.setDisplayMode(ui->chkExpandLines->isChecked() ? TDisplayMode::dmDouble : TDisplayMode::dmSingle);
-    view.setTimeFont(recoloured(*view.TimeFont(), selectedColour(*ui->cmbTimeColor)));
-    view.setDescriptionFont(recoloured(*view.DescriptionFont(), selectedColour(*ui->cmbDescriptionColor)));
-    view.setAssigneeFont(
-        styled(*view.AssigneeFont(), selectedColour(*ui->cmbAssigneeColor), ui->chkAssigneeItalic->isChecked()));
-    view.setCategoryFont(
-        styled(*view.CategoryFont(), selectedColour(*ui->cmbCategoryColor), ui->chkCategoryItalic->isChecked()));
-    view.setPrivateFont(
-        styled(*view.PrivateFont(), selectedColour(*ui->cmbPrivateColor), ui->chkPrivateItalic->isChecked()));
-    Settings->CaptureFromViews(view);
-    Settings->ApplyToViews(view, *DayView);
+    TDisplayStyle style = WeekView->Style();
+    style.ShowCategories = ui->chkShowCategories->isChecked();
+    style.ShowAlarmGlyphs = ui->chkShowAlarmGlyphs->isChecked();
+    style.ShowPrivateGlyphs = ui->chkShowPrivateGlyphs->isChecked();
+    style.DisplayMode = ui->chkExpandLines->isChecked() ? TDisplayMode::dmDouble : TDisplayMode::dmSingle;
+    style.TimeFont.setColor(selectedColour(*ui->cmbTimeColor));
+    style.DescriptionFont.setColor(selectedColour(*ui->cmbDescriptionColor));
+    restyle(style.AssigneeFont, selectedColour(*ui->cmbAssigneeColor), ui->chkAssigneeItalic->isChecked());
+    restyle(style.CategoryFont, selectedColour(*ui->cmbCategoryColor), ui->chkCategoryItalic->isChecked());
+    restyle(style.PrivateFont, selectedColour(*ui->cmbPrivateColor), ui->chkPrivateItalic->isChecked());
+    Settings->Capture(style);
+    WeekView->setStyle(style);
+    DayView->setStyle(style);
     if (Trail && MayChangeTrail && ui->tabChanges->isEnabled() && ui->edtDaysKept->value() != Trail->DaysKept())
         Trail->SetDaysKept(ui->edtDaysKept->value());
     done(1);

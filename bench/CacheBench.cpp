@@ -43,7 +43,7 @@ void runCacheBench()
     }
     const QString path = folder.filePath(QStringLiteral("QLUsers.Ism"));
     TXIsamFile users;
-    if (!users.CreateDataset(path, 10, UserRecord::Format) || !users.Open(path, 3)) {
+    if (!users.CreateDataset(path, 10, UserRecord::Format) || !users.Open(path)) {
         std::printf("cache bench: %s\n", qPrintable(users.ErrorText()));
         return;
     }

@@ -110,7 +110,9 @@ void runMonthBench()
     month.ShowMonthOf(shown);
 
     measure(week, month, "one line");
-    week.setDisplayMode(TDisplayMode::dmDouble);
-    month.setDisplayMode(TDisplayMode::dmDouble);
+    TDisplayStyle style = week.Style();
+    style.DisplayMode = TDisplayMode::dmDouble;
+    week.setStyle(style);
+    month.setStyle(style);
     measure(week, month, "two lines");
 }

@@ -116,7 +116,7 @@ bool makeDatabase(const QTemporaryDir& folder, int entries, TXIsamFile& days, TX
     const QString dayPath = folder.filePath(QStringLiteral("QLDayEnt.Ism"));
     const QString userPath = folder.filePath(QStringLiteral("QLUsers.Ism"));
     if (!folder.isValid() || !bulkLoadDays(dayPath, entries) || !users.CreateDataset(userPath, 10, UserRecord::Format)
-        || !users.Open(userPath, 3) || !days.Open(dayPath, 3))
+        || !users.Open(userPath) || !days.Open(dayPath))
         return fail("datasets");
     for (int i = 1; i <= Users; ++i) {
         UserRecord u;

@@ -75,8 +75,8 @@ QString makeDatabase(PostgresCluster& server, const QString& folder)
     users.Close();
     const QString uri = server.createDatabase(QStringLiteral("roles"));
     check(!uri.isEmpty(), "server database");
-    check(TDatabaseCopier{TDatabaseLocation(folder), TDatabaseLocation(uri)}.Run() == TDatabaseCopier::Status::Done,
-          "copy to the server");
+    // Throws, with the reason, when the copy fails.
+    TDatabaseCopier{TDatabaseLocation(folder), TDatabaseLocation(uri)}.Run();
     server.query(QStringLiteral("roles"),
                  "UPDATE qldayent SET data = set_byte(data, " + QByteArray::number(DayEntryRecord::FlagsOffset)
                      + ", get_byte(data, " + QByteArray::number(DayEntryRecord::FlagsOffset) + ") | "

@@ -51,8 +51,8 @@ void engineSideBySide(PostgresCluster& server, const QString& folder)
     check(!uri.isEmpty(), "server database");
     QElapsedTimer copyTime;
     copyTime.start();
-    TDatabaseCopier copier{TDatabaseLocation(folder), TDatabaseLocation(uri)};
-    check(copier.Run() == TDatabaseCopier::Status::Done, "copy to the server");
+    // Throws, with the reason, when the copy fails.
+    TDatabaseCopier{TDatabaseLocation(folder), TDatabaseLocation(uri)}.Run();
     std::printf("  quorla_migrate's copy of %d entries and %d alarms to the server, checked: %.1f s\n", Entries, Alarms,
                 double(copyTime.elapsed()) / 1000);
 

@@ -2,7 +2,7 @@
 
 #include "BenchFigures.h"
 #include "TDayView.h"
-#include "TFont.h"
+#include "TDisplayStyle.h"
 #include "TMainActions.h"
 #include "TMonthView.h"
 #include "TViewNavigator.h"
@@ -27,15 +27,15 @@ void runStartupBench()
         for (QToolBar* bar : window.findChildren<QToolBar*>())
             bar->grab();
     };
-    // The three views made and each font set, as the settings are applied.
+    // The three views made and each given the style, as the settings are applied.
     const auto views = [] {
         TViewNavigator navigator(nullptr);
         std::unique_ptr<QStackedWidget> pages(navigator.Pages());
-        TFont time = *navigator.WeekView()->TimeFont();
-        time.setFont(QFont(time.font().family(), 9));
-        navigator.WeekView()->setTimeFont(time);
-        navigator.DayView()->setTimeFont(time);
-        navigator.MonthView()->setTimeFont(time);
+        TDisplayStyle style = navigator.WeekView()->Style();
+        style.TimeFont.setFont(QFont(style.TimeFont.font().family(), 9));
+        navigator.WeekView()->setStyle(style);
+        navigator.DayView()->setStyle(style);
+        navigator.MonthView()->setStyle(style);
     };
     const double commandRate = opsPerSecond(commands, 1000);
     const double viewRate = opsPerSecond(views, 1000);

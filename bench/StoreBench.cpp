@@ -130,7 +130,7 @@ void runFor(int entries, const QString& folder)
     loadCalendar(dayPath, alarmPath, entries);
 
     TXIsamFile days, alarms;
-    check(days.Open(dayPath, 3) && alarms.Open(alarmPath, 3), "open");
+    check(days.Open(dayPath) && alarms.Open(alarmPath), "open");
     RawStore raw(dayPath, alarmPath);
     DayEntryRecord entry;
     AlarmRecord alarm;

@@ -108,6 +108,8 @@ void runViewBench()
     week.ShowWeekOf(QDateTime(QDate(2024, 3, 13), QTime(12, 0)));
 
     measure(week, "one line");
-    week.setDisplayMode(TDisplayMode::dmDouble);
+    TDisplayStyle style = week.Style();
+    style.DisplayMode = TDisplayMode::dmDouble;
+    week.setStyle(style);
     measure(week, "two lines");
 }

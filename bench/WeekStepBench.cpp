@@ -119,7 +119,7 @@ void runWeekStepBench()
     {
         TXIsamFile users;
         const QString path = folder.filePath(QString(UserRecord::FileName));
-        check(users.CreateDataset(path, 10, QString(UserRecord::Format)) && users.Open(path, 3), "users");
+        check(users.CreateDataset(path, 10, QString(UserRecord::Format)) && users.Open(path), "users");
         for (int i = 1; i <= Calendar::Users; ++i) {
             UserRecord u;
             u.setUserName(QStringLiteral("USER%1").arg(i));
@@ -151,7 +151,9 @@ void runWeekStepBench()
         std::printf("week step over %d day entries and %d alarms, %d users, the program's answers\n", Entries,
                     Calendar::Alarms, Calendar::Users);
         measure(views, *session.Database(), "one line");
-        views.WeekView()->setDisplayMode(TDisplayMode::dmDouble);
+        TDisplayStyle style = views.WeekView()->Style();
+        style.DisplayMode = TDisplayMode::dmDouble;
+        views.WeekView()->setStyle(style);
         measure(views, *session.Database(), "two lines");
     }
     TServices::setCurrent(previous);

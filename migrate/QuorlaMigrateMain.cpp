@@ -67,10 +67,13 @@ int main(int argc, char* argv[])
         sinceShown.restart();
         say(QStringLiteral("%1: %2 %3 of %4 records").arg(dataset, phase).arg(done).arg(total));
     };
-    const TDatabaseCopier::Status status = copier.Run();
-    if (status != TDatabaseCopier::Status::Done)
-        return line.Failure(copier.ErrorText());
-    for (const TDatabaseCopier::Summary& s : copier.Summaries())
+    QList<TDatabaseCopier::Summary> summaries;
+    try {
+        summaries = copier.Run();
+    } catch (const EQuorla& e) {
+        return line.Failure(e.message());
+    }
+    for (const TDatabaseCopier::Summary& s : summaries)
         say(QStringLiteral("%1: %2 records, next key %3, SHA-256 %4: as in the source")
                 .arg(s.fileName)
                 .arg(s.records)

@@ -37,13 +37,13 @@ void TCommandScope::Commit()
     if (!connection_)
         return;
     const auto connection = std::exchange(connection_, nullptr);
-    const int code = connection->endCommand(true);
+    const IsamCode code = connection->endCommand(true);
     if (code == IsamOk)
         return;
     finish(*connection, code);
 }
 
-void TCommandScope::finish(TIsamConnection& connection, int code)
+void TCommandScope::finish(TIsamConnection& connection, IsamCode code)
 {
     if (connection.commitAnswerLost())
         throw EQuorla(QString::fromLatin1(LostWhileSaving));

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "IsamCode.h"
+
 #include <memory>
 
 class TIsamConnection;
@@ -40,7 +42,7 @@ public:
 
 private:
     // Throws for a commit that failed with `code`.
-    [[noreturn]] static void finish(TIsamConnection& connection, int code);
+    [[noreturn]] static void finish(TIsamConnection& connection, IsamCode code);
 
     std::shared_ptr<TIsamConnection> connection_;
     int exceptions_;

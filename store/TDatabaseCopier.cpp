@@ -1,5 +1,6 @@
 #include "TDatabaseCopier.h"
 
+#include "EQuorla.h"
 #include "IsamCode.h"
 #include "TIsamConnection.h"
 #include "TIsamEngine.h"
@@ -55,18 +56,17 @@ TDatabaseCopier::TDatabaseCopier(TDatabaseLocation from, TDatabaseLocation to)
 
 TDatabaseCopier::~TDatabaseCopier() = default;
 
-TDatabaseCopier::Status TDatabaseCopier::fail(Status status, const QString& message)
+void TDatabaseCopier::fail(const QString& message) const
 {
-    error_ = message;
-    if (written_ && status != Status::Mismatch)
-        error_ += QStringLiteral("\nThe target holds a partial copy now: empty it before copying again.");
-    return status;
+    if (!written_)
+        throw EQuorla(message);
+    throw EQuorla(message + QStringLiteral("\nThe target holds a partial copy now: empty it before copying again."));
 }
 
-TDatabaseCopier::Status TDatabaseCopier::checkTarget(Side& side)
+void TDatabaseCopier::checkTarget(Side& side)
 {
     if (side.location.IsFolder() && !QDir().mkpath(side.location.Path()))
-        return fail(Status::Failed, QStringLiteral("Cannot make the folder %1").arg(side.location.Path()));
+        fail(QStringLiteral("Cannot make the folder %1").arg(side.location.Path()));
     for (int i = 0; i < int(side.files.size()); ++i) {
         TXIsamFile& file = *side.files[i];
         const QString name = side.name(i);
@@ -74,23 +74,21 @@ TDatabaseCopier::Status TDatabaseCopier::checkTarget(Side& side)
             // A dataset a workstation made empty when it first met the
             // database is no obstacle; one that has ever held a record is.
             if (!file.Open(name))
-                return fail(Status::Failed, QStringLiteral("Cannot open %1:\n%2").arg(shown(name), file.ErrorText()));
+                fail(QStringLiteral("Cannot open %1:\n%2").arg(shown(name), file.ErrorText()));
             const qint32 records = file.RecordCount();
             const QString next = file.NextKey();
             if (records < 0 || next.isEmpty())
-                return fail(Status::Failed, QStringLiteral("Cannot read %1:\n%2").arg(shown(name), file.ErrorText()));
+                fail(QStringLiteral("Cannot read %1:\n%2").arg(shown(name), file.ErrorText()));
             file.Close();
             if (records > 0 || next != FirstKey)
-                return fail(Status::TargetNotEmpty,
-                            QStringLiteral("%1 is not empty: %2 holds %3 records (next key %4); nothing was copied")
-                                .arg(side.location.Printable(), TQuorlaDatasets::All()[i].fileName)
-                                .arg(records)
-                                .arg(next));
+                fail(QStringLiteral("%1 is not empty: %2 holds %3 records (next key %4); nothing was copied")
+                         .arg(side.location.Printable(), TQuorlaDatasets::All()[i].fileName)
+                         .arg(records)
+                         .arg(next));
         } else if (file.LastError() != IsamNotFound) {
-            return fail(Status::Failed, QStringLiteral("Cannot reach %1:\n%2").arg(shown(name), file.ErrorText()));
+            fail(QStringLiteral("Cannot reach %1:\n%2").arg(shown(name), file.ErrorText()));
         }
     }
-    return Status::Done;
 }
 
 bool TDatabaseCopier::summarise(TXIsamFile& file, qsizetype recordSize, const QString& phase, Summary& summary)
@@ -118,7 +116,7 @@ bool TDatabaseCopier::summarise(TXIsamFile& file, qsizetype recordSize, const QS
     return true;
 }
 
-TDatabaseCopier::Status TDatabaseCopier::copyDataset(int index, Side& source, Side& target)
+void TDatabaseCopier::copyDataset(int index, Side& source, Side& target)
 {
     const TQuorlaDatasets::Dataset& dataset = TQuorlaDatasets::All()[index];
     TXIsamFile& from = *source.files[index];
@@ -130,12 +128,11 @@ TDatabaseCopier::Status TDatabaseCopier::copyDataset(int index, Side& source, Si
     const qint32 keyLength = from.KeyLength();
     const qint32 total = from.RecordCount();
     if (keyLength < 1 || total < 0)
-        return fail(
-            Status::Failed, QStringLiteral("Cannot read %1:\n%2").arg(shown(source.name(index)), from.ErrorText()));
+        fail(QStringLiteral("Cannot read %1:\n%2").arg(shown(source.name(index)), from.ErrorText()));
     if (!to.Exists(name) && !to.CreateDataset(name, qint16(keyLength), dataset.format))
-        return fail(Status::Failed, QStringLiteral("Cannot create %1:\n%2").arg(shown(name), to.ErrorText()));
+        fail(QStringLiteral("Cannot create %1:\n%2").arg(shown(name), to.ErrorText()));
     if (!to.Open(name))
-        return fail(Status::Failed, QStringLiteral("Cannot open %1:\n%2").arg(shown(name), to.ErrorText()));
+        fail(QStringLiteral("Cannot open %1:\n%2").arg(shown(name), to.ErrorText()));
 
     // The identity goes first and across unchanged: what was exported from
     // the source (iCalendar UIDs) must name the same events in the copy.
@@ -143,15 +140,12 @@ TDatabaseCopier::Status TDatabaseCopier::copyDataset(int index, Side& source, Si
     if (from.ReadIdentity(identity)) {
         QString kept = identity;
         if (!to.AdoptIdentity(kept))
-            return fail(
-                Status::Failed, QStringLiteral("Cannot keep the identity in %1:\n%2").arg(shown(name), to.ErrorText()));
+            fail(QStringLiteral("Cannot keep the identity in %1:\n%2").arg(shown(name), to.ErrorText()));
         if (kept != identity)
-            return fail(Status::TargetNotEmpty,
-                        QStringLiteral("%1 is not empty: %2 already belongs to another database")
-                            .arg(target.location.Printable(), dataset.fileName));
+            fail(QStringLiteral("%1 is not empty: %2 already belongs to another database")
+                     .arg(target.location.Printable(), dataset.fileName));
     } else if (from.LastError() != IsamNotFound) {
-        return fail(
-            Status::Failed, QStringLiteral("Cannot read %1:\n%2").arg(shown(source.name(index)), from.ErrorText()));
+        fail(QStringLiteral("Cannot read %1:\n%2").arg(shown(source.name(index)), from.ErrorText()));
     }
 
     // So does the office's time zone, over the one a workstation may have
@@ -160,9 +154,9 @@ TDatabaseCopier::Status TDatabaseCopier::copyDataset(int index, Side& source, Si
     const QString zoneName(TQuorlaDB::OfficeZoneSetting);
     if (from.ReadSetting(zoneName, zone)) {
         if (!to.WriteSetting(zoneName, zone, false))
-            return fail(Status::Failed, QStringLiteral("Cannot keep the time zone in %1:\n%2").arg(name, to.ErrorText()));
+            fail(QStringLiteral("Cannot keep the time zone in %1:\n%2").arg(shown(name), to.ErrorText()));
     } else if (from.LastError() != IsamNotFound) {
-        return fail(Status::Failed, QStringLiteral("Cannot read %1:\n%2").arg(source.name(index), from.ErrorText()));
+        fail(QStringLiteral("Cannot read %1:\n%2").arg(shown(source.name(index)), from.ErrorText()));
     }
 
     // In batches of one transaction each: a folder's dataset syncs once per
@@ -187,38 +181,31 @@ TDatabaseCopier::Status TDatabaseCopier::copyDataset(int index, Side& source, Si
         keys << from.CurrentKey();
         batch.append(record.data(), qsizetype(record.size()));
         if (keys.size() == ProgressEvery && !flush())
-            return fail(Status::Failed,
-                        QStringLiteral("Cannot add records to %1:\n%2").arg(shown(name), to.ErrorText()));
+            fail(QStringLiteral("Cannot add records to %1:\n%2").arg(shown(name), to.ErrorText()));
     }
     if (from.LastError() != IsamNotFound)
-        return fail(
-            Status::Failed, QStringLiteral("Cannot read %1:\n%2").arg(shown(source.name(index)), from.ErrorText()));
+        fail(QStringLiteral("Cannot read %1:\n%2").arg(shown(source.name(index)), from.ErrorText()));
     if (!keys.isEmpty() && !flush())
-        return fail(Status::Failed, QStringLiteral("Cannot add records to %1:\n%2").arg(shown(name), to.ErrorText()));
+        fail(QStringLiteral("Cannot add records to %1:\n%2").arg(shown(name), to.ErrorText()));
     if (done == 0 && OnProgress)
         OnProgress(dataset.fileName, QStringLiteral("copying"), 0, total);
     // The source's mark of the largest key ever held: one below its next key.
     const QString next = from.NextKey();
     if (next.isEmpty())
-        return fail(
-            Status::Failed, QStringLiteral("Cannot read %1:\n%2").arg(shown(source.name(index)), from.ErrorText()));
+        fail(QStringLiteral("Cannot read %1:\n%2").arg(shown(source.name(index)), from.ErrorText()));
     const qint64 largest = next.toLongLong() - 1;
     if (largest > 0 && !to.RaiseKeyMark(QString::number(largest).rightJustified(keyLength, QLatin1Char('0'))))
-        return fail(
-            Status::Failed, QStringLiteral("Cannot set the next key of %1:\n%2").arg(shown(name), to.ErrorText()));
-    return Status::Done;
+        fail(QStringLiteral("Cannot set the next key of %1:\n%2").arg(shown(name), to.ErrorText()));
 }
 
-TDatabaseCopier::Status TDatabaseCopier::Run()
+QList<TDatabaseCopier::Summary> TDatabaseCopier::Run()
 {
-    error_.clear();
-    summaries_.clear();
     written_ = false;
     for (const TDatabaseLocation* side : {&from_, &to_})
         if (!side->IsValid())
-            return fail(Status::BadLocation, side->Error());
+            fail(side->Error());
     if (from_ == to_)
-        return fail(Status::BadLocation, QStringLiteral("The source and the target are the same database"));
+        fail(QStringLiteral("The source and the target are the same database"));
 
     Side source(from_);
     Side target(to_);
@@ -226,25 +213,22 @@ TDatabaseCopier::Status TDatabaseCopier::Run()
         TXIsamFile& file = *source.files[i];
         if (file.Exists(source.name(i))) {
             if (!file.Open(source.name(i)))
-                return fail(Status::Failed,
-                            QStringLiteral("Cannot open %1:\n%2").arg(shown(source.name(i)), file.ErrorText()));
+                fail(QStringLiteral("Cannot open %1:\n%2").arg(shown(source.name(i)), file.ErrorText()));
         } else if (file.LastError() == IsamNotFound && TQuorlaDatasets::All()[i].optional) {
             source.files[i].reset();
         } else if (file.LastError() == IsamNotFound) {
-            return fail(Status::SourceMissing, QStringLiteral("%1 holds no %2: it is no Quorla database")
-                                                   .arg(from_.Printable(), TQuorlaDatasets::All()[i].fileName));
+            fail(QStringLiteral("%1 holds no %2: it is no Quorla database")
+                     .arg(from_.Printable(), TQuorlaDatasets::All()[i].fileName));
         } else {
-            return fail(
-                Status::Failed, QStringLiteral("Cannot reach %1:\n%2").arg(shown(source.name(i)), file.ErrorText()));
+            fail(QStringLiteral("Cannot reach %1:\n%2").arg(shown(source.name(i)), file.ErrorText()));
         }
     }
-    if (const Status status = checkTarget(target); status != Status::Done)
-        return status;
+    checkTarget(target);
     for (int i = 0; i < int(source.files.size()); ++i)
         if (source.files[i])
-            if (const Status status = copyDataset(i, source, target); status != Status::Done)
-                return status;
+            copyDataset(i, source, target);
 
+    QList<Summary> summaries;
     QStringList differences;
     for (int i = 0; i < int(source.files.size()); ++i) {
         if (!source.files[i])
@@ -254,11 +238,9 @@ TDatabaseCopier::Status TDatabaseCopier::Run()
         Summary theirs, ours;
         theirs.fileName = ours.fileName = TQuorlaDatasets::All()[i].fileName;
         if (!summarise(*source.files[i], qsizetype(format.recordSize()), QStringLiteral("reading the source"), theirs))
-            return fail(Status::Failed,
-                        QStringLiteral("Cannot read %1:\n%2").arg(shown(source.name(i)), source.files[i]->ErrorText()));
+            fail(QStringLiteral("Cannot read %1:\n%2").arg(shown(source.name(i)), source.files[i]->ErrorText()));
         if (!summarise(*target.files[i], qsizetype(format.recordSize()), QStringLiteral("reading the copy"), ours))
-            return fail(Status::Failed,
-                        QStringLiteral("Cannot read %1:\n%2").arg(target.name(i), target.files[i]->ErrorText()));
+            fail(QStringLiteral("Cannot read %1:\n%2").arg(shown(target.name(i)), target.files[i]->ErrorText()));
         if (theirs.records != ours.records || theirs.nextKey != ours.nextKey || theirs.checksum != ours.checksum)
             differences << QStringLiteral("%1: source %2 records, next key %3, checksum %4; copy %5, %6, %7")
                                .arg(ours.fileName)
@@ -266,9 +248,10 @@ TDatabaseCopier::Status TDatabaseCopier::Run()
                                .arg(theirs.nextKey, QString::fromLatin1(theirs.checksum))
                                .arg(ours.records)
                                .arg(ours.nextKey, QString::fromLatin1(ours.checksum));
-        summaries_ << ours;
+        summaries << ours;
     }
+    // Not fail(): a copy that reads back wrong is no partial one.
     if (!differences.isEmpty())
-        return fail(Status::Mismatch, QStringLiteral("The copy differs from the source:\n") + differences.join('\n'));
-    return Status::Done;
+        throw EQuorla(QStringLiteral("The copy differs from the source:\n") + differences.join('\n'));
+    return summaries;
 }

@@ -29,17 +29,8 @@ class TXIsamFile;
 class TDatabaseCopier
 {
 public:
-    enum class Status {
-        Done,
-        BadLocation,     // a side is a refused location, or both are one
-        SourceMissing,   // the source lacks a dataset: it is no Quorla database
-        TargetNotEmpty,  // a dataset of the target holds, or has held, records
-        Failed,          // an engine call failed (ErrorText says which and why)
-        Mismatch,        // the copy does not read back as the source
-    };
-
     // One dataset as read back at the end; the same on both sides after a
-    // copy that is Done.
+    // copy.
     struct Summary
     {
         QString fileName;
@@ -58,28 +49,26 @@ public:
     // records and at each dataset's end.
     std::function<void(const QString& dataset, const QString& phase, qint64 done, qint64 total)> OnProgress;
 
-    // Checks both sides, copies, and compares. A failure after the first
-    // record was written leaves a partial copy, which a new run refuses as
-    // not empty; ErrorText() says so.
-    Status Run();
-
-    // What went wrong, for the person running the copy; empty after Done.
-    const QString& ErrorText() const { return error_; }
-    // The target's datasets as read back (after Done or Mismatch).
-    const QList<Summary>& Summaries() const { return summaries_; }
+    // Checks both sides, copies, and compares; answers the target's datasets
+    // as read back. Throws EQuorla, with the message for the person running
+    // the copy, when a side is a refused location (or both are one), the
+    // source lacks a dataset (it is no Quorla database), a dataset of the
+    // target holds or has held records, an engine call fails, or the copy
+    // does not read back as the source. A failure after the first record was
+    // written leaves a partial copy, which a new run refuses as not empty; the
+    // message says so.
+    QList<Summary> Run();
 
 private:
     struct Side;
 
-    Status fail(Status status, const QString& message);
-    Status checkTarget(Side& side);
-    Status copyDataset(int index, Side& source, Side& target);
+    [[noreturn]] void fail(const QString& message) const;
+    void checkTarget(Side& side);
+    void copyDataset(int index, Side& source, Side& target);
     // Reads every record of `file` in key order into `summary`.
     bool summarise(TXIsamFile& file, qsizetype recordSize, const QString& phase, Summary& summary);
 
     TDatabaseLocation from_;
     TDatabaseLocation to_;
-    QString error_;
-    QList<Summary> summaries_;
     bool written_ = false;
 };

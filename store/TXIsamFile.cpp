@@ -53,7 +53,7 @@ void TXIsamFile::setKey(const QString& key)
     keyFromFound_ = false;
 }
 
-bool TXIsamFile::setResult(int code, const TIsamConnection* via)
+bool TXIsamFile::setResult(IsamCode code, const TIsamConnection* via)
 {
     lastError_ = IsamCode(code);
     if (code == IsamOk || !via)
@@ -95,7 +95,7 @@ bool TXIsamFile::Exists(const QString& fileName)
     return setResult(TIsamEngine::forName(fileName).exists(fileName, connection), connection.get());
 }
 
-bool TXIsamFile::Open(const QString& fileName, int mode)
+bool TXIsamFile::Open(const QString& fileName, IsamOpenMode mode)
 {
     if (dataset_)
         return setResult(IsamAlreadyOpen);
@@ -134,7 +134,7 @@ bool TXIsamFile::Insert(std::span<const char> record, const QString& key)
     // The engine chooses the key: it knows how to keep two workstations
     // adding at the same moment from taking the same one.
     QByteArray chosen;
-    const int code = dataset_->add(record, chosen);
+    const IsamCode code = dataset_->add(record, chosen);
     found_ = chosen;
     keyFromFound_ = true;
     return setResult(code);
@@ -155,7 +155,7 @@ bool TXIsamFile::WriteBatch(QList<TBatchWrite>& writes)
 {
     if (refuseUnlessOpen())
         return false;
-    static constexpr int Modes[] = {IsamPutAdd, IsamPutReplace, IsamPutRemove};
+    static constexpr IsamPutMode Modes[] = {IsamPutAdd, IsamPutReplace, IsamPutRemove};
     QList<TIsamDataset::TBatchWrite> batch;
     batch.reserve(writes.size());
     for (const TBatchWrite& w : writes)
@@ -387,7 +387,7 @@ QString TXIsamFile::ErrorText() const
     return ErrorText(lastError_) + QStringLiteral("\r\r") + reason_;
 }
 
-QString TXIsamFile::ErrorText(int code)
+QString TXIsamFile::ErrorText(IsamCode code)
 {
     static const char* const texts[] = {
         "No error",

@@ -76,7 +76,7 @@ public:
     // Opens a dataset for shared reading and writing (IsamOpenShared, with
     // IsamOpenUnsynced added for one that only looks on). Refused with
     // IsamAlreadyOpen while open.
-    bool Open(const QString& fileName, int mode = IsamOpenShared);
+    bool Open(const QString& fileName, IsamOpenMode mode = IsamOpenShared);
     // Closes the dataset, releasing this object's record locks. IsamNotOpen
     // when not open.
     bool Close();
@@ -171,15 +171,15 @@ public:
     // The message for LastError(), followed by the server's own words when a
     // server gave some (a lost connection and its cause).
     QString ErrorText() const;
-    static QString ErrorText(int code);
+    static QString ErrorText(IsamCode code);
     // The engine's read mode for a scan mode.
     static IsamReadMode ReadModeOf(ScanMode mode);
 
 private:
     // Keeps `code` and, for a failure, the words of the connection it met.
-    bool setResult(int code, const TIsamConnection* via);
+    bool setResult(IsamCode code, const TIsamConnection* via);
     void setKey(const QString& key);
-    bool setResult(int code) { return setResult(code, connection_.get()); }
+    bool setResult(IsamCode code) { return setResult(code, connection_.get()); }
     bool refuseUnlessOpen();
     // The connection for a call on `fileName` outside an open dataset.
     std::shared_ptr<TIsamConnection> connectionFor(const QString& fileName);

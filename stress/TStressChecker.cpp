@@ -484,9 +484,10 @@ void TStressChecker::runCleanUp()
     QDir(copy).removeRecursively();
     QDir().mkpath(copy);
     if (database_.IsServer()) {
-        TDatabaseCopier copier(database_, TDatabaseLocation(copy));
-        if (copier.Run() != TDatabaseCopier::Status::Done) {
-            faults << QStringLiteral("clean-up: the copy failed: %1").arg(copier.ErrorText());
+        try {
+            TDatabaseCopier(database_, TDatabaseLocation(copy)).Run();
+        } catch (const EQuorla& e) {
+            faults << QStringLiteral("clean-up: the copy failed: %1").arg(e.message());
             return;
         }
         // Without the series, which the polls would extend into 2037.
@@ -641,9 +642,10 @@ void TStressChecker::checkSeries()
     QDir(copy).removeRecursively();
     QDir().mkpath(copy);
     if (database_.IsServer()) {
-        TDatabaseCopier copier(database_, TDatabaseLocation(copy));
-        if (copier.Run() != TDatabaseCopier::Status::Done) {
-            faults << QStringLiteral("series: the copy failed: %1").arg(copier.ErrorText());
+        try {
+            TDatabaseCopier(database_, TDatabaseLocation(copy)).Run();
+        } catch (const EQuorla& e) {
+            faults << QStringLiteral("series: the copy failed: %1").arg(e.message());
             return;
         }
     } else {

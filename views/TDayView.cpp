@@ -108,25 +108,8 @@ void TDayView::setDateFormat(const QString& format)
     header_->setHeaderText(Stamp.AsString());
 }
 
-TFont* TDayView::TimeFont() { return list_->TimeFont(); }
-void TDayView::setTimeFont(const TFont& font) { list_->setTimeFont(font); }
-TFont* TDayView::PrivateFont() { return list_->PrivateFont(); }
-void TDayView::setPrivateFont(const TFont& font) { list_->setPrivateFont(font); }
-TFont* TDayView::CategoryFont() { return list_->CategoryFont(); }
-void TDayView::setCategoryFont(const TFont& font) { list_->setCategoryFont(font); }
-TFont* TDayView::AssigneeFont() { return list_->AssigneeFont(); }
-void TDayView::setAssigneeFont(const TFont& font) { list_->setAssigneeFont(font); }
-TFont* TDayView::DescriptionFont() { return list_->DescriptionFont(); }
-void TDayView::setDescriptionFont(const TFont& font) { list_->setDescriptionFont(font); }
-
-TDisplayMode TDayView::DisplayMode() const { return list_->DisplayMode(); }
-void TDayView::setDisplayMode(TDisplayMode mode) { list_->setDisplayMode(mode); }
-bool TDayView::ShowCategories() const { return list_->ShowCategories(); }
-void TDayView::setShowCategories(bool show) { list_->setShowCategories(show); }
-bool TDayView::ShowAlarmGlyphs() const { return list_->ShowAlarmGlyphs(); }
-void TDayView::setShowAlarmGlyphs(bool show) { list_->setShowAlarmGlyphs(show); }
-bool TDayView::ShowPrivateGlyphs() const { return list_->ShowPrivateGlyphs(); }
-void TDayView::setShowPrivateGlyphs(bool show) { list_->setShowPrivateGlyphs(show); }
+const TDisplayStyle& TDayView::Style() const { return list_->Style(); }
+void TDayView::setStyle(const TDisplayStyle& style) { list_->setStyle(style); }
 
 void TDayView::resizeEvent(QResizeEvent* event)
 {

@@ -1,8 +1,7 @@
 #pragma once
 
 #include "TDayEntries.h"
-#include "TDisplayMode.h"
-#include "TFont.h"
+#include "TDisplayStyle.h"
 #include "TPanel.h"
 #include "TStamp.h"
 #include "TViewEvents.h"
@@ -71,25 +70,9 @@ public:
     QString DateFormat() const { return Stamp.Format; }
     void setDateFormat(const QString& format);
 
-    // The list's properties; font reads give the list's own objects.
-    TFont* TimeFont();
-    void setTimeFont(const TFont& font);
-    TFont* PrivateFont();
-    void setPrivateFont(const TFont& font);
-    TFont* CategoryFont();
-    void setCategoryFont(const TFont& font);
-    TFont* AssigneeFont();
-    void setAssigneeFont(const TFont& font);
-    TFont* DescriptionFont();
-    void setDescriptionFont(const TFont& font);
-    TDisplayMode DisplayMode() const;
-    void setDisplayMode(TDisplayMode mode);
-    bool ShowCategories() const;
-    void setShowCategories(bool show);
-    bool ShowAlarmGlyphs() const;
-    void setShowAlarmGlyphs(bool show);
-    bool ShowPrivateGlyphs() const;
-    void setShowPrivateGlyphs(bool show);
+    // The list's style.
+    const TDisplayStyle& Style() const;
+    void setStyle(const TDisplayStyle& style);
 
 protected:
     void resizeEvent(QResizeEvent* event) override;

@@ -19,6 +19,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <utility>
 
 // Q_INIT_RESOURCE may not stand inside a namespace. Calling it also makes the
 // linker keep the compiled resources of the static resource library.
@@ -75,11 +76,6 @@ int drawTextAt(QPainter& painter, const TFont& font, int x, int y, const QString
 TDayViewList::TDayViewList(QWidget* parent)
     : QListView(parent),
       model_(new QStringListModel(this)),
-      timeFont_(TColorRef::clRed),
-      privateFont_(TColorRef::clNavy, true),
-      assigneeFont_(TColorRef::clGreen),
-      categoryFont_(TColorRef::clTeal),
-      descriptionFont_(TColorRef::clNavy),
       alarmGlyph_(loadGlyph(QStringLiteral("ALARM"))),
       privateGlyph_(loadGlyph(QStringLiteral("PRIVATE"))), repeatGlyph_(loadGlyph(QStringLiteral("REPEAT")))
 {
@@ -105,10 +101,20 @@ void TDayViewList::changed()
     viewport()->update();
 }
 
-void TDayViewList::setTimeFont(const TFont& font)
+void TDayViewList::setStyle(const TDisplayStyle& style)
 {
-    timeFont_.Assign(font);
-    measureTimeColumn();
+    if (style == style_)
+        return;
+    const TDisplayStyle old = std::exchange(style_, style);
+    if (!(style_.TimeFont == old.TimeFont))
+        measureTimeColumn();
+    if (style_.DisplayMode != old.DisplayMode) {
+        forgetHeights();
+        setUniformItemSizes(style_.DisplayMode == TDisplayMode::dmSingle);
+        doItemsLayout();
+    } else if (!(style_.PrivateFont == old.PrivateFont && style_.DescriptionFont == old.DescriptionFont)) {
+        forgetHeights();
+    }
     changed();
 }
 
@@ -119,7 +125,7 @@ void TDayViewList::measureTimeColumn()
     // lists: the week's seven lists and every font setter ask again, and the
     // answer depends on the font alone.
     static QHash<QString, int> widestOfFont;
-    const QFont font = timeFont_.font();
+    const QFont font = style_.TimeFont.font();
     const QString fontKey = font.key();
     auto known = widestOfFont.constFind(fontKey);
     if (known == widestOfFont.constEnd()) {
@@ -133,67 +139,6 @@ void TDayViewList::measureTimeColumn()
     const int widest = *known;
     // The time is drawn one pixel in; the description keeps a gap from it.
     timeColumn_ = 1 + widest + gap;
-}
-
-void TDayViewList::setPrivateFont(const TFont& font)
-{
-    privateFont_.Assign(font);
-    forgetHeights();
-    changed();
-}
-
-void TDayViewList::setAssigneeFont(const TFont& font)
-{
-    assigneeFont_.Assign(font);
-    changed();
-}
-
-void TDayViewList::setCategoryFont(const TFont& font)
-{
-    categoryFont_.Assign(font);
-    changed();
-}
-
-void TDayViewList::setDescriptionFont(const TFont& font)
-{
-    descriptionFont_.Assign(font);
-    forgetHeights();
-    changed();
-}
-
-void TDayViewList::setShowCategories(bool show)
-{
-    if (show == showCategories_)
-        return;
-    showCategories_ = show;
-    changed();
-}
-
-void TDayViewList::setShowAlarmGlyphs(bool show)
-{
-    if (show == showAlarmGlyphs_)
-        return;
-    showAlarmGlyphs_ = show;
-    changed();
-}
-
-void TDayViewList::setShowPrivateGlyphs(bool show)
-{
-    if (show == showPrivateGlyphs_)
-        return;
-    showPrivateGlyphs_ = show;
-    changed();
-}
-
-void TDayViewList::setDisplayMode(TDisplayMode mode)
-{
-    if (mode == displayMode_)
-        return;
-    displayMode_ = mode;
-    forgetHeights();
-    setUniformItemSizes(mode == TDisplayMode::dmSingle);
-    doItemsLayout();
-    changed();
 }
 
 void TDayViewList::setDayEntries(TDayEntries* entries)
@@ -315,13 +260,13 @@ void TDayViewList::forgetHeights()
 
 int TDayViewList::leastDoubleHeight() const
 {
-    return QFontMetrics(descriptionFont_.font()).height() + lineHeight;
+    return QFontMetrics(style_.DescriptionFont.font()).height() + lineHeight;
 }
 
 QSize TDayViewList::MeasureItem(int index) noexcept
 {
     const int width = viewport()->width();
-    if (displayMode_ == TDisplayMode::dmSingle || index < 0 || index >= Count())
+    if (style_.DisplayMode == TDisplayMode::dmSingle || index < 0 || index >= Count())
         return MeasureItem(index, width);
     if (heightsWidth_ != width || heights_.size() != std::size_t(Count())) {
         heights_.assign(std::size_t(Count()), -1);
@@ -357,7 +302,7 @@ int TDayViewList::shownFrom(int least) const
 
 void TDayViewList::measureRest()
 {
-    if (displayMode_ != TDisplayMode::dmDouble)
+    if (style_.DisplayMode != TDisplayMode::dmDouble)
         return;
     const int width = viewport()->width();
     if (heightsWidth_ != width || heights_.size() != std::size_t(Count())) {
@@ -380,14 +325,14 @@ void TDayViewList::measureRest()
 
 QSize TDayViewList::MeasureItem(int index, int width) noexcept
 {
-    if (displayMode_ == TDisplayMode::dmSingle)
+    if (style_.DisplayMode == TDisplayMode::dmSingle)
         return {width, lineHeight};
     try {
         if (dayEntries_ == nullptr || index < 0 || index >= dayEntries_->Count())
             return {width, lineHeight};
         const DayEntryRecord entry = dayEntries_->Entry(index);
         const TFont& font
-            = (entry.Flags() & DayEntryRecord::Private) != 0 ? privateFont_ : descriptionFont_;
+            = (entry.Flags() & DayEntryRecord::Private) != 0 ? style_.PrivateFont : style_.DescriptionFont;
         const QFontMetrics metrics(font.font());
         const QRect bounds(0, 0, std::max(1, width - timeColumn_), 1 << 20);
         const int textHeight = std::max(
@@ -442,7 +387,7 @@ void TDayViewList::drawDayEntry(QPainter& painter, const QRect& rect, int index)
     const DayEntryRecord entry = dayEntries_->Entry(index);
     const qint32 flags = entry.Flags();
     const bool isPrivate = (flags & DayEntryRecord::Private) != 0;
-    const bool double_ = displayMode_ == TDisplayMode::dmDouble;
+    const bool double_ = style_.DisplayMode == TDisplayMode::dmDouble;
 
     // Assignees, in slot order. Name keeps the previous answer when the next
     // slot is asked, as the handler may leave it alone.
@@ -461,7 +406,7 @@ void TDayViewList::drawDayEntry(QPainter& painter, const QRect& rect, int index)
 
     QString category;
     const QString categoryKey = entry.CategoryKey();
-    if (showCategories_ && !categoryKey.isEmpty() && categoryKey != RecordKey::None
+    if (style_.ShowCategories && !categoryKey.isEmpty() && categoryKey != RecordKey::None
         && OnWantCategoryDescription) {
         if (!guarded([&] { OnWantCategoryDescription(this, categoryKey, category); }))
             category = missing;
@@ -469,7 +414,7 @@ void TDayViewList::drawDayEntry(QPainter& painter, const QRect& rect, int index)
 
     bool alarmed = false;
     bool alarmKnown = true;
-    if (showAlarmGlyphs_ && OnWantAlarmedFlag) {
+    if (style_.ShowAlarmGlyphs && OnWantAlarmedFlag) {
         const QString pk = dayEntries_->PkAt(index);
         alarmKnown = guarded([&] { OnWantAlarmedFlag(this, pk, alarmed); });
     }
@@ -497,11 +442,11 @@ void TDayViewList::drawDayEntry(QPainter& painter, const QRect& rect, int index)
         if (!ok)
             time = missing;
     }
-    drawTextAt(painter, timeFont_, left + 1, top + 1, time);
+    drawTextAt(painter, style_.TimeFont, left + 1, top + 1, time);
 
     // Glyphs: beside the time on one line, below it in the two-line layout.
     int g = 0;
-    if (showPrivateGlyphs_ && isPrivate) {
+    if (style_.ShowPrivateGlyphs && isPrivate) {
         if (double_) {
             painter.drawPixmap(left, top + lineHeight, privateGlyph_);
         } else {
@@ -515,7 +460,7 @@ void TDayViewList::drawDayEntry(QPainter& painter, const QRect& rect, int index)
         if (alarmKnown)
             painter.drawPixmap(x, y, alarmGlyph_);
         else
-            drawTextAt(painter, timeFont_, x + 4, y + 1, missing);
+            drawTextAt(painter, style_.TimeFont, x + 4, y + 1, missing);
         if (!double_)
             g += glyphSize;
     }
@@ -524,7 +469,7 @@ void TDayViewList::drawDayEntry(QPainter& painter, const QRect& rect, int index)
             // Below the time, in the first of the private and alarm places
             // left free; with both taken, after them where the time column
             // has room, else on the line below when the item has one.
-            const bool privateShown = showPrivateGlyphs_ && isPrivate;
+            const bool privateShown = style_.ShowPrivateGlyphs && isPrivate;
             const bool alarmShown = alarmed || !alarmKnown;
             QPoint at(left + (privateShown ? (alarmShown ? 2 : 1) : 0) * glyphSize, top + lineHeight);
             if (privateShown && alarmShown && 3 * glyphSize > timeColumn_ && rect.height() >= 3 * lineHeight)
@@ -536,23 +481,23 @@ void TDayViewList::drawDayEntry(QPainter& painter, const QRect& rect, int index)
         }
     }
 
-    const TFont& textFont = isPrivate ? privateFont_ : descriptionFont_;
+    const TFont& textFont = isPrivate ? style_.PrivateFont : style_.DescriptionFont;
     const QString description = entry.Description();
     if (!double_) {
         const int x = left + g + timeColumn_;
         const int w1 = drawTextAt(painter, textFont, x, top + 1, description);
-        const int w2 = drawTextAt(painter, assigneeFont_, x + w1 + gap, top + 1, names);
-        if (showCategories_ && !category.isEmpty())
-            drawTextAt(painter, categoryFont_, x + w1 + gap + w2 + gap, top + 1, category);
+        const int w2 = drawTextAt(painter, style_.AssigneeFont, x + w1 + gap, top + 1, names);
+        if (style_.ShowCategories && !category.isEmpty())
+            drawTextAt(painter, style_.CategoryFont, x + w1 + gap + w2 + gap, top + 1, category);
     } else {
         painter.setFont(textFont.font());
         painter.setPen(textFont.qcolor());
         const QRect wrapped(left + timeColumn_, top + 1, right - left - timeColumn_, bottom - top - 1);
         painter.drawText(wrapped, Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, description);
         const int x = left + timeColumn_;
-        const int w2 = drawTextAt(painter, assigneeFont_, x, bottom - lineHeight, names);
-        if (showCategories_ && !category.isEmpty())
-            drawTextAt(painter, categoryFont_, x + w2 + gap, bottom - lineHeight, category);
+        const int w2 = drawTextAt(painter, style_.AssigneeFont, x, bottom - lineHeight, names);
+        if (style_.ShowCategories && !category.isEmpty())
+            drawTextAt(painter, style_.CategoryFont, x + w2 + gap, bottom - lineHeight, category);
     }
 }
 
@@ -591,7 +536,7 @@ void TDayViewList::mouseDoubleClickEvent(QMouseEvent* event)
 void TDayViewList::resizeEvent(QResizeEvent* event)
 {
     QListView::resizeEvent(event);
-    if (displayMode_ == TDisplayMode::dmDouble && event->size().width() != event->oldSize().width())
+    if (style_.DisplayMode == TDisplayMode::dmDouble && event->size().width() != event->oldSize().width())
         scheduleDelayedItemsLayout();
     else if (event->size().height() > event->oldSize().height())
         QMetaObject::invokeMethod(this, &TDayViewList::measureRest, Qt::QueuedConnection);

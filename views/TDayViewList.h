@@ -1,7 +1,6 @@
 #pragma once
 
-#include "TDisplayMode.h"
-#include "TFont.h"
+#include "TDisplayStyle.h"
 #include "TPanel.h"
 #include "TStamp.h"
 #include "TViewEvents.h"
@@ -45,20 +44,15 @@ public:
     // Splits an event's StartTime into hour and minute while drawing.
     TStamp TimeStamp;
 
-    // Reading a font gives the list's own object, which a caller may change and
-    // write back; writing copies the given font's attributes and redraws.
-    // Defaults: time red, private navy bold, assignees green, category teal,
-    // description navy, all in the application's default font.
-    TFont* TimeFont() { return &timeFont_; }
-    void setTimeFont(const TFont& font);
-    TFont* PrivateFont() { return &privateFont_; }
-    void setPrivateFont(const TFont& font);
-    TFont* AssigneeFont() { return &assigneeFont_; }
-    void setAssigneeFont(const TFont& font);
-    TFont* CategoryFont() { return &categoryFont_; }
-    void setCategoryFont(const TFont& font);
-    TFont* DescriptionFont() { return &descriptionFont_; }
-    void setDescriptionFont(const TFont& font);
+    // The fonts, the layout and the switches. The layout: dmSingle, every item
+    // 16 pixels high; dmDouble, each item measured from its description, again
+    // whenever the width changes; until the list first scrolls or grows, only
+    // the items in view are, and the others count as one line of text and the
+    // assignee line: a step to another day or week measures what it shows, not
+    // every event of the day. Writing redraws (and measures again what the
+    // change touches).
+    const TDisplayStyle& Style() const { return style_; }
+    void setStyle(const TDisplayStyle& style);
 
     // 16 x 16 glyphs from the bitmap resources "ALARM" and "PRIVATE", with the
     // olive pixels made transparent.
@@ -67,21 +61,6 @@ public:
     // "REPEAT": the mark of an occurrence of a repeating event, after the
     // alarm glyph (on one line) or beside it below the time (two lines).
     const QPixmap& RepeatGlyph() const { return repeatGlyph_; }
-
-    bool ShowCategories() const { return showCategories_; }
-    void setShowCategories(bool show);
-    bool ShowAlarmGlyphs() const { return showAlarmGlyphs_; }
-    void setShowAlarmGlyphs(bool show);
-    bool ShowPrivateGlyphs() const { return showPrivateGlyphs_; }
-    void setShowPrivateGlyphs(bool show);
-
-    // dmSingle: every item 16 pixels high. dmDouble: each item measured from
-    // its description, again whenever the width changes; until the list first
-    // scrolls or grows, only the items in view are, and the others count as
-    // one line of text and the assignee line: a step to another day or week
-    // measures what it shows, not every event of the day.
-    TDisplayMode DisplayMode() const { return displayMode_; }
-    void setDisplayMode(TDisplayMode mode);
 
     // The events drawn; not owned. Only the owner changes it, and then calls
     // RebuildItems; items beyond its Count are drawn empty.
@@ -160,19 +139,11 @@ private:
     int shownFrom(int least) const;
 
     QStringListModel* model_;
-    TFont timeFont_;
-    TFont privateFont_;
-    TFont assigneeFont_;
-    TFont categoryFont_;
-    TFont descriptionFont_;
+    TDisplayStyle style_;
     QPixmap alarmGlyph_;
     QPixmap privateGlyph_;
     QPixmap repeatGlyph_;
-    bool showCategories_ = true;
     TDayEntries* dayEntries_ = nullptr;
-    bool showAlarmGlyphs_ = true;
-    TDisplayMode displayMode_ = TDisplayMode::dmSingle;
-    bool showPrivateGlyphs_ = true;
     TColor color_ = TColorRef::clWhite;
     bool ctl3D_ = true;
     TPanel::TBorderStyle borderStyle_ = TPanel::TBorderStyle::bsSingle;

@@ -225,24 +225,8 @@ void TMonthView::changed()
     update();
 }
 
-TFont* TMonthView::TimeFont() { return lines_->TimeFont(); }
-void TMonthView::setTimeFont(const TFont& font) { lines_->setTimeFont(font); changed(); }
-TFont* TMonthView::PrivateFont() { return lines_->PrivateFont(); }
-void TMonthView::setPrivateFont(const TFont& font) { lines_->setPrivateFont(font); changed(); }
-TFont* TMonthView::CategoryFont() { return lines_->CategoryFont(); }
-void TMonthView::setCategoryFont(const TFont& font) { lines_->setCategoryFont(font); changed(); }
-TFont* TMonthView::AssigneeFont() { return lines_->AssigneeFont(); }
-void TMonthView::setAssigneeFont(const TFont& font) { lines_->setAssigneeFont(font); changed(); }
-TFont* TMonthView::DescriptionFont() { return lines_->DescriptionFont(); }
-void TMonthView::setDescriptionFont(const TFont& font) { lines_->setDescriptionFont(font); changed(); }
-TDisplayMode TMonthView::DisplayMode() const { return lines_->DisplayMode(); }
-void TMonthView::setDisplayMode(TDisplayMode mode) { lines_->setDisplayMode(mode); changed(); }
-bool TMonthView::ShowCategories() const { return lines_->ShowCategories(); }
-void TMonthView::setShowCategories(bool show) { lines_->setShowCategories(show); changed(); }
-bool TMonthView::ShowAlarmGlyphs() const { return lines_->ShowAlarmGlyphs(); }
-void TMonthView::setShowAlarmGlyphs(bool show) { lines_->setShowAlarmGlyphs(show); changed(); }
-bool TMonthView::ShowPrivateGlyphs() const { return lines_->ShowPrivateGlyphs(); }
-void TMonthView::setShowPrivateGlyphs(bool show) { lines_->setShowPrivateGlyphs(show); changed(); }
+const TDisplayStyle& TMonthView::Style() const { return lines_->Style(); }
+void TMonthView::setStyle(const TDisplayStyle& style) { lines_->setStyle(style); changed(); }
 TColor TMonthView::ListColor() const { return lines_->Color(); }
 void TMonthView::report(const QString& message) noexcept
 {

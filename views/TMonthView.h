@@ -1,8 +1,7 @@
 #pragma once
 
 #include "TDayEntries.h"
-#include "TDisplayMode.h"
-#include "TFont.h"
+#include "TDisplayStyle.h"
 #include "TPanel.h"
 #include "TViewEvents.h"
 
@@ -112,26 +111,9 @@ public:
     // The box under `point`, or -1.
     int DayIndexAt(const QPoint& point) const;
 
-    // The display settings, as the day and week views take them: fonts read
-    // as the view's own objects and are copied when written.
-    TFont* TimeFont();
-    void setTimeFont(const TFont& font);
-    TFont* PrivateFont();
-    void setPrivateFont(const TFont& font);
-    TFont* CategoryFont();
-    void setCategoryFont(const TFont& font);
-    TFont* AssigneeFont();
-    void setAssigneeFont(const TFont& font);
-    TFont* DescriptionFont();
-    void setDescriptionFont(const TFont& font);
-    TDisplayMode DisplayMode() const;
-    void setDisplayMode(TDisplayMode mode);
-    bool ShowCategories() const;
-    void setShowCategories(bool show);
-    bool ShowAlarmGlyphs() const;
-    void setShowAlarmGlyphs(bool show);
-    bool ShowPrivateGlyphs() const;
-    void setShowPrivateGlyphs(bool show);
+    // How the boxes' lines are drawn, as in the day and week views.
+    const TDisplayStyle& Style() const;
+    void setStyle(const TDisplayStyle& style);
     // Background of the boxes' lists.
     TColor ListColor() const;
     // Background of the title, the weekday names and the day headers.

@@ -1,27 +1,20 @@
 #pragma once
 
 #include "TDisplaySettings.h"
+#include "TDisplayStyle.h"
 
-class TDayView;
-class TMonthView;
-class TWeekView;
-
-// The workstation's display settings and groups (TDisplaySettings) bound to the
-// main window's two views. The week view is the working copy: the options
-// dialog changes it, CaptureFromViews reads the settings back from it, and
-// ApplyToViews pushes them into both views.
+// The workstation's display settings and groups (TDisplaySettings) as the
+// views draw them: the main window builds the views' style from them (Style)
+// and reads them back from the style on show (Capture).
 class TQuorlaCfg : public TDisplaySettings
 {
 public:
-    // Sets the colour of the five fonts, the italic style of the private,
-    // category and assignee fonts, the display mode (two lines when
-    // ExpandLines) and the three show switches, in the week view and then in
-    // the day view.
-    void ApplyToViews(TWeekView& weekView, TDayView& dayView) const;
-    // The same settings in the month view, which draws its lines as the day
-    // view does.
-    void ApplyToView(TMonthView& monthView) const;
+    // `base` with the settings laid over it: the colour of the five fonts, the
+    // style of the private, category and assignee fonts (exactly italic, or no
+    // style: bold is dropped), the layout (two lines when ExpandLines) and the
+    // three show switches. Family and size stay those of `base`.
+    TDisplayStyle Style(TDisplayStyle base = TDisplayStyle()) const;
 
-    // Reads the same twelve settings back from the week view.
-    void CaptureFromViews(TWeekView& weekView);
+    // Reads the same twelve settings back from `style`.
+    void Capture(const TDisplayStyle& style);
 };

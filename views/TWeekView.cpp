@@ -155,30 +155,15 @@ QString TWeekView::SelectedDescription() const
     return currentDay_ != nullptr ? currentDay_->SelectedDescription() : QString();
 }
 
-// Every forwarded property reads Monday and writes all seven days.
-#define QUORLA_WEEK_PROPERTY(Type, Name)                                                           \
-    Type TWeekView::Name() const { return days_[0]->Name(); }                                      \
-    void TWeekView::set##Name(Type value)                                                          \
-    {                                                                                              \
-        forEachDay([&](TDayView& day) { day.set##Name(value); });                                  \
-    }
+const TDisplayStyle& TWeekView::Style() const
+{
+    return days_[0]->Style();
+}
 
-#define QUORLA_WEEK_FONT(Name)                                                                     \
-    TFont* TWeekView::Name() { return days_[0]->Name(); }                                          \
-    void TWeekView::set##Name(const TFont& font)                                                   \
-    {                                                                                              \
-        forEachDay([&](TDayView& day) { day.set##Name(font); });                                   \
-    }
-
-QUORLA_WEEK_FONT(TimeFont)
-QUORLA_WEEK_FONT(PrivateFont)
-QUORLA_WEEK_FONT(CategoryFont)
-QUORLA_WEEK_FONT(AssigneeFont)
-QUORLA_WEEK_FONT(DescriptionFont)
-QUORLA_WEEK_PROPERTY(TDisplayMode, DisplayMode)
-QUORLA_WEEK_PROPERTY(bool, ShowCategories)
-QUORLA_WEEK_PROPERTY(bool, ShowAlarmGlyphs)
-QUORLA_WEEK_PROPERTY(bool, ShowPrivateGlyphs)
+void TWeekView::setStyle(const TDisplayStyle& style)
+{
+    forEachDay([&](TDayView& day) { day.setStyle(style); });
+}
 
 QString TWeekView::DateFormat() const
 {

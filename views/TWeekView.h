@@ -1,7 +1,6 @@
 #pragma once
 
-#include "TDisplayMode.h"
-#include "TFont.h"
+#include "TDisplayStyle.h"
 #include "TPanel.h"
 #include "TViewEvents.h"
 
@@ -88,29 +87,11 @@ public:
     QString SelectedDescription() const;
 
     // Forwarded properties: writing sets Monday to Sunday in that order,
-    // reading gives Monday's value. A font read gives Monday's own object:
-    // changing it in place changes Monday only; writing it back copies it to
-    // all seven days.
-    TFont* TimeFont();
-    void setTimeFont(const TFont& font);
-    TFont* PrivateFont();
-    void setPrivateFont(const TFont& font);
-    TFont* CategoryFont();
-    void setCategoryFont(const TFont& font);
-    TFont* AssigneeFont();
-    void setAssigneeFont(const TFont& font);
-    TFont* DescriptionFont();
-    void setDescriptionFont(const TFont& font);
+    // reading gives Monday's value.
+    const TDisplayStyle& Style() const;
+    void setStyle(const TDisplayStyle& style);
     QString DateFormat() const;
     void setDateFormat(const QString& format);
-    TDisplayMode DisplayMode() const;
-    void setDisplayMode(TDisplayMode mode);
-    bool ShowCategories() const;
-    void setShowCategories(bool show);
-    bool ShowAlarmGlyphs() const;
-    void setShowAlarmGlyphs(bool show);
-    bool ShowPrivateGlyphs() const;
-    void setShowPrivateGlyphs(bool show);
 
 protected:
     void resizeEvent(QResizeEvent* event) override;

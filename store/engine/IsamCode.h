@@ -72,3 +72,8 @@ enum IsamOpenMode : int {
     IsamOpenShared = 3,
     IsamOpenUnsynced = 0x100,
 };
+
+constexpr IsamOpenMode operator|(IsamOpenMode a, IsamOpenMode b)
+{
+    return IsamOpenMode(int(a) | int(b));
+}

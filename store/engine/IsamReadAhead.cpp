@@ -133,8 +133,8 @@ void IsamReadAhead::standOn(int index, const char* value, int valueLength, const
     assignBytes(posKey_, key, keyLength);
 }
 
-int IsamReadAhead::next(int index, int mode, const QByteArray& key, QByteArray& foundKey, std::span<char> record,
-                        const TScanFetch& fetch)
+IsamCode IsamReadAhead::next(int index, IsamReadMode mode, const QByteArray& key, QByteArray& foundKey,
+                             std::span<char> record, const TScanFetch& fetch)
 {
     if (index != posIndex_) {
         // A scan in another index than the position's starts at its beginning.
@@ -148,7 +148,7 @@ int IsamReadAhead::next(int index, int mode, const QByteArray& key, QByteArray& 
         const bool sameScan = batchMode_ == mode && batchKey_ == key;
         if (batchValid_ && batchDone_ && (!batchBounded_ || sameScan))
             return IsamNotFound;
-        const int code = fetchBatch(index, mode, key, fetch);
+        const IsamCode code = fetchBatch(index, mode, key, fetch);
         if (code != IsamOk)
             return code;
         if (rows_.empty())
@@ -171,7 +171,7 @@ int IsamReadAhead::next(int index, int mode, const QByteArray& key, QByteArray& 
     return IsamOk;
 }
 
-int IsamReadAhead::fetchBatch(int index, int mode, const QByteArray& key, const TScanFetch& fetch)
+IsamCode IsamReadAhead::fetchBatch(int index, IsamReadMode mode, const QByteArray& key, const TScanFetch& fetch)
 {
     QByteArray bound;
     Bound kind = Bound::None;
@@ -192,7 +192,7 @@ int IsamReadAhead::fetchBatch(int index, int mode, const QByteArray& key, const 
 
     drop();
     reserve(size);
-    const int code = fetch(TScanQuery{index, kind, bound, size, posValue_, posKey_});
+    const IsamCode code = fetch(TScanQuery{index, kind, bound, size, posValue_, posKey_});
     if (code != IsamOk) {
         drop();
         return code;
@@ -207,8 +207,8 @@ int IsamReadAhead::fetchBatch(int index, int mode, const QByteArray& key, const 
     return IsamOk;
 }
 
-int IsamReadAhead::equal(int index, const QByteArray& key, QByteArray& foundKey, std::span<char> record,
-                         const TEqualFetch& fetch)
+IsamCode IsamReadAhead::equal(int index, const QByteArray& key, QByteArray& foundKey, std::span<char> record,
+                              const TEqualFetch& fetch)
 {
     drop();
     // Not there, or not to be had: stand where the key would be, so that the
@@ -228,7 +228,7 @@ int IsamReadAhead::equal(int index, const QByteArray& key, QByteArray& foundKey,
     const int lookahead = lookahead_.count(index) ? lookahead_[index] : LookaheadMin;
 
     reserve(1 + lookahead);
-    const int code = fetch(index, key, 1 + lookahead);
+    const IsamCode code = fetch(index, key, 1 + lookahead);
     if (code != IsamOk) {
         drop();
         return code;
@@ -253,5 +253,5 @@ int IsamReadAhead::equal(int index, const QByteArray& key, QByteArray& foundKey,
         batchKey_.clear();
         batchSize_ = lookahead;
     }
-    return found ? int(IsamOk) : int(IsamNotFound);
+    return found ? IsamOk : IsamNotFound;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "IsamCode.h"
+
 #include <QByteArray>
 
 #include <cstddef>
@@ -43,23 +45,23 @@ public:
     // Runs the query, hands every row to addRow and answers an IsamCode.
     // (An engine passes a lambda that captures only itself, which
     // std::function keeps without an allocation: one is made per read.)
-    using TScanFetch = std::function<int(const TScanQuery& query)>;
+    using TScanFetch = std::function<IsamCode(const TScanQuery& query)>;
     // Runs the look-up of `key` in `index`: on the primary index the row under
     // it; on another index up to `limit` rows from the first whose value is at
     // least the key. Hands every row to addRow and answers an IsamCode.
-    using TEqualFetch = std::function<int(int index, const QByteArray& key, int limit)>;
+    using TEqualFetch = std::function<IsamCode(int index, const QByteArray& key, int limit)>;
 
     IsamReadAhead(std::size_t recordSize, int keyLength);
 
     // A scan read in `mode` (IsamReadNext, IsamReadPrefix, IsamReadBelow,
     // IsamReadAtMost) on a valid `index` into a `record` of the record size.
-    int next(int index, int mode, const QByteArray& key, QByteArray& foundKey, std::span<char> record,
-             const TScanFetch& fetch);
+    IsamCode next(int index, IsamReadMode mode, const QByteArray& key, QByteArray& foundKey, std::span<char> record,
+                  const TScanFetch& fetch);
     // A look-up (IsamReadEqual). Whatever the outcome, the position stands
     // where `key` would: a look-up that failed because the file stayed busy or
     // the connection was lost leaves the next scan read to start there too.
-    int equal(int index, const QByteArray& key, QByteArray& foundKey, std::span<char> record,
-              const TEqualFetch& fetch);
+    IsamCode equal(int index, const QByteArray& key, QByteArray& foundKey, std::span<char> record,
+                   const TEqualFetch& fetch);
     // Positions before the first record of `index`.
     void rewind(int index);
     // Drops the rows read ahead, keeping the position: before any write and
@@ -87,7 +89,7 @@ private:
         std::size_t dataOffset = 0;
     };
 
-    int fetchBatch(int index, int mode, const QByteArray& key, const TScanFetch& fetch);
+    IsamCode fetchBatch(int index, IsamReadMode mode, const QByteArray& key, const TScanFetch& fetch);
     // Copies the position out of the batch row it stands on, if it does.
     void settle();
     void setPosition(int index, QByteArray value, QByteArray key);
@@ -122,7 +124,7 @@ private:
     bool batchDone_ = false;
     bool batchBounded_ = false;
     int batchIndex_ = 0;
-    int batchMode_ = 0;
+    IsamReadMode batchMode_ = IsamReadNext;
     QByteArray batchKey_;
     int batchSize_ = 0;
 

@@ -134,7 +134,7 @@ PostgresConnection::~PostgresConnection()
         PQfinish(conn_);
 }
 
-int PostgresConnection::ensure()
+IsamCode PostgresConnection::ensure()
 {
     if (conn_ && PQstatus(conn_) == CONNECTION_OK)
         return IsamOk;
@@ -337,7 +337,7 @@ void PostgresConnection::lose()
     locks_.clear();
 }
 
-int PostgresConnection::codeFor(const QByteArray& state)
+IsamCode PostgresConnection::codeFor(const QByteArray& state)
 {
     if (state == "23505") // unique_violation: an add under a key in use
         return IsamUpdateMode;
@@ -365,7 +365,7 @@ int PostgresConnection::codeFor(const QByteArray& state)
     return IsamIoError;
 }
 
-int PostgresConnection::check(pg_result* result)
+IsamCode PostgresConnection::check(pg_result* result)
 {
     const ExecStatusType status = result ? PQresultStatus(result) : PGRES_FATAL_ERROR;
     if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK)
@@ -396,7 +396,7 @@ int PostgresConnection::check(pg_result* result)
         lose();
         return failedInCommand(IsamServerLost);
     }
-    const int code = codeFor(state_);
+    const IsamCode code = codeFor(state_);
     // What the code says in full needs no words of the server's.
     if (code != IsamUpdateMode && code != IsamNameInUse)
         reason_ = words(PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY));
@@ -405,8 +405,8 @@ int PostgresConnection::check(pg_result* result)
     return failedInCommand(code);
 }
 
-int PostgresConnection::exec(const QByteArray& name, const QByteArray& sql, const Param* params, int count,
-                             Result& result)
+IsamCode PostgresConnection::exec(const QByteArray& name, const QByteArray& sql, const Param* params, int count,
+                                  Result& result)
 {
     result.reset();
     // A command that failed already fails all that follows, as the server's
@@ -415,7 +415,7 @@ int PostgresConnection::exec(const QByteArray& name, const QByteArray& sql, cons
         reason_ = commandReason_;
         return commandCode_;
     }
-    int code = ensure();
+    IsamCode code = ensure();
     if (code != IsamOk)
         return code;
     sinceUse_.start();
@@ -443,13 +443,13 @@ int PostgresConnection::exec(const QByteArray& name, const QByteArray& sql, cons
     return check(result.get());
 }
 
-int PostgresConnection::command(const QByteArray& sql)
+IsamCode PostgresConnection::command(const QByteArray& sql)
 {
     if (commandDepth_ > 0 && commandCode_ != IsamOk) {
         reason_ = commandReason_;
         return commandCode_;
     }
-    const int code = ensure();
+    const IsamCode code = ensure();
     if (code != IsamOk)
         return code;
     sinceUse_.start();
@@ -483,7 +483,7 @@ void PostgresConnection::rollback()
     state_ = state;
 }
 
-int PostgresConnection::failedInCommand(int code)
+IsamCode PostgresConnection::failedInCommand(IsamCode code)
 {
     if (commandDepth_ > 0 && commandCode_ == IsamOk && code != IsamOk) {
         commandCode_ = code;
@@ -503,7 +503,7 @@ void PostgresConnection::beginCommand()
     // Connects first when needed: once the command is open, a lost session
     // is not made again.
     --commandDepth_;
-    int code = ensure();
+    IsamCode code = ensure();
     ++commandDepth_;
     // Each write holds its dataset's row of the catalog until the commit;
     // a command writes several datasets, in an order of its own. Taking
@@ -515,11 +515,11 @@ void PostgresConnection::beginCommand()
     failedInCommand(code);
 }
 
-int PostgresConnection::endCommand(bool commit)
+IsamCode PostgresConnection::endCommand(bool commit)
 {
     if (commandDepth_ == 0 || --commandDepth_ > 0)
         return IsamOk;
-    const int failed = commandCode_;
+    const IsamCode failed = commandCode_;
     const QString failedReason = commandReason_;
     commandCode_ = IsamOk;
     commandReason_.clear();
@@ -527,11 +527,11 @@ int PostgresConnection::endCommand(bool commit)
     if (!commit || failed != IsamOk || PQtransactionStatus(conn_) == PQTRANS_INERROR) {
         rollback();
         reason_ = failedReason;
-        return commit && failed == IsamOk ? int(IsamIoError) : failed;
+        return commit && failed == IsamOk ? IsamIoError : failed;
     }
     if (!conn_)
         return IsamServerLost;
-    const int code = command("COMMIT");
+    const IsamCode code = command("COMMIT");
     // Sent, and no answer: the server may have made it or not.
     commitAnswerLost_ = code == IsamServerLost;
     return code;

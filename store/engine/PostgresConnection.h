@@ -139,19 +139,19 @@ public:
     // Makes sure a session is up: connects the first time and after a loss.
     // IsamServerUnreachable when this connection has never had a session,
     // IsamServerLost when it had one.
-    int ensure();
+    IsamCode ensure();
 
     // Runs `sql` with `params`, results in binary form. With a `name` the
     // statement is prepared once per session under that name (names must be
     // unique per connection); without one it is sent as it is.
-    int exec(const QByteArray& name, const QByteArray& sql, const Param* params, int count, Result& result);
-    int exec(const QByteArray& name, const QByteArray& sql, std::initializer_list<Param> params, Result& result)
+    IsamCode exec(const QByteArray& name, const QByteArray& sql, const Param* params, int count, Result& result);
+    IsamCode exec(const QByteArray& name, const QByteArray& sql, std::initializer_list<Param> params, Result& result)
     {
         return exec(name, sql, params.begin(), int(params.size()), result);
     }
 
     // Runs commands without parameters (one or more statements, text results).
-    int command(const QByteArray& sql);
+    IsamCode command(const QByteArray& sql);
 
     // Ends an open transaction after a failure, quietly: the reason stays
     // that of the failure. Nothing to do when the session is gone.
@@ -164,18 +164,18 @@ public:
     std::map<qint64, const void*>& locks() { return locks_; }
 
     // Maps a server error state (SQLSTATE) to a result code.
-    static int codeFor(const QByteArray& state);
+    static IsamCode codeFor(const QByteArray& state);
 
     void releaseIfIdle(int idleMs) override;
     void beginCommand() override;
-    int endCommand(bool commit) override;
+    IsamCode endCommand(bool commit) override;
     bool commitAnswerLost() const override { return commitAnswerLost_; }
     // True while a command is open: a write of several statements then
     // joins its transaction instead of opening (and committing) one of its own.
     bool inCommand() const { return commandDepth_ > 0; }
 
 private:
-    int check(pg_result* result);
+    IsamCode check(pg_result* result);
     // Waits, within the answer limit, for the answer to what was just sent
     // (`sent`: libpq took it); null when it could not be had, with
     // timedOut_ telling whether the limit passed.
@@ -184,7 +184,7 @@ private:
     // replaced by "***".
     QString hideSecrets(QString text) const;
     // Notes the first failure inside a command; answers `code`.
-    int failedInCommand(int code);
+    IsamCode failedInCommand(IsamCode code);
     // The session is gone: its locks and statements with it.
     void lose();
 
@@ -208,7 +208,7 @@ private:
     bool timedOut_ = false;
     // Open commands, and the first failure inside the outermost one.
     int commandDepth_ = 0;
-    int commandCode_ = 0;
+    IsamCode commandCode_ = IsamOk;
     QString commandReason_;
     bool commitAnswerLost_ = false;
 };

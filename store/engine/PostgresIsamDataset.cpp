@@ -27,7 +27,7 @@ PostgresIsamDataset::~PostgresIsamDataset()
     close();
 }
 
-int PostgresIsamDataset::close()
+IsamCode PostgresIsamDataset::close()
 {
     if (!connection_)
         return IsamOk;
@@ -181,7 +181,7 @@ QByteArray PostgresIsamDataset::sql(Statement which, int index) const
     return {};
 }
 
-int PostgresIsamDataset::run(Statement which, int index, const std::vector<Param>& params, Result& result)
+IsamCode PostgresIsamDataset::run(Statement which, int index, const std::vector<Param>& params, Result& result)
 {
     // The lock statements are the same for every dataset of the session.
     static const char* const shared[] = {"lock", "unlock", "unlockall"};
@@ -194,7 +194,7 @@ int PostgresIsamDataset::run(Statement which, int index, const std::vector<Param
     return connection_->exec(name, text, params.data(), int(params.size()), result);
 }
 
-int PostgresIsamDataset::takeRows(const Result& rows, int index)
+IsamCode PostgresIsamDataset::takeRows(const Result& rows, int index)
 {
     for (int row = 0; row < rows.rows(); ++row) {
         const char* value = index == 0 ? nullptr : rows.data(row, 2);
@@ -205,7 +205,8 @@ int PostgresIsamDataset::takeRows(const Result& rows, int index)
     return IsamOk;
 }
 
-int PostgresIsamDataset::get(int index, int mode, const QByteArray& key, QByteArray& foundKey, std::span<char> record)
+IsamCode PostgresIsamDataset::get(int index, IsamReadMode mode, const QByteArray& key, QByteArray& foundKey,
+                                  std::span<char> record)
 {
     if (!connection_)
         return IsamNotOpen;
@@ -217,7 +218,7 @@ int PostgresIsamDataset::get(int index, int mode, const QByteArray& key, QByteAr
     if (mode == IsamReadEqual) {
         return cursor_.equal(index, key, foundKey, record, [this](int index, const QByteArray& key, int limit) {
             Result rows;
-            const int code = index == 0
+            const IsamCode code = index == 0
                 ? run(StmtEqual, 0, {Param::text(key)}, rows)
                 : run(StmtEqual, index, {Param::blob(key), Param::text(QByteArray::number(limit))}, rows);
             return code == IsamOk ? takeRows(rows, index) : code;
@@ -232,7 +233,7 @@ int PostgresIsamDataset::get(int index, int mode, const QByteArray& key, QByteAr
                                                                             : StmtNext;
         const QByteArray limit = QByteArray::number(query.limit);
         Result rows;
-        int code = IsamOk;
+        IsamCode code = IsamOk;
         if (index == 0 && which == StmtNext)
             code = run(which, index, {Param::text(query.key), Param::text(limit)}, rows);
         else if (index == 0)
@@ -248,7 +249,7 @@ int PostgresIsamDataset::get(int index, int mode, const QByteArray& key, QByteAr
     });
 }
 
-int PostgresIsamDataset::first(int index)
+IsamCode PostgresIsamDataset::first(int index)
 {
     if (!connection_)
         return IsamNotOpen;
@@ -259,13 +260,13 @@ int PostgresIsamDataset::first(int index)
     return IsamOk;
 }
 
-int PostgresIsamDataset::nextKey(QByteArray& key)
+IsamCode PostgresIsamDataset::nextKey(QByteArray& key)
 {
     if (!connection_)
         return IsamNotOpen;
     connection_->beginCall();
     Result result;
-    const int code = run(StmtNextKey, 0, {}, result);
+    const IsamCode code = run(StmtNextKey, 0, {}, result);
     if (code != IsamOk)
         return code;
     if (result.rows() != 1)
@@ -275,10 +276,10 @@ int PostgresIsamDataset::nextKey(QByteArray& key)
     if (!largest.isEmpty() && !validKey(largest, &number))
         return IsamCorrupt;
     key = QByteArray::number(number + 1).rightJustified(keyLength_, '0');
-    return key.size() == keyLength_ ? int(IsamOk) : int(IsamBadKey);
+    return key.size() == keyLength_ ? IsamOk : IsamBadKey;
 }
 
-int PostgresIsamDataset::raiseKeyMark(const QByteArray& key)
+IsamCode PostgresIsamDataset::raiseKeyMark(const QByteArray& key)
 {
     if (!connection_)
         return IsamNotOpen;
@@ -290,23 +291,24 @@ int PostgresIsamDataset::raiseKeyMark(const QByteArray& key)
     return run(StmtRaiseMark, 0, {Param::text(key)}, result);
 }
 
-int PostgresIsamDataset::keyMark(QByteArray& mark)
+IsamCode PostgresIsamDataset::keyMark(QByteArray& mark)
 {
     mark.clear();
     if (!connection_)
         return IsamNotOpen;
     connection_->beginCall();
     Result result;
-    const int code = run(StmtKeyMark, 0, {}, result);
+    const IsamCode code = run(StmtKeyMark, 0, {}, result);
     if (code != IsamOk)
         return code;
     if (result.rows() != 1)
         return IsamCorrupt;
     mark = result.bytes(0, 0);
-    return mark.isEmpty() || validKey(mark) ? int(IsamOk) : int(IsamCorrupt);
+    return mark.isEmpty() || validKey(mark) ? IsamOk : IsamCorrupt;
 }
 
-int PostgresIsamDataset::write(Statement which, const QByteArray& key, std::span<const char> record, Result& result)
+IsamCode PostgresIsamDataset::write(Statement which, const QByteArray& key, std::span<const char> record,
+                                    Result& result)
 {
     cursor_.drop();
     std::vector<QByteArray> values;
@@ -324,7 +326,7 @@ int PostgresIsamDataset::write(Statement which, const QByteArray& key, std::span
     return run(which, 0, params, result);
 }
 
-int PostgresIsamDataset::put(const QByteArray& key, std::span<const char> record, int mode)
+IsamCode PostgresIsamDataset::put(const QByteArray& key, std::span<const char> record, IsamPutMode mode)
 {
     if (!connection_)
         return IsamNotOpen;
@@ -336,13 +338,13 @@ int PostgresIsamDataset::put(const QByteArray& key, std::span<const char> record
     if (mode != IsamPutAdd && mode != IsamPutReplace)
         return IsamUpdateMode;
     Result result;
-    const int code = write(mode == IsamPutAdd ? StmtInsert : StmtUpdate, key, record, result);
+    const IsamCode code = write(mode == IsamPutAdd ? StmtInsert : StmtUpdate, key, record, result);
     if (code != IsamOk)
         return code;
-    return result.rows() == 1 && result.number(0, 0) == 1 ? int(IsamOk) : int(IsamNotFound);
+    return result.rows() == 1 && result.number(0, 0) == 1 ? IsamOk : IsamNotFound;
 }
 
-int PostgresIsamDataset::putAll(const QList<QByteArray>& keys, std::span<const char> records)
+IsamCode PostgresIsamDataset::putAll(const QList<QByteArray>& keys, std::span<const char> records)
 {
     if (!connection_)
         return IsamNotOpen;
@@ -357,7 +359,7 @@ int PostgresIsamDataset::putAll(const QList<QByteArray>& keys, std::span<const c
         return IsamOk;
     // Within a command its transaction holds the writes together.
     const bool own = !connection_->inCommand();
-    int code = own ? connection_->command("BEGIN") : int(IsamOk);
+    IsamCode code = own ? connection_->command("BEGIN") : IsamOk;
     for (qsizetype i = 0; i < keys.size() && code == IsamOk; ++i) {
         Result result;
         code = write(StmtInsert, keys[i], records.subspan(std::size_t(i) * size, size), result);
@@ -371,7 +373,7 @@ int PostgresIsamDataset::putAll(const QList<QByteArray>& keys, std::span<const c
     return code;
 }
 
-int PostgresIsamDataset::writeBatch(QList<TBatchWrite>& writes)
+IsamCode PostgresIsamDataset::writeBatch(QList<TBatchWrite>& writes)
 {
     if (!connection_)
         return IsamNotOpen;
@@ -391,7 +393,7 @@ int PostgresIsamDataset::writeBatch(QList<TBatchWrite>& writes)
     // Within a command its transaction holds the batch together, and its
     // end commits or undoes it.
     const bool own = !connection_->inCommand();
-    int code = own ? connection_->command("BEGIN") : int(IsamOk);
+    IsamCode code = own ? connection_->command("BEGIN") : IsamOk;
     for (qsizetype i = 0; i < writes.size() && code == IsamOk; ++i) {
         const TBatchWrite& w = writes[i];
         const std::span<const char> record(w.record.constData(), std::size_t(w.record.size()));
@@ -422,7 +424,7 @@ int PostgresIsamDataset::writeBatch(QList<TBatchWrite>& writes)
     return IsamOk;
 }
 
-int PostgresIsamDataset::add(std::span<const char> record, QByteArray& key)
+IsamCode PostgresIsamDataset::add(std::span<const char> record, QByteArray& key)
 {
     key.clear();
     if (!connection_)
@@ -431,7 +433,7 @@ int PostgresIsamDataset::add(std::span<const char> record, QByteArray& key)
     if (record.size() != format_.recordSize())
         return IsamBadParameter;
     Result result;
-    const int code = write(StmtAdd, {}, record, result);
+    const IsamCode code = write(StmtAdd, {}, record, result);
     if (code != IsamOk)
         return code;
     // No row: the keys of the dataset's length are used up.
@@ -441,7 +443,7 @@ int PostgresIsamDataset::add(std::span<const char> record, QByteArray& key)
     return IsamOk;
 }
 
-int PostgresIsamDataset::remove(const QByteArray& key)
+IsamCode PostgresIsamDataset::remove(const QByteArray& key)
 {
     if (!connection_)
         return IsamNotOpen;
@@ -449,13 +451,13 @@ int PostgresIsamDataset::remove(const QByteArray& key)
     if (!validKey(key))
         return IsamBadKey;
     Result result;
-    const int code = write(StmtDelete, key, {}, result);
+    const IsamCode code = write(StmtDelete, key, {}, result);
     if (code != IsamOk)
         return code;
-    return result.rows() == 1 && result.number(0, 0) == 1 ? int(IsamOk) : int(IsamNotFound);
+    return result.rows() == 1 && result.number(0, 0) == 1 ? IsamOk : IsamNotFound;
 }
 
-int PostgresIsamDataset::info(qint64* recordCount, int& keyLength)
+IsamCode PostgresIsamDataset::info(qint64* recordCount, int& keyLength)
 {
     if (!connection_)
         return IsamNotOpen;
@@ -464,20 +466,20 @@ int PostgresIsamDataset::info(qint64* recordCount, int& keyLength)
     if (!recordCount)
         return IsamOk;
     Result result;
-    const int code = run(StmtCount, 0, {}, result);
+    const IsamCode code = run(StmtCount, 0, {}, result);
     if (code != IsamOk)
         return code;
     *recordCount = result.number(0, 0);
     return IsamOk;
 }
 
-int PostgresIsamDataset::changeMark(QByteArray& mark)
+IsamCode PostgresIsamDataset::changeMark(QByteArray& mark)
 {
     if (!connection_)
         return IsamNotOpen;
     connection_->beginCall();
     Result result;
-    const int code = run(StmtMark, 0, {}, result);
+    const IsamCode code = run(StmtMark, 0, {}, result);
     if (code != IsamOk)
         return code;
     if (result.rows() != 1)
@@ -486,16 +488,16 @@ int PostgresIsamDataset::changeMark(QByteArray& mark)
     return IsamOk;
 }
 
-int PostgresIsamDataset::identity(QByteArray& id, bool make)
+IsamCode PostgresIsamDataset::identity(QByteArray& id, bool make)
 {
     if (!connection_)
         return IsamNotOpen;
     connection_->beginCall();
     Result result;
-    const int code = make ? run(StmtIdentity, 0,
-                                {Param::text(id.isEmpty() ? QUuid::createUuid().toByteArray(QUuid::WithoutBraces) : id)},
-                                result)
-                          : run(StmtReadIdentity, 0, {}, result);
+    const IsamCode code = make
+        ? run(StmtIdentity, 0, {Param::text(id.isEmpty() ? QUuid::createUuid().toByteArray(QUuid::WithoutBraces) : id)},
+              result)
+        : run(StmtReadIdentity, 0, {}, result);
     if (code != IsamOk)
         return code;
     if (result.rows() != 1)
@@ -503,10 +505,10 @@ int PostgresIsamDataset::identity(QByteArray& id, bool make)
     id = result.bytes(0, 0);
     if (!make && id.isEmpty())
         return IsamNotFound;
-    return id.isEmpty() ? int(IsamCorrupt) : int(IsamOk);
+    return id.isEmpty() ? IsamCorrupt : IsamOk;
 }
 
-int PostgresIsamDataset::setting(const QByteArray& name, QByteArray& value, SettingMode mode)
+IsamCode PostgresIsamDataset::setting(const QByteArray& name, QByteArray& value, SettingMode mode)
 {
     if (!connection_)
         return IsamNotOpen;
@@ -520,11 +522,12 @@ int PostgresIsamDataset::setting(const QByteArray& name, QByteArray& value, Sett
         // settings has none. Creations wait for each other as the engine's do.
         // Made only when missing: a role that may not create tables (each
         // person's own, TServerRoles) may still write to it.
-        int code = connection_->command("BEGIN; SELECT pg_advisory_xact_lock(1364541266, 0);"
-                                        "DO $$ BEGIN IF to_regclass('quorla_settings') IS NULL THEN"
-                                        " CREATE TABLE quorla_settings ("
-                                        " dataset integer NOT NULL, name text COLLATE \"C\" NOT NULL,"
-                                        " value text NOT NULL, PRIMARY KEY (dataset, name)); END IF; END $$; COMMIT");
+        IsamCode code = connection_->command(
+            "BEGIN; SELECT pg_advisory_xact_lock(1364541266, 0);"
+            "DO $$ BEGIN IF to_regclass('quorla_settings') IS NULL THEN"
+            " CREATE TABLE quorla_settings ("
+            " dataset integer NOT NULL, name text COLLATE \"C\" NOT NULL,"
+            " value text NOT NULL, PRIMARY KEY (dataset, name)); END IF; END $$; COMMIT");
         if (code != IsamOk) {
             connection_->rollback();
             return code;
@@ -537,7 +540,7 @@ int PostgresIsamDataset::setting(const QByteArray& name, QByteArray& value, Sett
         if (code != IsamOk || mode == SettingMode::Replace)
             return code;
     }
-    const int code = connection_->exec(
+    const IsamCode code = connection_->exec(
         {}, "SELECT value FROM quorla_settings WHERE dataset = " + dataset + " AND name = $1::text",
         {Param::text(name)}, result);
     if (code != IsamOk && connection_->state() == "42P01") {
@@ -552,7 +555,7 @@ int PostgresIsamDataset::setting(const QByteArray& name, QByteArray& value, Sett
     return IsamOk;
 }
 
-int PostgresIsamDataset::lock(const QByteArray& key)
+IsamCode PostgresIsamDataset::lock(const QByteArray& key)
 {
     if (!connection_)
         return IsamNotOpen;
@@ -564,10 +567,10 @@ int PostgresIsamDataset::lock(const QByteArray& key)
     // Another object of this session holding it is invisible to the server,
     // which would just take the lock once more for the session.
     if (const auto it = connection_->locks().find(lockKey); it != connection_->locks().end())
-        return it->second == this ? int(IsamOk) : int(IsamLocked);
+        return it->second == this ? IsamOk : IsamLocked;
     Result result;
     const QByteArray text = QByteArray::number(lockKey);
-    const int code = run(StmtLock, 0, {Param::text(text)}, result);
+    const IsamCode code = run(StmtLock, 0, {Param::text(text)}, result);
     if (code != IsamOk)
         return code;
     if (result.rows() != 1 || result.number(0, 0) == 0)
@@ -576,7 +579,7 @@ int PostgresIsamDataset::lock(const QByteArray& key)
     return IsamOk;
 }
 
-int PostgresIsamDataset::unlock(const QByteArray& key)
+IsamCode PostgresIsamDataset::unlock(const QByteArray& key)
 {
     if (!connection_)
         return IsamNotOpen;
@@ -590,7 +593,7 @@ int PostgresIsamDataset::unlock(const QByteArray& key)
         return IsamOk;
     Result result;
     const QByteArray text = QByteArray::number(lockKey);
-    const int code = run(StmtUnlock, 0, {Param::text(text)}, result);
+    const IsamCode code = run(StmtUnlock, 0, {Param::text(text)}, result);
     // Released, or gone with a lost session.
     connection_->locks().erase(lockKey);
     return code;

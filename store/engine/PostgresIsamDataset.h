@@ -27,30 +27,30 @@ public:
     PostgresIsamDataset(const PostgresIsamDataset&) = delete;
     PostgresIsamDataset& operator=(const PostgresIsamDataset&) = delete;
 
-    int get(int index, int mode, const QByteArray& key, QByteArray& foundKey,
-            std::span<char> record) override;
-    int put(const QByteArray& key, std::span<const char> record, int mode) override;
+    IsamCode get(int index, IsamReadMode mode, const QByteArray& key, QByteArray& foundKey,
+                 std::span<char> record) override;
+    IsamCode put(const QByteArray& key, std::span<const char> record, IsamPutMode mode) override;
     // One statement that moves the mark of the largest key and adds under the
     // key after it: adds by others wait for each other there, and never meet
     // on one key.
-    int add(std::span<const char> record, QByteArray& key) override;
+    IsamCode add(std::span<const char> record, QByteArray& key) override;
     // One transaction for all of them.
-    int putAll(const QList<QByteArray>& keys, std::span<const char> records) override;
+    IsamCode putAll(const QList<QByteArray>& keys, std::span<const char> records) override;
     // One BEGIN ... COMMIT for all of them.
-    int writeBatch(QList<TBatchWrite>& writes) override;
-    int remove(const QByteArray& key) override;
-    int first(int index) override;
-    int nextKey(QByteArray& key) override;
-    int raiseKeyMark(const QByteArray& key) override;
-    int keyMark(QByteArray& mark) override;
-    int info(qint64* recordCount, int& keyLength) override;
-    int lock(const QByteArray& key) override;
-    int unlock(const QByteArray& key) override;
+    IsamCode writeBatch(QList<TBatchWrite>& writes) override;
+    IsamCode remove(const QByteArray& key) override;
+    IsamCode first(int index) override;
+    IsamCode nextKey(QByteArray& key) override;
+    IsamCode raiseKeyMark(const QByteArray& key) override;
+    IsamCode keyMark(QByteArray& mark) override;
+    IsamCode info(qint64* recordCount, int& keyLength) override;
+    IsamCode lock(const QByteArray& key) override;
+    IsamCode unlock(const QByteArray& key) override;
     // The dataset's number and its counter of writes, read in one round trip.
-    int changeMark(QByteArray& mark) override;
-    int identity(QByteArray& id, bool make) override;
-    int setting(const QByteArray& name, QByteArray& value, SettingMode mode) override;
-    int close() override;
+    IsamCode changeMark(QByteArray& mark) override;
+    IsamCode identity(QByteArray& id, bool make) override;
+    IsamCode setting(const QByteArray& name, QByteArray& value, SettingMode mode) override;
+    IsamCode close() override;
 
 private:
     enum Statement {
@@ -76,12 +76,12 @@ private:
     using Param = PostgresConnection::Param;
     using Result = PostgresConnection::Result;
 
-    int run(Statement which, int index, const std::vector<Param>& params, Result& result);
+    IsamCode run(Statement which, int index, const std::vector<Param>& params, Result& result);
     QByteArray sql(Statement which, int index) const;
     // Hands the rows of a read on `index` to the cursor; IsamCorrupt for one
     // that is not a record of this dataset.
-    int takeRows(const Result& rows, int index);
-    int write(Statement which, const QByteArray& key, std::span<const char> record, Result& result);
+    IsamCode takeRows(const Result& rows, int index);
+    IsamCode write(Statement which, const QByteArray& key, std::span<const char> record, Result& result);
     bool validKey(const QByteArray& key, qint64* number = nullptr) const;
     // Keys compared on the primary index travel as text: printable ASCII only.
     static bool textKey(const QByteArray& key);

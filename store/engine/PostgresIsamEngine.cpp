@@ -81,8 +81,8 @@ std::shared_ptr<PostgresConnection> PostgresIsamEngine::connectionFor(const QStr
     return connection;
 }
 
-int PostgresIsamEngine::create(const QString& name, int keyLength, const QString& format,
-                               const std::shared_ptr<TIsamConnection>& given)
+IsamCode PostgresIsamEngine::create(const QString& name, int keyLength, const QString& format,
+                                    const std::shared_ptr<TIsamConnection>& given)
 {
     TIsamFormat parsed;
     if (!parsed.parse(format))
@@ -95,7 +95,7 @@ int PostgresIsamEngine::create(const QString& name, int keyLength, const QString
     PostgresConnection& c = *connection;
     c.beginCall();
     Result result;
-    int code = c.command(BeginCreation);
+    IsamCode code = c.command(BeginCreation);
     if (code == IsamOk)
         code = c.exec({}, "SELECT 1 FROM quorla_datasets WHERE name = $1::text", {Param::text(table)}, result);
     if (code == IsamOk && result.rows() > 0)
@@ -120,7 +120,7 @@ int PostgresIsamEngine::create(const QString& name, int keyLength, const QString
     return code;
 }
 
-int PostgresIsamEngine::exists(const QString& name, const std::shared_ptr<TIsamConnection>& given)
+IsamCode PostgresIsamEngine::exists(const QString& name, const std::shared_ptr<TIsamConnection>& given)
 {
     const QByteArray table = tableName(name);
     auto connection = connectionFor(name, given);
@@ -128,7 +128,7 @@ int PostgresIsamEngine::exists(const QString& name, const std::shared_ptr<TIsamC
         return IsamBadParameter;
     connection->beginCall();
     Result result;
-    const int code =
+    const IsamCode code =
         connection->exec({}, "SELECT 1 FROM quorla_datasets WHERE name = $1::text", {Param::text(table)}, result);
     if (code != IsamOk && connection->state() == "42P01") {
         // A database without the catalog holds no dataset yet.
@@ -137,11 +137,11 @@ int PostgresIsamEngine::exists(const QString& name, const std::shared_ptr<TIsamC
     }
     if (code != IsamOk)
         return code;
-    return result.rows() > 0 ? int(IsamOk) : int(IsamNotFound);
+    return result.rows() > 0 ? IsamOk : IsamNotFound;
 }
 
-int PostgresIsamEngine::open(const QString& name, int /*mode*/, const std::shared_ptr<TIsamConnection>& given,
-                             std::unique_ptr<TIsamDataset>& dataset)
+IsamCode PostgresIsamEngine::open(const QString& name, IsamOpenMode /*mode*/,
+                                  const std::shared_ptr<TIsamConnection>& given, std::unique_ptr<TIsamDataset>& dataset)
 {
     dataset.reset();
     const QByteArray table = tableName(name);
@@ -150,8 +150,8 @@ int PostgresIsamEngine::open(const QString& name, int /*mode*/, const std::share
         return IsamBadParameter;
     connection->beginCall();
     Result result;
-    const int code = connection->exec({}, "SELECT id, keylength, format FROM quorla_datasets WHERE name = $1::text",
-                                      {Param::text(table)}, result);
+    const IsamCode code = connection->exec(
+        {}, "SELECT id, keylength, format FROM quorla_datasets WHERE name = $1::text", {Param::text(table)}, result);
     // A dataset that is not there fails as a missing file does, in the same
     // words: on a database without the catalog too, whose SQL error says
     // nothing to the person reading it.

@@ -32,11 +32,11 @@ class PostgresIsamEngine : public TIsamEngine
 {
 public:
     std::shared_ptr<TIsamConnection> connect(const QString& location) override;
-    int create(const QString& name, int keyLength, const QString& format,
-               const std::shared_ptr<TIsamConnection>& connection) override;
-    int exists(const QString& name, const std::shared_ptr<TIsamConnection>& connection) override;
-    int open(const QString& name, int mode, const std::shared_ptr<TIsamConnection>& connection,
-             std::unique_ptr<TIsamDataset>& dataset) override;
+    IsamCode create(const QString& name, int keyLength, const QString& format,
+                    const std::shared_ptr<TIsamConnection>& connection) override;
+    IsamCode exists(const QString& name, const std::shared_ptr<TIsamConnection>& connection) override;
+    IsamCode open(const QString& name, IsamOpenMode mode, const std::shared_ptr<TIsamConnection>& connection,
+                  std::unique_ptr<TIsamDataset>& dataset) override;
 
     // The table of dataset `name` (above); empty when the dataset part is
     // missing or does not make a plain table name.

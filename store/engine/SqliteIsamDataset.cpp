@@ -64,7 +64,7 @@ SqliteIsamDataset::~SqliteIsamDataset()
     close();
 }
 
-int SqliteIsamDataset::close()
+IsamCode SqliteIsamDataset::close()
 {
     for (auto& [id, st] : statements_)
         sqlite3_finalize(st);
@@ -88,7 +88,7 @@ bool SqliteIsamDataset::validKey(const QByteArray& key, qint64* number) const
     return IsamKeyRules::validKey(key, keyLength_, number);
 }
 
-sqlite3_stmt* SqliteIsamDataset::statement(Statement which, int index, int& code)
+sqlite3_stmt* SqliteIsamDataset::statement(Statement which, int index, IsamCode& code)
 {
     const auto id = std::make_pair(int(which), index);
     if (auto it = statements_.find(id); it != statements_.end())
@@ -183,23 +183,25 @@ sqlite3_stmt* SqliteIsamDataset::statement(Statement which, int index, int& code
         sqlite3_finalize(st);
         // The statements match every dataset we create; one that does not
         // prepare means the file's tables are not what they should be.
-        code = rc == SQLITE_ERROR ? int(IsamCorrupt) : SqliteIsamEngine::codeFor(rc);
+        code = rc == SQLITE_ERROR ? IsamCorrupt : SqliteIsamEngine::codeFor(rc);
         return nullptr;
     }
     statements_.emplace(id, st);
     return st;
 }
 
-int SqliteIsamDataset::get(int index, int mode, const QByteArray& key, QByteArray& foundKey, std::span<char> record)
+IsamCode SqliteIsamDataset::get(int index, IsamReadMode mode, const QByteArray& key, QByteArray& foundKey,
+                                std::span<char> record)
 {
     // Damage met once makes the object refuse every later write (put, remove):
     // a damaged file is not written to any further.
-    const int code = read(index, mode, key, foundKey, record);
+    const IsamCode code = read(index, mode, key, foundKey, record);
     damaged_ = damaged_ || code == IsamCorrupt;
     return code;
 }
 
-int SqliteIsamDataset::read(int index, int mode, const QByteArray& key, QByteArray& foundKey, std::span<char> record)
+IsamCode SqliteIsamDataset::read(int index, IsamReadMode mode, const QByteArray& key, QByteArray& foundKey,
+                                 std::span<char> record)
 {
     if (!db_)
         return IsamNotOpen;
@@ -209,7 +211,7 @@ int SqliteIsamDataset::read(int index, int mode, const QByteArray& key, QByteArr
         return IsamBadParameter;
     if (mode == IsamReadEqual) {
         return cursor_.equal(index, key, foundKey, record, [this](int index, const QByteArray& key, int limit) {
-            int code = IsamOk;
+            IsamCode code = IsamOk;
             sqlite3_stmt* st = statement(StmtEqual, index, code);
             if (!st)
                 return code;
@@ -227,7 +229,7 @@ int SqliteIsamDataset::read(int index, int mode, const QByteArray& key, QByteArr
         const Statement which = query.bound == IsamReadAhead::Bound::Below ? StmtNextBelow
             : query.bound == IsamReadAhead::Bound::AtMost                  ? StmtNextAtMost
                                                                             : StmtNext;
-        int code = IsamOk;
+        IsamCode code = IsamOk;
         sqlite3_stmt* st = statement(which, index, code);
         if (!st)
             return code;
@@ -242,15 +244,15 @@ int SqliteIsamDataset::read(int index, int mode, const QByteArray& key, QByteArr
     });
 }
 
-int SqliteIsamDataset::range(int index, const QByteArray& from, const QByteArray& to, std::span<char> record,
-                              const TRangeReader& take)
+IsamCode SqliteIsamDataset::range(int index, const QByteArray& from, const QByteArray& to, std::span<char> record,
+                                  const TRangeReader& take)
 {
     if (!db_)
         return IsamNotOpen;
     if (!validIndex(index) || record.size() != format_.recordSize())
         return IsamBadParameter;
     cursor_.drop();
-    int code = IsamOk;
+    IsamCode code = IsamOk;
     sqlite3_stmt* st = statement(StmtRange, index, code);
     if (!st)
         return code;
@@ -282,10 +284,10 @@ int SqliteIsamDataset::range(int index, const QByteArray& from, const QByteArray
         if (!take(key))
             return IsamOk;
     }
-    return rc == SQLITE_DONE ? int(IsamOk) : SqliteIsamEngine::codeFor(rc);
+    return rc == SQLITE_DONE ? IsamOk : SqliteIsamEngine::codeFor(rc);
 }
 
-int SqliteIsamDataset::readRows(sqlite3_stmt* st, int index)
+IsamCode SqliteIsamDataset::readRows(sqlite3_stmt* st, int index)
 {
     int rc;
     while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
@@ -296,10 +298,10 @@ int SqliteIsamDataset::readRows(sqlite3_stmt* st, int index)
                             value ? sqlite3_column_bytes(st, 2) : 0))
             return IsamCorrupt;
     }
-    return rc == SQLITE_DONE ? int(IsamOk) : SqliteIsamEngine::codeFor(rc);
+    return rc == SQLITE_DONE ? IsamOk : SqliteIsamEngine::codeFor(rc);
 }
 
-int SqliteIsamDataset::first(int index)
+IsamCode SqliteIsamDataset::first(int index)
 {
     if (!db_)
         return IsamNotOpen;
@@ -309,11 +311,11 @@ int SqliteIsamDataset::first(int index)
     return IsamOk;
 }
 
-int SqliteIsamDataset::nextKey(QByteArray& key)
+IsamCode SqliteIsamDataset::nextKey(QByteArray& key)
 {
     if (!db_)
         return IsamNotOpen;
-    int code = IsamOk;
+    IsamCode code = IsamOk;
     sqlite3_stmt* st = statement(StmtNextKey, 0, code);
     if (!st)
         return code;
@@ -326,10 +328,10 @@ int SqliteIsamDataset::nextKey(QByteArray& key)
     if (!largest.isEmpty() && !validKey(largest, &number))
         return IsamCorrupt;
     key = QByteArray::number(number + 1).rightJustified(keyLength_, '0');
-    return key.size() == keyLength_ ? int(IsamOk) : int(IsamBadKey);
+    return key.size() == keyLength_ ? IsamOk : IsamBadKey;
 }
 
-int SqliteIsamDataset::raiseKeyMark(const QByteArray& key)
+IsamCode SqliteIsamDataset::raiseKeyMark(const QByteArray& key)
 {
     if (!db_)
         return IsamNotOpen;
@@ -338,22 +340,22 @@ int SqliteIsamDataset::raiseKeyMark(const QByteArray& key)
     if (damaged_)
         return IsamCorrupt;
     cursor_.drop();
-    int code = IsamOk;
+    IsamCode code = IsamOk;
     sqlite3_stmt* st = statement(StmtRaiseMark, 0, code);
     if (!st)
         return code;
     StatementGuard guard(st);
     bindBytes(st, 1, key, true);
     const int rc = sqlite3_step(st);
-    return rc == SQLITE_DONE ? int(IsamOk) : SqliteIsamEngine::codeFor(rc);
+    return rc == SQLITE_DONE ? IsamOk : SqliteIsamEngine::codeFor(rc);
 }
 
-int SqliteIsamDataset::keyMark(QByteArray& mark)
+IsamCode SqliteIsamDataset::keyMark(QByteArray& mark)
 {
     mark.clear();
     if (!db_)
         return IsamNotOpen;
-    int code = IsamOk;
+    IsamCode code = IsamOk;
     sqlite3_stmt* st = statement(StmtKeyMark, 0, code);
     if (!st)
         return code;
@@ -363,15 +365,15 @@ int SqliteIsamDataset::keyMark(QByteArray& mark)
         mark = columnBytes(st, 0);
     else if (rc != SQLITE_DONE)
         return SqliteIsamEngine::codeFor(rc);
-    return mark.isEmpty() || validKey(mark) ? int(IsamOk) : int(IsamCorrupt);
+    return mark.isEmpty() || validKey(mark) ? IsamOk : IsamCorrupt;
 }
 
-int SqliteIsamDataset::write(Statement which, const QByteArray& key, std::span<const char> record, int& changes,
-                              QByteArray* chosen)
+IsamCode SqliteIsamDataset::write(Statement which, const QByteArray& key, std::span<const char> record, int& changes,
+                                  QByteArray* chosen)
 {
     cursor_.drop();
     changes = 0;
-    int code = IsamOk;
+    IsamCode code = IsamOk;
     sqlite3_stmt* st = statement(which, 0, code);
     if (!st)
         return code;
@@ -426,7 +428,7 @@ int SqliteIsamDataset::write(Statement which, const QByteArray& key, std::span<c
     return IsamOk;
 }
 
-int SqliteIsamDataset::abandon(int rc)
+IsamCode SqliteIsamDataset::abandon(int rc)
 {
     damaged_ = damaged_ || (rc & 0xFF) == SQLITE_CORRUPT;
     // A failed statement or commit must not leave the transaction, and with
@@ -438,7 +440,7 @@ int SqliteIsamDataset::abandon(int rc)
     return SqliteIsamEngine::codeFor(rc);
 }
 
-int SqliteIsamDataset::putAll(const QList<QByteArray>& keys, std::span<const char> records)
+IsamCode SqliteIsamDataset::putAll(const QList<QByteArray>& keys, std::span<const char> records)
 {
     if (!db_)
         return IsamNotOpen;
@@ -456,7 +458,7 @@ int SqliteIsamDataset::putAll(const QList<QByteArray>& keys, std::span<const cha
     if (keys.isEmpty())
         return IsamOk;
     cursor_.drop();
-    int code = IsamOk;
+    IsamCode code = IsamOk;
     sqlite3_stmt* insert = statement(StmtInsert, 0, code);
     sqlite3_stmt* mark = insert ? statement(StmtRaiseMark, 0, code) : nullptr;
     if (!mark)
@@ -481,10 +483,10 @@ int SqliteIsamDataset::putAll(const QList<QByteArray>& keys, std::span<const cha
     }
     if (rc == SQLITE_DONE)
         rc = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
-    return rc == SQLITE_OK ? int(IsamOk) : abandon(rc);
+    return rc == SQLITE_OK ? IsamOk : abandon(rc);
 }
 
-int SqliteIsamDataset::writeBatch(QList<TBatchWrite>& writes)
+IsamCode SqliteIsamDataset::writeBatch(QList<TBatchWrite>& writes)
 {
     if (!db_)
         return IsamNotOpen;
@@ -502,7 +504,7 @@ int SqliteIsamDataset::writeBatch(QList<TBatchWrite>& writes)
     if (writes.isEmpty())
         return IsamOk;
     cursor_.drop();
-    int code = IsamOk;
+    IsamCode code = IsamOk;
     sqlite3_stmt* insert = statement(StmtInsert, 0, code);
     sqlite3_stmt* update = insert ? statement(StmtUpdate, 0, code) : nullptr;
     sqlite3_stmt* remove = update ? statement(StmtDelete, 0, code) : nullptr;
@@ -560,7 +562,7 @@ int SqliteIsamDataset::writeBatch(QList<TBatchWrite>& writes)
     return IsamOk;
 }
 
-int SqliteIsamDataset::put(const QByteArray& key, std::span<const char> record, int mode)
+IsamCode SqliteIsamDataset::put(const QByteArray& key, std::span<const char> record, IsamPutMode mode)
 {
     if (!db_)
         return IsamNotOpen;
@@ -573,13 +575,13 @@ int SqliteIsamDataset::put(const QByteArray& key, std::span<const char> record, 
     if (mode != IsamPutAdd && mode != IsamPutReplace)
         return IsamUpdateMode;
     int changes = 0;
-    const int code = write(mode == IsamPutAdd ? StmtInsert : StmtUpdate, key, record, changes);
+    const IsamCode code = write(mode == IsamPutAdd ? StmtInsert : StmtUpdate, key, record, changes);
     if (code != IsamOk)
         return code;
-    return changes == 0 ? int(IsamNotFound) : int(IsamOk);
+    return changes == 0 ? IsamNotFound : IsamOk;
 }
 
-int SqliteIsamDataset::add(std::span<const char> record, QByteArray& key)
+IsamCode SqliteIsamDataset::add(std::span<const char> record, QByteArray& key)
 {
     key.clear();
     if (!db_)
@@ -589,13 +591,13 @@ int SqliteIsamDataset::add(std::span<const char> record, QByteArray& key)
     if (damaged_)
         return IsamCorrupt;
     int changes = 0;
-    const int code = write(StmtInsert, QByteArray(), record, changes, &key);
+    const IsamCode code = write(StmtInsert, QByteArray(), record, changes, &key);
     if (code != IsamOk)
         key.clear();
     return code;
 }
 
-int SqliteIsamDataset::remove(const QByteArray& key)
+IsamCode SqliteIsamDataset::remove(const QByteArray& key)
 {
     if (!db_)
         return IsamNotOpen;
@@ -604,20 +606,20 @@ int SqliteIsamDataset::remove(const QByteArray& key)
     if (damaged_)
         return IsamCorrupt;
     int changes = 0;
-    const int code = write(StmtDelete, key, {}, changes);
+    const IsamCode code = write(StmtDelete, key, {}, changes);
     if (code != IsamOk)
         return code;
-    return changes == 0 ? int(IsamNotFound) : int(IsamOk);
+    return changes == 0 ? IsamNotFound : IsamOk;
 }
 
-int SqliteIsamDataset::info(qint64* recordCount, int& keyLength)
+IsamCode SqliteIsamDataset::info(qint64* recordCount, int& keyLength)
 {
     if (!db_)
         return IsamNotOpen;
     keyLength = keyLength_;
     if (!recordCount)
         return IsamOk;
-    int code = IsamOk;
+    IsamCode code = IsamOk;
     sqlite3_stmt* st = statement(StmtCount, 0, code);
     if (!st)
         return code;
@@ -629,7 +631,7 @@ int SqliteIsamDataset::info(qint64* recordCount, int& keyLength)
     return IsamOk;
 }
 
-int SqliteIsamDataset::lock(const QByteArray& key)
+IsamCode SqliteIsamDataset::lock(const QByteArray& key)
 {
     if (!db_)
         return IsamNotOpen;
@@ -647,17 +649,17 @@ int SqliteIsamDataset::lock(const QByteArray& key)
     return IsamSystemCall;
 }
 
-int SqliteIsamDataset::unlock(const QByteArray& key)
+IsamCode SqliteIsamDataset::unlock(const QByteArray& key)
 {
     if (!db_)
         return IsamNotOpen;
     qint64 number = 0;
     if (!validKey(key, &number))
         return IsamBadKey;
-    return locks_.unlock(number) ? int(IsamOk) : int(IsamSystemCall);
+    return locks_.unlock(number) ? IsamOk : IsamSystemCall;
 }
 
-int SqliteIsamDataset::changeMark(QByteArray& mark)
+IsamCode SqliteIsamDataset::changeMark(QByteArray& mark)
 {
     if (!db_)
         return IsamNotOpen;
@@ -674,13 +676,13 @@ int SqliteIsamDataset::changeMark(QByteArray& mark)
     return IsamOk;
 }
 
-int SqliteIsamDataset::setting(const QByteArray& name, QByteArray& value, SettingMode mode)
+IsamCode SqliteIsamDataset::setting(const QByteArray& name, QByteArray& value, SettingMode mode)
 {
     if (!db_)
         return IsamNotOpen;
     if (name.isEmpty() || (mode != SettingMode::Read && value.isEmpty()))
         return IsamBadParameter;
-    int code = IsamOk;
+    IsamCode code = IsamOk;
     if (mode != SettingMode::Read) {
         if (damaged_)
             return IsamCorrupt;
@@ -706,15 +708,15 @@ int SqliteIsamDataset::setting(const QByteArray& name, QByteArray& value, Settin
         value = columnBytes(st, 0);
         return IsamOk;
     }
-    return rc == SQLITE_DONE ? int(IsamNotFound) : SqliteIsamEngine::codeFor(rc);
+    return rc == SQLITE_DONE ? IsamNotFound : SqliteIsamEngine::codeFor(rc);
 }
 
-int SqliteIsamDataset::identity(QByteArray& id, bool make)
+IsamCode SqliteIsamDataset::identity(QByteArray& id, bool make)
 {
     if (!db_)
         return IsamNotOpen;
     for (int attempt = 0; attempt < 2; ++attempt) {
-        int code = IsamOk;
+        IsamCode code = IsamOk;
         sqlite3_stmt* st = statement(StmtIdentity, 0, code);
         if (!st)
             return code;
@@ -723,7 +725,7 @@ int SqliteIsamDataset::identity(QByteArray& id, bool make)
             const int rc = sqlite3_step(st);
             if (rc == SQLITE_ROW) {
                 id = columnBytes(st, 0);
-                return id.isEmpty() ? int(IsamCorrupt) : int(IsamOk);
+                return id.isEmpty() ? IsamCorrupt : IsamOk;
             }
             if (rc != SQLITE_DONE)
                 return SqliteIsamEngine::codeFor(rc);

@@ -23,33 +23,33 @@ public:
     SqliteIsamDataset(sqlite3* db, const QString& fileName, TIsamFormat format, int keyLength);
     ~SqliteIsamDataset() override;
 
-    int get(int index, int mode, const QByteArray& key, QByteArray& foundKey,
-            std::span<char> record) override;
-    int range(int index, const QByteArray& from, const QByteArray& to, std::span<char> record,
-              const TRangeReader& take) override;
-    int put(const QByteArray& key, std::span<const char> record, int mode) override;
+    IsamCode get(int index, IsamReadMode mode, const QByteArray& key, QByteArray& foundKey,
+                 std::span<char> record) override;
+    IsamCode range(int index, const QByteArray& from, const QByteArray& to, std::span<char> record,
+                   const TRangeReader& take) override;
+    IsamCode put(const QByteArray& key, std::span<const char> record, IsamPutMode mode) override;
     // Takes the next key and adds; when another process took that key in
     // between, the add fails (it never replaces) and the key after it is tried.
-    int add(std::span<const char> record, QByteArray& key) override;
+    IsamCode add(std::span<const char> record, QByteArray& key) override;
     // One BEGIN IMMEDIATE ... COMMIT for all of them.
-    int putAll(const QList<QByteArray>& keys, std::span<const char> records) override;
+    IsamCode putAll(const QList<QByteArray>& keys, std::span<const char> records) override;
     // One BEGIN IMMEDIATE ... COMMIT for all of them; next keys are chosen
     // under that write lock.
-    int writeBatch(QList<TBatchWrite>& writes) override;
-    int remove(const QByteArray& key) override;
-    int first(int index) override;
-    int nextKey(QByteArray& key) override;
-    int raiseKeyMark(const QByteArray& key) override;
-    int keyMark(QByteArray& mark) override;
-    int info(qint64* recordCount, int& keyLength) override;
-    int lock(const QByteArray& key) override;
-    int unlock(const QByteArray& key) override;
+    IsamCode writeBatch(QList<TBatchWrite>& writes) override;
+    IsamCode remove(const QByteArray& key) override;
+    IsamCode first(int index) override;
+    IsamCode nextKey(QByteArray& key) override;
+    IsamCode raiseKeyMark(const QByteArray& key) override;
+    IsamCode keyMark(QByteArray& mark) override;
+    IsamCode info(qint64* recordCount, int& keyLength) override;
+    IsamCode lock(const QByteArray& key) override;
+    IsamCode unlock(const QByteArray& key) override;
     // The file's modification time to the nanosecond, size, device and file
     // number: what stat() tells, so that a write by any process moves it.
-    int changeMark(QByteArray& mark) override;
-    int identity(QByteArray& id, bool make) override;
-    int setting(const QByteArray& name, QByteArray& value, SettingMode mode) override;
-    int close() override;
+    IsamCode changeMark(QByteArray& mark) override;
+    IsamCode identity(QByteArray& id, bool make) override;
+    IsamCode setting(const QByteArray& name, QByteArray& value, SettingMode mode) override;
+    IsamCode close() override;
 
 private:
     enum Statement {
@@ -72,17 +72,17 @@ private:
         StmtCount,
     };
 
-    sqlite3_stmt* statement(Statement which, int index, int& code);
-    int read(int index, int mode, const QByteArray& key, QByteArray& foundKey, std::span<char> record);
+    sqlite3_stmt* statement(Statement which, int index, IsamCode& code);
+    IsamCode read(int index, IsamReadMode mode, const QByteArray& key, QByteArray& foundKey, std::span<char> record);
     // Hands the rows of a read to the cursor; IsamCorrupt for one that is not
     // a record of this dataset.
-    int readRows(sqlite3_stmt* st, int index);
+    IsamCode readRows(sqlite3_stmt* st, int index);
     // One write in its own transaction. With `chosen`, an add under the next
     // key, chosen inside the transaction and answered there.
-    int write(Statement which, const QByteArray& key, std::span<const char> record, int& changes,
-              QByteArray* chosen = nullptr);
+    IsamCode write(Statement which, const QByteArray& key, std::span<const char> record, int& changes,
+                   QByteArray* chosen = nullptr);
     // Rolls back the transaction a failed step `rc` was in; its IsamCode.
-    int abandon(int rc);
+    IsamCode abandon(int rc);
     bool validKey(const QByteArray& key, qint64* number = nullptr) const;
     bool validIndex(int index) const;
 

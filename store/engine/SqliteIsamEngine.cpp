@@ -37,7 +37,7 @@ int execAll(sqlite3* db, const QByteArray& sql)
 }
 
 // Builds the dataset's tables in a new file at `path`.
-int buildSchema(const QByteArray& path, int keyLength, const QString& format, const TIsamFormat& parsed)
+IsamCode buildSchema(const QByteArray& path, int keyLength, const QString& format, const TIsamFormat& parsed)
 {
     sqlite3* db = nullptr;
     int rc = sqlite3_open_v2(path.constData(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
@@ -79,20 +79,20 @@ int buildSchema(const QByteArray& path, int keyLength, const QString& format, co
     }
     if (rc == SQLITE_OK)
         rc = execAll(db, "COMMIT");
-    const int code = rc == SQLITE_OK ? int(IsamOk) : SqliteIsamEngine::codeFor(rc);
+    const IsamCode code = rc == SQLITE_OK ? IsamOk : SqliteIsamEngine::codeFor(rc);
     sqlite3_close_v2(db);
     return code;
 }
 
 // Reads the dataset's own description; IsamNotDataset when the file is not one.
-int readMeta(sqlite3* db, int& keyLength, QString& format)
+IsamCode readMeta(sqlite3* db, int& keyLength, QString& format)
 {
     sqlite3_stmt* st = nullptr;
     int rc = sqlite3_prepare_v2(db, "SELECT name, value FROM isam_meta", -1, &st, nullptr);
     if (rc != SQLITE_OK) {
         sqlite3_finalize(st);
         // "no such table" (a database of something else) comes as SQLITE_ERROR.
-        return rc == SQLITE_ERROR ? int(IsamNotDataset) : SqliteIsamEngine::codeFor(rc);
+        return rc == SQLITE_ERROR ? IsamNotDataset : SqliteIsamEngine::codeFor(rc);
     }
     QByteArray magic, version;
     keyLength = 0;
@@ -118,7 +118,7 @@ int readMeta(sqlite3* db, int& keyLength, QString& format)
 
 } // namespace
 
-int SqliteIsamEngine::codeFor(int sqliteCode)
+IsamCode SqliteIsamEngine::codeFor(int sqliteCode)
 {
     switch (sqliteCode & 0xFF) {
     case SQLITE_OK:
@@ -133,7 +133,7 @@ int SqliteIsamEngine::codeFor(int sqliteCode)
     case SQLITE_NOMEM:
         return IsamNoMemory;
     case SQLITE_IOERR:
-        return sqliteCode == SQLITE_IOERR_NOMEM ? int(IsamNoMemory) : int(IsamIoError);
+        return sqliteCode == SQLITE_IOERR_NOMEM ? IsamNoMemory : IsamIoError;
     case SQLITE_CORRUPT:
         return IsamCorrupt;
     case SQLITE_NOTADB:
@@ -154,8 +154,8 @@ int SqliteIsamEngine::codeFor(int sqliteCode)
     }
 }
 
-int SqliteIsamEngine::create(const QString& fileName, int keyLength, const QString& format,
-                             const std::shared_ptr<TIsamConnection>& /*connection*/)
+IsamCode SqliteIsamEngine::create(const QString& fileName, int keyLength, const QString& format,
+                                  const std::shared_ptr<TIsamConnection>& /*connection*/)
 {
     TIsamFormat parsed;
     if (!parsed.parse(format))
@@ -175,7 +175,7 @@ int SqliteIsamEngine::create(const QString& fileName, int keyLength, const QStri
     const QString temporary = fileName + QStringLiteral(".new-%1-%2").arg(::getpid()).arg(serial.fetchAndAddRelaxed(1));
     const QByteArray tmpPath = nativePath(temporary);
     const QByteArray finalPath = nativePath(fileName);
-    int code = buildSchema(tmpPath, keyLength, format, parsed);
+    IsamCode code = buildSchema(tmpPath, keyLength, format, parsed);
     if (code == IsamOk) {
         if (::link(tmpPath.constData(), finalPath.constData()) != 0) {
             const int linkError = errno;
@@ -183,7 +183,7 @@ int SqliteIsamEngine::create(const QString& fileName, int keyLength, const QStri
                 code = IsamNameInUse;
             } else if (::renameat2(AT_FDCWD, tmpPath.constData(), AT_FDCWD, finalPath.constData(), RENAME_NOREPLACE) != 0) {
                 // Folders without hard links (some network shares) take the rename.
-                code = errno == EEXIST ? int(IsamNameInUse) : int(IsamSystemCall);
+                code = errno == EEXIST ? IsamNameInUse : IsamSystemCall;
             }
         }
     }
@@ -192,13 +192,14 @@ int SqliteIsamEngine::create(const QString& fileName, int keyLength, const QStri
     return code;
 }
 
-int SqliteIsamEngine::exists(const QString& fileName, const std::shared_ptr<TIsamConnection>& /*connection*/)
+IsamCode SqliteIsamEngine::exists(const QString& fileName, const std::shared_ptr<TIsamConnection>& /*connection*/)
 {
-    return QFileInfo::exists(fileName) ? int(IsamOk) : int(IsamNotFound);
+    return QFileInfo::exists(fileName) ? IsamOk : IsamNotFound;
 }
 
-int SqliteIsamEngine::open(const QString& fileName, int mode, const std::shared_ptr<TIsamConnection>& /*connection*/,
-                           std::unique_ptr<TIsamDataset>& dataset)
+IsamCode SqliteIsamEngine::open(const QString& fileName, IsamOpenMode mode,
+                                const std::shared_ptr<TIsamConnection>& /*connection*/,
+                                std::unique_ptr<TIsamDataset>& dataset)
 {
     dataset.reset();
     const QByteArray path = nativePath(fileName);
@@ -214,7 +215,7 @@ int SqliteIsamEngine::open(const QString& fileName, int mode, const std::shared_
 
     int keyLength = 0;
     QString format;
-    int code = readMeta(db, keyLength, format);
+    IsamCode code = readMeta(db, keyLength, format);
     TIsamFormat parsed;
     if (code == IsamOk && (!parsed.parse(format) || keyLength < 1 || keyLength > 18))
         code = IsamCorrupt;

@@ -11,16 +11,16 @@ class SqliteIsamEngine : public TIsamEngine
 {
 public:
     // Datasets of a folder share nothing: `connection` is ignored.
-    int create(const QString& fileName, int keyLength, const QString& format,
-               const std::shared_ptr<TIsamConnection>& connection) override;
-    int exists(const QString& fileName, const std::shared_ptr<TIsamConnection>& connection) override;
-    int open(const QString& fileName, int mode, const std::shared_ptr<TIsamConnection>& connection,
-             std::unique_ptr<TIsamDataset>& dataset) override;
+    IsamCode create(const QString& fileName, int keyLength, const QString& format,
+                    const std::shared_ptr<TIsamConnection>& connection) override;
+    IsamCode exists(const QString& fileName, const std::shared_ptr<TIsamConnection>& connection) override;
+    IsamCode open(const QString& fileName, IsamOpenMode mode, const std::shared_ptr<TIsamConnection>& connection,
+                  std::unique_ptr<TIsamDataset>& dataset) override;
 
     // How long a statement waits for another process's short file lock before
     // it fails with IsamBusy.
     static constexpr int BusyTimeoutMs = 5000;
 
     // Maps an SQLite result code to the engine's result code.
-    static int codeFor(int sqliteCode);
+    static IsamCode codeFor(int sqliteCode);
 };

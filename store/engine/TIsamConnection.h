@@ -1,5 +1,7 @@
 #pragma once
 
+#include "IsamCode.h"
+
 #include <QString>
 
 // What the datasets of one database object share with each other. For a
@@ -35,10 +37,10 @@ public:
     // that the writes may or may not have stayed). Where writes stand alone
     // (a folder) there is nothing to do.
     virtual void beginCommand() {}
-    virtual int endCommand(bool commit)
+    virtual IsamCode endCommand(bool commit)
     {
         (void)commit;
-        return 0;
+        return IsamOk;
     }
     virtual bool commitAnswerLost() const { return false; }
 

@@ -2,13 +2,13 @@
 
 #include "IsamCode.h"
 
-int TIsamDataset::range(int index, const QByteArray& from, const QByteArray& to, std::span<char> record,
-                        const TRangeReader& take)
+IsamCode TIsamDataset::range(int index, const QByteArray& from, const QByteArray& to, std::span<char> record,
+                             const TRangeReader& take)
 {
     if (from > to)
         return IsamOk;
     QByteArray key;
-    int code = get(index, IsamReadEqual, from, key, record);
+    IsamCode code = get(index, IsamReadEqual, from, key, record);
     if (code == IsamOk && !take(key))
         return IsamOk;
     if (code != IsamOk && code != IsamNotFound)
@@ -17,26 +17,28 @@ int TIsamDataset::range(int index, const QByteArray& from, const QByteArray& to,
         if (!take(key))
             return IsamOk;
     }
-    return code == IsamNotFound ? int(IsamOk) : code;
+    return code == IsamNotFound ? IsamOk : code;
 }
 
-int TIsamDataset::putAll(const QList<QByteArray>& keys, std::span<const char> records)
+IsamCode TIsamDataset::putAll(const QList<QByteArray>& keys, std::span<const char> records)
 {
     if (keys.isEmpty())
         return IsamOk;
     const std::size_t size = records.size() / std::size_t(keys.size());
     if (size * std::size_t(keys.size()) != records.size())
         return IsamBadParameter;
-    for (qsizetype i = 0; i < keys.size(); ++i)
-        if (const int code = put(keys[i], records.subspan(std::size_t(i) * size, size), IsamPutAdd); code != IsamOk)
+    for (qsizetype i = 0; i < keys.size(); ++i) {
+        const IsamCode code = put(keys[i], records.subspan(std::size_t(i) * size, size), IsamPutAdd);
+        if (code != IsamOk)
             return code;
+    }
     return IsamOk;
 }
 
-int TIsamDataset::writeBatch(QList<TBatchWrite>& writes)
+IsamCode TIsamDataset::writeBatch(QList<TBatchWrite>& writes)
 {
     for (TBatchWrite& write : writes) {
-        int code = IsamOk;
+        IsamCode code = IsamOk;
         const std::span<const char> record(write.record.constData(), std::size_t(write.record.size()));
         if (write.mode == IsamPutRemove) {
             code = remove(write.key);

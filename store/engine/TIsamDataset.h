@@ -1,5 +1,7 @@
 #pragma once
 
+#include "IsamCode.h"
+
 #include <QByteArray>
 #include <QList>
 
@@ -7,7 +9,7 @@
 #include <span>
 
 // One open dataset of a dataset engine: the operations TXIsamFile forwards.
-// Every operation answers an IsamCode (0 = success) and never throws.
+// Every operation answers an IsamCode (IsamOk is success) and never throws.
 //
 // Keys are the primary keys as texts of decimal digits, exactly the dataset's
 // key length long. Records are caller-owned buffers of the dataset's record size.
@@ -29,8 +31,8 @@ public:
     // the primary one included: the next scan read returns the first record
     // after `key`); a failed scan read (condition not met or end of index)
     // leaves it unchanged.
-    virtual int get(int index, int mode, const QByteArray& key, QByteArray& foundKey,
-                    std::span<char> record) = 0;
+    virtual IsamCode get(int index, IsamReadMode mode, const QByteArray& key, QByteArray& foundKey,
+                         std::span<char> record) = 0;
 
     // Told of each record of a range read, which is then in the caller's
     // buffer, with its primary key. Answering false stops the read.
@@ -42,12 +44,12 @@ public:
     // had been read by a look-up of `from` and a scan in IsamReadAtMost up to
     // `to`, which is what this default does; an engine may do it in one step.
     // `take` must not use this dataset object (the read may be under way).
-    virtual int range(int index, const QByteArray& from, const QByteArray& to, std::span<char> record,
-                      const TRangeReader& take);
+    virtual IsamCode range(int index, const QByteArray& from, const QByteArray& to, std::span<char> record,
+                           const TRangeReader& take);
 
     // Writes `record` under `key` in `mode` (IsamPutMode). One transaction; an
     // add raises the dataset's mark of the largest key ever held in it.
-    virtual int put(const QByteArray& key, std::span<const char> record, int mode) = 0;
+    virtual IsamCode put(const QByteArray& key, std::span<const char> record, IsamPutMode mode) = 0;
 
     // Adds the records under their keys, all in one transaction: all are
     // added or, on the first failure, none (its code is the answer). `records`
@@ -56,7 +58,7 @@ public:
     // would cost a synchronous write each; workstations write one record a
     // transaction. Moves the mark of the largest key as put does. This
     // default adds them one by one, which is not all-or-none.
-    virtual int putAll(const QList<QByteArray>& keys, std::span<const char> records);
+    virtual IsamCode putAll(const QList<QByteArray>& keys, std::span<const char> records);
 
     // One write of a batch (writeBatch): an add (IsamPutAdd) under `key`, or
     // under the next key when `key` is empty (the key taken is then set
@@ -66,7 +68,7 @@ public:
     // for a removal.
     struct TBatchWrite
     {
-        int mode = 0;
+        IsamPutMode mode = IsamPutAdd;
         QByteArray key;
         QByteArray record;
     };
@@ -78,19 +80,19 @@ public:
     // occurrences), at the cost of one synchronous write instead of one a
     // record. Adds move the mark of the largest key as put and add do. This
     // default writes them one by one, which is not all-or-none.
-    virtual int writeBatch(QList<TBatchWrite>& writes);
+    virtual IsamCode writeBatch(QList<TBatchWrite>& writes);
 
     // Adds `record` under the next key (nextKey) and sets `key` to the key
     // used. Adds by others at the same moment never make it fail: each gets a
     // key of its own. On failure `key` is the key tried, or empty when none
     // was had.
-    virtual int add(std::span<const char> record, QByteArray& key) = 0;
+    virtual IsamCode add(std::span<const char> record, QByteArray& key) = 0;
 
     // Removes the record with primary key `key`. One transaction.
-    virtual int remove(const QByteArray& key) = 0;
+    virtual IsamCode remove(const QByteArray& key) = 0;
 
     // Positions before the first record of `index`.
-    virtual int first(int index) = 0;
+    virtual IsamCode first(int index) = 0;
 
     // The key for a new record: one more than the largest key the dataset has
     // ever held, deleted records included, so that a key once freed never
@@ -98,23 +100,23 @@ public:
     // one made before it did starts from its largest stored key. The position
     // does not move. Not a reservation: two callers may get the same key, and
     // the second add then fails with IsamUpdateMode.
-    virtual int nextKey(QByteArray& key) = 0;
+    virtual IsamCode nextKey(QByteArray& key) = 0;
 
     // Raises the mark of the largest key ever held to `key` unless it stands
     // there or higher already; nextKey answers one more than the mark from
     // then on. A copy of a database takes its source's mark this way, so the
     // keys freed in the source stay freed in the copy. One transaction; no
     // record changes.
-    virtual int raiseKeyMark(const QByteArray& key) = 0;
+    virtual IsamCode raiseKeyMark(const QByteArray& key) = 0;
 
     // The mark of the largest key ever held, as stored: empty when the dataset
     // has none yet (one made before there was a mark, or one nothing has been
     // added to). The position does not move.
-    virtual int keyMark(QByteArray& mark) = 0;
+    virtual IsamCode keyMark(QByteArray& mark) = 0;
 
     // The key length given at creation and, when `recordCount` is given, the
     // number of records (which may cost a pass over the dataset).
-    virtual int info(qint64* recordCount, int& keyLength) = 0;
+    virtual IsamCode info(qint64* recordCount, int& keyLength) = 0;
 
     // Record locks: held by this dataset object, not by the process. Lock fails
     // at once with IsamLocked when another holder (another object, process or
@@ -125,15 +127,15 @@ public:
     // connection is lost (IsamServerLost), every lock held through it is gone
     // with it, and reconnecting does not take them again - another holder may
     // have taken them in between.
-    virtual int lock(const QByteArray& key) = 0;
-    virtual int unlock(const QByteArray& key) = 0;
+    virtual IsamCode lock(const QByteArray& key) = 0;
+    virtual IsamCode unlock(const QByteArray& key) = 0;
 
     // A mark of the dataset's contents: it differs from every mark answered
     // before a later write to the dataset, by any object, process or
     // workstation, and stays the same while nothing is written. A mark means
     // nothing across engines or datasets; compare it only with this dataset's
     // earlier marks. The caches reload when it moves.
-    virtual int changeMark(QByteArray& mark) = 0;
+    virtual IsamCode changeMark(QByteArray& mark) = 0;
 
     // The dataset's identity: a random text made the first time it is asked
     // for and kept in the dataset for good, the same for every workstation.
@@ -142,7 +144,7 @@ public:
     // answers IsamNotFound. With `make` true and `id` given, a dataset without
     // one keeps `id` (a copy of a database keeps its source's identity), and
     // `id` is set to the one kept either way.
-    virtual int identity(QByteArray& id, bool make) = 0;
+    virtual IsamCode identity(QByteArray& id, bool make) = 0;
 
     // A named value kept in the dataset for every workstation, beside its
     // records (the office's time zone, in the users dataset). Read answers
@@ -150,9 +152,9 @@ public:
     // none and sets it to the one kept (two workstations at once keep the
     // first); Replace stores it.
     enum class SettingMode { Read, Keep, Replace };
-    virtual int setting(const QByteArray& name, QByteArray& value, SettingMode mode) = 0;
+    virtual IsamCode setting(const QByteArray& name, QByteArray& value, SettingMode mode) = 0;
 
     // Closes the dataset; every lock of this object is released. Afterwards
     // only destruction is allowed.
-    virtual int close() = 0;
+    virtual IsamCode close() = 0;
 };

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "IsamCode.h"
+
 #include <QString>
 
 #include <memory>
@@ -32,17 +34,17 @@ public:
     // IsamNameInUse when it exists (nothing is overwritten; also when another
     // workstation created it a moment before), IsamBadFormat for a format it
     // cannot use.
-    virtual int create(const QString& name, int keyLength, const QString& format,
-                       const std::shared_ptr<TIsamConnection>& connection) = 0;
+    virtual IsamCode create(const QString& name, int keyLength, const QString& format,
+                            const std::shared_ptr<TIsamConnection>& connection) = 0;
 
     // IsamOk when dataset `name` exists, IsamNotFound when it does not, any
     // other code when that cannot be told.
-    virtual int exists(const QString& name, const std::shared_ptr<TIsamConnection>& connection) = 0;
+    virtual IsamCode exists(const QString& name, const std::shared_ptr<TIsamConnection>& connection) = 0;
 
     // Opens dataset `name` for shared reading and writing; any number of
     // objects, in this or other processes, may hold it open at once.
-    virtual int open(const QString& name, int mode, const std::shared_ptr<TIsamConnection>& connection,
-                     std::unique_ptr<TIsamDataset>& dataset) = 0;
+    virtual IsamCode open(const QString& name, IsamOpenMode mode, const std::shared_ptr<TIsamConnection>& connection,
+                          std::unique_ptr<TIsamDataset>& dataset) = 0;
 
     // The engine for the dataset or location `name`, or the replacement.
     static TIsamEngine& forName(const QString& name);

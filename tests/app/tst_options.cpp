@@ -61,17 +61,19 @@ private slots:
         auto shell = start(services, false);
         TWeekView* week = shell->main->WeekView();
         TDayView* day = shell->main->DayView();
-        const TColor red = week->TimeFont()->Color();
+        const TDisplayStyle before = week->Style();
         const auto expand = [](QWidget* d) { child<QCheckBox>(d, "chkExpandLines")->setChecked(true); };
         options(shell->main, [&](QWidget* d) {
             expand(d);
             pickOrange(d, "cmbTimeColor");
         }, "btnCancel");
-        QVERIFY(week->TimeFont()->Color() == red && day->TimeFont()->Color() == red);
-        QVERIFY(week->DisplayMode() == TDisplayMode::dmSingle);
-        week->setAssigneeFont(TFont(week->AssigneeFont()->Color(), true));
-        day->setCategoryFont(TFont(TColorRef::clOlive, true));
-        day->setShowCategories(false);
+        QVERIFY(week->Style() == before && day->Style() == before);
+        TDisplayStyle style = before;
+        style.AssigneeFont.setBold(true);
+        week->setStyle(style);
+        style.CategoryFont = TFont(TColorRef::clOlive, true);
+        style.ShowCategories = false;
+        day->setStyle(style);
         TColor shown = -1;
         options(shell->main, [&](QWidget* d) {
             expand(d);
@@ -79,14 +81,11 @@ private slots:
             child<QCheckBox>(d, "chkAssigneeItalic")->setChecked(true);
             pickOrange(d, "cmbPrivateColor");
         }, "btnOk");
-        QCOMPARE(shown, red);
-        QVERIFY(week->AssigneeFont()->Italic() && !week->AssigneeFont()->Bold());
-        QCOMPARE(week->PrivateFont()->qcolor(), QColor(QStringLiteral("darkorange")));
-        QVERIFY(*day->TimeFont() == *week->TimeFont() && *day->DescriptionFont() == *week->DescriptionFont());
-        QVERIFY(*day->AssigneeFont() == *week->AssigneeFont() && *day->CategoryFont() == *week->CategoryFont());
-        QVERIFY(*day->PrivateFont() == *week->PrivateFont());
-        QVERIFY(day->ShowCategories() && day->DisplayMode() == TDisplayMode::dmDouble);
-        QVERIFY(week->DisplayMode() == TDisplayMode::dmDouble);
+        QCOMPARE(shown, before.TimeFont.Color());
+        QVERIFY(week->Style().AssigneeFont.Italic() && !week->Style().AssigneeFont.Bold());
+        QCOMPARE(week->Style().PrivateFont.qcolor(), QColor(QStringLiteral("darkorange")));
+        QVERIFY(day->Style() == week->Style() && day->Style().ShowCategories);
+        QVERIFY(week->Style().DisplayMode == TDisplayMode::dmDouble);
         // The workstation store gets the settings when the program ends.
         TWorkstationStore store;
         QVERIFY(store.OpenKey(false) && !store.ReadBool(QStringLiteral("ExpandLines"), true));

@@ -51,7 +51,7 @@ void sql(const QString& path, const char* statement)
 QByteArray soundDataset(const Dataset& d, const QString& path)
 {
     TXIsamFile f;
-    if (!f.CreateDataset(path, 10, d.format) || !f.Open(path, 3))
+    if (!f.CreateDataset(path, 10, d.format) || !f.Open(path))
         qFatal("cannot make %s", qPrintable(path));
     for (int n = 0; n < 60; ++n)
         f.Insert(QByteArray(d.size, char('0' + n % 10)));
@@ -61,11 +61,11 @@ QByteArray soundDataset(const Dataset& d, const QString& path)
 
 // Opens and uses the file as the program would: open, a full scan of every
 // index, a look-up on each, a lock and, whatever failed before, an insert.
-// The first failure's code, or 0.
+// The first failure's code, or IsamOk.
 int use(const Dataset& d, const QString& path)
 {
     TXIsamFile f;
-    if (!f.Open(path, 3))
+    if (!f.Open(path))
         return f.LastError();
     int first = IsamOk;
     const auto note = [&first](int code) { first = first == IsamOk ? code : first; };

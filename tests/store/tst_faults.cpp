@@ -65,7 +65,7 @@ private slots:
         FaultVfs::install();
         template_ = TestEnvironment::freshFolder(QStringLiteral("template")) + QStringLiteral("/QLDayEnt.Ism");
         TXIsamFile f;
-        QVERIFY(f.CreateDataset(template_, 10, Format) && f.Open(template_, 3));
+        QVERIFY(f.CreateDataset(template_, 10, Format) && f.Open(template_));
         for (int n = 1; n <= Records; ++n)
             QVERIFY(f.Insert(record(n, 'o')));
     }
@@ -81,8 +81,8 @@ private slots:
         QTest::addColumn<int>("op");
         QTest::addColumn<int>("code");
         QTest::addColumn<int>("times");
-        QTest::addColumn<int>("expected");
-        const struct { const char* name; Op op; int code; int times; int expected; } faults[] = {
+        QTest::addColumn<IsamCode>("expected");
+        const struct { const char* name; Op op; int code; int times; IsamCode expected; } faults[] = {
             {"disk full", Op::Write, SQLITE_FULL, -1, IsamDiskFull},
             {"write error once", Op::Write, SQLITE_IOERR_WRITE, 1, IsamIoError},
             {"read error once", Op::Read, SQLITE_IOERR_READ, 1, IsamIoError},
@@ -100,7 +100,7 @@ private slots:
                 QTest::addRow("%s, %s", operation, f.name) << operation << int(f.op) << f.code << f.times << f.expected;
             ++n;
         }
-        QTest::newRow("insert, busy stays") << "insert" << int(Op::Lock) << SQLITE_BUSY << -1 << int(IsamBusy);
+        QTest::newRow("insert, busy stays") << "insert" << int(Op::Lock) << SQLITE_BUSY << -1 << IsamBusy;
     }
 
     // The fault hits the 1st, 2nd, ... call until the operation no longer makes that many.
@@ -110,7 +110,7 @@ private slots:
         QFETCH(int, op);
         QFETCH(int, code);
         QFETCH(int, times);
-        QFETCH(int, expected);
+        QFETCH(IsamCode, expected);
         const QString path = TestEnvironment::freshFolder(QStringLiteral("faults")) + QStringLiteral("/QLDayEnt.Ism");
         const bool writes = operation != "read" && operation != "scan";
         const QString key = operation == "insert" ? RecordKey::format(Records + 1) : Target;
@@ -123,7 +123,7 @@ private slots:
             QFile::remove(path);
             QVERIFY(QFile::copy(template_, path));
             TXIsamFile f;
-            QVERIFY(f.Open(path, 3));
+            QVERIFY(f.Open(path));
             QByteArray r(DayEntryRecord::Size, '\0');
             FaultVfs::arm(Op(op), nth, code, times);
             bool ok = false;
@@ -158,7 +158,7 @@ private slots:
 
             QCOMPARE(integrity(path), QStringLiteral("ok"));
             TXIsamFile g;
-            QVERIFY(g.Open(path, 3));
+            QVERIFY(g.Open(path));
             const QByteArray now = stored(g, key);
             QVERIFY2(now == after || (!(ok && writes) && now == before), qPrintable(at + ": neither old nor new"));
             QCOMPARE(g.RecordCount(), Records + 1 + (now.isEmpty() ? -1 : 0) + (operation == "insert" ? 1 : 0));

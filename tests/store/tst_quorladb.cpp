@@ -110,14 +110,14 @@ void makeUsers(const QString& path, const QStringList& names)
 class LateLookEngine : public TIsamEngine
 {
 public:
-    int create(const QString& name, int keyLength, const QString& format,
-               const std::shared_ptr<TIsamConnection>& connection) override
+    IsamCode create(const QString& name, int keyLength, const QString& format,
+                    const std::shared_ptr<TIsamConnection>& connection) override
     {
         return real_.create(name, keyLength, format, connection);
     }
-    int exists(const QString&, const std::shared_ptr<TIsamConnection>&) override { return IsamNotFound; }
-    int open(const QString& name, int mode, const std::shared_ptr<TIsamConnection>& connection,
-             std::unique_ptr<TIsamDataset>& dataset) override
+    IsamCode exists(const QString&, const std::shared_ptr<TIsamConnection>&) override { return IsamNotFound; }
+    IsamCode open(const QString& name, IsamOpenMode mode, const std::shared_ptr<TIsamConnection>& connection,
+                  std::unique_ptr<TIsamDataset>& dataset) override
     {
         return real_.open(name, mode, connection, dataset);
     }

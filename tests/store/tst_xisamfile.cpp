@@ -88,7 +88,7 @@ QString newDataset(TXIsamFile* f)
 {
     const QString path = freshName();
     TXIsamFile maker;
-    if (!maker.CreateDataset(path, 10, AlarmFormat) || (f && !f->Open(path, 3)))
+    if (!maker.CreateDataset(path, 10, AlarmFormat) || (f && !f->Open(path)))
         qFatal("cannot make a test dataset: %s", qPrintable(maker.ErrorText() + (f ? f->ErrorText() : QString())));
     return path;
 }
@@ -166,7 +166,7 @@ private slots:
         if (withoutMark) {
             QVERIFY(f.Close());
             dropMark(path);
-            QVERIFY(f.Open(path, 3));
+            QVERIFY(f.Open(path));
             QVERIFY(f.KeyMark(mark) && mark.isEmpty());
         }
         if (raised > 0) {
@@ -180,7 +180,7 @@ private slots:
         QCOMPARE(mark, next);
         // A second object sees the mark the first one raised.
         TXIsamFile other;
-        QVERIFY(other.Open(path, 3));
+        QVERIFY(other.Open(path));
         QCOMPARE(other.NextKey(), key(RecordKey::parse(next) + 1));
     }
 
@@ -192,7 +192,7 @@ private slots:
         TXIsamFile f;
         TXIsamFile other;
         const QString path = newDataset(f);
-        QVERIFY(other.Open(path, 3));
+        QVERIFY(other.Open(path));
         QString value;
         QVERIFY(!f.ReadSetting(QStringLiteral("identity"), value));
         QCOMPARE(f.LastError(), IsamNotFound);
@@ -203,7 +203,7 @@ private slots:
         QCOMPARE(value, QStringLiteral("Europe/Berlin"));
         value = QStringLiteral("America/New_York");
         QVERIFY(other.WriteSetting(QStringLiteral("identity"), value, false));
-        QVERIFY(f.Close() && f.Open(path, 3));
+        QVERIFY(f.Close() && f.Open(path));
         QVERIFY(f.ReadSetting(QStringLiteral("identity"), value));
         QCOMPARE(value, QStringLiteral("America/New_York"));
         QString identity;
@@ -303,7 +303,7 @@ private slots:
         TXIsamFile f;
         const QString path = newDataset(f);
         const qint32 handle = f.Handle();
-        refused(f, f.Open(path, 3), IsamAlreadyOpen);
+        refused(f, f.Open(path), IsamAlreadyOpen);
         const QString other = freshName();
         refused(f, f.CreateDataset(other, 10, AlarmFormat), IsamAlreadyOpen);
         TXIsamFile maker;
@@ -336,36 +336,37 @@ private slots:
     // 86500; user 4 at 50; user 30 at 10. Keys in insertion order 1..6.
     void scanModes_data()
     {
+        using enum TXIsamFile::ScanMode;
         QTest::addColumn<qint16>("index");
         QTest::addColumn<QString>("start"); // GetEqual key; empty: Rewind
         QTest::addColumn<QString>("bound");
-        QTest::addColumn<qint16>("mode");
+        QTest::addColumn<TXIsamFile::ScanMode>("mode");
         QTest::addColumn<QStringList>("keys");
-        QTest::newRow("16 by primary key") << qint16(0) << "" << "" << qint16(16) << keys({1, 2, 3, 4, 5, 6});
-        QTest::newRow("16 by primary key after a vanished key")
-            << qint16(0) << "0000000003x" << "" << qint16(16) << keys({4, 5, 6});
-        QTest::newRow("16 by time, ties by key") << qint16(2) << "" << "" << qint16(16) << keys({6, 5, 1, 2, 3, 4});
-        QTest::newRow("64 user 4 from the start fails at once")
-            << qint16(5) << "" << "0000000004" << qint16(64) << keys({});
-        QTest::newRow("64 user 30 is not user 3")
-            << qint16(5) << "0000000030" << "0000000030" << qint16(64) << keys({6});
+        QTest::newRow("ScanNext by primary key") << qint16(0) << "" << "" << ScanNext << keys({1, 2, 3, 4, 5, 6});
+        QTest::newRow("ScanNext by primary key after a vanished key")
+            << qint16(0) << "0000000003x" << "" << ScanNext << keys({4, 5, 6});
+        QTest::newRow("ScanNext by time, ties by key") << qint16(2) << "" << "" << ScanNext << keys({6, 5, 1, 2, 3, 4});
+        QTest::newRow("ScanPrefix user 4 from the start fails at once")
+            << qint16(5) << "" << "0000000004" << ScanPrefix << keys({});
+        QTest::newRow("ScanPrefix user 30 is not user 3")
+            << qint16(5) << "0000000030" << "0000000030" << ScanPrefix << keys({6});
         // The alarm poll's road: a 10-digit user key on the 20-digit user+time
-        // index never matches, and mode 64 then reads that user's alarms in time order.
-        QTest::newRow("64 user 3 after its look-up, in time order")
-            << qint16(5) << "0000000003" << "0000000003" << qint16(64) << keys({1, 2, 3, 4});
-        QTest::newRow("256 a day excludes the next day's midnight")
-            << qint16(2) << "0000000000" << "0000000200" << qint16(256) << keys({6, 5, 1});
-        QTest::newRow("1024 includes the bound")
-            << qint16(2) << "0000000000" << "0000000200" << qint16(1024) << keys({6, 5, 1, 2, 3});
-        QTest::newRow("256 starting past the bound")
-            << qint16(2) << "0000000300" << "0000000200" << qint16(256) << keys({});
+        // index never matches, and ScanPrefix then reads that user's alarms in time order.
+        QTest::newRow("ScanPrefix user 3 after its look-up, in time order")
+            << qint16(5) << "0000000003" << "0000000003" << ScanPrefix << keys({1, 2, 3, 4});
+        QTest::newRow("ScanBelow a day excludes the next day's midnight")
+            << qint16(2) << "0000000000" << "0000000200" << ScanBelow << keys({6, 5, 1});
+        QTest::newRow("ScanAtMost includes the bound")
+            << qint16(2) << "0000000000" << "0000000200" << ScanAtMost << keys({6, 5, 1, 2, 3});
+        QTest::newRow("ScanBelow starting past the bound")
+            << qint16(2) << "0000000300" << "0000000200" << ScanBelow << keys({});
     }
     void scanModes()
     {
         QFETCH(qint16, index);
         QFETCH(QString, start);
         QFETCH(QString, bound);
-        QFETCH(qint16, mode);
+        QFETCH(TXIsamFile::ScanMode, mode);
         TXIsamFile f;
         newDataset(f);
         const std::pair<const char*, int> alarms[] = {{"0000000003", 100}, {"0000000003", 200}, {"0000000003", 200},
@@ -442,7 +443,7 @@ private slots:
             one.ShareConnection(connection);
             two.ShareConnection(connection);
         }
-        QVERIFY(one.Open(path, 3) && two.Open(path, 3));
+        QVERIFY(one.Open(path) && two.Open(path));
         const Alarm stored = makeAlarm("0000000001", "0000000100");
         QVERIFY(one.Insert(stored, key(7)));
         QVERIFY(one.Lock(key(7)));
@@ -472,7 +473,7 @@ private slots:
             return [&, id] {
                 TXIsamFile f;
                 QFile out(log.arg(id));
-                if (!f.Open(path, 3) || !out.open(QIODevice::WriteOnly))
+                if (!f.Open(path) || !out.open(QIODevice::WriteOnly))
                     return 10;
                 const auto deadline = ::time(nullptr) + 3;
                 for (int seq = 0; ::time(nullptr) < deadline; ++seq) {

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "DayEntryRecord.h"
-#include "TFont.h"
+#include "TDisplayStyle.h"
 
 #include <QColor>
 #include <QDateTime>
@@ -39,5 +39,9 @@ bool textAt(const QImage& image, QPoint topLeft, const TFont& font, const QStrin
 // The leftmost column inside area holding a pixel at least half-way from
 // background to colour, or -1.
 int inkLeft(const QImage& image, const QRect& area, const QColor& colour, const QColor& background);
+
+// Hands `view` its own style as `change` leaves it.
+template <typename View, typename Change>
+void restyle(View& view, Change change) { TDisplayStyle s = view.Style(); change(s); view.setStyle(s); }
 
 } // namespace ViewTest

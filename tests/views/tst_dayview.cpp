@@ -90,7 +90,7 @@ private slots:
         QCOMPARE(t.view.Header()->HeaderText(), QStringLiteral("Friday, 01 Jan, 99"));
         t.count = 5;
         t.view.RefreshEntries();
-        t.view.List()->setDisplayMode(TDisplayMode::dmDouble);
+        restyle(*t.view.List(), [](TDisplayStyle& s) { s.DisplayMode = TDisplayMode::dmDouble; });
         auto reads = t.view.OnWantDayEntries;
         t.view.OnWantDayEntries = [&](QObject* sender, const QString& key, TDayEntries& entries) {
             t.count = 2;

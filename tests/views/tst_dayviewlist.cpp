@@ -100,21 +100,19 @@ private slots:
         QFETCH(int, pointSize);
         ListUnderTest t;
         if (pointSize > 0) {
-            TFont time = *t.list.TimeFont();
-            QFont font = time.font();
+            QFont font = t.list.Style().TimeFont.font();
             font.setPointSize(pointSize);
             font.setBold(true);
-            time.setFont(font);
-            t.list.setTimeFont(time);
+            restyle(t.list, [&](TDisplayStyle& s) { s.TimeFont.setFont(font); });
         }
         t.add(entry(QStringLiteral("Plan"), flags, start));
         const QImage image = shot(t.list);
         const QRect row = t.item(0);
-        QVERIFY(textAt(image, row.topLeft() + QPoint(1, 1), *t.list.TimeFont(), shown, t.background(), 12));
-        const int description = inkLeft(image, row, t.list.DescriptionFont()->qcolor(), t.background());
+        QVERIFY(textAt(image, row.topLeft() + QPoint(1, 1), t.list.Style().TimeFont, shown, t.background(), 12));
+        const int description = inkLeft(image, row, t.list.Style().DescriptionFont.qcolor(), t.background());
         QVERIFY(description > 0);
         const QRect gap(description - 3, row.top(), row.width(), row.height());
-        QCOMPARE(inkLeft(image, gap, t.list.TimeFont()->qcolor(), t.background()), -1);
+        QCOMPARE(inkLeft(image, gap, t.list.Style().TimeFont.qcolor(), t.background()), -1);
         QVERIFY(t.errors.isEmpty());
     }
 
@@ -138,7 +136,7 @@ private slots:
         QFETCH(bool, showCategories);
         QFETCH(QString, names);
         ListUnderTest t;
-        t.list.setShowCategories(showCategories);
+        restyle(t.list, [&](TDisplayStyle& s) { s.ShowCategories = showCategories; });
         DayEntryRecord record = entry(QStringLiteral("Plan"), 0, at(10, 0), {}, category);
         for (int slot = 0; slot < slotKeys.size(); ++slot)
             record.setAssignee(slot, slotKeys.at(slot));
@@ -147,9 +145,9 @@ private slots:
         QTEST(t.categoryCalls, "categoryCalls");
 
         const QPoint line = t.item(0).topLeft() + QPoint(t.list.TimeColumn(), 1);
-        const int w1 = t.advance(*t.list.DescriptionFont(), QStringLiteral("Plan"));
-        QVERIFY(textAt(image, line, *t.list.DescriptionFont(), QStringLiteral("Plan"), t.background()));
-        QVERIFY(textAt(image, line + QPoint(w1 + 5, 0), *t.list.AssigneeFont(), names, t.background()));
+        const int w1 = t.advance(t.list.Style().DescriptionFont, QStringLiteral("Plan"));
+        QVERIFY(textAt(image, line, t.list.Style().DescriptionFont, QStringLiteral("Plan"), t.background()));
+        QVERIFY(textAt(image, line + QPoint(w1 + 5, 0), t.list.Style().AssigneeFont, names, t.background()));
     }
 
     // The glyphs after the time, in their order, each answered for its own
@@ -175,7 +173,7 @@ private slots:
         QFETCH(bool, twoLines);
         ListUnderTest t;
         if (twoLines)
-            t.list.setDisplayMode(TDisplayMode::dmDouble);
+            restyle(t.list, [](TDisplayStyle& s) { s.DisplayMode = TDisplayMode::dmDouble; });
         const QString pk = QStringLiteral("0000000042");
         if (alarmed)
             t.alarmed << pk;
@@ -215,7 +213,7 @@ private slots:
             x += 16;
         }
         QCOMPARE(found.join(' '), shown);
-        const TFont& font = isPrivate ? *t.list.PrivateFont() : *t.list.DescriptionFont();
+        const TFont& font = isPrivate ? t.list.Style().PrivateFont : t.list.Style().DescriptionFont;
         QVERIFY(textAt(image, QPoint(x, row.top() + 1), font, QStringLiteral("Plan"), t.background()));
     }
 
@@ -225,7 +223,7 @@ private slots:
         t.add(entry(QStringLiteral("One"), 0, at(9, 0)));
         QCOMPARE(t.item(0).height(), 16);
         t.entries.Clear();
-        t.list.setDisplayMode(TDisplayMode::dmDouble);
+        restyle(t.list, [](TDisplayStyle& s) { s.DisplayMode = TDisplayMode::dmDouble; });
         t.alarmed.append(QStringLiteral("0000000042"));
         // No descenders: the description's last line ends on the first row of
         // the assignee line.
@@ -241,7 +239,7 @@ private slots:
         QVERIFY(first.height() > second.height() && second.height() > 16);
         QCOMPARE(second.top(), first.top() + first.height());
         // Assignees on the item's last line, below the wrapped text.
-        QVERIFY(textAt(image, QPoint(first.left() + t.list.TimeColumn(), first.bottom() + 1 - 16), *t.list.AssigneeFont(),
+        QVERIFY(textAt(image, QPoint(first.left() + t.list.TimeColumn(), first.bottom() + 1 - 16), t.list.Style().AssigneeFont,
                        "Ann, Bob", t.background()));
         // Items far below the view are measured once the list scrolls: at the
         // end, the last is wholly in view with the wrapped height of the first.
@@ -252,7 +250,7 @@ private slots:
         QTRY_VERIFY(t.item(last).bottom() < t.list.viewport()->y() + t.list.viewport()->height());
         QCOMPARE(t.item(last).height(), first.height());
         // Back to one line: measured again.
-        t.list.setDisplayMode(TDisplayMode::dmSingle);
+        restyle(t.list, [](TDisplayStyle& s) { s.DisplayMode = TDisplayMode::dmSingle; });
         QCOMPARE(t.item(1).top(), t.item(0).top() + 16);
     }
 

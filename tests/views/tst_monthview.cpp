@@ -105,7 +105,7 @@ private slots:
         QFETCH(int, count);
         QFETCH(int, shown);
         MonthUnderTest t({1400, 1000});
-        t.month.setDisplayMode(mode);
+        restyle(t.month, [&](TDisplayStyle& s) { s.DisplayMode = mode; });
         t.perDay.insert(QDate(1999, 1, 7), count);
         t.month.ShowMonthOf(QDateTime(QDate(1999, 1, 20), QTime(8, 0)));
         const QRect box = t.month.DayRect(10);
@@ -118,7 +118,7 @@ private slots:
         list.setBorderStyle(TPanel::TBorderStyle::bsNone);
         list.setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         list.resize(area.size());
-        list.setDisplayMode(mode);
+        restyle(list, [&](TDisplayStyle& s) { s.DisplayMode = mode; });
         list.setDayEntries(&entries);
         list.RebuildItems();
         const QImage reference = shot(list);
