@@ -127,7 +127,7 @@ void TfrmCategories::addCategory()
     CategoryRecord category;
     const QString key = TCategoryWriter(*database_).addCategory(ui_->edtCategory->text(), category);
     if (key.isEmpty()) {
-        TServices::current().message(TServices::MessageKind::Information, TServices::MessageButtons::Ok, Duplicate);
+        TServices::current().message(TPersonServices::MessageKind::Information, TPersonServices::MessageButtons::Ok, Duplicate);
         return;
     }
 
@@ -165,9 +165,9 @@ void TfrmCategories::deleteCategory()
     const QString key = selectedKey();
     if (key.isEmpty())
         return;
-    if (TServices::current().message(TServices::MessageKind::Confirmation, TServices::MessageButtons::YesNo,
+    if (TServices::current().message(TPersonServices::MessageKind::Confirmation, TPersonServices::MessageButtons::YesNo,
                                      ConfirmDelete)
-        != TServices::MessageAnswer::Yes)
+        != TPersonServices::MessageAnswer::Yes)
         return;
     {
         const TBusyCursor busy;

@@ -222,7 +222,7 @@ void TfrmDeleteUser::actDeleteExecute()
     if (!finished)
         return;
     if (summary.alarms > 0) {
-        TServices::current().message(TServices::MessageKind::Information, TServices::MessageButtons::Ok,
+        TServices::current().message(TPersonServices::MessageKind::Information, TPersonServices::MessageButtons::Ok,
                                      AlarmsDeleted);
     }
     QDialog::done(1);

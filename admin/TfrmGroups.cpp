@@ -109,9 +109,9 @@ void TfrmGroups::actDeleteExecute()
     if (slot < 0)
         return;
     TGroup& group = settings_->Groups[slot];
-    if (TServices::current().message(TServices::MessageKind::Confirmation, TServices::MessageButtons::YesNo,
+    if (TServices::current().message(TPersonServices::MessageKind::Confirmation, TPersonServices::MessageButtons::YesNo,
                                      QStringLiteral("Delete group \"") + group.Name + QStringLiteral("\". Are you sure?"))
-        != TServices::MessageAnswer::Yes)
+        != TPersonServices::MessageAnswer::Yes)
         return;
     group.Name.clear();
     group.Clear();

@@ -30,7 +30,7 @@ public:
     ~TDesktopNotifier() override;
 
     // See TServices::notify. 0 when there is no session bus.
-    quint32 Notify(const TServices::DesktopNotification& note, std::function<void()> onActivated);
+    quint32 Notify(const TDesktopServices::DesktopNotification& note, std::function<void()> onActivated);
     // See TServices::withdrawNotification. A note whose id has not arrived yet
     // is closed as soon as it does.
     void Withdraw(quint32 handle);

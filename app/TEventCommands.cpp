@@ -33,9 +33,9 @@
 
 namespace {
 
-using Kind = TServices::MessageKind;
-using Buttons = TServices::MessageButtons;
-using Answer = TServices::MessageAnswer;
+using Kind = TPersonServices::MessageKind;
+using Buttons = TPersonServices::MessageButtons;
+using Answer = TPersonServices::MessageAnswer;
 
 const QString EditLocked = QStringLiteral("Unable to edit event properties. Another user has locked it");
 const QString EditGone = QStringLiteral("Unable to edit event properties. Another user has deleted it");
@@ -152,7 +152,7 @@ TEventCommands::TEventCommands(TSession& session, TViewNavigator& views)
 void TEventCommands::UseEditor(TfrmEvent& frmEvent)
 {
     Editor = [this, &frmEvent](bool isEdit, bool userSelection, DayEntryRecord& entry, AlarmRecord& alarm,
-                               TServices::MailMessage& mail) {
+                               TDesktopServices::MailMessage& mail) {
         frmEvent.EnableUserSelection(userSelection);
         frmEvent.SetEntryKey(isEdit ? editing_ : QString());
         frmEvent.SetRepeat(Repeat.rule, Repeat.editable);
@@ -170,7 +170,7 @@ void TEventCommands::UseEditor(TfrmEvent& frmEvent)
 }
 
 bool TEventCommands::EditUntilSaved(bool isEdit, bool userSelection, DayEntryRecord& entry, AlarmRecord& alarm,
-                                    TServices::MailMessage& mail, const std::function<bool()>& save)
+                                    TDesktopServices::MailMessage& mail, const std::function<bool()>& save)
 {
     std::exception_ptr lost;
     bool over = false;
@@ -209,12 +209,12 @@ void TEventCommands::TellIfHidden(const DayEntryRecord& entry)
         tell(NotDisplayed);
 }
 
-void TEventCommands::HandOff(const TServices::MailMessage& mail)
+void TEventCommands::HandOff(const TDesktopServices::MailMessage& mail)
 {
     if (mail.recipients.isEmpty())
         return;
-    TServices::current().sendMail(mail, [](const TServices::HandOffResult& result) {
-        if (result.outcome == TServices::Outcome::Done)
+    TServices::current().sendMail(mail, [](const TDesktopServices::HandOffResult& result) {
+        if (result.outcome == TDesktopServices::Outcome::Done)
             return;
         TCommand::Run([&result] {
             tell(result.errorText.isEmpty() ? MailFailed : MailFailed + QStringLiteral("\r\r") + result.errorText);
@@ -238,7 +238,7 @@ void TEventCommands::actEventNewExecute()
     AlarmRecord alarm;
     db->InitAlarmRecord(alarm);
     alarm.setAlarmTime(entry.StartTime());
-    TServices::MailMessage mail;
+    TDesktopServices::MailMessage mail;
     Repeat = {};
     bool unavailable = false;
     const auto save = [&] {
@@ -293,7 +293,7 @@ void TEventCommands::actEventPropertiesExecute()
             Repeat.rule = record.Rule();
     }
     DayEntryRecord entry;
-    TServices::MailMessage mail;
+    TDesktopServices::MailMessage mail;
     {
         TEventWriter writer(*db);
         AlarmRecord alarm;
@@ -499,7 +499,7 @@ void TEventCommands::EditSeries(TSeriesWriter& series, const SeriesLinkRecord& l
         if (rule.end() == TRecurrenceRule::End::AfterCount)
             Repeat.rule->setCount(std::max(1, rule.Count() - int(rule.Days(rule.Start(), day.addDays(-1)).size())));
     }
-    TServices::MailMessage mail;
+    TDesktopServices::MailMessage mail;
     TSeriesWriter::TOutcome outcome;
     bool keepsRepeat = false;
     const auto save = [&] {

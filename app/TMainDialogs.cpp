@@ -91,9 +91,9 @@ void TMainDialogs::ImportCommand()
         outcome = import.Import(text, QFileInfo(path).fileName());
     }
     views_.RefreshView();
-    services.message(outcome.skipped.isEmpty() && outcome.remarks.isEmpty() ? TServices::MessageKind::Information
-                                                                             : TServices::MessageKind::Warning,
-                     TServices::MessageButtons::Ok, TCalendarImport::Report(outcome));
+    services.message(outcome.skipped.isEmpty() && outcome.remarks.isEmpty() ? TPersonServices::MessageKind::Information
+                                                                             : TPersonServices::MessageKind::Warning,
+                     TPersonServices::MessageButtons::Ok, TCalendarImport::Report(outcome));
 }
 
 void TMainDialogs::runReport(int purpose)

@@ -77,11 +77,11 @@ void TfrmLogin::actOkExecute()
     // A read that failed (a share or a server away) is an error, shown as one.
     const TSession::Verdict verdict = (*check_)(ui_->edtUserName->text(), ui_->edtPassword->text(), found, key);
     if (verdict == TSession::Verdict::UnknownUser) {
-        services.message(TServices::MessageKind::Information, TServices::MessageButtons::Ok, UnknownUser);
+        services.message(TPersonServices::MessageKind::Information, TPersonServices::MessageButtons::Ok, UnknownUser);
         return;
     }
     if (verdict == TSession::Verdict::WrongPassword) {
-        services.message(TServices::MessageKind::Information, TServices::MessageButtons::Ok, WrongPassword);
+        services.message(TPersonServices::MessageKind::Information, TPersonServices::MessageButtons::Ok, WrongPassword);
         // Typed again from the start, where the typing goes on.
         ui_->edtPassword->clear();
         ui_->edtPassword->setFocus();

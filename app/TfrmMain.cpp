@@ -40,9 +40,9 @@
 
 namespace {
 
-using Kind = TServices::MessageKind;
-using Buttons = TServices::MessageButtons;
-using Answer = TServices::MessageAnswer;
+using Kind = TPersonServices::MessageKind;
+using Buttons = TPersonServices::MessageButtons;
+using Answer = TPersonServices::MessageAnswer;
 
 constexpr int AlarmPollMs = 10000;
 // How long the views' server session stays open without use.
@@ -262,7 +262,7 @@ void TfrmMain::FormCreate()
     const int height = qMax(MinimumHeight, screen.height() * 8 / 10);
     resize(width, height);
     move((screen.width() - width) / 2, (screen.height() - height) / 2);
-    if (services.startupShowState() == TServices::ShowState::Minimised)
+    if (services.startupShowState() == TDesktopServices::ShowState::Minimised)
         QTimer::singleShot(0, this, [this] { showMinimized(); });
     // Both views start on the present; nothing is read before the start-up.
     WeekView()->ShowToday();
@@ -472,8 +472,8 @@ void TfrmMain::mnuFileChangePathClick()
 
 void TfrmMain::actHelpAboutExecute()
 {
-    const TServices::HandOffResult result = TServices::current().showHelp(HelpFile, HelpContents);
-    if (result.outcome == TServices::Outcome::Failed)
+    const TDesktopServices::HandOffResult result = TServices::current().showHelp(HelpFile, HelpContents);
+    if (result.outcome == TDesktopServices::Outcome::Failed)
         throw EQuorla(result.errorText);
 }
 

@@ -5,7 +5,7 @@
 
 #include <cstdio>
 
-TServices::MessageAnswer TConsoleServices::message(MessageKind kind, MessageButtons buttons, const QString& text)
+TPersonServices::MessageAnswer TConsoleServices::message(MessageKind kind, MessageButtons buttons, const QString& text)
 {
     QString shown = text;
     shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
@@ -40,7 +40,7 @@ QSize TConsoleServices::screenSize()
     return QSize(1024, 768);
 }
 
-TServices::ShowState TConsoleServices::startupShowState()
+TDesktopServices::ShowState TConsoleServices::startupShowState()
 {
     return ShowState::Normal;
 }
@@ -50,7 +50,7 @@ bool TConsoleServices::choosePrinter(QPrinter&)
     return false;
 }
 
-TServices::HandOffResult TConsoleServices::showHelp(const QString&, const QString&)
+TDesktopServices::HandOffResult TConsoleServices::showHelp(const QString&, const QString&)
 {
     return {Outcome::Failed, QStringLiteral("No help window from the command line")};
 }

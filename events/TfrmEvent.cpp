@@ -31,9 +31,9 @@
 
 namespace {
 
-using Kind = TServices::MessageKind;
-using Buttons = TServices::MessageButtons;
-using Answer = TServices::MessageAnswer;
+using Kind = TPersonServices::MessageKind;
+using Buttons = TPersonServices::MessageButtons;
+using Answer = TPersonServices::MessageAnswer;
 
 // The seconds of a time key; a key beyond the stamp's range gives -1, which
 // the stamp refuses like any other moment outside its years.
@@ -269,8 +269,8 @@ void TfrmEvent::offerNotify()
 {
     // Where no message can reach a mail program, the box says why instead
     // of promising one; the person's own choice comes back with the mail.
-    const TServices::HandOffResult mail = TServices::current().mailAvailability();
-    const bool possible = mail.outcome == TServices::Outcome::Done;
+    const TDesktopServices::HandOffResult mail = TServices::current().mailAvailability();
+    const bool possible = mail.outcome == TDesktopServices::Outcome::Done;
     const QSignalBlocker quiet(ui->chkNotify);
     ui->chkNotify->setEnabled(possible);
     ui->chkNotify->setChecked(possible && notifyChosen_);
@@ -279,9 +279,9 @@ void TfrmEvent::offerNotify()
     ui->chkNotify->setStatusTip(hint);
 }
 
-TServices::MailMessage TfrmEvent::NotifyUsers()
+TDesktopServices::MailMessage TfrmEvent::NotifyUsers()
 {
-    TServices::MailMessage mail;
+    TDesktopServices::MailMessage mail;
     for (int row = 0; row < ui->lstUsers->count(); ++row) {
         const QListWidgetItem& item = *ui->lstUsers->item(row);
         if (TUserCheckList::Ticked(item) && TUserCheckList::Key(item) != CurrentUserKey)

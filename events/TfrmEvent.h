@@ -72,7 +72,7 @@ public:
     // mail system once the event is stored. Notify is offered only where the
     // workstation can hand mail over; otherwise it is unticked and disabled,
     // its hint saying why.
-    const TServices::MailMessage& Mail() const { return mail_; }
+    const TDesktopServices::MailMessage& Mail() const { return mail_; }
 
     // The repeat the next Execute shows (nothing: the event does not repeat)
     // and whether the person may change it (an occurrence changed alone, or a
@@ -97,7 +97,7 @@ private:
     void LoadFromRecord();
     void SaveToRecord();
     int TickedUserCount() const;
-    TServices::MailMessage NotifyUsers();
+    TDesktopServices::MailMessage NotifyUsers();
     void offerNotify();
 
     void chkUnTimedClick();
@@ -137,7 +137,7 @@ private:
     TQuorlaDB* Database = nullptr;
     TDisplaySettings* Settings = nullptr;
     DayEntryRecord* Entry = nullptr;
-    TServices::MailMessage mail_;
+    TDesktopServices::MailMessage mail_;
     // The person's last choice of Notify, kept from one event to the next.
     bool notifyChosen_ = true;
     QString notifyHint_;

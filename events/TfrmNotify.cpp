@@ -24,8 +24,8 @@
 
 namespace {
 
-using Kind = TServices::MessageKind;
-using Buttons = TServices::MessageButtons;
+using Kind = TPersonServices::MessageKind;
+using Buttons = TPersonServices::MessageButtons;
 
 constexpr int BeepPauseMs = 500;
 const QString DuePicture = QStringLiteral("dddd mmmm d, hh:nn");

@@ -182,7 +182,7 @@ void TfrmReport::exportCalendar()
         TBusyCursor busy;
         TCalendarExport::WriteFile(path, calendar.Build(*Database, &events));
     }
-    TServices::current().message(TServices::MessageKind::Information, TServices::MessageButtons::Ok,
+    TServices::current().message(TPersonServices::MessageKind::Information, TPersonServices::MessageButtons::Ok,
                                  events == 1 ? QStringLiteral("1 event was exported to %1").arg(path)
                                              : QStringLiteral("%1 events were exported to %2").arg(events).arg(path));
     done(QDialog::Accepted);

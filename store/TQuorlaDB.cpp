@@ -253,7 +253,7 @@ void TQuorlaDB::WarnOnce(const QString& text)
     if (warned.contains(topic))
         return;
     warned.insert(topic);
-    TServices::current().message(TServices::MessageKind::Warning, TServices::MessageButtons::Ok, text);
+    TServices::current().message(TPersonServices::MessageKind::Warning, TPersonServices::MessageButtons::Ok, text);
 }
 
 void TQuorlaDB::warnUnlessLocksWork()
@@ -268,7 +268,7 @@ void TQuorlaDB::warnUnlessLocksWork()
         || RecordLockFile::locksWork(datasetPath(UserRecord::FileName) + QStringLiteral(".lck")))
         return;
     warnedFolder = RootPath();
-    TServices::current().message(TServices::MessageKind::Warning, TServices::MessageButtons::Ok, LocksIgnored);
+    TServices::current().message(TPersonServices::MessageKind::Warning, TPersonServices::MessageButtons::Ok, LocksIgnored);
 }
 
 TQuorlaDB::~TQuorlaDB()
@@ -323,7 +323,7 @@ void TQuorlaDB::locateRootPath()
     QString stored = store.ReadString(RootPathValue, QString());
     if (stored.isEmpty()) {
         TServices& services = TServices::current();
-        services.message(TServices::MessageKind::Warning, TServices::MessageButtons::Ok, MissingPathWarning);
+        services.message(TPersonServices::MessageKind::Warning, TPersonServices::MessageButtons::Ok, MissingPathWarning);
         const QString chosen = services.pickFolder(PickerCaption);
         if (chosen.isEmpty())
             throw EQuorlaDB(QStringLiteral("Unable to locate Quorla Database!"));

@@ -1,6 +1,6 @@
 #include "TStressServices.h"
 
-TServices::MessageAnswer TStressServices::message(MessageKind, MessageButtons buttons, const QString& text)
+TPersonServices::MessageAnswer TStressServices::message(MessageKind, MessageButtons buttons, const QString& text)
 {
     messages << text;
     return buttons == MessageButtons::YesNo ? MessageAnswer::Yes : MessageAnswer::Ok;
@@ -21,7 +21,7 @@ QSize TStressServices::screenSize()
     return QSize(1024, 768);
 }
 
-TServices::ShowState TStressServices::startupShowState()
+TDesktopServices::ShowState TStressServices::startupShowState()
 {
     return ShowState::Normal;
 }
@@ -31,7 +31,7 @@ bool TStressServices::choosePrinter(QPrinter&)
     return false;
 }
 
-TServices::HandOffResult TStressServices::showHelp(const QString&, const QString&)
+TDesktopServices::HandOffResult TStressServices::showHelp(const QString&, const QString&)
 {
     return HandOffResult{};
 }

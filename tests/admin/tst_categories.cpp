@@ -17,8 +17,8 @@
 #include <QListWidget>
 
 using namespace AdminTest;
-using Kind = TServices::MessageKind;
-using Answer = TServices::MessageAnswer;
+using Kind = TPersonServices::MessageKind;
+using Answer = TPersonServices::MessageAnswer;
 
 namespace {
 const QString Meeting = RecordKey::format(1);

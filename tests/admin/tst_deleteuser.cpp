@@ -59,7 +59,7 @@ private slots:
             a.rebuildUserAlarmKey();
             db_->Alarms().Insert(a.bytes());
         }
-        services_->expectMessage(TServices::MessageKind::Information, QStringLiteral("Some alarms associated with this user were deleted"), TServices::MessageAnswer::Ok);
+        services_->expectMessage(TPersonServices::MessageKind::Information, QStringLiteral("Some alarms associated with this user were deleted"), TPersonServices::MessageAnswer::Ok);
 
         TfrmDeleteUser wizard;
         QCOMPARE(run<TfrmDeleteUser>(wizard, [](TfrmDeleteUser& w) {
@@ -109,7 +109,7 @@ private slots:
         const QStringList keys{addEntry(*db_, 1, {2}), addEntry(*db_, 1, {2, 3}), addEntry(*db_, 2, {1})};
         auto elsewhere = database();
         QVERIFY(elsewhere->DayEntries().Lock(keys[1]));
-        services_->expectMessage(TServices::MessageKind::Error, Locked, TServices::MessageAnswer::Ok);
+        services_->expectMessage(TPersonServices::MessageKind::Error, Locked, TPersonServices::MessageAnswer::Ok);
 
         QList<bool> stopped;
         TfrmDeleteUser wizard;

@@ -112,8 +112,8 @@ private slots:
         QFETCH(bool, changedElsewhere);
         const QString key = RecordKey::format(row + 1);
         QByteArray before = stored<UserRecord>(db_->Users(), key);
-        services_->expectMessage(changedElsewhere ? TServices::MessageKind::Error : TServices::MessageKind::Information,
-                                 message, TServices::MessageAnswer::Ok);
+        services_->expectMessage(changedElsewhere ? TPersonServices::MessageKind::Error : TPersonServices::MessageKind::Information,
+                                 message, TPersonServices::MessageAnswer::Ok);
         QString shownAfter;
         run([&](TfrmUsers& d) {
             child<QListWidget>(&d, "lstUsers")->setCurrentRow(row);

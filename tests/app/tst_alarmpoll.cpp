@@ -84,9 +84,9 @@ private slots:
         TScriptedServices services;
         services.setNow(Now);
         if (script.startsWith(QLatin1String("gone")))
-            services.expectMessage(TServices::MessageKind::Information,
+            services.expectMessage(TPersonServices::MessageKind::Information,
                                    "An alarm has triggered for an event that cannot be found. The alarm will be deleted",
-                                   TServices::MessageAnswer::Ok);
+                                   TPersonServices::MessageAnswer::Ok);
         auto db = DialogTest::database(QStringLiteral("db"), {QStringLiteral("ME")});
         for (const QString& wanted : part[0].split(' ', Qt::SkipEmptyParts))
             addAlarm(*db, wanted);
@@ -125,8 +125,8 @@ private slots:
             FaultVfs::arm(FaultVfs::Read, 1, SQLITE_IOERR_READ, -1);
             return notify.Execute(alarm, key, database);
         });
-        services.expectMessage(TServices::MessageKind::Error, TXIsamFile::ErrorText(IsamIoError),
-                               TServices::MessageAnswer::Ok);
+        services.expectMessage(TPersonServices::MessageKind::Error, TXIsamFile::ErrorText(IsamIoError),
+                               TPersonServices::MessageAnswer::Ok);
         QVERIFY(!TCommand::Run([&] { poller.Poll(*db, Me); }));
         FaultVfs::disarm();
         QCOMPARE(alarmsLeft(*db), QStringLiteral("a@-9"));

@@ -34,7 +34,7 @@ private slots:
         // Twice: the program goes on after the first failure and runs the command
         // again.
         for (int i = 0; i < 2; ++i)
-            services.expectMessage(TServices::MessageKind::Error, message, TServices::MessageAnswer::Ok);
+            services.expectMessage(TPersonServices::MessageKind::Error, message, TPersonServices::MessageAnswer::Ok);
         int runs = 0;
         QAction action;
         TCommand::Bind(&action, [&] {

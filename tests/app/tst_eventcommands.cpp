@@ -40,8 +40,8 @@
 #include <sqlite3.h>
 
 using namespace AppTest;
-using Kind = TServices::MessageKind;
-using Answer = TServices::MessageAnswer;
+using Kind = TPersonServices::MessageKind;
+using Answer = TPersonServices::MessageAnswer;
 
 namespace {
 
@@ -97,7 +97,7 @@ void select(const Shell& shell, int index)
 void edit(const Shell& shell, const QString& choice, int result = 1, bool* chose = nullptr)
 {
     shell.main->EventCommands()->Editor = [=](bool, bool userSelection, DayEntryRecord& e, AlarmRecord& a,
-                                               TServices::MailMessage& mail) {
+                                               TDesktopServices::MailMessage& mail) {
         if (choice.contains(QLatin1String("mail")))
             mail = {{QStringLiteral("A")}, QStringLiteral("New Quorla Event"), {}};
         if (chose)
@@ -280,7 +280,7 @@ void TestEventCommands::mailGoesOnceTheEntryIsStored()
     } services;
     services.setNow(Now);
     const QString why = QStringLiteral("No mail program is set up on this workstation");
-    services.setHandOffResult({TServices::Outcome::Failed, why});
+    services.setHandOffResult({TDesktopServices::Outcome::Failed, why});
     services.expectMessage(Kind::Information, TEventCommands::MailFailed + QStringLiteral("\r\r") + why, Answer::Ok);
     Shell shell;
     startAs(shell, QStringLiteral("ME"), {9, 1, 1, 1, 1});
@@ -326,7 +326,7 @@ void TestEventCommands::roadOfOneEvent()
     services.expectMessage(Kind::Information, DeleteLocked + heldByA, Answer::Ok);
     select(a, 0);
     select(b, 0);
-    a.main->EventCommands()->Editor = [&](bool, bool, DayEntryRecord&, AlarmRecord&, TServices::MailMessage&) {
+    a.main->EventCommands()->Editor = [&](bool, bool, DayEntryRecord&, AlarmRecord&, TDesktopServices::MailMessage&) {
         b.main->EventCommands()->actEventPropertiesExecute();
         b.main->EventCommands()->actEventDeleteExecute();
         return 2;
@@ -450,7 +450,7 @@ void TestEventCommands::serverGoesAwayAndComesBack()
     // A save that fails is told however often, and the editor comes back
     // with what was typed.
     QStringList opened;
-    a.main->EventCommands()->Editor = [&](bool, bool, DayEntryRecord& e, AlarmRecord&, TServices::MailMessage&) {
+    a.main->EventCommands()->Editor = [&](bool, bool, DayEntryRecord& e, AlarmRecord&, TDesktopServices::MailMessage&) {
         opened << e.Description();
         e.setDescription(QStringLiteral("typed"));
         return opened.size() == 1 ? 1 : 2;
@@ -645,7 +645,7 @@ void TestEventCommands::seriesQuestion()
     rule.setFrequency(TRecurrenceRule::Frequency::Weekly);
     rule.setCount(4);
     QString seen;
-    commands.Editor = [&](bool, bool, DayEntryRecord& e, AlarmRecord& a, TServices::MailMessage&) {
+    commands.Editor = [&](bool, bool, DayEntryRecord& e, AlarmRecord& a, TDesktopServices::MailMessage&) {
         seen = commands.Repeat.editable ? "open" : "shut";
         e.setDescription(QStringLiteral("new"));
         e.setAssigneeKeys({RecordKey::format(2)});
@@ -704,7 +704,7 @@ void TestEventCommands::seriesQuestion()
     if (held == 13)
         services.expectMessage(Kind::Information, DeleteLocked, Answer::Ok);
     seen.clear();
-    commands.Editor = [&](bool, bool, DayEntryRecord& e, AlarmRecord&, TServices::MailMessage&) {
+    commands.Editor = [&](bool, bool, DayEntryRecord& e, AlarmRecord&, TDesktopServices::MailMessage&) {
         seen = (commands.Repeat.editable ? "open: " : "shut: ") + commands.Repeat.rule.value_or(TRecurrenceRule()).Summary();
         e.setDescription(QStringLiteral("moved"));
         return 1;

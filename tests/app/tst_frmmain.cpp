@@ -37,8 +37,8 @@
 #include <QTimer>
 
 using namespace AppTest;
-using Kind = TServices::MessageKind;
-using Answer = TServices::MessageAnswer;
+using Kind = TPersonServices::MessageKind;
+using Answer = TPersonServices::MessageAnswer;
 
 namespace {
 
@@ -377,7 +377,7 @@ private slots:
         run.shell.main->RefreshView();
         QString opened;
         run.shell.main->EventCommands()->Editor
-            = [&](bool isEdit, bool, DayEntryRecord& entry, AlarmRecord&, TServices::MailMessage&) {
+            = [&](bool isEdit, bool, DayEntryRecord& entry, AlarmRecord&, TDesktopServices::MailMessage&) {
                   TStamp start;
                   start.SetSeconds(qint32(RecordKey::parse(entry.StartTime())));
                   opened = (isEdit ? "edit " : "new ") + start.AsDateTime().date().toString(Qt::ISODate);

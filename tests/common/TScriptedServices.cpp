@@ -7,16 +7,16 @@
 
 namespace {
 
-QString buttonsName(TServices::MessageButtons buttons)
+QString buttonsName(TPersonServices::MessageButtons buttons)
 {
-    using B = TServices::MessageButtons;
+    using B = TPersonServices::MessageButtons;
     return buttons == B::Ok ? QStringLiteral("Ok") : buttons == B::YesNo ? QStringLiteral("YesNo") : QStringLiteral("OkCancel");
 }
 
-bool offers(TServices::MessageButtons buttons, TServices::MessageAnswer answer)
+bool offers(TPersonServices::MessageButtons buttons, TPersonServices::MessageAnswer answer)
 {
-    using B = TServices::MessageButtons;
-    using A = TServices::MessageAnswer;
+    using B = TPersonServices::MessageButtons;
+    using A = TPersonServices::MessageAnswer;
     switch (buttons) {
     case B::Ok:
         return answer == A::Ok;
@@ -29,10 +29,10 @@ bool offers(TServices::MessageButtons buttons, TServices::MessageAnswer answer)
 }
 
 // The answer that lets the code go on without agreeing to anything.
-TServices::MessageAnswer cautious(TServices::MessageButtons buttons)
+TPersonServices::MessageAnswer cautious(TPersonServices::MessageButtons buttons)
 {
-    using B = TServices::MessageButtons;
-    using A = TServices::MessageAnswer;
+    using B = TPersonServices::MessageButtons;
+    using A = TPersonServices::MessageAnswer;
     return buttons == B::YesNo ? A::No : buttons == B::OkCancel ? A::Cancel : A::Ok;
 }
 
@@ -50,9 +50,9 @@ QString visible(QString text)
     return text.replace(QLatin1Char('\r'), QLatin1String("\\r"));
 }
 
-QString describe(TServices::MessageKind kind, TServices::MessageButtons buttons, const QString& text)
+QString describe(TPersonServices::MessageKind kind, TPersonServices::MessageButtons buttons, const QString& text)
 {
-    return QStringLiteral("%1 [%2] \"%3\"").arg(TServices::messageTitle(kind), buttonsName(buttons), visible(text));
+    return QStringLiteral("%1 [%2] \"%3\"").arg(TPersonServices::messageTitle(kind), buttonsName(buttons), visible(text));
 }
 
 } // namespace
@@ -84,7 +84,7 @@ QStringList TScriptedServices::takePendingScript()
 {
     QStringList pending;
     for (const ScriptedMessage& m : std::as_const(script_))
-        pending << QStringLiteral("%1 \"%2\"%3").arg(TServices::messageTitle(m.kind), visible(m.text),
+        pending << QStringLiteral("%1 \"%2\"%3").arg(TPersonServices::messageTitle(m.kind), visible(m.text),
                                                     m.prefix ? QStringLiteral("...") : QString());
     for (const QString& folder : std::as_const(folders_))
         pending << QStringLiteral("folder \"%1\"").arg(folder);
@@ -108,7 +108,7 @@ void TScriptedServices::setNow(const QDateTime& moment)
     TClock::setOverride([moment] { return moment; });
 }
 
-TServices::MessageAnswer TScriptedServices::message(MessageKind kind, MessageButtons buttons, const QString& text)
+TPersonServices::MessageAnswer TScriptedServices::message(MessageKind kind, MessageButtons buttons, const QString& text)
 {
     messages_.append({kind, buttons, text});
     if (!script_.isEmpty()) {
@@ -181,7 +181,7 @@ bool TScriptedServices::choosePrinter(QPrinter& printer)
     return true;
 }
 
-TServices::HandOffResult TScriptedServices::showHelp(const QString& /*helpFile*/, const QString& /*topic*/)
+TDesktopServices::HandOffResult TScriptedServices::showHelp(const QString& /*helpFile*/, const QString& /*topic*/)
 {
     return handOff_;
 }

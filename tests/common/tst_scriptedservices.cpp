@@ -4,9 +4,9 @@
 #include "QuorlaTest.h"
 #include "TScriptedServices.h"
 
-using Kind = TServices::MessageKind;
-using Buttons = TServices::MessageButtons;
-using Answer = TServices::MessageAnswer;
+using Kind = TPersonServices::MessageKind;
+using Buttons = TPersonServices::MessageButtons;
+using Answer = TPersonServices::MessageAnswer;
 
 class tst_ScriptedServices : public QObject
 {

@@ -99,10 +99,10 @@ private slots:
         const QString path = TestEnvironment::freshFolder(QStringLiteral("export")) + QStringLiteral("/out.ics");
         if (exported) {
             services.expectSaveFile(path);
-            services.expectMessage(TServices::MessageKind::Information, QStringLiteral("1 event was exported to ") + path,
-                                   TServices::MessageAnswer::Ok);
+            services.expectMessage(TPersonServices::MessageKind::Information, QStringLiteral("1 event was exported to ") + path,
+                                   TPersonServices::MessageAnswer::Ok);
         } else if (shown.isEmpty()) {
-            services.expectMessage(TServices::MessageKind::Error, "Unable to locate user", TServices::MessageAnswer::Ok);
+            services.expectMessage(TPersonServices::MessageKind::Error, "Unable to locate user", TPersonServices::MessageAnswer::Ok);
         }
         TfrmReport dialog;
         if (exported)

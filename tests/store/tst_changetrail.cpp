@@ -42,7 +42,7 @@
 namespace {
 
 using Action = TChangeTrail::Action;
-using Kind = TServices::MessageKind;
+using Kind = TPersonServices::MessageKind;
 
 std::unique_ptr<PostgresCluster> server;
 
@@ -439,7 +439,7 @@ private slots:
         if (warned)
             o.services.expectMessageStartingWith(Kind::Warning, QStringLiteral("Changes to the Quorla Database are "
                                                                               "not being recorded"),
-                                                 TServices::MessageAnswer::Ok);
+                                                 TPersonServices::MessageAnswer::Ok);
         o.db = std::make_unique<TQuorlaDB>();
         TQuorlaDB second;
         const QString k = o.addEntry();
