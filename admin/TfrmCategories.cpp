@@ -127,7 +127,7 @@ void TfrmCategories::addCategory()
     CategoryRecord category;
     const QString key = TCategoryWriter(*database_).addCategory(ui_->edtCategory->text(), category);
     if (key.isEmpty()) {
-        TServices::current().message(TPersonServices::MessageKind::Information, TPersonServices::MessageButtons::Ok, Duplicate);
+        TServices::current().person().message(TPersonServices::MessageKind::Information, TPersonServices::MessageButtons::Ok, Duplicate);
         return;
     }
 
@@ -165,12 +165,12 @@ void TfrmCategories::deleteCategory()
     const QString key = selectedKey();
     if (key.isEmpty())
         return;
-    if (TServices::current().message(TPersonServices::MessageKind::Confirmation, TPersonServices::MessageButtons::YesNo,
+    if (TServices::current().person().message(TPersonServices::MessageKind::Confirmation, TPersonServices::MessageButtons::YesNo,
                                      ConfirmDelete)
         != TPersonServices::MessageAnswer::Yes)
         return;
     {
-        const TBusyCursor busy;
+        const TBusyCursor busy(TServices::current().person());
         TCategoryWriter(*database_).deleteCategory(key);
     }
     {

@@ -205,7 +205,7 @@ void TfrmDeleteUser::actDeleteExecute()
             TQuorlaDB& database;
             ~Reopen() { TCommand::Run([this] { database.ReopenUsersAndCategories(); }); }
         } reopen{*database_};
-        const TBusyCursor busy;
+        const TBusyCursor busy(TServices::current().person());
         QProgressBar* progress = ui_->prgScanning;
         ui_->lblScanning->show();
         progress->setRange(0, 0);
@@ -222,7 +222,7 @@ void TfrmDeleteUser::actDeleteExecute()
     if (!finished)
         return;
     if (summary.alarms > 0) {
-        TServices::current().message(TPersonServices::MessageKind::Information, TPersonServices::MessageButtons::Ok,
+        TServices::current().person().message(TPersonServices::MessageKind::Information, TPersonServices::MessageButtons::Ok,
                                      AlarmsDeleted);
     }
     QDialog::done(1);

@@ -109,7 +109,7 @@ void TfrmGroups::actDeleteExecute()
     if (slot < 0)
         return;
     TGroup& group = settings_->Groups[slot];
-    if (TServices::current().message(TPersonServices::MessageKind::Confirmation, TPersonServices::MessageButtons::YesNo,
+    if (TServices::current().person().message(TPersonServices::MessageKind::Confirmation, TPersonServices::MessageButtons::YesNo,
                                      QStringLiteral("Delete group \"") + group.Name + QStringLiteral("\". Are you sure?"))
         != TPersonServices::MessageAnswer::Yes)
         return;

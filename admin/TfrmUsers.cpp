@@ -40,7 +40,7 @@ const QString UserChanged = QStringLiteral("Unable to update this user. Another 
 
 void inform(const QString& text)
 {
-    TServices::current().message(TPersonServices::MessageKind::Information, TPersonServices::MessageButtons::Ok, text);
+    TServices::current().person().message(TPersonServices::MessageKind::Information, TPersonServices::MessageButtons::Ok, text);
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 #include "SeriesLinkRecord.h"
 #include "SeriesRecord.h"
 #include "TBusyCursor.h"
+#include "TServices.h"
 #include "TCommand.h"
 #include "TCommandScope.h"
 #include "TEventWriter.h"
@@ -49,7 +50,7 @@ const QString EditAlarmLocked
 
 void tell(const QString& text)
 {
-    TServices::current().message(Kind::Information, Buttons::Ok, text);
+    TServices::current().person().message(Kind::Information, Buttons::Ok, text);
 }
 
 using Scope = TSeriesWriter::Scope;
@@ -70,7 +71,7 @@ QDate dayOfKey(const QString& key)
 
 QDate today()
 {
-    return TServices::current().now().date();
+    return TServices::current().machine().now().date();
 }
 
 // A series' template from the edited entry and alarm: the alarm rings as far
@@ -119,7 +120,7 @@ void reportFailedSave(const EQuorla& error)
 {
     if (TCommand::Screen)
         TCommand::Screen(error.message());
-    TServices::current().showApplicationError(TOutageWatch::Clean(error.message()));
+    TServices::current().person().showApplicationError(TOutageWatch::Clean(error.message()));
 }
 
 } // namespace
@@ -213,7 +214,7 @@ void TEventCommands::HandOff(const TDesktopServices::MailMessage& mail)
 {
     if (mail.recipients.isEmpty())
         return;
-    TServices::current().sendMail(mail, [](const TDesktopServices::HandOffResult& result) {
+    TServices::current().desktop().sendMail(mail, [](const TDesktopServices::HandOffResult& result) {
         if (result.outcome == TDesktopServices::Outcome::Done)
             return;
         TCommand::Run([&result] {
@@ -247,12 +248,12 @@ void TEventCommands::actEventNewExecute()
             fillTemplate(series, entry, alarm, *Repeat.rule);
             TSeriesWriter::TOutcome outcome;
             {
-                TBusyCursor busy;
+                TBusyCursor busy(TServices::current().person());
                 outcome = TSeriesWriter(*db).Create(series, today());
             }
             unavailable = outcome.result != TSeriesWriter::Result::Done;
         } else {
-            TBusyCursor busy;
+            TBusyCursor busy(TServices::current().person());
             TEventWriter(*db).insertEntryWithAlarms(entry, alarm);
         }
         return true;
@@ -327,7 +328,7 @@ void TEventCommands::actEventPropertiesExecute()
         TEventWriter::Result saved = TEventWriter::Result::Done;
         QString refusal;
         const auto save = [&] {
-            TBusyCursor busy;
+            TBusyCursor busy(TServices::current().person());
             if (std::exchange(relock, false)) {
                 lock.reset();
                 lock.emplace(db->DayEntries(), key, &db->Holders());
@@ -408,12 +409,12 @@ void TEventCommands::actEventDeleteExecute()
         }
     }
     const QString question = QStringLiteral("Delete event \"%1\". Are you sure?").arg(description);
-    if (TServices::current().message(Kind::Confirmation, Buttons::YesNo, question) != Answer::Yes)
+    if (TServices::current().person().message(Kind::Confirmation, Buttons::YesNo, question) != Answer::Yes)
         return;
     TEventWriter::Result result;
     TEventWriter writer(*db);
     {
-        TBusyCursor busy;
+        TBusyCursor busy(TServices::current().person());
         // Only the entry the user confirmed: one changed or deleted elsewhere
         // since the screen showed it is left alone.
         result = writer.deleteEntryWithAlarms(key, description);
@@ -444,7 +445,7 @@ std::optional<TSeriesWriter::Scope> TEventCommands::AskScope(TSeriesWriter& seri
     cancelled = false;
     if (!series.Available() || !series.LinkOf(key, link))
         return std::nullopt;
-    const int chosen = TServices::current().choose(question.arg(views_.SelectedDescription()), SeriesChoices);
+    const int chosen = TServices::current().person().choose(question.arg(views_.SelectedDescription()), SeriesChoices);
     if (chosen < 0 || chosen >= SeriesChoices.size()) {
         cancelled = true;
         return std::nullopt;
@@ -508,7 +509,7 @@ void TEventCommands::EditSeries(TSeriesWriter& series, const SeriesLinkRecord& l
             return true;
         SeriesRecord changed;
         fillTemplate(changed, entry, alarm, *Repeat.rule);
-        TBusyCursor busy;
+        TBusyCursor busy(TServices::current().person());
         outcome = series.Change(link.SeriesKey(), scope, day, changed, today(), TSeriesWriter::HeldOccurrences::Leave);
         return true;
     };
@@ -545,7 +546,7 @@ void TEventCommands::DeleteSeries(TSeriesWriter& series, const SeriesLinkRecord&
         return;
     TSeriesWriter::TOutcome outcome;
     {
-        TBusyCursor busy;
+        TBusyCursor busy(TServices::current().person());
         // One occurrence open elsewhere refuses its own deletion; the wider
         // ones leave it and say so.
         outcome = series.Delete(link.SeriesKey(), scope, dayOfKey(link.DayKey()),

@@ -1,6 +1,7 @@
 #include "TMainDialogs.h"
 
 #include "TBusyCursor.h"
+#include "TServices.h"
 #include "TCalendarImport.h"
 #include "TChangeTrail.h"
 #include "TMonthView.h"
@@ -78,20 +79,20 @@ void TMainDialogs::ImportCommand()
 {
     if (!session_.LoggedIn())
         return;
-    TServices& services = TServices::current();
-    const QString path = services.pickOpenFile(QStringLiteral("Import Calendar"),
+    const TServices services = TServices::current();
+    const QString path = services.person().pickOpenFile(QStringLiteral("Import Calendar"),
                                                QStringLiteral("iCalendar files (*.ics *.ical *.ifb);;All files (*)"));
     if (path.isEmpty())
         return;
     TCalendarImport::TOutcome outcome;
     {
-        TBusyCursor busy;
+        TBusyCursor busy(TServices::current().person());
         const QByteArray text = TCalendarImport::ReadFile(path);
         TCalendarImport import(*session_.Database(), session_.CurrentUserKey(), session_.CurrentUser());
         outcome = import.Import(text, QFileInfo(path).fileName());
     }
     views_.RefreshView();
-    services.message(outcome.skipped.isEmpty() && outcome.remarks.isEmpty() ? TPersonServices::MessageKind::Information
+    services.person().message(outcome.skipped.isEmpty() && outcome.remarks.isEmpty() ? TPersonServices::MessageKind::Information
                                                                              : TPersonServices::MessageKind::Warning,
                      TPersonServices::MessageButtons::Ok, TCalendarImport::Report(outcome));
 }

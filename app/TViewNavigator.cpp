@@ -120,7 +120,7 @@ void TViewNavigator::Today()
     else if (MonthViewActive())
         mvMain->ShowToday();
     else
-        dvMain->Stamp.SetDateTime(TServices::current().now());
+        dvMain->Stamp.SetDateTime(TServices::current().machine().now());
 }
 
 void TViewNavigator::Previous()

@@ -73,13 +73,13 @@ void TfrmDate::calMainChange()
 
 void TfrmDate::btnTodayClick()
 {
-    setCalendar(TServices::current().now().date());
+    setCalendar(TServices::current().machine().now().date());
     moveView(QDate(), true);
 }
 
 void TfrmDate::moveView(const QDate& date, bool today)
 {
-    const QDateTime now = TServices::current().now();
+    const QDateTime now = TServices::current().machine().now();
     try {
         if (weekView_ != nullptr) {
             if (today)

@@ -71,17 +71,17 @@ void TfrmLogin::actOkExecute()
 {
     if (check_ == nullptr || user_ == nullptr)
         return;
-    TServices& services = TServices::current();
+    const TServices services = TServices::current();
     UserRecord found;
     QString key;
     // A read that failed (a share or a server away) is an error, shown as one.
     const TSession::Verdict verdict = (*check_)(ui_->edtUserName->text(), ui_->edtPassword->text(), found, key);
     if (verdict == TSession::Verdict::UnknownUser) {
-        services.message(TPersonServices::MessageKind::Information, TPersonServices::MessageButtons::Ok, UnknownUser);
+        services.person().message(TPersonServices::MessageKind::Information, TPersonServices::MessageButtons::Ok, UnknownUser);
         return;
     }
     if (verdict == TSession::Verdict::WrongPassword) {
-        services.message(TPersonServices::MessageKind::Information, TPersonServices::MessageButtons::Ok, WrongPassword);
+        services.person().message(TPersonServices::MessageKind::Information, TPersonServices::MessageButtons::Ok, WrongPassword);
         // Typed again from the start, where the typing goes on.
         ui_->edtPassword->clear();
         ui_->edtPassword->setFocus();

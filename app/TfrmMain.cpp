@@ -194,7 +194,7 @@ void TfrmMain::bindCommands()
     view(a.actToolsViewWeek, &TViewNavigator::ShowWeek);
     view(a.actToolsViewMonth, &TViewNavigator::ShowMonth);
     TMainDialogs& d = *dialogs_;
-    TCommand::Bind(a.actDate, [&d] { d.DateCommand(TServices::current().now().date()); });
+    TCommand::Bind(a.actDate, [&d] { d.DateCommand(TServices::current().machine().now().date()); });
     TCommand::Bind(a.actCategories, [&d] { d.CategoriesCommand(); });
     TCommand::Bind(a.actToolsGroups, [&d] { d.GroupsCommand(); });
     TCommand::Bind(a.actToolsReport, [&d] { d.ReportCommand(); });
@@ -255,14 +255,14 @@ void TfrmMain::restoreFromTray()
 void TfrmMain::FormCreate()
 {
     FirstActivation_ = true;
-    TServices& services = TServices::current();
-    const QSize screen = services.screenSize();
+    const TServices services = TServices::current();
+    const QSize screen = services.desktop().screenSize();
     setMinimumSize(MinimumWidth, MinimumHeight);
     const int width = qMax(MinimumWidth, screen.width() * 8 / 10);
     const int height = qMax(MinimumHeight, screen.height() * 8 / 10);
     resize(width, height);
     move((screen.width() - width) / 2, (screen.height() - height) / 2);
-    if (services.startupShowState() == TDesktopServices::ShowState::Minimised)
+    if (services.desktop().startupShowState() == TDesktopServices::ShowState::Minimised)
         QTimer::singleShot(0, this, [this] { showMinimized(); });
     // Both views start on the present; nothing is read before the start-up.
     WeekView()->ShowToday();
@@ -331,8 +331,8 @@ void TfrmMain::FormActivate()
             // A server out of reach may be back in a moment: the person may
             // try again rather than start the program anew.
             if (!TOutageWatch::IsOutage(message))
-                TServices::current().message(Kind::Error, Buttons::Ok, message);
-            else if (TServices::current().message(Kind::Confirmation, Buttons::YesNo, StartOutage.arg(message))
+                TServices::current().person().message(Kind::Error, Buttons::Ok, message);
+            else if (TServices::current().person().message(Kind::Confirmation, Buttons::YesNo, StartOutage.arg(message))
                      == Answer::Yes)
                 continue;
             Terminate(StartFailed);
@@ -344,7 +344,7 @@ void TfrmMain::FormActivate()
 
 void TfrmMain::startUp()
 {
-    TServices& services = TServices::current();
+    const TServices services = TServices::current();
     TfrmLogin* frmLogin = dialogs_->Login;
     const auto login = [frmLogin](const TSession::TCheck& check, UserRecord& user, QString& key) {
         if (frmLogin == nullptr || frmLogin->Execute(check, user) != 1)
@@ -357,18 +357,18 @@ void TfrmMain::startUp()
         settings.ApplyToView(*MonthView());
     };
     const auto welcome = [this, &services](const QString& name) {
-        services.message(Kind::Information, Buttons::Ok,
+        services.person().message(Kind::Information, Buttons::Ok,
                          session_->LogsInAsPerson() ? serverWelcomeText(name) : welcomeText(name));
     };
     switch (session_->StartUp(login, apply, welcome)) {
     case TSession::Start::AlreadyRunning:
         // Out of sight, the question first, then the end.
         hide();
-        services.message(Kind::Information, Buttons::Ok, AlreadyRunning);
+        services.person().message(Kind::Information, Buttons::Ok, AlreadyRunning);
         Terminate();
         return;
     case TSession::Start::NoLogin:
-        services.message(Kind::Error, Buttons::Ok, FailedLogin);
+        services.person().message(Kind::Error, Buttons::Ok, FailedLogin);
         Terminate(StartFailed);
         return;
     case TSession::Start::Running:
@@ -388,7 +388,7 @@ bool TfrmMain::StartAlone()
         return true;
     Terminating_ = true;
     ExitCode_ = 0;
-    TServices::current().message(Kind::Information, Buttons::Ok, AlreadyRunning);
+    TServices::current().person().message(Kind::Information, Buttons::Ok, AlreadyRunning);
     return false;
 }
 
@@ -454,25 +454,25 @@ void TfrmMain::actFileLoginExecute()
 
 void TfrmMain::actFileExitExecute()
 {
-    if (TServices::current().message(Kind::Confirmation, Buttons::YesNo, ExitQuestion) == Answer::Yes)
+    if (TServices::current().person().message(Kind::Confirmation, Buttons::YesNo, ExitQuestion) == Answer::Yes)
         close();
 }
 
 void TfrmMain::mnuFileChangePathClick()
 {
-    TServices& services = TServices::current();
-    if (services.message(Kind::Warning, Buttons::OkCancel, ChangePathQuestion) != Answer::Ok)
+    const TServices services = TServices::current();
+    if (services.person().message(Kind::Warning, Buttons::OkCancel, ChangePathQuestion) != Answer::Ok)
         return;
     TWorkstationStore store;
     if (!store.OpenKey(false) || !store.DeleteValue(QStringLiteral("RootPath")))
         return;
-    services.message(Kind::Information, Buttons::Ok, ChangePathDone);
+    services.person().message(Kind::Information, Buttons::Ok, ChangePathDone);
     Terminate();
 }
 
 void TfrmMain::actHelpAboutExecute()
 {
-    const TDesktopServices::HandOffResult result = TServices::current().showHelp(HelpFile, HelpContents);
+    const TDesktopServices::HandOffResult result = TServices::current().desktop().showHelp(HelpFile, HelpContents);
     if (result.outcome == TDesktopServices::Outcome::Failed)
         throw EQuorla(result.errorText);
 }

@@ -145,7 +145,7 @@ void TfrmTrouble::FillChangeUsers()
     if (!ui->chkChangesDates->isChecked()) {
         const QSignalBlocker quietFrom(ui->cmbChangesFrom);
         const QSignalBlocker quietTo(ui->cmbChangesTo);
-        const QDate today = TServices::current().now().date();
+        const QDate today = TServices::current().machine().now().date();
         ui->cmbChangesFrom->setDate(today.addDays(-7));
         ui->cmbChangesTo->setDate(today);
     }
@@ -155,7 +155,7 @@ void TfrmTrouble::FillChanges(bool more)
 {
     if (Database == nullptr)
         return;
-    const TBusyCursor busy;
+    const TBusyCursor busy(TServices::current().person());
     const bool dated = ui->chkChangesDates->isChecked();
     ui->cmbChangesFrom->setEnabled(dated);
     ui->cmbChangesTo->setEnabled(dated);
@@ -200,7 +200,7 @@ QString TfrmTrouble::TimeText(const QString& key)
 
 void TfrmTrouble::FillAlarms()
 {
-    const TBusyCursor busy;
+    const TBusyCursor busy(TServices::current().person());
     TXIsamFile& alarms = Database->Alarms();
     TXIsamFile& users = Database->Users();
     TXIsamFile& entries = Database->DayEntries();
@@ -226,7 +226,7 @@ void TfrmTrouble::FillAlarms()
 
 void TfrmTrouble::FillEvents()
 {
-    const TBusyCursor busy;
+    const TBusyCursor busy(TServices::current().person());
     TXIsamFile& entries = Database->DayEntries();
     TXIsamFile& users = Database->Users();
     QStringList lines;

@@ -98,7 +98,7 @@ int main(int argc, char** argv)
     QApplication::setWindowIcon(TProgramIcon::Icon());
 
     TQtServices services;
-    TServices::setCurrent(&services);
+    TServices::setCurrent(services);
 
     int result = 0;
     {
@@ -121,6 +121,6 @@ int main(int argc, char** argv)
         if (result == 0)
             result = frmMain.ExitCode();
     }
-    TServices::setCurrent(nullptr);
+    TServices::setCurrent(std::nullopt);
     return result;
 }

@@ -1,5 +1,6 @@
 #include "WeekStepBench.h"
 
+#include "BenchServices.h"
 #include "BenchBulkLoad.h"
 #include "BenchFigures.h"
 #include "TDayEntries.h"
@@ -32,7 +33,7 @@ constexpr int Entries = 100000;
 const QSize viewSize(1400, 1000);
 
 // The quiet services of a benchmark: nobody to ask, no waits.
-class BenchServices : public TQtServices
+class WeekServices : public TQtServices
 {
 public:
     QString userName() override { return QStringLiteral("BENCH"); }
@@ -129,8 +130,8 @@ void runWeekStepBench()
         }
     }
 
-    BenchServices services;
-    TServices* const previous = TServices::setCurrent(&services);
+    WeekServices services;
+    const std::optional<TServices> previous = BenchServices::install(services);
     {
         TSession session;
         // USER1, without a password, through the session's own check.
@@ -154,7 +155,7 @@ void runWeekStepBench()
         views.WeekView()->setDisplayMode(TDisplayMode::dmDouble);
         measure(views, *session.Database(), "two lines");
     }
-    TServices::setCurrent(previous);
+    BenchServices::install(previous);
     if (oldTemp.isNull())
         qunsetenv("TMPDIR");
     else

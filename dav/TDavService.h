@@ -1,5 +1,7 @@
 #pragma once
 
+#include "TServices.h"
+
 #include "TDatabaseLocation.h"
 #include "TDavCalendar.h"
 #include "UserRecord.h"
@@ -34,7 +36,8 @@ class TDavService
 public:
     // Opens the database at `location` (a folder or a server used by one role
     // now; a per-person server at each log-in). Throws EQuorla when it cannot.
-    explicit TDavService(const TDatabaseLocation& location);
+    // `services` are handed to every connection it opens.
+    TDavService(TServices services, const TDatabaseLocation& location);
     ~TDavService();
     TDavService(const TDavService&) = delete;
     TDavService& operator=(const TDavService&) = delete;
@@ -48,6 +51,7 @@ public:
     static QString WorkstationOf(const QByteArray& userAgent);
 
 private:
+    TServices services_;
     struct TAccount
     {
         QByteArray secret;

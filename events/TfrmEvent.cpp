@@ -269,7 +269,7 @@ void TfrmEvent::offerNotify()
 {
     // Where no message can reach a mail program, the box says why instead
     // of promising one; the person's own choice comes back with the mail.
-    const TDesktopServices::HandOffResult mail = TServices::current().mailAvailability();
+    const TDesktopServices::HandOffResult mail = TServices::current().desktop().mailAvailability();
     const bool possible = mail.outcome == TDesktopServices::Outcome::Done;
     const QSignalBlocker quiet(ui->chkNotify);
     ui->chkNotify->setEnabled(possible);
@@ -366,20 +366,20 @@ void TfrmEvent::actOkExecute()
 {
     if (!ui->actOk->isEnabled())
         return;
-    TServices& services = TServices::current();
+    const TServices services = TServices::current();
     if (ui->cmbCategory->currentIndex() <= 0
-        && services.message(Kind::Confirmation, Buttons::YesNo,
+        && services.person().message(Kind::Confirmation, Buttons::YesNo,
                             QStringLiteral("You have not chosen a category for this event. Is this ok?"))
                != Answer::Yes)
         return;
     if (TickedUserCount() == 0
-        && services.message(Kind::Confirmation, Buttons::YesNo,
+        && services.person().message(Kind::Confirmation, Buttons::YesNo,
                             QStringLiteral("You have not chosen any users for this event. Is this ok?"))
                != Answer::Yes)
         return;
     // The repeat is checked first: a refused one leaves nothing written.
     if (const QString refusal = repeatRefusal(); !refusal.isEmpty()) {
-        services.message(Kind::Warning, Buttons::Ok, refusal);
+        services.person().message(Kind::Warning, Buttons::Ok, refusal);
         return;
     }
     if (!TCommand::Run([this] { SaveToRecord(); }))

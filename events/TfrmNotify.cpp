@@ -113,7 +113,7 @@ int TfrmNotify::Execute(AlarmRecord& alarm, const QString& key, TQuorlaDB& datab
     });
     TEventWriter writer(database);
     if (!writer.entryExists(alarm, Entry)) {
-        TServices::current().message(Kind::Information, Buttons::Ok, EntryMissing);
+        TServices::current().person().message(Kind::Information, Buttons::Ok, EntryMissing);
         writer.deleteOrphanAlarm(AlarmKey, alarm);
         return 2;
     }
@@ -126,11 +126,11 @@ int TfrmNotify::Execute(AlarmRecord& alarm, const QString& key, TQuorlaDB& datab
     if (ui->cmbSnooze->currentIndex() < 0)
         ui->cmbSnooze->setCurrentIndex(0);
     ui->cmbSnooze->setFocus();
-    TServices& services = TServices::current();
+    const TServices services = TServices::current();
     const QString summary = Entry.Description().isEmpty() ? windowTitle() : Entry.Description();
-    const quint32 note = services.notify({summary, QStringLiteral("Due ") + Stamp->AsString()},
+    const quint32 note = services.desktop().notify({summary, QStringLiteral("Due ") + Stamp->AsString()},
                                          [this] { bringForward(); });
-    const auto withdraw = qScopeGuard([&services, note] { services.withdrawNotification(note); });
+    const auto withdraw = qScopeGuard([&services, note] { services.desktop().withdrawNotification(note); });
     return exec() == 1 ? 1 : 2;
 }
 
@@ -145,10 +145,10 @@ void TfrmNotify::showEvent(QShowEvent* event)
 
 void TfrmNotify::FormShow()
 {
-    TServices& services = TServices::current();
-    services.beep();
-    services.sleep(BeepPauseMs);
-    services.beep();
+    const TServices services = TServices::current();
+    services.desktop().beep();
+    services.machine().sleep(BeepPauseMs);
+    services.desktop().beep();
 }
 
 void TfrmNotify::bringForward()
@@ -194,7 +194,7 @@ void TfrmNotify::btnSnoozeClick()
         done(2);
         break;
     default:
-        TServices::current().message(Kind::Information, Buttons::Ok, SnoozeLocked);
+        TServices::current().person().message(Kind::Information, Buttons::Ok, SnoozeLocked);
         break;
     }
 }
@@ -203,7 +203,7 @@ void TfrmNotify::btnRemoveClick()
 {
     // An alarm switched off or replaced elsewhere is gone all the same.
     if (TEventWriter(*Database).switchOffAlarm(AlarmKey, *Alarm) == TEventWriter::Result::AlarmLocked) {
-        TServices::current().message(Kind::Information, Buttons::Ok, OffLocked);
+        TServices::current().person().message(Kind::Information, Buttons::Ok, OffLocked);
         return;
     }
     done(1);

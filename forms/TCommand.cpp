@@ -21,7 +21,7 @@ bool TCommand::Run(const std::function<void()>& command) noexcept
             if (Screen)
                 message = Screen(message);
             if (!message.isEmpty())
-                TServices::current().showApplicationError(message);
+                TServices::current().person().showApplicationError(message);
         } catch (...) {
             // The error box itself failed; there is nobody left to tell.
         }

@@ -26,7 +26,7 @@ void TTextLimit::Apply(QLineEdit* edit, int capacity, bool upperCase)
     // A refused key says why, beside the field, so that a name is never cut
     // without a word.
     QObject::connect(edit, &QLineEdit::inputRejected, limit, [edit, capacity] {
-        TServices::current().beep();
+        TServices::current().desktop().beep();
         QToolTip::showText(edit->mapToGlobal(QPoint(0, edit->height())), FullText(capacity), edit);
     });
 }

@@ -35,7 +35,7 @@ TfrmReportViewer::~TfrmReportViewer() = default;
 int TfrmReportViewer::Execute(const QStringList& lines)
 {
     SetLines(lines);
-    const QSize screen = TServices::current().screenSize();
+    const QSize screen = TServices::current().desktop().screenSize();
     move((screen.width() - width()) / 2, (screen.height() - height()) / 2);
     exec();
     return 1;
@@ -76,10 +76,10 @@ void TfrmReportViewer::appendPart(int count)
 void TfrmReportViewer::btnPrintClick()
 {
     QPrinter printer;
-    if (!TServices::current().choosePrinter(printer))
+    if (!TServices::current().desktop().choosePrinter(printer))
         return;
     if (!PrintLines(printer, lines_))
-        TServices::current().showApplicationError(QStringLiteral("The report could not be printed."));
+        TServices::current().person().showApplicationError(QStringLiteral("The report could not be printed."));
 }
 
 QString TfrmReportViewer::ExpandTabs(const QString& line, int stop)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "TServices.h"
+
 #include "TEventWriter.h"
 #include "TSeriesWriter.h"
 
@@ -28,7 +30,7 @@ class TStressLog;
 class TStressWorker
 {
 public:
-    TStressWorker(int userNumber, int userCount, quint64 seed, TStressLog& log);
+    TStressWorker(TServices services, int userNumber, int userCount, quint64 seed, TStressLog& log);
     ~TStressWorker();
 
     // Works until the monotonic clock reaches `until` (TStressLog::now()).

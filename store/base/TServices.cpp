@@ -5,23 +5,40 @@
 #include <utility>
 
 namespace {
-TServices* installed = nullptr;
+std::optional<TServices> installed;
+
+template <class Part>
+Part& given(Part* part, const char* what)
+{
+    if (part == nullptr)
+        qFatal("No %s services were handed in", what);
+    return *part;
+}
+} // namespace
+
+TPersonServices& TServices::person() const
+{
+    return given(person_, "person");
 }
 
-TServices::~TServices()
+TDesktopServices& TServices::desktop() const
 {
-    if (installed == this)
-        installed = nullptr;
+    return given(desktop_, "desktop");
 }
 
-TServices& TServices::current()
+TMachineServices& TServices::machine() const
 {
-    if (installed == nullptr)
+    return given(machine_, "machine");
+}
+
+TServices TServices::current()
+{
+    if (!installed)
         qFatal("TServices::current() called before any services were installed");
     return *installed;
 }
 
-TServices* TServices::setCurrent(TServices* services)
+std::optional<TServices> TServices::setCurrent(std::optional<TServices> services)
 {
     return std::exchange(installed, services);
 }

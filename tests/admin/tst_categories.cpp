@@ -62,7 +62,7 @@ private slots:
     {
         services_ = std::make_unique<TScriptedServices>();
         db_ = database(QString::fromLatin1(QTest::currentTestFunction()));
-        cache_ = std::make_unique<TCategoryCache>(db_->Categories());
+        cache_ = std::make_unique<TCategoryCache>(db_->Categories(), TScriptedServices::ofTest().machine());
         cache_->OnUpdate = [this](TQuorlaCache& c) { c.FillFrom(db_->Categories()); };
         for (const char* text : {"Meeting", "Travel"}) {
             CategoryRecord c;

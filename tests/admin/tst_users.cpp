@@ -53,7 +53,7 @@ private slots:
         services_ = std::make_unique<TScriptedServices>();
         db_ = database(QStringLiteral("users"));
         addUsers(*db_, {"ANNA", "BERT", "CARL"});
-        cache_ = std::make_unique<TUserCache>(db_->Users());
+        cache_ = std::make_unique<TUserCache>(db_->Users(), TScriptedServices::ofTest().machine());
         cache_->OnUpdate = [this](TQuorlaCache& c) { c.FillFrom(db_->Users()); };
         cache_->Reload();
     }
@@ -118,7 +118,7 @@ private slots:
         run([&](TfrmUsers& d) {
             child<QListWidget>(&d, "lstUsers")->setCurrentRow(row);
             if (changedElsewhere) {
-                TQuorlaDB elsewhere;
+                TQuorlaDB elsewhere(TScriptedServices::ofTest());
                 auto user = read<UserRecord>(elsewhere.Users(), key);
                 user.setAbbreviation(QStringLiteral("XX"));
                 QVERIFY(elsewhere.Users().Update(user.bytes(), key));

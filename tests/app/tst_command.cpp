@@ -52,7 +52,7 @@ private slots:
     void errorBoxShowsTheLines()
     {
         TQtServices services;
-        TServices* previous = TServices::setCurrent(&services);
+        const std::optional<TServices> previous = TServices::setCurrent(services);
         QString text;
         AppTest::whenModal([&](QWidget* box) {
             text = static_cast<QMessageBox*>(box)->text();
@@ -78,7 +78,7 @@ private slots:
     {
         QFETCH(QString, pressed);
         TQtServices services;
-        TServices* previous = TServices::setCurrent(&services);
+        const std::optional<TServices> previous = TServices::setCurrent(services);
         QStringList buttons;
         AppTest::whenModal([&](QWidget* box) {
             for (QAbstractButton* button : static_cast<QMessageBox*>(box)->buttons())

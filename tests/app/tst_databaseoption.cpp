@@ -47,7 +47,7 @@ private slots:
         QCOMPARE(storedRootPath(), base + QStringLiteral("/office/db"));
 
         TScriptedServices services;
-        TQuorlaDB db;
+        TQuorlaDB db(TScriptedServices::ofTest());
         QCOMPARE(db.RootPath(), base + QStringLiteral("/office/db/"));
         QVERIFY(QFile::exists(base + QStringLiteral("/office/db/QLUsers.Ism")));
     }
@@ -94,7 +94,7 @@ private slots:
         QVERIFY(store.OpenKey(true) && store.WriteString(RootPath, QStringLiteral("mysql://host/db")));
         TScriptedServices services;
         try {
-            TQuorlaDB db;
+            TQuorlaDB db(TScriptedServices::ofTest());
             QFAIL("connected");
         } catch (const EQuorlaDB& e) {
             QCOMPARE(e.message(), QStringLiteral("Unable to use the Quorla Database location\r\r'mysql://host/db' "

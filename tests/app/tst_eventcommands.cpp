@@ -65,7 +65,7 @@ std::unique_ptr<PostgresCluster> server;
 void startAs(Shell& shell, const QString& name, const QList<int>& rights)
 {
     {
-        TQuorlaDB db;
+        TQuorlaDB db(TScriptedServices::ofTest());
         for (int i = 0; i < rights.size(); ++i)
             addUser(db, Users[i], QString(), rights[i]);
     }
@@ -217,7 +217,7 @@ void TestEventCommands::storeEntriesAndAlarms()
     edit(shell, choice, command == QLatin1String("cancel") ? 2 : 1, &chose);
     run(shell, command == QLatin1String("new") ? "actEventNew" : "actEventProperties");
 
-    TQuorlaDB other;
+    TQuorlaDB other(TScriptedServices::ofTest());
     QCOMPARE(stored(other, 16), expected);
     DayEntryRecord entry;
     other.DayEntries().GetEqual(entry.bytes(), 0, First);
@@ -258,7 +258,7 @@ void TestEventCommands::fullDiskShowsErrorText()
     services.expectMessage(Kind::Error, TXIsamFile::ErrorText(IsamDiskFull), Answer::Ok);
     run(shell, "actEventNew");
     QCOMPARE(kept, QStringLiteral("typed"));
-    TQuorlaDB other;
+    TQuorlaDB other(TScriptedServices::ofTest());
     QCOMPARE(stored(other), QStringLiteral("none |"));
     edit(shell, "A B alarm");
     run(shell, "actEventNew");
@@ -274,7 +274,7 @@ void TestEventCommands::mailGoesOnceTheEntryIsStored()
         int storedWhenSent = -1;
         void sendMail(const MailMessage& mail, std::function<void(const HandOffResult&)> finished) override
         {
-            storedWhenSent = TQuorlaDB().DayEntries().RecordCount();
+            storedWhenSent = TQuorlaDB(TScriptedServices::ofTest()).DayEntries().RecordCount();
             TScriptedServices::sendMail(mail, std::move(finished));
         }
     } services;
@@ -408,7 +408,7 @@ void TestEventCommands::serverGoesAwayAndComesBack()
     select(a, 3);
     edit(a, QStringLiteral("alarm"));
     run(a, "actEventNew");
-    TQuorlaDB b;
+    TQuorlaDB b(TScriptedServices::ofTest());
     b.SetActingUser(RecordKey::format(2));
     const auto addAtB = [&b](const QString& description) {
         DayEntryRecord e;
@@ -480,7 +480,7 @@ void TestEventCommands::serverGoesAwayAndComesBack()
     services.setNow(Now.addSecs(60));
     QTRY_VERIFY_WITH_TIMEOUT((a.main->tmrMainTimer(), timer->stop(), outage->isHidden()), 20'000);
     QCOMPARE(shown(), 3);
-    TQuorlaDB other;
+    TQuorlaDB other(TScriptedServices::ofTest());
     QCOMPARE(other.DayEntries().RecordCount(), 3);
     QCOMPARE(other.Alarms().RecordCount(), 5);
     QCOMPARE(other.Trail().Latest({}, QString(), 100).size(), 3);
@@ -508,7 +508,7 @@ void TestEventCommands::startDuringOutage()
     } services;
     services.setNow(Now);
     {
-        TQuorlaDB db;
+        TQuorlaDB db(TScriptedServices::ofTest());
         addUser(db, Users[0], QString(), 1);
     }
     QVERIFY2(server->stop(true), qPrintable(server->error()));
@@ -555,7 +555,7 @@ void TestEventCommands::staleScreen()
     run(shell, "actEventNew");
     select(shell, 3);
 
-    TQuorlaDB other;
+    TQuorlaDB other(TScriptedServices::ofTest());
     TEventWriter writer(other);
     DayEntryRecord entry;
     QVERIFY(other.DayEntries().GetEqual(entry.bytes(), 0, First));
@@ -655,7 +655,7 @@ void TestEventCommands::seriesQuestion()
     };
     select(shell, 0);
     run(shell, "actEventNew");
-    TQuorlaDB other;
+    TQuorlaDB other(TScriptedServices::ofTest());
     QCOMPARE(days(other), QStringLiteral("6:new 13:new 20:new 27:new"));
     QCOMPARE(seen, QStringLiteral("open"));
     QCOMPARE(other.Alarms().RecordCount(), 4);

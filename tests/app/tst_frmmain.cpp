@@ -88,7 +88,7 @@ struct Running
         if (users.isEmpty()) {
             services.expectMessage(Kind::Information, welcome(QStringLiteral("ADMIN")), Answer::Ok);
         } else {
-            TQuorlaDB db;
+            TQuorlaDB db(TScriptedServices::ofTest());
             for (const QString& user : users)
                 addUser(db, user.section(':', 0, 0), QString(), user.section(':', 1).toInt());
             whenModal([login](QWidget* dialog) { typeLogin(dialog, login, QString()); });
@@ -163,7 +163,7 @@ private slots:
         TInstanceLock first;
         QVERIFY(first.Acquire());
         TQtServices real;
-        TServices* scripted = TServices::setCurrent(&real);
+        const std::optional<TServices> scripted = TServices::setCurrent(real);
         {
             QString seen;
             QStringList alongside; // other windows on show with the message
@@ -217,7 +217,7 @@ private slots:
         services.setNow(Now);
         services.setUserName(QStringLiteral("joe"));
         {
-            TQuorlaDB db;
+            TQuorlaDB db(TScriptedServices::ofTest());
             addUser(db, QStringLiteral("ANN"), QString(), 7);
             addUser(db, QStringLiteral("JOE"), QStringLiteral("SECRET"), 1);
         }
@@ -226,7 +226,7 @@ private slots:
         if (lastPassword.isEmpty())
             services.expectMessage(Kind::Error, FailedLogin, Answer::Ok);
         {
-            TQuorlaDB db;
+            TQuorlaDB db(TScriptedServices::ofTest());
             insertEntry(db, keyOf(2024, 5, 15, 9), key(1), {key(1)});
         }
 
@@ -311,7 +311,7 @@ private slots:
     {
         freshWorkstation();
         TScriptedServices services;
-        TQuorlaDB db;
+        TQuorlaDB db(TScriptedServices::ofTest());
         addUser(db, QStringLiteral("JOE"), QString(), 1);
         QVERIFY(db.Users().Close());
         services.expectMessage(Kind::Error, TXIsamFile::ErrorText(IsamNotOpen), Answer::Ok);
@@ -490,7 +490,7 @@ private slots:
         QString opened;
         whenModal([&](QWidget* modal) {
             opened = modal->objectName();
-            TQuorlaDB other;
+            TQuorlaDB other(TScriptedServices::ofTest());
             pk = insertEntry(other, keyOf(2024, 5, 15, 9), key(1), {key(1)});
             modal->close();
         });

@@ -115,7 +115,7 @@ private slots:
         };
         options(shell->main, setDays(30), "btnCancel");
         options(shell->main, setDays(90), "btnOk");
-        TQuorlaDB other;
+        TQuorlaDB other(TScriptedServices::ofTest());
         QCOMPARE(other.Trail().DaysKept(), 90);
         QCOMPARE(other.OfficeZone(), QByteArray("Europe/Berlin"));
         const QList<TChangeTrail::TEntry> latest = other.Trail().Latest({}, QString(), 1);

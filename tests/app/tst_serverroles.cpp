@@ -243,7 +243,7 @@ void TestServerRoles::rolesFollowTheUsers()
 
     // Another administrator cannot set the password of the role that may
     // create roles (he would have its powers); nothing is written.
-    TQuorlaDB other(location_, {role, QStringLiteral("ADMINPW")});
+    TQuorlaDB other(TScriptedServices::ofTest(), location_, {role, QStringLiteral("ADMINPW")});
     other.SetActingUser(admin2);
     UserRecord boss;
     QVERIFY(TUserWriter(other.Users()).readUser(keys_[QStringLiteral("BOSS")], boss));
@@ -317,7 +317,7 @@ bool TestServerRoles::programAllows(const QString& name, const QString& action)
 
 bool TestServerRoles::storeDoes(const QString& name, const QString& action)
 {
-    TQuorlaDB db(location_, {TServerRoles::RoleName(name), passwordOf(name)});
+    TQuorlaDB db(TScriptedServices::ofTest(), location_, {TServerRoles::RoleName(name), passwordOf(name)});
     db.SetActingUser(keys_[name]);
     if (action == QLatin1String("read the private entry")) {
         DayEntryRecord entry;
@@ -438,13 +438,13 @@ void TestServerRoles::pollGrowsOnlyHisOwnSeries()
     const QString before = reach();
     TAlarmPoller poller([](AlarmRecord&, const QString&, TQuorlaDB&) { return 0; });
     {
-        TQuorlaDB db(location_, {TServerRoles::RoleName(QStringLiteral("PLAIN")), passwordOf(QStringLiteral("PLAIN"))});
+        TQuorlaDB db(TScriptedServices::ofTest(), location_, {TServerRoles::RoleName(QStringLiteral("PLAIN")), passwordOf(QStringLiteral("PLAIN"))});
         db.SetActingUser(keys_[QStringLiteral("PLAIN")]);
         poller.Poll(db, keys_[QStringLiteral("PLAIN")]);
     }
     QCOMPARE(reach(), before);
     {
-        TQuorlaDB db(location_, {TServerRoles::RoleName(QStringLiteral("ADMIN2")), passwordOf(QStringLiteral("ADMIN2"))});
+        TQuorlaDB db(TScriptedServices::ofTest(), location_, {TServerRoles::RoleName(QStringLiteral("ADMIN2")), passwordOf(QStringLiteral("ADMIN2"))});
         db.SetActingUser(keys_[QStringLiteral("ADMIN2")]);
         poller.Poll(db, keys_[QStringLiteral("ADMIN2")]);
     }
@@ -469,7 +469,7 @@ void TestServerRoles::copiedUsersBecomeRoles()
 {
     const TDatabaseLocation folder(TestEnvironment::freshFolder(QStringLiteral("folder")) + QLatin1Char('/'));
     {
-        TQuorlaDB db(folder);
+        TQuorlaDB db(TScriptedServices::ofTest(), folder);
         for (const auto& [name, password, rights] :
              {std::tuple{"MIGA", "MIGPW", 3}, std::tuple{"MIGB", "", 1}}) {
             UserRecord user;
@@ -483,7 +483,7 @@ void TestServerRoles::copiedUsersBecomeRoles()
     }
     const TDatabaseLocation server(cluster_->createDatabase(QStringLiteral("copied")));
     QCOMPARE(TDatabaseCopier(folder, server).Run(), TDatabaseCopier::Status::Done);
-    TQuorlaDB copy(server, TQuorlaDB::Opening::ExistingOnly);
+    TQuorlaDB copy(TScriptedServices::ofTest(), server, TQuorlaDB::Opening::ExistingOnly);
     const TServerRoles::TAdopted adopted = TServerRoles(copy).AdoptUsers();
     QCOMPARE(adopted.roles, 2);
     QCOMPARE(adopted.withoutPassword, 1);
@@ -493,7 +493,7 @@ void TestServerRoles::copiedUsersBecomeRoles()
     QCOMPARE(cluster_->query(QStringLiteral("copied"), "SELECT pg_has_role('quorla_miga', 'quorla-admins', 'MEMBER')"),
              QStringLiteral("t"));
     const TDatabaseLocation personal(cluster_->personalUri(QStringLiteral("copied")));
-    TQuorlaDB miga(personal, {TServerRoles::RoleName(QStringLiteral("MIGA")), QStringLiteral("MIGPW")});
+    TQuorlaDB miga(TScriptedServices::ofTest(), personal, {TServerRoles::RoleName(QStringLiteral("MIGA")), QStringLiteral("MIGPW")});
     QCOMPARE(miga.Users().RecordCount(), 2);
     QVERIFY_THROWS_EXCEPTION(TQuorlaDB::ERefused,
                              TQuorlaDB(personal, {TServerRoles::RoleName(QStringLiteral("MIGB")), QString()}));

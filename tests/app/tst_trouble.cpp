@@ -78,7 +78,7 @@ private slots:
             shownAlarms = lines(w, "lstAlarms");
             child<QTabWidget>(w, "pgTrouble")->setCurrentIndex(1);   // Events
             shownEvents = lines(w, "lstEvents");
-            TQuorlaDB otherWorkstation;
+            TQuorlaDB otherWorkstation(TScriptedServices::ofTest());
             addAlarm(otherWorkstation, 1700007200, 1, 1);
             child<QTabWidget>(w, "pgTrouble")->setCurrentIndex(0);
             reread = lines(w, "lstAlarms");

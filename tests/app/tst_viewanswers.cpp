@@ -68,7 +68,7 @@ private slots:
         QCOMPARE(marks(), QStringLiteral("A-A"));
 
         // Another workstation moves the first entry's alarm to the second.
-        TQuorlaDB other;
+        TQuorlaDB other(TScriptedServices::ofTest());
         AlarmRecord alarm;
         QVERIFY(other.Alarms().GetEqual(alarm.bytes(), AlarmRecord::DayEntryKeyIndex, keys[0]));
         QVERIFY(other.Alarms().Delete(other.Alarms().CurrentKey()));

@@ -57,9 +57,72 @@ QString describe(TPersonServices::MessageKind kind, TPersonServices::MessageButt
 
 } // namespace
 
-TScriptedServices::TScriptedServices()
-    : previous_(TServices::setCurrent(this))
+namespace {
+
+TScriptedServices* active = nullptr;
+
+TScriptedServices& scripted()
 {
+    if (active == nullptr)
+        qFatal("No scripted services are installed");
+    return *active;
+}
+
+// Passes each call on to the scripted services installed at that moment.
+class TOfTest : public TPersonServices, public TDesktopServices, public TMachineServices
+{
+public:
+    MessageAnswer message(MessageKind kind, MessageButtons buttons, const QString& text) override
+    {
+        return scripted().message(kind, buttons, text);
+    }
+    void showApplicationError(const QString& text) override { scripted().showApplicationError(text); }
+    int choose(const QString& text, const QStringList& choices) override { return scripted().choose(text, choices); }
+    QString pickFolder(const QString& caption) override { return scripted().pickFolder(caption); }
+    QString pickSaveFile(const QString& caption, const QString& suggested, const QString& filter) override
+    {
+        return scripted().pickSaveFile(caption, suggested, filter);
+    }
+    QString pickOpenFile(const QString& caption, const QString& filter) override
+    {
+        return scripted().pickOpenFile(caption, filter);
+    }
+    void pushBusyCursor() override { scripted().pushBusyCursor(); }
+    void popBusyCursor() override { scripted().popBusyCursor(); }
+    void beep() override { scripted().beep(); }
+    QSize screenSize() override { return scripted().screenSize(); }
+    ShowState startupShowState() override { return scripted().startupShowState(); }
+    HandOffResult mailAvailability() override { return scripted().mailAvailability(); }
+    void sendMail(const MailMessage& mail, std::function<void(const HandOffResult&)> finished) override
+    {
+        scripted().sendMail(mail, std::move(finished));
+    }
+    bool choosePrinter(QPrinter& printer) override { return scripted().choosePrinter(printer); }
+    HandOffResult showHelp(const QString& helpFile, const QString& topic) override
+    {
+        return scripted().showHelp(helpFile, topic);
+    }
+    quint32 notify(const DesktopNotification& note, std::function<void()> onActivated) override
+    {
+        return scripted().notify(note, std::move(onActivated));
+    }
+    void withdrawNotification(quint32 handle) override { scripted().withdrawNotification(handle); }
+    QString userName() override { return scripted().userName(); }
+    QString hostName() override { return scripted().hostName(); }
+    void sleep(int milliseconds) override { scripted().sleep(milliseconds); }
+};
+
+} // namespace
+
+TScriptedServices::TScriptedServices()
+    : previous_(TServices::setCurrent(*this)), previousActive_(std::exchange(active, this))
+{
+}
+
+TServices TScriptedServices::ofTest()
+{
+    static TOfTest ofTest;
+    return ofTest;
 }
 
 TScriptedServices::~TScriptedServices()
@@ -67,6 +130,7 @@ TScriptedServices::~TScriptedServices()
     if (clockSet_)
         TClock::setOverride({});
     TServices::setCurrent(previous_);
+    active = previousActive_;
 
     QStringList problems = takeUnexpected();
     for (const QString& pending : takePendingScript())

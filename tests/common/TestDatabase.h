@@ -34,7 +34,7 @@ inline QString fresh(const QString& name, PostgresCluster* server = nullptr)
 inline std::unique_ptr<TQuorlaDB> database(const QString& folder, const QStringList& userNames)
 {
     fresh(folder);
-    auto db = std::make_unique<TQuorlaDB>();
+    auto db = std::make_unique<TQuorlaDB>(TScriptedServices::ofTest());
     for (const QString& name : userNames) {
         UserRecord record;
         record.setFullName(name);

@@ -77,7 +77,7 @@ struct Office
         static int serial = 0;
         name = QStringLiteral("trail%1").arg(++serial);
         location = TestDatabase::fresh(name, server.get());
-        db = std::make_unique<TQuorlaDB>();
+        db = std::make_unique<TQuorlaDB>(TScriptedServices::ofTest());
         for (const auto& [name, full] : {std::pair{"ANNA", "Anna Smith"}, {"BOB", "Bob Jones"}, {"CLEO", "Cleo Li"}}) {
             UserRecord u;
             u.setUserName(QString::fromLatin1(name));
@@ -440,8 +440,8 @@ private slots:
             o.services.expectMessageStartingWith(Kind::Warning, QStringLiteral("Changes to the Quorla Database are "
                                                                               "not being recorded"),
                                                  TPersonServices::MessageAnswer::Ok);
-        o.db = std::make_unique<TQuorlaDB>();
-        TQuorlaDB second;
+        o.db = std::make_unique<TQuorlaDB>(TScriptedServices::ofTest());
+        TQuorlaDB second(TScriptedServices::ofTest());
         const QString k = o.addEntry();
         QVERIFY(TEventWriter(second).deleteEntryWithAlarms(k) == TEventWriter::Result::Done);
         QCOMPARE(o.db->Trail().Available(), !warned);
@@ -481,7 +481,7 @@ private slots:
         QVERIFY(anna);
         o.services.setNow(at(0));
         o.services.setHostName(QStringLiteral("ws-bob"));
-        TQuorlaDB bobs;
+        TQuorlaDB bobs(TScriptedServices::ofTest());
         bobs.SetActingUser(key(2));
         const QString holder = QStringLiteral("Anna Smith (workstation ws-anna) has had it open since 09:43");
         // Answers what Bob is told, or empty when the command went through.

@@ -104,7 +104,7 @@ private slots:
     // leave them to the next entry that takes the freed key.
     void newEntryHeldUntilItsAlarmsAreIn()
     {
-        TQuorlaDB other;
+        TQuorlaDB other(TScriptedServices::ofTest());
         TEventWriter::Result elsewhere = TEventWriter::Result::Done;
         writer->OnWrite = [&](const TEventWriter::TWrite& w) {
             if (w.made && w.dataset == &db->DayEntries())

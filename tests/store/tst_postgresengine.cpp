@@ -84,7 +84,7 @@ private slots:
         QCOMPARE(read, user(QStringLiteral("ANNA")));
 
         int loads = 0;
-        TUserCache cache(here.Users());
+        TUserCache cache(here.Users(), TScriptedServices::ofTest().machine());
         cache.OnUpdate = [&](TQuorlaCache& c) {
             ++loads;
             c.FillFrom(here.Users());
@@ -115,7 +115,7 @@ private slots:
         QCOMPARE(users.ErrorText(), QStringLiteral("DOS function call failure"));
         TScriptedServices services;
         try {
-            TQuorlaDB reader(TDatabaseLocation(uri), TQuorlaDB::Opening::ExistingOnly);
+            TQuorlaDB reader(TScriptedServices::ofTest(), TDatabaseLocation(uri), TQuorlaDB::Opening::ExistingOnly);
             QFAIL("connected");
         } catch (const EQuorlaDB& e) {
             QCOMPARE(e.message(), uri + QStringLiteral(" holds no QLUsers.Ism: it is no Quorla database"));
@@ -130,7 +130,7 @@ private slots:
     {
         newDatabase();
         TScriptedServices services;
-        TQuorlaDB here;
+        TQuorlaDB here(TScriptedServices::ofTest());
         const auto sessions = [&] {
             return server_->query(name_, "SELECT count(*) FROM pg_stat_activity WHERE application_name = 'quorla'");
         };
@@ -140,7 +140,7 @@ private slots:
         here.ReleaseIdleSession(0);
         QCOMPARE(sessions(), QStringLiteral("1"));
         {
-            TQuorlaDB elsewhere;
+            TQuorlaDB elsewhere(TScriptedServices::ofTest());
             QVERIFY(!elsewhere.Users().Lock(key(1)));
         }
         QVERIFY(here.Users().Unlock(key(1)));
@@ -174,12 +174,12 @@ private slots:
         QFETCH(bool, fast);
         newDatabase();
         TScriptedServices services;
-        TQuorlaDB db;
+        TQuorlaDB db(TScriptedServices::ofTest());
         TXIsamFile& users = db.Users();
         for (const char* name : {"ANNA", "BERT", "CARL"})
             QVERIFY(users.Insert(user(QString::fromLatin1(name)).bytes()));
         QVERIFY(users.Lock(key(1)));
-        TUserCache cache(users);
+        TUserCache cache(users, TScriptedServices::ofTest().machine());
         cache.OnUpdate = [&](TQuorlaCache& c) { c.FillFrom(users); };
         UserRecord u;
         cache.Lookup(key(1), u);
@@ -212,7 +212,7 @@ private slots:
             QCOMPARE(users.LastError(), IsamServerLost);
         // A workstation starting meanwhile is told it cannot reach the server.
         try {
-            TQuorlaDB another;
+            TQuorlaDB another(TScriptedServices::ofTest());
             QFAIL("connected to a stopped server");
         } catch (const EQuorlaDB& e) {
             const QString unreachable = QStringLiteral("Unable to connect to the Quorla database server\r\r");
@@ -238,7 +238,7 @@ private slots:
     {
         newDatabase();
         TScriptedServices services;
-        TQuorlaDB db;
+        TQuorlaDB db(TScriptedServices::ofTest());
         TXIsamFile& users = db.Users();
         QVERIFY(users.Insert(user(QStringLiteral("ANNA")).bytes()));
         QVERIFY2(server_->freeze(true), qPrintable(server_->error()));
@@ -277,7 +277,7 @@ private slots:
         QFETCH(bool, atCommit);
         newDatabase();
         TScriptedServices services;
-        TQuorlaDB db;
+        TQuorlaDB db(TScriptedServices::ofTest());
         for (const char* name : {"ANNA", "BERT"})
             QVERIFY(db.Users().Insert(user(QString::fromLatin1(name)).bytes()));
         DayEntryRecord entry;

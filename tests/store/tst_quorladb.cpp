@@ -96,7 +96,7 @@ CategoryRecord category(const QString& description)
 QString connectFailure()
 {
     try {
-        TQuorlaDB db;
+        TQuorlaDB db(TScriptedServices::ofTest());
     } catch (const EQuorlaDB& e) {
         return e.message();
     }
@@ -197,7 +197,7 @@ private slots:
         const QString root = server ? server->createDatabase(name) : TestEnvironment::freshFolder(name) + '/';
         const auto k = [](qint64 n) { return RecordKey::format(n); };
         {
-            TQuorlaDB db{TDatabaseLocation(root)};
+            TQuorlaDB db{TScriptedServices::ofTest(), TDatabaseLocation(root)};
             for (const char* n : {"ANN", "BOB", "CID"})
                 QVERIFY(db.Users().Insert(user(QLatin1String(n)).bytes()));
             for (const char* d : {"Meeting", "Travel"})
@@ -223,7 +223,7 @@ private slots:
         setMarks(name, root, marks);
 
         {
-            TQuorlaDB db{TDatabaseLocation(root)};
+            TQuorlaDB db{TScriptedServices::ofTest(), TDatabaseLocation(root)};
             TXIsamFile* datasets[] = {&db.Users(), &db.Categories(), &db.DayEntries()};
             for (int i = 0; i < 3; ++i)
                 if (next[i] > 0)
@@ -236,7 +236,7 @@ private slots:
             QCOMPARE(added, k(next[2]));
             QCOMPARE(TEventWriter(db).deleteEntryWithAlarms(added), TEventWriter::Result::Done);
         }
-        TQuorlaDB again{TDatabaseLocation(root)};
+        TQuorlaDB again{TScriptedServices::ofTest(), TDatabaseLocation(root)};
         QCOMPARE(again.DayEntries().NextKey(), k(next[2] + 1));
     }
 
@@ -305,7 +305,7 @@ private slots:
                 QCOMPARE(connectFailure(), got);
             return;
         }
-        TQuorlaDB db;
+        TQuorlaDB db(TScriptedServices::ofTest());
         QCOMPARE(db.RootPath(), folder + QLatin1Char('/'));
         const int counts[] = {present.isEmpty() ? 0 : 2, 0, present.isEmpty() ? 0 : 1, 0};
         int i = 0;
@@ -327,13 +327,13 @@ private slots:
         prepareStore(TestEnvironment::freshFolder(QStringLiteral("meanwhile")));
         TScriptedServices services;
         {
-            TQuorlaDB first;
+            TQuorlaDB first(TScriptedServices::ofTest());
             QVERIFY(first.Users().Insert(user(QStringLiteral("ANNA")).bytes()));
         }
         LateLookEngine late;
         TIsamEngine::setInstance(&late);
         const auto restore = qScopeGuard([] { TIsamEngine::setInstance(nullptr); });
-        TQuorlaDB second;
+        TQuorlaDB second(TScriptedServices::ofTest());
         QCOMPARE(second.Users().RecordCount(), 1);
     }
 
@@ -342,7 +342,7 @@ private slots:
         const QString folder = TestEnvironment::freshFolder(QStringLiteral("reopen"));
         prepareStore(folder);
         TScriptedServices services;
-        TQuorlaDB db;
+        TQuorlaDB db(TScriptedServices::ofTest());
         QVERIFY(db.Users().Insert(user(QStringLiteral("ANNA")).bytes()));
         // Another workstation replaces the users file (a restored copy, say).
         makeUsers(folder + QStringLiteral("/copy.Ism"), {"BERT", "CARL"});
