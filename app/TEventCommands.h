@@ -64,7 +64,7 @@ public:
     };
     TRepeat Repeat;
 
-    TEventCommands(TSession& session, TViewNavigator& views);
+    TEventCommands(TServices services, TSession& session, TViewNavigator& views);
 
     // The editor the commands open; UseEditor sets it to `frmEvent`.
     TEditor Editor;
@@ -117,9 +117,10 @@ private:
     bool ReadSeriesToChange(TSeriesWriter& series, const SeriesLinkRecord& link, SeriesRecord& record,
                             const QString& gone);
     // Tells the occurrences a series change left open elsewhere.
-    static void TellLeft(const QList<TSeriesWriter::THeld>& held);
+    void TellLeft(const QList<TSeriesWriter::THeld>& held);
     void HandOff(const TDesktopServices::MailMessage& mail);
 
+    TServices services_;
     TSession& session_;
     TViewNavigator& views_;
     // The entry Event properties has open in the editor (its History).

@@ -4,6 +4,7 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <QStringList>
+#include <QVariant>
 
 namespace {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "TServices.h"
+#include "TDesktopServices.h"
 
 #include <functional>
 

@@ -8,7 +8,7 @@ namespace {
 
 std::optional<TServices> installed;
 
-const TServices& now()
+const TServices& installedServices()
 {
     if (!installed)
         qFatal("A benchmark asked for services while none were installed");
@@ -21,42 +21,42 @@ class TRunning : public TPersonServices, public TDesktopServices, public TMachin
 public:
     MessageAnswer message(MessageKind kind, MessageButtons buttons, const QString& text) override
     {
-        return now().person().message(kind, buttons, text);
+        return installedServices().person().message(kind, buttons, text);
     }
-    void showApplicationError(const QString& text) override { now().person().showApplicationError(text); }
-    int choose(const QString& text, const QStringList& choices) override { return now().person().choose(text, choices); }
-    QString pickFolder(const QString& caption) override { return now().person().pickFolder(caption); }
+    void showApplicationError(const QString& text) override { installedServices().person().showApplicationError(text); }
+    int choose(const QString& text, const QStringList& choices) override { return installedServices().person().choose(text, choices); }
+    QString pickFolder(const QString& caption) override { return installedServices().person().pickFolder(caption); }
     QString pickSaveFile(const QString& caption, const QString& suggested, const QString& filter) override
     {
-        return now().person().pickSaveFile(caption, suggested, filter);
+        return installedServices().person().pickSaveFile(caption, suggested, filter);
     }
     QString pickOpenFile(const QString& caption, const QString& filter) override
     {
-        return now().person().pickOpenFile(caption, filter);
+        return installedServices().person().pickOpenFile(caption, filter);
     }
-    void pushBusyCursor() override { now().person().pushBusyCursor(); }
-    void popBusyCursor() override { now().person().popBusyCursor(); }
-    void beep() override { now().desktop().beep(); }
-    QSize screenSize() override { return now().desktop().screenSize(); }
-    ShowState startupShowState() override { return now().desktop().startupShowState(); }
-    HandOffResult mailAvailability() override { return now().desktop().mailAvailability(); }
+    void pushBusyCursor() override { installedServices().person().pushBusyCursor(); }
+    void popBusyCursor() override { installedServices().person().popBusyCursor(); }
+    void beep() override { installedServices().desktop().beep(); }
+    QSize screenSize() override { return installedServices().desktop().screenSize(); }
+    ShowState startupShowState() override { return installedServices().desktop().startupShowState(); }
+    HandOffResult mailAvailability() override { return installedServices().desktop().mailAvailability(); }
     void sendMail(const MailMessage& mail, std::function<void(const HandOffResult&)> finished) override
     {
-        now().desktop().sendMail(mail, std::move(finished));
+        installedServices().desktop().sendMail(mail, std::move(finished));
     }
-    bool choosePrinter(QPrinter& printer) override { return now().desktop().choosePrinter(printer); }
+    bool choosePrinter(QPrinter& printer) override { return installedServices().desktop().choosePrinter(printer); }
     HandOffResult showHelp(const QString& helpFile, const QString& topic) override
     {
-        return now().desktop().showHelp(helpFile, topic);
+        return installedServices().desktop().showHelp(helpFile, topic);
     }
     quint32 notify(const DesktopNotification& note, std::function<void()> onActivated) override
     {
-        return now().desktop().notify(note, std::move(onActivated));
+        return installedServices().desktop().notify(note, std::move(onActivated));
     }
-    void withdrawNotification(quint32 handle) override { now().desktop().withdrawNotification(handle); }
-    QString userName() override { return now().machine().userName(); }
-    QString hostName() override { return now().machine().hostName(); }
-    void sleep(int milliseconds) override { now().machine().sleep(milliseconds); }
+    void withdrawNotification(quint32 handle) override { installedServices().desktop().withdrawNotification(handle); }
+    QString userName() override { return installedServices().machine().userName(); }
+    QString hostName() override { return installedServices().machine().hostName(); }
+    void sleep(int milliseconds) override { installedServices().machine().sleep(milliseconds); }
 };
 
 } // namespace

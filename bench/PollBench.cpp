@@ -39,7 +39,7 @@ double pollsPerSecond(int alarms)
     TWorkstationStore store;
     check(store.OpenKey(true) && store.WriteString(QStringLiteral("RootPath"), folder.path()), "root path");
     TQuorlaDB database(BenchServices::running());
-    TfrmNotify notify;
+    TfrmNotify notify(BenchServices::running());
     TAlarmPoller poller([&notify](AlarmRecord& alarm, const QString& key, TQuorlaDB& database) {
         return notify.Execute(alarm, key, database);
     });

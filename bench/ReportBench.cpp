@@ -152,7 +152,7 @@ void runReportBench()
     {
         TQtServices services;
         const std::optional<TServices> previous = BenchServices::install(services);
-        TfrmReportViewer viewer;
+        TfrmReportViewer viewer(BenchServices::running());
         timeShown("all users, Go to the painted viewer", builder, viewer, days, users);
         BenchServices::install(previous);
     }

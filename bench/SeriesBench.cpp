@@ -283,7 +283,7 @@ void reads(Engine& engine, const QDate& today)
     pair("one day, with repeat glyphs", 1, true);
     pair("one week, entries only", 7, false);
     pair("one week, with repeat glyphs", 7, true);
-    TfrmNotify notify;
+    TfrmNotify notify(BenchServices::running());
     TAlarmPoller poller([&notify](AlarmRecord& alarm, const QString& key, TQuorlaDB& database) {
         return notify.Execute(alarm, key, database);
     });

@@ -184,7 +184,7 @@ void readCost(const QString& root)
 
     // The page as the administrator sees it: the tab opened, users listed, a
     // hundred lines drawn.
-    TfrmTrouble dialog;
+    TfrmTrouble dialog(BenchServices::running());
     auto* pages = dialog.findChild<QTabWidget*>(QStringLiteral("pgTrouble"));
     auto* changes = dialog.findChild<QListWidget*>(QStringLiteral("lstChanges"));
     double tabMs = 0;

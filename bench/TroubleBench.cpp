@@ -71,7 +71,7 @@ void runTroubleBench()
     fillDatabase(folder);
     TQuorlaDB database(BenchServices::running());
 
-    TfrmTrouble dialog;
+    TfrmTrouble dialog(BenchServices::running());
     auto* pages = dialog.findChild<QTabWidget*>(QStringLiteral("pgTrouble"));
     auto* alarms = dialog.findChild<QListWidget*>(QStringLiteral("lstAlarms"));
     auto* events = dialog.findChild<QListWidget*>(QStringLiteral("lstEvents"));

@@ -133,7 +133,7 @@ void runWeekStepBench()
     WeekServices services;
     const std::optional<TServices> previous = BenchServices::install(services);
     {
-        TSession session;
+        TSession session(BenchServices::running());
         // USER1, without a password, through the session's own check.
         const auto login = [](const TSession::TCheck& check, UserRecord& user, QString& userKey) {
             return check(QStringLiteral("USER1"), QString(), user, userKey) == TSession::Verdict::LoggedIn;
@@ -142,7 +142,7 @@ void runWeekStepBench()
               "log-in");
         TViewNavigator views(nullptr);
         std::unique_ptr<QStackedWidget> pages(views.Pages());
-        TViewAnswers answers(session);
+        TViewAnswers answers(BenchServices::running(), session);
         answers.Wire(views);
         views.StartOnWeek();
         pages->resize(viewSize);

@@ -1,9 +1,8 @@
 #pragma once
 
-#include "TServices.h"
-
 #include "TDatabaseLocation.h"
 #include "TDavCalendar.h"
+#include "TServices.h"
 #include "UserRecord.h"
 
 #include <QByteArray>
@@ -51,7 +50,6 @@ public:
     static QString WorkstationOf(const QByteArray& userAgent);
 
 private:
-    TServices services_;
     struct TAccount
     {
         QByteArray secret;
@@ -65,6 +63,7 @@ private:
     TQuorlaDB* logIn(const QString& name, const QString& password, UserRecord& user, QString& key,
                      std::shared_ptr<TDavCalendar::TSession>& session);
 
+    TServices services_;
     TDatabaseLocation location_;
     bool personal_ = false;
     std::unique_ptr<TQuorlaDB> shared_;

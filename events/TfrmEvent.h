@@ -40,7 +40,7 @@ public:
     // The most users an event may have.
     static constexpr int MaxUsers = 20;
 
-    explicit TfrmEvent(QWidget* parent = nullptr);
+    explicit TfrmEvent(TServices services, QWidget* parent = nullptr);
     ~TfrmEvent() override;
 
     // Shows `entry` ("Event Properties" when `isEdit`, else "New Event") with
@@ -124,6 +124,7 @@ private:
     // Why the section cannot be saved; empty when it can.
     QString repeatRefusal() const;
 
+    TServices services_;
     std::unique_ptr<Ui::TfrmEvent> ui;
     TfrmAlarmProperties* alarmDialog_;
     TfrmSelectGroup* selectGroup_;

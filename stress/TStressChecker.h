@@ -1,8 +1,7 @@
 #pragma once
 
-#include "TServices.h"
-
 #include "TDatabaseLocation.h"
+#include "TServices.h"
 #include "TStressLog.h"
 
 #include <QByteArray>

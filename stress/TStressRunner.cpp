@@ -219,7 +219,7 @@ int TStressRunner::run()
             .arg(stuck));
     say(QStringLiteral("restarted workers %1, of which acknowledged writes: %2").arg(restarted).arg(restartedWorking));
 
-    TStressChecker checker(folder_, database_);
+    TStressChecker checker(services_, folder_, database_);
     const bool held = checker.check();
     return held && stuck == 0 && unexpected == 0 ? 0 : 1;
 }

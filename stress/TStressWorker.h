@@ -1,9 +1,8 @@
 #pragma once
 
-#include "TServices.h"
-
 #include "TEventWriter.h"
 #include "TSeriesWriter.h"
+#include "TServices.h"
 
 #include <QRandomGenerator>
 #include <QString>

@@ -2,11 +2,7 @@
 
 #include <QtGlobal>
 
-#include <utility>
-
 namespace {
-std::optional<TServices> installed;
-
 template <class Part>
 Part& given(Part* part, const char* what)
 {
@@ -29,16 +25,4 @@ TDesktopServices& TServices::desktop() const
 TMachineServices& TServices::machine() const
 {
     return given(machine_, "machine");
-}
-
-TServices TServices::current()
-{
-    if (!installed)
-        qFatal("TServices::current() called before any services were installed");
-    return *installed;
-}
-
-std::optional<TServices> TServices::setCurrent(std::optional<TServices> services)
-{
-    return std::exchange(installed, services);
 }

@@ -5,7 +5,6 @@
 #include "TPersonServices.h"
 
 #include <concepts>
-#include <optional>
 
 // The services a part of the program is handed, from main() or from a test,
 // and hands on to the parts it makes: the person, the desktop and the
@@ -32,14 +31,6 @@ public:
     TPersonServices& person() const;
     TDesktopServices& desktop() const;
     TMachineServices& machine() const;
-
-    // The services installed for the parts of the desktop program that do
-    // not get theirs handed in yet. Calling it before anything was installed
-    // is a programming error and ends the process with a message.
-    static TServices current();
-    // Installs `services` (nullopt uninstalls) and returns the ones installed
-    // before, so that a temporary installation can be undone.
-    static std::optional<TServices> setCurrent(std::optional<TServices> services);
 
 private:
     template <class Part, class All>

@@ -48,7 +48,7 @@ class tst_Categories : public QObject
 private:
     int run(const std::function<void(TfrmCategories&)>& script)
     {
-        TfrmCategories dialog;
+        TfrmCategories dialog(TScriptedServices::ofTest());
         return AdminTest::run(dialog, script, *db_, *cache_);
     }
 

@@ -61,7 +61,7 @@ private slots:
         }
         services_->expectMessage(TPersonServices::MessageKind::Information, QStringLiteral("Some alarms associated with this user were deleted"), TPersonServices::MessageAnswer::Ok);
 
-        TfrmDeleteUser wizard;
+        TfrmDeleteUser wizard(TScriptedServices::ofTest());
         QCOMPARE(run<TfrmDeleteUser>(wizard, [](TfrmDeleteUser& w) {
             answer(w, "TA");
             click(&w, "actDelete");
@@ -95,7 +95,7 @@ private slots:
         addEntry(*db_, 2, {2, 3});
         addEntry(*db_, 2, {1});
         QString shown;
-        TfrmDeleteUser wizard;
+        TfrmDeleteUser wizard(TScriptedServices::ofTest());
         QCOMPARE(run<TfrmDeleteUser>(wizard, [&](TfrmDeleteUser& w) {
             answer(w, answers);
             shown = child<QLabel>(&w, "lblSummary")->text();
@@ -112,7 +112,7 @@ private slots:
         services_->expectMessage(TPersonServices::MessageKind::Error, Locked, TPersonServices::MessageAnswer::Ok);
 
         QList<bool> stopped;
-        TfrmDeleteUser wizard;
+        TfrmDeleteUser wizard(TScriptedServices::ofTest());
         QCOMPARE(run<TfrmDeleteUser>(wizard, [&](TfrmDeleteUser& w) {
             answer(w, "TA");
             click(&w, "actDelete");

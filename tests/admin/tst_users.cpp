@@ -38,7 +38,7 @@ class tst_Users : public QObject
 private:
     int run(const std::function<void(TfrmUsers&)>& script)
     {
-        TfrmUsers dialog;
+        TfrmUsers dialog(TScriptedServices::ofTest());
         return AdminTest::run(dialog, script, RecordKey::format(1), *db_, *cache_);
     }
 

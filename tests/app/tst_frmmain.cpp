@@ -163,7 +163,6 @@ private slots:
         TInstanceLock first;
         QVERIFY(first.Acquire());
         TQtServices real;
-        const std::optional<TServices> scripted = TServices::setCurrent(real);
         {
             QString seen;
             QStringList alongside; // other windows on show with the message
@@ -184,7 +183,7 @@ private slots:
                 }
             });
             answer.start(5);
-            Shell shell;
+            Shell shell(real);
             QVERIFY(!shell.main->StartAlone());
             QCOMPARE(seen, QStringLiteral("Quorla is already running on this workstation"));
             QCOMPARE(alongside, QStringList());
@@ -194,7 +193,6 @@ private slots:
             QVERIFY(!shell.main->isVisible());
             QVERIFY(shell.main->Database() == nullptr);
         }
-        TServices::setCurrent(scripted);
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.readAll(), before);
         QVERIFY(first.Held());
@@ -315,7 +313,7 @@ private slots:
         addUser(db, QStringLiteral("JOE"), QString(), 1);
         QVERIFY(db.Users().Close());
         services.expectMessage(Kind::Error, TXIsamFile::ErrorText(IsamNotOpen), Answer::Ok);
-        TfrmLogin login;
+        TfrmLogin login(TScriptedServices::ofTest());
         UserRecord user;
         bool stayedOpen = false;
         whenModal([&](QWidget* dialog) {

@@ -130,7 +130,7 @@ void TestServerRoles::initTestCase()
     // creating role the first administrator, under the name typed.
     QList<Verdict> verdicts;
     QString welcomed;
-    boss_ = std::make_unique<TSession>();
+    boss_ = std::make_unique<TSession>(TScriptedServices::ofTest());
     const auto start = boss_->StartUp(
         tryInTurn({{QStringLiteral("BOSS"), QStringLiteral("WRONG")}, {QStringLiteral("BOSS"), QStringLiteral("BOSSPW")}},
                   verdicts),
@@ -233,13 +233,13 @@ void TestServerRoles::rolesFollowTheUsers()
     UserRecord after = before;
     after.setPassword(QStringLiteral("NEWPW"));
     QCOMPARE(TUserWriter(db).updateUser(admin2, after, before), TUserWriter::Result::Done);
-    QVERIFY_THROWS_EXCEPTION(TQuorlaDB::ERefused, TQuorlaDB(location_, {role, QStringLiteral("ADMINPW")}));
-    TQuorlaDB(location_, {role, QStringLiteral("NEWPW")});
+    QVERIFY_THROWS_EXCEPTION(TQuorlaDB::ERefused, TQuorlaDB(TScriptedServices::ofTest(), location_, {role, QStringLiteral("ADMINPW")}));
+    TQuorlaDB(TScriptedServices::ofTest(), location_, {role, QStringLiteral("NEWPW")});
     after.setPassword(QStringLiteral("ADMINPW"));
     QCOMPARE(TUserWriter(db).updateUser(admin2, after, before), TUserWriter::Result::Done);
     after.setPassword(QString());
     QCOMPARE(TUserWriter(db).updateUser(admin2, after, before), TUserWriter::Result::Done);
-    TQuorlaDB(location_, {role, QStringLiteral("ADMINPW")});
+    TQuorlaDB(TScriptedServices::ofTest(), location_, {role, QStringLiteral("ADMINPW")});
 
     // Another administrator cannot set the password of the role that may
     // create roles (he would have its powers); nothing is written.
@@ -256,7 +256,7 @@ void TestServerRoles::rolesFollowTheUsers()
         refusal = e.message();
     }
     QVERIFY2(refusal.contains(QLatin1String("may create roles")), qPrintable(refusal));
-    TQuorlaDB(location_, {TServerRoles::RoleName(QStringLiteral("BOSS")), QStringLiteral("BOSSPW")});
+    TQuorlaDB(TScriptedServices::ofTest(), location_, {TServerRoles::RoleName(QStringLiteral("BOSS")), QStringLiteral("BOSSPW")});
 }
 
 void TestServerRoles::rightsBothWays_data()
@@ -302,7 +302,7 @@ void TestServerRoles::rightsBothWays()
 
 bool TestServerRoles::programAllows(const QString& name, const QString& action)
 {
-    TSession as;
+    TSession as(TScriptedServices::ofTest());
     UserRecord user;
     TUserWriter(boss_->Database()->Users()).readUser(keys_[name], user);
     as.SetCurrentUser(user, keys_[name]);
@@ -460,7 +460,7 @@ void TestServerRoles::removalDropsTheRole()
     QCOMPARE(cluster_->query(QStringLiteral("roles"), "SELECT count(*) FROM pg_roles WHERE rolname = 'quorla_plain'"),
              QStringLiteral("0"));
     QVERIFY_THROWS_EXCEPTION(TQuorlaDB::ERefused,
-                             TQuorlaDB(location_, {TServerRoles::RoleName(QStringLiteral("PLAIN")), QStringLiteral("PLAINPW")}));
+                             TQuorlaDB(TScriptedServices::ofTest(), location_, {TServerRoles::RoleName(QStringLiteral("PLAIN")), QStringLiteral("PLAINPW")}));
 }
 
 // A folder's users copied onto a server become roles with the passwords
@@ -496,7 +496,7 @@ void TestServerRoles::copiedUsersBecomeRoles()
     TQuorlaDB miga(TScriptedServices::ofTest(), personal, {TServerRoles::RoleName(QStringLiteral("MIGA")), QStringLiteral("MIGPW")});
     QCOMPARE(miga.Users().RecordCount(), 2);
     QVERIFY_THROWS_EXCEPTION(TQuorlaDB::ERefused,
-                             TQuorlaDB(personal, {TServerRoles::RoleName(QStringLiteral("MIGB")), QString()}));
+                             TQuorlaDB(TScriptedServices::ofTest(), personal, {TServerRoles::RoleName(QStringLiteral("MIGB")), QString()}));
 }
 
 // Logging in as another user opens his own sessions; giving up keeps the

@@ -35,7 +35,7 @@ private slots:
     {
         AppTest::freshWorkstation();
         TScriptedServices services;
-        TSession session;
+        TSession session(TScriptedServices::ofTest());
         // A new database: its first administrator is logged in without a dialog.
         QCOMPARE(session.StartUp([](const TSession::TCheck&, UserRecord&, QString&) { return false; }, [](const TQuorlaCfg&) {},
                                  [](const QString&) {}),

@@ -72,40 +72,25 @@ TScriptedServices& scripted()
 class TOfTest : public TPersonServices, public TDesktopServices, public TMachineServices
 {
 public:
-    MessageAnswer message(MessageKind kind, MessageButtons buttons, const QString& text) override
+    MessageAnswer message(MessageKind k, MessageButtons b, const QString& t) override
     {
-        return scripted().message(kind, buttons, text);
+        return scripted().message(k, b, t);
     }
     void showApplicationError(const QString& text) override { scripted().showApplicationError(text); }
     int choose(const QString& text, const QStringList& choices) override { return scripted().choose(text, choices); }
     QString pickFolder(const QString& caption) override { return scripted().pickFolder(caption); }
-    QString pickSaveFile(const QString& caption, const QString& suggested, const QString& filter) override
-    {
-        return scripted().pickSaveFile(caption, suggested, filter);
-    }
-    QString pickOpenFile(const QString& caption, const QString& filter) override
-    {
-        return scripted().pickOpenFile(caption, filter);
-    }
+    QString pickSaveFile(const QString& c, const QString& s, const QString& f) override { return scripted().pickSaveFile(c, s, f); }
+    QString pickOpenFile(const QString& c, const QString& f) override { return scripted().pickOpenFile(c, f); }
     void pushBusyCursor() override { scripted().pushBusyCursor(); }
     void popBusyCursor() override { scripted().popBusyCursor(); }
     void beep() override { scripted().beep(); }
     QSize screenSize() override { return scripted().screenSize(); }
     ShowState startupShowState() override { return scripted().startupShowState(); }
     HandOffResult mailAvailability() override { return scripted().mailAvailability(); }
-    void sendMail(const MailMessage& mail, std::function<void(const HandOffResult&)> finished) override
-    {
-        scripted().sendMail(mail, std::move(finished));
-    }
+    void sendMail(const MailMessage& m, std::function<void(const HandOffResult&)> f) override { scripted().sendMail(m, f); }
     bool choosePrinter(QPrinter& printer) override { return scripted().choosePrinter(printer); }
-    HandOffResult showHelp(const QString& helpFile, const QString& topic) override
-    {
-        return scripted().showHelp(helpFile, topic);
-    }
-    quint32 notify(const DesktopNotification& note, std::function<void()> onActivated) override
-    {
-        return scripted().notify(note, std::move(onActivated));
-    }
+    HandOffResult showHelp(const QString& f, const QString& t) override { return scripted().showHelp(f, t); }
+    quint32 notify(const DesktopNotification& n, std::function<void()> a) override { return scripted().notify(n, a); }
     void withdrawNotification(quint32 handle) override { scripted().withdrawNotification(handle); }
     QString userName() override { return scripted().userName(); }
     QString hostName() override { return scripted().hostName(); }
@@ -115,7 +100,7 @@ public:
 } // namespace
 
 TScriptedServices::TScriptedServices()
-    : previous_(TServices::setCurrent(*this)), previousActive_(std::exchange(active, this))
+    : previousActive_(std::exchange(active, this))
 {
 }
 
@@ -129,7 +114,6 @@ TScriptedServices::~TScriptedServices()
 {
     if (clockSet_)
         TClock::setOverride({});
-    TServices::setCurrent(previous_);
     active = previousActive_;
 
     QStringList problems = takeUnexpected();

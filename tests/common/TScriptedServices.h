@@ -12,9 +12,9 @@
 // The services of a test: nothing is shown, nothing waits, and every question
 // the code asks is answered from a script that the test writes beforehand.
 //
-// Constructing one installs it as TServices::current() and as the one that
-// ofTest() passes calls to; destroying it puts the previously installed
-// services back and removes any clock it set.
+// Constructing one installs it as the one that ofTest() passes calls to;
+// destroying it puts the previously installed one back and removes any clock
+// it set.
 //
 // Messages: each shown message is recorded (kind, buttons, text) and compared
 // with the head of the script. A message that matches is answered with the
@@ -144,7 +144,6 @@ private:
         MessageAnswer answer;
     };
 
-    std::optional<TServices> previous_;
     TScriptedServices* previousActive_;
     bool clockSet_ = false;
     QQueue<ScriptedMessage> script_;

@@ -2,6 +2,7 @@
 
 #include "PostgresCluster.h"
 #include "TQuorlaDB.h"
+#include "TScriptedServices.h"
 #include "TWorkstationStore.h"
 #include "TestEnvironment.h"
 #include "UserRecord.h"

@@ -19,7 +19,7 @@ private slots:
     {
         TScriptedServices services;
         services.expectMessage(Kind::Warning, QStringLiteral("Go?"), Answer::Ok);
-        QCOMPARE(TServices::current().person().message(Kind::Confirmation, Buttons::OkCancel, QStringLiteral("Go?")),
+        QCOMPARE(services.message(Kind::Confirmation, Buttons::OkCancel, QStringLiteral("Go?")),
                  Answer::Cancel);
         QCOMPARE(services.takeUnexpected().size(), 1);
         QCOMPARE(services.takePendingScript().size(), 1);

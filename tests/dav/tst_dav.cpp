@@ -104,7 +104,6 @@ private:
 void TestDav::initTestCase()
 {
     services_ = std::make_unique<TScriptedServices>();
-    TServices::setCurrent(*services_);
     cluster_ = PostgresCluster::ForTestEngine();
     const QList<std::tuple<QString, QString, qint32>> people{
         {QStringLiteral("ANNA"), QStringLiteral("ANNAPW"), UserRecord::CanAddEntries},
@@ -163,7 +162,6 @@ void TestDav::cleanupTestCase()
     server_.reset();
     service_.reset();
     boss_.reset();
-    TServices::setCurrent(std::nullopt);
 }
 
 QString TestDav::addEntry(const QString& owner, const QString& text, qint32 flags, const QString& start)

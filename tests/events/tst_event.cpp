@@ -393,7 +393,7 @@ private:
 
     std::unique_ptr<TQuorlaDB> db;
     TDisplaySettings cfg;
-    TfrmEvent frm;
+    TfrmEvent frm{TScriptedServices::ofTest()};
     AlarmRecord alarm;
 };
 

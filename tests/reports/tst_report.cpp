@@ -104,10 +104,10 @@ private slots:
         } else if (shown.isEmpty()) {
             services.expectMessage(TPersonServices::MessageKind::Error, "Unable to locate user", TPersonServices::MessageAnswer::Ok);
         }
-        TfrmReport dialog;
+        TfrmReport dialog(TScriptedServices::ofTest());
         if (exported)
             dialog.SetPurpose(TfrmReport::Purpose::Export);
-        TfrmReportViewer viewer;
+        TfrmReportViewer viewer(TScriptedServices::ofTest());
         TDisplaySettings settings;
         QString seen;
         bool reshown = false;

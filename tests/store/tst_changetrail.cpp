@@ -473,7 +473,7 @@ private slots:
         const QString k = TEventWriter(*o.db).insertEntryWithAlarms(e, none);
         o.services.setNow(at(-17));
         const auto anna = holdingChild([&] {
-            auto* hers = new TQuorlaDB; // held until the child is killed
+            auto* hers = new TQuorlaDB(TScriptedServices::ofTest()); // held until the child is killed
             hers->SetActingUser(key(1));
             TEventWriter writer(*hers);
             return opens(writer, k, *new std::optional<TRecordLock>);

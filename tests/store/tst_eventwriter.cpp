@@ -178,7 +178,7 @@ private slots:
         std::unique_ptr<TestChild> elsewhere;
         if (held) {
             elsewhere = holdingChild([&] {
-                auto* other = new TQuorlaDB{TDatabaseLocation(db->RootPath())}; // held until the child is killed
+                auto* other = new TQuorlaDB{TScriptedServices::ofTest(), TDatabaseLocation(db->RootPath())}; // held until the child is killed
                 return other->Alarms().Lock(secondKey);
             });
             QVERIFY(elsewhere);

@@ -72,7 +72,7 @@ private slots:
     {
         const QString uri = newDatabase();
         TScriptedServices services;
-        TQuorlaDB here, elsewhere;
+        TQuorlaDB here(TScriptedServices::ofTest()), elsewhere(TScriptedServices::ofTest());
         QCOMPARE(here.RootPath(), uri);
         QCOMPARE(server_->query(name_, "SELECT string_agg(name, ',' ORDER BY id) FROM quorla_datasets"),
                  QStringLiteral("qlusers,qlalarms,qlcat,qldayent,qltrail,qlholders,qlseries,qlserlnk,qlimport"));

@@ -374,7 +374,7 @@ private slots:
                                                              "folder.\r\rChanges made by two workstations at the "
                                                              "same moment are not protected there."),
                                Answer::Ok);
-        TQuorlaDB first, second;
+        TQuorlaDB first(TScriptedServices::ofTest()), second(TScriptedServices::ofTest());
         QVERIFY(first.Users().Active() && second.DayEntries().Active());
     }
 };

@@ -308,7 +308,7 @@ private slots:
         const SeriesLinkRecord link = writer.Links(seriesKey)[3].second;
         const QString fifth = writer.Links(seriesKey)[4].second.EntryKey();
         const auto holder = holdingChild([&] {
-            auto* other = new TQuorlaDB{TDatabaseLocation(o.location)}; // held until the child is killed
+            auto* other = new TQuorlaDB{TScriptedServices::ofTest(), TDatabaseLocation(o.location)}; // held until the child is killed
             other->SetActingUser(key(2));
             return (new TRecordLock(other->DayEntries(), link.EntryKey(), &other->Holders()))->Held();
         });
