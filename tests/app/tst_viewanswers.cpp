@@ -35,7 +35,7 @@ private slots:
     {
         AppTest::freshWorkstation();
         TScriptedServices services;
-        TSession session(TScriptedServices::ofTest());
+        TSession session(services);
         // A new database: its first administrator is logged in without a dialog.
         QCOMPARE(session.StartUp([](const TSession::TCheck&, UserRecord&, QString&) { return false; }, [](const TQuorlaCfg&) {},
                                  [](const QString&) {}),
@@ -53,7 +53,7 @@ private slots:
             alarm.setAlarmTime(at(hour));
             keys << TEventWriter(db).insertEntryWithAlarms(entry, alarm);
         }
-        TViewAnswers answers(session);
+        TViewAnswers answers(services, session);
         const auto marks = [&] {
             TDayEntries entries;
             answers.WantDayEntries(nullptr, at(0), entries);

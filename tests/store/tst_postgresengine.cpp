@@ -251,7 +251,7 @@ private slots:
         UserRecord read;
         QVERIFY(!users.GetEqual(read.bytes(), 0, key(1)));
         QCOMPARE(users.LastError(), IsamServerLost);
-        QVERIFY_THROWS_EXCEPTION(EQuorlaDB, TQuorlaDB another);
+        QVERIFY_THROWS_EXCEPTION(EQuorlaDB, TQuorlaDB another(TScriptedServices::ofTest()));
         const qint64 seconds = waited.elapsed() / 1000;
         QVERIFY(server_->freeze(false));
         QVERIFY2(seconds < 60, qPrintable(QStringLiteral("frozen for %1 s").arg(seconds)));
