@@ -29,11 +29,11 @@ const QString CategoryLocked = QStringLiteral("Unable to update this category. A
 
 } // namespace
 
-TfrmCategories::TfrmCategories(QWidget* parent)
-    : QDialog(parent), ui_(std::make_unique<Ui::TfrmCategories>())
+TfrmCategories::TfrmCategories(TServices services, QWidget* parent)
+    : QDialog(parent), services_(services), ui_(std::make_unique<Ui::TfrmCategories>())
 {
     ui_->setupUi(this);
-    TTextLimit::Apply(ui_->edtCategory, CategoryRecord::DescriptionCapacity);
+    TTextLimit::Apply(ui_->edtCategory, services_.desktop(), CategoryRecord::DescriptionCapacity);
     connect(ui_->lstCategories, &QListWidget::itemClicked, this, &TfrmCategories::lstCategoriesClick);
     connect(ui_->lstCategories, &QListWidget::currentRowChanged, this, &TfrmCategories::lstCategoriesClick);
     connect(ui_->lstCategories, &QListWidget::itemSelectionChanged, this, &TfrmCategories::CheckCategorySelected);
@@ -119,7 +119,7 @@ void TfrmCategories::edtCategoryEnter()
 
 void TfrmCategories::actAddExecute()
 {
-    TCommand::Run([this] { addCategory(); });
+    TCommand::Run(services_.person(), [this] { addCategory(); });
 }
 
 void TfrmCategories::addCategory()
@@ -127,7 +127,7 @@ void TfrmCategories::addCategory()
     CategoryRecord category;
     const QString key = TCategoryWriter(*database_).addCategory(ui_->edtCategory->text(), category);
     if (key.isEmpty()) {
-        TServices::current().message(TServices::MessageKind::Information, TServices::MessageButtons::Ok, Duplicate);
+        services_.person().message(TPersonServices::MessageKind::Information, TPersonServices::MessageButtons::Ok, Duplicate);
         return;
     }
 
@@ -138,7 +138,7 @@ void TfrmCategories::addCategory()
 
 void TfrmCategories::actUpdateExecute()
 {
-    TCommand::Run([this] { renameCategory(); });
+    TCommand::Run(services_.person(), [this] { renameCategory(); });
 }
 
 void TfrmCategories::renameCategory()
@@ -157,7 +157,7 @@ void TfrmCategories::renameCategory()
 
 void TfrmCategories::actDeleteExecute()
 {
-    TCommand::Run([this] { deleteCategory(); });
+    TCommand::Run(services_.person(), [this] { deleteCategory(); });
 }
 
 void TfrmCategories::deleteCategory()
@@ -165,12 +165,12 @@ void TfrmCategories::deleteCategory()
     const QString key = selectedKey();
     if (key.isEmpty())
         return;
-    if (TServices::current().message(TServices::MessageKind::Confirmation, TServices::MessageButtons::YesNo,
+    if (services_.person().message(TPersonServices::MessageKind::Confirmation, TPersonServices::MessageButtons::YesNo,
                                      ConfirmDelete)
-        != TServices::MessageAnswer::Yes)
+        != TPersonServices::MessageAnswer::Yes)
         return;
     {
-        const TBusyCursor busy;
+        const TBusyCursor busy(services_.person());
         TCategoryWriter(*database_).deleteCategory(key);
     }
     {
@@ -185,7 +185,7 @@ void TfrmCategories::deleteCategory()
 
 void TfrmCategories::actCloseExecute()
 {
-    TCommand::Run([this] {
+    TCommand::Run(services_.person(), [this] {
         database_->ReopenUsersAndCategories();
         categoryCache_->Reload();
         done(1);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "TServices.h"
+
 #include <QDialog>
 
 #include <memory>
@@ -25,7 +27,7 @@ class TfrmCategories : public QDialog
     Q_OBJECT
 
 public:
-    explicit TfrmCategories(QWidget* parent = nullptr);
+    explicit TfrmCategories(TServices services, QWidget* parent = nullptr);
     ~TfrmCategories() override;
 
     // Lists every category (an empty list is allowed), selects the first and
@@ -53,6 +55,7 @@ private:
     void renameCategory();
     void deleteCategory();
 
+    TServices services_;
     std::unique_ptr<Ui::TfrmCategories> ui_;
     TQuorlaDB* database_ = nullptr;
     TCategoryCache* categoryCache_ = nullptr;

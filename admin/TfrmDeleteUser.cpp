@@ -28,8 +28,8 @@ const QString AlarmsDeleted = QStringLiteral("Some alarms associated with this u
 
 } // namespace
 
-TfrmDeleteUser::TfrmDeleteUser(QWidget* parent)
-    : QDialog(parent), ui_(std::make_unique<Ui::TfrmDeleteUser>())
+TfrmDeleteUser::TfrmDeleteUser(TServices services, QWidget* parent)
+    : QDialog(parent), services_(services), ui_(std::make_unique<Ui::TfrmDeleteUser>())
 {
     ui_->setupUi(this);
     connect(ui_->actPrev, &QPushButton::clicked, this, &TfrmDeleteUser::actPrevExecute);
@@ -92,7 +92,7 @@ void TfrmDeleteUser::fillUserLists()
 void TfrmDeleteUser::showPage(int page)
 {
     if (page == LastPage)
-        TCommand::Run([this] { ui_->lblSummary->setText(summary()); });
+        TCommand::Run(services_.person(), [this] { ui_->lblSummary->setText(summary()); });
     ui_->nbkMain->setCurrentIndex(page);
     actPrevUpdate();
     actNextUpdate();
@@ -197,15 +197,16 @@ void TfrmDeleteUser::actDeleteExecute()
     if (ui_->nbkMain->currentIndex() != LastPage)
         return;
     TUserRemoval::TSummary summary;
-    const bool finished = TCommand::Run([this, &summary] {
+    const bool finished = TCommand::Run(services_.person(), [this, &summary] {
         // The datasets are reopened whether the pass finished or not, so that
         // what it did is seen at once.
         struct Reopen
         {
             TQuorlaDB& database;
-            ~Reopen() { TCommand::Run([this] { database.ReopenUsersAndCategories(); }); }
-        } reopen{*database_};
-        const TBusyCursor busy;
+            TPersonServices& person;
+            ~Reopen() { TCommand::Run(person, [this] { database.ReopenUsersAndCategories(); }); }
+        } reopen{*database_, services_.person()};
+        const TBusyCursor busy(services_.person());
         QProgressBar* progress = ui_->prgScanning;
         ui_->lblScanning->show();
         progress->setRange(0, 0);
@@ -222,7 +223,7 @@ void TfrmDeleteUser::actDeleteExecute()
     if (!finished)
         return;
     if (summary.alarms > 0) {
-        TServices::current().message(TServices::MessageKind::Information, TServices::MessageButtons::Ok,
+        services_.person().message(TPersonServices::MessageKind::Information, TPersonServices::MessageButtons::Ok,
                                      AlarmsDeleted);
     }
     QDialog::done(1);

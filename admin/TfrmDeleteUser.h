@@ -1,5 +1,7 @@
 #pragma once
 
+#include "TServices.h"
+
 #include <QDialog>
 #include <QString>
 
@@ -26,7 +28,7 @@ class TfrmDeleteUser : public QDialog
     Q_OBJECT
 
 public:
-    explicit TfrmDeleteUser(QWidget* parent = nullptr);
+    explicit TfrmDeleteUser(TServices services, QWidget* parent = nullptr);
     ~TfrmDeleteUser() override;
 
     // Starts on the first page with transfer and assign chosen and the first
@@ -60,6 +62,7 @@ private:
     // What Delete will do with these answers, naming the user.
     QString summary();
 
+    TServices services_;
     std::unique_ptr<Ui::TfrmDeleteUser> ui_;
     QString userKey_;
     // "FULL NAME (USERNAME)" of the user being removed.

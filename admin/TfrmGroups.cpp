@@ -12,8 +12,8 @@
 
 #include <exception>
 
-TfrmGroups::TfrmGroups(QWidget* parent)
-    : QDialog(parent), ui(std::make_unique<Ui::TfrmGroups>()), aeGroup_(new TfrmAEGroup(this)),
+TfrmGroups::TfrmGroups(TServices services, QWidget* parent)
+    : QDialog(parent), services_(services), ui(std::make_unique<Ui::TfrmGroups>()), aeGroup_(new TfrmAEGroup(this)),
       popup_(new QMenu(this))
 {
     ui->setupUi(this);
@@ -74,7 +74,7 @@ void TfrmGroups::actNewExecute()
     TGroup added;
     if (aeGroup_->Execute(added, QStringLiteral("New Group"), *database_) != 1)
         return;
-    TCommand::Run([this, &added] {
+    TCommand::Run(services_.person(), [this, &added] {
         int slot = 0;
         while (slot < TDisplaySettings::GroupCount && !settings_->Groups[slot].Name.isEmpty())
             ++slot;
@@ -109,9 +109,9 @@ void TfrmGroups::actDeleteExecute()
     if (slot < 0)
         return;
     TGroup& group = settings_->Groups[slot];
-    if (TServices::current().message(TServices::MessageKind::Confirmation, TServices::MessageButtons::YesNo,
+    if (services_.person().message(TPersonServices::MessageKind::Confirmation, TPersonServices::MessageButtons::YesNo,
                                      QStringLiteral("Delete group \"") + group.Name + QStringLiteral("\". Are you sure?"))
-        != TServices::MessageAnswer::Yes)
+        != TPersonServices::MessageAnswer::Yes)
         return;
     group.Name.clear();
     group.Clear();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "TServices.h"
+
 #include <QDialog>
 
 #include <memory>
@@ -21,7 +23,7 @@ class TfrmGroups : public QDialog
     Q_OBJECT
 
 public:
-    explicit TfrmGroups(QWidget* parent = nullptr);
+    explicit TfrmGroups(TServices services, QWidget* parent = nullptr);
     ~TfrmGroups() override;
 
     // Lists the used slots of `settings` by name and shows the dialog; the
@@ -36,6 +38,7 @@ private:
     void updateActions();
     int selectedSlot() const;
 
+    TServices services_;
     std::unique_ptr<Ui::TfrmGroups> ui;
     TfrmAEGroup* aeGroup_;
     QMenu* popup_;

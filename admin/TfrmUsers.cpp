@@ -38,21 +38,21 @@ const QString UserLocked = QStringLiteral("Unable to update this user. Another u
 const QString UserGone = QStringLiteral("Unable to update this user. Another user has deleted it");
 const QString UserChanged = QStringLiteral("Unable to update this user. Another user has changed it");
 
-void inform(const QString& text)
+void inform(TPersonServices& person, const QString& text)
 {
-    TServices::current().message(TServices::MessageKind::Information, TServices::MessageButtons::Ok, text);
+    person.message(TPersonServices::MessageKind::Information, TPersonServices::MessageButtons::Ok, text);
 }
 
 } // namespace
 
-TfrmUsers::TfrmUsers(QWidget* parent)
-    : QDialog(parent), ui_(std::make_unique<Ui::TfrmUsers>()), frmDeleteUser_(new TfrmDeleteUser(this))
+TfrmUsers::TfrmUsers(TServices services, QWidget* parent)
+    : QDialog(parent), services_(services), ui_(std::make_unique<Ui::TfrmUsers>()), frmDeleteUser_(new TfrmDeleteUser(services, this))
 {
     ui_->setupUi(this);
-    TTextLimit::Apply(ui_->edtUserName, UserRecord::UserNameCapacity, true);
-    TTextLimit::Apply(ui_->edtPassword, UserRecord::PasswordCapacity, true);
-    TTextLimit::Apply(ui_->edtFullname, UserRecord::FullNameCapacity);
-    TTextLimit::Apply(ui_->edtAbbreviation, UserRecord::AbbreviationCapacity);
+    TTextLimit::Apply(ui_->edtUserName, services_.desktop(), UserRecord::UserNameCapacity, true);
+    TTextLimit::Apply(ui_->edtPassword, services_.desktop(), UserRecord::PasswordCapacity, true);
+    TTextLimit::Apply(ui_->edtFullname, services_.desktop(), UserRecord::FullNameCapacity);
+    TTextLimit::Apply(ui_->edtAbbreviation, services_.desktop(), UserRecord::AbbreviationCapacity);
 
     // A click loads the user, the one already selected too (throwing away
     // what was typed over him).
@@ -119,7 +119,7 @@ QString TfrmUsers::selectedKey() const
 
 void TfrmUsers::lstUsersClick()
 {
-    TCommand::Run([this] { loadSelectedUser(); });
+    TCommand::Run(services_.person(), [this] { loadSelectedUser(); });
 }
 
 void TfrmUsers::loadSelectedUser()
@@ -170,7 +170,7 @@ UserRecord TfrmUsers::recordFromFields() const
 
 void TfrmUsers::actAddExecute()
 {
-    TCommand::Run([this] { addUser(); });
+    TCommand::Run(services_.person(), [this] { addUser(); });
 }
 
 void TfrmUsers::addUser()
@@ -178,7 +178,7 @@ void TfrmUsers::addUser()
     const UserRecord user = recordFromFields();
     QString key;
     if (TUserWriter(*database_).addUser(user, key) == TUserWriter::Result::NameTaken) {
-        inform(NameTaken);
+        inform(services_.person(), NameTaken);
         return;
     }
     auto* item = new QListWidgetItem(user.UserName());
@@ -209,7 +209,7 @@ void TfrmUsers::fieldsEnter()
 
 void TfrmUsers::actUpdateExecute()
 {
-    TCommand::Run([this] { updateUser(); });
+    TCommand::Run(services_.person(), [this] { updateUser(); });
 }
 
 void TfrmUsers::updateUser()
@@ -222,11 +222,11 @@ void TfrmUsers::updateUser()
     // since is never written over unseen.
     switch (writer.updateUser(key, recordFromFields(), loaded_)) {
     case TUserWriter::Result::NoSuchUser:
-        inform(NoSuchUser);
+        inform(services_.person(), NoSuchUser);
         break;
     case TUserWriter::Result::NameTaken:
         // Two users with one name would make log-in ambiguous.
-        inform(NameTaken);
+        inform(services_.person(), NameTaken);
         break;
     case TUserWriter::Result::Locked:
         throw EQuorla(THolderNotes::WithHolder(UserLocked, writer.LockHolder()));
@@ -244,12 +244,12 @@ void TfrmUsers::updateUser()
 
 void TfrmUsers::actDeleteExecute()
 {
-    TCommand::Run([this] {
+    TCommand::Run(services_.person(), [this] {
         const QString key = selectedKey();
         if (key.isEmpty())
             return;
         if (key == currentUserKey_) {
-            inform(CannotDeleteSelf);
+            inform(services_.person(), CannotDeleteSelf);
             return;
         }
         if (frmDeleteUser_->Execute(key, *database_) != 1)
@@ -268,7 +268,7 @@ void TfrmUsers::actDeleteExecute()
 
 void TfrmUsers::actCloseExecute()
 {
-    TCommand::Run([this] {
+    TCommand::Run(services_.person(), [this] {
         database_->ReopenUsersAndCategories();
         userCache_->Reload();
         done(1);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "TServices.h"
 #include "UserRecord.h"
 
 #include <QDialog>
@@ -30,7 +31,7 @@ class TfrmUsers : public QDialog
     Q_OBJECT
 
 public:
-    explicit TfrmUsers(QWidget* parent = nullptr);
+    explicit TfrmUsers(TServices services, QWidget* parent = nullptr);
     ~TfrmUsers() override;
 
     // Lists every user, loads the first and shows the dialog modally.
@@ -65,6 +66,7 @@ private:
     void addUser();
     void updateUser();
 
+    TServices services_;
     std::unique_ptr<Ui::TfrmUsers> ui_;
     TfrmDeleteUser* frmDeleteUser_;
     QString currentUserKey_;

@@ -44,7 +44,7 @@ bool TDesktopNotifier::connectBus()
     return bus_.isConnected();
 }
 
-quint32 TDesktopNotifier::Notify(const TServices::DesktopNotification& note, std::function<void()> onActivated)
+quint32 TDesktopNotifier::Notify(const TDesktopServices::DesktopNotification& note, std::function<void()> onActivated)
 {
     if (!connectBus())
         return 0;

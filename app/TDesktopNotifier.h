@@ -1,6 +1,6 @@
 #pragma once
 
-#include "TServices.h"
+#include "TDesktopServices.h"
 
 #include <QDBusConnection>
 #include <QHash>
@@ -29,9 +29,9 @@ public:
     explicit TDesktopNotifier(QObject* parent = nullptr);
     ~TDesktopNotifier() override;
 
-    // See TServices::notify. 0 when there is no session bus.
-    quint32 Notify(const TServices::DesktopNotification& note, std::function<void()> onActivated);
-    // See TServices::withdrawNotification. A note whose id has not arrived yet
+    // See TDesktopServices::notify. 0 when there is no session bus.
+    quint32 Notify(const TDesktopServices::DesktopNotification& note, std::function<void()> onActivated);
+    // See TDesktopServices::withdrawNotification. A note whose id has not arrived yet
     // is closed as soon as it does.
     void Withdraw(quint32 handle);
 

@@ -7,6 +7,7 @@
 #include "SeriesLinkRecord.h"
 #include "SeriesRecord.h"
 #include "TBusyCursor.h"
+#include "TServices.h"
 #include "TCommand.h"
 #include "TCommandScope.h"
 #include "TEventWriter.h"
@@ -33,9 +34,9 @@
 
 namespace {
 
-using Kind = TServices::MessageKind;
-using Buttons = TServices::MessageButtons;
-using Answer = TServices::MessageAnswer;
+using Kind = TPersonServices::MessageKind;
+using Buttons = TPersonServices::MessageButtons;
+using Answer = TPersonServices::MessageAnswer;
 
 const QString EditLocked = QStringLiteral("Unable to edit event properties. Another user has locked it");
 const QString EditGone = QStringLiteral("Unable to edit event properties. Another user has deleted it");
@@ -47,9 +48,9 @@ const QString EditAlarmLocked
     = QStringLiteral("Unable to save event properties. Another user has locked the alarm of %1\r\r"
                      "Nothing was saved: the event and its alarms are as they were.");
 
-void tell(const QString& text)
+void tell(TPersonServices& person, const QString& text)
 {
-    TServices::current().message(Kind::Information, Buttons::Ok, text);
+    person.message(Kind::Information, Buttons::Ok, text);
 }
 
 using Scope = TSeriesWriter::Scope;
@@ -68,9 +69,9 @@ QDate dayOfKey(const QString& key)
     return QDate(stamp.Year(), stamp.Month(), stamp.Day());
 }
 
-QDate today()
+QDate today(TMachineServices& machine)
 {
-    return TServices::current().now().date();
+    return machine.now().date();
 }
 
 // A series' template from the edited entry and alarm: the alarm rings as far
@@ -115,11 +116,11 @@ void showTemplate(TQuorlaDB& db, const SeriesRecord& series, const QDate& day, D
 // A save that failed and may be tried again from the editor, which stays
 // open with what was typed: the failure is shown whether or not its outage
 // was told already (TCommand::Screen still learns of it).
-void reportFailedSave(const EQuorla& error)
+void reportFailedSave(TPersonServices& person, const EQuorla& error)
 {
     if (TCommand::Screen)
         TCommand::Screen(error.message());
-    TServices::current().showApplicationError(TOutageWatch::Clean(error.message()));
+    person.showApplicationError(TOutageWatch::Clean(error.message()));
 }
 
 } // namespace
@@ -144,15 +145,15 @@ const QString TEventCommands::SeriesUnavailable
 const QString TEventCommands::SeriesLeft
     = QStringLiteral("These events are open on other workstations and were left as they were:");
 
-TEventCommands::TEventCommands(TSession& session, TViewNavigator& views)
-    : session_(session), views_(views)
+TEventCommands::TEventCommands(TServices services, TSession& session, TViewNavigator& views)
+    : services_(services), session_(session), views_(views)
 {
 }
 
 void TEventCommands::UseEditor(TfrmEvent& frmEvent)
 {
     Editor = [this, &frmEvent](bool isEdit, bool userSelection, DayEntryRecord& entry, AlarmRecord& alarm,
-                               TServices::MailMessage& mail) {
+                               TDesktopServices::MailMessage& mail) {
         frmEvent.EnableUserSelection(userSelection);
         frmEvent.SetEntryKey(isEdit ? editing_ : QString());
         frmEvent.SetRepeat(Repeat.rule, Repeat.editable);
@@ -170,7 +171,7 @@ void TEventCommands::UseEditor(TfrmEvent& frmEvent)
 }
 
 bool TEventCommands::EditUntilSaved(bool isEdit, bool userSelection, DayEntryRecord& entry, AlarmRecord& alarm,
-                                    TServices::MailMessage& mail, const std::function<bool()>& save)
+                                    TDesktopServices::MailMessage& mail, const std::function<bool()>& save)
 {
     std::exception_ptr lost;
     bool over = false;
@@ -184,7 +185,7 @@ bool TEventCommands::EditUntilSaved(bool isEdit, bool userSelection, DayEntryRec
             if (over)
                 lost = std::current_exception();
             else
-                reportFailedSave(error);
+                reportFailedSave(services_.person(), error);
         }
         return over;
     };
@@ -206,18 +207,18 @@ bool TEventCommands::EditUntilSaved(bool isEdit, bool userSelection, DayEntryRec
 void TEventCommands::TellIfHidden(const DayEntryRecord& entry)
 {
     if (!session_.EntryVisible(entry))
-        tell(NotDisplayed);
+        tell(services_.person(), NotDisplayed);
 }
 
-void TEventCommands::HandOff(const TServices::MailMessage& mail)
+void TEventCommands::HandOff(const TDesktopServices::MailMessage& mail)
 {
     if (mail.recipients.isEmpty())
         return;
-    TServices::current().sendMail(mail, [](const TServices::HandOffResult& result) {
-        if (result.outcome == TServices::Outcome::Done)
+    services_.desktop().sendMail(mail, [&person = services_.person()](const TDesktopServices::HandOffResult& result) {
+        if (result.outcome == TDesktopServices::Outcome::Done)
             return;
-        TCommand::Run([&result] {
-            tell(result.errorText.isEmpty() ? MailFailed : MailFailed + QStringLiteral("\r\r") + result.errorText);
+        TCommand::Run(person, [&person, &result] {
+            tell(person, result.errorText.isEmpty() ? MailFailed : MailFailed + QStringLiteral("\r\r") + result.errorText);
         });
     });
 }
@@ -238,7 +239,7 @@ void TEventCommands::actEventNewExecute()
     AlarmRecord alarm;
     db->InitAlarmRecord(alarm);
     alarm.setAlarmTime(entry.StartTime());
-    TServices::MailMessage mail;
+    TDesktopServices::MailMessage mail;
     Repeat = {};
     bool unavailable = false;
     const auto save = [&] {
@@ -247,12 +248,12 @@ void TEventCommands::actEventNewExecute()
             fillTemplate(series, entry, alarm, *Repeat.rule);
             TSeriesWriter::TOutcome outcome;
             {
-                TBusyCursor busy;
-                outcome = TSeriesWriter(*db).Create(series, today());
+                TBusyCursor busy(services_.person());
+                outcome = TSeriesWriter(*db).Create(series, today(services_.machine()));
             }
             unavailable = outcome.result != TSeriesWriter::Result::Done;
         } else {
-            TBusyCursor busy;
+            TBusyCursor busy(services_.person());
             TEventWriter(*db).insertEntryWithAlarms(entry, alarm);
         }
         return true;
@@ -260,7 +261,7 @@ void TEventCommands::actEventNewExecute()
     if (!EditUntilSaved(false, chooseUsers, entry, alarm, mail, save))
         return;
     if (unavailable) {
-        tell(SeriesUnavailable);
+        tell(services_.person(), SeriesUnavailable);
         return;
     }
     HandOff(mail);
@@ -293,7 +294,7 @@ void TEventCommands::actEventPropertiesExecute()
             Repeat.rule = record.Rule();
     }
     DayEntryRecord entry;
-    TServices::MailMessage mail;
+    TDesktopServices::MailMessage mail;
     {
         TEventWriter writer(*db);
         AlarmRecord alarm;
@@ -303,11 +304,11 @@ void TEventCommands::actEventPropertiesExecute()
         std::optional<TRecordLock> lock;
         switch (writer.openEntry(key, lock, entry, alarm, hadAlarm)) {
         case TEventWriter::Result::EntryLocked:
-            tell(THolderNotes::WithHolder(EditLocked, writer.LockHolder()));
+            tell(services_.person(), THolderNotes::WithHolder(EditLocked, writer.LockHolder()));
             return;
         case TEventWriter::Result::Gone:
             // The screen showed an entry that is no longer there.
-            tell(EditGone);
+            tell(services_.person(), EditGone);
             views_.RefreshView();
             return;
         default:
@@ -327,7 +328,7 @@ void TEventCommands::actEventPropertiesExecute()
         TEventWriter::Result saved = TEventWriter::Result::Done;
         QString refusal;
         const auto save = [&] {
-            TBusyCursor busy;
+            TBusyCursor busy(services_.person());
             if (std::exchange(relock, false)) {
                 lock.reset();
                 lock.emplace(db->DayEntries(), key, &db->Holders());
@@ -361,14 +362,14 @@ void TEventCommands::actEventPropertiesExecute()
         const auto closed = qScopeGuard([this] { editing_.clear(); });
         const bool edited = EditUntilSaved(true, session_.MayAddForOthers(), entry, alarm, mail, save);
         if (!refusal.isEmpty()) {
-            tell(refusal);
+            tell(services_.person(), refusal);
             return;
         }
         if (!edited) {
             mail = {};
         } else {
             if (saved == TEventWriter::Result::Gone) {
-                tell(EditGone);
+                tell(services_.person(), EditGone);
                 views_.RefreshView();
                 return;
             }
@@ -377,7 +378,7 @@ void TEventCommands::actEventPropertiesExecute()
                 const QString userKey = writer.LockedAlarmUser();
                 const QString name = TUserWriter(db->Users()).readUser(userKey, user)
                     ? user.FullName() : QStringLiteral("user ") + userKey;
-                tell(THolderNotes::WithHolder(EditAlarmLocked.arg(name), writer.LockHolder()));
+                tell(services_.person(), THolderNotes::WithHolder(EditAlarmLocked.arg(name), writer.LockHolder()));
                 return;
             }
         }
@@ -408,28 +409,28 @@ void TEventCommands::actEventDeleteExecute()
         }
     }
     const QString question = QStringLiteral("Delete event \"%1\". Are you sure?").arg(description);
-    if (TServices::current().message(Kind::Confirmation, Buttons::YesNo, question) != Answer::Yes)
+    if (services_.person().message(Kind::Confirmation, Buttons::YesNo, question) != Answer::Yes)
         return;
     TEventWriter::Result result;
     TEventWriter writer(*db);
     {
-        TBusyCursor busy;
+        TBusyCursor busy(services_.person());
         // Only the entry the user confirmed: one changed or deleted elsewhere
         // since the screen showed it is left alone.
         result = writer.deleteEntryWithAlarms(key, description);
     }
     switch (result) {
     case TEventWriter::Result::EntryLocked:
-        tell(THolderNotes::WithHolder(DeleteLocked, writer.LockHolder()));
+        tell(services_.person(), THolderNotes::WithHolder(DeleteLocked, writer.LockHolder()));
         return;
     case TEventWriter::Result::AlarmLocked:
-        tell(AlarmLocked);
+        tell(services_.person(), AlarmLocked);
         return;
     case TEventWriter::Result::Gone:
-        tell(DeleteGone);
+        tell(services_.person(), DeleteGone);
         break;
     case TEventWriter::Result::Changed:
-        tell(DeleteChanged);
+        tell(services_.person(), DeleteChanged);
         break;
     default:
         break;
@@ -444,7 +445,7 @@ std::optional<TSeriesWriter::Scope> TEventCommands::AskScope(TSeriesWriter& seri
     cancelled = false;
     if (!series.Available() || !series.LinkOf(key, link))
         return std::nullopt;
-    const int chosen = TServices::current().choose(question.arg(views_.SelectedDescription()), SeriesChoices);
+    const int chosen = services_.person().choose(question.arg(views_.SelectedDescription()), SeriesChoices);
     if (chosen < 0 || chosen >= SeriesChoices.size()) {
         cancelled = true;
         return std::nullopt;
@@ -456,12 +457,12 @@ bool TEventCommands::ReadSeriesToChange(TSeriesWriter& series, const SeriesLinkR
                                         const QString& gone)
 {
     if (!series.ReadSeries(link.SeriesKey(), record)) {
-        tell(gone);
+        tell(services_.person(), gone);
         views_.RefreshView();
         return false;
     }
     if (!session_.MayChange(record.OwnerKey())) {
-        tell(SeriesNoRight);
+        tell(services_.person(), SeriesNoRight);
         return false;
     }
     return true;
@@ -475,7 +476,7 @@ void TEventCommands::TellLeft(const QList<TSeriesWriter::THeld>& held)
     for (const TSeriesWriter::THeld& one : held)
         lines << one.day.toString(QStringLiteral("dd/MM/yy")) + QStringLiteral(": ")
                 + (one.holder.isEmpty() ? QStringLiteral("open on another workstation") : one.holder);
-    tell(lines.join(QLatin1Char('\r')));
+    tell(services_.person(), lines.join(QLatin1Char('\r')));
 }
 
 void TEventCommands::EditSeries(TSeriesWriter& series, const SeriesLinkRecord& link, TSeriesWriter::Scope scope)
@@ -499,7 +500,7 @@ void TEventCommands::EditSeries(TSeriesWriter& series, const SeriesLinkRecord& l
         if (rule.end() == TRecurrenceRule::End::AfterCount)
             Repeat.rule->setCount(std::max(1, rule.Count() - int(rule.Days(rule.Start(), day.addDays(-1)).size())));
     }
-    TServices::MailMessage mail;
+    TDesktopServices::MailMessage mail;
     TSeriesWriter::TOutcome outcome;
     bool keepsRepeat = false;
     const auto save = [&] {
@@ -508,28 +509,28 @@ void TEventCommands::EditSeries(TSeriesWriter& series, const SeriesLinkRecord& l
             return true;
         SeriesRecord changed;
         fillTemplate(changed, entry, alarm, *Repeat.rule);
-        TBusyCursor busy;
-        outcome = series.Change(link.SeriesKey(), scope, day, changed, today(), TSeriesWriter::HeldOccurrences::Leave);
+        TBusyCursor busy(services_.person());
+        outcome = series.Change(link.SeriesKey(), scope, day, changed, today(services_.machine()), TSeriesWriter::HeldOccurrences::Leave);
         return true;
     };
     if (!EditUntilSaved(true, session_.MayAddForOthers(), entry, alarm, mail, save))
         return;
     if (keepsRepeat) {
-        tell(SeriesKeepsRepeat);
+        tell(services_.person(), SeriesKeepsRepeat);
         return;
     }
     switch (outcome.result) {
     case TSeriesWriter::Result::Done:
         break;
     case TSeriesWriter::Result::SeriesLocked:
-        tell(SeriesLocked);
+        tell(services_.person(), SeriesLocked);
         return;
     case TSeriesWriter::Result::Gone:
-        tell(EditGone);
+        tell(services_.person(), EditGone);
         views_.RefreshView();
         return;
     default:
-        tell(SeriesUnavailable);
+        tell(services_.person(), SeriesUnavailable);
         return;
     }
     TellLeft(outcome.held);
@@ -545,7 +546,7 @@ void TEventCommands::DeleteSeries(TSeriesWriter& series, const SeriesLinkRecord&
         return;
     TSeriesWriter::TOutcome outcome;
     {
-        TBusyCursor busy;
+        TBusyCursor busy(services_.person());
         // One occurrence open elsewhere refuses its own deletion; the wider
         // ones leave it and say so.
         outcome = series.Delete(link.SeriesKey(), scope, dayOfKey(link.DayKey()),
@@ -558,17 +559,17 @@ void TEventCommands::DeleteSeries(TSeriesWriter& series, const SeriesLinkRecord&
         break;
     case TSeriesWriter::Result::EntryLocked:
     case TSeriesWriter::Result::Held:
-        tell(THolderNotes::WithHolder(DeleteLocked, outcome.held.isEmpty() ? QString() : outcome.held.first().holder));
+        tell(services_.person(), THolderNotes::WithHolder(DeleteLocked, outcome.held.isEmpty() ? QString() : outcome.held.first().holder));
         return;
     case TSeriesWriter::Result::SeriesLocked:
-        tell(SeriesLocked);
+        tell(services_.person(), SeriesLocked);
         return;
     case TSeriesWriter::Result::Gone:
     case TSeriesWriter::Result::NotInSeries:
-        tell(DeleteGone);
+        tell(services_.person(), DeleteGone);
         break;
     default:
-        tell(SeriesUnavailable);
+        tell(services_.person(), SeriesUnavailable);
         return;
     }
     views_.RefreshView();

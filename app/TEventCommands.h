@@ -52,7 +52,7 @@ public:
     // holding the edited entry and alarm choice and `mail` the message to the
     // other assignees (no recipients: none to send).
     using TEditor = std::function<int(bool isEdit, bool userSelection, DayEntryRecord& entry, AlarmRecord& alarm,
-                                      TServices::MailMessage& mail)>;
+                                      TDesktopServices::MailMessage& mail)>;
 
     // The editor's Repeat section: set before Editor runs (the repeat shown,
     // whether it may be changed), and read after a confirmed one (the repeat
@@ -64,7 +64,7 @@ public:
     };
     TRepeat Repeat;
 
-    TEventCommands(TSession& session, TViewNavigator& views);
+    TEventCommands(TServices services, TSession& session, TViewNavigator& views);
 
     // The editor the commands open; UseEditor sets it to `frmEvent`.
     TEditor Editor;
@@ -101,7 +101,7 @@ private:
     // and is thrown on once the editor has closed. True when the edit was
     // saved (or ended by `save` with a message of its own to tell).
     bool EditUntilSaved(bool isEdit, bool userSelection, DayEntryRecord& entry, AlarmRecord& alarm,
-                        TServices::MailMessage& mail, const std::function<bool()>& save);
+                        TDesktopServices::MailMessage& mail, const std::function<bool()>& save);
     void TellIfHidden(const DayEntryRecord& entry);
     // The occurrence the selected entry `key` is, when it is one, and which
     // of its events the person chose (`question` asked with its
@@ -117,9 +117,10 @@ private:
     bool ReadSeriesToChange(TSeriesWriter& series, const SeriesLinkRecord& link, SeriesRecord& record,
                             const QString& gone);
     // Tells the occurrences a series change left open elsewhere.
-    static void TellLeft(const QList<TSeriesWriter::THeld>& held);
-    void HandOff(const TServices::MailMessage& mail);
+    void TellLeft(const QList<TSeriesWriter::THeld>& held);
+    void HandOff(const TDesktopServices::MailMessage& mail);
 
+    TServices services_;
     TSession& session_;
     TViewNavigator& views_;
     // The entry Event properties has open in the editor (its History).

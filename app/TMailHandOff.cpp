@@ -4,10 +4,11 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <QStringList>
+#include <QVariant>
 
 namespace {
 
-using Outcome = TServices::Outcome;
+using Outcome = TDesktopServices::Outcome;
 
 const QString Program = QStringLiteral("xdg-email");
 constexpr int QueryMilliseconds = 3000;
@@ -28,7 +29,7 @@ QString TMailHandOff::ExitReason(int code)
     }
 }
 
-TServices::HandOffResult TMailHandOff::Availability()
+TDesktopServices::HandOffResult TMailHandOff::Availability()
 {
     if (QStandardPaths::findExecutable(Program).isEmpty())
         return {Outcome::NotAvailable,
@@ -47,7 +48,7 @@ TServices::HandOffResult TMailHandOff::Availability()
     return {Outcome::Done, {}};
 }
 
-void TMailHandOff::Send(const TServices::MailMessage& mail, std::function<void(const TServices::HandOffResult&)> finished)
+void TMailHandOff::Send(const TDesktopServices::MailMessage& mail, std::function<void(const TDesktopServices::HandOffResult&)> finished)
 {
     QStringList arguments{QStringLiteral("--utf8"), QStringLiteral("--subject"), mail.subject,
                           QStringLiteral("--body"), mail.bodyLines.join(QStringLiteral("\r\n"))};
@@ -58,7 +59,7 @@ void TMailHandOff::Send(const TServices::MailMessage& mail, std::function<void(c
     auto* process = new QProcess(QCoreApplication::instance());
     process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
     process->setStandardOutputFile(QProcess::nullDevice());
-    auto report = [process, finished = std::move(finished)](const TServices::HandOffResult& result) {
+    auto report = [process, finished = std::move(finished)](const TDesktopServices::HandOffResult& result) {
         // Once only: a failed start is followed by no finish, a crash by both.
         if (process->property("reported").toBool())
             return;

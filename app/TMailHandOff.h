@@ -1,6 +1,6 @@
 #pragma once
 
-#include "TServices.h"
+#include "TDesktopServices.h"
 
 #include <functional>
 
@@ -19,14 +19,14 @@ public:
     // (one set in $MAILER, or the desktop's handler of mailto: links);
     // NotAvailable with the reason otherwise. Asks xdg-mime, which answers at
     // once; one that does not within a few seconds counts as none.
-    static TServices::HandOffResult Availability();
+    static TDesktopServices::HandOffResult Availability();
 
     // Starts xdg-email and returns at once. `finished` is called from the
     // event loop when it ends: Done when it exited with 0; NotAvailable when
     // it cannot be started; Failed, with a readable reason, when it crashed or
     // exited with any other code (no mail program, a refused address, ...).
     // The body lines are joined with CR LF.
-    static void Send(const TServices::MailMessage& mail, std::function<void(const TServices::HandOffResult&)> finished);
+    static void Send(const TDesktopServices::MailMessage& mail, std::function<void(const TDesktopServices::HandOffResult&)> finished);
 
     // The reason a hand-off that exited with `code` failed.
     static QString ExitReason(int code);

@@ -1,6 +1,7 @@
 #include "TMainDialogs.h"
 
 #include "TBusyCursor.h"
+#include "TServices.h"
 #include "TCalendarImport.h"
 #include "TChangeTrail.h"
 #include "TMonthView.h"
@@ -27,17 +28,21 @@ namespace {
 
 // `dialog`, made now when it was not attached; it belongs to `owner`.
 template <typename Dialog>
-Dialog& ensure(Dialog*& dialog, QWidget& owner)
+Dialog& ensure(Dialog*& dialog, QWidget& owner, TServices services)
 {
-    if (dialog == nullptr)
-        dialog = new Dialog(&owner);
+    if (dialog == nullptr) {
+        if constexpr (std::is_constructible_v<Dialog, TServices, QWidget*>)
+            dialog = new Dialog(services, &owner);
+        else
+            dialog = new Dialog(&owner);
+    }
     return *dialog;
 }
 
 } // namespace
 
-TMainDialogs::TMainDialogs(QWidget& owner, TSession& session, TViewNavigator& views)
-    : owner_(owner), session_(session), views_(views)
+TMainDialogs::TMainDialogs(TServices services, QWidget& owner, TSession& session, TViewNavigator& views)
+    : services_(services), owner_(owner), session_(session), views_(views)
 {
 }
 
@@ -45,7 +50,7 @@ void TMainDialogs::UsersCommand()
 {
     if (!session_.LoggedIn())
         return;
-    ensure(Users, owner_).Execute(session_.CurrentUserKey(), *session_.Database(), *session_.UserCache());
+    ensure(Users, owner_, services_).Execute(session_.CurrentUserKey(), *session_.Database(), *session_.UserCache());
     session_.ReloadCurrentUser();
     views_.RefreshView();
 }
@@ -54,14 +59,14 @@ void TMainDialogs::CategoriesCommand()
 {
     if (!session_.LoggedIn())
         return;
-    ensure(Categories, owner_).Execute(*session_.Database(), *session_.CategoryCache());
+    ensure(Categories, owner_, services_).Execute(*session_.Database(), *session_.CategoryCache());
     views_.RefreshView();
 }
 
 void TMainDialogs::GroupsCommand()
 {
     if (session_.LoggedIn())
-        ensure(Groups, owner_).Execute(*session_.Settings(), *session_.Database());
+        ensure(Groups, owner_, services_).Execute(*session_.Settings(), *session_.Database());
 }
 
 void TMainDialogs::ReportCommand()
@@ -78,36 +83,35 @@ void TMainDialogs::ImportCommand()
 {
     if (!session_.LoggedIn())
         return;
-    TServices& services = TServices::current();
-    const QString path = services.pickOpenFile(QStringLiteral("Import Calendar"),
+    const QString path = services_.person().pickOpenFile(QStringLiteral("Import Calendar"),
                                                QStringLiteral("iCalendar files (*.ics *.ical *.ifb);;All files (*)"));
     if (path.isEmpty())
         return;
     TCalendarImport::TOutcome outcome;
     {
-        TBusyCursor busy;
+        TBusyCursor busy(services_.person());
         const QByteArray text = TCalendarImport::ReadFile(path);
         TCalendarImport import(*session_.Database(), session_.CurrentUserKey(), session_.CurrentUser());
         outcome = import.Import(text, QFileInfo(path).fileName());
     }
     views_.RefreshView();
-    services.message(outcome.skipped.isEmpty() && outcome.remarks.isEmpty() ? TServices::MessageKind::Information
-                                                                             : TServices::MessageKind::Warning,
-                     TServices::MessageButtons::Ok, TCalendarImport::Report(outcome));
+    services_.person().message(outcome.skipped.isEmpty() && outcome.remarks.isEmpty() ? TPersonServices::MessageKind::Information
+                                                                             : TPersonServices::MessageKind::Warning,
+                     TPersonServices::MessageButtons::Ok, TCalendarImport::Report(outcome));
 }
 
 void TMainDialogs::runReport(int purpose)
 {
     if (!session_.LoggedIn())
         return;
-    TfrmSelectGroup* selectGroup = &ensure(SelectGroup, owner_);
-    TfrmReport& report = ensure(Report, owner_);
+    TfrmSelectGroup* selectGroup = &ensure(SelectGroup, owner_, services_);
+    TfrmReport& report = ensure(Report, owner_, services_);
     report.OnSelectGroup = [selectGroup](TDisplaySettings& settings, QListWidget& checkList) {
         return selectGroup->Execute(settings, checkList);
     };
     report.SetPurpose(TfrmReport::Purpose(purpose));
     report.Execute(*session_.Settings(), *session_.Database(), session_.CurrentUser(), session_.CurrentUserKey(),
-                   ensure(ReportViewer, owner_));
+                   ensure(ReportViewer, owner_, services_));
 }
 
 void TMainDialogs::OptionsCommand()

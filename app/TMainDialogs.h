@@ -1,5 +1,7 @@
 #pragma once
 
+#include "TServices.h"
+
 class QDate;
 class QWidget;
 class TSession;
@@ -25,7 +27,7 @@ class TfrmUsers;
 class TMainDialogs
 {
 public:
-    TMainDialogs(QWidget& owner, TSession& session, TViewNavigator& views);
+    TMainDialogs(TServices services, QWidget& owner, TSession& session, TViewNavigator& views);
 
     TfrmLogin* Login = nullptr;
     TfrmDate* Date = nullptr;
@@ -64,6 +66,7 @@ public:
 private:
     void runReport(int purpose);
 
+    TServices services_;
     QWidget& owner_;
     TSession& session_;
     TViewNavigator& views_;

@@ -18,16 +18,16 @@
 
 namespace {
 
-QMessageBox::Icon iconFor(TServices::MessageKind kind)
+QMessageBox::Icon iconFor(TPersonServices::MessageKind kind)
 {
     switch (kind) {
-    case TServices::MessageKind::Information:
+    case TPersonServices::MessageKind::Information:
         return QMessageBox::Information;
-    case TServices::MessageKind::Warning:
+    case TPersonServices::MessageKind::Warning:
         return QMessageBox::Warning;
-    case TServices::MessageKind::Error:
+    case TPersonServices::MessageKind::Error:
         return QMessageBox::Critical;
-    case TServices::MessageKind::Confirmation:
+    case TPersonServices::MessageKind::Confirmation:
         return QMessageBox::Question;
     }
     return QMessageBox::NoIcon;
@@ -62,7 +62,7 @@ QWidget* TQtServices::dialogParent()
     return shown;
 }
 
-TServices::MessageAnswer TQtServices::message(MessageKind kind, MessageButtons buttons, const QString& text)
+TPersonServices::MessageAnswer TQtServices::message(MessageKind kind, MessageButtons buttons, const QString& text)
 {
     // Messages break their lines with a lone carriage return, which a label
     // would not show as a break.
@@ -177,14 +177,14 @@ QSize TQtServices::screenSize()
     return screen ? screen->size() : QSize();
 }
 
-TServices::ShowState TQtServices::startupShowState()
+TDesktopServices::ShowState TQtServices::startupShowState()
 {
     // The desktops we run on hand a program no start-up show state; a start
     // minimised or maximised is asked for by the window manager itself.
     return ShowState::Normal;
 }
 
-TServices::HandOffResult TQtServices::mailAvailability()
+TDesktopServices::HandOffResult TQtServices::mailAvailability()
 {
     if (mailFound_)
         return {Outcome::Done, {}};
@@ -211,7 +211,7 @@ TQtServices::TQtServices() = default;
 
 TQtServices::~TQtServices() = default;
 
-TServices::HandOffResult TQtServices::showHelp(const QString& helpFile, const QString& topic)
+TDesktopServices::HandOffResult TQtServices::showHelp(const QString& helpFile, const QString& topic)
 {
     if (!help_)
         help_ = std::make_unique<THelpViewer>();

@@ -1,6 +1,8 @@
 #pragma once
 
-#include "TServices.h"
+#include "TDesktopServices.h"
+#include "TMachineServices.h"
+#include "TPersonServices.h"
 
 #include <memory>
 
@@ -8,13 +10,15 @@ class TDesktopNotifier;
 class QWidget;
 class THelpViewer;
 
-// The services of the running program, on Qt Widgets. Create it after the
-// application object and install it with TServices::setCurrent.
-class TQtServices : public TServices
+// The person, the desktop and the machine of the running program, on Qt
+// Widgets. Create it after the application object.
+class TQtServices : public TPersonServices, public TDesktopServices, public TMachineServices
 {
 public:
     TQtServices();
     ~TQtServices() override;
+    TQtServices(const TQtServices&) = delete;
+    TQtServices& operator=(const TQtServices&) = delete;
 
     MessageAnswer message(MessageKind kind, MessageButtons buttons, const QString& text) override;
     QString pickFolder(const QString& caption) override;

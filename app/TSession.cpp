@@ -23,8 +23,8 @@ constexpr qint32 FirstAdministratorRights
 
 } // namespace
 
-TSession::TSession()
-    : FilterRules_(std::make_unique<TFilterRules>())
+TSession::TSession(TServices services)
+    : services_(services), FilterRules_(std::make_unique<TFilterRules>())
 {
 }
 
@@ -58,14 +58,14 @@ TSession::Start TSession::StartUp(const TLogin& login, const std::function<void(
     settings->Load();
     Settings_ = std::move(settings);
     applySettings(*Settings_);
-    location_ = std::make_unique<TDatabaseLocation>(TQuorlaDB::StoredLocation());
+    location_ = std::make_unique<TDatabaseLocation>(TQuorlaDB::StoredLocation(services_));
     personal_ = TQuorlaDB::LogsInAsPerson(*location_);
     if (personal_) {
         // Nothing is connected before the person says who he is.
         UserRecord user;
         QString key;
         bool first = false;
-        user.setUserName(TTextCapacity::cut(TServices::current().userName().toUpper(), UserRecord::UserNameCapacity));
+        user.setUserName(TTextCapacity::cut(services_.machine().userName().toUpper(), UserRecord::UserNameCapacity));
         const TCheck check = [&](const QString& name, const QString& password, UserRecord& found, QString& foundKey) {
             return checkAsPerson(name, password, found, foundKey, Database_, AlarmDatabase_, first);
         };
@@ -77,8 +77,8 @@ TSession::Start TSession::StartUp(const TLogin& login, const std::function<void(
         createCaches();
         return Start::Running;
     }
-    Database_ = std::make_unique<TQuorlaDB>();
-    AlarmDatabase_ = std::make_unique<TQuorlaDB>();
+    Database_ = std::make_unique<TQuorlaDB>(services_);
+    AlarmDatabase_ = std::make_unique<TQuorlaDB>(services_);
 
     logIn(login, welcome);
     if (!LoggedIn())
@@ -89,7 +89,6 @@ TSession::Start TSession::StartUp(const TLogin& login, const std::function<void(
 
 void TSession::logIn(const TLogin& login, const std::function<void(const QString&)>& welcome)
 {
-    TServices& services = TServices::current();
     TXIsamFile& users = Database_->Users();
     UserRecord user;
     QString key;
@@ -99,7 +98,7 @@ void TSession::logIn(const TLogin& login, const std::function<void(const QString
     if (count < 0)
         throw EQuorla(users.ErrorText());
     if (count != 0) {
-        user.setUserName(TTextCapacity::cut(services.userName().toUpper(), UserRecord::UserNameCapacity));
+        user.setUserName(TTextCapacity::cut(services_.machine().userName().toUpper(), UserRecord::UserNameCapacity));
         TQuorlaDB& database = *Database_;
         const TCheck check = [&database](const QString& name, const QString& password, UserRecord& found,
                                          QString& foundKey) {
@@ -109,7 +108,7 @@ void TSession::logIn(const TLogin& login, const std::function<void(const QString
             SetCurrentUser(user, key);
         return;
     }
-    QString name = services.userName().toUpper();
+    QString name = services_.machine().userName().toUpper();
     if (name.isEmpty())
         name = QStringLiteral("ADMIN");
     Database_->InitUserRecord(user);
@@ -148,7 +147,7 @@ TSession::Verdict TSession::checkAsPerson(const QString& name, const QString& pa
     const TQuorlaDB::TLogin as{TServerRoles::RoleName(name), password};
     std::unique_ptr<TQuorlaDB> opened;
     try {
-        opened = std::make_unique<TQuorlaDB>(*location_, as);
+        opened = std::make_unique<TQuorlaDB>(services_, *location_, as);
     } catch (const TQuorlaDB::ERefused&) {
         return Verdict::WrongPassword;
     }
@@ -186,7 +185,7 @@ TSession::Verdict TSession::checkAsPerson(const QString& name, const QString& pa
         step.Commit();
         first = true;
     }
-    auto second = std::make_unique<TQuorlaDB>(*location_, as);
+    auto second = std::make_unique<TQuorlaDB>(services_, *location_, as);
     database = std::move(opened);
     alarms = std::move(second);
     user = found;
@@ -232,9 +231,9 @@ bool TSession::SwitchUser(const TLogin& login)
 
 void TSession::createCaches()
 {
-    UserCache_ = std::make_unique<TUserCache>(Database_->Users());
+    UserCache_ = std::make_unique<TUserCache>(Database_->Users(), services_.machine());
     UserCache_->OnUpdate = [this](TQuorlaCache& cache) { cache.FillFrom(Database_->Users()); };
-    CategoryCache_ = std::make_unique<TCategoryCache>(Database_->Categories());
+    CategoryCache_ = std::make_unique<TCategoryCache>(Database_->Categories(), services_.machine());
     CategoryCache_->OnUpdate = [this](TQuorlaCache& cache) { cache.FillFrom(Database_->Categories()); };
 }
 

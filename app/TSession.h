@@ -1,5 +1,6 @@
 #pragma once
 
+#include "TServices.h"
 #include "UserRecord.h"
 
 #include <QString>
@@ -50,7 +51,7 @@ public:
     static Verdict CheckStored(TQuorlaDB& database, const QString& name, const QString& password, UserRecord& user,
                                QString& key);
 
-    TSession();
+    explicit TSession(TServices services);
     ~TSession();
     TSession(const TSession&) = delete;
     TSession& operator=(const TSession&) = delete;
@@ -131,6 +132,7 @@ private:
                           std::unique_ptr<TQuorlaDB>& database, std::unique_ptr<TQuorlaDB>& alarms, bool& first);
     void createCaches();
 
+    TServices services_;
     // Held in the order they are opened, freed in the reverse order.
     std::unique_ptr<TFilterRules> FilterRules_;
     std::unique_ptr<TInstanceLock> InstanceMutex;

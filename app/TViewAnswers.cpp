@@ -24,8 +24,8 @@
 #include <algorithm>
 #include <utility>
 
-TViewAnswers::TViewAnswers(TSession& session)
-    : session_(session)
+TViewAnswers::TViewAnswers(TServices services, TSession& session)
+    : services_(services), session_(session)
 {
 }
 
@@ -39,8 +39,8 @@ void TViewAnswers::Wire(TViewNavigator& views)
         view->OnWantCategoryDescription
             = [this](QObject* s, const QString& k, QString& d) { WantCategoryDescription(s, k, d); };
         // A drawing failure is reported like a failed command.
-        view->OnError = [](QObject*, const QString& message) {
-            TCommand::Run([&message] { throw EQuorla(message); });
+        view->OnError = [this](QObject*, const QString& message) {
+            TCommand::Run(services_.person(), [&message] { throw EQuorla(message); });
         };
     };
     wire(views.DayView());
@@ -67,7 +67,7 @@ void TViewAnswers::readOrKeep(Read read, FallBack fallBack)
             throw;
         fallBack();
         const QString message = e.message();
-        TCommand::Run([&message] { throw EQuorla(message); });
+        TCommand::Run(services_.person(), [&message] { throw EQuorla(message); });
     }
 }
 

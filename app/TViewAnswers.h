@@ -1,5 +1,7 @@
 #pragma once
 
+#include "TServices.h"
+
 #include <QByteArray>
 #include <QHash>
 #include <QList>
@@ -33,7 +35,7 @@ class TViewNavigator;
 class TViewAnswers
 {
 public:
-    explicit TViewAnswers(TSession& session);
+    TViewAnswers(TServices services, TSession& session);
 
     // Wires the day, week and month views' events to the answers below, and
     // their drawing failures to the application's error box.
@@ -58,6 +60,7 @@ private:
     // read, or the session's database is another one.
     void refreshAlarmMarks();
 
+    TServices services_;
     TSession& session_;
     QSet<QString> alarmed_;
     // The alarms' change mark and database at the last read; none before it,

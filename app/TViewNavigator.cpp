@@ -3,7 +3,7 @@
 #include "RecordKey.h"
 #include "TDayView.h"
 #include "TMonthView.h"
-#include "TServices.h"
+#include "TClock.h"
 #include "TStamp.h"
 #include "TWeekView.h"
 #include "TfrmDate.h"
@@ -120,7 +120,7 @@ void TViewNavigator::Today()
     else if (MonthViewActive())
         mvMain->ShowToday();
     else
-        dvMain->Stamp.SetDateTime(TServices::current().now());
+        dvMain->Stamp.SetDateTime(TClock::now());
 }
 
 void TViewNavigator::Previous()

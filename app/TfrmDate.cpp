@@ -13,14 +13,14 @@
 #include <QPushButton>
 #include <QSignalBlocker>
 
-TfrmDate::TfrmDate(QWidget* parent)
-    : QDialog(parent), ui_(std::make_unique<Ui::TfrmDate>())
+TfrmDate::TfrmDate(TServices services, QWidget* parent)
+    : QDialog(parent), services_(services), ui_(std::make_unique<Ui::TfrmDate>())
 {
     ui_->setupUi(this);
     TDialogFrame::Fixed(*this);
     connect(ui_->calMain, &QCalendarWidget::selectionChanged, this,
-            [this] { TCommand::Run([this] { calMainChange(); }); });
-    connect(ui_->btnToday, &QPushButton::clicked, this, [this] { TCommand::Run([this] { btnTodayClick(); }); });
+            [this] { TCommand::Run(services_.person(), [this] { calMainChange(); }); });
+    connect(ui_->btnToday, &QPushButton::clicked, this, [this] { TCommand::Run(services_.person(), [this] { btnTodayClick(); }); });
     connect(ui_->btnClose, &QPushButton::clicked, this, &QDialog::accept);
 }
 
@@ -73,13 +73,13 @@ void TfrmDate::calMainChange()
 
 void TfrmDate::btnTodayClick()
 {
-    setCalendar(TServices::current().now().date());
+    setCalendar(services_.machine().now().date());
     moveView(QDate(), true);
 }
 
 void TfrmDate::moveView(const QDate& date, bool today)
 {
-    const QDateTime now = TServices::current().now();
+    const QDateTime now = services_.machine().now();
     try {
         if (weekView_ != nullptr) {
             if (today)

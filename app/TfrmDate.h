@@ -1,5 +1,7 @@
 #pragma once
 
+#include "TServices.h"
+
 #include <QDate>
 #include <QDialog>
 
@@ -23,7 +25,7 @@ class TfrmDate : public QDialog
     Q_OBJECT
 
 public:
-    explicit TfrmDate(QWidget* parent = nullptr);
+    explicit TfrmDate(TServices services, QWidget* parent = nullptr);
     ~TfrmDate() override;
 
     // Binds the day view (unbinding any week view), sets the calendar to `date`
@@ -44,6 +46,7 @@ private:
     void moveView(const QDate& date, bool today);
     void setCalendar(const QDate& date);
 
+    TServices services_;
     std::unique_ptr<Ui::TfrmDate> ui_;
     TDayView* dayView_ = nullptr;
     TWeekView* weekView_ = nullptr;

@@ -23,15 +23,15 @@ const QString WrongPassword = QStringLiteral(
 
 } // namespace
 
-TfrmLogin::TfrmLogin(QWidget* parent)
-    : QDialog(parent), ui_(std::make_unique<Ui::TfrmLogin>())
+TfrmLogin::TfrmLogin(TServices services, QWidget* parent)
+    : QDialog(parent), services_(services), ui_(std::make_unique<Ui::TfrmLogin>())
 {
     ui_->setupUi(this);
     TDialogFrame::Fixed(*this);
-    TTextLimit::Apply(ui_->edtUserName, UserRecord::UserNameCapacity, true);
-    TTextLimit::Apply(ui_->edtPassword, UserRecord::PasswordCapacity, true);
-    TCommand::Bind(ui_->actOk, [this] { actOkExecute(); });
-    TCommand::Bind(ui_->actCancel, [this] { actCancelExecute(); });
+    TTextLimit::Apply(ui_->edtUserName, services_.desktop(), UserRecord::UserNameCapacity, true);
+    TTextLimit::Apply(ui_->edtPassword, services_.desktop(), UserRecord::PasswordCapacity, true);
+    TCommand::Bind(ui_->actOk, services_.person(), [this] { actOkExecute(); });
+    TCommand::Bind(ui_->actCancel, services_.person(), [this] { actCancelExecute(); });
 }
 
 TfrmLogin::~TfrmLogin() = default;
@@ -71,17 +71,16 @@ void TfrmLogin::actOkExecute()
 {
     if (check_ == nullptr || user_ == nullptr)
         return;
-    TServices& services = TServices::current();
     UserRecord found;
     QString key;
     // A read that failed (a share or a server away) is an error, shown as one.
     const TSession::Verdict verdict = (*check_)(ui_->edtUserName->text(), ui_->edtPassword->text(), found, key);
     if (verdict == TSession::Verdict::UnknownUser) {
-        services.message(TServices::MessageKind::Information, TServices::MessageButtons::Ok, UnknownUser);
+        services_.person().message(TPersonServices::MessageKind::Information, TPersonServices::MessageButtons::Ok, UnknownUser);
         return;
     }
     if (verdict == TSession::Verdict::WrongPassword) {
-        services.message(TServices::MessageKind::Information, TServices::MessageButtons::Ok, WrongPassword);
+        services_.person().message(TPersonServices::MessageKind::Information, TPersonServices::MessageButtons::Ok, WrongPassword);
         // Typed again from the start, where the typing goes on.
         ui_->edtPassword->clear();
         ui_->edtPassword->setFocus();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "TServices.h"
 #include "TSession.h"
 
 #include <QDialog>
@@ -25,7 +26,7 @@ class TfrmLogin : public QDialog
     Q_OBJECT
 
 public:
-    explicit TfrmLogin(QWidget* parent = nullptr);
+    explicit TfrmLogin(TServices services, QWidget* parent = nullptr);
     ~TfrmLogin() override;
 
     // Pre-fills the user name from `user`'s UserName, clears the password,
@@ -44,6 +45,7 @@ private:
     void actOkExecute();
     void actCancelExecute();
 
+    TServices services_;
     std::unique_ptr<Ui::TfrmLogin> ui_;
     UserRecord* user_ = nullptr;
     const TSession::TCheck* check_ = nullptr;

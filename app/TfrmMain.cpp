@@ -40,9 +40,9 @@
 
 namespace {
 
-using Kind = TServices::MessageKind;
-using Buttons = TServices::MessageButtons;
-using Answer = TServices::MessageAnswer;
+using Kind = TPersonServices::MessageKind;
+using Buttons = TPersonServices::MessageButtons;
+using Answer = TPersonServices::MessageAnswer;
 
 constexpr int AlarmPollMs = 10000;
 // How long the views' server session stays open without use.
@@ -88,8 +88,8 @@ static void initResources()
     Q_INIT_RESOURCE(quorla);
 }
 
-TfrmMain::TfrmMain(QWidget* parent)
-    : QMainWindow(parent), session_(std::make_unique<TSession>())
+TfrmMain::TfrmMain(TServices services, QWidget* parent)
+    : QMainWindow(parent), services_(services), session_(std::make_unique<TSession>(services))
 {
     initResources();
     // The program ends through Exit, the close of this window or the end of
@@ -103,15 +103,15 @@ TfrmMain::TfrmMain(QWidget* parent)
 
     navigator_ = std::make_unique<TViewNavigator>(this);
     setCentralWidget(navigator_->Pages());
-    answers_ = std::make_unique<TViewAnswers>(*session_);
-    dialogs_ = std::make_unique<TMainDialogs>(*this, *session_, *navigator_);
+    answers_ = std::make_unique<TViewAnswers>(services_, *session_);
+    dialogs_ = std::make_unique<TMainDialogs>(services_, *this, *session_, *navigator_);
     wireViews();
 
     tmrMain = new QTimer(this);
     tmrMain->setObjectName(QStringLiteral("tmrMain"));
     tmrMain->setInterval(AlarmPollMs);
-    connect(tmrMain, &QTimer::timeout, this, [this] { TCommand::Run([this] { tmrMainTimer(); }); });
-    EventCommands_ = std::make_unique<TEventCommands>(*session_, *navigator_);
+    connect(tmrMain, &QTimer::timeout, this, [this] { TCommand::Run(services_.person(), [this] { tmrMainTimer(); }); });
+    EventCommands_ = std::make_unique<TEventCommands>(services_, *session_, *navigator_);
 
     actions_ = std::make_unique<TMainActions>(*this);
     bindCommands();
@@ -135,7 +135,7 @@ TfrmMain::TfrmMain(QWidget* parent)
     TCommand::Screen = [this](const QString& message) {
         const QString shown = outage_.Screen(message);
         if (message == QString::fromLatin1(TCommandScope::LostWhileSaving))
-            QTimer::singleShot(0, this, [this] { TCommand::Run([this] { RefreshView(); }); });
+            QTimer::singleShot(0, this, [this] { TCommand::Run(services_.person(), [this] { RefreshView(); }); });
         return shown;
     };
 
@@ -153,7 +153,7 @@ TfrmMain::~TfrmMain()
     TCommand::Screen = nullptr;
     tmrMain->stop();
     AlarmPoller_.reset();
-    TCommand::Run([this] { session_->SaveSettings([this](TQuorlaCfg& settings) { settings.Capture(WeekView()->Style()); }); });
+    TCommand::Run(services_.person(), [this] { session_->SaveSettings([this](TQuorlaCfg& settings) { settings.Capture(WeekView()->Style()); }); });
 }
 
 void TfrmMain::wireViews()
@@ -161,12 +161,12 @@ void TfrmMain::wireViews()
     answers_->Wire(*navigator_);
     // Double-clicking a day of the month opens it in the day view.
     MonthView()->OnDblClick = [this](QObject*) {
-        TCommand::Run([this] {
+        TCommand::Run(services_.person(), [this] {
             navigator_->ShowDay();
             UpdateActions();
         });
     };
-    const auto dblClick = [this](QObject*) { TCommand::Run([this] { wvMainDblClick(); }); };
+    const auto dblClick = [this](QObject*) { TCommand::Run(services_.person(), [this] { wvMainDblClick(); }); };
     WeekView()->OnDblClick = dblClick;
     WeekView()->OnListDblClick = dblClick;
     DayView()->OnListDblClick = dblClick;
@@ -176,17 +176,17 @@ void TfrmMain::bindCommands()
 {
     TMainActions& a = *actions_;
     const auto bind = [this](QAction* action, void (TfrmMain::*handler)()) {
-        TCommand::Bind(action, [this, handler] { (this->*handler)(); });
+        TCommand::Bind(action, services_.person(), [this, handler] { (this->*handler)(); });
     };
     const auto view = [this](QAction* action, void (TViewNavigator::*move)()) {
-        TCommand::Bind(action, [this, move] {
+        TCommand::Bind(action, services_.person(), [this, move] {
             ((*navigator_).*move)();
             UpdateActions();
         });
     };
-    TCommand::Bind(a.actEventNew, [this] { EventCommands_->actEventNewExecute(); });
-    TCommand::Bind(a.actEventProperties, [this] { EventCommands_->actEventPropertiesExecute(); });
-    TCommand::Bind(a.actEventDelete, [this] { EventCommands_->actEventDeleteExecute(); });
+    TCommand::Bind(a.actEventNew, services_.person(), [this] { EventCommands_->actEventNewExecute(); });
+    TCommand::Bind(a.actEventProperties, services_.person(), [this] { EventCommands_->actEventPropertiesExecute(); });
+    TCommand::Bind(a.actEventDelete, services_.person(), [this] { EventCommands_->actEventDeleteExecute(); });
     view(a.actToday, &TViewNavigator::Today);
     view(a.actPrev, &TViewNavigator::Previous);
     view(a.actNext, &TViewNavigator::Next);
@@ -194,14 +194,14 @@ void TfrmMain::bindCommands()
     view(a.actToolsViewWeek, &TViewNavigator::ShowWeek);
     view(a.actToolsViewMonth, &TViewNavigator::ShowMonth);
     TMainDialogs& d = *dialogs_;
-    TCommand::Bind(a.actDate, [&d] { d.DateCommand(TServices::current().now().date()); });
-    TCommand::Bind(a.actCategories, [&d] { d.CategoriesCommand(); });
-    TCommand::Bind(a.actToolsGroups, [&d] { d.GroupsCommand(); });
-    TCommand::Bind(a.actToolsReport, [&d] { d.ReportCommand(); });
-    TCommand::Bind(a.actFileExport, [&d] { d.ExportCommand(); });
-    TCommand::Bind(a.actFileImport, [&d] { d.ImportCommand(); });
-    TCommand::Bind(a.actToolsOptions, [&d] { d.OptionsCommand(); });
-    TCommand::Bind(a.actTroubleshooting, [&d] { d.TroubleshootingCommand(); });
+    TCommand::Bind(a.actDate, services_.person(), [this, &d] { d.DateCommand(services_.machine().now().date()); });
+    TCommand::Bind(a.actCategories, services_.person(), [&d] { d.CategoriesCommand(); });
+    TCommand::Bind(a.actToolsGroups, services_.person(), [&d] { d.GroupsCommand(); });
+    TCommand::Bind(a.actToolsReport, services_.person(), [&d] { d.ReportCommand(); });
+    TCommand::Bind(a.actFileExport, services_.person(), [&d] { d.ExportCommand(); });
+    TCommand::Bind(a.actFileImport, services_.person(), [&d] { d.ImportCommand(); });
+    TCommand::Bind(a.actToolsOptions, services_.person(), [&d] { d.OptionsCommand(); });
+    TCommand::Bind(a.actTroubleshooting, services_.person(), [&d] { d.TroubleshootingCommand(); });
     bind(a.actFileLogin, &TfrmMain::actFileLoginExecute);
     bind(a.actFileExit, &TfrmMain::actFileExitExecute);
     bind(a.mnuFileChangePath, &TfrmMain::mnuFileChangePathClick);
@@ -249,20 +249,19 @@ void TfrmMain::restoreFromTray()
     showNormal();
     raise();
     activateWindow();
-    TCommand::Run([this] { RefreshView(); });
+    TCommand::Run(services_.person(), [this] { RefreshView(); });
 }
 
 void TfrmMain::FormCreate()
 {
     FirstActivation_ = true;
-    TServices& services = TServices::current();
-    const QSize screen = services.screenSize();
+    const QSize screen = services_.desktop().screenSize();
     setMinimumSize(MinimumWidth, MinimumHeight);
     const int width = qMax(MinimumWidth, screen.width() * 8 / 10);
     const int height = qMax(MinimumHeight, screen.height() * 8 / 10);
     resize(width, height);
     move((screen.width() - width) / 2, (screen.height() - height) / 2);
-    if (services.startupShowState() == TServices::ShowState::Minimised)
+    if (services_.desktop().startupShowState() == TDesktopServices::ShowState::Minimised)
         QTimer::singleShot(0, this, [this] { showMinimized(); });
     // Both views start on the present; nothing is read before the start-up.
     WeekView()->ShowToday();
@@ -283,7 +282,7 @@ void TfrmMain::showEvent(QShowEvent* event)
     // Today runs on the first show only: a window coming back from the
     // notification area keeps its place and is refreshed instead.
     Shown_ = true;
-    TCommand::Run([this] { navigator_->Today(); });
+    TCommand::Run(services_.person(), [this] { navigator_->Today(); });
     // A window that is never activated (started minimised, or on a desktop
     // that activates nothing by itself) still starts up.
     QTimer::singleShot(0, this, &TfrmMain::FormActivate);
@@ -292,7 +291,7 @@ void TfrmMain::showEvent(QShowEvent* event)
 void TfrmMain::resizeEvent(QResizeEvent* event)
 {
     QMainWindow::resizeEvent(event);
-    TCommand::Run([this] { RefreshView(); });
+    TCommand::Run(services_.person(), [this] { RefreshView(); });
 }
 
 void TfrmMain::changeEvent(QEvent* event)
@@ -305,7 +304,7 @@ void TfrmMain::changeEvent(QEvent* event)
         if (traMain != nullptr)
             QTimer::singleShot(0, this, &QWidget::hide);
     } else if (change->oldState() & Qt::WindowMinimized) {
-        TCommand::Run([this] { RefreshView(); });
+        TCommand::Run(services_.person(), [this] { RefreshView(); });
     }
 }
 
@@ -331,8 +330,8 @@ void TfrmMain::FormActivate()
             // A server out of reach may be back in a moment: the person may
             // try again rather than start the program anew.
             if (!TOutageWatch::IsOutage(message))
-                TServices::current().message(Kind::Error, Buttons::Ok, message);
-            else if (TServices::current().message(Kind::Confirmation, Buttons::YesNo, StartOutage.arg(message))
+                services_.person().message(Kind::Error, Buttons::Ok, message);
+            else if (services_.person().message(Kind::Confirmation, Buttons::YesNo, StartOutage.arg(message))
                      == Answer::Yes)
                 continue;
             Terminate(StartFailed);
@@ -344,7 +343,6 @@ void TfrmMain::FormActivate()
 
 void TfrmMain::startUp()
 {
-    TServices& services = TServices::current();
     TfrmLogin* frmLogin = dialogs_->Login;
     const auto login = [frmLogin](const TSession::TCheck& check, UserRecord& user, QString& key) {
         if (frmLogin == nullptr || frmLogin->Execute(check, user) != 1)
@@ -358,19 +356,19 @@ void TfrmMain::startUp()
         DayView()->setStyle(style);
         MonthView()->setStyle(style);
     };
-    const auto welcome = [this, &services](const QString& name) {
-        services.message(Kind::Information, Buttons::Ok,
-                         session_->LogsInAsPerson() ? serverWelcomeText(name) : welcomeText(name));
+    const auto welcome = [this](const QString& name) {
+        services_.person().message(Kind::Information, Buttons::Ok,
+                                   session_->LogsInAsPerson() ? serverWelcomeText(name) : welcomeText(name));
     };
     switch (session_->StartUp(login, apply, welcome)) {
     case TSession::Start::AlreadyRunning:
         // Out of sight, the question first, then the end.
         hide();
-        services.message(Kind::Information, Buttons::Ok, AlreadyRunning);
+        services_.person().message(Kind::Information, Buttons::Ok, AlreadyRunning);
         Terminate();
         return;
     case TSession::Start::NoLogin:
-        services.message(Kind::Error, Buttons::Ok, FailedLogin);
+        services_.person().message(Kind::Error, Buttons::Ok, FailedLogin);
         Terminate(StartFailed);
         return;
     case TSession::Start::Running:
@@ -390,7 +388,7 @@ bool TfrmMain::StartAlone()
         return true;
     Terminating_ = true;
     ExitCode_ = 0;
-    TServices::current().message(Kind::Information, Buttons::Ok, AlreadyRunning);
+    services_.person().message(Kind::Information, Buttons::Ok, AlreadyRunning);
     return false;
 }
 
@@ -456,26 +454,25 @@ void TfrmMain::actFileLoginExecute()
 
 void TfrmMain::actFileExitExecute()
 {
-    if (TServices::current().message(Kind::Confirmation, Buttons::YesNo, ExitQuestion) == Answer::Yes)
+    if (services_.person().message(Kind::Confirmation, Buttons::YesNo, ExitQuestion) == Answer::Yes)
         close();
 }
 
 void TfrmMain::mnuFileChangePathClick()
 {
-    TServices& services = TServices::current();
-    if (services.message(Kind::Warning, Buttons::OkCancel, ChangePathQuestion) != Answer::Ok)
+    if (services_.person().message(Kind::Warning, Buttons::OkCancel, ChangePathQuestion) != Answer::Ok)
         return;
     TWorkstationStore store;
     if (!store.OpenKey(false) || !store.DeleteValue(QStringLiteral("RootPath")))
         return;
-    services.message(Kind::Information, Buttons::Ok, ChangePathDone);
+    services_.person().message(Kind::Information, Buttons::Ok, ChangePathDone);
     Terminate();
 }
 
 void TfrmMain::actHelpAboutExecute()
 {
-    const TServices::HandOffResult result = TServices::current().showHelp(HelpFile, HelpContents);
-    if (result.outcome == TServices::Outcome::Failed)
+    const TDesktopServices::HandOffResult result = services_.desktop().showHelp(HelpFile, HelpContents);
+    if (result.outcome == TDesktopServices::Outcome::Failed)
         throw EQuorla(result.errorText);
 }
 

@@ -2,6 +2,7 @@
 
 #include "TMainDialogs.h"
 #include "TOutageWatch.h"
+#include "TServices.h"
 #include "TSession.h"
 #include "TViewNavigator.h"
 
@@ -50,7 +51,7 @@ class TfrmMain : public QMainWindow
     Q_OBJECT
 
 public:
-    explicit TfrmMain(QWidget* parent = nullptr);
+    explicit TfrmMain(TServices services, QWidget* parent = nullptr);
     ~TfrmMain() override;
 
     // The dialogs the window opens, created by the program entry after the
@@ -172,6 +173,7 @@ private:
     // an entry he may not change; otherwise New event on the selected day.
     void wvMainDblClick();
 
+    TServices services_;
     std::unique_ptr<TSession> session_;
     std::unique_ptr<TViewNavigator> navigator_;
     std::unique_ptr<TMainActions> actions_;

@@ -92,15 +92,15 @@ void restyle(TFont& font, TColor color, bool italic)
 
 } // namespace
 
-TfrmOptions::TfrmOptions(QWidget* parent)
-    : QDialog(parent), ui(std::make_unique<Ui::TfrmOptions>())
+TfrmOptions::TfrmOptions(TServices services, QWidget* parent)
+    : QDialog(parent), services_(services), ui(std::make_unique<Ui::TfrmOptions>())
 {
     ui->setupUi(this);
     TDialogFrame::Fixed(*this);
     for (QComboBox* list : {ui->cmbTimeColor, ui->cmbDescriptionColor, ui->cmbAssigneeColor, ui->cmbCategoryColor,
                             ui->cmbPrivateColor})
         fillColours(*list);
-    connect(ui->btnOk, &QPushButton::clicked, this, [this] { TCommand::Run([this] { btnOkClick(); }); });
+    connect(ui->btnOk, &QPushButton::clicked, this, [this] { TCommand::Run(services_.person(), [this] { btnOkClick(); }); });
     connect(ui->btnCancel, &QPushButton::clicked, this, [this] { done(2); });
 }
 

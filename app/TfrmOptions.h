@@ -1,5 +1,7 @@
 #pragma once
 
+#include "TServices.h"
+
 #include <QDialog>
 
 #include <memory>
@@ -32,7 +34,7 @@ class TfrmOptions : public QDialog
     Q_OBJECT
 
 public:
-    explicit TfrmOptions(QWidget* parent = nullptr);
+    explicit TfrmOptions(TServices services, QWidget* parent = nullptr);
     ~TfrmOptions() override;
 
     // Loads the controls from `weekView` and shows the dialog modally. Returns 1
@@ -61,6 +63,7 @@ private:
     void LoadFromView();
     void btnOkClick();
 
+    TServices services_;
     std::unique_ptr<Ui::TfrmOptions> ui;
     TDayView* DayView = nullptr;
     TWeekView* WeekView = nullptr;

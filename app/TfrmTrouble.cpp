@@ -71,8 +71,8 @@ void rewind(TXIsamFile& dataset, qint16 index)
 
 } // namespace
 
-TfrmTrouble::TfrmTrouble(QWidget* parent)
-    : QDialog(parent), ui(std::make_unique<Ui::TfrmTrouble>())
+TfrmTrouble::TfrmTrouble(TServices services, QWidget* parent)
+    : QDialog(parent), services_(services), ui(std::make_unique<Ui::TfrmTrouble>())
 {
     ui->setupUi(this);
     // Resizable: the lines are as long as the names and descriptions make them.
@@ -80,15 +80,15 @@ TfrmTrouble::TfrmTrouble(QWidget* parent)
     // Long lists: every line has the same height, which spares measuring each.
     ui->lstAlarms->setUniformItemSizes(true);
     ui->lstEvents->setUniformItemSizes(true);
-    connect(ui->pgTrouble, &QTabWidget::currentChanged, this, [this] { TCommand::Run([this] { pgTroubleChange(); }); });
+    connect(ui->pgTrouble, &QTabWidget::currentChanged, this, [this] { TCommand::Run(services_.person(), [this] { pgTroubleChange(); }); });
     connect(ui->btnClose, &QPushButton::clicked, this, [this] { done(1); });
     ui->lstChanges->setUniformItemSizes(true);
-    const auto refill = [this] { TCommand::Run([this] { FillChanges(false); }); };
+    const auto refill = [this] { TCommand::Run(services_.person(), [this] { FillChanges(false); }); };
     connect(ui->cmbChangesUser, &QComboBox::activated, this, refill);
     connect(ui->chkChangesDates, &QCheckBox::toggled, this, refill);
     connect(ui->cmbChangesFrom, &QDateEdit::dateChanged, this, refill);
     connect(ui->cmbChangesTo, &QDateEdit::dateChanged, this, refill);
-    connect(ui->btnChangesMore, &QPushButton::clicked, this, [this] { TCommand::Run([this] { FillChanges(true); }); });
+    connect(ui->btnChangesMore, &QPushButton::clicked, this, [this] { TCommand::Run(services_.person(), [this] { FillChanges(true); }); });
 }
 
 TfrmTrouble::~TfrmTrouble() = default;
@@ -145,7 +145,7 @@ void TfrmTrouble::FillChangeUsers()
     if (!ui->chkChangesDates->isChecked()) {
         const QSignalBlocker quietFrom(ui->cmbChangesFrom);
         const QSignalBlocker quietTo(ui->cmbChangesTo);
-        const QDate today = TServices::current().now().date();
+        const QDate today = services_.machine().now().date();
         ui->cmbChangesFrom->setDate(today.addDays(-7));
         ui->cmbChangesTo->setDate(today);
     }
@@ -155,7 +155,7 @@ void TfrmTrouble::FillChanges(bool more)
 {
     if (Database == nullptr)
         return;
-    const TBusyCursor busy;
+    const TBusyCursor busy(services_.person());
     const bool dated = ui->chkChangesDates->isChecked();
     ui->cmbChangesFrom->setEnabled(dated);
     ui->cmbChangesTo->setEnabled(dated);
@@ -200,7 +200,7 @@ QString TfrmTrouble::TimeText(const QString& key)
 
 void TfrmTrouble::FillAlarms()
 {
-    const TBusyCursor busy;
+    const TBusyCursor busy(services_.person());
     TXIsamFile& alarms = Database->Alarms();
     TXIsamFile& users = Database->Users();
     TXIsamFile& entries = Database->DayEntries();
@@ -226,7 +226,7 @@ void TfrmTrouble::FillAlarms()
 
 void TfrmTrouble::FillEvents()
 {
-    const TBusyCursor busy;
+    const TBusyCursor busy(services_.person());
     TXIsamFile& entries = Database->DayEntries();
     TXIsamFile& users = Database->Users();
     QStringList lines;

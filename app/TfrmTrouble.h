@@ -1,5 +1,7 @@
 #pragma once
 
+#include "TServices.h"
+
 #include <QDialog>
 
 #include <memory>
@@ -26,7 +28,7 @@ class TfrmTrouble : public QDialog
     Q_OBJECT
 
 public:
-    explicit TfrmTrouble(QWidget* parent = nullptr);
+    explicit TfrmTrouble(TServices services, QWidget* parent = nullptr);
     ~TfrmTrouble() override;
 
     // Fills the alarm list from `database`, shows the "Alarms" tab and the
@@ -49,6 +51,7 @@ private:
     // no time a stamp can hold.
     QString TimeText(const QString& key);
 
+    TServices services_;
     std::unique_ptr<Ui::TfrmTrouble> ui;
     std::unique_ptr<TStamp> Stamp;
     TQuorlaDB* Database = nullptr;

@@ -98,20 +98,20 @@ int main(int argc, char** argv)
     QApplication::setWindowIcon(TProgramIcon::Icon());
 
     TQtServices services;
-    TServices::setCurrent(&services);
 
     int result = 0;
     {
-        TfrmMain frmMain;
+        TfrmMain frmMain(services);
         // Owned by the main window, so they go with it.
-        auto* frmLogin = new TfrmLogin(&frmMain);
-        auto* frmDate = new TfrmDate(&frmMain);
+        auto* frmLogin = new TfrmLogin(services, &frmMain);
+        auto* frmDate = new TfrmDate(services, &frmMain);
         frmMain.AttachDialogs(frmLogin, frmDate);
-        frmMain.AttachAdminDialogs(new TfrmUsers(&frmMain), new TfrmCategories(&frmMain));
-        frmMain.AttachToolDialogs(new TfrmOptions(&frmMain), new TfrmFiltering(&frmMain), new TfrmTrouble(&frmMain));
-        frmMain.AttachReportDialogs(new TfrmGroups(&frmMain), new TfrmReport(&frmMain), new TfrmReportViewer(&frmMain),
-                                    new TfrmSelectGroup(&frmMain));
-        frmMain.AttachEventDialogs(new TfrmEvent(&frmMain), new TfrmNotify(&frmMain));
+        frmMain.AttachAdminDialogs(new TfrmUsers(services, &frmMain), new TfrmCategories(services, &frmMain));
+        frmMain.AttachToolDialogs(new TfrmOptions(services, &frmMain), new TfrmFiltering(&frmMain),
+                                  new TfrmTrouble(services, &frmMain));
+        frmMain.AttachReportDialogs(new TfrmGroups(services, &frmMain), new TfrmReport(services, &frmMain),
+                                    new TfrmReportViewer(services, &frmMain), new TfrmSelectGroup(&frmMain));
+        frmMain.AttachEventDialogs(new TfrmEvent(services, &frmMain), new TfrmNotify(services, &frmMain));
         // A second instance says so before anything shows and before the
         // application's loop runs: nothing can then end its message early.
         if (frmMain.StartAlone()) {
@@ -121,6 +121,5 @@ int main(int argc, char** argv)
         if (result == 0)
             result = frmMain.ExitCode();
     }
-    TServices::setCurrent(nullptr);
     return result;
 }

@@ -1,5 +1,6 @@
 #include "CacheBench.h"
 
+#include "BenchServices.h"
 #include "RecordKey.h"
 #include "TUserCache.h"
 #include "TXIsamFile.h"
@@ -55,7 +56,7 @@ void runCacheBench()
         users.Insert(r.bytes());
     }
 
-    TUserCache cache(users);
+    TUserCache cache(users, BenchServices::running().machine());
     cache.OnUpdate = [&users](TQuorlaCache& c) { c.FillFrom(users); };
 
     std::printf("lookup caches (%d users)\n", Users);

@@ -1,5 +1,6 @@
 #include "DavBench.h"
 
+#include "BenchServices.h"
 #include "AlarmRecord.h"
 #include "BenchBulkLoad.h"
 #include "CategoryRecord.h"
@@ -187,9 +188,9 @@ void makeFolder(const QString& folder, int entries)
     // The rest as a workstation's first connection makes it: the change
     // trail the sync reads among them.
     TQtServices services;
-    TServices* const previous = TServices::setCurrent(&services);
-    { TQuorlaDB made{TDatabaseLocation(folder)}; }
-    TServices::setCurrent(previous);
+    const std::optional<TServices> previous = BenchServices::install(services);
+    { TQuorlaDB made{BenchServices::running(), TDatabaseLocation(folder)}; }
+    BenchServices::install(previous);
 }
 
 // Radicale's file storage holding U1's calendar: one item per event of the

@@ -1,5 +1,6 @@
 #include "IcalBench.h"
 
+#include "BenchServices.h"
 #include "AlarmRecord.h"
 #include "BenchBulkLoad.h"
 #include "BenchFigures.h"
@@ -103,7 +104,7 @@ struct TPlace
 // A new database holding its administrator, user 1.
 std::unique_ptr<TQuorlaDB> office(const QString& location, UserRecord& user)
 {
-    auto db = std::make_unique<TQuorlaDB>(TDatabaseLocation(location));
+    auto db = std::make_unique<TQuorlaDB>(BenchServices::running(), TDatabaseLocation(location));
     user.setUserName(QStringLiteral("ann"));
     user.setFullName(QStringLiteral("Ann Example"));
     user.setRights(UserRecord::CanAdminister | UserRecord::CanAddEntries);
@@ -234,7 +235,7 @@ void loadYear(const QString& folder)
 
 void exportSideBySide(const QString& location)
 {
-    TQuorlaDB db{TDatabaseLocation(location)};
+    TQuorlaDB db{BenchServices::running(), TDatabaseLocation(location)};
     TCalendarExport calendar;
     calendar.StartDate = QDate(2027, 1, 1);
     calendar.EndDate = QDate(2027, 12, 31);
@@ -297,7 +298,7 @@ void runBoth()
 void runIcalBench()
 {
     TQtServices services;
-    TServices* const previous = TServices::setCurrent(&services);
+    const std::optional<TServices> previous = BenchServices::install(services);
     runBoth();
-    TServices::setCurrent(previous);
+    BenchServices::install(previous);
 }

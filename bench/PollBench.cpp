@@ -1,5 +1,6 @@
 #include "PollBench.h"
 
+#include "BenchServices.h"
 #include "AlarmRecord.h"
 #include "BenchBulkLoad.h"
 #include "BenchFigures.h"
@@ -37,8 +38,8 @@ double pollsPerSecond(int alarms)
     bulkLoadAlarms(folder.filePath(QString(AlarmRecord::FileName)), alarms);
     TWorkstationStore store;
     check(store.OpenKey(true) && store.WriteString(QStringLiteral("RootPath"), folder.path()), "root path");
-    TQuorlaDB database;
-    TfrmNotify notify;
+    TQuorlaDB database(BenchServices::running());
+    TfrmNotify notify(BenchServices::running());
     TAlarmPoller poller([&notify](AlarmRecord& alarm, const QString& key, TQuorlaDB& database) {
         return notify.Execute(alarm, key, database);
     });

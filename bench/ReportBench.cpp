@@ -1,5 +1,6 @@
 #include "ReportBench.h"
 
+#include "BenchServices.h"
 #include "BenchBulkLoad.h"
 #include "BenchFigures.h"
 #include "DayEntryRecord.h"
@@ -150,17 +151,17 @@ void runReportBench()
     time("all users", builder, days, users, 3);
     {
         TQtServices services;
-        TServices* const previous = TServices::setCurrent(&services);
-        TfrmReportViewer viewer;
+        const std::optional<TServices> previous = BenchServices::install(services);
+        TfrmReportViewer viewer(BenchServices::running());
         timeShown("all users, Go to the painted viewer", builder, viewer, days, users);
-        TServices::setCurrent(previous);
+        BenchServices::install(previous);
     }
     for (int i = 1; i <= 3; ++i)
         builder.Users.append({key(i), QStringLiteral("User number %1").arg(i)});
     time("three users", builder, days, users, 3);
 
     // The same year as an iCalendar file: every event of 2021 as user 1 sees it.
-    TQuorlaDB database{TDatabaseLocation(folder.path())};
+    TQuorlaDB database{BenchServices::running(), TDatabaseLocation(folder.path())};
     TCalendarExport calendar;
     calendar.StartDate = QDate(2021, 1, 1);
     calendar.EndDate = QDate(2021, 12, 31);

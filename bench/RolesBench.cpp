@@ -1,5 +1,6 @@
 #include "RolesBench.h"
 
+#include "BenchServices.h"
 #include "AlarmRecord.h"
 #include "BenchBulkLoad.h"
 #include "BenchFigures.h"
@@ -82,7 +83,7 @@ QString makeDatabase(PostgresCluster& server, const QString& folder)
                      + ", get_byte(data, " + QByteArray::number(DayEntryRecord::FlagsOffset) + ") | "
                      + QByteArray::number(DayEntryRecord::Private) + ") WHERE pk LIKE '%7'");
     check(server.error().isEmpty(), "private entries");
-    TQuorlaDB copy{TDatabaseLocation(uri)};
+    TQuorlaDB copy{BenchServices::running(), TDatabaseLocation(uri)};
     check(TServerRoles(copy).AdoptUsers().roles == Users, "roles");
     return uri;
 }
@@ -218,14 +219,14 @@ int rolesWriterMain(const QStringList& a)
     if (a.size() != 4)
         return 2;
     PrintedServices services;
-    TServices* const previous = TServices::setCurrent(&services);
+    const std::optional<TServices> previous = BenchServices::install(services);
     const int user = a[1].toInt();
     qint64 commands = 0, refused = 0;
     {
         const TDatabaseLocation location(a[0]);
         std::unique_ptr<TQuorlaDB> db
-            = a[2].isEmpty() ? std::make_unique<TQuorlaDB>(location)
-                             : std::make_unique<TQuorlaDB>(location, TQuorlaDB::TLogin{QStringLiteral("quorla_u%1").arg(user), a[2]});
+            = a[2].isEmpty() ? std::make_unique<TQuorlaDB>(BenchServices::running(), location)
+                             : std::make_unique<TQuorlaDB>(BenchServices::running(), location, TQuorlaDB::TLogin{QStringLiteral("quorla_u%1").arg(user), a[2]});
         db->SetActingUser(key(user));
         DayEntryRecord entry;
         entry.initialise();
@@ -250,7 +251,7 @@ int rolesWriterMain(const QStringList& a)
         }
     }
     std::printf("%lld %lld\n", static_cast<long long>(commands), static_cast<long long>(refused));
-    TServices::setCurrent(previous);
+    BenchServices::install(previous);
     return 0;
 }
 
@@ -259,12 +260,12 @@ void runRolesBench(const QString& program)
     std::printf("Each person as his own server role under the row policies, beside the shared role they do not bind "
                 "(a private PostgreSQL cluster, fsync on)\n");
     PrintedServices services;
-    TServices* const previous = TServices::setCurrent(&services);
+    const std::optional<TServices> previous = BenchServices::install(services);
     {
         PostgresCluster server({QStringLiteral("max_connections=600"), QStringLiteral("fsync=on")});
         if (!server.error().isEmpty()) {
             std::printf("  no server: %s\n", qPrintable(server.error()));
-            TServices::setCurrent(previous);
+            BenchServices::install(previous);
             return;
         }
         QTemporaryDir dir;
@@ -273,8 +274,8 @@ void runRolesBench(const QString& program)
         std::printf("%d day entries (a tenth private), %d alarms, %d users; user U1 (may add entries) as himself\n",
                     Entries, Alarms, Users);
         {
-            TQuorlaDB person(TDatabaseLocation(personal), TQuorlaDB::TLogin{QStringLiteral("quorla_u1"), Password});
-            TQuorlaDB shared{TDatabaseLocation(uri)};
+            TQuorlaDB person(BenchServices::running(), TDatabaseLocation(personal), TQuorlaDB::TLogin{QStringLiteral("quorla_u1"), Password});
+            TQuorlaDB shared{BenchServices::running(), TDatabaseLocation(uri)};
             sideBySide(person, shared);
         }
         throughput(program, uri, personal);
@@ -290,12 +291,12 @@ void runRolesBench(const QString& program)
         check(!office.isEmpty() && TOfficeLoad::prepare(office, 200, Password), "office database");
         TOfficeLoad::print(TOfficeLoad::run(program, office, 200, LoadSeconds, LoadProcesses));
         {
-            TQuorlaDB copy{TDatabaseLocation(office)};
+            TQuorlaDB copy{BenchServices::running(), TDatabaseLocation(office)};
             check(TServerRoles(copy).AdoptUsers().roles == 200, "office roles");
         }
         std::printf("  the same, each workstation as its user's own role:\n");
         TOfficeLoad::print(TOfficeLoad::run(program, server.personalUri(QStringLiteral("office")), 200, LoadSeconds,
                                             LoadProcesses, Password));
     }
-    TServices::setCurrent(previous);
+    BenchServices::install(previous);
 }

@@ -1,5 +1,6 @@
 #include "SeriesBench.h"
 
+#include "BenchServices.h"
 #include "AlarmRecord.h"
 #include "BenchBulkLoad.h"
 #include "BenchFigures.h"
@@ -96,7 +97,7 @@ void makeOffice(const QString& folder, const QDate& today)
         r.setUserKey(key(1 + rng.bounded(Users)));
         r.rebuildUserAlarmKey();
     });
-    TQuorlaDB db{TDatabaseLocation(folder)};
+    TQuorlaDB db{BenchServices::running(), TDatabaseLocation(folder)};
     for (int i = 1; i <= Users; ++i) {
         UserRecord u;
         u.setFullName(QStringLiteral("User %1").arg(i));
@@ -282,7 +283,7 @@ void reads(Engine& engine, const QDate& today)
     pair("one day, with repeat glyphs", 1, true);
     pair("one week, entries only", 7, false);
     pair("one week, with repeat glyphs", 7, true);
-    TfrmNotify notify;
+    TfrmNotify notify(BenchServices::running());
     TAlarmPoller poller([&notify](AlarmRecord& alarm, const QString& key, TQuorlaDB& database) {
         return notify.Execute(alarm, key, database);
     });
@@ -350,10 +351,10 @@ void measure()
         TDatabaseCopier{TDatabaseLocation(plainFolder), TDatabaseLocation(uri)}.Run();
         uris << uri;
     }
-    Engine folder{"folder", std::make_unique<TQuorlaDB>(TDatabaseLocation(seriesFolder)),
-                  std::make_unique<TQuorlaDB>(TDatabaseLocation(plainFolder))};
-    Engine postgres{"server", std::make_unique<TQuorlaDB>(TDatabaseLocation(uris[0])),
-                    std::make_unique<TQuorlaDB>(TDatabaseLocation(uris[1]))};
+    Engine folder{"folder", std::make_unique<TQuorlaDB>(BenchServices::running(), TDatabaseLocation(seriesFolder)),
+                  std::make_unique<TQuorlaDB>(BenchServices::running(), TDatabaseLocation(plainFolder))};
+    Engine postgres{"server", std::make_unique<TQuorlaDB>(BenchServices::running(), TDatabaseLocation(uris[0])),
+                    std::make_unique<TQuorlaDB>(BenchServices::running(), TDatabaseLocation(uris[1]))};
     for (Engine* engine : {&folder, &postgres}) {
         check(engine->withSeries->Series() != nullptr, "series datasets");
         engine->withSeries->SetActingUser(key(1));
@@ -367,8 +368,8 @@ void measure()
     const QString typedUri = server.createDatabase(QStringLiteral("typed"));
     check(!typedUri.isEmpty() && QDir().mkpath(typedFolder), "typed databases");
     {
-        TQuorlaDB folderDb{TDatabaseLocation(typedFolder)};
-        TQuorlaDB serverDb{TDatabaseLocation(typedUri)};
+        TQuorlaDB folderDb{BenchServices::running(), TDatabaseLocation(typedFolder)};
+        TQuorlaDB serverDb{BenchServices::running(), TDatabaseLocation(typedUri)};
         const double onFolder = typedMs(folderDb, today, 20, weeklyFolder.occurrences, 7);
         const double onServer = typedMs(serverDb, today, 20, weeklyFolder.occurrences, 7);
         std::printf("    %-32s folder %9.1f ms   server %9.1f ms   (series create / typed: folder %5.3f, server %5.3f)\n",
@@ -389,8 +390,8 @@ void measure()
     extend(postgres, today);
     {
         // What one synced transaction costs on each: the extension's unit.
-        TQuorlaDB folderDb{TDatabaseLocation(typedFolder)};
-        TQuorlaDB serverDb{TDatabaseLocation(typedUri)};
+        TQuorlaDB folderDb{BenchServices::running(), TDatabaseLocation(typedFolder)};
+        TQuorlaDB serverDb{BenchServices::running(), TDatabaseLocation(typedUri)};
         DayEntryRecord entry;
         entry.initialise();
         entry.setStartTime(key(daySeconds(today)));
@@ -417,7 +418,7 @@ void measure()
 void runSeriesBench()
 {
     PrintedServices services;
-    TServices* const previous = TServices::setCurrent(&services);
+    const std::optional<TServices> previous = BenchServices::install(services);
     measure();
-    TServices::setCurrent(previous);
+    BenchServices::install(previous);
 }

@@ -1,5 +1,6 @@
 #include "TrailBench.h"
 
+#include "BenchServices.h"
 #include "AlarmRecord.h"
 #include "BenchBulkLoad.h"
 #include "BenchFigures.h"
@@ -50,7 +51,7 @@ std::unique_ptr<TQuorlaDB> openAt(const QString& folder)
 {
     TWorkstationStore store;
     check(store.OpenKey(true) && store.WriteString(QStringLiteral("RootPath"), folder), "workstation store");
-    return std::make_unique<TQuorlaDB>();
+    return std::make_unique<TQuorlaDB>(BenchServices::running());
 }
 
 void addUsers(const QString& folder)
@@ -183,7 +184,7 @@ void readCost(const QString& root)
 
     // The page as the administrator sees it: the tab opened, users listed, a
     // hundred lines drawn.
-    TfrmTrouble dialog;
+    TfrmTrouble dialog(BenchServices::running());
     auto* pages = dialog.findChild<QTabWidget*>(QStringLiteral("pgTrouble"));
     auto* changes = dialog.findChild<QListWidget*>(QStringLiteral("lstChanges"));
     double tabMs = 0;
@@ -217,11 +218,11 @@ void readCost(const QString& root)
 void runTrailBench()
 {
     QuietServices services;
-    TServices* const previous = TServices::setCurrent(&services);
+    const std::optional<TServices> previous = BenchServices::install(services);
     QTemporaryDir dir;
     check(dir.isValid(), "temporary folder");
     writeCost(dir.path());
     readCost(dir.path());
     std::fflush(stdout);
-    TServices::setCurrent(previous);
+    BenchServices::install(previous);
 }

@@ -1,5 +1,6 @@
 #include "TroubleBench.h"
 
+#include "BenchServices.h"
 #include "AlarmRecord.h"
 #include "BenchBulkLoad.h"
 #include "DayEntryRecord.h"
@@ -58,7 +59,7 @@ void fillDatabase(const QString& folder)
 void runTroubleBench()
 {
     TQtServices services;
-    TServices* const previous = TServices::setCurrent(&services);
+    const std::optional<TServices> previous = BenchServices::install(services);
     QTemporaryDir dir;
     check(dir.isValid(), "temporary folder");
     const QString folder = dir.filePath(QStringLiteral("db"));
@@ -68,9 +69,9 @@ void runTroubleBench()
         check(store.OpenKey(true) && store.WriteString(QStringLiteral("RootPath"), folder), "workstation store");
     }
     fillDatabase(folder);
-    TQuorlaDB database;
+    TQuorlaDB database(BenchServices::running());
 
-    TfrmTrouble dialog;
+    TfrmTrouble dialog(BenchServices::running());
     auto* pages = dialog.findChild<QTabWidget*>(QStringLiteral("pgTrouble"));
     auto* alarms = dialog.findChild<QListWidget*>(QStringLiteral("lstAlarms"));
     auto* events = dialog.findChild<QListWidget*>(QStringLiteral("lstEvents"));
@@ -100,5 +101,5 @@ void runTroubleBench()
     std::printf("  switch to %6d events listed      %6lld ms\n", eventLines, static_cast<long long>(toEvents));
     std::printf("  switch back, alarms re-read       %6lld ms\n", static_cast<long long>(toAlarms));
     std::fflush(stdout);
-    TServices::setCurrent(previous);
+    BenchServices::install(previous);
 }

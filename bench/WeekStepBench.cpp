@@ -1,5 +1,6 @@
 #include "WeekStepBench.h"
 
+#include "BenchServices.h"
 #include "BenchBulkLoad.h"
 #include "BenchFigures.h"
 #include "TDayEntries.h"
@@ -32,7 +33,7 @@ constexpr int Entries = 100000;
 const QSize viewSize(1400, 1000);
 
 // The quiet services of a benchmark: nobody to ask, no waits.
-class BenchServices : public TQtServices
+class WeekServices : public TQtServices
 {
 public:
     QString userName() override { return QStringLiteral("BENCH"); }
@@ -129,10 +130,10 @@ void runWeekStepBench()
         }
     }
 
-    BenchServices services;
-    TServices* const previous = TServices::setCurrent(&services);
+    WeekServices services;
+    const std::optional<TServices> previous = BenchServices::install(services);
     {
-        TSession session;
+        TSession session(BenchServices::running());
         // USER1, without a password, through the session's own check.
         const auto login = [](const TSession::TCheck& check, UserRecord& user, QString& userKey) {
             return check(QStringLiteral("USER1"), QString(), user, userKey) == TSession::Verdict::LoggedIn;
@@ -141,7 +142,7 @@ void runWeekStepBench()
               "log-in");
         TViewNavigator views(nullptr);
         std::unique_ptr<QStackedWidget> pages(views.Pages());
-        TViewAnswers answers(session);
+        TViewAnswers answers(BenchServices::running(), session);
         answers.Wire(views);
         views.StartOnWeek();
         pages->resize(viewSize);
@@ -156,7 +157,7 @@ void runWeekStepBench()
         views.WeekView()->setStyle(style);
         measure(views, *session.Database(), "two lines");
     }
-    TServices::setCurrent(previous);
+    BenchServices::install(previous);
     if (oldTemp.isNull())
         qunsetenv("TMPDIR");
     else

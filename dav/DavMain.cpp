@@ -5,7 +5,8 @@
 
 #include "EQuorla.h"
 #include "TCommandLine.h"
-#include "TConsoleServices.h"
+#include "TConsoleMachineServices.h"
+#include "TConsolePersonServices.h"
 #include "TDatabaseLocation.h"
 #include "TDavListener.h"
 #include "TDavServer.h"
@@ -77,8 +78,8 @@ int main(int argc, char** argv)
         return line.UsageFailure(location.Error());
 
     QCoreApplication app(argc, argv);
-    TConsoleServices services;
-    TServices::setCurrent(&services);
+    TConsolePersonServices person;
+    TConsoleMachineServices machine;
     int status = TCommandLine::ExitSuccess;
     try {
         // Handed to the HTTP server, which owns it from then on.
@@ -119,7 +120,7 @@ int main(int argc, char** argv)
             tls.setPeerVerifyMode(QSslSocket::VerifyNone);
             listener.SetTls(tls);
         }
-        TDavService service(location);
+        TDavService service({&person, nullptr, &machine}, location);
         if (!listener.listen(address, quint16(port)))
             throw EQuorla(QStringLiteral("Unable to listen on %1: %2").arg(listen, listener.errorString()));
         TDavServer server(service, listening.release());
@@ -134,6 +135,5 @@ int main(int argc, char** argv)
         message.replace(QLatin1String("\r\r"), QLatin1String(": ")).replace(QLatin1Char('\r'), QLatin1Char(' '));
         status = line.Failure(message);
     }
-    TServices::setCurrent(nullptr);
     return status;
 }

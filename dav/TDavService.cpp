@@ -22,15 +22,15 @@ const QByteArray Allow = "OPTIONS, GET, HEAD, PUT, DELETE, PROPFIND, REPORT";
 
 } // namespace
 
-TDavService::TDavService(const TDatabaseLocation& location)
-    : location_(location), personal_(TQuorlaDB::LogsInAsPerson(location))
+TDavService::TDavService(TServices services, const TDatabaseLocation& location)
+    : services_(services), location_(location), personal_(TQuorlaDB::LogsInAsPerson(location))
 {
     if (!personal_) {
         // A place without a database is refused, never made one; the
         // datasets that only look on (the trail a sync reads, the holder
         // notes) are made when missing, as a workstation makes them.
-        { const TQuorlaDB existing(location_, TQuorlaDB::Opening::ExistingOnly); }
-        shared_ = std::make_unique<TQuorlaDB>(location_, TQuorlaDB::Opening::CreateMissing);
+        { const TQuorlaDB existing(services_, location_, TQuorlaDB::Opening::ExistingOnly); }
+        shared_ = std::make_unique<TQuorlaDB>(services_, location_, TQuorlaDB::Opening::CreateMissing);
     }
 }
 
@@ -69,7 +69,7 @@ TQuorlaDB* TDavService::logIn(const QString& name, const QString& password, User
             // The service's machine may stand in any zone: it never sets the
             // office's.
             account.database = std::make_shared<TQuorlaDB>(
-                location_, TQuorlaDB::TLogin{TServerRoles::RoleName(name), password, false});
+                services_, location_, TQuorlaDB::TLogin{TServerRoles::RoleName(name), password, false});
         } catch (const TQuorlaDB::ERefused&) {
             return nullptr;
         }

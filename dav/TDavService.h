@@ -3,6 +3,7 @@
 #include "TDatabaseLocation.h"
 #include "TDavBrake.h"
 #include "TDavCalendar.h"
+#include "TServices.h"
 #include "UserRecord.h"
 
 #include <QByteArray>
@@ -37,7 +38,8 @@ class TDavService
 public:
     // Opens the database at `location` (a folder or a server used by one role
     // now; a per-person server at each log-in). Throws EQuorla when it cannot.
-    explicit TDavService(const TDatabaseLocation& location);
+    // `services` are handed to every connection it opens.
+    TDavService(TServices services, const TDatabaseLocation& location);
     ~TDavService();
     TDavService(const TDavService&) = delete;
     TDavService& operator=(const TDavService&) = delete;
@@ -64,6 +66,7 @@ private:
     TQuorlaDB* logIn(const QString& name, const QString& password, UserRecord& user, QString& key,
                      std::shared_ptr<TDavCalendar::TSession>& session);
 
+    TServices services_;
     TDatabaseLocation location_;
     bool personal_ = false;
     std::unique_ptr<TQuorlaDB> shared_;

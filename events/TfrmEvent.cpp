@@ -31,9 +31,9 @@
 
 namespace {
 
-using Kind = TServices::MessageKind;
-using Buttons = TServices::MessageButtons;
-using Answer = TServices::MessageAnswer;
+using Kind = TPersonServices::MessageKind;
+using Buttons = TPersonServices::MessageButtons;
+using Answer = TPersonServices::MessageAnswer;
 
 // The seconds of a time key; a key beyond the stamp's range gives -1, which
 // the stamp refuses like any other moment outside its years.
@@ -57,13 +57,13 @@ const QString TfrmEvent::RepeatNoCount = QStringLiteral("A repeating event happe
 const QString TfrmEvent::RepeatNoOccurrence
     = QStringLiteral("The repeat has no day before its end: choose a later end or another repeat");
 
-TfrmEvent::TfrmEvent(QWidget* parent)
-    : QDialog(parent), ui(std::make_unique<Ui::TfrmEvent>()), alarmDialog_(new TfrmAlarmProperties(this)),
+TfrmEvent::TfrmEvent(TServices services, QWidget* parent)
+    : QDialog(parent), services_(services), ui(std::make_unique<Ui::TfrmEvent>()), alarmDialog_(new TfrmAlarmProperties(this)),
       selectGroup_(new TfrmSelectGroup(this)), history_(new TfrmHistory(this))
 {
     ui->setupUi(this);
     notifyHint_ = ui->chkNotify->toolTip();
-    TTextLimit::Apply(ui->edtDescription, DayEntryRecord::DescriptionCapacity);
+    TTextLimit::Apply(ui->edtDescription, services_.desktop(), DayEntryRecord::DescriptionCapacity);
     TfrmAlarmProperties::FillTimeLists(*ui->cmbHour, *ui->cmbMinute);
     ui->btnGroup->setIcon(style()->standardIcon(QStyle::SP_FileDialogDetailedView));
     connect(ui->btnOk, &QPushButton::clicked, ui->actOk, &QAction::trigger);
@@ -80,7 +80,7 @@ TfrmEvent::TfrmEvent(QWidget* parent)
     // activated, unlike currentIndexChanged, is the user's choice only.
     connect(ui->cmbCategory, &QComboBox::activated, this, &TfrmEvent::cmbCategoryChange);
     connect(ui->btnGroup, &QToolButton::clicked, this, &TfrmEvent::btnGroupClick);
-    connect(ui->btnHistory, &QPushButton::clicked, this, [this] { TCommand::Run([this] { btnHistoryClick(); }); });
+    connect(ui->btnHistory, &QPushButton::clicked, this, [this] { TCommand::Run(services_.person(), [this] { btnHistoryClick(); }); });
     connect(ui->chkNotify, &QCheckBox::clicked, this, [this](bool ticked) { notifyChosen_ = ticked; });
 
     // Whatever the summary depends on words it anew.
@@ -269,8 +269,8 @@ void TfrmEvent::offerNotify()
 {
     // Where no message can reach a mail program, the box says why instead
     // of promising one; the person's own choice comes back with the mail.
-    const TServices::HandOffResult mail = TServices::current().mailAvailability();
-    const bool possible = mail.outcome == TServices::Outcome::Done;
+    const TDesktopServices::HandOffResult mail = services_.desktop().mailAvailability();
+    const bool possible = mail.outcome == TDesktopServices::Outcome::Done;
     const QSignalBlocker quiet(ui->chkNotify);
     ui->chkNotify->setEnabled(possible);
     ui->chkNotify->setChecked(possible && notifyChosen_);
@@ -279,9 +279,9 @@ void TfrmEvent::offerNotify()
     ui->chkNotify->setStatusTip(hint);
 }
 
-TServices::MailMessage TfrmEvent::NotifyUsers()
+TDesktopServices::MailMessage TfrmEvent::NotifyUsers()
 {
-    TServices::MailMessage mail;
+    TDesktopServices::MailMessage mail;
     for (int row = 0; row < ui->lstUsers->count(); ++row) {
         const QListWidgetItem& item = *ui->lstUsers->item(row);
         if (TUserCheckList::Ticked(item) && TUserCheckList::Key(item) != CurrentUserKey)
@@ -309,7 +309,7 @@ void TfrmEvent::chkAlarmClick(bool ticked)
 {
     if (Loading || !ticked || !Alarm)
         return;
-    TCommand::Run([this] {
+    TCommand::Run(services_.person(), [this] {
         if (!alarmTimeChosen_) {
             // The date and time set here, not those the editor opened with.
             TStamp event;
@@ -366,23 +366,22 @@ void TfrmEvent::actOkExecute()
 {
     if (!ui->actOk->isEnabled())
         return;
-    TServices& services = TServices::current();
     if (ui->cmbCategory->currentIndex() <= 0
-        && services.message(Kind::Confirmation, Buttons::YesNo,
+        && services_.person().message(Kind::Confirmation, Buttons::YesNo,
                             QStringLiteral("You have not chosen a category for this event. Is this ok?"))
                != Answer::Yes)
         return;
     if (TickedUserCount() == 0
-        && services.message(Kind::Confirmation, Buttons::YesNo,
+        && services_.person().message(Kind::Confirmation, Buttons::YesNo,
                             QStringLiteral("You have not chosen any users for this event. Is this ok?"))
                != Answer::Yes)
         return;
     // The repeat is checked first: a refused one leaves nothing written.
     if (const QString refusal = repeatRefusal(); !refusal.isEmpty()) {
-        services.message(Kind::Warning, Buttons::Ok, refusal);
+        services_.person().message(Kind::Warning, Buttons::Ok, refusal);
         return;
     }
-    if (!TCommand::Run([this] { SaveToRecord(); }))
+    if (!TCommand::Run(services_.person(), [this] { SaveToRecord(); }))
         return;
     rule_ = readRule();
     // The message goes once the event is stored (TEventCommands).
@@ -391,7 +390,7 @@ void TfrmEvent::actOkExecute()
     // The caller's save: one that failed (and said so) leaves the editor
     // open with what was typed.
     bool over = true;
-    if (save_ && !TCommand::Run([this, &over] { over = save_(); }))
+    if (save_ && !TCommand::Run(services_.person(), [this, &over] { over = save_(); }))
         over = false;
     if (!over)
         return;

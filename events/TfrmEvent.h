@@ -40,7 +40,7 @@ public:
     // The most users an event may have.
     static constexpr int MaxUsers = 20;
 
-    explicit TfrmEvent(QWidget* parent = nullptr);
+    explicit TfrmEvent(TServices services, QWidget* parent = nullptr);
     ~TfrmEvent() override;
 
     // Shows `entry` ("Event Properties" when `isEdit`, else "New Event") with
@@ -72,7 +72,7 @@ public:
     // mail system once the event is stored. Notify is offered only where the
     // workstation can hand mail over; otherwise it is unticked and disabled,
     // its hint saying why.
-    const TServices::MailMessage& Mail() const { return mail_; }
+    const TDesktopServices::MailMessage& Mail() const { return mail_; }
 
     // The repeat the next Execute shows (nothing: the event does not repeat)
     // and whether the person may change it (an occurrence changed alone, or a
@@ -97,7 +97,7 @@ private:
     void LoadFromRecord();
     void SaveToRecord();
     int TickedUserCount() const;
-    TServices::MailMessage NotifyUsers();
+    TDesktopServices::MailMessage NotifyUsers();
     void offerNotify();
 
     void chkUnTimedClick();
@@ -124,6 +124,7 @@ private:
     // Why the section cannot be saved; empty when it can.
     QString repeatRefusal() const;
 
+    TServices services_;
     std::unique_ptr<Ui::TfrmEvent> ui;
     TfrmAlarmProperties* alarmDialog_;
     TfrmSelectGroup* selectGroup_;
@@ -137,7 +138,7 @@ private:
     TQuorlaDB* Database = nullptr;
     TDisplaySettings* Settings = nullptr;
     DayEntryRecord* Entry = nullptr;
-    TServices::MailMessage mail_;
+    TDesktopServices::MailMessage mail_;
     // The person's last choice of Notify, kept from one event to the next.
     bool notifyChosen_ = true;
     QString notifyHint_;

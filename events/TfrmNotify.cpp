@@ -24,8 +24,8 @@
 
 namespace {
 
-using Kind = TServices::MessageKind;
-using Buttons = TServices::MessageButtons;
+using Kind = TPersonServices::MessageKind;
+using Buttons = TPersonServices::MessageButtons;
 
 constexpr int BeepPauseMs = 500;
 const QString DuePicture = QStringLiteral("dddd mmmm d, hh:nn");
@@ -39,8 +39,8 @@ constexpr std::array<qint32, 7> Snoozes{300, 900, 1800, 3600, 7200, 14400, 86400
 
 } // namespace
 
-TfrmNotify::TfrmNotify(QWidget* parent)
-    : QDialog(parent), ui(std::make_unique<Ui::TfrmNotify>())
+TfrmNotify::TfrmNotify(TServices services, QWidget* parent)
+    : QDialog(parent), services_(services), ui(std::make_unique<Ui::TfrmNotify>())
 {
     ui->setupUi(this);
     TDialogFrame::Fixed(*this);
@@ -49,8 +49,8 @@ TfrmNotify::TfrmNotify(QWidget* parent)
     ui->cmbSnooze->setCurrentIndex(-1);
     // An error is shown in the application's error box and leaves the pop-up
     // open.
-    connect(ui->btnSnooze, &QPushButton::clicked, this, [this] { TCommand::Run([this] { btnSnoozeClick(); }); });
-    connect(ui->btnRemove, &QPushButton::clicked, this, [this] { TCommand::Run([this] { btnRemoveClick(); }); });
+    connect(ui->btnSnooze, &QPushButton::clicked, this, [this] { TCommand::Run(services_.person(), [this] { btnSnoozeClick(); }); });
+    connect(ui->btnRemove, &QPushButton::clicked, this, [this] { TCommand::Run(services_.person(), [this] { btnRemoveClick(); }); });
 }
 
 TfrmNotify::~TfrmNotify() = default;
@@ -113,7 +113,7 @@ int TfrmNotify::Execute(AlarmRecord& alarm, const QString& key, TQuorlaDB& datab
     });
     TEventWriter writer(database);
     if (!writer.entryExists(alarm, Entry)) {
-        TServices::current().message(Kind::Information, Buttons::Ok, EntryMissing);
+        services_.person().message(Kind::Information, Buttons::Ok, EntryMissing);
         writer.deleteOrphanAlarm(AlarmKey, alarm);
         return 2;
     }
@@ -126,11 +126,10 @@ int TfrmNotify::Execute(AlarmRecord& alarm, const QString& key, TQuorlaDB& datab
     if (ui->cmbSnooze->currentIndex() < 0)
         ui->cmbSnooze->setCurrentIndex(0);
     ui->cmbSnooze->setFocus();
-    TServices& services = TServices::current();
     const QString summary = Entry.Description().isEmpty() ? windowTitle() : Entry.Description();
-    const quint32 note = services.notify({summary, QStringLiteral("Due ") + Stamp->AsString()},
+    const quint32 note = services_.desktop().notify({summary, QStringLiteral("Due ") + Stamp->AsString()},
                                          [this] { bringForward(); });
-    const auto withdraw = qScopeGuard([&services, note] { services.withdrawNotification(note); });
+    const auto withdraw = qScopeGuard([this, note] { services_.desktop().withdrawNotification(note); });
     return exec() == 1 ? 1 : 2;
 }
 
@@ -145,10 +144,9 @@ void TfrmNotify::showEvent(QShowEvent* event)
 
 void TfrmNotify::FormShow()
 {
-    TServices& services = TServices::current();
-    services.beep();
-    services.sleep(BeepPauseMs);
-    services.beep();
+    services_.desktop().beep();
+    services_.machine().sleep(BeepPauseMs);
+    services_.desktop().beep();
 }
 
 void TfrmNotify::bringForward()
@@ -194,7 +192,7 @@ void TfrmNotify::btnSnoozeClick()
         done(2);
         break;
     default:
-        TServices::current().message(Kind::Information, Buttons::Ok, SnoozeLocked);
+        services_.person().message(Kind::Information, Buttons::Ok, SnoozeLocked);
         break;
     }
 }
@@ -203,7 +201,7 @@ void TfrmNotify::btnRemoveClick()
 {
     // An alarm switched off or replaced elsewhere is gone all the same.
     if (TEventWriter(*Database).switchOffAlarm(AlarmKey, *Alarm) == TEventWriter::Result::AlarmLocked) {
-        TServices::current().message(Kind::Information, Buttons::Ok, OffLocked);
+        services_.person().message(Kind::Information, Buttons::Ok, OffLocked);
         return;
     }
     done(1);

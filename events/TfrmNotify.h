@@ -1,6 +1,7 @@
 #pragma once
 
 #include "DayEntryRecord.h"
+#include "TServices.h"
 
 #include <QDialog>
 #include <QString>
@@ -31,7 +32,7 @@ class TfrmNotify : public QDialog
     Q_OBJECT
 
 public:
-    explicit TfrmNotify(QWidget* parent = nullptr);
+    explicit TfrmNotify(TServices services, QWidget* parent = nullptr);
     ~TfrmNotify() override;
 
     // Shows the alarm `alarm` stored under `key` in `database`. Returns 1 after
@@ -63,6 +64,7 @@ private:
     void btnSnoozeClick();
     void btnRemoveClick();
 
+    TServices services_;
     std::unique_ptr<Ui::TfrmNotify> ui;
     QString AlarmKey;
     std::unique_ptr<TStamp> Stamp;

@@ -1,7 +1,7 @@
 #include "TCommand.h"
 
 #include "EQuorla.h"
-#include "TServices.h"
+#include "TPersonServices.h"
 
 #include <QAction>
 #include <QString>
@@ -10,7 +10,7 @@
 
 std::function<QString(const QString&)> TCommand::Screen;
 
-bool TCommand::Run(const std::function<void()>& command) noexcept
+bool TCommand::Run(TPersonServices& person, const std::function<void()>& command) noexcept
 {
     try {
         command();
@@ -21,7 +21,7 @@ bool TCommand::Run(const std::function<void()>& command) noexcept
             if (Screen)
                 message = Screen(message);
             if (!message.isEmpty())
-                TServices::current().showApplicationError(message);
+                person.showApplicationError(message);
         } catch (...) {
             // The error box itself failed; there is nobody left to tell.
         }
@@ -29,7 +29,7 @@ bool TCommand::Run(const std::function<void()>& command) noexcept
     return false;
 }
 
-void TCommand::Bind(QAction* action, std::function<void()> command)
+void TCommand::Bind(QAction* action, TPersonServices& person, std::function<void()> command)
 {
-    QObject::connect(action, &QAction::triggered, action, [command = std::move(command)] { Run(command); });
+    QObject::connect(action, &QAction::triggered, action, [&person, command = std::move(command)] { Run(person, command); });
 }

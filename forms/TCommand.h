@@ -4,12 +4,14 @@
 
 class QAction;
 class QString;
+class TPersonServices;
 
 // The one road by which the program's commands run. Whatever a command throws
 // ends that command only: the message is shown in the application's standard
-// error box (titled "Quorla") and control goes back to the event loop, so no
-// exception ever crosses it. Work the command did before the error stays done.
-// The text shown is EQuorla::MessageOf the error.
+// error box (titled "Quorla"), shown through the person's services handed in,
+// and control goes back to the event loop, so no exception ever crosses it.
+// Work the command did before the error stays done. The text shown is
+// EQuorla::MessageOf the error.
 class TCommand
 {
 public:
@@ -17,10 +19,11 @@ public:
 
     // Runs `command`. True when it ran to its end, false when it threw (after
     // the error box was shown).
-    static bool Run(const std::function<void()>& command) noexcept;
+    static bool Run(TPersonServices& person, const std::function<void()>& command) noexcept;
 
-    // Makes `action` run `command` through Run() whenever it is triggered.
-    static void Bind(QAction* action, std::function<void()> command);
+    // Makes `action` run `command` through Run() whenever it is triggered;
+    // `person` must outlive the action.
+    static void Bind(QAction* action, TPersonServices& person, std::function<void()> command);
 
     // When set, decides what Run shows of an error's message: the text to
     // show, or empty to show nothing (an outage told once already).

@@ -1,6 +1,6 @@
 #include "TTextLimit.h"
 
-#include "TServices.h"
+#include "TDesktopServices.h"
 #include "TTextCapacity.h"
 
 #include <QLineEdit>
@@ -17,7 +17,7 @@ TTextLimit::TTextLimit(int capacity, bool upperCase, QObject* parent)
 {
 }
 
-void TTextLimit::Apply(QLineEdit* edit, int capacity, bool upperCase)
+void TTextLimit::Apply(QLineEdit* edit, TDesktopServices& desktop, int capacity, bool upperCase)
 {
     auto* old = qobject_cast<TTextLimit*>(const_cast<QValidator*>(edit->validator()));
     auto* limit = new TTextLimit(capacity, upperCase, edit);
@@ -25,8 +25,8 @@ void TTextLimit::Apply(QLineEdit* edit, int capacity, bool upperCase)
     delete old;
     // A refused key says why, beside the field, so that a name is never cut
     // without a word.
-    QObject::connect(edit, &QLineEdit::inputRejected, limit, [edit, capacity] {
-        TServices::current().beep();
+    QObject::connect(edit, &QLineEdit::inputRejected, limit, [edit, &desktop, capacity] {
+        desktop.beep();
         QToolTip::showText(edit->mapToGlobal(QPoint(0, edit->height())), FullText(capacity), edit);
     });
 }

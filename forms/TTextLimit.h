@@ -3,6 +3,7 @@
 #include <QValidator>
 
 class QLineEdit;
+class TDesktopServices;
 
 // Limits an edit to what its record field stores: `capacity` bytes of UTF-8
 // (ten plain letters in a 10-byte name, fewer with accents), so that what is
@@ -18,8 +19,9 @@ class TTextLimit : public QValidator
 public:
     TTextLimit(int capacity, bool upperCase, QObject* parent = nullptr);
 
-    // Puts a new limit on `edit`, owned by the edit.
-    static void Apply(QLineEdit* edit, int capacity, bool upperCase = false);
+    // Puts a new limit on `edit`, owned by the edit; `desktop` beeps at a
+    // refused key and must outlive the edit.
+    static void Apply(QLineEdit* edit, TDesktopServices& desktop, int capacity, bool upperCase = false);
 
     State validate(QString& input, int& pos) const override;
 

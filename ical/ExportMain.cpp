@@ -6,7 +6,8 @@
 #include "EQuorla.h"
 #include "TCalendarExport.h"
 #include "TCommandLine.h"
-#include "TConsoleServices.h"
+#include "TConsoleMachineServices.h"
+#include "TConsolePersonServices.h"
 #include "TDatabaseLocation.h"
 #include "TLookup.h"
 #include "TQuorlaDB.h"
@@ -62,10 +63,10 @@ int main(int argc, char** argv)
     }
 
     QCoreApplication app(argc, argv);
-    TConsoleServices services;
-    TServices::setCurrent(&services);
+    TConsolePersonServices person;
+    TConsoleMachineServices machine;
     TCalendarExport calendar;
-    const QDate today = services.now().date();
+    const QDate today = machine.now().date();
     bool datesOk = true;
     calendar.StartDate = dateOption(line, "from", today.addDays(-DaysBack), datesOk);
     calendar.EndDate = dateOption(line, "to", today.addDays(DaysAhead), datesOk);
@@ -93,7 +94,7 @@ int main(int argc, char** argv)
         return line.UsageFailure(location.Error());
     int status = TCommandLine::ExitSuccess;
     try {
-        TQuorlaDB database(location, TQuorlaDB::Opening::ExistingOnly);
+        TQuorlaDB database({&person, nullptr, &machine}, location, TQuorlaDB::Opening::ExistingOnly);
         const QString name = line.Value(QStringLiteral("user")).toUpper();
         if (!TLookup::Equal(database.Users(), calendar.CurrentUser.bytes(), UserRecord::UserNameIndex, name))
             throw EQuorla(QStringLiteral("No user is called %1").arg(name));
@@ -107,6 +108,5 @@ int main(int argc, char** argv)
         message.replace(QLatin1String("\r\r"), QLatin1String(": ")).replace(QLatin1Char('\r'), QLatin1Char(' '));
         status = line.Failure(message);
     }
-    TServices::setCurrent(nullptr);
     return status;
 }

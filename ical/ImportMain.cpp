@@ -7,7 +7,8 @@
 #include "EQuorla.h"
 #include "TCalendarImport.h"
 #include "TCommandLine.h"
-#include "TConsoleServices.h"
+#include "TConsoleMachineServices.h"
+#include "TConsolePersonServices.h"
 #include "TDatabaseLocation.h"
 #include "TLookup.h"
 #include "TQuorlaDB.h"
@@ -51,13 +52,13 @@ int main(int argc, char** argv)
         return line.UsageFailure(location.Error());
 
     QCoreApplication app(argc, argv);
-    TConsoleServices services;
-    TServices::setCurrent(&services);
+    TConsolePersonServices person;
+    TConsoleMachineServices machine;
     int status = TCommandLine::ExitSuccess;
     try {
         const QString path = line.Operands().constFirst();
         const QByteArray text = TCalendarImport::ReadFile(path);
-        TQuorlaDB database(location, TQuorlaDB::Opening::ExistingOnly);
+        TQuorlaDB database({&person, nullptr, &machine}, location, TQuorlaDB::Opening::ExistingOnly);
         const QString name = line.Value(QStringLiteral("user")).toUpper();
         UserRecord user;
         if (!TLookup::Equal(database.Users(), user.bytes(), UserRecord::UserNameIndex, name))
@@ -73,6 +74,5 @@ int main(int argc, char** argv)
         message.replace(QLatin1String("\r\r"), QLatin1String(": ")).replace(QLatin1Char('\r'), QLatin1Char(' '));
         status = line.Failure(message);
     }
-    TServices::setCurrent(nullptr);
     return status;
 }

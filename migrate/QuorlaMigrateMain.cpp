@@ -4,6 +4,7 @@
 // go to standard output, failures to standard error.
 
 #include "TCommandLine.h"
+#include "TConsoleMachineServices.h"
 #include "TDatabaseCopier.h"
 #include "EQuorla.h"
 #include "TDatabaseLocation.h"
@@ -84,9 +85,10 @@ int main(int argc, char* argv[])
     // password; on a folder the records keep it.
     const TDatabaseLocation from(line.Operands()[0]);
     const TDatabaseLocation to(line.Operands()[1]);
+    TConsoleMachineServices machine;
     try {
         if (from.IsFolder() && to.IsServer()) {
-            TQuorlaDB copy(to, TQuorlaDB::Opening::ExistingOnly);
+            TQuorlaDB copy(machine, to, TQuorlaDB::Opening::ExistingOnly);
             const TServerRoles::TAdopted adopted = TServerRoles(copy).AdoptUsers();
             say(QStringLiteral("QLUsers.Ism: %1 users are server roles now (\"quorla_\" and the user name in lower "
                                "case); the server keeps their passwords, the copy's records none.")
@@ -96,7 +98,7 @@ int main(int argc, char* argv[])
                                    "administrator gives them one.")
                         .arg(adopted.withoutPassword));
         } else if (from.IsServer() && to.IsFolder()) {
-            TQuorlaDB source(from, TQuorlaDB::Opening::ExistingOnly);
+            TQuorlaDB source(machine, from, TQuorlaDB::Opening::ExistingOnly);
             if (source.KeepsRoles())
                 say(QStringLiteral("QLUsers.Ism: the passwords stay with the server's roles: every user has an "
                                    "empty password in the copy."));

@@ -46,8 +46,8 @@ QList<Item> readAll(TXIsamFile& dataset, QString (Record::*text)() const)
 
 } // namespace
 
-TfrmReport::TfrmReport(QWidget* parent)
-    : QDialog(parent), ui(std::make_unique<Ui::TfrmReport>())
+TfrmReport::TfrmReport(TServices services, QWidget* parent)
+    : QDialog(parent), services_(services), ui(std::make_unique<Ui::TfrmReport>())
 {
     ui->setupUi(this);
     ui->cmbStartDate->calendarWidget()->setFirstDayOfWeek(Qt::Monday);
@@ -90,7 +90,7 @@ int TfrmReport::Execute(TDisplaySettings& settings, TQuorlaDB& database, const U
     CurrentUserKey = currentUserKey;
     Viewer = &viewer;
 
-    const QDate today = TServices::current().now().date();
+    const QDate today = services_.machine().now().date();
     ui->cmbStartDate->setDate(today);
     ui->cmbEndDate->setDate(today);
     ui->chkCategory->setChecked(false);
@@ -105,7 +105,7 @@ int TfrmReport::Execute(TDisplaySettings& settings, TQuorlaDB& database, const U
     setWindowModality(Qt::ApplicationModal);
     QEventLoop loop;
     connect(this, &QDialog::finished, &loop, &QEventLoop::quit);
-    const QSize screen = TServices::current().screenSize();
+    const QSize screen = services_.desktop().screenSize();
     move((screen.width() - width()) / 2, (screen.height() - height()) / 2);
     show();
     loop.exec();
@@ -168,7 +168,7 @@ void TfrmReport::btnGroupClick()
 
 void TfrmReport::exportCalendar()
 {
-    const QString path = TServices::current().pickSaveFile(QStringLiteral("Export Calendar"),
+    const QString path = services_.person().pickSaveFile(QStringLiteral("Export Calendar"),
                                                            QStringLiteral("quorla.ics"),
                                                            QStringLiteral("iCalendar files (*.ics)"));
     if (path.isEmpty())
@@ -179,10 +179,10 @@ void TfrmReport::exportCalendar()
     calendar.Changes = TCalendarExport::FromTrail(Database->Trail());
     int events = 0;
     {
-        TBusyCursor busy;
+        TBusyCursor busy(services_.person());
         TCalendarExport::WriteFile(path, calendar.Build(*Database, &events));
     }
-    TServices::current().message(TServices::MessageKind::Information, TServices::MessageButtons::Ok,
+    services_.person().message(TPersonServices::MessageKind::Information, TPersonServices::MessageButtons::Ok,
                                  events == 1 ? QStringLiteral("1 event was exported to %1").arg(path)
                                              : QStringLiteral("%1 events were exported to %2").arg(events).arg(path));
     done(QDialog::Accepted);
@@ -192,13 +192,13 @@ void TfrmReport::btnGoClick()
 {
     if (purpose_ == Purpose::Export) {
         if (Database != nullptr)
-            TCommand::Run([this] { exportCalendar(); });
+            TCommand::Run(services_.person(), [this] { exportCalendar(); });
         return;
     }
     if (Database == nullptr || Viewer == nullptr)
         return;
     hide();
-    TCommand::Run([this] {
+    TCommand::Run(services_.person(), [this] {
         // Back on show on every way out, before any error is shown.
         const auto again = qScopeGuard([this] {
             show();
@@ -207,7 +207,7 @@ void TfrmReport::btnGoClick()
         });
         QStringList lines;
         {
-            TBusyCursor busy;
+            TBusyCursor busy(services_.person());
             lines = Builder().Build(Database->DayEntries(), Database->Users());
         }
         Viewer->Execute(lines);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "TReportBuilder.h"
+#include "TServices.h"
 #include "UserRecord.h"
 
 #include <QDialog>
@@ -34,7 +35,7 @@ class TfrmReport : public QDialog
     Q_OBJECT
 
 public:
-    explicit TfrmReport(QWidget* parent = nullptr);
+    explicit TfrmReport(TServices services, QWidget* parent = nullptr);
     ~TfrmReport() override;
 
     // Opens the group selection for `settings` on the user list; it ticks
@@ -77,6 +78,7 @@ public:
 private:
     void exportCalendar();
 
+    TServices services_;
     std::unique_ptr<Ui::TfrmReport> ui;
     Purpose purpose_ = Purpose::Report;
     TQuorlaDB* Database = nullptr;

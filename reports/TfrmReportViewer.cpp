@@ -15,8 +15,8 @@
 
 #include <algorithm>
 
-TfrmReportViewer::TfrmReportViewer(QWidget* parent)
-    : QDialog(parent), ui(std::make_unique<Ui::TfrmReportViewer>())
+TfrmReportViewer::TfrmReportViewer(TServices services, QWidget* parent)
+    : QDialog(parent), services_(services), ui(std::make_unique<Ui::TfrmReportViewer>())
 {
     ui->setupUi(this);
     setWindowFlag(Qt::WindowMaximizeButtonHint);
@@ -35,7 +35,7 @@ TfrmReportViewer::~TfrmReportViewer() = default;
 int TfrmReportViewer::Execute(const QStringList& lines)
 {
     SetLines(lines);
-    const QSize screen = TServices::current().screenSize();
+    const QSize screen = services_.desktop().screenSize();
     move((screen.width() - width()) / 2, (screen.height() - height()) / 2);
     exec();
     return 1;
@@ -76,10 +76,10 @@ void TfrmReportViewer::appendPart(int count)
 void TfrmReportViewer::btnPrintClick()
 {
     QPrinter printer;
-    if (!TServices::current().choosePrinter(printer))
+    if (!services_.desktop().choosePrinter(printer))
         return;
     if (!PrintLines(printer, lines_))
-        TServices::current().showApplicationError(QStringLiteral("The report could not be printed."));
+        services_.person().showApplicationError(QStringLiteral("The report could not be printed."));
 }
 
 QString TfrmReportViewer::ExpandTabs(const QString& line, int stop)

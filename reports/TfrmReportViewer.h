@@ -1,5 +1,7 @@
 #pragma once
 
+#include "TServices.h"
+
 #include <QDialog>
 #include <QString>
 #include <QStringList>
@@ -24,7 +26,7 @@ class TfrmReportViewer : public QDialog
     Q_OBJECT
 
 public:
-    explicit TfrmReportViewer(QWidget* parent = nullptr);
+    explicit TfrmReportViewer(TServices services, QWidget* parent = nullptr);
     ~TfrmReportViewer() override;
 
     // Replaces the text with `lines`, one paragraph each, and shows the window
@@ -62,6 +64,7 @@ private:
     // Appends the next part of lines_, and asks for the one after it.
     void appendPart(int count);
 
+    TServices services_;
     std::unique_ptr<Ui::TfrmReportViewer> ui;
     QStringList lines_;
     // Lines of lines_ shown; each SetLines starts a new generation, so that

@@ -1,7 +1,7 @@
 #include "TCategoryCache.h"
 
-TCategoryCache::TCategoryCache(TXIsamFile& dataset)
-    : TQuorlaCache(CategoryRecord::Size, dataset)
+TCategoryCache::TCategoryCache(TXIsamFile& dataset, TMachineServices& machine)
+    : TQuorlaCache(CategoryRecord::Size, dataset, machine)
 {
 }
 

@@ -8,7 +8,7 @@ class TCategoryCache : public TQuorlaCache
 {
 public:
     // `dataset` is the open categories dataset; it must outlive the cache.
-    explicit TCategoryCache(TXIsamFile& dataset);
+    TCategoryCache(TXIsamFile& dataset, TMachineServices& machine);
 
     // A key that is not cached throws EQuorlaCache
     // "Unable to locate key (<key>) in category cache".

@@ -2,13 +2,13 @@
 
 #include "EQuorlaCache.h"
 #include "TLookup.h"
-#include "TServices.h"
+#include "TMachineServices.h"
 #include "TXIsamFile.h"
 
 #include <algorithm>
 
-TQuorlaCache::TQuorlaCache(qsizetype recordSize, TXIsamFile& dataset)
-    : dataset_(dataset), recordSize_(recordSize)
+TQuorlaCache::TQuorlaCache(qsizetype recordSize, TXIsamFile& dataset, TMachineServices& machine)
+    : dataset_(dataset), machine_(machine), recordSize_(recordSize)
 {
     Q_ASSERT(recordSize > 0);
 }
@@ -31,7 +31,7 @@ bool TQuorlaCache::Changed()
             mark_ = now;
             return true;
         }
-        TServices::current().sleep(MissingFileWaitMs);
+        machine_.sleep(MissingFileWaitMs);
     }
     return true;
 }

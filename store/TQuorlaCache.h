@@ -9,6 +9,7 @@
 #include <span>
 #include <vector>
 
+class TMachineServices;
 class TXIsamFile;
 
 // Copies of all records of one dataset by primary key, for look-ups that are
@@ -58,7 +59,7 @@ public:
     // Whether the dataset changed since the last call that answered true
     // (always true at first), remembering what it saw. A mark that cannot be
     // had (a missing file, a server out of reach) is asked for 5 times with a
-    // wait of 100 ms (through TServices) after each failed attempt, and then
+    // wait of 100 ms (the machine's sleep) after each failed attempt, and then
     // counts as changed: the cache reloads rather than keep a copy of unknown
     // age.
     bool Changed();
@@ -79,7 +80,8 @@ public:
     static constexpr int MissingFileWaitMs = 100;
 
 protected:
-    TQuorlaCache(qsizetype recordSize, TXIsamFile& dataset);
+    // `machine` waits between the attempts of Changed().
+    TQuorlaCache(qsizetype recordSize, TXIsamFile& dataset, TMachineServices& machine);
 
     void addCopy(const QString& key, std::span<const char> record);
     // `cacheName` completes the not-found message: "... in <cacheName> cache".
@@ -87,6 +89,7 @@ protected:
 
 private:
     TXIsamFile& dataset_;
+    TMachineServices& machine_;
     qsizetype recordSize_;
     // The dataset's change mark at the last load; empty until the first.
     std::optional<QByteArray> mark_;

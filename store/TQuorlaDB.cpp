@@ -58,20 +58,22 @@ void checkLocation(const QString& text, const TDatabaseLocation& location)
 
 } // namespace
 
-TQuorlaDB::TQuorlaDB()
+TQuorlaDB::TQuorlaDB(TServices services)
+    : services_(services)
 {
     locateRootPath();
     connectAll();
     adoptOfficeZone();
 }
 
-TDatabaseLocation TQuorlaDB::StoredLocation()
+TDatabaseLocation TQuorlaDB::StoredLocation(TServices services)
 {
-    TQuorlaDB located(nullptr);
+    TQuorlaDB located(services, nullptr);
     return located.location_;
 }
 
-TQuorlaDB::TQuorlaDB(std::nullptr_t)
+TQuorlaDB::TQuorlaDB(TServices services, std::nullptr_t)
+    : services_(services)
 {
     locateRootPath();
 }
@@ -81,8 +83,8 @@ bool TQuorlaDB::LogsInAsPerson(const TDatabaseLocation& location)
     return location.IsServer() && !PostgresConnection::namesUser(location.Path().toUtf8());
 }
 
-TQuorlaDB::TQuorlaDB(const TDatabaseLocation& location, const TLogin& login)
-    : location_(location)
+TQuorlaDB::TQuorlaDB(TServices services, const TDatabaseLocation& location, const TLogin& login)
+    : services_(services), location_(location)
 {
     checkLocation(location.Path(), location);
     connection_ = TIsamEngine::forName(RootPath()).connect(RootPath());
@@ -127,8 +129,8 @@ bool TQuorlaDB::KeepsRoles()
     return keepsRoles_ == 1;
 }
 
-TQuorlaDB::TQuorlaDB(const TDatabaseLocation& location, Opening opening)
-    : location_(location), opening_(opening)
+TQuorlaDB::TQuorlaDB(TServices services, const TDatabaseLocation& location, Opening opening)
+    : services_(services), location_(location), opening_(opening)
 {
     checkLocation(location.Path(), location);
     connectAll();
@@ -242,7 +244,7 @@ std::unique_ptr<TXIsamFile> TQuorlaDB::connectOptional(const QString& fileName, 
 const QString& TQuorlaDB::Workstation()
 {
     if (workstation_.isNull())
-        workstation_ = TServices::current().hostName();
+        workstation_ = services_.machine().hostName();
     return workstation_;
 }
 
@@ -253,7 +255,7 @@ void TQuorlaDB::WarnOnce(const QString& text)
     if (warned.contains(topic))
         return;
     warned.insert(topic);
-    TServices::current().message(TServices::MessageKind::Warning, TServices::MessageButtons::Ok, text);
+    services_.person().message(TPersonServices::MessageKind::Warning, TPersonServices::MessageButtons::Ok, text);
 }
 
 void TQuorlaDB::warnUnlessLocksWork()
@@ -268,7 +270,7 @@ void TQuorlaDB::warnUnlessLocksWork()
         || RecordLockFile::locksWork(datasetPath(UserRecord::FileName) + QStringLiteral(".lck")))
         return;
     warnedFolder = RootPath();
-    TServices::current().message(TServices::MessageKind::Warning, TServices::MessageButtons::Ok, LocksIgnored);
+    services_.person().message(TPersonServices::MessageKind::Warning, TPersonServices::MessageButtons::Ok, LocksIgnored);
 }
 
 TQuorlaDB::~TQuorlaDB()
@@ -322,9 +324,9 @@ void TQuorlaDB::locateRootPath()
 
     QString stored = store.ReadString(RootPathValue, QString());
     if (stored.isEmpty()) {
-        TServices& services = TServices::current();
-        services.message(TServices::MessageKind::Warning, TServices::MessageButtons::Ok, MissingPathWarning);
-        const QString chosen = services.pickFolder(PickerCaption);
+        TPersonServices& person = services_.person();
+        person.message(TPersonServices::MessageKind::Warning, TPersonServices::MessageButtons::Ok, MissingPathWarning);
+        const QString chosen = person.pickFolder(PickerCaption);
         if (chosen.isEmpty())
             throw EQuorlaDB(QStringLiteral("Unable to locate Quorla Database!"));
         stored = chosen;

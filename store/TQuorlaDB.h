@@ -2,6 +2,7 @@
 
 #include "EQuorlaDB.h"
 #include "TDatabaseLocation.h"
+#include "TServices.h"
 #include "TStamp.h"
 #include "TXIsamFile.h"
 
@@ -35,11 +36,15 @@ class UserRecord;
 // (THolderNotes), created when missing like the others. A database where
 // either cannot be made or opened still connects and works without it; the
 // trail's absence is told once.
+//
+// It is handed the services it works with: the person, whom it warns and
+// asks for a folder, and the machine, whose host name names this
+// workstation. They must outlive it.
 class TQuorlaDB
 {
 public:
     // Connects. The folder is the workstation's "RootPath" value; when there is
-    // none the user is warned and asked for a folder (through TServices), and
+    // none the person is warned and asked for a folder, and
     // the choice is stored at once, before any dataset is touched, so that it
     // stays even if a later step fails. Then each dataset - users, alarms,
     // categories, day entries - is created when its file is missing and
@@ -49,7 +54,7 @@ public:
     // on the first failure; nothing after it is created or opened. Last, a
     // folder whose file system does not honour record locks is reported once
     // in a warning, and the connection stands.
-    TQuorlaDB();
+    explicit TQuorlaDB(TServices services);
     enum class Opening {
         CreateMissing, // as a workstation connects: a missing dataset is made
         ExistingOnly,  // only reads what is there: no dataset is made, a
@@ -59,7 +64,7 @@ public:
     // Connects to the database at `location` without reading or writing the
     // workstation's settings: for the command-line tools, which are told
     // where the database is. Throws EQuorlaDB for a refused location too.
-    explicit TQuorlaDB(const TDatabaseLocation& location, Opening opening = Opening::CreateMissing);
+    TQuorlaDB(TServices services, const TDatabaseLocation& location, Opening opening = Opening::CreateMissing);
 
     // A person's own log-in to a server: his server role (TServerRoles) and
     // password open the session, in place of the user the URI would give.
@@ -76,12 +81,12 @@ public:
     // who he is, throws ERefused (no session is left open). Creates what is
     // missing and, as `login` says, keeps the office's zone, as the desktop
     // program's connection without a location does.
-    TQuorlaDB(const TDatabaseLocation& location, const TLogin& login);
+    TQuorlaDB(TServices services, const TDatabaseLocation& location, const TLogin& login);
     class ERefused;
 
     // The location this workstation stores, asking for one (and storing the
     // choice) when there is none; as the default constructor finds it.
-    static TDatabaseLocation StoredLocation();
+    static TDatabaseLocation StoredLocation(TServices services);
 
     // Whether `location` is a server used with each person's own role: its
     // URI names no user. One that names one is used by that role for every
@@ -132,8 +137,8 @@ public:
     // and locks: the logged-in user's key ("0000000000" until one is set).
     void SetActingUser(const QString& userKey) { actingUser_ = userKey; }
     const QString& ActingUser() const { return actingUser_; }
-    // This workstation's host name, as TServices gives it (asked once, when
-    // first needed).
+    // This workstation's host name, as the machine gives it (asked once,
+    // when first needed).
     const QString& Workstation();
     // Names the workstation in the trail and the holder notes in place of
     // the host name: a service names itself and its client.
@@ -186,7 +191,7 @@ public:
 
 private:
     // Only finds the location (StoredLocation).
-    explicit TQuorlaDB(std::nullptr_t);
+    TQuorlaDB(TServices services, std::nullptr_t);
     void locateRootPath();
     // Creates what is missing (unless only existing datasets are opened) and
     // opens the four datasets, then the change trail and the holder notes.
@@ -211,6 +216,7 @@ private:
     // The name under which dataset `fileName` of this database is opened.
     QString datasetPath(const QString& fileName) const;
 
+    TServices services_;
     TStamp stamp_;
     TDatabaseLocation location_;
     Opening opening_ = Opening::CreateMissing;

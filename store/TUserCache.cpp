@@ -1,7 +1,7 @@
 #include "TUserCache.h"
 
-TUserCache::TUserCache(TXIsamFile& dataset)
-    : TQuorlaCache(UserRecord::Size, dataset)
+TUserCache::TUserCache(TXIsamFile& dataset, TMachineServices& machine)
+    : TQuorlaCache(UserRecord::Size, dataset, machine)
 {
 }
 

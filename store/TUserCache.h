@@ -8,7 +8,7 @@ class TUserCache : public TQuorlaCache
 {
 public:
     // `dataset` is the open users dataset; it must outlive the cache.
-    explicit TUserCache(TXIsamFile& dataset);
+    TUserCache(TXIsamFile& dataset, TMachineServices& machine);
 
     // A key that is not cached throws EQuorlaCache
     // "Unable to locate key (<key>) in user cache".

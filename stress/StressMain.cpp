@@ -13,7 +13,6 @@
 
 #include "EQuorla.h"
 #include "TDatabaseLocation.h"
-#include "TServices.h"
 #include "TStressChecker.h"
 #include "TStressLog.h"
 #include "TStressRunner.h"
@@ -59,7 +58,6 @@ int worker(const QStringList& a)
     privateSettings(a[7], QStringLiteral("worker-%1-%2").arg(user).arg(::getpid()));
     TStressServices services;
     services.host = QFileInfo(a[6]).completeBaseName();
-    TServices::setCurrent(&services);
     {
         TWorkstationStore store;
         store.OpenKey(true);
@@ -72,7 +70,7 @@ int worker(const QStringList& a)
     std::unique_ptr<TStressWorker> work;
     while (!work) {
         try {
-            work = std::make_unique<TStressWorker>(user, a[3].toInt(), a[5].toULongLong(), log);
+            work = std::make_unique<TStressWorker>(services, user, a[3].toInt(), a[5].toULongLong(), log);
         } catch (const EQuorla& e) {
             log.note("# cannot connect: " + e.message().toUtf8());
             if (TStressLog::now() >= until)
@@ -82,15 +80,14 @@ int worker(const QStringList& a)
     }
     const int failures = work ? work->run(until) : 0;
     log.note("# done, commands failed with an error: " + QByteArray::number(failures));
-    TServices::setCurrent(nullptr);
     return 0;
 }
 
-int runRound(const QString& program, const QString& folder, const QString& database, int workers, int seconds,
+int runRound(TStressServices& services, const QString& program, const QString& folder, const QString& database, int workers, int seconds,
              int kills)
 {
     privateSettings(folder + QStringLiteral("-settings"), QStringLiteral("runner"));
-    return TStressRunner(program, folder, database, workers, seconds, kills).run();
+    return TStressRunner(services, program, folder, database, workers, seconds, kills).run();
 }
 
 } // namespace
@@ -108,7 +105,6 @@ int main(int argc, char* argv[])
         return worker(a);
 
     TStressServices services;
-    TServices::setCurrent(&services);
     int status = 2;
     const QString folder = QDir(a.last()).absolutePath();
     // The database: the folder itself, or a server given with --database.
@@ -122,7 +118,7 @@ int main(int argc, char* argv[])
         if (a.size() != (database.isEmpty() ? 3 : 5))
             return usage();
         privateSettings(folder + QStringLiteral("-settings"), QStringLiteral("checker"));
-        status = TStressChecker(folder, database).check() ? 0 : 1;
+        status = TStressChecker(services, folder, database).check() ? 0 : 1;
     } else if (a[1] == QLatin1String("run")) {
         int workers = 4, seconds = 60, kills = 0;
         if (a.size() % 2 == 0)
@@ -141,16 +137,15 @@ int main(int argc, char* argv[])
         }
         if (workers < 1 || seconds < 1 || kills < 0)
             return usage();
-        status = runRound(program, folder, database, workers, seconds, kills);
+        status = runRound(services, program, folder, database, workers, seconds, kills);
     } else if (a[1] == QLatin1String("short")) {
         std::printf("-- 3 workers, 20 s, no kills\n");
-        const int calm = runRound(program, folder + QStringLiteral("/calm"), QString(), 3, 20, 0);
+        const int calm = runRound(services, program, folder + QStringLiteral("/calm"), QString(), 3, 20, 0);
         std::printf("-- 3 workers, 20 s, 8 kills\n");
-        const int crashes = runRound(program, folder + QStringLiteral("/crashes"), QString(), 3, 20, 8);
+        const int crashes = runRound(services, program, folder + QStringLiteral("/crashes"), QString(), 3, 20, 8);
         status = calm == 0 && crashes == 0 ? 0 : 1;
     } else {
         return usage();
     }
-    TServices::setCurrent(nullptr);
     return status;
 }

@@ -83,8 +83,8 @@ DayEntryRecord entryOf(const QByteArray& bytes)
 
 } // namespace
 
-TStressChecker::TStressChecker(QString folder, QString database)
-    : folder_(std::move(folder))
+TStressChecker::TStressChecker(TServices services, QString folder, QString database)
+    : services_(services), folder_(std::move(folder))
 {
     if (!folder_.endsWith(QLatin1Char('/')))
         folder_ += QLatin1Char('/');
@@ -505,7 +505,7 @@ void TStressChecker::runCleanUp()
     TClock::setOverride([] { return QDateTime(QDate(2037, 12, 1), QTime(0, 0)); });
     int cleaned = 0;
     {
-        TQuorlaDB database;
+        TQuorlaDB database(services_);
         TAlarmPoller poller([&](AlarmRecord& alarm, const QString& key, TQuorlaDB& db) {
             const QString alarmKey = key;
             TEventWriter writer(db);
@@ -660,7 +660,7 @@ void TStressChecker::checkSeries()
     const QDate today = TClock::now().date();
     QHash<char, QMap<QString, QByteArray>> settled;
     {
-        TQuorlaDB database;
+        TQuorlaDB database(services_);
         TSeriesWriter writer(database);
         if (!writer.Available()) {
             faults << QStringLiteral("series: the copy has no series datasets");

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "TDatabaseLocation.h"
+#include "TServices.h"
 #include "TStressLog.h"
 
 #include <QByteArray>
@@ -51,7 +52,7 @@ class TStressChecker
 public:
     // `folder` holds the logs and, unless `database` names a server, the
     // database too.
-    explicit TStressChecker(QString folder, QString database = QString());
+    explicit TStressChecker(TServices services, QString folder, QString database = QString());
 
     // Checks and prints the report; true when nothing was lost or damaged.
     bool check();
@@ -81,6 +82,7 @@ public:
     QStringList faults;
 
 private:
+    TServices services_;
     struct Op
     {
         char dataset = 0;

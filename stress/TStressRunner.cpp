@@ -42,9 +42,9 @@ QString logName(int user, int incarnation)
 
 } // namespace
 
-TStressRunner::TStressRunner(QString program, QString folder, QString database, int workers, int seconds,
+TStressRunner::TStressRunner(TServices services, QString program, QString folder, QString database, int workers, int seconds,
                              int kills)
-    : program_(std::move(program)), folder_(std::move(folder)), database_(std::move(database)), workers_(workers),
+    : services_(services), program_(std::move(program)), folder_(std::move(folder)), database_(std::move(database)), workers_(workers),
       seconds_(seconds), kills_(kills)
 {
     if (!folder_.endsWith(QLatin1Char('/')))
@@ -111,7 +111,7 @@ int TStressRunner::run()
         store.OpenKey(true);
         store.WriteString(QStringLiteral("RootPath"), database_);
     }
-    TQuorlaDB database;
+    TQuorlaDB database(services_);
     if (!databaseEmpty(database))
         return 2;
     {
@@ -219,7 +219,7 @@ int TStressRunner::run()
             .arg(stuck));
     say(QStringLiteral("restarted workers %1, of which acknowledged writes: %2").arg(restarted).arg(restartedWorking));
 
-    TStressChecker checker(folder_, database_);
+    TStressChecker checker(services_, folder_, database_);
     const bool held = checker.check();
     return held && stuck == 0 && unexpected == 0 ? 0 : 1;
 }

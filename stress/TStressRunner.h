@@ -1,5 +1,7 @@
 #pragma once
 
+#include "TServices.h"
+
 #include <QString>
 
 class TQuorlaDB;
@@ -15,12 +17,13 @@ class TStressRunner
 {
 public:
     // `database` empty: the database is the folder itself.
-    TStressRunner(QString program, QString folder, QString database, int workers, int seconds, int kills);
+    TStressRunner(TServices services, QString program, QString folder, QString database, int workers, int seconds, int kills);
 
     // 0 when every check held.
     int run();
 
 private:
+    TServices services_;
     bool prepareFolder();
     // The database holds nothing, and has held nothing: the checker must be
     // able to explain every record by the logs.

@@ -58,9 +58,9 @@ QString nowPlus(qint64 seconds)
 
 } // namespace
 
-TStressWorker::TStressWorker(int userNumber, int userCount, quint64 seed, TStressLog& log)
+TStressWorker::TStressWorker(TServices services, int userNumber, int userCount, quint64 seed, TStressLog& log)
     : user_(userNumber), users_(userCount), random_(seed), log_(log),
-      database_(std::make_unique<TQuorlaDB>()), alarmDatabase_(std::make_unique<TQuorlaDB>())
+      database_(std::make_unique<TQuorlaDB>(services)), alarmDatabase_(std::make_unique<TQuorlaDB>(services))
 {
     database_->SetActingUser(RecordKey::format(user_));
     alarmDatabase_->SetActingUser(RecordKey::format(user_));

@@ -2,6 +2,7 @@
 
 #include "TEventWriter.h"
 #include "TSeriesWriter.h"
+#include "TServices.h"
 
 #include <QRandomGenerator>
 #include <QString>
@@ -28,7 +29,7 @@ class TStressLog;
 class TStressWorker
 {
 public:
-    TStressWorker(int userNumber, int userCount, quint64 seed, TStressLog& log);
+    TStressWorker(TServices services, int userNumber, int userCount, quint64 seed, TStressLog& log);
     ~TStressWorker();
 
     // Works until the monotonic clock reaches `until` (TStressLog::now()).

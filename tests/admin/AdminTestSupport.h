@@ -25,7 +25,7 @@ using DialogTest::click;
 // A database in a new folder; without a name, another connection to the last one.
 inline std::unique_ptr<TQuorlaDB> database(const QString& freshFolder = QString())
 {
-    return freshFolder.isEmpty() ? std::make_unique<TQuorlaDB>() : DialogTest::database(freshFolder, {});
+    return freshFolder.isEmpty() ? std::make_unique<TQuorlaDB>(TScriptedServices::ofTest()) : DialogTest::database(freshFolder, {});
 }
 
 inline void addUsers(TQuorlaDB& db, const QStringList& names)

@@ -16,8 +16,8 @@
 #include <QListWidget>
 
 using namespace AdminTest;
-using Kind = TServices::MessageKind;
-using Answer = TServices::MessageAnswer;
+using Kind = TPersonServices::MessageKind;
+using Answer = TPersonServices::MessageAnswer;
 
 namespace {
 const QString Meeting = RecordKey::format(1);
@@ -47,7 +47,7 @@ class tst_Categories : public QObject
 private:
     int run(const std::function<void(TfrmCategories&)>& script)
     {
-        TfrmCategories dialog;
+        TfrmCategories dialog(TScriptedServices::ofTest());
         return AdminTest::run(dialog, script, *db_, *cache_);
     }
 
@@ -61,7 +61,7 @@ private slots:
     {
         services_ = std::make_unique<TScriptedServices>();
         db_ = database(QString::fromLatin1(QTest::currentTestFunction()));
-        cache_ = std::make_unique<TCategoryCache>(db_->Categories());
+        cache_ = std::make_unique<TCategoryCache>(db_->Categories(), TScriptedServices::ofTest().machine());
         cache_->OnUpdate = [this](TQuorlaCache& c) { c.FillFrom(db_->Categories()); };
         for (const char* text : {"Meeting", "Travel"}) {
             CategoryRecord c;

@@ -61,8 +61,8 @@ private slots:
             a.rebuildUserAlarmKey();
             db_->Alarms().Insert(a.bytes());
         }
-        services_->expectMessage(TServices::MessageKind::Information, QStringLiteral("Some alarms associated with this user were deleted"), TServices::MessageAnswer::Ok);
-        TfrmDeleteUser wizard;
+        services_->expectMessage(TPersonServices::MessageKind::Information, QStringLiteral("Some alarms associated with this user were deleted"), TPersonServices::MessageAnswer::Ok);
+        TfrmDeleteUser wizard(TScriptedServices::ofTest());
         QCOMPARE(run<TfrmDeleteUser>(wizard, [](TfrmDeleteUser& w) {
             answer(w, "TA");
             click(&w, "actDelete");
@@ -91,7 +91,7 @@ private slots:
         addEntry(*db_, 2, {2, 3});
         addEntry(*db_, 2, {1});
         QString shown;
-        TfrmDeleteUser wizard;
+        TfrmDeleteUser wizard(TScriptedServices::ofTest());
         QCOMPARE(run<TfrmDeleteUser>(wizard, [&](TfrmDeleteUser& w) {
             answer(w, answers);
             shown = child<QLabel>(&w, "lblSummary")->text();
@@ -107,9 +107,9 @@ private slots:
         const QString held = addEntry(*db_, 1, {2, 3});
         auto elsewhere = database();
         QVERIFY(elsewhere->DayEntries().Lock(held));
-        services_->expectMessage(TServices::MessageKind::Error, Locked, TServices::MessageAnswer::Ok);
+        services_->expectMessage(TPersonServices::MessageKind::Error, Locked, TPersonServices::MessageAnswer::Ok);
         bool stopped = false;
-        TfrmDeleteUser wizard;
+        TfrmDeleteUser wizard(TScriptedServices::ofTest());
         QCOMPARE(run<TfrmDeleteUser>(wizard, [&](TfrmDeleteUser& w) {
             answer(w, "TA");
             click(&w, "actDelete");

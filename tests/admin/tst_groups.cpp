@@ -25,7 +25,7 @@ private slots:
         TDisplaySettings cfg;
         for (int slot = 0; slot < 10; ++slot)
             cfg.Groups[slot].SetFromText(QStringLiteral("G%1,0000000001").arg(slot));
-        TfrmGroups groups;
+        TfrmGroups groups(TScriptedServices::ofTest());
         whenModal([](QWidget* w) {
             auto* actNew = child<QAction>(w, "actNew");
             QVERIFY(!actNew->isEnabled());

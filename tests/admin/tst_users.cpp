@@ -37,7 +37,7 @@ class tst_Users : public QObject
 private:
     int run(const std::function<void(TfrmUsers&)>& script)
     {
-        TfrmUsers dialog;
+        TfrmUsers dialog(TScriptedServices::ofTest());
         return AdminTest::run(dialog, script, RecordKey::format(1), *db_, *cache_);
     }
 
@@ -52,7 +52,7 @@ private slots:
         services_ = std::make_unique<TScriptedServices>();
         db_ = database(QStringLiteral("users"));
         addUsers(*db_, {"ANNA", "BERT", "CARL"});
-        cache_ = std::make_unique<TUserCache>(db_->Users());
+        cache_ = std::make_unique<TUserCache>(db_->Users(), TScriptedServices::ofTest().machine());
         cache_->OnUpdate = [this](TQuorlaCache& c) { c.FillFrom(db_->Users()); };
         cache_->Reload();
     }
@@ -111,13 +111,13 @@ private slots:
         QFETCH(bool, changedElsewhere);
         const QString key = RecordKey::format(row + 1);
         QByteArray before = stored<UserRecord>(db_->Users(), key);
-        services_->expectMessage(changedElsewhere ? TServices::MessageKind::Error : TServices::MessageKind::Information,
-                                 message, TServices::MessageAnswer::Ok);
+        services_->expectMessage(changedElsewhere ? TPersonServices::MessageKind::Error : TPersonServices::MessageKind::Information,
+                                 message, TPersonServices::MessageAnswer::Ok);
         QString shownAfter;
         run([&](TfrmUsers& d) {
             child<QListWidget>(&d, "lstUsers")->setCurrentRow(row);
             if (changedElsewhere) {
-                TQuorlaDB elsewhere;
+                TQuorlaDB elsewhere(TScriptedServices::ofTest());
                 auto user = read<UserRecord>(elsewhere.Users(), key);
                 user.setAbbreviation(QStringLiteral("XX"));
                 QVERIFY(elsewhere.Users().Update(user.bytes(), key));

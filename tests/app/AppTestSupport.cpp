@@ -87,12 +87,12 @@ QString addUser(TQuorlaDB& db, const QString& name, const QString& password, qin
     return db.Users().CurrentKey();
 }
 
-Shell::Shell()
-    : main(new TfrmMain)
+Shell::Shell(TServices services)
+    : main(new TfrmMain(services))
 {
-    main->AttachDialogs(new TfrmLogin(main), new TfrmDate(main));
-    main->AttachToolDialogs(new TfrmOptions(main), new TfrmFiltering(main), new TfrmTrouble(main));
-    main->AttachEventDialogs(new TfrmEvent(main), new TfrmNotify(main));
+    main->AttachDialogs(new TfrmLogin(services, main), new TfrmDate(services, main));
+    main->AttachToolDialogs(new TfrmOptions(services, main), new TfrmFiltering(main), new TfrmTrouble(services, main));
+    main->AttachEventDialogs(new TfrmEvent(services, main), new TfrmNotify(services, main));
 }
 
 Shell::~Shell()

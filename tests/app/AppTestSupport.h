@@ -39,7 +39,7 @@ QString addUser(TQuorlaDB& db, const QString& name, const QString& password, qin
 // The main window with its dialogs, as the program entry builds it.
 struct Shell
 {
-    Shell();
+    explicit Shell(TServices services = TScriptedServices::ofTest());
     ~Shell();
     TfrmMain* main;
 };

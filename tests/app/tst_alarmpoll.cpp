@@ -84,13 +84,13 @@ private slots:
         TScriptedServices services;
         services.setNow(Now);
         if (script.startsWith(QLatin1String("gone")))
-            services.expectMessage(TServices::MessageKind::Information,
+            services.expectMessage(TPersonServices::MessageKind::Information,
                                    "An alarm has triggered for an event that cannot be found. The alarm will be deleted",
-                                   TServices::MessageAnswer::Ok);
+                                   TPersonServices::MessageAnswer::Ok);
         auto db = DialogTest::database(QStringLiteral("db"), {QStringLiteral("ME")});
         for (const QString& wanted : part[0].split(' ', Qt::SkipEmptyParts))
             addAlarm(*db, wanted);
-        TfrmNotify notify;
+        TfrmNotify notify(TScriptedServices::ofTest());
         TAlarmPoller poller([&notify](AlarmRecord& alarm, const QString& key, TQuorlaDB& database) {
             return notify.Execute(alarm, key, database);
         });
@@ -120,14 +120,14 @@ private slots:
         const auto uninstall = qScopeGuard([] { FaultVfs::uninstall(); });
         auto db = DialogTest::database(QStringLiteral("unreadable"), {QStringLiteral("ME")});
         addAlarm(*db, QStringLiteral("a@-9"));
-        TfrmNotify notify;
+        TfrmNotify notify(TScriptedServices::ofTest());
         TAlarmPoller poller([&notify](AlarmRecord& alarm, const QString& key, TQuorlaDB& database) {
             FaultVfs::arm(FaultVfs::Read, 1, SQLITE_IOERR_READ, -1);
             return notify.Execute(alarm, key, database);
         });
-        services.expectMessage(TServices::MessageKind::Error, TXIsamFile::ErrorText(IsamIoError),
-                               TServices::MessageAnswer::Ok);
-        QVERIFY(!TCommand::Run([&] { poller.Poll(*db, Me); }));
+        services.expectMessage(TPersonServices::MessageKind::Error, TXIsamFile::ErrorText(IsamIoError),
+                               TPersonServices::MessageAnswer::Ok);
+        QVERIFY(!TCommand::Run(services, [&] { poller.Poll(*db, Me); }));
         FaultVfs::disarm();
         QCOMPARE(alarmsLeft(*db), QStringLiteral("a@-9"));
     }
@@ -148,7 +148,7 @@ private slots:
             = QStringLiteral("Quarterly review of the budget with every head of department, the board and the auditors");
         addAlarm(*db, description + QStringLiteral("@-9"), start.Key());
         QWidget window;
-        auto* notify = new TfrmNotify(&window);
+        auto* notify = new TfrmNotify(TScriptedServices::ofTest(), &window);
         bool shown = false;
         bool readable = true;
         QString due, elided, hint;

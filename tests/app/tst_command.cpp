@@ -34,10 +34,10 @@ private slots:
         // Twice: the program goes on after the first failure and runs the command
         // again.
         for (int i = 0; i < 2; ++i)
-            services.expectMessage(TServices::MessageKind::Error, message, TServices::MessageAnswer::Ok);
+            services.expectMessage(TPersonServices::MessageKind::Error, message, TPersonServices::MessageAnswer::Ok);
         int runs = 0;
         QAction action;
-        TCommand::Bind(&action, [&] {
+        TCommand::Bind(&action, services, [&] {
             ++runs;
             if (kind == 0)
                 throw EQuorla(QStringLiteral("Unable to open user isam\r\rlocked"));
@@ -52,14 +52,12 @@ private slots:
     void errorBoxShowsTheLines()
     {
         TQtServices services;
-        TServices* previous = TServices::setCurrent(&services);
         QString text;
         AppTest::whenModal([&](QWidget* box) {
             text = static_cast<QMessageBox*>(box)->text();
             static_cast<QMessageBox*>(box)->button(QMessageBox::Ok)->click();
         });
-        const bool completed = TCommand::Run([] { throw EQuorla(QStringLiteral("first\rsecond")); });
-        TServices::setCurrent(previous);
+        const bool completed = TCommand::Run(services, [] { throw EQuorla(QStringLiteral("first\rsecond")); });
         QVERIFY(!completed);
         QCOMPARE(text, QStringLiteral("first\nsecond"));
     }
@@ -78,7 +76,6 @@ private slots:
     {
         QFETCH(QString, pressed);
         TQtServices services;
-        TServices* previous = TServices::setCurrent(&services);
         QStringList buttons;
         AppTest::whenModal([&](QWidget* box) {
             for (QAbstractButton* button : static_cast<QMessageBox*>(box)->buttons())
@@ -91,7 +88,6 @@ private slots:
         });
         const int chosen = services.choose(QStringLiteral("Which?"),
                                            {"This event", "This and following events", "All events in the series"});
-        TServices::setCurrent(previous);
         QTEST(chosen, "answer");
         QCOMPARE(buttons.size(), 4);
     }

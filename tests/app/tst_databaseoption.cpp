@@ -69,7 +69,7 @@ private slots:
         QCOMPARE(storedRootPath(), stored.replace(QLatin1String("BASE"), base));
         if (stored.startsWith(base)) {
             TScriptedServices services;
-            TQuorlaDB db;
+            TQuorlaDB db(TScriptedServices::ofTest());
             QCOMPARE(db.RootPath(), base + QStringLiteral("/office/db/"));
             QVERIFY(QFile::exists(base + QStringLiteral("/office/db/QLUsers.Ism")));
         }
@@ -82,7 +82,7 @@ private slots:
         TWorkstationStore store;
         QVERIFY(store.OpenKey(true) && store.WriteString(RootPath, QStringLiteral("mysql://host/db")));
         TScriptedServices services;
-        QCOMPARE(thrown<EQuorlaDB>([] { TQuorlaDB db; }), QStringLiteral("Unable to use the Quorla Database location\r\r"
+        QCOMPARE(thrown<EQuorlaDB>([] { TQuorlaDB db(TScriptedServices::ofTest()); }), QStringLiteral("Unable to use the Quorla Database location\r\r"
                                                                         "'mysql://host/db' is neither a database folder nor a postgresql:// URI"));
     }
 };

@@ -39,8 +39,8 @@
 #include <sqlite3.h>
 
 using namespace AppTest;
-using Kind = TServices::MessageKind;
-using Answer = TServices::MessageAnswer;
+using Kind = TPersonServices::MessageKind;
+using Answer = TPersonServices::MessageAnswer;
 
 namespace {
 
@@ -64,7 +64,7 @@ std::unique_ptr<PostgresCluster> server;
 void startAs(Shell& shell, const QString& name, const QList<int>& rights)
 {
     {
-        TQuorlaDB db;
+        TQuorlaDB db(TScriptedServices::ofTest());
         for (int i = 0; i < rights.size(); ++i)
             addUser(db, Users[i], QString(), rights[i]);
     }
@@ -96,7 +96,7 @@ void select(const Shell& shell, int index)
 void edit(const Shell& shell, const QString& choice, int result = 1, bool* chose = nullptr)
 {
     shell.main->EventCommands()->Editor = [=](bool, bool userSelection, DayEntryRecord& e, AlarmRecord& a,
-                                               TServices::MailMessage& mail) {
+                                               TDesktopServices::MailMessage& mail) {
         if (choice.contains(QLatin1String("mail")))
             mail = {{QStringLiteral("A")}, QStringLiteral("New Quorla Event"), {}};
         if (chose)
@@ -212,7 +212,7 @@ void TestEventCommands::storeEntriesAndAlarms()
     edit(shell, choice, command == QLatin1String("cancel") ? 2 : 1, &chose);
     run(shell, command == QLatin1String("new") ? "actEventNew" : "actEventProperties");
 
-    TQuorlaDB other;
+    TQuorlaDB other(TScriptedServices::ofTest());
     QTEST(stored(other, 16), "expected");
     DayEntryRecord entry;
     other.DayEntries().GetEqual(entry.bytes(), 0, First);
@@ -255,7 +255,7 @@ void TestEventCommands::fullDiskShowsErrorText()
     services.expectMessage(Kind::Error, TXIsamFile::ErrorText(IsamDiskFull), Answer::Ok);
     run(shell, "actEventNew");
     QCOMPARE(kept, QStringLiteral("typed"));
-    TQuorlaDB other;
+    TQuorlaDB other(TScriptedServices::ofTest());
     QCOMPARE(stored(other), QStringLiteral("none |"));
     edit(shell, "A B alarm");
     run(shell, "actEventNew");
@@ -271,13 +271,13 @@ void TestEventCommands::mailGoesOnceTheEntryIsStored()
         int storedWhenSent = -1;
         void sendMail(const MailMessage& mail, std::function<void(const HandOffResult&)> finished) override
         {
-            storedWhenSent = TQuorlaDB().DayEntries().RecordCount();
+            storedWhenSent = TQuorlaDB(TScriptedServices::ofTest()).DayEntries().RecordCount();
             TScriptedServices::sendMail(mail, std::move(finished));
         }
     } services;
     services.setNow(Now);
     const QString why = QStringLiteral("No mail program is set up on this workstation");
-    services.setHandOffResult({TServices::Outcome::Failed, why});
+    services.setHandOffResult({TDesktopServices::Outcome::Failed, why});
     services.expectMessage(Kind::Information, TEventCommands::MailFailed + QStringLiteral("\r\r") + why, Answer::Ok);
     Shell shell;
     startAs(shell, QStringLiteral("ME"), {9, 1, 1, 1, 1});
@@ -318,7 +318,7 @@ void TestEventCommands::roadOfOneEvent()
     services.expectMessage(Kind::Information, DeleteLocked + heldByA, Answer::Ok);
     select(a, 0);
     select(b, 0);
-    a.main->EventCommands()->Editor = [&](bool, bool, DayEntryRecord&, AlarmRecord&, TServices::MailMessage&) {
+    a.main->EventCommands()->Editor = [&](bool, bool, DayEntryRecord&, AlarmRecord&, TDesktopServices::MailMessage&) {
         b.main->EventCommands()->actEventPropertiesExecute();
         b.main->EventCommands()->actEventDeleteExecute();
         return 2;
@@ -328,7 +328,7 @@ void TestEventCommands::roadOfOneEvent()
 
     // A lock on an alarm held elsewhere: neither command touches entry or
     // alarms, and the edit says that nothing of it was kept, and whose alarm.
-    TQuorlaDB c;
+    TQuorlaDB c(TScriptedServices::ofTest());
     QVERIFY(c.Alarms().Lock(First));
     services.expectMessage(Kind::Information, EditAlarmLocked, Answer::Ok);
     services.expectMessage(Kind::Confirmation, DeleteNew, Answer::Yes);
@@ -401,7 +401,7 @@ void TestEventCommands::serverGoesAwayAndComesBack()
     select(a, 3);
     edit(a, QStringLiteral("alarm"));
     run(a, "actEventNew");
-    TQuorlaDB b;
+    TQuorlaDB b(TScriptedServices::ofTest());
     b.SetActingUser(RecordKey::format(2));
     const auto addAtB = [&b](const QString& description) {
         DayEntryRecord e;
@@ -420,7 +420,7 @@ void TestEventCommands::serverGoesAwayAndComesBack()
     addAtB(QStringLiteral("before"));
     const TDayView* thursday = a.main->WeekView()->Days()[3];
     const auto shown = [thursday] { return thursday->DayEntries().Count(); };
-    TCommand::Run([&] { a.main->RefreshView(); });
+    TCommand::Run(services, [&] { a.main->RefreshView(); });
     QCOMPARE(shown(), 2);
     auto* outage = a.main->findChild<QLabel*>(QStringLiteral("lblOutage"));
     QVERIFY(outage && outage->isHidden());
@@ -428,7 +428,7 @@ void TestEventCommands::serverGoesAwayAndComesBack()
     QVERIFY2(how == 2 ? server->freeze(true) : server->stop(how == 1), qPrintable(server->error()));
     // One message, and the view as it was.
     services.expectMessageStartingWith(Kind::Error, lost, Answer::Ok);
-    bounded("refresh", [&] { TCommand::Run([&] { a.main->RefreshView(); }); });
+    bounded("refresh", [&] { TCommand::Run(services, [&] { a.main->RefreshView(); }); });
     QCOMPARE(shown(), 2);
     QVERIFY(!outage->isHidden());
     QCOMPARE(outage->text().left(41), QStringLiteral("The database is unreachable since 10:30:0"));
@@ -436,14 +436,14 @@ void TestEventCommands::serverGoesAwayAndComesBack()
     QVERIFY2(!reason.isEmpty() && !reason.contains(QLatin1Char('\n')), qPrintable(reason));
     auto* timer = a.main->findChild<QTimer*>(QStringLiteral("tmrMain"));
     for (int poll = 0; poll < 3; ++poll) {
-        bounded("poll", [&] { TCommand::Run([&] { a.main->tmrMainTimer(); }); });
+        bounded("poll", [&] { TCommand::Run(services, [&] { a.main->tmrMainTimer(); }); });
         QVERIFY(timer->isActive());
     }
     timer->stop();
     // A save that fails is told however often, and the editor comes back
     // with what was typed.
     QStringList opened;
-    a.main->EventCommands()->Editor = [&](bool, bool, DayEntryRecord& e, AlarmRecord&, TServices::MailMessage&) {
+    a.main->EventCommands()->Editor = [&](bool, bool, DayEntryRecord& e, AlarmRecord&, TDesktopServices::MailMessage&) {
         opened << e.Description();
         e.setDescription(QStringLiteral("typed"));
         return opened.size() == 1 ? 1 : 2;
@@ -473,7 +473,7 @@ void TestEventCommands::serverGoesAwayAndComesBack()
     services.setNow(Now.addSecs(60));
     QTRY_VERIFY_WITH_TIMEOUT((a.main->tmrMainTimer(), timer->stop(), outage->isHidden()), 20'000);
     QCOMPARE(shown(), 3);
-    TQuorlaDB other;
+    TQuorlaDB other(TScriptedServices::ofTest());
     QCOMPARE(other.DayEntries().RecordCount(), 3);
     QCOMPARE(other.Alarms().RecordCount(), 5);
     QCOMPARE(other.Trail().Latest({}, QString(), 100).size(), 3);
@@ -501,7 +501,7 @@ void TestEventCommands::startDuringOutage()
     } services;
     services.setNow(Now);
     {
-        TQuorlaDB db;
+        TQuorlaDB db(TScriptedServices::ofTest());
         addUser(db, Users[0], QString(), 1);
     }
     QVERIFY2(server->stop(true), qPrintable(server->error()));
@@ -548,7 +548,7 @@ void TestEventCommands::staleScreen()
     run(shell, "actEventNew");
     select(shell, 3);
 
-    TQuorlaDB other;
+    TQuorlaDB other(TScriptedServices::ofTest());
     TEventWriter writer(other);
     DayEntryRecord entry;
     QVERIFY(other.DayEntries().GetEqual(entry.bytes(), 0, First));
@@ -635,7 +635,7 @@ void TestEventCommands::seriesQuestion()
     rule.setFrequency(TRecurrenceRule::Frequency::Weekly);
     rule.setCount(4);
     QString seen;
-    commands.Editor = [&](bool, bool, DayEntryRecord& e, AlarmRecord& a, TServices::MailMessage&) {
+    commands.Editor = [&](bool, bool, DayEntryRecord& e, AlarmRecord& a, TDesktopServices::MailMessage&) {
         seen = commands.Repeat.editable ? "open" : "shut";
         e.setDescription(QStringLiteral("new"));
         e.setAssigneeKeys({RecordKey::format(2)});
@@ -645,7 +645,7 @@ void TestEventCommands::seriesQuestion()
     };
     select(shell, 0);
     run(shell, "actEventNew");
-    TQuorlaDB other;
+    TQuorlaDB other(TScriptedServices::ofTest());
     QCOMPARE(days(other), QStringLiteral("6:new 13:new 20:new 27:new"));
     QCOMPARE(seen, QStringLiteral("open"));
     QCOMPARE(other.Alarms().RecordCount(), 4);
@@ -694,7 +694,7 @@ void TestEventCommands::seriesQuestion()
     if (held == 13)
         services.expectMessage(Kind::Information, DeleteLocked, Answer::Ok);
     seen.clear();
-    commands.Editor = [&](bool, bool, DayEntryRecord& e, AlarmRecord&, TServices::MailMessage&) {
+    commands.Editor = [&](bool, bool, DayEntryRecord& e, AlarmRecord&, TDesktopServices::MailMessage&) {
         seen = (commands.Repeat.editable ? "open: " : "shut: ") + commands.Repeat.rule.value_or(TRecurrenceRule()).Summary();
         e.setDescription(QStringLiteral("moved"));
         return 1;

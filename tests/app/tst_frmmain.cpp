@@ -38,8 +38,8 @@
 #include <QTimer>
 
 using namespace AppTest;
-using Kind = TServices::MessageKind;
-using Answer = TServices::MessageAnswer;
+using Kind = TPersonServices::MessageKind;
+using Answer = TPersonServices::MessageAnswer;
 
 namespace {
 
@@ -89,7 +89,7 @@ struct Running
         if (users.isEmpty()) {
             services.expectMessage(Kind::Information, welcome(QStringLiteral("ADMIN")), Answer::Ok);
         } else {
-            TQuorlaDB db;
+            TQuorlaDB db(TScriptedServices::ofTest());
             for (const QString& user : users)
                 addUser(db, user.section(':', 0, 0), QString(), user.section(':', 1).toInt());
             whenModal([login](QWidget* dialog) { typeLogin(dialog, login, QString()); });
@@ -162,7 +162,6 @@ private slots:
         TInstanceLock first;
         QVERIFY(first.Acquire());
         TQtServices real;
-        TServices* scripted = TServices::setCurrent(&real);
         {
             QString seen;
             QStringList alongside; // other windows on show with the message
@@ -183,7 +182,7 @@ private slots:
                 }
             });
             answer.start(5);
-            Shell shell;
+            Shell shell(real);
             QVERIFY(!shell.main->StartAlone());
             QCOMPARE(seen, QStringLiteral("Quorla is already running on this workstation"));
             QCOMPARE(alongside, QStringList());
@@ -193,7 +192,6 @@ private slots:
             QVERIFY(!shell.main->isVisible());
             QVERIFY(shell.main->Database() == nullptr);
         }
-        TServices::setCurrent(scripted);
         QCOMPARE(TestFile::read(TWorkstationStore().Location()), before);
         QVERIFY(first.Held());
     }
@@ -215,7 +213,7 @@ private slots:
         services.setNow(Now);
         services.setUserName(QStringLiteral("joe"));
         {
-            TQuorlaDB db;
+            TQuorlaDB db(TScriptedServices::ofTest());
             addUser(db, QStringLiteral("ANN"), QString(), 7);
             addUser(db, QStringLiteral("JOE"), QStringLiteral("SECRET"), 1);
         }
@@ -224,7 +222,7 @@ private slots:
         if (lastPassword.isEmpty())
             services.expectMessage(Kind::Error, FailedLogin, Answer::Ok);
         {
-            TQuorlaDB db;
+            TQuorlaDB db(TScriptedServices::ofTest());
             insertEntry(db, keyOf(2024, 5, 15, 9), key(1), {key(1)});
         }
 
@@ -309,11 +307,11 @@ private slots:
     {
         freshWorkstation();
         TScriptedServices services;
-        TQuorlaDB db;
+        TQuorlaDB db(TScriptedServices::ofTest());
         addUser(db, QStringLiteral("JOE"), QString(), 1);
         QVERIFY(db.Users().Close());
         services.expectMessage(Kind::Error, TXIsamFile::ErrorText(IsamNotOpen), Answer::Ok);
-        TfrmLogin login;
+        TfrmLogin login(TScriptedServices::ofTest());
         UserRecord user;
         bool stayedOpen = false;
         whenModal([&](QWidget* dialog) {
@@ -375,7 +373,7 @@ private slots:
         run.shell.main->RefreshView();
         QString opened;
         run.shell.main->EventCommands()->Editor
-            = [&](bool isEdit, bool, DayEntryRecord& entry, AlarmRecord&, TServices::MailMessage&) {
+            = [&](bool isEdit, bool, DayEntryRecord& entry, AlarmRecord&, TDesktopServices::MailMessage&) {
                   TStamp start;
                   start.SetSeconds(qint32(RecordKey::parse(entry.StartTime())));
                   opened = (isEdit ? "edit " : "new ") + start.AsDateTime().date().toString(Qt::ISODate);
@@ -485,7 +483,7 @@ private slots:
         QString opened;
         whenModal([&](QWidget* modal) {
             opened = modal->objectName();
-            TQuorlaDB other;
+            TQuorlaDB other(TScriptedServices::ofTest());
             pk = insertEntry(other, keyOf(2024, 5, 15, 9), key(1), {key(1)});
             modal->close();
         });

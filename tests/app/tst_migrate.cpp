@@ -126,7 +126,7 @@ private slots:
         freshWorkstation(false);
         use(stressed_);
         TScriptedServices services;
-        TQuorlaDB db;
+        TQuorlaDB db(TScriptedServices::ofTest());
         const QString key = addUser(db, QStringLiteral("GONE"), QString(), 1);
         QVERIFY(db.Users().Delete(key));
         // An identity, as an export leaves, which every copy must keep.
@@ -152,7 +152,7 @@ private slots:
             freshWorkstation(false);
             use(back);
             TScriptedServices services;
-            TQuorlaDB made;
+            TQuorlaDB made(TScriptedServices::ofTest());
         }
         const Outcome home = migrate(uri, back);
         QVERIFY2(home.status == 0 && home.output.contains(QLatin1String("empty password in the copy")),
@@ -210,7 +210,7 @@ private slots:
             use(location);
             TScriptedServices services;
             {
-                TQuorlaDB db;
+                TQuorlaDB db(TScriptedServices::ofTest());
                 addUser(db, QStringLiteral("ANNA"), QString(), 1);
                 if (users == QLatin1String("1-1"))
                     db.Users().Delete(db.Users().CurrentKey());

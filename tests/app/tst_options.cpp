@@ -114,7 +114,7 @@ private slots:
         };
         options(shell->main, setDays(30), "btnCancel");
         options(shell->main, setDays(90), "btnOk");
-        TQuorlaDB other;
+        TQuorlaDB other(TScriptedServices::ofTest());
         QCOMPARE(other.Trail().DaysKept(), 90);
         QCOMPARE(other.OfficeZone(), QByteArray("Europe/Berlin"));
         // A plain user sees what the office keeps, greyed.

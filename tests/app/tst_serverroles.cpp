@@ -133,7 +133,7 @@ void TestServerRoles::initTestCase()
     // creating role the first administrator, under the name typed.
     QList<Verdict> verdicts;
     QString welcomed;
-    boss_ = std::make_unique<TSession>();
+    boss_ = std::make_unique<TSession>(TScriptedServices::ofTest());
     const auto start = boss_->StartUp(
         tryInTurn({{QStringLiteral("BOSS"), QStringLiteral("WRONG")}, {QStringLiteral("BOSS"), QStringLiteral("BOSSPW")}},
                   verdicts),
@@ -243,13 +243,13 @@ void TestServerRoles::rolesFollowTheUsers()
                                            std::tuple{"", "ADMINPW", "NEWPW"}}) {
         after.setPassword(QString(typed));
         QCOMPARE(TUserWriter(db).updateUser(admin2, after, before), TUserWriter::Result::Done);
-        QVERIFY_THROWS_EXCEPTION(TQuorlaDB::ERefused, TQuorlaDB(location_, {role, QString(old)}));
-        TQuorlaDB(location_, {role, QString(kept)});
+        QVERIFY_THROWS_EXCEPTION(TQuorlaDB::ERefused, TQuorlaDB(TScriptedServices::ofTest(), location_, {role, QString(old)}));
+        TQuorlaDB(TScriptedServices::ofTest(), location_, {role, QString(kept)});
     }
 
     // Another administrator cannot set the password of the role that may
     // create roles (he would have its powers); nothing is written.
-    TQuorlaDB other(location_, {role, QStringLiteral("ADMINPW")});
+    TQuorlaDB other(TScriptedServices::ofTest(), location_, {role, QStringLiteral("ADMINPW")});
     other.SetActingUser(admin2);
     UserRecord boss;
     QVERIFY(TUserWriter(other.Users()).readUser(keys_[QStringLiteral("BOSS")], boss));
@@ -257,7 +257,7 @@ void TestServerRoles::rolesFollowTheUsers()
     taken.setPassword(QStringLiteral("MINE"));
     const QString refusal = thrown([&] { TUserWriter(other).updateUser(keys_[QStringLiteral("BOSS")], taken, boss); });
     QVERIFY2(refusal.contains(QLatin1String("may create roles")), qPrintable(refusal));
-    TQuorlaDB(location_, {TServerRoles::RoleName(QStringLiteral("BOSS")), QStringLiteral("BOSSPW")});
+    TQuorlaDB(TScriptedServices::ofTest(), location_, {TServerRoles::RoleName(QStringLiteral("BOSS")), QStringLiteral("BOSSPW")});
 }
 
 void TestServerRoles::rightsBothWays_data()
@@ -305,7 +305,7 @@ void TestServerRoles::rightsBothWays()
 
 bool TestServerRoles::programAllows(const QString& name, const QString& action)
 {
-    TSession as;
+    TSession as(TScriptedServices::ofTest());
     UserRecord user;
     TUserWriter(boss_->Database()->Users()).readUser(keys_[name], user);
     as.SetCurrentUser(user, keys_[name]);
@@ -321,7 +321,7 @@ bool TestServerRoles::programAllows(const QString& name, const QString& action)
 
 bool TestServerRoles::storeDoes(const QString& name, const QString& action)
 {
-    TQuorlaDB db(location_, {TServerRoles::RoleName(name), passwordOf(name)});
+    TQuorlaDB db(TScriptedServices::ofTest(), location_, {TServerRoles::RoleName(name), passwordOf(name)});
     db.SetActingUser(keys_[name]);
     if (action == QLatin1String("read the private entry")) {
         DayEntryRecord entry;
@@ -446,7 +446,7 @@ void TestServerRoles::pollGrowsOnlyHisOwnSeries()
     const QString before = reach();
     TAlarmPoller poller([](AlarmRecord&, const QString&, TQuorlaDB&) { return 0; });
     for (const auto& [name, grows] : {std::pair{"PLAIN", false}, std::pair{"ADMIN2", true}}) {
-        TQuorlaDB db(location_, {TServerRoles::RoleName(QString(name)), passwordOf(QString(name))});
+        TQuorlaDB db(TScriptedServices::ofTest(), location_, {TServerRoles::RoleName(QString(name)), passwordOf(QString(name))});
         db.SetActingUser(keys_[QString(name)]);
         poller.Poll(db, keys_[QString(name)]);
         QCOMPARE(reach() != before, grows);
@@ -462,7 +462,7 @@ void TestServerRoles::removalDropsTheRole()
     QCOMPARE(cluster_->query(QStringLiteral("roles"), "SELECT count(*) FROM pg_roles WHERE rolname = 'quorla_plain'"),
              QStringLiteral("0"));
     QVERIFY_THROWS_EXCEPTION(TQuorlaDB::ERefused,
-                             TQuorlaDB(location_, {TServerRoles::RoleName(QStringLiteral("PLAIN")), QStringLiteral("PLAINPW")}));
+                             TQuorlaDB(TScriptedServices::ofTest(), location_, {TServerRoles::RoleName(QStringLiteral("PLAIN")), QStringLiteral("PLAINPW")}));
 }
 
 // A folder's users copied onto a server become roles with the passwords
@@ -471,7 +471,7 @@ void TestServerRoles::copiedUsersBecomeRoles()
 {
     const TDatabaseLocation folder(TestEnvironment::freshFolder(QStringLiteral("folder")) + QLatin1Char('/'));
     {
-        TQuorlaDB db(folder);
+        TQuorlaDB db(TScriptedServices::ofTest(), folder);
         for (const auto& [name, password, rights] :
              {std::tuple{"MIGA", "MIGPW", 3}, std::tuple{"MIGB", "", 1}}) {
             UserRecord user;
@@ -485,7 +485,7 @@ void TestServerRoles::copiedUsersBecomeRoles()
     }
     const TDatabaseLocation server(cluster_->createDatabase(QStringLiteral("copied")));
     TDatabaseCopier(folder, server).Run();
-    TQuorlaDB copy(server, TQuorlaDB::Opening::ExistingOnly);
+    TQuorlaDB copy(TScriptedServices::ofTest(), server, TQuorlaDB::Opening::ExistingOnly);
     const TServerRoles::TAdopted adopted = TServerRoles(copy).AdoptUsers();
     QCOMPARE(adopted.roles, 2);
     QCOMPARE(adopted.withoutPassword, 1);
@@ -495,10 +495,10 @@ void TestServerRoles::copiedUsersBecomeRoles()
     QCOMPARE(cluster_->query(QStringLiteral("copied"), "SELECT pg_has_role('quorla_miga', 'quorla-admins', 'MEMBER')"),
              QStringLiteral("t"));
     const TDatabaseLocation personal(cluster_->personalUri(QStringLiteral("copied")));
-    TQuorlaDB miga(personal, {TServerRoles::RoleName(QStringLiteral("MIGA")), QStringLiteral("MIGPW")});
+    TQuorlaDB miga(TScriptedServices::ofTest(), personal, {TServerRoles::RoleName(QStringLiteral("MIGA")), QStringLiteral("MIGPW")});
     QCOMPARE(miga.Users().RecordCount(), 2);
     QVERIFY_THROWS_EXCEPTION(TQuorlaDB::ERefused,
-                             TQuorlaDB(personal, {TServerRoles::RoleName(QStringLiteral("MIGB")), QString()}));
+                             TQuorlaDB(TScriptedServices::ofTest(), personal, {TServerRoles::RoleName(QStringLiteral("MIGB")), QString()}));
 }
 
 // Logging in as another user opens his own sessions; giving up keeps the

@@ -71,13 +71,13 @@ private slots:
         addAlarm(*db, 1699990000, 3, 1);
         addAlarm(*db, 1700000000, 2, 3);
         QVERIFY(db->Users().Delete(k(3)) && db->DayEntries().Delete(k(3)));
-        TfrmTrouble dialog;
+        TfrmTrouble dialog(TScriptedServices::ofTest());
         QStringList shownAlarms, shownEvents, reread;
         whenModal([&](QWidget* w) {
             shownAlarms = lines(w, "lstAlarms");
             child<QTabWidget>(w, "pgTrouble")->setCurrentIndex(1);   // Events
             shownEvents = lines(w, "lstEvents");
-            TQuorlaDB otherWorkstation;
+            TQuorlaDB otherWorkstation(TScriptedServices::ofTest());
             addAlarm(otherWorkstation, 1700007200, 1, 1);
             child<QTabWidget>(w, "pgTrouble")->setCurrentIndex(0);
             reread = lines(w, "lstAlarms");
@@ -130,7 +130,7 @@ private slots:
             TCategoryWriter(*db).addCategory(QStringLiteral("c%1").arg(n), c);
         }
         TUserRemoval(*db, k(2), {false, k(1), false, k(1)}).run();
-        TfrmTrouble dialog;
+        TfrmTrouble dialog(TScriptedServices::ofTest());
         QStringList firstPage, all;
         whenModal([&](QWidget* w) {
             child<QTabWidget>(w, "pgTrouble")->setCurrentWidget(child(w, "tabChanges"));
@@ -176,7 +176,7 @@ private slots:
         addAlarm(*db, 1700000000, 1, 1);
         TXIsamFile& closed = unreadable == "users" ? db->Users() : unreadable == "entries" ? db->DayEntries() : db->Alarms();
         QVERIFY(closed.Close());
-        TfrmTrouble dialog;
+        TfrmTrouble dialog(TScriptedServices::ofTest());
         // Should the dialog open after all, it is closed again.
         QTimer::singleShot(2000, [] {
             if (QWidget* modal = QApplication::activeModalWidget())

@@ -34,7 +34,7 @@ private slots:
     {
         AppTest::freshWorkstation();
         TScriptedServices services;
-        TSession session;
+        TSession session(services);
         // A new database: its first administrator is logged in without a dialog.
         QCOMPARE(session.StartUp([](const TSession::TCheck&, UserRecord&, QString&) { return false; }, [](const TQuorlaCfg&) {},
                                  [](const QString&) {}),
@@ -52,7 +52,7 @@ private slots:
             alarm.setAlarmTime(at(hour));
             keys << TEventWriter(db).insertEntryWithAlarms(entry, alarm);
         }
-        TViewAnswers answers(session);
+        TViewAnswers answers(services, session);
         const auto marks = [&] {
             TDayEntries entries;
             answers.WantDayEntries(nullptr, at(0), entries);
@@ -67,7 +67,7 @@ private slots:
         QCOMPARE(marks(), QStringLiteral("A-A"));
 
         // Another workstation moves the first entry's alarm to the second.
-        TQuorlaDB other;
+        TQuorlaDB other(TScriptedServices::ofTest());
         AlarmRecord alarm;
         QVERIFY(other.Alarms().GetEqual(alarm.bytes(), AlarmRecord::DayEntryKeyIndex, keys[0]));
         QVERIFY(other.Alarms().Delete(other.Alarms().CurrentKey()));

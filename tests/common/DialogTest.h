@@ -20,8 +20,8 @@
 // modal dialog by finding its controls by name.
 namespace DialogTest {
 
-using Kind = TServices::MessageKind;
-using Answer = TServices::MessageAnswer;
+using Kind = TPersonServices::MessageKind;
+using Answer = TPersonServices::MessageAnswer;
 
 // Users "U01" to "U21" are inserted from U21 down, so U01 has key 21 and the
 // lists' name order is the reverse of key order: user(n) is the key of "Un".

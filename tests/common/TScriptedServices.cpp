@@ -7,16 +7,16 @@
 
 namespace {
 
-QString buttonsName(TServices::MessageButtons buttons)
+QString buttonsName(TPersonServices::MessageButtons buttons)
 {
-    using B = TServices::MessageButtons;
+    using B = TPersonServices::MessageButtons;
     return buttons == B::Ok ? QStringLiteral("Ok") : buttons == B::YesNo ? QStringLiteral("YesNo") : QStringLiteral("OkCancel");
 }
 
-bool offers(TServices::MessageButtons buttons, TServices::MessageAnswer answer)
+bool offers(TPersonServices::MessageButtons buttons, TPersonServices::MessageAnswer answer)
 {
-    using B = TServices::MessageButtons;
-    using A = TServices::MessageAnswer;
+    using B = TPersonServices::MessageButtons;
+    using A = TPersonServices::MessageAnswer;
     switch (buttons) {
     case B::Ok:
         return answer == A::Ok;
@@ -29,10 +29,10 @@ bool offers(TServices::MessageButtons buttons, TServices::MessageAnswer answer)
 }
 
 // The answer that lets the code go on without agreeing to anything.
-TServices::MessageAnswer cautious(TServices::MessageButtons buttons)
+TPersonServices::MessageAnswer cautious(TPersonServices::MessageButtons buttons)
 {
-    using B = TServices::MessageButtons;
-    using A = TServices::MessageAnswer;
+    using B = TPersonServices::MessageButtons;
+    using A = TPersonServices::MessageAnswer;
     return buttons == B::YesNo ? A::No : buttons == B::OkCancel ? A::Cancel : A::Ok;
 }
 
@@ -50,23 +50,71 @@ QString visible(QString text)
     return text.replace(QLatin1Char('\r'), QLatin1String("\\r"));
 }
 
-QString describe(TServices::MessageKind kind, TServices::MessageButtons buttons, const QString& text)
+QString describe(TPersonServices::MessageKind kind, TPersonServices::MessageButtons buttons, const QString& text)
 {
-    return QStringLiteral("%1 [%2] \"%3\"").arg(TServices::messageTitle(kind), buttonsName(buttons), visible(text));
+    return QStringLiteral("%1 [%2] \"%3\"").arg(TPersonServices::messageTitle(kind), buttonsName(buttons), visible(text));
 }
 
 } // namespace
 
-TScriptedServices::TScriptedServices()
-    : previous_(TServices::setCurrent(this))
+namespace {
+
+TScriptedServices* active = nullptr;
+
+TScriptedServices& scripted()
 {
+    if (active == nullptr)
+        qFatal("No scripted services are installed");
+    return *active;
+}
+
+// Passes each call on to the scripted services installed at that moment.
+class TOfTest : public TPersonServices, public TDesktopServices, public TMachineServices
+{
+public:
+    MessageAnswer message(MessageKind k, MessageButtons b, const QString& t) override
+    {
+        return scripted().message(k, b, t);
+    }
+    void showApplicationError(const QString& text) override { scripted().showApplicationError(text); }
+    int choose(const QString& text, const QStringList& choices) override { return scripted().choose(text, choices); }
+    QString pickFolder(const QString& caption) override { return scripted().pickFolder(caption); }
+    QString pickSaveFile(const QString& c, const QString& s, const QString& f) override { return scripted().pickSaveFile(c, s, f); }
+    QString pickOpenFile(const QString& c, const QString& f) override { return scripted().pickOpenFile(c, f); }
+    void pushBusyCursor() override { scripted().pushBusyCursor(); }
+    void popBusyCursor() override { scripted().popBusyCursor(); }
+    void beep() override { scripted().beep(); }
+    QSize screenSize() override { return scripted().screenSize(); }
+    ShowState startupShowState() override { return scripted().startupShowState(); }
+    HandOffResult mailAvailability() override { return scripted().mailAvailability(); }
+    void sendMail(const MailMessage& m, std::function<void(const HandOffResult&)> f) override { scripted().sendMail(m, f); }
+    bool choosePrinter(QPrinter& printer) override { return scripted().choosePrinter(printer); }
+    HandOffResult showHelp(const QString& f, const QString& t) override { return scripted().showHelp(f, t); }
+    quint32 notify(const DesktopNotification& n, std::function<void()> a) override { return scripted().notify(n, a); }
+    void withdrawNotification(quint32 handle) override { scripted().withdrawNotification(handle); }
+    QString userName() override { return scripted().userName(); }
+    QString hostName() override { return scripted().hostName(); }
+    void sleep(int milliseconds) override { scripted().sleep(milliseconds); }
+};
+
+} // namespace
+
+TScriptedServices::TScriptedServices()
+    : previousActive_(std::exchange(active, this))
+{
+}
+
+TServices TScriptedServices::ofTest()
+{
+    static TOfTest ofTest;
+    return ofTest;
 }
 
 TScriptedServices::~TScriptedServices()
 {
     if (clockSet_)
         TClock::setOverride({});
-    TServices::setCurrent(previous_);
+    active = previousActive_;
 
     QStringList problems = takeUnexpected();
     for (const QString& pending : takePendingScript())
@@ -84,7 +132,7 @@ QStringList TScriptedServices::takePendingScript()
 {
     QStringList pending;
     for (const ScriptedMessage& m : std::as_const(script_))
-        pending << QStringLiteral("%1 \"%2\"%3").arg(TServices::messageTitle(m.kind), visible(m.text),
+        pending << QStringLiteral("%1 \"%2\"%3").arg(TPersonServices::messageTitle(m.kind), visible(m.text),
                                                     m.prefix ? QStringLiteral("...") : QString());
     for (const QString& folder : std::as_const(folders_))
         pending << QStringLiteral("folder \"%1\"").arg(folder);
@@ -108,7 +156,7 @@ void TScriptedServices::setNow(const QDateTime& moment)
     TClock::setOverride([moment] { return moment; });
 }
 
-TServices::MessageAnswer TScriptedServices::message(MessageKind kind, MessageButtons buttons, const QString& text)
+TPersonServices::MessageAnswer TScriptedServices::message(MessageKind kind, MessageButtons buttons, const QString& text)
 {
     messages_.append({kind, buttons, text});
     if (!script_.isEmpty()) {
@@ -181,7 +229,7 @@ bool TScriptedServices::choosePrinter(QPrinter& printer)
     return true;
 }
 
-TServices::HandOffResult TScriptedServices::showHelp(const QString& /*helpFile*/, const QString& /*topic*/)
+TDesktopServices::HandOffResult TScriptedServices::showHelp(const QString& /*helpFile*/, const QString& /*topic*/)
 {
     return handOff_;
 }

@@ -12,8 +12,9 @@
 // The services of a test: nothing is shown, nothing waits, and every question
 // the code asks is answered from a script that the test writes beforehand.
 //
-// Constructing one installs it as TServices::current(); destroying it puts the
-// previously installed services back and removes any clock it set.
+// Constructing one installs it as the one that ofTest() passes calls to;
+// destroying it puts the previously installed one back and removes any clock
+// it set.
 //
 // Messages: each shown message is recorded (kind, buttons, text) and compared
 // with the head of the script. A message that matches is answered with the
@@ -29,7 +30,7 @@
 // a callback cannot stop the caller anyway) and reports everything at once; a
 // test that wants to check such events itself takes them with takeUnexpected()
 // and takePendingScript().
-class TScriptedServices : public TServices
+class TScriptedServices : public TPersonServices, public TDesktopServices, public TMachineServices
 {
 public:
     struct Message
@@ -50,6 +51,13 @@ public:
 
     TScriptedServices();
     ~TScriptedServices() override;
+
+    // Services for what a test builds, that pass every call on to the
+    // scripted services installed at the moment of the call (the newest one
+    // alive), so that a database made before a test's scripted services, or
+    // outliving them, asks whichever the test has then. A call while none is
+    // installed ends the process, as a program that hands in none would.
+    static TServices ofTest();
 
     // Scripts the next message: its kind and exact text, and the answer to give.
     void expectMessage(MessageKind kind, const QString& text, MessageAnswer answer)
@@ -136,7 +144,7 @@ private:
         MessageAnswer answer;
     };
 
-    TServices* previous_;
+    TScriptedServices* previousActive_;
     bool clockSet_ = false;
     QQueue<ScriptedMessage> script_;
     QQueue<QString> folders_;

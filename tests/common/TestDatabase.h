@@ -2,6 +2,7 @@
 
 #include "PostgresCluster.h"
 #include "TQuorlaDB.h"
+#include "TScriptedServices.h"
 #include "TWorkstationStore.h"
 #include "TestEnvironment.h"
 #include "UserRecord.h"
@@ -34,7 +35,7 @@ inline QString fresh(const QString& name, PostgresCluster* server = nullptr)
 inline std::unique_ptr<TQuorlaDB> database(const QString& folder, const QStringList& userNames)
 {
     fresh(folder);
-    auto db = std::make_unique<TQuorlaDB>();
+    auto db = std::make_unique<TQuorlaDB>(TScriptedServices::ofTest());
     for (const QString& name : userNames) {
         UserRecord record;
         record.setFullName(name);

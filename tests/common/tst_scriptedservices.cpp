@@ -4,9 +4,9 @@
 #include "QuorlaTest.h"
 #include "TScriptedServices.h"
 
-using Kind = TServices::MessageKind;
-using Buttons = TServices::MessageButtons;
-using Answer = TServices::MessageAnswer;
+using Kind = TPersonServices::MessageKind;
+using Buttons = TPersonServices::MessageButtons;
+using Answer = TPersonServices::MessageAnswer;
 
 class tst_ScriptedServices : public QObject
 {
@@ -19,7 +19,7 @@ private slots:
     {
         TScriptedServices services;
         services.expectMessage(Kind::Warning, QStringLiteral("Go?"), Answer::Ok);
-        QCOMPARE(TServices::current().message(Kind::Confirmation, Buttons::OkCancel, QStringLiteral("Go?")),
+        QCOMPARE(services.message(Kind::Confirmation, Buttons::OkCancel, QStringLiteral("Go?")),
                  Answer::Cancel);
         QCOMPARE(services.takeUnexpected().size(), 1);
         QCOMPARE(services.takePendingScript().size(), 1);

@@ -110,7 +110,6 @@ private:
 void TestDav::initTestCase()
 {
     services_ = std::make_unique<TScriptedServices>();
-    TServices::setCurrent(services_.get());
     cluster_ = PostgresCluster::ForTestEngine();
     const QList<std::tuple<QString, QString, qint32>> people{
         {QStringLiteral("ANNA"), QStringLiteral("ANNAPW"), UserRecord::CanAddEntries},
@@ -125,7 +124,7 @@ void TestDav::initTestCase()
         cluster_->query(QStringLiteral("postgres"), "CREATE ROLE quorla_boss LOGIN CREATEROLE PASSWORD 'BOSSPW'");
         cluster_->query(QStringLiteral("postgres"), "CREATE DATABASE dav OWNER quorla_boss");
         location_ = TDatabaseLocation(cluster_->personalUri(QStringLiteral("dav")));
-        boss_ = std::make_unique<TQuorlaDB>(location_, TQuorlaDB::TLogin{TServerRoles::RoleName(QStringLiteral("BOSS")),
+        boss_ = std::make_unique<TQuorlaDB>(TScriptedServices::ofTest(), location_, TQuorlaDB::TLogin{TServerRoles::RoleName(QStringLiteral("BOSS")),
                                                                         QStringLiteral("BOSSPW")});
         // The creating role becomes the first administrator, as at a first log-in.
         TServerRoles roles(*boss_);
@@ -136,7 +135,7 @@ void TestDav::initTestCase()
         step.Commit();
     } else {
         location_ = TDatabaseLocation(TestEnvironment::freshFolder(QStringLiteral("dav")));
-        boss_ = std::make_unique<TQuorlaDB>(location_);
+        boss_ = std::make_unique<TQuorlaDB>(TScriptedServices::ofTest(), location_);
         boss.setPassword(QStringLiteral("BOSSPW"));
         QCOMPARE(TUserWriter(*boss_).addUser(boss, keys_[QStringLiteral("BOSS")]), TUserWriter::Result::Done);
     }
@@ -157,7 +156,7 @@ void TestDav::initTestCase()
     keys_[QStringLiteral("dentist")] = addEntry(QStringLiteral("ANNA"), QStringLiteral("Anna dentist"),
                                                 DayEntryRecord::Private, QStringLiteral("2027-03-03T09:00:00"));
 
-    service_ = std::make_unique<TDavService>(location_);
+    service_ = std::make_unique<TDavService>(TScriptedServices::ofTest(), location_);
     listener_ = new TDavListener();
     QVERIFY(listener_->listen(QHostAddress::LocalHost, 0));
     server_ = std::make_unique<TDavServer>(*service_, listener_);
@@ -169,7 +168,6 @@ void TestDav::cleanupTestCase()
     server_.reset();
     service_.reset();
     boss_.reset();
-    TServices::setCurrent(nullptr);
 }
 
 QString TestDav::addEntry(const QString& owner, const QString& text, qint32 flags, const QString& start)

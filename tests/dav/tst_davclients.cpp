@@ -73,7 +73,7 @@ void tst_DavClients::initTestCase()
     const QString folder = TestEnvironment::freshFolder(QStringLiteral("office"));
     QString annaKey, bertKey;
     {
-        TQuorlaDB db{TDatabaseLocation(folder)};
+        TQuorlaDB db{TScriptedServices::ofTest(), TDatabaseLocation(folder)};
         for (const auto& [name, full, password] : {std::tuple{"ANNA", "Anna Ash", "2468"}, {"BERT", "Bert Brook", "1357"}}) {
             UserRecord user;
             user.setUserName(QLatin1String(name));
@@ -117,10 +117,10 @@ void tst_DavClients::initTestCase()
     // Bert's workstation has Anna's entry open until the end.
     holder_ = holdingChild([this, bertKey] {
         // On the server his workstation logs in as his own role.
-        static auto db = server_ ? std::make_unique<TQuorlaDB>(TDatabaseLocation(place_),
+        static auto db = server_ ? std::make_unique<TQuorlaDB>(TScriptedServices::ofTest(), TDatabaseLocation(place_),
                                                                TQuorlaDB::TLogin{TServerRoles::RoleName(QStringLiteral("BERT")),
                                                                                  QStringLiteral("1357")})
-                                 : std::make_unique<TQuorlaDB>(TDatabaseLocation(place_));
+                                 : std::make_unique<TQuorlaDB>(TScriptedServices::ofTest(), TDatabaseLocation(place_));
         db->SetActingUser(bertKey);
         static std::optional<TRecordLock> lock;
         DayEntryRecord entry;

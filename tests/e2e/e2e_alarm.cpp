@@ -27,7 +27,7 @@ int main(int argc, char** argv)
         return 2;
     }
     TScriptedServices services;
-    TQuorlaDB db;
+    TQuorlaDB db(TScriptedServices::ofTest());
     const QString user = RecordKey::format(1);
     TStamp due;
     due.SetNow();

@@ -65,7 +65,7 @@ private slots:
         QFETCH(QString, noMail);
         TScriptedServices services;
         if (!noMail.isEmpty())
-            services.setMailAvailability({TServices::Outcome::NotAvailable, noMail});
+            services.setMailAvailability({TDesktopServices::Outcome::NotAvailable, noMail});
         DayEntryRecord e = entry(assignees, user(21), flags);
         e.setOwnerKey(owner == "ERR" ? RecordKey::format(777) : user(2));
         QCOMPARE(run(e, [&](QWidget* w) {
@@ -82,7 +82,7 @@ private slots:
         QTEST(e.StartTime(), "saved");
         // The editor only prepares the message; it goes once the event is stored.
         QVERIFY(services.mails().isEmpty());
-        const TServices::MailMessage& prepared = frm.Mail();
+        const TDesktopServices::MailMessage& prepared = frm.Mail();
         QCOMPARE(prepared.recipients, mail.mid(0, mail.size() - 1));
         if (mail.isEmpty())
             return;
@@ -393,7 +393,7 @@ private:
 
     std::unique_ptr<TQuorlaDB> db;
     TDisplaySettings cfg;
-    TfrmEvent frm;
+    TfrmEvent frm{TScriptedServices::ofTest()};
     AlarmRecord alarm;
 };
 

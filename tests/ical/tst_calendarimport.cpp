@@ -72,7 +72,7 @@ std::unique_ptr<PostgresCluster> server;
 std::unique_ptr<TQuorlaDB> makeDatabase(const QString& name, bool folder = false)
 {
     const QString location = server && !folder ? server->createDatabase(name) : TestEnvironment::freshFolder(name);
-    auto db = std::make_unique<TQuorlaDB>(TDatabaseLocation(location));
+    auto db = std::make_unique<TQuorlaDB>(TScriptedServices::ofTest(), TDatabaseLocation(location));
     const QList<qint32> rights{UserRecord::CanAdminister | UserRecord::CanAddEntries, UserRecord::CanAddEntries, 0};
     for (int i = 0; i < rights.size(); ++i) {
         UserRecord u;
@@ -200,7 +200,7 @@ private slots:
         // double. (On a server the two are one transaction.)
         if (!server) {
             TestChild child([&] {
-                TQuorlaDB again{TDatabaseLocation(db->RootPath())};
+                TQuorlaDB again{TScriptedServices::ofTest(), TDatabaseLocation(db->RootPath())};
                 importAs(again, 2, text, [&](const TRecordWriter::TWrite& w) {
                     if (w.made && w.dataset == &again.DayEntries())
                         ::_exit(3);

@@ -98,15 +98,15 @@ private slots:
         const QString path = TestEnvironment::freshFolder(QStringLiteral("export")) + QStringLiteral("/out.ics");
         if (exported) {
             services.expectSaveFile(path);
-            services.expectMessage(TServices::MessageKind::Information, QStringLiteral("1 event was exported to ") + path,
-                                   TServices::MessageAnswer::Ok);
+            services.expectMessage(TPersonServices::MessageKind::Information, QStringLiteral("1 event was exported to ") + path,
+                                   TPersonServices::MessageAnswer::Ok);
         } else if (shown.isEmpty()) {
-            services.expectMessage(TServices::MessageKind::Error, "Unable to locate user", TServices::MessageAnswer::Ok);
+            services.expectMessage(TPersonServices::MessageKind::Error, "Unable to locate user", TPersonServices::MessageAnswer::Ok);
         }
-        TfrmReport dialog;
+        TfrmReport dialog(TScriptedServices::ofTest());
         if (exported)
             dialog.SetPurpose(TfrmReport::Purpose::Export);
-        TfrmReportViewer viewer;
+        TfrmReportViewer viewer(TScriptedServices::ofTest());
         TDisplaySettings settings;
         QString seen;
         bool reshown = false;

@@ -35,7 +35,7 @@ private slots:
                                    "\t  \tDay\tAll day long, the whole day long\t", "\t\t\t"};
         TScriptedServices services;
         services.expectPrinter(confirm ? pdf : QString());
-        TfrmReportViewer viewer;
+        TfrmReportViewer viewer(TScriptedServices::ofTest());
         bool open = false;
         QTimer::singleShot(0, &viewer, [&] {
             viewer.findChild<QAction*>("Print1")->trigger();
@@ -67,7 +67,7 @@ private slots:
             earlier << QStringLiteral("old %1").arg(i);
             lines << QStringLiteral("\tline %1\t").arg(i);
         }
-        TfrmReportViewer viewer;
+        TfrmReportViewer viewer(TScriptedServices::ofTest());
         viewer.SetLines(earlier);
         viewer.SetLines(lines);
         auto* text = viewer.findChild<QPlainTextEdit*>("memReport");

@@ -59,7 +59,7 @@ private slots:
         // went through is noted.
         const QString notes = db.RootPath() + QStringLiteral("edits.txt");
         TestChild editor([&] {
-            TQuorlaDB mine;
+            TQuorlaDB mine(TScriptedServices::ofTest());
             QFile log(notes);
             if (!log.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
                 return 1;

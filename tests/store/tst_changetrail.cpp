@@ -43,7 +43,7 @@
 namespace {
 
 using Action = TChangeTrail::Action;
-using Kind = TServices::MessageKind;
+using Kind = TPersonServices::MessageKind;
 
 std::unique_ptr<PostgresCluster> server;
 
@@ -78,7 +78,7 @@ struct Office
         static int serial = 0;
         name = QStringLiteral("trail%1").arg(++serial);
         location = TestDatabase::fresh(name, server.get());
-        db = std::make_unique<TQuorlaDB>();
+        db = std::make_unique<TQuorlaDB>(TScriptedServices::ofTest());
         for (const auto& [name, full] : {std::pair{"ANNA", "Anna Smith"}, {"BOB", "Bob Jones"}, {"CLEO", "Cleo Li"}}) {
             UserRecord u;
             u.setUserName(QString::fromLatin1(name));
@@ -439,9 +439,9 @@ private slots:
         if (warned)
             o.services.expectMessageStartingWith(Kind::Warning, QStringLiteral("Changes to the Quorla Database are "
                                                                               "not being recorded"),
-                                                 TServices::MessageAnswer::Ok);
-        o.db = std::make_unique<TQuorlaDB>();
-        TQuorlaDB second;
+                                                 TPersonServices::MessageAnswer::Ok);
+        o.db = std::make_unique<TQuorlaDB>(TScriptedServices::ofTest());
+        TQuorlaDB second(TScriptedServices::ofTest());
         const QString k = o.addEntry();
         QVERIFY(TEventWriter(second).deleteEntryWithAlarms(k) == TEventWriter::Result::Done);
         QCOMPARE(o.db->Trail().Available(), !warned);
@@ -473,7 +473,7 @@ private slots:
         const QString k = TEventWriter(*o.db).insertEntryWithAlarms(e, none);
         o.services.setNow(at(-17));
         const auto anna = holdingChild([&] {
-            auto* hers = new TQuorlaDB; // held until the child is killed
+            auto* hers = new TQuorlaDB(TScriptedServices::ofTest()); // held until the child is killed
             hers->SetActingUser(key(1));
             TEventWriter writer(*hers);
             return opens(writer, k, *new std::optional<TRecordLock>);
@@ -481,7 +481,7 @@ private slots:
         QVERIFY(anna);
         o.services.setNow(at(0));
         o.services.setHostName(QStringLiteral("ws-bob"));
-        TQuorlaDB bobs;
+        TQuorlaDB bobs(TScriptedServices::ofTest());
         bobs.SetActingUser(key(2));
         const QString holder = QStringLiteral("Anna Smith (workstation ws-anna) has had it open since 09:43");
         // Answers what Bob is told, or empty when the command went through.

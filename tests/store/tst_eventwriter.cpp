@@ -104,7 +104,7 @@ private slots:
     // leave them to the next entry that takes the freed key.
     void newEntryHeldUntilItsAlarmsAreIn()
     {
-        TQuorlaDB other;
+        TQuorlaDB other(TScriptedServices::ofTest());
         TEventWriter::Result elsewhere = TEventWriter::Result::Done;
         writer->OnWrite = [&](const TEventWriter::TWrite& w) {
             if (w.made && w.dataset == &db->DayEntries())
@@ -178,7 +178,7 @@ private slots:
         std::unique_ptr<TestChild> elsewhere;
         if (held) {
             elsewhere = holdingChild([&] {
-                auto* other = new TQuorlaDB{TDatabaseLocation(db->RootPath())}; // held until the child is killed
+                auto* other = new TQuorlaDB{TScriptedServices::ofTest(), TDatabaseLocation(db->RootPath())}; // held until the child is killed
                 return other->Alarms().Lock(secondKey);
             });
             QVERIFY(elsewhere);

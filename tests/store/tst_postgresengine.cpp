@@ -72,7 +72,7 @@ private slots:
     {
         const QString uri = newDatabase();
         TScriptedServices services;
-        TQuorlaDB here, elsewhere;
+        TQuorlaDB here(TScriptedServices::ofTest()), elsewhere(TScriptedServices::ofTest());
         QCOMPARE(here.RootPath(), uri);
         QCOMPARE(server_->query(name_, "SELECT string_agg(name, ',' ORDER BY id) FROM quorla_datasets"),
                  QStringLiteral("qlusers,qlalarms,qlcat,qldayent,qltrail,qlholders,qlseries,qlserlnk,qlimport"));
@@ -84,7 +84,7 @@ private slots:
         QCOMPARE(read, user(QStringLiteral("ANNA")));
 
         int loads = 0;
-        TUserCache cache(here.Users());
+        TUserCache cache(here.Users(), TScriptedServices::ofTest().machine());
         cache.OnUpdate = [&](TQuorlaCache& c) {
             ++loads;
             c.FillFrom(here.Users());
@@ -114,7 +114,7 @@ private slots:
         QVERIFY(!users.Open(TDatabaseLocation(uri).DatasetName(QStringLiteral("QLUsers.Ism"))));
         QCOMPARE(users.ErrorText(), QStringLiteral("DOS function call failure"));
         TScriptedServices services;
-        QCOMPARE(thrown<EQuorlaDB>([&] { TQuorlaDB reader(TDatabaseLocation(uri), TQuorlaDB::Opening::ExistingOnly); }),
+        QCOMPARE(thrown<EQuorlaDB>([&] { TQuorlaDB reader(TScriptedServices::ofTest(), TDatabaseLocation(uri), TQuorlaDB::Opening::ExistingOnly); }),
                  uri + QStringLiteral(" holds no QLUsers.Ism: it is no Quorla database"));
         QCOMPARE(server_->query(name_, "SELECT count(*) FROM pg_tables WHERE schemaname = 'public'"),
                  QStringLiteral("0"));
@@ -126,7 +126,7 @@ private slots:
     {
         newDatabase();
         TScriptedServices services;
-        TQuorlaDB here;
+        TQuorlaDB here(TScriptedServices::ofTest());
         const auto sessions = [&] {
             return server_->query(name_, "SELECT count(*) FROM pg_stat_activity WHERE application_name = 'quorla'");
         };
@@ -136,7 +136,7 @@ private slots:
         here.ReleaseIdleSession(0);
         QCOMPARE(sessions(), QStringLiteral("1"));
         {
-            TQuorlaDB elsewhere;
+            TQuorlaDB elsewhere(TScriptedServices::ofTest());
             QVERIFY(!elsewhere.Users().Lock(key(1)));
         }
         QVERIFY(here.Users().Unlock(key(1)));
@@ -170,12 +170,12 @@ private slots:
         QFETCH(bool, fast);
         newDatabase();
         TScriptedServices services;
-        TQuorlaDB db;
+        TQuorlaDB db(TScriptedServices::ofTest());
         TXIsamFile& users = db.Users();
         for (const char* name : {"ANNA", "BERT", "CARL"})
             QVERIFY(users.Insert(user(QString::fromLatin1(name)).bytes()));
         QVERIFY(users.Lock(key(1)));
-        TUserCache cache(users);
+        TUserCache cache(users, TScriptedServices::ofTest().machine());
         cache.OnUpdate = [&](TQuorlaCache& c) { c.FillFrom(users); };
         UserRecord u;
         cache.Lookup(key(1), u);
@@ -203,7 +203,7 @@ private slots:
         if (operation != "cache")
             QCOMPARE(users.LastError(), IsamServerLost);
         // A workstation starting meanwhile is told it cannot reach the server.
-        const QString refused = thrown<EQuorlaDB>([] { TQuorlaDB another; });
+        const QString refused = thrown<EQuorlaDB>([] { TQuorlaDB another(TScriptedServices::ofTest()); });
         QVERIFY2(refused.startsWith("Unable to open user isam\r\rUnable to connect to the Quorla database server\r\r"),
                  qPrintable(refused));
 
@@ -225,7 +225,7 @@ private slots:
     {
         newDatabase();
         TScriptedServices services;
-        TQuorlaDB db;
+        TQuorlaDB db(TScriptedServices::ofTest());
         TXIsamFile& users = db.Users();
         QVERIFY(users.Insert(user(QStringLiteral("ANNA")).bytes()));
         QVERIFY2(server_->freeze(true), qPrintable(server_->error()));
@@ -238,7 +238,7 @@ private slots:
         UserRecord read;
         QVERIFY(!users.GetEqual(read.bytes(), 0, key(1)));
         QCOMPARE(users.LastError(), IsamServerLost);
-        QVERIFY_THROWS_EXCEPTION(EQuorlaDB, TQuorlaDB another);
+        QVERIFY_THROWS_EXCEPTION(EQuorlaDB, TQuorlaDB another(TScriptedServices::ofTest()));
         const qint64 seconds = waited.elapsed() / 1000;
         QVERIFY(server_->freeze(false));
         QVERIFY2(seconds < 60, qPrintable(QStringLiteral("frozen for %1 s").arg(seconds)));
@@ -264,7 +264,7 @@ private slots:
         QFETCH(bool, atCommit);
         newDatabase();
         TScriptedServices services;
-        TQuorlaDB db;
+        TQuorlaDB db(TScriptedServices::ofTest());
         for (const char* name : {"ANNA", "BERT"})
             QVERIFY(db.Users().Insert(user(QString::fromLatin1(name)).bytes()));
         DayEntryRecord entry;

@@ -65,7 +65,7 @@ class tst_QuorlaCache : public QObject
     template <class Cache>
     std::unique_ptr<Cache> cache(TXIsamFile& dataset)
     {
-        auto cache = std::make_unique<Cache>(dataset);
+        auto cache = std::make_unique<Cache>(dataset, TScriptedServices::ofTest().machine());
         cache->OnUpdate = [this, &dataset](TQuorlaCache& c) {
             ++loads_;
             c.FillFrom(dataset);
@@ -78,7 +78,7 @@ private slots:
     {
         services_ = std::make_unique<TScriptedServices>();
         here_ = TestDatabase::database(QStringLiteral("cache"), {});
-        elsewhere_ = std::make_unique<TQuorlaDB>();
+        elsewhere_ = std::make_unique<TQuorlaDB>(TScriptedServices::ofTest());
         QVERIFY(here_->Users().Insert(user(QStringLiteral("ANNA")).bytes()));
         QVERIFY(here_->Users().Insert(user(QStringLiteral("BERT")).bytes()));
         QVERIFY(here_->Categories().Insert(category(QStringLiteral("Meeting")).bytes()));
@@ -139,7 +139,7 @@ private slots:
         TXIsamFile gone;
         QVERIFY(gone.CreateDataset(path, 10, CategoryRecord::Format) && gone.Open(path));
         QVERIFY(QFile::remove(path));
-        TCategoryCache categories(gone);
+        TCategoryCache categories(gone, TScriptedServices::ofTest().machine());
         categories.OnUpdate = [this](TQuorlaCache& c) {
             ++loads_;
             c.AddRecord(RecordKey::format(1), category(QStringLiteral("Meeting")).bytes());

@@ -32,8 +32,8 @@
 
 #include <unistd.h>
 
-using Kind = TServices::MessageKind;
-using Answer = TServices::MessageAnswer;
+using Kind = TPersonServices::MessageKind;
+using Answer = TPersonServices::MessageAnswer;
 
 namespace {
 
@@ -94,7 +94,7 @@ CategoryRecord category(const QString& description)
     return r;
 }
 
-QString connectFailure() { return thrown<EQuorlaDB>([] { TQuorlaDB db; }); }
+QString connectFailure() { return thrown<EQuorlaDB>([] { TQuorlaDB db(TScriptedServices::ofTest()); }); }
 
 // A dataset of the users' layout at `path` holding the named users.
 void makeUsers(const QString& path, const QStringList& names)
@@ -187,7 +187,7 @@ private slots:
         const QString root = server ? server->createDatabase(name) : TestEnvironment::freshFolder(name) + '/';
         const auto k = [](qint64 n) { return RecordKey::format(n); };
         {
-            TQuorlaDB db{TDatabaseLocation(root)};
+            TQuorlaDB db{TScriptedServices::ofTest(), TDatabaseLocation(root)};
             for (const char* n : {"ANN", "BOB", "CID"})
                 QVERIFY(db.Users().Insert(user(QLatin1String(n)).bytes()));
             for (const char* d : {"Meeting", "Travel"})
@@ -213,7 +213,7 @@ private slots:
         setMarks(name, root, marks);
 
         {
-            TQuorlaDB db{TDatabaseLocation(root)};
+            TQuorlaDB db{TScriptedServices::ofTest(), TDatabaseLocation(root)};
             TXIsamFile* datasets[] = {&db.Users(), &db.Categories(), &db.DayEntries()};
             for (int i = 0; i < 3; ++i)
                 if (next[i] > 0)
@@ -226,7 +226,7 @@ private slots:
             QCOMPARE(added, k(next[2]));
             QCOMPARE(TEventWriter(db).deleteEntryWithAlarms(added), TEventWriter::Result::Done);
         }
-        TQuorlaDB again{TDatabaseLocation(root)};
+        TQuorlaDB again{TScriptedServices::ofTest(), TDatabaseLocation(root)};
         QCOMPARE(again.DayEntries().NextKey(), k(next[2] + 1));
     }
 
@@ -294,7 +294,7 @@ private slots:
                 QCOMPARE(connectFailure(), got);
             return;
         }
-        TQuorlaDB db;
+        TQuorlaDB db(TScriptedServices::ofTest());
         QCOMPARE(db.RootPath(), folder + QLatin1Char('/'));
         const int counts[] = {present.isEmpty() ? 0 : 2, 0, present.isEmpty() ? 0 : 1, 0};
         int i = 0;
@@ -316,13 +316,13 @@ private slots:
         prepareStore(TestEnvironment::freshFolder(QStringLiteral("meanwhile")));
         TScriptedServices services;
         {
-            TQuorlaDB first;
+            TQuorlaDB first(TScriptedServices::ofTest());
             QVERIFY(first.Users().Insert(user(QStringLiteral("ANNA")).bytes()));
         }
         LateLookEngine late;
         TIsamEngine::setInstance(&late);
         const auto restore = qScopeGuard([] { TIsamEngine::setInstance(nullptr); });
-        TQuorlaDB second;
+        TQuorlaDB second(TScriptedServices::ofTest());
         QCOMPARE(second.Users().RecordCount(), 1);
     }
 
@@ -331,7 +331,7 @@ private slots:
         const QString folder = TestEnvironment::freshFolder(QStringLiteral("reopen"));
         prepareStore(folder);
         TScriptedServices services;
-        TQuorlaDB db;
+        TQuorlaDB db(TScriptedServices::ofTest());
         QVERIFY(db.Users().Insert(user(QStringLiteral("ANNA")).bytes()));
         // Another workstation replaces the users file (a restored copy, say).
         makeUsers(folder + QStringLiteral("/copy.Ism"), {"BERT", "CARL"});
@@ -359,7 +359,7 @@ private slots:
                                                              "folder.\r\rChanges made by two workstations at the "
                                                              "same moment are not protected there."),
                                Answer::Ok);
-        TQuorlaDB first, second;
+        TQuorlaDB first(TScriptedServices::ofTest()), second(TScriptedServices::ofTest());
         QVERIFY(first.Users().Active() && second.DayEntries().Active());
     }
 };

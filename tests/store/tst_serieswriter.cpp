@@ -96,7 +96,7 @@ struct Office
     {
         services.setHostName(QStringLiteral("ws-anna"));
         location = newLocation();
-        db = std::make_unique<TQuorlaDB>(TDatabaseLocation(location));
+        db = std::make_unique<TQuorlaDB>(TScriptedServices::ofTest(), TDatabaseLocation(location));
         for (int i = 1; i <= 20; ++i) {
             UserRecord u;
             u.setFullName(QStringLiteral("User %1").arg(i));
@@ -357,7 +357,7 @@ private slots:
         const SeriesLinkRecord link = writer.Links(seriesKey)[3].second;
         const QString fifth = writer.Links(seriesKey)[4].second.EntryKey();
         const auto holder = holdingChild([&] {
-            auto* other = new TQuorlaDB{TDatabaseLocation(o.location)}; // held until the child is killed
+            auto* other = new TQuorlaDB{TScriptedServices::ofTest(), TDatabaseLocation(o.location)}; // held until the child is killed
             other->SetActingUser(key(2));
             return (new TRecordLock(other->DayEntries(), link.EntryKey(), &other->Holders()))->Held();
         });
@@ -389,7 +389,7 @@ private slots:
         };
         const QStringList here = seen(*o.db);
         QCOMPARE(TestChild([&] {
-                     TQuorlaDB there{TDatabaseLocation(o.location)};
+                     TQuorlaDB there{TScriptedServices::ofTest(), TDatabaseLocation(o.location)};
                      return seen(there) == here ? 0 : 1;
                  }).wait(),
                  0);
@@ -420,7 +420,7 @@ private slots:
         if (what != QLatin1String("create"))
             seriesKey = TSeriesWriter(*o.db).Create(s, Today).seriesKey;
         TestChild child([&] {
-            TQuorlaDB db{TDatabaseLocation(o.location)};
+            TQuorlaDB db{TScriptedServices::ofTest(), TDatabaseLocation(o.location)};
             TSeriesWriter writer(db);
             int made = 0;
             writer.OnWrite = [&](const TRecordWriter::TWrite& w) {
@@ -542,7 +542,7 @@ private slots:
         std::vector<std::unique_ptr<TestChild>> children;
         for (int i = 0; i < workstations; ++i)
             children.push_back(std::make_unique<TestChild>([&] {
-                TQuorlaDB db{TDatabaseLocation(o.location)};
+                TQuorlaDB db{TScriptedServices::ofTest(), TDatabaseLocation(o.location)};
                 TSeriesWriter writer(db);
                 for (int idle = 0; idle < 50;) {
                     if (writer.Extend(day, 2) == 0) {

@@ -154,7 +154,7 @@ private slots:
         auto db = openIn(QStringLiteral("race"));
         constexpr int Events = 80;
         TestChild adder([] {
-            TQuorlaDB mine;
+            TQuorlaDB mine(TScriptedServices::ofTest());
             for (int n = 0; n < Events; ++n) {
                 try {
                     addEntry(mine, 1, n % 2 ? QList{2, 3} : QList{2}, QStringLiteral("e%1").arg(n), 1000 + n);
