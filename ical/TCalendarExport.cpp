@@ -25,6 +25,7 @@
 #include <libical/ical.h>
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <memory>
 #include <optional>
@@ -194,6 +195,79 @@ void escapeCategories(QByteArray& text)
     }
 }
 
+// One VEVENT made once and filled anew for each event written: the
+// properties every event may have are made once and kept, and only their
+// values change, so that an export of a hundred thousand events does not
+// make and free a hundred thousand trees of components, properties and
+// parameters. While libical writes an event, it holds exactly the
+// properties that event has, in the order they were added.
+class ReusedEvent
+{
+public:
+    ReusedEvent() : event_(icalcomponent_new(ICAL_VEVENT_COMPONENT)) {}
+    ~ReusedEvent()
+    {
+        clear();
+        icalcomponent_free(event_);
+        for (icalproperty* property : kept_)
+            icalproperty_free(property);
+        for (icalcomponent* component : keptComponents_)
+            icalcomponent_free(component);
+    }
+    ReusedEvent(const ReusedEvent&) = delete;
+    ReusedEvent& operator=(const ReusedEvent&) = delete;
+
+    icalcomponent* get() const { return event_; }
+
+    // A property (a component) kept for all events, freed with this object.
+    icalproperty* keep(icalproperty* property)
+    {
+        kept_.push_back(property);
+        return property;
+    }
+    icalcomponent* keep(icalcomponent* component)
+    {
+        keptComponents_.push_back(component);
+        return component;
+    }
+
+    // Empties the event for the next one. The kept properties stay whole;
+    // those added for the last event alone are freed.
+    void clear()
+    {
+        while (icalproperty* property = icalcomponent_get_first_property(event_, ICAL_ANY_PROPERTY))
+            icalcomponent_remove_property(event_, property);
+        while (icalcomponent* component = icalcomponent_get_first_component(event_, ICAL_ANY_COMPONENT))
+            icalcomponent_remove_component(event_, component);
+        for (icalproperty* property : once_)
+            icalproperty_free(property);
+        once_.clear();
+    }
+
+    // Adds a kept property; one that is in the event already (a user named
+    // twice) goes in again as a copy.
+    void add(icalproperty* property)
+    {
+        if (icalproperty_get_parent(property))
+            addOnce(icalproperty_new_clone(property));
+        else
+            icalcomponent_add_property(event_, property);
+    }
+    // Adds a property made for this event alone.
+    void addOnce(icalproperty* property)
+    {
+        once_.push_back(property);
+        icalcomponent_add_property(event_, property);
+    }
+    void add(icalcomponent* component) { icalcomponent_add_component(event_, component); }
+
+private:
+    icalcomponent* event_;
+    std::vector<icalproperty*> kept_;
+    std::vector<icalcomponent*> keptComponents_;
+    std::vector<icalproperty*> once_;
+};
+
 } // namespace
 
 void TCalendarExport::WriteFile(const QString& path, const QByteArray& text)
@@ -317,25 +391,24 @@ QByteArray TCalendarExport::Build(TQuorlaDB& database, int* count) const
     icalcomponent_add_property(calendar.get(), icalproperty_new_version("2.0"));
     icalcomponent_add_property(calendar.get(), icalproperty_new_prodid("-//KLV//Quorla//EN"));
     icalcomponent_add_property(calendar.get(), icalproperty_new_calscale("GREGORIAN"));
-    // Each event is written by libical as soon as it is whole and freed at
-    // once (a calendar of a hundred thousand events is not held as one tree:
-    // building and freeing that cost more than the writing). They go after
-    // the VTIMEZONE, made once the years it must cover are known: a series'
-    // rule reaches beyond the exported ones (to the stamps' last year, 2037,
-    // when it never ends).
+    // Each event is written by libical as soon as it is whole, into one
+    // reused VEVENT (a calendar of a hundred thousand events is not held as
+    // one tree: building and freeing that cost more than the writing). They
+    // go after the VTIMEZONE, made once the years it must cover are known: a
+    // series' rule reaches beyond the exported ones (to the stamps' last
+    // year, 2037, when it never ends).
     // The text is written once: the events after room left for the
     // calendar's head (its VTIMEZONE made last), which then goes right before
     // them, the room before it dropped without moving the events.
     constexpr qsizetype HeadRoom = 64 * 1024;
     QByteArray written(HeadRoom, ' ');
     int events = 0;
-    Component current;
+    ReusedEvent event;
+    bool hasCategories = false;
     const auto finish = [&] {
-        if (!current)
-            return;
-        char* text = icalcomponent_as_ical_string_r(current.get());
-        current.reset();
-        if (std::strstr(text, "\r\nCATEGORIES:")) {
+        char* text = icalcomponent_as_ical_string_r(event.get());
+        event.clear();
+        if (hasCategories) {
             QByteArray one(text);
             escapeCategories(one);
             written += one;
@@ -344,19 +417,70 @@ QByteArray TCalendarExport::Build(TQuorlaDB& database, int* count) const
         }
         icalmemory_free_buffer(text);
     };
-    // Once the number of events is known and a few of them are written, room
-    // for them all at their size so far, so that the text is not moved again
-    // and again as it grows.
-    qsizetype expected = 0;
-    constexpr int Sampled = 64;
-    const auto makeRoom = [&] {
-        if (expected > Sampled && events == Sampled)
-            written.reserve(written.size() + (written.size() - HeadRoom) / Sampled * (expected - Sampled) * 9 / 8);
-    };
     int zoneFirst = firstYear;
     int zoneLast = lastYear;
 
-    const icaltimetype stamp = utcTime(TClock::now());
+    // The properties of the events, made once; a start's property once with
+    // the zone's TZID and once without.
+    icalproperty* const uidProperty = event.keep(icalproperty_new_uid(""));
+    icalproperty* const stampProperty = event.keep(icalproperty_new_dtstamp(utcTime(TClock::now())));
+    icalproperty* const durationProperty =
+        event.keep(icalproperty_new_duration(icaldurationtype_from_int(DurationMinutes * 60)));
+    icalproperty* const summaryProperty = event.keep(icalproperty_new_summary(""));
+    icalproperty* const descriptionProperty = event.keep(icalproperty_new_description(""));
+    icalproperty* const privateProperty = event.keep(icalproperty_new_class(ICAL_CLASS_PRIVATE));
+    icalproperty* const modifiedProperty = event.keep(icalproperty_new_lastmodified(icaltime_null_time()));
+    icalproperty* const sequenceProperty = event.keep(icalproperty_new_sequence(0));
+    const auto inZoneAndNot = [&](icalproperty* inZone, icalproperty* plain) {
+        icalproperty_add_parameter(inZone, icalparameter_new_tzid(zoneName.constData()));
+        return std::array<icalproperty*, 2>{event.keep(plain), event.keep(inZone)};
+    };
+    const auto starts = inZoneAndNot(icalproperty_new_dtstart(icaltime_null_time()),
+                                     icalproperty_new_dtstart(icaltime_null_time()));
+    const auto recurrenceIds = inZoneAndNot(icalproperty_new_recurrenceid(icaltime_null_time()),
+                                            icalproperty_new_recurrenceid(icaltime_null_time()));
+    icalcomponent* const valarm = event.keep(icalcomponent_new(ICAL_VALARM_COMPONENT));
+    icalcomponent_add_property(valarm, icalproperty_new_action(ICAL_ACTION_DISPLAY));
+    icalproperty* const alarmDescription = icalproperty_new_description("");
+    icalcomponent_add_property(valarm, alarmDescription);
+    icaltriggertype noTrigger;
+    noTrigger.time = icaltime_null_time();
+    noTrigger.duration = icaldurationtype_null_duration();
+    icalproperty* const triggerProperty = icalproperty_new_trigger(noTrigger);
+    icalcomponent_add_property(valarm, triggerProperty);
+    // Each category's and each user's property, made at first use.
+    QHash<QString, icalproperty*> categoryProperties;
+    const auto categoryProperty = [&](const QString& categoryKey) -> icalproperty* {
+        if (RecordKey::isNone(categoryKey))
+            return nullptr;
+        icalproperty*& property = categoryProperties[categoryKey];
+        if (!property) {
+            const auto named = categories.constFind(categoryKey);
+            if (named == categories.constEnd())
+                return nullptr;
+            property = event.keep(icalproperty_new_categories(named->constData()));
+        }
+        return property;
+    };
+    struct TRoles
+    {
+        icalproperty* organizer = nullptr;
+        icalproperty* attendee = nullptr;
+    };
+    QHash<QString, TRoles> roles;
+    const auto personProperty = [&](const QString& userKey, bool organizer) -> icalproperty* {
+        const auto one = people.constFind(userKey);
+        if (one == people.constEnd())
+            return nullptr;
+        TRoles& made = roles[userKey];
+        icalproperty*& property = organizer ? made.organizer : made.attendee;
+        if (!property)
+            property = event.keep(person(organizer ? icalproperty_new_organizer(one->uri.constData())
+                                                   : icalproperty_new_attendee(one->uri.constData()),
+                                         one->name));
+        return property;
+    };
+
     // A start (DTSTART, RECURRENCE-ID, EXDATE) at wall-clock seconds `wall`:
     // a date, a time in the zone, or UTC where the zone is UTC or (`exact`,
     // a single event's start) the time is skipped or repeated.
@@ -371,46 +495,42 @@ QByteArray TCalendarExport::Build(TQuorlaDB& database, int* count) const
         inZone = true;
         return wallTime(wall, false);
     };
-    const auto addTime = [&](icalcomponent* event, icalproperty* property, bool inZone) {
-        if (inZone)
-            icalproperty_add_parameter(property, icalparameter_new_tzid(zoneName.constData()));
-        icalcomponent_add_property(event, property);
-    };
-    // A VEVENT with the fields every event has, starting at wall-clock
-    // seconds `wall`; `changesKey` is the entry whose trail gives
+    // The event is started with the fields every event has, starting at
+    // wall-clock seconds `wall`; `changesKey` is the entry whose trail gives
     // LAST-MODIFIED and SEQUENCE (none for a series, whose start is also
     // kept in the zone where a single event's would go out in UTC).
     const auto addEvent = [&](const QString& uid, qint32 flags, const QString& description, const QString& categoryKey,
                               const QString& ownerKey, const QStringList& assignees, qint64 wall, const QString& changesKey) {
-        icalcomponent* event = icalcomponent_new(ICAL_VEVENT_COMPONENT);
-        finish();
-        current.reset(event);
         ++events;
-        icalcomponent_set_uid(event, utf8(uid).constData());
-        icalcomponent_set_dtstamp(event, stamp);
+        icalproperty_set_uid(uidProperty, utf8(uid).constData());
+        event.add(uidProperty);
+        event.add(stampProperty);
         const bool untimed = (flags & DayEntryRecord::UnTimed) != 0;
         bool inZone = false;
         const icaltimetype start = startTime(wall, untimed, !changesKey.isEmpty(), inZone);
-        addTime(event, icalproperty_new_dtstart(start), inZone);
+        icalproperty_set_dtstart(starts[inZone], start);
+        event.add(starts[inZone]);
         if (!untimed)
-            icalcomponent_set_duration(event, icaldurationtype_from_int(DurationMinutes * 60));
+            event.add(durationProperty);
         bool moreLines = false;
         const QByteArray summary = utf8(firstLine(description, moreLines));
-        icalcomponent_set_summary(event, summary.constData());
-        if (moreLines)
-            icalcomponent_set_description(event, utf8(description).constData());
-        if (!RecordKey::isNone(categoryKey)) {
-            const auto named = categories.constFind(categoryKey);
-            if (named != categories.constEnd())
-                icalcomponent_add_property(event, icalproperty_new_categories(named->constData()));
+        icalproperty_set_summary(summaryProperty, summary.constData());
+        event.add(summaryProperty);
+        if (moreLines) {
+            icalproperty_set_description(descriptionProperty, utf8(description).constData());
+            event.add(descriptionProperty);
         }
+        icalproperty* const category = categoryProperty(categoryKey);
+        hasCategories = category != nullptr;
+        if (category)
+            event.add(category);
         if (flags & DayEntryRecord::Private)
-            icalcomponent_add_property(event, icalproperty_new_class(ICAL_CLASS_PRIVATE));
-        if (const auto owner = people.constFind(ownerKey); owner != people.constEnd())
-            icalcomponent_add_property(event, person(icalproperty_new_organizer(owner->uri.constData()), owner->name));
+            event.add(privateProperty);
+        if (icalproperty* const owner = personProperty(ownerKey, true))
+            event.add(owner);
         for (const QString& assignee : assignees) {
-            if (const auto one = people.constFind(assignee); one != people.constEnd())
-                icalcomponent_add_property(event, person(icalproperty_new_attendee(one->uri.constData()), one->name));
+            if (icalproperty* const one = personProperty(assignee, false))
+                event.add(one);
         }
         TChanges changes;
         if (Changes && !changesKey.isEmpty())
@@ -418,24 +538,22 @@ QByteArray TCalendarExport::Build(TQuorlaDB& database, int* count) const
         if (changes.lastModified.isValid()) {
             const QDateTime wallChanged(changes.lastModified.date(), changes.lastModified.time(), Qt::UTC);
             bool unused = true;
-            icalcomponent_add_property(
-                event, icalproperty_new_lastmodified(utcTime(momentOfWall(wallChanged.toSecsSinceEpoch(), unused))));
+            icalproperty_set_lastmodified(modifiedProperty,
+                                          utcTime(momentOfWall(wallChanged.toSecsSinceEpoch(), unused)));
+            event.add(modifiedProperty);
         }
-        icalcomponent_add_property(event, icalproperty_new_sequence(changes.changes));
-        return event;
+        icalproperty_set_sequence(sequenceProperty, changes.changes);
+        event.add(sequenceProperty);
+        return summary;
     };
     // The alarm ringing at wall-clock seconds `ringWall` for an event that
-    // starts at `wall`.
-    const auto addAlarm = [&](icalcomponent* event, bool untimed, qint64 wall, qint64 ringWall) {
+    // starts at `wall`, with the event's summary.
+    const auto addAlarm = [&](const QByteArray& summary, bool untimed, qint64 wall, qint64 ringWall) {
         bool unused = true;
         const qint64 start = momentOfWall(wall, unused);
-        icalcomponent* valarm = icalcomponent_new(ICAL_VALARM_COMPONENT);
-        icalcomponent_add_property(valarm, icalproperty_new_action(ICAL_ACTION_DISPLAY));
-        icalcomponent_add_property(valarm, icalproperty_new_description(icalcomponent_get_summary(event)));
+        icalproperty_set_description(alarmDescription, summary.constData());
         const qint64 ring = momentOfWall(ringWall, unused);
-        icaltriggertype trigger;
-        trigger.time = icaltime_null_time();
-        trigger.duration = icaldurationtype_null_duration();
+        icaltriggertype trigger = noTrigger;
         if (untimed) {
             trigger.time = utcTime(ring);
         } else {
@@ -448,8 +566,8 @@ QByteArray TCalendarExport::Build(TQuorlaDB& database, int* count) const
             trigger.duration.minutes = unsigned(length % 3600 / 60);
             trigger.duration.seconds = unsigned(length % 60);
         }
-        icalcomponent_add_property(valarm, icalproperty_new_trigger(trigger));
-        icalcomponent_add_component(event, valarm);
+        icalproperty_set_trigger(triggerProperty, trigger);
+        event.add(valarm);
     };
 
     // Occurrences of a series go out as the series' one event with its rule;
@@ -498,21 +616,21 @@ QByteArray TCalendarExport::Build(TQuorlaDB& database, int* count) const
         }
         const bool untimed = (entry.Flags() & DayEntryRecord::UnTimed) != 0;
         const qint64 wall = RecordKey::parse(entry.StartTime());
-        icalcomponent* event = addEvent(uid, entry.Flags(), entry.Description(), entry.CategoryKey(), entry.OwnerKey(),
-                                        entry.AssigneeKeys(), wall, key);
+        const QByteArray summary = addEvent(uid, entry.Flags(), entry.Description(), entry.CategoryKey(),
+                                            entry.OwnerKey(), entry.AssigneeKeys(), wall, key);
         if (!recurrenceId.isEmpty()) {
             bool inZone = false;
             const icaltimetype given = startTime(RecordKey::parse(recurrenceId), untimed, false, inZone);
-            addTime(event, icalproperty_new_recurrenceid(given), inZone);
+            icalproperty_set_recurrenceid(recurrenceIds[inZone], given);
+            event.add(recurrenceIds[inZone]);
         }
         const auto due = alarms.constFind(key);
         if (due != alarms.constEnd())
-            addAlarm(event, untimed, wall, RecordKey::parse(*due));
+            addAlarm(summary, untimed, wall, RecordKey::parse(*due));
         finish();
-        makeRoom();
     };
     if (OnlySeries.isEmpty()) {
-        ReadMany(database.DayEntries(), take, [&](qsizetype selected) { expected = selected; });
+        Read(database.DayEntries(), take);
     } else if (seriesWriter) {
         seriesKeys << OnlySeries;
         seriesSeen.insert(OnlySeries);
@@ -538,8 +656,8 @@ QByteArray TCalendarExport::Build(TQuorlaDB& database, int* count) const
         if (series.Flags() & SeriesRecord::Private)
             flags |= DayEntryRecord::Private;
         const qint64 wall = RecordKey::parse(series.Start());
-        icalcomponent* event = addEvent(seriesUid(seriesKey), flags, series.Description(),
-                                        series.CategoryKey(), series.OwnerKey(), series.AssigneeKeys(), wall, QString());
+        const QByteArray summary = addEvent(seriesUid(seriesKey), flags, series.Description(), series.CategoryKey(),
+                                            series.OwnerKey(), series.AssigneeKeys(), wall, QString());
         zoneFirst = std::min(zoneFirst, rule.Start().year());
         zoneLast = std::max(zoneLast, rule.LastDay().isValid() ? rule.LastDay().year() : 2037);
         icalrecurrencetype recurrence = icalrecurrencetype_from_string(rule.ToRRule().toLatin1().constData());
@@ -548,7 +666,7 @@ QByteArray TCalendarExport::Build(TQuorlaDB& database, int* count) const
             bool unused = true;
             recurrence.until = utcTime(momentOfWall(icaltime_as_timet(recurrence.until), unused));
         }
-        icalcomponent_add_property(event, icalproperty_new_rrule(recurrence));
+        event.addOnce(icalproperty_new_rrule(recurrence));
         // The rule's days without their occurrence: deleted alone, or their
         // entry removed as a plain entry.
         for (const auto& [linkKey, link] : seriesWriter->Links(seriesKey)) {
@@ -559,10 +677,13 @@ QByteArray TCalendarExport::Build(TQuorlaDB& database, int* count) const
                 continue;
             bool inZone = false;
             const icaltimetype day = startTime(RecordKey::parse(link.Start()), untimed, false, inZone);
-            addTime(event, icalproperty_new_exdate(day), inZone);
+            icalproperty* const exdate = icalproperty_new_exdate(day);
+            if (inZone)
+                icalproperty_add_parameter(exdate, icalparameter_new_tzid(zoneName.constData()));
+            event.addOnce(exdate);
         }
         if ((series.Flags() & SeriesRecord::AlarmWanted) && series.AssigneeKeys().contains(CurrentUserKey))
-            addAlarm(event, untimed, wall, std::max<qint64>(0, wall - series.AlarmOffset()));
+            addAlarm(summary, untimed, wall, std::max<qint64>(0, wall - series.AlarmOffset()));
         finish();
     }
     if (!inUtc)

@@ -7,8 +7,6 @@
 #include <QList>
 #include <QString>
 
-#include <functional>
-
 class TXIsamFile;
 
 // Which entries a report or an export takes: those that start from the first
@@ -49,15 +47,4 @@ public:
     // The selected entries, in start-time order. Throws EQuorla with the
     // dataset's error text when a read fails, EStamp as above.
     void Read(TXIsamFile& dayEntries, const TEntryQuery::TTake& take) const;
-
-    // The same entries in the same order, for a reader of a great many (an
-    // export): when the range holds every entry of the dataset, they are read
-    // in one pass in key order, which the engines read ahead record after
-    // record, and put in start-time order in memory, instead of one look-up
-    // per entry through the start-time index, which jumps about the dataset.
-    // Otherwise as Read. Holds the selected records in memory meanwhile;
-    // `counted`, when given, is told their number before the first is handed
-    // over (in one pass only).
-    void ReadMany(TXIsamFile& dayEntries, const TEntryQuery::TTake& take,
-                  const std::function<void(qsizetype)>& counted = {}) const;
 };

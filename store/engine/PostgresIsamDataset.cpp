@@ -12,6 +12,10 @@
 namespace {
 
 constexpr qint64 KeysPerDataset = 10'000'000'000;
+// Rows of a range read's first statement, and of its later chunks at most: a
+// day or a week comes in one round trip, a year in a few dozen.
+constexpr int RangeChunkFirst = 256;
+constexpr int RangeChunkMost = 16384;
 
 } // namespace
 
@@ -124,6 +128,9 @@ QByteArray PostgresIsamDataset::sql(Statement which, int index) const
                 + valueType;
         return select + where + order + " LIMIT $" + QByteArray::number(p) + "::int8";
     }
+    case StmtRangeFirst:
+        return select + col + " >= $1::" + valueType + " AND " + col + " <= $2::" + valueType + order
+            + " LIMIT $3::int8";
     case StmtNextKey:
         // Keys are digit texts of one length, so text order is number order.
         return "SELECT " + largest + " FROM quorla_datasets WHERE id = " + id;
@@ -247,6 +254,63 @@ IsamCode PostgresIsamDataset::get(int index, IsamReadMode mode, const QByteArray
                        rows);
         return code == IsamOk ? takeRows(rows, index) : code;
     });
+}
+
+IsamCode PostgresIsamDataset::range(int index, const QByteArray& from, const QByteArray& to, std::span<char> record,
+                                     const TRangeReader& take)
+{
+    if (!connection_)
+        return IsamNotOpen;
+    connection_->beginCall();
+    if (!validIndex(index) || record.size() != format_.recordSize())
+        return IsamBadParameter;
+    if (index == 0 && (!textKey(from) || !textKey(to)))
+        return IsamBadKey;
+    cursor_.drop();
+    if (from > to)
+        return IsamOk;
+    const Param fromValue = index == 0 ? Param::text(from) : Param::blob(from);
+    const Param toValue = index == 0 ? Param::text(to) : Param::blob(to);
+    // Where the next chunk starts: after the last row handed over.
+    QByteArray lastValue;
+    QByteArray lastKey;
+    QByteArray key;
+    for (int chunk = RangeChunkFirst;; chunk = std::min(chunk * 4, RangeChunkMost)) {
+        const QByteArray limit = QByteArray::number(chunk);
+        Result rows;
+        IsamCode code = IsamOk;
+        if (lastKey.isNull())
+            code = run(StmtRangeFirst, index, {fromValue, toValue, Param::text(limit)}, rows);
+        else if (index == 0)
+            code = run(StmtNextAtMost, 0, {Param::text(lastKey), toValue, Param::text(limit)}, rows);
+        else
+            code = run(StmtNextAtMost, index, {Param::blob(lastValue), Param::text(lastKey), toValue, Param::text(limit)},
+                       rows);
+        if (code != IsamOk)
+            return code;
+        const int count = rows.rows();
+        for (int row = 0; row < count; ++row) {
+            const char* keyData = rows.data(row, 0);
+            const int keyLength = rows.length(row, 0);
+            key = QByteArray(keyData, keyLength);
+            if (std::size_t(rows.length(row, 1)) != record.size() || !validKey(key))
+                return IsamCorrupt;
+            // The position follows the rows, so a scan after the range goes
+            // on after the last record handed over.
+            const char* value = index == 0 ? keyData : rows.data(row, 2);
+            const int valueLength = index == 0 ? keyLength : rows.length(row, 2);
+            cursor_.standOn(index, value, valueLength, keyData, keyLength);
+            std::memcpy(record.data(), rows.data(row, 1), record.size());
+            if (!take(key))
+                return IsamOk;
+            if (row == count - 1) {
+                lastValue = QByteArray(value, valueLength);
+                lastKey = key;
+            }
+        }
+        if (count < chunk)
+            return IsamOk;
+    }
 }
 
 IsamCode PostgresIsamDataset::first(int index)

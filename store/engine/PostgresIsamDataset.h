@@ -30,6 +30,12 @@ public:
     IsamCode get(int index, IsamReadMode mode, const QByteArray& key, QByteArray& foundKey,
                  std::span<char> record) override;
     IsamCode put(const QByteArray& key, std::span<const char> record, IsamPutMode mode) override;
+    // One statement for the range's first rows and, while there are more,
+    // one for each next chunk after the last row read, growing to thousands
+    // of rows: each chunk is read whole before its rows are handed over, so
+    // that `take` may read other datasets of the same session.
+    IsamCode range(int index, const QByteArray& from, const QByteArray& to, std::span<char> record,
+                   const TRangeReader& take) override;
     // One statement that moves the mark of the largest key and adds under the
     // key after it: adds by others wait for each other there, and never meet
     // on one key.
@@ -69,6 +75,7 @@ private:
         StmtMark,
         StmtIdentity,
         StmtReadIdentity,
+        StmtRangeFirst,
         StmtLock,
         StmtUnlock,
         StmtUnlockAll,

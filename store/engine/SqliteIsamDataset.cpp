@@ -51,6 +51,52 @@ private:
     sqlite3_stmt* st_;
 };
 
+// A long range read through a secondary index visits the records in the
+// order of that index, which is not their order in the file: with SQLite's
+// usual page cache (a few megabytes) nearly every record costs a read of its
+// page from the file again. Once a read has gone on for a while, the cache is
+// widened for the rest of it, and put back as it was when the read ends,
+// which gives the memory back.
+class WideCacheWhileLong
+{
+public:
+    explicit WideCacheWhileLong(sqlite3* db) : db_(db) {}
+    ~WideCacheWhileLong()
+    {
+        if (widened_)
+            sqlite3_exec(db_, ("PRAGMA cache_size=" + QByteArray::number(usual_)).constData(), nullptr, nullptr,
+                         nullptr);
+    }
+    WideCacheWhileLong(const WideCacheWhileLong&) = delete;
+    WideCacheWhileLong& operator=(const WideCacheWhileLong&) = delete;
+
+    // Counts a record read.
+    void read()
+    {
+        if (++records_ != LongRead)
+            return;
+        sqlite3_stmt* st = nullptr;
+        if (sqlite3_prepare_v2(db_, "PRAGMA cache_size", -1, &st, nullptr) == SQLITE_OK
+            && sqlite3_step(st) == SQLITE_ROW) {
+            usual_ = sqlite3_column_int64(st, 0);
+            widened_ = sqlite3_exec(db_, ("PRAGMA cache_size=-" + QByteArray::number(WideKiB)).constData(), nullptr,
+                                    nullptr, nullptr)
+                == SQLITE_OK;
+        }
+        sqlite3_finalize(st);
+    }
+
+private:
+    // Records read before the cache is widened, and its size then: room for
+    // the pages of a dataset of a few hundred thousand records.
+    static constexpr int LongRead = 1024;
+    static constexpr int WideKiB = 128 * 1024;
+    sqlite3* db_;
+    int records_ = 0;
+    qint64 usual_ = 0;
+    bool widened_ = false;
+};
+
 } // namespace
 
 SqliteIsamDataset::SqliteIsamDataset(sqlite3* db, const QString& fileName, TIsamFormat format, int keyLength)
@@ -261,6 +307,7 @@ IsamCode SqliteIsamDataset::range(int index, const QByteArray& from, const QByte
     StatementGuard guard(st);
     bindBytes(st, 1, from, index == 0);
     bindBytes(st, 2, to, index == 0);
+    WideCacheWhileLong cache(db_);
     int rc;
     QByteArray key;
     while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
@@ -283,6 +330,8 @@ IsamCode SqliteIsamDataset::range(int index, const QByteArray& from, const QByte
         std::memcpy(record.data(), data, record.size());
         if (!take(key))
             return IsamOk;
+        if (index != 0)
+            cache.read();
     }
     return rc == SQLITE_DONE ? IsamOk : SqliteIsamEngine::codeFor(rc);
 }
