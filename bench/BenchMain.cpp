@@ -47,6 +47,8 @@ int main(int argc, char** argv)
             "dav: quorla_dav on a folder and on a private server beside Radicale, on the same events, at\n"
             "10,000 and 100,000 entries.\n"
             "  QUORLA_BENCH_DAV_ENTRIES=N  only the size N (10000 or 100000).\n"
+            "  QUORLA_BENCH_DAV_ROUNDS=N   N timed rounds (7 at 10,000, 5 at 100,000); the figures are\n"
+            "                              their medians.\n"
             "  QUORLA_BENCH_DAV_KEEP=DIR   where Radicale's storage is kept between runs, one folder per\n"
             "                              size (default ~/.cache/quorla-bench/dav-N). Radicale's first\n"
             "                              query reads every item and caches it (over twenty minutes at\n"

@@ -431,10 +431,12 @@ void sideBySide(int entries, int rounds)
 void runDavBench()
 {
     std::printf("CalDAV beside Radicale (loopback, HTTP Basic, U1's calendar: every entry is public)\n");
-    // QUORLA_BENCH_DAV_ENTRIES=10000 runs one size alone.
+    // QUORLA_BENCH_DAV_ENTRIES=10000 runs one size alone,
+    // QUORLA_BENCH_DAV_ROUNDS=N that many rounds.
     const int only = qEnvironmentVariableIntValue("QUORLA_BENCH_DAV_ENTRIES");
-    for (const auto& [entries, rounds] : {std::pair{10000, 7}, std::pair{100000, 5}}) {
+    const int rounds = qEnvironmentVariableIntValue("QUORLA_BENCH_DAV_ROUNDS");
+    for (const auto& [entries, usual] : {std::pair{10000, 7}, std::pair{100000, 5}}) {
         if (only == 0 || only == entries)
-            sideBySide(entries, rounds);
+            sideBySide(entries, rounds > 0 ? rounds : usual);
     }
 }
