@@ -84,14 +84,6 @@ QByteArray TDavXml::Escaped(const QString& text)
 
 // Bytes as XML character data; carriage returns kept as references, which a
 // parser would otherwise fold into the line feeds after them.
-QByteArray TDavXml::Bytes(const QByteArray& text)
-{
-    QByteArray out;
-    out.reserve(text.size() + text.size() / 8);
-    AppendBytes(out, text);
-    return out;
-}
-
 void TDavXml::AppendBytes(QByteArray& out, QByteArrayView text)
 {
     const char* from = text.data();

@@ -49,9 +49,7 @@ public:
 
     // Text as XML character data.
     static QByteArray Escaped(const QString& text);
-    // Bytes as XML character data, carriage returns kept.
-    static QByteArray Bytes(const QByteArray& text);
-    // The same appended to `out`.
+    // Appends bytes as XML character data, carriage returns kept.
     static void AppendBytes(QByteArray& out, QByteArrayView text);
     // A path percent-encoded, as a <d:href> holds it.
     static QByteArray Encoded(const QString& path);
