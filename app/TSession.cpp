@@ -157,6 +157,9 @@ TSession::Verdict TSession::checkAsPerson(const QString& name, const QString& pa
     QString foundKey;
     if (TLookup::Equal(users, found.bytes(), UserRecord::UserNameIndex, name)) {
         foundKey = users.CurrentKey();
+        // The role that owns the tables brings the roles' set-up of a server
+        // set up by an earlier program to this one's (for others, nothing).
+        TServerRoles(*opened).Upgrade();
     } else {
         const qint32 count = users.RecordCount();
         if (count < 0)

@@ -33,6 +33,8 @@
 #include <QSet>
 #include <QUrl>
 
+#include <vector>
+
 namespace {
 
 const QString& Dav = TDavXml::Dav;
@@ -1136,12 +1138,19 @@ TDavReply TDavCalendar::putSeries(const TDavRequest& request, const QString& ser
     if (!event.repeats)
         return TDavReply::Text(422, QStringLiteral("The event cannot be stored: a repeating event is made a single "
                                                    "one on a workstation."));
-    // An occurrence open on a workstation: nothing is changed.
+    // An occurrence open on a workstation: nothing is changed. Their locks
+    // are held from this check until the import below is done with them, so
+    // that none is opened elsewhere in between. The writers work through the
+    // same dataset and take these locks as their own (a record lock fails
+    // only for another object, process or workstation); each lets go of one
+    // once its occurrence is written. (A writer's own look before writing,
+    // HeldOccurrences::Refuse, would let go of them all before its writes.)
+    std::vector<TRecordLock> held;
     for (const auto& [linkKey, link] : seriesWriter()->Links(seriesKey)) {
         if (RecordKey::isNone(link.EntryKey()) || (link.Flags() & SeriesLinkRecord::Deleted))
             continue;
-        const TRecordLock probe(database_.DayEntries(), link.EntryKey());
-        if (!probe.Held())
+        held.emplace_back(database_.DayEntries(), link.EntryKey());
+        if (!held.back().Held())
             return locked(database_.Holders().HolderOf(database_.DayEntries(), link.EntryKey()));
     }
     // The import changes the series it knows under the client's UID: the
@@ -1163,9 +1172,11 @@ TDavReply TDavCalendar::putSeries(const TDavRequest& request, const QString& ser
     if (!mapped)
         throw EQuorla(map->ErrorText());
     const TCalendarImport::TOutcome outcome = import.Import(request.body, QStringLiteral("event.ics"));
+    alarms_.reset();
+    if (outcome.held)
+        return locked(outcome.holder);
     if (!outcome.skipped.isEmpty())
         return TDavReply::Text(422, QStringLiteral("The event cannot be stored: %1.").arg(outcome.skipped.first().reason));
-    alarms_.reset();
     TDavReply reply;
     reply.status = 204;
     if (readSeriesVisible(seriesKey, series))

@@ -33,6 +33,7 @@ bool TDavServer::handleRequest(const QHttpServerRequest& request, QTcpSocket* so
     for (const auto& [name, value] : request.headers())
         asked.headers.insert(name.toLower(), value);
     asked.body = request.body();
+    asked.client = socket->peerAddress().toString();
     asked.loopback = socket->peerAddress().isLoopback();
     auto* secure = qobject_cast<QSslSocket*>(socket);
     asked.encrypted = secure != nullptr && secure->isEncrypted();

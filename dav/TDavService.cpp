@@ -151,13 +151,23 @@ TDavReply TDavService::Answer(const TDavRequest& request)
     };
     if (name.isEmpty() || !TTextCapacity::fits(name, UserRecord::UserNameCapacity))
         return unauthorised();
+    if (const qint64 wait = brake_.Wait(name, request.client)) {
+        TDavReply reply = TDavReply::Text(
+            429, QStringLiteral("Too many failed log-ins as %1: try again in %2 seconds.").arg(name).arg(wait));
+        reply.addHeader("Retry-After", QByteArray::number(wait));
+        reply.user = name;
+        return reply;
+    }
     try {
         UserRecord user;
         QString key;
         std::shared_ptr<TDavCalendar::TSession> session;
         TQuorlaDB* database = logIn(name, password, user, key, session);
-        if (database == nullptr)
+        if (database == nullptr) {
+            brake_.Failed(name, request.client);
             return unauthorised();
+        }
+        brake_.Succeeded(name, request.client);
         database->SetActingUser(key);
         database->SetWorkstation(WorkstationOf(request.header("user-agent")));
         TDavCalendar calendar(*database, user, key, *session);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "TDatabaseLocation.h"
+#include "TDavBrake.h"
 #include "TDavCalendar.h"
 #include "UserRecord.h"
 
@@ -25,7 +26,9 @@ struct TDavRequest;
 // RecheckSeconds); on a folder, or a server used by one role for everyone,
 // the name is looked up and the passwords compared upper-cased. Basic over
 // plain HTTP is refused except from this machine (a reverse proxy on it, or a
-// test): the password would cross the network in clear.
+// test): the password would cross the network in clear. Repeated failures
+// of one name from one address brake its further log-ins (TDavBrake): they
+// are answered 429 with Retry-After, their password not checked.
 //
 // Every change is recorded in the trail by the user, with the service and
 // the client's User-Agent as the workstation.
@@ -79,4 +82,5 @@ private:
     std::shared_ptr<TDavCalendar::TSession> sharedSession_ = std::make_shared<TDavCalendar::TSession>();
     QHash<QString, TAccount> accounts_;
     QHash<QString, TKnownUser> sharedUsers_;
+    TDavBrake brake_;
 };

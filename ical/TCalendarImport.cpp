@@ -28,6 +28,7 @@
 
 #include <libical/ical.h>
 
+#include <algorithm>
 #include <memory>
 #include <optional>
 #include <tuple>
@@ -587,11 +588,36 @@ TCalendarImport::TOutcome TCalendarImport::Import(const QByteArray& text, const 
         if (wasSeries && series->ReadSeries(known.TargetKey(), stored)) {
             // Assignees given on a workstation since stay.
             templ.setAssigneeKeys(stored.AssigneeKeys());
-            const TSeriesWriter::TOutcome changed = series->Change(known.TargetKey(), TSeriesWriter::Scope::All,
-                                                                   rule->Start(), templ, today,
-                                                                   TSeriesWriter::HeldOccurrences::Leave);
+            // The same template and rule again: a change would only rewrite
+            // every occurrence and make their alarms anew. Not so for a
+            // series a writer left half-done (a noted change, a split, pending
+            // occurrences), nor one not made up to its horizon: the change
+            // finishes it, and makes the days the occurrences changed alone
+            // below may name.
+            SeriesRecord same = templ;
+            same.setOwnerKey(stored.OwnerKey());
+            same.setMadeUntil(stored.MadeUntil());
+            same.setChange(stored.Change(), stored.ChangeFrom());
+            same.setSplitFrom(stored.SplitFrom());
+            const QString horizon
+                = timeKey(wallOf(QDateTime(TSeriesWriter::Horizon(*rule, today), QTime(0, 0), Qt::UTC)));
+            const bool unchanged = std::ranges::equal(same.bytes(), stored.bytes())
+                && stored.Change() == SeriesRecord::Pending::None && RecordKey::isNone(stored.SplitFrom())
+                && stored.MadeUntil() >= horizon
+                && std::ranges::none_of(series->Links(known.TargetKey()), [](const auto& link) {
+                       return (link.second.Flags() & SeriesLinkRecord::Pending) != 0;
+                   });
+            const TSeriesWriter::TOutcome changed
+                = unchanged ? TSeriesWriter::TOutcome{}
+                            : series->Change(known.TargetKey(), TSeriesWriter::Scope::All, rule->Start(), templ, today,
+                                             TSeriesWriter::HeldOccurrences::Leave);
+            if (!changed.held.isEmpty()) {
+                outcome.held = true;
+                outcome.holder = changed.held.first().holder;
+            }
             if (changed.result != TSeriesWriter::Result::Done) {
                 outcome.skipped << TNote{fields.label, QStringLiteral("it is being changed elsewhere")};
+                outcome.held = outcome.held || changed.result == TSeriesWriter::Result::SeriesLocked;
                 continue;
             }
             seriesKey = changed.seriesKey.isEmpty() ? known.TargetKey() : changed.seriesKey;
@@ -621,13 +647,36 @@ TCalendarImport::TOutcome TCalendarImport::Import(const QByteArray& text, const 
             }
             return false;
         };
+        // A day whose occurrence is deleted already (alone, or its entry as
+        // a plain entry) is left as it is.
+        QHash<QString, SeriesLinkRecord> byDay;
+        if (icalcomponent_get_first_property(group.master, ICAL_EXDATE_PROPERTY))
+            for (const auto& [key, link] : series->Links(seriesKey))
+                byDay.insert(link.DayKey(), link);
+        DayEntryRecord stillThere;
         for (icalproperty* x = icalcomponent_get_first_property(group.master, ICAL_EXDATE_PROPERTY); x;
              x = icalcomponent_get_next_property(group.master, ICAL_EXDATE_PROPERTY)) {
             bool date = false;
             const qint64 wall = convert.wall(x, icalproperty_get_exdate(x), date);
-            if (inStampYears(wall))
-                series->Delete(seriesKey, TSeriesWriter::Scope::ThisOne, asWall(wall).date(),
-                               TSeriesWriter::HeldOccurrences::Leave);
+            if (!inStampYears(wall))
+                continue;
+            const auto made = byDay.constFind(timeKey(wallOf(QDateTime(asWall(wall).date(), QTime(0, 0), Qt::UTC))));
+            if (made != byDay.cend()
+                && ((made->Flags() & SeriesLinkRecord::Deleted)
+                    || !TLookup::Equal(database_.DayEntries(), stillThere.bytes(), TXIsamFile::PrimaryIndex,
+                                       made->EntryKey())))
+                continue;
+            const TSeriesWriter::TOutcome deleted = series->Delete(seriesKey, TSeriesWriter::Scope::ThisOne,
+                                                                   asWall(wall).date(),
+                                                                   TSeriesWriter::HeldOccurrences::Leave);
+            if (deleted.result == TSeriesWriter::Result::EntryLocked
+                || deleted.result == TSeriesWriter::Result::SeriesLocked || !deleted.held.isEmpty()) {
+                outcome.skipped << TNote{fields.label, QStringLiteral("its occurrence of %1 is open elsewhere")
+                                                           .arg(asWall(wall).date().toString(Qt::ISODate))};
+                outcome.held = true;
+                if (!deleted.held.isEmpty())
+                    outcome.holder = deleted.held.first().holder;
+            }
         }
         for (icalcomponent* e : group.overrides) {
             icalproperty* given = icalcomponent_get_first_property(e, ICAL_RECURRENCEID_PROPERTY);
@@ -655,13 +704,22 @@ TCalendarImport::TOutcome TCalendarImport::Import(const QByteArray& text, const 
             bool hadAlarm = false;
             if (events.openEntry(link.EntryKey(), lock, entry, alarm, hadAlarm) != TEventWriter::Result::Done) {
                 outcome.skipped << TNote{changed.label, QStringLiteral("it is open elsewhere")};
+                outcome.held = true;
+                outcome.holder = events.LockHolder();
                 continue;
             }
             const QString openedAlarm = hadAlarm ? alarm.AlarmTime() : QString();
+            const DayEntryRecord before = entry;
             database_.InitAlarmRecord(alarm);
             fill(entry, alarm, changed);
-            if (series->ChangeOne(link.EntryKey(), entry, alarm, openedAlarm).result != TSeriesWriter::Result::Done)
+            // Changed alone already, just so: left alone.
+            if ((link.Flags() & SeriesLinkRecord::Exception) && std::ranges::equal(entry.bytes(), before.bytes())
+                && (changed.alarm ? openedAlarm == alarm.AlarmTime() : !hadAlarm))
+                continue;
+            if (series->ChangeOne(link.EntryKey(), entry, alarm, openedAlarm).result != TSeriesWriter::Result::Done) {
                 outcome.skipped << TNote{changed.label, QStringLiteral("it is open elsewhere")};
+                outcome.held = true;
+            }
         }
     }
     flush();

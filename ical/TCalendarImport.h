@@ -36,6 +36,9 @@ class TQuorlaDB;
 // - An RRULE makes a series (one rule, of a form TRecurrenceRule has); its
 //   EXDATEs delete those occurrences, and each event of the same UID with a
 //   RECURRENCE-ID changes its occurrence alone (STATUS:CANCELLED deletes it).
+//   Only what differs from the stored series is written: a series, an
+//   occurrence changed alone or a deleted day imported again as it stands
+//   is left alone (its occurrences' alarms stay, the trail gets nothing).
 // - The UID is remembered per user in the import map (TQuorlaDB::ImportMap):
 //   a calendar imported again updates what its events became (an entry
 //   removed since is made anew), never adds them twice. A new entry's or
@@ -62,6 +65,11 @@ public:
         QList<TNote> skipped;
         // Taken, but not wholly (a category left out).
         QList<TNote> remarks;
+        // Something was left out, or an occurrence left as it was (an
+        // exception from then on), because a series or an occurrence was
+        // open elsewhere; `holder` names who has it when a note tells.
+        bool held = false;
+        QString holder;
     };
 
     // The office's zone as an IANA name; empty: the database's.

@@ -4,6 +4,7 @@
 #include "IsamCode.h"
 #include "RecordKey.h"
 #include "TChangeSummary.h"
+#include "TCommandScope.h"
 #include "TQuorlaDB.h"
 #include "TRecordLock.h"
 #include "TStamp.h"
@@ -19,6 +20,8 @@ namespace {
 
 const QString NotRecording = QStringLiteral(
     "Changes to the Quorla Database are not being recorded in its change trail.\r\r");
+const QString NotSaved = QStringLiteral(
+    "The change was not saved: its record in the change trail could not be written.\r\r");
 
 // Keys tried by one record while other workstations record changes too.
 constexpr int KeyAttempts = 50;
@@ -96,6 +99,19 @@ void TChangeTrail::failed(const QString& why)
     database_.WarnOnce(NotRecording + why);
 }
 
+void TChangeTrail::writeFailed(const QString& why)
+{
+    // On a server the record is part of the change's transaction: the
+    // change goes with it, undone, and nothing is acknowledged unrecorded.
+    // A server lost on the way says so in its own words, as any other write
+    // would (the outage's message).
+    if (database_.Connection()) {
+        const int code = trail_ ? trail_->LastError() : IsamOk;
+        throw EQuorla(code == IsamServerLost || code == IsamServerUnreachable ? why : NotSaved + why);
+    }
+    failed(why);
+}
+
 void TChangeTrail::TellIfUnavailable()
 {
     if (!trail_)
@@ -130,7 +146,7 @@ void TChangeTrail::Record(const TChange& change)
         }
         throw EQuorla(trail_->ErrorText());
     } catch (const std::exception& e) {
-        failed(QString::fromUtf8(e.what()));
+        writeFailed(QString::fromUtf8(e.what()));
     }
 }
 
@@ -175,7 +191,7 @@ void TChangeTrail::RecordAll(const QList<TChange>& changes)
         }
         throw EQuorla(trail_->ErrorText());
     } catch (const std::exception& e) {
-        failed(QString::fromUtf8(e.what()));
+        writeFailed(QString::fromUtf8(e.what()));
     }
 }
 
@@ -287,6 +303,7 @@ bool TChangeTrail::SetDaysKept(int days)
         const TRecordLock lock(*trail_, key);
         if (!lock.Held())
             return false;
+        const TCommandScope command(database_);
         const int before = DaysKept();
         TrailRecord setting;
         const bool stored = trail_->GetEqual(setting.bytes(), TXIsamFile::PrimaryIndex, key);

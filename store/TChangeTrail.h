@@ -14,11 +14,14 @@ class TXIsamFile;
 // The change trail of one database object: each change made through the
 // store's writers adds one record (TrailRecord) right after the change
 // succeeded - when, by whom, on which workstation, what was done to which
-// record, and a short summary. The trail only looks on: a trail that cannot be
-// written (absent, damaged, unreachable) never stops or undoes a change; the
-// first failure is told once per database (TQuorlaDB::WarnOnce) and the
-// changes go on unrecorded. A change whose process dies between the change and
-// its trail record has no record.
+// record, and a short summary. In a folder the trail only looks on: a trail
+// that cannot be written (absent, damaged, unreachable) never stops or undoes
+// a change; the first failure is told once per database (TQuorlaDB::WarnOnce)
+// and the changes go on unrecorded, and a change whose process dies between
+// the change and its trail record has no record. On a server a writer makes
+// the record inside its change's command (TCommandScope): a record that
+// cannot be written throws, the command is undone, and no change stands
+// without its record. A server without a trail dataset at all only warns.
 //
 // Reads: the history of one record in the order it was written; the latest
 // changes across the database, one user's or all, within a date range, page
@@ -101,10 +104,11 @@ public:
     bool Available() const { return trail_ != nullptr; }
 
     // Adds the change's record, by the database's acting user and workstation,
-    // at the current moment. Never throws: a failure is told once.
+    // at the current moment. In a folder never throws: a failure is told
+    // once; on a server a failed write throws EQuorla.
     void Record(const TChange& change);
     // Adds the records of many changes at once (an import's new entries), in
-    // one transaction. Never throws, as Record.
+    // one transaction. Fails as Record does.
     void RecordAll(const QList<TChange>& changes);
     // Says, once, why changes go unrecorded when the trail is not there.
     void TellIfUnavailable();
@@ -145,6 +149,8 @@ public:
 
 private:
     void failed(const QString& why);
+    // A record that could not be written: thrown on a server, told in a folder.
+    void writeFailed(const QString& why);
     static TEntry entryOf(const class TrailRecord& record, const QString& key);
 
     TQuorlaDB& database_;

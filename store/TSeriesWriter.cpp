@@ -7,6 +7,7 @@
 #include "RecordKey.h"
 #include "TChangeSummary.h"
 #include "TChangeTrail.h"
+#include "TCommandScope.h"
 #include "THolderNotes.h"
 #include "TLookup.h"
 #include "TQuorlaDB.h"
@@ -100,6 +101,27 @@ QString TSeriesWriter::counted(const TOutcome& outcome, const char* verb)
 TSeriesWriter::TSeriesWriter(TQuorlaDB& database)
     : OnWrite(writer_.OnWrite), database_(database)
 {
+}
+
+TSeriesWriter::TKeeping::TKeeping(TSeriesWriter& writer)
+    : writer_(writer), outer_(!writer.keeping_ && writer.database_.Connection())
+{
+    if (outer_)
+        writer_.keeping_ = true;
+}
+
+TSeriesWriter::TKeeping::~TKeeping()
+{
+    if (!outer_)
+        return;
+    writer_.kept_.clear();
+    writer_.keeping_ = false;
+}
+
+void TSeriesWriter::keep(TRecordLock&& lock)
+{
+    if (keeping_ && lock.Held())
+        kept_.push_back(std::move(lock));
 }
 
 bool TSeriesWriter::Available() const
@@ -230,6 +252,10 @@ int TSeriesWriter::make(const QString& seriesKey, const SeriesRecord& series, co
     TXIsamFile& links = *database_.SeriesLinks();
     const TRecurrenceRule rule = series.Rule();
     int made = 0;
+    // The last key found locked elsewhere: another workstation about to add
+    // under it, which may be waiting for this command to end. The keys
+    // tried next lie past it.
+    qint64 passed = 0;
     for (const QList<QDate>& chunk : chunks(days, BatchSize)) {
         const qint64 n = chunk.size();
         for (int attempt = 0;; ++attempt) {
@@ -240,9 +266,10 @@ int TSeriesWriter::make(const QString& seriesKey, const SeriesRecord& series, co
             // on, so a pending link's entry key is this writer's even after
             // a kill (an insert under a key it chose and locked makes this
             // attempt give way; one the engine chose is looked for below).
-            const qint64 first = RecordKey::parse(entries.NextKey());
+            qint64 first = RecordKey::parse(entries.NextKey());
             if (first <= 0)
                 throw EQuorla(entries.ErrorText());
+            first = std::max(first, passed + 1);
             std::vector<TRecordLock> locks;
             for (qint64 i = 0; i < n; ++i) {
                 locks.emplace_back(entries, RecordKey::format(first + i));
@@ -250,6 +277,7 @@ int TSeriesWriter::make(const QString& seriesKey, const SeriesRecord& series, co
                     break;
             }
             if (qint64(locks.size()) < n || !locks.back().Held()) {
+                passed = first + qint64(locks.size()) - 1;
                 locks.clear();
                 QThread::usleep(2000);
                 continue;
@@ -390,6 +418,11 @@ QList<TSeriesWriter::THeld> TSeriesWriter::probe(const TLinks& links)
     std::vector<TRecordLock> locks;
     QList<THeld> held;
     lockEntries(links, locks, held);
+    // Within a command on a server a lock this writer holds already is
+    // taken again by the same dataset object, and letting it go would free
+    // it: kept with the command's.
+    for (TRecordLock& lock : locks)
+        keep(std::move(lock));
     return held;
 }
 
@@ -415,6 +448,9 @@ int TSeriesWriter::apply(const TLinks& all, QList<THeld>* held, const TEach& eac
         batch(database_.Alarms(), writes.alarms);
         batch(database_.DayEntries(), writes.entries);
         batch(*database_.SeriesLinks(), writes.links);
+        // On a server nobody may open them before the commit shows them.
+        for (TRecordLock& lock : locks)
+            keep(std::move(lock));
     }
     return touched;
 }
@@ -512,9 +548,10 @@ TSeriesWriter::Settled TSeriesWriter::settle(const QString& seriesKey, SeriesRec
         // occurrences from then on become this one's.
         const QString other = series.SplitFrom();
         const QDate from = dayOf(series.ChangeFrom());
-        const TRecordLock lock(*database_.Series(), other);
+        TRecordLock lock(*database_.Series(), other);
         if (!lock.Held())
             return Settled::Busy;
+        keep(std::move(lock));
         SeriesRecord before;
         if (ReadSeries(other, before)) {
             TRecurrenceRule rule = before.Rule();
@@ -585,7 +622,10 @@ TSeriesWriter::TOutcome TSeriesWriter::Create(SeriesRecord& series, const QDate&
     series.setMadeUntil(RecordKey::None);
     series.setChange(SeriesRecord::Pending::None, RecordKey::None);
     series.setSplitFrom(RecordKey::None);
-    const std::optional<TRecordLock> lock = insertLocked(series, outcome.seriesKey, reserved);
+    std::optional<TRecordLock> lock;
+    TKeeping keeping(*this);
+    const TCommandScope command(database_);
+    insertLocked(series, outcome.seriesKey, lock, reserved);
     outcome.touched = extendOne(outcome.seriesKey, series, today, INT_MAX);
     record(TChangeTrail::Action::SeriesAdded, outcome.seriesKey,
            TChangeSummary::Quoted(series.Description(), 60) + QStringLiteral(", ") + series.Rule().Summary()
@@ -593,19 +633,30 @@ TSeriesWriter::TOutcome TSeriesWriter::Create(SeriesRecord& series, const QDate&
     return outcome;
 }
 
-std::optional<TRecordLock> TSeriesWriter::insertLocked(const SeriesRecord& series, QString& key,
-                                                       const std::function<void(const QString&)>& reserved)
+void TSeriesWriter::insertLocked(const SeriesRecord& series, QString& key, std::optional<TRecordLock>& lock,
+                                 const std::function<void(const QString&)>& reserved)
 {
     // Locked from before the insert, so that no poll extends the new series
-    // while its first occurrences are being made.
+    // while its first occurrences are being made. A key locked elsewhere is
+    // another workstation's about to be added (perhaps waiting for this
+    // command): the next one is tried.
     TXIsamFile& all = *database_.Series();
+    qint64 passed = 0;
     for (int attempt = 0; attempt < KeyAttempts; ++attempt) {
-        key = all.NextKey();
-        if (key.isEmpty())
+        const qint64 next = RecordKey::parse(all.NextKey());
+        if (next <= 0)
             throw EQuorla(all.ErrorText());
-        std::optional<TRecordLock> lock;
+        key = RecordKey::format(std::max(next, passed + 1));
         lock.emplace(all, key);
-        if (!lock->Held() || all.NextKey() != key) {
+        if (!lock->Held()) {
+            passed = RecordKey::parse(key);
+            lock.reset();
+            QThread::usleep(1000);
+            continue;
+        }
+        // Added at or past the key meanwhile: chosen afresh.
+        if (RecordKey::parse(all.NextKey()) > RecordKey::parse(key)) {
+            lock.reset();
             QThread::usleep(1000);
             continue;
         }
@@ -615,7 +666,8 @@ std::optional<TRecordLock> TSeriesWriter::insertLocked(const SeriesRecord& serie
             reserved(key);
         }
         if (writer_.insertUnder(all, key, series.bytes()))
-            return lock;
+            return;
+        lock.reset();
         QThread::usleep(1000);
     }
     throw EQuorla(all.ErrorText());
@@ -635,6 +687,10 @@ TSeriesWriter::TOutcome TSeriesWriter::Change(const QString& seriesKey, Scope sc
     const TRecordLock lock(*database_.Series(), seriesKey);
     if (!lock.Held())
         return answer(Result::SeriesLocked, seriesKey);
+    // The new series of a split: locked until the commit.
+    std::optional<TRecordLock> newLock;
+    TKeeping keeping(*this);
+    const TCommandScope command(database_);
     SeriesRecord series;
     if (!ReadSeries(seriesKey, series))
         return answer(Result::Gone, seriesKey);
@@ -686,7 +742,7 @@ TSeriesWriter::TOutcome TSeriesWriter::Change(const QString& seriesKey, Scope sc
     // The new series takes this one's lock again while it takes over the
     // occurrences (settle), and releases it then: this series is done by then.
     QString newKey;
-    const std::optional<TRecordLock> newLock = insertLocked(next, newKey, {});
+    insertLocked(next, newKey, newLock, {});
     outcome.seriesKey = newKey;
     if (settle(newKey, next, &outcome) != Settled::Ready)
         return outcome;
@@ -707,6 +763,8 @@ TSeriesWriter::TOutcome TSeriesWriter::Delete(const QString& seriesKey, Scope sc
     const TRecordLock lock(*database_.Series(), seriesKey);
     if (!lock.Held())
         return answer(Result::SeriesLocked, seriesKey);
+    TKeeping keeping(*this);
+    const TCommandScope command(database_);
     SeriesRecord series;
     if (!ReadSeries(seriesKey, series))
         return answer(Result::Gone, seriesKey);
@@ -804,6 +862,7 @@ int TSeriesWriter::ReworkTemplates(const std::function<TemplateAction(SeriesReco
         TemplateAction action = TemplateAction::Keep;
         {
             const TRecordLock lock(all, key, lockedMessage);
+            const TCommandScope command(database_);
             if (!ReadSeries(key, series))
                 continue;
             SeriesRecord reworked = series;
@@ -836,6 +895,9 @@ TSeriesWriter::TOutcome TSeriesWriter::ChangeOne(const QString& entryKey, const 
     const TRecordLock lock(*database_.Series(), seriesKey);
     if (!lock.Held())
         return answer(Result::SeriesLocked, seriesKey);
+    // The link's exception and the entry's change (with its alarms and
+    // trail record) are one command; a refused entry change undoes it.
+    TCommandScope command(database_);
     // Re-read under the series' lock: a series change may have just moved
     // or removed it.
     if (!LinkOf(entryKey, link))
@@ -856,6 +918,7 @@ TSeriesWriter::TOutcome TSeriesWriter::ChangeOne(const QString& entryKey, const 
     case TEventWriter::Result::Gone:
         return answer(Result::Gone, seriesKey);
     default:
+        command.Undo();
         return answer(Result::EntryLocked, seriesKey);
     }
 }
@@ -890,6 +953,9 @@ int TSeriesWriter::Extend(const QDate& today, int budget, const QString& ownerKe
         // Due no more: extended elsewhere since the index was read.
         if (!lock.Held() || !ReadSeries(key, series) || series.MadeUntil() > below)
             continue;
+        // Each series' extension is one command.
+        TKeeping keeping(*this);
+        const TCommandScope command(database_);
         if (settle(key, series) != Settled::Ready)
             continue;
         const int now = extendOne(key, series, today.addDays(ExtendAheadDays), budget - spent + 1);

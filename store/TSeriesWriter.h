@@ -55,9 +55,15 @@ class TXIsamFile;
 // anything else: never two occurrences of one day, never one lost, never the
 // alarms of a removed occurrence.
 //
-// Failures other than locks throw EQuorla with the dataset's error text; the
-// series is then left for the next writer to finish as above. A database
-// without the series datasets answers Unavailable to every call.
+// On a server each call is one command (TCommandScope): the series, its
+// links, entries and alarms and the trail's record commit together or not at
+// all, and the locks taken on the way are kept until the commit. The steps
+// above then matter only in a folder, where each batch stands alone.
+//
+// Failures other than locks throw EQuorla with the dataset's error text (on
+// a server, with nothing written); in a folder the series is then left for
+// the next writer to finish as above. A database without the series datasets
+// answers Unavailable to every call.
 class TSeriesWriter
 {
 public:
@@ -235,9 +241,10 @@ private:
     // from is locked elsewhere (nothing more done now). Adds what it touched
     // and left to `outcome`.
     Settled settle(const QString& seriesKey, SeriesRecord& series, TOutcome* outcome = nullptr);
-    // Inserts a series under a key locked before the insert; `key` is set.
-    std::optional<TRecordLock> insertLocked(const SeriesRecord& series, QString& key,
-                                            const std::function<void(const QString&)>& reserved);
+    // Inserts a series under a key locked before the insert; `key` is set,
+    // and `lock` holds its lock.
+    void insertLocked(const SeriesRecord& series, QString& key, std::optional<TRecordLock>& lock,
+                      const std::function<void(const QString&)>& reserved);
     // The occurrences of `links` open elsewhere (their locks are tried and
     // released at once).
     QList<THeld> probe(const TLinks& links);
@@ -294,8 +301,28 @@ private:
     static void addAlarms(const SeriesRecord& series, const QString& entryKey, const DayEntryRecord& entry,
                           QList<TXIsamFile::TBatchWrite>& writes);
 
+    // While it lives, on a server, the locks handed to keep() stay held
+    // until it goes: declared before a call's TCommandScope, after its
+    // commit.
+    class TKeeping
+    {
+    public:
+        explicit TKeeping(TSeriesWriter& writer);
+        ~TKeeping();
+        TKeeping(const TKeeping&) = delete;
+        TKeeping& operator=(const TKeeping&) = delete;
+
+    private:
+        TSeriesWriter& writer_;
+        bool outer_;
+    };
+    // Keeps `lock` until the command ends (on a server), or lets it go now.
+    void keep(TRecordLock&& lock);
+
     TQuorlaDB& database_;
     TRecordWriter writer_;
     // The entry whose lock the caller holds, during one call.
     QString callerHolds_;
+    bool keeping_ = false;
+    std::vector<TRecordLock> kept_;
 };

@@ -141,6 +141,7 @@ CREATE OR REPLACE FUNCTION quorla_rights() RETURNS integer LANGUAGE plpgsql STAB
                               WHERE rolename = current_user)), 0); END $f$;
 
 GRANT SELECT ON quorla_roles TO "quorla-users";
+COMMENT ON TABLE quorla_roles IS 'Quorla users'' server roles, set-up @V@';
 DO $$ BEGIN IF to_regclass('quorla_settings') IS NULL THEN
   CREATE TABLE quorla_settings (dataset integer NOT NULL, name text COLLATE "C" NOT NULL,
                                 value text NOT NULL, PRIMARY KEY (dataset, name));
@@ -154,6 +155,94 @@ DO $$ DECLARE t text; BEGIN
   END LOOP;
 END $$;
 )SQL";
+
+// Who could read a trail record's entry (or series) when the record was
+// written, kept beside the record by the server: the entry's private flag,
+// owner and assignees (q_private, q_owner, q_assignees), and whether the
+// entry is gone since (q_gone). Once an entry is deleted its row no longer
+// tells who may read its records, its deletion's least of all: these
+// columns do. A trigger fills them whatever the client sends: from the
+// entry's row; for a record written after the row went (a deletion's, in
+// the same transaction), from the subject's newest earlier record that has
+// them, or, for an occurrence of a repeating event never recorded alone,
+// from its series, whose link outlives the occurrence. Deleting an entry
+// (or series) marks its records gone, skipping any that another
+// transaction holds (only the trail's clean-up, removing them, or an
+// administrator's change can): waiting for that transaction, which may be
+// waiting for this one's trail record, could deadlock. Set up once with the
+// columns, the records already there take them from the entries and series
+// still there.
+// @S@ stands for the schema, quoted.
+QByteArray TrailKeptSql(bool series)
+{
+    // The subject from the record's bytes: before the insert, the server
+    // has not computed its columns yet.
+    const QByteArray subject = "substring(NEW.data from " + QByteArray::number(TrailRecord::SubjectOffset + 1) + " for 11)";
+    const QByteArray definer = " LANGUAGE plpgsql SECURITY DEFINER SET search_path = pg_catalog, @S@, pg_temp AS ";
+    const QByteArray kept = "NEW.q_private, NEW.q_owner, NEW.q_assignees";
+    // The trail's index of subjects (the subject's text) and the series
+    // links' of entries: their values are the client's, so a look-up by
+    // one checks the record's bytes as well.
+    const QByteArray bySubject = "ix" + QByteArray::number(TrailRecord::SubjectIndex);
+    const QByteArray byEntry = "ix" + QByteArray::number(SeriesLinkRecord::EntryKeyIndex);
+    const auto copy = [](const char* table, const char* alias) {
+        return "UPDATE qltrail t SET q_private = " + QByteArray(alias) + ".q_private, q_owner = " + alias
+            + ".q_owner, q_assignees = " + alias + ".q_assignees FROM " + table + " " + alias
+            + " WHERE t.q_subject LIKE '" + (QByteArray(table) == "qldayent" ? "E" : "S") + "%' AND " + alias
+            + ".pk = substring(t.q_subject from 2);";
+    };
+    QByteArray sql = R"SQL(
+DO $$ BEGIN
+  IF NOT EXISTS (SELECT FROM pg_attribute WHERE attrelid = 'qltrail'::regclass AND attname = 'q_gone'
+                 AND NOT attisdropped) THEN
+    ALTER TABLE qltrail ADD COLUMN q_gone boolean NOT NULL DEFAULT false, ADD COLUMN q_private boolean,
+      ADD COLUMN q_owner text, ADD COLUMN q_assignees text[];
+    )SQL" + copy("qldayent", "d") + (series ? copy("qlseries", "s") : QByteArray()) + R"SQL(
+  END IF;
+END $$;
+CREATE OR REPLACE FUNCTION quorla_trail_kept() RETURNS trigger)SQL" + definer + R"SQL($f$
+DECLARE
+  subj text := encode()SQL" + subject + R"SQL(, 'escape');
+  subj_key text := substring(subj from 2);
+BEGIN
+  NEW.q_private := NULL; NEW.q_owner := NULL; NEW.q_assignees := NULL; NEW.q_gone := false;
+  IF subj LIKE 'E%' THEN
+    SELECT d.q_private, d.q_owner, d.q_assignees INTO )SQL" + kept + R"SQL( FROM qldayent d WHERE d.pk = subj_key;
+)SQL" + (series ? "  ELSIF subj LIKE 'S%' THEN\n    SELECT s.q_private, s.q_owner, s.q_assignees INTO " + kept
+                  + " FROM qlseries s WHERE s.pk = subj_key;\n"
+                : QByteArray()) + R"SQL(  ELSE
+    RETURN NEW;
+  END IF;
+  IF FOUND THEN
+    RETURN NEW;
+  END IF;
+  NEW.q_gone := true;
+  SELECT t.q_private, t.q_owner, t.q_assignees INTO )SQL" + kept + R"SQL( FROM qltrail t
+    WHERE t.)SQL" + bySubject + " = " + subject + R"SQL( AND t.q_subject = subj AND t.q_private IS NOT NULL
+    ORDER BY t.)SQL" + bySubject + R"SQL( DESC, t.pk DESC LIMIT 1;
+)SQL";
+    if (series)
+        sql += "  IF NOT FOUND AND subj LIKE 'E%' THEN\n    SELECT s.q_private, s.q_owner, s.q_assignees INTO " + kept
+            + " FROM qlserlnk l JOIN qlseries s ON s.pk = l.q_series\n      WHERE l." + byEntry
+            + " = convert_to(subj_key, 'UTF8') AND encode(substring(l.data from "
+            + QByteArray::number(SeriesLinkRecord::EntryKeyOffset + 1) + " for 10), 'escape') = subj_key LIMIT 1;\n  END IF;\n";
+    sql += R"SQL(  RETURN NEW;
+END $f$;
+CREATE OR REPLACE FUNCTION quorla_trail_gone() RETURNS trigger)SQL" + definer + R"SQL($f$ BEGIN
+  UPDATE qltrail SET q_gone = true WHERE pk IN (SELECT pk FROM qltrail
+    WHERE )SQL" + bySubject + R"SQL( = convert_to(TG_ARGV[0] || OLD.pk, 'UTF8') AND q_subject = TG_ARGV[0] || OLD.pk AND NOT q_gone
+    FOR UPDATE SKIP LOCKED);
+  RETURN NULL;
+END $f$;
+REVOKE ALL ON FUNCTION quorla_trail_kept(), quorla_trail_gone() FROM PUBLIC;
+CREATE OR REPLACE TRIGGER quorla_kept BEFORE INSERT ON qltrail FOR EACH ROW EXECUTE FUNCTION quorla_trail_kept();
+CREATE OR REPLACE TRIGGER quorla_gone AFTER DELETE ON qldayent FOR EACH ROW EXECUTE FUNCTION quorla_trail_gone('E');
+)SQL";
+    if (series)
+        sql += "CREATE OR REPLACE TRIGGER quorla_gone AFTER DELETE ON qlseries FOR EACH ROW EXECUTE FUNCTION "
+               "quorla_trail_gone('S');";
+    return sql;
+}
 
 // Row-level security: what each Quorla role may read and change, the
 // program's own rules enforced by the server. "me" is the session role's
@@ -169,11 +258,14 @@ QByteArray Policies(bool trail, bool series, bool importMap)
 {
     // Who the session is and his rights, read in the statement itself (once
     // a statement, with its plan): a function call would cost each
-    // statement more than its own work. The users' own policies call the
-    // functions instead: a policy of qlusers may not read qlusers.
+    // statement more than its own work. Each is one index probe. A
+    // statement's plan holds every look-up of every policy that applies to
+    // it, and the server sets each one up at every call, whether it runs or
+    // not: so the policies name them as seldom as they can, and a table's
+    // reads pass one policy. The users' own policies call the functions
+    // instead: a policy of qlusers may not read qlusers.
     const QByteArray me = "(SELECT r.userkey FROM quorla_roles r WHERE r.rolename = current_user)";
-    const QByteArray rights = "coalesce((SELECT u.q_rights FROM quorla_roles r JOIN qlusers u ON u.pk = r.userkey"
-                              " WHERE r.rolename = current_user), 0)";
+    const QByteArray rights = "coalesce((SELECT u.q_rights FROM qlusers u WHERE u.pk = " + me + "), 0)";
     const QByteArray admin = "(" + rights + " & 2) <> 0";
     const QByteArray adminByFunction = "((SELECT quorla_rights()) & 2) <> 0";
     const QByteArray mayChange = "(q_owner = " + me + " OR (" + rights + " & 6) <> 0)";
@@ -185,7 +277,8 @@ QByteArray Policies(bool trail, bool series, bool importMap)
     const auto exists = [](const QByteArray& from, const QByteArray& where) {
         return "EXISTS (SELECT 1 FROM " + from + " WHERE " + where + " OFFSET 0)";
     };
-    const QByteArray entryReadable = exists("qldayent d", "d.pk = q_entry");
+    // The session is an entry's (or series') owner or one of its assignees.
+    const QByteArray isHis = me + " = ANY (q_owner || q_assignees)";
     QByteArray sql;
     const auto table = [&](const QByteArray& name) {
         sql += "ALTER TABLE " + name + " ENABLE ROW LEVEL SECURITY;";
@@ -208,35 +301,43 @@ QByteArray Policies(bool trail, bool series, bool importMap)
         policy("quorla_admin", name, "ALL", adminByFunction, adminByFunction);
     }
     table("qldayent");
-    policy("quorla_read", "qldayent", "SELECT",
-           "NOT q_private OR q_owner = " + me + " OR " + me + " = ANY (q_assignees) OR " + admin, {});
+    policy("quorla_read", "qldayent", "SELECT", "NOT q_private OR " + isHis + " OR " + admin, {});
     // Administrators add anyone's: their poll grows every series (they may
     // change any entry's owner anyway).
     policy("quorla_add", "qldayent", "INSERT", {}, "(q_owner = " + me + " AND (" + rights + " & 1) <> 0) OR " + admin);
     policy("quorla_change", "qldayent", "UPDATE", mayChange, mayChange);
     policy("quorla_delete", "qldayent", "DELETE", mayChange, {});
+    // A table's reads pass its read policy or any policy of every command
+    // (so one policy for all, as above, would add its test to every read):
+    // the writes' policies name their commands. What may be changed may
+    // be read (the right to change others' entries reads every alarm).
+    const auto writes = [&](const QByteArray& on, const QByteArray& rows) {
+        policy("quorla_add", on, "INSERT", {}, rows);
+        policy("quorla_change", on, "UPDATE", rows, rows);
+        policy("quorla_delete", on, "DELETE", rows, {});
+    };
     table("qlalarms");
-    const QByteArray alarmOwn = "q_user = " + me + " OR " + admin;
-    policy("quorla_read", "qlalarms", "SELECT", alarmOwn + " OR " + entryReadable, {});
-    const QByteArray alarmWrite = alarmOwn + " OR (" + rights
-        + " & 4) <> 0 OR " + exists("qldayent d", "d.pk = q_entry AND d.q_owner = " + me);
-    policy("quorla_admin", "qlalarms", "ALL", alarmWrite, alarmWrite);
+    // (The entry looked up in the statement, not by a function: reads of
+    // other people's alarms, such as a week's alarmed entries, would call
+    // it for every row, each call costing more than the statement.)
+    policy("quorla_read", "qlalarms", "SELECT",
+           "q_user = " + me + " OR (" + rights + " & 6) <> 0 OR " + exists("qldayent d", "d.pk = q_entry"), {});
+    writes("qlalarms", "q_user = " + me + " OR (" + rights + " & 6) <> 0 OR "
+                           + exists("qldayent d", "d.pk = q_entry AND d.q_owner = " + me));
     // A repeating event's template is read and written as its occurrences
     // are (its owner adds it); its links follow the template. A poll grows
     // its user's own series, an administrator's every series (TAlarmPoller):
     // occurrences are added as their owner's entries.
     if (series) {
         table("qlseries");
-        policy("quorla_read", "qlseries", "SELECT",
-               "NOT q_private OR q_owner = " + me + " OR " + me + " = ANY (q_assignees) OR " + admin, {});
+        policy("quorla_read", "qlseries", "SELECT", "NOT q_private OR " + isHis + " OR " + admin, {});
         policy("quorla_add", "qlseries", "INSERT", {}, "q_owner = " + me + " AND (" + rights + " & 1) <> 0");
         policy("quorla_change", "qlseries", "UPDATE", mayChange, mayChange);
         policy("quorla_delete", "qlseries", "DELETE", mayChange, {});
         table("qlserlnk");
         policy("quorla_read", "qlserlnk", "SELECT", exists("qlseries s", "s.pk = q_series"), {});
-        const QByteArray linkWrite
-            = exists("qlseries s", "s.pk = q_series AND (s.q_owner = " + me + " OR (" + rights + " & 6) <> 0)");
-        policy("quorla_admin", "qlserlnk", "ALL", linkWrite, linkWrite);
+        // (Every link that may be written may be read: its template is.)
+        writes("qlserlnk", exists("qlseries s", "s.pk = q_series AND (s.q_owner = " + me + " OR (" + rights + " & 6) <> 0)"));
     }
     // What an imported calendar's events became: each user's own map, which
     // his imports read and write; administrators all. The CalDAV service keeps
@@ -252,10 +353,12 @@ QByteArray Policies(bool trail, bool series, bool importMap)
     if (trail) {
         table("qltrail");
         // A series' records (subject "S") follow its template as an
-        // entry's follow the entry.
+        // entry's follow the entry. Once it is gone, they go on being read
+        // by whoever could read it when they were written (TrailKeptSql):
+        // one column test for every record of an entry still there.
         policy("quorla_read", "qltrail", "SELECT",
                "q_subject NOT LIKE 'E%'" + QByteArray(series ? " AND q_subject NOT LIKE 'S%'" : "") + " OR q_actor = "
-                   + me + " OR " + admin
+                   + me + " OR " + admin + " OR (q_gone AND (NOT q_private OR " + me + " = ANY (q_owner || q_assignees)))"
                    + " OR (q_subject LIKE 'E%' AND " + exists("qldayent d", "d.pk = substring(q_subject from 2)") + ")"
                    + (series ? " OR (q_subject LIKE 'S%' AND " + exists("qlseries s", "s.pk = substring(q_subject from 2)")
                                + ")"
@@ -328,6 +431,7 @@ void TServerRoles::Install(const QString& userKey)
     QByteArray sql = InstallSql;
     sql.replace("@CHECK@", RoleCheck);
     sql.replace("@S@", schema);
+    sql.replace("@V@", QByteArray::number(SetUpVersion));
     // Columns the row policies read, kept by the server from the record's
     // bytes in the statement that writes them; a user's password is refused.
     const QByteArray columns
@@ -374,7 +478,8 @@ void TServerRoles::Install(const QString& userKey)
         trail = "ALTER TABLE qltrail ADD COLUMN IF NOT EXISTS q_actor text GENERATED ALWAYS AS ("
             + keyAt(TrailRecord::UserKeyOffset) + ") STORED;"
             + "ALTER TABLE qltrail ADD COLUMN IF NOT EXISTS q_subject text GENERATED ALWAYS AS (encode(substring(data from "
-            + QByteArray::number(TrailRecord::SubjectOffset + 1) + " for 11), 'escape')) STORED;";
+            + QByteArray::number(TrailRecord::SubjectOffset + 1) + " for 11), 'escape')) STORED;"
+            + QByteArray(TrailKeptSql(series)).replace("@S@", schema);
     const QByteArray role = QByteArray("'") + QByteArray(userKey.toLatin1()).replace('\'', "") + "'";
     const QByteArray me = userKey.isEmpty() ? QByteArray()
                                             : "INSERT INTO quorla_roles VALUES (current_user, " + role
@@ -394,6 +499,50 @@ void TServerRoles::Install(const QString& userKey)
         throw EQuorla(QStringLiteral("Unable to set up the users' server roles\r\r") + reason);
     }
     database_.ForgetRoles();
+}
+
+bool TServerRoles::Upgrade()
+{
+    if (!Kept())
+        return false;
+    const auto fail = [this] {
+        const QString reason = connection_->reason();
+        connection_->rollback();
+        throw EQuorla(QStringLiteral("Unable to set up the users' server roles\r\r") + reason);
+    };
+    // Whether the server holds an earlier set-up and this session may
+    // change it; not known (the server away) counts as no: what the caller
+    // does next fails in its own words.
+    const auto due = [this] {
+        Result result;
+        return connection_->exec({},
+                                 "SELECT coalesce(substring(obj_description(c.oid, 'pg_class') from 'set-up ([0-9]+)$')::int, 1) < "
+                                     + QByteArray::number(SetUpVersion)
+                                     + " AND pg_has_role(current_user, c.relowner, 'USAGE')"
+                                       " FROM pg_class c WHERE c.oid = to_regclass('quorla_roles')",
+                                 nullptr, 0, result)
+            == IsamOk
+            && result.rows() == 1 && result.number(0, 0) != 0;
+    };
+    connection_->beginCall();
+    if (connection_->inTransaction() || !due())
+        return false;
+    // One session upgrades; one that waited for it finds it done.
+    if (connection_->command("BEGIN; LOCK TABLE quorla_roles IN SHARE ROW EXCLUSIVE MODE") != IsamOk)
+        fail();
+    if (!due()) {
+        connection_->rollback();
+        return false;
+    }
+    try {
+        Install({});
+    } catch (const EQuorla&) {
+        connection_->rollback();
+        throw;
+    }
+    if (connection_->command("COMMIT") != IsamOk)
+        fail();
+    return true;
 }
 
 TServerRoles::TAdopted TServerRoles::AdoptUsers()

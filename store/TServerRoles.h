@@ -40,7 +40,9 @@ class UserRecord;
 // Row policies (on the group "quorla-users"): an entry's row is read when it
 // is not private, or by its owner, its assignees and administrators; its
 // alarms and trail records follow it (an alarm is also its user's, a trail
-// record its author's). Entries are added by their owner with the right to
+// record its author's). Once it is deleted, its trail records are read by
+// whoever could read it when they were written, which the server keeps
+// beside each record. Entries are added by their owner with the right to
 // add entries (administrators add anyone's: their poll grows every
 // series), changed and deleted by their owner or with the right to change
 // others' entries or to administer. Users, categories and the office's
@@ -49,8 +51,9 @@ class UserRecord;
 // entry's owner, assignees and private flag, an alarm's user and entry, a
 // trail record's author and subject, an import map row's user, a user's
 // rights) are computed by the server from the record's bytes in the
-// statement that writes them (stored generated columns), so no client can
-// set them apart.
+// statement that writes them (stored generated columns; a trail record's
+// readers by a trigger that ignores what the client sends), so no client
+// can set them apart.
 class TServerRoles
 {
 public:
@@ -67,8 +70,21 @@ public:
     // functions, the rights on the tables and their row policies, and the
     // logged-in role (the one running this) as user `userKey`, an
     // administrator (none when empty: a superuser or the tables' owner
-    // setting up a copy). Throws EQuorla.
+    // setting up a copy). Running it again changes nothing but what this
+    // program sets up differently; the server records which set-up it
+    // holds. Throws EQuorla.
     void Install(const QString& userKey);
+
+    // The set-up Install makes: counted up whenever its functions, rights
+    // or policies change. A server set up before it was recorded holds 1.
+    static constexpr int SetUpVersion = 2;
+
+    // Brings a server set up by an earlier program to this one's set-up (as
+    // Install does, every role kept), when the session's role owns the
+    // tables (the database's first administrator, or a superuser): nobody
+    // else may change them, and for everyone else it does nothing. Answers
+    // whether it did. Throws EQuorla.
+    bool Upgrade();
 
     // For a database just copied onto the server: every user becomes a role
     // with the password his record holds, the records keep none, and the

@@ -7,7 +7,6 @@
 
 #include "TScriptedServices.h"
 #include "TUserCache.h"
-#include "TfrmDeleteUser.h"
 #include "TfrmUsers.h"
 
 #include <QKeyEvent>

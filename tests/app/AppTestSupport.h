@@ -4,7 +4,6 @@
 
 #include <QString>
 #include <QStringList>
-#include <QtGlobal>
 
 #include <functional>
 #include <memory>

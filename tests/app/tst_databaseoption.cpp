@@ -4,6 +4,7 @@
 
 #include "EQuorlaDB.h"
 #include "QuorlaTest.h"
+#include "TestFile.h"
 #include "TDatabaseLocation.h"
 #include "TDatabaseOption.h"
 #include "TQuorlaDB.h"
@@ -33,57 +34,45 @@ class TestDatabaseOption : public QObject
 private slots:
     void init() { QFile::remove(TWorkstationStore().Location()); }
 
-    // A folder is recorded without its closing slash; the database then
-    // connects there without a picker (the scripted services fail the test on
-    // any message or picker). Relative paths: tst_databaselocation.
-    void folderIsOpenedWithoutAsking()
-    {
-        const QString base = TestEnvironment::freshFolder(QStringLiteral("start"));
-        QVERIFY(QDir(base).mkpath(QStringLiteral("office/db")));
-        const TDatabaseLocation location(base + QStringLiteral("/office/db/"));
-        QString error;
-        QCOMPARE(TDatabaseOption::Refusal(location), QString());
-        QVERIFY2(TDatabaseOption::Record(location, error), qPrintable(error));
-        QCOMPARE(storedRootPath(), base + QStringLiteral("/office/db"));
-
-        TScriptedServices services;
-        TQuorlaDB db;
-        QCOMPARE(db.RootPath(), base + QStringLiteral("/office/db/"));
-        QVERIFY(QFile::exists(base + QStringLiteral("/office/db/QLUsers.Ism")));
-    }
-
-    void uriIsStoredAsGiven()
+    // What is recorded (a folder without its closing slash, a URI as given),
+    // and what is refused ("BASE": the folder it runs in). The database then
+    // connects to the recorded folder without a picker (the scripted services
+    // fail the test on any message or picker). Relative paths:
+    // tst_databaselocation.
+    void record_data()
     {
         const QString uri = QStringLiteral("postgresql://calendar.office.lan/quorla?sslmode=require");
-        QString error;
-        QCOMPARE(TDatabaseOption::Refusal(TDatabaseLocation(uri)), QString());
-        QVERIFY(TDatabaseOption::Record(TDatabaseLocation(uri), error));
-        QCOMPARE(storedRootPath(), uri);
-    }
-
-    // What the command line refuses ("BASE": the folder it runs in); the
-    // program then ends with status 2 and the recorded database stays.
-    void refused_data()
-    {
         QTest::addColumn<QString>("given");
+        QTest::addColumn<QString>("stored");
         QTest::addColumn<QString>("error");
-        QTest::newRow("missing folder") << "no/such/folder" << "database folder 'BASE/no/such/folder' does not exist";
-        QTest::newRow("a file") << "file" << "database folder 'BASE/file' is not a folder";
+        QTest::newRow("folder") << "BASE/office/db/" << "BASE/office/db" << "";
+        QTest::newRow("uri") << uri << uri << "";
+        QTest::newRow("missing folder") << "no/such/folder" << "" << "database folder 'BASE/no/such/folder' does not exist";
+        QTest::newRow("a file") << "file" << "" << "database folder 'BASE/file' is not a folder";
     }
-
-    void refused()
+    void record()
     {
         QFETCH(QString, given);
+        QFETCH(QString, stored);
         QFETCH(QString, error);
-        const QString base = TestEnvironment::freshFolder(QStringLiteral("refused"));
-        QFile file(base + QStringLiteral("/file"));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.close();
+        const QString base = TestEnvironment::freshFolder(QStringLiteral("record"));
+        QVERIFY(QDir(base).mkpath(QStringLiteral("office/db")) && TestFile::write(base + QStringLiteral("/file"), {}));
         const QString previousDir = QDir::currentPath();
         QDir::setCurrent(base);
-        const QString reported = TDatabaseOption::Refusal(TDatabaseLocation(given));
+        const TDatabaseLocation location(given.replace(QLatin1String("BASE"), base));
+        const QString reported = TDatabaseOption::Refusal(location);
+        QString failed;
+        const bool recorded = reported.isEmpty() && TDatabaseOption::Record(location, failed);
         QDir::setCurrent(previousDir);
         QCOMPARE(reported, error.replace(QLatin1String("BASE"), base));
+        QVERIFY2(recorded == error.isEmpty(), qPrintable(failed));
+        QCOMPARE(storedRootPath(), stored.replace(QLatin1String("BASE"), base));
+        if (stored.startsWith(base)) {
+            TScriptedServices services;
+            TQuorlaDB db;
+            QCOMPARE(db.RootPath(), base + QStringLiteral("/office/db/"));
+            QVERIFY(QFile::exists(base + QStringLiteral("/office/db/QLUsers.Ism")));
+        }
     }
 
     // A location an older build recorded from the command line is refused
@@ -93,13 +82,8 @@ private slots:
         TWorkstationStore store;
         QVERIFY(store.OpenKey(true) && store.WriteString(RootPath, QStringLiteral("mysql://host/db")));
         TScriptedServices services;
-        try {
-            TQuorlaDB db;
-            QFAIL("connected");
-        } catch (const EQuorlaDB& e) {
-            QCOMPARE(e.message(), QStringLiteral("Unable to use the Quorla Database location\r\r'mysql://host/db' "
-                                                 "is neither a database folder nor a postgresql:// URI"));
-        }
+        QCOMPARE(thrown<EQuorlaDB>([] { TQuorlaDB db; }), QStringLiteral("Unable to use the Quorla Database location\r\r"
+                                                                        "'mysql://host/db' is neither a database folder nor a postgresql:// URI"));
     }
 };
 

@@ -3,6 +3,7 @@
 // in this process that records what reaches it.
 
 #include "QuorlaTest.h"
+#include "TestFile.h"
 #include "TQtServices.h"
 
 #include <QDBusConnection>
@@ -56,11 +57,9 @@ private slots:
     void initTestCase()
     {
         const QString folder = TestEnvironment::freshFolder(QStringLiteral("bus"));
-        QFile config(folder + QStringLiteral("/session.conf"));
-        QVERIFY(config.open(QIODevice::WriteOnly));
-        config.write(QString::fromLatin1(BusConfig).arg(folder).toUtf8());
-        config.close();
-        daemon.start(QStringLiteral("dbus-daemon"), {"--nofork", "--print-address", "--config-file=" + config.fileName()});
+        const QString config = folder + QStringLiteral("/session.conf");
+        QVERIFY(TestFile::write(config, QString::fromLatin1(BusConfig).arg(folder).toUtf8()));
+        daemon.start(QStringLiteral("dbus-daemon"), {"--nofork", "--print-address", "--config-file=" + config});
         QVERIFY2(daemon.waitForReadyRead(10000), "dbus-daemon did not start (tools/setup installs it)");
         // Before the program's first use of the session bus.
         qputenv("DBUS_SESSION_BUS_ADDRESS", daemon.readLine().trimmed());

@@ -12,7 +12,6 @@
 #include "TDayView.h"
 #include "TDayViewList.h"
 #include "TChangeTrail.h"
-#include "TStamp.h"
 #include "TCommand.h"
 #include "TEventCommands.h"
 #include "TEventWriter.h"
@@ -147,10 +146,7 @@ class TestEventCommands : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase()
-    {
-        QUORLA_TEST_SERVER(server);
-    }
+    void initTestCase() { QUORLA_TEST_SERVER(server); }
     void cleanupTestCase() { server.reset(); }
     void init()
     {
@@ -194,7 +190,6 @@ void TestEventCommands::storeEntriesAndAlarms()
     QFETCH(int, rights);
     QFETCH(QString, command);
     QFETCH(QString, choice);
-    QFETCH(QString, expected);
     TScriptedServices services;
     services.setNow(Now);
     if (choice.contains(QLatin1String("private")))
@@ -218,7 +213,7 @@ void TestEventCommands::storeEntriesAndAlarms()
     run(shell, command == QLatin1String("new") ? "actEventNew" : "actEventProperties");
 
     TQuorlaDB other;
-    QCOMPARE(stored(other, 16), expected);
+    QTEST(stored(other, 16), "expected");
     DayEntryRecord entry;
     other.DayEntries().GetEqual(entry.bytes(), 0, First);
     QCOMPARE(entry.OwnerKey(), First);
@@ -233,6 +228,8 @@ void TestEventCommands::storeEntriesAndAlarms()
 // command works.
 void TestEventCommands::fullDiskShowsErrorText()
 {
+    if (server)
+        QSKIP("a full disk is made through the folder engine's file layer only");
     FaultVfs::install();
     const auto uninstall = qScopeGuard([] { FaultVfs::uninstall(); });
     TScriptedServices services;
@@ -300,23 +297,18 @@ void TestEventCommands::roadOfOneEvent()
     qputenv("TMPDIR", QFile::encodeName(TestEnvironment::freshFolder(QStringLiteral("tmpB"))));
     Shell b;
     startAs(b, QStringLiteral("B"), {});
-    qputenv("TMPDIR", QFile::encodeName(TestEnvironment::freshFolder(QStringLiteral("tmpC"))));
-    Shell c;
-    startAs(c, QStringLiteral("C"), {});
 
-    edit(a, QStringLiteral("B C alarm"));
+    edit(a, QStringLiteral("B alarm"));
     run(a, "actEventNew");
     QStringList seen;
-    const auto popups = answerPopups({"3", "off"}, seen);
-    for (const Shell* s : {&b, &c}) {
-        s->main->RefreshView();
-        QCOMPARE(s->main->WeekView()->Days()[0]->DayEntries().Count(), 1);
-        s->main->tmrMainTimer();
-        QVERIFY(s->main->findChild<QTimer*>(QStringLiteral("tmrMain"))->isActive());
-        s->main->findChild<QTimer*>(QStringLiteral("tmrMain"))->stop();
-    }
-    QCOMPARE(seen, (QStringList{"new", "new"}));
-    QCOMPARE(stored(*a.main->Database()), QStringLiteral("B C | B@176400"));
+    const auto popups = answerPopups({"3"}, seen);
+    b.main->RefreshView();
+    QCOMPARE(b.main->WeekView()->Days()[0]->DayEntries().Count(), 1);
+    b.main->tmrMainTimer();
+    QVERIFY(b.main->findChild<QTimer*>(QStringLiteral("tmrMain"))->isActive());
+    b.main->findChild<QTimer*>(QStringLiteral("tmrMain"))->stop();
+    QCOMPARE(seen, QStringList{"new"});
+    QCOMPARE(stored(*a.main->Database()), QStringLiteral("B | B@176400"));
 
     // While A has the event open, B's workstation may neither edit nor delete
     // it, and is told who has it open.
@@ -332,11 +324,12 @@ void TestEventCommands::roadOfOneEvent()
         return 2;
     };
     run(a, "actEventProperties");
-    QCOMPARE(stored(*b.main->Database()), QStringLiteral("B C | B@176400"));
+    QCOMPARE(stored(*b.main->Database()), QStringLiteral("B | B@176400"));
 
     // A lock on an alarm held elsewhere: neither command touches entry or
     // alarms, and the edit says that nothing of it was kept, and whose alarm.
-    QVERIFY(c.main->AlarmDatabase()->Alarms().Lock(First));
+    TQuorlaDB c;
+    QVERIFY(c.Alarms().Lock(First));
     services.expectMessage(Kind::Information, EditAlarmLocked, Answer::Ok);
     services.expectMessage(Kind::Confirmation, DeleteNew, Answer::Yes);
     services.expectMessage(Kind::Information, AlarmLocked, Answer::Ok);
@@ -345,15 +338,15 @@ void TestEventCommands::roadOfOneEvent()
         select(a, 0);
         run(a, command);
     }
-    QCOMPARE(stored(*b.main->Database()), QStringLiteral("B C | B@176400"));
-    c.main->AlarmDatabase()->Alarms().Unlock(First);
+    QCOMPARE(stored(*b.main->Database()), QStringLiteral("B | B@176400"));
+    c.Alarms().Unlock(First);
     services.expectMessage(Kind::Confirmation, DeleteNew, Answer::Yes);
     select(a, 0);
     run(a, "actEventDelete");
     QCOMPARE(stored(*a.main->Database()), QStringLiteral("none |"));
     services.setNow(Now.addDays(1));
     b.main->tmrMainTimer();
-    QCOMPARE(seen.size(), 2);
+    QCOMPARE(seen.size(), 1);
     QCOMPARE(services.busyDepth(), 0);
 }
 
@@ -622,7 +615,6 @@ void TestEventCommands::seriesQuestion_data()
     QTest::newRow("change all, one open elsewhere") << "actEventProperties" << 2 << 27
                                                     << "6:moved 13:moved 20:moved 27:new" << "open: " + four;
     QTest::newRow("delete this one") << "actEventDelete" << 0 << 0 << "6:new 20:new 27:new" << "";
-    QTest::newRow("delete this and following") << "actEventDelete" << 1 << 0 << "6:new" << "";
     QTest::newRow("delete all, one open elsewhere") << "actEventDelete" << 2 << 27 << "27:new" << "";
     QTest::newRow("delete this one, open elsewhere") << "actEventDelete" << 0 << 13 << all << "";
 }
@@ -632,8 +624,6 @@ void TestEventCommands::seriesQuestion()
     QFETCH(QString, command);
     QFETCH(int, answer);
     QFETCH(int, held);
-    QFETCH(QString, expected);
-    QFETCH(QString, shown);
     TScriptedServices services;
     services.setNow(Now);
     Shell shell;
@@ -711,8 +701,8 @@ void TestEventCommands::seriesQuestion()
     };
     select(shell, 0);
     run(shell, command.toLatin1().constData());
-    QCOMPARE(days(other), expected);
-    QCOMPARE(seen, shown);
+    QTEST(days(other), "expected");
+    QTEST(seen, "shown");
     QCOMPARE(services.busyDepth(), 0);
 }
 

@@ -1,5 +1,6 @@
 #include "AppTestSupport.h"
 #include "QuorlaTest.h"
+#include "TestFile.h"
 #include "TScriptedServices.h"
 
 #include "DayEntryRecord.h"
@@ -155,10 +156,8 @@ private slots:
         TWorkstationStore store;
         QVERIFY(store.OpenKey(true) && store.WriteInteger(QStringLiteral("TimeColor"), 4242));
         store.CloseKey();
-        QFile file(TWorkstationStore().Location());
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        const QByteArray before = file.readAll();
-        file.close();
+        const QByteArray before = TestFile::read(TWorkstationStore().Location());
+        QVERIFY(!before.isEmpty());
 
         TInstanceLock first;
         QVERIFY(first.Acquire());
@@ -195,8 +194,7 @@ private slots:
             QVERIFY(shell.main->Database() == nullptr);
         }
         TServices::setCurrent(scripted);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QCOMPARE(file.readAll(), before);
+        QCOMPARE(TestFile::read(TWorkstationStore().Location()), before);
         QVERIFY(first.Held());
     }
     void startUpLogin_data()
@@ -462,10 +460,7 @@ private slots:
         if (!import->isEnabled())
             return;
         const QString path = run.folder + QStringLiteral("/import.ics");
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(contents);
-        file.close();
+        QVERIFY(TestFile::write(path, contents));
         run.services.expectOpenFile(path);
         if (kind >= 0)
             run.services.expectMessage(Kind(kind), said, Answer::Ok);

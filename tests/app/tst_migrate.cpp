@@ -18,7 +18,6 @@
 #include "TWeekView.h"
 #include "TrailRecord.h"
 #include "TfrmMain.h"
-#include "UserRecord.h"
 
 #include <QFile>
 #include <QProcess>

@@ -6,7 +6,6 @@
 #include "AlarmRecord.h"
 #include "DayEntryRecord.h"
 #include "DialogTest.h"
-#include "EQuorla.h"
 #include "IsamCode.h"
 #include "CategoryRecord.h"
 #include "TCategoryWriter.h"
@@ -183,13 +182,7 @@ private slots:
             if (QWidget* modal = QApplication::activeModalWidget())
                 modal->close();
         });
-        QString error;
-        try {
-            dialog.Execute(*db);
-        } catch (const EQuorla& e) {
-            error = e.message();
-        }
-        QCOMPARE(error, TXIsamFile::ErrorText(IsamNotOpen));
+        QCOMPARE(thrown([&] { dialog.Execute(*db); }), TXIsamFile::ErrorText(IsamNotOpen));
     }
 };
 

@@ -6,7 +6,6 @@
 #include "AppTestSupport.h"
 #include "DayEntryRecord.h"
 #include "QuorlaTest.h"
-#include "RecordKey.h"
 #include "TDayEntries.h"
 #include "TEventWriter.h"
 #include "TQuorlaDB.h"

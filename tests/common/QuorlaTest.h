@@ -1,8 +1,21 @@
 #pragma once
 
+#include "EQuorla.h"
 #include "TestEnvironment.h"
 
 #include <QTest>
+
+// The message of the E that `call` throws; empty when it throws none.
+template <class E = EQuorla, class Call>
+QString thrown(Call&& call)
+{
+    try {
+        call();
+    } catch (const E& e) {
+        return e.message();
+    }
+    return {};
+}
 
 // Like QTEST_MAIN / QTEST_GUILESS_MAIN, but the machine-dependent environment is
 // pinned (TestEnvironment) before the application object is created.

@@ -3,7 +3,6 @@
 #include <QDir>
 #include <QFile>
 #include <QLocale>
-#include <QtGlobal>
 
 #include <cstdlib>
 #include <ctime>

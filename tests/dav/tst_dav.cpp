@@ -9,6 +9,7 @@
 #include "QuorlaTest.h"
 #include "RecordKey.h"
 #include "TChangeTrail.h"
+#include "TDavBrake.h"
 #include "TDavListener.h"
 #include "TDavReply.h"
 #include "TDavRequest.h"
@@ -81,10 +82,15 @@ private slots:
     void roundTrip();
     void lockedEntry();
     void plainHttpFromAfar();
+    void logInBrake_data();
+    void logInBrake();
 
 private:
     TAnswer ask(const QString& user, const QByteArray& method, const QByteArray& path, const QByteArray& body = {},
                 const QList<QPair<QByteArray, QByteArray>>& headers = {});
+    // With entry `key` open on a workstation, a PUT of `body` to `path` and
+    // a DELETE of it are refused with 423 naming the holder, changing nothing.
+    void refusedWhileOpen(const QString& key, const QByteArray& path, const QByteArray& body);
     QString addEntry(const QString& owner, const QString& text, qint32 flags, const QString& start);
     // Every entry's key and bytes: what a refused request must leave as it was.
     QByteArray snapshot();
@@ -414,32 +420,30 @@ void TestDav::roundTrip()
     const TAnswer rewritten = ask(anna, "PUT", weekly, both, {{"If-Match", made.etag}});
     QCOMPARE(rewritten.status, 204);
     QVERIFY(rewritten.etag != made.etag);
-    const QByteArray whole = ask(anna, "GET", weekly).body;
-    QVERIFY2(whole.contains("SUMMARY:Daily standup") && whole.contains("SUMMARY:Standup moved")
-                 && whole.contains("RECURRENCE-ID") && whole.contains("EXDATE"),
-             whole.constData());
     const QByteArray changes = ask(anna, "REPORT", Calendar, syncQuery(token2)).body;
     QCOMPARE(changes.count("<d:response>"), 1);
     QVERIFY2(changes.contains(weekly + "</d:href>"), changes.constData());
-    QString occurrence;
+    // An occurrence deleted as a plain entry on a workstation is a change of
+    // the series, whose object gives its day as an EXDATE as well.
+    QStringList standups;
     DayEntryRecord one;
     TLookup::Each(boss_->DayEntries(), one.bytes(), [&](const QString& key) {
         if (one.Description() == QLatin1String("Daily standup"))
-            occurrence = key;
+            standups << key;
     });
-    {
-        TEventWriter events(*boss_);
-        std::optional<TRecordLock> lock;
-        AlarmRecord opened;
-        bool hadAlarm = false;
-        QCOMPARE(events.openEntry(occurrence, lock, one, opened, hadAlarm), TEventWriter::Result::Done);
-        const QByteArray held = snapshot();
-        const TAnswer refused = ask(anna, "PUT", weekly, ics("weekly-1", "Gone", rule));
-        QCOMPARE(refused.status, 423);
-        QVERIFY2(refused.body.contains("Big Boss"), refused.body.constData());
-        QCOMPARE(ask(anna, "DELETE", weekly).status, 423);
-        QCOMPARE(snapshot(), held);
-    }
+    QCOMPARE(TEventWriter(*boss_).deleteEntryWithAlarms(standups.last()), TEventWriter::Result::Done);
+    const QByteArray learnt = ask(anna, "REPORT", Calendar, syncQuery(tokenOf(changes))).body;
+    QVERIFY2(learnt.contains(weekly + "</d:href>") && !learnt.contains(standups.last().toLatin1()), learnt.constData());
+    const TAnswer again = ask(anna, "GET", weekly);
+    QVERIFY2(again.body.contains("SUMMARY:Daily standup") && again.body.contains("SUMMARY:Standup moved")
+                 && again.body.contains("RECURRENCE-ID") && again.body.contains("EXDATE:20270316T100000Z")
+                 && again.body.contains("EXDATE:20270323T100000Z"),
+             again.body.constData());
+    // Stored again as it was read: nothing is written.
+    const QString lastRecord = boss_->Trail().Latest(TChangeTrail::TFilter{}, QString(), 1).first().key;
+    QCOMPARE(ask(anna, "PUT", weekly, again.body, {{"If-Match", again.etag}}).etag, again.etag);
+    QCOMPARE(boss_->Trail().Latest(TChangeTrail::TFilter{}, QString(), 1).first().key, lastRecord);
+    refusedWhileOpen(standups.first(), weekly, ics("weekly-1", "Gone", rule));
     QCOMPARE(ask(anna, "DELETE", weekly).status, 204);
     QCOMPARE(ask(anna, "GET", weekly).status, 404);
     QVERIFY(!snapshot().contains("standup"));
@@ -487,7 +491,7 @@ void TestDav::roundTrip()
              TChangeTrail::Action::AlarmSnoozed);
 }
 
-void TestDav::lockedEntry()
+void TestDav::refusedWhileOpen(const QString& key, const QByteArray& path, const QByteArray& body)
 {
     // The entry open in Event properties on a workstation.
     TEventWriter events(*boss_);
@@ -495,17 +499,20 @@ void TestDav::lockedEntry()
     DayEntryRecord entry;
     AlarmRecord alarm;
     bool hadAlarm = false;
-    const QString key = keys_[QStringLiteral("dentist")];
     QCOMPARE(events.openEntry(key, lock, entry, alarm, hadAlarm), TEventWriter::Result::Done);
     const QByteArray before = snapshot();
-    const QByteArray path = Calendar + key.toLatin1() + ".ics";
     for (const QByteArray& method : {QByteArray("PUT"), QByteArray("DELETE")}) {
-        const TAnswer refused = ask(QStringLiteral("ANNA:ANNAPW"), method, path, method == "PUT" ? ics("x", "Moved") : QByteArray());
+        const TAnswer refused = ask(QStringLiteral("ANNA:ANNAPW"), method, path, method == "PUT" ? body : QByteArray());
         QCOMPARE(refused.status, 423);
         QVERIFY2(refused.body.contains("Big Boss"), refused.body.constData());
     }
     QCOMPARE(snapshot(), before);
-    lock.reset();
+}
+
+void TestDav::lockedEntry()
+{
+    const QByteArray path = Calendar + keys_[QStringLiteral("dentist")].toLatin1() + ".ics";
+    refusedWhileOpen(keys_[QStringLiteral("dentist")], path, ics("x", "Moved"));
     QCOMPARE(ask(QStringLiteral("ANNA:ANNAPW"), "PUT", path, ics("x", "Moved")).status, 204);
 }
 
@@ -520,6 +527,37 @@ void TestDav::plainHttpFromAfar()
     QCOMPARE(service_->Answer(request).status, 403);
     request.encrypted = true;
     QCOMPARE(service_->Answer(request).status, 207);
+}
+
+void TestDav::logInBrake_data()
+{
+    // One session's steps in order: the clock moved on, wrong passwords
+    // given, then a log-in. (The clock stays scripted until the services go.)
+    QTest::addColumn<int>("wait");
+    QTest::addColumn<int>("failures");
+    QTest::addColumn<QString>("user");
+    QTest::addColumn<int>("status");
+    const int delay = int(TDavBrake::FirstDelaySeconds);
+    const QString anna = QStringLiteral("ANNA:ANNAPW");
+    QTest::newRow("under the limit") << 0 << TDavBrake::FreeFailures - 1 << anna << 207;
+    QTest::newRow("over the limit refused even with the right password") << 0 << TDavBrake::FreeFailures << anna << 429;
+    QTest::newRow("another user unaffected") << 0 << 0 << QStringLiteral("CARL:CARLPW") << 207;
+    QTest::newRow("a failure after the delay brakes again") << delay << 1 << anna << 429;
+    QTest::newRow("for twice as long") << delay << 0 << anna << 429;
+    QTest::newRow("after the delay accepted") << delay << 0 << anna << 207;
+}
+
+void TestDav::logInBrake()
+{
+    QFETCH(int, wait);
+    QFETCH(int, failures);
+    QFETCH(QString, user);
+    QFETCH(int, status);
+    static QDateTime clock = QDateTime::currentDateTime();
+    services_->setNow(clock = clock.addSecs(wait));
+    for (int i = 0; i < failures; ++i)
+        QCOMPARE(ask(QStringLiteral("ANNA:NOPE"), "PROPFIND", "/dav/", PropfindHome).status, 401);
+    QCOMPARE(ask(user, "PROPFIND", "/dav/", PropfindHome).status, status);
 }
 
 QUORLA_TEST_CORE_MAIN(TestDav)

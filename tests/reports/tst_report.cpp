@@ -3,8 +3,8 @@
 
 #include "DayEntryRecord.h"
 #include "QuorlaTest.h"
+#include "TestFile.h"
 #include "RecordKey.h"
-#include "TFilterRules.h"
 #include "TDisplaySettings.h"
 #include "TQuorlaDB.h"
 #include "TScriptedServices.h"
@@ -14,7 +14,6 @@
 
 #include <QDateEdit>
 #include <QListWidget>
-#include <QFile>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSpinBox>
@@ -138,9 +137,7 @@ private slots:
         if (!exported)
             return;
         QVERIFY(whole);
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        const QByteArray text = file.readAll();
+        const QByteArray text = TestFile::read(path);
         QVERIFY(text.contains("SUMMARY:Plan\r\n") && !text.contains("SUMMARY:Other"));
         QVERIFY(text.contains("DURATION:PT45M\r\n"));
     }

@@ -7,6 +7,7 @@
 #include "IsamCode.h"
 #include "TIsamFormat.h"
 #include "QuorlaTest.h"
+#include "TestFile.h"
 #include "TXIsamFile.h"
 #include "UserRecord.h"
 
@@ -37,14 +38,6 @@ QByteArray checksum(const QString& path)
     return f.open(QIODevice::ReadOnly) ? QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256) : "none";
 }
 
-void writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile::remove(path);
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
-        qFatal("cannot write %s", qPrintable(path));
-}
-
 void sql(const QString& path, const char* statement)
 {
     sqlite3* db = nullptr;
@@ -63,9 +56,7 @@ QByteArray soundDataset(const Dataset& d, const QString& path)
     for (int n = 0; n < 60; ++n)
         f.Insert(QByteArray(d.size, char('0' + n % 10)));
     f.Close();
-    QFile file(path);
-    file.open(QIODevice::ReadOnly);
-    return file.readAll();
+    return TestFile::read(path);
 }
 
 // Opens and uses the file as the program would: open, a full scan of every
@@ -130,7 +121,7 @@ private slots:
                 corpus.append({"byte flipped at " + QString::number(at), flipped});
             }
             for (const auto& [name, bytes] : corpus) {
-                writeFile(path, bytes);
+                QVERIFY(TestFile::write(path, bytes));
                 const QByteArray before = checksum(path);
                 const int code = use(d, path);
                 ++tried;

@@ -1,12 +1,14 @@
 // Deleting a category while another workstation edits the entries that carry
 // it: the deletion works only on entries as they are under their locks, so no
-// edit is lost and every alarm stays on its own entry.
+// edit is lost, every alarm stays on its own entry, and an entry of another
+// category is left as it was.
 
 #include "AlarmRecord.h"
 #include "CategoryRecord.h"
 #include "DayEntryRecord.h"
 #include "EQuorla.h"
 #include "QuorlaTest.h"
+#include "TestFile.h"
 #include "RecordKey.h"
 #include "TCategoryWriter.h"
 #include "TEventWriter.h"
@@ -44,6 +46,14 @@ private slots:
             AlarmRecord none;
             keys << TEventWriter(db).insertEntryWithAlarms(e, none);
         }
+        // An entry of another category, which the deletion leaves as it is.
+        DayEntryRecord travel;
+        db.InitDayEntryRecord(travel);
+        travel.setCategoryKey(TCategoryWriter(db).addCategory(QStringLiteral("Travel"), category));
+        AlarmRecord none;
+        const QString travelKey = TEventWriter(db).insertEntryWithAlarms(travel, none);
+        QVERIFY(TLookup::Equal(db.DayEntries(), travel.bytes(), TXIsamFile::PrimaryIndex, travelKey));
+        const QByteArray travelBefore(travel.bytes().data(), qsizetype(travel.bytes().size()));
         // The editor: round after round, each entry gets a new description, the
         // category and an alarm whose time names the round; every edit that
         // went through is noted.
@@ -87,9 +97,7 @@ private slots:
         QCOMPARE(editor.wait(), 0);
 
         QHash<QString, QString> lastEdit;
-        QFile log(notes);
-        QVERIFY(log.open(QIODevice::ReadOnly));
-        for (const QByteArray& line : log.readAll().split('\n')) {
+        for (const QByteArray& line : TestFile::read(notes).split('\n')) {
             if (!line.isEmpty())
                 lastEdit.insert(QString::fromUtf8(line.left(10)), QString::fromUtf8(line.mid(11)));
         }
@@ -104,6 +112,8 @@ private slots:
             QCOMPARE(entry.Description(), QStringLiteral("r%1").arg(RecordKey::parse(alarm.AlarmTime()) - 1000));
         });
         QVERIFY(!TLookup::Equal(db.Categories(), category.bytes(), TXIsamFile::PrimaryIndex, meeting));
+        QVERIFY(TLookup::Equal(db.DayEntries(), travel.bytes(), TXIsamFile::PrimaryIndex, travelKey));
+        QCOMPARE(QByteArray(travel.bytes().data(), qsizetype(travel.bytes().size())), travelBefore);
     }
 };
 

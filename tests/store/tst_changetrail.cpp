@@ -13,6 +13,7 @@
 #include "TIsamEngine.h"
 #include "PostgresCluster.h"
 #include "QuorlaTest.h"
+#include "TestFile.h"
 #include "RecordKey.h"
 #include "TCategoryWriter.h"
 #include "TChangeTrail.h"
@@ -143,10 +144,7 @@ class tst_ChangeTrail : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase()
-    {
-        QUORLA_TEST_SERVER(server);
-    }
+    void initTestCase() { QUORLA_TEST_SERVER(server); }
     void cleanupTestCase() { server.reset(); }
 
     void eachChangeOneRecord_data()
@@ -211,6 +209,10 @@ private slots:
                                    {Action::EventChanged, entries, k},
                                    {Action::CategoryDeleted, categories, key(1)}};
         }) << QStringLiteral("“Meeting”; 1 events un-categorised");
+        QTest::newRow("days kept changed") << Change([=](Office& o) {
+            o.db->Trail().SetDaysKept(90);
+            return QList<Expected>{{Action::DaysKeptChanged, QString(TrailRecord::FileName), QString(TrailRecord::SettingKey)}};
+        }) << QStringLiteral("days kept 365 → 90");
         QTest::newRow("user removed by the wizard") << Change([=](Office& o) {
             const QString k = o.addEntry(0, false);
             TUserRemoval::TChoices choices;
@@ -429,9 +431,7 @@ private slots:
         } else {
             QFile::remove(trail);
             if (damage == QLatin1String("garbage")) {
-                QFile f(trail);
-                QVERIFY(f.open(QIODevice::WriteOnly));
-                f.write(QByteArray(4096, 'x'));
+                QVERIFY(TestFile::write(trail, QByteArray(4096, 'x')));
             } else if (damage == QLatin1String("folder")) {
                 QVERIFY(QDir().mkpath(trail));
             }
@@ -487,22 +487,15 @@ private slots:
         // Answers what Bob is told, or empty when the command went through.
         const auto attempt = [&]() -> QString {
             TEventWriter w(bobs);
-            try {
-                switch (command) {
-                case 0: {
-                    std::optional<TRecordLock> lock;
-                    return opens(w, k, lock) ? QString() : w.LockHolder();
-                }
-                case 2:
+            std::optional<TRecordLock> lock;
+            if (command == 0)
+                return opens(w, k, lock) ? QString() : w.LockHolder();
+            return thrown([&] {
+                if (command == 2)
                     TCategoryWriter(bobs).deleteCategory(key(1));
-                    return QString();
-                default:
+                else
                     TUserRemoval(bobs, key(3), {false, key(2), false, key(2)}).run();
-                    return QString();
-                }
-            } catch (const EQuorla& error) {
-                return error.message();
-            }
+            });
         };
         QCOMPARE(attempt(), refusal + holder);
         QCOMPARE(bobs.Trail().Latest({}, QString(), 10).size(), 1);

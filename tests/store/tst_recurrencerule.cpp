@@ -29,6 +29,13 @@ TRecurrenceRule rule(Frequency frequency, const QDate& start, const QTime& time,
     return r;
 }
 
+// The rule read from `rrule` for a start on `start` at `time` (none: un-timed);
+// an invalid rule when it is refused.
+TRecurrenceRule parsed(const char* rrule, const QDate& start, const QTime& time = {})
+{
+    return TRecurrenceRule::FromRRule(QString::fromLatin1(rrule), start, time).value_or(TRecurrenceRule());
+}
+
 int days(std::initializer_list<int> qtDays)
 {
     int bits = 0;
@@ -107,46 +114,32 @@ private slots:
         QTest::addColumn<QDate>("to");
         QTest::addColumn<QString>("expected");
 
-        TRecurrenceRule r = rule(Frequency::Weekly, QDate(2027, 6, 14), QTime(9, 0));
-        r.setWeekdays(days({1, 4}));
-        r.setUntil(QDate(2027, 6, 28));
+        const QDate end(2027, 12, 31);
         QTest::newRow("weekly Monday and Thursday until a Monday, included")
-            << r << QDate(2027, 12, 31)
+            << parsed("FREQ=WEEKLY;BYDAY=MO,TH;UNTIL=20270628", QDate(2027, 6, 14), QTime(9, 0)) << end
             << "2027-06-14 09:00 2027-06-17 09:00 2027-06-21 09:00 2027-06-24 09:00 2027-06-28 09:00";
-
-        r = rule(Frequency::Weekly, QDate(2027, 1, 6), QTime(8, 15), 2);
-        r.setWeekdays(days({1, 4}));
-        r.setCount(4);
         QTest::newRow("every 2 weeks from a Wednesday: the start is no occurrence, count 4")
-            << r << QDate(2027, 12, 31) << "2027-01-07 08:15 2027-01-18 08:15 2027-01-21 08:15 2027-02-01 08:15";
-
-        r = rule(Frequency::Monthly, QDate(2027, 1, 31), QTime(10, 0));
-        r.setCount(4);
+            << parsed("FREQ=WEEKLY;INTERVAL=2;BYDAY=MO,TH;COUNT=4", QDate(2027, 1, 6), QTime(8, 15)) << end
+            << "2027-01-07 08:15 2027-01-18 08:15 2027-01-21 08:15 2027-02-01 08:15";
         QTest::newRow("monthly on the 31st skips the short months, count counts those held")
-            << r << QDate(2027, 12, 31) << "2027-01-31 10:00 2027-03-31 10:00 2027-05-31 10:00 2027-07-31 10:00";
-
-        r = rule(Frequency::Monthly, QDate(2027, 1, 29), QTime(14, 30));
-        r.setMonthlyWeek(-1);
-        QTest::newRow("monthly on the last Friday") << r << QDate(2027, 4, 30)
-                                                    << "2027-01-29 14:30 2027-02-26 14:30 2027-03-26 14:30 2027-04-30 14:30";
-
-        r = rule(Frequency::Yearly, QDate(2028, 2, 29), QTime());
+            << parsed("FREQ=MONTHLY;BYMONTHDAY=31;COUNT=4", QDate(2027, 1, 31), QTime(10, 0)) << end
+            << "2027-01-31 10:00 2027-03-31 10:00 2027-05-31 10:00 2027-07-31 10:00";
+        QTest::newRow("monthly on the last Friday")
+            << parsed("FREQ=MONTHLY;BYDAY=-1FR", QDate(2027, 1, 29), QTime(14, 30)) << QDate(2027, 4, 30)
+            << "2027-01-29 14:30 2027-02-26 14:30 2027-03-26 14:30 2027-04-30 14:30";
         QTest::newRow("yearly on 29 February, un-timed: leap years only")
-            << r << QDate(2036, 12, 31) << "2028-02-29 00:00 2032-02-29 00:00 2036-02-29 00:00";
-
-        r = rule(Frequency::Daily, QDate(2027, 3, 27), QTime(2, 30));
-        r.setCount(3);
+            << parsed("FREQ=YEARLY;BYMONTH=2;BYMONTHDAY=29", QDate(2028, 2, 29)) << QDate(2036, 12, 31)
+            << "2028-02-29 00:00 2032-02-29 00:00 2036-02-29 00:00";
         QTest::newRow("02:30 on the spring day moves on by the hour the clock jumps")
-            << r << QDate(2027, 12, 31) << "2027-03-27 02:30 2027-03-28 03:30 2027-03-29 02:30";
-
-        r = rule(Frequency::Daily, QDate(2027, 10, 30), QTime(2, 30));
-        r.setUntil(QDate(2027, 11, 1));
+            << parsed("FREQ=DAILY;COUNT=3", QDate(2027, 3, 27), QTime(2, 30)) << end
+            << "2027-03-27 02:30 2027-03-28 03:30 2027-03-29 02:30";
         QTest::newRow("02:30 on the autumn day, which happens twice, stays")
-            << r << QDate(2027, 12, 31) << "2027-10-30 02:30 2027-10-31 02:30 2027-11-01 02:30";
+            << parsed("FREQ=DAILY;UNTIL=20271101", QDate(2027, 10, 30), QTime(2, 30)) << end
+            << "2027-10-30 02:30 2027-10-31 02:30 2027-11-01 02:30";
 
-        r = rule(Frequency::Daily, QDate(2027, 5, 1), QTime(7, 0));
+        TRecurrenceRule r = rule(Frequency::Daily, QDate(2027, 5, 1), QTime(7, 0));
         r.setUntil(QDate(2027, 4, 30));
-        QTest::newRow("an end before the start: none") << r << QDate(2027, 12, 31) << "";
+        QTest::newRow("an end before the start: none") << r << end << "";
     }
 
     void occurrences()

@@ -3,6 +3,7 @@
 // could mangle, deleting, and writes that cannot reach the disk.
 
 #include "QuorlaTest.h"
+#include "TestFile.h"
 #include "TWorkstationStore.h"
 
 #include <QDir>
@@ -31,10 +32,7 @@ void writeRawStore(const QByteArray& contents)
     static int serial = 0;
     const QString path = storeFile();
     QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(contents);
-    file.close();
+    QVERIFY(TestFile::write(path, contents));
     QFile touched(path);
     QVERIFY(touched.open(QIODevice::ReadWrite));
     QVERIFY(touched.setFileTime(QDateTime(QDate(2001, 1, 1), QTime(0, 0)).addSecs(++serial),

@@ -9,12 +9,12 @@
 #include "PostgresIsamEngine.h"
 #include "TDatabaseLocation.h"
 #include "QuorlaTest.h"
+#include "TestFile.h"
 #include "RecordKey.h"
 #include "TXIsamFile.h"
 #include "TestChild.h"
 
 #include <QFile>
-#include <QFileInfo>
 #include <QSet>
 
 #include <sqlite3.h>
@@ -68,12 +68,6 @@ QStringList scan(TXIsamFile& f, qint16 index, const QString& bound, qint16 mode)
     while (f.Get(a, index, bound, TXIsamFile::ScanMode(mode)))
         read << f.CurrentKey();
     return read;
-}
-
-QByteArray fileBytes(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 // The server of a run against one; null for a run against folders.
@@ -497,7 +491,7 @@ private slots:
 
         QSet<QByteArray> stored;
         for (int id : {1, 2}) {
-            for (const QByteArray& line : fileBytes(log.arg(id)).split('\n')) {
+            for (const QByteArray& line : TestFile::read(log.arg(id)).split('\n')) {
                 const QList<QByteArray> parts = line.split(' ');
                 if (parts.value(0) == "failed") {
                     QVERIFY2(parts.value(1) == "3", line.constData());

@@ -156,7 +156,6 @@ private slots:
     {
         QFETCH(QDate, start);
         QFETCH(QString, steps);
-        QFETCH(QDate, month);
         MonthUnderTest t({700, 544});
         t.month.show();
         t.month.ShowMonthOf(QDateTime(start, QTime(8, 0)));
@@ -174,7 +173,7 @@ private slots:
                 QTest::mouseDClick(&t.month, Qt::LeftButton, {}, at);
         }
         QTEST(t.month.SelectedDate(), "selected");
-        QCOMPARE(t.month.Month(), month);
+        QTEST(t.month.Month(), "month");
         QCOMPARE(t.month.SelectedDateTime().time(), QTime(8, 0));
         QCOMPARE(t.doubleClicks, steps.startsWith("double") ? 1 : 0);
     }
