@@ -38,6 +38,27 @@ int main(int argc, char** argv)
         QCoreApplication app(argc, argv);
         return rolesWriterMain(app.arguments().mid(2));
     }
+    if (argc > 1 && (qstrcmp(argv[1], "--help") == 0 || qstrcmp(argv[1], "-h") == 0)) {
+        std::printf(
+            "Usage: quorla_bench [NAME...]\n"
+            "Runs the benchmarks named (all without a name): store cache view month report week startup\n"
+            "trouble poll trail series ical server roles dav. Build with the release preset.\n"
+            "\n"
+            "dav: quorla_dav on a folder and on a private server beside Radicale, on the same events, at\n"
+            "10,000 and 100,000 entries.\n"
+            "  QUORLA_BENCH_DAV_ENTRIES=N  only the size N (10000 or 100000).\n"
+            "  QUORLA_BENCH_DAV_ROUNDS=N   N timed rounds (7 at 10,000, 5 at 100,000); the figures are\n"
+            "                              their medians.\n"
+            "  QUORLA_BENCH_DAV_KEEP=DIR   where Radicale's storage is kept between runs, one folder per\n"
+            "                              size (default ~/.cache/quorla-bench/dav-N). Radicale's first\n"
+            "                              query reads every item and caches it (over twenty minutes at\n"
+            "                              100,000); later runs reuse the storage and its cache while the\n"
+            "                              seeded entries are the same (their hash is kept as 'seed'),\n"
+            "                              take out the events earlier runs added and refill it when the\n"
+            "                              seed differs. Each run still warms every service with one\n"
+            "                              query before timing. Remove the folder to start afresh.\n");
+        return 0;
+    }
     QApplication app(argc, argv);
     // The benchmarks point the workstation store at their own folders: keep
     // that in a settings location of this run, never the user's own.

@@ -52,6 +52,12 @@ constexpr int TrailPage = 500;
 
 using TName = TDavCalendar::TName;
 
+// The start of the day (as if UTC) of wall-clock seconds.
+qint64 dayOf(qint64 wall)
+{
+    return wall - ((wall % SecondsPerDay) + SecondsPerDay) % SecondsPerDay;
+}
+
 TDavReply locked(const QString& holder)
 {
     QString text = QStringLiteral("The event is open on a workstation and cannot be changed now.");
@@ -99,6 +105,10 @@ QString TDavCalendar::seriesOf(const QString& key)
     TSeriesWriter* writer = seriesWriter();
     if (!writer)
         return QString();
+    if (!linksMark_ && markCurrent(database_.SeriesLinks(), session_.seriesOfEntries, linksMark_)) {
+        seriesOfEntries_ = session_.seriesOfEntries.values;
+        return seriesOfEntries_->value(key);
+    }
     // A listing reads every link once rather than make a round trip to the
     // server per entry.
     if (++seriesLookups_ > SingleLookups) {
@@ -112,6 +122,8 @@ QString TDavCalendar::seriesOf(const QString& key)
                                       });
         if (!read && links.LastError() != IsamNotFound)
             throw EQuorla(links.ErrorText());
+        if (!linksMark_->isEmpty())
+            session_.seriesOfEntries = {*linksMark_, found};
         return found.value(key);
     }
     if (writer->LinkOf(key, link) && !(link.Flags() & SeriesLinkRecord::Deleted))
@@ -206,21 +218,48 @@ QByteArray TDavCalendar::listed(const DayEntryRecord& entry, const QString& key,
             return QByteArray();
         return seriesResponse(seriesKey, seriesPath(seriesKey), withData, props, allProps);
     }
-    TObject object{key, href.isEmpty() ? objectPath(key) : href, etagOf(entry, key), QByteArray()};
-    if (withData)
-        object.data = dataOf(entry, key);
-    return objectResponse(object, props, allProps);
+    const TKept& object = kept(entry, key, withData);
+    QByteArray out;
+    objectResponse(out, href.isEmpty() ? encodedPath(key) : TDavXml::Encoded(href), object.etag, object.data,
+                   planOf(props, allProps));
+    return out;
+}
+
+void TDavCalendar::list(QByteArray& out, const DayEntryRecord& entry, const QString& key, const TPlan& plan,
+                        const QList<TName>& props, bool allProps)
+{
+    const QString seriesKey = seriesOf(key);
+    if (!seriesKey.isEmpty()) {
+        out += listed(entry, key, QString(), plan.withData, props, allProps);
+        return;
+    }
+    const TKept& object = kept(entry, key, plan.withData);
+    objectResponse(out, encodedPath(key), object.etag, object.data, plan);
 }
 
 qint64 TDavCalendar::momentOfWall(qint64 wall)
 {
+    // A day whose zone keeps one offset from the day before to the day
+    // after: one look-up for the whole day.
+    const qint64 day = dayOf(wall) / SecondsPerDay;
+    auto steady = session_.dayOffsets.constFind(day);
+    if (steady == session_.dayOffsets.constEnd()) {
+        const QDateTime before = QDateTime::fromSecsSinceEpoch((day - 1) * SecondsPerDay, QTimeZone::utc());
+        const QTimeZone::OffsetData next = zone_.nextTransition(before);
+        const bool kept = !next.atUtc.isValid() || next.atUtc.toSecsSinceEpoch() > (day + 2) * SecondsPerDay;
+        steady = session_.dayOffsets.insert(day, kept ? std::optional<qint64>(zone_.offsetFromUtc(before))
+                                                      : std::nullopt);
+    }
+    if (*steady)
+        return wall - **steady;
     // Zones change their offset on the hour: one look-up per hour of the
     // office's wall-clock time.
     const qint64 hour = wall >= 0 ? wall / 3600 : (wall - 3599) / 3600;
-    auto found = offsets_.constFind(hour);
-    if (found == offsets_.constEnd()) {
+    QHash<qint64, qint64>& offsets = session_.offsets;
+    auto found = offsets.constFind(hour);
+    if (found == offsets.constEnd()) {
         const QDateTime w = QDateTime::fromSecsSinceEpoch(hour * 3600, QTimeZone::utc());
-        found = offsets_.insert(hour, hour * 3600 - QDateTime(w.date(), w.time(), zone_).toSecsSinceEpoch());
+        found = offsets.insert(hour, hour * 3600 - QDateTime(w.date(), w.time(), zone_).toSecsSinceEpoch());
     }
     return wall - *found;
 }
@@ -232,11 +271,20 @@ QString TDavCalendar::uidOf(const QString& key)
     const auto found = someUids_.constFind(key);
     if (found != someUids_.cend())
         return *found;
+    if (!uidsMark_) {
+        QString reason;
+        if (markCurrent(database_.ImportMap(reason), session_.uids, uidsMark_)) {
+            uids_ = session_.uids.values;
+            return uids_->value(key);
+        }
+    }
     // A few objects are looked up one by one (one index read each); a request
     // naming more is a listing, which reads the whole map once rather than
     // make a round trip to the server per object.
     if (someUids_.size() >= SingleLookups) {
         uids_ = names_.Uids();
+        if (!uidsMark_->isEmpty())
+            session_.uids = {*uidsMark_, uids_};
         return uids_->value(key);
     }
     return *someUids_.insert(key, names_.UidOf(key));
@@ -263,6 +311,22 @@ QString TDavCalendar::objectPath(const QString& key)
     const bool named = !uid.isEmpty() && !uid.contains(QLatin1Char('/')) && uid != QLatin1String(".")
         && uid != QLatin1String("..");
     return CalendarPath(user_.UserName()) + (named ? uid : key) + QStringLiteral(".ics");
+}
+
+QByteArray TDavCalendar::encodedPath(const QString& key)
+{
+    const QString uid = uidOf(key);
+    if (uid.isEmpty())
+        return calendarHref_ + key.toLatin1() + ".ics";
+    return TDavXml::Encoded(objectPath(key));
+}
+
+bool TDavCalendar::markCurrent(TXIsamFile* dataset, const TMarked& kept, std::optional<QByteArray>& mark)
+{
+    QByteArray& now = mark.emplace();
+    if (dataset == nullptr || !dataset->ChangeMark(now))
+        now.clear();
+    return !now.isEmpty() && kept.values && kept.mark == now;
 }
 
 TDavCalendar::TTarget TDavCalendar::targetOf(const QString& path) const
@@ -306,9 +370,20 @@ TDavReply TDavCalendar::Answer(const TDavRequest& request)
         session_.zone = database_.OfficeZone();
         session_.zoneRead.start();
     }
-    zone_ = QTimeZone(session_.zone);
-    if (!zone_.isValid())
-        zone_ = QTimeZone::systemTimeZone();
+    if (session_.zoneMade != session_.zone || !session_.timeZone.isValid()) {
+        // What was learnt or written in another zone is of no use.
+        session_.zoneMade = session_.zone;
+        session_.timeZone = QTimeZone(session_.zone);
+        if (!session_.timeZone.isValid())
+            session_.timeZone = QTimeZone::systemTimeZone();
+        session_.offsets.clear();
+        session_.dayOffsets.clear();
+        session_.objects.clear();
+    }
+    if (session_.objects.size() >= MostKept)
+        session_.objects.clear();
+    zone_ = session_.timeZone;
+    calendarHref_ = TDavXml::Encoded(CalendarPath(user_.UserName()));
     if (session_.identity.isEmpty()) {
         // Read: a request that only reads writes nothing. Made only where
         // the database has none yet.
@@ -398,6 +473,13 @@ void TDavCalendar::loadAlarms()
 {
     if (alarms_)
         return;
+    // Kept for the session while no alarm of anybody changed.
+    TMarked& known = session_.alarms[userKey_];
+    std::optional<QByteArray> mark;
+    if (markCurrent(&database_.Alarms(), known, mark)) {
+        alarms_ = known.values;
+        return;
+    }
     QHash<QString, QString>& alarms = alarms_.emplace();
     // The user's part of the index on user and time: one range read, the
     // earliest alarm of each entry first.
@@ -411,6 +493,8 @@ void TDavCalendar::loadAlarms()
                                 });
     if (!read && set.LastError() != IsamNotFound)
         throw EQuorla(set.ErrorText());
+    if (!mark->isEmpty())
+        known = {*mark, alarms_};
 }
 
 void TDavCalendar::loadNames()
@@ -434,24 +518,53 @@ void TDavCalendar::loadNames()
 
 QByteArray TDavCalendar::etagOf(const DayEntryRecord& entry, const QString& key)
 {
-    // What the object shows: the record, the user's alarm, the category's name.
+    return kept(entry, key, false).etag;
+}
+
+const TDavCalendar::TKept& TDavCalendar::kept(const DayEntryRecord& entry, const QString& key, bool withData)
+{
     loadAlarms();
     loadNames();
-    QCryptographicHash hash(QCryptographicHash::Sha1);
-    hash.addData(QByteArrayView(entry.bytes().data(), qsizetype(entry.bytes().size())));
-    hash.addData(alarms_->value(key).toLatin1());
-    hash.addData(categories_->value(entry.CategoryKey()).toUtf8());
-    return '"' + hash.result().toHex().left(20) + '"';
+    const QByteArrayView record(entry.bytes().data(), qsizetype(entry.bytes().size()));
+    const QString alarm = alarms_->value(key);
+    const QString category = categories_->value(entry.CategoryKey());
+    QHash<QString, TKept>& objects = session_.objects;
+    auto found = objects.find(key);
+    TKept* object = found == objects.end() ? nullptr : &*found;
+    if (object == nullptr || object->record != record || object->alarm != alarm || object->category != category) {
+        // A listing beyond what is kept writes the rest without keeping it;
+        // the next request starts afresh (Answer).
+        if (object == nullptr)
+            object = objects.size() < MostKept ? &*objects.insert(key, TKept()) : &scratch_;
+        // What the object shows: the record, the user's alarm, the category's name.
+        QCryptographicHash hash(QCryptographicHash::Sha1);
+        hash.addData(record);
+        hash.addData(alarm.toLatin1());
+        hash.addData(category.toUtf8());
+        *object = TKept{record.toByteArray(), alarm, category, QString(), '"' + hash.result().toHex().left(20) + '"',
+                        QByteArray()};
+    }
+    if (withData) {
+        const QString uid = uidOf(key);
+        if (object->data.isEmpty() || object->uid != uid) {
+            object->uid = uid;
+            object->data = writer()->Text(entry, uid.isEmpty() ? TCalendarExport::Uid(key, identity_) : uid, category,
+                                          alarm, [this](qint64 wall) { return momentOfWall(wall); });
+        }
+    }
+    return *object;
+}
+
+TDavObject* TDavCalendar::writer()
+{
+    if (!writer_)
+        writer_ = std::make_unique<TDavObject>();
+    return writer_.get();
 }
 
 QByteArray TDavCalendar::dataOf(const DayEntryRecord& entry, const QString& key)
 {
-    loadAlarms();
-    loadNames();
-    const QString uid = uidOf(key);
-    return TDavObject::Text(entry, uid.isEmpty() ? TCalendarExport::Uid(key, identity_) : uid,
-                            categories_->value(entry.CategoryKey()), alarms_->value(key),
-                            [this](qint64 wall) { return momentOfWall(wall); });
+    return kept(entry, key, true).data;
 }
 
 QString TDavCalendar::latestChange()
@@ -531,28 +644,69 @@ QByteArray TDavCalendar::collectionResponse(Kind kind, const QString& href, cons
     return "<d:response>" + TDavXml::Href(href) + TDavXml::Propstats(found, missing) + "</d:response>";
 }
 
-QByteArray TDavCalendar::objectResponse(const TObject& object, const QList<TName>& props, bool allProps)
+TDavCalendar::TPlan TDavCalendar::planOf(const QList<TName>& props, bool allProps)
 {
-    QList<TName> wanted = props;
-    if (allProps)
-        wanted = {{Dav, QStringLiteral("getetag")}, {Dav, QStringLiteral("getcontenttype")},
-                  {Dav, QStringLiteral("resourcetype")}};
-    QByteArray found;
-    QByteArray missing;
-    for (const TName& prop : wanted) {
+    using Field = TPlan::Field;
+    TPlan plan;
+    if (allProps) {
+        plan.fields = {Field::Etag, Field::ContentType, Field::ResourceType};
+        return plan;
+    }
+    for (const TName& prop : props) {
         const QString& n = prop.second;
         if (prop.first == Dav && n == QLatin1String("getetag"))
-            found += "<d:getetag>" + object.etag + "</d:getetag>";
+            plan.fields.append(Field::Etag);
         else if (prop.first == Dav && n == QLatin1String("getcontenttype"))
-            found += "<d:getcontenttype>text/calendar; charset=utf-8; component=vevent</d:getcontenttype>";
+            plan.fields.append(Field::ContentType);
         else if (prop.first == Dav && n == QLatin1String("resourcetype"))
-            found += "<d:resourcetype/>";
+            plan.fields.append(Field::ResourceType);
         else if (prop.first == CalDav && n == QLatin1String("calendar-data"))
-            found += "<c:calendar-data>" + TDavXml::Bytes(object.data) + "</c:calendar-data>";
+            plan.fields.append(Field::Data), plan.withData = true;
         else
-            missing += TDavXml::Element(prop);
+            plan.missing += TDavXml::Element(prop);
     }
-    return "<d:response>" + TDavXml::Href(object.href) + TDavXml::Propstats(found, missing) + "</d:response>";
+    return plan;
+}
+
+QByteArray TDavCalendar::objectResponse(const TObject& object, const QList<TName>& props, bool allProps)
+{
+    QByteArray out;
+    objectResponse(out, TDavXml::Encoded(object.href), object.etag, object.data, planOf(props, allProps));
+    return out;
+}
+
+void TDavCalendar::objectResponse(QByteArray& out, const QByteArray& href, const QByteArray& etag,
+                                  const QByteArray& data, const TPlan& plan)
+{
+    using Field = TPlan::Field;
+    out.append("<d:response><d:href>").append(href).append("</d:href>");
+    if (!plan.fields.isEmpty()) {
+        out.append("<d:propstat><d:prop>");
+        for (const Field field : plan.fields) {
+            switch (field) {
+            case Field::Etag:
+                out.append("<d:getetag>").append(etag).append("</d:getetag>");
+                break;
+            case Field::ContentType:
+                out.append("<d:getcontenttype>text/calendar; charset=utf-8; component=vevent</d:getcontenttype>");
+                break;
+            case Field::ResourceType:
+                out.append("<d:resourcetype/>");
+                break;
+            case Field::Data:
+                out.append("<c:calendar-data>");
+                TDavXml::AppendBytes(out, data);
+                out.append("</c:calendar-data>");
+                break;
+            }
+        }
+        out.append("</d:prop><d:status>HTTP/1.1 200 OK</d:status></d:propstat>");
+    }
+    if (!plan.missing.isEmpty())
+        out.append("<d:propstat><d:prop>")
+            .append(plan.missing)
+            .append("</d:prop><d:status>HTTP/1.1 404 Not Found</d:status></d:propstat>");
+    out.append("</d:response>");
 }
 
 TDavReply TDavCalendar::propfind(const TDavRequest& request, const TTarget& target)
@@ -582,11 +736,11 @@ TDavReply TDavCalendar::propfind(const TDavRequest& request, const TTarget& targ
         responses = collectionResponse(Kind::Calendar, CalendarPath(name), asked.props, asked.allProps);
         if (!deeper)
             break;
-        const bool withData = asked.props.contains(TName{CalDav, QStringLiteral("calendar-data")});
+        const TPlan plan = planOf(asked.props, asked.allProps);
         TEntryQuery::Read(database_.DayEntries(), RecordKey::format(0), RecordKey::format(9999999999),
                           [&](const DayEntryRecord& entry, const QString& key) {
                               if (visible(entry))
-                                  responses += listed(entry, key, QString(), withData, asked.props, asked.allProps);
+                                  list(responses, entry, key, plan, asked.props, asked.allProps);
                           });
         break;
     }
@@ -626,6 +780,7 @@ TDavReply TDavCalendar::report(const TDavRequest& request)
     const auto take = [&](const DayEntryRecord& entry, const QString& key, const QString& href) {
         return listed(entry, key, href, withData, asked.props, asked.allProps);
     };
+    const TPlan plan = planOf(asked.props, asked.allProps);
     QByteArray responses;
     if (asked.root == QLatin1String("calendar-query")) {
         if (asked.otherComponent)
@@ -658,9 +813,10 @@ TDavReply TDavCalendar::report(const TDavRequest& request)
             // still runs into it (an hour more either side for a change of
             // the offset in between); an all-day one is its date, compared as
             // a floating day.
-            from = std::max<qint64>(0, std::min(wallOf(startUtc) - TimedLength - 3600, startUtc - SecondsPerDay + 1));
-            to = std::min<qint64>(9999999999, std::max(wallOf(endUtc) + 3600, endUtc));
+            from = std::max<qint64>(0, std::min(wallOf(startUtc) - TimedLength - 3600, dayOf(startUtc)));
+            to = std::min<qint64>(9999999999, std::max(wallOf(endUtc) + 3600, dayOf(endUtc - 1) + SecondsPerDay - 1));
         }
+        responses = TDavXml::Opening();
         TEntryQuery::Read(database_.DayEntries(), RecordKey::format(from), RecordKey::format(to),
                           [&](const DayEntryRecord& entry, const QString& key) {
                               if (!visible(entry))
@@ -672,7 +828,7 @@ TDavReply TDavCalendar::report(const TDavRequest& request)
                                   if (entry.Flags() & DayEntryRecord::UnTimed) {
                                       // A date: the whole day, wherever the reader is;
                                       // compared as dates in UTC, as a floating day.
-                                      begin = wall;
+                                      begin = dayOf(wall);
                                       length = SecondsPerDay;
                                   } else {
                                       begin = momentOfWall(wall);
@@ -680,9 +836,9 @@ TDavReply TDavCalendar::report(const TDavRequest& request)
                                   if (begin >= endUtc || begin + length <= startUtc)
                                       return;
                               }
-                              responses += take(entry, key, QString());
+                              list(responses, entry, key, plan, asked.props, asked.allProps);
                           });
-        return TDavXml::Multistatus(responses);
+        return TDavXml::Closed(std::move(responses));
     }
     if (asked.root == QLatin1String("calendar-multiget")) {
         for (const QString& href : asked.hrefs) {
@@ -707,12 +863,14 @@ TDavReply TDavCalendar::report(const TDavRequest& request)
             return TDavXml::Error(403, invalid, QStringLiteral("This database keeps no change trail: read the whole calendar."));
         const QByteArray token = syncToken();
         if (asked.syncToken.isEmpty()) {
+            responses = TDavXml::Opening();
             TEntryQuery::Read(database_.DayEntries(), RecordKey::format(0), RecordKey::format(9999999999),
                               [&](const DayEntryRecord& entry, const QString& key) {
                                   if (visible(entry))
-                                      responses += take(entry, key, QString());
+                                      list(responses, entry, key, plan, asked.props, asked.allProps);
                               });
-            return TDavXml::Multistatus(responses, "<d:sync-token>" + TDavXml::Escaped(QString::fromUtf8(token)) + "</d:sync-token>");
+            return TDavXml::Closed(std::move(responses),
+                                   "<d:sync-token>" + TDavXml::Escaped(QString::fromUtf8(token)) + "</d:sync-token>");
         }
         const QStringList since = asked.syncToken.startsWith(TokenPrefix)
             ? asked.syncToken.mid(TokenPrefix.size()).split(QLatin1Char('.'))
@@ -763,7 +921,7 @@ TDavReply TDavCalendar::report(const TDavRequest& request)
         for (const QString& key : std::as_const(keys)) {
             DayEntryRecord entry;
             if (readVisible(key, entry))
-                responses += take(entry, key, QString());
+                list(responses, entry, key, plan, asked.props, asked.allProps);
             else
                 responses += "<d:response>" + TDavXml::Href(objectPath(key))
                     + "<d:status>HTTP/1.1 404 Not Found</d:status></d:response>";

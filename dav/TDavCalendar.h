@@ -19,6 +19,8 @@
 
 class DayEntryRecord;
 class SeriesRecord;
+class TDavObject;
+class TXIsamFile;
 class TSeriesWriter;
 class TQuorlaDB;
 struct TDavReply;
@@ -59,7 +61,27 @@ public:
     // than read each time: the database's identity (the export's UIDs; made
     // once, never changed), the office's zone (read again after
     // ZoneSeconds) and the categories' names (read again when the
-    // categories changed).
+    // categories changed). Within a session the other datasets' contents a
+    // listing needs are kept with the change mark they were read at, and read
+    // again only when their dataset's mark differs: the client UIDs, the
+    // series of each occurrence and each user's alarms. On a folder, or a
+    // server used by one role, one session serves every user.
+    struct TMarked
+    {
+        QByteArray mark;
+        std::optional<QHash<QString, QString>> values;
+    };
+    // An object as last written: the record, alarm time, category name and
+    // UID it was written from, its ETag and (once asked for) its text.
+    struct TKept
+    {
+        QByteArray record;
+        QString alarm;
+        QString category;
+        QString uid;
+        QByteArray etag;
+        QByteArray data;
+    };
     struct TSession
     {
         QString identity;
@@ -67,7 +89,21 @@ public:
         QElapsedTimer zoneRead;
         QByteArray categoriesMark;
         std::optional<QHash<QString, QString>> categories;
+        // The zone made of `zone`, and its offsets by day (none for a day
+        // near a change of offset) and by hour of its wall-clock time as
+        // they were needed.
+        QByteArray zoneMade;
+        QTimeZone timeZone;
+        QHash<qint64, std::optional<qint64>> dayOffsets;
+        QHash<qint64, qint64> offsets;
+        TMarked uids;
+        TMarked seriesOfEntries;
+        QHash<QString, TMarked> alarms; // by user key
+        // Up to MostKept objects by entry key, checked against what they were
+        // written from at each use (the zone's change empties them).
+        QHash<QString, TKept> objects;
     };
+    static constexpr int MostKept = 4096;
     static constexpr int ZoneSeconds = 300;
 
     TDavCalendar(TQuorlaDB& database, const UserRecord& user, const QString& userKey, TSession& session);
@@ -136,6 +172,13 @@ private:
     bool visible(const DayEntryRecord& entry) const;
     bool mayChange(const DayEntryRecord& entry) const;
     QByteArray etagOf(const DayEntryRecord& entry, const QString& key);
+    // The entry's object as the session keeps it, written anew when the
+    // record, the user's alarm, the category's name or (with `withData`)
+    // the UID differ from those it was written from.
+    const TKept& kept(const DayEntryRecord& entry, const QString& key, bool withData);
+    // Whether `kept` was read at `dataset`'s change mark now (read once per
+    // request into `mark`, empty when the dataset has none).
+    bool markCurrent(TXIsamFile* dataset, const TMarked& kept, std::optional<QByteArray>& mark);
     // The moment (seconds since 1970 UTC) of wall-clock seconds of the
     // office's zone.
     qint64 momentOfWall(qint64 wall);
@@ -149,15 +192,37 @@ private:
 
     // One <response> for a collection or the root.
     QByteArray collectionResponse(Kind kind, const QString& href, const QList<TName>& props, bool allProps);
+    // What an object's <response> holds, worked out once per request.
+    struct TPlan
+    {
+        enum class Field { Etag, ContentType, ResourceType, Data };
+        QList<Field> fields;
+        QByteArray missing; // the properties not found, as elements
+        bool withData = false;
+    };
+    static TPlan planOf(const QList<TName>& props, bool allProps);
     QByteArray objectResponse(const TObject& object, const QList<TName>& props, bool allProps);
+    static void objectResponse(QByteArray& out, const QByteArray& href, const QByteArray& etag, const QByteArray& data,
+                               const TPlan& plan);
+    // Appends an entry's <response> in a listing, or its series' the first
+    // time one of the series' occurrences comes.
+    void list(QByteArray& out, const DayEntryRecord& entry, const QString& key, const TPlan& plan,
+              const QList<TName>& props, bool allProps);
+    // The percent-encoded path of entry `key`'s object.
+    QByteArray encodedPath(const QString& key);
 
     TQuorlaDB& database_;
     TSession& session_;
     UserRecord user_;
     QString userKey_;
     QTimeZone zone_;
-    QHash<qint64, qint64> offsets_;
     QString identity_;
+    QByteArray calendarHref_; // the calendar's path, percent-encoded
+    TDavObject* writer();
+    std::unique_ptr<TDavObject> writer_;
+    TKept scratch_;
+    std::optional<QByteArray> uidsMark_;
+    std::optional<QByteArray> linksMark_;
     // The user's alarm time by entry key (his earliest), read at first use.
     std::optional<QHash<QString, QString>> alarms_;
     std::optional<QHash<QString, QString>> categories_;

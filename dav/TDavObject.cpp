@@ -2,149 +2,187 @@
 
 #include "DayEntryRecord.h"
 #include "RecordKey.h"
+#include "TCalendarExport.h"
+
+#include <libical/ical.h>
+
+#include <cstring>
+#include <vector>
 
 namespace {
 
 constexpr qint64 SecondsPerDay = 86400;
+constexpr int TimedLength = 30 * 60;
 
-// RFC 5545 text: backslash, semicolon, comma and line breaks escaped.
-QByteArray icalText(const QString& text)
+icaltimetype utcTime(qint64 seconds)
 {
-    QByteArray out;
-    const QByteArray utf8 = text.toUtf8();
-    out.reserve(utf8.size() + 8);
-    for (const char c : utf8) {
-        switch (c) {
-        case '\\': out += "\\\\"; break;
-        case ';': out += "\\;"; break;
-        case ',': out += "\\,"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': break;
-        default: out += c;
-        }
-    }
-    return out;
+    return icaltime_from_timet_with_zone(seconds, 0, icaltimezone_get_utc_timezone());
 }
 
-// A content line folded at 75 octets, never inside a UTF-8 sequence.
-void addLine(QByteArray& out, const QByteArray& line)
+// The date of wall-clock seconds (read as if UTC).
+icaltimetype dateOf(qint64 wall)
 {
-    qsizetype at = 0;
-    qsizetype room = 75;
-    while (line.size() - at > room) {
-        qsizetype cut = at + room;
-        while (cut > at && (uchar(line[cut]) & 0xC0) == 0x80)
-            --cut;
-        out += line.mid(at, cut - at) + "\r\n ";
-        at = cut;
-        room = 74;
-    }
-    out += line.mid(at) + "\r\n";
-}
-
-// The civil date of a day count since 1970-01-01 (proleptic Gregorian).
-void civil(qint64 days, int& year, int& month, int& day)
-{
-    days += 719468;
-    const qint64 era = (days >= 0 ? days : days - 146096) / 146097;
-    const qint64 dayOfEra = days - era * 146097;
-    const qint64 yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
-    const qint64 dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
-    const qint64 shifted = (5 * dayOfYear + 2) / 153;
-    day = int(dayOfYear - (153 * shifted + 2) / 5 + 1);
-    month = int(shifted < 10 ? shifted + 3 : shifted - 9);
-    year = int(yearOfEra + era * 400 + (month <= 2 ? 1 : 0));
-}
-
-void digits(char* at, int value, int count)
-{
-    for (int i = count - 1; i >= 0; --i, value /= 10)
-        at[i] = char('0' + value % 10);
-}
-
-// Seconds since 1970 as 20270301 or 20270301T093000Z.
-QByteArray stampText(qint64 seconds, bool withTime)
-{
-    const qint64 days = seconds >= 0 ? seconds / 86400 : (seconds - 86399) / 86400;
-    const qint64 rest = seconds - days * 86400;
-    int year = 0;
-    int month = 0;
-    int day = 0;
-    civil(days, year, month, day);
-    char text[16];
-    digits(text, year, 4);
-    digits(text + 4, month, 2);
-    digits(text + 6, day, 2);
-    if (!withTime)
-        return QByteArray(text, 8);
-    text[8] = 'T';
-    digits(text + 9, int(rest / 3600), 2);
-    digits(text + 11, int(rest % 3600 / 60), 2);
-    digits(text + 13, int(rest % 60), 2);
-    text[15] = 'Z';
-    return QByteArray(text, 16);
-}
-
-QByteArray utcText(qint64 moment)
-{
-    return stampText(moment, true);
-}
-
-QByteArray dateText(qint64 wall)
-{
-    return stampText(wall, false);
-}
-
-QByteArray duration(qint64 seconds)
-{
-    QByteArray out = seconds < 0 ? "-PT" : "PT";
-    const qint64 length = seconds < 0 ? -seconds : seconds;
-    out += QByteArray::number(length / 3600) + 'H' + QByteArray::number(length % 3600 / 60) + 'M'
-        + QByteArray::number(length % 60) + 'S';
-    return out;
+    icaltimetype t = icaltime_from_timet_with_zone(wall, 1, nullptr);
+    t.zone = nullptr;
+    return t;
 }
 
 } // namespace
 
+// The event's first properties stay in it; the others are taken out after
+// each object and put back, in this order, where the next entry has them.
+struct TDavObject::TParts
+{
+    icalcomponent* calendar = nullptr;
+    icalcomponent* event = nullptr;
+    icalproperty* uid = nullptr;
+    icalproperty* stamp = nullptr;
+    icalproperty* start = nullptr;
+    icalproperty* end = nullptr;
+    icalproperty* duration = nullptr;
+    icalproperty* summary = nullptr;
+    icalproperty* description = nullptr;
+    icalproperty* categories = nullptr;
+    icalproperty* privacy = nullptr;
+    icalcomponent* alarm = nullptr;
+    icalproperty* alarmText = nullptr;
+    icalproperty* trigger = nullptr;
+    std::vector<icalproperty*> added;
+    bool alarmAdded = false;
+    // The calendar around the event, written once.
+    QByteArray head;
+    QByteArray tail;
+
+    void add(icalproperty* property)
+    {
+        icalcomponent_add_property(event, property);
+        added.push_back(property);
+    }
+};
+
+TDavObject::TDavObject()
+    : parts_(std::make_unique<TParts>())
+{
+    TParts& p = *parts_;
+    p.calendar = icalcomponent_new(ICAL_VCALENDAR_COMPONENT);
+    icalcomponent_add_property(p.calendar, icalproperty_new_version("2.0"));
+    icalcomponent_add_property(p.calendar, icalproperty_new_prodid("-//KLV//Quorla//EN"));
+    // The calendar's text around its event, as the export writes it: the
+    // event alone is written for each entry.
+    char* around = icalcomponent_as_ical_string_r(p.calendar);
+    const QByteArray calendar(around);
+    icalmemory_free_buffer(around);
+    const qsizetype end = calendar.indexOf("END:VCALENDAR");
+    p.head = calendar.left(end);
+    p.tail = calendar.mid(end);
+    p.event = icalcomponent_new(ICAL_VEVENT_COMPONENT);
+    icalcomponent_add_component(p.calendar, p.event);
+    p.uid = icalproperty_new_uid("");
+    p.stamp = icalproperty_new_dtstamp(utcTime(0));
+    p.start = icalproperty_new_dtstart(utcTime(0));
+    for (icalproperty* first : {p.uid, p.stamp, p.start})
+        icalcomponent_add_property(p.event, first);
+    p.end = icalproperty_new_dtend(dateOf(0));
+    p.duration = icalproperty_new_duration(icaldurationtype_from_int(TimedLength));
+    p.summary = icalproperty_new_summary("");
+    p.description = icalproperty_new_description("");
+    p.categories = icalproperty_new_categories("");
+    p.privacy = icalproperty_new_class(ICAL_CLASS_PRIVATE);
+    p.alarm = icalcomponent_new(ICAL_VALARM_COMPONENT);
+    icalcomponent_add_property(p.alarm, icalproperty_new_action(ICAL_ACTION_DISPLAY));
+    p.alarmText = icalproperty_new_description("");
+    icalcomponent_add_property(p.alarm, p.alarmText);
+    p.trigger = icalproperty_new_trigger(icaltriggertype_from_int(0));
+    icalcomponent_add_property(p.alarm, p.trigger);
+}
+
+TDavObject::~TDavObject()
+{
+    TParts& p = *parts_;
+    for (icalproperty* property : {p.end, p.duration, p.summary, p.description, p.categories, p.privacy}) {
+        if (icalproperty_get_parent(property) != nullptr)
+            icalcomponent_remove_property(p.event, property);
+        icalproperty_free(property);
+    }
+    if (p.alarmAdded)
+        icalcomponent_remove_component(p.event, p.alarm);
+    icalcomponent_free(p.alarm);
+    icalcomponent_free(p.calendar);
+}
+
 QByteArray TDavObject::Text(const DayEntryRecord& entry, const QString& uid, const QString& category,
                             const QString& alarmTime, const std::function<qint64(qint64)>& momentOf)
 {
+    TParts& p = *parts_;
+    for (icalproperty* property : p.added)
+        icalcomponent_remove_property(p.event, property);
+    p.added.clear();
+    if (p.alarmAdded) {
+        icalcomponent_remove_component(p.event, p.alarm);
+        p.alarmAdded = false;
+    }
+
     const qint64 wall = RecordKey::parse(entry.StartTime());
     const bool untimed = (entry.Flags() & DayEntryRecord::UnTimed) != 0;
     const qint64 start = untimed ? wall : momentOf(wall);
-    QByteArray out;
-    out.reserve(512);
-    out += "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//KLV//Quorla//EN\r\nBEGIN:VEVENT\r\n";
-    addLine(out, "UID:" + icalText(uid));
+    icalproperty_set_uid(p.uid, uid.toUtf8().constData());
     // Stable, so that the object's bytes change only when the entry does.
-    out += "DTSTAMP:" + utcText(untimed ? momentOf(wall) : start) + "\r\n";
+    icalproperty_set_dtstamp(p.stamp, utcTime(untimed ? momentOf(wall) : start));
     if (untimed) {
-        out += "DTSTART;VALUE=DATE:" + dateText(wall) + "\r\nDTEND;VALUE=DATE:" + dateText(wall + SecondsPerDay)
-            + "\r\n";
+        icalproperty_set_dtstart(p.start, dateOf(wall));
+        icalproperty_set_dtend(p.end, dateOf(wall + SecondsPerDay));
+        p.add(p.end);
     } else {
-        out += "DTSTART:" + utcText(start) + "\r\nDURATION:PT30M\r\n";
+        icalproperty_set_dtstart(p.start, utcTime(start));
+        p.add(p.duration);
     }
     const QString text = entry.Description();
+    const QByteArray whole = text.toUtf8();
     const QString trimmed = text.trimmed();
     const qsizetype lineEnd = trimmed.indexOf(QLatin1Char('\n'));
-    const QString summary = lineEnd < 0 ? trimmed : trimmed.left(lineEnd).trimmed();
-    addLine(out, "SUMMARY:" + icalText(summary));
-    if (summary != text)
-        addLine(out, "DESCRIPTION:" + icalText(text));
-    if (!category.isEmpty())
-        addLine(out, "CATEGORIES:" + icalText(category));
+    const QByteArray summary = (lineEnd < 0 ? trimmed : trimmed.left(lineEnd).trimmed()).toUtf8();
+    icalproperty_set_summary(p.summary, summary.constData());
+    p.add(p.summary);
+    if (summary != whole) {
+        icalproperty_set_description(p.description, whole.constData());
+        p.add(p.description);
+    }
+    if (!category.isEmpty()) {
+        icalproperty_set_categories(p.categories, category.toUtf8().constData());
+        p.add(p.categories);
+    }
     if (entry.Flags() & DayEntryRecord::Private)
-        out += "CLASS:PRIVATE\r\n";
+        p.add(p.privacy);
     if (!alarmTime.isEmpty()) {
         const qint64 ring = momentOf(RecordKey::parse(alarmTime));
-        out += "BEGIN:VALARM\r\nACTION:DISPLAY\r\n";
-        addLine(out, "DESCRIPTION:" + icalText(summary));
-        if (untimed)
-            out += "TRIGGER;VALUE=DATE-TIME:" + utcText(ring) + "\r\n";
-        else
-            out += "TRIGGER:" + duration(ring - start) + "\r\n";
-        out += "END:VALARM\r\n";
+        icalproperty_set_description(p.alarmText, summary.constData());
+        icaltriggertype trigger;
+        trigger.time = icaltime_null_time();
+        trigger.duration = icaldurationtype_null_duration();
+        if (untimed) {
+            trigger.time = utcTime(ring);
+        } else {
+            // Hours, never days: a day is nominal, an hour more or less on a
+            // daylight-saving day.
+            const qint64 interval = ring - start;
+            const qint64 length = interval < 0 ? -interval : interval;
+            trigger.duration.is_neg = interval < 0 ? 1 : 0;
+            trigger.duration.hours = unsigned(length / 3600);
+            trigger.duration.minutes = unsigned(length % 3600 / 60);
+            trigger.duration.seconds = unsigned(length % 60);
+        }
+        icalproperty_set_trigger(p.trigger, trigger);
+        icalcomponent_add_component(p.event, p.alarm);
+        p.alarmAdded = true;
     }
-    out += "END:VEVENT\r\nEND:VCALENDAR\r\n";
+
+    char* written = icalcomponent_as_ical_string_r(p.event);
+    const qsizetype length = qsizetype(std::strlen(written));
+    QByteArray out;
+    out.reserve(p.head.size() + length + p.tail.size());
+    out.append(p.head).append(written, length).append(p.tail);
+    icalmemory_free_buffer(written);
+    if (!category.isEmpty())
+        TCalendarExport::EscapeCategories(out);
     return out;
 }

@@ -42,15 +42,35 @@ QString TDavService::WorkstationOf(const QByteArray& userAgent)
     return agent.isEmpty() ? QStringLiteral("quorla_dav") : QStringLiteral("quorla_dav: %1").arg(agent);
 }
 
+bool TDavService::findUser(TQuorlaDB& database, const QString& name, UserRecord& user, QString& key, TKnownUser& known)
+{
+    QByteArray mark;
+    if (!database.Users().ChangeMark(mark))
+        mark.clear();
+    if (!mark.isEmpty() && mark == known.mark) {
+        user = known.user;
+        key = known.key;
+        return true;
+    }
+    known.mark.clear();
+    if (!TLookup::Equal(database.Users(), user.bytes(), UserRecord::UserNameIndex, name))
+        return false;
+    key = database.Users().CurrentKey();
+    known = {mark, user, key};
+    return true;
+}
+
 TQuorlaDB* TDavService::logIn(const QString& name, const QString& password, UserRecord& user, QString& key,
                                std::shared_ptr<TDavCalendar::TSession>& session)
 {
     if (!personal_) {
         TQuorlaDB& database = *shared_;
         session = sharedSession_;
-        if (!TLookup::Equal(database.Users(), user.bytes(), UserRecord::UserNameIndex, name))
+        // Kept only for names that exist: a stranger's guesses keep nothing.
+        TKnownUser known = sharedUsers_.value(name);
+        if (!findUser(database, name, user, key, known))
             return nullptr;
-        key = database.Users().CurrentKey();
+        sharedUsers_.insert(name, known);
         if (user.Password().toUpper() != password.toUpper())
             return nullptr;
         return &database;
@@ -78,11 +98,10 @@ TQuorlaDB* TDavService::logIn(const QString& name, const QString& password, User
         found = accounts_.insert(name, std::move(account));
     }
     TQuorlaDB& database = *found->database;
-    if (!TLookup::Equal(database.Users(), user.bytes(), UserRecord::UserNameIndex, name)) {
+    if (!findUser(database, name, user, key, found->known)) {
         accounts_.erase(found);
         return nullptr;
     }
-    key = database.Users().CurrentKey();
     session = found->session;
     return &database;
 }

@@ -53,12 +53,24 @@ public:
     static QString WorkstationOf(const QByteArray& userAgent);
 
 private:
+    // A user's record as last read, used while the users dataset's change
+    // mark stands (any change of any user moves it): rights and password
+    // stay current for a mark's read rather than a look-up by name.
+    struct TKnownUser
+    {
+        QByteArray mark;
+        UserRecord user;
+        QString key;
+    };
+    static bool findUser(TQuorlaDB& database, const QString& name, UserRecord& user, QString& key, TKnownUser& known);
+
     struct TAccount
     {
         QByteArray secret;
         std::shared_ptr<TQuorlaDB> database;
         QElapsedTimer checked;
         std::shared_ptr<TDavCalendar::TSession> session = std::make_shared<TDavCalendar::TSession>();
+        TKnownUser known;
     };
     // The database to act on for `name` and `password`, with the user's
     // record and key and what the session keeps; null for a wrong name or
@@ -72,5 +84,6 @@ private:
     std::unique_ptr<TQuorlaDB> shared_;
     std::shared_ptr<TDavCalendar::TSession> sharedSession_ = std::make_shared<TDavCalendar::TSession>();
     QHash<QString, TAccount> accounts_;
+    QHash<QString, TKnownUser> sharedUsers_;
     TDavBrake brake_;
 };

@@ -84,11 +84,9 @@ QByteArray TDavXml::Escaped(const QString& text)
 
 // Bytes as XML character data; carriage returns kept as references, which a
 // parser would otherwise fold into the line feeds after them.
-QByteArray TDavXml::Bytes(const QByteArray& text)
+void TDavXml::AppendBytes(QByteArray& out, QByteArrayView text)
 {
-    QByteArray out;
-    out.reserve(text.size() + text.size() / 8);
-    const char* from = text.constData();
+    const char* from = text.data();
     const char* const end = from + text.size();
     for (const char* at = from; at != end; ++at) {
         const char* replacement = nullptr;
@@ -102,12 +100,17 @@ QByteArray TDavXml::Bytes(const QByteArray& text)
         out.append(from, at - from).append(replacement);
         from = at + 1;
     }
-    return out.append(from, end - from);
+    out.append(from, end - from);
+}
+
+QByteArray TDavXml::Encoded(const QString& path)
+{
+    return QUrl::toPercentEncoding(path, "/@:");
 }
 
 QByteArray TDavXml::Href(const QString& path)
 {
-    return "<d:href>" + QUrl::toPercentEncoding(path, "/@:") + "</d:href>";
+    return "<d:href>" + Encoded(path) + "</d:href>";
 }
 
 QByteArray TDavXml::Element(const TName& name, const QByteArray& content)
@@ -140,11 +143,22 @@ QByteArray TDavXml::Propstats(const QByteArray& found, const QByteArray& missing
 
 TDavReply TDavXml::Multistatus(const QByteArray& responses, const QByteArray& tail)
 {
+    QByteArray body = Opening();
+    return Closed(std::move(body.append(responses)), tail);
+}
+
+QByteArray TDavXml::Opening()
+{
+    return "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<d:multistatus xmlns:d=\"DAV:\" xmlns:c=\"" + CalDav.toUtf8()
+        + "\" xmlns:cs=\"" + CalServer.toUtf8() + "\">";
+}
+
+TDavReply TDavXml::Closed(QByteArray&& body, const QByteArray& tail)
+{
     TDavReply reply;
     reply.status = 207;
     reply.addHeader("Content-Type", "application/xml; charset=utf-8");
-    reply.body = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<d:multistatus xmlns:d=\"DAV:\" xmlns:c=\""
-        + CalDav.toUtf8() + "\" xmlns:cs=\"" + CalServer.toUtf8() + "\">" + responses + tail + "</d:multistatus>\n";
+    reply.body = std::move(body.append(tail).append("</d:multistatus>\n"));
     return reply;
 }
 

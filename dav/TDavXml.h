@@ -49,8 +49,10 @@ public:
 
     // Text as XML character data.
     static QByteArray Escaped(const QString& text);
-    // Bytes as XML character data, carriage returns kept.
-    static QByteArray Bytes(const QByteArray& text);
+    // Appends bytes as XML character data, carriage returns kept.
+    static void AppendBytes(QByteArray& out, QByteArrayView text);
+    // A path percent-encoded, as a <d:href> holds it.
+    static QByteArray Encoded(const QString& path);
     // <d:href> of a path, percent-encoded.
     static QByteArray Href(const QString& path);
     // A property element, empty or holding `content`.
@@ -59,6 +61,10 @@ public:
     static QByteArray Propstats(const QByteArray& found, const QByteArray& missing);
     // A 207 answer holding `responses`, then `tail` (a sync token).
     static TDavReply Multistatus(const QByteArray& responses, const QByteArray& tail = QByteArray());
+    // The same written in place: the responses appended to Opening(), then
+    // Closed.
+    static QByteArray Opening();
+    static TDavReply Closed(QByteArray&& body, const QByteArray& tail = QByteArray());
     // A DAV:error answer naming the failed `condition`, with `text`.
     static TDavReply Error(int status, const QByteArray& condition, const QString& text);
 };

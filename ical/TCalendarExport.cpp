@@ -320,6 +320,11 @@ std::function<TCalendarExport::TChanges(const QString&)> TCalendarExport::FromTr
     };
 }
 
+void TCalendarExport::EscapeCategories(QByteArray& text)
+{
+    escapeCategories(text);
+}
+
 QString TCalendarExport::Uid(const QString& key, const QString& identity)
 {
     return QStringLiteral("%1-%2@quorla").arg(key, identity);

@@ -87,6 +87,11 @@ public:
     // Throws EQuorla naming the file and the reason when that fails.
     static void WriteFile(const QString& path, const QByteArray& text);
 
+    // libical writes a CATEGORIES value as a list, its commas and semicolons
+    // bare: escapes them in each CATEGORIES line of `text`, so that each
+    // category goes out as one value.
+    static void EscapeCategories(QByteArray& text);
+
     // The UID of the entry under `key` in the database of `identity`.
     static QString Uid(const QString& key, const QString& identity);
     // The UID of the series under `seriesKey` (series and entries have keys
