@@ -156,22 +156,7 @@ QByteArray TDavObject::Text(const DayEntryRecord& entry, const QString& uid, con
     if (!alarmTime.isEmpty()) {
         const qint64 ring = momentOf(RecordKey::parse(alarmTime));
         icalproperty_set_description(p.alarmText, summary.constData());
-        icaltriggertype trigger;
-        trigger.time = icaltime_null_time();
-        trigger.duration = icaldurationtype_null_duration();
-        if (untimed) {
-            trigger.time = utcTime(ring);
-        } else {
-            // Hours, never days: a day is nominal, an hour more or less on a
-            // daylight-saving day.
-            const qint64 interval = ring - start;
-            const qint64 length = interval < 0 ? -interval : interval;
-            trigger.duration.is_neg = interval < 0 ? 1 : 0;
-            trigger.duration.hours = unsigned(length / 3600);
-            trigger.duration.minutes = unsigned(length % 3600 / 60);
-            trigger.duration.seconds = unsigned(length % 60);
-        }
-        icalproperty_set_trigger(p.trigger, trigger);
+        icalproperty_set_trigger(p.trigger, TCalendarExport::AlarmTrigger(start, ring, untimed));
         icalcomponent_add_component(p.event, p.alarm);
         p.alarmAdded = true;
     }

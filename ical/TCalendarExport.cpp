@@ -320,6 +320,24 @@ std::function<TCalendarExport::TChanges(const QString&)> TCalendarExport::FromTr
     };
 }
 
+icaltriggertype TCalendarExport::AlarmTrigger(qint64 start, qint64 ring, bool untimed)
+{
+    icaltriggertype trigger;
+    trigger.time = icaltime_null_time();
+    trigger.duration = icaldurationtype_null_duration();
+    if (untimed) {
+        trigger.time = utcTime(ring);
+        return trigger;
+    }
+    const qint64 interval = ring - start;
+    const qint64 length = interval < 0 ? -interval : interval;
+    trigger.duration.is_neg = interval < 0 ? 1 : 0;
+    trigger.duration.hours = unsigned(length / 3600);
+    trigger.duration.minutes = unsigned(length % 3600 / 60);
+    trigger.duration.seconds = unsigned(length % 60);
+    return trigger;
+}
+
 void TCalendarExport::EscapeCategories(QByteArray& text)
 {
     escapeCategories(text);
@@ -558,20 +576,7 @@ QByteArray TCalendarExport::Build(TQuorlaDB& database, int* count) const
         const qint64 start = momentOfWall(wall, unused);
         icalproperty_set_description(alarmDescription, summary.constData());
         const qint64 ring = momentOfWall(ringWall, unused);
-        icaltriggertype trigger = noTrigger;
-        if (untimed) {
-            trigger.time = utcTime(ring);
-        } else {
-            // Hours, never days: a day is nominal, one hour more or less
-            // on a daylight-saving day.
-            const qint64 interval = ring - start;
-            const qint64 length = interval < 0 ? -interval : interval;
-            trigger.duration.is_neg = interval < 0 ? 1 : 0;
-            trigger.duration.hours = unsigned(length / 3600);
-            trigger.duration.minutes = unsigned(length % 3600 / 60);
-            trigger.duration.seconds = unsigned(length % 60);
-        }
-        icalproperty_set_trigger(triggerProperty, trigger);
+        icalproperty_set_trigger(triggerProperty, AlarmTrigger(start, ring, untimed));
         event.add(valarm);
     };
 

@@ -8,6 +8,8 @@
 
 #include <functional>
 
+struct icaltriggertype;
+
 class TChangeTrail;
 class TQuorlaDB;
 
@@ -91,6 +93,14 @@ public:
     // bare: escapes them in each CATEGORIES line of `text`, so that each
     // category goes out as one value.
     static void EscapeCategories(QByteArray& text);
+
+    // The TRIGGER of an alarm ringing at the instant `ring` for an event
+    // starting at the instant `start` (seconds since the epoch): for an
+    // un-timed event the absolute UTC time; otherwise the real interval
+    // between the two, in hours, minutes and seconds, never days (a day is
+    // nominal, an hour more or less on a daylight-saving day), so that every
+    // reader rings at the same moment.
+    static icaltriggertype AlarmTrigger(qint64 start, qint64 ring, bool untimed);
 
     // The UID of the entry under `key` in the database of `identity`.
     static QString Uid(const QString& key, const QString& identity);
