@@ -33,6 +33,7 @@
 #include <QSet>
 #include <QUrl>
 
+#include <optional>
 #include <vector>
 
 namespace {
@@ -64,6 +65,47 @@ TDavReply locked(const QString& holder)
     if (!holder.isEmpty())
         text += QLatin1Char('\n') + holder;
     return TDavReply::Text(423, text);
+}
+
+// The answers every writing method gives in the same words.
+TDavReply noSuchEvent()
+{
+    return noSuchEvent();
+}
+
+TDavReply changedSince()
+{
+    return changedSince();
+}
+
+TDavReply notStored(const QString& reason)
+{
+    return TDavReply::Text(422, QStringLiteral("The event cannot be stored: %1.").arg(reason));
+}
+
+// A write done: `status` (201 or 204), with the object's new ETag when it is
+// still readable.
+TDavReply written(int status, const QByteArray& etag = {})
+{
+    TDavReply reply;
+    reply.status = status;
+    if (!etag.isEmpty())
+        reply.addHeader("ETag", etag);
+    return reply;
+}
+
+// Reads the one event of a PUT's body; on failure, the answer: 400 for a
+// body that is not iCalendar (the reason names `name`), 422 for an event
+// that cannot be stored.
+std::optional<TDavReply> readBody(TCalendarImport& import, const QByteArray& body, const QString& name,
+                                  TCalendarImport::TEvent& event)
+{
+    QString reason;
+    if (import.ReadEvent(body, name, event, reason))
+        return std::nullopt;
+    if (reason.startsWith(name))
+        return TDavReply::Text(400, reason + QLatin1Char('.'));
+    return notStored(reason);
 }
 
 bool matches(const QByteArray& condition, const QByteArray& etag)
@@ -750,7 +792,7 @@ TDavReply TDavCalendar::propfind(const TDavRequest& request, const TTarget& targ
         if (series) {
             SeriesRecord found;
             if (!readSeriesVisible(key, found))
-                return TDavReply::Text(404, QStringLiteral("There is no such event."));
+                return noSuchEvent();
             responses = seriesResponse(key, request.path,
                                        asked.props.contains(TName{CalDav, QStringLiteral("calendar-data")}),
                                        asked.props, asked.allProps);
@@ -758,7 +800,7 @@ TDavReply TDavCalendar::propfind(const TDavRequest& request, const TTarget& targ
         }
         DayEntryRecord entry;
         if (!readVisible(key, entry))
-            return TDavReply::Text(404, QStringLiteral("There is no such event."));
+            return noSuchEvent();
         TObject object{key, request.path, etagOf(entry, key), QByteArray()};
         if (asked.props.contains(TName{CalDav, QStringLiteral("calendar-data")}))
             object.data = dataOf(entry, key);
@@ -943,7 +985,7 @@ TDavReply TDavCalendar::get(const TTarget& target, bool head)
     DayEntryRecord entry;
     SeriesRecord series;
     if (isSeries ? !readSeriesVisible(key, series) : !readVisible(key, entry))
-        return TDavReply::Text(404, QStringLiteral("There is no such event."));
+        return noSuchEvent();
     TDavReply reply;
     reply.addHeader("Content-Type", "text/calendar; charset=utf-8; component=vevent");
     reply.addHeader("ETag", isSeries ? seriesEtag(key, series) : etagOf(entry, key));
@@ -971,22 +1013,17 @@ TDavReply TDavCalendar::put(const TDavRequest& request, const TTarget& target)
     if (exists && ifNoneMatch.trimmed() == "*")
         return TDavReply::Text(412, QStringLiteral("The event exists already."));
     if (!ifMatch.isEmpty() && (!exists || !matches(ifMatch, etagOf(entry, key))))
-        return TDavReply::Text(412, QStringLiteral("The event was changed since it was read."));
+        return changedSince();
 
     TCalendarImport import(database_, userKey_, user_);
     TCalendarImport::TEvent event;
-    QString reason;
-    if (!import.ReadEvent(request.body, target.name + QStringLiteral(".ics"), event, reason)) {
-        if (reason.startsWith(target.name))
-            return TDavReply::Text(400, reason + QLatin1Char('.'));
-        return TDavReply::Text(422, QStringLiteral("The event cannot be stored: %1.").arg(reason));
-    }
+    if (auto refused = readBody(import, request.body, target.name + QStringLiteral(".ics"), event))
+        return *refused;
 
     // An entry becomes a series on a workstation, where its assignees and
     // alarms are seen.
     if (exists && event.repeats)
-        return TDavReply::Text(422, QStringLiteral("The event cannot be stored: a single event is made a repeating "
-                                                   "one on a workstation."));
+        return notStored(QStringLiteral("a single event is made a repeating one on a workstation"));
     if (!exists) {
         if (!key.isEmpty() && database_.DayEntries().GetEqual(entry.bytes(), TXIsamFile::PrimaryIndex, key))
             return TDavReply::Text(403, QStringLiteral("You may not change this event."));
@@ -994,9 +1031,7 @@ TDavReply TDavCalendar::put(const TDavRequest& request, const TTarget& target)
             return TDavReply::Text(403, TCalendarImport::NoRightMessage(user_.FullName()) + QLatin1Char('.'));
         const TCalendarImport::TOutcome outcome = import.Import(request.body, target.name + QStringLiteral(".ics"));
         if (!outcome.skipped.isEmpty())
-            return TDavReply::Text(422, QStringLiteral("The event cannot be stored: %1.").arg(outcome.skipped.first().reason));
-        TDavReply reply;
-        reply.status = 201;
+            return notStored(outcome.skipped.first().reason);
         QString reasonMap;
         TXIsamFile* map = database_.ImportMap(reasonMap);
         ImportRecord made;
@@ -1007,18 +1042,22 @@ TDavReply TDavCalendar::put(const TDavRequest& request, const TTarget& target)
             alarms_.reset();
             SeriesRecord series;
             if (readSeriesVisible(made.TargetKey(), series))
-                reply.addHeader("ETag", seriesEtag(made.TargetKey(), series));
+                return written(201, seriesEtag(made.TargetKey(), series));
         } else if (map && made.kind() == ImportRecord::Kind::Entry) {
             names_.Remember(event.uid, target.name, made.TargetKey());
             uids_.reset();
             someUids_.clear();
             alarms_.reset();
             if (readVisible(made.TargetKey(), entry))
-                reply.addHeader("ETag", etagOf(entry, made.TargetKey()));
+                return written(201, etagOf(entry, made.TargetKey()));
         }
-        return reply;
+        return written(201);
     }
+    return update(key, entry, event);
+}
 
+TDavReply TDavCalendar::update(const QString& key, DayEntryRecord& entry, const TCalendarImport::TEvent& event)
+{
     if (!mayChange(entry))
         return TDavReply::Text(403, QStringLiteral("You may not change entries of other users."));
     TEventWriter writer(database_);
@@ -1030,10 +1069,10 @@ TDavReply TDavCalendar::put(const TDavRequest& request, const TTarget& target)
     if (opened == TEventWriter::Result::EntryLocked)
         return locked(writer.LockHolder());
     if (opened != TEventWriter::Result::Done)
-        return TDavReply::Text(404, QStringLiteral("There is no such event."));
+        return noSuchEvent();
     // Read again under the lock: a change made meanwhile is not overwritten.
     if (etagOf(entry, key) != seen)
-        return TDavReply::Text(412, QStringLiteral("The event was changed since it was read."));
+        return changedSince();
 
     entry.setStartTime(RecordKey::format(event.wall));
     entry.setFlags((entry.Flags() & ~(DayEntryRecord::UnTimed | DayEntryRecord::Private))
@@ -1075,9 +1114,9 @@ TDavReply TDavCalendar::put(const TDavRequest& request, const TTarget& target)
     if (written == TEventWriter::Result::AlarmLocked)
         return locked(writer.LockHolder());
     if (written == TEventWriter::Result::Gone)
-        return TDavReply::Text(404, QStringLiteral("There is no such event."));
+        return noSuchEvent();
     if (written != TEventWriter::Result::Done)
-        return TDavReply::Text(412, QStringLiteral("The event was changed since it was read."));
+        return changedSince();
     // The user's own alarm: moved to the VALARM's moment, or switched off.
     if (hadAlarm) {
         TXIsamFile& alarms = database_.Alarms();
@@ -1108,11 +1147,7 @@ TDavReply TDavCalendar::put(const TDavRequest& request, const TTarget& target)
     }
     alarms_.reset();
     DayEntryRecord stored;
-    TDavReply reply;
-    reply.status = 204;
-    if (readVisible(key, stored))
-        reply.addHeader("ETag", etagOf(stored, key));
-    return reply;
+    return written(204, readVisible(key, stored) ? etagOf(stored, key) : QByteArray());
 }
 
 TDavReply TDavCalendar::putSeries(const TDavRequest& request, const QString& seriesKey)
@@ -1124,20 +1159,15 @@ TDavReply TDavCalendar::putSeries(const TDavRequest& request, const QString& ser
         return TDavReply::Text(412, QStringLiteral("The event exists already."));
     const QByteArray ifMatch = request.header("if-match");
     if (!ifMatch.isEmpty() && !matches(ifMatch, seriesEtag(seriesKey, series)))
-        return TDavReply::Text(412, QStringLiteral("The event was changed since it was read."));
+        return changedSince();
     if (series.OwnerKey() != userKey_ && !(user_.Rights() & UserRecord::CanModifyOthersEntries))
         return TDavReply::Text(403, QStringLiteral("You may not change entries of other users."));
     TCalendarImport import(database_, userKey_, user_);
     TCalendarImport::TEvent event;
-    QString reason;
-    if (!import.ReadEvent(request.body, QStringLiteral("The event"), event, reason)) {
-        if (reason.startsWith(QLatin1String("The event")))
-            return TDavReply::Text(400, reason + QLatin1Char('.'));
-        return TDavReply::Text(422, QStringLiteral("The event cannot be stored: %1.").arg(reason));
-    }
+    if (auto refused = readBody(import, request.body, QStringLiteral("The event"), event))
+        return *refused;
     if (!event.repeats)
-        return TDavReply::Text(422, QStringLiteral("The event cannot be stored: a repeating event is made a single "
-                                                   "one on a workstation."));
+        return notStored(QStringLiteral("a repeating event is made a single one on a workstation"));
     // An occurrence open on a workstation: nothing is changed. Their locks
     // are held from this check until the import below is done with them, so
     // that none is opened elsewhere in between. The writers work through the
@@ -1176,38 +1206,31 @@ TDavReply TDavCalendar::putSeries(const TDavRequest& request, const QString& ser
     if (outcome.held)
         return locked(outcome.holder);
     if (!outcome.skipped.isEmpty())
-        return TDavReply::Text(422, QStringLiteral("The event cannot be stored: %1.").arg(outcome.skipped.first().reason));
-    TDavReply reply;
-    reply.status = 204;
-    if (readSeriesVisible(seriesKey, series))
-        reply.addHeader("ETag", seriesEtag(seriesKey, series));
-    return reply;
+        return notStored(outcome.skipped.first().reason);
+    return written(204, readSeriesVisible(seriesKey, series) ? seriesEtag(seriesKey, series) : QByteArray());
 }
 
 TDavReply TDavCalendar::removeSeries(const TDavRequest& request, const QString& seriesKey)
 {
     SeriesRecord series;
     if (!readSeriesVisible(seriesKey, series))
-        return TDavReply::Text(404, QStringLiteral("There is no such event."));
+        return noSuchEvent();
     if (series.OwnerKey() != userKey_ && !(user_.Rights() & UserRecord::CanModifyOthersEntries))
         return TDavReply::Text(403, QStringLiteral("You may not delete entries of other users."));
     const QByteArray ifMatch = request.header("if-match");
     if (!ifMatch.isEmpty() && !matches(ifMatch, seriesEtag(seriesKey, series)))
-        return TDavReply::Text(412, QStringLiteral("The event was changed since it was read."));
+        return changedSince();
     const TSeriesWriter::TOutcome outcome = seriesWriter()->Delete(seriesKey, TSeriesWriter::Scope::All, QDate(),
                                                                    TSeriesWriter::HeldOccurrences::Refuse);
     switch (outcome.result) {
-    case TSeriesWriter::Result::Done: {
-        TDavReply reply;
-        reply.status = 204;
-        return reply;
-    }
+    case TSeriesWriter::Result::Done:
+        return written(204);
     case TSeriesWriter::Result::Held:
         return locked(outcome.held.isEmpty() ? QString() : outcome.held.first().holder);
     case TSeriesWriter::Result::SeriesLocked:
         return locked(QString());
     default:
-        return TDavReply::Text(404, QStringLiteral("There is no such event."));
+        return noSuchEvent();
     }
 }
 
@@ -1219,26 +1242,23 @@ TDavReply TDavCalendar::remove(const TDavRequest& request, const TTarget& target
         return removeSeries(request, key);
     DayEntryRecord entry;
     if (!readVisible(key, entry))
-        return TDavReply::Text(404, QStringLiteral("There is no such event."));
+        return noSuchEvent();
     if (!mayChange(entry))
         return TDavReply::Text(403, QStringLiteral("You may not delete entries of other users."));
     const QByteArray ifMatch = request.header("if-match");
     if (!ifMatch.isEmpty() && !matches(ifMatch, etagOf(entry, key)))
-        return TDavReply::Text(412, QStringLiteral("The event was changed since it was read."));
+        return changedSince();
     TEventWriter writer(database_);
     switch (writer.deleteEntryWithAlarms(key, entry.Description())) {
-    case TEventWriter::Result::Done: {
-        TDavReply reply;
-        reply.status = 204;
-        return reply;
-    }
+    case TEventWriter::Result::Done:
+        return written(204);
     case TEventWriter::Result::EntryLocked:
     case TEventWriter::Result::AlarmLocked:
         return locked(writer.LockHolder());
     case TEventWriter::Result::Changed:
-        return TDavReply::Text(412, QStringLiteral("The event was changed since it was read."));
+        return changedSince();
     case TEventWriter::Result::Gone:
         break;
     }
-    return TDavReply::Text(404, QStringLiteral("There is no such event."));
+    return noSuchEvent();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "TCalendarImport.h"
 #include "TDavNames.h"
 #include "TDavXml.h"
 #include "UserRecord.h"
@@ -165,6 +166,10 @@ private:
     // The series' <response>, or its 404 when it is gone or hidden.
     QByteArray seriesResponse(const QString& seriesKey, const QString& href, bool withData, const QList<TName>& props,
                               bool allProps);
+    // A PUT's change of the existing entry `key` (read as `entry`, visible to
+    // the user) to `event`, with the locks, the series link and the user's own
+    // alarm as a workstation's change takes them.
+    TDavReply update(const QString& key, DayEntryRecord& entry, const TCalendarImport::TEvent& event);
     TDavReply putSeries(const TDavRequest& request, const QString& seriesKey);
     TDavReply removeSeries(const TDavRequest& request, const QString& seriesKey);
     // Reads the entry; false when there is none or the user may not see it.
