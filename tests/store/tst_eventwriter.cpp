@@ -17,8 +17,6 @@
 #include <memory>
 #include <optional>
 
-#include <unistd.h>
-
 namespace {
 
 const QString Entry2 = QStringLiteral("0000000002");

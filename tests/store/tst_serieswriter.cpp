@@ -9,7 +9,6 @@
 #include "AlarmRecord.h"
 #include "DayEntryRecord.h"
 #include "EQuorla.h"
-#include "TIsamEngine.h"
 #include "PostgresCluster.h"
 #include "QuorlaTest.h"
 #include "RecordKey.h"
@@ -117,7 +116,6 @@ struct Tally
     int occurrences = 0;
     int alarms = 0;
     int exceptions = 0;
-    int deleted = 0;
 };
 
 Tally check(TQuorlaDB& db, const QString& seriesKey)
@@ -139,10 +137,8 @@ Tally check(TQuorlaDB& db, const QString& seriesKey)
         if (seen.contains(day))
             qWarning("two occurrences on %s", qPrintable(day.toString()));
         seen.insert(day);
-        if (link.Flags() & SeriesLinkRecord::Deleted) {
-            ++t.deleted;
+        if (link.Flags() & SeriesLinkRecord::Deleted)
             continue;
-        }
         DayEntryRecord entry;
         if (!TLookup::Equal(db.DayEntries(), entry.bytes(), TXIsamFile::PrimaryIndex, link.EntryKey())) {
             qWarning("occurrence %s without its entry", qPrintable(day.toString()));
