@@ -47,15 +47,8 @@ class tst_PostgresEngine : public QObject
     Q_OBJECT
 
     std::unique_ptr<PostgresCluster> server_;
-    QString name_;
-
-    // A new, empty database, stored as this workstation's location.
-    QString newDatabase()
-    {
-        static int serial = 0;
-        name_ = QStringLiteral("case%1").arg(++serial);
-        return TestDatabase::fresh(name_, server_.get());
-    }
+    QString name_, uri_;
+    std::unique_ptr<TScriptedServices> services_;
 
 private slots:
     void initTestCase()
@@ -63,6 +56,15 @@ private slots:
         server_ = std::make_unique<PostgresCluster>();
         QVERIFY2(server_->error().isEmpty(), qPrintable(server_->error()));
     }
+    // Each case on a new, empty database, stored as this workstation's location.
+    void init()
+    {
+        static int serial = 0;
+        name_ = QStringLiteral("case%1").arg(++serial);
+        uri_ = TestDatabase::fresh(name_, server_.get());
+        services_ = std::make_unique<TScriptedServices>();
+    }
+    void cleanup() { services_.reset(); }
     void cleanupTestCase() { server_.reset(); }
 
     // The four datasets are made as tables, the URI stays as stored, no lock
@@ -70,10 +72,8 @@ private slots:
     // reloads after another workstation's write, and only then.
     void twoWorkstations()
     {
-        const QString uri = newDatabase();
-        TScriptedServices services;
         TQuorlaDB here(TScriptedServices::ofTest()), elsewhere(TScriptedServices::ofTest());
-        QCOMPARE(here.RootPath(), uri);
+        QCOMPARE(here.RootPath(), uri_);
         QCOMPARE(server_->query(name_, "SELECT string_agg(name, ',' ORDER BY id) FROM quorla_datasets"),
                  QStringLiteral("qlusers,qlalarms,qlcat,qldayent,qltrail,qlholders,qlseries,qlserlnk,qlimport"));
         QCOMPARE(server_->query(name_, "SELECT count(*) FROM pg_stat_activity WHERE application_name = 'quorla'"),
@@ -109,13 +109,11 @@ private slots:
     // leaves the server as it was.
     void emptyServer()
     {
-        const QString uri = newDatabase();
         TXIsamFile users;
-        QVERIFY(!users.Open(TDatabaseLocation(uri).DatasetName(QStringLiteral("QLUsers.Ism"))));
+        QVERIFY(!users.Open(TDatabaseLocation(uri_).DatasetName(QStringLiteral("QLUsers.Ism"))));
         QCOMPARE(users.ErrorText(), QStringLiteral("DOS function call failure"));
-        TScriptedServices services;
-        QCOMPARE(thrown<EQuorlaDB>([&] { TQuorlaDB reader(TScriptedServices::ofTest(), TDatabaseLocation(uri), TQuorlaDB::Opening::ExistingOnly); }),
-                 uri + QStringLiteral(" holds no QLUsers.Ism: it is no Quorla database"));
+        QCOMPARE(thrown<EQuorlaDB>([&] { TQuorlaDB reader(TScriptedServices::ofTest(), TDatabaseLocation(uri_), TQuorlaDB::Opening::ExistingOnly); }),
+                 uri_ + QStringLiteral(" holds no QLUsers.Ism: it is no Quorla database"));
         QCOMPARE(server_->query(name_, "SELECT count(*) FROM pg_tables WHERE schemaname = 'public'"),
                  QStringLiteral("0"));
     }
@@ -124,8 +122,6 @@ private slots:
     // that holds a record lock is kept, since the lock would go with it.
     void idleSessionLetGo()
     {
-        newDatabase();
-        TScriptedServices services;
         TQuorlaDB here(TScriptedServices::ofTest());
         const auto sessions = [&] {
             return server_->query(name_, "SELECT count(*) FROM pg_stat_activity WHERE application_name = 'quorla'");
@@ -172,8 +168,6 @@ private slots:
     {
         QFETCH(QString, operation);
         QFETCH(bool, stalled);
-        newDatabase();
-        TScriptedServices services;
         TQuorlaDB db(TScriptedServices::ofTest());
         TXIsamFile& users = db.Users();
         for (const char* name : {"ANNA", "BERT", "CARL"})
@@ -248,8 +242,6 @@ private slots:
     void wholeCommands()
     {
         QFETCH(bool, atCommit);
-        newDatabase();
-        TScriptedServices services;
         TQuorlaDB db(TScriptedServices::ofTest());
         for (const char* name : {"ANNA", "BERT"})
             QVERIFY(db.Users().Insert(user(QString::fromLatin1(name)).bytes()));
@@ -323,8 +315,6 @@ private slots:
     void statementLimit()
     {
         QFETCH(QString, query);
-        if (name_.isEmpty())
-            newDatabase();
         PostgresConnection connection((server_->uri(name_) + query).toUtf8());
         PostgresConnection::Result result;
         QCOMPARE(connection.exec({}, "SELECT current_setting('statement_timeout')", {}, result), int(IsamOk));
