@@ -41,45 +41,22 @@ struct File
 File* of(sqlite3_file* f) { return reinterpret_cast<File*>(f); }
 sqlite3_file* in(sqlite3_file* f) { return of(f)->inner(); }
 
-int xClose(sqlite3_file* f) { return in(f)->pMethods->xClose(in(f)); }
-int xRead(sqlite3_file* f, void* buf, int n, sqlite3_int64 at)
+// The real file's method `M`, first failing when `op` is to fail here.
+template <auto M, Op op = OpCount>
+struct Through;
+template <typename R, typename... A, R (*sqlite3_io_methods::*M)(sqlite3_file*, A...), Op op>
+struct Through<M, op>
 {
-    const int rc = fault(Read);
-    return rc != SQLITE_OK ? rc : in(f)->pMethods->xRead(in(f), buf, n, at);
-}
-int xWrite(sqlite3_file* f, const void* buf, int n, sqlite3_int64 at)
-{
-    const int rc = fault(Write);
-    return rc != SQLITE_OK ? rc : in(f)->pMethods->xWrite(in(f), buf, n, at);
-}
-int xTruncate(sqlite3_file* f, sqlite3_int64 size)
-{
-    const int rc = fault(Truncate);
-    return rc != SQLITE_OK ? rc : in(f)->pMethods->xTruncate(in(f), size);
-}
-int xSync(sqlite3_file* f, int flags)
-{
-    const int rc = fault(Sync);
-    return rc != SQLITE_OK ? rc : in(f)->pMethods->xSync(in(f), flags);
-}
-int xFileSize(sqlite3_file* f, sqlite3_int64* size) { return in(f)->pMethods->xFileSize(in(f), size); }
-int xLock(sqlite3_file* f, int level)
-{
-    const int rc = fault(Lock);
-    return rc != SQLITE_OK ? rc : in(f)->pMethods->xLock(in(f), level);
-}
-int xUnlock(sqlite3_file* f, int level) { return in(f)->pMethods->xUnlock(in(f), level); }
-int xCheckReservedLock(sqlite3_file* f, int* out) { return in(f)->pMethods->xCheckReservedLock(in(f), out); }
-int xFileControl(sqlite3_file* f, int op, void* arg) { return in(f)->pMethods->xFileControl(in(f), op, arg); }
-int xSectorSize(sqlite3_file* f) { return in(f)->pMethods->xSectorSize(in(f)); }
-int xDeviceCharacteristics(sqlite3_file* f) { return in(f)->pMethods->xDeviceCharacteristics(in(f)); }
-int xShmMap(sqlite3_file* f, int i, int size, int extend, void volatile** p)
-{
-    return in(f)->pMethods->xShmMap(in(f), i, size, extend, p);
-}
-int xShmLock(sqlite3_file* f, int offset, int n, int flags) { return in(f)->pMethods->xShmLock(in(f), offset, n, flags); }
-void xShmBarrier(sqlite3_file* f) { in(f)->pMethods->xShmBarrier(in(f)); }
-int xShmUnmap(sqlite3_file* f, int del) { return in(f)->pMethods->xShmUnmap(in(f), del); }
+    static R call(sqlite3_file* f, A... args)
+    {
+        if constexpr (op != OpCount) {
+            if (const int rc = fault(op); rc != SQLITE_OK)
+                return rc;
+        }
+        return (in(f)->pMethods->*M)(in(f), args...);
+    }
+};
+
 // No memory mapping: every page goes through xRead.
 int xFetch(sqlite3_file*, sqlite3_int64, int, void** p)
 {
@@ -88,9 +65,14 @@ int xFetch(sqlite3_file*, sqlite3_int64, int, void** p)
 }
 int xUnfetch(sqlite3_file*, sqlite3_int64, void*) { return SQLITE_OK; }
 
-const sqlite3_io_methods methods = {3, xClose, xRead, xWrite, xTruncate, xSync, xFileSize, xLock, xUnlock,
-                                    xCheckReservedLock, xFileControl, xSectorSize, xDeviceCharacteristics,
-                                    xShmMap, xShmLock, xShmBarrier, xShmUnmap, xFetch, xUnfetch};
+using M = sqlite3_io_methods;
+const sqlite3_io_methods methods = {
+    3, Through<&M::xClose>::call, Through<&M::xRead, Read>::call, Through<&M::xWrite, Write>::call,
+    Through<&M::xTruncate, Truncate>::call, Through<&M::xSync, Sync>::call, Through<&M::xFileSize>::call,
+    Through<&M::xLock, Lock>::call, Through<&M::xUnlock>::call, Through<&M::xCheckReservedLock>::call,
+    Through<&M::xFileControl>::call, Through<&M::xSectorSize>::call, Through<&M::xDeviceCharacteristics>::call,
+    Through<&M::xShmMap>::call, Through<&M::xShmLock>::call, Through<&M::xShmBarrier>::call,
+    Through<&M::xShmUnmap>::call, xFetch, xUnfetch};
 
 int xOpen(sqlite3_vfs*, const char* name, sqlite3_file* f, int flags, int* outFlags)
 {

@@ -105,52 +105,46 @@ private slots:
     {
         int tried = 0;
         int refused = 0;
+        // A bad file: its name, how it is made, and whether it must be refused.
+        struct Bad { QString name; std::function<void()> make; bool refused; };
         for (const Dataset& d : Datasets) {
             const QString folder = TestEnvironment::freshFolder(QStringLiteral("bad"));
             const QString path = folder + QLatin1Char('/') + d.file;
             const QByteArray sound = soundDataset(d, path);
-            QList<std::pair<QString, QByteArray>> corpus = {
-                {"zero length", QByteArray()},
-                {"text file", "Dear colleagues,\nthe calendar has moved.\n"}};
+            const auto written = [&path](const QString& name, const QByteArray& bytes) {
+                return Bad{name, [&path, bytes] { QVERIFY(TestFile::write(path, bytes)); }, false};
+            };
+            QList<Bad> corpus = {written("zero length", QByteArray()),
+                                 written("text file", "Dear colleagues,\nthe calendar has moved.\n")};
             for (qsizetype at : {1, 100, 4096, 4097})
                 if (at < sound.size())
-                    corpus.append({"truncated at " + QString::number(at), sound.left(at)});
+                    corpus << written("truncated at " + QString::number(at), sound.left(at));
             for (qsizetype at = 0; at < sound.size(); at += at < 100 ? 9 : 1013) {
                 QByteArray flipped = sound;
                 flipped[at] = char(flipped[at] ^ 0xA5);
-                corpus.append({"byte flipped at " + QString::number(at), flipped});
-            }
-            for (const auto& [name, bytes] : corpus) {
-                QVERIFY(TestFile::write(path, bytes));
-                const QByteArray before = checksum(path);
-                const int code = use(d, path);
-                ++tried;
-                const QString what = d.file + ", " + name + ": code " + QString::number(code);
-                QVERIFY2(code == IsamOk || ClearCodes.contains(code), qPrintable(what));
-                refused += code != IsamOk;
-                if (code != IsamOk)
-                    QVERIFY2(checksum(path) == before, qPrintable(what + ", file written"));
+                corpus << written("byte flipped at " + QString::number(at), flipped);
             }
             // The rest cannot pass for sound.
             const Dataset& other = Datasets[(&d - Datasets + 1) % 4];
-            const std::pair<const char*, std::function<void()>> made[] = {
-                {"another dataset's layout", [&] { soundDataset(other, path); }},
-                {"another program's database", [&] { sql(path, "CREATE TABLE t(x); INSERT INTO t VALUES(1);"); }},
-                {"record of the wrong size", [&] {
-                     soundDataset(d, path);
-                     sql(path, "UPDATE records SET data = x'00112233' WHERE pk = '0000000007'");
-                 }},
-                {"folder in place of the file", [&] { QDir().mkpath(path); }}};
-            for (const auto& [name, make] : made) {
+            corpus << Bad{"another dataset's layout", [&] { soundDataset(other, path); }, true}
+                   << Bad{"another program's database",
+                          [&] { sql(path, "CREATE TABLE t(x); INSERT INTO t VALUES(1);"); }, true}
+                   << Bad{"record of the wrong size", [&] {
+                              soundDataset(d, path);
+                              sql(path, "UPDATE records SET data = x'00112233' WHERE pk = '0000000007'");
+                          }, true}
+                   << Bad{"folder in place of the file", [&] { QDir().mkpath(path); }, true};
+            for (const Bad& bad : corpus) {
                 QFile::remove(path);
-                make();
+                bad.make();
                 const QByteArray before = checksum(path);
                 const int code = use(d, path);
                 ++tried;
-                ++refused;
-                const QString what = d.file + ", " + QString::fromLatin1(name) + ": code " + QString::number(code);
-                QVERIFY2(ClearCodes.contains(code), qPrintable(what));
-                QCOMPARE(checksum(path), before);
+                refused += code != IsamOk;
+                const QString what = d.file + ", " + bad.name + ": code " + QString::number(code);
+                QVERIFY2(ClearCodes.contains(code) || (code == IsamOk && !bad.refused), qPrintable(what));
+                if (code != IsamOk)
+                    QVERIFY2(checksum(path) == before, qPrintable(what + ", file written"));
             }
         }
         qInfo("bad files tried: %d, refused: %d", tried, refused);

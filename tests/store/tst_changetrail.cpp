@@ -8,9 +8,7 @@
 #include "AlarmRecord.h"
 #include "CategoryRecord.h"
 #include "DayEntryRecord.h"
-#include "EQuorla.h"
 #include "HolderNoteRecord.h"
-#include "TIsamEngine.h"
 #include "PostgresCluster.h"
 #include "QuorlaTest.h"
 #include "TestFile.h"
@@ -38,6 +36,7 @@
 #include <algorithm>
 #include <functional>
 #include <memory>
+#include <numeric>
 #include <optional>
 
 namespace {
@@ -398,10 +397,7 @@ private slots:
         for (qsizetype i = 0; i < removedPerPoll.size(); ++i)
             removed << o.db->Trail().Prune();
         QCOMPARE(removed, removedPerPoll);
-        int total = 0;
-        for (int n : removed)
-            total += n;
-        QCOMPARE(o.latest().size(), before - total);
+        QCOMPARE(o.latest().size(), before - std::accumulate(removed.begin(), removed.end(), 0));
         for (const TChangeTrail::TEntry& e : o.latest())
             QVERIFY(RecordKey::parse(e.when) >= RecordKey::parse(keyAt(0, -(daysKept > 0 ? daysKept : 365))));
     }

@@ -17,11 +17,7 @@
 #include <memory>
 #include <optional>
 
-#include <unistd.h>
-
 namespace {
-
-const QString Entry2 = QStringLiteral("0000000002");
 
 // A new entry "before" for users 1 to `users`, each with an alarm at 1000.
 QString newEntry(TEventWriter& writer, AlarmRecord& alarm, int users = 2)
@@ -212,7 +208,7 @@ private slots:
         newEntry(*writer, shown);
         const QString key = db->Alarms().CurrentKey();
         AlarmRecord other = shown;
-        other.setDayEntryKey(Entry2);
+        other.setDayEntryKey(QStringLiteral("0000000002"));
         QVERIFY(db->Alarms().Delete(key) && db->Alarms().Insert(other.bytes(), key));
 
         const TEventWriter::Result result = snooze ? writer->snoozeAlarm(key, shown, QStringLiteral("0000002000"))

@@ -9,7 +9,6 @@
 #include "RecordKey.h"
 #include "TXIsamFile.h"
 
-#include <QCoreApplication>
 #include <QFile>
 
 #include <sqlite3.h>

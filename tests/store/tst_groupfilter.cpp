@@ -10,19 +10,17 @@ class tst_GroupFilter : public QObject
     Q_OBJECT
 
 private slots:
+    // A group is read from its stored text and written back the same.
     void groupText_data()
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("name");
         QTest::addColumn<QStringList>("members");
-        QTest::addColumn<QString>("written");
-        QTest::newRow("empty slot") << "," << "" << QStringList{} << ",";
-        QTest::newRow("name and two members") << "Sales,0000000002,0000000005" << "Sales"
-                                              << QStringList{"0000000002", "0000000005"}
-                                              << "Sales,0000000002,0000000005";
-        QTest::newRow("name without members") << "Board," << "Board" << QStringList{} << "Board,";
-        QTest::newRow("quoted item") << "\"Night, shift\",0000000001" << "Night, shift" << QStringList{"0000000001"}
-                                     << "\"Night, shift\",0000000001";
+        QTest::newRow("empty slot") << "," << "" << QStringList{};
+        QTest::newRow("name and two members")
+            << "Sales,0000000002,0000000005" << "Sales" << QStringList{"0000000002", "0000000005"};
+        QTest::newRow("name without members") << "Board," << "Board" << QStringList{};
+        QTest::newRow("quoted item") << "\"Night, shift\",0000000001" << "Night, shift" << QStringList{"0000000001"};
     }
 
     void groupText()
@@ -35,7 +33,7 @@ private slots:
         g.SetFromText(text);
         QTEST(g.Name, "name");
         QCOMPARE(g.Members, members);
-        QTEST(g.AsText(), "written");
+        QCOMPARE(g.AsText(), text);
         for (const QString& m : members)
             QVERIFY(g.Contains(m));
         QVERIFY(!g.Contains(QStringLiteral("0000000009")));

@@ -30,8 +30,6 @@
 
 #include <memory>
 
-#include <unistd.h>
-
 using Kind = TPersonServices::MessageKind;
 using Answer = TPersonServices::MessageAnswer;
 
