@@ -28,6 +28,8 @@ class tst_Event : public QObject
     Q_OBJECT
 
 private slots:
+    void init() { services_ = std::make_unique<TScriptedServices>(); }
+    void cleanup() { services_.reset(); }
     void initTestCase()
     {
         db = database(QStringLiteral("event"));
@@ -63,9 +65,8 @@ private slots:
         QFETCH(QString, owner);
         QFETCH(QStringList, mail);
         QFETCH(QString, noMail);
-        TScriptedServices services;
         if (!noMail.isEmpty())
-            services.setMailAvailability({TDesktopServices::Outcome::NotAvailable, noMail});
+            services_->setMailAvailability({TDesktopServices::Outcome::NotAvailable, noMail});
         DayEntryRecord e = entry(assignees, user(21), flags);
         e.setOwnerKey(owner == "ERR" ? RecordKey::format(777) : user(2));
         QCOMPARE(run(e, [&](QWidget* w) {
@@ -81,7 +82,7 @@ private slots:
                  1);
         QTEST(e.StartTime(), "saved");
         // The editor only prepares the message; it goes once the event is stored.
-        QVERIFY(services.mails().isEmpty());
+        QVERIFY(services_->mails().isEmpty());
         const TDesktopServices::MailMessage& prepared = frm.Mail();
         QCOMPARE(prepared.recipients, mail.mid(0, mail.size() - 1));
         if (mail.isEmpty())
@@ -112,9 +113,8 @@ private slots:
         QFETCH(QStringList, assignees);
         QFETCH(int, ticked);
         QFETCH(QString, message);
-        TScriptedServices services;
         if (!message.isEmpty())
-            services.expectMessage(ticked ? Kind::Error : Kind::Confirmation, message, ticked ? Answer::Ok : Answer::No);
+            services_->expectMessage(ticked ? Kind::Error : Kind::Confirmation, message, ticked ? Answer::Ok : Answer::No);
         DayEntryRecord e = entry(assignees, category);
         const DayEntryRecord before = e;
         const int result = run(e, [&](QWidget* w) {
@@ -129,7 +129,6 @@ private slots:
     }
     void controlsFollowTheUser()
     {
-        TScriptedServices services;
         DayEntryRecord e = entry({user(2)}, RecordKey::format(0));
         e.setDescription(QString());
         alarm.setFlags(1);
@@ -170,7 +169,6 @@ private slots:
     // event's own records: tst_changetrail.)
     void historyInOrder()
     {
-        TScriptedServices services;
         db->SetActingUser(user(3));
         DayEntryRecord e = entry({user(2)});
         alarm.clear();
@@ -180,12 +178,8 @@ private slots:
             click(w, "btnCancel");
         });
         QVERIFY(!enabledForNew);
-        services.setNow(QDateTime(QDate(2024, 3, 1), QTime(10, 0)));
-        TRecurrenceRule rule;
-        rule.setStart(QDate(2024, 3, 4));
-        rule.setTime(QTime(10, 0));
-        rule.setFrequency(TRecurrenceRule::Frequency::Weekly);
-        rule.setCount(2);
+        services_->setNow(QDateTime(QDate(2024, 3, 1), QTime(10, 0)));
+        const auto rule = *TRecurrenceRule::FromRRule("FREQ=WEEKLY;COUNT=2", QDate(2024, 3, 4), QTime(10, 0));
         SeriesRecord weekly;
         weekly.initialise();
         weekly.setOwnerKey(user(2));
@@ -195,16 +189,29 @@ private slots:
         TSeriesWriter series(*db);
         const QString seriesKey = series.Create(weekly, QDate(2024, 3, 1)).seriesKey;
         const QString first = series.Links(seriesKey).first().second.EntryKey();
-        services.setNow(QDateTime(QDate(2024, 3, 1), QTime(10, 15)));
+        services_->setNow(QDateTime(QDate(2024, 3, 1), QTime(10, 15)));
         DayEntryRecord occurrence;
         QVERIFY(db->DayEntries().GetEqual(occurrence.bytes(), 0, first));
         occurrence.setDescription(QStringLiteral("Stand-up, moved"));
         QCOMPARE(TEventWriter(*db).updateEntryWithAlarms(first, occurrence, alarm, QString()), TEventWriter::Result::Done);
-        services.setNow(QDateTime(QDate(2024, 3, 1), QTime(10, 30)));
+        services_->setNow(QDateTime(QDate(2024, 3, 1), QTime(10, 30)));
         weekly.setDescription(QStringLiteral("Daily stand-up"));
         series.Change(seriesKey, TSeriesWriter::Scope::All, rule.Start(), weekly, QDate(2024, 3, 1),
                       TSeriesWriter::HeldOccurrences::Leave);
-        QCOMPARE(history(e, first), (QStringList{
+        // What History lists for the occurrence.
+        QStringList shown;
+        frm.SetEntryKey(first);
+        run(e, [&](QWidget* w) {
+            whenModal([&](QWidget* h) {
+                for (int row = 0; row < child<QListWidget>(h, "lstHistory")->count(); ++row)
+                    shown << child<QListWidget>(h, "lstHistory")->item(row)->text();
+                click(h, "btnClose");
+            });
+            click(w, "btnHistory");
+            click(w, "btnCancel");
+        }, true);
+        frm.SetEntryKey(QString());
+        QCOMPARE(shown, (QStringList{
             "01/03/24 10:00  U03 on ws-test: Repeating event added: “Stand-up”, Every Monday at 10:00, 2 times; "
             "2 occurrences made",
             "01/03/24 10:15  U03 on ws-test: Event changed: description “Stand-up, moved”",
@@ -217,7 +224,6 @@ private slots:
     // opened with.
     void alarmOffersTheEditorsTime()
     {
-        TScriptedServices services;
         cfg.Groups[0].SetFromText(QStringLiteral("Team,") + user(3));
         DayEntryRecord e = entry({});
         alarm.setFlags(0);
@@ -277,9 +283,8 @@ private slots:
         QFETCH(QString, end);
         QFETCH(QString, summary);
         QFETCH(QString, refusal);
-        TScriptedServices services;
         if (!refusal.isEmpty())
-            services.expectMessage(Kind::Warning, refusal, Answer::Ok);
+            services_->expectMessage(Kind::Warning, refusal, Answer::Ok);
         DayEntryRecord e = entry({user(2)});
         const DayEntryRecord before = e;
         alarm.setFlags(0);
@@ -324,13 +329,8 @@ private slots:
     // repeating; the next event shows none again.
     void repeatShownUnchangeable()
     {
-        TScriptedServices services;
-        TRecurrenceRule rule;
-        rule.setStart(QDate(2024, 3, 4));
-        rule.setTime(QTime(10, 5));
-        rule.setFrequency(TRecurrenceRule::Frequency::Monthly);
-        rule.setMonthlyWeek(1);
-        rule.setCount(5);
+        const auto rule
+            = *TRecurrenceRule::FromRRule("FREQ=MONTHLY;BYDAY=1MO;COUNT=5", QDate(2024, 3, 4), QTime(10, 5));
         frm.SetRepeat(rule, false);
         DayEntryRecord e = entry({user(2)});
         QStringList seen;
@@ -373,24 +373,7 @@ private:
         return frm.Execute(isEdit, e, alarm, *db, user(2), cfg);
     }
 
-    // The lines History lists for the stored event `key`.
-    QStringList history(DayEntryRecord& e, const QString& key)
-    {
-        QStringList shown;
-        frm.SetEntryKey(key);
-        run(e, [&](QWidget* w) {
-            whenModal([&](QWidget* h) {
-                for (int row = 0; row < child<QListWidget>(h, "lstHistory")->count(); ++row)
-                    shown << child<QListWidget>(h, "lstHistory")->item(row)->text();
-                click(h, "btnClose");
-            });
-            click(w, "btnHistory");
-            click(w, "btnCancel");
-        }, true);
-        frm.SetEntryKey(QString());
-        return shown;
-    }
-
+    std::unique_ptr<TScriptedServices> services_;
     std::unique_ptr<TQuorlaDB> db;
     TDisplaySettings cfg;
     TfrmEvent frm{TScriptedServices::ofTest()};

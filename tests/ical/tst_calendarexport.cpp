@@ -18,7 +18,7 @@
 #include "TScriptedServices.h"
 #include "TSeriesWriter.h"
 #include "TestDatabase.h"
-#include "LibicalOccurrences.h"
+#include "IcalTestSupport.h"
 #include "UserRecord.h"
 
 #include <QDir>
@@ -78,17 +78,6 @@ QString addEntry(TQuorlaDB& db, const QString& when, const QString& description,
     alarm.setFlags(alarmAfter != 0 ? AlarmRecord::AlarmWanted : 0);
     alarm.setAlarmTime(RecordKey::format(start + alarmAfter));
     return TEventWriter(db).insertEntryWithAlarms(e, alarm);
-}
-
-TCalendarExport asBob(TQuorlaDB& db, const QByteArray& zone = {})
-{
-    TCalendarExport calendar;
-    calendar.StartDate = QDate(2027, 1, 1);
-    calendar.EndDate = QDate(2027, 11, 30);
-    calendar.Zone = zone;
-    calendar.CurrentUserKey = RecordKey::format(2);
-    db.Users().GetEqual(calendar.CurrentUser.bytes(), 0, calendar.CurrentUserKey);
-    return calendar;
 }
 
 QDate dayOfKey(const QString& dayKey)
@@ -191,6 +180,8 @@ class tst_CalendarExport : public QObject
     Q_OBJECT
 
 private slots:
+    void init() { services_ = std::make_unique<TScriptedServices>(); }
+    void cleanup() { services_.reset(); }
     // What Bob (no administrator) gets, read back by each reader: start |
     // duration | summary | description | categories | class | organizer |
     // attendees | alarm. Ann owns every entry; zone "" is the database's,
@@ -226,7 +217,7 @@ private slots:
                                            << "20270312T100000Z | 1800 | Doctor | - | Plain | PRIVATE" + ann + "Bob | -";
         QTest::newRow("UTC: private, not his: left out")
             << QByteArray() << "2027-03-12 11:00" << "Secret" << int(DayEntryRecord::Private) << 0 << QList{3} << 0 << "";
-        QTest::newRow("UTC: outside the range") << QByteArray() << "2027-12-01 00:00" << "Dec" << 0 << 0 << QList{2} << 0 << "";
+        QTest::newRow("UTC: outside the range") << QByteArray() << "2028-01-01 00:00" << "Dec" << 0 << 0 << QList{2} << 0 << "";
         QTest::newRow("Berlin: lines, commas, semicolons, quotes, backslash")
             << QByteArray("Europe/Berlin") << "2027-03-13 08:15" << "Lunch, \"Café\"; Straße\nsecond \\ line" << 0 << 0
             << QList<int>() << 0
@@ -257,12 +248,11 @@ private slots:
         QFETCH(QList<int>, assignees);
         QFETCH(int, alarmAfter);
         QFETCH(QString, expected);
-        TScriptedServices services;
-        services.setNow(QDateTime(QDate(2027, 2, 1), QTime(12, 0)));
+        services_->setNow(QDateTime(QDate(2027, 2, 1), QTime(12, 0)));
         auto db = makeDatabase(QStringLiteral("fields"));
         const QString key = addEntry(*db, when, description, flags, category, 1, assignees, alarmAfter);
         int count = -1;
-        const QByteArray text = asBob(*db, zone).Build(*db, &count);
+        const QByteArray text = exportOf(*db, 2, zone).Build(*db, &count);
         QCOMPARE(count, expected.isEmpty() ? 0 : 1);
         QVERIFY2(!text.contains("METHOD") && !text.contains("freeassociation"), text.constData());
         const QHash<QString, QString> found = libicalEvents(text);
@@ -296,9 +286,8 @@ private slots:
     {
         QFETCH(QByteArray, zone);
         QFETCH(QDate, to);
-        TScriptedServices services;
         auto db = makeDatabase(QStringLiteral("observances"));
-        TCalendarExport calendar = asBob(*db, zone);
+        TCalendarExport calendar = exportOf(*db, 2, zone);
         calendar.EndDate = to;
         icalcomponent* parsed = icalparser_parse_string(calendar.Build(*db).constData());
         icalcomponent* timezone = icalcomponent_get_first_component(parsed, ICAL_VTIMEZONE_COMPONENT);
@@ -306,8 +295,7 @@ private slots:
         QCOMPARE(QByteArray(icalproperty_get_tzid(icalcomponent_get_first_property(timezone, ICAL_TZID_PROPERTY))), zone);
         QStringList found;
         const auto offset = [](int seconds) {
-            return QStringLiteral("%1%2%3").arg(seconds < 0 ? '-' : '+').arg(qAbs(seconds) / 3600, 2, 10, QChar('0'))
-                .arg(qAbs(seconds) % 3600 / 60, 2, 10, QChar('0'));
+            return QString::asprintf("%c%02d%02d", seconds < 0 ? '-' : '+', qAbs(seconds) / 3600, qAbs(seconds) % 3600 / 60);
         };
         for (icalcomponent* o = icalcomponent_get_first_component(timezone, ICAL_ANY_COMPONENT); o;
              o = icalcomponent_get_next_component(timezone, ICAL_ANY_COMPONENT)) {
@@ -324,15 +312,14 @@ private slots:
     // with the same key gets another.
     void uids()
     {
-        TScriptedServices services;
         auto one = makeDatabase(QStringLiteral("one"));
         addEntry(*one, QStringLiteral("2027-03-10 09:30"), QStringLiteral("A"), 0, 0, 1, {2}, 0);
-        const QStringList first = libicalEvents(asBob(*one).Build(*one)).keys();
-        QCOMPARE(libicalEvents(asBob(*one).Build(*one)).keys(), first);
+        const QStringList first = libicalEvents(exportOf(*one, 2, {}).Build(*one)).keys();
+        QCOMPARE(libicalEvents(exportOf(*one, 2, {}).Build(*one)).keys(), first);
         one.reset();
         auto two = makeDatabase(QStringLiteral("two"));
         addEntry(*two, QStringLiteral("2027-03-10 09:30"), QStringLiteral("A"), 0, 0, 1, {2}, 0);
-        const QStringList second = libicalEvents(asBob(*two).Build(*two)).keys();
+        const QStringList second = libicalEvents(exportOf(*two, 2, {}).Build(*two)).keys();
         QCOMPARE(second.size(), 1);
         QVERIFY(second != first);
     }
@@ -341,15 +328,14 @@ private slots:
     // time of the office, and SEQUENCE counts its changes.
     void changesFromTrail()
     {
-        TScriptedServices services;
-        services.setNow(QDateTime(QDate(2027, 2, 1), QTime(8, 15)));
+        services_->setNow(QDateTime(QDate(2027, 2, 1), QTime(8, 15)));
         auto db = makeDatabase(QStringLiteral("trail"));
         const QString key = addEntry(*db, QStringLiteral("2027-03-10 09:30"), QStringLiteral("A"), 0, 0, 1, {2}, 0);
-        services.setNow(QDateTime(QDate(2027, 2, 2), QTime(10, 0)));
+        services_->setNow(QDateTime(QDate(2027, 2, 2), QTime(10, 0)));
         addEntry(*db, QStringLiteral("2027-03-11 09:30"), QStringLiteral("B"), 0, 0, 1, {2}, 0);
         // Each event's own LAST-MODIFIED and SEQUENCE, in start order, from one trail read.
         const auto changes = [&](const QByteArray& zone) {
-            TCalendarExport calendar = asBob(*db, zone);
+            TCalendarExport calendar = exportOf(*db, 2, zone);
             calendar.Changes = TCalendarExport::FromTrail(db->Trail());
             icalcomponent* parsed = icalparser_parse_string(calendar.Build(*db).constData());
             QStringList texts;
@@ -366,12 +352,10 @@ private slots:
         QCOMPARE(changes("Europe/Berlin"), QStringLiteral("20270201T071500Z 0, 20270202T090000Z 0"));
         TEventWriter writer(*db);
         for (const int day : {3, 4}) {
-            services.setNow(QDateTime(QDate(2027, 2, day), QTime(17, 40)));
-            std::optional<TRecordLock> lock;
+            services_->setNow(QDateTime(QDate(2027, 2, day), QTime(17, 40)));
             DayEntryRecord entry;
             AlarmRecord alarm;
-            bool hadAlarm = false;
-            QCOMPARE(writer.openEntry(key, lock, entry, alarm, hadAlarm), TEventWriter::Result::Done);
+            QVERIFY(db->DayEntries().GetEqual(entry.bytes(), 0, key));
             entry.setDescription(QStringLiteral("B%1").arg(day));
             QCOMPARE(writer.updateEntryWithAlarms(key, entry, alarm, QString()), TEventWriter::Result::Done);
         }
@@ -406,7 +390,6 @@ private slots:
         QFETCH(QStringList, arguments);
         QFETCH(int, status);
         QFETCH(QString, said);
-        TScriptedServices services;
         auto db = makeDatabase(QStringLiteral("tool"));
         addEntry(*db, QStringLiteral("2027-03-10 09:30"), QStringLiteral("A"), 0, 0, 1, {2}, 0);
         db->SetOfficeZone("America/New_York");
@@ -459,7 +442,6 @@ private slots:
         QFETCH(QString, rrule);
         QFETCH(QDate, start);
         QFETCH(QTime, time);
-        TScriptedServices services;
         auto db = makeDatabase(QStringLiteral("series"));
         addEntry(*db, QStringLiteral("2027-03-02 10:00"), QStringLiteral("Alone"), 0, 0, 1, {2}, 0);
         SeriesRecord s;
@@ -506,8 +488,7 @@ private slots:
         }
         expected.sort();
 
-        TCalendarExport calendar = asBob(*db, zone);
-        calendar.EndDate = QDate(2027, 12, 31);
+        TCalendarExport calendar = exportOf(*db, 2, zone);
         int count = 0;
         const QByteArray text = calendar.Build(*db, &count);
         QCOMPARE(count, 3); // the plain entry, the series, its exception
@@ -530,7 +511,6 @@ private slots:
     // reading it: every read is one whole calendar.
     void feedAlwaysWhole()
     {
-        TScriptedServices services;
         auto db = makeDatabase(QStringLiteral("feed"));
         for (int day = 1; day <= 28; ++day)
             addEntry(*db, QStringLiteral("2027-03-%1 09:00").arg(day, 2, 10, QLatin1Char('0')), QString(200, u'x'), 0, 0,
@@ -558,6 +538,9 @@ private slots:
         QVERIFY(reads > 1);
         QVERIFY((sizes - QSet<int>{5, 28}).isEmpty());
     }
+
+private:
+    std::unique_ptr<TScriptedServices> services_;
 };
 
 QUORLA_TEST_CORE_MAIN(tst_CalendarExport)

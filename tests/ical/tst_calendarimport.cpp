@@ -6,7 +6,7 @@
 
 #include "AlarmRecord.h"
 #include "DayEntryRecord.h"
-#include "LibicalOccurrences.h"
+#include "IcalTestSupport.h"
 #include "PostgresCluster.h"
 #include "QuorlaTest.h"
 #include "TestFile.h"
@@ -97,28 +97,13 @@ TCalendarImport::TOutcome importAs(TQuorlaDB& db, int user, const QByteArray& te
     return import.Import(text, QStringLiteral("test.ics"));
 }
 
-QByteArray exportAs(TQuorlaDB& db, int user)
+template <class Record>
+int countOf(TXIsamFile& dataset)
 {
-    TCalendarExport out;
-    out.StartDate = QDate(2027, 1, 1);
-    out.EndDate = QDate(2027, 12, 31);
-    out.Zone = Office;
-    out.CurrentUserKey = RecordKey::format(user);
-    db.Users().GetEqual(out.CurrentUser.bytes(), 0, out.CurrentUserKey);
-    return out.Build(db);
-}
-
-int countOf(TXIsamFile& dataset, std::span<char> record)
-{
+    Record record;
     int n = 0;
-    TLookup::Each(dataset, record, [&n](const QString&) { ++n; });
+    TLookup::Each(dataset, record.bytes(), [&n](const QString&) { ++n; });
     return n;
-}
-
-int entries(TQuorlaDB& db)
-{
-    DayEntryRecord e;
-    return countOf(db.DayEntries(), e.bytes());
 }
 
 QStringList reasons(const QList<TCalendarImport::TNote>& notes)
@@ -212,18 +197,16 @@ private slots:
         const auto first = importAs(*db, 2, text);
         QVERIFY2(first.skipped.isEmpty(), qPrintable(reasons(first.skipped).join('\n')));
         TSeriesWriter(*db).Extend(QDate(2029, 1, 1), 1000);
-        QCOMPARE(entries(*db), expected.size());
-        QCOMPARE(libicalOccurrences(exportAs(*db, 2)), expected);
-        AlarmRecord alarm;
-        QTEST(countOf(db->Alarms(), alarm.bytes()), "alarms");
+        QCOMPARE(countOf<DayEntryRecord>(db->DayEntries()), expected.size());
+        QCOMPARE(libicalOccurrences(exportOf(*db, 2, Office).Build(*db)), expected);
+        QTEST(countOf<AlarmRecord>(db->Alarms()), "alarms");
         // Again: updated, nothing doubled.
-        const int made = entries(*db);
         const auto second = importAs(*db, 2, text);
         QCOMPARE(second.added, 0);
         QCOMPARE(second.updated, first.added + first.updated);
-        QCOMPARE(entries(*db), made);
-        QTEST(countOf(db->Alarms(), alarm.bytes()), "alarms");
-        QCOMPARE(libicalOccurrences(exportAs(*db, 2)), expected);
+        QCOMPARE(countOf<DayEntryRecord>(db->DayEntries()), expected.size());
+        QTEST(countOf<AlarmRecord>(db->Alarms()), "alarms");
+        QCOMPARE(libicalOccurrences(exportOf(*db, 2, Office).Build(*db)), expected);
     }
 
     // A calendar changed since the last import: its events are changed in
@@ -240,8 +223,8 @@ private slots:
                      + vevent("c2", "DTSTART:20270302T100000Z\nSUMMARY:Now once\n")));
         QCOMPARE(again.added, 0);
         QCOMPARE(again.updated, 2);
-        QCOMPARE(entries(*db), 3);
-        QCOMPARE(libicalOccurrences(exportAs(*db, 2)),
+        QCOMPARE(countOf<DayEntryRecord>(db->DayEntries()), 3);
+        QCOMPARE(libicalOccurrences(exportOf(*db, 2, Office).Build(*db)),
                  (QStringList{"20270301T110000Z | Now twice", "20270302T100000Z | Now once",
                               "20270302T110000Z | Now twice"}));
     }
@@ -279,7 +262,7 @@ private slots:
         QTEST(reasons(outcome.skipped), "skipped");
         QTEST(reasons(outcome.remarks), "remarks");
         QCOMPARE(outcome.added, 2);
-        const QByteArray out = exportAs(*db, user);
+        const QByteArray out = exportOf(*db, user, Office).Build(*db);
         QCOMPARE(out.contains("CATEGORIES:Sales\\, North\r\n"), user == 1);
     }
 

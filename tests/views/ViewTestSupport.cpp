@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <functional>
 
 namespace ViewTest {
 
@@ -39,32 +38,21 @@ QImage shot(QWidget& widget)
     return widget.grab().toImage().convertToFormat(QImage::Format_ARGB32);
 }
 
-namespace {
-
-// Whether `box` of image equals the same box of what `draw` paints over background.
-bool matches(const QImage& image, QRect box, const QColor& background, const std::function<void(QPainter&)>& draw)
-{
-    QImage reference(image.size(), QImage::Format_ARGB32);
-    reference.fill(background);
-    {
-        QPainter painter(&reference);
-        draw(painter);
-    }
-    return box == box.intersected(image.rect()) && !box.isEmpty() && image.copy(box) == reference.copy(box);
-}
-
-} // namespace
-
 bool textAt(const QImage& image, QPoint topLeft, const TFont& font, const QString& text, const QColor& background,
             int height, int width)
 {
     const QFontMetrics metrics(font.font());
-    const QRect box(topLeft, QSize(width < 0 ? metrics.horizontalAdvance(text) : width, height));
-    return matches(image, box.intersected(image.rect()), background, [&](QPainter& painter) {
-        painter.setFont(font.font());
-        painter.setPen(font.qcolor());
-        painter.drawText(topLeft.x(), topLeft.y() + metrics.ascent(), text);
-    });
+    const QRect box = QRect(topLeft, QSize(width < 0 ? metrics.horizontalAdvance(text) : width, height))
+                          .intersected(image.rect());
+    // The same box of the text drawn over background alone.
+    QImage reference(image.size(), QImage::Format_ARGB32);
+    reference.fill(background);
+    QPainter painter(&reference);
+    painter.setFont(font.font());
+    painter.setPen(font.qcolor());
+    painter.drawText(topLeft.x(), topLeft.y() + metrics.ascent(), text);
+    painter.end();
+    return !box.isEmpty() && image.copy(box) == reference.copy(box);
 }
 
 namespace {
