@@ -19,7 +19,6 @@
 #include "TLookup.h"
 #include "TQuorlaDB.h"
 #include "TRecordLock.h"
-#include "THolderNotes.h"
 #include "TScriptedServices.h"
 #include "TServerRoles.h"
 #include "TUserWriter.h"
@@ -42,6 +41,8 @@ struct TAnswer
 };
 
 const QByteArray Calendar = "/dav/calendars/ANNA/default/";
+
+using THeaders = QList<QPair<QByteArray, QByteArray>>;
 
 QByteArray ics(const QByteArray& uid, const QByteArray& summary, const QByteArray& extra = QByteArray())
 {
@@ -87,11 +88,14 @@ private slots:
 
 private:
     TAnswer ask(const QString& user, const QByteArray& method, const QByteArray& path, const QByteArray& body = {},
-                const QList<QPair<QByteArray, QByteArray>>& headers = {});
+                const THeaders& headers = {});
     // With entry `key` open on a workstation, a PUT of `body` to `path` and
     // a DELETE of it are refused with 423 naming the holder, changing nothing.
     void refusedWhileOpen(const QString& key, const QByteArray& path, const QByteArray& body);
-    QString addEntry(const QString& owner, const QString& text, qint32 flags, const QString& start);
+    // An entry of `owner`'s at `start` (UTC); with `also` assigned too, both
+    // have an alarm at the start.
+    QString addEntry(const QString& owner, const QString& text, qint32 flags, const QString& start,
+                     const QString& also = {});
     // Every entry's key and bytes: what a refused request must leave as it was.
     QByteArray snapshot();
     // The trail's newest record (an empty one when there is none).
@@ -168,18 +172,23 @@ void TestDav::cleanupTestCase()
     boss_.reset();
 }
 
-QString TestDav::addEntry(const QString& owner, const QString& text, qint32 flags, const QString& start)
+QString TestDav::addEntry(const QString& owner, const QString& text, qint32 flags, const QString& start,
+                          const QString& also)
 {
     DayEntryRecord entry;
     boss_->InitDayEntryRecord(entry);
     entry.setOwnerKey(keys_[owner]);
-    entry.setAssigneeKeys({keys_[owner]});
+    entry.setAssigneeKeys(also.isEmpty() ? QStringList{keys_[owner]} : QStringList{keys_[owner], keys_[also]});
     entry.setDescription(text);
     entry.setFlags(flags);
     const QDateTime wall = QDateTime::fromString(start, Qt::ISODate);
     entry.setStartTime(RecordKey::format(QDateTime(wall.date(), wall.time(), Qt::UTC).toSecsSinceEpoch()));
     AlarmRecord alarm;
     boss_->InitAlarmRecord(alarm);
+    if (!also.isEmpty()) {
+        alarm.setFlags(AlarmRecord::AlarmWanted);
+        alarm.setAlarmTime(entry.StartTime());
+    }
     return TEventWriter(*boss_).insertEntryWithAlarms(entry, alarm);
 }
 
@@ -194,7 +203,7 @@ QByteArray TestDav::snapshot()
 }
 
 TAnswer TestDav::ask(const QString& user, const QByteArray& method, const QByteArray& path, const QByteArray& body,
-                     const QList<QPair<QByteArray, QByteArray>>& headers)
+                     const THeaders& headers)
 {
     QNetworkRequest request(QUrl(QStringLiteral("http://127.0.0.1:%1").arg(listener_->serverPort())
                                  + QString::fromUtf8(path)));
@@ -224,14 +233,14 @@ void TestDav::statuses_data()
     QTest::addColumn<QByteArray>("method");
     QTest::addColumn<QByteArray>("path");
     QTest::addColumn<QByteArray>("body");
-    QTest::addColumn<QByteArray>("header");
+    QTest::addColumn<THeaders>("headers");
     QTest::addColumn<int>("status");
     QTest::addColumn<QByteArray>("shown");
     QTest::addColumn<QByteArray>("hidden");
     const auto row = [](const char* name, const QString& user, const QByteArray& method, const QByteArray& path,
-                        const QByteArray& body, const QByteArray& header, int status, const QByteArray& shown = {},
+                        const QByteArray& body, const THeaders& headers, int status, const QByteArray& shown = {},
                         const QByteArray& hidden = {}) {
-        QTest::newRow(name) << user << method << path << body << header << status << shown << hidden;
+        QTest::newRow(name) << user << method << path << body << headers << status << shown << hidden;
     };
 
     const QString anna = QStringLiteral("ANNA:ANNAPW");
@@ -256,7 +265,7 @@ void TestDav::statuses_data()
     row("an administrator sees it", "BOSS:BOSSPW", "REPORT", boss, weekQuery(), {}, 207, "SUMMARY:Boss secret");
     row("GET another's private", anna, "GET", Calendar + "{secret}.ics", {}, {}, 404, {}, "Boss secret");
     row("listing hides it", anna, "PROPFIND", Calendar, "<d:propfind xmlns:d=\"DAV:\"><d:allprop/></d:propfind>",
-        "Depth: 1", 207, "{dentist}.ics", "{secret}.ics");
+        {{"Depth", "1"}}, 207, "{dentist}.ics", "{secret}.ics");
     row("malformed iCalendar", anna, "PUT", Calendar + "bad.ics", "BEGIN:VCARD\r\nEND:VCARD\r\n", {}, 400,
         "not an iCalendar");
     row("text over capacity", anna, "PUT", Calendar + "long.ics", ics("long", QByteArray(300, 'x')), {}, 422,
@@ -267,8 +276,9 @@ void TestDav::statuses_data()
         "may not add entries");
     row("another's entry", anna, "PUT", Calendar + "{public}.ics", valid, {}, 403, "may not change");
     row("another's delete", anna, "DELETE", Calendar + "{public}.ics", {}, {}, 403);
-    row("stale If-Match", anna, "PUT", Calendar + "{dentist}.ics", valid, "If-Match: \"0123\"", 412, "changed since");
-    row("If-None-Match on one there", anna, "PUT", Calendar + "{dentist}.ics", valid, "If-None-Match: *", 412);
+    row("stale If-Match", anna, "PUT", Calendar + "{dentist}.ics", valid, {{"If-Match", "\"0123\""}}, 412,
+        "changed since");
+    row("If-None-Match on one there", anna, "PUT", Calendar + "{dentist}.ics", valid, {{"If-None-Match", "*"}}, 412);
     row("delete what is not there", anna, "DELETE", Calendar + "9999999999.ics", {}, {}, 404);
     row("foreign sync token", anna, "REPORT", Calendar, syncQuery("http://x/1"), {}, 403, "valid-sync-token");
     row("huge body", anna, "PUT", Calendar + "huge.ics", ics("huge", QByteArray(2 * 1024 * 1024, 'x')), {}, 413);
@@ -280,7 +290,7 @@ void TestDav::statuses()
     QFETCH(QByteArray, method);
     QFETCH(QByteArray, path);
     QFETCH(QByteArray, body);
-    QFETCH(QByteArray, header);
+    QFETCH(THeaders, headers);
     QFETCH(int, status);
     QFETCH(QByteArray, shown);
     QFETCH(QByteArray, hidden);
@@ -290,9 +300,6 @@ void TestDav::statuses()
         shown.replace(mark, keys_[name].toLatin1());
         hidden.replace(mark, keys_[name].toLatin1());
     }
-    QList<QPair<QByteArray, QByteArray>> headers;
-    if (!header.isEmpty())
-        headers.append({header.left(header.indexOf(':')), header.mid(header.indexOf(':') + 1).trimmed()});
     const QByteArray before = snapshot();
     const TAnswer answer = ask(user, method, path, body, headers);
     QCOMPARE(answer.status, status);
@@ -311,9 +318,8 @@ void TestDav::roundTrip()
 {
     const QString anna = QStringLiteral("ANNA:ANNAPW");
     const auto tokenOf = [](const QByteArray& body) {
-        const QRegularExpressionMatch m = QRegularExpression(QStringLiteral("<d:sync-token>([^<]*)</d:sync-token>"))
-                                              .match(QString::fromUtf8(body));
-        return m.captured(1).toUtf8();
+        const QRegularExpression token(QStringLiteral("<d:sync-token>([^<]*)</d:sync-token>"));
+        return token.match(QString::fromUtf8(body)).captured(1).toUtf8();
     };
     const QByteArray token0 = tokenOf(ask(anna, "REPORT", Calendar, syncQuery(QByteArray())).body);
     QVERIFY(!token0.isEmpty());
@@ -346,18 +352,12 @@ void TestDav::roundTrip()
     QVERIFY2(synced.body.contains(object + "</d:href>"), synced.body.constData());
     QVERIFY(!synced.body.contains(keys_[QStringLiteral("public")].toLatin1()));
     const QByteArray token1 = tokenOf(synced.body);
-    {
-        TEventWriter events(*boss_);
-        std::optional<TRecordLock> lock;
-        DayEntryRecord entry;
-        AlarmRecord opened;
-        bool hadAlarm = false;
-        QCOMPARE(events.openEntry(keys_[QStringLiteral("public")], lock, entry, opened, hadAlarm),
-                 TEventWriter::Result::Done);
-        entry.setDescription(QStringLiteral("Team meeting, moved"));
-        QCOMPARE(events.updateEntryWithAlarms(keys_[QStringLiteral("public")], entry, opened, QString()),
-                 TEventWriter::Result::Done);
-    }
+    DayEntryRecord moved;
+    AlarmRecord none;
+    QVERIFY(boss_->DayEntries().GetEqual(moved.bytes(), 0, keys_[QStringLiteral("public")]));
+    moved.setDescription(QStringLiteral("Team meeting, moved"));
+    QCOMPARE(TEventWriter(*boss_).updateEntryWithAlarms(keys_[QStringLiteral("public")], moved, none, QString()),
+             TEventWriter::Result::Done);
     const TAnswer after = ask(anna, "REPORT", Calendar, syncQuery(token1));
     QVERIFY2(after.body.contains(keys_[QStringLiteral("public")].toLatin1() + ".ics"), after.body.constData());
     QVERIFY(!after.body.contains(object));
@@ -419,18 +419,9 @@ void TestDav::roundTrip()
 
     // Anna switched off her alarm of an entry Boss keeps his on: a VALARM
     // gives her one of her own again, and Boss's stays as it was.
-    DayEntryRecord shared;
-    boss_->InitDayEntryRecord(shared);
-    shared.setOwnerKey(keys_[QStringLiteral("ANNA")]);
-    shared.setAssigneeKeys({keys_[QStringLiteral("ANNA")], keys_[QStringLiteral("BOSS")]});
-    shared.setDescription(QStringLiteral("Review"));
-    shared.setStartTime(RecordKey::format(QDateTime(QDate(2027, 3, 2), QTime(10, 0), Qt::UTC).toSecsSinceEpoch()));
-    AlarmRecord ring;
-    boss_->InitAlarmRecord(ring);
-    ring.setFlags(AlarmRecord::AlarmWanted);
-    ring.setAlarmTime(shared.StartTime());
+    const QString sharedKey = addEntry("ANNA", "Review", 0, "2027-03-02T10:00:00", "BOSS");
     TEventWriter events(*boss_);
-    const QString sharedKey = events.insertEntryWithAlarms(shared, ring);
+    AlarmRecord ring;
     const auto alarmsOf = [&] {
         QStringList found;
         AlarmRecord one;

@@ -4,9 +4,6 @@
 #include <QPainter>
 #include <QWidget>
 
-#include <algorithm>
-#include <cstdlib>
-
 namespace ViewTest {
 
 DayEntryRecord entry(const QString& description, qint32 flags, const QString& start, const QStringList& assignees,
@@ -53,43 +50,6 @@ bool textAt(const QImage& image, QPoint topLeft, const TFont& font, const QStrin
     painter.drawText(topLeft.x(), topLeft.y() + metrics.ascent(), text);
     painter.end();
     return !box.isEmpty() && image.copy(box) == reference.copy(box);
-}
-
-namespace {
-
-// Whether p is background blended at least half-way towards colour: every
-// channel moved by about the same share of its distance.
-bool isInk(const QColor& p, const QColor& colour, const QColor& background)
-{
-    const int pc[3] = {p.red(), p.green(), p.blue()};
-    const int cc[3] = {colour.red(), colour.green(), colour.blue()};
-    const int bc[3] = {background.red(), background.green(), background.blue()};
-    double low = 1e9;
-    double high = -1e9;
-    for (int i = 0; i < 3; ++i) {
-        const int distance = cc[i] - bc[i];
-        if (std::abs(distance) < 32) {
-            if (std::abs(pc[i] - bc[i]) > 32)
-                return false;
-            continue;
-        }
-        const double share = double(pc[i] - bc[i]) / distance;
-        low = std::min(low, share);
-        high = std::max(high, share);
-    }
-    return low >= 0.5 && high - low < 0.25;
-}
-
-} // namespace
-
-int inkLeft(const QImage& image, const QRect& area, const QColor& colour, const QColor& background)
-{
-    const QRect box = area.intersected(image.rect());
-    for (int x = box.left(); x <= box.right(); ++x)
-        for (int y = box.top(); y <= box.bottom(); ++y)
-            if (isInk(image.pixelColor(x, y), colour, background))
-                return x;
-    return -1;
 }
 
 } // namespace ViewTest

@@ -36,10 +36,6 @@ QImage shot(QWidget& widget);
 bool textAt(const QImage& image, QPoint topLeft, const TFont& font, const QString& text, const QColor& background,
             int height = 14, int width = -1);
 
-// The leftmost column inside area holding a pixel at least half-way from
-// background to colour, or -1.
-int inkLeft(const QImage& image, const QRect& area, const QColor& colour, const QColor& background);
-
 // Hands `view` its own style as `change` leaves it.
 template <typename View, typename Change>
 void restyle(View& view, Change change) { TDisplayStyle s = view.Style(); change(s); view.setStyle(s); }
