@@ -20,16 +20,6 @@ DayEntryRecord entry(const QString& description, qint32 flags, const QString& st
     return record;
 }
 
-QString at(int hour, int minute)
-{
-    return QString::number(915148800 + hour * 3600 + minute * 60).rightJustified(10, QLatin1Char('0'));
-}
-
-QString dayKey(const QDate& date)
-{
-    return QString::number(date.startOfDay(Qt::UTC).toSecsSinceEpoch()).rightJustified(10, QLatin1Char('0'));
-}
-
 QImage shot(QWidget& widget)
 {
     return widget.grab().toImage().convertToFormat(QImage::Format_ARGB32);
