@@ -289,7 +289,8 @@ private slots:
         QCOMPARE(QByteArray(icalproperty_get_tzid(icalcomponent_get_first_property(timezone, ICAL_TZID_PROPERTY))), zone);
         QStringList found;
         const auto offset = [](int seconds) {
-            return QString::asprintf("%c%02d%02d", seconds < 0 ? '-' : '+', qAbs(seconds) / 3600, qAbs(seconds) % 3600 / 60);
+            return QString::asprintf("%c%02d%02d", seconds < 0 ? '-' : '+', qAbs(seconds) / 3600,
+                                     qAbs(seconds) % 3600 / 60);
         };
         for (icalcomponent* o = icalcomponent_get_first_component(timezone, ICAL_ANY_COMPONENT); o;
              o = icalcomponent_get_next_component(timezone, ICAL_ANY_COMPONENT)) {

@@ -110,7 +110,8 @@ private slots:
         const QRect row = t.item(0);
         QVERIFY(textAt(image, row.topLeft() + QPoint(1, 1), t.list.Style().TimeFont, shown, t.background(), 12));
         const int column = t.list.TimeColumn();
-        QVERIFY(textAt(image, row.topLeft() + QPoint(column, 1), t.list.Style().DescriptionFont, "Plan", t.background()));
+        QVERIFY(textAt(image, row.topLeft() + QPoint(column, 1), t.list.Style().DescriptionFont, "Plan",
+                       t.background()));
         QVERIFY(column >= 1 + t.advance(t.list.Style().TimeFont, shown) + 3);
         QVERIFY(t.errors.isEmpty());
     }
