@@ -70,12 +70,12 @@ TDavReply locked(const QString& holder)
 // The answers every writing method gives in the same words.
 TDavReply noSuchEvent()
 {
-    return noSuchEvent();
+    return TDavReply::Text(404, QStringLiteral("There is no such event."));
 }
 
 TDavReply changedSince()
 {
-    return changedSince();
+    return TDavReply::Text(412, QStringLiteral("The event was changed since it was read."));
 }
 
 TDavReply notStored(const QString& reason)
@@ -85,7 +85,7 @@ TDavReply notStored(const QString& reason)
 
 // A write done: `status` (201 or 204), with the object's new ETag when it is
 // still readable.
-TDavReply written(int status, const QByteArray& etag = {})
+TDavReply done(int status, const QByteArray& etag = {})
 {
     TDavReply reply;
     reply.status = status;
@@ -1042,16 +1042,16 @@ TDavReply TDavCalendar::put(const TDavRequest& request, const TTarget& target)
             alarms_.reset();
             SeriesRecord series;
             if (readSeriesVisible(made.TargetKey(), series))
-                return written(201, seriesEtag(made.TargetKey(), series));
+                return done(201, seriesEtag(made.TargetKey(), series));
         } else if (map && made.kind() == ImportRecord::Kind::Entry) {
             names_.Remember(event.uid, target.name, made.TargetKey());
             uids_.reset();
             someUids_.clear();
             alarms_.reset();
             if (readVisible(made.TargetKey(), entry))
-                return written(201, etagOf(entry, made.TargetKey()));
+                return done(201, etagOf(entry, made.TargetKey()));
         }
-        return written(201);
+        return done(201);
     }
     return update(key, entry, event);
 }
@@ -1147,7 +1147,7 @@ TDavReply TDavCalendar::update(const QString& key, DayEntryRecord& entry, const 
     }
     alarms_.reset();
     DayEntryRecord stored;
-    return written(204, readVisible(key, stored) ? etagOf(stored, key) : QByteArray());
+    return done(204, readVisible(key, stored) ? etagOf(stored, key) : QByteArray());
 }
 
 TDavReply TDavCalendar::putSeries(const TDavRequest& request, const QString& seriesKey)
@@ -1207,7 +1207,7 @@ TDavReply TDavCalendar::putSeries(const TDavRequest& request, const QString& ser
         return locked(outcome.holder);
     if (!outcome.skipped.isEmpty())
         return notStored(outcome.skipped.first().reason);
-    return written(204, readSeriesVisible(seriesKey, series) ? seriesEtag(seriesKey, series) : QByteArray());
+    return done(204, readSeriesVisible(seriesKey, series) ? seriesEtag(seriesKey, series) : QByteArray());
 }
 
 TDavReply TDavCalendar::removeSeries(const TDavRequest& request, const QString& seriesKey)
@@ -1224,7 +1224,7 @@ TDavReply TDavCalendar::removeSeries(const TDavRequest& request, const QString& 
                                                                    TSeriesWriter::HeldOccurrences::Refuse);
     switch (outcome.result) {
     case TSeriesWriter::Result::Done:
-        return written(204);
+        return done(204);
     case TSeriesWriter::Result::Held:
         return locked(outcome.held.isEmpty() ? QString() : outcome.held.first().holder);
     case TSeriesWriter::Result::SeriesLocked:
@@ -1251,7 +1251,7 @@ TDavReply TDavCalendar::remove(const TDavRequest& request, const TTarget& target
     TEventWriter writer(database_);
     switch (writer.deleteEntryWithAlarms(key, entry.Description())) {
     case TEventWriter::Result::Done:
-        return written(204);
+        return done(204);
     case TEventWriter::Result::EntryLocked:
     case TEventWriter::Result::AlarmLocked:
         return locked(writer.LockHolder());

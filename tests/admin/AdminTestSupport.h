@@ -9,10 +9,8 @@
 #include "TQuorlaDB.h"
 #include "UserRecord.h"
 
-#include <QApplication>
 #include <QPushButton>
 #include <QTest>
-#include <QTimer>
 
 #include <functional>
 #include <memory>

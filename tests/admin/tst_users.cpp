@@ -170,38 +170,30 @@ private slots:
     }
 
     // A click loads the user clicked, the one already selected too, throwing
-    // away what was typed over him.
-    void clickLoadsTheUser()
+    // away what was typed over him. Enter in a field adds a user under a new
+    // name, or updates the loaded user; it never closes the dialog. The list
+    // and the fields then show the same user. Close reloads the cache.
+    void clickLoadsEnterWrites()
     {
-        QString shown;
-        run([&](TfrmUsers& d) {
+        QStringList seen;
+        const int result = run([&](TfrmUsers& d) {
             auto* list = child<QListWidget>(&d, "lstUsers");
             list->setCurrentRow(1);
             type(d, "edtFullname", QStringLiteral("typed over"));
             QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(1)).center());
-            shown = child<QLineEdit>(&d, "edtFullname")->text();
-        });
-        QCOMPARE(shown, QStringLiteral("BERT Full"));
-    }
-
-    // Enter in a field adds a user under a new name, or updates the loaded
-    // user; it never closes the dialog. The list and the fields then show the
-    // same user. Close reloads the cache.
-    void enterAddsOrUpdates()
-    {
-        QStringList seen;
-        const int result = run([&](TfrmUsers& d) {
+            seen << child<QLineEdit>(&d, "edtFullname")->text();
             type(d, "edtUserName", QStringLiteral("dora"));
             type(d, "edtPassword", QStringLiteral("secret"));
             QTest::keyClick(child<QLineEdit>(&d, "edtPassword"), Qt::Key_Return);
             type(d, "edtAbbreviation", QStringLiteral("DD"));
             QTest::keyClick(child<QLineEdit>(&d, "edtAbbreviation"), Qt::Key_Return);
-            seen << child<QListWidget>(&d, "lstUsers")->currentItem()->text() << child<QLineEdit>(&d, "edtUserName")->text();
+            seen << list->currentItem()->text() << child<QLineEdit>(&d, "edtUserName")->text();
             QVERIFY(d.isVisible());
         });
         const auto dora = read<UserRecord>(db_->Users(), RecordKey::format(4));
-        QCOMPARE(seen, QStringList({"DORA", "DORA"}));
+        QCOMPARE(seen, QStringList({"BERT Full", "DORA", "DORA"}));
         QCOMPARE(QStringList({dora.UserName(), dora.Password(), dora.Abbreviation()}), QStringList({"DORA", "SECRET", "DD"}));
+        QCOMPARE(read<UserRecord>(db_->Users(), RecordKey::format(2)).UserName(), QStringLiteral("BERT"));
         QCOMPARE(result, 1);
         QCOMPARE(cache_->Count(), 4);
     }

@@ -42,52 +42,38 @@ private slots:
         QTest::addColumn<QStringList>("operands");
         QTest::addColumn<QStringList>("passedThrough");
         QTest::addColumn<QString>("error");
-        const int run = int(Result::Run), help = int(Result::Help), version = int(Result::Version),
-                  wrong = int(Result::UsageError);
-        const QStringList none;
+        // A parse that runs, asks for help or version: what it set, took and passed on.
+        const auto ran = [](const char* name, const QStringList& arguments, Result result, const QStringList& options,
+                            const QStringList& operands = {}, const QStringList& passedThrough = {}) {
+            QTest::newRow(name) << arguments << int(result) << options << operands << passedThrough << QString();
+        };
+        const auto refused = [](const char* name, const QStringList& arguments, const QString& error) {
+            QTest::newRow(name) << arguments << int(Result::UsageError) << QStringList() << QStringList()
+                                << QStringList() << error;
+        };
 
-        QTest::newRow("value after =") << QStringList{"--database=/srv/q"} << run << QStringList{"database=/srv/q"}
-                                       << none << none << "";
-        QTest::newRow("value as next argument, even one with a dash")
-            << QStringList{"--database", "-x"} << run << QStringList{"database=-x"} << none << none << "";
-        QTest::newRow("empty value") << QStringList{"--database="} << run << QStringList{"database="} << none << none
-                                     << "";
-        QTest::newRow("unique abbreviation") << QStringList{"--dat", "a"} << run << QStringList{"database=a"} << none
-                                             << none << "";
-        QTest::newRow("exact name beats a longer one") << QStringList{"--user", "ann"} << run
-                                                       << QStringList{"user=ann"} << none << none << "";
-        QTest::newRow("short with attached and separate value")
-            << QStringList{"-da", "-d", "b"} << run << QStringList{"database=b"} << none << none << "";
-        QTest::newRow("operands around options, '-' and after '--'")
-            << QStringList{"-", "--debug", "--", "--user"} << run << QStringList{"debug="}
-            << QStringList{"-", "--user"} << none << "";
-        QTest::newRow("toolkit options kept in order")
-            << QStringList{"-style", "fusion", "x", "--reverse", "--style=plain"} << run << none << QStringList{"x"}
-            << QStringList{"-style", "fusion", "--reverse", "--style=plain"} << "";
+        ran("value after =", {"--database=/srv/q"}, Result::Run, {"database=/srv/q"});
+        ran("value as next argument, even one with a dash", {"--database", "-x"}, Result::Run, {"database=-x"});
+        ran("empty value", {"--database="}, Result::Run, {"database="});
+        ran("unique abbreviation", {"--dat", "a"}, Result::Run, {"database=a"});
+        ran("exact name beats a longer one", {"--user", "ann"}, Result::Run, {"user=ann"});
+        ran("short with attached and separate value", {"-da", "-d", "b"}, Result::Run, {"database=b"});
+        ran("operands around options, '-' and after '--'", {"-", "--debug", "--", "--user"}, Result::Run, {"debug="},
+            {"-", "--user"});
+        ran("toolkit options kept in order", {"-style", "fusion", "x", "--reverse", "--style=plain"}, Result::Run, {},
+            {"x"}, {"-style", "fusion", "--reverse", "--style=plain"});
+        ran("help wins over what follows", {"--help", "--bogus", "a", "b", "c"}, Result::Help, {"help="});
+        ran("grouped short options", {"-Vh"}, Result::Version, {"version="});
 
-        QTest::newRow("help wins over what follows") << QStringList{"--help", "--bogus", "a", "b", "c"} << help
-                                                     << QStringList{"help="} << none << none << "";
-        QTest::newRow("grouped short options") << QStringList{"-Vh"} << version << QStringList{"version="} << none
-                                               << none << "";
-
-        QTest::newRow("an error before help wins") << QStringList{"--bogus", "--help"} << wrong << none << none
-                                                   << none << "unrecognized option '--bogus'";
-        QTest::newRow("unknown short") << QStringList{"-q"} << wrong << none << none << none
-                                       << "invalid option -- 'q'";
-        QTest::newRow("toolkit option is never abbreviated")
-            << QStringList{"-sty", "x"} << wrong << none << none << none << "invalid option -- 's'";
-        QTest::newRow("ambiguous") << QStringList{"--d"} << wrong << none << none << none
-                                   << "option '--d' is ambiguous; possibilities: '--database' '--debug'";
-        QTest::newRow("flag given a value") << QStringList{"--debug=1"} << wrong << none << none << none
-                                            << "option '--debug' doesn't allow an argument";
-        QTest::newRow("value missing") << QStringList{"--database"} << wrong << none << none << none
-                                       << "option '--database' requires an argument";
-        QTest::newRow("short value missing") << QStringList{"-d"} << wrong << none << none << none
-                                             << "option requires an argument -- 'd'";
-        QTest::newRow("toolkit value missing") << QStringList{"-style"} << wrong << none << none << none
-                                               << "option '-style' requires an argument";
-        QTest::newRow("extra operand") << QStringList{"a", "b", "c"} << wrong << none << none << none
-                                       << "extra operand 'c'";
+        refused("an error before help wins", {"--bogus", "--help"}, "unrecognized option '--bogus'");
+        refused("unknown short", {"-q"}, "invalid option -- 'q'");
+        refused("toolkit option is never abbreviated", {"-sty", "x"}, "invalid option -- 's'");
+        refused("ambiguous", {"--d"}, "option '--d' is ambiguous; possibilities: '--database' '--debug'");
+        refused("flag given a value", {"--debug=1"}, "option '--debug' doesn't allow an argument");
+        refused("value missing", {"--database"}, "option '--database' requires an argument");
+        refused("short value missing", {"-d"}, "option requires an argument -- 'd'");
+        refused("toolkit value missing", {"-style"}, "option '-style' requires an argument");
+        refused("extra operand", {"a", "b", "c"}, "extra operand 'c'");
     }
 
     void parses()

@@ -19,7 +19,6 @@
 #include "TLookup.h"
 #include "TQuorlaDB.h"
 #include "TRecordLock.h"
-#include "THolderNotes.h"
 #include "TScriptedServices.h"
 #include "TServerRoles.h"
 #include "TUserWriter.h"
@@ -42,6 +41,8 @@ struct TAnswer
 };
 
 const QByteArray Calendar = "/dav/calendars/ANNA/default/";
+
+using THeaders = QList<QPair<QByteArray, QByteArray>>;
 
 QByteArray ics(const QByteArray& uid, const QByteArray& summary, const QByteArray& extra = QByteArray())
 {
@@ -87,13 +88,18 @@ private slots:
 
 private:
     TAnswer ask(const QString& user, const QByteArray& method, const QByteArray& path, const QByteArray& body = {},
-                const QList<QPair<QByteArray, QByteArray>>& headers = {});
+                const THeaders& headers = {});
     // With entry `key` open on a workstation, a PUT of `body` to `path` and
     // a DELETE of it are refused with 423 naming the holder, changing nothing.
     void refusedWhileOpen(const QString& key, const QByteArray& path, const QByteArray& body);
-    QString addEntry(const QString& owner, const QString& text, qint32 flags, const QString& start);
+    // An entry of `owner`'s at `start` (UTC); with `also` assigned too, both
+    // have an alarm at the start.
+    QString addEntry(const QString& owner, const QString& text, qint32 flags, const QString& start,
+                     const QString& also = {});
     // Every entry's key and bytes: what a refused request must leave as it was.
     QByteArray snapshot();
+    // The trail's newest record (an empty one when there is none).
+    TChangeTrail::TEntry latestRecord() { return boss_->Trail().Latest({}, QString(), 1).value(0); }
 
     std::unique_ptr<PostgresCluster> cluster_;
     TDatabaseLocation location_;
@@ -110,17 +116,20 @@ private:
 void TestDav::initTestCase()
 {
     services_ = std::make_unique<TScriptedServices>();
-    cluster_ = PostgresCluster::ForTestEngine();
-    const QList<std::tuple<QString, QString, qint32>> people{
-        {QStringLiteral("ANNA"), QStringLiteral("ANNAPW"), UserRecord::CanAddEntries},
-        {QStringLiteral("CARL"), QStringLiteral("CARLPW"), 0}};
-    UserRecord boss;
-    boss.setUserName(QStringLiteral("BOSS"));
-    boss.setFullName(QStringLiteral("Big Boss"));
-    boss.setAbbreviation(QStringLiteral("BB"));
-    boss.setRights(UserRecord::CanAddEntries | UserRecord::CanAdminister | UserRecord::CanModifyOthersEntries);
+    QUORLA_TEST_SERVER(cluster_);
+    // A user whose password is his name and "PW".
+    const auto person = [](const QString& name, const QString& fullName, qint32 rights) {
+        UserRecord user;
+        user.setUserName(name);
+        user.setFullName(fullName);
+        user.setAbbreviation(name.left(2));
+        user.setPassword(name + QStringLiteral("PW"));
+        user.setRights(rights);
+        return user;
+    };
+    UserRecord boss = person(QStringLiteral("BOSS"), QStringLiteral("Big Boss"), UserRecord::CanAddEntries
+                             | UserRecord::CanAdminister | UserRecord::CanModifyOthersEntries);
     if (cluster_) {
-        QVERIFY2(cluster_->error().isEmpty(), qPrintable(cluster_->error()));
         cluster_->query(QStringLiteral("postgres"), "CREATE ROLE quorla_boss LOGIN CREATEROLE PASSWORD 'BOSSPW'");
         cluster_->query(QStringLiteral("postgres"), "CREATE DATABASE dav OWNER quorla_boss");
         location_ = TDatabaseLocation(cluster_->personalUri(QStringLiteral("dav")));
@@ -129,6 +138,7 @@ void TestDav::initTestCase()
         // The creating role becomes the first administrator, as at a first log-in.
         TServerRoles roles(*boss_);
         TServerRoles::TStep step(roles, true);
+        boss.setPassword(QString()); // his role's password is the one checked
         QVERIFY(boss_->Users().Insert(boss.bytes()));
         keys_[QStringLiteral("BOSS")] = boss_->Users().CurrentKey();
         roles.Install(keys_[QStringLiteral("BOSS")]);
@@ -136,25 +146,17 @@ void TestDav::initTestCase()
     } else {
         location_ = TDatabaseLocation(TestEnvironment::freshFolder(QStringLiteral("dav")));
         boss_ = std::make_unique<TQuorlaDB>(TScriptedServices::ofTest(), location_);
-        boss.setPassword(QStringLiteral("BOSSPW"));
         QCOMPARE(TUserWriter(*boss_).addUser(boss, keys_[QStringLiteral("BOSS")]), TUserWriter::Result::Done);
     }
     boss_->SetActingUser(keys_[QStringLiteral("BOSS")]);
-    for (const auto& [name, password, rights] : people) {
-        UserRecord user;
-        user.setUserName(name);
-        user.setFullName(name.left(1) + name.mid(1).toLower());
-        user.setAbbreviation(name.left(2));
-        user.setPassword(password);
-        user.setRights(rights);
-        QCOMPARE(TUserWriter(*boss_).addUser(user, keys_[name]), TUserWriter::Result::Done);
+    for (const auto& [name, rights] : {std::pair{"ANNA", qint32(UserRecord::CanAddEntries)}, {"CARL", 0}}) {
+        const QString user = QLatin1String(name);
+        QCOMPARE(TUserWriter(*boss_).addUser(person(user, user.left(1) + user.mid(1).toLower(), rights), keys_[user]),
+                 TUserWriter::Result::Done);
     }
-    keys_[QStringLiteral("public")] = addEntry(QStringLiteral("BOSS"), QStringLiteral("Team meeting"), 0,
-                                               QStringLiteral("2027-03-01T09:00:00"));
-    keys_[QStringLiteral("secret")] = addEntry(QStringLiteral("BOSS"), QStringLiteral("Boss secret"),
-                                               DayEntryRecord::Private, QStringLiteral("2027-03-02T09:00:00"));
-    keys_[QStringLiteral("dentist")] = addEntry(QStringLiteral("ANNA"), QStringLiteral("Anna dentist"),
-                                                DayEntryRecord::Private, QStringLiteral("2027-03-03T09:00:00"));
+    keys_[QStringLiteral("public")] = addEntry("BOSS", "Team meeting", 0, "2027-03-01T09:00:00");
+    keys_[QStringLiteral("secret")] = addEntry("BOSS", "Boss secret", DayEntryRecord::Private, "2027-03-02T09:00:00");
+    keys_[QStringLiteral("dentist")] = addEntry("ANNA", "Anna dentist", DayEntryRecord::Private, "2027-03-03T09:00:00");
 
     service_ = std::make_unique<TDavService>(TScriptedServices::ofTest(), location_);
     listener_ = new TDavListener();
@@ -170,18 +172,23 @@ void TestDav::cleanupTestCase()
     boss_.reset();
 }
 
-QString TestDav::addEntry(const QString& owner, const QString& text, qint32 flags, const QString& start)
+QString TestDav::addEntry(const QString& owner, const QString& text, qint32 flags, const QString& start,
+                          const QString& also)
 {
     DayEntryRecord entry;
     boss_->InitDayEntryRecord(entry);
     entry.setOwnerKey(keys_[owner]);
-    entry.setAssigneeKeys({keys_[owner]});
+    entry.setAssigneeKeys(also.isEmpty() ? QStringList{keys_[owner]} : QStringList{keys_[owner], keys_[also]});
     entry.setDescription(text);
     entry.setFlags(flags);
     const QDateTime wall = QDateTime::fromString(start, Qt::ISODate);
     entry.setStartTime(RecordKey::format(QDateTime(wall.date(), wall.time(), Qt::UTC).toSecsSinceEpoch()));
     AlarmRecord alarm;
     boss_->InitAlarmRecord(alarm);
+    if (!also.isEmpty()) {
+        alarm.setFlags(AlarmRecord::AlarmWanted);
+        alarm.setAlarmTime(entry.StartTime());
+    }
     return TEventWriter(*boss_).insertEntryWithAlarms(entry, alarm);
 }
 
@@ -196,7 +203,7 @@ QByteArray TestDav::snapshot()
 }
 
 TAnswer TestDav::ask(const QString& user, const QByteArray& method, const QByteArray& path, const QByteArray& body,
-                     const QList<QPair<QByteArray, QByteArray>>& headers)
+                     const THeaders& headers)
 {
     QNetworkRequest request(QUrl(QStringLiteral("http://127.0.0.1:%1").arg(listener_->serverPort())
                                  + QString::fromUtf8(path)));
@@ -226,78 +233,55 @@ void TestDav::statuses_data()
     QTest::addColumn<QByteArray>("method");
     QTest::addColumn<QByteArray>("path");
     QTest::addColumn<QByteArray>("body");
-    QTest::addColumn<QByteArray>("header");
+    QTest::addColumn<THeaders>("headers");
     QTest::addColumn<int>("status");
     QTest::addColumn<QByteArray>("shown");
     QTest::addColumn<QByteArray>("hidden");
+    const auto row = [](const char* name, const QString& user, const QByteArray& method, const QByteArray& path,
+                        const QByteArray& body, const THeaders& headers, int status, const QByteArray& shown = {},
+                        const QByteArray& hidden = {}) {
+        QTest::newRow(name) << user << method << path << body << headers << status << shown << hidden;
+    };
 
     const QString anna = QStringLiteral("ANNA:ANNAPW");
-    const QByteArray none;
     const QByteArray valid = ics("new-event", "Fresh");
-    QTest::newRow("no log-in") << QString() << QByteArray("PROPFIND") << QByteArray("/dav/") << PropfindHome << none
-                               << 401 << QByteArray("password is wrong") << none;
-    QTest::newRow("wrong password") << QStringLiteral("ANNA:NOPE") << QByteArray("PROPFIND") << QByteArray("/dav/")
-                                    << PropfindHome << none << 401 << none << none;
-    QTest::newRow("unknown user") << QStringLiteral("NOBODY:ANNAPW") << QByteArray("GET") << Calendar << none << none
-                                  << 401 << none << none;
-    QTest::newRow("well-known") << QString() << QByteArray("GET") << QByteArray("/.well-known/caldav") << none << none
-                                << 301 << QByteArray("/dav/") << none;
-    QTest::newRow("root names the principal") << anna << QByteArray("PROPFIND") << QByteArray("/dav/") << PropfindHome
-                                              << none << 207 << QByteArray("/dav/principals/ANNA/") << none;
-    QTest::newRow("principal names the home") << anna << QByteArray("PROPFIND") << QByteArray("/dav/principals/anna/")
-                                              << PropfindHome << none << 207 << QByteArray("/dav/calendars/ANNA/</d:href>")
-                                              << none;
-    QTest::newRow("another's principal") << anna << QByteArray("PROPFIND") << QByteArray("/dav/principals/BOSS/")
-                                         << PropfindHome << none << 403 << none << none;
-    QTest::newRow("another's calendar") << anna << QByteArray("REPORT") << QByteArray("/dav/calendars/BOSS/default/")
-                                        << weekQuery() << none << 403 << none << QByteArray("Boss secret");
-    QTest::newRow("outside the home") << anna << QByteArray("GET") << QByteArray("/etc/passwd") << none << none << 404
-                                      << none << none;
-    QTest::newRow("unknown method") << anna << QByteArray("FROB") << QByteArray("/dav/") << none << none << 501
-                                    << QByteArray("FROB is not implemented") << none;
-    QTest::newRow("method not served") << anna << QByteArray("MKCOL") << Calendar + "more/" << none << none << 405
-                                       << none << none;
-    QTest::newRow("malformed XML") << anna << QByteArray("PROPFIND") << Calendar << QByteArray("<d:propfind xmlns:d=")
-                                   << none << 400 << QByteArray("not well-formed") << none;
-    QTest::newRow("week hides others' private") << anna << QByteArray("REPORT") << Calendar << weekQuery() << none
-                                                << 207 << QByteArray("SUMMARY:Anna dentist") << QByteArray("Boss secret");
-    QTest::newRow("week shows the public") << anna << QByteArray("REPORT") << Calendar << weekQuery() << none << 207
-                                           << QByteArray("SUMMARY:Team meeting") << none;
-    QTest::newRow("an administrator sees it") << QStringLiteral("BOSS:BOSSPW") << QByteArray("REPORT")
-                                              << QByteArray("/dav/calendars/BOSS/default/") << weekQuery() << none
-                                              << 207 << QByteArray("SUMMARY:Boss secret") << none;
-    QTest::newRow("GET another's private") << anna << QByteArray("GET") << Calendar + "{secret}.ics" << none << none
-                                           << 404 << none << QByteArray("Boss secret");
-    QTest::newRow("listing hides it") << anna << QByteArray("PROPFIND") << Calendar
-                                      << QByteArray("<d:propfind xmlns:d=\"DAV:\"><d:allprop/></d:propfind>")
-                                      << QByteArray("Depth: 1") << 207 << QByteArray("{dentist}.ics")
-                                      << QByteArray("{secret}.ics");
-    QTest::newRow("malformed iCalendar") << anna << QByteArray("PUT") << Calendar + "bad.ics"
-                                         << QByteArray("BEGIN:VCARD\r\nEND:VCARD\r\n") << none << 400
-                                         << QByteArray("not an iCalendar") << none;
-    QTest::newRow("text over capacity") << anna << QByteArray("PUT") << Calendar + "long.ics"
-                                        << ics("long", QByteArray(300, 'x')) << none << 422
-                                        << QByteArray("longer than 254 bytes") << none;
-    QTest::newRow("entry made repeating") << anna << QByteArray("PUT") << Calendar + "{dentist}.ics"
-                                          << ics("weekly", "Weekly", "RRULE:FREQ=WEEKLY;COUNT=3\r\n") << none << 422
-                                          << QByteArray("on a workstation") << none;
-    QTest::newRow("no right to add") << QStringLiteral("CARL:CARLPW") << QByteArray("PUT")
-                                     << QByteArray("/dav/calendars/CARL/default/new.ics") << valid << none << 403
-                                     << QByteArray("may not add entries") << none;
-    QTest::newRow("another's entry") << anna << QByteArray("PUT") << Calendar + "{public}.ics" << valid << none << 403
-                                     << QByteArray("may not change") << none;
-    QTest::newRow("another's delete") << anna << QByteArray("DELETE") << Calendar + "{public}.ics" << none << none
-                                      << 403 << none << none;
-    QTest::newRow("stale If-Match") << anna << QByteArray("PUT") << Calendar + "{dentist}.ics" << valid
-                                    << QByteArray("If-Match: \"0123\"") << 412 << QByteArray("changed since") << none;
-    QTest::newRow("If-None-Match on one there") << anna << QByteArray("PUT") << Calendar + "{dentist}.ics" << valid
-                                                << QByteArray("If-None-Match: *") << 412 << none << none;
-    QTest::newRow("delete what is not there") << anna << QByteArray("DELETE") << Calendar + "9999999999.ics" << none
-                                              << none << 404 << none << none;
-    QTest::newRow("foreign sync token") << anna << QByteArray("REPORT") << Calendar << syncQuery("http://x/1") << none
-                                        << 403 << QByteArray("valid-sync-token") << none;
-    QTest::newRow("huge body") << anna << QByteArray("PUT") << Calendar + "huge.ics"
-                               << ics("huge", QByteArray(2 * 1024 * 1024, 'x')) << none << 413 << none << none;
+    const QByteArray boss = "/dav/calendars/BOSS/default/";
+    row("no log-in", {}, "PROPFIND", "/dav/", PropfindHome, {}, 401, "password is wrong");
+    row("wrong password", "ANNA:NOPE", "PROPFIND", "/dav/", PropfindHome, {}, 401);
+    row("unknown user", "NOBODY:ANNAPW", "GET", Calendar, {}, {}, 401);
+    row("well-known", {}, "GET", "/.well-known/caldav", {}, {}, 301, "/dav/");
+    row("root names the principal", anna, "PROPFIND", "/dav/", PropfindHome, {}, 207, "/dav/principals/ANNA/");
+    row("principal names the home", anna, "PROPFIND", "/dav/principals/anna/", PropfindHome, {}, 207,
+        "/dav/calendars/ANNA/</d:href>");
+    row("another's principal", anna, "PROPFIND", "/dav/principals/BOSS/", PropfindHome, {}, 403);
+    row("another's calendar", anna, "REPORT", boss, weekQuery(), {}, 403, {}, "Boss secret");
+    row("outside the home", anna, "GET", "/etc/passwd", {}, {}, 404);
+    row("unknown method", anna, "FROB", "/dav/", {}, {}, 501, "FROB is not implemented");
+    row("method not served", anna, "MKCOL", Calendar + "more/", {}, {}, 405);
+    row("malformed XML", anna, "PROPFIND", Calendar, "<d:propfind xmlns:d=", {}, 400, "not well-formed");
+    row("week hides others' private", anna, "REPORT", Calendar, weekQuery(), {}, 207, "SUMMARY:Anna dentist",
+        "Boss secret");
+    row("week shows the public", anna, "REPORT", Calendar, weekQuery(), {}, 207, "SUMMARY:Team meeting");
+    row("an administrator sees it", "BOSS:BOSSPW", "REPORT", boss, weekQuery(), {}, 207, "SUMMARY:Boss secret");
+    row("GET another's private", anna, "GET", Calendar + "{secret}.ics", {}, {}, 404, {}, "Boss secret");
+    row("listing hides it", anna, "PROPFIND", Calendar, "<d:propfind xmlns:d=\"DAV:\"><d:allprop/></d:propfind>",
+        {{"Depth", "1"}}, 207, "{dentist}.ics", "{secret}.ics");
+    row("malformed iCalendar", anna, "PUT", Calendar + "bad.ics", "BEGIN:VCARD\r\nEND:VCARD\r\n", {}, 400,
+        "not an iCalendar");
+    row("text over capacity", anna, "PUT", Calendar + "long.ics", ics("long", QByteArray(300, 'x')), {}, 422,
+        "longer than 254 bytes");
+    row("entry made repeating", anna, "PUT", Calendar + "{dentist}.ics",
+        ics("weekly", "Weekly", "RRULE:FREQ=WEEKLY;COUNT=3\r\n"), {}, 422, "on a workstation");
+    row("no right to add", "CARL:CARLPW", "PUT", "/dav/calendars/CARL/default/new.ics", valid, {}, 403,
+        "may not add entries");
+    row("another's entry", anna, "PUT", Calendar + "{public}.ics", valid, {}, 403, "may not change");
+    row("another's delete", anna, "DELETE", Calendar + "{public}.ics", {}, {}, 403);
+    row("stale If-Match", anna, "PUT", Calendar + "{dentist}.ics", valid, {{"If-Match", "\"0123\""}}, 412,
+        "changed since");
+    row("If-None-Match on one there", anna, "PUT", Calendar + "{dentist}.ics", valid, {{"If-None-Match", "*"}}, 412);
+    row("delete what is not there", anna, "DELETE", Calendar + "9999999999.ics", {}, {}, 404);
+    row("foreign sync token", anna, "REPORT", Calendar, syncQuery("http://x/1"), {}, 403, "valid-sync-token");
+    row("huge body", anna, "PUT", Calendar + "huge.ics", ics("huge", QByteArray(2 * 1024 * 1024, 'x')), {}, 413);
 }
 
 void TestDav::statuses()
@@ -306,7 +290,7 @@ void TestDav::statuses()
     QFETCH(QByteArray, method);
     QFETCH(QByteArray, path);
     QFETCH(QByteArray, body);
-    QFETCH(QByteArray, header);
+    QFETCH(THeaders, headers);
     QFETCH(int, status);
     QFETCH(QByteArray, shown);
     QFETCH(QByteArray, hidden);
@@ -316,9 +300,6 @@ void TestDav::statuses()
         shown.replace(mark, keys_[name].toLatin1());
         hidden.replace(mark, keys_[name].toLatin1());
     }
-    QList<QPair<QByteArray, QByteArray>> headers;
-    if (!header.isEmpty())
-        headers.append({header.left(header.indexOf(':')), header.mid(header.indexOf(':') + 1).trimmed()});
     const QByteArray before = snapshot();
     const TAnswer answer = ask(user, method, path, body, headers);
     QCOMPARE(answer.status, status);
@@ -328,9 +309,8 @@ void TestDav::statuses()
     if (status >= 400)
         QCOMPARE(snapshot(), before);
     // The service goes on serving, and the log never holds a password.
-    QCOMPARE(ask(QStringLiteral("ANNA:ANNAPW"), "GET", Calendar + keys_[QStringLiteral("dentist")].toLatin1() + ".ics")
-                 .status,
-             200);
+    const QByteArray dentist = Calendar + keys_[QStringLiteral("dentist")].toLatin1() + ".ics";
+    QCOMPARE(ask(QStringLiteral("ANNA:ANNAPW"), "GET", dentist).status, 200);
     QVERIFY(!log_.join(QLatin1Char('\n')).contains(QLatin1String("PW")));
 }
 
@@ -338,9 +318,8 @@ void TestDav::roundTrip()
 {
     const QString anna = QStringLiteral("ANNA:ANNAPW");
     const auto tokenOf = [](const QByteArray& body) {
-        const QRegularExpressionMatch m = QRegularExpression(QStringLiteral("<d:sync-token>([^<]*)</d:sync-token>"))
-                                              .match(QString::fromUtf8(body));
-        return m.captured(1).toUtf8();
+        const QRegularExpression token(QStringLiteral("<d:sync-token>([^<]*)</d:sync-token>"));
+        return token.match(QString::fromUtf8(body)).captured(1).toUtf8();
     };
     const QByteArray token0 = tokenOf(ask(anna, "REPORT", Calendar, syncQuery(QByteArray())).body);
     QVERIFY(!token0.isEmpty());
@@ -358,10 +337,8 @@ void TestDav::roundTrip()
                  && read.body.contains("TRIGGER:-PT15M"),
              read.body.constData());
     QVERIFY(ask(anna, "REPORT", Calendar, weekQuery()).body.contains("SUMMARY:Lunch"));
-    const QList<TChangeTrail::TEntry> latest = boss_->Trail().Latest(TChangeTrail::TFilter{}, QString(), 1);
-    QCOMPARE(latest.size(), 1);
-    QCOMPARE(latest.first().workstation, QStringLiteral("quorla_dav: tst_dav/1.0"));
-    QCOMPARE(latest.first().userKey, keys_[QStringLiteral("ANNA")]);
+    QCOMPARE(latestRecord().workstation, QStringLiteral("quorla_dav: tst_dav/1.0"));
+    QCOMPARE(latestRecord().userKey, keys_[QStringLiteral("ANNA")]);
 
     // A change on the last ETag lands; one on a stale ETag loses nothing.
     const TAnswer changed = ask(anna, "PUT", object, ics("client-uid-1", "Long lunch", alarm), {{"If-Match", added.etag}});
@@ -375,18 +352,12 @@ void TestDav::roundTrip()
     QVERIFY2(synced.body.contains(object + "</d:href>"), synced.body.constData());
     QVERIFY(!synced.body.contains(keys_[QStringLiteral("public")].toLatin1()));
     const QByteArray token1 = tokenOf(synced.body);
-    {
-        TEventWriter events(*boss_);
-        std::optional<TRecordLock> lock;
-        DayEntryRecord entry;
-        AlarmRecord opened;
-        bool hadAlarm = false;
-        QCOMPARE(events.openEntry(keys_[QStringLiteral("public")], lock, entry, opened, hadAlarm),
-                 TEventWriter::Result::Done);
-        entry.setDescription(QStringLiteral("Team meeting, moved"));
-        QCOMPARE(events.updateEntryWithAlarms(keys_[QStringLiteral("public")], entry, opened, QString()),
-                 TEventWriter::Result::Done);
-    }
+    DayEntryRecord moved;
+    AlarmRecord none;
+    QVERIFY(boss_->DayEntries().GetEqual(moved.bytes(), 0, keys_[QStringLiteral("public")]));
+    moved.setDescription(QStringLiteral("Team meeting, moved"));
+    QCOMPARE(TEventWriter(*boss_).updateEntryWithAlarms(keys_[QStringLiteral("public")], moved, none, QString()),
+             TEventWriter::Result::Done);
     const TAnswer after = ask(anna, "REPORT", Calendar, syncQuery(token1));
     QVERIFY2(after.body.contains(keys_[QStringLiteral("public")].toLatin1() + ".ics"), after.body.constData());
     QVERIFY(!after.body.contains(object));
@@ -438,9 +409,9 @@ void TestDav::roundTrip()
                  && again.body.contains("EXDATE:20270323T100000Z"),
              again.body.constData());
     // Stored again as it was read: nothing is written.
-    const QString lastRecord = boss_->Trail().Latest(TChangeTrail::TFilter{}, QString(), 1).first().key;
+    const QString lastRecord = latestRecord().key;
     QCOMPARE(ask(anna, "PUT", weekly, again.body, {{"If-Match", again.etag}}).etag, again.etag);
-    QCOMPARE(boss_->Trail().Latest(TChangeTrail::TFilter{}, QString(), 1).first().key, lastRecord);
+    QCOMPARE(latestRecord().key, lastRecord);
     refusedWhileOpen(standups.first(), weekly, ics("weekly-1", "Gone", rule));
     QCOMPARE(ask(anna, "DELETE", weekly).status, 204);
     QCOMPARE(ask(anna, "GET", weekly).status, 404);
@@ -448,18 +419,9 @@ void TestDav::roundTrip()
 
     // Anna switched off her alarm of an entry Boss keeps his on: a VALARM
     // gives her one of her own again, and Boss's stays as it was.
-    DayEntryRecord shared;
-    boss_->InitDayEntryRecord(shared);
-    shared.setOwnerKey(keys_[QStringLiteral("ANNA")]);
-    shared.setAssigneeKeys({keys_[QStringLiteral("ANNA")], keys_[QStringLiteral("BOSS")]});
-    shared.setDescription(QStringLiteral("Review"));
-    shared.setStartTime(RecordKey::format(QDateTime(QDate(2027, 3, 2), QTime(10, 0), Qt::UTC).toSecsSinceEpoch()));
-    AlarmRecord ring;
-    boss_->InitAlarmRecord(ring);
-    ring.setFlags(AlarmRecord::AlarmWanted);
-    ring.setAlarmTime(shared.StartTime());
+    const QString sharedKey = addEntry("ANNA", "Review", 0, "2027-03-02T10:00:00", "BOSS");
     TEventWriter events(*boss_);
-    const QString sharedKey = events.insertEntryWithAlarms(shared, ring);
+    AlarmRecord ring;
     const auto alarmsOf = [&] {
         QStringList found;
         AlarmRecord one;
@@ -485,8 +447,7 @@ void TestDav::roundTrip()
     QCOMPARE(before.size(), 1);
     QCOMPARE(now.size(), 2);
     QVERIFY(now.first().startsWith(QLatin1String("Anna ")) && now.last() == before.first());
-    QCOMPARE(boss_->Trail().Latest(TChangeTrail::TFilter{}, QString(), 1).first().action,
-             TChangeTrail::Action::AlarmSnoozed);
+    QCOMPARE(latestRecord().action, TChangeTrail::Action::AlarmSnoozed);
 }
 
 void TestDav::refusedWhileOpen(const QString& key, const QByteArray& path, const QByteArray& body)

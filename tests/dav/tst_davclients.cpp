@@ -11,6 +11,7 @@
 #include "DayEntryRecord.h"
 #include "PostgresCluster.h"
 #include "QuorlaTest.h"
+#include "RecordKey.h"
 #include "TEventWriter.h"
 #include "TQuorlaDB.h"
 #include "TRecordLock.h"
@@ -23,27 +24,10 @@
 #include <QProcess>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QtTest>
 
 #include <optional>
 
-namespace {
-
 const QString Week = QStringLiteral("2026-03-02");
-
-QString at(const QString& day, int hour)
-{
-    const QDateTime time(QDate::fromString(day, Qt::ISODate), QTime(hour, 0), Qt::UTC);
-    return QStringLiteral("%1").arg(time.toSecsSinceEpoch(), 10, 10, QLatin1Char('0'));
-}
-
-int freePort()
-{
-    QTcpServer probe;
-    return probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : 0;
-}
-
-} // namespace
 
 class tst_DavClients : public QObject
 {
@@ -85,27 +69,28 @@ void tst_DavClients::initTestCase()
                      TUserWriter::Result::Done);
         }
         TEventWriter events(db);
-        const auto add = [&](const QString& owner, const char* text, const QString& start, qint32 flags) {
+        // An entry of `owner`'s on March `day` 2026 at `hour` (UTC).
+        const auto add = [&](const QString& owner, const char* text, int day, int hour, qint32 flags) {
             DayEntryRecord entry;
             entry.initialise();
             entry.setOwnerKey(owner);
             entry.setAssigneeKeys({owner});
             entry.setDescription(QLatin1String(text));
-            entry.setStartTime(start);
+            const QDateTime start(QDate(2026, 3, day), QTime(hour, 0), Qt::UTC);
+            entry.setStartTime(RecordKey::format(start.toSecsSinceEpoch()));
             entry.setFlags(flags);
             AlarmRecord none;
             return events.insertEntryWithAlarms(entry, none);
         };
-        add(annaKey, "Week meeting", at(QStringLiteral("2026-03-03"), 9), 0);
-        add(annaKey, "Outside the week", at(QStringLiteral("2026-03-20"), 9), 0);
-        heldKey_ = add(annaKey, "Held on a workstation", at(QStringLiteral("2026-03-05"), 11), 0);
-        add(bertKey, "Bert's private matter", at(QStringLiteral("2026-03-04"), 10), DayEntryRecord::Private);
-        add(bertKey, "Bert's public talk", at(QStringLiteral("2026-03-04"), 15), 0);
+        add(annaKey, "Week meeting", 3, 9, 0);
+        add(annaKey, "Outside the week", 20, 9, 0);
+        heldKey_ = add(annaKey, "Held on a workstation", 5, 11, 0);
+        add(bertKey, "Bert's private matter", 4, 10, DayEntryRecord::Private);
+        add(bertKey, "Bert's public talk", 4, 15, 0);
     }
     place_ = toolPlace_ = folder;
-    server_ = PostgresCluster::ForTestEngine();
+    QUORLA_TEST_SERVER(server_);
     if (server_) {
-        QVERIFY2(server_->error().isEmpty(), qPrintable(server_->error()));
         toolPlace_ = server_->createDatabase(QStringLiteral("office"));
         QProcess migrate;
         migrate.start(QStringLiteral(QUORLA_MIGRATE), {folder + QLatin1Char('/'), toolPlace_});
@@ -130,8 +115,10 @@ void tst_DavClients::initTestCase()
     });
     QVERIFY(holder_);
 
-    const int port = freePort();
-    QVERIFY(port > 0);
+    QTcpServer probe; // a free port
+    QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
+    const int port = probe.serverPort();
+    probe.close();
     url_ = QStringLiteral("http://127.0.0.1:%1/").arg(port);
     service_.setProcessChannelMode(QProcess::ForwardedChannels);
     service_.start(QStringLiteral(QUORLA_DAV),

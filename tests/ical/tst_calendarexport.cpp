@@ -18,11 +18,10 @@
 #include "TScriptedServices.h"
 #include "TSeriesWriter.h"
 #include "TestDatabase.h"
-#include "LibicalOccurrences.h"
+#include "IcalTestSupport.h"
 #include "UserRecord.h"
 
 #include <QDir>
-#include <QFile>
 #include <QHash>
 #include <QProcess>
 #include <QSet>
@@ -78,22 +77,6 @@ QString addEntry(TQuorlaDB& db, const QString& when, const QString& description,
     alarm.setFlags(alarmAfter != 0 ? AlarmRecord::AlarmWanted : 0);
     alarm.setAlarmTime(RecordKey::format(start + alarmAfter));
     return TEventWriter(db).insertEntryWithAlarms(e, alarm);
-}
-
-TCalendarExport asBob(TQuorlaDB& db, const QByteArray& zone = {})
-{
-    TCalendarExport calendar;
-    calendar.StartDate = QDate(2027, 1, 1);
-    calendar.EndDate = QDate(2027, 11, 30);
-    calendar.Zone = zone;
-    calendar.CurrentUserKey = RecordKey::format(2);
-    db.Users().GetEqual(calendar.CurrentUser.bytes(), 0, calendar.CurrentUserKey);
-    return calendar;
-}
-
-QDate dayOfKey(const QString& dayKey)
-{
-    return QDateTime::fromSecsSinceEpoch(RecordKey::parse(dayKey), Qt::UTC).date();
 }
 
 // Each event as libical reads it, by UID, as one line: start (the moment in
@@ -191,6 +174,8 @@ class tst_CalendarExport : public QObject
     Q_OBJECT
 
 private slots:
+    void init() { services_ = std::make_unique<TScriptedServices>(); }
+    void cleanup() { services_.reset(); }
     // What Bob (no administrator) gets, read back by each reader: start |
     // duration | summary | description | categories | class | organizer |
     // attendees | alarm. Ann owns every entry; zone "" is the database's,
@@ -226,7 +211,7 @@ private slots:
                                            << "20270312T100000Z | 1800 | Doctor | - | Plain | PRIVATE" + ann + "Bob | -";
         QTest::newRow("UTC: private, not his: left out")
             << QByteArray() << "2027-03-12 11:00" << "Secret" << int(DayEntryRecord::Private) << 0 << QList{3} << 0 << "";
-        QTest::newRow("UTC: outside the range") << QByteArray() << "2027-12-01 00:00" << "Dec" << 0 << 0 << QList{2} << 0 << "";
+        QTest::newRow("UTC: outside the range") << QByteArray() << "2028-01-01 00:00" << "Dec" << 0 << 0 << QList{2} << 0 << "";
         QTest::newRow("Berlin: lines, commas, semicolons, quotes, backslash")
             << QByteArray("Europe/Berlin") << "2027-03-13 08:15" << "Lunch, \"Café\"; Straße\nsecond \\ line" << 0 << 0
             << QList<int>() << 0
@@ -257,12 +242,11 @@ private slots:
         QFETCH(QList<int>, assignees);
         QFETCH(int, alarmAfter);
         QFETCH(QString, expected);
-        TScriptedServices services;
-        services.setNow(QDateTime(QDate(2027, 2, 1), QTime(12, 0)));
+        services_->setNow(QDateTime(QDate(2027, 2, 1), QTime(12, 0)));
         auto db = makeDatabase(QStringLiteral("fields"));
         const QString key = addEntry(*db, when, description, flags, category, 1, assignees, alarmAfter);
         int count = -1;
-        const QByteArray text = asBob(*db, zone).Build(*db, &count);
+        const QByteArray text = exportOf(*db, 2, zone).Build(*db, &count);
         QCOMPARE(count, expected.isEmpty() ? 0 : 1);
         QVERIFY2(!text.contains("METHOD") && !text.contains("freeassociation"), text.constData());
         const QHash<QString, QString> found = libicalEvents(text);
@@ -296,9 +280,8 @@ private slots:
     {
         QFETCH(QByteArray, zone);
         QFETCH(QDate, to);
-        TScriptedServices services;
         auto db = makeDatabase(QStringLiteral("observances"));
-        TCalendarExport calendar = asBob(*db, zone);
+        TCalendarExport calendar = exportOf(*db, 2, zone);
         calendar.EndDate = to;
         icalcomponent* parsed = icalparser_parse_string(calendar.Build(*db).constData());
         icalcomponent* timezone = icalcomponent_get_first_component(parsed, ICAL_VTIMEZONE_COMPONENT);
@@ -306,8 +289,8 @@ private slots:
         QCOMPARE(QByteArray(icalproperty_get_tzid(icalcomponent_get_first_property(timezone, ICAL_TZID_PROPERTY))), zone);
         QStringList found;
         const auto offset = [](int seconds) {
-            return QStringLiteral("%1%2%3").arg(seconds < 0 ? '-' : '+').arg(qAbs(seconds) / 3600, 2, 10, QChar('0'))
-                .arg(qAbs(seconds) % 3600 / 60, 2, 10, QChar('0'));
+            return QString::asprintf("%c%02d%02d", seconds < 0 ? '-' : '+', qAbs(seconds) / 3600,
+                                     qAbs(seconds) % 3600 / 60);
         };
         for (icalcomponent* o = icalcomponent_get_first_component(timezone, ICAL_ANY_COMPONENT); o;
              o = icalcomponent_get_next_component(timezone, ICAL_ANY_COMPONENT)) {
@@ -320,36 +303,23 @@ private slots:
         QTEST(found, "expected");
     }
 
-    // An entry keeps its UID from export to export; another database's entry
-    // with the same key gets another.
-    void uids()
-    {
-        TScriptedServices services;
-        auto one = makeDatabase(QStringLiteral("one"));
-        addEntry(*one, QStringLiteral("2027-03-10 09:30"), QStringLiteral("A"), 0, 0, 1, {2}, 0);
-        const QStringList first = libicalEvents(asBob(*one).Build(*one)).keys();
-        QCOMPARE(libicalEvents(asBob(*one).Build(*one)).keys(), first);
-        one.reset();
-        auto two = makeDatabase(QStringLiteral("two"));
-        addEntry(*two, QStringLiteral("2027-03-10 09:30"), QStringLiteral("A"), 0, 0, 1, {2}, 0);
-        const QStringList second = libicalEvents(asBob(*two).Build(*two)).keys();
-        QCOMPARE(second.size(), 1);
-        QVERIFY(second != first);
-    }
-
     // LAST-MODIFIED is the entry's latest change in the trail, a wall-clock
-    // time of the office, and SEQUENCE counts its changes.
+    // time of the office, and SEQUENCE counts its changes. An entry keeps its
+    // UID from export to export, changed or not; another database's entry
+    // with the same key gets another.
     void changesFromTrail()
     {
-        TScriptedServices services;
-        services.setNow(QDateTime(QDate(2027, 2, 1), QTime(8, 15)));
+        services_->setNow(QDateTime(QDate(2027, 2, 1), QTime(8, 15)));
         auto db = makeDatabase(QStringLiteral("trail"));
         const QString key = addEntry(*db, QStringLiteral("2027-03-10 09:30"), QStringLiteral("A"), 0, 0, 1, {2}, 0);
-        services.setNow(QDateTime(QDate(2027, 2, 2), QTime(10, 0)));
+        services_->setNow(QDateTime(QDate(2027, 2, 2), QTime(10, 0)));
         addEntry(*db, QStringLiteral("2027-03-11 09:30"), QStringLiteral("B"), 0, 0, 1, {2}, 0);
-        // Each event's own LAST-MODIFIED and SEQUENCE, in start order, from one trail read.
+        // Each event's own LAST-MODIFIED and SEQUENCE, in start order, from one
+        // trail read; its UID into `uids`.
+        QStringList uids;
         const auto changes = [&](const QByteArray& zone) {
-            TCalendarExport calendar = asBob(*db, zone);
+            uids.clear();
+            TCalendarExport calendar = exportOf(*db, 2, zone);
             calendar.Changes = TCalendarExport::FromTrail(db->Trail());
             icalcomponent* parsed = icalparser_parse_string(calendar.Build(*db).constData());
             QStringList texts;
@@ -358,24 +328,30 @@ private slots:
                 icalproperty* p = icalcomponent_get_first_property(event, ICAL_LASTMODIFIED_PROPERTY);
                 texts << (p ? QString::fromLatin1(icaltime_as_ical_string(icalproperty_get_lastmodified(p))) : "-")
                         + QStringLiteral(" %1").arg(icalcomponent_get_sequence(event));
+                uids << QString::fromUtf8(icalcomponent_get_uid(event));
             }
             icalcomponent_free(parsed);
             return texts.join(QStringLiteral(", "));
         };
         QCOMPARE(changes({}), QStringLiteral("20270201T081500Z 0, 20270202T100000Z 0"));
+        const QStringList kept = uids;
         QCOMPARE(changes("Europe/Berlin"), QStringLiteral("20270201T071500Z 0, 20270202T090000Z 0"));
         TEventWriter writer(*db);
         for (const int day : {3, 4}) {
-            services.setNow(QDateTime(QDate(2027, 2, day), QTime(17, 40)));
-            std::optional<TRecordLock> lock;
+            services_->setNow(QDateTime(QDate(2027, 2, day), QTime(17, 40)));
             DayEntryRecord entry;
             AlarmRecord alarm;
-            bool hadAlarm = false;
-            QCOMPARE(writer.openEntry(key, lock, entry, alarm, hadAlarm), TEventWriter::Result::Done);
+            QVERIFY(db->DayEntries().GetEqual(entry.bytes(), 0, key));
             entry.setDescription(QStringLiteral("B%1").arg(day));
             QCOMPARE(writer.updateEntryWithAlarms(key, entry, alarm, QString()), TEventWriter::Result::Done);
         }
         QCOMPARE(changes({}), QStringLiteral("20270204T174000Z 2, 20270202T100000Z 0"));
+        QCOMPARE(uids, kept);
+        db = makeDatabase(QStringLiteral("other"));
+        addEntry(*db, QStringLiteral("2027-03-10 09:30"), QStringLiteral("A"), 0, 0, 1, {2}, 0);
+        changes({});
+        QCOMPARE(uids.size(), 1);
+        QVERIFY(uids.first() != kept.first());
     }
 
     // The feed tool ("DB": a database with one entry in March and New York
@@ -406,7 +382,6 @@ private slots:
         QFETCH(QStringList, arguments);
         QFETCH(int, status);
         QFETCH(QString, said);
-        TScriptedServices services;
         auto db = makeDatabase(QStringLiteral("tool"));
         addEntry(*db, QStringLiteral("2027-03-10 09:30"), QStringLiteral("A"), 0, 0, 1, {2}, 0);
         db->SetOfficeZone("America/New_York");
@@ -459,7 +434,6 @@ private slots:
         QFETCH(QString, rrule);
         QFETCH(QDate, start);
         QFETCH(QTime, time);
-        TScriptedServices services;
         auto db = makeDatabase(QStringLiteral("series"));
         addEntry(*db, QStringLiteral("2027-03-02 10:00"), QStringLiteral("Alone"), 0, 0, 1, {2}, 0);
         SeriesRecord s;
@@ -478,7 +452,8 @@ private slots:
         const auto links = writer.Links(seriesKey);
         QVERIFY(links.size() > 6);
         // The third deleted alone, the fifth moved by an hour (a day for all-day).
-        QCOMPARE(writer.Delete(seriesKey, TSeriesWriter::Scope::ThisOne, dayOfKey(links[2].second.DayKey()),
+        const QDate third = QDateTime::fromSecsSinceEpoch(RecordKey::parse(links[2].second.DayKey()), Qt::UTC).date();
+        QCOMPARE(writer.Delete(seriesKey, TSeriesWriter::Scope::ThisOne, third,
                                TSeriesWriter::HeldOccurrences::Refuse).result,
                  TSeriesWriter::Result::Done);
         const QString changedKey = links[4].second.EntryKey();
@@ -506,8 +481,7 @@ private slots:
         }
         expected.sort();
 
-        TCalendarExport calendar = asBob(*db, zone);
-        calendar.EndDate = QDate(2027, 12, 31);
+        TCalendarExport calendar = exportOf(*db, 2, zone);
         int count = 0;
         const QByteArray text = calendar.Build(*db, &count);
         QCOMPARE(count, 3); // the plain entry, the series, its exception
@@ -530,7 +504,6 @@ private slots:
     // reading it: every read is one whole calendar.
     void feedAlwaysWhole()
     {
-        TScriptedServices services;
         auto db = makeDatabase(QStringLiteral("feed"));
         for (int day = 1; day <= 28; ++day)
             addEntry(*db, QStringLiteral("2027-03-%1 09:00").arg(day, 2, 10, QLatin1Char('0')), QString(200, u'x'), 0, 0,
@@ -558,6 +531,9 @@ private slots:
         QVERIFY(reads > 1);
         QVERIFY((sizes - QSet<int>{5, 28}).isEmpty());
     }
+
+private:
+    std::unique_ptr<TScriptedServices> services_;
 };
 
 QUORLA_TEST_CORE_MAIN(tst_CalendarExport)

@@ -6,12 +6,11 @@
 
 #include "AlarmRecord.h"
 #include "DayEntryRecord.h"
-#include "LibicalOccurrences.h"
+#include "IcalTestSupport.h"
 #include "PostgresCluster.h"
 #include "QuorlaTest.h"
 #include "TestFile.h"
 #include "RecordKey.h"
-#include "TCalendarExport.h"
 #include "TCalendarImport.h"
 #include "TLookup.h"
 #include "TQuorlaDB.h"
@@ -23,7 +22,6 @@
 #include "UserRecord.h"
 
 #include <QDir>
-#include <QFile>
 #include <QProcess>
 
 #include <memory>
@@ -97,28 +95,13 @@ TCalendarImport::TOutcome importAs(TQuorlaDB& db, int user, const QByteArray& te
     return import.Import(text, QStringLiteral("test.ics"));
 }
 
-QByteArray exportAs(TQuorlaDB& db, int user)
+template <class Record>
+int countOf(TXIsamFile& dataset)
 {
-    TCalendarExport out;
-    out.StartDate = QDate(2027, 1, 1);
-    out.EndDate = QDate(2027, 12, 31);
-    out.Zone = Office;
-    out.CurrentUserKey = RecordKey::format(user);
-    db.Users().GetEqual(out.CurrentUser.bytes(), 0, out.CurrentUserKey);
-    return out.Build(db);
-}
-
-int countOf(TXIsamFile& dataset, std::span<char> record)
-{
+    Record record;
     int n = 0;
-    TLookup::Each(dataset, record, [&n](const QString&) { ++n; });
+    TLookup::Each(dataset, record.bytes(), [&n](const QString&) { ++n; });
     return n;
-}
-
-int entries(TQuorlaDB& db)
-{
-    DayEntryRecord e;
-    return countOf(db.DayEntries(), e.bytes());
 }
 
 QStringList reasons(const QList<TCalendarImport::TNote>& notes)
@@ -148,45 +131,43 @@ private slots:
         QTest::addColumn<QByteArray>("text");
         QTest::addColumn<QStringList>("expected");
         QTest::addColumn<int>("alarms");
-        QTest::addRow("all day, a web calendar")
-            << calendar(vevent("a@web", "DTSTART;VALUE=DATE:20270315\nDTEND;VALUE=DATE:20270316\nSUMMARY:Audit\n"))
-            << QStringList{"20270315 | Audit"} << 0;
-        QTest::addRow("floating time is the office's")
-            << calendar(vevent("f@desk", "DTSTART:20270316T090000\nSUMMARY:Floating\n"))
-            << QStringList{"20270316T080000Z | Floating"} << 0;
-        QTest::addRow("UTC, after the change")
-            << calendar(vevent("u@desk", "DTSTART:20270401T120000Z\nDURATION:PT1H\nSUMMARY:Call\n"))
-            << QStringList{"20270401T120000Z | Call"} << 0;
-        QTest::addRow("TZID with VTIMEZONE, between the two changes")
-            << calendar(NewYork + vevent("ny@desk", "DTSTART;TZID=America/New_York:20270318T090000\nSUMMARY:NY\n"))
-            << QStringList{"20270318T130000Z | NY"} << 0;
-        QTest::addRow("weekly, COUNT, EXDATE, across the change")
-            << calendar(vevent("w@desk", "DTSTART;TZID=Europe/Berlin:20270301T100000\nRRULE:FREQ=WEEKLY;BYDAY=MO;COUNT=6\n"
-                                        "EXDATE;TZID=Europe/Berlin:20270308T100000\nSUMMARY:Weekly\n"))
-            << QStringList{"20270301T090000Z | Weekly", "20270315T090000Z | Weekly", "20270322T090000Z | Weekly",
-                           "20270329T080000Z | Weekly", "20270405T080000Z | Weekly"}
-            << 0;
-        QTest::addRow("daily all day, UNTIL")
-            << calendar(vevent("d@web", "DTSTART;VALUE=DATE:20270403\nRRULE:FREQ=DAILY;UNTIL=20270405\nSUMMARY:Fair\n"))
-            << QStringList{"20270403 | Fair", "20270404 | Fair", "20270405 | Fair"} << 0;
-        QTest::addRow("EXDATE beyond the horizon")
-            << calendar(vevent("m@desk", "DTSTART;TZID=Europe/Berlin:20271206T100000\nRRULE:FREQ=MONTHLY;COUNT=5\n"
-                                         "EXDATE;TZID=Europe/Berlin:20280306T100000\nSUMMARY:Monthly\n"))
-            << QStringList{"20271206T090000Z | Monthly", "20280106T090000Z | Monthly", "20280206T090000Z | Monthly",
-                           "20280406T080000Z | Monthly"}
-            << 0;
-        QTest::addRow("an occurrence changed alone")
-            << calendar(vevent("x@desk", "DTSTART:20270601T070000Z\nRRULE:FREQ=DAILY;COUNT=3\nSUMMARY:Stand-up\n"
-                                         "BEGIN:VALARM\nACTION:DISPLAY\nTRIGGER:-PT10M\nEND:VALARM\n")
-                        + vevent("x@desk", "RECURRENCE-ID:20270602T070000Z\nDTSTART:20270602T090000Z\nSUMMARY:Late\n"))
-            << QStringList{"20270601T070000Z | Stand-up", "20270602T090000Z | Late", "20270603T070000Z | Stand-up"}
-            << 2;
-        QTest::addRow("VALARM, folded long line, non-ASCII")
-            << calendar(vevent("v@desk", "DTSTART:20270701T100000Z\nSUMMARY:Überprüfung der Straßenbeleuchtung und der "
-                                        "Ampeln\n  an der Hauptstraße – 5 €\nBEGIN:VALARM\nACTION:DISPLAY\n"
-                                        "DESCRIPTION:x\nTRIGGER:-PT15M\nEND:VALARM\n"))
-            << QStringList{"20270701T100000Z | Überprüfung der Straßenbeleuchtung und der Ampeln an der Hauptstraße – 5 €"}
-            << 1;
+        // `events` in a calendar of their own.
+        const auto row = [](const char* name, const QByteArray& events, const QStringList& expected, int alarms = 0) {
+            QTest::newRow(name) << calendar(events) << expected << alarms;
+        };
+        row("all day, a web calendar",
+            vevent("a@web", "DTSTART;VALUE=DATE:20270315\nDTEND;VALUE=DATE:20270316\nSUMMARY:Audit\n"),
+            {"20270315 | Audit"});
+        row("floating time is the office's", vevent("f@desk", "DTSTART:20270316T090000\nSUMMARY:Floating\n"),
+            {"20270316T080000Z | Floating"});
+        row("UTC, after the change", vevent("u@desk", "DTSTART:20270401T120000Z\nDURATION:PT1H\nSUMMARY:Call\n"),
+            {"20270401T120000Z | Call"});
+        row("TZID with VTIMEZONE, between the two changes",
+            NewYork + vevent("ny@desk", "DTSTART;TZID=America/New_York:20270318T090000\nSUMMARY:NY\n"),
+            {"20270318T130000Z | NY"});
+        row("weekly, COUNT, EXDATE, across the change",
+            vevent("w@desk", "DTSTART;TZID=Europe/Berlin:20270301T100000\nRRULE:FREQ=WEEKLY;BYDAY=MO;COUNT=6\n"
+                             "EXDATE;TZID=Europe/Berlin:20270308T100000\nSUMMARY:Weekly\n"),
+            {"20270301T090000Z | Weekly", "20270315T090000Z | Weekly", "20270322T090000Z | Weekly",
+             "20270329T080000Z | Weekly", "20270405T080000Z | Weekly"});
+        row("daily all day, UNTIL",
+            vevent("d@web", "DTSTART;VALUE=DATE:20270403\nRRULE:FREQ=DAILY;UNTIL=20270405\nSUMMARY:Fair\n"),
+            {"20270403 | Fair", "20270404 | Fair", "20270405 | Fair"});
+        row("EXDATE beyond the horizon",
+            vevent("m@desk", "DTSTART;TZID=Europe/Berlin:20271206T100000\nRRULE:FREQ=MONTHLY;COUNT=5\n"
+                             "EXDATE;TZID=Europe/Berlin:20280306T100000\nSUMMARY:Monthly\n"),
+            {"20271206T090000Z | Monthly", "20280106T090000Z | Monthly", "20280206T090000Z | Monthly",
+             "20280406T080000Z | Monthly"});
+        row("an occurrence changed alone",
+            vevent("x@desk", "DTSTART:20270601T070000Z\nRRULE:FREQ=DAILY;COUNT=3\nSUMMARY:Stand-up\n"
+                             "BEGIN:VALARM\nACTION:DISPLAY\nTRIGGER:-PT10M\nEND:VALARM\n")
+                + vevent("x@desk", "RECURRENCE-ID:20270602T070000Z\nDTSTART:20270602T090000Z\nSUMMARY:Late\n"),
+            {"20270601T070000Z | Stand-up", "20270602T090000Z | Late", "20270603T070000Z | Stand-up"}, 2);
+        row("VALARM, folded long line, non-ASCII",
+            vevent("v@desk", "DTSTART:20270701T100000Z\nSUMMARY:Überprüfung der Straßenbeleuchtung und der "
+                             "Ampeln\n  an der Hauptstraße – 5 €\nBEGIN:VALARM\nACTION:DISPLAY\n"
+                             "DESCRIPTION:x\nTRIGGER:-PT15M\nEND:VALARM\n"),
+            {"20270701T100000Z | Überprüfung der Straßenbeleuchtung und der Ampeln an der Hauptstraße – 5 €"}, 1);
     }
     void roundTrip()
     {
@@ -212,18 +193,16 @@ private slots:
         const auto first = importAs(*db, 2, text);
         QVERIFY2(first.skipped.isEmpty(), qPrintable(reasons(first.skipped).join('\n')));
         TSeriesWriter(*db).Extend(QDate(2029, 1, 1), 1000);
-        QCOMPARE(entries(*db), expected.size());
-        QCOMPARE(libicalOccurrences(exportAs(*db, 2)), expected);
-        AlarmRecord alarm;
-        QTEST(countOf(db->Alarms(), alarm.bytes()), "alarms");
+        QCOMPARE(countOf<DayEntryRecord>(db->DayEntries()), expected.size());
+        QCOMPARE(libicalOccurrences(exportOf(*db, 2, Office).Build(*db)), expected);
+        QTEST(countOf<AlarmRecord>(db->Alarms()), "alarms");
         // Again: updated, nothing doubled.
-        const int made = entries(*db);
         const auto second = importAs(*db, 2, text);
         QCOMPARE(second.added, 0);
         QCOMPARE(second.updated, first.added + first.updated);
-        QCOMPARE(entries(*db), made);
-        QTEST(countOf(db->Alarms(), alarm.bytes()), "alarms");
-        QCOMPARE(libicalOccurrences(exportAs(*db, 2)), expected);
+        QCOMPARE(countOf<DayEntryRecord>(db->DayEntries()), expected.size());
+        QTEST(countOf<AlarmRecord>(db->Alarms()), "alarms");
+        QCOMPARE(libicalOccurrences(exportOf(*db, 2, Office).Build(*db)), expected);
     }
 
     // A calendar changed since the last import: its events are changed in
@@ -240,8 +219,8 @@ private slots:
                      + vevent("c2", "DTSTART:20270302T100000Z\nSUMMARY:Now once\n")));
         QCOMPARE(again.added, 0);
         QCOMPARE(again.updated, 2);
-        QCOMPARE(entries(*db), 3);
-        QCOMPARE(libicalOccurrences(exportAs(*db, 2)),
+        QCOMPARE(countOf<DayEntryRecord>(db->DayEntries()), 3);
+        QCOMPARE(libicalOccurrences(exportOf(*db, 2, Office).Build(*db)),
                  (QStringList{"20270301T110000Z | Now twice", "20270302T100000Z | Now once",
                               "20270302T110000Z | Now twice"}));
     }
@@ -279,8 +258,7 @@ private slots:
         QTEST(reasons(outcome.skipped), "skipped");
         QTEST(reasons(outcome.remarks), "remarks");
         QCOMPARE(outcome.added, 2);
-        const QByteArray out = exportAs(*db, user);
-        QCOMPARE(out.contains("CATEGORIES:Sales\\, North\r\n"), user == 1);
+        QCOMPARE(exportOf(*db, user, Office).Build(*db).contains("CATEGORIES:Sales\\, North\r\n"), user == 1);
     }
 
     // quorla_import: exit 0 with the outcome on standard output; 1 for a

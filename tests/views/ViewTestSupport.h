@@ -1,6 +1,7 @@
 #pragma once
 
 #include "DayEntryRecord.h"
+#include "RecordKey.h"
 #include "TDisplayStyle.h"
 
 #include <QColor>
@@ -24,8 +25,8 @@ DayEntryRecord entry(const QString& description, qint32 flags = 0, const QString
                      const QStringList& assignees = {}, const QString& category = QStringLiteral("0000000000"));
 
 // The key of 1999-01-01 at hour:minute, and of a date's midnight.
-QString at(int hour, int minute);
-QString dayKey(const QDate& date);
+inline QString at(int hour, int minute) { return RecordKey::format(915148800 + hour * 3600 + minute * 60); }
+inline QString dayKey(const QDate& date) { return RecordKey::format(date.startOfDay(Qt::UTC).toSecsSinceEpoch()); }
 
 // What the widget paints, as an ARGB32 image.
 QImage shot(QWidget& widget);
@@ -35,10 +36,6 @@ QImage shot(QWidget& widget);
 // text's advance width (or `width` columns) and `height` rows.
 bool textAt(const QImage& image, QPoint topLeft, const TFont& font, const QString& text, const QColor& background,
             int height = 14, int width = -1);
-
-// The leftmost column inside area holding a pixel at least half-way from
-// background to colour, or -1.
-int inkLeft(const QImage& image, const QRect& area, const QColor& colour, const QColor& background);
 
 // Hands `view` its own style as `change` leaves it.
 template <typename View, typename Change>

@@ -18,8 +18,8 @@ using namespace ViewTest;
 
 namespace {
 
-// A day view whose handler adds `count` entries per read (keys 1.., owners
-// 100..) and records the keys it was asked for.
+// A day view whose handler adds `count` entries per read (keys 1..) and
+// records the keys it was asked for.
 struct ViewUnderTest
 {
     TDayView view;
@@ -33,11 +33,9 @@ struct ViewUnderTest
             QCOMPARE(sender, &view);
             QCOMPARE(entries.Count(), 0);
             asked.append(key);
-            for (int i = 0; i < count; ++i) {
-                DayEntryRecord record = entry(QStringLiteral("Entry %1").arg(i), 0, at(9 + i, 0));
-                record.setOwnerKey(QStringLiteral("000000010%1").arg(i));
-                entries.Add(record, QStringLiteral("000000000%1").arg(i + 1));
-            }
+            for (int i = 0; i < count; ++i)
+                entries.Add(entry(QStringLiteral("Entry %1").arg(i), 0, at(9 + i, 0)),
+                            QStringLiteral("000000000%1").arg(i + 1));
         };
     }
 };

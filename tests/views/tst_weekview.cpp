@@ -51,32 +51,26 @@ private slots:
     void init() { TClock::setOverride(pinnedNow); }
     void cleanup() { TClock::setOverride({}); }
 
-    // A Sunday goes back six days; the time of day travels into every stamp.
-    void showWeekOf()
+    // A Sunday goes back six days, each day read once, Monday first, and the
+    // time of day travels into every stamp. A week on and back moves every
+    // day by a week, reading each once, the focused day still current.
+    void showAndMoveWeeks()
     {
-        const QDateTime shown(QDate(1999, 1, 3), QTime(15, 45));
         WeekUnderTest t;
-        t.week.ShowWeekOf(shown);
+        t.week.ShowWeekOf(QDateTime(QDate(1999, 1, 3), QTime(15, 45)));
         QStringList expected;
+        std::array<qint32, 7> before{};
         for (int i = 0; i < 7; ++i) {
             expected.append(dayKey(QDate(1998, 12, 28).addDays(i)));
             QCOMPARE(t.day(i).Stamp.DayKey(), expected.last());
             QCOMPARE(t.day(i).Stamp.Hour() * 60 + t.day(i).Stamp.Minute(), 15 * 60 + 45);
+            before[std::size_t(i)] = t.day(i).Stamp.Seconds();
         }
-        QCOMPARE(t.asked, expected); // seven reads, Monday first
-    }
-
-    void nextAndPreviousWeek()
-    {
-        WeekUnderTest t;
-        t.week.ShowToday();
+        QCOMPARE(t.asked, expected);
         t.week.show();
         QVERIFY(QTest::qWaitForWindowActive(&t.week));
         t.day(2).List()->setFocus();
         QCOMPARE(t.week.CurrentDay(), &t.day(2));
-        std::array<qint32, 7> before{};
-        for (int i = 0; i < 7; ++i)
-            before[std::size_t(i)] = t.day(i).Stamp.Seconds();
         t.asked.clear();
         t.week.NextWeek();
         for (int i = 0; i < 7; ++i)

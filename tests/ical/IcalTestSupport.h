@@ -1,5 +1,12 @@
 #pragma once
 
+// Helpers of the iCalendar tests: an export of the test year, and the moments
+// libical reads from a calendar.
+
+#include "RecordKey.h"
+#include "TCalendarExport.h"
+#include "TQuorlaDB.h"
+
 #include <QDateTime>
 #include <QSet>
 #include <QString>
@@ -7,15 +14,33 @@
 
 #include <libical/ical.h>
 
+// An export of 2027 for user `user`, in `zone` ("": the database's).
+inline TCalendarExport exportOf(TQuorlaDB& db, int user, const QByteArray& zone)
+{
+    TCalendarExport calendar;
+    calendar.StartDate = QDate(2027, 1, 1);
+    calendar.EndDate = QDate(2027, 12, 31);
+    calendar.Zone = zone;
+    calendar.CurrentUserKey = RecordKey::format(user);
+    db.Users().GetEqual(calendar.CurrentUser.bytes(), 0, calendar.CurrentUserKey);
+    return calendar;
+}
+
 inline QString utcMoment(qint64 seconds)
 {
     return QDateTime::fromSecsSinceEpoch(seconds, Qt::UTC).toString(QStringLiteral("yyyyMMddThhmmssZ"));
 }
 
+// "start | summary": the start in UTC, or the date of an all-day event.
+inline QString occurrenceLine(qint64 at, bool untimed, const char* summary)
+{
+    return (untimed ? QDateTime::fromSecsSinceEpoch(at, Qt::UTC).toString(QStringLiteral("yyyyMMdd")) : utcMoment(at))
+        + QStringLiteral(" | ") + QString::fromUtf8(summary);
+}
+
 // The moments of a calendar's events as libical expands them (RRULE, EXDATE,
 // and each RECURRENCE-ID event in place of the occurrence it names), in
-// order, as "start | summary": the start in UTC, or the date of an all-day
-// event.
+// order, as occurrence lines.
 inline QStringList libicalOccurrences(const QByteArray& text)
 {
     QStringList found;
@@ -35,10 +60,6 @@ inline QStringList libicalOccurrences(const QByteArray& text)
             t.zone = icalcomponent_get_timezone(calendar, icalparameter_get_tzid(tzid));
         return qint64(icaltime_as_timet_with_zone(t, t.zone ? t.zone : icaltimezone_get_utc_timezone()));
     };
-    const auto line = [](qint64 at, bool untimed, const char* summary) {
-        return (untimed ? QDateTime::fromSecsSinceEpoch(at, Qt::UTC).toString(QStringLiteral("yyyyMMdd")) : utcMoment(at))
-            + QStringLiteral(" | ") + QString::fromUtf8(summary);
-    };
     QSet<qint64> replaced;
     for (icalcomponent* e = icalcomponent_get_first_component(calendar, ICAL_VEVENT_COMPONENT); e;
          e = icalcomponent_get_next_component(calendar, ICAL_VEVENT_COMPONENT)) {
@@ -46,7 +67,8 @@ inline QStringList libicalOccurrences(const QByteArray& text)
             replaced.insert(moment(icalcomponent_get_first_property(e, ICAL_RECURRENCEID_PROPERTY),
                                    icalcomponent_get_recurrenceid(e)));
             const icaltimetype start = icalcomponent_get_dtstart(e);
-            found << line(icaltime_as_timet_with_zone(start, start.zone), start.is_date, icalcomponent_get_summary(e));
+            found << occurrenceLine(icaltime_as_timet_with_zone(start, start.zone), start.is_date,
+                                    icalcomponent_get_summary(e));
         }
     }
     for (icalcomponent* e = icalcomponent_get_first_component(calendar, ICAL_VEVENT_COMPONENT); e;
@@ -65,10 +87,7 @@ inline QStringList libicalOccurrences(const QByteArray& text)
                 auto* w = static_cast<Walk*>(data);
                 if (w->replaced.contains(span->start))
                     return;
-                const qint64 at = span->start;
-                *w->found << (w->untimed ? QDateTime::fromSecsSinceEpoch(at, Qt::UTC).toString(QStringLiteral("yyyyMMdd"))
-                                         : utcMoment(at))
-                        + QStringLiteral(" | ") + QString::fromUtf8(icalcomponent_get_summary(c));
+                *w->found << occurrenceLine(span->start, w->untimed, icalcomponent_get_summary(c));
             },
             &walk);
     }
