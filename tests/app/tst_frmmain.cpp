@@ -28,7 +28,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QMenu>
 #include <QMessageBox>
 #include <QScreen>
 #include <QToolBar>
@@ -322,25 +321,6 @@ private slots:
         QCOMPARE(login.Execute(db, user), 2);
         QVERIFY(stayedOpen);
     }
-    void privateEntries_data()
-    {
-        QTest::addColumn<QString>("viewer");
-        QTest::addColumn<bool>("visible");
-        // The entry is owned by C and assigned to A and B; ADM administers.
-        QTest::newRow("assignee B") << QStringLiteral("B") << true;
-        QTest::newRow("owner C, not an assignee") << QStringLiteral("C") << false;
-        QTest::newRow("administrator") << QStringLiteral("ADM") << true;
-    }
-    void privateEntries()
-    {
-        QFETCH(QString, viewer);
-        Running run({"A:1", "B:1", "C:13", "ADM:7"}, viewer);
-        const QString pk = insertEntry(*run.shell.main->Database(), keyOf(2024, 5, 15, 9), key(3), {key(1), key(2)},
-                                       DayEntryRecord::Private);
-        run.shell.main->RefreshView();
-        QTEST(run.shown(2).contains(pk), "visible");
-    }
-
     // The user's rights enable the commands; a double-click runs Event
     // properties on an entry he may change, nothing on one he may not, and New
     // event where no entry is selected.
@@ -426,30 +406,17 @@ private slots:
     }
 
     // File > Import calendar...: the picked file comes in, the outcome is said
-    // and the view shows it; a file that is no calendar is refused in the error
-    // box; a user who may not add entries cannot start it.
+    // and the view shows it; a user who may not add entries cannot start it.
+    // (The refusals and their texts: tst_calendarimport.)
     void importCalendar_data()
     {
         QTest::addColumn<QString>("user");
-        QTest::addColumn<QByteArray>("contents");
-        QTest::addColumn<int>("kind");
-        QTest::addColumn<QString>("said");
-        const QByteArray calendar = "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//x//y//EN\r\nBEGIN:VEVENT\r\nUID:i1\r\n"
-                                    "DTSTAMP:20240101T000000Z\r\nDTSTART:20240515T090000\r\nSUMMARY:Imported\r\n"
-                                    "CATEGORIES:Unknown\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n";
-        QTest::newRow("imported") << "A:1" << calendar << int(Kind::Warning)
-                                  << "1 event added, 0 updated.\n\nImported in part:\nImported, 2024-05-15 09:00: "
-                                     "category \"Unknown\" is not known here; left without one";
-        QTest::newRow("not a calendar") << "A:1" << QByteArray("Lunch on Wednesday\n") << int(Kind::Error)
-                                        << "import.ics is not an iCalendar file";
-        QTest::newRow("may not add entries") << "A:0" << calendar << -1 << "";
+        QTest::newRow("imported") << "A:1";
+        QTest::newRow("may not add entries") << "A:0";
     }
     void importCalendar()
     {
         QFETCH(QString, user);
-        QFETCH(QByteArray, contents);
-        QFETCH(int, kind);
-        QFETCH(QString, said);
         Running run({user}, QStringLiteral("A"));
         QCoreApplication::sendPostedEvents();
         run.shell.main->UpdateActions();
@@ -458,12 +425,16 @@ private slots:
         if (!import->isEnabled())
             return;
         const QString path = run.folder + QStringLiteral("/import.ics");
-        QVERIFY(TestFile::write(path, contents));
+        QVERIFY(TestFile::write(path, "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//x//y//EN\r\nBEGIN:VEVENT\r\nUID:i1\r\n"
+                                      "DTSTAMP:20240101T000000Z\r\nDTSTART:20240515T090000\r\nSUMMARY:Imported\r\n"
+                                      "CATEGORIES:Unknown\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n"));
         run.services.expectOpenFile(path);
-        if (kind >= 0)
-            run.services.expectMessage(Kind(kind), said, Answer::Ok);
+        run.services.expectMessage(Kind::Warning,
+                                   "1 event added, 0 updated.\n\nImported in part:\nImported, 2024-05-15 09:00: "
+                                   "category \"Unknown\" is not known here; left without one",
+                                   Answer::Ok);
         run.trigger("actFileImport");
-        QCOMPARE(run.shown(2).size(), kind == int(Kind::Warning) ? 1 : 0);
+        QCOMPARE(run.shown(2).size(), 1);
     }
     // Each command opens its own dialog; an entry added elsewhere while the
     // Users or Categories dialog is open shows as soon as it closes.
@@ -531,9 +502,6 @@ private slots:
         Running run;
         insertEntry(*run.shell.main->Database(), keyOf(2024, 5, 20, 9), key(1), {key(1)});
         TMonthView* month = run.shell.main->MonthView();
-        // The views' commands stand together under Tools > View, none under Navigate.
-        for (const char* view : {"actToolsViewDay", "actToolsViewWeek", "actToolsViewMonth"})
-            QVERIFY(!run.shell.main->findChild<QMenu*>(QStringLiteral("mnuNavigate"))->actions().contains(run.action(view)));
         for (const QString& step : steps.split(QStringLiteral(", "))) {
             const QStringList part = step.split(' ');
             const QDate day = QDate::fromString(part[0].section(':', 1), Qt::ISODate);
