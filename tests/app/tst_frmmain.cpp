@@ -78,15 +78,17 @@ QString insertEntry(TQuorlaDB& db, const QString& start, const QString& owner, c
 }
 
 // The program running on a fresh workstation at `now`. Without users it is a
-// new database opened by its first administrator, ADMIN; otherwise the users
-// ("NAME:rights", keys from 1, blank passwords) are added and `login` logs in.
+// new database opened by its first administrator, the workstation's user
+// "christopherson"; otherwise the users ("NAME:rights", keys from 1, blank
+// passwords) are added and `login` logs in.
 struct Running
 {
     explicit Running(const QStringList& users = {}, const QString& login = {}, const QDateTime& now = Now)
         : pinned((services.setNow(now), true)) // before the shell builds its views on "today"
     {
         if (users.isEmpty()) {
-            services.expectMessage(Kind::Information, welcome(QStringLiteral("ADMIN")), Answer::Ok);
+            services.setUserName(QStringLiteral("christopherson"));
+            services.expectMessage(Kind::Information, welcome(QStringLiteral("CHRISTOPHE")), Answer::Ok);
         } else {
             TQuorlaDB db(TScriptedServices::ofTest());
             for (const QString& user : users)
@@ -127,22 +129,14 @@ class TestFrmMain : public QObject
     Q_OBJECT
 
 private slots:
-    // A logon name longer than the user name's ten letters is cut to fit;
-    // without one the name is ADMIN (every Running() start checks that).
+    // A new database's first administrator is the workstation's user, his
+    // logon name cut to the user name's ten letters.
     void newFolderCreatesTheFirstAdministrator()
     {
-        freshWorkstation();
-        TScriptedServices services;
-        services.setNow(Now);
-        services.setUserName(QStringLiteral("christopherson"));
-        services.expectMessage(Kind::Information, welcome(QStringLiteral("CHRISTOPHE")), Answer::Ok);
-        Shell shell;
-        shell.main->show();
-        shell.main->FormActivate();
-        QVERIFY(!shell.main->Terminating());
-        QCOMPARE(shell.main->CurrentUser().UserName(), QStringLiteral("CHRISTOPHE"));
-        QCOMPARE(shell.main->CurrentUser().Rights(), 7);
-        QCOMPARE(shell.main->CurrentUserKey(), key(1));
+        Running run;
+        QCOMPARE(run.shell.main->CurrentUser().UserName(), QStringLiteral("CHRISTOPHE"));
+        QCOMPARE(run.shell.main->CurrentUser().Rights(), 7);
+        QCOMPARE(run.shell.main->CurrentUserKey(), key(1));
     }
 
     // The second start says so before anything of it shows: the message is on
@@ -194,19 +188,31 @@ private slots:
         QCOMPARE(TestFile::read(TWorkstationStore().Location()), before);
         QVERIFY(first.Held());
     }
-    void startUpLogin_data()
+    // At the start (the workstation's user name offered) and by File > Log in
+    // (the current user's name offered): a wrong password is told and the
+    // dialog stays open, cleared, for the next; Cancel ends the program at the
+    // start and keeps the user later. Nothing of the calendar is read while
+    // nobody is logged in, and the alarm poll rests while the dialog is open.
+    void login_data()
     {
+        QTest::addColumn<bool>("atStart");
         QTest::addColumn<QStringList>("wrongPasswords");
-        QTest::addColumn<QString>("lastPassword"); // empty: cancel instead
-        QTest::newRow("lower-case password") << QStringList() << QStringLiteral("secret");
+        QTest::addColumn<QString>("last"); // name and password typed last; empty: cancel instead
+        QTest::addColumn<QString>("user"); // logged in after; empty: the program ends
+        QTest::newRow("lower-case password") << true << QStringList() << "joe secret" << "JOE";
         QTest::newRow("three wrong, then right")
-            << QStringList{QStringLiteral("A"), QStringLiteral("SECRE"), QStringLiteral("SECRETS")} << QStringLiteral("SECRET");
-        QTest::newRow("cancel") << QStringList{QStringLiteral("WRONG")} << QString();
+            << true << QStringList{QStringLiteral("A"), QStringLiteral("SECRE"), QStringLiteral("SECRETS")} << "JOE SECRET"
+            << "JOE";
+        QTest::newRow("cancel at the start") << true << QStringList{QStringLiteral("WRONG")} << "" << "";
+        QTest::newRow("switch to ANN") << false << QStringList() << "ann " << "ANN";
+        QTest::newRow("cancel keeps JOE") << false << QStringList() << "" << "JOE";
     }
-    void startUpLogin()
+    void login()
     {
+        QFETCH(bool, atStart);
         QFETCH(QStringList, wrongPasswords);
-        QFETCH(QString, lastPassword);
+        QFETCH(QString, last);
+        QFETCH(QString, user);
         freshWorkstation();
         TScriptedServices services;
         services.setNow(Now);
@@ -215,23 +221,26 @@ private slots:
             TQuorlaDB db(TScriptedServices::ofTest());
             addUser(db, QStringLiteral("ANN"), QString(), 7);
             addUser(db, QStringLiteral("JOE"), QStringLiteral("SECRET"), 1);
+            insertEntry(db, keyOf(2024, 5, 15, 9), key(1), {key(1)});
         }
         for (int i = 0; i < wrongPasswords.size(); ++i)
             services.expectMessage(Kind::Information, WrongPassword, Answer::Ok);
-        if (lastPassword.isEmpty())
+        if (last.isEmpty())
             services.expectMessage(Kind::Error, FailedLogin, Answer::Ok);
-        {
-            TQuorlaDB db(TScriptedServices::ofTest());
-            insertEntry(db, keyOf(2024, 5, 15, 9), key(1), {key(1)});
-        }
-
         Shell shell;
+        auto* timer = shell.main->findChild<QTimer*>(QStringLiteral("tmrMain"));
+        if (!atStart) {
+            whenModal([](QWidget* dialog) { typeLogin(dialog, QStringLiteral("JOE"), QStringLiteral("SECRET")); });
+            shell.main->show();
+            shell.main->FormActivate();
+        }
         bool openThroughout = true;
         bool clearedWithFocus = true;
+        bool timerOffMeanwhile = false;
         QString prefilled;
         int shownBeforeLogin = -1;
         whenModal([&](QWidget* dialog) {
-            // Nothing of the calendar is read while nobody is logged in.
+            timerOffMeanwhile = !timer->isActive();
             shell.main->resize(shell.main->size() + QSize(10, 10));
             shell.main->RefreshView();
             shownBeforeLogin = shell.main->WeekView()->Days()[2]->DayEntries().Count();
@@ -242,61 +251,32 @@ private slots:
                 openThroughout = openThroughout && dialog->isVisible();
                 clearedWithFocus = clearedWithFocus && password->text().isEmpty() && dialog->focusWidget() == password;
             }
-            if (lastPassword.isEmpty())
+            if (last.isEmpty())
                 dialog->findChild<QAction*>(QStringLiteral("actCancel"))->trigger();
             else
-                typeLogin(dialog, QStringLiteral("JOE"), lastPassword);
+                typeLogin(dialog, last.section(' ', 0, 0), last.section(' ', 1));
         });
-        shell.main->show();
-        shell.main->FormActivate();
-
-        QCOMPARE(shownBeforeLogin, 0);
-        QVERIFY(clearedWithFocus);
+        if (atStart) {
+            shell.main->show();
+            shell.main->FormActivate();
+        } else {
+            shell.main->findChild<QAction*>(QStringLiteral("actFileLogin"))->trigger();
+        }
 
         QCOMPARE(prefilled, QStringLiteral("JOE"));
-        QVERIFY(openThroughout);
-        QCOMPARE(shell.main->Terminating(), lastPassword.isEmpty());
-        QCOMPARE(shell.main->ExitCode(), lastPassword.isEmpty() ? 1 : 0);
-        if (lastPassword.isEmpty()) {
+        QCOMPARE(shownBeforeLogin, atStart ? 0 : 1);
+        QVERIFY(openThroughout && clearedWithFocus && timerOffMeanwhile);
+        QCOMPARE(shell.main->Terminating(), user.isEmpty());
+        QCOMPARE(shell.main->ExitCode(), user.isEmpty() ? 1 : 0);
+        if (user.isEmpty()) {
             QVERIFY(!shell.main->isVisible());
             QVERIFY(QApplication::activeModalWidget() == nullptr);
-        } else {
-            QCOMPARE(shell.main->CurrentUserKey(), key(2));
-            QCOMPARE(shell.main->CurrentUser().UserName(), QStringLiteral("JOE"));
-            QCOMPARE(shell.main->WeekView()->Days()[2]->DayEntries().Count(), 1);
+            return;
         }
-    }
-    void loginAsAnotherUser_data()
-    {
-        QTest::addColumn<bool>("cancel");
-        QTest::newRow("switch to ANN") << false;
-        QTest::newRow("cancel keeps JOE") << true;
-    }
-    void loginAsAnotherUser()
-    {
-        QFETCH(bool, cancel);
-        Running run({"ANN:7", "JOE:1"}, QStringLiteral("JOE"));
-        QCOMPARE(run.shell.main->CurrentUserKey(), key(2));
-        auto* timer = run.shell.main->findChild<QTimer*>(QStringLiteral("tmrMain"));
-        if (cancel)
-            run.services.expectMessage(Kind::Error, FailedLogin, Answer::Ok);
-        bool timerOffMeanwhile = false;
-        QString prefilled;
-        whenModal([&](QWidget* dialog) {
-            timerOffMeanwhile = !timer->isActive();
-            prefilled = dialog->findChild<QLineEdit*>(QStringLiteral("edtUserName"))->text();
-            if (cancel)
-                dialog->findChild<QAction*>(QStringLiteral("actCancel"))->trigger();
-            else
-                typeLogin(dialog, QStringLiteral("ann"), QString());
-        });
-        run.trigger("actFileLogin");
-
-        QCOMPARE(prefilled, QStringLiteral("JOE"));
-        QVERIFY(timerOffMeanwhile);
         QVERIFY(timer->isActive());
-        QCOMPARE(run.shell.main->CurrentUserKey(), key(cancel ? 2 : 1));
-        QCOMPARE(run.shell.main->CurrentUser().UserName(), cancel ? QStringLiteral("JOE") : QStringLiteral("ANN"));
+        QCOMPARE(shell.main->CurrentUserKey(), key(user == "ANN" ? 1 : 2));
+        QCOMPARE(shell.main->CurrentUser().UserName(), user);
+        QCOMPARE(shell.main->WeekView()->Days()[2]->DayEntries().Count(), 1);
     }
 
     // The users cannot be read (a share or a server away; here the dataset is
