@@ -24,7 +24,6 @@
 #include <QAction>
 #include <QApplication>
 #include <QCalendarWidget>
-#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>

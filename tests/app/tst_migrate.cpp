@@ -21,7 +21,6 @@
 
 #include <QFile>
 #include <QProcess>
-#include <QTimer>
 
 using namespace AppTest;
 
