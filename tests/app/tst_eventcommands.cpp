@@ -51,7 +51,7 @@ const QString EditLocked = QStringLiteral("Unable to edit event properties. Anot
 const QString DeleteLocked = QStringLiteral("Unable to delete event. Another user has locked it");
 const QString AlarmLocked = QStringLiteral("Unable to delete alarm. Another user has locked it");
 const QString EditAlarmLocked = QStringLiteral(
-    "Unable to save event properties. Another user has locked the alarm of B\r\r"
+    "Unable to save event properties. Another user has locked the alarm of A\r\r"
     "Nothing was saved: the event and its alarms are as they were.");
 const QString DeleteNew = QStringLiteral("Delete event \"new\". Are you sure?");
 
@@ -187,9 +187,9 @@ void TestEventCommands::storeEntriesAndAlarms_data()
     QTest::newRow("alarm off") << 9 << "edit" << "" << "A B C |";
     QTest::newRow("assignees replaced") << 9 << "edit" << "D B alarm" << "D B | D@120 B@120";
     QTest::newRow("cancel") << 9 << "cancel" << "D" << "A B C | A@60 B@60 C@60";
-    // Offered for an entry without alarm: the day shown (Friday).
     // The e-mail goes once the entry is stored; a hand-off that fails says why.
     QTest::newRow("mail that fails") << 9 << "new" << "A mail" << "A |";
+    // Offered for an entry without alarm: the day shown (Friday).
     QTest::newRow("alarm on, day view") << 9 << "day on" << "alarm" << "A B C | A@86460 B@86460 C@86460";
 }
 
@@ -313,20 +313,6 @@ void TestEventCommands::roadOfOneEvent()
     run(a, "actEventProperties");
     QCOMPARE(stored(*b.main->Database()), QStringLiteral("B | B@176400"));
 
-    // A lock on an alarm held elsewhere: neither command touches entry or
-    // alarms, and the edit says that nothing of it was kept, and whose alarm.
-    TQuorlaDB c(TScriptedServices::ofTest());
-    QVERIFY(c.Alarms().Lock(First));
-    services.expectMessage(Kind::Information, EditAlarmLocked, Answer::Ok);
-    services.expectMessage(Kind::Confirmation, DeleteNew, Answer::Yes);
-    services.expectMessage(Kind::Information, AlarmLocked, Answer::Ok);
-    edit(a, QStringLiteral("C"));
-    for (const char* command : {"actEventProperties", "actEventDelete"}) {
-        select(a, 0);
-        run(a, command);
-    }
-    QCOMPARE(stored(*b.main->Database()), QStringLiteral("B | B@176400"));
-    c.Alarms().Unlock(First);
     services.expectMessage(Kind::Confirmation, DeleteNew, Answer::Yes);
     select(a, 0);
     run(a, "actEventDelete");
@@ -490,8 +476,9 @@ void TestEventCommands::startDuringOutage()
 }
 
 // A screen still shows "new" after another workstation deleted it (and added
-// "Board meeting") or renamed it: the command says so, touches nothing, and
-// the view catches up.
+// "Board meeting") or renamed it, or while it holds a lock on one of its
+// alarms: the command says so, touches neither entry nor alarms, and the view
+// catches up.
 void TestEventCommands::staleScreen_data()
 {
     QTest::addColumn<QString>("elsewhere");
@@ -503,6 +490,9 @@ void TestEventCommands::staleScreen_data()
                                                << "Unable to delete event. Another user has changed it";
     QTest::newRow("properties, deleted elsewhere") << "deleted" << "actEventProperties"
                                                    << "Unable to edit event properties. Another user has deleted it";
+    // The edit says that nothing of it was kept, and whose alarm.
+    QTest::newRow("properties, an alarm locked elsewhere") << "locked" << "actEventProperties" << EditAlarmLocked;
+    QTest::newRow("delete, an alarm locked elsewhere") << "locked" << "actEventDelete" << AlarmLocked;
 }
 
 void TestEventCommands::staleScreen()
@@ -526,7 +516,9 @@ void TestEventCommands::staleScreen()
     AlarmRecord alarm;
     alarm.setFlags(AlarmRecord::AlarmWanted);
     alarm.setAlarmTime(entry.StartTime());
-    if (elsewhere == QLatin1String("deleted")) {
+    if (elsewhere == QLatin1String("locked")) {
+        QVERIFY(other.Alarms().Lock(First));
+    } else if (elsewhere == QLatin1String("deleted")) {
         QCOMPARE(writer.deleteEntryWithAlarms(First), TEventWriter::Result::Done);
         entry.setDescription(QStringLiteral("Board meeting"));
         writer.insertEntryWithAlarms(entry, alarm);
@@ -535,6 +527,7 @@ void TestEventCommands::staleScreen()
         QCOMPARE(writer.updateEntryWithAlarms(First, entry, alarm, QString()), TEventWriter::Result::Done);
     }
     const int alarms = other.Alarms().RecordCount();
+    const QString before = stored(other, 16);
 
     if (command == QLatin1String("actEventDelete"))
         services.expectMessage(Kind::Confirmation, DeleteNew, Answer::Yes);
@@ -544,8 +537,10 @@ void TestEventCommands::staleScreen()
 
     QCOMPARE(other.DayEntries().RecordCount(), 1);
     QCOMPARE(other.Alarms().RecordCount(), alarms);
+    QCOMPARE(stored(other, 16), before);
     QCOMPARE(shell.main->WeekView()->Days()[3]->DayEntries().Count(), 1);
-    QCOMPARE(shell.main->WeekView()->Days()[3]->DayEntries().Entry(0).Description(), QStringLiteral("Board meeting"));
+    QCOMPARE(shell.main->WeekView()->Days()[3]->DayEntries().Entry(0).Description(),
+             elsewhere == QLatin1String("locked") ? QStringLiteral("new") : QStringLiteral("Board meeting"));
 }
 
 // Every stored entry as "<day of May or June>:<description>", in day order.
