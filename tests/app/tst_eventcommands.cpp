@@ -167,7 +167,6 @@ private slots:
     void serverGoesAwayAndComesBack_data();
     void serverGoesAwayAndComesBack();
     void startDuringOutage();
-    void fullDiskShowsErrorText();
     void staleScreen_data();
     void staleScreen();
     void seriesQuestion_data();
@@ -189,6 +188,10 @@ void TestEventCommands::storeEntriesAndAlarms_data()
     QTest::newRow("cancel") << 9 << "cancel" << "D" << "A B C | A@60 B@60 C@60";
     // The e-mail goes once the entry is stored; a hand-off that fails says why.
     QTest::newRow("mail that fails") << 9 << "new" << "A mail" << "A |";
+    // The first try meets a full disk: the error box says what the dataset
+    // said, the editor stays open with what was typed, nothing is stored; the
+    // next command works.
+    QTest::newRow("new after a full disk") << 9 << "full disk" << "A B alarm" << "A B | A@60 B@60";
     // Offered for an entry without alarm: the day shown (Friday).
     QTest::newRow("alarm on, day view") << 9 << "day on" << "alarm" << "A B C | A@86460 B@86460 C@86460";
 }
@@ -198,6 +201,11 @@ void TestEventCommands::storeEntriesAndAlarms()
     QFETCH(int, rights);
     QFETCH(QString, command);
     QFETCH(QString, choice);
+    const bool adding = command == QLatin1String("new") || command == QLatin1String("full disk");
+    if (server && command == QLatin1String("full disk"))
+        QSKIP("a full disk is made through the folder engine's file layer only");
+    FaultVfs::install();
+    const auto uninstall = qScopeGuard([] { FaultVfs::uninstall(); });
     MailingServices services;
     services.setNow(Now);
     if (choice.contains(QLatin1String("private")))
@@ -215,14 +223,33 @@ void TestEventCommands::storeEntriesAndAlarms()
         run(shell, "actToolsViewDay");
         run(shell, "actNext");
     }
-    if (command != QLatin1String("new")) {
+    if (command == QLatin1String("full disk")) {
+        // The real editor, where the user gives up after the failed save.
+        shell.main->EventCommands()->UseEditor(*shell.main->findChild<TfrmEvent*>());
+        QString kept;
+        whenModal([&kept](QWidget* dialog) {
+            DialogTest::child<QLineEdit>(dialog, "edtDescription")->setText(QStringLiteral("typed"));
+            FaultVfs::arm(FaultVfs::Write, 1, SQLITE_FULL, -1);
+            DialogTest::child<QAction>(dialog, "actOk")->trigger();
+            FaultVfs::disarm();
+            kept = dialog->isVisible() ? DialogTest::child<QLineEdit>(dialog, "edtDescription")->text() : QString();
+            DialogTest::child<QAction>(dialog, "actCancel")->trigger();
+        });
+        for (const char* none : {"a category", "any users"})
+            services.expectMessage(Kind::Confirmation,
+                                   QStringLiteral("You have not chosen %1 for this event. Is this ok?").arg(none), Answer::Yes);
+        services.expectMessage(Kind::Error, TXIsamFile::ErrorText(IsamDiskFull), Answer::Ok);
+        run(shell, "actEventNew");
+        QCOMPARE(kept, QStringLiteral("typed"));
+        QCOMPARE(stored(*shell.main->Database()), QStringLiteral("none |"));
+    } else if (!adding) {
         edit(shell, command.endsWith(QLatin1String("on")) ? "A B C" : "A B C alarm");
         run(shell, "actEventNew");
         dayView ? shown->List()->setItemIndex(0) : select(shell, 3);
     }
     bool chose = false;
     edit(shell, choice, command == QLatin1String("cancel") ? 2 : 1, &chose);
-    run(shell, command == QLatin1String("new") ? "actEventNew" : "actEventProperties");
+    run(shell, adding ? "actEventNew" : "actEventProperties");
 
     TQuorlaDB other(TScriptedServices::ofTest());
     QTEST(stored(other, 16), "expected");
@@ -234,45 +261,6 @@ void TestEventCommands::storeEntriesAndAlarms()
     QVERIFY(other.DayEntries().Lock(First));
     QCOMPARE(services.storedWhenSent, choice.contains(QLatin1String("mail")) ? 1 : -1);
     QCOMPARE(services.busyDepth(), 0);
-}
-
-// A new event on a full disk: the error box says what the dataset said, the
-// editor stays open with what was typed, nothing is stored, and the next
-// command works.
-void TestEventCommands::fullDiskShowsErrorText()
-{
-    if (server)
-        QSKIP("a full disk is made through the folder engine's file layer only");
-    FaultVfs::install();
-    const auto uninstall = qScopeGuard([] { FaultVfs::uninstall(); });
-    TScriptedServices services;
-    services.setNow(Now);
-    Shell shell;
-    startAs(shell, QStringLiteral("ME"), {15, 1, 1, 1, 1});
-    select(shell, 3);
-    // The editor stays open after the failed save, with what was typed;
-    // there the user gives up.
-    shell.main->EventCommands()->UseEditor(*shell.main->findChild<TfrmEvent*>());
-    QString kept;
-    whenModal([&kept](QWidget* dialog) {
-        DialogTest::child<QLineEdit>(dialog, "edtDescription")->setText(QStringLiteral("typed"));
-        FaultVfs::arm(FaultVfs::Write, 1, SQLITE_FULL, -1);
-        DialogTest::child<QAction>(dialog, "actOk")->trigger();
-        FaultVfs::disarm();
-        kept = dialog->isVisible() ? DialogTest::child<QLineEdit>(dialog, "edtDescription")->text() : QString();
-        DialogTest::child<QAction>(dialog, "actCancel")->trigger();
-    });
-    for (const char* none : {"a category", "any users"})
-        services.expectMessage(Kind::Confirmation, QStringLiteral("You have not chosen %1 for this event. Is this ok?").arg(none),
-                               Answer::Yes);
-    services.expectMessage(Kind::Error, TXIsamFile::ErrorText(IsamDiskFull), Answer::Ok);
-    run(shell, "actEventNew");
-    QCOMPARE(kept, QStringLiteral("typed"));
-    TQuorlaDB other(TScriptedServices::ofTest());
-    QCOMPARE(stored(other), QStringLiteral("none |"));
-    edit(shell, "A B alarm");
-    run(shell, "actEventNew");
-    QVERIFY(stored(other, 16).startsWith(QStringLiteral("A B | A@")));
 }
 
 void TestEventCommands::roadOfOneEvent()
