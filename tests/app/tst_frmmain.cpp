@@ -158,22 +158,16 @@ private slots:
             QString seen;
             QStringList alongside; // other windows on show with the message
             int loops = -1;
-            QTimer answer;
-            QObject::connect(&answer, &QTimer::timeout, [&] {
-                for (QWidget* top : QApplication::topLevelWidgets()) {
-                    auto* box = qobject_cast<QMessageBox*>(top);
-                    if (box == nullptr || !box->isVisible() || !seen.isEmpty())
-                        continue;
-                    if (box->screen()->geometry().contains(box->frameGeometry().center()) && box->parentWidget() == nullptr)
-                        seen = box->text();
-                    loops = QThread::currentThread()->loopLevel();
-                    for (QWidget* other : QApplication::topLevelWidgets())
-                        if (other != box && other->isVisible())
-                            alongside << other->objectName();
-                    box->button(QMessageBox::Ok)->click();
-                }
+            whenModal([&](QWidget* modal) {
+                auto* box = static_cast<QMessageBox*>(modal);
+                if (box->screen()->geometry().contains(box->frameGeometry().center()) && box->parentWidget() == nullptr)
+                    seen = box->text();
+                loops = QThread::currentThread()->loopLevel();
+                for (QWidget* other : QApplication::topLevelWidgets())
+                    if (other != box && other->isVisible())
+                        alongside << other->objectName();
+                box->button(QMessageBox::Ok)->click();
             });
-            answer.start(5);
             Shell shell(real);
             QVERIFY(!shell.main->StartAlone());
             QCOMPARE(seen, QStringLiteral("Quorla is already running on this workstation"));
