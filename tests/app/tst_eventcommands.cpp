@@ -586,11 +586,7 @@ void TestEventCommands::seriesQuestion()
     Shell shell;
     startAs(shell, QStringLiteral("ME"), {9, 1});
     TEventCommands& commands = *shell.main->EventCommands();
-    TRecurrenceRule rule;
-    rule.setStart(QDate(2024, 5, 6));
-    rule.setTime(QTime(10, 30));
-    rule.setFrequency(TRecurrenceRule::Frequency::Weekly);
-    rule.setCount(4);
+    const auto rule = TRecurrenceRule::FromRRule(QStringLiteral("FREQ=WEEKLY;COUNT=4"), QDate(2024, 5, 6), QTime(10, 30));
     QString seen;
     commands.Editor = [&](bool, bool, DayEntryRecord& e, AlarmRecord& a, TDesktopServices::MailMessage&) {
         seen = commands.Repeat.editable ? "open" : "shut";

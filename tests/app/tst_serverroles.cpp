@@ -185,12 +185,7 @@ void TestServerRoles::initTestCase()
         series.setDescription(QStringLiteral("series"));
         series.setFlags(isPrivate ? SeriesRecord::Private : 0);
         series.setAssigneeKeys({keys_[isPrivate ? QStringLiteral("MODIFIER") : QStringLiteral("BOSS")]});
-        TRecurrenceRule rule;
-        rule.setFrequency(TRecurrenceRule::Frequency::Weekly);
-        rule.setStart(QDate(2020, 1, 6));
-        rule.setTime(QTime(9, 0));
-        rule.setWeekdays(TRecurrenceRule::weekdayBit(1));
-        series.setRule(rule);
+        series.setRule(*TRecurrenceRule::FromRRule(QStringLiteral("FREQ=WEEKLY;BYDAY=MO"), QDate(2020, 1, 6), QTime(9, 0)));
         const auto made = TSeriesWriter(db).Create(series, QDate(2020, 1, 6));
         QCOMPARE(made.result, TSeriesWriter::Result::Done);
         (isPrivate ? privateSeries_ : publicSeries_) = made.seriesKey;
