@@ -316,7 +316,8 @@ private slots:
         QFETCH(QString, where);
         Running run({QStringLiteral("ME:%1").arg(rights), "ANN:1"}, QStringLiteral("ME"));
         run.shell.main->UpdateActions();
-        QCOMPARE(run.action("actEventNew")->isEnabled(), (rights & 1) != 0);
+        for (const char* name : {"actEventNew", "actFileImport"})
+            QVERIFY2(run.action(name)->isEnabled() == ((rights & 1) != 0), name);
         for (const char* name : {"actUsers", "actCategories", "actTroubleshooting"})
             QVERIFY2(run.action(name)->isEnabled() == ((rights & 2) != 0), name);
         // Nothing selected: nobody may change or delete.
@@ -361,24 +362,11 @@ private slots:
     }
 
     // File > Import calendar...: the picked file comes in, the outcome is said
-    // and the view shows it; a user who may not add entries cannot start it.
-    // (The refusals and their texts: tst_calendarimport.)
-    void importCalendar_data()
-    {
-        QTest::addColumn<QString>("user");
-        QTest::newRow("imported") << "A:1";
-        QTest::newRow("may not add entries") << "A:0";
-    }
+    // and the view shows it. (Who may start it: doubleClicks; the refusals
+    // and their texts: tst_calendarimport.)
     void importCalendar()
     {
-        QFETCH(QString, user);
-        Running run({user}, QStringLiteral("A"));
-        QCoreApplication::sendPostedEvents();
-        run.shell.main->UpdateActions();
-        QAction* import = run.action("actFileImport");
-        QCOMPARE(import->isEnabled(), user != "A:0");
-        if (!import->isEnabled())
-            return;
+        Running run({"A:1"}, QStringLiteral("A"));
         const QString path = run.folder + QStringLiteral("/import.ics");
         QVERIFY(TestFile::write(path, "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//x//y//EN\r\nBEGIN:VEVENT\r\nUID:i1\r\n"
                                       "DTSTAMP:20240101T000000Z\r\nDTSTART:20240515T090000\r\nSUMMARY:Imported\r\n"
