@@ -50,12 +50,6 @@ QString keyOf(int year, int month, int day, int hour = 0, int minute = 0)
     return stamp.Key();
 }
 
-QString welcome(const QString& name)
-{
-    return QStringLiteral("Welcome to Quorla as a new administrator\r\rYour user name is \"") + name
-           + QStringLiteral("\" and your password is \"<blank>\"\r\rPlease do not forget this information");
-}
-
 const QString FailedLogin = QStringLiteral("You have failed to login. Please contact your administrator");
 const QString WrongPassword = QStringLiteral(
     "Quorla was unable to verify your password.\r\r"
@@ -86,7 +80,10 @@ struct Running
     {
         if (users.isEmpty()) {
             services.setUserName(QStringLiteral("christopherson"));
-            services.expectMessage(Kind::Information, welcome(QStringLiteral("CHRISTOPHE")), Answer::Ok);
+            services.expectMessage(Kind::Information,
+                                   "Welcome to Quorla as a new administrator\r\rYour user name is \"CHRISTOPHE\" and your "
+                                   "password is \"<blank>\"\r\rPlease do not forget this information",
+                                   Answer::Ok);
         } else {
             TQuorlaDB db(TScriptedServices::ofTest());
             for (const QString& user : users)
