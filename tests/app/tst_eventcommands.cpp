@@ -241,7 +241,8 @@ void TestEventCommands::storeEntriesAndAlarms()
         services.expectMessage(Kind::Error, TXIsamFile::ErrorText(IsamDiskFull), Answer::Ok);
         run(shell, "actEventNew");
         QCOMPARE(kept, QStringLiteral("typed"));
-        QCOMPARE(stored(*shell.main->Database()), QStringLiteral("none |"));
+        TQuorlaDB other(TScriptedServices::ofTest());
+        QCOMPARE(stored(other), QStringLiteral("none |"));
     } else if (!adding) {
         edit(shell, command.endsWith(QLatin1String("on")) ? "A B C" : "A B C alarm");
         run(shell, "actEventNew");
