@@ -465,16 +465,8 @@ void TestServerRoles::copiedUsersBecomeRoles()
     const TDatabaseLocation folder(TestEnvironment::freshFolder(QStringLiteral("folder")) + QLatin1Char('/'));
     {
         TQuorlaDB db(TScriptedServices::ofTest(), folder);
-        for (const auto& [name, password, rights] :
-             {std::tuple{"MIGA", "MIGPW", 3}, std::tuple{"MIGB", "", 1}}) {
-            UserRecord user;
-            user.setUserName(QString(name));
-            user.setFullName(QString(name));
-            user.setPassword(QString(password));
-            user.setRights(rights);
-            QString key;
-            QCOMPARE(TUserWriter(db.Users()).addUser(user, key), TUserWriter::Result::Done);
-        }
+        AppTest::addUser(db, QStringLiteral("MIGA"), QStringLiteral("MIGPW"), 3);
+        AppTest::addUser(db, QStringLiteral("MIGB"), QString(), 1);
     }
     const TDatabaseLocation server(cluster_->createDatabase(QStringLiteral("copied")));
     TDatabaseCopier(folder, server).Run();
