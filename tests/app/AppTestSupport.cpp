@@ -60,6 +60,14 @@ void typeLogin(QWidget* dialog, const QString& name, const QString& password)
     dialog->findChild<QAction*>(QStringLiteral("actOk"))->trigger();
 }
 
+void logIn(Shell& shell, const QString& name)
+{
+    whenModal([name](QWidget* dialog) { typeLogin(dialog, name, QString()); });
+    shell.main->show();
+    shell.main->FormActivate();
+    shell.main->findChild<QTimer*>(QStringLiteral("tmrMain"))->stop();
+}
+
 QString freshWorkstation(bool withRootPath)
 {
     TWorkstationStore store;

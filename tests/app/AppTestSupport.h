@@ -44,4 +44,8 @@ struct Shell
     TfrmMain* main;
 };
 
+// Shows the main window and starts it as the program does, logging in as
+// `name` (blank password); the alarm poll then runs only when a test asks.
+void logIn(Shell& shell, const QString& name);
+
 } // namespace AppTest

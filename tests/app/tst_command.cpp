@@ -10,7 +10,6 @@
 
 #include <QAction>
 #include <QMessageBox>
-#include <QPushButton>
 
 #include <stdexcept>
 

@@ -8,7 +8,6 @@
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
-#include <QFile>
 #include <QProcess>
 
 namespace {

@@ -21,7 +21,6 @@
 
 #include <QFile>
 #include <QProcess>
-#include <QTimer>
 
 using namespace AppTest;
 
@@ -88,10 +87,7 @@ QStringList weekShown(const QString& location, const QDateTime& now)
     TScriptedServices services;
     services.setNow(now);
     Shell shell;
-    whenModal([](QWidget* dialog) { typeLogin(dialog, QStringLiteral("U1"), QString()); });
-    shell.main->show();
-    shell.main->FormActivate();
-    shell.main->findChild<QTimer*>(QStringLiteral("tmrMain"))->stop();
+    logIn(shell, QStringLiteral("U1"));
     QStringList keys;
     for (const auto* day : shell.main->WeekView()->Days())
         for (int i = 0; i < day->DayEntries().Count(); ++i)

@@ -35,10 +35,12 @@ private slots:
         AppTest::freshWorkstation();
         TScriptedServices services;
         TSession session(services);
-        // A new database: its first administrator is logged in without a dialog.
+        // A new database: its first administrator is logged in without a dialog,
+        // named ADMIN where the workstation gives no logon name.
         QCOMPARE(session.StartUp([](const TSession::TCheck&, UserRecord&, QString&) { return false; }, [](const TQuorlaCfg&) {},
                                  [](const QString&) {}),
                  TSession::Start::Running);
+        QCOMPARE(session.CurrentUser().UserName(), QStringLiteral("ADMIN"));
         TQuorlaDB& db = *session.Database();
         QStringList keys;
         for (const int hour : {9, 11, 14}) {
