@@ -1,0 +1,114 @@
+#include "TScriptedPersonServices.h"
+
+#include "ScriptedCheck.h"
+
+namespace {
+
+using Answer = TPersonServices::MessageAnswer;
+
+// Each set of buttons, by TPersonServices::MessageButtons: its name and the
+// answers it offers, the cautious one (that lets the code go on without
+// agreeing to anything) last.
+const struct
+{
+    const char* name;
+    QList<Answer> answers;
+} Buttons[] = {{"Ok", {Answer::Ok}}, {"YesNo", {Answer::Yes, Answer::No}}, {"OkCancel", {Answer::Ok, Answer::Cancel}}};
+
+QString visible(QString text)
+{
+    return text.replace(QLatin1Char('\r'), QLatin1String("\\r"));
+}
+
+TScriptedPersonServices* newestAlive = nullptr;
+
+} // namespace
+
+TScriptedPersonServices::TScriptedPersonServices()
+    : previous_(std::exchange(newestAlive, this))
+{
+}
+
+TScriptedPersonServices::~TScriptedPersonServices()
+{
+    newestAlive = previous_;
+    failOnLeftovers(takeUnexpected(), takePendingScript());
+}
+
+TScriptedPersonServices& TScriptedPersonServices::newest()
+{
+    if (newestAlive == nullptr)
+        qFatal("No scripted person services are installed");
+    return *newestAlive;
+}
+
+QStringList TScriptedPersonServices::takePendingScript()
+{
+    QStringList pending;
+    for (const ScriptedMessage& m : std::exchange(script_, {}))
+        pending << QStringLiteral("%1 \"%2\"%3").arg(messageTitle(m.kind), visible(m.text), m.prefix ? QStringLiteral("...") : QString());
+    for (const QString& folder : std::exchange(folders_, {}))
+        pending << QStringLiteral("folder \"%1\"").arg(folder);
+    for (const QString& path : std::exchange(saveFiles_, {}))
+        pending << QStringLiteral("file name \"%1\" (empty: cancel)").arg(path);
+    for (const QString& path : std::exchange(openFiles_, {}))
+        pending << QStringLiteral("file to read \"%1\" (empty: cancel)").arg(path);
+    for (const auto& [text, answer] : std::exchange(choices_, {}))
+        pending << QStringLiteral("choice %1 of \"%2\"").arg(answer).arg(visible(text));
+    return pending;
+}
+
+TPersonServices::MessageAnswer TScriptedPersonServices::message(MessageKind kind, MessageButtons buttons, const QString& text)
+{
+    messages_.append({kind, buttons, text});
+    if (!script_.isEmpty()) {
+        const ScriptedMessage& next = script_.head();
+        const bool textMatches = next.prefix ? text.startsWith(next.text) : text == next.text;
+        if (next.kind == kind && textMatches && Buttons[int(buttons)].answers.contains(next.answer))
+            return script_.dequeue().answer;
+    }
+    unexpected_ << QStringLiteral("unexpected message: %1 [%2] \"%3\"")
+                       .arg(messageTitle(kind), QLatin1String(Buttons[int(buttons)].name), visible(text));
+    return Buttons[int(buttons)].answers.constLast();
+}
+
+int TScriptedPersonServices::choose(const QString& text, const QStringList& choices)
+{
+    if (choices_.isEmpty() || choices_.head().first != text || choices_.head().second >= choices.size()) {
+        unexpected_ << QStringLiteral("unexpected choice: \"%1\" (%2)").arg(visible(text), choices.join(QStringLiteral(" / ")));
+        return -1;
+    }
+    return choices_.dequeue().second;
+}
+
+QString TScriptedPersonServices::nextAnswer(QQueue<QString>& script, const QString& unexpected)
+{
+    if (!script.isEmpty())
+        return script.dequeue();
+    unexpected_ << unexpected;
+    return {};
+}
+
+QString TScriptedPersonServices::pickFolder(const QString& caption)
+{
+    return nextAnswer(folders_, QStringLiteral("unexpected folder picker: \"%1\"").arg(caption));
+}
+
+QString TScriptedPersonServices::pickSaveFile(const QString& caption, const QString&, const QString&)
+{
+    return nextAnswer(saveFiles_, QStringLiteral("unexpected file name question: \"%1\"").arg(caption));
+}
+
+QString TScriptedPersonServices::pickOpenFile(const QString& caption, const QString&)
+{
+    return nextAnswer(openFiles_, QStringLiteral("unexpected file question: \"%1\"").arg(caption));
+}
+
+void TScriptedPersonServices::popBusyCursor()
+{
+    if (busyDepth_ == 0) {
+        unexpected_ << QStringLiteral("busy cursor popped without a push");
+        return;
+    }
+    --busyDepth_;
+}
