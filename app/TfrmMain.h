@@ -1,6 +1,7 @@
 #pragma once
 
 #include "TMainDialogs.h"
+#include "TOutageScreen.h"
 #include "TOutageWatch.h"
 #include "TServices.h"
 #include "TSession.h"
@@ -59,6 +60,9 @@ public:
     // is not attached is made when first needed, except the log-in and
     // go-to-date dialogs: without them the start-up fails and Go to date
     // does nothing.
+    // The services the dialogs are made with: the window's, whose person
+    // screens errors through its outage watch (TOutageScreen).
+    TServices Services() const { return services_; }
     void AttachDialogs(TfrmLogin* login, TfrmDate* date)
     {
         dialogs_->Login = login;
@@ -173,6 +177,10 @@ private:
     // an entry he may not change; otherwise New event on the selected day.
     void wvMainDblClick();
 
+    // One message per outage: the person's services everything the window
+    // makes is handed screen its commands' errors through the watch.
+    TOutageWatch outage_;
+    TOutageScreen screen_;
     TServices services_;
     std::unique_ptr<TSession> session_;
     std::unique_ptr<TViewNavigator> navigator_;
@@ -191,5 +199,4 @@ private:
     QLabel* lblCurrentUser = nullptr;
     // "The database is unreachable since ..." during an outage.
     QLabel* lblOutage = nullptr;
-    TOutageWatch outage_;
 };
