@@ -1,29 +1,10 @@
 #include "TScriptedDesktopServices.h"
 
-#include "ScriptedCheck.h"
-
 #include <QPrinter>
-
-namespace {
-TScriptedDesktopServices* newestAlive = nullptr;
-}
-
-TScriptedDesktopServices::TScriptedDesktopServices()
-    : previous_(std::exchange(newestAlive, this))
-{
-}
 
 TScriptedDesktopServices::~TScriptedDesktopServices()
 {
-    newestAlive = previous_;
-    failOnLeftovers(takeUnexpected(), takePendingScript());
-}
-
-TScriptedDesktopServices& TScriptedDesktopServices::newest()
-{
-    if (newestAlive == nullptr)
-        qFatal("No scripted desktop services are installed");
-    return *newestAlive;
+    failOnLeftovers(takePendingScript());
 }
 
 QStringList TScriptedDesktopServices::takePendingScript()

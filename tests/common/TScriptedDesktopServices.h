@@ -1,13 +1,12 @@
 #pragma once
 
 #include "TDesktopServices.h"
+#include "TScriptedPart.h"
 
 #include <QList>
 #include <QQueue>
 #include <QString>
 #include <QStringList>
-
-#include <utility>
 
 // The desktop of a test: nothing is shown or sent, hand-offs end as the test
 // sets them, the print dialog answers from a script, and mails and
@@ -15,7 +14,9 @@
 // (TScriptedPersonServices), the test fails when the object is destroyed with
 // unexpected events (a print dialog nobody scripted, a notification withdrawn
 // that was never shown) or with print dialogs scripted that nobody opened.
-class TScriptedDesktopServices : public TDesktopServices
+// The newest one alive (TScriptedPart) answers TScriptedServices::ofTest()'s
+// desktop.
+class TScriptedDesktopServices : public TDesktopServices, public TScriptedPart<TScriptedDesktopServices>
 {
 public:
     // A notification handed to notify(), as the desktop's service would have
@@ -27,14 +28,7 @@ public:
         bool withdrawn = false;
     };
 
-    // Constructing one installs it as the newest; destroying it puts the
-    // previously installed one back.
-    TScriptedDesktopServices();
     ~TScriptedDesktopServices() override;
-
-    // The newest one alive, which TScriptedServices::ofTest() passes the
-    // desktop's calls to. None ends the process.
-    static TScriptedDesktopServices& newest();
 
     // Scripts the next print dialog's answer: print to the PDF file `pdfFile`,
     // or cancel when it is empty.
@@ -44,8 +38,6 @@ public:
     void setHandOffResult(const HandOffResult& result) { handOff_ = result; }
     void setMailAvailability(const HandOffResult& result) { mailAvailability_ = result; }
 
-    // Descriptions of the unexpected events so far; taking them clears them.
-    QStringList takeUnexpected() { return std::exchange(unexpected_, {}); }
     // Descriptions of scripted answers not yet used; taking them clears them.
     QStringList takePendingScript();
 
@@ -69,9 +61,7 @@ public:
     void withdrawNotification(quint32 handle) override;
 
 private:
-    TScriptedDesktopServices* previous_;
     QQueue<QString> printers_;
-    QStringList unexpected_;
     HandOffResult handOff_;
     HandOffResult mailAvailability_{Outcome::Done, {}};
     int beeps_ = 0;

@@ -2,29 +2,10 @@
 
 #include "TClock.h"
 
-#include <utility>
-
-namespace {
-TScriptedMachineServices* newestAlive = nullptr;
-}
-
-TScriptedMachineServices::TScriptedMachineServices()
-    : previous_(std::exchange(newestAlive, this))
-{
-}
-
 TScriptedMachineServices::~TScriptedMachineServices()
 {
     if (clockSet_)
         TClock::setOverride({});
-    newestAlive = previous_;
-}
-
-TScriptedMachineServices& TScriptedMachineServices::newest()
-{
-    if (newestAlive == nullptr)
-        qFatal("No scripted machine services are installed");
-    return *newestAlive;
 }
 
 void TScriptedMachineServices::setNow(const QDateTime& moment)

@@ -1,23 +1,19 @@
 #pragma once
 
 #include "TMachineServices.h"
+#include "TScriptedPart.h"
 
 #include <QDateTime>
 #include <QString>
 
 // The machine of a test: the clock stands where the test puts it, the user
-// and host names are the test's, and nothing really sleeps.
-class TScriptedMachineServices : public TMachineServices
+// and host names are the test's, and nothing really sleeps. The newest one
+// alive (TScriptedPart) answers TScriptedServices::ofTest()'s machine.
+class TScriptedMachineServices : public TMachineServices, public TScriptedPart<TScriptedMachineServices>
 {
 public:
-    // Constructing one installs it as the newest; destroying it puts the
-    // previously installed one back and removes any clock it set.
-    TScriptedMachineServices();
+    // Destroying it removes any clock it set.
     ~TScriptedMachineServices() override;
-
-    // The newest one alive, which TScriptedServices::ofTest() passes the
-    // machine's calls to. None ends the process.
-    static TScriptedMachineServices& newest();
 
     // Stands the clock (TClock and so now()) at `moment` until changed again.
     void setNow(const QDateTime& moment);
@@ -33,7 +29,6 @@ public:
     void sleep(int milliseconds) override;
 
 private:
-    TScriptedMachineServices* previous_;
     bool clockSet_ = false;
     QString userName_;
     QString hostName_ = QStringLiteral("ws-test");

@@ -1,7 +1,5 @@
 #include "TScriptedPersonServices.h"
 
-#include "ScriptedCheck.h"
-
 namespace {
 
 using Answer = TPersonServices::MessageAnswer;
@@ -20,26 +18,11 @@ QString visible(QString text)
     return text.replace(QLatin1Char('\r'), QLatin1String("\\r"));
 }
 
-TScriptedPersonServices* newestAlive = nullptr;
-
 } // namespace
-
-TScriptedPersonServices::TScriptedPersonServices()
-    : previous_(std::exchange(newestAlive, this))
-{
-}
 
 TScriptedPersonServices::~TScriptedPersonServices()
 {
-    newestAlive = previous_;
-    failOnLeftovers(takeUnexpected(), takePendingScript());
-}
-
-TScriptedPersonServices& TScriptedPersonServices::newest()
-{
-    if (newestAlive == nullptr)
-        qFatal("No scripted person services are installed");
-    return *newestAlive;
+    failOnLeftovers(takePendingScript());
 }
 
 QStringList TScriptedPersonServices::takePendingScript()

@@ -1,13 +1,12 @@
 #pragma once
 
 #include "TPersonServices.h"
+#include "TScriptedPart.h"
 
 #include <QList>
 #include <QQueue>
 #include <QString>
 #include <QStringList>
-
-#include <utility>
 
 // The person of a test: nothing is shown, and every question the code asks
 // is answered from a script that the test writes beforehand.
@@ -26,7 +25,10 @@
 // a callback cannot stop the caller anyway) and reports everything at once; a
 // test that wants to check such events itself takes them with takeUnexpected()
 // and takePendingScript().
-class TScriptedPersonServices : public TPersonServices
+//
+// The newest one alive (TScriptedPart) answers TScriptedServices::ofTest()'s
+// person.
+class TScriptedPersonServices : public TPersonServices, public TScriptedPart<TScriptedPersonServices>
 {
 public:
     struct Message
@@ -36,15 +38,7 @@ public:
         QString text;
     };
 
-    // Constructing one installs it as the newest; destroying it puts the
-    // previously installed one back.
-    TScriptedPersonServices();
     ~TScriptedPersonServices() override;
-
-    // The newest one alive, which TScriptedServices::ofTest() passes the
-    // person's calls to. None ends the process, as a program that hands in
-    // no person would.
-    static TScriptedPersonServices& newest();
 
     // Scripts the next message: its kind and exact text, and the answer to give.
     void expectMessage(MessageKind kind, const QString& text, MessageAnswer answer)
@@ -72,8 +66,6 @@ public:
     // Pushes not yet popped; popping below zero counts as unexpected.
     int busyDepth() const { return busyDepth_; }
 
-    // Descriptions of the unexpected events so far; taking them clears them.
-    QStringList takeUnexpected() { return std::exchange(unexpected_, {}); }
     // Descriptions of scripted answers not yet used; taking them clears them.
     QStringList takePendingScript();
 
@@ -97,13 +89,11 @@ private:
     // The next of `script`; empty, with `unexpected` noted, when none is left.
     QString nextAnswer(QQueue<QString>& script, const QString& unexpected);
 
-    TScriptedPersonServices* previous_;
     QQueue<ScriptedMessage> script_;
     QQueue<QString> folders_;
     QQueue<QString> saveFiles_;
     QQueue<QString> openFiles_;
     QQueue<std::pair<QString, int>> choices_;
     QList<Message> messages_;
-    QStringList unexpected_;
     int busyDepth_ = 0;
 };

@@ -42,7 +42,8 @@ TServices TScriptedServices::ofTest()
 
 QStringList TScriptedServices::takeUnexpected()
 {
-    return TScriptedPersonServices::takeUnexpected() + TScriptedDesktopServices::takeUnexpected();
+    return TScriptedPersonServices::takeUnexpected() + TScriptedDesktopServices::takeUnexpected()
+         + TScriptedMachineServices::takeUnexpected();
 }
 
 QStringList TScriptedServices::takePendingScript()

@@ -20,7 +20,7 @@ public:
     // outliving them, asks whichever the test has then.
     static TServices ofTest();
 
-    // The person's and the desktop's unexpected events; taking them clears them.
+    // The three parts' unexpected events; taking them clears them.
     QStringList takeUnexpected();
     // The person's and the desktop's scripted answers not yet used; taking them
     // clears them.
