@@ -13,6 +13,9 @@ const struct
     QList<Answer> answers;
 } Buttons[] = {{"Ok", {Answer::Ok}}, {"YesNo", {Answer::Yes, Answer::No}}, {"OkCancel", {Answer::Ok, Answer::Cancel}}};
 
+// What a test's failure calls each picker, by TScriptedPersonServices::Picker.
+const char* const PickerNames[] = {"folder picker", "file name question", "file question"};
+
 QString visible(QString text)
 {
     return text.replace(QLatin1Char('\r'), QLatin1String("\\r"));
@@ -30,12 +33,9 @@ QStringList TScriptedPersonServices::takePendingScript()
     QStringList pending;
     for (const ScriptedMessage& m : std::exchange(script_, {}))
         pending << QStringLiteral("%1 \"%2\"%3").arg(messageTitle(m.kind), visible(m.text), m.prefix ? QStringLiteral("...") : QString());
-    for (const QString& folder : std::exchange(folders_, {}))
-        pending << QStringLiteral("folder \"%1\"").arg(folder);
-    for (const QString& path : std::exchange(saveFiles_, {}))
-        pending << QStringLiteral("file name \"%1\" (empty: cancel)").arg(path);
-    for (const QString& path : std::exchange(openFiles_, {}))
-        pending << QStringLiteral("file to read \"%1\" (empty: cancel)").arg(path);
+    for (int picker = Folder; picker < Pickers; ++picker)
+        for (const QString& answer : std::exchange(pickers_[picker], {}))
+            pending << QStringLiteral("%1 \"%2\" (empty: cancel)").arg(QLatin1String(PickerNames[picker]), answer);
     for (const auto& [text, answer] : std::exchange(choices_, {}))
         pending << QStringLiteral("choice %1 of \"%2\"").arg(answer).arg(visible(text));
     return pending;
@@ -64,27 +64,27 @@ int TScriptedPersonServices::choose(const QString& text, const QStringList& choi
     return choices_.dequeue().second;
 }
 
-QString TScriptedPersonServices::nextAnswer(QQueue<QString>& script, const QString& unexpected)
+QString TScriptedPersonServices::nextAnswer(Picker picker, const QString& caption)
 {
-    if (!script.isEmpty())
-        return script.dequeue();
-    unexpected_ << unexpected;
+    if (!pickers_[picker].isEmpty())
+        return pickers_[picker].dequeue();
+    unexpected_ << QStringLiteral("unexpected %1: \"%2\"").arg(QLatin1String(PickerNames[picker]), caption);
     return {};
 }
 
 QString TScriptedPersonServices::pickFolder(const QString& caption)
 {
-    return nextAnswer(folders_, QStringLiteral("unexpected folder picker: \"%1\"").arg(caption));
+    return nextAnswer(Folder, caption);
 }
 
 QString TScriptedPersonServices::pickSaveFile(const QString& caption, const QString&, const QString&)
 {
-    return nextAnswer(saveFiles_, QStringLiteral("unexpected file name question: \"%1\"").arg(caption));
+    return nextAnswer(SaveFile, caption);
 }
 
 QString TScriptedPersonServices::pickOpenFile(const QString& caption, const QString&)
 {
-    return nextAnswer(openFiles_, QStringLiteral("unexpected file question: \"%1\"").arg(caption));
+    return nextAnswer(OpenFile, caption);
 }
 
 void TScriptedPersonServices::popBusyCursor()

@@ -52,11 +52,11 @@ public:
         script_.enqueue({kind, prefix, true, answer});
     }
     // Scripts the next folder picker's answer; an empty folder is a cancel.
-    void expectFolder(const QString& folder) { folders_.enqueue(folder); }
+    void expectFolder(const QString& folder) { pickers_[Folder].enqueue(folder); }
     // The next file-name question is answered with `path` (empty: cancelled).
-    void expectSaveFile(const QString& path) { saveFiles_.enqueue(path); }
+    void expectSaveFile(const QString& path) { pickers_[SaveFile].enqueue(path); }
     // The answer to the next question for a file to read (empty: cancel).
-    void expectOpenFile(const QString& path) { openFiles_.enqueue(path); }
+    void expectOpenFile(const QString& path) { pickers_[OpenFile].enqueue(path); }
     // The next choice question (choose()) must ask `text`; it is answered
     // with the choice `answer` (-1: Cancel).
     void expectChoice(const QString& text, int answer) { choices_.enqueue({text, answer}); }
@@ -86,13 +86,14 @@ private:
         MessageAnswer answer;
     };
 
-    // The next of `script`; empty, with `unexpected` noted, when none is left.
-    QString nextAnswer(QQueue<QString>& script, const QString& unexpected);
+    // The pickers whose answers are scripted, each its own queue.
+    enum Picker { Folder, SaveFile, OpenFile, Pickers };
+    // The next scripted answer of `picker`; empty, and unexpected, when none
+    // is left.
+    QString nextAnswer(Picker picker, const QString& caption);
 
     QQueue<ScriptedMessage> script_;
-    QQueue<QString> folders_;
-    QQueue<QString> saveFiles_;
-    QQueue<QString> openFiles_;
+    QQueue<QString> pickers_[Pickers];
     QQueue<std::pair<QString, int>> choices_;
     QList<Message> messages_;
     int busyDepth_ = 0;

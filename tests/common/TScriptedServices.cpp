@@ -2,7 +2,8 @@
 
 namespace {
 
-// Passes each call on to the scripted part of its kind installed at that moment.
+// Passes each call on to the scripted part of its kind installed at that
+// moment. The error box is the base's: an error message().
 class TOfTest : public TPersonServices, public TDesktopServices, public TMachineServices
 {
     using Person = TScriptedPersonServices;
@@ -11,7 +12,6 @@ class TOfTest : public TPersonServices, public TDesktopServices, public TMachine
 
 public:
     MessageAnswer message(MessageKind k, MessageButtons b, const QString& t) override { return Person::newest().message(k, b, t); }
-    void showApplicationError(const QString& text) override { Person::newest().showApplicationError(text); }
     int choose(const QString& text, const QStringList& choices) override { return Person::newest().choose(text, choices); }
     QString pickFolder(const QString& caption) override { return Person::newest().pickFolder(caption); }
     QString pickSaveFile(const QString& c, const QString& s, const QString& f) override { return Person::newest().pickSaveFile(c, s, f); }
