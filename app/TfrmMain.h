@@ -55,14 +55,15 @@ public:
     explicit TfrmMain(TServices services, QWidget* parent = nullptr);
     ~TfrmMain() override;
 
+    // The services the dialogs are made with: the window's, whose person
+    // screens errors through its outage watch (TOutageScreen).
+    TServices Services() const { return services_; }
+
     // The dialogs the window opens, created by the program entry after the
     // window, each once, and reused; all belong to the window. A dialog that
     // is not attached is made when first needed, except the log-in and
     // go-to-date dialogs: without them the start-up fails and Go to date
     // does nothing.
-    // The services the dialogs are made with: the window's, whose person
-    // screens errors through its outage watch (TOutageScreen).
-    TServices Services() const { return services_; }
     void AttachDialogs(TfrmLogin* login, TfrmDate* date)
     {
         dialogs_->Login = login;
@@ -177,8 +178,9 @@ private:
     // an entry he may not change; otherwise New event on the selected day.
     void wvMainDblClick();
 
-    // One message per outage: the person's services everything the window
-    // makes is handed screen its commands' errors through the watch.
+    // One message per outage: the person's services handed to everything the
+    // window makes screen its commands' errors through the watch. Declared
+    // before all that uses them, so they go last.
     TOutageWatch outage_;
     TOutageScreen screen_;
     TServices services_;
