@@ -11,9 +11,9 @@ class TPersonServices;
 // error box (titled "Quorla"), shown through the person's services handed in,
 // and control goes back to the event loop, so no exception ever crosses it.
 // Work the command did before the error stays done. The text handed to the
-// error box is EQuorla::MessageOf the error; what the box shows of it is the
-// person's services' to decide (the main window's screen an outage's errors,
-// TOutageScreen).
+// error box is EQuorla::MessageOf the error; the person's services decide
+// what of it is shown (the main window's tell each outage of the database
+// once: TOutageScreen).
 class TCommand
 {
 public:
