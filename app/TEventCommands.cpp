@@ -20,7 +20,7 @@
 #include "TSession.h"
 #include "TUserWriter.h"
 #include "TViewNavigator.h"
-#include "TOutageWatch.h"
+#include "TOutageScreen.h"
 #include "TfrmEvent.h"
 #include "UserRecord.h"
 
@@ -113,16 +113,6 @@ void showTemplate(TQuorlaDB& db, const SeriesRecord& series, const QDate& day, D
     alarm.setAlarmTime(RecordKey::format(RecordKey::parse(entry.StartTime()) - series.AlarmOffset()));
 }
 
-// A save that failed and may be tried again from the editor, which stays
-// open with what was typed: the failure is shown whether or not its outage
-// was told already (TCommand::Screen still learns of it).
-void reportFailedSave(TPersonServices& person, const EQuorla& error)
-{
-    if (TCommand::Screen)
-        TCommand::Screen(error.message());
-    person.showApplicationError(TOutageWatch::Clean(error.message()));
-}
-
 } // namespace
 
 const QString TEventCommands::NotDisplayed
@@ -145,8 +135,8 @@ const QString TEventCommands::SeriesUnavailable
 const QString TEventCommands::SeriesLeft
     = QStringLiteral("These events are open on other workstations and were left as they were:");
 
-TEventCommands::TEventCommands(TServices services, TSession& session, TViewNavigator& views)
-    : services_(services), session_(session), views_(views)
+TEventCommands::TEventCommands(TServices services, TOutageScreen& screen, TSession& session, TViewNavigator& views)
+    : services_(services), screen_(screen), session_(session), views_(views)
 {
 }
 
@@ -182,10 +172,12 @@ bool TEventCommands::EditUntilSaved(bool isEdit, bool userSelection, DayEntryRec
             // The change may be there: not tried again; passed on once the
             // editor is closed, and the views refreshed.
             over = error.message() == QString::fromLatin1(TCommandScope::LostWhileSaving);
+            // Otherwise it is shown, and tried again from the editor, which
+            // stays open with what was typed.
             if (over)
                 lost = std::current_exception();
             else
-                reportFailedSave(services_.person(), error);
+                screen_.ShowFailedSave(error.message());
         }
         return over;
     };

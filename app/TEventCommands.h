@@ -13,6 +13,7 @@ class AlarmRecord;
 class SeriesLinkRecord;
 class SeriesRecord;
 class DayEntryRecord;
+class TOutageScreen;
 class TSession;
 class TViewNavigator;
 class TfrmEvent;
@@ -64,7 +65,10 @@ public:
     };
     TRepeat Repeat;
 
-    TEventCommands(TServices services, TSession& session, TViewNavigator& views);
+    // `screen` is the window's error screen, which also serves as
+    // services.person(): a save that fails is shown through it whether or not
+    // its outage was told already.
+    TEventCommands(TServices services, TOutageScreen& screen, TSession& session, TViewNavigator& views);
 
     // The editor the commands open; UseEditor sets it to `frmEvent`.
     TEditor Editor;
@@ -121,6 +125,7 @@ private:
     void HandOff(const TDesktopServices::MailMessage& mail);
 
     TServices services_;
+    TOutageScreen& screen_;
     TSession& session_;
     TViewNavigator& views_;
     // The entry Event properties has open in the editor (its History).

@@ -5,7 +5,6 @@
 #include "TAlarmPoller.h"
 #include "TChangeTrail.h"
 #include "TCommand.h"
-#include "TCommandScope.h"
 #include "TDayView.h"
 #include "TEventCommands.h"
 #include "TFilterRules.h"
@@ -89,7 +88,14 @@ static void initResources()
 }
 
 TfrmMain::TfrmMain(TServices services, QWidget* parent)
-    : QMainWindow(parent), services_(services), session_(std::make_unique<TSession>(services))
+    : QMainWindow(parent),
+      screen_(services.person(), outage_,
+              [this] {
+                  // A change whose commit lost its answer is followed by the
+                  // view as the database holds it.
+                  QTimer::singleShot(0, this, [this] { TCommand::Run(services_.person(), [this] { RefreshView(); }); });
+              }),
+      services_(&screen_, &services.desktop(), &services.machine()), session_(std::make_unique<TSession>(services_))
 {
     initResources();
     // The program ends through Exit, the close of this window or the end of
@@ -111,7 +117,7 @@ TfrmMain::TfrmMain(TServices services, QWidget* parent)
     tmrMain->setObjectName(QStringLiteral("tmrMain"));
     tmrMain->setInterval(AlarmPollMs);
     connect(tmrMain, &QTimer::timeout, this, [this] { TCommand::Run(services_.person(), [this] { tmrMainTimer(); }); });
-    EventCommands_ = std::make_unique<TEventCommands>(services_, *session_, *navigator_);
+    EventCommands_ = std::make_unique<TEventCommands>(services_, screen_, *session_, *navigator_);
 
     actions_ = std::make_unique<TMainActions>(*this);
     bindCommands();
@@ -126,17 +132,9 @@ TfrmMain::TfrmMain(TServices services, QWidget* parent)
     lblOutage->setVisible(false);
     status->addWidget(lblOutage, 1);
     setStatusBar(status);
-    // One message per outage; a change whose commit lost its answer is
-    // followed by the view as the database holds it.
     outage_.OnChange = [this] {
         lblOutage->setText(outage_.Line());
         lblOutage->setVisible(outage_.Away());
-    };
-    TCommand::Screen = [this](const QString& message) {
-        const QString shown = outage_.Screen(message);
-        if (message == QString::fromLatin1(TCommandScope::LostWhileSaving))
-            QTimer::singleShot(0, this, [this] { TCommand::Run(services_.person(), [this] { RefreshView(); }); });
-        return shown;
     };
 
     // Enabling follows the selection and the user as soon as the program is
@@ -150,10 +148,10 @@ TfrmMain::TfrmMain(TServices services, QWidget* parent)
 
 TfrmMain::~TfrmMain()
 {
-    TCommand::Screen = nullptr;
     tmrMain->stop();
     AlarmPoller_.reset();
-    TCommand::Run(services_.person(), [this] { session_->SaveSettings([this](TQuorlaCfg& settings) { settings.Capture(WeekView()->Style()); }); });
+    // The settings' save says what went wrong whatever the outage.
+    TCommand::Run(screen_.Unscreened(), [this] { session_->SaveSettings([this](TQuorlaCfg& settings) { settings.Capture(WeekView()->Style()); }); });
 }
 
 void TfrmMain::wireViews()

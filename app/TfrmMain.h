@@ -1,6 +1,7 @@
 #pragma once
 
 #include "TMainDialogs.h"
+#include "TOutageScreen.h"
 #include "TOutageWatch.h"
 #include "TServices.h"
 #include "TSession.h"
@@ -53,6 +54,10 @@ class TfrmMain : public QMainWindow
 public:
     explicit TfrmMain(TServices services, QWidget* parent = nullptr);
     ~TfrmMain() override;
+
+    // The services the dialogs are made with: the window's, whose person
+    // screens errors through its outage watch (TOutageScreen).
+    TServices Services() const { return services_; }
 
     // The dialogs the window opens, created by the program entry after the
     // window, each once, and reused; all belong to the window. A dialog that
@@ -173,6 +178,11 @@ private:
     // an entry he may not change; otherwise New event on the selected day.
     void wvMainDblClick();
 
+    // One message per outage: the person's services handed to everything the
+    // window makes screen its commands' errors through the watch. Declared
+    // before all that uses them, so they go last.
+    TOutageWatch outage_;
+    TOutageScreen screen_;
     TServices services_;
     std::unique_ptr<TSession> session_;
     std::unique_ptr<TViewNavigator> navigator_;
@@ -191,5 +201,4 @@ private:
     QLabel* lblCurrentUser = nullptr;
     // "The database is unreachable since ..." during an outage.
     QLabel* lblOutage = nullptr;
-    TOutageWatch outage_;
 };

@@ -97,12 +97,14 @@ int main(int argc, char** argv)
     QGuiApplication::setDesktopFileName(QStringLiteral(QUORLA_APP_ID));
     QApplication::setWindowIcon(TProgramIcon::Icon());
 
-    TQtServices services;
+    TQtServices desktop;
 
     int result = 0;
     {
-        TfrmMain frmMain(services);
-        // Owned by the main window, so they go with it.
+        TfrmMain frmMain(desktop);
+        // Owned by the main window, so they go with it; made with its
+        // services, whose person screens errors through its outage watch.
+        const TServices services = frmMain.Services();
         auto* frmLogin = new TfrmLogin(services, &frmMain);
         auto* frmDate = new TfrmDate(services, &frmMain);
         frmMain.AttachDialogs(frmLogin, frmDate);

@@ -8,18 +8,14 @@
 
 #include <exception>
 
-std::function<QString(const QString&)> TCommand::Screen;
-
 bool TCommand::Run(TPersonServices& person, const std::function<void()>& command) noexcept
 {
     try {
         command();
         return true;
     } catch (...) {
-        QString message = EQuorla::MessageOf(std::current_exception());
+        const QString message = EQuorla::MessageOf(std::current_exception());
         try {
-            if (Screen)
-                message = Screen(message);
             if (!message.isEmpty())
                 person.showApplicationError(message);
         } catch (...) {

@@ -10,8 +10,10 @@ class TPersonServices;
 // ends that command only: the message is shown in the application's standard
 // error box (titled "Quorla"), shown through the person's services handed in,
 // and control goes back to the event loop, so no exception ever crosses it.
-// Work the command did before the error stays done. The text shown is
-// EQuorla::MessageOf the error.
+// Work the command did before the error stays done. The text handed to the
+// error box is EQuorla::MessageOf the error; the person's services decide
+// what of it is shown (the main window's tell each outage of the database
+// once: TOutageScreen).
 class TCommand
 {
 public:
@@ -24,8 +26,4 @@ public:
     // Makes `action` run `command` through Run() whenever it is triggered;
     // `person` must outlive the action.
     static void Bind(QAction* action, TPersonServices& person, std::function<void()> command);
-
-    // When set, decides what Run shows of an error's message: the text to
-    // show, or empty to show nothing (an outage told once already).
-    static std::function<QString(const QString&)> Screen;
 };

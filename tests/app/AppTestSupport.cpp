@@ -95,9 +95,10 @@ QString addUser(TQuorlaDB& db, const QString& name, const QString& password, qin
     return db.Users().CurrentKey();
 }
 
-Shell::Shell(TServices services)
-    : main(new TfrmMain(services))
+Shell::Shell(TServices scripted)
+    : main(new TfrmMain(scripted))
 {
+    const TServices services = main->Services();
     main->AttachDialogs(new TfrmLogin(services, main), new TfrmDate(services, main));
     main->AttachToolDialogs(new TfrmOptions(services, main), new TfrmFiltering(main), new TfrmTrouble(services, main));
     main->AttachEventDialogs(new TfrmEvent(services, main), new TfrmNotify(services, main));

@@ -377,7 +377,7 @@ void TestEventCommands::serverGoesAwayAndComesBack()
     addAtB(QStringLiteral("before"));
     const TDayView* thursday = a.main->WeekView()->Days()[3];
     const auto shown = [thursday] { return thursday->DayEntries().Count(); };
-    TCommand::Run(services, [&] { a.main->RefreshView(); });
+    TCommand::Run(a.main->Services().person(), [&] { a.main->RefreshView(); });
     QCOMPARE(shown(), 2);
     auto* outage = a.main->findChild<QLabel*>(QStringLiteral("lblOutage"));
     QVERIFY(outage && outage->isHidden());
@@ -385,7 +385,7 @@ void TestEventCommands::serverGoesAwayAndComesBack()
     QVERIFY2(how == 2 ? server->freeze(true) : server->stop(how == 1), qPrintable(server->error()));
     // One message, and the view as it was.
     services.expectMessageStartingWith(Kind::Error, lost, Answer::Ok);
-    bounded("refresh", [&] { TCommand::Run(services, [&] { a.main->RefreshView(); }); });
+    bounded("refresh", [&] { TCommand::Run(a.main->Services().person(), [&] { a.main->RefreshView(); }); });
     QCOMPARE(shown(), 2);
     QVERIFY(!outage->isHidden());
     QCOMPARE(outage->text().left(41), QStringLiteral("The database is unreachable since 10:30:0"));
@@ -393,7 +393,7 @@ void TestEventCommands::serverGoesAwayAndComesBack()
     QVERIFY2(!reason.isEmpty() && !reason.contains(QLatin1Char('\n')), qPrintable(reason));
     auto* timer = a.main->findChild<QTimer*>(QStringLiteral("tmrMain"));
     for (int poll = 0; poll < 3; ++poll) {
-        bounded("poll", [&] { TCommand::Run(services, [&] { a.main->tmrMainTimer(); }); });
+        bounded("poll", [&] { TCommand::Run(a.main->Services().person(), [&] { a.main->tmrMainTimer(); }); });
         QVERIFY(timer->isActive());
     }
     timer->stop();

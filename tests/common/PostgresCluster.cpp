@@ -3,7 +3,6 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
-#include <QStringList>
 
 #include <libpq-fe.h>
 

@@ -29,22 +29,20 @@ public:
     TestChild& operator=(const TestChild&) = delete;
 
     // Waits for the child; its exit code, or -1 when a signal ended it.
-    int wait() { return collect(); }
-    // Kills the child; its exit code, or -1 when the kill ended it.
-    int kill()
-    {
-        ::kill(pid_, SIGKILL);
-        return collect();
-    }
-
-private:
-    int collect()
+    int wait()
     {
         int status = 0;
         ::waitpid(std::exchange(pid_, 0), &status, 0);
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
+    // Kills the child; its exit code, or -1 when the kill ended it.
+    int kill()
+    {
+        ::kill(pid_, SIGKILL);
+        return wait();
+    }
 
+private:
     pid_t pid_;
 };
 

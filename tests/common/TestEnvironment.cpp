@@ -4,7 +4,6 @@
 #include <QFile>
 #include <QLocale>
 
-#include <cstdlib>
 #include <ctime>
 #include <sys/stat.h>
 
@@ -43,16 +42,11 @@ TestEnvironment::~TestEnvironment()
     instance = nullptr;
 }
 
-QString TestEnvironment::root()
-{
-    Q_ASSERT(instance != nullptr);
-    return instance->dir_.path();
-}
-
 QString TestEnvironment::freshFolder(const QString& name)
 {
+    Q_ASSERT(instance != nullptr);
     static int serial = 0;
-    const QString path = root() + QStringLiteral("/%1-%2").arg(name).arg(++serial);
+    const QString path = instance->dir_.path() + QStringLiteral("/%1-%2").arg(name).arg(++serial);
     QDir().mkpath(path);
     return path;
 }

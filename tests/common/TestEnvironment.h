@@ -16,10 +16,8 @@ public:
     TestEnvironment(const TestEnvironment&) = delete;
     TestEnvironment& operator=(const TestEnvironment&) = delete;
 
-    // The test program's own temporary folder; valid while the instance lives.
-    static QString root();
-
-    // A new, empty folder below root() for one test case.
+    // A new, empty folder for one test case, below the test program's own
+    // temporary folder.
     static QString freshFolder(const QString& name);
 
 private:

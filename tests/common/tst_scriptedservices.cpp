@@ -15,13 +15,20 @@ class tst_ScriptedServices : public QObject
 private slots:
     // A message of another kind or text than the script's is declined and
     // reported, and the script entry stays for the message it was meant for.
-    void unexpectedMessageIsReported()
+    // Each part reports its own (a notification withdrawn that was never
+    // shown is the desktop's), and each passes ofTest()'s calls to the newest
+    // of its kind: a machine made later serves alone.
+    void unexpectedEventsAreReported()
     {
         TScriptedServices services;
         services.expectMessage(Kind::Warning, QStringLiteral("Go?"), Answer::Ok);
-        QCOMPARE(services.message(Kind::Confirmation, Buttons::OkCancel, QStringLiteral("Go?")),
-                 Answer::Cancel);
-        QCOMPARE(services.takeUnexpected().size(), 1);
+        TScriptedMachineServices machine;
+        machine.setHostName(QStringLiteral("ws-b"));
+        const TServices ofTest = TScriptedServices::ofTest();
+        QCOMPARE(ofTest.person().message(Kind::Confirmation, Buttons::OkCancel, QStringLiteral("Go?")), Answer::Cancel);
+        ofTest.desktop().withdrawNotification(7);
+        QCOMPARE(ofTest.machine().hostName(), QStringLiteral("ws-b"));
+        QCOMPARE(services.takeUnexpected().size(), 2);
         QCOMPARE(services.takePendingScript().size(), 1);
     }
 };
