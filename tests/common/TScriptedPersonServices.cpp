@@ -72,21 +72,6 @@ QString TScriptedPersonServices::nextAnswer(Picker picker, const QString& captio
     return {};
 }
 
-QString TScriptedPersonServices::pickFolder(const QString& caption)
-{
-    return nextAnswer(Folder, caption);
-}
-
-QString TScriptedPersonServices::pickSaveFile(const QString& caption, const QString&, const QString&)
-{
-    return nextAnswer(SaveFile, caption);
-}
-
-QString TScriptedPersonServices::pickOpenFile(const QString& caption, const QString&)
-{
-    return nextAnswer(OpenFile, caption);
-}
-
 void TScriptedPersonServices::popBusyCursor()
 {
     if (busyDepth_ == 0) {

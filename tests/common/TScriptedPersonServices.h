@@ -71,9 +71,12 @@ public:
 
     MessageAnswer message(MessageKind kind, MessageButtons buttons, const QString& text) override;
     int choose(const QString& text, const QStringList& choices) override;
-    QString pickFolder(const QString& caption) override;
-    QString pickSaveFile(const QString& caption, const QString& suggested, const QString& filter) override;
-    QString pickOpenFile(const QString& caption, const QString& filter) override;
+    QString pickFolder(const QString& caption) override { return nextAnswer(Folder, caption); }
+    QString pickSaveFile(const QString& caption, const QString&, const QString&) override
+    {
+        return nextAnswer(SaveFile, caption);
+    }
+    QString pickOpenFile(const QString& caption, const QString&) override { return nextAnswer(OpenFile, caption); }
     void pushBusyCursor() override { ++busyDepth_; }
     void popBusyCursor() override;
 

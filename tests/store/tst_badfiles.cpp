@@ -7,6 +7,7 @@
 #include "IsamCode.h"
 #include "TIsamFormat.h"
 #include "QuorlaTest.h"
+#include "TestDatabase.h"
 #include "TestFile.h"
 #include "TXIsamFile.h"
 #include "UserRecord.h"
@@ -17,7 +18,6 @@
 
 #include <functional>
 
-#include <sqlite3.h>
 #include <unistd.h>
 
 namespace {
@@ -36,15 +36,6 @@ QByteArray checksum(const QString& path)
 {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256) : "none";
-}
-
-void sql(const QString& path, const char* statement)
-{
-    sqlite3* db = nullptr;
-    sqlite3_open(QFile::encodeName(path).constData(), &db);
-    if (sqlite3_exec(db, statement, nullptr, nullptr, nullptr) != SQLITE_OK)
-        qFatal("%s: %s", statement, sqlite3_errmsg(db));
-    sqlite3_close(db);
 }
 
 // A sound dataset of `d`'s layout with records whose every byte is a digit.
@@ -128,10 +119,11 @@ private slots:
             const Dataset& other = Datasets[(&d - Datasets + 1) % 4];
             corpus << Bad{"another dataset's layout", [&] { soundDataset(other, path); }, true}
                    << Bad{"another program's database",
-                          [&] { sql(path, "CREATE TABLE t(x); INSERT INTO t VALUES(1);"); }, true}
+                          [&] { TestDatabase::sqlOnFile(path, "CREATE TABLE t(x); INSERT INTO t VALUES(1);"); }, true}
                    << Bad{"record of the wrong size", [&] {
                               soundDataset(d, path);
-                              sql(path, "UPDATE records SET data = x'00112233' WHERE pk = '0000000007'");
+                              TestDatabase::sqlOnFile(path,
+                                                      "UPDATE records SET data = x'00112233' WHERE pk = '0000000007'");
                           }, true}
                    << Bad{"folder in place of the file", [&] { QDir().mkpath(path); }, true};
             for (const Bad& bad : corpus) {

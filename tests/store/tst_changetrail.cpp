@@ -63,21 +63,11 @@ QString keyAt(int minutes, int days = 0)
 
 // The office: Anna (1, administrator), Bob (2) and Cleo (3), the category
 // Meeting (1), Anna logged in on "ws-anna" at 10:00.
-struct Office
+struct Office : TestDatabase::Office
 {
-    TScriptedServices services;
-    QString name;
-    QString location;
-    std::unique_ptr<TQuorlaDB> db;
-
-    Office()
+    Office() : TestDatabase::Office(QStringLiteral("trail"), server.get())
     {
-        services.setHostName(QStringLiteral("ws-anna"));
         services.setNow(at(0));
-        static int serial = 0;
-        name = QStringLiteral("trail%1").arg(++serial);
-        location = TestDatabase::fresh(name, server.get());
-        db = std::make_unique<TQuorlaDB>(TScriptedServices::ofTest());
         for (const auto& [name, full] : {std::pair{"ANNA", "Anna Smith"}, {"BOB", "Bob Jones"}, {"CLEO", "Cleo Li"}}) {
             UserRecord u;
             u.setUserName(QString::fromLatin1(name));
@@ -85,10 +75,7 @@ struct Office
             u.setAbbreviation(QString::fromLatin1(name).left(2));
             db->Users().Insert(u.bytes());
         }
-        db->SetActingUser(key(1));
-        CategoryRecord c;
-        c.setDescription(QStringLiteral("Meeting"));
-        db->Categories().Insert(c.bytes());
+        db->Categories().Insert(TestDatabase::category(QStringLiteral("Meeting")).bytes());
     }
 
     // A meeting at 10:00+`minutes` for Anna and Bob, with an alarm 10 minutes
@@ -423,7 +410,7 @@ private slots:
         o.db.reset();
         const QString trail = o.location + QStringLiteral("/") + QString(TrailRecord::FileName);
         if (server) {
-            server->query(o.name, "DROP TABLE qltrail; DELETE FROM quorla_datasets WHERE name = 'qltrail'");
+            server->query(TestDatabase::serverDatabase(o.location), "DROP TABLE qltrail; DELETE FROM quorla_datasets WHERE name = 'qltrail'");
         } else {
             QFile::remove(trail);
             if (damage == QLatin1String("garbage")) {

@@ -8,6 +8,7 @@
 #include "QuorlaTest.h"
 #include "RecordKey.h"
 #include "TXIsamFile.h"
+#include "TestDatabase.h"
 
 #include <QFile>
 
@@ -34,19 +35,6 @@ QByteArray stored(TXIsamFile& f, const QString& key)
 {
     QByteArray r(DayEntryRecord::Size, '\0');
     return f.GetEqual(r, 0, key) ? r : QByteArray();
-}
-
-QString integrity(const QString& path)
-{
-    sqlite3* db = nullptr;
-    sqlite3_open(QFile::encodeName(path).constData(), &db);
-    sqlite3_stmt* st = nullptr;
-    sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &st, nullptr);
-    const QString result = sqlite3_step(st) == SQLITE_ROW
-        ? QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st, 0))) : QStringLiteral("no answer");
-    sqlite3_finalize(st);
-    sqlite3_close(db);
-    return result;
 }
 
 } // namespace
@@ -155,7 +143,7 @@ private slots:
             QVERIFY2(f.Insert(record(99, 'o'), RecordKey::format(99)), qPrintable(at + ": " + f.ErrorText()));
             QVERIFY(f.Close());
 
-            QCOMPARE(integrity(path), QStringLiteral("ok"));
+            QCOMPARE(TestDatabase::sqlOnFile(path, "PRAGMA integrity_check"), QStringLiteral("ok"));
             TXIsamFile g;
             QVERIFY(g.Open(path));
             const QByteArray now = stored(g, key);

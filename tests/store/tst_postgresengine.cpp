@@ -30,13 +30,7 @@ namespace {
 
 const QString Lost = QStringLiteral("The connection to the Quorla database server was lost\r\r");
 
-UserRecord user(const QString& name)
-{
-    UserRecord r;
-    r.setUserName(name);
-    r.setFullName(name);
-    return r;
-}
+using TestDatabase::user;
 
 QString key(int n) { return RecordKey::format(n); }
 
@@ -170,8 +164,7 @@ private slots:
         QFETCH(bool, stalled);
         TQuorlaDB db(TScriptedServices::ofTest());
         TXIsamFile& users = db.Users();
-        for (const char* name : {"ANNA", "BERT", "CARL"})
-            QVERIFY(users.Insert(user(QString::fromLatin1(name)).bytes()));
+        QVERIFY(TestDatabase::addUsers(users, {"ANNA", "BERT", "CARL"}));
         QVERIFY(users.Lock(key(1)));
         TUserCache cache(users, TScriptedServices::ofTest().machine());
         cache.OnUpdate = [&](TQuorlaCache& c) { c.FillFrom(users); };
@@ -243,8 +236,7 @@ private slots:
     {
         QFETCH(bool, atCommit);
         TQuorlaDB db(TScriptedServices::ofTest());
-        for (const char* name : {"ANNA", "BERT"})
-            QVERIFY(db.Users().Insert(user(QString::fromLatin1(name)).bytes()));
+        QVERIFY(TestDatabase::addUsers(db.Users(), {"ANNA", "BERT"}));
         DayEntryRecord entry;
         db.InitDayEntryRecord(entry);
         entry.setDescription(QStringLiteral("Budget"));

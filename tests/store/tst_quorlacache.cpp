@@ -21,20 +21,8 @@
 
 namespace {
 
-UserRecord user(const QString& name)
-{
-    UserRecord r;
-    r.setUserName(name);
-    r.setFullName(name + QStringLiteral(" Fullname"));
-    return r;
-}
-
-CategoryRecord category(const QString& description)
-{
-    CategoryRecord r;
-    r.setDescription(description);
-    return r;
-}
+using TestDatabase::category;
+using TestDatabase::user;
 
 // File systems take file times from a clock that ticks every few milliseconds,
 // so a write right after a load could keep the time the cache saw. Setting the
@@ -46,7 +34,6 @@ void ageFile(const QString& path)
     QVERIFY(file.open(QIODevice::ReadWrite));
     QVERIFY(file.setFileTime(QDateTime(QDate(2001, 1, 1), QTime(0, 0)), QFileDevice::FileModificationTime));
 }
-
 
 } // namespace
 
@@ -79,8 +66,7 @@ private slots:
         services_ = std::make_unique<TScriptedServices>();
         here_ = TestDatabase::database(QStringLiteral("cache"), {});
         elsewhere_ = std::make_unique<TQuorlaDB>(TScriptedServices::ofTest());
-        QVERIFY(here_->Users().Insert(user(QStringLiteral("ANNA")).bytes()));
-        QVERIFY(here_->Users().Insert(user(QStringLiteral("BERT")).bytes()));
+        QVERIFY(TestDatabase::addUsers(here_->Users(), {"ANNA", "BERT"}));
         QVERIFY(here_->Categories().Insert(category(QStringLiteral("Meeting")).bytes()));
         ageFile(here_->Users().FileName());
         loads_ = 0;

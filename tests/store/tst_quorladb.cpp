@@ -9,7 +9,6 @@
 #include "IsamCode.h"
 #include "TIsamEngine.h"
 #include "PostgresCluster.h"
-#include "PostgresIsamEngine.h"
 #include "QuorlaTest.h"
 #include "TestFile.h"
 #include "RecordKey.h"
@@ -20,18 +19,20 @@
 #include "TQuorlaDB.h"
 #include "TScriptedServices.h"
 #include "TWorkstationStore.h"
+#include "TestDatabase.h"
 #include "UserRecord.h"
 
 #include <QDir>
 #include <QFile>
 #include <QScopeGuard>
 
-#include <sqlite3.h>
-
 #include <memory>
 
 using Kind = TPersonServices::MessageKind;
 using Answer = TPersonServices::MessageAnswer;
+using TestDatabase::addUsers;
+using TestDatabase::category;
+using TestDatabase::user;
 
 namespace {
 
@@ -77,30 +78,13 @@ QStringList filesIn(const QString& folder)
     return present;
 }
 
-UserRecord user(const QString& name)
-{
-    UserRecord r;
-    r.setUserName(name);
-    r.setFullName(name);
-    return r;
-}
-
-CategoryRecord category(const QString& description)
-{
-    CategoryRecord r;
-    r.setDescription(description);
-    return r;
-}
-
 QString connectFailure() { return thrown<EQuorlaDB>([] { TQuorlaDB db(TScriptedServices::ofTest()); }); }
 
 // A dataset of the users' layout at `path` holding the named users.
 void makeUsers(const QString& path, const QStringList& names)
 {
     TXIsamFile users;
-    QVERIFY(users.CreateDataset(path, 10, UserRecord::Format) && users.Open(path));
-    for (const QString& name : names)
-        QVERIFY(users.Insert(user(name).bytes()));
+    QVERIFY(users.CreateDataset(path, 10, UserRecord::Format) && users.Open(path) && addUsers(users, names));
 }
 
 // The folder engine looking a moment too early: every dataset is missing when
@@ -126,31 +110,6 @@ private:
 
 // With QUORLA_TEST_ENGINE=postgres the key marks are tried on a server too.
 std::unique_ptr<PostgresCluster> server;
-
-// Sets the marks of the largest key ever held of the users, categories and
-// day entries of the database at `root` to `marks`; an empty mark takes it
-// away, as in a database written before there were marks.
-void setMarks(const QString& name, const QString& root, const QStringList& marks)
-{
-    const QStringList files{UserRecord::FileName, CategoryRecord::FileName, DayEntryRecord::FileName};
-    for (int i = 0; i < files.size(); ++i) {
-        if (server) {
-            server->query(name, QStringLiteral("UPDATE quorla_datasets SET highkey = '%1' WHERE name = '%2'")
-                                    .arg(marks[i], QString::fromLatin1(PostgresIsamEngine::tableName(
-                                                       TDatabaseLocation(root).DatasetName(files[i]))))
-                                    .toUtf8());
-            QVERIFY2(server->error().isEmpty(), qPrintable(server->error()));
-            continue;
-        }
-        sqlite3* db = nullptr;
-        QCOMPARE(sqlite3_open(QFile::encodeName(root + files[i]).constData(), &db), SQLITE_OK);
-        const QByteArray sql = marks[i].isEmpty()
-            ? QByteArray("DELETE FROM isam_meta WHERE name = 'highkey'")
-            : "UPDATE isam_meta SET value = '" + marks[i].toLatin1() + "' WHERE name = 'highkey'";
-        QCOMPARE(sqlite3_exec(db, sql.constData(), nullptr, nullptr, nullptr), SQLITE_OK);
-        sqlite3_close(db);
-    }
-}
 
 } // namespace
 
@@ -186,8 +145,7 @@ private slots:
         const auto k = [](qint64 n) { return RecordKey::format(n); };
         {
             TQuorlaDB db{TScriptedServices::ofTest(), TDatabaseLocation(root)};
-            for (const char* n : {"ANN", "BOB", "CID"})
-                QVERIFY(db.Users().Insert(user(QLatin1String(n)).bytes()));
+            QVERIFY(addUsers(db.Users(), {"ANN", "BOB", "CID"}));
             for (const char* d : {"Meeting", "Travel"})
                 QVERIFY(db.Categories().Insert(category(QLatin1String(d)).bytes()));
             for (int n = 1; n <= 5; ++n) {
@@ -208,7 +166,10 @@ private slots:
             for (int n = 3; n <= 5; ++n)
                 QVERIFY(db.DayEntries().Delete(k(n)));
         }
-        setMarks(name, root, marks);
+        // Marks as a database written before them (empty) or at the largest key then stored.
+        const QStringList files{UserRecord::FileName, CategoryRecord::FileName, DayEntryRecord::FileName};
+        for (int i = 0; i < files.size(); ++i)
+            TestDatabase::setKeyMark(server.get(), TDatabaseLocation(root).DatasetName(files[i]), marks[i]);
 
         {
             TQuorlaDB db{TScriptedServices::ofTest(), TDatabaseLocation(root)};

@@ -8,7 +8,6 @@
 
 #include "AlarmRecord.h"
 #include "DayEntryRecord.h"
-#include "EQuorla.h"
 #include "PostgresCluster.h"
 #include "QuorlaTest.h"
 #include "RecordKey.h"
@@ -17,7 +16,6 @@
 #include "TChangeTrail.h"
 #include "TEventWriter.h"
 #include "TUserRemoval.h"
-#include "CategoryRecord.h"
 #include "SeriesLinkRecord.h"
 #include "SeriesRecord.h"
 #include "TLookup.h"
@@ -79,25 +77,10 @@ QDate dayOf(const QString& key)
     return QDate(s.Year(), s.Month(), s.Day());
 }
 
-struct Office
+// The office of a case: 20 users, "User 1" acting.
+struct Office : TestDatabase::Office
 {
-    TScriptedServices services;
-    QString location;
-    std::unique_ptr<TQuorlaDB> db;
-
-    Office()
-    {
-        services.setHostName(QStringLiteral("ws-anna"));
-        static int serial = 0;
-        location = TestDatabase::fresh(QStringLiteral("series%1").arg(++serial), server.get());
-        db = std::make_unique<TQuorlaDB>(TScriptedServices::ofTest(), TDatabaseLocation(location));
-        for (int i = 1; i <= 20; ++i) {
-            UserRecord u;
-            u.setFullName(QStringLiteral("User %1").arg(i));
-            db->Users().Insert(u.bytes());
-        }
-        db->SetActingUser(key(1));
-    }
+    Office() : TestDatabase::Office(QStringLiteral("series"), server.get(), 20) {}
 };
 
 // What a series holds, checked against its rule: every link made (none
@@ -183,7 +166,7 @@ int entryCount(TQuorlaDB& db) { return db.DayEntries().RecordCount(); }
 template <typename Command>
 void refusedWhole(Office& o, const Command& command)
 {
-    const QString database = o.location.section(QLatin1Char('/'), 3).section(QLatin1Char('?'), 0, 0);
+    const QString database = TestDatabase::serverDatabase(o.location);
     const QByteArray everything = "SELECT md5(string_agg(d::text || query_to_xml('SELECT * FROM ' || d.name"
                                   " || ' ORDER BY pk', false, false, '')::text, '' ORDER BY d.name)) FROM quorla_datasets d";
     server->query(database, "CREATE FUNCTION refuse() RETURNS trigger LANGUAGE plpgsql AS"
@@ -191,12 +174,7 @@ void refusedWhole(Office& o, const Command& command)
                             " CREATE TRIGGER refuse BEFORE INSERT ON qltrail EXECUTE FUNCTION refuse()");
     const QString before = server->query(database, everything);
     QVERIFY2(server->error().isEmpty(), qPrintable(server->error()));
-    QString said;
-    try {
-        command();
-    } catch (const EQuorla& e) {
-        said = e.message();
-    }
+    const QString said = thrown(command);
     QVERIFY2(said.startsWith(QLatin1String("The change was not saved")) && said.contains(QLatin1String("no trail today")),
              qPrintable(said));
     QCOMPARE(server->query(database, everything), before);
@@ -466,9 +444,7 @@ private slots:
     {
         QFETCH(QString, what);
         Office o;
-        CategoryRecord c;
-        c.setDescription(QStringLiteral("Meeting"));
-        QVERIFY(o.db->Categories().Insert(c.bytes()));
+        QVERIFY(o.db->Categories().Insert(TestDatabase::category(QStringLiteral("Meeting")).bytes()));
         SeriesRecord s = meeting(3);
         s.setCategoryKey(key(1));
         if (what.startsWith(QLatin1String("owner")))

@@ -6,18 +6,16 @@
 #include "IsamCode.h"
 #include "TIsamEngine.h"
 #include "PostgresCluster.h"
-#include "PostgresIsamEngine.h"
 #include "TDatabaseLocation.h"
 #include "QuorlaTest.h"
 #include "TestFile.h"
 #include "RecordKey.h"
 #include "TXIsamFile.h"
 #include "TestChild.h"
+#include "TestDatabase.h"
 
 #include <QFile>
 #include <QSet>
-
-#include <sqlite3.h>
 
 #include <array>
 #include <cstring>
@@ -92,22 +90,6 @@ QString newDataset(TXIsamFile* f)
 }
 QString newDataset(TXIsamFile& f) { return newDataset(&f); }
 
-// Takes away the mark of the largest key ever held, as in a dataset made
-// before there was one.
-void dropMark(const QString& path)
-{
-    if (server) {
-        server->query(QStringLiteral("contract"), "UPDATE quorla_datasets SET highkey = '' WHERE name = '"
-                                                      + PostgresIsamEngine::tableName(path) + "'");
-        QVERIFY2(server->error().isEmpty(), qPrintable(server->error()));
-        return;
-    }
-    sqlite3* db = nullptr;
-    QCOMPARE(sqlite3_open(QFile::encodeName(path).constData(), &db), SQLITE_OK);
-    QCOMPARE(sqlite3_exec(db, "DELETE FROM isam_meta WHERE name = 'highkey'", nullptr, nullptr, nullptr), SQLITE_OK);
-    sqlite3_close(db);
-}
-
 } // namespace
 
 class tst_XIsamFile : public QObject
@@ -158,7 +140,7 @@ private slots:
         QString mark;
         if (withoutMark) {
             QVERIFY(f.Close());
-            dropMark(path);
+            TestDatabase::setKeyMark(server.get(), path, QString());
             QVERIFY(f.Open(path));
             QVERIFY(f.KeyMark(mark) && mark.isEmpty());
         }
