@@ -1,5 +1,6 @@
 #pragma once
 
+#include "AlarmRecord.h"
 #include "CategoryRecord.h"
 #include "PostgresCluster.h"
 #include "PostgresIsamEngine.h"
@@ -98,6 +99,21 @@ inline CategoryRecord category(const QString& description)
     CategoryRecord r;
     r.setDescription(description);
     return r;
+}
+
+// The alarms of entry `entryKey` (of every entry when it is empty), each with
+// its key, in the order of the key (of the entry's key first, for all).
+inline QList<std::pair<QString, AlarmRecord>> alarms(TQuorlaDB& db, const QString& entryKey = {})
+{
+    QList<std::pair<QString, AlarmRecord>> found;
+    AlarmRecord a;
+    const bool all = entryKey.isEmpty();
+    db.Alarms().Range(a.bytes(), all ? TXIsamFile::PrimaryIndex : AlarmRecord::DayEntryKeyIndex,
+                      all ? RecordKey::format(0) : entryKey, all ? QStringLiteral("9999999999") : entryKey, [&] {
+                          found.append({db.Alarms().CurrentKey(), a});
+                          return true;
+                      });
+    return found;
 }
 
 // Runs `statement` on the SQLite file at `path` beside the engine, as another

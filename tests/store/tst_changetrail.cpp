@@ -115,12 +115,6 @@ bool opens(TEventWriter& w, const QString& k, std::optional<TRecordLock>& lock)
     return w.openEntry(k, lock, e, a, had) == TEventWriter::Result::Done;
 }
 
-QString alarmOf(Office& o, const QString& entryKey, AlarmRecord& alarm)
-{
-    TLookup::Equal(o.db->Alarms(), alarm.bytes(), AlarmRecord::DayEntryKeyIndex, entryKey);
-    return o.db->Alarms().CurrentKey();
-}
-
 } // namespace
 
 Q_DECLARE_METATYPE(Change)
@@ -144,8 +138,7 @@ private slots:
         QTest::newRow("event moved, assignee added, a snooze kept") << Change([=](Office& o) {
             const QString k = o.addEntry();
             TEventWriter w(*o.db);
-            AlarmRecord a;
-            const QString ak = alarmOf(o, k, a);
+            auto [ak, a] = TestDatabase::alarms(*o.db, k).value(0);
             w.snoozeAlarm(ak, a, keyAt(-5));
             std::optional<TRecordLock> lock;
             DayEntryRecord e;
@@ -242,8 +235,7 @@ private slots:
         Office o;
         const QString k = o.addEntry();
         o.addEntry(5);
-        AlarmRecord a;
-        const QString ak = alarmOf(o, k, a);
+        auto [ak, a] = TestDatabase::alarms(*o.db, k).value(0);
         o.services.setNow(at(1));
         TEventWriter(*o.db).snoozeAlarm(ak, a, keyAt(-5));
         TEventWriter(*o.db).deleteEntryWithAlarms(k);

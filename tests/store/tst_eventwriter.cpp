@@ -39,10 +39,8 @@ QString newEntry(TEventWriter& writer, AlarmRecord& alarm, int users = 2)
 QStringList alarmsOf(TQuorlaDB& db, const QString& entryKey)
 {
     QStringList stored;
-    AlarmRecord scan;
-    for (bool more = db.Alarms().GetEqual(scan.bytes(), AlarmRecord::DayEntryKeyIndex, entryKey); more;
-         more = db.Alarms().Get(scan.bytes(), AlarmRecord::DayEntryKeyIndex, entryKey, TXIsamFile::ScanPrefix))
-        stored << QStringLiteral("%1@%2").arg(RecordKey::parse(scan.UserKey())).arg(RecordKey::parse(scan.AlarmTime()));
+    for (const auto& [key, a] : TestDatabase::alarms(db, entryKey))
+        stored << QStringLiteral("%1@%2").arg(RecordKey::parse(a.UserKey())).arg(RecordKey::parse(a.AlarmTime()));
     stored.sort();
     return stored;
 }
@@ -137,9 +135,8 @@ private slots:
         };
         QVERIFY_THROWS_EXCEPTION(EQuorla, writer->updateEntryWithAlarms(key, entry, alarm, QString()));
         QVERIFY(db->DayEntries().GetEqual(entry.bytes(), 0, key));
-        for (bool more = db->Alarms().GetEqual(alarm.bytes(), 3, key); more;
-             more = db->Alarms().Get(alarm.bytes(), 3, key, TXIsamFile::ScanPrefix))
-            QVERIFY(entry.AssigneeKeys().contains(alarm.UserKey()));
+        for (const auto& [alarmKey, left] : TestDatabase::alarms(*db, key))
+            QVERIFY(entry.AssigneeKeys().contains(left.UserKey()));
     }
 
     // Entry 1 for users 1, 2 and 3 with an alarm at 1000 is edited. Either

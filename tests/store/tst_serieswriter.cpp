@@ -123,12 +123,7 @@ Tally check(TQuorlaDB& db, const QString& seriesKey)
             continue;
         }
         ++t.occurrences;
-        AlarmRecord alarm;
-        int alarms = 0;
-        db.Alarms().Range(alarm.bytes(), AlarmRecord::DayEntryKeyIndex, link.EntryKey(), link.EntryKey(), [&] {
-            ++alarms;
-            return true;
-        });
+        const int alarms = int(TestDatabase::alarms(db, link.EntryKey()).size());
         t.alarms += alarms;
         if (link.Flags() & SeriesLinkRecord::Exception) {
             ++t.exceptions;
@@ -146,16 +141,10 @@ Tally check(TQuorlaDB& db, const QString& seriesKey)
         if (!seen.contains(day))
             qWarning("occurrence %s missing", qPrintable(day.toString()));
     // No alarm of a removed entry anywhere.
-    AlarmRecord alarm;
     DayEntryRecord entry;
-    QStringList entryKeys;
-    db.Alarms().Range(alarm.bytes(), 0, key(0), QStringLiteral("9999999999"), [&] {
-        entryKeys << alarm.DayEntryKey();
-        return true;
-    });
-    for (const QString& k : entryKeys)
-        if (!TLookup::Equal(db.DayEntries(), entry.bytes(), TXIsamFile::PrimaryIndex, k))
-            qWarning("alarm of a removed entry %s", qPrintable(k));
+    for (const auto& [k, alarm] : TestDatabase::alarms(db))
+        if (!TLookup::Equal(db.DayEntries(), entry.bytes(), TXIsamFile::PrimaryIndex, alarm.DayEntryKey()))
+            qWarning("alarm of a removed entry %s", qPrintable(alarm.DayEntryKey()));
     return t;
 }
 
