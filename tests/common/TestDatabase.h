@@ -2,6 +2,7 @@
 
 #include "AlarmRecord.h"
 #include "CategoryRecord.h"
+#include "DayEntryRecord.h"
 #include "PostgresCluster.h"
 #include "PostgresIsamEngine.h"
 #include "RecordKey.h"
@@ -99,6 +100,31 @@ inline CategoryRecord category(const QString& description)
     CategoryRecord r;
     r.setDescription(description);
     return r;
+}
+
+// A new entry record (as DayEntryRecord::initialise() makes it) described
+// `description`, for the users `assignees`, owned by user `owner` unless 0.
+inline DayEntryRecord entry(const QString& description, const QList<int>& assignees = {}, int owner = 0)
+{
+    DayEntryRecord e;
+    e.initialise();
+    e.setDescription(description);
+    if (owner)
+        e.setOwnerKey(RecordKey::format(owner));
+    QStringList keys;
+    for (int user : assignees)
+        keys << RecordKey::format(user);
+    e.setAssigneeKeys(keys);
+    return e;
+}
+
+// An alarm record wanted at `time`, a time key.
+inline AlarmRecord alarmAt(const QString& time)
+{
+    AlarmRecord a;
+    a.setFlags(AlarmRecord::AlarmWanted);
+    a.setAlarmTime(time);
+    return a;
 }
 
 // The alarms of entry `entryKey` (of every entry when it is empty), each with

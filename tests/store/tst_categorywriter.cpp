@@ -39,16 +39,13 @@ private slots:
         constexpr int Entries = 8;
         QStringList keys;
         for (int n = 0; n < Entries; ++n) {
-            DayEntryRecord e;
-            db.InitDayEntryRecord(e);
+            DayEntryRecord e = TestDatabase::entry(QStringLiteral("start"));
             e.setCategoryKey(meeting);
-            e.setDescription(QStringLiteral("start"));
             AlarmRecord none;
             keys << TEventWriter(db).insertEntryWithAlarms(e, none);
         }
         // An entry of another category, which the deletion leaves as it is.
-        DayEntryRecord travel;
-        db.InitDayEntryRecord(travel);
+        DayEntryRecord travel = TestDatabase::entry(QString());
         travel.setCategoryKey(TCategoryWriter(db).addCategory(QStringLiteral("Travel"), category));
         AlarmRecord none;
         const QString travelKey = TEventWriter(db).insertEntryWithAlarms(travel, none);

@@ -82,15 +82,10 @@ struct Office : TestDatabase::Office
     // before when `alarm`.
     QString addEntry(int minutes = 0, bool alarm = true)
     {
-        DayEntryRecord e;
-        e.initialise();
+        DayEntryRecord e = TestDatabase::entry(QStringLiteral("Team meeting"), {1, 2}, 1);
         e.setStartTime(keyAt(minutes));
-        e.setOwnerKey(key(1));
-        e.setDescription(QStringLiteral("Team meeting"));
-        e.setAssigneeKeys({key(1), key(2)});
-        AlarmRecord a;
+        AlarmRecord a = TestDatabase::alarmAt(keyAt(minutes - 10));
         a.setFlags(alarm ? AlarmRecord::AlarmWanted : 0);
-        a.setAlarmTime(keyAt(minutes - 10));
         return TEventWriter(*db).insertEntryWithAlarms(e, a);
     }
 
@@ -178,8 +173,7 @@ private slots:
             return QList<Expected>{{Action::CategoryRenamed, categories, key(1)}};
         }) << QStringLiteral("“Meeting” → “Meetings”");
         QTest::newRow("category deleted, its event un-categorised") << Change([=](Office& o) {
-            DayEntryRecord e;
-            e.initialise();
+            DayEntryRecord e = TestDatabase::entry(QString());
             e.setCategoryKey(key(1));
             AlarmRecord none;
             const QString k = TEventWriter(*o.db).insertEntryWithAlarms(e, none);
@@ -284,13 +278,9 @@ private slots:
         QVERIFY(o.db->Users().GetEqual(anna.bytes(), TXIsamFile::PrimaryIndex, key(1)));
         anna.setRights(UserRecord::CanAdminister);
         QVERIFY(o.db->Users().Update(anna.bytes(), key(1)));
-        DayEntryRecord e;
-        e.initialise();
+        DayEntryRecord e = TestDatabase::entry(QStringLiteral("Secret plan"), {1, 2}, 1);
         e.setStartTime(keyAt(0));
-        e.setOwnerKey(key(1));
-        e.setDescription(QStringLiteral("Secret plan"));
         e.setFlags(DayEntryRecord::Private);
-        e.setAssigneeKeys({key(1), key(2)});
         QString k;
         if (older) {
             e.setDescription(QStringLiteral("Team lunch"));
@@ -306,9 +296,7 @@ private slots:
             record(Action::EventChanged, "time 10:00 → 10:30");
         } else {
             TEventWriter w(*o.db);
-            AlarmRecord a;
-            a.setFlags(AlarmRecord::AlarmWanted);
-            a.setAlarmTime(keyAt(-10));
+            AlarmRecord a = TestDatabase::alarmAt(keyAt(-10));
             k = w.insertEntryWithAlarms(e, a);
             const auto alarmOf = [&](int user, AlarmRecord& alarm) {
                 TLookup::Equal(o.db->Alarms(), alarm.bytes(), AlarmRecord::UserAlarmIndex, key(user) + keyAt(-10));
@@ -440,10 +428,8 @@ private slots:
         QFETCH(int, command);
         QFETCH(QString, refusal);
         Office o;
-        DayEntryRecord e;
-        e.initialise();
+        DayEntryRecord e = TestDatabase::entry(QString(), {3});
         e.setCategoryKey(key(1));
-        e.setAssigneeKeys({key(3)});
         AlarmRecord none;
         const QString k = TEventWriter(*o.db).insertEntryWithAlarms(e, none);
         o.services.setNow(at(-17));

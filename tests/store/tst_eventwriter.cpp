@@ -22,16 +22,8 @@ namespace {
 // A new entry "before" for users 1 to `users`, each with an alarm at 1000.
 QString newEntry(TEventWriter& writer, AlarmRecord& alarm, int users = 2)
 {
-    DayEntryRecord entry;
-    entry.initialise();
-    entry.setDescription(QStringLiteral("before"));
-    QStringList keys;
-    for (int user = 1; user <= users; ++user)
-        keys << RecordKey::format(user);
-    entry.setAssigneeKeys(keys);
-    alarm.clear();
-    alarm.setFlags(AlarmRecord::AlarmWanted);
-    alarm.setAlarmTime(RecordKey::format(1000));
+    alarm = TestDatabase::alarmAt(RecordKey::format(1000));
+    const DayEntryRecord entry = TestDatabase::entry(QStringLiteral("before"), QList{1, 2, 3}.first(users));
     return writer.insertEntryWithAlarms(entry, alarm);
 }
 

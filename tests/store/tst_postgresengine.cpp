@@ -237,14 +237,9 @@ private slots:
         QFETCH(bool, atCommit);
         TQuorlaDB db(TScriptedServices::ofTest());
         QVERIFY(TestDatabase::addUsers(db.Users(), {"ANNA", "BERT"}));
-        DayEntryRecord entry;
-        db.InitDayEntryRecord(entry);
-        entry.setDescription(QStringLiteral("Budget"));
+        DayEntryRecord entry = TestDatabase::entry(QStringLiteral("Budget"), {1, 2});
         entry.setStartTime(QStringLiteral("1800000000"));
-        entry.setAssigneeKeys({key(1), key(2)});
-        AlarmRecord alarm;
-        db.InitAlarmRecord(alarm);
-        alarm.setFlags(AlarmRecord::AlarmWanted);
+        AlarmRecord alarm = TestDatabase::alarmAt(QStringLiteral("1799999400"));
         TEventWriter writer(db);
         if (atCommit) {
             // The session ends itself as its transaction commits.

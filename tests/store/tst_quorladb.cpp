@@ -149,10 +149,7 @@ private slots:
             for (const char* d : {"Meeting", "Travel"})
                 QVERIFY(db.Categories().Insert(category(QLatin1String(d)).bytes()));
             for (int n = 1; n <= 5; ++n) {
-                DayEntryRecord entry;
-                entry.initialise();
-                entry.setOwnerKey(k(1));
-                entry.setAssigneeKeys({k(n == 2 ? 3 : 1)});
+                DayEntryRecord entry = TestDatabase::entry(QString(), {n == 2 ? 3 : 1}, 1);
                 entry.setCategoryKey(k(n == 2 ? 2 : 1));
                 QVERIFY(db.DayEntries().Insert(entry.bytes()));
             }
@@ -179,8 +176,7 @@ private slots:
                     QCOMPARE(datasets[i]->NextKey(), k(next[i]));
             // A new event takes the next key, and leaves it freed when deleted.
             AlarmRecord none;
-            DayEntryRecord entry;
-            entry.initialise();
+            DayEntryRecord entry = TestDatabase::entry(QString());
             const QString added = TEventWriter(db).insertEntryWithAlarms(entry, none);
             QCOMPARE(added, k(next[2]));
             QCOMPARE(TEventWriter(db).deleteEntryWithAlarms(added), TEventWriter::Result::Done);

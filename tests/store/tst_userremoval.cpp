@@ -34,16 +34,8 @@ QString key(int n) { return RecordKey::format(n); }
 QString addEntry(TQuorlaDB& db, int owner, const QList<int>& assignees, const QString& description = QString(),
                  int alarmTime = 1000)
 {
-    DayEntryRecord e;
-    db.InitDayEntryRecord(e);
-    e.setOwnerKey(key(owner));
-    e.setDescription(description);
-    for (int i = 0; i < assignees.size(); ++i)
-        e.setAssignee(i, key(assignees[i]));
-    AlarmRecord a;
-    a.setFlags(AlarmRecord::AlarmWanted);
-    a.setAlarmTime(key(alarmTime));
-    return TEventWriter(db).insertEntryWithAlarms(e, a);
+    AlarmRecord a = TestDatabase::alarmAt(key(alarmTime));
+    return TEventWriter(db).insertEntryWithAlarms(TestDatabase::entry(description, assignees, owner), a);
 }
 
 // Every alarm as "entry:user".
