@@ -17,6 +17,18 @@ QString thrown(Call&& call)
     return {};
 }
 
+// Runs `call` again, as a person would, while it is refused with an EQuorla
+// message beginning with `busy` (a record another workstation holds), `tries`
+// times at most; answers the last refusal's message, empty once it went through.
+template <class Call>
+QString retried(const QString& busy, int tries, Call&& call)
+{
+    QString said = thrown(call);
+    for (int n = 1; n < tries && !said.isEmpty() && said.startsWith(busy); ++n)
+        said = thrown(call);
+    return said;
+}
+
 // Like QTEST_MAIN / QTEST_GUILESS_MAIN, but the machine-dependent environment is
 // pinned (TestEnvironment) before the application object is created.
 #define QUORLA_TEST_MAIN_WITH(AppClass, TestClass)                                                 \

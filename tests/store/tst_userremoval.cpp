@@ -7,7 +7,6 @@
 
 #include "AlarmRecord.h"
 #include "DayEntryRecord.h"
-#include "EQuorla.h"
 #include "QuorlaTest.h"
 #include "RecordKey.h"
 #include "TEventWriter.h"
@@ -135,26 +134,17 @@ private slots:
         TestChild adder([] {
             TQuorlaDB mine(TScriptedServices::ofTest());
             for (int n = 0; n < Events; ++n) {
-                try {
-                    addEntry(mine, 1, n % 2 ? QList{2, 3} : QList{2}, QStringLiteral("e%1").arg(n), 1000 + n);
-                } catch (const EQuorla&) {
+                const QList<int> assignees = n % 2 ? QList{2, 3} : QList{2};
+                if (!thrown([&] { addEntry(mine, 1, assignees, QStringLiteral("e%1").arg(n), 1000 + n); }).isEmpty())
                     return 1;
-                }
             }
             return 0;
         });
         while (db->DayEntries().RecordCount() < Events / 4)
             QThread::msleep(2);
         TUserRemoval removal(*db, Bert, choose("TD"));
-        for (int tries = 0;; ++tries) {
-            try {
-                removal.run();
-                break;
-            } catch (const EQuorla& e) {
-                // The other workstation holds a new entry's lock for a moment.
-                QVERIFY2(tries < 200 && e.message() == TUserRemoval::Locked, qPrintable(e.message()));
-            }
-        }
+        // The other workstation holds a new entry's lock for a moment.
+        QCOMPARE(retried(TUserRemoval::Locked, 200, [&] { removal.run(); }), QString());
         QCOMPARE(adder.wait(), 0);
 
         AlarmRecord alarm;
