@@ -1,5 +1,7 @@
 #include "PostgresCluster.h"
 
+#include "TestFile.h"
+
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -80,13 +82,11 @@ PostgresCluster::PostgresCluster(const QStringList& settings)
         return;
     // The superuser needs no password; every other role logs in with its
     // own, checked by SCRAM, as on an office's server.
-    QFile hba(folder_ + QStringLiteral("/data/pg_hba.conf"));
-    if (!hba.open(QIODevice::WriteOnly | QIODevice::Truncate)
-        || hba.write("local all postgres trust\nlocal all all scram-sha-256\n") < 0) {
+    if (!TestFile::write(folder_ + QStringLiteral("/data/pg_hba.conf"),
+                         "local all postgres trust\nlocal all all scram-sha-256\n")) {
         error_ = QStringLiteral("cannot write the cluster's pg_hba.conf");
         return;
     }
-    hba.close();
     start();
 }
 
@@ -194,24 +194,20 @@ bool PostgresCluster::stop(bool fast)
 
 bool PostgresCluster::freeze(bool frozen)
 {
-    QFile pidFile(folder_ + QStringLiteral("/data/postmaster.pid"));
-    if (!pidFile.open(QIODevice::ReadOnly)) {
+    // The main process's number heads its pid file.
+    const pid_t server = pid_t(TestFile::read(folder_ + QStringLiteral("/data/postmaster.pid")).split('\n')[0].toInt());
+    if (server <= 0) {
         error_ = QStringLiteral("the server is not running");
         return false;
     }
-    const pid_t server = pid_t(pidFile.readLine().trimmed().toInt());
     QList<pid_t> processes;
     // The server's processes are its main process's children.
     for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
-        bool number = false;
-        const pid_t pid = pid_t(entry.toInt(&number));
-        if (!number)
+        const pid_t pid = pid_t(entry.toInt());
+        if (pid <= 0)
             continue;
-        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-        if (!stat.open(QIODevice::ReadOnly))
-            continue;
-        const QByteArray line = stat.readAll();
-        // "pid (name) state ppid ...": the name may hold spaces.
+        // "pid (name) state ppid ...": the name may hold spaces; empty when gone.
+        const QByteArray line = TestFile::read(QStringLiteral("/proc/%1/stat").arg(pid));
         const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
         if (fields.size() > 1 && fields[1].toInt() == server)
             processes << pid;
