@@ -157,12 +157,8 @@ bool PostgresCluster::run(const QString& program, const QStringList& arguments)
     process.setProcessChannelMode(QProcess::MergedChannels);
     // The test's own folder may be closed to the server's user.
     process.setWorkingDirectory(folder_);
-    if (asRoot_)
-        process.start(QStringLiteral("runuser"), QStringList{QStringLiteral("-u"), QStringLiteral("postgres"),
-                                                             QStringLiteral("--"), program}
-                                                     + arguments);
-    else
-        process.start(program, arguments);
+    const QStringList asPostgres{QStringLiteral("-u"), QStringLiteral("postgres"), QStringLiteral("--"), program};
+    process.start(asRoot_ ? QStringLiteral("runuser") : program, asRoot_ ? asPostgres + arguments : arguments);
     if (!process.waitForFinished(ToolTimeoutMs) || process.exitStatus() != QProcess::NormalExit
         || process.exitCode() != 0) {
         error_ = program + QStringLiteral(" failed: ") + QString::fromLocal8Bit(process.readAll())

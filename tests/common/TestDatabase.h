@@ -8,6 +8,7 @@
 #include "RecordKey.h"
 #include "TQuorlaDB.h"
 #include "TScriptedServices.h"
+#include "TStamp.h"
 #include "TWorkstationStore.h"
 #include "TestEnvironment.h"
 #include "UserRecord.h"
@@ -116,6 +117,14 @@ inline DayEntryRecord entry(const QString& description, const QList<int>& assign
         keys << RecordKey::format(user);
     e.setAssigneeKeys(keys);
     return e;
+}
+
+// The time key (as entries and alarms hold times) of `moment`.
+inline QString timeKey(const QDateTime& moment)
+{
+    TStamp stamp;
+    stamp.SetDateTime(moment);
+    return stamp.Key();
 }
 
 // An alarm record wanted at `time`, a time key.

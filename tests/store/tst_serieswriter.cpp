@@ -129,10 +129,9 @@ Tally check(TQuorlaDB& db, const QString& seriesKey)
             ++t.exceptions;
             continue;
         }
-        TStamp start;
-        start.SetDateTime(QDateTime(day, rule.Time()));
-        if (entry.StartTime() != start.Key() || entry.Description() != series.Description()
-            || alarms != int(series.AssigneeKeys().size()) || !rule.Fits(day))
+        if (entry.StartTime() != TestDatabase::timeKey(QDateTime(day, rule.Time()))
+            || entry.Description() != series.Description() || alarms != int(series.AssigneeKeys().size())
+            || !rule.Fits(day))
             qWarning("occurrence %s unlike its series", qPrintable(day.toString()));
     }
     const QString made = series.MadeUntil();
@@ -442,10 +441,7 @@ private slots:
         if (what == QLatin1String("category")) {
             TCategoryWriter(*o.db).deleteCategory(key(1));
         } else {
-            TUserRemoval::TChoices choices;
-            choices.deleteOwned = what == QLatin1String("owner delete");
-            choices.newOwner = key(1);
-            choices.newAssignee = key(1);
+            const TUserRemoval::TChoices choices{what == QLatin1String("owner delete"), key(1), false, key(1)};
             TUserRemoval(*o.db, key(what == QLatin1String("assignee") ? 2 : 4), choices).run();
         }
         SeriesRecord after;

@@ -46,14 +46,10 @@ QStringList alarms(TQuorlaDB& db)
     return found;
 }
 
+// Deleted ('D'), or given to CARL (his own entries) and DORA (those of his alone).
 TUserRemoval::TChoices choose(const QByteArray& answers)
 {
-    TUserRemoval::TChoices c;
-    c.deleteOwned = answers[0] == 'D';
-    c.newOwner = key(3);
-    c.deleteAssigned = answers[1] == 'D';
-    c.newAssignee = key(4);
-    return c;
+    return {answers[0] == 'D', key(3), answers[1] == 'D', key(4)};
 }
 
 } // namespace
