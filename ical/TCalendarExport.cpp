@@ -18,6 +18,7 @@
 #include "UserRecord.h"
 
 #include <QHash>
+#include <QVarLengthArray>
 #include <QSet>
 #include <QSaveFile>
 #include <QTimeZone>
@@ -160,6 +161,33 @@ icalcomponent* zoneComponent(const QTimeZone& zone, int first, int last)
     return component;
 }
 
+// A record key (ten digits, see RecordKey) as its number, read where it is
+// stored (`width` bytes, NUL-ended when shorter) or from a text: an export
+// looks up several per event. -1 for anything else (an empty slot).
+constexpr qsizetype KeyDigits = 10;
+
+qint64 keyNumber(const char* at, std::size_t width)
+{
+    qint64 number = 0;
+    std::size_t digits = 0;
+    for (; digits < width && at[digits] >= '0' && at[digits] <= '9'; ++digits)
+        number = number * 10 + (at[digits] - '0');
+    return digits == KeyDigits && (digits == width || at[digits] == '\0') ? number : -1;
+}
+
+qint64 keyNumber(const QString& key)
+{
+    if (key.size() != KeyDigits)
+        return -1;
+    qint64 number = 0;
+    for (const QChar c : key) {
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return -1;
+        number = number * 10 + (c.unicode() - '0');
+    }
+    return number;
+}
+
 icalproperty* person(icalproperty* property, const QByteArray& fullName)
 {
     icalproperty_add_parameter(property, icalparameter_new_cn(fullName.constData()));
@@ -201,18 +229,29 @@ struct PropertyFree
 };
 using Property = std::unique_ptr<icalproperty, PropertyFree>;
 
+// Appends `size` bytes to a text that may grow to tens of megabytes. Room
+// is made by doubling the capacity in place (a reallocation, which the system
+// does without copying a block that large), not by the copy into a new block
+// with which an append grows a QByteArray.
+void appendTo(QByteArray& out, const char* text, qsizetype size)
+{
+    if (out.capacity() - out.size() < size)
+        out.reserve(std::max(2 * out.capacity(), out.size() + size));
+    out.append(text, size);
+}
+
 // libical's text of a property (of a component), appended to `out`.
 void appendText(QByteArray& out, icalproperty* property)
 {
     char* text = icalproperty_as_ical_string_r(property);
-    out.append(text, qsizetype(std::strlen(text)));
+    appendTo(out, text, qsizetype(std::strlen(text)));
     icalmemory_free_buffer(text);
 }
 
 void appendText(QByteArray& out, icalcomponent* component)
 {
     char* text = icalcomponent_as_ical_string_r(component);
-    out.append(text, qsizetype(std::strlen(text)));
+    appendTo(out, text, qsizetype(std::strlen(text)));
     icalmemory_free_buffer(text);
 }
 
@@ -246,9 +285,9 @@ public:
         end_ = lines.mid(end);
     }
 
-    void begin() { out_ += begin_; }
-    void end() { out_ += end_; }
-    void write(const QByteArray& text) { out_ += text; }
+    void begin() { write(begin_); }
+    void end() { write(end_); }
+    void write(const QByteArray& text) { appendTo(out_, text.constData(), text.size()); }
     void write(icalproperty* property) { appendText(out_, property); }
     void write(icalcomponent* component) { appendText(out_, component); }
     // A property made for this event alone, which is freed.
@@ -364,12 +403,12 @@ QByteArray TCalendarExport::Build(TQuorlaDB& database, int* count) const
         QByteArray attendee;
     };
     const QByteArray userUri = "urn:x-quorla:" + utf8(identity) + ":user:";
-    QHash<QString, TPerson> people;
+    QHash<qint64, TPerson> people;
     UserRecord user;
     TLookup::Each(database.Users(), user.bytes(), [&](const QString& key) {
         const QByteArray uri = userUri + utf8(key);
         const QByteArray name = utf8(user.FullName());
-        people.insert(key, {textOf(person(icalproperty_new_organizer(uri.constData()), name)),
+        people.insert(keyNumber(key), {textOf(person(icalproperty_new_organizer(uri.constData()), name)),
                             textOf(person(icalproperty_new_attendee(uri.constData()), name))});
     });
     QHash<QString, QByteArray> categories;
@@ -380,7 +419,7 @@ QByteArray TCalendarExport::Build(TQuorlaDB& database, int* count) const
         categories.insert(key, line.mid(2));
     });
     // The exporting user's alarms, by entry: the earliest of each.
-    QHash<QString, QString> alarms;
+    QHash<qint64, qint64> alarms;
     TXIsamFile& alarmSet = database.Alarms();
     AlarmRecord alarm;
     for (bool more = TLookup::Equal(alarmSet, alarm.bytes(), AlarmRecord::UserAlarmIndex, CurrentUserKey)
@@ -389,8 +428,9 @@ QByteArray TCalendarExport::Build(TQuorlaDB& database, int* count) const
          more;
          more = TLookup::Next(alarmSet, alarm.bytes(), AlarmRecord::UserAlarmIndex, CurrentUserKey,
                               TXIsamFile::ScanPrefix)) {
-        if (!alarms.contains(alarm.DayEntryKey()))
-            alarms.insert(alarm.DayEntryKey(), alarm.AlarmTime());
+        const qint64 entryKey = keyNumber(alarm.DayEntryKey());
+        if (entryKey >= 0 && !alarms.contains(entryKey))
+            alarms.insert(entryKey, RecordKey::parse(alarm.AlarmTime()));
     }
 
     // Dates outside the stamps' years are refused before anything is made.
@@ -483,8 +523,26 @@ QByteArray TCalendarExport::Build(TQuorlaDB& database, int* count) const
     // wall-clock seconds `wall`; `changesKey` is the entry whose trail gives
     // LAST-MODIFIED and SEQUENCE (none for a series, whose start is also
     // kept in the zone where a single event's would go out in UTC).
+    // The users of an event as written: its owner as ORGANIZER, each
+    // assignee as ATTENDEE, those not in the users dataset left out.
+    struct TRoles
+    {
+        const TPerson* owner = nullptr;
+        QVarLengthArray<const TPerson*, DayEntryRecord::MaxAssignees> assignees;
+
+        void add(const QHash<qint64, TPerson>& people, qint64 key, bool isOwner)
+        {
+            const auto found = people.constFind(key);
+            if (found == people.constEnd())
+                return;
+            if (isOwner)
+                owner = &*found;
+            else
+                assignees.append(&*found);
+        }
+    };
     const auto addEvent = [&](const QString& uid, qint32 flags, const QString& description, const QString& categoryKey,
-                              const QString& ownerKey, const QStringList& assignees, qint64 wall, const QString& changesKey) {
+                              const TRoles& roles, qint64 wall, const QString& changesKey) {
         ++events;
         event.begin();
         icalproperty_set_uid(uidProperty.get(), utf8(uid).constData());
@@ -512,14 +570,10 @@ QByteArray TCalendarExport::Build(TQuorlaDB& database, int* count) const
         }
         if (flags & DayEntryRecord::Private)
             event.write(privateText);
-        const auto owner = people.constFind(ownerKey);
-        if (owner != people.constEnd())
-            event.write(owner->organizer);
-        for (const QString& assignee : assignees) {
-            const auto one = people.constFind(assignee);
-            if (one != people.constEnd())
-                event.write(one->attendee);
-        }
+        if (roles.owner)
+            event.write(roles.owner->organizer);
+        for (const TPerson* assignee : roles.assignees)
+            event.write(assignee->attendee);
         TChanges changes;
         if (Changes && !changesKey.isEmpty())
             changes = Changes(changesKey);
@@ -598,17 +652,25 @@ QByteArray TCalendarExport::Build(TQuorlaDB& database, int* count) const
         }
         const bool untimed = (entry.Flags() & DayEntryRecord::UnTimed) != 0;
         const qint64 wall = RecordKey::parse(entry.StartTime());
-        const QByteArray summary = addEvent(uid, entry.Flags(), entry.Description(), entry.CategoryKey(),
-                                            entry.OwnerKey(), entry.AssigneeKeys(), wall, key);
+        // The users' keys read where they are stored, not as texts.
+        const char* const stored = entry.bytes().data();
+        TRoles roles;
+        roles.add(people, keyNumber(stored + DayEntryRecord::OwnerKeyOffset, DayEntryRecord::OwnerKeyWidth), true);
+        for (int slot = 0; slot < DayEntryRecord::MaxAssignees; ++slot)
+            roles.add(people,
+                      keyNumber(stored + DayEntryRecord::AssigneesOffset + std::size_t(slot) * DayEntryRecord::AssigneeWidth,
+                                DayEntryRecord::AssigneeWidth),
+                      false);
+        const QByteArray summary = addEvent(uid, entry.Flags(), entry.Description(), entry.CategoryKey(), roles, wall, key);
         if (!recurrenceId.isEmpty()) {
             bool inZone = false;
             const icaltimetype given = startTime(RecordKey::parse(recurrenceId), untimed, false, inZone);
             icalproperty_set_recurrenceid(recurrenceIds[inZone].get(), given);
             event.write(recurrenceIds[inZone].get());
         }
-        const auto due = alarms.constFind(key);
+        const auto due = alarms.constFind(keyNumber(key));
         if (due != alarms.constEnd())
-            addAlarm(summary, untimed, wall, RecordKey::parse(*due));
+            addAlarm(summary, untimed, wall, *due);
         event.end();
     };
     if (OnlySeries.isEmpty()) {
@@ -638,8 +700,12 @@ QByteArray TCalendarExport::Build(TQuorlaDB& database, int* count) const
         if (series.Flags() & SeriesRecord::Private)
             flags |= DayEntryRecord::Private;
         const qint64 wall = RecordKey::parse(series.Start());
-        const QByteArray summary = addEvent(seriesUid(seriesKey), flags, series.Description(), series.CategoryKey(),
-                                            series.OwnerKey(), series.AssigneeKeys(), wall, QString());
+        TRoles roles;
+        roles.add(people, keyNumber(series.OwnerKey()), true);
+        for (const QString& assignee : series.AssigneeKeys())
+            roles.add(people, keyNumber(assignee), false);
+        const QByteArray summary =
+            addEvent(seriesUid(seriesKey), flags, series.Description(), series.CategoryKey(), roles, wall, QString());
         zoneFirst = std::min(zoneFirst, rule.Start().year());
         zoneLast = std::max(zoneLast, rule.LastDay().isValid() ? rule.LastDay().year() : 2037);
         icalrecurrencetype recurrence = icalrecurrencetype_from_string(rule.ToRRule().toLatin1().constData());
