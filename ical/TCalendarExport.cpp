@@ -519,10 +519,6 @@ QByteArray TCalendarExport::Build(TQuorlaDB& database, int* count) const
         inZone = true;
         return wallTime(wall, false);
     };
-    // The event is started with the fields every event has, starting at
-    // wall-clock seconds `wall`; `changesKey` is the entry whose trail gives
-    // LAST-MODIFIED and SEQUENCE (none for a series, whose start is also
-    // kept in the zone where a single event's would go out in UTC).
     // The users of an event as written: its owner as ORGANIZER, each
     // assignee as ATTENDEE, those not in the users dataset left out.
     struct TRoles
@@ -541,6 +537,10 @@ QByteArray TCalendarExport::Build(TQuorlaDB& database, int* count) const
                 assignees.append(&*found);
         }
     };
+    // The event is started with the fields every event has, starting at
+    // wall-clock seconds `wall`; `changesKey` is the entry whose trail gives
+    // LAST-MODIFIED and SEQUENCE (none for a series, whose start is also
+    // kept in the zone where a single event's would go out in UTC).
     const auto addEvent = [&](const QString& uid, qint32 flags, const QString& description, const QString& categoryKey,
                               const TRoles& roles, qint64 wall, const QString& changesKey) {
         ++events;
