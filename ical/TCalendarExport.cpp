@@ -408,8 +408,9 @@ QByteArray TCalendarExport::Build(TQuorlaDB& database, int* count) const
     TLookup::Each(database.Users(), user.bytes(), [&](const QString& key) {
         const QByteArray uri = userUri + utf8(key);
         const QByteArray name = utf8(user.FullName());
-        people.insert(keyNumber(key), {textOf(person(icalproperty_new_organizer(uri.constData()), name)),
-                            textOf(person(icalproperty_new_attendee(uri.constData()), name))});
+        TPerson one{textOf(person(icalproperty_new_organizer(uri.constData()), name)),
+                    textOf(person(icalproperty_new_attendee(uri.constData()), name))};
+        people.insert(keyNumber(key), std::move(one));
     });
     QHash<QString, QByteArray> categories;
     CategoryRecord category;
@@ -528,7 +529,7 @@ QByteArray TCalendarExport::Build(TQuorlaDB& database, int* count) const
 
         void add(const QHash<qint64, TPerson>& people, qint64 key, bool isOwner)
         {
-            const auto found = people.constFind(key);
+            const auto found = key < 0 ? people.constEnd() : people.constFind(key);
             if (found == people.constEnd())
                 return;
             if (isOwner)
