@@ -78,6 +78,9 @@ CREATE TABLE IF NOT EXISTS quorla_roles (rolename name PRIMARY KEY, userkey text
 -- the role functions and by a trigger on the users): the row policies ask
 -- for the session's key and rights in one index probe.
 ALTER TABLE quorla_roles ADD COLUMN IF NOT EXISTS rights integer NOT NULL DEFAULT 0;
+-- "*" stands for every key in the policies: no role's user has it.
+ALTER TABLE quorla_roles DROP CONSTRAINT IF EXISTS quorla_no_star;
+ALTER TABLE quorla_roles ADD CONSTRAINT quorla_no_star CHECK (userkey <> '*');
 
 CREATE OR REPLACE FUNCTION quorla_check_role(r name, must_exist boolean) RETURNS void
   LANGUAGE plpgsql SECURITY DEFINER SET search_path = pg_catalog, @S@, pg_temp AS $f$ BEGIN @CHECK@ END $f$;
