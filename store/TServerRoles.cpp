@@ -280,8 +280,9 @@ CREATE OR REPLACE TRIGGER quorla_gone AFTER DELETE ON qldayent FOR EACH ROW EXEC
 QByteArray Policies(bool trail, bool series, bool importMap)
 {
     // What the session is, read in the statement itself (once a statement,
-    // with its plan) by one index probe of its role's row: a function call
-    // would cost each statement more than its own work. A statement's plan
+    // with its plan) by one index probe of its role's row: a function running
+    // a query of its own would cost each statement more than its own work
+    // (quorla_session_role() runs none). A statement's plan
     // holds every look-up of every policy that applies to it, and the server
     // sets each one up at every call, whether it runs or not: so a test
     // names the session once, and a table's reads pass one policy.
