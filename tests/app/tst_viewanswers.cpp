@@ -11,19 +11,7 @@
 #include "TQuorlaDB.h"
 #include "TScriptedServices.h"
 #include "TSession.h"
-#include "TStamp.h"
 #include "TViewAnswers.h"
-
-namespace {
-
-QString at(int hour)
-{
-    TStamp stamp;
-    stamp.SetDateTime(2027, 3, 10, hour, 0, 0);
-    return stamp.Key();
-}
-
-} // namespace
 
 class tst_ViewAnswers : public QObject
 {
@@ -46,18 +34,18 @@ private slots:
         for (const int hour : {9, 11, 14}) {
             DayEntryRecord entry;
             db.InitDayEntryRecord(entry);
-            entry.setStartTime(at(hour));
+            entry.setStartTime(AppTest::keyOf(2027, 3, 10, hour));
             entry.setOwnerKey(session.CurrentUserKey());
             entry.setAssigneeKeys({session.CurrentUserKey()});
             AlarmRecord alarm;
             alarm.setFlags(hour == 11 ? 0 : AlarmRecord::AlarmWanted);
-            alarm.setAlarmTime(at(hour));
+            alarm.setAlarmTime(AppTest::keyOf(2027, 3, 10, hour));
             keys << TEventWriter(db).insertEntryWithAlarms(entry, alarm);
         }
         TViewAnswers answers(services, session);
         const auto marks = [&] {
             TDayEntries entries;
-            answers.WantDayEntries(nullptr, at(0), entries);
+            answers.WantDayEntries(nullptr, AppTest::keyOf(2027, 3, 10), entries);
             QString shown;
             for (int i = 0; i < entries.Count(); ++i) {
                 bool alarmed = false;
