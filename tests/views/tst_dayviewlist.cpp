@@ -7,7 +7,6 @@
 #include "TDayViewList.h"
 #include "ViewTestSupport.h"
 
-#include <QApplication>
 #include <QFontMetrics>
 #include <QHash>
 #include <QPainter>
