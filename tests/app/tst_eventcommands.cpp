@@ -58,11 +58,9 @@ std::unique_ptr<PostgresCluster> server;
 // Adds the users with these rights (ME, A, ...), then logs in as `name`.
 void startAs(Shell& shell, const QString& name, const QList<int>& rights)
 {
-    {
-        TQuorlaDB db(TScriptedServices::ofTest());
-        for (int i = 0; i < rights.size(); ++i)
-            addUser(db, Users[i], QString(), rights[i]);
-    }
+    TQuorlaDB db(TScriptedServices::ofTest());
+    for (int i = 0; i < rights.size(); ++i)
+        addUser(db, Users[i], QString(), rights[i]);
     logIn(shell, name);
 }
 

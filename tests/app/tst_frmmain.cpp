@@ -10,7 +10,6 @@
 #include "TInstanceLock.h"
 #include "TQtServices.h"
 #include "TEventCommands.h"
-#include "AlarmRecord.h"
 #include "TMonthView.h"
 #include "TQuorlaDB.h"
 #include "TWeekView.h"

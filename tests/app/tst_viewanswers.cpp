@@ -4,10 +4,8 @@
 
 #include "AlarmRecord.h"
 #include "AppTestSupport.h"
-#include "DayEntryRecord.h"
 #include "QuorlaTest.h"
 #include "TDayEntries.h"
-#include "TEventWriter.h"
 #include "TQuorlaDB.h"
 #include "TScriptedServices.h"
 #include "TSession.h"
@@ -30,17 +28,13 @@ private slots:
                  TSession::Start::Running);
         QCOMPARE(session.CurrentUser().UserName(), QStringLiteral("ADMIN"));
         TQuorlaDB& db = *session.Database();
+        const QString me = session.CurrentUserKey();
         QStringList keys;
         for (const int hour : {9, 11, 14}) {
-            DayEntryRecord entry;
-            db.InitDayEntryRecord(entry);
-            entry.setStartTime(AppTest::keyOf(2027, 3, 10, hour));
-            entry.setOwnerKey(session.CurrentUserKey());
-            entry.setAssigneeKeys({session.CurrentUserKey()});
-            AlarmRecord alarm;
-            alarm.setFlags(hour == 11 ? 0 : AlarmRecord::AlarmWanted);
-            alarm.setAlarmTime(AppTest::keyOf(2027, 3, 10, hour));
-            keys << TEventWriter(db).insertEntryWithAlarms(entry, alarm);
+            const QString at = AppTest::keyOf(2027, 3, 10, hour);
+            keys << AppTest::addEntry(db, at, me, {me});
+            if (hour != 11)
+                AppTest::addAlarm(db, at, me, keys.last());
         }
         TViewAnswers answers(services, session);
         const auto marks = [&] {
