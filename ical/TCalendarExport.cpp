@@ -18,6 +18,7 @@
 #include "UserRecord.h"
 
 #include <QHash>
+#include <QVarLengthArray>
 #include <QSet>
 #include <QSaveFile>
 #include <QTimeZone>
@@ -160,6 +161,33 @@ icalcomponent* zoneComponent(const QTimeZone& zone, int first, int last)
     return component;
 }
 
+// A record key (ten digits, see RecordKey) as its number, read where it is
+// stored (`width` bytes, NUL-ended when shorter) or from a text: an export
+// looks up several per event. -1 for anything else (an empty slot).
+constexpr qsizetype KeyDigits = 10;
+
+qint64 keyNumber(const char* at, std::size_t width)
+{
+    qint64 number = 0;
+    std::size_t digits = 0;
+    for (; digits < width && at[digits] >= '0' && at[digits] <= '9'; ++digits)
+        number = number * 10 + (at[digits] - '0');
+    return digits == KeyDigits && (digits == width || at[digits] == '\0') ? number : -1;
+}
+
+qint64 keyNumber(const QString& key)
+{
+    if (key.size() != KeyDigits)
+        return -1;
+    qint64 number = 0;
+    for (const QChar c : key) {
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return -1;
+        number = number * 10 + (c.unicode() - '0');
+    }
+    return number;
+}
+
 icalproperty* person(icalproperty* property, const QByteArray& fullName)
 {
     icalproperty_add_parameter(property, icalparameter_new_cn(fullName.constData()));
@@ -195,77 +223,84 @@ void escapeCategories(QByteArray& text)
     }
 }
 
-// One VEVENT made once and filled anew for each event written: the
-// properties every event may have are made once and kept, and only their
-// values change, so that an export of a hundred thousand events does not
-// make and free a hundred thousand trees of components, properties and
-// parameters. While libical writes an event, it holds exactly the
-// properties that event has, in the order they were added.
-class ReusedEvent
+struct PropertyFree
+{
+    void operator()(icalproperty* p) const { icalproperty_free(p); }
+};
+using Property = std::unique_ptr<icalproperty, PropertyFree>;
+
+// Appends `size` bytes to a text that may grow to tens of megabytes. Room
+// is made by doubling the capacity in place (a reallocation, which the system
+// does without copying a block that large), not by the copy into a new block
+// with which an append grows a QByteArray.
+void appendTo(QByteArray& out, const char* text, qsizetype size)
+{
+    if (out.capacity() - out.size() < size)
+        out.reserve(std::max(2 * out.capacity(), out.size() + size));
+    out.append(text, size);
+}
+
+// libical's text of a property (of a component), appended to `out`.
+void appendText(QByteArray& out, icalproperty* property)
+{
+    char* text = icalproperty_as_ical_string_r(property);
+    appendTo(out, text, qsizetype(std::strlen(text)));
+    icalmemory_free_buffer(text);
+}
+
+void appendText(QByteArray& out, icalcomponent* component)
+{
+    char* text = icalcomponent_as_ical_string_r(component);
+    appendTo(out, text, qsizetype(std::strlen(text)));
+    icalmemory_free_buffer(text);
+}
+
+// libical's text of a property made for it alone, which is freed.
+QByteArray textOf(icalproperty* made)
+{
+    const Property property(made);
+    QByteArray text;
+    appendText(text, property.get());
+    return text;
+}
+
+// The events written by libical straight onto the calendar's text, one
+// property at a time, as it writes a VEVENT: its BEGIN line, its properties
+// in the order given, its alarm, its END line. No tree of components,
+// properties and parameters is made and freed per event (a hundred thousand
+// of them cost more than the writing), nor a text of its own copied. The
+// text of a property whose value many events share (the stamp, a user as
+// organizer or attendee, a category) is libical's, made once and copied.
+class EventText
 {
 public:
-    ReusedEvent() : event_(icalcomponent_new(ICAL_VEVENT_COMPONENT)) {}
-    ~ReusedEvent()
+    explicit EventText(QByteArray& out) : out_(out)
     {
-        clear();
-        icalcomponent_free(event_);
-        for (icalproperty* property : kept_)
-            icalproperty_free(property);
-        for (icalcomponent* component : keptComponents_)
-            icalcomponent_free(component);
-    }
-    ReusedEvent(const ReusedEvent&) = delete;
-    ReusedEvent& operator=(const ReusedEvent&) = delete;
-
-    icalcomponent* get() const { return event_; }
-
-    // A property (a component) kept for all events, freed with this object.
-    icalproperty* keep(icalproperty* property)
-    {
-        kept_.push_back(property);
-        return property;
-    }
-    icalcomponent* keep(icalcomponent* component)
-    {
-        keptComponents_.push_back(component);
-        return component;
+        // The lines around a VEVENT: libical's text of an empty one.
+        const Component empty(icalcomponent_new(ICAL_VEVENT_COMPONENT));
+        QByteArray lines;
+        appendText(lines, empty.get());
+        const qsizetype end = lines.indexOf("END:");
+        begin_ = lines.left(end);
+        end_ = lines.mid(end);
     }
 
-    // Empties the event for the next one. The kept properties stay whole;
-    // those added for the last event alone are freed.
-    void clear()
+    void begin() { write(begin_); }
+    void end() { write(end_); }
+    void write(const QByteArray& text) { appendTo(out_, text.constData(), text.size()); }
+    void write(icalproperty* property) { appendText(out_, property); }
+    void write(icalcomponent* component) { appendText(out_, component); }
+    // A property made for this event alone, which is freed.
+    void writeOnce(icalproperty* made)
     {
-        while (icalproperty* property = icalcomponent_get_first_property(event_, ICAL_ANY_PROPERTY))
-            icalcomponent_remove_property(event_, property);
-        while (icalcomponent* component = icalcomponent_get_first_component(event_, ICAL_ANY_COMPONENT))
-            icalcomponent_remove_component(event_, component);
-        for (icalproperty* property : once_)
-            icalproperty_free(property);
-        once_.clear();
+        const Property property(made);
+        write(property.get());
     }
-
-    // Adds a kept property; one that is in the event already (a user named
-    // twice) goes in again as a copy.
-    void add(icalproperty* property)
-    {
-        if (icalproperty_get_parent(property))
-            addOnce(icalproperty_new_clone(property));
-        else
-            icalcomponent_add_property(event_, property);
-    }
-    // Adds a property made for this event alone.
-    void addOnce(icalproperty* property)
-    {
-        once_.push_back(property);
-        icalcomponent_add_property(event_, property);
-    }
-    void add(icalcomponent* component) { icalcomponent_add_component(event_, component); }
 
 private:
-    icalcomponent* event_;
-    std::vector<icalproperty*> kept_;
-    std::vector<icalcomponent*> keptComponents_;
-    std::vector<icalproperty*> once_;
+    QByteArray& out_;
+    QByteArray begin_;
+    QByteArray end_;
 };
 
 } // namespace
@@ -359,24 +394,33 @@ QByteArray TCalendarExport::Build(TQuorlaDB& database, int* count) const
     if (!database.Users().Identity(identity))
         throw EQuorla(database.Users().ErrorText());
 
-    // Each user's URI and full name, and each category's name, in UTF-8
-    // once, not once per event.
+    // Each user as organizer and as attendee (a URI naming him in this
+    // database, with his full name), and each category (one value, escaped),
+    // as libical writes them: once, not once per event.
     struct TPerson
     {
-        QByteArray uri;
-        QByteArray name;
+        QByteArray organizer;
+        QByteArray attendee;
     };
     const QByteArray userUri = "urn:x-quorla:" + utf8(identity) + ":user:";
-    QHash<QString, TPerson> people;
+    QHash<qint64, TPerson> people;
     UserRecord user;
-    TLookup::Each(database.Users(), user.bytes(),
-                  [&](const QString& key) { people.insert(key, {userUri + utf8(key), utf8(user.FullName())}); });
+    TLookup::Each(database.Users(), user.bytes(), [&](const QString& key) {
+        const QByteArray uri = userUri + utf8(key);
+        const QByteArray name = utf8(user.FullName());
+        TPerson one{textOf(person(icalproperty_new_organizer(uri.constData()), name)),
+                    textOf(person(icalproperty_new_attendee(uri.constData()), name))};
+        people.insert(keyNumber(key), std::move(one));
+    });
     QHash<QString, QByteArray> categories;
     CategoryRecord category;
-    TLookup::Each(database.Categories(), category.bytes(),
-                  [&](const QString& key) { categories.insert(key, utf8(category.Description())); });
+    TLookup::Each(database.Categories(), category.bytes(), [&](const QString& key) {
+        QByteArray line = "\r\n" + textOf(icalproperty_new_categories(utf8(category.Description()).constData()));
+        escapeCategories(line);
+        categories.insert(key, line.mid(2));
+    });
     // The exporting user's alarms, by entry: the earliest of each.
-    QHash<QString, QString> alarms;
+    QHash<qint64, qint64> alarms;
     TXIsamFile& alarmSet = database.Alarms();
     AlarmRecord alarm;
     for (bool more = TLookup::Equal(alarmSet, alarm.bytes(), AlarmRecord::UserAlarmIndex, CurrentUserKey)
@@ -385,8 +429,9 @@ QByteArray TCalendarExport::Build(TQuorlaDB& database, int* count) const
          more;
          more = TLookup::Next(alarmSet, alarm.bytes(), AlarmRecord::UserAlarmIndex, CurrentUserKey,
                               TXIsamFile::ScanPrefix)) {
-        if (!alarms.contains(alarm.DayEntryKey()))
-            alarms.insert(alarm.DayEntryKey(), alarm.AlarmTime());
+        const qint64 entryKey = keyNumber(alarm.DayEntryKey());
+        if (entryKey >= 0 && !alarms.contains(entryKey))
+            alarms.insert(entryKey, RecordKey::parse(alarm.AlarmTime()));
     }
 
     // Dates outside the stamps' years are refused before anything is made.
@@ -414,10 +459,9 @@ QByteArray TCalendarExport::Build(TQuorlaDB& database, int* count) const
     icalcomponent_add_property(calendar.get(), icalproperty_new_version("2.0"));
     icalcomponent_add_property(calendar.get(), icalproperty_new_prodid("-//KLV//Quorla//EN"));
     icalcomponent_add_property(calendar.get(), icalproperty_new_calscale("GREGORIAN"));
-    // Each event is written by libical as soon as it is whole, into one
-    // reused VEVENT (a calendar of a hundred thousand events is not held as
-    // one tree: building and freeing that cost more than the writing). They
-    // go after the VTIMEZONE, made once the years it must cover are known: a
+    // Each event is written by libical as soon as it is whole (EventText),
+    // not held as part of one tree of a hundred thousand events. They go
+    // after the VTIMEZONE, made once the years it must cover are known: a
     // series' rule reaches beyond the exported ones (to the stamps' last
     // year, 2037, when it never ends).
     // The text is written once: the events after room left for the
@@ -426,83 +470,41 @@ QByteArray TCalendarExport::Build(TQuorlaDB& database, int* count) const
     constexpr qsizetype HeadRoom = 64 * 1024;
     QByteArray written(HeadRoom, ' ');
     int events = 0;
-    ReusedEvent event;
-    bool hasCategories = false;
-    const auto finish = [&] {
-        char* text = icalcomponent_as_ical_string_r(event.get());
-        event.clear();
-        if (hasCategories) {
-            QByteArray one(text);
-            escapeCategories(one);
-            written += one;
-        } else {
-            written.append(text, qsizetype(std::strlen(text)));
-        }
-        icalmemory_free_buffer(text);
-    };
+    EventText event(written);
     int zoneFirst = firstYear;
     int zoneLast = lastYear;
 
-    // The properties of the events, made once; a start's property once with
-    // the zone's TZID and once without.
-    icalproperty* const uidProperty = event.keep(icalproperty_new_uid(""));
-    icalproperty* const stampProperty = event.keep(icalproperty_new_dtstamp(utcTime(TClock::now())));
-    icalproperty* const durationProperty =
-        event.keep(icalproperty_new_duration(icaldurationtype_from_int(DurationMinutes * 60)));
-    icalproperty* const summaryProperty = event.keep(icalproperty_new_summary(""));
-    icalproperty* const descriptionProperty = event.keep(icalproperty_new_description(""));
-    icalproperty* const privateProperty = event.keep(icalproperty_new_class(ICAL_CLASS_PRIVATE));
-    icalproperty* const modifiedProperty = event.keep(icalproperty_new_lastmodified(icaltime_null_time()));
-    icalproperty* const sequenceProperty = event.keep(icalproperty_new_sequence(0));
+    // The properties whose value changes from event to event, made once and
+    // given each event's value; a start's property once with the zone's TZID
+    // and once without. Those whose value never changes, as text.
+    const Property uidProperty(icalproperty_new_uid(""));
+    const QByteArray stampText = textOf(icalproperty_new_dtstamp(utcTime(TClock::now())));
+    const QByteArray durationText = textOf(icalproperty_new_duration(icaldurationtype_from_int(DurationMinutes * 60)));
+    const Property summaryProperty(icalproperty_new_summary(""));
+    const Property descriptionProperty(icalproperty_new_description(""));
+    const QByteArray privateText = textOf(icalproperty_new_class(ICAL_CLASS_PRIVATE));
+    const Property modifiedProperty(icalproperty_new_lastmodified(icaltime_null_time()));
+    const Property sequenceProperty(icalproperty_new_sequence(0));
+    // SEQUENCE's text by its value, made at its first use: most entries
+    // have changed a few times at most.
+    std::vector<QByteArray> sequenceTexts(64);
     const auto inZoneAndNot = [&](icalproperty* inZone, icalproperty* plain) {
         icalproperty_add_parameter(inZone, icalparameter_new_tzid(zoneName.constData()));
-        return std::array<icalproperty*, 2>{event.keep(plain), event.keep(inZone)};
+        return std::array<Property, 2>{Property(plain), Property(inZone)};
     };
     const auto starts = inZoneAndNot(icalproperty_new_dtstart(icaltime_null_time()),
                                      icalproperty_new_dtstart(icaltime_null_time()));
     const auto recurrenceIds = inZoneAndNot(icalproperty_new_recurrenceid(icaltime_null_time()),
                                             icalproperty_new_recurrenceid(icaltime_null_time()));
-    icalcomponent* const valarm = event.keep(icalcomponent_new(ICAL_VALARM_COMPONENT));
-    icalcomponent_add_property(valarm, icalproperty_new_action(ICAL_ACTION_DISPLAY));
+    const Component valarm(icalcomponent_new(ICAL_VALARM_COMPONENT));
+    icalcomponent_add_property(valarm.get(), icalproperty_new_action(ICAL_ACTION_DISPLAY));
     icalproperty* const alarmDescription = icalproperty_new_description("");
-    icalcomponent_add_property(valarm, alarmDescription);
+    icalcomponent_add_property(valarm.get(), alarmDescription);
     icaltriggertype noTrigger;
     noTrigger.time = icaltime_null_time();
     noTrigger.duration = icaldurationtype_null_duration();
     icalproperty* const triggerProperty = icalproperty_new_trigger(noTrigger);
-    icalcomponent_add_property(valarm, triggerProperty);
-    // Each category's and each user's property, made at first use.
-    QHash<QString, icalproperty*> categoryProperties;
-    const auto categoryProperty = [&](const QString& categoryKey) -> icalproperty* {
-        if (RecordKey::isNone(categoryKey))
-            return nullptr;
-        icalproperty*& property = categoryProperties[categoryKey];
-        if (!property) {
-            const auto named = categories.constFind(categoryKey);
-            if (named == categories.constEnd())
-                return nullptr;
-            property = event.keep(icalproperty_new_categories(named->constData()));
-        }
-        return property;
-    };
-    struct TRoles
-    {
-        icalproperty* organizer = nullptr;
-        icalproperty* attendee = nullptr;
-    };
-    QHash<QString, TRoles> roles;
-    const auto personProperty = [&](const QString& userKey, bool organizer) -> icalproperty* {
-        const auto one = people.constFind(userKey);
-        if (one == people.constEnd())
-            return nullptr;
-        TRoles& made = roles[userKey];
-        icalproperty*& property = organizer ? made.organizer : made.attendee;
-        if (!property)
-            property = event.keep(person(organizer ? icalproperty_new_organizer(one->uri.constData())
-                                                   : icalproperty_new_attendee(one->uri.constData()),
-                                         one->name));
-        return property;
-    };
+    icalcomponent_add_property(valarm.get(), triggerProperty);
 
     // A start (DTSTART, RECURRENCE-ID, EXDATE) at wall-clock seconds `wall`:
     // a date, a time in the zone, or UTC where the zone is UTC or (`exact`,
@@ -518,55 +520,80 @@ QByteArray TCalendarExport::Build(TQuorlaDB& database, int* count) const
         inZone = true;
         return wallTime(wall, false);
     };
+    // The users of an event as written: its owner as ORGANIZER, each
+    // assignee as ATTENDEE, those not in the users dataset left out.
+    struct TRoles
+    {
+        const TPerson* owner = nullptr;
+        QVarLengthArray<const TPerson*, DayEntryRecord::MaxAssignees> assignees;
+
+        void add(const QHash<qint64, TPerson>& people, qint64 key, bool isOwner)
+        {
+            const auto found = key < 0 ? people.constEnd() : people.constFind(key);
+            if (found == people.constEnd())
+                return;
+            if (isOwner)
+                owner = &*found;
+            else
+                assignees.append(&*found);
+        }
+    };
     // The event is started with the fields every event has, starting at
     // wall-clock seconds `wall`; `changesKey` is the entry whose trail gives
     // LAST-MODIFIED and SEQUENCE (none for a series, whose start is also
     // kept in the zone where a single event's would go out in UTC).
     const auto addEvent = [&](const QString& uid, qint32 flags, const QString& description, const QString& categoryKey,
-                              const QString& ownerKey, const QStringList& assignees, qint64 wall, const QString& changesKey) {
+                              const TRoles& roles, qint64 wall, const QString& changesKey) {
         ++events;
-        icalproperty_set_uid(uidProperty, utf8(uid).constData());
-        event.add(uidProperty);
-        event.add(stampProperty);
+        event.begin();
+        icalproperty_set_uid(uidProperty.get(), utf8(uid).constData());
+        event.write(uidProperty.get());
+        event.write(stampText);
         const bool untimed = (flags & DayEntryRecord::UnTimed) != 0;
         bool inZone = false;
         const icaltimetype start = startTime(wall, untimed, !changesKey.isEmpty(), inZone);
-        icalproperty_set_dtstart(starts[inZone], start);
-        event.add(starts[inZone]);
+        icalproperty_set_dtstart(starts[inZone].get(), start);
+        event.write(starts[inZone].get());
         if (!untimed)
-            event.add(durationProperty);
+            event.write(durationText);
         bool moreLines = false;
         const QByteArray summary = utf8(firstLine(description, moreLines));
-        icalproperty_set_summary(summaryProperty, summary.constData());
-        event.add(summaryProperty);
+        icalproperty_set_summary(summaryProperty.get(), summary.constData());
+        event.write(summaryProperty.get());
         if (moreLines) {
-            icalproperty_set_description(descriptionProperty, utf8(description).constData());
-            event.add(descriptionProperty);
+            icalproperty_set_description(descriptionProperty.get(), utf8(description).constData());
+            event.write(descriptionProperty.get());
         }
-        icalproperty* const category = categoryProperty(categoryKey);
-        hasCategories = category != nullptr;
-        if (category)
-            event.add(category);
+        if (!RecordKey::isNone(categoryKey)) {
+            const auto named = categories.constFind(categoryKey);
+            if (named != categories.constEnd())
+                event.write(*named);
+        }
         if (flags & DayEntryRecord::Private)
-            event.add(privateProperty);
-        if (icalproperty* const owner = personProperty(ownerKey, true))
-            event.add(owner);
-        for (const QString& assignee : assignees) {
-            if (icalproperty* const one = personProperty(assignee, false))
-                event.add(one);
-        }
+            event.write(privateText);
+        if (roles.owner)
+            event.write(roles.owner->organizer);
+        for (const TPerson* assignee : roles.assignees)
+            event.write(assignee->attendee);
         TChanges changes;
         if (Changes && !changesKey.isEmpty())
             changes = Changes(changesKey);
         if (changes.lastModified.isValid()) {
             const QDateTime wallChanged(changes.lastModified.date(), changes.lastModified.time(), Qt::UTC);
             bool unused = true;
-            icalproperty_set_lastmodified(modifiedProperty,
+            icalproperty_set_lastmodified(modifiedProperty.get(),
                                           utcTime(momentOfWall(wallChanged.toSecsSinceEpoch(), unused)));
-            event.add(modifiedProperty);
+            event.write(modifiedProperty.get());
         }
-        icalproperty_set_sequence(sequenceProperty, changes.changes);
-        event.add(sequenceProperty);
+        icalproperty_set_sequence(sequenceProperty.get(), changes.changes);
+        if (changes.changes >= 0 && std::size_t(changes.changes) < sequenceTexts.size()) {
+            QByteArray& text = sequenceTexts[std::size_t(changes.changes)];
+            if (text.isEmpty())
+                appendText(text, sequenceProperty.get());
+            event.write(text);
+        } else {
+            event.write(sequenceProperty.get());
+        }
         return summary;
     };
     // The alarm ringing at wall-clock seconds `ringWall` for an event that
@@ -577,7 +604,7 @@ QByteArray TCalendarExport::Build(TQuorlaDB& database, int* count) const
         icalproperty_set_description(alarmDescription, summary.constData());
         const qint64 ring = momentOfWall(ringWall, unused);
         icalproperty_set_trigger(triggerProperty, AlarmTrigger(start, ring, untimed));
-        event.add(valarm);
+        event.write(valarm.get());
     };
 
     // Occurrences of a series go out as the series' one event with its rule;
@@ -626,18 +653,26 @@ QByteArray TCalendarExport::Build(TQuorlaDB& database, int* count) const
         }
         const bool untimed = (entry.Flags() & DayEntryRecord::UnTimed) != 0;
         const qint64 wall = RecordKey::parse(entry.StartTime());
-        const QByteArray summary = addEvent(uid, entry.Flags(), entry.Description(), entry.CategoryKey(),
-                                            entry.OwnerKey(), entry.AssigneeKeys(), wall, key);
+        // The users' keys read where they are stored, not as texts.
+        const char* const stored = entry.bytes().data();
+        TRoles roles;
+        roles.add(people, keyNumber(stored + DayEntryRecord::OwnerKeyOffset, DayEntryRecord::OwnerKeyWidth), true);
+        for (int slot = 0; slot < DayEntryRecord::MaxAssignees; ++slot)
+            roles.add(people,
+                      keyNumber(stored + DayEntryRecord::AssigneesOffset + std::size_t(slot) * DayEntryRecord::AssigneeWidth,
+                                DayEntryRecord::AssigneeWidth),
+                      false);
+        const QByteArray summary = addEvent(uid, entry.Flags(), entry.Description(), entry.CategoryKey(), roles, wall, key);
         if (!recurrenceId.isEmpty()) {
             bool inZone = false;
             const icaltimetype given = startTime(RecordKey::parse(recurrenceId), untimed, false, inZone);
-            icalproperty_set_recurrenceid(recurrenceIds[inZone], given);
-            event.add(recurrenceIds[inZone]);
+            icalproperty_set_recurrenceid(recurrenceIds[inZone].get(), given);
+            event.write(recurrenceIds[inZone].get());
         }
-        const auto due = alarms.constFind(key);
+        const auto due = alarms.constFind(keyNumber(key));
         if (due != alarms.constEnd())
-            addAlarm(summary, untimed, wall, RecordKey::parse(*due));
-        finish();
+            addAlarm(summary, untimed, wall, *due);
+        event.end();
     };
     if (OnlySeries.isEmpty()) {
         Read(database.DayEntries(), take);
@@ -666,8 +701,12 @@ QByteArray TCalendarExport::Build(TQuorlaDB& database, int* count) const
         if (series.Flags() & SeriesRecord::Private)
             flags |= DayEntryRecord::Private;
         const qint64 wall = RecordKey::parse(series.Start());
-        const QByteArray summary = addEvent(seriesUid(seriesKey), flags, series.Description(), series.CategoryKey(),
-                                            series.OwnerKey(), series.AssigneeKeys(), wall, QString());
+        TRoles roles;
+        roles.add(people, keyNumber(series.OwnerKey()), true);
+        for (const QString& assignee : series.AssigneeKeys())
+            roles.add(people, keyNumber(assignee), false);
+        const QByteArray summary =
+            addEvent(seriesUid(seriesKey), flags, series.Description(), series.CategoryKey(), roles, wall, QString());
         zoneFirst = std::min(zoneFirst, rule.Start().year());
         zoneLast = std::max(zoneLast, rule.LastDay().isValid() ? rule.LastDay().year() : 2037);
         icalrecurrencetype recurrence = icalrecurrencetype_from_string(rule.ToRRule().toLatin1().constData());
@@ -676,7 +715,7 @@ QByteArray TCalendarExport::Build(TQuorlaDB& database, int* count) const
             bool unused = true;
             recurrence.until = utcTime(momentOfWall(icaltime_as_timet(recurrence.until), unused));
         }
-        event.addOnce(icalproperty_new_rrule(recurrence));
+        event.writeOnce(icalproperty_new_rrule(recurrence));
         // The rule's days without their occurrence: deleted alone, or their
         // entry removed as a plain entry.
         for (const auto& [linkKey, link] : seriesWriter->Links(seriesKey)) {
@@ -690,11 +729,11 @@ QByteArray TCalendarExport::Build(TQuorlaDB& database, int* count) const
             icalproperty* const exdate = icalproperty_new_exdate(day);
             if (inZone)
                 icalproperty_add_parameter(exdate, icalparameter_new_tzid(zoneName.constData()));
-            event.addOnce(exdate);
+            event.writeOnce(exdate);
         }
         if ((series.Flags() & SeriesRecord::AlarmWanted) && series.AssigneeKeys().contains(CurrentUserKey))
             addAlarm(summary, untimed, wall, std::max<qint64>(0, wall - series.AlarmOffset()));
-        finish();
+        event.end();
     }
     if (!inUtc)
         icalcomponent_add_component(calendar.get(), zoneComponent(zone, zoneFirst, zoneLast));

@@ -74,6 +74,13 @@ DO $$ BEGIN
   END IF;
 END $$;
 CREATE TABLE IF NOT EXISTS quorla_roles (rolename name PRIMARY KEY, userkey text COLLATE "C" NOT NULL UNIQUE);
+-- Beside each role its user's rights, as his record holds them (kept so by
+-- the role functions and by a trigger on the users): the row policies ask
+-- for the session's key and rights in one index probe.
+ALTER TABLE quorla_roles ADD COLUMN IF NOT EXISTS rights integer NOT NULL DEFAULT 0;
+-- "*" stands for every key in the policies: no role's user has it.
+ALTER TABLE quorla_roles DROP CONSTRAINT IF EXISTS quorla_no_star;
+ALTER TABLE quorla_roles ADD CONSTRAINT quorla_no_star CHECK (userkey <> '*');
 
 CREATE OR REPLACE FUNCTION quorla_check_role(r name, must_exist boolean) RETURNS void
   LANGUAGE plpgsql SECURITY DEFINER SET search_path = pg_catalog, @S@, pg_temp AS $f$ BEGIN @CHECK@ END $f$;
@@ -87,7 +94,8 @@ BEGIN @CHECK@
   END IF;
   EXECUTE format('CREATE ROLE %I LOGIN PASSWORD %L IN ROLE "quorla-users"', r, verifier);
   IF administrator THEN EXECUTE format('GRANT "quorla-admins" TO %I', r); END IF;
-  INSERT INTO quorla_roles VALUES (r, userkey);
+  INSERT INTO quorla_roles (rolename, userkey, rights)
+    VALUES (r, userkey, coalesce((SELECT u.q_rights FROM qlusers u WHERE u.pk = userkey), 0));
 END $f$;
 
 CREATE OR REPLACE FUNCTION quorla_role_change(r name, renamed name, verifier text, administrator boolean)
@@ -128,17 +136,31 @@ REVOKE ALL ON FUNCTION quorla_check_role(name, boolean), quorla_role_create(name
 GRANT EXECUTE ON FUNCTION quorla_role_create(name, text, text, boolean),
   quorla_role_change(name, name, text, boolean), quorla_role_drop(name) TO "quorla-admins";
 
--- Who the session's role is, as a user's key, and his rights: what the
--- users' own row policies ask, once a statement. In PL/pgSQL, whose plans
--- the session keeps: an SQL function with its own search path is planned
--- afresh at every call.
-CREATE OR REPLACE FUNCTION quorla_me() RETURNS text LANGUAGE plpgsql STABLE
-  SET search_path = pg_catalog, @S@, pg_temp AS
-  $f$ BEGIN RETURN (SELECT userkey FROM quorla_roles WHERE rolename = current_user); END $f$;
-CREATE OR REPLACE FUNCTION quorla_rights() RETURNS integer LANGUAGE plpgsql STABLE
-  SET search_path = pg_catalog, @S@, pg_temp AS
-  $f$ BEGIN RETURN coalesce((SELECT q_rights FROM qlusers WHERE pk = (SELECT userkey FROM quorla_roles
-                              WHERE rolename = current_user)), 0); END $f$;
+-- A user's rights follow his record to his role's row, whoever writes the
+-- record (administrators only, by its policies).
+CREATE OR REPLACE FUNCTION quorla_user_rights() RETURNS trigger
+  LANGUAGE plpgsql SECURITY DEFINER SET search_path = pg_catalog, @S@, pg_temp AS $f$
+BEGIN
+  IF TG_OP <> 'INSERT' THEN
+    UPDATE quorla_roles SET rights = 0 WHERE userkey = OLD.pk AND (TG_OP = 'DELETE' OR OLD.pk <> NEW.pk);
+  END IF;
+  IF TG_OP <> 'DELETE' THEN
+    UPDATE quorla_roles SET rights = NEW.q_rights WHERE userkey = NEW.pk AND rights <> NEW.q_rights;
+  END IF;
+  RETURN NULL;
+END $f$;
+REVOKE ALL ON FUNCTION quorla_user_rights() FROM PUBLIC;
+CREATE OR REPLACE TRIGGER quorla_rights AFTER INSERT OR UPDATE OR DELETE ON qlusers
+  FOR EACH ROW EXECUTE FUNCTION quorla_user_rights();
+
+-- The session's role, for the row policies' look-up of it in quorla_roles.
+-- Its cost tells the planner that it is worth computing once: written in
+-- the policy as it stands (current_user), the look-up is a sequential scan
+-- computing the name anew for every role as soon as the table has been
+-- analyzed. Neither SECURITY DEFINER nor given a search path: it must
+-- answer the caller's role, and names nothing.
+CREATE OR REPLACE FUNCTION quorla_session_role() RETURNS name LANGUAGE plpgsql STABLE COST 10000 AS
+  $f$ BEGIN RETURN current_user; END $f$;
 
 GRANT SELECT ON quorla_roles TO "quorla-users";
 COMMENT ON TABLE quorla_roles IS 'Quorla users'' server roles, set-up @V@';
@@ -245,8 +267,9 @@ CREATE OR REPLACE TRIGGER quorla_gone AFTER DELETE ON qldayent FOR EACH ROW EXEC
 }
 
 // Row-level security: what each Quorla role may read and change, the
-// program's own rules enforced by the server. "me" is the session role's
-// user key, "rights" his rights (administer 2, change others' entries 4).
+// program's own rules enforced by the server. The session is known by its
+// role's row of quorla_roles: its user's key and rights (add entries 1,
+// administer 2, change others' entries 4).
 // An entry's row is readable when it is not private, or by its owner, its
 // assignees and administrators; its alarms and its trail records follow the
 // entry (an alarm is also its own user's, a trail record its author's).
@@ -256,19 +279,25 @@ CREATE OR REPLACE TRIGGER quorla_gone AFTER DELETE ON qldayent FOR EACH ROW EXEC
 // and the office's settings are changed by administrators only.
 QByteArray Policies(bool trail, bool series, bool importMap)
 {
-    // Who the session is and his rights, read in the statement itself (once
-    // a statement, with its plan): a function call would cost each
-    // statement more than its own work. Each is one index probe. A
-    // statement's plan holds every look-up of every policy that applies to
-    // it, and the server sets each one up at every call, whether it runs or
-    // not: so the policies name them as seldom as they can, and a table's
-    // reads pass one policy. The users' own policies call the functions
-    // instead: a policy of qlusers may not read qlusers.
-    const QByteArray me = "(SELECT r.userkey FROM quorla_roles r WHERE r.rolename = current_user)";
-    const QByteArray rights = "coalesce((SELECT u.q_rights FROM qlusers u WHERE u.pk = " + me + "), 0)";
-    const QByteArray admin = "(" + rights + " & 2) <> 0";
-    const QByteArray adminByFunction = "((SELECT quorla_rights()) & 2) <> 0";
-    const QByteArray mayChange = "(q_owner = " + me + " OR (" + rights + " & 6) <> 0)";
+    // What the session is, read in the statement itself (once a statement,
+    // with its plan) by one index probe of its role's row: a function running
+    // a query of its own would cost each statement more than its own work
+    // (quorla_session_role() runs none). A statement's plan
+    // holds every look-up of every policy that applies to it, and the server
+    // sets each one up at every call, whether it runs or not: so a test
+    // names the session once, and a table's reads pass one policy.
+    const auto session = [](const QByteArray& value) {
+        return "(SELECT " + value + " FROM quorla_roles r WHERE r.rolename = quorla_session_role())";
+    };
+    // The session's key, or "*" (which no key is) when he holds any of
+    // `rights`: compared with a row's keys and "*", one look-up answers
+    // "his own row, or rights that let him past whoever's it is".
+    const auto keyOr = [&](int rights) {
+        return session("CASE WHEN r.rights & " + QByteArray::number(rights) + " <> 0 THEN '*' ELSE r.userkey END");
+    };
+    const QByteArray me = session("r.userkey");
+    const QByteArray admin = session("r.rights & 2") + " <> 0";
+    const QByteArray mayChange = keyOr(6) + " = ANY (ARRAY[q_owner, '*'])";
     // A row's entry (or series) looked up under its key, one index probe a
     // row: "OFFSET 0" keeps the planner from turning the look-up into a
     // hashed subplan, which reads and hashes the whole table the first time
@@ -277,8 +306,10 @@ QByteArray Policies(bool trail, bool series, bool importMap)
     const auto exists = [](const QByteArray& from, const QByteArray& where) {
         return "EXISTS (SELECT 1 FROM " + from + " WHERE " + where + " OFFSET 0)";
     };
-    // The session is an entry's (or series') owner or one of its assignees.
-    const QByteArray isHis = me + " = ANY (q_owner || q_assignees)";
+    // An entry (or series) not private, or the session its owner, one of
+    // its assignees or an administrator; the column test first, so that a
+    // public row never asks who the session is.
+    const QByteArray readable = "NOT q_private OR " + keyOr(2) + " = ANY (q_owner || q_assignees || '*'::text)";
     QByteArray sql;
     const auto table = [&](const QByteArray& name) {
         sql += "ALTER TABLE " + name + " ENABLE ROW LEVEL SECURITY;";
@@ -294,17 +325,21 @@ QByteArray Policies(bool trail, bool series, bool importMap)
             sql += " WITH CHECK (" + checkRows + ")";
         sql += ";";
     };
-    // The office's settings (its time zone) too.
+    // The office's settings (its time zone) too. (The users' own policies
+    // read the rights beside the role: a policy of qlusers may not read
+    // qlusers.)
     for (const QByteArray& name : {QByteArray("qlusers"), QByteArray("qlcat"), QByteArray("quorla_settings")}) {
         table(name);
         policy("quorla_read", name, "SELECT", "true", {});
-        policy("quorla_admin", name, "ALL", adminByFunction, adminByFunction);
+        policy("quorla_admin", name, "ALL", admin, admin);
     }
     table("qldayent");
-    policy("quorla_read", "qldayent", "SELECT", "NOT q_private OR " + isHis + " OR " + admin, {});
+    policy("quorla_read", "qldayent", "SELECT", readable, {});
     // Administrators add anyone's: their poll grows every series (they may
     // change any entry's owner anyway).
-    policy("quorla_add", "qldayent", "INSERT", {}, "(q_owner = " + me + " AND (" + rights + " & 1) <> 0) OR " + admin);
+    policy("quorla_add", "qldayent", "INSERT", {},
+           session("CASE WHEN r.rights & 2 <> 0 THEN '*' WHEN r.rights & 1 <> 0 THEN r.userkey END")
+               + " = ANY (ARRAY[q_owner, '*'])");
     policy("quorla_change", "qldayent", "UPDATE", mayChange, mayChange);
     policy("quorla_delete", "qldayent", "DELETE", mayChange, {});
     // A table's reads pass its read policy or any policy of every command
@@ -320,24 +355,23 @@ QByteArray Policies(bool trail, bool series, bool importMap)
     // (The entry looked up in the statement, not by a function: reads of
     // other people's alarms, such as a week's alarmed entries, would call
     // it for every row, each call costing more than the statement.)
-    policy("quorla_read", "qlalarms", "SELECT",
-           "q_user = " + me + " OR (" + rights + " & 6) <> 0 OR " + exists("qldayent d", "d.pk = q_entry"), {});
-    writes("qlalarms", "q_user = " + me + " OR (" + rights + " & 6) <> 0 OR "
-                           + exists("qldayent d", "d.pk = q_entry AND d.q_owner = " + me));
+    const QByteArray hisAlarm = keyOr(6) + " = ANY (ARRAY[q_user, '*'])";
+    policy("quorla_read", "qlalarms", "SELECT", hisAlarm + " OR " + exists("qldayent d", "d.pk = q_entry"), {});
+    writes("qlalarms", hisAlarm + " OR " + exists("qldayent d", "d.pk = q_entry AND d.q_owner = " + me));
     // A repeating event's template is read and written as its occurrences
     // are (its owner adds it); its links follow the template. A poll grows
     // its user's own series, an administrator's every series (TAlarmPoller):
     // occurrences are added as their owner's entries.
     if (series) {
         table("qlseries");
-        policy("quorla_read", "qlseries", "SELECT", "NOT q_private OR " + isHis + " OR " + admin, {});
-        policy("quorla_add", "qlseries", "INSERT", {}, "q_owner = " + me + " AND (" + rights + " & 1) <> 0");
+        policy("quorla_read", "qlseries", "SELECT", readable, {});
+        policy("quorla_add", "qlseries", "INSERT", {}, session("CASE WHEN r.rights & 1 <> 0 THEN r.userkey END") + " = q_owner");
         policy("quorla_change", "qlseries", "UPDATE", mayChange, mayChange);
         policy("quorla_delete", "qlseries", "DELETE", mayChange, {});
         table("qlserlnk");
         policy("quorla_read", "qlserlnk", "SELECT", exists("qlseries s", "s.pk = q_series"), {});
         // (Every link that may be written may be read: its template is.)
-        writes("qlserlnk", exists("qlseries s", "s.pk = q_series AND (s.q_owner = " + me + " OR (" + rights + " & 6) <> 0)"));
+        writes("qlserlnk", exists("qlseries s", "s.pk = q_series AND " + keyOr(6) + " = ANY (ARRAY[s.q_owner, '*'])"));
     }
     // What an imported calendar's events became: each user's own map, which
     // his imports read and write; administrators all. The CalDAV service keeps
@@ -347,7 +381,7 @@ QByteArray Policies(bool trail, bool series, bool importMap)
     // leads to is still guarded by the entries' own policies.
     if (importMap) {
         table("qlimport");
-        const QByteArray own = "q_user = " + me + " OR " + admin + " OR left(q_user, 1) IN ('=', '~', '^')";
+        const QByteArray own = "left(q_user, 1) IN ('=', '~', '^') OR " + keyOr(2) + " = ANY (ARRAY[q_user, '*'])";
         policy("quorla_admin", "qlimport", "ALL", own, own);
     }
     if (trail) {
@@ -355,16 +389,19 @@ QByteArray Policies(bool trail, bool series, bool importMap)
         // A series' records (subject "S") follow its template as an
         // entry's follow the entry. Once it is gone, they go on being read
         // by whoever could read it when they were written (TrailKeptSql):
-        // one column test for every record of an entry still there.
+        // one column test for every record of an entry still there. The
+        // author, an administrator, and for a record of an entry gone its
+        // readers then, in one look-up of the session.
         policy("quorla_read", "qltrail", "SELECT",
-               "q_subject NOT LIKE 'E%'" + QByteArray(series ? " AND q_subject NOT LIKE 'S%'" : "") + " OR q_actor = "
-                   + me + " OR " + admin + " OR (q_gone AND (NOT q_private OR " + me + " = ANY (q_owner || q_assignees)))"
+               "q_subject NOT LIKE 'E%'" + QByteArray(series ? " AND q_subject NOT LIKE 'S%'" : "")
+                   + " OR (q_gone AND NOT q_private) OR " + keyOr(2)
+                   + " = ANY (ARRAY[q_actor, '*'] || CASE WHEN q_gone THEN q_owner || q_assignees END)"
                    + " OR (q_subject LIKE 'E%' AND " + exists("qldayent d", "d.pk = substring(q_subject from 2)") + ")"
                    + (series ? " OR (q_subject LIKE 'S%' AND " + exists("qlseries s", "s.pk = substring(q_subject from 2)")
                                + ")"
                              : QByteArray()),
                {});
-        policy("quorla_add", "qltrail", "INSERT", {}, "q_actor = " + me + " OR " + admin);
+        policy("quorla_add", "qltrail", "INSERT", {}, keyOr(2) + " = ANY (ARRAY[q_actor, '*'])");
         policy("quorla_change", "qltrail", "UPDATE", admin, admin);
         // The trail's clean-up runs on every workstation: anyone may delete
         // what is older than the days kept (a day's slack for the clock's
@@ -376,6 +413,9 @@ QByteArray Policies(bool trail, bool series, bool importMap)
             + " < lpad((extract(epoch from now())::bigint + 86400 - 86400 * " + daysKept + ")::text, 10, '0')";
         policy("quorla_delete", "qltrail", "DELETE", admin + " OR (" + old + ")", {});
     }
+    // What the users' own policies called before their rights were kept
+    // beside the roles.
+    sql += "DROP FUNCTION IF EXISTS quorla_me(); DROP FUNCTION IF EXISTS quorla_rights();";
     return sql;
 }
 
@@ -481,10 +521,14 @@ void TServerRoles::Install(const QString& userKey)
             + QByteArray::number(TrailRecord::SubjectOffset + 1) + " for 11), 'escape')) STORED;"
             + QByteArray(TrailKeptSql(series)).replace("@S@", schema);
     const QByteArray role = QByteArray("'") + QByteArray(userKey.toLatin1()).replace('\'', "") + "'";
-    const QByteArray me = userKey.isEmpty() ? QByteArray()
-                                            : "INSERT INTO quorla_roles VALUES (current_user, " + role
+    QByteArray me = userKey.isEmpty() ? QByteArray()
+                                      : "INSERT INTO quorla_roles (rolename, userkey) VALUES (current_user, " + role
             + ") ON CONFLICT (rolename) DO UPDATE SET userkey = EXCLUDED.userkey;"
               "DO $$ BEGIN EXECUTE format('GRANT \"quorla-admins\", \"quorla-users\" TO %I', current_user); END $$;";
+    // Every role's rights from its user's record (a set-up that kept none
+    // beside the roles, a role made before its record).
+    const QByteArray rightsOf = "coalesce((SELECT u.q_rights FROM qlusers u WHERE u.pk = r.userkey), 0)";
+    me += "UPDATE quorla_roles r SET rights = " + rightsOf + " WHERE r.rights <> " + rightsOf + ";";
     const bool outer = connection_->inTransaction();
     int code = outer ? IsamOk : connection_->command("BEGIN");
     if (code == IsamOk)

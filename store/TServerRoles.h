@@ -53,7 +53,10 @@ class UserRecord;
 // rights) are computed by the server from the record's bytes in the
 // statement that writes them (stored generated columns; a trail record's
 // readers by a trigger that ignores what the client sends), so no client
-// can set them apart.
+// can set them apart. The policies know the session by its role alone
+// (never by a setting the session could change): its row of quorla_roles
+// gives its user's key and rights, which a trigger on the users copies
+// there from his record whenever it is written.
 class TServerRoles
 {
 public:
@@ -77,7 +80,7 @@ public:
 
     // The set-up Install makes: counted up whenever its functions, rights
     // or policies change. A server set up before it was recorded holds 1.
-    static constexpr int SetUpVersion = 2;
+    static constexpr int SetUpVersion = 3;
 
     // Brings a server set up by an earlier program to this one's set-up (as
     // Install does, every role kept), when the session's role owns the

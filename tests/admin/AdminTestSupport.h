@@ -10,15 +10,16 @@
 #include "UserRecord.h"
 
 #include <QPushButton>
-#include <QTest>
 
 #include <functional>
 #include <memory>
 
 namespace AdminTest {
 
+using DialogTest::Answer;
 using DialogTest::child;
 using DialogTest::click;
+using DialogTest::Kind;
 
 // A database in a new folder; without a name, another connection to the last one.
 inline std::unique_ptr<TQuorlaDB> database(const QString& freshFolder = QString())

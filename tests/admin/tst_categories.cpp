@@ -16,8 +16,6 @@
 #include <QListWidget>
 
 using namespace AdminTest;
-using Kind = TPersonServices::MessageKind;
-using Answer = TPersonServices::MessageAnswer;
 
 namespace {
 const QString Meeting = RecordKey::format(1);

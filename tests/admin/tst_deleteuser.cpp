@@ -96,10 +96,9 @@ private slots:
         }
         auto elsewhere = database();
         QVERIFY(elsewhere->DayEntries().Lock(held));
-        services_->expectMessage(TPersonServices::MessageKind::Error, Locked, TPersonServices::MessageAnswer::Ok);
-        services_->expectMessage(TPersonServices::MessageKind::Information,
-                                 QStringLiteral("Some alarms associated with this user were deleted"),
-                                 TPersonServices::MessageAnswer::Ok);
+        services_->expectMessage(Kind::Error, Locked, Answer::Ok);
+        services_->expectMessage(Kind::Information, QStringLiteral("Some alarms associated with this user were deleted"),
+                                 Answer::Ok);
         bool stopped = false;
         TfrmDeleteUser wizard(TScriptedServices::ofTest());
         QCOMPARE(run<TfrmDeleteUser>(wizard, [&](TfrmDeleteUser& w) {

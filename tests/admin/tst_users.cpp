@@ -111,8 +111,7 @@ private slots:
         QFETCH(bool, changedElsewhere);
         const QString key = RecordKey::format(row + 1);
         QByteArray before = stored<UserRecord>(db_->Users(), key);
-        services_->expectMessage(changedElsewhere ? TPersonServices::MessageKind::Error : TPersonServices::MessageKind::Information,
-                                 message, TPersonServices::MessageAnswer::Ok);
+        services_->expectMessage(changedElsewhere ? Kind::Error : Kind::Information, message, Answer::Ok);
         QString shownAfter;
         run([&](TfrmUsers& d) {
             child<QListWidget>(&d, "lstUsers")->setCurrentRow(row);

@@ -1,6 +1,10 @@
 #include "AppTestSupport.h"
 
+#include "AlarmRecord.h"
+#include "DayEntryRecord.h"
+#include "RecordKey.h"
 #include "TQuorlaDB.h"
+#include "TStamp.h"
 #include "TWorkstationStore.h"
 #include "TestEnvironment.h"
 #include "TfrmDate.h"
@@ -68,17 +72,51 @@ void logIn(Shell& shell, const QString& name)
     shell.main->findChild<QTimer*>(QStringLiteral("tmrMain"))->stop();
 }
 
-QString freshWorkstation(bool withRootPath)
+QString freshWorkstation(const QString& location)
 {
-    TWorkstationStore store;
-    QFile::remove(store.Location());
+    QFile::remove(TWorkstationStore().Location());
     qputenv("TMPDIR", QFile::encodeName(TestEnvironment::freshFolder(QStringLiteral("tmp"))));
-    if (!withRootPath)
-        return {};
-    const QString folder = TestEnvironment::freshFolder(QStringLiteral("db"));
-    store.OpenKey(true);
-    store.WriteString(QStringLiteral("RootPath"), folder);
-    return folder;
+    return TestDatabase::use(location.isEmpty() ? TestEnvironment::freshFolder(QStringLiteral("db")) : location);
+}
+
+QString keyOf(int year, int month, int day, int hour, int minute)
+{
+    TStamp stamp;
+    stamp.SetDateTime(year, month, day, hour, minute, 0);
+    return stamp.Key();
+}
+
+QDate dayOf(const QString& key)
+{
+    TStamp stamp;
+    stamp.SetSeconds(qint32(RecordKey::parse(key)));
+    return stamp.AsDateTime().date();
+}
+
+QString addEntry(TQuorlaDB& db, const QString& start, const QString& owner, const QStringList& assignees, qint32 flags,
+                 const QString& description)
+{
+    DayEntryRecord entry;
+    db.InitDayEntryRecord(entry);
+    entry.setStartTime(start);
+    entry.setOwnerKey(owner);
+    entry.setAssigneeKeys(assignees);
+    entry.setFlags(flags);
+    entry.setDescription(description);
+    if (!db.DayEntries().Insert(entry.bytes()))
+        qFatal("cannot add an entry");
+    return db.DayEntries().CurrentKey();
+}
+
+void addAlarm(TQuorlaDB& db, const QString& time, const QString& user, const QString& entry)
+{
+    AlarmRecord alarm;
+    alarm.setAlarmTime(time);
+    alarm.setUserKey(user);
+    alarm.setDayEntryKey(entry);
+    alarm.rebuildUserAlarmKey();
+    if (!db.Alarms().Insert(alarm.bytes()))
+        qFatal("cannot add an alarm");
 }
 
 QString addUser(TQuorlaDB& db, const QString& name, const QString& password, qint32 rights)

@@ -16,6 +16,8 @@ class TfrmMain;
 
 namespace AppTest {
 
+using DialogTest::Answer;
+using DialogTest::Kind;
 using DialogTest::whenModal;
 
 // Answers each alarm pop-up in turn with the next of `answers`: "close" (the
@@ -29,9 +31,19 @@ std::unique_ptr<QTimer> answerPopups(QStringList answers, QStringList& seen);
 void typeLogin(QWidget* dialog, const QString& name, const QString& password);
 
 // A clean workstation for one test case: no settings, a private temporary
-// folder (so the instance lock is this case's own) and, unless `withRootPath`
-// is false, a recorded empty database folder, which is returned.
-QString freshWorkstation(bool withRootPath = true);
+// folder (so the instance lock is this case's own) and `location` recorded as
+// its database (without one, a new empty folder); answers the location.
+QString freshWorkstation(const QString& location = QString());
+
+// The key of that wall-clock moment, and the day of a key.
+QString keyOf(int year, int month, int day, int hour = 0, int minute = 0);
+QDate dayOf(const QString& key);
+
+// Add records straight through the data store: an entry (returning its
+// key), and `user`'s alarm at `time` for `entry`.
+QString addEntry(TQuorlaDB& db, const QString& start, const QString& owner, const QStringList& assignees,
+                 qint32 flags = 0, const QString& description = QString());
+void addAlarm(TQuorlaDB& db, const QString& time, const QString& user, const QString& entry);
 
 // Adds a user straight through the data store; returns its key.
 QString addUser(TQuorlaDB& db, const QString& name, const QString& password, qint32 rights);

@@ -20,6 +20,8 @@
 
 #include <sqlite3.h>
 
+using namespace AppTest;
+
 namespace {
 
 // Wednesday 15 May 2024, 10:17:42; every event starts at 09:30 that day.
@@ -36,12 +38,8 @@ void addAlarm(TQuorlaDB& db, const QString& wanted, const QString& start = QStri
     entry.setDescription(wanted.section('@', 0, 0));
     if (!gone)
         db.DayEntries().Insert(entry.bytes());
-    AlarmRecord alarm;
-    alarm.setAlarmTime(RecordKey::format(TStamp().Seconds() + wanted.section('@', 1).toInt()));
-    alarm.setDayEntryKey(gone ? QStringLiteral("0000000999") : db.DayEntries().CurrentKey());
-    alarm.setUserKey(Me);
-    alarm.rebuildUserAlarmKey();
-    db.Alarms().Insert(alarm.bytes());
+    AppTest::addAlarm(db, RecordKey::format(TStamp().Seconds() + wanted.section('@', 1).toInt()), Me,
+                      gone ? QStringLiteral("0000000999") : db.DayEntries().CurrentKey());
 }
 
 // Every alarm left, as "event@seconds from Now", by key.
@@ -89,12 +87,11 @@ private slots:
         TScriptedServices services;
         services.setNow(Now);
         if (script.startsWith(QLatin1String("gone")))
-            services.expectMessage(TPersonServices::MessageKind::Information,
+            services.expectMessage(Kind::Information,
                                    "An alarm has triggered for an event that cannot be found. The alarm will be deleted",
-                                   TPersonServices::MessageAnswer::Ok);
+                                   Answer::Ok);
         if (unreadable)
-            services.expectMessage(TPersonServices::MessageKind::Error, TXIsamFile::ErrorText(IsamIoError),
-                                   TPersonServices::MessageAnswer::Ok);
+            services.expectMessage(Kind::Error, TXIsamFile::ErrorText(IsamIoError), Answer::Ok);
         FaultVfs::install();
         const auto uninstall = qScopeGuard([] { FaultVfs::uninstall(); });
         auto db = DialogTest::database(QStringLiteral("db"), {QStringLiteral("ME")});
@@ -107,7 +104,7 @@ private slots:
             return notify.Execute(alarm, key, database);
         });
         QStringList seen;
-        auto popups = AppTest::answerPopups(part[1].split(' ', Qt::SkipEmptyParts), seen);
+        auto popups = answerPopups(part[1].split(' ', Qt::SkipEmptyParts), seen);
         QCOMPARE(TCommand::Run(services, [&] { poller.Poll(*db, Me); }), !unreadable);
         FaultVfs::disarm();
         QCOMPARE(seen.join(' '), part[2].trimmed());
@@ -133,11 +130,9 @@ private slots:
         TScriptedServices services;
         services.setNow(Now);
         auto db = DialogTest::database(QStringLiteral("popup"), {QStringLiteral("ME")});
-        TStamp start;
-        start.SetDateTime(2024, 9, 25, 23, 55, 0);
         const QString description
             = QStringLiteral("Quarterly review of the budget with every head of department, the board and the auditors");
-        addAlarm(*db, description + QStringLiteral("@-9"), start.Key());
+        addAlarm(*db, description + QStringLiteral("@-9"), keyOf(2024, 9, 25, 23, 55));
         QWidget window;
         auto* notify = new TfrmNotify(TScriptedServices::ofTest(), &window);
         bool shown = false;
@@ -146,7 +141,7 @@ private slots:
         int room = 0;
         int needed = 1;
         int descriptionRoom = 0;
-        AppTest::whenModal([&](QWidget* popup) {
+        whenModal([&](QWidget* popup) {
             shown = services.activateNotification(0) && window.isVisible() && popup->isVisible();
             for (const char* name : {"edtDescription", "edtDue"}) {
                 auto* field = popup->findChild<QLineEdit*>(QLatin1String(name));

@@ -56,8 +56,7 @@ private slots:
             text = static_cast<QMessageBox*>(box)->text();
             static_cast<QMessageBox*>(box)->button(QMessageBox::Ok)->click();
         });
-        const bool completed = TCommand::Run(services, [] { throw EQuorla(QStringLiteral("first\rsecond")); });
-        QVERIFY(!completed);
+        QVERIFY(!TCommand::Run(services, [] { throw EQuorla(QStringLiteral("first\rsecond")); }));
         QCOMPARE(text, QStringLiteral("first\nsecond"));
     }
 

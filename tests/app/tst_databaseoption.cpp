@@ -11,7 +11,6 @@
 #include "TScriptedServices.h"
 #include "TWorkstationStore.h"
 
-#include <QApplication>
 #include <QDir>
 #include <QFile>
 

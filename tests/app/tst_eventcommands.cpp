@@ -11,13 +11,11 @@
 #include "RecordKey.h"
 #include "TDayView.h"
 #include "TDayViewList.h"
-#include "TChangeTrail.h"
 #include "TCommand.h"
 #include "TEventCommands.h"
 #include "TEventWriter.h"
 #include "TRecordLock.h"
 #include "TSeriesWriter.h"
-#include "TStamp.h"
 #include "TLookup.h"
 #include "TQuorlaDB.h"
 #include "TWeekView.h"
@@ -38,8 +36,6 @@
 #include <sqlite3.h>
 
 using namespace AppTest;
-using Kind = TPersonServices::MessageKind;
-using Answer = TPersonServices::MessageAnswer;
 
 namespace {
 
@@ -62,11 +58,9 @@ std::unique_ptr<PostgresCluster> server;
 // Adds the users with these rights (ME, A, ...), then logs in as `name`.
 void startAs(Shell& shell, const QString& name, const QList<int>& rights)
 {
-    {
-        TQuorlaDB db(TScriptedServices::ofTest());
-        for (int i = 0; i < rights.size(); ++i)
-            addUser(db, Users[i], QString(), rights[i]);
-    }
+    TQuorlaDB db(TScriptedServices::ofTest());
+    for (int i = 0; i < rights.size(); ++i)
+        addUser(db, Users[i], QString(), rights[i]);
     logIn(shell, name);
 }
 
@@ -125,11 +119,10 @@ QString stored(TQuorlaDB& db, int day = 13)
     DayEntryRecord e;
     AlarmRecord a;
     QString text = db.DayEntries().GetEqual(e.bytes(), 0, First) ? names(e.AssigneeKeys()) + " |" : "none |";
-    TStamp monday;
-    monday.SetDateTime(2024, 5, day, 10, 30, 0);
+    const qint64 monday = RecordKey::parse(keyOf(2024, 5, day, 10, 30));
     for (bool more = db.Alarms().GetEqual(a.bytes(), 3, First); more;
          more = db.Alarms().Get(a.bytes(), 3, First, TXIsamFile::ScanPrefix))
-        text += ' ' + names({a.UserKey()}) + '@' + QString::number(RecordKey::parse(a.AlarmTime()) - monday.Seconds())
+        text += ' ' + names({a.UserKey()}) + '@' + QString::number(RecordKey::parse(a.AlarmTime()) - monday)
                 + (a.UserAlarmKey() == a.UserKey() + a.AlarmTime() ? "" : "!");
     return text;
 }
@@ -156,10 +149,8 @@ private slots:
     void cleanupTestCase() { server.reset(); }
     void init()
     {
-        freshWorkstation();
         static int serial = 0;
-        if (server)
-            TestDatabase::fresh(QStringLiteral("case%1").arg(++serial), server.get());
+        freshWorkstation(server ? server->createDatabase(QStringLiteral("case%1").arg(++serial)) : QString());
     }
     void storeEntriesAndAlarms_data();
     void storeEntriesAndAlarms();
@@ -363,15 +354,14 @@ void TestEventCommands::serverGoesAwayAndComesBack()
     const auto addAtB = [&b](const QString& description) {
         DayEntryRecord e;
         b.InitDayEntryRecord(e);
-        TStamp day;
-        day.SetDateTime(2024, 5, 16, 9, 0, 0);
-        e.setStartTime(day.Key());
+        const QString day = keyOf(2024, 5, 16, 9);
+        e.setStartTime(day);
         e.setDescription(description);
         e.setAssigneeKeys({RecordKey::format(1), RecordKey::format(2)});
         AlarmRecord alarm;
         b.InitAlarmRecord(alarm);
         alarm.setFlags(AlarmRecord::AlarmWanted);
-        alarm.setAlarmTime(day.Key());
+        alarm.setAlarmTime(day);
         TEventWriter(b).insertEntryWithAlarms(e, alarm);
     };
     addAtB(QStringLiteral("before"));
@@ -540,9 +530,7 @@ QString days(TQuorlaDB& db)
     QMap<QString, QString> byStart;
     DayEntryRecord e;
     TLookup::Each(db.DayEntries(), e.bytes(), [&](const QString&) {
-        TStamp start;
-        start.SetSeconds(qint32(RecordKey::parse(e.StartTime())));
-        byStart.insert(e.StartTime(), QString::number(start.Day()) + ':' + e.Description());
+        byStart.insert(e.StartTime(), QString::number(dayOf(e.StartTime()).day()) + ':' + e.Description());
     });
     return QStringList(byStart.values()).join(' ');
 }
@@ -606,15 +594,7 @@ void TestEventCommands::seriesQuestion()
     if (answer == -1) {
         // The week marks its occurrence and not a plain entry beside it,
         // with one read of the links for the whole week.
-        DayEntryRecord plain;
-        other.InitDayEntryRecord(plain);
-        TStamp tuesday;
-        tuesday.SetDateTime(2024, 5, 14, 9, 0, 0);
-        plain.setStartTime(tuesday.Key());
-        plain.setDescription(QStringLiteral("plain"));
-        plain.setOwnerKey(First);
-        AlarmRecord none;
-        TEventWriter(other).insertEntryWithAlarms(plain, none);
+        addEntry(other, keyOf(2024, 5, 14, 9), First, {}, 0, QStringLiteral("plain"));
         shell.main->RefreshView();
         const int reads = shell.main->ViewAnswers()->RepeatReads();
         QStringList marks;
@@ -630,10 +610,8 @@ void TestEventCommands::seriesQuestion()
 
     std::optional<TRecordLock> lock;
     if (held) {
-        TStamp heldDay;
-        heldDay.SetDateTime(2024, 5, held, 0, 0, 0);
         for (const auto& [key, link] : TSeriesWriter(other).Links(RecordKey::format(1)))
-            if (link.DayKey() == heldDay.Key())
+            if (link.DayKey() == keyOf(2024, 5, held))
                 lock.emplace(other.DayEntries(), link.EntryKey());
         QVERIFY(lock);
     }

@@ -10,15 +10,12 @@
 #include "TInstanceLock.h"
 #include "TQtServices.h"
 #include "TEventCommands.h"
-#include "AlarmRecord.h"
 #include "TMonthView.h"
 #include "TQuorlaDB.h"
-#include "TStamp.h"
 #include "TWeekView.h"
 #include "TWorkstationStore.h"
 #include "TfrmMain.h"
 #include "IsamCode.h"
-#include "UserRecord.h"
 
 #include <QAction>
 #include <QApplication>
@@ -35,39 +32,16 @@
 #include <QTimer>
 
 using namespace AppTest;
-using Kind = TPersonServices::MessageKind;
-using Answer = TPersonServices::MessageAnswer;
 
 namespace {
 
 // Wednesday; its week starts on Monday 13 May 2024.
 const QDateTime Now(QDate(2024, 5, 15), QTime(10, 30));
 
-QString keyOf(int year, int month, int day, int hour = 0, int minute = 0)
-{
-    TStamp stamp;
-    stamp.SetDateTime(year, month, day, hour, minute, 0);
-    return stamp.Key();
-}
-
 const QString FailedLogin = QStringLiteral("You have failed to login. Please contact your administrator");
 const QString WrongPassword = QStringLiteral(
     "Quorla was unable to verify your password.\r\r"
     "Please make sure you have entered the correct password or contact your Administrator.");
-
-QString insertEntry(TQuorlaDB& db, const QString& start, const QString& owner, const QStringList& assignees,
-                    qint32 flags = 0)
-{
-    DayEntryRecord entry;
-    db.InitDayEntryRecord(entry);
-    entry.setStartTime(start);
-    entry.setOwnerKey(owner);
-    entry.setAssigneeKeys(assignees);
-    entry.setFlags(flags);
-    if (!db.DayEntries().Insert(entry.bytes()))
-        qFatal("cannot add an entry");
-    return db.DayEntries().CurrentKey();
-}
 
 // The program running on a fresh workstation at `now`. Without users it is a
 // new database opened by its first administrator, the workstation's user
@@ -93,12 +67,7 @@ struct Running
         shell.main->show();
         shell.main->FormActivate();
     }
-    QAction* action(const char* name) const
-    {
-        auto* found = shell.main->findChild<QAction*>(QLatin1String(name));
-        Q_ASSERT(found != nullptr);
-        return found;
-    }
+    QAction* action(const char* name) const { return shell.main->findChild<QAction*>(QLatin1String(name)); }
     void trigger(const char* name) const { action(name)->trigger(); }
     TWeekView* week() const { return shell.main->WeekView(); }
     QStringList shown(int day) const
@@ -141,9 +110,6 @@ private slots:
     void secondInstanceSaysSoThenEnds()
     {
         freshWorkstation();
-        TWorkstationStore store;
-        QVERIFY(store.OpenKey(true) && store.WriteInteger(QStringLiteral("TimeColor"), 4242));
-        store.CloseKey();
         const QByteArray before = TestFile::read(TWorkstationStore().Location());
         QVERIFY(!before.isEmpty());
 
@@ -214,7 +180,7 @@ private slots:
             TQuorlaDB db(TScriptedServices::ofTest());
             addUser(db, QStringLiteral("ANN"), QString(), 7);
             addUser(db, QStringLiteral("JOE"), QStringLiteral("SECRET"), 1);
-            insertEntry(db, keyOf(2024, 5, 15, 9), key(1), {key(1)});
+            addEntry(db, keyOf(2024, 5, 15, 9), key(1), {key(1)});
         }
         for (int i = 0; i < wrongPasswords.size(); ++i)
             services.expectMessage(unreadable ? Kind::Error : Kind::Information,
@@ -305,15 +271,13 @@ private slots:
             QVERIFY2(run.action(name)->isEnabled() == ((rights & 2) != 0), name);
         // Nothing selected: nobody may change or delete.
         QVERIFY(!run.action("actEventProperties")->isEnabled() && !run.action("actEventDelete")->isEnabled());
-        insertEntry(*run.shell.main->Database(), keyOf(2024, 5, 15, 9), key(1), {key(1)});
-        insertEntry(*run.shell.main->Database(), keyOf(2024, 5, 16, 9), key(2), {key(2)});
+        addEntry(*run.shell.main->Database(), keyOf(2024, 5, 15, 9), key(1), {key(1)});
+        addEntry(*run.shell.main->Database(), keyOf(2024, 5, 16, 9), key(2), {key(2)});
         run.shell.main->RefreshView();
         QString opened;
         run.shell.main->EventCommands()->Editor
             = [&](bool isEdit, bool, DayEntryRecord& entry, AlarmRecord&, TDesktopServices::MailMessage&) {
-                  TStamp start;
-                  start.SetSeconds(qint32(RecordKey::parse(entry.StartTime())));
-                  opened = (isEdit ? "edit " : "new ") + start.AsDateTime().date().toString(Qt::ISODate);
+                  opened = (isEdit ? "edit " : "new ") + dayOf(entry.StartTime()).toString(Qt::ISODate);
                   return 2;
               };
         if (where == "margin") {
@@ -386,7 +350,7 @@ private slots:
         whenModal([&](QWidget* modal) {
             opened = modal->objectName();
             TQuorlaDB other(TScriptedServices::ofTest());
-            pk = insertEntry(other, keyOf(2024, 5, 15, 9), key(1), {key(1)});
+            pk = addEntry(other, keyOf(2024, 5, 15, 9), key(1), {key(1)});
             if (opened == QLatin1String("TfrmUsers")) {
                 modal->findChild<QLineEdit*>(QStringLiteral("edtFullname"))->setText(QStringLiteral("Ann Archer"));
                 modal->findChild<QListWidget*>(QStringLiteral("lstFlags"))->item(3)->setCheckState(Qt::Checked);
@@ -439,7 +403,7 @@ private slots:
     {
         QFETCH(QString, steps);
         Running run;
-        insertEntry(*run.shell.main->Database(), keyOf(2024, 5, 20, 9), key(1), {key(1)});
+        addEntry(*run.shell.main->Database(), keyOf(2024, 5, 20, 9), key(1), {key(1)});
         TMonthView* month = run.shell.main->MonthView();
         for (const QString& step : steps.split(QStringLiteral(", "))) {
             const QStringList part = step.split(' ');
@@ -453,9 +417,7 @@ private slots:
             QDate selected = run.shell.main->DayView()->Stamp.AsDateTime().date();
             if (part[1] == "week") {
                 QVERIFY(run.shell.main->WeekViewActive());
-                TStamp stamp;
-                stamp.SetSeconds(run.week()->SelectedSeconds());
-                selected = stamp.AsDateTime().date();
+                selected = dayOf(RecordKey::format(run.week()->SelectedSeconds()));
             } else if (part[1] == "month") {
                 QVERIFY(run.shell.main->MonthViewActive());
                 // New events start on the day view's day.
@@ -507,7 +469,7 @@ private slots:
     void filteringRedraws()
     {
         Running run;
-        insertEntry(*run.shell.main->Database(), keyOf(2024, 5, 15), key(77), {key(77)});
+        addEntry(*run.shell.main->Database(), keyOf(2024, 5, 15), key(77), {key(77)});
         for (const auto& [radio, shown] : {std::pair{"rdoMe", 0}, std::pair{"rdoAll", 1}}) {
             whenModal([radio](QWidget* dialog) {
                 dialog->findChild<QRadioButton*>(QLatin1String(radio))->click();

@@ -1,10 +1,9 @@
 #include "QuorlaTest.h"
 #include "TInstanceLock.h"
+#include "TestChild.h"
 
 #include <QLockFile>
 
-#include <sys/wait.h>
-#include <unistd.h>
 
 class TestInstanceLock : public QObject
 {
@@ -28,17 +27,9 @@ private slots:
     void lockOfACrashedInstanceIsTakenOver()
     {
         const QString path = TestEnvironment::freshFolder(QStringLiteral("lock")) + QStringLiteral("/Quorla.lock");
-        const pid_t child = ::fork();
-        QVERIFY(child >= 0);
-        if (child == 0) {
-            // The "crashed" instance: takes the lock and dies without releasing it.
-            auto* lock = new QLockFile(path);
-            ::_exit(lock->tryLock(0) ? 0 : 1);
-        }
-        int status = 0;
-        QCOMPARE(::waitpid(child, &status, 0), child);
-        QVERIFY(WIFEXITED(status));
-        QCOMPARE(WEXITSTATUS(status), 0);
+        // The "crashed" instance: takes the lock and dies without releasing it.
+        TestChild crashed([&path] { return (new QLockFile(path))->tryLock(0) ? 0 : 1; });
+        QCOMPARE(crashed.wait(), 0);
         QVERIFY(QFile::exists(path));
 
         TInstanceLock next(path);

@@ -44,13 +44,6 @@ Outcome runTool(const QString& program, const QStringList& arguments, int timeou
     return outcome;
 }
 
-Outcome migrate(const QString& from, const QString& to)
-{
-    return runTool(QStringLiteral(QUORLA_MIGRATE), {from, to});
-}
-
-using TestDatabase::use;
-
 // Every record of every dataset as "dataset key: bytes in hex", and each
 // dataset's next key, identity and office zone, read through the engine.
 QStringList contents(const QString& location)
@@ -82,8 +75,7 @@ QStringList contents(const QString& location)
 // of the week of `now`.
 QStringList weekShown(const QString& location, const QDateTime& now)
 {
-    freshWorkstation(false);
-    use(location);
+    freshWorkstation(location);
     TScriptedServices services;
     services.setNow(now);
     Shell shell;
@@ -119,8 +111,7 @@ private slots:
                                        180'000);
         QVERIFY2(stress.status == 0, qPrintable(stress.output));
         // A key freed at the top, which every copy must keep freed.
-        freshWorkstation(false);
-        use(stressed_);
+        freshWorkstation(stressed_);
         TScriptedServices services;
         TQuorlaDB db(TScriptedServices::ofTest());
         const QString key = addUser(db, QStringLiteral("GONE"), QString(), 1);
@@ -137,7 +128,7 @@ private slots:
     {
         const QString uri = server_->createDatabase(QStringLiteral("office"));
         QVERIFY(!uri.isEmpty());
-        const Outcome there = migrate(stressed_, uri);
+        const Outcome there = runTool(QStringLiteral(QUORLA_MIGRATE), {stressed_, uri});
         QVERIFY2(there.status == 0 && there.output.contains(QLatin1String("Copied and checked."))
                      && there.output.contains(QLatin1String("users are server roles now")),
                  qPrintable(there.output));
@@ -145,12 +136,11 @@ private slots:
         // start is an empty target too.
         const QString back = TestEnvironment::freshFolder(QStringLiteral("back")) + QLatin1Char('/');
         {
-            freshWorkstation(false);
-            use(back);
+            freshWorkstation(back);
             TScriptedServices services;
             TQuorlaDB made(TScriptedServices::ofTest());
         }
-        const Outcome home = migrate(uri, back);
+        const Outcome home = runTool(QStringLiteral(QUORLA_MIGRATE), {uri, back});
         QVERIFY2(home.status == 0 && home.output.contains(QLatin1String("empty password in the copy")),
                  qPrintable(home.output));
 
@@ -202,8 +192,7 @@ private slots:
             const QString users = what.section(':', 1);
             if (users.isEmpty() || users == QLatin1String("none"))
                 return location;
-            freshWorkstation(false);
-            use(location);
+            freshWorkstation(location);
             TScriptedServices services;
             {
                 TQuorlaDB db(TScriptedServices::ofTest());
@@ -218,7 +207,7 @@ private slots:
         const QString source = from == QLatin1String("stress") ? stressed_ : make(from);
         const QString target = to == QLatin1String("stress") ? stressed_ : make(to);
         const QStringList before = target.isEmpty() ? QStringList() : contents(target);
-        const Outcome outcome = migrate(source, target);
+        const Outcome outcome = runTool(QStringLiteral(QUORLA_MIGRATE), {source, target});
         QTEST(outcome.status, "status");
         QVERIFY2(outcome.output.contains(says), qPrintable(outcome.output));
         if (!before.isEmpty() && !before.constFirst().startsWith(QLatin1String("cannot open")))

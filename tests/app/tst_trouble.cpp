@@ -3,7 +3,7 @@
 // listed, and every tab switch reading the datasets afresh; the Changes page
 // by user and dates, a page at a time.
 
-#include "AlarmRecord.h"
+#include "AppTestSupport.h"
 #include "DayEntryRecord.h"
 #include "DialogTest.h"
 #include "IsamCode.h"
@@ -16,32 +16,12 @@
 #include <QPushButton>
 #include <QTabWidget>
 
+using namespace AppTest;
 using namespace DialogTest;
 
 namespace {
 
 QString k(int n) { return RecordKey::format(n); }
-
-void addEntry(TQuorlaDB& db, qint32 start, int owner, const QString& description, qint32 flags = 0)
-{
-    DayEntryRecord entry;
-    entry.setStartTime(k(start));
-    entry.setOwnerKey(k(owner));
-    entry.setDescription(description);
-    entry.setFlags(flags);
-    entry.setAssigneeKeys({k(2)});
-    QVERIFY(db.DayEntries().Insert(entry.bytes()));
-}
-
-void addAlarm(TQuorlaDB& db, qint32 time, int user, int entry)
-{
-    AlarmRecord alarm;
-    alarm.setAlarmTime(k(time));
-    alarm.setUserKey(k(user));
-    alarm.setDayEntryKey(k(entry));
-    alarm.rebuildUserAlarmKey();
-    QVERIFY(db.Alarms().Insert(alarm.bytes()));
-}
 
 QStringList lines(QWidget* dialog, const char* list)
 {
@@ -75,12 +55,12 @@ private slots:
         QFETCH(QString, unreadable);
         TScriptedServices services;
         auto db = database(QStringLiteral("lists") + unreadable);   // key 1 is U21
-        addEntry(*db, 1700000000, 1, QStringLiteral("secret"), DayEntryRecord::Private);   // key 1, U20's only
-        addEntry(*db, 1699990000, 3, QStringLiteral("orphan"));   // key 2, its owner removed below
-        addEntry(*db, 1700003600, 1, QStringLiteral("gone"));     // key 3, removed below
-        addAlarm(*db, 1700003600, 1, 1);
-        addAlarm(*db, 1699990000, 3, 1);
-        addAlarm(*db, 1700000000, 2, 3);
+        addEntry(*db, k(1700000000), k(1), {k(2)}, DayEntryRecord::Private, "secret");   // key 1, U20's only
+        addEntry(*db, k(1699990000), k(3), {k(2)}, 0, "orphan");   // key 2, its owner removed below
+        addEntry(*db, k(1700003600), k(1), {k(2)}, 0, "gone");     // key 3, removed below
+        addAlarm(*db, k(1700003600), k(1), k(1));
+        addAlarm(*db, k(1699990000), k(3), k(1));
+        addAlarm(*db, k(1700000000), k(2), k(3));
         QVERIFY(db->Users().Delete(k(3)) && db->DayEntries().Delete(k(3)));
         TfrmTrouble dialog(TScriptedServices::ofTest());
         if (!unreadable.isEmpty()) {
@@ -100,7 +80,7 @@ private slots:
             child<QTabWidget>(w, "pgTrouble")->setCurrentIndex(1);   // Events
             shownEvents = lines(w, "lstEvents");
             TQuorlaDB otherWorkstation(TScriptedServices::ofTest());
-            addAlarm(otherWorkstation, 1700007200, 1, 1);
+            addAlarm(otherWorkstation, k(1700007200), k(1), k(1));
             child<QTabWidget>(w, "pgTrouble")->setCurrentIndex(0);
             reread = lines(w, "lstAlarms");
             click(w, "btnClose");

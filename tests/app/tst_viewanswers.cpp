@@ -4,26 +4,12 @@
 
 #include "AlarmRecord.h"
 #include "AppTestSupport.h"
-#include "DayEntryRecord.h"
 #include "QuorlaTest.h"
 #include "TDayEntries.h"
-#include "TEventWriter.h"
 #include "TQuorlaDB.h"
 #include "TScriptedServices.h"
 #include "TSession.h"
-#include "TStamp.h"
 #include "TViewAnswers.h"
-
-namespace {
-
-QString at(int hour)
-{
-    TStamp stamp;
-    stamp.SetDateTime(2027, 3, 10, hour, 0, 0);
-    return stamp.Key();
-}
-
-} // namespace
 
 class tst_ViewAnswers : public QObject
 {
@@ -42,22 +28,18 @@ private slots:
                  TSession::Start::Running);
         QCOMPARE(session.CurrentUser().UserName(), QStringLiteral("ADMIN"));
         TQuorlaDB& db = *session.Database();
+        const QString me = session.CurrentUserKey();
         QStringList keys;
         for (const int hour : {9, 11, 14}) {
-            DayEntryRecord entry;
-            db.InitDayEntryRecord(entry);
-            entry.setStartTime(at(hour));
-            entry.setOwnerKey(session.CurrentUserKey());
-            entry.setAssigneeKeys({session.CurrentUserKey()});
-            AlarmRecord alarm;
-            alarm.setFlags(hour == 11 ? 0 : AlarmRecord::AlarmWanted);
-            alarm.setAlarmTime(at(hour));
-            keys << TEventWriter(db).insertEntryWithAlarms(entry, alarm);
+            const QString at = AppTest::keyOf(2027, 3, 10, hour);
+            keys << AppTest::addEntry(db, at, me, {me});
+            if (hour != 11)
+                AppTest::addAlarm(db, at, me, keys.last());
         }
         TViewAnswers answers(services, session);
         const auto marks = [&] {
             TDayEntries entries;
-            answers.WantDayEntries(nullptr, at(0), entries);
+            answers.WantDayEntries(nullptr, AppTest::keyOf(2027, 3, 10), entries);
             QString shown;
             for (int i = 0; i < entries.Count(); ++i) {
                 bool alarmed = false;

@@ -4,7 +4,6 @@
 #include "QuorlaTest.h"
 #include "TCommandLine.h"
 
-#include <QCoreApplication>
 #include <QRegularExpression>
 
 using Result = TCommandLine::Result;

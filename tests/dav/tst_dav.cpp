@@ -3,8 +3,7 @@
 // QUORLA_TEST_ENGINE=postgres) on the private server, where each person is
 // his own server role. The real clients' rounds are tst_davclients'.
 
-#include "DayEntryRecord.h"
-#include "AlarmRecord.h"
+#include "DavTestSupport.h"
 #include "PostgresCluster.h"
 #include "QuorlaTest.h"
 #include "RecordKey.h"
@@ -25,7 +24,6 @@
 #include "TestEnvironment.h"
 #include "UserRecord.h"
 
-#include <QCoreApplication>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QRegularExpression>
@@ -92,10 +90,6 @@ private:
     // With entry `key` open on a workstation, a PUT of `body` to `path` and
     // a DELETE of it are refused with 423 naming the holder, changing nothing.
     void refusedWhileOpen(const QString& key, const QByteArray& path, const QByteArray& body);
-    // An entry of `owner`'s at `start` (UTC); with `also` assigned too, both
-    // have an alarm at the start.
-    QString addEntry(const QString& owner, const QString& text, qint32 flags, const QString& start,
-                     const QString& also = {});
     // Every entry's key and bytes: what a refused request must leave as it was.
     QByteArray snapshot();
     // The trail's newest record (an empty one when there is none).
@@ -117,46 +111,38 @@ void TestDav::initTestCase()
 {
     services_ = std::make_unique<TScriptedServices>();
     QUORLA_TEST_SERVER(cluster_);
-    // A user whose password is his name and "PW".
-    const auto person = [](const QString& name, const QString& fullName, qint32 rights) {
-        UserRecord user;
-        user.setUserName(name);
-        user.setFullName(fullName);
-        user.setAbbreviation(name.left(2));
-        user.setPassword(name + QStringLiteral("PW"));
-        user.setRights(rights);
-        return user;
-    };
-    UserRecord boss = person(QStringLiteral("BOSS"), QStringLiteral("Big Boss"), UserRecord::CanAddEntries
-                             | UserRecord::CanAdminister | UserRecord::CanModifyOthersEntries);
     if (cluster_) {
         cluster_->query(QStringLiteral("postgres"), "CREATE ROLE quorla_boss LOGIN CREATEROLE PASSWORD 'BOSSPW'");
         cluster_->query(QStringLiteral("postgres"), "CREATE DATABASE dav OWNER quorla_boss");
         location_ = TDatabaseLocation(cluster_->personalUri(QStringLiteral("dav")));
         boss_ = std::make_unique<TQuorlaDB>(TScriptedServices::ofTest(), location_, TQuorlaDB::TLogin{TServerRoles::RoleName(QStringLiteral("BOSS")),
                                                                         QStringLiteral("BOSSPW")});
-        // The creating role becomes the first administrator, as at a first log-in.
-        TServerRoles roles(*boss_);
-        TServerRoles::TStep step(roles, true);
-        boss.setPassword(QString()); // his role's password is the one checked
-        QVERIFY(boss_->Users().Insert(boss.bytes()));
-        keys_[QStringLiteral("BOSS")] = boss_->Users().CurrentKey();
-        roles.Install(keys_[QStringLiteral("BOSS")]);
-        step.Commit();
     } else {
         location_ = TDatabaseLocation(TestEnvironment::freshFolder(QStringLiteral("dav")));
         boss_ = std::make_unique<TQuorlaDB>(TScriptedServices::ofTest(), location_);
-        QCOMPARE(TUserWriter(*boss_).addUser(boss, keys_[QStringLiteral("BOSS")]), TUserWriter::Result::Done);
     }
-    boss_->SetActingUser(keys_[QStringLiteral("BOSS")]);
-    for (const auto& [name, rights] : {std::pair{"ANNA", qint32(UserRecord::CanAddEntries)}, {"CARL", 0}}) {
-        const QString user = QLatin1String(name);
-        QCOMPARE(TUserWriter(*boss_).addUser(person(user, user.left(1) + user.mid(1).toLower(), rights), keys_[user]),
-                 TUserWriter::Result::Done);
+    // Each user's password is his name and "PW". On the server the creating
+    // role becomes the first administrator, keeping his role and its
+    // password, and the others become roles; the records keep no password.
+    const qint32 admin = UserRecord::CanAddEntries | UserRecord::CanAdminister | UserRecord::CanModifyOthersEntries;
+    for (const auto& [name, fullName, rights] :
+         {std::tuple{"BOSS", "Big Boss", admin}, {"ANNA", "Anna", qint32(UserRecord::CanAddEntries)}, {"CARL", "Carl", 0}}) {
+        UserRecord user;
+        user.setUserName(QLatin1String(name));
+        user.setFullName(QLatin1String(fullName));
+        user.setAbbreviation(QLatin1String(name).left(2));
+        user.setPassword(QLatin1String(name) + QStringLiteral("PW"));
+        user.setRights(rights);
+        QCOMPARE(TUserWriter(*boss_).addUser(user, keys_[QLatin1String(name)]), TUserWriter::Result::Done);
     }
-    keys_[QStringLiteral("public")] = addEntry("BOSS", "Team meeting", 0, "2027-03-01T09:00:00");
-    keys_[QStringLiteral("secret")] = addEntry("BOSS", "Boss secret", DayEntryRecord::Private, "2027-03-02T09:00:00");
-    keys_[QStringLiteral("dentist")] = addEntry("ANNA", "Anna dentist", DayEntryRecord::Private, "2027-03-03T09:00:00");
+    if (cluster_)
+        TServerRoles(*boss_).AdoptUsers();
+    const QString boss = keys_[QStringLiteral("BOSS")];
+    boss_->SetActingUser(boss);
+    const QString anna = keys_[QStringLiteral("ANNA")];
+    keys_[QStringLiteral("public")] = addEntry(*boss_, boss, "Team meeting", 0, "2027-03-01T09:00:00");
+    keys_[QStringLiteral("secret")] = addEntry(*boss_, boss, "Boss secret", DayEntryRecord::Private, "2027-03-02T09:00:00");
+    keys_[QStringLiteral("dentist")] = addEntry(*boss_, anna, "Anna dentist", DayEntryRecord::Private, "2027-03-03T09:00:00");
 
     service_ = std::make_unique<TDavService>(TScriptedServices::ofTest(), location_);
     listener_ = new TDavListener();
@@ -170,26 +156,6 @@ void TestDav::cleanupTestCase()
     server_.reset();
     service_.reset();
     boss_.reset();
-}
-
-QString TestDav::addEntry(const QString& owner, const QString& text, qint32 flags, const QString& start,
-                          const QString& also)
-{
-    DayEntryRecord entry;
-    boss_->InitDayEntryRecord(entry);
-    entry.setOwnerKey(keys_[owner]);
-    entry.setAssigneeKeys(also.isEmpty() ? QStringList{keys_[owner]} : QStringList{keys_[owner], keys_[also]});
-    entry.setDescription(text);
-    entry.setFlags(flags);
-    const QDateTime wall = QDateTime::fromString(start, Qt::ISODate);
-    entry.setStartTime(RecordKey::format(QDateTime(wall.date(), wall.time(), Qt::UTC).toSecsSinceEpoch()));
-    AlarmRecord alarm;
-    boss_->InitAlarmRecord(alarm);
-    if (!also.isEmpty()) {
-        alarm.setFlags(AlarmRecord::AlarmWanted);
-        alarm.setAlarmTime(entry.StartTime());
-    }
-    return TEventWriter(*boss_).insertEntryWithAlarms(entry, alarm);
 }
 
 QByteArray TestDav::snapshot()
@@ -419,7 +385,8 @@ void TestDav::roundTrip()
 
     // Anna switched off her alarm of an entry Boss keeps his on: a VALARM
     // gives her one of her own again, and Boss's stays as it was.
-    const QString sharedKey = addEntry("ANNA", "Review", 0, "2027-03-02T10:00:00", "BOSS");
+    const QString sharedKey
+        = addEntry(*boss_, keys_[QStringLiteral("ANNA")], "Review", 0, "2027-03-02T10:00:00", keys_[QStringLiteral("BOSS")]);
     TEventWriter events(*boss_);
     AlarmRecord ring;
     const auto alarmsOf = [&] {
@@ -433,11 +400,9 @@ void TestDav::roundTrip()
         found.sort();
         return found;
     };
-    for (bool more = TLookup::Equal(boss_->Alarms(), ring.bytes(), AlarmRecord::DayEntryKeyIndex, sharedKey); more;
-         more = TLookup::Next(boss_->Alarms(), ring.bytes(), AlarmRecord::DayEntryKeyIndex, sharedKey,
-                              TXIsamFile::ScanPrefix))
-        if (ring.UserKey() == keys_[QStringLiteral("ANNA")])
-            break;
+    const qint64 start = QDateTime(QDate(2027, 3, 2), QTime(10, 0), Qt::UTC).toSecsSinceEpoch();
+    QVERIFY(TLookup::Equal(boss_->Alarms(), ring.bytes(), AlarmRecord::UserAlarmIndex,
+                           keys_[QStringLiteral("ANNA")] + RecordKey::format(start)));
     QCOMPARE(events.switchOffAlarm(boss_->Alarms().CurrentKey(), ring), TEventWriter::Result::Done);
     const QByteArray sharedPath = Calendar + sharedKey.toLatin1() + ".ics";
     const QStringList before = alarmsOf();

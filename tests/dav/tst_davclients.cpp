@@ -7,11 +7,9 @@
 // Passwords are digits: the log-in dialogs keep passwords in capitals, and
 // digits read the same whichever way a login compares them.
 
-#include "AlarmRecord.h"
-#include "DayEntryRecord.h"
+#include "DavTestSupport.h"
 #include "PostgresCluster.h"
 #include "QuorlaTest.h"
-#include "RecordKey.h"
 #include "TEventWriter.h"
 #include "TQuorlaDB.h"
 #include "TRecordLock.h"
@@ -68,25 +66,11 @@ void tst_DavClients::initTestCase()
             QCOMPARE(TUserWriter(db).addUser(user, QLatin1String(name) == QLatin1String("ANNA") ? annaKey : bertKey),
                      TUserWriter::Result::Done);
         }
-        TEventWriter events(db);
-        // An entry of `owner`'s on March `day` 2026 at `hour` (UTC).
-        const auto add = [&](const QString& owner, const char* text, int day, int hour, qint32 flags) {
-            DayEntryRecord entry;
-            entry.initialise();
-            entry.setOwnerKey(owner);
-            entry.setAssigneeKeys({owner});
-            entry.setDescription(QLatin1String(text));
-            const QDateTime start(QDate(2026, 3, day), QTime(hour, 0), Qt::UTC);
-            entry.setStartTime(RecordKey::format(start.toSecsSinceEpoch()));
-            entry.setFlags(flags);
-            AlarmRecord none;
-            return events.insertEntryWithAlarms(entry, none);
-        };
-        add(annaKey, "Week meeting", 3, 9, 0);
-        add(annaKey, "Outside the week", 20, 9, 0);
-        heldKey_ = add(annaKey, "Held on a workstation", 5, 11, 0);
-        add(bertKey, "Bert's private matter", 4, 10, DayEntryRecord::Private);
-        add(bertKey, "Bert's public talk", 4, 15, 0);
+        addEntry(db, annaKey, "Week meeting", 0, "2026-03-03T09:00:00");
+        addEntry(db, annaKey, "Outside the week", 0, "2026-03-20T09:00:00");
+        heldKey_ = addEntry(db, annaKey, "Held on a workstation", 0, "2026-03-05T11:00:00");
+        addEntry(db, bertKey, "Bert's private matter", DayEntryRecord::Private, "2026-03-04T10:00:00");
+        addEntry(db, bertKey, "Bert's public talk", 0, "2026-03-04T15:00:00");
     }
     place_ = toolPlace_ = folder;
     QUORLA_TEST_SERVER(server_);

@@ -6,6 +6,7 @@
 #include "RecordKey.h"
 #include "TCalendarExport.h"
 #include "TQuorlaDB.h"
+#include "UserRecord.h"
 
 #include <QDateTime>
 #include <QSet>
@@ -13,6 +14,19 @@
 #include <QStringList>
 
 #include <libical/ical.h>
+
+// Users U1, U2, ... (keys from 1) with these full names and rights (none
+// past the list's end).
+inline void addUsers(TQuorlaDB& db, const QStringList& fullNames, const QList<qint32>& rights)
+{
+    for (int i = 0; i < fullNames.size(); ++i) {
+        UserRecord user;
+        user.setUserName(QStringLiteral("U%1").arg(i + 1));
+        user.setFullName(fullNames[i]);
+        user.setRights(rights.value(i));
+        db.Users().Insert(user.bytes());
+    }
+}
 
 // An export of 2027 for user `user`, in `zone` ("": the database's).
 inline TCalendarExport exportOf(TQuorlaDB& db, int user, const QByteArray& zone)

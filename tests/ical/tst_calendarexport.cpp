@@ -19,7 +19,6 @@
 #include "TSeriesWriter.h"
 #include "TestDatabase.h"
 #include "IcalTestSupport.h"
-#include "UserRecord.h"
 
 #include <QDir>
 #include <QHash>
@@ -38,14 +37,8 @@ namespace {
 std::unique_ptr<TQuorlaDB> makeDatabase(const QString& name)
 {
     auto db = TestDatabase::database(name, {});
-    const QStringList names{QStringLiteral("Ann Åberg"), QStringLiteral("Bob"), QStringLiteral("Cy \"the Third\"")};
-    for (int i = 0; i < names.size(); ++i) {
-        UserRecord u;
-        u.setUserName(QStringLiteral("U%1").arg(i + 1));
-        u.setFullName(names[i]);
-        u.setRights(i == 0 ? UserRecord::CanAdminister : 0);
-        db->Users().Insert(u.bytes());
-    }
+    addUsers(*db, {QStringLiteral("Ann Åberg"), QStringLiteral("Bob"), QStringLiteral("Cy \"the Third\"")},
+             {UserRecord::CanAdminister});
     for (const QString& text : {QStringLiteral("Sales, North; Q1 €"), QStringLiteral("Plain")}) {
         CategoryRecord c;
         c.setDescription(text);

@@ -4,22 +4,18 @@
 // cannot be taken is listed; the tool's refusals leave the database as it
 // was.
 
-#include "AlarmRecord.h"
-#include "DayEntryRecord.h"
 #include "IcalTestSupport.h"
 #include "PostgresCluster.h"
 #include "QuorlaTest.h"
 #include "TestFile.h"
 #include "RecordKey.h"
 #include "TCalendarImport.h"
-#include "TLookup.h"
 #include "TQuorlaDB.h"
 #include "TScriptedServices.h"
 #include "TSeriesWriter.h"
 #include "TestChild.h"
 #include "TDatabaseLocation.h"
 #include "TestEnvironment.h"
-#include "UserRecord.h"
 
 #include <QDir>
 #include <QProcess>
@@ -71,14 +67,8 @@ std::unique_ptr<TQuorlaDB> makeDatabase(const QString& name, bool folder = false
 {
     const QString location = server && !folder ? server->createDatabase(name) : TestEnvironment::freshFolder(name);
     auto db = std::make_unique<TQuorlaDB>(TScriptedServices::ofTest(), TDatabaseLocation(location));
-    const QList<qint32> rights{UserRecord::CanAdminister | UserRecord::CanAddEntries, UserRecord::CanAddEntries, 0};
-    for (int i = 0; i < rights.size(); ++i) {
-        UserRecord u;
-        u.setUserName(QStringLiteral("U%1").arg(i + 1));
-        u.setFullName(QStringLiteral("User %1").arg(i + 1));
-        u.setRights(rights[i]);
-        db->Users().Insert(u.bytes());
-    }
+    addUsers(*db, {QStringLiteral("User 1"), QStringLiteral("User 2"), QStringLiteral("User 3")},
+             {UserRecord::CanAdminister | UserRecord::CanAddEntries, UserRecord::CanAddEntries});
     return db;
 }
 
@@ -93,15 +83,6 @@ TCalendarImport::TOutcome importAs(TQuorlaDB& db, int user, const QByteArray& te
     import.Today = QDate(2027, 1, 4);
     import.OnWrite = onWrite;
     return import.Import(text, QStringLiteral("test.ics"));
-}
-
-template <class Record>
-int countOf(TXIsamFile& dataset)
-{
-    Record record;
-    int n = 0;
-    TLookup::Each(dataset, record.bytes(), [&n](const QString&) { ++n; });
-    return n;
 }
 
 QStringList reasons(const QList<TCalendarImport::TNote>& notes)
@@ -193,15 +174,15 @@ private slots:
         const auto first = importAs(*db, 2, text);
         QVERIFY2(first.skipped.isEmpty(), qPrintable(reasons(first.skipped).join('\n')));
         TSeriesWriter(*db).Extend(QDate(2029, 1, 1), 1000);
-        QCOMPARE(countOf<DayEntryRecord>(db->DayEntries()), expected.size());
+        QCOMPARE(db->DayEntries().RecordCount(), expected.size());
         QCOMPARE(libicalOccurrences(exportOf(*db, 2, Office).Build(*db)), expected);
-        QTEST(countOf<AlarmRecord>(db->Alarms()), "alarms");
+        QTEST(db->Alarms().RecordCount(), "alarms");
         // Again: updated, nothing doubled.
         const auto second = importAs(*db, 2, text);
         QCOMPARE(second.added, 0);
         QCOMPARE(second.updated, first.added + first.updated);
-        QCOMPARE(countOf<DayEntryRecord>(db->DayEntries()), expected.size());
-        QTEST(countOf<AlarmRecord>(db->Alarms()), "alarms");
+        QCOMPARE(db->DayEntries().RecordCount(), expected.size());
+        QTEST(db->Alarms().RecordCount(), "alarms");
         QCOMPARE(libicalOccurrences(exportOf(*db, 2, Office).Build(*db)), expected);
     }
 
@@ -219,7 +200,7 @@ private slots:
                      + vevent("c2", "DTSTART:20270302T100000Z\nSUMMARY:Now once\n")));
         QCOMPARE(again.added, 0);
         QCOMPARE(again.updated, 2);
-        QCOMPARE(countOf<DayEntryRecord>(db->DayEntries()), 3);
+        QCOMPARE(db->DayEntries().RecordCount(), 3);
         QCOMPARE(libicalOccurrences(exportOf(*db, 2, Office).Build(*db)),
                  (QStringList{"20270301T110000Z | Now twice", "20270302T100000Z | Now once",
                               "20270302T110000Z | Now twice"}));
@@ -288,9 +269,8 @@ private slots:
         db.reset();
         const QString files = TestEnvironment::freshFolder(QStringLiteral("files"));
         const QByteArray good = calendar(vevent("t@desk", "DTSTART:20270301T100000Z\nSUMMARY:Tool\n"));
-        for (const auto& [name, text] : {std::pair{"/good.ics", good}, {"/plain.txt", "Meeting on Monday at ten\n"}}) {
+        for (const auto& [name, text] : {std::pair{"/good.ics", good}, {"/plain.txt", "Meeting on Monday at ten\n"}})
             QVERIFY(TestFile::write(files + QLatin1String(name), text));
-        }
         const QStringList before = QDir(root).entryList(QDir::Files);
         QStringList arguments{QStringLiteral("--database"), root, QStringLiteral("--zone"), QString::fromLatin1(Office)};
         if (!user.isEmpty())

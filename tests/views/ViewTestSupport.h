@@ -7,7 +7,6 @@
 #include <QColor>
 #include <QDateTime>
 #include <QImage>
-#include <QRect>
 
 class QWidget;
 

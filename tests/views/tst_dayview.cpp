@@ -10,7 +10,6 @@
 #include "TDayViewList.h"
 #include "ViewTestSupport.h"
 
-#include <QApplication>
 
 #include <functional>
 

@@ -7,7 +7,6 @@
 #include "TDayViewList.h"
 #include "ViewTestSupport.h"
 
-#include <QApplication>
 #include <QFontMetrics>
 #include <QHash>
 #include <QPainter>
@@ -137,10 +136,7 @@ private slots:
         QFETCH(QString, names);
         ListUnderTest t;
         restyle(t.list, [&](TDisplayStyle& s) { s.ShowCategories = showCategories; });
-        DayEntryRecord record = entry(QStringLiteral("Plan"), 0, at(10, 0), {}, category);
-        for (int slot = 0; slot < slotKeys.size(); ++slot)
-            record.setAssignee(slot, slotKeys.at(slot));
-        t.add(record);
+        t.add(entry(QStringLiteral("Plan"), 0, at(10, 0), slotKeys, category));
         const QImage image = shot(t.list);
         QTEST(t.categoryCalls, "categoryCalls");
 

@@ -10,7 +10,6 @@
 #include "TMonthView.h"
 #include "ViewTestSupport.h"
 
-#include <QApplication>
 #include <QHash>
 
 using namespace ViewTest;

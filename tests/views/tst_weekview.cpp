@@ -9,7 +9,6 @@
 #include "TWeekView.h"
 #include "ViewTestSupport.h"
 
-#include <QApplication>
 
 using namespace ViewTest;
 

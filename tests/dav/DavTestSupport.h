@@ -1,0 +1,34 @@
+#pragma once
+
+// Helpers of the CalDAV tests.
+
+#include "AlarmRecord.h"
+#include "DayEntryRecord.h"
+#include "RecordKey.h"
+#include "TEventWriter.h"
+#include "TQuorlaDB.h"
+
+#include <QDateTime>
+
+// An entry of `owner`'s at `start` ("yyyy-MM-ddThh:mm:ss", UTC) written as a
+// workstation writes it; with `also` assigned too, both have an alarm at the
+// start. Answers its key.
+inline QString addEntry(TQuorlaDB& db, const QString& owner, const QString& text, qint32 flags, const QString& start,
+                        const QString& also = {})
+{
+    DayEntryRecord entry;
+    db.InitDayEntryRecord(entry);
+    entry.setOwnerKey(owner);
+    entry.setAssigneeKeys(also.isEmpty() ? QStringList{owner} : QStringList{owner, also});
+    entry.setDescription(text);
+    entry.setFlags(flags);
+    const QDateTime wall = QDateTime::fromString(start, Qt::ISODate);
+    entry.setStartTime(RecordKey::format(QDateTime(wall.date(), wall.time(), Qt::UTC).toSecsSinceEpoch()));
+    AlarmRecord alarm;
+    db.InitAlarmRecord(alarm);
+    if (!also.isEmpty()) {
+        alarm.setFlags(AlarmRecord::AlarmWanted);
+        alarm.setAlarmTime(entry.StartTime());
+    }
+    return TEventWriter(db).insertEntryWithAlarms(entry, alarm);
+}
