@@ -823,7 +823,11 @@ TSeriesWriter::TOutcome TSeriesWriter::Delete(const QString& seriesKey, Scope sc
             return outcome;
         }
     }
-    if (!whole) {
+    // The rule is only ever shortened: a day past its end (an occurrence a
+    // change elsewhere removed since the caller read it) leaves it as it is;
+    // ending it there would add the days between, which nobody makes.
+    const QDate last = rule.LastDay();
+    if (!whole && (!last.isValid() || last >= day)) {
         TRecurrenceRule ended = rule;
         ended.setUntil(day.addDays(-1));
         series.setRule(ended);

@@ -172,7 +172,8 @@ public:
     // Deletes occurrences with their alarms:
     // - All: every occurrence, exceptions too, and the series;
     // - ThisAndFollowing: every occurrence from `day` on, and the rule ends
-    //   the day before (from the first day it is All);
+    //   the day before unless it ends sooner already (from the first day it
+    //   is All);
     // - ThisOne: the occurrence of `day` alone; its day is kept as deleted so
     //   that the series never makes it again. Open elsewhere: EntryLocked
     //   with `held` naming the holder, nothing written. A day of the rule

@@ -604,27 +604,36 @@ void TStressChecker::checkSeries()
     QSet<QString> deletedEntries;
     QSet<QString> answered;
     // The delete-user pass gives an entry its new assignee without an alarm,
-    // an occurrence as any entry: the users it assigned in an entry's last
-    // write, when that was the pass's. A removal cut by a lost session is
-    // one transaction per entry: those before the lost one stand, so its
-    // entry writes count too.
+    // an occurrence as any entry, and he stays without one until a write
+    // sets the entry's alarms afresh: a category deletion touches no alarm,
+    // "keep" keeps those of users still assigned, and a later pass (another
+    // user's removal) hands over more. A removal cut by a lost session is one
+    // transaction per entry: those before the lost one stand, so its entry
+    // writes count too.
     QHash<QString, QList<const Op*>> writes;
     for (const Op& op : ops_)
         if ((op.acked || (op.cutByError && op.command == "deluser")) && op.dataset == 'E' && op.kind != 'D')
             writes[op.key] << &op;
     for (auto it = writes.begin(); it != writes.end(); ++it) {
         std::stable_sort(it->begin(), it->end(), [](const Op* a, const Op* b) { return a->start < b->start; });
-        // Category deletion rewrites an entry without touching its alarms,
-        // so a pass's hand-over stands through it.
-        while (it->size() > 1 && it->last()->command == "catdel")
-            it->removeLast();
-        if (it->last()->command != "deluser")
-            continue;
-        const QStringList now = entryOf(it->last()->bytes).AssigneeKeys();
-        const QStringList before = it->size() > 1 ? entryOf(it->at(it->size() - 2)->bytes).AssigneeKeys() : QStringList();
-        for (const QString& user : now)
-            if (!before.contains(user))
-                answered.insert(it.key() + user);
+        QSet<QString> handed;
+        QStringList before;
+        for (const Op* op : *it) {
+            const QStringList now = entryOf(op->bytes).AssigneeKeys();
+            if (op->command == "deluser" || op->command == "catdel" || op->command == "keep") {
+                for (auto user = handed.begin(); user != handed.end();)
+                    user = now.contains(*user) ? std::next(user) : handed.erase(user);
+                if (op->command == "deluser")
+                    for (const QString& user : now)
+                        if (!before.contains(user))
+                            handed.insert(user);
+            } else {
+                handed.clear();
+            }
+            before = now;
+        }
+        for (const QString& user : handed)
+            answered.insert(it.key() + user);
     }
     for (const Op& op : ops_) {
         if (op.dataset == 'E' && op.kind == 'D')
