@@ -266,6 +266,64 @@ CREATE OR REPLACE TRIGGER quorla_gone AFTER DELETE ON qldayent FOR EACH ROW EXEC
     return sql;
 }
 
+// Who may read an alarm's entry, kept on the alarm's row by the server: the
+// entry's private flag, owner and assignees (q_private, q_owner,
+// q_assignees), so that the alarms' policies test columns of their own row
+// instead of looking the entry up. A look-up in a policy is set up by the
+// server at every statement, whether it runs or not, which cost a person's
+// alarm poll as much again as its own work; a column test costs nothing
+// until it runs, and an alarm of a public entry never asks who the session
+// is. The columns are filled from the entry's row on every write of the
+// alarm, whatever the client sends (none when the entry is not there), and
+// follow the entry's own in the statement that changes them. An alarm whose
+// entry goes keeps them, as the entry's trail records do: it is read by
+// whoever could read it then. Set up once with the columns, the alarms
+// already there take them from their entries.
+// @S@ stands for the schema, quoted.
+QByteArray AlarmKeptSql()
+{
+    // The alarm's entry from its bytes: before a write, the server has not
+    // computed its columns yet.
+    const QByteArray entry = "encode(substring(NEW.data from " + QByteArray::number(AlarmRecord::DayEntryKeyOffset + 1)
+        + " for 10), 'escape')";
+    // The alarms' index of entries: its value is the entry's key, so a
+    // look-up by it checks the column too.
+    const QByteArray byEntry = "ix" + QByteArray::number(AlarmRecord::DayEntryKeyIndex);
+    const QByteArray definer = " LANGUAGE plpgsql SECURITY DEFINER SET search_path = pg_catalog, @S@, pg_temp AS ";
+    return R"SQL(
+DO $$ BEGIN
+  IF NOT EXISTS (SELECT FROM pg_attribute WHERE attrelid = 'qlalarms'::regclass AND attname = 'q_private'
+                 AND NOT attisdropped) THEN
+    ALTER TABLE qlalarms ADD COLUMN q_private boolean, ADD COLUMN q_owner text, ADD COLUMN q_assignees text[];
+    UPDATE qlalarms a SET q_private = d.q_private, q_owner = d.q_owner, q_assignees = d.q_assignees
+      FROM qldayent d WHERE d.pk = a.q_entry;
+  END IF;
+END $$;
+CREATE OR REPLACE FUNCTION quorla_alarm_kept() RETURNS trigger)SQL" + definer + R"SQL($f$ BEGIN
+  SELECT d.q_private, d.q_owner, d.q_assignees INTO NEW.q_private, NEW.q_owner, NEW.q_assignees
+    FROM qldayent d WHERE d.pk = )SQL" + entry + R"SQL(;
+  IF NOT FOUND THEN
+    NEW.q_private := NULL; NEW.q_owner := NULL; NEW.q_assignees := NULL;
+  END IF;
+  RETURN NEW;
+END $f$;
+CREATE OR REPLACE FUNCTION quorla_alarm_follow() RETURNS trigger)SQL" + definer + R"SQL($f$ BEGIN
+  UPDATE qlalarms SET q_private = NEW.q_private, q_owner = NEW.q_owner, q_assignees = NEW.q_assignees
+    WHERE )SQL" + byEntry + R"SQL( = convert_to(NEW.pk, 'UTF8') AND q_entry = NEW.pk;
+  RETURN NULL;
+END $f$;
+REVOKE ALL ON FUNCTION quorla_alarm_kept(), quorla_alarm_follow() FROM PUBLIC;
+CREATE OR REPLACE TRIGGER quorla_kept BEFORE INSERT OR UPDATE ON qlalarms FOR EACH ROW
+  EXECUTE FUNCTION quorla_alarm_kept();
+CREATE OR REPLACE TRIGGER quorla_alarms_follow AFTER INSERT ON qldayent FOR EACH ROW
+  EXECUTE FUNCTION quorla_alarm_follow();
+CREATE OR REPLACE TRIGGER quorla_alarms_follow_change AFTER UPDATE ON qldayent FOR EACH ROW
+  WHEN (OLD.q_private IS DISTINCT FROM NEW.q_private OR OLD.q_owner IS DISTINCT FROM NEW.q_owner
+        OR OLD.q_assignees IS DISTINCT FROM NEW.q_assignees)
+  EXECUTE FUNCTION quorla_alarm_follow();
+)SQL";
+}
+
 // Row-level security: what each Quorla role may read and change, the
 // program's own rules enforced by the server. The session is known by its
 // role's row of quorla_roles: its user's key and rights (add entries 1,
@@ -295,7 +353,6 @@ QByteArray Policies(bool trail, bool series, bool importMap)
     const auto keyOr = [&](int rights) {
         return session("CASE WHEN r.rights & " + QByteArray::number(rights) + " <> 0 THEN '*' ELSE r.userkey END");
     };
-    const QByteArray me = session("r.userkey");
     const QByteArray admin = session("r.rights & 2") + " <> 0";
     const QByteArray mayChange = keyOr(6) + " = ANY (ARRAY[q_owner, '*'])";
     // A row's entry (or series) looked up under its key, one index probe a
@@ -352,12 +409,17 @@ QByteArray Policies(bool trail, bool series, bool importMap)
         policy("quorla_delete", on, "DELETE", rows, {});
     };
     table("qlalarms");
-    // (The entry looked up in the statement, not by a function: reads of
-    // other people's alarms, such as a week's alarmed entries, would call
-    // it for every row, each call costing more than the statement.)
-    const QByteArray hisAlarm = keyOr(6) + " = ANY (ARRAY[q_user, '*'])";
-    policy("quorla_read", "qlalarms", "SELECT", hisAlarm + " OR " + exists("qldayent d", "d.pk = q_entry"), {});
-    writes("qlalarms", hisAlarm + " OR " + exists("qldayent d", "d.pk = q_entry AND d.q_owner = " + me));
+    // An alarm is its own user's, and read by whoever reads its entry (the
+    // entry's readers kept on the alarm's row: AlarmKeptSql); the right to
+    // change others' entries reads and writes every alarm, the entry's
+    // owner writes its alarms. One look-up of the session, "*" for an
+    // administrator and "+" for that right, and none for a public entry's
+    // alarm.
+    const QByteArray alarmSession
+        = session("CASE WHEN r.rights & 2 <> 0 THEN '*' WHEN r.rights & 4 <> 0 THEN '+' ELSE r.userkey END");
+    policy("quorla_read", "qlalarms", "SELECT",
+           "NOT q_private OR " + alarmSession + " = ANY (ARRAY[q_user, '*', '+'] || q_owner || q_assignees)", {});
+    writes("qlalarms", alarmSession + " = ANY (ARRAY[q_user, q_owner, '*', '+'])");
     // A repeating event's template is read and written as its occurrences
     // are (its owner adds it); its links follow the template. A poll grows
     // its user's own series, an administrator's every series (TAlarmPoller):
@@ -520,6 +582,7 @@ void TServerRoles::Install(const QString& userKey)
             + "ALTER TABLE qltrail ADD COLUMN IF NOT EXISTS q_subject text GENERATED ALWAYS AS (encode(substring(data from "
             + QByteArray::number(TrailRecord::SubjectOffset + 1) + " for 11), 'escape')) STORED;"
             + QByteArray(TrailKeptSql(series)).replace("@S@", schema);
+    const QByteArray alarmsKept = QByteArray(AlarmKeptSql()).replace("@S@", schema);
     const QByteArray role = QByteArray("'") + QByteArray(userKey.toLatin1()).replace('\'', "") + "'";
     QByteArray me = userKey.isEmpty() ? QByteArray()
                                       : "INSERT INTO quorla_roles (rolename, userkey) VALUES (current_user, " + role
@@ -532,7 +595,7 @@ void TServerRoles::Install(const QString& userKey)
     const bool outer = connection_->inTransaction();
     int code = outer ? IsamOk : connection_->command("BEGIN");
     if (code == IsamOk)
-        code = connection_->command(columns + seriesColumns + importColumns + trail + sql + me
+        code = connection_->command(columns + seriesColumns + importColumns + trail + alarmsKept + sql + me
                                     + Policies(!trail.isEmpty(), series, importMap));
     if (code == IsamOk && !outer)
         code = connection_->command("COMMIT");

@@ -20,6 +20,7 @@
 #include "TFilterRules.h"
 #include "TLookup.h"
 #include "TQuorlaDB.h"
+#include "TRecordLock.h"
 #include "TScriptedServices.h"
 #include "TSeriesWriter.h"
 #include "TServerRoles.h"
@@ -75,6 +76,7 @@ private slots:
     void rolesFollowTheUsers();
     void rightsBothWays_data();
     void rightsBothWays();
+    void alarmReadersFollowTheEntry();
     void pollGrowsOnlyHisOwnSeries();
     void removalDropsTheRole();
     void copiedUsersBecomeRoles();
@@ -263,6 +265,7 @@ void TestServerRoles::rightsBothWays_data()
         {"read a private entry's deletion", false, true, true},
         {"read a public entry's deletion", true, true, true},
         {"read its alarm", false, true, true},
+        {"read a public entry's alarm", true, true, true},
         {"change another's entry", false, true, true},
         {"read the private series", false, true, true},
         {"read its links", false, true, true},
@@ -324,9 +327,10 @@ bool TestServerRoles::storeDoes(const QString& name, const QString& action)
         return history.size() == boss_->Database()->Trail().History(subject).size()
             && history.last().action == TChangeTrail::Action::EventDeleted;
     }
-    if (action == QLatin1String("read its alarm")) {
+    if (action.endsWith(QLatin1String("alarm"))) {
         AlarmRecord alarm;
-        return TLookup::Equal(db.Alarms(), alarm.bytes(), AlarmRecord::DayEntryKeyIndex, privateEntry_);
+        return TLookup::Equal(db.Alarms(), alarm.bytes(), AlarmRecord::DayEntryKeyIndex,
+                              action.contains(QLatin1String("public")) ? publicEntry_ : privateEntry_);
     }
     if (action == QLatin1String("change another's entry")) {
         DayEntryRecord entry;
@@ -402,6 +406,7 @@ bool TestServerRoles::sqlDoes(const QString& name, const QString& action)
         {"read a private entry's deletion", deletion(gonePrivate_)},
         {"read a public entry's deletion", deletion(gonePublic_)},
         {"read its alarm", "SELECT count(*) FROM qlalarms WHERE substring(data from 16 for 10) = " + entry + "::bytea"},
+        {"read a public entry's alarm", "SELECT count(*) FROM qlalarms WHERE q_entry = '" + publicEntry_.toLatin1() + "'"},
         {"change another's entry", update("qldayent", publicEntry_)},
         {"read the private series", "SELECT count(*) FROM qlseries WHERE pk = '" + privateSeries_.toLatin1() + "'"},
         {"read its links", "SELECT count(*) FROM qlserlnk WHERE substring(data from 1 for 10) = '"
@@ -510,6 +515,39 @@ void TestServerRoles::earlierSetUpIsUpgraded()
                                  " FROM pg_policies WHERE policyname = 'quorla_admin' AND tablename = 'qlalarms'"),
                  QString(upgraded));
     }
+}
+
+// An alarm is read by whoever reads its entry, also once the entry has
+// changed who that is, and whatever a client writes beside the alarm.
+void TestServerRoles::alarmReadersFollowTheEntry()
+{
+    TQuorlaDB& db = *boss_->Database();
+    TEventWriter events(db);
+    DayEntryRecord entry;
+    entry.initialise();
+    entry.setOwnerKey(keys_[QStringLiteral("BOSS")]);
+    entry.setDescription(QStringLiteral("made private"));
+    entry.setAssigneeKeys({keys_[QStringLiteral("BOSS")]});
+    AlarmRecord alarm;
+    alarm.setFlags(AlarmRecord::AlarmWanted);
+    alarm.setAlarmTime(QStringLiteral("0000002000"));
+    const QString key = events.insertEntryWithAlarms(entry, alarm);
+    const QByteArray count = "SELECT count(*) FROM qlalarms WHERE q_entry = '" + key.toLatin1() + "'";
+    QCOMPARE(sql(QStringLiteral("PLAIN"), count), QStringLiteral("1"));
+    std::optional<TRecordLock> lock;
+    bool hadAlarm = false;
+    QCOMPARE(events.openEntry(key, lock, entry, alarm, hadAlarm), TEventWriter::Result::Done);
+    entry.setFlags(DayEntryRecord::Private);
+    entry.setAssigneeKeys({keys_[QStringLiteral("BOSS")], keys_[QStringLiteral("MODIFIER")]});
+    QCOMPARE(events.updateEntryWithAlarms(key, entry, alarm, alarm.AlarmTime()), TEventWriter::Result::Done);
+    lock.reset();
+    QCOMPARE(sql(QStringLiteral("PLAIN"), count), QStringLiteral("0"));
+    QCOMPARE(sql(QStringLiteral("MODIFIER"), count), QStringLiteral("2"));
+    // MODIFIER may change every alarm, not who reads one.
+    QCOMPARE(sql(QStringLiteral("MODIFIER"), "UPDATE qlalarms SET q_private = false, q_owner = NULL WHERE q_entry = '"
+                                                 + key.toLatin1() + "'"),
+             QStringLiteral("2"));
+    QCOMPARE(sql(QStringLiteral("PLAIN"), count), QStringLiteral("0"));
 }
 
 void TestServerRoles::cleanupTestCase()
