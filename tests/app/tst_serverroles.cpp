@@ -77,6 +77,7 @@ private slots:
     void rightsBothWays_data();
     void rightsBothWays();
     void alarmReadersFollowTheEntry();
+    void searchPathAnswersNothing();
     void pollGrowsOnlyHisOwnSeries();
     void removalDropsTheRole();
     void copiedUsersBecomeRoles();
@@ -548,6 +549,26 @@ void TestServerRoles::alarmReadersFollowTheEntry()
                                                  + key.toLatin1() + "'"),
              QStringLiteral("2"));
     QCOMPARE(sql(QStringLiteral("PLAIN"), count), QStringLiteral("0"));
+}
+
+// A user who may create operators somewhere and puts them first on his
+// search path still reads no private entry of others: the policies' own
+// look-ups name pg_catalog's.
+void TestServerRoles::searchPathAnswersNothing()
+{
+    cluster_->query(QStringLiteral("roles"), "CREATE SCHEMA evil AUTHORIZATION quorla_plain");
+    QVERIFY2(cluster_->error().isEmpty(), qPrintable(cluster_->error()));
+    const QString read = sql(QStringLiteral("PLAIN"),
+                             "CREATE FUNCTION evil.yes(text, text) RETURNS boolean LANGUAGE sql AS 'SELECT true';"
+                             "CREATE FUNCTION evil.yes(text, name) RETURNS boolean LANGUAGE sql AS 'SELECT true';"
+                             "CREATE OPERATOR evil.= (LEFTARG = text, RIGHTARG = text, FUNCTION = evil.yes);"
+                             "CREATE OPERATOR evil.= (LEFTARG = text, RIGHTARG = name, FUNCTION = evil.yes);"
+                             "SET search_path = evil, pg_catalog, public;"
+                             "SELECT count(*) FROM qldayent WHERE pk OPERATOR(pg_catalog.=) '"
+                                 + privateEntry_.toLatin1() + "'");
+    // Gone before the verdict: PLAIN's removal later needs his role free.
+    cluster_->query(QStringLiteral("roles"), "DROP SCHEMA evil CASCADE");
+    QCOMPARE(read, QStringLiteral("0"));
 }
 
 void TestServerRoles::cleanupTestCase()
