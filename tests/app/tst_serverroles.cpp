@@ -552,8 +552,8 @@ void TestServerRoles::alarmReadersFollowTheEntry()
 }
 
 // A user who may create operators somewhere and puts them first on his
-// search path still reads no private entry of others: the policies' own
-// look-ups name pg_catalog's.
+// search path still reads no private entry of others: nothing the policies
+// run resolves an operator by the caller's search path.
 void TestServerRoles::searchPathAnswersNothing()
 {
     cluster_->query(QStringLiteral("roles"), "CREATE SCHEMA evil AUTHORIZATION quorla_plain");
