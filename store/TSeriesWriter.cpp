@@ -75,6 +75,21 @@ QList<QList<T>> chunks(const QList<T>& all, int size)
     return out;
 }
 
+// Ends `series`' rule the day before `day`, unless it ends sooner already:
+// a rule is only ever shortened, since ending it later would add days that
+// nobody makes (the caller's `day` may be past a change made elsewhere).
+// True when the rule changed.
+bool endBefore(SeriesRecord& series, const QDate& day)
+{
+    TRecurrenceRule rule = series.Rule();
+    const QDate last = rule.LastDay();
+    if (last.isValid() && last < day)
+        return false;
+    rule.setUntil(day.addDays(-1));
+    series.setRule(rule);
+    return true;
+}
+
 } // namespace
 
 // The day of the rule's first occurrence (its start when it has none).
@@ -554,13 +569,8 @@ TSeriesWriter::Settled TSeriesWriter::settle(const QString& seriesKey, SeriesRec
         keep(std::move(lock));
         SeriesRecord before;
         if (ReadSeries(other, before)) {
-            TRecurrenceRule rule = before.Rule();
-            const QDate last = rule.LastDay();
-            if (!last.isValid() || last >= from) {
-                rule.setUntil(from.addDays(-1));
-                before.setRule(rule);
+            if (endBefore(before, from))
                 writeSeries(other, before);
-            }
             TBatch moves;
             for (const auto& [linkKey, link] : Links(other)) {
                 if (link.DayKey() < dayKey(from))
@@ -823,15 +833,8 @@ TSeriesWriter::TOutcome TSeriesWriter::Delete(const QString& seriesKey, Scope sc
             return outcome;
         }
     }
-    // The rule is only ever shortened: a day past its end (an occurrence a
-    // change elsewhere removed since the caller read it) leaves it as it is;
-    // ending it there would add the days between, which nobody makes.
-    const QDate last = rule.LastDay();
-    if (!whole && (!last.isValid() || last >= day)) {
-        TRecurrenceRule ended = rule;
-        ended.setUntil(day.addDays(-1));
-        series.setRule(ended);
-    }
+    if (!whole)
+        endBefore(series, day);
     series.setChange(SeriesRecord::Pending::Delete, dayKey(from));
     // Nothing stands from `from` on once done; and a deletion cut short is
     // then due for the next poll, which finishes it.
