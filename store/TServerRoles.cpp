@@ -279,7 +279,13 @@ CREATE OR REPLACE TRIGGER quorla_gone AFTER DELETE ON qldayent FOR EACH ROW EXEC
 // entry goes keeps them, as the entry's trail records do: it is read by
 // whoever could read it then. Set up once with the columns, the alarms
 // already there take them from their entries.
-// @S@ stands for the schema, quoted.
+// Beside them the alarm's own user's role (q_role), so that a person's own
+// alarms - all his poll reads - pass their policies by comparing a column
+// with the session's role, and the session is not looked up at all: the
+// look-up is most of what the policies cost a poll. It is filled from
+// quorla_roles on every write of the alarm and follows the role when a role
+// is made, renamed, given another user or dropped.
+// @S@ stands for the schema, quoted; quorla_roles must exist.
 QByteArray AlarmKeptSql()
 {
     // The alarm's entry from its bytes: before a write, the server has not
@@ -289,6 +295,17 @@ QByteArray AlarmKeptSql()
     // The alarms' index of entries: its value is the entry's key, so a
     // look-up by it checks the column too.
     const QByteArray byEntry = "ix" + QByteArray::number(AlarmRecord::DayEntryKeyIndex);
+    const QByteArray user = "encode(substring(NEW.data from " + QByteArray::number(AlarmRecord::UserKeyOffset + 1)
+        + " for 10), 'escape')";
+    // The alarms' index of users' alarms: its value is the user's key and
+    // the alarm's time (AlarmRecord), so ":", after every digit, ends the
+    // user's range.
+    const QByteArray byUser = "ix" + QByteArray::number(AlarmRecord::UserAlarmIndex);
+    const auto ofUser = [&](const char* row) {
+        const QByteArray key = QByteArray(row) + ".userkey";
+        return byUser + " >= convert_to(" + key + ", 'UTF8') AND " + byUser + " < convert_to(" + key
+            + " || ':', 'UTF8') AND q_user = " + key;
+    };
     const QByteArray definer = " LANGUAGE plpgsql SECURITY DEFINER SET search_path = pg_catalog, @S@, pg_temp AS ";
     return R"SQL(
 DO $$ BEGIN
@@ -298,6 +315,11 @@ DO $$ BEGIN
     UPDATE qlalarms a SET q_private = d.q_private, q_owner = d.q_owner, q_assignees = d.q_assignees
       FROM qldayent d WHERE d.pk = a.q_entry;
   END IF;
+  IF NOT EXISTS (SELECT FROM pg_attribute WHERE attrelid = 'qlalarms'::regclass AND attname = 'q_role'
+                 AND NOT attisdropped) THEN
+    ALTER TABLE qlalarms ADD COLUMN q_role name;
+    UPDATE qlalarms a SET q_role = r.rolename FROM quorla_roles r WHERE r.userkey = a.q_user;
+  END IF;
 END $$;
 CREATE OR REPLACE FUNCTION quorla_alarm_kept() RETURNS trigger)SQL" + definer + R"SQL($f$ BEGIN
   SELECT d.q_private, d.q_owner, d.q_assignees INTO NEW.q_private, NEW.q_owner, NEW.q_assignees
@@ -305,6 +327,7 @@ CREATE OR REPLACE FUNCTION quorla_alarm_kept() RETURNS trigger)SQL" + definer + 
   IF NOT FOUND THEN
     NEW.q_private := NULL; NEW.q_owner := NULL; NEW.q_assignees := NULL;
   END IF;
+  NEW.q_role := (SELECT r.rolename FROM quorla_roles r WHERE r.userkey = )SQL" + user + R"SQL();
   RETURN NEW;
 END $f$;
 CREATE OR REPLACE FUNCTION quorla_alarm_follow() RETURNS trigger)SQL" + definer + R"SQL($f$ BEGIN
@@ -312,7 +335,18 @@ CREATE OR REPLACE FUNCTION quorla_alarm_follow() RETURNS trigger)SQL" + definer 
     WHERE )SQL" + byEntry + R"SQL( = convert_to(NEW.pk, 'UTF8') AND q_entry = NEW.pk;
   RETURN NULL;
 END $f$;
-REVOKE ALL ON FUNCTION quorla_alarm_kept(), quorla_alarm_follow() FROM PUBLIC;
+-- A role's user's alarms written again (so quorla_alarm_kept names the role
+-- they now have, or none), before and after its row changes.
+CREATE OR REPLACE FUNCTION quorla_alarm_role() RETURNS trigger)SQL" + definer + R"SQL($f$ BEGIN
+  IF TG_OP <> 'INSERT' THEN
+    UPDATE qlalarms SET q_role = NULL WHERE )SQL" + ofUser("OLD") + R"SQL(;
+  END IF;
+  IF TG_OP <> 'DELETE' THEN
+    UPDATE qlalarms SET q_role = NULL WHERE )SQL" + ofUser("NEW") + R"SQL(;
+  END IF;
+  RETURN NULL;
+END $f$;
+REVOKE ALL ON FUNCTION quorla_alarm_kept(), quorla_alarm_follow(), quorla_alarm_role() FROM PUBLIC;
 CREATE OR REPLACE TRIGGER quorla_kept BEFORE INSERT OR UPDATE ON qlalarms FOR EACH ROW
   EXECUTE FUNCTION quorla_alarm_kept();
 CREATE OR REPLACE TRIGGER quorla_alarms_follow AFTER INSERT ON qldayent FOR EACH ROW
@@ -321,6 +355,11 @@ CREATE OR REPLACE TRIGGER quorla_alarms_follow_change AFTER UPDATE ON qldayent F
   WHEN (OLD.q_private IS DISTINCT FROM NEW.q_private OR OLD.q_owner IS DISTINCT FROM NEW.q_owner
         OR OLD.q_assignees IS DISTINCT FROM NEW.q_assignees)
   EXECUTE FUNCTION quorla_alarm_follow();
+CREATE OR REPLACE TRIGGER quorla_alarm_roles AFTER INSERT OR DELETE ON quorla_roles FOR EACH ROW
+  EXECUTE FUNCTION quorla_alarm_role();
+CREATE OR REPLACE TRIGGER quorla_alarm_roles_change AFTER UPDATE ON quorla_roles FOR EACH ROW
+  WHEN (OLD.rolename IS DISTINCT FROM NEW.rolename OR OLD.userkey IS DISTINCT FROM NEW.userkey)
+  EXECUTE FUNCTION quorla_alarm_role();
 )SQL";
 }
 
@@ -414,14 +453,16 @@ QByteArray Policies(bool trail, bool series, bool importMap)
     // An alarm is its own user's, and read by whoever reads its entry (the
     // entry's readers kept on the alarm's row: AlarmKeptSql); the right to
     // change others' entries reads and writes every alarm, the entry's
-    // owner writes its alarms. One look-up of the session, "*" for an
-    // administrator and "+" for that right, and none for a public entry's
-    // alarm.
+    // owner writes its alarms. His own alarm is known by its role's name
+    // (q_role, kept), and else one look-up of the session, "*" for an
+    // administrator and "+" for that right; none for a public entry's alarm.
     const QByteArray alarmSession
         = session("CASE WHEN r.rights & 2 <> 0 THEN '*' WHEN r.rights & 4 <> 0 THEN '+' ELSE r.userkey END");
     policy("quorla_read", "qlalarms", "SELECT",
-           "NOT q_private OR " + alarmSession + " = ANY (ARRAY[q_user, '*', '+'] || q_owner || q_assignees)", {});
-    writes("qlalarms", alarmSession + " = ANY (ARRAY[q_user, q_owner, '*', '+'])");
+           "NOT q_private OR q_role = current_user OR " + alarmSession
+               + " = ANY (ARRAY[q_user, '*', '+'] || q_owner || q_assignees)",
+           {});
+    writes("qlalarms", "q_role = current_user OR " + alarmSession + " = ANY (ARRAY[q_user, q_owner, '*', '+'])");
     // A repeating event's template is read and written as its occurrences
     // are (its owner adds it); its links follow the template. A poll grows
     // its user's own series, an administrator's every series (TAlarmPoller):
@@ -597,7 +638,7 @@ void TServerRoles::Install(const QString& userKey)
     const bool outer = connection_->inTransaction();
     int code = outer ? IsamOk : connection_->command("BEGIN");
     if (code == IsamOk)
-        code = connection_->command(columns + seriesColumns + importColumns + trail + alarmsKept + sql + me
+        code = connection_->command(columns + seriesColumns + importColumns + trail + sql + alarmsKept + me
                                     + Policies(!trail.isEmpty(), series, importMap));
     if (code == IsamOk && !outer)
         code = connection_->command("COMMIT");

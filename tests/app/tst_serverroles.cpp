@@ -77,6 +77,7 @@ private slots:
     void rightsBothWays_data();
     void rightsBothWays();
     void alarmReadersFollowTheEntry();
+    void ownAlarmFollowsHisRole();
     void searchPathAnswersNothing();
     void pollGrowsOnlyHisOwnSeries();
     void removalDropsTheRole();
@@ -203,7 +204,10 @@ void TestServerRoles::initTestCase()
 
 QString TestServerRoles::passwordOf(const QString& name) const
 {
-    return name == QLatin1String("BOSS") ? QStringLiteral("BOSSPW") : People.at(name).password;
+    if (name == QLatin1String("BOSS"))
+        return QStringLiteral("BOSSPW");
+    const auto person = People.find(name);
+    return person != People.end() ? person->second.password : name + QStringLiteral("PW");
 }
 
 void TestServerRoles::rolesFollowTheUsers()
@@ -545,10 +549,49 @@ void TestServerRoles::alarmReadersFollowTheEntry()
     QCOMPARE(sql(QStringLiteral("PLAIN"), count), QStringLiteral("0"));
     QCOMPARE(sql(QStringLiteral("MODIFIER"), count), QStringLiteral("2"));
     // MODIFIER may change every alarm, not who reads one.
-    QCOMPARE(sql(QStringLiteral("MODIFIER"), "UPDATE qlalarms SET q_private = false, q_owner = NULL WHERE q_entry = '"
-                                                 + key.toLatin1() + "'"),
+    QCOMPARE(sql(QStringLiteral("MODIFIER"), "UPDATE qlalarms SET q_private = false, q_owner = NULL,"
+                                             " q_role = 'quorla_plain' WHERE q_entry = '" + key.toLatin1() + "'"),
              QStringLiteral("2"));
     QCOMPARE(sql(QStringLiteral("PLAIN"), count), QStringLiteral("0"));
+}
+
+// A person's own alarm of an entry he may not read is still his: it follows
+// his role when it is renamed, and another user's role renamed to his old
+// name reads none.
+void TestServerRoles::ownAlarmFollowsHisRole()
+{
+    TQuorlaDB& db = *boss_->Database();
+    const auto add = [&](const QString& name) {
+        UserRecord user;
+        user.setUserName(name);
+        user.setPassword(passwordOf(name));
+        user.setRights(UserRecord::CanAddEntries);
+        QString key;
+        [&] { QCOMPARE(TUserWriter(db).addUser(user, key), TUserWriter::Result::Done); }();
+        keys_[name] = key;
+        return user;
+    };
+    const UserRecord mover = add(QStringLiteral("MOVER"));
+    AlarmRecord alarm;
+    alarm.setFlags(AlarmRecord::AlarmWanted);
+    alarm.setAlarmTime(QStringLiteral("0000003000"));
+    alarm.setDayEntryKey(privateEntry_);
+    alarm.setUserKey(keys_[QStringLiteral("MOVER")]);
+    alarm.rebuildUserAlarmKey();
+    QVERIFY(db.Alarms().Insert(alarm.bytes()));
+    const QByteArray count = "SELECT count(*) FROM qlalarms WHERE q_user = '" + keys_[QStringLiteral("MOVER")].toLatin1() + "'";
+    QCOMPARE(sql(QStringLiteral("MOVER"), count), QStringLiteral("1"));
+    QCOMPARE(sql(QStringLiteral("PLAIN"), count), QStringLiteral("0"));
+    UserRecord moved = mover;
+    moved.setUserName(QStringLiteral("MOVED"));
+    moved.setPassword(passwordOf(QStringLiteral("MOVED")));
+    TServerRoles(db).Change(mover, moved, moved.Password());
+    QCOMPARE(sql(QStringLiteral("MOVED"), count), QStringLiteral("1"));
+    const UserRecord newcomer = add(QStringLiteral("NEWCOMER"));
+    UserRecord taking = newcomer;
+    taking.setUserName(QStringLiteral("MOVER"));
+    TServerRoles(db).Change(newcomer, taking, passwordOf(QStringLiteral("MOVER")));
+    QCOMPARE(sql(QStringLiteral("MOVER"), count), QStringLiteral("0"));
 }
 
 // A user who may create operators somewhere and puts them first on his
