@@ -30,7 +30,7 @@ inline void printRatio(const char* what, double ours, double raw)
 
 // Two ways of one task alternated in short rounds, so that both meet the same
 // machine: the median rate of each (times `perOp`, for per-record figures) and
-// the minimum and median over the rounds of how many times longer the first
+// the minimum, median and maximum over the rounds of how many times longer the first
 // takes. Every other round runs the second first, so that neither always
 // meets what the other left behind (a warm cache, a server's pending work).
 struct Alternated
@@ -39,6 +39,7 @@ struct Alternated
     double second = 0;
     double minRatio = 0;
     double medianRatio = 0;
+    double maxRatio = 0;
 };
 
 inline Alternated alternate(const std::function<void()>& first, const std::function<void()>& second, double perOp,
@@ -63,7 +64,8 @@ inline Alternated alternate(const std::function<void()>& first, const std::funct
         std::sort(v.begin(), v.end());
         return v[v.size() / 2];
     };
-    return {median(firstRates), median(secondRates), *std::min_element(ratios.begin(), ratios.end()), median(ratios)};
+    return {median(firstRates), median(secondRates), *std::min_element(ratios.begin(), ratios.end()), median(ratios),
+            *std::max_element(ratios.begin(), ratios.end())};
 }
 
 // Ours against the baseline (alternate).

@@ -101,12 +101,19 @@ void sideBySide(TQuorlaDB& person, TQuorlaDB& shared)
     const QString me = key(1);
     for (TQuorlaDB* db : {&person, &shared})
         db->SetActingUser(me);
+    // Each side runs alone for a round of about a second, the two
+    // alternated (the second first every other round), as a workstation
+    // runs its statements back to back: the figure is each side's median
+    // rate and the median over the rounds of how many times longer the own
+    // role takes (with the least and the most of the rounds beside it).
+    // Rounds much shorter than a second differ by more than the roles do:
+    // on a machine of few cores each round meets the scheduler's placing of
+    // client and server afresh.
     const auto print = [](const char* what, const std::function<void()>& own, const std::function<void()>& common,
-                          int rounds = 9, int minMs = 120) {
-        const Alternated a = alternate(own, common, 1, rounds, minMs);
-        std::printf("  %-36s own role %8.0f ops/s (%7.3f ms)   shared %8.0f ops/s (%7.3f ms)   own/shared time "
-                    "%5.2f\n",
-                    what, a.first, 1000 / a.first, a.second, 1000 / a.second, a.medianRatio);
+                          int rounds) {
+        const Alternated a = alternate(own, common, 1, rounds, 1000);
+        std::printf("  %-40s own role %7.3f ms   shared %7.3f ms   own/shared median %5.2f (rounds %4.2f-%4.2f)\n",
+                    what, 1000 / a.first, 1000 / a.second, a.medianRatio, a.minRatio, a.maxRatio);
         std::fflush(stdout);
     };
     int dayIndex = 0;
@@ -124,8 +131,8 @@ void sideBySide(TQuorlaDB& person, TQuorlaDB& shared)
     // after its first minutes: the first figure is otherwise the warm-up's.
     for (TQuorlaDB* db : {&person, &shared})
         opsPerSecond([&] { readWeek(*db); }, 300);
-    print("one day (the views' query)", [&] { readDay(person, nextDay()); }, [&] { readDay(shared, nextDay()); });
-    print("one week (seven days)", [&] { readWeek(person); }, [&] { readWeek(shared); });
+    print("one day (the views' query)", [&] { readDay(person, nextDay()); }, [&] { readDay(shared, nextDay()); }, 7);
+    print("one week (seven days)", [&] { readWeek(person); }, [&] { readWeek(shared); }, 7);
     AlarmRecord alarm;
     const auto poll = [&](TQuorlaDB& db) {
         db.Alarms().GetEqual(alarm.bytes(), AlarmRecord::UserAlarmIndex, me)
@@ -133,7 +140,7 @@ void sideBySide(TQuorlaDB& person, TQuorlaDB& shared)
     };
     for (TQuorlaDB* db : {&person, &shared})
         opsPerSecond([&] { poll(*db); }, 300);
-    print("alarm poll (look-up, then mode 64)", [&] { poll(person); }, [&] { poll(shared); });
+    print("alarm poll (look-up, then mode 64)", [&] { poll(person); }, [&] { poll(shared); }, 7);
 
     // New event: the entry, its alarm and trail record, one command.
     DayEntryRecord entry;
@@ -149,7 +156,7 @@ void sideBySide(TQuorlaDB& person, TQuorlaDB& shared)
         AlarmRecord a = wanted;
         check(!TEventWriter(db).insertEntryWithAlarms(entry, a).isEmpty(), "new event");
     };
-    print("new event (command: entry, alarm, trail)", [&] { add(person); }, [&] { add(shared); }, 3, 300);
+    print("new event (command: entry, alarm, trail)", [&] { add(person); }, [&] { add(shared); }, 5);
     // Event properties: opened under its lock, changed, its alarm kept.
     const QString changed = [&] {
         AlarmRecord a = wanted;
@@ -168,58 +175,73 @@ void sideBySide(TQuorlaDB& person, TQuorlaDB& shared)
         a.setFlags(AlarmRecord::AlarmWanted);
         check(writer.updateEntryWithAlarms(changed, e, a, opened) == TEventWriter::Result::Done, "change event");
     };
-    print("event properties (open, change)", [&] { change(person); }, [&] { change(shared); }, 3, 300);
+    print("event properties (open, change)", [&] { change(person); }, [&] { change(shared); }, 5);
 }
 
 // New events as fast as they go from `writers` processes at once, each
 // user's own role (or the shared one): commands run one at a time on the
-// server, so this shows what that costs.
+// server, so this shows what that costs. For each count of writers the two
+// alternate, shared - own - own - shared, in spells of half the time, so
+// that neither always meets the larger tables and the server's pending
+// work; the figure is each side's commands over its whole time.
 void throughput(const QString& program, const QString& uri, const QString& personal)
 {
-    for (const bool own : {false, true}) {
-        for (int writers : {1, 2, 4}) {
-            std::vector<std::unique_ptr<QProcess>> loads;
-            qint64 refused = 0;
-            for (int w = 1; w <= writers; ++w) {
-                auto p = std::make_unique<QProcess>();
-                p->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-                p->start(program, {QStringLiteral("roles-writer"), own ? personal : uri, QString::number(w),
-                                   own ? Password : QString(), QString::number(ThroughputSeconds)});
-                loads.push_back(std::move(p));
-            }
-            // What the writers' statements wait for, sampled as they run.
-            QMap<QByteArray, int> waits;
-            PGconn* watcher = PQconnectdb(uri.toUtf8().constData());
-            QElapsedTimer running;
-            running.start();
-            while (running.elapsed() < ThroughputSeconds * 1000 && PQstatus(watcher) == CONNECTION_OK) {
-                PGresult* r = PQexec(watcher, "SELECT coalesce(wait_event_type || ':' || wait_event, 'running') || ' in '"
-                                              " || left(query, 40) FROM pg_stat_activity WHERE datname = 'roles'"
-                                              " AND state = 'active' AND pid <> pg_backend_pid()");
-                for (int row = 0; row < PQntuples(r); ++row)
-                    ++waits[PQgetvalue(r, row, 0)];
-                PQclear(r);
-                QThread::msleep(50);
-            }
-            PQfinish(watcher);
-            qint64 commands = 0;
-            for (auto& p : loads) {
-                p->waitForFinished((ThroughputSeconds + 60) * 1000);
-                const QList<QByteArray> counts = p->readAllStandardOutput().trimmed().split(' ');
-                commands += counts.value(0).toLongLong();
-                refused += counts.value(1).toLongLong();
-            }
-            std::printf("  new events from %d writer%s at once, %s: %6.0f commands/s (%lld refused)\n", writers,
-                        writers == 1 ? "" : "s", own ? "each his own role" : "the shared role",
-                        double(commands) / ThroughputSeconds, static_cast<long long>(refused));
+    struct Side
+    {
+        qint64 commands = 0;
+        qint64 refused = 0;
+        QMap<QByteArray, int> waits;
+    };
+    const int spell = ThroughputSeconds / 2;
+    const auto run = [&](bool own, int writers, Side& side) {
+        std::vector<std::unique_ptr<QProcess>> loads;
+        for (int w = 1; w <= writers; ++w) {
+            auto p = std::make_unique<QProcess>();
+            p->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+            p->start(program, {QStringLiteral("roles-writer"), own ? personal : uri, QString::number(w),
+                               own ? Password : QString(), QString::number(spell)});
+            loads.push_back(std::move(p));
+        }
+        // What the writers' statements wait for, sampled as they run.
+        PGconn* watcher = PQconnectdb(uri.toUtf8().constData());
+        QElapsedTimer running;
+        running.start();
+        while (running.elapsed() < spell * 1000 && PQstatus(watcher) == CONNECTION_OK) {
+            PGresult* r = PQexec(watcher, "SELECT coalesce(wait_event_type || ':' || wait_event, 'running') || ' in '"
+                                          " || left(query, 40) FROM pg_stat_activity WHERE datname = 'roles'"
+                                          " AND state = 'active' AND pid <> pg_backend_pid()");
+            for (int row = 0; row < PQntuples(r); ++row)
+                ++side.waits[PQgetvalue(r, row, 0)];
+            PQclear(r);
+            QThread::msleep(50);
+        }
+        PQfinish(watcher);
+        for (auto& p : loads) {
+            p->waitForFinished((spell + 60) * 1000);
+            const QList<QByteArray> counts = p->readAllStandardOutput().trimmed().split(' ');
+            side.commands += counts.value(0).toLongLong();
+            side.refused += counts.value(1).toLongLong();
+        }
+    };
+    for (int writers : {1, 2, 4}) {
+        Side shared, own;
+        for (const bool first : {false, true, true, false})
+            run(first, writers, first ? own : shared);
+        for (const bool isOwn : {false, true}) {
+            const Side& side = isOwn ? own : shared;
+            std::printf("  new events from %d writer%s at once, %-17s: %6.0f commands/s (%lld refused)\n", writers,
+                        writers == 1 ? "" : "s", isOwn ? "each his own role" : "the shared role",
+                        double(side.commands) / (2 * spell), static_cast<long long>(side.refused));
             QList<std::pair<int, QByteArray>> seen;
-            for (auto it = waits.cbegin(); it != waits.cend(); ++it)
+            for (auto it = side.waits.cbegin(); it != side.waits.cend(); ++it)
                 seen.append({it.value(), it.key()});
             std::sort(seen.rbegin(), seen.rend());
             for (const auto& [count, what] : seen.mid(0, 3))
                 std::printf("      seen %4d times: %s\n", count, what.constData());
-            std::fflush(stdout);
         }
+        std::printf("    own/shared time per command: %5.2f\n",
+                    own.commands > 0 ? double(shared.commands) / double(own.commands) : 0.0);
+        std::fflush(stdout);
     }
 }
 
