@@ -96,6 +96,9 @@ private:
     // changed; empty when it fails.
     QString sql(const QString& name, const QByteArray& statement);
     QString passwordOf(const QString& name) const;
+    // Adds user `name` with `rights` (and so his role) through the Users
+    // writer, as BOSS.
+    UserRecord addPerson(const QString& name, qint32 rights);
 
     std::unique_ptr<PostgresCluster> cluster_;
     TDatabaseLocation location_;
@@ -145,17 +148,8 @@ void TestServerRoles::initTestCase()
     TQuorlaDB& db = *boss_->Database();
     QVERIFY(db.KeepsRoles());
 
-    for (const auto& [name, person] : People) {
-        UserRecord user;
-        user.setUserName(name);
-        user.setFullName(name);
-        user.setAbbreviation(name.left(3));
-        user.setPassword(person.password);
-        user.setRights(person.rights);
-        QString key;
-        QCOMPARE(TUserWriter(db).addUser(user, key), TUserWriter::Result::Done);
-        keys_[name] = key;
-    }
+    for (const auto& [name, person] : People)
+        addPerson(name, person.rights);
 
     TEventWriter events(db);
     DayEntryRecord entry;
@@ -200,6 +194,21 @@ void TestServerRoles::initTestCase()
     imported.setTargetKey(publicEntry_);
     QVERIFY2(db.ImportMap(reason) && db.ImportMap(reason)->Insert(imported.bytes()), qPrintable(reason));
     importRow_ = db.ImportMap(reason)->CurrentKey();
+}
+
+UserRecord TestServerRoles::addPerson(const QString& name, qint32 rights)
+{
+    UserRecord user;
+    user.setUserName(name);
+    user.setFullName(name);
+    user.setAbbreviation(name.left(3));
+    user.setPassword(passwordOf(name));
+    user.setRights(rights);
+    QString key;
+    if (TUserWriter(*boss_->Database()).addUser(user, key) != TUserWriter::Result::Done)
+        qFatal("cannot add user %s", qPrintable(name));
+    keys_[name] = key;
+    return user;
 }
 
 QString TestServerRoles::passwordOf(const QString& name) const
@@ -561,24 +570,8 @@ void TestServerRoles::alarmReadersFollowTheEntry()
 void TestServerRoles::ownAlarmFollowsHisRole()
 {
     TQuorlaDB& db = *boss_->Database();
-    const auto add = [&](const QString& name) {
-        UserRecord user;
-        user.setUserName(name);
-        user.setPassword(passwordOf(name));
-        user.setRights(UserRecord::CanAddEntries);
-        QString key;
-        [&] { QCOMPARE(TUserWriter(db).addUser(user, key), TUserWriter::Result::Done); }();
-        keys_[name] = key;
-        return user;
-    };
-    const UserRecord mover = add(QStringLiteral("MOVER"));
-    AlarmRecord alarm;
-    alarm.setFlags(AlarmRecord::AlarmWanted);
-    alarm.setAlarmTime(QStringLiteral("0000003000"));
-    alarm.setDayEntryKey(privateEntry_);
-    alarm.setUserKey(keys_[QStringLiteral("MOVER")]);
-    alarm.rebuildUserAlarmKey();
-    QVERIFY(db.Alarms().Insert(alarm.bytes()));
+    const UserRecord mover = addPerson(QStringLiteral("MOVER"), UserRecord::CanAddEntries);
+    AppTest::addAlarm(db, QStringLiteral("0000003000"), keys_[QStringLiteral("MOVER")], privateEntry_);
     const QByteArray count = "SELECT count(*) FROM qlalarms WHERE q_user = '" + keys_[QStringLiteral("MOVER")].toLatin1() + "'";
     QCOMPARE(sql(QStringLiteral("MOVER"), count), QStringLiteral("1"));
     QCOMPARE(sql(QStringLiteral("PLAIN"), count), QStringLiteral("0"));
@@ -587,7 +580,7 @@ void TestServerRoles::ownAlarmFollowsHisRole()
     moved.setPassword(passwordOf(QStringLiteral("MOVED")));
     TServerRoles(db).Change(mover, moved, moved.Password());
     QCOMPARE(sql(QStringLiteral("MOVED"), count), QStringLiteral("1"));
-    const UserRecord newcomer = add(QStringLiteral("NEWCOMER"));
+    const UserRecord newcomer = addPerson(QStringLiteral("NEWCOMER"), UserRecord::CanAddEntries);
     UserRecord taking = newcomer;
     taking.setUserName(QStringLiteral("MOVER"));
     TServerRoles(db).Change(newcomer, taking, passwordOf(QStringLiteral("MOVER")));

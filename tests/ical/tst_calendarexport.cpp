@@ -53,19 +53,12 @@ std::unique_ptr<TQuorlaDB> makeDatabase(const QString& name)
 QString addEntry(TQuorlaDB& db, const QString& when, const QString& description, int flags, int category, int owner,
                  const QList<int>& assignees, int alarmAfter)
 {
-    DayEntryRecord e;
-    db.InitDayEntryRecord(e);
+    DayEntryRecord e = TestDatabase::entry(description, assignees, owner);
     // The tests run in UTC: wall-clock seconds are epoch seconds.
     const qint64 start = QDateTime::fromString(when, QStringLiteral("yyyy-MM-dd hh:mm")).toSecsSinceEpoch();
     e.setStartTime(RecordKey::format(start));
-    e.setDescription(description);
     e.setFlags(flags);
     e.setCategoryKey(RecordKey::format(category));
-    e.setOwnerKey(RecordKey::format(owner));
-    QStringList keys;
-    for (int a : assignees)
-        keys << RecordKey::format(a);
-    e.setAssigneeKeys(keys);
     AlarmRecord alarm;
     alarm.setFlags(alarmAfter != 0 ? AlarmRecord::AlarmWanted : 0);
     alarm.setAlarmTime(RecordKey::format(start + alarmAfter));
