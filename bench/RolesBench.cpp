@@ -225,8 +225,8 @@ void throughput(const QString& program, const QString& uri, const QString& perso
     };
     for (int writers : {1, 2, 4}) {
         Side shared, own;
-        for (const bool first : {false, true, true, false})
-            run(first, writers, first ? own : shared);
+        for (const bool ownSpell : {false, true, true, false})
+            run(ownSpell, writers, ownSpell ? own : shared);
         for (const bool isOwn : {false, true}) {
             const Side& side = isOwn ? own : shared;
             std::printf("  new events from %d writer%s at once, %-17s: %6.0f commands/s (%lld refused)\n", writers,
