@@ -23,12 +23,13 @@ namespace {
 using Param = PostgresConnection::Param;
 using Result = PostgresConnection::Result;
 
-// The key text of a record's field at `offset` (a 10-digit key and its NUL),
-// as a column the server computes from the record's bytes in the same
-// statement that writes them.
-QByteArray keyAt(std::size_t offset)
+// The key text of a record's field at `offset` (a 10-digit key and its NUL)
+// in the bytes `data`: as a column the server computes from the record's
+// bytes in the same statement that writes them, or in a trigger from a row's
+// bytes (NEW.data) before the server has computed its columns.
+QByteArray keyAt(std::size_t offset, const QByteArray& data = "data")
 {
-    return "encode(substring(data from " + QByteArray::number(offset + 1) + " for 10), 'escape')";
+    return "encode(substring(" + data + " from " + QByteArray::number(offset + 1) + " for 10), 'escape')";
 }
 
 QByteArray assigneesOf(std::size_t offset = DayEntryRecord::AssigneesOffset)
@@ -246,8 +247,8 @@ BEGIN
     if (series)
         sql += "  IF NOT FOUND AND subj LIKE 'E%' THEN\n    SELECT s.q_private, s.q_owner, s.q_assignees INTO " + kept
             + " FROM qlserlnk l JOIN qlseries s ON s.pk = l.q_series\n      WHERE l." + byEntry
-            + " = convert_to(subj_key, 'UTF8') AND encode(substring(l.data from "
-            + QByteArray::number(SeriesLinkRecord::EntryKeyOffset + 1) + " for 10), 'escape') = subj_key LIMIT 1;\n  END IF;\n";
+            + " = convert_to(subj_key, 'UTF8') AND " + keyAt(SeriesLinkRecord::EntryKeyOffset, "l.data")
+            + " = subj_key LIMIT 1;\n  END IF;\n";
     sql += R"SQL(  RETURN NEW;
 END $f$;
 CREATE OR REPLACE FUNCTION quorla_trail_gone() RETURNS trigger)SQL" + definer + R"SQL($f$ BEGIN
@@ -290,13 +291,11 @@ QByteArray AlarmKeptSql()
 {
     // The alarm's entry from its bytes: before a write, the server has not
     // computed its columns yet.
-    const QByteArray entry = "encode(substring(NEW.data from " + QByteArray::number(AlarmRecord::DayEntryKeyOffset + 1)
-        + " for 10), 'escape')";
+    const QByteArray entry = keyAt(AlarmRecord::DayEntryKeyOffset, "NEW.data");
     // The alarms' index of entries: its value is the entry's key, so a
     // look-up by it checks the column too.
     const QByteArray byEntry = "ix" + QByteArray::number(AlarmRecord::DayEntryKeyIndex);
-    const QByteArray user = "encode(substring(NEW.data from " + QByteArray::number(AlarmRecord::UserKeyOffset + 1)
-        + " for 10), 'escape')";
+    const QByteArray user = keyAt(AlarmRecord::UserKeyOffset, "NEW.data");
     // The alarms' index of users' alarms: its value is the user's key and
     // the alarm's time (AlarmRecord), so ":", after every digit, ends the
     // user's range.
@@ -336,12 +335,13 @@ CREATE OR REPLACE FUNCTION quorla_alarm_follow() RETURNS trigger)SQL" + definer 
   RETURN NULL;
 END $f$;
 -- A role's user's alarms written again (so quorla_alarm_kept names the role
--- they now have, or none), before and after its row changes.
+-- they now have, or none): the old user's, and the new one's when the role
+-- was made or given another user (a rename alone rewrites them once).
 CREATE OR REPLACE FUNCTION quorla_alarm_role() RETURNS trigger)SQL" + definer + R"SQL($f$ BEGIN
   IF TG_OP <> 'INSERT' THEN
     UPDATE qlalarms SET q_role = NULL WHERE )SQL" + ofUser("OLD") + R"SQL(;
   END IF;
-  IF TG_OP <> 'DELETE' THEN
+  IF TG_OP = 'INSERT' OR (TG_OP = 'UPDATE' AND NEW.userkey IS DISTINCT FROM OLD.userkey) THEN
     UPDATE qlalarms SET q_role = NULL WHERE )SQL" + ofUser("NEW") + R"SQL(;
   END IF;
   RETURN NULL;
