@@ -178,13 +178,7 @@ bool TDavCalendar::readSeriesVisible(const QString& seriesKey, SeriesRecord& ser
     TSeriesWriter* writer = seriesWriter();
     if (seriesKey.isEmpty() || !writer || !writer->ReadSeries(seriesKey, series))
         return false;
-    // Seen as its occurrences would be.
-    DayEntryRecord like;
-    database_.InitDayEntryRecord(like);
-    like.setOwnerKey(series.OwnerKey());
-    like.setAssigneeKeys(series.AssigneeKeys());
-    like.setFlags((series.Flags() & SeriesRecord::Private) ? DayEntryRecord::Private : 0);
-    return visible(like);
+    return SeriesVisible(user_, userKey_, series);
 }
 
 QString TDavCalendar::seriesPath(const QString& seriesKey)

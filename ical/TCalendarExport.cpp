@@ -13,6 +13,8 @@
 #include "TQuorlaDB.h"
 #include "TSeriesWriter.h"
 #include "TClock.h"
+#include "TEntryVisibility.h"
+#include "TFilterRules.h"
 #include "TStamp.h"
 #include "TXIsamFile.h"
 #include "UserRecord.h"
@@ -618,6 +620,25 @@ QByteArray TCalendarExport::Build(TQuorlaDB& database, int* count) const
     const auto seriesUid = [&](const QString& seriesKey) {
         return !OnlySeriesUid.isEmpty() && seriesKey == OnlySeries ? OnlySeriesUid : SeriesUid(seriesKey, identity);
     };
+    // Whether the user may see a series' template, read once per series. One
+    // he may not see leaves nothing of itself (text, class, rule): the
+    // occurrences he may see go out as events of their own.
+    QHash<QString, bool> templateSeen;
+    const auto seesTemplate = [&](const QString& seriesKey) {
+        auto known = templateSeen.constFind(seriesKey);
+        if (known == templateSeen.constEnd()) {
+            SeriesRecord series;
+            known = templateSeen.insert(seriesKey, seriesWriter->ReadSeries(seriesKey, series)
+                                                       && SeriesVisible(CurrentUser, CurrentUserKey, series));
+        }
+        return *known;
+    };
+    // Privacy alone, without the selection's choice of users: whether the
+    // user may see an occurrence of a series that goes out.
+    static const TFilterRules everyone;
+    const auto sees = [&](const DayEntryRecord& entry) {
+        return EntryVisible(everyone, CurrentUser, CurrentUserKey, entry);
+    };
     // Every occurrence's link by its entry, in one range read, not one read
     // per exported entry (a server's round trip each); one series' own links
     // when only that series is written.
@@ -640,7 +661,7 @@ QByteArray TCalendarExport::Build(TQuorlaDB& database, int* count) const
         QString uid = Uid(key, identity);
         QString recurrenceId;
         const auto linked = linkOf.constFind(key);
-        if (linked != linkOf.constEnd()) {
+        if (linked != linkOf.constEnd() && seesTemplate(linked->SeriesKey())) {
             const SeriesLinkRecord& link = *linked;
             if (!seriesSeen.contains(link.SeriesKey())) {
                 seriesSeen.insert(link.SeriesKey());
@@ -682,14 +703,15 @@ QByteArray TCalendarExport::Build(TQuorlaDB& database, int* count) const
         for (const auto& [entryKey, link] : linkOf.asKeyValueRange()) {
             DayEntryRecord changed;
             if ((link.Flags() & SeriesLinkRecord::Exception) && !(link.Flags() & SeriesLinkRecord::Deleted)
-                && TLookup::Equal(database.DayEntries(), changed.bytes(), TXIsamFile::PrimaryIndex, entryKey))
+                && TLookup::Equal(database.DayEntries(), changed.bytes(), TXIsamFile::PrimaryIndex, entryKey)
+                && sees(changed))
                 take(changed, entryKey);
         }
     }
 
     for (const QString& seriesKey : seriesKeys) {
         SeriesRecord series;
-        if (!seriesWriter->ReadSeries(seriesKey, series))
+        if (!seriesWriter->ReadSeries(seriesKey, series) || !SeriesVisible(CurrentUser, CurrentUserKey, series))
             continue;
         const TRecurrenceRule rule = series.Rule();
         if (!rule.IsValid())
@@ -716,13 +738,17 @@ QByteArray TCalendarExport::Build(TQuorlaDB& database, int* count) const
             recurrence.until = utcTime(momentOfWall(icaltime_as_timet(recurrence.until), unused));
         }
         event.writeOnce(icalproperty_new_rrule(recurrence));
-        // The rule's days without their occurrence: deleted alone, or their
-        // entry removed as a plain entry.
+        // The rule's days without an occurrence the user may see: deleted
+        // alone, their entry removed as a plain entry, or private to others.
+        // A CalDAV object (OnlySeries) is written back whole by its client,
+        // which would delete such a day: there one private to others is only
+        // left out.
         for (const auto& [linkKey, link] : seriesWriter->Links(seriesKey)) {
             DayEntryRecord occurrence;
             const bool deleted = (link.Flags() & SeriesLinkRecord::Deleted) != 0;
             if (!deleted && (RecordKey::isNone(link.EntryKey())
-                             || database.DayEntries().GetEqual(occurrence.bytes(), 0, link.EntryKey())))
+                             || (database.DayEntries().GetEqual(occurrence.bytes(), 0, link.EntryKey())
+                                 && (!OnlySeries.isEmpty() || sees(occurrence)))))
                 continue;
             bool inZone = false;
             const icaltimetype day = startTime(RecordKey::parse(link.Start()), untimed, false, inZone);

@@ -48,6 +48,13 @@ class TQuorlaDB;
 //   one. An occurrence changed alone is an event of its own with the
 //   series' UID and RECURRENCE-ID the start the rule gave it. A series goes
 //   out whole, with its rule, when any of its occurrences is selected.
+// - Only what the exporting user may see leaves: a series whose template he
+//   may not see (SeriesVisible: private, and he neither administers nor is
+//   one of its assignees) leaves nothing of its own - no text, no CLASS, no
+//   rule - and each of its occurrences he may see goes out as a single event
+//   under its entry's UID. An occurrence of a series he sees that is private
+//   to others goes out neither as a RECURRENCE-ID event nor, in a feed or
+//   export, as the rule's day: an EXDATE leaves it out.
 // - No METHOD: the file is a plain calendar (a feed, a CalDAV object), not a
 //   scheduling message.
 class TCalendarExport : public TEntrySelection

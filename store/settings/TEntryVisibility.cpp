@@ -2,6 +2,7 @@
 
 #include "DayEntryRecord.h"
 #include "RecordKey.h"
+#include "SeriesRecord.h"
 #include "TFilterRules.h"
 #include "UserRecord.h"
 
@@ -22,4 +23,11 @@ bool EntryVisible(const TFilterRules& rules, const UserRecord& currentUser, cons
             return true;
     }
     return false;
+}
+
+bool SeriesVisible(const UserRecord& currentUser, const QString& currentUserKey, const SeriesRecord& series)
+{
+    if ((series.Flags() & SeriesRecord::Private) == 0 || (currentUser.Rights() & UserRecord::CanAdminister) != 0)
+        return true;
+    return !RecordKey::isNone(currentUserKey) && series.AssigneeKeys().contains(currentUserKey);
 }

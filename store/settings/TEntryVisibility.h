@@ -3,6 +3,7 @@
 #include <QString>
 
 class DayEntryRecord;
+class SeriesRecord;
 class TFilterRules;
 class UserRecord;
 
@@ -17,3 +18,9 @@ class UserRecord;
 // passes a rule set of its own.
 bool EntryVisible(const TFilterRules& rules, const UserRecord& currentUser, const QString& currentUserKey,
                   const DayEntryRecord& entry);
+
+// Whether the user may see the template of a repeating event - its text, its
+// rule, its private flag - by the same rights as an entry: a private template
+// only to a user who can administer and to its assignees. No display filter:
+// the template of a series one of whose occurrences the filter passes.
+bool SeriesVisible(const UserRecord& currentUser, const QString& currentUserKey, const SeriesRecord& series);

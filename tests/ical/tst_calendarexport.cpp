@@ -486,6 +486,44 @@ private slots:
         QVERIFY2(!master.endsWith(QLatin1String("| -")), qPrintable(master));
     }
 
+    // Only what the user may see leaves: "Weekly" for Cy, owned by Bob, its
+    // second day made "Open" alone, public where the series is private and
+    // private where it is public (days libical expands: "MMdd summary").
+    void privateSeries_data()
+    {
+        QTest::addColumn<bool>("privateSeries");
+        QTest::addColumn<int>("user");
+        QTest::addColumn<QString>("seen");
+        QTest::newRow("private, one made public, for its owner") << true << 2 << "0308 Open";
+        QTest::newRow("private, for its assignee") << true << 3 << "0301 Weekly, 0308 Open, 0315 Weekly";
+        QTest::newRow("public, one made private, for its owner") << false << 2 << "0301 Weekly, 0315 Weekly";
+    }
+    void privateSeries()
+    {
+        QFETCH(bool, privateSeries);
+        QFETCH(int, user);
+        auto db = makeDatabase(QStringLiteral("private"));
+        SeriesRecord s;
+        s.initialise();
+        s.setOwnerKey(RecordKey::format(2));
+        s.setDescription(QStringLiteral("Weekly"));
+        s.setAssigneeKeys({RecordKey::format(3)});
+        s.setFlags(privateSeries ? SeriesRecord::Private : 0);
+        s.setRule(*TRecurrenceRule::FromRRule(QStringLiteral("FREQ=WEEKLY;COUNT=3"), QDate(2027, 3, 1), QTime(9, 0)));
+        TSeriesWriter writer(*db);
+        const QString second = writer.Links(writer.Create(s, QDate(2027, 1, 1)).seriesKey)[1].second.EntryKey();
+        DayEntryRecord entry;
+        AlarmRecord none;
+        QVERIFY(db->DayEntries().GetEqual(entry.bytes(), 0, second));
+        entry.setDescription(QStringLiteral("Open"));
+        entry.setFlags(privateSeries ? 0 : DayEntryRecord::Private);
+        QCOMPARE(writer.ChangeOne(second, entry, none, QString()).result, TSeriesWriter::Result::Done);
+        QStringList seen;
+        for (const QString& line : libicalOccurrences(exportOf(*db, user, "UTC").Build(*db)))
+            seen << line.mid(4, 4) + QLatin1Char(' ') + line.section(QStringLiteral(" | "), 1);
+        QTEST(seen.join(QStringLiteral(", ")), "seen");
+    }
+
     // The feed tool rewrites the file over and over while a reader keeps
     // reading it: every read is one whole calendar.
     void feedAlwaysWhole()
