@@ -33,7 +33,7 @@ int TfrmHistory::Execute(TQuorlaDB& database, const QString& entryKey)
     TSeriesWriter series(database);
     SeriesLinkRecord link;
     if (database.Trail().Available() && series.Available() && series.LinkOf(entryKey, link)) {
-        history += visibility.Page(database.Trail().History(TChangeTrail::SeriesSubject(link.SeriesKey())));
+        history += visibility.SeriesHistory(link.SeriesKey());
         std::stable_sort(history.begin(), history.end(), [](const auto& a, const auto& b) {
             return a.when != b.when ? a.when < b.when : RecordKey::parse(a.key) < RecordKey::parse(b.key);
         });

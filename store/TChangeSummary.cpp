@@ -5,6 +5,7 @@
 #include "DayEntryRecord.h"
 #include "EStamp.h"
 #include "RecordKey.h"
+#include "SeriesRecord.h"
 #include "TQuorlaDB.h"
 #include "TStamp.h"
 #include "TTextCapacity.h"
@@ -57,17 +58,37 @@ QString rightsText(qint32 rights)
 const QString Mark = QStringLiteral("private");
 const QString MarkTo = QStringLiteral("private to ");
 
-// Who may see `entry` without administering: its assignees when it is
-// private; nothing (everybody) when it is not.
-std::optional<QSet<qint64>> readersOf(const DayEntryRecord& entry)
+// Who may see a record with these assignees without administering: its
+// assignees when it is private; nothing (everybody) when it is not.
+std::optional<QSet<qint64>> readersOf(bool isPrivate, const QStringList& assignees)
 {
-    if ((entry.Flags() & DayEntryRecord::Private) == 0)
+    if (!isPrivate)
         return std::nullopt;
     QSet<qint64> keys;
-    for (const QString& key : entry.AssigneeKeys())
+    for (const QString& key : assignees)
         if (!RecordKey::isNone(key))
             keys.insert(RecordKey::parse(key));
     return keys;
+}
+
+std::optional<QSet<qint64>> readersOf(const DayEntryRecord& entry)
+{
+    return readersOf((entry.Flags() & DayEntryRecord::Private) != 0, entry.AssigneeKeys());
+}
+
+// A repeating event's template as its occurrences are seen; none for a
+// missing side.
+std::optional<QSet<qint64>> readersOf(const SeriesRecord* series)
+{
+    return series ? readersOf((series->Flags() & SeriesRecord::Private) != 0, series->AssigneeKeys()) : std::nullopt;
+}
+
+// The part that says a change of privacy; none when there was none.
+QStringList privacyChange(bool before, bool after)
+{
+    if (before == after)
+        return {};
+    return {after ? QStringLiteral("made private") : QStringLiteral("made public")};
 }
 
 // The readers mark of a change between two states (a missing side: none),
@@ -179,10 +200,7 @@ QString TChangeSummary::EntryChanged(const DayEntryRecord& before, const std::op
 {
     QStringList parts = readersMark(readersOf(before), readersOf(after));
     const qsizetype marked = parts.size();
-    const bool privateBefore = before.Flags() & DayEntryRecord::Private;
-    const bool privateAfter = after.Flags() & DayEntryRecord::Private;
-    if (privateBefore != privateAfter)
-        parts << (privateAfter ? QStringLiteral("made private") : QStringLiteral("made public"));
+    parts << privacyChange(before.Flags() & DayEntryRecord::Private, after.Flags() & DayEntryRecord::Private);
     const bool untimedBefore = before.Flags() & DayEntryRecord::UnTimed;
     const bool untimedAfter = after.Flags() & DayEntryRecord::UnTimed;
     if (before.StartTime() != after.StartTime() || untimedBefore != untimedAfter) {
@@ -220,6 +238,15 @@ QString TChangeSummary::EntryChanged(const DayEntryRecord& before, const std::op
 QString TChangeSummary::OfEntry(const DayEntryRecord& entry, const QString& words)
 {
     return Join(readersMark(readersOf(entry), std::nullopt) << words, TrailRecord::SummaryCapacity);
+}
+
+QString TChangeSummary::OfSeries(const SeriesRecord* before, const SeriesRecord* after, const QString& words)
+{
+    QStringList parts = readersMark(readersOf(before), readersOf(after));
+    if (before && after)
+        parts << privacyChange(before->Flags() & SeriesRecord::Private, after->Flags() & SeriesRecord::Private);
+    // The words are one part, which the trail shortens at its end as needed.
+    return (parts << words).join(Separator);
 }
 
 QString TChangeSummary::Alarm(const AlarmRecord& alarm, const QString& time)

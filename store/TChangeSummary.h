@@ -8,6 +8,7 @@
 
 class AlarmRecord;
 class DayEntryRecord;
+class SeriesRecord;
 class TQuorlaDB;
 class UserRecord;
 
@@ -19,9 +20,10 @@ class UserRecord;
 // characters, with "…" inside its quotes. The records themselves keep every
 // text whole; only this description of a change is shortened.
 //
-// The summary of an entry that is private on either side of the change opens
-// with its readers mark: "private to 3,12" (the keys, without their leading
-// zeros, of the users who could see the entry both before and after it), or
+// The summary of an entry (or of a repeating event's template, OfSeries) that
+// is private on either side of the change opens with its readers mark:
+// "private to 3,12" (the keys, without their leading zeros, of the users who
+// could see the entry both before and after it), or
 // "private" alone when no assignee could or the keys do not fit in MarkRoom.
 // Who may read a trail record is decided from it (TTrailVisibility); a change
 // of privacy ("made private", "made public") comes right after it, so that
@@ -44,6 +46,10 @@ public:
     // `words` on a change that left the entry's privacy and assignees as they
     // were, behind its readers mark.
     static QString OfEntry(const DayEntryRecord& entry, const QString& words);
+    // `words` on a change of a repeating event's template from `before` to
+    // `after` (null: that side is missing), behind the readers mark and the
+    // change of privacy an entry so changed would have.
+    static QString OfSeries(const SeriesRecord* before, const SeriesRecord* after, const QString& words);
     // One user's alarm moved to `time`, or switched off (`time` empty).
     QString Alarm(const AlarmRecord& alarm, const QString& time);
     QString User(const UserRecord& user);

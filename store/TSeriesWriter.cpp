@@ -99,10 +99,11 @@ QDate TSeriesWriter::firstOccurrence(const TRecurrenceRule& rule)
     return first.isEmpty() ? rule.Start() : first.first();
 }
 
-void TSeriesWriter::record(TChangeTrail::Action action, const QString& seriesKey, const QString& summary)
+void TSeriesWriter::record(TChangeTrail::Action action, const QString& seriesKey, const QString& summary,
+                           const SeriesRecord* before, const SeriesRecord* after)
 {
-    database_.Trail().Record(
-        {action, database_.Series(), seriesKey, TChangeTrail::SeriesSubject(seriesKey), summary});
+    database_.Trail().Record({action, database_.Series(), seriesKey, TChangeTrail::SeriesSubject(seriesKey),
+                              TChangeSummary::OfSeries(before, after, summary)});
 }
 
 QString TSeriesWriter::counted(const TOutcome& outcome, const char* verb)
@@ -639,7 +640,8 @@ TSeriesWriter::TOutcome TSeriesWriter::Create(SeriesRecord& series, const QDate&
     outcome.touched = extendOne(outcome.seriesKey, series, today, INT_MAX);
     record(TChangeTrail::Action::SeriesAdded, outcome.seriesKey,
            TChangeSummary::Quoted(series.Description(), 60) + QStringLiteral(", ") + series.Rule().Summary()
-               + QStringLiteral("; ") + counted(outcome, "made"));
+               + QStringLiteral("; ") + counted(outcome, "made"),
+           nullptr, &series);
     return outcome;
 }
 
@@ -734,7 +736,8 @@ TSeriesWriter::TOutcome TSeriesWriter::Change(const QString& seriesKey, Scope sc
     const auto recorded = [&](const QString& key, const QString& how) {
         record(TChangeTrail::Action::SeriesChanged, key,
                how + QStringLiteral(": ") + TChangeSummary::Quoted(next.Description(), 50) + QStringLiteral(", ")
-                   + next.Rule().Summary() + QStringLiteral("; ") + counted(outcome, "touched"));
+                   + next.Rule().Summary() + QStringLiteral("; ") + counted(outcome, "touched"),
+               &series, &next);
         return outcome;
     };
     if (!split) {
@@ -758,7 +761,8 @@ TSeriesWriter::TOutcome TSeriesWriter::Change(const QString& seriesKey, Scope sc
         return outcome;
     outcome.touched += extendOne(newKey, next, today, INT_MAX);
     const QString how = QStringLiteral("this and following from ") + day.toString(Qt::ISODate);
-    record(TChangeTrail::Action::SeriesChanged, seriesKey, how + QStringLiteral(": now series ") + newKey);
+    record(TChangeTrail::Action::SeriesChanged, seriesKey, how + QStringLiteral(": now series ") + newKey, &series,
+           &series);
     return recorded(newKey, how + QStringLiteral(", split from ") + seriesKey);
 }
 
@@ -804,7 +808,8 @@ TSeriesWriter::TOutcome TSeriesWriter::Delete(const QString& seriesKey, Scope sc
             link.setStart(entryOf(series, rule, day).StartTime());
             writer_.insert(links, link.bytes());
             record(TChangeTrail::Action::SeriesChanged, seriesKey,
-                   QStringLiteral("this one on %1: deleted before it was made").arg(day.toString(Qt::ISODate)));
+                   QStringLiteral("this one on %1: deleted before it was made").arg(day.toString(Qt::ISODate)),
+                   &series, &series);
             return outcome;
         }
         if (link.Flags() & SeriesLinkRecord::Deleted)
@@ -820,7 +825,8 @@ TSeriesWriter::TOutcome TSeriesWriter::Delete(const QString& seriesKey, Scope sc
         outcome.touched = remove(one, true, held);
         outcome.held << held;
         record(TChangeTrail::Action::SeriesChanged, seriesKey,
-               QStringLiteral("this one on %1: ").arg(day.toString(Qt::ISODate)) + counted(outcome, "deleted"));
+               QStringLiteral("this one on %1: ").arg(day.toString(Qt::ISODate)) + counted(outcome, "deleted"),
+               &series, &series);
         return outcome;
     }
     const TRecurrenceRule rule = series.Rule();
@@ -846,7 +852,8 @@ TSeriesWriter::TOutcome TSeriesWriter::Delete(const QString& seriesKey, Scope sc
     record(whole ? TChangeTrail::Action::SeriesDeleted : TChangeTrail::Action::SeriesChanged, seriesKey,
            (whole ? QStringLiteral("all") : QStringLiteral("this and following from ") + day.toString(Qt::ISODate))
                + QStringLiteral(": ") + TChangeSummary::Quoted(series.Description(), 60) + QStringLiteral("; ")
-               + counted(outcome, "deleted"));
+               + counted(outcome, "deleted"),
+           &series, whole ? nullptr : &series);
     return outcome;
 }
 
@@ -877,7 +884,8 @@ int TSeriesWriter::ReworkTemplates(const std::function<TemplateAction(SeriesReco
             if (action == TemplateAction::Write) {
                 writeSeries(key, reworked);
                 record(TChangeTrail::Action::SeriesChanged, key,
-                       TChangeSummary::Quoted(series.Description(), 60) + QStringLiteral(": ") + why);
+                       TChangeSummary::Quoted(series.Description(), 60) + QStringLiteral(": ") + why, &series,
+                       &reworked);
             }
         }
         if (action != TemplateAction::Delete)

@@ -232,7 +232,10 @@ private:
     enum class Settled { Ready, Gone, Busy };
 
     static QDate firstOccurrence(const TRecurrenceRule& rule);
-    void record(TChangeTrail::Action action, const QString& seriesKey, const QString& summary);
+    // Records a change of the series from template `before` to `after` (null:
+    // none on that side), behind the readers mark they give it.
+    void record(TChangeTrail::Action action, const QString& seriesKey, const QString& summary,
+                const SeriesRecord* before, const SeriesRecord* after);
     // "N occurrences <verb>; M left open elsewhere".
     static QString counted(const TOutcome& outcome, const char* verb);
 

@@ -2,6 +2,7 @@
 
 #include "DayEntryRecord.h"
 #include "RecordKey.h"
+#include "SeriesRecord.h"
 #include "TChangeSummary.h"
 #include "TLookup.h"
 #include "TQuorlaDB.h"
@@ -21,6 +22,7 @@ bool isAlarm(Action action)
     return action == Action::AlarmSnoozed || action == Action::AlarmSwitchedOff;
 }
 
+// An entry's record, or a repeating event's: judged by who could see it.
 bool isEntry(Action action)
 {
     switch (action) {
@@ -29,6 +31,9 @@ bool isEntry(Action action)
     case Action::EventDeleted:
     case Action::EventChangedByRemoval:
     case Action::EventDeletedByRemoval:
+    case Action::SeriesAdded:
+    case Action::SeriesChanged:
+    case Action::SeriesDeleted:
         return true;
     default:
         return false;
@@ -37,12 +42,13 @@ bool isEntry(Action action)
 
 bool added(Action action)
 {
-    return action == Action::EventAdded;
+    return action == Action::EventAdded || action == Action::SeriesAdded;
 }
 
 bool deleted(Action action)
 {
-    return action == Action::EventDeleted || action == Action::EventDeletedByRemoval;
+    return action == Action::EventDeleted || action == Action::EventDeletedByRemoval
+        || action == Action::SeriesDeleted;
 }
 
 } // namespace
@@ -112,6 +118,17 @@ QList<TChangeTrail::TEntry> TTrailVisibility::EntryHistory(const QString& entryK
     return shown(history, privateNow);
 }
 
+QList<TChangeTrail::TEntry> TTrailVisibility::SeriesHistory(const QString& seriesKey)
+{
+    const QList<TChangeTrail::TEntry> history = database_.Trail().History(TChangeTrail::SeriesSubject(seriesKey));
+    SeriesRecord series;
+    std::optional<bool> privateNow;
+    TXIsamFile* all = database_.Series();
+    if (all && TLookup::Equal(*all, series.bytes(), TXIsamFile::PrimaryIndex, seriesKey))
+        privateNow = (series.Flags() & SeriesRecord::Private) != 0;
+    return shown(history, privateNow);
+}
+
 QList<TChangeTrail::TEntry> TTrailVisibility::Page(const QList<TChangeTrail::TEntry>& page)
 {
     // An entry's record is judged within its entry's whole history, read once
@@ -129,7 +146,9 @@ QList<TChangeTrail::TEntry> TTrailVisibility::Page(const QList<TChangeTrail::TEn
         auto found = judged.find(entry.subject);
         if (found == judged.end()) {
             QHash<QString, QString> summaries;
-            for (const TChangeTrail::TEntry& seen : EntryHistory(entry.subject.mid(1)))
+            const QString key = entry.subject.mid(1);
+            const bool series = entry.subject == TChangeTrail::SeriesSubject(key);
+            for (const TChangeTrail::TEntry& seen : series ? SeriesHistory(key) : EntryHistory(key))
                 summaries.insert(seen.key, seen.summary);
             found = judged.insert(entry.subject, summaries);
         }

@@ -18,7 +18,8 @@ class TQuorlaDB;
 //   category's deletion) shows its summary to an administrator, and to a user
 //   who could see the entry then: it was public on both sides of the change,
 //   or he was one of its assignees on both. Anybody else sees that a change
-//   was made, by whom and when, and PrivateText instead of what it was.
+//   was made, by whom and when, and PrivateText instead of what it was. A
+//   repeating event's record is judged so by its template.
 // - An alarm's record (snoozed, switched off) is listed only to the user who
 //   made it and to an administrator: others' alarms and where they work are
 //   theirs.
@@ -43,6 +44,9 @@ public:
     // The history of entry `entryKey` as the user may read it, in the order
     // it was written.
     QList<TChangeTrail::TEntry> EntryHistory(const QString& entryKey);
+    // The records of repeating event `seriesKey` (its own, not its
+    // occurrences') as the user may read them, in the order written.
+    QList<TChangeTrail::TEntry> SeriesHistory(const QString& seriesKey);
     // A page of the latest changes (TChangeTrail::Latest) as the user may read
     // it, in the same order.
     QList<TChangeTrail::TEntry> Page(const QList<TChangeTrail::TEntry>& page);

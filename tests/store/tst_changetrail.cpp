@@ -20,6 +20,7 @@
 #include "TLookup.h"
 #include "TQuorlaDB.h"
 #include "TRecordLock.h"
+#include "TSeriesWriter.h"
 #include "TScriptedServices.h"
 #include "TTrailVisibility.h"
 #include "TUserRemoval.h"
@@ -320,6 +321,44 @@ private slots:
         QList<TChangeTrail::TEntry> page = visibility.Page(o.latest());
         std::reverse(page.begin(), page.end());
         QTEST(texts(page), "shown");
+    }
+
+    // A repeating event private to Bob, made public for Cleo too, then
+    // changed again: its own records are read as an entry's, in its history
+    // (in order) and among the latest changes (latest first).
+    void seriesHistoryShownTo_data()
+    {
+        QTest::addColumn<int>("reader");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("an assignee throughout") << 2 << "seen seen seen, seen seen seen";
+        QTest::newRow("assigned once it was public") << 3 << "hidden hidden seen, seen hidden hidden";
+    }
+    void seriesHistoryShownTo()
+    {
+        QFETCH(int, reader);
+        Office o;
+        SeriesRecord s;
+        s.initialise();
+        s.setOwnerKey(key(1));
+        s.setAssigneeKeys({key(2)});
+        s.setFlags(SeriesRecord::Private);
+        s.setRule(*TRecurrenceRule::FromRRule(QStringLiteral("FREQ=DAILY;COUNT=2"), QDate(2026, 3, 2), QTime(10, 0)));
+        TSeriesWriter writer(*o.db);
+        const QString seriesKey = writer.Create(s, QDate(2026, 3, 1)).seriesKey;
+        s.setFlags(0);
+        s.setAssigneeKeys({key(2), key(3)});
+        for (int change = 0; change < 2; ++change)
+            writer.Change(seriesKey, TSeriesWriter::Scope::All, QDate(2026, 3, 2), s, QDate(2026, 3, 1),
+                          TSeriesWriter::HeldOccurrences::Leave);
+        TTrailVisibility visibility(*o.db, key(reader));
+        QStringList shown;
+        for (const auto& read : {visibility.SeriesHistory(seriesKey), visibility.Page(o.latest())}) {
+            QStringList words;
+            for (const TChangeTrail::TEntry& entry : read)
+                words << (entry.summary == TTrailVisibility::PrivateText ? "hidden" : "seen");
+            shown << words.join(QLatin1Char(' '));
+        }
+        QTEST(shown.join(QStringLiteral(", ")), "shown");
     }
 
     void retention_data()
