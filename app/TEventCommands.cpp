@@ -128,6 +128,8 @@ const QString TEventCommands::SeriesLocked
     = QStringLiteral("Unable to change the repeating event. Another workstation is changing it; try again shortly");
 const QString TEventCommands::SeriesNoRight
     = QStringLiteral("Unable to change the repeating event. Its events belong to a user whose events you may not change");
+const QString TEventCommands::SeriesPrivate = QStringLiteral(
+    "Unable to change the repeating event. It is private to its assignees; only this event can be changed");
 const QString TEventCommands::SeriesKeepsRepeat = QStringLiteral(
     "A repeating event cannot be set to not repeat. To end it, delete this and following events");
 const QString TEventCommands::SeriesUnavailable
@@ -277,12 +279,12 @@ void TEventCommands::actEventPropertiesExecute()
         EditSeries(series, link, *scope);
         return;
     }
-    // An occurrence changed alone shows its series' repeat, unchangeable; a
-    // plain entry stays one.
+    // An occurrence changed alone shows its series' repeat, unchangeable,
+    // where the user may see the series; a plain entry stays one.
     Repeat = {std::nullopt, false};
     if (scope) {
         SeriesRecord record;
-        if (series.ReadSeries(link.SeriesKey(), record))
+        if (series.ReadSeries(link.SeriesKey(), record) && session_.SeriesVisible(record))
             Repeat.rule = record.Rule();
     }
     DayEntryRecord entry;
@@ -477,6 +479,11 @@ void TEventCommands::EditSeries(TSeriesWriter& series, const SeriesLinkRecord& l
     SeriesRecord record;
     if (!ReadSeriesToChange(series, link, record, EditGone))
         return;
+    // The editor shows the template: never one the user may not see.
+    if (!session_.SeriesVisible(record)) {
+        tell(services_.person(), SeriesPrivate);
+        return;
+    }
     // All shows the series from its first day; this and following from the
     // occurrence's, where the changed series will start.
     const TRecurrenceRule rule = record.Rule();

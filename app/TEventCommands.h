@@ -93,6 +93,9 @@ public:
     static const QStringList SeriesChoices;
     static const QString SeriesLocked;
     static const QString SeriesNoRight;
+    // A change from this event on, or of all, of a series whose template is
+    // private to others: the editor would show it.
+    static const QString SeriesPrivate;
     static const QString SeriesKeepsRepeat;
     static const QString SeriesUnavailable;
     // Heads the list of occurrences a series change left, one line each.

@@ -277,3 +277,8 @@ bool TSession::EntryVisible(const DayEntryRecord& entry) const
 {
     return EntryVisible(entry, *FilterRules_);
 }
+
+bool TSession::SeriesVisible(const SeriesRecord& series) const
+{
+    return ::SeriesVisible(CurrentUser_, CurrentUserKey_, series);
+}

@@ -9,6 +9,7 @@
 #include <memory>
 
 class DayEntryRecord;
+class SeriesRecord;
 class TCategoryCache;
 class TDatabaseLocation;
 class TFilterRules;
@@ -113,6 +114,9 @@ public:
     bool EntryVisible(const DayEntryRecord& entry, const TFilterRules& rules) const;
     // The same under the display filter.
     bool EntryVisible(const DayEntryRecord& entry) const;
+    // Whether the logged-in user may see the template of a repeating event
+    // (TEntryVisibility's SeriesVisible).
+    bool SeriesVisible(const SeriesRecord& series) const;
 
     // Null before StartUp has opened them.
     TQuorlaDB* Database() const { return Database_.get(); }

@@ -543,7 +543,8 @@ void TestEventCommands::seriesQuestion_data()
 {
     QTest::addColumn<QString>("command");
     QTest::addColumn<int>("answer");     // -1 cancels
-    QTest::addColumn<int>("held");       // the day of May whose entry another workstation has open; 0: none
+    QTest::addColumn<int>("held");       // the day of May whose entry another workstation has open; 0: none;
+                                         // -1: none, the series' template made private to A
     QTest::addColumn<QString>("expected");
     QTest::addColumn<QString>("shown");  // the repeat the editor showed, and whether it could be changed
     const QString all = QStringLiteral("6:new 13:new 20:new 27:new");
@@ -563,6 +564,11 @@ void TestEventCommands::seriesQuestion_data()
     QTest::newRow("delete this one") << "actEventDelete" << 0 << 0 << "6:new 20:new 27:new" << "";
     QTest::newRow("delete all, one open elsewhere") << "actEventDelete" << 2 << 27 << "27:new" << "";
     QTest::newRow("delete this one, open elsewhere") << "actEventDelete" << 0 << 13 << all << "";
+    // The occurrence is ME's to see, its series' template is not: neither
+    // its repeat nor the template in the editor.
+    QTest::newRow("change this one, template private") << "actEventProperties" << 0 << -1
+                                                       << "6:new 13:moved 20:new 27:new" << "shut: ";
+    QTest::newRow("change all, template private") << "actEventProperties" << 2 << -1 << all << "";
 }
 
 void TestEventCommands::seriesQuestion()
@@ -609,7 +615,12 @@ void TestEventCommands::seriesQuestion()
     }
 
     std::optional<TRecordLock> lock;
-    if (held) {
+    if (held < 0) {
+        SeriesRecord series;
+        QVERIFY(TSeriesWriter(other).ReadSeries(First, series));
+        series.setFlags(series.Flags() | SeriesRecord::Private);
+        QVERIFY(other.Series()->Update(series.bytes(), First));
+    } else if (held) {
         for (const auto& [key, link] : TSeriesWriter(other).Links(RecordKey::format(1)))
             if (link.DayKey() == keyOf(2024, 5, held))
                 lock.emplace(other.DayEntries(), link.EntryKey());
@@ -623,6 +634,8 @@ void TestEventCommands::seriesQuestion()
                                Answer::Ok);
     if (held == 13)
         services.expectMessage(Kind::Information, DeleteLocked, Answer::Ok);
+    if (held < 0 && answer > 0)
+        services.expectMessage(Kind::Information, TEventCommands::SeriesPrivate, Answer::Ok);
     seen.clear();
     commands.Editor = [&](bool, bool, DayEntryRecord& e, AlarmRecord&, TDesktopServices::MailMessage&) {
         seen = (commands.Repeat.editable ? "open: " : "shut: ") + commands.Repeat.rule.value_or(TRecurrenceRule()).Summary();
