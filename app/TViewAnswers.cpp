@@ -75,6 +75,9 @@ void TViewAnswers::WantDayEntries(QObject* /*sender*/, const QString& datePkVal,
 {
     if (!session_.LoggedIn())
         return;
+    const QString reader = session_.CurrentUserKey() + QLatin1Char('/') + QString::number(session_.CurrentUser().Rights());
+    if (std::exchange(daysFor_, reader) != reader)
+        days_.clear();
     QList<std::pair<QByteArray, QString>> read;
     readOrKeep(
         [&] {

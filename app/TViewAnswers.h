@@ -31,7 +31,9 @@ class TViewNavigator;
 // While the database cannot be read (a server out of reach), the views keep
 // what they last read: a day's entries, names, alarm and repeat marks and
 // category texts as the last read that worked gave them; the failure itself is reported as a command's
-// (TCommand, which tells an outage once).
+// (TCommand, which tells an outage once). The days kept are those the user
+// logged in may see: another user, or the same with other rights, starts
+// without them.
 class TViewAnswers
 {
 public:
@@ -86,6 +88,8 @@ private:
     // What the last reads that worked gave, by day key and by record key
     // (the alarm marks are kept in alarmed_).
     QHash<QString, QList<std::pair<QByteArray, QString>>> days_;
+    // The user and rights the days were read for.
+    QString daysFor_;
     QHash<QString, QString> names_;
     QHash<QString, QString> categories_;
 };

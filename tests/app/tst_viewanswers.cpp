@@ -1,21 +1,32 @@
 // The views' answers on a real session: the alarm marks of a day's entries
 // follow the alarms dataset at each read of the day, whichever workstation
-// changed it.
+// changed it; while a server is away, only what the user logged in may see
+// is kept.
 
 #include "AlarmRecord.h"
 #include "AppTestSupport.h"
+#include "DayEntryRecord.h"
+#include "IsamCode.h"
+#include "PostgresCluster.h"
 #include "QuorlaTest.h"
 #include "TDayEntries.h"
 #include "TQuorlaDB.h"
 #include "TScriptedServices.h"
 #include "TSession.h"
 #include "TViewAnswers.h"
+#include "TXIsamFile.h"
+
+// With QUORLA_TEST_ENGINE=postgres: the server that goes away.
+static std::unique_ptr<PostgresCluster> server;
 
 class tst_ViewAnswers : public QObject
 {
     Q_OBJECT
 
 private slots:
+    void initTestCase() { QUORLA_TEST_SERVER(server); }
+    void cleanupTestCase() { server.reset(); }
+
     void alarmMarksFollowTheAlarms()
     {
         AppTest::freshWorkstation();
@@ -58,6 +69,37 @@ private slots:
         alarm.setDayEntryKey(keys[1]);
         QVERIFY(other.Alarms().Insert(alarm.bytes()));
         QCOMPARE(marks(), QStringLiteral("-AA"));
+    }
+
+    // The administrator's private entry, read before BOB logged in at the
+    // workstation, is not among the days kept for BOB.
+    void outageKeepsOnlyWhatHeMaySee()
+    {
+        if (!server)
+            QSKIP("on a database server only (QUORLA_TEST_ENGINE=postgres)");
+        AppTest::freshWorkstation(server->createDatabase(QStringLiteral("outage")));
+        TScriptedServices services;
+        TSession session(services);
+        session.StartUp([](const TSession::TCheck&, UserRecord&, QString&) { return false; }, [](const TQuorlaCfg&) {},
+                        [](const QString&) {});
+        TQuorlaDB& db = *session.Database();
+        const QString admin = session.CurrentUserKey();
+        AppTest::addEntry(db, AppTest::keyOf(2027, 3, 10, 9), admin, {admin}, DayEntryRecord::Private);
+        const QString bobKey = AppTest::addUser(db, QStringLiteral("BOB"), QString(), UserRecord::CanAddEntries);
+        UserRecord bob;
+        QVERIFY(db.Users().GetEqual(bob.bytes(), 0, bobKey));
+        TViewAnswers answers(services, session);
+        const auto shown = [&] {
+            TDayEntries entries;
+            answers.WantDayEntries(nullptr, AppTest::keyOf(2027, 3, 10), entries);
+            return entries.Count();
+        };
+        QCOMPARE(shown(), 1);
+        session.SetCurrentUser(bob, bobKey);
+        QVERIFY2(server->stop(), qPrintable(server->error()));
+        services.expectMessageStartingWith(AppTest::Kind::Error, TXIsamFile::ErrorText(IsamServerLost), AppTest::Answer::Ok);
+        QCOMPARE(shown(), 0);
+        QVERIFY2(server->start(), qPrintable(server->error()));
     }
 };
 
