@@ -211,8 +211,9 @@ TUserRemoval::TSummary TUserRemoval::run()
     summary.alarms += deleteUsersAlarms();
     // Alarms whose entry went before this program deleted alarms with their
     // entries (or with another program) go too: such an alarm would only
-    // ever tell its user that its event cannot be found.
-    summary.alarms += deleteOrphanAlarms();
+    // ever tell its user that its event cannot be found. None of them is
+    // his (his own went above): they are counted apart.
+    summary.strays = deleteOrphanAlarms();
     TXIsamFile& users = database_.Users();
     const TRecordLock lock(users, userKey_, Locked, &database_.Holders());
     UserRecord user;
@@ -232,7 +233,7 @@ TUserRemoval::TSummary TUserRemoval::run()
                                      .arg(summary.reassigned)
                                      .arg(summary.unassigned)
                                      .arg(summary.deleted)
-                                     .arg(summary.alarms)},
+                                     .arg(summary.alarms + summary.strays)},
                                 TrailRecord::SummaryCapacity));
     return summary;
 }

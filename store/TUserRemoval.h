@@ -48,6 +48,7 @@ public:
         int unassigned = 0;   // entries that keep other assignees and lose him
         int deleted = 0;      // entries deleted
         int alarms = 0;       // alarms deleted: his own and those of deleted entries
+        int strays = 0;       // others' alarms left behind by entries gone before
     };
 
     using TWrite = TRecordWriter::TWrite;

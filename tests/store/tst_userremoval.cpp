@@ -70,16 +70,18 @@ private slots:
         QTest::addColumn<int>("newOwner"); // 0: the entry is gone
         QTest::addColumn<QStringList>("newAssignees");
         QTest::addColumn<QStringList>("alarmsLeft");
+        QTest::addColumn<int>("alarmsHis"); // deleted with him: his own and those of his deleted entries
 
         QTest::newRow("his own, delete chosen: gone with everyone's alarms")
-            << QByteArray("DA") << 2 << QList{1, 3} << 0 << QStringList() << QStringList{"1:3", "1:4"};
+            << QByteArray("DA") << 2 << QList{1, 3} << 0 << QStringList() << QStringList{"1:3", "1:4"} << 2;
         QTest::newRow("assigned with others: his slot only")
             << QByteArray("TA") << 1 << QList{1, 2, 3} << 1 << QStringList{key(1), key(3)}
-            << QStringList{"1:3", "1:4", "2:1", "2:3"};
+            << QStringList{"1:3", "1:4", "2:1", "2:3"} << 1;
         QTest::newRow("named twice: both slots empty")
-            << QByteArray("TA") << 1 << QList{2, 1, 2} << 1 << QStringList{key(1)} << QStringList{"1:3", "1:4", "2:1"};
+            << QByteArray("TA") << 1 << QList{2, 1, 2} << 1 << QStringList{key(1)} << QStringList{"1:3", "1:4", "2:1"}
+            << 2;
         QTest::newRow("his alone, delete chosen") << QByteArray("TD") << 1 << QList{2} << 0 << QStringList()
-                                                  << QStringList{"1:3", "1:4"};
+                                                  << QStringList{"1:3", "1:4"} << 1;
     }
     void pass()
     {
@@ -116,6 +118,9 @@ private slots:
             QTEST(entry.AssigneeKeys(), "newAssignees");
         }
         QCOMPARE(alarms(*db), alarmsLeft);
+        // DORA's stray alarm went too, but is none of his.
+        QTEST(done.alarms, "alarmsHis");
+        QCOMPARE(done.strays, 1);
     }
 
     // Another workstation adds events for him (alone, or with CARL) while he
