@@ -38,7 +38,7 @@ QString TOutageWatch::Screen(const QString& message)
         if (OnChange)
             OnChange();
     }
-    return clean;
+    return lostWhileSaving ? clean : clean + QStringLiteral("\r\rQuorla tries again by itself; this message closes once the database is back.");
 }
 
 bool TOutageWatch::Reached()
@@ -55,6 +55,16 @@ QString TOutageWatch::Line() const
 {
     if (!Away())
         return {};
-    return QStringLiteral("The database is unreachable since %1; the views show what was last read.")
+    return QStringLiteral("The database is unreachable since %1; the views show what was last read, "
+                          "days never read are marked \"not loaded\".")
+        .arg(since_.toString(QStringLiteral("hh:mm:ss")));
+}
+
+QString TOutageWatch::Still() const
+{
+    if (!Away())
+        return {};
+    return QStringLiteral("The database is still unreachable (since %1): nothing was read or changed. "
+                          "Try again once it is back.")
         .arg(since_.toString(QStringLiteral("hh:mm:ss")));
 }

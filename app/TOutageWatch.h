@@ -12,9 +12,10 @@
 //
 // One message per outage: the first error of an outage is shown (its first
 // line as the store words it, the server's reason below it, control
-// characters gone), and every later one of the same outage is not; other
-// errors are shown as they come. A commit whose answer was lost is shown
-// always, and counts as the outage's message.
+// characters gone, and a last line saying that the program tries again by
+// itself), and every later one of the same outage is not; other errors are
+// shown as they come. A commit whose answer was lost is shown always, and
+// counts as the outage's message.
 class TOutageWatch
 {
 public:
@@ -35,6 +36,9 @@ public:
     const QDateTime& Since() const { return since_; }
     // The line the main window shows during an outage; empty otherwise.
     QString Line() const;
+    // The short answer to what the person asks for while an outage he was
+    // told of lasts: nothing of it was done, and why; empty without one.
+    QString Still() const;
 
     // Told when an outage begins or ends.
     std::function<void()> OnChange;

@@ -16,6 +16,8 @@
 #include <QScreen>
 #include <QThread>
 
+#include <utility>
+
 namespace {
 
 QMessageBox::Icon iconFor(TPersonServices::MessageKind kind)
@@ -242,5 +244,13 @@ void TQtServices::showApplicationError(const QString& text)
     box.setTextFormat(Qt::PlainText);
     box.addButton(QMessageBox::Ok)->setText(QStringLiteral("OK"));
     box.setEscapeButton(QMessageBox::Ok);
+    const QPointer<QMessageBox> outer = std::exchange(errorBox_, &box);
     box.exec();
+    errorBox_ = outer;
+}
+
+void TQtServices::withdrawApplicationError()
+{
+    if (errorBox_)
+        errorBox_->done(QMessageBox::Ok);
 }

@@ -4,6 +4,9 @@
 #include "TMachineServices.h"
 #include "TPersonServices.h"
 
+#include <QMessageBox>
+#include <QPointer>
+
 #include <memory>
 
 class TDesktopNotifier;
@@ -41,6 +44,8 @@ public:
     HandOffResult showHelp(const QString& helpFile, const QString& topic) override;
     // A critical box titled with the application's name ("Quorla").
     void showApplicationError(const QString& text) override;
+    // Closes the innermost such box still on show.
+    void withdrawApplicationError() override;
     // Through the desktop's notification service on the session bus
     // (TDesktopNotifier), connected on first use.
     quint32 notify(const DesktopNotification& note, std::function<void()> onActivated) override;
@@ -57,4 +62,6 @@ private:
     std::unique_ptr<THelpViewer> help_;
     bool mailFound_ = false;
     std::unique_ptr<TDesktopNotifier> notifier_;
+    // The application's error box on show, the innermost when boxes nest.
+    QPointer<QMessageBox> errorBox_;
 };

@@ -21,6 +21,8 @@
 #include "TXIsamFile.h"
 #include "UserRecord.h"
 
+#include <QTimer>
+
 #include <algorithm>
 #include <utility>
 
@@ -66,9 +68,23 @@ void TViewAnswers::readOrKeep(Read read, FallBack fallBack)
         if (!TOutageWatch::IsOutage(e.message()))
             throw;
         fallBack();
-        const QString message = e.message();
-        TCommand::Run(services_.person(), [&message] { throw EQuorla(message); });
+        report(e.message());
     }
+}
+
+void TViewAnswers::report(const QString& message)
+{
+    // Told once the view has moved and drawn what it could: a box raised in
+    // the middle of a move would stand over a view half on the new days, and
+    // one raised while painting would stop the paint. The failures of one
+    // move are one outage: the first stands for them all.
+    if (!unreported_.isEmpty())
+        return;
+    unreported_ = message;
+    QTimer::singleShot(0, &reports_, [this] {
+        const QString told = std::exchange(unreported_, QString());
+        TCommand::Run(services_.person(), [&told] { throw EQuorla(told); });
+    });
 }
 
 void TViewAnswers::WantDayEntries(QObject* /*sender*/, const QString& datePkVal, TDayEntries& dayEntries)
@@ -91,7 +107,13 @@ void TViewAnswers::WantDayEntries(QObject* /*sender*/, const QString& datePkVal,
                 days_.clear();
             days_.insert(datePkVal, read);
         },
-        [&] { read = days_.value(datePkVal); });
+        [&] {
+            // A day never read is marked so, rather than shown free.
+            if (const auto kept = days_.constFind(datePkVal); kept != days_.constEnd())
+                read = *kept;
+            else
+                dayEntries.MarkNotLoaded();
+        });
     for (const auto& [bytes, key] : read) {
         DayEntryRecord entry;
         std::copy(bytes.begin(), bytes.end(), entry.bytes().begin());

@@ -5,12 +5,12 @@
 #include <QByteArray>
 #include <QHash>
 #include <QList>
+#include <QObject>
 #include <QSet>
 #include <QString>
 
 #include <utility>
 
-class QObject;
 class TDayEntries;
 class TQuorlaDB;
 class TSession;
@@ -30,10 +30,12 @@ class TViewNavigator;
 //
 // While the database cannot be read (a server out of reach), the views keep
 // what they last read: a day's entries, names, alarm and repeat marks and
-// category texts as the last read that worked gave them; the failure itself is reported as a command's
-// (TCommand, which tells an outage once). The days kept are those the user
-// logged in may see: another user, or the same with other rights, starts
-// without them.
+// category texts as the last read that worked gave them; a day never read is
+// marked not loaded (TDayEntries::MarkNotLoaded), never shown free. The days
+// kept are those the user logged in may see: another user, or the same with
+// other rights, starts without them. The failure itself is reported as a
+// command's (TCommand, which tells an outage once), from the event loop once
+// the view has moved and drawn: never in the middle of a move or a paint.
 class TViewAnswers
 {
 public:
@@ -84,6 +86,12 @@ private:
     // what was read before, and the failure is reported.
     template <typename Read, typename FallBack>
     void readOrKeep(Read read, FallBack fallBack);
+    // Reports a read's failure from the event loop (see above).
+    void report(const QString& message);
+    // The failure waiting to be reported; the reports' context, so that none
+    // runs after this object is gone.
+    QString unreported_;
+    QObject reports_;
 
     // What the last reads that worked gave, by day key and by record key
     // (the alarm marks are kept in alarmed_).

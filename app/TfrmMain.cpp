@@ -135,6 +135,8 @@ TfrmMain::TfrmMain(TServices services, QWidget* parent)
     outage_.OnChange = [this] {
         lblOutage->setText(outage_.Line());
         lblOutage->setVisible(outage_.Away());
+        if (!outage_.Away())
+            screen_.OutageOver();
     };
 
     // Enabling follows the selection and the user as soon as the program is
@@ -159,12 +161,12 @@ void TfrmMain::wireViews()
     answers_->Wire(*navigator_);
     // Double-clicking a day of the month opens it in the day view.
     MonthView()->OnDblClick = [this](QObject*) {
-        TCommand::Run(services_.person(), [this] {
+        TCommand::Run(screen_.Asked(), [this] {
             navigator_->ShowDay();
             UpdateActions();
         });
     };
-    const auto dblClick = [this](QObject*) { TCommand::Run(services_.person(), [this] { wvMainDblClick(); }); };
+    const auto dblClick = [this](QObject*) { TCommand::Run(screen_.Asked(), [this] { wvMainDblClick(); }); };
     WeekView()->OnDblClick = dblClick;
     WeekView()->OnListDblClick = dblClick;
     DayView()->OnListDblClick = dblClick;
@@ -173,18 +175,21 @@ void TfrmMain::wireViews()
 void TfrmMain::bindCommands()
 {
     TMainActions& a = *actions_;
-    const auto bind = [this](QAction* action, void (TfrmMain::*handler)()) {
-        TCommand::Bind(action, services_.person(), [this, handler] { (this->*handler)(); });
+    // Every action is the person's own asking: he gets an answer even during
+    // an outage he was told of (TOutageScreen::Asked).
+    TPersonServices& asked = screen_.Asked();
+    const auto bind = [this, &asked](QAction* action, void (TfrmMain::*handler)()) {
+        TCommand::Bind(action, asked, [this, handler] { (this->*handler)(); });
     };
-    const auto view = [this](QAction* action, void (TViewNavigator::*move)()) {
-        TCommand::Bind(action, services_.person(), [this, move] {
+    const auto view = [this, &asked](QAction* action, void (TViewNavigator::*move)()) {
+        TCommand::Bind(action, asked, [this, move] {
             ((*navigator_).*move)();
             UpdateActions();
         });
     };
-    TCommand::Bind(a.actEventNew, services_.person(), [this] { EventCommands_->actEventNewExecute(); });
-    TCommand::Bind(a.actEventProperties, services_.person(), [this] { EventCommands_->actEventPropertiesExecute(); });
-    TCommand::Bind(a.actEventDelete, services_.person(), [this] { EventCommands_->actEventDeleteExecute(); });
+    TCommand::Bind(a.actEventNew, asked, [this] { EventCommands_->actEventNewExecute(); });
+    TCommand::Bind(a.actEventProperties, asked, [this] { EventCommands_->actEventPropertiesExecute(); });
+    TCommand::Bind(a.actEventDelete, asked, [this] { EventCommands_->actEventDeleteExecute(); });
     view(a.actToday, &TViewNavigator::Today);
     view(a.actPrev, &TViewNavigator::Previous);
     view(a.actNext, &TViewNavigator::Next);
@@ -192,14 +197,14 @@ void TfrmMain::bindCommands()
     view(a.actToolsViewWeek, &TViewNavigator::ShowWeek);
     view(a.actToolsViewMonth, &TViewNavigator::ShowMonth);
     TMainDialogs& d = *dialogs_;
-    TCommand::Bind(a.actDate, services_.person(), [this, &d] { d.DateCommand(services_.machine().now().date()); });
-    TCommand::Bind(a.actCategories, services_.person(), [&d] { d.CategoriesCommand(); });
-    TCommand::Bind(a.actToolsGroups, services_.person(), [&d] { d.GroupsCommand(); });
-    TCommand::Bind(a.actToolsReport, services_.person(), [&d] { d.ReportCommand(); });
-    TCommand::Bind(a.actFileExport, services_.person(), [&d] { d.ExportCommand(); });
-    TCommand::Bind(a.actFileImport, services_.person(), [&d] { d.ImportCommand(); });
-    TCommand::Bind(a.actToolsOptions, services_.person(), [&d] { d.OptionsCommand(); });
-    TCommand::Bind(a.actTroubleshooting, services_.person(), [&d] { d.TroubleshootingCommand(); });
+    TCommand::Bind(a.actDate, asked, [this, &d] { d.DateCommand(services_.machine().now().date()); });
+    TCommand::Bind(a.actCategories, asked, [&d] { d.CategoriesCommand(); });
+    TCommand::Bind(a.actToolsGroups, asked, [&d] { d.GroupsCommand(); });
+    TCommand::Bind(a.actToolsReport, asked, [&d] { d.ReportCommand(); });
+    TCommand::Bind(a.actFileExport, asked, [&d] { d.ExportCommand(); });
+    TCommand::Bind(a.actFileImport, asked, [&d] { d.ImportCommand(); });
+    TCommand::Bind(a.actToolsOptions, asked, [&d] { d.OptionsCommand(); });
+    TCommand::Bind(a.actTroubleshooting, asked, [&d] { d.TroubleshootingCommand(); });
     bind(a.actFileLogin, &TfrmMain::actFileLoginExecute);
     bind(a.actFileExit, &TfrmMain::actFileExitExecute);
     bind(a.mnuFileChangePath, &TfrmMain::mnuFileChangePathClick);

@@ -82,7 +82,9 @@ TfrmTrouble::TfrmTrouble(TServices services, QWidget* parent)
     ui->lstEvents->setUniformItemSizes(true);
     connect(ui->pgTrouble, &QTabWidget::currentChanged, this, [this] { TCommand::Run(services_.person(), [this] { pgTroubleChange(); }); });
     connect(ui->btnClose, &QPushButton::clicked, this, [this] { done(1); });
-    ui->lstChanges->setUniformItemSizes(true);
+    // A page of changes is short, and its lines differ in length: each is
+    // measured, so that the list scrolls to the end of the longest.
+    ui->lstChanges->setUniformItemSizes(false);
     const auto refill = [this] { TCommand::Run(services_.person(), [this] { FillChanges(false); }); };
     connect(ui->cmbChangesUser, &QComboBox::activated, this, refill);
     connect(ui->chkChangesDates, &QCheckBox::toggled, this, refill);

@@ -163,6 +163,7 @@ int TfrmEvent::Execute(bool isEdit, DayEntryRecord& entry, AlarmRecord& alarm, T
     applyAlarmRule(TickedUserCount());
     actOkUpdate();
     mail_ = {};
+    noCategoryOk_ = noUsersOk_ = false;
     // The alarm dialog offers the time the event has until one is chosen:
     // an alarm the event already has keeps its own.
     alarmTimeChosen_ = (Alarm->Flags() & AlarmRecord::AlarmWanted) != 0;
@@ -366,15 +367,16 @@ void TfrmEvent::actOkExecute()
 {
     if (!ui->actOk->isEnabled())
         return;
-    if (ui->cmbCategory->currentIndex() <= 0
-        && services_.person().message(Kind::Confirmation, Buttons::YesNo,
-                            QStringLiteral("You have not chosen a category for this event. Is this ok?"))
-               != Answer::Yes)
+    const auto agreed = [this](bool& ok, const char* what) {
+        ok = ok || services_.person().message(Kind::Confirmation, Buttons::YesNo,
+                                              QStringLiteral("You have not chosen %1 for this event. Is this ok?")
+                                                  .arg(QLatin1String(what)))
+                       == Answer::Yes;
+        return ok;
+    };
+    if (ui->cmbCategory->currentIndex() <= 0 && !agreed(noCategoryOk_, "a category"))
         return;
-    if (TickedUserCount() == 0
-        && services_.person().message(Kind::Confirmation, Buttons::YesNo,
-                            QStringLiteral("You have not chosen any users for this event. Is this ok?"))
-               != Answer::Yes)
+    if (TickedUserCount() == 0 && !agreed(noUsersOk_, "any users"))
         return;
     // The repeat is checked first: a refused one leaves nothing written.
     if (const QString refusal = repeatRefusal(); !refusal.isEmpty()) {

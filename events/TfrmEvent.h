@@ -143,6 +143,10 @@ private:
     bool notifyChosen_ = true;
     QString notifyHint_;
     bool alarmTimeChosen_ = false;
+    // The person said, in this opening, that no category / no users is
+    // right: a save tried again after a failure does not ask again.
+    bool noCategoryOk_ = false;
+    bool noUsersOk_ = false;
     std::optional<TRecurrenceRule> shownRule_;
     bool repeatEditable_ = true;
     std::optional<TRecurrenceRule> rule_;

@@ -150,6 +150,14 @@ QString TChangeSummary::Quoted(const QString& text, int capacity)
     return QStringLiteral("“%1…”").arg(TTextCapacity::cut(text, std::max(room, 0)));
 }
 
+QString TChangeSummary::ForAssignees(const QStringList& keys)
+{
+    QStringList names;
+    for (const QString& key : keys)
+        names << UserNamed(key);
+    return names.isEmpty() ? QString() : QStringLiteral("for ") + names.join(QLatin1Char(','));
+}
+
 QString TChangeSummary::UserNamed(const QString& key)
 {
     const auto known = userNames_.constFind(key);
@@ -185,11 +193,8 @@ QString TChangeSummary::Entry(const DayEntryRecord& entry, const std::optional<Q
 {
     QStringList parts = readersMark(readersOf(entry), std::nullopt);
     parts << Quoted(entry.Description(), DescriptionRoom) << Moment(entry);
-    QStringList names;
-    for (const QString& key : entry.AssigneeKeys())
-        names << UserNamed(key);
-    if (!names.isEmpty())
-        parts << QStringLiteral("for ") + names.join(QLatin1Char(','));
+    if (const QString assignees = ForAssignees(entry.AssigneeKeys()); !assignees.isEmpty())
+        parts << assignees;
     if (alarmTime)
         parts << QStringLiteral("alarm ") + TimeOf(*alarmTime);
     return Join(parts, TrailRecord::SummaryCapacity);

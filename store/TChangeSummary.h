@@ -78,6 +78,8 @@ public:
 
     // The abbreviation of user `key`, else his full name, else the key.
     QString UserNamed(const QString& key);
+    // "for " and the assignees `keys` so named, joined by ","; empty for none.
+    QString ForAssignees(const QStringList& keys);
     // The description of category `key`, "none" for no category.
     QString CategoryNamed(const QString& key);
 

@@ -20,6 +20,8 @@ namespace {
 
 // Keys tried by one note while other workstations note locks too.
 constexpr int KeyAttempts = 20;
+// Between who holds a lock and since when, in a holder's line.
+const QString Since = QStringLiteral(" has had it open since ");
 
 QString targetOf(const TXIsamFile& dataset, const QString& key)
 {
@@ -38,6 +40,12 @@ THolderNotes::~THolderNotes() = default;
 QString THolderNotes::WithHolder(const QString& message, const QString& holder)
 {
     return holder.isEmpty() ? message : message + QLatin1Char('\r') + holder;
+}
+
+QString THolderNotes::Who(const QString& holder)
+{
+    const qsizetype since = holder.lastIndexOf(Since);
+    return since < 0 ? holder : holder.left(since);
 }
 
 QStringList THolderNotes::notesOf(const QString& target)
@@ -115,8 +123,8 @@ QString THolderNotes::HolderOf(const TXIsamFile& dataset, const QString& key)
             : database_.Users().GetEqual(user.bytes(), TXIsamFile::PrimaryIndex, note.UserKey())
             ? user.FullName()
             : QStringLiteral("User %1").arg(note.UserKey());
-        return QStringLiteral("%1 (workstation %2) has had it open since %3")
-            .arg(name, note.Workstation(), TChangeSummary::TimeOf(note.Since()));
+        return QStringLiteral("%1 (workstation %2)").arg(name, note.Workstation()) + Since
+               + TChangeSummary::TimeOf(note.Since());
     }
     return QString();
 }

@@ -47,6 +47,9 @@ public:
 
     // `message` with the holder's line below it, when there is one.
     static QString WithHolder(const QString& message, const QString& holder);
+    // Who a holder's line (HolderOf) names: "<full name> (workstation
+    // <host>)", without since when.
+    static QString Who(const QString& holder);
 
 private:
     // The keys of every note of the lock `target`, live or not.

@@ -13,7 +13,9 @@
 #include "TQuorlaDB.h"
 #include "TRecordLock.h"
 #include "TStamp.h"
+#include "TTextCapacity.h"
 #include "TXIsamFile.h"
+#include "TrailRecord.h"
 
 #include <QSet>
 #include <QThread>
@@ -106,12 +108,29 @@ void TSeriesWriter::record(TChangeTrail::Action action, const QString& seriesKey
                               TChangeSummary::OfSeries(before, after, summary)});
 }
 
-QString TSeriesWriter::counted(const TOutcome& outcome, const char* verb)
+QString TSeriesWriter::counted(const QString& head, const TOutcome& outcome, const char* verb)
 {
     QString text = QStringLiteral("%1 occurrences %2").arg(outcome.touched).arg(QLatin1String(verb));
-    if (!outcome.held.isEmpty())
-        text += QStringLiteral("; %1 left open elsewhere").arg(outcome.held.size());
-    return text;
+    if (!outcome.held.isEmpty()) {
+        QStringList held;
+        for (const THeld& one : outcome.held)
+            held << (one.day.toString(Qt::ISODate) + QLatin1Char(' ') + THolderNotes::Who(one.holder)).trimmed();
+        text += QStringLiteral("; %1 left open elsewhere: ").arg(outcome.held.size()) + held.join(QStringLiteral(", "));
+    }
+    // The counts and who holds what are kept whole: the words before them
+    // are shortened instead when the summary would not fit.
+    const int room = TrailRecord::SummaryCapacity - TTextCapacity::bytes(text);
+    if (TTextCapacity::fits(head, room))
+        return head + text;
+    const QString cut = QStringLiteral("…; ");
+    return TTextCapacity::cut(head, std::max(0, room - TTextCapacity::bytes(cut))) + cut + text;
+}
+
+QString TSeriesWriter::named(const SeriesRecord& series, int room)
+{
+    const QString assignees = TChangeSummary(database_).ForAssignees(series.AssigneeKeys());
+    const QString quoted = TChangeSummary::Quoted(series.Description(), room);
+    return assignees.isEmpty() ? quoted : quoted + QLatin1Char(' ') + assignees;
 }
 
 TSeriesWriter::TSeriesWriter(TQuorlaDB& database)
@@ -639,9 +658,9 @@ TSeriesWriter::TOutcome TSeriesWriter::Create(SeriesRecord& series, const QDate&
     insertLocked(series, outcome.seriesKey, lock, reserved);
     outcome.touched = extendOne(outcome.seriesKey, series, today, INT_MAX);
     record(TChangeTrail::Action::SeriesAdded, outcome.seriesKey,
-           TChangeSummary::Quoted(series.Description(), 60) + QStringLiteral(", ") + series.Rule().Summary()
-               + QStringLiteral("; ") + counted(outcome, "made"),
-           nullptr, &series);
+           counted(named(series, 60) + QStringLiteral(", ") + series.Rule().Summary() + QStringLiteral("; "), outcome,
+                   "made"),
+               nullptr, &series);
     return outcome;
 }
 
@@ -735,8 +754,9 @@ TSeriesWriter::TOutcome TSeriesWriter::Change(const QString& seriesKey, Scope sc
     next.setMadeUntil(RecordKey::isNone(series.MadeUntil()) ? RecordKey::None : std::min(series.MadeUntil(), before));
     const auto recorded = [&](const QString& key, const QString& how) {
         record(TChangeTrail::Action::SeriesChanged, key,
-               how + QStringLiteral(": ") + TChangeSummary::Quoted(next.Description(), 50) + QStringLiteral(", ")
-                   + next.Rule().Summary() + QStringLiteral("; ") + counted(outcome, "touched"),
+               counted(how + QStringLiteral(": ") + named(next, 50) + QStringLiteral(", ") + next.Rule().Summary()
+                           + QStringLiteral("; "),
+                       outcome, "touched"),
                &series, &next);
         return outcome;
     };
@@ -825,7 +845,7 @@ TSeriesWriter::TOutcome TSeriesWriter::Delete(const QString& seriesKey, Scope sc
         outcome.touched = remove(one, true, held);
         outcome.held << held;
         record(TChangeTrail::Action::SeriesChanged, seriesKey,
-               QStringLiteral("this one on %1: ").arg(day.toString(Qt::ISODate)) + counted(outcome, "deleted"),
+               counted(QStringLiteral("this one on %1: ").arg(day.toString(Qt::ISODate)), outcome, "deleted"),
                &series, &series);
         return outcome;
     }
@@ -850,10 +870,10 @@ TSeriesWriter::TOutcome TSeriesWriter::Delete(const QString& seriesKey, Scope sc
     writeSeries(seriesKey, series);
     settle(seriesKey, series, &outcome);
     record(whole ? TChangeTrail::Action::SeriesDeleted : TChangeTrail::Action::SeriesChanged, seriesKey,
-           (whole ? QStringLiteral("all") : QStringLiteral("this and following from ") + day.toString(Qt::ISODate))
-               + QStringLiteral(": ") + TChangeSummary::Quoted(series.Description(), 60) + QStringLiteral("; ")
-               + counted(outcome, "deleted"),
-           &series, whole ? nullptr : &series);
+           counted((whole ? QStringLiteral("all") : QStringLiteral("this and following from ") + day.toString(Qt::ISODate))
+                       + QStringLiteral(": ") + named(series, 60) + QStringLiteral("; "),
+                   outcome, "deleted"),
+               &series, whole ? nullptr : &series);
     return outcome;
 }
 
@@ -884,7 +904,8 @@ int TSeriesWriter::ReworkTemplates(const std::function<TemplateAction(SeriesReco
             if (action == TemplateAction::Write) {
                 writeSeries(key, reworked);
                 record(TChangeTrail::Action::SeriesChanged, key,
-                       TChangeSummary::Quoted(series.Description(), 60) + QStringLiteral(": ") + why, &series,
+                       named(series, 60) + QStringLiteral(": ") + why,
+               &series,
                        &reworked);
             }
         }

@@ -236,8 +236,12 @@ private:
     // none on that side), behind the readers mark they give it.
     void record(TChangeTrail::Action action, const QString& seriesKey, const QString& summary,
                 const SeriesRecord* before, const SeriesRecord* after);
-    // "N occurrences <verb>; M left open elsewhere".
-    static QString counted(const TOutcome& outcome, const char* verb);
+    // `head` and "N occurrences <verb>; M left open elsewhere: <day> <who
+    // holds it>, ...", fitted to a trail summary by shortening `head`.
+    static QString counted(const QString& head, const TOutcome& outcome, const char* verb);
+    // The series as its trail records name it: its description quoted in at
+    // most `room` bytes, and the people it is for.
+    QString named(const SeriesRecord& series, int room);
 
     // Under the series' lock: rolls back its pending occurrences, finishes a
     // split it was made by, and finishes a noted change. Gone: a noted

@@ -11,9 +11,12 @@ void TDayEntries::Add(const DayEntryRecord& entry, const QString& Pk)
         items_.push_back(std::move(item));
 }
 
+const QString TDayEntries::NotLoadedMark = QStringLiteral(" - not loaded");
+
 void TDayEntries::Clear()
 {
     items_.clear();
+    notLoaded_ = false;
 }
 
 int TDayEntries::Count() const

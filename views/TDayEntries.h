@@ -26,8 +26,16 @@ public:
     // and UntimedFirst is on, else at the end.
     void Add(const DayEntryRecord& entry, const QString& Pk);
 
-    // Frees every copy and empties the container.
+    // Frees every copy and empties the container; the day counts as loaded.
     void Clear();
+
+    // The owner could not read the day and has nothing read earlier to give
+    // (the database out of reach): the view marks the day "not loaded"
+    // rather than show it free.
+    void MarkNotLoaded() { notLoaded_ = true; }
+    bool NotLoaded() const { return notLoaded_; }
+    // What a view adds to a day's heading when the day is not loaded.
+    static const QString NotLoadedMark;
 
     int Count() const;
 
@@ -48,4 +56,5 @@ private:
     const Item& at(int index) const;
 
     std::vector<Item> items_;
+    bool notLoaded_ = false;
 };

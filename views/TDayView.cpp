@@ -74,6 +74,8 @@ void TDayView::RefreshEntries()
             ~Rebuild() { list->RebuildItems(); }
         } rebuild{list_};
         OnWantDayEntries(this, Stamp.DayKey(), dayEntries_);
+        if (dayEntries_.NotLoaded())
+            header_->setHeaderText(Stamp.AsString() + TDayEntries::NotLoadedMark);
     }
     update();
 }

@@ -54,7 +54,8 @@ public:
 
     // Header := the date; the view's font (and so the header's) bold when the
     // day is today; then, when OnWantDayEntries is assigned, the events are
-    // re-read and the list rebuilt, clearing its selection. An error of the
+    // re-read and the list rebuilt, clearing its selection; a day the handler
+    // marked not loaded says so after its date. An error of the
     // handler passes on to the caller; the list is rebuilt from what the
     // handler added before it failed.
     void RefreshEntries();

@@ -332,7 +332,8 @@ void TMonthView::paintBox(QPainter& painter, int index)
     const QString number = day.day() == 1 || index == 0
                                ? formatted(QStringLiteral("d mmm"), day)
                                : QString::number(day.day());
-    drawTextAt(painter, headerFont, headerText, header.left(), header.top() + 1, margin + number);
+    const QString marked = entries_[std::size_t(index)].NotLoaded() ? number + TDayEntries::NotLoadedMark : number;
+    drawTextAt(painter, headerFont, headerText, header.left(), header.top() + 1, margin + marked);
 
     // The list: as many lines as fit, then "+N more" for the rest.
     const QRect list(box.left(), box.top() + lineHeight, box.width(), box.height() - lineHeight);

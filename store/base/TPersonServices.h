@@ -34,6 +34,10 @@ public:
     // end here. By default it is an error message(); the running program shows
     // it under its own title.
     virtual void showApplicationError(const QString& text);
+    // Closes the application's error box on show now, if any, as its OK
+    // would: what it told of is over (a database back within reach). The
+    // base shows no box that stays, and has none to close.
+    virtual void withdrawApplicationError() {}
 
     // Asks `text` in a confirmation box with one button per choice, in
     // order (the first the default), and Cancel. Answers the index of the

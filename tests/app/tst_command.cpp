@@ -98,17 +98,19 @@ private slots:
         const QString lost = QStringLiteral("The connection to the Quorla database server was lost\r\r");
         const QString down = QStringLiteral("Unable to open user isam\r\rUnable to connect to the Quorla database server\r\r");
         const QString saving = QString::fromLatin1(TCommandScope::LostWhileSaving);
+        // The first of an outage says that the program keeps trying.
+        const QString again = QStringLiteral("\r\rQuorla tries again by itself; this message closes once the database is back.");
         QTest::addColumn<QStringList>("errors");
         QTest::addColumn<QStringList>("shown");
         QTest::newRow("told once, again after it ended")
-            << QStringList{lost + "a", lost + "b", "back", lost + "c"} << QStringList{lost + "a", "-", "-", lost + "c"};
+            << QStringList{lost + "a", lost + "b", "back", lost + "c"} << QStringList{lost + "a" + again, "-", "-", lost + "c" + again};
         QTest::newRow("other errors still shown")
             << QStringList{down + "x", "Disk read / write error", lost + "y"}
-            << QStringList{down + "x", "Disk read / write error", "-"};
+            << QStringList{down + "x" + again, "Disk read / write error", "-"};
         QTest::newRow("a lost commit always, and it starts the outage")
             << QStringList{saving, lost + "z", saving} << QStringList{saving, "-", saving};
         QTest::newRow("control characters gone")
-            << QStringList{lost + "server\tsaid\nso\x1b[0m"} << QStringList{lost + "serversaid\rso[0m"};
+            << QStringList{lost + "server\tsaid\nso\x1b[0m"} << QStringList{lost + "serversaid\rso[0m" + again};
     }
     void outageToldOnce()
     {

@@ -10,6 +10,8 @@
 #include "DayEntryRecord.h"
 #include "RecordKey.h"
 #include "TDayView.h"
+#include "TDayViewHeader.h"
+#include "TDayEntries.h"
 #include "TDayViewList.h"
 #include "TCommand.h"
 #include "TEventCommands.h"
@@ -127,6 +129,23 @@ QString stored(TQuorlaDB& db, int day = 13)
     return text;
 }
 
+const QString Still = QStringLiteral("The database is still unreachable (since ");
+
+// Runs `told` once when the next message shows, as it shows; counts the
+// error boxes taken back.
+struct Watching : TScriptedServices
+{
+    std::function<void()> told;
+    int withdrawn = 0;
+    MessageAnswer message(MessageKind kind, MessageButtons buttons, const QString& text) override
+    {
+        if (told)
+            std::exchange(told, nullptr)();
+        return TScriptedServices::message(kind, buttons, text);
+    }
+    void withdrawApplicationError() override { ++withdrawn; }
+};
+
 // Notes how many entries were stored when the e-mail was handed over.
 struct MailingServices : TScriptedServices
 {
@@ -158,6 +177,7 @@ private slots:
     void serverGoesAwayAndComesBack_data();
     void serverGoesAwayAndComesBack();
     void startDuringOutage();
+    void outageAnswers();
     void staleScreen_data();
     void staleScreen();
     void seriesQuestion_data();
@@ -342,7 +362,7 @@ void TestEventCommands::serverGoesAwayAndComesBack()
             server->freeze(false);
     });
     const QString lost = TXIsamFile::ErrorText(IsamServerLost) + QStringLiteral("\r\r");
-    TScriptedServices services;
+    Watching services;
     services.setNow(Now);
     Shell a;
     startAs(a, QStringLiteral("ME"), {1, 1});
@@ -373,9 +393,23 @@ void TestEventCommands::serverGoesAwayAndComesBack()
     QVERIFY(outage && outage->isHidden());
 
     QVERIFY2(how == 2 ? server->freeze(true) : server->stop(how == 1), qPrintable(server->error()));
-    // One message, and the view as it was.
+    // One message, once the week has moved whole: a week never read shows
+    // its days "not loaded", never free; the week read before shows what it
+    // held.
     services.expectMessageStartingWith(Kind::Error, lost, Answer::Ok);
-    bounded("refresh", [&] { TCommand::Run(a.main->Services().person(), [&] { a.main->RefreshView(); }); });
+    QStringList headers;
+    services.told = [&] {
+        for (const TDayView* day : a.main->WeekView()->Days())
+            headers << day->Header()->HeaderText().right(TDayEntries::NotLoadedMark.size());
+    };
+    bounded("next week", [&] {
+        run(a, "actNext");
+        QCoreApplication::processEvents();
+    });
+    QCOMPARE(headers, QStringList(7, TDayEntries::NotLoadedMark));
+    QCOMPARE(a.main->WeekView()->Days()[3]->DayEntries().Count(), 0);
+    run(a, "actPrev");
+    QVERIFY(!thursday->Header()->HeaderText().endsWith(TDayEntries::NotLoadedMark));
     QCOMPARE(shown(), 2);
     QVERIFY(!outage->isHidden());
     QCOMPARE(outage->text().left(41), QStringLiteral("The database is unreachable since 10:30:0"));
@@ -387,15 +421,15 @@ void TestEventCommands::serverGoesAwayAndComesBack()
         QVERIFY(timer->isActive());
     }
     timer->stop();
-    // A save that fails is told however often, and the editor comes back
-    // with what was typed.
+    // A save that fails is told however often (the outage told already: in
+    // one short line), and the editor comes back with what was typed.
     QStringList opened;
     a.main->EventCommands()->Editor = [&](bool, bool, DayEntryRecord& e, AlarmRecord&, TDesktopServices::MailMessage&) {
         opened << e.Description();
         e.setDescription(QStringLiteral("typed"));
         return opened.size() == 1 ? 1 : 2;
     };
-    services.expectMessageStartingWith(Kind::Error, lost, Answer::Ok);
+    services.expectMessageStartingWith(Kind::Error, Still, Answer::Ok);
     bounded("save", [&] { run(a, "actEventNew"); });
     QCOMPARE(opened, (QStringList{QString(), QStringLiteral("typed")}));
     bounded("the other's save", [&] { QVERIFY_THROWS_EXCEPTION(EQuorla, addAtB(QStringLiteral("lost"))); });
@@ -453,6 +487,44 @@ void TestEventCommands::startDuringOutage()
     QVERIFY(services.asked[0].endsWith(QLatin1String("\r\rTry again?")));
     QVERIFY(!shell.main->Terminating());
     QCOMPARE(shell.main->CurrentUser().UserName(), Users[0]);
+    QCOMPARE(services.takeUnexpected(), QStringList());
+}
+
+// During an outage what the person asks for is answered: the first failure
+// tells the outage in full; a save tried again from the editor, and a new
+// event asked for later, get one short line each, without the editor's
+// questions again; a box still up when the server is back closes.
+void TestEventCommands::outageAnswers()
+{
+    if (!server)
+        QSKIP("on a database server only (QUORLA_TEST_ENGINE=postgres)");
+    Watching services;
+    services.setNow(Now);
+    Shell a;
+    startAs(a, QStringLiteral("ME"), {9, 1});
+    a.main->EventCommands()->UseEditor(*a.main->findChild<TfrmEvent*>());
+    whenModal([](QWidget* dialog) {
+        DialogTest::child<QLineEdit>(dialog, "edtDescription")->setText(QStringLiteral("typed"));
+        QVERIFY2(server->stop(), qPrintable(server->error()));
+        DialogTest::child<QAction>(dialog, "actOk")->trigger();
+        DialogTest::child<QAction>(dialog, "actOk")->trigger();
+        DialogTest::child<QAction>(dialog, "actCancel")->trigger();
+    });
+    for (const char* none : {"a category", "any users"})
+        services.expectMessage(Kind::Confirmation,
+                               QStringLiteral("You have not chosen %1 for this event. Is this ok?").arg(none), Answer::Yes);
+    services.expectMessageStartingWith(Kind::Error, TXIsamFile::ErrorText(IsamServerLost), Answer::Ok);
+    services.expectMessageStartingWith(Kind::Error, Still, Answer::Ok);
+    run(a, "actEventNew");
+    services.expectMessageStartingWith(Kind::Error, Still, Answer::Ok);
+    services.told = [&] {
+        QVERIFY2(server->start(), qPrintable(server->error()));
+        QTRY_VERIFY_WITH_TIMEOUT((TCommand::Run(a.main->Services().person(), [&] { a.main->tmrMainTimer(); }),
+                                  !a.main->Outage().Away()),
+                                 20'000);
+    };
+    run(a, "actEventNew");
+    QCOMPARE(services.withdrawn, 1);
     QCOMPARE(services.takeUnexpected(), QStringList());
 }
 

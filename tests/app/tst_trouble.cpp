@@ -129,11 +129,12 @@ private slots:
             services.setNow(QDateTime(QDate(2026, 3, day), QTime(9, 0)).addSecs(10 * n));
             db->SetActingUser(k(day % 2 ? 1 : 2));
             CategoryRecord c;
-            TCategoryWriter(*db).addCategory(QStringLiteral("c%1").arg(n), c);
+            // The oldest line is the longest: nothing of it may be cut off.
+            TCategoryWriter(*db).addCategory(n == 1 ? QStringLiteral("Quarterly planning with owners") : QStringLiteral("c%1").arg(n), c);
         }
         TUserRemoval(*db, k(2), {false, k(1), false, k(1)}).run();
         TfrmTrouble dialog(TScriptedServices::ofTest());
-        QStringList firstPage, all;
+        QStringList firstPage, all, cut;
         whenModal([&](QWidget* w) {
             child<QTabWidget>(w, "pgTrouble")->setCurrentWidget(child(w, "tabChanges"));
             auto* users = child<QComboBox>(w, "cmbChangesUser");
@@ -148,6 +149,11 @@ private slots:
             if (child<QPushButton>(w, "btnChangesMore")->isEnabled())
                 click(w, "btnChangesMore");
             all = lines(w, "lstChanges");
+            auto* list = child<QListWidget>(w, "lstChanges");
+            list->doItemsLayout();
+            for (int i = 0; i < list->count(); ++i)
+                if (list->visualItemRect(list->item(i)).width() < list->fontMetrics().horizontalAdvance(list->item(i)->text()))
+                    cut << list->item(i)->text();
             click(w, "btnClose");
         });
         QCOMPARE(dialog.Execute(*db), 1);
@@ -158,6 +164,7 @@ private slots:
                 picked << line.section(QStringLiteral(": "), -1);
         QCOMPARE(picked, shown);
         QVERIFY2(all.value(0).startsWith(first), qPrintable(all.value(0)));
+        QCOMPARE(cut, QStringList());
     }
 };
 

@@ -18,6 +18,7 @@ public:
     QString pickOpenFile(const QString& c, const QString& f) override { return Person::newest().pickOpenFile(c, f); }
     void pushBusyCursor() override { Person::newest().pushBusyCursor(); }
     void popBusyCursor() override { Person::newest().popBusyCursor(); }
+    void withdrawApplicationError() override { Person::newest().withdrawApplicationError(); }
     void beep() override { Desktop::newest().beep(); }
     QSize screenSize() override { return Desktop::newest().screenSize(); }
     ShowState startupShowState() override { return Desktop::newest().startupShowState(); }

@@ -56,7 +56,8 @@ inline std::unique_ptr<TQuorlaDB> database(const QString& folder, const QStringL
 // One test case's office: its scripted services (on the workstation
 // "ws-anna"), a new database (`name` and a serial; on `server` when the run
 // has one) recorded as the workstation's and open in `db`, `users` users
-// "User 1", "User 2", ... with keys from 1, and user 1 acting.
+// "User 1", "User 2", ... (abbreviated "U1", "U2", ...) with keys from 1,
+// and user 1 acting.
 struct Office
 {
     TScriptedServices services;
@@ -72,6 +73,7 @@ struct Office
         for (int i = 1; i <= users; ++i) {
             UserRecord u;
             u.setFullName(QStringLiteral("User %1").arg(i));
+            u.setAbbreviation(QStringLiteral("U%1").arg(i));
             db->Users().Insert(u.bytes());
         }
         db->SetActingUser(RecordKey::format(1));

@@ -197,13 +197,14 @@ private slots:
         QTest::addColumn<int>("touched");
         QTest::addColumn<QString>("record");   // the latest in the trail
         const QString changed = QStringLiteral("Repeating event changed: ");
-        const QString at = QStringLiteral("“Team meeting”, Every Monday and Thursday at 10:30; ");
+        // The people a series is for are named beside its description.
+        const QString at = QStringLiteral("“Team meeting” for U1,U2,U3, Every Monday and Thursday at 10:30; ");
         // Monday and Thursday from 4 January 2027 up to 4 January 2028.
         QTest::newRow("made up to the horizon") << "none" << 105 << 105 << 105
-            << "Repeating event added: “Team meeting”, Every Monday and Thursday at 09:00; 105 occurrences made";
+            << "Repeating event added: “Team meeting” for U1,U2,U3, Every Monday and Thursday at 09:00; 105 occurrences made";
         QTest::newRow("all: a new time") << "time all" << 105 << 105 << 105 << changed + "all: " + at + "105 occurrences touched";
         QTest::newRow("all: Mondays only") << "mondays all" << 53 << 53 << 105
-            << changed + "all: “Team meeting”, Every Monday at 09:00; 105 occurrences touched";
+            << changed + "all: “Team meeting” for U1,U2,U3, Every Monday at 09:00; 105 occurrences touched";
         QTest::newRow("this and following from the 11th occurrence: a new time") << "time following" << 95 << 105 << 95
             << changed + "this and following from 2027-02-08, split from 0000000001: " + at + "95 occurrences touched";
         QTest::newRow("this one changed alone") << "change one" << 105 << 105 << 1
@@ -215,13 +216,13 @@ private slots:
         QTest::newRow("one changed alone, then all: a new time, the exception left") << "alone time all" << 105 << 105 << 104
             << changed + "all: " + at + "104 occurrences touched";
         QTest::newRow("this and following deleted") << "delete following" << 10 << 10 << 95
-            << changed + "this and following from 2027-02-08: “Team meeting”; 95 occurrences deleted";
+            << changed + "this and following from 2027-02-08: “Team meeting” for U1,U2,U3; 95 occurrences deleted";
         // The occurrence was picked before a change elsewhere ended the
         // rule sooner: the rule is never lengthened again.
         QTest::newRow("this and following deleted from past the rule's end") << "shortened delete following" << 9 << 9
-            << 0 << changed + "this and following from 2027-02-08: “Team meeting”; 0 occurrences deleted";
+            << 0 << changed + "this and following from 2027-02-08: “Team meeting” for U1,U2,U3; 0 occurrences deleted";
         QTest::newRow("all deleted") << "delete all" << 0 << 0 << 105
-            << "Repeating event deleted: all: “Team meeting”; 105 occurrences deleted";
+            << "Repeating event deleted: all: “Team meeting” for U1,U2,U3; 105 occurrences deleted";
     }
     void changes()
     {
@@ -344,6 +345,11 @@ private slots:
         QVERIFY2(outcome.held[0].holder.startsWith(QLatin1String("User 2 (workstation ws-anna)")),
                  qPrintable(outcome.held[0].holder));
         QCOMPARE(outcome.seriesKey != seriesKey, leave && scope == int(Scope::ThisAndFollowing));
+        // The trail names who held the occurrence that was left.
+        const QString summary = o.db->Trail().Latest({}, {}, 1).value(0).summary;
+        QCOMPARE(summary.contains(QStringLiteral("; 1 left open elsewhere: %1 User 2 (workstation ws-anna)")
+                                      .arg(dayOf(link.DayKey()).toString(Qt::ISODate))),
+                 leave);
         DayEntryRecord entry;
         QVERIFY(TLookup::Equal(o.db->DayEntries(), entry.bytes(), 0, fifth));
         QCOMPARE(entry.Description(), leave ? "Weekly review" : "Team meeting");
