@@ -66,9 +66,9 @@ TMonthView::TMonthView(QWidget* parent)
         if (OnWantAlarmedFlag)
             OnWantAlarmedFlag(this, pk, alarmed);
     };
-    lines_->OnWantRepeatingFlag = [this](QObject*, const QString& pk, bool& repeating) {
+    lines_->OnWantRepeatingFlag = [this](QObject*, const QString& pk, TRepeatMark& mark) {
         if (OnWantRepeatingFlag)
-            OnWantRepeatingFlag(this, pk, repeating);
+            OnWantRepeatingFlag(this, pk, mark);
     };
     lines_->OnWantCategoryDescription = [this](QObject*, const QString& pk, QString& description) {
         if (OnWantCategoryDescription)

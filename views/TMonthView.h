@@ -65,7 +65,7 @@ public:
     TWantUserNameEvent OnWantUserName;
     TWantDayEntriesEvent OnWantDayEntries;
     TWantAlarmedFlagEvent OnWantAlarmedFlag;
-    // Asked for every entry painted; true draws the repeat glyph.
+    // Asked for every entry painted: which repeat glyph it gets, if any.
     TWantRepeatingFlagEvent OnWantRepeatingFlag;
     TWantCategoryDescriptionEvent OnWantCategoryDescription;
     // A line failed to draw, or a key or click failed (a month beyond 2037,
