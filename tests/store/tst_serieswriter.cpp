@@ -347,12 +347,10 @@ private slots:
         if (scope >= 0) {
             QCOMPARE(writer.Change(key(1), Scope(scope), day, changed, Today, Held::Refuse).result, Result::Done);
         } else {
-            std::optional<TRecordLock> lock;
             DayEntryRecord entry;
-            AlarmRecord alarm;
-            bool hadAlarm = false;
-            QCOMPARE(events.openEntry(link.EntryKey(), lock, entry, alarm, hadAlarm), TEventWriter::Result::Done);
+            QVERIFY(TLookup::Equal(o.db->DayEntries(), entry.bytes(), 0, link.EntryKey()));
             entry.setStartTime(TestDatabase::timeKey(QDateTime(day, time)));
+            AlarmRecord alarm = TestDatabase::alarmAt(mine[2].second.AlarmTime());  // the earliest, as opened
             QCOMPARE(writer.ChangeOne(link.EntryKey(), entry, alarm, alarm.AlarmTime()).result, Result::Done);
         }
         QStringList alarms;
