@@ -135,7 +135,8 @@ const QString TEventCommands::SeriesKeepsRepeat = QStringLiteral(
 const QString TEventCommands::SeriesUnavailable
     = QStringLiteral("Repeating events cannot be stored in this database. Nothing was saved");
 const QString TEventCommands::SeriesLeft
-    = QStringLiteral("These events are open on other workstations and were left as they were:");
+    = QStringLiteral("These events are open on other workstations and were left as they were; they no longer "
+                     "follow their series:");
 
 TEventCommands::TEventCommands(TServices services, TOutageScreen& screen, TSession& session, TViewNavigator& views)
     : services_(services), screen_(screen), session_(session), views_(views)
@@ -334,14 +335,18 @@ void TEventCommands::actEventPropertiesExecute()
             }
             // Until this save is through.
             relock = true;
-            if (scope) {
-                // The occurrence becomes an exception that series changes
-                // leave as it is.
-                const TSeriesWriter::Result one = series.ChangeOne(key, entry, alarm, openedAlarmTime).result;
-                if (one == TSeriesWriter::Result::SeriesLocked)
-                    refusal = SeriesLocked;
-                else if (one != TSeriesWriter::Result::Done && one != TSeriesWriter::Result::Gone)
-                    refusal = EditAlarmLocked.arg(QStringLiteral("one of its users"));
+            // The occurrence becomes an exception that series changes leave
+            // as it is. One that a deletion of its series left while it was
+            // open here is a plain entry by now, and saved as one.
+            using Series = TSeriesWriter::Result;
+            Series one = scope ? series.ChangeOne(key, entry, alarm, openedAlarmTime).result : Series::NotInSeries;
+            if (one == Series::Unavailable)
+                one = Series::NotInSeries;
+            if (one == Series::SeriesLocked)
+                refusal = SeriesLocked;
+            else if (one == Series::EntryLocked)
+                refusal = EditAlarmLocked.arg(QStringLiteral("one of its users"));
+            if (one != Series::NotInSeries) {
                 saved = one == TSeriesWriter::Result::Gone ? TEventWriter::Result::Gone : TEventWriter::Result::Done;
             } else {
                 // Every alarm lock before any write: a lock held elsewhere

@@ -98,7 +98,9 @@ public:
     static const QString SeriesPrivate;
     static const QString SeriesKeepsRepeat;
     static const QString SeriesUnavailable;
-    // Heads the list of occurrences a series change left, one line each.
+    // Heads the list of occurrences a series change left, one line each:
+    // from then on they keep what they hold whatever the series becomes
+    // (the views mark them so).
     static const QString SeriesLeft;
 
 private:

@@ -37,7 +37,7 @@ void TViewAnswers::Wire(TViewNavigator& views)
         view->OnWantDayEntries = [this](QObject* s, const QString& k, TDayEntries& e) { WantDayEntries(s, k, e); };
         view->OnWantUserName = [this](QObject* s, const QString& k, QString& n) { WantUserName(s, k, n); };
         view->OnWantAlarmedFlag = [this](QObject* s, const QString& k, bool& a) { WantAlarmedFlag(s, k, a); };
-        view->OnWantRepeatingFlag = [this](QObject* s, const QString& k, bool& r) { WantRepeatingFlag(s, k, r); };
+        view->OnWantRepeatingFlag = [this](QObject* s, const QString& k, TRepeatMark& m) { WantRepeatingFlag(s, k, m); };
         view->OnWantCategoryDescription
             = [this](QObject* s, const QString& k, QString& d) { WantCategoryDescription(s, k, d); };
         // A drawing failure is reported like a failed command.
@@ -198,12 +198,14 @@ void TViewAnswers::refreshRepeatMarks()
     linksOf_ = nullptr;
     ++repeatReads_;
     // Left as it was when the read fails: the marks last read stand.
-    repeating_ = TSeriesWriter(*database).OccurrenceKeys();
+    QSet<QString> detached;
+    repeating_ = TSeriesWriter(*database).OccurrenceKeys(&detached);
+    detached_ = detached;
     linksOf_ = database;
     linksMark_ = marked ? mark : QByteArray();
 }
 
-void TViewAnswers::WantRepeatingFlag(QObject* /*sender*/, const QString& pk, bool& repeating)
+void TViewAnswers::WantRepeatingFlag(QObject* /*sender*/, const QString& pk, TRepeatMark& mark)
 {
     if (!session_.LoggedIn())
         return;
@@ -211,5 +213,7 @@ void TViewAnswers::WantRepeatingFlag(QObject* /*sender*/, const QString& pk, boo
     // change mark, and the links themselves only when they changed.
     if (std::exchange(repeatStale_, false) || linksOf_ != session_.Database())
         readOrKeep([&] { refreshRepeatMarks(); }, [] {});
-    repeating = repeating_.contains(pk);
+    mark = detached_.contains(pk) ? TRepeatMark::Detached
+        : repeating_.contains(pk)  ? TRepeatMark::Follows
+                                   : TRepeatMark::None;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "TServices.h"
+#include "TViewEvents.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -48,11 +49,12 @@ public:
     void WantDayEntries(QObject* sender, const QString& datePkVal, TDayEntries& dayEntries);
     void WantUserName(QObject* sender, const QString& pk, QString& name);
     void WantAlarmedFlag(QObject* sender, const QString& pk, bool& alarmed);
-    // From the keys of every occurrence (TSeriesWriter::OccurrenceKeys),
-    // read again only when the links changed: their change mark is looked
-    // at once per list read anew (a week of days for the week view), so a
-    // refresh costs one mark read whatever the links hold.
-    void WantRepeatingFlag(QObject* sender, const QString& pk, bool& repeating);
+    // From the keys of every occurrence (TSeriesWriter::OccurrenceKeys, the
+    // exceptions apart), read again only when the links changed: their
+    // change mark is looked at once per list read anew (a week of days for
+    // the week view), so a refresh costs one mark read whatever the links
+    // hold.
+    void WantRepeatingFlag(QObject* sender, const QString& pk, TRepeatMark& mark);
     void WantCategoryDescription(QObject* sender, const QString& pk, QString& description);
 
     // How many reads of the links WantRepeatingFlag made (the cost the
@@ -77,6 +79,7 @@ private:
     // The occurrences' keys, the links' change mark and database at their
     // last read, and whether a list was read since the mark was looked at.
     QSet<QString> repeating_;
+    QSet<QString> detached_;
     QByteArray linksMark_;
     const TQuorlaDB* linksOf_ = nullptr;
     bool repeatStale_ = true;

@@ -14,6 +14,7 @@
 #include <QKeyEvent>
 #include <QLayout>
 #include <QLineEdit>
+#include <QTextEdit>
 #include <QStyle>
 #include <QStyleOptionFrame>
 #include <QScreen>
@@ -21,6 +22,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 
 namespace {
 
@@ -33,7 +35,6 @@ const QString EntryMissing
     = QStringLiteral("An alarm has triggered for an event that cannot be found. The alarm will be deleted");
 const QString SnoozeLocked = QStringLiteral("Unable to snooze alarm. Another user has locked it");
 const QString OffLocked = QStringLiteral("Unable to switch alarm off. Another user has locked it");
-const QString DescriptionHint = QStringLiteral("The description of the event");
 
 constexpr std::array<qint32, 7> Snoozes{300, 900, 1800, 3600, 7200, 14400, 86400};
 
@@ -80,20 +81,15 @@ void TfrmNotify::fitDueField()
 void TfrmNotify::showDescription(const QString& description)
 {
     // The field's width is the form's (the due field sets it), whatever the
-    // text: measured once the layout has placed it.
+    // text: measured once the layout has placed it. The whole description
+    // wraps there, the field as high as its lines.
     layout()->activate();
-    QLineEdit* field = ui->edtDescription;
-    QStyleOptionFrame frame;
-    frame.initFrom(field);
-    frame.lineWidth = field->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &frame, field);
-    const QRect inner = field->style()
-                            ->subElementRect(QStyle::SE_LineEditContents, &frame, field)
-                            .marginsRemoved(field->textMargins());
-    // A line edit keeps two pixels on either side of its text.
-    const QString shown = field->fontMetrics().elidedText(description, Qt::ElideRight, inner.width() - 4);
-    field->setText(shown);
-    field->setCursorPosition(0);
-    field->setToolTip(shown == description ? DescriptionHint : description);
+    QTextEdit* field = ui->edtDescription;
+    field->setPlainText(description);
+    field->document()->setTextWidth(field->viewport()->width());
+    const int lines = int(std::ceil(field->document()->size().height()));
+    field->setFixedHeight(lines + 2 * field->frameWidth());
+    layout()->activate();
 }
 
 qint32 TfrmNotify::SnoozeSeconds(int index)

@@ -54,8 +54,7 @@ private:
     // The due field as wide as the longest weekday and month names make the
     // due text in its font, so that no due time is ever cut.
     void fitDueField();
-    // The description in its field from its beginning; one longer than the
-    // field ends in "…" and shows whole in the field's tooltip.
+    // The description whole in its field, wrapped at the field's width.
     void showDescription(const QString& description);
     void FormShow();
     // Shows the window the pop-up belongs to, restored when it was minimised

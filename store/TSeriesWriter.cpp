@@ -184,7 +184,7 @@ bool TSeriesWriter::LinkOf(const QString& entryKey, SeriesLinkRecord& link)
         && TLookup::Equal(*database_.SeriesLinks(), link.bytes(), SeriesLinkRecord::EntryKeyIndex, entryKey);
 }
 
-QSet<QString> TSeriesWriter::OccurrenceKeys()
+QSet<QString> TSeriesWriter::OccurrenceKeys(QSet<QString>* exceptions)
 {
     QSet<QString> keys;
     if (!Available())
@@ -193,6 +193,8 @@ QSet<QString> TSeriesWriter::OccurrenceKeys()
     SeriesLinkRecord link;
     const bool read = links.Range(link.bytes(), SeriesLinkRecord::EntryKeyIndex, RecordKey::format(1), AllMade, [&] {
         keys.insert(link.EntryKey());
+        if (exceptions && (link.Flags() & SeriesLinkRecord::Exception))
+            exceptions->insert(link.EntryKey());
         return true;
     });
     if (!read && links.LastError() != IsamNotFound)
@@ -223,18 +225,18 @@ TSeriesWriter::TLinks TSeriesWriter::linksFrom(const QString& seriesKey, const Q
     return found;
 }
 
-QStringList TSeriesWriter::alarmKeysOf(const QString& entryKey)
+QList<std::pair<QString, QString>> TSeriesWriter::alarmsOf(const QString& entryKey)
 {
     TXIsamFile& alarms = database_.Alarms();
     AlarmRecord alarm;
-    QStringList keys;
+    QList<std::pair<QString, QString>> found;
     const bool read = alarms.Range(alarm.bytes(), AlarmRecord::DayEntryKeyIndex, entryKey, entryKey, [&] {
-        keys << alarms.CurrentKey();
+        found.append({alarms.CurrentKey(), alarm.UserKey()});
         return true;
     });
     if (!read && alarms.LastError() != IsamNotFound)
         throw EQuorla(alarms.ErrorText());
-    return keys;
+    return found;
 }
 
 DayEntryRecord TSeriesWriter::entryOf(const SeriesRecord& series, const TRecurrenceRule& rule, const QDate& day)
@@ -253,13 +255,13 @@ DayEntryRecord TSeriesWriter::entryOf(const SeriesRecord& series, const TRecurre
 }
 
 void TSeriesWriter::addAlarms(const SeriesRecord& series, const QString& entryKey, const DayEntryRecord& entry,
-                              TBatch& writes)
+                              TBatch& writes, const std::optional<QStringList>& users)
 {
     if (!(series.Flags() & SeriesRecord::AlarmWanted))
         return;
     const qint64 at = std::max<qint64>(0, RecordKey::parse(entry.StartTime()) - series.AlarmOffset());
     AlarmRecord alarm;
-    for (const QString& user : entry.AssigneeKeys()) {
+    for (const QString& user : users.value_or(entry.AssigneeKeys())) {
         alarm.clear();
         alarm.setFlags(AlarmRecord::AlarmWanted);
         alarm.setAlarmTime(RecordKey::format(at));
@@ -492,8 +494,35 @@ int TSeriesWriter::apply(const TLinks& all, QList<THeld>* held, const TEach& eac
 
 void TSeriesWriter::dropAlarms(const QString& entryKey, TWrites& writes)
 {
-    for (const QString& alarm : alarmKeysOf(entryKey))
+    for (const auto& [alarm, user] : alarmsOf(entryKey))
         writes.alarms << TXIsamFile::TBatchWrite{Kind::Remove, alarm, QByteArray()};
+}
+
+void TSeriesWriter::rewriteAlarms(const SeriesRecord& series, const QString& entryKey, const DayEntryRecord& before,
+                                  const DayEntryRecord& after, TWrites& writes)
+{
+    if (!(series.Flags() & SeriesRecord::AlarmsKept) || before.StartTime() != after.StartTime()) {
+        dropAlarms(entryKey, writes);
+        addAlarms(series, entryKey, after, writes.alarms);
+        return;
+    }
+    // The alarm time stays: as for an entry changed alone, only the alarms
+    // of users no longer assigned go, and only a user newly assigned gets
+    // one (one whose alarm a removal cut short left keeps that one).
+    const QStringList assigned = after.AssigneeKeys();
+    const QStringList assignedBefore = before.AssigneeKeys();
+    QStringList alarmed;
+    for (const auto& [alarm, user] : alarmsOf(entryKey)) {
+        if (assigned.contains(user))
+            alarmed << user;
+        else
+            writes.alarms << TXIsamFile::TBatchWrite{Kind::Remove, alarm, QByteArray()};
+    }
+    QStringList newcomers;
+    for (const QString& user : assigned)
+        if (!assignedBefore.contains(user) && !alarmed.contains(user))
+            newcomers << user;
+    addAlarms(series, entryKey, after, writes.alarms, newcomers);
 }
 
 int TSeriesWriter::rewrite(const SeriesRecord& series, const TLinks& all, QList<THeld>& held)
@@ -521,14 +550,14 @@ int TSeriesWriter::rewrite(const SeriesRecord& series, const TLinks& all, QList<
             w.links << TXIsamFile::TBatchWrite{Kind::Replace, linkKey, bytes(changed.bytes())};
             return false;
         }
-        dropAlarms(link.EntryKey(), w);
         if (!days.contains(link.DayKey())) {
+            dropAlarms(link.EntryKey(), w);
             w.entries << TXIsamFile::TBatchWrite{Kind::Remove, link.EntryKey(), QByteArray()};
             w.links << TXIsamFile::TBatchWrite{Kind::Remove, linkKey, QByteArray()};
             return true;
         }
         const DayEntryRecord entry = entryOf(series, rule, dayOf(link.DayKey()));
-        addAlarms(series, link.EntryKey(), entry, w.alarms);
+        rewriteAlarms(series, link.EntryKey(), stored, entry, w);
         w.entries << TXIsamFile::TBatchWrite{Kind::Replace, link.EntryKey(), bytes(entry.bytes())};
         if (changed.Start() != entry.StartTime()) {
             changed.setStart(entry.StartTime());
@@ -610,6 +639,7 @@ TSeriesWriter::Settled TSeriesWriter::settle(const QString& seriesKey, SeriesRec
     case SeriesRecord::Pending::Rewrite:
         touched += rewrite(series, affected(seriesKey, dayOf(series.ChangeFrom()), false), held);
         series.setChange(SeriesRecord::Pending::None, RecordKey::None);
+        series.setFlags(series.Flags() & ~SeriesRecord::AlarmsKept);
         writeSeries(seriesKey, series);
         break;
     case SeriesRecord::Pending::Delete: {
@@ -750,6 +780,12 @@ TSeriesWriter::TOutcome TSeriesWriter::Change(const QString& seriesKey, Scope sc
     SeriesRecord next = changed;
     next.setOwnerKey(series.OwnerKey());
     next.setChange(SeriesRecord::Pending::Rewrite, dayKey(from));
+    // Noted with the change, so that whoever finishes it keeps the alarms
+    // the same way.
+    const qint32 alarm = SeriesRecord::AlarmWanted;
+    const bool alarmsKept = (series.Flags() & alarm) && (changed.Flags() & alarm)
+        && series.AlarmOffset() == changed.AlarmOffset();
+    next.setFlags(alarmsKept ? (next.Flags() | SeriesRecord::AlarmsKept) : (next.Flags() & ~SeriesRecord::AlarmsKept));
     const QString before = dayKey(from.addDays(-1));
     next.setMadeUntil(RecordKey::isNone(series.MadeUntil()) ? RecordKey::None : std::min(series.MadeUntil(), before));
     const auto recorded = [&](const QString& key, const QString& how) {
@@ -946,9 +982,18 @@ TSeriesWriter::TOutcome TSeriesWriter::ChangeOne(const QString& entryKey, const 
         link.setFlags(link.Flags() | SeriesLinkRecord::Exception);
         writer_.update(links, linkKey, link.bytes());
     }
+    // Moved without a new alarm time, the alarm moves along, as far before
+    // the start as it was.
+    AlarmRecord moved = alarm;
+    DayEntryRecord stored;
+    if (!openedAlarmTime.isEmpty() && alarm.AlarmTime() == openedAlarmTime
+        && TLookup::Equal(database_.DayEntries(), stored.bytes(), TXIsamFile::PrimaryIndex, entryKey)) {
+        const qint64 by = RecordKey::parse(entry.StartTime()) - RecordKey::parse(stored.StartTime());
+        moved.setAlarmTime(RecordKey::format(std::max<qint64>(0, RecordKey::parse(openedAlarmTime) + by)));
+    }
     TEventWriter events(database_);
     events.OnWrite = writer_.OnWrite;
-    switch (events.updateEntryWithAlarms(entryKey, entry, alarm, openedAlarmTime)) {
+    switch (events.updateEntryWithAlarms(entryKey, entry, moved, openedAlarmTime)) {
     case TEventWriter::Result::Done:
         return answer(Result::Done, seriesKey, 1);
     case TEventWriter::Result::Gone:

@@ -137,7 +137,9 @@ public:
     // link dataset's entry-key index (deleted days left out). What the
     // views' mark of a repeating entry goes by, read again only when the
     // links change (TXIsamFile::ChangeMark), as the alarm marks are.
-    QSet<QString> OccurrenceKeys();
+    // `exceptions`, when given, gets the keys of those among them that no
+    // longer follow their series (SeriesLinkRecord::Exception).
+    QSet<QString> OccurrenceKeys(QSet<QString>* exceptions = nullptr);
     // Every link of a series in day order, with their keys.
     QList<std::pair<QString, SeriesLinkRecord>> Links(const QString& seriesKey);
 
@@ -158,9 +160,12 @@ public:
     //   starts on `day` and ends as `changed`'s does; on the first
     //   occurrence's day it is All.
     // - ThisOne: use ChangeOne.
-    // The owner stays the series'; everything else is `changed`'s. Every
-    // occurrence's alarms are made anew from the template (a snoozed or
-    // switched-off alarm of a rewritten occurrence comes back). Exceptions
+    // The owner stays the series'; everything else is `changed`'s. A change
+    // that leaves the alarm alone (wanted before and after, as far before
+    // the start) leaves each person's alarm of an occurrence whose start
+    // stays as it stands, snoozed or switched off: only the alarms of users
+    // no longer assigned go, and a user newly assigned gets one. Otherwise
+    // the occurrence's alarms are made anew from the template. Exceptions
     // stay as they are, also on a day the new rule no longer has. An
     // occurrence open elsewhere is left as an exception or refuses the call
     // (`held`); the outcome counts the occurrences rewritten, deleted and
@@ -192,7 +197,9 @@ public:
     // elsewhere; EntryLocked for an alarm locked elsewhere; Gone when the
     // entry went.
     // Changing one occurrence's day is allowed: it stays the exception of
-    // the day the rule gave it.
+    // the day the rule gave it. An occurrence moved while its alarm time
+    // stays as `openedAlarmTime` gives it keeps its alarm as far before its
+    // start as it was (every alarm then made anew at the moved time).
     TOutcome ChangeOne(const QString& entryKey, const DayEntryRecord& entry, AlarmRecord& alarm,
                        const QString& openedAlarmTime);
 
@@ -302,12 +309,20 @@ private:
     TLinks affected(const QString& seriesKey, const QDate& from, bool withExceptions);
     void writeSeries(const QString& key, const SeriesRecord& series);
     void writeLinks(QList<TXIsamFile::TBatchWrite>& writes);
-    QStringList alarmKeysOf(const QString& entryKey);
+    // The alarms of `entryKey`: their keys and users.
+    QList<std::pair<QString, QString>> alarmsOf(const QString& entryKey);
+    // The alarms of occurrence `entryKey` rewritten from `before` to
+    // `after`, the template `series` being noted to keep the alarms
+    // (SeriesRecord::AlarmsKept) or not.
+    void rewriteAlarms(const SeriesRecord& series, const QString& entryKey, const DayEntryRecord& before,
+                       const DayEntryRecord& after, TWrites& writes);
     // The entry of occurrence `day` of `series` (whose rule is `rule`), and
     // the adds of its alarms.
     static DayEntryRecord entryOf(const SeriesRecord& series, const TRecurrenceRule& rule, const QDate& day);
+    // `users`: only theirs (all the entry's assignees when not given).
     static void addAlarms(const SeriesRecord& series, const QString& entryKey, const DayEntryRecord& entry,
-                          QList<TXIsamFile::TBatchWrite>& writes);
+                          QList<TXIsamFile::TBatchWrite>& writes,
+                          const std::optional<QStringList>& users = std::nullopt);
 
     // While it lives, on a server, the locks handed to keep() stay held
     // until it goes: declared before a call's TCommandScope, after its

@@ -606,8 +606,10 @@ void TStressChecker::checkSeries()
     // The delete-user pass gives an entry its new assignee without an alarm,
     // an occurrence as any entry, and he stays without one until a write
     // sets the entry's alarms afresh: a category deletion touches no alarm,
-    // "keep" keeps those of users still assigned, and a later pass (another
-    // user's removal) hands over more. A removal cut by a lost session is one
+    // "keep" keeps those of users still assigned, so may a series change of
+    // an occurrence whose start stays (one that leaves the alarm alone,
+    // which the log does not tell), and a later pass (another user's
+    // removal) hands over more. A removal cut by a lost session is one
     // transaction per entry: those before the lost one stand, so its entry
     // writes count too.
     QHash<QString, QList<const Op*>> writes;
@@ -618,9 +620,13 @@ void TStressChecker::checkSeries()
         std::stable_sort(it->begin(), it->end(), [](const Op* a, const Op* b) { return a->start < b->start; });
         QSet<QString> handed;
         QStringList before;
+        QString startBefore;
         for (const Op* op : *it) {
-            const QStringList now = entryOf(op->bytes).AssigneeKeys();
-            if (op->command == "deluser" || op->command == "catdel" || op->command == "keep") {
+            const DayEntryRecord entry = entryOf(op->bytes);
+            const QStringList now = entry.AssigneeKeys();
+            const bool series = op->command == "serall" || op->command == "serfol";
+            if (op->command == "deluser" || op->command == "catdel" || op->command == "keep"
+                || (series && entry.StartTime() == startBefore)) {
                 for (auto user = handed.begin(); user != handed.end();)
                     user = now.contains(*user) ? std::next(user) : handed.erase(user);
                 if (op->command == "deluser")
@@ -631,6 +637,7 @@ void TStressChecker::checkSeries()
                 handed.clear();
             }
             before = now;
+            startBefore = entry.StartTime();
         }
         for (const QString& user : handed)
             answered.insert(it.key() + user);

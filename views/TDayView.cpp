@@ -27,9 +27,9 @@ TDayView::TDayView(QWidget* parent)
         if (OnWantAlarmedFlag)
             OnWantAlarmedFlag(this, pk, alarmed);
     };
-    list_->OnWantRepeatingFlag = [this](QObject*, const QString& pk, bool& repeating) {
+    list_->OnWantRepeatingFlag = [this](QObject*, const QString& pk, TRepeatMark& mark) {
         if (OnWantRepeatingFlag)
-            OnWantRepeatingFlag(this, pk, repeating);
+            OnWantRepeatingFlag(this, pk, mark);
     };
     list_->OnWantCategoryDescription = [this](QObject*, const QString& pk, QString& description) {
         if (OnWantCategoryDescription)

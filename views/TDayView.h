@@ -42,7 +42,7 @@ public:
     TReceivedFocusEvent OnReceivedFocus;
     TWantDayEntriesEvent OnWantDayEntries;
     TWantAlarmedFlagEvent OnWantAlarmedFlag;
-    // Asked for every entry painted; true draws the repeat glyph.
+    // Asked for every entry painted: which repeat glyph it gets, if any.
     TWantRepeatingFlagEvent OnWantRepeatingFlag;
     TWantCategoryDescriptionEvent OnWantCategoryDescription;
     // A drawing failure of the list (see TDayViewList::OnError), with the view

@@ -77,7 +77,8 @@ TDayViewList::TDayViewList(QWidget* parent)
     : QListView(parent),
       model_(new QStringListModel(this)),
       alarmGlyph_(loadGlyph(QStringLiteral("ALARM"))),
-      privateGlyph_(loadGlyph(QStringLiteral("PRIVATE"))), repeatGlyph_(loadGlyph(QStringLiteral("REPEAT")))
+      privateGlyph_(loadGlyph(QStringLiteral("PRIVATE"))), repeatGlyph_(loadGlyph(QStringLiteral("REPEAT"))),
+      detachedGlyph_(loadGlyph(QStringLiteral("DETACHED")))
 {
     setModel(model_);
     setItemDelegate(new TDayViewItemDelegate(this));
@@ -419,12 +420,14 @@ void TDayViewList::drawDayEntry(QPainter& painter, const QRect& rect, int index)
         alarmKnown = guarded([&] { OnWantAlarmedFlag(this, pk, alarmed); });
     }
     // A failed look-up leaves the mark off: the failure is reported all the same.
-    bool repeating = false;
+    TRepeatMark mark = TRepeatMark::None;
     if (OnWantRepeatingFlag) {
         const QString pk = dayEntries_->PkAt(index);
-        if (!guarded([&] { OnWantRepeatingFlag(this, pk, repeating); }))
-            repeating = false;
+        if (!guarded([&] { OnWantRepeatingFlag(this, pk, mark); }))
+            mark = TRepeatMark::None;
     }
+    const bool repeating = mark != TRepeatMark::None;
+    const QPixmap& repeatGlyph = mark == TRepeatMark::Detached ? detachedGlyph_ : repeatGlyph_;
 
     QString time;
     if ((flags & DayEntryRecord::UnTimed) != 0) {
@@ -474,9 +477,9 @@ void TDayViewList::drawDayEntry(QPainter& painter, const QRect& rect, int index)
             QPoint at(left + (privateShown ? (alarmShown ? 2 : 1) : 0) * glyphSize, top + lineHeight);
             if (privateShown && alarmShown && 3 * glyphSize > timeColumn_ && rect.height() >= 3 * lineHeight)
                 at = QPoint(left, top + 2 * lineHeight);
-            painter.drawPixmap(at, repeatGlyph_);
+            painter.drawPixmap(at, repeatGlyph);
         } else {
-            painter.drawPixmap(left + g + timeColumn_, top, repeatGlyph_);
+            painter.drawPixmap(left + g + timeColumn_, top, repeatGlyph);
             g += glyphSize;
         }
     }

@@ -61,6 +61,9 @@ public:
     // "REPEAT": the mark of an occurrence of a repeating event, after the
     // alarm glyph (on one line) or beside it below the time (two lines).
     const QPixmap& RepeatGlyph() const { return repeatGlyph_; }
+    // "DETACHED": in its place, the mark of an occurrence that no longer
+    // follows its series.
+    const QPixmap& DetachedGlyph() const { return detachedGlyph_; }
 
     // The events drawn; not owned. Only the owner changes it, and then calls
     // RebuildItems; items beyond its Count are drawn empty.
@@ -95,7 +98,7 @@ public:
     TWantUserNameEvent OnWantUserName;
     TReceivedFocusEvent OnReceivedFocus;
     TWantAlarmedFlagEvent OnWantAlarmedFlag;
-    // Asked for every entry painted; true draws the repeat glyph.
+    // Asked for every entry painted: which repeat glyph it gets, if any.
     TWantRepeatingFlagEvent OnWantRepeatingFlag;
     TWantCategoryDescriptionEvent OnWantCategoryDescription;
     TViewErrorEvent OnError;
@@ -143,6 +146,7 @@ private:
     QPixmap alarmGlyph_;
     QPixmap privateGlyph_;
     QPixmap repeatGlyph_;
+    QPixmap detachedGlyph_;
     TDayEntries* dayEntries_ = nullptr;
     TColor color_ = TColorRef::clWhite;
     bool ctl3D_ = true;

@@ -66,9 +66,9 @@ TMonthView::TMonthView(QWidget* parent)
         if (OnWantAlarmedFlag)
             OnWantAlarmedFlag(this, pk, alarmed);
     };
-    lines_->OnWantRepeatingFlag = [this](QObject*, const QString& pk, bool& repeating) {
+    lines_->OnWantRepeatingFlag = [this](QObject*, const QString& pk, TRepeatMark& mark) {
         if (OnWantRepeatingFlag)
-            OnWantRepeatingFlag(this, pk, repeating);
+            OnWantRepeatingFlag(this, pk, mark);
     };
     lines_->OnWantCategoryDescription = [this](QObject*, const QString& pk, QString& description) {
         if (OnWantCategoryDescription)
@@ -342,36 +342,56 @@ void TMonthView::paintBox(QPainter& painter, int index)
         return;
     }
     painter.fillRect(list, TColorRef::toQColor(lines_->Color()));
-    TDayEntries& entries = entries_[std::size_t(index)];
-    const int count = entries.Count();
-    lines_->setDayEntries(&entries);
-    std::vector<int> heights;
-    int total = 0;
-    for (int i = 0; i < count; ++i) {
-        heights.push_back(lines_->MeasureItem(i, list.width()).height());
-        total += heights.back();
-        // Once the lines so far leave no room for the "+N more" line, the
-        // rest will not all fit either.
-        if (total > list.height())
-            break;
-    }
-    int shown = count;
-    if (total > list.height()) {
-        shown = 0;
-        int used = 0;
-        while (shown < int(heights.size()) && used + heights[std::size_t(shown)] + lineHeight <= list.height())
-            used += heights[std::size_t(shown++)];
-    }
+    const int count = entries_[std::size_t(index)].Count();
+    const TBoxLines lines = boxLines(index, list.width(), list.height());
+    const int shown = int(lines.heights.size());
     int y = list.top();
     for (int i = 0; i < shown; ++i) {
-        const QRect line(list.left(), y, list.width(), heights[std::size_t(i)]);
-        lines_->DrawItem(painter, line, i, false);
-        y += line.height();
+        const int height = lines.heights[std::size_t(i)];
+        lines_->DrawItem(painter, QRect(list.left(), y, lines.cut ? Unwrapped : list.width(), height), i, false);
+        y += height;
     }
     if (shown < count)
         drawTextAt(painter, font(), colours.color(QPalette::Text), list.left() + 1, y + 1,
                    QStringLiteral("+%1 more").arg(count - shown));
     painter.restore();
+}
+
+TMonthView::TBoxLines TMonthView::boxLines(int index, int width, int height)
+{
+    TDayEntries& entries = entries_[std::size_t(index)];
+    lines_->setDayEntries(&entries);
+    const int count = entries.Count();
+    TBoxLines lines;
+    int total = 0;
+    for (int i = 0; i < count && total <= height; ++i) {
+        lines.heights.push_back(lines_->MeasureItem(i, width).height());
+        total += lines.heights.back();
+    }
+    if (total <= height)
+        return lines;
+    // Not all fit: each entry on its first lines alone, so that a long one
+    // does not push the others out.
+    lines = {{}, true};
+    int used = 0;
+    for (int i = 0; i < count; ++i) {
+        const int line = lines_->MeasureItem(i, Unwrapped).height();
+        if (used + line + (i + 1 < count ? lineHeight : 0) > height)
+            break;
+        lines.heights.push_back(line);
+        used += line;
+    }
+    return lines;
+}
+
+int TMonthView::LinesShown(int index)
+{
+    const QRect box = DayRect(index);
+    if (box.height() <= lineHeight)
+        return 0;
+    const int shown = int(boxLines(index, box.width(), box.height() - lineHeight).heights.size());
+    lines_->setDayEntries(nullptr);
+    return shown;
 }
 
 void TMonthView::mousePressEvent(QMouseEvent* event)

@@ -11,6 +11,7 @@
 #include <QTime>
 
 #include <array>
+#include <vector>
 
 class TDayViewList;
 
@@ -29,9 +30,10 @@ class TDayViewList;
 // lines. The current day's header reads in bold, as in the week view; the
 // selected day's header is drawn in the highlight colours.
 //
-// A box lists as many of its day's entries as fit, each line drawn exactly as
-// the day view draws it (a day list of the view's own does the drawing, with
-// the view's fonts, glyphs and switches); when they do not all fit, a last line
+// A box lists its day's entries, each drawn exactly as the day view draws it
+// (a day list of the view's own does the drawing, with the view's fonts,
+// glyphs and switches). When they do not all fit, each is drawn on its first
+// lines alone, its description unwrapped, as many as fit, and a last line
 // "+N more" counts the ones left out. Lines are cut at the box's edges.
 //
 // The view never reads the data store: RefreshEntries asks OnWantDayEntries for
@@ -65,7 +67,7 @@ public:
     TWantUserNameEvent OnWantUserName;
     TWantDayEntriesEvent OnWantDayEntries;
     TWantAlarmedFlagEvent OnWantAlarmedFlag;
-    // Asked for every entry painted; true draws the repeat glyph.
+    // Asked for every entry painted: which repeat glyph it gets, if any.
     TWantRepeatingFlagEvent OnWantRepeatingFlag;
     TWantCategoryDescriptionEvent OnWantCategoryDescription;
     // A line failed to draw, or a key or click failed (a month beyond 2037,
@@ -106,6 +108,10 @@ public:
     // after it empty.
     void RefreshEntries();
 
+    // How many of box `index`'s entries it shows (the rest counted in
+    // "+N more").
+    int LinesShown(int index);
+
     // Box `index` in the view's coordinates, header included, grid line not.
     QRect DayRect(int index) const;
     // The box under `point`, or -1.
@@ -135,6 +141,16 @@ private:
     void changed();
     void paintMonth(QPainter& painter);
     void paintBox(QPainter& painter, int index);
+    // The lines of box `index` in a list `width` by `height` pixels: their
+    // heights, one per entry shown, and whether the entries are cut to their
+    // first lines (drawn Unwrapped wide, cut at the box's edge).
+    struct TBoxLines
+    {
+        std::vector<int> heights;
+        bool cut = false;
+    };
+    static constexpr int Unwrapped = 1 << 16;
+    TBoxLines boxLines(int index, int width, int height);
     // Runs a reaction to the person's input; an error goes to OnError instead
     // of the event loop.
     template <typename F>

@@ -25,9 +25,14 @@ using TWantUserNameEvent = std::function<void(QObject* Sender, const QString& Pk
 // Set Alarmed to true when the event whose RecordKey is Pk has an alarm.
 using TWantAlarmedFlagEvent = std::function<void(QObject* Sender, const QString& Pk, bool& Alarmed)>;
 
-// Set Repeating to true when the event whose RecordKey is Pk is an occurrence
-// of a repeating event.
-using TWantRepeatingFlagEvent = std::function<void(QObject* Sender, const QString& Pk, bool& Repeating)>;
+// How an event is marked as an occurrence of a repeating event: not at all,
+// as one that follows its series, or as one that no longer does (changed
+// alone, or left as it was by a change of its series while it was open
+// elsewhere).
+enum class TRepeatMark { None, Follows, Detached };
+
+// Set Mark to what the event whose RecordKey is Pk is of a repeating event.
+using TWantRepeatingFlagEvent = std::function<void(QObject* Sender, const QString& Pk, TRepeatMark& Mark)>;
 
 // Set Description to the text of the category whose RecordKey is Pk.
 using TWantCategoryDescriptionEvent

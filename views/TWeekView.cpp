@@ -26,9 +26,9 @@ TWeekView::TWeekView(QWidget* parent)
             if (OnWantAlarmedFlag)
                 OnWantAlarmedFlag(this, pk, alarmed);
         };
-        day->OnWantRepeatingFlag = [this](QObject*, const QString& pk, bool& repeating) {
+        day->OnWantRepeatingFlag = [this](QObject*, const QString& pk, TRepeatMark& mark) {
             if (OnWantRepeatingFlag)
-                OnWantRepeatingFlag(this, pk, repeating);
+                OnWantRepeatingFlag(this, pk, mark);
         };
         day->OnWantCategoryDescription = [this](QObject*, const QString& pk, QString& description) {
             if (OnWantCategoryDescription)

@@ -34,7 +34,7 @@ public:
     TWantUserNameEvent OnWantUserName;
     TWantDayEntriesEvent OnWantDayEntries;
     TWantAlarmedFlagEvent OnWantAlarmedFlag;
-    // Asked for every entry painted; true draws the repeat glyph.
+    // Asked for every entry painted: which repeat glyph it gets, if any.
     TWantRepeatingFlagEvent OnWantRepeatingFlag;
     TWantCategoryDescriptionEvent OnWantCategoryDescription;
     // A day failed to draw (see TDayViewList::OnError). The same message is

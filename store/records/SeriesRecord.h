@@ -35,6 +35,10 @@ public:
     static constexpr qint32 UnTimed = 1;
     static constexpr qint32 Private = 2;
     static constexpr qint32 AlarmWanted = 4;
+    // Set only while a Rewrite is noted: the change leaves the alarm as it
+    // was (wanted before and after, as far before the start), so every
+    // occurrence whose start stays keeps each person's alarm as it stands.
+    static constexpr qint32 AlarmsKept = 8;
 
     // A change under way (`Change`): stored codes, never renumber.
     enum class Pending : qint32 { None = 0, Rewrite = 1, Delete = 2 };

@@ -23,6 +23,7 @@
 #include <QApplication>
 #include <QFile>
 #include <QLineEdit>
+#include <QTextEdit>
 #include <QTest>
 #include <QTimer>
 
@@ -35,7 +36,7 @@ std::unique_ptr<QTimer> answerPopups(QStringList answers, QStringList& seen)
         auto* popup = qobject_cast<TfrmNotify*>(QApplication::activeModalWidget());
         if (popup == nullptr || !popup->isVisible())
             return;
-        const QString text = popup->findChild<QLineEdit*>(QStringLiteral("edtDescription"))->text();
+        const QString text = popup->findChild<QTextEdit*>(QStringLiteral("edtDescription"))->toPlainText();
         seen << (answers.isEmpty() ? QLatin1Char('!') + text : text);
         const QString answer = answers.isEmpty() ? QStringLiteral("off") : answers.takeFirst();
         bool snooze = false;

@@ -617,6 +617,7 @@ void TestEventCommands::seriesQuestion_data()
     QTest::addColumn<int>("answer");     // -1 cancels
     QTest::addColumn<int>("held");       // the day of May whose entry another workstation has open; 0: none;
                                          // -1: none, the series' template made private to A
+                                         // -13: deleted with those after it elsewhere while open here
     QTest::addColumn<QString>("expected");
     QTest::addColumn<QString>("shown");  // the repeat the editor showed, and whether it could be changed
     const QString all = QStringLiteral("6:new 13:new 20:new 27:new");
@@ -626,6 +627,9 @@ void TestEventCommands::seriesQuestion_data()
     QTest::newRow("change this one") << "actEventProperties" << 0 << 0 << "6:new 13:moved 20:new 27:new"
                                      << "shut: " + four;
     // The rest of the series: the three occurrences left, from 13 May.
+    // Left as a plain entry by the deletion, and saved as one.
+    QTest::newRow("change this one, deleted from here on elsewhere meanwhile") << "actEventProperties" << 0 << -13
+                                                                               << "6:new 13:moved" << "shut: " + four;
     QTest::newRow("change this and following") << "actEventProperties" << 1 << 0
                                                << "6:new 13:moved 20:moved 27:moved"
                                                << "open: Every Monday at 10:30, 3 times";
@@ -677,22 +681,22 @@ void TestEventCommands::seriesQuestion()
         const int reads = shell.main->ViewAnswers()->RepeatReads();
         QStringList marks;
         for (int day : {0, 1}) {
-            bool repeating = false;
+            TRepeatMark mark = TRepeatMark::None;
             shell.main->WeekView()->OnWantRepeatingFlag(nullptr, shell.main->WeekView()->Days()[day]->DayEntries().PkAt(0),
-                                                        repeating);
-            marks << QString::number(repeating);
+                                                        mark);
+            marks << QString::number(int(mark));
         }
         QCOMPARE(marks, (QStringList{"1", "0"}));
         QCOMPARE(shell.main->ViewAnswers()->RepeatReads(), reads + 1);
     }
 
     std::optional<TRecordLock> lock;
-    if (held < 0) {
+    if (held == -1) {
         SeriesRecord series;
         QVERIFY(TSeriesWriter(other).ReadSeries(First, series));
         series.setFlags(series.Flags() | SeriesRecord::Private);
         QVERIFY(other.Series()->Update(series.bytes(), First));
-    } else if (held) {
+    } else if (held > 0) {
         for (const auto& [key, link] : TSeriesWriter(other).Links(RecordKey::format(1)))
             if (link.DayKey() == keyOf(2024, 5, held))
                 lock.emplace(other.DayEntries(), link.EntryKey());
@@ -706,11 +710,14 @@ void TestEventCommands::seriesQuestion()
                                Answer::Ok);
     if (held == 13)
         services.expectMessage(Kind::Information, DeleteLocked, Answer::Ok);
-    if (held < 0 && answer > 0)
+    if (held == -1 && answer > 0)
         services.expectMessage(Kind::Information, TEventCommands::SeriesPrivate, Answer::Ok);
     seen.clear();
     commands.Editor = [&](bool, bool, DayEntryRecord& e, AlarmRecord&, TDesktopServices::MailMessage&) {
         seen = (commands.Repeat.editable ? "open: " : "shut: ") + commands.Repeat.rule.value_or(TRecurrenceRule()).Summary();
+        if (held < -1)
+            TSeriesWriter(other).Delete(RecordKey::format(1), TSeriesWriter::Scope::ThisAndFollowing,
+                                        QDate(2024, 5, -held), TSeriesWriter::HeldOccurrences::Leave);
         e.setDescription(QStringLiteral("moved"));
         return 1;
     };

@@ -304,6 +304,64 @@ private slots:
         check(*o.db, outcome.seriesKey);
     }
 
+    // An occurrence's alarms after a change, user 1 having switched his off
+    // and user 2 snoozed his to 08:55: a change that leaves the alarm alone
+    // leaves them as they stand; the occurrence moved alone keeps its alarm
+    // as far before its start.
+    void alarmsOnChange_data()
+    {
+        QTest::addColumn<int>("scope");       // -1: this one alone; this and following: user 4 for user 3
+        QTest::addColumn<QTime>("time");
+        QTest::addColumn<int>("before");      // the alarm, minutes before the start
+        QTest::addColumn<QString>("alarms");  // user@time
+        const int all = int(Scope::All);
+        QTest::newRow("all: description only") << all << QTime(9, 0) << 15 << "2@08:55 3@08:45";
+        QTest::newRow("this and following: users") << int(Scope::ThisAndFollowing) << QTime(9, 0) << 15 << "2@08:55 4@08:45";
+        QTest::newRow("all: alarm 30 minutes before") << all << QTime(9, 0) << 30 << "1@08:30 2@08:30 3@08:30";
+        QTest::newRow("all: a new time") << all << QTime(10, 30) << 15 << "1@10:15 2@10:15 3@10:15";
+        QTest::newRow("this one moved to 10:30") << -1 << QTime(10, 30) << 15 << "1@10:15 2@10:15 3@10:15";
+    }
+    void alarmsOnChange()
+    {
+        QFETCH(int, scope);
+        QFETCH(QTime, time);
+        QFETCH(int, before);
+        Office o;
+        TSeriesWriter writer(*o.db);
+        SeriesRecord s = meeting(3);
+        writer.Create(s, Today);
+        const SeriesLinkRecord link = writer.Links(key(1))[1].second;
+        const QDate day = dayOf(link.DayKey());
+        TEventWriter events(*o.db);
+        auto mine = TestDatabase::alarms(*o.db, link.EntryKey());
+        QCOMPARE(events.switchOffAlarm(mine[0].first, mine[0].second), TEventWriter::Result::Done);
+        QCOMPARE(events.snoozeAlarm(mine[1].first, mine[1].second, TestDatabase::timeKey(QDateTime(day, QTime(8, 55)))),
+                 TEventWriter::Result::Done);
+        SeriesRecord changed = s;
+        changed.setDescription(QStringLiteral("Weekly review"));
+        changed.setAlarmOffset(before * 60);
+        TRecurrenceRule rule = s.Rule();
+        rule.setTime(time);
+        changed.setRule(rule);
+        if (scope == int(Scope::ThisAndFollowing))
+            changed.setAssigneeKeys({key(1), key(2), key(4)});
+        if (scope >= 0) {
+            QCOMPARE(writer.Change(key(1), Scope(scope), day, changed, Today, Held::Refuse).result, Result::Done);
+        } else {
+            DayEntryRecord entry;
+            QVERIFY(TLookup::Equal(o.db->DayEntries(), entry.bytes(), 0, link.EntryKey()));
+            entry.setStartTime(TestDatabase::timeKey(QDateTime(day, time)));
+            AlarmRecord alarm = TestDatabase::alarmAt(mine[2].second.AlarmTime());  // the earliest, as opened
+            QCOMPARE(writer.ChangeOne(link.EntryKey(), entry, alarm, alarm.AlarmTime()).result, Result::Done);
+        }
+        QStringList alarms;
+        for (const auto& [k, alarm] : TestDatabase::alarms(*o.db, link.EntryKey()))
+            alarms << QString::number(RecordKey::parse(alarm.UserKey())) + '@'
+                    + QDateTime::fromSecsSinceEpoch(RecordKey::parse(alarm.AlarmTime()), Qt::UTC).toString("hh:mm");
+        alarms.sort();
+        QTEST(alarms.join(' '), "alarms");
+    }
+
     // An occurrence open on another workstation (another process): left
     // and named, or the change refused whole; a fresh workstation then sees
     // the occurrences this one sees.
@@ -356,6 +414,10 @@ private slots:
         QVERIFY(TLookup::Equal(o.db->DayEntries(), entry.bytes(), 0, link.EntryKey()));
         QCOMPARE(entry.Description(), "Team meeting");
         QCOMPARE(check(*o.db, outcome.seriesKey).exceptions, leave ? 1 : 0);
+        // The views mark it as no longer following its series.
+        QSet<QString> detached;
+        writer.OccurrenceKeys(&detached);
+        QCOMPARE(detached, leave ? QSet<QString>{link.EntryKey()} : QSet<QString>{});
         const auto seen = [&](TQuorlaDB& db) {
             QStringList occurrences;
             for (const QString& k : {seriesKey, outcome.seriesKey})

@@ -30,6 +30,7 @@ struct ListUnderTest
     QHash<QString, QString> names{{ann, "Ann"}, {bob, "Bob"}, {cy, "Cy"}, {meetings, "Meetings"}};
     QStringList alarmed;
     QStringList repeating;
+    QStringList detached;
     int categoryCalls = 0;
     QStringList errors;
 
@@ -51,7 +52,9 @@ struct ListUnderTest
             text = names.value(pk);
         };
         list.OnWantAlarmedFlag = [this](QObject*, const QString& pk, bool& flag) { flag = alarmed.contains(pk); };
-        list.OnWantRepeatingFlag = [this](QObject*, const QString& pk, bool& flag) { flag = repeating.contains(pk); };
+        list.OnWantRepeatingFlag = [this](QObject*, const QString& pk, TRepeatMark& mark) {
+            mark = detached.contains(pk) ? TRepeatMark::Detached : TRepeatMark(repeating.contains(pk));
+        };
         list.OnError = [this](QObject* sender, const QString& message) {
             QCOMPARE(sender, &list);
             errors.append(message);
@@ -157,6 +160,7 @@ private slots:
         QTest::addColumn<bool>("twoLines");   // glyphs below the time ("-": none in a place)
         QTest::newRow("repeating alone") << false << false << true << "repeat - -" << false;
         QTest::newRow("all three") << true << true << true << "private alarm repeat" << false;
+        QTest::newRow("no longer following its series") << false << true << true << "alarm detached -" << false;
         QTest::newRow("two lines: repeat in the private place") << false << true << true << "repeat alarm -" << true;
         QTest::newRow("two lines: all three") << true << true << true << "private alarm repeat" << true;
     }
@@ -174,7 +178,7 @@ private slots:
         if (alarmed)
             t.alarmed << pk;
         if (repeating)
-            t.repeating << pk;
+            (shown.contains(QLatin1String("detached")) ? t.detached : t.repeating) << pk;
         t.repeating << QStringLiteral("0000000043");   // another entry's answer
         t.add(entry(QStringLiteral("Plan"), isPrivate ? DayEntryRecord::Private : 0, at(9, 0)), pk);
         const QImage image = shot(t.list);
@@ -187,7 +191,8 @@ private slots:
         };
         const std::pair<const char*, const QPixmap*> glyphs[] = {{"private", &t.list.PrivateGlyph()},
                                                                  {"alarm", &t.list.AlarmGlyph()},
-                                                                 {"repeat", &t.list.RepeatGlyph()}};
+                                                                 {"repeat", &t.list.RepeatGlyph()},
+                                                                 {"detached", &t.list.DetachedGlyph()}};
         const auto glyphAt = [&](QPoint at) {
             for (const auto& [name, glyph] : glyphs)
                 if (drawn(*glyph, at))

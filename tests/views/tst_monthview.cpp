@@ -23,6 +23,7 @@ struct MonthUnderTest
 {
     TMonthView month;
     QHash<QDate, int> perDay;
+    QString text = QStringLiteral("Review of the quarterly figures %1");
     QList<QDate> asked;
     int doubleClicks = 0;
 
@@ -33,16 +34,16 @@ struct MonthUnderTest
             QCOMPARE(sender, &month);
             const QDate day = QDateTime::fromSecsSinceEpoch(key.toLongLong(), Qt::UTC).date();
             asked.append(day);
-            fill(entries, perDay.value(day), key.toLongLong());
+            fill(entries, perDay.value(day), key.toLongLong(), text);
         };
         month.OnDblClick = [this](QObject*) { ++doubleClicks; };
     }
-    static void fill(TDayEntries& entries, int count, qint64 day)
+    static void fill(TDayEntries& entries, int count, qint64 day, const QString& text)
     {
         for (int i = 0; i < count; ++i)
             entries.Add(i == 0 ? entry(QStringLiteral("Holiday"), DayEntryRecord::UnTimed | DayEntryRecord::Private,
                                        QString::number(day).rightJustified(10, '0'))
-                               : entry(QStringLiteral("Review of the quarterly figures %1").arg(i), 0,
+                               : entry(text.arg(i), 0,
                                        QString::number(day + 9 * 3600 + i * 900).rightJustified(10, '0')),
                         QString::number(i + 1).rightJustified(10, '0'));
     }
@@ -80,22 +81,29 @@ private slots:
     }
 
     // The box's lines are the day list's own drawing of the first entries;
-    // when not all fit, one line is kept for "+N more".
+    // when not all fit, each entry's first lines unwrapped, and one line is
+    // kept for "+N more".
     void linesAndMore_data()
     {
         QTest::addColumn<TDisplayMode>("mode");
         QTest::addColumn<int>("count");
         QTest::addColumn<int>("shown");
-        QTest::newRow("nine fit exactly") << TDisplayMode::dmSingle << 9 << 9;
-        QTest::newRow("ten: eight and +2 more") << TDisplayMode::dmSingle << 10 << 8;
-        QTest::newRow("two-line layout, wrapped") << TDisplayMode::dmDouble << 10 << -1;
+        QTest::addColumn<QString>("wording");
+        const QString review = QStringLiteral("Review of the quarterly figures %1");
+        QTest::newRow("nine fit exactly") << TDisplayMode::dmSingle << 9 << 9 << review;
+        QTest::newRow("ten: eight and +2 more") << TDisplayMode::dmSingle << 10 << 8 << review;
+        QTest::newRow("two-line layout, wrapped") << TDisplayMode::dmDouble << 10 << -1 << review;
+        QTest::newRow("two-line layout, a long one and one more") << TDisplayMode::dmDouble << 2 << 2
+            << QStringLiteral("Weekly planning: sales, stock levels, orders, deliveries, staff, holidays %1 ").repeated(3);
     }
     void linesAndMore()
     {
         QFETCH(TDisplayMode, mode);
         QFETCH(int, count);
         QFETCH(int, shown);
+        QFETCH(QString, wording);
         MonthUnderTest t({1400, 1000});
+        t.text = wording;
         restyle(t.month, [&](TDisplayStyle& s) { s.DisplayMode = mode; });
         t.perDay.insert(QDate(1999, 1, 7), count);
         t.month.ShowMonthOf(QDateTime(QDate(1999, 1, 20), QTime(8, 0)));
@@ -104,22 +112,27 @@ private slots:
 
         // The reference: a day list of the box's list size with the same day.
         TDayEntries entries;
-        MonthUnderTest::fill(entries, count, QDate(1999, 1, 7).startOfDay(Qt::UTC).toSecsSinceEpoch());
+        MonthUnderTest::fill(entries, count, QDate(1999, 1, 7).startOfDay(Qt::UTC).toSecsSinceEpoch(), wording);
         TDayViewList list;
         list.setBorderStyle(TPanel::TBorderStyle::bsNone);
         list.setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        list.setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         list.resize(area.size());
         restyle(list, [&](TDisplayStyle& s) { s.DisplayMode = mode; });
         list.setDayEntries(&entries);
         list.RebuildItems();
-        const QImage reference = shot(list);
         auto bottom = [&](int i) { return list.visualRect(list.model()->index(i, 0)).bottom() + 1; };
         int fit = count;
         if (bottom(count - 1) > area.height()) {
+            // Unwrapped: as wide as no description needs to wrap.
+            list.resize(4000, area.height());
+            list.RebuildItems();
             fit = 0;
-            while (bottom(fit) + 16 <= area.height())
+            while (fit < count && bottom(fit) + (fit + 1 < count ? 16 : 0) <= area.height())
                 ++fit;
         }
+        const QImage reference = shot(list);
+        QCOMPARE(t.month.LinesShown(10), fit);
         if (shown >= 0)
             QCOMPARE(fit, shown);
         QVERIFY(fit > 0);
