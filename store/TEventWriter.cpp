@@ -84,7 +84,7 @@ void TEventWriter::record(TChangeTrail::Action action, TXIsamFile& dataset, cons
 void TEventWriter::createAlarms(const DayEntryRecord& entry, AlarmRecord& alarm, const QString& entryKey)
 {
     for (const TXIsamFile::TBatchWrite& add : alarmAdds(entry, alarm, entryKey))
-        writer_.insert(database_.Alarms(), std::span<const char>(add.record.constData(), std::size_t(add.record.size())));
+        writer_.insert(database_.Alarms(), std::span(add.record.constData(), std::size_t(add.record.size())));
 }
 
 void TEventWriter::createNewAlarms(const DayEntryRecord& entry, AlarmRecord& alarm, const QString& entryKey)
