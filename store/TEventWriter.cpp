@@ -29,7 +29,24 @@ std::optional<QString> alarmOf(const DayEntryRecord& entry, const AlarmRecord& a
     return std::nullopt;
 }
 
+// The adds of one alarm per assignee of the entry under `entryKey`, each
+// under the alarms' next key.
+QList<TXIsamFile::TBatchWrite> alarmAdds(const DayEntryRecord& entry, AlarmRecord& alarm, const QString& entryKey)
+{
+    QList<TXIsamFile::TBatchWrite> adds;
+    alarm.setDayEntryKey(entryKey);
+    for (const QString& user : entry.AssigneeKeys()) {
+        alarm.setUserKey(user);
+        alarm.rebuildUserAlarmKey();
+        adds << TXIsamFile::TBatchWrite{TXIsamFile::TBatchWrite::Add, QString(), TRecordWriter::bytesOf(alarm.bytes())};
+    }
+    return adds;
+}
+
 } // namespace
+
+const char* const TEventWriter::KeptWithoutAlarms
+    = "Nor could the event be taken back: it was saved without its alarms.";
 
 TEventWriter::TEventWriter(TQuorlaDB& database)
     : OnWrite(writer_.OnWrite), database_(database)
@@ -66,15 +83,32 @@ void TEventWriter::record(TChangeTrail::Action action, TXIsamFile& dataset, cons
 
 void TEventWriter::createAlarms(const DayEntryRecord& entry, AlarmRecord& alarm, const QString& entryKey)
 {
-    TXIsamFile& alarms = database_.Alarms();
-    alarm.setDayEntryKey(entryKey);
-    for (int slot = 0; slot < DayEntryRecord::MaxAssignees; ++slot) {
-        const QString user = entry.Assignee(slot);
-        if (RecordKey::isNone(user))
-            continue;
-        alarm.setUserKey(user);
-        alarm.rebuildUserAlarmKey();
-        writer_.insert(alarms, alarm.bytes());
+    for (const TXIsamFile::TBatchWrite& add : alarmAdds(entry, alarm, entryKey))
+        writer_.insert(database_.Alarms(), std::span(add.record.constData(), std::size_t(add.record.size())));
+}
+
+void TEventWriter::createNewAlarms(const DayEntryRecord& entry, AlarmRecord& alarm, const QString& entryKey)
+{
+    QList<TXIsamFile::TBatchWrite> adds = alarmAdds(entry, alarm, entryKey);
+    if (adds.isEmpty())
+        return;
+    try {
+        writer_.writeBatch(database_.Alarms(), adds);
+    } catch (const EQuorla& failure) {
+        // On a server the command's end undoes the entry with them; on a
+        // folder the entry stands alone, and is taken back.
+        if (!database_.Connection())
+            takeBackNewEntry(entryKey, entry, failure);
+        throw;
+    }
+}
+
+void TEventWriter::takeBackNewEntry(const QString& entryKey, const DayEntryRecord& entry, const EQuorla& failure)
+{
+    try {
+        writer_.remove(database_.DayEntries(), entryKey, entry.bytes());
+    } catch (const EQuorla&) {
+        throw EQuorla(failure.message() + QStringLiteral("\r\r") + QString::fromLatin1(KeptWithoutAlarms));
     }
 }
 
@@ -107,7 +141,7 @@ QString TEventWriter::insertEntryWithAlarms(const DayEntryRecord& entry, AlarmRe
             }
             if (writer_.insertUnder(entries, key, entry.bytes())) {
                 if (alarm.Flags() & AlarmRecord::AlarmWanted)
-                    createAlarms(entry, alarm, key);
+                    createNewAlarms(entry, alarm, key);
                 record(TChangeTrail::Action::EventAdded, entries, key, key,
                        TChangeSummary(database_).Entry(entry, alarmOf(entry, alarm)));
                 // Committed while the lock is held.
@@ -165,16 +199,8 @@ QStringList TEventWriter::insertEntriesWithAlarms(const QList<DayEntryRecord>& e
             const DayEntryRecord& entry = entries[i];
             AlarmRecord& alarm = alarms[i];
             entryWrites << TXIsamFile::TBatchWrite{Kind::Add, keys[i], TRecordWriter::bytesOf(entry.bytes())};
-            if (alarm.Flags() & AlarmRecord::AlarmWanted) {
-                alarm.setDayEntryKey(keys[i]);
-                for (int slot = 0; slot < DayEntryRecord::MaxAssignees; ++slot) {
-                    if (RecordKey::isNone(entry.Assignee(slot)))
-                        continue;
-                    alarm.setUserKey(entry.Assignee(slot));
-                    alarm.rebuildUserAlarmKey();
-                    alarmWrites << TXIsamFile::TBatchWrite{Kind::Add, QString(), TRecordWriter::bytesOf(alarm.bytes())};
-                }
-            }
+            if (alarm.Flags() & AlarmRecord::AlarmWanted)
+                alarmWrites << alarmAdds(entry, alarm, keys[i]);
             added << TChangeTrail::TChange{TChangeTrail::Action::EventAdded, &dataset, keys[i],
                                            TChangeTrail::EntrySubject(keys[i]), summary.Entry(entry, alarmOf(entry, alarm))};
         }

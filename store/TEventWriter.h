@@ -12,6 +12,7 @@
 
 class AlarmRecord;
 class DayEntryRecord;
+class EQuorla;
 class TQuorlaDB;
 class TRecordLock;
 class TXIsamFile;
@@ -57,7 +58,10 @@ public:
     const QString& LockedAlarmUser() const { return lockedAlarmUser_; }
 
     // New event: inserts the entry under the next key and, when the alarm is
-    // wanted, one alarm per assignee. Returns the entry's key.
+    // wanted, one alarm per assignee. Returns the entry's key. A failure
+    // leaves neither the entry nor any alarm of it - unless on a folder even
+    // taking back the entry failed: then the message ends with
+    // KeptWithoutAlarms.
     // `reserved`, when given, is told the key before anything is written
     // under it, and the key is set aside first (the key mark raised past it)
     // so that nobody else ever adds under it: a caller that keeps the key
@@ -126,6 +130,9 @@ public:
     // he has one). The trail records it as his alarm moved to that time.
     Result addOwnAlarm(const QString& entryKey, const QString& userKey, const QString& alarmTime);
 
+    // The end of a failed new event's message when its entry stayed.
+    static const char* const KeptWithoutAlarms;
+
     // Reads the alarm's entry into `entry`: false only when there is no such
     // entry; any other failure throws, so that an unreadable entry never
     // passes for a missing one.
@@ -141,6 +148,11 @@ private:
     // Deletes an alarm whose entry is gone, and tells the trail.
     void removeOrphan(const QString& key, const AlarmRecord& alarm);
     void createAlarms(const DayEntryRecord& entry, AlarmRecord& alarm, const QString& entryKey);
+    // A new entry's alarms, all or none; none takes the entry back.
+    void createNewAlarms(const DayEntryRecord& entry, AlarmRecord& alarm, const QString& entryKey);
+    // Removes a new entry whose alarms failed with `failure`; when that fails
+    // too, throws `failure`'s message ending with KeptWithoutAlarms.
+    void takeBackNewEntry(const QString& entryKey, const DayEntryRecord& entry, const EQuorla& failure);
     // Locks every alarm of the entry (only those `needed` picks, when given)
     // that still belongs to it under its lock; AlarmLocked releases what it
     // took and tells whose alarm was refused.

@@ -33,6 +33,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <limits>
+#include <utility>
 
 namespace {
 
@@ -114,11 +115,11 @@ void TStressChecker::loadLogs()
         // was killed; one of a process that ran to its end never happened.
         const qint64 cut = kills.value(name, -1);
         QMap<qint64, Op> open;
-        // On a server a command's writes are one transaction: those of a
-        // command that failed (X) were undone, or - when the commit's answer
-        // was lost - may have been made; either way they are unfinished, not
-        // acknowledged.
+        // The writes of the command in hand: made (their indexes in ops_)
+        // and failed. They stand as told once the command ended well (K):
+        // then every commit it made was answered.
         QList<qsizetype> command;
+        QList<Op> failed;
         qint64 cmd = (qint64(logs.indexOf(name)) << 32) + 1;
         QByteArray current;
         bool traced = false;
@@ -146,17 +147,10 @@ void TStressChecker::loadLogs()
                 victims.insert(line.key);
             } else if (line.phase == 'K') {
                 command.clear();
+                failed.clear();
                 ended(line.command, false);
             } else if (line.phase == 'X') {
-                if (database_.IsServer()) {
-                    for (qsizetype i : command) {
-                        ops_[i].acked = false;
-                        ops_[i].cutByError = true;
-                        ops_[i].end = line.time;
-                        --acknowledged;
-                    }
-                }
-                command.clear();
+                unsettle(command, failed, line.time);
                 ended(line.command, true);
             } else if (line.phase == 'B') {
                 Op op;
@@ -188,9 +182,13 @@ void TStressChecker::loadLogs()
                 command << ops_.size();
                 ops_ << op;
             } else if (line.phase == 'F') {
-                open.remove(line.seq);
+                const Op op = open.take(line.seq);
+                if (op.dataset != 0)
+                    failed << op;
             }
         }
+        if (cut >= 0)
+            unsettle(command, failed, cut);
         if (!current.isEmpty() && cut >= 0)
             ended(current, true);
         for (Op& op : open) {
@@ -201,6 +199,28 @@ void TStressChecker::loadLogs()
             op.end = cut;
             ops_ << op;
         }
+    }
+}
+
+void TStressChecker::unsettle(QList<qsizetype>& made, QList<Op>& failed, qint64 end)
+{
+    // On a server a command's writes are one transaction, undone unless its
+    // commit was answered; on a folder each write that was made stands.
+    const bool server = database_.IsServer();
+    for (qsizetype i : std::exchange(made, {})) {
+        if (!server)
+            continue;
+        ops_[i].acked = false;
+        ops_[i].cutByError = true;
+        ops_[i].end = end;
+        --acknowledged;
+    }
+    // A write that failed may have been made all the same: its answer may
+    // have been lost with the connection.
+    for (Op& op : std::exchange(failed, {})) {
+        op.end = end;
+        op.cutByError = server;
+        ops_ << op;
     }
 }
 

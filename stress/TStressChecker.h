@@ -17,12 +17,17 @@
 //   server's tables are the server's to keep sound); every dataset is read
 //   through the engine, as the program reads it;
 // - every acknowledged write is there with its exact bytes, unless a later
-//   write (acknowledged, or begun by a worker that was killed) replaced or
-//   deleted it; writes to one key are ordered by the locks and keys, so only
-//   writes whose spans overlap leave a choice, and then either result counts;
-//   every stored record is explained by some write;
-// - no key is stored twice or ever added twice (keys are never reused), and no
-//   record lock is left held;
+//   write (acknowledged, or unfinished) replaced or deleted it; writes to one
+//   key are ordered by the locks and keys, so only writes whose spans overlap
+//   leave a choice, and then either result counts; every stored record is
+//   explained by some write. A write is acknowledged once made - on a server
+//   only once its command ended well, every commit answered; it is
+//   unfinished, made or not, when begun by a worker that was killed, made by
+//   a command on a server that an error or a kill cut before its commit
+//   answered, or failed within a command that then failed (its answer may
+//   have been lost with the connection);
+// - no key is stored twice or ever acknowledged as added twice (keys are
+//   never reused), and no record lock is left held;
 // - every alarm belongs to an assignee of its entry, at most one per user, and
 //   each entry has exactly the alarms its commands left: one per assignee
 //   from a command that set the alarm afresh, an edit that kept the alarm
@@ -92,8 +97,8 @@ private:
         qint64 start = 0;
         qint64 end = 0;
         bool acked = false;
-        // On a server: part of a command that failed, its session lost;
-        // what it wrote before its last transaction may stand.
+        // On a server: part of a command that failed (its session lost) or
+        // was killed; what it wrote before its last transaction may stand.
         bool cutByError = false;
         QByteArray command;
         QString text;
@@ -103,6 +108,10 @@ private:
     };
 
     void loadLogs();
+    // The command in hand ended without the answer of its last commit (an
+    // error, or a kill at `end`): its writes `made` (indexes in ops_) and
+    // `failed` become unfinished - made or not - where they may be either.
+    void unsettle(QList<qsizetype>& made, QList<Op>& failed, qint64 end);
     // Runs SQLite's integrity check on a dataset file; a failure is a fault.
     void checkIntegrity(const QString& path);
     bool loadDataset(char dataset, const QString& fileName);

@@ -3,6 +3,7 @@
 #include "AlarmRecord.h"
 #include "CategoryRecord.h"
 #include "DayEntryRecord.h"
+#include "IsamCode.h"
 #include "RecordKey.h"
 #include "TDatabaseLocation.h"
 #include "TQuorlaDB.h"
@@ -138,7 +139,7 @@ int TStressRunner::run()
         pids[user] = spawn(user, 1, until);
     }
 
-    int killed = 0, freeAtOnce = 0, freeLater = 0, stuck = 0, unexpected = 0;
+    int killed = 0, freeAtOnce = 0, freeLater = 0, stuck = 0, unasked = 0, unexpected = 0;
     QFile kills(folder_ + QStringLiteral("kills.txt"));
     kills.open(QIODevice::WriteOnly | QIODevice::Append);
     QRandomGenerator& random = *QRandomGenerator::global();
@@ -174,11 +175,19 @@ int TStressRunner::run()
                                               : database.Categories();
             for (const QString& key : it.value()) {
                 int waited = 0;
+                bool asked = true;
                 while (!file.Lock(key) && waited < LockWaitMs) {
+                    // A server out of reach holds no session's locks, and
+                    // tells nothing of them.
+                    asked = file.LastError() == IsamLocked;
+                    if (!asked)
+                        break;
                     QThread::msleep(5);
                     waited += 5;
                 }
-                if (waited >= LockWaitMs)
+                if (!asked)
+                    ++unasked;
+                else if (waited >= LockWaitMs)
                     ++stuck;
                 else if (waited == 0)
                     ++freeAtOnce;
@@ -210,13 +219,15 @@ int TStressRunner::run()
                 }
         }
     }
-    say(QStringLiteral("workers %1, %2 s, kills %3; killed workers' locks: %4 free at once, %5 after a wait, %6 held")
+    say(QStringLiteral("workers %1, %2 s, kills %3; killed workers' locks: %4 free at once, %5 after a wait, %6 held, "
+                       "%7 not asked (the server out of reach)")
             .arg(workers_)
             .arg(seconds_)
             .arg(killed)
             .arg(freeAtOnce)
             .arg(freeLater)
-            .arg(stuck));
+            .arg(stuck)
+            .arg(unasked));
     say(QStringLiteral("restarted workers %1, of which acknowledged writes: %2").arg(restarted).arg(restartedWorking));
 
     TStressChecker checker(services_, folder_, database_);

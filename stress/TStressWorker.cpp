@@ -10,6 +10,7 @@
 #include "TCategoryWriter.h"
 #include "TClock.h"
 #include "TLookup.h"
+#include "TOutageWatch.h"
 #include "TRecordLock.h"
 #include "TTextCapacity.h"
 #include "TUserRemoval.h"
@@ -22,6 +23,7 @@
 
 #include <QDate>
 
+#include <algorithm>
 #include <optional>
 #include <QThread>
 
@@ -29,6 +31,12 @@ namespace {
 
 // Alarms answered in one poll before the worker turns to something else.
 constexpr int AnswersPerPoll = 4;
+
+// While the server is out of reach the program tries it again at its next
+// alarm poll (10 s) at the latest, not in a loop: a worker waits before its
+// next command too, from a quarter of a second up to the poll's interval.
+constexpr qint64 FirstOutagePauseMs = 250;
+constexpr qint64 LongestOutagePauseMs = 10'000;
 
 struct StopPoll
 {
@@ -72,6 +80,10 @@ void TStressWorker::logged(char phase, char dataset, char kind, const QString& k
                            const QString& text)
 {
     qint64 seq = -1;
+    if (phase == 'A') {
+        away_ = false;
+        outagePause_ = 0;
+    }
     if (phase == 'B') {
         seq = ++seq_;
         open_ << TOpen{seq, dataset, kind, key};
@@ -151,9 +163,21 @@ int TStressWorker::run(qint64 until)
             closeOpen();
             log_.write('X', seq_, command_, '-', '-', QString(), QByteArray());
             log_.note("# error " + command_ + ": " + e.message().toUtf8());
+            away_ = away_ || TOutageWatch::IsOutage(e.message());
         }
+        // A command that found nothing to read ends well too: only a write
+        // answered ends the outage.
+        if (away_)
+            waitOutOutage(until);
     }
     return failures;
+}
+
+void TStressWorker::waitOutOutage(qint64 until)
+{
+    outagePause_ = std::clamp(outagePause_ * 2, FirstOutagePauseMs, LongestOutagePauseMs);
+    const qint64 left = (until - TStressLog::now()) / 1'000'000;
+    QThread::msleep(quint64(std::clamp<qint64>(left, 0, outagePause_)));
 }
 
 QString TStressWorker::randomKey(TXIsamFile& dataset)

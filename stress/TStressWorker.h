@@ -37,6 +37,9 @@ public:
     int run(qint64 until);
 
 private:
+    // After each command from one that found the server out of reach until a
+    // write is answered again: a pause, twice the last one (never past `until`).
+    void waitOutOutage(qint64 until);
     void newEvent();
     void changeEvent();
     void deleteEvent();
@@ -90,6 +93,9 @@ private:
     };
     QList<TOpen> open_;
     int answered_ = 0;
+    // Whether the server is out of reach, and the last pause since then.
+    bool away_ = false;
+    qint64 outagePause_ = 0;
     // The text the command means to store (see TStressLog).
     QString text_;
 };

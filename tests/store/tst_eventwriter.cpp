@@ -131,6 +131,28 @@ private slots:
             QVERIFY(entry.AssigneeKeys().contains(left.UserKey()));
     }
 
+    // A new event whose alarms cannot be written (a folder busy past its
+    // timeout) leaves nothing behind, or says what stayed.
+    void newEntryFails_data()
+    {
+        QTest::addColumn<bool>("takeBackFails");
+        QTest::newRow("the alarms") << false;
+        QTest::newRow("the alarms, then taking the entry back") << true;
+    }
+    void newEntryFails()
+    {
+        QFETCH(bool, takeBackFails);
+        int writes = 0;
+        writer->OnWrite = [&](const TEventWriter::TWrite& w) {
+            if (!w.made && (++writes == 2 || (takeBackFails && writes > 2)))
+                throw EQuorla(QStringLiteral("busy"));
+        };
+        AlarmRecord alarm;
+        const QString said = thrown([&] { newEntry(*writer, alarm); });
+        QCOMPARE(said.endsWith(QString::fromLatin1(TEventWriter::KeptWithoutAlarms)), takeBackFails);
+        QCOMPARE(db->DayEntries().RecordCount() + db->Alarms().RecordCount(), takeBackFails ? 1 : 0);
+    }
+
     // Entry 1 for users 1, 2 and 3 with an alarm at 1000 is edited. Either
     // user 2 snoozed his alarm to 2000 and user 3 switched his off, or another
     // workstation holds user 2's alarm (its user is snoozing it): then an edit
@@ -194,8 +216,7 @@ private slots:
     {
         QFETCH(bool, snooze);
         AlarmRecord shown;
-        newEntry(*writer, shown);
-        const QString key = db->Alarms().CurrentKey();
+        const QString key = alarmKeyOf(*db, newEntry(*writer, shown), 2, shown);
         AlarmRecord other = shown;
         other.setDayEntryKey(QStringLiteral("0000000002"));
         QVERIFY(db->Alarms().Delete(key) && db->Alarms().Insert(other.bytes(), key));
