@@ -47,7 +47,8 @@ class TQuorlaDB;
 //   deleted, and the exporting user's alarm when the template gives him
 //   one. An occurrence changed alone is an event of its own with the
 //   series' UID and RECURRENCE-ID the start the rule gave it. A series goes
-//   out whole, with its rule, when any of its occurrences is selected.
+//   out whole, with its rule, when any of its occurrences is selected, or
+//   one it has not made yet (past its horizon) would be.
 // - No METHOD: the file is a plain calendar (a feed, a CalDAV object), not a
 //   scheduling message.
 class TCalendarExport : public TEntrySelection
