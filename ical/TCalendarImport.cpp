@@ -566,6 +566,12 @@ TCalendarImport::TOutcome TCalendarImport::Import(const QByteArray& text, const 
                 outcome.skipped << TNote{fields.label, QStringLiteral("its extra dates (RDATE) have no form here")};
                 continue;
             }
+            // A start the rule does not fit is no occurrence: the series
+            // starts on its first, which names the same days, and which the
+            // editor's forms can show (the nth weekday of the start's month).
+            const QList<QDate> first = rule->Days(rule->Start(), QDate(2037, 12, 31), 1);
+            if (!first.isEmpty())
+                rule->setStart(first.first());
         }
 
         const QString source = sourceOf(userKey_, group.uid);

@@ -207,6 +207,11 @@ private slots:
         QTest::newRow("floating, at a skipped time") << QByteArray("DTSTART:20270328T023000\nRRULE:FREQ=DAILY;COUNT=2\n")
                                                      << "Every day at 02:30, 2 times" << 3
                                                      << "DTSTART;TZID=Europe/Berlin:20270328T023000";
+        QTest::newRow("every 2 months on the 2nd Tuesday from the 4th: from the first")
+            << QByteArray("DTSTART;TZID=Europe/Berlin:20270126T100000\nRRULE:FREQ=MONTHLY;INTERVAL=2;BYDAY=2TU;"
+                          "COUNT=3\n")
+            << "Every 2 months on the second Tuesday at 10:00, 3 times" << 4
+            << "DTSTART;TZID=Europe/Berlin:20270309T100000";
         QTest::newRow("from beyond the horizon")
             << QByteArray("DTSTART;TZID=Europe/Berlin:20280331T090000\nRRULE:FREQ=MONTHLY;BYMONTHDAY=31\n")
             << "Monthly on the 31st at 09:00" << 1 << "RRULE:FREQ=MONTHLY;BYMONTHDAY=31";
