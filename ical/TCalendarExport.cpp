@@ -16,6 +16,7 @@
 #include "TEntryVisibility.h"
 #include "TFilterRules.h"
 #include "TStamp.h"
+#include "TWallClock.h"
 #include "TXIsamFile.h"
 #include "UserRecord.h"
 
@@ -102,25 +103,6 @@ private:
     std::vector<qint64> changes_;
     std::vector<int> offsets_;
 };
-
-// The moment of a wall-clock time in the zone. `plain` tells whether it is
-// one moment; a time a change skips is taken at the offset before the
-// change, a time it repeats at its first occurrence.
-qint64 momentOf(qint64 wall, const ZoneOffsets& offsetAt, bool& plain)
-{
-    const int before = offsetAt(wall - SecondsPerDay);
-    const int after = offsetAt(wall + SecondsPerDay);
-    int fits = 0;
-    qint64 first = 0;
-    for (const int offset : {before, after}) {
-        if ((fits == 1 && offset == before) || offsetAt(wall - offset) != offset)
-            continue;
-        first = fits == 0 ? wall - offset : std::min(first, wall - offset);
-        ++fits;
-    }
-    plain = fits == 1;
-    return fits == 0 ? wall - before : first;
-}
 
 // The VTIMEZONE of `zone` for the years `first` to `last`: the observance in
 // force when they begin and each change within them, nothing of the zone's
@@ -454,7 +436,7 @@ QByteArray TCalendarExport::Build(TQuorlaDB& database, int* count) const
                               QDateTime(EndDate, QTime(0, 0), Qt::UTC).toSecsSinceEpoch() + 4 * SecondsPerDay);
     const auto momentOfWall = [&](qint64 wall, bool& plain) {
         plain = true;
-        return inUtc ? wall : momentOf(wall, offsets, plain);
+        return inUtc ? wall : wallMoment(wall, offsets, &plain);
     };
 
     Component calendar(icalcomponent_new(ICAL_VCALENDAR_COMPONENT));
@@ -697,6 +679,20 @@ QByteArray TCalendarExport::Build(TQuorlaDB& database, int* count) const
     };
     if (OnlySeries.isEmpty()) {
         Read(database.DayEntries(), take);
+        // A series whose days in the range lie past its horizon, none of its
+        // occurrences made there yet, goes out when its occurrence would.
+        if (seriesWriter) {
+            SeriesRecord series;
+            TLookup::Each(*database.Series(), series.bytes(), [&](const QString& key) {
+                if (seriesSeen.contains(key))
+                    return;
+                const QDate day = TSeriesWriter::FirstUnmade(series, StartDate, EndDate);
+                if (!day.isValid() || !Takes(TSeriesWriter::Occurrence(series, day)))
+                    return;
+                seriesSeen.insert(key);
+                seriesKeys << key;
+            });
+        }
     } else if (seriesWriter) {
         seriesKeys << OnlySeries;
         seriesSeen.insert(OnlySeries);

@@ -47,7 +47,8 @@ class TQuorlaDB;
 //   deleted, and the exporting user's alarm when the template gives him
 //   one. An occurrence changed alone is an event of its own with the
 //   series' UID and RECURRENCE-ID the start the rule gave it. A series goes
-//   out whole, with its rule, when any of its occurrences is selected.
+//   out whole, with its rule, when any of its occurrences is selected, or
+//   one it has not made yet (past its horizon) would be.
 // - Only what the exporting user may see leaves: a series whose template he
 //   may not see (SeriesVisible: private, and he neither administers nor is
 //   one of its assignees) leaves nothing of its own - no text, no CLASS, no

@@ -19,6 +19,7 @@
 #include "TRecurrenceRule.h"
 #include "TSeriesWriter.h"
 #include "TTextCapacity.h"
+#include "TWallClock.h"
 #include "TXIsamFile.h"
 
 #include <QCryptographicHash>
@@ -92,6 +93,26 @@ QByteArray ianaName(const char* tzid)
     return name;
 }
 
+int offsetIn(const QTimeZone& zone, qint64 utc)
+{
+    return zone.offsetFromUtc(QDateTime::fromSecsSinceEpoch(utc, Qt::UTC));
+}
+
+int offsetIn(icaltimezone* zone, qint64 utc)
+{
+    icaltimetype at = icaltime_from_timet_with_zone(utc, 0, icaltimezone_get_utc_timezone());
+    int daylight = 0;
+    return icaltimezone_get_utc_offset_of_utc_time(zone, &at, &daylight);
+}
+
+// The moment of a wall-clock time in a zone (a time the clock skips there
+// read as RFC 5545 reads it: 02:30 at 03:30).
+template <typename Zone>
+qint64 momentIn(const Zone& zone, const QDate& day, const QTime& time)
+{
+    return wallMoment(wallOf(QDateTime(day, time, Qt::UTC)), [&zone](qint64 utc) { return offsetIn(zone, utc); });
+}
+
 class Converter
 {
 public:
@@ -112,16 +133,19 @@ public:
         if (icaltime_is_utc(t))
             return fromMoment(QDateTime(day, time, Qt::UTC).toSecsSinceEpoch());
         if (t.zone && t.zone != icaltimezone_get_utc_timezone())
-            return fromMoment(icaltime_as_timet_with_zone(t, t.zone));
+            return fromMoment(momentIn(const_cast<icaltimezone*>(t.zone), day, time));
         icalparameter* tzid = property ? icalproperty_get_first_parameter(property, ICAL_TZID_PARAMETER) : nullptr;
         if (tzid) {
             const QTimeZone zone(ianaName(icalparameter_get_tzid(tzid)));
             if (zone.isValid())
-                return fromMoment(QDateTime(day, time, zone).toSecsSinceEpoch());
+                return fromMoment(momentIn(zone, day, time));
         }
-        // Floating: the same wall-clock time everywhere.
-        return wallOf(QDateTime(day, time, Qt::UTC));
+        // Floating: the same wall-clock time everywhere, the office's too.
+        return officeWall(day, time);
     }
+    // The wall-clock seconds at which `time` on `day` in the office's zone
+    // happens: the time itself, or a time the clock skips moved on.
+    qint64 officeWall(const QDate& day, const QTime& time) const { return fromMoment(momentIn(office_, day, time)); }
     qint64 fromMoment(qint64 moment) const { return wallOf(QDateTime::fromSecsSinceEpoch(moment, office_)); }
     qint64 momentOf(qint64 wall) const
     {
@@ -214,6 +238,20 @@ bool fieldsOf(icalcomponent* event, const Converter& convert, TFields& fields, Q
     if (fields.alarm && !inStampYears(fields.ringWall))
         fields.alarm = false;
     return true;
+}
+
+// Where a series' rule starts: at the time written when it is a time of the
+// office's own clock - also one the clock skips on the first day, which then
+// happens later on that day alone (written 02:30: the first occurrence at
+// 03:30, the rule's time 02:30) - otherwise at the start's wall-clock time in
+// the office.
+QDateTime ruleStart(icalcomponent* event, const Converter& convert, const TFields& fields)
+{
+    const icaltimetype t = icalcomponent_get_dtstart(event);
+    const QDateTime written(QDate(t.year, t.month, t.day), QTime(t.hour, t.minute, t.second), Qt::UTC);
+    const bool asWritten = !fields.untimed && !icaltime_is_utc(t)
+        && convert.officeWall(written.date(), written.time()) == fields.wall;
+    return asWritten ? written : asWall(fields.wall);
 }
 
 QString timeKey(qint64 wall)
@@ -502,8 +540,10 @@ TCalendarImport::TOutcome TCalendarImport::Import(const QByteArray& text, const 
         }
         std::optional<TRecurrenceRule> rule;
         if (icalproperty* r = icalcomponent_get_first_property(group.master, ICAL_RRULE_PROPERTY)) {
+            const bool several = icalcomponent_get_next_property(group.master, ICAL_RRULE_PROPERTY) != nullptr;
             icalrecurrencetype recurrence = icalproperty_get_rrule(r);
-            // An UNTIL moment ends on its day in the office's zone.
+            // An UNTIL moment in the office's wall-clock time, which the
+            // rule compares with each day's occurrence.
             if (!icaltime_is_null_time(recurrence.until) && !recurrence.until.is_date) {
                 bool date = false;
                 recurrence.until = icaltime_from_timet_with_zone(convert.wall(nullptr, recurrence.until, date), 0, nullptr);
@@ -512,9 +552,9 @@ TCalendarImport::TOutcome TCalendarImport::Import(const QByteArray& text, const 
             char* written = icalrecurrencetype_as_string_r(const_cast<icalrecurrencetype*>(&recurrence));
             const QString rrule = QString::fromLatin1(written);
             icalmemory_free_buffer(written);
-            const QDateTime start = asWall(fields.wall);
+            const QDateTime start = ruleStart(group.master, convert, fields);
             rule = TRecurrenceRule::FromRRule(rrule, start.date(), fields.untimed ? QTime() : start.time());
-            if (!rule || !rule->IsValid() || icalcomponent_get_next_property(group.master, ICAL_RRULE_PROPERTY)) {
+            if (!rule || !rule->IsValid() || several) {
                 outcome.skipped << TNote{fields.label, QStringLiteral("its repeat rule has no form here (%1)").arg(rrule)};
                 continue;
             }
@@ -526,6 +566,12 @@ TCalendarImport::TOutcome TCalendarImport::Import(const QByteArray& text, const 
                 outcome.skipped << TNote{fields.label, QStringLiteral("its extra dates (RDATE) have no form here")};
                 continue;
             }
+            // A start the rule does not fit is no occurrence: the series
+            // starts on its first, which names the same days, and which the
+            // editor's forms can show (the nth weekday of the start's month).
+            const QList<QDate> first = rule->Days(rule->Start(), QDate(2037, 12, 31), 1);
+            if (!first.isEmpty())
+                rule->setStart(first.first());
         }
 
         const QString source = sourceOf(userKey_, group.uid);

@@ -21,7 +21,9 @@ class TQuorlaDB;
 //   Its time is made a wall-clock time of the office's zone (Zone): a UTC
 //   time and a time with a TZID (the calendar's VTIMEZONE, else the zone of
 //   that name) are the same moment there; a floating time is taken as it
-//   stands. DTEND and DURATION are not kept (entries have no end).
+//   stands. A time its zone's clock skips (02:30 when 02:00 jumps to 03:00)
+//   is read at the offset before the jump, as RFC 5545 reads it (03:30).
+//   DTEND and DURATION are not kept (entries have no end).
 // - The text is SUMMARY, with DESCRIPTION on the lines after it (or
 //   DESCRIPTION alone when it already starts with the summary, as this
 //   program's own export writes them); CLASS PRIVATE or CONFIDENTIAL makes a
@@ -33,7 +35,10 @@ class TQuorlaDB;
 //   said in a remark), matched by its name (case aside);
 //   one not found is created when the user is an administrator, otherwise
 //   the entry goes in without one and a remark says so.
-// - An RRULE makes a series (one rule, of a form TRecurrenceRule has); its
+// - An RRULE makes a series (one rule, of a form TRecurrenceRule has), from
+//   its first occurrence when the start does not fit the rule, at the time
+//   written when that is the office's (a skipped one included); an UNTIL
+//   time ends it on the last day whose occurrence starts by then. Its
 //   EXDATEs delete those occurrences, and each event of the same UID with a
 //   RECURRENCE-ID changes its occurrence alone (STATUS:CANCELLED deletes it).
 //   Only what differs from the stored series is written: a series, an

@@ -28,7 +28,7 @@ QString TEntrySelection::LastKey() const
     return keyOf(EndDate, 86399);
 }
 
-void TEntrySelection::Read(TXIsamFile& dayEntries, const TEntryQuery::TTake& take) const
+TFilterRules TEntrySelection::rules() const
 {
     TFilterRules rules;
     if (!Users.isEmpty()) {
@@ -36,11 +36,25 @@ void TEntrySelection::Read(TXIsamFile& dayEntries, const TEntryQuery::TTake& tak
         for (const User& user : Users)
             rules.Add(user.Key);
     }
+    return rules;
+}
+
+bool TEntrySelection::takes(const TFilterRules& rules, const DayEntryRecord& entry) const
+{
+    return EntryVisible(rules, CurrentUser, CurrentUserKey, entry)
+        && (!RestrictCategory || entry.CategoryKey() == CategoryKey);
+}
+
+bool TEntrySelection::Takes(const DayEntryRecord& entry) const
+{
+    return takes(rules(), entry);
+}
+
+void TEntrySelection::Read(TXIsamFile& dayEntries, const TEntryQuery::TTake& take) const
+{
+    const TFilterRules chosen = rules();
     TEntryQuery::Read(dayEntries, FirstKey(), LastKey(), [&](const DayEntryRecord& entry, const QString& key) {
-        if (!EntryVisible(rules, CurrentUser, CurrentUserKey, entry))
-            return;
-        if (RestrictCategory && entry.CategoryKey() != CategoryKey)
-            return;
-        take(entry, key);
+        if (takes(chosen, entry))
+            take(entry, key);
     });
 }

@@ -7,6 +7,7 @@
 #include <QList>
 #include <QString>
 
+class TFilterRules;
 class TXIsamFile;
 
 // Which entries a report or an export takes: those that start from the first
@@ -47,4 +48,11 @@ public:
     // The selected entries, in start-time order. Throws EQuorla with the
     // dataset's error text when a read fails, EStamp as above.
     void Read(TXIsamFile& dayEntries, const TEntryQuery::TTake& take) const;
+    // Whether an entry in the range would be selected (its users, category
+    // and privacy).
+    bool Takes(const DayEntryRecord& entry) const;
+
+private:
+    TFilterRules rules() const;
+    bool takes(const TFilterRules& rules, const DayEntryRecord& entry) const;
 };

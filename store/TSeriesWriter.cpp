@@ -173,6 +173,20 @@ QDate TSeriesWriter::Horizon(const TRecurrenceRule& rule, const QDate& today)
     return horizon;
 }
 
+DayEntryRecord TSeriesWriter::Occurrence(const SeriesRecord& series, const QDate& day)
+{
+    return entryOf(series, series.Rule(), day);
+}
+
+QDate TSeriesWriter::FirstUnmade(const SeriesRecord& series, const QDate& from, const QDate& to)
+{
+    if (series.MadeUntil() == AllMade)
+        return {};
+    const QDate after = RecordKey::isNone(series.MadeUntil()) ? from : std::max(from, dayOf(series.MadeUntil()).addDays(1));
+    const QList<QDate> days = series.Rule().Days(after, to, 1);
+    return days.isEmpty() ? QDate() : days.first();
+}
+
 bool TSeriesWriter::ReadSeries(const QString& key, SeriesRecord& series)
 {
     return Available() && TLookup::Equal(*database_.Series(), series.bytes(), TXIsamFile::PrimaryIndex, key);

@@ -127,6 +127,13 @@ public:
     // The last day occurrences are made up to for `rule` on `today`.
     static QDate Horizon(const TRecurrenceRule& rule, const QDate& today);
 
+    // The entry `series` makes for its occurrence on `day` (who sees it, its
+    // category and text), before it is made.
+    static DayEntryRecord Occurrence(const SeriesRecord& series, const QDate& day);
+    // The first of `series`' days from `from` to `to` whose occurrence is not
+    // made yet (past its horizon); an invalid date when there is none.
+    static QDate FirstUnmade(const SeriesRecord& series, const QDate& from, const QDate& to);
+
     // Reads the series `key`; false when there is none.
     bool ReadSeries(const QString& key, SeriesRecord& series);
     // The link of entry `entryKey` (its series and day); false when the entry

@@ -36,15 +36,19 @@ TRecurrenceRule SeriesRecord::Rule() const
 {
     TStamp start;
     start.SetSeconds(qint32(RecordKey::parse(Start())));
-    const QDateTime at = start.AsDateTime();
-    const QTime time = (Flags() & UnTimed) ? QTime() : at.time();
-    return TRecurrenceRule::FromRRule(RRule(), at.date(), time).value_or(TRecurrenceRule());
+    // The start's calendar parts, never a local date-time: the rule's time
+    // may be one its first day's clock skips (the occurrence then moves on).
+    const QDate day(start.Year(), start.Month(), start.Day());
+    const QTime time = (Flags() & UnTimed) ? QTime() : QTime(start.Hour(), start.Minute(), start.Second());
+    return TRecurrenceRule::FromRRule(RRule(), day, time).value_or(TRecurrenceRule());
 }
 
 void SeriesRecord::setRule(const TRecurrenceRule& rule)
 {
     TStamp start;
-    start.SetDateTime(QDateTime(rule.Start(), rule.UnTimed() ? QTime(0, 0) : rule.Time()));
+    const QDate day = rule.Start();
+    const QTime time = rule.UnTimed() ? QTime(0, 0) : rule.Time();
+    start.SetDateTime(day.year(), day.month(), day.day(), time.hour(), time.minute(), time.second());
     setText(RuleOffset, RuleWidth, rule.ToRRule(), "repeat rule");
     setText(StartOffset, 11, start.Key(), "start");
     setFlags(rule.UnTimed() ? (Flags() | UnTimed) : (Flags() & ~UnTimed));

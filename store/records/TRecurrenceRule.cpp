@@ -1,5 +1,7 @@
 #include "TRecurrenceRule.h"
 
+#include "TWallClock.h"
+
 #include <libical/ical.h>
 
 #include <QStringList>
@@ -15,9 +17,6 @@ const char* const MonthNames[] = {"",     "January", "February",  "March",   "Ap
 const char* const Ordinals[] = {"", "first", "second", "third", "fourth"};
 
 constexpr int AllWeekdays = 0xFE;
-// How far ahead the first day that fits the rule is looked for: 29 February
-// comes back within eight years.
-constexpr int FitSearchDays = 8 * 366;
 
 QString dayNumber(int day)
 {
@@ -67,6 +66,18 @@ icaltimetype icalDay(const QDate& date, const QTime& time)
         t.is_date = 1;
     }
     return t;
+}
+
+// The last day an UNTIL leaves in: its date, or the day before when it is a
+// time before that day's occurrence (UNTIL bounds the occurrences' starts).
+QDate untilDay(const icaltimetype& until, const QTime& time)
+{
+    const QDate day(until.year, until.month, until.day);
+    if (until.is_date || !time.isValid())
+        return day;
+    const QDateTime occurrence = TRecurrenceRule::WallClock(day, time);
+    const QDateTime end(day, QTime(until.hour, until.minute, until.second), Qt::UTC);
+    return QDateTime(occurrence.date(), occurrence.time(), Qt::UTC) > end ? day.addDays(-1) : day;
 }
 
 } // namespace
@@ -197,7 +208,7 @@ std::optional<TRecurrenceRule> TRecurrenceRule::FromRRule(const QString& rrule, 
     if (r.count > 0) {
         rule.setCount(r.count);
     } else if (!icaltime_is_null_time(r.until)) {
-        rule.setUntil(QDate(r.until.year, r.until.month, r.until.day));
+        rule.setUntil(untilDay(r.until, time));
     }
     if (!rule.IsValid())
         return std::nullopt;
@@ -211,45 +222,46 @@ bool TRecurrenceRule::Fits(const QDate& day) const
     return !Days(day, day, 1).isEmpty();
 }
 
+bool TRecurrenceRule::inPattern(const QDate& day) const
+{
+    switch (frequency_) {
+    case Frequency::Daily:
+        return true;
+    case Frequency::Weekly:
+        return ((weekdays_ ? weekdays_ : weekdayBit(start_.dayOfWeek())) & weekdayBit(day.dayOfWeek())) != 0;
+    case Frequency::Monthly:
+        if (monthlyWeek_ == 0)
+            return day.day() == start_.day();
+        return day.dayOfWeek() == start_.dayOfWeek()
+            && (monthlyWeek_ == -1 ? lastOfMonth(day) : weekOfMonth(day) == monthlyWeek_);
+    case Frequency::Yearly:
+        return day.day() == start_.day() && day.month() == start_.month();
+    }
+    return false;
+}
+
 QList<QDate> TRecurrenceRule::Days(const QDate& from, const QDate& to, int limit) const
 {
     QList<QDate> days;
     if (!IsValid() || !from.isValid() || !to.isValid() || from > to || limit <= 0)
         return days;
-    // The first day that fits the pattern stands in for the start, so that a
-    // start outside the pattern is not an occurrence (RFC 5545 would count
-    // it) and COUNT counts only real occurrences.
-    const auto fitsPattern = [this](const QDate& day) {
-        switch (frequency_) {
-        case Frequency::Daily:
-            return true;
-        case Frequency::Weekly:
-            return ((weekdays_ ? weekdays_ : weekdayBit(start_.dayOfWeek())) & weekdayBit(day.dayOfWeek())) != 0;
-        case Frequency::Monthly:
-            if (monthlyWeek_ == 0)
-                return day.day() == start_.day();
-            return day.dayOfWeek() == start_.dayOfWeek()
-                && (monthlyWeek_ == -1 ? lastOfMonth(day) : weekOfMonth(day) == monthlyWeek_);
-        case Frequency::Yearly:
-            return day.day() == start_.day() && day.month() == start_.month();
-        }
-        return false;
-    };
-    QDate first = start_;
-    for (int i = 0; i < FitSearchDays && !fitsPattern(first); ++i)
-        first = first.addDays(1);
-    if (!fitsPattern(first))
-        return days;
-
+    // Expanded from the start itself, whose week, month or year is the first
+    // of every interval. The iterator may name a start outside the pattern,
+    // which is no occurrence: COUNT is counted here, over the occurrences.
     const QByteArray text = ToRRule().toLatin1();
-    const icalrecurrencetype r = icalrecurrencetype_from_string(text.constData());
-    icalrecur_iterator* it = icalrecur_iterator_new(r, icalDay(first, time_));
+    icalrecurrencetype r = icalrecurrencetype_from_string(text.constData());
+    r.count = 0;
+    icalrecur_iterator* it = icalrecur_iterator_new(r, icalDay(start_, time_));
     if (!it)
         return days;
+    int counted = 0;
     for (icaltimetype t = icalrecur_iterator_next(it); !icaltime_is_null_time(t); t = icalrecur_iterator_next(it)) {
         const QDate day(t.year, t.month, t.day);
-        if (day > to || day.year() > 2037)
+        if (day > to || day.year() > 2037 || (end_ == End::AfterCount && counted == count_))
             break;
+        if (!inPattern(day))
+            continue;
+        ++counted;
         if (day < from)
             continue;
         days << day;
@@ -283,19 +295,10 @@ QDate TRecurrenceRule::LastDay() const
 
 QDateTime TRecurrenceRule::WallClock(const QDate& day, const QTime& time)
 {
-    // The offsets from UTC around the day: a time exists when one of them
-    // maps it back onto itself; otherwise the clock jumps over it, and the
-    // offset before the jump (RFC 5545's reading) moves it on by the jump.
-    const QDateTime asUtc(day, time, Qt::UTC);
-    const int before = QDateTime(day.addDays(-1), QTime(12, 0)).offsetFromUtc();
-    const int after = QDateTime(day.addDays(1), QTime(12, 0)).offsetFromUtc();
-    for (int offset : {before, after}) {
-        const QDateTime local = asUtc.addSecs(-offset).toLocalTime();
-        if (local.date() == day && local.time() == time)
-            return QDateTime(day, time);
-    }
-    const QDateTime moved = asUtc.addSecs(-before).toLocalTime();
-    return QDateTime(moved.date(), moved.time());
+    const qint64 wall = QDateTime(day, time, Qt::UTC).toSecsSinceEpoch();
+    const QDateTime local = QDateTime::fromSecsSinceEpoch(
+        wallMoment(wall, [](qint64 utc) { return QDateTime::fromSecsSinceEpoch(utc).offsetFromUtc(); }));
+    return QDateTime(local.date(), local.time());
 }
 
 QString TRecurrenceRule::Summary() const

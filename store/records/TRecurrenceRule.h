@@ -36,7 +36,9 @@
 //   workstation's zone, as every stored time is (TStamp).
 // - the first occurrence is the first date on or after the start that fits
 //   the rule; a start that does not fit (a Wednesday start of a Monday rule)
-//   is not an occurrence.
+//   is not an occurrence. The start's week (from Monday), month or year is
+//   the first of every interval, whether or not the start fits: every 2
+//   weeks on Monday from Wednesday 6 January begins on Monday 18 January.
 class TRecurrenceRule
 {
 public:
@@ -104,6 +106,9 @@ public:
     // The rule of an RRULE value for a series starting on `start` at `time`
     // (invalid: un-timed); nothing when the text is not an RRULE or asks for
     // what the rules above cannot say (BYSETPOS, BYHOUR, several months ...).
+    // An UNTIL time (a wall-clock time here) ends on the last day whose
+    // occurrence starts by then: UNTIL=20270108T085959 ends a rule at 09:00
+    // on 7 January.
     static std::optional<TRecurrenceRule> FromRRule(const QString& rrule, const QDate& start, const QTime& time);
 
     // The occurrences whose day lies from `from` to `to` (both included), in
@@ -135,6 +140,10 @@ public:
     bool operator==(const TRecurrenceRule&) const = default;
 
 private:
+    // Whether `day` has the pattern's weekday, day of the month or date
+    // (whatever its interval).
+    bool inPattern(const QDate& day) const;
+
     QDate start_;
     QTime time_;
     Frequency frequency_ = Frequency::Daily;

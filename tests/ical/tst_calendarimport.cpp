@@ -19,6 +19,9 @@
 
 #include <QDir>
 #include <QProcess>
+#include <QScopeGuard>
+
+#include <ctime>
 
 #include <memory>
 
@@ -184,6 +187,57 @@ private slots:
         QCOMPARE(db->DayEntries().RecordCount(), expected.size());
         QTEST(db->Alarms().RecordCount(), "alarms");
         QCOMPARE(libicalOccurrences(exportOf(*db, 2, Office).Build(*db)), expected);
+    }
+
+    // Series at the edges of the office's clock and of the horizon, beside a
+    // plain event: the rule as the workstation states it, the entries made,
+    // and the export's line.
+    void seriesEdges_data()
+    {
+        QTest::addColumn<QByteArray>("master");
+        QTest::addColumn<QString>("summary");
+        QTest::addColumn<int>("entries");
+        QTest::addColumn<QString>("exported");
+        QTest::newRow("UNTIL a moment before the last day's start")
+            << QByteArray("DTSTART;TZID=Europe/Berlin:20270104T090000\nRRULE:FREQ=DAILY;UNTIL=20270108T075959Z\n")
+            << "Every day at 09:00 until 7 January 2027" << 5 << "RRULE:FREQ=DAILY;UNTIL=20270107T225959Z";
+        QTest::newRow("from a time the spring change skips")
+            << QByteArray("DTSTART;TZID=Europe/Berlin:20270328T021500\nRRULE:FREQ=MONTHLY;BYDAY=-1SU;COUNT=3\n")
+            << "Monthly on the last Sunday at 02:15, 3 times" << 4 << "DTSTART;TZID=Europe/Berlin:20270328T021500";
+        QTest::newRow("floating, at a skipped time") << QByteArray("DTSTART:20270328T023000\nRRULE:FREQ=DAILY;COUNT=2\n")
+                                                     << "Every day at 02:30, 2 times" << 3
+                                                     << "DTSTART;TZID=Europe/Berlin:20270328T023000";
+        QTest::newRow("every 2 months on the 2nd Tuesday from the 4th: from the first")
+            << QByteArray("DTSTART;TZID=Europe/Berlin:20270126T100000\nRRULE:FREQ=MONTHLY;INTERVAL=2;BYDAY=2TU;"
+                          "COUNT=3\n")
+            << "Every 2 months on the second Tuesday at 10:00, 3 times" << 4
+            << "DTSTART;TZID=Europe/Berlin:20270309T100000";
+        QTest::newRow("from beyond the horizon")
+            << QByteArray("DTSTART;TZID=Europe/Berlin:20280331T090000\nRRULE:FREQ=MONTHLY;BYMONTHDAY=31\n")
+            << "Monthly on the 31st at 09:00" << 1 << "RRULE:FREQ=MONTHLY;BYMONTHDAY=31";
+    }
+    void seriesEdges()
+    {
+        QFETCH(QByteArray, master);
+        QFETCH(QString, exported);
+        // The workstation keeps the office's clock.
+        qputenv("TZ", Office);
+        ::tzset();
+        const auto utc = qScopeGuard([] { qputenv("TZ", "UTC"); ::tzset(); });
+        TScriptedServices services;
+        static int serial = 0;
+        auto db = makeDatabase(QStringLiteral("edges%1").arg(++serial));
+        const QByteArray plain = vevent("p", "DTSTART:20270329T090000Z\nSUMMARY:P\n");
+        const auto outcome = importAs(*db, 2, calendar(vevent("s", master + "SUMMARY:S\n") + plain));
+        QVERIFY2(outcome.skipped.isEmpty(), qPrintable(reasons(outcome.skipped).join('\n')));
+        SeriesRecord series;
+        QVERIFY(TSeriesWriter(*db).ReadSeries(RecordKey::format(1), series));
+        QTEST(series.Rule().Summary(), "summary");
+        QTEST(db->DayEntries().RecordCount(), "entries");
+        TCalendarExport calendar = exportOf(*db, 2, Office);
+        calendar.EndDate = QDate(2028, 12, 31);
+        const QByteArray written = calendar.Build(*db);
+        QVERIFY2(written.contains(exported.toLatin1() + "\r\n"), written.constData());
     }
 
     // A calendar changed since the last import: its events are changed in
