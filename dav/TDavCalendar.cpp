@@ -273,6 +273,25 @@ void TDavCalendar::list(QByteArray& out, const DayEntryRecord& entry, const QStr
     objectResponse(out, encodedPath(key), object.etag, object.data, plan);
 }
 
+void TDavCalendar::listUnmade(QByteArray& out, qint64 fromWall, qint64 toWall, bool withData, const QList<TName>& props,
+                              bool allProps)
+{
+    if (!seriesWriter())
+        return;
+    const auto day = [](qint64 wall) { return QDateTime::fromSecsSinceEpoch(wall, QTimeZone::utc()).date(); };
+    SeriesRecord series;
+    QStringList unmade;
+    TLookup::Each(*database_.Series(), series.bytes(), [&](const QString& key) {
+        if (!listedSeries_.contains(key) && TSeriesWriter::FirstUnmade(series, day(fromWall), day(toWall)).isValid())
+            unmade << key;
+    });
+    for (const QString& key : std::as_const(unmade)) {
+        listedSeries_.insert(key);
+        if (readSeriesVisible(key, series))
+            out += seriesResponse(key, seriesPath(key), withData, props, allProps);
+    }
+}
+
 qint64 TDavCalendar::momentOfWall(qint64 wall)
 {
     // A day whose zone keeps one offset from the day before to the day
@@ -778,6 +797,7 @@ TDavReply TDavCalendar::propfind(const TDavRequest& request, const TTarget& targ
                               if (visible(entry))
                                   list(responses, entry, key, plan, asked.props, asked.allProps);
                           });
+        listUnmade(responses, 0, 9999999999, plan.withData, asked.props, asked.allProps);
         break;
     }
     case Kind::Object: {
@@ -874,6 +894,7 @@ TDavReply TDavCalendar::report(const TDavRequest& request)
                               }
                               list(responses, entry, key, plan, asked.props, asked.allProps);
                           });
+        listUnmade(responses, from, to, plan.withData, asked.props, asked.allProps);
         return TDavXml::Closed(std::move(responses));
     }
     if (asked.root == QLatin1String("calendar-multiget")) {
@@ -905,6 +926,7 @@ TDavReply TDavCalendar::report(const TDavRequest& request)
                                   if (visible(entry))
                                       list(responses, entry, key, plan, asked.props, asked.allProps);
                               });
+            listUnmade(responses, 0, 9999999999, plan.withData, asked.props, asked.allProps);
             return TDavXml::Closed(std::move(responses),
                                    "<d:sync-token>" + TDavXml::Escaped(QString::fromUtf8(token)) + "</d:sync-token>");
         }

@@ -213,6 +213,12 @@ private:
     // time one of the series' occurrences comes.
     void list(QByteArray& out, const DayEntryRecord& entry, const QString& key, const TPlan& plan,
               const QList<TName>& props, bool allProps);
+    // Appends the <response> of each series not listed yet whose days from
+    // `fromWall` to `toWall` (wall-clock seconds) lie past its horizon, none
+    // of their occurrences made yet: listed where they would be, as the
+    // export takes them.
+    void listUnmade(QByteArray& out, qint64 fromWall, qint64 toWall, bool withData, const QList<TName>& props,
+                    bool allProps);
     // The percent-encoded path of entry `key`'s object.
     QByteArray encodedPath(const QString& key);
 

@@ -347,7 +347,12 @@ void TestDav::roundTrip()
     QCOMPARE(week.count("SUMMARY:Standup"), 1);
     QVERIFY2(week.contains("RRULE:FREQ=WEEKLY;COUNT=4") && week.contains(weekly + "</d:href>"), week.constData());
     QCOMPARE(ask(anna, "GET", weekly).etag, made.etag);
-    const QByteArray token2 = tokenOf(ask(anna, "REPORT", Calendar, syncQuery(QByteArray())).body);
+    // One whose first day lies past the horizon, nothing made yet: listed too.
+    const QByteArray far = ics("far-1", "Far", "RRULE:FREQ=WEEKLY;INTERVAL=99;BYDAY=MO\r\n");
+    QCOMPARE(ask(anna, "PUT", Calendar + "far-1.ics", far, {{"If-None-Match", "*"}}).status, 201);
+    const QByteArray all = ask(anna, "REPORT", Calendar, syncQuery(QByteArray())).body;
+    QVERIFY2(all.contains(Calendar + "far-1.ics</d:href>"), all.constData());
+    const QByteArray token2 = tokenOf(all);
     QByteArray both = ics("weekly-1", "Daily standup", rule + "EXDATE:20270316T100000Z\r\n");
     both.insert(both.indexOf("END:VCALENDAR"), "BEGIN:VEVENT\r\nUID:weekly-1\r\nDTSTAMP:20270101T000000Z\r\n"
                                                 "RECURRENCE-ID:20270309T100000Z\r\nDTSTART:20270309T110000Z\r\n"
