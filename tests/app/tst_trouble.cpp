@@ -151,9 +151,9 @@ private slots:
             all = lines(w, "lstChanges");
             auto* list = child<QListWidget>(w, "lstChanges");
             list->doItemsLayout();
-            for (int i = 0; i < list->count(); ++i)
-                if (list->visualItemRect(list->item(i)).width() < list->fontMetrics().horizontalAdvance(list->item(i)->text()))
-                    cut << list->item(i)->text();
+            for (const QListWidgetItem* item : list->findItems(QString(), Qt::MatchContains))
+                if (list->visualItemRect(item).width() < list->fontMetrics().horizontalAdvance(item->text()))
+                    cut << item->text();
             click(w, "btnClose");
         });
         QCOMPARE(dialog.Execute(*db), 1);

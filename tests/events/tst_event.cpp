@@ -207,10 +207,10 @@ private slots:
         }, true);
         frm.SetEntryKey(QString());
         QCOMPARE(shown, (QStringList{
-            "01/03/24 10:00  U03 on ws-test: Repeating event added: “Stand-up”, Every Monday at 10:00, 2 times; "
+            "01/03/24 10:00  U03 on ws-test: Repeating event added: “Stand-up” for U02, Every Monday at 10:00, 2 times; "
             "2 occurrences made",
             "01/03/24 10:15  U03 on ws-test: Event changed: description “Stand-up, moved”",
-            "01/03/24 10:30  U03 on ws-test: Repeating event changed: all: “Daily stand-up”, Every Monday at 10:00, "
+            "01/03/24 10:30  U03 on ws-test: Repeating event changed: all: “Daily stand-up” for U02, Every Monday at 10:00, "
             "2 times; 2 occurrences touched"}));
     }
 
