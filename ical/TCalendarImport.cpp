@@ -4,6 +4,7 @@
 #include "CategoryRecord.h"
 #include "DayEntryRecord.h"
 #include "EQuorla.h"
+#include "EStamp.h"
 #include "IsamCode.h"
 #include "ImportRecord.h"
 #include "RecordKey.h"
@@ -172,6 +173,15 @@ QString labelOf(const QString& summary, qint64 wall, bool untimed)
 {
     const QString when = asWall(wall).toString(untimed ? QStringLiteral("yyyy-MM-dd") : QStringLiteral("yyyy-MM-dd hh:mm"));
     return summary.isEmpty() ? when : QStringLiteral("%1, %2").arg(summary, when);
+}
+
+// How a group is named where its fields could not be read: its summary, or
+// its UID when it has none.
+QString labelOfGroup(const TEventGroup& group)
+{
+    icalcomponent* event = group.master ? group.master : group.overrides.value(0);
+    const QString summary = event ? textOf(icalcomponent_get_summary(event)) : QString();
+    return summary.isEmpty() ? group.uid : summary;
 }
 
 // The fields of a VEVENT; false, with `reason`, for one this program cannot
@@ -522,250 +532,260 @@ TCalendarImport::TOutcome TCalendarImport::Import(const QByteArray& text, const 
             mapWriter.update(*map, mapKey, record.bytes());
     };
 
-    for (const TEventGroup& group : groups) {
-        if (!group.master) {
-            for (icalcomponent* e : group.overrides) {
-                TFields fields;
-                QString why;
-                fieldsOf(e, convert, fields, why);
-                outcome.skipped << TNote{fields.label, QStringLiteral("it changes an occurrence of a series the file does not hold")};
-            }
-            continue;
-        }
-        TFields fields;
-        QString why;
-        if (!fieldsOf(group.master, convert, fields, why)) {
-            outcome.skipped << TNote{fields.label, why};
-            continue;
-        }
-        std::optional<TRecurrenceRule> rule;
-        if (icalproperty* r = icalcomponent_get_first_property(group.master, ICAL_RRULE_PROPERTY)) {
-            const bool several = icalcomponent_get_next_property(group.master, ICAL_RRULE_PROPERTY) != nullptr;
-            icalrecurrencetype recurrence = icalproperty_get_rrule(r);
-            // An UNTIL moment in the office's wall-clock time, which the
-            // rule compares with each day's occurrence.
-            if (!icaltime_is_null_time(recurrence.until) && !recurrence.until.is_date) {
-                bool date = false;
-                recurrence.until = icaltime_from_timet_with_zone(convert.wall(nullptr, recurrence.until, date), 0, nullptr);
-                recurrence.until.zone = nullptr;
-            }
-            char* written = icalrecurrencetype_as_string_r(const_cast<icalrecurrencetype*>(&recurrence));
-            const QString rrule = QString::fromLatin1(written);
-            icalmemory_free_buffer(written);
-            const QDateTime start = ruleStart(group.master, convert, fields);
-            rule = TRecurrenceRule::FromRRule(rrule, start.date(), fields.untimed ? QTime() : start.time());
-            if (!rule || !rule->IsValid() || several) {
-                outcome.skipped << TNote{fields.label, QStringLiteral("its repeat rule has no form here (%1)").arg(rrule)};
-                continue;
-            }
-            if (!series) {
-                outcome.skipped << TNote{fields.label, QStringLiteral("this database keeps no repeating events")};
-                continue;
-            }
-            if (icalcomponent_get_first_property(group.master, ICAL_RDATE_PROPERTY)) {
-                outcome.skipped << TNote{fields.label, QStringLiteral("its extra dates (RDATE) have no form here")};
-                continue;
-            }
-            // A start the rule does not fit is no occurrence: the series
-            // starts on its first, which names the same days, and which the
-            // editor's forms can show (the nth weekday of the start's month).
-            const QList<QDate> first = rule->Days(rule->Start(), QDate(2037, 12, 31), 1);
-            if (!first.isEmpty())
-                rule->setStart(first.first());
-        }
-
-        const QString source = sourceOf(userKey_, group.uid);
-        ImportRecord known;
-        QString mapKey;
-        if (const auto found = mapped.constFind(source); found != mapped.constEnd())
-            std::tie(mapKey, known) = *found;
-        const bool wasSeries = !mapKey.isEmpty() && known.kind() == ImportRecord::Kind::Series;
-        int& counted = mapKey.isEmpty() ? outcome.added : outcome.updated;
-        const auto rememberAs = [&](ImportRecord::Kind kind) {
-            return [&, kind](const QString& key) { remember(source, mapKey, kind, key); };
-        };
-
-        if (!rule) {
-            bool gone = true;
-            if (!mapKey.isEmpty() && !wasSeries) {
-                if (!updateEntry(known.TargetKey(), fields, gone, why)) {
-                    outcome.skipped << TNote{fields.label, why};
-                    continue;
+    // One group of the file: its master and its changed occurrences. A value
+    // the records cannot hold (a time no stamp can express) lists the event
+    // as not imported, and the rest of the file comes in.
+    const auto importGroup = [&](const TEventGroup& group) {
+            if (!group.master) {
+                for (icalcomponent* e : group.overrides) {
+                    TFields fields;
+                    QString why;
+                    fieldsOf(e, convert, fields, why);
+                    outcome.skipped << TNote{fields.label, QStringLiteral("it changes an occurrence of a series the file does not hold")};
                 }
-                if (!gone) {
-                    ++outcome.updated;
-                    continue;
+                return;
+            }
+            TFields fields;
+            QString why;
+            if (!fieldsOf(group.master, convert, fields, why)) {
+                outcome.skipped << TNote{fields.label, why};
+                return;
+            }
+            std::optional<TRecurrenceRule> rule;
+            if (icalproperty* r = icalcomponent_get_first_property(group.master, ICAL_RRULE_PROPERTY)) {
+                const bool several = icalcomponent_get_next_property(group.master, ICAL_RRULE_PROPERTY) != nullptr;
+                icalrecurrencetype recurrence = icalproperty_get_rrule(r);
+                // An UNTIL moment in the office's wall-clock time, which the
+                // rule compares with each day's occurrence.
+                if (!icaltime_is_null_time(recurrence.until) && !recurrence.until.is_date) {
+                    bool date = false;
+                    recurrence.until = icaltime_from_timet_with_zone(convert.wall(nullptr, recurrence.until, date), 0, nullptr);
+                    recurrence.until.zone = nullptr;
                 }
-            } else if (wasSeries) {
-                // A series that repeats no more: the event replaces it.
-                series->Delete(known.TargetKey(), TSeriesWriter::Scope::All, QDate(),
-                               TSeriesWriter::HeldOccurrences::Leave);
-            }
-            if (mapKey.isEmpty()) {
-                TQueued q{source, {}, {}};
-                database_.InitDayEntryRecord(q.entry);
-                q.entry.setOwnerKey(userKey_);
-                q.entry.setAssigneeKeys({userKey_});
-                database_.InitAlarmRecord(q.alarm);
-                fill(q.entry, q.alarm, fields);
-                queued << q;
-                if (queued.size() >= ImportBatch)
-                    flush();
-                continue;
-            }
-            insertEntry(fields, rememberAs(ImportRecord::Kind::Entry));
-            ++counted;
-            continue;
-        }
-
-        // A series: its template, made and kept as the series' own.
-        SeriesRecord templ;
-        templ.initialise();
-        templ.setOwnerKey(userKey_);
-        templ.setAssigneeKeys({userKey_});
-        templ.setDescription(fields.text);
-        templ.setCategoryKey(categoryKey(fields));
-        templ.setFlags((fields.untimed ? SeriesRecord::UnTimed : 0) | (fields.isPrivate ? SeriesRecord::Private : 0)
-                       | (fields.alarm ? SeriesRecord::AlarmWanted : 0));
-        templ.setAlarmOffset(fields.alarm ? qint32(fields.wall - fields.ringWall) : 0);
-        templ.setRule(*rule);
-        QString seriesKey;
-        SeriesRecord stored;
-        if (wasSeries && series->ReadSeries(known.TargetKey(), stored)) {
-            // Assignees given on a workstation since stay.
-            templ.setAssigneeKeys(stored.AssigneeKeys());
-            // The same template and rule again: a change would only rewrite
-            // every occurrence and make their alarms anew. Not so for a
-            // series a writer left half-done (a noted change, a split, pending
-            // occurrences), nor one not made up to its horizon: the change
-            // finishes it, and makes the days the occurrences changed alone
-            // below may name.
-            SeriesRecord same = templ;
-            same.setOwnerKey(stored.OwnerKey());
-            same.setMadeUntil(stored.MadeUntil());
-            same.setChange(stored.Change(), stored.ChangeFrom());
-            same.setSplitFrom(stored.SplitFrom());
-            const QString horizon
-                = timeKey(wallOf(QDateTime(TSeriesWriter::Horizon(*rule, today), QTime(0, 0), Qt::UTC)));
-            const bool unchanged = std::ranges::equal(same.bytes(), stored.bytes())
-                && stored.Change() == SeriesRecord::Pending::None && RecordKey::isNone(stored.SplitFrom())
-                && stored.MadeUntil() >= horizon
-                && std::ranges::none_of(series->Links(known.TargetKey()), [](const auto& link) {
-                       return (link.second.Flags() & SeriesLinkRecord::Pending) != 0;
-                   });
-            const TSeriesWriter::TOutcome changed
-                = unchanged ? TSeriesWriter::TOutcome{}
-                            : series->Change(known.TargetKey(), TSeriesWriter::Scope::All, rule->Start(), templ, today,
-                                             TSeriesWriter::HeldOccurrences::Leave);
-            if (!changed.held.isEmpty()) {
-                outcome.held = true;
-                outcome.holder = changed.held.first().holder;
-            }
-            if (changed.result != TSeriesWriter::Result::Done) {
-                outcome.skipped << TNote{fields.label, QStringLiteral("it is being changed elsewhere")};
-                outcome.held = outcome.held || changed.result == TSeriesWriter::Result::SeriesLocked;
-                continue;
-            }
-            seriesKey = changed.seriesKey.isEmpty() ? known.TargetKey() : changed.seriesKey;
-            ++outcome.updated;
-        } else {
-            if (!mapKey.isEmpty() && !wasSeries)
-                events.deleteEntryWithAlarms(known.TargetKey());
-            const TSeriesWriter::TOutcome made = series->Create(templ, today, rememberAs(ImportRecord::Kind::Series));
-            if (made.result != TSeriesWriter::Result::Done) {
-                outcome.skipped << TNote{fields.label, QStringLiteral("its repeat rule has no form here")};
-                continue;
-            }
-            seriesKey = made.seriesKey;
-            ++counted;
-        }
-
-        // The occurrences deleted (EXDATE; one beyond the horizon is kept as
-        // a deleted day before it is made) or changed alone (RECURRENCE-ID),
-        // by the day the rule gives them.
-        const auto linkOf = [&](qint64 wall, SeriesLinkRecord& found) {
-            const QString dayKey = timeKey(wallOf(QDateTime(asWall(wall).date(), QTime(0, 0), Qt::UTC)));
-            for (const auto& [key, link] : series->Links(seriesKey)) {
-                if (link.DayKey() == dayKey && !(link.Flags() & SeriesLinkRecord::Deleted)) {
-                    found = link;
-                    return true;
+                char* written = icalrecurrencetype_as_string_r(const_cast<icalrecurrencetype*>(&recurrence));
+                const QString rrule = QString::fromLatin1(written);
+                icalmemory_free_buffer(written);
+                const QDateTime start = ruleStart(group.master, convert, fields);
+                rule = TRecurrenceRule::FromRRule(rrule, start.date(), fields.untimed ? QTime() : start.time());
+                if (!rule || !rule->IsValid() || several) {
+                    outcome.skipped << TNote{fields.label, QStringLiteral("its repeat rule has no form here (%1)").arg(rrule)};
+                    return;
                 }
+                if (!series) {
+                    outcome.skipped << TNote{fields.label, QStringLiteral("this database keeps no repeating events")};
+                    return;
+                }
+                if (icalcomponent_get_first_property(group.master, ICAL_RDATE_PROPERTY)) {
+                    outcome.skipped << TNote{fields.label, QStringLiteral("its extra dates (RDATE) have no form here")};
+                    return;
+                }
+                // A start the rule does not fit is no occurrence: the series
+                // starts on its first, which names the same days, and which the
+                // editor's forms can show (the nth weekday of the start's month).
+                const QList<QDate> first = rule->Days(rule->Start(), QDate(2037, 12, 31), 1);
+                if (!first.isEmpty())
+                    rule->setStart(first.first());
             }
-            return false;
-        };
-        // A day whose occurrence is deleted already (alone, or its entry as
-        // a plain entry) is left as it is.
-        QHash<QString, SeriesLinkRecord> byDay;
-        if (icalcomponent_get_first_property(group.master, ICAL_EXDATE_PROPERTY))
-            for (const auto& [key, link] : series->Links(seriesKey))
-                byDay.insert(link.DayKey(), link);
-        DayEntryRecord stillThere;
-        for (icalproperty* x = icalcomponent_get_first_property(group.master, ICAL_EXDATE_PROPERTY); x;
-             x = icalcomponent_get_next_property(group.master, ICAL_EXDATE_PROPERTY)) {
-            bool date = false;
-            const qint64 wall = convert.wall(x, icalproperty_get_exdate(x), date);
-            if (!inStampYears(wall))
-                continue;
-            const auto made = byDay.constFind(timeKey(wallOf(QDateTime(asWall(wall).date(), QTime(0, 0), Qt::UTC))));
-            if (made != byDay.cend()
-                && ((made->Flags() & SeriesLinkRecord::Deleted)
-                    || !TLookup::Equal(database_.DayEntries(), stillThere.bytes(), TXIsamFile::PrimaryIndex,
-                                       made->EntryKey())))
-                continue;
-            const TSeriesWriter::TOutcome deleted = series->Delete(seriesKey, TSeriesWriter::Scope::ThisOne,
-                                                                   asWall(wall).date(),
-                                                                   TSeriesWriter::HeldOccurrences::Leave);
-            if (deleted.result == TSeriesWriter::Result::EntryLocked
-                || deleted.result == TSeriesWriter::Result::SeriesLocked || !deleted.held.isEmpty()) {
-                outcome.skipped << TNote{fields.label, QStringLiteral("its occurrence of %1 is open elsewhere")
-                                                           .arg(asWall(wall).date().toString(Qt::ISODate))};
-                outcome.held = true;
-                if (!deleted.held.isEmpty())
-                    outcome.holder = deleted.held.first().holder;
-            }
-        }
-        for (icalcomponent* e : group.overrides) {
-            icalproperty* given = icalcomponent_get_first_property(e, ICAL_RECURRENCEID_PROPERTY);
-            bool date = false;
-            const qint64 wall = convert.wall(given, icalproperty_get_recurrenceid(given), date);
-            SeriesLinkRecord link;
-            TFields changed;
-            QString changedWhy;
-            const bool taken = fieldsOf(e, convert, changed, changedWhy);
-            if (!inStampYears(wall) || !linkOf(wall, link)) {
-                outcome.skipped << TNote{changed.label, QStringLiteral("it changes an occurrence the series does not have")};
-                continue;
-            }
-            if (!taken) {
-                if (icalcomponent_get_status(e) == ICAL_STATUS_CANCELLED)
-                    series->Delete(seriesKey, TSeriesWriter::Scope::ThisOne, asWall(wall).date(),
+
+            const QString source = sourceOf(userKey_, group.uid);
+            ImportRecord known;
+            QString mapKey;
+            if (const auto found = mapped.constFind(source); found != mapped.constEnd())
+                std::tie(mapKey, known) = *found;
+            const bool wasSeries = !mapKey.isEmpty() && known.kind() == ImportRecord::Kind::Series;
+            int& counted = mapKey.isEmpty() ? outcome.added : outcome.updated;
+            const auto rememberAs = [&](ImportRecord::Kind kind) {
+                return [&, kind](const QString& key) { remember(source, mapKey, kind, key); };
+            };
+
+            if (!rule) {
+                bool gone = true;
+                if (!mapKey.isEmpty() && !wasSeries) {
+                    if (!updateEntry(known.TargetKey(), fields, gone, why)) {
+                        outcome.skipped << TNote{fields.label, why};
+                        return;
+                    }
+                    if (!gone) {
+                        ++outcome.updated;
+                        return;
+                    }
+                } else if (wasSeries) {
+                    // A series that repeats no more: the event replaces it.
+                    series->Delete(known.TargetKey(), TSeriesWriter::Scope::All, QDate(),
                                    TSeriesWriter::HeldOccurrences::Leave);
-                else
-                    outcome.skipped << TNote{changed.label, changedWhy};
-                continue;
+                }
+                if (mapKey.isEmpty()) {
+                    TQueued q{source, {}, {}};
+                    database_.InitDayEntryRecord(q.entry);
+                    q.entry.setOwnerKey(userKey_);
+                    q.entry.setAssigneeKeys({userKey_});
+                    database_.InitAlarmRecord(q.alarm);
+                    fill(q.entry, q.alarm, fields);
+                    queued << q;
+                    if (queued.size() >= ImportBatch)
+                        flush();
+                    return;
+                }
+                insertEntry(fields, rememberAs(ImportRecord::Kind::Entry));
+                ++counted;
+                return;
             }
-            std::optional<TRecordLock> lock;
-            DayEntryRecord entry;
-            AlarmRecord alarm;
-            bool hadAlarm = false;
-            if (events.openEntry(link.EntryKey(), lock, entry, alarm, hadAlarm) != TEventWriter::Result::Done) {
-                outcome.skipped << TNote{changed.label, QStringLiteral("it is open elsewhere")};
-                outcome.held = true;
-                outcome.holder = events.LockHolder();
-                continue;
+
+            // A series: its template, made and kept as the series' own.
+            SeriesRecord templ;
+            templ.initialise();
+            templ.setOwnerKey(userKey_);
+            templ.setAssigneeKeys({userKey_});
+            templ.setDescription(fields.text);
+            templ.setCategoryKey(categoryKey(fields));
+            templ.setFlags((fields.untimed ? SeriesRecord::UnTimed : 0) | (fields.isPrivate ? SeriesRecord::Private : 0)
+                           | (fields.alarm ? SeriesRecord::AlarmWanted : 0));
+            templ.setAlarmOffset(fields.alarm ? qint32(fields.wall - fields.ringWall) : 0);
+            templ.setRule(*rule);
+            QString seriesKey;
+            SeriesRecord stored;
+            if (wasSeries && series->ReadSeries(known.TargetKey(), stored)) {
+                // Assignees given on a workstation since stay.
+                templ.setAssigneeKeys(stored.AssigneeKeys());
+                // The same template and rule again: a change would only rewrite
+                // every occurrence and make their alarms anew. Not so for a
+                // series a writer left half-done (a noted change, a split, pending
+                // occurrences), nor one not made up to its horizon: the change
+                // finishes it, and makes the days the occurrences changed alone
+                // below may name.
+                SeriesRecord same = templ;
+                same.setOwnerKey(stored.OwnerKey());
+                same.setMadeUntil(stored.MadeUntil());
+                same.setChange(stored.Change(), stored.ChangeFrom());
+                same.setSplitFrom(stored.SplitFrom());
+                const QString horizon
+                    = timeKey(wallOf(QDateTime(TSeriesWriter::Horizon(*rule, today), QTime(0, 0), Qt::UTC)));
+                const bool unchanged = std::ranges::equal(same.bytes(), stored.bytes())
+                    && stored.Change() == SeriesRecord::Pending::None && RecordKey::isNone(stored.SplitFrom())
+                    && stored.MadeUntil() >= horizon
+                    && std::ranges::none_of(series->Links(known.TargetKey()), [](const auto& link) {
+                           return (link.second.Flags() & SeriesLinkRecord::Pending) != 0;
+                       });
+                const TSeriesWriter::TOutcome changed
+                    = unchanged ? TSeriesWriter::TOutcome{}
+                                : series->Change(known.TargetKey(), TSeriesWriter::Scope::All, rule->Start(), templ, today,
+                                                 TSeriesWriter::HeldOccurrences::Leave);
+                if (!changed.held.isEmpty()) {
+                    outcome.held = true;
+                    outcome.holder = changed.held.first().holder;
+                }
+                if (changed.result != TSeriesWriter::Result::Done) {
+                    outcome.skipped << TNote{fields.label, QStringLiteral("it is being changed elsewhere")};
+                    outcome.held = outcome.held || changed.result == TSeriesWriter::Result::SeriesLocked;
+                    return;
+                }
+                seriesKey = changed.seriesKey.isEmpty() ? known.TargetKey() : changed.seriesKey;
+                ++outcome.updated;
+            } else {
+                if (!mapKey.isEmpty() && !wasSeries)
+                    events.deleteEntryWithAlarms(known.TargetKey());
+                const TSeriesWriter::TOutcome made = series->Create(templ, today, rememberAs(ImportRecord::Kind::Series));
+                if (made.result != TSeriesWriter::Result::Done) {
+                    outcome.skipped << TNote{fields.label, QStringLiteral("its repeat rule has no form here")};
+                    return;
+                }
+                seriesKey = made.seriesKey;
+                ++counted;
             }
-            const QString openedAlarm = hadAlarm ? alarm.AlarmTime() : QString();
-            const DayEntryRecord before = entry;
-            database_.InitAlarmRecord(alarm);
-            fill(entry, alarm, changed);
-            // Changed alone already, just so: left alone.
-            if ((link.Flags() & SeriesLinkRecord::Exception) && std::ranges::equal(entry.bytes(), before.bytes())
-                && (changed.alarm ? openedAlarm == alarm.AlarmTime() : !hadAlarm))
-                continue;
-            if (series->ChangeOne(link.EntryKey(), entry, alarm, openedAlarm).result != TSeriesWriter::Result::Done) {
-                outcome.skipped << TNote{changed.label, QStringLiteral("it is open elsewhere")};
-                outcome.held = true;
+
+            // The occurrences deleted (EXDATE; one beyond the horizon is kept as
+            // a deleted day before it is made) or changed alone (RECURRENCE-ID),
+            // by the day the rule gives them.
+            const auto linkOf = [&](qint64 wall, SeriesLinkRecord& found) {
+                const QString dayKey = timeKey(wallOf(QDateTime(asWall(wall).date(), QTime(0, 0), Qt::UTC)));
+                for (const auto& [key, link] : series->Links(seriesKey)) {
+                    if (link.DayKey() == dayKey && !(link.Flags() & SeriesLinkRecord::Deleted)) {
+                        found = link;
+                        return true;
+                    }
+                }
+                return false;
+            };
+            // A day whose occurrence is deleted already (alone, or its entry as
+            // a plain entry) is left as it is.
+            QHash<QString, SeriesLinkRecord> byDay;
+            if (icalcomponent_get_first_property(group.master, ICAL_EXDATE_PROPERTY))
+                for (const auto& [key, link] : series->Links(seriesKey))
+                    byDay.insert(link.DayKey(), link);
+            DayEntryRecord stillThere;
+            for (icalproperty* x = icalcomponent_get_first_property(group.master, ICAL_EXDATE_PROPERTY); x;
+                 x = icalcomponent_get_next_property(group.master, ICAL_EXDATE_PROPERTY)) {
+                bool date = false;
+                const qint64 wall = convert.wall(x, icalproperty_get_exdate(x), date);
+                if (!inStampYears(wall))
+                    continue;
+                const auto made = byDay.constFind(timeKey(wallOf(QDateTime(asWall(wall).date(), QTime(0, 0), Qt::UTC))));
+                if (made != byDay.cend()
+                    && ((made->Flags() & SeriesLinkRecord::Deleted)
+                        || !TLookup::Equal(database_.DayEntries(), stillThere.bytes(), TXIsamFile::PrimaryIndex,
+                                           made->EntryKey())))
+                    continue;
+                const TSeriesWriter::TOutcome deleted = series->Delete(seriesKey, TSeriesWriter::Scope::ThisOne,
+                                                                       asWall(wall).date(),
+                                                                       TSeriesWriter::HeldOccurrences::Leave);
+                if (deleted.result == TSeriesWriter::Result::EntryLocked
+                    || deleted.result == TSeriesWriter::Result::SeriesLocked || !deleted.held.isEmpty()) {
+                    outcome.skipped << TNote{fields.label, QStringLiteral("its occurrence of %1 is open elsewhere")
+                                                               .arg(asWall(wall).date().toString(Qt::ISODate))};
+                    outcome.held = true;
+                    if (!deleted.held.isEmpty())
+                        outcome.holder = deleted.held.first().holder;
+                }
             }
+            for (icalcomponent* e : group.overrides) {
+                icalproperty* given = icalcomponent_get_first_property(e, ICAL_RECURRENCEID_PROPERTY);
+                bool date = false;
+                const qint64 wall = convert.wall(given, icalproperty_get_recurrenceid(given), date);
+                SeriesLinkRecord link;
+                TFields changed;
+                QString changedWhy;
+                const bool taken = fieldsOf(e, convert, changed, changedWhy);
+                if (!inStampYears(wall) || !linkOf(wall, link)) {
+                    outcome.skipped << TNote{changed.label, QStringLiteral("it changes an occurrence the series does not have")};
+                    continue;
+                }
+                if (!taken) {
+                    if (icalcomponent_get_status(e) == ICAL_STATUS_CANCELLED)
+                        series->Delete(seriesKey, TSeriesWriter::Scope::ThisOne, asWall(wall).date(),
+                                       TSeriesWriter::HeldOccurrences::Leave);
+                    else
+                        outcome.skipped << TNote{changed.label, changedWhy};
+                    continue;
+                }
+                std::optional<TRecordLock> lock;
+                DayEntryRecord entry;
+                AlarmRecord alarm;
+                bool hadAlarm = false;
+                if (events.openEntry(link.EntryKey(), lock, entry, alarm, hadAlarm) != TEventWriter::Result::Done) {
+                    outcome.skipped << TNote{changed.label, QStringLiteral("it is open elsewhere")};
+                    outcome.held = true;
+                    outcome.holder = events.LockHolder();
+                    continue;
+                }
+                const QString openedAlarm = hadAlarm ? alarm.AlarmTime() : QString();
+                const DayEntryRecord before = entry;
+                database_.InitAlarmRecord(alarm);
+                fill(entry, alarm, changed);
+                // Changed alone already, just so: left alone.
+                if ((link.Flags() & SeriesLinkRecord::Exception) && std::ranges::equal(entry.bytes(), before.bytes())
+                    && (changed.alarm ? openedAlarm == alarm.AlarmTime() : !hadAlarm))
+                    continue;
+                if (series->ChangeOne(link.EntryKey(), entry, alarm, openedAlarm).result != TSeriesWriter::Result::Done) {
+                    outcome.skipped << TNote{changed.label, QStringLiteral("it is open elsewhere")};
+                    outcome.held = true;
+                }
+            }
+    };
+    for (const TEventGroup& group : groups) {
+        try {
+            importGroup(group);
+        } catch (const EStamp& e) {
+            outcome.skipped << TNote{labelOfGroup(group), e.message()};
         }
     }
     flush();
