@@ -221,16 +221,33 @@ bool TXIsamFile::GetEqual(std::span<char> record, qint16 index, const QString& k
     return ok;
 }
 
+std::function<bool(const QByteArray&)> TXIsamFile::foundBy(const std::function<bool()>& take)
+{
+    return [this, &take](const QByteArray& key) {
+        found_ = key;
+        keyFromFound_ = true;
+        return take();
+    };
+}
+
 bool TXIsamFile::Range(std::span<char> record, qint16 index, const QString& from, const QString& to,
                        const std::function<bool()>& take)
 {
     if (refuseUnlessOpen())
         return false;
-    return setResult(dataset_->range(index, keyBytes(from), keyBytes(to), record, [&](const QByteArray& key) {
-        found_ = key;
-        keyFromFound_ = true;
-        return take();
-    }));
+    return setResult(dataset_->range(index, keyBytes(from), keyBytes(to), record, foundBy(take)));
+}
+
+bool TXIsamFile::Among(std::span<char> record, qint16 index, const QStringList& values,
+                       const std::function<bool()>& take)
+{
+    if (refuseUnlessOpen())
+        return false;
+    QList<QByteArray> bytes;
+    bytes.reserve(values.size());
+    for (const QString& value : values)
+        bytes << keyBytes(value);
+    return setResult(dataset_->among(index, bytes, record, foundBy(take)));
 }
 
 bool TXIsamFile::Delete(const QString& key)
