@@ -19,6 +19,15 @@ QByteArray keyBytes(const QString& key)
     return key.toUtf8();
 }
 
+QList<QByteArray> keyBytes(const QStringList& keys)
+{
+    QList<QByteArray> bytes;
+    bytes.reserve(keys.size());
+    for (const QString& key : keys)
+        bytes << keyBytes(key);
+    return bytes;
+}
+
 // Sets `target` to the Latin-1 text of `bytes` (keys are digits), reusing its
 // storage: a scan sets CurrentKey once per record.
 void assignKey(QString& target, const QByteArray& bytes)
@@ -144,11 +153,7 @@ bool TXIsamFile::InsertAll(const QStringList& keys, std::span<const char> record
 {
     if (refuseUnlessOpen())
         return false;
-    QList<QByteArray> bytes;
-    bytes.reserve(keys.size());
-    for (const QString& key : keys)
-        bytes << keyBytes(key);
-    return setResult(dataset_->putAll(bytes, records));
+    return setResult(dataset_->putAll(keyBytes(keys), records));
 }
 
 bool TXIsamFile::WriteBatch(QList<TBatchWrite>& writes)
@@ -243,11 +248,7 @@ bool TXIsamFile::Among(std::span<char> record, qint16 index, const QStringList& 
 {
     if (refuseUnlessOpen())
         return false;
-    QList<QByteArray> bytes;
-    bytes.reserve(values.size());
-    for (const QString& value : values)
-        bytes << keyBytes(value);
-    return setResult(dataset_->among(index, bytes, record, foundBy(take)));
+    return setResult(dataset_->among(index, keyBytes(values), record, foundBy(take)));
 }
 
 bool TXIsamFile::Delete(const QString& key)

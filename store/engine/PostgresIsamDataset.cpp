@@ -58,6 +58,16 @@ IsamCode PostgresIsamDataset::close()
     return IsamOk;
 }
 
+IsamCode PostgresIsamDataset::readable(int index, std::span<char> record)
+{
+    if (!connection_)
+        return IsamNotOpen;
+    connection_->beginCall();
+    if (!validIndex(index) || record.size() != format_.recordSize())
+        return IsamBadParameter;
+    return IsamOk;
+}
+
 bool PostgresIsamDataset::validIndex(int index) const
 {
     return index == 0 || format_.isIndex(index);
@@ -217,11 +227,8 @@ IsamCode PostgresIsamDataset::takeRows(const Result& rows, int index)
 IsamCode PostgresIsamDataset::get(int index, IsamReadMode mode, const QByteArray& key, QByteArray& foundKey,
                                   std::span<char> record)
 {
-    if (!connection_)
-        return IsamNotOpen;
-    connection_->beginCall();
-    if (!validIndex(index) || record.size() != format_.recordSize())
-        return IsamBadParameter;
+    if (const IsamCode code = readable(index, record); code != IsamOk)
+        return code;
     if (index == 0 && !textKey(key))
         return IsamBadKey;
     if (mode == IsamReadEqual) {
@@ -261,11 +268,8 @@ IsamCode PostgresIsamDataset::get(int index, IsamReadMode mode, const QByteArray
 IsamCode PostgresIsamDataset::range(int index, const QByteArray& from, const QByteArray& to, std::span<char> record,
                                      const TRangeReader& take)
 {
-    if (!connection_)
-        return IsamNotOpen;
-    connection_->beginCall();
-    if (!validIndex(index) || record.size() != format_.recordSize())
-        return IsamBadParameter;
+    if (const IsamCode code = readable(index, record); code != IsamOk)
+        return code;
     if (index == 0 && (!textKey(from) || !textKey(to)))
         return IsamBadKey;
     cursor_.drop();
@@ -323,11 +327,8 @@ IsamCode PostgresIsamDataset::handOver(const Result& rows, int index, std::span<
 IsamCode PostgresIsamDataset::among(int index, const QList<QByteArray>& values, std::span<char> record,
                                     const TRangeReader& take)
 {
-    if (!connection_)
-        return IsamNotOpen;
-    connection_->beginCall();
-    if (!validIndex(index) || record.size() != format_.recordSize())
-        return IsamBadParameter;
+    if (const IsamCode code = readable(index, record); code != IsamOk)
+        return code;
     if (index == 0 && !std::all_of(values.begin(), values.end(), textKey))
         return IsamBadKey;
     cursor_.drop();

@@ -103,6 +103,9 @@ private:
     // Keys compared on the primary index travel as text: printable ASCII only.
     static bool textKey(const QByteArray& key);
     bool validIndex(int index) const;
+    // What every read looks at first: the dataset open (the call then
+    // begun), a known index, a record of the dataset's size.
+    IsamCode readable(int index, std::span<char> record);
     qint64 lockNumber(qint64 key) const;
 
     std::shared_ptr<PostgresConnection> connection_;
