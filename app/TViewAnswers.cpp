@@ -3,7 +3,6 @@
 #include "CategoryRecord.h"
 #include "DayEntryRecord.h"
 #include "EQuorla.h"
-#include "RecordKey.h"
 #include "IsamCode.h"
 #include "TCategoryCache.h"
 #include "TCommand.h"
@@ -124,6 +123,8 @@ void TViewAnswers::WantDayEntries(QObject* /*sender*/, const QString& datePkVal,
     repeatStale_ = true;
     // The day's entries stand; alarms that cannot be read leave the marks
     // as they were last read, and each painted line then asks again.
+    for (const auto& entry : std::as_const(read))
+        unmarked_.insert(entry.second);
     try {
         refreshAlarmMarks();
     } catch (const std::exception&) {
@@ -133,17 +134,20 @@ void TViewAnswers::WantDayEntries(QObject* /*sender*/, const QString& datePkVal,
 void TViewAnswers::refreshAlarmMarks()
 {
     TQuorlaDB* database = session_.Database();
-    TXIsamFile& alarms = database->Alarms();
-    // The mark before the read: a change made while reading shows next time.
-    QByteArray mark;
-    const bool marked = alarms.ChangeMark(mark);
-    if (marked && alarmsOf_ == database && mark == alarmsMark_)
+    if (alarmsOf_ != database) {
+        alarmed_.clear();
+        alarmsOf_ = database;
+    }
+    if (unmarked_.isEmpty())
         return;
-    alarmsOf_ = nullptr;
-    // Left as it was when the read fails: the marks last read stand.
-    alarmed_ = TEntryQuery::AlarmedEntries(alarms, RecordKey::format(1), RecordKey::format(9999999999));
-    alarmsOf_ = database;
-    alarmsMark_ = marked ? mark : QByteArray();
+    const QSet<QString> found = TEntryQuery::AlarmedEntries(database->Alarms(), unmarked_.values());
+    for (const QString& key : std::as_const(unmarked_)) {
+        if (found.contains(key))
+            alarmed_.insert(key);
+        else
+            alarmed_.remove(key);
+    }
+    unmarked_.clear();
 }
 
 void TViewAnswers::WantUserName(QObject* /*sender*/, const QString& pk, QString& name)
@@ -164,12 +168,8 @@ void TViewAnswers::WantAlarmedFlag(QObject* /*sender*/, const QString& pk, bool&
 {
     if (!session_.LoggedIn())
         return;
-    readOrKeep(
-        [&] {
-            if (alarmsOf_ != session_.Database())
-                refreshAlarmMarks();
-        },
-        [] {});
+    if (!unmarked_.isEmpty())
+        readOrKeep([&] { refreshAlarmMarks(); }, [] {});
     alarmed = alarmed_.contains(pk);
 }
 

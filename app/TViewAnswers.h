@@ -23,11 +23,11 @@ class TViewNavigator;
 // the view passed it - until a user is logged in, so that no view shows any
 // of the calendar behind the log-in dialog.
 //
-// Alarm marks are asked for every painted line: they are answered from the
-// keys of all entries that have an alarm, read in one range read and read
-// again only when the alarms changed (their change mark, looked at with each
-// day's entries). A mark is as fresh as the entries it stands beside, and
-// painting reads nothing.
+// Alarm marks are asked for every painted line: they are read with each
+// day's entries, for those entries alone, in one read of the alarms' index on
+// their entry. A mark is as fresh as the entries it stands beside, a day costs
+// the same however many alarms the office holds or changes, and painting
+// reads nothing.
 //
 // While the database cannot be read (a server out of reach), the views keep
 // what they last read: a day's entries, names, alarm and repeat marks and
@@ -62,16 +62,17 @@ public:
     int RepeatReads() const { return repeatReads_; }
 
 private:
-    // Reads the alarmed entries again when the alarms changed since the last
-    // read, or the session's database is another one.
+    // Reads the marks of the entries in unmarked_; forgets every mark first
+    // when the session's database is another one. Left as they were when the
+    // read fails.
     void refreshAlarmMarks();
 
     TServices services_;
     TSession& session_;
+    // The entries read that have an alarm, the entries read whose marks are
+    // still to be read, and the database they were read from.
     QSet<QString> alarmed_;
-    // The alarms' change mark and database at the last read; none before it,
-    // or when the mark could not be had.
-    QByteArray alarmsMark_;
+    QSet<QString> unmarked_;
     const TQuorlaDB* alarmsOf_ = nullptr;
     // Reads the occurrences' keys again when the links changed since the
     // last read, or the session's database is another one.

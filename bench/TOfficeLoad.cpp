@@ -2,10 +2,13 @@
 
 #include "AlarmRecord.h"
 #include "DayEntryRecord.h"
-#include "PostgresConnection.h"
 #include "TIsamEngine.h"
 #include "RecordKey.h"
+#include "TAlarmPoller.h"
+#include "TConsoleMachineServices.h"
+#include "TConsolePersonServices.h"
 #include "TDatabaseLocation.h"
+#include "TQuorlaDB.h"
 #include "TQuorlaDatasets.h"
 #include "TStamp.h"
 #include "TXIsamFile.h"
@@ -31,15 +34,34 @@ namespace {
 constexpr qint64 PollEveryMs = 10'000;
 constexpr qint64 WriteEveryMs = 60'000;
 
-// One workstation of a load process.
+// One workstation of a load process: the alarm poll's database object, a
+// server session of its own.
 struct Workstation
 {
     QString user;
-    std::unique_ptr<TXIsamFile> alarms;
-    std::unique_ptr<TXIsamFile> entries;
+    std::unique_ptr<TQuorlaDB> database;
     qint64 nextPoll = 0;
     qint64 nextWrite = 0;
 };
+
+// The services of a load process: nobody at a screen.
+struct LoadServices
+{
+    TConsolePersonServices person;
+    TConsoleMachineServices machine;
+    TServices services{&person, nullptr, &machine};
+};
+
+// The program's poll as its timer runs it: the series extension, the user's
+// rights where the server keeps roles, and the alarm look-up. An alarm that
+// falls due in a long run is switched off as a person would.
+TAlarmPoller officePoller()
+{
+    return TAlarmPoller([](AlarmRecord&, const QString& key, TQuorlaDB& database) {
+        database.Alarms().Delete(key);
+        return 0;
+    });
+}
 
 bool open(TXIsamFile& file, const QString& uri, const QString& dataset)
 {
@@ -122,27 +144,25 @@ int TOfficeLoad::workerMain(const QStringList& a)
     const qint64 runMs = a[3].toLongLong() * 1000;
     QRandomGenerator random{quint32(first)};
     std::vector<Workstation> stations(std::size_t(std::max(count, 0)));
+    LoadServices services;
+    TAlarmPoller poller = officePoller();
     for (int i = 0; i < count; ++i) {
         Workstation& w = stations[std::size_t(i)];
-        auto connection = TIsamEngine::forName(uri).connect(uri);
-        // As the user's own role (user Un: quorla_un), or the URI's.
-        if (auto* server = dynamic_cast<PostgresConnection*>(connection.get()); server && !password.isEmpty())
-            server->setLogin(QStringLiteral("quorla_u%1").arg(first + i).toUtf8(), password.toUtf8());
         w.user = RecordKey::format(first + i);
-        w.alarms = std::make_unique<TXIsamFile>();
-        w.entries = std::make_unique<TXIsamFile>();
-        w.alarms->ShareConnection(connection);
-        w.entries->ShareConnection(connection);
-        if (!open(*w.alarms, uri, AlarmRecord::FileName) || !open(*w.entries, uri, DayEntryRecord::FileName)) {
-            std::fprintf(stderr, "workstation %d: %s\n", first + i, qPrintable(w.alarms->ErrorText()));
+        try {
+            // As the user's own role (user Un: quorla_un), or the URI's.
+            w.database = password.isEmpty()
+                ? std::make_unique<TQuorlaDB>(services.services, TDatabaseLocation(uri), TQuorlaDB::Opening::ExistingOnly)
+                : std::make_unique<TQuorlaDB>(services.services, TDatabaseLocation(uri),
+                                              TQuorlaDB::TLogin{QStringLiteral("quorla_u%1").arg(first + i), password, false});
+            // A workstation polls from its start-up on, all day: the first
+            // poll of a new session (the server's first look at the tables,
+            // the statements prepared) is made here, before the timing starts.
+            poller.Poll(*w.database, w.user);
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "workstation %d: %s\n", first + i, e.what());
             return 1;
         }
-        // A workstation polls from its start-up on, all day: the first poll
-        // of a new session (the server's first look at the tables, the
-        // statements prepared) is made here, before the timing starts.
-        AlarmRecord first;
-        w.alarms->GetEqual(first.bytes(), AlarmRecord::UserAlarmIndex, w.user)
-            || w.alarms->Get(first.bytes(), AlarmRecord::UserAlarmIndex, w.user, TXIsamFile::ScanPrefix);
         w.nextPoll = qint64(random.bounded(int(PollEveryMs)));
         w.nextWrite = qint64(random.bounded(int(WriteEveryMs)));
     }
@@ -163,7 +183,6 @@ int TOfficeLoad::workerMain(const QStringList& a)
     qint64 writes = 0, failures = 0;
     QElapsedTimer clock;
     clock.start();
-    AlarmRecord alarm;
     for (;;) {
         auto next = std::min_element(stations.begin(), stations.end(), [](const Workstation& x, const Workstation& y) {
             return std::min(x.nextPoll, x.nextWrite) < std::min(y.nextPoll, y.nextWrite);
@@ -177,20 +196,20 @@ int TOfficeLoad::workerMain(const QStringList& a)
         if (wait > 0)
             QThread::msleep(quint64(wait));
         if (next->nextPoll <= next->nextWrite) {
-            // The poll of TAlarmPoller: the bare user key finds nothing and
-            // stands before the user's earliest alarm, which the next read gets.
             QElapsedTimer took;
             took.start();
-            const bool ok = next->alarms->GetEqual(alarm.bytes(), AlarmRecord::UserAlarmIndex, next->user)
-                || next->alarms->Get(alarm.bytes(), AlarmRecord::UserAlarmIndex, next->user, TXIsamFile::ScanPrefix);
+            try {
+                poller.Poll(*next->database, next->user);
+            } catch (const std::exception&) {
+                ++failures;
+            }
             latencies.push_back(took.nsecsElapsed());
-            failures += !ok;
             took.restart();
             PQclear(PQexec(raw, "SELECT 1"));
             rawLatencies.push_back(took.nsecsElapsed());
             next->nextPoll += PollEveryMs;
         } else {
-            if (addEvent(*next->entries, *next->alarms, next->user))
+            if (addEvent(next->database->DayEntries(), next->database->Alarms(), next->user))
                 ++writes;
             else
                 ++failures;

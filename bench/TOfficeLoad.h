@@ -5,9 +5,10 @@
 
 // The load of an office on a database server: N workstations, each with a
 // server session of its own (the alarm poll's database object), each polling
-// its user's alarms every 10 seconds as the program's timer does - a look-up
-// on the user-and-time index and one read - and adding an event with an alarm
-// once a minute. Each session polls once before the timing starts, as a
+// its user's alarms every 10 seconds as the program's timer does - the whole
+// poll (TAlarmPoller: the repeating events' extension, the user's rights where
+// the server keeps roles, the look-up on the user-and-time index), which is
+// what is timed - and adding an event with an alarm once a minute. Each session polls once before the timing starts, as a
 // running workstation has long done. The workstations are spread over a few load processes (this
 // program again, in worker mode), at random phases, so that polls meet at the
 // server as they would from many machines.

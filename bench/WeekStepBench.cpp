@@ -24,8 +24,11 @@
 #include <QStackedWidget>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <memory>
+#include <vector>
 
 namespace {
 
@@ -63,10 +66,11 @@ void measure(TViewNavigator& views, TQuorlaDB& database, const char* layout)
         week.render(&canvas);
     };
     TStamp day;
-    day.SetDateTime(2022, 7, 4, 0, 0, 0);
-    int readDays = 0;
+    int readWeeks = 0;
     const auto read = [&] {
-        if (readDays++ % (7 * 100) == 0)
+        // A week a call: back to the middle every 120 weeks, before the
+        // five years of data run out (an empty week reads nothing).
+        if (readWeeks++ % 120 == 0)
             day.SetDateTime(2022, 7, 4, 0, 0, 0);
         for (int i = 0; i < 7; ++i) {
             int count = 0;
@@ -98,6 +102,31 @@ void measure(TViewNavigator& views, TQuorlaDB& database, const char* layout)
     if (!shot.isEmpty())
         canvas.save(QString::fromLocal8Bit(shot) + QStringLiteral("-step-") + QString::fromLatin1(layout)
                     + QStringLiteral(".png"));
+}
+
+// Steps timed one by one (median and 90th percentile), each going to a week
+// not shown before; with `change`, another workstation adds an alarm before
+// each step, untimed: the step must cost the same whoever changed what.
+void measureSteps(TViewNavigator& views, const char* what, const std::function<void(int)>& change)
+{
+    TWeekView& week = *views.WeekView();
+    QPixmap canvas(viewSize);
+    week.ShowWeekOf(QDateTime(QDate(2020, 1, 8), QTime(12, 0)));
+    std::vector<double> times;
+    for (int i = 0; i < 120; ++i) {
+        if (change)
+            change(i);
+        QElapsedTimer timer;
+        timer.start();
+        views.Next();
+        QCoreApplication::processEvents();
+        week.render(&canvas);
+        times.push_back(double(timer.nsecsElapsed()) / 1e6);
+    }
+    std::sort(times.begin(), times.end());
+    std::printf("  %-40s median %6.2f ms   p90 %6.2f ms\n", what, times[times.size() / 2],
+                times[times.size() * 9 / 10]);
+    std::fflush(stdout);
 }
 
 } // namespace
@@ -152,6 +181,18 @@ void runWeekStepBench()
         std::printf("week step over %d day entries and %d alarms, %d users, the program's answers\n", Entries,
                     Calendar::Alarms, Calendar::Users);
         measure(views, *session.Database(), "one line");
+        measureSteps(views, "one line, steps one by one", {});
+        TXIsamFile otherAlarms;
+        check(otherAlarms.Open(folder.filePath(QString(AlarmRecord::FileName))), "another workstation's alarms");
+        measureSteps(views, "one line, an alarm added before each", [&otherAlarms](int i) {
+            AlarmRecord alarm;
+            alarm.setFlags(AlarmRecord::AlarmWanted);
+            alarm.setAlarmTime(key(Calendar::FirstDay + Calendar::Day * i));
+            alarm.setDayEntryKey(key(Entries - i));
+            alarm.setUserKey(key(1));
+            alarm.rebuildUserAlarmKey();
+            check(otherAlarms.Insert(alarm.bytes()), "alarm added");
+        });
         TDisplayStyle style = views.WeekView()->Style();
         style.DisplayMode = TDisplayMode::dmDouble;
         views.WeekView()->setStyle(style);

@@ -29,11 +29,11 @@ void TEntryQuery::ReadDay(TXIsamFile& entries, const QString& dayKey, const TTak
     Read(entries, dayKey, RecordKey::format(RecordKey::parse(dayKey) + SecondsPerDay - 1), take);
 }
 
-QSet<QString> TEntryQuery::AlarmedEntries(TXIsamFile& alarms, const QString& fromKey, const QString& toKey)
+QSet<QString> TEntryQuery::AlarmedEntries(TXIsamFile& alarms, const QStringList& entryKeys)
 {
     QSet<QString> keys;
     AlarmRecord alarm;
-    const bool read = alarms.Range(alarm.bytes(), AlarmRecord::DayEntryKeyIndex, fromKey, toKey, [&] {
+    const bool read = alarms.Among(alarm.bytes(), AlarmRecord::DayEntryKeyIndex, entryKeys, [&] {
         keys.insert(alarm.DayEntryKey());
         return true;
     });

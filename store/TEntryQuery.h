@@ -2,6 +2,7 @@
 
 #include <QSet>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
@@ -27,9 +28,9 @@ public:
     // The entries of the day that starts at `dayKey`, 00:00:00 to 23:59:59.
     static void ReadDay(TXIsamFile& entries, const QString& dayKey, const TTake& take);
 
-    // The keys, from `fromKey` to `toKey` (entry keys, both included), of the
-    // entries that have an alarm of any user: one range read over the alarms'
-    // index on their entry, however many entries are asked about. A failed
+    // Which of `entryKeys` (each given once) have an alarm of any user: one
+    // read of the alarms' index on their entry for all of them
+    // (TXIsamFile::Among), whatever the number of alarms stored. A failed
     // read throws EQuorla with the dataset's error text.
-    static QSet<QString> AlarmedEntries(TXIsamFile& alarms, const QString& fromKey, const QString& toKey);
+    static QSet<QString> AlarmedEntries(TXIsamFile& alarms, const QStringList& entryKeys);
 };

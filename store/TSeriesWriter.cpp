@@ -1024,13 +1024,15 @@ int TSeriesWriter::Extend(const QDate& today, int budget, const QString& ownerKe
         return 0;
     TXIsamFile& all = *database_.Series();
     const QString below = RecordKey::format(RecordKey::parse(dayKey(Horizon(TRecurrenceRule(), today))) - 1);
+    // Each series' extension is a few synchronous writes: a poll takes one.
+    const int most = std::max(1, budget / ExtendPerPoll);
     QStringList due;
     SeriesRecord series;
     const bool read = all.Range(series.bytes(), SeriesRecord::MadeUntilIndex, RecordKey::None, below, [&] {
         if (!ownerKey.isEmpty() && series.OwnerKey() != ownerKey)
             return true;
         due << all.CurrentKey();
-        return due.size() < std::max(1, budget / 2);
+        return due.size() < most;
     });
     if (!read && all.LastError() != IsamNotFound)
         throw EQuorla(all.ErrorText());

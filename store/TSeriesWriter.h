@@ -226,10 +226,12 @@ public:
                         const QString& why);
 
     // The alarm poll's share: makes at most `budget` new occurrences, over
-    // at most half as many of the series whose occurrences end before their
-    // horizon (one at least), each under its series' lock (a series locked elsewhere is
-    // left to that holder, so two workstations never make the same
-    // occurrence), first finishing or rolling back what a writer of it left
+    // one of the series whose occurrences end before their horizon for each
+    // ExtendPerPoll of the budget (one at least: a poll's writes stay those
+    // of one series however many are due at once, and the polls after it
+    // take the others), each under its series' lock (a series locked
+    // elsewhere is left to that holder, so two workstations never make the
+    // same occurrence), first finishing or rolling back what a writer of it left
     // half-done. A due series is made up to ExtendAheadDays past its horizon
     // (budget allowing) and its MadeUntil set to the day before its next
     // occurrence after that: it is due again only when the horizon reaches

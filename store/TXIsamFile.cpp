@@ -19,6 +19,15 @@ QByteArray keyBytes(const QString& key)
     return key.toUtf8();
 }
 
+QList<QByteArray> keyBytes(const QStringList& keys)
+{
+    QList<QByteArray> bytes;
+    bytes.reserve(keys.size());
+    for (const QString& key : keys)
+        bytes << keyBytes(key);
+    return bytes;
+}
+
 // Sets `target` to the Latin-1 text of `bytes` (keys are digits), reusing its
 // storage: a scan sets CurrentKey once per record.
 void assignKey(QString& target, const QByteArray& bytes)
@@ -144,11 +153,7 @@ bool TXIsamFile::InsertAll(const QStringList& keys, std::span<const char> record
 {
     if (refuseUnlessOpen())
         return false;
-    QList<QByteArray> bytes;
-    bytes.reserve(keys.size());
-    for (const QString& key : keys)
-        bytes << keyBytes(key);
-    return setResult(dataset_->putAll(bytes, records));
+    return setResult(dataset_->putAll(keyBytes(keys), records));
 }
 
 bool TXIsamFile::WriteBatch(QList<TBatchWrite>& writes)
@@ -221,16 +226,29 @@ bool TXIsamFile::GetEqual(std::span<char> record, qint16 index, const QString& k
     return ok;
 }
 
+std::function<bool(const QByteArray&)> TXIsamFile::foundBy(const std::function<bool()>& take)
+{
+    return [this, &take](const QByteArray& key) {
+        found_ = key;
+        keyFromFound_ = true;
+        return take();
+    };
+}
+
 bool TXIsamFile::Range(std::span<char> record, qint16 index, const QString& from, const QString& to,
                        const std::function<bool()>& take)
 {
     if (refuseUnlessOpen())
         return false;
-    return setResult(dataset_->range(index, keyBytes(from), keyBytes(to), record, [&](const QByteArray& key) {
-        found_ = key;
-        keyFromFound_ = true;
-        return take();
-    }));
+    return setResult(dataset_->range(index, keyBytes(from), keyBytes(to), record, foundBy(take)));
+}
+
+bool TXIsamFile::Among(std::span<char> record, qint16 index, const QStringList& values,
+                       const std::function<bool()>& take)
+{
+    if (refuseUnlessOpen())
+        return false;
+    return setResult(dataset_->among(index, keyBytes(values), record, foundBy(take)));
 }
 
 bool TXIsamFile::Delete(const QString& key)

@@ -118,6 +118,11 @@ public:
     // position ends on the last record read. `take` must not use this object.
     bool Range(std::span<char> record, qint16 index, const QString& from, const QString& to,
                const std::function<bool()>& take);
+    // Reads every record whose `index` value is one of `values` (each given
+    // once), into `record`, calling `take` after each as Range does: the
+    // records of one value together. For many scattered values at once, in
+    // one engine call. `take` must not use this object.
+    bool Among(std::span<char> record, qint16 index, const QStringList& values, const std::function<bool()>& take);
     // Removes the record with primary key Key.
     bool Delete(const QString& key);
     // Positions before the first record of `index`.
@@ -181,6 +186,9 @@ private:
     void setKey(const QString& key);
     bool setResult(IsamCode code) { return setResult(code, connection_.get()); }
     bool refuseUnlessOpen();
+    // What a range read tells each record it found: its key becomes the
+    // current key (made only when asked for), then `take` is called.
+    std::function<bool(const QByteArray&)> foundBy(const std::function<bool()>& take);
     // The connection for a call on `fileName` outside an open dataset.
     std::shared_ptr<TIsamConnection> connectionFor(const QString& fileName);
 

@@ -32,11 +32,13 @@
 
 namespace {
 
+const char* const Usage = "usage: quorla_stress run [--database URI] [--workers N] [--seconds S] [--kills K] <folder>\n"
+                          "       quorla_stress check [--database URI] <folder>\n"
+                          "       quorla_stress short <folder>\n";
+
 int usage()
 {
-    std::fprintf(stderr, "usage: quorla_stress run [--database URI] [--workers N] [--seconds S] [--kills K] <folder>\n"
-                         "       quorla_stress check [--database URI] <folder>\n"
-                         "       quorla_stress short <folder>\n");
+    std::fputs(Usage, stderr);
     return 2;
 }
 
@@ -96,6 +98,10 @@ int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
     const QStringList a = app.arguments();
+    if (a.size() == 2 && (a[1] == QLatin1String("--help") || a[1] == QLatin1String("-h"))) {
+        std::fputs(Usage, stdout);
+        return 0;
+    }
     // The folder comes last and is never an option: a mistyped option must
     // not become a folder full of workers' databases.
     if (a.size() < 3 || a.last().startsWith(QLatin1Char('-')))

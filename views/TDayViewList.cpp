@@ -59,16 +59,22 @@ QPixmap loadGlyph(const QString& name)
     return QPixmap::fromImage(image);
 }
 
-// Text with its top-left corner at (x, y), unclipped; returns its width.
-int drawTextAt(QPainter& painter, const TFont& font, int x, int y, const QString& text)
+// Text with its top-left corner at (x, y), unclipped.
+void drawTextAt(QPainter& painter, const TFont& font, int x, int y, const QString& text)
 {
     if (text.isEmpty())
-        return 0;
+        return;
     painter.setFont(font.font());
     painter.setPen(font.qcolor());
-    const QFontMetrics metrics(font.font());
-    painter.drawText(x, y + metrics.ascent(), text);
-    return metrics.horizontalAdvance(text);
+    painter.drawText(x, y + QFontMetrics(font.font()).ascent(), text);
+}
+
+// The same, answering the text's width: a second layout of the text, paid
+// only where something follows it on the line.
+int drawTextAndWidth(QPainter& painter, const TFont& font, int x, int y, const QString& text)
+{
+    drawTextAt(painter, font, x, y, text);
+    return text.isEmpty() ? 0 : QFontMetrics(font.font()).horizontalAdvance(text);
 }
 
 } // namespace
@@ -365,7 +371,8 @@ void TDayViewList::DrawItem(QPainter& painter, const QRect& rect, int index, boo
 
 void TDayViewList::drawItem(QPainter& painter, const QRect& rect, int index, bool focused)
 {
-    painter.fillRect(rect, TColorRef::toQColor(color_));
+    // The ground is the list's colour already: the viewport fills what it
+    // repaints with it (its Base), as the month view fills its boxes.
     if (dayEntries_ != nullptr && index >= 0 && index < dayEntries_->Count())
         drawDayEntry(painter, rect, index);
     if (focused) {
@@ -488,19 +495,25 @@ void TDayViewList::drawDayEntry(QPainter& painter, const QRect& rect, int index)
     const QString description = entry.Description();
     if (!double_) {
         const int x = left + g + timeColumn_;
-        const int w1 = drawTextAt(painter, textFont, x, top + 1, description);
-        const int w2 = drawTextAt(painter, style_.AssigneeFont, x + w1 + gap, top + 1, names);
-        if (style_.ShowCategories && !category.isEmpty())
+        const int w1 = drawTextAndWidth(painter, textFont, x, top + 1, description);
+        if (style_.ShowCategories && !category.isEmpty()) {
+            const int w2 = drawTextAndWidth(painter, style_.AssigneeFont, x + w1 + gap, top + 1, names);
             drawTextAt(painter, style_.CategoryFont, x + w1 + gap + w2 + gap, top + 1, category);
+        } else {
+            drawTextAt(painter, style_.AssigneeFont, x + w1 + gap, top + 1, names);
+        }
     } else {
         painter.setFont(textFont.font());
         painter.setPen(textFont.qcolor());
         const QRect wrapped(left + timeColumn_, top + 1, right - left - timeColumn_, bottom - top - 1);
         painter.drawText(wrapped, Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, description);
         const int x = left + timeColumn_;
-        const int w2 = drawTextAt(painter, style_.AssigneeFont, x, bottom - lineHeight, names);
-        if (style_.ShowCategories && !category.isEmpty())
+        if (style_.ShowCategories && !category.isEmpty()) {
+            const int w2 = drawTextAndWidth(painter, style_.AssigneeFont, x, bottom - lineHeight, names);
             drawTextAt(painter, style_.CategoryFont, x + w2 + gap, bottom - lineHeight, category);
+        } else {
+            drawTextAt(painter, style_.AssigneeFont, x, bottom - lineHeight, names);
+        }
     }
 }
 

@@ -3,6 +3,7 @@
 // every poll and write succeeds; the times are printed, never judged.
 
 #include "PostgresCluster.h"
+#include "TCommandLine.h"
 #include "TOfficeLoad.h"
 
 #include <QCoreApplication>
@@ -14,6 +15,13 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     if (app.arguments().value(1) == QLatin1String("officeload-worker"))
         return TOfficeLoad::workerMain(app.arguments().mid(2));
+    TCommandLine line(QStringLiteral("quorla_officeload"), QStringLiteral("[OPTION]..."),
+                      QStringLiteral("Runs a short round of an office's load on a private database server that it\n"
+                                     "starts itself: 20 workstations for 12 seconds, each polling its user's alarms\n"
+                                     "every 10 seconds as the program does and adding an event with an alarm once\n"
+                                     "a minute. Prints the polls' times and fails when a poll or write fails."));
+    if (line.Parse(argc, argv) != TCommandLine::Result::Run)
+        return line.Answer();
     PostgresCluster server;
     const QString uri = server.createDatabase(QStringLiteral("office"));
     if (uri.isEmpty() || !TOfficeLoad::prepare(uri, 20)) {

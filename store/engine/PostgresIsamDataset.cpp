@@ -58,6 +58,16 @@ IsamCode PostgresIsamDataset::close()
     return IsamOk;
 }
 
+IsamCode PostgresIsamDataset::readable(int index, std::span<char> record)
+{
+    if (!connection_)
+        return IsamNotOpen;
+    connection_->beginCall();
+    if (!validIndex(index) || record.size() != format_.recordSize())
+        return IsamBadParameter;
+    return IsamOk;
+}
+
 bool PostgresIsamDataset::validIndex(int index) const
 {
     return index == 0 || format_.isIndex(index);
@@ -131,6 +141,8 @@ QByteArray PostgresIsamDataset::sql(Statement which, int index) const
     case StmtRangeFirst:
         return select + col + " >= $1::" + valueType + " AND " + col + " <= $2::" + valueType + order
             + " LIMIT $3::int8";
+    case StmtAmong:
+        return select + col + " = ANY($1::" + (index == 0 ? QByteArray("text[]") : QByteArray("bytea[]")) + ")" + order;
     case StmtNextKey:
         // Keys are digit texts of one length, so text order is number order.
         return "SELECT " + largest + " FROM quorla_datasets WHERE id = " + id;
@@ -215,11 +227,8 @@ IsamCode PostgresIsamDataset::takeRows(const Result& rows, int index)
 IsamCode PostgresIsamDataset::get(int index, IsamReadMode mode, const QByteArray& key, QByteArray& foundKey,
                                   std::span<char> record)
 {
-    if (!connection_)
-        return IsamNotOpen;
-    connection_->beginCall();
-    if (!validIndex(index) || record.size() != format_.recordSize())
-        return IsamBadParameter;
+    if (const IsamCode code = readable(index, record); code != IsamOk)
+        return code;
     if (index == 0 && !textKey(key))
         return IsamBadKey;
     if (mode == IsamReadEqual) {
@@ -259,11 +268,8 @@ IsamCode PostgresIsamDataset::get(int index, IsamReadMode mode, const QByteArray
 IsamCode PostgresIsamDataset::range(int index, const QByteArray& from, const QByteArray& to, std::span<char> record,
                                      const TRangeReader& take)
 {
-    if (!connection_)
-        return IsamNotOpen;
-    connection_->beginCall();
-    if (!validIndex(index) || record.size() != format_.recordSize())
-        return IsamBadParameter;
+    if (const IsamCode code = readable(index, record); code != IsamOk)
+        return code;
     if (index == 0 && (!textKey(from) || !textKey(to)))
         return IsamBadKey;
     cursor_.drop();
@@ -274,7 +280,6 @@ IsamCode PostgresIsamDataset::range(int index, const QByteArray& from, const QBy
     // Where the next chunk starts: after the last row handed over.
     QByteArray lastValue;
     QByteArray lastKey;
-    QByteArray key;
     for (int chunk = RangeChunkFirst;; chunk = std::min(chunk * 4, RangeChunkMost)) {
         const QByteArray limit = QByteArray::number(chunk);
         Result rows;
@@ -288,29 +293,63 @@ IsamCode PostgresIsamDataset::range(int index, const QByteArray& from, const QBy
                        rows);
         if (code != IsamOk)
             return code;
+        bool more = true;
+        code = handOver(rows, index, record, take, more);
         const int count = rows.rows();
-        for (int row = 0; row < count; ++row) {
-            const char* keyData = rows.data(row, 0);
-            const int keyLength = rows.length(row, 0);
-            key = QByteArray(keyData, keyLength);
-            if (std::size_t(rows.length(row, 1)) != record.size() || !validKey(key))
-                return IsamCorrupt;
-            // The position follows the rows, so a scan after the range goes
-            // on after the last record handed over.
-            const char* value = index == 0 ? keyData : rows.data(row, 2);
-            const int valueLength = index == 0 ? keyLength : rows.length(row, 2);
-            cursor_.standOn(index, value, valueLength, keyData, keyLength);
-            std::memcpy(record.data(), rows.data(row, 1), record.size());
-            if (!take(key))
-                return IsamOk;
-            if (row == count - 1) {
-                lastValue = QByteArray(value, valueLength);
-                lastKey = key;
-            }
-        }
-        if (count < chunk)
-            return IsamOk;
+        if (code != IsamOk || !more || count < chunk)
+            return code;
+        lastKey = QByteArray(rows.data(count - 1, 0), rows.length(count - 1, 0));
+        lastValue = index == 0 ? lastKey : QByteArray(rows.data(count - 1, 2), rows.length(count - 1, 2));
     }
+}
+
+IsamCode PostgresIsamDataset::handOver(const Result& rows, int index, std::span<char> record, const TRangeReader& take,
+                                        bool& more)
+{
+    QByteArray key;
+    for (int row = 0; row < rows.rows() && more; ++row) {
+        const char* keyData = rows.data(row, 0);
+        const int keyLength = rows.length(row, 0);
+        key = QByteArray(keyData, keyLength);
+        if (std::size_t(rows.length(row, 1)) != record.size() || !validKey(key))
+            return IsamCorrupt;
+        // The position follows the rows, so a scan after the read goes on
+        // after the last record handed over.
+        const char* value = index == 0 ? keyData : rows.data(row, 2);
+        const int valueLength = index == 0 ? keyLength : rows.length(row, 2);
+        cursor_.standOn(index, value, valueLength, keyData, keyLength);
+        std::memcpy(record.data(), rows.data(row, 1), record.size());
+        more = take(key);
+    }
+    return IsamOk;
+}
+
+IsamCode PostgresIsamDataset::among(int index, const QList<QByteArray>& values, std::span<char> record,
+                                    const TRangeReader& take)
+{
+    if (const IsamCode code = readable(index, record); code != IsamOk)
+        return code;
+    if (index == 0 && !std::all_of(values.begin(), values.end(), textKey))
+        return IsamBadKey;
+    cursor_.drop();
+    if (values.isEmpty())
+        return IsamOk;
+    // An array of the values as the server reads it: texts quoted, byte
+    // values in hex.
+    QByteArray array = "{";
+    for (const QByteArray& value : values) {
+        if (array.size() > 1)
+            array += ',';
+        if (index == 0)
+            array += '"' + QByteArray(value).replace('\\', "\\\\").replace('"', "\\\"") + '"';
+        else
+            array += "\"\\\\x" + value.toHex() + '"';
+    }
+    array += '}';
+    Result rows;
+    const IsamCode code = run(StmtAmong, index, {Param::text(array)}, rows);
+    bool more = true;
+    return code == IsamOk ? handOver(rows, index, record, take, more) : code;
 }
 
 IsamCode PostgresIsamDataset::first(int index)

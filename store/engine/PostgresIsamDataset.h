@@ -36,6 +36,10 @@ public:
     // that `take` may read other datasets of the same session.
     IsamCode range(int index, const QByteArray& from, const QByteArray& to, std::span<char> record,
                    const TRangeReader& take) override;
+    // One statement for all the values, read whole before its rows are
+    // handed over.
+    IsamCode among(int index, const QList<QByteArray>& values, std::span<char> record,
+                   const TRangeReader& take) override;
     // One statement that moves the mark of the largest key and adds under the
     // key after it: adds by others wait for each other there, and never meet
     // on one key.
@@ -76,6 +80,7 @@ private:
         StmtIdentity,
         StmtReadIdentity,
         StmtRangeFirst,
+        StmtAmong,
         StmtLock,
         StmtUnlock,
         StmtUnlockAll,
@@ -88,11 +93,19 @@ private:
     // Hands the rows of a read on `index` to the cursor; IsamCorrupt for one
     // that is not a record of this dataset.
     IsamCode takeRows(const Result& rows, int index);
+    // Hands `rows` of a read on `index` to `take` one by one through
+    // `record`, the position following them, while `more` (false once
+    // `take` answers false). IsamCorrupt for a row that is not a record of
+    // this dataset.
+    IsamCode handOver(const Result& rows, int index, std::span<char> record, const TRangeReader& take, bool& more);
     IsamCode write(Statement which, const QByteArray& key, std::span<const char> record, Result& result);
     bool validKey(const QByteArray& key, qint64* number = nullptr) const;
     // Keys compared on the primary index travel as text: printable ASCII only.
     static bool textKey(const QByteArray& key);
     bool validIndex(int index) const;
+    // What every read looks at first: the dataset open (the call then
+    // begun), a known index, a record of the dataset's size.
+    IsamCode readable(int index, std::span<char> record);
     qint64 lockNumber(qint64 key) const;
 
     std::shared_ptr<PostgresConnection> connection_;

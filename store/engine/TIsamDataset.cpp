@@ -20,6 +20,19 @@ IsamCode TIsamDataset::range(int index, const QByteArray& from, const QByteArray
     return code == IsamNotFound ? IsamOk : code;
 }
 
+IsamCode TIsamDataset::among(int index, const QList<QByteArray>& values, std::span<char> record,
+                             const TRangeReader& take)
+{
+    bool more = true;
+    const TRangeReader each = [&](const QByteArray& key) { return more = take(key); };
+    for (const QByteArray& value : values) {
+        const IsamCode code = range(index, value, value, record, each);
+        if (code != IsamOk || !more)
+            return code;
+    }
+    return IsamOk;
+}
+
 IsamCode TIsamDataset::putAll(const QList<QByteArray>& keys, std::span<const char> records)
 {
     if (keys.isEmpty())

@@ -47,6 +47,16 @@ public:
     virtual IsamCode range(int index, const QByteArray& from, const QByteArray& to, std::span<char> record,
                            const TRangeReader& take);
 
+    // Reads every record whose `index` value is one of `values` (each given
+    // once) into `record`, telling `take` after each: the records of one
+    // value together, in primary key order. Afterwards the position stands on
+    // the last record read. What a caller asking about many scattered values
+    // at once (the alarms of a day's entries) uses instead of one read a
+    // value; this default makes one range read a value, an engine may do it
+    // in one step. `take` must not use this dataset object.
+    virtual IsamCode among(int index, const QList<QByteArray>& values, std::span<char> record,
+                           const TRangeReader& take);
+
     // Writes `record` under `key` in `mode` (IsamPutMode). One transaction; an
     // add raises the dataset's mark of the largest key ever held in it.
     virtual IsamCode put(const QByteArray& key, std::span<const char> record, IsamPutMode mode) = 0;

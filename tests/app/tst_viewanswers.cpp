@@ -1,5 +1,5 @@
-// The views' answers on a real session: the alarm marks of a day's entries
-// follow the alarms dataset at each read of the day, whichever workstation
+// The views' answers on a real session: the alarm marks of the days shown
+// follow the alarms dataset at each read of the days, whichever workstation
 // changed it; while a server is away, only what the user logged in may see
 // is kept.
 
@@ -27,8 +27,24 @@ private slots:
     void initTestCase() { QUORLA_TEST_SERVER(server); }
     void cleanupTestCase() { server.reset(); }
 
+    // Entries 0-2 on 10 March at 9, 11 and 14 o'clock, entry 3 on 11 March;
+    // 0, 2 and 3 with an alarm. Another workstation then takes the alarms of
+    // entry `from` (none: -1) and gives entry `to` one (none: -1; 4: a new
+    // entry it adds on 11 March).
+    void alarmMarksFollowTheAlarms_data()
+    {
+        QTest::addColumn<int>("from");
+        QTest::addColumn<int>("to");
+        QTest::addColumn<QString>("marks");
+        QTest::newRow("alarm moved within a day") << 0 << 1 << "-AA|A";
+        QTest::newRow("alarm taken on the second day") << 3 << -1 << "A-A|-";
+        QTest::newRow("alarm moved to the other day") << 2 << 4 << "A--|AA";
+        QTest::newRow("nothing changed") << -1 << -1 << "A-A|A";
+    }
     void alarmMarksFollowTheAlarms()
     {
+        QFETCH(int, from);
+        QFETCH(int, to);
         AppTest::freshWorkstation();
         TScriptedServices services;
         TSession session(services);
@@ -41,34 +57,43 @@ private slots:
         TQuorlaDB& db = *session.Database();
         const QString me = session.CurrentUserKey();
         QStringList keys;
-        for (const int hour : {9, 11, 14}) {
-            const QString at = AppTest::keyOf(2027, 3, 10, hour);
+        for (const auto& [day, hour] : {std::pair{10, 9}, {10, 11}, {10, 14}, {11, 10}}) {
+            const QString at = AppTest::keyOf(2027, 3, day, hour);
             keys << AppTest::addEntry(db, at, me, {me});
             if (hour != 11)
                 AppTest::addAlarm(db, at, me, keys.last());
         }
         TViewAnswers answers(services, session);
+        // The marks of both days as a view shows them: each day's entries
+        // read, then each line's mark asked for.
         const auto marks = [&] {
-            TDayEntries entries;
-            answers.WantDayEntries(nullptr, AppTest::keyOf(2027, 3, 10), entries);
-            QString shown;
-            for (int i = 0; i < entries.Count(); ++i) {
-                bool alarmed = false;
-                answers.WantAlarmedFlag(nullptr, entries.PkAt(i), alarmed);
-                shown += alarmed ? QLatin1Char('A') : QLatin1Char('-');
+            QStringList days;
+            for (const int day : {10, 11}) {
+                TDayEntries entries;
+                answers.WantDayEntries(nullptr, AppTest::keyOf(2027, 3, day), entries);
+                QString shown;
+                for (int i = 0; i < entries.Count(); ++i) {
+                    bool alarmed = false;
+                    answers.WantAlarmedFlag(nullptr, entries.PkAt(i), alarmed);
+                    shown += alarmed ? QLatin1Char('A') : QLatin1Char('-');
+                }
+                days << shown;
             }
-            return shown;
+            return days.join(QLatin1Char('|'));
         };
-        QCOMPARE(marks(), QStringLiteral("A-A"));
+        QCOMPARE(marks(), QStringLiteral("A-A|A"));
 
-        // Another workstation moves the first entry's alarm to the second.
         TQuorlaDB other(TScriptedServices::ofTest());
         AlarmRecord alarm;
-        QVERIFY(other.Alarms().GetEqual(alarm.bytes(), AlarmRecord::DayEntryKeyIndex, keys[0]));
-        QVERIFY(other.Alarms().Delete(other.Alarms().CurrentKey()));
-        alarm.setDayEntryKey(keys[1]);
-        QVERIFY(other.Alarms().Insert(alarm.bytes()));
-        QCOMPARE(marks(), QStringLiteral("-AA"));
+        if (from >= 0) {
+            QVERIFY(other.Alarms().GetEqual(alarm.bytes(), AlarmRecord::DayEntryKeyIndex, keys[from]));
+            QVERIFY(other.Alarms().Delete(other.Alarms().CurrentKey()));
+        }
+        if (to == 4)
+            keys << AppTest::addEntry(other, AppTest::keyOf(2027, 3, 11, 12), me, {me});
+        if (to >= 0)
+            AppTest::addAlarm(other, AppTest::keyOf(2027, 3, 11, 12), me, keys[to]);
+        QTEST(marks(), "marks");
     }
 
     // The administrator's private entry, read before BOB logged in at the

@@ -595,6 +595,28 @@ private slots:
         QCOMPARE(writer.Extend(day.addDays(1)), 0);
         QCOMPARE(writes, 0);
     }
+
+    // A poll makes the occurrences of one series however many are due; the
+    // polls after it take the others.
+    void extendingOneSeriesAPoll()
+    {
+        Office o;
+        QStringList keys;
+        QList<int> before;
+        for (int i = 0; i < 3; ++i) {
+            SeriesRecord s = meeting(2);
+            keys << TSeriesWriter(*o.db).Create(s, Today).seriesKey;
+            before << check(*o.db, keys.last()).occurrences;
+        }
+        TSeriesWriter writer(*o.db);
+        for (int poll = 1; poll <= 3; ++poll) {
+            QVERIFY(writer.Extend(Today.addDays(2)) > 0);
+            int grown = 0;
+            for (int i = 0; i < 3; ++i)
+                grown += check(*o.db, keys[i]).occurrences > before[i] ? 1 : 0;
+            QCOMPARE(grown, poll);
+        }
+    }
 };
 
 QUORLA_TEST_CORE_MAIN(TestSeriesWriter)

@@ -359,6 +359,36 @@ private slots:
         QCOMPARE(f.LastError(), IsamNotFound);
     }
 
+    // Alarms of entries 5, 2, 5, 9, 2, 7 (keys 1..6): the records whose
+    // value is one of those asked for, and none other.
+    void among_data()
+    {
+        QTest::addColumn<qint16>("index");
+        QTest::addColumn<QStringList>("values");
+        QTest::addColumn<QStringList>("keys");
+        QTest::newRow("scattered entries, several alarms each") << qint16(3) << keys({7, 2}) << keys({2, 5, 6});
+        QTest::newRow("entries without alarms among them") << qint16(3) << keys({3, 9, 8}) << keys({4});
+        QTest::newRow("nothing asked") << qint16(3) << QStringList() << keys({});
+        QTest::newRow("by primary key") << qint16(0) << keys({4, 1, 99}) << keys({1, 4});
+    }
+    void among()
+    {
+        QFETCH(qint16, index);
+        QFETCH(QStringList, values);
+        TXIsamFile f;
+        newDataset(f);
+        for (const int entry : {5, 2, 5, 9, 2, 7})
+            QVERIFY(f.Insert(makeAlarm("0000000001", timeText(100), key(entry).toLatin1())));
+        QStringList read;
+        Alarm a{};
+        QVERIFY(f.Among(a, index, values, [&] {
+            read << f.CurrentKey();
+            return true;
+        }));
+        read.sort();
+        QTEST(read, "keys");
+    }
+
     void positioning()
     {
         TXIsamFile f;
