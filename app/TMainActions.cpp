@@ -83,7 +83,7 @@ TMainActions::TMainActions(QMainWindow& window)
     actFileExit = make({"actFileExit", "E&xit", "Quit Quorla", "application-exit", "exit", "Ctrl+X"});
     // Placed in no menu or bar, so its F1 never competes with the Help menu's.
     actHelpAbout = make({"actHelpAbout", "&About...", "Help about Quorla", "help-contents", "help", "F1"});
-    mnuFileChangePath = make({"mnuFileChangePath", "&Change path", "Chnages the database path", "", "", ""});
+    mnuFileChangePath = make({"mnuFileChangePath", "&Change path", "Changes the database path", "", "", ""});
     mnuHelpQuorlaHelp = make({"mnuHelpQuorlaHelp", "&Quorla Help", "Help about Quorla", "help-contents", "help", "F1"});
     for (QAction* view : {actToolsViewDay, actToolsViewWeek, actToolsViewMonth})
         view->setCheckable(true);

@@ -25,6 +25,7 @@
 #include <QApplication>
 #include <QByteArray>
 
+#include <cstdio>
 #include <vector>
 
 namespace {
@@ -36,10 +37,12 @@ const QString Summary = QStringLiteral(
 const QString Epilogue = QStringLiteral(
     "Without --database the program opens the database recorded for this workstation\n"
     "(RootPath in $XDG_CONFIG_HOME/KLV/Quorla.conf) and asks for a folder at the first\n"
-    "start. Qt's own options (-platform, -style, -session, -display...) are passed on.\n"
+    "start; without a display, --database only records the database. Qt's own\n"
+    "options (-platform, -style, -session, -display...) are passed on.\n"
     "\n"
     "Exit status:\n"
-    " 0  the program was closed, or another instance was already running\n"
+    " 0  the program was closed, another instance was already running, or\n"
+    "    --database was recorded without a display\n"
     " 1  it could not start: no database, a failed login, settings not written\n"
     " 2  the command line was wrong, or --database named no folder or server");
 
@@ -50,6 +53,27 @@ const char* const QtValueOptions[] = {"platform", "platformpluginpath", "platfor
                                       "qwindowgeometry", "qwindowicon", "qwindowtitle", "session",
                                       "style", "stylesheet", "display", "geometry"};
 const char* const QtFlagOptions[] = {"reverse", "widgetcount", "nograb", "dograb", "sync"};
+
+// Whether the application will find a display to open: a platform or display
+// named among Qt's options or in QT_QPA_PLATFORM, or an X or Wayland display
+// in the environment. Without one, Qt aborts the process as the application
+// is made.
+bool displayToOpen(const QStringList& qtArguments)
+{
+#if defined(Q_OS_UNIX) && !defined(Q_OS_DARWIN)
+    for (const QString& argument : qtArguments) {
+        const QString name = argument.section(QLatin1Char('='), 0, 0);
+        if (name.startsWith(QLatin1Char('-')) && (name.endsWith(QLatin1String("-platform"))
+                                                  || name.endsWith(QLatin1String("-display"))))
+            return true;
+    }
+    return !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") || !qEnvironmentVariableIsEmpty("DISPLAY")
+           || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+#else
+    Q_UNUSED(qtArguments);
+    return true;
+#endif
+}
 
 } // namespace
 
@@ -77,6 +101,13 @@ int main(int argc, char** argv)
         QString error;
         if (!TDatabaseOption::Record(location, error))
             return line.Failure(error);
+        // Setting a workstation up from a console or over ssh: the recording
+        // is the whole of it, and it needs no display.
+        if (!displayToOpen(line.PassedThrough())) {
+            std::printf("quorla: %s recorded as this workstation's database; no display to start on\n",
+                        qPrintable(location.Printable()));
+            return TCommandLine::ExitSuccess;
+        }
     }
 
     // Qt sees only its own options; the arguments live as long as the application.

@@ -26,8 +26,8 @@ const QString Summary = QStringLiteral(
     "\n"
     "FROM and TO are each a database folder, written with a final \"/\"\n"
     "(/srv/quorla/), or a PostgreSQL connection URI\n"
-    "(postgresql://quorla@dbhost/quorla); user and password come from the URI,\n"
-    "~/.pgpass or the environment, as for the program.");
+    "(postgresql://quorla_boss@dbhost/quorla); user and password come from the\n"
+    "URI, ~/.pgpass or the environment, as for the program.");
 
 const QString Epilogue = QStringLiteral(
     "Exit status: 0 when the copy reads back as the source; 1 when it failed or\n"

@@ -24,6 +24,26 @@
 // - integers are little-endian on every host, signed, 32 or 16 bits wide.
 // A field that does not lie inside the buffer is a programming error: it
 // asserts, and in a release build reads as empty/zero and is not written.
+// Little-endian integers in a record's bytes: byte i carries bits 8i..8i+7,
+// whatever the host's order.
+namespace TRecordBytes {
+
+inline quint32 littleEndian(std::span<const char> field)
+{
+    quint32 value = 0;
+    for (std::size_t i = 0; i < field.size(); ++i)
+        value |= quint32(static_cast<unsigned char>(field[i])) << (8 * i);
+    return value;
+}
+
+inline void setLittleEndian(std::span<char> field, quint32 value)
+{
+    for (std::size_t i = 0; i < field.size(); ++i)
+        field[i] = static_cast<char>((value >> (8 * i)) & 0xFF);
+}
+
+} // namespace TRecordBytes
+
 template <std::size_t N>
 class TRecordBuffer
 {
@@ -94,23 +114,19 @@ private:
         return inside;
     }
 
-    // Little-endian: byte i carries bits 8i..8i+7, whatever the host's order.
+    // The bytes are read and written through the field's span, never by an
+    // index into the buffer: the optimiser may merge the helpers of records
+    // of different sizes, and would then judge an index into one record
+    // against the bounds of another (a false -Warray-bounds).
     quint32 unsignedAt(std::size_t offset, std::size_t width) const
     {
-        if (!fits(offset, width))
-            return 0;
-        quint32 value = 0;
-        for (std::size_t i = 0; i < width; ++i)
-            value |= quint32(static_cast<unsigned char>(data_[offset + i])) << (8 * i);
-        return value;
+        return fits(offset, width) ? TRecordBytes::littleEndian(std::span(data_).subspan(offset, width)) : 0;
     }
 
     void setUnsignedAt(std::size_t offset, std::size_t width, quint32 value)
     {
-        if (!fits(offset, width))
-            return;
-        for (std::size_t i = 0; i < width; ++i)
-            data_[offset + i] = static_cast<char>((value >> (8 * i)) & 0xFF);
+        if (fits(offset, width))
+            TRecordBytes::setLittleEndian(std::span(data_).subspan(offset, width), value);
     }
 
     std::array<char, N> data_{};

@@ -4,11 +4,12 @@
 # 1. the desktop entry passes desktop-file-validate and the AppStream data
 #    appstreamcli validate --no-net (and validate-tree, which finds the entry it
 #    launches); the entry's Icon and Exec name an installed icon and program;
-# 2. each manual page formats without a warning, and quorla's names every long
-#    option of quorla --help;
+# 2. every installed program has a manual page, each formats without a
+#    warning, and quorla's names every long option of quorla --help;
 # 3. every installed program answers --help and --version on standard output
 #    with status 0 and refuses an unknown option on standard error with status
-#    2, all without a display;
+#    2, all without a display; without one, quorla --database records a folder
+#    and ends with status 0;
 # 4. started from the Exec line of its desktop entry under Xvfb, on a
 #    workstation without settings, the installed program shows the first-start
 #    message and then the folder picker; cancelling the picker ends it with the
@@ -53,6 +54,9 @@ read -r -a command <<< "$(sed -n 's/^Exec=//p' "$desktop" | sed 's/ %[fFuUdDnNic
 [ -x "$usr/bin/${command[0]}" ] || fail "the entry's Exec '${command[0]}' is not an installed program"
 
 # 2. Manual pages.
+for program in "$usr"/bin/*; do
+  [ -f "$usr/share/man/man1/$(basename "$program").1.gz" ] || fail "no manual page for $(basename "$program")"
+done
 for page in "$usr"/share/man/man1/*.1.gz; do
   warnings=$(LC_ALL=C.UTF-8 MANROFFSEQ='' MANWIDTH=80 man --warnings -E UTF-8 -l -Tutf8 -Z "$page" 2>&1 >/dev/null)
   [ -z "$warnings" ] || fail "$(basename "$page") formats with warnings: $warnings"
@@ -88,6 +92,12 @@ for program in "$usr"/bin/*; do
   done
   echo "$name: --help, --version and an unknown option answered"
 done
+mkdir -p "$work/console/config" "$work/console/db"
+status=0
+env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM XDG_CONFIG_HOME="$work/console/config" \
+  "$usr/bin/quorla" --database "$work/console/db" > "$work/out" 2> "$work/err" || status=$?
+[ $status -eq 0 ] && grep -qx "RootPath=$work/console/db" "$work/console/config/KLV/Quorla.conf" \
+  || fail "quorla --database without a display: status $status, $(head -c 300 "$work/out" "$work/err")"
 
 # 5. The CalDAV service's unit, pointed at the installed files.
 unit=$work/root/lib/systemd/system/quorla-dav.service
