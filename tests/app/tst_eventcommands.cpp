@@ -15,6 +15,7 @@
 #include "TEventCommands.h"
 #include "TEventWriter.h"
 #include "TRecordLock.h"
+#include "SeriesRecord.h"
 #include "TSeriesWriter.h"
 #include "TLookup.h"
 #include "TQuorlaDB.h"
@@ -567,6 +568,10 @@ void TestEventCommands::seriesQuestion_data()
     QTest::newRow("delete this one") << "actEventDelete" << 0 << 0 << "6:new 20:new 27:new" << "";
     QTest::newRow("delete all, one open elsewhere") << "actEventDelete" << 2 << 27 << "27:new" << "";
     QTest::newRow("delete this one, open elsewhere") << "actEventDelete" << 0 << 13 << all << "";
+    // Split from 20 May on elsewhere first: all is both parts.
+    QTest::newRow("change all, split") << "actEventProperties split" << 2 << 0 << "6:moved 13:moved 20:moved 27:moved"
+                                       << "open: Every Monday at 10:30 until 19 May 2024";
+    QTest::newRow("delete all, split") << "actEventDelete split" << 2 << 0 << "" << "";
 }
 
 void TestEventCommands::seriesQuestion()
@@ -574,6 +579,8 @@ void TestEventCommands::seriesQuestion()
     QFETCH(QString, command);
     QFETCH(int, answer);
     QFETCH(int, held);
+    const bool split = command.endsWith(QLatin1String(" split"));
+    command = command.section(QLatin1Char(' '), 0, 0);
     TScriptedServices services;
     services.setNow(Now);
     Shell shell;
@@ -612,6 +619,14 @@ void TestEventCommands::seriesQuestion()
         QCOMPARE(shell.main->ViewAnswers()->RepeatReads(), reads + 1);
     }
 
+    SeriesRecord series;
+    if (split && TSeriesWriter(other).ReadSeries(RecordKey::format(1), series)) {
+        TRecurrenceRule later = *rule;
+        later.setCount(2);
+        series.setRule(later);
+        TSeriesWriter(other).Change(RecordKey::format(1), TSeriesWriter::Scope::ThisAndFollowing, QDate(2024, 5, 20),
+                                    series, Now.date(), TSeriesWriter::HeldOccurrences::Leave);
+    }
     std::optional<TRecordLock> lock;
     if (held > 0) {
         for (const auto& [key, link] : TSeriesWriter(other).Links(RecordKey::format(1)))

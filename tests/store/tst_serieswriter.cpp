@@ -300,6 +300,13 @@ private slots:
                 return writer.Delete(opened, scope, eleventh, Held::Refuse);
             return writer.Change(opened, scope, eleventh, changed, Today, Held::Refuse);
         };
+        if (scope == Scope::EveryPart && !what.startsWith(QLatin1String("delete"))) {
+            // Each part keeps its own days.
+            SeriesRecord mondays = changed;
+            rule.setWeekdays(TRecurrenceRule::weekdayBit(1));
+            mondays.setRule(rule);
+            QCOMPARE(writer.Change(opened, scope, eleventh, mondays, Today, Held::Refuse).result, Result::PartsRepeat);
+        }
         if (server)
             refusedWhole(o, run);
         const TSeriesWriter::TOutcome outcome = run();
