@@ -871,6 +871,15 @@ bool TSeriesWriter::lockParts(const QString& seriesKey, const SeriesRecord& seri
     return true;
 }
 
+bool TSeriesWriter::heldIn(const TParts& parts, bool withExceptions, TOutcome& outcome)
+{
+    for (const auto& [key, part] : parts)
+        outcome.held << probe(affected(key, part.Rule().Start(), withExceptions));
+    if (!outcome.held.isEmpty())
+        outcome.result = Result::Held;
+    return !outcome.held.isEmpty();
+}
+
 TSeriesWriter::TOutcome TSeriesWriter::changeParts(const QString& seriesKey, const SeriesRecord& series,
                                                    const SeriesRecord& changed, const QDate& today,
                                                    HeldOccurrences policy)
@@ -886,14 +895,8 @@ TSeriesWriter::TOutcome TSeriesWriter::changeParts(const QString& seriesKey, con
         return answer(Result::PartsRepeat, seriesKey);
     TOutcome outcome;
     outcome.seriesKey = seriesKey;
-    if (policy == HeldOccurrences::Refuse) {
-        for (const auto& [key, part] : parts)
-            outcome.held << probe(affected(key, part.Rule().Start(), false));
-        if (!outcome.held.isEmpty()) {
-            outcome.result = Result::Held;
-            return outcome;
-        }
-    }
+    if (policy == HeldOccurrences::Refuse && heldIn(parts, false, outcome))
+        return outcome;
     for (const auto& [key, part] : parts) {
         SeriesRecord own = changed;
         if (parts.size() > 1) {
@@ -994,14 +997,8 @@ TSeriesWriter::TOutcome TSeriesWriter::deleteParts(const QString& seriesKey, con
         return answer(Result::SeriesLocked, seriesKey);
     TOutcome outcome;
     outcome.seriesKey = seriesKey;
-    if (policy == HeldOccurrences::Refuse) {
-        for (const auto& [key, part] : parts)
-            outcome.held << probe(affected(key, part.Rule().Start(), true));
-        if (!outcome.held.isEmpty()) {
-            outcome.result = Result::Held;
-            return outcome;
-        }
-    }
+    if (policy == HeldOccurrences::Refuse && heldIn(parts, true, outcome))
+        return outcome;
     for (auto& [key, part] : parts) {
         TOutcome one;
         deleteFrom(key, part, true, QDate(), one);

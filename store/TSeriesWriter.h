@@ -265,6 +265,9 @@ private:
                    TParts& parts);
     // The keys of the series whose line begins at `first`.
     QStringList lineOf(const QString& first);
+    // Refuse's look over every part: true (`outcome` Held, naming them)
+    // when some occurrence is open elsewhere.
+    bool heldIn(const TParts& parts, bool withExceptions, TOutcome& outcome);
     TOutcome changeParts(const QString& seriesKey, const SeriesRecord& series, const SeriesRecord& changed,
                          const QDate& today, HeldOccurrences policy);
     TOutcome deleteParts(const QString& seriesKey, const SeriesRecord& series, HeldOccurrences policy);
