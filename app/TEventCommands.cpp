@@ -132,6 +132,10 @@ const QString TEventCommands::SeriesPrivate = QStringLiteral(
     "Unable to change the repeating event. It is private to its assignees; only this event can be changed");
 const QString TEventCommands::SeriesKeepsRepeat = QStringLiteral(
     "A repeating event cannot be set to not repeat. To end it, delete this and following events");
+const QString TEventCommands::SeriesPartsRepeat = QStringLiteral(
+    "This repeating event was split into parts that repeat each in its own way: for all its events only the "
+    "description, category, users, privacy, alarm and time can be changed. To change how a part repeats, "
+    "change this and following events from its first event. Nothing was saved");
 const QString TEventCommands::SeriesUnavailable
     = QStringLiteral("Repeating events cannot be stored in this database. Nothing was saved");
 const QString TEventCommands::SeriesLeft
@@ -449,7 +453,7 @@ std::optional<TSeriesWriter::Scope> TEventCommands::AskScope(TSeriesWriter& seri
         cancelled = true;
         return std::nullopt;
     }
-    return std::array{Scope::ThisOne, Scope::ThisAndFollowing, Scope::All}[std::size_t(chosen)];
+    return std::array{Scope::ThisOne, Scope::ThisAndFollowing, Scope::EveryPart}[std::size_t(chosen)];
 }
 
 bool TEventCommands::ReadSeriesToChange(TSeriesWriter& series, const SeriesLinkRecord& link, SeriesRecord& record,
@@ -495,7 +499,7 @@ void TEventCommands::EditSeries(TSeriesWriter& series, const SeriesLinkRecord& l
     const QDate day = dayOfKey(link.DayKey());
     DayEntryRecord entry;
     AlarmRecord alarm;
-    showTemplate(db, record, scope == Scope::All ? rule.Start() : day, entry, alarm);
+    showTemplate(db, record, scope == Scope::ThisAndFollowing ? day : rule.Start(), entry, alarm);
     Repeat = {rule, true};
     if (scope == Scope::ThisAndFollowing) {
         // The series from this day on: an end after N occurrences counts
@@ -513,9 +517,16 @@ void TEventCommands::EditSeries(TSeriesWriter& series, const SeriesLinkRecord& l
             return true;
         SeriesRecord changed;
         fillTemplate(changed, entry, alarm, *Repeat.rule);
-        TBusyCursor busy(services_.person());
-        outcome = series.Change(link.SeriesKey(), scope, day, changed, today(services_.machine()), TSeriesWriter::HeldOccurrences::Leave);
-        return true;
+        {
+            TBusyCursor busy(services_.person());
+            outcome = series.Change(link.SeriesKey(), scope, day, changed, today(services_.machine()),
+                                    TSeriesWriter::HeldOccurrences::Leave);
+        }
+        if (outcome.result != TSeriesWriter::Result::PartsRepeat)
+            return true;
+        // Kept open with what was typed.
+        tell(services_.person(), SeriesPartsRepeat);
+        return false;
     };
     if (!EditUntilSaved(true, session_.MayAddForOthers(), entry, alarm, mail, save))
         return;

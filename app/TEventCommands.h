@@ -41,7 +41,8 @@ class TfrmEvent;
 // act on (SeriesChoices: this one, this and the following, all), through the
 // services so that tests answer it. This one is the entry alone under its
 // lock (changed alone it becomes an exception the series leaves as it is);
-// the other two go to the series writer, which leaves occurrences open on
+// the other two go to the series writer (all: every part "this and
+// following" split the series into), which leaves occurrences open on
 // other workstations as they are: the person is told which, and who holds
 // them. Every occurrence a series change touches is the series' owner's, so
 // the right to change the owner's entries is checked once, on the series.
@@ -98,6 +99,8 @@ public:
     static const QString SeriesPrivate;
     static const QString SeriesKeepsRepeat;
     static const QString SeriesUnavailable;
+    // All events of a series split into parts, with a changed repeat.
+    static const QString SeriesPartsRepeat;
     // Heads the list of occurrences a series change left, one line each:
     // from then on they keep what they hold whatever the series becomes
     // (the views mark them so).

@@ -658,10 +658,11 @@ TCalendarImport::TOutcome TCalendarImport::Import(const QByteArray& text, const 
                 same.setMadeUntil(stored.MadeUntil());
                 same.setChange(stored.Change(), stored.ChangeFrom());
                 same.setSplitFrom(stored.SplitFrom());
+                same.setFlags(same.Flags() | (stored.Flags() & SeriesRecord::SplitDone));
                 const QString horizon
                     = timeKey(wallOf(QDateTime(TSeriesWriter::Horizon(*rule, today), QTime(0, 0), Qt::UTC)));
                 const bool unchanged = std::ranges::equal(same.bytes(), stored.bytes())
-                    && stored.Change() == SeriesRecord::Pending::None && RecordKey::isNone(stored.SplitFrom())
+                    && stored.Change() == SeriesRecord::Pending::None && !stored.Splitting()
                     && stored.MadeUntil() >= horizon
                     && std::ranges::none_of(series->Links(known.TargetKey()), [](const auto& link) {
                            return (link.second.Flags() & SeriesLinkRecord::Pending) != 0;

@@ -601,6 +601,14 @@ int TSeriesWriter::remove(const TLinks& all, bool keepDays, QList<THeld>& held)
     });
 }
 
+QString TSeriesWriter::resting(const QString& key, const SeriesRecord& series)
+{
+    // A part of a split line keeps the day it was split off: a workstation
+    // that takes the split for one not yet done looks for the first series'
+    // occurrences from that day on, and finds none.
+    return series.FirstOfLine(key) == key ? QString(RecordKey::None) : dayKey(series.Rule().Start());
+}
+
 TSeriesWriter::Settled TSeriesWriter::settle(const QString& seriesKey, SeriesRecord& series, TOutcome* outcome)
 {
     // Occurrences a writer began and never finished go: their alarms, their
@@ -621,7 +629,7 @@ TSeriesWriter::Settled TSeriesWriter::settle(const QString& seriesKey, SeriesRec
 
     QList<THeld> held;
     int touched = 0;
-    if (!RecordKey::isNone(series.SplitFrom())) {
+    if (series.Splitting()) {
         // Split off another series: that one ends the day before, and its
         // occurrences from then on become this one's.
         const QString other = series.SplitFrom();
@@ -631,7 +639,9 @@ TSeriesWriter::Settled TSeriesWriter::settle(const QString& seriesKey, SeriesRec
             return Settled::Busy;
         keep(std::move(lock));
         SeriesRecord before;
+        QString first = other;
         if (ReadSeries(other, before)) {
+            first = before.FirstOfLine(other);
             if (endBefore(before, from))
                 writeSeries(other, before);
             TBatch moves;
@@ -644,7 +654,8 @@ TSeriesWriter::Settled TSeriesWriter::settle(const QString& seriesKey, SeriesRec
             }
             batch(*database_.SeriesLinks(), moves);
         }
-        series.setSplitFrom(RecordKey::None);
+        // Done, and a part of the line from then on.
+        series.setSplitDone(first);
         writeSeries(seriesKey, series);
     }
     switch (series.Change()) {
@@ -652,7 +663,7 @@ TSeriesWriter::Settled TSeriesWriter::settle(const QString& seriesKey, SeriesRec
         break;
     case SeriesRecord::Pending::Rewrite:
         touched += rewrite(series, affected(seriesKey, dayOf(series.ChangeFrom()), false), held);
-        series.setChange(SeriesRecord::Pending::None, RecordKey::None);
+        series.setChange(SeriesRecord::Pending::None, resting(seriesKey, series));
         series.setFlags(series.Flags() & ~SeriesRecord::AlarmsKept);
         writeSeries(seriesKey, series);
         break;
@@ -673,7 +684,7 @@ TSeriesWriter::Settled TSeriesWriter::settle(const QString& seriesKey, SeriesRec
             }
             return Settled::Gone;
         }
-        series.setChange(SeriesRecord::Pending::None, RecordKey::None);
+        series.setChange(SeriesRecord::Pending::None, resting(seriesKey, series));
         writeSeries(seriesKey, series);
         break;
     }
@@ -777,11 +788,12 @@ TSeriesWriter::TOutcome TSeriesWriter::Change(const QString& seriesKey, Scope sc
     case Settled::Ready:
         break;
     }
+    if (scope == Scope::EveryPart)
+        return changeParts(seriesKey, series, changed, today, policy);
     const TRecurrenceRule old = series.Rule();
     TRecurrenceRule rule = changed.Rule();
-    const QDate firstDay = std::min(old.Start(), rule.Start());
     const bool split = scope == Scope::ThisAndFollowing && day > firstOccurrence(old);
-    const QDate from = split ? day : firstDay;
+    const QDate from = split ? day : std::min(old.Start(), rule.Start());
     if (policy == HeldOccurrences::Refuse) {
         outcome.held = probe(affected(seriesKey, from, false));
         if (!outcome.held.isEmpty()) {
@@ -789,6 +801,33 @@ TSeriesWriter::TOutcome TSeriesWriter::Change(const QString& seriesKey, Scope sc
             return outcome;
         }
     }
+    if (!split) {
+        changeWhole(seriesKey, series, changed, today, outcome);
+        return outcome;
+    }
+    SeriesRecord next = noted(series, changed, from);
+    rule.setStart(day);
+    next.setRule(rule);
+    next.setMadeUntil(dayKey(from.addDays(-1)));
+    next.setFlags(next.Flags() & ~SeriesRecord::SplitDone);
+    next.setSplitFrom(seriesKey);
+    // The new series takes this one's lock again while it takes over the
+    // occurrences (settle), and releases it then: this series is done by then.
+    QString newKey;
+    insertLocked(next, newKey, newLock, {});
+    outcome.seriesKey = newKey;
+    if (settle(newKey, next, &outcome) != Settled::Ready)
+        return outcome;
+    outcome.touched += extendOne(newKey, next, today, INT_MAX);
+    const QString how = QStringLiteral("this and following from ") + day.toString(Qt::ISODate);
+    record(TChangeTrail::Action::SeriesChanged, seriesKey, how + QStringLiteral(": now series ") + newKey, &series,
+           &series);
+    recordChange(newKey, how + QStringLiteral(", split from ") + seriesKey, series, next, outcome);
+    return outcome;
+}
+
+SeriesRecord TSeriesWriter::noted(const SeriesRecord& series, const SeriesRecord& changed, const QDate& from)
+{
     // The new template and rule, and the change noted, in one write; then
     // the occurrences are rewritten as a writer finishing it would.
     SeriesRecord next = changed;
@@ -802,38 +841,113 @@ TSeriesWriter::TOutcome TSeriesWriter::Change(const QString& seriesKey, Scope sc
     next.setFlags(alarmsKept ? (next.Flags() | SeriesRecord::AlarmsKept) : (next.Flags() & ~SeriesRecord::AlarmsKept));
     const QString before = dayKey(from.addDays(-1));
     next.setMadeUntil(RecordKey::isNone(series.MadeUntil()) ? RecordKey::None : std::min(series.MadeUntil(), before));
-    const auto recorded = [&](const QString& key, const QString& how) {
-        record(TChangeTrail::Action::SeriesChanged, key,
-               counted(how + QStringLiteral(": ") + named(next, 50) + QStringLiteral(", ") + next.Rule().Summary()
-                           + QStringLiteral("; "),
-                       outcome, "touched"),
-               &series, &next);
-        return outcome;
-    };
-    if (!split) {
-        next.setSplitFrom(RecordKey::None);
-        writeSeries(seriesKey, next);
-        if (settle(seriesKey, next, &outcome) != Settled::Ready)
-            return outcome;
-        outcome.touched += extendOne(seriesKey, next, today, INT_MAX);
-        return recorded(seriesKey, QStringLiteral("all"));
+    return next;
+}
+
+void TSeriesWriter::changeWhole(const QString& key, const SeriesRecord& series, const SeriesRecord& changed,
+                                const QDate& today, TOutcome& outcome)
+{
+    SeriesRecord next = noted(series, changed, std::min(series.Rule().Start(), changed.Rule().Start()));
+    // A part of a split line stays in its line.
+    const QString first = series.FirstOfLine(key);
+    next.setFlags(next.Flags() & ~SeriesRecord::SplitDone);
+    next.setSplitFrom(RecordKey::None);
+    if (first != key)
+        next.setSplitDone(first);
+    writeSeries(key, next);
+    if (settle(key, next, &outcome) != Settled::Ready)
+        return;
+    outcome.touched += extendOne(key, next, today, INT_MAX);
+    recordChange(key, QStringLiteral("all"), series, next, outcome);
+}
+
+void TSeriesWriter::recordChange(const QString& key, const QString& how, const SeriesRecord& before,
+                                 const SeriesRecord& next, const TOutcome& outcome)
+{
+    record(TChangeTrail::Action::SeriesChanged, key,
+           counted(how + QStringLiteral(": ") + named(next, 50) + QStringLiteral(", ") + next.Rule().Summary()
+                       + QStringLiteral("; "),
+                   outcome, "touched"),
+           &before, &next);
+}
+
+QStringList TSeriesWriter::lineOf(const QString& first)
+{
+    TXIsamFile& all = *database_.Series();
+    QStringList keys;
+    SeriesRecord series;
+    const bool read = all.Range(series.bytes(), TXIsamFile::PrimaryIndex, RecordKey::None, AllMade, [&] {
+        if (series.FirstOfLine(all.CurrentKey()) == first)
+            keys << all.CurrentKey();
+        return true;
+    });
+    if (!read && all.LastError() != IsamNotFound)
+        throw EQuorla(all.ErrorText());
+    return keys;
+}
+
+bool TSeriesWriter::lockParts(const QString& seriesKey, const SeriesRecord& series, std::vector<TRecordLock>& locks,
+                              TParts& parts)
+{
+    parts = {{seriesKey, series}};
+    for (const QString& key : lineOf(series.FirstOfLine(seriesKey))) {
+        if (key == seriesKey)
+            continue;
+        TRecordLock lock(*database_.Series(), key);
+        if (!lock.Held())
+            return false;
+        SeriesRecord part;
+        const Settled settled = ReadSeries(key, part) ? settle(key, part) : Settled::Gone;
+        if (settled == Settled::Busy)
+            return false;
+        if (settled == Settled::Ready)
+            parts.append({key, part});
+        // On a server kept until the commit; in a folder held by `locks`.
+        keep(std::move(lock));
+        locks.push_back(std::move(lock));
     }
-    rule.setStart(day);
-    next.setRule(rule);
-    next.setMadeUntil(before);
-    next.setSplitFrom(seriesKey);
-    // The new series takes this one's lock again while it takes over the
-    // occurrences (settle), and releases it then: this series is done by then.
-    QString newKey;
-    insertLocked(next, newKey, newLock, {});
-    outcome.seriesKey = newKey;
-    if (settle(newKey, next, &outcome) != Settled::Ready)
+    return true;
+}
+
+bool TSeriesWriter::heldIn(const TParts& parts, bool withExceptions, TOutcome& outcome)
+{
+    for (const auto& [key, part] : parts)
+        outcome.held << probe(affected(key, part.Rule().Start(), withExceptions));
+    if (!outcome.held.isEmpty())
+        outcome.result = Result::Held;
+    return !outcome.held.isEmpty();
+}
+
+TSeriesWriter::TOutcome TSeriesWriter::changeParts(const QString& seriesKey, const SeriesRecord& series,
+                                                   const SeriesRecord& changed, const QDate& today,
+                                                   HeldOccurrences policy)
+{
+    std::vector<TRecordLock> locks;
+    TParts parts;
+    if (!lockParts(seriesKey, series, locks, parts))
+        return answer(Result::SeriesLocked, seriesKey);
+    // Each part has its own days: only the time of day is every part's.
+    TRecurrenceRule repeat = changed.Rule();
+    repeat.setTime(series.Rule().Time());
+    if (parts.size() > 1 && repeat != series.Rule())
+        return answer(Result::PartsRepeat, seriesKey);
+    TOutcome outcome;
+    outcome.seriesKey = seriesKey;
+    if (policy == HeldOccurrences::Refuse && heldIn(parts, false, outcome))
         return outcome;
-    outcome.touched += extendOne(newKey, next, today, INT_MAX);
-    const QString how = QStringLiteral("this and following from ") + day.toString(Qt::ISODate);
-    record(TChangeTrail::Action::SeriesChanged, seriesKey, how + QStringLiteral(": now series ") + newKey, &series,
-           &series);
-    return recorded(newKey, how + QStringLiteral(", split from ") + seriesKey);
+    for (const auto& [key, part] : parts) {
+        SeriesRecord own = changed;
+        if (parts.size() > 1) {
+            TRecurrenceRule rule = part.Rule();
+            rule.setTime(changed.Rule().Time());
+            own.setRule(rule);
+        }
+        TOutcome one;
+        changeWhole(key, part, own, today, one);
+        outcome.touched += one.touched;
+        outcome.held << one.held;
+    }
+    return outcome;
 }
 
 TSeriesWriter::TOutcome TSeriesWriter::Delete(const QString& seriesKey, Scope scope, const QDate& day,
@@ -899,16 +1013,45 @@ TSeriesWriter::TOutcome TSeriesWriter::Delete(const QString& seriesKey, Scope sc
                &series, &series);
         return outcome;
     }
+    if (scope == Scope::EveryPart)
+        return deleteParts(seriesKey, series, policy);
     const TRecurrenceRule rule = series.Rule();
     const bool whole = scope == Scope::All || day <= firstOccurrence(rule);
-    const QDate from = whole ? rule.Start() : day;
     if (policy == HeldOccurrences::Refuse) {
-        outcome.held = probe(affected(seriesKey, from, true));
+        outcome.held = probe(affected(seriesKey, whole ? rule.Start() : day, true));
         if (!outcome.held.isEmpty()) {
             outcome.result = Result::Held;
             return outcome;
         }
     }
+    deleteFrom(seriesKey, series, whole, day, outcome);
+    return outcome;
+}
+
+TSeriesWriter::TOutcome TSeriesWriter::deleteParts(const QString& seriesKey, const SeriesRecord& series,
+                                                   HeldOccurrences policy)
+{
+    std::vector<TRecordLock> locks;
+    TParts parts;
+    if (!lockParts(seriesKey, series, locks, parts))
+        return answer(Result::SeriesLocked, seriesKey);
+    TOutcome outcome;
+    outcome.seriesKey = seriesKey;
+    if (policy == HeldOccurrences::Refuse && heldIn(parts, true, outcome))
+        return outcome;
+    for (auto& [key, part] : parts) {
+        TOutcome one;
+        deleteFrom(key, part, true, QDate(), one);
+        outcome.touched += one.touched;
+        outcome.held << one.held;
+    }
+    return outcome;
+}
+
+void TSeriesWriter::deleteFrom(const QString& seriesKey, SeriesRecord& series, bool whole, const QDate& day,
+                               TOutcome& outcome)
+{
+    const QDate from = whole ? series.Rule().Start() : day;
     if (!whole)
         endBefore(series, day);
     series.setChange(SeriesRecord::Pending::Delete, dayKey(from));
@@ -923,8 +1066,7 @@ TSeriesWriter::TOutcome TSeriesWriter::Delete(const QString& seriesKey, Scope sc
            counted((whole ? QStringLiteral("all") : QStringLiteral("this and following from ") + day.toString(Qt::ISODate))
                        + QStringLiteral(": ") + named(series, 60) + QStringLiteral("; "),
                    outcome, "deleted"),
-               &series, whole ? nullptr : &series);
-    return outcome;
+           &series, whole ? nullptr : &series);
 }
 
 int TSeriesWriter::ReworkTemplates(const std::function<TemplateAction(SeriesRecord&)>& rework,

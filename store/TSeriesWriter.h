@@ -67,7 +67,12 @@ class TXIsamFile;
 class TSeriesWriter
 {
 public:
-    enum class Scope { ThisOne, ThisAndFollowing, All };
+    // EveryPart: All over the whole line a series belongs to - the series
+    // "this and following" split it into, and the one they were split off
+    // (SeriesRecord::SplitFrom) - which is what "all events in the series"
+    // means to the person. All: this series alone, as a calendar exchanged
+    // with others knows it.
+    enum class Scope { ThisOne, ThisAndFollowing, All, EveryPart };
     enum class HeldOccurrences { Leave, Refuse };
     enum class Result {
         Done,
@@ -86,6 +91,10 @@ public:
         // ThisOne: the occurrence's entry or one of its alarms is locked
         // elsewhere (TEventWriter's EntryLocked / AlarmLocked).
         EntryLocked,
+        // EveryPart of a series split into parts: the change alters the
+        // repeat (its days, its end or its first day), which each part has
+        // its own; nothing written.
+        PartsRepeat,
     };
 
     // An occurrence left as it was because its entry is open elsewhere.
@@ -166,6 +175,10 @@ public:
     //   that date), and `seriesKey` of the outcome is the new one, whose rule
     //   starts on `day` and ends as `changed`'s does; on the first
     //   occurrence's day it is All.
+    // - EveryPart: All on every part of the line, each keeping its own
+    //   repeat and first day and taking the rest of `changed` (template and
+    //   time of day); PartsRepeat when `changed` alters the repeat of a
+    //   split line. Another holder of any part's lock: SeriesLocked.
     // - ThisOne: use ChangeOne.
     // The owner stays the series'; everything else is `changed`'s. A change
     // that leaves the alarm alone (wanted before and after, as far before
@@ -183,6 +196,7 @@ public:
 
     // Deletes occurrences with their alarms:
     // - All: every occurrence, exceptions too, and the series;
+    // - EveryPart: All on every part of the line;
     // - ThisAndFollowing: every occurrence from `day` on, and the rule ends
     //   the day before unless it ends sooner already (from the first day it
     //   is All);
@@ -258,6 +272,33 @@ private:
     // The series as its trail records name it: its description quoted in at
     // most `room` bytes, and the people it is for.
     QString named(const SeriesRecord& series, int room);
+
+    using TParts = QList<std::pair<QString, SeriesRecord>>;
+    // The parts of the line `series` (stored as `seriesKey`, locked and
+    // settled) belongs to, itself first, the others locked (held in
+    // `locks` or kept) and settled; false when another holds one.
+    bool lockParts(const QString& seriesKey, const SeriesRecord& series, std::vector<TRecordLock>& locks,
+                   TParts& parts);
+    // The keys of the series whose line begins at `first`.
+    QStringList lineOf(const QString& first);
+    // Refuse's look over every part: true (`outcome` Held, naming them)
+    // when some occurrence is open elsewhere.
+    bool heldIn(const TParts& parts, bool withExceptions, TOutcome& outcome);
+    TOutcome changeParts(const QString& seriesKey, const SeriesRecord& series, const SeriesRecord& changed,
+                         const QDate& today, HeldOccurrences policy);
+    TOutcome deleteParts(const QString& seriesKey, const SeriesRecord& series, HeldOccurrences policy);
+    // `changed` noted on `series` as a rewrite from `from` on.
+    static SeriesRecord noted(const SeriesRecord& series, const SeriesRecord& changed, const QDate& from);
+    // All on the series `key` (`series` as read and settled).
+    void changeWhole(const QString& key, const SeriesRecord& series, const SeriesRecord& changed, const QDate& today,
+                     TOutcome& outcome);
+    // Records a change of the series `key` from template `before` to `next`.
+    void recordChange(const QString& key, const QString& how, const SeriesRecord& before, const SeriesRecord& next,
+                      const TOutcome& outcome);
+    // Deletes the series `key` from `day` on (`whole`: all of it).
+    void deleteFrom(const QString& key, SeriesRecord& series, bool whole, const QDate& day, TOutcome& outcome);
+    // What ChangeFrom holds while no change is under way.
+    static QString resting(const QString& key, const SeriesRecord& series);
 
     // Under the series' lock: rolls back its pending occurrences, finishes a
     // split it was made by, and finishes a noted change. Gone: a noted

@@ -757,7 +757,7 @@ void TStressChecker::checkSeries()
         SeriesRecord record;
         std::copy(it.value().cbegin(), it.value().cend(), record.bytes().begin());
         const TRecurrenceRule rule = record.Rule();
-        if (record.Change() != SeriesRecord::Pending::None || !RecordKey::isNone(record.SplitFrom())) {
+        if (record.Change() != SeriesRecord::Pending::None || record.Splitting()) {
             faults << QStringLiteral("series %1: a change still noted once settled").arg(key);
             continue;
         }

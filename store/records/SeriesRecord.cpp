@@ -59,3 +59,19 @@ void SeriesRecord::setChange(Pending change, const QString& fromDayKey)
     setInt32(ChangeOffset, qint32(change));
     setText(ChangeFromOffset, 11, fromDayKey, "change from");
 }
+
+bool SeriesRecord::Splitting() const
+{
+    return !(Flags() & SplitDone) && !RecordKey::isNone(SplitFrom());
+}
+
+QString SeriesRecord::FirstOfLine(const QString& key) const
+{
+    return (Flags() & SplitDone) && !RecordKey::isNone(SplitFrom()) ? SplitFrom() : key;
+}
+
+void SeriesRecord::setSplitDone(const QString& first)
+{
+    setSplitFrom(first);
+    setFlags(Flags() | SplitDone);
+}

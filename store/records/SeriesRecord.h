@@ -39,6 +39,10 @@ public:
     // was (wanted before and after, as far before the start), so every
     // occurrence whose start stays keeps each person's alarm as it stands.
     static constexpr qint32 AlarmsKept = 8;
+    // A series split off another ("this and following") once it has taken
+    // over its occurrences: SplitFrom then keeps the first series of the
+    // line it was split from (see Splitting, FirstOfLine).
+    static constexpr qint32 SplitDone = 16;
 
     // A change under way (`Change`): stored codes, never renumber.
     enum class Pending : qint32 { None = 0, Rewrite = 1, Delete = 2 };
@@ -104,9 +108,21 @@ public:
     void setChange(Pending change, const QString& fromDayKey);
     // While a series made by splitting another ("this and following") is
     // not yet done taking over its occurrences from ChangeFrom on: the key
-    // of that other series; "0000000000" otherwise.
+    // of that other series. Once done (SplitDone): the key of the first
+    // series of the line, whose parts together are what "all events in the
+    // series" means, and ChangeFrom, while no change is under way, is the
+    // day the part was split off - a workstation that knows no SplitDone
+    // takes the split for one not yet done and finds nothing left to take
+    // over from that day on. "0000000000" for a series never split off.
     QString SplitFrom() const { return text(SplitFromOffset, 11); }
     void setSplitFrom(const QString& key) { setText(SplitFromOffset, 11, key, "split from"); }
+    // A split noted and not yet done.
+    bool Splitting() const;
+    // The first series of the line this one (stored as `key`) belongs to:
+    // `key` itself unless it was split off.
+    QString FirstOfLine(const QString& key) const;
+    // Marks the split done, in the line of `first`.
+    void setSplitDone(const QString& first);
 };
 
 static_assert(SeriesRecord::SplitFromOffset + 11 == SeriesRecord::Size);

@@ -17,6 +17,7 @@
 #include "TEventCommands.h"
 #include "TEventWriter.h"
 #include "TRecordLock.h"
+#include "SeriesRecord.h"
 #include "TSeriesWriter.h"
 #include "TLookup.h"
 #include "TQuorlaDB.h"
@@ -616,6 +617,10 @@ void TestEventCommands::seriesQuestion_data()
     QTest::newRow("change this one, template private") << "actEventProperties" << 0 << -1
                                                        << "6:new 13:moved 20:new 27:new" << "shut: ";
     QTest::newRow("change all, template private") << "actEventProperties" << 2 << -1 << all << "";
+    // Split from 20 May on elsewhere first: all is both parts.
+    QTest::newRow("change all, split") << "actEventProperties split" << 2 << 0 << "6:moved 13:moved 20:moved 27:moved"
+                                       << "open: Every Monday at 10:30 until 19 May 2024";
+    QTest::newRow("delete all, split") << "actEventDelete split" << 2 << 0 << "" << "";
 }
 
 void TestEventCommands::seriesQuestion()
@@ -623,6 +628,8 @@ void TestEventCommands::seriesQuestion()
     QFETCH(QString, command);
     QFETCH(int, answer);
     QFETCH(int, held);
+    const bool split = command.endsWith(QLatin1String(" split"));
+    command = command.section(QLatin1Char(' '), 0, 0);
     TScriptedServices services;
     services.setNow(Now);
     Shell shell;
@@ -661,6 +668,14 @@ void TestEventCommands::seriesQuestion()
         QCOMPARE(shell.main->ViewAnswers()->RepeatReads(), reads + 1);
     }
 
+    SeriesRecord series;
+    if (split && TSeriesWriter(other).ReadSeries(RecordKey::format(1), series)) {
+        TRecurrenceRule later = *rule;
+        later.setCount(2);
+        series.setRule(later);
+        TSeriesWriter(other).Change(RecordKey::format(1), TSeriesWriter::Scope::ThisAndFollowing, QDate(2024, 5, 20),
+                                    series, Now.date(), TSeriesWriter::HeldOccurrences::Leave);
+    }
     std::optional<TRecordLock> lock;
     if (held == -1) {
         SeriesRecord series;

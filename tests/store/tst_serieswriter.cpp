@@ -223,6 +223,15 @@ private slots:
             << 0 << changed + "this and following from 2027-02-08: “Team meeting” for U1,U2,U3; 0 occurrences deleted";
         QTest::newRow("all deleted") << "delete all" << 0 << 0 << 105
             << "Repeating event deleted: all: “Team meeting” for U1,U2,U3; 105 occurrences deleted";
+        // Opened from the later part: the earlier one goes along.
+        QTest::newRow("split, every part: a new time") << "split time parts" << 95 << 105 << 105
+            << changed + "all: " + at.chopped(2) + " until 7 February 2027; 10 occurrences touched";
+        QTest::newRow("split, every part deleted") << "split delete parts" << 0 << 0 << 105
+            << "Repeating event deleted: all: “Team meeting” for U1,U2,U3; 10 occurrences deleted";
+        // A split taken for one not yet done (as a workstation that knows no
+        // SplitDone takes it) finds nothing more to take over.
+        QTest::newRow("split, settled again") << "split undone all" << 95 << 105 << 95
+            << changed + "all: “Team meeting” for U1,U2,U3, Every Monday and Thursday at 09:00; 95 occurrences touched";
     }
     void changes()
     {
@@ -262,11 +271,25 @@ private slots:
             entry.setDescription(QStringLiteral("Meeting with the auditors"));
         }
         const auto changeOne = [&] { return writer.ChangeOne(eleventhKey, entry, alarm, alarm.AlarmTime()); };
+        QString opened = key(1);
+        if (what.startsWith(QLatin1String("split"))) {
+            opened = writer.Change(opened, Scope::ThisAndFollowing, eleventh, s, Today, Held::Refuse).seriesKey;
+            rule.setStart(eleventh);
+            changed.setRule(rule);
+            what = what.mid(6);
+        }
+        if (what.startsWith(QLatin1String("undone"))) {
+            SeriesRecord part;
+            QVERIFY(writer.ReadSeries(opened, part));
+            part.setFlags(part.Flags() & ~SeriesRecord::SplitDone);
+            TRecordWriter().update(*o.db->Series(), opened, part.bytes());
+        }
         if (what.startsWith(QLatin1String("alone"))) {
             QCOMPARE(changeOne().result, Result::Done);
             what = what.mid(6);
         }
-        const Scope scope = what.endsWith(QLatin1String("all"))         ? Scope::All
+        const Scope scope = what.endsWith(QLatin1String("parts"))       ? Scope::EveryPart
+                            : what.endsWith(QLatin1String("all"))       ? Scope::All
                             : what.endsWith(QLatin1String("following")) ? Scope::ThisAndFollowing
                                                                         : Scope::ThisOne;
         const auto run = [&] {
@@ -275,9 +298,16 @@ private slots:
             if (what == QLatin1String("change one"))
                 return changeOne();
             if (what.startsWith(QLatin1String("delete")))
-                return writer.Delete(key(1), scope, eleventh, Held::Refuse);
-            return writer.Change(key(1), scope, eleventh, changed, Today, Held::Refuse);
+                return writer.Delete(opened, scope, eleventh, Held::Refuse);
+            return writer.Change(opened, scope, eleventh, changed, Today, Held::Refuse);
         };
+        if (scope == Scope::EveryPart && !what.startsWith(QLatin1String("delete"))) {
+            // Each part keeps its own days.
+            SeriesRecord mondays = changed;
+            rule.setWeekdays(TRecurrenceRule::weekdayBit(1));
+            mondays.setRule(rule);
+            QCOMPARE(writer.Change(opened, scope, eleventh, mondays, Today, Held::Refuse).result, Result::PartsRepeat);
+        }
         if (server)
             refusedWhole(o, run);
         const TSeriesWriter::TOutcome outcome = run();
@@ -286,7 +316,7 @@ private slots:
         QTEST(check(*o.db, outcome.seriesKey).occurrences, "occurrences");
         QTEST(entryCount(*o.db), "entries");
         if (outcome.seriesKey != key(1))
-            QCOMPARE(check(*o.db, key(1)).occurrences, 10);
+            QCOMPARE(check(*o.db, key(1)).occurrences, what.startsWith(QLatin1String("delete")) ? 0 : 10);
         // Every entry is an occurrence, and a deleted day's link names none.
         QTEST(int(writer.OccurrenceKeys().size()), "entries");
         const TChangeTrail::TEntry latest = o.db->Trail().Latest({}, {}, 1).value(0);
