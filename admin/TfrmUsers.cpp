@@ -155,7 +155,7 @@ UserRecord TfrmUsers::recordFromFields() const
     UserRecord user;
     database_->InitUserRecord(user);
     // Upper case whatever way the text got into the edits.
-    user.setUserName(ui_->edtUserName->text().toUpper());
+    user.setUserName(UserRecord::NameOf(ui_->edtUserName->text()));
     user.setPassword(ui_->edtPassword->text().toUpper());
     user.setFullName(ui_->edtFullname->text());
     user.setAbbreviation(ui_->edtAbbreviation->text());

@@ -65,7 +65,7 @@ TSession::Start TSession::StartUp(const TLogin& login, const std::function<void(
         UserRecord user;
         QString key;
         bool first = false;
-        user.setUserName(TTextCapacity::cut(services_.machine().userName().toUpper(), UserRecord::UserNameCapacity));
+        user.setUserName(TTextCapacity::cut(UserRecord::NameOf(services_.machine().userName()), UserRecord::UserNameCapacity));
         const TCheck check = [&](const QString& name, const QString& password, UserRecord& found, QString& foundKey) {
             return checkAsPerson(name, password, found, foundKey, Database_, AlarmDatabase_, first);
         };
@@ -98,7 +98,7 @@ void TSession::logIn(const TLogin& login, const std::function<void(const QString
     if (count < 0)
         throw EQuorla(users.ErrorText());
     if (count != 0) {
-        user.setUserName(TTextCapacity::cut(services_.machine().userName().toUpper(), UserRecord::UserNameCapacity));
+        user.setUserName(TTextCapacity::cut(UserRecord::NameOf(services_.machine().userName()), UserRecord::UserNameCapacity));
         TQuorlaDB& database = *Database_;
         const TCheck check = [&database](const QString& name, const QString& password, UserRecord& found,
                                          QString& foundKey) {
@@ -108,7 +108,7 @@ void TSession::logIn(const TLogin& login, const std::function<void(const QString
             SetCurrentUser(user, key);
         return;
     }
-    QString name = services_.machine().userName().toUpper();
+    QString name = UserRecord::NameOf(services_.machine().userName());
     if (name.isEmpty())
         name = QStringLiteral("ADMIN");
     Database_->InitUserRecord(user);

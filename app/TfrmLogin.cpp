@@ -50,7 +50,7 @@ int TfrmLogin::Execute(const TSession::TCheck& check, UserRecord& user)
     check_ = &check;
     user_ = &user;
     key_.clear();
-    ui_->edtUserName->setText(user.UserName().toUpper());
+    ui_->edtUserName->setText(UserRecord::NameOf(user.UserName()));
     ui_->edtPassword->clear();
     if (ui_->edtUserName->text().isEmpty())
         ui_->edtUserName->setFocus();

@@ -394,7 +394,7 @@ TDavCalendar::TTarget TDavCalendar::targetOf(const QString& path) const
     }
     if (parts[0] != QLatin1String("dav") || parts.size() < 3)
         return target;
-    const bool mine = parts[2].compare(user_.UserName(), Qt::CaseInsensitive) == 0;
+    const bool mine = UserRecord::NameOf(parts[2]) == UserRecord::NameOf(user_.UserName());
     if (parts[1] == QLatin1String("principals") && parts.size() == 3) {
         target.kind = mine ? Kind::Principal : Kind::Foreign;
     } else if (parts[1] == QLatin1String("calendars")) {

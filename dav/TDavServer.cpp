@@ -14,6 +14,32 @@
 
 #include <cstdio>
 
+namespace {
+
+// A field as the log shows it: a backslash and every control, format or
+// line-separating character written as \xHH or \uHHHH, so that whatever a
+// client puts in a path or a name, one request stays one line and every
+// line is the server's own.
+QString escaped(const QString& field)
+{
+    QString shown;
+    shown.reserve(field.size());
+    for (const QChar c : field) {
+        const QChar::Category kind = c.category();
+        if (c != QLatin1Char('\\') && kind != QChar::Other_Control && kind != QChar::Other_Format
+            && kind != QChar::Separator_Line && kind != QChar::Separator_Paragraph) {
+            shown += c;
+            continue;
+        }
+        const bool narrow = c.unicode() < 0x100;
+        shown += (narrow ? QStringLiteral("\\x") : QStringLiteral("\\u"))
+            + QStringLiteral("%1").arg(c.unicode(), narrow ? 2 : 4, 16, QLatin1Char('0'));
+    }
+    return shown;
+}
+
+} // namespace
+
 TDavServer::TDavServer(TDavService& service, TDavListener* listener, QObject* parent)
     : QAbstractHttpServer(parent), service_(service), listener_(listener)
 {
@@ -55,11 +81,13 @@ void TDavServer::missingHandler(const QHttpServerRequest&, QTcpSocket*)
 
 void TDavServer::log(const QString& user, const QByteArray& method, const QString& path, int status, qint64 ms)
 {
+    // One pass of arg(), so that a "%2" in a path is never taken for a
+    // place of the line.
     const QString line = QStringLiteral("%1 %2 %3 %4 %5 %6ms")
                              .arg(QDateTime::currentDateTimeUtc().toString(Qt::ISODate),
-                                  user.isEmpty() ? QStringLiteral("-") : user, QString::fromLatin1(method), path)
-                             .arg(status)
-                             .arg(ms);
+                                  user.isEmpty() ? QStringLiteral("-") : escaped(user),
+                                  escaped(QString::fromLatin1(method)), escaped(path), QString::number(status),
+                                  QString::number(ms));
     if (Log)
         Log(line);
     else

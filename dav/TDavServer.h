@@ -11,7 +11,8 @@ class TDavService;
 // The HTTP side of quorla_dav: Qt's HTTP server reads each request from the
 // listener's connections, the service answers it, and one line per request
 // goes to the log: user, method, path, status and milliseconds (never a
-// password, never a header).
+// password, never a header), each field escaped so that a request is always
+// one line.
 class TDavServer : public QAbstractHttpServer
 {
     Q_OBJECT

@@ -63,6 +63,11 @@ bool TDavService::findUser(TQuorlaDB& database, const QString& name, UserRecord&
 TQuorlaDB* TDavService::logIn(const QString& name, const QString& password, UserRecord& user, QString& key,
                                std::shared_ptr<TDavCalendar::TSession>& session)
 {
+    // No password is no log-in, whatever the engine: a folder's user
+    // without one, or a server that would trust the connection, must not
+    // open his calendar to anyone who knows his name.
+    if (password.isEmpty())
+        return nullptr;
     if (!personal_) {
         TQuorlaDB& database = *shared_;
         session = sharedSession_;
@@ -140,7 +145,7 @@ TDavReply TDavService::Answer(const TDavRequest& request)
         const QString pair = QString::fromUtf8(QByteArray::fromBase64(authorization.mid(6).trimmed()));
         const qsizetype colon = pair.indexOf(QLatin1Char(':'));
         if (colon > 0) {
-            name = pair.left(colon).toUpper();
+            name = UserRecord::NameOf(pair.left(colon));
             password = pair.mid(colon + 1);
         }
     }

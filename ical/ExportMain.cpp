@@ -95,7 +95,7 @@ int main(int argc, char** argv)
     int status = TCommandLine::ExitSuccess;
     try {
         TQuorlaDB database({&person, nullptr, &machine}, location, TQuorlaDB::Opening::ExistingOnly);
-        const QString name = line.Value(QStringLiteral("user")).toUpper();
+        const QString name = UserRecord::NameOf(line.Value(QStringLiteral("user")));
         if (!TLookup::Equal(database.Users(), calendar.CurrentUser.bytes(), UserRecord::UserNameIndex, name))
             throw EQuorla(QStringLiteral("No user is called %1").arg(name));
         calendar.CurrentUserKey = database.Users().CurrentKey();

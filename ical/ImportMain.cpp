@@ -59,7 +59,7 @@ int main(int argc, char** argv)
         const QString path = line.Operands().constFirst();
         const QByteArray text = TCalendarImport::ReadFile(path);
         TQuorlaDB database({&person, nullptr, &machine}, location, TQuorlaDB::Opening::ExistingOnly);
-        const QString name = line.Value(QStringLiteral("user")).toUpper();
+        const QString name = UserRecord::NameOf(line.Value(QStringLiteral("user")));
         UserRecord user;
         if (!TLookup::Equal(database.Users(), user.bytes(), UserRecord::UserNameIndex, name))
             throw EQuorla(QStringLiteral("No user is called %1").arg(name));

@@ -23,17 +23,22 @@
 #include <QHash>
 #include <QVarLengthArray>
 #include <QSet>
-#include <QSaveFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
 #include <QTimeZone>
 
 #include <libical/ical.h>
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <optional>
 #include <vector>
+
+#include <unistd.h>
 
 namespace {
 
@@ -291,9 +296,29 @@ private:
 
 void TCalendarExport::WriteFile(const QString& path, const QByteArray& text)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit())
-        throw EQuorla(QStringLiteral("Unable to write the calendar to %1\r\r%2").arg(path, file.errorString()));
+    const QFileInfo target(path);
+    QFile file(target.absolutePath() + QStringLiteral("/.") + target.fileName() + QLatin1Char('.')
+               + QString::number(QRandomGenerator::global()->generate64(), 36));
+    const auto fail = [&](const QString& reason) {
+        if (file.isOpen())
+            file.remove();
+        throw EQuorla(QStringLiteral("Unable to write the calendar to %1\r\r%2").arg(path, reason));
+    };
+    // A link there is refused, never followed: it could lead to any file
+    // the caller may write.
+    if (target.isSymLink())
+        fail(QStringLiteral("it is a symbolic link, which is never written through"));
+    // A new file all our own (the umask's permissions, or the old file's),
+    // on the disk before it takes the name.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly) || file.write(text) != text.size() || !file.flush()
+        || (target.exists() && !file.setPermissions(target.permissions())))
+        fail(file.errorString());
+    if (::fsync(file.handle()) != 0)
+        fail(QString::fromLocal8Bit(std::strerror(errno)));
+    // rename() replaces whatever bears the name by now, a link too, and
+    // never follows one.
+    if (std::rename(QFile::encodeName(file.fileName()).constData(), QFile::encodeName(target.absoluteFilePath()).constData()) != 0)
+        fail(QString::fromLocal8Bit(std::strerror(errno)));
 }
 
 std::function<TCalendarExport::TChanges(const QString&)> TCalendarExport::FromTrail(TChangeTrail& trail)

@@ -94,7 +94,9 @@ public:
     // Writes `text` to the file at `path` as a whole: into a new file beside
     // it, then renamed over it, so that a reader (a calendar subscribed to
     // the file) sees the old calendar or the new one, never half of one.
-    // Throws EQuorla naming the file and the reason when that fails.
+    // A symbolic link at `path` is refused, never written through. Throws
+    // EQuorla naming the file and the reason when that fails, leaving
+    // whatever was there as it was.
     static void WriteFile(const QString& path, const QByteArray& text);
 
     // libical writes a CATEGORIES value as a list, its commas and semicolons

@@ -296,9 +296,15 @@ QByteArray TCalendarImport::ReadFile(const QString& path)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         throw EQuorla(QStringLiteral("Unable to read %1\r\r%2").arg(path, file.errorString()));
-    QByteArray text = file.readAll();
+    // One byte past the bound tells a larger input, a file or an endless
+    // stream, without ever holding more than that.
+    QByteArray text = file.read(MaxInputBytes + 1);
     if (file.error() != QFileDevice::NoError)
         throw EQuorla(QStringLiteral("Unable to read %1\r\r%2").arg(path, file.errorString()));
+    if (text.size() > MaxInputBytes)
+        throw EQuorla(QStringLiteral("Unable to read %1\r\rit is larger than %2 MiB, the most a calendar to import "
+                                     "may be")
+                          .arg(path, QString::number(MaxInputBytes / (1024 * 1024))));
     return text;
 }
 

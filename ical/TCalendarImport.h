@@ -117,8 +117,12 @@ public:
     // Import would leave out (the same reasons).
     bool ReadEvent(const QByteArray& text, const QString& name, TEvent& event, QString& reason);
 
+    // The most a calendar to import may hold: far beyond any office's
+    // calendar, and a bound on what an import takes into memory.
+    static constexpr qint64 MaxInputBytes = 64 * 1024 * 1024;
     // The contents of the file at `path`; EQuorla("Unable to read <path>
-    // \r\r<reason>") when it cannot be read.
+    // \r\r<reason>") when it cannot be read or is larger than
+    // MaxInputBytes (read no further than that).
     static QByteArray ReadFile(const QString& path);
 
     // The import map's `Source` of the event `uid` imported by `userKey`.

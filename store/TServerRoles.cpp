@@ -528,7 +528,7 @@ QByteArray Policies(bool trail, bool series, bool importMap)
 
 QString TServerRoles::RoleName(const QString& userName)
 {
-    return QStringLiteral("quorla_") + userName.toLower();
+    return QStringLiteral("quorla_") + UserRecord::NameOf(userName).toLower();
 }
 
 TServerRoles::TServerRoles(TQuorlaDB& database)

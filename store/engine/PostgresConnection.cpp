@@ -254,13 +254,7 @@ QString PostgresConnection::hideSecrets(QString text) const
     const QString uri = QString::fromUtf8(uri_);
     text.replace(uri, TDatabaseLocation::Printable(uri));
     // The password alone, as the URI's own text and decoded.
-    static const QRegularExpression passwords(
-        QStringLiteral("^[a-z]+://[^@/?]*:([^@/?]*)@|[?&]password=([^&]*)"), QRegularExpression::CaseInsensitiveOption);
-    for (auto it = passwords.globalMatch(uri); it.hasNext();) {
-        const QRegularExpressionMatch match = it.next();
-        const QString secret = match.captured(1).isEmpty() ? match.captured(2) : match.captured(1);
-        if (secret.isEmpty())
-            continue;
+    for (const QString& secret : TDatabaseLocation::Passwords(uri)) {
         text.replace(secret, QStringLiteral("***"));
         text.replace(QUrl::fromPercentEncoding(secret.toUtf8()), QStringLiteral("***"));
     }

@@ -1,11 +1,23 @@
 #include "TDatabaseLocation.h"
 
 #include <QDir>
+#include <QRegularExpression>
+#include <QUrl>
+
+#include <algorithm>
 
 namespace {
 
 const QLatin1String SchemeEnd("://");
 const QString Hidden = QStringLiteral("***");
+
+// Where `c` first stands in `text` from `from` on; the text's size when
+// nowhere.
+qsizetype firstOf(const QString& text, QChar c, qsizetype from)
+{
+    const qsizetype at = text.indexOf(c, from);
+    return at < 0 ? text.size() : at;
+}
 
 } // namespace
 
@@ -51,33 +63,59 @@ bool TDatabaseLocation::NamesServer(const QString& name)
 
 QString TDatabaseLocation::Printable(const QString& text)
 {
-    const qsizetype schemeEnd = text.indexOf(SchemeEnd);
-    if (schemeEnd < 0)
-        return text;
-    QString shown = text;
-    // The query's password parameter, then the password of the user
-    // information ("user:password@host"), back to front so that positions
-    // found stay right.
-    const qsizetype query = shown.indexOf(QLatin1Char('?'), schemeEnd);
-    if (query >= 0) {
-        QStringList parameters = shown.mid(query + 1).split(QLatin1Char('&'));
-        for (QString& parameter : parameters)
-            if (parameter.startsWith(QLatin1String("password="), Qt::CaseInsensitive))
-                parameter = parameter.left(9) + Hidden;
-        shown = shown.left(query + 1) + parameters.join(QLatin1Char('&'));
-    }
-    const qsizetype authority = schemeEnd + SchemeEnd.size();
-    qsizetype authorityEnd = shown.size();
-    for (QChar end : {QLatin1Char('/'), QLatin1Char('?')}) {
-        const qsizetype at = shown.indexOf(end, authority);
-        if (at >= 0 && at < authorityEnd)
-            authorityEnd = at;
-    }
-    const qsizetype at = shown.lastIndexOf(QLatin1Char('@'), authorityEnd - 1);
-    if (at >= authority) {
-        const qsizetype colon = shown.indexOf(QLatin1Char(':'), authority);
-        if (colon >= 0 && colon < at)
-            shown.replace(colon + 1, at - colon - 1, Hidden);
+    const QList<bool> hidden = passwordMask(text);
+    QString shown;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (!hidden[i])
+            shown += text[i];
+        else if (i == 0 || !hidden[i - 1])
+            shown += Hidden;
     }
     return shown;
+}
+
+QStringList TDatabaseLocation::Passwords(const QString& text)
+{
+    const QList<bool> hidden = passwordMask(text);
+    QStringList passwords;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (hidden[i] && (i == 0 || !hidden[i - 1]))
+            passwords.append(QString());
+        if (hidden[i])
+            passwords.last() += text[i];
+    }
+    return passwords;
+}
+
+QList<bool> TDatabaseLocation::passwordMask(const QString& text)
+{
+    QList<bool> hidden(text.size(), false);
+    const qsizetype schemeEnd = text.indexOf(SchemeEnd);
+    if (schemeEnd < 0)
+        return hidden;
+    const auto hide = [&hidden](qsizetype from, qsizetype to) {
+        for (qsizetype i = from; i < to; ++i)
+            hidden[i] = true;
+    };
+    // The user information's password, "user:password@host": libpq ends it
+    // at the first "@" before the path (a "?" in it is the password's), a
+    // person may mean the last "@" before the path or query; both are hidden.
+    const qsizetype authority = schemeEnd + SchemeEnd.size();
+    const qsizetype slash = firstOf(text, QLatin1Char('/'), authority);
+    const qsizetype beforeQuery = std::min(slash, firstOf(text, QLatin1Char('?'), authority));
+    const qsizetype firstAt = firstOf(text, QLatin1Char('@'), authority);
+    const qsizetype lastAt = text.lastIndexOf(QLatin1Char('@'), beforeQuery - 1);
+    const qsizetype at = std::max(firstAt < slash ? firstAt : -1, lastAt >= authority ? lastAt : -1);
+    const qsizetype colon = firstOf(text, QLatin1Char(':'), authority);
+    if (at >= 0 && colon < at)
+        hide(colon + 1, at);
+    // Every query parameter libpq takes for the password: it decodes the
+    // name too, so "pass%77ord=" is one.
+    static const QRegularExpression parameter(QStringLiteral("[?&]([^=&?]*)=([^&]*)"));
+    for (auto it = parameter.globalMatch(text, authority); it.hasNext();) {
+        const QRegularExpressionMatch match = it.next();
+        if (QUrl::fromPercentEncoding(match.captured(1).toUtf8()).compare(QLatin1String("password"), Qt::CaseInsensitive) == 0)
+            hide(match.capturedStart(2), match.capturedEnd(2));
+    }
+    return hidden;
 }

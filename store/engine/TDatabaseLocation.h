@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QList>
 #include <QString>
+#include <QStringList>
 
 // Where a Quorla database is: a folder of dataset files, or a database on a
 // PostgreSQL server named by a libpq connection URI. Read once from the text a
@@ -41,10 +43,14 @@ public:
     // database is created and opened: the folder's file, or the URI, "#" and
     // the dataset.
     QString DatasetName(const QString& fileName) const;
-    // For messages: the folder's path, or the URI with any password replaced
-    // by "***". A refused text is shown so too.
+    // For messages: the folder's path, or the URI with every password in it
+    // replaced by "***": the user information's ("user:password@") and each
+    // query parameter libpq reads as the password ("?password=", its name
+    // even percent-encoded). A refused text is shown so too.
     QString Printable() const { return IsFolder() ? path_ : Printable(text_); }
     static QString Printable(const QString& text);
+    // The passwords Printable hides in `text`, as written there.
+    static QStringList Passwords(const QString& text);
 
     // Whether `name`, a location or a dataset's name, is on a server: the
     // engines choose by it.
@@ -53,6 +59,9 @@ public:
     friend bool operator==(const TDatabaseLocation& a, const TDatabaseLocation& b) { return a.path_ == b.path_; }
 
 private:
+    // For each character of `text`, whether it belongs to a password.
+    static QList<bool> passwordMask(const QString& text);
+
     enum class Kind { Refused, Folder, Server };
     Kind kind_ = Kind::Refused;
     QString text_;

@@ -56,6 +56,10 @@ public:
 
     // Log-in name, unique; at most 10 bytes.
     QString UserName() const;
+    // A user name as it is kept and looked up, however it came (a dialog,
+    // the machine's log-in name, a command line, a CalDAV client): upper
+    // case by the full Unicode rule, so "Groß" is "GROSS" on every road.
+    static QString NameOf(const QString& typed) { return typed.toUpper(); }
     void setUserName(const QString& userName);
 
     // Stored as entered; at most 10 bytes.

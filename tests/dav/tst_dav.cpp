@@ -121,17 +121,19 @@ void TestDav::initTestCase()
         location_ = TDatabaseLocation(TestEnvironment::freshFolder(QStringLiteral("dav")));
         boss_ = std::make_unique<TQuorlaDB>(TScriptedServices::ofTest(), location_);
     }
-    // Each user's password is his name and "PW". On the server the creating
-    // role becomes the first administrator, keeping his role and its
-    // password, and the others become roles; the records keep no password.
+    // Each user's password is his name and "PW", but EMPTY has none. On the
+    // server the creating role becomes the first administrator, keeping his
+    // role and its password, and the others become roles; the records keep
+    // no password.
     const qint32 admin = UserRecord::CanAddEntries | UserRecord::CanAdminister | UserRecord::CanModifyOthersEntries;
     for (const auto& [name, fullName, rights] :
-         {std::tuple{"BOSS", "Big Boss", admin}, {"ANNA", "Anna", qint32(UserRecord::CanAddEntries)}, {"CARL", "Carl", 0}}) {
+         {std::tuple{"BOSS", "Big Boss", admin}, {"ANNA", "Anna", qint32(UserRecord::CanAddEntries)}, {"CARL", "Carl", 0},
+          {"GROSS", "Gross", 0}, {"EMPTY", "Empty", 0}}) {
         UserRecord user;
         user.setUserName(QLatin1String(name));
         user.setFullName(QLatin1String(fullName));
         user.setAbbreviation(QLatin1String(name).left(2));
-        user.setPassword(QLatin1String(name) + QStringLiteral("PW"));
+        user.setPassword(qstrcmp(name, "EMPTY") == 0 ? QString() : QLatin1String(name) + QStringLiteral("PW"));
         user.setRights(rights);
         QCOMPARE(TUserWriter(*boss_).addUser(user, keys_[QLatin1String(name)]), TUserWriter::Result::Done);
     }
@@ -215,6 +217,9 @@ void TestDav::statuses_data()
     row("no log-in", {}, "PROPFIND", "/dav/", PropfindHome, {}, 401, "password is wrong");
     row("wrong password", "ANNA:NOPE", "PROPFIND", "/dav/", PropfindHome, {}, 401);
     row("unknown user", "NOBODY:ANNAPW", "GET", Calendar, {}, {}, 401);
+    row("no password", "EMPTY:", "PROPFIND", "/dav/", PropfindHome, {}, 401);
+    row("sharp s upper-cased as SS", QStringLiteral("Groß:GROSSPW"), "PROPFIND", "/dav/principals/gro%C3%9F/",
+        PropfindHome, {}, 207, "/dav/calendars/GROSS/</d:href>");
     row("well-known", {}, "GET", "/.well-known/caldav", {}, {}, 301, "/dav/");
     row("root names the principal", anna, "PROPFIND", "/dav/", PropfindHome, {}, 207, "/dav/principals/ANNA/");
     row("principal names the home", anna, "PROPFIND", "/dav/principals/anna/", PropfindHome, {}, 207,
@@ -247,6 +252,7 @@ void TestDav::statuses_data()
     row("If-None-Match on one there", anna, "PUT", Calendar + "{dentist}.ics", valid, {{"If-None-Match", "*"}}, 412);
     row("delete what is not there", anna, "DELETE", Calendar + "9999999999.ics", {}, {}, 404);
     row("foreign sync token", anna, "REPORT", Calendar, syncQuery("http://x/1"), {}, 403, "valid-sync-token");
+    row("line break in the path", anna, "GET", "/dav/%0D%0A2027-01-01T00:00:00Z BOSS GET /x 200 1ms%252", {}, {}, 404);
     row("huge body", anna, "PUT", Calendar + "huge.ics", ics("huge", QByteArray(2 * 1024 * 1024, 'x')), {}, 413);
 }
 
@@ -278,6 +284,9 @@ void TestDav::statuses()
     const QByteArray dentist = Calendar + keys_[QStringLiteral("dentist")].toLatin1() + ".ics";
     QCOMPARE(ask(QStringLiteral("ANNA:ANNAPW"), "GET", dentist).status, 200);
     QVERIFY(!log_.join(QLatin1Char('\n')).contains(QLatin1String("PW")));
+    static const QRegularExpression oneLine(QStringLiteral("^[^\\x00-\\x1f\\x7f]* \\d{3} \\d+ms$"));
+    for (const QString& line : std::as_const(log_))
+        QVERIFY2(oneLine.match(line).hasMatch(), qPrintable(line));
 }
 
 void TestDav::roundTrip()

@@ -21,6 +21,7 @@
 #include "IcalTestSupport.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QHash>
 #include <QProcess>
 #include <QSet>
@@ -360,6 +361,8 @@ private slots:
                                       << "EMPTY/ holds no QLUsers.Ism: it is no Quorla database";
         QTest::newRow("unknown zone") << QStringList{"DB", "--zone", "Mars/Olympus"} << 2
                                       << "unknown time zone Mars/Olympus";
+        QTest::newRow("--out a symbolic link") << QStringList{"DB", "--out", "LINK"} << 1
+                                               << "LINK: it is a symbolic link, which is never written through";
         QTest::newRow("another scheme") << QStringList{"mysql://host/db"} << 2
                                         << "'mysql://host/db' is neither a database folder nor a postgresql:// URI";
     }
@@ -374,8 +377,11 @@ private slots:
         const QString empty = TestEnvironment::freshFolder(QStringLiteral("empty"));
         const QString out = TestEnvironment::freshFolder(QStringLiteral("out")) + QStringLiteral("/feed.ics");
         QVERIFY(TestFile::write(out, "the good feed"));
+        const QString link = QFileInfo(out).path() + QStringLiteral("/link.ics");
+        QVERIFY(QFile::link(out, link));
         const auto place = [&](QString text) {
-            return text.replace(QLatin1String("EMPTY"), empty).replace(QLatin1String("DB"), db->RootPath());
+            return text.replace(QLatin1String("LINK"), link).replace(QLatin1String("EMPTY"), empty)
+                .replace(QLatin1String("DB"), db->RootPath());
         };
         QStringList all{QStringLiteral("--user"), QStringLiteral("U2"), QStringLiteral("--out"), out,
                         QStringLiteral("--database")};

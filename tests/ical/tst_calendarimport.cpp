@@ -307,6 +307,8 @@ private slots:
         QTest::addRow("imported") << "u2" << "good.ics" << 0 << "1 event added, 0 updated.";
         QTest::addRow("not iCalendar") << "U2" << "plain.txt" << 1 << "plain.txt is not an iCalendar file";
         QTest::addRow("unreadable") << "U2" << "missing.ics" << 1 << "Unable to read";
+        QTest::addRow("past the bound") << "U2" << "huge.ics" << 1 << "huge.ics: it is larger than 64 MiB";
+        QTest::addRow("endless stream") << "U2" << "/dev/zero" << 1 << "/dev/zero: it is larger than 64 MiB";
         QTest::addRow("unknown user") << "U9" << "good.ics" << 1 << "No user is called U9";
         QTest::addRow("no right") << "U3" << "good.ics" << 1 << "User 3 may not add entries";
         QTest::addRow("no user given") << "" << "good.ics" << 2 << "missing --user";
@@ -325,11 +327,13 @@ private slots:
         const QByteArray good = calendar(vevent("t@desk", "DTSTART:20270301T100000Z\nSUMMARY:Tool\n"));
         for (const auto& [name, text] : {std::pair{"/good.ics", good}, {"/plain.txt", "Meeting on Monday at ten\n"}})
             QVERIFY(TestFile::write(files + QLatin1String(name), text));
+        QFile huge(files + QStringLiteral("/huge.ics")); // sparse: no disk taken
+        QVERIFY(huge.open(QIODevice::WriteOnly) && huge.resize(TCalendarImport::MaxInputBytes + 1));
         const QStringList before = QDir(root).entryList(QDir::Files);
         QStringList arguments{QStringLiteral("--database"), root, QStringLiteral("--zone"), QString::fromLatin1(Office)};
         if (!user.isEmpty())
             arguments << QStringLiteral("--user") << user;
-        arguments << files + QLatin1Char('/') + file;
+        arguments << (file.startsWith(QLatin1Char('/')) ? file : files + QLatin1Char('/') + file);
         QProcess tool;
         tool.start(QStringLiteral(QUORLA_IMPORT), arguments);
         QVERIFY(tool.waitForFinished());
