@@ -124,6 +124,8 @@ private slots:
         QVERIFY2(server->stop(), qPrintable(server->error()));
         services.expectMessageStartingWith(AppTest::Kind::Error, TXIsamFile::ErrorText(IsamServerLost), AppTest::Answer::Ok);
         QCOMPARE(shown(), 0);
+        // The outage is told from the event loop, once the read is over.
+        QCoreApplication::processEvents();
         QVERIFY2(server->start(), qPrintable(server->error()));
     }
 };
