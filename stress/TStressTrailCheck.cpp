@@ -168,6 +168,12 @@ void TStressTrailCheck::check(QStringList& faults)
             }
             if (line.dataset == 'S' && !line.key.isEmpty() && (line.phase == 'B' || line.phase == 'A'))
                 seriesWritten.insert(line.key);
+            // A command that changes only links (deleting one occurrence)
+            // records its series too: killed after that record and before
+            // its log line, it leaves the record unannounced.
+            if (line.dataset == 'L' && line.bytes.size() >= qsizetype(SeriesLinkRecord::Size)
+                && (line.phase == 'B' || line.phase == 'A'))
+                seriesWritten.insert(QString::fromLatin1(line.bytes.left(10)));
             if (line.phase != 'A')
                 continue;
             if (line.dataset == 'E' && occurrences.contains(line.key)
