@@ -296,99 +296,113 @@ void TEventCommands::actEventPropertiesExecute()
     TDesktopServices::MailMessage mail;
     {
         TEventWriter writer(*db);
+        TEntryEdit edit{*db, writer, series, key, scope.has_value()};
         AlarmRecord alarm;
-        bool hadAlarm = false;
-        // Held while the editor is open, so no other workstation edits or
-        // deletes the entry meanwhile.
-        std::optional<TRecordLock> lock;
-        switch (writer.openEntry(key, lock, entry, alarm, hadAlarm)) {
-        case TEventWriter::Result::EntryLocked:
-            tell(services_.person(), THolderNotes::WithHolder(EditLocked, writer.LockHolder()));
+        if (!OpenToEdit(edit, entry, alarm))
             return;
-        case TEventWriter::Result::Gone:
-            // The screen showed an entry that is no longer there.
-            tell(services_.person(), EditGone);
-            views_.RefreshView();
-            return;
-        default:
-            break;
-        }
-        // The alarm time the entry has: kept as it is, it keeps each
-        // assignee's alarm as it stands.
-        const QString openedAlarmTime = hadAlarm ? alarm.AlarmTime() : QString();
-        if (!hadAlarm) {
-            db->InitAlarmRecord(alarm);
-            alarm.setAlarmTime(views_.SelectedDateKey());
-        }
-        // After a failed save the editor stays open with what was typed;
-        // the entry's lock, which a lost session took with it, is taken again
-        // before the next save.
-        bool relock = false;
-        TEventWriter::Result saved = TEventWriter::Result::Done;
-        QString refusal;
         const auto save = [&] {
             TBusyCursor busy(services_.person());
-            if (std::exchange(relock, false)) {
-                lock.reset();
-                lock.emplace(db->DayEntries(), key, &db->Holders());
-                if (!lock->Held()) {
-                    refusal = THolderNotes::WithHolder(EditLocked, lock->HolderLine());
-                    lock.reset();
-                    return true;
-                }
-            }
-            // Until this save is through.
-            relock = true;
-            // The occurrence becomes an exception that series changes leave
-            // as it is. One that a deletion of its series left while it was
-            // open here is a plain entry by now, and saved as one.
-            using Series = TSeriesWriter::Result;
-            Series one = scope ? series.ChangeOne(key, entry, alarm, openedAlarmTime).result : Series::NotInSeries;
-            if (one == Series::Unavailable)
-                one = Series::NotInSeries;
-            if (one == Series::SeriesLocked)
-                refusal = SeriesLocked;
-            else if (one == Series::EntryLocked)
-                refusal = EditAlarmLocked.arg(QStringLiteral("one of its users"));
-            if (one != Series::NotInSeries) {
-                saved = one == TSeriesWriter::Result::Gone ? TEventWriter::Result::Gone : TEventWriter::Result::Done;
-            } else {
-                // Every alarm lock before any write: a lock held elsewhere
-                // leaves the entry and all its alarms as they were, and the
-                // user is told that nothing of his edit was kept.
-                saved = writer.updateEntryWithAlarms(key, entry, alarm, openedAlarmTime);
-            }
-            relock = false;
+            SaveEdited(edit, entry, alarm);
             return true;
         };
         editing_ = key;
         const auto closed = qScopeGuard([this] { editing_.clear(); });
         const bool edited = EditUntilSaved(true, session_.MayAddForOthers(), entry, alarm, mail, save);
-        if (!refusal.isEmpty()) {
-            tell(services_.person(), refusal);
+        if (!TellSaved(edit, edited))
             return;
-        }
-        if (!edited) {
+        if (!edited)
             mail = {};
-        } else {
-            if (saved == TEventWriter::Result::Gone) {
-                tell(services_.person(), EditGone);
-                views_.RefreshView();
-                return;
-            }
-            if (saved != TEventWriter::Result::Done) {
-                UserRecord user;
-                const QString userKey = writer.LockedAlarmUser();
-                const QString name = TUserWriter(db->Users()).readUser(userKey, user)
-                    ? user.FullName() : QStringLiteral("user ") + userKey;
-                tell(services_.person(), THolderNotes::WithHolder(EditAlarmLocked.arg(name), writer.LockHolder()));
-                return;
-            }
-        }
     }
     HandOff(mail);
     TellIfHidden(entry);
     views_.RefreshView();
+}
+
+bool TEventCommands::OpenToEdit(TEntryEdit& edit, DayEntryRecord& entry, AlarmRecord& alarm)
+{
+    bool hadAlarm = false;
+    // Held while the editor is open, so no other workstation edits or
+    // deletes the entry meanwhile.
+    switch (edit.writer.openEntry(edit.key, edit.lock, entry, alarm, hadAlarm)) {
+    case TEventWriter::Result::EntryLocked:
+        tell(services_.person(), THolderNotes::WithHolder(EditLocked, edit.writer.LockHolder()));
+        return false;
+    case TEventWriter::Result::Gone:
+        // The screen showed an entry that is no longer there.
+        tell(services_.person(), EditGone);
+        views_.RefreshView();
+        return false;
+    default:
+        break;
+    }
+    // The alarm time the entry has: kept as it is, it keeps each
+    // assignee's alarm as it stands.
+    edit.openedAlarmTime = hadAlarm ? alarm.AlarmTime() : QString();
+    if (!hadAlarm) {
+        edit.db.InitAlarmRecord(alarm);
+        alarm.setAlarmTime(views_.SelectedDateKey());
+    }
+    return true;
+}
+
+void TEventCommands::SaveEdited(TEntryEdit& edit, const DayEntryRecord& entry, AlarmRecord& alarm)
+{
+    // After a failed save the editor stays open with what was typed; the
+    // entry's lock, which a lost session took with it, is taken again
+    // before the next save.
+    if (std::exchange(edit.relock, false)) {
+        edit.lock.reset();
+        edit.lock.emplace(edit.db.DayEntries(), edit.key, &edit.db.Holders());
+        if (!edit.lock->Held()) {
+            edit.refusal = THolderNotes::WithHolder(EditLocked, edit.lock->HolderLine());
+            edit.lock.reset();
+            return;
+        }
+    }
+    // Until this save is through.
+    edit.relock = true;
+    // The occurrence becomes an exception that series changes leave as it
+    // is. One that a deletion of its series left while it was open here is
+    // a plain entry by now, and saved as one.
+    using Series = TSeriesWriter::Result;
+    Series one = edit.inSeries ? edit.series.ChangeOne(edit.key, entry, alarm, edit.openedAlarmTime).result
+                               : Series::NotInSeries;
+    if (one == Series::Unavailable)
+        one = Series::NotInSeries;
+    if (one == Series::SeriesLocked)
+        edit.refusal = SeriesLocked;
+    else if (one == Series::EntryLocked)
+        edit.refusal = EditAlarmLocked.arg(QStringLiteral("one of its users"));
+    if (one != Series::NotInSeries) {
+        edit.saved = one == Series::Gone ? TEventWriter::Result::Gone : TEventWriter::Result::Done;
+    } else {
+        // Every alarm lock before any write: a lock held elsewhere leaves
+        // the entry and all its alarms as they were, and the user is told
+        // that nothing of his edit was kept.
+        edit.saved = edit.writer.updateEntryWithAlarms(edit.key, entry, alarm, edit.openedAlarmTime);
+    }
+    edit.relock = false;
+}
+
+bool TEventCommands::TellSaved(const TEntryEdit& edit, bool edited)
+{
+    if (!edit.refusal.isEmpty()) {
+        tell(services_.person(), edit.refusal);
+        return false;
+    }
+    if (!edited || edit.saved == TEventWriter::Result::Done)
+        return true;
+    if (edit.saved == TEventWriter::Result::Gone) {
+        tell(services_.person(), EditGone);
+        views_.RefreshView();
+        return false;
+    }
+    UserRecord user;
+    const QString userKey = edit.writer.LockedAlarmUser();
+    const QString name = TUserWriter(edit.db.Users()).readUser(userKey, user) ? user.FullName()
+                                                                               : QStringLiteral("user ") + userKey;
+    tell(services_.person(), THolderNotes::WithHolder(EditAlarmLocked.arg(name), edit.writer.LockHolder()));
+    return false;
 }
 
 void TEventCommands::actEventDeleteExecute()

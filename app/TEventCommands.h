@@ -1,5 +1,7 @@
 #pragma once
 
+#include "TEventWriter.h"
+#include "TRecordLock.h"
 #include "TRecurrenceRule.h"
 #include "TSeriesWriter.h"
 #include "TServices.h"
@@ -14,6 +16,7 @@ class SeriesLinkRecord;
 class SeriesRecord;
 class DayEntryRecord;
 class TOutageScreen;
+class TQuorlaDB;
 class TSession;
 class TViewNavigator;
 class TfrmEvent;
@@ -121,6 +124,36 @@ private:
     // cancelled the question.
     std::optional<TSeriesWriter::Scope> AskScope(TSeriesWriter& series, const QString& key, const QString& question,
                                                  SeriesLinkRecord& link, bool& cancelled);
+    // Event properties on one entry: the entry held open under its lock
+    // while the editor runs, and how its saves went.
+    struct TEntryEdit
+    {
+        TEntryEdit(TQuorlaDB& database, TEventWriter& entryWriter, TSeriesWriter& seriesWriter, const QString& entryKey,
+                   bool occurrence)
+            : db(database), writer(entryWriter), series(seriesWriter), key(entryKey), inSeries(occurrence)
+        {
+        }
+        TQuorlaDB& db;
+        TEventWriter& writer;
+        TSeriesWriter& series;
+        QString key;
+        // An occurrence changed alone.
+        bool inSeries = false;
+        std::optional<TRecordLock> lock;
+        QString openedAlarmTime;
+        bool relock = false;
+        TEventWriter::Result saved = TEventWriter::Result::Done;
+        // A refusal to tell once the editor has closed.
+        QString refusal;
+    };
+    // Opens the entry under its lock for the editor, with its alarm (a new
+    // one at the selected day when it has none); false when the person was
+    // told why not.
+    bool OpenToEdit(TEntryEdit& edit, DayEntryRecord& entry, AlarmRecord& alarm);
+    // One save of the editor's OK; its outcome stays in `edit`.
+    void SaveEdited(TEntryEdit& edit, const DayEntryRecord& entry, AlarmRecord& alarm);
+    // Tells a refused or failed save; true when the command goes on.
+    bool TellSaved(const TEntryEdit& edit, bool edited);
     // Event properties of this and the following, or all, occurrences.
     void EditSeries(TSeriesWriter& series, const SeriesLinkRecord& link, TSeriesWriter::Scope scope);
     void DeleteSeries(TSeriesWriter& series, const SeriesLinkRecord& link, TSeriesWriter::Scope scope);
