@@ -845,8 +845,10 @@ void TStressChecker::checkSeries()
                     apart << entry.CategoryKey() << record.CategoryKey();
                 if (!apart.intersects(victims_))
                     faults << QStringLiteral("series %1: the occurrence on %2 (entry %3) has other people or category "
-                                             "than its template")
-                                  .arg(key, day.toString(Qt::ISODate), link.EntryKey());
+                                             "than its template (%4 in %5, the template %6 in %7)")
+                                  .arg(key, day.toString(Qt::ISODate), link.EntryKey(),
+                                       entryPeople.join(QLatin1Char(',')), entry.CategoryKey(),
+                                       templatePeople.join(QLatin1Char(',')), record.CategoryKey());
                 else if (++removalApart <= 3)
                     say(QStringLiteral("series %1: occurrence %2 apart from its template on %3")
                             .arg(key, link.EntryKey(), QStringList(apart.cbegin(), apart.cend()).join(QLatin1Char(','))));
