@@ -93,7 +93,13 @@ QByteArray TServerTrail::FreedKeysSql(bool series, bool trail)
         if (trail)
             seed += "    INSERT INTO quorla_freed (dataset, pk) SELECT DISTINCT '" + table + "', substring(t.q_subject from 2)"
                 " FROM qltrail t WHERE t.q_subject LIKE '" + letter + "%' AND NOT EXISTS (SELECT FROM " + table
-                + " x WHERE x.pk = substring(t.q_subject from 2)) ON CONFLICT DO NOTHING;\n";
+                + " x WHERE x.pk = substring(t.q_subject from 2)) ON CONFLICT DO NOTHING;\n"
+                  // The mark of the largest key held goes past them, so that
+                  // no workstation is handed one (a mark an older program
+                  // left empty stands for the largest key there).
+                  "    UPDATE quorla_datasets SET highkey = greatest(highkey, (SELECT max(pk) FROM quorla_freed WHERE dataset = '"
+                + table + "'), CASE WHEN highkey = '' THEN (SELECT max(pk) FROM " + table + ") END) WHERE name = '" + table
+                + "' AND EXISTS (SELECT FROM quorla_freed WHERE dataset = '" + table + "');\n";
         triggers += "CREATE OR REPLACE TRIGGER quorla_key_unused BEFORE INSERT ON " + table
             + " FOR EACH ROW EXECUTE FUNCTION quorla_key_unused();\n"
               "CREATE OR REPLACE TRIGGER quorla_key_unused_change BEFORE UPDATE OF pk ON " + table

@@ -38,6 +38,7 @@ public:
 
     // The freed keys' table and triggers (on the repeating events' too, when
     // `series`). Set up once with the table, it takes the keys the trail
-    // (when `trail`) names for entries and repeating events no longer there.
+    // (when `trail`) names for entries and repeating events no longer there,
+    // and the datasets' marks of the largest key held go past them.
     static QByteArray FreedKeysSql(bool series, bool trail);
 };
