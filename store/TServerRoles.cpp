@@ -15,6 +15,7 @@
 #include <QList>
 #include <utility>
 #include "TQuorlaDB.h"
+#include "TServerTrail.h"
 #include "TrailRecord.h"
 #include "UserRecord.h"
 
@@ -368,8 +369,9 @@ CREATE OR REPLACE TRIGGER quorla_alarm_roles_change AFTER UPDATE ON quorla_roles
 // role's row of quorla_roles: its user's key and rights (add entries 1,
 // administer 2, change others' entries 4).
 // An entry's row is readable when it is not private, or by its owner, its
-// assignees and administrators; its alarms and its trail records follow the
-// entry (an alarm is also its own user's, a trail record its author's).
+// assignees and administrators; its alarms follow the entry, its trail
+// records the entry as it was when they were written (an alarm is also its
+// own user's, a trail record its author's).
 // Entries are added by their owner with the right to add, changed and
 // deleted by their owner or with the right to change others' entries (or to
 // administer, which can give itself that right anyway). Users and categories
@@ -491,31 +493,29 @@ QByteArray Policies(bool trail, bool series, bool importMap)
     }
     if (trail) {
         table("qltrail");
-        // A series' records (subject "S") follow its template as an
-        // entry's follow the entry. Once it is gone, they go on being read
-        // by whoever could read it when they were written (TrailKeptSql):
-        // one column test for every record of an entry still there. The
-        // author, an administrator, and for a record of an entry gone its
-        // readers then, in one look-up of the session.
+        // An entry's or series' records are read by whoever could read
+        // the subject when they were written, as the server kept them
+        // beside each (TServerTrail): what became of the subject since -
+        // made public, deleted, its key taken - changes nothing. Also by
+        // the author and administrators, in one look-up of the session.
         policy("quorla_read", "qltrail", "SELECT",
-               "q_subject NOT LIKE 'E%'" + QByteArray(series ? " AND q_subject NOT LIKE 'S%'" : "")
-                   + " OR (q_gone AND NOT q_private) OR " + keyOr(2)
-                   + " = ANY (ARRAY[q_actor, '*'] || CASE WHEN q_gone THEN q_owner || q_assignees END)"
-                   + " OR (q_subject LIKE 'E%' AND " + exists("qldayent d", "d.pk = substring(q_subject from 2)") + ")"
-                   + (series ? " OR (q_subject LIKE 'S%' AND " + exists("qlseries s", "s.pk = substring(q_subject from 2)")
-                               + ")"
-                             : QByteArray()),
-               {});
+               "q_readers IS NULL OR " + keyOr(2) + " = ANY (q_readers || ARRAY[q_actor, '*'])", {});
         policy("quorla_add", "qltrail", "INSERT", {}, keyOr(2) + " = ANY (ARRAY[q_actor, '*'])");
         policy("quorla_change", "qltrail", "UPDATE", admin, admin);
         // The trail's clean-up runs on every workstation: anyone may delete
         // what is older than the days kept (a day's slack for the clock's
-        // zone: record times are local), only administrators the rest.
-        const QByteArray daysKept = "greatest(1, coalesce((SELECT nullif(" + keyAt(TrailRecord::KeyOffset)
-            + ", '')::bigint FROM qltrail s WHERE s.pk = '" + QByteArray(TrailRecord::SettingKey.data(), TrailRecord::SettingKey.size()) + "'), "
-            + QByteArray::number(TChangeTrail::DefaultDaysKept) + "))";
+        // zone: record times are local), only administrators the rest. The
+        // days kept are read by a function running as the tables' owner: a
+        // policy of the trail that read the trail itself would recurse.
+        sql += "CREATE OR REPLACE FUNCTION quorla_trail_days_kept() RETURNS bigint LANGUAGE sql STABLE SECURITY DEFINER"
+               " SET search_path = pg_catalog, @S@, pg_temp AS $f$ SELECT greatest(1, coalesce((SELECT nullif("
+            + keyAt(TrailRecord::KeyOffset) + ", '')::bigint FROM qltrail s WHERE s.pk = '"
+            + QByteArray(TrailRecord::SettingKey.data(), TrailRecord::SettingKey.size()) + "'), "
+            + QByteArray::number(TChangeTrail::DefaultDaysKept) + ")) $f$;"
+              "REVOKE ALL ON FUNCTION quorla_trail_days_kept() FROM PUBLIC;"
+              "GRANT EXECUTE ON FUNCTION quorla_trail_days_kept() TO \"quorla-users\";";
         const QByteArray old = "pk <> '" + QByteArray(TrailRecord::SettingKey.data(), TrailRecord::SettingKey.size()) + "' AND " + keyAt(TrailRecord::WhenOffset)
-            + " < lpad((extract(epoch from now())::bigint + 86400 - 86400 * " + daysKept + ")::text, 10, '0')";
+            + " < lpad((extract(epoch from now())::bigint + 86400 - 86400 * quorla_trail_days_kept())::text, 10, '0')";
         policy("quorla_delete", "qltrail", "DELETE", admin + " OR (" + old + ")", {});
     }
     // What the users' own policies called before their rights were kept
@@ -624,7 +624,8 @@ void TServerRoles::Install(const QString& userKey)
             + keyAt(TrailRecord::UserKeyOffset) + ") STORED;"
             + "ALTER TABLE qltrail ADD COLUMN IF NOT EXISTS q_subject text GENERATED ALWAYS AS (encode(substring(data from "
             + QByteArray::number(TrailRecord::SubjectOffset + 1) + " for 11), 'escape')) STORED;"
-            + QByteArray(TrailKeptSql(series)).replace("@S@", schema);
+            + QByteArray(TrailKeptSql(series) + TServerTrail::ReadersSql(series)).replace("@S@", schema);
+    const QByteArray freed = QByteArray(TServerTrail::FreedKeysSql(series, !trail.isEmpty())).replace("@S@", schema);
     const QByteArray alarmsKept = QByteArray(AlarmKeptSql()).replace("@S@", schema);
     const QByteArray role = QByteArray("'") + QByteArray(userKey.toLatin1()).replace('\'', "") + "'";
     QByteArray me = userKey.isEmpty() ? QByteArray()
@@ -638,8 +639,8 @@ void TServerRoles::Install(const QString& userKey)
     const bool outer = connection_->inTransaction();
     int code = outer ? IsamOk : connection_->command("BEGIN");
     if (code == IsamOk)
-        code = connection_->command(columns + seriesColumns + importColumns + trail + sql + alarmsKept + me
-                                    + Policies(!trail.isEmpty(), series, importMap));
+        code = connection_->command(columns + seriesColumns + importColumns + trail + freed + sql + alarmsKept + me
+                                    + Policies(!trail.isEmpty(), series, importMap).replace("@S@", schema));
     if (code == IsamOk && !outer)
         code = connection_->command("COMMIT");
     if (code != IsamOk) {

@@ -40,9 +40,9 @@ class UserRecord;
 // Row policies (on the group "quorla-users"): an entry's row is read when it
 // is not private, or by its owner, its assignees and administrators; its
 // alarms and trail records follow it (an alarm is also its user's, a trail
-// record its author's). Once it is deleted, its trail records are read by
-// whoever could read it when they were written, which the server keeps
-// beside each record. Entries are added by their owner with the right to
+// record its author's) - its trail records as it was when each was written,
+// which the server keeps beside each record (TServerTrail), whatever became
+// of it since; its key, once deleted, is never used again. Entries are added by their owner with the right to
 // add entries (administrators add anyone's: their poll grows every
 // series), changed and deleted by their owner or with the right to change
 // others' entries or to administer. Users, categories and the office's
@@ -80,7 +80,7 @@ public:
 
     // The set-up Install makes: counted up whenever its functions, rights
     // or policies change. A server set up before it was recorded holds 1.
-    static constexpr int SetUpVersion = 5;
+    static constexpr int SetUpVersion = 6;
 
     // Brings a server set up by an earlier program to this one's set-up (as
     // Install does, every role kept), when the session's role owns the

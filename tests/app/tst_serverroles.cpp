@@ -21,6 +21,7 @@
 #include "TLookup.h"
 #include "TQuorlaDB.h"
 #include "TRecordLock.h"
+#include "TScriptedMachineServices.h"
 #include "TScriptedServices.h"
 #include "TSeriesWriter.h"
 #include "TServerRoles.h"
@@ -79,6 +80,9 @@ private slots:
     void alarmReadersFollowTheEntry();
     void ownAlarmFollowsHisRole();
     void searchPathAnswersNothing();
+    void trailAttacks_data();
+    void trailAttacks();
+    void trailCleanUpOnServer();
     void pollGrowsOnlyHisOwnSeries();
     void removalDropsTheRole();
     void copiedUsersBecomeRoles();
@@ -521,6 +525,8 @@ void TestServerRoles::earlierSetUpIsUpgraded()
 {
     cluster_->query(QStringLiteral("roles"), "COMMENT ON TABLE quorla_roles IS NULL");
     cluster_->query(QStringLiteral("roles"), "CREATE POLICY quorla_admin ON qlalarms TO \"quorla-users\" USING (true)");
+    cluster_->query(QStringLiteral("roles"), "ALTER TABLE qltrail DROP COLUMN q_readers CASCADE; DROP TABLE quorla_freed");
+    QVERIFY2(cluster_->error().isEmpty(), qPrintable(cluster_->error()));
     for (const auto& [name, upgraded] : {std::pair{"ADMIN2", "1 false"}, std::pair{"BOSS", "0 true"}}) {
         QList<Verdict> verdicts;
         QVERIFY(boss_->SwitchUser(tryInTurn({{QString(name), passwordOf(QString(name))}}, verdicts)));
@@ -529,6 +535,11 @@ void TestServerRoles::earlierSetUpIsUpgraded()
                                  " FROM pg_policies WHERE policyname = 'quorla_admin' AND tablename = 'qlalarms'"),
                  QString(upgraded));
     }
+    // The trail's records keep their readers, the deleted entries' keys are freed.
+    const QByteArray gone = "'" + gonePrivate_.toLatin1() + "'";
+    QCOMPARE(cluster_->query(QStringLiteral("roles"), "SELECT count(*) || ' ' || (SELECT count(*) FROM quorla_freed WHERE pk = "
+                                                          + gone + ") FROM qltrail WHERE q_readers IS NULL AND q_subject = 'E' || " + gone),
+             QStringLiteral("0 1"));
 }
 
 // An alarm is read by whoever reads its entry, also once the entry has
@@ -605,6 +616,62 @@ void TestServerRoles::searchPathAnswersNothing()
     // Gone before the verdict: PLAIN's removal later needs his role free.
     cluster_->query(QStringLiteral("roles"), "DROP SCHEMA evil CASCADE");
     QCOMPARE(read, QStringLiteral("0"));
+}
+
+// A plain user's tries at the trail from his own role, and an
+// administrator's clean-up. After each, the others still read and write.
+void TestServerRoles::trailAttacks_data()
+{
+    TEventWriter events(*boss_->Database());
+    DayEntryRecord entry;
+    entry.initialise();
+    entry.setOwnerKey(keys_[QStringLiteral("BOSS")]);
+    entry.setFlags(DayEntryRecord::Private);
+    entry.setAssigneeKeys({keys_[QStringLiteral("MODIFIER")]});
+    AlarmRecord alarm;
+    const QString madePublic = events.insertEntryWithAlarms(entry, alarm);
+    // Made public, then changed again: only that last record was public on both sides.
+    entry.setFlags(0);
+    for (const char* description : {"checkup", "checkup moved"}) {
+        entry.setDescription(QString(description));
+        QCOMPARE(events.updateEntryWithAlarms(madePublic, entry, alarm, QString()), TEventWriter::Result::Done);
+    }
+    entry.setOwnerKey(keys_[QStringLiteral("PLAIN")]);
+    const QByteArray own = events.insertEntryWithAlarms(entry, alarm).toLatin1();
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("statement");
+    QTest::addColumn<QString>("answer");
+    const auto records = [](const QString& key) { return "SELECT count(*) FROM qltrail WHERE q_subject = 'E" + key.toLatin1() + "'"; };
+    const QByteArray deleteFirstUserRecord = "DELETE FROM qltrail WHERE pk = (SELECT min(pk) FROM qltrail WHERE q_subject LIKE 'U%')";
+    const QByteArray gone = "'" + gonePrivate_.toLatin1() + "'";
+    QTest::newRow("once private, now public") << "PLAIN" << records(madePublic) << "1";
+    QTest::newRow("once private, its assignee") << "MODIFIER" << records(madePublic) << "3";
+    QTest::newRow("his own entry under a freed key")
+        << "PLAIN" << "INSERT INTO qldayent (pk, data, ix3) SELECT " + gone + ", data, ix3 FROM qldayent WHERE pk = '" + own + "'" << "";
+    QTest::newRow("deleted private") << "PLAIN" << records(gonePrivate_) << "0";
+    QTest::newRow("clean-up of a recent record") << "PLAIN" << deleteFirstUserRecord << "0";
+    QTest::newRow("administrator's clean-up") << "ADMIN2" << deleteFirstUserRecord << "1";
+}
+
+void TestServerRoles::trailAttacks()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, statement);
+    QTEST(sql(name, statement), "answer");
+    QCOMPARE(sql(QStringLiteral("MODIFIER"), "UPDATE qldayent SET data = data WHERE pk = '" + publicEntry_.toLatin1()
+                                                 + "' RETURNING (SELECT count(*) FROM qltrail WHERE q_subject = 'E" + privateEntry_.toLatin1() + "')"),
+             QStringLiteral("1"));
+}
+
+// The program's own clean-up, run by an administrator on a server, removes a
+// batch of what is older than the days kept (everything, his clock years on).
+void TestServerRoles::trailCleanUpOnServer()
+{
+    TScriptedMachineServices later;
+    later.setNow(QDateTime(QDate(2036, 1, 1), QTime(0, 0)));
+    TQuorlaDB db(TScriptedServices::ofTest(), location_, {TServerRoles::RoleName(QStringLiteral("ADMIN2")), passwordOf(QStringLiteral("ADMIN2"))});
+    db.SetActingUser(keys_[QStringLiteral("ADMIN2")]);
+    QCOMPARE(db.Trail().Prune(), TChangeTrail::PruneBatch);
 }
 
 void TestServerRoles::cleanupTestCase()
