@@ -42,9 +42,10 @@ class UserRecord;
 // alarms and trail records follow it (an alarm is also its user's, a trail
 // record its author's). Once it is deleted, its trail records are read by
 // whoever could read it when they were written, which the server keeps
-// beside each record. Entries are added by their owner with the right to
-// add entries (administrators add anyone's: their poll grows every
-// series), changed and deleted by their owner or with the right to change
+// beside each record. Entries and series are added by their owner with the
+// right to add entries (administrators and those with the right to change
+// others' entries add anyone's: a poll grows every series, a series changed
+// is made anew as its owner's), changed and deleted by their owner or with the right to change
 // others' entries or to administer. Users, categories and the office's
 // settings are changed by administrators only. A user's rows of the import
 // map are his own (administrators': all). The columns the policies read (an
@@ -80,7 +81,7 @@ public:
 
     // The set-up Install makes: counted up whenever its functions, rights
     // or policies change. A server set up before it was recorded holds 1.
-    static constexpr int SetUpVersion = 5;
+    static constexpr int SetUpVersion = 6;
 
     // Brings a server set up by an earlier program to this one's set-up (as
     // Install does, every role kept), when the session's role owns the
