@@ -8,8 +8,9 @@
 //
 // The folder is made afresh (a folder holding anything but an earlier stress
 // run is refused). It holds the database, or with --database only the logs
-// while the database is on that server, which must be empty. Exit status 0
-// when every check held.
+// while the database is on that server, which must be empty: the URI's role
+// (one that may create roles) sets up every user's role and checks, and each
+// worker logs in as his own. Exit status 0 when every check held.
 
 #include "EQuorla.h"
 #include "TDatabaseLocation.h"
