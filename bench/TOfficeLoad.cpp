@@ -2,6 +2,7 @@
 
 #include "AlarmRecord.h"
 #include "DayEntryRecord.h"
+#include "EQuorla.h"
 #include "TIsamEngine.h"
 #include "RecordKey.h"
 #include "TAlarmPoller.h"
@@ -10,6 +11,7 @@
 #include "TDatabaseLocation.h"
 #include "TQuorlaDB.h"
 #include "TQuorlaDatasets.h"
+#include "TServerRoles.h"
 #include "TStamp.h"
 #include "TXIsamFile.h"
 #include "UserRecord.h"
@@ -131,6 +133,18 @@ bool TOfficeLoad::prepare(const QString& uri, int workstations, const QString& p
             return false;
     }
     return true;
+}
+
+bool TOfficeLoad::adoptRoles(const QString& uri, int workstations)
+{
+    LoadServices services;
+    try {
+        TQuorlaDB database(services.services, TDatabaseLocation(uri));
+        return TServerRoles(database).AdoptUsers().roles == workstations;
+    } catch (const EQuorla& e) {
+        std::fprintf(stderr, "the users' roles: %s\n", qPrintable(e.message()));
+        return false;
+    }
 }
 
 int TOfficeLoad::workerMain(const QStringList& a)

@@ -54,6 +54,11 @@ public:
     // `password`. False on failure.
     static bool prepare(const QString& uri, int workstations, const QString& password = QString());
 
+    // Makes each of the `workstations` users prepare() made a server role of
+    // his own, with the password his record holds, as the database's owner
+    // (the URI's role) adopts them. False on failure, said on standard error.
+    static bool adoptRoles(const QString& uri, int workstations);
+
     // The load process: `arguments` are what run() passes after
     // "officeload-worker". Answers the exit status.
     static int workerMain(const QStringList& arguments);

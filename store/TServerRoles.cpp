@@ -372,7 +372,8 @@ CREATE OR REPLACE TRIGGER quorla_alarm_roles_change AFTER UPDATE ON quorla_roles
 // assignees and administrators; its alarms follow the entry, its trail
 // records the entry as it was when they were written (an alarm is also its
 // own user's, a trail record its author's).
-// Entries are added by their owner with the right to add, changed and
+// Entries are added by their owner with the right to add (by anyone with
+// the right to change others' or to administer, as their owner's), changed and
 // deleted by their owner or with the right to change others' entries (or to
 // administer, which can give itself that right anyway). Users and categories
 // and the office's settings are changed by administrators only.
@@ -435,11 +436,12 @@ QByteArray Policies(bool trail, bool series, bool importMap)
     }
     table("qldayent");
     policy("quorla_read", "qldayent", "SELECT", readable, {});
-    // Administrators add anyone's: their poll grows every series (they may
-    // change any entry's owner anyway).
-    policy("quorla_add", "qldayent", "INSERT", {},
-           session("CASE WHEN r.rights & 2 <> 0 THEN '*' WHEN r.rights & 1 <> 0 THEN r.userkey END")
-               + " = ANY (ARRAY[q_owner, '*'])");
+    // Whoever may change others' entries adds anyone's: an administrator's
+    // poll grows every series, and a changed series' days are made anew as
+    // its owner's (he may change any entry's owner anyway). Series alike.
+    const QByteArray mayAdd = session("CASE WHEN r.rights & 6 <> 0 THEN '*' WHEN r.rights & 1 <> 0 THEN r.userkey END")
+        + " = ANY (ARRAY[q_owner, '*'])";
+    policy("quorla_add", "qldayent", "INSERT", {}, mayAdd);
     policy("quorla_change", "qldayent", "UPDATE", mayChange, mayChange);
     policy("quorla_delete", "qldayent", "DELETE", mayChange, {});
     // A table's reads pass its read policy or any policy of every command
@@ -472,7 +474,7 @@ QByteArray Policies(bool trail, bool series, bool importMap)
     if (series) {
         table("qlseries");
         policy("quorla_read", "qlseries", "SELECT", readable, {});
-        policy("quorla_add", "qlseries", "INSERT", {}, session("CASE WHEN r.rights & 1 <> 0 THEN r.userkey END") + " = q_owner");
+        policy("quorla_add", "qlseries", "INSERT", {}, mayAdd);
         policy("quorla_change", "qlseries", "UPDATE", mayChange, mayChange);
         policy("quorla_delete", "qlseries", "DELETE", mayChange, {});
         table("qlserlnk");

@@ -42,9 +42,11 @@ class UserRecord;
 // alarms and trail records follow it (an alarm is also its user's, a trail
 // record its author's) - its trail records as it was when each was written,
 // which the server keeps beside each record (TServerTrail), whatever became
-// of it since; its key, once deleted, is never used again. Entries are added by their owner with the right to
-// add entries (administrators add anyone's: their poll grows every
-// series), changed and deleted by their owner or with the right to change
+// of it since; its key, once deleted, is never used again. Entries and
+// series are added by their owner with the right to add entries
+// (administrators and those with the right to change others' entries add
+// anyone's: a poll grows every series, a series changed is made anew as its
+// owner's), changed and deleted by their owner or with the right to change
 // others' entries or to administer. Users, categories and the office's
 // settings are changed by administrators only. A user's rows of the import
 // map are his own (administrators': all). The columns the policies read (an

@@ -8,11 +8,14 @@
 //
 // The folder is made afresh (a folder holding anything but an earlier stress
 // run is refused). It holds the database, or with --database only the logs
-// while the database is on that server, which must be empty. Exit status 0
-// when every check held.
+// while the database is on that server, which must be empty: the URI's role
+// (one that may create roles) sets up every user's role and checks, and each
+// worker logs in as his own. Exit status 0 when every check held.
 
 #include "EQuorla.h"
 #include "TDatabaseLocation.h"
+#include "TQuorlaDB.h"
+#include "TServerRoles.h"
 #include "TStressChecker.h"
 #include "TStressLog.h"
 #include "TStressRunner.h"
@@ -67,12 +70,22 @@ int worker(const QStringList& a)
     }
     TStressLog log(a[6]);
     const qint64 until = a[4].toLongLong();
+    // On a server the worker's user logs in as his own role, as a person
+    // does; the program's connection to the folder otherwise.
+    const TDatabaseLocation location(a[8]);
+    const TStressWorker::TConnect connect = [&]() {
+        if (!location.IsServer())
+            return std::make_unique<TQuorlaDB>(TServices(services));
+        return std::make_unique<TQuorlaDB>(TServices(services), location,
+                                           TQuorlaDB::TLogin{TServerRoles::RoleName(TStressRunner::WorkerName(user)),
+                                                             TStressRunner::WorkerPassword(user)});
+    };
     // A worker that starts while the server is away keeps trying to
     // connect until it can, or until its time is up, as a person would.
     std::unique_ptr<TStressWorker> work;
     while (!work) {
         try {
-            work = std::make_unique<TStressWorker>(services, user, a[3].toInt(), a[5].toULongLong(), log);
+            work = std::make_unique<TStressWorker>(connect, user, a[3].toInt(), a[5].toULongLong(), log);
         } catch (const EQuorla& e) {
             log.note("# cannot connect: " + e.message().toUtf8());
             if (TStressLog::now() >= until)

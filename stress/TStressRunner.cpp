@@ -3,10 +3,12 @@
 #include "AlarmRecord.h"
 #include "CategoryRecord.h"
 #include "DayEntryRecord.h"
+#include "EQuorla.h"
 #include "IsamCode.h"
 #include "RecordKey.h"
 #include "TDatabaseLocation.h"
 #include "TQuorlaDB.h"
+#include "TServerRoles.h"
 #include "TStressChecker.h"
 #include "TStressLog.h"
 #include "TWorkstationStore.h"
@@ -103,6 +105,64 @@ qint64 TStressRunner::spawn(int user, int incarnation, qint64 until)
     return pid;
 }
 
+qint32 TStressRunner::WorkerRights(int user)
+{
+    const qint32 plain = UserRecord::CanAddEntries | UserRecord::CanAddEntriesForOthers;
+    switch (user % 3) {
+    case 1:
+        return plain | UserRecord::CanAdminister | UserRecord::CanModifyOthersEntries;
+    case 2:
+        return plain;
+    default:
+        return plain | UserRecord::CanModifyOthersEntries;
+    }
+}
+
+QString TStressRunner::WorkerName(int user)
+{
+    return QStringLiteral("U%1").arg(user);
+}
+
+QString TStressRunner::WorkerPassword(int user)
+{
+    return QStringLiteral("stress-%1").arg(user);
+}
+
+bool TStressRunner::addUsers(TQuorlaDB& database)
+{
+    TStressLog log(folder_ + QStringLiteral("logs/runner.log"));
+    // The workers' own users, then one guest of each worker, which the
+    // worker may remove (and replace) while the others assign entries to it.
+    QList<std::pair<QString, UserRecord>> made;
+    for (int n = 1; n <= 2 * workers_; ++n) {
+        UserRecord user;
+        user.setUserName(n <= workers_ ? WorkerName(n) : QStringLiteral("G%1-0").arg(n - workers_));
+        user.setRights(n <= workers_ ? WorkerRights(n) : UserRecord::CanAddEntriesForOthers | UserRecord::CanAddEntries);
+        if (!database.Users().Insert(user.bytes()))
+            return false;
+        made.append({database.Users().CurrentKey(), user});
+        log.write('A', n, "user", 'U', 'I', made.last().first, QByteArray(user.bytes().data(), qsizetype(user.bytes().size())));
+    }
+    if (!TDatabaseLocation(database_).IsServer())
+        return true;
+    // As the office's administrator sets them up: the roles' set-up, then
+    // each user's role, the workers' with a password, the guests' without
+    // (nobody logs in as a guest).
+    try {
+        TServerRoles roles(database);
+        roles.Install(QString());
+        for (int n = 1; n <= made.size(); ++n) {
+            const UserRecord& user = made[n - 1].second;
+            roles.Create(user.UserName(), made[n - 1].first, n <= workers_ ? WorkerPassword(n) : QString(),
+                         (user.Rights() & UserRecord::CanAdminister) != 0);
+        }
+    } catch (const EQuorla& e) {
+        say(QStringLiteral("the users' server roles: %1").arg(e.message()));
+        return false;
+    }
+    return true;
+}
+
 int TStressRunner::run()
 {
     if (!prepareFolder())
@@ -115,20 +175,8 @@ int TStressRunner::run()
     TQuorlaDB database(services_);
     if (!databaseEmpty(database))
         return 2;
-    {
-        TStressLog log(folder_ + QStringLiteral("logs/runner.log"));
-        // The workers' own users, then one guest of each worker, which the
-        // worker may remove (and replace) while the others assign entries to it.
-        for (int n = 1; n <= 2 * workers_; ++n) {
-            UserRecord user;
-            user.setUserName(n <= workers_ ? QStringLiteral("U%1").arg(n) : QStringLiteral("G%1-0").arg(n - workers_));
-            user.setRights(UserRecord::CanAddEntriesForOthers | 1);
-            if (!database.Users().Insert(user.bytes()))
-                return 2;
-            log.write('A', n, "user", 'U', 'I', database.Users().CurrentKey(),
-                      QByteArray(user.bytes().data(), qsizetype(user.bytes().size())));
-        }
-    }
+    if (!addUsers(database))
+        return 2;
 
     const qint64 start = TStressLog::now();
     const qint64 until = start + qint64(seconds_) * 1000000000;

@@ -66,12 +66,26 @@ QString nowPlus(qint64 seconds)
 
 } // namespace
 
-TStressWorker::TStressWorker(TServices services, int userNumber, int userCount, quint64 seed, TStressLog& log)
-    : user_(userNumber), users_(userCount), random_(seed), log_(log),
-      database_(std::make_unique<TQuorlaDB>(services)), alarmDatabase_(std::make_unique<TQuorlaDB>(services))
+TStressWorker::TStressWorker(const TConnect& connect, int userNumber, int userCount, quint64 seed, TStressLog& log)
+    : user_(userNumber), users_(userCount), random_(seed), log_(log), database_(connect()), alarmDatabase_(connect())
 {
     database_->SetActingUser(RecordKey::format(user_));
     alarmDatabase_->SetActingUser(RecordKey::format(user_));
+    // The user's rights as the program reads them at log-in.
+    UserRecord me;
+    if (!TLookup::Equal(database_->Users(), me.bytes(), TXIsamFile::PrimaryIndex, RecordKey::format(user_)))
+        throw EQuorla(QStringLiteral("no user %1: %2").arg(user_).arg(database_->Users().ErrorText()));
+    rights_ = me.Rights();
+}
+
+bool TStressWorker::mayChange(const QString& owner) const
+{
+    return owner == RecordKey::format(user_) || (rights_ & UserRecord::CanModifyOthersEntries) != 0;
+}
+
+bool TStressWorker::administers() const
+{
+    return (rights_ & UserRecord::CanAdminister) != 0;
 }
 
 TStressWorker::~TStressWorker() = default;
@@ -209,8 +223,9 @@ bool TStressWorker::randomEntry(DayEntryRecord& entry, AlarmRecord& alarm)
             assignees << key;
     }
     entry.setAssigneeKeys(assignees);
-    // Now and then an entry owned by someone else, for the delete-user pass.
-    if (random_.bounded(4) == 0) {
+    // Now and then an entry owned by someone else, for the delete-user pass:
+    // an administrator's (whom the server lets add and change anyone's).
+    if (administers() && random_.bounded(4) == 0) {
         const QString owner = randomKey(database_->Users());
         if (!owner.isEmpty())
             entry.setOwnerKey(owner);
@@ -255,7 +270,10 @@ void TStressWorker::changeEvent()
 {
     command_ = "props";
     const QString key = randomKey(database_->DayEntries());
-    if (key.isEmpty())
+    DayEntryRecord shown;
+    // Properties is offered for an entry the user may change only.
+    if (key.isEmpty() || !TLookup::Equal(database_->DayEntries(), shown.bytes(), TXIsamFile::PrimaryIndex, key)
+        || !mayChange(shown.OwnerKey()))
         return;
     // An occurrence asks which: this one (an exception from then on), this
     // and following, or all of its series.
@@ -313,7 +331,8 @@ void TStressWorker::deleteEvent()
     // What the screen showed; by the time Delete is confirmed it may have
     // changed elsewhere, and then it must stay.
     DayEntryRecord shown;
-    if (!TLookup::Equal(database_->DayEntries(), shown.bytes(), TXIsamFile::PrimaryIndex, key))
+    if (!TLookup::Equal(database_->DayEntries(), shown.bytes(), TXIsamFile::PrimaryIndex, key)
+        || !mayChange(shown.OwnerKey()))
         return;
     // The three-way question is an occurrence's confirmation.
     TSeriesWriter series(*database_);
@@ -373,6 +392,8 @@ void TStressWorker::pollAlarms()
 
 void TStressWorker::addCategory()
 {
+    if (!administers())
+        return;
     command_ = "catadd";
     const QString description = randomText(CategoryRecord::DescriptionCapacity);
     TCategoryWriter writer(*database_);
@@ -392,6 +413,8 @@ void TStressWorker::addCategory()
 
 void TStressWorker::renameCategory()
 {
+    if (!administers())
+        return;
     command_ = "catren";
     const QString key = randomKey(database_->Categories());
     if (key.isEmpty())
@@ -415,6 +438,8 @@ void TStressWorker::renameCategory()
 
 void TStressWorker::deleteCategory()
 {
+    if (!administers())
+        return;
     command_ = "catdel";
     const QString key = randomKey(database_->Categories());
     CategoryRecord category;
@@ -429,6 +454,8 @@ void TStressWorker::deleteCategory()
 
 void TStressWorker::removeUser()
 {
+    if (!administers())
+        return;
     // Each worker removes only the users it added (named G<worker>-...), so
     // that the workers themselves stay; a removal cut by a kill is found and
     // finished by the worker's next removal.
@@ -562,6 +589,8 @@ void TStressWorker::newSeries()
     command_ = "sernew";
     SeriesRecord series;
     randomTemplate(series);
+    // Its owner is the person who adds it.
+    series.setOwnerKey(RecordKey::format(user_));
     const QDate today = TClock::now().date();
     series.setRule(randomRule(today));
     TSeriesWriter writer(*database_);
@@ -596,7 +625,7 @@ void TStressWorker::changeSeries(TSeriesWriter& writer, const SeriesLinkRecord& 
 {
     command_ = scope == Scope::All ? "serall" : "serfol";
     SeriesRecord series;
-    if (!writer.ReadSeries(link.SeriesKey(), series))
+    if (!writer.ReadSeries(link.SeriesKey(), series) || !mayChange(series.OwnerKey()))
         return;
     const QDate day = dayOfKey(link.DayKey());
     // What the editor shows, partly changed: the template, the time, the
@@ -608,8 +637,10 @@ void TStressWorker::changeSeries(TSeriesWriter& writer, const SeriesLinkRecord& 
         if (rule.end() == TRecurrenceRule::End::AfterCount)
             rule.setCount(std::max(1, series.Rule().Count() - int(series.Rule().Days(series.Rule().Start(), day.addDays(-1)).size())));
     }
+    // The editor keeps a series' owner.
     if (random_.bounded(2) == 0) {
         randomTemplate(changed);
+        changed.setOwnerKey(series.OwnerKey());
     }
     if (random_.bounded(3) == 0)
         rule.setTime(random_.bounded(5) == 0 ? QTime() : QTime(6 + int(random_.bounded(14)), 15 * int(random_.bounded(4))));

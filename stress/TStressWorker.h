@@ -7,6 +7,7 @@
 #include <QRandomGenerator>
 #include <QString>
 
+#include <functional>
 #include <memory>
 
 class AlarmRecord;
@@ -26,10 +27,17 @@ class TStressLog;
 // command meant to store. Descriptions are of every length up to the field's
 // capacity in UTF-8 bytes, with accents and other signs, and now and then
 // longer: the record must refuse those, never cut them.
+//
+// It does only what its user's rights let the program offer him: plain users
+// add their own entries and series, change and delete others' only with the
+// right to change others' entries, and never touch categories or users;
+// only administrators give an entry another owner.
 class TStressWorker
 {
 public:
-    TStressWorker(TServices services, int userNumber, int userCount, quint64 seed, TStressLog& log);
+    // A new session of the worker's own, as the program opens one.
+    using TConnect = std::function<std::unique_ptr<TQuorlaDB>()>;
+    TStressWorker(const TConnect& connect, int userNumber, int userCount, quint64 seed, TStressLog& log);
     ~TStressWorker();
 
     // Works until the monotonic clock reaches `until` (TStressLog::now()).
@@ -74,8 +82,13 @@ private:
     void logged(char phase, char dataset, char kind, const QString& key, const QByteArray& bytes,
                 const QString& text = QString());
 
+    // Whether the program lets the user change entries owned by `owner`.
+    bool mayChange(const QString& owner) const;
+    bool administers() const;
+
     int user_;
     int users_;
+    qint32 rights_ = 0;
     QRandomGenerator random_;
     TStressLog& log_;
     std::unique_ptr<TQuorlaDB> database_;

@@ -84,6 +84,7 @@ private slots:
     void trailAttacks();
     void trailCleanUpOnServer();
     void pollGrowsOnlyHisOwnSeries();
+    void othersSeriesChangedWithTheirOccurrences();
     void removalDropsTheRole();
     void copiedUsersBecomeRoles();
     void switchingUserOpensHisSession();
@@ -459,6 +460,31 @@ void TestServerRoles::pollGrowsOnlyHisOwnSeries()
         db.SetActingUser(keys_[QString(name)]);
         poller.Poll(db, keys_[QString(name)]);
         QCOMPARE(reach() != before, grows);
+    }
+}
+
+// Whoever may change another's series changes its days, whole or from a day
+// on: its occurrences (and the new part) are made as its owner's.
+void TestServerRoles::othersSeriesChangedWithTheirOccurrences()
+{
+    const QDate day(2026, 11, 2);
+    SeriesRecord series;
+    series.initialise();
+    series.setOwnerKey(keys_[QStringLiteral("BOSS")]);
+    series.setDescription(QStringLiteral("team"));
+    series.setRule(*TRecurrenceRule::FromRRule(QStringLiteral("FREQ=WEEKLY;BYDAY=MO"), day, QTime(9, 0)));
+    const QString key = TSeriesWriter(*boss_->Database()).Create(series, day).seriesKey;
+    for (const auto& [name, scope, from] : {std::tuple{"MODIFIER", TSeriesWriter::Scope::All, 0},
+                                            std::tuple{"ADMIN2", TSeriesWriter::Scope::ThisAndFollowing, 14}}) {
+        TQuorlaDB db(TScriptedServices::ofTest(), location_, {TServerRoles::RoleName(QString(name)), passwordOf(QString(name))});
+        db.SetActingUser(keys_[QString(name)]);
+        // Another weekday: the occurrences are made anew.
+        series.setRule(*TRecurrenceRule::FromRRule(QStringLiteral("FREQ=WEEKLY;BYDAY=TU,TH"), day.addDays(from), QTime(9, 0)));
+        TSeriesWriter::TOutcome outcome;
+        const QString refusal = thrown([&] {
+            outcome = TSeriesWriter(db).Change(key, scope, day.addDays(from), series, day, TSeriesWriter::HeldOccurrences::Leave);
+        });
+        QVERIFY2(refusal.isEmpty() && outcome.result == TSeriesWriter::Result::Done, qPrintable(name + refusal));
     }
 }
 
