@@ -16,8 +16,10 @@ void TDavListener::resumeSoon()
     // Qt stops accepting when the process runs out of file descriptors: an
     // idle connection gives one back, and accepting goes on a moment later.
     int held = 0;
-    if (QTcpSocket* idle = idlest(QHostAddress(), held))
+    if (QTcpSocket* idle = idlest(QHostAddress(), held)) {
         idle->abort();
+        idle->deleteLater();
+    }
     QTimer::singleShot(100, this, &QTcpServer::resumeAccepting);
 }
 
@@ -50,6 +52,7 @@ bool TDavListener::admit(const QHostAddress& peer)
         // Gone from the count now, its object a moment later.
         watches_.remove(idle);
         idle->abort();
+        idle->deleteLater();
     }
     return true;
 }

@@ -92,30 +92,24 @@ struct TRawRequest
 
 // Holds a write of entry `key` open, uncommitted, on another connection
 // until it goes: a change of that entry waits on the database meanwhile.
-class THeldWrite
+struct THeldWrite
 {
-public:
-    THeldWrite(TQuorlaDB& db, const QString& folder, const QString& key)
+    THeldWrite(TQuorlaDB& db, const QString& key)
     {
-        if (db.Location().IsServer()) {
-            scope_.emplace(db);
-            DayEntryRecord entry;
-            QVERIFY(db.DayEntries().GetEqual(entry.bytes(), 0, key) && db.DayEntries().Update(entry.bytes(), key));
-        } else {
-            QCOMPARE(sqlite3_open(QDir(folder).filePath(DayEntryRecord::FileName).toUtf8().constData(), &file_), SQLITE_OK);
-            QCOMPARE(sqlite3_exec(file_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+        DayEntryRecord entry;
+        if (!db.Location().IsServer()) {
+            const QByteArray path = QDir(db.RootPath()).filePath(DayEntryRecord::FileName).toUtf8();
+            QVERIFY(sqlite3_open(path.constData(), &file) == SQLITE_OK
+                    && sqlite3_exec(file, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK);
+            return;
         }
+        scope.emplace(db);
+        QVERIFY(db.DayEntries().GetEqual(entry.bytes(), 0, key) && db.DayEntries().Update(entry.bytes(), key));
     }
-    ~THeldWrite()
-    {
-        if (scope_)
-            scope_->Undo();
-        sqlite3_close(file_);
-    }
+    ~THeldWrite() { scope ? scope->Undo() : void(sqlite3_close(file)); }
 
-private:
-    std::optional<TCommandScope> scope_;
-    sqlite3* file_ = nullptr;
+    std::optional<TCommandScope> scope;
+    sqlite3* file = nullptr;
 };
 
 QByteArray syncQuery(const QByteArray& token)
@@ -561,9 +555,8 @@ void TestDav::logInBrake()
 
 void TestDav::logInBrakeWide_data()
 {
-    // Each row its own names and addresses; its failed guesses
-    // ("NAME:PASSWORD@ADDRESS", a log-in that succeeds among them), then the
-    // attempt.
+    // Each row its own names and addresses: its guesses
+    // ("NAME:PASSWORD@ADDRESS"), then the attempt.
     QTest::addColumn<QStringList>("guesses");
     QTest::addColumn<QString>("attempt");
     QTest::addColumn<int>("status");
@@ -590,16 +583,11 @@ void TestDav::logInBrakeWide()
     QFETCH(QStringList, guesses);
     QFETCH(QString, attempt);
     QFETCH(int, status);
-    // Well past every delay of the rows before.
-    services_->setNow(TClock::now().addDays(1));
+    services_->setNow(TClock::now().addDays(1)); // past every delay of the rows before
     const auto logIn = [this](const QString& guess) {
-        TDavRequest request;
-        request.method = "PROPFIND";
-        request.path = QStringLiteral("/dav/");
-        request.client = guess.section(QLatin1Char('@'), 1);
-        request.encrypted = true;
-        request.headers.insert("authorization", "Basic " + guess.section(QLatin1Char('@'), 0, 0).toUtf8().toBase64());
-        return service_->Answer(request).status;
+        const QByteArray user = guess.section(QLatin1Char('@'), 0, 0).toUtf8();
+        return service_->Answer({"PROPFIND", QStringLiteral("/dav/"), {{"authorization", "Basic " + user.toBase64()}},
+                                 {}, guess.section(QLatin1Char('@'), 1), false, true}).status;
     };
     for (const QString& guess : std::as_const(guesses))
         QVERIFY(logIn(guess) != 429);
@@ -615,7 +603,7 @@ void TestDav::slowRequest()
     const quint16 port = listener_->serverPort();
     std::vector<std::unique_ptr<TRawRequest>> clients;
     {
-        THeldWrite held(*boss_, location_.Path(), dentist);
+        THeldWrite held(*boss_, dentist);
         clients.push_back(std::make_unique<TRawRequest>(port, "PUT", Calendar + dentist.toLatin1() + ".ics",
                                                         "ANNA:ANNAPW", ics("x", "Moved while held")));
         for (int i = 0; i < 7; ++i)
@@ -637,16 +625,12 @@ void TestDav::idleFlood()
     rlimit saved{};
     QCOMPARE(::getrlimit(RLIMIT_NOFILE, &saved), 0);
     const rlimit budget{rlim_t(QDir(QStringLiteral("/proc/self/fd")).count() + Flood + 300), saved.rlim_max};
-    QVERIFY(budget.rlim_cur <= saved.rlim_max);
     QCOMPARE(::setrlimit(RLIMIT_NOFILE, &budget), 0);
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(listener_->serverPort());
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const sockaddr_in to{AF_INET, htons(listener_->serverPort()), {htonl(INADDR_LOOPBACK)}, {}};
     std::vector<int> flood;
     for (int i = 0; i < Flood; ++i) {
         flood.push_back(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-        ::connect(flood.back(), reinterpret_cast<sockaddr*>(&to), sizeof to);
+        ::connect(flood.back(), reinterpret_cast<const sockaddr*>(&to), sizeof to);
         if (i % 40 == 39)
             QTest::qWait(5);
     }
