@@ -10,6 +10,7 @@
 #include "TQuorlaDB.h"
 #include "UserRecord.h"
 
+#include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDate>
 #include <QDir>
@@ -286,13 +287,14 @@ void prepareRadicale(const QString& kept, const QString& folder, const QString& 
 }
 
 #ifdef QUORLA_DAV
-std::unique_ptr<QProcess> startQuorlaDav(int port, const QString& place)
+std::unique_ptr<QProcess> startQuorlaDav(int port, const QString& place, const QStringList& more = {})
 {
     auto p = std::make_unique<QProcess>();
     p->setStandardOutputFile(QProcess::nullDevice());
     p->setStandardErrorFile(QProcess::nullDevice());
     p->start(QStringLiteral(QUORLA_DAV),
-             {QStringLiteral("--listen"), QStringLiteral("127.0.0.1:%1").arg(port), QStringLiteral("--database"), place});
+             QStringList{QStringLiteral("--listen"), QStringLiteral("127.0.0.1:%1").arg(port), QStringLiteral("--database"),
+                         place} + more);
     return p;
 }
 #endif
@@ -511,17 +513,25 @@ double weeksPerSecond(int port, const QByteArray& path, int clients, int queries
 }
 
 #ifdef QUORLA_DAV
-void loadOn(const char* name, const QString& place, int queries)
+// Queries per second from `clients` at once to a quorla_dav of `workers`.
+double loadOn(const char* name, const QString& place, int workers, int clients, int queries)
 {
     const int port = freePort();
     Peer peer(name);
-    peer.process = startQuorlaDav(port, place);
+    peer.process = startQuorlaDav(port, place, {QStringLiteral("--workers"), QString::number(workers)});
     check(waitForPort(port, *peer.process), name);
     const QByteArray path = "/dav/calendars/U1/default/";
     weeksPerSecond(port, path, 8, 2); // every worker's connection opened and warm
-    const double one = weeksPerSecond(port, path, 1, queries);
-    const double eight = weeksPerSecond(port, path, 8, queries);
-    std::printf("  %-26s 1 client %8.1f/s   8 clients %8.1f/s   %5.2fx\n", name, one, eight, eight / one);
+    return weeksPerSecond(port, path, clients, queries);
+}
+
+void loadOn(const char* name, const QString& place, int queries)
+{
+    const double one = loadOn(name, place, 8, 1, queries);
+    const double eight = loadOn(name, place, 8, 8, queries);
+    const double alone = loadOn(name, place, 1, 8, queries);
+    std::printf("  %-26s 1 client %7.1f/s   8 clients %7.1f/s (%4.2fx)   8 clients on 1 worker %7.1f/s\n", name,
+                one, eight, eight / one, alone);
     std::fflush(stdout);
 }
 #endif
@@ -533,6 +543,9 @@ void runDavLoadBench()
     std::printf("quorla_dav under load: one-week queries per second from one client and from 8 at once\n"
                 "(loopback, 10,000 entries, U1's calendar, %d cores)\n",
                 QThread::idealThreadCount());
+    QFile load(QStringLiteral("/proc/loadavg"));
+    if (load.open(QIODevice::ReadOnly))
+        std::printf("  load average before: %s", load.readLine().constData());
 #ifdef QUORLA_DAV
     const int asked = qEnvironmentVariableIntValue("QUORLA_BENCH_DAV_QUERIES");
     const int queries = asked > 0 ? asked : 40;
