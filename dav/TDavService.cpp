@@ -129,6 +129,9 @@ TDavService::TAccountPtr TDavService::logInPersonal(const QString& name, const Q
         account->name = name;
         account->secret = secret;
         account->checked.start();
+        // Sessions opened with another password (one since changed) go.
+        const QMutexLocker lock(&poolMutex_);
+        std::erase_if(idle_, [&](const TAccountPtr& one) { return one->name == name && one->secret != secret; });
     }
     if (!findUser(*account->database, name, user, key, account->known[name]))
         return nullptr;
