@@ -65,8 +65,9 @@ bool TDavService::findUser(TQuorlaDB& database, const QString& name, UserRecord&
 TDavService::TAccountPtr TDavService::take(const QString& name, const QByteArray& secret)
 {
     const QMutexLocker lock(&poolMutex_);
+    // A shared connection (no name) checks every log-in itself.
     std::erase_if(idle_, [&](const TAccountPtr& one) {
-        return one->name == name && one->checked.elapsed() > RecheckSeconds * 1000LL;
+        return !name.isEmpty() && one->name == name && one->checked.elapsed() > RecheckSeconds * 1000LL;
     });
     for (auto one = idle_.rbegin(); one != idle_.rend(); ++one) {
         if ((*one)->name == name && (*one)->secret == secret) {
