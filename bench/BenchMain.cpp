@@ -1,8 +1,9 @@
 // The benchmark program: figures for the engine and the layers above it, each
 // beside a baseline measured in the same run where one exists. Build with the
 // release preset and run build/release/bench/quorla_bench [store cache view
-// month report week startup trouble poll trail series ical server roles dav]; "server" alone runs only
-// the database server's figures, "dav" only the CalDAV service beside Radicale.
+// month report week startup trouble poll trail series ical server roles dav davload]; "server" alone
+// runs only the database server's figures, "dav" only the CalDAV service beside Radicale, "davload"
+// only the CalDAV service's queries from one client and from 8 at once.
 
 #include "CacheBench.h"
 #include "DavBench.h"
@@ -42,7 +43,7 @@ int main(int argc, char** argv)
         std::printf(
             "Usage: quorla_bench [NAME...]\n"
             "Runs the benchmarks named (all without a name): store cache view month report week startup\n"
-            "trouble poll trail series ical server roles dav. Build with the release preset.\n"
+            "trouble poll trail series ical server roles dav davload. Build with the release preset.\n"
             "\n"
             "dav: quorla_dav on a folder and on a private server beside Radicale, on the same events, at\n"
             "10,000 and 100,000 entries.\n"
@@ -56,7 +57,11 @@ int main(int argc, char** argv)
             "                              seeded entries are the same (their hash is kept as 'seed'),\n"
             "                              take out the events earlier runs added and refill it when the\n"
             "                              seed differs. Each run still warms every service with one\n"
-            "                              query before timing. Remove the folder to start afresh.\n");
+            "                              query before timing. Remove the folder to start afresh.\n"
+            "\n"
+            "davload: quorla_dav's one-week queries per second from one client and from 8 at once, on a\n"
+            "folder and on a private server, at 10,000 entries.\n"
+            "  QUORLA_BENCH_DAV_QUERIES=N  queries per client (default 40).\n");
         return 0;
     }
     QApplication app(argc, argv);
@@ -101,5 +106,7 @@ int main(int argc, char** argv)
         runRolesBench(QCoreApplication::applicationFilePath());
     if (wanted("dav"))
         runDavBench();
+    if (wanted("davload"))
+        runDavLoadBench();
     return 0;
 }

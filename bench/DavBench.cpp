@@ -10,6 +10,7 @@
 #include "TQuorlaDB.h"
 #include "UserRecord.h"
 
+#include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDate>
 #include <QDir>
@@ -286,13 +287,14 @@ void prepareRadicale(const QString& kept, const QString& folder, const QString& 
 }
 
 #ifdef QUORLA_DAV
-std::unique_ptr<QProcess> startQuorlaDav(int port, const QString& place)
+std::unique_ptr<QProcess> startQuorlaDav(int port, const QString& place, const QStringList& more = {})
 {
     auto p = std::make_unique<QProcess>();
     p->setStandardOutputFile(QProcess::nullDevice());
     p->setStandardErrorFile(QProcess::nullDevice());
     p->start(QStringLiteral(QUORLA_DAV),
-             {QStringLiteral("--listen"), QStringLiteral("127.0.0.1:%1").arg(port), QStringLiteral("--database"), place});
+             QStringList{QStringLiteral("--listen"), QStringLiteral("127.0.0.1:%1").arg(port), QStringLiteral("--database"),
+                         place} + more);
     return p;
 }
 #endif
@@ -437,7 +439,131 @@ void sideBySide(int entries, int rounds)
     measure(peers, entries, rounds);
 }
 
+// One client of the load: its own kept-alive connection, one week query
+// after another (a different week each time) until `left` are answered.
+struct LoadClient
+{
+    LoadClient(int port, const QByteArray& path, int queries, int first)
+        : left(queries), path(path), next(first)
+    {
+        QObject::connect(&socket, &QTcpSocket::readyRead, [this] { received(); });
+        socket.connectToHost(QHostAddress::LocalHost, quint16(port));
+        ask();
+    }
+
+    void ask()
+    {
+        const QDate monday = QDate(2020, 3, 2).addDays(7 * (next++ * 37 % 250));
+        const QByteArray from = monday.toString(QStringLiteral("yyyyMMdd")).toLatin1() + "T000000Z";
+        const QByteArray to = monday.addDays(7).toString(QStringLiteral("yyyyMMdd")).toLatin1() + "T000000Z";
+        const QByteArray body = "<?xml version=\"1.0\"?><C:calendar-query xmlns:D=\"DAV:\" "
+                                "xmlns:C=\"urn:ietf:params:xml:ns:caldav\"><D:prop><D:getetag/><C:calendar-data/>"
+                                "</D:prop><C:filter><C:comp-filter name=\"VCALENDAR\"><C:comp-filter name=\"VEVENT\">"
+                                "<C:time-range start=\"" + from + "\" end=\"" + to + "\"/></C:comp-filter>"
+                                "</C:comp-filter></C:filter></C:calendar-query>";
+        socket.write("REPORT " + path + " HTTP/1.1\r\nHost: localhost\r\nDepth: 1\r\nAuthorization: Basic "
+                     + QByteArray("U1:" + Password.toUtf8()).toBase64()
+                     + "\r\nContent-Type: application/xml\r\nContent-Length: " + QByteArray::number(body.size())
+                     + "\r\n\r\n" + body);
+    }
+
+    void received()
+    {
+        buffer += socket.readAll();
+        const qsizetype end = buffer.indexOf("\r\n\r\n");
+        static const QRegularExpression length(QStringLiteral("\r\ncontent-length: *(\\d+)"),
+                                               QRegularExpression::CaseInsensitiveOption);
+        const auto match = length.match(QString::fromLatin1(buffer.left(end)));
+        if (end < 0 || !match.hasMatch() || buffer.size() < end + 4 + match.captured(1).toLongLong())
+            return;
+        if (!buffer.startsWith("HTTP/1.1 207"))
+            ++failed;
+        buffer.remove(0, end + 4 + match.captured(1).toLongLong());
+        if (--left > 0)
+            ask();
+    }
+
+    int left;
+    int failed = 0;
+    QByteArray path;
+    int next;
+    QTcpSocket socket;
+    QByteArray buffer;
+};
+
+// Week queries per second from `clients` at once, each asking `queries`.
+double weeksPerSecond(int port, const QByteArray& path, int clients, int queries)
+{
+    std::vector<std::unique_ptr<LoadClient>> load;
+    QElapsedTimer t;
+    t.start();
+    for (int i = 0; i < clients; ++i)
+        load.push_back(std::make_unique<LoadClient>(port, path, queries, i * queries));
+    const auto busy = [&load] {
+        return std::any_of(load.begin(), load.end(), [](const auto& one) { return one->left > 0; });
+    };
+    while (busy() && t.elapsed() < 10 * 60 * 1000)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+    const double seconds = double(t.nsecsElapsed()) / 1e9;
+    for (const auto& one : load) {
+        if (one->failed > 0 || one->left > 0)
+            std::printf("  NOTE: a client had %d queries refused, %d unanswered\n", one->failed, one->left);
+    }
+    return clients * queries / seconds;
+}
+
+#ifdef QUORLA_DAV
+// Queries per second from `clients` at once to a quorla_dav of `workers`.
+double loadOn(const char* name, const QString& place, int workers, int clients, int queries)
+{
+    const int port = freePort();
+    Peer peer(name);
+    peer.process = startQuorlaDav(port, place, {QStringLiteral("--workers"), QString::number(workers)});
+    check(waitForPort(port, *peer.process), name);
+    const QByteArray path = "/dav/calendars/U1/default/";
+    weeksPerSecond(port, path, 8, 2); // every worker's connection opened and warm
+    return weeksPerSecond(port, path, clients, queries);
+}
+
+void loadOn(const char* name, const QString& place, int queries)
+{
+    const double one = loadOn(name, place, 8, 1, queries);
+    const double eight = loadOn(name, place, 8, 8, queries);
+    const double alone = loadOn(name, place, 1, 8, queries);
+    std::printf("  %-26s 1 client %7.1f/s   8 clients %7.1f/s (%4.2fx)   8 clients on 1 worker %7.1f/s\n", name,
+                one, eight, eight / one, alone);
+    std::fflush(stdout);
+}
+#endif
+
 } // namespace
+
+void runDavLoadBench()
+{
+    std::printf("quorla_dav under load: one-week queries per second from one client and from 8 at once\n"
+                "(loopback, 10,000 entries, U1's calendar, %d cores)\n",
+                QThread::idealThreadCount());
+    QFile load(QStringLiteral("/proc/loadavg"));
+    if (load.open(QIODevice::ReadOnly))
+        std::printf("  load average before: %s", load.readLine().constData());
+#ifdef QUORLA_DAV
+    const int asked = qEnvironmentVariableIntValue("QUORLA_BENCH_DAV_QUERIES");
+    const int queries = asked > 0 ? asked : 40;
+    QTemporaryDir dir;
+    check(dir.isValid(), "temporary folder");
+    const QString folder = dir.path() + QStringLiteral("/office/");
+    check(QDir().mkpath(folder), "database folder");
+    makeFolder(folder, 10000);
+    loadOn("quorla_dav on a folder", folder, queries);
+    PostgresCluster server;
+    check(server.error().isEmpty(), "private server");
+    const QString serverDb = server.createDatabase(QStringLiteral("office"));
+    check(!serverDb.isEmpty() && runTool(QStringLiteral(QUORLA_MIGRATE), {folder, serverDb}), "copy to the server");
+    loadOn("quorla_dav on the server", server.personalUri(QStringLiteral("office")), queries);
+#else
+    std::printf("  quorla_dav is not built\n");
+#endif
+}
 
 void runDavBench()
 {

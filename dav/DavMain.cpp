@@ -1,7 +1,7 @@
 // quorla_dav: the Quorla calendar served over CalDAV to phones and desktop
 // calendars, read and written by each user with his Quorla name and password.
-// It runs until SIGTERM or SIGINT and then stops cleanly: the request being
-// answered is finished, every lock is released, the connections are closed.
+// It runs until SIGTERM or SIGINT and then stops cleanly: the requests being
+// answered are finished, every lock is released, the connections are closed.
 
 #include "EQuorla.h"
 #include "TCommandLine.h"
@@ -23,6 +23,7 @@
 #include <csignal>
 #include <memory>
 #include <cstdio>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -34,6 +35,17 @@ void onSignal(int)
 {
     const char byte = 1;
     [[maybe_unused]] const auto written = ::write(signalPipe[1], &byte, 1);
+}
+
+// Every connection is a file descriptor: the soft limit (often 1024) is
+// raised to what the system allows this process (the unit's LimitNOFILE).
+void raiseFileLimit()
+{
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+    }
 }
 
 } // namespace
@@ -50,6 +62,11 @@ int main(int argc, char** argv)
     line.AddOption(QStringLiteral("certificate"), QStringLiteral("FILE"),
                    QStringLiteral("the TLS certificate (PEM): serve HTTPS"));
     line.AddOption(QStringLiteral("key"), QStringLiteral("FILE"), QStringLiteral("the certificate's private key (PEM)"));
+    line.AddOption(QStringLiteral("workers"), QStringLiteral("N"),
+                   QStringLiteral("requests answered at once, each on its own connection to the database (1 to %1, "
+                                  "default %2)")
+                       .arg(TDavServer::MaxWorkers)
+                       .arg(TDavServer::DefaultWorkers));
     line.SetEpilogue(QStringLiteral(
         "Without a certificate the service speaks plain HTTP and refuses log-ins that do not come from this "
         "machine: put it behind a reverse proxy on this machine, or give it a certificate.\n\nOne line per "
@@ -73,10 +90,18 @@ int main(int argc, char** argv)
     const QHostAddress address(host);
     if (!portOk || port < 0 || port > 65535 || address.isNull())
         return line.UsageFailure(QStringLiteral("--listen takes ADDRESS:PORT, as 127.0.0.1:8008 (not %1)").arg(listen));
+    int workers = TDavServer::DefaultWorkers;
+    if (line.IsSet(QStringLiteral("workers"))) {
+        bool workersOk = false;
+        workers = line.Value(QStringLiteral("workers")).toInt(&workersOk);
+        if (!workersOk || workers < 1 || workers > TDavServer::MaxWorkers)
+            return line.UsageFailure(QStringLiteral("--workers takes a number from 1 to %1").arg(TDavServer::MaxWorkers));
+    }
     const TDatabaseLocation location(line.Value(QStringLiteral("database")));
     if (!location.IsValid())
         return line.UsageFailure(location.Error());
 
+    raiseFileLimit();
     QCoreApplication app(argc, argv);
     TConsolePersonServices person;
     TConsoleMachineServices machine;
@@ -123,12 +148,13 @@ int main(int argc, char** argv)
         TDavService service({&person, nullptr, &machine}, location);
         if (!listener.listen(address, quint16(port)))
             throw EQuorla(QStringLiteral("Unable to listen on %1: %2").arg(listen, listener.errorString()));
-        TDavServer server(service, listening.release());
+        TDavServer server(service, listening.release(), workers);
 
         std::fprintf(stderr, "quorla_dav: serving %s on %s://%s:%d/dav/\n", qPrintable(location.Printable()),
                      listener.Encrypts() ? "https" : "http", qPrintable(address.toString()),
                      int(listener.serverPort()));
         app.exec();
+        server.Finish();
         std::fprintf(stderr, "quorla_dav: stopped\n");
     } catch (const EQuorla& e) {
         QString message = e.message();

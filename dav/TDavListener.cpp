@@ -8,6 +8,53 @@ TDavListener::TDavListener(QObject* parent)
     sweeper_.setInterval(1000);
     connect(&sweeper_, &QTimer::timeout, this, &TDavListener::sweep);
     sweeper_.start();
+    connect(this, &QTcpServer::acceptError, this, &TDavListener::resumeSoon);
+}
+
+void TDavListener::resumeSoon()
+{
+    // Qt stops accepting when the process runs out of file descriptors: an
+    // idle connection gives one back, and accepting goes on a moment later.
+    int held = 0;
+    if (QTcpSocket* idle = idlest(QHostAddress(), held)) {
+        idle->abort();
+        idle->deleteLater();
+    }
+    QTimer::singleShot(100, this, &QTcpServer::resumeAccepting);
+}
+
+QTcpSocket* TDavListener::idlest(const QHostAddress& peer, int& held) const
+{
+    QTcpSocket* found = nullptr;
+    qint64 longest = -1;
+    held = 0;
+    for (auto one = watches_.cbegin(); one != watches_.cend(); ++one) {
+        if (!peer.isNull() && one->peer != peer)
+            continue;
+        ++held;
+        if (one->atStart && !one->answering && one->since.elapsed() > longest) {
+            longest = one->since.elapsed();
+            found = one.key();
+        }
+    }
+    return found;
+}
+
+bool TDavListener::admit(const QHostAddress& peer)
+{
+    for (const QHostAddress& among : {peer, QHostAddress()}) {
+        int held = 0;
+        QTcpSocket* idle = idlest(among, held);
+        if (held < (among.isNull() ? MaxConnections : MaxPerAddress))
+            continue;
+        if (idle == nullptr)
+            return false;
+        // Gone from the count now, its object a moment later.
+        watches_.remove(idle);
+        idle->abort();
+        idle->deleteLater();
+    }
+    return true;
 }
 
 void TDavListener::incomingConnection(qintptr descriptor)
@@ -31,6 +78,11 @@ void TDavListener::incomingConnection(qintptr descriptor)
             return;
         }
     }
+    if (!admit(socket->peerAddress())) {
+        socket->abort();
+        socket->deleteLater();
+        return;
+    }
     // Connected before the HTTP server's own handler, so each chunk is seen
     // here first.
     watch(socket);
@@ -41,6 +93,7 @@ void TDavListener::watch(QTcpSocket* socket)
 {
     TWatch& state = watches_[socket];
     state.since.start();
+    state.peer = socket->peerAddress();
     connect(socket, &QObject::destroyed, this, [this, socket] { watches_.remove(socket); });
     connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
     connect(socket, &QIODevice::readyRead, this, [this, socket] {
@@ -118,17 +171,27 @@ QByteArray TDavListener::TakeMethod(QTcpSocket* socket)
     return found->method;
 }
 
+void TDavListener::Answering(QTcpSocket* socket, bool answering)
+{
+    auto found = watches_.find(socket);
+    if (found == watches_.end())
+        return;
+    found->answering = answering;
+    found->used = true;
+    found->since.start();
+}
+
 void TDavListener::sweep()
 {
     const QList<QTcpSocket*> sockets = watches_.keys();
     for (QTcpSocket* socket : sockets) {
         auto found = watches_.find(socket);
-        if (found == watches_.end() || found->refused)
+        if (found == watches_.end() || found->refused || found->answering)
             continue;
         const qint64 seconds = found->since.elapsed() / 1000;
         if (!found->atStart && seconds >= RequestSeconds)
             refuse(socket, *found, 408, "The request was not received in time.");
-        else if (found->atStart && seconds >= IdleSeconds)
+        else if (found->atStart && seconds >= (found->used ? IdleSeconds : RequestSeconds))
             socket->disconnectFromHost();
     }
 }

@@ -5,6 +5,7 @@
 #include "TDavRequest.h"
 #include "TDavService.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QHttpServerRequest>
@@ -12,6 +13,7 @@
 #include <QSslSocket>
 #include <QTcpSocket>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -40,9 +42,13 @@ QString escaped(const QString& field)
 
 } // namespace
 
-TDavServer::TDavServer(TDavService& service, TDavListener* listener, QObject* parent)
+TDavServer::TDavServer(TDavService& service, TDavListener* listener, int workers, QObject* parent)
     : QAbstractHttpServer(parent), service_(service), listener_(listener)
 {
+    workers_.setMaxThreadCount(std::clamp(workers, 1, MaxWorkers));
+    // A thread waiting for its next request stays: connections are the
+    // service's to keep, threads are cheap to keep too.
+    workers_.setExpiryTimeout(-1);
     listener_->OnRefused = [this](QTcpSocket*, const QByteArray& method, int status) {
         log(QString(), method, QStringLiteral("-"), status, 0);
     };
@@ -64,15 +70,46 @@ bool TDavServer::handleRequest(const QHttpServerRequest& request, QTcpSocket* so
     auto* secure = qobject_cast<QSslSocket*>(socket);
     asked.encrypted = secure != nullptr && secure->isEncrypted();
 
-    const TDavReply reply = service_.Answer(asked);
-    QHttpServerResponder responder = makeResponder(request, socket);
-    responder.writeStatusLine(QHttpServerResponder::StatusCode(reply.status));
-    for (const auto& header : reply.headers)
-        responder.writeHeader(header.first, header.second);
-    responder.writeHeader("Content-Length", QByteArray::number(reply.body.size()));
-    responder.writeBody(reply.body);
-    log(reply.user, asked.method, asked.path, reply.status, clock.elapsed());
+    auto responder = std::make_shared<QHttpServerResponder>(makeResponder(request, socket));
+    listener_->Answering(socket, true);
+    workers_.start([this, responder, guarded = QPointer<QTcpSocket>(socket), asked, clock] {
+        TDavReply reply;
+        try {
+            reply = service_.Answer(asked);
+        } catch (...) {
+            reply = TDavReply::Text(500, QStringLiteral("The request failed."));
+        }
+        QMetaObject::invokeMethod(
+            this, [=, this] { send(responder, guarded, asked, reply, clock.elapsed()); }, Qt::QueuedConnection);
+    });
     return true;
+}
+
+void TDavServer::send(const std::shared_ptr<QHttpServerResponder>& responder, const QPointer<QTcpSocket>& socket,
+                      const TDavRequest& asked, const TDavReply& reply, qint64 ms)
+{
+    log(reply.user, asked.method, asked.path, reply.status, ms);
+    if (!socket)
+        return;
+    listener_->Answering(socket, false);
+    responder->writeStatusLine(QHttpServerResponder::StatusCode(reply.status));
+    for (const auto& header : reply.headers)
+        responder->writeHeader(header.first, header.second);
+    responder->writeHeader("Content-Length", QByteArray::number(reply.body.size()));
+    responder->writeBody(reply.body);
+}
+
+TDavServer::~TDavServer()
+{
+    workers_.waitForDone();
+}
+
+void TDavServer::Finish()
+{
+    workers_.waitForDone();
+    QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+    for (QTcpSocket* socket : listener_->findChildren<QTcpSocket*>())
+        socket->flush();
 }
 
 void TDavServer::missingHandler(const QHttpServerRequest&, QTcpSocket*)

@@ -30,7 +30,9 @@ TDavService::TDavService(TServices services, const TDatabaseLocation& location)
         // datasets that only look on (the trail a sync reads, the holder
         // notes) are made when missing, as a workstation makes them.
         { const TQuorlaDB existing(services_, location_, TQuorlaDB::Opening::ExistingOnly); }
-        shared_ = std::make_unique<TQuorlaDB>(services_, location_, TQuorlaDB::Opening::CreateMissing);
+        auto account = std::make_unique<TAccount>();
+        account->database = std::make_unique<TQuorlaDB>(services_, location_, TQuorlaDB::Opening::CreateMissing);
+        giveBack(std::move(account));
     }
 }
 
@@ -60,55 +62,92 @@ bool TDavService::findUser(TQuorlaDB& database, const QString& name, UserRecord&
     return true;
 }
 
-TQuorlaDB* TDavService::logIn(const QString& name, const QString& password, UserRecord& user, QString& key,
-                               std::shared_ptr<TDavCalendar::TSession>& session)
+TDavService::TAccountPtr TDavService::take(const QString& name, const QByteArray& secret)
+{
+    const QMutexLocker lock(&poolMutex_);
+    // A shared connection (no name) checks every log-in itself.
+    std::erase_if(idle_, [&](const TAccountPtr& one) {
+        return !name.isEmpty() && one->name == name && one->checked.elapsed() > RecheckSeconds * 1000LL;
+    });
+    for (auto one = idle_.rbegin(); one != idle_.rend(); ++one) {
+        if ((*one)->name == name && (*one)->secret == secret) {
+            TAccountPtr found = std::move(*one);
+            idle_.erase(std::next(one).base());
+            return found;
+        }
+    }
+    return nullptr;
+}
+
+void TDavService::giveBack(TAccountPtr account)
+{
+    TAccountPtr closed;
+    const QMutexLocker lock(&poolMutex_);
+    idle_.push_back(std::move(account));
+    if (idle_.size() > size_t(MaxIdle)) {
+        // Closed after the pool is let go of (declared before the lock):
+        // a server's goodbye may take a while.
+        closed = std::move(idle_.front());
+        idle_.erase(idle_.begin());
+    }
+}
+
+TDavService::TAccountPtr TDavService::logInShared(const QString& name, const QString& password, UserRecord& user,
+                                                  QString& key)
+{
+    TAccountPtr account = take(QString(), QByteArray());
+    if (!account) {
+        account = std::make_unique<TAccount>();
+        account->database = std::make_unique<TQuorlaDB>(services_, location_, TQuorlaDB::Opening::CreateMissing);
+    }
+    // Kept only for names that exist: a stranger's guesses keep nothing.
+    TKnownUser known = account->known.value(name);
+    const bool found = findUser(*account->database, name, user, key, known);
+    if (found)
+        account->known.insert(name, known);
+    if (found && user.Password().toUpper() == password.toUpper())
+        return account;
+    giveBack(std::move(account));
+    return nullptr;
+}
+
+TDavService::TAccountPtr TDavService::logInPersonal(const QString& name, const QString& password, UserRecord& user,
+                                                    QString& key)
+{
+    const QByteArray secret = QCryptographicHash::hash((name + QLatin1Char('\n') + password).toUtf8(),
+                                                       QCryptographicHash::Sha256);
+    TAccountPtr account = take(name, secret);
+    if (!account) {
+        account = std::make_unique<TAccount>();
+        try {
+            // The service's machine may stand in any zone: it never sets the
+            // office's.
+            account->database = std::make_unique<TQuorlaDB>(
+                services_, location_, TQuorlaDB::TLogin{TServerRoles::RoleName(name), password, false});
+        } catch (const TQuorlaDB::ERefused&) {
+            return nullptr;
+        }
+        account->name = name;
+        account->secret = secret;
+        account->checked.start();
+        // Sessions opened with another password (one since changed) go.
+        const QMutexLocker lock(&poolMutex_);
+        std::erase_if(idle_, [&](const TAccountPtr& one) { return one->name == name && one->secret != secret; });
+    }
+    if (!findUser(*account->database, name, user, key, account->known[name]))
+        return nullptr;
+    return account;
+}
+
+TDavService::TAccountPtr TDavService::logIn(const QString& name, const QString& password, UserRecord& user,
+                                            QString& key)
 {
     // No password is no log-in, whatever the engine: a folder's user
     // without one, or a server that would trust the connection, must not
     // open his calendar to anyone who knows his name.
     if (password.isEmpty())
         return nullptr;
-    if (!personal_) {
-        TQuorlaDB& database = *shared_;
-        session = sharedSession_;
-        // Kept only for names that exist: a stranger's guesses keep nothing.
-        TKnownUser known = sharedUsers_.value(name);
-        if (!findUser(database, name, user, key, known))
-            return nullptr;
-        sharedUsers_.insert(name, known);
-        if (user.Password().toUpper() != password.toUpper())
-            return nullptr;
-        return &database;
-    }
-    const QByteArray secret = QCryptographicHash::hash((name + QLatin1Char('\n') + password).toUtf8(),
-                                                       QCryptographicHash::Sha256);
-    auto found = accounts_.find(name);
-    if (found != accounts_.end()
-        && (found->secret != secret || found->checked.elapsed() > RecheckSeconds * 1000LL)) {
-        accounts_.erase(found);
-        found = accounts_.end();
-    }
-    if (found == accounts_.end()) {
-        TAccount account;
-        try {
-            // The service's machine may stand in any zone: it never sets the
-            // office's.
-            account.database = std::make_shared<TQuorlaDB>(
-                services_, location_, TQuorlaDB::TLogin{TServerRoles::RoleName(name), password, false});
-        } catch (const TQuorlaDB::ERefused&) {
-            return nullptr;
-        }
-        account.secret = secret;
-        account.checked.start();
-        found = accounts_.insert(name, std::move(account));
-    }
-    TQuorlaDB& database = *found->database;
-    if (!findUser(database, name, user, key, found->known)) {
-        accounts_.erase(found);
-        return nullptr;
-    }
-    session = found->session;
-    return &database;
+    return personal_ ? logInPersonal(name, password, user, key) : logInShared(name, password, user, key);
 }
 
 TDavReply TDavService::Answer(const TDavRequest& request)
@@ -163,34 +202,44 @@ TDavReply TDavService::Answer(const TDavRequest& request)
         reply.user = name;
         return reply;
     }
+    return answerAs(request, name, password);
+}
+
+TDavReply TDavService::answerAs(const TDavRequest& request, const QString& name, const QString& password)
+{
+    const auto unauthorised = [] {
+        TDavReply reply = TDavReply::Text(401, QStringLiteral("The user name or password is wrong."));
+        reply.addHeader("WWW-Authenticate", Realm);
+        return reply;
+    };
+    // A session that failed is not kept: the next request connects anew.
+    TAccountPtr account;
     try {
         UserRecord user;
         QString key;
-        std::shared_ptr<TDavCalendar::TSession> session;
-        TQuorlaDB* database = logIn(name, password, user, key, session);
-        if (database == nullptr) {
+        account = logIn(name, password, user, key);
+        if (!account) {
             brake_.Failed(name, request.client);
             return unauthorised();
         }
         brake_.Succeeded(name, request.client);
-        database->SetActingUser(key);
-        database->SetWorkstation(WorkstationOf(request.header("user-agent")));
-        TDavCalendar calendar(*database, user, key, *session);
+        TQuorlaDB& database = *account->database;
+        database.SetActingUser(key);
+        database.SetWorkstation(WorkstationOf(request.header("user-agent")));
+        TDavCalendar calendar(database, user, key, *account->session);
         TDavReply reply = calendar.Answer(request);
+        giveBack(std::move(account));
         reply.user = user.UserName();
         if (request.method == "HEAD")
             reply.body.clear();
         return reply;
     } catch (const EQuorla& e) {
-        // A session that failed is not kept: the next request connects anew.
-        accounts_.remove(name);
         QString message = e.message();
         message.replace(QLatin1String("\r\r"), QLatin1String(": ")).replace(QLatin1Char('\r'), QLatin1Char(' '));
         TDavReply reply = TDavReply::Text(503, QStringLiteral("The database cannot be used now: %1").arg(message));
         reply.user = name;
         return reply;
     } catch (const std::exception& e) {
-        accounts_.remove(name);
         TDavReply reply = TDavReply::Text(500, QStringLiteral("The request failed: %1").arg(QString::fromUtf8(e.what())));
         reply.user = name;
         return reply;

@@ -9,9 +9,11 @@
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QHash>
+#include <QMutex>
 #include <QString>
 
 #include <memory>
+#include <vector>
 
 class TQuorlaDB;
 struct TDavReply;
@@ -28,7 +30,7 @@ struct TDavRequest;
 // the name is looked up and the passwords compared upper-cased. Basic over
 // plain HTTP is refused except from this machine (a reverse proxy on it, or a
 // test): the password would cross the network in clear. Repeated failures
-// of one name from one address brake its further log-ins (TDavBrake): they
+// of one name, or from one address, brake further log-ins (TDavBrake): they
 // are answered 429 with Retry-After, their password not checked.
 //
 // Every change is recorded in the trail by the user, with the service and
@@ -45,8 +47,14 @@ public:
     TDavService& operator=(const TDavService&) = delete;
 
     static constexpr int RecheckSeconds = 300;
+    // Connections kept open between requests, each with what its session
+    // read; those in use by requests under way come on top.
+    static constexpr int MaxIdle = 64;
     static constexpr const char* Realm = "Basic realm=\"Quorla\", charset=\"UTF-8\"";
 
+    // Safe to call from several threads at once: each request is answered
+    // on a connection of its own, taken from the pool or opened for it, so
+    // that one that waits on the database delays no other.
     TDavReply Answer(const TDavRequest& request);
 
     // The workstation the trail names for a change made through the service.
@@ -64,26 +72,38 @@ private:
     };
     static bool findUser(TQuorlaDB& database, const QString& name, UserRecord& user, QString& key, TKnownUser& known);
 
+    // One connection to the database and what its session keeps: on a
+    // per-person server one user's (`name`, logged in with `secret`), else
+    // anybody's (`name` empty). A request has one to itself; between
+    // requests it waits in the pool.
     struct TAccount
     {
+        QString name;
         QByteArray secret;
-        std::shared_ptr<TQuorlaDB> database;
+        std::unique_ptr<TQuorlaDB> database;
         QElapsedTimer checked;
         std::shared_ptr<TDavCalendar::TSession> session = std::make_shared<TDavCalendar::TSession>();
-        TKnownUser known;
+        QHash<QString, TKnownUser> known; // by user name
     };
-    // The database to act on for `name` and `password`, with the user's
-    // record and key and what the session keeps; null for a wrong name or
-    // password.
-    TQuorlaDB* logIn(const QString& name, const QString& password, UserRecord& user, QString& key,
-                     std::shared_ptr<TDavCalendar::TSession>& session);
+    using TAccountPtr = std::unique_ptr<TAccount>;
+    // The connection to act on for `name` and `password`, with the user's
+    // record and key; null for a wrong name or password.
+    TAccountPtr logIn(const QString& name, const QString& password, UserRecord& user, QString& key);
+    TAccountPtr logInShared(const QString& name, const QString& password, UserRecord& user, QString& key);
+    TAccountPtr logInPersonal(const QString& name, const QString& password, UserRecord& user, QString& key);
+    TDavReply answerAs(const TDavRequest& request, const QString& name, const QString& password);
+    // A pooled connection of `name` logged in with `secret` (empty for the
+    // shared one), or null; connections of that name whose log-in has grown
+    // old are closed.
+    TAccountPtr take(const QString& name, const QByteArray& secret);
+    // Puts `account` back in the pool; the one unused longest is closed
+    // when the pool holds more than MaxIdle.
+    void giveBack(TAccountPtr account);
 
     TServices services_;
     TDatabaseLocation location_;
     bool personal_ = false;
-    std::unique_ptr<TQuorlaDB> shared_;
-    std::shared_ptr<TDavCalendar::TSession> sharedSession_ = std::make_shared<TDavCalendar::TSession>();
-    QHash<QString, TAccount> accounts_;
-    QHash<QString, TKnownUser> sharedUsers_;
+    QMutex poolMutex_;
+    std::vector<TAccountPtr> idle_; // the one used last at the back
     TDavBrake brake_;
 };

@@ -22,6 +22,7 @@
 #include "TrailRecord.h"
 #include "UserRecord.h"
 
+#include <QMutex>
 #include <QSet>
 #include <QTimeZone>
 
@@ -250,11 +251,16 @@ const QString& TQuorlaDB::Workstation()
 
 void TQuorlaDB::WarnOnce(const QString& text)
 {
+    // Connections may be opened from several threads at once (quorla_dav).
+    static QMutex guard;
     static QSet<QString> warned;
     const QString topic = RootPath() + QLatin1Char('\n') + text.section(QLatin1Char('\r'), 0, 0);
-    if (warned.contains(topic))
-        return;
-    warned.insert(topic);
+    {
+        const QMutexLocker lock(&guard);
+        if (warned.contains(topic))
+            return;
+        warned.insert(topic);
+    }
     services_.person().message(TPersonServices::MessageKind::Warning, TPersonServices::MessageButtons::Ok, text);
 }
 
@@ -262,14 +268,17 @@ void TQuorlaDB::warnUnlessLocksWork()
 {
     // Once per folder and process: the program connects twice (views and alarm
     // poll), and the answer is the folder's.
+    static QMutex guard;
     static QString warnedFolder;
     // A server's record locks are its own, not a file system's.
     if (location_.IsServer())
         return;
+    QMutexLocker lock(&guard);
     if (warnedFolder == RootPath()
         || RecordLockFile::locksWork(datasetPath(UserRecord::FileName) + QStringLiteral(".lck")))
         return;
     warnedFolder = RootPath();
+    lock.unlock();
     services_.person().message(TPersonServices::MessageKind::Warning, TPersonServices::MessageButtons::Ok, LocksIgnored);
 }
 

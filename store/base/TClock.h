@@ -18,6 +18,7 @@ public:
 
     // Installs a function that now() calls instead of the system clock. An empty
     // function removes the override and returns to the system clock. Not
-    // thread-safe; the program reads the clock from the GUI thread only.
+    // thread-safe to install; the program reads the clock from any thread, and a
+    // test installs it while nothing else runs.
     static void setOverride(std::function<QDateTime()> source);
 };

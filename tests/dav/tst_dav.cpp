@@ -8,6 +8,8 @@
 #include "QuorlaTest.h"
 #include "RecordKey.h"
 #include "TChangeTrail.h"
+#include "TClock.h"
+#include "TCommandScope.h"
 #include "TDavBrake.h"
 #include "TDavListener.h"
 #include "TDavReply.h"
@@ -24,10 +26,18 @@
 #include "TestEnvironment.h"
 #include "UserRecord.h"
 
+#include <QDir>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QRegularExpression>
 #include <QSignalSpy>
+#include <QTcpSocket>
+
+#include <sqlite3.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <netinet/in.h>
+#include <unistd.h>
 
 namespace {
 
@@ -61,6 +71,47 @@ QByteArray weekQuery()
            "</c:comp-filter></c:comp-filter></c:filter></c:calendar-query>";
 }
 
+// A request on a connection of its own from `source`, answered while the
+// event loop runs: status() is 0 until the answer's status line is in.
+struct TRawRequest
+{
+    TRawRequest(quint16 port, const QByteArray& method, const QByteArray& path, const QByteArray& user,
+                const QByteArray& body = {}, const QHostAddress& source = QHostAddress::LocalHost)
+    {
+        QObject::connect(&socket, &QTcpSocket::readyRead, [this] { received += socket.readAll(); });
+        socket.bind(source);
+        socket.connectToHost(QHostAddress::LocalHost, port);
+        socket.write(method + ' ' + path + " HTTP/1.1\r\nHost: localhost\r\nAuthorization: Basic " + user.toBase64()
+                     + "\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body);
+    }
+    int status() const { return received.startsWith("HTTP/1.1 ") ? received.mid(9, 3).toInt() : 0; }
+
+    QTcpSocket socket;
+    QByteArray received;
+};
+
+// Holds a write of entry `key` open, uncommitted, on another connection
+// until it goes: a change of that entry waits on the database meanwhile.
+struct THeldWrite
+{
+    THeldWrite(TQuorlaDB& db, const QString& key)
+    {
+        DayEntryRecord entry;
+        if (!db.Location().IsServer()) {
+            const QByteArray path = QDir(db.RootPath()).filePath(DayEntryRecord::FileName).toUtf8();
+            QVERIFY(sqlite3_open(path.constData(), &file) == SQLITE_OK
+                    && sqlite3_exec(file, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK);
+            return;
+        }
+        scope.emplace(db);
+        QVERIFY(db.DayEntries().GetEqual(entry.bytes(), 0, key) && db.DayEntries().Update(entry.bytes(), key));
+    }
+    ~THeldWrite() { scope ? scope->Undo() : void(sqlite3_close(file)); }
+
+    std::optional<TCommandScope> scope;
+    sqlite3* file = nullptr;
+};
+
 QByteArray syncQuery(const QByteArray& token)
 {
     return "<?xml version=\"1.0\"?><d:sync-collection xmlns:d=\"DAV:\"><d:sync-token>" + token
@@ -83,6 +134,10 @@ private slots:
     void plainHttpFromAfar();
     void logInBrake_data();
     void logInBrake();
+    void logInBrakeWide_data();
+    void logInBrakeWide();
+    void slowRequest();
+    void idleFlood();
 
 private:
     TAnswer ask(const QString& user, const QByteArray& method, const QByteArray& path, const QByteArray& body = {},
@@ -496,6 +551,93 @@ void TestDav::logInBrake()
     for (int i = 0; i < failures; ++i)
         QCOMPARE(ask(QStringLiteral("ANNA:NOPE"), "PROPFIND", "/dav/", PropfindHome).status, 401);
     QCOMPARE(ask(user, "PROPFIND", "/dav/", PropfindHome).status, status);
+}
+
+void TestDav::logInBrakeWide_data()
+{
+    // Each row its own names and addresses: its guesses
+    // ("NAME:PASSWORD@ADDRESS"), then the attempt.
+    QTest::addColumn<QStringList>("guesses");
+    QTest::addColumn<QString>("attempt");
+    QTest::addColumn<int>("status");
+    const auto spread = [](const QString& pattern, int count) {
+        QStringList all;
+        for (int i = 1; i <= count; ++i)
+            all << pattern.arg(i);
+        return all;
+    };
+    const int wide = TDavBrake::WideFreeFailures;
+    QTest::newRow("one name from rotating addresses") << spread(QStringLiteral("CARL:NOPE@10.1.0.%1"), wide)
+                                                      << QStringLiteral("CARL:CARLPW@10.1.1.1") << 429;
+    QTest::newRow("its own device let through")
+        << QStringList{QStringLiteral("GROSS:GROSSPW@10.2.0.1")} + spread(QStringLiteral("GROSS:NOPE@10.2.1.%1"), wide)
+        << QStringLiteral("GROSS:GROSSPW@10.2.0.1") << 207;
+    QTest::newRow("many names from one address") << spread(QStringLiteral("NAME%1:NOPE@10.3.0.1"), wide)
+                                                 << QStringLiteral("ANNA:ANNAPW@10.3.0.1") << 429;
+}
+
+void TestDav::logInBrakeWide()
+{
+    QFETCH(QStringList, guesses);
+    QFETCH(QString, attempt);
+    QFETCH(int, status);
+    services_->setNow(TClock::now().addDays(1)); // past every delay of the rows before
+    const auto logIn = [this](const QString& guess) {
+        const QByteArray user = guess.section(QLatin1Char('@'), 0, 0).toUtf8();
+        return service_->Answer({"PROPFIND", QStringLiteral("/dav/"), {{"authorization", "Basic " + user.toBase64()}},
+                                 {}, guess.section(QLatin1Char('@'), 1), false, true}).status;
+    };
+    for (const QString& guess : std::as_const(guesses))
+        QVERIFY(logIn(guess) != 429);
+    QCOMPARE(logIn(attempt), status);
+}
+
+void TestDav::slowRequest()
+{
+    // Anna's PUT of an entry written elsewhere and not yet committed waits on
+    // the database; seven week queries at once are answered meanwhile, and
+    // the PUT once the write is done.
+    const QString dentist = keys_[QStringLiteral("dentist")];
+    const quint16 port = listener_->serverPort();
+    std::vector<std::unique_ptr<TRawRequest>> clients;
+    {
+        THeldWrite held(*boss_, dentist);
+        clients.push_back(std::make_unique<TRawRequest>(port, "PUT", Calendar + dentist.toLatin1() + ".ics",
+                                                        "ANNA:ANNAPW", ics("x", "Moved while held")));
+        for (int i = 0; i < 7; ++i)
+            clients.push_back(std::make_unique<TRawRequest>(port, "REPORT", Calendar, "ANNA:ANNAPW", weekQuery()));
+        QTRY_VERIFY_WITH_TIMEOUT(std::all_of(clients.begin() + 1, clients.end(),
+                                             [](const auto& client) { return client->status() == 207; }),
+                                 30000);
+        QCOMPARE(clients.front()->status(), 0);
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(clients.front()->status() != 0, 30000);
+}
+
+void TestDav::idleFlood()
+{
+    // 2,000 idle connections from 127.0.0.1 within a descriptor budget the
+    // service could not spend on them all; a client from 127.0.0.2 is
+    // answered meanwhile.
+    constexpr int Flood = 2000;
+    rlimit saved{};
+    QCOMPARE(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    const rlimit budget{rlim_t(QDir(QStringLiteral("/proc/self/fd")).count() + Flood + 300), saved.rlim_max};
+    QCOMPARE(::setrlimit(RLIMIT_NOFILE, &budget), 0);
+    const sockaddr_in to{AF_INET, htons(listener_->serverPort()), {htonl(INADDR_LOOPBACK)}, {}};
+    std::vector<int> flood;
+    for (int i = 0; i < Flood; ++i) {
+        flood.push_back(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+        ::connect(flood.back(), reinterpret_cast<const sockaddr*>(&to), sizeof to);
+        if (i % 40 == 39)
+            QTest::qWait(5);
+    }
+    const QByteArray dentist = Calendar + keys_[QStringLiteral("dentist")].toLatin1() + ".ics";
+    TRawRequest other(listener_->serverPort(), "GET", dentist, "ANNA:ANNAPW", {}, QHostAddress(QStringLiteral("127.0.0.2")));
+    QTRY_COMPARE_WITH_TIMEOUT(other.status(), 200, 30000);
+    for (const int socket : flood)
+        ::close(socket);
+    QCOMPARE(::setrlimit(RLIMIT_NOFILE, &saved), 0);
 }
 
 QUORLA_TEST_CORE_MAIN(TestDav)
