@@ -14,6 +14,7 @@
 #include "SeriesRecord.h"
 #include "TAlarmPoller.h"
 #include "TChangeTrail.h"
+#include "TClientNames.h"
 #include "TDatabaseCopier.h"
 #include "TestEnvironment.h"
 #include "TEventWriter.h"
@@ -29,10 +30,12 @@
 #include "TUserWriter.h"
 #include "UserRecord.h"
 
+#include <QCryptographicHash>
 #include <QtTest>
 
 #include <libpq-fe.h>
 
+#include <functional>
 #include <map>
 
 using Verdict = TSession::Verdict;
@@ -76,6 +79,8 @@ private slots:
     void rolesFollowTheUsers();
     void rightsBothWays_data();
     void rightsBothWays();
+    void nameAttacks_data();
+    void nameAttacks();
     void alarmReadersFollowTheEntry();
     void ownAlarmFollowsHisRole();
     void searchPathAnswersNothing();
@@ -194,6 +199,24 @@ void TestServerRoles::initTestCase()
     imported.setTargetKey(publicEntry_);
     QVERIFY2(db.ImportMap(reason) && db.ImportMap(reason)->Insert(imported.bytes()), qPrintable(reason));
     importRow_ = db.ImportMap(reason)->CurrentKey();
+
+    // CalDAV names as an earlier set-up kept them, shared by everyone (one
+    // naming an entry since deleted), and an alarm action of BOSS: the
+    // upgrade gives the names to the owners of their entries.
+    const auto shared = [&](const QString& source, const QString& target) {
+        ImportRecord row;
+        row.setSource(source);
+        row.setTargetKey(target);
+        QVERIFY(db.ImportMap(reason)->Insert(row.bytes()));
+    };
+    const auto hash = [](const char* name) { return QString::fromLatin1(QCryptographicHash::hash(name, QCryptographicHash::Sha1).toHex()); };
+    shared(QLatin1Char('=') + hash("victim-uid"), publicEntry_);
+    shared(QLatin1Char('~') + publicEntry_ + QStringLiteral("00victim-uid"), publicEntry_);
+    shared(QLatin1Char('=') + hash("gone-uid"), gonePublic_);
+    db.Trail().Record({TChangeTrail::Action::AlarmSnoozed, &db.Alarms(), publicEntry_,
+                       TChangeTrail::EntrySubject(publicEntry_), QStringLiteral("snoozed")});
+    cluster_->query(QStringLiteral("roles"), "COMMENT ON TABLE quorla_roles IS NULL");
+    QVERIFY(TServerRoles(db).Upgrade());
 }
 
 UserRecord TestServerRoles::addPerson(const QString& name, qint32 rights)
@@ -433,6 +456,63 @@ bool TestServerRoles::sqlDoes(const QString& name, const QString& action)
     };
     const QString answer = sql(name, statements.value(action));
     return answer != QLatin1String("0") && !answer.isEmpty();
+}
+
+// Attacks on others' CalDAV names and alarms, as PLAIN's own role: each is
+// refused or answers nothing, and afterwards BOSS's name still leads to his
+// entry and PLAIN names his own events.
+void TestServerRoles::nameAttacks_data()
+{
+    QTest::addColumn<QString>("attack");
+    QTest::addColumn<QString>("answer");
+    for (const auto& [attack, answer] :
+         {std::pair{"read another's names", "0"}, {"change another's names", "0"}, {"delete another's names", "0"},
+          {"write a name for everyone", "refused"}, {"take another's UID", "refused"},
+          {"alarm on a hidden entry", "0"}, {"read another's alarm actions", "0 1"}})
+        QTest::newRow(attack) << QString(attack) << QString(answer);
+}
+
+void TestServerRoles::nameAttacks()
+{
+    QFETCH(QString, attack);
+    QFETCH(QString, answer);
+    const QString plain = keys_[QStringLiteral("PLAIN")];
+    const QString boss = keys_[QStringLiteral("BOSS")];
+    TQuorlaDB db(TScriptedServices::ofTest(), location_, {TServerRoles::RoleName(QStringLiteral("PLAIN")), passwordOf(QStringLiteral("PLAIN"))});
+    db.SetActingUser(plain);
+    QString reason;
+    TXIsamFile& map = *db.ImportMap(reason);
+    const auto put = [&](const QString& source) {
+        return thrown([&] { TClientNames::Put(map, source, publicEntry_, false); }).isEmpty() ? QStringLiteral("written")
+                                                                                               : QStringLiteral("refused");
+    };
+    const QByteArray others = " WHERE q_user <> '" + plain.toLatin1() + "'";
+    const QByteArray actions = "SELECT count(*) FROM qltrail WHERE get_byte(data, 0) IN (4, 5) AND q_actor = '" + boss.toLatin1() + "'";
+    const std::map<QString, std::function<QString()>> attacks{
+        {"read another's names", [&] { return sql(QStringLiteral("PLAIN"), "SELECT count(*) FROM qlimport" + others); }},
+        {"change another's names", [&] { return sql(QStringLiteral("PLAIN"), "UPDATE qlimport SET data = data" + others); }},
+        {"delete another's names", [&] { return sql(QStringLiteral("PLAIN"), "DELETE FROM qlimport" + others); }},
+        {"write a name for everyone", [&] { return put(QLatin1Char('=') + QString(40, QLatin1Char('b'))); }},
+        {"take another's UID", [&] { return put(TClientNames::Forward(boss, QStringLiteral("victim-uid"))); }},
+        {"alarm on a hidden entry", [&] {
+             AppTest::addAlarm(db, QStringLiteral("2000000000"), plain, privateEntry_); // not due: no poll meets it
+             return sql(QStringLiteral("PLAIN"), "SELECT count(*) FROM qlalarms WHERE q_user = '" + plain.toLatin1()
+                                                     + "' AND (q_owner IS NOT NULL OR q_assignees IS NOT NULL)");
+         }},
+        {"read another's alarm actions",
+         [&] { return sql(QStringLiteral("PLAIN"), actions) + QLatin1Char(' ') + sql(QStringLiteral("ADMIN2"), actions); }},
+    };
+    QCOMPARE(attacks.at(attack)(), answer);
+    // BOSS's name and UID, given him by the upgrade, stand; the name of a
+    // deleted entry went.
+    TXIsamFile& bossMap = *boss_->Database()->ImportMap(reason);
+    ImportRecord row;
+    QVERIFY(TLookup::Equal(bossMap, row.bytes(), ImportRecord::SourceIndex, TClientNames::Forward(boss, QStringLiteral("victim-uid"))));
+    QCOMPARE(row.TargetKey(), publicEntry_);
+    QVERIFY(TLookup::Equal(bossMap, row.bytes(), ImportRecord::SourceIndex, TClientNames::Part(boss, publicEntry_, 0, false) + QStringLiteral("victim-uid")));
+    QVERIFY(!TLookup::Equal(bossMap, row.bytes(), ImportRecord::SourceIndex, TClientNames::Forward(boss, QStringLiteral("gone-uid"))));
+    QCOMPARE(put(TClientNames::Forward(plain, QStringLiteral("victim-uid"))), QStringLiteral("written"));
+    QVERIFY(TLookup::Equal(map, row.bytes(), ImportRecord::SourceIndex, TClientNames::Forward(plain, QStringLiteral("victim-uid"))));
 }
 
 // Each poll grows series: a plain user's poll leaves the others' series (the
