@@ -354,6 +354,10 @@ END $f$;
 REVOKE ALL ON FUNCTION quorla_alarm_kept(), quorla_alarm_follow(), quorla_alarm_role() FROM PUBLIC;
 CREATE OR REPLACE TRIGGER quorla_kept BEFORE INSERT OR UPDATE ON qlalarms FOR EACH ROW
   EXECUTE FUNCTION quorla_alarm_kept();
+-- Alarms kept before an alarm carried only what its user may read, written
+-- again (quorla_kept then keeps nothing of their entries).
+UPDATE qlalarms a SET q_owner = NULL WHERE a.q_private AND NOT a.q_user = ANY (a.q_owner || a.q_assignees)
+  AND NOT EXISTS (SELECT FROM quorla_roles r WHERE r.userkey = a.q_user AND r.rights & 2 <> 0);
 CREATE OR REPLACE TRIGGER quorla_alarms_follow AFTER INSERT ON qldayent FOR EACH ROW
   EXECUTE FUNCTION quorla_alarm_follow();
 CREATE OR REPLACE TRIGGER quorla_alarms_follow_change AFTER UPDATE ON qldayent FOR EACH ROW
