@@ -200,21 +200,19 @@ void TestServerRoles::initTestCase()
     importRow_ = db.ImportMap(reason)->CurrentKey();
 
     // CalDAV names as an earlier set-up kept them, shared by everyone (one
-    // naming an entry since deleted), and an alarm action of BOSS: the
-    // upgrade gives the names to the owners of their entries.
-    const auto shared = [&](const QString& source, const QString& target) {
-        ImportRecord row;
-        row.setSource(source);
-        row.setTargetKey(target);
-        QVERIFY(db.ImportMap(reason)->Insert(row.bytes()));
-    };
+    // naming an entry since deleted), an alarm action of BOSS, and SPY's own
+    // alarm on an entry he may not see (not due: no poll meets it). The
+    // upgrade gives the names to their entries' owners.
     const auto hash = [](const char* name) { return QString::fromLatin1(QCryptographicHash::hash(name, QCryptographicHash::Sha1).toHex()); };
-    shared(QLatin1Char('=') + hash("victim-uid"), publicEntry_);
-    shared(QLatin1Char('~') + publicEntry_ + QStringLiteral("00victim-uid"), publicEntry_);
-    shared(QLatin1Char('=') + hash("gone-uid"), gonePublic_);
+    for (const auto& [source, target] : {std::pair{QLatin1Char('=') + hash("victim-uid"), publicEntry_},
+                                         {QLatin1Char('~') + publicEntry_ + QStringLiteral("00victim-uid"), publicEntry_},
+                                         {QLatin1Char('=') + hash("gone-uid"), gonePublic_}}) {
+        imported.setSource(source);
+        imported.setTargetKey(target);
+        QVERIFY(db.ImportMap(reason)->Insert(imported.bytes()));
+    }
     db.Trail().Record({TChangeTrail::Action::AlarmSnoozed, &db.Alarms(), publicEntry_,
                        TChangeTrail::EntrySubject(publicEntry_), QStringLiteral("snoozed")});
-    // SPY's own alarm on an entry he may not see (not due: no poll meets it).
     addPerson(QStringLiteral("SPY"), UserRecord::CanAddEntries);
     AppTest::addAlarm(db, QStringLiteral("2000000000"), keys_[QStringLiteral("SPY")], privateEntry_);
     cluster_->query(QStringLiteral("roles"), "COMMENT ON TABLE quorla_roles IS NULL");
@@ -487,19 +485,21 @@ void TestServerRoles::nameAttacks()
     QFETCH(QString, name);
     QFETCH(QByteArray, statement);
     QFETCH(QString, answer);
-    const QString plain = keys_[QStringLiteral("PLAIN")];
     const QString boss = keys_[QStringLiteral("BOSS")];
     QCOMPARE(sql(name, statement.replace("{me}", keys_[name].toLatin1()).replace("{boss}", boss.toLatin1())), answer);
     QString reason;
-    TXIsamFile& bossMap = *boss_->Database()->ImportMap(reason);
     ImportRecord row;
-    QVERIFY(TLookup::Equal(bossMap, row.bytes(), ImportRecord::SourceIndex, TClientNames::Forward(boss, QStringLiteral("victim-uid"))));
-    QCOMPARE(row.TargetKey(), publicEntry_);
-    QVERIFY(TLookup::Equal(bossMap, row.bytes(), ImportRecord::SourceIndex, TClientNames::Part(boss, publicEntry_, 0, false) + QStringLiteral("victim-uid")));
-    QVERIFY(!TLookup::Equal(bossMap, row.bytes(), ImportRecord::SourceIndex, TClientNames::Forward(boss, QStringLiteral("gone-uid"))));
-    TQuorlaDB db(TScriptedServices::ofTest(), location_, {TServerRoles::RoleName(QStringLiteral("PLAIN")), passwordOf(QStringLiteral("PLAIN"))});
-    TClientNames::Put(*db.ImportMap(reason), TClientNames::Forward(plain, QStringLiteral("victim-uid")), publicEntry_, false);
-    QVERIFY(TLookup::Equal(*db.ImportMap(reason), row.bytes(), ImportRecord::SourceIndex, TClientNames::Forward(plain, QStringLiteral("victim-uid"))));
+    const auto leadsTo = [&](TQuorlaDB& db, const QString& source) {
+        return TLookup::Equal(*db.ImportMap(reason), row.bytes(), ImportRecord::SourceIndex, source) ? row.TargetKey() : QString();
+    };
+    TQuorlaDB plain(TScriptedServices::ofTest(), location_, {TServerRoles::RoleName(QStringLiteral("PLAIN")), passwordOf(QStringLiteral("PLAIN"))});
+    const QString own = TClientNames::Forward(keys_[QStringLiteral("PLAIN")], QStringLiteral("victim-uid"));
+    TClientNames::Put(*plain.ImportMap(reason), own, publicEntry_, false);
+    QCOMPARE(leadsTo(plain, own), publicEntry_);
+    TQuorlaDB& db = *boss_->Database();
+    QCOMPARE(leadsTo(db, TClientNames::Forward(boss, QStringLiteral("victim-uid"))), publicEntry_);
+    QCOMPARE(leadsTo(db, TClientNames::Part(boss, publicEntry_, 0, false) + QStringLiteral("victim-uid")), publicEntry_);
+    QCOMPARE(leadsTo(db, TClientNames::Forward(boss, QStringLiteral("gone-uid"))), QString());
 }
 
 // Each poll grows series: a plain user's poll leaves the others' series (the

@@ -152,13 +152,11 @@ void TestDav::initTestCase()
     // owner's once the database is opened (a folder) or set up (a server).
     ImportRecord shared;
     shared.setSource(QLatin1Char('=') + QString::fromLatin1(QCryptographicHash::hash("old-name", QCryptographicHash::Sha1).toHex()));
-    shared.setKind(ImportRecord::Kind::Entry);
     shared.setTargetKey(keys_[QStringLiteral("public")]);
     QString reason;
     QVERIFY(boss_->ImportMap(reason)->Insert(shared.bytes()));
     if (cluster_)
         TServerRoles(*boss_).Install(boss);
-
     service_ = std::make_unique<TDavService>(TScriptedServices::ofTest(), location_);
     listener_ = new TDavListener();
     QVERIFY(listener_->listen(QHostAddress::LocalHost, 0));
