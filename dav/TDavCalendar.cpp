@@ -126,7 +126,7 @@ bool matches(const QByteArray& condition, const QByteArray& etag)
 } // namespace
 
 TDavCalendar::TDavCalendar(TQuorlaDB& database, const UserRecord& user, const QString& userKey, TSession& session)
-    : database_(database), session_(session), user_(user), userKey_(userKey), names_(database)
+    : database_(database), session_(session), user_(user), userKey_(userKey), names_(database, userKey)
 {
 }
 
@@ -328,8 +328,8 @@ QString TDavCalendar::uidOf(const QString& key)
         return *found;
     if (!uidsMark_) {
         QString reason;
-        if (markCurrent(database_.ImportMap(reason), session_.uids, uidsMark_)) {
-            uids_ = session_.uids.values;
+        if (markCurrent(database_.ImportMap(reason), session_.uids[userKey_], uidsMark_)) {
+            uids_ = session_.uids[userKey_].values;
             return uids_->value(key);
         }
     }
@@ -339,7 +339,7 @@ QString TDavCalendar::uidOf(const QString& key)
     if (someUids_.size() >= SingleLookups) {
         uids_ = names_.Uids();
         if (!uidsMark_->isEmpty())
-            session_.uids = {*uidsMark_, uids_};
+            session_.uids[userKey_] = {*uidsMark_, uids_};
         return uids_->value(key);
     }
     return *someUids_.insert(key, names_.UidOf(key));

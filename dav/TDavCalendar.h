@@ -97,7 +97,7 @@ public:
         QTimeZone timeZone;
         QHash<qint64, std::optional<qint64>> dayOffsets;
         QHash<qint64, qint64> offsets;
-        TMarked uids;
+        QHash<QString, TMarked> uids; // by user key
         TMarked seriesOfEntries;
         QHash<QString, TMarked> alarms; // by user key
         // Up to MostKept objects by entry key, checked against what they were

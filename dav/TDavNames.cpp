@@ -3,34 +3,13 @@
 #include "EQuorla.h"
 #include "ImportRecord.h"
 #include "IsamCode.h"
+#include "TClientNames.h"
 #include "TLookup.h"
 #include "TQuorlaDB.h"
 #include "TXIsamFile.h"
 
-#include <QCryptographicHash>
-
-#include <map>
-
-namespace {
-
-constexpr int PartLength = 37;
-constexpr int MostParts = 100;
-
-QString forward(const QString& name)
-{
-    return QLatin1Char('=')
-        + QString::fromLatin1(QCryptographicHash::hash(name.toUtf8(), QCryptographicHash::Sha1).toHex());
-}
-
-QString part(const QString& key, int number, bool series = false)
-{
-    return QLatin1Char(series ? '^' : '~') + key + QStringLiteral("%1").arg(number, 2, 10, QLatin1Char('0'));
-}
-
-} // namespace
-
-TDavNames::TDavNames(TQuorlaDB& database)
-    : database_(database)
+TDavNames::TDavNames(TQuorlaDB& database, const QString& userKey)
+    : database_(database), userKey_(userKey)
 {
 }
 
@@ -67,7 +46,7 @@ QString TDavNames::KeyOf(const QString& name, bool* series)
     }
     TXIsamFile* names = map();
     ImportRecord known;
-    if (names && TLookup::Equal(*names, known.bytes(), ImportRecord::SourceIndex, forward(name))) {
+    if (names && TLookup::Equal(*names, known.bytes(), ImportRecord::SourceIndex, TClientNames::Forward(userKey_, name))) {
         if (series)
             *series = known.kind() == ImportRecord::Kind::Series;
         return known.TargetKey();
@@ -82,10 +61,10 @@ QString TDavNames::UidOf(const QString& key, bool series)
         return QString();
     QString uid;
     ImportRecord record;
-    const bool read = names->Range(record.bytes(), ImportRecord::SourceIndex, part(key, 0, series),
-                                   part(key, MostParts - 1, series),
+    const bool read = names->Range(record.bytes(), ImportRecord::SourceIndex, TClientNames::Part(userKey_, key, 0, series),
+                                   TClientNames::Part(userKey_, key, TClientNames::MostParts - 1, series),
                                    [&] {
-                                       uid += record.Source().mid(13);
+                                       uid += record.Source().mid(TClientNames::PieceAt);
                                        return true;
                                    });
     if (!read && names->LastError() != IsamNotFound)
@@ -100,10 +79,11 @@ QHash<QString, QString> TDavNames::Uids()
     if (!names)
         return uids;
     ImportRecord record;
-    const bool read = names->Range(record.bytes(), ImportRecord::SourceIndex, QStringLiteral("~"),
-                                   QStringLiteral("~9999999999%1").arg(MostParts - 1), [&] {
+    const bool read = names->Range(record.bytes(), ImportRecord::SourceIndex, TClientNames::Part(userKey_, QStringLiteral("0000000000"), 0, false),
+                                   TClientNames::Part(userKey_, QStringLiteral("9999999999"), TClientNames::MostParts - 1, false),
+                                   [&] {
                                        const QString source = record.Source();
-                                       uids[source.mid(1, 10)] += source.mid(13);
+                                       uids[source.mid(11, 10)] += source.mid(TClientNames::PieceAt);
                                        return true;
                                    });
     if (!read && names->LastError() != IsamNotFound)
@@ -114,25 +94,10 @@ QHash<QString, QString> TDavNames::Uids()
 void TDavNames::Remember(const QString& uid, const QString& name, const QString& key, bool series)
 {
     TXIsamFile* names = map();
-    // Parts are cut by characters: a UID of more than ASCII is left out.
-    if (!names || uid.isEmpty() || uid.toUtf8().size() != uid.size() || uid.size() > PartLength * (MostParts - 1)
-        || UidOf(key, series) == uid)
+    if (!names || !TClientNames::Keepable(uid) || UidOf(key, series) == uid)
         return;
-    const auto put = [&](const QString& source) {
-        ImportRecord record;
-        record.setSource(source);
-        record.setKind(series ? ImportRecord::Kind::Series : ImportRecord::Kind::Entry);
-        record.setTargetKey(key);
-        ImportRecord stored;
-        const bool done = TLookup::Equal(*names, stored.bytes(), ImportRecord::SourceIndex, source)
-            ? names->Update(record.bytes(), names->CurrentKey())
-            : names->Insert(record.bytes());
-        if (!done)
-            throw EQuorla(names->ErrorText());
-    };
-    put(forward(uid));
+    TClientNames::Put(*names, TClientNames::Forward(userKey_, uid), key, series);
     if (!name.isEmpty() && name != uid)
-        put(forward(name));
-    for (int at = 0, number = 0; at < uid.size(); at += PartLength, ++number)
-        put(part(key, number, series) + uid.mid(at, PartLength));
+        TClientNames::Put(*names, TClientNames::Forward(userKey_, name), key, series);
+    TClientNames::PutUid(*names, userKey_, key, uid, series);
 }

@@ -9,19 +9,16 @@ class TXIsamFile;
 // The names CalDAV clients gave the entries they added: a client keeps an
 // event by its UID (and names its object after it), and expects both back,
 // where an entry of Quorla has only its record key. Kept in the import map
-// (ImportRecord), beside the imports' own records and apart from them by the
-// first character of `Source`, so for every user alike:
-// - "=" and the SHA-1 of a name (the UID, or the object name it was PUT
-//   under) in hexadecimal: the entry it stands for;
-// - "~", the entry's key, a two-digit part number and up to 37 characters
-//   of the UID: the UID in parts, in order; "^" and a series' key the same
-//   for a repeating event (series and entries have keys of their own).
+// as the user's own rows (TClientNames): one user's names never lead another
+// user's client anywhere, nor does a UID he gives change what another's
+// names stand for.
 // An entry without them is named by its key ("0000000042.ics"), a series by
 // "series-" and its key, and each carries the iCalendar export's UID.
 class TDavNames
 {
 public:
-    explicit TDavNames(TQuorlaDB& database);
+    // The names of user `userKey`.
+    TDavNames(TQuorlaDB& database, const QString& userKey);
 
     // The entry key `name` stands for: ten digits are a key; else the name
     // a client gave. Empty when none.
@@ -42,6 +39,7 @@ private:
     TXIsamFile* map();
 
     TQuorlaDB& database_;
+    QString userKey_;
     TXIsamFile* map_ = nullptr;
     bool looked_ = false;
 };

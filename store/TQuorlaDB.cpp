@@ -15,6 +15,7 @@
 #include "SeriesLinkRecord.h"
 #include "SeriesRecord.h"
 #include "TChangeTrail.h"
+#include "TClientNames.h"
 #include "THolderNotes.h"
 #include "TKeyMarks.h"
 #include "TServices.h"
@@ -164,7 +165,22 @@ void TQuorlaDB::connectAll()
     // connection that makes nothing opens it when an import asks.
     if (opening_ == Opening::CreateMissing) {
         QString ignored;
-        importMap_ = connectOptional(ImportRecord::FileName, ImportRecord::Format, ignored, true);
+        connectImportMap(ignored);
+    }
+}
+
+void TQuorlaDB::connectImportMap(QString& reason)
+{
+    importMap_ = connectOptional(ImportRecord::FileName, ImportRecord::Format, reason, true);
+    // Clients' names written while they were shared become their users'
+    // own here, where no server's set-up does it (TServerRoles). What
+    // cannot be done now is done at the next opening: an old row only
+    // goes once its user's row is written.
+    if (importMap_ && !KeepsRoles()) {
+        try {
+            TClientNames::AdoptShared(*this);
+        } catch (const EQuorla&) {
+        }
     }
 }
 
@@ -182,7 +198,7 @@ TXIsamFile* TQuorlaDB::ImportMap(QString& reason)
     if (!importMap_) {
         const Opening opening = opening_;
         opening_ = Opening::CreateMissing;
-        importMap_ = connectOptional(ImportRecord::FileName, ImportRecord::Format, reason, true);
+        connectImportMap(reason);
         opening_ = opening;
     }
     return importMap_.get();

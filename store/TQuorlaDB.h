@@ -208,6 +208,7 @@ private:
     std::unique_ptr<TXIsamFile> connectOptional(const QString& fileName, const QString& format, QString& reason,
                                                 bool synced = false);
     void connectSeries();
+    void connectImportMap(QString& reason);
     void connectRecordKeeping();
     // Keeps this workstation's zone as the office's when there is none yet;
     // a database that cannot take it works on without.

@@ -9,6 +9,7 @@
 #include "SeriesLinkRecord.h"
 #include "SeriesRecord.h"
 #include "TChangeTrail.h"
+#include "TClientNames.h"
 #include "TLookup.h"
 #include "TXIsamFile.h"
 
@@ -322,8 +323,12 @@ DO $$ BEGIN
   END IF;
 END $$;
 CREATE OR REPLACE FUNCTION quorla_alarm_kept() RETURNS trigger)SQL" + definer + R"SQL($f$ BEGIN
+  -- Only an entry the alarm's user may read: his own alarm on another
+  -- one is as one on a missing entry, and tells him nothing of it.
   SELECT d.q_private, d.q_owner, d.q_assignees INTO NEW.q_private, NEW.q_owner, NEW.q_assignees
-    FROM qldayent d WHERE d.pk = )SQL" + entry + R"SQL(;
+    FROM qldayent d WHERE d.pk = )SQL" + entry + R"SQL(
+      AND (NOT d.q_private OR )SQL" + user + R"SQL( = ANY (d.q_owner || d.q_assignees)
+           OR EXISTS (SELECT FROM quorla_roles r WHERE r.userkey = )SQL" + user + R"SQL( AND r.rights & 2 <> 0));
   IF NOT FOUND THEN
     NEW.q_private := NULL; NEW.q_owner := NULL; NEW.q_assignees := NULL;
   END IF;
@@ -350,6 +355,10 @@ END $f$;
 REVOKE ALL ON FUNCTION quorla_alarm_kept(), quorla_alarm_follow(), quorla_alarm_role() FROM PUBLIC;
 CREATE OR REPLACE TRIGGER quorla_kept BEFORE INSERT OR UPDATE ON qlalarms FOR EACH ROW
   EXECUTE FUNCTION quorla_alarm_kept();
+-- Alarms kept before an alarm carried only what its user may read, written
+-- again (quorla_kept then keeps nothing of their entries).
+UPDATE qlalarms a SET q_owner = NULL WHERE a.q_private AND NOT a.q_user = ANY (a.q_owner || a.q_assignees)
+  AND NOT EXISTS (SELECT FROM quorla_roles r WHERE r.userkey = a.q_user AND r.rights & 2 <> 0);
 CREATE OR REPLACE TRIGGER quorla_alarms_follow AFTER INSERT ON qldayent FOR EACH ROW
   EXECUTE FUNCTION quorla_alarm_follow();
 CREATE OR REPLACE TRIGGER quorla_alarms_follow_change AFTER UPDATE ON qldayent FOR EACH ROW
@@ -482,15 +491,12 @@ QByteArray Policies(bool trail, bool series, bool importMap)
         // (Every link that may be written may be read: its template is.)
         writes("qlserlnk", exists("qlseries s", "s.pk = q_series AND " + keyOr(6) + " = ANY (ARRAY[s.q_owner, '*'])"));
     }
-    // What an imported calendar's events became: each user's own map, which
-    // his imports read and write; administrators all. The CalDAV service keeps
-    // the names clients gave events in the same dataset, under sources that
-    // start with "=", "~" or "^" instead of a user's key: every user's service
-    // session reads and writes those. They name events only; what a name
-    // leads to is still guarded by the entries' own policies.
+    // What an imported calendar's events became, and the names CalDAV
+    // clients gave events (TClientNames): each user's own rows, which his
+    // imports and his service session read and write; administrators all.
     if (importMap) {
         table("qlimport");
-        const QByteArray own = "left(q_user, 1) IN ('=', '~', '^') OR " + keyOr(2) + " = ANY (ARRAY[q_user, '*'])";
+        const QByteArray own = keyOr(2) + " = ANY (ARRAY[q_user, '*'])";
         policy("quorla_admin", "qlimport", "ALL", own, own);
     }
     if (trail) {
@@ -519,6 +525,20 @@ QByteArray Policies(bool trail, bool series, bool importMap)
         const QByteArray old = "pk <> '" + QByteArray(TrailRecord::SettingKey.data(), TrailRecord::SettingKey.size()) + "' AND " + keyAt(TrailRecord::WhenOffset)
             + " < lpad((extract(epoch from now())::bigint + 86400 - 86400 * quorla_trail_days_kept())::text, 10, '0')";
         policy("quorla_delete", "qltrail", "DELETE", admin + " OR (" + old + ")", {});
+    }
+    // Alarm actions (snoozed, switched off) are read by their own user and
+    // administrators only, whoever reads their entry: a policy every read
+    // passes besides the others. (An action is the record's first four
+    // bytes, a little-endian number.)
+    if (trail) {
+        const auto action = [](TChangeTrail::Action code) {
+            return "'\\x" + QByteArray::number(int(code), 16).rightJustified(2, '0') + "000000'::bytea";
+        };
+        sql += "DROP POLICY IF EXISTS quorla_alarm_actions ON qltrail;";
+        policy("quorla_alarm_actions", "qltrail AS RESTRICTIVE", "SELECT",
+               "substring(data from 1 for 4) NOT IN (" + action(TChangeTrail::Action::AlarmSnoozed) + ", "
+                   + action(TChangeTrail::Action::AlarmSwitchedOff) + ") OR " + keyOr(2) + " = ANY (ARRAY[q_actor, '*'])",
+               {});
     }
     // What the users' own policies called before their rights were kept
     // beside the roles.
@@ -643,6 +663,8 @@ void TServerRoles::Install(const QString& userKey)
     if (code == IsamOk)
         code = connection_->command(columns + seriesColumns + importColumns + trail + freed + sql + alarmsKept + me
                                     + Policies(!trail.isEmpty(), series, importMap).replace("@S@", schema));
+    if (code == IsamOk && importMap)
+        adoptSharedNames(outer);
     if (code == IsamOk && !outer)
         code = connection_->command("COMMIT");
     if (code != IsamOk) {
@@ -696,6 +718,19 @@ bool TServerRoles::Upgrade()
     if (connection_->command("COMMIT") != IsamOk)
         fail();
     return true;
+}
+
+void TServerRoles::adoptSharedNames(bool outer)
+{
+    // As the tables' owner, whom no row policy stops, in the set-up's
+    // transaction.
+    try {
+        TClientNames::AdoptShared(database_);
+    } catch (const EQuorla& failure) {
+        if (!outer)
+            connection_->rollback();
+        throw EQuorla(QStringLiteral("Unable to set up the users' server roles\r\r") + failure.message());
+    }
 }
 
 TServerRoles::TAdopted TServerRoles::AdoptUsers()

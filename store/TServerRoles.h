@@ -40,16 +40,20 @@ class UserRecord;
 // Row policies (on the group "quorla-users"): an entry's row is read when it
 // is not private, or by its owner, its assignees and administrators; its
 // alarms and trail records follow it (an alarm is also its user's, a trail
-// record its author's) - its trail records as it was when each was written,
-// which the server keeps beside each record (TServerTrail), whatever became
-// of it since; its key, once deleted, is never used again. Entries and
-// series are added by their owner with the right to add entries
-// (administrators and those with the right to change others' entries add
-// anyone's: a poll grows every series, a series changed is made anew as its
-// owner's), changed and deleted by their owner or with the right to change
+// record its author's; an alarm action, snoozed or switched off, is read by
+// its author and administrators only; an alarm of a user who may not read
+// its entry carries nothing of the entry, as one of a missing entry) - its
+// trail records as it was when each was written, which the server keeps
+// beside each record (TServerTrail), whatever became of it since; its key,
+// once deleted, is never used again. Entries and series are added by their
+// owner with the right to add entries (administrators and those with the
+// right to change others' entries add anyone's: a poll grows every series,
+// a series changed is made anew as its owner's), changed and deleted by
+// their owner or with the right to change
 // others' entries or to administer. Users, categories and the office's
 // settings are changed by administrators only. A user's rows of the import
-// map are his own (administrators': all). The columns the policies read (an
+// map, and the names his CalDAV clients gave (TClientNames), are his own
+// (administrators': all). The columns the policies read (an
 // entry's owner, assignees and private flag, an alarm's user and entry, a
 // trail record's author and subject, an import map row's user, a user's
 // rights) are computed by the server from the record's bytes in the
@@ -133,6 +137,9 @@ public:
 private:
     void call(const QByteArray& sql, const QList<QByteArray>& params);
     QByteArray verifierOf(const QString& password, const QString& role);
+    // Clients' names written while they were shared become their users'
+    // own (TClientNames). Throws EQuorla, having rolled back unless `outer`.
+    void adoptSharedNames(bool outer);
 
     TQuorlaDB& database_;
     PostgresConnection* connection_ = nullptr;

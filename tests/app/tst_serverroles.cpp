@@ -14,6 +14,7 @@
 #include "SeriesRecord.h"
 #include "TAlarmPoller.h"
 #include "TChangeTrail.h"
+#include "TClientNames.h"
 #include "TDatabaseCopier.h"
 #include "TestEnvironment.h"
 #include "TEventWriter.h"
@@ -30,6 +31,7 @@
 #include "TUserWriter.h"
 #include "UserRecord.h"
 
+#include <QCryptographicHash>
 #include <QtTest>
 
 #include <libpq-fe.h>
@@ -77,6 +79,8 @@ private slots:
     void rolesFollowTheUsers();
     void rightsBothWays_data();
     void rightsBothWays();
+    void nameAttacks_data();
+    void nameAttacks();
     void alarmReadersFollowTheEntry();
     void ownAlarmFollowsHisRole();
     void searchPathAnswersNothing();
@@ -199,6 +203,25 @@ void TestServerRoles::initTestCase()
     imported.setTargetKey(publicEntry_);
     QVERIFY2(db.ImportMap(reason) && db.ImportMap(reason)->Insert(imported.bytes()), qPrintable(reason));
     importRow_ = db.ImportMap(reason)->CurrentKey();
+
+    // CalDAV names as an earlier set-up kept them, shared by everyone (one
+    // naming an entry since deleted), an alarm action of BOSS, and SPY's own
+    // alarm on an entry he may not see (not due: no poll meets it). The
+    // upgrade gives the names to their entries' owners.
+    const auto hash = [](const char* name) { return QString::fromLatin1(QCryptographicHash::hash(name, QCryptographicHash::Sha1).toHex()); };
+    for (const auto& [source, target] : {std::pair{QLatin1Char('=') + hash("victim-uid"), publicEntry_},
+                                         {QLatin1Char('~') + publicEntry_ + QStringLiteral("00victim-uid"), publicEntry_},
+                                         {QLatin1Char('=') + hash("gone-uid"), gonePublic_}}) {
+        imported.setSource(source);
+        imported.setTargetKey(target);
+        QVERIFY(db.ImportMap(reason)->Insert(imported.bytes()));
+    }
+    db.Trail().Record({TChangeTrail::Action::AlarmSnoozed, &db.Alarms(), publicEntry_,
+                       TChangeTrail::EntrySubject(publicEntry_), QStringLiteral("snoozed")});
+    addPerson(QStringLiteral("SPY"), UserRecord::CanAddEntries);
+    AppTest::addAlarm(db, QStringLiteral("2000000000"), keys_[QStringLiteral("SPY")], privateEntry_);
+    cluster_->query(QStringLiteral("roles"), "COMMENT ON TABLE quorla_roles IS NULL");
+    QVERIFY(TServerRoles(db).Upgrade());
 }
 
 UserRecord TestServerRoles::addPerson(const QString& name, qint32 rights)
@@ -438,6 +461,50 @@ bool TestServerRoles::sqlDoes(const QString& name, const QString& action)
     };
     const QString answer = sql(name, statements.value(action));
     return answer != QLatin1String("0") && !answer.isEmpty();
+}
+
+// Attacks on others' CalDAV names and alarms, each as its person's own role
+// ({me}, {boss}: keys): each is refused or answers nothing, and afterwards
+// BOSS's names stand as the upgrade gave them and PLAIN names his own events.
+void TestServerRoles::nameAttacks_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("statement");
+    QTest::addColumn<QString>("answer");
+    const QByteArray insert = "INSERT INTO qlimport (pk, data, ix1) VALUES ('0000099999', convert_to(rpad(";
+    const QByteArray actions = "SELECT count(*) FROM qltrail WHERE get_byte(data, 0) IN (4, 5) AND q_actor = '{boss}'";
+    for (const auto& [attack, name, statement, answer] :
+         {std::tuple{"read another's names", "PLAIN", QByteArray("SELECT count(*) FROM qlimport WHERE q_user <> '{me}'"), "0"},
+          {"change another's names", "PLAIN", "UPDATE qlimport SET data = data WHERE q_user <> '{me}'", "0"},
+          {"delete another's names", "PLAIN", "DELETE FROM qlimport WHERE q_user <> '{me}'", "0"},
+          {"write a name for everyone", "PLAIN", insert + "'=', 66, 'b'), 'UTF8'), '=')", ""},
+          {"take another's UID", "PLAIN", insert + "'{boss}n', 66, 'b'), 'UTF8'), '{boss}n')", ""},
+          {"his alarm on a hidden entry", "SPY", "SELECT count(*) FROM qlalarms WHERE q_user = '{me}' AND q_owner IS NOT NULL", "0"},
+          {"read another's alarm actions", "PLAIN", actions, "0"},
+          {"an administrator reads them", "ADMIN2", actions, "1"}})
+        QTest::newRow(attack) << QString(name) << statement << QString(answer);
+}
+
+void TestServerRoles::nameAttacks()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, statement);
+    QFETCH(QString, answer);
+    const QString boss = keys_[QStringLiteral("BOSS")];
+    QCOMPARE(sql(name, statement.replace("{me}", keys_[name].toLatin1()).replace("{boss}", boss.toLatin1())), answer);
+    QString reason;
+    ImportRecord row;
+    const auto leadsTo = [&](TQuorlaDB& db, const QString& source) {
+        return TLookup::Equal(*db.ImportMap(reason), row.bytes(), ImportRecord::SourceIndex, source) ? row.TargetKey() : QString();
+    };
+    TQuorlaDB plain(TScriptedServices::ofTest(), location_, {TServerRoles::RoleName(QStringLiteral("PLAIN")), passwordOf(QStringLiteral("PLAIN"))});
+    const QString own = TClientNames::Forward(keys_[QStringLiteral("PLAIN")], QStringLiteral("victim-uid"));
+    TClientNames::Put(*plain.ImportMap(reason), own, publicEntry_, false);
+    QCOMPARE(leadsTo(plain, own), publicEntry_);
+    TQuorlaDB& db = *boss_->Database();
+    QCOMPARE(leadsTo(db, TClientNames::Forward(boss, QStringLiteral("victim-uid"))), publicEntry_);
+    QCOMPARE(leadsTo(db, TClientNames::Part(boss, publicEntry_, 0, false) + QStringLiteral("victim-uid")), publicEntry_);
+    QCOMPARE(leadsTo(db, TClientNames::Forward(boss, QStringLiteral("gone-uid"))), QString());
 }
 
 // Each poll grows series: a plain user's poll leaves the others' series (the

@@ -4,6 +4,7 @@
 // his own server role. The real clients' rounds are tst_davclients'.
 
 #include "DavTestSupport.h"
+#include "ImportRecord.h"
 #include "PostgresCluster.h"
 #include "QuorlaTest.h"
 #include "RecordKey.h"
@@ -26,6 +27,7 @@
 #include "TestEnvironment.h"
 #include "UserRecord.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
@@ -201,6 +203,15 @@ void TestDav::initTestCase()
     keys_[QStringLiteral("secret")] = addEntry(*boss_, boss, "Boss secret", DayEntryRecord::Private, "2027-03-02T09:00:00");
     keys_[QStringLiteral("dentist")] = addEntry(*boss_, anna, "Anna dentist", DayEntryRecord::Private, "2027-03-03T09:00:00");
 
+    // A client's name kept as before names were each user's: its entry's
+    // owner's once the database is opened (a folder) or set up (a server).
+    ImportRecord shared;
+    shared.setSource(QLatin1Char('=') + QString::fromLatin1(QCryptographicHash::hash("old-name", QCryptographicHash::Sha1).toHex()));
+    shared.setTargetKey(keys_[QStringLiteral("public")]);
+    QString reason;
+    QVERIFY(boss_->ImportMap(reason)->Insert(shared.bytes()));
+    if (cluster_)
+        TServerRoles(*boss_).Install(boss);
     service_ = std::make_unique<TDavService>(TScriptedServices::ofTest(), location_);
     listener_ = new TDavListener();
     QVERIFY(listener_->listen(QHostAddress::LocalHost, 0));
@@ -289,6 +300,8 @@ void TestDav::statuses_data()
         "Boss secret");
     row("week shows the public", anna, "REPORT", Calendar, weekQuery(), {}, 207, "SUMMARY:Team meeting");
     row("an administrator sees it", "BOSS:BOSSPW", "REPORT", boss, weekQuery(), {}, 207, "SUMMARY:Boss secret");
+    row("a name kept before, its owner's", "BOSS:BOSSPW", "GET", boss + "old-name.ics", {}, {}, 200, "SUMMARY:Team meeting");
+    row("not another's", anna, "GET", Calendar + "old-name.ics", {}, {}, 404);
     row("GET another's private", anna, "GET", Calendar + "{secret}.ics", {}, {}, 404, {}, "Boss secret");
     row("listing hides it", anna, "PROPFIND", Calendar, "<d:propfind xmlns:d=\"DAV:\"><d:allprop/></d:propfind>",
         {{"Depth", "1"}}, 207, "{dentist}.ics", "{secret}.ics");
@@ -375,6 +388,10 @@ void TestDav::roundTrip()
     QCOMPARE(changed.status, 204);
     QVERIFY(!changed.etag.isEmpty() && changed.etag != added.etag);
     QCOMPARE(ask(anna, "PUT", object, ics("client-uid-1", "Short lunch"), {{"If-Match", added.etag}}).status, 412);
+    QVERIFY(ask(anna, "GET", object).body.contains("SUMMARY:Long lunch"));
+    // Boss's client giving an event of his own Anna's UID takes nothing of hers.
+    QCOMPARE(ask(QStringLiteral("BOSS:BOSSPW"), "PUT", "/dav/calendars/BOSS/default/taken.ics",
+                 ics("client-uid-1", "Boss text", "CLASS:PRIVATE\r\n")).status, 201);
     QVERIFY(ask(anna, "GET", object).body.contains("SUMMARY:Long lunch"));
 
     // A sync names what changed since the token: here, and on a workstation.
