@@ -1,4 +1,5 @@
 #include "TServerRoles.h"
+#include "TServerChecks.h"
 
 #include "AlarmRecord.h"
 #include "DayEntryRecord.h"
@@ -626,6 +627,9 @@ void TServerRoles::Install(const QString& userKey)
             + QByteArray::number(TrailRecord::SubjectOffset + 1) + " for 11), 'escape')) STORED;"
             + QByteArray(TrailKeptSql(series)).replace("@S@", schema);
     const QByteArray alarmsKept = QByteArray(AlarmKeptSql()).replace("@S@", schema);
+    const QByteArray checks = TServerChecks::Sql(*connection_, schema);
+    if (checks.isEmpty())
+        throw EQuorla(QStringLiteral("Unable to set up the users' server roles\r\r") + connection_->reason());
     const QByteArray role = QByteArray("'") + QByteArray(userKey.toLatin1()).replace('\'', "") + "'";
     QByteArray me = userKey.isEmpty() ? QByteArray()
                                       : "INSERT INTO quorla_roles (rolename, userkey) VALUES (current_user, " + role
@@ -638,7 +642,7 @@ void TServerRoles::Install(const QString& userKey)
     const bool outer = connection_->inTransaction();
     int code = outer ? IsamOk : connection_->command("BEGIN");
     if (code == IsamOk)
-        code = connection_->command(columns + seriesColumns + importColumns + trail + sql + alarmsKept + me
+        code = connection_->command(columns + seriesColumns + importColumns + trail + sql + alarmsKept + checks + me
                                     + Policies(!trail.isEmpty(), series, importMap));
     if (code == IsamOk && !outer)
         code = connection_->command("COMMIT");

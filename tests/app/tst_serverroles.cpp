@@ -16,6 +16,8 @@
 #include "TChangeTrail.h"
 #include "TDatabaseCopier.h"
 #include "TestEnvironment.h"
+#include "TIsamFormat.h"
+#include "TrailRecord.h"
 #include "TEventWriter.h"
 #include "TFilterRules.h"
 #include "TLookup.h"
@@ -76,6 +78,8 @@ private slots:
     void rolesFollowTheUsers();
     void rightsBothWays_data();
     void rightsBothWays();
+    void recordAttacks_data();
+    void recordAttacks();
     void alarmReadersFollowTheEntry();
     void ownAlarmFollowsHisRole();
     void searchPathAnswersNothing();
@@ -93,8 +97,8 @@ private:
     bool storeDoes(const QString& name, const QString& action);
     bool sqlDoes(const QString& name, const QString& action);
     // The first value `statement` answers as user `name`, or the rows it
-    // changed; empty when it fails.
-    QString sql(const QString& name, const QByteArray& statement);
+    // changed; empty when it fails, and why in `error`.
+    QString sql(const QString& name, const QByteArray& statement, QString* error = nullptr);
     QString passwordOf(const QString& name) const;
     // Adds user `name` with `rights` (and so his role) through the Users
     // writer, as BOSS.
@@ -154,6 +158,7 @@ void TestServerRoles::initTestCase()
     TEventWriter events(db);
     DayEntryRecord entry;
     entry.initialise();
+    entry.setStartTime(QStringLiteral("0000086400"));
     entry.setOwnerKey(keys_[QStringLiteral("BOSS")]);
     entry.setDescription(QStringLiteral("private"));
     entry.setFlags(DayEntryRecord::Private);
@@ -388,7 +393,7 @@ bool TestServerRoles::storeDoes(const QString& name, const QString& action)
     return db.Categories().Insert(category.bytes());
 }
 
-QString TestServerRoles::sql(const QString& name, const QByteArray& statement)
+QString TestServerRoles::sql(const QString& name, const QByteArray& statement, QString* error)
 {
     const QByteArray conninfo = location_.Path().toUtf8() + "&user=" + TServerRoles::RoleName(name).toUtf8()
         + "&password=" + passwordOf(name).toUtf8();
@@ -399,6 +404,8 @@ QString TestServerRoles::sql(const QString& name, const QByteArray& statement)
         PGresult* result = PQexec(conn, statement.constData());
         value = PQntuples(result) > 0 ? QString::fromUtf8(PQgetvalue(result, 0, 0))
                                       : QString::fromLatin1(PQcmdTuples(result));
+        if (error)
+            *error = QString::fromUtf8(PQresultErrorMessage(result));
         PQclear(result);
     }
     PQfinish(conn);
@@ -433,6 +440,132 @@ bool TestServerRoles::sqlDoes(const QString& name, const QString& action)
     };
     const QString answer = sql(name, statements.value(action));
     return answer != QLatin1String("0") && !answer.isEmpty();
+}
+
+namespace {
+
+QByteArray hexOf(const QByteArray& bytes)
+{
+    return "'\\x" + bytes.toHex() + "'::bytea";
+}
+
+// An INSERT of `record` under `key` into `table` (records of `format`), its
+// index values those of `indexed`, moving the dataset's key mark in the same
+// statement as a workstation adds (or, not `moved`, leaving it).
+QByteArray insertion(const QByteArray& table, QLatin1StringView format, const QByteArray& key, const QByteArray& record,
+                     const QByteArray& indexed, bool moved = true)
+{
+    TIsamFormat parsed;
+    parsed.parse(format);
+    QByteArray columns = "pk, data";
+    QByteArray values = "'" + key + "', " + hexOf(record);
+    for (int ix : parsed.indexes()) {
+        columns += ", ix" + QByteArray::number(ix);
+        values += ", " + hexOf(parsed.indexValue(ix, indexed.constData()));
+    }
+    if (!moved)
+        return "INSERT INTO " + table + " (" + columns + ") VALUES (" + values + ")";
+    return "WITH m AS (UPDATE quorla_datasets SET changes = changes + 1, highkey = '" + key + "' WHERE name = '" + table
+        + "' RETURNING id) INSERT INTO " + table + " (" + columns + ") SELECT " + values + " FROM m";
+}
+
+} // namespace
+
+void TestServerRoles::recordAttacks_data()
+{
+    QTest::addColumn<QString>("attack");
+    // What the refusal names; empty for a row the server takes.
+    QTest::addColumn<QString>("refusal");
+    const QString record = QStringLiteral("quorla_record");
+    const QString unhanded = QStringLiteral("not handed out");
+    const QString counters = QStringLiteral("counters of dataset");
+    for (const auto& [attack, refusal] : std::initializer_list<std::pair<const char*, QString>>{
+             {"a well-formed entry", {}},
+             {"an entry of the wrong length", record},
+             {"an entry of 1 MB", record},
+             {"an assignee that is no key", record},
+             {"flags beyond the known ones", record},
+             {"an index value not the record's", record},
+             {"a well-formed trail record", {}},
+             {"a trail record squatting the next trail key", unhanded},
+             {"an alarm naming entry 9999999999", unhanded},
+             {"the count of changes set back", counters},
+             {"the key mark moved to the end", counters},
+             {"another identity", counters},
+         })
+        QTest::newRow(attack) << QString(attack) << refusal;
+}
+
+// A plain user writing with his own psql what no workstation would write is
+// refused in the statement, and the others go on reading and writing.
+void TestServerRoles::recordAttacks()
+{
+    QFETCH(QString, attack);
+    QFETCH(QString, refusal);
+    const QString plain = keys_[QStringLiteral("PLAIN")];
+    const auto next = [&](const char* table) {
+        return cluster_->query(QStringLiteral("roles"), "SELECT lpad((highkey::int8 + 1)::text, 10, '0') FROM quorla_datasets"
+                                                       " WHERE name = '" + QByteArray(table) + "'").toLatin1();
+    };
+    DayEntryRecord entry;
+    entry.initialise();
+    entry.setStartTime(QStringLiteral("0000086400"));
+    entry.setOwnerKey(plain);
+    entry.setAssigneeKeys({plain});
+    const QByteArray bytes(entry.bytes().data(), qsizetype(entry.bytes().size()));
+    QByteArray spoilt = bytes;
+    if (attack.contains(QLatin1String("assignee")))
+        spoilt.replace(qsizetype(DayEntryRecord::AssigneesOffset + DayEntryRecord::AssigneeWidth), 10, "000000000-");
+    spoilt[0] = char(attack.startsWith(QLatin1String("flags")) ? 0x40 : 0);
+    spoilt += attack.contains(QLatin1String("length")) ? QByteArray(1, '\0')
+        : attack.contains(QLatin1String("1 MB"))      ? QByteArray(1 << 20, 'x')
+                                                       : QByteArray();
+    QByteArray elsewhere = bytes;
+    elsewhere.replace(qsizetype(DayEntryRecord::StartTimeOffset), 10, "0000172800");
+    const QByteArray entryRow = insertion("qldayent", DayEntryRecord::Format, next("qldayent"), spoilt,
+                                          attack.contains(QLatin1String("index")) ? elsewhere : spoilt);
+    TrailRecord trail;
+    const QByteArray trailKey = next("qltrail");
+    trail.setTarget(QStringLiteral("QLDayEnt.Ism"), publicEntry_, TChangeTrail::EntrySubject(publicEntry_));
+    trail.setMoment(1'000'000'000, plain, QString::fromLatin1(trailKey));
+    const QByteArray trailBytes(trail.bytes().data(), qsizetype(trail.bytes().size()));
+    AlarmRecord alarm;
+    alarm.setFlags(AlarmRecord::AlarmWanted);
+    alarm.setAlarmTime(QStringLiteral("0000005000"));
+    alarm.setDayEntryKey(QStringLiteral("9999999999"));
+    alarm.setUserKey(plain);
+    alarm.rebuildUserAlarmKey();
+    const QByteArray alarmBytes(alarm.bytes().data(), qsizetype(alarm.bytes().size()));
+    const QMap<QString, QByteArray> statements{
+        {"a well-formed trail record", insertion("qltrail", TrailRecord::Format, trailKey, trailBytes, trailBytes)},
+        {"a trail record squatting the next trail key",
+         insertion("qltrail", TrailRecord::Format, trailKey, trailBytes, trailBytes, false)},
+        {"an alarm naming entry 9999999999",
+         insertion("qlalarms", AlarmRecord::Format, next("qlalarms"), alarmBytes, alarmBytes)},
+        {"the count of changes set back", "UPDATE quorla_datasets SET changes = 0"},
+        {"the key mark moved to the end", "UPDATE quorla_datasets SET highkey = '9999999999' WHERE name = 'qldayent'"},
+        {"another identity", "UPDATE quorla_datasets SET identity = coalesce(identity, 'made');"
+                             "UPDATE quorla_datasets SET identity = 'forged'"},
+    };
+    QString error;
+    const QString answer = sql(QStringLiteral("PLAIN"), statements.value(attack, entryRow), &error);
+    QVERIFY2(refusal.isEmpty() ? answer == QLatin1String("1") : error.contains(refusal), qPrintable(error));
+
+    // MODIFIER adds an event with its alarm and trail record, and reads
+    // every entry and alarm there is for him.
+    TQuorlaDB other(TScriptedServices::ofTest(), location_,
+                    {TServerRoles::RoleName(QStringLiteral("MODIFIER")), passwordOf(QStringLiteral("MODIFIER"))});
+    other.SetActingUser(keys_[QStringLiteral("MODIFIER")]);
+    entry.setOwnerKey(keys_[QStringLiteral("MODIFIER")]);
+    alarm.setAlarmTime(QStringLiteral("0000006000"));
+    int read = 0;
+    QCOMPARE(thrown([&] {
+                 TEventWriter(other).insertEntryWithAlarms(entry, alarm);
+                 TLookup::Each(other.DayEntries(), entry.bytes(), [&](const QString&) { ++read; });
+                 TLookup::Each(other.Alarms(), alarm.bytes(), [&](const QString&) { ++read; });
+             }),
+             QString());
+    QVERIFY(read > 2);
 }
 
 // Each poll grows series: a plain user's poll leaves the others' series (the
@@ -539,6 +672,7 @@ void TestServerRoles::alarmReadersFollowTheEntry()
     TEventWriter events(db);
     DayEntryRecord entry;
     entry.initialise();
+    entry.setStartTime(QStringLiteral("0000086400"));
     entry.setOwnerKey(keys_[QStringLiteral("BOSS")]);
     entry.setDescription(QStringLiteral("made private"));
     entry.setAssigneeKeys({keys_[QStringLiteral("BOSS")]});
