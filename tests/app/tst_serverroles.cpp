@@ -18,6 +18,7 @@
 #include "TestEnvironment.h"
 #include "TIsamFormat.h"
 #include "TrailRecord.h"
+#include "TRecordWriter.h"
 #include "TEventWriter.h"
 #include "TFilterRules.h"
 #include "TLookup.h"
@@ -444,29 +445,25 @@ bool TestServerRoles::sqlDoes(const QString& name, const QString& action)
 
 namespace {
 
-QByteArray hexOf(const QByteArray& bytes)
-{
-    return "'\\x" + bytes.toHex() + "'::bytea";
-}
-
 // An INSERT of `record` under `key` into `table` (records of `format`), its
 // index values those of `indexed`, moving the dataset's key mark in the same
 // statement as a workstation adds (or, not `moved`, leaving it).
 QByteArray insertion(const QByteArray& table, QLatin1StringView format, const QByteArray& key, const QByteArray& record,
                      const QByteArray& indexed, bool moved = true)
 {
+    const auto hex = [](const QByteArray& bytes) { return "'\\x" + bytes.toHex() + "'::bytea"; };
     TIsamFormat parsed;
     parsed.parse(format);
     QByteArray columns = "pk, data";
-    QByteArray values = "'" + key + "', " + hexOf(record);
+    QByteArray values = "'" + key + "', " + hex(record);
     for (int ix : parsed.indexes()) {
         columns += ", ix" + QByteArray::number(ix);
-        values += ", " + hexOf(parsed.indexValue(ix, indexed.constData()));
+        values += ", " + hex(parsed.indexValue(ix, indexed.constData()));
     }
-    if (!moved)
-        return "INSERT INTO " + table + " (" + columns + ") VALUES (" + values + ")";
-    return "WITH m AS (UPDATE quorla_datasets SET changes = changes + 1, highkey = '" + key + "' WHERE name = '" + table
-        + "' RETURNING id) INSERT INTO " + table + " (" + columns + ") SELECT " + values + " FROM m";
+    const QByteArray into = "INSERT INTO " + table + " (" + columns + ")";
+    return moved ? "WITH m AS (UPDATE quorla_datasets SET changes = changes + 1, highkey = '" + key + "' WHERE name = '"
+            + table + "' RETURNING id) " + into + " SELECT " + values + " FROM m"
+                 : into + " VALUES (" + values + ")";
 }
 
 } // namespace
@@ -477,22 +474,14 @@ void TestServerRoles::recordAttacks_data()
     // What the refusal names; empty for a row the server takes.
     QTest::addColumn<QString>("refusal");
     const QString record = QStringLiteral("quorla_record");
-    const QString unhanded = QStringLiteral("not handed out");
     const QString counters = QStringLiteral("counters of dataset");
     for (const auto& [attack, refusal] : std::initializer_list<std::pair<const char*, QString>>{
-             {"a well-formed entry", {}},
-             {"an entry of the wrong length", record},
-             {"an entry of 1 MB", record},
-             {"an assignee that is no key", record},
-             {"flags beyond the known ones", record},
-             {"an index value not the record's", record},
-             {"a well-formed trail record", {}},
-             {"a trail record squatting the next trail key", unhanded},
-             {"an alarm naming entry 9999999999", unhanded},
-             {"the count of changes set back", counters},
-             {"the key mark moved to the end", counters},
-             {"another identity", counters},
-         })
+             {"a well-formed entry", {}}, {"an entry of the wrong length", record}, {"an entry of 1 MB", record},
+             {"an assignee that is no key", record}, {"flags beyond the known ones", record},
+             {"an index value not the record's", record}, {"a well-formed trail record", {}},
+             {"a trail record squatting the next trail key", "not handed out"},
+             {"an alarm naming entry 9999999999", "not handed out"}, {"the count of changes set back", counters},
+             {"the key mark moved to the end", counters}, {"another identity", counters}})
         QTest::newRow(attack) << QString(attack) << refusal;
 }
 
@@ -511,31 +500,25 @@ void TestServerRoles::recordAttacks()
     entry.initialise();
     entry.setStartTime(QStringLiteral("0000086400"));
     entry.setOwnerKey(plain);
-    entry.setAssigneeKeys({plain});
-    const QByteArray bytes(entry.bytes().data(), qsizetype(entry.bytes().size()));
-    QByteArray spoilt = bytes;
-    if (attack.contains(QLatin1String("assignee")))
-        spoilt.replace(qsizetype(DayEntryRecord::AssigneesOffset + DayEntryRecord::AssigneeWidth), 10, "000000000-");
-    spoilt[0] = char(attack.startsWith(QLatin1String("flags")) ? 0x40 : 0);
-    spoilt += attack.contains(QLatin1String("length")) ? QByteArray(1, '\0')
-        : attack.contains(QLatin1String("1 MB"))      ? QByteArray(1 << 20, 'x')
-                                                       : QByteArray();
-    QByteArray elsewhere = bytes;
+    QByteArray spoilt = TRecordWriter::bytesOf(entry.bytes());
+    QByteArray elsewhere = spoilt;
     elsewhere.replace(qsizetype(DayEntryRecord::StartTimeOffset), 10, "0000172800");
-    const QByteArray entryRow = insertion("qldayent", DayEntryRecord::Format, next("qldayent"), spoilt,
-                                          attack.contains(QLatin1String("index")) ? elsewhere : spoilt);
+    if (attack.contains(QLatin1String("assignee")))
+        spoilt.replace(qsizetype(DayEntryRecord::AssigneesOffset), 10, "000000000-");
+    spoilt[0] = char(attack.startsWith(QLatin1String("flags")) ? 0x40 : 0);
+    spoilt += QByteArray(attack.contains(QLatin1String("1 MB")) ? 1 << 20 : attack.contains(QLatin1String("length")), 'x');
     TrailRecord trail;
     const QByteArray trailKey = next("qltrail");
-    trail.setTarget(QStringLiteral("QLDayEnt.Ism"), publicEntry_, TChangeTrail::EntrySubject(publicEntry_));
-    trail.setMoment(1'000'000'000, plain, QString::fromLatin1(trailKey));
-    const QByteArray trailBytes(trail.bytes().data(), qsizetype(trail.bytes().size()));
+    // Of now: an old one would be the trail clean-up's.
+    trail.setMoment(QDateTime::currentSecsSinceEpoch(), plain, QString::fromLatin1(trailKey));
     AlarmRecord alarm;
     alarm.setFlags(AlarmRecord::AlarmWanted);
     alarm.setAlarmTime(QStringLiteral("0000005000"));
     alarm.setDayEntryKey(QStringLiteral("9999999999"));
     alarm.setUserKey(plain);
     alarm.rebuildUserAlarmKey();
-    const QByteArray alarmBytes(alarm.bytes().data(), qsizetype(alarm.bytes().size()));
+    const QByteArray trailBytes = TRecordWriter::bytesOf(trail.bytes());
+    const QByteArray alarmBytes = TRecordWriter::bytesOf(alarm.bytes());
     const QMap<QString, QByteArray> statements{
         {"a well-formed trail record", insertion("qltrail", TrailRecord::Format, trailKey, trailBytes, trailBytes)},
         {"a trail record squatting the next trail key",
@@ -547,24 +530,26 @@ void TestServerRoles::recordAttacks()
         {"another identity", "UPDATE quorla_datasets SET identity = coalesce(identity, 'made');"
                              "UPDATE quorla_datasets SET identity = 'forged'"},
     };
+    const QByteArray entryRow = insertion("qldayent", DayEntryRecord::Format, next("qldayent"), spoilt,
+                                          attack.contains(QLatin1String("index")) ? elsewhere : spoilt);
     QString error;
     const QString answer = sql(QStringLiteral("PLAIN"), statements.value(attack, entryRow), &error);
     QVERIFY2(refusal.isEmpty() ? answer == QLatin1String("1") : error.contains(refusal), qPrintable(error));
 
-    // MODIFIER adds an event with its alarm and trail record, and reads
-    // every entry and alarm there is for him.
-    TQuorlaDB other(TScriptedServices::ofTest(), location_,
-                    {TServerRoles::RoleName(QStringLiteral("MODIFIER")), passwordOf(QStringLiteral("MODIFIER"))});
-    other.SetActingUser(keys_[QStringLiteral("MODIFIER")]);
-    entry.setOwnerKey(keys_[QStringLiteral("MODIFIER")]);
-    alarm.setAlarmTime(QStringLiteral("0000006000"));
+    // MODIFIER adds an event with its alarm (not due: no later poll shows
+    // it) and trail record, and reads every entry and alarm he may.
+    const QString modifier = QStringLiteral("MODIFIER");
+    TQuorlaDB other(TScriptedServices::ofTest(), location_, {TServerRoles::RoleName(modifier), passwordOf(modifier)});
+    other.SetActingUser(keys_[modifier]);
+    entry.setOwnerKey(keys_[modifier]);
+    entry.setAssigneeKeys({keys_[modifier]});
+    alarm.setAlarmTime(QStringLiteral("2000000000"));
     int read = 0;
     QCOMPARE(thrown([&] {
                  TEventWriter(other).insertEntryWithAlarms(entry, alarm);
                  TLookup::Each(other.DayEntries(), entry.bytes(), [&](const QString&) { ++read; });
                  TLookup::Each(other.Alarms(), alarm.bytes(), [&](const QString&) { ++read; });
-             }),
-             QString());
+             }), QString());
     QVERIFY(read > 2);
 }
 
