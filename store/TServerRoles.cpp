@@ -1,4 +1,5 @@
 #include "TServerRoles.h"
+#include "TServerChecks.h"
 
 #include "AlarmRecord.h"
 #include "DayEntryRecord.h"
@@ -649,6 +650,9 @@ void TServerRoles::Install(const QString& userKey)
             + QByteArray(TrailKeptSql(series) + TServerTrail::ReadersSql(series)).replace("@S@", schema);
     const QByteArray freed = QByteArray(TServerTrail::FreedKeysSql(series, !trail.isEmpty())).replace("@S@", schema);
     const QByteArray alarmsKept = QByteArray(AlarmKeptSql()).replace("@S@", schema);
+    const QByteArray checks = TServerChecks::Sql(*connection_, schema);
+    if (checks.isEmpty())
+        throw EQuorla(QStringLiteral("Unable to set up the users' server roles\r\r") + connection_->reason());
     const QByteArray role = QByteArray("'") + QByteArray(userKey.toLatin1()).replace('\'', "") + "'";
     QByteArray me = userKey.isEmpty() ? QByteArray()
                                       : "INSERT INTO quorla_roles (rolename, userkey) VALUES (current_user, " + role
@@ -661,8 +665,8 @@ void TServerRoles::Install(const QString& userKey)
     const bool outer = connection_->inTransaction();
     int code = outer ? IsamOk : connection_->command("BEGIN");
     if (code == IsamOk)
-        code = connection_->command(columns + seriesColumns + importColumns + trail + freed + sql + alarmsKept + me
-                                    + Policies(!trail.isEmpty(), series, importMap).replace("@S@", schema));
+        code = connection_->command(columns + seriesColumns + importColumns + trail + freed + sql + alarmsKept + checks
+                                    + me + Policies(!trail.isEmpty(), series, importMap).replace("@S@", schema));
     if (code == IsamOk && importMap)
         adoptSharedNames(outer);
     if (code == IsamOk && !outer)

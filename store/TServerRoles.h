@@ -62,7 +62,9 @@ class UserRecord;
 // can set them apart. The policies know the session by its role alone
 // (never by a setting the session could change): its row of quorla_roles
 // gives its user's key and rights, which a trigger on the users copies
-// there from his record whenever it is written.
+// there from his record whenever it is written. What every record written
+// must be, and how the datasets' counters may move, the server checks too
+// (TServerChecks, set up with the rest).
 class TServerRoles
 {
 public:

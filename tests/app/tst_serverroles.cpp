@@ -17,6 +17,9 @@
 #include "TClientNames.h"
 #include "TDatabaseCopier.h"
 #include "TestEnvironment.h"
+#include "TIsamFormat.h"
+#include "TrailRecord.h"
+#include "TRecordWriter.h"
 #include "TEventWriter.h"
 #include "TFilterRules.h"
 #include "TLookup.h"
@@ -81,6 +84,8 @@ private slots:
     void rightsBothWays();
     void nameAttacks_data();
     void nameAttacks();
+    void recordAttacks_data();
+    void recordAttacks();
     void alarmReadersFollowTheEntry();
     void ownAlarmFollowsHisRole();
     void searchPathAnswersNothing();
@@ -102,8 +107,8 @@ private:
     bool storeDoes(const QString& name, const QString& action);
     bool sqlDoes(const QString& name, const QString& action);
     // The first value `statement` answers as user `name`, or the rows it
-    // changed; empty when it fails.
-    QString sql(const QString& name, const QByteArray& statement);
+    // changed; empty when it fails, and why in `error`.
+    QString sql(const QString& name, const QByteArray& statement, QString* error = nullptr);
     QString passwordOf(const QString& name) const;
     // Adds user `name` with `rights` (and so his role) through the Users
     // writer, as BOSS.
@@ -163,6 +168,7 @@ void TestServerRoles::initTestCase()
     TEventWriter events(db);
     DayEntryRecord entry;
     entry.initialise();
+    entry.setStartTime(QStringLiteral("0000086400"));
     entry.setOwnerKey(keys_[QStringLiteral("BOSS")]);
     entry.setDescription(QStringLiteral("private"));
     entry.setFlags(DayEntryRecord::Private);
@@ -416,7 +422,7 @@ bool TestServerRoles::storeDoes(const QString& name, const QString& action)
     return db.Categories().Insert(category.bytes());
 }
 
-QString TestServerRoles::sql(const QString& name, const QByteArray& statement)
+QString TestServerRoles::sql(const QString& name, const QByteArray& statement, QString* error)
 {
     const QByteArray conninfo = location_.Path().toUtf8() + "&user=" + TServerRoles::RoleName(name).toUtf8()
         + "&password=" + passwordOf(name).toUtf8();
@@ -427,6 +433,8 @@ QString TestServerRoles::sql(const QString& name, const QByteArray& statement)
         PGresult* result = PQexec(conn, statement.constData());
         value = PQntuples(result) > 0 ? QString::fromUtf8(PQgetvalue(result, 0, 0))
                                       : QString::fromLatin1(PQcmdTuples(result));
+        if (error)
+            *error = QString::fromUtf8(PQresultErrorMessage(result));
         PQclear(result);
     }
     PQfinish(conn);
@@ -505,6 +513,116 @@ void TestServerRoles::nameAttacks()
     QCOMPARE(leadsTo(db, TClientNames::Forward(boss, QStringLiteral("victim-uid"))), publicEntry_);
     QCOMPARE(leadsTo(db, TClientNames::Part(boss, publicEntry_, 0, false) + QStringLiteral("victim-uid")), publicEntry_);
     QCOMPARE(leadsTo(db, TClientNames::Forward(boss, QStringLiteral("gone-uid"))), QString());
+}
+
+namespace {
+
+// An INSERT of `record` under `key` into `table` (records of `format`), its
+// index values those of `indexed`, moving the dataset's key mark in the same
+// statement as a workstation adds (or, not `moved`, leaving it).
+QByteArray insertion(const QByteArray& table, QLatin1StringView format, const QByteArray& key, const QByteArray& record,
+                     const QByteArray& indexed, bool moved = true)
+{
+    const auto hex = [](const QByteArray& bytes) { return "'\\x" + bytes.toHex() + "'::bytea"; };
+    TIsamFormat parsed;
+    parsed.parse(format);
+    QByteArray columns = "pk, data";
+    QByteArray values = "'" + key + "', " + hex(record);
+    for (int ix : parsed.indexes()) {
+        columns += ", ix" + QByteArray::number(ix);
+        values += ", " + hex(parsed.indexValue(ix, indexed.constData()));
+    }
+    const QByteArray into = "INSERT INTO " + table + " (" + columns + ")";
+    return moved ? "WITH m AS (UPDATE quorla_datasets SET changes = changes + 1, highkey = '" + key + "' WHERE name = '"
+            + table + "' RETURNING id) " + into + " SELECT " + values + " FROM m"
+                 : into + " VALUES (" + values + ")";
+}
+
+} // namespace
+
+void TestServerRoles::recordAttacks_data()
+{
+    QTest::addColumn<QString>("attack");
+    // What the refusal names; empty for a row the server takes.
+    QTest::addColumn<QString>("refusal");
+    const QString record = QStringLiteral("quorla_record");
+    const QString counters = QStringLiteral("counters of dataset");
+    for (const auto& [attack, refusal] : std::initializer_list<std::pair<const char*, QString>>{
+             {"a well-formed entry", {}}, {"an entry of the wrong length", record}, {"an entry of 1 MB", record},
+             {"an assignee that is no key", record}, {"flags beyond the known ones", record},
+             {"an index value not the record's", record}, {"a well-formed trail record", {}},
+             {"a trail record squatting the next trail key", "not handed out"},
+             {"an alarm naming entry 9999999999", "not handed out"}, {"the count of changes set back", counters},
+             {"the key mark moved to the end", counters}, {"another identity", counters}})
+        QTest::newRow(attack) << QString(attack) << refusal;
+}
+
+// A plain user writing with his own psql what no workstation would write is
+// refused in the statement, and the others go on reading and writing.
+void TestServerRoles::recordAttacks()
+{
+    QFETCH(QString, attack);
+    QFETCH(QString, refusal);
+    const QString plain = keys_[QStringLiteral("PLAIN")];
+    const auto next = [&](const char* table) {
+        return cluster_->query(QStringLiteral("roles"), "SELECT lpad((highkey::int8 + 1)::text, 10, '0') FROM quorla_datasets"
+                                                       " WHERE name = '" + QByteArray(table) + "'").toLatin1();
+    };
+    DayEntryRecord entry;
+    entry.initialise();
+    entry.setStartTime(QStringLiteral("0000086400"));
+    entry.setOwnerKey(plain);
+    QByteArray spoilt = TRecordWriter::bytesOf(entry.bytes());
+    QByteArray elsewhere = spoilt;
+    elsewhere.replace(qsizetype(DayEntryRecord::StartTimeOffset), 10, "0000172800");
+    if (attack.contains(QLatin1String("assignee")))
+        spoilt.replace(qsizetype(DayEntryRecord::AssigneesOffset), 10, "000000000-");
+    spoilt[0] = char(attack.startsWith(QLatin1String("flags")) ? 0x40 : 0);
+    spoilt += QByteArray(attack.contains(QLatin1String("1 MB")) ? 1 << 20 : attack.contains(QLatin1String("length")), 'x');
+    TrailRecord trail;
+    const QByteArray trailKey = next("qltrail");
+    // Of now: an old one would be the trail clean-up's.
+    trail.setMoment(QDateTime::currentSecsSinceEpoch(), plain, QString::fromLatin1(trailKey));
+    AlarmRecord alarm;
+    alarm.setFlags(AlarmRecord::AlarmWanted);
+    alarm.setAlarmTime(QStringLiteral("0000005000"));
+    alarm.setDayEntryKey(QStringLiteral("9999999999"));
+    alarm.setUserKey(plain);
+    alarm.rebuildUserAlarmKey();
+    const QByteArray trailBytes = TRecordWriter::bytesOf(trail.bytes());
+    const QByteArray alarmBytes = TRecordWriter::bytesOf(alarm.bytes());
+    const QMap<QString, QByteArray> statements{
+        {"a well-formed trail record", insertion("qltrail", TrailRecord::Format, trailKey, trailBytes, trailBytes)},
+        {"a trail record squatting the next trail key",
+         insertion("qltrail", TrailRecord::Format, trailKey, trailBytes, trailBytes, false)},
+        {"an alarm naming entry 9999999999",
+         insertion("qlalarms", AlarmRecord::Format, next("qlalarms"), alarmBytes, alarmBytes)},
+        {"the count of changes set back", "UPDATE quorla_datasets SET changes = 0"},
+        {"the key mark moved to the end", "UPDATE quorla_datasets SET highkey = '9999999999' WHERE name = 'qldayent'"},
+        {"another identity", "UPDATE quorla_datasets SET identity = coalesce(identity, 'made');"
+                             "UPDATE quorla_datasets SET identity = 'forged'"},
+    };
+    const QByteArray entryRow = insertion("qldayent", DayEntryRecord::Format, next("qldayent"), spoilt,
+                                          attack.contains(QLatin1String("index")) ? elsewhere : spoilt);
+    QString error;
+    const QString answer = sql(QStringLiteral("PLAIN"), statements.value(attack, entryRow), &error);
+    QVERIFY2(refusal.isEmpty() ? answer == QLatin1String("1") : error.contains(refusal), qPrintable(error));
+
+    // MODIFIER adds an event with its alarm (not due: no later poll shows
+    // it) and trail record, and reads every entry and alarm he may.
+    const QString modifier = QStringLiteral("MODIFIER");
+    TQuorlaDB other(TScriptedServices::ofTest(), location_, {TServerRoles::RoleName(modifier), passwordOf(modifier)});
+    other.SetActingUser(keys_[modifier]);
+    entry.setOwnerKey(keys_[modifier]);
+    entry.setAssigneeKeys({keys_[modifier]});
+    alarm.setAlarmTime(QStringLiteral("2000000000"));
+    int read = 0;
+    QCOMPARE(thrown([&] {
+                 TEventWriter(other).insertEntryWithAlarms(entry, alarm);
+                 TLookup::Each(other.DayEntries(), entry.bytes(), [&](const QString&) { ++read; });
+                 TLookup::Each(other.Alarms(), alarm.bytes(), [&](const QString&) { ++read; });
+             }), QString());
+    QVERIFY(read > 2);
 }
 
 // Each poll grows series: a plain user's poll leaves the others' series (the
@@ -643,6 +761,7 @@ void TestServerRoles::alarmReadersFollowTheEntry()
     TEventWriter events(db);
     DayEntryRecord entry;
     entry.initialise();
+    entry.setStartTime(QStringLiteral("0000086400"));
     entry.setOwnerKey(keys_[QStringLiteral("BOSS")]);
     entry.setDescription(QStringLiteral("made private"));
     entry.setAssigneeKeys({keys_[QStringLiteral("BOSS")]});
