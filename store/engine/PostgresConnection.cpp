@@ -487,7 +487,10 @@ IsamCode PostgresConnection::execAll(const std::vector<Call>& calls, std::vector
     sent = sent && PQpipelineSync(conn_) == 1 && flush(waited);
     if (!sent)
         return check(nullptr);
+    // Each answer within the limit of its own, as for statements sent one
+    // by one.
     for (std::size_t i = 0; i < calls.size() && code == IsamOk; ++i) {
+        waited.start();
         results[i].reset(collect(waited));
         code = check(results[i].get());
     }
@@ -495,6 +498,7 @@ IsamCode PostgresConnection::execAll(const std::vector<Call>& calls, std::vector
     // session went with the failure.
     while (conn_) {
         Result rest;
+        waited.start();
         rest.reset(collect(waited));
         if (rest.get() && PQresultStatus(rest.get()) == PGRES_PIPELINE_SYNC)
             break;
