@@ -3,6 +3,7 @@
 #include "BenchServices.h"
 #include "BenchBulkLoad.h"
 #include "BenchFigures.h"
+#include "BenchWorkstation.h"
 #include "TDayEntries.h"
 #include "TEntryQuery.h"
 #include "TLookup.h"
@@ -13,13 +14,10 @@
 #include "TViewAnswers.h"
 #include "TViewNavigator.h"
 #include "TWeekView.h"
-#include "TWorkstationStore.h"
-#include "UserRecord.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QPixmap>
 #include <QStackedWidget>
 #include <QTemporaryDir>
@@ -133,42 +131,18 @@ void measureSteps(TViewNavigator& views, const char* what, const std::function<v
 
 void runWeekStepBench()
 {
-    // A workstation of its own: its settings name the benchmark's database,
-    // and its temporary folder holds the instance lock.
     QTemporaryDir folder;
-    QTemporaryDir temporary;
-    check(folder.isValid() && temporary.isValid(), "temporary folders");
-    const QByteArray oldTemp = qgetenv("TMPDIR");
-    qputenv("TMPDIR", QFile::encodeName(temporary.path()));
-    {
-        TWorkstationStore store;
-        check(store.OpenKey(true) && store.WriteString(QStringLiteral("RootPath"), folder.path()), "workstation");
-    }
+    check(folder.isValid(), "temporary folder");
+    const BenchWorkstation workstation(folder.path());
     loadCalendar(folder.filePath(QString(DayEntryRecord::FileName)), folder.filePath(QString(AlarmRecord::FileName)),
                  Entries);
-    {
-        TXIsamFile users;
-        const QString path = folder.filePath(QString(UserRecord::FileName));
-        check(users.CreateDataset(path, 10, QString(UserRecord::Format)) && users.Open(path), "users");
-        for (int i = 1; i <= Calendar::Users; ++i) {
-            UserRecord u;
-            u.setUserName(QStringLiteral("USER%1").arg(i));
-            u.setFullName(QStringLiteral("User number %1").arg(i));
-            u.setAbbreviation(QStringLiteral("U%1").arg(i));
-            users.Insert(u.bytes());
-        }
-    }
+    addBenchUsers(folder.path(), Calendar::Users);
 
     WeekServices services;
     const std::optional<TServices> previous = BenchServices::install(services);
     {
         TSession session(BenchServices::running());
-        // USER1, without a password, through the session's own check.
-        const auto login = [](const TSession::TCheck& check, UserRecord& user, QString& userKey) {
-            return check(QStringLiteral("USER1"), QString(), user, userKey) == TSession::Verdict::LoggedIn;
-        };
-        check(session.StartUp(login, [](const TQuorlaCfg&) {}, [](const QString&) {}) == TSession::Start::Running,
-              "log-in");
+        startBenchSession(session);
         TViewNavigator views(nullptr);
         std::unique_ptr<QStackedWidget> pages(views.Pages());
         TViewAnswers answers(BenchServices::running(), session);
@@ -199,8 +173,4 @@ void runWeekStepBench()
         measure(views, *session.Database(), "two lines");
     }
     BenchServices::install(previous);
-    if (oldTemp.isNull())
-        qunsetenv("TMPDIR");
-    else
-        qputenv("TMPDIR", oldTemp);
 }

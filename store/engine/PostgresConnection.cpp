@@ -261,43 +261,44 @@ QString PostgresConnection::hideSecrets(QString text) const
     return text;
 }
 
-pg_result* PostgresConnection::await(bool sent)
+bool PostgresConnection::waitFor(short events, const QElapsedTimer& waited)
 {
-    timedOut_ = false;
-    if (!sent)
-        return nullptr;
-    QElapsedTimer waited;
-    waited.start();
-    const auto wait = [&](short events) {
-        int timeout = -1;
-        if (answerLimitMs_ > 0) {
-            const qint64 left = answerLimitMs_ - waited.elapsed();
-            if (left <= 0)
-                return false;
-            timeout = int(left);
-        }
-        pollfd socket{PQsocket(conn_), events, 0};
-        int ready;
-        do
-            ready = ::poll(&socket, 1, timeout);
-        while (ready < 0 && errno == EINTR);
-        return ready != 0;
-    };
-    // The statement out, then its answer in, each within the limit.
+    int timeout = -1;
+    if (answerLimitMs_ > 0) {
+        const qint64 left = answerLimitMs_ - waited.elapsed();
+        if (left <= 0)
+            return false;
+        timeout = int(left);
+    }
+    pollfd socket{PQsocket(conn_), events, 0};
+    int ready;
+    do
+        ready = ::poll(&socket, 1, timeout);
+    while (ready < 0 && errno == EINTR);
+    return ready != 0;
+}
+
+bool PostgresConnection::flush(const QElapsedTimer& waited)
+{
     for (int flushed; (flushed = PQflush(conn_)) != 0;) {
         if (flushed < 0)
-            return nullptr;
-        if (!wait(POLLOUT | POLLIN)) {
+            return false;
+        if (!waitFor(POLLOUT | POLLIN, waited)) {
             timedOut_ = true;
-            return nullptr;
+            return false;
         }
         if (!PQconsumeInput(conn_))
-            return nullptr;
+            return false;
     }
+    return true;
+}
+
+pg_result* PostgresConnection::collect(const QElapsedTimer& waited)
+{
     pg_result* kept = nullptr;
     for (;;) {
         while (PQisBusy(conn_)) {
-            if (!wait(POLLIN)) {
+            if (!waitFor(POLLIN, waited)) {
                 timedOut_ = true;
                 PQclear(kept);
                 return nullptr;
@@ -317,10 +318,22 @@ pg_result* PostgresConnection::await(bool sent)
         }
         PQclear(kept);
         kept = next;
-        if (PQstatus(conn_) != CONNECTION_OK)
+        // The end of a pipeline has no end of results after it.
+        if (PQstatus(conn_) != CONNECTION_OK || PQresultStatus(kept) == PGRES_PIPELINE_SYNC)
             break;
     }
     return kept;
+}
+
+pg_result* PostgresConnection::await(bool sent)
+{
+    timedOut_ = false;
+    if (!sent)
+        return nullptr;
+    QElapsedTimer waited;
+    waited.start();
+    // The statement out, then its answer in, each within the limit.
+    return flush(waited) ? collect(waited) : nullptr;
 }
 
 void PostgresConnection::lose()
@@ -399,27 +412,34 @@ IsamCode PostgresConnection::check(pg_result* result)
     return failedInCommand(code);
 }
 
-IsamCode PostgresConnection::exec(const QByteArray& name, const QByteArray& sql, const Param* params, int count,
-                                  Result& result)
+IsamCode PostgresConnection::ready()
 {
-    result.reset();
     // A command that failed already fails all that follows, as the server's
     // aborted transaction would, and in the first failure's words.
     if (commandDepth_ > 0 && commandCode_ != IsamOk) {
         reason_ = commandReason_;
         return commandCode_;
     }
-    IsamCode code = ensure();
-    if (code != IsamOk)
-        return code;
-    sinceUse_.start();
-    if (!name.isEmpty() && !prepared_.count(name)) {
-        Result prepared;
-        prepared.reset(await(PQsendPrepare(conn_, name.constData(), sql.constData(), count, nullptr)));
-        if ((code = check(prepared.get())) != IsamOk)
-            return code;
+    const IsamCode code = ensure();
+    if (code == IsamOk)
+        sinceUse_.start();
+    return code;
+}
+
+IsamCode PostgresConnection::prepare(const QByteArray& name, const QByteArray& sql, int count)
+{
+    if (name.isEmpty() || prepared_.count(name))
+        return IsamOk;
+    Result prepared;
+    prepared.reset(await(PQsendPrepare(conn_, name.constData(), sql.constData(), count, nullptr)));
+    const IsamCode code = check(prepared.get());
+    if (code == IsamOk)
         prepared_.insert(name);
-    }
+    return code;
+}
+
+bool PostgresConnection::send(const QByteArray& name, const QByteArray& sql, const Param* params, int count)
+{
     std::vector<const char*> values;
     std::vector<int> lengths;
     std::vector<int> formats;
@@ -429,12 +449,73 @@ IsamCode PostgresConnection::exec(const QByteArray& name, const QByteArray& sql,
         formats.push_back(params[i].binary ? 1 : 0);
     }
     if (name.isEmpty())
-        result.reset(await(PQsendQueryParams(conn_, sql.constData(), count, nullptr, values.data(), lengths.data(),
-                                             formats.data(), 1)));
-    else
-        result.reset(
-            await(PQsendQueryPrepared(conn_, name.constData(), count, values.data(), lengths.data(), formats.data(), 1)));
+        return PQsendQueryParams(conn_, sql.constData(), count, nullptr, values.data(), lengths.data(),
+                                 formats.data(), 1)
+            == 1;
+    return PQsendQueryPrepared(conn_, name.constData(), count, values.data(), lengths.data(), formats.data(), 1) == 1;
+}
+
+IsamCode PostgresConnection::exec(const QByteArray& name, const QByteArray& sql, const Param* params, int count,
+                                  Result& result)
+{
+    result.reset();
+    IsamCode code = ready();
+    if (code == IsamOk)
+        code = prepare(name, sql, count);
+    if (code != IsamOk)
+        return code;
+    result.reset(await(send(name, sql, params, count)));
     return check(result.get());
+}
+
+IsamCode PostgresConnection::execAll(const std::vector<Call>& calls, std::vector<Result>& results)
+{
+    IsamCode code = ready();
+    for (std::size_t i = 0; i < calls.size() && code == IsamOk; ++i)
+        code = prepare(calls[i].name, calls[i].sql, int(calls[i].params.size()));
+    if (code != IsamOk || calls.empty())
+        return code;
+    // All sent at once, then the answers read in turn: one wait for the
+    // server instead of one per statement. After a failure the server runs
+    // none of the rest, and answers up to the end of the pipeline all the same.
+    timedOut_ = false;
+    QElapsedTimer waited;
+    waited.start();
+    bool sent = PQenterPipelineMode(conn_) == 1;
+    for (const Call& call : calls)
+        sent = sent && send(call.name, call.sql, call.params.data(), int(call.params.size()));
+    sent = sent && PQpipelineSync(conn_) == 1 && flush(waited);
+    if (!sent)
+        return check(nullptr);
+    // Each answer within the limit of its own, as for statements sent one
+    // by one.
+    for (std::size_t i = 0; i < calls.size() && code == IsamOk; ++i) {
+        waited.start();
+        results[i].reset(collect(waited));
+        code = check(results[i].get());
+    }
+    // The rest of the answers, up to the end of the pipeline, unless the
+    // session went with the failure.
+    while (conn_) {
+        Result rest;
+        waited.start();
+        rest.reset(collect(waited));
+        if (rest.get() && PQresultStatus(rest.get()) == PGRES_PIPELINE_SYNC)
+            break;
+        if (!rest.get()) {
+            // The first failure keeps its words; the session is not to be
+            // trusted after this one either way.
+            if (code == IsamOk)
+                code = check(nullptr);
+            lose();
+        }
+    }
+    if (conn_ && PQexitPipelineMode(conn_) != 1 && code == IsamOk) {
+        reason_ = words(PQerrorMessage(conn_));
+        lose();
+        code = failedInCommand(IsamServerLost);
+    }
+    return code;
 }
 
 IsamCode PostgresConnection::command(const QByteArray& sql)

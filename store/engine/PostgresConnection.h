@@ -8,6 +8,7 @@
 #include <initializer_list>
 #include <map>
 #include <set>
+#include <vector>
 
 struct pg_conn;
 struct pg_result;
@@ -150,6 +151,20 @@ public:
         return exec(name, sql, params.begin(), int(params.size()), result);
     }
 
+    // One statement of execAll: as for exec, the parameters kept with it.
+    struct Call
+    {
+        QByteArray name;
+        QByteArray sql;
+        std::vector<QByteArray> values;
+        std::vector<Param> params;
+    };
+    // Runs `calls` in their order as exec would, all sent before the first
+    // answer is awaited (libpq's pipeline mode). Answers as exec for the first
+    // that fails, the ones after it not run; `results` (one per call) holds
+    // the answers up to it.
+    IsamCode execAll(const std::vector<Call>& calls, std::vector<Result>& results);
+
     // Runs commands without parameters (one or more statements, text results).
     IsamCode command(const QByteArray& sql);
 
@@ -176,10 +191,22 @@ public:
 
 private:
     IsamCode check(pg_result* result);
+    // The failure of the command in hand, or a session made sure of.
+    IsamCode ready();
+    // Prepares the statement `name` once per session (nothing without a name).
+    IsamCode prepare(const QByteArray& name, const QByteArray& sql, int count);
+    // Hands one statement to libpq, nothing awaited; false when it refused.
+    bool send(const QByteArray& name, const QByteArray& sql, const Param* params, int count);
     // Waits, within the answer limit, for the answer to what was just sent
     // (`sent`: libpq took it); null when it could not be had, with
     // timedOut_ telling whether the limit passed.
     pg_result* await(bool sent);
+    // await's steps, the limit counted from `waited`: the socket ready for
+    // `events`; all sent out; the answer to the next statement (a failure
+    // before the rest of its results, else its last), null as in await.
+    bool waitFor(short events, const QElapsedTimer& waited);
+    bool flush(const QElapsedTimer& waited);
+    pg_result* collect(const QElapsedTimer& waited);
     // `text` (libpq's words) with the URI's password, wherever it shows,
     // replaced by "***".
     QString hideSecrets(QString text) const;

@@ -200,17 +200,24 @@ QByteArray PostgresIsamDataset::sql(Statement which, int index) const
     return {};
 }
 
-IsamCode PostgresIsamDataset::run(Statement which, int index, const std::vector<Param>& params, Result& result)
+PostgresConnection::Call PostgresIsamDataset::statement(Statement which, int index)
 {
     // The lock statements are the same for every dataset of the session.
     static const char* const shared[] = {"lock", "unlock", "unlockall"};
-    const QByteArray name = which >= StmtLock
-        ? QByteArray(shared[which - StmtLock])
-        : table_ + "_" + QByteArray::number(which) + "_" + QByteArray::number(index);
+    PostgresConnection::Call call;
+    call.name = which >= StmtLock ? QByteArray(shared[which - StmtLock])
+                                  : table_ + "_" + QByteArray::number(which) + "_" + QByteArray::number(index);
     auto& text = statementText_[{which, index}];
     if (text.isEmpty())
         text = sql(which, index);
-    return connection_->exec(name, text, params.data(), int(params.size()), result);
+    call.sql = text;
+    return call;
+}
+
+IsamCode PostgresIsamDataset::run(Statement which, int index, const std::vector<Param>& params, Result& result)
+{
+    const PostgresConnection::Call call = statement(which, index);
+    return connection_->exec(call.name, call.sql, params.data(), int(params.size()), result);
 }
 
 IsamCode PostgresIsamDataset::takeRows(const Result& rows, int index)
@@ -410,23 +417,29 @@ IsamCode PostgresIsamDataset::keyMark(QByteArray& mark)
     return mark.isEmpty() || validKey(mark) ? IsamOk : IsamCorrupt;
 }
 
+PostgresConnection::Call PostgresIsamDataset::writeCall(Statement which, const QByteArray& key,
+                                                        std::span<const char> record)
+{
+    PostgresConnection::Call call = statement(which, 0);
+    // The record, then its value of each index; the key before them.
+    if (!record.empty()) {
+        call.values.push_back(QByteArray::fromRawData(record.data(), qsizetype(record.size())));
+        for (int ix : format_.indexes())
+            call.values.push_back(format_.indexValue(ix, record.data()));
+    }
+    if (!key.isEmpty())
+        call.params.push_back(Param::text(key));
+    for (const QByteArray& value : call.values)
+        call.params.push_back(Param::blob(value));
+    return call;
+}
+
 IsamCode PostgresIsamDataset::write(Statement which, const QByteArray& key, std::span<const char> record,
                                     Result& result)
 {
     cursor_.drop();
-    std::vector<QByteArray> values;
-    std::vector<Param> params;
-    if (!key.isEmpty())
-        params.push_back(Param::text(key));
-    if (!record.empty()) {
-        // The record, then its value of each index.
-        values.push_back(QByteArray::fromRawData(record.data(), qsizetype(record.size())));
-        for (int ix : format_.indexes())
-            values.push_back(format_.indexValue(ix, record.data()));
-        for (const QByteArray& value : values)
-            params.push_back(Param::blob(value));
-    }
-    return run(which, 0, params, result);
+    const PostgresConnection::Call call = writeCall(which, key, record);
+    return connection_->exec(call.name, call.sql, call.params.data(), int(call.params.size()), result);
 }
 
 IsamCode PostgresIsamDataset::put(const QByteArray& key, std::span<const char> record, IsamPutMode mode)
@@ -492,26 +505,35 @@ IsamCode PostgresIsamDataset::writeBatch(QList<TBatchWrite>& writes)
     }
     if (writes.isEmpty())
         return IsamOk;
-    QList<QByteArray> chosen;
+    cursor_.drop();
+    std::vector<PostgresConnection::Call> calls;
+    for (const TBatchWrite& w : writes) {
+        const std::span<const char> record(w.record.constData(), std::size_t(w.record.size()));
+        const Statement which = w.mode == IsamPutAdd ? (w.key.isEmpty() ? StmtAdd : StmtInsert)
+            : w.mode == IsamPutReplace             ? StmtUpdate
+                                                   : StmtDelete;
+        calls.push_back(writeCall(which, w.key, w.mode == IsamPutRemove ? std::span<const char>() : record));
+    }
     // Within a command its transaction holds the batch together, and its
     // end commits or undoes it.
     const bool own = !connection_->inCommand();
     IsamCode code = own ? connection_->command("BEGIN") : IsamOk;
+    std::vector<Result> results(calls.size());
+    if (code == IsamOk)
+        code = connection_->execAll(calls, results);
+    QList<QByteArray> chosen;
     for (qsizetype i = 0; i < writes.size() && code == IsamOk; ++i) {
         const TBatchWrite& w = writes[i];
-        const std::span<const char> record(w.record.constData(), std::size_t(w.record.size()));
-        Result result;
+        const Result& result = results[std::size_t(i)];
         if (w.mode == IsamPutAdd && w.key.isEmpty()) {
-            code = write(StmtAdd, {}, record, result);
-            if (code == IsamOk && result.rows() != 1)
+            // No row: the keys of the dataset's length are used up.
+            if (result.rows() != 1)
                 code = IsamBadKey;
-            if (code == IsamOk)
+            else
                 chosen << result.bytes(0, 0);
             continue;
         }
-        code = write(w.mode == IsamPutAdd ? StmtInsert : w.mode == IsamPutReplace ? StmtUpdate : StmtDelete, w.key,
-                     w.mode == IsamPutRemove ? std::span<const char>() : record, result);
-        if (code == IsamOk && w.mode != IsamPutRemove && !(result.rows() == 1 && result.number(0, 0) == 1))
+        if (w.mode != IsamPutRemove && !(result.rows() == 1 && result.number(0, 0) == 1))
             code = IsamNotFound;
         chosen << w.key;
     }

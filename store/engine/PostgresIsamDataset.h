@@ -88,6 +88,8 @@ private:
     using Param = PostgresConnection::Param;
     using Result = PostgresConnection::Result;
 
+    // The name and text of a statement (parameters not yet given).
+    PostgresConnection::Call statement(Statement which, int index);
     IsamCode run(Statement which, int index, const std::vector<Param>& params, Result& result);
     QByteArray sql(Statement which, int index) const;
     // Hands the rows of a read on `index` to the cursor; IsamCorrupt for one
@@ -98,6 +100,8 @@ private:
     // `take` answers false). IsamCorrupt for a row that is not a record of
     // this dataset.
     IsamCode handOver(const Result& rows, int index, std::span<char> record, const TRangeReader& take, bool& more);
+    // A write of `record` under `key` (either may be empty) as one call.
+    PostgresConnection::Call writeCall(Statement which, const QByteArray& key, std::span<const char> record);
     IsamCode write(Statement which, const QByteArray& key, std::span<const char> record, Result& result);
     bool validKey(const QByteArray& key, qint64* number = nullptr) const;
     // Keys compared on the primary index travel as text: printable ASCII only.

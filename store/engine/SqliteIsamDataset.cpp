@@ -336,6 +336,21 @@ IsamCode SqliteIsamDataset::range(int index, const QByteArray& from, const QByte
     return rc == SQLITE_DONE ? IsamOk : SqliteIsamEngine::codeFor(rc);
 }
 
+IsamCode SqliteIsamDataset::among(int index, const QList<QByteArray>& values, std::span<char> record,
+                                  const TRangeReader& take)
+{
+    if (!db_)
+        return IsamNotOpen;
+    // Inside a transaction of this file's already, its reads are that one's.
+    const bool own = values.size() > 1 && sqlite3_get_autocommit(db_) != 0
+        && sqlite3_exec(db_, "BEGIN", nullptr, nullptr, nullptr) == SQLITE_OK;
+    const IsamCode code = TIsamDataset::among(index, values, record, take);
+    // Nothing was written: the end only lets the file go.
+    if (own && sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK)
+        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    return code;
+}
+
 IsamCode SqliteIsamDataset::readRows(sqlite3_stmt* st, int index)
 {
     int rc;

@@ -27,6 +27,10 @@ public:
                  std::span<char> record) override;
     IsamCode range(int index, const QByteArray& from, const QByteArray& to, std::span<char> record,
                    const TRangeReader& take) override;
+    // The ranges in one read transaction: the file is locked, and looked at
+    // for others' changes, once for all the values instead of once for each.
+    IsamCode among(int index, const QList<QByteArray>& values, std::span<char> record,
+                   const TRangeReader& take) override;
     IsamCode put(const QByteArray& key, std::span<const char> record, IsamPutMode mode) override;
     // Takes the next key and adds; when another process took that key in
     // between, the add fails (it never replaces) and the key after it is tried.
