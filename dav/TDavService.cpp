@@ -93,8 +93,8 @@ TQuorlaDB* TDavService::logIn(const QString& name, const QString& password, User
         try {
             // The service's machine may stand in any zone: it never sets the
             // office's.
-            account.database = std::make_shared<TQuorlaDB>(
-                services_, location_, TQuorlaDB::TLogin{TServerRoles::RoleName(name), password, false});
+            TQuorlaDB::TLogin login{QString(), password, false};
+            account.database = TServerRoles::LogIn(services_, location_, name, login);
         } catch (const TQuorlaDB::ERefused&) {
             return nullptr;
         }

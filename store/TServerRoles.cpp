@@ -9,10 +9,14 @@
 #include "SeriesLinkRecord.h"
 #include "SeriesRecord.h"
 #include "TChangeTrail.h"
+#include "TDatabaseLocation.h"
+#include "TRoleBounds.h"
 #include "TLookup.h"
 #include "TXIsamFile.h"
 
+#include <QCryptographicHash>
 #include <QList>
+#include <QRegularExpression>
 #include <utility>
 #include "TQuorlaDB.h"
 #include "TrailRecord.h"
@@ -49,12 +53,14 @@ const QByteArray RoleCheck = R"(
   IF NOT pg_has_role(session_user, 'quorla-admins', 'MEMBER') THEN
     RAISE EXCEPTION 'only Quorla administrators change Quorla users'' roles' USING ERRCODE = '42501';
   END IF;
-  IF r !~ '^quorla_' THEN
+  IF r !~ '^quorla[_@]' THEN
     RAISE EXCEPTION 'role % is no Quorla user''s', r USING ERRCODE = '42501';
   END IF;
-  IF must_exist AND NOT EXISTS (SELECT FROM pg_auth_members m JOIN pg_roles g ON g.oid = m.roleid
+  -- Another database's roles are that office's.
+  IF must_exist AND (NOT EXISTS (SELECT FROM quorla_roles q WHERE q.rolename = r)
+                     OR NOT EXISTS (SELECT FROM pg_auth_members m JOIN pg_roles g ON g.oid = m.roleid
                                 JOIN pg_roles u ON u.oid = m.member
-                                WHERE g.rolname = 'quorla-users' AND u.rolname = r AND NOT u.rolsuper) THEN
+                                WHERE g.rolname = 'quorla-users' AND u.rolname = r AND NOT u.rolsuper)) THEN
     RAISE EXCEPTION 'role % is no Quorla user''s', r USING ERRCODE = '42501';
   END IF;
   -- A role that may create roles (the database's owner) is changed by
@@ -104,7 +110,7 @@ CREATE OR REPLACE FUNCTION quorla_role_change(r name, renamed name, verifier tex
 DECLARE must_exist boolean := true;
 BEGIN @CHECK@
   IF renamed <> r THEN
-    IF renamed !~ '^quorla_' THEN
+    IF renamed !~ '^quorla[_@]' THEN
       RAISE EXCEPTION 'role % is no Quorla user''s', renamed USING ERRCODE = '42501';
     END IF;
     EXECUTE format('ALTER ROLE %I RENAME TO %I', r, renamed);
@@ -128,6 +134,7 @@ CREATE OR REPLACE FUNCTION quorla_role_drop(r name) RETURNS void
   LANGUAGE plpgsql SECURITY DEFINER SET search_path = pg_catalog, @S@, pg_temp AS $f$
 DECLARE must_exist boolean := true;
 BEGIN @CHECK@
+  EXECUTE format('REVOKE CONNECT ON DATABASE %I FROM %I', current_database(), r);
   EXECUTE format('DROP ROLE %I', r);
   DELETE FROM quorla_roles WHERE rolename = r;
 END $f$;
@@ -531,6 +538,63 @@ QString TServerRoles::RoleName(const QString& userName)
     return QStringLiteral("quorla_") + UserRecord::NameOf(userName).toLower();
 }
 
+QString TServerRoles::LocalRoleName(const QString& userName, const QString& database)
+{
+    // Role names hold 63 bytes: "quorla@", the tag, ":" and a user name of
+    // at most 10 bytes, lower-cased (up to 3 bytes a letter then).
+    static const QRegularExpression plain(QStringLiteral("^[a-z0-9_]{1,20}$"));
+    const QString tag = plain.match(database).hasMatch()
+        ? database
+        : QString::fromLatin1(QCryptographicHash::hash(database.toUtf8(), QCryptographicHash::Md5).toHex().left(20));
+    return QStringLiteral("quorla@") + tag + QLatin1Char(':') + UserRecord::NameOf(userName).toLower();
+}
+
+std::unique_ptr<TQuorlaDB> TServerRoles::LogIn(TServices services, const TDatabaseLocation& location,
+                                               const QString& userName, TQuorlaDB::TLogin& login)
+{
+    const QString database = QString::fromUtf8(PostgresConnection::uriValue(location.Path().toUtf8(), "dbname"));
+    login.role = RoleName(userName);
+    try {
+        return std::make_unique<TQuorlaDB>(services, location, login);
+    } catch (const TQuorlaDB::ERefused&) {
+        if (database.isEmpty())
+            throw;
+    }
+    login.role = LocalRoleName(userName, database);
+    return std::make_unique<TQuorlaDB>(services, location, login);
+}
+
+QString TServerRoles::newRole(const QString& userName)
+{
+    const QString role = RoleName(userName);
+    connection_->beginCall();
+    Result result;
+    if (connection_->exec({},
+                          "SELECT current_database(), EXISTS (SELECT FROM pg_roles WHERE rolname = $1::name)"
+                          " AND NOT EXISTS (SELECT FROM quorla_roles WHERE rolename = $1::name)",
+                          {Param::text(role.toUtf8())}, result)
+            != IsamOk
+        || result.rows() != 1)
+        throw EQuorla(QStringLiteral("Unable to change the user's server role\r\r") + connection_->reason());
+    return result.number(0, 1) != 0 ? LocalRoleName(userName, QString::fromUtf8(result.bytes(0, 0))) : role;
+}
+
+QString TServerRoles::roleOf(const QString& userName)
+{
+    const QString role = RoleName(userName);
+    connection_->beginCall();
+    Result result;
+    // A database's local roles share its tag, which holds no ":".
+    if (connection_->exec({},
+                          "SELECT rolename FROM quorla_roles WHERE rolename = $1::name OR (rolename LIKE 'quorla@%'"
+                          " AND substring(rolename from position(':' in rolename) + 1) = $2::text)"
+                          " ORDER BY rolename = $1::name DESC LIMIT 1",
+                          {Param::text(role.toUtf8()), Param::text(UserRecord::NameOf(userName).toLower().toUtf8())}, result)
+        != IsamOk)
+        throw EQuorla(QStringLiteral("Unable to change the user's server role\r\r") + connection_->reason());
+    return result.rows() == 1 ? QString::fromUtf8(result.bytes(0, 0)) : role;
+}
+
 TServerRoles::TServerRoles(TQuorlaDB& database)
     : database_(database), connection_(database.ServerConnection())
 {
@@ -639,7 +703,7 @@ void TServerRoles::Install(const QString& userKey)
     int code = outer ? IsamOk : connection_->command("BEGIN");
     if (code == IsamOk)
         code = connection_->command(columns + seriesColumns + importColumns + trail + sql + alarmsKept + me
-                                    + Policies(!trail.isEmpty(), series, importMap));
+                                    + Policies(!trail.isEmpty(), series, importMap) + TRoleBounds::Sql(schema));
     if (code == IsamOk && !outer)
         code = connection_->command("COMMIT");
     if (code != IsamOk) {
@@ -707,9 +771,11 @@ TServerRoles::TAdopted TServerRoles::AdoptUsers()
     };
     connection_->beginCall();
     Result result;
-    if (connection_->exec({}, "SELECT current_user", nullptr, 0, result) != IsamOk || result.rows() != 1)
+    if (connection_->exec({}, "SELECT current_user, current_database()", nullptr, 0, result) != IsamOk
+        || result.rows() != 1)
         fail({});
     const QString self = QString::fromUtf8(result.bytes(0, 0));
+    const QString database = QString::fromUtf8(result.bytes(0, 1));
     if (connection_->command("BEGIN") != IsamOk)
         fail({});
     try {
@@ -719,7 +785,7 @@ TServerRoles::TAdopted TServerRoles::AdoptUsers()
         TLookup::Each(users, user.bytes(), [&](const QString& key) { all.append({key, user}); });
         QString selfKey;
         for (const auto& [key, record] : all) {
-            if (RoleName(record.UserName()) == self)
+            if (RoleName(record.UserName()) == self || LocalRoleName(record.UserName(), database) == self)
                 selfKey = key;
             if (record.Password().isEmpty())
                 continue;
@@ -755,7 +821,7 @@ TServerRoles::TAdopted TServerRoles::AdoptUsers()
 
 void TServerRoles::Create(const QString& userName, const QString& key, const QString& password, bool administrator)
 {
-    const QString role = RoleName(userName);
+    const QString role = newRole(userName);
     const QByteArray verifier = verifierOf(password, role);
     call("SELECT quorla_role_create($1::name, $2::text, $3::text, $4::boolean)",
          {role.toUtf8(), verifier, key.toLatin1(), administrator ? "true" : "false"});
@@ -763,12 +829,13 @@ void TServerRoles::Create(const QString& userName, const QString& key, const QSt
 
 void TServerRoles::Change(const UserRecord& before, const UserRecord& after, const QString& password)
 {
-    const QString role = RoleName(before.UserName());
-    const QString renamed = RoleName(after.UserName());
     const bool administrator = (after.Rights() & UserRecord::CanAdminister) != 0;
+    const bool sameName = RoleName(before.UserName()) == RoleName(after.UserName());
     // Nothing of the role's changes: nothing to ask (nor to refuse).
-    if (role == renamed && password.isEmpty() && administrator == ((before.Rights() & UserRecord::CanAdminister) != 0))
+    if (sameName && password.isEmpty() && administrator == ((before.Rights() & UserRecord::CanAdminister) != 0))
         return;
+    const QString role = roleOf(before.UserName());
+    const QString renamed = sameName ? role : newRole(after.UserName());
     const QByteArray verifier = verifierOf(password, renamed);
     call("SELECT quorla_role_change($1::name, $2::name, $3::text, $4::boolean)",
          {role.toUtf8(), renamed.toUtf8(), verifier, administrator ? "true" : "false"});
@@ -776,7 +843,7 @@ void TServerRoles::Change(const UserRecord& before, const UserRecord& after, con
 
 void TServerRoles::Drop(const QString& userName)
 {
-    call("SELECT quorla_role_drop($1::name)", {RoleName(userName).toUtf8()});
+    call("SELECT quorla_role_drop($1::name)", {roleOf(userName).toUtf8()});
 }
 
 TServerRoles::TStep::TStep(TServerRoles& roles, bool always)

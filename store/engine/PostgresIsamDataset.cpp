@@ -177,6 +177,9 @@ QByteArray PostgresIsamDataset::sql(Statement which, int index) const
         return lockCatalog + "w AS (UPDATE " + table_ + " SET " + sets
             + " WHERE pk = $1::text AND EXISTS (SELECT 1 FROM l) RETURNING pk)" + count;
     case StmtDelete:
+        if (marksRemovals_.value_or(false))
+            return lockCatalog + "w AS (UPDATE " + table_
+                + " SET q_drop = true WHERE pk = $1::text AND EXISTS (SELECT 1 FROM l) RETURNING pk)" + count;
         return lockCatalog + "w AS (DELETE FROM " + table_
             + " WHERE pk = $1::text AND EXISTS (SELECT 1 FROM l) RETURNING pk)" + count;
     case StmtCount:
@@ -207,10 +210,26 @@ IsamCode PostgresIsamDataset::run(Statement which, int index, const std::vector<
     const QByteArray name = which >= StmtLock
         ? QByteArray(shared[which - StmtLock])
         : table_ + "_" + QByteArray::number(which) + "_" + QByteArray::number(index);
+    if (which == StmtDelete && !marksRemovals_)
+        if (const IsamCode code = askMarking(); code != IsamOk)
+            return code;
     auto& text = statementText_[{which, index}];
     if (text.isEmpty())
         text = sql(which, index);
     return connection_->exec(name, text, params.data(), int(params.size()), result);
+}
+
+IsamCode PostgresIsamDataset::askMarking()
+{
+    Result result;
+    const IsamCode code = connection_->exec({},
+                                            "SELECT NOT has_table_privilege('" + table_
+                                                + "', 'DELETE') AND EXISTS (SELECT FROM pg_attribute WHERE attrelid = '"
+                                                + table_ + "'::regclass AND attname = 'q_drop' AND NOT attisdropped)",
+                                            nullptr, 0, result);
+    if (code == IsamOk)
+        marksRemovals_ = result.rows() == 1 && result.number(0, 0) != 0;
+    return code;
 }
 
 IsamCode PostgresIsamDataset::takeRows(const Result& rows, int index)

@@ -7,6 +7,7 @@
 #include "AlarmRecord.h"
 #include "CategoryRecord.h"
 #include "DayEntryRecord.h"
+#include "HolderNoteRecord.h"
 #include "ImportRecord.h"
 #include "PostgresCluster.h"
 #include "PostgresConnection.h"
@@ -18,6 +19,7 @@
 #include "TestEnvironment.h"
 #include "TEventWriter.h"
 #include "TFilterRules.h"
+#include "TRoleBounds.h"
 #include "TLookup.h"
 #include "TQuorlaDB.h"
 #include "TRecordLock.h"
@@ -79,9 +81,13 @@ private slots:
     void alarmReadersFollowTheEntry();
     void ownAlarmFollowsHisRole();
     void searchPathAnswersNothing();
+    void lockAttacks_data();
+    void lockAttacks();
     void pollGrowsOnlyHisOwnSeries();
     void removalDropsTheRole();
     void copiedUsersBecomeRoles();
+    void officesShareTheServer_data();
+    void officesShareTheServer();
     void switchingUserOpensHisSession();
     void earlierSetUpIsUpgraded();
     void cleanupTestCase();
@@ -497,6 +503,45 @@ void TestServerRoles::copiedUsersBecomeRoles()
                              TQuorlaDB(TScriptedServices::ofTest(), personal, {TServerRoles::RoleName(QStringLiteral("MIGB")), QString()}));
 }
 
+void TestServerRoles::officesShareTheServer_data()
+{
+    // A second office's MIGA, copied beside the first one's (copied).
+    const TDatabaseLocation folder(TestEnvironment::freshFolder(QStringLiteral("office2")) + QLatin1Char('/'));
+    {
+        TQuorlaDB db(TScriptedServices::ofTest(), folder);
+        AppTest::addUser(db, QStringLiteral("MIGA"), QStringLiteral("OTHERPW"), 1);
+    }
+    const TDatabaseLocation server(cluster_->createDatabase(QStringLiteral("office2")));
+    TDatabaseCopier(folder, server).Run();
+    TQuorlaDB copy(TScriptedServices::ofTest(), server, TQuorlaDB::Opening::ExistingOnly);
+    QCOMPARE(TServerRoles(copy).AdoptUsers().roles, 1);
+
+    QTest::addColumn<QString>("database");
+    QTest::addColumn<QString>("password");
+    QTest::addColumn<QString>("role");
+    QTest::newRow("first office") << "copied" << "MIGPW" << "quorla_miga";
+    QTest::newRow("second office") << "office2" << "OTHERPW" << "quorla@office2:miga";
+    QTest::newRow("first office's password on the second") << "office2" << "MIGPW" << "";
+}
+
+// Two offices' databases on one server: each has its own users' roles, and
+// a role of one does not connect to the other.
+void TestServerRoles::officesShareTheServer()
+{
+    QFETCH(QString, database);
+    QFETCH(QString, password);
+    QFETCH(QString, role);
+    TQuorlaDB::TLogin login{QString(), password};
+    try {
+        const auto db = TServerRoles::LogIn(TScriptedServices::ofTest(), TDatabaseLocation(cluster_->personalUri(database)),
+                                            QStringLiteral("MIGA"), login);
+        QCOMPARE(db->Users().RecordCount(), database == QLatin1String("copied") ? 2 : 1);
+        QCOMPARE(login.role, role);
+    } catch (const TQuorlaDB::ERefused&) {
+        QVERIFY(role.isEmpty());
+    }
+}
+
 // Logging in as another user opens his own sessions; giving up keeps the
 // user and the sessions there were.
 void TestServerRoles::switchingUserOpensHisSession()
@@ -605,6 +650,68 @@ void TestServerRoles::searchPathAnswersNothing()
     // Gone before the verdict: PLAIN's removal later needs his role free.
     cluster_->query(QStringLiteral("roles"), "DROP SCHEMA evil CASCADE");
     QCOMPARE(read, QStringLiteral("0"));
+}
+
+void TestServerRoles::lockAttacks_data()
+{
+    QTest::addColumn<QByteArray>("attack");
+    QTest::addColumn<QString>("answer");
+    QTest::addColumn<bool>("leftOpen");
+    const auto note = [&](const QString& user, const char* key) {
+        HolderNoteRecord record;
+        record.set(QStringLiteral("QLDayEnt.Ism#") + publicEntry_, keys_[user], QStringLiteral("ws"), QStringLiteral("0000000001"));
+        const QByteArray data = "'\\x" + QByteArray(record.bytes().data(), qsizetype(record.bytes().size())).toHex() + "'::bytea";
+        return "INSERT INTO qlholders (pk, data, ix" + QByteArray::number(HolderNoteRecord::TargetIndex) + ") VALUES ('"
+            + key + "', " + data + ", substring(" + data + " from 1 for 24));";
+    };
+    const auto removal = [](const char* key) { return "UPDATE qlholders SET q_drop = true WHERE pk = '" + QByteArray(key) + "'"; };
+    cluster_->query(QStringLiteral("roles"), note(QStringLiteral("BOSS"), "9999999992"));
+    QTest::newRow("own holder note") << note(QStringLiteral("PLAIN"), "9999999990") + removal("9999999990") << "1" << false;
+    QTest::newRow("forged holder note") << note(QStringLiteral("BOSS"), "9999999991") << "" << false;
+    QTest::newRow("another's note changed") << QByteArray("UPDATE qlholders SET data = data WHERE pk = '9999999992'") << ""
+                                            << false;
+    QTest::newRow("another's stale note removed") << removal("9999999992") << "1" << false;
+    QTest::newRow("LOCK TABLE") << QByteArray("BEGIN; LOCK TABLE qldayent IN ACCESS EXCLUSIVE MODE; SELECT 'held'") << "" << false;
+    QTest::newRow("every write held up, left open") << QByteArray("BEGIN; SELECT id FROM quorla_datasets FOR UPDATE")
+                                                    << "" << true;
+}
+
+// What a plain user's own role may do to hold up the others, and its
+// bound: after each attack the others read and write as before.
+void TestServerRoles::lockAttacks()
+{
+    QFETCH(QByteArray, attack);
+    QFETCH(QString, answer);
+    QFETCH(bool, leftOpen);
+    if (!leftOpen) {
+        QCOMPARE(sql(QStringLiteral("PLAIN"), attack), answer);
+    } else {
+        const QByteArray conninfo = location_.Path().toUtf8() + "&user=" + TServerRoles::RoleName(QStringLiteral("PLAIN")).toUtf8()
+            + "&password=" + passwordOf(QStringLiteral("PLAIN")).toUtf8();
+        const std::unique_ptr<PGconn, decltype(&PQfinish)> conn(PQconnectdb(conninfo.constData()), &PQfinish);
+        PGresult* result = PQexec(conn.get(), attack.constData());
+        QCOMPARE(PQresultStatus(result), PGRES_TUPLES_OK);
+        PQclear(result);
+        // The server ends it: the connection, only read from, breaks.
+        QTRY_VERIFY_WITH_TIMEOUT(!PQconsumeInput(conn.get()) || PQstatus(conn.get()) != CONNECTION_OK,
+                                 (TRoleBounds::IdleSeconds + 15) * 1000);
+    }
+    // Through the program: an entry with its alarm added, read and removed.
+    const QString modifier = QStringLiteral("MODIFIER");
+    TQuorlaDB db(TScriptedServices::ofTest(), location_, {TServerRoles::RoleName(modifier), passwordOf(modifier)});
+    db.SetActingUser(keys_[modifier]);
+    DayEntryRecord entry;
+    entry.initialise();
+    entry.setOwnerKey(keys_[modifier]);
+    entry.setAssigneeKeys({keys_[modifier]});
+    AlarmRecord alarm;
+    alarm.setFlags(AlarmRecord::AlarmWanted);
+    alarm.setAlarmTime(QStringLiteral("0000004000"));
+    TEventWriter events(db);
+    const QString key = events.insertEntryWithAlarms(entry, alarm);
+    QVERIFY(TLookup::Equal(db.DayEntries(), entry.bytes(), TXIsamFile::PrimaryIndex, key));
+    QCOMPARE(events.deleteEntryWithAlarms(key), TEventWriter::Result::Done);
+    QCOMPARE(sql(modifier, "SELECT count(*) FROM qlalarms WHERE q_entry = '" + key.toLatin1() + "'"), QStringLiteral("0"));
 }
 
 void TestServerRoles::cleanupTestCase()
