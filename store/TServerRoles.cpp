@@ -567,32 +567,22 @@ std::unique_ptr<TQuorlaDB> TServerRoles::LogIn(TServices services, const TDataba
 QString TServerRoles::newRole(const QString& userName)
 {
     const QString role = RoleName(userName);
-    connection_->beginCall();
-    Result result;
-    if (connection_->exec({},
-                          "SELECT current_database(), EXISTS (SELECT FROM pg_roles WHERE rolname = $1::name)"
-                          " AND NOT EXISTS (SELECT FROM quorla_roles WHERE rolename = $1::name)",
-                          {Param::text(role.toUtf8())}, result)
-            != IsamOk
-        || result.rows() != 1)
-        throw EQuorla(QStringLiteral("Unable to change the user's server role\r\r") + connection_->reason());
-    return result.number(0, 1) != 0 ? LocalRoleName(userName, QString::fromUtf8(result.bytes(0, 0))) : role;
+    const QByteArray taken = call("SELECT CASE WHEN EXISTS (SELECT FROM pg_roles WHERE rolname = $1::name)"
+                                  " AND NOT EXISTS (SELECT FROM quorla_roles WHERE rolename = $1::name)"
+                                  " THEN current_database()::text END",
+                                  {role.toUtf8()});
+    return taken.isEmpty() ? role : LocalRoleName(userName, QString::fromUtf8(taken));
 }
 
 QString TServerRoles::roleOf(const QString& userName)
 {
     const QString role = RoleName(userName);
-    connection_->beginCall();
-    Result result;
     // A database's local roles share its tag, which holds no ":".
-    if (connection_->exec({},
-                          "SELECT rolename FROM quorla_roles WHERE rolename = $1::name OR (rolename LIKE 'quorla@%'"
-                          " AND substring(rolename from position(':' in rolename) + 1) = $2::text)"
-                          " ORDER BY rolename = $1::name DESC LIMIT 1",
-                          {Param::text(role.toUtf8()), Param::text(UserRecord::NameOf(userName).toLower().toUtf8())}, result)
-        != IsamOk)
-        throw EQuorla(QStringLiteral("Unable to change the user's server role\r\r") + connection_->reason());
-    return result.rows() == 1 ? QString::fromUtf8(result.bytes(0, 0)) : role;
+    const QByteArray kept = call("SELECT rolename::text FROM quorla_roles WHERE rolename = $1::name OR (rolename LIKE 'quorla@%'"
+                                 " AND substring(rolename from position(':' in rolename) + 1) = $2::text)"
+                                 " ORDER BY rolename = $1::name DESC LIMIT 1",
+                                 {role.toUtf8(), UserRecord::NameOf(userName).toLower().toUtf8()});
+    return kept.isEmpty() ? role : QString::fromUtf8(kept);
 }
 
 TServerRoles::TServerRoles(TQuorlaDB& database)
@@ -605,7 +595,7 @@ bool TServerRoles::Kept()
     return connection_ != nullptr && database_.KeepsRoles();
 }
 
-void TServerRoles::call(const QByteArray& sql, const QList<QByteArray>& params)
+QByteArray TServerRoles::call(const QByteArray& sql, const QList<QByteArray>& params)
 {
     std::vector<Param> list;
     for (const QByteArray& p : params)
@@ -615,6 +605,7 @@ void TServerRoles::call(const QByteArray& sql, const QList<QByteArray>& params)
     const int code = connection_->exec({}, sql, list.data(), int(list.size()), result);
     if (code != IsamOk)
         throw EQuorla(QStringLiteral("Unable to change the user's server role\r\r") + connection_->reason());
+    return result.rows() > 0 ? result.bytes(0, 0) : QByteArray();
 }
 
 QByteArray TServerRoles::verifierOf(const QString& password, const QString& role)

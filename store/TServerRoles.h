@@ -150,7 +150,8 @@ private:
     // its user named so has.
     QString newRole(const QString& userName);
     QString roleOf(const QString& userName);
-    void call(const QByteArray& sql, const QList<QByteArray>& params);
+    // Runs `sql`; answers its first value (empty when none). Throws EQuorla.
+    QByteArray call(const QByteArray& sql, const QList<QByteArray>& params);
     QByteArray verifierOf(const QString& password, const QString& role);
 
     TQuorlaDB& database_;

@@ -86,8 +86,6 @@ private slots:
     void pollGrowsOnlyHisOwnSeries();
     void removalDropsTheRole();
     void copiedUsersBecomeRoles();
-    void officesShareTheServer_data();
-    void officesShareTheServer();
     void switchingUserOpensHisSession();
     void earlierSetUpIsUpgraded();
     void cleanupTestCase();
@@ -501,44 +499,23 @@ void TestServerRoles::copiedUsersBecomeRoles()
     QCOMPARE(miga.Users().RecordCount(), 2);
     QVERIFY_THROWS_EXCEPTION(TQuorlaDB::ERefused,
                              TQuorlaDB(TScriptedServices::ofTest(), personal, {TServerRoles::RoleName(QStringLiteral("MIGB")), QString()}));
-}
 
-void TestServerRoles::officesShareTheServer_data()
-{
-    // A second office's MIGA, copied beside the first one's (copied).
-    const TDatabaseLocation folder(TestEnvironment::freshFolder(QStringLiteral("office2")) + QLatin1Char('/'));
-    {
-        TQuorlaDB db(TScriptedServices::ofTest(), folder);
-        AppTest::addUser(db, QStringLiteral("MIGA"), QStringLiteral("OTHERPW"), 1);
-    }
-    const TDatabaseLocation server(cluster_->createDatabase(QStringLiteral("office2")));
-    TDatabaseCopier(folder, server).Run();
-    TQuorlaDB copy(TScriptedServices::ofTest(), server, TQuorlaDB::Opening::ExistingOnly);
-    QCOMPARE(TServerRoles(copy).AdoptUsers().roles, 1);
-
-    QTest::addColumn<QString>("database");
-    QTest::addColumn<QString>("password");
-    QTest::addColumn<QString>("role");
-    QTest::newRow("first office") << "copied" << "MIGPW" << "quorla_miga";
-    QTest::newRow("second office") << "office2" << "OTHERPW" << "quorla@office2:miga";
-    QTest::newRow("first office's password on the second") << "office2" << "MIGPW" << "";
-}
-
-// Two offices' databases on one server: each has its own users' roles, and
-// a role of one does not connect to the other.
-void TestServerRoles::officesShareTheServer()
-{
-    QFETCH(QString, database);
-    QFETCH(QString, password);
-    QFETCH(QString, role);
-    TQuorlaDB::TLogin login{QString(), password};
-    try {
-        const auto db = TServerRoles::LogIn(TScriptedServices::ofTest(), TDatabaseLocation(cluster_->personalUri(database)),
-                                            QStringLiteral("MIGA"), login);
-        QCOMPARE(db->Users().RecordCount(), database == QLatin1String("copied") ? 2 : 1);
-        QCOMPARE(login.role, role);
-    } catch (const TQuorlaDB::ERefused&) {
-        QVERIFY(role.isEmpty());
+    // A second office's MIGA on the same server gets a role of his own; a
+    // role of one office does not connect to the other's database.
+    const TDatabaseLocation second(TestEnvironment::freshFolder(QStringLiteral("office2")) + QLatin1Char('/'));
+    AppTest::addUser(*std::make_unique<TQuorlaDB>(TScriptedServices::ofTest(), second), QStringLiteral("MIGA"), QStringLiteral("OTHERPW"), 1);
+    const TDatabaseLocation office2(cluster_->createDatabase(QStringLiteral("office2")));
+    TDatabaseCopier(second, office2).Run();
+    QCOMPARE(TServerRoles(*std::make_unique<TQuorlaDB>(TScriptedServices::ofTest(), office2, TQuorlaDB::Opening::ExistingOnly)).AdoptUsers().roles, 1);
+    for (const auto& [database, password, role] : {std::tuple{"copied", "MIGPW", "quorla_miga"},
+                                                   std::tuple{"office2", "OTHERPW", "quorla@office2:miga"}, std::tuple{"office2", "MIGPW", ""}}) {
+        TQuorlaDB::TLogin login{QString(), QString(password)};
+        try {
+            TServerRoles::LogIn(TScriptedServices::ofTest(), TDatabaseLocation(cluster_->personalUri(QString(database))), QStringLiteral("MIGA"), login);
+        } catch (const TQuorlaDB::ERefused&) {
+            login.role.clear();
+        }
+        QCOMPARE(login.role, QString(role));
     }
 }
 
@@ -696,21 +673,13 @@ void TestServerRoles::lockAttacks()
         QTRY_VERIFY_WITH_TIMEOUT(!PQconsumeInput(conn.get()) || PQstatus(conn.get()) != CONNECTION_OK,
                                  (TRoleBounds::IdleSeconds + 15) * 1000);
     }
-    // Through the program: an entry with its alarm added, read and removed.
+    // Through the program: an entry and its alarm added, then removed.
     const QString modifier = QStringLiteral("MODIFIER");
     TQuorlaDB db(TScriptedServices::ofTest(), location_, {TServerRoles::RoleName(modifier), passwordOf(modifier)});
     db.SetActingUser(keys_[modifier]);
-    DayEntryRecord entry;
-    entry.initialise();
-    entry.setOwnerKey(keys_[modifier]);
-    entry.setAssigneeKeys({keys_[modifier]});
-    AlarmRecord alarm;
-    alarm.setFlags(AlarmRecord::AlarmWanted);
-    alarm.setAlarmTime(QStringLiteral("0000004000"));
-    TEventWriter events(db);
-    const QString key = events.insertEntryWithAlarms(entry, alarm);
-    QVERIFY(TLookup::Equal(db.DayEntries(), entry.bytes(), TXIsamFile::PrimaryIndex, key));
-    QCOMPARE(events.deleteEntryWithAlarms(key), TEventWriter::Result::Done);
+    const QString key = AppTest::addEntry(db, AppTest::keyOf(2026, 1, 5), keys_[modifier], {keys_[modifier]});
+    AppTest::addAlarm(db, QStringLiteral("0000004000"), keys_[modifier], key);
+    QCOMPARE(TEventWriter(db).deleteEntryWithAlarms(key), TEventWriter::Result::Done);
     QCOMPARE(sql(modifier, "SELECT count(*) FROM qlalarms WHERE q_entry = '" + key.toLatin1() + "'"), QStringLiteral("0"));
 }
 
