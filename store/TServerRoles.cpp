@@ -540,8 +540,8 @@ QString TServerRoles::RoleName(const QString& userName)
 
 QString TServerRoles::LocalRoleName(const QString& userName, const QString& database)
 {
-    // Role names hold 63 bytes: "quorla@", the tag, ":" and a user name of
-    // at most 10 bytes, lower-cased (up to 3 bytes a letter then).
+    // Role names hold 63 bytes: "quorla@", a tag of 20 at most, ":" and a
+    // user name of about 10.
     static const QRegularExpression plain(QStringLiteral("^[a-z0-9_]{1,20}$"));
     const QString tag = plain.match(database).hasMatch()
         ? database

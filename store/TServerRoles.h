@@ -110,8 +110,8 @@ public:
     // with the password his record holds, the records keep none, and the
     // rest is set up as by Install, all in one transaction. A user whose
     // role is the one running this keeps that role and its password. A
-    // role that exists already on the server is refused (roles belong to
-    // the whole server). Throws EQuorla.
+    // user whose role name another database of the server holds gets this
+    // database's own (LocalRoleName). Throws EQuorla.
     struct TAdopted
     {
         int roles = 0;           // roles made
