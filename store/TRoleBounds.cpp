@@ -19,6 +19,7 @@ CREATE OR REPLACE FUNCTION quorla_role_bounds(r name) RETURNS void
   IF EXISTS (SELECT FROM pg_roles WHERE rolname = r AND NOT rolcreaterole AND NOT rolsuper) THEN
     EXECUTE format('ALTER ROLE %I IN DATABASE %I SET idle_in_transaction_session_timeout = %L',
                    r, current_database(), )SQL" + bound + R"SQL();
+    EXECUTE format('ALTER ROLE %I IN DATABASE %I SET statement_timeout = %L', r, current_database(), )SQL" + bound + R"SQL();
   END IF;
 END $f$;
 CREATE OR REPLACE FUNCTION quorla_role_bounded() RETURNS trigger

@@ -8,9 +8,10 @@
 //   of another office on the same server do not (set up where the role
 //   installing it owns the database);
 // - a transaction of a user's role left idle is ended by the server after
-//   IdleSeconds (a default of his role in this database, so also for roles
-//   made later); the role that owns the tables, which copies whole
-//   databases, keeps none;
+//   IdleSeconds, and a statement running as long is cancelled (defaults of
+//   his role in this database, so also for roles made later; the program's
+//   connections set their own statement limit); the role that owns the
+//   tables, which copies whole databases, keeps none;
 // - no table lock beyond what reading and adding take (which stop nobody's
 //   reads and writes): a role updates columns and deletes no row itself, it
 //   marks one (q_drop) under the rights to change or delete it, and the

@@ -649,6 +649,7 @@ void TestServerRoles::lockAttacks_data()
                                             << false;
     QTest::newRow("another's stale note removed") << removal("9999999992") << "1" << false;
     QTest::newRow("LOCK TABLE") << QByteArray("BEGIN; LOCK TABLE qldayent IN ACCESS EXCLUSIVE MODE; SELECT 'held'") << "" << false;
+    QTest::newRow("every write held up, for long") << QByteArray("SELECT count(*) FROM (SELECT id FROM quorla_datasets FOR UPDATE) l, pg_sleep(25)") << "" << false;
     QTest::newRow("every write held up, left open") << QByteArray("BEGIN; SELECT id FROM quorla_datasets FOR UPDATE")
                                                     << "" << true;
 }
