@@ -144,10 +144,10 @@ TSession::Verdict TSession::checkAsPerson(const QString& name, const QString& pa
                                           QString& key, std::unique_ptr<TQuorlaDB>& database,
                                           std::unique_ptr<TQuorlaDB>& alarms, bool& first)
 {
-    const TQuorlaDB::TLogin as{TServerRoles::RoleName(name), password};
+    TQuorlaDB::TLogin as{QString(), password};
     std::unique_ptr<TQuorlaDB> opened;
     try {
-        opened = std::make_unique<TQuorlaDB>(services_, *location_, as);
+        opened = TServerRoles::LogIn(services_, *location_, name, as);
     } catch (const TQuorlaDB::ERefused&) {
         return Verdict::WrongPassword;
     }

@@ -251,6 +251,11 @@ int TCommandLine::UsageFailure(const QString& message) const
 
 int TCommandLine::Failure(const QString& message) const
 {
-    print(stderr, QStringLiteral("%1: %2\n").arg(program_, message));
+    print(stderr, QStringLiteral("%1: %2\n").arg(program_, OneLine(message)));
     return ExitFailure;
+}
+
+QString TCommandLine::OneLine(QString message)
+{
+    return message.replace(QLatin1String("\r\r"), QLatin1String(": ")).replace(QLatin1Char('\r'), QLatin1Char(' '));
 }

@@ -63,8 +63,12 @@ public:
     // Prints "PROGRAM: message" and the hint to try --help on standard error;
     // answers 2. For the checks a program makes after Parse.
     int UsageFailure(const QString& message) const;
-    // Prints "PROGRAM: message" on standard error; answers 1.
+    // Prints "PROGRAM: message" on standard error, as one line (OneLine);
+    // answers 1.
     int Failure(const QString& message) const;
+    // A message written for a message box on one line: the paragraph break
+    // between what failed and why becomes ": ", any other line break a space.
+    static QString OneLine(QString message);
 
     bool IsSet(const QString& name) const { return values_.contains(name); }
     // The option's last value; empty when it is not set.

@@ -122,8 +122,8 @@ TDavService::TAccountPtr TDavService::logInPersonal(const QString& name, const Q
         try {
             // The service's machine may stand in any zone: it never sets the
             // office's.
-            account->database = std::make_unique<TQuorlaDB>(
-                services_, location_, TQuorlaDB::TLogin{TServerRoles::RoleName(name), password, false});
+            TQuorlaDB::TLogin login{QString(), password, false};
+            account->database = TServerRoles::LogIn(services_, location_, name, login);
         } catch (const TQuorlaDB::ERefused&) {
             return nullptr;
         }

@@ -91,7 +91,8 @@ int main(int argc, char* argv[])
             TQuorlaDB copy(machine, to, TQuorlaDB::Opening::ExistingOnly);
             const TServerRoles::TAdopted adopted = TServerRoles(copy).AdoptUsers();
             say(QStringLiteral("QLUsers.Ism: %1 users are server roles now (\"quorla_\" and the user name in lower "
-                               "case); the server keeps their passwords, the copy's records none.")
+                               "case, or \"quorla@<database>:\" and it where another database of the server has "
+                               "that role); the server keeps their passwords, the copy's records none.")
                     .arg(adopted.roles));
             if (adopted.withoutPassword > 0)
                 say(QStringLiteral("QLUsers.Ism: %1 of them had no password and cannot log in until an "

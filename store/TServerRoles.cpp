@@ -11,10 +11,14 @@
 #include "SeriesRecord.h"
 #include "TChangeTrail.h"
 #include "TClientNames.h"
+#include "TDatabaseLocation.h"
+#include "TRoleBounds.h"
 #include "TLookup.h"
 #include "TXIsamFile.h"
 
+#include <QCryptographicHash>
 #include <QList>
+#include <QRegularExpression>
 #include <utility>
 #include "TQuorlaDB.h"
 #include "TServerTrail.h"
@@ -52,12 +56,14 @@ const QByteArray RoleCheck = R"(
   IF NOT pg_has_role(session_user, 'quorla-admins', 'MEMBER') THEN
     RAISE EXCEPTION 'only Quorla administrators change Quorla users'' roles' USING ERRCODE = '42501';
   END IF;
-  IF r !~ '^quorla_' THEN
+  IF r !~ '^quorla[_@]' THEN
     RAISE EXCEPTION 'role % is no Quorla user''s', r USING ERRCODE = '42501';
   END IF;
-  IF must_exist AND NOT EXISTS (SELECT FROM pg_auth_members m JOIN pg_roles g ON g.oid = m.roleid
+  -- Another database's roles are that office's.
+  IF must_exist AND (NOT EXISTS (SELECT FROM quorla_roles q WHERE q.rolename = r)
+                     OR NOT EXISTS (SELECT FROM pg_auth_members m JOIN pg_roles g ON g.oid = m.roleid
                                 JOIN pg_roles u ON u.oid = m.member
-                                WHERE g.rolname = 'quorla-users' AND u.rolname = r AND NOT u.rolsuper) THEN
+                                WHERE g.rolname = 'quorla-users' AND u.rolname = r AND NOT u.rolsuper)) THEN
     RAISE EXCEPTION 'role % is no Quorla user''s', r USING ERRCODE = '42501';
   END IF;
   -- A role that may create roles (the database's owner) is changed by
@@ -107,7 +113,7 @@ CREATE OR REPLACE FUNCTION quorla_role_change(r name, renamed name, verifier tex
 DECLARE must_exist boolean := true;
 BEGIN @CHECK@
   IF renamed <> r THEN
-    IF renamed !~ '^quorla_' THEN
+    IF renamed !~ '^quorla[_@]' THEN
       RAISE EXCEPTION 'role % is no Quorla user''s', renamed USING ERRCODE = '42501';
     END IF;
     EXECUTE format('ALTER ROLE %I RENAME TO %I', r, renamed);
@@ -131,6 +137,7 @@ CREATE OR REPLACE FUNCTION quorla_role_drop(r name) RETURNS void
   LANGUAGE plpgsql SECURITY DEFINER SET search_path = pg_catalog, @S@, pg_temp AS $f$
 DECLARE must_exist boolean := true;
 BEGIN @CHECK@
+  EXECUTE format('REVOKE CONNECT ON DATABASE %I FROM %I', current_database(), r);
   EXECUTE format('DROP ROLE %I', r);
   DELETE FROM quorla_roles WHERE rolename = r;
 END $f$;
@@ -554,6 +561,53 @@ QString TServerRoles::RoleName(const QString& userName)
     return QStringLiteral("quorla_") + UserRecord::NameOf(userName).toLower();
 }
 
+QString TServerRoles::LocalRoleName(const QString& userName, const QString& database)
+{
+    // Role names hold 63 bytes: "quorla@", a tag of 20 at most, ":" and a
+    // user name of about 10.
+    static const QRegularExpression plain(QStringLiteral("^[a-z0-9_]{1,20}$"));
+    const QString tag = plain.match(database).hasMatch()
+        ? database
+        : QString::fromLatin1(QCryptographicHash::hash(database.toUtf8(), QCryptographicHash::Md5).toHex().left(20));
+    return QStringLiteral("quorla@") + tag + QLatin1Char(':') + UserRecord::NameOf(userName).toLower();
+}
+
+std::unique_ptr<TQuorlaDB> TServerRoles::LogIn(TServices services, const TDatabaseLocation& location,
+                                               const QString& userName, TQuorlaDB::TLogin& login)
+{
+    const QString database = QString::fromUtf8(PostgresConnection::uriValue(location.Path().toUtf8(), "dbname"));
+    login.role = RoleName(userName);
+    try {
+        return std::make_unique<TQuorlaDB>(services, location, login);
+    } catch (const TQuorlaDB::ERefused&) {
+        if (database.isEmpty())
+            throw;
+    }
+    login.role = LocalRoleName(userName, database);
+    return std::make_unique<TQuorlaDB>(services, location, login);
+}
+
+QString TServerRoles::newRole(const QString& userName)
+{
+    const QString role = RoleName(userName);
+    const QByteArray taken = call("SELECT CASE WHEN EXISTS (SELECT FROM pg_roles WHERE rolname = $1::name)"
+                                  " AND NOT EXISTS (SELECT FROM quorla_roles WHERE rolename = $1::name)"
+                                  " THEN current_database()::text END",
+                                  {role.toUtf8()});
+    return taken.isEmpty() ? role : LocalRoleName(userName, QString::fromUtf8(taken));
+}
+
+QString TServerRoles::roleOf(const QString& userName)
+{
+    const QString role = RoleName(userName);
+    // A database's local roles share its tag, which holds no ":".
+    const QByteArray kept = call("SELECT rolename::text FROM quorla_roles WHERE rolename = $1::name OR (rolename LIKE 'quorla@%'"
+                                 " AND substring(rolename from position(':' in rolename) + 1) = $2::text)"
+                                 " ORDER BY rolename = $1::name DESC LIMIT 1",
+                                 {role.toUtf8(), UserRecord::NameOf(userName).toLower().toUtf8()});
+    return kept.isEmpty() ? role : QString::fromUtf8(kept);
+}
+
 TServerRoles::TServerRoles(TQuorlaDB& database)
     : database_(database), connection_(database.ServerConnection())
 {
@@ -564,7 +618,7 @@ bool TServerRoles::Kept()
     return connection_ != nullptr && database_.KeepsRoles();
 }
 
-void TServerRoles::call(const QByteArray& sql, const QList<QByteArray>& params)
+QByteArray TServerRoles::call(const QByteArray& sql, const QList<QByteArray>& params)
 {
     std::vector<Param> list;
     for (const QByteArray& p : params)
@@ -574,6 +628,7 @@ void TServerRoles::call(const QByteArray& sql, const QList<QByteArray>& params)
     const int code = connection_->exec({}, sql, list.data(), int(list.size()), result);
     if (code != IsamOk)
         throw EQuorla(QStringLiteral("Unable to change the user's server role\r\r") + connection_->reason());
+    return result.rows() > 0 ? result.bytes(0, 0) : QByteArray();
 }
 
 QByteArray TServerRoles::verifierOf(const QString& password, const QString& role)
@@ -666,7 +721,8 @@ void TServerRoles::Install(const QString& userKey)
     int code = outer ? IsamOk : connection_->command("BEGIN");
     if (code == IsamOk)
         code = connection_->command(columns + seriesColumns + importColumns + trail + freed + sql + alarmsKept + checks
-                                    + me + Policies(!trail.isEmpty(), series, importMap).replace("@S@", schema));
+                                    + me + Policies(!trail.isEmpty(), series, importMap).replace("@S@", schema)
+                                    + TRoleBounds::Sql(schema));
     if (code == IsamOk && importMap)
         adoptSharedNames(outer);
     if (code == IsamOk && !outer)
@@ -749,9 +805,11 @@ TServerRoles::TAdopted TServerRoles::AdoptUsers()
     };
     connection_->beginCall();
     Result result;
-    if (connection_->exec({}, "SELECT current_user", nullptr, 0, result) != IsamOk || result.rows() != 1)
+    if (connection_->exec({}, "SELECT current_user, current_database()", nullptr, 0, result) != IsamOk
+        || result.rows() != 1)
         fail({});
     const QString self = QString::fromUtf8(result.bytes(0, 0));
+    const QString database = QString::fromUtf8(result.bytes(0, 1));
     if (connection_->command("BEGIN") != IsamOk)
         fail({});
     try {
@@ -761,7 +819,7 @@ TServerRoles::TAdopted TServerRoles::AdoptUsers()
         TLookup::Each(users, user.bytes(), [&](const QString& key) { all.append({key, user}); });
         QString selfKey;
         for (const auto& [key, record] : all) {
-            if (RoleName(record.UserName()) == self)
+            if (RoleName(record.UserName()) == self || LocalRoleName(record.UserName(), database) == self)
                 selfKey = key;
             if (record.Password().isEmpty())
                 continue;
@@ -797,7 +855,7 @@ TServerRoles::TAdopted TServerRoles::AdoptUsers()
 
 void TServerRoles::Create(const QString& userName, const QString& key, const QString& password, bool administrator)
 {
-    const QString role = RoleName(userName);
+    const QString role = newRole(userName);
     const QByteArray verifier = verifierOf(password, role);
     call("SELECT quorla_role_create($1::name, $2::text, $3::text, $4::boolean)",
          {role.toUtf8(), verifier, key.toLatin1(), administrator ? "true" : "false"});
@@ -805,12 +863,13 @@ void TServerRoles::Create(const QString& userName, const QString& key, const QSt
 
 void TServerRoles::Change(const UserRecord& before, const UserRecord& after, const QString& password)
 {
-    const QString role = RoleName(before.UserName());
-    const QString renamed = RoleName(after.UserName());
     const bool administrator = (after.Rights() & UserRecord::CanAdminister) != 0;
+    const bool sameName = RoleName(before.UserName()) == RoleName(after.UserName());
     // Nothing of the role's changes: nothing to ask (nor to refuse).
-    if (role == renamed && password.isEmpty() && administrator == ((before.Rights() & UserRecord::CanAdminister) != 0))
+    if (sameName && password.isEmpty() && administrator == ((before.Rights() & UserRecord::CanAdminister) != 0))
         return;
+    const QString role = roleOf(before.UserName());
+    const QString renamed = sameName ? role : newRole(after.UserName());
     const QByteArray verifier = verifierOf(password, renamed);
     call("SELECT quorla_role_change($1::name, $2::name, $3::text, $4::boolean)",
          {role.toUtf8(), renamed.toUtf8(), verifier, administrator ? "true" : "false"});
@@ -818,7 +877,7 @@ void TServerRoles::Change(const UserRecord& before, const UserRecord& after, con
 
 void TServerRoles::Drop(const QString& userName)
 {
-    call("SELECT quorla_role_drop($1::name)", {RoleName(userName).toUtf8()});
+    call("SELECT quorla_role_drop($1::name)", {roleOf(userName).toUtf8()});
 }
 
 TServerRoles::TStep::TStep(TServerRoles& roles, bool always)

@@ -1,10 +1,14 @@
 #pragma once
 
+#include "TQuorlaDB.h"
+
 #include <QByteArray>
 #include <QString>
 
+#include <memory>
+
 class PostgresConnection;
-class TQuorlaDB;
+class TDatabaseLocation;
 class UserRecord;
 
 // The server roles of a Quorla database on a PostgreSQL server: each Quorla
@@ -14,8 +18,11 @@ class UserRecord;
 //
 // Role names: "quorla_" followed by the user name in lower case: user BOB
 // logs in as the role quorla_bob, user "MARY ANN" as "quorla_mary ann". Roles
-// belong to the whole server, not to one database: one Quorla database per
-// server (cluster) keeps them apart.
+// belong to the whole server, not to one database: where another database of
+// the server (another office) has that name already, the user's role is
+// "quorla@", the database's tag and ":" before his name (LocalRoleName);
+// a log-in tries both. A database's roles alone may connect to it, and its
+// role functions touch its own roles only.
 //
 // Group roles: "quorla-users" (every Quorla role is a member; it holds the
 // rights on the tables, and the row policies speak of it) and
@@ -70,6 +77,16 @@ class TServerRoles
 public:
     // The server role of the user named `userName`.
     static QString RoleName(const QString& userName);
+    // His role in the database named `database` where RoleName is another
+    // database's: the database's name as its tag when it is short and
+    // plain (lower-case letters, digits, "_"), else a hash of it.
+    static QString LocalRoleName(const QString& userName, const QString& database);
+    // Logs in to `location` as the user named `userName` with `login`'s
+    // password: as RoleName, else as LocalRoleName of the database the
+    // location names; `login` keeps the role that was let in. Throws
+    // TQuorlaDB::ERefused when neither is.
+    static std::unique_ptr<TQuorlaDB> LogIn(TServices services, const TDatabaseLocation& location,
+                                            const QString& userName, TQuorlaDB::TLogin& login);
 
     // The roles of `database`'s server; inert (Kept() false) for a folder.
     explicit TServerRoles(TQuorlaDB& database);
@@ -101,8 +118,8 @@ public:
     // with the password his record holds, the records keep none, and the
     // rest is set up as by Install, all in one transaction. A user whose
     // role is the one running this keeps that role and its password. A
-    // role that exists already on the server is refused (roles belong to
-    // the whole server). Throws EQuorla.
+    // user whose role name another database of the server holds gets this
+    // database's own (LocalRoleName). Throws EQuorla.
     struct TAdopted
     {
         int roles = 0;           // roles made
@@ -137,7 +154,12 @@ public:
     };
 
 private:
-    void call(const QByteArray& sql, const QList<QByteArray>& params);
+    // The role this database gives a new user named `userName`, and the one
+    // its user named so has.
+    QString newRole(const QString& userName);
+    QString roleOf(const QString& userName);
+    // Runs `sql`; answers its first value (empty when none). Throws EQuorla.
+    QByteArray call(const QByteArray& sql, const QList<QByteArray>& params);
     QByteArray verifierOf(const QString& password, const QString& role);
     // Clients' names written while they were shared become their users'
     // own (TClientNames). Throws EQuorla, having rolled back unless `outer`.

@@ -614,16 +614,21 @@ IsamCode PostgresConnection::endCommand(bool commit)
 
 bool PostgresConnection::namesUser(const QByteArray& uri)
 {
+    return !uriValue(uri, "user").isEmpty();
+}
+
+QByteArray PostgresConnection::uriValue(const QByteArray& uri, const char* keyword)
+{
     char* error = nullptr;
     PQconninfoOption* options = PQconninfoParse(uri.constData(), &error);
     if (error)
         PQfreemem(error);
-    bool named = false;
+    QByteArray value;
     for (PQconninfoOption* o = options; o && o->keyword; ++o)
-        if (qstrcmp(o->keyword, "user") == 0 && o->val && *o->val)
-            named = true;
+        if (qstrcmp(o->keyword, keyword) == 0 && o->val)
+            value = o->val;
     PQconninfoFree(options);
-    return named;
+    return value;
 }
 
 QByteArray PostgresConnection::verifier(const QByteArray& password, const QByteArray& role)

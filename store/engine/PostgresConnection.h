@@ -80,6 +80,8 @@ public:
     // Whether `uri` names the role to log in as (user name in the URI or a
     // "user" parameter): such a location is used by one role for everyone.
     static bool namesUser(const QByteArray& uri);
+    // The value `uri` gives `keyword` ("dbname", "user"); empty when none.
+    static QByteArray uriValue(const QByteArray& uri, const char* keyword);
 
     // After a connection failed: true when the server asked for a password
     // and refused the log-in (no such role, or a wrong password: it does not

@@ -177,6 +177,9 @@ QByteArray PostgresIsamDataset::sql(Statement which, int index) const
         return lockCatalog + "w AS (UPDATE " + table_ + " SET " + sets
             + " WHERE pk = $1::text AND EXISTS (SELECT 1 FROM l) RETURNING pk)" + count;
     case StmtDelete:
+        if (marksRemovals_.value_or(false))
+            return lockCatalog + "w AS (UPDATE " + table_
+                + " SET q_drop = true WHERE pk = $1::text AND EXISTS (SELECT 1 FROM l) RETURNING pk)" + count;
         return lockCatalog + "w AS (DELETE FROM " + table_
             + " WHERE pk = $1::text AND EXISTS (SELECT 1 FROM l) RETURNING pk)" + count;
     case StmtCount:
@@ -214,10 +217,32 @@ PostgresConnection::Call PostgresIsamDataset::statement(Statement which, int ind
     return call;
 }
 
+IsamCode PostgresIsamDataset::readyFor(Statement which)
+{
+    // Whether a removal marks its row or deletes it is asked once, before
+    // the statement's text is made.
+    return which == StmtDelete && !marksRemovals_ ? askMarking() : IsamOk;
+}
+
 IsamCode PostgresIsamDataset::run(Statement which, int index, const std::vector<Param>& params, Result& result)
 {
+    if (const IsamCode code = readyFor(which); code != IsamOk)
+        return code;
     const PostgresConnection::Call call = statement(which, index);
     return connection_->exec(call.name, call.sql, params.data(), int(params.size()), result);
+}
+
+IsamCode PostgresIsamDataset::askMarking()
+{
+    Result result;
+    const IsamCode code = connection_->exec({},
+                                            "SELECT NOT has_table_privilege('" + table_
+                                                + "', 'DELETE') AND EXISTS (SELECT FROM pg_attribute WHERE attrelid = '"
+                                                + table_ + "'::regclass AND attname = 'q_drop' AND NOT attisdropped)",
+                                            nullptr, 0, result);
+    if (code == IsamOk)
+        marksRemovals_ = result.rows() == 1 && result.number(0, 0) != 0;
+    return code;
 }
 
 IsamCode PostgresIsamDataset::takeRows(const Result& rows, int index)
@@ -438,6 +463,8 @@ IsamCode PostgresIsamDataset::write(Statement which, const QByteArray& key, std:
                                     Result& result)
 {
     cursor_.drop();
+    if (const IsamCode code = readyFor(which); code != IsamOk)
+        return code;
     const PostgresConnection::Call call = writeCall(which, key, record);
     return connection_->exec(call.name, call.sql, call.params.data(), int(call.params.size()), result);
 }
@@ -506,6 +533,10 @@ IsamCode PostgresIsamDataset::writeBatch(QList<TBatchWrite>& writes)
     if (writes.isEmpty())
         return IsamOk;
     cursor_.drop();
+    const bool removes = std::any_of(writes.cbegin(), writes.cend(),
+                                     [](const TBatchWrite& w) { return w.mode == IsamPutRemove; });
+    if (const IsamCode code = removes ? readyFor(StmtDelete) : IsamOk; code != IsamOk)
+        return code;
     std::vector<PostgresConnection::Call> calls;
     for (const TBatchWrite& w : writes) {
         const std::span<const char> record(w.record.constData(), std::size_t(w.record.size()));

@@ -9,6 +9,7 @@
 
 #include <map>
 #include <memory>
+#include <optional>
 #include <vector>
 
 // One open dataset on a database server (see PostgresIsamEngine), using its
@@ -111,6 +112,12 @@ private:
     // begun), a known index, a record of the dataset's size.
     IsamCode readable(int index, std::span<char> record);
     qint64 lockNumber(qint64 key) const;
+    // Asks once whether this session may not delete the dataset's rows but
+    // marks them for the server to remove (a server whose roles may lock no
+    // table: TRoleBounds).
+    IsamCode askMarking();
+    // askMarking before the first removal's statement is made.
+    IsamCode readyFor(Statement which);
 
     std::shared_ptr<PostgresConnection> connection_;
     QByteArray table_;
@@ -118,6 +125,7 @@ private:
     TIsamFormat format_;
     int keyLength_;
     std::map<std::pair<int, int>, QByteArray> statementText_;
+    std::optional<bool> marksRemovals_;
 
     // The position and the rows read ahead.
     IsamReadAhead cursor_;

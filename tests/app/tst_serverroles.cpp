@@ -7,6 +7,7 @@
 #include "AlarmRecord.h"
 #include "CategoryRecord.h"
 #include "DayEntryRecord.h"
+#include "HolderNoteRecord.h"
 #include "ImportRecord.h"
 #include "PostgresCluster.h"
 #include "PostgresConnection.h"
@@ -22,6 +23,7 @@
 #include "TRecordWriter.h"
 #include "TEventWriter.h"
 #include "TFilterRules.h"
+#include "TRoleBounds.h"
 #include "TLookup.h"
 #include "TQuorlaDB.h"
 #include "TRecordLock.h"
@@ -92,6 +94,8 @@ private slots:
     void trailAttacks_data();
     void trailAttacks();
     void trailCleanUpOnServer();
+    void lockAttacks_data();
+    void lockAttacks();
     void pollGrowsOnlyHisOwnSeries();
     void othersSeriesChangedWithTheirOccurrences();
     void removalDropsTheRole();
@@ -710,6 +714,24 @@ void TestServerRoles::copiedUsersBecomeRoles()
     QCOMPARE(miga.Users().RecordCount(), 2);
     QVERIFY_THROWS_EXCEPTION(TQuorlaDB::ERefused,
                              TQuorlaDB(TScriptedServices::ofTest(), personal, {TServerRoles::RoleName(QStringLiteral("MIGB")), QString()}));
+
+    // A second office's MIGA on the same server gets a role of his own; a
+    // role of one office does not connect to the other's database.
+    const TDatabaseLocation second(TestEnvironment::freshFolder(QStringLiteral("office2")) + QLatin1Char('/'));
+    AppTest::addUser(*std::make_unique<TQuorlaDB>(TScriptedServices::ofTest(), second), QStringLiteral("MIGA"), QStringLiteral("OTHERPW"), 1);
+    const TDatabaseLocation office2(cluster_->createDatabase(QStringLiteral("office2")));
+    TDatabaseCopier(second, office2).Run();
+    QCOMPARE(TServerRoles(*std::make_unique<TQuorlaDB>(TScriptedServices::ofTest(), office2, TQuorlaDB::Opening::ExistingOnly)).AdoptUsers().roles, 1);
+    for (const auto& [database, password, role] : {std::tuple{"copied", "MIGPW", "quorla_miga"},
+                                                   std::tuple{"office2", "OTHERPW", "quorla@office2:miga"}, std::tuple{"office2", "MIGPW", ""}}) {
+        TQuorlaDB::TLogin login{QString(), QString(password)};
+        try {
+            TServerRoles::LogIn(TScriptedServices::ofTest(), TDatabaseLocation(cluster_->personalUri(QString(database))), QStringLiteral("MIGA"), login);
+        } catch (const TQuorlaDB::ERefused&) {
+            login.role.clear();
+        }
+        QCOMPARE(login.role, QString(role));
+    }
 }
 
 // Logging in as another user opens his own sessions; giving up keeps the
@@ -884,6 +906,61 @@ void TestServerRoles::trailCleanUpOnServer()
     TQuorlaDB db(TScriptedServices::ofTest(), location_, {TServerRoles::RoleName(QStringLiteral("ADMIN2")), passwordOf(QStringLiteral("ADMIN2"))});
     db.SetActingUser(keys_[QStringLiteral("ADMIN2")]);
     QCOMPARE(db.Trail().Prune(), TChangeTrail::PruneBatch);
+}
+
+void TestServerRoles::lockAttacks_data()
+{
+    QTest::addColumn<QByteArray>("attack");
+    QTest::addColumn<QString>("answer");
+    QTest::addColumn<bool>("leftOpen");
+    const auto note = [&](const QString& user, const char* key) {
+        HolderNoteRecord record;
+        record.set(QStringLiteral("QLDayEnt.Ism#") + publicEntry_, keys_[user], QStringLiteral("ws"), QStringLiteral("0000000001"));
+        const QByteArray data = "'\\x" + QByteArray(record.bytes().data(), qsizetype(record.bytes().size())).toHex() + "'::bytea";
+        return "INSERT INTO qlholders (pk, data, ix" + QByteArray::number(HolderNoteRecord::TargetIndex) + ") VALUES ('"
+            + key + "', " + data + ", substring(" + data + " from 1 for 24));";
+    };
+    const auto removal = [](const char* key) { return "UPDATE qlholders SET q_drop = true WHERE pk = '" + QByteArray(key) + "'"; };
+    cluster_->query(QStringLiteral("roles"), note(QStringLiteral("BOSS"), "9999999992"));
+    QTest::newRow("own holder note") << note(QStringLiteral("PLAIN"), "9999999990") + removal("9999999990") << "1" << false;
+    QTest::newRow("forged holder note") << note(QStringLiteral("BOSS"), "9999999991") << "" << false;
+    QTest::newRow("another's note changed") << QByteArray("UPDATE qlholders SET data = data WHERE pk = '9999999992'") << ""
+                                            << false;
+    QTest::newRow("another's stale note removed") << removal("9999999992") << "1" << false;
+    QTest::newRow("LOCK TABLE") << QByteArray("BEGIN; LOCK TABLE qldayent IN ACCESS EXCLUSIVE MODE; SELECT 'held'") << "" << false;
+    QTest::newRow("every write held up, for long") << QByteArray("SELECT count(*) FROM (SELECT id FROM quorla_datasets FOR UPDATE) l, pg_sleep(25)") << "" << false;
+    QTest::newRow("every write held up, left open") << QByteArray("BEGIN; SELECT id FROM quorla_datasets FOR UPDATE")
+                                                    << "" << true;
+}
+
+// What a plain user's own role may do to hold up the others, and its
+// bound: after each attack the others read and write as before.
+void TestServerRoles::lockAttacks()
+{
+    QFETCH(QByteArray, attack);
+    QFETCH(QString, answer);
+    QFETCH(bool, leftOpen);
+    if (!leftOpen) {
+        QCOMPARE(sql(QStringLiteral("PLAIN"), attack), answer);
+    } else {
+        const QByteArray conninfo = location_.Path().toUtf8() + "&user=" + TServerRoles::RoleName(QStringLiteral("PLAIN")).toUtf8()
+            + "&password=" + passwordOf(QStringLiteral("PLAIN")).toUtf8();
+        const std::unique_ptr<PGconn, decltype(&PQfinish)> conn(PQconnectdb(conninfo.constData()), &PQfinish);
+        PGresult* result = PQexec(conn.get(), attack.constData());
+        QCOMPARE(PQresultStatus(result), PGRES_TUPLES_OK);
+        PQclear(result);
+        // The server ends it: the connection, only read from, breaks.
+        QTRY_VERIFY_WITH_TIMEOUT(!PQconsumeInput(conn.get()) || PQstatus(conn.get()) != CONNECTION_OK,
+                                 (TRoleBounds::IdleSeconds + 15) * 1000);
+    }
+    // Through the program: an entry and its alarm added, then removed.
+    const QString modifier = QStringLiteral("MODIFIER");
+    TQuorlaDB db(TScriptedServices::ofTest(), location_, {TServerRoles::RoleName(modifier), passwordOf(modifier)});
+    db.SetActingUser(keys_[modifier]);
+    const QString key = AppTest::addEntry(db, AppTest::keyOf(2026, 1, 5), keys_[modifier], {keys_[modifier]});
+    AppTest::addAlarm(db, QStringLiteral("0000004000"), keys_[modifier], key);
+    QCOMPARE(TEventWriter(db).deleteEntryWithAlarms(key), TEventWriter::Result::Done);
+    QCOMPARE(sql(modifier, "SELECT count(*) FROM qlalarms WHERE q_entry = '" + key.toLatin1() + "'"), QStringLiteral("0"));
 }
 
 void TestServerRoles::cleanupTestCase()

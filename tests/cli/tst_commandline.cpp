@@ -108,6 +108,13 @@ private slots:
         QCOMPARE(line.Operands(), (QStringList{"from", "to"}));
     }
 
+    // A failure made for a message box keeps its separators on one line.
+    void failureOnOneLine()
+    {
+        QCOMPARE(TCommandLine::OneLine(QStringLiteral("Unable to change the user's server role\r\rrole \"a\" exists\rnow")),
+                 QStringLiteral("Unable to change the user's server role: role \"a\" exists now"));
+    }
+
     // Every option is listed with its value, help and version last; long names
     // push their help text to the next line instead of into it.
     void helpText()
