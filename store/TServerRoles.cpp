@@ -641,22 +641,14 @@ QByteArray TServerRoles::verifierOf(const QString& password, const QString& role
     return made;
 }
 
-void TServerRoles::Install(const QString& userKey)
+namespace {
+
+// Columns the row policies read, kept by the server from the record's bytes
+// in the statement that writes them (a user's password is refused): the
+// entries' and alarms', the series' where the database has them, and the
+// import map's.
+QByteArray PolicyColumnsSql(bool series, bool importMap)
 {
-    if (!connection_)
-        return;
-    connection_->beginCall();
-    Result result;
-    if (connection_->exec({}, "SELECT quote_ident(current_schema())", nullptr, 0, result) != IsamOk
-        || result.rows() != 1)
-        throw EQuorla(QStringLiteral("Unable to set up the users' server roles\r\r") + connection_->reason());
-    const QByteArray schema = result.bytes(0, 0);
-    QByteArray sql = InstallSql;
-    sql.replace("@CHECK@", RoleCheck);
-    sql.replace("@S@", schema);
-    sql.replace("@V@", QByteArray::number(SetUpVersion));
-    // Columns the row policies read, kept by the server from the record's
-    // bytes in the statement that writes them; a user's password is refused.
     const QByteArray columns
         = "ALTER TABLE qlusers ADD COLUMN IF NOT EXISTS q_rights integer GENERATED ALWAYS AS (get_byte(data, "
         + QByteArray::number(UserRecord::RightsOffset) + ")) STORED;"
@@ -674,8 +666,6 @@ void TServerRoles::Install(const QString& userKey)
         + keyAt(AlarmRecord::UserKeyOffset) + ") STORED;"
         + "ALTER TABLE qlalarms ADD COLUMN IF NOT EXISTS q_entry text GENERATED ALWAYS AS ("
         + keyAt(AlarmRecord::DayEntryKeyOffset) + ") STORED;";
-    // Repeating events' datasets, where the database has them.
-    const bool series = database_.Series() != nullptr;
     const QByteArray seriesColumns = !series ? QByteArray()
         : "ALTER TABLE qlseries ADD COLUMN IF NOT EXISTS q_owner text GENERATED ALWAYS AS ("
             + keyAt(SeriesRecord::OwnerKeyOffset) + ") STORED;"
@@ -686,13 +676,49 @@ void TServerRoles::Install(const QString& userKey)
             + assigneesOf(SeriesRecord::AssigneesOffset) + ") STORED;"
             + "ALTER TABLE qlserlnk ADD COLUMN IF NOT EXISTS q_series text GENERATED ALWAYS AS ("
             + keyAt(SeriesLinkRecord::OccurrenceOffset) + ") STORED;";
+    const QByteArray importColumns = !importMap ? QByteArray()
+        : "ALTER TABLE qlimport ADD COLUMN IF NOT EXISTS q_user text GENERATED ALWAYS AS ("
+            + keyAt(ImportRecord::SourceOffset) + ") STORED;";
+    return columns + seriesColumns + importColumns;
+}
+
+// The installing role made the administrator of `userKey` (none: left as
+// it is), and every role's rights taken from its user's record (a set-up
+// that kept none beside the roles, a role made before its record).
+QByteArray InstallerSql(const QString& userKey)
+{
+    const QByteArray role = QByteArray("'") + QByteArray(userKey.toLatin1()).replace('\'', "") + "'";
+    QByteArray me = userKey.isEmpty() ? QByteArray()
+                                      : "INSERT INTO quorla_roles (rolename, userkey) VALUES (current_user, " + role
+            + ") ON CONFLICT (rolename) DO UPDATE SET userkey = EXCLUDED.userkey;"
+              "DO $$ BEGIN EXECUTE format('GRANT \"quorla-admins\", \"quorla-users\" TO %I', current_user); END $$;";
+    const QByteArray rightsOf = "coalesce((SELECT u.q_rights FROM qlusers u WHERE u.pk = r.userkey), 0)";
+    me += "UPDATE quorla_roles r SET rights = " + rightsOf + " WHERE r.rights <> " + rightsOf + ";";
+    return me;
+}
+
+} // namespace
+
+void TServerRoles::Install(const QString& userKey)
+{
+    if (!connection_)
+        return;
+    connection_->beginCall();
+    Result result;
+    if (connection_->exec({}, "SELECT quote_ident(current_schema())", nullptr, 0, result) != IsamOk
+        || result.rows() != 1)
+        throw EQuorla(QStringLiteral("Unable to set up the users' server roles\r\r") + connection_->reason());
+    const QByteArray schema = result.bytes(0, 0);
+    QByteArray sql = InstallSql;
+    sql.replace("@CHECK@", RoleCheck);
+    sql.replace("@S@", schema);
+    sql.replace("@V@", QByteArray::number(SetUpVersion));
+    // Repeating events' datasets, where the database has them.
+    const bool series = database_.Series() != nullptr;
     // The import map, made here where it is missing, so that it has its
     // rights and policies before a person imports.
     QString ignored;
     const bool importMap = database_.ImportMap(ignored) != nullptr;
-    const QByteArray importColumns = !importMap ? QByteArray()
-        : "ALTER TABLE qlimport ADD COLUMN IF NOT EXISTS q_user text GENERATED ALWAYS AS ("
-            + keyAt(ImportRecord::SourceOffset) + ") STORED;";
     // The lock holder notes too: a person's role cannot make them, and
     // without them a refused lock names nobody.
     database_.MakeHolderNotes();
@@ -708,19 +734,11 @@ void TServerRoles::Install(const QString& userKey)
     const QByteArray checks = TServerChecks::Sql(*connection_, schema);
     if (checks.isEmpty())
         throw EQuorla(QStringLiteral("Unable to set up the users' server roles\r\r") + connection_->reason());
-    const QByteArray role = QByteArray("'") + QByteArray(userKey.toLatin1()).replace('\'', "") + "'";
-    QByteArray me = userKey.isEmpty() ? QByteArray()
-                                      : "INSERT INTO quorla_roles (rolename, userkey) VALUES (current_user, " + role
-            + ") ON CONFLICT (rolename) DO UPDATE SET userkey = EXCLUDED.userkey;"
-              "DO $$ BEGIN EXECUTE format('GRANT \"quorla-admins\", \"quorla-users\" TO %I', current_user); END $$;";
-    // Every role's rights from its user's record (a set-up that kept none
-    // beside the roles, a role made before its record).
-    const QByteArray rightsOf = "coalesce((SELECT u.q_rights FROM qlusers u WHERE u.pk = r.userkey), 0)";
-    me += "UPDATE quorla_roles r SET rights = " + rightsOf + " WHERE r.rights <> " + rightsOf + ";";
+    const QByteArray me = InstallerSql(userKey);
     const bool outer = connection_->inTransaction();
     int code = outer ? IsamOk : connection_->command("BEGIN");
     if (code == IsamOk)
-        code = connection_->command(columns + seriesColumns + importColumns + trail + freed + sql + alarmsKept + checks
+        code = connection_->command(PolicyColumnsSql(series, importMap) + trail + freed + sql + alarmsKept + checks
                                     + me + Policies(!trail.isEmpty(), series, importMap).replace("@S@", schema)
                                     + TRoleBounds::Sql(schema));
     if (code == IsamOk && importMap)
