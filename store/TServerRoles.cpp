@@ -198,13 +198,11 @@ END $$;
 // entry's row; for a record written after the row went (a deletion's, in
 // the same transaction), from the subject's newest earlier record that has
 // them, or, for an occurrence of a repeating event never recorded alone,
-// from its series, whose link outlives the occurrence. Deleting an entry
-// (or series) marks its records gone, skipping any that another
-// transaction holds (only the trail's clean-up, removing them, or an
-// administrator's change can): waiting for that transaction, which may be
-// waiting for this one's trail record, could deadlock. Set up once with the
-// columns, the records already there take them from the entries and series
-// still there.
+// from its series, whose link outlives the occurrence. (q_gone marks a
+// record written after its subject went; deleting an entry no longer
+// updates its older records: their readers are kept with each.) Set up once
+// with the columns, the records already there take them from the entries
+// and series still there.
 // @S@ stands for the schema, quoted.
 QByteArray TrailKeptSql(bool series)
 {
@@ -261,19 +259,12 @@ BEGIN
             + " = subj_key LIMIT 1;\n  END IF;\n";
     sql += R"SQL(  RETURN NEW;
 END $f$;
-CREATE OR REPLACE FUNCTION quorla_trail_gone() RETURNS trigger)SQL" + definer + R"SQL($f$ BEGIN
-  UPDATE qltrail SET q_gone = true WHERE pk IN (SELECT pk FROM qltrail
-    WHERE )SQL" + bySubject + R"SQL( = convert_to(TG_ARGV[0] || OLD.pk, 'UTF8') AND q_subject = TG_ARGV[0] || OLD.pk AND NOT q_gone
-    FOR UPDATE SKIP LOCKED);
-  RETURN NULL;
-END $f$;
-REVOKE ALL ON FUNCTION quorla_trail_kept(), quorla_trail_gone() FROM PUBLIC;
+-- Deletions no longer mark their records: their readers are kept with each.
+DROP TRIGGER IF EXISTS quorla_gone ON qldayent;
+)SQL" + QByteArray(series ? "DROP TRIGGER IF EXISTS quorla_gone ON qlseries;\n" : "") + R"SQL(DROP FUNCTION IF EXISTS quorla_trail_gone();
+REVOKE ALL ON FUNCTION quorla_trail_kept() FROM PUBLIC;
 CREATE OR REPLACE TRIGGER quorla_kept BEFORE INSERT ON qltrail FOR EACH ROW EXECUTE FUNCTION quorla_trail_kept();
-CREATE OR REPLACE TRIGGER quorla_gone AFTER DELETE ON qldayent FOR EACH ROW EXECUTE FUNCTION quorla_trail_gone('E');
 )SQL";
-    if (series)
-        sql += "CREATE OR REPLACE TRIGGER quorla_gone AFTER DELETE ON qlseries FOR EACH ROW EXECUTE FUNCTION "
-               "quorla_trail_gone('S');";
     return sql;
 }
 
