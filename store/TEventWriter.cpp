@@ -113,7 +113,8 @@ void TEventWriter::takeBackNewEntry(const QString& entryKey, const DayEntryRecor
 }
 
 QString TEventWriter::insertEntryWithAlarms(const DayEntryRecord& entry, AlarmRecord& alarm,
-                                            const std::function<void(const QString&)>& reserved)
+                                            const std::function<void(const QString&)>& reserved,
+                                            const TEntryDetails&)
 {
     // The new entry is locked from before its insert until its alarms are all
     // there, so that no other workstation deletes it in between and leaves the
@@ -158,7 +159,8 @@ QString TEventWriter::insertEntryWithAlarms(const DayEntryRecord& entry, AlarmRe
 }
 
 QStringList TEventWriter::insertEntriesWithAlarms(const QList<DayEntryRecord>& entries, QList<AlarmRecord>& alarms,
-                                                  const std::function<void(const QStringList&)>& reserved)
+                                                  const std::function<void(const QStringList&)>& reserved,
+                                                  const QList<TEntryDetails>&)
 {
     using Kind = TXIsamFile::TBatchWrite::Kind;
     TXIsamFile& dataset = database_.DayEntries();
@@ -262,7 +264,8 @@ TEventWriter::Result TEventWriter::lockAlarms(const QString& entryKey, std::vect
 }
 
 TEventWriter::Result TEventWriter::updateEntryWithAlarms(const QString& key, const DayEntryRecord& entry,
-                                                         AlarmRecord& alarm, const QString& openedAlarmTime)
+                                                         AlarmRecord& alarm, const QString& openedAlarmTime,
+                                                         const std::optional<TEntryDetails>&)
 {
     TXIsamFile& alarms = database_.Alarms();
     const bool wanted = (alarm.Flags() & AlarmRecord::AlarmWanted) != 0;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "TChangeTrail.h"
+#include "TEntryDetails.h"
 #include "TRecordWriter.h"
 
 #include <QString>
@@ -68,8 +69,10 @@ public:
     // elsewhere before the entry exists (an import's map) finds after a kill
     // either its own entry there or nothing, never someone else's. A key
     // taken meanwhile tells it again with the next one.
+    // `details` are stored with the entry (none when empty).
     QString insertEntryWithAlarms(const DayEntryRecord& entry, AlarmRecord& alarm,
-                                  const std::function<void(const QString& key)>& reserved = {});
+                                  const std::function<void(const QString& key)>& reserved = {},
+                                  const TEntryDetails& details = {});
 
     // Many new events at once (an import): the entries go in under keys set
     // aside first (each locked, none added meanwhile, the key mark raised
@@ -78,8 +81,10 @@ public:
     // `entries[i]`, one per assignee when wanted) and the trail's records:
     // one transaction per dataset, on a server all of it one. Returns the
     // keys in order.
+    // `details`, when not empty, holds one TEntryDetails per entry.
     QStringList insertEntriesWithAlarms(const QList<DayEntryRecord>& entries, QList<AlarmRecord>& alarms,
-                                        const std::function<void(const QStringList& keys)>& reserved);
+                                        const std::function<void(const QStringList& keys)>& reserved,
+                                        const QList<TEntryDetails>& details = {});
 
     // Event properties, before the editor opens: takes the entry's lock into
     // `lock` and reads the entry under it, and its earliest alarm - the
@@ -100,8 +105,11 @@ public:
     // - Alarm wanted at another time, or newly wanted: every alarm is replaced
     //   by one per current assignee.
     // - No alarm wanted: every alarm goes.
+    // `details`: the entry's new details (empty ones remove them); without,
+    // the stored details stay as they are.
     Result updateEntryWithAlarms(const QString& key, const DayEntryRecord& entry, AlarmRecord& alarm,
-                                 const QString& openedAlarmTime);
+                                 const QString& openedAlarmTime,
+                                 const std::optional<TEntryDetails>& details = std::nullopt);
 
     // Delete event: locks the entry, re-reads it, then locks every alarm of it
     // and deletes the alarms and the entry. With `description` the entry is

@@ -697,7 +697,8 @@ TSeriesWriter::Settled TSeriesWriter::settle(const QString& seriesKey, SeriesRec
 }
 
 TSeriesWriter::TOutcome TSeriesWriter::Create(SeriesRecord& series, const QDate& today,
-                                              const std::function<void(const QString&)>& reserved)
+                                              const std::function<void(const QString&)>& reserved,
+                                              const TEntryDetails&)
 {
     TOutcome outcome;
     if (!Available())
@@ -761,7 +762,7 @@ void TSeriesWriter::insertLocked(const SeriesRecord& series, QString& key, std::
 
 TSeriesWriter::TOutcome TSeriesWriter::Change(const QString& seriesKey, Scope scope, const QDate& day,
                                               const SeriesRecord& changed, const QDate& today, HeldOccurrences policy,
-                                              const QString& callerHolds)
+                                              const QString& callerHolds, const std::optional<TEntryDetails>&)
 {
     TOutcome outcome;
     outcome.seriesKey = seriesKey;
@@ -1112,7 +1113,8 @@ int TSeriesWriter::ReworkTemplates(const std::function<TemplateAction(SeriesReco
 }
 
 TSeriesWriter::TOutcome TSeriesWriter::ChangeOne(const QString& entryKey, const DayEntryRecord& entry,
-                                                 AlarmRecord& alarm, const QString& openedAlarmTime)
+                                                 AlarmRecord& alarm, const QString& openedAlarmTime,
+                                                 const std::optional<TEntryDetails>&)
 {
     if (!Available())
         return answer(Result::Unavailable);

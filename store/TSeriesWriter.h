@@ -1,5 +1,7 @@
 #pragma once
 
+#include "TEntryDetails.h"
+
 #include "SeriesLinkRecord.h"
 #include "SeriesRecord.h"
 #include "TEventWriter.h"
@@ -164,8 +166,10 @@ public:
     // horizon. NotInSeries for an invalid rule. `reserved`, when given, is
     // told the series' key before the series is written, the key set aside
     // first as TEventWriter::insertEntryWithAlarms does.
+    // `details` are the template's, and so every occurrence's.
     TOutcome Create(SeriesRecord& series, const QDate& today,
-                    const std::function<void(const QString& key)>& reserved = {});
+                    const std::function<void(const QString& key)>& reserved = {},
+                    const TEntryDetails& details = {});
 
     // Changes the series `seriesKey` to `changed`'s template and rule.
     // - All: every occurrence but the exceptions; the occurrences on days the
@@ -191,8 +195,10 @@ public:
     // (`held`); the outcome counts the occurrences rewritten, deleted and
     // made. An occurrence deleted on its own as a plain entry becomes a
     // deleted day.
+    // `details`: the template's new details; without, they stay as stored.
     TOutcome Change(const QString& seriesKey, Scope scope, const QDate& day, const SeriesRecord& changed,
-                    const QDate& today, HeldOccurrences held, const QString& callerHolds = QString());
+                    const QDate& today, HeldOccurrences held, const QString& callerHolds = QString(),
+                    const std::optional<TEntryDetails>& details = std::nullopt);
 
     // Deletes occurrences with their alarms:
     // - All: every occurrence, exceptions too, and the series;
@@ -221,8 +227,9 @@ public:
     // the day the rule gave it. An occurrence moved while its alarm time
     // stays as `openedAlarmTime` gives it keeps its alarm as far before its
     // start as it was (every alarm then made anew at the moved time).
+    // `details`: the occurrence's own new details; without, they stay.
     TOutcome ChangeOne(const QString& entryKey, const DayEntryRecord& entry, AlarmRecord& alarm,
-                       const QString& openedAlarmTime);
+                       const QString& openedAlarmTime, const std::optional<TEntryDetails>& details = std::nullopt);
 
     // What ReworkTemplates does with one template.
     enum class TemplateAction { Keep, Write, Delete };
