@@ -12,6 +12,7 @@
 #include "TCalendarExport.h"
 #include "TCalendarImport.h"
 #include "TChangeTrail.h"
+#include "TDavExpand.h"
 #include "TDavReply.h"
 #include "TDavObject.h"
 #include "TDavRequest.h"
@@ -42,22 +43,9 @@ const QString& Dav = TDavXml::Dav;
 const QString& CalDav = TDavXml::CalDav;
 const QString& CalServer = TDavXml::CalServer;
 const QString Root = QStringLiteral("/dav/");
-const QString TokenPrefix = QStringLiteral("urn:x-quorla:sync:");
 constexpr qint64 SecondsPerDay = 86400;
-// How long a timed entry is said to last, as the export says it.
-constexpr qint64 TimedLength = 30 * 60;
-// A sync reads the trail back this far before the token's moment, for the
-// records of workstations whose clocks are behind.
-constexpr qint64 ClockSlack = 600;
-constexpr int TrailPage = 500;
 
 using TName = TDavCalendar::TName;
-
-// The start of the day (as if UTC) of wall-clock seconds.
-qint64 dayOf(qint64 wall)
-{
-    return wall - ((wall % SecondsPerDay) + SecondsPerDay) % SecondsPerDay;
-}
 
 TDavReply locked(const QString& holder)
 {
@@ -125,6 +113,11 @@ bool matches(const QByteArray& condition, const QByteArray& etag)
 
 } // namespace
 
+qint64 TDavCalendar::DayOf(qint64 wall)
+{
+    return wall - ((wall % SecondsPerDay) + SecondsPerDay) % SecondsPerDay;
+}
+
 TDavCalendar::TDavCalendar(TQuorlaDB& database, const UserRecord& user, const QString& userKey, TSession& session)
     : database_(database), session_(session), user_(user), userKey_(userKey), names_(database, userKey)
 {
@@ -181,12 +174,18 @@ bool TDavCalendar::readSeriesVisible(const QString& seriesKey, SeriesRecord& ser
     return SeriesVisible(user_, userKey_, series);
 }
 
+QString TDavCalendar::pathOf(const QString& uid, const QString& name, const QString& otherwise) const
+{
+    const QString given = name.isEmpty() ? uid : name;
+    const bool named = !given.isEmpty() && !given.contains(QLatin1Char('/')) && given != QLatin1String(".")
+        && given != QLatin1String("..");
+    return CalendarPath(user_.UserName()) + (named ? given : otherwise) + QStringLiteral(".ics");
+}
+
 QString TDavCalendar::seriesPath(const QString& seriesKey)
 {
     const QString uid = names_.UidOf(seriesKey, true);
-    const bool named = !uid.isEmpty() && !uid.contains(QLatin1Char('/')) && uid != QLatin1String(".")
-        && uid != QLatin1String("..");
-    return CalendarPath(user_.UserName()) + (named ? uid : TDavNames::SeriesName(seriesKey)) + QStringLiteral(".ics");
+    return pathOf(uid, uid.isEmpty() ? QString() : names_.NameOf(seriesKey, true), TDavNames::SeriesName(seriesKey));
 }
 
 QByteArray TDavCalendar::seriesEtag(const QString& seriesKey, const SeriesRecord& series)
@@ -196,11 +195,15 @@ QByteArray TDavCalendar::seriesEtag(const QString& seriesKey, const SeriesRecord
     QCryptographicHash hash(QCryptographicHash::Sha1);
     hash.addData(QByteArrayView(series.bytes().data(), qsizetype(series.bytes().size())));
     hash.addData(categories_->value(series.CategoryKey()).toUtf8());
+    hash.addData(zone_.id());
+    // An occurrence the user may not see is not in his object: its changes
+    // leave the ETag as it is.
     for (const auto& [linkKey, link] : seriesWriter()->Links(seriesKey)) {
         hash.addData(QByteArrayView(link.bytes().data(), qsizetype(link.bytes().size())));
         DayEntryRecord entry;
         if (!RecordKey::isNone(link.EntryKey())
-            && database_.DayEntries().GetEqual(entry.bytes(), TXIsamFile::PrimaryIndex, link.EntryKey())) {
+            && database_.DayEntries().GetEqual(entry.bytes(), TXIsamFile::PrimaryIndex, link.EntryKey())
+            && visible(entry)) {
             hash.addData(QByteArrayView(entry.bytes().data(), qsizetype(entry.bytes().size())));
             hash.addData(alarms_->value(link.EntryKey()).toLatin1());
             hash.addData(categories_->value(entry.CategoryKey()).toUtf8());
@@ -238,6 +241,8 @@ QByteArray TDavCalendar::seriesResponse(const QString& seriesKey, const QString&
     TObject object{seriesKey, href, seriesEtag(seriesKey, series), QByteArray()};
     if (withData)
         object.data = seriesData(seriesKey, series);
+    if (withData && expand_)
+        object.data = DavExpanded(object.data, expand_->first, expand_->second);
     return objectResponse(object, props, allProps);
 }
 
@@ -296,7 +301,7 @@ qint64 TDavCalendar::momentOfWall(qint64 wall)
 {
     // A day whose zone keeps one offset from the day before to the day
     // after: one look-up for the whole day.
-    const qint64 day = dayOf(wall) / SecondsPerDay;
+    const qint64 day = DayOf(wall) / SecondsPerDay;
     auto steady = session_.dayOffsets.constFind(day);
     if (steady == session_.dayOffsets.constEnd()) {
         const QDateTime before = QDateTime::fromSecsSinceEpoch((day - 1) * SecondsPerDay, QTimeZone::utc());
@@ -363,9 +368,18 @@ QString TDavCalendar::CalendarPath(const QString& user)
 QString TDavCalendar::objectPath(const QString& key)
 {
     const QString uid = uidOf(key);
-    const bool named = !uid.isEmpty() && !uid.contains(QLatin1Char('/')) && uid != QLatin1String(".")
-        && uid != QLatin1String("..");
-    return CalendarPath(user_.UserName()) + (named ? uid : key) + QStringLiteral(".ics");
+    return pathOf(uid, uid.isEmpty() ? QString() : clientName(key), key);
+}
+
+QString TDavCalendar::clientName(const QString& key)
+{
+    const QString nameKey = TDavNames::NameKey(key);
+    if (uids_)
+        return uids_->value(nameKey);
+    const auto found = someUids_.constFind(nameKey);
+    if (found != someUids_.cend())
+        return *found;
+    return *someUids_.insert(nameKey, names_.NameOf(key));
 }
 
 QByteArray TDavCalendar::encodedPath(const QString& key)
@@ -591,11 +605,14 @@ const TDavCalendar::TKept& TDavCalendar::kept(const DayEntryRecord& entry, const
         // the next request starts afresh (Answer).
         if (object == nullptr)
             object = objects.size() < MostKept ? &*objects.insert(key, TKept()) : &scratch_;
-        // What the object shows: the record, the user's alarm, the category's name.
+        // What the object shows: the record, the user's alarm, the category's
+        // name, and the office's zone its times are read in (the kept objects
+        // go when it changes).
         QCryptographicHash hash(QCryptographicHash::Sha1);
         hash.addData(record);
         hash.addData(alarm.toLatin1());
         hash.addData(category.toUtf8());
+        hash.addData(zone_.id());
         *object = TKept{record.toByteArray(), alarm, category, QString(), '"' + hash.result().toHex().left(20) + '"',
                         QByteArray()};
     }
@@ -620,19 +637,6 @@ TDavObject* TDavCalendar::writer()
 QByteArray TDavCalendar::dataOf(const DayEntryRecord& entry, const QString& key)
 {
     return kept(entry, key, true).data;
-}
-
-QString TDavCalendar::latestChange()
-{
-    const QList<TChangeTrail::TEntry> latest = database_.Trail().Latest(TChangeTrail::TFilter{}, QString(), 1);
-    if (latest.isEmpty())
-        return QStringLiteral("0.0");
-    return latest.first().key + QLatin1Char('.') + latest.first().when;
-}
-
-QByteArray TDavCalendar::syncToken()
-{
-    return (TokenPrefix + latestChange()).toUtf8();
 }
 
 QByteArray TDavCalendar::collectionResponse(Kind kind, const QString& href, const QList<TName>& props, bool allProps)
@@ -827,173 +831,6 @@ TDavReply TDavCalendar::propfind(const TDavRequest& request, const TTarget& targ
     return TDavXml::Multistatus(responses);
 }
 
-TDavReply TDavCalendar::report(const TDavRequest& request)
-{
-    const TDavXml::TAsked asked = TDavXml::Parse(request.body);
-    if (!asked.error.isEmpty())
-        return TDavReply::Text(400, QStringLiteral("The request is not well-formed XML: %1").arg(asked.error));
-    const bool withData = asked.props.contains(TName{CalDav, QStringLiteral("calendar-data")});
-    const auto take = [&](const DayEntryRecord& entry, const QString& key, const QString& href) {
-        return listed(entry, key, href, withData, asked.props, asked.allProps);
-    };
-    const TPlan plan = planOf(asked.props, asked.allProps);
-    QByteArray responses;
-    if (asked.root == QLatin1String("calendar-query")) {
-        if (asked.otherComponent)
-            return TDavXml::Multistatus(QByteArray());
-        if (!asked.uid.isEmpty()) {
-            // One event, by the UID a client knows it by.
-            bool series = false;
-            const QString key = keyOf(asked.uid, &series);
-            DayEntryRecord entry;
-            SeriesRecord found;
-            if (series && readSeriesVisible(key, found))
-                responses = seriesResponse(key, seriesPath(key), withData, asked.props, asked.allProps);
-            else if (!series && readVisible(key, entry))
-                responses = take(entry, key, QString());
-            return TDavXml::Multistatus(responses);
-        }
-        // The range in the office's wall-clock time.
-        qint64 from = 0;
-        qint64 to = 9999999999;
-        const bool ranged = asked.start.isValid();
-        qint64 startUtc = 0;
-        qint64 endUtc = 0;
-        if (ranged) {
-            startUtc = asked.start.toSecsSinceEpoch();
-            endUtc = asked.end.toSecsSinceEpoch();
-            const auto wallOf = [this](qint64 utc) {
-                return utc + zone_.offsetFromUtc(QDateTime::fromSecsSinceEpoch(utc, QTimeZone::utc()));
-            };
-            // A timed entry that starts up to its length before the range
-            // still runs into it (an hour more either side for a change of
-            // the offset in between); an all-day one is its date, compared as
-            // a floating day.
-            from = std::max<qint64>(0, std::min(wallOf(startUtc) - TimedLength - 3600, dayOf(startUtc)));
-            to = std::min<qint64>(9999999999, std::max(wallOf(endUtc) + 3600, dayOf(endUtc - 1) + SecondsPerDay - 1));
-        }
-        responses = TDavXml::Opening();
-        TEntryQuery::Read(database_.DayEntries(), RecordKey::format(from), RecordKey::format(to),
-                          [&](const DayEntryRecord& entry, const QString& key) {
-                              if (!visible(entry))
-                                  return;
-                              if (ranged) {
-                                  const qint64 wall = RecordKey::parse(entry.StartTime());
-                                  qint64 begin = 0;
-                                  qint64 length = TimedLength;
-                                  if (entry.Flags() & DayEntryRecord::UnTimed) {
-                                      // A date: the whole day, wherever the reader is;
-                                      // compared as dates in UTC, as a floating day.
-                                      begin = dayOf(wall);
-                                      length = SecondsPerDay;
-                                  } else {
-                                      begin = momentOfWall(wall);
-                                  }
-                                  if (begin >= endUtc || begin + length <= startUtc)
-                                      return;
-                              }
-                              list(responses, entry, key, plan, asked.props, asked.allProps);
-                          });
-        listUnmade(responses, from, to, plan.withData, asked.props, asked.allProps);
-        return TDavXml::Closed(std::move(responses));
-    }
-    if (asked.root == QLatin1String("calendar-multiget")) {
-        for (const QString& href : asked.hrefs) {
-            const QString path = QUrl::fromPercentEncoding(href.toUtf8());
-            const TTarget target = targetOf(QUrl(path).path());
-            DayEntryRecord entry;
-            bool series = false;
-            const QString key = target.kind == Kind::Object ? keyOf(target.name, &series) : QString();
-            if (series)
-                responses += seriesResponse(key, QUrl(path).path(), withData, asked.props, asked.allProps);
-            else if (readVisible(key, entry))
-                responses += take(entry, key, QUrl(path).path());
-            else
-                responses += "<d:response>" + TDavXml::Href(QUrl(path).path())
-                    + "<d:status>HTTP/1.1 404 Not Found</d:status></d:response>";
-        }
-        return TDavXml::Multistatus(responses);
-    }
-    if (asked.root == QLatin1String("sync-collection")) {
-        const QByteArray invalid = "<d:valid-sync-token/>";
-        if (!database_.Trail().Available())
-            return TDavXml::Error(403, invalid, QStringLiteral("This database keeps no change trail: read the whole calendar."));
-        const QByteArray token = syncToken();
-        if (asked.syncToken.isEmpty()) {
-            responses = TDavXml::Opening();
-            TEntryQuery::Read(database_.DayEntries(), RecordKey::format(0), RecordKey::format(9999999999),
-                              [&](const DayEntryRecord& entry, const QString& key) {
-                                  if (visible(entry))
-                                      list(responses, entry, key, plan, asked.props, asked.allProps);
-                              });
-            listUnmade(responses, 0, 9999999999, plan.withData, asked.props, asked.allProps);
-            return TDavXml::Closed(std::move(responses),
-                                   "<d:sync-token>" + TDavXml::Escaped(QString::fromUtf8(token)) + "</d:sync-token>");
-        }
-        const QStringList since = asked.syncToken.startsWith(TokenPrefix)
-            ? asked.syncToken.mid(TokenPrefix.size()).split(QLatin1Char('.'))
-            : QStringList();
-        bool keyOk = false;
-        bool whenOk = false;
-        const qint64 sinceKey = since.size() == 2 ? since[0].toLongLong(&keyOk) : 0;
-        const qint64 sinceWhen = since.size() == 2 ? since[1].toLongLong(&whenOk) : 0;
-        if (!keyOk || !whenOk)
-            return TDavXml::Error(403, invalid, QStringLiteral("The sync token is not one of this calendar's."));
-        // Older than what the trail keeps: deletions since may be gone from
-        // it. (A token of an empty trail, "0.0", has everything since.)
-        if (sinceKey != 0
-            && sinceWhen < TStamp().Seconds() - qint64(database_.Trail().DaysKept()) * SecondsPerDay + ClockSlack)
-            return TDavXml::Error(403, invalid, QStringLiteral("The sync token is older than the change trail: read "
-                                                               "the whole calendar."));
-        // The trail, latest first, back to a little before the token's moment;
-        // what was recorded after the token's record is what changed.
-        TChangeTrail::TFilter filter;
-        filter.from = RecordKey::format(std::max<qint64>(0, sinceWhen - ClockSlack));
-        QSet<QString> entries;
-        QSet<QString> series;
-        QString after;
-        for (;;) {
-            const QList<TChangeTrail::TEntry> page = database_.Trail().Latest(filter, after, TrailPage);
-            for (const TChangeTrail::TEntry& change : page) {
-                if (RecordKey::parse(change.key) <= sinceKey)
-                    continue;
-                if (change.subject.startsWith(QLatin1Char('E')))
-                    entries.insert(change.subject.mid(1));
-                else if (change.subject.startsWith(QLatin1Char('S')))
-                    series.insert(change.subject.mid(1));
-            }
-            if (page.size() < TrailPage)
-                break;
-            after = page.last().position;
-        }
-        // A changed occurrence is a change of its series' object.
-        QStringList keys;
-        for (const QString& key : std::as_const(entries)) {
-            const QString seriesKey = seriesOf(key);
-            if (seriesKey.isEmpty())
-                keys << key;
-            else
-                series.insert(seriesKey);
-        }
-        keys.sort();
-        for (const QString& key : std::as_const(keys)) {
-            DayEntryRecord entry;
-            if (readVisible(key, entry))
-                list(responses, entry, key, plan, asked.props, asked.allProps);
-            else
-                responses += "<d:response>" + TDavXml::Href(objectPath(key))
-                    + "<d:status>HTTP/1.1 404 Not Found</d:status></d:response>";
-        }
-        QStringList seriesKeys(series.begin(), series.end());
-        seriesKeys.sort();
-        for (const QString& seriesKey : std::as_const(seriesKeys))
-            responses += seriesResponse(seriesKey, seriesPath(seriesKey), withData, asked.props, asked.allProps);
-        return TDavXml::Multistatus(responses, "<d:sync-token>" + TDavXml::Escaped(QString::fromUtf8(token)) + "</d:sync-token>");
-    }
-    return TDavXml::Error(403, "<d:supported-report/>",
-                    QStringLiteral("Reports here are calendar-query, calendar-multiget and sync-collection."));
-}
-
 TDavReply TDavCalendar::get(const TTarget& target, bool head)
 {
     bool isSeries = false;
@@ -1011,10 +848,30 @@ TDavReply TDavCalendar::get(const TTarget& target, bool head)
     return reply;
 }
 
+bool TDavCalendar::ownName(const QString& name) const
+{
+    const auto tenDigits = [](const QString& text) {
+        bool number = false;
+        text.toLongLong(&number);
+        return number && text.size() == 10;
+    };
+    return tenDigits(name) || (name.startsWith(QLatin1String("series-")) && tenDigits(name.mid(7)))
+        || (name.size() > 10 && name == TCalendarExport::Uid(name.left(10), identity_))
+        || (name.size() > 17 && name == TCalendarExport::SeriesUid(name.mid(7, 10), identity_));
+}
+
 TDavReply TDavCalendar::put(const TDavRequest& request, const TTarget& target)
 {
     bool isSeries = false;
     QString key = keyOf(target.name, &isSeries);
+    // A name of Quorla's own stands for an object the user sees or for none:
+    // nothing is added under it, so that one hidden from him answers as one
+    // that is not there.
+    DayEntryRecord shown;
+    SeriesRecord shownSeries;
+    if (ownName(target.name) && !(isSeries ? readSeriesVisible(key, shownSeries) : readVisible(key, shown)))
+        return TDavReply::Text(403, QStringLiteral("%1 names no event of yours to change: a new event is added "
+                                                   "under a name of its own.").arg(target.name));
     if (isSeries) {
         SeriesRecord series;
         if (seriesWriter() && seriesWriter()->ReadSeries(key, series))

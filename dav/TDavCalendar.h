@@ -137,7 +137,43 @@ private:
 
     TTarget targetOf(const QString& path) const;
     TDavReply propfind(const TDavRequest& request, const TTarget& target);
+
+    // REPORT (TDavReport.cpp): calendar-query (one UID, or a time range),
+    // calendar-multiget and sync-collection.
     TDavReply report(const TDavRequest& request);
+    TDavReply queryByUid(const TDavXml::TAsked& asked);
+    TDavReply calendarQuery(const TDavXml::TAsked& asked);
+    TDavReply multiget(const TDavXml::TAsked& asked);
+    TDavReply syncCollection(const TDavXml::TAsked& asked);
+    // What changed since a sync token: the entries and series the trail
+    // names after it, those
+    // whose category was renamed or deleted, or every one when the office's
+    // zone is another than the token's.
+    struct TChanges
+    {
+        QSet<QString> entries;
+        QSet<QString> series;
+        // The subjects of those with a record whose readers mark
+        // (TChangeSummary) holds the user: gone or hidden now, they are
+        // listed as 404; others are not listed at all.
+        QSet<QString> known;
+        QSet<QString> categories;
+        bool everything = false;
+    };
+    void readChanges(TChanges& changes, qint64 sinceKey, qint64 sinceWhen);
+    // Whether a trail record's summary tells of an entry the user could see
+    // before or after the change.
+    bool sawEither(const QString& summary) const;
+    // The wall-clock range of entry starts a query from `startUtc` to
+    // `endUtc` reads; whether `entry` lies in that query.
+    void wallRange(qint64 startUtc, qint64 endUtc, qint64& from, qint64& to) const;
+    bool overlaps(const DayEntryRecord& entry, qint64 startUtc, qint64 endUtc);
+    void addCategoryChanges(TChanges& changes);
+    QByteArray changedResponses(const TChanges& changes, const TDavXml::TAsked& asked);
+    // The office's zone as the sync token carries it.
+    QString zoneMark() const;
+    // calendar-data's expand of this report, in UTC seconds.
+    std::optional<std::pair<qint64, qint64>> expand_;
     TDavReply get(const TTarget& target, bool head);
     TDavReply put(const TDavRequest& request, const TTarget& target);
     TDavReply remove(const TDavRequest& request, const TTarget& target);
@@ -146,6 +182,9 @@ private:
     // `series`, a repeating event's name gives its series' key (and sets
     // it); without, such a name stands for nothing.
     QString keyOf(const QString& name, bool* series = nullptr);
+    // Whether `name` is one Quorla gives its objects: a key, "series-" and
+    // a key, or the export's UIDs.
+    bool ownName(const QString& name) const;
 
     // A repeating event is one object: its series, with a repeat rule, the
     // days whose occurrence was deleted and each occurrence changed alone
@@ -184,6 +223,8 @@ private:
     // Whether `kept` was read at `dataset`'s change mark now (read once per
     // request into `mark`, empty when the dataset has none).
     bool markCurrent(TXIsamFile* dataset, const TMarked& kept, std::optional<QByteArray>& mark);
+    // The start of the day (as if UTC) of wall-clock seconds.
+    static qint64 DayOf(qint64 wall);
     // The moment (seconds since 1970 UTC) of wall-clock seconds of the
     // office's zone.
     qint64 momentOfWall(qint64 wall);
@@ -191,6 +232,12 @@ private:
     void loadAlarms();
     void loadNames();
     QString objectPath(const QString& key);
+    // The path of an object a client named `name` (else `uid`), or
+    // `otherwise` where neither can be a path's last part.
+    QString pathOf(const QString& uid, const QString& name, const QString& otherwise) const;
+    // The name a client PUT entry `key` under, where it is not its UID
+    // (cached with the UIDs, uidOf).
+    QString clientName(const QString& key);
     // The latest trail record as "<key>.<moment>", the sync token's tail.
     QString latestChange();
     QByteArray syncToken();
@@ -213,6 +260,8 @@ private:
     // time one of the series' occurrences comes.
     void list(QByteArray& out, const DayEntryRecord& entry, const QString& key, const TPlan& plan,
               const QList<TName>& props, bool allProps);
+    // Appends every object the user may see.
+    void listAll(QByteArray& out, const TPlan& plan, const QList<TName>& props, bool allProps);
     // Appends the <response> of each series not listed yet whose days from
     // `fromWall` to `toWall` (wall-clock seconds) lie past its horizon, none
     // of their occurrences made yet: listed where they would be, as the

@@ -54,40 +54,60 @@ QString TDavNames::KeyOf(const QString& name, bool* series)
     return QString();
 }
 
-QString TDavNames::UidOf(const QString& key, bool series)
+QString TDavNames::partKey(QChar letter, const QString& key, int number) const
+{
+    return userKey_ + letter + key + QStringLiteral("%1").arg(number, 2, 10, QLatin1Char('0'));
+}
+
+QString TDavNames::partsOf(QChar letter, const QString& key)
 {
     TXIsamFile* names = map();
     if (!names)
         return QString();
-    QString uid;
+    QString text;
     ImportRecord record;
-    const bool read = names->Range(record.bytes(), ImportRecord::SourceIndex, TClientNames::Part(userKey_, key, 0, series),
-                                   TClientNames::Part(userKey_, key, TClientNames::MostParts - 1, series),
-                                   [&] {
-                                       uid += record.Source().mid(TClientNames::PieceAt);
+    const bool read = names->Range(record.bytes(), ImportRecord::SourceIndex, partKey(letter, key, 0),
+                                   partKey(letter, key, TClientNames::MostParts - 1), [&] {
+                                       text += record.Source().mid(TClientNames::PieceAt);
                                        return true;
                                    });
     if (!read && names->LastError() != IsamNotFound)
         throw EQuorla(names->ErrorText());
-    return uid;
+    return text;
+}
+
+void TDavNames::allOf(QChar letter, const QString& prefix, QHash<QString, QString>& into)
+{
+    TXIsamFile* names = map();
+    if (!names)
+        return;
+    ImportRecord record;
+    const bool read = names->Range(record.bytes(), ImportRecord::SourceIndex,
+                                   partKey(letter, QStringLiteral("0000000000"), 0),
+                                   partKey(letter, QStringLiteral("9999999999"), TClientNames::MostParts - 1), [&] {
+                                       const QString source = record.Source();
+                                       into[prefix + source.mid(11, 10)] += source.mid(TClientNames::PieceAt);
+                                       return true;
+                                   });
+    if (!read && names->LastError() != IsamNotFound)
+        throw EQuorla(names->ErrorText());
+}
+
+QString TDavNames::UidOf(const QString& key, bool series)
+{
+    return partsOf(QLatin1Char(series ? 's' : 'u'), key);
+}
+
+QString TDavNames::NameOf(const QString& key, bool series)
+{
+    return partsOf(QLatin1Char(series ? 'k' : 'h'), key);
 }
 
 QHash<QString, QString> TDavNames::Uids()
 {
     QHash<QString, QString> uids;
-    TXIsamFile* names = map();
-    if (!names)
-        return uids;
-    ImportRecord record;
-    const bool read = names->Range(record.bytes(), ImportRecord::SourceIndex, TClientNames::Part(userKey_, QStringLiteral("0000000000"), 0, false),
-                                   TClientNames::Part(userKey_, QStringLiteral("9999999999"), TClientNames::MostParts - 1, false),
-                                   [&] {
-                                       const QString source = record.Source();
-                                       uids[source.mid(11, 10)] += source.mid(TClientNames::PieceAt);
-                                       return true;
-                                   });
-    if (!read && names->LastError() != IsamNotFound)
-        throw EQuorla(names->ErrorText());
+    allOf(QLatin1Char('u'), QString(), uids);
+    allOf(QLatin1Char('h'), NameKey(QString()), uids);
     return uids;
 }
 
@@ -97,7 +117,12 @@ void TDavNames::Remember(const QString& uid, const QString& name, const QString&
     if (!names || !TClientNames::Keepable(uid) || UidOf(key, series) == uid)
         return;
     TClientNames::Put(*names, TClientNames::Forward(userKey_, uid), key, series);
-    if (!name.isEmpty() && name != uid)
+    if (!name.isEmpty() && name != uid) {
         TClientNames::Put(*names, TClientNames::Forward(userKey_, name), key, series);
+        if (TClientNames::Keepable(name))
+            for (int at = 0, number = 0; at < name.size(); at += TClientNames::PartLength, ++number)
+                TClientNames::Put(*names, partKey(QLatin1Char(series ? 'k' : 'h'), key, number)
+                                      + name.mid(at, TClientNames::PartLength), key, series);
+    }
     TClientNames::PutUid(*names, userKey_, key, uid, series);
 }

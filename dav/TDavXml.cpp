@@ -10,6 +10,26 @@ const QString TDavXml::Dav = QStringLiteral("DAV:");
 const QString TDavXml::CalDav = QStringLiteral("urn:ietf:params:xml:ns:caldav");
 const QString TDavXml::CalServer = QStringLiteral("http://calendarserver.org/ns/");
 
+namespace {
+
+// The start and end attributes of a time-range or expand, in UTC; either
+// missing is unbounded. False when one is not written as 20270301T000000Z.
+bool range(const QXmlStreamAttributes& attributes, QDateTime& start, QDateTime& end)
+{
+    const auto moment = [&](QLatin1StringView name, qint64 otherwise) {
+        if (!attributes.hasAttribute(name))
+            return QDateTime::fromSecsSinceEpoch(otherwise, QTimeZone::utc());
+        QDateTime t = QDateTime::fromString(attributes.value(name).toString(), QStringLiteral("yyyyMMdd'T'HHmmss'Z'"));
+        t.setTimeZone(QTimeZone::utc());
+        return t;
+    };
+    start = moment(QLatin1StringView("start"), 0);
+    end = moment(QLatin1StringView("end"), Q_INT64_C(4102444800));
+    return start.isValid() && end.isValid();
+}
+
+} // namespace
+
 TDavXml::TAsked TDavXml::Parse(const QByteArray& body)
 {
     TAsked asked;
@@ -51,20 +71,11 @@ TDavXml::TAsked TDavXml::Parse(const QByteArray& body)
                 asked.uid = xml.readElementText().trimmed();
                 --depth;
             } else if (name == QLatin1String("time-range") && ns == CalDav && !asked.start.isValid()) {
-                const auto moment = [](QStringView text) {
-                    QDateTime t = QDateTime::fromString(text.toString(), QStringLiteral("yyyyMMdd'T'HHmmss'Z'"));
-                    t.setTimeZone(QTimeZone::utc());
-                    return t;
-                };
-                const auto attributes = xml.attributes();
-                asked.start = attributes.hasAttribute(QLatin1String("start"))
-                    ? moment(attributes.value(QLatin1String("start")))
-                    : QDateTime::fromSecsSinceEpoch(0, QTimeZone::utc());
-                asked.end = attributes.hasAttribute(QLatin1String("end"))
-                    ? moment(attributes.value(QLatin1String("end")))
-                    : QDateTime::fromSecsSinceEpoch(Q_INT64_C(4102444800), QTimeZone::utc());
-                if (!asked.start.isValid() || !asked.end.isValid())
+                if (!range(xml.attributes(), asked.start, asked.end))
                     asked.error = QStringLiteral("a time-range is written as 20270301T000000Z");
+            } else if (name == QLatin1String("expand") && ns == CalDav) {
+                if (!range(xml.attributes(), asked.expandStart, asked.expandEnd))
+                    asked.error = QStringLiteral("an expand is written as 20270301T000000Z");
             }
         } else if (token == QXmlStreamReader::EndElement) {
             if (depth == propDepth)

@@ -38,6 +38,10 @@ public:
         // A time-range, when there is one.
         QDateTime start;
         QDateTime end;
+        // calendar-data's expand: each series given as its instances from
+        // expandStart to expandEnd, in UTC (invalid when not asked).
+        QDateTime expandStart;
+        QDateTime expandEnd;
         // A comp-filter names a component other than VCALENDAR and VEVENT.
         bool otherComponent = false;
         // A prop-filter on UID: the text it matches.
