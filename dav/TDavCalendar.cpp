@@ -795,13 +795,7 @@ TDavReply TDavCalendar::propfind(const TDavRequest& request, const TTarget& targ
         responses = collectionResponse(Kind::Calendar, CalendarPath(name), asked.props, asked.allProps);
         if (!deeper)
             break;
-        const TPlan plan = planOf(asked.props, asked.allProps);
-        TEntryQuery::Read(database_.DayEntries(), RecordKey::format(0), RecordKey::format(9999999999),
-                          [&](const DayEntryRecord& entry, const QString& key) {
-                              if (visible(entry))
-                                  list(responses, entry, key, plan, asked.props, asked.allProps);
-                          });
-        listUnmade(responses, 0, 9999999999, plan.withData, asked.props, asked.allProps);
+        listAll(responses, planOf(asked.props, asked.allProps), asked.props, asked.allProps);
         break;
     }
     case Kind::Object: {

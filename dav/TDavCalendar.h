@@ -39,14 +39,18 @@ struct TDavRequest;
 //   /dav/calendars/<USER>/default/           his calendar
 //   /dav/calendars/<USER>/default/<KEY>.ics  an entry, by its record key
 //
-// An event a client adds keeps the UID it gave, and is named after it
-// (TDavNames): /dav/calendars/<USER>/default/<UID>.ics.
+// An event a client adds keeps the UID it gave, and is named after the name
+// it was PUT under, else its UID (TDavNames).
 //
 // Objects: one VEVENT each, times in UTC (all-day entries as dates), the
-// client's UID or else that of the iCalendar export, the user's own alarm as VALARM. The ETag is
-// strong: a hash of the entry's record and the user's alarm time. CTag and
-// sync token name the latest record of the change trail; a sync reads the
-// trail from there (one index range read).
+// client's UID or else that of the iCalendar export, the user's own alarm as
+// VALARM. The ETag is strong: a hash of what the object is written from (the
+// entry's record, the user's alarm time, the category's name, the office's
+// zone). CTag and sync token name the latest record of the change trail and
+// the office's zone; a sync reads the trail from there (one index range read)
+// and lists every object when the zone is another. An event the user may not
+// see answers as one that is not there, and a sync names it only where he
+// saw it on one side of a change.
 //
 // Writes go through the store's writers with the workstation's rights, locks
 // and stale checks: PUT of a new name imports the event as the user's own

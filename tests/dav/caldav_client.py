@@ -131,6 +131,24 @@ def createChangeDelete():
     assert "Changed on a phone" not in summaries(calendar().events())
 
 
+def hrefSurvives():
+    # Made under a name of the client's own (not its UID), synced, changed:
+    # always under that name, never a second one.
+    uid = "href-%s" % uuid.uuid4()
+    url = str(calendar().url) + "phone-%s.ics" % uuid.uuid4()
+    token = sync_token()
+    expect(raw("PUT", url, ical(uid, "Named on a phone"), {"Content-Type": "text/calendar"}), {201}, "PUT")
+    synced = [str(o.url) for o in calendar().objects_by_sync_token(token)]
+    assert synced == [url], "synced as %r, not %r" % (synced, url)
+    event = calendar().event_by_url(url)
+    event.load()
+    event.vobject_instance.vevent.summary.value = "Renamed on a phone"
+    event.save()
+    listed = [str(e.url) for e in calendar().events() if uid in e.data]
+    assert listed == [url], "listed as %r after the change, not %r" % (listed, url)
+    expect(raw("DELETE", url), {204}, "DELETE")
+
+
 def syncAfterWorkstationChange():
     before = calendar().objects_by_sync_token(load_objects=True)
     token = before.sync_token
@@ -247,6 +265,7 @@ ROWS = [
     ("listCalendars", listCalendars, []),
     ("timeRange", timeRange, ["DAV_WEEK"]),
     ("createChangeDelete", createChangeDelete, []),
+    ("hrefSurvives", hrefSurvives, []),
     ("syncAfterWorkstationChange", syncAfterWorkstationChange, ["DAV_WORKSTATION_CHANGE"]),
     ("privacy", privacy, ["DAV_PRIVATE_SUMMARY", "DAV_OTHER_URL"]),
     ("othersEntryStaysHis", othersEntryStaysHis, ["DAV_OTHERS_SUMMARY"]),

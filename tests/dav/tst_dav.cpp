@@ -4,6 +4,8 @@
 // his own server role. The real clients' rounds are tst_davclients'.
 
 #include "DavTestSupport.h"
+#include "CategoryRecord.h"
+#include "TCategoryWriter.h"
 #include "ImportRecord.h"
 #include "PostgresCluster.h"
 #include "QuorlaTest.h"
@@ -51,6 +53,7 @@ struct TAnswer
 };
 
 const QByteArray Calendar = "/dav/calendars/ANNA/default/";
+const QString Anna = QStringLiteral("ANNA:ANNAPW");
 
 using THeaders = QList<QPair<QByteArray, QByteArray>>;
 
@@ -133,6 +136,13 @@ private slots:
     void statuses();
     void roundTrip();
     void lockedEntry();
+    void hiddenLikeMissing_data();
+    void hiddenLikeMissing();
+    void seriesForColleague_data();
+    void seriesForColleague();
+    void hiddenNotSynced();
+    void officeChanges_data();
+    void officeChanges();
     void plainHttpFromAfar();
     void logInBrake_data();
     void logInBrake();
@@ -149,6 +159,10 @@ private:
     void refusedWhileOpen(const QString& key, const QByteArray& path, const QByteArray& body);
     // Every entry's key and bytes: what a refused request must leave as it was.
     QByteArray snapshot();
+    // The service anew, as after a restart: nothing kept from before.
+    void startService();
+    // Anna's sync-collection since `token`.
+    QByteArray syncSince(const QByteArray& token);
     // The trail's newest record (an empty one when there is none).
     TChangeTrail::TEntry latestRecord() { return boss_->Trail().Latest({}, QString(), 1).value(0); }
 
@@ -212,6 +226,12 @@ void TestDav::initTestCase()
     QVERIFY(boss_->ImportMap(reason)->Insert(shared.bytes()));
     if (cluster_)
         TServerRoles(*boss_).Install(boss);
+    startService();
+}
+
+void TestDav::startService()
+{
+    server_.reset();
     service_ = std::make_unique<TDavService>(TScriptedServices::ofTest(), location_);
     listener_ = new TDavListener();
     QVERIFY(listener_->listen(QHostAddress::LocalHost, 0));
@@ -524,6 +544,151 @@ void TestDav::lockedEntry()
     const QByteArray path = Calendar + keys_[QStringLiteral("dentist")].toLatin1() + ".ics";
     refusedWhileOpen(keys_[QStringLiteral("dentist")], path, ics("x", "Moved"));
     QCOMPARE(ask(QStringLiteral("ANNA:ANNAPW"), "PUT", path, ics("x", "Moved")).status, 204);
+}
+
+QByteArray TestDav::syncSince(const QByteArray& token)
+{
+    return ask(Anna, "REPORT", Calendar, syncQuery(token)).body;
+}
+
+QByteArray tokenIn(const QByteArray& body)
+{
+    const QRegularExpression token(QStringLiteral("<d:sync-token>([^<]*)</d:sync-token>"));
+    return token.match(QString::fromUtf8(body)).captured(1).toUtf8();
+}
+
+void TestDav::hiddenLikeMissing_data()
+{
+    QTest::addColumn<QByteArray>("method");
+    QTest::addColumn<QByteArray>("body");
+    QTest::newRow("GET") << QByteArray("GET") << QByteArray();
+    QTest::newRow("PUT") << QByteArray("PUT") << ics("planted", "Planted");
+    QTest::newRow("DELETE") << QByteArray("DELETE") << QByteArray();
+    QTest::newRow("PROPFIND") << QByteArray("PROPFIND") << QByteArray();
+}
+
+// Boss's private entry and a key nobody has answer Anna alike.
+void TestDav::hiddenLikeMissing()
+{
+    QFETCH(QByteArray, method);
+    QFETCH(QByteArray, body);
+    const auto answer = [&](const QString& key) {
+        const TAnswer got = ask(Anna, method, Calendar + key.toLatin1() + ".ics", body);
+        return QByteArray::number(got.status) + ' ' + QByteArray(got.body).replace(key.toLatin1(), "KEY");
+    };
+    const QByteArray before = snapshot();
+    QCOMPARE(answer(keys_[QStringLiteral("secret")]), answer(QStringLiteral("9999999998")));
+    QCOMPARE(snapshot(), before);
+}
+
+void TestDav::hiddenNotSynced()
+{
+    // Boss's private entry changed, another made and deleted, his private day
+    // of his public series (seriesForColleague) changed: nothing for Anna.
+    const QByteArray token = tokenIn(syncSince(QByteArray()));
+    const auto retext = [this](const QString& key, const QString& text) {
+        DayEntryRecord entry;
+        AlarmRecord none;
+        return boss_->DayEntries().GetEqual(entry.bytes(), 0, key) && (entry.setDescription(text), true)
+            && TEventWriter(*boss_).updateEntryWithAlarms(key, entry, none, QString()) == TEventWriter::Result::Done;
+    };
+    QVERIFY(retext(keys_[QStringLiteral("secret")], QStringLiteral("Boss secret, moved")));
+    DayEntryRecord day;
+    TLookup::Each(boss_->DayEntries(), day.bytes(), [&](const QString& key) {
+        if (day.Description() == QLatin1String("Boss alone"))
+            keys_[QStringLiteral("alone")] = key;
+    });
+    QVERIFY(retext(keys_[QStringLiteral("alone")], QStringLiteral("Boss alone, moved")));
+    const QString other = addEntry(*boss_, keys_[QStringLiteral("BOSS")], "Other", DayEntryRecord::Private, "2027-03-04T09:00:00");
+    QCOMPARE(TEventWriter(*boss_).deleteEntryWithAlarms(other), TEventWriter::Result::Done);
+    const QByteArray synced = syncSince(token);
+    QVERIFY2(!synced.contains("<d:response>"), synced.constData());
+    QCOMPARE(ask(QStringLiteral("BOSS:BOSSPW"), "DELETE", "/dav/calendars/BOSS/default/daily.ics").status, 204);
+}
+
+void TestDav::seriesForColleague_data()
+{
+    QTest::addColumn<QString>("user");
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QByteArray>("shown");
+    QTest::addColumn<QByteArray>("hidden");
+    QByteArray expand = weekQuery();
+    expand.replace("<c:calendar-data/>", "<c:calendar-data><c:expand start=\"20270301T000000Z\" "
+                                         "end=\"20270308T000000Z\"/></c:calendar-data>");
+    const QByteArray all = "<d:sync-collection xmlns:d=\"DAV:\" xmlns:c=\"urn:ietf:params:xml:ns:caldav\">"
+                           "<d:sync-token/><d:prop><c:calendar-data/></d:prop></d:sync-collection>";
+    const QByteArray days = "RECURRENCE-ID:20270302T100000Z|RECURRENCE-ID:20270304T100000Z";
+    QTest::newRow("week") << Anna << weekQuery() << QByteArray("SUMMARY:Daily review") << QByteArray("Boss alone");
+    QTest::newRow("sync") << Anna << all << QByteArray("SUMMARY:Daily review") << QByteArray("Boss alone");
+    // Boss's private day: the series' day on a folder, none on a server (which cannot read it).
+    QTest::newRow("expanded") << Anna << expand << days << QByteArray("RRULE|TZID|Boss alone");
+    QTest::newRow("expanded for the owner") << QStringLiteral("BOSS:BOSSPW") << expand
+                                            << days + "|RECURRENCE-ID:20270303T100000Z|SUMMARY:Boss alone"
+                                            << QByteArray("RRULE");
+}
+
+// Boss's daily series, its second day private to him: Anna sees the series
+// without it, also as instances in UTC.
+void TestDav::seriesForColleague()
+{
+    QFETCH(QString, user);
+    QFETCH(QByteArray, body);
+    QFETCH(QByteArray, shown);
+    QFETCH(QByteArray, hidden);
+    static bool made = false;
+    if (!made) {
+        QByteArray daily = ics("daily-review", "Daily review", "RRULE:FREQ=DAILY;COUNT=3\r\n");
+        daily.insert(daily.indexOf("END:VCALENDAR"), "BEGIN:VEVENT\r\nUID:daily-review\r\nDTSTAMP:20270101T000000Z\r\n"
+                                                     "RECURRENCE-ID:20270303T100000Z\r\nDTSTART:20270303T120000Z\r\n"
+                                                     "SUMMARY:Boss alone\r\nCLASS:PRIVATE\r\nEND:VEVENT\r\n");
+        QCOMPARE(ask(QStringLiteral("BOSS:BOSSPW"), "PUT", "/dav/calendars/BOSS/default/daily.ics", daily).status, 201);
+        made = true;
+    }
+    const TAnswer got = ask(user, "REPORT", "/dav/calendars/" + user.section(QLatin1Char(':'), 0, 0).toLatin1() + "/default/", body);
+    for (const QByteArray& text : shown.split('|'))
+        QVERIFY2(got.body.contains(text), got.body.constData());
+    for (const QByteArray& text : hidden.split('|'))
+        QVERIFY2(!got.body.contains(text), got.body.constData());
+}
+
+void TestDav::officeChanges_data()
+{
+    QTest::addColumn<bool>("zone");
+    QTest::newRow("category renamed") << false;
+    QTest::newRow("office zone changed") << true;
+}
+
+// What changes every object a client holds reaches it through its sync.
+void TestDav::officeChanges()
+{
+    QFETCH(bool, zone);
+    static QString category;
+    CategoryRecord record;
+    if (category.isEmpty()) {
+        category = TCategoryWriter(*boss_).addCategory(QStringLiteral("Dentistry"), record);
+        DayEntryRecord entry;
+        AlarmRecord none;
+        QVERIFY(boss_->DayEntries().GetEqual(entry.bytes(), 0, keys_[QStringLiteral("dentist")]));
+        entry.setCategoryKey(category);
+        QCOMPARE(TEventWriter(*boss_).updateEntryWithAlarms(keys_[QStringLiteral("dentist")], entry, none, QString()),
+                 TEventWriter::Result::Done);
+    }
+    const QByteArray path = Calendar + keys_[QStringLiteral("dentist")].toLatin1() + ".ics";
+    const QByteArray etag = ask(Anna, "GET", path).etag;
+    const QByteArray token = tokenIn(syncSince(QByteArray()));
+    const QByteArray office = boss_->OfficeZone();
+    if (zone) {
+        boss_->SetOfficeZone("Europe/Berlin");
+        startService(); // a session reads the zone again after minutes
+    } else {
+        QVERIFY(TCategoryWriter(*boss_).renameCategory(category, QStringLiteral("Teeth"), record));
+    }
+    const QByteArray synced = syncSince(token);
+    const QByteArray now = ask(Anna, "GET", path).etag;
+    boss_->SetOfficeZone(office);
+    startService();
+    QVERIFY2(synced.contains(path + "</d:href>") && tokenIn(synced) != token, synced.constData());
+    QVERIFY(now != etag);
 }
 
 void TestDav::plainHttpFromAfar()
