@@ -11,13 +11,11 @@
 #include "SeriesRecord.h"
 #include "TCalendarExport.h"
 #include "TCalendarImport.h"
-#include "TChangeTrail.h"
 #include "TDavExpand.h"
 #include "TDavReply.h"
 #include "TDavObject.h"
 #include "TDavRequest.h"
 #include "TDavXml.h"
-#include "TEntryQuery.h"
 #include "TEntryVisibility.h"
 #include "TEventWriter.h"
 #include "TFilterRules.h"
@@ -26,13 +24,11 @@
 #include "TQuorlaDB.h"
 #include "TRecordLock.h"
 #include "TSeriesWriter.h"
-#include "TStamp.h"
 #include "TXIsamFile.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>
 #include <QSet>
-#include <QUrl>
 
 #include <optional>
 #include <vector>
