@@ -1,5 +1,6 @@
 #pragma once
 
+#include "TEntryDetails.h"
 #include "TRecordWriter.h"
 #include "UserRecord.h"
 
@@ -7,6 +8,7 @@
 #include <QDate>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
@@ -109,6 +111,10 @@ public:
         qint64 ringWall = 0;
         // It has a repeat rule or extra dates.
         bool repeats = false;
+        // Its end, place and notes.
+        TEntryDetails details;
+        // What could not be kept as it was (TEventCodec).
+        QStringList altered;
     };
     // The first event of `text` that changes no occurrence (no
     // RECURRENCE-ID), read as Import reads it, in the office's zone `zone`

@@ -24,11 +24,13 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QSet>
 #include <QTimeZone>
 
 #include <libical/ical.h>
 
+#include <ctime>
 #include <memory>
 
 namespace {
@@ -290,12 +292,16 @@ private slots:
         QTEST(found, "expected");
     }
 
-    // LAST-MODIFIED is the entry's latest change in the trail, a wall-clock
-    // time of the office, and SEQUENCE counts its changes. An entry keeps its
-    // UID from export to export, changed or not; another database's entry
-    // with the same key gets another.
+    // LAST-MODIFIED is the moment of the entry's latest change in the trail
+    // in true UTC, whatever the zone of the office or of the process (here
+    // New York), and SEQUENCE counts its changes. An entry keeps its UID from
+    // export to export, changed or not; another database's entry with the
+    // same key gets another.
     void changesFromTrail()
     {
+        qputenv("TZ", "America/New_York");
+        ::tzset();
+        const auto utc = qScopeGuard([] { qputenv("TZ", "UTC"); ::tzset(); });
         services_->setNow(QDateTime(QDate(2027, 2, 1), QTime(8, 15)));
         auto db = makeDatabase(QStringLiteral("trail"));
         const QString key = addEntry(*db, QStringLiteral("2027-03-10 09:30"), QStringLiteral("A"), 0, 0, 1, {2}, 0);
@@ -320,9 +326,9 @@ private slots:
             icalcomponent_free(parsed);
             return texts.join(QStringLiteral(", "));
         };
-        QCOMPARE(changes({}), QStringLiteral("20270201T081500Z 0, 20270202T100000Z 0"));
+        QCOMPARE(changes({}), QStringLiteral("20270201T131500Z 0, 20270202T150000Z 0"));
         const QStringList kept = uids;
-        QCOMPARE(changes("Europe/Berlin"), QStringLiteral("20270201T071500Z 0, 20270202T090000Z 0"));
+        QCOMPARE(changes("Europe/Berlin"), QStringLiteral("20270201T131500Z 0, 20270202T150000Z 0"));
         TEventWriter writer(*db);
         for (const int day : {3, 4}) {
             services_->setNow(QDateTime(QDate(2027, 2, day), QTime(17, 40)));
@@ -332,7 +338,7 @@ private slots:
             entry.setDescription(QStringLiteral("B%1").arg(day));
             QCOMPARE(writer.updateEntryWithAlarms(key, entry, alarm, QString()), TEventWriter::Result::Done);
         }
-        QCOMPARE(changes({}), QStringLiteral("20270204T174000Z 2, 20270202T100000Z 0"));
+        QCOMPARE(changes({}), QStringLiteral("20270204T224000Z 2, 20270202T150000Z 0"));
         QCOMPARE(uids, kept);
         db = makeDatabase(QStringLiteral("other"));
         addEntry(*db, QStringLiteral("2027-03-10 09:30"), QStringLiteral("A"), 0, 0, 1, {2}, 0);
