@@ -12,6 +12,7 @@
 #include "TestFile.h"
 #include "RecordKey.h"
 #include "TCalendarExport.h"
+#include "TEventCodec.h"
 #include "TEventWriter.h"
 #include "TQuorlaDB.h"
 #include "TRecordLock.h"
@@ -54,7 +55,7 @@ std::unique_ptr<TQuorlaDB> makeDatabase(const QString& name)
 // flags, category, owner, assignees, and Bob's alarm that many seconds after
 // the start (none: 0).
 QString addEntry(TQuorlaDB& db, const QString& when, const QString& description, int flags, int category, int owner,
-                 const QList<int>& assignees, int alarmAfter)
+                 const QList<int>& assignees, int alarmAfter, const TEntryDetails& details = {})
 {
     DayEntryRecord e = TestDatabase::entry(description, assignees, owner);
     // The tests run in UTC: wall-clock seconds are epoch seconds.
@@ -65,12 +66,13 @@ QString addEntry(TQuorlaDB& db, const QString& when, const QString& description,
     AlarmRecord alarm;
     alarm.setFlags(alarmAfter != 0 ? AlarmRecord::AlarmWanted : 0);
     alarm.setAlarmTime(RecordKey::format(start + alarmAfter));
-    return TEventWriter(db).insertEntryWithAlarms(e, alarm);
+    return TEventWriter(db).insertEntryWithAlarms(e, alarm, {}, details);
 }
 
 // Each event as libical reads it, by UID, as one line: start (the moment in
-// UTC, or the date) | duration (or "day") | summary | description |
-// categories | class | organizer | attendees | the alarm's moment in UTC.
+// UTC, or the date) | duration (or "day", or "<n> days" to its DTEND) |
+// summary | description | categories | class | organizer | attendees | the
+// alarm's moment in UTC [| @location, when it has one].
 QHash<QString, QString> libicalEvents(const QByteArray& text)
 {
     QHash<QString, QString> found;
@@ -92,8 +94,10 @@ QHash<QString, QString> libicalEvents(const QByteArray& text)
         const qint64 at = icaltime_as_timet_with_zone(start, start.zone);
         QStringList f;
         f << (start.is_date ? QString::fromLatin1(icaltime_as_ical_string(start)) : utcMoment(at));
-        f << (start.is_date ? QStringLiteral("day")
-                            : QString::number(icaldurationtype_as_int(icalcomponent_get_duration(e))));
+        const int length = icaldurationtype_as_int(icalcomponent_get_duration(e));
+        const bool ends = icalcomponent_get_first_property(e, ICAL_DTEND_PROPERTY) != nullptr;
+        f << (!start.is_date ? QString::number(length)
+                             : ends ? QStringLiteral("%1 days").arg(length / 86400) : QStringLiteral("day"));
         f << QString::fromUtf8(icalcomponent_get_summary(e));
         f << all(e, ICAL_DESCRIPTION_PROPERTY, [](icalproperty* p) { return QString::fromUtf8(icalproperty_get_description(p)); });
         f << all(e, ICAL_CATEGORIES_PROPERTY, [](icalproperty* p) { return QString::fromUtf8(icalproperty_get_categories(p)); });
@@ -107,6 +111,8 @@ QHash<QString, QString> libicalEvents(const QByteArray& text)
                                                   : utcMoment(icaltime_as_timet_with_zone(t.time, t.time.zone));
         }
         f << alarm;
+        if (const char* place = icalcomponent_get_location(e))
+            f << QLatin1Char('@') + QString::fromUtf8(place);
         found.insert(QString::fromUtf8(icalcomponent_get_uid(e)), f.join(" | "));
     }
     icalcomponent_free(calendar);
@@ -134,9 +140,11 @@ for e in getattr(vobject.readOne(text), 'vevent_list', []):
     if hasattr(e, 'valarm'):
         t = e.valarm.trigger.value
         alarm = when(t if isinstance(t, datetime.datetime) else start.astimezone(utc) + t)
-    f = [when(start), str(int(e.duration.value.total_seconds())) if timed else 'day', e.summary.value,
+    days = '%d days' % (e.dtend.value - start).days if hasattr(e, 'dtend') and not timed else 'day'
+    f = [when(start), str(int(e.duration.value.total_seconds())) if timed else days, e.summary.value,
          many(e, 'description', lambda p: p.value), many(e, 'categories', lambda p: ','.join(p.value)),
          many(e, 'class', lambda p: p.value), many(e, 'organizer', cn), many(e, 'attendee', cn), alarm]
+    f += ['@' + e.location.value] if hasattr(e, 'location') else []
     print(e.uid.value + '\t' + ' | '.join(f).replace('\n', '\\n'))
 for e in icalendar.Calendar.from_ical(text).walk('VEVENT'):
     print('icalendar ' + str(e['UID']) + '\t' + when(e.decoded('DTSTART')))
@@ -248,6 +256,70 @@ private slots:
         QCOMPARE(found.value(uid), expected);
         QCOMPARE(python.value(uid), expected);
         QCOMPARE(python.value(QStringLiteral("icalendar ") + uid), expected.section(QLatin1String(" | "), 0, 0));
+    }
+
+    // An entry's (or a series') end, days, place and notes go out as
+    // DURATION or a DTEND date, LOCATION and DESCRIPTION, read alike by
+    // libical and vobject, and come back through the codec as they were.
+    void details_data()
+    {
+        QTest::addColumn<bool>("series");
+        QTest::addColumn<int>("flags");
+        QTest::addColumn<int>("seconds");
+        QTest::addColumn<int>("days");
+        QTest::addColumn<QString>("location");
+        QTest::addColumn<QString>("notes");
+        QTest::addColumn<QString>("expected");
+        const QString people = QStringLiteral(" | - | - | Ann Åberg | Bob | -");
+        const QString untimed = QString::number(DayEntryRecord::UnTimed);
+        QTest::newRow("timed: an hour, a place, notes")
+            << false << 0 << 3600 << 1 << "Room 4, 2nd floor" << "Bring\nfigures"
+            << "20270310T093000Z | 3600 | Plan | Bring\nfigures" + people + " | @Room 4, 2nd floor";
+        QTest::newRow("all day: three days") << false << int(DayEntryRecord::UnTimed) << 0 << 3 << "" << ""
+                                             << "20270310 | 3 days | Plan | -" + people;
+        QTest::newRow("long notes") << false << 0 << 90 << 1 << "" << QString(5000, QLatin1Char('n'))
+                                    << "20270310T093000Z | 90 | Plan | " + QString(5000, QLatin1Char('n')) + people;
+        QTest::newRow("series: its template's") << true << 0 << 5400 << 1 << "Hall" << "Weekly notes"
+                                               << "20270310T093000Z | 5400 | Plan | Weekly notes" + people + " | @Hall";
+    }
+    void details()
+    {
+        QFETCH(bool, series);
+        QFETCH(int, flags);
+        QFETCH(QString, expected);
+        TEntryDetails details;
+        QFETCH(int, seconds);
+        QFETCH(int, days);
+        details.durationSeconds = seconds;
+        details.days = days;
+        QFETCH(QString, location);
+        QFETCH(QString, notes);
+        details.location = location;
+        details.notes = notes;
+        auto db = makeDatabase(QStringLiteral("details"));
+        const QString when = flags ? QStringLiteral("2027-03-10 00:00") : QStringLiteral("2027-03-10 09:30");
+        if (series) {
+            SeriesRecord s;
+            s.initialise();
+            s.setOwnerKey(RecordKey::format(1));
+            s.setDescription(QStringLiteral("Plan"));
+            s.setAssigneeKeys({RecordKey::format(2)});
+            s.setRule(*TRecurrenceRule::FromRRule(QStringLiteral("FREQ=WEEKLY;COUNT=3"), QDate(2027, 3, 10), QTime(9, 30)));
+            QCOMPARE(TSeriesWriter(*db).Create(s, QDate(2027, 1, 1), {}, details).result, TSeriesWriter::Result::Done);
+        } else {
+            addEntry(*db, when, QStringLiteral("Plan"), flags, 0, 1, {2}, 0, details);
+        }
+        const QByteArray text = exportOf(*db, 2, "UTC").Build(*db);
+        const QString uid = libicalEvents(text).cbegin().key();
+        QCOMPARE(libicalEvents(text).value(uid), expected);
+        QCOMPARE(pythonEvents(text).value(uid), expected);
+        icalcomponent* parsed = icalparser_parse_string(text.constData());
+        TEventCodec::TDecoded back;
+        QString reason;
+        QVERIFY(TEventCodec(QTimeZone("UTC")).Decode(icalcomponent_get_first_component(parsed, ICAL_VEVENT_COMPONENT),
+                                                    back, reason));
+        icalcomponent_free(parsed);
+        QVERIFY(back.details == details && back.altered.isEmpty());
     }
 
     // The VTIMEZONE holds the observance in force when the exported years
