@@ -116,6 +116,124 @@ QString sourceOf(const QString& userKey, const QString& uid)
     return userKey + QString::fromLatin1(QCryptographicHash::hash(uid.toUtf8(), QCryptographicHash::Sha1).toHex());
 }
 
+// The calendar `text` as libical reads it (a byte-order mark aside); null
+// for a text that is no iCalendar.
+Component parsed(const QByteArray& text)
+{
+    QByteArray body = text;
+    if (body.startsWith("\xEF\xBB\xBF"))
+        body.remove(0, 3);
+    if (!body.trimmed().startsWith("BEGIN:VCALENDAR"))
+        return nullptr;
+    return Component(icalparser_parse_string(body.constData()));
+}
+
+// The VCALENDARs of a parsed text: itself, or those it holds when libical
+// read several.
+QList<icalcomponent*> calendarsOf(icalcomponent* root)
+{
+    QList<icalcomponent*> calendars;
+    if (icalcomponent_isa(root) == ICAL_VCALENDAR_COMPONENT) {
+        calendars << root;
+        return calendars;
+    }
+    for (icalcomponent* c = icalcomponent_get_first_component(root, ICAL_VCALENDAR_COMPONENT); c;
+         c = icalcomponent_get_next_component(root, ICAL_VCALENDAR_COMPONENT))
+        calendars << c;
+    return calendars;
+}
+
+// The events by UID, in the file's order; one without a UID is known by its
+// text, so the same file still finds it again.
+QList<TEventGroup> groupsOf(const QList<icalcomponent*>& calendars)
+{
+    QList<TEventGroup> groups;
+    QHash<QString, qsizetype> byUid;
+    for (icalcomponent* calendar : calendars) {
+        for (icalcomponent* e = icalcomponent_get_first_component(calendar, ICAL_VEVENT_COMPONENT); e;
+             e = icalcomponent_get_next_component(calendar, ICAL_VEVENT_COMPONENT)) {
+            QString uid = textOf(icalcomponent_get_uid(e));
+            if (uid.isEmpty()) {
+                char* whole = icalcomponent_as_ical_string_r(e);
+                uid = QString::fromLatin1(QCryptographicHash::hash(whole, QCryptographicHash::Sha1).toHex());
+                icalmemory_free_buffer(whole);
+            }
+            auto found = byUid.constFind(uid);
+            if (found == byUid.constEnd()) {
+                found = byUid.insert(uid, groups.size());
+                groups.append(TEventGroup{uid, nullptr, {}});
+            }
+            TEventGroup& group = groups[*found];
+            if (icalcomponent_get_first_property(e, ICAL_RECURRENCEID_PROPERTY))
+                group.overrides << e;
+            else if (!group.master)
+                group.master = e;
+        }
+    }
+    return groups;
+}
+
+// The office's zone: `zone`, or the database's when empty; EQuorla for one
+// not known.
+QTimeZone officeZone(TQuorlaDB& database, const QByteArray& zone)
+{
+    const QByteArray name = zone.isEmpty() ? database.OfficeZone() : zone;
+    const QTimeZone office(name);
+    if (!office.isValid())
+        throw EQuorla(QStringLiteral("Unknown time zone %1").arg(QString::fromUtf8(name)));
+    return office;
+}
+
+// The master's RRULE as a rule starting at `start` (nullopt when it has
+// none), its text in `written` and whether there are `several`. An UNTIL
+// moment becomes the office's wall-clock time, which the rule compares with
+// each day's occurrence.
+std::optional<TRecurrenceRule> ruleOf(icalcomponent* master, const Converter& convert, const QDateTime& start,
+                                      bool untimed, QString& written, bool& several)
+{
+    icalproperty* r = icalcomponent_get_first_property(master, ICAL_RRULE_PROPERTY);
+    if (!r)
+        return std::nullopt;
+    several = icalcomponent_get_next_property(master, ICAL_RRULE_PROPERTY) != nullptr;
+    icalrecurrencetype recurrence = icalproperty_get_rrule(r);
+    if (!icaltime_is_null_time(recurrence.until) && !recurrence.until.is_date) {
+        bool date = false;
+        recurrence.until = icaltime_from_timet_with_zone(convert.Wall(nullptr, recurrence.until, date), 0, nullptr);
+        recurrence.until.zone = nullptr;
+    }
+    char* text = icalrecurrencetype_as_string_r(&recurrence);
+    written = QString::fromLatin1(text);
+    icalmemory_free_buffer(text);
+    return TRecurrenceRule::FromRRule(written, start.date(), untimed ? QTime() : start.time());
+}
+
+// What `userKey`'s imported events became, by source: the map record's key
+// and the record, in one range read.
+QHash<QString, std::pair<QString, ImportRecord>> mappedOf(TXIsamFile& map, const QString& userKey)
+{
+    QHash<QString, std::pair<QString, ImportRecord>> mapped;
+    ImportRecord record;
+    if (!map.Range(record.bytes(), ImportRecord::SourceIndex, userKey + QString(40, QLatin1Char('0')),
+                   userKey + QString(40, QLatin1Char('f')),
+                   [&] {
+                       mapped.insert(record.Source(), {map.CurrentKey(), record});
+                       return true;
+                   })
+        && map.LastError() != IsamNotFound)
+        throw EQuorla(map.ErrorText());
+    return mapped;
+}
+
+// The categories' keys by name, case aside.
+QHash<QString, QString> categoriesOf(TQuorlaDB& database)
+{
+    QHash<QString, QString> categories;
+    CategoryRecord category;
+    TLookup::Each(database.Categories(), category.bytes(),
+                  [&](const QString& key) { categories.insert(category.Description().toCaseFolded(), key); });
+    return categories;
+}
+
 } // namespace
 
 TCalendarImport::TCalendarImport(TQuorlaDB& database, const QString& userKey, const UserRecord& user)
@@ -172,81 +290,21 @@ TCalendarImport::TOutcome TCalendarImport::Import(const QByteArray& text, const 
 {
     if (!(user_.Rights() & UserRecord::CanAddEntries))
         throw EQuorla(NoRightMessage(user_.FullName()));
-    QByteArray body = text;
-    if (body.startsWith("\xEF\xBB\xBF"))
-        body.remove(0, 3);
-    if (!body.trimmed().startsWith("BEGIN:VCALENDAR"))
-        throw EQuorla(NotCalendarMessage(name));
-    Component root(icalparser_parse_string(body.constData()));
-    if (!root)
-        throw EQuorla(NotCalendarMessage(name));
-    QList<icalcomponent*> calendars;
-    if (icalcomponent_isa(root.get()) == ICAL_VCALENDAR_COMPONENT) {
-        calendars << root.get();
-    } else {
-        for (icalcomponent* c = icalcomponent_get_first_component(root.get(), ICAL_VCALENDAR_COMPONENT); c;
-             c = icalcomponent_get_next_component(root.get(), ICAL_VCALENDAR_COMPONENT))
-            calendars << c;
-    }
+    const Component root = parsed(text);
+    const QList<icalcomponent*> calendars = root ? calendarsOf(root.get()) : QList<icalcomponent*>();
     if (calendars.isEmpty())
         throw EQuorla(NotCalendarMessage(name));
-
-    const QByteArray zoneName = Zone.isEmpty() ? database_.OfficeZone() : Zone;
-    const QTimeZone office(zoneName);
-    if (!office.isValid())
-        throw EQuorla(QStringLiteral("Unknown time zone %1").arg(QString::fromUtf8(zoneName)));
+    const QTimeZone office = officeZone(database_, Zone);
     const Converter convert(office);
     const QDate today = Today.isValid() ? Today : TClock::now().date();
-
-    // The events by UID, in the file's order; one without a UID is known by
-    // its text, so the same file still finds it again.
-    QList<TEventGroup> groups;
-    QHash<QString, qsizetype> byUid;
-    for (icalcomponent* calendar : calendars) {
-        for (icalcomponent* e = icalcomponent_get_first_component(calendar, ICAL_VEVENT_COMPONENT); e;
-             e = icalcomponent_get_next_component(calendar, ICAL_VEVENT_COMPONENT)) {
-            QString uid = textOf(icalcomponent_get_uid(e));
-            if (uid.isEmpty()) {
-                char* whole = icalcomponent_as_ical_string_r(e);
-                uid = QString::fromLatin1(QCryptographicHash::hash(whole, QCryptographicHash::Sha1).toHex());
-                icalmemory_free_buffer(whole);
-            }
-            auto found = byUid.constFind(uid);
-            if (found == byUid.constEnd()) {
-                found = byUid.insert(uid, groups.size());
-                groups.append(TEventGroup{uid, nullptr, {}});
-            }
-            TEventGroup& group = groups[*found];
-            if (icalcomponent_get_first_property(e, ICAL_RECURRENCEID_PROPERTY))
-                group.overrides << e;
-            else if (!group.master)
-                group.master = e;
-        }
-    }
+    const QList<TEventGroup> groups = groupsOf(calendars);
 
     QString reason;
     TXIsamFile* map = database_.ImportMap(reason);
     if (!map)
         throw EQuorla(reason);
-    // What this user's events became, by source, in one range read.
-    QHash<QString, std::pair<QString, ImportRecord>> mapped;
-    {
-        ImportRecord record;
-        if (!map->Range(record.bytes(), ImportRecord::SourceIndex, userKey_ + QString(40, QLatin1Char('0')),
-                        userKey_ + QString(40, QLatin1Char('f')),
-                        [&] {
-                            mapped.insert(record.Source(), {map->CurrentKey(), record});
-                            return true;
-                        })
-            && map->LastError() != IsamNotFound)
-            throw EQuorla(map->ErrorText());
-    }
-
-    // Categories by name, case aside.
-    QHash<QString, QString> categories;
-    CategoryRecord category;
-    TLookup::Each(database_.Categories(), category.bytes(),
-                  [&](const QString& key) { categories.insert(category.Description().toCaseFolded(), key); });
+    QHash<QString, std::pair<QString, ImportRecord>> mapped = mappedOf(*map, userKey_);
+    QHash<QString, QString> categories = categoriesOf(database_);
     const bool mayAddCategories = (user_.Rights() & UserRecord::CanAdminister) != 0;
 
     TOutcome outcome;
@@ -475,32 +533,17 @@ TCalendarImport::TOutcome TCalendarImport::Import(const QByteArray& text, const 
                 return;
             }
             noteAltered(fields);
-            std::optional<TRecurrenceRule> rule;
-            if (icalproperty* r = icalcomponent_get_first_property(group.master, ICAL_RRULE_PROPERTY)) {
-                const bool several = icalcomponent_get_next_property(group.master, ICAL_RRULE_PROPERTY) != nullptr;
-                icalrecurrencetype recurrence = icalproperty_get_rrule(r);
-                // An UNTIL moment in the office's wall-clock time, which the
-                // rule compares with each day's occurrence.
-                if (!icaltime_is_null_time(recurrence.until) && !recurrence.until.is_date) {
-                    bool date = false;
-                    recurrence.until = icaltime_from_timet_with_zone(convert.Wall(nullptr, recurrence.until, date), 0, nullptr);
-                    recurrence.until.zone = nullptr;
-                }
-                char* written = icalrecurrencetype_as_string_r(const_cast<icalrecurrencetype*>(&recurrence));
-                const QString rrule = QString::fromLatin1(written);
-                icalmemory_free_buffer(written);
-                const QDateTime start = ruleStart(group.master, convert, fields);
-                rule = TRecurrenceRule::FromRRule(rrule, start.date(), fields.untimed ? QTime() : start.time());
+            QString rrule;
+            bool several = false;
+            std::optional<TRecurrenceRule> rule = ruleOf(group.master, convert, ruleStart(group.master, convert, fields),
+                                                         fields.untimed, rrule, several);
+            if (!rrule.isEmpty()) {
                 if (!rule || !rule->IsValid() || several) {
                     outcome.skipped << TNote{fields.label, QStringLiteral("its repeat rule has no form here (%1)").arg(rrule)};
                     return;
                 }
                 if (!series) {
                     outcome.skipped << TNote{fields.label, QStringLiteral("this database keeps no repeating events")};
-                    return;
-                }
-                if (icalcomponent_get_first_property(group.master, ICAL_RDATE_PROPERTY)) {
-                    outcome.skipped << TNote{fields.label, QStringLiteral("its extra dates (RDATE) have no form here")};
                     return;
                 }
                 // A start the rule does not fit is no occurrence: the series
@@ -746,12 +789,7 @@ TCalendarImport::TOutcome TCalendarImport::Import(const QByteArray& text, const 
 bool TCalendarImport::ReadEvent(const QByteArray& text, const QString& name, TEvent& event, QString& reason)
 {
     reason = NotCalendarMessage(name);
-    QByteArray body = text;
-    if (body.startsWith("\xEF\xBB\xBF"))
-        body.remove(0, 3);
-    if (!body.trimmed().startsWith("BEGIN:VCALENDAR"))
-        return false;
-    Component root(icalparser_parse_string(body.constData()));
+    const Component root = parsed(text);
     if (!root || icalcomponent_isa(root.get()) != ICAL_VCALENDAR_COMPONENT)
         return false;
     icalcomponent* found = nullptr;
@@ -764,12 +802,8 @@ bool TCalendarImport::ReadEvent(const QByteArray& text, const QString& name, TEv
         reason = QStringLiteral("%1 holds no event").arg(name);
         return false;
     }
-    const QByteArray zoneName = Zone.isEmpty() ? database_.OfficeZone() : Zone;
-    const QTimeZone office(zoneName);
-    if (!office.isValid())
-        throw EQuorla(QStringLiteral("Unknown time zone %1").arg(QString::fromUtf8(zoneName)));
     TFields fields;
-    if (!TEventCodec(office).Decode(found, fields, reason))
+    if (!TEventCodec(officeZone(database_, Zone)).Decode(found, fields, reason))
         return false;
     event.uid = textOf(icalcomponent_get_uid(found));
     event.wall = fields.wall;

@@ -261,65 +261,60 @@ private slots:
     // An entry's (or a series') end, days, place and notes go out as
     // DURATION or a DTEND date, LOCATION and DESCRIPTION, read alike by
     // libical and vobject, and come back through the codec as they were.
-    void details_data()
-    {
-        QTest::addColumn<bool>("series");
-        QTest::addColumn<int>("flags");
-        QTest::addColumn<int>("seconds");
-        QTest::addColumn<int>("days");
-        QTest::addColumn<QString>("location");
-        QTest::addColumn<QString>("notes");
-        QTest::addColumn<QString>("expected");
-        const QString people = QStringLiteral(" | - | - | Ann Åberg | Bob | -");
-        const QString untimed = QString::number(DayEntryRecord::UnTimed);
-        QTest::newRow("timed: an hour, a place, notes")
-            << false << 0 << 3600 << 1 << "Room 4, 2nd floor" << "Bring\nfigures"
-            << "20270310T093000Z | 3600 | Plan | Bring\nfigures" + people + " | @Room 4, 2nd floor";
-        QTest::newRow("all day: three days") << false << int(DayEntryRecord::UnTimed) << 0 << 3 << "" << ""
-                                             << "20270310 | 3 days | Plan | -" + people;
-        QTest::newRow("long notes") << false << 0 << 90 << 1 << "" << QString(5000, QLatin1Char('n'))
-                                    << "20270310T093000Z | 90 | Plan | " + QString(5000, QLatin1Char('n')) + people;
-        QTest::newRow("series: its template's") << true << 0 << 5400 << 1 << "Hall" << "Weekly notes"
-                                               << "20270310T093000Z | 5400 | Plan | Weekly notes" + people + " | @Hall";
-    }
+    // One export of every form: series or flags | seconds | days | location |
+    // notes | the line read back.
     void details()
     {
-        QFETCH(bool, series);
-        QFETCH(int, flags);
-        QFETCH(QString, expected);
-        TEntryDetails details;
-        QFETCH(int, seconds);
-        QFETCH(int, days);
-        details.durationSeconds = seconds;
-        details.days = days;
-        QFETCH(QString, location);
-        QFETCH(QString, notes);
-        details.location = location;
-        details.notes = notes;
+        struct TRow
+        {
+            int form; // -1: a series, else the entry's flags
+            TEntryDetails details;
+            QString expected;
+        };
+        const QString people = QStringLiteral(" | - | - | Ann Åberg | Bob | -");
+        const QString notes(5000, QLatin1Char('n'));
+        const QList<TRow> rows{
+            {0, {3600, 1, "Room 4, 2nd floor", "Bring\nfigures"},
+             "20270310T093000Z | 3600 | Plan | Bring\nfigures" + people + " | @Room 4, 2nd floor"},
+            {DayEntryRecord::UnTimed, {0, 3, {}, {}}, "20270311 | 3 days | Plan | -" + people},
+            {0, {90, 1, {}, notes}, "20270312T093000Z | 90 | Plan | " + notes + people},
+            {-1, {5400, 1, "Hall", "Weekly notes"}, "20270313T093000Z | 5400 | Plan | Weekly notes" + people + " | @Hall"}};
         auto db = makeDatabase(QStringLiteral("details"));
-        const QString when = flags ? QStringLiteral("2027-03-10 00:00") : QStringLiteral("2027-03-10 09:30");
-        if (series) {
-            SeriesRecord s;
-            s.initialise();
-            s.setOwnerKey(RecordKey::format(1));
-            s.setDescription(QStringLiteral("Plan"));
-            s.setAssigneeKeys({RecordKey::format(2)});
-            s.setRule(*TRecurrenceRule::FromRRule(QStringLiteral("FREQ=WEEKLY;COUNT=3"), QDate(2027, 3, 10), QTime(9, 30)));
-            QCOMPARE(TSeriesWriter(*db).Create(s, QDate(2027, 1, 1), {}, details).result, TSeriesWriter::Result::Done);
-        } else {
-            addEntry(*db, when, QStringLiteral("Plan"), flags, 0, 1, {2}, 0, details);
+        QStringList keys;
+        for (qsizetype i = 0; i < rows.size(); ++i) {
+            const QDate day(2027, 3, 10 + int(i));
+            if (rows[i].form < 0) {
+                SeriesRecord s;
+                s.initialise();
+                s.setOwnerKey(RecordKey::format(1));
+                s.setDescription(QStringLiteral("Plan"));
+                s.setAssigneeKeys({RecordKey::format(2)});
+                s.setRule(*TRecurrenceRule::FromRRule(QStringLiteral("FREQ=YEARLY;COUNT=2"), day, QTime(9, 30)));
+                keys << QStringLiteral("series-") + TSeriesWriter(*db).Create(s, QDate(2027, 1, 1), {}, rows[i].details).seriesKey;
+                continue;
+            }
+            const QString when = day.toString(Qt::ISODate) + (rows[i].form ? " 00:00" : " 09:30");
+            keys << addEntry(*db, when, QStringLiteral("Plan"), rows[i].form, 0, 1, {2}, 0, rows[i].details);
         }
         const QByteArray text = exportOf(*db, 2, "UTC").Build(*db);
-        const QString uid = libicalEvents(text).cbegin().key();
-        QCOMPARE(libicalEvents(text).value(uid), expected);
-        QCOMPARE(pythonEvents(text).value(uid), expected);
+        const QHash<QString, QString> libical = libicalEvents(text);
+        const QHash<QString, QString> python = pythonEvents(text);
         icalcomponent* parsed = icalparser_parse_string(text.constData());
-        TEventCodec::TDecoded back;
-        QString reason;
-        QVERIFY(TEventCodec(QTimeZone("UTC")).Decode(icalcomponent_get_first_component(parsed, ICAL_VEVENT_COMPONENT),
-                                                    back, reason));
+        for (icalcomponent* e = icalcomponent_get_first_component(parsed, ICAL_VEVENT_COMPONENT); e;
+             e = icalcomponent_get_next_component(parsed, ICAL_VEVENT_COMPONENT)) {
+            const QString uid = QString::fromUtf8(icalcomponent_get_uid(e));
+            const qsizetype i = std::ranges::find_if(keys, [&](const QString& k) { return uid.startsWith(k + '-'); })
+                - keys.begin();
+            QVERIFY(i < rows.size());
+            QCOMPARE(libical.value(uid), rows[i].expected);
+            QCOMPARE(python.value(uid), rows[i].expected);
+            TEventCodec::TDecoded back;
+            QString reason;
+            QVERIFY(TEventCodec(QTimeZone("UTC")).Decode(e, back, reason));
+            QVERIFY(back.details == rows[i].details && back.altered.isEmpty());
+        }
         icalcomponent_free(parsed);
-        QVERIFY(back.details == details && back.altered.isEmpty());
+        QCOMPARE(libical.size(), rows.size());
     }
 
     // The VTIMEZONE holds the observance in force when the exported years
