@@ -802,21 +802,11 @@ bool TCalendarImport::ReadEvent(const QByteArray& text, const QString& name, TEv
         reason = QStringLiteral("%1 holds no event").arg(name);
         return false;
     }
-    TFields fields;
-    if (!TEventCodec(officeZone(database_, Zone)).Decode(found, fields, reason))
+    if (!TEventCodec(officeZone(database_, Zone)).Decode(found, event, reason))
         return false;
     event.uid = textOf(icalcomponent_get_uid(found));
-    event.wall = fields.wall;
-    event.untimed = fields.untimed;
-    event.text = fields.text;
-    event.isPrivate = fields.isPrivate;
-    event.category = fields.category;
-    event.alarm = fields.alarm;
-    event.ringWall = fields.ringWall;
-    event.details = fields.details;
-    event.altered = fields.altered;
-    if (fields.moreCategories)
-        event.altered << QStringLiteral("only its first category, \"%1\", was kept").arg(fields.category);
+    if (event.moreCategories)
+        event.altered << QStringLiteral("only its first category, \"%1\", was kept").arg(event.category);
     event.repeats = icalcomponent_get_first_property(found, ICAL_RRULE_PROPERTY) != nullptr
         || icalcomponent_get_first_property(found, ICAL_RDATE_PROPERTY) != nullptr;
     reason.clear();

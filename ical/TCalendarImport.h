@@ -1,6 +1,6 @@
 #pragma once
 
-#include "TEntryDetails.h"
+#include "TEventCodec.h"
 #include "TRecordWriter.h"
 #include "UserRecord.h"
 
@@ -8,7 +8,6 @@
 #include <QDate>
 #include <QList>
 #include <QString>
-#include <QStringList>
 
 #include <functional>
 
@@ -96,25 +95,13 @@ public:
     // stays, and importing again finishes the rest.
     TOutcome Import(const QByteArray& text, const QString& name);
 
-    // One event as this program keeps it: its start in wall-clock seconds of
-    // the office's zone (TStamp's count), the entry's text and flags, its
-    // first category's name, and the alarm the importing user gets.
-    struct TEvent
+    // One event as this program keeps it (TEventCodec), with its UID; a
+    // category beyond the first is among what was altered.
+    struct TEvent : TEventCodec::TDecoded
     {
         QString uid;
-        qint64 wall = 0;
-        bool untimed = false;
-        QString text;
-        bool isPrivate = false;
-        QString category;
-        bool alarm = false;
-        qint64 ringWall = 0;
         // It has a repeat rule or extra dates.
         bool repeats = false;
-        // Its end, place and notes.
-        TEntryDetails details;
-        // What could not be kept as it was (TEventCodec).
-        QStringList altered;
     };
     // The first event of `text` that changes no occurrence (no
     // RECURRENCE-ID), read as Import reads it, in the office's zone `zone`
