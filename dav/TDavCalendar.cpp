@@ -16,7 +16,9 @@
 #include "TDavObject.h"
 #include "TDavRequest.h"
 #include "TDavXml.h"
+#include "TDetailsStore.h"
 #include "TEntryVisibility.h"
+#include "TEventCodec.h"
 #include "TEventWriter.h"
 #include "TFilterRules.h"
 #include "THolderNotes.h"
@@ -62,9 +64,17 @@ TDavReply changedSince()
     return TDavReply::Text(412, QStringLiteral("The event was changed since it was read."));
 }
 
+// A CalDAV precondition (RFC 4791 5.3.2.1) as the error body names it.
+QByteArray calDavCondition(const char* name)
+{
+    return QByteArray("<c:") + name + " xmlns:c=\"urn:ietf:params:xml:ns:caldav\"/>";
+}
+
+// An event that holds nothing Quorla can store as it is.
 TDavReply notStored(const QString& reason)
 {
-    return TDavReply::Text(422, QStringLiteral("The event cannot be stored: %1.").arg(reason));
+    return TDavXml::Error(422, calDavCondition("valid-calendar-object-resource"),
+                          QStringLiteral("The event cannot be stored: %1.").arg(reason));
 }
 
 // A write done: `status` (201 or 204), with the object's new ETag when it is
@@ -87,8 +97,10 @@ std::optional<TDavReply> readBody(TCalendarImport& import, const QByteArray& bod
     QString reason;
     if (import.ReadEvent(body, name, event, reason))
         return std::nullopt;
+    if (reason == QStringLiteral("%1 holds no event").arg(name))
+        return TDavXml::Error(422, calDavCondition("supported-calendar-component"), reason + QLatin1Char('.'));
     if (reason.startsWith(name))
-        return TDavReply::Text(400, reason + QLatin1Char('.'));
+        return TDavXml::Error(400, calDavCondition("valid-calendar-data"), reason + QLatin1Char('.'));
     return notStored(reason);
 }
 
@@ -895,6 +907,8 @@ TDavReply TDavCalendar::put(const TDavRequest& request, const TTarget& target)
         const TCalendarImport::TOutcome outcome = import.Import(request.body, target.name + QStringLiteral(".ics"));
         if (!outcome.skipped.isEmpty())
             return notStored(outcome.skipped.first().reason);
+        // Stored other than sent: no ETag, so that the client reads it back.
+        const bool altered = !outcome.remarks.isEmpty();
         QString reasonMap;
         TXIsamFile* map = database_.ImportMap(reasonMap);
         ImportRecord made;
@@ -904,14 +918,14 @@ TDavReply TDavCalendar::put(const TDavRequest& request, const TTarget& target)
             names_.Remember(event.uid, target.name, made.TargetKey(), true);
             alarms_.reset();
             SeriesRecord series;
-            if (readSeriesVisible(made.TargetKey(), series))
+            if (!altered && readSeriesVisible(made.TargetKey(), series))
                 return done(201, seriesEtag(made.TargetKey(), series));
         } else if (map && made.kind() == ImportRecord::Kind::Entry) {
             names_.Remember(event.uid, target.name, made.TargetKey());
             uids_.reset();
             someUids_.clear();
             alarms_.reset();
-            if (readVisible(made.TargetKey(), entry))
+            if (!altered && readVisible(made.TargetKey(), entry))
                 return done(201, etagOf(entry, made.TargetKey()));
         }
         return done(201);
@@ -941,14 +955,23 @@ TDavReply TDavCalendar::update(const QString& key, DayEntryRecord& entry, const 
     entry.setFlags((entry.Flags() & ~(DayEntryRecord::UnTimed | DayEntryRecord::Private))
                    | (event.untimed ? DayEntryRecord::UnTimed : 0) | (event.isPrivate ? DayEntryRecord::Private : 0));
     entry.setDescription(event.text);
+    bool altered = !event.altered.isEmpty();
     if (event.category.isEmpty()) {
         entry.setCategoryKey(QString(RecordKey::None));
     } else {
         loadNames();
+        const QString before = entry.CategoryKey();
+        entry.setCategoryKey(QString(RecordKey::None));
         for (auto it = categories_->constBegin(); it != categories_->constEnd(); ++it)
             if (it.value().compare(event.category, Qt::CaseInsensitive) == 0)
                 entry.setCategoryKey(it.key());
+        // A category not known here: the entry keeps the one it had.
+        if (RecordKey::isNone(entry.CategoryKey())) {
+            entry.setCategoryKey(before);
+            altered = true;
+        }
     }
+    const TEntryDetails details = TEventCodec::Onto(event.details, TDetailsStore(database_).Entry(key));
     // The entry's alarm stays as it is for every assignee; a first alarm
     // goes to the assignees as a workstation gives it.
     const QString openedAlarm = hadAlarm ? alarm.AlarmTime() : QString();
@@ -961,7 +984,7 @@ TDavReply TDavCalendar::update(const QString& key, DayEntryRecord& entry, const 
     SeriesLinkRecord link;
     TEventWriter::Result written = TEventWriter::Result::Done;
     if (database_.Series() && series.LinkOf(key, link)) {
-        switch (series.ChangeOne(key, entry, alarm, openedAlarm).result) {
+        switch (series.ChangeOne(key, entry, alarm, openedAlarm, details).result) {
         case TSeriesWriter::Result::Done:
             break;
         case TSeriesWriter::Result::Gone:
@@ -972,7 +995,7 @@ TDavReply TDavCalendar::update(const QString& key, DayEntryRecord& entry, const 
             written = TEventWriter::Result::AlarmLocked;
         }
     } else {
-        written = writer.updateEntryWithAlarms(key, entry, alarm, openedAlarm);
+        written = writer.updateEntryWithAlarms(key, entry, alarm, openedAlarm, details);
     }
     if (written == TEventWriter::Result::AlarmLocked)
         return locked(writer.LockHolder());
@@ -1010,7 +1033,7 @@ TDavReply TDavCalendar::update(const QString& key, DayEntryRecord& entry, const 
     }
     alarms_.reset();
     DayEntryRecord stored;
-    return done(204, readVisible(key, stored) ? etagOf(stored, key) : QByteArray());
+    return done(204, !altered && readVisible(key, stored) ? etagOf(stored, key) : QByteArray());
 }
 
 TDavReply TDavCalendar::putSeries(const TDavRequest& request, const QString& seriesKey)
@@ -1070,7 +1093,8 @@ TDavReply TDavCalendar::putSeries(const TDavRequest& request, const QString& ser
         return locked(outcome.holder);
     if (!outcome.skipped.isEmpty())
         return notStored(outcome.skipped.first().reason);
-    return done(204, readSeriesVisible(seriesKey, series) ? seriesEtag(seriesKey, series) : QByteArray());
+    const bool altered = !outcome.remarks.isEmpty();
+    return done(204, !altered && readSeriesVisible(seriesKey, series) ? seriesEtag(seriesKey, series) : QByteArray());
 }
 
 TDavReply TDavCalendar::removeSeries(const TDavRequest& request, const QString& seriesKey)

@@ -9,6 +9,8 @@
 #include "SeriesLinkRecord.h"
 #include "SeriesRecord.h"
 #include "TChangeTrail.h"
+#include "TDetailsStore.h"
+#include "TEventCodec.h"
 #include "TLookup.h"
 #include "TQuorlaDB.h"
 #include "TSeriesWriter.h"
@@ -49,6 +51,8 @@ struct ComponentFree
 using Component = std::unique_ptr<icalcomponent, ComponentFree>;
 
 constexpr qint64 SecondsPerDay = 86400;
+// Entries whose details are read at once.
+constexpr std::size_t DetailsBatch = 512;
 
 QByteArray utf8(const QString& text)
 {
@@ -181,19 +185,6 @@ icalproperty* person(icalproperty* property, const QByteArray& fullName)
 {
     icalproperty_add_parameter(property, icalparameter_new_cn(fullName.constData()));
     return property;
-}
-
-// The first line of a text that holds more than blanks (a title), and
-// whether the text holds more than that line.
-QString firstLine(const QString& text, bool& more)
-{
-    const QString trimmed = text.trimmed();
-    qsizetype end = 0;
-    while (end < trimmed.size() && trimmed[end] != QLatin1Char('\n') && trimmed[end] != QLatin1Char('\r'))
-        ++end;
-    const QString line = end == trimmed.size() ? trimmed : trimmed.left(end).trimmed();
-    more = line != text;
-    return line;
 }
 
 // libical writes a CATEGORIES value as a list and so leaves its commas and
@@ -488,6 +479,7 @@ QByteArray TCalendarExport::Build(TQuorlaDB& database, int* count) const
     // and once without. Those whose value never changes, as text.
     const Property uidProperty(icalproperty_new_uid(""));
     const QByteArray stampText = textOf(icalproperty_new_dtstamp(utcTime(TClock::now())));
+    const Property locationProperty(icalproperty_new_location(""));
     const QByteArray durationText = textOf(icalproperty_new_duration(icaldurationtype_from_int(DurationMinutes * 60)));
     const Property summaryProperty(icalproperty_new_summary(""));
     const Property descriptionProperty(icalproperty_new_description(""));
@@ -552,7 +544,7 @@ QByteArray TCalendarExport::Build(TQuorlaDB& database, int* count) const
     // LAST-MODIFIED and SEQUENCE (none for a series, whose start is also
     // kept in the zone where a single event's would go out in UTC).
     const auto addEvent = [&](const QString& uid, qint32 flags, const QString& description, const QString& categoryKey,
-                              const TRoles& roles, qint64 wall, const QString& changesKey) {
+                              const TRoles& roles, qint64 wall, const QString& changesKey, const TEntryDetails& details) {
         ++events;
         event.begin();
         icalproperty_set_uid(uidProperty.get(), utf8(uid).constData());
@@ -563,15 +555,21 @@ QByteArray TCalendarExport::Build(TQuorlaDB& database, int* count) const
         const icaltimetype start = startTime(wall, untimed, !changesKey.isEmpty(), inZone);
         icalproperty_set_dtstart(starts[inZone].get(), start);
         event.write(starts[inZone].get());
-        if (!untimed)
+        if (!untimed && details.durationSeconds <= 0)
             event.write(durationText);
-        bool moreLines = false;
-        const QByteArray summary = utf8(firstLine(description, moreLines));
+        else if (icalproperty* end = TEventCodec::EndProperty(details, untimed, wall, DurationMinutes * 60))
+            event.writeOnce(end);
+        QString notes;
+        const QByteArray summary = utf8(TEventCodec::Summary(description, notes, details.notes));
         icalproperty_set_summary(summaryProperty.get(), summary.constData());
         event.write(summaryProperty.get());
-        if (moreLines) {
-            icalproperty_set_description(descriptionProperty.get(), utf8(description).constData());
+        if (!notes.isEmpty()) {
+            icalproperty_set_description(descriptionProperty.get(), utf8(notes).constData());
             event.write(descriptionProperty.get());
+        }
+        if (!details.location.isEmpty()) {
+            icalproperty_set_location(locationProperty.get(), utf8(details.location).constData());
+            event.write(locationProperty.get());
         }
         if (!RecordKey::isNone(categoryKey)) {
             const auto named = categories.constFind(categoryKey);
@@ -588,10 +586,7 @@ QByteArray TCalendarExport::Build(TQuorlaDB& database, int* count) const
         if (Changes && !changesKey.isEmpty())
             changes = Changes(changesKey);
         if (changes.lastModified.isValid()) {
-            const QDateTime wallChanged(changes.lastModified.date(), changes.lastModified.time(), Qt::UTC);
-            bool unused = true;
-            icalproperty_set_lastmodified(modifiedProperty.get(),
-                                          utcTime(momentOfWall(wallChanged.toSecsSinceEpoch(), unused)));
+            icalproperty_set_lastmodified(modifiedProperty.get(), utcTime(changes.lastModified));
             event.write(modifiedProperty.get());
         }
         icalproperty_set_sequence(sequenceProperty.get(), changes.changes);
@@ -664,7 +659,7 @@ QByteArray TCalendarExport::Build(TQuorlaDB& database, int* count) const
         for (const auto& [linkKey, link] : seriesWriter->Links(OnlySeries))
             linkOf.insert(link.EntryKey(), link);
     }
-    const auto take = [&](const DayEntryRecord& entry, const QString& key) {
+    const auto takeWith = [&](const DayEntryRecord& entry, const QString& key, const TEntryDetails& details) {
         QString uid = Uid(key, identity);
         QString recurrenceId;
         const auto linked = linkOf.constFind(key);
@@ -690,7 +685,8 @@ QByteArray TCalendarExport::Build(TQuorlaDB& database, int* count) const
                       keyNumber(stored + DayEntryRecord::AssigneesOffset + std::size_t(slot) * DayEntryRecord::AssigneeWidth,
                                 DayEntryRecord::AssigneeWidth),
                       false);
-        const QByteArray summary = addEvent(uid, entry.Flags(), entry.Description(), entry.CategoryKey(), roles, wall, key);
+        const QByteArray summary
+            = addEvent(uid, entry.Flags(), entry.Description(), entry.CategoryKey(), roles, wall, key, details);
         if (!recurrenceId.isEmpty()) {
             bool inZone = false;
             const icaltimetype given = startTime(RecordKey::parse(recurrenceId), untimed, false, inZone);
@@ -702,8 +698,27 @@ QByteArray TCalendarExport::Build(TQuorlaDB& database, int* count) const
             addAlarm(summary, untimed, wall, *due);
         event.end();
     };
+    // The entries' details are read for a batch of them at a time, not one
+    // read per event.
+    TDetailsStore detailsStore(database);
+    std::vector<std::pair<DayEntryRecord, QString>> pending;
+    const auto flush = [&] {
+        QStringList keys;
+        for (const auto& one : pending)
+            keys << one.second;
+        const QHash<QString, TEntryDetails> details = detailsStore.Entries(keys, true);
+        for (const auto& [entry, key] : pending)
+            takeWith(entry, key, details.value(key));
+        pending.clear();
+    };
+    const auto take = [&](const DayEntryRecord& entry, const QString& key) {
+        pending.emplace_back(entry, key);
+        if (pending.size() >= DetailsBatch)
+            flush();
+    };
     if (OnlySeries.isEmpty()) {
         Read(database.DayEntries(), take);
+        flush();
         // A series whose days in the range lie past its horizon, none of its
         // occurrences made there yet, goes out when its occurrence would.
         if (seriesWriter) {
@@ -728,6 +743,7 @@ QByteArray TCalendarExport::Build(TQuorlaDB& database, int* count) const
                 && sees(changed))
                 take(changed, entryKey);
         }
+        flush();
     }
 
     for (const QString& seriesKey : seriesKeys) {
@@ -749,7 +765,8 @@ QByteArray TCalendarExport::Build(TQuorlaDB& database, int* count) const
         for (const QString& assignee : series.AssigneeKeys())
             roles.add(people, keyNumber(assignee), false);
         const QByteArray summary =
-            addEvent(seriesUid(seriesKey), flags, series.Description(), series.CategoryKey(), roles, wall, QString());
+            addEvent(seriesUid(seriesKey), flags, series.Description(), series.CategoryKey(), roles, wall, QString(),
+                     detailsStore.Series(seriesKey));
         zoneFirst = std::min(zoneFirst, rule.Start().year());
         zoneLast = std::max(zoneLast, rule.LastDay().isValid() ? rule.LastDay().year() : 2037);
         icalrecurrencetype recurrence = icalrecurrencetype_from_string(rule.ToRRule().toLatin1().constData());

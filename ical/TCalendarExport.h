@@ -28,10 +28,13 @@ class TQuorlaDB;
 //   daylight-saving change skips or repeats go out in UTC instead (a skipped
 //   one at the offset before the change, a repeated one at its first
 //   occurrence), as readers disagree on them. An office in UTC writes UTC.
-//   An un-timed entry is an all-day date. Entries have no end: a timed one
-//   lasts DurationMinutes (DURATION), an all-day one its day.
-// - SUMMARY the first line of the description, DESCRIPTION the whole text
-//   when it has more lines; CATEGORIES the category as one value (its commas
+//   An un-timed entry is an all-day date. The end, place and notes are
+//   written by TEventCodec from the entry's details: a timed entry lasts
+//   its length (DURATION; DurationMinutes when it has none), an all-day one
+//   its days (a DTEND date after more than one).
+// - SUMMARY the first line of the description, DESCRIPTION the notes, else
+//   the whole text when it has more lines; LOCATION the place; CATEGORIES
+//   the category as one value (its commas
 //   and semicolons escaped); CLASS:PRIVATE for a private entry; ORGANIZER its
 //   owner and ATTENDEE each assignee, by full name (the program keeps no
 //   addresses: each carries a URI naming the user in this database).
@@ -40,7 +43,8 @@ class TQuorlaDB;
 //   hours, minutes and seconds, never nominal days, so a daylight-saving
 //   change between them moves nothing); for an all-day entry, whose date
 //   each reader places in his own zone, the alarm's moment in UTC.
-// - LAST-MODIFIED and SEQUENCE where Changes knows the entry's history.
+// - LAST-MODIFIED (in UTC) and SEQUENCE where Changes knows the entry's
+//   history.
 // - A repeating event (a series) goes out as one VEVENT: its template's
 //   fields, its first day's start as DTSTART, its rule as RRULE (UNTIL in
 //   UTC for a timed one), an EXDATE for each day whose occurrence was
@@ -119,7 +123,8 @@ public:
     static QString SeriesUid(const QString& seriesKey, const QString& identity);
 
     // Changes read from the change trail: the moment of the entry's latest
-    // recorded addition or change (a wall-clock time, in the office's zone),
+    // recorded addition or change (a local time of this process, the zone
+    // the trail's stamps are written in by the writers of this program),
     // and the number of its changes. The trail is read once, at the first
     // question, for every entry (one range read, not one per event). Alarms
     // snoozed or switched off are one user's business, not a change of the

@@ -11,7 +11,10 @@
 #include "SeriesLinkRecord.h"
 #include "SeriesRecord.h"
 #include "TCategoryWriter.h"
+#include "TCalendarExport.h"
 #include "TClock.h"
+#include "TDetailsStore.h"
+#include "TEventCodec.h"
 #include "TEventWriter.h"
 #include "TLookup.h"
 #include "TQuorlaDB.h"
@@ -46,22 +49,7 @@ struct ComponentFree
 };
 using Component = std::unique_ptr<icalcomponent, ComponentFree>;
 
-// One event as this program keeps it.
-struct TFields
-{
-    // Wall-clock seconds of the office's zone (TStamp's count).
-    qint64 wall = 0;
-    bool untimed = false;
-    QString text;
-    bool isPrivate = false;
-    QString category;
-    // More categories than the first.
-    bool moreCategories = false;
-    bool alarm = false;
-    qint64 ringWall = 0;
-    // What people call the event in the outcome.
-    QString label;
-};
+using TFields = TEventCodec::TDecoded;
 
 // The events of one UID: the one without RECURRENCE-ID, and the changed
 // occurrences.
@@ -74,89 +62,15 @@ struct TEventGroup
 
 qint64 wallOf(const QDateTime& local)
 {
-    return QDateTime(local.date(), local.time(), Qt::UTC).toSecsSinceEpoch();
+    return TEventCodec::WallOf(local);
 }
 
 QDateTime asWall(qint64 wall)
 {
-    return QDateTime::fromSecsSinceEpoch(wall, Qt::UTC);
+    return TEventCodec::AsWall(wall);
 }
 
-// libical's names for its own zones carry a prefix ahead of the IANA name.
-QByteArray ianaName(const char* tzid)
-{
-    QByteArray name(tzid);
-    static const QByteArray Prefix = "/freeassociation.sourceforge.net/";
-    if (name.startsWith(Prefix))
-        name = name.mid(Prefix.size());
-    if (name.startsWith("Tzfile/"))
-        name = name.mid(7);
-    return name;
-}
-
-int offsetIn(const QTimeZone& zone, qint64 utc)
-{
-    return zone.offsetFromUtc(QDateTime::fromSecsSinceEpoch(utc, Qt::UTC));
-}
-
-int offsetIn(icaltimezone* zone, qint64 utc)
-{
-    icaltimetype at = icaltime_from_timet_with_zone(utc, 0, icaltimezone_get_utc_timezone());
-    int daylight = 0;
-    return icaltimezone_get_utc_offset_of_utc_time(zone, &at, &daylight);
-}
-
-// The moment of a wall-clock time in a zone (a time the clock skips there
-// read as RFC 5545 reads it: 02:30 at 03:30).
-template <typename Zone>
-qint64 momentIn(const Zone& zone, const QDate& day, const QTime& time)
-{
-    return wallMoment(wallOf(QDateTime(day, time, Qt::UTC)), [&zone](qint64 utc) { return offsetIn(zone, utc); });
-}
-
-class Converter
-{
-public:
-    explicit Converter(const QTimeZone& office)
-        : office_(office)
-    {
-    }
-
-    // The wall-clock seconds of a time property's value in the office's
-    // zone; `date` says whether it is a date alone.
-    qint64 wall(icalproperty* property, icaltimetype t, bool& date) const
-    {
-        date = t.is_date != 0;
-        const QDate day(t.year, t.month, t.day);
-        if (date)
-            return wallOf(QDateTime(day, QTime(0, 0), Qt::UTC));
-        const QTime time(t.hour, t.minute, t.second);
-        if (icaltime_is_utc(t))
-            return fromMoment(QDateTime(day, time, Qt::UTC).toSecsSinceEpoch());
-        if (t.zone && t.zone != icaltimezone_get_utc_timezone())
-            return fromMoment(momentIn(const_cast<icaltimezone*>(t.zone), day, time));
-        icalparameter* tzid = property ? icalproperty_get_first_parameter(property, ICAL_TZID_PARAMETER) : nullptr;
-        if (tzid) {
-            const QTimeZone zone(ianaName(icalparameter_get_tzid(tzid)));
-            if (zone.isValid())
-                return fromMoment(momentIn(zone, day, time));
-        }
-        // Floating: the same wall-clock time everywhere, the office's too.
-        return officeWall(day, time);
-    }
-    // The wall-clock seconds at which `time` on `day` in the office's zone
-    // happens: the time itself, or a time the clock skips moved on.
-    qint64 officeWall(const QDate& day, const QTime& time) const { return fromMoment(momentIn(office_, day, time)); }
-    qint64 fromMoment(qint64 moment) const { return wallOf(QDateTime::fromSecsSinceEpoch(moment, office_)); }
-    qint64 momentOf(qint64 wall) const
-    {
-        const QDateTime w = asWall(wall);
-        return QDateTime(w.date(), w.time(), office_).toSecsSinceEpoch();
-    }
-
-private:
-    QTimeZone office_;
-};
+using Converter = TEventCodec;
 
 QString textOf(const char* text)
 {
@@ -169,12 +83,6 @@ bool inStampYears(qint64 wall)
     return year >= 1970 && year <= 2037;
 }
 
-QString labelOf(const QString& summary, qint64 wall, bool untimed)
-{
-    const QString when = asWall(wall).toString(untimed ? QStringLiteral("yyyy-MM-dd") : QStringLiteral("yyyy-MM-dd hh:mm"));
-    return summary.isEmpty() ? when : QStringLiteral("%1, %2").arg(summary, when);
-}
-
 // How a group is named where its fields could not be read: its summary, or
 // its UID when it has none.
 QString labelOfGroup(const TEventGroup& group)
@@ -182,72 +90,6 @@ QString labelOfGroup(const TEventGroup& group)
     icalcomponent* event = group.master ? group.master : group.overrides.value(0);
     const QString summary = event ? textOf(icalcomponent_get_summary(event)) : QString();
     return summary.isEmpty() ? group.uid : summary;
-}
-
-// The fields of a VEVENT; false, with `reason`, for one this program cannot
-// keep.
-bool fieldsOf(icalcomponent* event, const Converter& convert, TFields& fields, QString& reason)
-{
-    const QString summary = textOf(icalcomponent_get_summary(event)).trimmed();
-    icalproperty* start = icalcomponent_get_first_property(event, ICAL_DTSTART_PROPERTY);
-    if (!start) {
-        fields.label = summary;
-        reason = QStringLiteral("it has no start");
-        return false;
-    }
-    fields.wall = convert.wall(start, icalcomponent_get_dtstart(event), fields.untimed);
-    fields.label = labelOf(summary, fields.wall, fields.untimed);
-    if (!inStampYears(fields.wall)) {
-        reason = QStringLiteral("it lies before 1970 or after 2037");
-        return false;
-    }
-    if (icalcomponent_get_status(event) == ICAL_STATUS_CANCELLED) {
-        reason = QStringLiteral("it is cancelled");
-        return false;
-    }
-    const QString description = textOf(icalcomponent_get_description(event)).replace(QLatin1String("\r\n"),
-                                                                                    QLatin1String("\n"));
-    if (description.isEmpty())
-        fields.text = summary;
-    else if (summary.isEmpty() || description.trimmed().startsWith(summary))
-        fields.text = description;
-    else
-        fields.text = summary + QLatin1Char('\n') + description;
-    if (!TTextCapacity::fits(fields.text, DayEntryRecord::DescriptionCapacity)) {
-        reason = QStringLiteral("its text is longer than %1 bytes").arg(DayEntryRecord::DescriptionCapacity);
-        return false;
-    }
-    if (icalproperty* c = icalcomponent_get_first_property(event, ICAL_CLASS_PROPERTY)) {
-        const icalproperty_class kind = icalproperty_get_class(c);
-        fields.isPrivate = kind == ICAL_CLASS_PRIVATE || kind == ICAL_CLASS_CONFIDENTIAL;
-    }
-    if (icalproperty* c = icalcomponent_get_first_property(event, ICAL_CATEGORIES_PROPERTY)) {
-        fields.category = textOf(icalproperty_get_categories(c)).trimmed();
-        fields.moreCategories = icalcomponent_get_next_property(event, ICAL_CATEGORIES_PROPERTY) != nullptr;
-    }
-    for (icalcomponent* a = icalcomponent_get_first_component(event, ICAL_VALARM_COMPONENT); a && !fields.alarm;
-         a = icalcomponent_get_next_component(event, ICAL_VALARM_COMPONENT)) {
-        icalproperty* trigger = icalcomponent_get_first_property(a, ICAL_TRIGGER_PROPERTY);
-        if (!trigger)
-            continue;
-        const icaltriggertype t = icalproperty_get_trigger(trigger);
-        fields.alarm = true;
-        if (!icaltime_is_null_time(t.time)) {
-            bool date = false;
-            fields.ringWall = convert.wall(trigger, t.time, date);
-            continue;
-        }
-        qint64 from = convert.momentOf(fields.wall);
-        icalparameter* related = icalproperty_get_first_parameter(trigger, ICAL_RELATED_PARAMETER);
-        if (related && icalparameter_get_related(related) == ICAL_RELATED_END) {
-            const icaldurationtype length = icalcomponent_get_duration(event);
-            from += icaldurationtype_is_bad_duration(length) ? 0 : icaldurationtype_as_int(length);
-        }
-        fields.ringWall = convert.fromMoment(from + icaldurationtype_as_int(t.duration));
-    }
-    if (fields.alarm && !inStampYears(fields.ringWall))
-        fields.alarm = false;
-    return true;
 }
 
 // Where a series' rule starts: at the time written when it is a time of the
@@ -260,7 +102,7 @@ QDateTime ruleStart(icalcomponent* event, const Converter& convert, const TField
     const icaltimetype t = icalcomponent_get_dtstart(event);
     const QDateTime written(QDate(t.year, t.month, t.day), QTime(t.hour, t.minute, t.second), Qt::UTC);
     const bool asWritten = !fields.untimed && !icaltime_is_utc(t)
-        && convert.officeWall(written.date(), written.time()) == fields.wall;
+        && convert.OfficeWall(written.date(), written.time()) == fields.wall;
     return asWritten ? written : asWall(fields.wall);
 }
 
@@ -272,6 +114,124 @@ QString timeKey(qint64 wall)
 QString sourceOf(const QString& userKey, const QString& uid)
 {
     return userKey + QString::fromLatin1(QCryptographicHash::hash(uid.toUtf8(), QCryptographicHash::Sha1).toHex());
+}
+
+// The calendar `text` as libical reads it (a byte-order mark aside); null
+// for a text that is no iCalendar.
+Component parsed(const QByteArray& text)
+{
+    QByteArray body = text;
+    if (body.startsWith("\xEF\xBB\xBF"))
+        body.remove(0, 3);
+    if (!body.trimmed().startsWith("BEGIN:VCALENDAR"))
+        return nullptr;
+    return Component(icalparser_parse_string(body.constData()));
+}
+
+// The VCALENDARs of a parsed text: itself, or those it holds when libical
+// read several.
+QList<icalcomponent*> calendarsOf(icalcomponent* root)
+{
+    QList<icalcomponent*> calendars;
+    if (icalcomponent_isa(root) == ICAL_VCALENDAR_COMPONENT) {
+        calendars << root;
+        return calendars;
+    }
+    for (icalcomponent* c = icalcomponent_get_first_component(root, ICAL_VCALENDAR_COMPONENT); c;
+         c = icalcomponent_get_next_component(root, ICAL_VCALENDAR_COMPONENT))
+        calendars << c;
+    return calendars;
+}
+
+// The events by UID, in the file's order; one without a UID is known by its
+// text, so the same file still finds it again.
+QList<TEventGroup> groupsOf(const QList<icalcomponent*>& calendars)
+{
+    QList<TEventGroup> groups;
+    QHash<QString, qsizetype> byUid;
+    for (icalcomponent* calendar : calendars) {
+        for (icalcomponent* e = icalcomponent_get_first_component(calendar, ICAL_VEVENT_COMPONENT); e;
+             e = icalcomponent_get_next_component(calendar, ICAL_VEVENT_COMPONENT)) {
+            QString uid = textOf(icalcomponent_get_uid(e));
+            if (uid.isEmpty()) {
+                char* whole = icalcomponent_as_ical_string_r(e);
+                uid = QString::fromLatin1(QCryptographicHash::hash(whole, QCryptographicHash::Sha1).toHex());
+                icalmemory_free_buffer(whole);
+            }
+            auto found = byUid.constFind(uid);
+            if (found == byUid.constEnd()) {
+                found = byUid.insert(uid, groups.size());
+                groups.append(TEventGroup{uid, nullptr, {}});
+            }
+            TEventGroup& group = groups[*found];
+            if (icalcomponent_get_first_property(e, ICAL_RECURRENCEID_PROPERTY))
+                group.overrides << e;
+            else if (!group.master)
+                group.master = e;
+        }
+    }
+    return groups;
+}
+
+// The office's zone: `zone`, or the database's when empty; EQuorla for one
+// not known.
+QTimeZone officeZone(TQuorlaDB& database, const QByteArray& zone)
+{
+    const QByteArray name = zone.isEmpty() ? database.OfficeZone() : zone;
+    const QTimeZone office(name);
+    if (!office.isValid())
+        throw EQuorla(QStringLiteral("Unknown time zone %1").arg(QString::fromUtf8(name)));
+    return office;
+}
+
+// The master's RRULE as a rule starting at `start` (nullopt when it has
+// none), its text in `written` and whether there are `several`. An UNTIL
+// moment becomes the office's wall-clock time, which the rule compares with
+// each day's occurrence.
+std::optional<TRecurrenceRule> ruleOf(icalcomponent* master, const Converter& convert, const QDateTime& start,
+                                      bool untimed, QString& written, bool& several)
+{
+    icalproperty* r = icalcomponent_get_first_property(master, ICAL_RRULE_PROPERTY);
+    if (!r)
+        return std::nullopt;
+    several = icalcomponent_get_next_property(master, ICAL_RRULE_PROPERTY) != nullptr;
+    icalrecurrencetype recurrence = icalproperty_get_rrule(r);
+    if (!icaltime_is_null_time(recurrence.until) && !recurrence.until.is_date) {
+        bool date = false;
+        recurrence.until = icaltime_from_timet_with_zone(convert.Wall(nullptr, recurrence.until, date), 0, nullptr);
+        recurrence.until.zone = nullptr;
+    }
+    char* text = icalrecurrencetype_as_string_r(&recurrence);
+    written = QString::fromLatin1(text);
+    icalmemory_free_buffer(text);
+    return TRecurrenceRule::FromRRule(written, start.date(), untimed ? QTime() : start.time());
+}
+
+// What `userKey`'s imported events became, by source: the map record's key
+// and the record, in one range read.
+QHash<QString, std::pair<QString, ImportRecord>> mappedOf(TXIsamFile& map, const QString& userKey)
+{
+    QHash<QString, std::pair<QString, ImportRecord>> mapped;
+    ImportRecord record;
+    if (!map.Range(record.bytes(), ImportRecord::SourceIndex, userKey + QString(40, QLatin1Char('0')),
+                   userKey + QString(40, QLatin1Char('f')),
+                   [&] {
+                       mapped.insert(record.Source(), {map.CurrentKey(), record});
+                       return true;
+                   })
+        && map.LastError() != IsamNotFound)
+        throw EQuorla(map.ErrorText());
+    return mapped;
+}
+
+// The categories' keys by name, case aside.
+QHash<QString, QString> categoriesOf(TQuorlaDB& database)
+{
+    QHash<QString, QString> categories;
+    CategoryRecord category;
+    TLookup::Each(database.Categories(), category.bytes(),
+                  [&](const QString& key) { categories.insert(category.Description().toCaseFolded(), key); });
+    return categories;
 }
 
 } // namespace
@@ -330,81 +290,21 @@ TCalendarImport::TOutcome TCalendarImport::Import(const QByteArray& text, const 
 {
     if (!(user_.Rights() & UserRecord::CanAddEntries))
         throw EQuorla(NoRightMessage(user_.FullName()));
-    QByteArray body = text;
-    if (body.startsWith("\xEF\xBB\xBF"))
-        body.remove(0, 3);
-    if (!body.trimmed().startsWith("BEGIN:VCALENDAR"))
-        throw EQuorla(NotCalendarMessage(name));
-    Component root(icalparser_parse_string(body.constData()));
-    if (!root)
-        throw EQuorla(NotCalendarMessage(name));
-    QList<icalcomponent*> calendars;
-    if (icalcomponent_isa(root.get()) == ICAL_VCALENDAR_COMPONENT) {
-        calendars << root.get();
-    } else {
-        for (icalcomponent* c = icalcomponent_get_first_component(root.get(), ICAL_VCALENDAR_COMPONENT); c;
-             c = icalcomponent_get_next_component(root.get(), ICAL_VCALENDAR_COMPONENT))
-            calendars << c;
-    }
+    const Component root = parsed(text);
+    const QList<icalcomponent*> calendars = root ? calendarsOf(root.get()) : QList<icalcomponent*>();
     if (calendars.isEmpty())
         throw EQuorla(NotCalendarMessage(name));
-
-    const QByteArray zoneName = Zone.isEmpty() ? database_.OfficeZone() : Zone;
-    const QTimeZone office(zoneName);
-    if (!office.isValid())
-        throw EQuorla(QStringLiteral("Unknown time zone %1").arg(QString::fromUtf8(zoneName)));
+    const QTimeZone office = officeZone(database_, Zone);
     const Converter convert(office);
     const QDate today = Today.isValid() ? Today : TClock::now().date();
-
-    // The events by UID, in the file's order; one without a UID is known by
-    // its text, so the same file still finds it again.
-    QList<TEventGroup> groups;
-    QHash<QString, qsizetype> byUid;
-    for (icalcomponent* calendar : calendars) {
-        for (icalcomponent* e = icalcomponent_get_first_component(calendar, ICAL_VEVENT_COMPONENT); e;
-             e = icalcomponent_get_next_component(calendar, ICAL_VEVENT_COMPONENT)) {
-            QString uid = textOf(icalcomponent_get_uid(e));
-            if (uid.isEmpty()) {
-                char* whole = icalcomponent_as_ical_string_r(e);
-                uid = QString::fromLatin1(QCryptographicHash::hash(whole, QCryptographicHash::Sha1).toHex());
-                icalmemory_free_buffer(whole);
-            }
-            auto found = byUid.constFind(uid);
-            if (found == byUid.constEnd()) {
-                found = byUid.insert(uid, groups.size());
-                groups.append(TEventGroup{uid, nullptr, {}});
-            }
-            TEventGroup& group = groups[*found];
-            if (icalcomponent_get_first_property(e, ICAL_RECURRENCEID_PROPERTY))
-                group.overrides << e;
-            else if (!group.master)
-                group.master = e;
-        }
-    }
+    const QList<TEventGroup> groups = groupsOf(calendars);
 
     QString reason;
     TXIsamFile* map = database_.ImportMap(reason);
     if (!map)
         throw EQuorla(reason);
-    // What this user's events became, by source, in one range read.
-    QHash<QString, std::pair<QString, ImportRecord>> mapped;
-    {
-        ImportRecord record;
-        if (!map->Range(record.bytes(), ImportRecord::SourceIndex, userKey_ + QString(40, QLatin1Char('0')),
-                        userKey_ + QString(40, QLatin1Char('f')),
-                        [&] {
-                            mapped.insert(record.Source(), {map->CurrentKey(), record});
-                            return true;
-                        })
-            && map->LastError() != IsamNotFound)
-            throw EQuorla(map->ErrorText());
-    }
-
-    // Categories by name, case aside.
-    QHash<QString, QString> categories;
-    CategoryRecord category;
-    TLookup::Each(database_.Categories(), category.bytes(),
-                  [&](const QString& key) { categories.insert(category.Description().toCaseFolded(), key); });
+    QHash<QString, std::pair<QString, ImportRecord>> mapped = mappedOf(*map, userKey_);
+    QHash<QString, QString> categories = categoriesOf(database_);
     const bool mayAddCategories = (user_.Rights() & UserRecord::CanAdminister) != 0;
 
     TOutcome outcome;
@@ -418,6 +318,33 @@ TCalendarImport::TOutcome TCalendarImport::Import(const QByteArray& text, const 
     TRecordWriter mapWriter;
     mapWriter.OnWrite = OnWrite;
 
+    // The entry or series (`kind`, its `owner`) a UID of this database's own
+    // export names, when it is still there; empty otherwise.
+    QString identity;
+    if (!database_.Users().Identity(identity))
+        throw EQuorla(database_.Users().ErrorText());
+    const auto ownTarget = [&](const QString& uid, ImportRecord::Kind& kind, QString& owner) {
+        DayEntryRecord entry;
+        SeriesRecord templ;
+        kind = ImportRecord::Kind::Entry;
+        if (uid.size() > 10 && uid == TCalendarExport::Uid(uid.left(10), identity)
+            && TLookup::Equal(database_.DayEntries(), entry.bytes(), TXIsamFile::PrimaryIndex, uid.left(10))) {
+            owner = entry.OwnerKey();
+            return uid.left(10);
+        }
+        kind = ImportRecord::Kind::Series;
+        if (series && uid.size() > 17 && uid == TCalendarExport::SeriesUid(uid.mid(7, 10), identity)
+            && series->ReadSeries(uid.mid(7, 10), templ)) {
+            owner = templ.OwnerKey();
+            return uid.mid(7, 10);
+        }
+        return QString();
+    };
+    // Whatever an event lost on its way in is said with it.
+    const auto noteAltered = [&](const TFields& fields) {
+        for (const QString& what : fields.altered)
+            outcome.remarks << TNote{fields.label, what};
+    };
     const auto categoryKey = [&](const TFields& fields) {
         if (fields.category.isEmpty())
             return QString(RecordKey::None);
@@ -462,7 +389,7 @@ TCalendarImport::TOutcome TCalendarImport::Import(const QByteArray& text, const 
         AlarmRecord alarm;
         database_.InitAlarmRecord(alarm);
         fill(entry, alarm, fields);
-        return events.insertEntryWithAlarms(entry, alarm, reserved);
+        return events.insertEntryWithAlarms(entry, alarm, reserved, fields.details);
     };
     // Changes an entry this user imported before; false when it is open
     // elsewhere (`why` tells), true with `gone` when it was deleted since.
@@ -482,9 +409,16 @@ TCalendarImport::TOutcome TCalendarImport::Import(const QByteArray& text, const 
             return false;
         }
         const QString openedAlarm = hadAlarm ? alarm.AlarmTime() : QString();
+        const DayEntryRecord before = entry;
         database_.InitAlarmRecord(alarm);
         fill(entry, alarm, fields);
-        if (events.updateEntryWithAlarms(key, entry, alarm, openedAlarm) != TEventWriter::Result::Done) {
+        const TEntryDetails details = TEventCodec::Onto(fields.details, TDetailsStore(database_).Entry(key));
+        // The same again (a calendar read back): nothing to write.
+        if (std::ranges::equal(entry.bytes(), before.bytes())
+            && (fields.alarm ? openedAlarm == alarm.AlarmTime() : !hadAlarm)
+            && TDetailsStore(database_).Entry(key) == details)
+            return true;
+        if (events.updateEntryWithAlarms(key, entry, alarm, openedAlarm, details) != TEventWriter::Result::Done) {
             why = QStringLiteral("its alarm is open elsewhere");
             return false;
         }
@@ -498,6 +432,7 @@ TCalendarImport::TOutcome TCalendarImport::Import(const QByteArray& text, const 
         QString source;
         DayEntryRecord entry;
         AlarmRecord alarm;
+        TEntryDetails details;
     };
     QList<TQueued> queued;
     const auto flush = [&] {
@@ -505,9 +440,11 @@ TCalendarImport::TOutcome TCalendarImport::Import(const QByteArray& text, const 
             return;
         QList<DayEntryRecord> entries;
         QList<AlarmRecord> alarms;
+        QList<TEntryDetails> details;
         for (const TQueued& q : queued) {
             entries << q.entry;
             alarms << q.alarm;
+            details << q.details;
         }
         events.insertEntriesWithAlarms(entries, alarms, [&](const QStringList& keys) {
             QList<TXIsamFile::TBatchWrite> writes;
@@ -520,7 +457,7 @@ TCalendarImport::TOutcome TCalendarImport::Import(const QByteArray& text, const 
                                                   TRecordWriter::bytesOf(record.bytes())};
             }
             mapWriter.writeBatch(*map, writes);
-        });
+        }, details);
         outcome.added += int(queued.size());
         queued.clear();
     };
@@ -538,6 +475,44 @@ TCalendarImport::TOutcome TCalendarImport::Import(const QByteArray& text, const 
             mapWriter.update(*map, mapKey, record.bytes());
     };
 
+    // A series written in another zone happens at that zone's time: where
+    // the office's clock shows another time on an occurrence's day (their
+    // daylight-saving changes fall on other dates), that occurrence moves
+    // there, changed alone. Occurrences made later, past today's horizon,
+    // keep the office's time of the rule.
+    const auto alignToZone = [&](icalcomponent* master, const TFields& fields, const QString& seriesKey) {
+        const icaltimetype t = icalcomponent_get_dtstart(master);
+        const QTimeZone zone = convert.ZoneOf(icalcomponent_get_first_property(master, ICAL_DTSTART_PROPERTY), t);
+        if (fields.untimed || zone.id() == office.id())
+            return;
+        const QTime time(t.hour, t.minute, t.second);
+        const qint64 shift = asWall(fields.wall).date().daysTo(QDate(t.year, t.month, t.day));
+        for (const auto& [linkKey, link] : series->Links(seriesKey)) {
+            if (RecordKey::isNone(link.EntryKey()) || (link.Flags() & (SeriesLinkRecord::Deleted | SeriesLinkRecord::Exception)))
+                continue;
+            const QDate day = asWall(RecordKey::parse(link.Start())).date();
+            const QString wanted = timeKey(convert.WallAt(zone, day.addDays(shift), time));
+            std::optional<TRecordLock> lock;
+            DayEntryRecord entry;
+            AlarmRecord alarm;
+            bool hadAlarm = false;
+            if (events.openEntry(link.EntryKey(), lock, entry, alarm, hadAlarm) != TEventWriter::Result::Done) {
+                outcome.remarks << TNote{fields.label, QStringLiteral("its occurrence of %1 is open elsewhere and "
+                                                                      "keeps the office's time")
+                                                           .arg(day.toString(Qt::ISODate))};
+                continue;
+            }
+            if (entry.StartTime() == wanted)
+                continue;
+            if (!hadAlarm) {
+                database_.InitAlarmRecord(alarm);
+                alarm.setFlags(0);
+            }
+            entry.setStartTime(wanted);
+            series->ChangeOne(link.EntryKey(), entry, alarm, hadAlarm ? alarm.AlarmTime() : QString());
+        }
+    };
+
     // One group of the file: its master and its changed occurrences. A value
     // the records cannot hold (a time no stamp can express) lists the event
     // as not imported, and the rest of the file comes in.
@@ -546,43 +521,29 @@ TCalendarImport::TOutcome TCalendarImport::Import(const QByteArray& text, const 
                 for (icalcomponent* e : group.overrides) {
                     TFields fields;
                     QString why;
-                    fieldsOf(e, convert, fields, why);
+                    convert.Decode(e, fields, why);
                     outcome.skipped << TNote{fields.label, QStringLiteral("it changes an occurrence of a series the file does not hold")};
                 }
                 return;
             }
             TFields fields;
             QString why;
-            if (!fieldsOf(group.master, convert, fields, why)) {
+            if (!convert.Decode(group.master, fields, why)) {
                 outcome.skipped << TNote{fields.label, why};
                 return;
             }
-            std::optional<TRecurrenceRule> rule;
-            if (icalproperty* r = icalcomponent_get_first_property(group.master, ICAL_RRULE_PROPERTY)) {
-                const bool several = icalcomponent_get_next_property(group.master, ICAL_RRULE_PROPERTY) != nullptr;
-                icalrecurrencetype recurrence = icalproperty_get_rrule(r);
-                // An UNTIL moment in the office's wall-clock time, which the
-                // rule compares with each day's occurrence.
-                if (!icaltime_is_null_time(recurrence.until) && !recurrence.until.is_date) {
-                    bool date = false;
-                    recurrence.until = icaltime_from_timet_with_zone(convert.wall(nullptr, recurrence.until, date), 0, nullptr);
-                    recurrence.until.zone = nullptr;
-                }
-                char* written = icalrecurrencetype_as_string_r(const_cast<icalrecurrencetype*>(&recurrence));
-                const QString rrule = QString::fromLatin1(written);
-                icalmemory_free_buffer(written);
-                const QDateTime start = ruleStart(group.master, convert, fields);
-                rule = TRecurrenceRule::FromRRule(rrule, start.date(), fields.untimed ? QTime() : start.time());
+            noteAltered(fields);
+            QString rrule;
+            bool several = false;
+            std::optional<TRecurrenceRule> rule = ruleOf(group.master, convert, ruleStart(group.master, convert, fields),
+                                                         fields.untimed, rrule, several);
+            if (!rrule.isEmpty()) {
                 if (!rule || !rule->IsValid() || several) {
                     outcome.skipped << TNote{fields.label, QStringLiteral("its repeat rule has no form here (%1)").arg(rrule)};
                     return;
                 }
                 if (!series) {
                     outcome.skipped << TNote{fields.label, QStringLiteral("this database keeps no repeating events")};
-                    return;
-                }
-                if (icalcomponent_get_first_property(group.master, ICAL_RDATE_PROPERTY)) {
-                    outcome.skipped << TNote{fields.label, QStringLiteral("its extra dates (RDATE) have no form here")};
                     return;
                 }
                 // A start the rule does not fit is no occurrence: the series
@@ -598,6 +559,22 @@ TCalendarImport::TOutcome TCalendarImport::Import(const QByteArray& text, const 
             QString mapKey;
             if (const auto found = mapped.constFind(source); found != mapped.constEnd())
                 std::tie(mapKey, known) = *found;
+            if (mapKey.isEmpty()) {
+                // This database's own export read back: what its UID names,
+                // where it still is, is what the event became.
+                ImportRecord::Kind kind = ImportRecord::Kind::Entry;
+                QString owner;
+                const QString own = ownTarget(group.uid, kind, owner);
+                if (!own.isEmpty() && owner != userKey_ && !(user_.Rights() & UserRecord::CanModifyOthersEntries)) {
+                    outcome.skipped << TNote{fields.label, QStringLiteral("it is another user's event here")};
+                    return;
+                }
+                if (!own.isEmpty()) {
+                    remember(source, mapKey, kind, own);
+                    known.setKind(kind);
+                    known.setTargetKey(own);
+                }
+            }
             const bool wasSeries = !mapKey.isEmpty() && known.kind() == ImportRecord::Kind::Series;
             int& counted = mapKey.isEmpty() ? outcome.added : outcome.updated;
             const auto rememberAs = [&](ImportRecord::Kind kind) {
@@ -621,7 +598,7 @@ TCalendarImport::TOutcome TCalendarImport::Import(const QByteArray& text, const 
                                    TSeriesWriter::HeldOccurrences::Leave);
                 }
                 if (mapKey.isEmpty()) {
-                    TQueued q{source, {}, {}};
+                    TQueued q{source, {}, {}, fields.details};
                     database_.InitDayEntryRecord(q.entry);
                     q.entry.setOwnerKey(userKey_);
                     q.entry.setAssigneeKeys({userKey_});
@@ -667,7 +644,9 @@ TCalendarImport::TOutcome TCalendarImport::Import(const QByteArray& text, const 
                 same.setFlags(same.Flags() | (stored.Flags() & SeriesRecord::SplitDone));
                 const QString horizon
                     = timeKey(wallOf(QDateTime(TSeriesWriter::Horizon(*rule, today), QTime(0, 0), Qt::UTC)));
-                const bool unchanged = std::ranges::equal(same.bytes(), stored.bytes())
+                const TEntryDetails storedDetails = TDetailsStore(database_).Series(known.TargetKey());
+                const TEntryDetails details = TEventCodec::Onto(fields.details, storedDetails);
+                const bool unchanged = std::ranges::equal(same.bytes(), stored.bytes()) && storedDetails == details
                     && stored.Change() == SeriesRecord::Pending::None && !stored.Splitting()
                     && stored.MadeUntil() >= horizon
                     && std::ranges::none_of(series->Links(known.TargetKey()), [](const auto& link) {
@@ -676,7 +655,7 @@ TCalendarImport::TOutcome TCalendarImport::Import(const QByteArray& text, const 
                 const TSeriesWriter::TOutcome changed
                     = unchanged ? TSeriesWriter::TOutcome{}
                                 : series->Change(known.TargetKey(), TSeriesWriter::Scope::All, rule->Start(), templ, today,
-                                                 TSeriesWriter::HeldOccurrences::Leave);
+                                                 TSeriesWriter::HeldOccurrences::Leave, QString(), details);
                 if (!changed.held.isEmpty()) {
                     outcome.held = true;
                     outcome.holder = changed.held.first().holder;
@@ -691,7 +670,7 @@ TCalendarImport::TOutcome TCalendarImport::Import(const QByteArray& text, const 
             } else {
                 if (!mapKey.isEmpty() && !wasSeries)
                     events.deleteEntryWithAlarms(known.TargetKey());
-                const TSeriesWriter::TOutcome made = series->Create(templ, today, rememberAs(ImportRecord::Kind::Series));
+                const TSeriesWriter::TOutcome made = series->Create(templ, today, rememberAs(ImportRecord::Kind::Series), fields.details);
                 if (made.result != TSeriesWriter::Result::Done) {
                     outcome.skipped << TNote{fields.label, QStringLiteral("its repeat rule has no form here")};
                     return;
@@ -699,6 +678,8 @@ TCalendarImport::TOutcome TCalendarImport::Import(const QByteArray& text, const 
                 seriesKey = made.seriesKey;
                 ++counted;
             }
+
+            alignToZone(group.master, fields, seriesKey);
 
             // The occurrences deleted (EXDATE; one beyond the horizon is kept as
             // a deleted day before it is made) or changed alone (RECURRENCE-ID),
@@ -723,7 +704,7 @@ TCalendarImport::TOutcome TCalendarImport::Import(const QByteArray& text, const 
             for (icalproperty* x = icalcomponent_get_first_property(group.master, ICAL_EXDATE_PROPERTY); x;
                  x = icalcomponent_get_next_property(group.master, ICAL_EXDATE_PROPERTY)) {
                 bool date = false;
-                const qint64 wall = convert.wall(x, icalproperty_get_exdate(x), date);
+                const qint64 wall = convert.Wall(x, icalproperty_get_exdate(x), date);
                 if (!inStampYears(wall))
                     continue;
                 const auto made = byDay.constFind(timeKey(wallOf(QDateTime(asWall(wall).date(), QTime(0, 0), Qt::UTC))));
@@ -747,15 +728,17 @@ TCalendarImport::TOutcome TCalendarImport::Import(const QByteArray& text, const 
             for (icalcomponent* e : group.overrides) {
                 icalproperty* given = icalcomponent_get_first_property(e, ICAL_RECURRENCEID_PROPERTY);
                 bool date = false;
-                const qint64 wall = convert.wall(given, icalproperty_get_recurrenceid(given), date);
+                const qint64 wall = convert.Wall(given, icalproperty_get_recurrenceid(given), date);
                 SeriesLinkRecord link;
                 TFields changed;
                 QString changedWhy;
-                const bool taken = fieldsOf(e, convert, changed, changedWhy);
+                const bool taken = convert.Decode(e, changed, changedWhy);
                 if (!inStampYears(wall) || !linkOf(wall, link)) {
                     outcome.skipped << TNote{changed.label, QStringLiteral("it changes an occurrence the series does not have")};
                     continue;
                 }
+                if (taken)
+                    noteAltered(changed);
                 if (!taken) {
                     if (icalcomponent_get_status(e) == ICAL_STATUS_CANCELLED)
                         series->Delete(seriesKey, TSeriesWriter::Scope::ThisOne, asWall(wall).date(),
@@ -776,13 +759,17 @@ TCalendarImport::TOutcome TCalendarImport::Import(const QByteArray& text, const 
                 }
                 const QString openedAlarm = hadAlarm ? alarm.AlarmTime() : QString();
                 const DayEntryRecord before = entry;
+                const TEntryDetails changedDetails
+                    = TEventCodec::Onto(changed.details, TDetailsStore(database_).Entry(link.EntryKey()));
                 database_.InitAlarmRecord(alarm);
                 fill(entry, alarm, changed);
                 // Changed alone already, just so: left alone.
                 if ((link.Flags() & SeriesLinkRecord::Exception) && std::ranges::equal(entry.bytes(), before.bytes())
-                    && (changed.alarm ? openedAlarm == alarm.AlarmTime() : !hadAlarm))
+                    && (changed.alarm ? openedAlarm == alarm.AlarmTime() : !hadAlarm)
+                    && TDetailsStore(database_).Entry(link.EntryKey()) == changedDetails)
                     continue;
-                if (series->ChangeOne(link.EntryKey(), entry, alarm, openedAlarm).result != TSeriesWriter::Result::Done) {
+                if (series->ChangeOne(link.EntryKey(), entry, alarm, openedAlarm, changedDetails).result
+                    != TSeriesWriter::Result::Done) {
                     outcome.skipped << TNote{changed.label, QStringLiteral("it is open elsewhere")};
                     outcome.held = true;
                 }
@@ -802,12 +789,7 @@ TCalendarImport::TOutcome TCalendarImport::Import(const QByteArray& text, const 
 bool TCalendarImport::ReadEvent(const QByteArray& text, const QString& name, TEvent& event, QString& reason)
 {
     reason = NotCalendarMessage(name);
-    QByteArray body = text;
-    if (body.startsWith("\xEF\xBB\xBF"))
-        body.remove(0, 3);
-    if (!body.trimmed().startsWith("BEGIN:VCALENDAR"))
-        return false;
-    Component root(icalparser_parse_string(body.constData()));
+    const Component root = parsed(text);
     if (!root || icalcomponent_isa(root.get()) != ICAL_VCALENDAR_COMPONENT)
         return false;
     icalcomponent* found = nullptr;
@@ -820,21 +802,11 @@ bool TCalendarImport::ReadEvent(const QByteArray& text, const QString& name, TEv
         reason = QStringLiteral("%1 holds no event").arg(name);
         return false;
     }
-    const QByteArray zoneName = Zone.isEmpty() ? database_.OfficeZone() : Zone;
-    const QTimeZone office(zoneName);
-    if (!office.isValid())
-        throw EQuorla(QStringLiteral("Unknown time zone %1").arg(QString::fromUtf8(zoneName)));
-    TFields fields;
-    if (!fieldsOf(found, Converter(office), fields, reason))
+    if (!TEventCodec(officeZone(database_, Zone)).Decode(found, event, reason))
         return false;
     event.uid = textOf(icalcomponent_get_uid(found));
-    event.wall = fields.wall;
-    event.untimed = fields.untimed;
-    event.text = fields.text;
-    event.isPrivate = fields.isPrivate;
-    event.category = fields.category;
-    event.alarm = fields.alarm;
-    event.ringWall = fields.ringWall;
+    if (event.moreCategories)
+        event.altered << QStringLiteral("only its first category, \"%1\", was kept").arg(event.category);
     event.repeats = icalcomponent_get_first_property(found, ICAL_RRULE_PROPERTY) != nullptr
         || icalcomponent_get_first_property(found, ICAL_RDATE_PROPERTY) != nullptr;
     reason.clear();

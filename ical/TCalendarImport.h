@@ -1,5 +1,6 @@
 #pragma once
 
+#include "TEventCodec.h"
 #include "TRecordWriter.h"
 #include "UserRecord.h"
 
@@ -17,17 +18,10 @@ class TQuorlaDB;
 // TSeriesWriter, TCategoryWriter), so every record rule holds as it does for
 // an event typed in.
 //
-// - Each VEVENT becomes an entry: timed, or un-timed for a date (all day).
-//   Its time is made a wall-clock time of the office's zone (Zone): a UTC
-//   time and a time with a TZID (the calendar's VTIMEZONE, else the zone of
-//   that name) are the same moment there; a floating time is taken as it
-//   stands. A time its zone's clock skips (02:30 when 02:00 jumps to 03:00)
-//   is read at the offset before the jump, as RFC 5545 reads it (03:30).
-//   DTEND and DURATION are not kept (entries have no end).
-// - The text is SUMMARY, with DESCRIPTION on the lines after it (or
-//   DESCRIPTION alone when it already starts with the summary, as this
-//   program's own export writes them); CLASS PRIVATE or CONFIDENTIAL makes a
-//   private entry.
+// - Each VEVENT becomes an entry with its details, as TEventCodec converts
+//   it (times in the office's zone, Zone; the end, days, place and notes;
+//   SUMMARY the summary line, DESCRIPTION the notes); what the codec had to
+//   alter is listed in `remarks` ("imported in part").
 // - The importing user is owner and only assignee; a VALARM gives him an
 //   alarm at the moment its trigger names (relative to the start, to the end
 //   with RELATED=END, or absolute).
@@ -44,14 +38,20 @@ class TQuorlaDB;
 //   Only what differs from the stored series is written: a series, an
 //   occurrence changed alone or a deleted day imported again as it stands
 //   is left alone (its occurrences' alarms stay, the trail gets nothing).
+//   A series written in another zone is kept at the office's time of its
+//   first occurrence; each occurrence made now whose moment there differs
+//   (other daylight-saving dates) is moved to it, changed alone.
 // - The UID is remembered per user in the import map (TQuorlaDB::ImportMap):
 //   a calendar imported again updates what its events became (an entry
-//   removed since is made anew), never adds them twice. A new entry's or
+//   removed since is made anew), never adds them twice. A UID of this
+//   database's own export (TCalendarExport::Uid, SeriesUid) updates the entry
+//   or series it names, when it is still there; one of another user's that
+//   the user may not change is listed as not imported. A new entry's or
 //   series' key is set aside and mapped before the record is written, so an
 //   import killed half-way leaves nothing that the next one doubles.
 // - An event that cannot be taken - a rule with no form here, extra dates
-//   (RDATE), a text over the description's capacity, a start outside 1970
-//   to 2037, a cancelled event, an entry open elsewhere - is listed in
+//   (RDATE), a start outside 1970 to 2037, a cancelled event, an entry open
+//   elsewhere - is listed in
 //   Skipped with its reason; the rest goes in.
 class TCalendarImport
 {
@@ -68,7 +68,8 @@ public:
         int added = 0;
         int updated = 0;
         QList<TNote> skipped;
-        // Taken, but not wholly (a category left out).
+        // Taken, but not wholly (a category left out, what the codec
+        // altered).
         QList<TNote> remarks;
         // Something was left out, or an occurrence left as it was (an
         // exception from then on), because a series or an occurrence was
@@ -94,19 +95,11 @@ public:
     // stays, and importing again finishes the rest.
     TOutcome Import(const QByteArray& text, const QString& name);
 
-    // One event as this program keeps it: its start in wall-clock seconds of
-    // the office's zone (TStamp's count), the entry's text and flags, its
-    // first category's name, and the alarm the importing user gets.
-    struct TEvent
+    // One event as this program keeps it (TEventCodec), with its UID; a
+    // category beyond the first is among what was altered.
+    struct TEvent : TEventCodec::TDecoded
     {
         QString uid;
-        qint64 wall = 0;
-        bool untimed = false;
-        QString text;
-        bool isPrivate = false;
-        QString category;
-        bool alarm = false;
-        qint64 ringWall = 0;
         // It has a repeat rule or extra dates.
         bool repeats = false;
     };

@@ -12,6 +12,7 @@
 #include "TestFile.h"
 #include "RecordKey.h"
 #include "TCalendarExport.h"
+#include "TEventCodec.h"
 #include "TEventWriter.h"
 #include "TQuorlaDB.h"
 #include "TRecordLock.h"
@@ -24,11 +25,13 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QSet>
 #include <QTimeZone>
 
 #include <libical/ical.h>
 
+#include <ctime>
 #include <memory>
 
 namespace {
@@ -52,7 +55,7 @@ std::unique_ptr<TQuorlaDB> makeDatabase(const QString& name)
 // flags, category, owner, assignees, and Bob's alarm that many seconds after
 // the start (none: 0).
 QString addEntry(TQuorlaDB& db, const QString& when, const QString& description, int flags, int category, int owner,
-                 const QList<int>& assignees, int alarmAfter)
+                 const QList<int>& assignees, int alarmAfter, const TEntryDetails& details = {})
 {
     DayEntryRecord e = TestDatabase::entry(description, assignees, owner);
     // The tests run in UTC: wall-clock seconds are epoch seconds.
@@ -63,12 +66,13 @@ QString addEntry(TQuorlaDB& db, const QString& when, const QString& description,
     AlarmRecord alarm;
     alarm.setFlags(alarmAfter != 0 ? AlarmRecord::AlarmWanted : 0);
     alarm.setAlarmTime(RecordKey::format(start + alarmAfter));
-    return TEventWriter(db).insertEntryWithAlarms(e, alarm);
+    return TEventWriter(db).insertEntryWithAlarms(e, alarm, {}, details);
 }
 
 // Each event as libical reads it, by UID, as one line: start (the moment in
-// UTC, or the date) | duration (or "day") | summary | description |
-// categories | class | organizer | attendees | the alarm's moment in UTC.
+// UTC, or the date) | duration (or "day", or "<n> days" to its DTEND) |
+// summary | description | categories | class | organizer | attendees | the
+// alarm's moment in UTC [| @location, when it has one].
 QHash<QString, QString> libicalEvents(const QByteArray& text)
 {
     QHash<QString, QString> found;
@@ -90,8 +94,10 @@ QHash<QString, QString> libicalEvents(const QByteArray& text)
         const qint64 at = icaltime_as_timet_with_zone(start, start.zone);
         QStringList f;
         f << (start.is_date ? QString::fromLatin1(icaltime_as_ical_string(start)) : utcMoment(at));
-        f << (start.is_date ? QStringLiteral("day")
-                            : QString::number(icaldurationtype_as_int(icalcomponent_get_duration(e))));
+        const int length = icaldurationtype_as_int(icalcomponent_get_duration(e));
+        const bool ends = icalcomponent_get_first_property(e, ICAL_DTEND_PROPERTY) != nullptr;
+        f << (!start.is_date ? QString::number(length)
+                             : ends ? QStringLiteral("%1 days").arg(length / 86400) : QStringLiteral("day"));
         f << QString::fromUtf8(icalcomponent_get_summary(e));
         f << all(e, ICAL_DESCRIPTION_PROPERTY, [](icalproperty* p) { return QString::fromUtf8(icalproperty_get_description(p)); });
         f << all(e, ICAL_CATEGORIES_PROPERTY, [](icalproperty* p) { return QString::fromUtf8(icalproperty_get_categories(p)); });
@@ -105,6 +111,8 @@ QHash<QString, QString> libicalEvents(const QByteArray& text)
                                                   : utcMoment(icaltime_as_timet_with_zone(t.time, t.time.zone));
         }
         f << alarm;
+        if (const char* place = icalcomponent_get_location(e))
+            f << QLatin1Char('@') + QString::fromUtf8(place);
         found.insert(QString::fromUtf8(icalcomponent_get_uid(e)), f.join(" | "));
     }
     icalcomponent_free(calendar);
@@ -132,9 +140,11 @@ for e in getattr(vobject.readOne(text), 'vevent_list', []):
     if hasattr(e, 'valarm'):
         t = e.valarm.trigger.value
         alarm = when(t if isinstance(t, datetime.datetime) else start.astimezone(utc) + t)
-    f = [when(start), str(int(e.duration.value.total_seconds())) if timed else 'day', e.summary.value,
+    days = '%d days' % (e.dtend.value - start).days if hasattr(e, 'dtend') and not timed else 'day'
+    f = [when(start), str(int(e.duration.value.total_seconds())) if timed else days, e.summary.value,
          many(e, 'description', lambda p: p.value), many(e, 'categories', lambda p: ','.join(p.value)),
          many(e, 'class', lambda p: p.value), many(e, 'organizer', cn), many(e, 'attendee', cn), alarm]
+    f += ['@' + e.location.value] if hasattr(e, 'location') else []
     print(e.uid.value + '\t' + ' | '.join(f).replace('\n', '\\n'))
 for e in icalendar.Calendar.from_ical(text).walk('VEVENT'):
     print('icalendar ' + str(e['UID']) + '\t' + when(e.decoded('DTSTART')))
@@ -248,6 +258,65 @@ private slots:
         QCOMPARE(python.value(QStringLiteral("icalendar ") + uid), expected.section(QLatin1String(" | "), 0, 0));
     }
 
+    // An entry's (or a series') end, days, place and notes go out as
+    // DURATION or a DTEND date, LOCATION and DESCRIPTION, read alike by
+    // libical and vobject, and come back through the codec as they were.
+    // One export of every form: series or flags | seconds | days | location |
+    // notes | the line read back.
+    void details()
+    {
+        struct TRow
+        {
+            int form; // -1: a series, else the entry's flags
+            TEntryDetails details;
+            QString expected;
+        };
+        const QString people = QStringLiteral(" | - | - | Ann Åberg | Bob | -");
+        const QString notes(5000, QLatin1Char('n'));
+        const QList<TRow> rows{
+            {0, {3600, 1, "Room 4, 2nd floor", "Bring\nfigures"},
+             "20270310T093000Z | 3600 | Plan | Bring\nfigures" + people + " | @Room 4, 2nd floor"},
+            {DayEntryRecord::UnTimed, {0, 3, {}, {}}, "20270311 | 3 days | Plan | -" + people},
+            {0, {90, 1, {}, notes}, "20270312T093000Z | 90 | Plan | " + notes + people},
+            {-1, {5400, 1, "Hall", "Weekly notes"}, "20270313T093000Z | 5400 | Plan | Weekly notes" + people + " | @Hall"}};
+        auto db = makeDatabase(QStringLiteral("details"));
+        QStringList keys;
+        for (qsizetype i = 0; i < rows.size(); ++i) {
+            const QDate day(2027, 3, 10 + int(i));
+            if (rows[i].form < 0) {
+                SeriesRecord s;
+                s.initialise();
+                s.setOwnerKey(RecordKey::format(1));
+                s.setDescription(QStringLiteral("Plan"));
+                s.setAssigneeKeys({RecordKey::format(2)});
+                s.setRule(*TRecurrenceRule::FromRRule(QStringLiteral("FREQ=YEARLY;COUNT=2"), day, QTime(9, 30)));
+                keys << QStringLiteral("series-") + TSeriesWriter(*db).Create(s, QDate(2027, 1, 1), {}, rows[i].details).seriesKey;
+                continue;
+            }
+            const QString when = day.toString(Qt::ISODate) + (rows[i].form ? " 00:00" : " 09:30");
+            keys << addEntry(*db, when, QStringLiteral("Plan"), rows[i].form, 0, 1, {2}, 0, rows[i].details);
+        }
+        const QByteArray text = exportOf(*db, 2, "UTC").Build(*db);
+        const QHash<QString, QString> libical = libicalEvents(text);
+        const QHash<QString, QString> python = pythonEvents(text);
+        icalcomponent* parsed = icalparser_parse_string(text.constData());
+        for (icalcomponent* e = icalcomponent_get_first_component(parsed, ICAL_VEVENT_COMPONENT); e;
+             e = icalcomponent_get_next_component(parsed, ICAL_VEVENT_COMPONENT)) {
+            const QString uid = QString::fromUtf8(icalcomponent_get_uid(e));
+            const qsizetype i = std::ranges::find_if(keys, [&](const QString& k) { return uid.startsWith(k + '-'); })
+                - keys.begin();
+            QVERIFY(i < rows.size());
+            QCOMPARE(libical.value(uid), rows[i].expected);
+            QCOMPARE(python.value(uid), rows[i].expected);
+            TEventCodec::TDecoded back;
+            QString reason;
+            QVERIFY(TEventCodec(QTimeZone("UTC")).Decode(e, back, reason));
+            QVERIFY(back.details == rows[i].details && back.altered.isEmpty());
+        }
+        icalcomponent_free(parsed);
+        QCOMPARE(libical.size(), rows.size());
+    }
+
     // The VTIMEZONE holds the observance in force when the exported years
     // begin and each change within them: onset | from | to.
     void observances_data()
@@ -290,12 +359,16 @@ private slots:
         QTEST(found, "expected");
     }
 
-    // LAST-MODIFIED is the entry's latest change in the trail, a wall-clock
-    // time of the office, and SEQUENCE counts its changes. An entry keeps its
-    // UID from export to export, changed or not; another database's entry
-    // with the same key gets another.
+    // LAST-MODIFIED is the moment of the entry's latest change in the trail
+    // in true UTC, whatever the zone of the office or of the process (here
+    // New York), and SEQUENCE counts its changes. An entry keeps its UID from
+    // export to export, changed or not; another database's entry with the
+    // same key gets another.
     void changesFromTrail()
     {
+        qputenv("TZ", "America/New_York");
+        ::tzset();
+        const auto utc = qScopeGuard([] { qputenv("TZ", "UTC"); ::tzset(); });
         services_->setNow(QDateTime(QDate(2027, 2, 1), QTime(8, 15)));
         auto db = makeDatabase(QStringLiteral("trail"));
         const QString key = addEntry(*db, QStringLiteral("2027-03-10 09:30"), QStringLiteral("A"), 0, 0, 1, {2}, 0);
@@ -320,9 +393,9 @@ private slots:
             icalcomponent_free(parsed);
             return texts.join(QStringLiteral(", "));
         };
-        QCOMPARE(changes({}), QStringLiteral("20270201T081500Z 0, 20270202T100000Z 0"));
+        QCOMPARE(changes({}), QStringLiteral("20270201T131500Z 0, 20270202T150000Z 0"));
         const QStringList kept = uids;
-        QCOMPARE(changes("Europe/Berlin"), QStringLiteral("20270201T071500Z 0, 20270202T090000Z 0"));
+        QCOMPARE(changes("Europe/Berlin"), QStringLiteral("20270201T131500Z 0, 20270202T150000Z 0"));
         TEventWriter writer(*db);
         for (const int day : {3, 4}) {
             services_->setNow(QDateTime(QDate(2027, 2, day), QTime(17, 40)));
@@ -332,7 +405,7 @@ private slots:
             entry.setDescription(QStringLiteral("B%1").arg(day));
             QCOMPARE(writer.updateEntryWithAlarms(key, entry, alarm, QString()), TEventWriter::Result::Done);
         }
-        QCOMPARE(changes({}), QStringLiteral("20270204T174000Z 2, 20270202T100000Z 0"));
+        QCOMPARE(changes({}), QStringLiteral("20270204T224000Z 2, 20270202T150000Z 0"));
         QCOMPARE(uids, kept);
         db = makeDatabase(QStringLiteral("other"));
         addEntry(*db, QStringLiteral("2027-03-10 09:30"), QStringLiteral("A"), 0, 0, 1, {2}, 0);
