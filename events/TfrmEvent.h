@@ -1,5 +1,6 @@
 #pragma once
 
+#include "TEntryDetails.h"
 #include "TRecurrenceRule.h"
 #include "TServices.h"
 #include "TStamp.h"
@@ -84,6 +85,17 @@ public:
     // date at its time (un-timed: no time); nothing when it does not repeat.
     const std::optional<TRecurrenceRule>& Rule() const { return rule_; }
 
+    // The end, place and notes the next Execute shows; after a confirmed
+    // Execute, those chosen. The end is shown as a day and a time (an
+    // un-timed event's last day); an end at the start is none.
+    void SetDetails(const TEntryDetails& details) { details_ = details; }
+    const TEntryDetails& Details() const { return details_; }
+
+    // The refusals of the end: OK shows them and keeps the dialog open,
+    // nothing written.
+    static const QString EndBeforeStart;
+    static const QString EndTooLate;
+
     // The refusals of the Repeat section: OK shows them and keeps the dialog
     // open, nothing written.
     static const QString RepeatNoWeekday;
@@ -101,6 +113,11 @@ private:
     void offerNotify();
 
     void chkUnTimedClick();
+    // The end shown from details_ and the start in WorkStamp.
+    void LoadEnd();
+    // The details the fields describe into `details`; the refusal of the
+    // end, or empty. Throws EStamp for a start or end the stamp cannot hold.
+    QString ReadDetails(TEntryDetails& details) const;
     void chkAlarmClick(bool ticked);
     void lstUsersChanging(QListWidgetItem* item);
     void applyAlarmRule(int tickedUsers);
@@ -151,4 +168,9 @@ private:
     bool repeatEditable_ = true;
     std::optional<TRecurrenceRule> rule_;
     std::function<bool()> save_;
+    TEntryDetails details_;
+    // What OK read, written to details_ with the records.
+    TEntryDetails chosenDetails_;
+    // The start day shown: a new start day moves the end with it.
+    QDate shownStartDay_;
 };
