@@ -99,11 +99,10 @@ TfrmEvent::TfrmEvent(TServices services, QWidget* parent)
         }
         repeatChanged();
     });
-    connect(ui->cmbDate, &QDateEdit::dateChanged, this, [this](const QDate& day) {
-        // The end keeps its distance from the start.
-        if (!Loading && shownStartDay_.isValid())
-            ui->dtpEndDate->setDate(ui->dtpEndDate->date().addDays(shownStartDay_.daysTo(day)));
-        shownStartDay_ = day;
+    connect(ui->cmbDate, &QDateEdit::dateChanged, this, &TfrmEvent::startMoved);
+    connect(ui->cmbHour, &QComboBox::currentIndexChanged, this, &TfrmEvent::startMoved);
+    connect(ui->cmbMinute, &QComboBox::currentIndexChanged, this, &TfrmEvent::startMoved);
+    connect(ui->cmbDate, &QDateEdit::dateChanged, this, [this] {
         fillMonthlyChoices();
         repeatChanged();
     });
@@ -276,17 +275,38 @@ void TfrmEvent::SaveToRecord()
 
 void TfrmEvent::LoadEnd()
 {
-    const QDate start(WorkStamp.Year(), WorkStamp.Month(), WorkStamp.Day());
-    shownStartDay_ = start;
-    if (Entry->Flags() & DayEntryRecord::UnTimed) {
-        ui->dtpEndDate->setDate(start.addDays(std::max(details_.days, 1) - 1));
-        ui->edtEndTime->setTime(QTime(0, 0));
-        return;
-    }
+    // From the start as shown: its length is kept whatever the steps of
+    // the time lists do to the start.
+    const bool unTimed = (Entry->Flags() & DayEntryRecord::UnTimed) != 0;
     TStamp end;
-    end.SetSeconds(WorkStamp.Seconds() + std::max(details_.durationSeconds, 0));
+    TfrmAlarmProperties::ReadStamp(end, *ui->cmbDate, *ui->cmbHour, *ui->cmbMinute, !unTimed);
+    if (unTimed)
+        end.Increment(TStamp::IncDays, std::max(details_.days, 1) - 1);
+    else
+        end.SetSeconds(end.Seconds() + std::max(details_.durationSeconds, 0));
     ui->dtpEndDate->setDate(QDate(end.Year(), end.Month(), end.Day()));
     ui->edtEndTime->setTime(QTime(end.Hour(), end.Minute()));
+    shownStart_ = shownStart();
+}
+
+QDateTime TfrmEvent::shownStart() const
+{
+    return QDateTime(ui->cmbDate->date(), QTime(std::max(ui->cmbHour->currentIndex(), 0),
+                                                std::max(ui->cmbMinute->currentIndex(), 0) * 5),
+                     Qt::UTC);
+}
+
+void TfrmEvent::startMoved()
+{
+    if (Loading)
+        return;
+    // The end keeps its distance from the start.
+    const QDateTime start = shownStart();
+    const QDateTime end = QDateTime(ui->dtpEndDate->date(), ui->edtEndTime->time(), Qt::UTC)
+                              .addSecs(shownStart_.secsTo(start));
+    shownStart_ = start;
+    ui->dtpEndDate->setDate(end.date());
+    ui->edtEndTime->setTime(end.time());
 }
 
 QString TfrmEvent::ReadDetails(TEntryDetails& details) const

@@ -5,6 +5,7 @@
 #include "TServices.h"
 #include "TStamp.h"
 
+#include <QDateTime>
 #include <QDialog>
 #include <QList>
 #include <QString>
@@ -171,6 +172,9 @@ private:
     TEntryDetails details_;
     // What OK read, written to details_ with the records.
     TEntryDetails chosenDetails_;
-    // The start day shown: a new start day moves the end with it.
-    QDate shownStartDay_;
+    // The start as shown (date and time lists, counted without a zone): a
+    // move of it moves the end along.
+    QDateTime shownStart_;
+    QDateTime shownStart() const;
+    void startMoved();
 };

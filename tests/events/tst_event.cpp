@@ -2,7 +2,8 @@
 // five-minute steps, un-timed events, two-digit years, the user limit, the
 // alarm box and the time its dialog offers, the OK rules and prompts, load
 // failures, the e-mail to the other assignees, the History of a stored
-// event, and the Repeat section with its summary and refusals.
+// event, the Repeat section with its summary and refusals, and the end, place
+// and notes.
 
 #include "AlarmRecord.h"
 #include "CategoryRecord.h"
@@ -17,6 +18,8 @@
 #include "TfrmEvent.h"
 
 #include <QLabel>
+#include <QPlainTextEdit>
+#include <QTimeEdit>
 #include <QStandardItemModel>
 #include <QRadioButton>
 #include <QSpinBox>
@@ -345,6 +348,73 @@ private slots:
         QCOMPARE(seen, (QStringList{"Monthly shut: Monthly on the first Monday at 10:05, 5 times", "None offered: 0",
                                     "Monthly open: Monthly on the first Monday at 10:05, 5 times", "None offered: 1",
                                     "None open: Does not repeat"}));
+    }
+
+    // The end, place and notes shown from what is stored and read back from
+    // the fields: an end moves with the start day, one before the start or
+    // past the longest span is refused, over-long notes are not taken.
+    void detailsRoundTrip_data()
+    {
+        QTest::addColumn<qint32>("flags");
+        QTest::addColumn<TEntryDetails>("shown");
+        QTest::addColumn<int>("moveStart");      // days the start date is moved by
+        QTest::addColumn<QString>("end");        // "d hh:mm": days after the start and time; empty: as shown
+        QTest::addColumn<int>("notesBytes");     // notes typed over the shown ones; 0: as shown
+        QTest::addColumn<QString>("endShown");
+        QTest::addColumn<QString>("message");    // a refusal: nothing saved
+        QTest::addColumn<TEntryDetails>("saved");
+        // The start 10:07 shows as 10:05 (five-minute steps), the end as long after it.
+        const TEntryDetails hall{5400, 1, "Hall", "Agenda\nline two"};
+        const TEntryDetails& kept = hall;
+        QTest::newRow("stored end, place and notes kept") << 0 << hall << 0 << "" << 0 << "2024-03-04 11:35" << ""
+                                                          << kept;
+        QTest::newRow("new end") << 0 << TEntryDetails{} << 0 << "0 12:05" << 0 << "2024-03-04 10:05" << ""
+                                 << TEntryDetails{7200};
+        QTest::newRow("start moved a day, the end with it") << 0 << TEntryDetails{5400} << 1 << "" << 0
+                                                            << "2024-03-04 11:35" << "" << TEntryDetails{5400};
+        QTest::newRow("un-timed, three days") << 1 << TEntryDetails{0, 3, "Alps", ""} << 0 << "" << 0
+                                              << "2024-03-06 00:00" << "" << TEntryDetails{0, 3, "Alps", ""};
+        QTest::newRow("over-long notes not taken") << 0 << hall << 0 << "" << TEntryDetails::MaxNotesBytes + 1
+                                                   << "2024-03-04 11:35" << "" << kept;
+        QTest::newRow("end before start") << 0 << TEntryDetails{} << 0 << "0 09:00" << 0 << "2024-03-04 10:05"
+                                          << TfrmEvent::EndBeforeStart << TEntryDetails{};
+        QTest::newRow("un-timed past the longest span") << 1 << TEntryDetails{} << 0 << "366 00:00" << 0
+                                                        << "2024-03-04 00:00" << TfrmEvent::EndTooLate
+                                                        << TEntryDetails{};
+    }
+    void detailsRoundTrip()
+    {
+        QFETCH(TEntryDetails, shown);
+        QFETCH(QString, end);
+        QFETCH(QString, message);
+        if (!message.isEmpty())
+            services_->expectMessage(Kind::Warning, message, Answer::Ok);
+        QFETCH(qint32, flags);
+        DayEntryRecord e = entry({user(2)}, user(21), flags);
+        frm.SetDetails(shown);
+        const int result = run(e, [&](QWidget* w) {
+            auto* endDate = child<QDateEdit>(w, "dtpEndDate");
+            auto* endTime = child<QTimeEdit>(w, "edtEndTime");
+            QTEST(QDateTime(endDate->date(), endTime->time()).toString("yyyy-MM-dd hh:mm"), "endShown");
+            QCOMPARE(child<QLineEdit>(w, "edtLocation")->text(), shown.location);
+            QCOMPARE(child<QPlainTextEdit>(w, "memNotes")->toPlainText(), shown.notes);
+            QFETCH(int, moveStart);
+            auto* date = child<QDateEdit>(w, "cmbDate");
+            date->setDate(date->date().addDays(moveStart));
+            if (!end.isEmpty()) {
+                endDate->setDate(date->date().addDays(end.section(' ', 0, 0).toInt()));
+                endTime->setTime(QTime::fromString(end.section(' ', 1), "hh:mm"));
+            }
+            QFETCH(int, notesBytes);
+            if (notesBytes > 0)
+                child<QPlainTextEdit>(w, "memNotes")->insertPlainText(QString(notesBytes, u'x'));
+            click(w, "btnOk");
+            if (QApplication::activeModalWidget() == w)
+                click(w, "btnCancel");
+        }, true);
+        QCOMPARE(result, message.isEmpty() ? 1 : 2);
+        if (result == 1)
+            QTEST(frm.Details(), "saved");
     }
 
 private:
