@@ -1,6 +1,7 @@
 #include "TAlarmPoller.h"
 
 #include "AlarmRecord.h"
+#include "TDetailsWriter.h"
 #include "RecordKey.h"
 #include "TLookup.h"
 #include "TQuorlaDB.h"
@@ -9,6 +10,12 @@
 #include "UserRecord.h"
 
 #include <utility>
+
+namespace {
+
+constexpr int DetailsSweptPerPoll = 64;
+
+} // namespace
 
 TAlarmPoller::TAlarmPoller(TPopup popup)
     : popup_(std::move(popup))
@@ -27,6 +34,9 @@ void TAlarmPoller::Poll(TQuorlaDB& database, const QString& userKey)
     series.OnWrite = OnSeriesWrite;
     series.Extend(ClockStamp.AsDateTime().date(), TSeriesWriter::ExtendPerPoll,
                   database.KeepsRoles() && !administers(database, userKey) ? userKey : QString());
+    // Workstations that know no details delete entries without theirs: a
+    // few records a poll, so that a whole pass costs nothing noticeable.
+    sweepFrom_ = TDetailsWriter::Sweep(database, sweepFrom_, DetailsSweptPerPoll);
 
     TXIsamFile& alarms = database.Alarms();
     AlarmRecord alarm;

@@ -36,7 +36,8 @@ public:
     // object, so the views' scan positions never move). Errors of the pop-up
     // (a failed delete of an orphan alarm) pass on to the caller. First it
     // extends the repeating events due for it by a few occurrences
-    // (TSeriesWriter::Extend), whoever's they are.
+    // (TSeriesWriter::Extend), whoever's they are, and sweeps a few of the
+    // details records whose entry is gone (TDetailsWriter::Sweep).
     void Poll(TQuorlaDB& database, const QString& userKey);
 
     // Poll for the alarm timer: a failure throws only when the poll before
@@ -57,4 +58,6 @@ private:
 
     TPopup popup_;
     bool failing_ = false;
+    // Where the next poll's sweep of the details goes on (TDetailsWriter).
+    QString sweepFrom_;
 };

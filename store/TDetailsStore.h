@@ -4,9 +4,12 @@
 
 #include <QDate>
 #include <QHash>
+#include <QList>
 #include <QString>
 #include <QStringList>
 
+class DayEntryRecord;
+class DetailRecord;
 class TQuorlaDB;
 
 // Reads the details of entries and of series' templates (TEntryDetails). A
@@ -36,5 +39,17 @@ public:
     QStringList ReachingInto(const QDate& first, const QDate& last);
 
 private:
+    // Every record of `owner` (head first, then its parts), none when it
+    // keeps none.
+    QList<DetailRecord> recordsOf(const QString& owner);
+    // The heads of `owners` by owner.
+    QHash<QString, DetailRecord> heads(const QStringList& owners);
+    // The series of each of `entryKeys` that is an occurrence, by entry.
+    QHash<QString, QString> seriesOf(const QStringList& entryKeys);
+    // Of `entryKeys`, the day entries stored, by key.
+    QHash<QString, DayEntryRecord> entries(const QStringList& entryKeys);
+    // The occurrences of series `seriesKey` on the `span` days before `first`.
+    QStringList occurrencesBefore(const QString& seriesKey, const QDate& first, int span);
+
     TQuorlaDB& database_;
 };

@@ -2,10 +2,12 @@
 
 #include "AlarmRecord.h"
 #include "DayEntryRecord.h"
+#include "DetailRecord.h"
 #include "EQuorla.h"
 #include "RecordKey.h"
 #include "TChangeSummary.h"
 #include "TCommandScope.h"
+#include "TDetailsWriter.h"
 #include "THolderNotes.h"
 #include "TLookup.h"
 #include "TQuorlaDB.h"
@@ -103,6 +105,19 @@ void TEventWriter::createNewAlarms(const DayEntryRecord& entry, AlarmRecord& ala
     }
 }
 
+void TEventWriter::storeNewDetails(const QString& entryKey, const DayEntryRecord& entry, const TEntryDetails& details)
+{
+    if (details.isEmpty())
+        return;
+    try {
+        TDetailsWriter(database_, writer_).StoreEntry(entryKey, entry, details);
+    } catch (const EQuorla& failure) {
+        if (!database_.Connection())
+            takeBackNewEntry(entryKey, entry, failure);
+        throw;
+    }
+}
+
 void TEventWriter::takeBackNewEntry(const QString& entryKey, const DayEntryRecord& entry, const EQuorla& failure)
 {
     try {
@@ -114,8 +129,9 @@ void TEventWriter::takeBackNewEntry(const QString& entryKey, const DayEntryRecor
 
 QString TEventWriter::insertEntryWithAlarms(const DayEntryRecord& entry, AlarmRecord& alarm,
                                             const std::function<void(const QString&)>& reserved,
-                                            const TEntryDetails&)
+                                            const TEntryDetails& details)
 {
+    DetailRecords::Check(details);
     // The new entry is locked from before its insert until its alarms are all
     // there, so that no other workstation deletes it in between and leaves the
     // alarms inserted after that pointing at nothing.
@@ -141,6 +157,7 @@ QString TEventWriter::insertEntryWithAlarms(const DayEntryRecord& entry, AlarmRe
                 reserved(key);
             }
             if (writer_.insertUnder(entries, key, entry.bytes())) {
+                storeNewDetails(key, entry, details);
                 if (alarm.Flags() & AlarmRecord::AlarmWanted)
                     createNewAlarms(entry, alarm, key);
                 record(TChangeTrail::Action::EventAdded, entries, key, key,
@@ -160,7 +177,7 @@ QString TEventWriter::insertEntryWithAlarms(const DayEntryRecord& entry, AlarmRe
 
 QStringList TEventWriter::insertEntriesWithAlarms(const QList<DayEntryRecord>& entries, QList<AlarmRecord>& alarms,
                                                   const std::function<void(const QStringList&)>& reserved,
-                                                  const QList<TEntryDetails>&)
+                                                  const QList<TEntryDetails>& details)
 {
     using Kind = TXIsamFile::TBatchWrite::Kind;
     TXIsamFile& dataset = database_.DayEntries();
@@ -206,7 +223,10 @@ QStringList TEventWriter::insertEntriesWithAlarms(const QList<DayEntryRecord>& e
             added << TChangeTrail::TChange{TChangeTrail::Action::EventAdded, &dataset, keys[i],
                                            TChangeTrail::EntrySubject(keys[i]), summary.Entry(entry, alarmOf(entry, alarm))};
         }
+        TDetailsWriter detailsWriter(database_, writer_);
+        QList<TXIsamFile::TBatchWrite> detailWrites = detailsWriter.Adds(keys, entries, details);
         writer_.writeBatch(dataset, entryWrites);
+        detailsWriter.WriteAdds(detailWrites);
         if (!alarmWrites.isEmpty())
             writer_.writeBatch(database_.Alarms(), alarmWrites);
         database_.Trail().RecordAll(added);
@@ -265,7 +285,7 @@ TEventWriter::Result TEventWriter::lockAlarms(const QString& entryKey, std::vect
 
 TEventWriter::Result TEventWriter::updateEntryWithAlarms(const QString& key, const DayEntryRecord& entry,
                                                          AlarmRecord& alarm, const QString& openedAlarmTime,
-                                                         const std::optional<TEntryDetails>&)
+                                                         const std::optional<TEntryDetails>& details)
 {
     TXIsamFile& alarms = database_.Alarms();
     const bool wanted = (alarm.Flags() & AlarmRecord::AlarmWanted) != 0;
@@ -284,6 +304,17 @@ TEventWriter::Result TEventWriter::updateEntryWithAlarms(const QString& key, con
     const bool found = TLookup::Equal(database_.DayEntries(), before.bytes(), TXIsamFile::PrimaryIndex, key);
     const std::optional<QString> alarmBefore = alarmTime(key);
     const TCommandScope command(database_);
+    // Refused (too long) before anything is written; after the entry, so
+    // that the head follows its start.
+    TDetailsWriter detailsWriter(database_, writer_);
+    const auto writeDetails = [&] {
+        if (details)
+            detailsWriter.StoreEntry(key, entry, *details);
+        else
+            detailsWriter.FollowEntry(key, entry);
+    };
+    if (details)
+        DetailRecords::Check(*details);
     if (replaceAll) {
         // The old alarms go before the entry changes: a command cut short at
         // any point (a crash) leaves the entry with fewer alarms, never with
@@ -291,6 +322,7 @@ TEventWriter::Result TEventWriter::updateEntryWithAlarms(const QString& key, con
         for (const TRecordLock& lock : locked)
             writer_.remove(alarms, lock.Key());
         writer_.update(database_.DayEntries(), key, entry.bytes());
+        writeDetails();
         if (wanted)
             createAlarms(entry, alarm, key);
     } else {
@@ -307,6 +339,7 @@ TEventWriter::Result TEventWriter::updateEntryWithAlarms(const QString& key, con
                 writer_.remove(alarms, lock.Key());
         }
         writer_.update(database_.DayEntries(), key, entry.bytes());
+        writeDetails();
         // A user assigned again whose alarm a removal cut short left on the
         // entry keeps that one: never two alarms for one user.
         QSet<QString> alarmed;
@@ -335,6 +368,9 @@ void TEventWriter::removeWithAlarms(const QString& key, const DayEntryRecord& en
     for (const TRecordLock& lock : alarms)
         writer_.remove(database_.Alarms(), lock.Key());
     writer_.remove(database_.DayEntries(), key, entry.bytes());
+    // After the entry: a stop in between leaves only details of an entry
+    // gone, which nothing shows and the sweep removes.
+    TDetailsWriter(database_, writer_).RemoveEntries({key});
 }
 
 TEventWriter::Result TEventWriter::deleteEntryWithAlarms(const QString& key, const std::optional<QString>& description)

@@ -158,6 +158,9 @@ private:
     void createAlarms(const DayEntryRecord& entry, AlarmRecord& alarm, const QString& entryKey);
     // A new entry's alarms, all or none; none takes the entry back.
     void createNewAlarms(const DayEntryRecord& entry, AlarmRecord& alarm, const QString& entryKey);
+    // Stores a new entry's details; a failure takes the entry back as a
+    // failure of its alarms does.
+    void storeNewDetails(const QString& entryKey, const DayEntryRecord& entry, const TEntryDetails& details);
     // Removes a new entry whose alarms failed with `failure`; when that fails
     // too, throws `failure`'s message ending with KeptWithoutAlarms.
     void takeBackNewEntry(const QString& entryKey, const DayEntryRecord& entry, const EQuorla& failure);

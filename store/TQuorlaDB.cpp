@@ -5,6 +5,7 @@
 #include "DayEntryRecord.h"
 #include "EQuorlaDB.h"
 #include "HolderNoteRecord.h"
+#include "DetailRecord.h"
 #include "ImportRecord.h"
 #include "IsamCode.h"
 #include "TIsamConnection.h"
@@ -161,6 +162,8 @@ void TQuorlaDB::connectAll()
     }
     connectRecordKeeping();
     connectSeries();
+    QString noDetails;
+    details_ = connectOptional(DetailRecord::FileName, DetailRecord::Format, noDetails, true);
     // Made with the others, so that a copy of the database carries it; a
     // connection that makes nothing opens it when an import asks.
     if (opening_ == Opening::CreateMissing) {

@@ -127,6 +127,12 @@ public:
     // be had.
     TXIsamFile* ImportMap(QString& reason);
 
+    // The details of entries and series' templates (DetailRecord), created
+    // when missing like the series; null when it cannot be had (entries then
+    // have none, and TDetailsStore answers empty details). Written
+    // synchronously like the four datasets.
+    TXIsamFile* Details() { return details_.get(); }
+
     TChangeTrail& Trail() { return *trail_; }
     THolderNotes& Holders() { return *holders_; }
     // Makes the holder notes where they are missing, as a connection that
@@ -236,6 +242,7 @@ private:
     std::unique_ptr<TXIsamFile> seriesLinks_;
     QString seriesReason_;
     std::unique_ptr<TXIsamFile> importMap_;
+    std::unique_ptr<TXIsamFile> details_;
 };
 
 // The server refused the person's log-in: no such role, or a wrong password

@@ -3,6 +3,7 @@
 #include "AlarmRecord.h"
 #include "CategoryRecord.h"
 #include "DayEntryRecord.h"
+#include "DetailRecord.h"
 #include "ImportRecord.h"
 #include "SeriesLinkRecord.h"
 #include "SeriesRecord.h"
@@ -20,6 +21,7 @@ const QList<TQuorlaDatasets::Dataset>& TQuorlaDatasets::All()
         {SeriesRecord::FileName, SeriesRecord::Format, true},
         {SeriesLinkRecord::FileName, SeriesLinkRecord::Format, true},
         {ImportRecord::FileName, ImportRecord::Format, true},
+        {DetailRecord::FileName, DetailRecord::Format, true},
     };
     return datasets;
 }

@@ -8,7 +8,8 @@
 // whole (copying it to another engine) goes by this list, so a new dataset is
 // one more line here.
 //
-// The change trail and the repeating events (series and their links) are
+// The change trail, the repeating events (series and their links), the
+// import map and the entries' details are
 // optional: a database works without them, and one that never met a program
 // with them has none. The lock holder notes are not
 // listed: they stand for locks held at the moment, which no copy carries.

@@ -2,12 +2,15 @@
 
 #include "AlarmRecord.h"
 #include "DayEntryRecord.h"
+#include "DetailRecord.h"
 #include "EQuorla.h"
 #include "IsamCode.h"
 #include "RecordKey.h"
 #include "TChangeSummary.h"
 #include "TChangeTrail.h"
 #include "TCommandScope.h"
+#include "TDetailsStore.h"
+#include "TDetailsWriter.h"
 #include "THolderNotes.h"
 #include "TLookup.h"
 #include "TQuorlaDB.h"
@@ -293,8 +296,17 @@ void TSeriesWriter::writeSeries(const QString& key, const SeriesRecord& series)
 
 void TSeriesWriter::batch(TXIsamFile& dataset, TBatch& writes)
 {
-    if (!writes.isEmpty())
-        writer_.writeBatch(dataset, writes);
+    if (writes.isEmpty())
+        return;
+    writer_.writeBatch(dataset, writes);
+    // An occurrence's own details go after it.
+    if (&dataset != &database_.DayEntries())
+        return;
+    QStringList removed;
+    for (const TXIsamFile::TBatchWrite& write : writes)
+        if (write.kind == Kind::Remove)
+            removed << write.key;
+    TDetailsWriter(database_, writer_).RemoveEntries(removed);
 }
 
 int TSeriesWriter::make(const QString& seriesKey, const SeriesRecord& series, const QList<QDate>& days)
@@ -678,6 +690,7 @@ TSeriesWriter::Settled TSeriesWriter::settle(const QString& seriesKey, SeriesRec
                 rest << TXIsamFile::TBatchWrite{Kind::Remove, linkKey, QByteArray()};
             batch(*database_.SeriesLinks(), rest);
             writer_.remove(*database_.Series(), seriesKey);
+            TDetailsWriter(database_, writer_).RemoveSeries(seriesKey);
             if (outcome) {
                 outcome->touched += touched;
                 outcome->held << held;
@@ -698,13 +711,14 @@ TSeriesWriter::Settled TSeriesWriter::settle(const QString& seriesKey, SeriesRec
 
 TSeriesWriter::TOutcome TSeriesWriter::Create(SeriesRecord& series, const QDate& today,
                                               const std::function<void(const QString&)>& reserved,
-                                              const TEntryDetails&)
+                                              const TEntryDetails& details)
 {
     TOutcome outcome;
     if (!Available())
         return answer(Result::Unavailable);
     if (!series.Rule().IsValid())
         return answer(Result::NotInSeries);
+    DetailRecords::Check(details);
     series.setMadeUntil(RecordKey::None);
     series.setChange(SeriesRecord::Pending::None, RecordKey::None);
     series.setSplitFrom(RecordKey::None);
@@ -712,6 +726,7 @@ TSeriesWriter::TOutcome TSeriesWriter::Create(SeriesRecord& series, const QDate&
     TKeeping keeping(*this);
     const TCommandScope command(database_);
     insertLocked(series, outcome.seriesKey, lock, reserved);
+    TDetailsWriter(database_, writer_).StoreSeries(outcome.seriesKey, series, details);
     outcome.touched = extendOne(outcome.seriesKey, series, today, INT_MAX);
     record(TChangeTrail::Action::SeriesAdded, outcome.seriesKey,
            counted(named(series, 60) + QStringLiteral(", ") + series.Rule().Summary() + QStringLiteral("; "), outcome,
@@ -762,8 +777,11 @@ void TSeriesWriter::insertLocked(const SeriesRecord& series, QString& key, std::
 
 TSeriesWriter::TOutcome TSeriesWriter::Change(const QString& seriesKey, Scope scope, const QDate& day,
                                               const SeriesRecord& changed, const QDate& today, HeldOccurrences policy,
-                                              const QString& callerHolds, const std::optional<TEntryDetails>&)
+                                              const QString& callerHolds, const std::optional<TEntryDetails>& details)
 {
+    if (details)
+        DetailRecords::Check(*details);
+    newDetails_ = details;
     TOutcome outcome;
     outcome.seriesKey = seriesKey;
     if (!Available())
@@ -816,6 +834,9 @@ TSeriesWriter::TOutcome TSeriesWriter::Change(const QString& seriesKey, Scope sc
     // occurrences (settle), and releases it then: this series is done by then.
     QString newKey;
     insertLocked(next, newKey, newLock, {});
+    // The part split off keeps the details it had, unless given new ones.
+    TDetailsWriter(database_, writer_)
+        .StoreSeries(newKey, next, details ? *details : TDetailsStore(database_).Series(seriesKey));
     outcome.seriesKey = newKey;
     if (settle(newKey, next, &outcome) != Settled::Ready)
         return outcome;
@@ -856,6 +877,8 @@ void TSeriesWriter::changeWhole(const QString& key, const SeriesRecord& series, 
     if (first != key)
         next.setSplitDone(first);
     writeSeries(key, next);
+    if (newDetails_)
+        TDetailsWriter(database_, writer_).StoreSeries(key, next, *newDetails_);
     if (settle(key, next, &outcome) != Settled::Ready)
         return;
     outcome.touched += extendOne(key, next, today, INT_MAX);
@@ -1114,8 +1137,10 @@ int TSeriesWriter::ReworkTemplates(const std::function<TemplateAction(SeriesReco
 
 TSeriesWriter::TOutcome TSeriesWriter::ChangeOne(const QString& entryKey, const DayEntryRecord& entry,
                                                  AlarmRecord& alarm, const QString& openedAlarmTime,
-                                                 const std::optional<TEntryDetails>&)
+                                                 const std::optional<TEntryDetails>& details)
 {
+    if (details)
+        DetailRecords::Check(*details);
     if (!Available())
         return answer(Result::Unavailable);
     SeriesLinkRecord link;
@@ -1153,6 +1178,9 @@ TSeriesWriter::TOutcome TSeriesWriter::ChangeOne(const QString& entryKey, const 
     events.OnWrite = writer_.OnWrite;
     switch (events.updateEntryWithAlarms(entryKey, entry, moved, openedAlarmTime)) {
     case TEventWriter::Result::Done:
+        // Its own details from now on, even none: no longer the template's.
+        if (details)
+            TDetailsWriter(database_, writer_).StoreEntry(entryKey, entry, *details, true);
         return answer(Result::Done, seriesKey, 1);
     case TEventWriter::Result::Gone:
         return answer(Result::Gone, seriesKey);

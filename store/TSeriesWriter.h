@@ -403,6 +403,9 @@ private:
     TRecordWriter writer_;
     // The entry whose lock the caller holds, during one call.
     QString callerHolds_;
+    // The template's new details of the change under way (Change); none:
+    // they stay as stored.
+    std::optional<TEntryDetails> newDetails_;
     bool keeping_ = false;
     std::vector<TRecordLock> kept_;
 };

@@ -1,0 +1,171 @@
+// The details of entries and series (end, days, place, notes): stored whole,
+// read back as written, and never left to another entry, whoever deletes
+// its entry - also a workstation that knows only the four datasets.
+// Runs on a folder, and once more (QUORLA_TEST_ENGINE=postgres) on a server.
+
+#include "DayEntryRecord.h"
+#include "DetailRecord.h"
+#include "QuorlaTest.h"
+#include "RecordKey.h"
+#include "SeriesRecord.h"
+#include "TDetailsStore.h"
+#include "TDetailsWriter.h"
+#include "TEventWriter.h"
+#include "TQuorlaDB.h"
+#include "TRecordLock.h"
+#include "TSeriesWriter.h"
+#include "TestDatabase.h"
+
+#include <memory>
+#include <optional>
+
+namespace {
+
+std::unique_ptr<PostgresCluster> server;
+const QDate Monday(2027, 1, 4);
+
+TEntryDetails details(int minutes, int days, const QString& location, const QString& notes)
+{
+    TEntryDetails d;
+    d.durationSeconds = minutes * 60;
+    d.days = days;
+    d.location = location;
+    d.notes = notes;
+    return d;
+}
+
+// An entry on `day` at `time` (un-timed when invalid).
+DayEntryRecord entryAt(const QDate& day, const QTime& time = {})
+{
+    DayEntryRecord e = TestDatabase::entry(QStringLiteral("meeting"), {}, 1);
+    e.setStartTime(TestDatabase::timeKey(QDateTime(day, time.isValid() ? time : QTime(0, 0))));
+    e.setFlags(time.isValid() ? 0 : DayEntryRecord::UnTimed);
+    return e;
+}
+
+int detailRecords(TQuorlaDB& db)
+{
+    return db.Details()->RecordCount();
+}
+
+} // namespace
+
+class tst_DetailsStore : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<TestDatabase::Office> o;
+    AlarmRecord noAlarm;
+
+    QString add(const DayEntryRecord& entry, const TEntryDetails& d)
+    {
+        return TEventWriter(*o->db).insertEntryWithAlarms(entry, noAlarm, {}, d);
+    }
+
+private slots:
+    void initTestCase() { QUORLA_TEST_SERVER(server); }
+    void cleanupTestCase() { server.reset(); }
+    void init() { o = std::make_unique<TestDatabase::Office>(QStringLiteral("details"), server.get(), 2); }
+    void cleanup() { o.reset(); }
+
+    void roundTrip_data()
+    {
+        QTest::addColumn<TEntryDetails>("stored");
+        QTest::addRow("none") << TEntryDetails();
+        QTest::addRow("an end and a place") << details(90, 1, QStringLiteral("Room 4 – Nürnberg"), {});
+        QTest::addRow("three days") << details(0, 3, {}, QStringLiteral("bring slides"));
+        QTest::addRow("notes of 32 KiB") << details(30, 1, {}, QString(TEntryDetails::MaxNotesBytes, QLatin1Char('n')));
+        // Characters of two, three and four bytes across every part's edge.
+        QTest::addRow("multi-byte at the edges")
+            << details(0, 1, QString(85, QChar(0x20AC)),
+                       QStringLiteral("a") + QString(4000, QChar(0x00E9)) + QString(2000, QChar(0x20AC))
+                           + QString::fromUtf8("\xF0\x9F\x98\x80").repeated(1500));
+    }
+    void roundTrip()
+    {
+        QFETCH(TEntryDetails, stored);
+        const QString key = add(entryAt(Monday, QTime(9, 0)), stored);
+        TDetailsStore store(*o->db);
+        QCOMPARE(store.Entry(key), stored);
+        QCOMPARE(store.Entries({key}, true).value(key), stored);
+        TEntryDetails painted = stored;
+        painted.notes.clear();
+        QCOMPARE(store.Entries({key}).value(key), painted);
+        QCOMPARE(store.Entries({key}).contains(key), !stored.isEmpty());
+    }
+
+    // What a change and a delete leave: the details as last given, then none.
+    void replacedAndRemoved()
+    {
+        const QString key = add(entryAt(Monday, QTime(9, 0)), details(60, 1, QStringLiteral("A"), QString(3000, 'x')));
+        const int records = detailRecords(*o->db);
+        QCOMPARE(records, 1 + 12);
+        TEventWriter writer(*o->db);
+        const auto edit = [&](const std::optional<TEntryDetails>& d) {
+            std::optional<TRecordLock> lock;
+            DayEntryRecord entry;
+            AlarmRecord alarm;
+            bool hadAlarm = false;
+            QCOMPARE(writer.openEntry(key, lock, entry, alarm, hadAlarm), TEventWriter::Result::Done);
+            QCOMPARE(writer.updateEntryWithAlarms(key, entry, noAlarm, {}, d), TEventWriter::Result::Done);
+        };
+        edit(std::nullopt);
+        QCOMPARE(TDetailsStore(*o->db).Entry(key).notes.size(), 3000);
+        edit(details(30, 1, QStringLiteral("B"), QStringLiteral("short")));
+        QCOMPARE(TDetailsStore(*o->db).Entry(key), details(30, 1, QStringLiteral("B"), QStringLiteral("short")));
+        QCOMPARE(detailRecords(*o->db), 2);
+        QCOMPARE(writer.deleteEntryWithAlarms(key), TEventWriter::Result::Done);
+        QCOMPARE(detailRecords(*o->db), 0);
+    }
+
+    // An occurrence answers its template's details; deleting the series
+    // leaves none.
+    void seriesTemplate()
+    {
+        SeriesRecord s;
+        s.initialise();
+        s.setOwnerKey(RecordKey::format(1));
+        TRecurrenceRule rule;
+        rule.setFrequency(TRecurrenceRule::Frequency::Daily);
+        rule.setStart(Monday);
+        rule.setTime(QTime(22, 0));
+        rule.setCount(3);
+        s.setRule(rule);
+        const TEntryDetails overnight = details(180, 1, QStringLiteral("Night shift"), QStringLiteral("n"));
+        TSeriesWriter writer(*o->db);
+        const QString seriesKey = writer.Create(s, Monday, {}, overnight).seriesKey;
+        const QString first = writer.Links(seriesKey).first().second.EntryKey();
+        TDetailsStore store(*o->db);
+        QCOMPARE(store.Entry(first), overnight);
+        QCOMPARE(store.Entries({first}).value(first).location, overnight.location);
+        // Each night reaches into the next day.
+        QCOMPARE(store.ReachingInto(Monday.addDays(1), Monday.addDays(1)), QStringList{first});
+        QCOMPARE(writer.Delete(seriesKey, TSeriesWriter::Scope::All, Monday, TSeriesWriter::HeldOccurrences::Refuse)
+                     .result,
+                 TSeriesWriter::Result::Done);
+        QCOMPARE(detailRecords(*o->db), 0);
+    }
+
+    // A workstation that knows only the four datasets moves one entry and
+    // deletes another: the other workstation shows the moved one on its new
+    // days once swept, never the deleted one's details, and keeps no garbage.
+    void workstationWithoutDetails()
+    {
+        const QString moved = add(entryAt(Monday), details(0, 3, QStringLiteral("fair"), {}));
+        const QString deleted = add(entryAt(Monday), details(0, 2, {}, QString(600, 'd')));
+        TXIsamFile entries;
+        QVERIFY(entries.Open(o->db->Location().DatasetName(DayEntryRecord::FileName)));
+        DayEntryRecord record = entryAt(Monday.addDays(7));
+        QVERIFY(entries.Update(record.bytes(), moved));
+        QVERIFY(entries.Delete(deleted));
+        TDetailsStore store(*o->db);
+        QCOMPARE(store.ReachingInto(Monday.addDays(1), Monday.addDays(1)), QStringList());
+        QCOMPARE(TDetailsWriter::Sweep(*o->db, {}, 100), QString());
+        QCOMPARE(detailRecords(*o->db), 1);
+        QCOMPARE(store.ReachingInto(Monday.addDays(9), Monday.addDays(9)), QStringList{moved});
+        QCOMPARE(store.Entries({moved, deleted}).keys(), QList{moved});
+    }
+};
+
+QUORLA_TEST_CORE_MAIN(tst_DetailsStore)
+#include "tst_detailsstore.moc"
