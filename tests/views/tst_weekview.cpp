@@ -9,6 +9,8 @@
 #include "TWeekView.h"
 #include "ViewTestSupport.h"
 
+#include <QHash>
+
 
 using namespace ViewTest;
 
@@ -100,6 +102,37 @@ private slots:
         QCOMPARE(t.day(3).List()->Count(), 0);
     }
 
+    // An event over several days is on each day of the week it reaches, one
+    // begun before the Monday too (asked once for the whole week).
+    void wholeEvents_data()
+    {
+        QTest::addColumn<int>("day");
+        QTest::addColumn<QStringList>("lines");
+        QTest::newRow("Monday: begun before") << 0 << QStringList{"Day Leave"};
+        QTest::newRow("Tuesday: its last day, then the day's own") << 1 << QStringList{"Day Leave", "Day Trip"};
+        QTest::newRow("Thursday: un-timed runs on, a night begins") << 3 << QStringList{"Day Trip", "22:00- Night"};
+        QTest::newRow("Friday: the night ends") << 4 << QStringList{"-02:00 Night"};
+        QTest::newRow("Saturday: nothing") << 5 << QStringList();
+    }
+    void wholeEvents()
+    {
+        QFETCH(int, day);
+        WeekUnderTest t;
+        const QHash<QString, QString> own{{dayKey(QDate(1998, 12, 29)), "0000000002|Trip|1998-12-29|3d|"},
+                                          {dayKey(QDate(1998, 12, 31)), "0000000003|Night|1998-12-31 22:00|240m|"}};
+        t.week.OnWantDayEntries = [&](QObject*, const QString& key, TDayEntries& entries) {
+            if (own.contains(key))
+                addEvent(entries, own.value(key));
+        };
+        QStringList asked;
+        t.week.OnWantReachingEntries = [&](QObject*, const QString& first, const QString& last, TDayEntries& entries) {
+            asked << first << last;
+            addEvent(entries, "0000000001|Leave|1998-12-20|10d|");
+        };
+        t.week.ShowToday();
+        QCOMPARE(asked, (QStringList{dayKey(QDate(1998, 12, 28)), dayKey(QDate(1999, 1, 3))}));
+        QTEST(lines(*t.day(day).List()), "lines");
+    }
 };
 
 QUORLA_TEST_GUI_MAIN(TestWeekView)
