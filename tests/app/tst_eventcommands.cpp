@@ -14,6 +14,7 @@
 #include "TDayEntries.h"
 #include "TDayViewList.h"
 #include "TCommand.h"
+#include "TDetailsStore.h"
 #include "TEventCommands.h"
 #include "TEventWriter.h"
 #include "TRecordLock.h"
@@ -181,6 +182,7 @@ private slots:
     void staleScreen();
     void seriesQuestion_data();
     void seriesQuestion();
+    void detailsReachTheWriters();
 };
 
 void TestEventCommands::storeEntriesAndAlarms_data()
@@ -712,6 +714,35 @@ void TestEventCommands::seriesQuestion()
     QTEST(days(other), "expected");
     QTEST(seen, "shown");
     QCOMPARE(services.busyDepth(), 0);
+}
+
+// The editor's end, place and notes are stored with a new event, and shown
+// again, as stored, when its properties open.
+void TestEventCommands::detailsReachTheWriters()
+{
+    TScriptedServices services;
+    services.setNow(Now);
+    Shell shell;
+    startAs(shell, QStringLiteral("ME"), {9, 1});
+    TEventCommands& commands = *shell.main->EventCommands();
+    const TEntryDetails stored{5400, 1, QStringLiteral("Room 4"), QStringLiteral("Agenda")};
+    TEntryDetails opened;
+    commands.Editor = [&](bool isEdit, bool, DayEntryRecord& e, AlarmRecord&, TDesktopServices::MailMessage&) {
+        e.setDescription(QStringLiteral("Plan"));
+        e.setAssigneeKeys({RecordKey::format(2)});
+        opened = std::exchange(commands.Details, stored);
+        if (isEdit)
+            commands.Details.location = QStringLiteral("Hall");
+        return 1;
+    };
+    select(shell, 0);
+    run(shell, "actEventNew");
+    TQuorlaDB other(TScriptedServices::ofTest());
+    QCOMPARE(TDetailsStore(other).Entry(First), stored);
+    select(shell, 0);
+    run(shell, "actEventProperties");
+    QCOMPARE(opened, stored);
+    QCOMPARE(TDetailsStore(other).Entry(First).location, QStringLiteral("Hall"));
 }
 
 QUORLA_TEST_GUI_MAIN(TestEventCommands)
