@@ -182,7 +182,6 @@ private slots:
     void staleScreen();
     void seriesQuestion_data();
     void seriesQuestion();
-    void detailsReachTheWriters();
 };
 
 void TestEventCommands::storeEntriesAndAlarms_data()
@@ -645,6 +644,7 @@ void TestEventCommands::seriesQuestion()
         e.setAssigneeKeys({RecordKey::format(2)});
         a.setFlags(AlarmRecord::AlarmWanted);
         commands.Repeat.rule = rule;
+        commands.Details.location = QStringLiteral("Hall");
         return 1;
     };
     select(shell, 0);
@@ -653,6 +653,7 @@ void TestEventCommands::seriesQuestion()
     QCOMPARE(days(other), QStringLiteral("6:new 13:new 20:new 27:new"));
     QCOMPARE(seen, QStringLiteral("open"));
     QCOMPARE(other.Alarms().RecordCount(), 4);
+    QCOMPARE(TDetailsStore(other).Series(First).location, QStringLiteral("Hall"));
     if (answer == -1) {
         // The week marks its occurrence and not a plain entry beside it,
         // with one read of the links for the whole week.
@@ -714,35 +715,6 @@ void TestEventCommands::seriesQuestion()
     QTEST(days(other), "expected");
     QTEST(seen, "shown");
     QCOMPARE(services.busyDepth(), 0);
-}
-
-// The editor's end, place and notes are stored with a new event, and shown
-// again, as stored, when its properties open.
-void TestEventCommands::detailsReachTheWriters()
-{
-    TScriptedServices services;
-    services.setNow(Now);
-    Shell shell;
-    startAs(shell, QStringLiteral("ME"), {9, 1});
-    TEventCommands& commands = *shell.main->EventCommands();
-    const TEntryDetails stored{5400, 1, QStringLiteral("Room 4"), QStringLiteral("Agenda")};
-    TEntryDetails opened;
-    commands.Editor = [&](bool isEdit, bool, DayEntryRecord& e, AlarmRecord&, TDesktopServices::MailMessage&) {
-        e.setDescription(QStringLiteral("Plan"));
-        e.setAssigneeKeys({RecordKey::format(2)});
-        opened = std::exchange(commands.Details, stored);
-        if (isEdit)
-            commands.Details.location = QStringLiteral("Hall");
-        return 1;
-    };
-    select(shell, 0);
-    run(shell, "actEventNew");
-    TQuorlaDB other(TScriptedServices::ofTest());
-    QCOMPARE(TDetailsStore(other).Entry(First), stored);
-    select(shell, 0);
-    run(shell, "actEventProperties");
-    QCOMPARE(opened, stored);
-    QCOMPARE(TDetailsStore(other).Entry(First).location, QStringLiteral("Hall"));
 }
 
 QUORLA_TEST_GUI_MAIN(TestEventCommands)
