@@ -97,7 +97,9 @@ QStringList withDetails(const QStringList& lines, const QList<Placed>& placed, T
         for (from = one.line + 1; from <= one.names; ++from)
             out << lines[from];
         if (!found->notes.isEmpty()) {
-            for (const QString& note : found->notes.split(QLatin1Char('\n')))
+            // Notes written elsewhere may end their lines with CR LF.
+            const QString notes = QString(found->notes).replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+            for (const QString& note : notes.split(QLatin1Char('\n')))
                 out << QStringLiteral("\t\t\t") + note;
         }
     }
