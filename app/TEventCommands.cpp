@@ -10,6 +10,7 @@
 #include "TServices.h"
 #include "TCommand.h"
 #include "TCommandScope.h"
+#include "TDetailsStore.h"
 #include "TEventWriter.h"
 #include "THolderNotes.h"
 #include "TQuorlaCfg.h"
@@ -154,15 +155,19 @@ void TEventCommands::UseEditor(TfrmEvent& frmEvent)
         frmEvent.EnableUserSelection(userSelection);
         frmEvent.SetEntryKey(isEdit ? editing_ : QString());
         frmEvent.SetRepeat(Repeat.rule, Repeat.editable);
+        frmEvent.SetDetails(Details);
         // OK saves while the editor is open, with the repeat chosen.
         frmEvent.SetSave(!Saving ? std::function<bool()>() : std::function<bool()>([this, &frmEvent] {
             Repeat.rule = frmEvent.Rule();
+            Details = frmEvent.Details();
             return Saving();
         }));
         const int result
             = frmEvent.Execute(isEdit, entry, alarm, *session_.Database(), session_.CurrentUserKey(), *session_.Settings());
         mail = frmEvent.Mail();
         Repeat.rule = result == 1 ? frmEvent.Rule() : std::nullopt;
+        if (result == 1)
+            Details = frmEvent.Details();
         return result;
     };
 }
@@ -240,6 +245,7 @@ void TEventCommands::actEventNewExecute()
     alarm.setAlarmTime(entry.StartTime());
     TDesktopServices::MailMessage mail;
     Repeat = {};
+    Details = {};
     bool unavailable = false;
     const auto save = [&] {
         if (Repeat.rule) {
@@ -248,12 +254,12 @@ void TEventCommands::actEventNewExecute()
             TSeriesWriter::TOutcome outcome;
             {
                 TBusyCursor busy(services_.person());
-                outcome = TSeriesWriter(*db).Create(series, today(services_.machine()));
+                outcome = TSeriesWriter(*db).Create(series, today(services_.machine()), {}, Details);
             }
             unavailable = outcome.result != TSeriesWriter::Result::Done;
         } else {
             TBusyCursor busy(services_.person());
-            TEventWriter(*db).insertEntryWithAlarms(entry, alarm);
+            TEventWriter(*db).insertEntryWithAlarms(entry, alarm, {}, Details);
         }
         return true;
     };
@@ -300,6 +306,7 @@ void TEventCommands::actEventPropertiesExecute()
         AlarmRecord alarm;
         if (!OpenToEdit(edit, entry, alarm))
             return;
+        Details = TDetailsStore(*db).Entry(key);
         const auto save = [&] {
             TBusyCursor busy(services_.person());
             SaveEdited(edit, entry, alarm);
@@ -365,7 +372,7 @@ void TEventCommands::SaveEdited(TEntryEdit& edit, const DayEntryRecord& entry, A
     // is. One that a deletion of its series left while it was open here is
     // a plain entry by now, and saved as one.
     using Series = TSeriesWriter::Result;
-    Series one = edit.inSeries ? edit.series.ChangeOne(edit.key, entry, alarm, edit.openedAlarmTime).result
+    Series one = edit.inSeries ? edit.series.ChangeOne(edit.key, entry, alarm, edit.openedAlarmTime, Details).result
                                : Series::NotInSeries;
     if (one == Series::Unavailable)
         one = Series::NotInSeries;
@@ -379,7 +386,7 @@ void TEventCommands::SaveEdited(TEntryEdit& edit, const DayEntryRecord& entry, A
         // Every alarm lock before any write: a lock held elsewhere leaves
         // the entry and all its alarms as they were, and the user is told
         // that nothing of his edit was kept.
-        edit.saved = edit.writer.updateEntryWithAlarms(edit.key, entry, alarm, edit.openedAlarmTime);
+        edit.saved = edit.writer.updateEntryWithAlarms(edit.key, entry, alarm, edit.openedAlarmTime, Details);
     }
     edit.relock = false;
 }
@@ -515,6 +522,7 @@ void TEventCommands::EditSeries(TSeriesWriter& series, const SeriesLinkRecord& l
     AlarmRecord alarm;
     showTemplate(db, record, scope == Scope::ThisAndFollowing ? day : rule.Start(), entry, alarm);
     Repeat = {rule, true};
+    Details = TDetailsStore(db).Series(link.SeriesKey());
     if (scope == Scope::ThisAndFollowing) {
         // The series from this day on: an end after N occurrences counts
         // the ones left, so that the days stay the same unless changed.
@@ -534,7 +542,7 @@ void TEventCommands::EditSeries(TSeriesWriter& series, const SeriesLinkRecord& l
         {
             TBusyCursor busy(services_.person());
             outcome = series.Change(link.SeriesKey(), scope, day, changed, today(services_.machine()),
-                                    TSeriesWriter::HeldOccurrences::Leave);
+                                    TSeriesWriter::HeldOccurrences::Leave, QString(), Details);
         }
         if (outcome.result != TSeriesWriter::Result::PartsRepeat)
             return true;

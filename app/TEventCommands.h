@@ -1,5 +1,6 @@
 #pragma once
 
+#include "TEntryDetails.h"
 #include "TEventWriter.h"
 #include "TRecordLock.h"
 #include "TRecurrenceRule.h"
@@ -68,6 +69,10 @@ public:
         bool editable = true;
     };
     TRepeat Repeat;
+    // The editor's end, place and notes: set before Editor runs (those
+    // stored, read when the editor opens), read after a confirmed one (and
+    // before each save it runs), and written with the entry or series.
+    TEntryDetails Details;
 
     // `screen` is the window's error screen, which also serves as
     // services.person(): a save that fails is shown through it whether or not

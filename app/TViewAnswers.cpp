@@ -4,16 +4,20 @@
 #include "DayEntryRecord.h"
 #include "EQuorla.h"
 #include "IsamCode.h"
+#include "RecordKey.h"
 #include "TCategoryCache.h"
 #include "TCommand.h"
 #include "TDayEntries.h"
 #include "TDayView.h"
+#include "TDetailsStore.h"
+#include "TLookup.h"
 #include "TEntryQuery.h"
 #include "TMonthView.h"
 #include "TOutageWatch.h"
 #include "TQuorlaDB.h"
 #include "TSeriesWriter.h"
 #include "TSession.h"
+#include "TStamp.h"
 #include "TUserCache.h"
 #include "TViewNavigator.h"
 #include "TWeekView.h"
@@ -34,6 +38,9 @@ void TViewAnswers::Wire(TViewNavigator& views)
 {
     auto wire = [this](auto* view) {
         view->OnWantDayEntries = [this](QObject* s, const QString& k, TDayEntries& e) { WantDayEntries(s, k, e); };
+        view->OnWantReachingEntries = [this](QObject* s, const QString& first, const QString& last, TDayEntries& e) {
+            WantReachingEntries(s, first, last, e);
+        };
         view->OnWantUserName = [this](QObject* s, const QString& k, QString& n) { WantUserName(s, k, n); };
         view->OnWantAlarmedFlag = [this](QObject* s, const QString& k, bool& a) { WantAlarmedFlag(s, k, a); };
         view->OnWantRepeatingFlag = [this](QObject* s, const QString& k, TRepeatMark& m) { WantRepeatingFlag(s, k, m); };
@@ -88,43 +95,87 @@ void TViewAnswers::report(const QString& message)
 
 void TViewAnswers::WantDayEntries(QObject* /*sender*/, const QString& datePkVal, TDayEntries& dayEntries)
 {
+    answerEntries(datePkVal, dayEntries, [&] {
+        TReadEntries read;
+        TEntryQuery::ReadDay(session_.Database()->DayEntries(), datePkVal,
+                             [&](const DayEntryRecord& entry, const QString& key) {
+                                 if (session_.EntryVisible(entry))
+                                     read.append({QByteArray(entry.bytes().data(), qsizetype(entry.bytes().size())),
+                                                  key, {}});
+                             });
+        return read;
+    });
+}
+
+namespace {
+
+QDate dayOfKey(const QString& key)
+{
+    TStamp stamp;
+    stamp.SetSeconds(qint32(RecordKey::parse(key)));
+    return QDate(stamp.Year(), stamp.Month(), stamp.Day());
+}
+
+} // namespace
+
+void TViewAnswers::WantReachingEntries(QObject* /*sender*/, const QString& firstDayKey, const QString& lastDayKey,
+                                       TDayEntries& entries)
+{
+    answerEntries(firstDayKey + QLatin1Char('-') + lastDayKey, entries, [&] {
+        TQuorlaDB& db = *session_.Database();
+        TReadEntries read;
+        DayEntryRecord entry;
+        for (const QString& key : TDetailsStore(db).ReachingInto(dayOfKey(firstDayKey), dayOfKey(lastDayKey))) {
+            // One deleted since, or another's private one, is not shown.
+            if (TLookup::Equal(db.DayEntries(), entry.bytes(), TXIsamFile::PrimaryIndex, key)
+                && session_.EntryVisible(entry))
+                read.append({QByteArray(entry.bytes().data(), qsizetype(entry.bytes().size())), key, {}});
+        }
+        return read;
+    });
+}
+
+void TViewAnswers::answerEntries(const QString& kept, TDayEntries& entries, const std::function<TReadEntries()>& read)
+{
     if (!session_.LoggedIn())
         return;
     const QString reader = session_.CurrentUserKey() + QLatin1Char('/') + QString::number(session_.CurrentUser().Rights());
     if (std::exchange(daysFor_, reader) != reader)
         days_.clear();
-    QList<std::pair<QByteArray, QString>> read;
+    TReadEntries answer;
     readOrKeep(
         [&] {
-            TEntryQuery::ReadDay(session_.Database()->DayEntries(), datePkVal,
-                                 [&](const DayEntryRecord& entry, const QString& key) {
-                                     if (session_.EntryVisible(entry))
-                                         read.append({QByteArray(entry.bytes().data(), qsizetype(entry.bytes().size())),
-                                                      key});
-                                 });
+            answer = read();
+            QStringList keys;
+            for (const TReadEntry& one : std::as_const(answer))
+                keys << one.key;
+            const QHash<QString, TEntryDetails> details
+                = keys.isEmpty() ? QHash<QString, TEntryDetails>() : TDetailsStore(*session_.Database()).Entries(keys);
+            for (TReadEntry& one : answer)
+                one.details = details.value(one.key);
             if (days_.size() >= DaysKept)
                 days_.clear();
-            days_.insert(datePkVal, read);
+            days_.insert(kept, answer);
         },
         [&] {
             // A day never read is marked so, rather than shown free.
-            if (const auto kept = days_.constFind(datePkVal); kept != days_.constEnd())
-                read = *kept;
+            if (const auto found = days_.constFind(kept); found != days_.constEnd())
+                answer = *found;
             else
-                dayEntries.MarkNotLoaded();
+                entries.MarkNotLoaded();
         });
-    for (const auto& [bytes, key] : read) {
+    for (const TReadEntry& one : std::as_const(answer)) {
         DayEntryRecord entry;
-        std::copy(bytes.begin(), bytes.end(), entry.bytes().begin());
-        dayEntries.Add(entry, key);
+        std::copy(one.bytes.begin(), one.bytes.end(), entry.bytes().begin());
+        entries.Add(entry, one.key, one.details);
     }
     // A list read anew is painted anew: its repeat marks are looked at again
     // with it.
     repeatStale_ = true;
     // The day's entries stand; alarms that cannot be read leave the marks
     // as they were last read, and each painted line then asks again.
-    for (const auto& entry : std::as_const(read))
-        unmarked_.insert(entry.second);
+    for (const TReadEntry& one : std::as_const(answer))
+        unmarked_.insert(one.key);
     try {
         refreshAlarmMarks();
     } catch (const std::exception&) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "TEntryDetails.h"
 #include "TServices.h"
 #include "TViewEvents.h"
 
@@ -10,6 +11,7 @@
 #include <QSet>
 #include <QString>
 
+#include <functional>
 #include <utility>
 
 class TDayEntries;
@@ -46,7 +48,13 @@ public:
     // their drawing failures to the application's error box.
     void Wire(TViewNavigator& views);
 
+    // A day's entries come with their details, read for those entries alone
+    // and without their notes: a view paints no notes.
     void WantDayEntries(QObject* sender, const QString& datePkVal, TDayEntries& dayEntries);
+    // The entries the user may see that began before the days shown and
+    // reach into them (TDetailsStore::ReachingInto), with their details.
+    void WantReachingEntries(QObject* sender, const QString& firstDayKey, const QString& lastDayKey,
+                             TDayEntries& entries);
     void WantUserName(QObject* sender, const QString& pk, QString& name);
     void WantAlarmedFlag(QObject* sender, const QString& pk, bool& alarmed);
     // From the keys of every occurrence (TSeriesWriter::OccurrenceKeys, the
@@ -97,9 +105,22 @@ private:
     QString unreported_;
     QObject reports_;
 
+    // An entry as read for a view: its record, key and details.
+    struct TReadEntry
+    {
+        QByteArray bytes;
+        QString key;
+        TEntryDetails details;
+    };
+    using TReadEntries = QList<TReadEntry>;
+    // Reads with readOrKeep what `read` gives into `entries`, kept under
+    // `kept` (a day key, or a range of them) for when the database cannot
+    // be read; `read` returns the entries without their details.
+    void answerEntries(const QString& kept, TDayEntries& entries, const std::function<TReadEntries()>& read);
+
     // What the last reads that worked gave, by day key and by record key
     // (the alarm marks are kept in alarmed_).
-    QHash<QString, QList<std::pair<QByteArray, QString>>> days_;
+    QHash<QString, TReadEntries> days_;
     // The user and rights the days were read for.
     QString daysFor_;
     QHash<QString, QString> names_;

@@ -50,6 +50,9 @@ const char* const Ordinals[] = {"", "first", "second", "third", "fourth"};
 
 } // namespace
 
+const QString TfrmEvent::EndBeforeStart = QStringLiteral("The event cannot end before it starts: choose a later end");
+const QString TfrmEvent::EndTooLate
+    = QStringLiteral("An event can last at most %1 days: choose an earlier end").arg(TEntryDetails::MaxDays);
 const QString TfrmEvent::RepeatNoWeekday = QStringLiteral("Choose at least one weekday for an event that repeats weekly");
 const QString TfrmEvent::RepeatEndsBeforeStart
     = QStringLiteral("The repeat cannot end before the event's date: choose a later end");
@@ -64,6 +67,8 @@ TfrmEvent::TfrmEvent(TServices services, QWidget* parent)
     ui->setupUi(this);
     notifyHint_ = ui->chkNotify->toolTip();
     TTextLimit::Apply(ui->edtDescription, services_.desktop(), DayEntryRecord::DescriptionCapacity);
+    TTextLimit::Apply(ui->edtLocation, services_.desktop(), TEntryDetails::MaxLocationBytes);
+    TTextLimit::Apply(ui->memNotes, services_.desktop(), TEntryDetails::MaxNotesBytes);
     TfrmAlarmProperties::FillTimeLists(*ui->cmbHour, *ui->cmbMinute);
     ui->btnGroup->setIcon(style()->standardIcon(QStyle::SP_FileDialogDetailedView));
     connect(ui->btnOk, &QPushButton::clicked, ui->actOk, &QAction::trigger);
@@ -94,6 +99,9 @@ TfrmEvent::TfrmEvent(TServices services, QWidget* parent)
         }
         repeatChanged();
     });
+    connect(ui->cmbDate, &QDateEdit::dateChanged, this, &TfrmEvent::startMoved);
+    connect(ui->cmbHour, &QComboBox::currentIndexChanged, this, &TfrmEvent::startMoved);
+    connect(ui->cmbMinute, &QComboBox::currentIndexChanged, this, &TfrmEvent::startMoved);
     connect(ui->cmbDate, &QDateEdit::dateChanged, this, [this] {
         fillMonthlyChoices();
         repeatChanged();
@@ -203,8 +211,11 @@ void TfrmEvent::LoadFromRecord()
     WorkStamp.SetSeconds(keySeconds(Entry->StartTime()));
     TfrmAlarmProperties::ShowStamp(WorkStamp, *ui->cmbDate, *ui->cmbHour, *ui->cmbMinute);
     ui->edtDescription->setText(Entry->Description());
+    ui->edtLocation->setText(details_.location);
+    ui->memNotes->setPlainText(details_.notes);
     ui->chkPrivate->setChecked(Entry->Flags() & DayEntryRecord::Private);
     ui->chkUnTimed->setChecked(Entry->Flags() & DayEntryRecord::UnTimed);
+    LoadEnd();
 
     // A category that is no longer listed reads as none.
     const int category = ui->cmbCategory->findData(RecordKey::parse(Entry->CategoryKey()));
@@ -259,6 +270,70 @@ void TfrmEvent::SaveToRecord()
     Entry->setFlags(flags);
     Entry->setAssigneeKeys(assignees);
     Alarm->setFlags(ui->chkAlarm->isChecked() ? AlarmRecord::AlarmWanted : 0);
+    details_ = chosenDetails_;
+}
+
+void TfrmEvent::LoadEnd()
+{
+    // From the start as shown: its length is kept whatever the steps of
+    // the time lists do to the start.
+    const bool unTimed = (Entry->Flags() & DayEntryRecord::UnTimed) != 0;
+    TStamp end;
+    TfrmAlarmProperties::ReadStamp(end, *ui->cmbDate, *ui->cmbHour, *ui->cmbMinute, !unTimed);
+    if (unTimed)
+        end.Increment(TStamp::IncDays, std::max(details_.days, 1) - 1);
+    else
+        end.SetSeconds(end.Seconds() + std::max(details_.durationSeconds, 0));
+    ui->dtpEndDate->setDate(QDate(end.Year(), end.Month(), end.Day()));
+    ui->edtEndTime->setTime(QTime(end.Hour(), end.Minute()));
+    shownStart_ = shownStart();
+}
+
+QDateTime TfrmEvent::shownStart() const
+{
+    return QDateTime(ui->cmbDate->date(), QTime(std::max(ui->cmbHour->currentIndex(), 0),
+                                                std::max(ui->cmbMinute->currentIndex(), 0) * 5),
+                     Qt::UTC);
+}
+
+void TfrmEvent::startMoved()
+{
+    if (Loading)
+        return;
+    // The end keeps its distance from the start.
+    const QDateTime start = shownStart();
+    const QDateTime end = QDateTime(ui->dtpEndDate->date(), ui->edtEndTime->time(), Qt::UTC)
+                              .addSecs(shownStart_.secsTo(start));
+    shownStart_ = start;
+    ui->dtpEndDate->setDate(end.date());
+    ui->edtEndTime->setTime(end.time());
+}
+
+QString TfrmEvent::ReadDetails(TEntryDetails& details) const
+{
+    details = {};
+    details.location = ui->edtLocation->text();
+    details.notes = ui->memNotes->toPlainText();
+    const bool timed = !ui->chkUnTimed->isChecked();
+    TStamp start;
+    TfrmAlarmProperties::ReadStamp(start, *ui->cmbDate, *ui->cmbHour, *ui->cmbMinute, timed);
+    const QDate endDay = ui->dtpEndDate->date();
+    const qint64 days = ui->cmbDate->date().daysTo(endDay) + 1;
+    if (days > TEntryDetails::MaxDays)
+        return EndTooLate;
+    if (!timed) {
+        if (days < 1)
+            return EndBeforeStart;
+        details.days = int(days);
+        return QString();
+    }
+    TStamp end;
+    const QTime endTime = ui->edtEndTime->time();
+    end.SetDateTime(endDay.year(), endDay.month(), endDay.day(), endTime.hour(), endTime.minute(), 0);
+    if (end.Seconds() < start.Seconds())
+        return EndBeforeStart;
+    details.durationSeconds = end.Seconds() - start.Seconds();
+    return QString();
 }
 
 int TfrmEvent::TickedUserCount() const
@@ -301,6 +376,7 @@ TDesktopServices::MailMessage TfrmEvent::NotifyUsers()
 void TfrmEvent::chkUnTimedClick()
 {
     const bool timed = !ui->chkUnTimed->isChecked();
+    ui->edtEndTime->setEnabled(timed);
     ui->lblTime->setEnabled(timed);
     ui->cmbHour->setEnabled(timed);
     ui->cmbMinute->setEnabled(timed);
@@ -381,6 +457,13 @@ void TfrmEvent::actOkExecute()
     // The repeat is checked first: a refused one leaves nothing written.
     if (const QString refusal = repeatRefusal(); !refusal.isEmpty()) {
         services_.person().message(Kind::Warning, Buttons::Ok, refusal);
+        return;
+    }
+    QString endRefusal;
+    if (!TCommand::Run(services_.person(), [this, &endRefusal] { endRefusal = ReadDetails(chosenDetails_); }))
+        return;
+    if (!endRefusal.isEmpty()) {
+        services_.person().message(Kind::Warning, Buttons::Ok, endRefusal);
         return;
     }
     if (!TCommand::Run(services_.person(), [this] { SaveToRecord(); }))

@@ -1,9 +1,11 @@
 #pragma once
 
+#include "TEntryDetails.h"
 #include "TRecurrenceRule.h"
 #include "TServices.h"
 #include "TStamp.h"
 
+#include <QDateTime>
 #include <QDialog>
 #include <QList>
 #include <QString>
@@ -84,6 +86,17 @@ public:
     // date at its time (un-timed: no time); nothing when it does not repeat.
     const std::optional<TRecurrenceRule>& Rule() const { return rule_; }
 
+    // The end, place and notes the next Execute shows; after a confirmed
+    // Execute, those chosen. The end is shown as a day and a time (an
+    // un-timed event's last day); an end at the start is none.
+    void SetDetails(const TEntryDetails& details) { details_ = details; }
+    const TEntryDetails& Details() const { return details_; }
+
+    // The refusals of the end: OK shows them and keeps the dialog open,
+    // nothing written.
+    static const QString EndBeforeStart;
+    static const QString EndTooLate;
+
     // The refusals of the Repeat section: OK shows them and keeps the dialog
     // open, nothing written.
     static const QString RepeatNoWeekday;
@@ -101,6 +114,11 @@ private:
     void offerNotify();
 
     void chkUnTimedClick();
+    // The end shown from details_ and the start in WorkStamp.
+    void LoadEnd();
+    // The details the fields describe into `details`; the refusal of the
+    // end, or empty. Throws EStamp for a start or end the stamp cannot hold.
+    QString ReadDetails(TEntryDetails& details) const;
     void chkAlarmClick(bool ticked);
     void lstUsersChanging(QListWidgetItem* item);
     void applyAlarmRule(int tickedUsers);
@@ -151,4 +169,12 @@ private:
     bool repeatEditable_ = true;
     std::optional<TRecurrenceRule> rule_;
     std::function<bool()> save_;
+    TEntryDetails details_;
+    // What OK read, written to details_ with the records.
+    TEntryDetails chosenDetails_;
+    // The start as shown (date and time lists, counted without a zone): a
+    // move of it moves the end along.
+    QDateTime shownStart_;
+    QDateTime shownStart() const;
+    void startMoved();
 };

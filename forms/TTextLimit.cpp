@@ -4,7 +4,13 @@
 #include "TTextCapacity.h"
 
 #include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QTextCursor>
+#include <QSignalBlocker>
 #include <QToolTip>
+
+#include <algorithm>
+#include <memory>
 
 namespace {
 
@@ -29,6 +35,36 @@ void TTextLimit::Apply(QLineEdit* edit, TDesktopServices& desktop, int capacity,
         desktop.beep();
         QToolTip::showText(edit->mapToGlobal(QPoint(0, edit->height())), FullText(capacity), edit);
     });
+}
+
+void TTextLimit::Apply(QPlainTextEdit* edit, TDesktopServices& desktop, int capacity)
+{
+    // The text and cursor as last accepted, to go back to.
+    struct Accepted
+    {
+        QString text;
+        int cursor = 0;
+    };
+    auto accepted = std::make_shared<Accepted>();
+    QObject::connect(edit, &QPlainTextEdit::textChanged, edit, [edit, &desktop, capacity, accepted] {
+        QString text = edit->toPlainText();
+        if (TTextCapacity::fits(text, capacity)) {
+            accepted->text = std::move(text);
+            accepted->cursor = edit->textCursor().position();
+            return;
+        }
+        {
+            const QSignalBlocker quiet(edit);
+            edit->setPlainText(accepted->text);
+        }
+        QTextCursor cursor = edit->textCursor();
+        cursor.setPosition(std::min(accepted->cursor, int(accepted->text.size())));
+        edit->setTextCursor(cursor);
+        desktop.beep();
+        QToolTip::showText(edit->mapToGlobal(QPoint(0, edit->height())), FullText(capacity), edit);
+    });
+    QObject::connect(edit, &QPlainTextEdit::cursorPositionChanged, edit,
+                     [edit, accepted] { accepted->cursor = edit->textCursor().position(); });
 }
 
 QString TTextLimit::FullText(int capacity)

@@ -3,6 +3,7 @@
 #include <QValidator>
 
 class QLineEdit;
+class QPlainTextEdit;
 class TDesktopServices;
 
 // Limits an edit to what its record field stores: `capacity` bytes of UTF-8
@@ -22,6 +23,10 @@ public:
     // Puts a new limit on `edit`, owned by the edit; `desktop` beeps at a
     // refused key and must outlive the edit.
     static void Apply(QLineEdit* edit, TDesktopServices& desktop, int capacity, bool upperCase = false);
+
+    // The same limit on a text box: a keystroke or paste that would pass it
+    // is taken back whole, with the beep and the hint.
+    static void Apply(QPlainTextEdit* edit, TDesktopServices& desktop, int capacity);
 
     State validate(QString& input, int& pos) const override;
 

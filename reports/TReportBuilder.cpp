@@ -3,6 +3,7 @@
 #include "DayEntryRecord.h"
 #include "EQuorla.h"
 #include "RecordKey.h"
+#include "TDetailsStore.h"
 #include "TLookup.h"
 #include "TStamp.h"
 #include "TXIsamFile.h"
@@ -29,9 +30,87 @@ void setToDay(TStamp& stamp, const QDate& date)
     stamp.SetDateTime(date.year(), date.month(), date.day(), 0, 0, 0);
 }
 
+// Where an entry's lines stand in the report, for its details to be added.
+struct Placed
+{
+    QString key;
+    qint32 start = 0;
+    bool unTimed = false;
+    qsizetype line = 0;
+    qsizetype names = 0;
+};
+
+QString hourMinute(const TStamp& stamp)
+{
+    return QString::asprintf("%2.2d:%2.2d", stamp.Hour(), stamp.Minute());
+}
+
+QDate dateOf(const TStamp& stamp)
+{
+    return QDate(stamp.Year(), stamp.Month(), stamp.Day());
+}
+
+// The time column with the end: "09:30-10:30" within the day (an end at
+// midnight closes it), "22:00 to Tue 05 02:00" past it, "Day to Wed 06" for an
+// un-timed entry of several days.
+QString timeWithEnd(const QString& time, const Placed& placed, const TEntryDetails& details)
+{
+    TStamp stamp;
+    stamp.Format = QStringLiteral("ddd dd");
+    stamp.SetSeconds(placed.start);
+    if (placed.unTimed || details.durationSeconds <= 0) {
+        if (!placed.unTimed || details.days <= 1)
+            return time;
+        stamp.Increment(TStamp::IncDays, details.days - 1);
+        return time + QStringLiteral(" to ") + stamp.AsString();
+    }
+    const QString start = hourMinute(stamp);
+    const QDate first = dateOf(stamp);
+    stamp.SetSeconds(placed.start + details.durationSeconds - 1);
+    const bool sameDay = dateOf(stamp) == first;
+    stamp.SetSeconds(placed.start + details.durationSeconds);
+    return sameDay ? start + QLatin1Char('-') + hourMinute(stamp)
+                   : start + QStringLiteral(" to ") + stamp.AsString() + QLatin1Char(' ') + hourMinute(stamp);
+}
+
+// The report's lines with each placed entry's details added.
+QStringList withDetails(const QStringList& lines, const QList<Placed>& placed, TDetailsStore& store)
+{
+    QStringList keys;
+    for (const Placed& one : placed)
+        keys << one.key;
+    const QHash<QString, TEntryDetails> details = store.Entries(keys, true);
+    QStringList out;
+    out.reserve(lines.size());
+    qsizetype from = 0;
+    for (const Placed& one : placed) {
+        const auto found = details.constFind(one.key);
+        if (found == details.constEnd())
+            continue;
+        for (; from < one.line; ++from)
+            out << lines[from];
+        // The main line: day, time, description and the place after it.
+        QStringList fields = lines[one.line].split(QLatin1Char('\t'));
+        fields[2] = timeWithEnd(fields[2], one, *found);
+        fields.last() = found->location;
+        out << fields.join(QLatin1Char('\t'));
+        for (from = one.line + 1; from <= one.names; ++from)
+            out << lines[from];
+        if (!found->notes.isEmpty()) {
+            // Notes written elsewhere may end their lines with CR LF.
+            const QString notes = QString(found->notes).replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+            for (const QString& note : notes.split(QLatin1Char('\n')))
+                out << QStringLiteral("\t\t\t") + note;
+        }
+    }
+    for (; from < lines.size(); ++from)
+        out << lines[from];
+    return out;
+}
+
 } // namespace
 
-QStringList TReportBuilder::Build(TXIsamFile& dayEntries, TXIsamFile& users) const
+QStringList TReportBuilder::Build(TXIsamFile& dayEntries, TXIsamFile& users, TDetailsStore* details) const
 {
     TStamp stamp;
     stamp.Format = QStringLiteral("ddd dd mmmm yyyy");
@@ -65,7 +144,8 @@ QStringList TReportBuilder::Build(TXIsamFile& dayEntries, TXIsamFile& users) con
     const QString threeTabs = QStringLiteral("\t\t\t");
     const QString monthFormat = QStringLiteral("mmmm yyyy");
     const QString dayFormat = QStringLiteral("ddd dd");
-    Read(dayEntries, [&](const DayEntryRecord& entry, const QString&) {
+    QList<Placed> placed;
+    Read(dayEntries, [&](const DayEntryRecord& entry, const QString& key) {
         if (unknownUser)
             return;
         stamp.SetSeconds(static_cast<qint32>(RecordKey::parse(entry.StartTime())));
@@ -96,6 +176,8 @@ QStringList TReportBuilder::Build(TXIsamFile& dayEntries, TXIsamFile& users) con
         }
         line += entry.Description() + QLatin1Char('\t');
         lines << line;
+        if (details != nullptr)
+            placed.append({key, stamp.Seconds(), (entry.Flags() & DayEntryRecord::UnTimed) != 0, lines.size() - 1});
 
         QString assignees = threeTabs;
         bool named = false;
@@ -114,10 +196,12 @@ QStringList TReportBuilder::Build(TXIsamFile& dayEntries, TXIsamFile& users) con
             named = true;
         }
         lines << assignees;
+        if (details != nullptr)
+            placed.last().names = lines.size() - 1;
         if (named)
             lines << QString();
     });
     if (unknownUser)
         throw EQuorla(QStringLiteral("Unable to locate user"));
-    return lines;
+    return placed.isEmpty() ? lines : withDetails(lines, placed, *details);
 }

@@ -4,12 +4,16 @@
 
 #include <QStringList>
 
+class TDetailsStore;
 class TXIsamFile;
 
 // Turns the calendar events of a date range into the lines of the plain-text
 // report: four header lines, then the events in start-time order under month
 // headings, each as a tab-separated line of day, time and description followed
-// by a line of assignee names.
+// by a line of assignee names. With the entries' details the time shows the
+// end ("09:30-10:30", or "22:00 to Tue 05 02:00" and "Day to Wed 06" over
+// several days), the place follows the description after a tab, and the
+// notes follow the names, one line each.
 //
 // The caller fills the selection (TEntrySelection) and calls Build, which reads the day entries
 // through their start-time index and the assignees' names from one pass over
@@ -21,5 +25,7 @@ public:
     // assignee the users dataset does not hold, EQuorla with the engine's error
     // text when a read fails for any other reason than "no such record", and
     // EStamp for a date outside 1970 to 2037.
-    QStringList Build(TXIsamFile& dayEntries, TXIsamFile& users) const;
+    // `details`, when given, answers the entries' end, place and notes, read
+    // at once for every entry of the report.
+    QStringList Build(TXIsamFile& dayEntries, TXIsamFile& users, TDetailsStore* details = nullptr) const;
 };

@@ -7,6 +7,7 @@
 #include "TBusyCursor.h"
 #include "TCalendarExport.h"
 #include "TCommand.h"
+#include "TDetailsStore.h"
 #include "TLookup.h"
 #include "TQuorlaDB.h"
 #include "TServices.h"
@@ -208,7 +209,8 @@ void TfrmReport::btnGoClick()
         QStringList lines;
         {
             TBusyCursor busy(services_.person());
-            lines = Builder().Build(Database->DayEntries(), Database->Users());
+            TDetailsStore details(*Database);
+            lines = Builder().Build(Database->DayEntries(), Database->Users(), &details);
         }
         Viewer->Execute(lines);
     });

@@ -162,14 +162,14 @@ void TQuorlaDB::connectAll()
     }
     connectRecordKeeping();
     connectSeries();
-    QString noDetails;
-    details_ = connectOptional(DetailRecord::FileName, DetailRecord::Format, noDetails, true);
     // Made with the others, so that a copy of the database carries it; a
     // connection that makes nothing opens it when an import asks.
     if (opening_ == Opening::CreateMissing) {
         QString ignored;
         connectImportMap(ignored);
     }
+    QString noDetails;
+    details_ = connectOptional(DetailRecord::FileName, DetailRecord::Format, noDetails, true);
 }
 
 void TQuorlaDB::connectImportMap(QString& reason)
@@ -219,6 +219,17 @@ void TQuorlaDB::connectRecordKeeping()
     QString ignored;
     holders_ = std::make_unique<THolderNotes>(
         *this, connectOptional(HolderNoteRecord::FileName, HolderNoteRecord::Format, ignored));
+}
+
+void TQuorlaDB::MakeDetails()
+{
+    if (details_)
+        return;
+    const Opening opening = opening_;
+    opening_ = Opening::CreateMissing;
+    QString ignored;
+    details_ = connectOptional(DetailRecord::FileName, DetailRecord::Format, ignored, true);
+    opening_ = opening;
 }
 
 void TQuorlaDB::MakeHolderNotes()

@@ -132,6 +132,10 @@ public:
     // have none, and TDetailsStore answers empty details). Written
     // synchronously like the four datasets.
     TXIsamFile* Details() { return details_.get(); }
+    // Makes the details dataset where it is missing, as a connection that
+    // opens only what exists leaves it: for whoever sets up a database for
+    // others (a server's roles, which cannot make a dataset themselves).
+    void MakeDetails();
 
     TChangeTrail& Trail() { return *trail_; }
     THolderNotes& Holders() { return *holders_; }

@@ -1,5 +1,6 @@
 #include "TServerRoles.h"
 #include "TServerChecks.h"
+#include "TServerDetails.h"
 
 #include "AlarmRecord.h"
 #include "DayEntryRecord.h"
@@ -713,6 +714,9 @@ void TServerRoles::Install(const QString& userKey)
     // The lock holder notes too: a person's role cannot make them, and
     // without them a refused lock names nobody.
     database_.MakeHolderNotes();
+    // The details too, so that they have their policies before anyone
+    // writes some.
+    database_.MakeDetails();
     QByteArray trail;
     if (database_.Trail().Available())
         trail = "ALTER TABLE qltrail ADD COLUMN IF NOT EXISTS q_actor text GENERATED ALWAYS AS ("
@@ -731,6 +735,7 @@ void TServerRoles::Install(const QString& userKey)
     if (code == IsamOk)
         code = connection_->command(PolicyColumnsSql(series, importMap) + trail + freed + sql + alarmsKept + checks
                                     + me + Policies(!trail.isEmpty(), series, importMap).replace("@S@", schema)
+                                    + (database_.Details() ? TServerDetails::Sql(schema, series) : QByteArray())
                                     + TRoleBounds::Sql(schema));
     if (code == IsamOk && importMap)
         adoptSharedNames(outer);

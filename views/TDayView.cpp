@@ -73,11 +73,27 @@ void TDayView::RefreshEntries()
             TDayViewList* list;
             ~Rebuild() { list->RebuildItems(); }
         } rebuild{list_};
+        dayEntries_.Day = QDate(Stamp.Year(), Stamp.Month(), Stamp.Day());
         OnWantDayEntries(this, Stamp.DayKey(), dayEntries_);
+        if (OnWantReachingEntries) {
+            TDayEntries earlier;
+            OnWantReachingEntries(this, Stamp.DayKey(), Stamp.DayKey(), earlier);
+            TDayEntries::Spread({&dayEntries_}, &earlier);
+        }
         if (dayEntries_.NotLoaded())
             header_->setHeaderText(Stamp.AsString() + TDayEntries::NotLoadedMark);
     }
     update();
+}
+
+void TDayView::Spread(const QList<TDayView*>& days, const TDayEntries& earlier)
+{
+    QList<TDayEntries*> entries;
+    for (TDayView* day : days)
+        entries << &day->dayEntries_;
+    TDayEntries::Spread(entries, &earlier);
+    for (TDayView* day : days)
+        day->list_->RebuildItems();
 }
 
 int TDayView::selectedEntry() const

@@ -41,6 +41,10 @@ public:
     TWantUserNameEvent OnWantUserName;
     TReceivedFocusEvent OnReceivedFocus;
     TWantDayEntriesEvent OnWantDayEntries;
+    // Asked after OnWantDayEntries for the events begun on earlier days that
+    // reach into this one. Left unassigned by a week view, which asks once
+    // for its seven days.
+    TWantReachingEntriesEvent OnWantReachingEntries;
     TWantAlarmedFlagEvent OnWantAlarmedFlag;
     // Asked for every entry painted: which repeat glyph it gets, if any.
     TWantRepeatingFlagEvent OnWantRepeatingFlag;
@@ -59,6 +63,11 @@ public:
     // handler passes on to the caller; the list is rebuilt from what the
     // handler added before it failed.
     void RefreshEntries();
+
+    // Lays the events of `days` (consecutive, each read) that reach later
+    // days over those days, and `earlier`'s (begun before the first) over
+    // the days they reach, then rebuilds the days' lists.
+    static void Spread(const QList<TDayView*>& days, const TDayEntries& earlier);
 
     // The selected event's Pk, OwnerKey and Description; "0000000000",
     // "0000000000" and "" without a selection.

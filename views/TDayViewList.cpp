@@ -341,11 +341,14 @@ QSize TDayViewList::MeasureItem(int index, int width) noexcept
         const TFont& font
             = (entry.Flags() & DayEntryRecord::Private) != 0 ? style_.PrivateFont : style_.DescriptionFont;
         const QFontMetrics metrics(font.font());
-        const QRect bounds(0, 0, std::max(1, width - timeColumn_), 1 << 20);
+        QString time;
+        if (!guarded([&] { time = LineTime(index); }))
+            time = missing;
+        const QRect bounds(0, 0, std::max(1, width - lineColumn(time)), 1 << 20);
         const int textHeight = std::max(
             metrics.height(),
             metrics.boundingRect(bounds, Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap,
-                                 entry.Description())
+                                 LineText(entry, dayEntries_->Details(index)))
                 .height());
         return {width, textHeight + lineHeight};
     } catch (...) {
@@ -437,22 +440,12 @@ void TDayViewList::drawDayEntry(QPainter& painter, const QRect& rect, int index)
     const QPixmap& repeatGlyph = mark == TRepeatMark::Detached ? detachedGlyph_ : repeatGlyph_;
 
     QString time;
-    if ((flags & DayEntryRecord::UnTimed) != 0) {
-        time = QStringLiteral("Day");
-    } else {
-        const bool ok = guarded([&] {
-            const QString text = entry.StartTime();
-            bool number = false;
-            const int seconds = text.toInt(&number);
-            if (!number)
-                throw EQuorla(QStringLiteral("'%1' is not a valid integer value").arg(text));
-            TimeStamp.SetSeconds(seconds);
-            time = QString::asprintf("%2.2d:%2.2d", TimeStamp.Hour(), TimeStamp.Minute());
-        });
-        if (!ok)
-            time = missing;
-    }
+    if (!guarded([&] { time = LineTime(index); }))
+        time = missing;
     drawTextAt(painter, style_.TimeFont, left + 1, top + 1, time);
+    // A time wider than the column (one with its end) moves the rest of its
+    // line along; the others keep the column.
+    const int column = lineColumn(time);
 
     // Glyphs: beside the time on one line, below it in the two-line layout.
     int g = 0;
@@ -460,12 +453,12 @@ void TDayViewList::drawDayEntry(QPainter& painter, const QRect& rect, int index)
         if (double_) {
             painter.drawPixmap(left, top + lineHeight, privateGlyph_);
         } else {
-            painter.drawPixmap(left + timeColumn_, top, privateGlyph_);
+            painter.drawPixmap(left + column, top, privateGlyph_);
             g = glyphSize;
         }
     }
     if (alarmed || !alarmKnown) {
-        const int x = double_ ? left + glyphSize : left + g + timeColumn_;
+        const int x = double_ ? left + glyphSize : left + g + column;
         const int y = double_ ? top + lineHeight : top;
         if (alarmKnown)
             painter.drawPixmap(x, y, alarmGlyph_);
@@ -482,19 +475,19 @@ void TDayViewList::drawDayEntry(QPainter& painter, const QRect& rect, int index)
             const bool privateShown = style_.ShowPrivateGlyphs && isPrivate;
             const bool alarmShown = alarmed || !alarmKnown;
             QPoint at(left + (privateShown ? (alarmShown ? 2 : 1) : 0) * glyphSize, top + lineHeight);
-            if (privateShown && alarmShown && 3 * glyphSize > timeColumn_ && rect.height() >= 3 * lineHeight)
+            if (privateShown && alarmShown && 3 * glyphSize > column && rect.height() >= 3 * lineHeight)
                 at = QPoint(left, top + 2 * lineHeight);
             painter.drawPixmap(at, repeatGlyph);
         } else {
-            painter.drawPixmap(left + g + timeColumn_, top, repeatGlyph);
+            painter.drawPixmap(left + g + column, top, repeatGlyph);
             g += glyphSize;
         }
     }
 
     const TFont& textFont = isPrivate ? style_.PrivateFont : style_.DescriptionFont;
-    const QString description = entry.Description();
+    const QString description = LineText(entry, dayEntries_->Details(index));
     if (!double_) {
-        const int x = left + g + timeColumn_;
+        const int x = left + g + column;
         const int w1 = drawTextAndWidth(painter, textFont, x, top + 1, description);
         if (style_.ShowCategories && !category.isEmpty()) {
             const int w2 = drawTextAndWidth(painter, style_.AssigneeFont, x + w1 + gap, top + 1, names);
@@ -505,9 +498,9 @@ void TDayViewList::drawDayEntry(QPainter& painter, const QRect& rect, int index)
     } else {
         painter.setFont(textFont.font());
         painter.setPen(textFont.qcolor());
-        const QRect wrapped(left + timeColumn_, top + 1, right - left - timeColumn_, bottom - top - 1);
+        const QRect wrapped(left + column, top + 1, right - left - column, bottom - top - 1);
         painter.drawText(wrapped, Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, description);
-        const int x = left + timeColumn_;
+        const int x = left + column;
         if (style_.ShowCategories && !category.isEmpty()) {
             const int w2 = drawTextAndWidth(painter, style_.AssigneeFont, x, bottom - lineHeight, names);
             drawTextAt(painter, style_.CategoryFont, x + w2 + gap, bottom - lineHeight, category);
@@ -515,6 +508,44 @@ void TDayViewList::drawDayEntry(QPainter& painter, const QRect& rect, int index)
             drawTextAt(painter, style_.AssigneeFont, x, bottom - lineHeight, names);
         }
     }
+}
+
+QString TDayViewList::LineTime(int index)
+{
+    const DayEntryRecord entry = dayEntries_->Entry(index);
+    if ((entry.Flags() & DayEntryRecord::UnTimed) != 0)
+        return QStringLiteral("Day");
+    const QString text = entry.StartTime();
+    bool number = false;
+    const int seconds = text.toInt(&number);
+    if (!number)
+        throw EQuorla(QStringLiteral("'%1' is not a valid integer value").arg(text));
+    TimeStamp.SetSeconds(seconds);
+    const QString start = QString::asprintf("%2.2d:%2.2d", TimeStamp.Hour(), TimeStamp.Minute());
+    const qint32 length = dayEntries_->Details(index).durationSeconds;
+    if (length <= 0)
+        return start;
+    TimeStamp.SetSeconds(seconds + length);
+    const QString end = QString::asprintf("%2.2d:%2.2d", TimeStamp.Hour(), TimeStamp.Minute());
+    // Over several days: its start on the first, its end on the last, the
+    // days between it fills.
+    const auto [first, last] = dayEntries_->DaysOf(index);
+    const QDate day = dayEntries_->Day.isValid() ? dayEntries_->Day : first;
+    if (day <= first)
+        return last == first ? start + QLatin1Char('-') + end : start + QLatin1Char('-');
+    return day < last ? QStringLiteral("Day") : QLatin1Char('-') + end;
+}
+
+QString TDayViewList::LineText(const DayEntryRecord& entry, const TEntryDetails& details)
+{
+    const QString description = entry.Description();
+    return details.location.isEmpty() ? description
+                                      : description + QStringLiteral(" (") + details.location + QLatin1Char(')');
+}
+
+int TDayViewList::lineColumn(const QString& time) const
+{
+    return std::max(timeColumn_, 1 + QFontMetrics(style_.TimeFont.font()).horizontalAdvance(time) + gap);
 }
 
 void TDayViewList::focusInEvent(QFocusEvent* event)

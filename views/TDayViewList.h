@@ -1,6 +1,8 @@
 #pragma once
 
+#include "DayEntryRecord.h"
 #include "TDisplayStyle.h"
+#include "TEntryDetails.h"
 #include "TPanel.h"
 #include "TStamp.h"
 #include "TViewEvents.h"
@@ -116,6 +118,15 @@ public:
     // them for their own boxes. Never throws.
     QSize MeasureItem(int index, int width) noexcept;
 
+    // The time item index shows: "Day" for an un-timed entry; its start
+    // ("09:00"), with its end when it has one ("09:00-10:30"); over several
+    // days, its start and a dash on its first day, "Day" on the days
+    // between and a dash and its end on its last ("22:00-", "-02:00").
+    // Throws for a StartTime that is not a stamp's.
+    QString LineTime(int index);
+    // The text of a line: the description, and the place in brackets after it.
+    static QString LineText(const DayEntryRecord& entry, const TEntryDetails& details);
+
 protected:
     void focusInEvent(QFocusEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
@@ -132,6 +143,9 @@ private:
     void updateFrame();
     void changed();
     void measureTimeColumn();
+    // Where the line's text starts after `time`: the time column, or past
+    // a wider time.
+    int lineColumn(const QString& time) const;
     // dmDouble: forgets the measured heights; measures all that are not yet
     // and lays the items out again, once the list scrolls or grows.
     void forgetHeights();

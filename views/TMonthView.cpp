@@ -175,13 +175,22 @@ void TMonthView::RefreshEntries()
     if (!OnWantDayEntries)
         return;
     TStamp stamp;
+    QList<TDayEntries*> read;
+    QStringList keys;
     for (int i = 0; i < Days; ++i) {
         const QDate day = DayAt(i);
         if (!readable(day))
             continue;
         stamp.SetDateTime(day.year(), day.month(), day.day(), 0, 0, 0);
+        entries_[std::size_t(i)].Day = day;
         OnWantDayEntries(this, stamp.DayKey(), entries_[std::size_t(i)]);
+        read << &entries_[std::size_t(i)];
+        keys << stamp.DayKey();
     }
+    TDayEntries earlier;
+    if (OnWantReachingEntries && !keys.isEmpty())
+        OnWantReachingEntries(this, keys.first(), keys.last(), earlier);
+    TDayEntries::Spread(read, &earlier);
 }
 
 QRect TMonthView::gridRect() const
@@ -301,11 +310,13 @@ void TMonthView::paintMonth(QPainter& painter)
 
     for (int i = 0; i < Days; ++i)
         paintBox(painter, i);
+    paintBars(painter);
     lines_->setDayEntries(nullptr);
 }
 
 void TMonthView::paintBox(QPainter& painter, int index)
 {
+    painted_[std::size_t(index)].clear();
     const QRect box = DayRect(index);
     if (box.isEmpty())
         return;
@@ -349,6 +360,7 @@ void TMonthView::paintBox(QPainter& painter, int index)
     for (int i = 0; i < shown; ++i) {
         const int height = lines.heights[std::size_t(i)];
         lines_->DrawItem(painter, QRect(list.left(), y, lines.cut ? Unwrapped : list.width(), height), i, false);
+        painted_[std::size_t(index)].push_back({y, height});
         y += height;
     }
     if (shown < count)
@@ -382,6 +394,54 @@ TMonthView::TBoxLines TMonthView::boxLines(int index, int width, int height)
         used += line;
     }
     return lines;
+}
+
+int TMonthView::barLength(int index, int line) const
+{
+    const TDayEntries& first = entries_[std::size_t(index)];
+    const auto& lines = painted_[std::size_t(index)];
+    if (line >= int(lines.size()) || line >= first.Count())
+        return 1;
+    const QString pk = first.PkAt(line);
+    int length = 1;
+    for (int next = index + 1; next % Columns != 0; ++next, ++length) {
+        const TDayEntries& entries = entries_[std::size_t(next)];
+        const auto& shown = painted_[std::size_t(next)];
+        if (line >= int(shown.size()) || line >= entries.Count() || !entries.Continued(line)
+            || entries.PkAt(line) != pk || shown[std::size_t(line)].top != lines[std::size_t(line)].top
+            || shown[std::size_t(line)].height != lines[std::size_t(line)].height)
+            break;
+    }
+    return length;
+}
+
+void TMonthView::paintBars(QPainter& painter)
+{
+    const QColor ground = TColorRef::toQColor(lines_->Color());
+    QColor tint = palette().color(QPalette::Highlight);
+    tint.setAlpha(48);
+    for (int index = 0; index < Days; ++index) {
+        TDayEntries& entries = entries_[std::size_t(index)];
+        // A bar starts where its event is not continued from the box before
+        // in the same row.
+        for (int line = 0; line < int(painted_[std::size_t(index)].size()) && line < entries.Count(); ++line) {
+            if (index % Columns != 0 && barLength(index - 1, line) > 1)
+                continue;
+            const int length = barLength(index, line);
+            if (length < 2)
+                continue;
+            const TPaintedLine& at = painted_[std::size_t(index)][std::size_t(line)];
+            const QRect first = DayRect(index);
+            const QRect bar(first.left(), at.top, DayRect(index + length - 1).right() - first.left() + 1, at.height);
+            painter.save();
+            painter.setClipRect(bar);
+            painter.fillRect(bar, ground);
+            painter.fillRect(bar, tint);
+            lines_->setDayEntries(&entries);
+            lines_->DrawItem(painter, QRect(bar.left(), bar.top(), Unwrapped, bar.height()), line, false);
+            painter.restore();
+        }
+    }
 }
 
 int TMonthView::LinesShown(int index)

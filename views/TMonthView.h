@@ -50,6 +50,10 @@ class TDayViewList;
 // keys move the selection by a day or a week and Page Up / Page Down by a
 // month; moving past the days on show shows the month of the new day.
 //
+// An event over several days is listed on each of them; within a row its
+// lines are drawn as one bar across the days where it stands on the same line
+// of each, else on each day alone.
+//
 // Nothing is read when the view is created: it shows the current month empty
 // until the first ShowMonthOf, ShowToday or RefreshEntries.
 class TMonthView : public TPanel
@@ -66,6 +70,9 @@ public:
 
     TWantUserNameEvent OnWantUserName;
     TWantDayEntriesEvent OnWantDayEntries;
+    // Asked once the days are read, for the events begun before the first
+    // day shown that reach into the days shown (see TWeekView).
+    TWantReachingEntriesEvent OnWantReachingEntries;
     TWantAlarmedFlagEvent OnWantAlarmedFlag;
     // Asked for every entry painted: which repeat glyph it gets, if any.
     TWantRepeatingFlagEvent OnWantRepeatingFlag;
@@ -158,6 +165,20 @@ private:
     void report(const QString& message) noexcept;
 
     static bool readable(const QDate& date);
+
+    // Where paintBox drew each box's lines: their tops and heights.
+    struct TPaintedLine
+    {
+        int top = 0;
+        int height = 0;
+    };
+    std::array<std::vector<TPaintedLine>, Days> painted_;
+    // An event over several days of a row drawn once across them, where it
+    // stands on the same line of each.
+    void paintBars(QPainter& painter);
+    // How many boxes from `index` on, in its row, show line `line` as the
+    // same event at the same place.
+    int barLength(int index, int line) const;
 
     TDayViewList* lines_;
     std::array<TDayEntries, Days> entries_;

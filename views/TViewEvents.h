@@ -19,6 +19,13 @@ class TDayEntries;
 using TWantDayEntriesEvent
     = std::function<void(QObject* Sender, const QString& DatePkVal, TDayEntries& DayEntries)>;
 
+// Fill Entries (handed over empty) with every event that begins before the
+// day whose key is FirstDayKey and reaches into the days FirstDayKey to
+// LastDayKey, each added under its RecordKey with its details: what a view
+// shows besides the days' own events.
+using TWantReachingEntriesEvent = std::function<void(QObject* Sender, const QString& FirstDayKey,
+                                                     const QString& LastDayKey, TDayEntries& Entries)>;
+
 // Set Name to the text shown for the user whose RecordKey is Pk.
 using TWantUserNameEvent = std::function<void(QObject* Sender, const QString& Pk, QString& Name)>;
 

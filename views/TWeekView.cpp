@@ -92,6 +92,18 @@ void TWeekView::ShowWeekOf(const QDateTime& dateTime)
         days_[std::size_t(i)]->Stamp.SetDateTime(date.year(), date.month(), date.day(), time.hour(),
                                                  time.minute(), time.second());
     }
+    spreadDays();
+}
+
+void TWeekView::spreadDays()
+{
+    // Without a reader the days keep what they hold: nothing to add to it.
+    if (!OnWantDayEntries)
+        return;
+    TDayEntries earlier;
+    if (OnWantReachingEntries)
+        OnWantReachingEntries(this, days_[0]->Stamp.DayKey(), days_[6]->Stamp.DayKey(), earlier);
+    TDayView::Spread(QList<TDayView*>(days_.begin(), days_.end()), earlier);
 }
 
 void TWeekView::ShowToday()
@@ -115,6 +127,7 @@ void TWeekView::RefreshEntries()
 {
     reportedErrors_.clear();
     forEachDay([](TDayView& day) { day.RefreshEntries(); });
+    spreadDays();
     update();
 }
 

@@ -33,6 +33,10 @@ public:
 
     TWantUserNameEvent OnWantUserName;
     TWantDayEntriesEvent OnWantDayEntries;
+    // Asked once the seven days are read, for the events begun before the
+    // Monday that reach into the week; with the days' own events that reach
+    // later days, they are shown on each day of the week they reach.
+    TWantReachingEntriesEvent OnWantReachingEntries;
     TWantAlarmedFlagEvent OnWantAlarmedFlag;
     // Asked for every entry painted: which repeat glyph it gets, if any.
     TWantRepeatingFlagEvent OnWantRepeatingFlag;
@@ -101,6 +105,8 @@ private:
     template <typename F>
     void forEachDay(F&& apply);
     void dayFailed(const QString& message);
+    // The events that reach past their day, over the days they reach.
+    void spreadDays();
 
     std::array<TDayView*, 7> days_{};
     TDayView* currentDay_ = nullptr;

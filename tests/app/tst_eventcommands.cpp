@@ -14,6 +14,7 @@
 #include "TDayEntries.h"
 #include "TDayViewList.h"
 #include "TCommand.h"
+#include "TDetailsStore.h"
 #include "TEventCommands.h"
 #include "TEventWriter.h"
 #include "TRecordLock.h"
@@ -643,6 +644,7 @@ void TestEventCommands::seriesQuestion()
         e.setAssigneeKeys({RecordKey::format(2)});
         a.setFlags(AlarmRecord::AlarmWanted);
         commands.Repeat.rule = rule;
+        commands.Details.location = QStringLiteral("Hall");
         return 1;
     };
     select(shell, 0);
@@ -651,6 +653,7 @@ void TestEventCommands::seriesQuestion()
     QCOMPARE(days(other), QStringLiteral("6:new 13:new 20:new 27:new"));
     QCOMPARE(seen, QStringLiteral("open"));
     QCOMPARE(other.Alarms().RecordCount(), 4);
+    QCOMPARE(TDetailsStore(other).Series(First).location, QStringLiteral("Hall"));
     if (answer == -1) {
         // The week marks its occurrence and not a plain entry beside it,
         // with one read of the links for the whole week.

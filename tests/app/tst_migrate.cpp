@@ -10,7 +10,10 @@
 #include "TScriptedServices.h"
 #include "TestEnvironment.h"
 
+#include "AlarmRecord.h"
+#include "DayEntryRecord.h"
 #include "TDatabaseLocation.h"
+#include "TEventWriter.h"
 #include "TIsamFormat.h"
 #include "TQuorlaDB.h"
 #include "TQuorlaDatasets.h"
@@ -21,6 +24,7 @@
 
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 
 using namespace AppTest;
 
@@ -121,6 +125,15 @@ private slots:
         QVERIFY(db.Users().Identity(identity));
         // And the office's zone, another than the targets' workstation's.
         db.SetOfficeZone("Europe/Berlin");
+        // An event with a place and notes in three parts.
+        DayEntryRecord entry;
+        db.InitDayEntryRecord(entry);
+        entry.setStartTime(QStringLiteral("0000086400"));
+        AlarmRecord none;
+        TEntryDetails details;
+        details.location = QStringLiteral("Hall");
+        details.notes = QString(700, QLatin1Char('n'));
+        TEventWriter(db).insertEntryWithAlarms(entry, none, {}, details);
     }
     void cleanupTestCase() { server_.reset(); }
 
@@ -146,6 +159,7 @@ private slots:
 
         const QStringList source = contents(stressed_);
         QVERIFY(source.size() > 100);
+        QCOMPARE(source.filter(QRegularExpression(QStringLiteral("^QLDetail.Ism [0-9]+:"))).size(), 4);
         QCOMPARE(contents(uri), source);
         QCOMPARE(contents(back), source);
 

@@ -7,6 +7,7 @@
 #include "AlarmRecord.h"
 #include "CategoryRecord.h"
 #include "DayEntryRecord.h"
+#include "DetailRecord.h"
 #include "HolderNoteRecord.h"
 #include "ImportRecord.h"
 #include "PostgresCluster.h"
@@ -16,6 +17,7 @@
 #include "TAlarmPoller.h"
 #include "TChangeTrail.h"
 #include "TClientNames.h"
+#include "TDetailsWriter.h"
 #include "TDatabaseCopier.h"
 #include "TestEnvironment.h"
 #include "TIsamFormat.h"
@@ -98,6 +100,8 @@ private slots:
     void lockAttacks();
     void pollGrowsOnlyHisOwnSeries();
     void othersSeriesChangedWithTheirOccurrences();
+    void detailsFollowTheEntry_data();
+    void detailsFollowTheEntry();
     void removalDropsTheRole();
     void copiedUsersBecomeRoles();
     void switchingUserOpensHisSession();
@@ -675,6 +679,58 @@ void TestServerRoles::othersSeriesChangedWithTheirOccurrences()
         });
         QVERIFY2(refusal.isEmpty() && outcome.result == TSeriesWriter::Result::Done, qPrintable(name + refusal));
     }
+}
+
+void TestServerRoles::detailsFollowTheEntry_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("statement");
+    // The first value, the rows changed, or a word of the refusal.
+    QTest::addColumn<QString>("answer");
+    const QByteArray count = "SELECT count(*) FROM qldetail WHERE q_key = ";
+    QTest::newRow("a colleague reads a private entry's") << "PLAIN" << count + "'@P'" << "0";
+    QTest::newRow("its assignee reads them") << "MODIFIER" << count + "'@P'" << "1";
+    QTest::newRow("a colleague reads a public entry's") << "PLAIN" << count + "'@O'" << "1";
+    QTest::newRow("a colleague adds to another's entry") << "PLAIN" << QByteArray("@ADD") << "row-level security";
+    QTest::newRow("a colleague changes another's") << "PLAIN" << QByteArray("UPDATE qldetail SET data = data WHERE q_key = '@O'") << "0";
+    QTest::newRow("a colleague removes another's") << "PLAIN" << QByteArray("UPDATE qldetail SET q_drop = true WHERE q_key = '@O'") << "0";
+    QTest::newRow("an entry removed by marking takes them")
+        << "MODIFIER" << QByteArray("UPDATE qldayent SET q_drop = true WHERE pk = '@P'; ") + "SELECT count(*) FROM qldayent WHERE pk = '@P'" << "0";
+}
+
+// A private entry's place and notes are read by whoever reads the entry
+// alone, written by whoever may change it, and go with it however it goes.
+void TestServerRoles::detailsFollowTheEntry()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, statement);
+    QFETCH(QString, answer);
+    TQuorlaDB& db = *boss_->Database();
+    TRecordWriter writer;
+    TEntryDetails details;
+    details.location = QStringLiteral("secret room");
+    AlarmRecord none;
+    DayEntryRecord entry;
+    QVERIFY(TLookup::Equal(db.DayEntries(), entry.bytes(), TXIsamFile::PrimaryIndex, publicEntry_));
+    TDetailsWriter(db, writer).StoreEntry(publicEntry_, entry, details);
+    entry.setFlags(DayEntryRecord::Private);
+    entry.setAssigneeKeys({keys_[QStringLiteral("MODIFIER")]});
+    const QString secret = TEventWriter(db).insertEntryWithAlarms(entry, none, {}, details);
+    DetailRecord forged = DetailRecords::Split(DetailRecord::owner(DetailRecord::EntryMark, publicEntry_), details,
+                                               entry.StartTime(), false, false)
+                              .first();
+    const QByteArray next = cluster_->query(QStringLiteral("roles"), "SELECT lpad((highkey::int8 + 1)::text, 10, '0')"
+                                                                     " FROM quorla_datasets WHERE name = 'qldetail'").toLatin1();
+    const QByteArray bytes = TRecordWriter::bytesOf(forged.bytes());
+    statement.replace("@ADD", insertion("qldetail", DetailRecord::Format, next, bytes, bytes))
+        .replace("@P", secret.toLatin1())
+        .replace("@O", publicEntry_.toLatin1());
+    QString error;
+    const QString said = sql(name, statement, &error);
+    QVERIFY2(said == answer || (said.isEmpty() && error.contains(answer)), qPrintable(said + error));
+    const bool gone = said == QLatin1String("0") && statement.startsWith("UPDATE qldayent");
+    QCOMPARE(cluster_->query(QStringLiteral("roles"), "SELECT count(*) FROM qldetail WHERE q_key = '" + secret.toLatin1() + "'"),
+             QString::number(gone ? 0 : 1));
 }
 
 void TestServerRoles::removalDropsTheRole()

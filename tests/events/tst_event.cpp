@@ -2,7 +2,8 @@
 // five-minute steps, un-timed events, two-digit years, the user limit, the
 // alarm box and the time its dialog offers, the OK rules and prompts, load
 // failures, the e-mail to the other assignees, the History of a stored
-// event, and the Repeat section with its summary and refusals.
+// event, the Repeat section with its summary and refusals, and the end, place
+// and notes.
 
 #include "AlarmRecord.h"
 #include "CategoryRecord.h"
@@ -17,6 +18,7 @@
 #include "TfrmEvent.h"
 
 #include <QLabel>
+#include <QTimeEdit>
 #include <QStandardItemModel>
 #include <QRadioButton>
 #include <QSpinBox>
@@ -345,6 +347,51 @@ private slots:
         QCOMPARE(seen, (QStringList{"Monthly shut: Monthly on the first Monday at 10:05, 5 times", "None offered: 0",
                                     "Monthly open: Monthly on the first Monday at 10:05, 5 times", "None offered: 1",
                                     "None open: Does not repeat"}));
+    }
+
+    // End, place and notes shown as stored and read back from the fields (the
+    // start 10:07 shows as 10:05): the end moves with the start; one before
+    // the start or past the longest span is refused.
+    void detailsRoundTrip_data()
+    {
+        QTest::addColumn<qint32>("flags");
+        QTest::addColumn<TEntryDetails>("shown");
+        QTest::addColumn<QString>("typed");   // "d hh:mm": an end days after the start; "+1": the start a day on
+        QTest::addColumn<QString>("message"); // a refusal: nothing saved
+        QTest::addColumn<TEntryDetails>("saved");
+        const TEntryDetails hall{5400, 1, "Hall", "Agenda\nline two"};
+        QTest::newRow("stored kept") << 0 << hall << "" << "" << hall;
+        QTest::newRow("new end") << 0 << TEntryDetails{} << "0 12:05" << "" << TEntryDetails{7200};
+        QTest::newRow("start moved") << 0 << TEntryDetails{5400} << "+1" << "" << TEntryDetails{5400};
+        QTest::newRow("un-timed, 3 days") << 1 << TEntryDetails{0, 3, "Alps"} << "" << "" << TEntryDetails{0, 3, "Alps"};
+        QTest::newRow("end before start") << 0 << TEntryDetails{} << "0 09:00" << TfrmEvent::EndBeforeStart << TEntryDetails{};
+        QTest::newRow("too long") << 1 << TEntryDetails{} << "366 00:00" << TfrmEvent::EndTooLate << TEntryDetails{};
+    }
+    void detailsRoundTrip()
+    {
+        QFETCH(qint32, flags);
+        QFETCH(QString, typed);
+        QFETCH(QString, message);
+        if (!message.isEmpty())
+            services_->expectMessage(Kind::Warning, message, Answer::Ok);
+        DayEntryRecord e = entry({user(2)}, user(21), flags);
+        QFETCH(TEntryDetails, shown);
+        frm.SetDetails(shown);
+        const int result = run(e, [&](QWidget* w) {
+            auto* date = child<QDateEdit>(w, "cmbDate");
+            if (typed == "+1")
+                date->setDate(date->date().addDays(1));
+            else if (!typed.isEmpty()) {
+                child<QDateEdit>(w, "dtpEndDate")->setDate(date->date().addDays(typed.section(' ', 0, 0).toInt()));
+                child<QTimeEdit>(w, "edtEndTime")->setTime(QTime::fromString(typed.section(' ', 1), "hh:mm"));
+            }
+            click(w, "btnOk");
+            if (QApplication::activeModalWidget() == w)
+                click(w, "btnCancel");
+        }, true);
+        QCOMPARE(result, message.isEmpty() ? 1 : 2);
+        if (result == 1)
+            QTEST(frm.Details(), "saved");
     }
 
 private:

@@ -1,7 +1,10 @@
 // The report's text for a range of calendar events, and one run of the dialog
 // through to the viewer or to the error that ends it.
 
+#include "AlarmRecord.h"
 #include "DayEntryRecord.h"
+#include "TDetailsStore.h"
+#include "TEventWriter.h"
 #include "QuorlaTest.h"
 #include "TestFile.h"
 #include "RecordKey.h"
@@ -71,6 +74,37 @@ private slots:
         builder.CurrentUser.setRights(admin ? UserRecord::CanAdminister : 0);
         builder.CurrentUserKey = RecordKey::format(1);
         QCOMPARE(builder.Build(db->DayEntries(), db->Users()), lines.split(QLatin1Char('\n')));
+    }
+
+    // The end beside the start, the place after the description, the notes after the names.
+    void wholeEvents_data()
+    {
+        QTest::addColumn<QString>("entry");  // "yyyy-MM-dd hh:mm:ss|description|flags|minutes|days|place|notes"
+        QTest::addColumn<QString>("lines");  // after the month heading, joined with "\n"
+        QTest::newRow("end and place") << "2021-01-04 09:30:00|Plan|0|60|1|Room 4|"
+                                       << "\tMon 04\t09:30-10:30\tPlan\tRoom 4\n\t\t\t";
+        QTest::newRow("past midnight, notes") << "2021-01-04 22:00:00|Party|0|240|1||Food\nDrinks"
+                                              << "\tMon 04\t22:00 to Tue 05 02:00\tParty\t\n\t\t\t\n\t\t\tFood\n\t\t\tDrinks";
+        QTest::newRow("un-timed, three days") << "2021-01-04 00:00:00|Trip|1|0|3||" << "\tMon 04\tDay to Wed 06\tTrip\t\n\t\t\t";
+    }
+    void wholeEvents()
+    {
+        QFETCH(QString, entry);
+        makeDatabase({});
+        TScriptedServices services;
+        const QStringList f = entry.split(QLatin1Char('|'));
+        DayEntryRecord record;
+        db->InitDayEntryRecord(record);
+        record.setStartTime(RecordKey::format(QDateTime::fromString(f[0], "yyyy-MM-dd hh:mm:ss").toSecsSinceEpoch()));
+        record.setDescription(f[1]);
+        record.setFlags(f[2].toInt());
+        AlarmRecord alarm;
+        db->InitAlarmRecord(alarm);
+        TEventWriter(*db).insertEntryWithAlarms(record, alarm, {}, {f[3].toInt() * 60, f[4].toInt(), f[5], f[6]});
+        TReportBuilder builder;
+        builder.StartDate = builder.EndDate = QDate(2021, 1, 4);
+        TDetailsStore details(*db);
+        QTEST(builder.Build(db->DayEntries(), db->Users(), &details).mid(7).join(QLatin1Char('\n')), "lines");
     }
 
     // One run of the dialog for Bob's events to 5 January 2021: a report shown

@@ -9,6 +9,8 @@
 #include <QImage>
 
 class QWidget;
+class TDayEntries;
+class TDayViewList;
 
 // Helpers shared by the view tests: building day entries and looking at what a
 // widget really painted.
@@ -22,6 +24,13 @@ inline QDateTime pinnedNow() { return QDateTime(QDate(1999, 1, 1), QTime(10, 0))
 // slots) and category key, owned by user 7.
 DayEntryRecord entry(const QString& description, qint32 flags = 0, const QString& start = QStringLiteral("0915181500"),
                      const QStringList& assignees = {}, const QString& category = QStringLiteral("0000000000"));
+
+// Adds to `entries` the event of `spec`, "key|text|start|length|place": start
+// "yyyy-MM-dd hh:mm", or "yyyy-MM-dd" for an un-timed event; length "90m"
+// (minutes) or "3d" (days of an un-timed event), empty for none.
+void addEvent(TDayEntries& entries, const QString& spec);
+// What each line of `list` shows: its time, a space and its text.
+QStringList lines(TDayViewList& list);
 
 // The key of 1999-01-01 at hour:minute, and of a date's midnight.
 inline QString at(int hour, int minute) { return RecordKey::format(915148800 + hour * 3600 + minute * 60); }

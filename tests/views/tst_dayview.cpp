@@ -105,6 +105,28 @@ private slots:
         QCOMPARE(t.view.Header()->HeaderText(), QStringLiteral("Sunday, 03 Jan, 99"));
     }
 
+    // A day's own events and those begun before it that reach into it (asked
+    // for that day alone), each line with its span and place.
+    void wholeEvents()
+    {
+        ViewUnderTest t;
+        t.view.OnWantDayEntries = [&](QObject*, const QString&, TDayEntries& entries) {
+            addEvent(entries, "3|Plan|1999-01-01 09:00|90m|Room 4");
+        };
+        QStringList shown;
+        t.view.OnWantReachingEntries = [&](QObject*, const QString& first, const QString& last, TDayEntries& entries) {
+            shown << first + "-" + last;
+            addEvent(entries, "1|Night|1998-12-31 22:00|240m|");
+            addEvent(entries, "2|Trip|1998-12-30|3d|Alps");
+        };
+        t.view.Stamp.SetDateTime(1999, 1, 1, 8, 0, 0);
+        QCOMPARE(shown << lines(*t.view.List()), (QStringList{Day19990101 + "-" + Day19990101, "Day Trip (Alps)",
+                                                             "-02:00 Night", "09:00-10:30 Plan (Room 4)"}));
+        // Painted as shown: the time with its end in the time font.
+        const QRect row = t.view.List()->visualRect(t.view.List()->model()->index(2, 0));
+        const QPoint at = t.view.List()->viewport()->mapTo(&t.view, row.topLeft() + QPoint(1, 1));
+        QVERIFY(textAt(shot(t.view), at, t.view.Style().TimeFont, "09:00-10:30", TColorRef::toQColor(t.view.List()->Color()), 12));
+    }
 };
 
 QUORLA_TEST_GUI_MAIN(TestDayView)

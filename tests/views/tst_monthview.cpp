@@ -185,6 +185,37 @@ private slots:
         QCOMPARE(t.month.SelectedDateTime().time(), QTime(8, 0));
         QCOMPARE(t.doubleClicks, steps.startsWith("double") ? 1 : 0);
     }
+
+    // An event over several days is one bar across the grid lines of a row
+    // where it stands on the same line of each day, else on each day alone.
+    void wholeEvents_data()
+    {
+        QTest::addColumn<QStringList>("events");
+        QTest::addColumn<QList<int>>("joined"); // boxes joined to the next by its bar, then one that is not
+        const QString trip = "0000000009|Trip|1999-01-05|3d|";
+        QTest::newRow("three days") << QStringList{trip} << QList<int>{8, 9, 10};
+        QTest::newRow("into the next row") << QStringList{"0000000009|Trip|1999-01-09|3d|"} << QList<int>{12, 14};
+        QTest::newRow("another first on its first day") << QStringList{trip, "1|Call|1999-01-05||"} << QList<int>{9, 8};
+    }
+    void wholeEvents()
+    {
+        QFETCH(QStringList, events);
+        QFETCH(QList<int>, joined);
+        MonthUnderTest t({1400, 1000});
+        t.month.OnWantDayEntries = [&](QObject*, const QString& key, TDayEntries& entries) {
+            for (const QString& spec : events)
+                if (dayKey(QDate::fromString(spec.section('|', 2, 2), Qt::ISODate)) == key)
+                    addEvent(entries, spec);
+        };
+        t.month.ShowMonthOf(QDateTime(QDate(1999, 1, 20), QTime(8, 0)));
+        // The grid line right of a box, halfway down the first line of the next.
+        const QImage image = shot(t.month);
+        for (int i = 0; i < joined.size(); ++i) {
+            const QRect next = t.month.DayRect(joined[i] + 1);
+            QCOMPARE(image.pixel(next.left() - 1, next.top() + 24) != t.month.palette().color(QPalette::Mid).rgb(),
+                     i + 1 < joined.size());
+        }
+    }
 };
 
 QUORLA_TEST_GUI_MAIN(TestMonthView)

@@ -9,6 +9,8 @@
 #include "TWeekView.h"
 #include "ViewTestSupport.h"
 
+#include <QHash>
+
 
 using namespace ViewTest;
 
@@ -100,6 +102,28 @@ private slots:
         QCOMPARE(t.day(3).List()->Count(), 0);
     }
 
+    // An event over several days is on each day of the week it reaches, one
+    // begun before the Monday too (asked once for the whole week).
+    void wholeEvents()
+    {
+        WeekUnderTest t;
+        const QHash<QString, QString> own{{dayKey(QDate(1998, 12, 29)), "2|Trip|1998-12-29|3d|"},
+                                          {dayKey(QDate(1998, 12, 31)), "3|Night|1998-12-31 22:00|240m|"}};
+        t.week.OnWantDayEntries = [&](QObject*, const QString& key, TDayEntries& entries) {
+            if (own.contains(key))
+                addEvent(entries, own.value(key));
+        };
+        QStringList shown;
+        t.week.OnWantReachingEntries = [&](QObject*, const QString& first, const QString& last, TDayEntries& entries) {
+            shown << first + "-" + last;
+            addEvent(entries, "1|Leave|1998-12-20|10d|");
+        };
+        t.week.ShowToday();
+        for (int day = 0; day < 7; ++day)
+            shown << lines(*t.day(day).List()).join(",");
+        QCOMPARE(shown.join("|"), dayKey(QDate(1998, 12, 28)) + "-" + dayKey(QDate(1999, 1, 3))
+                                      + "|Day Leave|Day Leave,Day Trip|Day Trip|Day Trip,22:00- Night|-02:00 Night||");
+    }
 };
 
 QUORLA_TEST_GUI_MAIN(TestWeekView)
