@@ -7,6 +7,7 @@
 
 #include "CacheBench.h"
 #include "DavBench.h"
+#include "DetailsBench.h"
 #include "FirstWeekBench.h"
 #include "IcalBench.h"
 #include "MonthBench.h"
@@ -115,5 +116,7 @@ int main(int argc, char** argv)
         runDavBench();
     if (wanted("davload"))
         runDavLoadBench();
+    if (wanted("details"))
+        runDetailsBench();
     return 0;
 }

@@ -1,0 +1,87 @@
+#include "DetailsBench.h"
+
+#include "BenchBulkLoad.h"
+#include "BenchFigures.h"
+#include "BenchServices.h"
+#include "DetailRecord.h"
+#include "TDetailsStore.h"
+#include "TEntryQuery.h"
+#include "TQtServices.h"
+#include "TQuorlaDB.h"
+
+#include <QDateTime>
+#include <QTimeZone>
+#include <QTemporaryDir>
+
+#include <cstdio>
+
+namespace {
+
+using namespace Calendar;
+
+constexpr int Entries = 100000;
+
+// Details on every entry of the engine benchmarks' calendar: a timed entry
+// lasts 90 minutes, an un-timed one a day, every 40th of them three; each has
+// a place.
+void addDetails(const QString& folder)
+{
+    TXIsamFile days;
+    check(days.Open(folder + DayEntryRecord::FileName), "open the entries");
+    QList<DetailRecord> heads;
+    DayEntryRecord entry;
+    days.Rewind(0);
+    while (days.Get(entry.bytes(), 0, QString(), TXIsamFile::ScanNext)) {
+        const bool unTimed = (entry.Flags() & DayEntryRecord::UnTimed) != 0;
+        TEntryDetails details;
+        details.durationSeconds = unTimed ? 0 : 90 * 60;
+        details.days = unTimed && heads.size() % 40 == 0 ? 3 : 1;
+        details.location = QStringLiteral("Room 2.14, second floor");
+        const QString owner = DetailRecord::owner(DetailRecord::EntryMark, days.CurrentKey());
+        heads << DetailRecords::Split(owner, details, entry.StartTime(), unTimed, false).first();
+    }
+    bulkLoad<DetailRecord>(folder + DetailRecord::FileName, int(heads.size()),
+                           [&heads](int i, DetailRecord& r) { r = heads[i]; });
+}
+
+QStringList readDays(TXIsamFile& days, qint64 first, int count)
+{
+    QStringList keys;
+    for (int d = 0; d < count; ++d)
+        TEntryQuery::ReadDay(days, key(first + d * Day),
+                             [&keys](const DayEntryRecord&, const QString& k) { keys << k; });
+    return keys;
+}
+
+void withDetails(TDetailsStore& store, TXIsamFile& days, qint64 first, int count)
+{
+    const QStringList keys = readDays(days, first, count);
+    const QDate from = QDateTime::fromSecsSinceEpoch(first, QTimeZone::UTC).date();
+    const QStringList reaching = store.ReachingInto(from, from.addDays(count - 1));
+    store.Entries(keys + reaching);
+}
+
+} // namespace
+
+void runDetailsBench()
+{
+    QTemporaryDir dir;
+    const QString folder = dir.path() + QLatin1Char('/');
+    loadCalendar(folder + DayEntryRecord::FileName, folder + AlarmRecord::FileName, Entries);
+    addDetails(folder);
+    TQtServices services;
+    const std::optional<TServices> previous = BenchServices::install(services);
+    {
+        TQuorlaDB db{BenchServices::running(), TDatabaseLocation(folder)};
+        TDetailsStore store(db);
+        TXIsamFile& days = db.DayEntries();
+        std::printf("%d day entries, each with details\n", Entries);
+        int index = 0;
+        const auto next = [&] { return FirstDay + Day * ((index = (index * 7 + 13) % (Days - 7))); };
+        printAlternated("one day with details / without", [&] { withDetails(store, days, next(), 1); },
+                        [&] { readDays(days, next(), 1); });
+        printAlternated("one week with details / without", [&] { withDetails(store, days, next(), 7); },
+                        [&] { readDays(days, next(), 7); });
+    }
+    BenchServices::install(previous);
+}

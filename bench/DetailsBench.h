@@ -1,0 +1,8 @@
+#pragma once
+
+// Reading a day and a week as the views do, with details (an end, a place)
+// on every entry, against the same reads without them on the same database:
+// the day entries of the days alone, then with TDetailsStore's batch for what
+// is painted and the entries reaching in from earlier days. 100,000 entries
+// on a folder.
+void runDetailsBench();
