@@ -77,6 +77,19 @@ TDavReply notStored(const QString& reason)
                           QStringLiteral("The event cannot be stored: %1.").arg(reason));
 }
 
+// Adds what an object shows of `details` to an ETag's hash.
+void addDetails(QCryptographicHash& hash, const TEntryDetails& details)
+{
+    const qint32 span[] = {details.durationSeconds, details.days};
+    hash.addData(QByteArrayView(reinterpret_cast<const char*>(span), sizeof span));
+    for (const QString* text : {&details.location, &details.notes}) {
+        const QByteArray bytes = text->toUtf8();
+        const qint32 size = qint32(bytes.size());
+        hash.addData(QByteArrayView(reinterpret_cast<const char*>(&size), sizeof size));
+        hash.addData(bytes);
+    }
+}
+
 // A write done: `status` (201 or 204), with the object's new ETag when it is
 // still readable.
 TDavReply done(int status, const QByteArray& etag = {})
@@ -204,9 +217,17 @@ QByteArray TDavCalendar::seriesEtag(const QString& seriesKey, const SeriesRecord
     hash.addData(QByteArrayView(series.bytes().data(), qsizetype(series.bytes().size())));
     hash.addData(categories_->value(series.CategoryKey()).toUtf8());
     hash.addData(zone_.id());
+    TDetailsStore details(database_);
+    addDetails(hash, details.Series(seriesKey));
+    const auto links = seriesWriter()->Links(seriesKey);
+    QStringList entryKeys;
+    for (const auto& [linkKey, link] : links)
+        if (!RecordKey::isNone(link.EntryKey()))
+            entryKeys << link.EntryKey();
+    const QHash<QString, TEntryDetails> occurrences = details.Entries(entryKeys, true);
     // An occurrence the user may not see is not in his object: its changes
     // leave the ETag as it is.
-    for (const auto& [linkKey, link] : seriesWriter()->Links(seriesKey)) {
+    for (const auto& [linkKey, link] : links) {
         hash.addData(QByteArrayView(link.bytes().data(), qsizetype(link.bytes().size())));
         DayEntryRecord entry;
         if (!RecordKey::isNone(link.EntryKey())
@@ -215,6 +236,7 @@ QByteArray TDavCalendar::seriesEtag(const QString& seriesKey, const SeriesRecord
             hash.addData(QByteArrayView(entry.bytes().data(), qsizetype(entry.bytes().size())));
             hash.addData(alarms_->value(link.EntryKey()).toLatin1());
             hash.addData(categories_->value(entry.CategoryKey()).toUtf8());
+            addDetails(hash, occurrences.value(link.EntryKey()));
         }
     }
     return '"' + hash.result().toHex().left(20) + '"';
@@ -605,34 +627,51 @@ const TDavCalendar::TKept& TDavCalendar::kept(const DayEntryRecord& entry, const
     const QByteArrayView record(entry.bytes().data(), qsizetype(entry.bytes().size()));
     const QString alarm = alarms_->value(key);
     const QString category = categories_->value(entry.CategoryKey());
+    const TEntryDetails details = detailsOf(key);
     QHash<QString, TKept>& objects = session_.objects;
     auto found = objects.find(key);
     TKept* object = found == objects.end() ? nullptr : &*found;
-    if (object == nullptr || object->record != record || object->alarm != alarm || object->category != category) {
+    if (object == nullptr || object->record != record || object->details != details || object->alarm != alarm
+        || object->category != category) {
         // A listing beyond what is kept writes the rest without keeping it;
         // the next request starts afresh (Answer).
         if (object == nullptr)
             object = objects.size() < MostKept ? &*objects.insert(key, TKept()) : &scratch_;
         // What the object shows: the record, the user's alarm, the category's
         // name, and the office's zone its times are read in (the kept objects
-        // go when it changes).
+        // go when it changes), and its details.
         QCryptographicHash hash(QCryptographicHash::Sha1);
         hash.addData(record);
         hash.addData(alarm.toLatin1());
         hash.addData(category.toUtf8());
         hash.addData(zone_.id());
-        *object = TKept{record.toByteArray(), alarm, category, QString(), '"' + hash.result().toHex().left(20) + '"',
-                        QByteArray()};
+        addDetails(hash, details);
+        *object = TKept{record.toByteArray(), details, alarm, category, QString(),
+                        '"' + hash.result().toHex().left(20) + '"', QByteArray()};
     }
     if (withData) {
         const QString uid = uidOf(key);
         if (object->data.isEmpty() || object->uid != uid) {
             object->uid = uid;
-            object->data = writer()->Text(entry, uid.isEmpty() ? TCalendarExport::Uid(key, identity_) : uid, category,
-                                          alarm, [this](qint64 wall) { return momentOfWall(wall); });
+            object->data = writer()->Text(entry, object->details,
+                                          uid.isEmpty() ? TCalendarExport::Uid(key, identity_) : uid, category, alarm,
+                                          [this](qint64 wall) { return momentOfWall(wall); });
         }
     }
     return *object;
+}
+
+void TDavCalendar::readDetails(const QStringList& keys)
+{
+    details_ = TDetailsStore(database_).Entries(keys, true);
+    detailsRead_ = QSet<QString>(keys.begin(), keys.end());
+}
+
+TEntryDetails TDavCalendar::detailsOf(const QString& key)
+{
+    if (detailsRead_.contains(key))
+        return details_.value(key);
+    return TDetailsStore(database_).Entry(key);
 }
 
 TDavObject* TDavCalendar::writer()

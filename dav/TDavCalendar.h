@@ -3,6 +3,7 @@
 #include "TCalendarImport.h"
 #include "TDavNames.h"
 #include "TDavXml.h"
+#include "TEntryDetails.h"
 #include "UserRecord.h"
 
 #include <QByteArray>
@@ -76,11 +77,13 @@ public:
         QByteArray mark;
         std::optional<QHash<QString, QString>> values;
     };
-    // An object as last written: the record, alarm time, category name and
-    // UID it was written from, its ETag and (once asked for) its text.
+    // An object as last written: the record, details, alarm time, category
+    // name and UID it was written from, its ETag and (once asked for) its
+    // text.
     struct TKept
     {
         QByteArray record;
+        TEntryDetails details;
         QString alarm;
         QString category;
         QString uid;
@@ -198,8 +201,9 @@ private:
     // Reads the series; false when there is none or the user may not see it.
     bool readSeriesVisible(const QString& seriesKey, SeriesRecord& series);
     QString seriesPath(const QString& seriesKey);
-    // A hash of the series, its links, its occurrences and the user's
-    // alarms of them: it changes whenever one of them does.
+    // A hash of the series, its template's details, its links, its
+    // occurrences with their details and the user's alarms of them: it
+    // changes whenever one of them does.
     QByteArray seriesEtag(const QString& seriesKey, const SeriesRecord& series);
     QByteArray seriesData(const QString& seriesKey, const SeriesRecord& series);
     // One entry's <response> in a listing: its own, or its series' the first
@@ -221,8 +225,8 @@ private:
     bool mayChange(const DayEntryRecord& entry) const;
     QByteArray etagOf(const DayEntryRecord& entry, const QString& key);
     // The entry's object as the session keeps it, written anew when the
-    // record, the user's alarm, the category's name or (with `withData`)
-    // the UID differ from those it was written from.
+    // record, its details, the user's alarm, the category's name or (with
+    // `withData`) the UID differ from those it was written from.
     const TKept& kept(const DayEntryRecord& entry, const QString& key, bool withData);
     // Whether `kept` was read at `dataset`'s change mark now (read once per
     // request into `mark`, empty when the dataset has none).
@@ -264,6 +268,10 @@ private:
     // time one of the series' occurrences comes.
     void list(QByteArray& out, const DayEntryRecord& entry, const QString& key, const TPlan& plan,
               const QList<TName>& props, bool allProps);
+    // Appends the object of each entry from `from` to `to` (wall-clock
+    // seconds) that `wanted` takes, their details read a batch at a time.
+    void listRange(QByteArray& out, qint64 from, qint64 to, const std::function<bool(const DayEntryRecord&)>& wanted,
+                   const TPlan& plan, const QList<TName>& props, bool allProps);
     // Appends every object the user may see.
     void listAll(QByteArray& out, const TPlan& plan, const QList<TName>& props, bool allProps);
     // Appends the <response> of each series not listed yet whose days from
@@ -298,6 +306,14 @@ private:
     std::optional<QHash<QString, QString>> seriesOfEntries_;
     int seriesLookups_ = 0;
     QSet<QString> listedSeries_;
+    // The details of the entries a listing is about to serve, read in one
+    // batch (readDetails, in place of the batch before); an entry outside it
+    // has its own read (detailsOf), never kept, so that a write's new
+    // details are seen.
+    void readDetails(const QStringList& keys);
+    TEntryDetails detailsOf(const QString& key);
+    QSet<QString> detailsRead_;
+    QHash<QString, TEntryDetails> details_;
     // The UID a client gave entry `key`, empty for none: looked up alone for
     // the first SingleLookups keys of a request, then from every client
     // UID, read at once.

@@ -3,16 +3,17 @@
 #include "DayEntryRecord.h"
 #include "RecordKey.h"
 #include "TCalendarExport.h"
+#include "TEventCodec.h"
 
 #include <libical/ical.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
 namespace {
 
 constexpr qint64 SecondsPerDay = 86400;
-constexpr int TimedLength = 30 * 60;
 
 icaltimetype utcTime(qint64 seconds)
 {
@@ -40,6 +41,7 @@ struct TDavObject::TParts
     icalproperty* start = nullptr;
     icalproperty* end = nullptr;
     icalproperty* duration = nullptr;
+    icalproperty* location = nullptr;
     icalproperty* summary = nullptr;
     icalproperty* description = nullptr;
     icalproperty* categories = nullptr;
@@ -83,7 +85,8 @@ TDavObject::TDavObject()
     for (icalproperty* first : {p.uid, p.stamp, p.start})
         icalcomponent_add_property(p.event, first);
     p.end = icalproperty_new_dtend(dateOf(0));
-    p.duration = icalproperty_new_duration(icaldurationtype_from_int(TimedLength));
+    p.duration = icalproperty_new_duration(icaldurationtype_from_int(TEventCodec::AssumedSeconds));
+    p.location = icalproperty_new_location("");
     p.summary = icalproperty_new_summary("");
     p.description = icalproperty_new_description("");
     p.categories = icalproperty_new_categories("");
@@ -99,7 +102,7 @@ TDavObject::TDavObject()
 TDavObject::~TDavObject()
 {
     TParts& p = *parts_;
-    for (icalproperty* property : {p.end, p.duration, p.summary, p.description, p.categories, p.privacy}) {
+    for (icalproperty* property : {p.end, p.duration, p.location, p.summary, p.description, p.categories, p.privacy}) {
         if (icalproperty_get_parent(property) != nullptr)
             icalcomponent_remove_property(p.event, property);
         icalproperty_free(property);
@@ -110,8 +113,9 @@ TDavObject::~TDavObject()
     icalcomponent_free(p.calendar);
 }
 
-QByteArray TDavObject::Text(const DayEntryRecord& entry, const QString& uid, const QString& category,
-                            const QString& alarmTime, const std::function<qint64(qint64)>& momentOf)
+QByteArray TDavObject::Text(const DayEntryRecord& entry, const TEntryDetails& details, const QString& uid,
+                            const QString& category, const QString& alarmTime,
+                            const std::function<qint64(qint64)>& momentOf)
 {
     TParts& p = *parts_;
     for (icalproperty* property : p.added)
@@ -128,23 +132,28 @@ QByteArray TDavObject::Text(const DayEntryRecord& entry, const QString& uid, con
     icalproperty_set_uid(p.uid, uid.toUtf8().constData());
     // Stable, so that the object's bytes change only when the entry does.
     icalproperty_set_dtstamp(p.stamp, utcTime(untimed ? momentOf(wall) : start));
+    // The end as TEventCodec::EndProperty writes it, into the properties
+    // made once; a date event of one day keeps its DTEND of the next day.
     if (untimed) {
         icalproperty_set_dtstart(p.start, dateOf(wall));
-        icalproperty_set_dtend(p.end, dateOf(wall + SecondsPerDay));
+        icalproperty_set_dtend(p.end, dateOf(wall + std::max(details.days, 1) * SecondsPerDay));
         p.add(p.end);
     } else {
         icalproperty_set_dtstart(p.start, utcTime(start));
+        const int length = details.durationSeconds > 0 ? details.durationSeconds : TEventCodec::AssumedSeconds;
+        icalproperty_set_duration(p.duration, icaldurationtype_from_int(length));
         p.add(p.duration);
     }
-    const QString text = entry.Description();
-    const QByteArray whole = text.toUtf8();
-    const QString trimmed = text.trimmed();
-    const qsizetype lineEnd = trimmed.indexOf(QLatin1Char('\n'));
-    const QByteArray summary = (lineEnd < 0 ? trimmed : trimmed.left(lineEnd).trimmed()).toUtf8();
+    if (!details.location.isEmpty()) {
+        icalproperty_set_location(p.location, details.location.toUtf8().constData());
+        p.add(p.location);
+    }
+    QString notes;
+    const QByteArray summary = TEventCodec::Summary(entry.Description(), notes, details.notes).toUtf8();
     icalproperty_set_summary(p.summary, summary.constData());
     p.add(p.summary);
-    if (summary != whole) {
-        icalproperty_set_description(p.description, whole.constData());
+    if (!notes.isEmpty()) {
+        icalproperty_set_description(p.description, notes.toUtf8().constData());
         p.add(p.description);
     }
     if (!category.isEmpty()) {

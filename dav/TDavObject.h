@@ -3,15 +3,19 @@
 #include <QByteArray>
 #include <QString>
 
+#include "TEntryDetails.h"
+
 #include <functional>
 #include <memory>
 
 class DayEntryRecord;
 
 // One entry as a CalDAV object: a calendar of one VEVENT, made and written by
-// libical. Times in UTC, an all-day entry as its date (DTEND the next day), a
-// timed one lasting DURATION PT30M as the export says; SUMMARY the first
-// line, DESCRIPTION the whole text when it has more; CATEGORIES (one value,
+// libical. Times in UTC, an all-day entry as its date (DTEND the day after the
+// last of its days), a timed one with the DURATION of its stored length (PT30M
+// when it has none, as the export says); LOCATION its place; SUMMARY and
+// DESCRIPTION as the codec makes them of the text and the notes (the first
+// line, then the notes, else the whole text when it has more); CATEGORIES (one value,
 // its commas and semicolons escaped as the export escapes them),
 // CLASS:PRIVATE; the user's alarm as VALARM (for a timed entry the real
 // interval before the start in hours, minutes and seconds, for an all-day one
@@ -30,9 +34,9 @@ public:
 
     // `momentOf` turns the office's wall-clock seconds into seconds since
     // 1970 UTC; `alarmTime` is the user's alarm as a time key, empty for
-    // none.
-    QByteArray Text(const DayEntryRecord& entry, const QString& uid, const QString& category,
-                    const QString& alarmTime, const std::function<qint64(qint64)>& momentOf);
+    // none; `details` what the entry carries beyond its record.
+    QByteArray Text(const DayEntryRecord& entry, const TEntryDetails& details, const QString& uid,
+                    const QString& category, const QString& alarmTime, const std::function<qint64(qint64)>& momentOf);
 
 private:
     struct TParts;

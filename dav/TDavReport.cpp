@@ -22,6 +22,8 @@
 #include <QCryptographicHash>
 #include <QUrl>
 
+#include <vector>
+
 namespace {
 
 const QString TokenPrefix = QStringLiteral("urn:x-quorla:sync:");
@@ -32,6 +34,8 @@ constexpr qint64 TimedLength = 30 * 60;
 // records of workstations whose clocks are behind.
 constexpr qint64 ClockSlack = 600;
 constexpr int TrailPage = 500;
+// Entries of a listing whose details are read at once.
+constexpr std::size_t DetailsBatch = 512;
 
 using TName = TDavCalendar::TName;
 
@@ -169,25 +173,37 @@ TDavReply TDavCalendar::calendarQuery(const TDavXml::TAsked& asked)
         wallRange(startUtc, endUtc, from, to);
     const TPlan plan = planOf(asked.props, asked.allProps);
     QByteArray responses = TDavXml::Opening();
-    TEntryQuery::Read(database_.DayEntries(), RecordKey::format(from), RecordKey::format(to),
-                      [&](const DayEntryRecord& entry, const QString& key) {
-                          if (visible(entry) && (!ranged || overlaps(entry, startUtc, endUtc)))
-                              list(responses, entry, key, plan, asked.props, asked.allProps);
-                      });
+    listRange(
+        responses, from, to,
+        [&](const DayEntryRecord& entry) { return visible(entry) && (!ranged || overlaps(entry, startUtc, endUtc)); },
+        plan, asked.props, asked.allProps);
     listUnmade(responses, from, to, plan.withData, asked.props, asked.allProps);
     return TDavXml::Closed(std::move(responses));
 }
 
 TDavReply TDavCalendar::multiget(const TDavXml::TAsked& asked)
 {
-    QByteArray responses;
+    QStringList paths;
+    QStringList keys;
+    QList<bool> isSeries;
     for (const QString& href : asked.hrefs) {
-        const QString path = QUrl(QUrl::fromPercentEncoding(href.toUtf8())).path();
-        const TTarget target = targetOf(path);
-        DayEntryRecord entry;
+        paths << QUrl(QUrl::fromPercentEncoding(href.toUtf8())).path();
+        const TTarget target = targetOf(paths.last());
         bool series = false;
-        const QString key = target.kind == Kind::Object ? keyOf(target.name, &series) : QString();
-        if (series)
+        keys << (target.kind == Kind::Object ? keyOf(target.name, &series) : QString());
+        isSeries << series;
+    }
+    QStringList entryKeys;
+    for (qsizetype i = 0; i < keys.size(); ++i)
+        if (!isSeries[i] && !keys[i].isEmpty())
+            entryKeys << keys[i];
+    readDetails(entryKeys);
+    QByteArray responses;
+    for (qsizetype i = 0; i < keys.size(); ++i) {
+        const QString& path = paths[i];
+        const QString& key = keys[i];
+        DayEntryRecord entry;
+        if (isSeries[i])
             responses += seriesResponse(key, path, asksData(asked), asked.props, asked.allProps);
         else if (readVisible(key, entry))
             responses += listed(entry, key, path, asksData(asked), asked.props, asked.allProps);
@@ -197,13 +213,37 @@ TDavReply TDavCalendar::multiget(const TDavXml::TAsked& asked)
     return TDavXml::Multistatus(responses);
 }
 
+void TDavCalendar::listRange(QByteArray& out, qint64 from, qint64 to,
+                             const std::function<bool(const DayEntryRecord&)>& wanted, const TPlan& plan,
+                             const QList<TName>& props, bool allProps)
+{
+    std::vector<std::pair<DayEntryRecord, QString>> pending;
+    const auto flush = [&] {
+        // An occurrence is served as its series, which reads its own.
+        QStringList keys;
+        for (const auto& [entry, key] : pending)
+            if (seriesOf(key).isEmpty())
+                keys << key;
+        readDetails(keys);
+        for (const auto& [entry, key] : pending)
+            list(out, entry, key, plan, props, allProps);
+        pending.clear();
+    };
+    TEntryQuery::Read(database_.DayEntries(), RecordKey::format(from), RecordKey::format(to),
+                      [&](const DayEntryRecord& entry, const QString& key) {
+                          if (!wanted(entry))
+                              return;
+                          pending.emplace_back(entry, key);
+                          if (pending.size() >= DetailsBatch)
+                              flush();
+                      });
+    flush();
+}
+
 void TDavCalendar::listAll(QByteArray& out, const TPlan& plan, const QList<TName>& props, bool allProps)
 {
-    TEntryQuery::Read(database_.DayEntries(), RecordKey::format(0), RecordKey::format(9999999999),
-                      [&](const DayEntryRecord& entry, const QString& key) {
-                          if (visible(entry))
-                              list(out, entry, key, plan, props, allProps);
-                      });
+    listRange(
+        out, 0, 9999999999, [this](const DayEntryRecord& entry) { return visible(entry); }, plan, props, allProps);
     listUnmade(out, 0, 9999999999, plan.withData, props, allProps);
 }
 
@@ -305,6 +345,7 @@ QByteArray TDavCalendar::changedResponses(const TChanges& changes, const TDavXml
             series.insert(seriesKey);
     }
     keys.sort();
+    readDetails(keys);
     for (const QString& key : std::as_const(keys)) {
         DayEntryRecord entry;
         if (readVisible(key, entry)) {

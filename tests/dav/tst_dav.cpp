@@ -407,6 +407,24 @@ void TestDav::roundTrip()
     QCOMPARE(latestRecord().workstation, QStringLiteral("quorla_dav: tst_dav/1.0"));
     QCOMPARE(latestRecord().userKey, keys_[QStringLiteral("ANNA")]);
 
+    // The end, the place and long notes come back by GET and in a week's
+    // query; a change of the notes alone moves the ETag.
+    const QByteArray detailed = Calendar + "detailed.ics";
+    const auto withNotes = [](const QByteArray& notes) {
+        return ics("detailed", "Planning", "DTEND:20270302T110000Z\r\nLOCATION:Room 4\r\nDESCRIPTION:" + notes + "\r\n");
+    };
+    const QByteArray notes = "Agenda " + QByteArray(400, 'n');
+    const TAnswer planned = ask(anna, "PUT", detailed, withNotes(notes), {{"If-None-Match", "*"}});
+    QVERIFY(planned.status == 201 && !planned.etag.isEmpty());
+    for (QByteArray served : {ask(anna, "GET", detailed).body, ask(anna, "REPORT", Calendar, weekQuery()).body}) {
+        served.replace("&#13;", "\r").replace("\r\n ", "");
+        QVERIFY2(served.contains("DURATION:PT1H\r") && served.contains("LOCATION:Room 4\r")
+                     && served.contains("DESCRIPTION:" + notes + "\r"), served.constData());
+    }
+    const TAnswer renoted = ask(anna, "PUT", detailed, withNotes("Agenda"), {{"If-Match", planned.etag}});
+    QVERIFY(renoted.status == 204 && !renoted.etag.isEmpty() && renoted.etag != planned.etag);
+    QCOMPARE(ask(anna, "GET", detailed).etag, renoted.etag);
+
     // A change on the last ETag lands; one on a stale ETag loses nothing.
     const TAnswer changed = ask(anna, "PUT", object, ics("client-uid-1", "Long lunch", alarm), {{"If-Match", added.etag}});
     QCOMPARE(changed.status, 204);
@@ -447,11 +465,16 @@ void TestDav::roundTrip()
     const QByteArray rule = "RRULE:FREQ=WEEKLY;COUNT=4\r\n";
     const TAnswer made = ask(anna, "PUT", weekly, ics("weekly-1", "Standup", rule), {{"If-None-Match", "*"}});
     QCOMPARE(made.status, 201);
+    // Its place alone changed: another ETag.
+    const TAnswer placed = ask(anna, "PUT", weekly, ics("weekly-1", "Standup", rule + "LOCATION:Hall\r\n"),
+                               {{"If-Match", made.etag}});
+    QVERIFY(placed.status == 204 && !placed.etag.isEmpty() && placed.etag != made.etag);
     const QByteArray week = ask(anna, "REPORT", Calendar, weekQuery()).body;
     QCOMPARE(week.count("BEGIN:VEVENT"), week.count("END:VEVENT"));
     QCOMPARE(week.count("SUMMARY:Standup"), 1);
-    QVERIFY2(week.contains("RRULE:FREQ=WEEKLY;COUNT=4") && week.contains(weekly + "</d:href>"), week.constData());
-    QCOMPARE(ask(anna, "GET", weekly).etag, made.etag);
+    QVERIFY2(week.contains("RRULE:FREQ=WEEKLY;COUNT=4") && week.contains(weekly + "</d:href>")
+                 && week.contains("LOCATION:Hall"), week.constData());
+    QCOMPARE(ask(anna, "GET", weekly).etag, placed.etag);
     // One whose first day lies past the horizon, nothing made yet: listed too.
     const QByteArray far = ics("far-1", "Far", "RRULE:FREQ=WEEKLY;INTERVAL=99;BYDAY=MO\r\n");
     QCOMPARE(ask(anna, "PUT", Calendar + "far-1.ics", far, {{"If-None-Match", "*"}}).status, 201);
@@ -462,9 +485,9 @@ void TestDav::roundTrip()
     both.insert(both.indexOf("END:VCALENDAR"), "BEGIN:VEVENT\r\nUID:weekly-1\r\nDTSTAMP:20270101T000000Z\r\n"
                                                 "RECURRENCE-ID:20270309T100000Z\r\nDTSTART:20270309T110000Z\r\n"
                                                 "SUMMARY:Standup moved\r\nEND:VEVENT\r\n");
-    const TAnswer rewritten = ask(anna, "PUT", weekly, both, {{"If-Match", made.etag}});
+    const TAnswer rewritten = ask(anna, "PUT", weekly, both, {{"If-Match", placed.etag}});
     QCOMPARE(rewritten.status, 204);
-    QVERIFY(rewritten.etag != made.etag);
+    QVERIFY(rewritten.etag != placed.etag);
     const QByteArray changes = ask(anna, "REPORT", Calendar, syncQuery(token2)).body;
     QCOMPARE(changes.count("<d:response>"), 1);
     QVERIFY2(changes.contains(weekly + "</d:href>"), changes.constData());
