@@ -174,7 +174,9 @@ private:
     // The wall-clock range of entry starts a query from `startUtc` to
     // `endUtc` reads; whether `entry` lies in that query.
     void wallRange(qint64 startUtc, qint64 endUtc, qint64& from, qint64& to) const;
-    bool overlaps(const DayEntryRecord& entry, qint64 startUtc, qint64 endUtc);
+    // Whether the entry, with its stored length (30 minutes when it has none)
+    // or days, overlaps startUtc..endUtc.
+    bool overlaps(const DayEntryRecord& entry, const TEntryDetails& details, qint64 startUtc, qint64 endUtc);
     void addCategoryChanges(TChanges& changes);
     QByteArray changedResponses(const TChanges& changes, const TDavXml::TAsked& asked);
     // The office's zone as the sync token carries it.
@@ -268,10 +270,13 @@ private:
     // time one of the series' occurrences comes.
     void list(QByteArray& out, const DayEntryRecord& entry, const QString& key, const TPlan& plan,
               const QList<TName>& props, bool allProps);
+    using TFits = std::function<bool(const DayEntryRecord&, const TEntryDetails&)>;
     // Appends the object of each entry from `from` to `to` (wall-clock
-    // seconds) that `wanted` takes, their details read a batch at a time.
+    // seconds), and of each entry `reaching` names, that `wanted` takes and
+    // `fits` (when given) takes with its details, read a batch at a time.
     void listRange(QByteArray& out, qint64 from, qint64 to, const std::function<bool(const DayEntryRecord&)>& wanted,
-                   const TPlan& plan, const QList<TName>& props, bool allProps);
+                   const TPlan& plan, const QList<TName>& props, bool allProps, const TFits& fits = {},
+                   const QStringList& reaching = {});
     // Appends every object the user may see.
     void listAll(QByteArray& out, const TPlan& plan, const QList<TName>& props, bool allProps);
     // Appends the <response> of each series not listed yet whose days from

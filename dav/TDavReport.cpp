@@ -12,6 +12,7 @@
 #include "TDavReply.h"
 #include "TDavRequest.h"
 #include "TDavXml.h"
+#include "TDetailsStore.h"
 #include "TEntryQuery.h"
 #include "TLookup.h"
 #include "TQuorlaDB.h"
@@ -20,6 +21,9 @@
 #include "TXIsamFile.h"
 
 #include <QCryptographicHash>
+#include <QDate>
+#include <QDateTime>
+#include <QTimeZone>
 #include <QUrl>
 
 #include <vector>
@@ -38,6 +42,12 @@ constexpr int TrailPage = 500;
 constexpr std::size_t DetailsBatch = 512;
 
 using TName = TDavCalendar::TName;
+
+// The date of wall-clock seconds (the office's time written as if UTC).
+QDate dateOfWall(qint64 wall)
+{
+    return QDateTime::fromSecsSinceEpoch(wall, QTimeZone::utc()).date();
+}
 
 QByteArray gone(const QString& path)
 {
@@ -144,21 +154,25 @@ void TDavCalendar::wallRange(qint64 startUtc, qint64 endUtc, qint64& from, qint6
     const auto wallOf = [this](qint64 utc) {
         return utc + zone_.offsetFromUtc(QDateTime::fromSecsSinceEpoch(utc, QTimeZone::utc()));
     };
-    // A timed entry that starts up to its length before the range still runs
-    // into it (an hour more either side for a change of the offset in
-    // between); an all-day one is its date, compared as a floating day.
-    from = std::max<qint64>(0, std::min(wallOf(startUtc) - TimedLength - 3600, DayOf(startUtc)));
+    // An entry that starts earlier on the range's first day may still run
+    // into it (an hour more for a change of the offset in between): the
+    // whole day is read, and the entries begun on earlier days come from
+    // their details (ReachingInto). An all-day one is its date, compared as
+    // a floating day.
+    from = std::max<qint64>(0, std::min(DayOf(wallOf(startUtc) - 3600), DayOf(startUtc)));
     to = std::min<qint64>(9999999999, std::max(wallOf(endUtc) + 3600, DayOf(endUtc - 1) + SecondsPerDay - 1));
 }
 
-bool TDavCalendar::overlaps(const DayEntryRecord& entry, qint64 startUtc, qint64 endUtc)
+bool TDavCalendar::overlaps(const DayEntryRecord& entry, const TEntryDetails& details, qint64 startUtc,
+                            qint64 endUtc)
 {
     const qint64 wall = RecordKey::parse(entry.StartTime());
     // A date is the whole day wherever the reader is: compared as a date in
     // UTC, a floating day.
     const bool untimed = (entry.Flags() & DayEntryRecord::UnTimed) != 0;
     const qint64 begin = untimed ? DayOf(wall) : momentOfWall(wall);
-    const qint64 length = untimed ? SecondsPerDay : TimedLength;
+    const qint64 timed = details.durationSeconds > 0 ? details.durationSeconds : TimedLength;
+    const qint64 length = untimed ? SecondsPerDay * std::max(details.days, 1) : timed;
     return begin < endUtc && begin + length > startUtc;
 }
 
@@ -173,10 +187,14 @@ TDavReply TDavCalendar::calendarQuery(const TDavXml::TAsked& asked)
         wallRange(startUtc, endUtc, from, to);
     const TPlan plan = planOf(asked.props, asked.allProps);
     QByteArray responses = TDavXml::Opening();
+    const TFits fits = [&](const DayEntryRecord& entry, const TEntryDetails& details) {
+        return !ranged || overlaps(entry, details, startUtc, endUtc);
+    };
+    const QStringList reaching =
+        ranged ? TDetailsStore(database_).ReachingInto(dateOfWall(from), dateOfWall(to)) : QStringList();
     listRange(
-        responses, from, to,
-        [&](const DayEntryRecord& entry) { return visible(entry) && (!ranged || overlaps(entry, startUtc, endUtc)); },
-        plan, asked.props, asked.allProps);
+        responses, from, to, [&](const DayEntryRecord& entry) { return visible(entry); }, plan, asked.props,
+        asked.allProps, fits, reaching);
     listUnmade(responses, from, to, plan.withData, asked.props, asked.allProps);
     return TDavXml::Closed(std::move(responses));
 }
@@ -215,28 +233,36 @@ TDavReply TDavCalendar::multiget(const TDavXml::TAsked& asked)
 
 void TDavCalendar::listRange(QByteArray& out, qint64 from, qint64 to,
                              const std::function<bool(const DayEntryRecord&)>& wanted, const TPlan& plan,
-                             const QList<TName>& props, bool allProps)
+                             const QList<TName>& props, bool allProps, const TFits& fits,
+                             const QStringList& reaching)
 {
     std::vector<std::pair<DayEntryRecord, QString>> pending;
     const auto flush = [&] {
-        // An occurrence is served as its series, which reads its own.
+        // An occurrence is served as its series, which reads its own; its
+        // length, where a range asks, is its template's.
         QStringList keys;
         for (const auto& [entry, key] : pending)
-            if (seriesOf(key).isEmpty())
+            if (fits || seriesOf(key).isEmpty())
                 keys << key;
         readDetails(keys);
         for (const auto& [entry, key] : pending)
-            list(out, entry, key, plan, props, allProps);
+            if (!fits || fits(entry, detailsOf(key)))
+                list(out, entry, key, plan, props, allProps);
         pending.clear();
     };
-    TEntryQuery::Read(database_.DayEntries(), RecordKey::format(from), RecordKey::format(to),
-                      [&](const DayEntryRecord& entry, const QString& key) {
-                          if (!wanted(entry))
-                              return;
-                          pending.emplace_back(entry, key);
-                          if (pending.size() >= DetailsBatch)
-                              flush();
-                      });
+    const auto take = [&](const DayEntryRecord& entry, const QString& key) {
+        if (!wanted(entry))
+            return;
+        pending.emplace_back(entry, key);
+        if (pending.size() >= DetailsBatch)
+            flush();
+    };
+    TEntryQuery::Read(database_.DayEntries(), RecordKey::format(from), RecordKey::format(to), take);
+    for (const QString& key : reaching) {
+        DayEntryRecord entry;
+        if (readVisible(key, entry))
+            take(entry, key);
+    }
     flush();
 }
 

@@ -68,11 +68,11 @@ const QByteArray PropfindHome
     = "<?xml version=\"1.0\"?><d:propfind xmlns:d=\"DAV:\" xmlns:c=\"urn:ietf:params:xml:ns:caldav\"><d:prop>"
       "<d:current-user-principal/><c:calendar-home-set/><d:resourcetype/></d:prop></d:propfind>";
 
-QByteArray weekQuery()
+QByteArray weekQuery(const QByteArray& start = "20270301T000000Z", const QByteArray& end = "20270308T000000Z")
 {
     return "<?xml version=\"1.0\"?><c:calendar-query xmlns:d=\"DAV:\" xmlns:c=\"urn:ietf:params:xml:ns:caldav\">"
            "<d:prop><d:getetag/><c:calendar-data/></d:prop><c:filter><c:comp-filter name=\"VCALENDAR\">"
-           "<c:comp-filter name=\"VEVENT\"><c:time-range start=\"20270301T000000Z\" end=\"20270308T000000Z\"/>"
+           "<c:comp-filter name=\"VEVENT\"><c:time-range start=\"" + start + "\" end=\"" + end + "\"/>"
            "</c:comp-filter></c:comp-filter></c:filter></c:calendar-query>";
 }
 
@@ -424,6 +424,12 @@ void TestDav::roundTrip()
     const TAnswer renoted = ask(anna, "PUT", detailed, withNotes("Agenda"), {{"If-Match", planned.etag}});
     QVERIFY(renoted.status == 204 && !renoted.etag.isEmpty() && renoted.etag != planned.etag);
     QCOMPARE(ask(anna, "GET", detailed).etag, renoted.etag);
+    // A range finds an event by its stored end, and one begun days before.
+    QVERIFY(ask(anna, "REPORT", Calendar, weekQuery("20270302T104500Z", "20270302T110000Z")).body.contains("Planning"));
+    QCOMPARE(ask(anna, "PUT", Calendar + "stay.ics",
+                 ics("stay", "Fair", "DTSTART;VALUE=DATE:20270302\r\nDTEND;VALUE=DATE:20270305\r\n").replace(
+                     "DTSTART:20270302T100000Z\r\n", "")).status, 201);
+    QVERIFY(ask(anna, "REPORT", Calendar, weekQuery("20270304T000000Z", "20270305T000000Z")).body.contains("Fair"));
 
     // A change on the last ETag lands; one on a stale ETag loses nothing.
     const TAnswer changed = ask(anna, "PUT", object, ics("client-uid-1", "Long lunch", alarm), {{"If-Match", added.etag}});
