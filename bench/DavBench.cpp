@@ -5,6 +5,8 @@
 #include "BenchBulkLoad.h"
 #include "CategoryRecord.h"
 #include "DayEntryRecord.h"
+#include "DetailRecord.h"
+#include "DetailsBench.h"
 #include "PostgresCluster.h"
 #include "TQtServices.h"
 #include "TQuorlaDB.h"
@@ -176,11 +178,13 @@ struct Peer
     }
 };
 
-// The folder database: the engine benchmarks' calendar, and its 30 users
-// U1...U30 (keys 1 to 30, the owners and assignees of the entries).
+// The folder database: the engine benchmarks' calendar with details on every
+// entry, and its 30 users U1...U30 (keys 1 to 30, the owners and assignees of
+// the entries).
 void makeFolder(const QString& folder, int entries)
 {
     loadCalendar(folder + DayEntryRecord::FileName, folder + AlarmRecord::FileName, entries);
+    addBenchDetails(folder);
     bulkLoad<UserRecord>(folder + UserRecord::FileName, Users, [](int i, UserRecord& u) {
         u.setUserName(QStringLiteral("U%1").arg(i + 1));
         u.setFullName(QStringLiteral("User %1").arg(i + 1));
@@ -240,10 +244,12 @@ QString keptStorage(int entries)
 
 QByteArray seedMark(const QString& folder)
 {
-    QFile entries(folder + DayEntryRecord::FileName);
-    check(entries.open(QIODevice::ReadOnly), "read the seeded entries");
     QCryptographicHash hash(QCryptographicHash::Sha1);
-    hash.addData(&entries);
+    for (const QLatin1StringView name : {DayEntryRecord::FileName, DetailRecord::FileName}) {
+        QFile seeded(folder + name);
+        check(seeded.open(QIODevice::ReadOnly), "read the seeded entries");
+        hash.addData(&seeded);
+    }
     return hash.result().toHex();
 }
 

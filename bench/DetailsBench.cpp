@@ -21,10 +21,11 @@ using namespace Calendar;
 
 constexpr int Entries = 100000;
 
-// Details on every entry of the engine benchmarks' calendar: a timed entry
-// lasts 90 minutes, an un-timed one a day, every 40th of them three; each has
-// a place.
-void addDetails(const QString& folder)
+} // namespace
+
+// A timed entry lasts 90 minutes, an un-timed one a day, every 40th of them
+// three; each has a place.
+void addBenchDetails(const QString& folder)
 {
     TXIsamFile days;
     check(days.Open(folder + DayEntryRecord::FileName), "open the entries");
@@ -43,6 +44,8 @@ void addDetails(const QString& folder)
     bulkLoad<DetailRecord>(folder + DetailRecord::FileName, int(heads.size()),
                            [&heads](int i, DetailRecord& r) { r = heads[i]; });
 }
+
+namespace {
 
 QStringList readDays(TXIsamFile& days, qint64 first, int count)
 {
@@ -68,7 +71,7 @@ void runDetailsBench()
     QTemporaryDir dir;
     const QString folder = dir.path() + QLatin1Char('/');
     loadCalendar(folder + DayEntryRecord::FileName, folder + AlarmRecord::FileName, Entries);
-    addDetails(folder);
+    addBenchDetails(folder);
     TQtServices services;
     const std::optional<TServices> previous = BenchServices::install(services);
     {
