@@ -283,6 +283,697 @@ private:
     QByteArray end_;
 };
 
+
+// The text is written once: the events after room left for the calendar's
+// head (its VTIMEZONE made last), which then goes right before them, the
+// room before it dropped without moving the events.
+constexpr qsizetype HeadRoom = 64 * 1024;
+
+// Each user as organizer and as attendee (a URI naming him in this
+// database, with his full name), as libical writes them: once, not once per
+// event.
+struct TPerson
+{
+    QByteArray organizer;
+    QByteArray attendee;
+};
+
+// The users of an event as written: its owner as ORGANIZER, each assignee
+// as ATTENDEE, those not in the users dataset left out.
+struct TRoles
+{
+    const TPerson* owner = nullptr;
+    QVarLengthArray<const TPerson*, DayEntryRecord::MaxAssignees> assignees;
+
+    void add(const QHash<qint64, TPerson>& people, qint64 key, bool isOwner)
+    {
+        const auto found = key < 0 ? people.constEnd() : people.constFind(key);
+        if (found == people.constEnd())
+            return;
+        if (isOwner)
+            owner = &*found;
+        else
+            assignees.append(&*found);
+    }
+};
+
+// What an event is written from: an entry's fields or a series' template's.
+struct TEventFields
+{
+    QString uid;
+    qint32 flags = 0;
+    QString description;
+    QString categoryKey;
+    TRoles roles;
+    // Its start, in wall-clock seconds.
+    qint64 wall = 0;
+    // The entry whose trail gives LAST-MODIFIED and SEQUENCE (none for a
+    // series, whose start is also kept in the zone where a single event's
+    // would go out in UTC).
+    QString changesKey;
+    TEntryDetails details;
+};
+
+// One export's calendar as it is built: what every event draws on, read
+// once (the users, the categories, the exporting user's alarms, the zone's
+// offsets), the properties given each event's values, the series to go out,
+// and the text written so far. Each event is written by libical as soon as
+// it is whole (EventText), not held as part of one tree of a hundred
+// thousand events. They go after the VTIMEZONE, made once the years it must
+// cover are known: a series' rule reaches beyond the exported ones (to the
+// stamps' last year, 2037, when it never ends).
+class TCalendarBuild
+{
+public:
+    using TChanges = TCalendarExport::TChanges;
+
+    // Reads what every event draws on. Throws as TCalendarExport::Build.
+    TCalendarBuild(const TCalendarExport& selection, TQuorlaDB& database);
+
+    // The calendar's text; `count` takes the number of events.
+    QByteArray build(int* count);
+
+private:
+    void readPeople();
+    void readCategories();
+    void readAlarms();
+    void readZone();
+    void makeProperties();
+    void makeAlarm();
+    std::array<Property, 2> inZoneAndNot(icalproperty* inZone, icalproperty* plain) const;
+    void readLinks();
+
+    qint64 momentOfWall(qint64 wall, bool& plain) const;
+    icaltimetype startTime(qint64 wall, bool untimed, bool exact, bool& inZone) const;
+    QByteArray addEvent(const TEventFields& fields);
+    void writeTimes(const TEventFields& fields);
+    QByteArray writeTexts(const TEventFields& fields);
+    void writeParties(const TEventFields& fields);
+    void writeChanges(const QString& changesKey);
+    void writeSequence(int changes);
+    void addAlarm(const QByteArray& summary, bool untimed, qint64 wall, qint64 ringWall);
+
+    void writeEntries();
+    void addUnmadeSeries();
+    void writeOnlySeries();
+    void take(const DayEntryRecord& entry, const QString& key);
+    void flushPending();
+    void takeWith(const DayEntryRecord& entry, const QString& key, const TEntryDetails& details);
+    bool asOfSeries(const QString& key, QString& uid, QString& recurrenceId);
+    void addSeries(const QString& seriesKey);
+    TRoles rolesOf(const DayEntryRecord& entry) const;
+    TRoles rolesOf(const SeriesRecord& series) const;
+    QString seriesUid(const QString& seriesKey) const;
+    bool seesTemplate(const QString& seriesKey);
+    bool sees(const DayEntryRecord& entry) const;
+
+    void writeSeries(const QString& seriesKey);
+    void writeRule(const TRecurrenceRule& rule, bool untimed);
+    void writeExdates(const QString& seriesKey, bool untimed);
+    bool withoutOccurrence(const SeriesLinkRecord& link);
+    QByteArray finish(int* count);
+
+    const TCalendarExport& selection_;
+    TQuorlaDB& database_;
+    QString identity_;
+    QHash<qint64, TPerson> people_;
+    // Each category (one value, escaped) as libical writes it.
+    QHash<QString, QByteArray> categories_;
+    // The exporting user's alarms, by entry: the earliest of each.
+    QHash<qint64, qint64> alarms_;
+
+    QByteArray zoneName_;
+    QTimeZone zone_;
+    // An office on UTC (or a zone that is UTC all along) writes UTC times.
+    bool inUtc_ = false;
+    std::optional<ZoneOffsets> offsets_;
+    int zoneFirst_ = 0;
+    int zoneLast_ = 0;
+
+    Component calendar_;
+    QByteArray written_ = QByteArray(HeadRoom, ' ');
+    int events_ = 0;
+    EventText event_;
+
+    // The properties whose value changes from event to event, made once and
+    // given each event's value; a start's property once with the zone's TZID
+    // and once without. Those whose value never changes, as text.
+    Property uidProperty_;
+    QByteArray stampText_;
+    Property locationProperty_;
+    QByteArray durationText_;
+    Property summaryProperty_;
+    Property descriptionProperty_;
+    QByteArray privateText_;
+    Property modifiedProperty_;
+    Property sequenceProperty_;
+    // SEQUENCE's text by its value, made at its first use: most entries
+    // have changed a few times at most.
+    std::vector<QByteArray> sequenceTexts_ = std::vector<QByteArray>(64);
+    std::array<Property, 2> starts_;
+    std::array<Property, 2> recurrenceIds_;
+    Component valarm_;
+    icalproperty* alarmDescription_ = nullptr;
+    icalproperty* triggerProperty_ = nullptr;
+
+    // Occurrences of a series go out as the series' one event with its
+    // rule; an occurrence changed alone as an event of its own naming the
+    // start the rule gave it (RECURRENCE-ID).
+    std::unique_ptr<TSeriesWriter> seriesWriter_;
+    QList<QString> seriesKeys_;
+    QSet<QString> seriesSeen_;
+    // Whether the user may see a series' template, read once per series.
+    QHash<QString, bool> templateSeen_;
+    // Every occurrence's link by its entry.
+    QHash<QString, SeriesLinkRecord> linkOf_;
+    // The entries' details are read for a batch of them at a time, not one
+    // read per event.
+    TDetailsStore detailsStore_;
+    std::vector<std::pair<DayEntryRecord, QString>> pending_;
+};
+
+TCalendarBuild::TCalendarBuild(const TCalendarExport& selection, TQuorlaDB& database)
+    : selection_(selection), database_(database), event_(written_), detailsStore_(database)
+{
+    if (!database_.Users().Identity(identity_))
+        throw EQuorla(database_.Users().ErrorText());
+    readPeople();
+    readCategories();
+    readAlarms();
+    // Dates outside the stamps' years are refused before anything is made.
+    selection_.FirstKey();
+    selection_.LastKey();
+    readZone();
+    calendar_.reset(icalcomponent_new(ICAL_VCALENDAR_COMPONENT));
+    icalcomponent_add_property(calendar_.get(), icalproperty_new_version("2.0"));
+    icalcomponent_add_property(calendar_.get(), icalproperty_new_prodid("-//KLV//Quorla//EN"));
+    icalcomponent_add_property(calendar_.get(), icalproperty_new_calscale("GREGORIAN"));
+    makeProperties();
+    makeAlarm();
+    if (database_.Series())
+        seriesWriter_ = std::make_unique<TSeriesWriter>(database_);
+    readLinks();
+}
+
+void TCalendarBuild::readPeople()
+{
+    const QByteArray userUri = "urn:x-quorla:" + utf8(identity_) + ":user:";
+    UserRecord user;
+    TLookup::Each(database_.Users(), user.bytes(), [&](const QString& key) {
+        const QByteArray uri = userUri + utf8(key);
+        const QByteArray name = utf8(user.FullName());
+        TPerson one{textOf(person(icalproperty_new_organizer(uri.constData()), name)),
+                    textOf(person(icalproperty_new_attendee(uri.constData()), name))};
+        people_.insert(keyNumber(key), std::move(one));
+    });
+}
+
+void TCalendarBuild::readCategories()
+{
+    CategoryRecord category;
+    TLookup::Each(database_.Categories(), category.bytes(), [&](const QString& key) {
+        QByteArray line = "\r\n" + textOf(icalproperty_new_categories(utf8(category.Description()).constData()));
+        escapeCategories(line);
+        categories_.insert(key, line.mid(2));
+    });
+}
+
+void TCalendarBuild::readAlarms()
+{
+    const QString& userKey = selection_.CurrentUserKey;
+    TXIsamFile& alarmSet = database_.Alarms();
+    AlarmRecord alarm;
+    for (bool more = TLookup::Equal(alarmSet, alarm.bytes(), AlarmRecord::UserAlarmIndex, userKey)
+             || TLookup::Next(alarmSet, alarm.bytes(), AlarmRecord::UserAlarmIndex, userKey, TXIsamFile::ScanPrefix);
+         more;
+         more = TLookup::Next(alarmSet, alarm.bytes(), AlarmRecord::UserAlarmIndex, userKey, TXIsamFile::ScanPrefix)) {
+        const qint64 entryKey = keyNumber(alarm.DayEntryKey());
+        if (entryKey >= 0 && !alarms_.contains(entryKey))
+            alarms_.insert(entryKey, RecordKey::parse(alarm.AlarmTime()));
+    }
+}
+
+void TCalendarBuild::readZone()
+{
+    zoneName_ = selection_.Zone.isEmpty() ? database_.OfficeZone() : selection_.Zone;
+    zone_ = QTimeZone(zoneName_);
+    if (!zone_.isValid())
+        throw EQuorla(QStringLiteral("Unknown time zone %1").arg(QString::fromUtf8(zoneName_)));
+    zoneFirst_ = selection_.StartDate.year();
+    zoneLast_ = std::max(selection_.EndDate.year(), zoneFirst_);
+    const QDateTime rangeStart(QDate(zoneFirst_, 1, 1), QTime(0, 0), Qt::UTC);
+    inUtc_ = zone_.offsetFromUtc(rangeStart) == 0 && !zone_.previousTransition(rangeStart).atUtc.isValid()
+        && zone_.transitions(rangeStart, QDateTime(QDate(zoneLast_ + 1, 1, 1), QTime(0, 0), Qt::UTC)).isEmpty();
+    // The range's days, with room for the look on either side of a time.
+    offsets_.emplace(zone_,
+                     QDateTime(selection_.StartDate, QTime(0, 0), Qt::UTC).toSecsSinceEpoch() - 3 * SecondsPerDay,
+                     QDateTime(selection_.EndDate, QTime(0, 0), Qt::UTC).toSecsSinceEpoch() + 4 * SecondsPerDay);
+}
+
+void TCalendarBuild::makeProperties()
+{
+    uidProperty_.reset(icalproperty_new_uid(""));
+    stampText_ = textOf(icalproperty_new_dtstamp(utcTime(TClock::now())));
+    locationProperty_.reset(icalproperty_new_location(""));
+    durationText_ = textOf(icalproperty_new_duration(icaldurationtype_from_int(selection_.DurationMinutes * 60)));
+    summaryProperty_.reset(icalproperty_new_summary(""));
+    descriptionProperty_.reset(icalproperty_new_description(""));
+    privateText_ = textOf(icalproperty_new_class(ICAL_CLASS_PRIVATE));
+    modifiedProperty_.reset(icalproperty_new_lastmodified(icaltime_null_time()));
+    sequenceProperty_.reset(icalproperty_new_sequence(0));
+    starts_ = inZoneAndNot(icalproperty_new_dtstart(icaltime_null_time()),
+                           icalproperty_new_dtstart(icaltime_null_time()));
+    recurrenceIds_ = inZoneAndNot(icalproperty_new_recurrenceid(icaltime_null_time()),
+                                  icalproperty_new_recurrenceid(icaltime_null_time()));
+}
+
+// The VALARM every alarm is written from, its description and trigger given
+// each alarm's values.
+void TCalendarBuild::makeAlarm()
+{
+    valarm_.reset(icalcomponent_new(ICAL_VALARM_COMPONENT));
+    icalcomponent_add_property(valarm_.get(), icalproperty_new_action(ICAL_ACTION_DISPLAY));
+    alarmDescription_ = icalproperty_new_description("");
+    icalcomponent_add_property(valarm_.get(), alarmDescription_);
+    icaltriggertype noTrigger;
+    noTrigger.time = icaltime_null_time();
+    noTrigger.duration = icaldurationtype_null_duration();
+    triggerProperty_ = icalproperty_new_trigger(noTrigger);
+    icalcomponent_add_property(valarm_.get(), triggerProperty_);
+}
+
+std::array<Property, 2> TCalendarBuild::inZoneAndNot(icalproperty* inZone, icalproperty* plain) const
+{
+    icalproperty_add_parameter(inZone, icalparameter_new_tzid(zoneName_.constData()));
+    return std::array<Property, 2>{Property(plain), Property(inZone)};
+}
+
+// Every occurrence's link by its entry, in one range read, not one read per
+// exported entry (a server's round trip each); one series' own links when
+// only that series is written.
+void TCalendarBuild::readLinks()
+{
+    if (!seriesWriter_)
+        return;
+    if (!selection_.OnlySeries.isEmpty()) {
+        for (const auto& [linkKey, link] : seriesWriter_->Links(selection_.OnlySeries))
+            linkOf_.insert(link.EntryKey(), link);
+        return;
+    }
+    TXIsamFile& links = *database_.SeriesLinks();
+    SeriesLinkRecord link;
+    if (!links.Range(link.bytes(), SeriesLinkRecord::EntryKeyIndex, RecordKey::format(1), RecordKey::format(9999999999),
+                     [&] {
+                         linkOf_.insert(link.EntryKey(), link);
+                         return true;
+                     })
+        && links.LastError() != IsamNotFound)
+        throw EQuorla(links.ErrorText());
+}
+
+qint64 TCalendarBuild::momentOfWall(qint64 wall, bool& plain) const
+{
+    plain = true;
+    return inUtc_ ? wall : wallMoment(wall, *offsets_, &plain);
+}
+
+// A start (DTSTART, RECURRENCE-ID, EXDATE) at wall-clock seconds `wall`: a
+// date, a time in the zone, or UTC where the zone is UTC or (`exact`, a
+// single event's start) the time is skipped or repeated.
+icaltimetype TCalendarBuild::startTime(qint64 wall, bool untimed, bool exact, bool& inZone) const
+{
+    bool plain = true;
+    const qint64 start = momentOfWall(wall, plain);
+    inZone = false;
+    if (untimed)
+        return wallTime(wall, true);
+    if (inUtc_ || (exact && !plain))
+        return utcTime(start);
+    inZone = true;
+    return wallTime(wall, false);
+}
+
+// The event is started with the fields every event has; returns its
+// summary.
+QByteArray TCalendarBuild::addEvent(const TEventFields& fields)
+{
+    ++events_;
+    event_.begin();
+    icalproperty_set_uid(uidProperty_.get(), utf8(fields.uid).constData());
+    event_.write(uidProperty_.get());
+    event_.write(stampText_);
+    writeTimes(fields);
+    const QByteArray summary = writeTexts(fields);
+    writeParties(fields);
+    writeChanges(fields.changesKey);
+    return summary;
+}
+
+// DTSTART, and the end TEventCodec gives (DurationMinutes for a timed event
+// without a length of its own).
+void TCalendarBuild::writeTimes(const TEventFields& fields)
+{
+    const bool untimed = (fields.flags & DayEntryRecord::UnTimed) != 0;
+    bool inZone = false;
+    const icaltimetype start = startTime(fields.wall, untimed, !fields.changesKey.isEmpty(), inZone);
+    icalproperty_set_dtstart(starts_[inZone].get(), start);
+    event_.write(starts_[inZone].get());
+    if (!untimed && fields.details.durationSeconds <= 0)
+        event_.write(durationText_);
+    else if (icalproperty* end
+             = TEventCodec::EndProperty(fields.details, untimed, fields.wall, selection_.DurationMinutes * 60))
+        event_.writeOnce(end);
+}
+
+// SUMMARY, DESCRIPTION and LOCATION; returns the summary.
+QByteArray TCalendarBuild::writeTexts(const TEventFields& fields)
+{
+    QString notes;
+    const QByteArray summary = utf8(TEventCodec::Summary(fields.description, notes, fields.details.notes));
+    icalproperty_set_summary(summaryProperty_.get(), summary.constData());
+    event_.write(summaryProperty_.get());
+    if (!notes.isEmpty()) {
+        icalproperty_set_description(descriptionProperty_.get(), utf8(notes).constData());
+        event_.write(descriptionProperty_.get());
+    }
+    if (!fields.details.location.isEmpty()) {
+        icalproperty_set_location(locationProperty_.get(), utf8(fields.details.location).constData());
+        event_.write(locationProperty_.get());
+    }
+    return summary;
+}
+
+// CATEGORIES, CLASS, ORGANIZER and ATTENDEE.
+void TCalendarBuild::writeParties(const TEventFields& fields)
+{
+    if (!RecordKey::isNone(fields.categoryKey)) {
+        const auto named = categories_.constFind(fields.categoryKey);
+        if (named != categories_.constEnd())
+            event_.write(*named);
+    }
+    if (fields.flags & DayEntryRecord::Private)
+        event_.write(privateText_);
+    if (fields.roles.owner)
+        event_.write(fields.roles.owner->organizer);
+    for (const TPerson* assignee : fields.roles.assignees)
+        event_.write(assignee->attendee);
+}
+
+// LAST-MODIFIED and SEQUENCE from the trail of the entry `changesKey`.
+void TCalendarBuild::writeChanges(const QString& changesKey)
+{
+    TChanges changes;
+    if (selection_.Changes && !changesKey.isEmpty())
+        changes = selection_.Changes(changesKey);
+    if (changes.lastModified.isValid()) {
+        icalproperty_set_lastmodified(modifiedProperty_.get(), utcTime(changes.lastModified));
+        event_.write(modifiedProperty_.get());
+    }
+    writeSequence(changes.changes);
+}
+
+void TCalendarBuild::writeSequence(int changes)
+{
+    icalproperty_set_sequence(sequenceProperty_.get(), changes);
+    if (changes < 0 || std::size_t(changes) >= sequenceTexts_.size()) {
+        event_.write(sequenceProperty_.get());
+        return;
+    }
+    QByteArray& text = sequenceTexts_[std::size_t(changes)];
+    if (text.isEmpty())
+        appendText(text, sequenceProperty_.get());
+    event_.write(text);
+}
+
+// The alarm ringing at wall-clock seconds `ringWall` for an event that
+// starts at `wall`, with the event's summary.
+void TCalendarBuild::addAlarm(const QByteArray& summary, bool untimed, qint64 wall, qint64 ringWall)
+{
+    bool unused = true;
+    const qint64 start = momentOfWall(wall, unused);
+    icalproperty_set_description(alarmDescription_, summary.constData());
+    const qint64 ring = momentOfWall(ringWall, unused);
+    icalproperty_set_trigger(triggerProperty_, TCalendarExport::AlarmTrigger(start, ring, untimed));
+    event_.write(valarm_.get());
+}
+
+QByteArray TCalendarBuild::build(int* count)
+{
+    if (selection_.OnlySeries.isEmpty())
+        writeEntries();
+    else if (seriesWriter_)
+        writeOnlySeries();
+    for (const QString& seriesKey : seriesKeys_)
+        writeSeries(seriesKey);
+    return finish(count);
+}
+
+void TCalendarBuild::writeEntries()
+{
+    selection_.Read(database_.DayEntries(),
+                    [this](const DayEntryRecord& entry, const QString& key) { take(entry, key); });
+    flushPending();
+    if (seriesWriter_)
+        addUnmadeSeries();
+}
+
+// A series whose days in the range lie past its horizon, none of its
+// occurrences made there yet, goes out when its occurrence would.
+void TCalendarBuild::addUnmadeSeries()
+{
+    SeriesRecord series;
+    TLookup::Each(*database_.Series(), series.bytes(), [&](const QString& key) {
+        if (seriesSeen_.contains(key))
+            return;
+        const QDate day = TSeriesWriter::FirstUnmade(series, selection_.StartDate, selection_.EndDate);
+        if (day.isValid() && selection_.Takes(TSeriesWriter::Occurrence(series, day)))
+            addSeries(key);
+    });
+}
+
+// The one series asked for, with each occurrence changed alone that the
+// user may see.
+void TCalendarBuild::writeOnlySeries()
+{
+    addSeries(selection_.OnlySeries);
+    for (const auto& [entryKey, link] : linkOf_.asKeyValueRange()) {
+        DayEntryRecord changed;
+        if ((link.Flags() & SeriesLinkRecord::Exception) && !(link.Flags() & SeriesLinkRecord::Deleted)
+            && TLookup::Equal(database_.DayEntries(), changed.bytes(), TXIsamFile::PrimaryIndex, entryKey)
+            && sees(changed))
+            take(changed, entryKey);
+    }
+    flushPending();
+}
+
+void TCalendarBuild::take(const DayEntryRecord& entry, const QString& key)
+{
+    pending_.emplace_back(entry, key);
+    if (pending_.size() >= DetailsBatch)
+        flushPending();
+}
+
+void TCalendarBuild::flushPending()
+{
+    QStringList keys;
+    for (const auto& one : pending_)
+        keys << one.second;
+    const QHash<QString, TEntryDetails> details = detailsStore_.Entries(keys, true);
+    for (const auto& [entry, key] : pending_)
+        takeWith(entry, key, details.value(key));
+    pending_.clear();
+}
+
+// The entry `key` as an event of its own, unless its series' rule gives it.
+void TCalendarBuild::takeWith(const DayEntryRecord& entry, const QString& key, const TEntryDetails& details)
+{
+    QString uid = TCalendarExport::Uid(key, identity_);
+    QString recurrenceId;
+    if (!asOfSeries(key, uid, recurrenceId))
+        return;
+    const bool untimed = (entry.Flags() & DayEntryRecord::UnTimed) != 0;
+    const TEventFields fields{uid, entry.Flags(), entry.Description(), entry.CategoryKey(), rolesOf(entry),
+                              RecordKey::parse(entry.StartTime()), key, details};
+    const QByteArray summary = addEvent(fields);
+    if (!recurrenceId.isEmpty()) {
+        bool inZone = false;
+        const icaltimetype given = startTime(RecordKey::parse(recurrenceId), untimed, false, inZone);
+        icalproperty_set_recurrenceid(recurrenceIds_[inZone].get(), given);
+        event_.write(recurrenceIds_[inZone].get());
+    }
+    const auto due = alarms_.constFind(keyNumber(key));
+    if (due != alarms_.constEnd())
+        addAlarm(summary, untimed, fields.wall, *due);
+    event_.end();
+}
+
+// An occurrence of a series whose template the user sees: the series goes
+// out, and the occurrence only when changed alone, under the series' UID
+// (`uid`) with the start the rule gave it (`recurrenceId`). False when the
+// series' rule gives it. A series he may not see leaves nothing of itself
+// (text, class, rule): the occurrences he may see go out as events of their
+// own.
+bool TCalendarBuild::asOfSeries(const QString& key, QString& uid, QString& recurrenceId)
+{
+    const auto linked = linkOf_.constFind(key);
+    if (linked == linkOf_.constEnd() || !seesTemplate(linked->SeriesKey()))
+        return true;
+    addSeries(linked->SeriesKey());
+    if (!(linked->Flags() & SeriesLinkRecord::Exception))
+        return false;
+    uid = seriesUid(linked->SeriesKey());
+    recurrenceId = linked->Start();
+    return true;
+}
+
+void TCalendarBuild::addSeries(const QString& seriesKey)
+{
+    if (seriesSeen_.contains(seriesKey))
+        return;
+    seriesSeen_.insert(seriesKey);
+    seriesKeys_ << seriesKey;
+}
+
+// The users' keys read where they are stored, not as texts.
+TRoles TCalendarBuild::rolesOf(const DayEntryRecord& entry) const
+{
+    const char* const stored = entry.bytes().data();
+    TRoles roles;
+    roles.add(people_, keyNumber(stored + DayEntryRecord::OwnerKeyOffset, DayEntryRecord::OwnerKeyWidth), true);
+    for (int slot = 0; slot < DayEntryRecord::MaxAssignees; ++slot)
+        roles.add(people_,
+                  keyNumber(stored + DayEntryRecord::AssigneesOffset + std::size_t(slot) * DayEntryRecord::AssigneeWidth,
+                            DayEntryRecord::AssigneeWidth),
+                  false);
+    return roles;
+}
+
+TRoles TCalendarBuild::rolesOf(const SeriesRecord& series) const
+{
+    TRoles roles;
+    roles.add(people_, keyNumber(series.OwnerKey()), true);
+    for (const QString& assignee : series.AssigneeKeys())
+        roles.add(people_, keyNumber(assignee), false);
+    return roles;
+}
+
+QString TCalendarBuild::seriesUid(const QString& seriesKey) const
+{
+    return !selection_.OnlySeriesUid.isEmpty() && seriesKey == selection_.OnlySeries
+        ? selection_.OnlySeriesUid
+        : TCalendarExport::SeriesUid(seriesKey, identity_);
+}
+
+bool TCalendarBuild::seesTemplate(const QString& seriesKey)
+{
+    auto known = templateSeen_.constFind(seriesKey);
+    if (known == templateSeen_.constEnd()) {
+        SeriesRecord series;
+        known = templateSeen_.insert(seriesKey, seriesWriter_->ReadSeries(seriesKey, series)
+                                                    && SeriesVisible(selection_.CurrentUser, selection_.CurrentUserKey,
+                                                                     series));
+    }
+    return *known;
+}
+
+// Privacy alone, without the selection's choice of users: whether the user
+// may see an occurrence of a series that goes out.
+bool TCalendarBuild::sees(const DayEntryRecord& entry) const
+{
+    static const TFilterRules everyone;
+    return EntryVisible(everyone, selection_.CurrentUser, selection_.CurrentUserKey, entry);
+}
+
+// The series' one event: its template's fields, its rule, the days left
+// out, and the user's alarm when the template gives him one.
+void TCalendarBuild::writeSeries(const QString& seriesKey)
+{
+    SeriesRecord series;
+    if (!seriesWriter_->ReadSeries(seriesKey, series)
+        || !SeriesVisible(selection_.CurrentUser, selection_.CurrentUserKey, series))
+        return;
+    const TRecurrenceRule rule = series.Rule();
+    if (!rule.IsValid())
+        return;
+    const bool untimed = rule.UnTimed();
+    const qint32 flags = (untimed ? DayEntryRecord::UnTimed : 0)
+        | ((series.Flags() & SeriesRecord::Private) ? DayEntryRecord::Private : 0);
+    const TEventFields fields{seriesUid(seriesKey), flags, series.Description(), series.CategoryKey(), rolesOf(series),
+                              RecordKey::parse(series.Start()), QString(), detailsStore_.Series(seriesKey)};
+    const QByteArray summary = addEvent(fields);
+    writeRule(rule, untimed);
+    writeExdates(seriesKey, untimed);
+    if ((series.Flags() & SeriesRecord::AlarmWanted) && series.AssigneeKeys().contains(selection_.CurrentUserKey))
+        addAlarm(summary, untimed, fields.wall, std::max<qint64>(0, fields.wall - series.AlarmOffset()));
+    event_.end();
+}
+
+// RRULE, and the years the VTIMEZONE covers stretched to the rule's.
+void TCalendarBuild::writeRule(const TRecurrenceRule& rule, bool untimed)
+{
+    zoneFirst_ = std::min(zoneFirst_, rule.Start().year());
+    zoneLast_ = std::max(zoneLast_, rule.LastDay().isValid() ? rule.LastDay().year() : 2037);
+    icalrecurrencetype recurrence = icalrecurrencetype_from_string(rule.ToRRule().toLatin1().constData());
+    // A time of day in the zone ends at a moment: UNTIL in UTC.
+    if (!untimed && !icaltime_is_null_time(recurrence.until) && !recurrence.until.is_date) {
+        bool unused = true;
+        recurrence.until = utcTime(momentOfWall(icaltime_as_timet(recurrence.until), unused));
+    }
+    event_.writeOnce(icalproperty_new_rrule(recurrence));
+}
+
+// An EXDATE for each of the rule's days without an occurrence the user may
+// see.
+void TCalendarBuild::writeExdates(const QString& seriesKey, bool untimed)
+{
+    for (const auto& [linkKey, link] : seriesWriter_->Links(seriesKey)) {
+        if (!withoutOccurrence(link))
+            continue;
+        bool inZone = false;
+        const icaltimetype day = startTime(RecordKey::parse(link.Start()), untimed, false, inZone);
+        icalproperty* const exdate = icalproperty_new_exdate(day);
+        if (inZone)
+            icalproperty_add_parameter(exdate, icalparameter_new_tzid(zoneName_.constData()));
+        event_.writeOnce(exdate);
+    }
+}
+
+// The day is deleted alone, its entry removed as a plain entry, or private
+// to others. A CalDAV object (OnlySeries) is written back whole by its
+// client, which would delete such a day: there one private to others is
+// only left out.
+bool TCalendarBuild::withoutOccurrence(const SeriesLinkRecord& link)
+{
+    if (link.Flags() & SeriesLinkRecord::Deleted)
+        return true;
+    DayEntryRecord occurrence;
+    return !RecordKey::isNone(link.EntryKey())
+        && !(database_.DayEntries().GetEqual(occurrence.bytes(), 0, link.EntryKey())
+             && (!selection_.OnlySeries.isEmpty() || sees(occurrence)));
+}
+
+// The calendar's head (its VTIMEZONE, now that its years are known) put
+// right before the events, and its end after them.
+QByteArray TCalendarBuild::finish(int* count)
+{
+    if (!inUtc_)
+        icalcomponent_add_component(calendar_.get(), zoneComponent(zone_, zoneFirst_, zoneLast_));
+    if (count)
+        *count = events_;
+    char* text = icalcomponent_as_ical_string_r(calendar_.get());
+    static const QByteArray End = "END:VCALENDAR\r\n";
+    const qsizetype head = qsizetype(std::strlen(text)) - End.size();
+    if (head <= HeadRoom) {
+        std::memcpy(written_.data() + HeadRoom - head, text, std::size_t(head));
+        written_.remove(0, HeadRoom - head);
+    } else {
+        written_.replace(0, HeadRoom, QByteArray(text, head));
+    }
+    icalmemory_free_buffer(text);
+    written_.append(End);
+    return std::move(written_);
+}
+
 } // namespace
 
 void TCalendarExport::WriteFile(const QString& path, const QByteArray& text)
@@ -390,429 +1081,6 @@ QString TCalendarExport::SeriesUid(const QString& seriesKey, const QString& iden
 
 QByteArray TCalendarExport::Build(TQuorlaDB& database, int* count) const
 {
-    QString identity;
-    if (!database.Users().Identity(identity))
-        throw EQuorla(database.Users().ErrorText());
-
-    // Each user as organizer and as attendee (a URI naming him in this
-    // database, with his full name), and each category (one value, escaped),
-    // as libical writes them: once, not once per event.
-    struct TPerson
-    {
-        QByteArray organizer;
-        QByteArray attendee;
-    };
-    const QByteArray userUri = "urn:x-quorla:" + utf8(identity) + ":user:";
-    QHash<qint64, TPerson> people;
-    UserRecord user;
-    TLookup::Each(database.Users(), user.bytes(), [&](const QString& key) {
-        const QByteArray uri = userUri + utf8(key);
-        const QByteArray name = utf8(user.FullName());
-        TPerson one{textOf(person(icalproperty_new_organizer(uri.constData()), name)),
-                    textOf(person(icalproperty_new_attendee(uri.constData()), name))};
-        people.insert(keyNumber(key), std::move(one));
-    });
-    QHash<QString, QByteArray> categories;
-    CategoryRecord category;
-    TLookup::Each(database.Categories(), category.bytes(), [&](const QString& key) {
-        QByteArray line = "\r\n" + textOf(icalproperty_new_categories(utf8(category.Description()).constData()));
-        escapeCategories(line);
-        categories.insert(key, line.mid(2));
-    });
-    // The exporting user's alarms, by entry: the earliest of each.
-    QHash<qint64, qint64> alarms;
-    TXIsamFile& alarmSet = database.Alarms();
-    AlarmRecord alarm;
-    for (bool more = TLookup::Equal(alarmSet, alarm.bytes(), AlarmRecord::UserAlarmIndex, CurrentUserKey)
-             || TLookup::Next(alarmSet, alarm.bytes(), AlarmRecord::UserAlarmIndex, CurrentUserKey,
-                              TXIsamFile::ScanPrefix);
-         more;
-         more = TLookup::Next(alarmSet, alarm.bytes(), AlarmRecord::UserAlarmIndex, CurrentUserKey,
-                              TXIsamFile::ScanPrefix)) {
-        const qint64 entryKey = keyNumber(alarm.DayEntryKey());
-        if (entryKey >= 0 && !alarms.contains(entryKey))
-            alarms.insert(entryKey, RecordKey::parse(alarm.AlarmTime()));
-    }
-
-    // Dates outside the stamps' years are refused before anything is made.
-    FirstKey();
-    LastKey();
-    const QByteArray zoneName = Zone.isEmpty() ? database.OfficeZone() : Zone;
-    const QTimeZone zone(zoneName);
-    if (!zone.isValid())
-        throw EQuorla(QStringLiteral("Unknown time zone %1").arg(QString::fromUtf8(zoneName)));
-    const int firstYear = StartDate.year();
-    const int lastYear = std::max(EndDate.year(), firstYear);
-    // An office on UTC (or a zone that is UTC all along) writes UTC times.
-    const QDateTime rangeStart(QDate(firstYear, 1, 1), QTime(0, 0), Qt::UTC);
-    const bool inUtc = zone.offsetFromUtc(rangeStart) == 0 && !zone.previousTransition(rangeStart).atUtc.isValid()
-        && zone.transitions(rangeStart, QDateTime(QDate(lastYear + 1, 1, 1), QTime(0, 0), Qt::UTC)).isEmpty();
-    // The range's days, with room for the look on either side of a time.
-    const ZoneOffsets offsets(zone, QDateTime(StartDate, QTime(0, 0), Qt::UTC).toSecsSinceEpoch() - 3 * SecondsPerDay,
-                              QDateTime(EndDate, QTime(0, 0), Qt::UTC).toSecsSinceEpoch() + 4 * SecondsPerDay);
-    const auto momentOfWall = [&](qint64 wall, bool& plain) {
-        plain = true;
-        return inUtc ? wall : wallMoment(wall, offsets, &plain);
-    };
-
-    Component calendar(icalcomponent_new(ICAL_VCALENDAR_COMPONENT));
-    icalcomponent_add_property(calendar.get(), icalproperty_new_version("2.0"));
-    icalcomponent_add_property(calendar.get(), icalproperty_new_prodid("-//KLV//Quorla//EN"));
-    icalcomponent_add_property(calendar.get(), icalproperty_new_calscale("GREGORIAN"));
-    // Each event is written by libical as soon as it is whole (EventText),
-    // not held as part of one tree of a hundred thousand events. They go
-    // after the VTIMEZONE, made once the years it must cover are known: a
-    // series' rule reaches beyond the exported ones (to the stamps' last
-    // year, 2037, when it never ends).
-    // The text is written once: the events after room left for the
-    // calendar's head (its VTIMEZONE made last), which then goes right before
-    // them, the room before it dropped without moving the events.
-    constexpr qsizetype HeadRoom = 64 * 1024;
-    QByteArray written(HeadRoom, ' ');
-    int events = 0;
-    EventText event(written);
-    int zoneFirst = firstYear;
-    int zoneLast = lastYear;
-
-    // The properties whose value changes from event to event, made once and
-    // given each event's value; a start's property once with the zone's TZID
-    // and once without. Those whose value never changes, as text.
-    const Property uidProperty(icalproperty_new_uid(""));
-    const QByteArray stampText = textOf(icalproperty_new_dtstamp(utcTime(TClock::now())));
-    const Property locationProperty(icalproperty_new_location(""));
-    const QByteArray durationText = textOf(icalproperty_new_duration(icaldurationtype_from_int(DurationMinutes * 60)));
-    const Property summaryProperty(icalproperty_new_summary(""));
-    const Property descriptionProperty(icalproperty_new_description(""));
-    const QByteArray privateText = textOf(icalproperty_new_class(ICAL_CLASS_PRIVATE));
-    const Property modifiedProperty(icalproperty_new_lastmodified(icaltime_null_time()));
-    const Property sequenceProperty(icalproperty_new_sequence(0));
-    // SEQUENCE's text by its value, made at its first use: most entries
-    // have changed a few times at most.
-    std::vector<QByteArray> sequenceTexts(64);
-    const auto inZoneAndNot = [&](icalproperty* inZone, icalproperty* plain) {
-        icalproperty_add_parameter(inZone, icalparameter_new_tzid(zoneName.constData()));
-        return std::array<Property, 2>{Property(plain), Property(inZone)};
-    };
-    const auto starts = inZoneAndNot(icalproperty_new_dtstart(icaltime_null_time()),
-                                     icalproperty_new_dtstart(icaltime_null_time()));
-    const auto recurrenceIds = inZoneAndNot(icalproperty_new_recurrenceid(icaltime_null_time()),
-                                            icalproperty_new_recurrenceid(icaltime_null_time()));
-    const Component valarm(icalcomponent_new(ICAL_VALARM_COMPONENT));
-    icalcomponent_add_property(valarm.get(), icalproperty_new_action(ICAL_ACTION_DISPLAY));
-    icalproperty* const alarmDescription = icalproperty_new_description("");
-    icalcomponent_add_property(valarm.get(), alarmDescription);
-    icaltriggertype noTrigger;
-    noTrigger.time = icaltime_null_time();
-    noTrigger.duration = icaldurationtype_null_duration();
-    icalproperty* const triggerProperty = icalproperty_new_trigger(noTrigger);
-    icalcomponent_add_property(valarm.get(), triggerProperty);
-
-    // A start (DTSTART, RECURRENCE-ID, EXDATE) at wall-clock seconds `wall`:
-    // a date, a time in the zone, or UTC where the zone is UTC or (`exact`,
-    // a single event's start) the time is skipped or repeated.
-    const auto startTime = [&](qint64 wall, bool untimed, bool exact, bool& inZone) {
-        bool plain = true;
-        const qint64 start = momentOfWall(wall, plain);
-        inZone = false;
-        if (untimed)
-            return wallTime(wall, true);
-        if (inUtc || (exact && !plain))
-            return utcTime(start);
-        inZone = true;
-        return wallTime(wall, false);
-    };
-    // The users of an event as written: its owner as ORGANIZER, each
-    // assignee as ATTENDEE, those not in the users dataset left out.
-    struct TRoles
-    {
-        const TPerson* owner = nullptr;
-        QVarLengthArray<const TPerson*, DayEntryRecord::MaxAssignees> assignees;
-
-        void add(const QHash<qint64, TPerson>& people, qint64 key, bool isOwner)
-        {
-            const auto found = key < 0 ? people.constEnd() : people.constFind(key);
-            if (found == people.constEnd())
-                return;
-            if (isOwner)
-                owner = &*found;
-            else
-                assignees.append(&*found);
-        }
-    };
-    // The event is started with the fields every event has, starting at
-    // wall-clock seconds `wall`; `changesKey` is the entry whose trail gives
-    // LAST-MODIFIED and SEQUENCE (none for a series, whose start is also
-    // kept in the zone where a single event's would go out in UTC).
-    const auto addEvent = [&](const QString& uid, qint32 flags, const QString& description, const QString& categoryKey,
-                              const TRoles& roles, qint64 wall, const QString& changesKey, const TEntryDetails& details) {
-        ++events;
-        event.begin();
-        icalproperty_set_uid(uidProperty.get(), utf8(uid).constData());
-        event.write(uidProperty.get());
-        event.write(stampText);
-        const bool untimed = (flags & DayEntryRecord::UnTimed) != 0;
-        bool inZone = false;
-        const icaltimetype start = startTime(wall, untimed, !changesKey.isEmpty(), inZone);
-        icalproperty_set_dtstart(starts[inZone].get(), start);
-        event.write(starts[inZone].get());
-        if (!untimed && details.durationSeconds <= 0)
-            event.write(durationText);
-        else if (icalproperty* end = TEventCodec::EndProperty(details, untimed, wall, DurationMinutes * 60))
-            event.writeOnce(end);
-        QString notes;
-        const QByteArray summary = utf8(TEventCodec::Summary(description, notes, details.notes));
-        icalproperty_set_summary(summaryProperty.get(), summary.constData());
-        event.write(summaryProperty.get());
-        if (!notes.isEmpty()) {
-            icalproperty_set_description(descriptionProperty.get(), utf8(notes).constData());
-            event.write(descriptionProperty.get());
-        }
-        if (!details.location.isEmpty()) {
-            icalproperty_set_location(locationProperty.get(), utf8(details.location).constData());
-            event.write(locationProperty.get());
-        }
-        if (!RecordKey::isNone(categoryKey)) {
-            const auto named = categories.constFind(categoryKey);
-            if (named != categories.constEnd())
-                event.write(*named);
-        }
-        if (flags & DayEntryRecord::Private)
-            event.write(privateText);
-        if (roles.owner)
-            event.write(roles.owner->organizer);
-        for (const TPerson* assignee : roles.assignees)
-            event.write(assignee->attendee);
-        TChanges changes;
-        if (Changes && !changesKey.isEmpty())
-            changes = Changes(changesKey);
-        if (changes.lastModified.isValid()) {
-            icalproperty_set_lastmodified(modifiedProperty.get(), utcTime(changes.lastModified));
-            event.write(modifiedProperty.get());
-        }
-        icalproperty_set_sequence(sequenceProperty.get(), changes.changes);
-        if (changes.changes >= 0 && std::size_t(changes.changes) < sequenceTexts.size()) {
-            QByteArray& text = sequenceTexts[std::size_t(changes.changes)];
-            if (text.isEmpty())
-                appendText(text, sequenceProperty.get());
-            event.write(text);
-        } else {
-            event.write(sequenceProperty.get());
-        }
-        return summary;
-    };
-    // The alarm ringing at wall-clock seconds `ringWall` for an event that
-    // starts at `wall`, with the event's summary.
-    const auto addAlarm = [&](const QByteArray& summary, bool untimed, qint64 wall, qint64 ringWall) {
-        bool unused = true;
-        const qint64 start = momentOfWall(wall, unused);
-        icalproperty_set_description(alarmDescription, summary.constData());
-        const qint64 ring = momentOfWall(ringWall, unused);
-        icalproperty_set_trigger(triggerProperty, AlarmTrigger(start, ring, untimed));
-        event.write(valarm.get());
-    };
-
-    // Occurrences of a series go out as the series' one event with its rule;
-    // an occurrence changed alone as an event of its own naming the start
-    // the rule gave it (RECURRENCE-ID).
-    std::unique_ptr<TSeriesWriter> seriesWriter;
-    if (database.Series())
-        seriesWriter = std::make_unique<TSeriesWriter>(database);
-    QList<QString> seriesKeys;
-    QSet<QString> seriesSeen;
-    const auto seriesUid = [&](const QString& seriesKey) {
-        return !OnlySeriesUid.isEmpty() && seriesKey == OnlySeries ? OnlySeriesUid : SeriesUid(seriesKey, identity);
-    };
-    // Whether the user may see a series' template, read once per series. One
-    // he may not see leaves nothing of itself (text, class, rule): the
-    // occurrences he may see go out as events of their own.
-    QHash<QString, bool> templateSeen;
-    const auto seesTemplate = [&](const QString& seriesKey) {
-        auto known = templateSeen.constFind(seriesKey);
-        if (known == templateSeen.constEnd()) {
-            SeriesRecord series;
-            known = templateSeen.insert(seriesKey, seriesWriter->ReadSeries(seriesKey, series)
-                                                       && SeriesVisible(CurrentUser, CurrentUserKey, series));
-        }
-        return *known;
-    };
-    // Privacy alone, without the selection's choice of users: whether the
-    // user may see an occurrence of a series that goes out.
-    static const TFilterRules everyone;
-    const auto sees = [&](const DayEntryRecord& entry) {
-        return EntryVisible(everyone, CurrentUser, CurrentUserKey, entry);
-    };
-    // Every occurrence's link by its entry, in one range read, not one read
-    // per exported entry (a server's round trip each); one series' own links
-    // when only that series is written.
-    QHash<QString, SeriesLinkRecord> linkOf;
-    if (seriesWriter && OnlySeries.isEmpty()) {
-        TXIsamFile& links = *database.SeriesLinks();
-        SeriesLinkRecord link;
-        if (!links.Range(link.bytes(), SeriesLinkRecord::EntryKeyIndex, RecordKey::format(1), RecordKey::format(9999999999),
-                         [&] {
-                             linkOf.insert(link.EntryKey(), link);
-                             return true;
-                         })
-            && links.LastError() != IsamNotFound)
-            throw EQuorla(links.ErrorText());
-    } else if (seriesWriter) {
-        for (const auto& [linkKey, link] : seriesWriter->Links(OnlySeries))
-            linkOf.insert(link.EntryKey(), link);
-    }
-    const auto takeWith = [&](const DayEntryRecord& entry, const QString& key, const TEntryDetails& details) {
-        QString uid = Uid(key, identity);
-        QString recurrenceId;
-        const auto linked = linkOf.constFind(key);
-        if (linked != linkOf.constEnd() && seesTemplate(linked->SeriesKey())) {
-            const SeriesLinkRecord& link = *linked;
-            if (!seriesSeen.contains(link.SeriesKey())) {
-                seriesSeen.insert(link.SeriesKey());
-                seriesKeys << link.SeriesKey();
-            }
-            if (!(link.Flags() & SeriesLinkRecord::Exception))
-                return;
-            uid = seriesUid(link.SeriesKey());
-            recurrenceId = link.Start();
-        }
-        const bool untimed = (entry.Flags() & DayEntryRecord::UnTimed) != 0;
-        const qint64 wall = RecordKey::parse(entry.StartTime());
-        // The users' keys read where they are stored, not as texts.
-        const char* const stored = entry.bytes().data();
-        TRoles roles;
-        roles.add(people, keyNumber(stored + DayEntryRecord::OwnerKeyOffset, DayEntryRecord::OwnerKeyWidth), true);
-        for (int slot = 0; slot < DayEntryRecord::MaxAssignees; ++slot)
-            roles.add(people,
-                      keyNumber(stored + DayEntryRecord::AssigneesOffset + std::size_t(slot) * DayEntryRecord::AssigneeWidth,
-                                DayEntryRecord::AssigneeWidth),
-                      false);
-        const QByteArray summary
-            = addEvent(uid, entry.Flags(), entry.Description(), entry.CategoryKey(), roles, wall, key, details);
-        if (!recurrenceId.isEmpty()) {
-            bool inZone = false;
-            const icaltimetype given = startTime(RecordKey::parse(recurrenceId), untimed, false, inZone);
-            icalproperty_set_recurrenceid(recurrenceIds[inZone].get(), given);
-            event.write(recurrenceIds[inZone].get());
-        }
-        const auto due = alarms.constFind(keyNumber(key));
-        if (due != alarms.constEnd())
-            addAlarm(summary, untimed, wall, *due);
-        event.end();
-    };
-    // The entries' details are read for a batch of them at a time, not one
-    // read per event.
-    TDetailsStore detailsStore(database);
-    std::vector<std::pair<DayEntryRecord, QString>> pending;
-    const auto flush = [&] {
-        QStringList keys;
-        for (const auto& one : pending)
-            keys << one.second;
-        const QHash<QString, TEntryDetails> details = detailsStore.Entries(keys, true);
-        for (const auto& [entry, key] : pending)
-            takeWith(entry, key, details.value(key));
-        pending.clear();
-    };
-    const auto take = [&](const DayEntryRecord& entry, const QString& key) {
-        pending.emplace_back(entry, key);
-        if (pending.size() >= DetailsBatch)
-            flush();
-    };
-    if (OnlySeries.isEmpty()) {
-        Read(database.DayEntries(), take);
-        flush();
-        // A series whose days in the range lie past its horizon, none of its
-        // occurrences made there yet, goes out when its occurrence would.
-        if (seriesWriter) {
-            SeriesRecord series;
-            TLookup::Each(*database.Series(), series.bytes(), [&](const QString& key) {
-                if (seriesSeen.contains(key))
-                    return;
-                const QDate day = TSeriesWriter::FirstUnmade(series, StartDate, EndDate);
-                if (!day.isValid() || !Takes(TSeriesWriter::Occurrence(series, day)))
-                    return;
-                seriesSeen.insert(key);
-                seriesKeys << key;
-            });
-        }
-    } else if (seriesWriter) {
-        seriesKeys << OnlySeries;
-        seriesSeen.insert(OnlySeries);
-        for (const auto& [entryKey, link] : linkOf.asKeyValueRange()) {
-            DayEntryRecord changed;
-            if ((link.Flags() & SeriesLinkRecord::Exception) && !(link.Flags() & SeriesLinkRecord::Deleted)
-                && TLookup::Equal(database.DayEntries(), changed.bytes(), TXIsamFile::PrimaryIndex, entryKey)
-                && sees(changed))
-                take(changed, entryKey);
-        }
-        flush();
-    }
-
-    for (const QString& seriesKey : seriesKeys) {
-        SeriesRecord series;
-        if (!seriesWriter->ReadSeries(seriesKey, series) || !SeriesVisible(CurrentUser, CurrentUserKey, series))
-            continue;
-        const TRecurrenceRule rule = series.Rule();
-        if (!rule.IsValid())
-            continue;
-        const bool untimed = rule.UnTimed();
-        qint32 flags = 0;
-        if (untimed)
-            flags |= DayEntryRecord::UnTimed;
-        if (series.Flags() & SeriesRecord::Private)
-            flags |= DayEntryRecord::Private;
-        const qint64 wall = RecordKey::parse(series.Start());
-        TRoles roles;
-        roles.add(people, keyNumber(series.OwnerKey()), true);
-        for (const QString& assignee : series.AssigneeKeys())
-            roles.add(people, keyNumber(assignee), false);
-        const QByteArray summary =
-            addEvent(seriesUid(seriesKey), flags, series.Description(), series.CategoryKey(), roles, wall, QString(),
-                     detailsStore.Series(seriesKey));
-        zoneFirst = std::min(zoneFirst, rule.Start().year());
-        zoneLast = std::max(zoneLast, rule.LastDay().isValid() ? rule.LastDay().year() : 2037);
-        icalrecurrencetype recurrence = icalrecurrencetype_from_string(rule.ToRRule().toLatin1().constData());
-        // A time of day in the zone ends at a moment: UNTIL in UTC.
-        if (!untimed && !icaltime_is_null_time(recurrence.until) && !recurrence.until.is_date) {
-            bool unused = true;
-            recurrence.until = utcTime(momentOfWall(icaltime_as_timet(recurrence.until), unused));
-        }
-        event.writeOnce(icalproperty_new_rrule(recurrence));
-        // The rule's days without an occurrence the user may see: deleted
-        // alone, their entry removed as a plain entry, or private to others.
-        // A CalDAV object (OnlySeries) is written back whole by its client,
-        // which would delete such a day: there one private to others is only
-        // left out.
-        for (const auto& [linkKey, link] : seriesWriter->Links(seriesKey)) {
-            DayEntryRecord occurrence;
-            const bool deleted = (link.Flags() & SeriesLinkRecord::Deleted) != 0;
-            if (!deleted && (RecordKey::isNone(link.EntryKey())
-                             || (database.DayEntries().GetEqual(occurrence.bytes(), 0, link.EntryKey())
-                                 && (!OnlySeries.isEmpty() || sees(occurrence)))))
-                continue;
-            bool inZone = false;
-            const icaltimetype day = startTime(RecordKey::parse(link.Start()), untimed, false, inZone);
-            icalproperty* const exdate = icalproperty_new_exdate(day);
-            if (inZone)
-                icalproperty_add_parameter(exdate, icalparameter_new_tzid(zoneName.constData()));
-            event.writeOnce(exdate);
-        }
-        if ((series.Flags() & SeriesRecord::AlarmWanted) && series.AssigneeKeys().contains(CurrentUserKey))
-            addAlarm(summary, untimed, wall, std::max<qint64>(0, wall - series.AlarmOffset()));
-        event.end();
-    }
-    if (!inUtc)
-        icalcomponent_add_component(calendar.get(), zoneComponent(zone, zoneFirst, zoneLast));
-    if (count)
-        *count = events;
-    // The events before the calendar's end.
-    char* text = icalcomponent_as_ical_string_r(calendar.get());
-    static const QByteArray End = "END:VCALENDAR\r\n";
-    const qsizetype head = qsizetype(std::strlen(text)) - End.size();
-    if (head <= HeadRoom) {
-        std::memcpy(written.data() + HeadRoom - head, text, std::size_t(head));
-        written.remove(0, HeadRoom - head);
-    } else {
-        written.replace(0, HeadRoom, QByteArray(text, head));
-    }
-    icalmemory_free_buffer(text);
-    return written.append(End);
+    TCalendarBuild calendar(*this, database);
+    return calendar.build(count);
 }
