@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QString>
+
 // Reading a day and a week as the views do, with details (an end, a place)
 // on every entry, against the same reads without them on the same database:
 // the day entries of the days alone, then with TDetailsStore's batch for what
