@@ -191,14 +191,20 @@ QStringList TDetailsStore::ReachingInto(const QDate& first, const QDate&)
     QHash<QString, DetailRecord> reaching;
     QStringList candidates;
     DetailRecord record;
-    check(details->Range(record.bytes(), DetailRecord::ReachIndex, dayKey(first), DetailRecord::ReachesOn, [&] {
+    const auto take = [&] {
         const QString key = record.Owner().mid(1);
         if (record.Owner().startsWith(DetailRecord::EntryMark))
             candidates << key;
         else
             reaching.insert(key, record);
         return true;
-    }),
+    };
+    // An entry reaching into `first` from an earlier day ends within
+    // ShortReachDays of it, or is one of the few that reach further.
+    const QString shortEnd = dayKey(first.addDays(DetailRecord::ShortReachDays));
+    check(details->Range(record.bytes(), DetailRecord::ReachIndex, dayKey(first), shortEnd, take), *details);
+    check(details->Range(record.bytes(), DetailRecord::ReachIndex, DetailRecord::ReachesOn, DetailRecord::ReachesOn,
+                         take),
           *details);
     // An occurrence with details of its own goes by those.
     QStringList occurrences;
@@ -222,7 +228,7 @@ QStringList TDetailsStore::ReachingInto(const QDate& first, const QDate&)
             continue;
         const DayEntryRecord& entry = stored[key];
         const bool unTimed = (entry.Flags() & DayEntryRecord::UnTimed) != 0;
-        if (entry.StartTime() < firstKey && DetailRecords::Reach(detailsOf[key], entry.StartTime(), unTimed, false) >= firstKey)
+        if (entry.StartTime() < firstKey && DetailRecords::LastDay(detailsOf[key], entry.StartTime(), unTimed) >= firstKey)
             out << key;
     }
     return out;

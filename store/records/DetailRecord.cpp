@@ -38,7 +38,7 @@ void DetailRecords::Check(const TEntryDetails& details)
         throw ETextTooLong(QStringLiteral("An event may last at most %1 days.").arg(TEntryDetails::MaxDays));
 }
 
-QString DetailRecords::Reach(const TEntryDetails& details, const QString& start, bool unTimed, bool series)
+QString DetailRecords::LastDay(const TEntryDetails& details, const QString& start, bool unTimed)
 {
     const qint64 at = RecordKey::parse(start);
     const qint64 day = at - at % Day;
@@ -47,9 +47,17 @@ QString DetailRecords::Reach(const TEntryDetails& details, const QString& start,
         last = day + qint64(std::max(details.days, 1) - 1) * Day;
     else if (details.durationSeconds > 0)
         last = (at + details.durationSeconds - 1) / Day * Day;
-    if (last <= day)
+    return last <= day ? QString() : RecordKey::format(last);
+}
+
+QString DetailRecords::Reach(const TEntryDetails& details, const QString& start, bool unTimed, bool series)
+{
+    const QString last = LastDay(details, start, unTimed);
+    if (last.isEmpty())
         return {};
-    return series ? QString(DetailRecord::ReachesOn) : RecordKey::format(last);
+    const qint64 at = RecordKey::parse(start);
+    const bool far = RecordKey::parse(last) - (at - at % Day) > qint64(DetailRecord::ShortReachDays) * Day;
+    return series || far ? QString(DetailRecord::ReachesOn) : last;
 }
 
 QList<DetailRecord> DetailRecords::Split(const QString& owner, const TEntryDetails& details, const QString& start,

@@ -21,10 +21,12 @@
 // location in `Body`; each part carries the next piece of the notes in `Body`
 // (at most BodyBytes of UTF-8, never cutting a character). `Reach` (index 5)
 // is, in a head only, the day key of the last day the entry reaches when that
-// is past its own start day (empty otherwise): the entries that began before
-// the days a view shows and reach into them are one range of that index. A
-// series' head that reaches past its day holds ReachesOn: its occurrences may
-// lie on any day.
+// is past its own start day by at most ShortReachDays (empty when it ends on
+// its start day): the entries that began before the days a view shows and
+// reach into them are one short range of that index, from the first day shown
+// ShortReachDays on. A head that reaches further, and a series' head that
+// reaches past its day (its occurrences may lie on any day), hold ReachesOn:
+// those few are looked at one by one.
 class DetailRecord : public TRecordBuffer<294>
 {
 public:
@@ -44,6 +46,7 @@ public:
     static constexpr qint16 ReachIndex = 5;
 
     static constexpr QLatin1StringView ReachesOn{"9999999999"};
+    static constexpr int ShortReachDays = 7;
     static constexpr QLatin1Char EntryMark{'E'};
     static constexpr QLatin1Char SeriesMark{'S'};
 
@@ -90,8 +93,11 @@ void Check(const TEntryDetails& details);
 TEntryDetails Join(const QList<DetailRecord>& records);
 // The head's details without the notes.
 TEntryDetails HeadOnly(const DetailRecord& head);
-// The day key of the last day an entry (or template) starting at `start`
-// reaches, when past its start's day; empty otherwise.
+// The day key of the last day an entry starting at `start` reaches, when past
+// its start's day; empty otherwise.
+QString LastDay(const TEntryDetails& details, const QString& start, bool unTimed);
+// What a head's `Reach` holds for an entry (or template) starting at `start`:
+// its LastDay, or ReachesOn for a template or past ShortReachDays.
 QString Reach(const TEntryDetails& details, const QString& start, bool unTimed, bool series);
 
 } // namespace DetailRecords

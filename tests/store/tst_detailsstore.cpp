@@ -164,6 +164,10 @@ private slots:
         QCOMPARE(detailRecords(*o->db), 1);
         QCOMPARE(store.ReachingInto(Monday.addDays(9), Monday.addDays(9)), QStringList{moved});
         QCOMPARE(store.Entries({moved, deleted}).keys(), QList{moved});
+        // A stay past a week is found from its far end as from its near one.
+        const QString stay = add(entryAt(Monday), details(0, 20, QStringLiteral("leave"), {}));
+        QCOMPARE(store.ReachingInto(Monday.addDays(19), Monday.addDays(19)), QStringList{stay});
+        QCOMPARE(store.ReachingInto(Monday.addDays(20), Monday.addDays(20)), QStringList());
     }
 };
 
