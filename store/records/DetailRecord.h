@@ -52,7 +52,7 @@ public:
 
     // What `Of` names without its part: "E0000000042".
     static QString owner(QLatin1Char mark, const QString& key) { return mark + key; }
-    // The `Of` value of `owner`'s head (part 0) or notes part `part`.
+    // The `Of` value of `owner`'s head (number 0) or of its notes' piece number `part`.
     static QString of(const QString& owner, int part)
     {
         return owner + QString::number(part).rightJustified(3, QLatin1Char('0'));
