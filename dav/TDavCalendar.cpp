@@ -990,26 +990,7 @@ TDavReply TDavCalendar::update(const QString& key, DayEntryRecord& entry, const 
     if (etagOf(entry, key) != seen)
         return changedSince();
 
-    entry.setStartTime(RecordKey::format(event.wall));
-    entry.setFlags((entry.Flags() & ~(DayEntryRecord::UnTimed | DayEntryRecord::Private))
-                   | (event.untimed ? DayEntryRecord::UnTimed : 0) | (event.isPrivate ? DayEntryRecord::Private : 0));
-    entry.setDescription(event.text);
-    bool altered = !event.altered.isEmpty();
-    if (event.category.isEmpty()) {
-        entry.setCategoryKey(QString(RecordKey::None));
-    } else {
-        loadNames();
-        const QString before = entry.CategoryKey();
-        entry.setCategoryKey(QString(RecordKey::None));
-        for (auto it = categories_->constBegin(); it != categories_->constEnd(); ++it)
-            if (it.value().compare(event.category, Qt::CaseInsensitive) == 0)
-                entry.setCategoryKey(it.key());
-        // A category not known here: the entry keeps the one it had.
-        if (RecordKey::isNone(entry.CategoryKey())) {
-            entry.setCategoryKey(before);
-            altered = true;
-        }
-    }
+    const bool altered = fillFrom(entry, event) || !event.altered.isEmpty();
     const TEntryDetails details = TEventCodec::Onto(event.details, TDetailsStore(database_).Entry(key));
     // The entry's alarm stays as it is for every assignee; a first alarm
     // goes to the assignees as a workstation gives it.
@@ -1019,60 +1000,92 @@ TDavReply TDavCalendar::update(const QString& key, DayEntryRecord& entry, const 
         alarm.setFlags(event.alarm ? AlarmRecord::AlarmWanted : 0);
         alarm.setAlarmTime(RecordKey::format(event.alarm ? event.ringWall : event.wall));
     }
-    TSeriesWriter series(database_);
-    SeriesLinkRecord link;
-    TEventWriter::Result written = TEventWriter::Result::Done;
-    if (database_.Series() && series.LinkOf(key, link)) {
-        switch (series.ChangeOne(key, entry, alarm, openedAlarm, details).result) {
-        case TSeriesWriter::Result::Done:
-            break;
-        case TSeriesWriter::Result::Gone:
-            written = TEventWriter::Result::Gone;
-            break;
-        default:
-            // The series being changed elsewhere, or an alarm open there.
-            written = TEventWriter::Result::AlarmLocked;
-        }
-    } else {
-        written = writer.updateEntryWithAlarms(key, entry, alarm, openedAlarm, details);
-    }
+    const TEventWriter::Result written = writeChange(writer, key, entry, alarm, openedAlarm, details);
     if (written == TEventWriter::Result::AlarmLocked)
         return locked(writer.LockHolder());
     if (written == TEventWriter::Result::Gone)
         return noSuchEvent();
     if (written != TEventWriter::Result::Done)
         return changedSince();
-    // The user's own alarm: moved to the VALARM's moment, or switched off.
-    if (hadAlarm) {
-        TXIsamFile& alarms = database_.Alarms();
-        AlarmRecord mine;
-        QString mineKey;
-        for (bool more = TLookup::Equal(alarms, mine.bytes(), AlarmRecord::DayEntryKeyIndex, key); more;
-             more = TLookup::Next(alarms, mine.bytes(), AlarmRecord::DayEntryKeyIndex, key, TXIsamFile::ScanPrefix)) {
-            if (mine.UserKey() == userKey_) {
-                mineKey = alarms.CurrentKey();
-                break;
-            }
-        }
-        const QString ring = RecordKey::format(event.ringWall);
-        if (mineKey.isEmpty() && event.alarm && entry.AssigneeKeys().contains(userKey_)) {
-            // Others have alarms, he had none (switched off): the VALARM
-            // becomes his own. Alarms are the assignees' only, as a
-            // workstation keeps them.
-            writer.addOwnAlarm(key, userKey_, ring);
-        } else if (!mineKey.isEmpty()) {
-            TEventWriter::Result own = TEventWriter::Result::Done;
-            if (!event.alarm)
-                own = writer.switchOffAlarm(mineKey, mine);
-            else if (mine.AlarmTime() != ring)
-                own = writer.snoozeAlarm(mineKey, mine, ring);
-            if (own == TEventWriter::Result::EntryLocked || own == TEventWriter::Result::AlarmLocked)
-                return locked(writer.LockHolder());
-        }
-    }
+    if (hadAlarm)
+        if (std::optional<TDavReply> refused = ownAlarm(writer, key, entry, event))
+            return *refused;
     alarms_.reset();
     DayEntryRecord stored;
     return done(204, !altered && readVisible(key, stored) ? etagOf(stored, key) : QByteArray());
+}
+
+bool TDavCalendar::fillFrom(DayEntryRecord& entry, const TCalendarImport::TEvent& event)
+{
+    entry.setStartTime(RecordKey::format(event.wall));
+    entry.setFlags((entry.Flags() & ~(DayEntryRecord::UnTimed | DayEntryRecord::Private))
+                   | (event.untimed ? DayEntryRecord::UnTimed : 0) | (event.isPrivate ? DayEntryRecord::Private : 0));
+    entry.setDescription(event.text);
+    if (event.category.isEmpty()) {
+        entry.setCategoryKey(QString(RecordKey::None));
+        return false;
+    }
+    loadNames();
+    const QString before = entry.CategoryKey();
+    entry.setCategoryKey(QString(RecordKey::None));
+    for (auto it = categories_->constBegin(); it != categories_->constEnd(); ++it)
+        if (it.value().compare(event.category, Qt::CaseInsensitive) == 0)
+            entry.setCategoryKey(it.key());
+    // A category not known here: the entry keeps the one it had.
+    if (!RecordKey::isNone(entry.CategoryKey()))
+        return false;
+    entry.setCategoryKey(before);
+    return true;
+}
+
+TEventWriter::Result TDavCalendar::writeChange(TEventWriter& writer, const QString& key, const DayEntryRecord& entry,
+                                               AlarmRecord& alarm, const QString& openedAlarm,
+                                               const TEntryDetails& details)
+{
+    TSeriesWriter series(database_);
+    SeriesLinkRecord link;
+    if (!database_.Series() || !series.LinkOf(key, link))
+        return writer.updateEntryWithAlarms(key, entry, alarm, openedAlarm, details);
+    switch (series.ChangeOne(key, entry, alarm, openedAlarm, details).result) {
+    case TSeriesWriter::Result::Done:
+        return TEventWriter::Result::Done;
+    case TSeriesWriter::Result::Gone:
+        return TEventWriter::Result::Gone;
+    default:
+        // The series being changed elsewhere, or an alarm open there.
+        return TEventWriter::Result::AlarmLocked;
+    }
+}
+
+std::optional<TDavReply> TDavCalendar::ownAlarm(TEventWriter& writer, const QString& key, const DayEntryRecord& entry,
+                                                const TCalendarImport::TEvent& event)
+{
+    TXIsamFile& alarms = database_.Alarms();
+    AlarmRecord mine;
+    QString mineKey;
+    for (bool more = TLookup::Equal(alarms, mine.bytes(), AlarmRecord::DayEntryKeyIndex, key); more;
+         more = TLookup::Next(alarms, mine.bytes(), AlarmRecord::DayEntryKeyIndex, key, TXIsamFile::ScanPrefix)) {
+        if (mine.UserKey() == userKey_) {
+            mineKey = alarms.CurrentKey();
+            break;
+        }
+    }
+    const QString ring = RecordKey::format(event.ringWall);
+    if (mineKey.isEmpty() && event.alarm && entry.AssigneeKeys().contains(userKey_)) {
+        // Others have alarms, he had none (switched off): the VALARM
+        // becomes his own. Alarms are the assignees' only, as a
+        // workstation keeps them.
+        writer.addOwnAlarm(key, userKey_, ring);
+    } else if (!mineKey.isEmpty()) {
+        TEventWriter::Result own = TEventWriter::Result::Done;
+        if (!event.alarm)
+            own = writer.switchOffAlarm(mineKey, mine);
+        else if (mine.AlarmTime() != ring)
+            own = writer.snoozeAlarm(mineKey, mine, ring);
+        if (own == TEventWriter::Result::EntryLocked || own == TEventWriter::Result::AlarmLocked)
+            return locked(writer.LockHolder());
+    }
+    return std::nullopt;
 }
 
 TDavReply TDavCalendar::putSeries(const TDavRequest& request, const QString& seriesKey)

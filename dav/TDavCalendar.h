@@ -4,6 +4,7 @@
 #include "TDavNames.h"
 #include "TDavXml.h"
 #include "TEntryDetails.h"
+#include "TEventWriter.h"
 #include "UserRecord.h"
 
 #include <QByteArray>
@@ -219,6 +220,17 @@ private:
     // the user) to `event`, with the locks, the series link and the user's own
     // alarm as a workstation's change takes them.
     TDavReply update(const QString& key, DayEntryRecord& entry, const TCalendarImport::TEvent& event);
+    // Fills `entry` from `event`: its time, flags, text and category (a
+    // category not known here leaves the one it had). True when the entry
+    // keeps less than the event said.
+    bool fillFrom(DayEntryRecord& entry, const TCalendarImport::TEvent& event);
+    // Writes the filled entry, as one occurrence where it is one.
+    TEventWriter::Result writeChange(TEventWriter& writer, const QString& key, const DayEntryRecord& entry,
+                                     AlarmRecord& alarm, const QString& openedAlarm, const TEntryDetails& details);
+    // The user's own alarm of `key`: moved to the event's VALARM, switched
+    // off, or made his own; a reply only when its lock is held elsewhere.
+    std::optional<TDavReply> ownAlarm(TEventWriter& writer, const QString& key, const DayEntryRecord& entry,
+                                      const TCalendarImport::TEvent& event);
     TDavReply putSeries(const TDavRequest& request, const QString& seriesKey);
     TDavReply removeSeries(const TDavRequest& request, const QString& seriesKey);
     // Reads the entry; false when there is none or the user may not see it.
