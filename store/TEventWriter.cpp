@@ -1,6 +1,7 @@
 #include "TEventWriter.h"
 
 #include "AlarmRecord.h"
+#include "TBin.h"
 #include "DayEntryRecord.h"
 #include "DetailRecord.h"
 #include "EQuorla.h"
@@ -365,6 +366,9 @@ TEventWriter::Result TEventWriter::updateEntryWithAlarms(const QString& key, con
 void TEventWriter::removeWithAlarms(const QString& key, const DayEntryRecord& entry,
                                     const std::vector<TRecordLock>& alarms)
 {
+    // Into the bin first: a stop in between leaves the entry there, and
+    // the bin's item of it taken.
+    TBin(database_, writer_).KeepEntry(key, entry);
     for (const TRecordLock& lock : alarms)
         writer_.remove(database_.Alarms(), lock.Key());
     writer_.remove(database_.DayEntries(), key, entry.bytes());

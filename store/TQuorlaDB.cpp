@@ -1,6 +1,7 @@
 #include "TQuorlaDB.h"
 
 #include "AlarmRecord.h"
+#include "BinRecord.h"
 #include "CategoryRecord.h"
 #include "DayEntryRecord.h"
 #include "EQuorlaDB.h"
@@ -170,6 +171,8 @@ void TQuorlaDB::connectAll()
     }
     QString noDetails;
     details_ = connectOptional(DetailRecord::FileName, DetailRecord::Format, noDetails, true);
+    QString noBin;
+    bin_ = connectOptional(BinRecord::FileName, BinRecord::Format, noBin);
 }
 
 void TQuorlaDB::connectImportMap(QString& reason)
@@ -221,15 +224,26 @@ void TQuorlaDB::connectRecordKeeping()
         *this, connectOptional(HolderNoteRecord::FileName, HolderNoteRecord::Format, ignored));
 }
 
-void TQuorlaDB::MakeDetails()
+std::unique_ptr<TXIsamFile> TQuorlaDB::makeOptional(const QString& fileName, const QString& format, bool synced)
 {
-    if (details_)
-        return;
     const Opening opening = opening_;
     opening_ = Opening::CreateMissing;
     QString ignored;
-    details_ = connectOptional(DetailRecord::FileName, DetailRecord::Format, ignored, true);
+    auto made = connectOptional(fileName, format, ignored, synced);
     opening_ = opening;
+    return made;
+}
+
+void TQuorlaDB::MakeDetails()
+{
+    if (!details_)
+        details_ = makeOptional(DetailRecord::FileName, DetailRecord::Format, true);
+}
+
+void TQuorlaDB::MakeBin()
+{
+    if (!bin_)
+        bin_ = makeOptional(BinRecord::FileName, BinRecord::Format, false);
 }
 
 void TQuorlaDB::MakeHolderNotes()

@@ -137,6 +137,13 @@ public:
     // others (a server's roles, which cannot make a dataset themselves).
     void MakeDetails();
 
+    // The bin of deleted entries and series (BinRecord, TBin), created when
+    // missing like the details; null when it cannot be had (deletions then
+    // keep nothing). Its writes do not wait for the disk, as the trail's.
+    TXIsamFile* Bin() { return bin_.get(); }
+    // Makes the bin where it is missing, as MakeDetails does the details.
+    void MakeBin();
+
     TChangeTrail& Trail() { return *trail_; }
     THolderNotes& Holders() { return *holders_; }
     // Makes the holder notes where they are missing, as a connection that
@@ -217,6 +224,9 @@ private:
     // looks on).
     std::unique_ptr<TXIsamFile> connectOptional(const QString& fileName, const QString& format, QString& reason,
                                                 bool synced = false);
+    // connectOptional of a dataset made where missing, however this
+    // connection opens.
+    std::unique_ptr<TXIsamFile> makeOptional(const QString& fileName, const QString& format, bool synced);
     void connectSeries();
     void connectImportMap(QString& reason);
     void connectRecordKeeping();
@@ -247,6 +257,7 @@ private:
     QString seriesReason_;
     std::unique_ptr<TXIsamFile> importMap_;
     std::unique_ptr<TXIsamFile> details_;
+    std::unique_ptr<TXIsamFile> bin_;
 };
 
 // The server refused the person's log-in: no such role, or a wrong password

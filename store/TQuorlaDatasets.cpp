@@ -1,6 +1,7 @@
 #include "TQuorlaDatasets.h"
 
 #include "AlarmRecord.h"
+#include "BinRecord.h"
 #include "CategoryRecord.h"
 #include "DayEntryRecord.h"
 #include "DetailRecord.h"
@@ -22,6 +23,7 @@ const QList<TQuorlaDatasets::Dataset>& TQuorlaDatasets::All()
         {SeriesLinkRecord::FileName, SeriesLinkRecord::Format, true},
         {ImportRecord::FileName, ImportRecord::Format, true},
         {DetailRecord::FileName, DetailRecord::Format, true},
+        {BinRecord::FileName, BinRecord::Format, true},
     };
     return datasets;
 }

@@ -1,0 +1,262 @@
+#include "TBin.h"
+
+#include "AlarmRecord.h"
+#include "BinRecord.h"
+#include "DayEntryRecord.h"
+#include "DetailRecord.h"
+#include "EQuorla.h"
+#include "IsamCode.h"
+#include "RecordKey.h"
+#include "SeriesLinkRecord.h"
+#include "SeriesRecord.h"
+#include "TChangeTrail.h"
+#include "TLookup.h"
+#include "TQuorlaDB.h"
+#include "UserRecord.h"
+
+#include <algorithm>
+
+namespace {
+
+using Kind = TXIsamFile::TBatchWrite::Kind;
+
+const QString EndOfKeys = QString(10, QLatin1Char('9'));
+
+// Reads the records of `index` from `from` to `to`; "none" is no failure.
+void range(TXIsamFile& dataset, std::span<char> record, qint16 index, const QString& from, const QString& to,
+           const std::function<bool()>& take)
+{
+    if (!dataset.Range(record, index, from, to, take) && dataset.LastError() != IsamNotFound)
+        throw EQuorla(dataset.ErrorText());
+}
+
+} // namespace
+
+TBin::TBin(TQuorlaDB& database, TRecordWriter& writer)
+    : database_(database), writer_(writer)
+{
+}
+
+bool TBin::Available() const
+{
+    return database_.Bin() != nullptr;
+}
+
+void TBin::begin(const QString& item, qint32 flags, const QString& ownerKey, const QStringList& assignees)
+{
+    item_ = item;
+    // Entries and series share the meaning of these two bits.
+    flags_ = flags & (BinRecord::UnTimed | BinRecord::Private);
+    ownerKey_ = ownerKey;
+    assignees_ = assignees;
+    TStamp& now = database_.Stamp();
+    now.SetNow();
+    deletedAt_ = now.Key();
+    writes_.clear();
+}
+
+void TBin::add(QLatin1Char dataset, const QString& key, std::span<const char> bytes)
+{
+    BinRecord record;
+    record.setItem(item_);
+    record.setDataset(dataset);
+    record.setKey(key);
+    record.setDeletedAt(deletedAt_);
+    record.setDeletedBy(database_.ActingUser());
+    record.setFlags(flags_ | (writes_.isEmpty() ? BinRecord::Head : 0));
+    record.setOwnerKey(ownerKey_);
+    record.setAssigneeKeys(assignees_);
+    record.setBody(TRecordWriter::bytesOf(bytes));
+    writes_ << TXIsamFile::TBatchWrite{Kind::Add, QString(), TRecordWriter::bytesOf(record.bytes())};
+}
+
+void TBin::addAlarms(const QString& entryKey)
+{
+    TXIsamFile& alarms = database_.Alarms();
+    AlarmRecord alarm;
+    for (bool more = TLookup::Equal(alarms, alarm.bytes(), AlarmRecord::DayEntryKeyIndex, entryKey); more;
+         more = TLookup::Next(alarms, alarm.bytes(), AlarmRecord::DayEntryKeyIndex, entryKey, TXIsamFile::ScanPrefix))
+        add(BinRecord::AlarmData, alarms.CurrentKey(), alarm.bytes());
+}
+
+void TBin::addDetails(const QString& owner)
+{
+    TXIsamFile* details = database_.Details();
+    if (!details)
+        return;
+    DetailRecord record;
+    range(*details, record.bytes(), DetailRecord::OfIndex, DetailRecord::of(owner, 0), DetailRecord::of(owner, 999),
+          [&] {
+              add(BinRecord::DetailData, details->CurrentKey(), record.bytes());
+              return true;
+          });
+}
+
+void TBin::KeepEntry(const QString& key, const DayEntryRecord& entry)
+{
+    if (!Available())
+        return;
+    begin(BinRecord::item(BinRecord::EntryItem, key), entry.Flags(), entry.OwnerKey(), entry.AssigneeKeys());
+    add(BinRecord::EntryData, key, entry.bytes());
+    addAlarms(key);
+    addDetails(DetailRecord::owner(DetailRecord::EntryMark, key));
+    SeriesLinkRecord link;
+    if (database_.SeriesLinks()
+        && TLookup::Equal(*database_.SeriesLinks(), link.bytes(), SeriesLinkRecord::EntryKeyIndex, key))
+        add(BinRecord::LinkData, database_.SeriesLinks()->CurrentKey(), link.bytes());
+    write(true);
+}
+
+void TBin::KeepEntry(const QString& key)
+{
+    DayEntryRecord entry;
+    if (Available() && TLookup::Equal(database_.DayEntries(), entry.bytes(), TXIsamFile::PrimaryIndex, key))
+        KeepEntry(key, entry);
+}
+
+void TBin::addOccurrence(const QString& linkKey, const SeriesLinkRecord& link)
+{
+    add(BinRecord::LinkData, linkKey, link.bytes());
+    DayEntryRecord entry;
+    if (RecordKey::isNone(link.EntryKey())
+        || !TLookup::Equal(database_.DayEntries(), entry.bytes(), TXIsamFile::PrimaryIndex, link.EntryKey()))
+        return;
+    add(BinRecord::EntryData, link.EntryKey(), entry.bytes());
+    addAlarms(link.EntryKey());
+    addDetails(DetailRecord::owner(DetailRecord::EntryMark, link.EntryKey()));
+}
+
+void TBin::KeepSeries(const QString& key, const SeriesRecord& series, bool whole, const QString& fromDayKey)
+{
+    if (!Available() || !database_.SeriesLinks())
+        return;
+    begin(BinRecord::item(whole ? BinRecord::SeriesItem : BinRecord::FollowingItem, key), series.Flags(),
+          series.OwnerKey(), series.AssigneeKeys());
+    add(BinRecord::SeriesData, key, series.bytes());
+    if (whole)
+        addDetails(DetailRecord::owner(DetailRecord::SeriesMark, key));
+    TXIsamFile& links = *database_.SeriesLinks();
+    SeriesLinkRecord link;
+    QList<std::pair<QString, SeriesLinkRecord>> found;
+    range(links, link.bytes(), SeriesLinkRecord::OccurrenceIndex, key + (whole ? QString(RecordKey::None) : fromDayKey),
+          key + EndOfKeys, [&] {
+              found.append({links.CurrentKey(), link});
+              return true;
+          });
+    // What the deletion removes: from a day on, the occurrences made
+    // (deleted days and unfinished ones stay); the whole series, every link.
+    for (const auto& [linkKey, one] : found)
+        if (whole || !(one.Flags() & (SeriesLinkRecord::Pending | SeriesLinkRecord::Deleted)))
+            addOccurrence(linkKey, one);
+    // Another "this and following" of the same series joins the item kept
+    // before: a restore puts both back.
+    write(whole);
+}
+
+void TBin::write(bool fresh)
+{
+    TXIsamFile& bin = *database_.Bin();
+    if (fresh) {
+        QList<TXIsamFile::TBatchWrite> stale = Removals(Records(database_, item_));
+        writes_ = stale + writes_;
+    }
+    writer_.writeBatch(bin, writes_);
+    writes_.clear();
+}
+
+QList<std::pair<QString, BinRecord>> TBin::Records(TQuorlaDB& database, const QString& item)
+{
+    QList<std::pair<QString, BinRecord>> found;
+    TXIsamFile* bin = database.Bin();
+    if (!bin)
+        return found;
+    BinRecord record;
+    range(*bin, record.bytes(), BinRecord::ItemIndex, item, item, [&] {
+        found.append({bin->CurrentKey(), record});
+        return true;
+    });
+    std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    return found;
+}
+
+QList<TXIsamFile::TBatchWrite> TBin::Removals(const QList<std::pair<QString, BinRecord>>& records)
+{
+    QList<TXIsamFile::TBatchWrite> removals;
+    for (const auto& one : records)
+        removals << TXIsamFile::TBatchWrite{Kind::Remove, one.first, QByteArray()};
+    return removals;
+}
+
+bool TBin::Visible(const UserRecord& user, const QString& userKey, const BinRecord& head)
+{
+    if (!(head.Flags() & BinRecord::Private) || (user.Rights() & UserRecord::CanAdminister))
+        return true;
+    return !RecordKey::isNone(userKey) && head.AssigneeKeys().contains(userKey);
+}
+
+namespace {
+
+TBin::TItem itemOf(const BinRecord& head)
+{
+    TBin::TItem item;
+    item.item = head.Item();
+    item.deletedAt = head.DeletedAt();
+    item.deletedBy = head.DeletedBy();
+    item.ownerKey = head.OwnerKey();
+    const QByteArray body = head.Body();
+    if (head.Dataset() == BinRecord::SeriesData) {
+        SeriesRecord series;
+        std::copy_n(body.constData(), std::min<qsizetype>(body.size(), SeriesRecord::Size), series.bytes().data());
+        item.description = series.Description();
+        item.start = series.Start();
+        item.series = true;
+        item.following = head.Kind() == BinRecord::FollowingItem;
+    } else {
+        DayEntryRecord entry;
+        std::copy_n(body.constData(), std::min<qsizetype>(body.size(), DayEntryRecord::Size), entry.bytes().data());
+        item.description = entry.Description();
+        item.start = entry.StartTime();
+    }
+    return item;
+}
+
+} // namespace
+
+QList<TBin::TItem> TBin::Items(TQuorlaDB& database, const UserRecord& user, const QString& userKey)
+{
+    QList<TItem> items;
+    TXIsamFile* bin = database.Bin();
+    if (!bin)
+        return items;
+    BinRecord record;
+    range(*bin, record.bytes(), BinRecord::DeletedAtIndex, RecordKey::None, EndOfKeys, [&] {
+        if ((record.Flags() & BinRecord::Head) && Visible(user, userKey, record))
+            items.prepend(itemOf(record));
+        return true;
+    });
+    return items;
+}
+
+int TBin::Sweep(TQuorlaDB& database, int budget)
+{
+    TXIsamFile* bin = database.Bin();
+    if (!bin)
+        return 0;
+    TStamp& now = database.Stamp();
+    now.SetNow();
+    const QString before = RecordKey::format(now.Seconds() - qint64(database.Trail().DaysKept()) * 86400);
+    QStringList old;
+    BinRecord record;
+    try {
+        range(*bin, record.bytes(), BinRecord::DeletedAtIndex, RecordKey::None, before, [&] {
+            old << bin->CurrentKey();
+            return old.size() < budget;
+        });
+    } catch (const EQuorla&) {
+        return 0;
+    }
+    int removed = 0;
+    for (const QString& key : old)
+        removed += bin->Delete(key) ? 1 : 0;
+    return removed;
+}

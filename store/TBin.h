@@ -1,0 +1,102 @@
+#pragma once
+
+#include "TRecordWriter.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <span>
+#include <utility>
+
+class BinRecord;
+class DayEntryRecord;
+class SeriesLinkRecord;
+class SeriesRecord;
+class TQuorlaDB;
+class UserRecord;
+
+// The bin: what the deletions of entries and series removed, kept
+// (BinRecord) so that a person may put it back (TBinRestore) until the
+// office's retention - the days the change trail keeps - has passed.
+//
+// The writers keep an item in the bin under their locks, just before they
+// remove its records: an entry with its alarms, details and series link; a
+// series with its template's details, links, occurrences and their alarms
+// and details; or the occurrences of a series from a day on. The item's
+// records go in one batch, so the bin holds an item whole or not at all; a
+// writer stopped after the bin's batch and before its deletion leaves an
+// item whose records are still there, which a restore finds taken and
+// clears. The bin's writes do not wait for the disk, as the trail's: a
+// power cut may lose the last items kept, never a record the deletion left.
+//
+// A database without the bin (made by a program that knows none) deletes
+// as before: nothing is kept. Failures throw EQuorla with the bin's error
+// text, before anything was deleted.
+class TBin
+{
+public:
+    TBin(TQuorlaDB& database, TRecordWriter& writer);
+
+    bool Available() const;
+
+    // Keeps entry `key` (as `entry`), with its alarms, details and link.
+    void KeepEntry(const QString& key, const DayEntryRecord& entry);
+    // Keeps entry `key` as it is stored (nothing when it is not).
+    void KeepEntry(const QString& key);
+    // Keeps series `key` (as `series`, before the deletion changes it):
+    // whole, or its occurrences from day key `fromDayKey` on.
+    void KeepSeries(const QString& key, const SeriesRecord& series, bool whole, const QString& fromDayKey);
+
+    // One item as the dialog lists it: its head's contents.
+    struct TItem
+    {
+        QString item;       // BinRecord::Item
+        QString deletedAt;  // time key
+        QString deletedBy;  // user key
+        QString description;
+        QString start;      // time key of the entry, or of the series' first day
+        bool series = false;
+        bool following = false;  // the series' occurrences from a day on
+        QString ownerKey;
+    };
+    // The items `user` (stored as `userKey`) could see when they were
+    // deleted, by the views' rule (a private one: administrators and its
+    // assignees only), newest first.
+    static QList<TItem> Items(TQuorlaDB& database, const UserRecord& user, const QString& userKey);
+    // Whether `user` may see an item whose head is `head`.
+    static bool Visible(const UserRecord& user, const QString& userKey, const BinRecord& head);
+
+    // Every record of `item` with its bin key, in the order kept.
+    static QList<std::pair<QString, BinRecord>> Records(TQuorlaDB& database, const QString& item);
+    // The removals of those records, for a batch of the caller's.
+    static QList<TXIsamFile::TBatchWrite> Removals(const QList<std::pair<QString, BinRecord>>& records);
+
+    // The retention's clean-up: removes at most `budget` records of the
+    // items deleted more than the trail's days kept ago, oldest first.
+    // Answers how many went; failures are left for a later round.
+    static int Sweep(TQuorlaDB& database, int budget);
+
+private:
+    // The records of `owner`'s details (DetailRecord::owner).
+    void addDetails(const QString& owner);
+    void addAlarms(const QString& entryKey);
+    void addOccurrence(const QString& linkKey, const SeriesLinkRecord& link);
+    // Starts keeping `item`, whose entry (or template) has these.
+    void begin(const QString& item, qint32 flags, const QString& ownerKey, const QStringList& assignees);
+    void add(QLatin1Char dataset, const QString& key, std::span<const char> bytes);
+    // Writes the item's records, `fresh`: after dropping what an unfinished
+    // deletion of it left.
+    void write(bool fresh);
+
+    TQuorlaDB& database_;
+    TRecordWriter& writer_;
+    // The item being kept: its head's fields, and its records.
+    QString item_;
+    qint32 flags_ = 0;
+    QString ownerKey_;
+    QStringList assignees_;
+    QString deletedAt_;
+    QList<TXIsamFile::TBatchWrite> writes_;
+};

@@ -1,0 +1,196 @@
+#include "TBinRestore.h"
+
+#include "AlarmRecord.h"
+#include "BinRecord.h"
+#include "DayEntryRecord.h"
+#include "EQuorla.h"
+#include "RecordKey.h"
+#include "SeriesLinkRecord.h"
+#include "SeriesRecord.h"
+#include "TBin.h"
+#include "TChangeSummary.h"
+#include "TChangeTrail.h"
+#include "TCommandScope.h"
+#include "THolderNotes.h"
+#include "TLookup.h"
+#include "TQuorlaDB.h"
+#include "TRecordLock.h"
+#include "UserRecord.h"
+
+#include <optional>
+
+namespace {
+
+using Kind = TXIsamFile::TBatchWrite::Kind;
+
+// The order the datasets are written in: the series before its links,
+// links before their entries (a restore cut short finds its links and
+// goes on), entries before their alarms and details.
+const QList<QChar> Order = {BinRecord::SeriesData, BinRecord::LinkData, BinRecord::EntryData, BinRecord::AlarmData,
+                            BinRecord::DetailData};
+
+template <typename Record>
+Record recordOf(const QByteArray& body)
+{
+    Record record;
+    std::copy_n(body.constData(), std::min<qsizetype>(body.size(), Record::Size), record.bytes().data());
+    return record;
+}
+
+// Whether `key` holds a record of `dataset`.
+bool stored(TXIsamFile& dataset, const QString& key, std::size_t size)
+{
+    QByteArray scratch(qsizetype(size), '\0');
+    return TLookup::Equal(dataset, std::span<char>(scratch.data(), std::size_t(scratch.size())),
+                          TXIsamFile::PrimaryIndex, key);
+}
+
+} // namespace
+
+TBinRestore::TBinRestore(TQuorlaDB& database)
+    : database_(database)
+{
+}
+
+TBinRestore::Result TBinRestore::Restore(const QString& item, const UserRecord& user, const QString& userKey)
+{
+    const TRecords records = TBin::Records(database_, item);
+    if (records.isEmpty())
+        return Result::Gone;
+    const BinRecord& head = records.first().second;
+    const bool mayChange
+        = head.OwnerKey() == userKey || (user.Rights() & UserRecord::CanModifyOthersEntries) != 0;
+    if (!TBin::Visible(user, userKey, head) || !mayChange)
+        return Result::Refused;
+    const bool entry = head.Kind() == BinRecord::EntryItem;
+    TXIsamFile* series = database_.Series();
+    std::optional<TRecordLock> entryLock, seriesLock;
+    if (entry)
+        entryLock.emplace(database_.DayEntries(), KeyOf(item), &database_.Holders());
+    QString seriesKey = entry ? QString() : KeyOf(item);
+    for (const auto& [binKey, one] : records)
+        if (entry && one.Dataset() == BinRecord::LinkData)
+            seriesKey = recordOf<SeriesLinkRecord>(one.Body()).SeriesKey();
+    if (!seriesKey.isEmpty() && series)
+        seriesLock.emplace(*series, seriesKey, &database_.Holders());
+    for (const auto* lock : {&entryLock, &seriesLock})
+        if (*lock && !(*lock)->Held()) {
+            lockHolder_ = (*lock)->HolderLine();
+            return Result::Locked;
+        }
+    return restoreLocked(item, records);
+}
+
+TBinRestore::Result TBinRestore::restoreLocked(const QString& item, const TRecords& records)
+{
+    const BinRecord& head = records.first().second;
+    const QChar kind = head.Kind();
+    const bool present = kind == BinRecord::EntryItem ? stored(database_.DayEntries(), KeyOf(item), DayEntryRecord::Size)
+                                                      : database_.Series() && stored(*database_.Series(), KeyOf(item), SeriesRecord::Size);
+    const TCommandScope command(database_);
+    if (kind == BinRecord::FollowingItem && !present)
+        return Result::SeriesGone;
+    if (kind != BinRecord::FollowingItem && present) {
+        QList<TXIsamFile::TBatchWrite> removals = TBin::Removals(records);
+        writer_.writeBatch(*database_.Bin(), removals);
+        return Result::Taken;
+    }
+    writes_.clear();
+    collect(records);
+    if (kind == BinRecord::FollowingItem)
+        ruleBack(KeyOf(item), head);
+    writeAll(records);
+    record(item, head);
+    return Result::Done;
+}
+
+void TBinRestore::collect(const TRecords& records)
+{
+    for (const auto& [binKey, one] : records)
+        if (!(one.Kind() == BinRecord::FollowingItem && one.Dataset() == BinRecord::SeriesData))
+            putBack(one.Dataset(), one.Key(), one.Body());
+}
+
+namespace {
+
+TXIsamFile* datasetOf(TQuorlaDB& database, QChar which)
+{
+    switch (which.toLatin1()) {
+    case 'D':
+        return &database.DayEntries();
+    case 'A':
+        return &database.Alarms();
+    case 'S':
+        return database.Series();
+    case 'L':
+        return database.SeriesLinks();
+    case 'T':
+        return database.Details();
+    default:
+        return nullptr;
+    }
+}
+
+} // namespace
+
+void TBinRestore::putBack(QChar dataset, const QString& key, const QByteArray& bytes)
+{
+    TXIsamFile* target = datasetOf(database_, dataset);
+    // A dataset this database lacks now keeps none of it.
+    if (!target)
+        return;
+    QByteArray stored(bytes.size(), '\0');
+    const std::span<char> buffer(stored.data(), std::size_t(stored.size()));
+    if (!TLookup::Equal(*target, buffer, TXIsamFile::PrimaryIndex, key)) {
+        writes_[dataset] << TXIsamFile::TBatchWrite{Kind::Add, key, bytes};
+        return;
+    }
+    if (dataset != BinRecord::LinkData)
+        return;
+    const SeriesLinkRecord now = recordOf<SeriesLinkRecord>(stored);
+    const SeriesLinkRecord before = recordOf<SeriesLinkRecord>(bytes);
+    if ((now.Flags() & SeriesLinkRecord::Deleted) || now.EntryKey() == before.EntryKey())
+        writes_[dataset] << TXIsamFile::TBatchWrite{Kind::Replace, key, bytes};
+}
+
+void TBinRestore::ruleBack(const QString& key, const BinRecord& head)
+{
+    SeriesRecord now;
+    if (!TLookup::Equal(*database_.Series(), now.bytes(), TXIsamFile::PrimaryIndex, key))
+        return;
+    const SeriesRecord before = recordOf<SeriesRecord>(head.Body());
+    SeriesRecord restored = now;
+    restored.setRule(before.Rule());
+    restored.setMadeUntil(std::max(now.MadeUntil(), before.MadeUntil()));
+    writes_[BinRecord::SeriesData] << TXIsamFile::TBatchWrite{Kind::Replace, key,
+                                                               TRecordWriter::bytesOf(restored.bytes())};
+}
+
+void TBinRestore::writeAll(const TRecords& records)
+{
+    for (const QChar which : Order)
+        if (!writes_.value(which).isEmpty())
+            writer_.writeBatch(*datasetOf(database_, which), writes_[which]);
+    QList<TXIsamFile::TBatchWrite> removals = TBin::Removals(records);
+    writer_.writeBatch(*database_.Bin(), removals);
+}
+
+void TBinRestore::record(const QString& item, const BinRecord& head)
+{
+    const QString key = KeyOf(item);
+    if (head.Kind() == BinRecord::EntryItem) {
+        const DayEntryRecord entry = recordOf<DayEntryRecord>(head.Body());
+        database_.Trail().Record({TChangeTrail::Action::EventAdded, &database_.DayEntries(), key,
+                                  TChangeTrail::EntrySubject(key),
+                                  QStringLiteral("restored: ") + TChangeSummary(database_).Entry(entry, std::nullopt)});
+        return;
+    }
+    const SeriesRecord series = recordOf<SeriesRecord>(head.Body());
+    const bool whole = head.Kind() == BinRecord::SeriesItem;
+    database_.Trail().Record(
+        {whole ? TChangeTrail::Action::SeriesAdded : TChangeTrail::Action::SeriesChanged, database_.Series(), key,
+         TChangeTrail::SeriesSubject(key),
+         TChangeSummary::OfSeries(whole ? nullptr : &series, &series,
+                                  whole ? QStringLiteral("restored: ") + series.Description()
+                                        : QStringLiteral("occurrences restored"))});
+}
