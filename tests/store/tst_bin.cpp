@@ -152,6 +152,71 @@ private slots:
         QCOMPARE(o->db->Bin()->RecordCount(), 0);
         QCOMPARE(TBinRestore(other).Restore(item, mayChange, key(2)), Restored::Gone);
     }
+
+    // A private entry is listed only to an administrator and its assignees,
+    // and restored only by those of them who may change it.
+    void privateOnlyToItsReaders_data()
+    {
+        QTest::addColumn<int>("user");
+        QTest::addColumn<int>("rights");
+        QTest::addColumn<bool>("listed");
+        QTest::addColumn<Restored>("restore");
+        QTest::addRow("owner and assignee") << 1 << 0 << true << Restored::Done;
+        QTest::addRow("assignee") << 2 << 0 << true << Restored::Refused;
+        QTest::addRow("assignee who changes others' entries")
+            << 2 << int(UserRecord::CanModifyOthersEntries) << true << Restored::Done;
+        QTest::addRow("others' entries, not assigned")
+            << 3 << int(UserRecord::CanModifyOthersEntries) << false << Restored::Refused;
+        QTest::addRow("administrator") << 3 << int(UserRecord::CanAdminister | UserRecord::CanModifyOthersEntries)
+                                       << true << Restored::Done;
+    }
+    void privateOnlyToItsReaders()
+    {
+        QFETCH(int, user);
+        QFETCH(int, rights);
+        QFETCH(bool, listed);
+        QFETCH(Restored, restore);
+        const QString item = deleted(*o->db, QStringLiteral("entry"), entry(true));
+        QCOMPARE(TBin::Items(*o->db, withRights(rights), key(user)).size(), listed ? 1 : 0);
+        QCOMPARE(TBinRestore(*o->db).Restore(item, withRights(rights), key(user)), restore);
+    }
+
+    // An entry's or a series' key held open elsewhere refuses the restore.
+    void refusedWhileOpenElsewhere_data()
+    {
+        QTest::addColumn<QString>("what");
+        QTest::addRow("entry") << QStringLiteral("entry");
+        QTest::addRow("occurrence") << QStringLiteral("occurrence");
+        QTest::addRow("series") << QStringLiteral("series");
+    }
+    void refusedWhileOpenElsewhere()
+    {
+        QFETCH(QString, what);
+        const QString target = made(what);
+        const QString item = deleted(*o->db, what, target);
+        TQuorlaDB other(TScriptedServices::ofTest());
+        const bool entryHeld = what == QLatin1String("entry");
+        const TRecordLock held(entryHeld ? other.DayEntries() : *other.Series(), target);
+        QVERIFY(held.Held());
+        const int kept = o->db->Bin()->RecordCount();
+        QCOMPARE(TBinRestore(*o->db).Restore(item, withRights(UserRecord::CanAdminister | UserRecord::CanModifyOthersEntries), key(1)),
+                 Restored::Locked);
+        QCOMPARE(o->db->Bin()->RecordCount(), kept);
+    }
+
+    // Items deleted longer ago than the trail's days kept go at the sweep.
+    void retentionRemovesOldItems()
+    {
+        const QDateTime longAgo(Today.addYears(-2), QTime(12, 0));
+        TClock::setOverride([&] { return longAgo; });
+        deleted(*o->db, QStringLiteral("entry"), entry(false));
+        TClock::setOverride({});
+        deleted(*o->db, QStringLiteral("series"), made(QStringLiteral("series")));
+        const int young = o->db->Bin()->RecordCount() - 4;
+        QCOMPARE(TBin::Sweep(*o->db, 100), 4);
+        QCOMPARE(o->db->Bin()->RecordCount(), young);
+        QCOMPARE(TBin::Items(*o->db, withRights(UserRecord::CanAdminister), key(1)).size(), 1);
+    }
 };
 
 QUORLA_TEST_CORE_MAIN(tst_Bin)
