@@ -56,6 +56,7 @@ TMainActions::TMainActions(QMainWindow& window)
     actEventProperties = make({"actEventProperties", "Event &properties...", "Modify event properties",
                                "document-properties", "event-properties", ""});
     actEventDelete = make({"actEventDelete", "&Delete event...", "Delete event", "edit-delete", "event-delete", "Del"});
+    actEventDeleted = make({"actEventDeleted", "Deleted e&vents...", "Restore deleted events", "", "", ""});
     actToday = make({"actToday", "&Today", "Goto today", "go-jump-today", "today", "Ctrl+T"});
     actDate = make({"actDate", "&Date...", "Goto a specific date", "x-office-calendar", "date", "Ctrl+D"});
     actPrev = make({"actPrev", PrevWeek[0], PrevWeek[1], "go-previous", "previous", "Ctrl+P"});
@@ -119,7 +120,7 @@ void TMainActions::createMenus(QMainWindow& window)
     };
     menu(bar->addMenu(QStringLiteral("&File")), "mnuFile",
          {actFileLogin, actFileExport, actFileImport, nullptr, mnuFileChangePath, nullptr, actFileExit});
-    menu(bar->addMenu(QStringLiteral("&Event")), "mnuEvent", {actEventNew, actEventDelete, actEventProperties});
+    menu(bar->addMenu(QStringLiteral("&Event")), "mnuEvent", {actEventNew, actEventDelete, actEventProperties, nullptr, actEventDeleted});
     menu(bar->addMenu(QStringLiteral("&Navigate")), "mnuNavigate", {actToday, actDate, nullptr, actNext, actPrev});
     QMenu* tools = menu(bar->addMenu(QStringLiteral("&Tools")), "mnuTools",
                         {actToolsOptions, actToolsFiltering, actToolsGroups, actToolsReport, nullptr});

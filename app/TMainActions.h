@@ -24,6 +24,7 @@ public:
     QAction* actEventNew;
     QAction* actEventProperties;
     QAction* actEventDelete;
+    QAction* actEventDeleted;
     QAction* actToday;
     QAction* actDate;
     QAction* actPrev;

@@ -19,6 +19,7 @@
 #include "TfrmReportViewer.h"
 #include "TfrmSelectGroup.h"
 #include "TfrmTrouble.h"
+#include "TfrmDeletedEvents.h"
 #include "TfrmUsers.h"
 
 #include <QDate>
@@ -53,6 +54,12 @@ void TMainDialogs::UsersCommand()
     ensure(Users, owner_, services_).Execute(session_.CurrentUserKey(), *session_.Database(), *session_.UserCache());
     session_.ReloadCurrentUser();
     views_.RefreshView();
+}
+
+void TMainDialogs::DeletedCommand()
+{
+    if (session_.LoggedIn() && ensure(Deleted, owner_, services_).Execute(*session_.Database()) == 2)
+        views_.RefreshView();
 }
 
 void TMainDialogs::CategoriesCommand()

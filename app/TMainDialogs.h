@@ -16,6 +16,7 @@ class TfrmReport;
 class TfrmReportViewer;
 class TfrmSelectGroup;
 class TfrmTrouble;
+class TfrmDeletedEvents;
 class TfrmUsers;
 
 // The main window's dialogs and the commands that open them with what each
@@ -40,12 +41,16 @@ public:
     TfrmReport* Report = nullptr;
     TfrmReportViewer* ReportViewer = nullptr;
     TfrmSelectGroup* SelectGroup = nullptr;
+    TfrmDeletedEvents* Deleted = nullptr;
 
     // Users: afterwards the logged-in user's record is read again, so that a
     // change to it (his rights, his name) takes effect; the view is refreshed.
     void UsersCommand();
     // Categories, then the view is refreshed.
     void CategoriesCommand();
+    // Event > Deleted events...: the bin; the view is refreshed after a
+    // restore.
+    void DeletedCommand();
     void GroupsCommand();
     void ReportCommand();
     // File > Export calendar...: the report's choices, written as iCalendar.

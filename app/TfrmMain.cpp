@@ -199,6 +199,7 @@ void TfrmMain::bindCommands()
     TMainDialogs& d = *dialogs_;
     TCommand::Bind(a.actDate, asked, [this, &d] { d.DateCommand(services_.machine().now().date()); });
     TCommand::Bind(a.actCategories, asked, [&d] { d.CategoriesCommand(); });
+    TCommand::Bind(a.actEventDeleted, asked, [&d] { d.DeletedCommand(); });
     TCommand::Bind(a.actToolsGroups, asked, [&d] { d.GroupsCommand(); });
     TCommand::Bind(a.actToolsReport, asked, [&d] { d.ReportCommand(); });
     TCommand::Bind(a.actFileExport, asked, [&d] { d.ExportCommand(); });

@@ -7,6 +7,7 @@
 
 #include "CacheBench.h"
 #include "DavBench.h"
+#include "BinBench.h"
 #include "DetailsBench.h"
 #include "FirstWeekBench.h"
 #include "IcalBench.h"
@@ -118,5 +119,7 @@ int main(int argc, char** argv)
         runDavLoadBench();
     if (wanted("details"))
         runDetailsBench();
+    if (wanted("bin"))
+        runBinBench();
     return 0;
 }

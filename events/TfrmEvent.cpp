@@ -62,7 +62,7 @@ const QString TfrmEvent::RepeatNoOccurrence
 
 TfrmEvent::TfrmEvent(TServices services, QWidget* parent)
     : QDialog(parent), services_(services), ui(std::make_unique<Ui::TfrmEvent>()), alarmDialog_(new TfrmAlarmProperties(this)),
-      selectGroup_(new TfrmSelectGroup(this)), history_(new TfrmHistory(this))
+      selectGroup_(new TfrmSelectGroup(this)), history_(new TfrmHistory(services, this))
 {
     ui->setupUi(this);
     notifyHint_ = ui->chkNotify->toolTip();

@@ -8,22 +8,25 @@
 #include "TQuorlaDB.h"
 #include "TSeriesWriter.h"
 #include "TTrailVisibility.h"
+#include "TfrmDeletedEvents.h"
 
 #include <QPushButton>
 
 #include <algorithm>
 
-TfrmHistory::TfrmHistory(QWidget* parent)
-    : QDialog(parent), ui(std::make_unique<Ui::TfrmHistory>())
+TfrmHistory::TfrmHistory(TServices services, QWidget* parent)
+    : QDialog(parent), ui(std::make_unique<Ui::TfrmHistory>()), deleted_(new TfrmDeletedEvents(services, this))
 {
     ui->setupUi(this);
     connect(ui->btnClose, &QPushButton::clicked, this, [this] { done(1); });
+    connect(ui->btnDeleted, &QPushButton::clicked, this, [this] { deleted_->Execute(*database_); });
 }
 
 TfrmHistory::~TfrmHistory() = default;
 
 int TfrmHistory::Execute(TQuorlaDB& database, const QString& entryKey)
 {
+    database_ = &database;
     ui->lstHistory->clear();
     TChangeLines lines(database);
     TTrailVisibility visibility(database, database.ActingUser());

@@ -1,11 +1,14 @@
 #pragma once
 
+#include "TServices.h"
+
 #include <QDialog>
 #include <QString>
 
 #include <memory>
 
 class TQuorlaDB;
+class TfrmDeletedEvents;
 
 namespace Ui {
 class TfrmHistory;
@@ -16,13 +19,13 @@ class TfrmHistory;
 // as the logged-in user (the database's acting user) may read it
 // (TTrailVisibility). An occurrence of a repeating event lists its series'
 // records among its own. Opened from the event editor's History button;
-// reads only.
+// reads only, but for its way to the deleted events (TfrmDeletedEvents).
 class TfrmHistory : public QDialog
 {
     Q_OBJECT
 
 public:
-    explicit TfrmHistory(QWidget* parent = nullptr);
+    explicit TfrmHistory(TServices services, QWidget* parent = nullptr);
     ~TfrmHistory() override;
 
     // Lists the history of entry `entryKey` of `database` and shows it
@@ -31,4 +34,6 @@ public:
 
 private:
     std::unique_ptr<Ui::TfrmHistory> ui;
+    TfrmDeletedEvents* deleted_;
+    TQuorlaDB* database_ = nullptr;
 };

@@ -1,6 +1,7 @@
 #include "TAlarmPoller.h"
 
 #include "AlarmRecord.h"
+#include "TBin.h"
 #include "TDetailsWriter.h"
 #include "RecordKey.h"
 #include "TLookup.h"
@@ -14,6 +15,7 @@
 namespace {
 
 constexpr int DetailsSweptPerPoll = 64;
+constexpr int BinSweptPerPoll = 64;
 
 } // namespace
 
@@ -32,11 +34,15 @@ void TAlarmPoller::Poll(TQuorlaDB& database, const QString& userKey)
     // grows his; an administrator's, which may add anyone's, grows all.
     TSeriesWriter series(database);
     series.OnWrite = OnSeriesWrite;
-    series.Extend(ClockStamp.AsDateTime().date(), TSeriesWriter::ExtendPerPoll,
-                  database.KeepsRoles() && !administers(database, userKey) ? userKey : QString());
+    const bool own = database.KeepsRoles() && !administers(database, userKey);
+    series.Extend(ClockStamp.AsDateTime().date(), TSeriesWriter::ExtendPerPoll, own ? userKey : QString());
     // Workstations that know no details delete entries without theirs: a
     // few records a poll, so that a whole pass costs nothing noticeable.
     sweepFrom_ = TDetailsWriter::Sweep(database, sweepFrom_, DetailsSweptPerPoll);
+    // The bin's items past the retention, a few records a poll: where the
+    // server lets a person remove only his own, an administrator's poll.
+    if (!own)
+        TBin::Sweep(database, BinSweptPerPoll);
 
     TXIsamFile& alarms = database.Alarms();
     AlarmRecord alarm;

@@ -37,7 +37,8 @@ public:
     // (a failed delete of an orphan alarm) pass on to the caller. First it
     // extends the repeating events due for it by a few occurrences
     // (TSeriesWriter::Extend), whoever's they are, and sweeps a few of the
-    // details records whose entry is gone (TDetailsWriter::Sweep).
+    // details records whose entry is gone (TDetailsWriter::Sweep) and of the
+    // bin's items past the retention (TBin::Sweep).
     void Poll(TQuorlaDB& database, const QString& userKey);
 
     // Poll for the alarm timer: a failure throws only when the poll before

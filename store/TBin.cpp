@@ -144,9 +144,10 @@ void TBin::KeepSeries(const QString& key, const SeriesRecord& series, bool whole
               return true;
           });
     // What the deletion removes: from a day on, the occurrences made
-    // (deleted days and unfinished ones stay); the whole series, every link.
+    // (deleted days stay); the whole series, every link. Occurrences a
+    // writer left unfinished are rolled back anyway, never kept.
     for (const auto& [linkKey, one] : found)
-        if (whole || !(one.Flags() & (SeriesLinkRecord::Pending | SeriesLinkRecord::Deleted)))
+        if (!(one.Flags() & SeriesLinkRecord::Pending) && (whole || !(one.Flags() & SeriesLinkRecord::Deleted)))
             addOccurrence(linkKey, one);
     // Another "this and following" of the same series joins the item kept
     // before: a restore puts both back.

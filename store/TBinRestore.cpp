@@ -62,6 +62,7 @@ TBinRestore::Result TBinRestore::Restore(const QString& item, const UserRecord& 
         = head.OwnerKey() == userKey || (user.Rights() & UserRecord::CanModifyOthersEntries) != 0;
     if (!TBin::Visible(user, userKey, head) || !mayChange)
         return Result::Refused;
+    restorer_ = userKey;
     const bool entry = head.Kind() == BinRecord::EntryItem;
     TXIsamFile* series = database_.Series();
     std::optional<TRecordLock> entryLock, seriesLock;
@@ -106,9 +107,49 @@ TBinRestore::Result TBinRestore::restoreLocked(const QString& item, const TRecor
 
 void TBinRestore::collect(const TRecords& records)
 {
-    for (const auto& [binKey, one] : records)
-        if (!(one.Kind() == BinRecord::FollowingItem && one.Dataset() == BinRecord::SeriesData))
-            putBack(one.Dataset(), one.Key(), one.Body());
+    users_.clear();
+    UserRecord user;
+    TLookup::Each(database_.Users(), user.bytes(), [&](const QString& key) { users_.insert(key); });
+    for (const auto& [binKey, one] : records) {
+        if (one.Kind() == BinRecord::FollowingItem && one.Dataset() == BinRecord::SeriesData)
+            continue;
+        const QByteArray bytes = mended(one.Dataset(), one.Body());
+        if (!bytes.isEmpty())
+            putBack(one.Dataset(), one.Key(), bytes);
+    }
+}
+
+namespace {
+
+// `record` with the assignees and owner in `users` only (the owner
+// `restorer` otherwise).
+template <typename Record>
+QByteArray withUsers(Record record, const QSet<QString>& users, const QString& restorer)
+{
+    QStringList kept;
+    for (const QString& key : record.AssigneeKeys())
+        if (users.contains(key))
+            kept << key;
+    record.setAssigneeKeys(kept);
+    if (!users.contains(record.OwnerKey()))
+        record.setOwnerKey(restorer);
+    return TRecordWriter::bytesOf(record.bytes());
+}
+
+} // namespace
+
+QByteArray TBinRestore::mended(QChar dataset, const QByteArray& bytes)
+{
+    switch (dataset.toLatin1()) {
+    case 'D':
+        return withUsers(recordOf<DayEntryRecord>(bytes), users_, restorer_);
+    case 'S':
+        return withUsers(recordOf<SeriesRecord>(bytes), users_, restorer_);
+    case 'A':
+        return users_.contains(recordOf<AlarmRecord>(bytes).UserKey()) ? bytes : QByteArray();
+    default:
+        return bytes;
+    }
 }
 
 namespace {

@@ -3,6 +3,7 @@
 #include "TRecordWriter.h"
 
 #include <QHash>
+#include <QSet>
 #include <QList>
 #include <QString>
 
@@ -27,7 +28,10 @@ class UserRecord;
 //   occurrence, alarm and link it had; the occurrences deleted from a day
 //   on come back into their series, whose rule ends where it did before.
 //   A record whose key holds a record again (an occurrence left as a plain
-//   entry because it was open elsewhere) stays as it is.
+//   entry because it was open elsewhere) stays as it is. A user removed
+//   since (by the delete-user wizard, whose removals land here too) is
+//   left out of what comes back: his alarms, his place among the
+//   assignees; an item he owned becomes the restoring person's.
 // Failures other than the person's throw EQuorla.
 class TBinRestore
 {
@@ -46,6 +50,7 @@ public:
         // Occurrences of a series that is gone since: restore the series
         // first.
         SeriesGone,
+
     };
 
     explicit TBinRestore(TQuorlaDB& database);
@@ -58,6 +63,10 @@ public:
     static QString KeyOf(const QString& item) { return item.mid(1); }
 
 private:
+    // `bytes` of `dataset` with what names a user removed since mended:
+    // such an assignee left out, such an owner replaced by the person
+    // restoring; empty for an alarm of such a user (not put back).
+    QByteArray mended(QChar dataset, const QByteArray& bytes);
     using TRecords = QList<std::pair<QString, BinRecord>>;
     Result restoreLocked(const QString& item, const TRecords& records);
     // The writes that put the records back, dataset by dataset.
@@ -75,4 +84,6 @@ private:
     TRecordWriter writer_;
     QString lockHolder_;
     QHash<QChar, QList<TXIsamFile::TBatchWrite>> writes_;
+    QString restorer_;
+    QSet<QString> users_;
 };

@@ -5,6 +5,7 @@
 
 #include "AppTestSupport.h"
 #include "AlarmRecord.h"
+#include "BinRecord.h"
 #include "CategoryRecord.h"
 #include "DayEntryRecord.h"
 #include "DetailRecord.h"
@@ -102,6 +103,8 @@ private slots:
     void othersSeriesChangedWithTheirOccurrences();
     void detailsFollowTheEntry_data();
     void detailsFollowTheEntry();
+    void binRowsFollowTheItem_data();
+    void binRowsFollowTheItem();
     void removalDropsTheRole();
     void copiedUsersBecomeRoles();
     void switchingUserOpensHisSession();
@@ -731,6 +734,47 @@ void TestServerRoles::detailsFollowTheEntry()
     const bool gone = said == QLatin1String("0") && statement.startsWith("UPDATE qldayent");
     QCOMPARE(cluster_->query(QStringLiteral("roles"), "SELECT count(*) FROM qldetail WHERE q_key = '" + secret.toLatin1() + "'"),
              QString::number(gone ? 0 : 1));
+}
+
+void TestServerRoles::binRowsFollowTheItem_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("statement");
+    // The first value, the rows changed, or a word of the refusal.
+    QTest::addColumn<QString>("answer");
+    const QByteArray where = " WHERE encode(substring(data from 1 for 11), 'escape') = ";
+    const QByteArray of = " FROM qlbin" + where;
+    QTest::newRow("a colleague reads a private item's") << "PLAIN" << "SELECT count(*)" + of + "'E@P'" << "0";
+    QTest::newRow("its assignee reads them") << "MODIFIER" << "SELECT count(*)" + of + "'E@P'" << "2";
+    QTest::newRow("a colleague reads a public item's") << "PLAIN" << "SELECT count(*)" + of + "'E@O'" << "2";
+    QTest::newRow("a colleague keeps one in another's name") << "PLAIN" << QByteArray("@ADD") << "row-level security";
+    QTest::newRow("a colleague changes one") << "PLAIN" << "UPDATE qlbin SET data = data" + where + "'E@O'" << "0";
+    QTest::newRow("a colleague removes one") << "PLAIN" << "UPDATE qlbin SET q_drop = true" + where + "'E@O'"
+                                             << "0";
+    QTest::newRow("who may change it removes them") << "MODIFIER"
+                                                    << "UPDATE qlbin SET q_drop = true" + where + "'E@P'" << "2";
+}
+
+// The bin's rows are read by whoever could read the deleted entry, kept
+// only in the deleter's own name, and removed only by who may change it.
+void TestServerRoles::binRowsFollowTheItem()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, statement);
+    QFETCH(QString, answer);
+    BinRecord forged;
+    forged.setItem(QLatin1Char('E') + publicEntry_);
+    forged.setDeletedBy(keys_[QStringLiteral("BOSS")]);
+    forged.setOwnerKey(keys_[QStringLiteral("BOSS")]);
+    const QByteArray next = cluster_->query(QStringLiteral("roles"), "SELECT lpad((highkey::int8 + 1)::text, 10, '0')"
+                                                                     " FROM quorla_datasets WHERE name = 'qlbin'").toLatin1();
+    const QByteArray bytes = TRecordWriter::bytesOf(forged.bytes());
+    statement.replace("@ADD", insertion("qlbin", BinRecord::Format, next, bytes, bytes))
+        .replace("@P", gonePrivate_.toLatin1())
+        .replace("@O", gonePublic_.toLatin1());
+    QString error;
+    const QString said = sql(name, statement, &error);
+    QVERIFY2(said == answer || (said.isEmpty() && error.contains(answer)), qPrintable(said + error));
 }
 
 void TestServerRoles::removalDropsTheRole()

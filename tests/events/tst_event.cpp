@@ -15,9 +15,11 @@
 #include "TEventWriter.h"
 #include "TSeriesWriter.h"
 #include "SeriesRecord.h"
+#include "TfrmDeletedEvents.h"
 #include "TfrmEvent.h"
 
 #include <QLabel>
+#include <QTreeWidget>
 #include <QTimeEdit>
 #include <QStandardItemModel>
 #include <QRadioButton>
@@ -214,6 +216,33 @@ private slots:
             "01/03/24 10:15  U03 on ws-test: Event changed: description “Stand-up, moved”",
             "01/03/24 10:30  U03 on ws-test: Repeating event changed: all: “Daily stand-up” for U02, Every Monday at 10:00, "
             "2 times; 2 occurrences touched"}));
+    }
+
+    // Deleted events lists what the user deleted, with who and when, and
+    // Restore brings it back.
+    void deletedEventRestored()
+    {
+        db->SetActingUser(user(2));
+        DayEntryRecord e = entry({user(2)});
+        e.setOwnerKey(user(2));
+        e.setDescription(QStringLiteral("Budget"));
+        AlarmRecord none;
+        const QString key = TEventWriter(*db).insertEntryWithAlarms(e, none);
+        QCOMPARE(TEventWriter(*db).deleteEntryWithAlarms(key), TEventWriter::Result::Done);
+        TfrmDeletedEvents deleted{TScriptedServices::ofTest()};
+        QStringList listed;
+        int left = -1;
+        whenModal([&](QWidget* d) {
+            const QTreeWidgetItem* line = child<QTreeWidget>(d, "lstDeleted")->topLevelItem(0);
+            listed = {line->text(0), line->text(2)};
+            click(d, "btnRestore");
+            left = child<QTreeWidget>(d, "lstDeleted")->topLevelItemCount();
+            click(d, "btnClose");
+        });
+        QCOMPARE(deleted.Execute(*db), 2);
+        QCOMPARE(listed, (QStringList{"Budget", "U02"}));
+        QCOMPARE(left, 1);   // the line that says none are kept
+        QVERIFY(db->DayEntries().GetEqual(e.bytes(), 0, key));
     }
 
     // A new event without users: picking a group enables the Alarm box; the alarm

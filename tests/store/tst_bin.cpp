@@ -12,6 +12,7 @@
 #include "TEventWriter.h"
 #include "TRecordLock.h"
 #include "TSeriesWriter.h"
+#include "TUserRemoval.h"
 #include "TestDatabase.h"
 #include "DetailRecord.h"
 #include "SeriesLinkRecord.h"
@@ -202,6 +203,27 @@ private slots:
         QCOMPARE(TBinRestore(*o->db).Restore(item, withRights(UserRecord::CanAdminister | UserRecord::CanModifyOthersEntries), key(1)),
                  Restored::Locked);
         QCOMPARE(o->db->Bin()->RecordCount(), kept);
+    }
+
+    // The delete-user wizard's deletions land in the bin; what comes back
+    // leaves the removed user out (his alarm, his place), its owner the
+    // person restoring it.
+    void removedUsersEntryComesBackWithoutHim()
+    {
+        DayEntryRecord e = TestDatabase::entry(QStringLiteral("Handover"), {3, 2}, 3);
+        AlarmRecord alarm = TestDatabase::alarmAt(TestDatabase::timeKey(QDateTime(Today, QTime(9, 0))));
+        const QString entryKey = TEventWriter(*o->db).insertEntryWithAlarms(e, alarm);
+        TUserRemoval::TChoices choices;
+        choices.deleteOwned = true;
+        TUserRemoval(*o->db, key(3), choices).run();
+        const UserRecord mayChange = withRights(UserRecord::CanModifyOthersEntries);
+        QCOMPARE(TBinRestore(*o->db).Restore(QStringLiteral("E") + entryKey, mayChange, key(1)), Restored::Done);
+        QVERIFY(TLookup::Equal(o->db->DayEntries(), e.bytes(), TXIsamFile::PrimaryIndex, entryKey));
+        QCOMPARE(e.OwnerKey(), key(1));
+        QCOMPARE(e.AssigneeKeys(), QStringList{key(2)});
+        const auto alarms = TestDatabase::alarms(*o->db, entryKey);
+        QCOMPARE(alarms.size(), 1);
+        QCOMPARE(alarms.first().second.UserKey(), key(2));
     }
 
     // Items deleted longer ago than the trail's days kept go at the sweep.
