@@ -1,12 +1,15 @@
 #include "BinBench.h"
 
+#include "AlarmRecord.h"
 #include "BenchServices.h"
 #include "BinRecord.h"
+#include "DayEntryRecord.h"
 #include "PostgresCluster.h"
 #include "RecordKey.h"
 #include "TEventWriter.h"
 #include "TQtServices.h"
 #include "TQuorlaDB.h"
+#include "UserRecord.h"
 
 #include <QDir>
 #include <QElapsedTimer>
