@@ -104,7 +104,7 @@ class tst_Bin : public QObject
         return TSeriesWriter(*o->db).Create(series, Today).seriesKey;
     }
 
-    // Deletes `key` as `what` says, on `db`; answers the bin's item.
+    // Deletes `target` as `what` says, on `db`; answers the bin's item.
     static QString deleted(TQuorlaDB& db, const QString& what, const QString& target)
     {
         if (what == QLatin1String("entry")) {
