@@ -32,8 +32,8 @@ void range(TXIsamFile& dataset, std::span<char> record, qint16 index, const QStr
 
 } // namespace
 
-TBin::TBin(TQuorlaDB& database, TRecordWriter& writer)
-    : database_(database), writer_(writer)
+TBin::TBin(TQuorlaDB& database)
+    : database_(database)
 {
 }
 

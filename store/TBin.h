@@ -37,7 +37,7 @@ class UserRecord;
 class TBin
 {
 public:
-    TBin(TQuorlaDB& database, TRecordWriter& writer);
+    explicit TBin(TQuorlaDB& database);
 
     bool Available() const;
 
@@ -91,7 +91,9 @@ private:
     void write(bool fresh);
 
     TQuorlaDB& database_;
-    TRecordWriter& writer_;
+    // Its own, told to no observer: the bin only looks on, as the trail
+    // does, and is none of the datasets whose every write is checked.
+    TRecordWriter writer_;
     // The item being kept: its head's fields, and its records.
     QString item_;
     qint32 flags_ = 0;

@@ -86,8 +86,10 @@ TBinRestore::Result TBinRestore::restoreLocked(const QString& item, const TRecor
 {
     const BinRecord& head = records.first().second;
     const QChar kind = head.Kind();
-    const bool present = kind == BinRecord::EntryItem ? stored(database_.DayEntries(), KeyOf(item), DayEntryRecord::Size)
-                                                      : database_.Series() && stored(*database_.Series(), KeyOf(item), SeriesRecord::Size);
+    TXIsamFile* series = database_.Series();
+    const bool present = kind == BinRecord::EntryItem
+        ? stored(database_.DayEntries(), KeyOf(item), DayEntryRecord::Size)
+        : series && stored(*series, KeyOf(item), SeriesRecord::Size);
     const TCommandScope command(database_);
     if (kind == BinRecord::FollowingItem && !present)
         return Result::SeriesGone;

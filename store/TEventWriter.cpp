@@ -368,7 +368,7 @@ void TEventWriter::removeWithAlarms(const QString& key, const DayEntryRecord& en
 {
     // Into the bin first: a stop in between leaves the entry there, and
     // the bin's item of it taken.
-    TBin(database_, writer_).KeepEntry(key, entry);
+    TBin(database_).KeepEntry(key, entry);
     for (const TRecordLock& lock : alarms)
         writer_.remove(database_.Alarms(), lock.Key());
     writer_.remove(database_.DayEntries(), key, entry.bytes());

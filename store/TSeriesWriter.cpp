@@ -1031,7 +1031,7 @@ TSeriesWriter::TOutcome TSeriesWriter::Delete(const QString& seriesKey, Scope sc
             return outcome;
         }
         QList<THeld> held;
-        TBin(database_, writer_).KeepEntry(link.EntryKey());
+        TBin(database_).KeepEntry(link.EntryKey());
         outcome.touched = remove(one, true, held);
         outcome.held << held;
         record(TChangeTrail::Action::SeriesChanged, seriesKey,
@@ -1078,7 +1078,7 @@ void TSeriesWriter::deleteFrom(const QString& seriesKey, SeriesRecord& series, b
                                TOutcome& outcome)
 {
     const QDate from = whole ? series.Rule().Start() : day;
-    TBin(database_, writer_).KeepSeries(seriesKey, series, whole, dayKey(from));
+    TBin(database_).KeepSeries(seriesKey, series, whole, dayKey(from));
     if (!whole)
         endBefore(series, day);
     series.setChange(SeriesRecord::Pending::Delete, dayKey(from));

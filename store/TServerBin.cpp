@@ -12,8 +12,10 @@ QByteArray keyAt(std::size_t offset)
 QByteArray columns()
 {
     QByteArray assignees;
-    for (int slot = 0; slot < BinRecord::MaxAssignees; ++slot)
-        assignees += (slot ? ", " : "") + keyAt(BinRecord::AssigneesOffset + std::size_t(slot) * BinRecord::AssigneeWidth);
+    for (int slot = 0; slot < BinRecord::MaxAssignees; ++slot) {
+        const std::size_t offset = BinRecord::AssigneesOffset + std::size_t(slot) * BinRecord::AssigneeWidth;
+        assignees += (slot ? ", " : "") + keyAt(offset);
+    }
     return "ALTER TABLE qlbin ADD COLUMN IF NOT EXISTS q_private boolean GENERATED ALWAYS AS ((get_byte(data, "
         + QByteArray::number(BinRecord::FlagsOffset) + ") & " + QByteArray::number(BinRecord::Private)
         + ") <> 0) STORED;"

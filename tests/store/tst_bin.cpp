@@ -200,8 +200,8 @@ private slots:
         const TRecordLock held(entryHeld ? other.DayEntries() : *other.Series(), target);
         QVERIFY(held.Held());
         const int kept = o->db->Bin()->RecordCount();
-        QCOMPARE(TBinRestore(*o->db).Restore(item, withRights(UserRecord::CanAdminister | UserRecord::CanModifyOthersEntries), key(1)),
-                 Restored::Locked);
+        const UserRecord administrator = withRights(UserRecord::CanAdminister | UserRecord::CanModifyOthersEntries);
+        QCOMPARE(TBinRestore(*o->db).Restore(item, administrator, key(1)), Restored::Locked);
         QCOMPARE(o->db->Bin()->RecordCount(), kept);
     }
 
