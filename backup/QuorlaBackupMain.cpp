@@ -50,8 +50,9 @@ int main(int argc, char* argv[])
     QCoreApplication app(argc, argv);
     TCommandLine line(QStringLiteral("quorla_backup"), QStringLiteral("[OPTION]... SOURCE DEST"), Summary);
     line.AddOption(QStringLiteral("keep"), QStringLiteral("N"),
-                   QStringLiteral("DEST is a folder of backups: make a new one there, named by the time\n"
-                                  "(quorla-YYYYMMDD-HHMMSS, UTC), and keep the newest N"));
+                   QStringLiteral("DEST is a folder of backups: make a new one\n"
+                                  "there, named by the time in UTC\n"
+                                  "(quorla-YYYYMMDD-HHMMSS), and keep the newest N"));
     line.SetEpilogue(Epilogue);
     line.SetOperands(2, 2);
     if (line.Parse(argc, argv) != TCommandLine::Result::Run)

@@ -76,8 +76,9 @@ int main(int argc, char* argv[])
     QCoreApplication app(argc, argv);
     TCommandLine line(QStringLiteral("quorla_migrate"), QStringLiteral("[OPTION]... FROM TO"), Summary);
     line.AddOption(QStringLiteral("replace"), QString(),
-                   QStringLiteral("TO is a folder whose database is to be replaced (restoring a backup):\n"
-                                  "move its data sets aside first"));
+                   QStringLiteral("TO is a folder whose database is to be replaced\n"
+                                  "(restoring a backup): move its data sets aside\n"
+                                  "first"));
     line.SetEpilogue(Epilogue);
     line.SetOperands(2, 2);
     if (line.Parse(argc, argv) != TCommandLine::Result::Run)
