@@ -227,9 +227,11 @@ QList<TDatabaseCopier::Summary> TDatabaseCopier::Run()
     try {
         return copyAll();
     } catch (const EQuorla& e) {
-        if (!written_ || !to_.IsFolder())
+        if (!to_.IsFolder())
             throw;
         discard();
+        if (!written_)
+            throw;
         throw EQuorla(e.message() + QStringLiteral("\nNothing of the copy was kept."));
     }
 }
