@@ -69,6 +69,27 @@ bool moveFiles(const QString& from, const QString& to, const QStringList& names)
     return true;
 }
 
+// A folder in `folder` for the database --replace moves aside, named by the
+// time, not taken yet.
+QString asideFolder(const QString& folder)
+{
+    const QString stamp = QStringLiteral("replaced-") + TClock::now().toUTC().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    QString aside = folder + stamp;
+    for (int n = 2; QFileInfo::exists(aside); ++n)
+        aside = folder + stamp + QLatin1Char('-') + QString::number(n);
+    return aside;
+}
+
+// After a failed copy (which leaves nothing in a folder), the database moved
+// aside goes back to its place.
+void putBack(const QString& folder, const QString& aside, const QStringList& names)
+{
+    if (datasetFiles(folder).isEmpty() && moveFiles(aside, folder, names) && QDir().rmdir(aside))
+        say(QStringLiteral("The database of %1 is back in its place").arg(folder));
+    else
+        say(QStringLiteral("The database of %1 stays in %2").arg(folder, aside));
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -99,10 +120,7 @@ int main(int argc, char* argv[])
                                                 "into a new, empty database"));
     // What --replace moved aside, to be put back when the copy fails.
     const QStringList replaced = replace ? datasetFiles(target.Path()) : QStringList();
-    const QString stamp = QStringLiteral("replaced-") + TClock::now().toUTC().toString(QStringLiteral("yyyyMMdd-HHmmss"));
-    QString aside = target.Path() + stamp;
-    for (int n = 2; QFileInfo::exists(aside); ++n)
-        aside = target.Path() + stamp + QLatin1Char('-') + QString::number(n);
+    const QString aside = asideFolder(target.Path());
     if (!replaced.isEmpty()) {
         if (!moveFiles(target.Path(), aside, replaced))
             return line.Failure(QStringLiteral("Cannot move the database of %1 aside into %2").arg(target.Path(), aside));
@@ -123,9 +141,8 @@ int main(int argc, char* argv[])
     try {
         summaries = copier.Run();
     } catch (const EQuorla& e) {
-        if (!replaced.isEmpty() && datasetFiles(target.Path()).isEmpty() && moveFiles(aside, target.Path(), replaced)
-            && QDir().rmdir(aside))
-            say(QStringLiteral("The database of %1 is back in its place").arg(target.Path()));
+        if (!replaced.isEmpty())
+            putBack(target.Path(), aside, replaced);
         return line.Failure(e.message());
     }
     for (const TDatabaseCopier::Summary& s : summaries)
