@@ -3,6 +3,7 @@
 // copy against the source (TDatabaseCopier). Progress and the check's figures
 // go to standard output, failures to standard error.
 
+#include "TClock.h"
 #include "TCommandLine.h"
 #include "TConsoleMachineServices.h"
 #include "TDatabaseCopier.h"
@@ -12,6 +13,9 @@
 #include "TServerRoles.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QElapsedTimer>
 
 #include <cstdio>
@@ -27,16 +31,63 @@ const QString Summary = QStringLiteral(
     "FROM and TO are each a database folder, written with a final \"/\"\n"
     "(/srv/quorla/), or a PostgreSQL connection URI\n"
     "(postgresql://quorla_boss@dbhost/quorla); user and password come from the\n"
-    "URI, ~/.pgpass or the environment, as for the program.");
+    "URI, ~/.pgpass or the environment, as for the program.\n"
+    "\n"
+    "A backup made by quorla_backup is restored the same way: FROM is the\n"
+    "backup's folder. A TO that holds a database is refused, unless --replace\n"
+    "is given for a folder: its data sets are then moved aside into a folder\n"
+    "\"replaced-YYYYMMDD-HHMMSS\" in it first, and back again when the copy\n"
+    "fails.");
 
 const QString Epilogue = QStringLiteral(
     "Exit status: 0 when the copy reads back as the source; 1 when it failed or\n"
-    "differs (a target that is not empty is refused untouched); 2 for a usage error.");
+    "differs (a target that is not empty is refused untouched; in a folder\n"
+    "nothing is left of a failed copy); 2 for a usage error.");
 
 void say(const QString& text)
 {
     std::printf("%s\n", text.toLocal8Bit().constData());
     std::fflush(stdout);
+}
+
+// The data set files of the folder `folder` (with their journals and lock
+// files).
+QStringList datasetFiles(const QString& folder)
+{
+    return QDir(folder).entryList({QStringLiteral("QL*.Ism*")}, QDir::Files);
+}
+
+// Moves `names` from the folder `from` into the folder `to`; false when one
+// could not be moved (those moved stay moved).
+bool moveFiles(const QString& from, const QString& to, const QStringList& names)
+{
+    if (!QDir().mkpath(to))
+        return false;
+    for (const QString& name : names)
+        if (!QFile::rename(QDir(from).filePath(name), QDir(to).filePath(name)))
+            return false;
+    return true;
+}
+
+// A folder in `folder` for the database --replace moves aside, named by the
+// time, not taken yet.
+QString asideFolder(const QString& folder)
+{
+    const QString stamp = QStringLiteral("replaced-") + TClock::now().toUTC().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    QString aside = folder + stamp;
+    for (int n = 2; QFileInfo::exists(aside); ++n)
+        aside = folder + stamp + QLatin1Char('-') + QString::number(n);
+    return aside;
+}
+
+// After a failed copy (which leaves nothing in a folder), the database moved
+// aside goes back to its place.
+void putBack(const QString& folder, const QString& aside, const QStringList& names)
+{
+    if (datasetFiles(folder).isEmpty() && moveFiles(aside, folder, names) && QDir().rmdir(aside))
+        say(QStringLiteral("The database of %1 is back in its place").arg(folder));
+    else
+        say(QStringLiteral("The database of %1 stays in %2").arg(folder, aside));
 }
 
 } // namespace
@@ -45,6 +96,10 @@ int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
     TCommandLine line(QStringLiteral("quorla_migrate"), QStringLiteral("[OPTION]... FROM TO"), Summary);
+    line.AddOption(QStringLiteral("replace"), QString(),
+                   QStringLiteral("TO is a folder whose database is to be replaced\n"
+                                  "(restoring a backup): move its data sets aside\n"
+                                  "first"));
     line.SetEpilogue(Epilogue);
     line.SetOperands(2, 2);
     if (line.Parse(argc, argv) != TCommandLine::Result::Run)
@@ -58,7 +113,21 @@ int main(int argc, char* argv[])
                                          .arg(TDatabaseLocation::Printable(side)));
     }
 
-    TDatabaseCopier copier(TDatabaseLocation(line.Operands()[0]), TDatabaseLocation(line.Operands()[1]));
+    const TDatabaseLocation target(line.Operands()[1]);
+    const bool replace = line.IsSet(QStringLiteral("replace"));
+    if (replace && !target.IsFolder())
+        return line.UsageFailure(QStringLiteral("--replace replaces a folder's database only: restore onto a server "
+                                                "into a new, empty database"));
+    // What --replace moved aside, to be put back when the copy fails.
+    const QStringList replaced = replace ? datasetFiles(target.Path()) : QStringList();
+    const QString aside = asideFolder(target.Path());
+    if (!replaced.isEmpty()) {
+        if (!moveFiles(target.Path(), aside, replaced))
+            return line.Failure(QStringLiteral("Cannot move the database of %1 aside into %2").arg(target.Path(), aside));
+        say(QStringLiteral("The database of %1 is moved aside into %2").arg(target.Path(), aside));
+    }
+
+    TDatabaseCopier copier(TDatabaseLocation(line.Operands()[0]), target);
     QElapsedTimer sinceShown;
     sinceShown.start();
     copier.OnProgress = [&](const QString& dataset, const QString& phase, qint64 done, qint64 total) {
@@ -72,6 +141,8 @@ int main(int argc, char* argv[])
     try {
         summaries = copier.Run();
     } catch (const EQuorla& e) {
+        if (!replaced.isEmpty())
+            putBack(target.Path(), aside, replaced);
         return line.Failure(e.message());
     }
     for (const TDatabaseCopier::Summary& s : summaries)

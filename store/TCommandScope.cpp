@@ -18,10 +18,13 @@ TCommandScope::TCommandScope(TQuorlaDB& database)
 {
     if (connection_)
         connection_->beginCommand();
+    else if (database.Location().IsFolder())
+        pause_ = std::make_unique<FolderPause::Hold>(database.RootPath());
 }
 
 TCommandScope::~TCommandScope() noexcept(false)
 {
+    pause_.reset();
     if (!connection_)
         return;
     const bool failing = std::uncaught_exceptions() > exceptions_;
@@ -34,6 +37,7 @@ TCommandScope::~TCommandScope() noexcept(false)
 
 void TCommandScope::Commit()
 {
+    pause_.reset();
     if (!connection_)
         return;
     const auto connection = std::exchange(connection_, nullptr);
@@ -54,6 +58,7 @@ void TCommandScope::finish(TIsamConnection& connection, IsamCode code)
 
 void TCommandScope::Undo()
 {
+    pause_.reset();
     if (connection_)
         connection_->endCommand(false);
     connection_.reset();

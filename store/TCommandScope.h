@@ -1,5 +1,6 @@
 #pragma once
 
+#include "FolderPause.h"
 #include "IsamCode.h"
 
 #include <memory>
@@ -18,7 +19,8 @@ class TQuorlaDB;
 // writes. A commit that fails throws EQuorla; when the connection was lost
 // while the commit was on its way, nobody can say whether the change stayed,
 // and the message says so (LostWhileSaving). On a folder each write stands
-// alone, as it always has, and the scope does nothing.
+// alone, as it always has; the scope only holds the folder's pause
+// (FolderPause), so that a backup takes the datasets between commands.
 //
 // A scope held in an object whose destruction may not throw (std::optional,
 // a container) must be ended with Commit() or Undo() before it goes.
@@ -45,5 +47,6 @@ private:
     [[noreturn]] static void finish(TIsamConnection& connection, IsamCode code);
 
     std::shared_ptr<TIsamConnection> connection_;
+    std::unique_ptr<FolderPause::Hold> pause_;
     int exceptions_;
 };

@@ -1,6 +1,7 @@
 #include "TDatabaseCopier.h"
 
 #include "EQuorla.h"
+#include "FolderPause.h"
 #include "IsamCode.h"
 #include "TIsamConnection.h"
 #include "TIsamEngine.h"
@@ -11,6 +12,7 @@
 
 #include <QCryptographicHash>
 #include <QDir>
+#include <QFile>
 
 #include <vector>
 
@@ -58,13 +60,14 @@ TDatabaseCopier::~TDatabaseCopier() = default;
 
 void TDatabaseCopier::fail(const QString& message) const
 {
-    if (!written_)
+    if (!written_ || to_.IsFolder())
         throw EQuorla(message);
     throw EQuorla(message + QStringLiteral("\nThe target holds a partial copy now: empty it before copying again."));
 }
 
 void TDatabaseCopier::checkTarget(Side& side)
 {
+    madeFolder_ = side.location.IsFolder() && !QDir(side.location.Path()).exists();
     if (side.location.IsFolder() && !QDir().mkpath(side.location.Path()))
         fail(QStringLiteral("Cannot make the folder %1").arg(side.location.Path()));
     for (int i = 0; i < int(side.files.size()); ++i) {
@@ -131,6 +134,8 @@ void TDatabaseCopier::copyDataset(int index, Side& source, Side& target)
         fail(QStringLiteral("Cannot read %1:\n%2").arg(shown(source.name(index)), from.ErrorText()));
     if (!to.Exists(name) && !to.CreateDataset(name, qint16(keyLength), dataset.format))
         fail(QStringLiteral("Cannot create %1:\n%2").arg(shown(name), to.ErrorText()));
+    if (target.location.IsFolder())
+        writtenFiles_ << name;
     if (!to.Open(name))
         fail(QStringLiteral("Cannot open %1:\n%2").arg(shown(name), to.ErrorText()));
 
@@ -198,15 +203,41 @@ void TDatabaseCopier::copyDataset(int index, Side& source, Side& target)
         fail(QStringLiteral("Cannot set the next key of %1:\n%2").arg(shown(name), to.ErrorText()));
 }
 
+void TDatabaseCopier::discard()
+{
+    for (const QString& file : std::as_const(writtenFiles_))
+        for (const QString& suffix : {QString(), QStringLiteral("-journal"), QStringLiteral(".lck")})
+            QFile::remove(file + suffix);
+    if (!madeFolder_)
+        return;
+    // The writes made the folder's pause lock file beside the datasets.
+    QFile::remove(to_.Path() + QLatin1String(FolderPause::FileName));
+    QDir().rmdir(to_.Path());
+}
+
 QList<TDatabaseCopier::Summary> TDatabaseCopier::Run()
 {
-    written_ = false;
+    written_ = madeFolder_ = false;
+    writtenFiles_.clear();
     for (const TDatabaseLocation* side : {&from_, &to_})
         if (!side->IsValid())
             fail(side->Error());
     if (from_ == to_)
         fail(QStringLiteral("The source and the target are the same database"));
+    try {
+        return copyAll();
+    } catch (const EQuorla& e) {
+        if (!to_.IsFolder())
+            throw;
+        discard();
+        if (!written_)
+            throw;
+        throw EQuorla(e.message() + QStringLiteral("\nNothing of the copy was kept."));
+    }
+}
 
+QList<TDatabaseCopier::Summary> TDatabaseCopier::copyAll()
+{
     Side source(from_);
     Side target(to_);
     for (int i = 0; i < int(source.files.size()); ++i) {
@@ -224,6 +255,10 @@ QList<TDatabaseCopier::Summary> TDatabaseCopier::Run()
         }
     }
     checkTarget(target);
+    // A server's datasets are read as at one moment, there and when read
+    // again for the comparison.
+    if (source.connection && source.connection->beginSnapshot() != IsamOk)
+        fail(QStringLiteral("Cannot read %1:\n%2").arg(from_.Printable(), source.connection->reason()));
     for (int i = 0; i < int(source.files.size()); ++i)
         if (source.files[i])
             copyDataset(i, source, target);
@@ -253,5 +288,7 @@ QList<TDatabaseCopier::Summary> TDatabaseCopier::Run()
     // Not fail(): a copy that reads back wrong is no partial one.
     if (!differences.isEmpty())
         throw EQuorla(QStringLiteral("The copy differs from the source:\n") + differences.join('\n'));
+    if (source.connection)
+        source.connection->endSnapshot();
     return summaries;
 }

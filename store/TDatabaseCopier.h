@@ -24,8 +24,9 @@ class TXIsamFile;
 // a checksum (SHA-256) of every key with its record in key order.
 //
 // Nothing is written to the source. The copy is meant for a database that no
-// workstation uses meanwhile; a write to the source during the copy shows as
-// a mismatch at the end.
+// workstation uses meanwhile. A server's source is read in one snapshot, so
+// that its copy is of one moment even while workstations write; on a folder a
+// write to the source during the copy shows as a mismatch at the end.
 class TDatabaseCopier
 {
 public:
@@ -55,14 +56,19 @@ public:
     // source lacks a dataset (it is no Quorla database), a dataset of the
     // target holds or has held records, an engine call fails, or the copy
     // does not read back as the source. A failure after the first record was
-    // written leaves a partial copy, which a new run refuses as not empty; the
-    // message says so.
+    // written leaves nothing of the copy in a target folder (the datasets it
+    // wrote go, and the folder when the copy made it); on a server it leaves
+    // a partial copy, which a new run refuses as not empty; the message says
+    // so.
     QList<Summary> Run();
 
 private:
     struct Side;
 
     [[noreturn]] void fail(const QString& message) const;
+    QList<Summary> copyAll();
+    // Removes what the copy wrote into a target folder.
+    void discard();
     void checkTarget(Side& side);
     void copyDataset(int index, Side& source, Side& target);
     // Reads every record of `file` in key order into `summary`.
@@ -71,4 +77,7 @@ private:
     TDatabaseLocation from_;
     TDatabaseLocation to_;
     bool written_ = false;
+    bool madeFolder_ = false;
+    // The target folder's dataset files the copy wrote to.
+    QStringList writtenFiles_;
 };

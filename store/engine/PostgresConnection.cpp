@@ -612,6 +612,18 @@ IsamCode PostgresConnection::endCommand(bool commit)
     return code;
 }
 
+IsamCode PostgresConnection::beginSnapshot()
+{
+    beginCall();
+    return command("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY");
+}
+
+IsamCode PostgresConnection::endSnapshot()
+{
+    beginCall();
+    return conn_ ? command("COMMIT") : IsamServerLost;
+}
+
 bool PostgresConnection::namesUser(const QByteArray& uri)
 {
     return !uriValue(uri, "user").isEmpty();

@@ -187,6 +187,10 @@ public:
     void beginCommand() override;
     IsamCode endCommand(bool commit) override;
     bool commitAnswerLost() const override { return commitAnswerLost_; }
+    // One read-only transaction of the repeatable-read kind: one snapshot
+    // for every statement until its end.
+    IsamCode beginSnapshot() override;
+    IsamCode endSnapshot() override;
     // True while a command is open: a write of several statements then
     // joins its transaction instead of opening (and committing) one of its own.
     bool inCommand() const { return commandDepth_ > 0; }

@@ -1,5 +1,6 @@
 #include "SqliteIsamDataset.h"
 
+#include "FolderPause.h"
 #include "IsamCode.h"
 #include "IsamKeyRules.h"
 #include "SqliteIsamEngine.h"
@@ -444,7 +445,9 @@ IsamCode SqliteIsamDataset::write(Statement which, const QByteArray& key, std::s
 
     // BEGIN IMMEDIATE takes the write lock before anything is read, so that two
     // writers wait for each other (within the busy timeout) instead of meeting
-    // in a deadlock that SQLite would report at once.
+    // in a deadlock that SQLite would report at once. A backup's pause holds
+    // every write back (FolderPause).
+    const FolderPause::Hold pause(fileName_);
     int rc = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
     if (rc != SQLITE_OK)
         return SqliteIsamEngine::codeFor(rc);
@@ -527,6 +530,7 @@ IsamCode SqliteIsamDataset::putAll(const QList<QByteArray>& keys, std::span<cons
     sqlite3_stmt* mark = insert ? statement(StmtRaiseMark, 0, code) : nullptr;
     if (!mark)
         return code;
+    const FolderPause::Hold pause(fileName_);
     int rc = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
     if (rc != SQLITE_OK)
         return SqliteIsamEngine::codeFor(rc);
@@ -575,6 +579,7 @@ IsamCode SqliteIsamDataset::writeBatch(QList<TBatchWrite>& writes)
     sqlite3_stmt* mark = remove ? statement(StmtRaiseMark, 0, code) : nullptr;
     if (!mark)
         return code;
+    const FolderPause::Hold pause(fileName_);
     int rc = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
     if (rc != SQLITE_OK)
         return SqliteIsamEngine::codeFor(rc);

@@ -44,6 +44,12 @@ public:
     }
     virtual bool commitAnswerLost() const { return false; }
 
+    // Reads through this connection see the whole database as at one moment,
+    // whatever others write meanwhile, until endSnapshot(); nothing may be
+    // written through it in between (a copy's source).
+    virtual IsamCode beginSnapshot() { return IsamOk; }
+    virtual IsamCode endSnapshot() { return IsamOk; }
+
 protected:
     QString reason_;
 };

@@ -22,7 +22,9 @@
 #include "TrailRecord.h"
 #include "TfrmMain.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
 
@@ -73,6 +75,20 @@ QStringList contents(const QString& location)
             lines << d.fileName + QStringLiteral(" zone ") + zone;
     }
     return lines;
+}
+
+// A copy of the database folder `folder` whose day entries read well at
+// first and fail half-way: the middle of the file overwritten.
+QString damagedCopy(const QString& folder)
+{
+    const QString copy = TestEnvironment::freshFolder(QStringLiteral("damaged")) + QLatin1Char('/');
+    for (const QString& name : QDir(folder).entryList({QStringLiteral("*.Ism")}, QDir::Files))
+        QFile::copy(folder + name, copy + name);
+    QFile entries(copy + DayEntryRecord::FileName);
+    if (!entries.open(QIODevice::ReadWrite) || !entries.seek(entries.size() / 3))
+        return QString();
+    entries.write(QByteArray(int(entries.size() / 3), '\xff'));
+    return copy;
 }
 
 // The keys the program on `location`, logged in as U1, shows on each day
@@ -185,6 +201,7 @@ private slots:
         QTest::newRow("the same database twice") << "stress" << "stress" << 1 << "the same database";
         QTest::newRow("source without the change trail") << "folder:1 untrailed" << "folder:" << 0
                                                          << "Copied and checked.";
+        QTest::newRow("source damaged: nothing kept") << "damaged" << "new" << 1 << "Nothing of the copy was kept";
     }
     void sourcesAndTargets()
     {
@@ -200,6 +217,10 @@ private slots:
                 return QString();
             if (what == QLatin1String("folder-without-slash"))
                 return TestEnvironment::freshFolder(QStringLiteral("plain"));
+            if (what == QLatin1String("new"))
+                return TestEnvironment::freshFolder(QStringLiteral("made")) + QStringLiteral("/new/");
+            if (what == QLatin1String("damaged"))
+                return damagedCopy(stressed_);
             const QString location = what.startsWith(QLatin1String("server"))
                 ? server_->createDatabase(QStringLiteral("refusal%1").arg(++serial))
                 : TestEnvironment::freshFolder(QStringLiteral("refusal")) + QLatin1Char('/');
@@ -226,6 +247,7 @@ private slots:
         QVERIFY2(outcome.output.contains(says), qPrintable(outcome.output));
         if (!before.isEmpty() && !before.constFirst().startsWith(QLatin1String("cannot open")))
             QCOMPARE(contents(target), before);
+        QVERIFY(to != QLatin1String("new") || !QFileInfo::exists(target));
     }
 };
 

@@ -14,8 +14,9 @@
 #    workstation without settings, the installed program shows the first-start
 #    message and then the folder picker; cancelling the picker ends it with the
 #    error box and exit status 1, and nothing is recorded;
-# 5. systemd reads the CalDAV service's unit without a remark (its program and
-#    manual page are the installed ones).
+# 5. systemd reads the units of the CalDAV service and of the nightly backup
+#    (service and timer) without a remark (their programs and manual pages
+#    are the installed ones), and their example settings are installed.
 #
 #   run_install_checks.sh <build folder> <folder for logs>
 #
@@ -99,16 +100,22 @@ env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM XDG_CONFIG_HOME="$work/cons
 [ $status -eq 0 ] && grep -qx "RootPath=$work/console/db" "$work/console/config/KLV/Quorla.conf" \
   || fail "quorla --database without a display: status $status, $(head -c 300 "$work/out" "$work/err")"
 
-# 5. The CalDAV service's unit, pointed at the installed files.
-unit=$work/root/lib/systemd/system/quorla-dav.service
-if [ ! -f "$unit" ]; then
-  fail "no unit quorla-dav.service"
-elif command -v systemd-analyze >/dev/null 2>&1; then
-  sed "s|/usr/bin/|$usr/bin/|" "$unit" > "$work/quorla-dav.service"
-  report=$(MANPATH=$usr/share/man systemd-analyze verify "$work/quorla-dav.service" 2>&1) \
-    && [ -z "$report" ] || fail "systemd-analyze verify quorla-dav.service: $report"
-  echo "quorla-dav.service: verified"
-fi
+# 5. The units of the CalDAV service and the nightly backup, pointed at the
+# installed files (a timer is verified beside the service it starts).
+for name in quorla-dav.service quorla-backup.service quorla-backup.timer; do
+  unit=$work/root/lib/systemd/system/$name
+  if [ ! -f "$unit" ]; then
+    fail "no unit $name"
+  elif command -v systemd-analyze >/dev/null 2>&1; then
+    sed "s|/usr/bin/|$usr/bin/|" "$unit" > "$work/$name"
+    report=$(cd "$work" && MANPATH=$usr/share/man systemd-analyze verify "$work/$name" 2>&1) \
+      && [ -z "$report" ] || fail "systemd-analyze verify $name: $report"
+    echo "$name: verified"
+  fi
+done
+for example in quorla-dav.default quorla-backup.default; do
+  [ -f "$usr/share/doc/quorla/examples/$example" ] || fail "no example settings $example"
+done
 
 # 4. The first start from the desktop entry, on a workstation of its own.
 cat > "$work/drive.sh" <<'DRIVE'

@@ -6,6 +6,7 @@
 #include "CategoryRecord.h"
 #include "DayEntryRecord.h"
 #include "EQuorlaDB.h"
+#include "FolderPause.h"
 #include "IsamCode.h"
 #include "TIsamEngine.h"
 #include "PostgresCluster.h"
@@ -14,6 +15,7 @@
 #include "RecordKey.h"
 #include "RecordLockFile.h"
 #include "SqliteIsamEngine.h"
+#include "TCommandScope.h"
 #include "TDatabaseLocation.h"
 #include "TEventWriter.h"
 #include "TQuorlaDB.h"
@@ -300,6 +302,23 @@ private slots:
         const QString refused = thrown<EQuorlaDB>([&] { db.ReopenUsersAndCategories(); });
         QCOMPARE(refused, QStringLiteral("Unable to open category isam\r\r") + db.Categories().ErrorText());
         QVERIFY(db.Users().Active()); // reopened before the categories failed
+    }
+
+    // A backup's pause of the folder waits for the write command in hand,
+    // and is had once the command ended.
+    void pauseWaitsForTheCommand()
+    {
+        const QString folder = TestEnvironment::freshFolder(QStringLiteral("pause"));
+        prepareStore(folder);
+        TScriptedServices services;
+        TQuorlaDB db(TScriptedServices::ofTest());
+        FolderPause pause(folder);
+        {
+            const TCommandScope command(db);
+            QVERIFY(!pause.Pause(0));
+        }
+        QVERIFY(pause.Pause(0));
+        pause.Resume();
     }
 
     // A folder whose file system ignores record locks is reported once, however
