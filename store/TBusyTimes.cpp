@@ -183,3 +183,17 @@ QHash<QString, QList<TBusyInterval>> TBusyTimes::Resources(const QStringList& re
     }
     return busy;
 }
+
+QList<TBusyTimes::TOverlap> TBusyTimes::Overlaps(const DayEntryRecord& entry, const TEntryDetails& details,
+                                                 const QString& entryKey)
+{
+    const TBusyInterval taken = Taken(entry, details);
+    const QStringList assignees = entry.AssigneeKeys();
+    const QHash<QString, QList<TBusyInterval>> busy
+        = People(assignees, taken.start, taken.end, entryKey.isEmpty() ? QStringList() : QStringList{entryKey});
+    QList<TOverlap> found;
+    for (const QString& user : assignees)
+        for (const TBusyInterval& other : busy.value(user))
+            found.append({user, other});
+    return found;
+}

@@ -77,6 +77,17 @@ public:
     QHash<QString, QList<TBusyInterval>> Resources(const QStringList& resourceKeys, qint64 from, qint64 to,
                                                    const QStringList& leaveOut = {});
 
+    // Another entry that takes one of an entry's assignees at its time.
+    struct TOverlap
+    {
+        QString userKey;
+        TBusyInterval other;
+    };
+    // Every other entry that takes one of `entry`'s assignees while `entry`
+    // (with `details`; stored under `entryKey`, empty when new) takes them:
+    // by assignee in slot order, each one's in start order.
+    QList<TOverlap> Overlaps(const DayEntryRecord& entry, const TEntryDetails& details, const QString& entryKey);
+
     // The time `entry` takes by its details, without key or text.
     static TBusyInterval Taken(const DayEntryRecord& entry, const TEntryDetails& details);
 
