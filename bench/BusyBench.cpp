@@ -93,8 +93,7 @@ void runBusyBench()
 {
     QTemporaryDir dir;
     const QString folder = dir.path() + QLatin1Char('/');
-    loadCalendar(folder + DayEntryRecord::FileName, folder + AlarmRecord::FileName, Entries);
-    addBenchDetails(folder);
+    loadCalendarWithDetails(folder, Entries);
     const TStandInRooms rooms;
     TQtServices services;
     const std::optional<TServices> previous = BenchServices::install(services);
