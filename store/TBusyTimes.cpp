@@ -1,6 +1,7 @@
 #include "TBusyTimes.h"
 
 #include "DayEntryRecord.h"
+#include "DetailRecord.h"
 #include "EQuorla.h"
 #include "IsamCode.h"
 #include "RecordKey.h"
@@ -9,11 +10,13 @@
 #include "TEntryVisibility.h"
 #include "TFilterRules.h"
 #include "TQuorlaDB.h"
+#include "TServerBusy.h"
 #include "TXIsamFile.h"
 
 #include <QSet>
 
 #include <algorithm>
+#include <optional>
 
 namespace {
 
@@ -51,6 +54,9 @@ struct TBusyTimes::Read
 {
     DayEntryRecord entry;
     QString key;
+    // Given with the entry (one the server answers without text); read
+    // with the others' otherwise.
+    std::optional<TEntryDetails> details;
 };
 
 TBusyTimes::TBusyTimes(TQuorlaDB& database, const UserRecord& asker, const QString& askerKey)
@@ -108,14 +114,24 @@ QList<TBusyTimes::Read> TBusyTimes::candidates(const QStringList& userKeys, qint
     TEntryQuery::Read(database_.DayEntries(), RecordKey::format(dayStart(from)), RecordKey::format(to - 1),
                       [&](const DayEntryRecord& entry, const QString& key) {
                           if (assignsAny(entry, users))
-                              found.append({entry, key});
+                              found.append({entry, key, std::nullopt});
                       });
     QStringList reaching = TDetailsStore(database_).ReachingInto(dateOf(from), dateOf(to - 1));
     reaching.removeDuplicates();
     const QHash<QString, DayEntryRecord> stored = entries(reaching);
     for (auto it = stored.cbegin(); it != stored.cend(); ++it)
         if (assignsAny(it.value(), users))
-            found.append({it.value(), it.key()});
+            found.append({it.value(), it.key(), std::nullopt});
+    // A person's own session on a server reads no private entry of others:
+    // the server answers those, from as far back as most reach.
+    QSet<QString> read;
+    for (const Read& one : std::as_const(found))
+        read.insert(one.key);
+    const qint64 back = std::max<qint64>(dayStart(from) - DetailRecord::ShortReachDays * Day, 0);
+    for (const TServerBusy::THidden& hidden :
+         TServerBusy::Hidden(database_, RecordKey::format(back), RecordKey::format(to - 1), userKeys))
+        if (!read.contains(hidden.key))
+            found.append({hidden.entry, hidden.key, hidden.details});
     return found;
 }
 
@@ -135,7 +151,7 @@ QHash<QString, QList<TBusyInterval>> TBusyTimes::People(const QStringList& userK
     for (const Read& one : read) {
         if (leaveOut.contains(one.key))
             continue;
-        const TBusyInterval taken = interval(one.entry, one.key, details.value(one.key));
+        const TBusyInterval taken = interval(one.entry, one.key, one.details.value_or(details.value(one.key)));
         if (!taken.overlaps(from, to))
             continue;
         for (const QString& user : one.entry.AssigneeKeys())

@@ -1,5 +1,6 @@
 #include "TServerRoles.h"
 #include "TServerChecks.h"
+#include "TServerBusy.h"
 #include "TServerDetails.h"
 
 #include "AlarmRecord.h"
@@ -735,7 +736,9 @@ void TServerRoles::Install(const QString& userKey)
     if (code == IsamOk)
         code = connection_->command(PolicyColumnsSql(series, importMap) + trail + freed + sql + alarmsKept + checks
                                     + me + Policies(!trail.isEmpty(), series, importMap).replace("@S@", schema)
-                                    + (database_.Details() ? TServerDetails::Sql(schema, series) : QByteArray())
+                                    + (database_.Details() ? TServerDetails::Sql(schema, series)
+                                                                 + TServerBusy::Sql(schema, series)
+                                                           : QByteArray())
                                     + TRoleBounds::Sql(schema));
     if (code == IsamOk && importMap)
         adoptSharedNames(outer);
