@@ -1,7 +1,6 @@
 #include "TEventBusy.h"
 
 #include "DayEntryRecord.h"
-#include "RecordKey.h"
 #include "TBusyStrip.h"
 #include "TCommand.h"
 #include "TFindTime.h"
