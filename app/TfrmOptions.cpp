@@ -9,6 +9,7 @@
 #include "TQuorlaCfg.h"
 #include "TQuorlaDB.h"
 #include "TWeekView.h"
+#include "TWorkingHours.h"
 
 #include <QCheckBox>
 #include <QColor>
@@ -106,6 +107,9 @@ TfrmOptions::TfrmOptions(TServices services, QWidget* parent)
 
 TfrmOptions::~TfrmOptions() = default;
 
+const QString TfrmOptions::WorkingHoursRefused
+    = QStringLiteral("The working hours must end after they start, on at least one day of the week");
+
 int TfrmOptions::Execute(TWeekView& weekView, TDayView& dayView, TQuorlaCfg& settings)
 {
     WeekView = &weekView;
@@ -123,6 +127,7 @@ int TfrmOptions::Execute(TWeekView& weekView, TDayView& dayView, TQuorlaCfg& set
     }
     ui->cmbOfficeZone->setCurrentIndex(ui->cmbOfficeZone->findText(QString::fromUtf8(zone)));
     ui->cmbOfficeZone->setEnabled(MayChangeOffice);
+    LoadWorkingHours();
     ui->tabOffice->setEnabled(Office != nullptr);
     ui->tabOptions->setCurrentIndex(0);
     const int result = exec();
@@ -149,9 +154,48 @@ void TfrmOptions::LoadFromView()
     ui->chkPrivateItalic->setChecked(style.PrivateFont.Italic());
 }
 
+QList<QCheckBox*> TfrmOptions::workDayBoxes() const
+{
+    return {ui->chkWorkMon, ui->chkWorkTue, ui->chkWorkWed, ui->chkWorkThu,
+            ui->chkWorkFri, ui->chkWorkSat, ui->chkWorkSun};
+}
+
+void TfrmOptions::LoadWorkingHours()
+{
+    const TWorkingHours hours = Office ? TWorkingHours::Of(*Office) : TWorkingHours();
+    ui->edtWorkStart->setTime(hours.start);
+    ui->edtWorkEnd->setTime(hours.end);
+    const QList<QCheckBox*> days = workDayBoxes();
+    for (int day = 1; day <= 7; ++day)
+        days[day - 1]->setChecked(hours.worksOn(day));
+    for (QWidget* control : std::initializer_list<QWidget*>{ui->edtWorkStart, ui->edtWorkEnd})
+        control->setEnabled(MayChangeOffice);
+    for (QCheckBox* day : days)
+        day->setEnabled(MayChangeOffice);
+}
+
+std::optional<TWorkingHours> TfrmOptions::ChosenWorkingHours() const
+{
+    QString days;
+    const QList<QCheckBox*> boxes = workDayBoxes();
+    for (int day = 1; day <= 7; ++day)
+        if (boxes[day - 1]->isChecked())
+            days += QString::number(day);
+    return TWorkingHours::fromText(ui->edtWorkStart->time().toString(u"hh:mm") + QLatin1Char('-')
+                                   + ui->edtWorkEnd->time().toString(u"hh:mm") + QLatin1Char(' ') + days);
+}
+
 void TfrmOptions::btnOkClick()
 {
-    // First, as it may fail: nothing else is changed then.
+    const std::optional<TWorkingHours> hours = ChosenWorkingHours();
+    if (Office && MayChangeOffice && !hours) {
+        services_.person().message(TPersonServices::MessageKind::Warning, TPersonServices::MessageButtons::Ok,
+                                   WorkingHoursRefused);
+        return;
+    }
+    // First, as they may fail: nothing else is changed then.
+    if (Office && MayChangeOffice && *hours != TWorkingHours::Of(*Office))
+        TWorkingHours::Store(*Office, *hours);
     const QByteArray zone = ui->cmbOfficeZone->currentText().toUtf8();
     if (Office && MayChangeOffice && !zone.isEmpty() && zone != Office->OfficeZone())
         Office->SetOfficeZone(zone);

@@ -1,11 +1,15 @@
 #pragma once
 
 #include "TServices.h"
+#include "TWorkingHours.h"
 
 #include <QDialog>
+#include <QList>
 
 #include <memory>
+#include <optional>
 
+class QCheckBox;
 class QComboBox;
 class TChangeTrail;
 class TQuorlaDB;
@@ -59,8 +63,17 @@ public:
         MayChangeOffice = mayChange;
     }
 
+    // OK's refusal of working hours that end before they start or have no
+    // day: the dialog stays open, nothing changed.
+    static const QString WorkingHoursRefused;
+
 private:
     void LoadFromView();
+    // The office's working hours, changeable when the office is.
+    void LoadWorkingHours();
+    // Those chosen; nothing when they are refused.
+    std::optional<TWorkingHours> ChosenWorkingHours() const;
+    QList<QCheckBox*> workDayBoxes() const;
     void btnOkClick();
 
     TServices services_;

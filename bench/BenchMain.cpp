@@ -1,11 +1,12 @@
 // The benchmark program: figures for the engine and the layers above it, each
 // beside a baseline measured in the same run where one exists. Build with the
 // release preset and run build/release/bench/quorla_bench [store cache view
-// month report week firstweek startup trouble poll trail series ical server roles dav davload backup]; "server"
+// month report week firstweek startup trouble poll trail series ical server roles dav davload details bin backup busy]; "server"
 // alone runs only the database server's figures, "dav" only the CalDAV service beside Radicale, "davload"
 // only the CalDAV service's queries from one client and from 8 at once.
 
 #include "BackupBench.h"
+#include "BusyBench.h"
 #include "CacheBench.h"
 #include "DavBench.h"
 #include "BinBench.h"
@@ -51,8 +52,8 @@ int main(int argc, char** argv)
         std::printf(
             "Usage: quorla_bench [NAME...]\n"
             "Runs the benchmarks named (all without a name): store cache view month report week firstweek\n"
-            "startup trouble poll trail series ical server roles dav davload backup. Build with the release\n"
-            "preset.\n"
+            "startup trouble poll trail series ical server roles dav davload details bin backup busy. Build "
+            "with the release preset.\n"
             "\n"
             "firstweek: the start to the first week painted at 1,000,000 entries beside 10,000.\n"
             "  QUORLA_BENCH_KEEP=DIR       where its calendars are made once and kept (default\n"
@@ -129,5 +130,7 @@ int main(int argc, char** argv)
         runBinBench();
     if (wanted("backup"))
         runBackupBench(QCoreApplication::applicationFilePath());
+    if (wanted("busy"))
+        runBusyBench();
     return 0;
 }

@@ -45,6 +45,12 @@ void addBenchDetails(const QString& folder)
                            [&heads](int i, DetailRecord& r) { r = heads[i]; });
 }
 
+void loadCalendarWithDetails(const QString& folder, int entries)
+{
+    loadCalendar(folder + DayEntryRecord::FileName, folder + AlarmRecord::FileName, entries);
+    addBenchDetails(folder);
+}
+
 namespace {
 
 QStringList readDays(TXIsamFile& days, qint64 first, int count)
@@ -70,8 +76,7 @@ void runDetailsBench()
 {
     QTemporaryDir dir;
     const QString folder = dir.path() + QLatin1Char('/');
-    loadCalendar(folder + DayEntryRecord::FileName, folder + AlarmRecord::FileName, Entries);
-    addBenchDetails(folder);
+    loadCalendarWithDetails(folder, Entries);
     TQtServices services;
     const std::optional<TServices> previous = BenchServices::install(services);
     {

@@ -12,3 +12,7 @@ void runDetailsBench();
 // Gives every entry of the benchmark calendar in `folder` details (an end,
 // three days for every 40th un-timed entry, a place), in a new details dataset.
 void addBenchDetails(const QString& folder);
+
+// The benchmark calendar of `entries` entries (loadCalendar's) in `folder`,
+// each with details (addBenchDetails).
+void loadCalendarWithDetails(const QString& folder, int entries);

@@ -9,6 +9,7 @@
 #include "TChangeTrail.h"
 #include "TCommand.h"
 #include "TDisplaySettings.h"
+#include "TEventBusy.h"
 #include "TQuorlaDB.h"
 #include "TServices.h"
 #include "TTextLimit.h"
@@ -70,6 +71,10 @@ TfrmEvent::TfrmEvent(TServices services, QWidget* parent)
     TTextLimit::Apply(ui->edtLocation, services_.desktop(), TEntryDetails::MaxLocationBytes);
     TTextLimit::Apply(ui->memNotes, services_.desktop(), TEntryDetails::MaxNotesBytes);
     TfrmAlarmProperties::FillTimeLists(*ui->cmbHour, *ui->cmbMinute);
+    busy_ = new TEventBusy(services_, {ui->cmbDate, ui->cmbHour, ui->cmbMinute, ui->chkUnTimed, ui->dtpEndDate,
+                                       ui->edtEndTime, ui->lstUsers},
+                           [this] { return TEventBusy::TContext{Database, CurrentUserKey, EntryKey}; }, this);
+    ui->layMain->insertWidget(1, busy_);
     ui->btnGroup->setIcon(style()->standardIcon(QStyle::SP_FileDialogDetailedView));
     connect(ui->btnOk, &QPushButton::clicked, ui->actOk, &QAction::trigger);
     connect(ui->btnCancel, &QPushButton::clicked, ui->actCancel, &QAction::trigger);
@@ -467,6 +472,8 @@ void TfrmEvent::actOkExecute()
         return;
     }
     if (!TCommand::Run(services_.person(), [this] { SaveToRecord(); }))
+        return;
+    if (!busy_->AgreedToOverlaps(*Entry, details_))
         return;
     rule_ = readRule();
     // The message goes once the event is stored (TEventCommands).

@@ -19,6 +19,7 @@ class DayEntryRecord;
 class QCheckBox;
 class QListWidgetItem;
 class TDisplaySettings;
+class TEventBusy;
 class TQuorlaDB;
 class TfrmAlarmProperties;
 class TfrmHistory;
@@ -147,6 +148,7 @@ private:
     TfrmAlarmProperties* alarmDialog_;
     TfrmSelectGroup* selectGroup_;
     TfrmHistory* history_;
+    TEventBusy* busy_;
     QString EntryKey;
     TStamp WorkStamp;
     QString CurrentUserKey;

@@ -7,6 +7,7 @@
 #include "TIsamEngine.h"
 #include "TIsamFormat.h"
 #include "TQuorlaDB.h"
+#include "TWorkingHours.h"
 #include "TQuorlaDatasets.h"
 #include "TXIsamFile.h"
 
@@ -153,15 +154,19 @@ void TDatabaseCopier::copyDataset(int index, Side& source, Side& target)
         fail(QStringLiteral("Cannot read %1:\n%2").arg(shown(source.name(index)), from.ErrorText()));
     }
 
-    // So does the office's time zone, over the one a workstation may have
-    // left in an empty target.
-    QString zone;
-    const QString zoneName(TQuorlaDB::OfficeZoneSetting);
-    if (from.ReadSetting(zoneName, zone)) {
-        if (!to.WriteSetting(zoneName, zone, false))
-            fail(QStringLiteral("Cannot keep the time zone in %1:\n%2").arg(shown(name), to.ErrorText()));
-    } else if (from.LastError() != IsamNotFound) {
-        fail(QStringLiteral("Cannot read %1:\n%2").arg(shown(source.name(index)), from.ErrorText()));
+    // So do the office's time zone, over the one a workstation may have
+    // left in an empty target, and its working hours.
+    for (const QLatin1StringView setting : {TQuorlaDB::OfficeZoneSetting, TWorkingHours::Setting}) {
+        QString value;
+        if (from.ReadSetting(QString(setting), value)) {
+            if (!to.WriteSetting(QString(setting), value, false))
+                fail(QStringLiteral("Cannot keep the %1 in %2:\n%3")
+                         .arg(setting == TWorkingHours::Setting ? QStringLiteral("working hours")
+                                                                 : QStringLiteral("time zone"),
+                              shown(name), to.ErrorText()));
+        } else if (from.LastError() != IsamNotFound) {
+            fail(QStringLiteral("Cannot read %1:\n%2").arg(shown(source.name(index)), from.ErrorText()));
+        }
     }
 
     // In batches of one transaction each: a folder's dataset syncs once per

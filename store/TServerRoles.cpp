@@ -1,6 +1,7 @@
 #include "TServerRoles.h"
 #include "TServerChecks.h"
 #include "TServerBin.h"
+#include "TServerBusy.h"
 #include "TServerDetails.h"
 
 #include "AlarmRecord.h"
@@ -737,7 +738,9 @@ void TServerRoles::Install(const QString& userKey)
     if (code == IsamOk)
         code = connection_->command(PolicyColumnsSql(series, importMap) + trail + freed + sql + alarmsKept + checks
                                     + me + Policies(!trail.isEmpty(), series, importMap).replace("@S@", schema)
-                                    + (database_.Details() ? TServerDetails::Sql(schema, series) : QByteArray())
+                                    + (database_.Details() ? TServerDetails::Sql(schema, series)
+                                                                 + TServerBusy::Sql(schema, series)
+                                                           : QByteArray())
                                     + (database_.Bin() ? TServerBin::Sql() : QByteArray())
                                     + TRoleBounds::Sql(schema));
     if (code == IsamOk && importMap)

@@ -17,6 +17,7 @@
 #include "TIsamFormat.h"
 #include "TQuorlaDB.h"
 #include "TQuorlaDatasets.h"
+#include "TWorkingHours.h"
 #include "TDayView.h"
 #include "TWeekView.h"
 #include "TrailRecord.h"
@@ -70,9 +71,11 @@ QStringList contents(const QString& location)
         QString identity;
         if (file.ReadIdentity(identity))
             lines << d.fileName + QStringLiteral(" identity ") + identity;
-        QString zone;
-        if (file.ReadSetting(QString(TQuorlaDB::OfficeZoneSetting), zone))
-            lines << d.fileName + QStringLiteral(" zone ") + zone;
+        for (const QLatin1StringView setting : {TQuorlaDB::OfficeZoneSetting, TWorkingHours::Setting}) {
+            QString value;
+            if (file.ReadSetting(QString(setting), value))
+                lines << d.fileName + QLatin1Char(' ') + setting + QLatin1Char(' ') + value;
+        }
     }
     return lines;
 }
@@ -141,6 +144,7 @@ private slots:
         QVERIFY(db.Users().Identity(identity));
         // And the office's zone, another than the targets' workstation's.
         db.SetOfficeZone("Europe/Berlin");
+        TWorkingHours::Store(db, *TWorkingHours::fromText(QStringLiteral("07:30-16:00 1234")));
         // An event with a place and notes in three parts.
         DayEntryRecord entry;
         db.InitDayEntryRecord(entry);

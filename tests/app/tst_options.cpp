@@ -1,7 +1,7 @@
 // The options dialog inside the running program: both views change together,
 // Cancel changes nothing, and the workstation store sees the settings only
-// when the program ends; an administrator's days kept and office time zone
-// reach the database, and other users see them greyed.
+// when the program ends; an administrator's days kept, office time zone and
+// working hours reach the database, and other users see them greyed.
 
 #include "AppTestSupport.h"
 #include "DialogTest.h"
@@ -10,11 +10,13 @@
 #include "TDayView.h"
 #include "TQuorlaDB.h"
 #include "TWeekView.h"
+#include "TWorkingHours.h"
 #include "TfrmMain.h"
 
 #include <QAction>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QTimeEdit>
 
 using namespace DialogTest;
 
@@ -109,6 +111,8 @@ private slots:
                     // The workstation's zone, taken when the database was made.
                     QCOMPARE(zone->currentText(), QStringLiteral("UTC"));
                     zone->setCurrentIndex(zone->findText(QStringLiteral("Europe/Berlin")));
+                    child<QTimeEdit>(d, "edtWorkEnd")->setTime(QTime(17, 0));
+                    child<QCheckBox>(d, "chkWorkFri")->setChecked(false);
                 }
             };
         };
@@ -117,6 +121,7 @@ private slots:
         TQuorlaDB other(TScriptedServices::ofTest());
         QCOMPARE(other.Trail().DaysKept(), 90);
         QCOMPARE(other.OfficeZone(), QByteArray("Europe/Berlin"));
+        QCOMPARE(TWorkingHours::Of(other).text(), QStringLiteral("08:00-17:00 1234"));
         // A plain user sees what the office keeps, greyed.
         AppTest::addUser(*shell->main->Database(), QStringLiteral("PLAIN"), QString(), 1);
         whenModal([](QWidget* login) { AppTest::typeLogin(login, QStringLiteral("PLAIN"), QString()); });

@@ -18,6 +18,7 @@
 #include "TAlarmPoller.h"
 #include "TChangeTrail.h"
 #include "TClientNames.h"
+#include "TBusyTimes.h"
 #include "TDetailsWriter.h"
 #include "TDatabaseCopier.h"
 #include "TestEnvironment.h"
@@ -105,6 +106,8 @@ private slots:
     void detailsFollowTheEntry();
     void binRowsFollowTheItem_data();
     void binRowsFollowTheItem();
+    void busyTimesOfPrivateEntries_data();
+    void busyTimesOfPrivateEntries();
     void removalDropsTheRole();
     void copiedUsersBecomeRoles();
     void switchingUserOpensHisSession();
@@ -873,6 +876,43 @@ void TestServerRoles::earlierSetUpIsUpgraded()
     QCOMPARE(cluster_->query(QStringLiteral("roles"), "SELECT count(*) || ' ' || (SELECT count(*) FROM quorla_freed WHERE pk = "
                                                           + gone + ") FROM qltrail WHERE q_readers IS NULL AND q_subject = 'E' || " + gone),
              QStringLiteral("0 1"));
+}
+
+void TestServerRoles::busyTimesOfPrivateEntries_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("text");   // "-": busy without it
+    QTest::newRow("a colleague") << "PLAIN" << "-";
+    QTest::newRow("its assignee") << "MODIFIER" << "private";
+    QTest::newRow("an administrator") << "ADMIN2" << "private";
+}
+
+// A private entry takes its assignee's time for everyone: a colleague, whose
+// session may not read it, finds it busy (for as long as it lasts) without
+// its text.
+void TestServerRoles::busyTimesOfPrivateEntries()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, text);
+    TQuorlaDB& boss = *boss_->Database();
+    DayEntryRecord entry;
+    QVERIFY(TLookup::Equal(boss.DayEntries(), entry.bytes(), TXIsamFile::PrimaryIndex, privateEntry_));
+    TRecordWriter writer;
+    TEntryDetails details;
+    details.durationSeconds = 7200;
+    details.location = QStringLiteral("secret room");
+    TDetailsWriter(boss, writer).StoreEntry(privateEntry_, entry, details);
+    TQuorlaDB db(TScriptedServices::ofTest(), location_, {TServerRoles::RoleName(name), passwordOf(name)});
+    UserRecord reader;
+    QVERIFY(TLookup::Equal(db.Users(), reader.bytes(), TXIsamFile::PrimaryIndex, keys_[name]));
+    const QString assignee = keys_[QStringLiteral("MODIFIER")];
+    const auto busy = TBusyTimes(db, reader, keys_[name]).People({assignee}, 86400, 2 * 86400).value(assignee);
+    // (Other cases leave other entries of his that day.)
+    const auto it = std::find_if(busy.cbegin(), busy.cend(),
+                                 [this](const TBusyInterval& one) { return one.entryKey == privateEntry_; });
+    QVERIFY(it != busy.cend());
+    QCOMPARE(QStringLiteral("%1 %2 %3").arg(it->start).arg(it->end).arg(it->hidden ? "-" : it->text),
+             QStringLiteral("86400 93600 ") + text);
 }
 
 // An alarm is read by whoever reads its entry, also once the entry has

@@ -16,6 +16,7 @@
 #include "TSeriesWriter.h"
 #include "SeriesRecord.h"
 #include "TfrmDeletedEvents.h"
+#include "TBusyStrip.h"
 #include "TfrmEvent.h"
 
 #include <QLabel>
@@ -216,6 +217,8 @@ private slots:
             "01/03/24 10:15  U03 on ws-test: Event changed: description “Stand-up, moved”",
             "01/03/24 10:30  U03 on ws-test: Repeating event changed: all: “Daily stand-up” for U02, Every Monday at 10:00, "
             "2 times; 2 occurrences touched"}));
+        // Gone again: the other cases' events at that time are U02's only events.
+        series.Delete(seriesKey, TSeriesWriter::Scope::All, rule.Start(), TSeriesWriter::HeldOccurrences::Leave);
     }
 
     // Deleted events lists what the user deleted, with who and when, and
@@ -421,6 +424,65 @@ private slots:
         QCOMPARE(result, message.isEmpty() ? 1 : 2);
         if (result == 1)
             QTEST(frm.Details(), "saved");
+    }
+
+    // "Free and busy" around an hour's event for U02 and U03 at 10:05 while
+    // U02 has "Budget" at 10:00-11:00 and U03 a private event (U02 may not
+    // see) at 11:00-12:00: the strip shows both, "Find a time" offers 08:00,
+    // 09:00 (touching is free), then 12:00; OK on a taken time asks first.
+    void freeAndBusy_data()
+    {
+        QTest::addColumn<int>("proposal");
+        QTest::addColumn<Answer>("answer");   // to the overlap question, when asked
+        QTest::addColumn<QString>("saved");   // start time; empty: not saved
+        QTest::newRow("a free time chosen") << 2 << Answer::Ok << "1709553600";
+        QTest::newRow("taken, No") << -1 << Answer::No << "";
+        QTest::newRow("taken, Yes") << -1 << Answer::Yes << "1709546700";
+    }
+    void freeAndBusy()
+    {
+        QFETCH(int, proposal);
+        QFETCH(Answer, answer);
+        QFETCH(QString, saved);
+        services_->setNow(QDateTime(QDate(2024, 3, 1), QTime(9, 0)));
+        const qint64 monday = 1709510400;
+        QStringList taken;
+        for (const auto& [who, hour, flags] : {std::tuple{user(2), 10, 0}, {user(3), 11, DayEntryRecord::Private}}) {
+            DayEntryRecord other = entry({who});
+            other.setDescription(QStringLiteral("Budget"));
+            other.setStartTime(RecordKey::format(monday + hour * 3600));
+            other.setFlags(flags);
+            taken << TEventWriter(*db).insertEntryWithAlarms(other, alarm, {}, TEntryDetails{3600, 1, {}, {}});
+        }
+        if (proposal < 0)
+            services_->expectMessage(Kind::Confirmation,
+                                     "Some of the event's users have other events at its time:\rU02: \"Budget\", "
+                                     "Mon 04/03/2024 10:00-11:00\rU03: a private event, Mon 04/03/2024 11:00-12:00\r\r"
+                                     "Save the event all the same?", answer);
+        DayEntryRecord e = entry({user(2), user(3)});
+        frm.SetDetails(TEntryDetails{3600, 1, {}, {}});
+        QStringList shown;
+        const int result = run(e, [&](QWidget* w) {
+            QCoreApplication::processEvents();
+            const auto* strip = child<TBusyStrip>(w, "stripBusy");
+            for (int row = 0; row < strip->rows().size(); ++row)
+                shown << strip->rows()[row].name + ": " + strip->TakenAt(row, monday + 10 * 3600 + 1800).join(',')
+                             + strip->TakenAt(row, monday + 11 * 3600 + 1800).join(',');
+            click(w, "btnFindTime");
+            auto* times = child<QComboBox>(w, "cmbFreeTimes");
+            shown << times->itemText(0) << times->itemText(1) << times->itemText(2);
+            if (proposal >= 0)
+                emit times->activated(proposal);
+            click(w, "btnOk");
+            if (QApplication::activeModalWidget() == w)
+                click(w, "btnCancel");
+        });
+        for (const QString& key : taken)
+            TEventWriter(*db).deleteEntryWithAlarms(key);
+        QCOMPARE(shown, (QStringList{"U02: Budget", "U03: Private", "Mon 04/03/2024 08:00-09:00",
+                                     "Mon 04/03/2024 09:00-10:00", "Mon 04/03/2024 12:00-13:00"}));
+        QCOMPARE(result, saved.isEmpty() ? 2 : 1);
+        QVERIFY(saved.isEmpty() || e.StartTime() == saved);
     }
 
 private:

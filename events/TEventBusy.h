@@ -1,0 +1,104 @@
+#pragma once
+
+#include "TBusyTimes.h"
+#include "TServices.h"
+
+#include <QGroupBox>
+#include <QList>
+#include <QString>
+#include <QTimer>
+
+#include <functional>
+
+class DayEntryRecord;
+class QCheckBox;
+class QComboBox;
+class QDateEdit;
+class QListWidget;
+class QPushButton;
+class QTimeEdit;
+class TBusyStrip;
+class TQuorlaDB;
+
+// The event editor's "Free and busy" section: for the day chosen, when each
+// ticked user (and each chosen resource) is taken, and "Find a time", which
+// proposes the next times of the event's length within the office's working
+// hours when all of them are free, and sets the one chosen. Before a save it
+// warns of other events of the users at the event's time (they may be
+// double-booked all the same).
+//
+// It works on the editor's own controls, which it is handed, and reads the
+// database the editor is showing (TContext); without one it shows nothing.
+class TEventBusy : public QGroupBox
+{
+    Q_OBJECT
+
+public:
+    // The editor's controls it reads and sets.
+    struct TControls
+    {
+        QDateEdit* date;
+        QComboBox* hour;
+        QComboBox* minute;
+        QCheckBox* unTimed;
+        QDateEdit* endDate;
+        QTimeEdit* endTime;
+        QListWidget* users;
+    };
+    // What the editor shows: its database (null while closed), the reader,
+    // and the stored event's key (empty for a new one).
+    struct TContext
+    {
+        TQuorlaDB* database = nullptr;
+        QString readerKey;
+        QString entryKey;
+    };
+    // A resource chosen for the event, by key, with its name.
+    struct TResource
+    {
+        QString key;
+        QString name;
+    };
+
+    TEventBusy(TServices services, const TControls& controls, std::function<TContext()> context,
+               QWidget* parent = nullptr);
+
+    // How many weeks "Find a time" looks ahead, and how many times it offers.
+    static constexpr int WeeksSearched = 4;
+    static constexpr int TimesOffered = 8;
+    static const QString NoFreeTime;
+
+    // The resources chosen in the editor, and where their bookings are read.
+    void UseResources(std::function<QList<TResource>()> chosen, TBusyTimes::TBookingsReader bookings);
+
+    // Asks the person whether to save `entry` (with `details`) when other
+    // events take its users at its time, naming them; true when there are
+    // none or he says Yes. A failed read is shown and answers false.
+    bool AgreedToOverlaps(const DayEntryRecord& entry, const TEntryDetails& details);
+
+    // Reads the day chosen again (also done on every change of the date,
+    // the time or the users).
+    void Refresh();
+
+private:
+    void refreshSoon();
+    void btnFindTimeClick();
+    void cmbFreeTimesActivated(int index);
+    // The event's start and end as the controls show them (stamp seconds).
+    std::pair<qint64, qint64> shownEvent() const;
+    QStringList tickedUsers(QStringList* names = nullptr) const;
+    // A reader asking as the editor's reader; null without a database.
+    std::unique_ptr<TBusyTimes> times(const TContext& context) const;
+    QString describe(const TBusyInterval& busy) const;
+    bool askOverlaps(const DayEntryRecord& entry, const TEntryDetails& details);
+
+    TServices services_;
+    TControls controls_;
+    std::function<TContext()> context_;
+    std::function<QList<TResource>()> resources_;
+    TBusyTimes::TBookingsReader bookings_;
+    TBusyStrip* strip_;
+    QPushButton* btnFindTime_;
+    QComboBox* cmbFreeTimes_;
+    QTimer refresh_;
+};
