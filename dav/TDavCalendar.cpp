@@ -442,10 +442,15 @@ TDavCalendar::TTarget TDavCalendar::targetOf(const QString& path) const
     if (parts[1] == QLatin1String("principals") && parts.size() == 3) {
         target.kind = mine ? Kind::Principal : Kind::Foreign;
     } else if (parts[1] == QLatin1String("calendars")) {
-        if (!mine)
+        const QString box = parts.value(3);
+        if (!mine && parts.size() == 4 && box == QLatin1String("default"))
+            target = {Kind::OthersCalendar, UserRecord::NameOf(parts[2])};
+        else if (!mine)
             target.kind = Kind::Foreign;
         else if (parts.size() == 3)
             target.kind = Kind::Home;
+        else if (parts.size() == 4 && (box == QLatin1String("outbox") || box == QLatin1String("inbox")))
+            target.kind = box == QLatin1String("outbox") ? Kind::Outbox : Kind::Inbox;
         else if (parts[3] != QLatin1String("default") || parts.size() > 5)
             target.kind = Kind::Other;
         else if (parts.size() == 4)
@@ -461,8 +466,6 @@ TDavCalendar::TTarget TDavCalendar::targetOf(const QString& path) const
 TDavReply TDavCalendar::Answer(const TDavRequest& request)
 {
     const TTarget target = targetOf(request.path);
-    if (target.kind == Kind::Foreign)
-        return TDavReply::Text(403, QStringLiteral("%1 is another user's.").arg(request.path));
     if (target.kind == Kind::Other)
         return TDavReply::Text(404, QStringLiteral("There is nothing at %1.").arg(request.path));
     if (session_.zone.isEmpty() || session_.zoneRead.elapsed() > ZoneSeconds * 1000LL) {
@@ -492,6 +495,10 @@ TDavReply TDavCalendar::Answer(const TDavRequest& request)
             throw EQuorla(users.ErrorText());
     }
     identity_ = session_.identity;
+    if (std::optional<TDavReply> scheduled = scheduling(request, target))
+        return *scheduled;
+    if (target.kind == Kind::Foreign || target.kind == Kind::OthersCalendar)
+        return TDavReply::Text(403, QStringLiteral("%1 is another user's.").arg(request.path));
     const QByteArray& method = request.method;
     if (method == "PROPFIND")
         return propfind(request, target);
@@ -507,7 +514,7 @@ TDavReply TDavCalendar::Answer(const TDavRequest& request)
         return TDavReply::Text(200, QStringLiteral("Quorla calendar of %1: %2").arg(user_.FullName(),
                                                                                     CalendarPath(user_.UserName())));
     }
-    if (target.kind != Kind::Object) {
+    if (target.kind != Kind::Object || method == "POST") {
         TDavReply reply = TDavReply::Text(405, QStringLiteral("Only events can be written or deleted."));
         reply.addHeader("Allow", "OPTIONS, GET, HEAD, PROPFIND, REPORT");
         return reply;
@@ -709,6 +716,8 @@ QByteArray TDavCalendar::collectionResponse(Kind kind, const QString& href, cons
         if (prop.first == Dav && n == QLatin1String("resourcetype")) {
             value = kind == Kind::Principal ? "<d:principal/>"
                 : kind == Kind::Calendar   ? "<d:collection/><c:calendar/>"
+                : kind == Kind::Outbox     ? "<d:collection/><c:schedule-outbox/>"
+                : kind == Kind::Inbox      ? "<d:collection/><c:schedule-inbox/>"
                                            : "<d:collection/>";
         } else if (prop.first == Dav && n == QLatin1String("displayname")) {
             value = TDavXml::Escaped(kind == Kind::Calendar || kind == Kind::Principal ? user_.FullName()
@@ -717,6 +726,7 @@ QByteArray TDavCalendar::collectionResponse(Kind kind, const QString& href, cons
                                          || n == QLatin1String("principal-URL"))) {
             known = n == QLatin1String("current-user-principal") || kind != Kind::Root;
             value = principal;
+        } else if (kind == Kind::Principal && scheduleProperty(prop, value)) {
         } else if (prop.first == CalDav && n == QLatin1String("calendar-home-set")) {
             known = kind == Kind::Principal;
             value = TDavXml::Href(HomePath(name));

@@ -2,6 +2,7 @@
 
 #include "TCalendarImport.h"
 #include "TDavNames.h"
+#include "TDavSchedule.h"
 #include "TDavXml.h"
 #include "TEntryDetails.h"
 #include "TEventWriter.h"
@@ -128,11 +129,13 @@ public:
     using TName = TDavXml::TName;
 
 private:
-    enum class Kind { Root, Principal, Home, Calendar, Object, Other, Foreign };
+    // Foreign: another's, refused. OthersCalendar: another person's
+    // calendar, whose free and busy time is all he shows.
+    enum class Kind { Root, Principal, Home, Calendar, Object, Other, Foreign, Outbox, Inbox, OthersCalendar };
     struct TTarget
     {
         Kind kind = Kind::Other;
-        QString name; // an object's name, without ".ics"
+        QString name; // an object's name, without ".ics"; whose calendar another's is
     };
     // One entry as the user sees it.
     struct TObject
@@ -144,6 +147,14 @@ private:
     };
 
     TTarget targetOf(const QString& path) const;
+
+    // Scheduling (TDavScheduling.cpp): a free-busy-query on the user's or
+    // another's calendar, his outbox and inbox; an answer only where the
+    // request is one of these.
+    std::optional<TDavReply> scheduling(const TDavRequest& request, const TTarget& target);
+    // A principal's scheduling property (RFC 6638 2.1-2.4); false for others.
+    bool scheduleProperty(const TName& prop, QByteArray& value);
+    TDavSchedule schedule();
     TDavReply propfind(const TDavRequest& request, const TTarget& target);
 
     // REPORT (TDavReport.cpp): calendar-query (one UID, or a time range),
