@@ -13,6 +13,8 @@ Environment (the driver, tst_davclients, sets it):
                                      and the holder's name the refusal gives
   DAV_WORKSTATION_CHANGE             a command that takes an .ics file into the
                                      database as a workstation does
+  DAV_OTHER_BUSY                     the busy periods of DAV_OTHER_URL's owner in
+                                     DAV_WEEK, "20260304T100000Z/20260304T103000Z ..."
 Rows whose variable is unset are skipped (a peer server without locks).
 Exit status: 0 when every row passed, 1 otherwise.
 """
@@ -26,8 +28,11 @@ import threading
 import traceback
 import uuid
 
+import xml.etree.ElementTree as ElementTree
+
 import caldav
 import requests
+import vobject
 
 URL = os.environ["DAV_URL"]
 USER = os.environ["DAV_USER"]
@@ -260,6 +265,44 @@ def badRequests():
     assert not failures, "\n    ".join(failures)
 
 
+def periods(ics):
+    """The FREEBUSY periods of a calendar's VFREEBUSY, read by vobject."""
+    found = []
+    for line in vobject.readOne(ics).vfreebusy.contents.get("freebusy", []):
+        found += ["%s/%s" % (a.strftime("%Y%m%dT%H%M%SZ"), b.strftime("%Y%m%dT%H%M%SZ")) for a, b in line.value]
+    return found
+
+
+def freeBusy():
+    # A colleague's busy time, his private entry busy without its text: by a
+    # free-busy-query on his calendar, and by a VFREEBUSY request to the
+    # user's outbox that also names someone unknown.
+    monday = datetime.datetime.fromisoformat(os.environ["DAV_WEEK"]).replace(tzinfo=datetime.timezone.utc)
+    sunday = monday + datetime.timedelta(days=7)
+    expected = os.environ["DAV_OTHER_BUSY"].split()
+    other = caldav.Calendar(client=client, url=os.environ["DAV_OTHER_URL"])
+    reported = other.freebusy_request(monday, sunday).data
+    assert periods(reported) == expected, "free-busy-query: %r" % reported
+    assert os.environ["DAV_PRIVATE_SUMMARY"] not in reported
+    principal = client.principal()
+    colleague = os.environ["DAV_OTHER_URL"].replace("/calendars/", "/principals/").replace("/default/", "/")
+    stranger = URL.rstrip("/") + "/dav/principals/nobody/"
+    request = ("BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//Quorla tests//EN\r\nMETHOD:REQUEST\r\n"
+               "BEGIN:VFREEBUSY\r\nUID:%s\r\nDTSTAMP:20260101T000000Z\r\nDTSTART:%s\r\nDTEND:%s\r\n"
+               "ORGANIZER:%s\r\nATTENDEE:%s\r\nATTENDEE:%s\r\nEND:VFREEBUSY\r\nEND:VCALENDAR\r\n"
+               % (uuid.uuid4(), monday.strftime("%Y%m%dT%H%M%SZ"), sunday.strftime("%Y%m%dT%H%M%SZ"),
+                  principal.get_vcal_address(), colleague, stranger))
+    r = client.post(str(principal.schedule_outbox().url), request, {"Content-Type": "text/calendar; charset=utf-8"})
+    assert r.status == 200, "POST to the outbox: %d %s" % (r.status, r.raw[:300])
+    caldav_ns = "{urn:ietf:params:xml:ns:caldav}"
+    answers = {}
+    for one in ElementTree.fromstring(r.raw).iter(caldav_ns + "response"):
+        data = one.find(caldav_ns + "calendar-data")
+        answers[one.find(caldav_ns + "recipient/{DAV:}href").text] = (
+            one.find(caldav_ns + "request-status").text, periods(data.text) if data is not None else None)
+    assert answers == {colleague: ("2.0;Success", expected), stranger: ("3.7;Invalid calendar user", None)}, answers
+
+
 ROWS = [
     ("discovery", discovery, []),
     ("listCalendars", listCalendars, []),
@@ -273,6 +316,7 @@ ROWS = [
     ("heldOnWorkstation", heldOnWorkstation, ["DAV_HELD_SUMMARY"]),
     ("staleEtags", staleEtags, []),
     ("badRequests", badRequests, []),
+    ("freeBusy", freeBusy, ["DAV_WEEK", "DAV_OTHER_URL", "DAV_OTHER_BUSY"]),
 ]
 
 
