@@ -137,6 +137,17 @@ public:
     // others (a server's roles, which cannot make a dataset themselves).
     void MakeDetails();
 
+    // The resources events book (ResourceRecord) and their bookings
+    // (BookingRecord), created when missing like the details; both null when
+    // either cannot be had (this database then books nothing). Written
+    // synchronously like the four datasets. On a server, the bookings'
+    // table refuses two overlapping bookings of one resource
+    // (TServerBookings), set up by whoever creates it.
+    TXIsamFile* Resources() { return resources_.get(); }
+    TXIsamFile* Bookings() { return bookings_.get(); }
+    // Makes both where they are missing, as MakeDetails does.
+    void MakeBookingDatasets();
+
     TChangeTrail& Trail() { return *trail_; }
     THolderNotes& Holders() { return *holders_; }
     // Makes the holder notes where they are missing, as a connection that
@@ -218,6 +229,7 @@ private:
     std::unique_ptr<TXIsamFile> connectOptional(const QString& fileName, const QString& format, QString& reason,
                                                 bool synced = false);
     void connectSeries();
+    void connectBookings();
     void connectImportMap(QString& reason);
     void connectRecordKeeping();
     // Keeps this workstation's zone as the office's when there is none yet;
@@ -247,6 +259,8 @@ private:
     QString seriesReason_;
     std::unique_ptr<TXIsamFile> importMap_;
     std::unique_ptr<TXIsamFile> details_;
+    std::unique_ptr<TXIsamFile> resources_;
+    std::unique_ptr<TXIsamFile> bookings_;
 };
 
 // The server refused the person's log-in: no such role, or a wrong password

@@ -1,10 +1,12 @@
 #include "TQuorlaDatasets.h"
 
 #include "AlarmRecord.h"
+#include "BookingRecord.h"
 #include "CategoryRecord.h"
 #include "DayEntryRecord.h"
 #include "DetailRecord.h"
 #include "ImportRecord.h"
+#include "ResourceRecord.h"
 #include "SeriesLinkRecord.h"
 #include "SeriesRecord.h"
 #include "TrailRecord.h"
@@ -22,6 +24,8 @@ const QList<TQuorlaDatasets::Dataset>& TQuorlaDatasets::All()
         {SeriesLinkRecord::FileName, SeriesLinkRecord::Format, true},
         {ImportRecord::FileName, ImportRecord::Format, true},
         {DetailRecord::FileName, DetailRecord::Format, true},
+        {ResourceRecord::FileName, ResourceRecord::Format, true},
+        {BookingRecord::FileName, BookingRecord::Format, true},
     };
     return datasets;
 }

@@ -1,5 +1,6 @@
 #include "TServerRoles.h"
 #include "TServerChecks.h"
+#include "TServerBookings.h"
 #include "TServerDetails.h"
 
 #include "AlarmRecord.h"
@@ -717,6 +718,8 @@ void TServerRoles::Install(const QString& userKey)
     // The details too, so that they have their policies before anyone
     // writes some.
     database_.MakeDetails();
+    // Resources and bookings too, with the guard against overlaps.
+    database_.MakeBookingDatasets();
     QByteArray trail;
     if (database_.Trail().Available())
         trail = "ALTER TABLE qltrail ADD COLUMN IF NOT EXISTS q_actor text GENERATED ALWAYS AS ("
@@ -736,6 +739,7 @@ void TServerRoles::Install(const QString& userKey)
         code = connection_->command(PolicyColumnsSql(series, importMap) + trail + freed + sql + alarmsKept + checks
                                     + me + Policies(!trail.isEmpty(), series, importMap).replace("@S@", schema)
                                     + (database_.Details() ? TServerDetails::Sql(schema, series) : QByteArray())
+                                    + (database_.Bookings() ? TServerBookings::Sql(schema, true) : QByteArray())
                                     + TRoleBounds::Sql(schema));
     if (code == IsamOk && importMap)
         adoptSharedNames(outer);
