@@ -634,12 +634,14 @@ const TDavCalendar::TKept& TDavCalendar::kept(const DayEntryRecord& entry, const
     const QByteArrayView record(entry.bytes().data(), qsizetype(entry.bytes().size()));
     const QString alarm = alarms_->value(key);
     const QString category = categories_->value(entry.CategoryKey());
-    const TEntryDetails details = detailsOf(key);
+    const QStringList resources = parties().Of(key);
+    TEntryDetails details = detailsOf(key);
+    details.location = parties().Location(details, resources);
     QHash<QString, TKept>& objects = session_.objects;
     auto found = objects.find(key);
     TKept* object = found == objects.end() ? nullptr : &*found;
     if (object == nullptr || object->record != record || object->details != details || object->alarm != alarm
-        || object->category != category) {
+        || object->category != category || object->resources != resources) {
         // A listing beyond what is kept writes the rest without keeping it;
         // the next request starts afresh (Answer).
         if (object == nullptr)
@@ -653,7 +655,9 @@ const TDavCalendar::TKept& TDavCalendar::kept(const DayEntryRecord& entry, const
         hash.addData(category.toUtf8());
         hash.addData(zone_.id());
         addDetails(hash, details);
-        *object = TKept{record.toByteArray(), details, alarm, category, QString(),
+        for (const QString& resource : resources)
+            hash.addData((resource + parties().Find(resource).value_or(TResourceParties::TResource{}).name).toUtf8());
+        *object = TKept{record.toByteArray(), details, alarm, category, QString(), resources,
                         '"' + hash.result().toHex().left(20) + '"', QByteArray()};
     }
     if (withData) {
@@ -662,15 +666,24 @@ const TDavCalendar::TKept& TDavCalendar::kept(const DayEntryRecord& entry, const
             object->uid = uid;
             object->data = writer()->Text(entry, object->details,
                                           uid.isEmpty() ? TCalendarExport::Uid(key, identity_) : uid, category, alarm,
-                                          [this](qint64 wall) { return momentOfWall(wall); });
+                                          [this](qint64 wall) { return momentOfWall(wall); }, object->resources,
+                                          &parties());
         }
     }
     return *object;
 }
 
+TResourceParties& TDavCalendar::parties()
+{
+    if (!parties_)
+        parties_ = std::make_unique<TResourceParties>(database_, identity_);
+    return *parties_;
+}
+
 void TDavCalendar::readDetails(const QStringList& keys)
 {
     details_ = TDetailsStore(database_).Entries(keys, true);
+    parties().Read(keys);
     detailsRead_ = QSet<QString>(keys.begin(), keys.end());
 }
 
@@ -1001,7 +1014,11 @@ TDavReply TDavCalendar::update(const QString& key, DayEntryRecord& entry, const 
         return changedSince();
 
     const bool altered = fillFrom(entry, event) || !event.altered.isEmpty();
-    const TEntryDetails details = TEventCodec::Onto(event.details, TDetailsStore(database_).Entry(key));
+    const TEntryDetails before = TDetailsStore(database_).Entry(key);
+    TEntryDetails details = TEventCodec::Onto(event.details, before);
+    // The rooms it books, shown as its place, are no place of its own.
+    if (before.location.isEmpty() && details.location == parties().Location({}, parties().Of(key)))
+        details.location.clear();
     // The entry's alarm stays as it is for every assignee; a first alarm
     // goes to the assignees as a workstation gives it.
     const QString openedAlarm = hadAlarm ? alarm.AlarmTime() : QString();

@@ -3,6 +3,7 @@
 #include "TCalendarImport.h"
 #include "TDavNames.h"
 #include "TDavSchedule.h"
+#include "TResourceParties.h"
 #include "TDavXml.h"
 #include "TEntryDetails.h"
 #include "TEventWriter.h"
@@ -89,6 +90,7 @@ public:
         QString alarm;
         QString category;
         QString uid;
+        QStringList resources;
         QByteArray etag;
         QByteArray data;
     };
@@ -341,6 +343,9 @@ private:
     void readDetails(const QStringList& keys);
     TEntryDetails detailsOf(const QString& key);
     QSet<QString> detailsRead_;
+    // The resources and what entries book of them, read at first use.
+    TResourceParties& parties();
+    std::unique_ptr<TResourceParties> parties_;
     QHash<QString, TEntryDetails> details_;
     // The UID a client gave entry `key`, empty for none: looked up alone for
     // the first SingleLookups keys of a request, then from every client
