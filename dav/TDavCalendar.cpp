@@ -438,6 +438,8 @@ TDavCalendar::TTarget TDavCalendar::targetOf(const QString& path) const
     }
     if (parts[0] != QLatin1String("dav") || parts.size() < 3)
         return target;
+    if (parts[2].startsWith(TDavSchedule::ResourceName(QString())))
+        return resourceTarget(parts);
     const bool mine = UserRecord::NameOf(parts[2]) == UserRecord::NameOf(user_.UserName());
     if (parts[1] == QLatin1String("principals") && parts.size() == 3) {
         target.kind = mine ? Kind::Principal : Kind::Foreign;

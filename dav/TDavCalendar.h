@@ -133,7 +133,11 @@ public:
 private:
     // Foreign: another's, refused. OthersCalendar: another person's
     // calendar, whose free and busy time is all he shows.
-    enum class Kind { Root, Principal, Home, Calendar, Object, Other, Foreign, Outbox, Inbox, OthersCalendar };
+    // Resource...: a resource's principal, its calendar home, its calendar
+    // of bookings and one booking's object (`name` the resource's key, and
+    // the entry's after a slash).
+    enum class Kind { Root, Principal, Home, Calendar, Object, Other, Foreign, Outbox, Inbox, OthersCalendar,
+                      ResourcePrincipal, ResourceHome, ResourceCalendar, ResourceObject };
     struct TTarget
     {
         Kind kind = Kind::Other;
@@ -157,6 +161,24 @@ private:
     // A principal's scheduling property (RFC 6638 2.1-2.4); false for others.
     bool scheduleProperty(const TName& prop, QByteArray& value);
     TDavSchedule schedule();
+
+    // A resource's principal and its read-only calendar of bookings
+    // (TDavResources.cpp): the kind of a path under /dav/principals/ or
+    // /dav/calendars/ whose user part is resource-<KEY>.
+    static TTarget resourceTarget(const QStringList& parts);
+    TDavReply resourceRequest(const TDavRequest& request, const TTarget& target);
+    // One booking as an object: the booked entry as the user sees it, or,
+    // where he may not see it, its time alone, private, as "Busy".
+    struct TBookedObject
+    {
+        QString entry;
+        QByteArray etag;
+        QByteArray data;
+    };
+    TBookedObject bookedObject(const QString& entryKey, const QString& start, const QString& end);
+    // The objects of the resource's bookings meeting fromWall..toWall.
+    QList<TBookedObject> bookedObjects(const QString& resourceKey, qint64 fromWall, qint64 toWall);
+    QByteArray resourceCollection(Kind kind, const TDavSchedule::TWho& resource, const TDavXml::TAsked& asked);
     TDavReply propfind(const TDavRequest& request, const TTarget& target);
 
     // REPORT (TDavReport.cpp): calendar-query (one UID, or a time range),

@@ -1,10 +1,13 @@
 #include "TDavSchedule.h"
 
+#include "RecordKey.h"
+#include "TBookingStore.h"
 #include "TBusyTimes.h"
 #include "TDavReply.h"
 #include "TDavXml.h"
 #include "TLookup.h"
 #include "TQuorlaDB.h"
+#include "TResourceParties.h"
 #include "UserRecord.h"
 
 #include <QDateTime>
@@ -105,7 +108,30 @@ QString TDavSchedule::PrincipalPath(const TWho& who)
 
 QString TDavSchedule::AddressOf(const TWho& who) const
 {
-    return QStringLiteral("urn:x-quorla:%1:user:%2").arg(identity_, who.key);
+    const bool person = who.kind == TWho::Kind::Person;
+    return QStringLiteral("urn:x-quorla:%1:%2:%3").arg(identity_, person ? QStringLiteral("user") : QStringLiteral("resource"), who.key);
+}
+
+TResourceParties& TDavSchedule::parties()
+{
+    if (!parties_)
+        parties_ = std::make_shared<TResourceParties>(database_, identity_);
+    return *parties_;
+}
+
+QString TDavSchedule::ResourceName(const QString& resourceKey)
+{
+    return QStringLiteral("resource-") + resourceKey;
+}
+
+std::optional<TDavSchedule::TWho> TDavSchedule::Resource(const QString& name)
+{
+    const QString prefix = ResourceName(QString());
+    const std::optional<TResourceParties::TResource> found
+        = name.startsWith(prefix) ? parties().Find(name.mid(prefix.size())) : std::nullopt;
+    if (!found)
+        return std::nullopt;
+    return TWho{found->key, name, found->name, found->room ? TWho::Kind::Room : TWho::Kind::Resource};
 }
 
 std::optional<TDavSchedule::TWho> TDavSchedule::Person(const QString& name)
@@ -119,6 +145,8 @@ std::optional<TDavSchedule::TWho> TDavSchedule::Person(const QString& name)
 std::optional<TDavSchedule::TWho> TDavSchedule::Addressed(const QString& address)
 {
     const QString userUri = QStringLiteral("urn:x-quorla:%1:user:").arg(identity_);
+    if (const std::optional<TResourceParties::TResource> resource = parties().Addressed(address))
+        return Resource(ResourceName(resource->key));
     if (address.startsWith(userUri, Qt::CaseInsensitive)) {
         const QString key = address.mid(userUri.size());
         UserRecord user;
@@ -129,7 +157,7 @@ std::optional<TDavSchedule::TWho> TDavSchedule::Addressed(const QString& address
     // The principal, by its path or its URL.
     const QStringList parts = QUrl(address).path().split(QLatin1Char('/'), Qt::SkipEmptyParts);
     if (parts.size() == 3 && parts[0] == QLatin1String("dav") && parts[1] == QLatin1String("principals"))
-        return Person(parts[2]);
+        return parts[2].startsWith(ResourceName(QString())) ? Resource(parts[2]) : Person(parts[2]);
     return std::nullopt;
 }
 
@@ -143,7 +171,16 @@ TDavSchedule::TPeriods TDavSchedule::Busy(const TWho& who, qint64 startUtc, qint
     const qint64 from = std::max<qint64>(0, wallOf(startUtc) - 3600);
     const qint64 to = wallOf(endUtc) + 3600;
     TBusyTimes times(database_, asker_, askerKey_);
-    const QList<TBusyInterval> taken = times.People({who.key}, from, to).value(who.key);
+    times.SetBookingsReader([this](const QString& resource, qint64 fromWall, qint64 toWall) {
+        QList<TBusyInterval> booked;
+        for (const TBookingStore::TBooking& one : TBookingStore(database_).OfResource(
+                 resource, RecordKey::format(fromWall), RecordKey::format(toWall)))
+            booked.append({RecordKey::parse(one.start), RecordKey::parse(one.end), one.entry});
+        return booked;
+    });
+    const bool person = who.kind == TWho::Kind::Person;
+    const QList<TBusyInterval> taken
+        = (person ? times.People({who.key}, from, to) : times.Resources({who.key}, from, to)).value(who.key);
     TPeriods busy;
     for (const TBusyInterval& one : taken) {
         const qint64 begin = momentOf_(one.start);

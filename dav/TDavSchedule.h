@@ -10,7 +10,10 @@
 #include "UserRecord.h"
 
 #include <functional>
+#include <memory>
 #include <optional>
+
+class TResourceParties;
 
 class TQuorlaDB;
 struct TDavReply;
@@ -27,8 +30,12 @@ typedef struct icalcomponent_impl icalcomponent;
 // reads it (un-timed days in the office's zone). Overlapping and touching
 // times are given as one period.
 //
+// A resource (a room, a projector) is busy during its bookings; its
+// principal is /dav/principals/resource-<KEY>/ (no user name is that long).
+//
 // Calendar users are named by the address the feed gives them,
-// urn:x-quorla:<database>:user:<KEY>, or by their principal's path or URL.
+// urn:x-quorla:<database>:user:<KEY> or :resource:<KEY>, or by their
+// principal's path or URL.
 class TDavSchedule
 {
 public:
@@ -36,8 +43,8 @@ public:
     struct TWho
     {
         QString key;
-        QString name;     // the user name, the principal's last part
-        QString fullName; // his CN
+        QString name;     // the principal's last part: the user name, or resource-<KEY>
+        QString fullName; // the CN: his full name, the resource's name
         enum class Kind { Person, Room, Resource };
         Kind kind = Kind::Person;
     };
@@ -57,6 +64,10 @@ public:
     QString AddressOf(const TWho& who) const;
     // The user of this name; nothing when there is none.
     std::optional<TWho> Person(const QString& name);
+    // The resource of a principal's last part (resource-<KEY>); nothing when
+    // there is none.
+    std::optional<TWho> Resource(const QString& name);
+    static QString ResourceName(const QString& resourceKey);
     // Whoever `address` names (one of his addresses, the principal's path or
     // its URL); nothing when nobody.
     std::optional<TWho> Addressed(const QString& address);
@@ -75,7 +86,10 @@ private:
     // why there is none.
     QByteArray recipientResponse(const QString& address, icalcomponent* request);
 
+    TResourceParties& parties();
+
     TQuorlaDB& database_;
+    std::shared_ptr<TResourceParties> parties_;
     UserRecord asker_;
     QString askerKey_;
     QString identity_;

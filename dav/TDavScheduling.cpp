@@ -27,6 +27,9 @@ TDavSchedule TDavCalendar::schedule()
 std::optional<TDavReply> TDavCalendar::scheduling(const TDavRequest& request, const TTarget& target)
 {
     const QByteArray& method = request.method;
+    if (target.kind == Kind::ResourcePrincipal || target.kind == Kind::ResourceHome
+        || target.kind == Kind::ResourceCalendar || target.kind == Kind::ResourceObject)
+        return resourceRequest(request, target);
     if (target.kind == Kind::Outbox || target.kind == Kind::Inbox) {
         const bool outbox = target.kind == Kind::Outbox;
         if (method == "PROPFIND") {
