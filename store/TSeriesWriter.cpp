@@ -10,6 +10,7 @@
 #include "TChangeTrail.h"
 #include "TCommandScope.h"
 #include "TDetailsStore.h"
+#include "TBookingWriter.h"
 #include "TDetailsWriter.h"
 #include "THolderNotes.h"
 #include "TLookup.h"
@@ -307,6 +308,7 @@ void TSeriesWriter::batch(TXIsamFile& dataset, TBatch& writes)
         if (write.kind == Kind::Remove)
             removed << write.key;
     TDetailsWriter(database_, writer_).RemoveEntries(removed);
+    TBookingWriter(database_, writer_).RemoveEntries(removed);
 }
 
 int TSeriesWriter::make(const QString& seriesKey, const SeriesRecord& series, const QList<QDate>& days)
