@@ -5,11 +5,14 @@
 #include "PostgresConnection.h"
 #include "RecordKey.h"
 #include "ResourceRecord.h"
+#include "SeriesLinkRecord.h"
+#include "TCommandScope.h"
 #include "TDetailsStore.h"
 #include "TEntryDetails.h"
 #include "TLookup.h"
 #include "TQuorlaDB.h"
 #include "TRecordLock.h"
+#include "TSeriesWriter.h"
 #include "TServerBookings.h"
 #include "TStamp.h"
 #include "TXIsamFile.h"
@@ -45,6 +48,18 @@ QString when(const TBookingStore::TBooking& booking)
     const QString end = from.date() == to.date() ? TStamp::FormatDateTime(QStringLiteral("hh:nn"), to)
                                                  : TStamp::FormatDateTime(QStringLiteral("ddd dd/mm/yyyy hh:nn"), to);
     return TStamp::FormatDateTime(QStringLiteral("ddd dd/mm/yyyy hh:nn"), from) + QStringLiteral("–") + end;
+}
+
+// The time a series' note of a resource is written at: it books none.
+const QString NoteStart = RecordKey::format(0);
+const QString NoteEnd = RecordKey::format(1);
+
+QStringList sortedUnique(QStringList keys)
+{
+    keys.removeDuplicates();
+    keys.removeAll(QString());
+    std::sort(keys.begin(), keys.end());
+    return keys;
 }
 
 } // namespace
@@ -229,4 +244,109 @@ QString TBookingWriter::refusal(const QString& resource, const TBookingStore::TB
     return QStringLiteral("%1 is already booked by %2 of %3, %4.")
         .arg(name, seen ? QLatin1Char('"') + entry.Description() + QLatin1Char('"') : QStringLiteral("a private event"),
              ownerKnown ? owner.FullName() : QStringLiteral("user ") + entry.OwnerKey(), when(other));
+}
+
+QStringList TBookingWriter::ResourcesOfSeries(const QString& seriesKey)
+{
+    QStringList notes;
+    for (const TBookingStore::TBooking& booking : TBookingStore(database_).OfSeries(seriesKey))
+        if (RecordKey::isNone(booking.entry))
+            notes << booking.resource;
+    return sortedUnique(notes);
+}
+
+void TBookingWriter::CopySeries(const QString& from, const QString& to)
+{
+    const QStringList notes = ResourcesOfSeries(from);
+    if (!notes.isEmpty())
+        BookSeries(to, notes);
+}
+
+QStringList TBookingWriter::BookSeries(const QString& seriesKey, const std::optional<QStringList>& resources)
+{
+    TXIsamFile* bookings = database_.Bookings();
+    if (!bookings || seriesKey.isEmpty())
+        return {};
+    TBookingStore store(database_);
+    QList<TBookingStore::TBooking> held = store.OfSeries(seriesKey);
+    if (held.isEmpty() && (!resources || resources->isEmpty()))
+        return {};
+    QStringList notes;
+    for (const TBookingStore::TBooking& booking : held)
+        if (RecordKey::isNone(booking.entry))
+            notes << booking.resource;
+    const QStringList wanted = sortedUnique(resources ? *resources : notes);
+    std::vector<TRecordLock> locks;
+    for (const QString& resource : wanted)
+        locks.push_back(lockOf(resource));
+    // The occurrences stored now and the time each books.
+    QStringList keys;
+    for (const auto& [linkKey, link] : TSeriesWriter(database_).Links(seriesKey))
+        if (!RecordKey::isNone(link.EntryKey()))
+            keys << link.EntryKey();
+    const QHash<QString, TEntryDetails> details = TDetailsStore(database_).Entries(keys);
+    QHash<QString, TSpan> spans;
+    DayEntryRecord entry;
+    for (const QString& key : keys)
+        if (TLookup::Equal(database_.DayEntries(), entry.bytes(), TXIsamFile::PrimaryIndex, key))
+            spans.insert(key, SpanOf(entry, details.value(key)));
+    // Occurrences taken over from the series split off are booked as this
+    // one's from now on.
+    for (const TBookingStore::TBooking& booking : store.OfEntries(keys))
+        if (booking.series != seriesKey)
+            held << booking;
+    const TCommandScope command(database_);
+    // What stays as it is; the rest goes first, so that an occurrence moved
+    // onto another's old time does not meet that one's old booking.
+    QSet<QString> kept;
+    QList<TXIsamFile::TBatchWrite> writes;
+    for (const TBookingStore::TBooking& booking : held) {
+        const bool note = RecordKey::isNone(booking.entry);
+        const TSpan span = spans.value(booking.entry);
+        const bool stays = wanted.contains(booking.resource) && booking.series == seriesKey
+            && (note || (span.start == booking.start && span.end == booking.end));
+        if (stays)
+            kept.insert(booking.entry + booking.resource);
+        else
+            writes << TXIsamFile::TBatchWrite{Kind::Remove, booking.key, QByteArray()};
+    }
+    if (!writes.isEmpty())
+        writer_.writeBatch(*bookings, writes);
+    writes.clear();
+    QStringList left;
+    const auto add = [&](const QString& resource, const QString& entryKey, const TSpan& span) {
+        BookingRecord record;
+        record.setSlot(resource, span.start);
+        record.setEntry(entryKey);
+        record.setSeries(seriesKey);
+        record.setEnd(span.end);
+        writes << TXIsamFile::TBatchWrite{Kind::Add, QString(), TRecordWriter::bytesOf(record.bytes())};
+    };
+    for (const QString& resource : wanted) {
+        if (!kept.contains(QString(RecordKey::None) + resource))
+            add(resource, QString(RecordKey::None), {NoteStart, NoteEnd});
+        for (const QString& key : keys) {
+            const TSpan span = spans.value(key);
+            if (span.isEmpty() || kept.contains(key + resource))
+                continue;
+            const QList<TBookingStore::TBooking> others = against(resource, span, key, true);
+            if (others.isEmpty())
+                add(resource, key, span);
+            else
+                left << TStamp::FormatDateTime(QStringLiteral("ddd dd/mm/yyyy"), TBookingStore::TBooking{{}, {}, {}, {}, span.start, span.end}.From())
+                        + QStringLiteral(": ") + refusal(resource, others.first());
+        }
+    }
+    if (!writes.isEmpty())
+        writer_.writeBatch(*bookings, writes);
+    return left;
+}
+
+void TBookingWriter::RemoveSeries(const QString& seriesKey)
+{
+    QList<TXIsamFile::TBatchWrite> writes;
+    for (const TBookingStore::TBooking& booking : TBookingStore(database_).OfSeries(seriesKey))
+        writes << TXIsamFile::TBatchWrite{Kind::Remove, booking.key, QByteArray()};
+    if (!writes.isEmpty())
+        writer_.writeBatch(*database_.Bookings(), writes);
 }

@@ -8,6 +8,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
 #include <vector>
 
 class DayEntryRecord;
@@ -95,6 +96,21 @@ public:
     // `exceptEntry`: the refusal's text, or empty when they are free. Reads
     // without locks: for a caller that wants to know before it writes.
     QString Collisions(const QStringList& resources, const TSpan& span, const QString& exceptEntry = QString());
+
+    // The bookings of repeating event `seriesKey`: every occurrence stored
+    // now books `resources` (without: those the series books now) over its
+    // own time, and the occurrences made later book them too. An occurrence
+    // whose time meets another entry's booking goes without that resource,
+    // and the rest are booked: answers a line for each one left out, its
+    // day and whose booking it meets. Bookings of occurrences no longer
+    // there, or at another time, are taken back.
+    QStringList BookSeries(const QString& seriesKey, const std::optional<QStringList>& resources = std::nullopt);
+    // The resources repeating event `seriesKey` books, in key order.
+    QStringList ResourcesOfSeries(const QString& seriesKey);
+    // A deleted series takes its bookings back.
+    void RemoveSeries(const QString& seriesKey);
+    // A series split off `from` books what `from` books.
+    void CopySeries(const QString& from, const QString& to);
 
     // Takes the bookings of deleted entries back: the one call of every
     // path that deletes entries.

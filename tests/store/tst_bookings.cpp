@@ -11,6 +11,7 @@
 #include "TEventWriter.h"
 #include "TQuorlaDB.h"
 #include "TResourceWriter.h"
+#include "TSeriesWriter.h"
 #include "TestDatabase.h"
 
 #include <QSemaphore>
@@ -169,6 +170,41 @@ private slots:
         const QList<TBookingStore::TBooking> now = TBookingStore(*o->db).OfResource(room[0], at(0, 0), at(1, 0));
         QCOMPARE(now.size(), 1);
         QCOMPARE(now[0].start, at(0, 9, 30));
+    }
+
+    // A weekly hour over four Mondays booking a room taken on the second:
+    // the series books the rest and names the day left out; a single event
+    // later meets an occurrence's booking; the series changed to another
+    // hour books the new times.
+    void seriesAgainstSingle()
+    {
+        const QStringList room{RecordKey::format(1)};
+        QCOMPARE(book(*o->db, QStringLiteral("7 09:30 60"), room, QStringLiteral("first")), QString());
+        SeriesRecord series;
+        series.initialise();
+        series.setOwnerKey(RecordKey::format(1));
+        series.setDescription(QStringLiteral("weekly"));
+        TRecurrenceRule rule;
+        rule.setFrequency(TRecurrenceRule::Frequency::Weekly);
+        rule.setStart(Monday);
+        rule.setTime(QTime(9, 0));
+        rule.setCount(4);
+        rule.setWeekdays(TRecurrenceRule::weekdayBit(1));
+        series.setRule(rule);
+        TEntryDetails hour;
+        hour.durationSeconds = 3600;
+        TSeriesWriter writer(*o->db);
+        const QString key = writer.Create(series, Monday, {}, hour).seriesKey;
+        TRecordWriter records;
+        const QStringList left = TBookingWriter(*o->db, records).BookSeries(key, room);
+        QCOMPARE(left, QStringList{"Mon 11/01/2027: Room 1 is already booked by \"first\" of User 1, Mon 11/01/2027 09:30–10:30."});
+        QCOMPARE(book(*o->db, QStringLiteral("14 09:59 1"), room), "Room 1 is already booked by \"weekly\" of User 1, Mon 18/01/2027 09:00–10:00.");
+        rule.setTime(QTime(11, 0));
+        series.setRule(rule);
+        QCOMPARE(writer.Change(key, TSeriesWriter::Scope::All, Monday, series, Monday, TSeriesWriter::HeldOccurrences::Refuse).result,
+                 TSeriesWriter::Result::Done);
+        QCOMPARE(TBookingStore(*o->db).OfResource(room[0], at(0, 0), at(28, 0)).size(), 5);
+        QCOMPARE(book(*o->db, QStringLiteral("14 09:59 1"), room), QString());
     }
 
     // The stored layout read back; on a server the table itself refuses an
