@@ -62,7 +62,7 @@ QList<TBookingStore::TBooking> TBookingStore::OfResource(const QString& resource
     const QString first = BookingRecord::slot(resourceKey, shifted(from, -LongestSeconds));
     const QString last = BookingRecord::slot(resourceKey, shifted(to, -1));
     if (!bookings->Range(record.bytes(), BookingRecord::SlotIndex, first, last, [&] {
-            if (record.End() > from)
+            if (record.End() > from && !RecordKey::isNone(record.Entry()))
                 found << bookingOf(bookings->CurrentKey(), record);
             return true;
         })

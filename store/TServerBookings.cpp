@@ -25,30 +25,30 @@ QByteArray momentAt(std::size_t offset)
 QByteArray guard()
 {
     return "CREATE EXTENSION IF NOT EXISTS btree_gist;"
-           "ALTER TABLE qlbooking ADD COLUMN IF NOT EXISTS q_resource text COLLATE \"C\" GENERATED ALWAYS AS ("
+           "ALTER TABLE qlbook ADD COLUMN IF NOT EXISTS q_resource text COLLATE \"C\" GENERATED ALWAYS AS ("
         + textAt(BookingRecord::SlotOffset, 10)
         + ") STORED;"
-          "ALTER TABLE qlbooking ADD COLUMN IF NOT EXISTS q_entry text COLLATE \"C\" GENERATED ALWAYS AS ("
+          "ALTER TABLE qlbook ADD COLUMN IF NOT EXISTS q_entry text COLLATE \"C\" GENERATED ALWAYS AS ("
         + textAt(BookingRecord::EntryOffset, 10)
         + ") STORED;"
-          "ALTER TABLE qlbooking ADD COLUMN IF NOT EXISTS q_span tsrange GENERATED ALWAYS AS (tsrange("
+          "ALTER TABLE qlbook ADD COLUMN IF NOT EXISTS q_span tsrange GENERATED ALWAYS AS (tsrange("
         + momentAt(BookingRecord::SlotOffset + 10) + ", " + momentAt(BookingRecord::EndOffset)
         + ", '[)')) STORED;"
-          "CREATE INDEX IF NOT EXISTS qlbooking_q_entry ON qlbooking (q_entry);"
+          "CREATE INDEX IF NOT EXISTS qlbook_q_entry ON qlbook (q_entry);"
           "DO $$ BEGIN IF NOT EXISTS (SELECT FROM pg_constraint WHERE conname = '"
         + TServerBookings::OverlapConstraint
-        + "' AND conrelid = 'qlbooking'::regclass) THEN"
-          " ALTER TABLE qlbooking ADD CONSTRAINT "
+        + "' AND conrelid = 'qlbook'::regclass) THEN"
+          " ALTER TABLE qlbook ADD CONSTRAINT "
         + TServerBookings::OverlapConstraint
-        + " EXCLUDE USING gist (q_resource WITH =, q_span WITH &&); END IF; END $$;"
-          "ALTER TABLE qlbooking DROP CONSTRAINT IF EXISTS quorla_booking;"
-          "ALTER TABLE qlbooking ADD CONSTRAINT quorla_booking CHECK ("
+        + " EXCLUDE USING gist (q_resource WITH =, q_span WITH &&) WHERE (q_entry <> '0000000000'); END IF; END $$;"
+          "ALTER TABLE qlbook DROP CONSTRAINT IF EXISTS quorla_booking;"
+          "ALTER TABLE qlbook ADD CONSTRAINT quorla_booking CHECK ("
         + textAt(BookingRecord::SlotOffset, 21) + " ~ '^[0-9]{20}\\\\000$' AND "
         + textAt(BookingRecord::EntryOffset, 11) + " ~ '^[0-9]{10}\\\\000$' AND upper(q_span) > lower(q_span));"
         + R"SQL(
 CREATE OR REPLACE FUNCTION quorla_bookings_gone() RETURNS trigger
   LANGUAGE plpgsql SECURITY DEFINER SET search_path = pg_catalog, @S@, pg_temp AS $f$ BEGIN
-  DELETE FROM qlbooking WHERE q_entry = OLD.pk;
+  DELETE FROM qlbook WHERE q_entry = OLD.pk;
   RETURN NULL;
 END $f$;
 REVOKE ALL ON FUNCTION quorla_bookings_gone() FROM PUBLIC;
@@ -60,7 +60,7 @@ CREATE OR REPLACE TRIGGER quorla_bookings_gone AFTER DELETE ON qldayent FOR EACH
 QByteArray policies()
 {
     QByteArray sql;
-    for (const QByteArray& table : {QByteArray("qlresource"), QByteArray("qlbooking")}) {
+    for (const QByteArray& table : {QByteArray("qlres"), QByteArray("qlbook")}) {
         sql += "ALTER TABLE " + table + " ENABLE ROW LEVEL SECURITY;";
         for (const char* policy : {"quorla_read", "quorla_add", "quorla_change", "quorla_delete", "quorla_admin"})
             sql += "DROP POLICY IF EXISTS " + QByteArray(policy) + " ON " + table + ";";
@@ -72,12 +72,12 @@ QByteArray policies()
         = "(SELECT r.rights & 2 FROM quorla_roles r WHERE r.rolename = quorla_session_role()) <> 0";
     const QByteArray mayChange = "EXISTS (SELECT 1 FROM qldayent x WHERE x.pk = q_entry AND " + session
         + " = ANY (ARRAY[x.q_owner, '*']) OFFSET 0)";
-    sql += "CREATE POLICY quorla_admin ON qlresource FOR ALL TO \"quorla-users\" USING (" + admin + ") WITH CHECK ("
+    sql += "CREATE POLICY quorla_admin ON qlres FOR ALL TO \"quorla-users\" USING (" + admin + ") WITH CHECK ("
         + admin + ");";
-    sql += "CREATE POLICY quorla_add ON qlbooking FOR INSERT TO \"quorla-users\" WITH CHECK (" + mayChange + ");";
-    sql += "CREATE POLICY quorla_change ON qlbooking FOR UPDATE TO \"quorla-users\" USING (" + mayChange
+    sql += "CREATE POLICY quorla_add ON qlbook FOR INSERT TO \"quorla-users\" WITH CHECK (" + mayChange + ");";
+    sql += "CREATE POLICY quorla_change ON qlbook FOR UPDATE TO \"quorla-users\" USING (" + mayChange
         + ") WITH CHECK (" + mayChange + ");";
-    sql += "CREATE POLICY quorla_delete ON qlbooking FOR DELETE TO \"quorla-users\" USING (" + mayChange + ");";
+    sql += "CREATE POLICY quorla_delete ON qlbook FOR DELETE TO \"quorla-users\" USING (" + mayChange + ");";
     return sql;
 }
 
@@ -97,7 +97,7 @@ QString TServerBookings::Ensure(TQuorlaDB& database)
     Result result;
     if (connection->exec({},
                          QByteArray("SELECT quote_ident(current_schema()), EXISTS (SELECT FROM pg_constraint WHERE conname = '")
-                             + OverlapConstraint + "' AND conrelid = to_regclass('qlbooking'))",
+                             + OverlapConstraint + "' AND conrelid = to_regclass('qlbook'))",
                          nullptr, 0, result)
         != IsamOk)
         return connection->reason();

@@ -9,7 +9,8 @@ class TQuorlaDB;
 // PostgreSQL server:
 // - the bookings' table itself refuses two bookings of one resource whose
 //   times overlap: an exclusion constraint over the resource and the
-//   booking's half-open time range (btree_gist), so that no road into the
+//   booking's half-open time range (btree_gist; a series' note of its
+//   resources, which names no entry, books no time), so that no road into the
 //   database - two workstations at the same moment, a program that knows
 //   nothing of bookings - can store them;
 // - a deleted entry takes its bookings along in the statement that deletes

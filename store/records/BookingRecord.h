@@ -8,7 +8,7 @@
 #include <cstddef>
 
 // One booking of a resource by a day entry, a record of the bookings dataset
-// ("QLBooking.Ism"): the resource is taken from `Start` (included) to `End`
+// ("QLBook.Ism"): the resource is taken from `Start` (included) to `End`
 // (excluded), both time keys (TStamp) of the office's wall clock. So a
 // booking that ends when the next begins does not meet it.
 //
@@ -16,11 +16,13 @@
 // a resource's bookings in time order are one range of it. `Entry` (index 2)
 // is the booking day entry; `Series` (index 3) the repeating event whose
 // occurrence that entry is, or empty: every occurrence books for itself, and a
-// series' bookings are one look-up.
+// series' bookings are one look-up. A record of a series with no entry
+// ("0000000000") books no time: it notes a resource the series' occurrences
+// book, made later ones too.
 class BookingRecord : public TRecordBuffer<54>
 {
 public:
-    static constexpr QLatin1StringView FileName{"QLBooking.Ism"};
+    static constexpr QLatin1StringView FileName{"QLBook.Ism"};
     static constexpr QLatin1StringView Format{"X$*21,X$*11,X$*11,$*11"};
 
     static constexpr std::size_t SlotOffset = 0;

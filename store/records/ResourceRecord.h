@@ -8,13 +8,13 @@
 #include <cstddef>
 
 // A room or another thing events book (a projector, a car), a record of the
-// resources dataset ("QLResource.Ism"). `Name` carries secondary index 1
+// resources dataset ("QLRes.Ism"). `Name` carries secondary index 1
 // (unique among resources); `Flags` holds Bookable while events may book it
 // (one no longer bookable keeps the bookings it has).
 class ResourceRecord : public TRecordBuffer<136>
 {
 public:
-    static constexpr QLatin1StringView FileName{"QLResource.Ism"};
+    static constexpr QLatin1StringView FileName{"QLRes.Ism"};
     static constexpr QLatin1StringView Format{"X$*31,$*101,&"};
 
     static constexpr std::size_t NameOffset = 0;
