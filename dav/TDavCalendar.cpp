@@ -10,6 +10,7 @@
 #include "SeriesLinkRecord.h"
 #include "SeriesRecord.h"
 #include "TCalendarExport.h"
+#include "TBookingWriter.h"
 #include "TCalendarImport.h"
 #include "TDavExpand.h"
 #include "TDavReply.h"
@@ -25,6 +26,7 @@
 #include "TLookup.h"
 #include "TQuorlaDB.h"
 #include "TRecordLock.h"
+#include "TRecordWriter.h"
 #include "TSeriesWriter.h"
 #include "TXIsamFile.h"
 
@@ -968,6 +970,13 @@ TDavReply TDavCalendar::put(const TDavRequest& request, const TTarget& target)
             return TDavReply::Text(403, QStringLiteral("You may not change this event."));
         if (!(user_.Rights() & UserRecord::CanAddEntries))
             return TDavReply::Text(403, TCalendarImport::NoRightMessage(user_.FullName()) + QLatin1Char('.'));
+        // The resources it names are held from this check until it is
+        // stored and books them: never one booked twice.
+        TRecordWriter records;
+        TBookingWriter bookings(database_, records);
+        std::optional<TBookingWriter::TClaim> claim;
+        if (std::optional<TDavReply> refused = claimResources(bookings, event, claim))
+            return *refused;
         const TCalendarImport::TOutcome outcome = import.Import(request.body, target.name + QStringLiteral(".ics"));
         if (!outcome.skipped.isEmpty())
             return notStored(outcome.skipped.first().reason);
@@ -985,6 +994,8 @@ TDavReply TDavCalendar::put(const TDavRequest& request, const TTarget& target)
             if (!altered && readSeriesVisible(made.TargetKey(), series))
                 return done(201, seriesEtag(made.TargetKey(), series));
         } else if (map && made.kind() == ImportRecord::Kind::Entry) {
+            if (claim)
+                bookings.Write(*claim, made.TargetKey());
             names_.Remember(event.uid, target.name, made.TargetKey());
             uids_.reset();
             someUids_.clear();
@@ -1029,7 +1040,12 @@ TDavReply TDavCalendar::update(const QString& key, DayEntryRecord& entry, const 
         alarm.setFlags(event.alarm ? AlarmRecord::AlarmWanted : 0);
         alarm.setAlarmTime(RecordKey::format(event.alarm ? event.ringWall : event.wall));
     }
-    const TEventWriter::Result written = writeChange(writer, key, entry, alarm, openedAlarm, details);
+    TEventWriter::Result written = TEventWriter::Result::Done;
+    try {
+        written = writeChange(writer, key, entry, alarm, openedAlarm, details, resourcesNamed(event));
+    } catch (const TBookingWriter::ERefused& e) {
+        return bookingRefused(e.message());
+    }
     if (written == TEventWriter::Result::AlarmLocked)
         return locked(writer.LockHolder());
     if (written == TEventWriter::Result::Gone)
@@ -1069,12 +1085,17 @@ bool TDavCalendar::fillFrom(DayEntryRecord& entry, const TCalendarImport::TEvent
 
 TEventWriter::Result TDavCalendar::writeChange(TEventWriter& writer, const QString& key, const DayEntryRecord& entry,
                                                AlarmRecord& alarm, const QString& openedAlarm,
-                                               const TEntryDetails& details)
+                                               const TEntryDetails& details, const QStringList& resources)
 {
     TSeriesWriter series(database_);
     SeriesLinkRecord link;
+    // Those it books stay as they are, over its new time, unless the client
+    // named others.
+    std::optional<QStringList> booked;
+    if (resources != parties().Of(key))
+        booked = resources;
     if (!database_.Series() || !series.LinkOf(key, link))
-        return writer.updateEntryWithAlarms(key, entry, alarm, openedAlarm, details);
+        return writer.updateEntryWithAlarms(key, entry, alarm, openedAlarm, details, booked);
     switch (series.ChangeOne(key, entry, alarm, openedAlarm, details).result) {
     case TSeriesWriter::Result::Done:
         return TEventWriter::Result::Done;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "TBookingWriter.h"
 #include "TCalendarImport.h"
 #include "TDavNames.h"
 #include "TDavSchedule.h"
@@ -178,6 +179,16 @@ private:
     TBookedObject bookedObject(const QString& entryKey, const QString& start, const QString& end);
     // The objects of the resource's bookings meeting fromWall..toWall.
     QList<TBookedObject> bookedObjects(const QString& resourceKey, qint64 fromWall, qint64 toWall);
+    // The keys of this database's resources that `event` names as
+    // ATTENDEEs (by address or principal), in key order; others' are no
+    // concern of Quorla's.
+    QStringList resourcesNamed(const TCalendarImport::TEvent& event);
+    // A new event's resources, locked and checked free over its time into
+    // `claim` (none named: left empty); an answer when one is not free.
+    std::optional<TDavReply> claimResources(TBookingWriter& bookings, const TCalendarImport::TEvent& event,
+                                            std::optional<TBookingWriter::TClaim>& claim);
+    // 409: the resource is booked by another event, `text` naming it.
+    static TDavReply bookingRefused(const QString& text);
     QByteArray resourceCollection(Kind kind, const TDavSchedule::TWho& resource, const TDavXml::TAsked& asked);
     TDavReply propfind(const TDavRequest& request, const TTarget& target);
 
@@ -260,8 +271,10 @@ private:
     // keeps less than the event said.
     bool fillFrom(DayEntryRecord& entry, const TCalendarImport::TEvent& event);
     // Writes the filled entry, as one occurrence where it is one.
+    // `resources`: those the event names; a change of them rebooks.
     TEventWriter::Result writeChange(TEventWriter& writer, const QString& key, const DayEntryRecord& entry,
-                                     AlarmRecord& alarm, const QString& openedAlarm, const TEntryDetails& details);
+                                     AlarmRecord& alarm, const QString& openedAlarm, const TEntryDetails& details,
+                                     const QStringList& resources);
     // The user's own alarm of `key`: moved to the event's VALARM, switched
     // off, or made his own; a reply only when its lock is held elsewhere.
     std::optional<TDavReply> ownAlarm(TEventWriter& writer, const QString& key, const DayEntryRecord& entry,

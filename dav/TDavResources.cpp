@@ -13,6 +13,7 @@
 #include "DayEntryRecord.h"
 #include "RecordKey.h"
 #include "TBookingStore.h"
+#include "TBookingWriter.h"
 #include "TCalendarExport.h"
 #include "TDavObject.h"
 #include "TDavReply.h"
@@ -228,4 +229,45 @@ QByteArray TDavCalendar::resourceCollection(Kind kind, const TDavSchedule::TWho&
             missing += TDavXml::Element(prop);
     }
     return "<d:response>" + TDavXml::Href(href) + TDavXml::Propstats(found, missing) + "</d:response>";
+}
+
+QStringList TDavCalendar::resourcesNamed(const TCalendarImport::TEvent& event)
+{
+    QStringList keys;
+    TDavSchedule addresses = schedule();
+    for (const QString& address : event.resources) {
+        const std::optional<TDavSchedule::TWho> who = addresses.Addressed(address);
+        if (who && who->kind != TDavSchedule::TWho::Kind::Person)
+            keys << who->key;
+    }
+    keys.sort();
+    keys.removeDuplicates();
+    return keys;
+}
+
+std::optional<TDavReply> TDavCalendar::claimResources(TBookingWriter& bookings, const TCalendarImport::TEvent& event,
+                                                      std::optional<TBookingWriter::TClaim>& claim)
+{
+    const QStringList resources = resourcesNamed(event);
+    if (resources.isEmpty())
+        return std::nullopt;
+    if (event.repeats)
+        return TDavXml::Error(422, "<c:valid-calendar-object-resource xmlns:c=\"urn:ietf:params:xml:ns:caldav\"/>",
+                              QStringLiteral("The event cannot be stored: a repeating event books resources on a "
+                                             "workstation, where the occurrences that collide are seen."));
+    DayEntryRecord entry;
+    database_.InitDayEntryRecord(entry);
+    fillFrom(entry, event);
+    try {
+        claim.emplace(bookings.Claim(QString(), resources, TBookingWriter::SpanOf(entry, event.details)));
+    } catch (const TBookingWriter::ERefused& e) {
+        return bookingRefused(e.message());
+    }
+    return std::nullopt;
+}
+
+TDavReply TDavCalendar::bookingRefused(const QString& text)
+{
+    QString said = text;
+    return TDavReply::Text(409, said.replace(QLatin1Char('\r'), QLatin1Char('\n')));
 }

@@ -23,6 +23,7 @@
 #include "TLookup.h"
 #include "TQuorlaDB.h"
 #include "TRecordLock.h"
+#include "TResourceWriter.h"
 #include "TScriptedServices.h"
 #include "TServerRoles.h"
 #include "TUserWriter.h"
@@ -235,6 +236,23 @@ void TestDav::initTestCase()
     keys_[QStringLiteral("public")] = addEntry(*boss_, boss, "Team meeting", 0, "2027-03-01T09:00:00");
     keys_[QStringLiteral("secret")] = addEntry(*boss_, boss, "Boss secret", DayEntryRecord::Private, "2027-03-02T09:00:00");
     keys_[QStringLiteral("dentist")] = addEntry(*boss_, anna, "Anna dentist", DayEntryRecord::Private, "2027-03-03T09:00:00");
+    // A room the boss has booked for an hour, and a projector.
+    for (const auto& [name, text] : {std::pair{"room", "Meeting room for eight"}, {"projector", "Beamer"}}) {
+        TResourceStore::TResource resource{{}, QLatin1String(name) == QLatin1String("room") ? "Room 4" : "Projector", text};
+        QCOMPARE(TResourceWriter(*boss_).Add(resource), TResourceWriter::Result::Done);
+        keys_[QLatin1String(name)] = resource.key;
+    }
+    DayEntryRecord planning;
+    boss_->InitDayEntryRecord(planning);
+    planning.setOwnerKey(boss);
+    planning.setAssigneeKeys({boss});
+    planning.setDescription(QStringLiteral("Planning"));
+    planning.setStartTime(RecordKey::format(QDateTime(QDate(2027, 3, 2), QTime(10, 0), Qt::UTC).toSecsSinceEpoch()));
+    AlarmRecord none;
+    boss_->InitAlarmRecord(none);
+    TEntryDetails hour;
+    hour.durationSeconds = 3600;
+    TEventWriter(*boss_).insertEntryWithAlarms(planning, none, {}, hour, {keys_[QStringLiteral("room")]});
 
     // A client's name kept as before names were each user's: its entry's
     // owner's once the database is opened (a folder) or set up (a server).
@@ -386,6 +404,26 @@ void TestDav::statuses_data()
         "organizer-allowed");
     row("outbox: another's", anna, "POST", "/dav/calendars/BOSS/outbox/", freeBusyRequest("ANNA", {"ANNA"}), {}, 403);
     row("POST elsewhere", anna, "POST", Calendar, freeBusyRequest("ANNA", {"ANNA"}), {}, 405);
+
+    // Resources: a principal each, a read-only calendar of bookings, busy time.
+    const QByteArray room = "/dav/calendars/resource-{room}/default/";
+    const QByteArray userType = "<d:propfind xmlns:d=\"DAV:\" xmlns:c=\"urn:ietf:params:xml:ns:caldav\"><d:prop>"
+                                "<c:calendar-user-type/></d:prop></d:propfind>";
+    row("a room's principal", anna, "PROPFIND", "/dav/principals/resource-{room}/", userType, {}, 207,
+        "<c:calendar-user-type>ROOM</c:calendar-user-type>");
+    row("a projector's principal", anna, "PROPFIND", "/dav/principals/resource-{projector}/", userType, {}, 207,
+        "<c:calendar-user-type>RESOURCE</c:calendar-user-type>");
+    row("a room's free-busy", anna, "REPORT", room, freeBusyQuery("20270301T000000Z", "20270303T000000Z"), {}, 200,
+        "FREEBUSY;FBTYPE=BUSY:20270302T100000Z/20270302T110000Z");
+    row("a room's bookings", anna, "REPORT", room, weekQuery(), {}, 207, "LOCATION:Room 4&#13;\nSUMMARY:Planning");
+    row("the booking's attendee", anna, "REPORT", Calendar, weekQuery(), {}, 207,
+        "ATTENDEE;CN=Room 4;CUTYPE=ROOM;ROLE=NON-PARTICIPANT:urn:x-quorla:");
+    row("outbox: a room", anna, "POST", outbox, freeBusyRequest("ANNA", {"resource-{room}"}), {}, 200,
+        "FREEBUSY;FBTYPE=BUSY:20270302T100000Z/20270302T110000Z");
+    row("a room's calendar is read-only", anna, "PUT", room + "x.ics", valid, {}, 403, "read-only");
+    row("a PUT booking a busy room", anna, "PUT", Calendar + "clash.ics",
+        ics("clash", "Clash", "DURATION:PT30M\r\nATTENDEE;CUTYPE=ROOM:/dav/principals/resource-{room}/\r\n"), {}, 409,
+        "Room 4");
 }
 
 void TestDav::statuses()
@@ -398,9 +436,11 @@ void TestDav::statuses()
     QFETCH(int, status);
     QFETCH(QByteArray, shown);
     QFETCH(QByteArray, hidden);
-    for (const QString& name : {QStringLiteral("public"), QStringLiteral("secret"), QStringLiteral("dentist")}) {
+    for (const QString& name : {QStringLiteral("public"), QStringLiteral("secret"), QStringLiteral("dentist"),
+                                QStringLiteral("room"), QStringLiteral("projector")}) {
         const QByteArray mark = "{" + name.toLatin1() + "}";
         path.replace(mark, keys_[name].toLatin1());
+        body.replace(mark, keys_[name].toLatin1());
         shown.replace(mark, keys_[name].toLatin1());
         hidden.replace(mark, keys_[name].toLatin1());
     }
