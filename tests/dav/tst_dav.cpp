@@ -23,7 +23,6 @@
 #include "TLookup.h"
 #include "TQuorlaDB.h"
 #include "TRecordLock.h"
-#include "TResourceWriter.h"
 #include "TScriptedServices.h"
 #include "TServerRoles.h"
 #include "TUserWriter.h"
@@ -237,22 +236,9 @@ void TestDav::initTestCase()
     keys_[QStringLiteral("secret")] = addEntry(*boss_, boss, "Boss secret", DayEntryRecord::Private, "2027-03-02T09:00:00");
     keys_[QStringLiteral("dentist")] = addEntry(*boss_, anna, "Anna dentist", DayEntryRecord::Private, "2027-03-03T09:00:00");
     // A room the boss has booked for an hour, and a projector.
-    for (const auto& [name, text] : {std::pair{"room", "Meeting room for eight"}, {"projector", "Beamer"}}) {
-        TResourceStore::TResource resource{{}, QLatin1String(name) == QLatin1String("room") ? "Room 4" : "Projector", text};
-        QCOMPARE(TResourceWriter(*boss_).Add(resource), TResourceWriter::Result::Done);
-        keys_[QLatin1String(name)] = resource.key;
-    }
-    DayEntryRecord planning;
-    boss_->InitDayEntryRecord(planning);
-    planning.setOwnerKey(boss);
-    planning.setAssigneeKeys({boss});
-    planning.setDescription(QStringLiteral("Planning"));
-    planning.setStartTime(RecordKey::format(QDateTime(QDate(2027, 3, 2), QTime(10, 0), Qt::UTC).toSecsSinceEpoch()));
-    AlarmRecord none;
-    boss_->InitAlarmRecord(none);
-    TEntryDetails hour;
-    hour.durationSeconds = 3600;
-    TEventWriter(*boss_).insertEntryWithAlarms(planning, none, {}, hour, {keys_[QStringLiteral("room")]});
+    keys_[QStringLiteral("room")] = addResource(*boss_, QStringLiteral("Room 4"), QStringLiteral("Meeting room for eight"));
+    keys_[QStringLiteral("projector")] = addResource(*boss_, QStringLiteral("Projector"), QStringLiteral("Beamer"));
+    addEntry(*boss_, boss, "Planning", 0, "2027-03-02T10:00:00", {}, 60, {keys_[QStringLiteral("room")]});
 
     // A client's name kept as before names were each user's: its entry's
     // owner's once the database is opened (a folder) or set up (a server).
