@@ -769,10 +769,7 @@ QByteArray TDavCalendar::collectionResponse(Kind kind, const QString& href, cons
         } else {
             known = false;
         }
-        if (known)
-            found += TDavXml::Element(prop, value);
-        else
-            missing += TDavXml::Element(prop);
+        TDavXml::Sort(found, missing, prop, known, value);
     }
     return "<d:response>" + TDavXml::Href(href) + TDavXml::Propstats(found, missing) + "</d:response>";
 }

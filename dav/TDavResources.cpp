@@ -223,10 +223,7 @@ QByteArray TDavCalendar::resourceCollection(Kind kind, const TDavSchedule::TWho&
             value = "<d:privilege><d:read/></d:privilege>";
         else
             known = false;
-        if (known)
-            found += TDavXml::Element(prop, value);
-        else
-            missing += TDavXml::Element(prop);
+        TDavXml::Sort(found, missing, prop, known, value);
     }
     return "<d:response>" + TDavXml::Href(href) + TDavXml::Propstats(found, missing) + "</d:response>";
 }
