@@ -43,6 +43,10 @@ struct TDavRequest;
 //   /dav/calendars/<USER>/                   his calendar home
 //   /dav/calendars/<USER>/default/           his calendar
 //   /dav/calendars/<USER>/default/<KEY>.ics  an entry, by its record key
+//   /dav/calendars/<USER>/outbox/            his scheduling outbox
+//
+// Free and busy time of anyone, the outbox and the resources' principals and
+// calendars are TDavScheduling.cpp's and TDavResources.cpp's (TDavSchedule).
 //
 // An event a client adds keeps the UID it gave, and is named after the name
 // it was PUT under, else its UID (TDavNames).
