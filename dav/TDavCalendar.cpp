@@ -10,6 +10,7 @@
 #include "SeriesLinkRecord.h"
 #include "SeriesRecord.h"
 #include "TCalendarExport.h"
+#include "TBookingWriter.h"
 #include "TCalendarImport.h"
 #include "TDavExpand.h"
 #include "TDavReply.h"
@@ -25,6 +26,7 @@
 #include "TLookup.h"
 #include "TQuorlaDB.h"
 #include "TRecordLock.h"
+#include "TRecordWriter.h"
 #include "TSeriesWriter.h"
 #include "TXIsamFile.h"
 
@@ -438,14 +440,21 @@ TDavCalendar::TTarget TDavCalendar::targetOf(const QString& path) const
     }
     if (parts[0] != QLatin1String("dav") || parts.size() < 3)
         return target;
+    if (parts[2].startsWith(TDavSchedule::ResourceName(QString())))
+        return resourceTarget(parts);
     const bool mine = UserRecord::NameOf(parts[2]) == UserRecord::NameOf(user_.UserName());
     if (parts[1] == QLatin1String("principals") && parts.size() == 3) {
         target.kind = mine ? Kind::Principal : Kind::Foreign;
     } else if (parts[1] == QLatin1String("calendars")) {
-        if (!mine)
+        const QString box = parts.value(3);
+        if (!mine && parts.size() == 4 && box == QLatin1String("default"))
+            target = {Kind::OthersCalendar, UserRecord::NameOf(parts[2])};
+        else if (!mine)
             target.kind = Kind::Foreign;
         else if (parts.size() == 3)
             target.kind = Kind::Home;
+        else if (parts.size() == 4 && (box == QLatin1String("outbox") || box == QLatin1String("inbox")))
+            target.kind = box == QLatin1String("outbox") ? Kind::Outbox : Kind::Inbox;
         else if (parts[3] != QLatin1String("default") || parts.size() > 5)
             target.kind = Kind::Other;
         else if (parts.size() == 4)
@@ -461,8 +470,6 @@ TDavCalendar::TTarget TDavCalendar::targetOf(const QString& path) const
 TDavReply TDavCalendar::Answer(const TDavRequest& request)
 {
     const TTarget target = targetOf(request.path);
-    if (target.kind == Kind::Foreign)
-        return TDavReply::Text(403, QStringLiteral("%1 is another user's.").arg(request.path));
     if (target.kind == Kind::Other)
         return TDavReply::Text(404, QStringLiteral("There is nothing at %1.").arg(request.path));
     if (session_.zone.isEmpty() || session_.zoneRead.elapsed() > ZoneSeconds * 1000LL) {
@@ -492,6 +499,10 @@ TDavReply TDavCalendar::Answer(const TDavRequest& request)
             throw EQuorla(users.ErrorText());
     }
     identity_ = session_.identity;
+    if (std::optional<TDavReply> scheduled = scheduling(request, target))
+        return *scheduled;
+    if (target.kind == Kind::Foreign || target.kind == Kind::OthersCalendar)
+        return TDavReply::Text(403, QStringLiteral("%1 is another user's.").arg(request.path));
     const QByteArray& method = request.method;
     if (method == "PROPFIND")
         return propfind(request, target);
@@ -507,7 +518,7 @@ TDavReply TDavCalendar::Answer(const TDavRequest& request)
         return TDavReply::Text(200, QStringLiteral("Quorla calendar of %1: %2").arg(user_.FullName(),
                                                                                     CalendarPath(user_.UserName())));
     }
-    if (target.kind != Kind::Object) {
+    if (target.kind != Kind::Object || method == "POST") {
         TDavReply reply = TDavReply::Text(405, QStringLiteral("Only events can be written or deleted."));
         reply.addHeader("Allow", "OPTIONS, GET, HEAD, PROPFIND, REPORT");
         return reply;
@@ -627,12 +638,14 @@ const TDavCalendar::TKept& TDavCalendar::kept(const DayEntryRecord& entry, const
     const QByteArrayView record(entry.bytes().data(), qsizetype(entry.bytes().size()));
     const QString alarm = alarms_->value(key);
     const QString category = categories_->value(entry.CategoryKey());
-    const TEntryDetails details = detailsOf(key);
+    const QStringList resources = parties().Of(key);
+    TEntryDetails details = detailsOf(key);
+    details.location = parties().Location(details, resources);
     QHash<QString, TKept>& objects = session_.objects;
     auto found = objects.find(key);
     TKept* object = found == objects.end() ? nullptr : &*found;
     if (object == nullptr || object->record != record || object->details != details || object->alarm != alarm
-        || object->category != category) {
+        || object->category != category || object->resources != resources) {
         // A listing beyond what is kept writes the rest without keeping it;
         // the next request starts afresh (Answer).
         if (object == nullptr)
@@ -646,7 +659,9 @@ const TDavCalendar::TKept& TDavCalendar::kept(const DayEntryRecord& entry, const
         hash.addData(category.toUtf8());
         hash.addData(zone_.id());
         addDetails(hash, details);
-        *object = TKept{record.toByteArray(), details, alarm, category, QString(),
+        for (const QString& resource : resources)
+            hash.addData((resource + parties().Find(resource).value_or(TResourceParties::TResource{}).name).toUtf8());
+        *object = TKept{record.toByteArray(), details, alarm, category, QString(), resources,
                         '"' + hash.result().toHex().left(20) + '"', QByteArray()};
     }
     if (withData) {
@@ -655,15 +670,24 @@ const TDavCalendar::TKept& TDavCalendar::kept(const DayEntryRecord& entry, const
             object->uid = uid;
             object->data = writer()->Text(entry, object->details,
                                           uid.isEmpty() ? TCalendarExport::Uid(key, identity_) : uid, category, alarm,
-                                          [this](qint64 wall) { return momentOfWall(wall); });
+                                          [this](qint64 wall) { return momentOfWall(wall); }, object->resources,
+                                          &parties());
         }
     }
     return *object;
 }
 
+TResourceParties& TDavCalendar::parties()
+{
+    if (!parties_)
+        parties_ = std::make_unique<TResourceParties>(database_, identity_);
+    return *parties_;
+}
+
 void TDavCalendar::readDetails(const QStringList& keys)
 {
     details_ = TDetailsStore(database_).Entries(keys, true);
+    parties().Read(keys);
     detailsRead_ = QSet<QString>(keys.begin(), keys.end());
 }
 
@@ -709,6 +733,8 @@ QByteArray TDavCalendar::collectionResponse(Kind kind, const QString& href, cons
         if (prop.first == Dav && n == QLatin1String("resourcetype")) {
             value = kind == Kind::Principal ? "<d:principal/>"
                 : kind == Kind::Calendar   ? "<d:collection/><c:calendar/>"
+                : kind == Kind::Outbox     ? "<d:collection/><c:schedule-outbox/>"
+                : kind == Kind::Inbox      ? "<d:collection/><c:schedule-inbox/>"
                                            : "<d:collection/>";
         } else if (prop.first == Dav && n == QLatin1String("displayname")) {
             value = TDavXml::Escaped(kind == Kind::Calendar || kind == Kind::Principal ? user_.FullName()
@@ -717,6 +743,7 @@ QByteArray TDavCalendar::collectionResponse(Kind kind, const QString& href, cons
                                          || n == QLatin1String("principal-URL"))) {
             known = n == QLatin1String("current-user-principal") || kind != Kind::Root;
             value = principal;
+        } else if (kind == Kind::Principal && scheduleProperty(prop, value)) {
         } else if (prop.first == CalDav && n == QLatin1String("calendar-home-set")) {
             known = kind == Kind::Principal;
             value = TDavXml::Href(HomePath(name));
@@ -742,10 +769,7 @@ QByteArray TDavCalendar::collectionResponse(Kind kind, const QString& href, cons
         } else {
             known = false;
         }
-        if (known)
-            found += TDavXml::Element(prop, value);
-        else
-            missing += TDavXml::Element(prop);
+        TDavXml::Sort(found, missing, prop, known, value);
     }
     return "<d:response>" + TDavXml::Href(href) + TDavXml::Propstats(found, missing) + "</d:response>";
 }
@@ -943,6 +967,13 @@ TDavReply TDavCalendar::put(const TDavRequest& request, const TTarget& target)
             return TDavReply::Text(403, QStringLiteral("You may not change this event."));
         if (!(user_.Rights() & UserRecord::CanAddEntries))
             return TDavReply::Text(403, TCalendarImport::NoRightMessage(user_.FullName()) + QLatin1Char('.'));
+        // The resources it names are held from this check until it is
+        // stored and books them: never one booked twice.
+        TRecordWriter records;
+        TBookingWriter bookings(database_, records);
+        std::optional<TBookingWriter::TClaim> claim;
+        if (std::optional<TDavReply> refused = claimResources(bookings, event, claim))
+            return *refused;
         const TCalendarImport::TOutcome outcome = import.Import(request.body, target.name + QStringLiteral(".ics"));
         if (!outcome.skipped.isEmpty())
             return notStored(outcome.skipped.first().reason);
@@ -960,6 +991,8 @@ TDavReply TDavCalendar::put(const TDavRequest& request, const TTarget& target)
             if (!altered && readSeriesVisible(made.TargetKey(), series))
                 return done(201, seriesEtag(made.TargetKey(), series));
         } else if (map && made.kind() == ImportRecord::Kind::Entry) {
+            if (claim)
+                bookings.Write(*claim, made.TargetKey());
             names_.Remember(event.uid, target.name, made.TargetKey());
             uids_.reset();
             someUids_.clear();
@@ -991,7 +1024,11 @@ TDavReply TDavCalendar::update(const QString& key, DayEntryRecord& entry, const 
         return changedSince();
 
     const bool altered = fillFrom(entry, event) || !event.altered.isEmpty();
-    const TEntryDetails details = TEventCodec::Onto(event.details, TDetailsStore(database_).Entry(key));
+    const TEntryDetails before = TDetailsStore(database_).Entry(key);
+    TEntryDetails details = TEventCodec::Onto(event.details, before);
+    // The rooms it books, shown as its place, are no place of its own.
+    if (before.location.isEmpty() && details.location == parties().Location({}, parties().Of(key)))
+        details.location.clear();
     // The entry's alarm stays as it is for every assignee; a first alarm
     // goes to the assignees as a workstation gives it.
     const QString openedAlarm = hadAlarm ? alarm.AlarmTime() : QString();
@@ -1000,7 +1037,12 @@ TDavReply TDavCalendar::update(const QString& key, DayEntryRecord& entry, const 
         alarm.setFlags(event.alarm ? AlarmRecord::AlarmWanted : 0);
         alarm.setAlarmTime(RecordKey::format(event.alarm ? event.ringWall : event.wall));
     }
-    const TEventWriter::Result written = writeChange(writer, key, entry, alarm, openedAlarm, details);
+    TEventWriter::Result written = TEventWriter::Result::Done;
+    try {
+        written = writeChange(writer, key, entry, alarm, openedAlarm, details, resourcesNamed(event));
+    } catch (const TBookingWriter::ERefused& e) {
+        return bookingRefused(e.message());
+    }
     if (written == TEventWriter::Result::AlarmLocked)
         return locked(writer.LockHolder());
     if (written == TEventWriter::Result::Gone)
@@ -1040,12 +1082,17 @@ bool TDavCalendar::fillFrom(DayEntryRecord& entry, const TCalendarImport::TEvent
 
 TEventWriter::Result TDavCalendar::writeChange(TEventWriter& writer, const QString& key, const DayEntryRecord& entry,
                                                AlarmRecord& alarm, const QString& openedAlarm,
-                                               const TEntryDetails& details)
+                                               const TEntryDetails& details, const QStringList& resources)
 {
     TSeriesWriter series(database_);
     SeriesLinkRecord link;
+    // Those it books stay as they are, over its new time, unless the client
+    // named others.
+    std::optional<QStringList> booked;
+    if (resources != parties().Of(key))
+        booked = resources;
     if (!database_.Series() || !series.LinkOf(key, link))
-        return writer.updateEntryWithAlarms(key, entry, alarm, openedAlarm, details);
+        return writer.updateEntryWithAlarms(key, entry, alarm, openedAlarm, details, booked);
     switch (series.ChangeOne(key, entry, alarm, openedAlarm, details).result) {
     case TSeriesWriter::Result::Done:
         return TEventWriter::Result::Done;

@@ -1,7 +1,10 @@
 #pragma once
 
+#include "TBookingWriter.h"
 #include "TCalendarImport.h"
 #include "TDavNames.h"
+#include "TDavSchedule.h"
+#include "TResourceParties.h"
 #include "TDavXml.h"
 #include "TEntryDetails.h"
 #include "TEventWriter.h"
@@ -40,6 +43,10 @@ struct TDavRequest;
 //   /dav/calendars/<USER>/                   his calendar home
 //   /dav/calendars/<USER>/default/           his calendar
 //   /dav/calendars/<USER>/default/<KEY>.ics  an entry, by its record key
+//   /dav/calendars/<USER>/outbox/            his scheduling outbox
+//
+// Free and busy time of anyone, the outbox and the resources' principals and
+// calendars are TDavScheduling.cpp's and TDavResources.cpp's (TDavSchedule).
 //
 // An event a client adds keeps the UID it gave, and is named after the name
 // it was PUT under, else its UID (TDavNames).
@@ -88,6 +95,7 @@ public:
         QString alarm;
         QString category;
         QString uid;
+        QStringList resources;
         QByteArray etag;
         QByteArray data;
     };
@@ -128,11 +136,17 @@ public:
     using TName = TDavXml::TName;
 
 private:
-    enum class Kind { Root, Principal, Home, Calendar, Object, Other, Foreign };
+    // Foreign: another's, refused. OthersCalendar: another person's
+    // calendar, whose free and busy time is all he shows.
+    // Resource...: a resource's principal, its calendar home, its calendar
+    // of bookings and one booking's object (`name` the resource's key, and
+    // the entry's after a slash).
+    enum class Kind { Root, Principal, Home, Calendar, Object, Other, Foreign, Outbox, Inbox, OthersCalendar,
+                      ResourcePrincipal, ResourceHome, ResourceCalendar, ResourceObject };
     struct TTarget
     {
         Kind kind = Kind::Other;
-        QString name; // an object's name, without ".ics"
+        QString name; // an object's name, without ".ics"; whose calendar another's is
     };
     // One entry as the user sees it.
     struct TObject
@@ -144,6 +158,42 @@ private:
     };
 
     TTarget targetOf(const QString& path) const;
+
+    // Scheduling (TDavScheduling.cpp): a free-busy-query on the user's or
+    // another's calendar, his outbox and inbox; an answer only where the
+    // request is one of these.
+    std::optional<TDavReply> scheduling(const TDavRequest& request, const TTarget& target);
+    // A principal's scheduling property (RFC 6638 2.1-2.4); false for others.
+    bool scheduleProperty(const TName& prop, QByteArray& value);
+    TDavSchedule schedule();
+
+    // A resource's principal and its read-only calendar of bookings
+    // (TDavResources.cpp): the kind of a path under /dav/principals/ or
+    // /dav/calendars/ whose user part is resource-<KEY>.
+    static TTarget resourceTarget(const QStringList& parts);
+    TDavReply resourceRequest(const TDavRequest& request, const TTarget& target);
+    // One booking as an object: the booked entry as the user sees it, or,
+    // where he may not see it, its time alone, private, as "Busy".
+    struct TBookedObject
+    {
+        QString entry;
+        QByteArray etag;
+        QByteArray data;
+    };
+    TBookedObject bookedObject(const QString& entryKey, const QString& start, const QString& end);
+    // The objects of the resource's bookings meeting fromWall..toWall.
+    QList<TBookedObject> bookedObjects(const QString& resourceKey, qint64 fromWall, qint64 toWall);
+    // The keys of this database's resources that `event` names as
+    // ATTENDEEs (by address or principal), in key order; others' are no
+    // concern of Quorla's.
+    QStringList resourcesNamed(const TCalendarImport::TEvent& event);
+    // A new event's resources, locked and checked free over its time into
+    // `claim` (none named: left empty); an answer when one is not free.
+    std::optional<TDavReply> claimResources(TBookingWriter& bookings, const TCalendarImport::TEvent& event,
+                                            std::optional<TBookingWriter::TClaim>& claim);
+    // 409: the resource is booked by another event, `text` naming it.
+    static TDavReply bookingRefused(const QString& text);
+    QByteArray resourceCollection(Kind kind, const TDavSchedule::TWho& resource, const TDavXml::TAsked& asked);
     TDavReply propfind(const TDavRequest& request, const TTarget& target);
 
     // REPORT (TDavReport.cpp): calendar-query (one UID, or a time range),
@@ -225,8 +275,10 @@ private:
     // keeps less than the event said.
     bool fillFrom(DayEntryRecord& entry, const TCalendarImport::TEvent& event);
     // Writes the filled entry, as one occurrence where it is one.
+    // `resources`: those the event names; a change of them rebooks.
     TEventWriter::Result writeChange(TEventWriter& writer, const QString& key, const DayEntryRecord& entry,
-                                     AlarmRecord& alarm, const QString& openedAlarm, const TEntryDetails& details);
+                                     AlarmRecord& alarm, const QString& openedAlarm, const TEntryDetails& details,
+                                     const QStringList& resources);
     // The user's own alarm of `key`: moved to the event's VALARM, switched
     // off, or made his own; a reply only when its lock is held elsewhere.
     std::optional<TDavReply> ownAlarm(TEventWriter& writer, const QString& key, const DayEntryRecord& entry,
@@ -330,6 +382,9 @@ private:
     void readDetails(const QStringList& keys);
     TEntryDetails detailsOf(const QString& key);
     QSet<QString> detailsRead_;
+    // The resources and what entries book of them, read at first use.
+    TResourceParties& parties();
+    std::unique_ptr<TResourceParties> parties_;
     QHash<QString, TEntryDetails> details_;
     // The UID a client gave entry `key`, empty for none: looked up alone for
     // the first SingleLookups keys of a request, then from every client

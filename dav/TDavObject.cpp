@@ -4,6 +4,7 @@
 #include "RecordKey.h"
 #include "TCalendarExport.h"
 #include "TEventCodec.h"
+#include "TResourceParties.h"
 
 #include <libical/ical.h>
 
@@ -115,7 +116,8 @@ TDavObject::~TDavObject()
 
 QByteArray TDavObject::Text(const DayEntryRecord& entry, const TEntryDetails& details, const QString& uid,
                             const QString& category, const QString& alarmTime,
-                            const std::function<qint64(qint64)>& momentOf)
+                            const std::function<qint64(qint64)>& momentOf, const QStringList& resources,
+                            const TResourceParties* parties)
 {
     TParts& p = *parts_;
     for (icalproperty* property : p.added)
@@ -162,6 +164,12 @@ QByteArray TDavObject::Text(const DayEntryRecord& entry, const TEntryDetails& de
     }
     if (entry.Flags() & DayEntryRecord::Private)
         p.add(p.privacy);
+    // Made for this object alone: freed once it is written.
+    std::vector<icalproperty*> booked;
+    for (const QString& resource : parties ? resources : QStringList()) {
+        booked.push_back(parties->Attendee(resource));
+        icalcomponent_add_property(p.event, booked.back());
+    }
     if (!alarmTime.isEmpty()) {
         const qint64 ring = momentOf(RecordKey::parse(alarmTime));
         icalproperty_set_description(p.alarmText, summary.constData());
@@ -176,6 +184,10 @@ QByteArray TDavObject::Text(const DayEntryRecord& entry, const TEntryDetails& de
     out.reserve(p.head.size() + length + p.tail.size());
     out.append(p.head).append(written, length).append(p.tail);
     icalmemory_free_buffer(written);
+    for (icalproperty* property : booked) {
+        icalcomponent_remove_property(p.event, property);
+        icalproperty_free(property);
+    }
     if (!category.isEmpty())
         TCalendarExport::EscapeCategories(out);
     return out;

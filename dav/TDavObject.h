@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include "TEntryDetails.h"
 
@@ -9,6 +10,7 @@
 #include <memory>
 
 class DayEntryRecord;
+class TResourceParties;
 
 // One entry as a CalDAV object: a calendar of one VEVENT, made and written by
 // libical. Times in UTC, an all-day entry as its date (DTEND the day after the
@@ -34,9 +36,11 @@ public:
 
     // `momentOf` turns the office's wall-clock seconds into seconds since
     // 1970 UTC; `alarmTime` is the user's alarm as a time key, empty for
-    // none; `details` what the entry carries beyond its record.
+    // none; `details` what the entry carries beyond its record;
+    // `resources` those it books, each an ATTENDEE as `parties` writes it.
     QByteArray Text(const DayEntryRecord& entry, const TEntryDetails& details, const QString& uid,
-                    const QString& category, const QString& alarmTime, const std::function<qint64(qint64)>& momentOf);
+                    const QString& category, const QString& alarmTime, const std::function<qint64(qint64)>& momentOf,
+                    const QStringList& resources = {}, const TResourceParties* parties = nullptr);
 
 private:
     struct TParts;

@@ -15,10 +15,11 @@ namespace {
 
 // The methods a CalDAV server may be asked for that this one does not do:
 // 405, where an unknown method is 501.
-const QList<QByteArray> Refused{"POST", "PATCH", "PROPPATCH", "MKCOL", "MKCALENDAR", "COPY", "MOVE", "LOCK",
+const QList<QByteArray> Refused{"PATCH", "PROPPATCH", "MKCOL", "MKCALENDAR", "COPY", "MOVE", "LOCK",
                                 "UNLOCK", "ACL", "TRACE", "CONNECT"};
-const QList<QByteArray> Served{"OPTIONS", "GET", "HEAD", "PUT", "DELETE", "PROPFIND", "REPORT"};
-const QByteArray Allow = "OPTIONS, GET, HEAD, PUT, DELETE, PROPFIND, REPORT";
+// POST: to the scheduling outbox only.
+const QList<QByteArray> Served{"OPTIONS", "GET", "HEAD", "PUT", "DELETE", "PROPFIND", "REPORT", "POST"};
+const QByteArray Allow = "OPTIONS, GET, HEAD, PUT, DELETE, PROPFIND, REPORT, POST";
 
 } // namespace
 

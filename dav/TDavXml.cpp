@@ -114,6 +114,14 @@ void TDavXml::AppendBytes(QByteArray& out, QByteArrayView text)
     out.append(from, end - from);
 }
 
+void TDavXml::Sort(QByteArray& found, QByteArray& missing, const TName& prop, bool known, const QByteArray& value)
+{
+    if (known)
+        found += Element(prop, value);
+    else
+        missing += Element(prop);
+}
+
 QByteArray TDavXml::Encoded(const QString& path)
 {
     return QUrl::toPercentEncoding(path, "/@:");

@@ -61,6 +61,9 @@ public:
     static QByteArray Href(const QString& path);
     // A property element, empty or holding `content`.
     static QByteArray Element(const TName& name, const QByteArray& content = QByteArray());
+    // Adds `prop` to the properties found, with `value`, when `known`; else
+    // to those not found.
+    static void Sort(QByteArray& found, QByteArray& missing, const TName& prop, bool known, const QByteArray& value);
     // The propstat of the properties found (200) and of those not (404).
     static QByteArray Propstats(const QByteArray& found, const QByteArray& missing);
     // A 207 answer holding `responses`, then `tail` (a sync token).

@@ -10,6 +10,7 @@
 #include "SeriesRecord.h"
 #include "TChangeTrail.h"
 #include "TDetailsStore.h"
+#include "TResourceParties.h"
 #include "TEventCodec.h"
 #include "TLookup.h"
 #include "TQuorlaDB.h"
@@ -332,6 +333,8 @@ struct TEventFields
     // would go out in UTC).
     QString changesKey;
     TEntryDetails details;
+    // The resources it books.
+    QStringList resources;
 };
 
 // One export's calendar as it is built: what every event draws on, read
@@ -450,6 +453,10 @@ private:
     // read per event.
     TDetailsStore detailsStore_;
     std::vector<std::pair<DayEntryRecord, QString>> pending_;
+    // The resources the entries book, read with their details; each
+    // resource's ATTENDEE as libical writes it, made at its first use.
+    std::unique_ptr<TResourceParties> parties_;
+    QHash<QString, QByteArray> resourceTexts_;
 };
 
 TCalendarBuild::TCalendarBuild(const TCalendarExport& selection, TQuorlaDB& database)
@@ -457,6 +464,7 @@ TCalendarBuild::TCalendarBuild(const TCalendarExport& selection, TQuorlaDB& data
 {
     if (!database_.Users().Identity(identity_))
         throw EQuorla(database_.Users().ErrorText());
+    parties_ = std::make_unique<TResourceParties>(database_, identity_);
     readPeople();
     readCategories();
     readAlarms();
@@ -677,6 +685,12 @@ void TCalendarBuild::writeParties(const TEventFields& fields)
         event_.write(fields.roles.owner->organizer);
     for (const TPerson* assignee : fields.roles.assignees)
         event_.write(assignee->attendee);
+    for (const QString& resource : fields.resources) {
+        auto text = resourceTexts_.find(resource);
+        if (text == resourceTexts_.end())
+            text = resourceTexts_.insert(resource, textOf(parties_->Attendee(resource)));
+        event_.write(*text);
+    }
 }
 
 // LAST-MODIFIED and SEQUENCE from the trail of the entry `changesKey`.
@@ -779,6 +793,7 @@ void TCalendarBuild::flushPending()
     for (const auto& one : pending_)
         keys << one.second;
     const QHash<QString, TEntryDetails> details = detailsStore_.Entries(keys, true);
+    parties_->Read(keys);
     for (const auto& [entry, key] : pending_)
         takeWith(entry, key, details.value(key));
     pending_.clear();
@@ -792,8 +807,9 @@ void TCalendarBuild::takeWith(const DayEntryRecord& entry, const QString& key, c
     if (!asOfSeries(key, uid, recurrenceId))
         return;
     const bool untimed = (entry.Flags() & DayEntryRecord::UnTimed) != 0;
-    const TEventFields fields{uid, entry.Flags(), entry.Description(), entry.CategoryKey(), rolesOf(entry),
-                              RecordKey::parse(entry.StartTime()), key, details};
+    TEventFields fields{uid, entry.Flags(), entry.Description(), entry.CategoryKey(), rolesOf(entry),
+                        RecordKey::parse(entry.StartTime()), key, details, parties_->Of(key)};
+    fields.details.location = parties_->Location(details, fields.resources);
     const QByteArray summary = addEvent(fields);
     if (!recurrenceId.isEmpty()) {
         bool inZone = false;

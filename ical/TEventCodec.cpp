@@ -178,6 +178,7 @@ bool TEventCodec::Decode(icalcomponent* event, TDecoded& decoded, QString& reaso
     }
     decodeEnd(event, decoded);
     decodeAlarm(event, decoded);
+    decoded.resources = resourcesOf(event);
     return true;
 }
 
@@ -198,6 +199,19 @@ void TEventCodec::decodeTexts(icalcomponent* event, const QString& summary, TDec
                                      decoded.altered);
     decoded.details.location = kept(textOf(icalcomponent_get_location(event)).trimmed(),
                                     TEntryDetails::MaxLocationBytes, QStringLiteral("location"), decoded.altered);
+}
+
+QStringList TEventCodec::resourcesOf(icalcomponent* event)
+{
+    QStringList found;
+    for (icalproperty* attendee = icalcomponent_get_first_property(event, ICAL_ATTENDEE_PROPERTY); attendee;
+         attendee = icalcomponent_get_next_property(event, ICAL_ATTENDEE_PROPERTY)) {
+        const icalparameter* type = icalproperty_get_first_parameter(attendee, ICAL_CUTYPE_PARAMETER);
+        const icalparameter_cutype kind = type ? icalparameter_get_cutype(type) : ICAL_CUTYPE_NONE;
+        if (kind == ICAL_CUTYPE_ROOM || kind == ICAL_CUTYPE_RESOURCE)
+            found << QString::fromUtf8(icalproperty_get_attendee(attendee));
+    }
+    return found;
 }
 
 bool TEventCodec::decodeEnd(icalcomponent* event, TDecoded& decoded) const

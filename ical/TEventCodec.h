@@ -38,6 +38,8 @@ typedef struct icalproperty_impl icalproperty;
 // - LOCATION is the location (cut to MaxLocationBytes).
 // - CLASS PRIVATE or CONFIDENTIAL makes it private; the first CATEGORIES
 //   value is its category; the first VALARM with a trigger its alarm.
+// - Each ATTENDEE whose CUTYPE is ROOM or RESOURCE is a resource it asks to
+//   book, named by its address (TResourceParties says whose it is).
 // - Refused: no start, a start outside 1970 to 2037, STATUS:CANCELLED, and
 //   extra dates (RDATE), which no record holds.
 class TEventCodec
@@ -58,6 +60,8 @@ public:
         bool alarm = false;
         qint64 ringWall = 0;
         TEntryDetails details;
+        // The addresses of the rooms and other resources it names.
+        QStringList resources;
         // What people call the event ("Team meeting, 2027-03-01 09:00").
         QString label;
         // What could not be kept as it was, one phrase each.
@@ -117,6 +121,7 @@ private:
     bool decodeEnd(icalcomponent* event, TDecoded& decoded) const;
     void decodeTexts(icalcomponent* event, const QString& summary, TDecoded& decoded) const;
     void decodeAlarm(icalcomponent* event, TDecoded& decoded) const;
+    static QStringList resourcesOf(icalcomponent* event);
 
     QTimeZone office_;
 };

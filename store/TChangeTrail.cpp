@@ -90,6 +90,12 @@ QString TChangeTrail::ActionText(Action action)
         return QStringLiteral("Repeating event changed");
     case Action::SeriesDeleted:
         return QStringLiteral("Repeating event deleted");
+    case Action::ResourceAdded:
+        return QStringLiteral("Resource added");
+    case Action::ResourceChanged:
+        return QStringLiteral("Resource changed");
+    case Action::ResourceDeleted:
+        return QStringLiteral("Resource deleted");
     }
     return QStringLiteral("Change %1").arg(qint32(action));
 }

@@ -52,6 +52,10 @@ public:
         SeriesAdded = 30,
         SeriesChanged = 31,
         SeriesDeleted = 32,
+        // A resource events book (a room).
+        ResourceAdded = 40,
+        ResourceChanged = 41,
+        ResourceDeleted = 42,
     };
 
     // One change as a writer reports it. `subject` names the record whose
@@ -117,6 +121,7 @@ public:
     static QString EntrySubject(const QString& key) { return QStringLiteral("E") + key; }
     static QString UserSubject(const QString& key) { return QStringLiteral("U") + key; }
     static QString CategorySubject(const QString& key) { return QStringLiteral("C") + key; }
+    static QString ResourceSubject(const QString& key) { return QStringLiteral("R") + key; }
     // A repeating event's history (its occurrences' own changes stay under
     // their entries).
     static QString SeriesSubject(const QString& key) { return QStringLiteral("S") + key; }

@@ -8,6 +8,8 @@
 #include "RecordKey.h"
 #include "TChangeSummary.h"
 #include "TCommandScope.h"
+#include "TBookingWriter.h"
+#include "TDetailsStore.h"
 #include "TDetailsWriter.h"
 #include "THolderNotes.h"
 #include "TLookup.h"
@@ -119,6 +121,20 @@ void TEventWriter::storeNewDetails(const QString& entryKey, const DayEntryRecord
     }
 }
 
+void TEventWriter::storeNewBookings(const QString& entryKey, const DayEntryRecord& entry, TBookingWriter& bookings,
+                                    TBookingWriter::TClaim& claim)
+{
+    if (claim.isEmpty())
+        return;
+    try {
+        bookings.Write(claim, entryKey);
+    } catch (const EQuorla& failure) {
+        if (!database_.Connection())
+            takeBackNewEntry(entryKey, entry, failure);
+        throw;
+    }
+}
+
 void TEventWriter::takeBackNewEntry(const QString& entryKey, const DayEntryRecord& entry, const EQuorla& failure)
 {
     try {
@@ -130,9 +146,12 @@ void TEventWriter::takeBackNewEntry(const QString& entryKey, const DayEntryRecor
 
 QString TEventWriter::insertEntryWithAlarms(const DayEntryRecord& entry, AlarmRecord& alarm,
                                             const std::function<void(const QString&)>& reserved,
-                                            const TEntryDetails& details)
+                                            const TEntryDetails& details, const QStringList& resources)
 {
     DetailRecords::Check(details);
+    // Checked and held before the entry is written, until it is committed.
+    TBookingWriter bookings(database_, writer_);
+    TBookingWriter::TClaim claim = bookings.Claim(QString(), resources, TBookingWriter::SpanOf(entry, details));
     // The new entry is locked from before its insert until its alarms are all
     // there, so that no other workstation deletes it in between and leaves the
     // alarms inserted after that pointing at nothing.
@@ -159,6 +178,7 @@ QString TEventWriter::insertEntryWithAlarms(const DayEntryRecord& entry, AlarmRe
             }
             if (writer_.insertUnder(entries, key, entry.bytes())) {
                 storeNewDetails(key, entry, details);
+                storeNewBookings(key, entry, bookings, claim);
                 if (alarm.Flags() & AlarmRecord::AlarmWanted)
                     createNewAlarms(entry, alarm, key);
                 record(TChangeTrail::Action::EventAdded, entries, key, key,
@@ -286,7 +306,8 @@ TEventWriter::Result TEventWriter::lockAlarms(const QString& entryKey, std::vect
 
 TEventWriter::Result TEventWriter::updateEntryWithAlarms(const QString& key, const DayEntryRecord& entry,
                                                          AlarmRecord& alarm, const QString& openedAlarmTime,
-                                                         const std::optional<TEntryDetails>& details)
+                                                         const std::optional<TEntryDetails>& details,
+                                                         const std::optional<QStringList>& resources)
 {
     TXIsamFile& alarms = database_.Alarms();
     const bool wanted = (alarm.Flags() & AlarmRecord::AlarmWanted) != 0;
@@ -304,6 +325,14 @@ TEventWriter::Result TEventWriter::updateEntryWithAlarms(const QString& key, con
     DayEntryRecord before;
     const bool found = TLookup::Equal(database_.DayEntries(), before.bytes(), TXIsamFile::PrimaryIndex, key);
     const std::optional<QString> alarmBefore = alarmTime(key);
+    // The bookings over the entry's new time, checked and held before
+    // anything is written.
+    TBookingWriter bookings(database_, writer_);
+    const QStringList booked = resources ? *resources : bookings.ResourcesOf(key);
+    TBookingWriter::TClaim claim
+        = bookings.Claim(key, booked,
+                         booked.isEmpty() ? TBookingWriter::TSpan()
+                                          : TBookingWriter::SpanOf(entry, details ? *details : TDetailsStore(database_).Entry(key)));
     const TCommandScope command(database_);
     // Refused (too long) before anything is written; after the entry, so
     // that the head follows its start.
@@ -313,6 +342,8 @@ TEventWriter::Result TEventWriter::updateEntryWithAlarms(const QString& key, con
             detailsWriter.StoreEntry(key, entry, *details);
         else
             detailsWriter.FollowEntry(key, entry);
+        if (resources || !claim.isEmpty())
+            bookings.Write(claim, key);
     };
     if (details)
         DetailRecords::Check(*details);
@@ -375,6 +406,7 @@ void TEventWriter::removeWithAlarms(const QString& key, const DayEntryRecord& en
     // After the entry: a stop in between leaves only details of an entry
     // gone, which nothing shows and the sweep removes.
     TDetailsWriter(database_, writer_).RemoveEntries({key});
+    TBookingWriter(database_, writer_).RemoveEntries({key});
 }
 
 TEventWriter::Result TEventWriter::deleteEntryWithAlarms(const QString& key, const std::optional<QString>& description)

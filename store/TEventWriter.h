@@ -1,5 +1,6 @@
 #pragma once
 
+#include "TBookingWriter.h"
 #include "TChangeTrail.h"
 #include "TEntryDetails.h"
 #include "TRecordWriter.h"
@@ -70,9 +71,12 @@ public:
     // either its own entry there or nothing, never someone else's. A key
     // taken meanwhile tells it again with the next one.
     // `details` are stored with the entry (none when empty).
+    // `resources` are booked for its time (TBookingWriter): a resource
+    // booked then by another entry refuses the whole event
+    // (TBookingWriter::ERefused), nothing written.
     QString insertEntryWithAlarms(const DayEntryRecord& entry, AlarmRecord& alarm,
                                   const std::function<void(const QString& key)>& reserved = {},
-                                  const TEntryDetails& details = {});
+                                  const TEntryDetails& details = {}, const QStringList& resources = {});
 
     // Many new events at once (an import): the entries go in under keys set
     // aside first (each locked, none added meanwhile, the key mark raised
@@ -107,9 +111,14 @@ public:
     // - No alarm wanted: every alarm goes.
     // `details`: the entry's new details (empty ones remove them); without,
     // the stored details stay as they are.
+    // `resources`: the resources it books from now on; without, those it
+    // books stay, over its new time. Either way a resource booked then by
+    // another entry refuses the change (TBookingWriter::ERefused), nothing
+    // written.
     Result updateEntryWithAlarms(const QString& key, const DayEntryRecord& entry, AlarmRecord& alarm,
                                  const QString& openedAlarmTime,
-                                 const std::optional<TEntryDetails>& details = std::nullopt);
+                                 const std::optional<TEntryDetails>& details = std::nullopt,
+                                 const std::optional<QStringList>& resources = std::nullopt);
 
     // Delete event: locks the entry, re-reads it, then locks every alarm of it
     // and deletes the alarms and the entry. With `description` the entry is
@@ -161,6 +170,9 @@ private:
     // Stores a new entry's details; a failure takes the entry back as a
     // failure of its alarms does.
     void storeNewDetails(const QString& entryKey, const DayEntryRecord& entry, const TEntryDetails& details);
+    // As storeNewDetails, for the bookings `claim` checked.
+    void storeNewBookings(const QString& entryKey, const DayEntryRecord& entry, TBookingWriter& bookings,
+                          TBookingWriter::TClaim& claim);
     // Removes a new entry whose alarms failed with `failure`; when that fails
     // too, throws `failure`'s message ending with KeptWithoutAlarms.
     void takeBackNewEntry(const QString& entryKey, const DayEntryRecord& entry, const EQuorla& failure);

@@ -6,7 +6,10 @@
 #include "DayEntryRecord.h"
 #include "EQuorlaDB.h"
 #include "HolderNoteRecord.h"
+#include "BookingRecord.h"
 #include "DetailRecord.h"
+#include "ResourceRecord.h"
+#include "TServerBookings.h"
 #include "ImportRecord.h"
 #include "IsamCode.h"
 #include "TIsamConnection.h"
@@ -173,6 +176,36 @@ void TQuorlaDB::connectAll()
     details_ = connectOptional(DetailRecord::FileName, DetailRecord::Format, noDetails, true);
     QString noBin;
     bin_ = connectOptional(BinRecord::FileName, BinRecord::Format, noBin);
+    connectBookings();
+}
+
+void TQuorlaDB::connectBookings()
+{
+    QString reason;
+    resources_ = connectOptional(ResourceRecord::FileName, ResourceRecord::Format, reason, true);
+    if (resources_)
+        bookings_ = connectOptional(BookingRecord::FileName, BookingRecord::Format, reason, true);
+    if (!bookings_) {
+        resources_.reset();
+        return;
+    }
+    // A reader books nothing; a session that cannot set the guard up (no
+    // right to, no btree_gist on the server) says so, once, and books with
+    // the resources' locks alone.
+    if (opening_ == Opening::CreateMissing && !(reason = TServerBookings::Ensure(*this)).isEmpty())
+        WarnOnce(QStringLiteral("The server does not refuse overlapping bookings of a resource by itself: its "
+                                "guard cannot be set up (the extension btree_gist is needed).\r\r")
+                 + reason);
+}
+
+void TQuorlaDB::MakeBookingDatasets()
+{
+    if (bookings_)
+        return;
+    const Opening opening = opening_;
+    opening_ = Opening::CreateMissing;
+    connectBookings();
+    opening_ = opening;
 }
 
 void TQuorlaDB::connectImportMap(QString& reason)
@@ -332,6 +365,8 @@ TQuorlaDB::~TQuorlaDB()
     holders_.reset();
     seriesLinks_.reset();
     series_.reset();
+    bookings_.reset();
+    resources_.reset();
     users_.reset();
     alarms_.reset();
     categories_.reset();

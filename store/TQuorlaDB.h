@@ -143,6 +143,16 @@ public:
     TXIsamFile* Bin() { return bin_.get(); }
     // Makes the bin where it is missing, as MakeDetails does the details.
     void MakeBin();
+    // The resources events book (ResourceRecord) and their bookings
+    // (BookingRecord), created when missing like the details; both null when
+    // either cannot be had (this database then books nothing). Written
+    // synchronously like the four datasets. On a server, the bookings'
+    // table refuses two overlapping bookings of one resource
+    // (TServerBookings), set up by whoever creates it.
+    TXIsamFile* Resources() { return resources_.get(); }
+    TXIsamFile* Bookings() { return bookings_.get(); }
+    // Makes both where they are missing, as MakeDetails does.
+    void MakeBookingDatasets();
 
     TChangeTrail& Trail() { return *trail_; }
     THolderNotes& Holders() { return *holders_; }
@@ -228,6 +238,7 @@ private:
     // connection opens.
     std::unique_ptr<TXIsamFile> makeOptional(const QString& fileName, const QString& format, bool synced);
     void connectSeries();
+    void connectBookings();
     void connectImportMap(QString& reason);
     void connectRecordKeeping();
     // Keeps this workstation's zone as the office's when there is none yet;
@@ -258,6 +269,8 @@ private:
     std::unique_ptr<TXIsamFile> importMap_;
     std::unique_ptr<TXIsamFile> details_;
     std::unique_ptr<TXIsamFile> bin_;
+    std::unique_ptr<TXIsamFile> resources_;
+    std::unique_ptr<TXIsamFile> bookings_;
 };
 
 // The server refused the person's log-in: no such role, or a wrong password

@@ -2,10 +2,12 @@
 
 #include "AlarmRecord.h"
 #include "BinRecord.h"
+#include "BookingRecord.h"
 #include "CategoryRecord.h"
 #include "DayEntryRecord.h"
 #include "DetailRecord.h"
 #include "ImportRecord.h"
+#include "ResourceRecord.h"
 #include "SeriesLinkRecord.h"
 #include "SeriesRecord.h"
 #include "TrailRecord.h"
@@ -24,6 +26,8 @@ const QList<TQuorlaDatasets::Dataset>& TQuorlaDatasets::All()
         {ImportRecord::FileName, ImportRecord::Format, true},
         {DetailRecord::FileName, DetailRecord::Format, true},
         {BinRecord::FileName, BinRecord::Format, true},
+        {ResourceRecord::FileName, ResourceRecord::Format, true},
+        {BookingRecord::FileName, BookingRecord::Format, true},
     };
     return datasets;
 }

@@ -9,7 +9,7 @@
 // one more line here.
 //
 // The change trail, the repeating events (series and their links), the
-// import map, the entries' details and the bin of deleted ones are
+// import map, the entries' details, the bin of deleted ones and the resources with their bookings are
 // optional: a database works without them, and one that never met a program
 // with them has none. The lock holder notes are not
 // listed: they stand for locks held at the moment, which no copy carries.

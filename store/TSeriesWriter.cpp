@@ -11,6 +11,7 @@
 #include "TChangeTrail.h"
 #include "TCommandScope.h"
 #include "TDetailsStore.h"
+#include "TBookingWriter.h"
 #include "TDetailsWriter.h"
 #include "THolderNotes.h"
 #include "TLookup.h"
@@ -308,6 +309,7 @@ void TSeriesWriter::batch(TXIsamFile& dataset, TBatch& writes)
         if (write.kind == Kind::Remove)
             removed << write.key;
     TDetailsWriter(database_, writer_).RemoveEntries(removed);
+    TBookingWriter(database_, writer_).RemoveEntries(removed);
 }
 
 int TSeriesWriter::make(const QString& seriesKey, const SeriesRecord& series, const QList<QDate>& days)
@@ -430,6 +432,9 @@ int TSeriesWriter::extendOne(const QString& seriesKey, SeriesRecord& series, con
         if (!linked.contains(day))
             missing << day;
     const int made = make(seriesKey, series, missing);
+    // The occurrences book what the series books, the new ones and those
+    // rewritten alike.
+    TBookingWriter(database_, writer_).BookSeries(seriesKey);
     QString until;
     if (days.size() >= budget) {
         until = dayKey(days.last());
@@ -692,6 +697,7 @@ TSeriesWriter::Settled TSeriesWriter::settle(const QString& seriesKey, SeriesRec
             batch(*database_.SeriesLinks(), rest);
             writer_.remove(*database_.Series(), seriesKey);
             TDetailsWriter(database_, writer_).RemoveSeries(seriesKey);
+            TBookingWriter(database_, writer_).RemoveSeries(seriesKey);
             if (outcome) {
                 outcome->touched += touched;
                 outcome->held << held;
@@ -835,6 +841,7 @@ TSeriesWriter::TOutcome TSeriesWriter::Change(const QString& seriesKey, Scope sc
     // occurrences (settle), and releases it then: this series is done by then.
     QString newKey;
     insertLocked(next, newKey, newLock, {});
+    TBookingWriter(database_, writer_).CopySeries(seriesKey, newKey);
     // The part split off keeps the details it had, unless given new ones.
     TDetailsWriter(database_, writer_)
         .StoreSeries(newKey, next, details ? *details : TDetailsStore(database_).Series(seriesKey));

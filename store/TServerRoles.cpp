@@ -2,6 +2,7 @@
 #include "TServerChecks.h"
 #include "TServerBin.h"
 #include "TServerBusy.h"
+#include "TServerBookings.h"
 #include "TServerDetails.h"
 
 #include "AlarmRecord.h"
@@ -720,6 +721,8 @@ void TServerRoles::Install(const QString& userKey)
     // writes some.
     database_.MakeDetails();
     database_.MakeBin();
+    // Resources and bookings too, with the guard against overlaps.
+    database_.MakeBookingDatasets();
     QByteArray trail;
     if (database_.Trail().Available())
         trail = "ALTER TABLE qltrail ADD COLUMN IF NOT EXISTS q_actor text GENERATED ALWAYS AS ("
@@ -742,6 +745,7 @@ void TServerRoles::Install(const QString& userKey)
                                                                  + TServerBusy::Sql(schema, series)
                                                            : QByteArray())
                                     + (database_.Bin() ? TServerBin::Sql() : QByteArray())
+                                    + (database_.Bookings() ? TServerBookings::Sql(schema, true) : QByteArray())
                                     + TRoleBounds::Sql(schema));
     if (code == IsamOk && importMap)
         adoptSharedNames(outer);

@@ -6,15 +6,16 @@
 #include "DayEntryRecord.h"
 #include "RecordKey.h"
 #include "TEventWriter.h"
+#include "TResourceWriter.h"
 #include "TQuorlaDB.h"
 
 #include <QDateTime>
 
 // An entry of `owner`'s at `start` ("yyyy-MM-ddThh:mm:ss", UTC) written as a
 // workstation writes it; with `also` assigned too, both have an alarm at the
-// start. Answers its key.
+// start. Lasting `minutes` (0: no end), booking `resources`. Answers its key.
 inline QString addEntry(TQuorlaDB& db, const QString& owner, const QString& text, qint32 flags, const QString& start,
-                        const QString& also = {})
+                        const QString& also = {}, int minutes = 0, const QStringList& resources = {})
 {
     DayEntryRecord entry;
     db.InitDayEntryRecord(entry);
@@ -30,5 +31,14 @@ inline QString addEntry(TQuorlaDB& db, const QString& owner, const QString& text
         alarm.setFlags(AlarmRecord::AlarmWanted);
         alarm.setAlarmTime(entry.StartTime());
     }
-    return TEventWriter(db).insertEntryWithAlarms(entry, alarm);
+    TEntryDetails details;
+    details.durationSeconds = minutes * 60;
+    return TEventWriter(db).insertEntryWithAlarms(entry, alarm, {}, details, resources);
+}
+
+// A resource named `name`; answers its key.
+inline QString addResource(TQuorlaDB& db, const QString& name, const QString& description)
+{
+    TResourceStore::TResource resource{{}, name, description};
+    return TResourceWriter(db).Add(resource) == TResourceWriter::Result::Done ? resource.key : QString();
 }

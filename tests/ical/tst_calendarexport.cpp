@@ -16,6 +16,7 @@
 #include "TEventWriter.h"
 #include "TQuorlaDB.h"
 #include "TRecordLock.h"
+#include "TResourceWriter.h"
 #include "TScriptedServices.h"
 #include "TSeriesWriter.h"
 #include "TestDatabase.h"
@@ -55,7 +56,8 @@ std::unique_ptr<TQuorlaDB> makeDatabase(const QString& name)
 // flags, category, owner, assignees, and Bob's alarm that many seconds after
 // the start (none: 0).
 QString addEntry(TQuorlaDB& db, const QString& when, const QString& description, int flags, int category, int owner,
-                 const QList<int>& assignees, int alarmAfter, const TEntryDetails& details = {})
+                 const QList<int>& assignees, int alarmAfter, const TEntryDetails& details = {},
+                 const QStringList& resources = {})
 {
     DayEntryRecord e = TestDatabase::entry(description, assignees, owner);
     // The tests run in UTC: wall-clock seconds are epoch seconds.
@@ -66,7 +68,7 @@ QString addEntry(TQuorlaDB& db, const QString& when, const QString& description,
     AlarmRecord alarm;
     alarm.setFlags(alarmAfter != 0 ? AlarmRecord::AlarmWanted : 0);
     alarm.setAlarmTime(RecordKey::format(start + alarmAfter));
-    return TEventWriter(db).insertEntryWithAlarms(e, alarm, {}, details);
+    return TEventWriter(db).insertEntryWithAlarms(e, alarm, {}, details, resources);
 }
 
 // Each event as libical reads it, by UID, as one line: start (the moment in
@@ -85,8 +87,11 @@ QHash<QString, QString> libicalEvents(const QByteArray& text)
             values << value(p);
         return values.isEmpty() ? QStringLiteral("-") : values.join('+');
     };
+    // A room's or another resource's CUTYPE after its name.
     const auto cn = [](icalproperty* p) {
-        return QString::fromUtf8(icalparameter_get_cn(icalproperty_get_first_parameter(p, ICAL_CN_PARAMETER)));
+        const QString name = QString::fromUtf8(icalparameter_get_cn(icalproperty_get_first_parameter(p, ICAL_CN_PARAMETER)));
+        icalparameter* type = icalproperty_get_first_parameter(p, ICAL_CUTYPE_PARAMETER);
+        return type ? name + QStringLiteral(" (%1)").arg(icalparameter_enum_to_string(icalparameter_get_cutype(type))) : name;
     };
     for (icalcomponent* e = icalcomponent_get_first_component(calendar, ICAL_VEVENT_COMPONENT); e;
          e = icalcomponent_get_next_component(calendar, ICAL_VEVENT_COMPONENT)) {
@@ -129,7 +134,8 @@ utc = datetime.timezone.utc
 def when(v):
     return v.astimezone(utc).strftime('%Y%m%dT%H%M%SZ') if isinstance(v, datetime.datetime) else v.strftime('%Y%m%d')
 def cn(p):  # vobject leaves RFC 6868's ^' (a quote in a parameter) as it stands
-    return p.params['CN'][0].replace("^'", '"').replace('^n', '\n').replace('^^', '^')
+    name = p.params['CN'][0].replace("^'", '"').replace('^n', '\n').replace('^^', '^')
+    return name + (' (%s)' % p.params['CUTYPE'][0] if 'CUTYPE' in p.params else '')
 def many(e, name, value):
     return '+'.join(value(p) for p in e.contents.get(name, [])) or '-'
 text = sys.stdin.buffer.read().decode('utf-8')
@@ -270,6 +276,7 @@ private slots:
             int form; // -1: a series, else the entry's flags
             TEntryDetails details;
             QString expected;
+            bool booked = false; // books Room 4 and the projector
         };
         const QString people = QStringLiteral(" | - | - | Ann Åberg | Bob | -");
         const QString notes(5000, QLatin1Char('n'));
@@ -278,8 +285,17 @@ private slots:
              "20270310T093000Z | 3600 | Plan | Bring\nfigures" + people + " | @Room 4, 2nd floor"},
             {DayEntryRecord::UnTimed, {0, 3, {}, {}}, "20270311 | 3 days | Plan | -" + people},
             {0, {90, 1, {}, notes}, "20270312T093000Z | 90 | Plan | " + notes + people},
-            {-1, {5400, 1, "Hall", "Weekly notes"}, "20270313T093000Z | 5400 | Plan | Weekly notes" + people + " | @Hall"}};
+            {-1, {5400, 1, "Hall", "Weekly notes"}, "20270313T093000Z | 5400 | Plan | Weekly notes" + people + " | @Hall"},
+            {0, {3600, 1, {}, {}},
+             "20270314T093000Z | 3600 | Plan | - | - | - | Ann Åberg | Bob+Room 4 (ROOM)+Projector (RESOURCE) | - | @Room 4",
+             true}};
         auto db = makeDatabase(QStringLiteral("details"));
+        QStringList resources;
+        for (TResourceStore::TResource one : {TResourceStore::TResource{{}, "Room 4", "Seats eight"},
+                                              TResourceStore::TResource{{}, "Projector", "Beamer"}}) {
+            QCOMPARE(TResourceWriter(*db).Add(one), TResourceWriter::Result::Done);
+            resources << one.key;
+        }
         QStringList keys;
         for (qsizetype i = 0; i < rows.size(); ++i) {
             const QDate day(2027, 3, 10 + int(i));
@@ -294,7 +310,8 @@ private slots:
                 continue;
             }
             const QString when = day.toString(Qt::ISODate) + (rows[i].form ? " 00:00" : " 09:30");
-            keys << addEntry(*db, when, QStringLiteral("Plan"), rows[i].form, 0, 1, {2}, 0, rows[i].details);
+            keys << addEntry(*db, when, QStringLiteral("Plan"), rows[i].form, 0, 1, {2}, 0, rows[i].details,
+                             rows[i].booked ? resources : QStringList());
         }
         const QByteArray text = exportOf(*db, 2, "UTC").Build(*db);
         const QHash<QString, QString> libical = libicalEvents(text);
@@ -311,7 +328,12 @@ private slots:
             TEventCodec::TDecoded back;
             QString reason;
             QVERIFY(TEventCodec(QTimeZone("UTC")).Decode(e, back, reason));
-            QVERIFY(back.details == rows[i].details && back.altered.isEmpty());
+            // The rooms it books come back as its place, and as the resources it asks for.
+            TEntryDetails shown = rows[i].details;
+            if (rows[i].booked)
+                shown.location = QStringLiteral("Room 4");
+            QVERIFY(back.details == shown && back.altered.isEmpty());
+            QCOMPARE(back.resources.size(), rows[i].booked ? 2 : 0);
         }
         icalcomponent_free(parsed);
         QCOMPARE(libical.size(), rows.size());

@@ -46,7 +46,7 @@ const QString Warning = QStringLiteral(
 const QString NoKey = QStringLiteral("(no key)");
 const QStringList AllFiles = {"QLUsers.Ism",  "QLAlarms.Ism",  "QLCat.Ism",    "QLDayEnt.Ism",
                               "QLTrail.Ism",  "QLHolders.Ism", "QLSeries.Ism", "QLSerLnk.Ism",
-                              "QLImport.Ism", "QLDetail.Ism",  "QLBin.Ism"};
+                              "QLImport.Ism", "QLDetail.Ism",  "QLBin.Ism",  "QLRes.Ism",    "QLBook.Ism"};
 
 // A workstation store holding only `rootPath`: nothing for NoKey, an empty key for "".
 void prepareStore(const QString& rootPath)
