@@ -17,6 +17,7 @@
 #include "SeriesRecord.h"
 #include "TChangeTrail.h"
 #include "TClientNames.h"
+#include "TDetailHeads.h"
 #include "THolderNotes.h"
 #include "TKeyMarks.h"
 #include "TServices.h"
@@ -230,6 +231,13 @@ void TQuorlaDB::MakeDetails()
     QString ignored;
     details_ = connectOptional(DetailRecord::FileName, DetailRecord::Format, ignored, true);
     opening_ = opening;
+}
+
+TDetailHeads& TQuorlaDB::DetailHeads()
+{
+    if (!detailHeads_)
+        detailHeads_ = std::make_unique<TDetailHeads>();
+    return *detailHeads_;
 }
 
 void TQuorlaDB::MakeHolderNotes()

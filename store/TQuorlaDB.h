@@ -13,6 +13,7 @@
 class AlarmRecord;
 class DayEntryRecord;
 class TChangeTrail;
+class TDetailHeads;
 class THolderNotes;
 class PostgresConnection;
 class TIsamConnection;
@@ -136,6 +137,9 @@ public:
     // opens only what exists leaves it: for whoever sets up a database for
     // others (a server's roles, which cannot make a dataset themselves).
     void MakeDetails();
+    // The details' heads as this connection last read them (TDetailsStore's
+    // batch reads for the views go by them while they are current).
+    TDetailHeads& DetailHeads();
 
     TChangeTrail& Trail() { return *trail_; }
     THolderNotes& Holders() { return *holders_; }
@@ -247,6 +251,7 @@ private:
     QString seriesReason_;
     std::unique_ptr<TXIsamFile> importMap_;
     std::unique_ptr<TXIsamFile> details_;
+    std::unique_ptr<TDetailHeads> detailHeads_;
 };
 
 // The server refused the person's log-in: no such role, or a wrong password
