@@ -10,7 +10,6 @@
 #include "TDayEntries.h"
 #include "TDayView.h"
 #include "TDetailsStore.h"
-#include "TLookup.h"
 #include "TEntryQuery.h"
 #include "TMonthView.h"
 #include "TOutageWatch.h"
@@ -124,11 +123,10 @@ void TViewAnswers::WantReachingEntries(QObject* /*sender*/, const QString& first
     answerEntries(firstDayKey + QLatin1Char('-') + lastDayKey, entries, [&] {
         TQuorlaDB& db = *session_.Database();
         TReadEntries read;
-        DayEntryRecord entry;
-        for (const QString& key : TDetailsStore(db).ReachingInto(dayOfKey(firstDayKey), dayOfKey(lastDayKey))) {
-            // One deleted since, or another's private one, is not shown.
-            if (TLookup::Equal(db.DayEntries(), entry.bytes(), TXIsamFile::PrimaryIndex, key)
-                && session_.EntryVisible(entry))
+        for (const auto& [key, entry] :
+             TDetailsStore(db).ReachingEntries(dayOfKey(firstDayKey), dayOfKey(lastDayKey))) {
+            // Another's private one is not shown.
+            if (session_.EntryVisible(entry))
                 read.append({QByteArray(entry.bytes().data(), qsizetype(entry.bytes().size())), key, {}});
         }
         return read;

@@ -336,11 +336,12 @@ private:
               const QList<TName>& props, bool allProps);
     using TFits = std::function<bool(const DayEntryRecord&, const TEntryDetails&)>;
     // Appends the object of each entry from `from` to `to` (wall-clock
-    // seconds), and of each entry `reaching` names, that `wanted` takes and
-    // `fits` (when given) takes with its details, read a batch at a time.
+    // seconds), and of each entry of `reaching` (key and record as read),
+    // that `wanted` takes and `fits` (when given) takes with its details,
+    // read a batch at a time.
     void listRange(QByteArray& out, qint64 from, qint64 to, const std::function<bool(const DayEntryRecord&)>& wanted,
                    const TPlan& plan, const QList<TName>& props, bool allProps, const TFits& fits = {},
-                   const QStringList& reaching = {});
+                   const QList<std::pair<QString, DayEntryRecord>>& reaching = {});
     // Appends every object the user may see.
     void listAll(QByteArray& out, const TPlan& plan, const QList<TName>& props, bool allProps);
     // Appends the <response> of each series not listed yet whose days from

@@ -190,8 +190,8 @@ TDavReply TDavCalendar::calendarQuery(const TDavXml::TAsked& asked)
     const TFits fits = [&](const DayEntryRecord& entry, const TEntryDetails& details) {
         return !ranged || overlaps(entry, details, startUtc, endUtc);
     };
-    const QStringList reaching =
-        ranged ? TDetailsStore(database_).ReachingInto(dateOfWall(from), dateOfWall(to)) : QStringList();
+    const auto reaching = ranged ? TDetailsStore(database_).ReachingEntries(dateOfWall(from), dateOfWall(to))
+                                 : QList<std::pair<QString, DayEntryRecord>>();
     listRange(
         responses, from, to, [&](const DayEntryRecord& entry) { return visible(entry); }, plan, asked.props,
         asked.allProps, fits, reaching);
@@ -234,7 +234,7 @@ TDavReply TDavCalendar::multiget(const TDavXml::TAsked& asked)
 void TDavCalendar::listRange(QByteArray& out, qint64 from, qint64 to,
                              const std::function<bool(const DayEntryRecord&)>& wanted, const TPlan& plan,
                              const QList<TName>& props, bool allProps, const TFits& fits,
-                             const QStringList& reaching)
+                             const QList<std::pair<QString, DayEntryRecord>>& reaching)
 {
     std::vector<std::pair<DayEntryRecord, QString>> pending;
     const auto flush = [&] {
@@ -258,11 +258,8 @@ void TDavCalendar::listRange(QByteArray& out, qint64 from, qint64 to,
             flush();
     };
     TEntryQuery::Read(database_.DayEntries(), RecordKey::format(from), RecordKey::format(to), take);
-    for (const QString& key : reaching) {
-        DayEntryRecord entry;
-        if (readVisible(key, entry))
-            take(entry, key);
-    }
+    for (const auto& [key, entry] : reaching)
+        take(entry, key);
     flush();
 }
 

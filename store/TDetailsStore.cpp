@@ -6,10 +6,12 @@
 #include "IsamCode.h"
 #include "RecordKey.h"
 #include "SeriesLinkRecord.h"
+#include "TDetailHeads.h"
 #include "TLookup.h"
 #include "TQuorlaDB.h"
 #include "TXIsamFile.h"
 
+#include <QMap>
 #include <QSet>
 
 namespace {
@@ -50,11 +52,16 @@ void among(TXIsamFile& dataset, std::span<char> record, qint16 index, const QStr
           dataset);
 }
 
-// The most days past its start's day an occurrence of a template with
-// `head` reaches.
-int spanOf(const DetailRecord& head)
+// The most days past its start's day an entry, or an occurrence of a
+// template, with `details` reaches.
+int spanOf(const TEntryDetails& details)
 {
-    return int(std::max<qint64>(head.Days() - 1, (head.Duration() + Day - 1) / Day));
+    return int(std::max<qint64>(details.days - 1, (qint64(details.durationSeconds) + Day - 1) / Day));
+}
+
+TDetailHeads::THead headOf(const DetailRecord& record)
+{
+    return {DetailRecords::HeadOnly(record), record.Parts(), record.Reach()};
 }
 
 } // namespace
@@ -77,18 +84,44 @@ QList<DetailRecord> TDetailsStore::recordsOf(const QString& owner)
     return records;
 }
 
-QHash<QString, DetailRecord> TDetailsStore::heads(const QStringList& owners)
+TDetailsStore::THeads TDetailsStore::heads(const QStringList& owners, bool held)
 {
-    QHash<QString, DetailRecord> found;
+    THeads found;
     TXIsamFile* details = database_.Details();
     if (!details)
         return found;
+    if (held) {
+        const TDetailHeads& cache = database_.DetailHeads();
+        for (const QString& owner : owners)
+            if (const TDetailHeads::THead* head = cache.Find(owner))
+                found.insert(owner, *head);
+        return found;
+    }
     QStringList values;
     for (const QString& owner : owners)
         values << DetailRecord::of(owner, 0);
     DetailRecord record;
-    among(*details, record.bytes(), DetailRecord::OfIndex, values, [&] { found.insert(record.Owner(), record); });
+    among(*details, record.bytes(), DetailRecord::OfIndex, values,
+          [&] { found.insert(record.Owner(), headOf(record)); });
     return found;
+}
+
+QHash<QString, QString> TDetailsStore::notesOf(const THeads& heads, const QStringList& owners)
+{
+    QStringList values;
+    for (const QString& owner : QSet<QString>(owners.cbegin(), owners.cend()))
+        for (int part = 1; part <= heads.value(owner).parts; ++part)
+            values << DetailRecord::of(owner, part);
+    QHash<QString, QMap<int, QString>> pieces;
+    DetailRecord record;
+    among(*database_.Details(), record.bytes(), DetailRecord::OfIndex, values,
+          [&] { pieces[record.Owner()].insert(record.Part(), record.Body()); });
+    // Only a whole set of parts: the notes as written, or none.
+    QHash<QString, QString> notes;
+    for (auto it = pieces.cbegin(); it != pieces.cend(); ++it)
+        if (it->size() == heads.value(it.key()).parts)
+            notes.insert(it.key(), it->values().join(QString()));
+    return notes;
 }
 
 QHash<QString, QString> TDetailsStore::seriesOf(const QStringList& entryKeys)
@@ -132,33 +165,38 @@ TEntryDetails TDetailsStore::Series(const QString& seriesKey)
 QHash<QString, TEntryDetails> TDetailsStore::Entries(const QStringList& entryKeys, bool withNotes)
 {
     QHash<QString, TEntryDetails> out;
-    if (!database_.Details() || entryKeys.isEmpty())
+    TXIsamFile* details = database_.Details();
+    if (!details || entryKeys.isEmpty())
         return out;
+    const bool held = database_.DetailHeads().Current(*details, entryKeys.size());
     QStringList owners;
     for (const QString& key : entryKeys)
         owners << entryOwner(key);
-    const QHash<QString, DetailRecord> own = heads(owners);
+    THeads found = heads(owners, held);
     // The others answer their series' template's, where they are
     // occurrences: one look-up of the links, one of the templates.
     QStringList without;
     for (const QString& key : entryKeys)
-        if (!own.contains(entryOwner(key)))
+        if (!found.contains(entryOwner(key)))
             without << key;
     const QHash<QString, QString> series = seriesOf(without);
     QStringList seriesOwners;
     for (const QString& key : series)
         seriesOwners << seriesOwner(key);
     seriesOwners.removeDuplicates();
-    const QHash<QString, DetailRecord> templates = heads(seriesOwners);
-    for (const QString& key : entryKeys) {
-        const QString owner = own.contains(entryOwner(key)) ? entryOwner(key) : seriesOwner(series.value(key));
-        const DetailRecord head = own.contains(owner) ? own.value(owner) : templates.value(owner);
-        if (head.Of().isEmpty())
+    found.insert(heads(seriesOwners, held));
+    QStringList ownerOf;
+    for (const QString& key : entryKeys)
+        ownerOf << (found.contains(entryOwner(key)) ? entryOwner(key) : seriesOwner(series.value(key)));
+    const QHash<QString, QString> notes = withNotes ? notesOf(found, ownerOf) : QHash<QString, QString>();
+    for (qsizetype i = 0; i < entryKeys.size(); ++i) {
+        const auto head = found.constFind(ownerOf[i]);
+        if (head == found.cend())
             continue;
-        const TEntryDetails details = withNotes && head.Parts() > 0 ? DetailRecords::Join(recordsOf(owner))
-                                                                    : DetailRecords::HeadOnly(head);
-        if (!details.isEmpty())
-            out.insert(key, details);
+        TEntryDetails one = head->details;
+        one.notes = notes.value(ownerOf[i]);
+        if (!one.isEmpty())
+            out.insert(entryKeys[i], one);
     }
     return out;
 }
@@ -181,14 +219,17 @@ QStringList TDetailsStore::occurrencesBefore(const QString& seriesKey, const QDa
     return found;
 }
 
-QStringList TDetailsStore::ReachingInto(const QDate& first, const QDate&)
+QStringList TDetailsStore::ReachingInto(const QDate& first, const QDate& last)
 {
-    TXIsamFile* details = database_.Details();
-    if (!details)
-        return {};
-    // The heads that reach into the days or past them: entries' by their
-    // last day, templates' that span days all.
-    QHash<QString, DetailRecord> reaching;
+    QStringList keys;
+    for (const auto& [key, entry] : ReachingEntries(first, last))
+        keys << key;
+    return keys;
+}
+
+QStringList TDetailsStore::reachingByIndex(const QDate& first, QHash<QString, TEntryDetails>& templates)
+{
+    TXIsamFile& details = *database_.Details();
     QStringList candidates;
     DetailRecord record;
     const auto take = [&] {
@@ -196,24 +237,60 @@ QStringList TDetailsStore::ReachingInto(const QDate& first, const QDate&)
         if (record.Owner().startsWith(DetailRecord::EntryMark))
             candidates << key;
         else
-            reaching.insert(key, record);
+            templates.insert(key, DetailRecords::HeadOnly(record));
         return true;
     };
     // An entry reaching into `first` from an earlier day ends within
     // ShortReachDays of it, or is one of the few that reach further.
     const QString shortEnd = dayKey(first.addDays(DetailRecord::ShortReachDays));
-    check(details->Range(record.bytes(), DetailRecord::ReachIndex, dayKey(first), shortEnd, take), *details);
-    check(details->Range(record.bytes(), DetailRecord::ReachIndex, DetailRecord::ReachesOn, DetailRecord::ReachesOn,
-                         take),
-          *details);
+    check(details.Range(record.bytes(), DetailRecord::ReachIndex, dayKey(first), shortEnd, take), details);
+    check(details.Range(record.bytes(), DetailRecord::ReachIndex, DetailRecord::ReachesOn, DetailRecord::ReachesOn,
+                        take),
+          details);
+    return candidates;
+}
+
+QStringList TDetailsStore::reachingHeld(const QDate& first, QHash<QString, TEntryDetails>& templates)
+{
+    const TDetailHeads& cache = database_.DetailHeads();
+    const qint64 firstDay = RecordKey::parse(dayKey(first));
+    QStringList candidates;
+    const QStringList owners = cache.ReachingFrom(dayKey(first), dayKey(first.addDays(DetailRecord::ShortReachDays)))
+        + cache.ReachingFrom(DetailRecord::ReachesOn, DetailRecord::ReachesOn);
+    for (const QString& owner : owners) {
+        const TDetailHeads::THead& head = *cache.Find(owner);
+        if (!owner.startsWith(DetailRecord::EntryMark)) {
+            templates.insert(owner.mid(1), head.details);
+            continue;
+        }
+        // One that, as its head was written, begins on the first day or
+        // later is not read: it is among the days' own entries.
+        if (head.reach != DetailRecord::ReachesOn
+            && RecordKey::parse(head.reach) - qint64(spanOf(head.details)) * Day >= firstDay)
+            continue;
+        candidates << owner.mid(1);
+    }
+    return candidates;
+}
+
+QList<std::pair<QString, DayEntryRecord>> TDetailsStore::ReachingEntries(const QDate& first, const QDate&)
+{
+    TXIsamFile* details = database_.Details();
+    if (!details)
+        return {};
+    // The heads that reach into the days or past them: entries' by their
+    // last day, templates' that span days all.
+    QHash<QString, TEntryDetails> templates;
+    const bool held = database_.DetailHeads().Current(*details, 0);
+    QStringList candidates = held ? reachingHeld(first, templates) : reachingByIndex(first, templates);
     // An occurrence with details of its own goes by those.
     QStringList occurrences;
-    for (auto it = reaching.cbegin(); it != reaching.cend(); ++it)
+    for (auto it = templates.cbegin(); it != templates.cend(); ++it)
         occurrences << occurrencesBefore(it.key(), first, spanOf(it.value()));
     QStringList ownersOf;
     for (const QString& key : occurrences)
         ownersOf << entryOwner(key);
-    const QHash<QString, DetailRecord> own = heads(ownersOf);
+    const THeads own = heads(ownersOf, held);
     for (const QString& key : occurrences)
         if (!own.contains(entryOwner(key)))
             candidates << key;
@@ -221,7 +298,7 @@ QStringList TDetailsStore::ReachingInto(const QDate& first, const QDate&)
     // What the entries say now: another workstation may have moved one.
     const QHash<QString, TEntryDetails> detailsOf = Entries(candidates);
     const QString firstKey = dayKey(first);
-    QStringList out;
+    QList<std::pair<QString, DayEntryRecord>> out;
     const QHash<QString, DayEntryRecord> stored = entries(candidates);
     for (const QString& key : candidates) {
         if (!stored.contains(key) || !detailsOf.contains(key))
@@ -229,7 +306,7 @@ QStringList TDetailsStore::ReachingInto(const QDate& first, const QDate&)
         const DayEntryRecord& entry = stored[key];
         const bool unTimed = (entry.Flags() & DayEntryRecord::UnTimed) != 0;
         if (entry.StartTime() < firstKey && DetailRecords::LastDay(detailsOf[key], entry.StartTime(), unTimed) >= firstKey)
-            out << key;
+            out.append({key, entry});
     }
     return out;
 }

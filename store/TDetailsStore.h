@@ -1,5 +1,7 @@
 #pragma once
 
+#include "DayEntryRecord.h"
+#include "TDetailHeads.h"
 #include "TEntryDetails.h"
 
 #include <QDate>
@@ -8,7 +10,8 @@
 #include <QString>
 #include <QStringList>
 
-class DayEntryRecord;
+#include <utility>
+
 class DetailRecord;
 class TQuorlaDB;
 
@@ -17,6 +20,10 @@ class TQuorlaDB;
 // answers empty details: an entry written by a workstation that knows only the
 // day entries is what it always was. An occurrence of a series with no details
 // of its own answers its template's.
+//
+// The batch reads of the views (Entries, ReachingInto) go by the heads the
+// connection holds (TQuorlaDB::DetailHeads) while those are current, and
+// read the dataset otherwise; what they answer is the same either way.
 //
 // Any failed read other than "none stored" throws EQuorlaDB with the
 // dataset's error text.
@@ -37,13 +44,26 @@ public:
     // `first`..`last` (un-timed over several days, or timed past midnight):
     // what a view of those days shows besides the entries that start in them.
     QStringList ReachingInto(const QDate& first, const QDate& last);
+    // The same entries with their records as read for the check, so that a
+    // caller need not read them again.
+    QList<std::pair<QString, DayEntryRecord>> ReachingEntries(const QDate& first, const QDate& last);
 
 private:
     // Every record of `owner` (head first, then its parts), none when it
     // keeps none.
     QList<DetailRecord> recordsOf(const QString& owner);
-    // The heads of `owners` by owner.
-    QHash<QString, DetailRecord> heads(const QStringList& owners);
+    using THeads = QHash<QString, TDetailHeads::THead>;
+    // The heads of `owners` by owner: from the heads held (`held`, when
+    // they are current), or read.
+    THeads heads(const QStringList& owners, bool held);
+    // The notes of `owners` (each given at least once) by owner, read in
+    // one go from their parts: those whose parts are all there.
+    QHash<QString, QString> notesOf(const THeads& heads, const QStringList& owners);
+    // The entries that may reach into `first` from an earlier day, by the
+    // reach index or by the heads held; the templates that span days go
+    // into `templates`.
+    QStringList reachingByIndex(const QDate& first, QHash<QString, TEntryDetails>& templates);
+    QStringList reachingHeld(const QDate& first, QHash<QString, TEntryDetails>& templates);
     // The series of each of `entryKeys` that is an occurrence, by entry.
     QHash<QString, QString> seriesOf(const QStringList& entryKeys);
     // Of `entryKeys`, the day entries stored, by key.

@@ -21,6 +21,7 @@
 #include "SeriesRecord.h"
 #include "TChangeTrail.h"
 #include "TClientNames.h"
+#include "TDetailHeads.h"
 #include "THolderNotes.h"
 #include "TKeyMarks.h"
 #include "TServices.h"
@@ -277,6 +278,13 @@ void TQuorlaDB::MakeBin()
 {
     if (!bin_)
         bin_ = makeOptional(BinRecord::FileName, BinRecord::Format, false);
+}
+
+TDetailHeads& TQuorlaDB::DetailHeads()
+{
+    if (!detailHeads_)
+        detailHeads_ = std::make_unique<TDetailHeads>();
+    return *detailHeads_;
 }
 
 void TQuorlaDB::MakeHolderNotes()

@@ -13,6 +13,7 @@
 class AlarmRecord;
 class DayEntryRecord;
 class TChangeTrail;
+class TDetailHeads;
 class THolderNotes;
 class PostgresConnection;
 class TIsamConnection;
@@ -136,6 +137,9 @@ public:
     // opens only what exists leaves it: for whoever sets up a database for
     // others (a server's roles, which cannot make a dataset themselves).
     void MakeDetails();
+    // The details' heads as this connection last read them (TDetailsStore's
+    // batch reads for the views go by them while they are current).
+    TDetailHeads& DetailHeads();
 
     // The bin of deleted entries and series (BinRecord, TBin), created when
     // missing like the details; null when it cannot be had (deletions then
@@ -271,6 +275,7 @@ private:
     std::unique_ptr<TXIsamFile> bin_;
     std::unique_ptr<TXIsamFile> resources_;
     std::unique_ptr<TXIsamFile> bookings_;
+    std::unique_ptr<TDetailHeads> detailHeads_;
 };
 
 // The server refused the person's log-in: no such role, or a wrong password

@@ -62,6 +62,21 @@ class tst_DetailsStore : public QObject
         return TEventWriter(*o->db).insertEntryWithAlarms(entry, noAlarm, {}, d);
     }
 
+    // Rewrites entry `key` through `db`: its details as given (none: kept),
+    // on `day` when given.
+    void edit(TQuorlaDB& db, const QString& key, const std::optional<TEntryDetails>& d, const QDate& day = {})
+    {
+        TEventWriter writer(db);
+        std::optional<TRecordLock> lock;
+        DayEntryRecord entry;
+        AlarmRecord alarm;
+        bool hadAlarm = false;
+        QCOMPARE(writer.openEntry(key, lock, entry, alarm, hadAlarm), TEventWriter::Result::Done);
+        if (day.isValid())
+            entry.setStartTime(entryAt(day).StartTime());
+        QCOMPARE(writer.updateEntryWithAlarms(key, entry, noAlarm, {}, d), TEventWriter::Result::Done);
+    }
+
 private slots:
     void initTestCase() { QUORLA_TEST_SERVER(server); }
     void cleanupTestCase() { server.reset(); }
@@ -100,21 +115,12 @@ private slots:
         const QString key = add(entryAt(Monday, QTime(9, 0)), details(60, 1, QStringLiteral("A"), QString(3000, 'x')));
         const int records = detailRecords(*o->db);
         QCOMPARE(records, 1 + 12);
-        TEventWriter writer(*o->db);
-        const auto edit = [&](const std::optional<TEntryDetails>& d) {
-            std::optional<TRecordLock> lock;
-            DayEntryRecord entry;
-            AlarmRecord alarm;
-            bool hadAlarm = false;
-            QCOMPARE(writer.openEntry(key, lock, entry, alarm, hadAlarm), TEventWriter::Result::Done);
-            QCOMPARE(writer.updateEntryWithAlarms(key, entry, noAlarm, {}, d), TEventWriter::Result::Done);
-        };
-        edit(std::nullopt);
+        edit(*o->db, key, std::nullopt);
         QCOMPARE(TDetailsStore(*o->db).Entry(key).notes.size(), 3000);
-        edit(details(30, 1, QStringLiteral("B"), QStringLiteral("short")));
+        edit(*o->db, key, details(30, 1, QStringLiteral("B"), QStringLiteral("short")));
         QCOMPARE(TDetailsStore(*o->db).Entry(key), details(30, 1, QStringLiteral("B"), QStringLiteral("short")));
         QCOMPARE(detailRecords(*o->db), 2);
-        QCOMPARE(writer.deleteEntryWithAlarms(key), TEventWriter::Result::Done);
+        QCOMPARE(TEventWriter(*o->db).deleteEntryWithAlarms(key), TEventWriter::Result::Done);
         QCOMPARE(detailRecords(*o->db), 0);
     }
 
@@ -144,6 +150,37 @@ private slots:
                      .result,
                  TSeriesWriter::Result::Done);
         QCOMPARE(detailRecords(*o->db), 0);
+    }
+
+    // What one workstation has read stands only until another writes: a
+    // place changed, an end dropped, an entry moved so that it reaches into
+    // a day - seen at the next read, whether the heads are read again in
+    // full or, among many, only the few asked for.
+    void anotherWorkstationWrites_data()
+    {
+        QTest::addColumn<int>("others");
+        QTest::addRow("read again") << 0;
+        QTest::addRow("looked up among many") << 40;
+    }
+    void anotherWorkstationWrites()
+    {
+        QFETCH(int, others);
+        for (int i = 0; i < others; ++i)
+            add(entryAt(Monday.addDays(14), QTime(8, 0)), details(30, 1, QStringLiteral("Hall"), {}));
+        const QString changed = add(entryAt(Monday, QTime(9, 0)), details(60, 1, QStringLiteral("A"), QStringLiteral("n")));
+        const QString dropped = add(entryAt(Monday, QTime(10, 0)), details(60, 1, QStringLiteral("B"), {}));
+        const QString moved = add(entryAt(Monday.addDays(3)), details(0, 3, QStringLiteral("C"), {}));
+        TDetailsStore store(*o->db);
+        QCOMPARE(store.Entries({changed, dropped, moved}).size(), 3);
+        QCOMPARE(store.ReachingInto(Monday.addDays(1), Monday.addDays(1)), QStringList());
+        TQuorlaDB other(TScriptedServices::ofTest());
+        edit(other, changed, details(60, 1, QStringLiteral("A2"), QStringLiteral("notes")));
+        edit(other, dropped, TEntryDetails());
+        edit(other, moved, std::nullopt, Monday);
+        const QHash<QString, TEntryDetails> read = store.Entries({changed, dropped, moved}, true);
+        QCOMPARE(read.value(changed), details(60, 1, QStringLiteral("A2"), QStringLiteral("notes")));
+        QVERIFY(read.contains(moved) && !read.contains(dropped));
+        QCOMPARE(store.ReachingInto(Monday.addDays(1), Monday.addDays(1)), QStringList{moved});
     }
 
     // A workstation that knows only the four datasets moves one entry and
