@@ -7,6 +7,7 @@ class QWidget;
 class TSession;
 class TViewNavigator;
 class TfrmCategories;
+class TfrmResources;
 class TfrmDate;
 class TfrmFiltering;
 class TfrmGroups;
@@ -33,6 +34,7 @@ public:
     TfrmDate* Date = nullptr;
     TfrmUsers* Users = nullptr;
     TfrmCategories* Categories = nullptr;
+    TfrmResources* Resources = nullptr;
     TfrmOptions* Options = nullptr;
     TfrmFiltering* Filtering = nullptr;
     TfrmTrouble* Trouble = nullptr;
@@ -46,6 +48,8 @@ public:
     void UsersCommand();
     // Categories, then the view is refreshed.
     void CategoriesCommand();
+    // Resources (rooms and other things events book).
+    void ResourcesCommand();
     void GroupsCommand();
     void ReportCommand();
     // File > Export calendar...: the report's choices, written as iCalendar.

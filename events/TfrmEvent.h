@@ -23,6 +23,7 @@ class TQuorlaDB;
 class TfrmAlarmProperties;
 class TfrmHistory;
 class TfrmSelectGroup;
+class TResourcePicker;
 
 namespace Ui {
 class TfrmEvent;
@@ -91,6 +92,8 @@ public:
     // un-timed event's last day); an end at the start is none.
     void SetDetails(const TEntryDetails& details) { details_ = details; }
     const TEntryDetails& Details() const { return details_; }
+    // The resources the event books, loaded and read by the caller.
+    TResourcePicker& Resources() { return *resources_; }
 
     // The refusals of the end: OK shows them and keeps the dialog open,
     // nothing written.
@@ -147,6 +150,7 @@ private:
     TfrmAlarmProperties* alarmDialog_;
     TfrmSelectGroup* selectGroup_;
     TfrmHistory* history_;
+    TResourcePicker* resources_;
     QString EntryKey;
     TStamp WorkStamp;
     QString CurrentUserKey;

@@ -2,6 +2,7 @@
 
 #include "AlarmRecord.h"
 #include "CategoryRecord.h"
+#include "TResourceWriter.h"
 #include "DayEntryRecord.h"
 #include "EQuorla.h"
 #include "IsamCode.h"
@@ -142,6 +143,12 @@ bool TStressRunner::addUsers(TQuorlaDB& database)
             return false;
         made.append({database.Users().CurrentKey(), user});
         log.write('A', n, "user", 'U', 'I', made.last().first, QByteArray(user.bytes().data(), qsizetype(user.bytes().size())));
+    }
+    // The rooms the workers book, keys 1 to Rooms.
+    for (int n = 1; n <= Rooms; ++n) {
+        TResourceStore::TResource room{{}, QStringLiteral("Room %1").arg(n), {}, true};
+        if (TResourceWriter(database).Add(room) != TResourceWriter::Result::Done)
+            return false;
     }
     if (!TDatabaseLocation(database_).IsServer())
         return true;
