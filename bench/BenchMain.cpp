@@ -8,6 +8,7 @@
 #include "CacheBench.h"
 #include "DavBench.h"
 #include "DetailsBench.h"
+#include "RoomsBench.h"
 #include "FirstWeekBench.h"
 #include "IcalBench.h"
 #include "MonthBench.h"
@@ -118,5 +119,7 @@ int main(int argc, char** argv)
         runDavLoadBench();
     if (wanted("details"))
         runDetailsBench();
+    if (wanted("rooms"))
+        runRoomsBench();
     return 0;
 }

@@ -2,7 +2,7 @@
 
 #include "AlarmRecord.h"
 #include "CategoryRecord.h"
-#include "TResourceWriter.h"
+#include "ResourceRecord.h"
 #include "DayEntryRecord.h"
 #include "EQuorla.h"
 #include "IsamCode.h"
@@ -144,10 +144,13 @@ bool TStressRunner::addUsers(TQuorlaDB& database)
         made.append({database.Users().CurrentKey(), user});
         log.write('A', n, "user", 'U', 'I', made.last().first, QByteArray(user.bytes().data(), qsizetype(user.bytes().size())));
     }
-    // The rooms the workers book, keys 1 to Rooms.
+    // The rooms the workers book, keys 1 to Rooms: set up beside the run,
+    // as the users are, so in no worker's trail.
     for (int n = 1; n <= Rooms; ++n) {
-        TResourceStore::TResource room{{}, QStringLiteral("Room %1").arg(n), {}, true};
-        if (TResourceWriter(database).Add(room) != TResourceWriter::Result::Done)
+        ResourceRecord room;
+        room.setName(QStringLiteral("Room %1").arg(n));
+        room.setFlags(ResourceRecord::Bookable);
+        if (!database.Resources() || !database.Resources()->Insert(room.bytes()))
             return false;
     }
     if (!TDatabaseLocation(database_).IsServer())

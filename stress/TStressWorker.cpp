@@ -133,6 +133,7 @@ void TStressWorker::attach(std::function<void(const TRecordWriter::TWrite&)>& on
             : w.dataset == database.Series()                     ? 'S'
             : w.dataset == database.SeriesLinks()                ? 'L'
             : w.dataset == database.Bookings()                   ? 'B'
+            : w.dataset == database.Details()                    ? 'N'
                                                                  : 'C';
         const char kind = "IUD"[w.kind];
         // Entries carry the description typed; alarms the description of the
