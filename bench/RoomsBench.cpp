@@ -8,6 +8,7 @@
 #include "CategoryRecord.h"
 #include "DayEntryRecord.h"
 #include "PostgresCluster.h"
+#include "RecordKey.h"
 #include "ResourceRecord.h"
 #include "TBookingWriter.h"
 #include "TDatabaseCopier.h"
