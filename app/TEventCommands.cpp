@@ -10,6 +10,7 @@
 #include "TServices.h"
 #include "TCommand.h"
 #include "TCommandScope.h"
+#include "TBookingWriter.h"
 #include "TDetailsStore.h"
 #include "TEventWriter.h"
 #include "THolderNotes.h"
@@ -22,6 +23,7 @@
 #include "TUserWriter.h"
 #include "TViewNavigator.h"
 #include "TOutageScreen.h"
+#include "TResourcePicker.h"
 #include "TfrmEvent.h"
 #include "UserRecord.h"
 
@@ -139,6 +141,9 @@ const QString TEventCommands::SeriesPartsRepeat = QStringLiteral(
     "change this and following events from its first event. Nothing was saved");
 const QString TEventCommands::SeriesUnavailable
     = QStringLiteral("Repeating events cannot be stored in this database. Nothing was saved");
+const QString TEventCommands::SeriesNotBooked
+    = QStringLiteral("The repeating event was saved. These occurrences meet other bookings and go without "
+                     "those resources:");
 const QString TEventCommands::SeriesLeft
     = QStringLiteral("These events are open on other workstations and were left as they were; they no longer "
                      "follow their series:");
@@ -156,18 +161,22 @@ void TEventCommands::UseEditor(TfrmEvent& frmEvent)
         frmEvent.SetEntryKey(isEdit ? editing_ : QString());
         frmEvent.SetRepeat(Repeat.rule, Repeat.editable);
         frmEvent.SetDetails(Details);
+        frmEvent.Resources().Load(*session_.Database(), Resources);
         // OK saves while the editor is open, with the repeat chosen.
         frmEvent.SetSave(!Saving ? std::function<bool()>() : std::function<bool()>([this, &frmEvent] {
             Repeat.rule = frmEvent.Rule();
             Details = frmEvent.Details();
+            Resources = frmEvent.Resources().Chosen();
             return Saving();
         }));
         const int result
             = frmEvent.Execute(isEdit, entry, alarm, *session_.Database(), session_.CurrentUserKey(), *session_.Settings());
         mail = frmEvent.Mail();
         Repeat.rule = result == 1 ? frmEvent.Rule() : std::nullopt;
-        if (result == 1)
+        if (result == 1) {
             Details = frmEvent.Details();
+            Resources = frmEvent.Resources().Chosen();
+        }
         return result;
     };
 }
@@ -246,6 +255,7 @@ void TEventCommands::actEventNewExecute()
     TDesktopServices::MailMessage mail;
     Repeat = {};
     Details = {};
+    Resources = {};
     bool unavailable = false;
     const auto save = [&] {
         if (Repeat.rule) {
@@ -257,9 +267,11 @@ void TEventCommands::actEventNewExecute()
                 outcome = TSeriesWriter(*db).Create(series, today(services_.machine()), {}, Details);
             }
             unavailable = outcome.result != TSeriesWriter::Result::Done;
+            if (!unavailable)
+                BookSeries(*db, outcome.seriesKey);
         } else {
             TBusyCursor busy(services_.person());
-            TEventWriter(*db).insertEntryWithAlarms(entry, alarm, {}, Details);
+            TEventWriter(*db).insertEntryWithAlarms(entry, alarm, {}, Details, Resources);
         }
         return true;
     };
@@ -307,6 +319,8 @@ void TEventCommands::actEventPropertiesExecute()
         if (!OpenToEdit(edit, entry, alarm))
             return;
         Details = TDetailsStore(*db).Entry(key);
+        TRecordWriter records;
+        Resources = TBookingWriter(*db, records).ResourcesOf(key);
         const auto save = [&] {
             TBusyCursor busy(services_.person());
             SaveEdited(edit, entry, alarm);
@@ -380,13 +394,18 @@ void TEventCommands::SaveEdited(TEntryEdit& edit, const DayEntryRecord& entry, A
         edit.refusal = SeriesLocked;
     else if (one == Series::EntryLocked)
         edit.refusal = EditAlarmLocked.arg(QStringLiteral("one of its users"));
+    if (one == Series::Done) {
+        // Its own choice of resources, over its own time.
+        TRecordWriter records;
+        TBookingWriter(edit.db, records).BookEntry(edit.key, Resources);
+    }
     if (one != Series::NotInSeries) {
         edit.saved = one == Series::Gone ? TEventWriter::Result::Gone : TEventWriter::Result::Done;
     } else {
         // Every alarm lock before any write: a lock held elsewhere leaves
         // the entry and all its alarms as they were, and the user is told
         // that nothing of his edit was kept.
-        edit.saved = edit.writer.updateEntryWithAlarms(edit.key, entry, alarm, edit.openedAlarmTime, Details);
+        edit.saved = edit.writer.updateEntryWithAlarms(edit.key, entry, alarm, edit.openedAlarmTime, Details, Resources);
     }
     edit.relock = false;
 }
@@ -523,6 +542,8 @@ void TEventCommands::EditSeries(TSeriesWriter& series, const SeriesLinkRecord& l
     showTemplate(db, record, scope == Scope::ThisAndFollowing ? day : rule.Start(), entry, alarm);
     Repeat = {rule, true};
     Details = TDetailsStore(db).Series(link.SeriesKey());
+    TRecordWriter records;
+    Resources = TBookingWriter(db, records).ResourcesOfSeries(link.SeriesKey());
     if (scope == Scope::ThisAndFollowing) {
         // The series from this day on: an end after N occurrences counts
         // the ones left, so that the days stay the same unless changed.
@@ -570,10 +591,19 @@ void TEventCommands::EditSeries(TSeriesWriter& series, const SeriesLinkRecord& l
         tell(services_.person(), SeriesUnavailable);
         return;
     }
+    BookSeries(db, outcome.seriesKey);
     TellLeft(outcome.held);
     HandOff(mail);
     TellIfHidden(entry);
     views_.RefreshView();
+}
+
+void TEventCommands::BookSeries(TQuorlaDB& db, const QString& seriesKey)
+{
+    TRecordWriter records;
+    const QStringList left = TBookingWriter(db, records).BookSeries(seriesKey, Resources);
+    if (!left.isEmpty())
+        tell(services_.person(), SeriesNotBooked + QLatin1Char('\r') + left.join(QLatin1Char('\r')));
 }
 
 void TEventCommands::DeleteSeries(TSeriesWriter& series, const SeriesLinkRecord& link, TSeriesWriter::Scope scope)

@@ -73,6 +73,9 @@ public:
     // stored, read when the editor opens), read after a confirmed one (and
     // before each save it runs), and written with the entry or series.
     TEntryDetails Details;
+    // The resources the event books, as Details: set before Editor runs,
+    // read after a confirmed one, booked with the entry or series.
+    QStringList Resources;
 
     // `screen` is the window's error screen, which also serves as
     // services.person(): a save that fails is shown through it whether or not
@@ -113,6 +116,7 @@ public:
     // from then on they keep what they hold whatever the series becomes
     // (the views mark them so).
     static const QString SeriesLeft;
+    static const QString SeriesNotBooked;
 
 private:
     // Runs Editor until the person cancels or `save` (run as Saving) is
@@ -151,6 +155,9 @@ private:
         // A refusal to tell once the editor has closed.
         QString refusal;
     };
+    // Books `Resources` for every occurrence of series `seriesKey` and
+    // tells which ones were left without (they meet others' bookings).
+    void BookSeries(TQuorlaDB& db, const QString& seriesKey);
     // Opens the entry under its lock for the editor, with its alarm (a new
     // one at the selected day when it has none); false when the person was
     // told why not.

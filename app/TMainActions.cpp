@@ -73,6 +73,7 @@ TMainActions::TMainActions(QMainWindow& window)
                               "view-month", "Ctrl+M"});
     actUsers = make({"actUsers", "&Users", "Administer Quorla users", "system-users", "users", ""});
     actCategories = make({"actCategories", "&Categories", "Administer Quorla categories", "", "categories", ""});
+    actResources = make({"actResources", "&Resources", "Administer the rooms and other things events book", "", "", ""});
     actTroubleshooting = make({"actTroubleshooting", "&Troubleshooting...", "", "", "", ""});
     actFileLogin = make({"actFileLogin", "&Login", "Login to Quorla as another user", "system-switch-user", "login",
                          ""});
@@ -127,7 +128,7 @@ void TMainActions::createMenus(QMainWindow& window)
     menu(tools->addMenu(QStringLiteral("&View")), "mnuToolsView", {actToolsViewDay, actToolsViewWeek, actToolsViewMonth});
     // Troubleshooting has no image and stays off the command bar; without a
     // menu place it could not be run at all.
-    menu(bar->addMenu(QStringLiteral("Admin")), "mnuAdmin", {actUsers, actCategories, actTroubleshooting});
+    menu(bar->addMenu(QStringLiteral("Admin")), "mnuAdmin", {actUsers, actCategories, actResources, actTroubleshooting});
     menu(bar->addMenu(QStringLiteral("&Help")), "mnuHelp", {mnuHelpQuorlaHelp});
 
     QToolBar* commandBar = window.addToolBar(QStringLiteral("Tools"));

@@ -40,6 +40,7 @@ public:
     QAction* actToolsViewMonth;
     QAction* actUsers;
     QAction* actCategories;
+    QAction* actResources;
     QAction* actTroubleshooting;
     QAction* actFileLogin;
     QAction* actFileExit;

@@ -10,6 +10,7 @@
 #include "TSession.h"
 #include "TViewNavigator.h"
 #include "TfrmCategories.h"
+#include "TfrmResources.h"
 #include "TfrmDate.h"
 #include "TfrmFiltering.h"
 #include "TfrmGroups.h"
@@ -68,6 +69,12 @@ void TMainDialogs::CategoriesCommand()
         return;
     ensure(Categories, owner_, services_).Execute(*session_.Database(), *session_.CategoryCache());
     views_.RefreshView();
+}
+
+void TMainDialogs::ResourcesCommand()
+{
+    if (session_.LoggedIn())
+        ensure(Resources, owner_, services_).Execute(*session_.Database());
 }
 
 void TMainDialogs::GroupsCommand()

@@ -7,6 +7,7 @@ class QWidget;
 class TSession;
 class TViewNavigator;
 class TfrmCategories;
+class TfrmResources;
 class TfrmDate;
 class TfrmFiltering;
 class TfrmGroups;
@@ -34,6 +35,7 @@ public:
     TfrmDate* Date = nullptr;
     TfrmUsers* Users = nullptr;
     TfrmCategories* Categories = nullptr;
+    TfrmResources* Resources = nullptr;
     TfrmOptions* Options = nullptr;
     TfrmFiltering* Filtering = nullptr;
     TfrmTrouble* Trouble = nullptr;
@@ -51,6 +53,8 @@ public:
     // Event > Deleted events...: the bin; the view is refreshed after a
     // restore.
     void DeletedCommand();
+    // Resources (rooms and other things events book).
+    void ResourcesCommand();
     void GroupsCommand();
     void ReportCommand();
     // File > Export calendar...: the report's choices, written as iCalendar.

@@ -200,6 +200,7 @@ void TfrmMain::bindCommands()
     TCommand::Bind(a.actDate, asked, [this, &d] { d.DateCommand(services_.machine().now().date()); });
     TCommand::Bind(a.actCategories, asked, [&d] { d.CategoriesCommand(); });
     TCommand::Bind(a.actEventDeleted, asked, [&d] { d.DeletedCommand(); });
+    TCommand::Bind(a.actResources, asked, [&d] { d.ResourcesCommand(); });
     TCommand::Bind(a.actToolsGroups, asked, [&d] { d.GroupsCommand(); });
     TCommand::Bind(a.actToolsReport, asked, [&d] { d.ReportCommand(); });
     TCommand::Bind(a.actFileExport, asked, [&d] { d.ExportCommand(); });
@@ -428,6 +429,7 @@ void TfrmMain::UpdateActions()
     const bool administrator = session_->MayAdminister();
     a.actUsers->setEnabled(administrator);
     a.actCategories->setEnabled(administrator);
+    a.actResources->setEnabled(administrator);
     a.actTroubleshooting->setEnabled(administrator);
     a.actToolsViewDay->setChecked(navigator_->DayViewActive());
     a.actToolsViewWeek->setChecked(navigator_->WeekViewActive());

@@ -1,7 +1,7 @@
 // The benchmark program: figures for the engine and the layers above it, each
 // beside a baseline measured in the same run where one exists. Build with the
 // release preset and run build/release/bench/quorla_bench [store cache view
-// month report week firstweek startup trouble poll trail series ical server roles dav davload details bin backup busy]; "server"
+// month report week firstweek startup trouble poll trail series ical server roles dav davload details bin backup busy rooms]; "server"
 // alone runs only the database server's figures, "dav" only the CalDAV service beside Radicale, "davload"
 // only the CalDAV service's queries from one client and from 8 at once.
 
@@ -11,6 +11,7 @@
 #include "DavBench.h"
 #include "BinBench.h"
 #include "DetailsBench.h"
+#include "RoomsBench.h"
 #include "FirstWeekBench.h"
 #include "IcalBench.h"
 #include "MonthBench.h"
@@ -52,7 +53,7 @@ int main(int argc, char** argv)
         std::printf(
             "Usage: quorla_bench [NAME...]\n"
             "Runs the benchmarks named (all without a name): store cache view month report week firstweek\n"
-            "startup trouble poll trail series ical server roles dav davload details bin backup busy. Build "
+            "startup trouble poll trail series ical server roles dav davload details bin backup busy rooms. Build "
             "with the release preset.\n"
             "\n"
             "firstweek: the start to the first week painted at 1,000,000 entries beside 10,000.\n"
@@ -132,5 +133,7 @@ int main(int argc, char** argv)
         runBackupBench(QCoreApplication::applicationFilePath());
     if (wanted("busy"))
         runBusyBench();
+    if (wanted("rooms"))
+        runRoomsBench();
     return 0;
 }

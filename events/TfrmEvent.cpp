@@ -15,6 +15,7 @@
 #include "TTextLimit.h"
 #include "TUserCheckList.h"
 #include "TfrmAlarmProperties.h"
+#include "TResourcePicker.h"
 #include "TfrmHistory.h"
 #include "TfrmSelectGroup.h"
 #include "UserRecord.h"
@@ -66,6 +67,7 @@ TfrmEvent::TfrmEvent(TServices services, QWidget* parent)
       selectGroup_(new TfrmSelectGroup(this)), history_(new TfrmHistory(services, this))
 {
     ui->setupUi(this);
+    ui->layMain->insertWidget(ui->layMain->count() - 1, resources_ = new TResourcePicker(this));
     notifyHint_ = ui->chkNotify->toolTip();
     TTextLimit::Apply(ui->edtDescription, services_.desktop(), DayEntryRecord::DescriptionCapacity);
     TTextLimit::Apply(ui->edtLocation, services_.desktop(), TEntryDetails::MaxLocationBytes);

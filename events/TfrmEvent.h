@@ -24,6 +24,7 @@ class TQuorlaDB;
 class TfrmAlarmProperties;
 class TfrmHistory;
 class TfrmSelectGroup;
+class TResourcePicker;
 
 namespace Ui {
 class TfrmEvent;
@@ -92,6 +93,8 @@ public:
     // un-timed event's last day); an end at the start is none.
     void SetDetails(const TEntryDetails& details) { details_ = details; }
     const TEntryDetails& Details() const { return details_; }
+    // The resources the event books, loaded and read by the caller.
+    TResourcePicker& Resources() { return *resources_; }
 
     // The refusals of the end: OK shows them and keeps the dialog open,
     // nothing written.
@@ -149,6 +152,7 @@ private:
     TfrmSelectGroup* selectGroup_;
     TfrmHistory* history_;
     TEventBusy* busy_;
+    TResourcePicker* resources_;
     QString EntryKey;
     TStamp WorkStamp;
     QString CurrentUserKey;

@@ -243,7 +243,7 @@ QString TBookingWriter::refusal(const QString& resource, const TBookingStore::TB
         || entry.AssigneeKeys().contains(acting);
     return QStringLiteral("%1 is already booked by %2 of %3, %4.")
         .arg(name, seen ? QLatin1Char('"') + entry.Description() + QLatin1Char('"') : QStringLiteral("a private event"),
-             ownerKnown ? owner.FullName() : QStringLiteral("user ") + entry.OwnerKey(), when(other));
+             !ownerKnown ? QStringLiteral("user ") + entry.OwnerKey() : owner.FullName().isEmpty() ? owner.UserName() : owner.FullName(), when(other));
 }
 
 QStringList TBookingWriter::ResourcesOfSeries(const QString& seriesKey)

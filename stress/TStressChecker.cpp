@@ -1,5 +1,6 @@
 #include "TStressChecker.h"
 
+#include "TStressBookingCheck.h"
 #include "TStressTrailCheck.h"
 
 #include "AlarmRecord.h"
@@ -580,6 +581,7 @@ bool TStressChecker::check()
     checkTexts();
     TStressTrailCheck(database_, folder_ + QStringLiteral("logs/"), killedLogs_).check(faults);
     checkSeries();
+    say(TStressBookingCheck::Check(database_, folder_, faults));
     runCleanUp();
     say(QStringLiteral("processes %1, writes acknowledged %2, kills %3").arg(processes).arg(acknowledged).arg(killed));
     say(QStringLiteral("records: %1 users, %2 categories, %3 entries, %4 alarms")

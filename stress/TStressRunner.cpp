@@ -2,6 +2,7 @@
 
 #include "AlarmRecord.h"
 #include "CategoryRecord.h"
+#include "ResourceRecord.h"
 #include "DayEntryRecord.h"
 #include "EQuorla.h"
 #include "IsamCode.h"
@@ -142,6 +143,15 @@ bool TStressRunner::addUsers(TQuorlaDB& database)
             return false;
         made.append({database.Users().CurrentKey(), user});
         log.write('A', n, "user", 'U', 'I', made.last().first, QByteArray(user.bytes().data(), qsizetype(user.bytes().size())));
+    }
+    // The rooms the workers book, keys 1 to Rooms: set up beside the run,
+    // as the users are, so in no worker's trail.
+    for (int n = 1; n <= Rooms; ++n) {
+        ResourceRecord room;
+        room.setName(QStringLiteral("Room %1").arg(n));
+        room.setFlags(ResourceRecord::Bookable);
+        if (!database.Resources() || !database.Resources()->Insert(room.bytes()))
+            return false;
     }
     if (!TDatabaseLocation(database_).IsServer())
         return true;

@@ -27,6 +27,8 @@ public:
     int run();
 
     // The name and rights of worker `user`'s user, and his role's password.
+    // The rooms the workers book, made with the users.
+    static constexpr int Rooms = 3;
     static QString WorkerName(int user);
     static qint32 WorkerRights(int user);
     static QString WorkerPassword(int user);

@@ -1,4 +1,6 @@
 #include "TStressWorker.h"
+#include "TBookingWriter.h"
+#include "TStressRunner.h"
 
 #include "AlarmRecord.h"
 #include "CategoryRecord.h"
@@ -130,6 +132,8 @@ void TStressWorker::attach(std::function<void(const TRecordWriter::TWrite&)>& on
             : w.dataset == &database.Users()                     ? 'U'
             : w.dataset == database.Series()                     ? 'S'
             : w.dataset == database.SeriesLinks()                ? 'L'
+            : w.dataset == database.Bookings()                   ? 'B'
+            : w.dataset == database.Details()                    ? 'N'
                                                                  : 'C';
         const char kind = "IUD"[w.kind];
         // Entries carry the description typed; alarms the description of the
@@ -172,6 +176,11 @@ int TStressWorker::run(qint64 until)
             closeOpen();
             // The command is over: every change it made has its trail record.
             log_.write('K', seq_, command_, '-', '-', QString(), QByteArray());
+        } catch (const TBookingWriter::ERefused& e) {
+            // The rule at work, not a failure: nothing was written.
+            closeOpen();
+            log_.write('K', seq_, command_, '-', '-', QString(), QByteArray());
+            log_.note("# refused " + command_ + ": " + e.message().toUtf8());
         } catch (const EQuorla& e) {
             ++failures;
             closeOpen();
@@ -263,7 +272,17 @@ void TStressWorker::newEvent()
         return;
     TEventWriter writer(*database_);
     attach(writer.OnWrite, *database_);
-    writer.insertEntryWithAlarms(entry, alarm);
+    // A third book a room for up to an hour: near now, among a few rooms,
+    // many meet another's booking and are refused.
+    if (random_.bounded(3) != 0) {
+        writer.insertEntryWithAlarms(entry, alarm);
+        return;
+    }
+    TEntryDetails length;
+    length.durationSeconds = 60 * (5 + int(random_.bounded(55)));
+    entry.setFlags(entry.Flags() & ~DayEntryRecord::UnTimed);
+    writer.insertEntryWithAlarms(entry, alarm, {}, length,
+                                 {RecordKey::format(1 + random_.bounded(TStressRunner::Rooms))});
 }
 
 void TStressWorker::changeEvent()

@@ -179,7 +179,9 @@ private slots:
 
         const QStringList source = contents(stressed_);
         QVERIFY(source.size() > 100);
-        QCOMPARE(source.filter(QRegularExpression(QStringLiteral("^QLDetail.Ism [0-9]+:"))).size(), 4);
+        // Details of the stress run's own, and of its events that booked rooms, with those bookings.
+        QVERIFY(source.filter(QRegularExpression(QStringLiteral("^QLDetail.Ism [0-9]+:"))).size() >= 4);
+        QVERIFY(!source.filter(QRegularExpression(QStringLiteral("^QLBook.Ism [0-9]+:"))).isEmpty());
         QCOMPARE(contents(uri), source);
         QCOMPARE(contents(back), source);
 

@@ -6,6 +6,7 @@
 #include "AppTestSupport.h"
 #include "AlarmRecord.h"
 #include "BinRecord.h"
+#include "BookingRecord.h"
 #include "CategoryRecord.h"
 #include "DayEntryRecord.h"
 #include "DetailRecord.h"
@@ -19,7 +20,9 @@
 #include "TChangeTrail.h"
 #include "TClientNames.h"
 #include "TBusyTimes.h"
+#include "TBookingWriter.h"
 #include "TDetailsWriter.h"
+#include "TResourceWriter.h"
 #include "TDatabaseCopier.h"
 #include "TestEnvironment.h"
 #include "TIsamFormat.h"
@@ -108,6 +111,8 @@ private slots:
     void binRowsFollowTheItem();
     void busyTimesOfPrivateEntries_data();
     void busyTimesOfPrivateEntries();
+    void bookingsFollowTheEntry_data();
+    void bookingsFollowTheEntry();
     void removalDropsTheRole();
     void copiedUsersBecomeRoles();
     void switchingUserOpensHisSession();
@@ -778,6 +783,49 @@ void TestServerRoles::binRowsFollowTheItem()
     QString error;
     const QString said = sql(name, statement, &error);
     QVERIFY2(said == answer || (said.isEmpty() && error.contains(answer)), qPrintable(said + error));
+}
+
+void TestServerRoles::bookingsFollowTheEntry_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("statement");
+    // The first value, the rows changed, or a word of the refusal.
+    QTest::addColumn<QString>("answer");
+    QTest::newRow("a colleague sees the room taken") << "PLAIN" << QByteArray("SELECT count(*) FROM qlbook WHERE q_entry = '@O'") << "1";
+    QTest::newRow("a colleague books another's entry") << "PLAIN" << QByteArray("@ADD") << "row-level security";
+    QTest::newRow("a colleague takes another's booking") << "PLAIN" << QByteArray("UPDATE qlbook SET q_drop = true WHERE q_entry = '@O'") << "0";
+    QTest::newRow("a colleague adds a resource") << "PLAIN" << QByteArray("UPDATE qlres SET data = data") << "0";
+    QTest::newRow("an overlap past the program") << "BOSS" << QByteArray("@ADD") << "quorla_booking_overlap";
+}
+
+// Whoever may change an entry books for it; the table refuses an overlap
+// whoever writes it.
+void TestServerRoles::bookingsFollowTheEntry()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, statement);
+    QFETCH(QString, answer);
+    TQuorlaDB& db = *boss_->Database();
+    TResourceStore::TResource room{{}, QStringLiteral("Room %1").arg(QTest::currentDataTag()).left(30), {}, true};
+    QCOMPARE(TResourceWriter(db).Add(room), TResourceWriter::Result::Done);
+    TRecordWriter writer;
+    TBookingWriter bookings(db, writer);
+    TBookingWriter::TClaim claim = bookings.Claim(publicEntry_, {room.key}, {"0000090000", "0000093600"});
+    bookings.Write(claim, publicEntry_);
+    BookingRecord forged;
+    forged.setSlot(room.key, QStringLiteral("0000093000"));
+    forged.setEntry(publicEntry_);
+    forged.setEnd(QStringLiteral("0000099000"));
+    const QByteArray next = cluster_->query(QStringLiteral("roles"), "SELECT lpad((highkey::int8 + 1)::text, 10, '0')"
+                                                                     " FROM quorla_datasets WHERE name = 'qlbook'").toLatin1();
+    const QByteArray bytes = TRecordWriter::bytesOf(forged.bytes());
+    statement.replace("@ADD", insertion("qlbook", BookingRecord::Format, next, bytes, bytes))
+        .replace("@O", publicEntry_.toLatin1());
+    QString error;
+    const QString said = sql(name, statement, &error);
+    QVERIFY2(said == answer || (said.isEmpty() && error.contains(answer)), qPrintable(said + error));
+    QCOMPARE(cluster_->query(QStringLiteral("roles"), "SELECT count(*) FROM qlbook WHERE q_entry = '" + publicEntry_.toLatin1() + "'"),
+             QStringLiteral("1"));
 }
 
 void TestServerRoles::removalDropsTheRole()
