@@ -1,7 +1,6 @@
 #include "TDavSchedule.h"
 
 #include "RecordKey.h"
-#include "TBookingStore.h"
 #include "TBusyTimes.h"
 #include "TDavReply.h"
 #include "TDavXml.h"
@@ -171,13 +170,7 @@ TDavSchedule::TPeriods TDavSchedule::Busy(const TWho& who, qint64 startUtc, qint
     const qint64 from = std::max<qint64>(0, wallOf(startUtc) - 3600);
     const qint64 to = wallOf(endUtc) + 3600;
     TBusyTimes times(database_, asker_, askerKey_);
-    times.SetBookingsReader([this](const QString& resource, qint64 fromWall, qint64 toWall) {
-        QList<TBusyInterval> booked;
-        for (const TBookingStore::TBooking& one : TBookingStore(database_).OfResource(
-                 resource, RecordKey::format(fromWall), RecordKey::format(toWall)))
-            booked.append({RecordKey::parse(one.start), RecordKey::parse(one.end), one.entry});
-        return booked;
-    });
+    times.SetBookingsReader(TBusyTimes::StoredBookings(database_));
     const bool person = who.kind == TWho::Kind::Person;
     const QList<TBusyInterval> taken
         = (person ? times.People({who.key}, from, to) : times.Resources({who.key}, from, to)).value(who.key);

@@ -6,6 +6,8 @@
 #include <QLabel>
 #include <QListWidget>
 
+#include <algorithm>
+
 TResourcePicker::TResourcePicker(QWidget* parent) : QWidget(parent), list_(new QListWidget(this))
 {
     setObjectName(QStringLiteral("resourcePicker"));
@@ -20,6 +22,7 @@ TResourcePicker::TResourcePicker(QWidget* parent) : QWidget(parent), list_(new Q
     label->setBuddy(list_);
     layout->addWidget(label);
     layout->addWidget(list_, 1);
+    connect(list_, &QListWidget::itemChanged, this, &TResourcePicker::changed);
 }
 
 void TResourcePicker::Load(TQuorlaDB& database, const QStringList& chosen)
@@ -47,4 +50,14 @@ QStringList TResourcePicker::Chosen() const
             keys << list_->item(row)->data(Qt::UserRole).toString();
     keys.sort();
     return keys;
+}
+
+QList<std::pair<QString, QString>> TResourcePicker::ChosenNamed() const
+{
+    QList<std::pair<QString, QString>> chosen;
+    for (int row = 0; row < list_->count(); ++row)
+        if (list_->item(row)->checkState() == Qt::Checked)
+            chosen.append({list_->item(row)->data(Qt::UserRole).toString(), list_->item(row)->text()});
+    std::sort(chosen.begin(), chosen.end());
+    return chosen;
 }

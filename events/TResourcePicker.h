@@ -3,6 +3,8 @@
 #include <QStringList>
 #include <QWidget>
 
+#include <utility>
+
 class QListWidget;
 class TQuorlaDB;
 
@@ -22,6 +24,12 @@ public:
     void Load(TQuorlaDB& database, const QStringList& chosen);
     // The keys of the resources ticked, in key order.
     QStringList Chosen() const;
+    // The resources ticked, key and name, in key order.
+    QList<std::pair<QString, QString>> ChosenNamed() const;
+
+signals:
+    // A resource was ticked or unticked.
+    void changed();
 
 private:
     QListWidget* list_;

@@ -77,6 +77,7 @@ TfrmEvent::TfrmEvent(TServices services, QWidget* parent)
                                        ui->edtEndTime, ui->lstUsers},
                            [this] { return TEventBusy::TContext{Database, CurrentUserKey, EntryKey}; }, this);
     ui->layMain->insertWidget(1, busy_);
+    useResourcesInBusy();
     ui->btnGroup->setIcon(style()->standardIcon(QStyle::SP_FileDialogDetailedView));
     connect(ui->btnOk, &QPushButton::clicked, ui->actOk, &QAction::trigger);
     connect(ui->btnCancel, &QPushButton::clicked, ui->actCancel, &QAction::trigger);
@@ -186,6 +187,22 @@ int TfrmEvent::Execute(bool isEdit, DayEntryRecord& entry, AlarmRecord& alarm, T
 
     ui->cmbDate->setFocus();
     return exec() == 1 ? 1 : 2;
+}
+
+void TfrmEvent::useResourcesInBusy()
+{
+    busy_->UseResources(
+        [this] {
+            QList<TEventBusy::TResource> chosen;
+            for (const auto& [key, name] : resources_->ChosenNamed())
+                chosen.append({key, name});
+            return chosen;
+        },
+        // The database the editor works on when the strip is read.
+        [this](const QString& resource, qint64 from, qint64 to) {
+            return Database ? TBusyTimes::StoredBookings(*Database)(resource, from, to) : QList<TBusyInterval>{};
+        });
+    connect(resources_, &TResourcePicker::changed, busy_, &TEventBusy::Refresh);
 }
 
 void TfrmEvent::FillUserList()

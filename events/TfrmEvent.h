@@ -109,6 +109,8 @@ public:
     static const QString RepeatNoOccurrence;
 
 private:
+    // The free and busy strip shows the resources ticked, with their bookings.
+    void useResourcesInBusy();
     void FillUserList();
     void FillCategoryList();
     void LoadFromRecord();

@@ -5,6 +5,7 @@
 #include "EQuorla.h"
 #include "IsamCode.h"
 #include "RecordKey.h"
+#include "TBookingStore.h"
 #include "TDetailsStore.h"
 #include "TEntryQuery.h"
 #include "TEntryVisibility.h"
@@ -161,6 +162,17 @@ QHash<QString, QList<TBusyInterval>> TBusyTimes::People(const QStringList& userK
     for (QList<TBusyInterval>& intervals : busy)
         byStart(intervals);
     return busy;
+}
+
+TBusyTimes::TBookingsReader TBusyTimes::StoredBookings(TQuorlaDB& database)
+{
+    return [&database](const QString& resource, qint64 from, qint64 to) {
+        QList<TBusyInterval> booked;
+        for (const TBookingStore::TBooking& one :
+             TBookingStore(database).OfResource(resource, RecordKey::format(from), RecordKey::format(to)))
+            booked.append({RecordKey::parse(one.start), RecordKey::parse(one.end), one.entry});
+        return booked;
+    };
 }
 
 void TBusyTimes::SetBookingsReader(TBookingsReader reader)

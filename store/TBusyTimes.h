@@ -76,6 +76,9 @@ public:
     // Where resources' bookings come from; without a reader every resource
     // is free.
     void SetBookingsReader(TBookingsReader reader);
+    // The reader of the bookings `database` keeps (TBookingStore); it must
+    // outlive the reader.
+    static TBookingsReader StoredBookings(TQuorlaDB& database);
     // As People, for resources, by their bookings.
     QHash<QString, QList<TBusyInterval>> Resources(const QStringList& resourceKeys, qint64 from, qint64 to,
                                                    const QStringList& leaveOut = {});
