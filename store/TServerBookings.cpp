@@ -31,6 +31,9 @@ QByteArray guard()
           "ALTER TABLE qlbook ADD COLUMN IF NOT EXISTS q_entry text COLLATE \"C\" GENERATED ALWAYS AS ("
         + textAt(BookingRecord::EntryOffset, 10)
         + ") STORED;"
+          "ALTER TABLE qlbook ADD COLUMN IF NOT EXISTS q_series text COLLATE \"C\" GENERATED ALWAYS AS ("
+        + textAt(BookingRecord::SeriesOffset, 10)
+        + ") STORED;"
           "ALTER TABLE qlbook ADD COLUMN IF NOT EXISTS q_span tsrange GENERATED ALWAYS AS (tsrange("
         + momentAt(BookingRecord::SlotOffset + 10) + ", " + momentAt(BookingRecord::EndOffset)
         + ", '[)')) STORED;"
@@ -57,7 +60,7 @@ CREATE OR REPLACE TRIGGER quorla_bookings_gone AFTER DELETE ON qldayent FOR EACH
 )SQL";
 }
 
-QByteArray policies()
+QByteArray policies(bool series)
 {
     QByteArray sql;
     for (const QByteArray& table : {QByteArray("qlres"), QByteArray("qlbook")}) {
@@ -70,8 +73,14 @@ QByteArray policies()
                                " WHERE r.rolename = quorla_session_role())";
     const QByteArray admin
         = "(SELECT r.rights & 2 FROM quorla_roles r WHERE r.rolename = quorla_session_role()) <> 0";
-    const QByteArray mayChange = "EXISTS (SELECT 1 FROM qldayent x WHERE x.pk = q_entry AND " + session
-        + " = ANY (ARRAY[x.q_owner, '*']) OFFSET 0)";
+    // A series' note of the resources it books names no entry: whoever may
+    // change the series writes it.
+    const QByteArray ofSeries = series ? "EXISTS (SELECT 1 FROM qlseries s WHERE s.pk = q_series AND " + session
+            + " = ANY (ARRAY[s.q_owner, '*']) OFFSET 0)"
+                                       : QByteArray("false");
+    const QByteArray mayChange = "CASE WHEN q_entry = '0000000000' THEN " + ofSeries
+        + " ELSE EXISTS (SELECT 1 FROM qldayent x WHERE x.pk = q_entry AND " + session
+        + " = ANY (ARRAY[x.q_owner, '*']) OFFSET 0) END";
     sql += "CREATE POLICY quorla_admin ON qlres FOR ALL TO \"quorla-users\" USING (" + admin + ") WITH CHECK ("
         + admin + ");";
     sql += "CREATE POLICY quorla_add ON qlbook FOR INSERT TO \"quorla-users\" WITH CHECK (" + mayChange + ");";
@@ -83,9 +92,9 @@ QByteArray policies()
 
 } // namespace
 
-QByteArray TServerBookings::Sql(const QByteArray& schema, bool roles)
+QByteArray TServerBookings::Sql(const QByteArray& schema, bool roles, bool series)
 {
-    return QByteArray(guard() + (roles ? policies() : QByteArray())).replace("@S@", schema);
+    return QByteArray(guard() + (roles ? policies(series) : QByteArray())).replace("@S@", schema);
 }
 
 QString TServerBookings::Ensure(TQuorlaDB& database)

@@ -27,8 +27,10 @@ inline constexpr const char* OverlapConstraint = "quorla_booking_overlap";
 
 // The statements of the guard (constraint, columns, trigger), for the schema
 // `schema` (quoted); the bookings' table must exist. With `roles` the row
-// policies of both tables too.
-QByteArray Sql(const QByteArray& schema, bool roles);
+// policies of both tables too; `series` when the series' table exists
+// (a series' note of the resources it books is written by whoever may
+// change the series).
+QByteArray Sql(const QByteArray& schema, bool roles, bool series = false);
 
 // Sets the guard up on `database`'s server where its bookings' table lacks
 // it (a table this session has just made, or one made before); answers an

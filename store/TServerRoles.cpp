@@ -745,7 +745,7 @@ void TServerRoles::Install(const QString& userKey)
                                                                  + TServerBusy::Sql(schema, series)
                                                            : QByteArray())
                                     + (database_.Bin() ? TServerBin::Sql() : QByteArray())
-                                    + (database_.Bookings() ? TServerBookings::Sql(schema, true) : QByteArray())
+                                    + (database_.Bookings() ? TServerBookings::Sql(schema, true, series) : QByteArray())
                                     + TRoleBounds::Sql(schema));
     if (code == IsamOk && importMap)
         adoptSharedNames(outer);

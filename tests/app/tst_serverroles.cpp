@@ -796,6 +796,8 @@ void TestServerRoles::bookingsFollowTheEntry_data()
     QTest::newRow("a colleague takes another's booking") << "PLAIN" << QByteArray("UPDATE qlbook SET q_drop = true WHERE q_entry = '@O'") << "0";
     QTest::newRow("a colleague adds a resource") << "PLAIN" << QByteArray("UPDATE qlres SET data = data") << "0";
     QTest::newRow("an overlap past the program") << "BOSS" << QByteArray("@ADD") << "quorla_booking_overlap";
+    QTest::newRow("a colleague notes another's series' room") << "PLAIN" << QByteArray("@NOTE") << "row-level security";
+    QTest::newRow("its owner notes his series' room") << "BOSS" << QByteArray("@NOTE") << "1";
 }
 
 // Whoever may change an entry books for it; the table refuses an overlap
@@ -819,7 +821,13 @@ void TestServerRoles::bookingsFollowTheEntry()
     const QByteArray next = cluster_->query(QStringLiteral("roles"), "SELECT lpad((highkey::int8 + 1)::text, 10, '0')"
                                                                      " FROM quorla_datasets WHERE name = 'qlbook'").toLatin1();
     const QByteArray bytes = TRecordWriter::bytesOf(forged.bytes());
+    // A series' note of the room it books: no entry, the series named.
+    BookingRecord note = forged;
+    note.setEntry(QStringLiteral("0000000000"));
+    note.setSeries(publicSeries_);
+    const QByteArray noted = TRecordWriter::bytesOf(note.bytes());
     statement.replace("@ADD", insertion("qlbook", BookingRecord::Format, next, bytes, bytes))
+        .replace("@NOTE", insertion("qlbook", BookingRecord::Format, next, noted, noted))
         .replace("@O", publicEntry_.toLatin1());
     QString error;
     const QString said = sql(name, statement, &error);
