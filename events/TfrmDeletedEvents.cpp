@@ -116,9 +116,13 @@ void TfrmDeletedEvents::btnRestoreClick()
     TBinRestore restore(*database_);
     const TBinRestore::Result result
         = restore.Restore(chosen->data(0, Qt::UserRole).toString(), acting(), database_->ActingUser());
-    if (result == TBinRestore::Result::Done)
-        restored_ = true;
-    else
-        services_.person().message(Kind::Information, Buttons::Ok, refusal(result, restore.LockHolder()));
+    const bool done = result == TBinRestore::Result::Done;
+    restored_ = restored_ || done;
+    QString told = done ? QString() : refusal(result, restore.LockHolder());
+    if (done && !restore.LeftOut().isEmpty())
+        told = QStringLiteral("The event is restored without these bookings:\r\r")
+            + restore.LeftOut().join(QLatin1Char('\r'));
+    if (!told.isEmpty())
+        services_.person().message(Kind::Information, Buttons::Ok, told);
     fill();
 }

@@ -17,8 +17,8 @@ class TfrmDeletedEvents;
 // "Deleted events": the bin's items (TBin) that the logged-in user (the
 // database's acting user) could see when they were deleted, newest first,
 // each with who deleted it and when; Restore puts the chosen one back
-// (TBinRestore) and says why when it cannot. Opened from the Event menu and
-// from an event's History.
+// (TBinRestore) and says why when it cannot, or which bookings it could not
+// make again. Opened from the Event menu and from an event's History.
 class TfrmDeletedEvents : public QDialog
 {
     Q_OBJECT

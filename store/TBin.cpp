@@ -9,6 +9,8 @@
 #include "RecordKey.h"
 #include "SeriesLinkRecord.h"
 #include "SeriesRecord.h"
+#include "TBookingStore.h"
+#include "TBookingWriter.h"
 #include "TChangeTrail.h"
 #include "TLookup.h"
 #include "TQuorlaDB.h"
@@ -92,6 +94,19 @@ void TBin::addDetails(const QString& owner)
           });
 }
 
+void TBin::addBookings(const QStringList& entryKeys, const QString& seriesKey)
+{
+    TBookingStore store(database_);
+    QList<TBookingStore::TBooking> kept = store.OfEntries(entryKeys);
+    for (const TBookingStore::TBooking& note : store.OfSeries(seriesKey))
+        if (RecordKey::isNone(note.entry))
+            kept << note;
+    for (const TBookingStore::TBooking& booking : kept) {
+        const QByteArray bytes = TBookingWriter::RecordOf(booking);
+        add(BinRecord::BookingData, booking.key, {bytes.constData(), std::size_t(bytes.size())});
+    }
+}
+
 void TBin::KeepEntry(const QString& key, const DayEntryRecord& entry)
 {
     if (!Available())
@@ -100,6 +115,7 @@ void TBin::KeepEntry(const QString& key, const DayEntryRecord& entry)
     add(BinRecord::EntryData, key, entry.bytes());
     addAlarms(key);
     addDetails(DetailRecord::owner(DetailRecord::EntryMark, key));
+    addBookings({key});
     SeriesLinkRecord link;
     if (database_.SeriesLinks()
         && TLookup::Equal(*database_.SeriesLinks(), link.bytes(), SeriesLinkRecord::EntryKeyIndex, key))
@@ -114,16 +130,17 @@ void TBin::KeepEntry(const QString& key)
         KeepEntry(key, entry);
 }
 
-void TBin::addOccurrence(const QString& linkKey, const SeriesLinkRecord& link)
+QString TBin::addOccurrence(const QString& linkKey, const SeriesLinkRecord& link)
 {
     add(BinRecord::LinkData, linkKey, link.bytes());
     DayEntryRecord entry;
     if (RecordKey::isNone(link.EntryKey())
         || !TLookup::Equal(database_.DayEntries(), entry.bytes(), TXIsamFile::PrimaryIndex, link.EntryKey()))
-        return;
+        return {};
     add(BinRecord::EntryData, link.EntryKey(), entry.bytes());
     addAlarms(link.EntryKey());
     addDetails(DetailRecord::owner(DetailRecord::EntryMark, link.EntryKey()));
+    return link.EntryKey();
 }
 
 void TBin::KeepSeries(const QString& key, const SeriesRecord& series, bool whole, const QString& fromDayKey)
@@ -146,9 +163,13 @@ void TBin::KeepSeries(const QString& key, const SeriesRecord& series, bool whole
     // What the deletion removes: from a day on, the occurrences made
     // (deleted days stay); the whole series, every link. Occurrences a
     // writer left unfinished are rolled back anyway, never kept.
+    QStringList occurrences;
     for (const auto& [linkKey, one] : found)
         if (!(one.Flags() & SeriesLinkRecord::Pending) && (whole || !(one.Flags() & SeriesLinkRecord::Deleted)))
-            addOccurrence(linkKey, one);
+            occurrences << addOccurrence(linkKey, one);
+    // The series' notes of its resources go with it whole; from a day on
+    // they stay with the series.
+    addBookings(occurrences, whole ? key : QString());
     // Another "this and following" of the same series joins the item kept
     // before: a restore puts both back.
     write(whole);

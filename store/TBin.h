@@ -22,9 +22,10 @@ class UserRecord;
 // office's retention - the days the change trail keeps - has passed.
 //
 // The writers keep an item in the bin under their locks, just before they
-// remove its records: an entry with its alarms, details and series link; a
-// series with its template's details, links, occurrences and their alarms
-// and details; or the occurrences of a series from a day on. The item's
+// remove its records: an entry with its alarms, details, bookings and
+// series link; a series with its template's details, the resources it
+// books, links, occurrences and their alarms, details and bookings; or the
+// occurrences of a series from a day on. The item's
 // records go in one batch, so the bin holds an item whole or not at all; a
 // writer stopped after the bin's batch and before its deletion leaves an
 // item whose records are still there, which a restore finds taken and
@@ -82,7 +83,11 @@ private:
     // The records of `owner`'s details (DetailRecord::owner).
     void addDetails(const QString& owner);
     void addAlarms(const QString& entryKey);
-    void addOccurrence(const QString& linkKey, const SeriesLinkRecord& link);
+    // The bookings of `entryKeys`, and with `seriesKey` that series' notes
+    // of the resources it books.
+    void addBookings(const QStringList& entryKeys, const QString& seriesKey = QString());
+    // Answers the occurrence's entry key, or empty when it has none.
+    QString addOccurrence(const QString& linkKey, const SeriesLinkRecord& link);
     // Starts keeping `item`, whose entry (or template) has these.
     void begin(const QString& item, qint32 flags, const QString& ownerKey, const QStringList& assignees);
     void add(QLatin1Char dataset, const QString& key, std::span<const char> bytes);

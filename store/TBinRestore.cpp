@@ -2,12 +2,14 @@
 
 #include "AlarmRecord.h"
 #include "BinRecord.h"
+#include "BookingRecord.h"
 #include "DayEntryRecord.h"
 #include "EQuorla.h"
 #include "RecordKey.h"
 #include "SeriesLinkRecord.h"
 #include "SeriesRecord.h"
 #include "TBin.h"
+#include "TBookingWriter.h"
 #include "TChangeSummary.h"
 #include "TChangeTrail.h"
 #include "TCommandScope.h"
@@ -25,7 +27,8 @@ using Kind = TXIsamFile::TBatchWrite::Kind;
 
 // The order the datasets are written in: the series before its links,
 // links before their entries (a restore cut short finds its links and
-// goes on), entries before their alarms and details.
+// goes on), entries before their alarms and details; the bookings after
+// them all.
 const QList<QChar> Order = {BinRecord::SeriesData, BinRecord::LinkData, BinRecord::EntryData, BinRecord::AlarmData,
                             BinRecord::DetailData};
 
@@ -90,21 +93,38 @@ TBinRestore::Result TBinRestore::restoreLocked(const QString& item, const TRecor
     const bool present = kind == BinRecord::EntryItem
         ? stored(database_.DayEntries(), KeyOf(item), DayEntryRecord::Size)
         : series && stored(*series, KeyOf(item), SeriesRecord::Size);
-    const TCommandScope command(database_);
     if (kind == BinRecord::FollowingItem && !present)
         return Result::SeriesGone;
-    if (kind != BinRecord::FollowingItem && present) {
+    const bool taken = kind != BinRecord::FollowingItem && present;
+    TBookingWriter bookings(database_, writer_);
+    // Declared before the command: the resources' locks go after its commit.
+    TBookingWriter::TReclaim claim = taken ? TBookingWriter::TReclaim() : bookings.Reclaim(keptBookings(records));
+    const TCommandScope command(database_);
+    if (taken) {
         QList<TXIsamFile::TBatchWrite> removals = TBin::Removals(records);
         writer_.writeBatch(*database_.Bin(), removals);
         return Result::Taken;
     }
+    leftOut_ = claim.LeftOut();
     writes_.clear();
     collect(records);
     if (kind == BinRecord::FollowingItem)
         ruleBack(KeyOf(item), head);
-    writeAll(records);
+    writeAll(records, [&] { bookings.Rebook(claim); });
     record(item, head);
     return Result::Done;
+}
+
+QList<TBookingStore::TBooking> TBinRestore::keptBookings(const TRecords& records)
+{
+    QList<TBookingStore::TBooking> kept;
+    for (const auto& [binKey, one] : records)
+        if (one.Dataset() == BinRecord::BookingData) {
+            const BookingRecord booking = recordOf<BookingRecord>(one.Body());
+            kept << TBookingStore::TBooking{one.Key(),         booking.Resource(), booking.Entry(),
+                                            booking.Series(),  booking.Start(),    booking.End()};
+        }
+    return kept;
 }
 
 void TBinRestore::collect(const TRecords& records)
@@ -113,7 +133,9 @@ void TBinRestore::collect(const TRecords& records)
     UserRecord user;
     TLookup::Each(database_.Users(), user.bytes(), [&](const QString& key) { users_.insert(key); });
     for (const auto& [binKey, one] : records) {
-        if (one.Kind() == BinRecord::FollowingItem && one.Dataset() == BinRecord::SeriesData)
+        // Bookings are made again by the bookings' writer, not put back.
+        if ((one.Kind() == BinRecord::FollowingItem && one.Dataset() == BinRecord::SeriesData)
+            || one.Dataset() == BinRecord::BookingData)
             continue;
         const QByteArray bytes = mended(one.Dataset(), one.Body());
         if (!bytes.isEmpty())
@@ -209,11 +231,12 @@ void TBinRestore::ruleBack(const QString& key, const BinRecord& head)
                                                                TRecordWriter::bytesOf(restored.bytes())};
 }
 
-void TBinRestore::writeAll(const TRecords& records)
+void TBinRestore::writeAll(const TRecords& records, const std::function<void()>& rebook)
 {
     for (const QChar which : Order)
         if (!writes_.value(which).isEmpty())
             writer_.writeBatch(*datasetOf(database_, which), writes_[which]);
+    rebook();
     QList<TXIsamFile::TBatchWrite> removals = TBin::Removals(records);
     writer_.writeBatch(*database_.Bin(), removals);
 }

@@ -1,12 +1,15 @@
 #pragma once
 
+#include "TBookingStore.h"
 #include "TRecordWriter.h"
 
 #include <QHash>
 #include <QSet>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
+#include <functional>
 #include <utility>
 
 class BinRecord;
@@ -32,6 +35,11 @@ class UserRecord;
 //   since (by the delete-user wizard, whose removals land here too) is
 //   left out of what comes back: his alarms, his place among the
 //   assignees; an item he owned becomes the restoring person's.
+// - Bookings: the resources the item booked are booked again for the same
+//   times (TBookingWriter, under the resources' locks, taken after the
+//   entry's and series' locks). A resource another booking took meanwhile,
+//   or one removed since, is left out and the rest comes back: LeftOut()
+//   names each booking left out and the booking it meets.
 // Failures other than the person's throw EQuorla.
 class TBinRestore
 {
@@ -58,6 +66,9 @@ public:
     Result Restore(const QString& item, const UserRecord& user, const QString& userKey);
     // After Locked: who has it open, where a holder note tells.
     const QString& LockHolder() const { return lockHolder_; }
+    // After Done: the bookings left out, one line each (their day, and the
+    // booking met now); empty when every one came back.
+    const QStringList& LeftOut() const { return leftOut_; }
 
     // The key under which `item` comes back (the entry's or the series').
     static QString KeyOf(const QString& item) { return item.mid(1); }
@@ -78,11 +89,15 @@ private:
     // it holds now but for the rule and the days made.
     void ruleBack(const QString& key, const BinRecord& head);
     void record(const QString& item, const BinRecord& head);
-    void writeAll(const TRecords& records);
+    // Writes the records, then `rebook`s, then clears the item from the bin.
+    void writeAll(const TRecords& records, const std::function<void()>& rebook);
+    // The bookings among `records`, each under the key it had.
+    static QList<TBookingStore::TBooking> keptBookings(const TRecords& records);
 
     TQuorlaDB& database_;
     TRecordWriter writer_;
     QString lockHolder_;
+    QStringList leftOut_;
     QHash<QChar, QList<TXIsamFile::TBatchWrite>> writes_;
     QString restorer_;
     QSet<QString> users_;

@@ -54,6 +54,11 @@ QString when(const TBookingStore::TBooking& booking)
 const QString NoteStart = RecordKey::format(0);
 const QString NoteEnd = RecordKey::format(1);
 
+QString gone(const QString& resource)
+{
+    return QStringLiteral("Unable to book resource %1: it is no longer there.").arg(resource);
+}
+
 QStringList sortedUnique(QStringList keys)
 {
     keys.removeDuplicates();
@@ -116,7 +121,7 @@ TBookingWriter::TClaim TBookingWriter::Claim(const QString& entryKey, const QStr
     for (const QString& resource : claim.resources) {
         ResourceRecord record;
         if (!TLookup::Equal(*database_.Resources(), record.bytes(), TXIsamFile::PrimaryIndex, resource))
-            throw ERefused(QStringLiteral("Unable to book resource %1: it is no longer there.").arg(resource));
+            throw ERefused(gone(resource));
         claim.locks.push_back(lockOf(resource));
         const QList<TBookingStore::TBooking> others = against(resource, span, entryKey, true);
         if (!others.isEmpty())
@@ -139,24 +144,33 @@ void TBookingWriter::Write(TClaim& claim, const QString& entryKey, const QString
     for (const TBookingStore::TBooking& booking : old)
         writes << TXIsamFile::TBatchWrite{Kind::Remove, booking.key, QByteArray()};
     const QString series = !seriesKey.isNull() ? seriesKey : old.isEmpty() ? QString() : old.first().series;
-    for (const QString& resource : claim.resources) {
-        BookingRecord record;
-        record.setSlot(resource, claim.span.start);
-        record.setEntry(entryKey);
-        record.setSeries(series);
-        record.setEnd(claim.span.end);
-        writes << TXIsamFile::TBatchWrite{Kind::Add, QString(), TRecordWriter::bytesOf(record.bytes())};
-    }
+    for (const QString& resource : claim.resources)
+        writes << TXIsamFile::TBatchWrite{Kind::Add, QString(), RecordOf({{}, resource, entryKey, series, claim.span.start, claim.span.end})};
+    writeChecked(writes);
+}
+
+void TBookingWriter::writeChecked(QList<TXIsamFile::TBatchWrite>& writes)
+{
     if (writes.isEmpty())
         return;
     try {
-        writer_.writeBatch(*bookings, writes);
+        writer_.writeBatch(*database_.Bookings(), writes);
     } catch (const EQuorla& failure) {
         PostgresConnection* server = database_.ServerConnection();
         if (server && server->state() == "23P01")
             throw ERefused(QStringLiteral("The resource was booked for that time meanwhile.\r\r") + failure.message());
         throw;
     }
+}
+
+QByteArray TBookingWriter::RecordOf(const TBookingStore::TBooking& booking)
+{
+    BookingRecord record;
+    record.setSlot(booking.resource, booking.start);
+    record.setEntry(booking.entry);
+    record.setSeries(booking.series);
+    record.setEnd(booking.end);
+    return TRecordWriter::bytesOf(record.bytes());
 }
 
 void TBookingWriter::BookEntry(const QString& entryKey, const QStringList& resources)
@@ -315,12 +329,7 @@ QStringList TBookingWriter::BookSeries(const QString& seriesKey, const std::opti
     writes.clear();
     QStringList left;
     const auto add = [&](const QString& resource, const QString& entryKey, const TSpan& span) {
-        BookingRecord record;
-        record.setSlot(resource, span.start);
-        record.setEntry(entryKey);
-        record.setSeries(seriesKey);
-        record.setEnd(span.end);
-        writes << TXIsamFile::TBatchWrite{Kind::Add, QString(), TRecordWriter::bytesOf(record.bytes())};
+        writes << TXIsamFile::TBatchWrite{Kind::Add, QString(), RecordOf({{}, resource, entryKey, seriesKey, span.start, span.end})};
     };
     for (const QString& resource : wanted) {
         if (!kept.contains(QString(RecordKey::None) + resource))
@@ -333,8 +342,7 @@ QStringList TBookingWriter::BookSeries(const QString& seriesKey, const std::opti
             if (others.isEmpty())
                 add(resource, key, span);
             else
-                left << TStamp::FormatDateTime(QStringLiteral("ddd dd/mm/yyyy"), TBookingStore::TBooking{{}, {}, {}, {}, span.start, span.end}.From())
-                        + QStringLiteral(": ") + refusal(resource, others.first());
+                left << leftOut(resource, span.start, others.first());
         }
     }
     if (!writes.isEmpty())
@@ -349,4 +357,52 @@ void TBookingWriter::RemoveSeries(const QString& seriesKey)
         writes << TXIsamFile::TBatchWrite{Kind::Remove, booking.key, QByteArray()};
     if (!writes.isEmpty())
         writer_.writeBatch(*database_.Bookings(), writes);
+}
+
+QString TBookingWriter::leftOut(const QString& resource, const QString& start, const TBookingStore::TBooking& other)
+{
+    return TStamp::FormatDateTime(QStringLiteral("ddd dd/mm/yyyy"), TBookingStore::TBooking{{}, {}, {}, {}, start, {}}.From())
+        + QStringLiteral(": ") + refusal(resource, other);
+}
+
+TBookingWriter::TReclaim::TReclaim() = default;
+TBookingWriter::TReclaim::TReclaim(TReclaim&&) noexcept = default;
+TBookingWriter::TReclaim::~TReclaim() = default;
+
+TBookingWriter::TReclaim TBookingWriter::Reclaim(const QList<TBookingStore::TBooking>& kept)
+{
+    TReclaim claim;
+    TXIsamFile* bookings = database_.Bookings();
+    if (!bookings)
+        return claim;
+    QStringList resources;
+    for (const TBookingStore::TBooking& booking : kept)
+        resources << booking.resource;
+    for (const QString& resource : sortedUnique(resources))
+        claim.locks.push_back(lockOf(resource));
+    BookingRecord stored;
+    ResourceRecord resource;
+    for (const TBookingStore::TBooking& booking : kept) {
+        if (TLookup::Equal(*bookings, stored.bytes(), TXIsamFile::PrimaryIndex, booking.key))
+            continue;
+        if (!TLookup::Equal(*database_.Resources(), resource.bytes(), TXIsamFile::PrimaryIndex, booking.resource)) {
+            claim.left << gone(booking.resource);
+            continue;
+        }
+        const QList<TBookingStore::TBooking> others
+            = against(booking.resource, {booking.start, booking.end}, booking.entry, true);
+        if (others.isEmpty())
+            claim.free << booking;
+        else
+            claim.left << leftOut(booking.resource, booking.start, others.first());
+    }
+    return claim;
+}
+
+void TBookingWriter::Rebook(TReclaim& claim)
+{
+    QList<TXIsamFile::TBatchWrite> writes;
+    for (const TBookingStore::TBooking& booking : claim.free)
+        writes << TXIsamFile::TBatchWrite{Kind::Add, QString(), RecordOf(booking)};
+    writeChecked(writes);
 }

@@ -118,8 +118,45 @@ public:
 
     // The resources `entryKey` books now, in key order.
     QStringList ResourcesOf(const QString& entryKey);
+    // The stored bytes of `booking` (its key aside).
+    static QByteArray RecordOf(const TBookingStore::TBooking& booking);
+
+    // Bookings a deletion took back, to be made again as they were (a
+    // restore): the locks of their resources, the bookings still free, and
+    // for each one left out why. Made by Reclaim, written by Rebook; the
+    // locks go with it.
+    class TReclaim
+    {
+    public:
+        TReclaim();
+        TReclaim(TReclaim&&) noexcept;
+        ~TReclaim();
+        // Per booking left out: its day, and the booking it meets now (or
+        // that its resource is gone).
+        const QStringList& LeftOut() const { return left; }
+
+    private:
+        friend class TBookingWriter;
+        QList<TBookingStore::TBooking> free;
+        QStringList left;
+        std::vector<TRecordLock> locks;
+    };
+    // Takes the locks of the resources `kept` books (in key order) and
+    // checks each booking free, but for bookings of its own entry; one
+    // whose record is still stored stands as it is. Writes nothing; throws
+    // EQuorla when a lock stays held elsewhere.
+    TReclaim Reclaim(const QList<TBookingStore::TBooking>& kept);
+    // Books the free ones of `claim` again (under new keys), each for its
+    // entry, series and time.
+    void Rebook(TReclaim& claim);
 
 private:
+    // Writes `writes` to the bookings; on a server an overlap another
+    // writer made meanwhile is refused there (ERefused, with its reason).
+    void writeChecked(QList<TXIsamFile::TBatchWrite>& writes);
+    // A booking of `resource` from `start` left out for meeting `other`:
+    // its day, then the refusal.
+    QString leftOut(const QString& resource, const QString& start, const TBookingStore::TBooking& other);
     // The bookings of `resource` over `span` that stand against it (entries
     // other than `exceptEntry` that are still stored); leftovers of deleted
     // entries are taken back.

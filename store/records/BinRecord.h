@@ -41,6 +41,9 @@ public:
     static constexpr QLatin1Char SeriesData{'S'};
     static constexpr QLatin1Char LinkData{'L'};
     static constexpr QLatin1Char DetailData{'T'};
+    // A booking of a resource (BookingRecord): a restore books it again,
+    // under a new key, where its resource is still free.
+    static constexpr QLatin1Char BookingData{'B'};
 
     // What an item is: an entry ("E" and its key), a whole series ("S"), or
     // the occurrences of a series from a day on ("F": the series stays).

@@ -8,9 +8,12 @@
 #include "RecordKey.h"
 #include "TBin.h"
 #include "TBinRestore.h"
+#include "TBookingStore.h"
+#include "TBookingWriter.h"
 #include "TClock.h"
 #include "TEventWriter.h"
 #include "TRecordLock.h"
+#include "TResourceWriter.h"
 #include "TSeriesWriter.h"
 #include "TUserRemoval.h"
 #include "TestDatabase.h"
@@ -83,25 +86,34 @@ class tst_Bin : public QObject
 
     std::unique_ptr<TestDatabase::Office> o;
 
-    // An entry for users 1 and 2 with an alarm and details; its key.
-    QString entry(bool isPrivate)
+    // An hour's entry `description` at `time` for users 1 and 2 with an
+    // alarm and details, booking `rooms`; its key.
+    QString entry(bool isPrivate, const QStringList& rooms = {}, const QString& description = QStringLiteral("Budget"),
+                  const QTime& time = QTime(10, 0))
     {
-        DayEntryRecord e = TestDatabase::entry(QStringLiteral("Budget"), {1, 2}, 1);
-        e.setStartTime(TestDatabase::timeKey(QDateTime(Today, QTime(10, 0))));
+        DayEntryRecord e = TestDatabase::entry(description, {1, 2}, 1);
+        e.setStartTime(TestDatabase::timeKey(QDateTime(Today, time)));
         e.setFlags(isPrivate ? DayEntryRecord::Private : 0);
         AlarmRecord alarm = TestDatabase::alarmAt(e.StartTime());
         TEntryDetails details;
         details.location = QStringLiteral("Room 4");
-        return TEventWriter(*o->db).insertEntryWithAlarms(e, alarm, {}, details);
+        details.durationSeconds = 3600;
+        return TEventWriter(*o->db).insertEntryWithAlarms(e, alarm, {}, details, rooms);
     }
 
-    // Makes what `what` names: an entry or a series; its key.
-    QString made(const QString& what, bool isPrivate = false)
+    // Makes what `what` names: an entry or a series (its occurrences an
+    // hour long), booking `rooms`; its key.
+    QString made(const QString& what, bool isPrivate = false, const QStringList& rooms = {})
     {
         if (what == QLatin1String("entry"))
-            return entry(isPrivate);
+            return entry(isPrivate, rooms);
         SeriesRecord series = meeting(isPrivate);
-        return TSeriesWriter(*o->db).Create(series, Today).seriesKey;
+        TEntryDetails hour;
+        hour.durationSeconds = 3600;
+        const QString key = TSeriesWriter(*o->db).Create(series, Today, {}, hour).seriesKey;
+        TRecordWriter records;
+        TBookingWriter(*o->db, records).BookSeries(key, rooms);
+        return key;
     }
 
     // Deletes `target` as `what` says, on `db`; answers the bin's item.
@@ -224,6 +236,41 @@ private slots:
         const auto alarms = TestDatabase::alarms(*o->db, entryKey);
         QCOMPARE(alarms.size(), 1);
         QCOMPARE(alarms.first().second.UserKey(), key(2));
+    }
+
+    // What is restored books its room again; a room another event took
+    // meanwhile is left out, the rest restored, and the restore names the
+    // booking it met.
+    void bookingsComeBack_data()
+    {
+        QTest::addColumn<QString>("what");
+        QTest::addColumn<int>("booked");
+        QTest::addColumn<QString>("leftOut");
+        const QString met = QStringLiteral(
+            "Mon 04/01/2027: Room 1 is already booked by \"Taker\" of User 1, Mon 04/01/2027 09:30–10:30.");
+        QTest::addRow("entry with its room") << "entry" << 1 << QString();
+        QTest::addRow("entry, room taken meanwhile") << "entry" << 0 << met;
+        QTest::addRow("occurrence with its room") << "occurrence" << 6 << QString();
+        QTest::addRow("series with its room") << "series" << 6 << QString();
+        QTest::addRow("series, one day's room taken meanwhile") << "series" << 5 << met;
+    }
+    void bookingsComeBack()
+    {
+        QFETCH(QString, what);
+        QFETCH(int, booked);
+        QFETCH(QString, leftOut);
+        TResourceStore::TResource room{{}, QStringLiteral("Room 1"), {}, true};
+        QCOMPARE(TResourceWriter(*o->db).Add(room), TResourceWriter::Result::Done);
+        const QStringList rooms{key(1)};
+        const QString item = deleted(*o->db, what, made(what, false, rooms));
+        const QString taker = !leftOut.isEmpty() ? entry(false, rooms, QStringLiteral("Taker"), QTime(9, 30)) : QString();
+        TBinRestore restore(*o->db);
+        QCOMPARE(restore.Restore(item, withRights(UserRecord::CanAdminister), key(1)), Restored::Done);
+        QCOMPARE(restore.LeftOut().join(QLatin1Char('\r')), leftOut);
+        int restored = 0;
+        for (const auto& one : TBookingStore(*o->db).OfResource(rooms[0], QDateTime(Today, {}), QDateTime(Today.addDays(60), {})))
+            restored += one.entry != taker;
+        QCOMPARE(restored, booked);
     }
 
     // Items deleted longer ago than the trail's days kept go at the sweep.
