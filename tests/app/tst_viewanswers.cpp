@@ -10,6 +10,9 @@
 #include "PostgresCluster.h"
 #include "QuorlaTest.h"
 #include "TDayEntries.h"
+#include "TEventWriter.h"
+#include "TFilterRules.h"
+#include "TResourceWriter.h"
 #include "TQuorlaDB.h"
 #include "TScriptedServices.h"
 #include "TSession.h"
@@ -94,6 +97,55 @@ private slots:
         if (to >= 0)
             AppTest::addAlarm(other, AppTest::keyOf(2027, 3, 11, 12), me, keys[to]);
         QTEST(marks(), "marks");
+    }
+
+    // The filter on a room shows the events that book it, another's private
+    // one only to whoever may see it.
+    void filterOnResource_data()
+    {
+        QTest::addColumn<bool>("asBob");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("administrator") << false << "Room,Secret";
+        QTest::newRow("not assigned to the private one") << true << "Room";
+    }
+    void filterOnResource()
+    {
+        AppTest::freshWorkstation();
+        TScriptedServices services;
+        TSession session(services);
+        session.StartUp([](const TSession::TCheck&, UserRecord&, QString&) { return false; }, [](const TQuorlaCfg&) {},
+                        [](const QString&) {});
+        TQuorlaDB& db = *session.Database();
+        const QString admin = session.CurrentUserKey();
+        TResourceStore::TResource room{{}, QStringLiteral("Room 1"), {}};
+        QCOMPARE(TResourceWriter(db).Add(room), TResourceWriter::Result::Done);
+        for (const auto& [hour, text, booked] : {std::tuple{9, "Room", true}, {11, "Other", false}, {14, "Secret", true}}) {
+            DayEntryRecord entry;
+            db.InitDayEntryRecord(entry);
+            entry.setStartTime(AppTest::keyOf(2027, 3, 10, hour));
+            entry.setDescription(QString::fromUtf8(text));
+            entry.setAssigneeKeys({admin});
+            entry.setFlags(hour == 14 ? DayEntryRecord::Private : 0);
+            AlarmRecord alarm;
+            db.InitAlarmRecord(alarm);
+            TEventWriter(db).insertEntryWithAlarms(entry, alarm, {}, {3600, 1, {}, {}},
+                                                   booked ? QStringList{room.key} : QStringList());
+        }
+        QFETCH(bool, asBob);
+        if (asBob) {
+            const QString bobKey = AppTest::addUser(db, QStringLiteral("BOB"), QString(), UserRecord::CanAddEntries);
+            UserRecord bob;
+            QVERIFY(db.Users().GetEqual(bob.bytes(), 0, bobKey));
+            session.SetCurrentUser(bob, bobKey);
+        }
+        session.FilterRules().Mode = TFilterRules::ShowResource;
+        session.FilterRules().Resource = room.key;
+        TDayEntries entries;
+        TViewAnswers(services, session).WantDayEntries(nullptr, AppTest::keyOf(2027, 3, 10), entries);
+        QStringList shown;
+        for (int i = 0; i < entries.Count(); ++i)
+            shown << entries.Entry(i).Description();
+        QTEST(shown.join(QLatin1Char(',')), "shown");
     }
 
     // The administrator's private entry, read before BOB logged in at the
