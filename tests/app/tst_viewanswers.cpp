@@ -22,6 +22,24 @@
 // With QUORLA_TEST_ENGINE=postgres: the server that goes away.
 static std::unique_ptr<PostgresCluster> server;
 
+// Starts `session` on the workstation's database: on a new one its first
+// administrator is logged in without a dialog.
+static void startAsAdministrator(TSession& session)
+{
+    session.StartUp([](const TSession::TCheck&, UserRecord&, QString&) { return false; }, [](const TQuorlaCfg&) {},
+                    [](const QString&) {});
+}
+
+// Adds BOB, who may add entries, and logs him in at `session`.
+static void logInBob(TSession& session)
+{
+    TQuorlaDB& db = *session.Database();
+    const QString key = AppTest::addUser(db, QStringLiteral("BOB"), QString(), UserRecord::CanAddEntries);
+    UserRecord bob;
+    db.Users().GetEqual(bob.bytes(), 0, key);
+    session.SetCurrentUser(bob, key);
+}
+
 class tst_ViewAnswers : public QObject
 {
     Q_OBJECT
@@ -113,8 +131,7 @@ private slots:
         AppTest::freshWorkstation();
         TScriptedServices services;
         TSession session(services);
-        session.StartUp([](const TSession::TCheck&, UserRecord&, QString&) { return false; }, [](const TQuorlaCfg&) {},
-                        [](const QString&) {});
+        startAsAdministrator(session);
         TQuorlaDB& db = *session.Database();
         const QString admin = session.CurrentUserKey();
         TResourceStore::TResource room{{}, QStringLiteral("Room 1"), {}};
@@ -132,12 +149,8 @@ private slots:
                                                    booked ? QStringList{room.key} : QStringList());
         }
         QFETCH(bool, asBob);
-        if (asBob) {
-            const QString bobKey = AppTest::addUser(db, QStringLiteral("BOB"), QString(), UserRecord::CanAddEntries);
-            UserRecord bob;
-            QVERIFY(db.Users().GetEqual(bob.bytes(), 0, bobKey));
-            session.SetCurrentUser(bob, bobKey);
-        }
+        if (asBob)
+            logInBob(session);
         session.FilterRules().Mode = TFilterRules::ShowResource;
         session.FilterRules().Resource = room.key;
         TDayEntries entries;
@@ -157,14 +170,10 @@ private slots:
         AppTest::freshWorkstation(server->createDatabase(QStringLiteral("outage")));
         TScriptedServices services;
         TSession session(services);
-        session.StartUp([](const TSession::TCheck&, UserRecord&, QString&) { return false; }, [](const TQuorlaCfg&) {},
-                        [](const QString&) {});
+        startAsAdministrator(session);
         TQuorlaDB& db = *session.Database();
         const QString admin = session.CurrentUserKey();
         AppTest::addEntry(db, AppTest::keyOf(2027, 3, 10, 9), admin, {admin}, DayEntryRecord::Private);
-        const QString bobKey = AppTest::addUser(db, QStringLiteral("BOB"), QString(), UserRecord::CanAddEntries);
-        UserRecord bob;
-        QVERIFY(db.Users().GetEqual(bob.bytes(), 0, bobKey));
         TViewAnswers answers(services, session);
         const auto shown = [&] {
             TDayEntries entries;
@@ -172,7 +181,7 @@ private slots:
             return entries.Count();
         };
         QCOMPARE(shown(), 1);
-        session.SetCurrentUser(bob, bobKey);
+        logInBob(session);
         QVERIFY2(server->stop(), qPrintable(server->error()));
         services.expectMessageStartingWith(AppTest::Kind::Error, TXIsamFile::ErrorText(IsamServerLost), AppTest::Answer::Ok);
         QCOMPARE(shown(), 0);
