@@ -370,8 +370,6 @@ private slots:
         QTest::addRow("by address") << QByteArray("DTSTART:20270301T093000Z\n"
                                                   "ATTENDEE;CUTYPE=RESOURCE:urn:x-quorla:%1:resource:%2\n")
                                     << "" << QStringList{"Room 1: 1", "Beamer: 1"};
-        QTest::addRow("unknown") << QByteArray("DTSTART:20270301T093000Z\nATTENDEE;CUTYPE=ROOM;CN=Hall:mailto:h@x\n")
-                                 << "" << QStringList{"Room 1: 1", "Beamer: 0"};
         QTest::addRow("busy") << "DTSTART:20270301T093000Z\n" + room
                               << "New, 2027-03-01 10:30: Room 1 is already booked by \"Held\" of User 1, Mon 01/03/2027 "
                                  "10:00\u2013" "11:00." << QStringList{"Room 1: 1", "Beamer: 0"};
