@@ -15,7 +15,8 @@ class TfrmFiltering;
 }
 
 // Chooses which day entries the calendar views show: all, those assigned to
-// the logged-in user, or those assigned to any of the ticked users. It edits
+// the logged-in user, those assigned to any of the ticked users, or those that
+// book the resource chosen. It edits
 // the main window's filter rules only; nothing is stored, so the choice lasts
 // until the program ends.
 class TfrmFiltering : public QDialog
@@ -34,6 +35,9 @@ public:
     int Execute(TDisplaySettings& settings, TQuorlaDB& database, TFilterRules& rules);
 
 private:
+    // Every resource by name, the rules' own selected; its choice disabled
+    // while there is none.
+    void fillResources(TQuorlaDB& database, const TFilterRules& rules);
     void lstUsersClickCheck(QListWidgetItem* item);
     void btnGroupClick();
     void btnOkClick();

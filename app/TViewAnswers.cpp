@@ -5,12 +5,14 @@
 #include "EQuorla.h"
 #include "IsamCode.h"
 #include "RecordKey.h"
+#include "TBookingStore.h"
 #include "TCategoryCache.h"
 #include "TCommand.h"
 #include "TDayEntries.h"
 #include "TDayView.h"
 #include "TDetailsStore.h"
 #include "TEntryQuery.h"
+#include "TFilterRules.h"
 #include "TMonthView.h"
 #include "TOutageWatch.h"
 #include "TQuorlaDB.h"
@@ -92,13 +94,27 @@ void TViewAnswers::report(const QString& message)
     });
 }
 
+std::optional<QSet<QString>> TViewAnswers::bookedOver(const QString& firstDayKey, const QString& lastDayKey)
+{
+    const TFilterRules& rules = session_.FilterRules();
+    if (rules.Mode != TFilterRules::ShowResource)
+        return std::nullopt;
+    QSet<QString> entries;
+    const QString end = RecordKey::format(RecordKey::parse(lastDayKey) + 86400);
+    for (const TBookingStore::TBooking& booking :
+         TBookingStore(*session_.Database()).OfResource(rules.Resource, firstDayKey, end))
+        entries.insert(booking.entry);
+    return entries;
+}
+
 void TViewAnswers::WantDayEntries(QObject* /*sender*/, const QString& datePkVal, TDayEntries& dayEntries)
 {
     answerEntries(datePkVal, dayEntries, [&] {
         TReadEntries read;
+        const std::optional<QSet<QString>> booked = bookedOver(datePkVal, datePkVal);
         TEntryQuery::ReadDay(session_.Database()->DayEntries(), datePkVal,
                              [&](const DayEntryRecord& entry, const QString& key) {
-                                 if (session_.EntryVisible(entry))
+                                 if (session_.EntryVisible(entry) && (!booked || booked->contains(key)))
                                      read.append({QByteArray(entry.bytes().data(), qsizetype(entry.bytes().size())),
                                                   key, {}});
                              });
@@ -123,10 +139,11 @@ void TViewAnswers::WantReachingEntries(QObject* /*sender*/, const QString& first
     answerEntries(firstDayKey + QLatin1Char('-') + lastDayKey, entries, [&] {
         TQuorlaDB& db = *session_.Database();
         TReadEntries read;
+        const std::optional<QSet<QString>> booked = bookedOver(firstDayKey, lastDayKey);
         for (const auto& [key, entry] :
              TDetailsStore(db).ReachingEntries(dayOfKey(firstDayKey), dayOfKey(lastDayKey))) {
             // Another's private one is not shown.
-            if (session_.EntryVisible(entry))
+            if (session_.EntryVisible(entry) && (!booked || booked->contains(key)))
                 read.append({QByteArray(entry.bytes().data(), qsizetype(entry.bytes().size())), key, {}});
         }
         return read;

@@ -12,6 +12,7 @@
 #include <QString>
 
 #include <functional>
+#include <optional>
 #include <utility>
 
 class TDayEntries;
@@ -20,7 +21,7 @@ class TSession;
 class TViewNavigator;
 
 // The answers to the views' "want" events: the day's entries the user may
-// see, user abbreviations, category texts and alarm marks, read from the
+// see (with the filter on a resource, those that book it), user abbreviations, category texts and alarm marks, read from the
 // session's database and caches. Nothing is answered - every answer left as
 // the view passed it - until a user is logged in, so that no view shows any
 // of the calendar behind the log-in dialog.
@@ -70,6 +71,10 @@ public:
     int RepeatReads() const { return repeatReads_; }
 
 private:
+    // With the filter on a resource, the entries that book it between the
+    // first moment of day `firstDayKey` and the last of `lastDayKey`; none
+    // asked for otherwise.
+    std::optional<QSet<QString>> bookedOver(const QString& firstDayKey, const QString& lastDayKey);
     // Reads the marks of the entries in unmarked_; forgets every mark first
     // when the session's database is another one. Left as they were when the
     // read fails.

@@ -537,6 +537,9 @@ void TfrmMain::actToolsFilteringExecute()
     case TFilterRules::ShowChosen:
         setWindowTitle(AppTitle + QStringLiteral(" - Filter On Users"));
         break;
+    case TFilterRules::ShowResource:
+        setWindowTitle(AppTitle + QStringLiteral(" - Filter On Resource"));
+        break;
     default:
         setWindowTitle(AppTitle);
         break;

@@ -954,6 +954,8 @@ TDavReply TDavCalendar::put(const TDavRequest& request, const TTarget& target)
         return changedSince();
 
     TCalendarImport import(database_, userKey_, user_);
+    // What it books is claimed and written here, under this service's rules.
+    import.BookResources = false;
     TCalendarImport::TEvent event;
     if (auto refused = readBody(import, request.body, target.name + QStringLiteral(".ics"), event))
         return *refused;
@@ -1148,6 +1150,8 @@ TDavReply TDavCalendar::putSeries(const TDavRequest& request, const QString& ser
     if (series.OwnerKey() != userKey_ && !(user_.Rights() & UserRecord::CanModifyOthersEntries))
         return TDavReply::Text(403, QStringLiteral("You may not change entries of other users."));
     TCalendarImport import(database_, userKey_, user_);
+    // What it books is claimed and written here, under this service's rules.
+    import.BookResources = false;
     TCalendarImport::TEvent event;
     if (auto refused = readBody(import, request.body, QStringLiteral("The event"), event))
         return *refused;

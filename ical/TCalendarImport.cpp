@@ -11,6 +11,7 @@
 #include "SeriesLinkRecord.h"
 #include "SeriesRecord.h"
 #include "TCategoryWriter.h"
+#include "TBookingWriter.h"
 #include "TCalendarExport.h"
 #include "TClock.h"
 #include "TDetailsStore.h"
@@ -21,6 +22,7 @@
 #include "TRecordLock.h"
 #include "TRecordWriter.h"
 #include "TRecurrenceRule.h"
+#include "TResourceParties.h"
 #include "TSeriesWriter.h"
 #include "TTextCapacity.h"
 #include "TWallClock.h"
@@ -288,7 +290,7 @@ public:
     // Refuses with EQuorla an unknown `zone`, an import map that cannot be
     // had, or users whose identity cannot be read.
     TImportRun(TQuorlaDB& database, const QString& userKey, const UserRecord& user, const QByteArray& zone,
-               const QDate& today, const TOnWrite& onWrite);
+               const QDate& today, const TOnWrite& onWrite, bool book);
 
     // Takes each group in, then writes what is still queued.
     TCalendarImport::TOutcome run(const QList<TEventGroup>& groups);
@@ -301,12 +303,15 @@ private:
     bool adoptOwn(const QString& uid, const TFields& fields, TTarget& target);
     QString ownTarget(const QString& uid, ImportRecord::Kind& kind, QString& owner);
 
+    QStringList resourcesNamed(const TFields& fields);
     void importSingle(const TFields& fields, TTarget& target);
+    void writeSingle(const TFields& fields, TTarget& target, const QStringList& booked);
+    void bookSeries(const TFields& fields, const QString& seriesKey);
     TQueued newEvent(const QString& source, const TFields& fields);
     void queue(const QString& source, const TFields& fields);
     void flush();
     void mapBatch(const QStringList& keys);
-    bool updateEntry(const QString& key, const TFields& fields, bool& gone, QString& why);
+    bool updateEntry(const QString& key, const TFields& fields, const QStringList& booked, bool& gone, QString& why);
 
     bool importSeries(const TFields& fields, const TRecurrenceRule& rule, TTarget& target, QString& seriesKey);
     SeriesRecord templateOf(const TFields& fields, const TRecurrenceRule& rule);
@@ -352,12 +357,14 @@ private:
     QHash<QString, QString> categories_;
     bool mayAddCategories_ = false;
     QString identity_;
+    // The resources of the database, when the file's are booked.
+    std::unique_ptr<TResourceParties> parties_;
     QList<TQueued> queued_;
     TCalendarImport::TOutcome outcome_;
 };
 
 TImportRun::TImportRun(TQuorlaDB& database, const QString& userKey, const UserRecord& user, const QByteArray& zone,
-                       const QDate& today, const TOnWrite& onWrite)
+                       const QDate& today, const TOnWrite& onWrite, bool book)
     : database_(database), userKey_(userKey), user_(user), office_(officeZone(database, zone)), convert_(office_),
       today_(today), events_(database)
 {
@@ -376,6 +383,8 @@ TImportRun::TImportRun(TQuorlaDB& database, const QString& userKey, const UserRe
     mapWriter_.OnWrite = onWrite;
     if (!database_.Users().Identity(identity_))
         throw EQuorla(database_.Users().ErrorText());
+    if (book)
+        parties_ = std::make_unique<TResourceParties>(database_, identity_);
 }
 
 // A value the records cannot hold (a time no stamp can express) lists the
@@ -418,6 +427,7 @@ void TImportRun::importGroup(const TEventGroup& group)
     QString seriesKey;
     if (!importSeries(fields, *rule, target, seriesKey))
         return;
+    bookSeries(fields, seriesKey);
     alignToZone(group.master, fields, seriesKey);
     deleteExcluded(group.master, fields.label, seriesKey);
     for (icalcomponent* e : group.overrides)
@@ -514,14 +524,40 @@ QString TImportRun::ownTarget(const QString& uid, ImportRecord::Kind& kind, QStr
     return QString();
 }
 
-// A single event: the entry it became is changed; one new, or removed since,
-// is made; a series it was replaced by it.
+// The keys, in key order, of the resources here that the event's ATTENDEEs
+// name (by address or by name); the others are no resource of this office.
+QStringList TImportRun::resourcesNamed(const TFields& fields)
+{
+    QStringList keys;
+    for (qsizetype i = 0; parties_ && i < fields.resources.size(); ++i)
+        if (const auto found = parties_->Named(fields.resources[i], fields.resourceNames.value(i)))
+            keys << found->key;
+    keys.sort();
+    keys.removeDuplicates();
+    return keys;
+}
+
+// A single event, with the resources it names booked for its time: one
+// that is busy then refuses the event (listed with whose booking it
+// meets), nothing written.
 void TImportRun::importSingle(const TFields& fields, TTarget& target)
+{
+    try {
+        writeSingle(fields, target, resourcesNamed(fields));
+    } catch (const TBookingWriter::ERefused& e) {
+        skip(fields.label, QString(e.message()).replace(QLatin1Char('\r'), QLatin1Char(' ')));
+    }
+}
+
+// The entry it became is changed; one new, or removed since, is made; a
+// series it was replaced by it. Without `booked`, a changed entry keeps
+// what it books.
+void TImportRun::writeSingle(const TFields& fields, TTarget& target, const QStringList& booked)
 {
     bool gone = true;
     if (target.mapped() && !target.wasSeries) {
         QString why;
-        if (!updateEntry(target.known.TargetKey(), fields, gone, why)) {
+        if (!updateEntry(target.known.TargetKey(), fields, booked, gone, why)) {
             skip(fields.label, why);
             return;
         }
@@ -534,7 +570,7 @@ void TImportRun::importSingle(const TFields& fields, TTarget& target)
         series_->Delete(target.known.TargetKey(), TSeriesWriter::Scope::All, QDate(),
                         TSeriesWriter::HeldOccurrences::Leave);
     }
-    if (!target.mapped()) {
+    if (!target.mapped() && booked.isEmpty()) {
         queue(target.source, fields);
         return;
     }
@@ -542,7 +578,8 @@ void TImportRun::importSingle(const TFields& fields, TTarget& target)
     // The entry's key goes into the map before the entry is written, so
     // that a kill in between leaves a map record naming a key nobody else
     // will ever use, which the next import finds empty and fills.
-    events_.insertEntryWithAlarms(made.entry, made.alarm, rememberAs(target, ImportRecord::Kind::Entry), made.details);
+    events_.insertEntryWithAlarms(made.entry, made.alarm, rememberAs(target, ImportRecord::Kind::Entry), made.details,
+                                  booked);
     ++counted(target);
 }
 
@@ -601,7 +638,8 @@ void TImportRun::mapBatch(const QStringList& keys)
 
 // Changes an entry this user imported before; false when it is open
 // elsewhere (`why` tells), true with `gone` when it was deleted since.
-bool TImportRun::updateEntry(const QString& key, const TFields& fields, bool& gone, QString& why)
+bool TImportRun::updateEntry(const QString& key, const TFields& fields, const QStringList& booked, bool& gone,
+                             QString& why)
 {
     TOpened opened;
     gone = false;
@@ -616,14 +654,30 @@ bool TImportRun::updateEntry(const QString& key, const TFields& fields, bool& go
     }
     const TEntryDetails details = TEventCodec::Onto(fields.details, TDetailsStore(database_).Entry(key));
     // The same again (a calendar read back): nothing to write.
-    if (refill(opened, fields) && detailsAre(key, details))
+    const bool rebook = !booked.isEmpty() && booked != parties_->Of(key);
+    if (refill(opened, fields) && detailsAre(key, details) && !rebook)
         return true;
-    if (events_.updateEntryWithAlarms(key, opened.entry, opened.alarm, opened.openedAlarm, details)
+    if (events_.updateEntryWithAlarms(key, opened.entry, opened.alarm, opened.openedAlarm, details,
+                                      rebook ? std::optional<QStringList>(booked) : std::nullopt)
         != TEventWriter::Result::Done) {
         why = QStringLiteral("its alarm is open elsewhere");
         return false;
     }
     return true;
+}
+
+// A series books the resources it names for every occurrence; one whose
+// time meets another booking goes without, and a remark says which.
+void TImportRun::bookSeries(const TFields& fields, const QString& seriesKey)
+{
+    const QStringList booked = resourcesNamed(fields);
+    TRecordWriter records;
+    records.OnWrite = mapWriter_.OnWrite;
+    TBookingWriter bookings(database_, records);
+    if (booked.isEmpty() || booked == bookings.ResourcesOfSeries(seriesKey))
+        return;
+    for (const QString& left : bookings.BookSeries(seriesKey, booked))
+        outcome_.remarks << TNote{fields.label, QString(left).replace(QLatin1Char('\r'), QLatin1Char(' '))};
 }
 
 // A series: the one the event became is changed, or one is made; false
@@ -1027,7 +1081,8 @@ TCalendarImport::TOutcome TCalendarImport::Import(const QByteArray& text, const 
     const QList<icalcomponent*> calendars = root ? calendarsOf(root.get()) : QList<icalcomponent*>();
     if (calendars.isEmpty())
         throw EQuorla(NotCalendarMessage(name));
-    TImportRun run(database_, userKey_, user_, Zone, Today.isValid() ? Today : TClock::now().date(), OnWrite);
+    TImportRun run(database_, userKey_, user_, Zone, Today.isValid() ? Today : TClock::now().date(), OnWrite,
+                   BookResources);
     return run.run(groupsOf(calendars));
 }
 

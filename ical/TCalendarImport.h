@@ -49,6 +49,12 @@ class TQuorlaDB;
 //   the user may not change is listed as not imported. A new entry's or
 //   series' key is set aside and mapped before the record is written, so an
 //   import killed half-way leaves nothing that the next one doubles.
+// - The rooms and other resources an event names (ATTENDEE with CUTYPE ROOM
+//   or RESOURCE, by this database's address of one or by its name as CN)
+//   are booked for its time (TBookingWriter); one booked then by another
+//   event refuses that event, listed with the other booking. A series books
+//   them for each occurrence that is free, and a remark names the others.
+//   A changed event that names none keeps what it books.
 // - An event that cannot be taken - a rule with no form here, extra dates
 //   (RDATE), a start outside 1970 to 2037, a cancelled event, an entry open
 //   elsewhere - is listed in
@@ -82,6 +88,9 @@ public:
     QByteArray Zone;
     // The day the series' horizon counts from; invalid: today (TClock).
     QDate Today;
+    // Whether the resources events name are booked (false: a caller that
+    // books them itself).
+    bool BookResources = true;
     // Told of every write (observers only).
     std::function<void(const TRecordWriter::TWrite&)> OnWrite;
 

@@ -178,7 +178,7 @@ bool TEventCodec::Decode(icalcomponent* event, TDecoded& decoded, QString& reaso
     }
     decodeEnd(event, decoded);
     decodeAlarm(event, decoded);
-    decoded.resources = resourcesOf(event);
+    resourcesOf(event, decoded);
     return true;
 }
 
@@ -201,17 +201,18 @@ void TEventCodec::decodeTexts(icalcomponent* event, const QString& summary, TDec
                                     TEntryDetails::MaxLocationBytes, QStringLiteral("location"), decoded.altered);
 }
 
-QStringList TEventCodec::resourcesOf(icalcomponent* event)
+void TEventCodec::resourcesOf(icalcomponent* event, TDecoded& decoded)
 {
-    QStringList found;
     for (icalproperty* attendee = icalcomponent_get_first_property(event, ICAL_ATTENDEE_PROPERTY); attendee;
          attendee = icalcomponent_get_next_property(event, ICAL_ATTENDEE_PROPERTY)) {
         const icalparameter* type = icalproperty_get_first_parameter(attendee, ICAL_CUTYPE_PARAMETER);
         const icalparameter_cutype kind = type ? icalparameter_get_cutype(type) : ICAL_CUTYPE_NONE;
-        if (kind == ICAL_CUTYPE_ROOM || kind == ICAL_CUTYPE_RESOURCE)
-            found << QString::fromUtf8(icalproperty_get_attendee(attendee));
+        if (kind != ICAL_CUTYPE_ROOM && kind != ICAL_CUTYPE_RESOURCE)
+            continue;
+        const icalparameter* name = icalproperty_get_first_parameter(attendee, ICAL_CN_PARAMETER);
+        decoded.resources << QString::fromUtf8(icalproperty_get_attendee(attendee));
+        decoded.resourceNames << (name ? QString::fromUtf8(icalparameter_get_cn(name)).trimmed() : QString());
     }
-    return found;
 }
 
 bool TEventCodec::decodeEnd(icalcomponent* event, TDecoded& decoded) const

@@ -60,8 +60,10 @@ public:
         bool alarm = false;
         qint64 ringWall = 0;
         TEntryDetails details;
-        // The addresses of the rooms and other resources it names.
+        // The addresses of the rooms and other resources it names, and
+        // beside each its CN (empty without one).
         QStringList resources;
+        QStringList resourceNames;
         // What people call the event ("Team meeting, 2027-03-01 09:00").
         QString label;
         // What could not be kept as it was, one phrase each.
@@ -121,7 +123,7 @@ private:
     bool decodeEnd(icalcomponent* event, TDecoded& decoded) const;
     void decodeTexts(icalcomponent* event, const QString& summary, TDecoded& decoded) const;
     void decodeAlarm(icalcomponent* event, TDecoded& decoded) const;
-    static QStringList resourcesOf(icalcomponent* event);
+    static void resourcesOf(icalcomponent* event, TDecoded& decoded);
 
     QTimeZone office_;
 };

@@ -44,6 +44,16 @@ std::optional<TResourceParties::TResource> TResourceParties::Find(const QString&
     return *found;
 }
 
+std::optional<TResourceParties::TResource> TResourceParties::Named(const QString& address, const QString& name) const
+{
+    if (std::optional<TResource> found = Addressed(address))
+        return found;
+    for (const TResource& one : resources_)
+        if (!name.isEmpty() && one.name.compare(name, Qt::CaseInsensitive) == 0)
+            return one;
+    return std::nullopt;
+}
+
 void TResourceParties::Read(const QStringList& entryKeys)
 {
     booked_.clear();

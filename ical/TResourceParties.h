@@ -40,6 +40,9 @@ public:
     // The resource an address names, from a CalDAV client or a file.
     std::optional<TResource> Addressed(const QString& address) const;
     std::optional<TResource> Find(const QString& resourceKey) const;
+    // The resource an ATTENDEE of another calendar names: by its address,
+    // else by its CN `name` as a resource's name (case aside).
+    std::optional<TResource> Named(const QString& address, const QString& name) const;
 
     // Reads the bookings of `entryKeys` at once, in place of those read
     // before; an entry outside them is read alone.

@@ -133,6 +133,8 @@ QStringList TReportBuilder::Build(TXIsamFile& dayEntries, TXIsamFile& users, TDe
         chosen << user.FullName;
     lines << (chosen.isEmpty() ? QStringLiteral("All Users")
                                : QStringLiteral("User(s) = ") + chosen.join(QStringLiteral(", ")));
+    if (RestrictResource)
+        lines << QStringLiteral("Resource = ") + ResourceName;
 
     // The heading changes with the year as well as the month, so that the same
     // month of the next year gets a heading of its own.

@@ -10,7 +10,8 @@ class TXIsamFile;
 // Turns the calendar events of a date range into the lines of the plain-text
 // report: four header lines, then the events in start-time order under month
 // headings, each as a tab-separated line of day, time and description followed
-// by a line of assignee names. With the entries' details the time shows the
+// by a line of assignee names. A report for a resource says so in a fifth
+// header line ("Resource = <name>") and takes the entries booking it. With the entries' details the time shows the
 // end ("09:30-10:30", or "22:00 to Tue 05 02:00" and "Day to Wed 06" over
 // several days), the place follows the description after a tab, and the
 // notes follow the names, one line each.

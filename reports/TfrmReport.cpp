@@ -10,6 +10,7 @@
 #include "TDetailsStore.h"
 #include "TLookup.h"
 #include "TQuorlaDB.h"
+#include "TResourceStore.h"
 #include "TServices.h"
 #include "TXIsamFile.h"
 #include "TfrmReportViewer.h"
@@ -55,6 +56,7 @@ TfrmReport::TfrmReport(TServices services, QWidget* parent)
     ui->cmbEndDate->calendarWidget()->setFirstDayOfWeek(Qt::Monday);
     ui->btnGroup->setEnabled(false);
     connect(ui->chkCategory, &QCheckBox::clicked, this, &TfrmReport::chkCategoryClick);
+    connect(ui->chkResource, &QCheckBox::clicked, this, &TfrmReport::chkResourceClick);
     connect(ui->btnGroup, &QToolButton::clicked, this, &TfrmReport::btnGroupClick);
     connect(ui->btnGo, &QPushButton::clicked, this, &TfrmReport::btnGoClick);
     connect(ui->btnClose, &QPushButton::clicked, this, &QDialog::reject);
@@ -99,6 +101,7 @@ int TfrmReport::Execute(TDisplaySettings& settings, TQuorlaDB& database, const U
     ui->btnGroup->setEnabled(bool(OnSelectGroup));
     FillUserList();
     FillCategoryList();
+    FillResourceList();
 
     // A run hides the dialog while the viewer shows; exec() would end on that
     // hiding, so the dialog waits for its own finish instead.
@@ -138,6 +141,19 @@ void TfrmReport::FillCategoryList()
     ui->cmbCategory->setCurrentIndex(0);
 }
 
+void TfrmReport::FillResourceList()
+{
+    ui->cmbResource->clear();
+    TResourceStore store(*Database);
+    if (store.Available())
+        for (const TResourceStore::TResource& resource : store.All())
+            ui->cmbResource->addItem(resource.name, resource.key);
+    ui->cmbResource->setCurrentIndex(0);
+    ui->chkResource->setChecked(false);
+    ui->chkResource->setEnabled(ui->cmbResource->count() > 0);
+    ui->cmbResource->setEnabled(false);
+}
+
 TReportBuilder TfrmReport::Builder() const
 {
     TReportBuilder builder;
@@ -146,6 +162,9 @@ TReportBuilder TfrmReport::Builder() const
     builder.RestrictCategory = ui->chkCategory->isChecked();
     builder.CategoryKey = RecordKey::format(ui->cmbCategory->currentData().toLongLong());
     builder.CategoryText = ui->cmbCategory->currentText();
+    builder.RestrictResource = ui->chkResource->isChecked();
+    builder.ResourceKey = ui->cmbResource->currentData().toString();
+    builder.ResourceName = ui->cmbResource->currentText();
     for (int row = 0; row < ui->lstUsers->count(); ++row) {
         const QListWidgetItem* item = ui->lstUsers->item(row);
         if (item->checkState() == Qt::Checked)
@@ -159,6 +178,11 @@ TReportBuilder TfrmReport::Builder() const
 void TfrmReport::chkCategoryClick()
 {
     ui->cmbCategory->setEnabled(ui->chkCategory->isChecked());
+}
+
+void TfrmReport::chkResourceClick()
+{
+    ui->cmbResource->setEnabled(ui->chkResource->isChecked());
 }
 
 void TfrmReport::btnGroupClick()
@@ -176,6 +200,7 @@ void TfrmReport::exportCalendar()
         return;
     TCalendarExport calendar;
     static_cast<TEntrySelection&>(calendar) = Builder();
+    calendar.ReadBookings(*Database);
     calendar.DurationMinutes = ui->spnDuration->value();
     calendar.Changes = TCalendarExport::FromTrail(Database->Trail());
     int events = 0;
@@ -210,7 +235,9 @@ void TfrmReport::btnGoClick()
         {
             TBusyCursor busy(services_.person());
             TDetailsStore details(*Database);
-            lines = Builder().Build(Database->DayEntries(), Database->Users(), &details);
+            TReportBuilder builder = Builder();
+            builder.ReadBookings(*Database);
+            lines = builder.Build(Database->DayEntries(), Database->Users(), &details);
         }
         Viewer->Execute(lines);
     });

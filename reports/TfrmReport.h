@@ -19,8 +19,8 @@ namespace Ui {
 class TfrmReport;
 }
 
-// The report dialog: a date range, optionally one category, and a set of users
-// (none ticked means all users). Go hides the dialog, builds the report
+// The report dialog: a date range, optionally one category or the bookings of
+// one resource, and a set of users (none ticked means all users). Go hides the dialog, builds the report
 // (TReportBuilder), shows it in the report viewer and, once the viewer is
 // closed or the run failed, shows the dialog again for the next report. It is
 // created once and reused; ticks, dates and category stay as the user left them
@@ -65,11 +65,15 @@ public:
     // "<None>" (0) and every category by description, sorted; the first item
     // is selected.
     void FillCategoryList();
+    // Every resource by name, sorted, the first selected; "Resource" unticked
+    // (and disabled while there is none).
+    void FillResourceList();
 
     // What the controls ask for, as a report builder.
     TReportBuilder Builder() const;
 
     void chkCategoryClick();
+    void chkResourceClick();
     void btnGroupClick();
     // Runs one report. Whatever happens, the dialog is shown again afterwards;
     // an error ends the run with an error box and nothing reaches the viewer.

@@ -1,6 +1,7 @@
 #include "TEntrySelection.h"
 
 #include "DayEntryRecord.h"
+#include "TBookingStore.h"
 #include "TEntryVisibility.h"
 #include "TFilterRules.h"
 #include "TStamp.h"
@@ -50,11 +51,21 @@ bool TEntrySelection::Takes(const DayEntryRecord& entry) const
     return takes(rules(), entry);
 }
 
+void TEntrySelection::ReadBookings(TQuorlaDB& database)
+{
+    BookedEntries.clear();
+    if (!RestrictResource)
+        return;
+    for (const TBookingStore::TBooking& booking :
+         TBookingStore(database).OfResource(ResourceKey, FirstKey(), keyOf(EndDate, 86400)))
+        BookedEntries.insert(booking.entry);
+}
+
 void TEntrySelection::Read(TXIsamFile& dayEntries, const TEntryQuery::TTake& take) const
 {
     const TFilterRules chosen = rules();
     TEntryQuery::Read(dayEntries, FirstKey(), LastKey(), [&](const DayEntryRecord& entry, const QString& key) {
-        if (takes(chosen, entry))
+        if (takes(chosen, entry) && (!RestrictResource || BookedEntries.contains(key)))
             take(entry, key);
     });
 }

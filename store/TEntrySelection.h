@@ -5,9 +5,11 @@
 
 #include <QDate>
 #include <QList>
+#include <QSet>
 #include <QString>
 
 class TFilterRules;
+class TQuorlaDB;
 class TXIsamFile;
 
 // Which entries a report or an export takes: those that start from the first
@@ -36,6 +38,17 @@ public:
 
     QList<User> Users;
 
+    // When set, only the entries that book resource ResourceKey are taken
+    // (ResourceName names it); ReadBookings reads which ones.
+    bool RestrictResource = false;
+    QString ResourceKey;
+    QString ResourceName;
+    QSet<QString> BookedEntries;
+    // Reads the entries that book ResourceKey within the range into
+    // BookedEntries (none when not restricted). Throws EQuorla with the
+    // dataset's error text, EStamp as below.
+    void ReadBookings(TQuorlaDB& database);
+
     // The user asking, whose rights and key decide the private entries.
     UserRecord CurrentUser;
     QString CurrentUserKey;
@@ -45,7 +58,8 @@ public:
     QString FirstKey() const;
     QString LastKey() const;
 
-    // The selected entries, in start-time order. Throws EQuorla with the
+    // The selected entries, in start-time order (of the resource's
+    // bookings when restricted). Throws EQuorla with the
     // dataset's error text when a read fails, EStamp as above.
     void Read(TXIsamFile& dayEntries, const TEntryQuery::TTake& take) const;
     // Whether an entry in the range would be selected (its users, category

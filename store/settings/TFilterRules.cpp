@@ -33,6 +33,7 @@ bool TFilterRules::Accepts(const QString& currentUserKey, const DayEntryRecord& 
 {
     switch (Mode) {
     case ShowAll:
+    case ShowResource:
         return true;
     case ShowMine:
     case ShowChosen:

@@ -10,6 +10,9 @@
 #include "PostgresCluster.h"
 #include "QuorlaTest.h"
 #include "TDayEntries.h"
+#include "TEventWriter.h"
+#include "TFilterRules.h"
+#include "TResourceWriter.h"
 #include "TQuorlaDB.h"
 #include "TScriptedServices.h"
 #include "TSession.h"
@@ -18,6 +21,24 @@
 
 // With QUORLA_TEST_ENGINE=postgres: the server that goes away.
 static std::unique_ptr<PostgresCluster> server;
+
+// Starts `session` on the workstation's database: on a new one its first
+// administrator is logged in without a dialog.
+static void startAsAdministrator(TSession& session)
+{
+    session.StartUp([](const TSession::TCheck&, UserRecord&, QString&) { return false; }, [](const TQuorlaCfg&) {},
+                    [](const QString&) {});
+}
+
+// Adds BOB, who may add entries, and logs him in at `session`.
+static void logInBob(TSession& session)
+{
+    TQuorlaDB& db = *session.Database();
+    const QString key = AppTest::addUser(db, QStringLiteral("BOB"), QString(), UserRecord::CanAddEntries);
+    UserRecord bob;
+    db.Users().GetEqual(bob.bytes(), 0, key);
+    session.SetCurrentUser(bob, key);
+}
 
 class tst_ViewAnswers : public QObject
 {
@@ -96,6 +117,40 @@ private slots:
         QTEST(marks(), "marks");
     }
 
+    // The filter on a room shows the events that book it, another's private
+    // one only to whoever may see it.
+    void filterOnResource()
+    {
+        AppTest::freshWorkstation();
+        TScriptedServices services;
+        TSession session(services);
+        startAsAdministrator(session);
+        TQuorlaDB& db = *session.Database();
+        TResourceStore::TResource room{{}, QStringLiteral("Room 1"), {}};
+        QCOMPARE(TResourceWriter(db).Add(room), TResourceWriter::Result::Done);
+        for (const int hour : {9, 11, 14}) {
+            DayEntryRecord entry;
+            db.InitDayEntryRecord(entry);
+            entry.setStartTime(AppTest::keyOf(2027, 3, 10, hour));
+            entry.setAssigneeKeys({session.CurrentUserKey()});
+            entry.setFlags(hour == 14 ? DayEntryRecord::Private : 0);
+            AlarmRecord alarm;
+            db.InitAlarmRecord(alarm);
+            TEventWriter(db).insertEntryWithAlarms(entry, alarm, {}, {3600, 1, {}, {}},
+                                                   hour != 11 ? QStringList{room.key} : QStringList());
+        }
+        session.FilterRules().Mode = TFilterRules::ShowResource;
+        session.FilterRules().Resource = room.key;
+        const auto shown = [&] {
+            TDayEntries entries;
+            TViewAnswers(services, session).WantDayEntries(nullptr, AppTest::keyOf(2027, 3, 10), entries);
+            return entries.Count();
+        };
+        QCOMPARE(shown(), 2);
+        logInBob(session);
+        QCOMPARE(shown(), 1);
+    }
+
     // The administrator's private entry, read before BOB logged in at the
     // workstation, is not among the days kept for BOB.
     void outageKeepsOnlyWhatHeMaySee()
@@ -105,14 +160,10 @@ private slots:
         AppTest::freshWorkstation(server->createDatabase(QStringLiteral("outage")));
         TScriptedServices services;
         TSession session(services);
-        session.StartUp([](const TSession::TCheck&, UserRecord&, QString&) { return false; }, [](const TQuorlaCfg&) {},
-                        [](const QString&) {});
+        startAsAdministrator(session);
         TQuorlaDB& db = *session.Database();
         const QString admin = session.CurrentUserKey();
         AppTest::addEntry(db, AppTest::keyOf(2027, 3, 10, 9), admin, {admin}, DayEntryRecord::Private);
-        const QString bobKey = AppTest::addUser(db, QStringLiteral("BOB"), QString(), UserRecord::CanAddEntries);
-        UserRecord bob;
-        QVERIFY(db.Users().GetEqual(bob.bytes(), 0, bobKey));
         TViewAnswers answers(services, session);
         const auto shown = [&] {
             TDayEntries entries;
@@ -120,7 +171,7 @@ private slots:
             return entries.Count();
         };
         QCOMPARE(shown(), 1);
-        session.SetCurrentUser(bob, bobKey);
+        logInBob(session);
         QVERIFY2(server->stop(), qPrintable(server->error()));
         services.expectMessageStartingWith(AppTest::Kind::Error, TXIsamFile::ErrorText(IsamServerLost), AppTest::Answer::Ok);
         QCOMPARE(shown(), 0);

@@ -9,6 +9,8 @@
 #include "QuorlaTest.h"
 #include "TestFile.h"
 #include "RecordKey.h"
+#include "TBookingStore.h"
+#include "TResourceWriter.h"
 #include "TCalendarImport.h"
 #include "TEventCodec.h"
 #include "TQuorlaDB.h"
@@ -354,6 +356,49 @@ private slots:
         QCOMPARE(libicalOccurrences(exportOf(*db, 2, Office).Build(*db)),
                  (QStringList{"20270301T110000Z | Now twice", "20270302T100000Z | Now once",
                               "20270302T110000Z | Now twice"}));
+    }
+
+    // The rooms a file's events name, by address or by name, are booked; a
+    // room booked then by another event refuses that event, the rest come in.
+    void bookings_data()
+    {
+        QTest::addColumn<QByteArray>("event");
+        QTest::addColumn<QString>("skipped");
+        QTest::addColumn<QStringList>("booked");
+        const QByteArray room = "ATTENDEE;CUTYPE=ROOM;CN=room 1:mailto:r1@example.com\n";
+        QTest::addRow("by name") << "DTSTART:20270301T100000Z\n" + room << "" << QStringList{"Room 1: 2", "Beamer: 0"};
+        QTest::addRow("by address") << QByteArray("DTSTART:20270301T093000Z\n"
+                                                  "ATTENDEE;CUTYPE=RESOURCE:urn:x-quorla:%1:resource:%2\n")
+                                    << "" << QStringList{"Room 1: 1", "Beamer: 1"};
+        QTest::addRow("busy") << "DTSTART:20270301T093000Z\n" + room
+                              << "New, 2027-03-01 10:30: Room 1 is already booked by \"Held\" of User 1, Mon 01/03/2027 "
+                                 "10:00\u2013" "11:00." << QStringList{"Room 1: 1", "Beamer: 0"};
+    }
+    void bookings()
+    {
+        QFETCH(QByteArray, event);
+        TScriptedServices services;
+        auto db = makeDatabase(QStringLiteral("bookings%1").arg(QTest::currentDataTag()).remove(' '));
+        QStringList keys;
+        for (const char* name : {"Room 1", "Beamer"}) {
+            TResourceStore::TResource resource{{}, QString::fromUtf8(name), {}};
+            QCOMPARE(TResourceWriter(*db).Add(resource), TResourceWriter::Result::Done);
+            keys << resource.key;
+        }
+        QString identity;
+        db->Users().Identity(identity);
+        importAs(*db, 1, calendar(vevent("held", "DTSTART:20270301T090000Z\nDURATION:PT1H\nSUMMARY:Held\n"
+                                                 "ATTENDEE;CUTYPE=ROOM;CN=Room 1:mailto:r1@example.com\n")));
+        const QByteArray named = QByteArray(event).replace("%1", identity.toUtf8()).replace("%2", keys[1].toUtf8());
+        const auto outcome = importAs(*db, 2, calendar(vevent("new", named + "DURATION:PT1H\nSUMMARY:New\n")
+                                                      + vevent("plain", "DTSTART:20270301T093000Z\nSUMMARY:Plain\n")));
+        QCOMPARE(outcome.added, outcome.skipped.isEmpty() ? 2 : 1);
+        QTEST(reasons(outcome.skipped).join(QString()), "skipped");
+        QStringList booked;
+        for (int i = 0; i < 2; ++i)
+            booked << QStringLiteral("%1: %2").arg(i ? "Beamer" : "Room 1").arg(
+                TBookingStore(*db).OfResource(keys[i], QDateTime(QDate(2027, 1, 1), {}), QDateTime(QDate(2028, 1, 1), {})).size());
+        QTEST(booked, "booked");
     }
 
     // What cannot be taken is listed with its reason and the rest goes in;

@@ -10,6 +10,7 @@
 #include "RecordKey.h"
 #include "TDisplaySettings.h"
 #include "TQuorlaDB.h"
+#include "TResourceWriter.h"
 #include "TScriptedServices.h"
 #include "TestDatabase.h"
 #include "TfrmReport.h"
@@ -105,6 +106,33 @@ private slots:
         builder.StartDate = builder.EndDate = QDate(2021, 1, 4);
         TDetailsStore details(*db);
         QTEST(builder.Build(db->DayEntries(), db->Users(), &details).mid(7).join(QLatin1Char('\n')), "lines");
+    }
+
+    // A report for a room: the events booking it, under a line naming it.
+    void resource()
+    {
+        makeDatabase({});
+        TScriptedServices services;
+        TResourceStore::TResource room{{}, QStringLiteral("Room 1"), {}};
+        QCOMPARE(TResourceWriter(*db).Add(room), TResourceWriter::Result::Done);
+        for (const QString& text : {QStringLiteral("Booked"), QStringLiteral("Free")}) {
+            DayEntryRecord record;
+            db->InitDayEntryRecord(record);
+            record.setStartTime(RecordKey::format(QDateTime(QDate(2021, 1, 4), QTime(9, 0)).toSecsSinceEpoch()));
+            record.setDescription(text);
+            AlarmRecord alarm;
+            db->InitAlarmRecord(alarm);
+            TEventWriter(*db).insertEntryWithAlarms(record, alarm, {}, {3600, 1, {}, {}},
+                                                    text == "Booked" ? QStringList{room.key} : QStringList());
+        }
+        TReportBuilder builder;
+        builder.StartDate = builder.EndDate = QDate(2021, 1, 4);
+        builder.RestrictResource = true;
+        builder.ResourceKey = room.key;
+        builder.ResourceName = room.name;
+        builder.ReadBookings(*db);
+        QCOMPARE(builder.Build(db->DayEntries(), db->Users()).mid(4).join(QLatin1Char('\n')),
+                 "Resource = Room 1\n\nJanuary 2021\n\n\tMon 04\t09:00\tBooked\t\n\t\t\t");
     }
 
     // One run of the dialog for Bob's events to 5 January 2021: a report shown
