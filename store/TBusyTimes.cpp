@@ -124,7 +124,8 @@ QList<TBusyTimes::Read> TBusyTimes::candidates(const QStringList& userKeys, qint
         if (assignsAny(it.value(), users))
             found.append({it.value(), it.key(), std::nullopt});
     // A person's own session on a server reads no private entry of others:
-    // the server answers those, from as far back as most reach.
+    // the server answers those, from as far back as most reach, and the
+    // few that reach further.
     QSet<QString> read;
     for (const Read& one : std::as_const(found))
         read.insert(one.key);

@@ -46,8 +46,7 @@ struct TBusyInterval
 // display filter): a private entry shows its text only to an administrator
 // and its assignees; to everyone else it is busy without text. On a server
 // whose users are roles, whose sessions do not read such an entry at all,
-// the server answers it without its text (TServerBusy) - one that began more
-// than a week before the range is not among them.
+// the server answers it without its text (TServerBusy).
 //
 // A failed read throws EQuorla with the dataset's error text.
 class TBusyTimes
