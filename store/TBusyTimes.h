@@ -105,8 +105,8 @@ private:
     // The entries stored under `keys`, by key.
     QHash<QString, DayEntryRecord> entries(const QStringList& keys);
     TBusyInterval interval(const DayEntryRecord& entry, const QString& key, const TEntryDetails& details) const;
-    // Fills in each stretch's text by the entry it names.
-    void describe(QList<TBusyInterval>& intervals);
+    // Fills in each stretch's text by the entry it names: one read for all.
+    void describe(QHash<QString, QList<TBusyInterval>>& busy);
 
     TQuorlaDB& database_;
     UserRecord asker_;
