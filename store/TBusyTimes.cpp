@@ -117,14 +117,13 @@ QList<TBusyTimes::Read> TBusyTimes::candidates(const QStringList& userKeys, qint
                           if (assignsAny(entry, users))
                               found.append({entry, key, std::nullopt});
                       });
-    QStringList reaching = TDetailsStore(database_).ReachingInto(dateOf(from), dateOf(to - 1));
-    reaching.removeDuplicates();
-    const QHash<QString, DayEntryRecord> stored = entries(reaching);
-    for (auto it = stored.cbegin(); it != stored.cend(); ++it)
-        if (assignsAny(it.value(), users))
-            found.append({it.value(), it.key(), std::nullopt});
+    // Those reaching in come with their records as the check read them.
+    for (const auto& [key, entry] : TDetailsStore(database_).ReachingEntries(dateOf(from), dateOf(to - 1)))
+        if (assignsAny(entry, users))
+            found.append({entry, key, std::nullopt});
     // A person's own session on a server reads no private entry of others:
-    // the server answers those, from as far back as most reach.
+    // the server answers those, from as far back as most reach, and the
+    // few that reach further.
     QSet<QString> read;
     for (const Read& one : std::as_const(found))
         read.insert(one.key);
@@ -180,20 +179,22 @@ void TBusyTimes::SetBookingsReader(TBookingsReader reader)
     bookings_ = std::move(reader);
 }
 
-void TBusyTimes::describe(QList<TBusyInterval>& intervals)
+void TBusyTimes::describe(QHash<QString, QList<TBusyInterval>>& busy)
 {
     QStringList keys;
-    for (const TBusyInterval& one : intervals)
-        keys << one.entryKey;
+    for (const QList<TBusyInterval>& intervals : std::as_const(busy))
+        for (const TBusyInterval& one : intervals)
+            keys << one.entryKey;
     keys.removeDuplicates();
     const QHash<QString, DayEntryRecord> stored = entries(keys);
-    for (TBusyInterval& one : intervals) {
-        // A booking whose entry cannot be read is busy without a name.
-        const auto found = stored.constFind(one.entryKey);
-        const bool shown = found != stored.cend() && EntryVisible(TFilterRules(), asker_, askerKey_, *found);
-        one.text = shown ? found->Description() : QString();
-        one.hidden = !shown;
-    }
+    for (QList<TBusyInterval>& intervals : busy)
+        for (TBusyInterval& one : intervals) {
+            // A booking whose entry cannot be read is busy without a name.
+            const auto found = stored.constFind(one.entryKey);
+            const bool shown = found != stored.cend() && EntryVisible(TFilterRules(), asker_, askerKey_, *found);
+            one.text = shown ? found->Description() : QString();
+            one.hidden = !shown;
+        }
 }
 
 QHash<QString, QList<TBusyInterval>> TBusyTimes::Resources(const QStringList& resourceKeys, qint64 from, qint64 to,
@@ -205,10 +206,10 @@ QHash<QString, QList<TBusyInterval>> TBusyTimes::Resources(const QStringList& re
         booked.removeIf([&](const TBusyInterval& one) {
             return leaveOut.contains(one.entryKey) || !one.overlaps(from, to);
         });
-        describe(booked);
         byStart(booked);
         busy.insert(resource, booked);
     }
+    describe(busy);
     return busy;
 }
 

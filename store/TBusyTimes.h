@@ -46,8 +46,7 @@ struct TBusyInterval
 // display filter): a private entry shows its text only to an administrator
 // and its assignees; to everyone else it is busy without text. On a server
 // whose users are roles, whose sessions do not read such an entry at all,
-// the server answers it without its text (TServerBusy) - one that began more
-// than a week before the range is not among them.
+// the server answers it without its text (TServerBusy).
 //
 // A failed read throws EQuorla with the dataset's error text.
 class TBusyTimes
@@ -106,8 +105,8 @@ private:
     // The entries stored under `keys`, by key.
     QHash<QString, DayEntryRecord> entries(const QStringList& keys);
     TBusyInterval interval(const DayEntryRecord& entry, const QString& key, const TEntryDetails& details) const;
-    // Fills in each stretch's text by the entry it names.
-    void describe(QList<TBusyInterval>& intervals);
+    // Fills in each stretch's text by the entry it names: one read for all.
+    void describe(QHash<QString, QList<TBusyInterval>>& busy);
 
     TQuorlaDB& database_;
     UserRecord asker_;

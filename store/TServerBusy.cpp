@@ -22,6 +22,17 @@ QByteArray headOf(const QByteArray& mark, const QByteArray& key)
     return "x.ix1 = convert_to('" + mark + "' || " + key + " || '000', 'UTF8')";
 }
 
+// The keys of the entries whose own head reaches further than
+// ShortReachDays past their start's day.
+QByteArray reachingFar()
+{
+    const QByteArray far(DetailRecord::ReachesOn.data(), DetailRecord::ReachesOn.size());
+    return "SELECT substr(convert_from(x.ix1, 'UTF8'), 2, 10) FROM qldetail x WHERE x.ix"
+        + QByteArray::number(DetailRecord::ReachIndex) + " >= convert_to('" + far
+        + "', 'UTF8') AND substr(convert_from(x.ix1, 'UTF8'), 1, 1) = '"
+        + QByteArray(1, DetailRecord::EntryMark.toLatin1()) + "'";
+}
+
 } // namespace
 
 QByteArray TServerBusy::Sql(const QByteArray& schema, bool series)
@@ -38,7 +49,10 @@ QByteArray TServerBusy::Sql(const QByteArray& schema, bool series)
         + " FROM qldayent d LEFT JOIN LATERAL (SELECT x.data FROM qldetail x WHERE " + headOf("E", "d.pk")
         + template_
         + " LIMIT 1) h ON true"
-          " WHERE d.ix3 BETWEEN convert_to(first_key, 'UTF8') AND convert_to(last_key, 'UTF8')"
+          " WHERE (d.ix3 BETWEEN convert_to(first_key, 'UTF8') AND convert_to(last_key, 'UTF8')"
+          " OR d.ix3 < convert_to(first_key, 'UTF8') AND d.pk IN ("
+        + reachingFar()
+        + "))"
           " AND d.q_private AND d.q_assignees && users $f$;"
           "REVOKE ALL ON FUNCTION quorla_busy_hidden(text, text, text[]) FROM PUBLIC;"
           "GRANT EXECUTE ON FUNCTION quorla_busy_hidden(text, text, text[]) TO \"quorla-users\";";

@@ -15,8 +15,10 @@ class TQuorlaDB;
 // assignee of, yet those take their assignees' time all the same. A function
 // of the server's own (quorla_busy_hidden, run with its owner's rights)
 // answers them without their text: each private entry of the users asked
-// whose start lies in a range, its description blanked, with the head of its
-// details (its own, or its series' template's) without the place.
+// whose start lies in a range, or earlier when its own head reaches further
+// than ShortReachDays (DetailRecord::ReachesOn), its description blanked, with
+// the head of its details (its own, or its series' template's) without the
+// place.
 namespace TServerBusy {
 
 // The statements, for the schema `schema` (quoted); the entries' and the
@@ -31,7 +33,7 @@ struct THidden
 };
 
 // The private entries of `users` starting from time key `fromKey` to
-// `toKey`, without their text; none on a folder, on a server that keeps no
+// `toKey`, and those starting earlier that reach far, without their text; none on a folder, on a server that keeps no
 // roles, and on one set up before the function was there. A failed read
 // throws EQuorlaDB with the server's reason.
 QList<THidden> Hidden(TQuorlaDB& database, const QString& fromKey, const QString& toKey, const QStringList& users);

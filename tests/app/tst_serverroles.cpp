@@ -938,9 +938,11 @@ void TestServerRoles::busyTimesOfPrivateEntries_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("text");   // "-": busy without it
-    QTest::newRow("a colleague") << "PLAIN" << "-";
-    QTest::newRow("its assignee") << "MODIFIER" << "private";
-    QTest::newRow("an administrator") << "ADMIN2" << "private";
+    QTest::addColumn<int>("hours");      // how long it lasts; read on its last day
+    QTest::newRow("a colleague") << "PLAIN" << "-" << 2;
+    QTest::newRow("a colleague, ten days into it") << "PLAIN" << "-" << 11 * 24;
+    QTest::newRow("its assignee") << "MODIFIER" << "private" << 2;
+    QTest::newRow("an administrator") << "ADMIN2" << "private" << 2;
 }
 
 // A private entry takes its assignee's time for everyone: a colleague, whose
@@ -950,25 +952,26 @@ void TestServerRoles::busyTimesOfPrivateEntries()
 {
     QFETCH(QString, name);
     QFETCH(QString, text);
+    QFETCH(int, hours);
     TQuorlaDB& boss = *boss_->Database();
     DayEntryRecord entry;
     QVERIFY(TLookup::Equal(boss.DayEntries(), entry.bytes(), TXIsamFile::PrimaryIndex, privateEntry_));
     TRecordWriter writer;
     TEntryDetails details;
-    details.durationSeconds = 7200;
+    details.durationSeconds = hours * 3600;
     details.location = QStringLiteral("secret room");
     TDetailsWriter(boss, writer).StoreEntry(privateEntry_, entry, details);
     TQuorlaDB db(TScriptedServices::ofTest(), location_, {TServerRoles::RoleName(name), passwordOf(name)});
     UserRecord reader;
     QVERIFY(TLookup::Equal(db.Users(), reader.bytes(), TXIsamFile::PrimaryIndex, keys_[name]));
     const QString assignee = keys_[QStringLiteral("MODIFIER")];
-    const auto busy = TBusyTimes(db, reader, keys_[name]).People({assignee}, 86400, 2 * 86400).value(assignee);
+    const auto busy = TBusyTimes(db, reader, keys_[name]).People({assignee}, hours * 3600, (hours + 24) * 3600).value(assignee);
     // (Other cases leave other entries of his that day.)
     const auto it = std::find_if(busy.cbegin(), busy.cend(),
                                  [this](const TBusyInterval& one) { return one.entryKey == privateEntry_; });
     QVERIFY(it != busy.cend());
     QCOMPARE(QStringLiteral("%1 %2 %3").arg(it->start).arg(it->end).arg(it->hidden ? "-" : it->text),
-             QStringLiteral("86400 93600 ") + text);
+             QStringLiteral("86400 %1 ").arg(86400 + hours * 3600) + text);
 }
 
 // An alarm is read by whoever reads its entry, also once the entry has
