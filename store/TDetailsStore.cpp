@@ -164,11 +164,15 @@ TEntryDetails TDetailsStore::Series(const QString& seriesKey)
 
 QHash<QString, TEntryDetails> TDetailsStore::Entries(const QStringList& entryKeys, bool withNotes)
 {
-    QHash<QString, TEntryDetails> out;
     TXIsamFile* details = database_.Details();
     if (!details || entryKeys.isEmpty())
-        return out;
-    const bool held = database_.DetailHeads().Current(*details, entryKeys.size());
+        return {};
+    return entriesBy(entryKeys, withNotes, database_.DetailHeads().Current(*details, entryKeys.size()));
+}
+
+QHash<QString, TEntryDetails> TDetailsStore::entriesBy(const QStringList& entryKeys, bool withNotes, bool held)
+{
+    QHash<QString, TEntryDetails> out;
     QStringList owners;
     for (const QString& key : entryKeys)
         owners << entryOwner(key);
@@ -295,8 +299,13 @@ QList<std::pair<QString, DayEntryRecord>> TDetailsStore::ReachingEntries(const Q
         if (!own.contains(entryOwner(key)))
             candidates << key;
     candidates.removeDuplicates();
-    // What the entries say now: another workstation may have moved one.
-    const QHash<QString, TEntryDetails> detailsOf = Entries(candidates);
+    // What the entries say now: another workstation may have moved one. The
+    // heads found current above serve the whole read; when they were not,
+    // the look-ups count towards their next full read as any others do.
+    if (candidates.isEmpty())
+        return {};
+    const QHash<QString, TEntryDetails> detailsOf
+        = entriesBy(candidates, false, held || database_.DetailHeads().Current(*details, candidates.size()));
     const QString firstKey = dayKey(first);
     QList<std::pair<QString, DayEntryRecord>> out;
     const QHash<QString, DayEntryRecord> stored = entries(candidates);

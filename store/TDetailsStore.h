@@ -49,6 +49,9 @@ public:
     QList<std::pair<QString, DayEntryRecord>> ReachingEntries(const QDate& first, const QDate& last);
 
 private:
+    // Entries() with the heads held used when `held` (found current by the
+    // caller for this read).
+    QHash<QString, TEntryDetails> entriesBy(const QStringList& entryKeys, bool withNotes, bool held);
     // Every record of `owner` (head first, then its parts), none when it
     // keeps none.
     QList<DetailRecord> recordsOf(const QString& owner);
