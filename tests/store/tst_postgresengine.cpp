@@ -69,7 +69,7 @@ private slots:
         TQuorlaDB here(TScriptedServices::ofTest()), elsewhere(TScriptedServices::ofTest());
         QCOMPARE(here.RootPath(), uri_);
         QCOMPARE(server_->query(name_, "SELECT string_agg(name, ',' ORDER BY id) FROM quorla_datasets"),
-                 QStringLiteral("qlusers,qlalarms,qlcat,qldayent,qltrail,qlholders,qlseries,qlserlnk,qlimport,qldetail,qlbin"));
+                 QStringLiteral("qlusers,qlalarms,qlcat,qldayent,qltrail,qlholders,qlseries,qlserlnk,qlimport,qldetail,qlbin,qlres,qlbook"));
         QCOMPARE(server_->query(name_, "SELECT count(*) FROM pg_stat_activity WHERE application_name = 'quorla'"),
                  QStringLiteral("2"));
         // Another session's records, read whole, are tst_xisamfile_postgres's
