@@ -139,7 +139,18 @@ void TDatabaseCopier::copyDataset(int index, Side& source, Side& target)
         writtenFiles_ << name;
     if (!to.Open(name))
         fail(QStringLiteral("Cannot open %1:\n%2").arg(shown(name), to.ErrorText()));
+    carryIdentity(index, source, target);
+    carrySettings(index, source, target);
+    copyRecords(index, source, target, format.recordSize(), total);
+    carryKeyMark(index, source, target, keyLength);
+}
 
+void TDatabaseCopier::carryIdentity(int index, Side& source, Side& target)
+{
+    const TQuorlaDatasets::Dataset& dataset = TQuorlaDatasets::All()[index];
+    TXIsamFile& from = *source.files[index];
+    TXIsamFile& to = *target.files[index];
+    const QString name = target.name(index);
     // The identity goes first and across unchanged: what was exported from
     // the source (iCalendar UIDs) must name the same events in the copy.
     QString identity;
@@ -153,7 +164,13 @@ void TDatabaseCopier::copyDataset(int index, Side& source, Side& target)
     } else if (from.LastError() != IsamNotFound) {
         fail(QStringLiteral("Cannot read %1:\n%2").arg(shown(source.name(index)), from.ErrorText()));
     }
+}
 
+void TDatabaseCopier::carrySettings(int index, Side& source, Side& target)
+{
+    TXIsamFile& from = *source.files[index];
+    TXIsamFile& to = *target.files[index];
+    const QString name = target.name(index);
     // So do the office's time zone, over the one a workstation may have
     // left in an empty target, and its working hours.
     for (const QLatin1StringView setting : {TQuorlaDB::OfficeZoneSetting, TWorkingHours::Setting}) {
@@ -168,10 +185,17 @@ void TDatabaseCopier::copyDataset(int index, Side& source, Side& target)
             fail(QStringLiteral("Cannot read %1:\n%2").arg(shown(source.name(index)), from.ErrorText()));
         }
     }
+}
 
+void TDatabaseCopier::copyRecords(int index, Side& source, Side& target, qsizetype recordSize, qint32 total)
+{
+    const TQuorlaDatasets::Dataset& dataset = TQuorlaDatasets::All()[index];
+    TXIsamFile& from = *source.files[index];
+    TXIsamFile& to = *target.files[index];
+    const QString name = target.name(index);
     // In batches of one transaction each: a folder's dataset syncs once per
     // transaction, which one record at a time would make a long wait.
-    std::vector<char> record(format.recordSize(), 0);
+    std::vector<char> record(recordSize, 0);
     QStringList keys;
     QByteArray batch;
     qint64 done = 0;
@@ -199,6 +223,13 @@ void TDatabaseCopier::copyDataset(int index, Side& source, Side& target)
         fail(QStringLiteral("Cannot add records to %1:\n%2").arg(shown(name), to.ErrorText()));
     if (done == 0 && OnProgress)
         OnProgress(dataset.fileName, QStringLiteral("copying"), 0, total);
+}
+
+void TDatabaseCopier::carryKeyMark(int index, Side& source, Side& target, qint32 keyLength)
+{
+    TXIsamFile& from = *source.files[index];
+    TXIsamFile& to = *target.files[index];
+    const QString name = target.name(index);
     // The source's mark of the largest key ever held: one below its next key.
     const QString next = from.NextKey();
     if (next.isEmpty())

@@ -70,7 +70,17 @@ private:
     // Removes what the copy wrote into a target folder.
     void discard();
     void checkTarget(Side& side);
+    // Creates or opens dataset `index` in the target and copies it across
+    // with the four steps below, each failing through fail().
     void copyDataset(int index, Side& source, Side& target);
+    // The identity goes across unchanged: what was exported from the source
+    // (iCalendar UIDs) must name the same events in the copy.
+    void carryIdentity(int index, Side& source, Side& target);
+    // The office's settings (zone, working hours) go across too.
+    void carrySettings(int index, Side& source, Side& target);
+    void copyRecords(int index, Side& source, Side& target, qsizetype recordSize, qint32 total);
+    // The target's key mark is raised to the source's largest key ever held.
+    void carryKeyMark(int index, Side& source, Side& target, qint32 keyLength);
     // Reads every record of `file` in key order into `summary`.
     bool summarise(TXIsamFile& file, qsizetype recordSize, const QString& phase, Summary& summary);
 
