@@ -19,6 +19,9 @@ const QString ConfirmDelete
 const QString ResourceLocked
     = QStringLiteral("Unable to update this resource. Another user has locked it (a booking of it is being made)");
 const QString ResourceGone = QStringLiteral("This resource has been deleted by another user");
+// The rows of cmbKind.
+constexpr int KindRoomRow = 0;
+constexpr int KindOtherRow = 1;
 
 } // namespace
 
@@ -87,7 +90,15 @@ void TfrmResources::lstResourcesClick()
         return;
     ui_->edtName->setText(resource->name);
     ui_->edtDescription->setText(resource->description);
+    ui_->cmbKind->setCurrentIndex(resource->IsRoom() ? KindRoomRow : KindOtherRow);
     ui_->chkBookable->setChecked(resource->bookable);
+}
+
+TResourceStore::TResource TfrmResources::shown(const QString& key) const
+{
+    const bool room = ui_->cmbKind->currentIndex() == KindRoomRow;
+    return {key, ui_->edtName->text(), ui_->edtDescription->text(), ui_->chkBookable->isChecked(),
+            room ? TResourceStore::Kind::Room : TResourceStore::Kind::Other};
 }
 
 void TfrmResources::checkSelected()
@@ -111,16 +122,14 @@ bool TfrmResources::refused(int result)
 
 void TfrmResources::addResource()
 {
-    TResourceStore::TResource resource{{}, ui_->edtName->text(), ui_->edtDescription->text(),
-                                       ui_->chkBookable->isChecked()};
+    TResourceStore::TResource resource = shown(QString());
     if (!refused(int(TResourceWriter(*database_).Add(resource))))
         fill(resource.key);
 }
 
 void TfrmResources::changeResource()
 {
-    const TResourceStore::TResource resource{selectedKey(), ui_->edtName->text(), ui_->edtDescription->text(),
-                                             ui_->chkBookable->isChecked()};
+    const TResourceStore::TResource resource = shown(selectedKey());
     if (resource.key.isEmpty() || refused(int(TResourceWriter(*database_).Change(resource))))
         return;
     fill(resource.key);

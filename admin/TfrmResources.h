@@ -1,5 +1,6 @@
 #pragma once
 
+#include "TResourceStore.h"
 #include "TServices.h"
 
 #include <QDialog>
@@ -13,8 +14,10 @@ class TfrmResources;
 }
 
 // The administrator's list of the rooms and other things events book: add
-// one (name, a short description, whether it may be booked), change one,
-// delete one. Deleting a resource takes its bookings back; the events stay.
+// one (name, a short description, whether it is a room or another resource,
+// whether it may be booked), change one, delete one. A resource whose kind
+// was never chosen shows the kind guessed for it, and takes the one shown
+// when it is changed. Deleting a resource takes its bookings back; the events stay.
 // A resource no longer bookable keeps the bookings it has. Created once and
 // reused, as the categories dialog is.
 class TfrmResources : public QDialog
@@ -32,6 +35,8 @@ public:
 private:
     void fill(const QString& selectKey);
     QString selectedKey() const;
+    // The resource as the controls show it, under `key`.
+    TResourceStore::TResource shown(const QString& key) const;
     void lstResourcesClick();
     void checkSelected();
     void addResource();

@@ -3,8 +3,6 @@
 #include "TBookingStore.h"
 #include "TResourceStore.h"
 
-#include <QRegularExpression>
-
 #include <libical/ical.h>
 
 TResourceParties::TResourceParties(TQuorlaDB& database, const QString& identity)
@@ -14,13 +12,7 @@ TResourceParties::TResourceParties(TQuorlaDB& database, const QString& identity)
     if (!store.Available())
         return;
     for (const TResourceStore::TResource& one : store.All())
-        resources_.insert(one.key, {one.key, one.name, IsRoom(one.name, one.description)});
-}
-
-bool TResourceParties::IsRoom(const QString& name, const QString& description)
-{
-    static const QRegularExpression word(QStringLiteral("\\broom\\b"), QRegularExpression::CaseInsensitiveOption);
-    return word.match(name).hasMatch() || word.match(description).hasMatch();
+        resources_.insert(one.key, {one.key, one.name, one.IsRoom()});
 }
 
 QString TResourceParties::AddressOf(const QString& resourceKey) const

@@ -19,9 +19,9 @@ typedef struct icalproperty_impl icalproperty;
 // ATTENDEE whose address is urn:x-quorla:<database>:resource:<KEY>, CN its
 // name, CUTYPE=ROOM for a room and RESOURCE for anything else, ROLE
 // NON-PARTICIPANT; and the rooms' names (", " between them) as the event's
-// LOCATION where it has no place of its own. A room is a resource with the
-// word "room" in its name or description (the resources keep no kind of
-// their own). The feed and the CalDAV objects both write them so.
+// LOCATION where it has no place of its own. Which resources are rooms the
+// resources say (TResourceStore::TResource::IsRoom). The feed and the CalDAV
+// objects both write them so.
 class TResourceParties
 {
 public:
@@ -35,7 +35,6 @@ public:
     // Reads the resources of the database whose identity is `identity`.
     TResourceParties(TQuorlaDB& database, const QString& identity);
 
-    static bool IsRoom(const QString& name, const QString& description);
     QString AddressOf(const QString& resourceKey) const;
     // The resource an address names, from a CalDAV client or a file.
     std::optional<TResource> Addressed(const QString& address) const;

@@ -5,16 +5,31 @@
 #include "TQuorlaDB.h"
 #include "TXIsamFile.h"
 
+#include <QRegularExpression>
+
 #include <algorithm>
 
 namespace {
 
 TResourceStore::TResource resourceOf(const QString& key, const ResourceRecord& record)
 {
-    return {key, record.Name(), record.Description(), record.IsBookable()};
+    using Kind = TResourceStore::Kind;
+    const qint32 flags = record.Flags();
+    const Kind kind = (flags & ResourceRecord::KindRoom)    ? Kind::Room
+        : (flags & ResourceRecord::KindOther)               ? Kind::Other
+                                                            : Kind::Unset;
+    return {key, record.Name(), record.Description(), record.IsBookable(), kind};
 }
 
 } // namespace
+
+bool TResourceStore::TResource::IsRoom() const
+{
+    if (kind != Kind::Unset)
+        return kind == Kind::Room;
+    static const QRegularExpression word(QStringLiteral("\\broom\\b"), QRegularExpression::CaseInsensitiveOption);
+    return word.match(name).hasMatch() || word.match(description).hasMatch();
+}
 
 TResourceStore::TResourceStore(TQuorlaDB& database) : database_(database) {}
 

@@ -13,12 +13,21 @@ class TQuorlaDB;
 class TResourceStore
 {
 public:
+    // What other calendars are told a resource is (CUTYPE ROOM or RESOURCE).
+    // Unset: no administrator ever chose; it is then a room when its name
+    // or description has the word "room", as before kinds were kept.
+    enum class Kind { Unset, Room, Other };
+
     struct TResource
     {
         QString key;
         QString name;
         QString description;
         bool bookable = true;
+        Kind kind = Kind::Unset;
+
+        // Whether it is a room: by its kind, else by the guess above.
+        bool IsRoom() const;
     };
 
     explicit TResourceStore(TQuorlaDB& database);

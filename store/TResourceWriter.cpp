@@ -19,13 +19,22 @@ ResourceRecord recordOf(const TResourceStore::TResource& resource)
     ResourceRecord record;
     record.setName(resource.name);
     record.setDescription(resource.description);
-    record.setFlags(resource.bookable ? ResourceRecord::Bookable : 0);
+    using Kind = TResourceStore::Kind;
+    record.setFlags((resource.bookable ? ResourceRecord::Bookable : 0)
+                    | (resource.kind == Kind::Room    ? ResourceRecord::KindRoom
+                       : resource.kind == Kind::Other ? ResourceRecord::KindOther
+                                                      : 0));
     return record;
 }
 
 QString summaryOf(const TResourceStore::TResource& resource)
 {
-    return TChangeSummary::Quoted(resource.name, 40) + (resource.bookable ? QString() : QStringLiteral(", not bookable"));
+    using Kind = TResourceStore::Kind;
+    return TChangeSummary::Quoted(resource.name, 40)
+        + (resource.kind == Kind::Room    ? QStringLiteral(", a room")
+           : resource.kind == Kind::Other ? QStringLiteral(", not a room")
+                                          : QString())
+        + (resource.bookable ? QString() : QStringLiteral(", not bookable"));
 }
 
 TXIsamFile& resources(TQuorlaDB& database)
@@ -60,7 +69,7 @@ TResourceWriter::Result TResourceWriter::Add(TResourceStore::TResource& resource
 
 TResourceWriter::Result TResourceWriter::Change(const TResourceStore::TResource& resource)
 {
-    const ResourceRecord record = recordOf(resource);
+    ResourceRecord record = recordOf(resource);
     TXIsamFile& dataset = resources(database_);
     const TRecordLock lock(dataset, resource.key);
     if (!lock.Held())
@@ -70,6 +79,8 @@ TResourceWriter::Result TResourceWriter::Change(const TResourceStore::TResource&
         return Result::Gone;
     if (taken(resource.name, resource.key))
         return Result::NameTaken;
+    if (resource.kind == TResourceStore::Kind::Unset)
+        record.setFlags(record.Flags() | (stored.Flags() & (ResourceRecord::KindRoom | ResourceRecord::KindOther)));
     const TCommandScope command(database_);
     writer_.update(dataset, resource.key, record.bytes());
     database_.Trail().Record({TChangeTrail::Action::ResourceChanged, &dataset, resource.key,

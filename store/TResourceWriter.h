@@ -34,7 +34,8 @@ public:
     // Adds `resource` (its key ignored) under the next key, set in
     // `resource.key` on Done.
     Result Add(TResourceStore::TResource& resource);
-    // Rewrites the resource under `resource.key`.
+    // Rewrites the resource under `resource.key`; a kind Unset keeps the
+    // kind stored.
     Result Change(const TResourceStore::TResource& resource);
     // Deletes the resource and every booking of it.
     Result Delete(const QString& key);

@@ -10,7 +10,9 @@
 // A room or another thing events book (a projector, a car), a record of the
 // resources dataset ("QLRes.Ism"). `Name` carries secondary index 1
 // (unique among resources); `Flags` holds Bookable while events may book it
-// (one no longer bookable keeps the bookings it has).
+// (one no longer bookable keeps the bookings it has), and the kind an
+// administrator chose: KindRoom or KindOther. A record written before kinds
+// were kept has neither (its kind is then guessed, TResourceStore).
 class ResourceRecord : public TRecordBuffer<136>
 {
 public:
@@ -25,6 +27,8 @@ public:
 
     static constexpr qint16 NameIndex = 1;
     static constexpr qint32 Bookable = 1;
+    static constexpr qint32 KindRoom = 2;
+    static constexpr qint32 KindOther = 4;
 
     QString Name() const { return text(NameOffset, NameWidth); }
     void setName(const QString& name) { setText(NameOffset, NameWidth, name, "resource name"); }

@@ -37,8 +37,9 @@ inline QString addEntry(TQuorlaDB& db, const QString& owner, const QString& text
 }
 
 // A resource named `name`; answers its key.
-inline QString addResource(TQuorlaDB& db, const QString& name, const QString& description)
+inline QString addResource(TQuorlaDB& db, const QString& name, const QString& description,
+                           TResourceStore::Kind kind = TResourceStore::Kind::Unset)
 {
-    TResourceStore::TResource resource{{}, name, description};
+    TResourceStore::TResource resource{{}, name, description, true, kind};
     return TResourceWriter(db).Add(resource) == TResourceWriter::Result::Done ? resource.key : QString();
 }

@@ -238,6 +238,10 @@ void TestDav::initTestCase()
     // A room the boss has booked for an hour, and a projector.
     keys_[QStringLiteral("room")] = addResource(*boss_, QStringLiteral("Room 4"), QStringLiteral("Meeting room for eight"));
     keys_[QStringLiteral("projector")] = addResource(*boss_, QStringLiteral("Projector"), QStringLiteral("Beamer"));
+    // Kinds an administrator chose, against what their words suggest.
+    keys_[QStringLiteral("studio")] = addResource(*boss_, QStringLiteral("Studio"), {}, TResourceStore::Kind::Room);
+    keys_[QStringLiteral("key")]
+        = addResource(*boss_, QStringLiteral("Room key"), QStringLiteral("Opens room 4"), TResourceStore::Kind::Other);
     addEntry(*boss_, boss, "Planning", 0, "2027-03-02T10:00:00", {}, 60, {keys_[QStringLiteral("room")]});
 
     // A client's name kept as before names were each user's: its entry's
@@ -399,6 +403,10 @@ void TestDav::statuses_data()
         "<c:calendar-user-type>ROOM</c:calendar-user-type>");
     row("a projector's principal", anna, "PROPFIND", "/dav/principals/resource-{projector}/", userType, {}, 207,
         "<c:calendar-user-type>RESOURCE</c:calendar-user-type>");
+    row("a room by its kind", anna, "PROPFIND", "/dav/principals/resource-{studio}/", userType, {}, 207,
+        "<c:calendar-user-type>ROOM</c:calendar-user-type>");
+    row("another resource by its kind", anna, "PROPFIND", "/dav/principals/resource-{key}/", userType, {}, 207,
+        "<c:calendar-user-type>RESOURCE</c:calendar-user-type>");
     row("a room's free-busy", anna, "REPORT", room, freeBusyQuery("20270301T000000Z", "20270303T000000Z"), {}, 200,
         "FREEBUSY;FBTYPE=BUSY:20270302T100000Z/20270302T110000Z");
     row("a room's bookings", anna, "REPORT", room, weekQuery(), {}, 207, "LOCATION:Room 4&#13;\nSUMMARY:Planning");
@@ -423,7 +431,8 @@ void TestDav::statuses()
     QFETCH(QByteArray, shown);
     QFETCH(QByteArray, hidden);
     for (const QString& name : {QStringLiteral("public"), QStringLiteral("secret"), QStringLiteral("dentist"),
-                                QStringLiteral("room"), QStringLiteral("projector")}) {
+                                QStringLiteral("room"), QStringLiteral("projector"), QStringLiteral("studio"),
+                                QStringLiteral("key")}) {
         const QByteArray mark = "{" + name.toLatin1() + "}";
         path.replace(mark, keys_[name].toLatin1());
         body.replace(mark, keys_[name].toLatin1());
