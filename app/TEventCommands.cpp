@@ -159,7 +159,7 @@ void TEventCommands::UseEditor(TfrmEvent& frmEvent)
                                TDesktopServices::MailMessage& mail) {
         frmEvent.EnableUserSelection(userSelection);
         frmEvent.SetEntryKey(isEdit ? editing_ : QString());
-        frmEvent.SetRepeat(Repeat.rule, Repeat.editable);
+        frmEvent.SetRepeat(Repeat.rule, Repeat.editable, Repeat.seriesKey);
         frmEvent.SetDetails(Details);
         frmEvent.Resources().Load(*session_.Database(), Resources);
         // OK saves while the editor is open, with the repeat chosen.
@@ -540,7 +540,7 @@ void TEventCommands::EditSeries(TSeriesWriter& series, const SeriesLinkRecord& l
     DayEntryRecord entry;
     AlarmRecord alarm;
     showTemplate(db, record, scope == Scope::ThisAndFollowing ? day : rule.Start(), entry, alarm);
-    Repeat = {rule, true};
+    Repeat = {rule, true, link.SeriesKey()};
     Details = TDetailsStore(db).Series(link.SeriesKey());
     TRecordWriter records;
     Resources = TBookingWriter(db, records).ResourcesOfSeries(link.SeriesKey());

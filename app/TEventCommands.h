@@ -62,11 +62,13 @@ public:
 
     // The editor's Repeat section: set before Editor runs (the repeat shown,
     // whether it may be changed), and read after a confirmed one (the repeat
-    // chosen; nothing: none).
+    // chosen; nothing: none), and the stored series it changes (empty for
+    // none).
     struct TRepeat
     {
         std::optional<TRecurrenceRule> rule;
         bool editable = true;
+        QString seriesKey;
     };
     TRepeat Repeat;
     // The editor's end, place and notes: set before Editor runs (those

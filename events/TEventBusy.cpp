@@ -6,6 +6,7 @@
 #include "TFindTime.h"
 #include "TLookup.h"
 #include "TQuorlaDB.h"
+#include "TSeriesOverlaps.h"
 #include "TStamp.h"
 #include "TUserCheckList.h"
 #include "TWorkingHours.h"
@@ -218,28 +219,38 @@ QString TEventBusy::describe(const TBusyInterval& busy) const
         + shownMoment(busy.end, busy.end - busy.start < Day ? QStringLiteral("hh:nn") : QStringLiteral("ddd dd/mm/yyyy hh:nn"));
 }
 
-bool TEventBusy::AgreedToOverlaps(const DayEntryRecord& entry, const TEntryDetails& details)
+bool TEventBusy::AgreedToOverlaps(const DayEntryRecord& entry, const TEntryDetails& details,
+                                  const std::optional<TRecurrenceRule>& rule)
 {
     // A failed read is shown, and nothing saved.
     bool agreed = false;
-    return TCommand::Run(services_.person(), [&] { agreed = askOverlaps(entry, details); }) && agreed;
+    return TCommand::Run(services_.person(), [&] { agreed = askOverlaps(entry, details, rule); }) && agreed;
 }
 
-bool TEventBusy::askOverlaps(const DayEntryRecord& entry, const TEntryDetails& details)
+bool TEventBusy::askOverlaps(const DayEntryRecord& entry, const TEntryDetails& details,
+                             const std::optional<TRecurrenceRule>& rule)
 {
     const TContext context = context_();
     const std::unique_ptr<TBusyTimes> reader = times(context);
     if (!reader)
         return true;
-    const QList<TBusyTimes::TOverlap> overlaps = reader->Overlaps(entry, details, context.entryKey);
-    if (overlaps.isEmpty())
+    TSeriesOverlaps::TFound found;
+    if (rule)
+        found = TSeriesOverlaps(*context.database, *reader)
+                    .Find(entry, details, *rule, services_.machine().now().date(), context.seriesKey,
+                          context.entryKey, DaysNamed);
+    else
+        found.first = reader->Overlaps(entry, details, context.entryKey);
+    if (found.first.isEmpty())
         return true;
     QStringList names;
     const QStringList users = tickedUsers(&names);
     QStringList lines;
-    for (const TBusyTimes::TOverlap& overlap : overlaps)
+    for (const TBusyTimes::TOverlap& overlap : found.first)
         lines << names.value(users.indexOf(overlap.userKey), overlap.userKey) + QStringLiteral(": ")
                      + describe(overlap.other);
+    if (found.days > DaysNamed)
+        lines << QStringLiteral("and on %1 more days").arg(found.days - DaysNamed);
     const QString question = QStringLiteral("Some of the event's users have other events at its time:\r")
         + lines.join(QLatin1Char('\r')) + QStringLiteral("\r\rSave the event all the same?");
     return services_.person().message(TPersonServices::MessageKind::Confirmation,

@@ -75,7 +75,7 @@ TfrmEvent::TfrmEvent(TServices services, QWidget* parent)
     TfrmAlarmProperties::FillTimeLists(*ui->cmbHour, *ui->cmbMinute);
     busy_ = new TEventBusy(services_, {ui->cmbDate, ui->cmbHour, ui->cmbMinute, ui->chkUnTimed, ui->dtpEndDate,
                                        ui->edtEndTime, ui->lstUsers},
-                           [this] { return TEventBusy::TContext{Database, CurrentUserKey, EntryKey}; }, this);
+                           [this] { return TEventBusy::TContext{Database, CurrentUserKey, EntryKey, seriesKey_}; }, this);
     ui->layMain->insertWidget(1, busy_);
     useResourcesInBusy();
     ui->btnGroup->setIcon(style()->standardIcon(QStyle::SP_FileDialogDetailedView));
@@ -134,10 +134,11 @@ QList<QCheckBox*> TfrmEvent::weekdayBoxes() const
             ui->chkRepeatFri, ui->chkRepeatSat, ui->chkRepeatSun};
 }
 
-void TfrmEvent::SetRepeat(const std::optional<TRecurrenceRule>& rule, bool editable)
+void TfrmEvent::SetRepeat(const std::optional<TRecurrenceRule>& rule, bool editable, const QString& seriesKey)
 {
     shownRule_ = rule;
     repeatEditable_ = editable;
+    seriesKey_ = seriesKey;
 }
 
 TfrmEvent::~TfrmEvent() = default;
@@ -165,6 +166,7 @@ int TfrmEvent::Execute(bool isEdit, DayEntryRecord& entry, AlarmRecord& alarm, T
         Settings = nullptr;
         shownRule_.reset();
         repeatEditable_ = true;
+        seriesKey_.clear();
         save_ = nullptr;
     });
     setWindowTitle(isEdit ? QStringLiteral("Event Properties") : QStringLiteral("New Event"));
@@ -492,7 +494,8 @@ void TfrmEvent::actOkExecute()
     }
     if (!TCommand::Run(services_.person(), [this] { SaveToRecord(); }))
         return;
-    if (!busy_->AgreedToOverlaps(*Entry, details_))
+    // A repeat that may be changed is saved as a series: each occurrence is checked.
+    if (!busy_->AgreedToOverlaps(*Entry, details_, repeatEditable_ ? readRule() : std::nullopt))
         return;
     rule_ = readRule();
     // The message goes once the event is stored (TEventCommands).

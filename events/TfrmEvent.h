@@ -81,9 +81,10 @@ public:
     // The repeat the next Execute shows (nothing: the event does not repeat)
     // and whether the person may change it (an occurrence changed alone, or a
     // plain entry, shows its series' repeat or none, unchangeable); a shown
-    // repeat is never changed to "None". Execute forgets both: an Execute
-    // without them shows a changeable "None".
-    void SetRepeat(const std::optional<TRecurrenceRule>& rule, bool editable);
+    // repeat is never changed to "None"; `seriesKey`: the stored series the
+    // repeat changes, whose occurrences the overlap warning leaves out.
+    // Execute forgets them: an Execute without them shows a changeable "None".
+    void SetRepeat(const std::optional<TRecurrenceRule>& rule, bool editable, const QString& seriesKey = QString());
     // After a confirmed Execute: the repeat chosen, starting on the event's
     // date at its time (un-timed: no time); nothing when it does not repeat.
     const std::optional<TRecurrenceRule>& Rule() const { return rule_; }
@@ -175,6 +176,7 @@ private:
     bool noUsersOk_ = false;
     std::optional<TRecurrenceRule> shownRule_;
     bool repeatEditable_ = true;
+    QString seriesKey_;
     std::optional<TRecurrenceRule> rule_;
     std::function<bool()> save_;
     TEntryDetails details_;

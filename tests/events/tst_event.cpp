@@ -430,39 +430,50 @@ private slots:
 
     // "Free and busy" around an hour's event for U02 and U03 at 10:05 while
     // U02 has "Budget" at 10:00-11:00 and U03 a private event (U02 may not
-    // see) at 11:00-12:00: the strip shows both, "Find a time" offers 08:00,
-    // 09:00 (touching is free), then 12:00; OK on a taken time asks first.
+    // see) at 11:00-12:00 (and U02 "Budget" on Tuesday at 12:00): the strip
+    // shows both, "Find a time" offers 08:00, 09:00 (touching is free), then
+    // 12:00; OK on a taken time asks first, for a repeating event on the
+    // days it repeats.
     void freeAndBusy_data()
     {
         QTest::addColumn<int>("proposal");
         QTest::addColumn<Answer>("answer");   // to the overlap question, when asked
         QTest::addColumn<QString>("saved");   // start time; empty: not saved
-        QTest::newRow("a free time chosen") << 2 << Answer::Ok << "1709553600";
-        QTest::newRow("taken, No") << -1 << Answer::No << "";
-        QTest::newRow("taken, Yes") << -1 << Answer::Yes << "1709546700";
+        QTest::addColumn<QString>("warning"); // the overlaps named
+        const QString monday = "U02: \"Budget\", Mon 04/03/2024 10:00-11:00\rU03: a private event, Mon 04/03/2024 11:00-12:00";
+        QTest::newRow("a free time chosen") << 2 << Answer::Ok << "1709553600" << "";
+        QTest::newRow("taken, No") << -1 << Answer::No << "" << monday;
+        QTest::newRow("taken, Yes") << -1 << Answer::Yes << "1709546700" << monday;
+        QTest::newRow("daily, taken on Tuesday") << 2 << Answer::No << "" << "U02: \"Budget\", Tue 05/03/2024 12:00-13:00";
     }
     void freeAndBusy()
     {
         QFETCH(int, proposal);
         QFETCH(Answer, answer);
         QFETCH(QString, saved);
+        QFETCH(QString, warning);
         services_->setNow(QDateTime(QDate(2024, 3, 1), QTime(9, 0)));
         const qint64 monday = 1709510400;
         QStringList taken;
-        for (const auto& [who, hour, flags] : {std::tuple{user(2), 10, 0}, {user(3), 11, DayEntryRecord::Private}}) {
+        for (const auto& [who, hour, flags] :
+             {std::tuple{user(2), 10, 0}, {user(3), 11, DayEntryRecord::Private}, {user(2), 36, 0}}) {
             DayEntryRecord other = entry({who});
             other.setDescription(QStringLiteral("Budget"));
             other.setStartTime(RecordKey::format(monday + hour * 3600));
             other.setFlags(flags);
             taken << TEventWriter(*db).insertEntryWithAlarms(other, alarm, {}, TEntryDetails{3600, 1, {}, {}});
         }
-        if (proposal < 0)
-            services_->expectMessage(Kind::Confirmation,
-                                     "Some of the event's users have other events at its time:\rU02: \"Budget\", "
-                                     "Mon 04/03/2024 10:00-11:00\rU03: a private event, Mon 04/03/2024 11:00-12:00\r\r"
-                                     "Save the event all the same?", answer);
+        if (!warning.isEmpty())
+            services_->expectMessage(Kind::Confirmation, "Some of the event's users have other events at its time:\r"
+                                         + warning + "\r\rSave the event all the same?", answer);
         DayEntryRecord e = entry({user(2), user(3)});
         frm.SetDetails(TEntryDetails{3600, 1, {}, {}});
+        if (QString(QTest::currentDataTag()).startsWith("daily")) {
+            TRecurrenceRule daily;
+            daily.setStart(QDate(2024, 3, 4));
+            daily.setCount(3);
+            frm.SetRepeat(daily, true);
+        }
         QStringList shown;
         const int result = run(e, [&](QWidget* w) {
             QCoreApplication::processEvents();
