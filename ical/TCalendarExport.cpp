@@ -747,7 +747,8 @@ void TCalendarBuild::writeEntries()
     selection_.Read(database_.DayEntries(),
                     [this](const DayEntryRecord& entry, const QString& key) { take(entry, key); });
     flushPending();
-    if (seriesWriter_)
+    // Occurrences not made yet book nothing: a resource's bookings have none.
+    if (seriesWriter_ && !selection_.RestrictResource)
         addUnmadeSeries();
 }
 
@@ -828,11 +829,12 @@ void TCalendarBuild::takeWith(const DayEntryRecord& entry, const QString& key, c
 // (`uid`) with the start the rule gave it (`recurrenceId`). False when the
 // series' rule gives it. A series he may not see leaves nothing of itself
 // (text, class, rule): the occurrences he may see go out as events of their
-// own.
+// own. So do a resource's bookings: the rule would give days that do not book
+// it (not made yet, or left without it).
 bool TCalendarBuild::asOfSeries(const QString& key, QString& uid, QString& recurrenceId)
 {
     const auto linked = linkOf_.constFind(key);
-    if (linked == linkOf_.constEnd() || !seesTemplate(linked->SeriesKey()))
+    if (selection_.RestrictResource || linked == linkOf_.constEnd() || !seesTemplate(linked->SeriesKey()))
         return true;
     addSeries(linked->SeriesKey());
     if (!(linked->Flags() & SeriesLinkRecord::Exception))

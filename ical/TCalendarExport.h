@@ -60,6 +60,10 @@ class TQuorlaDB;
 //   under its entry's UID. An occurrence of a series he sees that is private
 //   to others goes out neither as a RECURRENCE-ID event nor, in a feed or
 //   export, as the rule's day: an EXDATE leaves it out.
+// - Restricted to a resource (RestrictResource), only what books it leaves:
+//   each booked occurrence as an event of its own under its entry's UID,
+//   never a series' rule, whose other days (not made yet, or left without
+//   the resource) do not book it.
 // - No METHOD: the file is a plain calendar (a feed, a CalDAV object), not a
 //   scheduling message.
 class TCalendarExport : public TEntrySelection

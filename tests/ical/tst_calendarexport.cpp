@@ -15,7 +15,9 @@
 #include "TEventCodec.h"
 #include "TEventWriter.h"
 #include "TQuorlaDB.h"
+#include "TBookingWriter.h"
 #include "TRecordLock.h"
+#include "TRecordWriter.h"
 #include "TResourceWriter.h"
 #include "TScriptedServices.h"
 #include "TSeriesWriter.h"
@@ -621,6 +623,45 @@ private slots:
         QCOMPARE(writer.ChangeOne(second, entry, none, QString()).result, TSeriesWriter::Result::Done);
         QStringList seen;
         for (const QString& line : libicalOccurrences(exportOf(*db, user, "UTC").Build(*db)))
+            seen << line.mid(4, 4) + QLatin1Char(' ') + line.section(QStringLiteral(" | "), 1);
+        QTEST(seen.join(QStringLiteral(", ")), "seen");
+    }
+
+    // An export of Room 1's bookings lists what books it: "Weekly" (Mondays
+    // from 1 March, made up to its horizon) goes without the room on the 8th,
+    // when "Other" has it, and books nothing past its horizon.
+    void resourceBookings_data()
+    {
+        QTest::addColumn<QDate>("from"); // three weeks from
+        QTest::addColumn<QString>("seen");
+        QTest::newRow("made") << QDate(2027, 3, 1) << "0301 Weekly, 0308 Other, 0315 Weekly";
+        QTest::newRow("past the horizon") << QDate(2028, 3, 1) << "";
+    }
+    void resourceBookings()
+    {
+        QFETCH(QDate, from);
+        auto db = makeDatabase(QStringLiteral("bookings"));
+        TResourceStore::TResource room{{}, QStringLiteral("Room 1"), {}};
+        QCOMPARE(TResourceWriter(*db).Add(room), TResourceWriter::Result::Done);
+        const TEntryDetails hour{3600, 1, {}, {}};
+        addEntry(*db, QStringLiteral("2027-03-08 09:00"), QStringLiteral("Other"), 0, 0, 1, {2}, 0, hour, {room.key});
+        SeriesRecord s;
+        s.initialise();
+        s.setOwnerKey(RecordKey::format(1));
+        s.setDescription(QStringLiteral("Weekly"));
+        s.setAssigneeKeys({RecordKey::format(2)});
+        s.setRule(*TRecurrenceRule::FromRRule(QStringLiteral("FREQ=WEEKLY"), QDate(2027, 3, 1), QTime(9, 0)));
+        const QString series = TSeriesWriter(*db).Create(s, QDate(2027, 1, 1), {}, hour).seriesKey;
+        TRecordWriter records;
+        QCOMPARE(TBookingWriter(*db, records).BookSeries(series, QStringList{room.key}).size(), 1);
+        TCalendarExport calendar = exportOf(*db, 1, "UTC");
+        calendar.StartDate = from;
+        calendar.EndDate = from.addDays(20);
+        calendar.RestrictResource = true;
+        calendar.ResourceKey = room.key;
+        calendar.ReadBookings(*db);
+        QStringList seen;
+        for (const QString& line : libicalOccurrences(calendar.Build(*db)))
             seen << line.mid(4, 4) + QLatin1Char(' ') + line.section(QStringLiteral(" | "), 1);
         QTEST(seen.join(QStringLiteral(", ")), "seen");
     }
