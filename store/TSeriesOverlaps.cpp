@@ -15,6 +15,8 @@
 namespace {
 
 constexpr qint64 Day = 86400;
+// The last day a stamp holds.
+const QDate LastDay(2037, 12, 31);
 
 } // namespace
 
@@ -28,7 +30,12 @@ QList<TBusyInterval> TSeriesOverlaps::occurrences(const DayEntryRecord& entry, c
     const qint64 timeOfDay = RecordKey::parse(entry.StartTime()) % Day;
     DayEntryRecord one = entry;
     QList<TBusyInterval> taken;
-    for (const QDate& day : rule.Days(rule.Start(), TSeriesWriter::Horizon(rule, today))) {
+    QList<QDate> days = rule.Days(rule.Start(), TSeriesWriter::Horizon(rule, today));
+    // A series that starts past its horizon is checked on its first day, the
+    // one an event without a repeat would be checked on.
+    if (days.isEmpty())
+        days = rule.Days(rule.Start(), LastDay, 1);
+    for (const QDate& day : days) {
         TStamp midnight;
         midnight.SetDateTime(day.year(), day.month(), day.day(), 0, 0, 0);
         one.setStartTime(RecordKey::format(midnight.Seconds() + timeOfDay));

@@ -11,9 +11,9 @@ class TRecurrenceRule;
 
 // The other entries that take a repeating event's assignees at its
 // occurrences: every day the series would make, from its first up to the
-// horizon it writes (TSeriesWriter::Horizon on `today`), is the event
-// (`entry`, with `details`) at the same time of day, checked as
-// TBusyTimes::Overlaps checks one event. The occurrences of the series being
+// horizon it writes (TSeriesWriter::Horizon on `today`; its first day alone
+// when that lies past the horizon), is the event (`entry`, with `details`)
+// at the same time of day, checked as TBusyTimes::Overlaps checks one event. The occurrences of the series being
 // changed (`seriesKey`, and the other parts of its line) are its own, not
 // other events; so is the entry being edited (`entryKey`).
 class TSeriesOverlaps
