@@ -136,6 +136,10 @@ protected:
 private:
     void drawItem(QPainter& painter, const QRect& rect, int index, bool focused);
     void drawDayEntry(QPainter& painter, const QRect& rect, int index);
+    // The one-line layout's text, names and category from (x, y) on, the
+    // line ending at `right`.
+    void drawOneLine(QPainter& painter, int x, int y, int right, const TFont& textFont, const QString& description,
+                     const QString& names, const QString& category);
     // Runs one lookup; on failure notes the error and returns false.
     template <typename F>
     bool guarded(F&& lookup) noexcept;
