@@ -69,13 +69,6 @@ void drawTextAt(QPainter& painter, const TFont& font, int x, int y, const QStrin
     painter.drawText(x, y + QFontMetrics(font.font()).ascent(), text);
 }
 
-// The same, answering the text's width: a second layout of the text, paid
-// only where something follows it on the line.
-int drawTextAndWidth(QPainter& painter, const TFont& font, int x, int y, const QString& text)
-{
-    drawTextAt(painter, font, x, y, text);
-    return text.isEmpty() ? 0 : QFontMetrics(font.font()).horizontalAdvance(text);
-}
 
 // Whether text in `font` placed at x can show before `edge`, past which
 // nothing shows: a glyph reaches back before its place by less than the
@@ -121,6 +114,7 @@ void TDayViewList::setStyle(const TDisplayStyle& style)
     if (style == style_)
         return;
     const TDisplayStyle old = std::exchange(style_, style);
+    widths_.clear();
     if (!(style_.TimeFont == old.TimeFont))
         measureTimeColumn();
     if (style_.DisplayMode != old.DisplayMode) {
@@ -511,6 +505,24 @@ void TDayViewList::drawDayEntry(QPainter& painter, const QRect& rect, int index)
             drawTextAt(painter, style_.AssigneeFont, x, bottom - lineHeight, names);
         }
     }
+}
+
+int TDayViewList::drawTextAndWidth(QPainter& painter, const TFont& font, int x, int y, const QString& text)
+{
+    drawTextAt(painter, font, x, y, text);
+    if (text.isEmpty())
+        return 0;
+    // A second layout of the text, paid once per text and font: a week's
+    // lines repeat their texts and names (a series' occurrences, the same
+    // people), and measuring costs about as much as drawing.
+    QHash<QString, int>& known = widths_[&font];
+    if (const auto found = known.constFind(text); found != known.constEnd())
+        return *found;
+    if (known.size() >= WidthsKept)
+        known.clear();
+    const int width = QFontMetrics(font.font()).horizontalAdvance(text);
+    known.insert(text, width);
+    return width;
 }
 
 void TDayViewList::drawOneLine(QPainter& painter, int x, int y, int right, const TFont& textFont,
