@@ -187,6 +187,7 @@ void TViewAnswers::answerEntries(const QString& kept, TDayEntries& entries, cons
     // A list read anew is painted anew: its repeat marks are looked at again
     // with it.
     repeatStale_ = true;
+    lookUpsStale_ = true;
     // The day's entries stand; alarms that cannot be read leave the marks
     // as they were last read, and each painted line then asks again.
     for (const TReadEntry& one : std::as_const(answer))
@@ -216,10 +217,23 @@ void TViewAnswers::refreshAlarmMarks()
     unmarked_.clear();
 }
 
+bool TViewAnswers::lookedUp(const QString& key)
+{
+    if (std::exchange(lookUpsStale_, false))
+        lookedUp_.clear();
+    const qsizetype before = lookedUp_.size();
+    lookedUp_.insert(key);
+    return lookedUp_.size() == before;
+}
+
 void TViewAnswers::WantUserName(QObject* /*sender*/, const QString& pk, QString& name)
 {
     if (!session_.LoggedIn())
         return;
+    if (lookedUp(pk) && names_.contains(pk)) {
+        name = names_.value(pk);
+        return;
+    }
     readOrKeep(
         [&] {
             UserRecord user;
@@ -243,6 +257,10 @@ void TViewAnswers::WantCategoryDescription(QObject* /*sender*/, const QString& p
 {
     if (!session_.LoggedIn())
         return;
+    if (lookedUp(QLatin1Char('C') + pk) && categories_.contains(pk)) {
+        description = categories_.value(pk);
+        return;
+    }
     readOrKeep(
         [&] {
             CategoryRecord category;

@@ -26,6 +26,11 @@ class TViewNavigator;
 // the view passed it - until a user is logged in, so that no view shows any
 // of the calendar behind the log-in dialog.
 //
+// Names and category texts are asked for every painted line too: each is
+// looked up in its cache (which looks at its dataset's change mark) once per
+// read of days, and answered as then until the next read; a name changed
+// elsewhere shows with the next read, as the entries do.
+//
 // Alarm marks are asked for every painted line: they are read with each
 // day's entries, for those entries alone, in one read of the alarms' index on
 // their entry. A mark is as fresh as the entries it stands beside, a day costs
@@ -130,4 +135,12 @@ private:
     QString daysFor_;
     QHash<QString, QString> names_;
     QHash<QString, QString> categories_;
+    // The names and category texts looked up in the caches since the days
+    // were last read (users' keys, categories' keys with a 'C' before):
+    // asked again, they are answered from names_ and categories_.
+    QSet<QString> lookedUp_;
+    bool lookUpsStale_ = true;
+    // Whether `key` was looked up since the last read of days (the first
+    // call after a read forgets those before it); notes it as looked up.
+    bool lookedUp(const QString& key);
 };

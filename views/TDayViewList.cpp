@@ -69,12 +69,13 @@ void drawTextAt(QPainter& painter, const TFont& font, int x, int y, const QStrin
     painter.drawText(x, y + QFontMetrics(font.font()).ascent(), text);
 }
 
-// The same, answering the text's width: a second layout of the text, paid
-// only where something follows it on the line.
-int drawTextAndWidth(QPainter& painter, const TFont& font, int x, int y, const QString& text)
+
+// Whether text in `font` placed at x can show before `edge`, past which
+// nothing shows: a glyph reaches back before its place by less than the
+// font's height.
+bool showsBefore(const TFont& font, int x, int edge)
 {
-    drawTextAt(painter, font, x, y, text);
-    return text.isEmpty() ? 0 : QFontMetrics(font.font()).horizontalAdvance(text);
+    return x < edge + QFontMetrics(font.font()).height();
 }
 
 } // namespace
@@ -113,6 +114,7 @@ void TDayViewList::setStyle(const TDisplayStyle& style)
     if (style == style_)
         return;
     const TDisplayStyle old = std::exchange(style_, style);
+    widths_.clear();
     if (!(style_.TimeFont == old.TimeFont))
         measureTimeColumn();
     if (style_.DisplayMode != old.DisplayMode) {
@@ -487,14 +489,9 @@ void TDayViewList::drawDayEntry(QPainter& painter, const QRect& rect, int index)
     const TFont& textFont = isPrivate ? style_.PrivateFont : style_.DescriptionFont;
     const QString description = LineText(entry, dayEntries_->Details(index));
     if (!double_) {
-        const int x = left + g + column;
-        const int w1 = drawTextAndWidth(painter, textFont, x, top + 1, description);
-        if (style_.ShowCategories && !category.isEmpty()) {
-            const int w2 = drawTextAndWidth(painter, style_.AssigneeFont, x + w1 + gap, top + 1, names);
-            drawTextAt(painter, style_.CategoryFont, x + w1 + gap + w2 + gap, top + 1, category);
-        } else {
-            drawTextAt(painter, style_.AssigneeFont, x + w1 + gap, top + 1, names);
-        }
+        // The viewport's edge, when the line is narrower than the list.
+        drawOneLine(painter, left + g + column, top + 1, std::max(right, viewport()->width()), textFont, description,
+                    names, category);
     } else {
         painter.setFont(textFont.font());
         painter.setPen(textFont.qcolor());
@@ -508,6 +505,47 @@ void TDayViewList::drawDayEntry(QPainter& painter, const QRect& rect, int index)
             drawTextAt(painter, style_.AssigneeFont, x, bottom - lineHeight, names);
         }
     }
+}
+
+int TDayViewList::drawTextAndWidth(QPainter& painter, const TFont& font, int x, int y, const QString& text)
+{
+    drawTextAt(painter, font, x, y, text);
+    if (text.isEmpty())
+        return 0;
+    // A second layout of the text, paid once per text and font: a week's
+    // lines repeat their texts and names (a series' occurrences, the same
+    // people), and measuring costs about as much as drawing.
+    QHash<QString, int>& known = widths_[&font];
+    if (const auto found = known.constFind(text); found != known.constEnd())
+        return *found;
+    if (known.size() >= WidthsKept)
+        known.clear();
+    const int width = QFontMetrics(font.font()).horizontalAdvance(text);
+    known.insert(text, width);
+    return width;
+}
+
+void TDayViewList::drawOneLine(QPainter& painter, int x, int y, int right, const TFont& textFont,
+                               const QString& description, const QString& names, const QString& category)
+{
+    // The names and the category follow the text; those that would start
+    // past `right` (a long text in a narrow day), where the painter's clip
+    // ends, are neither shaped nor measured, as nothing of them would show.
+    const bool withCategory = style_.ShowCategories && !category.isEmpty();
+    if (names.isEmpty() && !withCategory) {
+        drawTextAt(painter, textFont, x, y, description);
+        return;
+    }
+    const int namesAt = x + drawTextAndWidth(painter, textFont, x, y, description) + gap;
+    if (!withCategory) {
+        if (showsBefore(style_.AssigneeFont, namesAt, right))
+            drawTextAt(painter, style_.AssigneeFont, namesAt, y, names);
+        return;
+    }
+    if (!showsBefore(style_.AssigneeFont, namesAt, right) && !showsBefore(style_.CategoryFont, namesAt + gap, right))
+        return;
+    const int w2 = drawTextAndWidth(painter, style_.AssigneeFont, namesAt, y, names);
+    drawTextAt(painter, style_.CategoryFont, namesAt + w2 + gap, y, category);
 }
 
 QString TDayViewList::LineTime(int index)

@@ -7,6 +7,7 @@
 #include "TStamp.h"
 #include "TViewEvents.h"
 
+#include <QHash>
 #include <QListView>
 #include <QPixmap>
 #include <QString>
@@ -136,6 +137,13 @@ protected:
 private:
     void drawItem(QPainter& painter, const QRect& rect, int index, bool focused);
     void drawDayEntry(QPainter& painter, const QRect& rect, int index);
+    // Draws `text` with its top-left corner at (x, y), unclipped, and
+    // answers its width (remembered in widths_).
+    int drawTextAndWidth(QPainter& painter, const TFont& font, int x, int y, const QString& text);
+    // The one-line layout's text, names and category from (x, y) on, the
+    // line ending at `right`.
+    void drawOneLine(QPainter& painter, int x, int y, int right, const TFont& textFont, const QString& description,
+                     const QString& names, const QString& category);
     // Runs one lookup; on failure notes the error and returns false.
     template <typename F>
     bool guarded(F&& lookup) noexcept;
@@ -168,6 +176,10 @@ private:
     int timeColumn_ = 0;
     // dmDouble: the heights measured at heightsWidth_, -1 where not yet.
     std::vector<int> heights_;
+    // The widths of texts drawn, by the style's font they were drawn in
+    // (forgotten with the style); each font's at most WidthsKept.
+    QHash<const TFont*, QHash<QString, int>> widths_;
+    static constexpr qsizetype WidthsKept = 2048;
     int heightsWidth_ = -1;
     // A failure has been noted since the last rebuild.
     bool errorNoted_ = false;

@@ -117,6 +117,37 @@ private slots:
         QTEST(marks(), "marks");
     }
 
+    // A name is looked up once per read of the days (not at every painted
+    // line): renamed elsewhere, it shows with the next read.
+    void namesFollowTheReadDays()
+    {
+        AppTest::freshWorkstation();
+        TScriptedServices services;
+        TSession session(services);
+        startAsAdministrator(session);
+        TQuorlaDB& db = *session.Database();
+        const QString bob = AppTest::addUser(db, QStringLiteral("BOB"), QString(), 0);
+        const QString day = AppTest::keyOf(2027, 3, 10);
+        AppTest::addEntry(db, AppTest::keyOf(2027, 3, 10, 9), session.CurrentUserKey(), {bob});
+        TViewAnswers answers(services, session);
+        const auto shown = [&](bool read) {
+            TDayEntries entries;
+            if (read)
+                answers.WantDayEntries(nullptr, day, entries);
+            QString name;
+            answers.WantUserName(nullptr, bob, name);
+            return name;
+        };
+        QCOMPARE(shown(true), QStringLiteral("BOB"));
+        TQuorlaDB other(TScriptedServices::ofTest());
+        UserRecord user;
+        QVERIFY(other.Users().GetEqual(user.bytes(), 0, bob));
+        user.setAbbreviation(QStringLiteral("ROB"));
+        QVERIFY(other.Users().Update(user.bytes(), bob));
+        QCOMPARE(shown(false), QStringLiteral("BOB"));
+        QCOMPARE(shown(true), QStringLiteral("ROB"));
+    }
+
     // The filter on a room shows the events that book it, another's private
     // one only to whoever may see it.
     void filterOnResource()
