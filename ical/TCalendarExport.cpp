@@ -955,17 +955,16 @@ void TCalendarBuild::writeExdates(const QString& seriesKey, bool untimed)
 }
 
 // The day is deleted alone, its entry removed as a plain entry, or private
-// to others. A CalDAV object (OnlySeries) is written back whole by its
-// client, which would delete such a day: there one private to others is
-// only left out.
+// to others (one a server does not let him read alike): his views show
+// nothing that day, and so does every object, a CalDAV one too. A client
+// writing that EXDATE back deletes nothing he may not see (TCalendarImport).
 bool TCalendarBuild::withoutOccurrence(const SeriesLinkRecord& link)
 {
     if (link.Flags() & SeriesLinkRecord::Deleted)
         return true;
     DayEntryRecord occurrence;
     return !RecordKey::isNone(link.EntryKey())
-        && !(database_.DayEntries().GetEqual(occurrence.bytes(), 0, link.EntryKey())
-             && (!selection_.OnlySeries.isEmpty() || sees(occurrence)));
+        && !(database_.DayEntries().GetEqual(occurrence.bytes(), 0, link.EntryKey()) && sees(occurrence));
 }
 
 // The calendar's head (its VTIMEZONE, now that its years are known) put

@@ -58,8 +58,8 @@ class TQuorlaDB;
 //   one of its assignees) leaves nothing of its own - no text, no CLASS, no
 //   rule - and each of its occurrences he may see goes out as a single event
 //   under its entry's UID. An occurrence of a series he sees that is private
-//   to others goes out neither as a RECURRENCE-ID event nor, in a feed or
-//   export, as the rule's day: an EXDATE leaves it out.
+//   to others goes out neither as a RECURRENCE-ID event nor as the rule's
+//   day: an EXDATE leaves it out (in a CalDAV object too).
 // - No METHOD: the file is a plain calendar (a feed, a CalDAV object), not a
 //   scheduling message.
 class TCalendarExport : public TEntrySelection
