@@ -427,6 +427,7 @@ private:
     QByteArray durationText_;
     Property summaryProperty_;
     Property descriptionProperty_;
+    Property textLinesProperty_;
     QByteArray privateText_;
     Property modifiedProperty_;
     Property sequenceProperty_;
@@ -546,6 +547,7 @@ void TCalendarBuild::makeProperties()
     durationText_ = textOf(icalproperty_new_duration(icaldurationtype_from_int(selection_.DurationMinutes * 60)));
     summaryProperty_.reset(icalproperty_new_summary(""));
     descriptionProperty_.reset(icalproperty_new_description(""));
+    textLinesProperty_.reset(TEventCodec::TextLinesProperty(0));
     privateText_ = textOf(icalproperty_new_class(ICAL_CLASS_PRIVATE));
     modifiedProperty_.reset(icalproperty_new_lastmodified(icaltime_null_time()));
     sequenceProperty_.reset(icalproperty_new_sequence(0));
@@ -656,13 +658,17 @@ void TCalendarBuild::writeTimes(const TEventFields& fields)
 // SUMMARY, DESCRIPTION and LOCATION; returns the summary.
 QByteArray TCalendarBuild::writeTexts(const TEventFields& fields)
 {
-    QString notes;
-    const QByteArray summary = utf8(TEventCodec::Summary(fields.description, notes, fields.details.notes));
+    const TEventCodec::TTexts texts = TEventCodec::Texts(fields.description, fields.details.notes);
+    const QByteArray summary = utf8(texts.summary);
     icalproperty_set_summary(summaryProperty_.get(), summary.constData());
     event_.write(summaryProperty_.get());
-    if (!notes.isEmpty()) {
-        icalproperty_set_description(descriptionProperty_.get(), utf8(notes).constData());
+    if (!texts.description.isEmpty()) {
+        icalproperty_set_description(descriptionProperty_.get(), utf8(texts.description).constData());
         event_.write(descriptionProperty_.get());
+    }
+    if (texts.textLines > 0) {
+        icalproperty_set_x(textLinesProperty_.get(), QByteArray::number(texts.textLines).constData());
+        event_.write(textLinesProperty_.get());
     }
     if (!fields.details.location.isEmpty()) {
         icalproperty_set_location(locationProperty_.get(), utf8(fields.details.location).constData());

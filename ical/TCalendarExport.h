@@ -33,7 +33,8 @@ class TQuorlaDB;
 //   its length (DURATION; DurationMinutes when it has none), an all-day one
 //   its days (a DTEND date after more than one).
 // - SUMMARY the first line of the description, DESCRIPTION the notes, else
-//   the whole text when it has more lines; LOCATION the place; CATEGORIES
+//   the whole text when it has more lines, and with both the whole text,
+//   an empty line and the notes (TEventCodec::Texts); LOCATION the place; CATEGORIES
 //   the category as one value (its commas
 //   and semicolons escaped); CLASS:PRIVATE for a private entry; ORGANIZER its
 //   owner and ATTENDEE each assignee, by full name (the program keeps no

@@ -495,6 +495,11 @@ void TestDav::roundTrip()
     const TAnswer renoted = ask(anna, "PUT", detailed, withNotes("Agenda"), {{"If-Match", planned.etag}});
     QVERIFY(renoted.status == 204 && !renoted.etag.isEmpty() && renoted.etag != planned.etag);
     QCOMPARE(ask(anna, "GET", detailed).etag, renoted.etag);
+    // A text of several lines beside notes: stored as sent, served as sent.
+    const QByteArray lines = "DESCRIPTION:Planning\\n second\\n\\nnotes\r\nX-QUORLA-TEXT-LINES:2\r\n";
+    const TAnswer split = ask(anna, "PUT", Calendar + "lines.ics", ics("lines", "Planning", lines));
+    QVERIFY(split.status == 201 && !split.etag.isEmpty());
+    QVERIFY(ask(anna, "GET", Calendar + "lines.ics").body.contains(lines));
     // A range finds an event by its stored end, and one begun days before.
     QVERIFY(ask(anna, "REPORT", Calendar, weekQuery("20270302T104500Z", "20270302T110000Z")).body.contains("Planning"));
     QCOMPARE(ask(anna, "PUT", Calendar + "stay.ics",

@@ -156,6 +156,19 @@ for e in icalendar.Calendar.from_ical(text).walk('VEVENT'):
     print('icalendar ' + str(e['UID']) + '\t' + when(e.decoded('DTSTART')))
 )";
 
+// The calendar as vobject writes it again after reading it.
+QByteArray throughVobject(const QByteArray& text)
+{
+    QProcess python;
+    python.start(QStringLiteral("/usr/bin/python3"),
+                 {QStringLiteral("-c"), QStringLiteral("import sys, vobject; sys.stdout.write(vobject.readOne("
+                                                       "sys.stdin.read()).serialize())")});
+    python.write(text);
+    python.closeWriteChannel();
+    python.waitForFinished(30000);
+    return python.readAllStandardOutput();
+}
+
 QHash<QString, QString> pythonEvents(const QByteArray& text)
 {
     QProcess python;
@@ -266,7 +279,9 @@ private slots:
 
     // An entry's (or a series') end, days, place and notes go out as
     // DURATION or a DTEND date, LOCATION and DESCRIPTION, read alike by
-    // libical and vobject, and come back through the codec as they were.
+    // libical and vobject, and come back through the codec as they were,
+    // also once vobject has written them again; a text of several lines
+    // beside notes too.
     // One export of every form: series or flags | seconds | days | location |
     // notes | the line read back.
     void details()
@@ -277,6 +292,7 @@ private slots:
             TEntryDetails details;
             QString expected;
             bool booked = false; // books Room 4 and the projector
+            QString text = QStringLiteral("Plan");
         };
         const QString people = QStringLiteral(" | - | - | Ann Åberg | Bob | -");
         const QString notes(5000, QLatin1Char('n'));
@@ -288,7 +304,9 @@ private slots:
             {-1, {5400, 1, "Hall", "Weekly notes"}, "20270313T093000Z | 5400 | Plan | Weekly notes" + people + " | @Hall"},
             {0, {3600, 1, {}, {}},
              "20270314T093000Z | 3600 | Plan | - | - | - | Ann Åberg | Bob+Room 4 (ROOM)+Projector (RESOURCE) | - | @Room 4",
-             true}};
+             true},
+            {0, {3600, 1, {}, "Bring\nfigures"},
+             "20270315T093000Z | 3600 | Plan | Plan\n agenda\n\nBring\nfigures" + people, false, "Plan\n agenda"}};
         auto db = makeDatabase(QStringLiteral("details"));
         QStringList resources;
         for (TResourceStore::TResource one : {TResourceStore::TResource{{}, "Room 4", "Seats eight"},
@@ -310,33 +328,37 @@ private slots:
                 continue;
             }
             const QString when = day.toString(Qt::ISODate) + (rows[i].form ? " 00:00" : " 09:30");
-            keys << addEntry(*db, when, QStringLiteral("Plan"), rows[i].form, 0, 1, {2}, 0, rows[i].details,
+            keys << addEntry(*db, when, rows[i].text, rows[i].form, 0, 1, {2}, 0, rows[i].details,
                              rows[i].booked ? resources : QStringList());
         }
         const QByteArray text = exportOf(*db, 2, "UTC").Build(*db);
         const QHash<QString, QString> libical = libicalEvents(text);
         const QHash<QString, QString> python = pythonEvents(text);
-        icalcomponent* parsed = icalparser_parse_string(text.constData());
-        for (icalcomponent* e = icalcomponent_get_first_component(parsed, ICAL_VEVENT_COMPONENT); e;
-             e = icalcomponent_get_next_component(parsed, ICAL_VEVENT_COMPONENT)) {
-            const QString uid = QString::fromUtf8(icalcomponent_get_uid(e));
-            const qsizetype i = std::ranges::find_if(keys, [&](const QString& k) { return uid.startsWith(k + '-'); })
-                - keys.begin();
-            QVERIFY(i < rows.size());
-            QCOMPARE(libical.value(uid), rows[i].expected);
-            QCOMPARE(python.value(uid), rows[i].expected);
-            TEventCodec::TDecoded back;
-            QString reason;
-            QVERIFY(TEventCodec(QTimeZone("UTC")).Decode(e, back, reason));
-            // The rooms it books come back as its place, and as the resources it asks for.
-            TEntryDetails shown = rows[i].details;
-            if (rows[i].booked)
-                shown.location = QStringLiteral("Room 4");
-            QVERIFY(back.details == shown && back.altered.isEmpty());
-            QCOMPARE(back.resources.size(), rows[i].booked ? 2 : 0);
+        for (const QByteArray& written : {text, throughVobject(text)}) {
+            icalcomponent* parsed = icalparser_parse_string(written.constData());
+            int events = 0;
+            for (icalcomponent* e = icalcomponent_get_first_component(parsed, ICAL_VEVENT_COMPONENT); e;
+                 e = icalcomponent_get_next_component(parsed, ICAL_VEVENT_COMPONENT), ++events) {
+                const QString uid = QString::fromUtf8(icalcomponent_get_uid(e));
+                const qsizetype i = std::ranges::find_if(keys, [&](const QString& k) { return uid.startsWith(k + '-'); })
+                    - keys.begin();
+                QVERIFY(i < rows.size());
+                QCOMPARE(libical.value(uid), rows[i].expected);
+                QCOMPARE(python.value(uid), rows[i].expected);
+                TEventCodec::TDecoded back;
+                QString reason;
+                QVERIFY(TEventCodec(QTimeZone("UTC")).Decode(e, back, reason));
+                // The rooms it books come back as its place, and as the resources it asks for.
+                TEntryDetails shown = rows[i].details;
+                if (rows[i].booked)
+                    shown.location = QStringLiteral("Room 4");
+                QVERIFY(back.details == shown && back.altered.isEmpty());
+                QCOMPARE(back.text, rows[i].text);
+                QCOMPARE(back.resources.size(), rows[i].booked ? 2 : 0);
+            }
+            icalcomponent_free(parsed);
+            QCOMPARE(events, rows.size());
         }
-        icalcomponent_free(parsed);
-        QCOMPARE(libical.size(), rows.size());
     }
 
     // The VTIMEZONE holds the observance in force when the exported years
