@@ -18,7 +18,6 @@
 #include "TClock.h"
 #include "TEntryVisibility.h"
 #include "TFilterRules.h"
-#include "TStamp.h"
 #include "TWallClock.h"
 #include "TXIsamFile.h"
 #include "UserRecord.h"
@@ -1028,6 +1027,7 @@ std::function<TCalendarExport::TChanges(const QString&)> TCalendarExport::FromTr
 {
     struct TSeen {
         QString latest; // the stamp key of the latest addition or change
+        std::optional<int> utcOffset; // its writer's
         int changes = 0;
     };
     // Every entry's history in one range read at the first question, not one
@@ -1049,6 +1049,7 @@ std::function<TCalendarExport::TChanges(const QString&)> TCalendarExport::FromTr
                         continue;
                     TSeen& entry = bySubject[change.subject];
                     entry.latest = change.when;
+                    entry.utcOffset = change.utcOffset;
                     entry.changes += changed ? 1 : 0;
                 }
             } catch (const std::exception&) {
@@ -1059,9 +1060,7 @@ std::function<TCalendarExport::TChanges(const QString&)> TCalendarExport::FromTr
         const auto it = (*seen)->constFind(TChangeTrail::EntrySubject(entryKey));
         if (it == (*seen)->constEnd())
             return found;
-        TStamp moment;
-        moment.SetSeconds(qint32(RecordKey::parse(it->latest)));
-        found.lastModified = moment.AsDateTime();
+        found.lastModified = TChangeTrail::Moment(it->latest, it->utcOffset);
         found.changes = it->changes;
         return found;
     };

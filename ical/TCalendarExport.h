@@ -124,9 +124,9 @@ public:
     static QString SeriesUid(const QString& seriesKey, const QString& identity);
 
     // Changes read from the change trail: the moment of the entry's latest
-    // recorded addition or change (a local time of this process, the zone
-    // the trail's stamps are written in by the writers of this program),
-    // and the number of its changes. The trail is read once, at the first
+    // recorded addition or change (TChangeTrail::Moment: true UTC whatever
+    // the zones of its writer and of this process, but for an older
+    // program's record), and the number of its changes. The trail is read once, at the first
     // question, for every entry (one range read, not one per event). Alarms
     // snoozed or switched off are one user's business, not a change of the
     // event. A trail that cannot be read leaves the entry without them rather

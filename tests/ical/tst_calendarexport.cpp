@@ -404,12 +404,19 @@ private slots:
     }
 
     // LAST-MODIFIED is the moment of the entry's latest change in the trail
-    // in true UTC, whatever the zone of the office or of the process (here
-    // New York), and SEQUENCE counts its changes. An entry keeps its UID from
-    // export to export, changed or not; another database's entry with the
-    // same key gets another.
+    // in true UTC, whatever the zone of the office, of the writing process
+    // (here New York) or of the reading one, and SEQUENCE counts its changes.
+    // An entry keeps its UID from export to export, changed or not; another
+    // database's entry with the same key gets another.
+    void changesFromTrail_data()
+    {
+        QTest::addColumn<QByteArray>("reader");
+        QTest::newRow("read where written") << QByteArray("America/New_York");
+        QTest::newRow("read in Tokyo") << QByteArray("Asia/Tokyo");
+    }
     void changesFromTrail()
     {
+        QFETCH(QByteArray, reader);
         qputenv("TZ", "America/New_York");
         ::tzset();
         const auto utc = qScopeGuard([] { qputenv("TZ", "UTC"); ::tzset(); });
@@ -422,6 +429,9 @@ private slots:
         // trail read; its UID into `uids`.
         QStringList uids;
         const auto changes = [&](const QByteArray& zone) {
+            qputenv("TZ", reader);
+            ::tzset();
+            const auto writer = qScopeGuard([] { qputenv("TZ", "America/New_York"); ::tzset(); });
             uids.clear();
             TCalendarExport calendar = exportOf(*db, 2, zone);
             calendar.Changes = TCalendarExport::FromTrail(db->Trail());
