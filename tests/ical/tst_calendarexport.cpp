@@ -156,29 +156,23 @@ for e in icalendar.Calendar.from_ical(text).walk('VEVENT'):
     print('icalendar ' + str(e['UID']) + '\t' + when(e.decoded('DTSTART')))
 )";
 
-// The calendar as vobject writes it again after reading it.
-QByteArray throughVobject(const QByteArray& text)
+// What a Python script writes on reading `input`.
+QByteArray runPython(const QString& script, const QByteArray& input)
 {
     QProcess python;
-    python.start(QStringLiteral("/usr/bin/python3"),
-                 {QStringLiteral("-c"), QStringLiteral("import sys, vobject; sys.stdout.write(vobject.readOne("
-                                                       "sys.stdin.read()).serialize())")});
-    python.write(text);
+    python.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral("-c"), script});
+    python.write(input);
     python.closeWriteChannel();
-    python.waitForFinished(30000);
+    if (!python.waitForFinished(30000) || python.exitCode() != 0)
+        qWarning("%s", python.readAllStandardError().constData());
     return python.readAllStandardOutput();
 }
 
 QHash<QString, QString> pythonEvents(const QByteArray& text)
 {
-    QProcess python;
-    python.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral("-c"), QString::fromLatin1(VobjectReader)});
-    python.write(text);
-    python.closeWriteChannel();
-    if (!python.waitForFinished(30000) || python.exitCode() != 0)
-        qWarning("%s", python.readAllStandardError().constData());
     QHash<QString, QString> found;
-    for (const QString& line : QString::fromUtf8(python.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts))
+    const QString lines = QString::fromUtf8(runPython(QString::fromLatin1(VobjectReader), text));
+    for (const QString& line : lines.split('\n', Qt::SkipEmptyParts))
         found.insert(line.section('\t', 0, 0), line.section('\t', 1).replace(QLatin1String("\\n"), QLatin1String("\n")));
     return found;
 }
@@ -334,7 +328,11 @@ private slots:
         const QByteArray text = exportOf(*db, 2, "UTC").Build(*db);
         const QHash<QString, QString> libical = libicalEvents(text);
         const QHash<QString, QString> python = pythonEvents(text);
-        for (const QByteArray& written : {text, throughVobject(text)}) {
+        // As written, and as vobject writes it again.
+        const QByteArray again = runPython(QStringLiteral("import sys, vobject; "
+                                                          "sys.stdout.write(vobject.readOne(sys.stdin.read()).serialize())"),
+                                           text);
+        for (const QByteArray& written : {text, again}) {
             icalcomponent* parsed = icalparser_parse_string(written.constData());
             int events = 0;
             for (icalcomponent* e = icalcomponent_get_first_component(parsed, ICAL_VEVENT_COMPONENT); e;
