@@ -45,6 +45,7 @@ struct TDavObject::TParts
     icalproperty* location = nullptr;
     icalproperty* summary = nullptr;
     icalproperty* description = nullptr;
+    icalproperty* textLines = nullptr;
     icalproperty* categories = nullptr;
     icalproperty* privacy = nullptr;
     icalcomponent* alarm = nullptr;
@@ -90,6 +91,7 @@ TDavObject::TDavObject()
     p.location = icalproperty_new_location("");
     p.summary = icalproperty_new_summary("");
     p.description = icalproperty_new_description("");
+    p.textLines = TEventCodec::TextLinesProperty(0);
     p.categories = icalproperty_new_categories("");
     p.privacy = icalproperty_new_class(ICAL_CLASS_PRIVATE);
     p.alarm = icalcomponent_new(ICAL_VALARM_COMPONENT);
@@ -103,7 +105,8 @@ TDavObject::TDavObject()
 TDavObject::~TDavObject()
 {
     TParts& p = *parts_;
-    for (icalproperty* property : {p.end, p.duration, p.location, p.summary, p.description, p.categories, p.privacy}) {
+    for (icalproperty* property : {p.end, p.duration, p.location, p.summary, p.description, p.textLines, p.categories,
+                                    p.privacy}) {
         if (icalproperty_get_parent(property) != nullptr)
             icalcomponent_remove_property(p.event, property);
         icalproperty_free(property);
@@ -150,13 +153,17 @@ QByteArray TDavObject::Text(const DayEntryRecord& entry, const TEntryDetails& de
         icalproperty_set_location(p.location, details.location.toUtf8().constData());
         p.add(p.location);
     }
-    QString notes;
-    const QByteArray summary = TEventCodec::Summary(entry.Description(), notes, details.notes).toUtf8();
+    const TEventCodec::TTexts texts = TEventCodec::Texts(entry.Description(), details.notes);
+    const QByteArray summary = texts.summary.toUtf8();
     icalproperty_set_summary(p.summary, summary.constData());
     p.add(p.summary);
-    if (!notes.isEmpty()) {
-        icalproperty_set_description(p.description, notes.toUtf8().constData());
+    if (!texts.description.isEmpty()) {
+        icalproperty_set_description(p.description, texts.description.toUtf8().constData());
         p.add(p.description);
+    }
+    if (texts.textLines > 0) {
+        icalproperty_set_x(p.textLines, QByteArray::number(texts.textLines).constData());
+        p.add(p.textLines);
     }
     if (!category.isEmpty()) {
         icalproperty_set_categories(p.categories, category.toUtf8().constData());

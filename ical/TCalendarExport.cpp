@@ -18,7 +18,6 @@
 #include "TClock.h"
 #include "TEntryVisibility.h"
 #include "TFilterRules.h"
-#include "TStamp.h"
 #include "TWallClock.h"
 #include "TXIsamFile.h"
 #include "UserRecord.h"
@@ -427,6 +426,7 @@ private:
     QByteArray durationText_;
     Property summaryProperty_;
     Property descriptionProperty_;
+    Property textLinesProperty_;
     QByteArray privateText_;
     Property modifiedProperty_;
     Property sequenceProperty_;
@@ -546,6 +546,7 @@ void TCalendarBuild::makeProperties()
     durationText_ = textOf(icalproperty_new_duration(icaldurationtype_from_int(selection_.DurationMinutes * 60)));
     summaryProperty_.reset(icalproperty_new_summary(""));
     descriptionProperty_.reset(icalproperty_new_description(""));
+    textLinesProperty_.reset(TEventCodec::TextLinesProperty(0));
     privateText_ = textOf(icalproperty_new_class(ICAL_CLASS_PRIVATE));
     modifiedProperty_.reset(icalproperty_new_lastmodified(icaltime_null_time()));
     sequenceProperty_.reset(icalproperty_new_sequence(0));
@@ -656,13 +657,17 @@ void TCalendarBuild::writeTimes(const TEventFields& fields)
 // SUMMARY, DESCRIPTION and LOCATION; returns the summary.
 QByteArray TCalendarBuild::writeTexts(const TEventFields& fields)
 {
-    QString notes;
-    const QByteArray summary = utf8(TEventCodec::Summary(fields.description, notes, fields.details.notes));
+    const TEventCodec::TTexts texts = TEventCodec::Texts(fields.description, fields.details.notes);
+    const QByteArray summary = utf8(texts.summary);
     icalproperty_set_summary(summaryProperty_.get(), summary.constData());
     event_.write(summaryProperty_.get());
-    if (!notes.isEmpty()) {
-        icalproperty_set_description(descriptionProperty_.get(), utf8(notes).constData());
+    if (!texts.description.isEmpty()) {
+        icalproperty_set_description(descriptionProperty_.get(), utf8(texts.description).constData());
         event_.write(descriptionProperty_.get());
+    }
+    if (texts.textLines > 0) {
+        icalproperty_set_x(textLinesProperty_.get(), QByteArray::number(texts.textLines).constData());
+        event_.write(textLinesProperty_.get());
     }
     if (!fields.details.location.isEmpty()) {
         icalproperty_set_location(locationProperty_.get(), utf8(fields.details.location).constData());
@@ -957,17 +962,16 @@ void TCalendarBuild::writeExdates(const QString& seriesKey, bool untimed)
 }
 
 // The day is deleted alone, its entry removed as a plain entry, or private
-// to others. A CalDAV object (OnlySeries) is written back whole by its
-// client, which would delete such a day: there one private to others is
-// only left out.
+// to others (one a server does not let him read alike): his views show
+// nothing that day, and so does every object, a CalDAV one too. A client
+// writing that EXDATE back deletes nothing he may not see (TCalendarImport).
 bool TCalendarBuild::withoutOccurrence(const SeriesLinkRecord& link)
 {
     if (link.Flags() & SeriesLinkRecord::Deleted)
         return true;
     DayEntryRecord occurrence;
     return !RecordKey::isNone(link.EntryKey())
-        && !(database_.DayEntries().GetEqual(occurrence.bytes(), 0, link.EntryKey())
-             && (!selection_.OnlySeries.isEmpty() || sees(occurrence)));
+        && !(database_.DayEntries().GetEqual(occurrence.bytes(), 0, link.EntryKey()) && sees(occurrence));
 }
 
 // The calendar's head (its VTIMEZONE, now that its years are known) put
@@ -1025,6 +1029,7 @@ std::function<TCalendarExport::TChanges(const QString&)> TCalendarExport::FromTr
 {
     struct TSeen {
         QString latest; // the stamp key of the latest addition or change
+        std::optional<int> utcOffset; // its writer's
         int changes = 0;
     };
     // Every entry's history in one range read at the first question, not one
@@ -1046,6 +1051,7 @@ std::function<TCalendarExport::TChanges(const QString&)> TCalendarExport::FromTr
                         continue;
                     TSeen& entry = bySubject[change.subject];
                     entry.latest = change.when;
+                    entry.utcOffset = change.utcOffset;
                     entry.changes += changed ? 1 : 0;
                 }
             } catch (const std::exception&) {
@@ -1056,9 +1062,7 @@ std::function<TCalendarExport::TChanges(const QString&)> TCalendarExport::FromTr
         const auto it = (*seen)->constFind(TChangeTrail::EntrySubject(entryKey));
         if (it == (*seen)->constEnd())
             return found;
-        TStamp moment;
-        moment.SetSeconds(qint32(RecordKey::parse(it->latest)));
-        found.lastModified = moment.AsDateTime();
+        found.lastModified = TChangeTrail::Moment(it->latest, it->utcOffset);
         found.changes = it->changes;
         return found;
     };

@@ -33,7 +33,8 @@ class TQuorlaDB;
 //   its length (DURATION; DurationMinutes when it has none), an all-day one
 //   its days (a DTEND date after more than one).
 // - SUMMARY the first line of the description, DESCRIPTION the notes, else
-//   the whole text when it has more lines; LOCATION the place; CATEGORIES
+//   the whole text when it has more lines, and with both the whole text,
+//   an empty line and the notes (TEventCodec::Texts); LOCATION the place; CATEGORIES
 //   the category as one value (its commas
 //   and semicolons escaped); CLASS:PRIVATE for a private entry; ORGANIZER its
 //   owner and ATTENDEE each assignee, by full name (the program keeps no
@@ -58,8 +59,8 @@ class TQuorlaDB;
 //   one of its assignees) leaves nothing of its own - no text, no CLASS, no
 //   rule - and each of its occurrences he may see goes out as a single event
 //   under its entry's UID. An occurrence of a series he sees that is private
-//   to others goes out neither as a RECURRENCE-ID event nor, in a feed or
-//   export, as the rule's day: an EXDATE leaves it out.
+//   to others goes out neither as a RECURRENCE-ID event nor as the rule's
+//   day: an EXDATE leaves it out (in a CalDAV object too).
 // - Restricted to a resource (RestrictResource), only what books it leaves:
 //   each booked occurrence as an event of its own under its entry's UID,
 //   never a series' rule, whose other days (not made yet, or left without
@@ -127,9 +128,9 @@ public:
     static QString SeriesUid(const QString& seriesKey, const QString& identity);
 
     // Changes read from the change trail: the moment of the entry's latest
-    // recorded addition or change (a local time of this process, the zone
-    // the trail's stamps are written in by the writers of this program),
-    // and the number of its changes. The trail is read once, at the first
+    // recorded addition or change (TChangeTrail::Moment: true UTC whatever
+    // the zones of its writer and of this process, but for an older
+    // program's record), and the number of its changes. The trail is read once, at the first
     // question, for every entry (one range read, not one per event). Alarms
     // snoozed or switched off are one user's business, not a change of the
     // event. A trail that cannot be read leaves the entry without them rather

@@ -15,8 +15,10 @@
 #include "TCalendarExport.h"
 #include "TClock.h"
 #include "TDetailsStore.h"
+#include "TEntryVisibility.h"
 #include "TEventCodec.h"
 #include "TEventWriter.h"
+#include "TFilterRules.h"
 #include "TLookup.h"
 #include "TQuorlaDB.h"
 #include "TRecordLock.h"
@@ -324,7 +326,7 @@ private:
     void alignToZone(icalcomponent* master, const TFields& fields, const QString& seriesKey);
     void moveOccurrence(const QString& entryKey, const QString& wanted, const QString& label, const QDate& day);
     void deleteExcluded(icalcomponent* master, const QString& label, const QString& seriesKey);
-    bool deletedAlready(const QHash<QString, SeriesLinkRecord>& byDay, qint64 wall);
+    bool leftAlone(const QHash<QString, SeriesLinkRecord>& byDay, qint64 wall);
     void deleteOccurrence(const QString& label, const QString& seriesKey, const QDate& day);
     void changeOccurrence(icalcomponent* event, const QString& seriesKey);
     void rewriteOccurrence(const SeriesLinkRecord& link, const TFields& changed);
@@ -825,20 +827,24 @@ void TImportRun::deleteExcluded(icalcomponent* master, const QString& label, con
          x = icalcomponent_get_next_property(master, ICAL_EXDATE_PROPERTY)) {
         bool date = false;
         const qint64 wall = convert_.Wall(x, icalproperty_get_exdate(x), date);
-        if (inStampYears(wall) && !deletedAlready(byDay, wall))
+        if (inStampYears(wall) && !leftAlone(byDay, wall))
             deleteOccurrence(label, seriesKey, asWall(wall).date());
     }
 }
 
 // A day whose occurrence is deleted already (alone, or its entry as a plain
-// entry) is left as it is.
-bool TImportRun::deletedAlready(const QHash<QString, SeriesLinkRecord>& byDay, qint64 wall)
+// entry) is left as it is, and so is one the importing user may not see:
+// every calendar of his leaves a day private to others out with an EXDATE,
+// which his client writes back (a server does not even let him read it).
+bool TImportRun::leftAlone(const QHash<QString, SeriesLinkRecord>& byDay, qint64 wall)
 {
+    static const TFilterRules everyone;
     const auto made = byDay.constFind(dayKeyOf(wall));
     DayEntryRecord stillThere;
     return made != byDay.cend()
         && ((made->Flags() & SeriesLinkRecord::Deleted)
-            || !TLookup::Equal(database_.DayEntries(), stillThere.bytes(), TXIsamFile::PrimaryIndex, made->EntryKey()));
+            || !TLookup::Equal(database_.DayEntries(), stillThere.bytes(), TXIsamFile::PrimaryIndex, made->EntryKey())
+            || !EntryVisible(everyone, user_, userKey_, stillThere));
 }
 
 void TImportRun::deleteOccurrence(const QString& label, const QString& seriesKey, const QDate& day)

@@ -59,6 +59,27 @@ QString kept(const QString& text, int capacity, const QString& what, QStringList
     return TTextCapacity::cut(text, capacity);
 }
 
+// The first line of `text` trimmed, as SUMMARY carries it.
+QString firstLine(const QString& text)
+{
+    const QString trimmed = text.trimmed();
+    qsizetype end = 0;
+    while (end < trimmed.size() && trimmed[end] != QLatin1Char('\n') && trimmed[end] != QLatin1Char('\r'))
+        ++end;
+    return end == trimmed.size() ? trimmed : trimmed.left(end).trimmed();
+}
+
+// The value of X-QUORLA-TEXT-LINES; 0 without one.
+int textLinesOf(icalcomponent* event)
+{
+    for (icalproperty* x = icalcomponent_get_first_property(event, ICAL_X_PROPERTY); x;
+         x = icalcomponent_get_next_property(event, ICAL_X_PROPERTY)) {
+        if (qstricmp(icalproperty_get_x_name(x), TEventCodec::TextLinesName) == 0)
+            return QByteArray(icalproperty_get_x(x)).trimmed().toInt();
+    }
+    return 0;
+}
+
 } // namespace
 
 TEventCodec::TEventCodec(const QTimeZone& office)
@@ -192,13 +213,33 @@ void TEventCodec::decodeTexts(icalcomponent* event, const QString& summary, TDec
         && (summary.isEmpty() || description.trimmed() == summary
             || description.trimmed().startsWith(summary + QLatin1Char('\n')))
         && TTextCapacity::fits(description, DayEntryRecord::DescriptionCapacity);
-    decoded.text = kept(oneText ? description : summary, DayEntryRecord::DescriptionCapacity, QStringLiteral("summary"),
-                        decoded.altered);
-    if (!oneText)
-        decoded.details.notes = kept(description, TEntryDetails::MaxNotesBytes, QStringLiteral("description"),
-                                     decoded.altered);
+    if (!splitTexts(event, summary, description, decoded)) {
+        decoded.text = kept(oneText ? description : summary, DayEntryRecord::DescriptionCapacity,
+                            QStringLiteral("summary"), decoded.altered);
+        if (!oneText)
+            decoded.details.notes = kept(description, TEntryDetails::MaxNotesBytes, QStringLiteral("description"),
+                                         decoded.altered);
+    }
     decoded.details.location = kept(textOf(icalcomponent_get_location(event)).trimmed(),
                                     TEntryDetails::MaxLocationBytes, QStringLiteral("location"), decoded.altered);
+}
+
+// A text of several lines beside notes, as Texts writes them: the text's
+// lines, an empty line, the notes.
+bool TEventCodec::splitTexts(icalcomponent* event, const QString& summary, const QString& description,
+                             TDecoded& decoded)
+{
+    const int lines = textLinesOf(event);
+    const QStringList all = description.split(QLatin1Char('\n'));
+    if (lines <= 0 || all.size() < lines + 2 || !all[lines].isEmpty())
+        return false;
+    const QString text = all.mid(0, lines).join(QLatin1Char('\n'));
+    if (firstLine(text) != summary || !TTextCapacity::fits(text, DayEntryRecord::DescriptionCapacity))
+        return false;
+    decoded.text = text;
+    decoded.details.notes = kept(all.mid(lines + 1).join(QLatin1Char('\n')), TEntryDetails::MaxNotesBytes,
+                                 QStringLiteral("description"), decoded.altered);
+    return true;
 }
 
 void TEventCodec::resourcesOf(icalcomponent* event, TDecoded& decoded)
@@ -291,13 +332,24 @@ icalproperty* TEventCodec::EndProperty(const TEntryDetails& details, bool untime
     return property;
 }
 
-QString TEventCodec::Summary(const QString& text, QString& description, const QString& notes)
+TEventCodec::TTexts TEventCodec::Texts(const QString& text, const QString& notes)
 {
-    const QString trimmed = text.trimmed();
-    qsizetype end = 0;
-    while (end < trimmed.size() && trimmed[end] != QLatin1Char('\n') && trimmed[end] != QLatin1Char('\r'))
-        ++end;
-    const QString line = end == trimmed.size() ? trimmed : trimmed.left(end).trimmed();
-    description = !notes.isEmpty() ? notes : line != text ? text : QString();
-    return line;
+    TTexts texts;
+    texts.summary = firstLine(text);
+    if (texts.summary == text)
+        texts.description = notes;
+    else if (notes.isEmpty())
+        texts.description = text;
+    else {
+        texts.description = text + QStringLiteral("\n\n") + notes;
+        texts.textLines = int(QString(text).replace(QLatin1String("\r\n"), QLatin1String("\n")).count(QLatin1Char('\n'))) + 1;
+    }
+    return texts;
+}
+
+icalproperty* TEventCodec::TextLinesProperty(int lines)
+{
+    icalproperty* property = icalproperty_new_x(QByteArray::number(lines).constData());
+    icalproperty_set_x_name(property, TextLinesName);
+    return property;
 }

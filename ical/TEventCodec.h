@@ -35,6 +35,10 @@ typedef struct icalproperty_impl icalproperty;
 //   DESCRIPTION the notes (cut to MaxNotesBytes). A DESCRIPTION that repeats
 //   the SUMMARY on its first line and fits the summary line is one text of
 //   several lines, as the export writes an entry's text of several lines.
+//   With X-QUORLA-TEXT-LINES:n (Texts: a text of several lines beside
+//   notes) DESCRIPTION's first n lines are the text and the notes follow
+//   after an empty line, where those lines begin with the SUMMARY and fit
+//   the summary line; otherwise the property is passed over.
 // - LOCATION is the location (cut to MaxLocationBytes).
 // - CLASS PRIVATE or CONFIDENTIAL makes it private; the first CATEGORIES
 //   value is its category; the first VALARM with a trigger its alarm.
@@ -111,9 +115,21 @@ public:
     // days; null for an un-timed entry of one day (a date lasts its day).
     static icalproperty* EndProperty(const TEntryDetails& details, bool untimed, qint64 wall, int defaultSeconds);
     // SUMMARY and DESCRIPTION of an entry's text and notes: the text's first
-    // line, and the notes, or else the whole text when it has more lines
-    // (empty: no DESCRIPTION).
-    static QString Summary(const QString& text, QString& description, const QString& notes);
+    // line; the notes, or the whole text when it has more lines, or when it
+    // has both the whole text, an empty line and the notes (empty: no
+    // DESCRIPTION). `textLines` is then the text's number of lines, written
+    // as TextLinesName so that Decode splits them again (0: not written):
+    // every reader shows every line, and none is lost on the way back.
+    struct TTexts
+    {
+        QString summary;
+        QString description;
+        int textLines = 0;
+    };
+    static TTexts Texts(const QString& text, const QString& notes);
+    static constexpr const char* TextLinesName = "X-QUORLA-TEXT-LINES";
+    // A property of that name, its value `lines` (icalproperty_set_x sets another).
+    static icalproperty* TextLinesProperty(int lines);
 
     // Wall-clock seconds as a date and time (read as UTC) and back.
     static qint64 WallOf(const QDateTime& local);
@@ -122,6 +138,8 @@ public:
 private:
     bool decodeEnd(icalcomponent* event, TDecoded& decoded) const;
     void decodeTexts(icalcomponent* event, const QString& summary, TDecoded& decoded) const;
+    static bool splitTexts(icalcomponent* event, const QString& summary, const QString& description,
+                           TDecoded& decoded);
     void decodeAlarm(icalcomponent* event, TDecoded& decoded) const;
     static void resourcesOf(icalcomponent* event, TDecoded& decoded);
 

@@ -3,6 +3,7 @@
 #include "EQuorla.h"
 #include "IsamCode.h"
 #include "RecordKey.h"
+#include "TClock.h"
 #include "TChangeSummary.h"
 #include "TCommandScope.h"
 #include "TQuorlaDB.h"
@@ -36,10 +37,20 @@ QString fitted(const QString& text, int capacity)
     return TTextCapacity::cut(text, capacity - 3) + QStringLiteral("…");
 }
 
-qint64 now()
+// The current moment as a stamp of the writer's local time, and the offset
+// from UTC that local time has then.
+struct TNow
 {
+    qint64 seconds;
+    int utcOffset;
+};
+
+TNow now()
+{
+    const QDateTime at = TClock::now();
     TStamp stamp;
-    return stamp.Seconds();
+    stamp.SetDateTime(at);
+    return {stamp.Seconds(), at.offsetFromUtc()};
 }
 
 } // namespace
@@ -138,14 +149,15 @@ void TChangeTrail::Record(const TChange& change)
         record.setWorkstation(fitted(database_.Workstation(), TrailRecord::WorkstationCapacity));
         record.setTarget(change.dataset ? DatasetName(*change.dataset) : QString(), change.key, change.subject);
         record.setSummary(fitted(change.summary, TrailRecord::SummaryCapacity));
-        const qint64 moment = now();
+        const TNow moment = now();
+        record.setUtcOffset(moment.utcOffset);
         for (int attempt = 0; attempt < KeyAttempts; ++attempt) {
             const QString key = trail_->NextKey();
             if (key.isEmpty())
                 throw EQuorla(trail_->ErrorText());
             // The key is part of the record's order; another workstation that
             // took it meanwhile makes this one try the next.
-            record.setMoment(moment, database_.ActingUser(), key);
+            record.setMoment(moment.seconds, database_.ActingUser(), key);
             if (writer_.insertUnder(*trail_, key, record.bytes()))
                 return;
             QThread::usleep(200);
@@ -165,7 +177,7 @@ void TChangeTrail::RecordAll(const QList<TChange>& changes)
         return;
     }
     try {
-        const qint64 moment = now();
+        const TNow moment = now();
         for (int attempt = 0; attempt < KeyAttempts; ++attempt) {
             const qint64 first = RecordKey::parse(trail_->NextKey());
             if (first <= 0)
@@ -182,8 +194,9 @@ void TChangeTrail::RecordAll(const QList<TChange>& changes)
                 record.setWorkstation(fitted(database_.Workstation(), TrailRecord::WorkstationCapacity));
                 record.setTarget(change.dataset ? DatasetName(*change.dataset) : QString(), change.key, change.subject);
                 record.setSummary(fitted(change.summary, TrailRecord::SummaryCapacity));
+                record.setUtcOffset(moment.utcOffset);
                 const QString key = RecordKey::format(first + i);
-                record.setMoment(moment, database_.ActingUser(), key);
+                record.setMoment(moment.seconds, database_.ActingUser(), key);
                 writes << TXIsamFile::TBatchWrite{TXIsamFile::TBatchWrite::Add, key, TRecordWriter::bytesOf(record.bytes())};
             }
             try {
@@ -219,7 +232,19 @@ TChangeTrail::TEntry TChangeTrail::entryOf(const TrailRecord& record, const QStr
     entry.recordKey = record.Key();
     entry.subject = record.Subject();
     entry.summary = record.Summary();
+    entry.utcOffset = record.UtcOffset();
     return entry;
+}
+
+QDateTime TChangeTrail::Moment(const QString& when, std::optional<int> utcOffset)
+{
+    // A stamp counts wall-clock seconds as if they were UTC's.
+    const qint64 wall = RecordKey::parse(when);
+    if (utcOffset)
+        return QDateTime::fromSecsSinceEpoch(wall - *utcOffset, Qt::UTC);
+    TStamp stamp;
+    stamp.SetSeconds(qint32(wall));
+    return stamp.AsDateTime();
 }
 
 QList<TChangeTrail::TEntry> TChangeTrail::History(const QString& subject)
@@ -333,7 +358,7 @@ int TChangeTrail::Prune(int batch)
         return 0;
     try {
         // Older than the cut: a larger inverted time than the cut's.
-        const qint64 cut = now() - qint64(DaysKept()) * SecondsPerDay;
+        const qint64 cut = now().seconds - qint64(DaysKept()) * SecondsPerDay;
         QStringList old;
         TrailRecord record;
         const bool read = trail_->Range(record.bytes(), TrailRecord::NewestIndex, TrailRecord::inverted(cut) + Nines,

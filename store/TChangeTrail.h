@@ -2,11 +2,13 @@
 
 #include "TRecordWriter.h"
 
+#include <QDateTime>
 #include <QHash>
 #include <QList>
 #include <QString>
 
 #include <memory>
+#include <optional>
 
 class TQuorlaDB;
 class TXIsamFile;
@@ -83,6 +85,9 @@ public:
         QString subject;
         QString summary;
         QString position;
+        // The writer's offset from UTC then; unset for an older program's
+        // record (Moment).
+        std::optional<int> utcOffset;
     };
 
     // A choice of the latest changes: one user's (empty: everybody's), from
@@ -116,6 +121,12 @@ public:
     void RecordAll(const QList<TChange>& changes);
     // Says, once, why changes go unrecorded when the trail is not there.
     void TellIfUnavailable();
+
+    // The moment of a change recorded at `when` (a time key): the writer's
+    // local time at his offset from UTC where the record gives it, else (an
+    // older program's record) a local time of this process, as workstations
+    // sharing one zone wrote and read it.
+    static QDateTime Moment(const QString& when, std::optional<int> utcOffset);
 
     // The subject of an entry's, a user's and a category's history.
     static QString EntrySubject(const QString& key) { return QStringLiteral("E") + key; }

@@ -7,6 +7,7 @@
 #include <QtGlobal>
 
 #include <cstddef>
+#include <optional>
 
 // One change made through the store's writers, a record of the change trail:
 // what was done (`Action`), when, by which user on which workstation, to which
@@ -19,6 +20,12 @@
 // so that a forward read gives the latest changes first; 5 `UserNewest`, the
 // user's key followed by the same, for one user's latest changes; 9 `Subject`,
 // the history of one record in the order it was written.
+//
+// The last bytes of the summary's field, past the end the summary now keeps
+// to, hold the writer's offset from UTC at the change ("+0100": the zone
+// `When` is a local time of). Programs that know nothing of it read the
+// summary up to its end and pass them over; their own records leave them
+// empty (a field is zeroed past its text).
 //
 // The record under key 0000000000 holds the trail's own setting (the days it
 // keeps, in `Key`); its index values lie after every change's.
@@ -42,13 +49,15 @@ public:
     static constexpr std::size_t SubjectWidth = 12;
     static constexpr std::size_t SummaryOffset = 179;
     static constexpr std::size_t SummaryWidth = 161;
+    static constexpr std::size_t UtcOffsetWidth = 6;
+    static constexpr std::size_t UtcOffsetOffset = SummaryOffset + SummaryWidth - UtcOffsetWidth;
 
     static constexpr qint16 NewestIndex = 3;
     static constexpr qint16 UserNewestIndex = 5;
     static constexpr qint16 SubjectIndex = 9;
 
     static constexpr int WorkstationCapacity = WorkstationWidth - 1;
-    static constexpr int SummaryCapacity = SummaryWidth - 1;
+    static constexpr int SummaryCapacity = SummaryWidth - UtcOffsetWidth - 1;
 
     // The key of the setting record, and the index value that sorts it after
     // every change.
@@ -66,6 +75,9 @@ public:
     QString Subject() const { return text(SubjectOffset, SubjectWidth); }
     QString Summary() const { return text(SummaryOffset, SummaryWidth); }
     QString Newest() const { return text(NewestOffset, 21); }
+    // The writer's offset from UTC in seconds; unset in an older program's
+    // record.
+    std::optional<int> UtcOffset() const;
     QString UserNewest() const { return text(UserNewestOffset, 31); }
 
     // Sets the time and the user and, from them and the record's own primary
@@ -73,7 +85,12 @@ public:
     void setMoment(qint64 seconds, const QString& userKey, const QString& primaryKey);
     void setWorkstation(const QString& host) { setText(WorkstationOffset, WorkstationWidth, host, "workstation"); }
     void setTarget(const QString& dataset, const QString& key, const QString& subject);
-    void setSummary(const QString& summary) { setText(SummaryOffset, SummaryWidth, summary, "summary"); }
+    void setSummary(const QString& summary)
+    {
+        setText(SummaryOffset, SummaryWidth - UtcOffsetWidth, summary, "summary");
+    }
+    // Whole minutes are kept.
+    void setUtcOffset(int seconds);
 
     // The setting record: `Key` holds the days kept.
     void makeSetting(int days);

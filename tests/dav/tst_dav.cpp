@@ -159,6 +159,7 @@ private slots:
     void hiddenLikeMissing();
     void seriesForColleague_data();
     void seriesForColleague();
+    void privateDayWrittenBack();
     void hiddenNotSynced();
     void officeChanges_data();
     void officeChanges();
@@ -218,7 +219,8 @@ void TestDav::initTestCase()
     const qint32 admin = UserRecord::CanAddEntries | UserRecord::CanAdminister | UserRecord::CanModifyOthersEntries;
     for (const auto& [name, fullName, rights] :
          {std::tuple{"BOSS", "Big Boss", admin}, {"ANNA", "Anna", qint32(UserRecord::CanAddEntries)}, {"CARL", "Carl", 0},
-          {"GROSS", "Gross", 0}, {"EMPTY", "Empty", 0}}) {
+          {"GROSS", "Gross", 0}, {"EMPTY", "Empty", 0},
+          {"DORA", "Dora", qint32(UserRecord::CanAddEntries | UserRecord::CanModifyOthersEntries)}}) {
         UserRecord user;
         user.setUserName(QLatin1String(name));
         user.setFullName(QLatin1String(fullName));
@@ -502,6 +504,11 @@ void TestDav::roundTrip()
     const TAnswer renoted = ask(anna, "PUT", detailed, withNotes("Agenda"), {{"If-Match", planned.etag}});
     QVERIFY(renoted.status == 204 && !renoted.etag.isEmpty() && renoted.etag != planned.etag);
     QCOMPARE(ask(anna, "GET", detailed).etag, renoted.etag);
+    // A text of several lines beside notes: stored as sent, served as sent.
+    const QByteArray lines = "DESCRIPTION:Planning\\n second\\n\\nnotes\r\nX-QUORLA-TEXT-LINES:2\r\n";
+    const TAnswer split = ask(anna, "PUT", Calendar + "lines.ics", ics("lines", "Planning", lines));
+    QVERIFY(split.status == 201 && !split.etag.isEmpty());
+    QVERIFY(ask(anna, "GET", Calendar + "lines.ics").body.contains(lines));
     // A range finds an event by its stored end, and one begun days before.
     QVERIFY(ask(anna, "REPORT", Calendar, weekQuery("20270302T104500Z", "20270302T110000Z")).body.contains("Planning"));
     QCOMPARE(ask(anna, "PUT", Calendar + "stay.ics",
@@ -731,8 +738,9 @@ void TestDav::seriesForColleague_data()
     const QByteArray days = "RECURRENCE-ID:20270302T100000Z|RECURRENCE-ID:20270304T100000Z";
     QTest::newRow("week") << Anna << weekQuery() << QByteArray("SUMMARY:Daily review") << QByteArray("Boss alone");
     QTest::newRow("sync") << Anna << all << QByteArray("SUMMARY:Daily review") << QByteArray("Boss alone");
-    // Boss's private day: the series' day on a folder, none on a server (which cannot read it).
-    QTest::newRow("expanded") << Anna << expand << days << QByteArray("RRULE|TZID|Boss alone");
+    // Boss's private day: left out, on a folder as on a server (which cannot read it).
+    QTest::newRow("expanded") << Anna << expand << days
+                              << QByteArray("RRULE|TZID|Boss alone|RECURRENCE-ID:20270303T100000Z");
     QTest::newRow("expanded for the owner") << QStringLiteral("BOSS:BOSSPW") << expand
                                             << days + "|RECURRENCE-ID:20270303T100000Z|SUMMARY:Boss alone"
                                             << QByteArray("RRULE");
@@ -760,6 +768,22 @@ void TestDav::seriesForColleague()
         QVERIFY2(got.body.contains(text), got.body.constData());
     for (const QByteArray& text : hidden.split('|'))
         QVERIFY2(!got.body.contains(text), got.body.constData());
+}
+
+// Dora, who may change Boss's entries, writes his series back as she read
+// it, his private day left out by an EXDATE: that day stays his.
+void TestDav::privateDayWrittenBack()
+{
+    const QString dora = QStringLiteral("DORA:DORAPW");
+    static const QRegularExpression series(QStringLiteral("/dav/calendars/DORA/default/series-\\d+\\.ics"));
+    const QByteArray path = series.match(QString::fromLatin1(ask(dora, "REPORT", "/dav/calendars/DORA/default/",
+                                                                  syncQuery({})).body))
+                                .captured()
+                                .toLatin1();
+    const TAnswer read = ask(dora, "GET", path);
+    QVERIFY2(read.body.contains("EXDATE:20270303T100000Z") && !read.body.contains("Boss alone"), read.body.constData());
+    QCOMPARE(ask(dora, "PUT", path, read.body, {{"If-Match", read.etag}}).status, 204);
+    QVERIFY(ask(QStringLiteral("BOSS:BOSSPW"), "GET", "/dav/calendars/BOSS/default/daily.ics").body.contains("Boss alone"));
 }
 
 void TestDav::officeChanges_data()

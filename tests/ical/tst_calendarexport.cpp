@@ -158,16 +158,23 @@ for e in icalendar.Calendar.from_ical(text).walk('VEVENT'):
     print('icalendar ' + str(e['UID']) + '\t' + when(e.decoded('DTSTART')))
 )";
 
-QHash<QString, QString> pythonEvents(const QByteArray& text)
+// What a Python script writes on reading `input`.
+QByteArray runPython(const QString& script, const QByteArray& input)
 {
     QProcess python;
-    python.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral("-c"), QString::fromLatin1(VobjectReader)});
-    python.write(text);
+    python.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral("-c"), script});
+    python.write(input);
     python.closeWriteChannel();
     if (!python.waitForFinished(30000) || python.exitCode() != 0)
         qWarning("%s", python.readAllStandardError().constData());
+    return python.readAllStandardOutput();
+}
+
+QHash<QString, QString> pythonEvents(const QByteArray& text)
+{
     QHash<QString, QString> found;
-    for (const QString& line : QString::fromUtf8(python.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts))
+    const QString lines = QString::fromUtf8(runPython(QString::fromLatin1(VobjectReader), text));
+    for (const QString& line : lines.split('\n', Qt::SkipEmptyParts))
         found.insert(line.section('\t', 0, 0), line.section('\t', 1).replace(QLatin1String("\\n"), QLatin1String("\n")));
     return found;
 }
@@ -268,7 +275,9 @@ private slots:
 
     // An entry's (or a series') end, days, place and notes go out as
     // DURATION or a DTEND date, LOCATION and DESCRIPTION, read alike by
-    // libical and vobject, and come back through the codec as they were.
+    // libical and vobject, and come back through the codec as they were,
+    // also once vobject has written them again; a text of several lines
+    // beside notes too.
     // One export of every form: series or flags | seconds | days | location |
     // notes | the line read back.
     void details()
@@ -279,6 +288,7 @@ private slots:
             TEntryDetails details;
             QString expected;
             bool booked = false; // books Room 4 and the projector
+            QString text = QStringLiteral("Plan");
         };
         const QString people = QStringLiteral(" | - | - | Ann Åberg | Bob | -");
         const QString notes(5000, QLatin1Char('n'));
@@ -290,7 +300,9 @@ private slots:
             {-1, {5400, 1, "Hall", "Weekly notes"}, "20270313T093000Z | 5400 | Plan | Weekly notes" + people + " | @Hall"},
             {0, {3600, 1, {}, {}},
              "20270314T093000Z | 3600 | Plan | - | - | - | Ann Åberg | Bob+Room 4 (ROOM)+Projector (RESOURCE) | - | @Room 4",
-             true}};
+             true},
+            {0, {3600, 1, {}, "Bring\nfigures"},
+             "20270315T093000Z | 3600 | Plan | Plan\n agenda\n\nBring\nfigures" + people, false, "Plan\n agenda"}};
         auto db = makeDatabase(QStringLiteral("details"));
         QStringList resources;
         for (TResourceStore::TResource one : {TResourceStore::TResource{{}, "Room 4", "Seats eight"},
@@ -312,33 +324,41 @@ private slots:
                 continue;
             }
             const QString when = day.toString(Qt::ISODate) + (rows[i].form ? " 00:00" : " 09:30");
-            keys << addEntry(*db, when, QStringLiteral("Plan"), rows[i].form, 0, 1, {2}, 0, rows[i].details,
+            keys << addEntry(*db, when, rows[i].text, rows[i].form, 0, 1, {2}, 0, rows[i].details,
                              rows[i].booked ? resources : QStringList());
         }
         const QByteArray text = exportOf(*db, 2, "UTC").Build(*db);
         const QHash<QString, QString> libical = libicalEvents(text);
         const QHash<QString, QString> python = pythonEvents(text);
-        icalcomponent* parsed = icalparser_parse_string(text.constData());
-        for (icalcomponent* e = icalcomponent_get_first_component(parsed, ICAL_VEVENT_COMPONENT); e;
-             e = icalcomponent_get_next_component(parsed, ICAL_VEVENT_COMPONENT)) {
-            const QString uid = QString::fromUtf8(icalcomponent_get_uid(e));
-            const qsizetype i = std::ranges::find_if(keys, [&](const QString& k) { return uid.startsWith(k + '-'); })
-                - keys.begin();
-            QVERIFY(i < rows.size());
-            QCOMPARE(libical.value(uid), rows[i].expected);
-            QCOMPARE(python.value(uid), rows[i].expected);
-            TEventCodec::TDecoded back;
-            QString reason;
-            QVERIFY(TEventCodec(QTimeZone("UTC")).Decode(e, back, reason));
-            // The rooms it books come back as its place, and as the resources it asks for.
-            TEntryDetails shown = rows[i].details;
-            if (rows[i].booked)
-                shown.location = QStringLiteral("Room 4");
-            QVERIFY(back.details == shown && back.altered.isEmpty());
-            QCOMPARE(back.resources.size(), rows[i].booked ? 2 : 0);
+        // As written, and as vobject writes it again.
+        const QByteArray again = runPython(QStringLiteral("import sys, vobject; "
+                                                          "sys.stdout.write(vobject.readOne(sys.stdin.read()).serialize())"),
+                                           text);
+        for (const QByteArray& written : {text, again}) {
+            icalcomponent* parsed = icalparser_parse_string(written.constData());
+            int events = 0;
+            for (icalcomponent* e = icalcomponent_get_first_component(parsed, ICAL_VEVENT_COMPONENT); e;
+                 e = icalcomponent_get_next_component(parsed, ICAL_VEVENT_COMPONENT), ++events) {
+                const QString uid = QString::fromUtf8(icalcomponent_get_uid(e));
+                const qsizetype i = std::ranges::find_if(keys, [&](const QString& k) { return uid.startsWith(k + '-'); })
+                    - keys.begin();
+                QVERIFY(i < rows.size());
+                QCOMPARE(libical.value(uid), rows[i].expected);
+                QCOMPARE(python.value(uid), rows[i].expected);
+                TEventCodec::TDecoded back;
+                QString reason;
+                QVERIFY(TEventCodec(QTimeZone("UTC")).Decode(e, back, reason));
+                // The rooms it books come back as its place, and as the resources it asks for.
+                TEntryDetails shown = rows[i].details;
+                if (rows[i].booked)
+                    shown.location = QStringLiteral("Room 4");
+                QVERIFY(back.details == shown && back.altered.isEmpty());
+                QCOMPARE(back.text, rows[i].text);
+                QCOMPARE(back.resources.size(), rows[i].booked ? 2 : 0);
+            }
+            icalcomponent_free(parsed);
+            QCOMPARE(events, rows.size());
         }
-        icalcomponent_free(parsed);
-        QCOMPARE(libical.size(), rows.size());
     }
 
     // The VTIMEZONE holds the observance in force when the exported years
@@ -384,12 +404,19 @@ private slots:
     }
 
     // LAST-MODIFIED is the moment of the entry's latest change in the trail
-    // in true UTC, whatever the zone of the office or of the process (here
-    // New York), and SEQUENCE counts its changes. An entry keeps its UID from
-    // export to export, changed or not; another database's entry with the
-    // same key gets another.
+    // in true UTC, whatever the zone of the office, of the writing process
+    // (here New York) or of the reading one, and SEQUENCE counts its changes.
+    // An entry keeps its UID from export to export, changed or not; another
+    // database's entry with the same key gets another.
+    void changesFromTrail_data()
+    {
+        QTest::addColumn<QByteArray>("reader");
+        QTest::newRow("read where written") << QByteArray("America/New_York");
+        QTest::newRow("read in Tokyo") << QByteArray("Asia/Tokyo");
+    }
     void changesFromTrail()
     {
+        QFETCH(QByteArray, reader);
         qputenv("TZ", "America/New_York");
         ::tzset();
         const auto utc = qScopeGuard([] { qputenv("TZ", "UTC"); ::tzset(); });
@@ -402,6 +429,9 @@ private slots:
         // trail read; its UID into `uids`.
         QStringList uids;
         const auto changes = [&](const QByteArray& zone) {
+            qputenv("TZ", reader);
+            ::tzset();
+            const auto writer = qScopeGuard([] { qputenv("TZ", "America/New_York"); ::tzset(); });
             uids.clear();
             TCalendarExport calendar = exportOf(*db, 2, zone);
             calendar.Changes = TCalendarExport::FromTrail(db->Trail());
