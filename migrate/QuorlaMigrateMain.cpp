@@ -41,8 +41,9 @@ const QString Summary = QStringLiteral(
 
 const QString Epilogue = QStringLiteral(
     "Exit status: 0 when the copy reads back as the source; 1 when it failed or\n"
-    "differs (a target that is not empty is refused untouched; in a folder\n"
-    "nothing is left of a failed copy); 2 for a usage error.");
+    "differs (a target that is not empty is refused untouched; nothing is left\n"
+    "of a failed copy, in a folder or on a server, where the copy is one\n"
+    "transaction); 2 for a usage error.");
 
 void say(const QString& text)
 {

@@ -55,6 +55,7 @@ void TBin::begin(const QString& item, qint32 flags, const QString& ownerKey, con
     now.SetNow();
     deletedAt_ = now.Key();
     writes_.clear();
+    kept_ = TKept{true, {}, {}};
 }
 
 void TBin::add(QLatin1Char dataset, const QString& key, std::span<const char> bytes)
@@ -69,11 +70,20 @@ void TBin::add(QLatin1Char dataset, const QString& key, std::span<const char> by
     record.setOwnerKey(ownerKey_);
     record.setAssigneeKeys(assignees_);
     record.setBody(TRecordWriter::bytesOf(bytes));
+    if (dataset == BinRecord::DetailData)
+        kept_.details << key;
+    else if (dataset == BinRecord::BookingData)
+        kept_.bookings << key;
     writes_ << TXIsamFile::TBatchWrite{Kind::Add, QString(), TRecordWriter::bytesOf(record.bytes())};
 }
 
-void TBin::addAlarms(const QString& entryKey)
+void TBin::addAlarms(const QString& entryKey, const TAlarms* known)
 {
+    if (known) {
+        for (const auto& [key, alarm] : *known)
+            add(BinRecord::AlarmData, key, alarm.bytes());
+        return;
+    }
     TXIsamFile& alarms = database_.Alarms();
     AlarmRecord alarm;
     for (bool more = TLookup::Equal(alarms, alarm.bytes(), AlarmRecord::DayEntryKeyIndex, entryKey); more;
@@ -107,13 +117,13 @@ void TBin::addBookings(const QStringList& entryKeys, const QString& seriesKey)
     }
 }
 
-void TBin::KeepEntry(const QString& key, const DayEntryRecord& entry)
+TBin::TKept TBin::KeepEntry(const QString& key, const DayEntryRecord& entry, const TAlarms* alarms)
 {
     if (!Available())
-        return;
+        return {};
     begin(BinRecord::item(BinRecord::EntryItem, key), entry.Flags(), entry.OwnerKey(), entry.AssigneeKeys());
     add(BinRecord::EntryData, key, entry.bytes());
-    addAlarms(key);
+    addAlarms(key, alarms);
     addDetails(DetailRecord::owner(DetailRecord::EntryMark, key));
     addBookings({key});
     SeriesLinkRecord link;
@@ -121,6 +131,7 @@ void TBin::KeepEntry(const QString& key, const DayEntryRecord& entry)
         && TLookup::Equal(*database_.SeriesLinks(), link.bytes(), SeriesLinkRecord::EntryKeyIndex, key))
         add(BinRecord::LinkData, database_.SeriesLinks()->CurrentKey(), link.bytes());
     write(true);
+    return kept_;
 }
 
 void TBin::KeepEntry(const QString& key)

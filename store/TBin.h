@@ -10,6 +10,7 @@
 #include <span>
 #include <utility>
 
+class AlarmRecord;
 class BinRecord;
 class DayEntryRecord;
 class SeriesLinkRecord;
@@ -42,8 +43,21 @@ public:
 
     bool Available() const;
 
-    // Keeps entry `key` (as `entry`), with its alarms, details and link.
-    void KeepEntry(const QString& key, const DayEntryRecord& entry);
+    // The keys of the records an entry's item holds of the datasets the
+    // deletion then empties of that entry: it removes these instead of
+    // looking for them again. `kept`: false when nothing was kept.
+    struct TKept
+    {
+        bool kept = false;
+        QStringList details;
+        QStringList bookings;
+    };
+    // An entry's alarm records by key, as read under their locks.
+    using TAlarms = QList<std::pair<QString, AlarmRecord>>;
+
+    // Keeps entry `key` (as `entry`), with its alarms (`alarms`, where the
+    // caller read them under their locks), details and link.
+    TKept KeepEntry(const QString& key, const DayEntryRecord& entry, const TAlarms* alarms = nullptr);
     // Keeps entry `key` as it is stored (nothing when it is not).
     void KeepEntry(const QString& key);
     // Keeps series `key` (as `series`, before the deletion changes it):
@@ -82,7 +96,7 @@ public:
 private:
     // The records of `owner`'s details (DetailRecord::owner).
     void addDetails(const QString& owner);
-    void addAlarms(const QString& entryKey);
+    void addAlarms(const QString& entryKey, const TAlarms* alarms = nullptr);
     // The bookings of `entryKeys`, and with `seriesKey` that series' notes
     // of the resources it books.
     void addBookings(const QStringList& entryKeys, const QString& seriesKey = QString());
@@ -106,4 +120,5 @@ private:
     QStringList assignees_;
     QString deletedAt_;
     QList<TXIsamFile::TBatchWrite> writes_;
+    TKept kept_;
 };

@@ -15,6 +15,7 @@
 #include <QDir>
 #include <QFile>
 
+#include <utility>
 #include <vector>
 
 namespace {
@@ -61,14 +62,13 @@ TDatabaseCopier::~TDatabaseCopier() = default;
 
 void TDatabaseCopier::fail(const QString& message) const
 {
-    if (!written_ || to_.IsFolder())
-        throw EQuorla(message);
-    throw EQuorla(message + QStringLiteral("\nThe target holds a partial copy now: empty it before copying again."));
+    throw EQuorla(message);
 }
 
 void TDatabaseCopier::checkTarget(Side& side)
 {
     madeFolder_ = side.location.IsFolder() && !QDir(side.location.Path()).exists();
+    existing_.assign(side.files.size(), false);
     if (side.location.IsFolder() && !QDir().mkpath(side.location.Path()))
         fail(QStringLiteral("Cannot make the folder %1").arg(side.location.Path()));
     for (int i = 0; i < int(side.files.size()); ++i) {
@@ -84,6 +84,7 @@ void TDatabaseCopier::checkTarget(Side& side)
             if (records < 0 || next.isEmpty())
                 fail(QStringLiteral("Cannot read %1:\n%2").arg(shown(name), file.ErrorText()));
             file.Close();
+            existing_[std::size_t(i)] = true;
             if (records > 0 || next != FirstKey)
                 fail(QStringLiteral("%1 is not empty: %2 holds %3 records (next key %4); nothing was copied")
                          .arg(side.location.Printable(), TQuorlaDatasets::All()[i].fileName)
@@ -133,8 +134,11 @@ void TDatabaseCopier::copyDataset(int index, Side& source, Side& target)
     const qint32 total = from.RecordCount();
     if (keyLength < 1 || total < 0)
         fail(QStringLiteral("Cannot read %1:\n%2").arg(shown(source.name(index)), from.ErrorText()));
-    if (!to.Exists(name) && !to.CreateDataset(name, qint16(keyLength), dataset.format))
+    // Not asked again: on a server a failed question would spoil the copy's
+    // transaction.
+    if (!existing_[std::size_t(index)] && !to.CreateDataset(name, qint16(keyLength), dataset.format))
         fail(QStringLiteral("Cannot create %1:\n%2").arg(shown(name), to.ErrorText()));
+    written_ = true;
     if (target.location.IsFolder())
         writtenFiles_ << name;
     if (!to.Open(name))
@@ -200,7 +204,6 @@ void TDatabaseCopier::copyRecords(int index, Side& source, Side& target, qsizety
     QByteArray batch;
     qint64 done = 0;
     const auto flush = [&] {
-        written_ = true;
         if (!to.InsertAll(keys, std::span<const char>(batch.constData(), std::size_t(batch.size()))))
             return false;
         done += keys.size();
@@ -263,14 +266,51 @@ QList<TDatabaseCopier::Summary> TDatabaseCopier::Run()
     try {
         return copyAll();
     } catch (const EQuorla& e) {
-        if (!to_.IsFolder())
-            throw;
-        discard();
+        if (to_.IsFolder())
+            discard();
         if (!written_)
             throw;
         throw EQuorla(e.message() + QStringLiteral("\nNothing of the copy was kept."));
     }
 }
+
+// The copy into a server as one transaction, undone when the copy throws;
+// a lost session undoes it on the server anyway.
+class TDatabaseCopier::Whole
+{
+public:
+    explicit Whole(TIsamConnection* connection)
+        : connection_(connection)
+    {
+        if (connection_ && connection_->beginCopy() != IsamOk) {
+            const QString reason = connection_->reason();
+            connection_->endCommand(false);
+            throw EQuorla(QStringLiteral("Cannot begin the copy:\n%1").arg(reason));
+        }
+    }
+    ~Whole()
+    {
+        if (connection_)
+            connection_->endCommand(false);
+    }
+    Whole(const Whole&) = delete;
+    Whole& operator=(const Whole&) = delete;
+
+    void commit(const QString& target)
+    {
+        TIsamConnection* connection = std::exchange(connection_, nullptr);
+        if (!connection || connection->endCommand(true) == IsamOk)
+            return;
+        if (connection->commitAnswerLost())
+            throw EQuorla(QStringLiteral("The answer of %1 to the end of the copy was lost: it holds the whole copy or "
+                                         "nothing of it. Run the copy again: a whole copy is refused as not empty.\n%2")
+                              .arg(target, connection->reason()));
+        throw EQuorla(QStringLiteral("Cannot end the copy into %1:\n%2").arg(target, connection->reason()));
+    }
+
+private:
+    TIsamConnection* connection_;
+};
 
 QList<TDatabaseCopier::Summary> TDatabaseCopier::copyAll()
 {
@@ -291,6 +331,7 @@ QList<TDatabaseCopier::Summary> TDatabaseCopier::copyAll()
         }
     }
     checkTarget(target);
+    Whole whole(target.connection.get());
     // A server's datasets are read as at one moment, there and when read
     // again for the comparison.
     if (source.connection && source.connection->beginSnapshot() != IsamOk)
@@ -321,9 +362,9 @@ QList<TDatabaseCopier::Summary> TDatabaseCopier::copyAll()
                                .arg(ours.nextKey, QString::fromLatin1(ours.checksum));
         summaries << ours;
     }
-    // Not fail(): a copy that reads back wrong is no partial one.
     if (!differences.isEmpty())
         throw EQuorla(QStringLiteral("The copy differs from the source:\n") + differences.join('\n'));
+    whole.commit(to_.Printable());
     if (source.connection)
         source.connection->endSnapshot();
     return summaries;

@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 class TIsamConnection;
 class TXIsamFile;
@@ -55,15 +56,15 @@ public:
     // the copy, when a side is a refused location (or both are one), the
     // source lacks a dataset (it is no Quorla database), a dataset of the
     // target holds or has held records, an engine call fails, or the copy
-    // does not read back as the source. A failure after the first record was
-    // written leaves nothing of the copy in a target folder (the datasets it
-    // wrote go, and the folder when the copy made it); on a server it leaves
-    // a partial copy, which a new run refuses as not empty; the message says
-    // so.
+    // does not read back as the source. A failure after the first dataset
+    // was made leaves nothing of the copy, and the message says so: in a
+    // target folder the datasets it wrote go (and the folder when the copy
+    // made it); on a server the whole copy is one transaction, undone.
     QList<Summary> Run();
 
 private:
     struct Side;
+    class Whole;
 
     [[noreturn]] void fail(const QString& message) const;
     QList<Summary> copyAll();
@@ -90,4 +91,6 @@ private:
     bool madeFolder_ = false;
     // The target folder's dataset files the copy wrote to.
     QStringList writtenFiles_;
+    // By TQuorlaDatasets' order: whether the target had the dataset, empty.
+    std::vector<bool> existing_;
 };

@@ -283,6 +283,7 @@ TEventWriter::Result TEventWriter::lockAlarms(const QString& entryKey, std::vect
     TXIsamFile& alarms = database_.Alarms();
     AlarmRecord scan;
     QList<std::pair<QString, QString>> found;
+    lockedAlarms_.clear();
     for (bool more = TLookup::Equal(alarms, scan.bytes(), AlarmRecord::DayEntryKeyIndex, entryKey); more;
          more = TLookup::Next(alarms, scan.bytes(), AlarmRecord::DayEntryKeyIndex, entryKey, TXIsamFile::ScanPrefix)) {
         if (!needed || needed(scan))
@@ -300,6 +301,7 @@ TEventWriter::Result TEventWriter::lockAlarms(const QString& entryKey, std::vect
         if (!TLookup::Equal(alarms, scan.bytes(), TXIsamFile::PrimaryIndex, key) || scan.DayEntryKey() != entryKey)
             continue;
         locked.push_back(std::move(lock));
+        lockedAlarms_.append({key, scan});
     }
     return Result::Done;
 }
@@ -398,15 +400,31 @@ void TEventWriter::removeWithAlarms(const QString& key, const DayEntryRecord& en
                                     const std::vector<TRecordLock>& alarms)
 {
     // Into the bin first: a stop in between leaves the entry there, and
-    // the bin's item of it taken.
-    TBin(database_).KeepEntry(key, entry);
+    // the bin's item of it taken. The alarms are those just read under
+    // their locks.
+    const TBin::TKept kept = TBin(database_).KeepEntry(key, entry, &lockedAlarms_);
     for (const TRecordLock& lock : alarms)
         writer_.remove(database_.Alarms(), lock.Key());
     writer_.remove(database_.DayEntries(), key, entry.bytes());
     // After the entry: a stop in between leaves only details of an entry
-    // gone, which nothing shows and the sweep removes.
+    // gone, which nothing shows and the sweep removes. What the bin read
+    // of them under the entry's lock is all there is.
+    if (kept.kept) {
+        removeKeys(database_.Details(), kept.details);
+        removeKeys(database_.Bookings(), kept.bookings);
+        return;
+    }
     TDetailsWriter(database_, writer_).RemoveEntries({key});
     TBookingWriter(database_, writer_).RemoveEntries({key});
+}
+
+void TEventWriter::removeKeys(TXIsamFile* dataset, const QStringList& keys)
+{
+    QList<TXIsamFile::TBatchWrite> writes;
+    for (const QString& key : keys)
+        writes << TXIsamFile::TBatchWrite{TXIsamFile::TBatchWrite::Remove, key, QByteArray()};
+    if (dataset && !writes.isEmpty())
+        writer_.writeBatch(*dataset, writes);
 }
 
 TEventWriter::Result TEventWriter::deleteEntryWithAlarms(const QString& key, const std::optional<QString>& description)

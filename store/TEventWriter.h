@@ -1,5 +1,6 @@
 #pragma once
 
+#include "AlarmRecord.h"
 #include "TBookingWriter.h"
 #include "TChangeTrail.h"
 #include "TEntryDetails.h"
@@ -177,12 +178,15 @@ private:
     // too, throws `failure`'s message ending with KeptWithoutAlarms.
     void takeBackNewEntry(const QString& entryKey, const DayEntryRecord& entry, const EQuorla& failure);
     // Locks every alarm of the entry (only those `needed` picks, when given)
-    // that still belongs to it under its lock; AlarmLocked releases what it
-    // took and tells whose alarm was refused.
+    // that still belongs to it under its lock, read then into
+    // lockedAlarms_; AlarmLocked releases what it took and tells whose alarm
+    // was refused.
     Result lockAlarms(const QString& entryKey, std::vector<TRecordLock>& locked,
                       const std::function<bool(const AlarmRecord&)>& needed = {});
-    // Deletes the locked alarms, then the entry.
+    // Deletes the locked alarms, then the entry, keeping them in the bin.
     void removeWithAlarms(const QString& key, const DayEntryRecord& entry, const std::vector<TRecordLock>& alarms);
+    // Removes the records `keys` of `dataset` (none without it).
+    void removeKeys(TXIsamFile* dataset, const QStringList& keys);
     // Takes the alarm's lock and re-reads it: Done with the lock held when the
     // key still holds `alarm`'s user and entry.
     Result lockSameAlarm(const QString& key, const AlarmRecord& alarm, AlarmRecord& stored,
@@ -201,4 +205,5 @@ private:
     TRecordWriter writer_;
     QString lockHolder_;
     QString lockedAlarmUser_;
+    QList<std::pair<QString, AlarmRecord>> lockedAlarms_;
 };

@@ -569,25 +569,40 @@ IsamCode PostgresConnection::failedInCommand(IsamCode code)
 
 void PostgresConnection::beginCommand()
 {
-    if (commandDepth_++ > 0)
+    if (commandDepth_ > 0) {
+        ++commandDepth_;
         return;
+    }
+    // Each write holds its dataset's row of the catalog until the commit;
+    // a command writes several datasets, in an order of its own. Taking
+    // every row at once, in one order, keeps commands from deadlocking each
+    // other: commands run one after the other (they are short, and never
+    // wait for a person), single writes wait for the command in hand.
+    openCommand("BEGIN; SELECT id FROM quorla_datasets ORDER BY id FOR UPDATE");
+}
+
+IsamCode PostgresConnection::beginCopy()
+{
+    if (commandDepth_ > 0) {
+        ++commandDepth_;
+        return commandCode_;
+    }
+    return openCommand("BEGIN");
+}
+
+IsamCode PostgresConnection::openCommand(const QByteArray& begin)
+{
     commandCode_ = IsamOk;
     commandReason_.clear();
     commitAnswerLost_ = false;
     beginCall();
     // Connects first when needed: once the command is open, a lost session
     // is not made again.
-    --commandDepth_;
     IsamCode code = ensure();
-    ++commandDepth_;
-    // Each write holds its dataset's row of the catalog until the commit;
-    // a command writes several datasets, in an order of its own. Taking
-    // every row at once, in one order, keeps commands from deadlocking each
-    // other: commands run one after the other (they are short, and never
-    // wait for a person), single writes wait for the command in hand.
+    commandDepth_ = 1;
     if (code == IsamOk)
-        code = command("BEGIN; SELECT id FROM quorla_datasets ORDER BY id FOR UPDATE");
-    failedInCommand(code);
+        code = command(begin);
+    return failedInCommand(code);
 }
 
 IsamCode PostgresConnection::endCommand(bool commit)

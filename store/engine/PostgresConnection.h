@@ -185,6 +185,8 @@ public:
 
     void releaseIfIdle(int idleMs) override;
     void beginCommand() override;
+    // A server's DDL is transactional: the tables made go with the rest.
+    IsamCode beginCopy() override;
     IsamCode endCommand(bool commit) override;
     bool commitAnswerLost() const override { return commitAnswerLost_; }
     // One read-only transaction of the repeatable-read kind: one snapshot
@@ -218,6 +220,9 @@ private:
     QString hideSecrets(QString text) const;
     // Notes the first failure inside a command; answers `code`.
     IsamCode failedInCommand(IsamCode code);
+    // Opens the outermost command with `begin` (its BEGIN and what it
+    // takes first).
+    IsamCode openCommand(const QByteArray& begin);
     // The session is gone: its locks and statements with it.
     void lose();
 

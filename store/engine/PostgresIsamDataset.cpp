@@ -678,14 +678,17 @@ IsamCode PostgresIsamDataset::setting(const QByteArray& name, QByteArray& value,
         // settings has none. Creations wait for each other as the engine's do.
         // Made only when missing: a role that may not create tables (each
         // person's own, TServerRoles) may still write to it.
-        IsamCode code = connection_->command(
-            "BEGIN; SELECT pg_advisory_xact_lock(1364541266, 0);"
-            "DO $$ BEGIN IF to_regclass('quorla_settings') IS NULL THEN"
-            " CREATE TABLE quorla_settings ("
-            " dataset integer NOT NULL, name text COLLATE \"C\" NOT NULL,"
-            " value text NOT NULL, PRIMARY KEY (dataset, name)); END IF; END $$; COMMIT");
+        // Within a command the creation joins its transaction.
+        const bool own = !connection_->inCommand();
+        const QByteArray creation = "SELECT pg_advisory_xact_lock(1364541266, 0);"
+                                    "DO $$ BEGIN IF to_regclass('quorla_settings') IS NULL THEN"
+                                    " CREATE TABLE quorla_settings ("
+                                    " dataset integer NOT NULL, name text COLLATE \"C\" NOT NULL,"
+                                    " value text NOT NULL, PRIMARY KEY (dataset, name)); END IF; END $$;";
+        IsamCode code = connection_->command(own ? "BEGIN;" + creation + "COMMIT" : creation);
         if (code != IsamOk) {
-            connection_->rollback();
+            if (own)
+                connection_->rollback();
             return code;
         }
         code = connection_->exec({},

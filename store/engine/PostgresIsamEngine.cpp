@@ -16,8 +16,9 @@ constexpr int MaxTableName = 40;
 // Creations of datasets in one database wait for each other, so that two
 // workstations creating the same dataset at once cannot both make it: the
 // second finds the first one's row. The lock's two-number form keeps it apart
-// from the record locks.
-const QByteArray BeginCreation = "BEGIN; SELECT pg_advisory_xact_lock(1364541266, 0);"
+// from the record locks. Within a command (a copy's: TIsamConnection::
+// beginCopy) the creation joins its transaction.
+const QByteArray Creation = "SELECT pg_advisory_xact_lock(1364541266, 0);"
                                  "CREATE TABLE IF NOT EXISTS quorla_datasets ("
                                  " name text COLLATE \"C\" PRIMARY KEY,"
                                  " id integer GENERATED ALWAYS AS IDENTITY UNIQUE,"
@@ -95,7 +96,8 @@ IsamCode PostgresIsamEngine::create(const QString& name, int keyLength, const QS
     PostgresConnection& c = *connection;
     c.beginCall();
     Result result;
-    IsamCode code = c.command(BeginCreation);
+    const bool own = !c.inCommand();
+    IsamCode code = c.command(own ? "BEGIN;" + Creation : Creation);
     if (code == IsamOk)
         code = c.exec({}, "SELECT 1 FROM quorla_datasets WHERE name = $1::text", {Param::text(table)}, result);
     if (code == IsamOk && result.rows() > 0)
@@ -113,9 +115,9 @@ IsamCode PostgresIsamEngine::create(const QString& name, int keyLength, const QS
                       " VALUES ($1::text, $2::int4, $3::text, $4::text)",
                       {Param::text(table), Param::text(length), Param::text(formatText), Param::text(mark)}, result);
     }
-    if (code == IsamOk)
+    if (code == IsamOk && own)
         code = c.command("COMMIT");
-    if (code != IsamOk)
+    if (code != IsamOk && own)
         c.rollback();
     return code;
 }

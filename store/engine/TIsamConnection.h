@@ -43,6 +43,11 @@ public:
         return IsamOk;
     }
     virtual bool commitAnswerLost() const { return false; }
+    // As beginCommand, for a copy into an empty database: every write until
+    // endCommand, the datasets made included, stays or goes as one, so that
+    // a copy that fails anywhere (a session lost too) leaves the database
+    // as it was. Takes no row of the catalog, which may not be there yet.
+    virtual IsamCode beginCopy() { return IsamOk; }
 
     // Reads through this connection see the whole database as at one moment,
     // whatever others write meanwhile, until endSnapshot(); nothing may be

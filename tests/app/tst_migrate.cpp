@@ -208,6 +208,8 @@ private slots:
         QTest::newRow("source without the change trail") << "folder:1 untrailed" << "folder:" << 0
                                                          << "Copied and checked.";
         QTest::newRow("source damaged: nothing kept") << "damaged" << "new" << 1 << "Nothing of the copy was kept";
+        QTest::newRow("source damaged onto a server: nothing kept")
+            << "damaged" << "server:" << 1 << "Nothing of the copy was kept";
     }
     void sourcesAndTargets()
     {
@@ -215,10 +217,11 @@ private slots:
         QFETCH(QString, to);
         QFETCH(QString, says);
         static int serial = 0;
+        QString database;
         // "folder:" / "server:" + users added ("1"), or added and removed
         // ("1-1"), or added and the trail removed ("1 untrailed"), or "none"
         // for no database at all.
-        const auto make = [this](const QString& what) -> QString {
+        const auto make = [this, &database](const QString& what) -> QString {
             if (what == QLatin1String("stress"))
                 return QString();
             if (what == QLatin1String("folder-without-slash"))
@@ -227,8 +230,9 @@ private slots:
                 return TestEnvironment::freshFolder(QStringLiteral("made")) + QStringLiteral("/new/");
             if (what == QLatin1String("damaged"))
                 return damagedCopy(stressed_);
+            database = QStringLiteral("refusal%1").arg(++serial);
             const QString location = what.startsWith(QLatin1String("server"))
-                ? server_->createDatabase(QStringLiteral("refusal%1").arg(++serial))
+                ? server_->createDatabase(database)
                 : TestEnvironment::freshFolder(QStringLiteral("refusal")) + QLatin1Char('/');
             const QString users = what.section(':', 1);
             if (users.isEmpty() || users == QLatin1String("none"))
@@ -254,6 +258,10 @@ private slots:
         if (!before.isEmpty() && !before.constFirst().startsWith(QLatin1String("cannot open")))
             QCOMPARE(contents(target), before);
         QVERIFY(to != QLatin1String("new") || !QFileInfo::exists(target));
+        // An empty server database stays without a single table.
+        if (to == QLatin1String("server:"))
+            QCOMPARE(server_->query(database, "SELECT count(*) FROM pg_tables WHERE schemaname = 'public'"),
+                     QStringLiteral("0"));
     }
 };
 
