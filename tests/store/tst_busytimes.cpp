@@ -72,27 +72,25 @@ class tst_BusyTimes : public QObject
             TEntryDetails d;
             (p.time.isEmpty() ? d.days : d.durationSeconds) = p.time.isEmpty() ? p.length : p.length * 60;
             if (p.series)
-                planSeries(e, p.time.isEmpty() ? QTime() : at, d);
+                planSeries(e, Monday.date().addDays(p.day), p.time.isEmpty() ? QTime() : at, d);
             else
                 TEventWriter(*o->db).insertEntryWithAlarms(e, noAlarm, {}, d);
         }
     }
 
-    void planSeries(const DayEntryRecord& e, const QTime& at, const TEntryDetails& d)
+    void planSeries(const DayEntryRecord& e, const QDate& day, const QTime& at, const TEntryDetails& d)
     {
         SeriesRecord s;
         s.initialise();
         s.setOwnerKey(e.OwnerKey());
         s.setFlags(e.Flags());
-        s.setDescription(e.Description());
         s.setAssigneeKeys(e.AssigneeKeys());
-        const QDate first = QDate(1970, 1, 1).addDays(RecordKey::parse(e.StartTime()) / 86400);
         TRecurrenceRule rule;
-        rule.setStart(first);
+        rule.setStart(day);
         rule.setTime(at);
         rule.setCount(1);
         s.setRule(rule);
-        TSeriesWriter(*o->db).Create(s, first, {}, d);
+        TSeriesWriter(*o->db).Create(s, day, {}, d);
     }
 
     // User 3's own connection: on a server his role's, whose session reads
@@ -101,12 +99,11 @@ class tst_BusyTimes : public QObject
     {
         if (!server)
             return nullptr;
-        TServerRoles roles(*o->db);
-        roles.Install(RecordKey::format(1));
-        roles.Create(QStringLiteral("U3"), RecordKey::format(3), QStringLiteral("pw3"), false);
+        TServerRoles(*o->db).Install(RecordKey::format(1));
+        TServerRoles(*o->db).Create(QStringLiteral("U3"), RecordKey::format(3), QStringLiteral("pw3"), false);
         TQuorlaDB::TLogin login{{}, QStringLiteral("pw3")};
-        return TServerRoles::LogIn(TScriptedServices::ofTest(),
-                                   TDatabaseLocation(server->personalUri(QUrl(o->location).path().mid(1))),
+        const QString name = QUrl(o->location).path().mid(1);
+        return TServerRoles::LogIn(TScriptedServices::ofTest(), TDatabaseLocation(server->personalUri(name)),
                                    QStringLiteral("U3"), login);
     }
 
