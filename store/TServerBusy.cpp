@@ -4,6 +4,7 @@
 #include "EQuorlaDB.h"
 #include "IsamCode.h"
 #include "PostgresConnection.h"
+#include "SeriesLinkRecord.h"
 #include "TQuorlaDB.h"
 
 #include <algorithm>
@@ -33,6 +34,38 @@ QByteArray reachingFar()
         + QByteArray(1, DetailRecord::EntryMark.toLatin1()) + "'";
 }
 
+// The little-endian number of the 4 bytes at `offset` of `column`.
+QByteArray int32At(const QByteArray& column, std::size_t offset)
+{
+    QByteArray sum;
+    for (std::size_t byte = 0; byte < 4; ++byte)
+        sum += (byte ? " + " : "(") + QByteArray("get_byte(") + column + ", " + QByteArray::number(qint64(offset + byte))
+            + ") * " + QByteArray::number(1LL << (8 * byte));
+    return sum + ")";
+}
+
+// The keys of the occurrences, made and not deleted, that begin before
+// first_key on the days a series' template reaching past its start's day
+// may reach from: the template's span of days back. An occurrence without
+// details of its own has no head, so reachingFar() does not name it.
+QByteArray occurrencesReachingFar()
+{
+    const QByteArray far(DetailRecord::ReachesOn.data(), DetailRecord::ReachesOn.size());
+    const QByteArray span = "greatest(" + int32At("x.data", DetailRecord::DaysOffset) + " - 1, ceil("
+        + int32At("x.data", DetailRecord::DurationOffset) + " / 86400.0))::bigint";
+    const QByteArray series = "substr(convert_from(x.ix1, 'UTF8'), 2, 10)";
+    return "SELECT convert_from(l.ix" + QByteArray::number(SeriesLinkRecord::EntryKeyIndex)
+        + ", 'UTF8') FROM qldetail x JOIN qlserlnk l ON l.ix" + QByteArray::number(SeriesLinkRecord::OccurrenceIndex)
+        + " >= convert_to(" + series + " || lpad(greatest(first_key::bigint - " + span
+        + " * 86400, 0)::text, 10, '0'), 'UTF8') AND l.ix" + QByteArray::number(SeriesLinkRecord::OccurrenceIndex)
+        + " < convert_to(" + series + " || first_key, 'UTF8') WHERE x.ix"
+        + QByteArray::number(DetailRecord::ReachIndex) + " >= convert_to('" + far
+        + "', 'UTF8') AND substr(convert_from(x.ix1, 'UTF8'), 1, 1) = '"
+        + QByteArray(1, DetailRecord::SeriesMark.toLatin1()) + "' AND get_byte(l.data, "
+        + QByteArray::number(qint64(SeriesLinkRecord::FlagsOffset)) + ") & "
+        + QByteArray::number(SeriesLinkRecord::Deleted | SeriesLinkRecord::Pending) + " = 0";
+}
+
 } // namespace
 
 QByteArray TServerBusy::Sql(const QByteArray& schema, bool series)
@@ -40,20 +73,22 @@ QByteArray TServerBusy::Sql(const QByteArray& schema, bool series)
     const QByteArray template_ = !series ? QByteArray()
         : " UNION ALL SELECT x.data FROM qlserlnk l JOIN qldetail x ON " + headOf("S", "l.q_series")
             + " WHERE l.ix2 = convert_to(d.pk, 'UTF8')";
+    // Those starting in the range, and those starting before it that reach
+    // far, each read by its own index (one condition joining them with OR
+    // would have the plan made for any range read every entry).
+    const QByteArray before = series ? reachingFar() + " UNION " + occurrencesReachingFar() : reachingFar();
     return "CREATE OR REPLACE FUNCTION quorla_busy_hidden(first_key text, last_key text, users text[])"
            " RETURNS TABLE (pk text, entry bytea, head bytea) LANGUAGE sql STABLE SECURITY DEFINER"
            " SET search_path = "
-        + schema + ", pg_temp AS $f$ SELECT d.pk, "
+        + schema + ", pg_temp AS $f$ WITH d AS (SELECT * FROM qldayent WHERE ix3 BETWEEN convert_to(first_key, 'UTF8')"
+        " AND convert_to(last_key, 'UTF8') UNION ALL SELECT * FROM qldayent WHERE ix3 < convert_to(first_key, 'UTF8')"
+        " AND pk IN (" + before + ")) SELECT d.pk, "
         + blanked("d.data", DayEntryRecord::DescriptionOffset, DayEntryRecord::DescriptionWidth) + ", "
         + blanked("h.data", DetailRecord::BodyOffset, DetailRecord::BodyWidth)
-        + " FROM qldayent d LEFT JOIN LATERAL (SELECT x.data FROM qldetail x WHERE " + headOf("E", "d.pk")
+        + " FROM d LEFT JOIN LATERAL (SELECT x.data FROM qldetail x WHERE " + headOf("E", "d.pk")
         + template_
         + " LIMIT 1) h ON true"
-          " WHERE (d.ix3 BETWEEN convert_to(first_key, 'UTF8') AND convert_to(last_key, 'UTF8')"
-          " OR d.ix3 < convert_to(first_key, 'UTF8') AND d.pk IN ("
-        + reachingFar()
-        + "))"
-          " AND d.q_private AND d.q_assignees && users $f$;"
+          " WHERE d.q_private AND d.q_assignees && users $f$;"
           "REVOKE ALL ON FUNCTION quorla_busy_hidden(text, text, text[]) FROM PUBLIC;"
           "GRANT EXECUTE ON FUNCTION quorla_busy_hidden(text, text, text[]) TO \"quorla-users\";";
 }

@@ -16,7 +16,9 @@ class TQuorlaDB;
 // of the server's own (quorla_busy_hidden, run with its owner's rights)
 // answers them without their text: each private entry of the users asked
 // whose start lies in a range, or earlier when its own head reaches further
-// than ShortReachDays (DetailRecord::ReachesOn), its description blanked, with
+// than ShortReachDays (DetailRecord::ReachesOn) or when it is an occurrence
+// without details of its own whose series' template spans days back to it,
+// its description blanked, with
 // the head of its details (its own, or its series' template's) without the
 // place.
 namespace TServerBusy {

@@ -918,6 +918,9 @@ void TestServerRoles::earlierSetUpIsUpgraded()
     cluster_->query(QStringLiteral("roles"), "COMMENT ON TABLE quorla_roles IS NULL");
     cluster_->query(QStringLiteral("roles"), "CREATE POLICY quorla_admin ON qlalarms TO \"quorla-users\" USING (true)");
     cluster_->query(QStringLiteral("roles"), "ALTER TABLE qltrail DROP COLUMN q_readers CASCADE; DROP TABLE quorla_freed");
+    // A busy-times function of an earlier set-up, missing what reaches in from far back.
+    cluster_->query(QStringLiteral("roles"), "CREATE OR REPLACE FUNCTION quorla_busy_hidden(first_key text, last_key text, users text[])"
+                                             " RETURNS TABLE (pk text, entry bytea, head bytea) LANGUAGE sql AS 'SELECT NULL, NULL::bytea, NULL::bytea'");
     QVERIFY2(cluster_->error().isEmpty(), qPrintable(cluster_->error()));
     for (const auto& [name, upgraded] : {std::pair{"ADMIN2", "1 false"}, std::pair{"BOSS", "0 true"}}) {
         QList<Verdict> verdicts;
@@ -932,6 +935,9 @@ void TestServerRoles::earlierSetUpIsUpgraded()
     QCOMPARE(cluster_->query(QStringLiteral("roles"), "SELECT count(*) || ' ' || (SELECT count(*) FROM quorla_freed WHERE pk = "
                                                           + gone + ") FROM qltrail WHERE q_readers IS NULL AND q_subject = 'E' || " + gone),
              QStringLiteral("0 1"));
+    QCOMPARE(cluster_->query(QStringLiteral("roles"), "SELECT count(*) FROM pg_proc WHERE proname = 'quorla_busy_hidden'"
+                                                      " AND prosrc LIKE '%JOIN qlserlnk l ON l.ix1%'"),
+             QStringLiteral("1"));
 }
 
 void TestServerRoles::busyTimesOfPrivateEntries_data()

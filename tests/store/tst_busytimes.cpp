@@ -8,7 +8,12 @@
 #include "TBusyTimes.h"
 #include "TEventWriter.h"
 #include "TFindTime.h"
+#include "SeriesRecord.h"
+#include "TSeriesWriter.h"
+#include "TServerRoles.h"
 #include "TestDatabase.h"
+
+#include <QUrl>
 
 #include <memory>
 
@@ -30,6 +35,8 @@ struct TPlanned
     QList<int> assignees;
     bool secret = false;
     QString text = QStringLiteral("Meeting");
+    // The one occurrence of a series of its own.
+    bool series = false;
 };
 
 // "day hh:mm minutes text", text "-" when hidden; day counted from Monday.
@@ -64,8 +71,40 @@ class tst_BusyTimes : public QObject
             e.setFlags((p.time.isEmpty() ? DayEntryRecord::UnTimed : 0) | (p.secret ? DayEntryRecord::Private : 0));
             TEntryDetails d;
             (p.time.isEmpty() ? d.days : d.durationSeconds) = p.time.isEmpty() ? p.length : p.length * 60;
-            TEventWriter(*o->db).insertEntryWithAlarms(e, noAlarm, {}, d);
+            if (p.series)
+                planSeries(e, Monday.date().addDays(p.day), p.time.isEmpty() ? QTime() : at, d);
+            else
+                TEventWriter(*o->db).insertEntryWithAlarms(e, noAlarm, {}, d);
         }
+    }
+
+    void planSeries(const DayEntryRecord& e, const QDate& day, const QTime& at, const TEntryDetails& d)
+    {
+        SeriesRecord s;
+        s.initialise();
+        s.setOwnerKey(e.OwnerKey());
+        s.setFlags(e.Flags());
+        s.setAssigneeKeys(e.AssigneeKeys());
+        TRecurrenceRule rule;
+        rule.setStart(day);
+        rule.setTime(at);
+        rule.setCount(1);
+        s.setRule(rule);
+        TSeriesWriter(*o->db).Create(s, day, {}, d);
+    }
+
+    // User 3's own connection: on a server his role's, whose session reads
+    // no private entry of others.
+    std::unique_ptr<TQuorlaDB> asThree()
+    {
+        if (!server)
+            return nullptr;
+        TServerRoles(*o->db).Install(RecordKey::format(1));
+        TServerRoles(*o->db).Create(QStringLiteral("U3"), RecordKey::format(3), QStringLiteral("pw3"), false);
+        TQuorlaDB::TLogin login{{}, QStringLiteral("pw3")};
+        const QString name = QUrl(o->location).path().mid(1);
+        return TServerRoles::LogIn(TScriptedServices::ofTest(), TDatabaseLocation(server->personalUri(name)),
+                                   QStringLiteral("U3"), login);
     }
 
     QStringList found(const QList<qint64>& starts)
@@ -107,6 +146,8 @@ private slots:
         QTest::addRow("the owner is not taken") << QList<TPlanned>{{1, "09:00", 60, {1}}} << QStringList{};
         QTest::addRow("another's private") << QList<TPlanned>{{2, "10:00", 60, {2}, true}}
                                            << QStringList{"2 10:00 60 -"};
+        QTest::addRow("another's private series, ten days reaching in")
+            << QList<TPlanned>{{-9, "", 10, {2}, true, "Leave", true}} << QStringList{"-9 00:00 14400 -"};
         QTest::addRow("a private one shared with the asker")
             << QList<TPlanned>{{2, "10:00", 60, {2, 3}, true}} << QStringList{"2 10:00 60 Meeting"};
         QTest::addRow("in start order")
@@ -120,7 +161,9 @@ private slots:
         plan(entries);
         UserRecord asker;
         const qint64 from = RecordKey::parse(TestDatabase::timeKey(Monday));
-        const auto found = TBusyTimes(*o->db, asker, RecordKey::format(3)).People({RecordKey::format(2)}, from, from + 7 * 86400);
+        const std::unique_ptr<TQuorlaDB> own = asThree();
+        const auto found = TBusyTimes(own ? *own : *o->db, asker, RecordKey::format(3))
+                               .People({RecordKey::format(2)}, from, from + 7 * 86400);
         QStringList got;
         for (const TBusyInterval& one : found.value(RecordKey::format(2)))
             got << shown(one);
