@@ -6,6 +6,7 @@
 #include "RecordKey.h"
 #include "TLookup.h"
 #include "TQuorlaDB.h"
+#include "TRoleBounds.h"
 #include "TSeriesWriter.h"
 #include "TXIsamFile.h"
 #include "UserRecord.h"
@@ -26,6 +27,9 @@ TAlarmPoller::TAlarmPoller(TPopup popup)
 
 void TAlarmPoller::Poll(TQuorlaDB& database, const QString& userKey)
 {
+    // Every workstation's poll has the server end the sessions that hold
+    // the others up past their bounds: no process of its own needed.
+    TRoleBounds::Reap(database);
     // Repeating events grow as the days pass: a few more occurrences a poll
     // (one index read when none is due), before their alarms are looked at.
     ClockStamp.SetNow();
