@@ -1,6 +1,7 @@
 #include "TRoleBounds.h"
 
 #include "HolderNoteRecord.h"
+#include "IsamCode.h"
 #include "PostgresConnection.h"
 #include "TQuorlaDB.h"
 
@@ -134,7 +135,8 @@ const QByteArray LockTarget = "d.name || '.ism#' || lpad((n.lock % 10000000000):
 // their own user on it (a note's own lock is noted by the note). A lock's
 // age is not on the server: it is the time since a reap first saw it
 // (quorla_lock_seen). One reap runs every few seconds, whoever asks: the
-// others answer at once.
+// others answer at once. Each answers the rights of the session's user, so
+// that a poll needs no read of its own for them.
 QByteArray reaper(const QByteArray& schema)
 {
     const auto seconds = [](int n) { return "clock_timestamp() - interval '" + QByteArray::number(n) + " s'"; };
@@ -146,21 +148,22 @@ INSERT INTO quorla_reaped SELECT '-infinity' WHERE NOT EXISTS (SELECT FROM quorl
 REVOKE ALL ON quorla_lock_seen, quorla_reaped FROM PUBLIC, "quorla-users";
 CREATE OR REPLACE FUNCTION quorla_reap() RETURNS integer
   LANGUAGE plpgsql SECURITY DEFINER SET search_path = pg_catalog, )SQL" + schema + R"SQL(, pg_temp AS $f$
-DECLARE ended integer := 0; p integer;
+DECLARE rights integer := (SELECT q.rights FROM quorla_roles q WHERE q.rolename = session_user); p integer;
 BEGIN
-  IF NOT pg_try_advisory_xact_lock(1364541266, 1) THEN RETURN 0; END IF;
+  IF NOT pg_try_advisory_xact_lock(1364541266, 1) THEN RETURN rights; END IF;
   UPDATE quorla_reaped SET at = clock_timestamp() WHERE at < )SQL" + seconds(TRoleBounds::ReapSeconds - 1) + R"SQL(;
-  IF NOT FOUND THEN RETURN 0; END IF;
+  IF NOT FOUND THEN RETURN rights; END IF;
   FOR p IN
-    WITH users AS (
+    WITH users AS MATERIALIZED (
       SELECT a.pid, a.backend_start, a.state, a.state_change, a.query_start, q.userkey
         FROM pg_stat_activity a JOIN quorla_roles q ON q.rolename = a.usename JOIN pg_roles o ON o.oid = a.usesysid
         WHERE a.datname = current_database() AND a.pid <> pg_backend_pid() AND NOT o.rolsuper
           AND NOT o.rolcreaterole AND pg_has_role(a.usesysid, 'USAGE')),
+    held AS MATERIALIZED (
+      SELECT l.pid, (l.classid::int8 << 32 | l.objid::int8) AS lock FROM pg_locks l
+        WHERE l.locktype = 'advisory' AND l.objsubid = 1 AND l.granted),
     unnoted AS (
-      SELECT u.pid, u.backend_start, n.lock FROM users u
-        JOIN LATERAL (SELECT (l.classid::int8 << 32 | l.objid::int8) AS lock FROM pg_locks l
-                        WHERE l.pid = u.pid AND l.locktype = 'advisory' AND l.objsubid = 1 AND l.granted) n ON true
+      SELECT u.pid, u.backend_start, n.lock FROM users u JOIN held n ON n.pid = u.pid
         JOIN quorla_datasets d ON d.id = n.lock / 10000000000
         WHERE NOT EXISTS (
           SELECT FROM qlholders h WHERE h.q_user = u.userkey
@@ -179,9 +182,9 @@ BEGIN
     SELECT s.pid FROM quorla_lock_seen s JOIN unnoted n ON n.pid = s.pid AND n.backend_start = s.started AND n.lock = s.lock
       WHERE s.seen < )SQL" + seconds(TRoleBounds::UnnotedLockSeconds) + R"SQL(
   LOOP
-    IF pg_terminate_backend(p) THEN ended := ended + 1; END IF;
+    PERFORM pg_terminate_backend(p);
   END LOOP;
-  RETURN ended;
+  RETURN rights;
 END $f$;
 REVOKE ALL ON FUNCTION quorla_reap() FROM PUBLIC;
 GRANT EXECUTE ON FUNCTION quorla_reap() TO "quorla-users";
@@ -196,16 +199,20 @@ QByteArray TRoleBounds::Sql(const QByteArray& schema)
     return idleBound(schema) + holdsNote(schema) + ownNotes() + noTableLocks(schema) + reaper(schema);
 }
 
-void TRoleBounds::Reap(TQuorlaDB& database)
+std::optional<int> TRoleBounds::Reap(TQuorlaDB& database)
 {
     PostgresConnection* server = database.ServerConnection();
     if (!server || server->inTransaction() || !database.KeepsRoles())
-        return;
+        return std::nullopt;
     QElapsedTimer& since = server->sinceReap();
     if (since.isValid() && since.elapsed() < ReapSeconds * 1000)
-        return;
+        return std::nullopt;
     since.start();
     server->beginCall();
-    PostgresConnection::Result ignored;
-    server->exec("quorla_reap", "SELECT quorla_reap()", nullptr, 0, ignored);
+    PostgresConnection::Result result;
+    // The session's user is the person's only where he logs in as himself.
+    if (server->exec("quorla_reap", "SELECT quorla_reap()", nullptr, 0, result) != IsamOk || result.rows() != 1
+        || result.length(0, 0) == 0 || server->loginRole().isEmpty())
+        return std::nullopt;
+    return int(result.number(0, 0));
 }

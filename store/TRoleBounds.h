@@ -2,6 +2,8 @@
 
 #include <QByteArray>
 
+#include <optional>
+
 class TQuorlaDB;
 
 // How far a Quorla role on a PostgreSQL server reaches beyond his rights,
@@ -42,7 +44,9 @@ QByteArray Sql(const QByteArray& schema);
 // Has the server end the sessions past those bounds, at most every
 // ReapSeconds for `database`'s session; nothing on a folder, inside a
 // transaction or where the users are no server roles. Failures are ignored:
-// the caller's own work goes on, and the next reap tries again.
-void Reap(TQuorlaDB& database);
+// the caller's own work goes on, and the next reap tries again. Answers the
+// rights of the person logged in as himself, as the server holds them, when
+// it asked; else nothing.
+std::optional<int> Reap(TQuorlaDB& database);
 
 } // namespace TRoleBounds

@@ -920,6 +920,7 @@ void TestServerRoles::earlierSetUpIsUpgraded()
     cluster_->query(QStringLiteral("roles"), "COMMENT ON TABLE quorla_roles IS NULL");
     cluster_->query(QStringLiteral("roles"), "CREATE POLICY quorla_admin ON qlalarms TO \"quorla-users\" USING (true)");
     cluster_->query(QStringLiteral("roles"), "ALTER TABLE qltrail DROP COLUMN q_readers CASCADE; DROP TABLE quorla_freed");
+    cluster_->query(QStringLiteral("roles"), "REVOKE quorla_modifier FROM quorla_boss; DROP FUNCTION quorla_reap()");
     QVERIFY2(cluster_->error().isEmpty(), qPrintable(cluster_->error()));
     for (const auto& [name, upgraded] : {std::pair{"ADMIN2", "1 false"}, std::pair{"BOSS", "0 true"}}) {
         QList<Verdict> verdicts;
@@ -934,6 +935,9 @@ void TestServerRoles::earlierSetUpIsUpgraded()
     QCOMPARE(cluster_->query(QStringLiteral("roles"), "SELECT count(*) || ' ' || (SELECT count(*) FROM quorla_freed WHERE pk = "
                                                           + gone + ") FROM qltrail WHERE q_readers IS NULL AND q_subject = 'E' || " + gone),
              QStringLiteral("0 1"));
+    // The set-up's owner holds the roles made before, for its reaps.
+    QCOMPARE(cluster_->query(QStringLiteral("roles"), "SELECT pg_has_role('quorla_boss', 'quorla_modifier', 'USAGE')"
+                                                      " AND to_regproc('quorla_reap') IS NOT NULL"), QStringLiteral("t"));
 }
 
 void TestServerRoles::busyTimesOfPrivateEntries_data()
@@ -1202,28 +1206,25 @@ void TestServerRoles::sessionsPastTheirBounds()
     db.SetActingUser(keys_[modifier]);
     const QString own = AppTest::addEntry(db, AppTest::keyOf(2026, 1, 6), keys_[modifier], {keys_[modifier]});
     const TRecordLock edit(db.DayEntries(), own, &db.Holders());
-    QVERIFY(edit.Held());
-
     const QByteArray conninfo = location_.Path().toUtf8() + "&user=" + TServerRoles::RoleName(QStringLiteral("PLAIN")).toUtf8()
         + "&password=" + passwordOf(QStringLiteral("PLAIN")).toUtf8();
     const std::unique_ptr<PGconn, decltype(&PQfinish)> conn(PQconnectdb(conninfo.constData()), &PQfinish);
     QVERIFY(PQsendQuery(conn.get(), attack.constData()));
-    // Another workstation's poll, with no alarm due.
+    // Another workstation's polls (no alarm due).
     const QString spy = QStringLiteral("SPY");
     TQuorlaDB other(TScriptedServices::ofTest(), location_, {TServerRoles::RoleName(spy), passwordOf(spy)});
-    const auto polled = [&] {
+    const auto ended = [&] { return !PQconsumeInput(conn.get()) || PQstatus(conn.get()) != CONNECTION_OK; };
+    // Polls that wait on the attack count their wait (a QTRY loop would not).
+    const QDeadlineTimer enough((TRoleBounds::IdleSeconds + 15) * 1000);
+    while (!ended() && !enough.hasExpired())
         TAlarmPoller([](AlarmRecord&, const QString&, TQuorlaDB&) { return 0; }).Poll(other, keys_[spy]);
-        return !PQconsumeInput(conn.get()) || PQstatus(conn.get()) != CONNECTION_OK;
-    };
-    QTRY_VERIFY_WITH_TIMEOUT(polled(), (TRoleBounds::IdleSeconds + 15) * 1000);
+    QVERIFY(ended());
 
     const QString key = AppTest::addEntry(db, AppTest::keyOf(2026, 1, 5), keys_[modifier], {keys_[modifier]});
     QCOMPARE(TEventWriter(db).deleteEntryWithAlarms(key), TEventWriter::Result::Done);
     TQuorlaDB& boss = *boss_->Database();
     QVERIFY(TRecordLock(boss.DayEntries(), publicEntry_, &boss.Holders()).Held());
-    const TRecordLock refused(boss.DayEntries(), own, &boss.Holders());
-    QVERIFY(!refused.Held());
-    QVERIFY2(refused.HolderLine().startsWith(modifier), qPrintable(refused.HolderLine()));
+    QVERIFY(TRecordLock(boss.DayEntries(), own, &boss.Holders()).HolderLine().startsWith(modifier));
 }
 
 void TestServerRoles::cleanupTestCase()
