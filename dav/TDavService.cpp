@@ -6,6 +6,7 @@
 #include "TDavRequest.h"
 #include "TLookup.h"
 #include "TQuorlaDB.h"
+#include "TRoleBounds.h"
 #include "TServerRoles.h"
 #include "TTextCapacity.h"
 
@@ -227,6 +228,9 @@ TDavReply TDavService::answerAs(const TDavRequest& request, const QString& name,
         TQuorlaDB& database = *account->database;
         database.SetActingUser(key);
         database.SetWorkstation(WorkstationOf(request.header("user-agent")));
+        // The service, as every workstation, has the server end the
+        // sessions that would hold this request up past their bounds.
+        TRoleBounds::Reap(database);
         TDavCalendar calendar(database, user, key, *account->session);
         TDavReply reply = calendar.Answer(request);
         giveBack(std::move(account));

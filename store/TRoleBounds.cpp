@@ -1,6 +1,9 @@
 #include "TRoleBounds.h"
 
 #include "HolderNoteRecord.h"
+#include "IsamCode.h"
+#include "PostgresConnection.h"
+#include "TQuorlaDB.h"
 
 namespace {
 
@@ -20,6 +23,16 @@ CREATE OR REPLACE FUNCTION quorla_role_bounds(r name) RETURNS void
     EXECUTE format('ALTER ROLE %I IN DATABASE %I SET idle_in_transaction_session_timeout = %L',
                    r, current_database(), )SQL" + bound + R"SQL();
     EXECUTE format('ALTER ROLE %I IN DATABASE %I SET statement_timeout = %L', r, current_database(), )SQL" + bound + R"SQL();
+    -- The set-up's owner holds the user's role, so that quorla_reap, its
+    -- own, sees and ends his sessions; where it may not grant it (it may
+    -- not create roles), his sessions go unreaped.
+    IF NOT pg_has_role(current_user, r, 'USAGE') THEN
+      BEGIN
+        EXECUTE format('GRANT %I TO %I', r, current_user);
+      EXCEPTION WHEN insufficient_privilege OR invalid_grant_operation THEN
+        NULL;
+      END;
+    END IF;
   END IF;
 END $f$;
 CREATE OR REPLACE FUNCTION quorla_role_bounded() RETURNS trigger
@@ -89,12 +102,117 @@ QByteArray ownNotes()
     return sql + "CREATE POLICY quorla_read ON qlholders FOR SELECT TO \"quorla-users\" USING (true);"
         + "CREATE POLICY quorla_add ON qlholders FOR INSERT TO \"quorla-users\" WITH CHECK (" + own + ");"
         + "CREATE POLICY quorla_change ON qlholders FOR UPDATE TO \"quorla-users\" USING (" + own + ") WITH CHECK ("
-        + own + ");" + "CREATE POLICY quorla_delete ON qlholders FOR DELETE TO \"quorla-users\" USING (true);";
+        + own + ");" + "CREATE POLICY quorla_delete ON qlholders FOR DELETE TO \"quorla-users\" USING ("
+        + own + " OR quorla_holds_note(pk));";
 }
+
+// Whether this session holds the lock of the note `k`: whoever meets a
+// stale note takes its lock before removing it, and nobody else removes
+// another's note (a live note's lock is its writer's).
+QByteArray holdsNote(const QByteArray& schema)
+{
+    return R"SQL(
+CREATE OR REPLACE FUNCTION quorla_holds_note(k text) RETURNS boolean
+  LANGUAGE sql STABLE SET search_path = pg_catalog, )SQL" + schema + R"SQL(, pg_temp AS $f$
+  SELECT k ~ '^[0-9]{1,10}$' AND EXISTS (
+    SELECT FROM pg_locks l JOIN quorla_datasets d ON d.name = 'qlholders'
+      WHERE l.locktype = 'advisory' AND l.pid = pg_backend_pid() AND l.objsubid = 1 AND l.granted
+        AND (l.classid::int8 << 32 | l.objid::int8) = d.id::int8 * 10000000000 + k::int8)
+$f$;
+)SQL";
+}
+
+// The target of a holder's note (its dataset's name, "#" and the key), as
+// the dataset `d` and lock number `n` of pg_locks name it.
+const QByteArray NoteTarget = "lower(split_part(encode(substring(h.data from 1 for 24), 'escape'), '\\000', 1))";
+const QByteArray LockTarget = "d.name || '.ism#' || lpad((n.lock % 10000000000)::text, d.keylength, '0')";
+
+// The server's bound on what a user's own session can do to others,
+// whatever he SETs in it: quorla_reap ends the sessions of the database's
+// user roles (not the owner's, nor any that may create roles) that are idle
+// in a transaction, or run one statement, for longer than IdleSeconds, or
+// hold a record's lock for longer than UnnotedLockSeconds without a note of
+// their own user on it (a note's own lock is noted by the note). A lock's
+// age is not on the server: it is the time since a reap first saw it
+// (quorla_lock_seen). One reap runs every few seconds, whoever asks: the
+// others answer at once. Each answers the rights of the session's user, so
+// that a poll needs no read of its own for them.
+QByteArray reaper(const QByteArray& schema)
+{
+    const auto seconds = [](int n) { return "clock_timestamp() - interval '" + QByteArray::number(n) + " s'"; };
+    return R"SQL(
+CREATE UNLOGGED TABLE IF NOT EXISTS quorla_lock_seen (pid integer, started timestamptz, lock int8,
+  seen timestamptz NOT NULL, PRIMARY KEY (pid, started, lock));
+CREATE UNLOGGED TABLE IF NOT EXISTS quorla_reaped (at timestamptz NOT NULL);
+INSERT INTO quorla_reaped SELECT '-infinity' WHERE NOT EXISTS (SELECT FROM quorla_reaped);
+REVOKE ALL ON quorla_lock_seen, quorla_reaped FROM PUBLIC, "quorla-users";
+CREATE OR REPLACE FUNCTION quorla_reap() RETURNS integer
+  LANGUAGE plpgsql SECURITY DEFINER SET search_path = pg_catalog, )SQL" + schema + R"SQL(, pg_temp AS $f$
+DECLARE rights integer := (SELECT q.rights FROM quorla_roles q WHERE q.rolename = session_user); p integer;
+BEGIN
+  IF NOT pg_try_advisory_xact_lock(1364541266, 1) THEN RETURN rights; END IF;
+  UPDATE quorla_reaped SET at = clock_timestamp() WHERE at < )SQL" + seconds(TRoleBounds::ReapSeconds - 1) + R"SQL(;
+  IF NOT FOUND THEN RETURN rights; END IF;
+  FOR p IN
+    WITH users AS MATERIALIZED (
+      SELECT a.pid, a.backend_start, a.state, a.state_change, a.query_start, q.userkey
+        FROM pg_stat_activity a JOIN quorla_roles q ON q.rolename = a.usename JOIN pg_roles o ON o.oid = a.usesysid
+        WHERE a.datname = current_database() AND a.pid <> pg_backend_pid() AND NOT o.rolsuper
+          AND NOT o.rolcreaterole AND pg_has_role(a.usesysid, 'USAGE')),
+    held AS MATERIALIZED (
+      SELECT l.pid, (l.classid::int8 << 32 | l.objid::int8) AS lock FROM pg_locks l
+        WHERE l.locktype = 'advisory' AND l.objsubid = 1 AND l.granted),
+    unnoted AS (
+      SELECT u.pid, u.backend_start, n.lock FROM users u JOIN held n ON n.pid = u.pid
+        JOIN quorla_datasets d ON d.id = n.lock / 10000000000
+        WHERE NOT EXISTS (
+          SELECT FROM qlholders h WHERE h.q_user = u.userkey
+            AND (d.name = 'qlholders' AND h.pk = lpad((n.lock % 10000000000)::text, d.keylength, '0')
+                 OR )SQL" + NoteTarget + " = " + LockTarget + R"SQL())),
+    gone AS (
+      DELETE FROM quorla_lock_seen s WHERE NOT EXISTS (
+        SELECT FROM unnoted n WHERE n.pid = s.pid AND n.backend_start = s.started AND n.lock = s.lock)),
+    seen AS (
+      INSERT INTO quorla_lock_seen SELECT n.pid, n.backend_start, n.lock, clock_timestamp() FROM unnoted n
+        ON CONFLICT DO NOTHING)
+    SELECT u.pid FROM users u
+      WHERE u.state LIKE 'idle in transaction%' AND u.state_change < )SQL" + seconds(TRoleBounds::IdleSeconds) + R"SQL(
+         OR u.state = 'active' AND u.query_start < )SQL" + seconds(TRoleBounds::IdleSeconds) + R"SQL(
+    UNION
+    SELECT s.pid FROM quorla_lock_seen s JOIN unnoted n ON n.pid = s.pid AND n.backend_start = s.started AND n.lock = s.lock
+      WHERE s.seen < )SQL" + seconds(TRoleBounds::UnnotedLockSeconds) + R"SQL(
+  LOOP
+    PERFORM pg_terminate_backend(p);
+  END LOOP;
+  RETURN rights;
+END $f$;
+REVOKE ALL ON FUNCTION quorla_reap() FROM PUBLIC;
+GRANT EXECUTE ON FUNCTION quorla_reap() TO "quorla-users";
+)SQL";
+}
+
 
 } // namespace
 
 QByteArray TRoleBounds::Sql(const QByteArray& schema)
 {
-    return idleBound(schema) + ownNotes() + noTableLocks(schema);
+    return idleBound(schema) + holdsNote(schema) + ownNotes() + noTableLocks(schema) + reaper(schema);
+}
+
+std::optional<int> TRoleBounds::Reap(TQuorlaDB& database)
+{
+    PostgresConnection* server = database.ServerConnection();
+    if (!server || server->inTransaction() || !database.KeepsRoles())
+        return std::nullopt;
+    QElapsedTimer& since = server->sinceReap();
+    if (since.isValid() && since.elapsed() < ReapSeconds * 1000)
+        return std::nullopt;
+    since.start();
+    server->beginCall();
+    PostgresConnection::Result result;
+    // The session's user is the person's only where he logs in as himself.
+    if (server->exec("quorla_reap", "SELECT quorla_reap()", nullptr, 0, result) != IsamOk || result.rows() != 1
+        || result.length(0, 0) == 0 || server->loginRole().isEmpty())
+        return std::nullopt;
+    return int(result.number(0, 0));
 }

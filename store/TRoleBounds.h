@@ -2,6 +2,10 @@
 
 #include <QByteArray>
 
+#include <optional>
+
+class TQuorlaDB;
+
 // How far a Quorla role on a PostgreSQL server reaches beyond his rights,
 // set up with the roles (TServerRoles::Install):
 // - only the database's own roles (and its owner) connect to it: the roles
@@ -18,14 +22,31 @@
 //   server removes it;
 // - a lock holder's note is written, and changed, only under its writer's
 //   own user key, so that a refused lock never names someone who does not
-//   hold it. Anyone may remove a note: stale notes are cleared by whoever
-//   meets them, and a note only describes.
+//   hold it. Another's note is removed only by a session holding its lock:
+//   stale notes are cleared by whoever meets them;
+// - a user may lift his role's limits in his own session (SET), which no
+//   one can forbid, and take any record's lock: the server ends a session of
+//   a user's role idle in a transaction, or running one statement, for more
+//   than IdleSeconds, or holding a record's lock with no note of its own
+//   user on it for more than UnnotedLockSeconds, at the reap of any
+//   workstation or service that follows (Reap).
 namespace TRoleBounds {
 
 constexpr int IdleSeconds = 15;
+constexpr int UnnotedLockSeconds = 5;
+// A reap runs at most this often, on the whole server and per session.
+constexpr int ReapSeconds = 3;
 
 // The statements, for the schema `schema` (quoted); quorla_roles and the
 // notes' table must exist.
 QByteArray Sql(const QByteArray& schema);
+
+// Has the server end the sessions past those bounds, at most every
+// ReapSeconds for `database`'s session; nothing on a folder, inside a
+// transaction or where the users are no server roles. Failures are ignored:
+// the caller's own work goes on, and the next reap tries again. Answers the
+// rights of the person logged in as himself, as the server holds them, when
+// it asked; else nothing.
+std::optional<int> Reap(TQuorlaDB& database);
 
 } // namespace TRoleBounds

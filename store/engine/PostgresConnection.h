@@ -179,6 +179,9 @@ public:
 
     // The record locks of this session: lock key -> the object holding it.
     std::map<qint64, const void*>& locks() { return locks_; }
+    // Since this session last asked the server to end the sessions past
+    // their bounds (TRoleBounds::Reap); invalid before the first time.
+    QElapsedTimer& sinceReap() { return sinceReap_; }
 
     // Maps a server error state (SQLSTATE) to a result code.
     static IsamCode codeFor(const QByteArray& state);
@@ -237,6 +240,7 @@ private:
     std::map<qint64, const void*> locks_;
     // Since the last statement was sent.
     QElapsedTimer sinceUse_;
+    QElapsedTimer sinceReap_;
     // Since a connection attempt failed only after waiting for its limit,
     // and its reason.
     QElapsedTimer slowFailure_;

@@ -103,6 +103,8 @@ private slots:
     void trailCleanUpOnServer();
     void lockAttacks_data();
     void lockAttacks();
+    void sessionsPastTheirBounds_data();
+    void sessionsPastTheirBounds();
     void pollGrowsOnlyHisOwnSeries();
     void othersSeriesChangedWithTheirOccurrences();
     void detailsFollowTheEntry_data();
@@ -921,6 +923,7 @@ void TestServerRoles::earlierSetUpIsUpgraded()
     // A busy-times function of an earlier set-up, missing what reaches in from far back.
     cluster_->query(QStringLiteral("roles"), "CREATE OR REPLACE FUNCTION quorla_busy_hidden(first_key text, last_key text, users text[])"
                                              " RETURNS TABLE (pk text, entry bytea, head bytea) LANGUAGE sql AS 'SELECT NULL, NULL::bytea, NULL::bytea'");
+    cluster_->query(QStringLiteral("roles"), "REVOKE quorla_modifier FROM quorla_boss; DROP FUNCTION quorla_reap()");
     QVERIFY2(cluster_->error().isEmpty(), qPrintable(cluster_->error()));
     for (const auto& [name, upgraded] : {std::pair{"ADMIN2", "1 false"}, std::pair{"BOSS", "0 true"}}) {
         QList<Verdict> verdicts;
@@ -938,6 +941,9 @@ void TestServerRoles::earlierSetUpIsUpgraded()
     QCOMPARE(cluster_->query(QStringLiteral("roles"), "SELECT count(*) FROM pg_proc WHERE proname = 'quorla_busy_hidden'"
                                                       " AND prosrc LIKE '%JOIN qlserlnk l ON l.ix1%'"),
              QStringLiteral("1"));
+    // The set-up's owner holds the roles made before, for its reaps.
+    QCOMPARE(cluster_->query(QStringLiteral("roles"), "SELECT pg_has_role('quorla_boss', 'quorla_modifier', 'USAGE')"
+                                                      " AND to_regproc('quorla_reap') IS NOT NULL"), QStringLiteral("t"));
 }
 
 void TestServerRoles::busyTimesOfPrivateEntries_data()
@@ -1139,9 +1145,13 @@ void TestServerRoles::lockAttacks_data()
     cluster_->query(QStringLiteral("roles"), note(QStringLiteral("BOSS"), bossKey));
     QTest::newRow("own holder note") << note(QStringLiteral("PLAIN"), ownKey) + removal(ownKey) << "1" << false;
     QTest::newRow("forged holder note") << note(QStringLiteral("BOSS"), forgedKey) << "" << false;
-    QTest::newRow("another's note changed") << "UPDATE qlholders SET data = data WHERE pk = '" + bossKey + "'" << ""
+    QTest::newRow("another's note changed") << "UPDATE qlholders SET data = data WHERE pk = '" + bossKey + "'" << "0"
                                             << false;
-    QTest::newRow("another's stale note removed") << removal(bossKey) << "1" << false;
+    QTest::newRow("another's live note removed") << removal(bossKey) << "0" << false;
+    QTest::newRow("another's stale note removed")
+        << "SELECT pg_advisory_lock(id * 10000000000 + " + bossKey + ") FROM quorla_datasets WHERE name = 'qlholders';"
+            + removal(bossKey)
+        << "1" << false;
     QTest::newRow("LOCK TABLE") << QByteArray("BEGIN; LOCK TABLE qldayent IN ACCESS EXCLUSIVE MODE; SELECT 'held'") << "" << false;
     QTest::newRow("every write held up, for long") << QByteArray("SELECT count(*) FROM (SELECT id FROM quorla_datasets FOR UPDATE) l, pg_sleep(25)") << "" << false;
     QTest::newRow("every write held up, left open") << QByteArray("BEGIN; SELECT id FROM quorla_datasets FOR UPDATE")
@@ -1177,6 +1187,50 @@ void TestServerRoles::lockAttacks()
     AppTest::addAlarm(db, QStringLiteral("0000004000"), keys_[modifier], key);
     QCOMPARE(TEventWriter(db).deleteEntryWithAlarms(key), TEventWriter::Result::Done);
     QCOMPARE(sql(modifier, "SELECT count(*) FROM qlalarms WHERE q_entry = '" + key.toLatin1() + "'"), QStringLiteral("0"));
+}
+
+void TestServerRoles::sessionsPastTheirBounds_data()
+{
+    QTest::addColumn<QByteArray>("attack");
+    const QByteArray unbound = "SET statement_timeout = 0; SET idle_in_transaction_session_timeout = 0; ";
+    const QByteArray entryLock = cluster_->query(QStringLiteral("roles"), "SELECT id * 10000000000 + " + publicEntry_.toLatin1()
+                                                     + " FROM quorla_datasets WHERE name = 'qldayent'").toLatin1();
+    QTest::newRow("limits lifted, writes held open") << unbound + "BEGIN; SELECT id FROM quorla_datasets FOR UPDATE";
+    QTest::newRow("limits lifted, writes held running")
+        << unbound + "SELECT count(*) FROM (SELECT id FROM quorla_datasets FOR UPDATE) l, pg_sleep(600)";
+    QTest::newRow("another's record lock") << "SELECT pg_advisory_lock(" + entryLock + ")";
+}
+
+// What a plain user's session does whatever he SETs in it is bounded by the
+// server, at the polls of the others: his session is ended, the others
+// write, and the owner edits his entry. A holder's own edit stays open.
+void TestServerRoles::sessionsPastTheirBounds()
+{
+    QFETCH(QByteArray, attack);
+    const QString modifier = QStringLiteral("MODIFIER");
+    TQuorlaDB db(TScriptedServices::ofTest(), location_, {TServerRoles::RoleName(modifier), passwordOf(modifier)});
+    db.SetActingUser(keys_[modifier]);
+    const QString own = AppTest::addEntry(db, AppTest::keyOf(2026, 1, 6), keys_[modifier], {keys_[modifier]});
+    const TRecordLock edit(db.DayEntries(), own, &db.Holders());
+    const QByteArray conninfo = location_.Path().toUtf8() + "&user=" + TServerRoles::RoleName(QStringLiteral("PLAIN")).toUtf8()
+        + "&password=" + passwordOf(QStringLiteral("PLAIN")).toUtf8();
+    const std::unique_ptr<PGconn, decltype(&PQfinish)> conn(PQconnectdb(conninfo.constData()), &PQfinish);
+    QVERIFY(PQsendQuery(conn.get(), attack.constData()));
+    // Another workstation's polls (no alarm due).
+    const QString spy = QStringLiteral("SPY");
+    TQuorlaDB other(TScriptedServices::ofTest(), location_, {TServerRoles::RoleName(spy), passwordOf(spy)});
+    const auto ended = [&] { return !PQconsumeInput(conn.get()) || PQstatus(conn.get()) != CONNECTION_OK; };
+    // Polls that wait on the attack count their wait (a QTRY loop would not).
+    const QDeadlineTimer enough((TRoleBounds::IdleSeconds + 15) * 1000);
+    while (!ended() && !enough.hasExpired())
+        TAlarmPoller([](AlarmRecord&, const QString&, TQuorlaDB&) { return 0; }).Poll(other, keys_[spy]);
+    QVERIFY(ended());
+
+    const QString key = AppTest::addEntry(db, AppTest::keyOf(2026, 1, 5), keys_[modifier], {keys_[modifier]});
+    QCOMPARE(TEventWriter(db).deleteEntryWithAlarms(key), TEventWriter::Result::Done);
+    TQuorlaDB& boss = *boss_->Database();
+    QVERIFY(TRecordLock(boss.DayEntries(), publicEntry_, &boss.Holders()).Held());
+    QVERIFY(TRecordLock(boss.DayEntries(), own, &boss.Holders()).HolderLine().startsWith(modifier));
 }
 
 void TestServerRoles::cleanupTestCase()
