@@ -1,12 +1,16 @@
 #pragma once
 
+#include "DayEntryRecord.h"
 #include "TEntryDetails.h"
 
 #include <QByteArray>
 #include <QHash>
+#include <QLatin1Char>
 #include <QMultiMap>
 #include <QString>
 #include <QStringList>
+
+#include <optional>
 
 class DetailRecord;
 class TXIsamFile;
@@ -23,6 +27,12 @@ class TXIsamFile;
 // what they hold: in a busy office a reader keeps paying per look-up what
 // it paid before, never a full read for every write of others, and a reader
 // that reads much pays one full read now and then.
+//
+// With them it holds the day entries of the entries whose heads reach past
+// their start's day (the few a view of later days may have to show), under
+// the day entries' own change mark and by the same rule: a workstation that
+// knows nothing of details may move or delete such an entry, and its head
+// then tells nothing of that.
 class TDetailHeads
 {
 public:
@@ -32,6 +42,9 @@ public:
         TEntryDetails details;
         qint32 parts = 0;
         QString reach;
+
+        // What the head record `head` keeps.
+        static THead of(const DetailRecord& head);
     };
 
     // Whether the heads held are those stored in `details` now, reading them
@@ -40,24 +53,69 @@ public:
     // current). False when the mark cannot be had. A failed read throws
     // EQuorlaDB with the dataset's error text, and leaves none held.
     bool Current(TXIsamFile& details, qsizetype asking);
+    // The same for the day entries of the reaching heads, as stored in
+    // `days` now. Only meaningful after Current() answered true.
+    bool ReachingCurrent(TXIsamFile& days, qsizetype asking);
 
-    // The head of `owner` (DetailRecord::owner), or null when it keeps none.
-    // Only meaningful after Current() answered true.
-    const THead* Find(const QString& owner) const;
-    // The owners whose head's Reach lies from `from` to `to`, both day keys,
-    // both included.
-    QStringList ReachingFrom(const QString& from, const QString& to) const;
+    // The head `mark` (DetailRecord::EntryMark or SeriesMark) and `key` name,
+    // or null when none is kept. Only meaningful after Current() answered true.
+    const THead* Find(QLatin1Char mark, const QString& key) const;
+    // The heads that may reach into the day `day` (the number of its key,
+    // RecordKey::parse) from an earlier one: into `entries` those of entries
+    // that, as their heads were written, begin before it and reach it (the
+    // few reaching past DetailRecord::ShortReachDays all), into `templates`
+    // by series those of the templates that span days, all.
+    void ReachingInto(qint64 day, QStringList& entries, QHash<QString, TEntryDetails>& templates) const;
+    // The day entry of `entryKey` when its head reaches past its start's
+    // day: null when the entry is not stored, none when its head does not
+    // reach (it is not held). Only meaningful after ReachingCurrent()
+    // answered true.
+    std::optional<const DayEntryRecord*> ReachingEntry(const QString& entryKey) const;
 
 private:
+    // What is held of one dataset: the change mark it was read under, and
+    // the look-ups made without it since it went stale.
+    struct THeld
+    {
+        QByteArray mark;
+        const TXIsamFile* from = nullptr;
+        bool held = false;
+        qsizetype owed = 0;
+    };
+
+    // Whether what `held` stands for is current in `dataset`, reading it
+    // with `read` when that is due (see the class's rule); `holding` is how
+    // much it holds.
+    bool current(THeld& held, TXIsamFile& dataset, qsizetype asking, qsizetype holding,
+                 void (TDetailHeads::*read)(TXIsamFile&));
+    // A head that reaches past its start's day, as the reach index holds it.
+    struct TReaching
+    {
+        QString key;
+        bool series = false;
+        // The day it begins on by its head, or none for one reaching far.
+        qint64 from = 0;
+    };
+
     void read(TXIsamFile& details);
     void take(const DetailRecord& head);
+    // Fills the reach index from the heads read.
+    void index(const QHash<QString, THead>& heads, bool series);
+    void readReaching(TXIsamFile& days);
+    QHash<QString, THead>& headsOf(QLatin1Char mark);
+    const QHash<QString, THead>& headsOf(QLatin1Char mark) const;
+    // The entries whose head reaches past their start's day.
+    QStringList reachingEntries() const;
 
-    QHash<QString, THead> heads_;
-    QMultiMap<QString, QString> byReach_;
+    // By the key of their entry, and of their series.
+    QHash<QString, THead> entries_;
+    QHash<QString, THead> series_;
+    // By the number of the last day they reach (RecordKey::parse of Reach).
+    QMultiMap<qint64, TReaching> byReach_;
     // One text for each place read, shared by every head naming it.
     QHash<QString, QString> places_;
-    const TXIsamFile* readFrom_ = nullptr;
-    QByteArray mark_;
-    bool held_ = false;
-    qsizetype owed_ = 0;
+    THeld heads_;
+    // The day entries of the reaching heads, by key; those not stored left out.
+    QHash<QString, DayEntryRecord> stored_;
+    THeld storedHeld_;
 };

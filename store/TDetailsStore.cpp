@@ -12,15 +12,20 @@
 #include "TXIsamFile.h"
 
 #include <QMap>
-#include <QSet>
 
 namespace {
 
 constexpr qint64 Day = 86400;
 
+// The number of `day`'s key (RecordKey::parse).
+qint64 dayAt(const QDate& day)
+{
+    return std::max<qint64>(QDate(1970, 1, 1).daysTo(day), 0) * Day;
+}
+
 QString dayKey(const QDate& day)
 {
-    return RecordKey::format(std::max<qint64>(QDate(1970, 1, 1).daysTo(day), 0) * Day);
+    return RecordKey::format(dayAt(day));
 }
 
 QString entryOwner(const QString& key)
@@ -52,17 +57,41 @@ void among(TXIsamFile& dataset, std::span<char> record, qint16 index, const QStr
           dataset);
 }
 
-// The most days past its start's day an entry, or an occurrence of a
-// template, with `details` reaches.
-int spanOf(const TEntryDetails& details)
+// The heads one batch read goes by: those the connection holds when they
+// are current, or else those read for it.
+class TBatchHeads
 {
-    return int(std::max<qint64>(details.days - 1, (qint64(details.durationSeconds) + Day - 1) / Day));
-}
+public:
+    TBatchHeads(const TDetailHeads* held, TXIsamFile& details) : held_(held), details_(details) {}
 
-TDetailHeads::THead headOf(const DetailRecord& record)
-{
-    return {DetailRecords::HeadOnly(record), record.Parts(), record.Reach()};
-}
+    // Reads the heads `mark` and `keys` name, unless those held serve.
+    void read(QLatin1Char mark, const QStringList& keys)
+    {
+        if (held_)
+            return;
+        QStringList values;
+        for (const QString& key : keys)
+            values << DetailRecord::of(DetailRecord::owner(mark, key), 0);
+        QHash<QString, TDetailHeads::THead>& heads = mark == DetailRecord::SeriesMark ? series_ : entries_;
+        DetailRecord record;
+        among(details_, record.bytes(), DetailRecord::OfIndex, values,
+              [&] { heads.insert(record.Owner().mid(1), TDetailHeads::THead::of(record)); });
+    }
+    const TDetailHeads::THead* find(QLatin1Char mark, const QString& key) const
+    {
+        if (held_)
+            return held_->Find(mark, key);
+        const QHash<QString, TDetailHeads::THead>& heads = mark == DetailRecord::SeriesMark ? series_ : entries_;
+        const auto found = heads.constFind(key);
+        return found == heads.cend() ? nullptr : &*found;
+    }
+
+private:
+    const TDetailHeads* held_;
+    TXIsamFile& details_;
+    QHash<QString, TDetailHeads::THead> entries_;
+    QHash<QString, TDetailHeads::THead> series_;
+};
 
 } // namespace
 
@@ -84,34 +113,12 @@ QList<DetailRecord> TDetailsStore::recordsOf(const QString& owner)
     return records;
 }
 
-TDetailsStore::THeads TDetailsStore::heads(const QStringList& owners, bool held)
-{
-    THeads found;
-    TXIsamFile* details = database_.Details();
-    if (!details)
-        return found;
-    if (held) {
-        const TDetailHeads& cache = database_.DetailHeads();
-        for (const QString& owner : owners)
-            if (const TDetailHeads::THead* head = cache.Find(owner))
-                found.insert(owner, *head);
-        return found;
-    }
-    QStringList values;
-    for (const QString& owner : owners)
-        values << DetailRecord::of(owner, 0);
-    DetailRecord record;
-    among(*details, record.bytes(), DetailRecord::OfIndex, values,
-          [&] { found.insert(record.Owner(), headOf(record)); });
-    return found;
-}
-
-QHash<QString, QString> TDetailsStore::notesOf(const THeads& heads, const QStringList& owners)
+QHash<QString, QString> TDetailsStore::notesOf(const QHash<QString, qint32>& parts)
 {
     QStringList values;
-    for (const QString& owner : QSet<QString>(owners.cbegin(), owners.cend()))
-        for (int part = 1; part <= heads.value(owner).parts; ++part)
-            values << DetailRecord::of(owner, part);
+    for (auto it = parts.cbegin(); it != parts.cend(); ++it)
+        for (int part = 1; part <= *it; ++part)
+            values << DetailRecord::of(it.key(), part);
     QHash<QString, QMap<int, QString>> pieces;
     DetailRecord record;
     among(*database_.Details(), record.bytes(), DetailRecord::OfIndex, values,
@@ -119,9 +126,21 @@ QHash<QString, QString> TDetailsStore::notesOf(const THeads& heads, const QStrin
     // Only a whole set of parts: the notes as written, or none.
     QHash<QString, QString> notes;
     for (auto it = pieces.cbegin(); it != pieces.cend(); ++it)
-        if (it->size() == heads.value(it.key()).parts)
+        if (it->size() == parts.value(it.key()))
             notes.insert(it.key(), it->values().join(QString()));
     return notes;
+}
+
+void TDetailsStore::addNotes(QHash<QString, TEntryDetails>& found, const QHash<QString, std::pair<QString, qint32>>& owners)
+{
+    QHash<QString, qint32> parts;
+    for (const auto& [owner, count] : owners)
+        parts.insert(owner, count);
+    const QHash<QString, QString> notes = notesOf(parts);
+    for (auto it = found.begin(); it != found.end();) {
+        it->notes = notes.value(owners.value(it.key()).first);
+        it = it->isEmpty() ? found.erase(it) : std::next(it);
+    }
 }
 
 QHash<QString, QString> TDetailsStore::seriesOf(const QStringList& entryKeys)
@@ -172,37 +191,40 @@ QHash<QString, TEntryDetails> TDetailsStore::Entries(const QStringList& entryKey
 
 QHash<QString, TEntryDetails> TDetailsStore::entriesBy(const QStringList& entryKeys, bool withNotes, bool held)
 {
-    QHash<QString, TEntryDetails> out;
-    QStringList owners;
-    for (const QString& key : entryKeys)
-        owners << entryOwner(key);
-    THeads found = heads(owners, held);
+    TBatchHeads heads(held ? &database_.DetailHeads() : nullptr, *database_.Details());
+    heads.read(DetailRecord::EntryMark, entryKeys);
+    QList<const TDetailHeads::THead*> own(entryKeys.size());
     // The others answer their series' template's, where they are
     // occurrences: one look-up of the links, one of the templates.
     QStringList without;
-    for (const QString& key : entryKeys)
-        if (!found.contains(entryOwner(key)))
-            without << key;
+    for (qsizetype i = 0; i < entryKeys.size(); ++i)
+        if (!(own[i] = heads.find(DetailRecord::EntryMark, entryKeys[i])))
+            without << entryKeys[i];
     const QHash<QString, QString> series = seriesOf(without);
-    QStringList seriesOwners;
-    for (const QString& key : series)
-        seriesOwners << seriesOwner(key);
-    seriesOwners.removeDuplicates();
-    found.insert(heads(seriesOwners, held));
-    QStringList ownerOf;
-    for (const QString& key : entryKeys)
-        ownerOf << (found.contains(entryOwner(key)) ? entryOwner(key) : seriesOwner(series.value(key)));
-    const QHash<QString, QString> notes = withNotes ? notesOf(found, ownerOf) : QHash<QString, QString>();
+    QStringList templates = series.values();
+    templates.removeDuplicates();
+    heads.read(DetailRecord::SeriesMark, templates);
+    // The head each entry goes by: its own, or its template's.
+    const auto goesBy = [&](qsizetype i) -> const TDetailHeads::THead* {
+        const auto inSeries = own[i] ? series.cend() : series.constFind(entryKeys[i]);
+        return inSeries == series.cend() ? own[i] : heads.find(DetailRecord::SeriesMark, *inSeries);
+    };
+    QHash<QString, TEntryDetails> found;
+    found.reserve(entryKeys.size());
+    QHash<QString, std::pair<QString, qint32>> owners;
     for (qsizetype i = 0; i < entryKeys.size(); ++i) {
-        const auto head = found.constFind(ownerOf[i]);
-        if (head == found.cend())
+        const TDetailHeads::THead* head = goesBy(i);
+        // With notes, a head of no other details keeps its entry until its
+        // notes are known.
+        if (!head || (head->details.isEmpty() && !(withNotes && head->parts > 0)))
             continue;
-        TEntryDetails one = head->details;
-        one.notes = notes.value(ownerOf[i]);
-        if (!one.isEmpty())
-            out.insert(entryKeys[i], one);
+        found.insert(entryKeys[i], head->details);
+        if (withNotes)
+            owners.insert(entryKeys[i], {own[i] ? entryOwner(entryKeys[i]) : seriesOwner(series[entryKeys[i]]), head->parts});
     }
-    return out;
+    if (withNotes)
+        addNotes(found, owners);
+    return found;
 }
 
 QStringList TDetailsStore::occurrencesBefore(const QString& seriesKey, const QDate& first, int span)
@@ -256,25 +278,43 @@ QStringList TDetailsStore::reachingByIndex(const QDate& first, QHash<QString, TE
 
 QStringList TDetailsStore::reachingHeld(const QDate& first, QHash<QString, TEntryDetails>& templates)
 {
-    const TDetailHeads& cache = database_.DetailHeads();
-    const qint64 firstDay = RecordKey::parse(dayKey(first));
     QStringList candidates;
-    const QStringList owners = cache.ReachingFrom(dayKey(first), dayKey(first.addDays(DetailRecord::ShortReachDays)))
-        + cache.ReachingFrom(DetailRecord::ReachesOn, DetailRecord::ReachesOn);
-    for (const QString& owner : owners) {
-        const TDetailHeads::THead& head = *cache.Find(owner);
-        if (!owner.startsWith(DetailRecord::EntryMark)) {
-            templates.insert(owner.mid(1), head.details);
-            continue;
-        }
-        // One that, as its head was written, begins on the first day or
-        // later is not read: it is among the days' own entries.
-        if (head.reach != DetailRecord::ReachesOn
-            && RecordKey::parse(head.reach) - qint64(spanOf(head.details)) * Day >= firstDay)
-            continue;
-        candidates << owner.mid(1);
-    }
+    database_.DetailHeads().ReachingInto(dayAt(first), candidates, templates);
     return candidates;
+}
+
+QStringList TDetailsStore::occurrencesReaching(const QHash<QString, TEntryDetails>& templates, const QDate& first,
+                                               bool held)
+{
+    QStringList occurrences;
+    for (auto it = templates.cbegin(); it != templates.cend(); ++it)
+        occurrences << occurrencesBefore(it.key(), first, DetailRecords::Span(it.value()));
+    // An occurrence with details of its own goes by those.
+    TBatchHeads own(held ? &database_.DetailHeads() : nullptr, *database_.Details());
+    own.read(DetailRecord::EntryMark, occurrences);
+    QStringList reaching;
+    for (const QString& key : occurrences)
+        if (!own.find(DetailRecord::EntryMark, key))
+            reaching << key;
+    return reaching;
+}
+
+QHash<QString, DayEntryRecord> TDetailsStore::storedOf(const QStringList& entryKeys, bool held)
+{
+    TDetailHeads& cache = database_.DetailHeads();
+    if (!held || !cache.ReachingCurrent(database_.DayEntries(), entryKeys.size()))
+        return entries(entryKeys);
+    QHash<QString, DayEntryRecord> found;
+    QStringList unheld;
+    for (const QString& key : entryKeys) {
+        const std::optional<const DayEntryRecord*> entry = cache.ReachingEntry(key);
+        if (!entry)
+            unheld << key;
+        else if (*entry)
+            found.insert(key, **entry);
+    }
+    found.insert(entries(unheld));
+    return found;
 }
 
 QList<std::pair<QString, DayEntryRecord>> TDetailsStore::ReachingEntries(const QDate& first, const QDate&)
@@ -285,19 +325,10 @@ QList<std::pair<QString, DayEntryRecord>> TDetailsStore::ReachingEntries(const Q
     // The heads that reach into the days or past them: entries' by their
     // last day, templates' that span days all.
     QHash<QString, TEntryDetails> templates;
-    const bool held = database_.DetailHeads().Current(*details, 0);
+    TDetailHeads& cache = database_.DetailHeads();
+    const bool held = cache.Current(*details, 0);
     QStringList candidates = held ? reachingHeld(first, templates) : reachingByIndex(first, templates);
-    // An occurrence with details of its own goes by those.
-    QStringList occurrences;
-    for (auto it = templates.cbegin(); it != templates.cend(); ++it)
-        occurrences << occurrencesBefore(it.key(), first, spanOf(it.value()));
-    QStringList ownersOf;
-    for (const QString& key : occurrences)
-        ownersOf << entryOwner(key);
-    const THeads own = heads(ownersOf, held);
-    for (const QString& key : occurrences)
-        if (!own.contains(entryOwner(key)))
-            candidates << key;
+    candidates << occurrencesReaching(templates, first, held);
     candidates.removeDuplicates();
     // What the entries say now: another workstation may have moved one. The
     // heads found current above serve the whole read; when they were not,
@@ -305,17 +336,19 @@ QList<std::pair<QString, DayEntryRecord>> TDetailsStore::ReachingEntries(const Q
     if (candidates.isEmpty())
         return {};
     const QHash<QString, TEntryDetails> detailsOf
-        = entriesBy(candidates, false, held || database_.DetailHeads().Current(*details, candidates.size()));
-    const QString firstKey = dayKey(first);
+        = entriesBy(candidates, false, held || cache.Current(*details, candidates.size()));
+    const qint64 firstDay = dayAt(first);
     QList<std::pair<QString, DayEntryRecord>> out;
-    const QHash<QString, DayEntryRecord> stored = entries(candidates);
+    const QHash<QString, DayEntryRecord> stored = storedOf(candidates, held);
     for (const QString& key : candidates) {
-        if (!stored.contains(key) || !detailsOf.contains(key))
+        const auto entry = stored.constFind(key);
+        const auto details = detailsOf.constFind(key);
+        if (entry == stored.cend() || details == detailsOf.cend())
             continue;
-        const DayEntryRecord& entry = stored[key];
-        const bool unTimed = (entry.Flags() & DayEntryRecord::UnTimed) != 0;
-        if (entry.StartTime() < firstKey && DetailRecords::LastDay(detailsOf[key], entry.StartTime(), unTimed) >= firstKey)
-            out.append({key, entry});
+        const qint64 start = RecordKey::parse(entry->StartTime());
+        const bool unTimed = (entry->Flags() & DayEntryRecord::UnTimed) != 0;
+        if (start < firstDay && DetailRecords::LastDayAt(*details, start, unTimed) >= firstDay)
+            out.append({key, *entry});
     }
     return out;
 }

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "DayEntryRecord.h"
-#include "TDetailHeads.h"
 #include "TEntryDetails.h"
 
 #include <QDate>
@@ -55,18 +54,26 @@ private:
     // Every record of `owner` (head first, then its parts), none when it
     // keeps none.
     QList<DetailRecord> recordsOf(const QString& owner);
-    using THeads = QHash<QString, TDetailHeads::THead>;
-    // The heads of `owners` by owner: from the heads held (`held`, when
-    // they are current), or read.
-    THeads heads(const QStringList& owners, bool held);
-    // The notes of `owners` (each given at least once) by owner, read in
-    // one go from their parts: those whose parts are all there.
-    QHash<QString, QString> notesOf(const THeads& heads, const QStringList& owners);
+    // The notes of the owners `parts` names, with how many parts each has,
+    // by owner, read in one go from their parts: those whose parts are all
+    // there.
+    QHash<QString, QString> notesOf(const QHash<QString, qint32>& parts);
+    // Gives each of `found`'s entries its notes, leaving out those that then
+    // have no details at all; `owners` names, by entry, the owner
+    // (DetailRecord::owner) whose head it goes by and how many notes' parts
+    // that has.
+    void addNotes(QHash<QString, TEntryDetails>& found, const QHash<QString, std::pair<QString, qint32>>& owners);
     // The entries that may reach into `first` from an earlier day, by the
     // reach index or by the heads held; the templates that span days go
     // into `templates`.
     QStringList reachingByIndex(const QDate& first, QHash<QString, TEntryDetails>& templates);
     QStringList reachingHeld(const QDate& first, QHash<QString, TEntryDetails>& templates);
+    // The occurrences of `templates` (by series) that may reach into `first`
+    // by their template's details, having none of their own.
+    QStringList occurrencesReaching(const QHash<QString, TEntryDetails>& templates, const QDate& first, bool held);
+    // Of `entryKeys`, the day entries stored, by key: as the heads held keep
+    // them (`held`, when they are current) or read.
+    QHash<QString, DayEntryRecord> storedOf(const QStringList& entryKeys, bool held);
     // The series of each of `entryKeys` that is an occurrence, by entry.
     QHash<QString, QString> seriesOf(const QStringList& entryKeys);
     // Of `entryKeys`, the day entries stored, by key.

@@ -38,16 +38,26 @@ void DetailRecords::Check(const TEntryDetails& details)
         throw ETextTooLong(QStringLiteral("An event may last at most %1 days.").arg(TEntryDetails::MaxDays));
 }
 
+qint64 DetailRecords::LastDayAt(const TEntryDetails& details, qint64 start, bool unTimed)
+{
+    const qint64 day = start - start % Day;
+    if (unTimed)
+        return day + qint64(std::max(details.days, 1) - 1) * Day;
+    if (details.durationSeconds > 0)
+        return (start + details.durationSeconds - 1) / Day * Day;
+    return day;
+}
+
 QString DetailRecords::LastDay(const TEntryDetails& details, const QString& start, bool unTimed)
 {
     const qint64 at = RecordKey::parse(start);
-    const qint64 day = at - at % Day;
-    qint64 last = day;
-    if (unTimed)
-        last = day + qint64(std::max(details.days, 1) - 1) * Day;
-    else if (details.durationSeconds > 0)
-        last = (at + details.durationSeconds - 1) / Day * Day;
-    return last <= day ? QString() : RecordKey::format(last);
+    const qint64 last = LastDayAt(details, at, unTimed);
+    return last <= at - at % Day ? QString() : RecordKey::format(last);
+}
+
+int DetailRecords::Span(const TEntryDetails& details)
+{
+    return int(std::max<qint64>(details.days - 1, (qint64(details.durationSeconds) + Day - 1) / Day));
 }
 
 QString DetailRecords::Reach(const TEntryDetails& details, const QString& start, bool unTimed, bool series)

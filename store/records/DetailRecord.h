@@ -96,6 +96,12 @@ TEntryDetails HeadOnly(const DetailRecord& head);
 // The day key of the last day an entry starting at `start` reaches, when past
 // its start's day; empty otherwise.
 QString LastDay(const TEntryDetails& details, const QString& start, bool unTimed);
+// The same as the number of that day's key (RecordKey::parse), `start` given
+// so too; its start's day when it reaches no further.
+qint64 LastDayAt(const TEntryDetails& details, qint64 start, bool unTimed);
+// The most days past its start's day an entry, or an occurrence of a
+// template, with `details` reaches.
+int Span(const TEntryDetails& details);
 // What a head's `Reach` holds for an entry (or template) starting at `start`:
 // its LastDay, or ReachesOn for a template or past ShortReachDays.
 QString Reach(const TEntryDetails& details, const QString& start, bool unTimed, bool series);

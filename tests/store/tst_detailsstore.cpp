@@ -190,12 +190,14 @@ private slots:
     {
         const QString moved = add(entryAt(Monday), details(0, 3, QStringLiteral("fair"), {}));
         const QString deleted = add(entryAt(Monday), details(0, 2, {}, QString(600, 'd')));
+        TDetailsStore store(*o->db);
+        // Read before the other's writes too: what this one holds goes with them.
+        QCOMPARE(store.ReachingInto(Monday.addDays(1), Monday.addDays(1)).size(), 2);
         TXIsamFile entries;
         QVERIFY(entries.Open(o->db->Location().DatasetName(DayEntryRecord::FileName)));
         DayEntryRecord record = entryAt(Monday.addDays(7));
         QVERIFY(entries.Update(record.bytes(), moved));
         QVERIFY(entries.Delete(deleted));
-        TDetailsStore store(*o->db);
         QCOMPARE(store.ReachingInto(Monday.addDays(1), Monday.addDays(1)), QStringList());
         QCOMPARE(TDetailsWriter::Sweep(*o->db, {}, 100), QString());
         QCOMPARE(detailRecords(*o->db), 1);
