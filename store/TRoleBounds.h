@@ -34,8 +34,11 @@ namespace TRoleBounds {
 
 constexpr int IdleSeconds = 15;
 constexpr int UnnotedLockSeconds = 5;
-// A reap runs at most this often, on the whole server and per session.
-constexpr int ReapSeconds = 3;
+// A reap runs at most this often, on the whole server and per session: as
+// often as a workstation polls, and rarely enough that in a large office
+// the one poll that does the server's look (a read of every session and
+// lock) is far fewer than one in a hundred.
+constexpr int ReapSeconds = 10;
 
 // The statements, for the schema `schema` (quoted); quorla_roles and the
 // notes' table must exist.
