@@ -12,6 +12,11 @@ namespace {
 // which stale heads are read again: a full read costs about what a tenth
 // of its records looked up one by one costs.
 constexpr qsizetype OwedShare = 10;
+// Look-ups made one by one before the first full read: a connection's first
+// view (the start's first week) pays for its own entries only, not for a
+// read of every head of a large office; a reader that goes on reading pays
+// the full read soon after.
+constexpr qsizetype FirstReadOwed = 2048;
 
 constexpr qint64 Day = 86400;
 
@@ -27,7 +32,7 @@ bool TDetailHeads::current(THeld& held, TXIsamFile& dataset, qsizetype asking, q
     if (before && mark == held.mark)
         return true;
     held.owed += asking;
-    if (before && held.owed < holding / OwedShare)
+    if (held.owed < (before ? holding / OwedShare : FirstReadOwed))
         return false;
     // The mark is taken before the read: a write during it moves the mark
     // again, and the next look reads once more.

@@ -26,7 +26,9 @@ class TXIsamFile;
 // look-ups made without them since they went stale have come to a tenth of
 // what they hold: in a busy office a reader keeps paying per look-up what
 // it paid before, never a full read for every write of others, and a reader
-// that reads much pays one full read now and then.
+// that reads much pays one full read now and then. The first full read
+// waits likewise for a few thousand look-ups, so that a start does not pay
+// for every head of the office before its first view.
 //
 // With them it holds the day entries of the entries whose heads reach past
 // their start's day (the few a view of later days may have to show), under
