@@ -365,35 +365,48 @@ TEventWriter::Result TEventWriter::updateEntryWithAlarms(const QString& key, con
         // only a user newly assigned gets one.
         if (!found)
             return Result::Gone;
-        const QStringList assignedBefore = before.AssigneeKeys();
-        AlarmRecord stored;
-        for (const TRecordLock& lock : locked) {
-            if (TLookup::Equal(alarms, stored.bytes(), TXIsamFile::PrimaryIndex, lock.Key())
-                && !assigned.contains(stored.UserKey()))
-                writer_.remove(alarms, lock.Key());
-        }
+        removeUnassignedAlarms(locked, assigned);
         writer_.update(database_.DayEntries(), key, entry.bytes());
         writeDetails();
-        // A user assigned again whose alarm a removal cut short left on the
-        // entry keeps that one: never two alarms for one user.
-        QSet<QString> alarmed;
-        for (bool more = TLookup::Equal(alarms, stored.bytes(), AlarmRecord::DayEntryKeyIndex, key); more;
-             more = TLookup::Next(alarms, stored.bytes(), AlarmRecord::DayEntryKeyIndex, key, TXIsamFile::ScanPrefix))
-            alarmed.insert(stored.UserKey());
-        alarm.setDayEntryKey(key);
-        for (const QString& user : assigned) {
-            if (assignedBefore.contains(user) || alarmed.contains(user))
-                continue;
-            alarm.setUserKey(user);
-            alarm.rebuildUserAlarmKey();
-            writer_.insert(alarms, alarm.bytes());
-        }
+        addNewlyAssignedAlarms(key, alarm, assigned, before.AssigneeKeys());
     }
     // The alarm time as stored now: where alarms stayed as they stand, a
     // switched-off or snoozed one is not taken for the time the editor showed.
     record(TChangeTrail::Action::EventChanged, database_.DayEntries(), key, key,
            TChangeSummary(database_).EntryChanged(before, alarmBefore, entry, alarmTime(key)));
     return Result::Done;
+}
+
+void TEventWriter::removeUnassignedAlarms(const std::vector<TRecordLock>& locked, const QStringList& assigned)
+{
+    TXIsamFile& alarms = database_.Alarms();
+    AlarmRecord stored;
+    for (const TRecordLock& lock : locked) {
+        if (TLookup::Equal(alarms, stored.bytes(), TXIsamFile::PrimaryIndex, lock.Key())
+            && !assigned.contains(stored.UserKey()))
+            writer_.remove(alarms, lock.Key());
+    }
+}
+
+void TEventWriter::addNewlyAssignedAlarms(const QString& key, AlarmRecord& alarm, const QStringList& assigned,
+                                          const QStringList& assignedBefore)
+{
+    TXIsamFile& alarms = database_.Alarms();
+    // A user assigned again whose alarm a removal cut short left on the
+    // entry keeps that one: never two alarms for one user.
+    QSet<QString> alarmed;
+    AlarmRecord stored;
+    for (bool more = TLookup::Equal(alarms, stored.bytes(), AlarmRecord::DayEntryKeyIndex, key); more;
+         more = TLookup::Next(alarms, stored.bytes(), AlarmRecord::DayEntryKeyIndex, key, TXIsamFile::ScanPrefix))
+        alarmed.insert(stored.UserKey());
+    alarm.setDayEntryKey(key);
+    for (const QString& user : assigned) {
+        if (assignedBefore.contains(user) || alarmed.contains(user))
+            continue;
+        alarm.setUserKey(user);
+        alarm.rebuildUserAlarmKey();
+        writer_.insert(alarms, alarm.bytes());
+    }
 }
 
 void TEventWriter::removeWithAlarms(const QString& key, const DayEntryRecord& entry,

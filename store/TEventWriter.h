@@ -183,6 +183,12 @@ private:
     // was refused.
     Result lockAlarms(const QString& entryKey, std::vector<TRecordLock>& locked,
                       const std::function<bool(const AlarmRecord&)>& needed = {});
+    // Of the locked alarms, deletes those of users no longer `assigned`.
+    void removeUnassignedAlarms(const std::vector<TRecordLock>& locked, const QStringList& assigned);
+    // Adds `alarm` (its time and flags) for each user of `assigned` not in
+    // `assignedBefore` who has no alarm on the entry `key` yet.
+    void addNewlyAssignedAlarms(const QString& key, AlarmRecord& alarm, const QStringList& assigned,
+                                const QStringList& assignedBefore);
     // Deletes the locked alarms, then the entry, keeping them in the bin.
     void removeWithAlarms(const QString& key, const DayEntryRecord& entry, const std::vector<TRecordLock>& alarms);
     // Removes the records `keys` of `dataset` (none without it).
