@@ -33,7 +33,10 @@ class TQuorlaDB;
 namespace TRoleBounds {
 
 constexpr int IdleSeconds = 15;
-constexpr int UnnotedLockSeconds = 5;
+// A command's own locks without notes (an alarm's, a new key's) last as
+// long as the command; under a heavy load a large series change takes many
+// seconds, and it must never be taken for a lock held to stop others.
+constexpr int UnnotedLockSeconds = 60;
 // A reap runs at most this often, on the whole server and per session: as
 // often as a workstation polls, and rarely enough that in a large office
 // the one poll that does the server's look (a read of every session and

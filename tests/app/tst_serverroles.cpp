@@ -1221,7 +1221,7 @@ void TestServerRoles::sessionsPastTheirBounds()
     TQuorlaDB other(TScriptedServices::ofTest(), location_, {TServerRoles::RoleName(spy), passwordOf(spy)});
     const auto ended = [&] { return !PQconsumeInput(conn.get()) || PQstatus(conn.get()) != CONNECTION_OK; };
     // Polls that wait on the attack count their wait (a QTRY loop would not).
-    const QDeadlineTimer enough((TRoleBounds::IdleSeconds + 3 * TRoleBounds::ReapSeconds) * 1000);
+    const QDeadlineTimer enough((std::max(TRoleBounds::IdleSeconds, TRoleBounds::UnnotedLockSeconds) + 3 * TRoleBounds::ReapSeconds) * 1000);
     while (!ended() && !enough.hasExpired())
         TAlarmPoller([](AlarmRecord&, const QString&, TQuorlaDB&) { return 0; }).Poll(other, keys_[spy]);
     QVERIFY(ended());
