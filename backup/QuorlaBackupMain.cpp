@@ -15,8 +15,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 
-#include <cstdio>
-
 namespace {
 
 const QString Summary = QStringLiteral(
@@ -36,12 +34,6 @@ const QString Summary = QStringLiteral(
 const QString Epilogue = QStringLiteral(
     "Exit status: 0 when the copy was made and passed its check; 1 when no good\n"
     "copy could be made (nothing is left of it); 2 for a usage error.");
-
-void say(const QString& text)
-{
-    std::printf("%s\n", text.toLocal8Bit().constData());
-    std::fflush(stdout);
-}
 
 } // namespace
 
@@ -72,7 +64,7 @@ int main(int argc, char* argv[])
     const QString copy = line.IsSet(QStringLiteral("keep")) ? generations.Next(TClock::now()) : dest;
 
     TDatabaseBackup backup(source, copy);
-    backup.OnNote = say;
+    backup.OnNote = TCommandLine::Say;
     QElapsedTimer took;
     took.start();
     try {
@@ -80,9 +72,9 @@ int main(int argc, char* argv[])
     } catch (const EQuorla& e) {
         return line.Failure(e.message());
     }
-    say(QStringLiteral("Took %1 ms").arg(took.elapsed()));
+    TCommandLine::Say(QStringLiteral("Took %1 ms").arg(took.elapsed()));
     if (line.IsSet(QStringLiteral("keep")))
         for (const QString& gone : generations.Prune(keep))
-            say(QStringLiteral("Removed the older backup %1").arg(gone));
+            TCommandLine::Say(QStringLiteral("Removed the older backup %1").arg(gone));
     return TCommandLine::ExitSuccess;
 }

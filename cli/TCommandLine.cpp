@@ -255,6 +255,11 @@ int TCommandLine::Failure(const QString& message) const
     return ExitFailure;
 }
 
+void TCommandLine::Say(const QString& text)
+{
+    print(stdout, text + QLatin1Char('\n'));
+}
+
 QString TCommandLine::OneLine(QString message)
 {
     return message.replace(QLatin1String("\r\r"), QLatin1String(": ")).replace(QLatin1Char('\r'), QLatin1Char(' '));

@@ -69,6 +69,9 @@ public:
     // A message written for a message box on one line: the paragraph break
     // between what failed and why becomes ": ", any other line break a space.
     static QString OneLine(QString message);
+    // Prints `text` and a line break on standard output at once: a tool's
+    // progress, seen as it happens even when the output goes to a file.
+    static void Say(const QString& text);
 
     bool IsSet(const QString& name) const { return values_.contains(name); }
     // The option's last value; empty when it is not set.

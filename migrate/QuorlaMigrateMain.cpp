@@ -18,8 +18,6 @@
 #include <QFileInfo>
 #include <QElapsedTimer>
 
-#include <cstdio>
-
 namespace {
 
 const QString Summary = QStringLiteral(
@@ -45,11 +43,7 @@ const QString Epilogue = QStringLiteral(
     "of a failed copy, in a folder or on a server, where the copy is one\n"
     "transaction); 2 for a usage error.");
 
-void say(const QString& text)
-{
-    std::printf("%s\n", text.toLocal8Bit().constData());
-    std::fflush(stdout);
-}
+const auto say = TCommandLine::Say;
 
 // The data set files of the folder `folder` (with their journals and lock
 // files).
@@ -91,6 +85,66 @@ void putBack(const QString& folder, const QString& aside, const QStringList& nam
         say(QStringLiteral("The database of %1 stays in %2").arg(folder, aside));
 }
 
+// Copies and says each dataset's figures, with progress as it goes; throws
+// the copy's error.
+void copyAll(TDatabaseCopier& copier)
+{
+    QElapsedTimer sinceShown;
+    sinceShown.start();
+    copier.OnProgress = [&](const QString& dataset, const QString& phase, qint64 done, qint64 total) {
+        // At most a line a second, and each dataset's end.
+        if (done < total && sinceShown.elapsed() < 1000)
+            return;
+        sinceShown.restart();
+        say(QStringLiteral("%1: %2 %3 of %4 records").arg(dataset, phase).arg(done).arg(total));
+    };
+    const QList<TDatabaseCopier::Summary> summaries = copier.Run();
+    for (const TDatabaseCopier::Summary& s : summaries)
+        say(QStringLiteral("%1: %2 records, next key %3, SHA-256 %4: as in the source")
+                .arg(s.fileName)
+                .arg(s.records)
+                .arg(s.nextKey, QString::fromLatin1(s.checksum)));
+    say(QStringLiteral("Copied and checked."));
+}
+
+// On a server each user logs in as his own role, which keeps his password;
+// on a folder the records keep it. Says what became of the passwords.
+void settlePasswords(const TDatabaseLocation& from, const TDatabaseLocation& to)
+{
+    TConsoleMachineServices machine;
+    if (from.IsFolder() && to.IsServer()) {
+        TQuorlaDB copy(machine, to, TQuorlaDB::Opening::ExistingOnly);
+        const TServerRoles::TAdopted adopted = TServerRoles(copy).AdoptUsers();
+        say(QStringLiteral("QLUsers.Ism: %1 users are server roles now (\"quorla_\" and the user name in lower "
+                           "case, or \"quorla@<database>:\" and it where another database of the server has "
+                           "that role); the server keeps their passwords, the copy's records none.")
+                .arg(adopted.roles));
+        if (adopted.withoutPassword > 0)
+            say(QStringLiteral("QLUsers.Ism: %1 of them had no password and cannot log in until an "
+                               "administrator gives them one.")
+                    .arg(adopted.withoutPassword));
+    } else if (from.IsServer() && to.IsFolder()) {
+        TQuorlaDB source(machine, from, TQuorlaDB::Opening::ExistingOnly);
+        if (source.KeepsRoles())
+            say(QStringLiteral("QLUsers.Ism: the passwords stay with the server's roles: every user has an "
+                               "empty password in the copy."));
+    }
+}
+
+// A usage error's text when an operand is neither a folder written with its
+// final "/" nor a server, so that a mistyped server is never taken for a
+// folder to be made; empty when both are good.
+QString badOperand(const QStringList& operands)
+{
+    for (const QString& side : operands) {
+        const TDatabaseLocation location(side);
+        if (!location.IsValid() || (location.IsFolder() && !side.endsWith(QLatin1Char('/'))))
+            return QStringLiteral("'%1' is neither a folder ending in \"/\" nor a postgresql:// URI")
+                .arg(TDatabaseLocation::Printable(side));
+    }
+    return QString();
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -105,15 +159,10 @@ int main(int argc, char* argv[])
     line.SetOperands(2, 2);
     if (line.Parse(argc, argv) != TCommandLine::Result::Run)
         return line.Answer();
-    // A folder is written with its final "/", so that a mistyped server is
-    // never taken for a folder to be made.
-    for (const QString& side : line.Operands()) {
-        const TDatabaseLocation location(side);
-        if (!location.IsValid() || (location.IsFolder() && !side.endsWith(QLatin1Char('/'))))
-            return line.UsageFailure(QStringLiteral("'%1' is neither a folder ending in \"/\" nor a postgresql:// URI")
-                                         .arg(TDatabaseLocation::Printable(side)));
-    }
+    if (const QString bad = badOperand(line.Operands()); !bad.isEmpty())
+        return line.UsageFailure(bad);
 
+    const TDatabaseLocation from(line.Operands()[0]);
     const TDatabaseLocation target(line.Operands()[1]);
     const bool replace = line.IsSet(QStringLiteral("replace"));
     if (replace && !target.IsFolder())
@@ -128,54 +177,16 @@ int main(int argc, char* argv[])
         say(QStringLiteral("The database of %1 is moved aside into %2").arg(target.Path(), aside));
     }
 
-    TDatabaseCopier copier(TDatabaseLocation(line.Operands()[0]), target);
-    QElapsedTimer sinceShown;
-    sinceShown.start();
-    copier.OnProgress = [&](const QString& dataset, const QString& phase, qint64 done, qint64 total) {
-        // At most a line a second, and each dataset's end.
-        if (done < total && sinceShown.elapsed() < 1000)
-            return;
-        sinceShown.restart();
-        say(QStringLiteral("%1: %2 %3 of %4 records").arg(dataset, phase).arg(done).arg(total));
-    };
-    QList<TDatabaseCopier::Summary> summaries;
+    TDatabaseCopier copier(from, target);
     try {
-        summaries = copier.Run();
+        copyAll(copier);
     } catch (const EQuorla& e) {
         if (!replaced.isEmpty())
             putBack(target.Path(), aside, replaced);
         return line.Failure(e.message());
     }
-    for (const TDatabaseCopier::Summary& s : summaries)
-        say(QStringLiteral("%1: %2 records, next key %3, SHA-256 %4: as in the source")
-                .arg(s.fileName)
-                .arg(s.records)
-                .arg(s.nextKey, QString::fromLatin1(s.checksum)));
-    say(QStringLiteral("Copied and checked."));
-
-    // On a server each user logs in as his own role, which keeps his
-    // password; on a folder the records keep it.
-    const TDatabaseLocation from(line.Operands()[0]);
-    const TDatabaseLocation to(line.Operands()[1]);
-    TConsoleMachineServices machine;
     try {
-        if (from.IsFolder() && to.IsServer()) {
-            TQuorlaDB copy(machine, to, TQuorlaDB::Opening::ExistingOnly);
-            const TServerRoles::TAdopted adopted = TServerRoles(copy).AdoptUsers();
-            say(QStringLiteral("QLUsers.Ism: %1 users are server roles now (\"quorla_\" and the user name in lower "
-                               "case, or \"quorla@<database>:\" and it where another database of the server has "
-                               "that role); the server keeps their passwords, the copy's records none.")
-                    .arg(adopted.roles));
-            if (adopted.withoutPassword > 0)
-                say(QStringLiteral("QLUsers.Ism: %1 of them had no password and cannot log in until an "
-                                   "administrator gives them one.")
-                        .arg(adopted.withoutPassword));
-        } else if (from.IsServer() && to.IsFolder()) {
-            TQuorlaDB source(machine, from, TQuorlaDB::Opening::ExistingOnly);
-            if (source.KeepsRoles())
-                say(QStringLiteral("QLUsers.Ism: the passwords stay with the server's roles: every user has an "
-                                   "empty password in the copy."));
-        }
+        settlePasswords(from, target);
     } catch (const EQuorla& e) {
         return line.Failure(e.message());
     }
