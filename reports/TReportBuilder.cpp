@@ -108,9 +108,41 @@ QStringList withDetails(const QStringList& lines, const QList<Placed>& placed, T
     return out;
 }
 
+// The time column: "hh:nn" without the picture's parsing, once per line, or
+// "Day" for midnight; with its tab.
+void appendTime(QString& line, int hour, int minute)
+{
+    if (hour == 0 && minute == 0) {
+        line += QStringLiteral("Day\t");
+        return;
+    }
+    const QChar time[] = {QChar(u'0' + hour / 10), QChar(u'0' + hour % 10), QChar(u':'),
+                          QChar(u'0' + minute / 10), QChar(u'0' + minute % 10), QChar(u'\t')};
+    line.append(time, 6);
+}
+
+// Appends the entry's assignees' names, comma-separated, to `line`; answers
+// how many, or -1 for an assignee `names` does not hold.
+int appendNames(QString& line, const DayEntryRecord& entry, const QHash<QString, QString>& names)
+{
+    int named = 0;
+    for (int slot = 0; slot < DayEntryRecord::MaxAssignees; ++slot) {
+        const QString key = entry.Assignee(slot);
+        if (key == RecordKey::None)
+            continue;
+        const auto name = names.constFind(key);
+        if (name == names.constEnd())
+            return -1;
+        if (named++ > 0)
+            line += QStringLiteral(", ");
+        line += *name;
+    }
+    return named;
+}
+
 } // namespace
 
-QStringList TReportBuilder::Build(TXIsamFile& dayEntries, TXIsamFile& users, TDetailsStore* details) const
+QStringList TReportBuilder::headLines() const
 {
     TStamp stamp;
     stamp.Format = QStringLiteral("ddd dd mmmm yyyy");
@@ -119,11 +151,6 @@ QStringList TReportBuilder::Build(TXIsamFile& dayEntries, TXIsamFile& users, TDe
     setToDay(stamp, EndDate);
     stamp.Increment(TStamp::IncSeconds, LastSecondOfDay);
     title += QStringLiteral(" To ") + stamp.AsString();
-
-    // The users first, then the year in one read straight into the lines:
-    // the entries come in start-time order already, and a copy of each (a
-    // year holds tens of thousands) would cost more than the lines themselves.
-    const QHash<QString, QString> names = fullNames(users);
 
     QStringList lines;
     lines << title << QString();
@@ -135,6 +162,17 @@ QStringList TReportBuilder::Build(TXIsamFile& dayEntries, TXIsamFile& users, TDe
                                : QStringLiteral("User(s) = ") + chosen.join(QStringLiteral(", ")));
     if (RestrictResource)
         lines << QStringLiteral("Resource = ") + ResourceName;
+    return lines;
+}
+
+QStringList TReportBuilder::Build(TXIsamFile& dayEntries, TXIsamFile& users, TDetailsStore* details) const
+{
+    // The users first, then the year in one read straight into the lines:
+    // the entries come in start-time order already, and a copy of each (a
+    // year holds tens of thousands) would cost more than the lines themselves.
+    const QHash<QString, QString> names = fullNames(users);
+    QStringList lines = headLines();
+    TStamp stamp;
 
     // The heading changes with the year as well as the month, so that the same
     // month of the next year gets a heading of its own.
@@ -166,41 +204,22 @@ QStringList TReportBuilder::Build(TXIsamFile& dayEntries, TXIsamFile& users, TDe
         } else {
             line = QStringLiteral("\t  \t");
         }
-        // "hh:nn" without the picture's parsing, once per line.
-        const int hour = stamp.Hour();
-        const int minute = stamp.Minute();
-        if (hour == 0 && minute == 0) {
-            line += QStringLiteral("Day\t");
-        } else {
-            const QChar time[] = {QChar(u'0' + hour / 10), QChar(u'0' + hour % 10), QChar(u':'),
-                                  QChar(u'0' + minute / 10), QChar(u'0' + minute % 10), QChar(u'\t')};
-            line.append(time, 6);
-        }
+        appendTime(line, stamp.Hour(), stamp.Minute());
         line += entry.Description() + QLatin1Char('\t');
         lines << line;
         if (details != nullptr)
             placed.append({key, stamp.Seconds(), (entry.Flags() & DayEntryRecord::UnTimed) != 0, lines.size() - 1});
 
         QString assignees = threeTabs;
-        bool named = false;
-        for (int slot = 0; slot < DayEntryRecord::MaxAssignees; ++slot) {
-            const QString key = entry.Assignee(slot);
-            if (key == RecordKey::None)
-                continue;
-            const auto name = names.constFind(key);
-            if (name == names.constEnd()) {
-                unknownUser = true;
-                return;
-            }
-            if (named)
-                assignees += QStringLiteral(", ");
-            assignees += *name;
-            named = true;
+        const int named = appendNames(assignees, entry, names);
+        if (named < 0) {
+            unknownUser = true;
+            return;
         }
         lines << assignees;
         if (details != nullptr)
             placed.last().names = lines.size() - 1;
-        if (named)
+        if (named > 0)
             lines << QString();
     });
     if (unknownUser)

@@ -29,4 +29,8 @@ public:
     // `details`, when given, answers the entries' end, place and notes, read
     // at once for every entry of the report.
     QStringList Build(TXIsamFile& dayEntries, TXIsamFile& users, TDetailsStore* details = nullptr) const;
+
+private:
+    // The header lines: the range, the category, the users and the resource.
+    QStringList headLines() const;
 };
