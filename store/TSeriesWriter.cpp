@@ -318,9 +318,9 @@ int TSeriesWriter::make(const QString& seriesKey, const SeriesRecord& series, co
     TXIsamFile& links = *database_.SeriesLinks();
     const TRecurrenceRule rule = series.Rule();
     int made = 0;
-    // The last key found locked elsewhere: another workstation about to add
-    // under it, which may be waiting for this command to end. The keys
-    // tried next lie past it.
+    // The end of the last keys found with one locked elsewhere (another
+    // workstation about to add under it, which may be waiting for this
+    // command to end): the keys tried next lie past them.
     qint64 passed = 0;
     for (const QList<QDate>& chunk : chunks(days, BatchSize)) {
         const qint64 n = chunk.size();
@@ -336,15 +336,12 @@ int TSeriesWriter::make(const QString& seriesKey, const SeriesRecord& series, co
             if (first <= 0)
                 throw EQuorla(entries.ErrorText());
             first = std::max(first, passed + 1);
-            std::vector<TRecordLock> locks;
-            for (qint64 i = 0; i < n; ++i) {
-                locks.emplace_back(entries, RecordKey::format(first + i));
-                if (!locks.back().Held())
-                    break;
-            }
-            if (qint64(locks.size()) < n || !locks.back().Held()) {
-                passed = first + qint64(locks.size()) - 1;
-                locks.clear();
+            QStringList keys;
+            for (qint64 i = 0; i < n; ++i)
+                keys << RecordKey::format(first + i);
+            const TRecordLocks locks(entries, keys);
+            if (!locks.Held()) {
+                passed = first + n - 1;
                 QThread::usleep(2000);
                 continue;
             }
@@ -364,10 +361,8 @@ int TSeriesWriter::make(const QString& seriesKey, const SeriesRecord& series, co
                                })
                 && !taken && entries.LastError() != IsamNotFound)
                 throw EQuorla(entries.ErrorText());
-            if (taken) {
-                locks.clear();
+            if (taken)
                 continue;
-            }
 
             TBatch linkWrites, entryWrites, alarmWrites;
             for (qint64 i = 0; i < n; ++i) {
