@@ -59,3 +59,19 @@ TRecordLock::~TRecordLock()
     if (dataset_)
         dataset_->Unlock(key_);
 }
+
+TRecordLocks::TRecordLocks(TXIsamFile& dataset, const QStringList& keys)
+    : dataset_(&dataset), keys_(keys)
+{
+    if (dataset.LockAll(keys_))
+        return;
+    dataset_ = nullptr;
+    if (dataset.LastError() != IsamLocked)
+        throw EQuorla(dataset.ErrorText());
+}
+
+TRecordLocks::~TRecordLocks()
+{
+    if (dataset_)
+        dataset_->UnlockAll(keys_);
+}

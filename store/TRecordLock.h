@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 class THolderNotes;
 class TXIsamFile;
@@ -44,4 +45,22 @@ private:
     THolderNotes* notes_ = nullptr;
     QString noteKey_;
     QString holder_;
+};
+
+// The locks of several records of one dataset, all or none, held for its
+// lifetime: what a writer of many new records at once takes, in one round
+// trip each way on a server however many they are. Failures as TRecordLock's.
+class TRecordLocks
+{
+public:
+    TRecordLocks(TXIsamFile& dataset, const QStringList& keys);
+    ~TRecordLocks();
+    TRecordLocks(const TRecordLocks&) = delete;
+    TRecordLocks& operator=(const TRecordLocks&) = delete;
+
+    bool Held() const { return dataset_ != nullptr; }
+
+private:
+    TXIsamFile* dataset_;
+    QStringList keys_;
 };

@@ -22,6 +22,7 @@
 #include "TXIsamFile.h"
 #include "TrailRecord.h"
 
+#include <QScopeGuard>
 #include <QSet>
 #include <QThread>
 
@@ -318,9 +319,9 @@ int TSeriesWriter::make(const QString& seriesKey, const SeriesRecord& series, co
     TXIsamFile& links = *database_.SeriesLinks();
     const TRecurrenceRule rule = series.Rule();
     int made = 0;
-    // The last key found locked elsewhere: another workstation about to add
-    // under it, which may be waiting for this command to end. The keys
-    // tried next lie past it.
+    // The end of the last keys found with one locked elsewhere (another
+    // workstation about to add under it, which may be waiting for this
+    // command to end): the keys tried next lie past them.
     qint64 passed = 0;
     for (const QList<QDate>& chunk : chunks(days, BatchSize)) {
         const qint64 n = chunk.size();
@@ -336,15 +337,12 @@ int TSeriesWriter::make(const QString& seriesKey, const SeriesRecord& series, co
             if (first <= 0)
                 throw EQuorla(entries.ErrorText());
             first = std::max(first, passed + 1);
-            std::vector<TRecordLock> locks;
-            for (qint64 i = 0; i < n; ++i) {
-                locks.emplace_back(entries, RecordKey::format(first + i));
-                if (!locks.back().Held())
-                    break;
-            }
-            if (qint64(locks.size()) < n || !locks.back().Held()) {
-                passed = first + qint64(locks.size()) - 1;
-                locks.clear();
+            QStringList keys;
+            for (qint64 i = 0; i < n; ++i)
+                keys << RecordKey::format(first + i);
+            const TRecordLocks locks(entries, keys);
+            if (!locks.Held()) {
+                passed = first + n - 1;
                 QThread::usleep(2000);
                 continue;
             }
@@ -364,10 +362,8 @@ int TSeriesWriter::make(const QString& seriesKey, const SeriesRecord& series, co
                                })
                 && !taken && entries.LastError() != IsamNotFound)
                 throw EQuorla(entries.ErrorText());
-            if (taken) {
-                locks.clear();
+            if (taken)
                 continue;
-            }
 
             TBatch linkWrites, entryWrites, alarmWrites;
             for (qint64 i = 0; i < n; ++i) {
@@ -383,6 +379,12 @@ int TSeriesWriter::make(const QString& seriesKey, const SeriesRecord& series, co
                 addAlarms(series, key, entry, alarmWrites);
             }
             batch(links, linkWrites);
+            // A paced poll stops here, its keys set aside and its links
+            // pending: the next poll finishes them (finish).
+            if (pacing_) {
+                paused_ = true;
+                return made + int(n);
+            }
             try {
                 batch(entries, entryWrites);
             } catch (const EQuorla&) {
@@ -431,12 +433,20 @@ int TSeriesWriter::extendOne(const QString& seriesKey, SeriesRecord& series, con
     for (const QDate& day : days)
         if (!linked.contains(day))
             missing << day;
-    const int made = make(seriesKey, series, missing);
+    paused_ = false;
+    // A paced poll that finished occurrences begun before makes none: it is
+    // made up to the day before the first one missing.
+    const bool holdBack = pacing_ && finished_ && !missing.isEmpty();
+    const int made = holdBack ? 0 : make(seriesKey, series, missing);
+    if (paused_)
+        return made;
     // The occurrences book what the series books, the new ones and those
     // rewritten alike.
     TBookingWriter(database_, writer_).BookSeries(seriesKey);
     QString until;
-    if (days.size() >= budget) {
+    if (holdBack) {
+        until = dayKey(missing.first().addDays(-1));
+    } else if (days.size() >= budget) {
         until = dayKey(days.last());
     } else {
         // Made up to the horizon: due again only once the horizon reaches
@@ -1208,6 +1218,10 @@ int TSeriesWriter::Extend(const QDate& today, int budget, const QString& ownerKe
     const QString below = RecordKey::format(RecordKey::parse(dayKey(Horizon(TRecurrenceRule(), today))) - 1);
     // Each series' extension is a few synchronous writes: a poll takes one.
     const int most = std::max(1, budget / ExtendPerPoll);
+    // On a folder, where each of those writes waits for the disk, a poll's
+    // share is paced: at most two of them a poll.
+    pacing_ = !database_.Connection() && budget <= ExtendPerPoll;
+    const auto paced = qScopeGuard([this] { pacing_ = finished_ = false; });
     QStringList due;
     SeriesRecord series;
     const bool read = all.Range(series.bytes(), SeriesRecord::MadeUntilIndex, RecordKey::None, below, [&] {
@@ -1235,11 +1249,60 @@ int TSeriesWriter::Extend(const QDate& today, int budget, const QString& ownerKe
         // Each series' extension is one command.
         TKeeping keeping(*this);
         const TCommandScope command(database_);
+        // What a writer began is finished before anything else; left for a
+        // later poll when pacing leaves some of it.
+        const int finished = finish(key, series);
+        finished_ = finished > 0;
+        if (finished < 0) {
+            made -= finished;
+            continue;
+        }
         if (settle(key, series) != Settled::Ready)
             continue;
         const int now = extendOne(key, series, today.addDays(ExtendAheadDays), budget - spent + 1);
-        made += now;
+        made += finished + now;
         spent += std::max(0, now - 1);
     }
     return made;
+}
+
+int TSeriesWriter::finish(const QString& seriesKey, const SeriesRecord& series)
+{
+    // Begun under a change still noted, or a split: taken back with it
+    // (settle).
+    if (series.Change() != SeriesRecord::Pending::None || series.Splitting())
+        return 0;
+    const QString madeUntil = series.MadeUntil() == AllMade ? QString(RecordKey::None) : series.MadeUntil();
+    TLinks pending;
+    for (const auto& entry : linksFrom(seriesKey, madeUntil))
+        if (entry.second.Flags() & SeriesLinkRecord::Pending)
+            pending << entry;
+    if (pending.isEmpty())
+        return 0;
+    // Their keys were set aside before their links were written: an entry
+    // under one is the occurrence's, and a missing one nobody else takes.
+    const TRecurrenceRule rule = series.Rule();
+    TBatch entryWrites, alarmWrites, done;
+    DayEntryRecord stored;
+    for (const auto& [linkKey, link] : pending) {
+        const DayEntryRecord entry = entryOf(series, rule, dayOf(link.DayKey()));
+        if (!TLookup::Equal(database_.DayEntries(), stored.bytes(), TXIsamFile::PrimaryIndex, link.EntryKey())) {
+            entryWrites << TXIsamFile::TBatchWrite{Kind::Add, link.EntryKey(), bytes(entry.bytes())};
+            addAlarms(series, link.EntryKey(), entry, alarmWrites);
+        } else if (alarmsOf(link.EntryKey()).isEmpty()) {
+            // The alarms go in one write for the whole batch: none at all
+            // means that write was not made.
+            addAlarms(series, link.EntryKey(), stored, alarmWrites);
+        }
+        SeriesLinkRecord made = link;
+        made.setFlags(link.Flags() & ~SeriesLinkRecord::Pending);
+        done << TXIsamFile::TBatchWrite{Kind::Replace, linkKey, bytes(made.bytes())};
+    }
+    batch(database_.DayEntries(), entryWrites);
+    batch(database_.Alarms(), alarmWrites);
+    const int n = int(pending.size());
+    if (pacing_ && !(entryWrites.isEmpty() && alarmWrites.isEmpty()))
+        return -n;
+    batch(*database_.SeriesLinks(), done);
+    return n;
 }

@@ -53,9 +53,10 @@ class TXIsamFile;
 // after its last, new occurrences' links are written (Pending) before their
 // entries and alarms, and the keys of new entries are set aside first; so a
 // workstation killed half-way leaves what the next writer of the series
-// finishes (a noted change) or rolls back (pending occurrences), before
-// anything else: never two occurrences of one day, never one lost, never the
-// alarms of a removed occurrence.
+// finishes (a noted change; pending occurrences, in the alarm poll) or rolls
+// back (pending occurrences, in a command), before anything else: never two
+// occurrences of one day, never one lost, never the alarms of a removed
+// occurrence.
 //
 // On a server each call is one command (TCommandScope): the series, its
 // links, entries and alarms and the trail's record commit together or not at
@@ -258,8 +259,14 @@ public:
     // occurrence after that: it is due again only when the horizon reaches
     // that occurrence. Each series extended costs the same few writes
     // however many occurrences it gets (the key mark, the links, the
-    // entries, the alarms, the links made, the series). Answers how many it
-    // made; one index read when no series is due.
+    // entries, the alarms, the links made, the series). On a folder, where
+    // each of them waits for the disk, a budget of one poll's share or less
+    // paces them: a poll makes at most two - the keys and the pending links;
+    // or their entries and alarms; or the links made and the series - and
+    // the next polls go on. Occurrences begun and left pending (by a paced
+    // poll, or by a writer killed on the way) are finished, not taken back,
+    // unless begun under a change still noted. Answers how many occurrences
+    // it made or took a step further; one index read when no series is due.
     // Only the series of `ownerKey`, when given: where the server enforces
     // who may add entries, a person adds occurrences to his own series only.
     int Extend(const QDate& today, int budget = ExtendPerPoll, const QString& ownerKey = QString());
@@ -344,7 +351,14 @@ private:
     void dropAlarms(const QString& entryKey, TWrites& writes);
     // The links of a series from day key `fromDayKey` on.
     TLinks linksFrom(const QString& seriesKey, const QString& fromDayKey);
-    // Makes the occurrences of `days` (none of them linked yet).
+    // The pending occurrences of a series (settled or not) made whole:
+    // their missing entries and alarms written, then their links marked
+    // made. Answers how many were finished; when pacing and entries or
+    // alarms had to be written, minus how many, the links left pending for
+    // the next poll.
+    int finish(const QString& seriesKey, const SeriesRecord& series);
+    // Makes the occurrences of `days` (none of them linked yet); when
+    // pacing, stops once the first batch's links are written (paused_).
     int make(const QString& seriesKey, const SeriesRecord& series, const QList<QDate>& days);
     // Makes the days from the day after MadeUntil up to the horizon of
     // `today`, at most `budget`, and moves MadeUntil on (past the horizon up
@@ -406,6 +420,11 @@ private:
     // The template's new details of the change under way (Change); none:
     // they stay as stored.
     std::optional<TEntryDetails> newDetails_;
+    // Extend's pacing on a folder (see Extend), whether make() stopped
+    // there, and whether this poll finished occurrences begun before.
+    bool pacing_ = false;
+    bool paused_ = false;
+    bool finished_ = false;
     bool keeping_ = false;
     std::vector<TRecordLock> kept_;
 };

@@ -279,6 +279,20 @@ bool TXIsamFile::Unlock(const QString& key)
     return setResult(dataset_->unlock(keyBytes(key)));
 }
 
+bool TXIsamFile::LockAll(const QStringList& keys)
+{
+    if (refuseUnlessOpen())
+        return false;
+    return setResult(dataset_->lockAll(keyBytes(keys)));
+}
+
+bool TXIsamFile::UnlockAll(const QStringList& keys)
+{
+    if (refuseUnlessOpen())
+        return false;
+    return setResult(dataset_->unlockAll(keyBytes(keys)));
+}
+
 bool TXIsamFile::Identity(QString& id)
 {
     if (refuseUnlessOpen())

@@ -131,6 +131,10 @@ public:
     // object, process or workstation holds the key; vanish with the holder.
     bool Lock(const QString& key);
     bool Unlock(const QString& key);
+    // The locks of `keys`, all or none (IsamLocked: none taken), in one
+    // round trip on a server; and their release.
+    bool LockAll(const QStringList& keys);
+    bool UnlockAll(const QStringList& keys);
 
     // The dataset's identity, made once and kept in it (see TIsamDataset).
     bool Identity(QString& id);

@@ -199,6 +199,8 @@ QByteArray PostgresIsamDataset::sql(Statement which, int index) const
         return "SELECT pg_advisory_unlock($1::int8)";
     case StmtUnlockAll:
         return "SELECT pg_advisory_unlock(k) FROM unnest($1::int8[]) AS k";
+    case StmtLockAll:
+        return "SELECT k FROM unnest($1::int8[]) AS k WHERE pg_try_advisory_lock(k)";
     }
     return {};
 }
@@ -206,7 +208,7 @@ QByteArray PostgresIsamDataset::sql(Statement which, int index) const
 PostgresConnection::Call PostgresIsamDataset::statement(Statement which, int index)
 {
     // The lock statements are the same for every dataset of the session.
-    static const char* const shared[] = {"lock", "unlock", "unlockall"};
+    static const char* const shared[] = {"lock", "unlock", "unlockall", "lockall"};
     PostgresConnection::Call call;
     call.name = which >= StmtLock ? QByteArray(shared[which - StmtLock])
                                   : table_ + "_" + QByteArray::number(which) + "_" + QByteArray::number(index);
@@ -736,6 +738,85 @@ IsamCode PostgresIsamDataset::lock(const QByteArray& key)
         return IsamLocked;
     connection_->locks()[lockKey] = this;
     return IsamOk;
+}
+
+bool PostgresIsamDataset::lockNumbers(const QList<QByteArray>& keys, QList<qint64>& numbers) const
+{
+    for (const QByteArray& key : keys) {
+        qint64 number = 0;
+        if (!validKey(key, &number))
+            return false;
+        numbers << lockNumber(number);
+    }
+    return true;
+}
+
+namespace {
+
+QByteArray numberArray(const QList<qint64>& numbers)
+{
+    QByteArray array = "{";
+    for (const qint64 number : numbers)
+        array += (array.size() > 1 ? "," : "") + QByteArray::number(number);
+    return array + "}";
+}
+
+} // namespace
+
+IsamCode PostgresIsamDataset::lockAll(const QList<QByteArray>& keys)
+{
+    if (!connection_)
+        return IsamNotOpen;
+    connection_->beginCall();
+    QList<qint64> numbers;
+    if (!lockNumbers(keys, numbers))
+        return IsamBadKey;
+    // A key some object of this session holds already is one the server
+    // would just take again: the session's own record decides, key by key.
+    for (const qint64 number : numbers)
+        if (connection_->locks().count(number))
+            return TIsamDataset::lockAll(keys);
+    Result result;
+    const IsamCode code = run(StmtLockAll, 0, {Param::text(numberArray(numbers))}, result);
+    if (code != IsamOk)
+        return code;
+    QList<qint64> taken;
+    for (int row = 0; row < result.rows(); ++row)
+        taken << result.number(row, 0);
+    if (taken.size() == numbers.size()) {
+        for (const qint64 number : taken)
+            connection_->locks()[number] = this;
+        return IsamOk;
+    }
+    if (!taken.isEmpty()) {
+        Result released;
+        if (const IsamCode back = run(StmtUnlockAll, 0, {Param::text(numberArray(taken))}, released); back != IsamOk)
+            return back;
+    }
+    return IsamLocked;
+}
+
+IsamCode PostgresIsamDataset::unlockAll(const QList<QByteArray>& keys)
+{
+    if (!connection_)
+        return IsamNotOpen;
+    connection_->beginCall();
+    QList<qint64> numbers;
+    if (!lockNumbers(keys, numbers))
+        return IsamBadKey;
+    QList<qint64> held;
+    for (const qint64 number : numbers) {
+        const auto it = connection_->locks().find(number);
+        if (it != connection_->locks().end() && it->second == this) {
+            held << number;
+            connection_->locks().erase(it);
+        }
+    }
+    if (held.isEmpty())
+        return IsamOk;
+    // Released, or gone with a lost session.
+    Result result;
+    return run(StmtUnlockAll, 0, {Param::text(numberArray(held))}, result);
 }
 
 IsamCode PostgresIsamDataset::unlock(const QByteArray& key)

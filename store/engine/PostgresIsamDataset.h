@@ -57,6 +57,10 @@ public:
     IsamCode info(qint64* recordCount, int& keyLength) override;
     IsamCode lock(const QByteArray& key) override;
     IsamCode unlock(const QByteArray& key) override;
+    // One statement for all of them (and one more to give them back when
+    // another holder has one).
+    IsamCode lockAll(const QList<QByteArray>& keys) override;
+    IsamCode unlockAll(const QList<QByteArray>& keys) override;
     // The dataset's number and its counter of writes, read in one round trip.
     IsamCode changeMark(QByteArray& mark) override;
     IsamCode identity(QByteArray& id, bool make) override;
@@ -85,6 +89,7 @@ private:
         StmtLock,
         StmtUnlock,
         StmtUnlockAll,
+        StmtLockAll,
     };
     using Param = PostgresConnection::Param;
     using Result = PostgresConnection::Result;
@@ -112,6 +117,8 @@ private:
     // begun), a known index, a record of the dataset's size.
     IsamCode readable(int index, std::span<char> record);
     qint64 lockNumber(qint64 key) const;
+    // The lock numbers of `keys`; false for a key that is none.
+    bool lockNumbers(const QList<QByteArray>& keys, QList<qint64>& numbers) const;
     // Asks once whether this session may not delete the dataset's rows but
     // marks them for the server to remove (a server whose roles may lock no
     // table: TRoleBounds).

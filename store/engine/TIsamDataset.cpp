@@ -33,6 +33,27 @@ IsamCode TIsamDataset::among(int index, const QList<QByteArray>& values, std::sp
     return IsamOk;
 }
 
+IsamCode TIsamDataset::lockAll(const QList<QByteArray>& keys)
+{
+    for (qsizetype i = 0; i < keys.size(); ++i) {
+        const IsamCode code = lock(keys[i]);
+        if (code == IsamOk)
+            continue;
+        unlockAll(keys.mid(0, i));
+        return code;
+    }
+    return IsamOk;
+}
+
+IsamCode TIsamDataset::unlockAll(const QList<QByteArray>& keys)
+{
+    IsamCode first = IsamOk;
+    for (const QByteArray& key : keys)
+        if (const IsamCode code = unlock(key); first == IsamOk)
+            first = code;
+    return first;
+}
+
 IsamCode TIsamDataset::putAll(const QList<QByteArray>& keys, std::span<const char> records)
 {
     if (keys.isEmpty())

@@ -139,6 +139,12 @@ public:
     // have taken them in between.
     virtual IsamCode lock(const QByteArray& key) = 0;
     virtual IsamCode unlock(const QByteArray& key) = 0;
+    // The locks of `keys`, all or none: IsamLocked (none of them held) when
+    // another holder has one. One lock call each here; a server takes them
+    // in one round trip.
+    virtual IsamCode lockAll(const QList<QByteArray>& keys);
+    // Releases the locks of `keys`.
+    virtual IsamCode unlockAll(const QList<QByteArray>& keys);
 
     // A mark of the dataset's contents: it differs from every mark answered
     // before a later write to the dataset, by any object, process or

@@ -462,8 +462,8 @@ private slots:
                  0);
     }
 
-    // A writer killed after any of its writes: the next one finishes or
-    // rolls back, and the series holds to its rule.
+    // A writer killed after any of its writes: the next poll finishes it,
+    // and the series holds to its rule.
     void killed_data()
     {
         QTest::addColumn<QString>("what");
@@ -506,6 +506,12 @@ private slots:
         });
         QCOMPARE(child.wait(), 3);
         TSeriesWriter writer(*o.db);
+        // Occurrences begun (their links pending) are finished under the
+        // keys they were given.
+        QSet<std::pair<QString, QString>> begun;
+        for (const auto& [linkKey, link] : writer.Links(seriesKey))
+            if (link.Flags() & SeriesLinkRecord::Pending)
+                begun.insert({linkKey, link.EntryKey()});
         // The next polls finish it; a server may hold the killed writer's
         // locks for a moment after its session died.
         SeriesRecord after;
@@ -522,6 +528,9 @@ private slots:
             return;
         }
         QCOMPARE(after.Change(), SeriesRecord::Pending::None);
+        for (const auto& [linkKey, link] : writer.Links(seriesKey))
+            begun.remove({linkKey, link.EntryKey()});
+        QVERIFY(begun.isEmpty());
         const Tally t = check(*o.db, seriesKey);
         QCOMPARE(t.alarms, 3 * t.occurrences);
         QCOMPARE(entryCount(*o.db), t.occurrences);
@@ -615,7 +624,15 @@ private slots:
         for (auto& child : children)
             QCOMPARE(child->wait(), 0);
         o.services.setNow(QDateTime(day, QTime(8, 0)));
-        TAlarmPoller([](AlarmRecord&, const QString&, TQuorlaDB&) { return 1; }).Poll(*o.db, key(3));
+        // A folder's poll writes at most two datasets (each write waits for
+        // the disk there): its share takes three polls.
+        TAlarmPoller poller([](AlarmRecord&, const QString&, TQuorlaDB&) { return 1; });
+        QSet<const TXIsamFile*> written;
+        poller.OnSeriesWrite = [&](const TRecordWriter::TWrite& w) { written.insert(w.dataset); };
+        for (int poll = 0; poll < 3; ++poll, written.clear()) {
+            poller.Poll(*o.db, key(3));
+            QVERIFY(written.size() <= (o.db->Connection() ? 4 : 2));
+        }
         const Tally t = check(*o.db, seriesKey);
         QTEST(t.occurrences - before, "added");
         QCOMPARE(entryCount(*o.db), t.occurrences);
@@ -639,8 +656,10 @@ private slots:
             before << check(*o.db, keys.last()).occurrences;
         }
         TSeriesWriter writer(*o.db);
+        const int paced = o.db->Connection() ? 1 : 3;
         for (int poll = 1; poll <= 3; ++poll) {
-            QVERIFY(writer.Extend(Today.addDays(2)) > 0);
+            for (int step = 0; step < paced; ++step)
+                QVERIFY(writer.Extend(Today.addDays(2)) > 0);
             int grown = 0;
             for (int i = 0; i < 3; ++i)
                 grown += check(*o.db, keys[i]).occurrences > before[i] ? 1 : 0;

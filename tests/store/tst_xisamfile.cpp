@@ -459,6 +459,16 @@ private slots:
         QVERIFY(one.Unlock(key(7))); // once, though taken twice
         QVERIFY(two.Lock(key(7)));
         QVERIFY(!one.Lock(key(7)));
+        // Many at once: all or none.
+        const QStringList three{key(8), key(9), key(10)};
+        QVERIFY(two.Lock(key(9)));
+        QVERIFY(!one.LockAll(three));
+        QCOMPARE(one.LastError(), IsamLocked);
+        QVERIFY(two.UnlockAll({key(9)}));
+        QVERIFY2(two.LockAll(three), "a refused LockAll must hold none");
+        QVERIFY(!one.Lock(key(10)));
+        QVERIFY(two.UnlockAll(three));
+        QVERIFY(one.LockAll(three));
         QVERIFY(two.Close());
         QVERIFY2(one.Lock(key(7)), "closing must release the object's locks");
     }
