@@ -15,6 +15,7 @@
 #include "TCommandScope.h"
 #include "TDavBrake.h"
 #include "TDavListener.h"
+#include "TDavObject.h"
 #include "TDavReply.h"
 #include "TDavRequest.h"
 #include "TDavServer.h"
@@ -37,6 +38,7 @@
 #include <QSignalSpy>
 #include <QTcpSocket>
 
+#include <libical/ical.h>
 #include <sqlite3.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -170,6 +172,8 @@ private slots:
     void logInBrakeWide();
     void slowRequest();
     void idleFlood();
+    void objectText_data();
+    void objectText();
 
 private:
     TAnswer ask(const QString& user, const QByteArray& method, const QByteArray& path, const QByteArray& body = {},
@@ -958,4 +962,57 @@ void TestDav::idleFlood()
 }
 
 QUORLA_TEST_CORE_MAIN(TestDav)
+void TestDav::objectText_data()
+{
+    QTest::addColumn<int>("flags");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("location");
+    QTest::addColumn<QString>("notes");
+    QTest::addColumn<QString>("uid");
+    QTest::addColumn<QString>("alarm");
+    const QString plain = QStringLiteral("Budget review");
+    const QString some = QStringLiteral("Room 2.14, second floor; east \\ wing");
+    QTest::newRow("timed, plain") << 0 << plain << QString() << QString() << "k1@quorla" << QString();
+    QTest::newRow("escaped place, alarm") << 0 << plain << some << QString() << "k2@quorla" << RecordKey::format(1646640000);
+    QTest::newRow("all day, private") << int(DayEntryRecord::UnTimed | DayEntryRecord::Private) << plain << QString()
+                                      << QString() << "k3@quorla" << QString();
+    QTest::newRow("line of 72") << 0 << QString(64, QLatin1Char('a')) << QString(61, QLatin1Char('b')) + ','
+                                << QString() << QString(68, QLatin1Char('u')) << QString();
+    QTest::newRow("line of 73") << 0 << QString(65, QLatin1Char('a')) << QString(62, QLatin1Char('b')) + ','
+                                << QString() << QString(69, QLatin1Char('u')) << QString();
+    QTest::newRow("beyond ASCII, notes") << 0 << QStringLiteral("Gro\u00dfe Runde\nzwei") << QStringLiteral("Saal \u00c4")
+                                         << QStringLiteral("a\tb, c") << "k,4;x" << QString();
+}
+
+// An object's text is libical's own writing of it, whichever lines are
+// written without libical.
+void TestDav::objectText()
+{
+    QFETCH(int, flags);
+    QFETCH(QString, text);
+    QFETCH(QString, location);
+    QFETCH(QString, notes);
+    QFETCH(QString, uid);
+    QFETCH(QString, alarm);
+    DayEntryRecord entry;
+    entry.initialise();
+    entry.setFlags(flags);
+    entry.setStartTime(RecordKey::format(1646643600));
+    entry.setDescription(text);
+    TEntryDetails details;
+    details.durationSeconds = 5400;
+    details.days = 3;
+    details.location = location;
+    details.notes = notes;
+    const QByteArray written = TDavObject().Text(entry, details, uid, QStringLiteral("Sales"), alarm,
+                                                 [](qint64 wall) { return wall - 3600; });
+    icalcomponent* read = icalparser_parse_string(written.constData());
+    QVERIFY(read);
+    char* again = icalcomponent_as_ical_string_r(read);
+    const QByteArray libical(again);
+    icalmemory_free_buffer(again);
+    icalcomponent_free(read);
+    QCOMPARE(written, libical);
+}
+
 #include "tst_dav.moc"
