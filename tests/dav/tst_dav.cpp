@@ -965,23 +965,20 @@ QUORLA_TEST_CORE_MAIN(TestDav)
 void TestDav::objectText_data()
 {
     QTest::addColumn<int>("flags");
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QString>("location");
-    QTest::addColumn<QString>("notes");
-    QTest::addColumn<QString>("uid");
-    QTest::addColumn<QString>("alarm");
-    const QString plain = QStringLiteral("Budget review");
-    const QString some = QStringLiteral("Room 2.14, second floor; east \\ wing");
-    QTest::newRow("timed, plain") << 0 << plain << QString() << QString() << "k1@quorla" << QString();
-    QTest::newRow("escaped place, alarm") << 0 << plain << some << QString() << "k2@quorla" << RecordKey::format(1646640000);
-    QTest::newRow("all day, private") << int(DayEntryRecord::UnTimed | DayEntryRecord::Private) << plain << QString()
-                                      << QString() << "k3@quorla" << QString();
-    QTest::newRow("line of 72") << 0 << QString(64, QLatin1Char('a')) << QString(61, QLatin1Char('b')) + ','
-                                << QString() << QString(68, QLatin1Char('u')) << QString();
-    QTest::newRow("line of 73") << 0 << QString(65, QLatin1Char('a')) << QString(62, QLatin1Char('b')) + ','
-                                << QString() << QString(69, QLatin1Char('u')) << QString();
-    QTest::newRow("beyond ASCII, notes") << 0 << QStringLiteral("Gro\u00dfe Runde\nzwei") << QStringLiteral("Saal \u00c4")
-                                         << QStringLiteral("a\tb, c") << "k,4;x" << QString();
+    QTest::addColumn<QStringList>("texts"); // the text, the place (and notes), the UID, the alarm's time
+    const QString text = QStringLiteral("Budget review");
+    const QString alarm = RecordKey::format(1646640000);
+    QTest::newRow("timed, plain") << 0 << QStringList{text, QString(), "k1@quorla", QString()};
+    QTest::newRow("escaped, alarm") << 0 << QStringList{text, "Room 2.14, floor; east \\ wing", "k,2;x", alarm};
+    QTest::newRow("all day, private") << int(DayEntryRecord::UnTimed | DayEntryRecord::Private)
+                                      << QStringList{text, QString(), "k3", QString()};
+    // Lines of 72 bytes and of 73, the first libical folds.
+    for (const int line : {72, 73})
+        QTest::addRow("line of %d", line) << 0
+                                          << QStringList{QString(line - 8, QLatin1Char('a')),
+                                                         QString(line - 11, QLatin1Char('b')) + QLatin1Char(','),
+                                                         QString(line - 4, QLatin1Char('u')), QString()};
+    QTest::newRow("beyond ASCII") << 0 << QStringList{"Gro\u00dfe Runde\nzwei", "Saal \u00c4\tb", "k4", QString()};
 }
 
 // An object's text is libical's own writing of it, whichever lines are
@@ -989,22 +986,14 @@ void TestDav::objectText_data()
 void TestDav::objectText()
 {
     QFETCH(int, flags);
-    QFETCH(QString, text);
-    QFETCH(QString, location);
-    QFETCH(QString, notes);
-    QFETCH(QString, uid);
-    QFETCH(QString, alarm);
+    QFETCH(QStringList, texts);
     DayEntryRecord entry;
     entry.initialise();
     entry.setFlags(flags);
     entry.setStartTime(RecordKey::format(1646643600));
-    entry.setDescription(text);
-    TEntryDetails details;
-    details.durationSeconds = 5400;
-    details.days = 3;
-    details.location = location;
-    details.notes = notes;
-    const QByteArray written = TDavObject().Text(entry, details, uid, QStringLiteral("Sales"), alarm,
+    entry.setDescription(texts[0]);
+    const TEntryDetails details{.durationSeconds = 5400, .days = 3, .location = texts[1], .notes = texts[1]};
+    const QByteArray written = TDavObject().Text(entry, details, texts[2], QStringLiteral("Sales"), texts[3],
                                                  [](qint64 wall) { return wall - 3600; });
     icalcomponent* read = icalparser_parse_string(written.constData());
     QVERIFY(read);
