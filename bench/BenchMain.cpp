@@ -73,6 +73,8 @@ int main(int argc, char** argv)
             "                              take out the events earlier runs added and refill it when the\n"
             "                              seed differs. Each run still warms every service with one\n"
             "                              query before timing. Remove the folder to start afresh.\n"
+            "  QUORLA_BENCH_DAV_SERVER=1   quorla_dav on the server alone: no folder, no Radicale (for\n"
+            "                              profiling the server's road).\n"
             "\n"
             "davload: quorla_dav's one-week queries per second from one client and from 8 at once, on a\n"
             "folder and on a private server, at 10,000 entries.\n"

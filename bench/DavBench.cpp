@@ -413,8 +413,11 @@ void sideBySide(int entries, int rounds)
     const QString folder = dir.path() + QStringLiteral("/office/");
     check(QDir().mkpath(folder), "database folder");
     makeFolder(folder, entries);
+    // The server's road alone, without waiting for the others.
+    const bool serverAlone = qEnvironmentVariableIntValue("QUORLA_BENCH_DAV_SERVER") != 0;
     const QString kept = keptStorage(entries);
-    prepareRadicale(kept, folder, dir.path(), entries);
+    if (!serverAlone)
+        prepareRadicale(kept, folder, dir.path(), entries);
     std::fflush(stdout);
 
     Peer onFolder("quorla_dav on a folder"), onServer("quorla_dav on the server"), radicale("Radicale 3.1.8");
@@ -430,11 +433,18 @@ void sideBySide(int entries, int rounds)
     const QString serverDb = server.createDatabase(QStringLiteral("office"));
     check(!serverDb.isEmpty() && runTool(QStringLiteral(QUORLA_MIGRATE), {folder, serverDb}), "copy to the server");
     int port = freePort();
-    start(onFolder, startQuorlaDav(port, folder), port, QStringLiteral("/dav/calendars/U1/default/"));
+    if (!serverAlone) {
+        start(onFolder, startQuorlaDav(port, folder), port, QStringLiteral("/dav/calendars/U1/default/"));
+        peers.push_back(&onFolder);
+    }
     port = freePort();
     start(onServer, startQuorlaDav(port, server.personalUri(QStringLiteral("office"))), port,
           QStringLiteral("/dav/calendars/U1/default/"));
-    peers = {&onFolder, &onServer};
+    peers.push_back(&onServer);
+    if (serverAlone) {
+        measure(peers, entries, rounds);
+        return;
+    }
 #else
     std::printf("  quorla_dav is not built: Radicale alone\n");
 #endif

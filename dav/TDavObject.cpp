@@ -16,32 +16,89 @@ namespace {
 
 constexpr qint64 SecondsPerDay = 86400;
 
-icaltimetype utcTime(qint64 seconds)
+// Lines libical leaves whole: it folds any longer than this.
+constexpr qsizetype UnfoldedMost = 72;
+
+void appendWritten(QByteArray& out, icalproperty* property)
 {
-    return icaltime_from_timet_with_zone(seconds, 0, icaltimezone_get_utc_timezone());
+    char* written = icalproperty_as_ical_string_r(property);
+    out.append(written);
+    icalmemory_free_buffer(written);
 }
 
-// The date of wall-clock seconds (read as if UTC).
-icaltimetype dateOf(qint64 wall)
+// Appends a TEXT property's line as libical writes it: here where the value
+// is printable ASCII and the line, escaped, is not folded (a comma, a
+// semicolon and a backslash escaped); else set into `property` and written
+// by libical. Writing a listing's lines here in place of libical's whole
+// calendar is most of the time the listing takes.
+void textLine(QByteArray& out, const char* name, const QByteArray& value, icalproperty* property,
+              void (*set)(icalproperty*, const char*))
 {
-    icaltimetype t = icaltime_from_timet_with_zone(wall, 1, nullptr);
-    t.zone = nullptr;
-    return t;
+    char line[UnfoldedMost + 2];
+    qsizetype length = qsizetype(std::strlen(name));
+    std::memcpy(line, name, std::size_t(length));
+    line[length++] = ':';
+    for (const char c : value) {
+        const bool escaped = c == ',' || c == ';' || c == '\\';
+        if (c < ' ' || c > '~' || length + (escaped ? 2 : 1) > UnfoldedMost) {
+            set(property, value.constData());
+            appendWritten(out, property);
+            return;
+        }
+        if (escaped)
+            line[length++] = '\\';
+        line[length++] = c;
+    }
+    line[length++] = '\r';
+    line[length++] = '\n';
+    out.append(line, length);
+}
+
+// Writes `value` as `width` digits at `at`.
+char* digits(char* at, qint64 value, int width)
+{
+    for (int i = width - 1; i >= 0; --i, value /= 10)
+        at[i] = char('0' + value % 10);
+    return at + width;
+}
+
+// A DATE-TIME in UTC, or (`date`) the DATE, of `seconds` read as if UTC.
+void timeLine(QByteArray& out, const char* name, qint64 seconds, bool date)
+{
+    // The civil date of the day (days since 1970 to year, month and day in
+    // the proleptic Gregorian calendar, eras of 400 years from 0000-03-01).
+    const qint64 day = seconds >= 0 ? seconds / SecondsPerDay : (seconds - SecondsPerDay + 1) / SecondsPerDay;
+    const qint64 time = seconds - day * SecondsPerDay;
+    const qint64 z = day + 719468;
+    const qint64 era = (z >= 0 ? z : z - 146096) / 146097;
+    const qint64 dayOfEra = z - era * 146097;
+    const qint64 yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    const qint64 dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    const qint64 shifted = (5 * dayOfYear + 2) / 153;
+    const qint64 month = shifted < 10 ? shifted + 3 : shifted - 9;
+    const qint64 year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
+    char text[32];
+    char* at = text;
+    for (const char* c = date ? ";VALUE=DATE:" : ":"; *c; ++c)
+        *at++ = *c;
+    at = digits(digits(digits(at, year, 4), month, 2), dayOfYear - (153 * shifted + 2) / 5 + 1, 2);
+    if (!date) {
+        *at++ = 'T';
+        at = digits(digits(digits(at, time / 3600, 2), time / 60 % 60, 2), time % 60, 2);
+        *at++ = 'Z';
+    }
+    *at++ = '\r';
+    *at++ = '\n';
+    out.append(name).append(text, at - text);
 }
 
 } // namespace
 
-// The event's first properties stay in it; the others are taken out after
-// each object and put back, in this order, where the next entry has them.
+// The properties libical writes where a line is not plain, made once and
+// set anew for each entry, and the calendar's text around the event.
 struct TDavObject::TParts
 {
-    icalcomponent* calendar = nullptr;
-    icalcomponent* event = nullptr;
     icalproperty* uid = nullptr;
-    icalproperty* stamp = nullptr;
-    icalproperty* start = nullptr;
-    icalproperty* end = nullptr;
-    icalproperty* duration = nullptr;
     icalproperty* location = nullptr;
     icalproperty* summary = nullptr;
     icalproperty* description = nullptr;
@@ -51,43 +108,27 @@ struct TDavObject::TParts
     icalcomponent* alarm = nullptr;
     icalproperty* alarmText = nullptr;
     icalproperty* trigger = nullptr;
-    std::vector<icalproperty*> added;
-    bool alarmAdded = false;
-    // The calendar around the event, written once.
     QByteArray head;
     QByteArray tail;
-
-    void add(icalproperty* property)
-    {
-        icalcomponent_add_property(event, property);
-        added.push_back(property);
-    }
 };
 
 TDavObject::TDavObject()
     : parts_(std::make_unique<TParts>())
 {
     TParts& p = *parts_;
-    p.calendar = icalcomponent_new(ICAL_VCALENDAR_COMPONENT);
-    icalcomponent_add_property(p.calendar, icalproperty_new_version("2.0"));
-    icalcomponent_add_property(p.calendar, icalproperty_new_prodid("-//KLV//Quorla//EN"));
+    icalcomponent* calendar = icalcomponent_new(ICAL_VCALENDAR_COMPONENT);
+    icalcomponent_add_property(calendar, icalproperty_new_version("2.0"));
+    icalcomponent_add_property(calendar, icalproperty_new_prodid("-//KLV//Quorla//EN"));
     // The calendar's text around its event, as the export writes it: the
     // event alone is written for each entry.
-    char* around = icalcomponent_as_ical_string_r(p.calendar);
-    const QByteArray calendar(around);
+    char* around = icalcomponent_as_ical_string_r(calendar);
+    const QByteArray text(around);
     icalmemory_free_buffer(around);
-    const qsizetype end = calendar.indexOf("END:VCALENDAR");
-    p.head = calendar.left(end);
-    p.tail = calendar.mid(end);
-    p.event = icalcomponent_new(ICAL_VEVENT_COMPONENT);
-    icalcomponent_add_component(p.calendar, p.event);
+    icalcomponent_free(calendar);
+    const qsizetype end = text.indexOf("END:VCALENDAR");
+    p.head = text.left(end);
+    p.tail = text.mid(end);
     p.uid = icalproperty_new_uid("");
-    p.stamp = icalproperty_new_dtstamp(utcTime(0));
-    p.start = icalproperty_new_dtstart(utcTime(0));
-    for (icalproperty* first : {p.uid, p.stamp, p.start})
-        icalcomponent_add_property(p.event, first);
-    p.end = icalproperty_new_dtend(dateOf(0));
-    p.duration = icalproperty_new_duration(icaldurationtype_from_int(TEventCodec::AssumedSeconds));
     p.location = icalproperty_new_location("");
     p.summary = icalproperty_new_summary("");
     p.description = icalproperty_new_description("");
@@ -105,16 +146,9 @@ TDavObject::TDavObject()
 TDavObject::~TDavObject()
 {
     TParts& p = *parts_;
-    for (icalproperty* property : {p.end, p.duration, p.location, p.summary, p.description, p.textLines, p.categories,
-                                    p.privacy}) {
-        if (icalproperty_get_parent(property) != nullptr)
-            icalcomponent_remove_property(p.event, property);
+    for (icalproperty* property : {p.uid, p.location, p.summary, p.description, p.textLines, p.categories, p.privacy})
         icalproperty_free(property);
-    }
-    if (p.alarmAdded)
-        icalcomponent_remove_component(p.event, p.alarm);
     icalcomponent_free(p.alarm);
-    icalcomponent_free(p.calendar);
 }
 
 QByteArray TDavObject::Text(const DayEntryRecord& entry, const TEntryDetails& details, const QString& uid,
@@ -123,78 +157,57 @@ QByteArray TDavObject::Text(const DayEntryRecord& entry, const TEntryDetails& de
                             const TResourceParties* parties)
 {
     TParts& p = *parts_;
-    for (icalproperty* property : p.added)
-        icalcomponent_remove_property(p.event, property);
-    p.added.clear();
-    if (p.alarmAdded) {
-        icalcomponent_remove_component(p.event, p.alarm);
-        p.alarmAdded = false;
-    }
-
     const qint64 wall = RecordKey::parse(entry.StartTime());
     const bool untimed = (entry.Flags() & DayEntryRecord::UnTimed) != 0;
     const qint64 start = untimed ? wall : momentOf(wall);
-    icalproperty_set_uid(p.uid, uid.toUtf8().constData());
+    QByteArray out;
+    out.reserve(p.head.size() + 512 + details.notes.size() * 2);
+    out.append(p.head).append("BEGIN:VEVENT\r\n");
+    textLine(out, "UID", uid.toUtf8(), p.uid, icalproperty_set_uid);
     // Stable, so that the object's bytes change only when the entry does.
-    icalproperty_set_dtstamp(p.stamp, utcTime(untimed ? momentOf(wall) : start));
-    // The end as TEventCodec::EndProperty writes it, into the properties
-    // made once; a date event of one day keeps its DTEND of the next day.
+    timeLine(out, "DTSTAMP", untimed ? momentOf(wall) : start, false);
+    // The end as TEventCodec::EndProperty writes it; a date event of one day
+    // keeps its DTEND of the next day.
+    timeLine(out, "DTSTART", start, untimed);
     if (untimed) {
-        icalproperty_set_dtstart(p.start, dateOf(wall));
-        icalproperty_set_dtend(p.end, dateOf(wall + std::max(details.days, 1) * SecondsPerDay));
-        p.add(p.end);
+        timeLine(out, "DTEND", wall + std::max(details.days, 1) * SecondsPerDay, true);
     } else {
-        icalproperty_set_dtstart(p.start, utcTime(start));
         const int length = details.durationSeconds > 0 ? details.durationSeconds : TEventCodec::AssumedSeconds;
-        icalproperty_set_duration(p.duration, icaldurationtype_from_int(length));
-        p.add(p.duration);
+        char* duration = icaldurationtype_as_ical_string_r(icaldurationtype_from_int(length));
+        out.append("DURATION:").append(duration).append("\r\n");
+        icalmemory_free_buffer(duration);
     }
-    if (!details.location.isEmpty()) {
-        icalproperty_set_location(p.location, details.location.toUtf8().constData());
-        p.add(p.location);
-    }
+    if (!details.location.isEmpty())
+        textLine(out, "LOCATION", details.location.toUtf8(), p.location, icalproperty_set_location);
     const TEventCodec::TTexts texts = TEventCodec::Texts(entry.Description(), details.notes);
     const QByteArray summary = texts.summary.toUtf8();
-    icalproperty_set_summary(p.summary, summary.constData());
-    p.add(p.summary);
-    if (!texts.description.isEmpty()) {
-        icalproperty_set_description(p.description, texts.description.toUtf8().constData());
-        p.add(p.description);
-    }
+    textLine(out, "SUMMARY", summary, p.summary, icalproperty_set_summary);
+    if (!texts.description.isEmpty())
+        textLine(out, "DESCRIPTION", texts.description.toUtf8(), p.description, icalproperty_set_description);
     if (texts.textLines > 0) {
         icalproperty_set_x(p.textLines, QByteArray::number(texts.textLines).constData());
-        p.add(p.textLines);
+        appendWritten(out, p.textLines);
     }
     if (!category.isEmpty()) {
         icalproperty_set_categories(p.categories, category.toUtf8().constData());
-        p.add(p.categories);
+        appendWritten(out, p.categories);
     }
     if (entry.Flags() & DayEntryRecord::Private)
-        p.add(p.privacy);
-    // Made for this object alone: freed once it is written.
-    std::vector<icalproperty*> booked;
+        appendWritten(out, p.privacy);
     for (const QString& resource : parties ? resources : QStringList()) {
-        booked.push_back(parties->Attendee(resource));
-        icalcomponent_add_property(p.event, booked.back());
+        icalproperty* attendee = parties->Attendee(resource);
+        appendWritten(out, attendee);
+        icalproperty_free(attendee);
     }
     if (!alarmTime.isEmpty()) {
         const qint64 ring = momentOf(RecordKey::parse(alarmTime));
         icalproperty_set_description(p.alarmText, summary.constData());
         icalproperty_set_trigger(p.trigger, TCalendarExport::AlarmTrigger(start, ring, untimed));
-        icalcomponent_add_component(p.event, p.alarm);
-        p.alarmAdded = true;
+        char* alarm = icalcomponent_as_ical_string_r(p.alarm);
+        out.append(alarm);
+        icalmemory_free_buffer(alarm);
     }
-
-    char* written = icalcomponent_as_ical_string_r(p.event);
-    const qsizetype length = qsizetype(std::strlen(written));
-    QByteArray out;
-    out.reserve(p.head.size() + length + p.tail.size());
-    out.append(p.head).append(written, length).append(p.tail);
-    icalmemory_free_buffer(written);
-    for (icalproperty* property : booked) {
-        icalcomponent_remove_property(p.event, property);
-        icalproperty_free(property);
-    }
+    out.append("END:VEVENT\r\n").append(p.tail);
     if (!category.isEmpty())
         TCalendarExport::EscapeCategories(out);
     return out;

@@ -15,6 +15,7 @@
 #include "TCommandScope.h"
 #include "TDavBrake.h"
 #include "TDavListener.h"
+#include "TDavObject.h"
 #include "TDavReply.h"
 #include "TDavRequest.h"
 #include "TDavServer.h"
@@ -37,6 +38,7 @@
 #include <QSignalSpy>
 #include <QTcpSocket>
 
+#include <libical/ical.h>
 #include <sqlite3.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -170,6 +172,8 @@ private slots:
     void logInBrakeWide();
     void slowRequest();
     void idleFlood();
+    void objectText_data();
+    void objectText();
 
 private:
     TAnswer ask(const QString& user, const QByteArray& method, const QByteArray& path, const QByteArray& body = {},
@@ -958,4 +962,46 @@ void TestDav::idleFlood()
 }
 
 QUORLA_TEST_CORE_MAIN(TestDav)
+void TestDav::objectText_data()
+{
+    QTest::addColumn<int>("flags");
+    QTest::addColumn<QStringList>("texts"); // the text, the place (and notes), the UID, the alarm's time
+    const QString text = QStringLiteral("Budget review");
+    const QString alarm = RecordKey::format(1646640000);
+    QTest::newRow("timed, plain") << 0 << QStringList{text, QString(), "k1@quorla", QString()};
+    QTest::newRow("escaped, alarm") << 0 << QStringList{text, "Room 2.14, floor; east \\ wing", "k,2;x", alarm};
+    QTest::newRow("all day, private") << int(DayEntryRecord::UnTimed | DayEntryRecord::Private)
+                                      << QStringList{text, QString(), "k3", QString()};
+    // Lines of 72 bytes and of 73, the first libical folds.
+    for (const int line : {72, 73})
+        QTest::addRow("line of %d", line) << 0
+                                          << QStringList{QString(line - 8, QLatin1Char('a')),
+                                                         QString(line - 11, QLatin1Char('b')) + QLatin1Char(','),
+                                                         QString(line - 4, QLatin1Char('u')), QString()};
+    QTest::newRow("beyond ASCII") << 0 << QStringList{"Gro\u00dfe Runde\nzwei", "Saal \u00c4\tb", "k4", QString()};
+}
+
+// An object's text is libical's own writing of it, whichever lines are
+// written without libical.
+void TestDav::objectText()
+{
+    QFETCH(int, flags);
+    QFETCH(QStringList, texts);
+    DayEntryRecord entry;
+    entry.initialise();
+    entry.setFlags(flags);
+    entry.setStartTime(RecordKey::format(1646643600));
+    entry.setDescription(texts[0]);
+    const TEntryDetails details{.durationSeconds = 5400, .days = 3, .location = texts[1], .notes = texts[1]};
+    const QByteArray written = TDavObject().Text(entry, details, texts[2], QStringLiteral("Sales"), texts[3],
+                                                 [](qint64 wall) { return wall - 3600; });
+    icalcomponent* read = icalparser_parse_string(written.constData());
+    QVERIFY(read);
+    char* again = icalcomponent_as_ical_string_r(read);
+    const QByteArray libical(again);
+    icalmemory_free_buffer(again);
+    icalcomponent_free(read);
+    QCOMPARE(written, libical);
+}
+
 #include "tst_dav.moc"
