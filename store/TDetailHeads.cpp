@@ -75,8 +75,6 @@ void TDetailHeads::read(TXIsamFile& details)
         series_.clear();
         throw EQuorlaDB(details.ErrorText());
     }
-    order(entries_);
-    order(series_);
     index(entries_, false);
     index(series_, true);
     std::sort(byReach_.begin(), byReach_.end(), [](const TReaching& a, const TReaching& b) {
@@ -84,17 +82,7 @@ void TDetailHeads::read(TXIsamFile& details)
     });
 }
 
-void TDetailHeads::order(std::vector<THead>& heads)
-{
-    // Two heads of one owner are a replacement caught half way by a copy:
-    // the later read is the newer.
-    std::stable_sort(heads.begin(), heads.end(), [](const THead& a, const THead& b) { return a.key < b.key; });
-    const auto later = std::unique(heads.rbegin(), heads.rend(),
-                                   [](const THead& a, const THead& b) { return a.key == b.key; });
-    heads.erase(heads.begin(), later.base());
-}
-
-void TDetailHeads::index(const std::vector<THead>& heads, bool series)
+void TDetailHeads::index(const QHash<qint64, THead>& heads, bool series)
 {
     const qint64 far = RecordKey::parse(DetailRecord::ReachesOn);
     for (const THead& head : heads)
@@ -103,7 +91,7 @@ void TDetailHeads::index(const std::vector<THead>& heads, bool series)
                                 head.reach == far ? 0 : head.reach - qint64(DetailRecords::Span(head.details)) * Day});
 }
 
-const std::vector<TDetailHeads::THead>& TDetailHeads::headsOf(QLatin1Char mark) const
+const QHash<qint64, TDetailHeads::THead>& TDetailHeads::headsOf(QLatin1Char mark) const
 {
     return mark == DetailRecord::SeriesMark ? series_ : entries_;
 }
@@ -112,9 +100,10 @@ qint64 TDetailHeads::keyNumber(const QString& key)
 {
     if (key.size() != 10)
         return 0;
+    const char16_t* digits = reinterpret_cast<const char16_t*>(key.constData());
     qint64 value = 0;
-    for (const QChar c : key) {
-        const unsigned digit = c.unicode() - u'0';
+    for (int i = 0; i < 10; ++i) {
+        const unsigned digit = unsigned(digits[i]) - u'0';
         if (digit > 9)
             return 0;
         value = value * 10 + digit;
@@ -137,7 +126,9 @@ void TDetailHeads::take(const DetailRecord& head)
     if (place == places_.cend())
         place = places_.insert(kept.details.location, kept.details.location);
     kept.details.location = *place;
-    (head.Of().startsWith(DetailRecord::SeriesMark) ? series_ : entries_).push_back(std::move(kept));
+    // Two heads of one owner are a replacement caught half way by a copy:
+    // the later key is the newer.
+    (head.Of().startsWith(DetailRecord::SeriesMark) ? series_ : entries_).insert(kept.key, kept);
 }
 
 QStringList TDetailHeads::reachingEntries() const
@@ -170,10 +161,9 @@ void TDetailHeads::readReaching(TXIsamFile& days)
 
 const TDetailHeads::THead* TDetailHeads::Find(QLatin1Char mark, qint64 key) const
 {
-    const std::vector<THead>& heads = headsOf(mark);
-    const auto found
-        = std::lower_bound(heads.begin(), heads.end(), key, [](const THead& head, qint64 k) { return head.key < k; });
-    return found == heads.end() || found->key != key || key == 0 ? nullptr : &*found;
+    const QHash<qint64, THead>& heads = headsOf(mark);
+    const auto found = key == 0 ? heads.cend() : heads.constFind(key);
+    return found == heads.cend() ? nullptr : &*found;
 }
 
 void TDetailHeads::ReachingInto(qint64 day, QList<const THead*>& entries,

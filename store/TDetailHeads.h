@@ -112,18 +112,16 @@ private:
 
     void read(TXIsamFile& details);
     void take(const DetailRecord& head);
-    // Orders the heads read by key, the later read of one owner kept.
-    static void order(std::vector<THead>& heads);
     // Fills the reach index from the heads read.
-    void index(const std::vector<THead>& heads, bool series);
+    void index(const QHash<qint64, THead>& heads, bool series);
     void readReaching(TXIsamFile& days);
-    const std::vector<THead>& headsOf(QLatin1Char mark) const;
+    const QHash<qint64, THead>& headsOf(QLatin1Char mark) const;
     // The entries whose head reaches past their start's day.
     QStringList reachingEntries() const;
 
     // By the number of the key of their entry, and of their series.
-    std::vector<THead> entries_;
-    std::vector<THead> series_;
+    QHash<qint64, THead> entries_;
+    QHash<qint64, THead> series_;
     // By the last day they reach, then by key.
     std::vector<TReaching> byReach_;
     // One text for each place read, shared by every head naming it.
