@@ -164,10 +164,9 @@ void TViewAnswers::answerEntries(const QString& kept, TDayEntries& entries, cons
             QStringList keys;
             for (const TReadEntry& one : std::as_const(answer))
                 keys << one.key;
-            const QHash<QString, TEntryDetails> details
-                = keys.isEmpty() ? QHash<QString, TEntryDetails>() : TDetailsStore(*session_.Database()).Entries(keys);
-            for (TReadEntry& one : answer)
-                one.details = details.value(one.key);
+            const QList<TEntryDetails> details = TDetailsStore(*session_.Database()).EntriesInOrder(keys);
+            for (qsizetype i = 0; i < answer.size(); ++i)
+                answer[i].details = details[i];
             if (days_.size() >= DaysKept)
                 days_.clear();
             days_.insert(kept, answer);

@@ -64,10 +64,10 @@ QStringList readDays(TXIsamFile& days, qint64 first, int count)
 
 void withDetails(TDetailsStore& store, TXIsamFile& days, qint64 first, int count)
 {
-    const QStringList keys = readDays(days, first, count);
+    QStringList keys = readDays(days, first, count);
     const QDate from = QDateTime::fromSecsSinceEpoch(first, QTimeZone::utc()).date();
-    const QStringList reaching = store.ReachingInto(from, from.addDays(count - 1));
-    store.Entries(keys + reaching);
+    keys << store.ReachingInto(from, from.addDays(count - 1));
+    store.EntriesInOrder(keys);
 }
 
 } // namespace

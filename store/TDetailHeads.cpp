@@ -6,6 +6,8 @@
 #include "RecordKey.h"
 #include "TXIsamFile.h"
 
+#include <algorithm>
+
 namespace {
 
 // Look-ups made without the heads, as a share of the heads held, after
@@ -75,32 +77,45 @@ void TDetailHeads::read(TXIsamFile& details)
     }
     index(entries_, false);
     index(series_, true);
+    std::sort(byReach_.begin(), byReach_.end(), [](const TReaching& a, const TReaching& b) {
+        return std::pair(a.last, a.head->key) < std::pair(b.last, b.head->key);
+    });
 }
 
-void TDetailHeads::index(const QHash<QString, THead>& heads, bool series)
+void TDetailHeads::index(const QHash<qint64, THead>& heads, bool series)
 {
-    for (auto it = heads.cbegin(); it != heads.cend(); ++it) {
-        if (it->reach.isEmpty())
-            continue;
-        const qint64 last = RecordKey::parse(it->reach);
-        const bool far = it->reach == DetailRecord::ReachesOn;
-        byReach_.insert(last, {it.key(), series, far ? 0 : last - qint64(DetailRecords::Span(it->details)) * Day});
+    const qint64 far = RecordKey::parse(DetailRecord::ReachesOn);
+    for (const THead& head : heads)
+        if (head.reach != 0)
+            byReach_.push_back({head.reach, &head, series,
+                                head.reach == far ? 0 : head.reach - qint64(DetailRecords::Span(head.details)) * Day});
+}
+
+const QHash<qint64, TDetailHeads::THead>& TDetailHeads::headsOf(QLatin1Char mark) const
+{
+    return mark == DetailRecord::SeriesMark ? series_ : entries_;
+}
+
+qint64 TDetailHeads::keyNumber(const QString& key)
+{
+    if (key.size() != 10)
+        return 0;
+    const char16_t* digits = reinterpret_cast<const char16_t*>(key.constData());
+    qint64 value = 0;
+    for (int i = 0; i < 10; ++i) {
+        const unsigned digit = unsigned(digits[i]) - u'0';
+        if (digit > 9)
+            return 0;
+        value = value * 10 + digit;
     }
-}
-
-QHash<QString, TDetailHeads::THead>& TDetailHeads::headsOf(QLatin1Char mark)
-{
-    return mark == DetailRecord::SeriesMark ? series_ : entries_;
-}
-
-const QHash<QString, TDetailHeads::THead>& TDetailHeads::headsOf(QLatin1Char mark) const
-{
-    return mark == DetailRecord::SeriesMark ? series_ : entries_;
+    return value;
 }
 
 TDetailHeads::THead TDetailHeads::THead::of(const DetailRecord& head)
 {
-    return {DetailRecords::HeadOnly(head), head.Parts(), head.Reach()};
+    const QString reach = head.Reach();
+    return {DetailRecords::HeadOnly(head), head.Parts(), reach.isEmpty() ? 0 : RecordKey::parse(reach),
+            keyNumber(head.Owner().mid(1))};
 }
 
 void TDetailHeads::take(const DetailRecord& head)
@@ -111,18 +126,17 @@ void TDetailHeads::take(const DetailRecord& head)
     if (place == places_.cend())
         place = places_.insert(kept.details.location, kept.details.location);
     kept.details.location = *place;
-    const QString owner = head.Owner();
     // Two heads of one owner are a replacement caught half way by a copy:
     // the later key is the newer.
-    headsOf(QLatin1Char(owner.at(0).toLatin1())).insert(owner.mid(1), std::move(kept));
+    (head.Of().startsWith(DetailRecord::SeriesMark) ? series_ : entries_).insert(kept.key, kept);
 }
 
 QStringList TDetailHeads::reachingEntries() const
 {
     QStringList keys;
-    for (const TReaching& head : byReach_)
-        if (!head.series)
-            keys << head.key;
+    for (const TReaching& reaching : byReach_)
+        if (!reaching.series)
+            keys << RecordKey::format(reaching.head->key);
     return keys;
 }
 
@@ -134,44 +148,49 @@ void TDetailHeads::readReaching(TXIsamFile& days)
         return;
     DayEntryRecord entry;
     const bool read = days.Among(entry.bytes(), TXIsamFile::PrimaryIndex, keys, [&] {
-        stored_.insert(days.CurrentKey(), entry);
+        const QString key = days.CurrentKey();
+        stored_.push_back({keyNumber(key), {key, entry}});
         return true;
     });
     if (!read && days.LastError() != IsamNotFound) {
         stored_.clear();
         throw EQuorlaDB(days.ErrorText());
     }
+    std::sort(stored_.begin(), stored_.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
 }
 
-const TDetailHeads::THead* TDetailHeads::Find(QLatin1Char mark, const QString& key) const
+const TDetailHeads::THead* TDetailHeads::Find(QLatin1Char mark, qint64 key) const
 {
-    const QHash<QString, THead>& heads = headsOf(mark);
-    const auto found = heads.constFind(key);
+    const QHash<qint64, THead>& heads = headsOf(mark);
+    const auto found = key == 0 ? heads.cend() : heads.constFind(key);
     return found == heads.cend() ? nullptr : &*found;
 }
 
-void TDetailHeads::ReachingInto(qint64 day, QStringList& entries, QHash<QString, TEntryDetails>& templates) const
+void TDetailHeads::ReachingInto(qint64 day, QList<const THead*>& entries,
+                                QHash<QString, TEntryDetails>& templates) const
 {
-    const auto take = [&](const TReaching& head) {
-        if (head.series)
-            templates.insert(head.key, series_.value(head.key).details);
-        else if (head.from < day)
-            entries << head.key;
+    const auto take = [&](const TReaching& reaching) {
+        if (reaching.series)
+            templates.insert(RecordKey::format(reaching.head->key), reaching.head->details);
+        else if (reaching.from < day)
+            entries << reaching.head;
+    };
+    const auto from = [this](qint64 last) {
+        return std::lower_bound(byReach_.begin(), byReach_.end(), last,
+                                [](const TReaching& r, qint64 l) { return r.last < l; });
     };
     // One that, as its head was written, begins on the day or later is
     // among the day's own entries.
     const qint64 far = RecordKey::parse(DetailRecord::ReachesOn);
-    for (auto it = byReach_.lowerBound(day); it != byReach_.cend() && it.key() <= day + DetailRecord::ShortReachDays * Day; ++it)
+    for (auto it = from(day); it != byReach_.end() && it->last <= day + DetailRecord::ShortReachDays * Day; ++it)
         take(*it);
-    for (auto it = byReach_.lowerBound(far); it != byReach_.cend() && it.key() == far; ++it)
+    for (auto it = from(far); it != byReach_.end() && it->last == far; ++it)
         take(*it);
 }
 
-std::optional<const DayEntryRecord*> TDetailHeads::ReachingEntry(const QString& entryKey) const
+const TDetailHeads::TStored* TDetailHeads::ReachingEntry(const THead& head) const
 {
-    const THead* head = Find(DetailRecord::EntryMark, entryKey);
-    if (!head || head->reach.isEmpty())
-        return std::nullopt;
-    const auto found = stored_.constFind(entryKey);
-    return found == stored_.cend() ? nullptr : &*found;
+    const auto found = std::lower_bound(stored_.begin(), stored_.end(), head.key,
+                                        [](const auto& stored, qint64 k) { return stored.first < k; });
+    return found == stored_.end() || found->first != head.key ? nullptr : &found->second;
 }

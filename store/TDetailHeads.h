@@ -6,11 +6,12 @@
 #include <QByteArray>
 #include <QHash>
 #include <QLatin1Char>
-#include <QMultiMap>
+#include <QList>
 #include <QString>
 #include <QStringList>
 
-#include <optional>
+#include <utility>
+#include <vector>
 
 class DetailRecord;
 class TXIsamFile;
@@ -38,16 +39,22 @@ class TXIsamFile;
 class TDetailHeads
 {
 public:
-    // The details a head keeps (no notes) and how many notes' parts it has.
+    // The details a head keeps (no notes), how many notes' parts it has and
+    // the last day it reaches (the number of its `Reach`, 0 for none).
     struct THead
     {
         TEntryDetails details;
         qint32 parts = 0;
-        QString reach;
+        qint64 reach = 0;
+        // The number of its owner's key (RecordKey::parse).
+        qint64 key = 0;
 
         // What the head record `head` keeps.
         static THead of(const DetailRecord& head);
     };
+    // The number of a key text, as RecordKey::format writes it; 0, which
+    // no record has, for any other text.
+    static qint64 keyNumber(const QString& key);
 
     // Whether the heads held are those stored in `details` now, reading them
     // first when that is due; `asking` is how many owners the caller is about
@@ -59,20 +66,22 @@ public:
     // `days` now. Only meaningful after Current() answered true.
     bool ReachingCurrent(TXIsamFile& days, qsizetype asking);
 
-    // The head `mark` (DetailRecord::EntryMark or SeriesMark) and `key` name,
-    // or null when none is kept. Only meaningful after Current() answered true.
-    const THead* Find(QLatin1Char mark, const QString& key) const;
+    // The head `mark` (DetailRecord::EntryMark or SeriesMark) and key
+    // number `key` (keyNumber) name, or null when none is kept. Only
+    // meaningful after Current() answered true.
+    const THead* Find(QLatin1Char mark, qint64 key) const;
     // The heads that may reach into the day `day` (the number of its key,
     // RecordKey::parse) from an earlier one: into `entries` those of entries
     // that, as their heads were written, begin before it and reach it (the
     // few reaching past DetailRecord::ShortReachDays all), into `templates`
     // by series those of the templates that span days, all.
-    void ReachingInto(qint64 day, QStringList& entries, QHash<QString, TEntryDetails>& templates) const;
-    // The day entry of `entryKey` when its head reaches past its start's
-    // day: null when the entry is not stored, none when its head does not
-    // reach (it is not held). Only meaningful after ReachingCurrent()
+    void ReachingInto(qint64 day, QList<const THead*>& entries, QHash<QString, TEntryDetails>& templates) const;
+    // A day entry as stored, with its key.
+    using TStored = std::pair<QString, DayEntryRecord>;
+    // The day entry of the entry of `head`, one ReachingInto answered: null
+    // when the entry is not stored. Only meaningful after ReachingCurrent()
     // answered true.
-    std::optional<const DayEntryRecord*> ReachingEntry(const QString& entryKey) const;
+    const TStored* ReachingEntry(const THead& head) const;
 
 private:
     // What is held of one dataset: the change mark it was read under, and
@@ -93,7 +102,9 @@ private:
     // A head that reaches past its start's day, as the reach index holds it.
     struct TReaching
     {
-        QString key;
+        // The last day it reaches (THead::reach).
+        qint64 last = 0;
+        const THead* head = nullptr;
         bool series = false;
         // The day it begins on by its head, or none for one reaching far.
         qint64 from = 0;
@@ -102,22 +113,22 @@ private:
     void read(TXIsamFile& details);
     void take(const DetailRecord& head);
     // Fills the reach index from the heads read.
-    void index(const QHash<QString, THead>& heads, bool series);
+    void index(const QHash<qint64, THead>& heads, bool series);
     void readReaching(TXIsamFile& days);
-    QHash<QString, THead>& headsOf(QLatin1Char mark);
-    const QHash<QString, THead>& headsOf(QLatin1Char mark) const;
+    const QHash<qint64, THead>& headsOf(QLatin1Char mark) const;
     // The entries whose head reaches past their start's day.
     QStringList reachingEntries() const;
 
-    // By the key of their entry, and of their series.
-    QHash<QString, THead> entries_;
-    QHash<QString, THead> series_;
-    // By the number of the last day they reach (RecordKey::parse of Reach).
-    QMultiMap<qint64, TReaching> byReach_;
+    // By the number of the key of their entry, and of their series.
+    QHash<qint64, THead> entries_;
+    QHash<qint64, THead> series_;
+    // By the last day they reach, then by key.
+    std::vector<TReaching> byReach_;
     // One text for each place read, shared by every head naming it.
     QHash<QString, QString> places_;
     THeld heads_;
-    // The day entries of the reaching heads, by key; those not stored left out.
-    QHash<QString, DayEntryRecord> stored_;
+    // The day entries of the reaching heads, by the number of their key;
+    // those not stored left out.
+    std::vector<std::pair<qint64, TStored>> stored_;
     THeld storedHeld_;
 };

@@ -80,7 +80,7 @@ public:
     const TDetailHeads::THead* find(QLatin1Char mark, const QString& key) const
     {
         if (held_)
-            return held_->Find(mark, key);
+            return held_->Find(mark, TDetailHeads::keyNumber(key));
         const QHash<QString, TDetailHeads::THead>& heads = mark == DetailRecord::SeriesMark ? series_ : entries_;
         const auto found = heads.constFind(key);
         return found == heads.cend() ? nullptr : &*found;
@@ -131,16 +131,14 @@ QHash<QString, QString> TDetailsStore::notesOf(const QHash<QString, qint32>& par
     return notes;
 }
 
-void TDetailsStore::addNotes(QHash<QString, TEntryDetails>& found, const QHash<QString, std::pair<QString, qint32>>& owners)
+void TDetailsStore::addNotes(QList<TEntryDetails>& found, const QHash<qsizetype, std::pair<QString, qint32>>& owners)
 {
     QHash<QString, qint32> parts;
     for (const auto& [owner, count] : owners)
         parts.insert(owner, count);
     const QHash<QString, QString> notes = notesOf(parts);
-    for (auto it = found.begin(); it != found.end();) {
-        it->notes = notes.value(owners.value(it.key()).first);
-        it = it->isEmpty() ? found.erase(it) : std::next(it);
-    }
+    for (auto it = owners.cbegin(); it != owners.cend(); ++it)
+        found[it.key()].notes = notes.value(it->first);
 }
 
 QHash<QString, QString> TDetailsStore::seriesOf(const QStringList& entryKeys)
@@ -183,13 +181,24 @@ TEntryDetails TDetailsStore::Series(const QString& seriesKey)
 
 QHash<QString, TEntryDetails> TDetailsStore::Entries(const QStringList& entryKeys, bool withNotes)
 {
+    const QList<TEntryDetails> inOrder = EntriesInOrder(entryKeys, withNotes);
+    QHash<QString, TEntryDetails> found;
+    found.reserve(entryKeys.size());
+    for (qsizetype i = 0; i < entryKeys.size(); ++i)
+        if (!inOrder[i].isEmpty())
+            found.insert(entryKeys[i], inOrder[i]);
+    return found;
+}
+
+QList<TEntryDetails> TDetailsStore::EntriesInOrder(const QStringList& entryKeys, bool withNotes)
+{
     TXIsamFile* details = database_.Details();
     if (!details || entryKeys.isEmpty())
-        return {};
+        return QList<TEntryDetails>(entryKeys.size());
     return entriesBy(entryKeys, withNotes, database_.DetailHeads().Current(*details, entryKeys.size()));
 }
 
-QHash<QString, TEntryDetails> TDetailsStore::entriesBy(const QStringList& entryKeys, bool withNotes, bool held)
+QList<TEntryDetails> TDetailsStore::entriesBy(const QStringList& entryKeys, bool withNotes, bool held)
 {
     TBatchHeads heads(held ? &database_.DetailHeads() : nullptr, *database_.Details());
     heads.read(DetailRecord::EntryMark, entryKeys);
@@ -209,20 +218,18 @@ QHash<QString, TEntryDetails> TDetailsStore::entriesBy(const QStringList& entryK
         const auto inSeries = own[i] ? series.cend() : series.constFind(entryKeys[i]);
         return inSeries == series.cend() ? own[i] : heads.find(DetailRecord::SeriesMark, *inSeries);
     };
-    QHash<QString, TEntryDetails> found;
-    found.reserve(entryKeys.size());
-    QHash<QString, std::pair<QString, qint32>> owners;
+    QList<TEntryDetails> found(entryKeys.size());
+    TEntryDetails* out = found.data();
+    QHash<qsizetype, std::pair<QString, qint32>> owners;
     for (qsizetype i = 0; i < entryKeys.size(); ++i) {
         const TDetailHeads::THead* head = goesBy(i);
-        // With notes, a head of no other details keeps its entry until its
-        // notes are known.
-        if (!head || (head->details.isEmpty() && !(withNotes && head->parts > 0)))
+        if (!head)
             continue;
-        found.insert(entryKeys[i], head->details);
-        if (withNotes)
-            owners.insert(entryKeys[i], {own[i] ? entryOwner(entryKeys[i]) : seriesOwner(series[entryKeys[i]]), head->parts});
+        out[i] = head->details;
+        if (withNotes && head->parts > 0)
+            owners.insert(i, {own[i] ? entryOwner(entryKeys[i]) : seriesOwner(series[entryKeys[i]]), head->parts});
     }
-    if (withNotes)
+    if (!owners.isEmpty())
         addNotes(found, owners);
     return found;
 }
@@ -276,11 +283,32 @@ QStringList TDetailsStore::reachingByIndex(const QDate& first, QHash<QString, TE
     return candidates;
 }
 
-QStringList TDetailsStore::reachingHeld(const QDate& first, QHash<QString, TEntryDetails>& templates)
+QStringList TDetailsStore::reachingHeld(const QDate& first, QHash<QString, TEntryDetails>& templates,
+                                       QList<std::pair<QString, DayEntryRecord>>& found)
 {
+    QList<const TDetailHeads::THead*> heads;
+    TDetailHeads& cache = database_.DetailHeads();
+    const qint64 firstDay = dayAt(first);
+    cache.ReachingInto(firstDay, heads, templates);
     QStringList candidates;
-    database_.DetailHeads().ReachingInto(dayAt(first), candidates, templates);
+    if (!heads.isEmpty() && cache.ReachingCurrent(database_.DayEntries(), heads.size())) {
+        // Their day entries as held: the check right away.
+        for (const TDetailHeads::THead* head : std::as_const(heads))
+            if (const TDetailHeads::TStored* stored = cache.ReachingEntry(*head);
+                stored && reaches(stored->second, head->details, firstDay))
+                found << *stored;
+        return candidates;
+    }
+    for (const TDetailHeads::THead* head : std::as_const(heads))
+        candidates << RecordKey::format(head->key);
     return candidates;
+}
+
+bool TDetailsStore::reaches(const DayEntryRecord& entry, const TEntryDetails& details, qint64 firstDay)
+{
+    const qint64 start = RecordKey::parse(entry.StartTime());
+    const bool unTimed = (entry.Flags() & DayEntryRecord::UnTimed) != 0;
+    return start < firstDay && DetailRecords::LastDayAt(details, start, unTimed) >= firstDay;
 }
 
 QStringList TDetailsStore::occurrencesReaching(const QHash<QString, TEntryDetails>& templates, const QDate& first,
@@ -299,24 +327,6 @@ QStringList TDetailsStore::occurrencesReaching(const QHash<QString, TEntryDetail
     return reaching;
 }
 
-QHash<QString, DayEntryRecord> TDetailsStore::storedOf(const QStringList& entryKeys, bool held)
-{
-    TDetailHeads& cache = database_.DetailHeads();
-    if (!held || !cache.ReachingCurrent(database_.DayEntries(), entryKeys.size()))
-        return entries(entryKeys);
-    QHash<QString, DayEntryRecord> found;
-    QStringList unheld;
-    for (const QString& key : entryKeys) {
-        const std::optional<const DayEntryRecord*> entry = cache.ReachingEntry(key);
-        if (!entry)
-            unheld << key;
-        else if (*entry)
-            found.insert(key, **entry);
-    }
-    found.insert(entries(unheld));
-    return found;
-}
-
 QList<std::pair<QString, DayEntryRecord>> TDetailsStore::ReachingEntries(const QDate& first, const QDate&)
 {
     TXIsamFile* details = database_.Details();
@@ -327,28 +337,23 @@ QList<std::pair<QString, DayEntryRecord>> TDetailsStore::ReachingEntries(const Q
     QHash<QString, TEntryDetails> templates;
     TDetailHeads& cache = database_.DetailHeads();
     const bool held = cache.Current(*details, 0);
-    QStringList candidates = held ? reachingHeld(first, templates) : reachingByIndex(first, templates);
+    QList<std::pair<QString, DayEntryRecord>> out;
+    QStringList candidates = held ? reachingHeld(first, templates, out) : reachingByIndex(first, templates);
     candidates << occurrencesReaching(templates, first, held);
     candidates.removeDuplicates();
     // What the entries say now: another workstation may have moved one. The
     // heads found current above serve the whole read; when they were not,
     // the look-ups count towards their next full read as any others do.
     if (candidates.isEmpty())
-        return {};
-    const QHash<QString, TEntryDetails> detailsOf
+        return out;
+    const QList<TEntryDetails> detailsOf
         = entriesBy(candidates, false, held || cache.Current(*details, candidates.size()));
     const qint64 firstDay = dayAt(first);
-    QList<std::pair<QString, DayEntryRecord>> out;
-    const QHash<QString, DayEntryRecord> stored = storedOf(candidates, held);
-    for (const QString& key : candidates) {
-        const auto entry = stored.constFind(key);
-        const auto details = detailsOf.constFind(key);
-        if (entry == stored.cend() || details == detailsOf.cend())
-            continue;
-        const qint64 start = RecordKey::parse(entry->StartTime());
-        const bool unTimed = (entry->Flags() & DayEntryRecord::UnTimed) != 0;
-        if (start < firstDay && DetailRecords::LastDayAt(*details, start, unTimed) >= firstDay)
-            out.append({key, *entry});
+    const QHash<QString, DayEntryRecord> stored = entries(candidates);
+    for (qsizetype i = 0; i < candidates.size(); ++i) {
+        const auto entry = stored.constFind(candidates[i]);
+        if (entry != stored.cend() && !detailsOf[i].isEmpty() && reaches(*entry, detailsOf[i], firstDay))
+            out.append({candidates[i], *entry});
     }
     return out;
 }

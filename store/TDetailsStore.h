@@ -39,6 +39,10 @@ public:
     // out), for a view about to paint them. With `withNotes` false the notes
     // are left empty, which spares reading long ones.
     QHash<QString, TEntryDetails> Entries(const QStringList& entryKeys, bool withNotes = false);
+    // The same for each of `entryKeys` in their order, empty details for one
+    // that has none: what a view about to paint many entries asks, sparing
+    // a table by key.
+    QList<TEntryDetails> EntriesInOrder(const QStringList& entryKeys, bool withNotes = false);
     // The keys of the entries that start before `first` and reach into
     // `first`..`last` (un-timed over several days, or timed past midnight):
     // what a view of those days shows besides the entries that start in them.
@@ -50,7 +54,7 @@ public:
 private:
     // Entries() with the heads held used when `held` (found current by the
     // caller for this read).
-    QHash<QString, TEntryDetails> entriesBy(const QStringList& entryKeys, bool withNotes, bool held);
+    QList<TEntryDetails> entriesBy(const QStringList& entryKeys, bool withNotes, bool held);
     // Every record of `owner` (head first, then its parts), none when it
     // keeps none.
     QList<DetailRecord> recordsOf(const QString& owner);
@@ -58,22 +62,24 @@ private:
     // by owner, read in one go from their parts: those whose parts are all
     // there.
     QHash<QString, QString> notesOf(const QHash<QString, qint32>& parts);
-    // Gives each of `found`'s entries its notes, leaving out those that then
-    // have no details at all; `owners` names, by entry, the owner
-    // (DetailRecord::owner) whose head it goes by and how many notes' parts
-    // that has.
-    void addNotes(QHash<QString, TEntryDetails>& found, const QHash<QString, std::pair<QString, qint32>>& owners);
+    // Gives `found`'s entries their notes; `owners` names, by place in
+    // `found`, the owner (DetailRecord::owner) whose head an entry goes by
+    // and how many notes' parts that has.
+    void addNotes(QList<TEntryDetails>& found, const QHash<qsizetype, std::pair<QString, qint32>>& owners);
     // The entries that may reach into `first` from an earlier day, by the
     // reach index or by the heads held; the templates that span days go
     // into `templates`.
     QStringList reachingByIndex(const QDate& first, QHash<QString, TEntryDetails>& templates);
-    QStringList reachingHeld(const QDate& first, QHash<QString, TEntryDetails>& templates);
+    // By the heads held, the entries' whose day entries are held too go
+    // checked into `found`, the others are answered.
+    QStringList reachingHeld(const QDate& first, QHash<QString, TEntryDetails>& templates,
+                             QList<std::pair<QString, DayEntryRecord>>& found);
+    // Whether `entry` with `details` begins before the day `firstDay` (the
+    // number of its key) and reaches it.
+    static bool reaches(const DayEntryRecord& entry, const TEntryDetails& details, qint64 firstDay);
     // The occurrences of `templates` (by series) that may reach into `first`
     // by their template's details, having none of their own.
     QStringList occurrencesReaching(const QHash<QString, TEntryDetails>& templates, const QDate& first, bool held);
-    // Of `entryKeys`, the day entries stored, by key: as the heads held keep
-    // them (`held`, when they are current) or read.
-    QHash<QString, DayEntryRecord> storedOf(const QStringList& entryKeys, bool held);
     // The series of each of `entryKeys` that is an occurrence, by entry.
     QHash<QString, QString> seriesOf(const QStringList& entryKeys);
     // Of `entryKeys`, the day entries stored, by key.

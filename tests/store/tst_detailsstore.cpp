@@ -183,6 +183,35 @@ private slots:
         QCOMPARE(store.ReachingInto(Monday.addDays(1), Monday.addDays(1)), QStringList{moved});
     }
 
+    // Once a connection has asked enough to hold the heads and the reaching
+    // entries' day entries, it answers as it did reading them one by one:
+    // in the order asked, and another's move seen at once.
+    void heldHeads_data()
+    {
+        QTest::addColumn<int>("asked");
+        QTest::addRow("read one by one") << 0;
+        QTest::addRow("held") << 2048;
+    }
+    void heldHeads()
+    {
+        QFETCH(int, asked);
+        const TEntryDetails overnight = details(90, 1, QStringLiteral("N"), {});
+        const TEntryDetails long_ = details(0, 20, QStringLiteral("S"), {});
+        const QString night = add(entryAt(Monday, QTime(23, 0)), overnight);
+        const QString stay = add(entryAt(Monday), long_);
+        const QString plain = add(entryAt(Monday.addDays(1), QTime(9, 0)), TEntryDetails());
+        TDetailsStore store(*o->db);
+        const QDate tuesday = Monday.addDays(1);
+        store.Entries(QStringList(asked, plain));
+        for (int i = 0; i < asked / 2; ++i)
+            store.ReachingInto(tuesday, tuesday);
+        QCOMPARE(store.EntriesInOrder({plain, stay, night}), (QList{TEntryDetails(), long_, overnight}));
+        QCOMPARE(store.ReachingInto(tuesday, tuesday), (QStringList{night, stay}));
+        TQuorlaDB other(TScriptedServices::ofTest());
+        edit(other, stay, std::nullopt, Monday.addDays(30));
+        QCOMPARE(store.ReachingInto(tuesday, tuesday), QStringList{night});
+    }
+
     // A workstation that knows only the four datasets moves one entry and
     // deletes another: the other workstation shows the moved one on its new
     // days once swept, never the deleted one's details, and keeps no garbage.
