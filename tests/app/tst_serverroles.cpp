@@ -1285,7 +1285,7 @@ void TestServerRoles::unnotedLocksAtTheReap()
 void TestServerRoles::pollAwaitsNoReap()
 {
     const std::unique_ptr<PGconn, decltype(&PQfinish)> holder(PQconnectdb(cluster_->uri(QStringLiteral("roles")).toUtf8().constData()), &PQfinish);
-    PQclear(PQexec(holder.get(), "UPDATE quorla_reaped SET at = '-infinity'; BEGIN; SELECT FROM quorla_reaped FOR UPDATE"));
+    PQclear(PQexec(holder.get(), "BEGIN; UPDATE quorla_reaped SET at = '-infinity'; LOCK TABLE quorla_reaped"));
     const QString spy = QStringLiteral("SPY");
     TQuorlaDB other(TScriptedServices::ofTest(), location_, {TServerRoles::RoleName(spy), passwordOf(spy)});
     TAlarmPoller poller([](AlarmRecord&, const QString&, TQuorlaDB&) { return 0; });
