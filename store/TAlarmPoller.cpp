@@ -27,9 +27,8 @@ TAlarmPoller::TAlarmPoller(TPopup popup)
 
 void TAlarmPoller::Poll(TQuorlaDB& database, const QString& userKey)
 {
-    // Every workstation's poll has the server end the sessions that hold
-    // the others up past their bounds: no process of its own needed.
-    const std::optional<int> rights = TRoleBounds::Reap(database);
+    // The rights the last poll's reap answered: no read of their own.
+    const std::optional<int> rights = TRoleBounds::AnsweredRights(database);
     // Repeating events grow as the days pass: a few more occurrences a poll
     // (one index read when none is due), before their alarms are looked at.
     ClockStamp.SetNow();
@@ -57,15 +56,20 @@ void TAlarmPoller::Poll(TQuorlaDB& database, const QString& userKey)
         // user's earliest alarm.
         bool found = TLookup::Equal(alarms, alarm.bytes(), AlarmRecord::UserAlarmIndex, userKey);
         if (!found && !TLookup::Next(alarms, alarm.bytes(), AlarmRecord::UserAlarmIndex, userKey, TXIsamFile::ScanPrefix))
-            return;
+            break;
         ClockStamp.SetNow();
         // The earliest alarm decides: when it is not due, none is.
         if (RecordKey::parse(alarm.AlarmTime()) > ClockStamp.Seconds())
-            return;
+            break;
         popup_(alarm, alarms.CurrentKey(), database);
         if (AfterPopup)
             AfterPopup();
     }
+    // Every workstation's poll has the server end the sessions that hold
+    // the others up past their bounds: no process of its own needed. Sent
+    // last and awaited by nobody, so that the server's look at every
+    // session and lock is never part of a poll.
+    TRoleBounds::ReapAside(database);
 }
 
 bool TAlarmPoller::administers(TQuorlaDB& database, const QString& userKey)

@@ -131,12 +131,17 @@ const QByteArray LockTarget = "d.name || '.ism#' || lpad((n.lock % 10000000000):
 // whatever he SETs in it: quorla_reap ends the sessions of the database's
 // user roles (not the owner's, nor any that may create roles) that are idle
 // in a transaction, or run one statement, for longer than IdleSeconds, or
-// hold a record's lock for longer than UnnotedLockSeconds without a note of
-// their own user on it (a note's own lock is noted by the note). A lock's
-// age is not on the server: it is the time since a reap first saw it
-// (quorla_lock_seen). One reap runs every few seconds, whoever asks: the
-// others answer at once. Each answers the rights of the session's user, so
-// that a poll needs no read of its own for them.
+// hold a record's lock without a note of their own user on it (a note's own
+// lock is noted by the note) while idle outside a transaction for longer
+// than UnnotedLockSeconds: having run nothing since, the session has held
+// that one lock all along. A command's own locks (an alarm's, a new key's)
+// are held while its statements run, and a session that keeps running
+// statements is ended only once a reap has seen the lock at every look for
+// longer than BusyLockSeconds (quorla_lock_seen: a lock's age is not on the
+// server, and a look that misses it starts it afresh). One reap runs every
+// few seconds, whoever asks: the others answer at once. Each answers the
+// rights of the session's user, so that a poll needs no read of its own for
+// them.
 QByteArray reaper(const QByteArray& schema)
 {
     const auto seconds = [](int n) { return "clock_timestamp() - interval '" + QByteArray::number(n) + " s'"; };
@@ -179,8 +184,11 @@ BEGIN
       WHERE u.state LIKE 'idle in transaction%' AND u.state_change < )SQL" + seconds(TRoleBounds::IdleSeconds) + R"SQL(
          OR u.state = 'active' AND u.query_start < )SQL" + seconds(TRoleBounds::IdleSeconds) + R"SQL(
     UNION
+    SELECT n.pid FROM unnoted n JOIN users u ON u.pid = n.pid
+      WHERE u.state = 'idle' AND u.state_change < )SQL" + seconds(TRoleBounds::UnnotedLockSeconds) + R"SQL(
+    UNION
     SELECT s.pid FROM quorla_lock_seen s JOIN unnoted n ON n.pid = s.pid AND n.backend_start = s.started AND n.lock = s.lock
-      WHERE s.seen < )SQL" + seconds(TRoleBounds::UnnotedLockSeconds) + R"SQL(
+      WHERE s.seen < )SQL" + seconds(TRoleBounds::BusyLockSeconds) + R"SQL(
   LOOP
     PERFORM pg_terminate_backend(p);
   END LOOP;
@@ -199,20 +207,62 @@ QByteArray TRoleBounds::Sql(const QByteArray& schema)
     return idleBound(schema) + holdsNote(schema) + ownNotes() + noTableLocks(schema) + reaper(schema);
 }
 
-std::optional<int> TRoleBounds::Reap(TQuorlaDB& database)
+namespace {
+
+// `database`'s server session when a reap is due on it; else null.
+PostgresConnection* dueReap(TQuorlaDB& database)
 {
     PostgresConnection* server = database.ServerConnection();
     if (!server || server->inTransaction() || !database.KeepsRoles())
-        return std::nullopt;
+        return nullptr;
     QElapsedTimer& since = server->sinceReap();
-    if (since.isValid() && since.elapsed() < ReapSeconds * 1000)
-        return std::nullopt;
+    if (since.isValid() && since.elapsed() < TRoleBounds::ReapSeconds * 1000)
+        return nullptr;
     since.start();
-    server->beginCall();
-    PostgresConnection::Result result;
-    // The session's user is the person's only where he logs in as himself.
-    if (server->exec("quorla_reap", "SELECT quorla_reap()", nullptr, 0, result) != IsamOk || result.rows() != 1
-        || result.length(0, 0) == 0 || server->loginRole().isEmpty())
+    return server;
+}
+
+// The rights a reap answered. The session's user is the person's only
+// where he logs in as himself.
+std::optional<int> rightsOf(const PostgresConnection& server, const PostgresConnection::Result& result)
+{
+    if (result.rows() != 1 || result.length(0, 0) == 0 || server.loginRole().isEmpty())
         return std::nullopt;
     return int(result.number(0, 0));
+}
+
+const QByteArray ReapCall = "SELECT quorla_reap()";
+
+} // namespace
+
+std::optional<int> TRoleBounds::Reap(TQuorlaDB& database)
+{
+    PostgresConnection* server = dueReap(database);
+    if (!server)
+        return std::nullopt;
+    server->beginCall();
+    PostgresConnection::Result result;
+    if (server->exec("quorla_reap", ReapCall, nullptr, 0, result) != IsamOk)
+        return std::nullopt;
+    return rightsOf(*server, result);
+}
+
+void TRoleBounds::ReapAside(TQuorlaDB& database)
+{
+    PostgresConnection* server = database.ServerConnection();
+    // A poll comes every ReapSeconds or so: the timer's slack is no reason
+    // to skip one.
+    if (server && server->sinceReap().isValid() && server->sinceReap().elapsed() >= (ReapSeconds - 1) * 1000)
+        server->sinceReap().invalidate();
+    if (server && server->locks().empty() && dueReap(database))
+        server->sendAside(ReapCall);
+}
+
+std::optional<int> TRoleBounds::AnsweredRights(TQuorlaDB& database)
+{
+    PostgresConnection* server = database.ServerConnection();
+    PostgresConnection::Result result;
+    if (!server || !server->takeAside(result))
+        return std::nullopt;
+    return rightsOf(*server, result);
 }

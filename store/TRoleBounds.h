@@ -27,16 +27,22 @@ class TQuorlaDB;
 // - a user may lift his role's limits in his own session (SET), which no
 //   one can forbid, and take any record's lock: the server ends a session of
 //   a user's role idle in a transaction, or running one statement, for more
-//   than IdleSeconds, or holding a record's lock with no note of its own
-//   user on it for more than UnnotedLockSeconds, at the reap of any
-//   workstation or service that follows (Reap).
+//   than IdleSeconds; or holding a record's lock with no note of its own
+//   user on it, idle outside a transaction for more than UnnotedLockSeconds
+//   or running statements under it for more than BusyLockSeconds; at the
+//   reap of any workstation or service that follows (Reap, ReapAside).
 namespace TRoleBounds {
 
 constexpr int IdleSeconds = 15;
-// A command's own locks without notes (an alarm's, a new key's) last as
-// long as the command; under a heavy load a large series change takes many
-// seconds, and it must never be taken for a lock held to stop others.
-constexpr int UnnotedLockSeconds = 60;
+// A lock without its holder's note, held by a session that has run nothing
+// for this long outside a transaction: the program holds such locks only
+// while its command's statements run.
+constexpr int UnnotedLockSeconds = 5;
+// The same lock seen at every reap for this long while its session runs
+// statements: longer than a large series change under a heavy load takes,
+// so that a command's own locks are never taken for a lock held to stop
+// others.
+constexpr int BusyLockSeconds = 60;
 // A reap runs at most this often, on the whole server and per session: as
 // often as a workstation polls, and rarely enough that in a large office
 // the one poll that does the server's look (a read of every session and
@@ -54,5 +60,16 @@ QByteArray Sql(const QByteArray& schema);
 // rights of the person logged in as himself, as the server holds them, when
 // it asked; else nothing.
 std::optional<int> Reap(TQuorlaDB& database);
+
+// As Reap, for a session that waits for nobody (the alarm poll's): the
+// reap is sent without awaiting its answer, which the server gives while
+// the workstation does other things, and which is read at the session's
+// next call; so no caller waits for the server's look at every session and
+// lock. Nothing is sent while the session holds a record lock.
+void ReapAside(TQuorlaDB& database);
+// The rights the reap last sent aside on `database`'s session answered (as
+// they were when it ran), read once; nothing when none was sent since, or
+// it failed, or the person is not logged in as himself.
+std::optional<int> AnsweredRights(TQuorlaDB& database);
 
 } // namespace TRoleBounds

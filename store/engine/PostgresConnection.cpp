@@ -136,6 +136,7 @@ PostgresConnection::~PostgresConnection()
 
 IsamCode PostgresConnection::ensure()
 {
+    collectAside();
     if (conn_ && PQstatus(conn_) == CONNECTION_OK)
         return IsamOk;
     if (conn_)
@@ -340,6 +341,7 @@ void PostgresConnection::lose()
 {
     PQfinish(conn_);
     conn_ = nullptr;
+    aside_ = false;
     prepared_.clear();
     locks_.clear();
 }
@@ -518,6 +520,48 @@ IsamCode PostgresConnection::execAll(const std::vector<Call>& calls, std::vector
     return code;
 }
 
+bool PostgresConnection::sendAside(const QByteArray& sql)
+{
+    if (aside_ || !conn_ || PQstatus(conn_) != CONNECTION_OK || PQtransactionStatus(conn_) != PQTRANS_IDLE
+        || !locks_.empty())
+        return false;
+    QElapsedTimer waited;
+    waited.start();
+    timedOut_ = false;
+    // Nothing is held on the session: one that fails here is simply
+    // connected again at the next call.
+    if (PQsendQueryParams(conn_, sql.constData(), 0, nullptr, nullptr, nullptr, nullptr, 1) != 1 || !flush(waited)) {
+        lose();
+        return false;
+    }
+    sinceUse_.start();
+    aside_ = true;
+    return true;
+}
+
+void PostgresConnection::collectAside()
+{
+    if (!std::exchange(aside_, false) || !conn_)
+        return;
+    QElapsedTimer waited;
+    waited.start();
+    timedOut_ = false;
+    asideAnswer_.reset(collect(waited));
+    if (timedOut_ || PQstatus(conn_) != CONNECTION_OK) {
+        asideAnswer_.reset();
+        lose();
+    } else if (asideAnswer_.get() && PQresultStatus(asideAnswer_.get()) != PGRES_TUPLES_OK) {
+        asideAnswer_.reset();
+    }
+}
+
+bool PostgresConnection::takeAside(Result& result)
+{
+    collectAside();
+    result.reset(asideAnswer_.take());
+    return result.get() != nullptr;
+}
+
 IsamCode PostgresConnection::command(const QByteArray& sql)
 {
     if (commandDepth_ > 0 && commandCode_ != IsamOk) {
@@ -674,5 +718,6 @@ QByteArray PostgresConnection::verifier(const QByteArray& password, const QByteA
 
 bool PostgresConnection::inTransaction() const
 {
-    return conn_ && PQtransactionStatus(conn_) != PQTRANS_IDLE;
+    // What was sent aside was sent outside a transaction.
+    return conn_ && !aside_ && PQtransactionStatus(conn_) != PQTRANS_IDLE;
 }

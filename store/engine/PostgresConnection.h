@@ -8,6 +8,7 @@
 #include <initializer_list>
 #include <map>
 #include <set>
+#include <utility>
 #include <vector>
 
 struct pg_conn;
@@ -107,6 +108,8 @@ public:
 
         void reset(pg_result* result = nullptr);
         pg_result* get() const { return result_; }
+        // Hands the result over: the object then holds none.
+        pg_result* take() { return std::exchange(result_, nullptr); }
         int rows() const;
         // The raw bytes of a value (binary result format); a null value is empty.
         const char* data(int row, int column) const;
@@ -166,6 +169,17 @@ public:
     // that fails, the ones after it not run; `results` (one per call) holds
     // the answers up to it.
     IsamCode execAll(const std::vector<Call>& calls, std::vector<Result>& results);
+
+    // Sends `sql` (one statement, no parameters) without awaiting its
+    // answer, on a session that is up, outside a transaction and holding no
+    // record lock; the answer is read at the start of the session's next call
+    // (or by takeAside), by when the server has mostly given it. False when
+    // it was not sent.
+    bool sendAside(const QByteArray& sql);
+    // The answer to what was last sent aside, read now if it was not yet
+    // (within the answer limit); false when there is none (nothing sent since
+    // the last take, or the statement failed). Taken once.
+    bool takeAside(Result& result);
 
     // Runs commands without parameters (one or more statements, text results).
     IsamCode command(const QByteArray& sql);
@@ -228,6 +242,9 @@ private:
     IsamCode openCommand(const QByteArray& begin);
     // The session is gone: its locks and statements with it.
     void lose();
+    // Reads the answer to what was sent aside, if it is awaited: the
+    // session is free for the next statement.
+    void collectAside();
 
     QByteArray uri_;
     QByteArray role_;
@@ -241,6 +258,9 @@ private:
     // Since the last statement was sent.
     QElapsedTimer sinceUse_;
     QElapsedTimer sinceReap_;
+    // A statement sent aside whose answer is not read yet, and the answer read.
+    bool aside_ = false;
+    Result asideAnswer_;
     // Since a connection attempt failed only after waiting for its limit,
     // and its reason.
     QElapsedTimer slowFailure_;

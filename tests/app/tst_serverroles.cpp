@@ -105,6 +105,9 @@ private slots:
     void lockAttacks();
     void sessionsPastTheirBounds_data();
     void sessionsPastTheirBounds();
+    void unnotedLocksAtTheReap_data();
+    void unnotedLocksAtTheReap();
+    void pollAwaitsNoReap();
     void pollGrowsOnlyHisOwnSeries();
     void othersSeriesChangedWithTheirOccurrences();
     void detailsFollowTheEntry_data();
@@ -134,6 +137,8 @@ private:
     // Adds user `name` with `rights` (and so his role) through the Users
     // writer, as BOSS.
     UserRecord addPerson(const QString& name, qint32 rights);
+    // A session of PLAIN's own role, as any client opens it.
+    std::unique_ptr<PGconn, decltype(&PQfinish)> plainSession() const;
 
     std::unique_ptr<PostgresCluster> cluster_;
     TDatabaseLocation location_;
@@ -923,7 +928,7 @@ void TestServerRoles::earlierSetUpIsUpgraded()
     // A busy-times function of an earlier set-up, missing what reaches in from far back.
     cluster_->query(QStringLiteral("roles"), "CREATE OR REPLACE FUNCTION quorla_busy_hidden(first_key text, last_key text, users text[])"
                                              " RETURNS TABLE (pk text, entry bytea, head bytea) LANGUAGE sql AS 'SELECT NULL, NULL::bytea, NULL::bytea'");
-    cluster_->query(QStringLiteral("roles"), "REVOKE quorla_modifier FROM quorla_boss; DROP FUNCTION quorla_reap()");
+    cluster_->query(QStringLiteral("roles"), "REVOKE quorla_modifier FROM quorla_boss; CREATE OR REPLACE FUNCTION quorla_reap() RETURNS integer LANGUAGE sql AS 'SELECT 0'");
     QVERIFY2(cluster_->error().isEmpty(), qPrintable(cluster_->error()));
     for (const auto& [name, upgraded] : {std::pair{"ADMIN2", "1 false"}, std::pair{"BOSS", "0 true"}}) {
         QList<Verdict> verdicts;
@@ -943,7 +948,8 @@ void TestServerRoles::earlierSetUpIsUpgraded()
              QStringLiteral("1"));
     // The set-up's owner holds the roles made before, for its reaps.
     QCOMPARE(cluster_->query(QStringLiteral("roles"), "SELECT pg_has_role('quorla_boss', 'quorla_modifier', 'USAGE')"
-                                                      " AND to_regproc('quorla_reap') IS NOT NULL"), QStringLiteral("t"));
+                                                      " AND (SELECT prosrc FROM pg_proc WHERE proname = 'quorla_reap') LIKE '%u.state = ''idle''%'"),
+             QStringLiteral("t"));
 }
 
 void TestServerRoles::busyTimesOfPrivateEntries_data()
@@ -1169,9 +1175,7 @@ void TestServerRoles::lockAttacks()
         QString error;
         QVERIFY2(sql(QStringLiteral("PLAIN"), attack, &error) == answer, qPrintable(error));
     } else {
-        const QByteArray conninfo = location_.Path().toUtf8() + "&user=" + TServerRoles::RoleName(QStringLiteral("PLAIN")).toUtf8()
-            + "&password=" + passwordOf(QStringLiteral("PLAIN")).toUtf8();
-        const std::unique_ptr<PGconn, decltype(&PQfinish)> conn(PQconnectdb(conninfo.constData()), &PQfinish);
+        const auto conn = plainSession();
         PGresult* result = PQexec(conn.get(), attack.constData());
         QCOMPARE(PQresultStatus(result), PGRES_TUPLES_OK);
         PQclear(result);
@@ -1212,9 +1216,7 @@ void TestServerRoles::sessionsPastTheirBounds()
     db.SetActingUser(keys_[modifier]);
     const QString own = AppTest::addEntry(db, AppTest::keyOf(2026, 1, 6), keys_[modifier], {keys_[modifier]});
     const TRecordLock edit(db.DayEntries(), own, &db.Holders());
-    const QByteArray conninfo = location_.Path().toUtf8() + "&user=" + TServerRoles::RoleName(QStringLiteral("PLAIN")).toUtf8()
-        + "&password=" + passwordOf(QStringLiteral("PLAIN")).toUtf8();
-    const std::unique_ptr<PGconn, decltype(&PQfinish)> conn(PQconnectdb(conninfo.constData()), &PQfinish);
+    const auto conn = plainSession();
     QVERIFY(PQsendQuery(conn.get(), attack.constData()));
     // Another workstation's polls (no alarm due).
     const QString spy = QStringLiteral("SPY");
@@ -1231,6 +1233,67 @@ void TestServerRoles::sessionsPastTheirBounds()
     TQuorlaDB& boss = *boss_->Database();
     QVERIFY(TRecordLock(boss.DayEntries(), publicEntry_, &boss.Holders()).Held());
     QVERIFY(TRecordLock(boss.DayEntries(), own, &boss.Holders()).HolderLine().startsWith(modifier));
+}
+
+std::unique_ptr<PGconn, decltype(&PQfinish)> TestServerRoles::plainSession() const
+{
+    const QByteArray conninfo = location_.Path().toUtf8() + "&user=" + TServerRoles::RoleName(QStringLiteral("PLAIN")).toUtf8()
+        + "&password=" + passwordOf(QStringLiteral("PLAIN")).toUtf8();
+    return {PQconnectdb(conninfo.constData()), &PQfinish};
+}
+
+void TestServerRoles::unnotedLocksAtTheReap_data()
+{
+    QTest::addColumn<QByteArray>("before");
+    QTest::addColumn<QByteArray>("after");
+    QTest::addColumn<int>("seenFor");
+    QTest::addColumn<bool>("ended");
+    const QByteArray lock = "pg_advisory_lock(" + cluster_->query(QStringLiteral("roles"), "SELECT id * 10000000000 + "
+        + publicEntry_.toLatin1() + " FROM quorla_datasets WHERE name = 'qldayent'").toLatin1() + ")";
+    const int past = TRoleBounds::UnnotedLockSeconds + 20;
+    QTest::newRow("held idle") << "SELECT " + lock << QByteArray() << 0 << true;
+    QTest::newRow("a command's own, its statements running") << "BEGIN; SELECT " + lock << QByteArray("SELECT 1") << past << false;
+    QTest::newRow("held briefly twice") << "SELECT " + lock << "SELECT pg_advisory_unlock_all(); BEGIN; SELECT " + lock << past << false;
+    QTest::newRow("kept under statements") << "SELECT " + lock << QByteArray("BEGIN; SELECT 1") << TRoleBounds::BusyLockSeconds + 5 << true;
+}
+
+// A lock without its holder's note, as a reap sees it at two looks (the
+// first one's sighting made `seenFor` seconds old), the second after the
+// session has run nothing for longer than the bound of a lock held idle.
+void TestServerRoles::unnotedLocksAtTheReap()
+{
+    QFETCH(QByteArray, before);
+    QFETCH(QByteArray, after);
+    QFETCH(int, seenFor);
+    QFETCH(bool, ended);
+    const auto conn = plainSession();
+    const QByteArray reap = "UPDATE quorla_reaped SET at = '-infinity'; SELECT quorla_reap()";
+    PQclear(PQexec(conn.get(), before.constData()));
+    cluster_->query(QStringLiteral("roles"),
+                    reap + "; UPDATE quorla_lock_seen SET seen = seen - interval '" + QByteArray::number(seenFor) + " s'");
+    if (!after.isEmpty())
+        PQclear(PQexec(conn.get(), after.constData()));
+    QCOMPARE(PQstatus(conn.get()), CONNECTION_OK);
+    QTest::qWait((TRoleBounds::UnnotedLockSeconds + 1) * 1000);
+    cluster_->query(QStringLiteral("roles"), reap);
+    QCOMPARE(QTest::qWaitFor([&] { return !PQconsumeInput(conn.get()) || PQstatus(conn.get()) != CONNECTION_OK; }, 2000),
+             ended);
+}
+
+// The poll sends the reap without waiting for it: while a reap waits on the
+// server, the poll is done.
+void TestServerRoles::pollAwaitsNoReap()
+{
+    const std::unique_ptr<PGconn, decltype(&PQfinish)> holder(PQconnectdb(cluster_->uri(QStringLiteral("roles")).toUtf8().constData()), &PQfinish);
+    PQclear(PQexec(holder.get(), "BEGIN; UPDATE quorla_reaped SET at = '-infinity'; LOCK TABLE quorla_reaped"));
+    const QString spy = QStringLiteral("SPY");
+    TQuorlaDB other(TScriptedServices::ofTest(), location_, {TServerRoles::RoleName(spy), passwordOf(spy)});
+    TAlarmPoller poller([](AlarmRecord&, const QString&, TQuorlaDB&) { return 0; });
+    poller.Poll(other, keys_[spy]);
+    QTRY_COMPARE(cluster_->query(QStringLiteral("roles"), "SELECT count(*) FROM pg_stat_activity WHERE usename = 'quorla_spy'"
+                                                          " AND wait_event_type = 'Lock'"), QStringLiteral("1"));
+    PQclear(PQexec(holder.get(), "ROLLBACK"));
+    poller.Poll(other, keys_[spy]);
 }
 
 void TestServerRoles::cleanupTestCase()
