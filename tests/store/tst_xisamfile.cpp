@@ -213,6 +213,10 @@ private slots:
             << false << oneTwo << "a- r4" << int(IsamNotFound) << keys({1, 2}) << 3LL;
         QTest::newRow("batch: an add under a key that exists: none")
             << false << oneTwo << "d1 a2" << int(IsamUpdateMode) << keys({1, 2}) << 3LL;
+        QTest::newRow("batch: adds under the next keys, in their order")
+            << false << oneTwo << "a- a- a- d1 a- a-" << 0 << keys({2, 3, 4, 5, 6, 7}) << 8LL;
+        QTest::newRow("batch: adds under the next keys, then a key that exists: none")
+            << false << oneTwo << "a- a- a4 a4" << int(IsamUpdateMode) << keys({1, 2}) << 3LL;
     }
     void writeTogether()
     {
@@ -233,8 +237,9 @@ private slots:
             const auto kind = Write::Kind(QStringLiteral("ard").indexOf(w[0]));
             const QString id = w.mid(1);
             const QString k = id == QLatin1String("-") ? QString() : id.endsWith('!') ? id.chopped(1) : key(id.toLongLong());
-            // The record's time (index 2) is its key, or 300 under the next key.
-            const Alarm a = makeAlarm("0000000003", k.isEmpty() ? "0000000300" : k.toLatin1());
+            // The record's time (index 2) is its key, or 300 and its place under the next key.
+            const QByteArray at = QByteArray::number(300 + added.size()).rightJustified(10, '0');
+            const Alarm a = makeAlarm("0000000003", k.isEmpty() ? at : k.toLatin1());
             batch << Write{kind, k, kind == Write::Remove ? QByteArray() : QByteArray(a.data(), a.size())};
             added << k;
             records += batch.last().record;
