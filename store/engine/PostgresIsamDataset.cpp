@@ -200,11 +200,14 @@ QByteArray PostgresIsamDataset::sql(Statement which, int index) const
         return lockCatalog + "w AS (UPDATE " + table_ + " SET " + sets
             + " WHERE pk = $1::text AND EXISTS (SELECT 1 FROM l) RETURNING pk)" + count;
     case StmtDelete:
+    case StmtClear: {
+        const QByteArray rows = which == StmtDelete ? "pk = $1::text" : col + " = $1::bytea";
         if (marksRemovals_.value_or(false))
-            return lockCatalog + "w AS (UPDATE " + table_
-                + " SET q_drop = true WHERE pk = $1::text AND EXISTS (SELECT 1 FROM l) RETURNING pk)" + count;
-        return lockCatalog + "w AS (DELETE FROM " + table_
-            + " WHERE pk = $1::text AND EXISTS (SELECT 1 FROM l) RETURNING pk)" + count;
+            return lockCatalog + "w AS (UPDATE " + table_ + " SET q_drop = true WHERE " + rows
+                + " AND EXISTS (SELECT 1 FROM l) RETURNING pk)" + count;
+        return lockCatalog + "w AS (DELETE FROM " + table_ + " WHERE " + rows
+            + " AND EXISTS (SELECT 1 FROM l) RETURNING pk)" + count;
+    }
     case StmtCount:
         return "SELECT count(*) FROM " + table_;
     case StmtMark:
@@ -544,20 +547,17 @@ IsamCode PostgresIsamDataset::writeBatch(QList<TBatchWrite>& writes)
     if (!connection_)
         return IsamNotOpen;
     connection_->beginCall();
-    const std::size_t size = format_.recordSize();
-    for (const TBatchWrite& w : writes) {
-        if (w.mode != IsamPutAdd && w.mode != IsamPutReplace && w.mode != IsamPutRemove)
-            return IsamUpdateMode;
-        if (!(w.mode == IsamPutAdd && w.key.isEmpty()) && !validKey(w.key))
-            return IsamBadKey;
-        if (w.mode != IsamPutRemove && std::size_t(w.record.size()) != size)
-            return IsamBadParameter;
-    }
+    if (const IsamCode code = checkBatch(
+            writes, format_.recordSize(), [this](const QByteArray& key) { return validKey(key); },
+            [this](int index) { return validIndex(index); });
+        code != IsamOk)
+        return code;
     if (writes.isEmpty())
         return IsamOk;
     cursor_.drop();
-    const bool removes = std::any_of(writes.cbegin(), writes.cend(),
-                                     [](const TBatchWrite& w) { return w.mode == IsamPutRemove; });
+    const bool removes = std::any_of(writes.cbegin(), writes.cend(), [](const TBatchWrite& w) {
+        return w.mode == IsamPutRemove || w.mode == IsamPutClear;
+    });
     if (const IsamCode code = removes ? readyFor(StmtDelete) : IsamOk; code != IsamOk)
         return code;
     std::vector<qsizetype> sizes;
@@ -600,13 +600,20 @@ std::vector<PostgresConnection::Call> PostgresIsamDataset::batchCalls(const QLis
             continue;
         }
         const TBatchWrite& w = writes[i];
+        sizes.push_back(1);
+        if (w.mode == IsamPutClear) {
+            PostgresConnection::Call call = statement(StmtClear, w.index);
+            call.values.push_back(w.key);
+            call.params.push_back(Param::blob(call.values.back()));
+            calls.push_back(std::move(call));
+            continue;
+        }
         const std::span<const char> record(w.record.constData(), std::size_t(w.record.size()));
         const Statement which = underNextKey(w) ? StmtAdd
             : w.mode == IsamPutAdd              ? StmtInsert
             : w.mode == IsamPutReplace          ? StmtUpdate
                                                 : StmtDelete;
         calls.push_back(writeCall(which, w.key, w.mode == IsamPutRemove ? std::span<const char>() : record));
-        sizes.push_back(1);
     }
     return calls;
 }
@@ -676,7 +683,8 @@ IsamCode PostgresIsamDataset::keysOf(const QList<TBatchWrite>& writes, qsizetype
         return IsamOk;
     }
     chosen << w.key;
-    return w.mode == IsamPutRemove || (result.rows() == 1 && result.number(0, 0) == 1) ? IsamOk : IsamNotFound;
+    const bool removal = w.mode == IsamPutRemove || w.mode == IsamPutClear;
+    return removal || (result.rows() == 1 && result.number(0, 0) == 1) ? IsamOk : IsamNotFound;
 }
 
 IsamCode PostgresIsamDataset::add(std::span<const char> record, QByteArray& key)

@@ -77,6 +77,7 @@ private:
         StmtAddMany,
         StmtUpdate,
         StmtDelete,
+        StmtClear,
         StmtCount,
         StmtMark,
         StmtIdentity,
