@@ -189,10 +189,10 @@ void TBin::KeepSeries(const QString& key, const SeriesRecord& series, bool whole
 void TBin::write(bool fresh)
 {
     TXIsamFile& bin = *database_.Bin();
-    if (fresh) {
-        QList<TXIsamFile::TBatchWrite> stale = Removals(Records(database_, item_));
-        writes_ = stale + writes_;
-    }
+    // Cleared in the batch itself, unread: on a server that is no exchange
+    // of its own.
+    if (fresh)
+        writes_.prepend(TXIsamFile::TBatchWrite{Kind::Clear, item_, QByteArray(), BinRecord::ItemIndex});
     writer_.writeBatch(bin, writes_);
     writes_.clear();
 }

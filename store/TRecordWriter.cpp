@@ -60,7 +60,8 @@ void TRecordWriter::remove(TXIsamFile& dataset, const QString& key, std::span<co
 
 void TRecordWriter::writeBatch(TXIsamFile& dataset, QList<TXIsamFile::TBatchWrite>& writes)
 {
-    static constexpr TWrite::Kind Kinds[] = {TWrite::Insert, TWrite::Update, TWrite::Delete};
+    // A clearing is told as the removal of the index value's records.
+    static constexpr TWrite::Kind Kinds[] = {TWrite::Insert, TWrite::Update, TWrite::Delete, TWrite::Delete};
     for (const TXIsamFile::TBatchWrite& w : writes)
         tell(Kinds[w.kind], false, dataset, w.key, w.record);
     if (!dataset.WriteBatch(writes))

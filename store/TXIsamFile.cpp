@@ -160,11 +160,12 @@ bool TXIsamFile::WriteBatch(QList<TBatchWrite>& writes)
 {
     if (refuseUnlessOpen())
         return false;
-    static constexpr IsamPutMode Modes[] = {IsamPutAdd, IsamPutReplace, IsamPutRemove};
+    static constexpr IsamPutMode Modes[] = {IsamPutAdd, IsamPutReplace, IsamPutRemove, IsamPutClear};
     QList<TIsamDataset::TBatchWrite> batch;
     batch.reserve(writes.size());
     for (const TBatchWrite& w : writes)
-        batch << TIsamDataset::TBatchWrite{Modes[w.kind], w.key.isEmpty() ? QByteArray() : keyBytes(w.key), w.record};
+        batch << TIsamDataset::TBatchWrite{Modes[w.kind], w.key.isEmpty() ? QByteArray() : keyBytes(w.key), w.record,
+                                           w.index};
     if (!setResult(dataset_->writeBatch(batch)))
         return false;
     for (qsizetype i = 0; i < writes.size(); ++i)

@@ -93,12 +93,14 @@ public:
     // One write of WriteBatch: an add under `key` (empty: the next key, set
     // here once written), a replace of the record under `key`, or a removal
     // of it (one already gone counts as removed; `record` empty).
+    // Clear: the removal of every record whose `index` value is `key`.
     struct TBatchWrite
     {
-        enum Kind { Add, Replace, Remove };
+        enum Kind { Add, Replace, Remove, Clear };
         Kind kind = Add;
         QString key;
         QByteArray record;
+        qint16 index = 0;
     };
     // Makes the writes in order in one transaction: all, or on the first
     // failure none (an add under a key that exists, a replace of a missing

@@ -60,6 +60,7 @@ enum IsamPutMode : int {
     IsamPutAdd = 1,      // add under a key that must not exist yet
     IsamPutReplace = 2,  // replace the record stored under the key
     IsamPutRemove = 3,   // in a batch only: remove the record under the key
+    IsamPutClear = 4,    // in a batch only: remove the records of an index value
 };
 
 // Open modes. The program opens every dataset shared for reading and writing

@@ -4,6 +4,7 @@
 #include "IsamKeyRules.h"
 
 #include <QUuid>
+#include <QtEndian>
 
 #include <algorithm>
 #include <cstring>
@@ -88,6 +89,15 @@ qint64 PostgresIsamDataset::lockNumber(qint64 key) const
     return qint64(id_) * KeysPerDataset + key;
 }
 
+QByteArray PostgresIsamDataset::movedMark(const QByteArray& last, const QByteArray& id) const
+{
+    // The keys of the dataset's length used up: no row, and nothing added.
+    const QByteArray limit = "1" + QByteArray(keyLength_, '0');
+    return "WITH m AS (UPDATE quorla_datasets SET changes = changes + 1, highkey = lpad(" + last + "::text, "
+        + QByteArray::number(keyLength_) + ", '0') WHERE id = " + id + " AND " + last + " < " + limit
+        + " RETURNING highkey),";
+}
+
 QByteArray PostgresIsamDataset::sql(Statement which, int index) const
 {
     const QByteArray col = IsamKeyRules::column(index);
@@ -162,26 +172,42 @@ QByteArray PostgresIsamDataset::sql(Statement which, int index) const
         // The next key from the mark as it stands once this statement holds
         // the row: a concurrent add that held it before has moved it.
         const QByteArray next = "(coalesce(nullif(" + largest + ", ''), '0')::int8 + 1)";
-        const QByteArray length = QByteArray::number(keyLength_);
-        const QByteArray limit = "1" + QByteArray(keyLength_, '0');
         // Shifted by one: the key is not a parameter here.
         QByteArray shifted;
         for (int p = 3; p < n; ++p)
             shifted += ", $" + QByteArray::number(p - 1) + "::bytea";
-        return "WITH m AS (UPDATE quorla_datasets SET changes = changes + 1, highkey = lpad(" + next + "::text, "
-            + length + ", '0') WHERE id = " + id + " AND " + next + " < " + limit + " RETURNING highkey),"
-            + " w AS (INSERT INTO " + table_ + " (" + names + ") SELECT m.highkey, $1::bytea" + shifted
-            + " FROM m RETURNING pk) SELECT pk FROM w";
+        return movedMark(next, id) + " w AS (INSERT INTO " + table_ + " (" + names + ") SELECT m.highkey, $1::bytea"
+            + shifted + " FROM m RETURNING pk) SELECT pk FROM w";
+    }
+    case StmtAddMany: {
+        // As StmtAdd for $1 records at once, each column an array ($2 the
+        // records, then each index's values): the mark moves past all of them
+        // and the counter once, and the keys follow each other in the
+        // arrays' order. Answers the last key and the rows added.
+        const QByteArray last = "(coalesce(nullif(" + largest + ", ''), '0')::int8 + $1::int8)";
+        QByteArray arrays;
+        QByteArray columns;
+        for (int p = 2; p < n; ++p) {
+            arrays += (p > 2 ? ", $" : "$") + QByteArray::number(p) + "::bytea[]";
+            columns += ", v.c" + QByteArray::number(p);
+        }
+        return movedMark(last, id) + " w AS (INSERT INTO " + table_ + " (" + names + ") SELECT lpad((m.highkey::int8 - $1::int8 + v.n)::text, "
+            + QByteArray::number(keyLength_) + ", '0')" + columns + " FROM m, unnest(" + arrays
+            + ") WITH ORDINALITY AS v(" + columns.mid(2).replace("v.", "") + ", n) RETURNING pk)"
+            + " SELECT m.highkey, (SELECT count(*) FROM w) FROM m";
     }
     case StmtUpdate:
         return lockCatalog + "w AS (UPDATE " + table_ + " SET " + sets
             + " WHERE pk = $1::text AND EXISTS (SELECT 1 FROM l) RETURNING pk)" + count;
     case StmtDelete:
+    case StmtClear: {
+        const QByteArray rows = which == StmtDelete ? "pk = $1::text" : col + " = $1::bytea";
         if (marksRemovals_.value_or(false))
-            return lockCatalog + "w AS (UPDATE " + table_
-                + " SET q_drop = true WHERE pk = $1::text AND EXISTS (SELECT 1 FROM l) RETURNING pk)" + count;
-        return lockCatalog + "w AS (DELETE FROM " + table_
-            + " WHERE pk = $1::text AND EXISTS (SELECT 1 FROM l) RETURNING pk)" + count;
+            return lockCatalog + "w AS (UPDATE " + table_ + " SET q_drop = true WHERE " + rows
+                + " AND EXISTS (SELECT 1 FROM l) RETURNING pk)" + count;
+        return lockCatalog + "w AS (DELETE FROM " + table_ + " WHERE " + rows
+            + " AND EXISTS (SELECT 1 FROM l) RETURNING pk)" + count;
+    }
     case StmtCount:
         return "SELECT count(*) FROM " + table_;
     case StmtMark:
@@ -523,30 +549,21 @@ IsamCode PostgresIsamDataset::writeBatch(QList<TBatchWrite>& writes)
     if (!connection_)
         return IsamNotOpen;
     connection_->beginCall();
-    const std::size_t size = format_.recordSize();
-    for (const TBatchWrite& w : writes) {
-        if (w.mode != IsamPutAdd && w.mode != IsamPutReplace && w.mode != IsamPutRemove)
-            return IsamUpdateMode;
-        if (!(w.mode == IsamPutAdd && w.key.isEmpty()) && !validKey(w.key))
-            return IsamBadKey;
-        if (w.mode != IsamPutRemove && std::size_t(w.record.size()) != size)
-            return IsamBadParameter;
-    }
+    if (const IsamCode code = checkBatch(
+            writes, format_.recordSize(), [this](const QByteArray& key) { return validKey(key); },
+            [this](int index) { return validIndex(index); });
+        code != IsamOk)
+        return code;
     if (writes.isEmpty())
         return IsamOk;
     cursor_.drop();
-    const bool removes = std::any_of(writes.cbegin(), writes.cend(),
-                                     [](const TBatchWrite& w) { return w.mode == IsamPutRemove; });
+    const bool removes = std::any_of(writes.cbegin(), writes.cend(), [](const TBatchWrite& w) {
+        return w.mode == IsamPutRemove || w.mode == IsamPutClear;
+    });
     if (const IsamCode code = removes ? readyFor(StmtDelete) : IsamOk; code != IsamOk)
         return code;
-    std::vector<PostgresConnection::Call> calls;
-    for (const TBatchWrite& w : writes) {
-        const std::span<const char> record(w.record.constData(), std::size_t(w.record.size()));
-        const Statement which = w.mode == IsamPutAdd ? (w.key.isEmpty() ? StmtAdd : StmtInsert)
-            : w.mode == IsamPutReplace             ? StmtUpdate
-                                                   : StmtDelete;
-        calls.push_back(writeCall(which, w.key, w.mode == IsamPutRemove ? std::span<const char>() : record));
-    }
+    std::vector<qsizetype> sizes;
+    const std::vector<PostgresConnection::Call> calls = batchCalls(writes, sizes);
     // Within a command its transaction holds the batch together, and its
     // end commits or undoes it.
     const bool own = !connection_->inCommand();
@@ -555,21 +572,8 @@ IsamCode PostgresIsamDataset::writeBatch(QList<TBatchWrite>& writes)
     if (code == IsamOk)
         code = connection_->execAll(calls, results);
     QList<QByteArray> chosen;
-    for (qsizetype i = 0; i < writes.size() && code == IsamOk; ++i) {
-        const TBatchWrite& w = writes[i];
-        const Result& result = results[std::size_t(i)];
-        if (w.mode == IsamPutAdd && w.key.isEmpty()) {
-            // No row: the keys of the dataset's length are used up.
-            if (result.rows() != 1)
-                code = IsamBadKey;
-            else
-                chosen << result.bytes(0, 0);
-            continue;
-        }
-        if (w.mode != IsamPutRemove && !(result.rows() == 1 && result.number(0, 0) == 1))
-            code = IsamNotFound;
-        chosen << w.key;
-    }
+    for (std::size_t i = 0; i < calls.size() && code == IsamOk; ++i)
+        code = keysOf(writes, chosen.size(), sizes[i], results[i], chosen);
     if (code == IsamOk && own)
         code = connection_->command("COMMIT");
     if (code != IsamOk) {
@@ -580,6 +584,109 @@ IsamCode PostgresIsamDataset::writeBatch(QList<TBatchWrite>& writes)
     for (qsizetype i = 0; i < writes.size(); ++i)
         writes[i].key = chosen[i];
     return IsamOk;
+}
+
+std::vector<PostgresConnection::Call> PostgresIsamDataset::batchCalls(const QList<TBatchWrite>& writes,
+                                                                     std::vector<qsizetype>& sizes)
+{
+    const auto underNextKey = [](const TBatchWrite& w) { return w.mode == IsamPutAdd && w.key.isEmpty(); };
+    std::vector<PostgresConnection::Call> calls;
+    for (qsizetype i = 0; i < writes.size(); i += sizes.back()) {
+        // A run of adds under the next keys is one statement.
+        qsizetype run = 0;
+        while (i + run < writes.size() && underNextKey(writes[i + run]))
+            ++run;
+        if (run > 1) {
+            calls.push_back(addsCall(writes, i, run));
+            sizes.push_back(run);
+            continue;
+        }
+        const TBatchWrite& w = writes[i];
+        sizes.push_back(1);
+        if (w.mode == IsamPutClear) {
+            PostgresConnection::Call call = statement(StmtClear, w.index);
+            call.values.push_back(w.key);
+            call.params.push_back(Param::blob(call.values.back()));
+            calls.push_back(std::move(call));
+            continue;
+        }
+        const std::span<const char> record(w.record.constData(), std::size_t(w.record.size()));
+        const Statement which = underNextKey(w) ? StmtAdd
+            : w.mode == IsamPutAdd              ? StmtInsert
+            : w.mode == IsamPutReplace          ? StmtUpdate
+                                                : StmtDelete;
+        calls.push_back(writeCall(which, w.key, w.mode == IsamPutRemove ? std::span<const char>() : record));
+    }
+    return calls;
+}
+
+namespace {
+
+// A one-dimensional array of bytea values in the server's binary form.
+QByteArray byteaArray(const QList<QByteArray>& values)
+{
+    QByteArray array;
+    const auto put = [&array](qint32 number) {
+        char bytes[4];
+        qToBigEndian(number, bytes);
+        array.append(bytes, 4);
+    };
+    constexpr qint32 ByteaType = 17;
+    for (const qint32 head : {1, 0, ByteaType, qint32(values.size()), 1})
+        put(head);
+    for (const QByteArray& value : values) {
+        put(qint32(value.size()));
+        array += value;
+    }
+    return array;
+}
+
+} // namespace
+
+PostgresConnection::Call PostgresIsamDataset::addsCall(const QList<TBatchWrite>& writes, qsizetype first,
+                                                       qsizetype count)
+{
+    PostgresConnection::Call call = statement(StmtAddMany, 0);
+    QList<QByteArray> records;
+    for (qsizetype i = first; i < first + count; ++i)
+        records << writes[i].record;
+    call.values.push_back(QByteArray::number(count));
+    call.values.push_back(byteaArray(records));
+    for (int ix : format_.indexes()) {
+        QList<QByteArray> values;
+        for (const QByteArray& record : records)
+            values << format_.indexValue(ix, record.constData());
+        call.values.push_back(byteaArray(values));
+    }
+    call.params.push_back(Param::text(call.values.front()));
+    for (std::size_t v = 1; v < call.values.size(); ++v)
+        call.params.push_back(Param::blob(call.values[v]));
+    return call;
+}
+
+IsamCode PostgresIsamDataset::keysOf(const QList<TBatchWrite>& writes, qsizetype first, qsizetype count,
+                                     const Result& result, QList<QByteArray>& chosen) const
+{
+    const TBatchWrite& w = writes[first];
+    // No row for an add under the next key: the keys of the dataset's
+    // length are used up.
+    if (count > 1) {
+        qint64 last = 0;
+        if (result.rows() != 1 || result.number(0, 1) != count || !validKey(result.bytes(0, 0), &last))
+            return IsamBadKey;
+        for (qint64 key = last - count + 1; key <= last; ++key)
+            chosen << QByteArray::number(key).rightJustified(keyLength_, '0');
+        return IsamOk;
+    }
+    if (w.mode == IsamPutAdd && w.key.isEmpty()) {
+        if (result.rows() != 1)
+            return IsamBadKey;
+        chosen << result.bytes(0, 0);
+        return IsamOk;
+    }
+    chosen << w.key;
+    const bool removal = w.mode == IsamPutRemove || w.mode == IsamPutClear;
+    return removal || (result.rows() == 1 && result.number(0, 0) == 1) ? IsamOk : IsamNotFound;
 }
 
 IsamCode PostgresIsamDataset::add(std::span<const char> record, QByteArray& key)

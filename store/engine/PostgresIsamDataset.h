@@ -78,8 +78,10 @@ private:
         StmtKeyMark,
         StmtInsert,
         StmtAdd,
+        StmtAddMany,
         StmtUpdate,
         StmtDelete,
+        StmtClear,
         StmtCount,
         StmtMark,
         StmtIdentity,
@@ -98,6 +100,10 @@ private:
     PostgresConnection::Call statement(Statement which, int index);
     IsamCode run(Statement which, int index, const std::vector<Param>& params, Result& result);
     QByteArray sql(Statement which, int index) const;
+    // The first part of an add's statement: `m`, the catalog's row with its
+    // counter moved and its mark at `last` (an expression of the mark as it
+    // stands).
+    QByteArray movedMark(const QByteArray& last, const QByteArray& id) const;
     // Hands the rows of a read on `index` to the cursor; IsamCorrupt for one
     // that is not a record of this dataset.
     IsamCode takeRows(const Result& rows, int index);
@@ -108,6 +114,15 @@ private:
     IsamCode handOver(const Result& rows, int index, std::span<char> record, const TRangeReader& take, bool& more);
     // A write of `record` under `key` (either may be empty) as one call.
     PostgresConnection::Call writeCall(Statement which, const QByteArray& key, std::span<const char> record);
+    // The adds under the next keys of `writes` from `first`, `count` of
+    // them, as one call.
+    PostgresConnection::Call addsCall(const QList<TBatchWrite>& writes, qsizetype first, qsizetype count);
+    // The calls of a batch; `sizes`: how many of the writes each makes.
+    std::vector<PostgresConnection::Call> batchCalls(const QList<TBatchWrite>& writes, std::vector<qsizetype>& sizes);
+    // The keys that `result`, the answer to a call making `count` writes
+    // from `first`, gives them; IsamOk or the batch's failure.
+    IsamCode keysOf(const QList<TBatchWrite>& writes, qsizetype first, qsizetype count, const Result& result,
+                    QList<QByteArray>& chosen) const;
     IsamCode write(Statement which, const QByteArray& key, std::span<const char> record, Result& result);
     bool validKey(const QByteArray& key, qint64* number = nullptr) const;
     // Keys compared on the primary index travel as text: printable ASCII only.

@@ -219,6 +219,9 @@ sqlite3_stmt* SqliteIsamDataset::statement(Statement which, int index, IsamCode&
     case StmtDelete:
         sql = "DELETE FROM records WHERE pk = ?1";
         break;
+    case StmtClear:
+        sql = "DELETE FROM records WHERE " + col + " = ?1";
+        break;
     case StmtCount:
         sql = "SELECT count(*) FROM records";
         break;
@@ -559,14 +562,11 @@ IsamCode SqliteIsamDataset::writeBatch(QList<TBatchWrite>& writes)
     if (!db_)
         return IsamNotOpen;
     const std::size_t size = format_.recordSize();
-    for (const TBatchWrite& w : writes) {
-        if (w.mode != IsamPutAdd && w.mode != IsamPutReplace && w.mode != IsamPutRemove)
-            return IsamUpdateMode;
-        if (!(w.mode == IsamPutAdd && w.key.isEmpty()) && !validKey(w.key))
-            return IsamBadKey;
-        if (w.mode != IsamPutRemove && std::size_t(w.record.size()) != size)
-            return IsamBadParameter;
-    }
+    if (const IsamCode code = checkBatch(
+            writes, size, [this](const QByteArray& key) { return validKey(key); },
+            [this](int index) { return validIndex(index); });
+        code != IsamOk)
+        return code;
     if (damaged_)
         return IsamCorrupt;
     if (writes.isEmpty())
@@ -591,11 +591,16 @@ IsamCode SqliteIsamDataset::writeBatch(QList<TBatchWrite>& writes)
             if (code != IsamOk)
                 break;
         }
-        sqlite3_stmt* st = w.mode == IsamPutAdd ? insert : w.mode == IsamPutReplace ? update : remove;
+        sqlite3_stmt* st = w.mode == IsamPutClear ? statement(StmtClear, w.index, code)
+            : w.mode == IsamPutAdd                ? insert
+            : w.mode == IsamPutReplace            ? update
+                                                  : remove;
+        if (!st)
+            break;
         {
             StatementGuard guard(st);
-            bindBytes(st, 1, key, true);
-            if (w.mode != IsamPutRemove) {
+            bindBytes(st, 1, key, w.mode != IsamPutClear);
+            if (w.mode == IsamPutAdd || w.mode == IsamPutReplace) {
                 sqlite3_bind_blob(st, 2, w.record.constData(), int(size), SQLITE_TRANSIENT);
                 int n = 3;
                 for (int ix : format_.indexes())

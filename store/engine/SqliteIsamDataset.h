@@ -73,6 +73,7 @@ private:
         StmtInsert,
         StmtUpdate,
         StmtDelete,
+        StmtClear,
         StmtCount,
     };
 

@@ -74,7 +74,9 @@ IsamCode TIsamDataset::writeBatch(QList<TBatchWrite>& writes)
     for (TBatchWrite& write : writes) {
         IsamCode code = IsamOk;
         const std::span<const char> record(write.record.constData(), std::size_t(write.record.size()));
-        if (write.mode == IsamPutRemove) {
+        if (write.mode == IsamPutClear) {
+            code = IsamUpdateMode;
+        } else if (write.mode == IsamPutRemove) {
             code = remove(write.key);
             if (code == IsamNotFound)
                 code = IsamOk;
@@ -85,6 +87,26 @@ IsamCode TIsamDataset::writeBatch(QList<TBatchWrite>& writes)
         }
         if (code != IsamOk)
             return code;
+    }
+    return IsamOk;
+}
+
+IsamCode TIsamDataset::checkBatch(const QList<TBatchWrite>& writes, std::size_t size,
+                                  const std::function<bool(const QByteArray&)>& validKey,
+                                  const std::function<bool(int)>& validIndex)
+{
+    for (const TBatchWrite& w : writes) {
+        if (w.mode != IsamPutAdd && w.mode != IsamPutReplace && w.mode != IsamPutRemove && w.mode != IsamPutClear)
+            return IsamUpdateMode;
+        if (w.mode == IsamPutClear) {
+            if (w.index == 0 || !validIndex(w.index))
+                return IsamBadParameter;
+            continue;
+        }
+        if (!(w.mode == IsamPutAdd && w.key.isEmpty()) && !validKey(w.key))
+            return IsamBadKey;
+        if (w.mode != IsamPutRemove && std::size_t(w.record.size()) != size)
+            return IsamBadParameter;
     }
     return IsamOk;
 }

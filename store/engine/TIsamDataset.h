@@ -74,13 +74,15 @@ public:
     // under the next key when `key` is empty (the key taken is then set
     // here); a replace (IsamPutReplace) of the record under `key`; or a
     // removal (IsamPutRemove) of the record under `key`, where one already
-    // gone counts as removed. `record` is the dataset's record size, empty
-    // for a removal.
+    // gone counts as removed; or the removal (IsamPutClear) of every record
+    // whose value of `index` (not the primary one) is `key`, none being
+    // no failure. `record` is the dataset's record size, empty for a removal.
     struct TBatchWrite
     {
         IsamPutMode mode = IsamPutAdd;
         QByteArray key;
         QByteArray record;
+        int index = 0;
     };
 
     // Makes every write of `writes`, in order, in one transaction: all are
@@ -89,7 +91,8 @@ public:
     // workstation's writes of many records at once (a repeating event's
     // occurrences), at the cost of one synchronous write instead of one a
     // record. Adds move the mark of the largest key as put and add do. This
-    // default writes them one by one, which is not all-or-none.
+    // default writes them one by one, which is not all-or-none, and makes no
+    // IsamPutClear (IsamUpdateMode).
     virtual IsamCode writeBatch(QList<TBatchWrite>& writes);
 
     // Adds `record` under the next key (nextKey) and sets `key` to the key
@@ -173,4 +176,13 @@ public:
     // Closes the dataset; every lock of this object is released. Afterwards
     // only destruction is allowed.
     virtual IsamCode close() = 0;
+
+protected:
+    // What a batch is checked for before anything is written: a known mode
+    // (else IsamUpdateMode), a valid key (IsamBadKey), a record of `size`
+    // and a clearing of a valid index other than the primary one
+    // (IsamBadParameter).
+    static IsamCode checkBatch(const QList<TBatchWrite>& writes, std::size_t size,
+                               const std::function<bool(const QByteArray&)>& validKey,
+                               const std::function<bool(int)>& validIndex);
 };

@@ -4,6 +4,7 @@
 // elsewhere; the retention removes old items.
 // Runs on a folder, and once more (QUORLA_TEST_ENGINE=postgres) on a server.
 
+#include "BinRecord.h"
 #include "QuorlaTest.h"
 #include "RecordKey.h"
 #include "TBin.h"
@@ -215,6 +216,17 @@ private slots:
         const UserRecord administrator = withRights(UserRecord::CanAdminister | UserRecord::CanModifyOthersEntries);
         QCOMPARE(TBinRestore(*o->db).Restore(item, administrator, key(1)), Restored::Locked);
         QCOMPARE(o->db->Bin()->RecordCount(), kept);
+    }
+
+    // A deletion stopped after the bin's batch leaves its entry and its item;
+    // the next deletion keeps the entry once, in place of that item.
+    void unfinishedDeletionKeptOnce()
+    {
+        const QString entryKey = entry(false);
+        TBin(*o->db).KeepEntry(entryKey);
+        const qsizetype once = TBin::Records(*o->db, QStringLiteral("E") + entryKey).size();
+        QCOMPARE(TEventWriter(*o->db).deleteEntryWithAlarms(entryKey), TEventWriter::Result::Done);
+        QCOMPARE(TBin::Records(*o->db, QStringLiteral("E") + entryKey).size(), once);
     }
 
     // The delete-user wizard's deletions land in the bin; what comes back

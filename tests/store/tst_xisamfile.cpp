@@ -195,7 +195,8 @@ private slots:
     {
         QTest::addColumn<bool>("insertAll");
         QTest::addColumn<QList<qint64>>("existing");
-        // a<key> add, a- add under the next key, r<key> replace, d<key> remove;
+        // a<key> add, a- add under the next key, r<key> replace, d<key> remove,
+        // c<key> clear the records whose time (index 2) is that key's number;
         // a key ending in '!' is used as it stands.
         QTest::addColumn<QString>("writes");
         QTest::addColumn<int>("code");
@@ -213,6 +214,12 @@ private slots:
             << false << oneTwo << "a- r4" << int(IsamNotFound) << keys({1, 2}) << 3LL;
         QTest::newRow("batch: an add under a key that exists: none")
             << false << oneTwo << "d1 a2" << int(IsamUpdateMode) << keys({1, 2}) << 3LL;
+        QTest::newRow("batch: adds under the next keys, in their order")
+            << false << oneTwo << "a- a- a- d1 a- a-" << 0 << keys({2, 3, 4, 5, 6, 7}) << 8LL;
+        QTest::newRow("batch: adds under the next keys, then a key that exists: none")
+            << false << oneTwo << "a- a- a4 a4" << int(IsamUpdateMode) << keys({1, 2}) << 3LL;
+        QTest::newRow("batch: a clearing, before adds of its value") << false << oneTwo << "c100 a100 a5 c7"
+                                                                     << 0 << keys({5, 100}) << 101LL;
     }
     void writeTogether()
     {
@@ -230,12 +237,14 @@ private slots:
         QStringList added;
         QByteArray records;
         for (const QString& w : writes.split(QLatin1Char(' '))) {
-            const auto kind = Write::Kind(QStringLiteral("ard").indexOf(w[0]));
+            const auto kind = Write::Kind(QStringLiteral("ardc").indexOf(w[0]));
             const QString id = w.mid(1);
             const QString k = id == QLatin1String("-") ? QString() : id.endsWith('!') ? id.chopped(1) : key(id.toLongLong());
-            // The record's time (index 2) is its key, or 300 under the next key.
-            const Alarm a = makeAlarm("0000000003", k.isEmpty() ? "0000000300" : k.toLatin1());
-            batch << Write{kind, k, kind == Write::Remove ? QByteArray() : QByteArray(a.data(), a.size())};
+            // The record's time (index 2) is its key, or 300 and its place under the next key.
+            const QByteArray at = QByteArray::number(300 + added.size()).rightJustified(10, '0');
+            const Alarm a = makeAlarm("0000000003", k.isEmpty() ? at : k.toLatin1());
+            const bool removal = kind == Write::Remove || kind == Write::Clear;
+            batch << Write{kind, k, removal ? QByteArray() : QByteArray(a.data(), a.size()), qint16(removal ? 2 : 0)};
             added << k;
             records += batch.last().record;
         }
@@ -249,7 +258,7 @@ private slots:
         QCOMPARE(f.NextKey(), key(next));
         Alarm back{};
         for (const Write& w : code == 0 ? batch : QList<Write>()) {
-            if (w.kind == Write::Remove)
+            if (w.kind == Write::Remove || w.kind == Write::Clear)
                 continue;
             QVERIFY(f.GetEqual(back, 0, w.key));
             QCOMPARE(QByteArray(back.data(), back.size()), w.record);
