@@ -521,11 +521,25 @@ int TSeriesWriter::apply(const TLinks& all, QList<THeld>* held, const TEach& eac
         TWrites writes;
         for (const auto& [linkKey, link] : chunk)
             touched += each(linkKey, link, left.contains(link.EntryKey()), writes) ? 1 : 0;
+        // On a server the batches are one command, and the server lets a
+        // new alarm in only when its entry, as stored, is one its user may
+        // read: a user newly assigned to a private occurrence is so only
+        // once its entry is written. In a folder each batch stands alone,
+        // and the alarms go first, so that a stop in between never leaves a
+        // user newly assigned to an occurrence whom its rewrite, finished
+        // by the next writer, no longer takes for new.
+        if (database_.Connection()) {
+            const auto adds = std::stable_partition(writes.alarms.begin(), writes.alarms.end(),
+                                                    [](const auto& w) { return w.kind != Kind::Add; });
+            writes.added = TBatch(adds, writes.alarms.end());
+            writes.alarms.erase(adds, writes.alarms.end());
+        }
         // The entries read by `each` stay under their locks (or the
         // caller's, or the series' for pending ones), so none of them can go
         // before the batches below.
         batch(database_.Alarms(), writes.alarms);
         batch(database_.DayEntries(), writes.entries);
+        batch(database_.Alarms(), writes.added);
         batch(*database_.SeriesLinks(), writes.links);
         // On a server nobody may open them before the commit shows them.
         for (TRecordLock& lock : locks)

@@ -330,12 +330,15 @@ private:
     // writeBatch of a non-empty batch.
     void batch(TXIsamFile& dataset, QList<TXIsamFile::TBatchWrite>& writes);
     // The writes one batch of occurrences makes, in the order they go:
-    // alarms first, links last, so that a kill in between leaves links the
-    // next writer deals with again, never alarms of a removed entry.
+    // alarms first (on a server those added after the entries), links
+    // last, so that a kill in between leaves links the next writer deals
+    // with again, never alarms of a removed entry.
     struct TWrites
     {
         QList<TXIsamFile::TBatchWrite> alarms;
         QList<TXIsamFile::TBatchWrite> entries;
+        // On a server, the adds of `alarms`: they go after the entries.
+        QList<TXIsamFile::TBatchWrite> added;
         QList<TXIsamFile::TBatchWrite> links;
     };
     // What `each` does with one link: adds its writes, answers whether the

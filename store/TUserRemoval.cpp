@@ -99,32 +99,66 @@ void TUserRemoval::pass(bool write, TSummary& summary)
             continue;
         TSummary made;
         reworked = entry;
+        const Action action = rework(reworked, made);
+        if (action == Action::Keep)
+            continue;
+        const std::vector<TRecordLock> his = action == Action::Write ? lockAlarmsOf(key) : std::vector<TRecordLock>();
         // The change and its trail record as one.
         const TCommandScope command(database_);
-        switch (rework(reworked, made)) {
-        case Action::Keep:
-            continue;
-        case Action::Write:
+        if (action == Action::Write) {
+            // His alarms of the entry go with his place on it, never after:
+            // a removal cut short (a lost session) would leave them on an
+            // entry he no longer has, where on a server its owner's writer
+            // cannot read them, and assigning him again would give him a
+            // second alarm.
+            summary.alarms += removeAlarms(his, key);
             writer_.update(entries, key, reworked.bytes());
             record(TChangeTrail::Action::EventChangedByRemoval, entries, key, TChangeTrail::EntrySubject(key),
                    TChangeSummary(database_).EntryChanged(entry, std::nullopt, reworked, std::nullopt));
-            break;
-        case Action::Delete:
+        } else {
             // Every alarm of the entry goes with it, whoever it belongs to:
             // an alarm left behind would point at nothing.
-        {
             const QString words = TChangeSummary(database_).Entry(entry, std::nullopt);
             if (events.deleteLockedEntryWithAlarms(key, entry, &summary.alarms) != TEventWriter::Result::Done)
                 throw EQuorla(Locked);
             record(TChangeTrail::Action::EventDeletedByRemoval, entries, key, TChangeTrail::EntrySubject(key), words);
-            break;
-        }
         }
         summary.transferred += made.transferred;
         summary.reassigned += made.reassigned;
         summary.unassigned += made.unassigned;
         summary.deleted += made.deleted;
     }
+}
+
+std::vector<TRecordLock> TUserRemoval::lockAlarmsOf(const QString& entryKey)
+{
+    TXIsamFile& alarms = database_.Alarms();
+    AlarmRecord alarm;
+    QStringList found;
+    for (bool more = TLookup::Equal(alarms, alarm.bytes(), AlarmRecord::DayEntryKeyIndex, entryKey); more;
+         more = TLookup::Next(alarms, alarm.bytes(), AlarmRecord::DayEntryKeyIndex, entryKey, TXIsamFile::ScanPrefix))
+        if (alarm.UserKey() == userKey_)
+            found << alarms.CurrentKey();
+    std::vector<TRecordLock> locks;
+    for (const QString& key : found)
+        locks.emplace_back(alarms, key, Locked);
+    return locks;
+}
+
+int TUserRemoval::removeAlarms(const std::vector<TRecordLock>& locks, const QString& entryKey)
+{
+    TXIsamFile& alarms = database_.Alarms();
+    AlarmRecord alarm;
+    int removed = 0;
+    for (const TRecordLock& lock : locks) {
+        // Found before its lock: it may have been switched off meanwhile.
+        if (!TLookup::Equal(alarms, alarm.bytes(), TXIsamFile::PrimaryIndex, lock.Key()) || alarm.UserKey() != userKey_
+            || alarm.DayEntryKey() != entryKey)
+            continue;
+        writer_.remove(alarms, lock.Key(), alarm.bytes());
+        ++removed;
+    }
+    return removed;
 }
 
 int TUserRemoval::deleteUsersAlarms()

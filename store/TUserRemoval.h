@@ -1,12 +1,14 @@
 #pragma once
 
 #include "TChangeTrail.h"
+#include "TRecordLock.h"
 #include "TRecordWriter.h"
 
 #include <QSet>
 #include <QString>
 
 #include <functional>
+#include <vector>
 
 class DayEntryRecord;
 class TQuorlaDB;
@@ -18,8 +20,8 @@ class TQuorlaDB;
 // the day entries deals with the entries he owns (deleted, or transferred to
 // another user) and those assigned to him (his slot emptied; an entry that was
 // his alone deleted or given to another user), every alarm of each deleted
-// entry goes with it (whoever it belongs to), then his own alarms, then his
-// record. Every change is made under the record's lock and on the record as it
+// entry goes with it (whoever it belongs to), his alarms of an entry he
+// leaves go with that change, then his own alarms left, then his record. Every change is made under the record's lock and on the record as it
 // is under the lock. Before his record goes, alarms left behind by entries
 // deleted long ago are deleted too: after a pass no alarm points at nothing.
 //
@@ -75,6 +77,12 @@ private:
     // Applies the choices to one entry in memory and says what to store.
     Action rework(DayEntryRecord& entry, TSummary& summary) const;
     void pass(bool write, TSummary& summary);
+    // His alarms of entry `entryKey`, each locked (EQuorla(Locked) when one
+    // is held elsewhere).
+    std::vector<TRecordLock> lockAlarmsOf(const QString& entryKey);
+    // Removes those of `locks` that are still his alarms of `entryKey`;
+    // answers how many.
+    int removeAlarms(const std::vector<TRecordLock>& locks, const QString& entryKey);
     int deleteUsersAlarms();
     // Deletes every alarm whose entry is gone (not among the entries the pass
     // saw, and not there under the alarm's lock).

@@ -8,6 +8,7 @@
 
 #include "AlarmRecord.h"
 #include "DayEntryRecord.h"
+#include "EQuorla.h"
 #include "PostgresCluster.h"
 #include "QuorlaTest.h"
 #include "RecordKey.h"
@@ -22,6 +23,7 @@
 #include "TDatabaseLocation.h"
 #include "TQuorlaDB.h"
 #include "TRecordLock.h"
+#include "TServerRoles.h"
 #include "TScriptedServices.h"
 #include "TSeriesWriter.h"
 #include "TStamp.h"
@@ -31,6 +33,7 @@
 
 #include <QRegularExpression>
 #include <QSet>
+#include <QUrl>
 
 #include <memory>
 
@@ -582,6 +585,50 @@ private slots:
         QVERIFY(TLookup::Equal(o.db->DayEntries(), entry.bytes(), 0, writer.Links(seriesKey)[0].second.EntryKey()));
         QCOMPARE(entry.AssigneeKeys(), after.AssigneeKeys());
         QCOMPARE(entry.CategoryKey(), after.CategoryKey());
+    }
+
+    // The owner of a private series (on a server his own role, which reads
+    // no alarm of a user the entry does not have) assigns user 3 to it again
+    // after a lost session cut short his removal just after it took him off
+    // the first occurrence: he has one alarm of it.
+    void reassignedAfterACutRemoval_data()
+    {
+        QTest::addColumn<int>("before");  // the alarm, minutes before the start
+        QTest::newRow("alarm as it stands") << 15;
+        QTest::newRow("another alarm time") << 30;
+    }
+    void reassignedAfterACutRemoval()
+    {
+        Office o;
+        SeriesRecord s = meeting(3, false, 4);
+        s.setOwnerKey(key(2));
+        s.setFlags(s.Flags() | SeriesRecord::Private);
+        const QString seriesKey = TSeriesWriter(*o.db).Create(s, Today).seriesKey;
+        TUserRemoval removal(*o.db, key(3), {false, key(1), false, key(1)});
+        bool written = false;
+        removal.OnWrite = [&](const TRecordWriter::TWrite& w) {
+            if (written && !w.made)
+                throw EQuorla(QStringLiteral("The connection to the Quorla database server was lost"));
+            written = w.made && w.dataset == &o.db->DayEntries();
+        };
+        QVERIFY(!thrown([&] { removal.run(); }).isEmpty());
+        auto owner = std::make_unique<TQuorlaDB>(TScriptedServices::ofTest());
+        if (server) {
+            TServerRoles(*o.db).Install(key(1));
+            TServerRoles(*o.db).Create(QStringLiteral("U2"), key(2), QStringLiteral("pw2"), false);
+            TQuorlaDB::TLogin login{{}, QStringLiteral("pw2")};
+            owner = TServerRoles::LogIn(TScriptedServices::ofTest(), TDatabaseLocation(server->personalUri(
+                                            QUrl(o.location).path().mid(1))), QStringLiteral("U2"), login);
+        }
+        owner->SetActingUser(key(2));
+        QFETCH(int, before);
+        s.setAlarmOffset(before * 60);
+        QCOMPARE(TSeriesWriter(*owner).Change(seriesKey, Scope::All, Today, s, Today, Held::Refuse).result, Result::Done);
+        QStringList users;
+        for (const auto& [k, alarm] : TestDatabase::alarms(*o.db, TSeriesWriter(*o.db).Links(seriesKey)[0].second.EntryKey()))
+            users << alarm.UserKey();
+        users.sort();
+        QCOMPARE(users, QStringList({key(1), key(2), key(3)}));
     }
 
     // As the days pass the horizon is extended, a week ahead at a time and a
