@@ -55,8 +55,8 @@ struct TBusyTimes::Read
 {
     DayEntryRecord entry;
     QString key;
-    // Given with the entry (one the server answers without text); read
-    // with the others' otherwise.
+    // Given with the entry where the server answers it; read with the
+    // others' otherwise.
     std::optional<TEntryDetails> details;
 };
 
@@ -109,6 +109,8 @@ QHash<QString, DayEntryRecord> TBusyTimes::entries(const QStringList& keys)
 
 QList<TBusyTimes::Read> TBusyTimes::candidates(const QStringList& userKeys, qint64 from, qint64 to)
 {
+    if (TServerBusy::Answers(database_))
+        return answered(userKeys, from, to);
     const QSet<QString> users(userKeys.cbegin(), userKeys.cend());
     QList<Read> found;
     // From the first day's start: an entry earlier that day may still run.
@@ -121,17 +123,19 @@ QList<TBusyTimes::Read> TBusyTimes::candidates(const QStringList& userKeys, qint
     for (const auto& [key, entry] : TDetailsStore(database_).ReachingEntries(dateOf(from), dateOf(to - 1)))
         if (assignsAny(entry, users))
             found.append({entry, key, std::nullopt});
-    // A person's own session on a server reads no private entry of others:
-    // the server answers those, from as far back as most reach, and the
-    // few that reach further.
-    QSet<QString> read;
-    for (const Read& one : std::as_const(found))
-        read.insert(one.key);
+    return found;
+}
+
+QList<TBusyTimes::Read> TBusyTimes::answered(const QStringList& userKeys, qint64 from, qint64 to)
+{
+    // From as far back as most reach, and the few that reach further; what
+    // does not reach the range is left out by its details. A person's own
+    // session reads no private entry of others: the server answers those too.
     const qint64 back = std::max<qint64>(dayStart(from) - DetailRecord::ShortReachDays * Day, 0);
-    for (const TServerBusy::THidden& hidden :
-         TServerBusy::Hidden(database_, RecordKey::format(back), RecordKey::format(to - 1), userKeys))
-        if (!read.contains(hidden.key))
-            found.append({hidden.entry, hidden.key, hidden.details});
+    QList<Read> found;
+    for (TServerBusy::TRead& one :
+         TServerBusy::Read(database_, RecordKey::format(back), RecordKey::format(to - 1), userKeys, serverHidden_))
+        found.append({one.entry, one.key, std::move(one.details)});
     return found;
 }
 
@@ -144,9 +148,11 @@ QHash<QString, QList<TBusyInterval>> TBusyTimes::People(const QStringList& userK
     if (userKeys.isEmpty() || to <= from)
         return busy;
     const QList<Read> read = candidates(userKeys, from, to);
+    // Those that came without their details, read in one go.
     QStringList keys;
     for (const Read& one : read)
-        keys << one.key;
+        if (!one.details)
+            keys << one.key;
     const QHash<QString, TEntryDetails> details = TDetailsStore(database_).Entries(keys);
     for (const Read& one : read) {
         if (leaveOut.contains(one.key))

@@ -102,6 +102,8 @@ private:
     // as assignee: those starting on the range's days and those reaching in
     // from earlier days.
     QList<Read> candidates(const QStringList& userKeys, qint64 from, qint64 to);
+    // The same as the server answers them (TServerBusy), with their details.
+    QList<Read> answered(const QStringList& userKeys, qint64 from, qint64 to);
     // The entries stored under `keys`, by key.
     QHash<QString, DayEntryRecord> entries(const QStringList& keys);
     TBusyInterval interval(const DayEntryRecord& entry, const QString& key, const TEntryDetails& details) const;
@@ -112,4 +114,7 @@ private:
     UserRecord asker_;
     QString askerKey_;
     TBookingsReader bookings_;
+    // Whether the server has the function that answers the private entries
+    // the session may not read; not known yet when negative.
+    int serverHidden_ = -1;
 };
