@@ -69,7 +69,6 @@ void drawTextAt(QPainter& painter, const TFont& font, int x, int y, const QStrin
     painter.drawText(x, y + QFontMetrics(font.font()).ascent(), text);
 }
 
-
 // Whether text in `font` placed at x can show before `edge`, past which
 // nothing shows: a glyph reaches back before its place by less than the
 // font's height.
