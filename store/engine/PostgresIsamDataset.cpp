@@ -847,15 +847,18 @@ IsamCode PostgresIsamDataset::lock(const QByteArray& key)
     return IsamOk;
 }
 
-bool PostgresIsamDataset::lockNumbers(const QList<QByteArray>& keys, QList<qint64>& numbers) const
+IsamCode PostgresIsamDataset::lockCall(const QList<QByteArray>& keys, QList<qint64>& numbers)
 {
+    if (!connection_)
+        return IsamNotOpen;
+    connection_->beginCall();
     for (const QByteArray& key : keys) {
         qint64 number = 0;
         if (!validKey(key, &number))
-            return false;
+            return IsamBadKey;
         numbers << lockNumber(number);
     }
-    return true;
+    return IsamOk;
 }
 
 namespace {
@@ -872,12 +875,9 @@ QByteArray numberArray(const QList<qint64>& numbers)
 
 IsamCode PostgresIsamDataset::lockAll(const QList<QByteArray>& keys)
 {
-    if (!connection_)
-        return IsamNotOpen;
-    connection_->beginCall();
     QList<qint64> numbers;
-    if (!lockNumbers(keys, numbers))
-        return IsamBadKey;
+    if (const IsamCode code = lockCall(keys, numbers); code != IsamOk)
+        return code;
     // A key some object of this session holds already is one the server
     // would just take again: the session's own record decides, key by key.
     for (const qint64 number : numbers)
@@ -905,12 +905,9 @@ IsamCode PostgresIsamDataset::lockAll(const QList<QByteArray>& keys)
 
 IsamCode PostgresIsamDataset::unlockAll(const QList<QByteArray>& keys)
 {
-    if (!connection_)
-        return IsamNotOpen;
-    connection_->beginCall();
     QList<qint64> numbers;
-    if (!lockNumbers(keys, numbers))
-        return IsamBadKey;
+    if (const IsamCode code = lockCall(keys, numbers); code != IsamOk)
+        return code;
     QList<qint64> held;
     for (const qint64 number : numbers) {
         const auto it = connection_->locks().find(number);

@@ -132,8 +132,10 @@ private:
     // begun), a known index, a record of the dataset's size.
     IsamCode readable(int index, std::span<char> record);
     qint64 lockNumber(qint64 key) const;
-    // The lock numbers of `keys`; false for a key that is none.
-    bool lockNumbers(const QList<QByteArray>& keys, QList<qint64>& numbers) const;
+    // Begins a call on the locks of `keys` and gives their lock numbers;
+    // IsamNotOpen when the dataset is not open, IsamBadKey for a key that is
+    // none.
+    IsamCode lockCall(const QList<QByteArray>& keys, QList<qint64>& numbers);
     // Asks once whether this session may not delete the dataset's rows but
     // marks them for the server to remove (a server whose roles may lock no
     // table: TRoleBounds).
