@@ -9,10 +9,15 @@
 #include <libical/ical.h>
 
 #include <algorithm>
+#include <cstring>
+#include <vector>
 
 namespace {
 
 constexpr qint64 SecondsPerDay = 86400;
+
+// Lines libical leaves whole: it folds any longer than this.
+constexpr qsizetype UnfoldedMost = 72;
 
 void appendWritten(QByteArray& out, icalproperty* property)
 {
@@ -21,31 +26,79 @@ void appendWritten(QByteArray& out, icalproperty* property)
     icalmemory_free_buffer(written);
 }
 
-// Sets `property` to `value` and appends it as libical writes it.
-template <typename T>
-void appendSet(QByteArray& out, icalproperty* property, void (*set)(icalproperty*, T), T value)
+// Appends a TEXT property's line as libical writes it: here where the value
+// is printable ASCII and the line, escaped, is not folded (a comma, a
+// semicolon and a backslash escaped); else set into `property` and written
+// by libical. Writing a listing's lines here in place of libical's whole
+// calendar is most of the time the listing takes.
+void textLine(QByteArray& out, const char* name, const QByteArray& value, icalproperty* property,
+              void (*set)(icalproperty*, const char*))
 {
-    set(property, value);
-    appendWritten(out, property);
+    char line[UnfoldedMost + 2];
+    qsizetype length = qsizetype(std::strlen(name));
+    std::memcpy(line, name, std::size_t(length));
+    line[length++] = ':';
+    for (const char c : value) {
+        const bool escaped = c == ',' || c == ';' || c == '\\';
+        if (c < ' ' || c > '~' || length + (escaped ? 2 : 1) > UnfoldedMost) {
+            set(property, value.constData());
+            appendWritten(out, property);
+            return;
+        }
+        if (escaped)
+            line[length++] = '\\';
+        line[length++] = c;
+    }
+    line[length++] = '\r';
+    line[length++] = '\n';
+    out.append(line, length);
+}
+
+// Writes `value` as `width` digits at `at`.
+char* digits(char* at, qint64 value, int width)
+{
+    for (int i = width - 1; i >= 0; --i, value /= 10)
+        at[i] = char('0' + value % 10);
+    return at + width;
 }
 
 // A DATE-TIME in UTC, or (`date`) the DATE, of `seconds` read as if UTC.
-icaltimetype timeOf(qint64 seconds, bool date)
+void timeLine(QByteArray& out, const char* name, qint64 seconds, bool date)
 {
-    return icaltime_from_timet_with_zone(time_t(seconds), date ? 1 : 0, date ? nullptr : icaltimezone_get_utc_timezone());
+    // The civil date of the day (days since 1970 to year, month and day in
+    // the proleptic Gregorian calendar, eras of 400 years from 0000-03-01).
+    const qint64 day = seconds >= 0 ? seconds / SecondsPerDay : (seconds - SecondsPerDay + 1) / SecondsPerDay;
+    const qint64 time = seconds - day * SecondsPerDay;
+    const qint64 z = day + 719468;
+    const qint64 era = (z >= 0 ? z : z - 146096) / 146097;
+    const qint64 dayOfEra = z - era * 146097;
+    const qint64 yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    const qint64 dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    const qint64 shifted = (5 * dayOfYear + 2) / 153;
+    const qint64 month = shifted < 10 ? shifted + 3 : shifted - 9;
+    const qint64 year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
+    char text[32];
+    char* at = text;
+    for (const char* c = date ? ";VALUE=DATE:" : ":"; *c; ++c)
+        *at++ = *c;
+    at = digits(digits(digits(at, year, 4), month, 2), dayOfYear - (153 * shifted + 2) / 5 + 1, 2);
+    if (!date) {
+        *at++ = 'T';
+        at = digits(digits(digits(at, time / 3600, 2), time / 60 % 60, 2), time % 60, 2);
+        *at++ = 'Z';
+    }
+    *at++ = '\r';
+    *at++ = '\n';
+    out.append(name).append(text, at - text);
 }
 
 } // namespace
 
-// The event's properties, made once and set anew for each entry, and the
-// calendar's text around the event.
+// The properties libical writes where a line is not plain, made once and
+// set anew for each entry, and the calendar's text around the event.
 struct TDavObject::TParts
 {
     icalproperty* uid = nullptr;
-    icalproperty* stamp = nullptr;
-    icalproperty* start = nullptr;
-    icalproperty* end = nullptr;
-    icalproperty* duration = nullptr;
     icalproperty* location = nullptr;
     icalproperty* summary = nullptr;
     icalproperty* description = nullptr;
@@ -76,10 +129,6 @@ TDavObject::TDavObject()
     p.head = text.left(end);
     p.tail = text.mid(end);
     p.uid = icalproperty_new_uid("");
-    p.stamp = icalproperty_new_dtstamp(timeOf(0, false));
-    p.start = icalproperty_new_dtstart(timeOf(0, false));
-    p.end = icalproperty_new_dtend(timeOf(0, true));
-    p.duration = icalproperty_new_duration(icaldurationtype_from_int(0));
     p.location = icalproperty_new_location("");
     p.summary = icalproperty_new_summary("");
     p.description = icalproperty_new_description("");
@@ -97,7 +146,7 @@ TDavObject::TDavObject()
 TDavObject::~TDavObject()
 {
     TParts& p = *parts_;
-    for (icalproperty* property : {p.uid, p.stamp, p.start, p.end, p.duration, p.location, p.summary, p.description, p.textLines, p.categories, p.privacy})
+    for (icalproperty* property : {p.uid, p.location, p.summary, p.description, p.textLines, p.categories, p.privacy})
         icalproperty_free(property);
     icalcomponent_free(p.alarm);
 }
@@ -114,25 +163,27 @@ QByteArray TDavObject::Text(const DayEntryRecord& entry, const TEntryDetails& de
     QByteArray out;
     out.reserve(p.head.size() + 512 + details.notes.size() * 2);
     out.append(p.head).append("BEGIN:VEVENT\r\n");
-    appendSet(out, p.uid, icalproperty_set_uid, uid.toUtf8().constData());
+    textLine(out, "UID", uid.toUtf8(), p.uid, icalproperty_set_uid);
     // Stable, so that the object's bytes change only when the entry does.
-    appendSet(out, p.stamp, icalproperty_set_dtstamp, timeOf(untimed ? momentOf(wall) : start, false));
+    timeLine(out, "DTSTAMP", untimed ? momentOf(wall) : start, false);
     // The end as TEventCodec::EndProperty writes it; a date event of one day
     // keeps its DTEND of the next day.
-    appendSet(out, p.start, icalproperty_set_dtstart, timeOf(start, untimed));
+    timeLine(out, "DTSTART", start, untimed);
     if (untimed) {
-        appendSet(out, p.end, icalproperty_set_dtend, timeOf(wall + std::max(details.days, 1) * SecondsPerDay, true));
+        timeLine(out, "DTEND", wall + std::max(details.days, 1) * SecondsPerDay, true);
     } else {
         const int length = details.durationSeconds > 0 ? details.durationSeconds : TEventCodec::AssumedSeconds;
-        appendSet(out, p.duration, icalproperty_set_duration, icaldurationtype_from_int(length));
+        char* duration = icaldurationtype_as_ical_string_r(icaldurationtype_from_int(length));
+        out.append("DURATION:").append(duration).append("\r\n");
+        icalmemory_free_buffer(duration);
     }
     if (!details.location.isEmpty())
-        appendSet(out, p.location, icalproperty_set_location, details.location.toUtf8().constData());
+        textLine(out, "LOCATION", details.location.toUtf8(), p.location, icalproperty_set_location);
     const TEventCodec::TTexts texts = TEventCodec::Texts(entry.Description(), details.notes);
     const QByteArray summary = texts.summary.toUtf8();
-    appendSet(out, p.summary, icalproperty_set_summary, summary.constData());
+    textLine(out, "SUMMARY", summary, p.summary, icalproperty_set_summary);
     if (!texts.description.isEmpty())
-        appendSet(out, p.description, icalproperty_set_description, texts.description.toUtf8().constData());
+        textLine(out, "DESCRIPTION", texts.description.toUtf8(), p.description, icalproperty_set_description);
     if (texts.textLines > 0) {
         icalproperty_set_x(p.textLines, QByteArray::number(texts.textLines).constData());
         appendWritten(out, p.textLines);

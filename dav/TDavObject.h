@@ -12,8 +12,8 @@
 class DayEntryRecord;
 class TResourceParties;
 
-// One entry as a CalDAV object: a calendar of one VEVENT, each of its lines
-// written by libical. Times in UTC, an all-day entry as its date (DTEND the day after the
+// One entry as a CalDAV object: a calendar of one VEVENT, byte for byte as
+// libical writes it (its plain lines written here, the others by libical). Times in UTC, an all-day entry as its date (DTEND the day after the
 // last of its days), a timed one with the DURATION of its stored length (PT30M
 // when it has none, as the export says); LOCATION its place; SUMMARY and
 // DESCRIPTION as the codec makes them of the text and the notes (the first
@@ -24,7 +24,7 @@ class TResourceParties;
 // its moment). DTSTAMP is the start, so that the bytes change only when the
 // entry does.
 //
-// The calendar's text around the event and the event's properties
+// The calendar's text around the event and the properties libical writes
 // are made once and filled anew for each entry: a listing writes hundreds of
 // objects in one request.
 class TDavObject

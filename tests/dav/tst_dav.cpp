@@ -981,8 +981,8 @@ void TestDav::objectText_data()
     QTest::newRow("beyond ASCII") << 0 << QStringList{"Gro\u00dfe Runde\nzwei", "Saal \u00c4\tb", "k4", QString()};
 }
 
-// An object's text is libical's own writing of it, escaped and folded as
-// libical reads it back.
+// An object's text is libical's own writing of it, whichever lines are
+// written without libical.
 void TestDav::objectText()
 {
     QFETCH(int, flags);
