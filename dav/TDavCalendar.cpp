@@ -946,12 +946,8 @@ TDavReply TDavCalendar::put(const TDavRequest& request, const TTarget& target)
     }
     DayEntryRecord entry;
     const bool exists = readVisible(key, entry);
-    const QByteArray ifMatch = request.header("if-match");
-    const QByteArray ifNoneMatch = request.header("if-none-match");
-    if (exists && ifNoneMatch.trimmed() == "*")
-        return TDavReply::Text(412, QStringLiteral("The event exists already."));
-    if (!ifMatch.isEmpty() && (!exists || !matches(ifMatch, etagOf(entry, key))))
-        return changedSince();
+    if (std::optional<TDavReply> refused = preconditions(request, exists, entry, key))
+        return *refused;
 
     TCalendarImport import(database_, userKey_, user_);
     // What it books is claimed and written here, under this service's rules.
@@ -964,47 +960,77 @@ TDavReply TDavCalendar::put(const TDavRequest& request, const TTarget& target)
     // alarms are seen.
     if (exists && event.repeats)
         return notStored(QStringLiteral("a single event is made a repeating one on a workstation"));
-    if (!exists) {
-        if (!key.isEmpty() && database_.DayEntries().GetEqual(entry.bytes(), TXIsamFile::PrimaryIndex, key))
-            return TDavReply::Text(403, QStringLiteral("You may not change this event."));
-        if (!(user_.Rights() & UserRecord::CanAddEntries))
-            return TDavReply::Text(403, TCalendarImport::NoRightMessage(user_.FullName()) + QLatin1Char('.'));
-        // The resources it names are held from this check until it is
-        // stored and books them: never one booked twice.
-        TRecordWriter records;
-        TBookingWriter bookings(database_, records);
-        std::optional<TBookingWriter::TClaim> claim;
-        if (std::optional<TDavReply> refused = claimResources(bookings, event, claim))
-            return *refused;
-        const TCalendarImport::TOutcome outcome = import.Import(request.body, target.name + QStringLiteral(".ics"));
-        if (!outcome.skipped.isEmpty())
-            return notStored(outcome.skipped.first().reason);
-        // Stored other than sent: no ETag, so that the client reads it back.
-        const bool altered = !outcome.remarks.isEmpty();
-        QString reasonMap;
-        TXIsamFile* map = database_.ImportMap(reasonMap);
-        ImportRecord made;
-        if (map && TLookup::Equal(*map, made.bytes(), ImportRecord::SourceIndex,
-                                  TCalendarImport::SourceOf(userKey_, event.uid))
-            && made.kind() == ImportRecord::Kind::Series) {
-            names_.Remember(event.uid, target.name, made.TargetKey(), true);
-            alarms_.reset();
-            SeriesRecord series;
-            if (!altered && readSeriesVisible(made.TargetKey(), series))
-                return done(201, seriesEtag(made.TargetKey(), series));
-        } else if (map && made.kind() == ImportRecord::Kind::Entry) {
-            if (claim)
-                bookings.Write(*claim, made.TargetKey());
-            names_.Remember(event.uid, target.name, made.TargetKey());
-            uids_.reset();
-            someUids_.clear();
-            alarms_.reset();
-            if (!altered && readVisible(made.TargetKey(), entry))
-                return done(201, etagOf(entry, made.TargetKey()));
-        }
-        return done(201);
-    }
+    if (!exists)
+        return add(request, target, key, import, event);
     return update(key, entry, event);
+}
+
+std::optional<TDavReply> TDavCalendar::preconditions(const TDavRequest& request, bool exists,
+                                                     const DayEntryRecord& entry, const QString& key)
+{
+    const QByteArray ifMatch = request.header("if-match");
+    if (exists && request.header("if-none-match").trimmed() == "*")
+        return TDavReply::Text(412, QStringLiteral("The event exists already."));
+    if (!ifMatch.isEmpty() && (!exists || !matches(ifMatch, etagOf(entry, key))))
+        return changedSince();
+    return std::nullopt;
+}
+
+TDavReply TDavCalendar::add(const TDavRequest& request, const TTarget& target, const QString& key,
+                            TCalendarImport& import, const TCalendarImport::TEvent& event)
+{
+    DayEntryRecord entry;
+    if (!key.isEmpty() && database_.DayEntries().GetEqual(entry.bytes(), TXIsamFile::PrimaryIndex, key))
+        return TDavReply::Text(403, QStringLiteral("You may not change this event."));
+    if (!(user_.Rights() & UserRecord::CanAddEntries))
+        return TDavReply::Text(403, TCalendarImport::NoRightMessage(user_.FullName()) + QLatin1Char('.'));
+    // The resources it names are held from this check until it is
+    // stored and books them: never one booked twice.
+    TRecordWriter records;
+    TBookingWriter bookings(database_, records);
+    std::optional<TBookingWriter::TClaim> claim;
+    if (std::optional<TDavReply> refused = claimResources(bookings, event, claim))
+        return *refused;
+    const TCalendarImport::TOutcome outcome = import.Import(request.body, target.name + QStringLiteral(".ics"));
+    if (!outcome.skipped.isEmpty())
+        return notStored(outcome.skipped.first().reason);
+    // Stored other than sent: no ETag, so that the client reads it back.
+    const bool altered = !outcome.remarks.isEmpty();
+    QString reasonMap;
+    TXIsamFile* map = database_.ImportMap(reasonMap);
+    ImportRecord made;
+    if (map && TLookup::Equal(*map, made.bytes(), ImportRecord::SourceIndex,
+                              TCalendarImport::SourceOf(userKey_, event.uid))
+        && made.kind() == ImportRecord::Kind::Series)
+        return addedSeries(event.uid, target.name, made.TargetKey(), altered);
+    if (map && made.kind() == ImportRecord::Kind::Entry) {
+        if (claim)
+            bookings.Write(*claim, made.TargetKey());
+        return addedEntry(event.uid, target.name, made.TargetKey(), altered);
+    }
+    return done(201);
+}
+
+TDavReply TDavCalendar::addedSeries(const QString& uid, const QString& name, const QString& seriesKey, bool altered)
+{
+    names_.Remember(uid, name, seriesKey, true);
+    alarms_.reset();
+    SeriesRecord series;
+    if (!altered && readSeriesVisible(seriesKey, series))
+        return done(201, seriesEtag(seriesKey, series));
+    return done(201);
+}
+
+TDavReply TDavCalendar::addedEntry(const QString& uid, const QString& name, const QString& key, bool altered)
+{
+    names_.Remember(uid, name, key);
+    uids_.reset();
+    someUids_.clear();
+    alarms_.reset();
+    DayEntryRecord entry;
+    if (!altered && readVisible(key, entry))
+        return done(201, etagOf(entry, key));
+    return done(201);
 }
 
 TDavReply TDavCalendar::update(const QString& key, DayEntryRecord& entry, const TCalendarImport::TEvent& event)

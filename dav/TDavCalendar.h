@@ -236,6 +236,18 @@ private:
     std::optional<std::pair<qint64, qint64>> expand_;
     TDavReply get(const TTarget& target, bool head);
     TDavReply put(const TDavRequest& request, const TTarget& target);
+    // The refusal of If-None-Match: * on an entry there, or of an If-Match
+    // the entry (`exists` or not) no longer matches; none when it may go on.
+    std::optional<TDavReply> preconditions(const TDavRequest& request, bool exists, const DayEntryRecord& entry,
+                                           const QString& key);
+    // A PUT's new object under `target` (`key` the entry its name stood for,
+    // since deleted or never seen): imported as the user's, booking what it
+    // names; its name remembered for the entry or series it became.
+    TDavReply add(const TDavRequest& request, const TTarget& target, const QString& key, TCalendarImport& import,
+                  const TCalendarImport::TEvent& event);
+    // The answer to an added object, with its ETag when stored as sent.
+    TDavReply addedSeries(const QString& uid, const QString& name, const QString& seriesKey, bool altered);
+    TDavReply addedEntry(const QString& uid, const QString& name, const QString& key, bool altered);
     TDavReply remove(const TDavRequest& request, const TTarget& target);
 
     // The entry key an object name stands for; empty when none. With
