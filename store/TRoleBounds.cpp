@@ -209,14 +209,15 @@ QByteArray TRoleBounds::Sql(const QByteArray& schema)
 
 namespace {
 
-// `database`'s server session when a reap is due on it; else null.
-PostgresConnection* dueReap(TQuorlaDB& database)
+// `database`'s server session when a reap is due on it, `slackMs` before
+// ReapSeconds have passed since its last; else null.
+PostgresConnection* dueReap(TQuorlaDB& database, int slackMs)
 {
     PostgresConnection* server = database.ServerConnection();
     if (!server || server->inTransaction() || !database.KeepsRoles())
         return nullptr;
     QElapsedTimer& since = server->sinceReap();
-    if (since.isValid() && since.elapsed() < TRoleBounds::ReapSeconds * 1000)
+    if (since.isValid() && since.elapsed() < TRoleBounds::ReapSeconds * 1000 - slackMs)
         return nullptr;
     since.start();
     return server;
@@ -237,7 +238,7 @@ const QByteArray ReapCall = "SELECT quorla_reap()";
 
 std::optional<int> TRoleBounds::Reap(TQuorlaDB& database)
 {
-    PostgresConnection* server = dueReap(database);
+    PostgresConnection* server = dueReap(database, 0);
     if (!server)
         return std::nullopt;
     server->beginCall();
@@ -252,9 +253,7 @@ void TRoleBounds::ReapAside(TQuorlaDB& database)
     PostgresConnection* server = database.ServerConnection();
     // A poll comes every ReapSeconds or so: the timer's slack is no reason
     // to skip one.
-    if (server && server->sinceReap().isValid() && server->sinceReap().elapsed() >= (ReapSeconds - 1) * 1000)
-        server->sinceReap().invalidate();
-    if (server && server->locks().empty() && dueReap(database))
+    if (server && server->locks().empty() && dueReap(database, 1000))
         server->sendAside(ReapCall);
 }
 
