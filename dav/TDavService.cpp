@@ -228,11 +228,13 @@ TDavReply TDavService::answerAs(const TDavRequest& request, const QString& name,
         TQuorlaDB& database = *account->database;
         database.SetActingUser(key);
         database.SetWorkstation(WorkstationOf(request.header("user-agent")));
-        // The service, as every workstation, has the server end the
-        // sessions that would hold this request up past their bounds.
-        TRoleBounds::Reap(database);
         TDavCalendar calendar(database, user, key, *account->session);
         TDavReply reply = calendar.Answer(request);
+        // The service, as every workstation, has the server end the
+        // sessions that hold the others up past their bounds: sent after
+        // the answer and awaited by no request (the session's next call
+        // reads what it answered).
+        TRoleBounds::ReapAside(database);
         giveBack(std::move(account));
         reply.user = user.UserName();
         if (request.method == "HEAD")

@@ -61,11 +61,12 @@ QByteArray Sql(const QByteArray& schema);
 // it asked; else nothing.
 std::optional<int> Reap(TQuorlaDB& database);
 
-// As Reap, for a session that waits for nobody (the alarm poll's): the
-// reap is sent without awaiting its answer, which the server gives while
-// the workstation does other things, and which is read at the session's
-// next call; so no caller waits for the server's look at every session and
-// lock. Nothing is sent while the session holds a record lock.
+// As Reap, for a session that waits for nobody (the alarm poll's, and
+// quorla_dav's once a request is answered): the reap is sent without
+// awaiting its answer, which the server gives while the workstation does
+// other things, and which is read at the session's next call; so no caller
+// waits for the server's look at every session and lock. Nothing is sent
+// while the session holds a record lock.
 void ReapAside(TQuorlaDB& database);
 // The rights the reap last sent aside on `database`'s session answered (as
 // they were when it ran), read once; nothing when none was sent since, or

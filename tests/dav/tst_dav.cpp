@@ -39,6 +39,7 @@
 #include <QTcpSocket>
 
 #include <libical/ical.h>
+#include <libpq-fe.h>
 #include <sqlite3.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -172,6 +173,7 @@ private slots:
     void logInBrakeWide();
     void slowRequest();
     void idleFlood();
+    void reapAwaitedByNone();
     void objectText_data();
     void objectText();
 
@@ -959,6 +961,24 @@ void TestDav::idleFlood()
     for (const int socket : flood)
         ::close(socket);
     QCOMPARE(::setrlimit(RLIMIT_NOFILE, &saved), 0);
+}
+
+// The server's reap of the sessions past their bounds, which the service
+// asks for at a request, is awaited by none: held up on the server (its
+// table locked), the request is answered meanwhile.
+void TestDav::reapAwaitedByNone()
+{
+    if (!cluster_)
+        QSKIP("a server's reap");
+    const std::unique_ptr<PGconn, decltype(&PQfinish)> holder(
+        PQconnectdb(cluster_->uri(QStringLiteral("dav")).toUtf8().constData()), &PQfinish);
+    PQclear(PQexec(holder.get(), "BEGIN; UPDATE quorla_reaped SET at = '-infinity'; LOCK TABLE quorla_reaped"));
+    TRawRequest first(listener_->serverPort(), "REPORT", "/dav/calendars/DORA/default/", "DORA:DORAPW", weekQuery());
+    QTRY_COMPARE(first.status(), 207);
+    QTRY_COMPARE(cluster_->query(QStringLiteral("dav"), "SELECT count(*) FROM pg_stat_activity WHERE usename = '"
+                                     + TServerRoles::RoleName(QStringLiteral("DORA")).toUtf8() + "' AND wait_event_type = 'Lock'"),
+                 QStringLiteral("1"));
+    PQclear(PQexec(holder.get(), "ROLLBACK"));
 }
 
 QUORLA_TEST_CORE_MAIN(TestDav)
