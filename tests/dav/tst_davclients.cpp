@@ -1,6 +1,7 @@
-// Real CalDAV clients from Debian against quorla_dav, started on loopback on
-// a database of two people: the python3-caldav rows (caldav_client.py) and a
-// vdirsyncer two-way sync with a local folder (vdirsyncer_sync.sh). On the
+// Real CalDAV clients against quorla_dav, started on loopback on a database
+// of two people: from Debian, the python3-caldav rows (caldav_client.py) and
+// a vdirsyncer two-way sync with a local folder (vdirsyncer_sync.sh); from
+// the npm registry, tsdav (tsdav/tsdav_client.mjs, run by Node.js). On the
 // run's engine: a folder, or (QUORLA_TEST_ENGINE=postgres) the private server,
 // the folder copied there by quorla_migrate so each person logs in as his
 // own role. Bert has Anna's "Held on a workstation" open meanwhile.
@@ -20,6 +21,7 @@
 #include "UserRecord.h"
 
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTcpServer>
 #include <QTcpSocket>
 
@@ -126,11 +128,14 @@ void tst_DavClients::clients_data()
     QTest::newRow("python3-caldav") << QStringList{QStringLiteral("/usr/bin/python3"),
                                                    QStringLiteral(QUORLA_DAV_TESTS "/caldav_client.py")};
     QTest::newRow("vdirsyncer") << QStringList{QStringLiteral("bash"), QStringLiteral(QUORLA_DAV_TESTS "/vdirsyncer_sync.sh")};
+    QTest::newRow("tsdav") << QStringList{QStringLiteral("node"), QStringLiteral(QUORLA_DAV_TESTS "/tsdav/tsdav_client.mjs")};
 }
 
 void tst_DavClients::clients()
 {
     QFETCH(QStringList, command);
+    if (QStandardPaths::findExecutable(command.first()).isEmpty())
+        QSKIP("the client's runtime is not installed");
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("DAV_URL"), url_);
     env.insert(QStringLiteral("DAV_USER"), QStringLiteral("anna"));
