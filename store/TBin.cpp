@@ -104,6 +104,36 @@ void TBin::addDetails(const QString& owner)
           });
 }
 
+std::optional<std::pair<QString, SeriesLinkRecord>> TBin::addDetailsFindLink(const QString& entryKey)
+{
+    const QString owner = DetailRecord::owner(DetailRecord::EntryMark, entryKey);
+    TXIsamFile* details = database_.Details();
+    TXIsamFile* links = database_.SeriesLinks();
+    std::optional<std::pair<QString, SeriesLinkRecord>> found;
+    SeriesLinkRecord link;
+    if (!details || !links) {
+        addDetails(owner);
+        if (links && TLookup::Equal(*links, link.bytes(), SeriesLinkRecord::EntryKeyIndex, entryKey))
+            found.emplace(links->CurrentKey(), link);
+        return found;
+    }
+    // Read together: the link costs no exchange of its own on a server.
+    DetailRecord record;
+    const bool read = details->RangeAlong(
+        record.bytes(), DetailRecord::OfIndex, DetailRecord::of(owner, 0), DetailRecord::of(owner, 999),
+        [&] {
+            add(BinRecord::DetailData, details->CurrentKey(), record.bytes());
+            return true;
+        },
+        *links, link.bytes(), SeriesLinkRecord::EntryKeyIndex, {entryKey}, [&] {
+            found.emplace(links->CurrentKey(), link);
+            return false;
+        });
+    if (!read && details->LastError() != IsamNotFound)
+        throw EQuorla(details->ErrorText());
+    return found;
+}
+
 void TBin::addBookings(const QStringList& entryKeys, const QString& seriesKey)
 {
     TBookingStore store(database_);
@@ -124,12 +154,10 @@ TBin::TKept TBin::KeepEntry(const QString& key, const DayEntryRecord& entry, con
     begin(BinRecord::item(BinRecord::EntryItem, key), entry.Flags(), entry.OwnerKey(), entry.AssigneeKeys());
     add(BinRecord::EntryData, key, entry.bytes());
     addAlarms(key, alarms);
-    addDetails(DetailRecord::owner(DetailRecord::EntryMark, key));
+    const std::optional<std::pair<QString, SeriesLinkRecord>> link = addDetailsFindLink(key);
     addBookings({key});
-    SeriesLinkRecord link;
-    if (database_.SeriesLinks()
-        && TLookup::Equal(*database_.SeriesLinks(), link.bytes(), SeriesLinkRecord::EntryKeyIndex, key))
-        add(BinRecord::LinkData, database_.SeriesLinks()->CurrentKey(), link.bytes());
+    if (link)
+        add(BinRecord::LinkData, link->first, link->second.bytes());
     write(true);
     return kept_;
 }

@@ -7,6 +7,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
 #include <span>
 #include <utility>
 
@@ -96,6 +97,9 @@ public:
 private:
     // The records of `owner`'s details (DetailRecord::owner).
     void addDetails(const QString& owner);
+    // Adds entry `entryKey`'s details and answers its series link with the
+    // link's key, none when it is in no series.
+    std::optional<std::pair<QString, SeriesLinkRecord>> addDetailsFindLink(const QString& entryKey);
     void addAlarms(const QString& entryKey, const TAlarms* alarms = nullptr);
     // The bookings of `entryKeys`, and with `seriesKey` that series' notes
     // of the resources it books.

@@ -89,45 +89,51 @@ void TUserRemoval::pass(bool write, TSummary& summary)
         const Action seen = rework(reworked, write ? scanned : summary);
         if (OnProgress)
             OnProgress(done, total);
-        if (!write || seen == Action::Keep)
-            continue;
-        // What counts is the entry under the lock: another workstation may
-        // have changed or deleted it since the scan read it. The look-up also
-        // puts the scan's position on this key, so the pass goes on after it.
-        const TRecordLock lock(entries, key, Locked, &database_.Holders());
-        if (!TLookup::Equal(entries, entry.bytes(), TXIsamFile::PrimaryIndex, key))
-            continue;
-        TSummary made;
-        reworked = entry;
-        const Action action = rework(reworked, made);
-        if (action == Action::Keep)
-            continue;
-        const std::vector<TRecordLock> his = action == Action::Write ? lockAlarmsOf(key) : std::vector<TRecordLock>();
-        // The change and its trail record as one.
-        const TCommandScope command(database_);
-        if (action == Action::Write) {
-            // His alarms of the entry go with his place on it, never after:
-            // a removal cut short (a lost session) would leave them on an
-            // entry he no longer has, where on a server its owner's writer
-            // cannot read them, and assigning him again would give him a
-            // second alarm.
-            summary.alarms += removeAlarms(his, key);
-            writer_.update(entries, key, reworked.bytes());
-            record(TChangeTrail::Action::EventChangedByRemoval, entries, key, TChangeTrail::EntrySubject(key),
-                   TChangeSummary(database_).EntryChanged(entry, std::nullopt, reworked, std::nullopt));
-        } else {
-            // Every alarm of the entry goes with it, whoever it belongs to:
-            // an alarm left behind would point at nothing.
-            const QString words = TChangeSummary(database_).Entry(entry, std::nullopt);
-            if (events.deleteLockedEntryWithAlarms(key, entry, &summary.alarms) != TEventWriter::Result::Done)
-                throw EQuorla(Locked);
-            record(TChangeTrail::Action::EventDeletedByRemoval, entries, key, TChangeTrail::EntrySubject(key), words);
-        }
-        summary.transferred += made.transferred;
-        summary.reassigned += made.reassigned;
-        summary.unassigned += made.unassigned;
-        summary.deleted += made.deleted;
+        if (write && seen != Action::Keep)
+            reworkLocked(key, events, summary);
     }
+}
+
+void TUserRemoval::reworkLocked(const QString& key, TEventWriter& events, TSummary& summary)
+{
+    TXIsamFile& entries = database_.DayEntries();
+    DayEntryRecord entry;
+    // What counts is the entry under the lock: another workstation may
+    // have changed or deleted it since the scan read it. The look-up also
+    // puts the scan's position on this key, so the pass goes on after it.
+    const TRecordLock lock(entries, key, Locked, &database_.Holders());
+    if (!TLookup::Equal(entries, entry.bytes(), TXIsamFile::PrimaryIndex, key))
+        return;
+    TSummary made;
+    DayEntryRecord reworked = entry;
+    const Action action = rework(reworked, made);
+    if (action == Action::Keep)
+        return;
+    const std::vector<TRecordLock> his = action == Action::Write ? lockAlarmsOf(key) : std::vector<TRecordLock>();
+    // The change and its trail record as one.
+    const TCommandScope command(database_);
+    if (action == Action::Write) {
+        // His alarms of the entry go with his place on it, never after:
+        // a removal cut short (a lost session) would leave them on an
+        // entry he no longer has, where on a server its owner's writer
+        // cannot read them, and assigning him again would give him a
+        // second alarm.
+        summary.alarms += removeAlarms(his, key);
+        writer_.update(entries, key, reworked.bytes());
+        record(TChangeTrail::Action::EventChangedByRemoval, entries, key, TChangeTrail::EntrySubject(key),
+               TChangeSummary(database_).EntryChanged(entry, std::nullopt, reworked, std::nullopt));
+    } else {
+        // Every alarm of the entry goes with it, whoever it belongs to:
+        // an alarm left behind would point at nothing.
+        const QString words = TChangeSummary(database_).Entry(entry, std::nullopt);
+        if (events.deleteLockedEntryWithAlarms(key, entry, &summary.alarms) != TEventWriter::Result::Done)
+            throw EQuorla(Locked);
+        record(TChangeTrail::Action::EventDeletedByRemoval, entries, key, TChangeTrail::EntrySubject(key), words);
+    }
+    summary.transferred += made.transferred;
+    summary.reassigned += made.reassigned;
+    summary.unassigned += made.unassigned;
+    summary.deleted += made.deleted;
 }
 
 std::vector<TRecordLock> TUserRemoval::lockAlarmsOf(const QString& entryKey)

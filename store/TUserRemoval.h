@@ -11,6 +11,7 @@
 #include <vector>
 
 class DayEntryRecord;
+class TEventWriter;
 class TQuorlaDB;
 
 // Removes a user without leaving anything that points at him: the templates
@@ -77,6 +78,9 @@ private:
     // Applies the choices to one entry in memory and says what to store.
     Action rework(DayEntryRecord& entry, TSummary& summary) const;
     void pass(bool write, TSummary& summary);
+    // Reworks entry `key` again under its lock, as it is stored then, and
+    // stores the outcome with its trail record.
+    void reworkLocked(const QString& key, TEventWriter& events, TSummary& summary);
     // His alarms of entry `entryKey`, each locked (EQuorla(Locked) when one
     // is held elsewhere).
     std::vector<TRecordLock> lockAlarmsOf(const QString& entryKey);

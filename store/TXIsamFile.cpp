@@ -252,6 +252,19 @@ bool TXIsamFile::Among(std::span<char> record, qint16 index, const QStringList& 
     return setResult(dataset_->among(index, keyBytes(values), record, foundBy(take)));
 }
 
+bool TXIsamFile::RangeAlong(std::span<char> record, qint16 index, const QString& from, const QString& to,
+                            const std::function<bool()>& take, TXIsamFile& other, std::span<char> otherRecord,
+                            qint16 otherIndex, const QStringList& otherValues, const std::function<bool()>& otherTake)
+{
+    if (refuseUnlessOpen() || other.refuseUnlessOpen())
+        return false;
+    const TIsamDataset::TAlongRead along{other.dataset_.get(), otherIndex, keyBytes(otherValues), otherRecord,
+                                         other.foundBy(otherTake)};
+    const IsamCode code = dataset_->rangeAlong(index, keyBytes(from), keyBytes(to), record, foundBy(take), along);
+    other.setResult(code);
+    return setResult(code);
+}
+
 bool TXIsamFile::Delete(const QString& key)
 {
     if (refuseUnlessOpen())

@@ -125,6 +125,12 @@ public:
     // records of one value together. For many scattered values at once, in
     // one engine call. `take` must not use this object.
     bool Among(std::span<char> record, qint16 index, const QStringList& values, const std::function<bool()>& take);
+    // Range, then Among of `other` (a dataset of the same database) on
+    // `otherIndex` for `otherValues` into `otherRecord`, telling `otherTake`:
+    // on a server both in one exchange. The failure is told by both objects.
+    bool RangeAlong(std::span<char> record, qint16 index, const QString& from, const QString& to,
+                    const std::function<bool()>& take, TXIsamFile& other, std::span<char> otherRecord,
+                    qint16 otherIndex, const QStringList& otherValues, const std::function<bool()>& otherTake);
     // Removes the record with primary key Key.
     bool Delete(const QString& key);
     // Positions before the first record of `index`.

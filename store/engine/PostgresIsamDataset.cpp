@@ -98,48 +98,62 @@ QByteArray PostgresIsamDataset::movedMark(const QByteArray& last, const QByteArr
         + " RETURNING highkey),";
 }
 
+QByteArray PostgresIsamDataset::largestKey() const
+{
+    // The largest key ever held: the mark, which every add moves in its own
+    // statement and every dataset made here has from the start. Only a mark
+    // left empty by an older program asks the table; so no statement scans
+    // it, which under row policies (where the largest key a person sees is
+    // not the largest there is) would mean reading every row.
+    return "CASE WHEN highkey <> '' THEN highkey ELSE coalesce((SELECT max(pk) FROM " + table_ + "), '') END";
+}
+
+QByteArray PostgresIsamDataset::legacyMark() const
+{
+    // What an empty mark is first raised past.
+    return "CASE WHEN highkey = '' THEN (SELECT max(pk) FROM " + table_ + ") END";
+}
+
 QByteArray PostgresIsamDataset::sql(Statement which, int index) const
+{
+    switch (which) {
+    case StmtEqual:
+    case StmtNext:
+    case StmtNextBelow:
+    case StmtNextAtMost:
+    case StmtRangeFirst:
+    case StmtAmong:
+        return readSql(which, index);
+    case StmtInsert:
+    case StmtAdd:
+    case StmtAddMany:
+        return addSql(which);
+    case StmtUpdate:
+    case StmtDelete:
+    case StmtClear:
+        return changeSql(which, index);
+    default:
+        return catalogSql(which);
+    }
+}
+
+QByteArray PostgresIsamDataset::readSql(Statement which, int index) const
 {
     const QByteArray col = IsamKeyRules::column(index);
     const QByteArray valueColumn = index == 0 ? QByteArray() : ", " + col;
     const QByteArray select = "SELECT pk, data" + valueColumn + " FROM " + table_ + " WHERE ";
     const QByteArray order = " ORDER BY " + col + (index == 0 ? QByteArray() : QByteArray(", pk"));
     const QByteArray valueType = index == 0 ? "text COLLATE \"C\"" : "bytea";
-    const QByteArray id = QByteArray::number(id_);
-    // The largest key ever held: the mark, which every add moves in its own
-    // statement and every dataset made here has from the start. Only a mark
-    // left empty by an older program asks the table; so no statement scans
-    // it, which under row policies (where the largest key a person sees is
-    // not the largest there is) would mean reading every row.
-    const QByteArray largest = "CASE WHEN highkey <> '' THEN highkey ELSE coalesce((SELECT max(pk) FROM " + table_
-        + "), '') END";
-    // What an empty mark is first raised past.
-    const QByteArray legacy = "CASE WHEN highkey = '' THEN (SELECT max(pk) FROM " + table_ + ") END";
-    // Every write moves the dataset's counter in the same statement, and so in
-    // the same transaction. Every write first locks the dataset's row of the
-    // catalog, so that writers of one dataset take their locks in one order
-    // and never deadlock; adds move the mark of the largest key there too.
-    const QByteArray lockCatalog = "WITH l AS (SELECT id FROM quorla_datasets WHERE id = " + id + " FOR UPDATE), ";
-    const QByteArray count = ", m AS (UPDATE quorla_datasets SET changes = changes + 1 WHERE id = " + id
-        + " AND EXISTS (SELECT 1 FROM w)) SELECT count(*) FROM w";
-    QByteArray names = "pk, data";
-    QByteArray sets = "data = $2::bytea";
-    QByteArray values;
-    int n = 3;
-    for (int ix : format_.indexes()) {
-        const QByteArray c = IsamKeyRules::column(ix);
-        const QByteArray p = "$" + QByteArray::number(n++) + "::bytea";
-        names += ", " + c;
-        sets += ", " + c + " = " + p;
-        values += ", " + p;
-    }
     switch (which) {
     case StmtEqual:
         return index == 0 ? select + "pk = $1::text COLLATE \"C\""
                           : select + col + " >= $1::bytea" + order + " LIMIT $2::int8";
-    case StmtNext:
-    case StmtNextBelow:
-    case StmtNextAtMost: {
+    case StmtRangeFirst:
+        return select + col + " >= $1::" + valueType + " AND " + col + " <= $2::" + valueType + order
+            + " LIMIT $3::int8";
+    case StmtAmong:
+        return select + col + " = ANY($1::" + (index == 0 ? QByteArray("text[]") : QByteArray("bytea[]")) + ")" + order;
+    default: {
         QByteArray where = index == 0 ? "pk > $1::text COLLATE \"C\""
                                       : "(" + col + ", pk) > ($1::bytea, $2::text COLLATE \"C\")";
         int p = index == 0 ? 2 : 3;
@@ -148,30 +162,31 @@ QByteArray PostgresIsamDataset::sql(Statement which, int index) const
                 + valueType;
         return select + where + order + " LIMIT $" + QByteArray::number(p) + "::int8";
     }
-    case StmtRangeFirst:
-        return select + col + " >= $1::" + valueType + " AND " + col + " <= $2::" + valueType + order
-            + " LIMIT $3::int8";
-    case StmtAmong:
-        return select + col + " = ANY($1::" + (index == 0 ? QByteArray("text[]") : QByteArray("bytea[]")) + ")" + order;
-    case StmtNextKey:
-        // Keys are digit texts of one length, so text order is number order.
-        return "SELECT " + largest + " FROM quorla_datasets WHERE id = " + id;
-    case StmtRaiseMark:
-        return "UPDATE quorla_datasets SET highkey = greatest(highkey, $1::text COLLATE \"C\", " + legacy + ") WHERE id = "
-            + id;
-    case StmtKeyMark:
-        return "SELECT highkey FROM quorla_datasets WHERE id = " + id;
-    case StmtInsert:
+    }
+}
+
+QByteArray PostgresIsamDataset::addSql(Statement which) const
+{
+    const QByteArray id = QByteArray::number(id_);
+    QByteArray names = "pk, data";
+    QByteArray values;
+    int n = 3;
+    for (int ix : format_.indexes()) {
+        names += ", " + IsamKeyRules::column(ix);
+        values += ", $" + QByteArray::number(n++) + "::bytea";
+    }
+    if (which == StmtInsert) {
         // The mark of the largest key ever held moves with the add, so a key
         // freed later by a delete is never handed out again.
         return "WITH m AS (UPDATE quorla_datasets SET changes = changes + 1,"
-               " highkey = greatest(highkey, $1::text COLLATE \"C\", " + legacy + ") WHERE id = " + id + " RETURNING id),"
+               " highkey = greatest(highkey, $1::text COLLATE \"C\", " + legacyMark() + ") WHERE id = " + id + " RETURNING id),"
                " w AS (INSERT INTO " + table_ + " (" + names + ") SELECT $1::text, $2::bytea" + values
             + " FROM m RETURNING pk) SELECT count(*) FROM w";
-    case StmtAdd: {
+    }
+    if (which == StmtAdd) {
         // The next key from the mark as it stands once this statement holds
         // the row: a concurrent add that held it before has moved it.
-        const QByteArray next = "(coalesce(nullif(" + largest + ", ''), '0')::int8 + 1)";
+        const QByteArray next = "(coalesce(nullif(" + largestKey() + ", ''), '0')::int8 + 1)";
         // Shifted by one: the key is not a parameter here.
         QByteArray shifted;
         for (int p = 3; p < n; ++p)
@@ -179,35 +194,61 @@ QByteArray PostgresIsamDataset::sql(Statement which, int index) const
         return movedMark(next, id) + " w AS (INSERT INTO " + table_ + " (" + names + ") SELECT m.highkey, $1::bytea"
             + shifted + " FROM m RETURNING pk) SELECT pk FROM w";
     }
-    case StmtAddMany: {
-        // As StmtAdd for $1 records at once, each column an array ($2 the
-        // records, then each index's values): the mark moves past all of them
-        // and the counter once, and the keys follow each other in the
-        // arrays' order. Answers the last key and the rows added.
-        const QByteArray last = "(coalesce(nullif(" + largest + ", ''), '0')::int8 + $1::int8)";
-        QByteArray arrays;
-        QByteArray columns;
-        for (int p = 2; p < n; ++p) {
-            arrays += (p > 2 ? ", $" : "$") + QByteArray::number(p) + "::bytea[]";
-            columns += ", v.c" + QByteArray::number(p);
-        }
-        return movedMark(last, id) + " w AS (INSERT INTO " + table_ + " (" + names + ") SELECT lpad((m.highkey::int8 - $1::int8 + v.n)::text, "
-            + QByteArray::number(keyLength_) + ", '0')" + columns + " FROM m, unnest(" + arrays
-            + ") WITH ORDINALITY AS v(" + columns.mid(2).replace("v.", "") + ", n) RETURNING pk)"
-            + " SELECT m.highkey, (SELECT count(*) FROM w) FROM m";
+    // As StmtAdd for $1 records at once, each column an array ($2 the
+    // records, then each index's values): the mark moves past all of them
+    // and the counter once, and the keys follow each other in the
+    // arrays' order. Answers the last key and the rows added.
+    const QByteArray last = "(coalesce(nullif(" + largestKey() + ", ''), '0')::int8 + $1::int8)";
+    QByteArray arrays;
+    QByteArray columns;
+    for (int p = 2; p < n; ++p) {
+        arrays += (p > 2 ? ", $" : "$") + QByteArray::number(p) + "::bytea[]";
+        columns += ", v.c" + QByteArray::number(p);
     }
-    case StmtUpdate:
+    return movedMark(last, id) + " w AS (INSERT INTO " + table_ + " (" + names + ") SELECT lpad((m.highkey::int8 - $1::int8 + v.n)::text, "
+        + QByteArray::number(keyLength_) + ", '0')" + columns + " FROM m, unnest(" + arrays
+        + ") WITH ORDINALITY AS v(" + columns.mid(2).replace("v.", "") + ", n) RETURNING pk)"
+        + " SELECT m.highkey, (SELECT count(*) FROM w) FROM m";
+}
+
+QByteArray PostgresIsamDataset::changeSql(Statement which, int index) const
+{
+    const QByteArray id = QByteArray::number(id_);
+    // Every write moves the dataset's counter in the same statement, and so in
+    // the same transaction. Every write first locks the dataset's row of the
+    // catalog, so that writers of one dataset take their locks in one order
+    // and never deadlock; adds move the mark of the largest key there too.
+    const QByteArray lockCatalog = "WITH l AS (SELECT id FROM quorla_datasets WHERE id = " + id + " FOR UPDATE), ";
+    const QByteArray count = ", m AS (UPDATE quorla_datasets SET changes = changes + 1 WHERE id = " + id
+        + " AND EXISTS (SELECT 1 FROM w)) SELECT count(*) FROM w";
+    if (which == StmtUpdate) {
+        QByteArray sets = "data = $2::bytea";
+        int n = 3;
+        for (int ix : format_.indexes())
+            sets += ", " + IsamKeyRules::column(ix) + " = $" + QByteArray::number(n++) + "::bytea";
         return lockCatalog + "w AS (UPDATE " + table_ + " SET " + sets
             + " WHERE pk = $1::text AND EXISTS (SELECT 1 FROM l) RETURNING pk)" + count;
-    case StmtDelete:
-    case StmtClear: {
-        const QByteArray rows = which == StmtDelete ? "pk = $1::text" : col + " = $1::bytea";
-        if (marksRemovals_.value_or(false))
-            return lockCatalog + "w AS (UPDATE " + table_ + " SET q_drop = true WHERE " + rows
-                + " AND EXISTS (SELECT 1 FROM l) RETURNING pk)" + count;
-        return lockCatalog + "w AS (DELETE FROM " + table_ + " WHERE " + rows
-            + " AND EXISTS (SELECT 1 FROM l) RETURNING pk)" + count;
     }
+    const QByteArray rows = which == StmtDelete ? "pk = $1::text" : IsamKeyRules::column(index) + " = $1::bytea";
+    if (marksRemovals_.value_or(false))
+        return lockCatalog + "w AS (UPDATE " + table_ + " SET q_drop = true WHERE " + rows
+            + " AND EXISTS (SELECT 1 FROM l) RETURNING pk)" + count;
+    return lockCatalog + "w AS (DELETE FROM " + table_ + " WHERE " + rows
+        + " AND EXISTS (SELECT 1 FROM l) RETURNING pk)" + count;
+}
+
+QByteArray PostgresIsamDataset::catalogSql(Statement which) const
+{
+    const QByteArray id = QByteArray::number(id_);
+    switch (which) {
+    case StmtNextKey:
+        // Keys are digit texts of one length, so text order is number order.
+        return "SELECT " + largestKey() + " FROM quorla_datasets WHERE id = " + id;
+    case StmtRaiseMark:
+        return "UPDATE quorla_datasets SET highkey = greatest(highkey, $1::text COLLATE \"C\", " + legacyMark()
+            + ") WHERE id = " + id;
+    case StmtKeyMark:
+        return "SELECT highkey FROM quorla_datasets WHERE id = " + id;
     case StmtCount:
         return "SELECT count(*) FROM " + table_;
     case StmtMark:
@@ -227,8 +268,9 @@ QByteArray PostgresIsamDataset::sql(Statement which, int index) const
         return "SELECT pg_advisory_unlock(k) FROM unnest($1::int8[]) AS k";
     case StmtLockAll:
         return "SELECT k FROM unnest($1::int8[]) AS k WHERE pg_try_advisory_lock(k)";
+    default:
+        return {};
     }
-    return {};
 }
 
 PostgresConnection::Call PostgresIsamDataset::statement(Statement which, int index)
@@ -335,32 +377,70 @@ IsamCode PostgresIsamDataset::range(int index, const QByteArray& from, const QBy
     cursor_.drop();
     if (from > to)
         return IsamOk;
-    const Param fromValue = index == 0 ? Param::text(from) : Param::blob(from);
+    Result rows;
+    const PostgresConnection::Call call = rangeCall(index, from, to);
+    const IsamCode code = connection_->exec(call.name, call.sql, call.params.data(), int(call.params.size()), rows);
+    return code == IsamOk ? rangeFrom(index, to, rows, record, take) : code;
+}
+
+PostgresConnection::Call PostgresIsamDataset::rangeCall(int index, const QByteArray& from, const QByteArray& to)
+{
+    PostgresConnection::Call call = statement(StmtRangeFirst, index);
+    call.values = {from, to, QByteArray::number(RangeChunkFirst)};
+    for (const QByteArray& value : call.values)
+        call.params.push_back(index == 0 || call.params.size() == 2 ? Param::text(value) : Param::blob(value));
+    return call;
+}
+
+IsamCode PostgresIsamDataset::rangeFrom(int index, const QByteArray& to, const Result& first, std::span<char> record,
+                                        const TRangeReader& take)
+{
     const Param toValue = index == 0 ? Param::text(to) : Param::blob(to);
-    // Where the next chunk starts: after the last row handed over.
-    QByteArray lastValue;
-    QByteArray lastKey;
+    const Result* rows = &first;
+    Result next;
     for (int chunk = RangeChunkFirst;; chunk = std::min(chunk * 4, RangeChunkMost)) {
-        const QByteArray limit = QByteArray::number(chunk);
-        Result rows;
-        IsamCode code = IsamOk;
-        if (lastKey.isNull())
-            code = run(StmtRangeFirst, index, {fromValue, toValue, Param::text(limit)}, rows);
-        else if (index == 0)
-            code = run(StmtNextAtMost, 0, {Param::text(lastKey), toValue, Param::text(limit)}, rows);
-        else
-            code = run(StmtNextAtMost, index, {Param::blob(lastValue), Param::text(lastKey), toValue, Param::text(limit)},
-                       rows);
-        if (code != IsamOk)
-            return code;
         bool more = true;
-        code = handOver(rows, index, record, take, more);
-        const int count = rows.rows();
+        IsamCode code = handOver(*rows, index, record, take, more);
+        const int count = rows->rows();
         if (code != IsamOk || !more || count < chunk)
             return code;
-        lastKey = QByteArray(rows.data(count - 1, 0), rows.length(count - 1, 0));
-        lastValue = index == 0 ? lastKey : QByteArray(rows.data(count - 1, 2), rows.length(count - 1, 2));
+        // The next chunk starts after the last row handed over.
+        const QByteArray lastKey(rows->data(count - 1, 0), rows->length(count - 1, 0));
+        const QByteArray lastValue = index == 0 ? lastKey : QByteArray(rows->data(count - 1, 2), rows->length(count - 1, 2));
+        const QByteArray limit = QByteArray::number(std::min(chunk * 4, RangeChunkMost));
+        if (index == 0)
+            code = run(StmtNextAtMost, 0, {Param::text(lastKey), toValue, Param::text(limit)}, next);
+        else
+            code = run(StmtNextAtMost, index, {Param::blob(lastValue), Param::text(lastKey), toValue, Param::text(limit)},
+                       next);
+        if (code != IsamOk)
+            return code;
+        rows = &next;
     }
+}
+
+IsamCode PostgresIsamDataset::rangeAlong(int index, const QByteArray& from, const QByteArray& to,
+                                          std::span<char> record, const TRangeReader& take, const TAlongRead& along)
+{
+    auto* other = dynamic_cast<PostgresIsamDataset*>(along.dataset);
+    if (!other || other->connection_ != connection_ || from > to || along.values.isEmpty())
+        return TIsamDataset::rangeAlong(index, from, to, record, take, along);
+    IsamCode code = readable(index, record);
+    if (code == IsamOk)
+        code = other->readable(along.index, along.record);
+    if (code == IsamOk && ((index == 0 && (!textKey(from) || !textKey(to)))
+                           || (along.index == 0 && !std::all_of(along.values.begin(), along.values.end(), textKey))))
+        code = IsamBadKey;
+    if (code != IsamOk)
+        return code;
+    cursor_.drop();
+    other->cursor_.drop();
+    std::vector<Result> results(2);
+    code = connection_->execAll({rangeCall(index, from, to), other->amongCall(along.index, along.values)}, results);
+    if (code == IsamOk)
+        code = rangeFrom(index, to, results[0], record, take);
+    bool more = true;
+    return code == IsamOk ? other->handOver(results[1], along.index, along.record, along.take, more) : code;
 }
 
 IsamCode PostgresIsamDataset::handOver(const Result& rows, int index, std::span<char> record, const TRangeReader& take,
@@ -394,6 +474,15 @@ IsamCode PostgresIsamDataset::among(int index, const QList<QByteArray>& values, 
     cursor_.drop();
     if (values.isEmpty())
         return IsamOk;
+    Result rows;
+    const PostgresConnection::Call call = amongCall(index, values);
+    const IsamCode code = connection_->exec(call.name, call.sql, call.params.data(), int(call.params.size()), rows);
+    bool more = true;
+    return code == IsamOk ? handOver(rows, index, record, take, more) : code;
+}
+
+PostgresConnection::Call PostgresIsamDataset::amongCall(int index, const QList<QByteArray>& values)
+{
     // An array of the values as the server reads it: texts quoted, byte
     // values in hex.
     QByteArray array = "{";
@@ -406,10 +495,10 @@ IsamCode PostgresIsamDataset::among(int index, const QList<QByteArray>& values, 
             array += "\"\\\\x" + value.toHex() + '"';
     }
     array += '}';
-    Result rows;
-    const IsamCode code = run(StmtAmong, index, {Param::text(array)}, rows);
-    bool more = true;
-    return code == IsamOk ? handOver(rows, index, record, take, more) : code;
+    PostgresConnection::Call call = statement(StmtAmong, index);
+    call.values = {array};
+    call.params = {Param::text(call.values.front())};
+    return call;
 }
 
 IsamCode PostgresIsamDataset::first(int index)

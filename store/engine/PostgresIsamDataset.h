@@ -41,6 +41,10 @@ public:
     // handed over.
     IsamCode among(int index, const QList<QByteArray>& values, std::span<char> record,
                    const TRangeReader& take) override;
+    // The range's first statement and `along`'s in one exchange (libpq's
+    // pipeline mode), when both datasets share the session.
+    IsamCode rangeAlong(int index, const QByteArray& from, const QByteArray& to, std::span<char> record,
+                        const TRangeReader& take, const TAlongRead& along) override;
     // One statement that moves the mark of the largest key and adds under the
     // key after it: adds by others wait for each other there, and never meet
     // on one key.
@@ -100,10 +104,28 @@ private:
     PostgresConnection::Call statement(Statement which, int index);
     IsamCode run(Statement which, int index, const std::vector<Param>& params, Result& result);
     QByteArray sql(Statement which, int index) const;
+    // The statements by their job: reads of records, adds (which move the
+    // mark of the largest key), other writes, and those of the catalog's row
+    // and the locks.
+    QByteArray readSql(Statement which, int index) const;
+    QByteArray addSql(Statement which) const;
+    QByteArray changeSql(Statement which, int index) const;
+    QByteArray catalogSql(Statement which) const;
+    // The largest key ever held, and what an empty mark is first raised past,
+    // as expressions on the catalog's row.
+    QByteArray largestKey() const;
+    QByteArray legacyMark() const;
     // The first part of an add's statement: `m`, the catalog's row with its
     // counter moved and its mark at `last` (an expression of the mark as it
     // stands).
     QByteArray movedMark(const QByteArray& last, const QByteArray& id) const;
+    // The first statement of a range read, and an among read, as calls.
+    PostgresConnection::Call rangeCall(int index, const QByteArray& from, const QByteArray& to);
+    PostgresConnection::Call amongCall(int index, const QList<QByteArray>& values);
+    // Hands over `first`, the range's first chunk, and reads and hands over
+    // the chunks after it up to `to`.
+    IsamCode rangeFrom(int index, const QByteArray& to, const Result& first, std::span<char> record,
+                       const TRangeReader& take);
     // Hands the rows of a read on `index` to the cursor; IsamCorrupt for one
     // that is not a record of this dataset.
     IsamCode takeRows(const Result& rows, int index);

@@ -110,3 +110,10 @@ IsamCode TIsamDataset::checkBatch(const QList<TBatchWrite>& writes, std::size_t 
     }
     return IsamOk;
 }
+
+IsamCode TIsamDataset::rangeAlong(int index, const QByteArray& from, const QByteArray& to, std::span<char> record,
+                                  const TRangeReader& take, const TAlongRead& along)
+{
+    const IsamCode code = range(index, from, to, record, take);
+    return code == IsamOk ? along.dataset->among(along.index, along.values, along.record, along.take) : code;
+}

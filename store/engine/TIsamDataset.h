@@ -57,6 +57,23 @@ public:
     virtual IsamCode among(int index, const QList<QByteArray>& values, std::span<char> record,
                            const TRangeReader& take);
 
+    // A read of another dataset of the same database to go along with a
+    // range read (rangeAlong): its records of `index` whose value is one of
+    // `values`, as among reads them.
+    struct TAlongRead
+    {
+        TIsamDataset* dataset = nullptr;
+        int index = 0;
+        QList<QByteArray> values;
+        std::span<char> record;
+        TRangeReader take;
+    };
+    // As range, then as `along`'s among; an engine whose exchanges cost a
+    // wait (a server) sends both in one. `along`'s records come after this
+    // range's. The first failure is the answer.
+    virtual IsamCode rangeAlong(int index, const QByteArray& from, const QByteArray& to, std::span<char> record,
+                                const TRangeReader& take, const TAlongRead& along);
+
     // Writes `record` under `key` in `mode` (IsamPutMode). One transaction; an
     // add raises the dataset's mark of the largest key ever held in it.
     virtual IsamCode put(const QByteArray& key, std::span<const char> record, IsamPutMode mode) = 0;

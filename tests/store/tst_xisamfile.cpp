@@ -398,6 +398,42 @@ private slots:
         QTEST(read, "keys");
     }
 
+    // A range of alarm times 1..count (keys alike) and, along it, the alarms
+    // of entries 5, 2, 5 (keys 1..3) of another dataset for `entries`.
+    void rangeAlong_data()
+    {
+        QTest::addColumn<int>("count");
+        QTest::addColumn<QStringList>("entries");
+        QTest::addColumn<QStringList>("along");
+        QTest::newRow("past a server's first chunk") << 300 << keys({5, 9}) << keys({1, 3});
+        QTest::newRow("an empty range") << 0 << keys({2}) << keys({2});
+        QTest::newRow("nothing along") << 3 << keys({9}) << keys({});
+    }
+    void rangeAlong()
+    {
+        QFETCH(int, count);
+        QFETCH(QStringList, entries);
+        const QString ranged = newDataset(nullptr), other = newDataset(nullptr);
+        TXIsamFile f, g;
+        if (server) {
+            const auto connection = TIsamEngine::forName(ranged).connect(ranged);
+            f.ShareConnection(connection);
+            g.ShareConnection(connection);
+        }
+        QVERIFY(f.Open(ranged) && g.Open(other));
+        for (int t = 1; t <= count; ++t)
+            QVERIFY(f.Insert(makeAlarm("0000000001", timeText(t))));
+        for (const int entry : {5, 2, 5})
+            QVERIFY(g.Insert(makeAlarm("0000000001", timeText(100), key(entry).toLatin1())));
+        int read = 0;
+        QStringList along;
+        Alarm a{}, b{};
+        QVERIFY(f.RangeAlong(a, 2, key(1), key(count), [&] { return f.CurrentKey() == key(++read); }, g, b, 3,
+                             entries, [&] { return along << g.CurrentKey(), true; }));
+        QCOMPARE(read, count);
+        QTEST(along, "along");
+    }
+
     void positioning()
     {
         TXIsamFile f;
