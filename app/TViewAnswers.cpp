@@ -148,6 +148,16 @@ void TViewAnswers::WantReachingEntries(QObject* /*sender*/, const QString& first
         }
         return read;
     });
+    // The days and the entries reaching into them are read: the next
+    // view's read looks at the marks again.
+    viewRead_ = 0;
+}
+
+void TViewAnswers::continueViewRead(quint64 read)
+{
+    if (viewRead_ == 0)
+        QTimer::singleShot(0, &reports_, [this] { viewRead_ = 0; });
+    viewRead_ = read;
 }
 
 void TViewAnswers::answerEntries(const QString& kept, TDayEntries& entries, const std::function<TReadEntries()>& read)
@@ -160,11 +170,14 @@ void TViewAnswers::answerEntries(const QString& kept, TDayEntries& entries, cons
     TReadEntries answer;
     readOrKeep(
         [&] {
+            TDetailsStore store(*session_.Database());
+            const TDetailsStore::TOneRead shared(store, viewRead_);
+            continueViewRead(shared.Read());
             answer = read();
             QStringList keys;
             for (const TReadEntry& one : std::as_const(answer))
                 keys << one.key;
-            const QList<TEntryDetails> details = TDetailsStore(*session_.Database()).EntriesInOrder(keys);
+            const QList<TEntryDetails> details = store.EntriesInOrder(keys);
             for (qsizetype i = 0; i < answer.size(); ++i)
                 answer[i].details = details[i];
             if (days_.size() >= DaysKept)

@@ -128,6 +128,14 @@ private:
     // be read; `read` returns the entries without their details.
     void answerEntries(const QString& kept, TDayEntries& entries, const std::function<TReadEntries()>& read);
 
+    // The read of the views under way (TDetailsStore::TOneRead), 0 for
+    // none: the days a view asks for and the entries reaching into them are
+    // one read, which ends with the reaching entries, or when the event loop
+    // runs again, whichever comes first.
+    quint64 viewRead_ = 0;
+    // Continues the read under way in `read`, or begins one.
+    void continueViewRead(quint64 read);
+
     // What the last reads that worked gave, by day key and by record key
     // (the alarm marks are kept in alarmed_).
     QHash<QString, TReadEntries> days_;

@@ -64,6 +64,8 @@ QStringList readDays(TXIsamFile& days, qint64 first, int count)
 
 void withDetails(TDetailsStore& store, TXIsamFile& days, qint64 first, int count)
 {
+    // One read of a view, whose parts share the change marks as the views' do.
+    const TDetailsStore::TOneRead read(store);
     QStringList keys = readDays(days, first, count);
     const QDate from = QDateTime::fromSecsSinceEpoch(first, QTimeZone::utc()).date();
     keys << store.ReachingInto(from, from.addDays(count - 1));

@@ -24,15 +24,35 @@ constexpr qint64 Day = 86400;
 
 } // namespace
 
+quint64 TDetailHeads::NewRead()
+{
+    static quint64 reads = 0;
+    return ++reads;
+}
+
+bool TDetailHeads::lookedInRead(THeld& held, const TXIsamFile& dataset, qsizetype asking) const
+{
+    if (sharedRead_ == 0 || held.lookedIn != sharedRead_ || held.lookedAt != &dataset)
+        return false;
+    if (!held.fresh)
+        held.owed += asking;
+    return true;
+}
+
 bool TDetailHeads::current(THeld& held, TXIsamFile& dataset, qsizetype asking, qsizetype holding,
                            void (TDetailHeads::*read)(TXIsamFile&))
 {
+    if (lookedInRead(held, dataset, asking))
+        return held.fresh;
     QByteArray mark;
     if (!dataset.ChangeMark(mark))
         return false;
+    held.lookedIn = sharedRead_;
+    held.lookedAt = &dataset;
+    held.fresh = false;
     const bool before = held.held && held.from == &dataset;
     if (before && mark == held.mark)
-        return true;
+        return held.fresh = true;
     held.owed += asking;
     if (held.owed < (before ? holding / OwedShare : FirstReadOwed))
         return false;
@@ -40,7 +60,7 @@ bool TDetailHeads::current(THeld& held, TXIsamFile& dataset, qsizetype asking, q
     // again, and the next look reads once more.
     held.held = false;
     (this->*read)(dataset);
-    held = {mark, &dataset, true, 0};
+    held = {mark, &dataset, true, 0, sharedRead_, &dataset, true};
     return true;
 }
 
@@ -62,6 +82,7 @@ void TDetailHeads::read(TXIsamFile& details)
     places_.clear();
     // The day entries held are those of the heads read before.
     storedHeld_.held = false;
+    storedHeld_.fresh = false;
     DetailRecord record;
     // In the order of the primary key, which is the order the records lie in.
     const bool read = details.Range(record.bytes(), TXIsamFile::PrimaryIndex, RecordKey::format(0),

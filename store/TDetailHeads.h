@@ -66,6 +66,16 @@ public:
     // `days` now. Only meaningful after Current() answered true.
     bool ReachingCurrent(TXIsamFile& days, qsizetype asking);
 
+    // Shares the change marks among the parts of one read (a view's days and
+    // the entries reaching into them): while `read` (not 0) is set, each
+    // dataset's mark is read at most once, and what that look told answers
+    // every later look under the same `read`. Another `read`, or 0, looks
+    // again. A read sees what was stored when it began, as one look would.
+    void ShareMarks(quint64 read) { sharedRead_ = read; }
+    quint64 SharedRead() const { return sharedRead_; }
+    // A read number no read of any connection has had.
+    static quint64 NewRead();
+
     // The head `mark` (DetailRecord::EntryMark or SeriesMark) and key
     // number `key` (keyNumber) name, or null when none is kept. Only
     // meaningful after Current() answered true.
@@ -92,7 +102,16 @@ private:
         const TXIsamFile* from = nullptr;
         bool held = false;
         qsizetype owed = 0;
+        // The shared read (ShareMarks) the mark was last looked at in, of
+        // which dataset, and whether it was then current.
+        quint64 lookedIn = 0;
+        const TXIsamFile* lookedAt = nullptr;
+        bool fresh = false;
     };
+    // Whether `held` was looked at in the shared read under way (so that
+    // its answer stands), counting `asking` towards its next full read when
+    // it was not current.
+    bool lookedInRead(THeld& held, const TXIsamFile& dataset, qsizetype asking) const;
 
     // Whether what `held` stands for is current in `dataset`, reading it
     // with `read` when that is due (see the class's rule); `holding` is how
@@ -131,4 +150,5 @@ private:
     // those not stored left out.
     std::vector<std::pair<qint64, TStored>> stored_;
     THeld storedHeld_;
+    quint64 sharedRead_ = 0;
 };

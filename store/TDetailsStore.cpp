@@ -97,6 +97,22 @@ private:
 
 TDetailsStore::TDetailsStore(TQuorlaDB& database) : database_(database) {}
 
+TDetailsStore::TOneRead::TOneRead(TDetailsStore& store, quint64 read)
+    : store_(store), previous_(store.database_.DetailHeads().SharedRead())
+{
+    store_.database_.DetailHeads().ShareMarks(read ? read : previous_ ? previous_ : TDetailHeads::NewRead());
+}
+
+TDetailsStore::TOneRead::~TOneRead()
+{
+    store_.database_.DetailHeads().ShareMarks(previous_);
+}
+
+quint64 TDetailsStore::TOneRead::Read() const
+{
+    return store_.database_.DetailHeads().SharedRead();
+}
+
 QList<DetailRecord> TDetailsStore::recordsOf(const QString& owner)
 {
     QList<DetailRecord> records;
@@ -332,6 +348,7 @@ QList<std::pair<QString, DayEntryRecord>> TDetailsStore::ReachingEntries(const Q
     TXIsamFile* details = database_.Details();
     if (!details)
         return {};
+    const TOneRead read(*this);
     // The heads that reach into the days or past them: entries' by their
     // last day, templates' that span days all.
     QHash<QString, TEntryDetails> templates;

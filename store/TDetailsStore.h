@@ -31,6 +31,26 @@ class TDetailsStore
 public:
     explicit TDetailsStore(TQuorlaDB& database);
 
+    // While one lives, the batch reads of its store share the change marks
+    // they look at (TDetailHeads::ShareMarks): one look at each dataset for
+    // a view's days and the entries reaching into them, rather than one for
+    // each part. `read` continues a read begun before (a view's, spread
+    // over several calls); 0 continues the one under way, or begins one.
+    class TOneRead
+    {
+    public:
+        explicit TOneRead(TDetailsStore& store, quint64 read = 0);
+        ~TOneRead();
+        TOneRead(const TOneRead&) = delete;
+        TOneRead& operator=(const TOneRead&) = delete;
+        // The read's number, to continue it later.
+        quint64 Read() const;
+
+    private:
+        TDetailsStore& store_;
+        quint64 previous_;
+    };
+
     // The details of entry `entryKey`.
     TEntryDetails Entry(const QString& entryKey);
     // The details of series `seriesKey`'s template.

@@ -212,6 +212,24 @@ private slots:
         QCOMPARE(store.ReachingInto(tuesday, tuesday), QStringList{night});
     }
 
+    // The parts of one read look at the datasets once: another's write in
+    // the middle of a view's read shows with the next read, never in half
+    // of one.
+    void oneReadLooksOnce()
+    {
+        const QString key = add(entryAt(Monday, QTime(9, 0)), details(60, 1, QStringLiteral("A"), {}));
+        TDetailsStore store(*o->db);
+        store.Entries(QStringList(2048, key));
+        TQuorlaDB other(TScriptedServices::ofTest());
+        {
+            const TDetailsStore::TOneRead read(store);
+            QCOMPARE(store.Entries({key}).value(key).location, QStringLiteral("A"));
+            edit(other, key, details(60, 1, QStringLiteral("B"), {}));
+            QCOMPARE(store.Entries({key}).value(key).location, QStringLiteral("A"));
+        }
+        QCOMPARE(store.Entries({key}).value(key).location, QStringLiteral("B"));
+    }
+
     // A workstation that knows only the four datasets moves one entry and
     // deletes another: the other workstation shows the moved one on its new
     // days once swept, never the deleted one's details, and keeps no garbage.
