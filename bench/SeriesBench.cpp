@@ -326,6 +326,55 @@ void extend(Engine& engine, const QDate& today)
     std::fflush(stdout);
 }
 
+// The series writes on both engines, and the same occurrences typed as
+// single events into the empty databases `typedFolder` and `typedUri`.
+void writes(Engine& folder, Engine& postgres, const QString& typedFolder, const QString& typedUri,
+            const QDate& today)
+{
+    std::printf("Series writes (median of %d; goal: each under 1 s on the folder)\n", WriteRounds);
+    const WriteFigures weeklyFolder = writeSeries(*folder.withSeries, today, 20, false);
+    const WriteFigures weeklyServer = writeSeries(*postgres.withSeries, today, 20, false);
+    printWrites("weekly, 20 assignees", weeklyFolder, weeklyServer);
+    {
+        TQuorlaDB folderDb{BenchServices::running(), TDatabaseLocation(typedFolder)};
+        TQuorlaDB serverDb{BenchServices::running(), TDatabaseLocation(typedUri)};
+        const double onFolder = typedMs(folderDb, today, 20, weeklyFolder.occurrences, 7);
+        const double onServer = typedMs(serverDb, today, 20, weeklyFolder.occurrences, 7);
+        std::printf("    %-32s folder %9.1f ms   server %9.1f ms   (series create / typed: folder %5.3f, server %5.3f)\n",
+                    "typed as single events (raw)", onFolder, onServer, weeklyFolder.createMs / onFolder,
+                    weeklyServer.createMs / onServer);
+        std::fflush(stdout);
+    }
+    const WriteFigures dailyFolder = writeSeries(*folder.withSeries, today, 5, true);
+    const WriteFigures dailyServer = writeSeries(*postgres.withSeries, today, 5, true);
+    printWrites("daily, 5 assignees", dailyFolder, dailyServer);
+}
+
+// What one synced transaction costs on each: the extension's unit.
+void syncedInsert(const QString& typedFolder, const QString& typedUri, const QDate& today)
+{
+    TQuorlaDB folderDb{BenchServices::running(), TDatabaseLocation(typedFolder)};
+    TQuorlaDB serverDb{BenchServices::running(), TDatabaseLocation(typedUri)};
+    DayEntryRecord entry;
+    entry.initialise();
+    entry.setStartTime(key(daySeconds(today)));
+    const auto insertMs = [&](TQuorlaDB& db) {
+        std::vector<double> times;
+        for (int i = 0; i < 15; ++i) {
+            QElapsedTimer timer;
+            timer.start();
+            check(db.DayEntries().Insert(entry.bytes()), "insert");
+            times.push_back(msSince(timer));
+        }
+        return median(times);
+    };
+    const double onFolder = insertMs(folderDb);
+    const double onServer = insertMs(serverDb);
+    std::printf("  %-34s folder: median %7.2f ms; server: median %7.2f ms\n", "one synced insert (raw)", onFolder,
+                onServer);
+    std::fflush(stdout);
+}
+
 void measure()
 {
     std::printf("Repeating events on a folder (synced writes) and on a private PostgreSQL server (fsync on), "
@@ -360,58 +409,18 @@ void measure()
         check(engine->withSeries->Series() != nullptr, "series datasets");
         engine->withSeries->SetActingUser(key(1));
     }
-
-    std::printf("Series writes (median of %d; goal: each under 1 s on the folder)\n", WriteRounds);
-    const WriteFigures weeklyFolder = writeSeries(*folder.withSeries, today, 20, false);
-    const WriteFigures weeklyServer = writeSeries(*postgres.withSeries, today, 20, false);
-    printWrites("weekly, 20 assignees", weeklyFolder, weeklyServer);
     const QString typedFolder = dir.filePath(QStringLiteral("typed/"));
     const QString typedUri = server.createDatabase(QStringLiteral("typed"));
     check(!typedUri.isEmpty() && QDir().mkpath(typedFolder), "typed databases");
-    {
-        TQuorlaDB folderDb{BenchServices::running(), TDatabaseLocation(typedFolder)};
-        TQuorlaDB serverDb{BenchServices::running(), TDatabaseLocation(typedUri)};
-        const double onFolder = typedMs(folderDb, today, 20, weeklyFolder.occurrences, 7);
-        const double onServer = typedMs(serverDb, today, 20, weeklyFolder.occurrences, 7);
-        std::printf("    %-32s folder %9.1f ms   server %9.1f ms   (series create / typed: folder %5.3f, server %5.3f)\n",
-                    "typed as single events (raw)", onFolder, onServer, weeklyFolder.createMs / onFolder,
-                    weeklyServer.createMs / onServer);
-        std::fflush(stdout);
-    }
-    const WriteFigures dailyFolder = writeSeries(*folder.withSeries, today, 5, true);
-    const WriteFigures dailyServer = writeSeries(*postgres.withSeries, today, 5, true);
-    printWrites("daily, 5 assignees", dailyFolder, dailyServer);
 
+    writes(folder, postgres, typedFolder, typedUri, today);
     std::printf("Reads (goal: unchanged, ours/raw near 1)\n");
     reads(folder, today);
     reads(postgres, today);
-
     std::printf("The poll's extension (goal: under 5 ms)\n");
     extend(folder, today);
     extend(postgres, today);
-    {
-        // What one synced transaction costs on each: the extension's unit.
-        TQuorlaDB folderDb{BenchServices::running(), TDatabaseLocation(typedFolder)};
-        TQuorlaDB serverDb{BenchServices::running(), TDatabaseLocation(typedUri)};
-        DayEntryRecord entry;
-        entry.initialise();
-        entry.setStartTime(key(daySeconds(today)));
-        const auto insertMs = [&](TQuorlaDB& db) {
-            std::vector<double> times;
-            for (int i = 0; i < 15; ++i) {
-                QElapsedTimer timer;
-                timer.start();
-                check(db.DayEntries().Insert(entry.bytes()), "insert");
-                times.push_back(msSince(timer));
-            }
-            return median(times);
-        };
-        const double onFolder = insertMs(folderDb);
-        const double onServer = insertMs(serverDb);
-        std::printf("  %-34s folder: median %7.2f ms; server: median %7.2f ms\n", "one synced insert (raw)", onFolder,
-                    onServer);
-        std::fflush(stdout);
-    }
+    syncedInsert(typedFolder, typedUri, today);
 }
 
 } // namespace

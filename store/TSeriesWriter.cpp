@@ -22,6 +22,9 @@
 #include "TXIsamFile.h"
 #include "TrailRecord.h"
 
+#include <QCoreApplication>
+#include <QHash>
+#include <QMutex>
 #include <QScopeGuard>
 #include <QSet>
 #include <QThread>
@@ -313,108 +316,193 @@ void TSeriesWriter::batch(TXIsamFile& dataset, TBatch& writes)
     TBookingWriter(database_, writer_).RemoveEntries(removed);
 }
 
-int TSeriesWriter::make(const QString& seriesKey, const SeriesRecord& series, const QList<QDate>& days)
+namespace {
+
+// Whether an entry is stored under any of `keys` (in key order).
+bool anyStored(TXIsamFile& entries, const QStringList& keys)
+{
+    bool taken = false;
+    DayEntryRecord probe;
+    if (!entries.Range(probe.bytes(), TXIsamFile::PrimaryIndex, keys.first(), keys.last(),
+                       [&] {
+                           taken = true;
+                           return false;
+                       })
+        && !taken && entries.LastError() != IsamNotFound)
+        throw EQuorla(entries.ErrorText());
+    return taken;
+}
+
+} // namespace
+
+qint64 TSeriesWriter::claimKeys(qint64 n, qint64& passed, std::optional<TRecordLocks>& locks)
+{
+    TXIsamFile& entries = database_.DayEntries();
+    // The new entries' keys are locked and then set aside by raising the key
+    // mark past them: nobody else adds under them from then on, so a pending
+    // link's entry key is this writer's even after a kill (an insert under a
+    // key it chose and locked makes this attempt give way; one the engine
+    // chose is looked for below).
+    qint64 first = RecordKey::parse(entries.NextKey());
+    if (first <= 0)
+        throw EQuorla(entries.ErrorText());
+    first = std::max(first, passed + 1);
+    QStringList keys;
+    for (qint64 i = 0; i < n; ++i)
+        keys << RecordKey::format(first + i);
+    locks.emplace(entries, keys);
+    if (!locks->Held()) {
+        passed = first + n - 1;
+        QThread::usleep(2000);
+        return 0;
+    }
+    if (!entries.RaiseKeyMark(keys.last()))
+        throw EQuorla(entries.ErrorText());
+    // An add chooses its key without a lock: one that chose one of these
+    // before the mark moved has stored its record by now. It is another's
+    // entry, which no pending link may name - the next writer would remove
+    // it with its alarms were this one killed before taking the link back.
+    return anyStored(entries, keys) ? 0 : first;
+}
+
+TSeriesWriter::Made TSeriesWriter::makeChunk(const QString& seriesKey, const SeriesRecord& series,
+                                             const QList<QDate>& chunk, qint64 first)
 {
     TXIsamFile& entries = database_.DayEntries();
     TXIsamFile& links = *database_.SeriesLinks();
     const TRecurrenceRule rule = series.Rule();
+    TBatch linkWrites, entryWrites, alarmWrites;
+    for (qsizetype i = 0; i < chunk.size(); ++i) {
+        const QString key = RecordKey::format(first + i);
+        const DayEntryRecord entry = entryOf(series, rule, chunk[i]);
+        SeriesLinkRecord link;
+        link.setOccurrence(seriesKey, dayKey(chunk[i]));
+        link.setEntryKey(key);
+        link.setFlags(SeriesLinkRecord::Pending);
+        link.setStart(entry.StartTime());
+        linkWrites << TXIsamFile::TBatchWrite{Kind::Add, QString(), bytes(link.bytes())};
+        entryWrites << TXIsamFile::TBatchWrite{Kind::Add, key, bytes(entry.bytes())};
+        addAlarms(series, key, entry, alarmWrites);
+    }
+    batch(links, linkWrites);
+    // A paced poll stops here, its links pending: the next polls finish
+    // them (finish).
+    if (pacing_)
+        return Made::Paused;
+    try {
+        batch(entries, entryWrites);
+    } catch (const EQuorla&) {
+        if (entries.LastError() != IsamUpdateMode)
+            throw;
+        // A key was taken before this writer locked it: none of the entries
+        // went in; the pending links go and new keys are tried.
+        TBatch undo;
+        for (const auto& w : linkWrites)
+            undo << TXIsamFile::TBatchWrite{Kind::Remove, w.key, QByteArray()};
+        batch(links, undo);
+        return Made::Again;
+    }
+    batch(database_.Alarms(), alarmWrites);
+    TBatch done;
+    for (const auto& w : linkWrites) {
+        SeriesLinkRecord link;
+        std::copy(w.record.cbegin(), w.record.cend(), link.bytes().begin());
+        link.setFlags(0);
+        done << TXIsamFile::TBatchWrite{Kind::Replace, w.key, bytes(link.bytes())};
+    }
+    batch(links, done);
+    return Made::Done;
+}
+
+namespace {
+
+// Keys a paced poll of this process set aside for the occurrences the next
+// poll links, by database; taken by the poll that names them. Only this
+// process knows them: lost with it, they are keys nobody uses, which costs
+// nothing. The process id keeps a forked child from taking its parent's.
+struct TSetAside
+{
+    qint64 first = 0;
+    qint64 count = 0;
+};
+QMutex setAsideLock;
+QHash<QString, TSetAside> setAside;
+
+QString setAsidePlace(const TQuorlaDB& database)
+{
+    return QString::number(QCoreApplication::applicationPid()) + QLatin1Char(':') + database.Location().Path();
+}
+
+} // namespace
+
+int TSeriesWriter::makePaced(const QString& seriesKey, const SeriesRecord& series, const QList<QDate>& days)
+{
+    if (days.isEmpty())
+        return 0;
+    TXIsamFile& entries = database_.DayEntries();
+    const QString place = setAsidePlace(database_);
+    TSetAside keys;
+    {
+        const QMutexLocker hold(&setAsideLock);
+        keys = setAside.take(place);
+    }
+    paused_ = true;
+    if (keys.count > 0) {
+        // Still nobody's: locked and none stored under them.
+        QStringList named;
+        for (qint64 i = 0; i < keys.count; ++i)
+            named << RecordKey::format(keys.first + i);
+        const TRecordLocks locks(entries, named);
+        if (locks.Held() && !anyStored(entries, named)) {
+            const QList<QDate> chunk = days.mid(0, keys.count);
+            makeChunk(seriesKey, series, chunk, keys.first);
+            return int(chunk.size());
+        }
+    }
+    // The keys alone are this poll's write; the next poll links them.
+    const qint64 n = std::min<qint64>(days.size(), BatchSize);
+    qint64 passed = 0;
+    for (int attempt = 0; attempt < KeyAttempts; ++attempt) {
+        std::optional<TRecordLocks> locks;
+        if (const qint64 first = claimKeys(n, passed, locks); first > 0) {
+            const QMutexLocker hold(&setAsideLock);
+            setAside.insert(place, TSetAside{first, n});
+            return int(n);
+        }
+    }
+    throw EQuorla(entries.ErrorText());
+}
+
+int TSeriesWriter::make(const QString& seriesKey, const SeriesRecord& series, const QList<QDate>& days)
+{
     int made = 0;
     // The end of the last keys found with one locked elsewhere (another
     // workstation about to add under it, which may be waiting for this
     // command to end): the keys tried next lie past them.
     qint64 passed = 0;
     for (const QList<QDate>& chunk : chunks(days, BatchSize)) {
-        const qint64 n = chunk.size();
         for (int attempt = 0;; ++attempt) {
             if (attempt >= KeyAttempts)
-                throw EQuorla(entries.ErrorText());
-            // The new entries' keys are locked and then set aside by raising
-            // the key mark past them: nobody else adds under them from then
-            // on, so a pending link's entry key is this writer's even after
-            // a kill (an insert under a key it chose and locked makes this
-            // attempt give way; one the engine chose is looked for below).
-            qint64 first = RecordKey::parse(entries.NextKey());
-            if (first <= 0)
-                throw EQuorla(entries.ErrorText());
-            first = std::max(first, passed + 1);
-            QStringList keys;
-            for (qint64 i = 0; i < n; ++i)
-                keys << RecordKey::format(first + i);
-            const TRecordLocks locks(entries, keys);
-            if (!locks.Held()) {
-                passed = first + n - 1;
-                QThread::usleep(2000);
+                throw EQuorla(database_.DayEntries().ErrorText());
+            // Held until the chunk is written.
+            std::optional<TRecordLocks> locks;
+            const qint64 first = claimKeys(chunk.size(), passed, locks);
+            if (first == 0)
                 continue;
-            }
-            if (!entries.RaiseKeyMark(RecordKey::format(first + n - 1)))
-                throw EQuorla(entries.ErrorText());
-            // An add chooses its key without a lock: one that chose one of
-            // these before the mark moved has stored its record by now. It
-            // is another's entry, which no pending link may name - the next
-            // writer would remove it with its alarms were this one killed
-            // before taking the link back.
-            bool taken = false;
-            DayEntryRecord probe;
-            if (!entries.Range(probe.bytes(), TXIsamFile::PrimaryIndex, RecordKey::format(first),
-                               RecordKey::format(first + n - 1), [&] {
-                                   taken = true;
-                                   return false;
-                               })
-                && !taken && entries.LastError() != IsamNotFound)
-                throw EQuorla(entries.ErrorText());
-            if (taken)
+            const Made step = makeChunk(seriesKey, series, chunk, first);
+            if (step == Made::Again)
                 continue;
-
-            TBatch linkWrites, entryWrites, alarmWrites;
-            for (qint64 i = 0; i < n; ++i) {
-                const QString key = RecordKey::format(first + i);
-                const DayEntryRecord entry = entryOf(series, rule, chunk[i]);
-                SeriesLinkRecord link;
-                link.setOccurrence(seriesKey, dayKey(chunk[i]));
-                link.setEntryKey(key);
-                link.setFlags(SeriesLinkRecord::Pending);
-                link.setStart(entry.StartTime());
-                linkWrites << TXIsamFile::TBatchWrite{Kind::Add, QString(), bytes(link.bytes())};
-                entryWrites << TXIsamFile::TBatchWrite{Kind::Add, key, bytes(entry.bytes())};
-                addAlarms(series, key, entry, alarmWrites);
-            }
-            batch(links, linkWrites);
-            // A paced poll stops here, its keys set aside and its links
-            // pending: the next poll finishes them (finish).
-            if (pacing_) {
-                paused_ = true;
-                return made + int(n);
-            }
-            try {
-                batch(entries, entryWrites);
-            } catch (const EQuorla&) {
-                if (entries.LastError() != IsamUpdateMode)
-                    throw;
-                // A key was taken before this writer locked it: none of the
-                // entries went in; the pending links go and new keys are tried.
-                TBatch undo;
-                for (const auto& w : linkWrites)
-                    undo << TXIsamFile::TBatchWrite{Kind::Remove, w.key, QByteArray()};
-                batch(links, undo);
-                continue;
-            }
-            batch(database_.Alarms(), alarmWrites);
-            TBatch done;
-            for (const auto& w : linkWrites) {
-                SeriesLinkRecord link;
-                std::copy(w.record.cbegin(), w.record.cend(), link.bytes().begin());
-                link.setFlags(0);
-                done << TXIsamFile::TBatchWrite{Kind::Replace, w.key, bytes(link.bytes())};
-            }
-            batch(links, done);
-            made += int(n);
+            made += int(chunk.size());
+            if (step == Made::Paused)
+                return made;
             break;
         }
     }
     return made;
 }
 
-int TSeriesWriter::extendOne(const QString& seriesKey, SeriesRecord& series, const QDate& today, int budget)
+int TSeriesWriter::extendOne(const QString& seriesKey, SeriesRecord& series, const QDate& today, int budget,
+                             const TLinks* known)
 {
     const TRecurrenceRule rule = series.Rule();
     if (!rule.IsValid()) {
@@ -427,17 +515,17 @@ int TSeriesWriter::extendOne(const QString& seriesKey, SeriesRecord& series, con
     const QDate from = RecordKey::isNone(series.MadeUntil()) ? rule.Start() : dayOf(series.MadeUntil()).addDays(1);
     const QList<QDate> days = rule.Days(from, horizon, budget);
     QSet<QDate> linked;
-    for (const auto& [key, link] : linksFrom(seriesKey, dayKey(from)))
+    for (const auto& [key, link] : known ? *known : linksFrom(seriesKey, dayKey(from)))
         linked.insert(dayOf(link.DayKey()));
     QList<QDate> missing;
     for (const QDate& day : days)
         if (!linked.contains(day))
             missing << day;
     paused_ = false;
-    // A paced poll that finished occurrences begun before makes none: it is
-    // made up to the day before the first one missing.
-    const bool holdBack = pacing_ && finished_ && !missing.isEmpty();
-    const int made = holdBack ? 0 : make(seriesKey, series, missing);
+    // A paced poll that finds the first days made (by the polls before it)
+    // makes none: it is made up to the day before the first one missing.
+    const bool holdBack = pacing_ && !missing.isEmpty() && missing.first() != days.first();
+    const int made = holdBack ? 0 : pacing_ ? makePaced(seriesKey, series, missing) : make(seriesKey, series, missing);
     if (paused_)
         return made;
     // The occurrences book what the series books, the new ones and those
@@ -1030,46 +1118,8 @@ TSeriesWriter::TOutcome TSeriesWriter::Delete(const QString& seriesKey, Scope sc
     case Settled::Ready:
         break;
     }
-    if (scope == Scope::ThisOne) {
-        SeriesLinkRecord link;
-        TXIsamFile& links = *database_.SeriesLinks();
-        if (!TLookup::Equal(links, link.bytes(), SeriesLinkRecord::OccurrenceIndex,
-                            SeriesLinkRecord::occurrence(seriesKey, dayKey(day)))) {
-            // A day of the rule beyond what is made yet (past the horizon, as
-            // an imported calendar's exclusions may be) is kept as deleted
-            // now, so that the extension never makes it.
-            const TRecurrenceRule rule = series.Rule();
-            const bool unmade = RecordKey::isNone(series.MadeUntil()) || dayKey(day) > series.MadeUntil();
-            if (!unmade || series.MadeUntil() == AllMade || !rule.Days(day, day, 1).contains(day))
-                return answer(Result::NotInSeries, seriesKey);
-            link.setOccurrence(seriesKey, dayKey(day));
-            link.setEntryKey(RecordKey::None);
-            link.setFlags(SeriesLinkRecord::Deleted);
-            link.setStart(entryOf(series, rule, day).StartTime());
-            writer_.insert(links, link.bytes());
-            record(TChangeTrail::Action::SeriesChanged, seriesKey,
-                   QStringLiteral("this one on %1: deleted before it was made").arg(day.toString(Qt::ISODate)),
-                   &series, &series);
-            return outcome;
-        }
-        if (link.Flags() & SeriesLinkRecord::Deleted)
-            return answer(Result::NotInSeries, seriesKey);
-        const TLinks one{{links.CurrentKey(), link}};
-        // One occurrence open elsewhere is simply locked, whatever `policy`.
-        outcome.held = probe(one);
-        if (!outcome.held.isEmpty()) {
-            outcome.result = Result::EntryLocked;
-            return outcome;
-        }
-        QList<THeld> held;
-        TBin(database_).KeepEntry(link.EntryKey());
-        outcome.touched = remove(one, true, held);
-        outcome.held << held;
-        record(TChangeTrail::Action::SeriesChanged, seriesKey,
-               counted(QStringLiteral("this one on %1: ").arg(day.toString(Qt::ISODate)), outcome, "deleted"),
-               &series, &series);
-        return outcome;
-    }
+    if (scope == Scope::ThisOne)
+        return deleteOne(seriesKey, series, day);
     if (scope == Scope::EveryPart)
         return deleteParts(seriesKey, series, policy);
     const TRecurrenceRule rule = series.Rule();
@@ -1082,6 +1132,51 @@ TSeriesWriter::TOutcome TSeriesWriter::Delete(const QString& seriesKey, Scope sc
         }
     }
     deleteFrom(seriesKey, series, whole, day, outcome);
+    return outcome;
+}
+
+TSeriesWriter::TOutcome TSeriesWriter::deleteOne(const QString& seriesKey, const SeriesRecord& series,
+                                                 const QDate& day)
+{
+    TOutcome outcome;
+    outcome.seriesKey = seriesKey;
+    SeriesLinkRecord link;
+    TXIsamFile& links = *database_.SeriesLinks();
+    if (!TLookup::Equal(links, link.bytes(), SeriesLinkRecord::OccurrenceIndex,
+                        SeriesLinkRecord::occurrence(seriesKey, dayKey(day)))) {
+        // A day of the rule beyond what is made yet (past the horizon, as
+        // an imported calendar's exclusions may be) is kept as deleted
+        // now, so that the extension never makes it.
+        const TRecurrenceRule rule = series.Rule();
+        const bool unmade = RecordKey::isNone(series.MadeUntil()) || dayKey(day) > series.MadeUntil();
+        if (!unmade || series.MadeUntil() == AllMade || !rule.Days(day, day, 1).contains(day))
+            return answer(Result::NotInSeries, seriesKey);
+        link.setOccurrence(seriesKey, dayKey(day));
+        link.setEntryKey(RecordKey::None);
+        link.setFlags(SeriesLinkRecord::Deleted);
+        link.setStart(entryOf(series, rule, day).StartTime());
+        writer_.insert(links, link.bytes());
+        record(TChangeTrail::Action::SeriesChanged, seriesKey,
+               QStringLiteral("this one on %1: deleted before it was made").arg(day.toString(Qt::ISODate)),
+               &series, &series);
+        return outcome;
+    }
+    if (link.Flags() & SeriesLinkRecord::Deleted)
+        return answer(Result::NotInSeries, seriesKey);
+    const TLinks one{{links.CurrentKey(), link}};
+    // One occurrence open elsewhere is simply locked, whatever the policy.
+    outcome.held = probe(one);
+    if (!outcome.held.isEmpty()) {
+        outcome.result = Result::EntryLocked;
+        return outcome;
+    }
+    QList<THeld> held;
+    TBin(database_).KeepEntry(link.EntryKey());
+    outcome.touched = remove(one, true, held);
+    outcome.held << held;
+    record(TChangeTrail::Action::SeriesChanged, seriesKey,
+           counted(QStringLiteral("this one on %1: ").arg(day.toString(Qt::ISODate)), outcome, "deleted"),
+           &series, &series);
     return outcome;
 }
 
@@ -1233,9 +1328,9 @@ int TSeriesWriter::Extend(const QDate& today, int budget, const QString& ownerKe
     // Each series' extension is a few synchronous writes: a poll takes one.
     const int most = std::max(1, budget / ExtendPerPoll);
     // On a folder, where each of those writes waits for the disk, a poll's
-    // share is paced: at most two of them a poll.
+    // share is paced: one of them a poll.
     pacing_ = !database_.Connection() && budget <= ExtendPerPoll;
-    const auto paced = qScopeGuard([this] { pacing_ = finished_ = false; });
+    const auto paced = qScopeGuard([this] { pacing_ = false; });
     QStringList due;
     SeriesRecord series;
     const bool read = all.Range(series.bytes(), SeriesRecord::MadeUntilIndex, RecordKey::None, below, [&] {
@@ -1265,30 +1360,35 @@ int TSeriesWriter::Extend(const QDate& today, int budget, const QString& ownerKe
         const TCommandScope command(database_);
         // What a writer began is finished before anything else; left for a
         // later poll when pacing leaves some of it.
-        const int finished = finish(key, series);
-        finished_ = finished > 0;
+        TLinks after;
+        const int finished = finish(key, series, after);
         if (finished < 0) {
             made -= finished;
             continue;
         }
-        if (settle(key, series) != Settled::Ready)
+        // With no change noted and no split, finish has dealt with every
+        // pending occurrence: settle would only read the links again.
+        const bool plain = series.Change() == SeriesRecord::Pending::None && !series.Splitting();
+        if (!plain && settle(key, series) != Settled::Ready)
             continue;
-        const int now = extendOne(key, series, today.addDays(ExtendAheadDays), budget - spent + 1);
+        const int now = extendOne(key, series, today.addDays(ExtendAheadDays), budget - spent + 1,
+                                  plain ? &after : nullptr);
         made += finished + now;
         spent += std::max(0, now - 1);
     }
     return made;
 }
 
-int TSeriesWriter::finish(const QString& seriesKey, const SeriesRecord& series)
+int TSeriesWriter::finish(const QString& seriesKey, const SeriesRecord& series, TLinks& after)
 {
     // Begun under a change still noted, or a split: taken back with it
     // (settle).
     if (series.Change() != SeriesRecord::Pending::None || series.Splitting())
         return 0;
     const QString madeUntil = series.MadeUntil() == AllMade ? QString(RecordKey::None) : series.MadeUntil();
+    after = linksFrom(seriesKey, madeUntil);
     TLinks pending;
-    for (const auto& entry : linksFrom(seriesKey, madeUntil))
+    for (const auto& entry : after)
         if (entry.second.Flags() & SeriesLinkRecord::Pending)
             pending << entry;
     if (pending.isEmpty())
@@ -1312,11 +1412,16 @@ int TSeriesWriter::finish(const QString& seriesKey, const SeriesRecord& series)
         made.setFlags(link.Flags() & ~SeriesLinkRecord::Pending);
         done << TXIsamFile::TBatchWrite{Kind::Replace, linkKey, bytes(made.bytes())};
     }
-    batch(database_.DayEntries(), entryWrites);
-    batch(database_.Alarms(), alarmWrites);
+    // Paced, each of the three writes is a poll's.
     const int n = int(pending.size());
-    if (pacing_ && !(entryWrites.isEmpty() && alarmWrites.isEmpty()))
-        return -n;
-    batch(*database_.SeriesLinks(), done);
+    for (auto [dataset, writes] : {std::pair{&database_.DayEntries(), &entryWrites},
+                                   std::pair{&database_.Alarms(), &alarmWrites},
+                                   std::pair{database_.SeriesLinks(), &done}}) {
+        if (writes->isEmpty())
+            continue;
+        batch(*dataset, *writes);
+        if (pacing_)
+            return -n;
+    }
     return n;
 }

@@ -261,9 +261,11 @@ public:
     // however many occurrences it gets (the key mark, the links, the
     // entries, the alarms, the links made, the series). On a folder, where
     // each of them waits for the disk, a budget of one poll's share or less
-    // paces them: a poll makes at most two - the keys and the pending links;
-    // or their entries and alarms; or the links made and the series - and
-    // the next polls go on. Occurrences begun and left pending (by a paced
+    // paces them: a poll makes one - the keys set aside (which only this
+    // process knows of until the next poll links them: lost with it, they
+    // are keys nobody uses); or the pending links; or their entries; or
+    // their alarms; or the links made; or the series - and the next polls
+    // go on. Occurrences begun and left pending (by a paced
     // poll, or by a writer killed on the way) are finished, not taken back,
     // unless begun under a change still noted. Answers how many occurrences
     // it made or took a step further; one index read when no series is due.
@@ -309,6 +311,9 @@ private:
     // Records a change of the series `key` from template `before` to `next`.
     void recordChange(const QString& key, const QString& how, const SeriesRecord& before, const SeriesRecord& next,
                       const TOutcome& outcome);
+    // Delete's ThisOne on the series `seriesKey` (`series` as read and
+    // settled, its lock held).
+    TOutcome deleteOne(const QString& seriesKey, const SeriesRecord& series, const QDate& day);
     // Deletes the series `key` from `day` on (`whole`: all of it).
     void deleteFrom(const QString& key, SeriesRecord& series, bool whole, const QDate& day, TOutcome& outcome);
     // What ChangeFrom holds while no change is under way.
@@ -359,14 +364,30 @@ private:
     // made. Answers how many were finished; when pacing and entries or
     // alarms had to be written, minus how many, the links left pending for
     // the next poll.
-    int finish(const QString& seriesKey, const SeriesRecord& series);
-    // Makes the occurrences of `days` (none of them linked yet); when
-    // pacing, stops once the first batch's links are written (paused_).
+    // `after`: the series' links after the day it is made up to, as read
+    // before finishing (their days, what extendOne goes by).
+    int finish(const QString& seriesKey, const SeriesRecord& series, TLinks& after);
+    // Makes the occurrences of `days` (none of them linked yet).
     int make(const QString& seriesKey, const SeriesRecord& series, const QList<QDate>& days);
+    // make's paced step (paused_): the first batch's keys set aside, or
+    // the pending links of those the poll before set aside.
+    int makePaced(const QString& seriesKey, const SeriesRecord& series, const QList<QDate>& days);
+    // Sets aside `n` new entry keys (locked in `locks`, the key mark raised
+    // past them, none of them taken): answers the first, or 0 when they are
+    // to be tried again (`passed`: past the keys found locked elsewhere).
+    qint64 claimKeys(qint64 n, qint64& passed, std::optional<TRecordLocks>& locks);
+    enum class Made { Done, Paused, Again };
+    // Makes the occurrences of `chunk` under the keys from `first` on, set
+    // aside: pending links, entries, alarms, links made. Paused: pacing
+    // stopped after the pending links; Again: a key was taken, nothing
+    // written, new keys are wanted.
+    Made makeChunk(const QString& seriesKey, const SeriesRecord& series, const QList<QDate>& chunk, qint64 first);
     // Makes the days from the day after MadeUntil up to the horizon of
     // `today`, at most `budget`, and moves MadeUntil on (past the horizon up
     // to the day before the next occurrence); answers how many were made.
-    int extendOne(const QString& seriesKey, SeriesRecord& series, const QDate& today, int budget);
+    // `known`: the series' links from that day on, when read already.
+    int extendOne(const QString& seriesKey, SeriesRecord& series, const QDate& today, int budget,
+                  const TLinks* known = nullptr);
     // Rewrites (days the rule has) or deletes (others) the occurrences of
     // `links` after the template and rule of `series`; the ones open
     // elsewhere become exceptions, listed in `held`.
@@ -423,11 +444,10 @@ private:
     // The template's new details of the change under way (Change); none:
     // they stay as stored.
     std::optional<TEntryDetails> newDetails_;
-    // Extend's pacing on a folder (see Extend), whether make() stopped
-    // there, and whether this poll finished occurrences begun before.
+    // Extend's pacing on a folder (see Extend), and whether make() stopped
+    // there.
     bool pacing_ = false;
     bool paused_ = false;
-    bool finished_ = false;
     bool keeping_ = false;
     std::vector<TRecordLock> kept_;
 };
