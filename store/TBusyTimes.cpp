@@ -177,8 +177,13 @@ TBusyTimes::TBookingsReader TBusyTimes::StoredBookings(TQuorlaDB& database)
     return [&database](const QString& resource, qint64 from, qint64 to) {
         QList<TBusyInterval> booked;
         for (const TBookingStore::TBooking& one :
-             TBookingStore(database).OfResource(resource, RecordKey::format(from), RecordKey::format(to)))
-            booked.append({.start = RecordKey::parse(one.start), .end = RecordKey::parse(one.end), .entryKey = one.entry});
+             TBookingStore(database).OfResource(resource, RecordKey::format(from), RecordKey::format(to))) {
+            TBusyInterval taken;
+            taken.start = RecordKey::parse(one.start);
+            taken.end = RecordKey::parse(one.end);
+            taken.entryKey = one.entry;
+            booked.append(taken);
+        }
         return booked;
     };
 }
