@@ -3,8 +3,10 @@
 #include "BenchBulkLoad.h"
 #include "BenchFigures.h"
 #include "BenchServices.h"
+#include "BookingRecord.h"
 #include "DetailsBench.h"
 #include "PostgresCluster.h"
+#include "ResourceRecord.h"
 #include "TBusyTimes.h"
 #include "TDatabaseCopier.h"
 #include "TFindTime.h"
@@ -18,9 +20,7 @@
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 
-#include <algorithm>
 #include <cstdio>
-#include <vector>
 
 namespace {
 
@@ -29,28 +29,53 @@ using namespace Calendar;
 constexpr int Entries = 100000;
 constexpr int Rooms = 3;
 constexpr int People = 200;
+// What a timed entry of the office takes (addBenchDetails).
+constexpr qint64 BookedSeconds = 90 * 60;
 
 bool workday(qint64 day)
 {
     return QDate(1970, 1, 1).addDays(day / Day).dayOfWeek() <= 5;
 }
 
+// A booking as the writer leaves it: a room taken by a day entry.
+struct TBooked
+{
+    int room;
+    qint64 start;
+};
+
+// Three bookings of each working day, each room, at hours that move from day
+// to day (three hours apart at least), over the calendar's years.
+QList<TBooked> roomBookings()
+{
+    QList<TBooked> booked;
+    for (int room = 0; room < Rooms; ++room)
+        for (qint64 day = FirstDay; day < FirstDay + Days * Day; day += Day)
+            for (int booking = 0; booking < 3 && workday(day); ++booking)
+                booked.append({room, day + (8 + (day / Day + room + 3 * booking) % 10) * 3600});
+    return booked;
+}
+
 // An office of People: the entries on the working days of the calendar's
 // years, each for one to three of them; a timed one begins in working hours on
 // the quarter hour, one in twenty is a whole day away, one in ten is private.
+// The first of them book the rooms, each for its time (its details' hour and
+// a half), as the bookings writer leaves them.
 void loadOffice(const QString& folder)
 {
     QList<qint64> days;
     for (qint64 day = FirstDay; day < FirstDay + Days * Day; day += Day)
         if (workday(day))
             days << day;
+    const QList<TBooked> booked = roomBookings();
     QRandomGenerator rng(Entries);
-    bulkLoad<DayEntryRecord>(folder + DayEntryRecord::FileName, Entries, [&](int, DayEntryRecord& r) {
+    bulkLoad<DayEntryRecord>(folder + DayEntryRecord::FileName, Entries, [&](int i, DayEntryRecord& r) {
         r.initialise();
         const qint64 day = days[rng.bounded(int(days.size()))];
-        const bool untimed = rng.bounded(20) == 0;
+        const bool untimed = i >= booked.size() && rng.bounded(20) == 0;
         r.setFlags((untimed ? DayEntryRecord::UnTimed : 0) | (rng.bounded(10) == 0 ? DayEntryRecord::Private : 0));
-        r.setStartTime(key(untimed ? day : day + 8 * 3600 + 900 * rng.bounded(36)));
+        const qint64 start = i < booked.size() ? booked[i].start : untimed ? day : day + 8 * 3600 + 900 * rng.bounded(36);
+        r.setStartTime(key(start));
         r.setOwnerKey(key(1 + rng.bounded(People)));
         r.setDescription(QStringLiteral("Meeting about the quarterly figures with the team"));
         for (int a = 0, count = 1 + rng.bounded(3); a < count; ++a)
@@ -58,39 +83,16 @@ void loadOffice(const QString& folder)
     });
     bulkLoad<AlarmRecord>(folder + AlarmRecord::FileName, 0, [](int, AlarmRecord&) {});
     addBenchDetails(folder);
+    bulkLoad<ResourceRecord>(folder + ResourceRecord::FileName, Rooms, [](int i, ResourceRecord& r) {
+        r.setName(QStringLiteral("Room %1").arg(i + 1));
+        r.setFlags(ResourceRecord::Bookable);
+    });
+    bulkLoad<BookingRecord>(folder + BookingRecord::FileName, int(booked.size()), [&](int i, BookingRecord& r) {
+        r.setSlot(key(1 + booked[i].room), key(booked[i].start));
+        r.setEntry(key(i + 1));
+        r.setEnd(key(booked[i].start + BookedSeconds));
+    });
 }
-
-// Three bookings of an hour on each working day, each room, at hours that
-// move from day to day, over the calendar's years, in start order: what the
-// bookings store answers, without its reads.
-class TStandInRooms
-{
-public:
-    TStandInRooms()
-    {
-        for (int room = 0; room < Rooms; ++room)
-            for (qint64 day = FirstDay; day < FirstDay + Days * Day; day += Day)
-                for (int booking = 0; booking < 3 && workday(day); ++booking) {
-                    const qint64 at = day + (8 + (day / Day + room + 3 * booking) % 10) * 3600;
-                    booked_[room].push_back({at, at + 3600, key(at)});
-                }
-        for (std::vector<TBusyInterval>& one : booked_)
-            std::sort(one.begin(), one.end(), [](const auto& a, const auto& b) { return a.start < b.start; });
-    }
-    QList<TBusyInterval> Read(const QString& room, qint64 from, qint64 to) const
-    {
-        const std::vector<TBusyInterval>& all = booked_[std::clamp(room.toInt() - 1, 0, Rooms - 1)];
-        auto at = std::lower_bound(all.begin(), all.end(), from,
-                                   [](const TBusyInterval& one, qint64 moment) { return one.end <= moment; });
-        QList<TBusyInterval> found;
-        for (; at != all.end() && at->start < to; ++at)
-            found.append(*at);
-        return found;
-    }
-
-private:
-    std::vector<TBusyInterval> booked_[Rooms];
-};
 
 QStringList keys(int first, int count)
 {
@@ -100,11 +102,11 @@ QStringList keys(int first, int count)
     return out;
 }
 
-void figures(TQuorlaDB& db, const TStandInRooms& rooms)
+void figures(TQuorlaDB& db)
 {
     UserRecord reader;
     TBusyTimes times(db, reader, key(1));
-    times.SetBookingsReader([&rooms](const QString& room, qint64 from, qint64 to) { return rooms.Read(room, from, to); });
+    times.SetBookingsReader(TBusyTimes::StoredBookings(db));
     const QStringList twenty = keys(1, 20);
     const QStringList ten = keys(3, 10);
     const QStringList threeRooms = keys(1, Rooms);
@@ -144,16 +146,15 @@ void runBusyBench()
     QTemporaryDir dir;
     const QString folder = dir.path() + QLatin1Char('/');
     loadOffice(folder);
-    const TStandInRooms rooms;
     TQtServices services;
     const std::optional<TServices> previous = BenchServices::install(services);
     std::printf("busy: %d day entries with an end, 1 to 3 of %d people each, a tenth private; 3 bookings a day each "
-                "room\n",
+                "room, read where they are stored\n",
                 Entries, People);
     {
         std::printf(" folder\n");
         TQuorlaDB db{BenchServices::running(), TDatabaseLocation(folder)};
-        figures(db, rooms);
+        figures(db);
     }
     PostgresCluster server;
     if (!server.error().isEmpty()) {
@@ -170,7 +171,7 @@ void runBusyBench()
         TServerRoles(db).Install({});
         server.query(QStringLiteral("busy"), "VACUUM ANALYZE");
         std::printf(" server (a private PostgreSQL cluster on a UNIX socket, users kept as roles, asked as the tables' owner)\n");
-        figures(db, rooms);
+        figures(db);
     }
     BenchServices::install(previous);
 }

@@ -9,6 +9,8 @@
 
 #include <QTimeZone>
 
+#include <algorithm>
+
 namespace {
 
 TBookingStore::TBooking bookingOf(const QString& key, const BookingRecord& record)
@@ -55,20 +57,34 @@ QList<TBookingStore::TBooking> TBookingStore::OfResource(const QString& resource
                                                          const QString& to)
 {
     QList<TBooking> found;
-    TXIsamFile* bookings = database_.Bookings();
-    if (!bookings || to <= from)
+    if (!database_.Bookings() || to <= from)
         return found;
+    // A resource's bookings never overlap: of those that start before
+    // `from`, only the last can reach into it. Most resources have one in
+    // the week before; the whole reach back is read only when they do not.
+    const QString recent = shifted(from, -RecentSeconds);
+    if (!startsOf(resourceKey, recent, shifted(to, -1), from, found))
+        startsOf(resourceKey, shifted(from, -LongestSeconds), shifted(recent, -1), from, found);
+    std::sort(found.begin(), found.end(), [](const TBooking& a, const TBooking& b) { return a.start < b.start; });
+    return found;
+}
+
+bool TBookingStore::startsOf(const QString& resourceKey, const QString& first, const QString& last, const QString& from,
+                             QList<TBooking>& found)
+{
+    TXIsamFile* bookings = database_.Bookings();
     BookingRecord record;
-    const QString first = BookingRecord::slot(resourceKey, shifted(from, -LongestSeconds));
-    const QString last = BookingRecord::slot(resourceKey, shifted(to, -1));
-    if (!bookings->Range(record.bytes(), BookingRecord::SlotIndex, first, last, [&] {
-            if (record.End() > from && !RecordKey::isNone(record.Entry()))
-                found << bookingOf(bookings->CurrentKey(), record);
-            return true;
-        })
+    bool before = false;
+    if (!bookings->Range(record.bytes(), BookingRecord::SlotIndex, BookingRecord::slot(resourceKey, first),
+                         BookingRecord::slot(resourceKey, last), [&] {
+                             before = before || record.Start() < from;
+                             if (record.End() > from && !RecordKey::isNone(record.Entry()))
+                                 found << bookingOf(bookings->CurrentKey(), record);
+                             return true;
+                         })
         && bookings->LastError() != IsamNotFound)
         throw EQuorla(bookings->ErrorText());
-    return found;
+    return before;
 }
 
 QList<TBookingStore::TBooking> TBookingStore::OfResource(const QString& resourceKey, const QDateTime& from,

@@ -38,6 +38,9 @@ public:
     // TEntryDetails::MaxDays days and one more. A resource's bookings that
     // meet a time are one range of its start times reaching this far back.
     static constexpr qint64 LongestSeconds = qint64(367) * 86400;
+    // How far back a read looks first for the one booking that may reach
+    // into the asked time: a week.
+    static constexpr qint64 RecentSeconds = qint64(7) * 86400;
 
     explicit TBookingStore(TQuorlaDB& database);
 
@@ -57,6 +60,11 @@ public:
     static QString TimeKey(const QDateTime& moment);
 
 private:
+    // Adds to `found` the bookings of `resourceKey` starting from time key
+    // `first` to `last` (both included) that end after `from`; answers
+    // whether one of those read starts before `from`.
+    bool startsOf(const QString& resourceKey, const QString& first, const QString& last, const QString& from,
+                  QList<TBooking>& found);
     QList<TBooking> among(qint16 index, const QStringList& values);
 
     TQuorlaDB& database_;

@@ -293,30 +293,41 @@ QStringList TBookingWriter::BookSeries(const QString& seriesKey, const std::opti
     std::vector<TRecordLock> locks;
     for (const QString& resource : wanted)
         locks.push_back(lockOf(resource));
-    // The occurrences stored now and the time each books.
-    QStringList keys;
-    for (const auto& [linkKey, link] : TSeriesWriter(database_).Links(seriesKey))
-        if (!RecordKey::isNone(link.EntryKey()))
-            keys << link.EntryKey();
-    const QHash<QString, TEntryDetails> details = TDetailsStore(database_).Entries(keys);
-    QHash<QString, TSpan> spans;
-    DayEntryRecord entry;
-    for (const QString& key : keys)
-        if (TLookup::Equal(database_.DayEntries(), entry.bytes(), TXIsamFile::PrimaryIndex, key))
-            spans.insert(key, SpanOf(entry, details.value(key)));
+    const TOccurrences occurrences = occurrencesOf(seriesKey);
     // Occurrences taken over from the series split off are booked as this
     // one's from now on.
-    for (const TBookingStore::TBooking& booking : store.OfEntries(keys))
+    for (const TBookingStore::TBooking& booking : store.OfEntries(occurrences.keys))
         if (booking.series != seriesKey)
             held << booking;
     const TCommandScope command(database_);
+    const QSet<QString> kept = takeBack(seriesKey, held, wanted, occurrences);
+    return bookRest(seriesKey, wanted, occurrences, kept);
+}
+
+TBookingWriter::TOccurrences TBookingWriter::occurrencesOf(const QString& seriesKey)
+{
+    TOccurrences occurrences;
+    for (const auto& [linkKey, link] : TSeriesWriter(database_).Links(seriesKey))
+        if (!RecordKey::isNone(link.EntryKey()))
+            occurrences.keys << link.EntryKey();
+    const QHash<QString, TEntryDetails> details = TDetailsStore(database_).Entries(occurrences.keys);
+    DayEntryRecord entry;
+    for (const QString& key : std::as_const(occurrences.keys))
+        if (TLookup::Equal(database_.DayEntries(), entry.bytes(), TXIsamFile::PrimaryIndex, key))
+            occurrences.spans.insert(key, SpanOf(entry, details.value(key)));
+    return occurrences;
+}
+
+QSet<QString> TBookingWriter::takeBack(const QString& seriesKey, const QList<TBookingStore::TBooking>& held,
+                                       const QStringList& wanted, const TOccurrences& occurrences)
+{
     // What stays as it is; the rest goes first, so that an occurrence moved
     // onto another's old time does not meet that one's old booking.
     QSet<QString> kept;
     QList<TXIsamFile::TBatchWrite> writes;
     for (const TBookingStore::TBooking& booking : held) {
         const bool note = RecordKey::isNone(booking.entry);
-        const TSpan span = spans.value(booking.entry);
+        const TSpan span = occurrences.spans.value(booking.entry);
         const bool stays = wanted.contains(booking.resource) && booking.series == seriesKey
             && (note || (span.start == booking.start && span.end == booking.end));
         if (stays)
@@ -325,8 +336,14 @@ QStringList TBookingWriter::BookSeries(const QString& seriesKey, const std::opti
             writes << TXIsamFile::TBatchWrite{Kind::Remove, booking.key, QByteArray()};
     }
     if (!writes.isEmpty())
-        writer_.writeBatch(*bookings, writes);
-    writes.clear();
+        writer_.writeBatch(*database_.Bookings(), writes);
+    return kept;
+}
+
+QStringList TBookingWriter::bookRest(const QString& seriesKey, const QStringList& wanted,
+                                     const TOccurrences& occurrences, const QSet<QString>& kept)
+{
+    QList<TXIsamFile::TBatchWrite> writes;
     QStringList left;
     const auto add = [&](const QString& resource, const QString& entryKey, const TSpan& span) {
         writes << TXIsamFile::TBatchWrite{Kind::Add, QString(), RecordOf({{}, resource, entryKey, seriesKey, span.start, span.end})};
@@ -334,8 +351,8 @@ QStringList TBookingWriter::BookSeries(const QString& seriesKey, const std::opti
     for (const QString& resource : wanted) {
         if (!kept.contains(QString(RecordKey::None) + resource))
             add(resource, QString(RecordKey::None), {NoteStart, NoteEnd});
-        for (const QString& key : keys) {
-            const TSpan span = spans.value(key);
+        for (const QString& key : occurrences.keys) {
+            const TSpan span = occurrences.spans.value(key);
             if (span.isEmpty() || kept.contains(key + resource))
                 continue;
             const QList<TBookingStore::TBooking> others = against(resource, span, key, true);
@@ -346,7 +363,7 @@ QStringList TBookingWriter::BookSeries(const QString& seriesKey, const std::opti
         }
     }
     if (!writes.isEmpty())
-        writer_.writeBatch(*bookings, writes);
+        writer_.writeBatch(*database_.Bookings(), writes);
     return left;
 }
 

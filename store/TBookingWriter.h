@@ -4,7 +4,9 @@
 #include "TBookingStore.h"
 #include "TRecordWriter.h"
 
+#include <QHash>
 #include <QList>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -151,6 +153,22 @@ public:
     void Rebook(TReclaim& claim);
 
 private:
+    // The occurrences of a series stored now, and the time each books.
+    struct TOccurrences
+    {
+        QStringList keys;
+        QHash<QString, TSpan> spans;
+    };
+    TOccurrences occurrencesOf(const QString& seriesKey);
+    // Takes back the bookings in `held` that no longer stand as they are
+    // (a resource no longer wanted, an occurrence gone or moved): answers
+    // those kept, each as its entry's key and its resource's.
+    QSet<QString> takeBack(const QString& seriesKey, const QList<TBookingStore::TBooking>& held,
+                           const QStringList& wanted, const TOccurrences& occurrences);
+    // Books what `kept` lacks: the notes of `wanted`, and each occurrence
+    // whose time is free; a line for each one left out.
+    QStringList bookRest(const QString& seriesKey, const QStringList& wanted, const TOccurrences& occurrences,
+                         const QSet<QString>& kept);
     // Writes `writes` to the bookings; on a server an overlap another
     // writer made meanwhile is refused there (ERefused, with its reason).
     void writeChecked(QList<TXIsamFile::TBatchWrite>& writes);

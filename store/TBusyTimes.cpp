@@ -75,7 +75,10 @@ TBusyInterval TBusyTimes::Taken(const DayEntryRecord& entry, const TEntryDetails
         taken.start = dayStart(taken.start);
         taken.end = taken.start + qMax(details.days, 1) * Day;
     } else {
-        taken.end = taken.start + (details.durationSeconds > 0 ? details.durationSeconds : PointLength);
+        // One without an end is a moment of its own day (TEntryDetails::lastDay):
+        // its half hour never runs past midnight into the next.
+        taken.end = details.durationSeconds > 0 ? taken.start + details.durationSeconds
+                                                : std::min(taken.start + PointLength, dayStart(taken.start) + Day);
     }
     return taken;
 }
@@ -174,8 +177,13 @@ TBusyTimes::TBookingsReader TBusyTimes::StoredBookings(TQuorlaDB& database)
     return [&database](const QString& resource, qint64 from, qint64 to) {
         QList<TBusyInterval> booked;
         for (const TBookingStore::TBooking& one :
-             TBookingStore(database).OfResource(resource, RecordKey::format(from), RecordKey::format(to)))
-            booked.append({RecordKey::parse(one.start), RecordKey::parse(one.end), one.entry});
+             TBookingStore(database).OfResource(resource, RecordKey::format(from), RecordKey::format(to))) {
+            TBusyInterval taken;
+            taken.start = RecordKey::parse(one.start);
+            taken.end = RecordKey::parse(one.end);
+            taken.entryKey = one.entry;
+            booked.append(taken);
+        }
         return booked;
     };
 }

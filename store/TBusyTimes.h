@@ -38,8 +38,9 @@ struct TBusyInterval
 // not one of its assignees is not taken by it.
 //
 // How long an entry takes: a timed entry from its start to its end, one
-// without an end PointLength; an un-timed entry its whole days, 00:00 of its
-// first to 00:00 after its last. The occurrences of repeating events are day
+// without an end PointLength, but never past midnight (it stays on its own
+// day, as it is shown); an un-timed entry its whole days, 00:00 of its first
+// to 00:00 after its last. The occurrences of repeating events are day
 // entries and count like any other.
 //
 // Texts follow the rule by which entries are shown (EntryVisible without a

@@ -113,6 +113,8 @@ private slots:
         QTest::addRow("three days, the day after") << "0 all 3" << "3 all 1" << QString();
         QTest::addRow("overnight, the next day") << "0 23:00 120" << "1 all 1"
                                                   << booked + "Mon 04/01/2027 23:00–Tue 05/01/2027 01:00.";
+        QTest::addRow("two weeks, reaching a week back") << "0 all 14" << "10 09:00 60"
+                                                         << booked + "Mon 04/01/2027 to Sun 17/01/2027.";
         QTest::addRow("no end") << "0 09:00 60" << "0 12:00 0" << TBookingWriter::NeedsEnd;
     }
     void overlapRule()

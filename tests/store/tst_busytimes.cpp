@@ -137,6 +137,8 @@ private slots:
         QTest::addRow("an end") << QList<TPlanned>{{1, "09:00", 90, {2}}} << QStringList{"1 09:00 90 Meeting"};
         QTest::addRow("no end is half an hour") << QList<TPlanned>{{1, "09:00", 0, {1, 2}}}
                                                 << QStringList{"1 09:00 30 Meeting"};
+        QTest::addRow("no end late on Sunday stays on Sunday") << QList<TPlanned>{{-1, "23:45", 0, {2}}}
+                                                               << QStringList{};
         QTest::addRow("un-timed, two days") << QList<TPlanned>{{3, "", 2, {2}}} << QStringList{"3 00:00 2880 Meeting"};
         QTest::addRow("reaching in from Sunday") << QList<TPlanned>{{-1, "22:00", 600, {2}}}
                                                  << QStringList{"-1 22:00 600 Meeting"};
