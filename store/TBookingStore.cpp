@@ -77,8 +77,11 @@ bool TBookingStore::startsOf(const QString& resourceKey, const QString& first, c
     bool before = false;
     if (!bookings->Range(record.bytes(), BookingRecord::SlotIndex, BookingRecord::slot(resourceKey, first),
                          BookingRecord::slot(resourceKey, last), [&] {
+                             // A series' note of its resource books no time.
+                             if (RecordKey::isNone(record.Entry()))
+                                 return true;
                              before = before || record.Start() < from;
-                             if (record.End() > from && !RecordKey::isNone(record.Entry()))
+                             if (record.End() > from)
                                  found << bookingOf(bookings->CurrentKey(), record);
                              return true;
                          })
