@@ -671,10 +671,14 @@ private slots:
                         writer.Extend(day);
                     return 0;
                 }
+                // Till fifty polls in a row find nothing to do: a paced step
+                // (the series' made-until) or the other's turn answers none.
                 for (int idle = 0; idle < 50;) {
                     if (writer.Extend(day, 2) == 0) {
                         ++idle;
                         ::usleep(2000);
+                    } else {
+                        idle = 0;
                     }
                 }
                 return 0;
