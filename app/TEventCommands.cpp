@@ -304,7 +304,7 @@ void TEventCommands::actEventPropertiesExecute()
     }
     // An occurrence changed alone shows its series' repeat, unchangeable,
     // where the user may see the series; a plain entry stays one.
-    Repeat = {std::nullopt, false};
+    Repeat = {std::nullopt, false, QString()};
     if (scope) {
         SeriesRecord record;
         if (series.ReadSeries(link.SeriesKey(), record) && session_.SeriesVisible(record))

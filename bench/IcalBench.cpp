@@ -284,7 +284,7 @@ void runBoth()
         return;
     }
     std::printf(" server (a private PostgreSQL cluster on a UNIX socket, fsync on)\n");
-    TPlace place{&server};
+    TPlace place{&server, {}, 0};
     importSideBySide(place);
     const QString uri = server.createDatabase(QStringLiteral("year"));
     check(!uri.isEmpty(), "server database");

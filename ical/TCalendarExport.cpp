@@ -922,7 +922,7 @@ void TCalendarBuild::writeSeries(const QString& seriesKey)
     const qint32 flags = (untimed ? DayEntryRecord::UnTimed : 0)
         | ((series.Flags() & SeriesRecord::Private) ? DayEntryRecord::Private : 0);
     const TEventFields fields{seriesUid(seriesKey), flags, series.Description(), series.CategoryKey(), rolesOf(series),
-                              RecordKey::parse(series.Start()), QString(), detailsStore_.Series(seriesKey)};
+                              RecordKey::parse(series.Start()), QString(), detailsStore_.Series(seriesKey), {}};
     const QByteArray summary = addEvent(fields);
     writeRule(rule, untimed);
     writeExdates(seriesKey, untimed);

@@ -395,9 +395,9 @@ private slots:
         QTest::addColumn<TEntryDetails>("saved");
         const TEntryDetails hall{5400, 1, "Hall", "Agenda\nline two"};
         QTest::newRow("stored kept") << 0 << hall << "" << "" << hall;
-        QTest::newRow("new end") << 0 << TEntryDetails{} << "0 12:05" << "" << TEntryDetails{7200};
-        QTest::newRow("start moved") << 0 << TEntryDetails{5400} << "+1" << "" << TEntryDetails{5400};
-        QTest::newRow("un-timed, 3 days") << 1 << TEntryDetails{0, 3, "Alps"} << "" << "" << TEntryDetails{0, 3, "Alps"};
+        QTest::newRow("new end") << 0 << TEntryDetails{} << "0 12:05" << "" << TEntryDetails{7200, 1, {}, {}};
+        QTest::newRow("start moved") << 0 << TEntryDetails{5400, 1, {}, {}} << "+1" << "" << TEntryDetails{5400, 1, {}, {}};
+        QTest::newRow("un-timed, 3 days") << 1 << TEntryDetails{0, 3, "Alps", {}} << "" << "" << TEntryDetails{0, 3, "Alps", {}};
         QTest::newRow("end before start") << 0 << TEntryDetails{} << "0 09:00" << TfrmEvent::EndBeforeStart << TEntryDetails{};
         QTest::newRow("too long") << 1 << TEntryDetails{} << "366 00:00" << TfrmEvent::EndTooLate << TEntryDetails{};
     }

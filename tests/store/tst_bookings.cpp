@@ -86,7 +86,7 @@ private slots:
     void init()
     {
         o = std::make_unique<TestDatabase::Office>(QStringLiteral("rooms"), server.get(), 2);
-        for (const QString name : {QStringLiteral("Room 1"), QStringLiteral("Room 2")}) {
+        for (const QString& name : {QStringLiteral("Room 1"), QStringLiteral("Room 2")}) {
             TResourceStore::TResource room{{}, name, {}, true};
             QCOMPARE(TResourceWriter(*o->db).Add(room), TResourceWriter::Result::Done);
         }
