@@ -221,15 +221,19 @@ QByteArray TRoleBounds::Sql(const QByteArray& schema)
 
 namespace {
 
-// `database`'s server session when a reap is due on it, `slackMs` before
+// A poll comes every ReapSeconds or so: the timer's slack is no reason to
+// skip one.
+constexpr int ReapSlackMs = 1000;
+
+// `database`'s server session when a reap is due on it, ReapSlackMs before
 // ReapSeconds have passed since its last; else null.
-PostgresConnection* dueReap(TQuorlaDB& database, int slackMs)
+PostgresConnection* dueReap(TQuorlaDB& database)
 {
     PostgresConnection* server = database.ServerConnection();
     if (!server || server->inTransaction() || !database.KeepsRoles())
         return nullptr;
     QElapsedTimer& since = server->sinceReap();
-    if (since.isValid() && since.elapsed() < TRoleBounds::ReapSeconds * 1000 - slackMs)
+    if (since.isValid() && since.elapsed() < TRoleBounds::ReapSeconds * 1000 - ReapSlackMs)
         return nullptr;
     since.start();
     return server;
@@ -248,24 +252,10 @@ const QByteArray ReapCall = "SELECT quorla_reap()";
 
 } // namespace
 
-std::optional<int> TRoleBounds::Reap(TQuorlaDB& database)
-{
-    PostgresConnection* server = dueReap(database, 0);
-    if (!server)
-        return std::nullopt;
-    server->beginCall();
-    PostgresConnection::Result result;
-    if (server->exec("quorla_reap", ReapCall, nullptr, 0, result) != IsamOk)
-        return std::nullopt;
-    return rightsOf(*server, result);
-}
-
 void TRoleBounds::ReapAside(TQuorlaDB& database)
 {
     PostgresConnection* server = database.ServerConnection();
-    // A poll comes every ReapSeconds or so: the timer's slack is no reason
-    // to skip one.
-    if (server && server->locks().empty() && dueReap(database, 1000))
+    if (server && server->locks().empty() && dueReap(database))
         server->sendAside(ReapCall);
 }
 

@@ -30,7 +30,7 @@ class TQuorlaDB;
 //   than IdleSeconds; or holding a record's lock with no note of its own
 //   user on it, idle outside a transaction for more than UnnotedLockSeconds
 //   or running statements under it for more than BusyLockSeconds; at the
-//   reap of any workstation or service that follows (Reap, ReapAside).
+//   reap of any workstation or service that follows (ReapAside).
 namespace TRoleBounds {
 
 constexpr int IdleSeconds = 15;
@@ -54,19 +54,13 @@ constexpr int ReapSeconds = 10;
 QByteArray Sql(const QByteArray& schema);
 
 // Has the server end the sessions past those bounds, at most every
-// ReapSeconds for `database`'s session; nothing on a folder, inside a
-// transaction or where the users are no server roles. Failures are ignored:
-// the caller's own work goes on, and the next reap tries again. Answers the
-// rights of the person logged in as himself, as the server holds them, when
-// it asked; else nothing.
-std::optional<int> Reap(TQuorlaDB& database);
-
-// As Reap, for a session that waits for nobody (the alarm poll's, and
-// quorla_dav's once a request is answered): the reap is sent without
-// awaiting its answer, which the server gives while the workstation does
-// other things, and which is read at the session's next call; so no caller
-// waits for the server's look at every session and lock. Nothing is sent
-// while the session holds a record lock.
+// ReapSeconds for `database`'s session (the alarm poll's, and quorla_dav's
+// once a request is answered); nothing on a folder, inside a transaction,
+// while the session holds a record lock, or where the users are no server
+// roles. The reap is sent without awaiting its answer, which the server
+// gives while the workstation does other things, and which is read at the
+// session's next call; so no caller waits for the server's look at every
+// session and lock. Failures are ignored: the next reap tries again.
 void ReapAside(TQuorlaDB& database);
 // The rights the reap last sent aside on `database`'s session answered (as
 // they were when it ran), read once; nothing when none was sent since, or

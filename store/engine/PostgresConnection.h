@@ -194,7 +194,7 @@ public:
     // The record locks of this session: lock key -> the object holding it.
     std::map<qint64, const void*>& locks() { return locks_; }
     // Since this session last asked the server to end the sessions past
-    // their bounds (TRoleBounds::Reap); invalid before the first time.
+    // their bounds (TRoleBounds::ReapAside); invalid before the first time.
     QElapsedTimer& sinceReap() { return sinceReap_; }
 
     // Maps a server error state (SQLSTATE) to a result code.

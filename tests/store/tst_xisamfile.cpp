@@ -90,6 +90,14 @@ QString newDataset(TXIsamFile* f)
 }
 QString newDataset(TXIsamFile& f) { return newDataset(&f); }
 
+// `a` and `b` on one server session, that of the dataset `path`.
+void shareConnection(const QString& path, TXIsamFile& a, TXIsamFile& b)
+{
+    const auto connection = TIsamEngine::forName(path).connect(path);
+    a.ShareConnection(connection);
+    b.ShareConnection(connection);
+}
+
 } // namespace
 
 class tst_XIsamFile : public QObject
@@ -415,11 +423,8 @@ private slots:
         QFETCH(QStringList, entries);
         const QString ranged = newDataset(nullptr), other = newDataset(nullptr);
         TXIsamFile f, g;
-        if (server) {
-            const auto connection = TIsamEngine::forName(ranged).connect(ranged);
-            f.ShareConnection(connection);
-            g.ShareConnection(connection);
-        }
+        if (server)
+            shareConnection(ranged, f, g);
         QVERIFY(f.Open(ranged) && g.Open(other));
         for (int t = 1; t <= count; ++t)
             QVERIFY(f.Insert(makeAlarm("0000000001", timeText(t))));
@@ -485,11 +490,8 @@ private slots:
         QFETCH(bool, shared);
         const QString path = newDataset(nullptr);
         TXIsamFile one, two;
-        if (shared) {
-            const auto connection = TIsamEngine::forName(path).connect(path);
-            one.ShareConnection(connection);
-            two.ShareConnection(connection);
-        }
+        if (shared)
+            shareConnection(path, one, two);
         QVERIFY(one.Open(path) && two.Open(path));
         const Alarm stored = makeAlarm("0000000001", "0000000100");
         QVERIFY(one.Insert(stored, key(7)));
