@@ -49,26 +49,26 @@ void TBin::begin(const QString& item, qint32 flags, const QString& ownerKey, con
     item_ = item;
     // Entries and series share the meaning of these two bits.
     flags_ = flags & (BinRecord::UnTimed | BinRecord::Private);
-    ownerKey_ = ownerKey;
-    assignees_ = assignees;
-    TStamp& now = database_.Stamp();
-    now.SetNow();
-    deletedAt_ = now.Key();
     writes_.clear();
     kept_ = TKept{true, {}, {}};
+    // The fields every record of the item repeats are made once: an item's
+    // records differ only in what they hold.
+    TStamp& now = database_.Stamp();
+    now.SetNow();
+    head_ = BinRecord();
+    head_.setItem(item);
+    head_.setDeletedAt(now.Key());
+    head_.setDeletedBy(database_.ActingUser());
+    head_.setOwnerKey(ownerKey);
+    head_.setAssigneeKeys(assignees);
 }
 
 void TBin::add(QLatin1Char dataset, const QString& key, std::span<const char> bytes)
 {
-    BinRecord record;
-    record.setItem(item_);
+    BinRecord record = head_;
     record.setDataset(dataset);
     record.setKey(key);
-    record.setDeletedAt(deletedAt_);
-    record.setDeletedBy(database_.ActingUser());
     record.setFlags(flags_ | (writes_.isEmpty() ? BinRecord::Head : 0));
-    record.setOwnerKey(ownerKey_);
-    record.setAssigneeKeys(assignees_);
     record.setBody(TRecordWriter::bytesOf(bytes));
     if (dataset == BinRecord::DetailData)
         kept_.details << key;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "BinRecord.h"
 #include "TRecordWriter.h"
 
 #include <QByteArray>
@@ -12,7 +13,6 @@
 #include <utility>
 
 class AlarmRecord;
-class BinRecord;
 class DayEntryRecord;
 class SeriesLinkRecord;
 class SeriesRecord;
@@ -117,12 +117,11 @@ private:
     // Its own, told to no observer: the bin only looks on, as the trail
     // does, and is none of the datasets whose every write is checked.
     TRecordWriter writer_;
-    // The item being kept: its head's fields, and its records.
+    // The item being kept: its head's fields, set once into `head_`, which
+    // each of its records starts from, and its records.
     QString item_;
     qint32 flags_ = 0;
-    QString ownerKey_;
-    QStringList assignees_;
-    QString deletedAt_;
+    BinRecord head_;
     QList<TXIsamFile::TBatchWrite> writes_;
     TKept kept_;
 };

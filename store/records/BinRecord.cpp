@@ -2,6 +2,8 @@
 
 #include "RecordKey.h"
 
+#include <algorithm>
+
 QChar BinRecord::Dataset() const
 {
     const QString which = text(DatasetOffset, 2);
@@ -21,12 +23,22 @@ QStringList BinRecord::AssigneeKeys() const
 
 void BinRecord::setAssigneeKeys(const QStringList& keys)
 {
+    const QString none(RecordKey::None);
     for (int slot = 0; slot < MaxAssignees; ++slot)
         setText(AssigneesOffset + std::size_t(slot) * AssigneeWidth, AssigneeWidth,
-                slot < keys.size() ? keys[slot] : QString(RecordKey::None), "assignee");
+                slot < keys.size() ? keys[slot] : none, "assignee");
 }
 
-void BinRecord::setBody(const QByteArray& bytes)
+void BinRecord::setBody(const QByteArray& body)
 {
-    setText(BodyOffset, BodyWidth, QString::fromLatin1(bytes.toBase64()), "bin body");
+    const QByteArray text = body.toBase64();
+    if (text.size() >= qsizetype(BodyWidth)) {
+        // Refused, in the words of every text too long for its field.
+        setText(BodyOffset, BodyWidth, QString::fromLatin1(text), "bin body");
+        return;
+    }
+    // Base64 is ASCII, its own UTF-8: copied as it is, without a detour
+    // through a QString for a kilobyte a record.
+    const std::span<char> field = bytes().subspan(BodyOffset, BodyWidth);
+    std::fill(std::copy(text.cbegin(), text.cend(), field.begin()), field.end(), '\0');
 }

@@ -229,6 +229,26 @@ private slots:
         QCOMPARE(TBin::Records(*o->db, QStringLiteral("E") + entryKey).size(), once);
     }
 
+    // Every record of an item repeats its head's fields, which a server's
+    // row policy tests row by row: a record without them would be left
+    // unread by a restore.
+    void everyRecordRepeatsItsHead()
+    {
+        const QString entryKey = entry(true);
+        QCOMPARE(TEventWriter(*o->db).deleteEntryWithAlarms(entryKey), TEventWriter::Result::Done);
+        const auto records = TBin::Records(*o->db, QStringLiteral("E") + entryKey);
+        QVERIFY(records.size() > 2);
+        const BinRecord& head = records.first().second;
+        for (const auto& [binKey, record] : records) {
+            QCOMPARE(record.Item(), head.Item());
+            QCOMPARE(record.DeletedAt(), head.DeletedAt());
+            QCOMPARE(record.DeletedBy(), head.DeletedBy());
+            QCOMPARE(record.OwnerKey(), key(1));
+            QCOMPARE(record.AssigneeKeys(), (QStringList{key(1), key(2)}));
+            QCOMPARE(record.Flags() & ~BinRecord::Head, BinRecord::Private);
+        }
+    }
+
     // The delete-user wizard's deletions land in the bin; what comes back
     // leaves the removed user out (his alarm, his place), its owner the
     // person restoring it.
