@@ -22,6 +22,13 @@ constexpr qsizetype FirstReadOwed = 2048;
 
 constexpr qint64 Day = 86400;
 
+// The number of DetailRecord::ReachesOn, parsed once rather than per read.
+qint64 reachesFar()
+{
+    static const qint64 far = RecordKey::parse(DetailRecord::ReachesOn);
+    return far;
+}
+
 } // namespace
 
 quint64 TDetailHeads::NewRead()
@@ -40,7 +47,7 @@ bool TDetailHeads::lookedInRead(THeld& held, const TXIsamFile& dataset, qsizetyp
 }
 
 bool TDetailHeads::current(THeld& held, TXIsamFile& dataset, qsizetype asking, qsizetype holding,
-                           void (TDetailHeads::*read)(TXIsamFile&))
+                           qsizetype firstWait, void (TDetailHeads::*read)(TXIsamFile&))
 {
     if (lookedInRead(held, dataset, asking))
         return held.fresh;
@@ -54,7 +61,7 @@ bool TDetailHeads::current(THeld& held, TXIsamFile& dataset, qsizetype asking, q
     if (before && mark == held.mark)
         return held.fresh = true;
     held.owed += asking;
-    if (held.owed < (before ? holding / OwedShare : FirstReadOwed))
+    if (held.owed < (before ? holding / OwedShare : firstWait))
         return false;
     // The mark is taken before the read: a write during it moves the mark
     // again, and the next look reads once more.
@@ -66,12 +73,16 @@ bool TDetailHeads::current(THeld& held, TXIsamFile& dataset, qsizetype asking, q
 
 bool TDetailHeads::Current(TXIsamFile& details, qsizetype asking)
 {
-    return current(heads_, details, asking, entries_.size() + series_.size(), &TDetailHeads::read);
+    return current(heads_, details, asking, entries_.size() + series_.size(), FirstReadOwed, &TDetailHeads::read);
 }
 
 bool TDetailHeads::ReachingCurrent(TXIsamFile& days, qsizetype asking)
 {
-    return current(storedHeld_, days, asking, stored_.size(), &TDetailHeads::readReaching);
+    // Their first read waits only for a tenth of the reaching heads: the
+    // heads are read in full already, so no start is spared any more, and
+    // until it is made every view read pays a statement for a few entries.
+    const qsizetype reaching = qsizetype(byReach_.size());
+    return current(storedHeld_, days, asking, stored_.size(), reaching / OwedShare, &TDetailHeads::readReaching);
 }
 
 void TDetailHeads::read(TXIsamFile& details)
@@ -105,7 +116,7 @@ void TDetailHeads::read(TXIsamFile& details)
 
 void TDetailHeads::index(const QHash<qint64, THead>& heads, bool series)
 {
-    const qint64 far = RecordKey::parse(DetailRecord::ReachesOn);
+    const qint64 far = reachesFar();
     for (const THead& head : heads)
         if (head.reach != 0)
             byReach_.push_back({head.reach, &head, series,
@@ -122,14 +133,17 @@ qint64 TDetailHeads::keyNumber(const QString& key)
     if (key.size() != 10)
         return 0;
     const char16_t* digits = reinterpret_cast<const char16_t*>(key.constData());
+    // Asked for every entry of every view read: unrolled, with one test of
+    // all ten digits at the end rather than a branch for each.
     qint64 value = 0;
+    bool wrong = false;
+#pragma GCC unroll 10
     for (int i = 0; i < 10; ++i) {
         const unsigned digit = unsigned(digits[i]) - u'0';
-        if (digit > 9)
-            return 0;
+        wrong |= digit > 9;
         value = value * 10 + digit;
     }
-    return value;
+    return wrong ? 0 : value;
 }
 
 TDetailHeads::THead TDetailHeads::THead::of(const DetailRecord& head)
@@ -202,7 +216,7 @@ void TDetailHeads::ReachingInto(qint64 day, QList<const THead*>& entries,
     };
     // One that, as its head was written, begins on the day or later is
     // among the day's own entries.
-    const qint64 far = RecordKey::parse(DetailRecord::ReachesOn);
+    const qint64 far = reachesFar();
     for (auto it = from(day); it != byReach_.end() && it->last <= day + DetailRecord::ShortReachDays * Day; ++it)
         take(*it);
     for (auto it = from(far); it != byReach_.end() && it->last == far; ++it)

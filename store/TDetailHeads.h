@@ -33,9 +33,10 @@ class TXIsamFile;
 //
 // With them it holds the day entries of the entries whose heads reach past
 // their start's day (the few a view of later days may have to show), under
-// the day entries' own change mark and by the same rule: a workstation that
-// knows nothing of details may move or delete such an entry, and its head
-// then tells nothing of that.
+// the day entries' own change mark and by the same rule (save that, the
+// heads being read already, their first read waits only for a tenth of the
+// reaching heads): a workstation that knows nothing of details may move or
+// delete such an entry, and its head then tells nothing of that.
 class TDetailHeads
 {
 public:
@@ -115,8 +116,8 @@ private:
 
     // Whether what `held` stands for is current in `dataset`, reading it
     // with `read` when that is due (see the class's rule); `holding` is how
-    // much it holds.
-    bool current(THeld& held, TXIsamFile& dataset, qsizetype asking, qsizetype holding,
+    // much it holds, `firstWait` the look-ups its first read waits for.
+    bool current(THeld& held, TXIsamFile& dataset, qsizetype asking, qsizetype holding, qsizetype firstWait,
                  void (TDetailHeads::*read)(TXIsamFile&));
     // A head that reaches past its start's day, as the reach index holds it.
     struct TReaching

@@ -101,7 +101,7 @@ private:
 } // namespace
 
 SqliteIsamDataset::SqliteIsamDataset(sqlite3* db, const QString& fileName, TIsamFormat format, int keyLength)
-    : db_(db), fileName_(fileName), format_(std::move(format)), keyLength_(keyLength),
+    : db_(db), fileName_(fileName), encodedName_(QFile::encodeName(fileName)), format_(std::move(format)), keyLength_(keyLength),
       locks_(fileName + QStringLiteral(".lck")), cursor_(format_.recordSize(), keyLength)
 {
 }
@@ -742,7 +742,7 @@ IsamCode SqliteIsamDataset::changeMark(QByteArray& mark)
     // by a copy may carry an old one. Size and file number come with the same
     // call and catch those.
     struct stat st {};
-    if (::stat(QFile::encodeName(fileName_).constData(), &st) != 0)
+    if (::stat(encodedName_.constData(), &st) != 0)
         return IsamSystemCall;
     const qint64 fields[] = {qint64(st.st_mtim.tv_sec), qint64(st.st_mtim.tv_nsec), qint64(st.st_size),
                              qint64(st.st_dev), qint64(st.st_ino)};

@@ -93,6 +93,9 @@ private:
 
     sqlite3* db_;
     QString fileName_;
+    // The file's name as stat() takes it: changeMark() is asked once for
+    // every view read, and need not encode the name each time.
+    QByteArray encodedName_;
     TIsamFormat format_;
     int keyLength_;
     RecordLockFile locks_;
