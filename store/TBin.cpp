@@ -46,9 +46,6 @@ bool TBin::Available() const
 
 void TBin::begin(const QString& item, qint32 flags, const QString& ownerKey, const QStringList& assignees)
 {
-    item_ = item;
-    // Entries and series share the meaning of these two bits.
-    flags_ = flags & (BinRecord::UnTimed | BinRecord::Private);
     writes_.clear();
     kept_ = TKept{true, {}, {}};
     // The fields every record of the item repeats are made once: an item's
@@ -57,6 +54,8 @@ void TBin::begin(const QString& item, qint32 flags, const QString& ownerKey, con
     now.SetNow();
     head_ = BinRecord();
     head_.setItem(item);
+    // Entries and series share the meaning of these two bits.
+    head_.setFlags(flags & (BinRecord::UnTimed | BinRecord::Private));
     head_.setDeletedAt(now.Key());
     head_.setDeletedBy(database_.ActingUser());
     head_.setOwnerKey(ownerKey);
@@ -68,7 +67,8 @@ void TBin::add(QLatin1Char dataset, const QString& key, std::span<const char> by
     BinRecord record = head_;
     record.setDataset(dataset);
     record.setKey(key);
-    record.setFlags(flags_ | (writes_.isEmpty() ? BinRecord::Head : 0));
+    if (writes_.isEmpty())
+        record.setFlags(record.Flags() | BinRecord::Head);
     record.setBody(TRecordWriter::bytesOf(bytes));
     if (dataset == BinRecord::DetailData)
         kept_.details << key;
@@ -220,7 +220,7 @@ void TBin::write(bool fresh)
     // Cleared in the batch itself, unread: on a server that is no exchange
     // of its own.
     if (fresh)
-        writes_.prepend(TXIsamFile::TBatchWrite{Kind::Clear, item_, QByteArray(), BinRecord::ItemIndex});
+        writes_.prepend(TXIsamFile::TBatchWrite{Kind::Clear, head_.Item(), QByteArray(), BinRecord::ItemIndex});
     writer_.writeBatch(bin, writes_);
     writes_.clear();
 }

@@ -117,10 +117,8 @@ private:
     // Its own, told to no observer: the bin only looks on, as the trail
     // does, and is none of the datasets whose every write is checked.
     TRecordWriter writer_;
-    // The item being kept: its head's fields, set once into `head_`, which
-    // each of its records starts from, and its records.
-    QString item_;
-    qint32 flags_ = 0;
+    // The item being kept: its head's fields, set once, which each of its
+    // records starts from, and its records.
     BinRecord head_;
     QList<TXIsamFile::TBatchWrite> writes_;
     TKept kept_;

@@ -135,25 +135,15 @@ bool SqliteIsamDataset::validKey(const QByteArray& key, qint64* number) const
     return IsamKeyRules::validKey(key, keyLength_, number);
 }
 
-sqlite3_stmt* SqliteIsamDataset::statement(Statement which, int index, IsamCode& code)
+QByteArray SqliteIsamDataset::readSql(Statement which, int index) const
 {
-    const auto id = std::make_pair(int(which), index);
-    if (auto it = statements_.find(id); it != statements_.end())
-        return it->second;
-    if (!db_) {
-        code = IsamNotOpen;
-        return nullptr;
-    }
-
     const QByteArray col = IsamKeyRules::column(index);
     const QByteArray valueColumn = index == 0 ? QByteArray() : ", " + col;
-    QByteArray sql;
     switch (which) {
     case StmtEqual:
-        sql = index == 0 ? "SELECT pk, data FROM records WHERE pk = ?1"
-                         : "SELECT pk, data" + valueColumn + " FROM records WHERE " + col + " >= ?1 ORDER BY " + col
+        return index == 0 ? "SELECT pk, data FROM records WHERE pk = ?1"
+                          : "SELECT pk, data" + valueColumn + " FROM records WHERE " + col + " >= ?1 ORDER BY " + col
                 + ", pk LIMIT ?2";
-        break;
     case StmtNext:
     case StmtNextBelow:
     case StmtNextAtMost: {
@@ -162,43 +152,51 @@ sqlite3_stmt* SqliteIsamDataset::statement(Statement which, int index, IsamCode&
             where += " AND " + col + " < ?3";
         else if (which == StmtNextAtMost)
             where += " AND " + col + " <= ?3";
-        sql = "SELECT pk, data" + valueColumn + " FROM records WHERE " + where + " ORDER BY " + col
+        return "SELECT pk, data" + valueColumn + " FROM records WHERE " + where + " ORDER BY " + col
             + (index == 0 ? QByteArray() : QByteArray(", pk")) + " LIMIT ?4";
-        break;
     }
     case StmtRange:
-        sql = "SELECT pk, data" + valueColumn + " FROM records WHERE " + col + " >= ?1 AND " + col + " <= ?2 ORDER BY "
+        return "SELECT pk, data" + valueColumn + " FROM records WHERE " + col + " >= ?1 AND " + col + " <= ?2 ORDER BY "
             + col + (index == 0 ? QByteArray() : QByteArray(", pk"));
-        break;
+    default:
+        return {};
+    }
+}
+
+QByteArray SqliteIsamDataset::metaSql(Statement which) const
+{
+    switch (which) {
     case StmtIdentity:
-        sql = "SELECT value FROM isam_meta WHERE name = 'identity'";
-        break;
+        return "SELECT value FROM isam_meta WHERE name = 'identity'";
     case StmtSetIdentity:
-        sql = "INSERT INTO isam_meta (name, value) VALUES ('identity', ?1) ON CONFLICT (name) DO NOTHING";
-        break;
+        return "INSERT INTO isam_meta (name, value) VALUES ('identity', ?1) ON CONFLICT (name) DO NOTHING";
     // Settings are kept apart from the engine's own values by their prefix.
     case StmtSetting:
-        sql = "SELECT value FROM isam_meta WHERE name = 'setting:' || ?1";
-        break;
+        return "SELECT value FROM isam_meta WHERE name = 'setting:' || ?1";
     case StmtKeepSetting:
-        sql = "INSERT INTO isam_meta (name, value) VALUES ('setting:' || ?1, ?2) ON CONFLICT (name) DO NOTHING";
-        break;
+        return "INSERT INTO isam_meta (name, value) VALUES ('setting:' || ?1, ?2) ON CONFLICT (name) DO NOTHING";
     case StmtReplaceSetting:
-        sql = "INSERT INTO isam_meta (name, value) VALUES ('setting:' || ?1, ?2)"
-              " ON CONFLICT (name) DO UPDATE SET value = excluded.value";
-        break;
+        return "INSERT INTO isam_meta (name, value) VALUES ('setting:' || ?1, ?2)"
+               " ON CONFLICT (name) DO UPDATE SET value = excluded.value";
     case StmtNextKey:
         // Keys are digit texts of one length, so text order is number order.
-        sql = "SELECT max(coalesce((SELECT value FROM isam_meta WHERE name = 'highkey'), ''),"
-              " coalesce((SELECT max(pk) FROM records), ''))";
-        break;
+        return "SELECT max(coalesce((SELECT value FROM isam_meta WHERE name = 'highkey'), ''),"
+               " coalesce((SELECT max(pk) FROM records), ''))";
     case StmtRaiseMark:
-        sql = "INSERT INTO isam_meta (name, value) VALUES ('highkey', ?1)"
-              " ON CONFLICT (name) DO UPDATE SET value = excluded.value WHERE excluded.value > value";
-        break;
+        return "INSERT INTO isam_meta (name, value) VALUES ('highkey', ?1)"
+               " ON CONFLICT (name) DO UPDATE SET value = excluded.value WHERE excluded.value > value";
     case StmtKeyMark:
-        sql = "SELECT value FROM isam_meta WHERE name = 'highkey'";
-        break;
+        return "SELECT value FROM isam_meta WHERE name = 'highkey'";
+    case StmtCount:
+        return "SELECT count(*) FROM records";
+    default:
+        return {};
+    }
+}
+
+QByteArray SqliteIsamDataset::writeSql(Statement which, int index) const
+{
+    switch (which) {
     case StmtInsert:
     case StmtUpdate: {
         QByteArray names = "pk, data";
@@ -212,21 +210,33 @@ sqlite3_stmt* SqliteIsamDataset::statement(Statement which, int index, IsamCode&
             values += ", " + p;
             sets += ", " + c + " = " + p;
         }
-        sql = which == StmtInsert ? "INSERT INTO records (" + names + ") VALUES (" + values + ")"
-                                  : "UPDATE records SET " + sets + " WHERE pk = ?1";
-        break;
+        return which == StmtInsert ? "INSERT INTO records (" + names + ") VALUES (" + values + ")"
+                                   : "UPDATE records SET " + sets + " WHERE pk = ?1";
     }
     case StmtDelete:
-        sql = "DELETE FROM records WHERE pk = ?1";
-        break;
+        return "DELETE FROM records WHERE pk = ?1";
     case StmtClear:
-        sql = "DELETE FROM records WHERE " + col + " = ?1";
-        break;
-    case StmtCount:
-        sql = "SELECT count(*) FROM records";
-        break;
+        return "DELETE FROM records WHERE " + IsamKeyRules::column(index) + " = ?1";
+    default:
+        return {};
+    }
+}
+
+sqlite3_stmt* SqliteIsamDataset::statement(Statement which, int index, IsamCode& code)
+{
+    const auto id = std::make_pair(int(which), index);
+    if (auto it = statements_.find(id); it != statements_.end())
+        return it->second;
+    if (!db_) {
+        code = IsamNotOpen;
+        return nullptr;
     }
 
+    QByteArray sql = readSql(which, index);
+    if (sql.isEmpty())
+        sql = metaSql(which);
+    if (sql.isEmpty())
+        sql = writeSql(which, index);
     sqlite3_stmt* st = nullptr;
     const int rc = sqlite3_prepare_v3(db_, sql.constData(), int(sql.size()), SQLITE_PREPARE_PERSISTENT, &st, nullptr);
     if (rc != SQLITE_OK) {
@@ -557,13 +567,56 @@ IsamCode SqliteIsamDataset::putAll(const QList<QByteArray>& keys, std::span<cons
     return rc == SQLITE_OK ? IsamOk : abandon(rc);
 }
 
+bool SqliteIsamDataset::batchStatements(TBatchStatements& s, IsamCode& code)
+{
+    s.insert = statement(StmtInsert, 0, code);
+    s.update = s.insert ? statement(StmtUpdate, 0, code) : nullptr;
+    s.remove = s.update ? statement(StmtDelete, 0, code) : nullptr;
+    s.mark = s.remove ? statement(StmtRaiseMark, 0, code) : nullptr;
+    return s.mark != nullptr;
+}
+
+int SqliteIsamDataset::writeOne(const TBatchStatements& s, const TBatchWrite& w, QByteArray& key, IsamCode& code)
+{
+    if (w.mode == IsamPutAdd && key.isEmpty() && (code = nextKey(key)) != IsamOk)
+        return SQLITE_ERROR;
+    sqlite3_stmt* st = w.mode == IsamPutClear ? statement(StmtClear, w.index, code)
+        : w.mode == IsamPutAdd                ? s.insert
+        : w.mode == IsamPutReplace            ? s.update
+                                              : s.remove;
+    if (!st)
+        return SQLITE_ERROR;
+    int rc = SQLITE_OK;
+    {
+        StatementGuard guard(st);
+        bindBytes(st, 1, key, w.mode != IsamPutClear);
+        if (w.mode == IsamPutAdd || w.mode == IsamPutReplace) {
+            sqlite3_bind_blob(st, 2, w.record.constData(), int(format_.recordSize()), SQLITE_TRANSIENT);
+            int n = 3;
+            for (int ix : format_.indexes())
+                bindBytes(st, n++, format_.indexValue(ix, w.record.constData()), false);
+        }
+        rc = sqlite3_step(st);
+    }
+    if (rc != SQLITE_DONE)
+        return rc;
+    if (w.mode == IsamPutReplace && sqlite3_changes(db_) == 0) {
+        code = IsamNotFound;
+        return SQLITE_ERROR;
+    }
+    if (w.mode != IsamPutAdd)
+        return rc;
+    StatementGuard guard(s.mark);
+    bindBytes(s.mark, 1, key, true);
+    return sqlite3_step(s.mark);
+}
+
 IsamCode SqliteIsamDataset::writeBatch(QList<TBatchWrite>& writes)
 {
     if (!db_)
         return IsamNotOpen;
-    const std::size_t size = format_.recordSize();
     if (const IsamCode code = checkBatch(
-            writes, size, [this](const QByteArray& key) { return validKey(key); },
+            writes, format_.recordSize(), [this](const QByteArray& key) { return validKey(key); },
             [this](int index) { return validIndex(index); });
         code != IsamOk)
         return code;
@@ -573,11 +626,8 @@ IsamCode SqliteIsamDataset::writeBatch(QList<TBatchWrite>& writes)
         return IsamOk;
     cursor_.drop();
     IsamCode code = IsamOk;
-    sqlite3_stmt* insert = statement(StmtInsert, 0, code);
-    sqlite3_stmt* update = insert ? statement(StmtUpdate, 0, code) : nullptr;
-    sqlite3_stmt* remove = update ? statement(StmtDelete, 0, code) : nullptr;
-    sqlite3_stmt* mark = remove ? statement(StmtRaiseMark, 0, code) : nullptr;
-    if (!mark)
+    TBatchStatements statements;
+    if (!batchStatements(statements, code))
         return code;
     const FolderPause::Hold pause(fileName_);
     int rc = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
@@ -586,41 +636,9 @@ IsamCode SqliteIsamDataset::writeBatch(QList<TBatchWrite>& writes)
     QList<QByteArray> chosen;
     for (TBatchWrite& w : writes) {
         QByteArray key = w.key;
-        if (w.mode == IsamPutAdd && key.isEmpty()) {
-            code = nextKey(key);
-            if (code != IsamOk)
-                break;
-        }
-        sqlite3_stmt* st = w.mode == IsamPutClear ? statement(StmtClear, w.index, code)
-            : w.mode == IsamPutAdd                ? insert
-            : w.mode == IsamPutReplace            ? update
-                                                  : remove;
-        if (!st)
-            break;
-        {
-            StatementGuard guard(st);
-            bindBytes(st, 1, key, w.mode != IsamPutClear);
-            if (w.mode == IsamPutAdd || w.mode == IsamPutReplace) {
-                sqlite3_bind_blob(st, 2, w.record.constData(), int(size), SQLITE_TRANSIENT);
-                int n = 3;
-                for (int ix : format_.indexes())
-                    bindBytes(st, n++, format_.indexValue(ix, w.record.constData()), false);
-            }
-            rc = sqlite3_step(st);
-        }
+        rc = writeOne(statements, w, key, code);
         if (rc != SQLITE_DONE)
             break;
-        if (w.mode == IsamPutReplace && sqlite3_changes(db_) == 0) {
-            code = IsamNotFound;
-            break;
-        }
-        if (w.mode == IsamPutAdd) {
-            StatementGuard guard(mark);
-            bindBytes(mark, 1, key, true);
-            rc = sqlite3_step(mark);
-            if (rc != SQLITE_DONE)
-                break;
-        }
         chosen << key;
     }
     if (code != IsamOk) {

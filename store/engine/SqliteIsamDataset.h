@@ -77,7 +77,14 @@ private:
         StmtCount,
     };
 
+    // The prepared statement `which` over `index`, prepared once and kept.
     sqlite3_stmt* statement(Statement which, int index, IsamCode& code);
+    // The statement's text: the reads of the records, those of the engine's
+    // own values (key mark, identity, settings, the count), the writes. Each
+    // answers empty for a statement that is not its own.
+    QByteArray readSql(Statement which, int index) const;
+    QByteArray metaSql(Statement which) const;
+    QByteArray writeSql(Statement which, int index) const;
     IsamCode read(int index, IsamReadMode mode, const QByteArray& key, QByteArray& foundKey, std::span<char> record);
     // Hands the rows of a read to the cursor; IsamCorrupt for one that is not
     // a record of this dataset.
@@ -86,6 +93,21 @@ private:
     // key, chosen inside the transaction and answered there.
     IsamCode write(Statement which, const QByteArray& key, std::span<const char> record, int& changes,
                    QByteArray* chosen = nullptr);
+    // The statements a batch writes with, prepared before its transaction.
+    struct TBatchStatements
+    {
+        sqlite3_stmt* insert = nullptr;
+        sqlite3_stmt* update = nullptr;
+        sqlite3_stmt* remove = nullptr;
+        sqlite3_stmt* mark = nullptr;
+    };
+    // False, with `code`, when one does not prepare.
+    bool batchStatements(TBatchStatements& s, IsamCode& code);
+    // One write of a batch inside its transaction, an add without a key
+    // under the next one (into `key`). SQLITE_DONE when made; a refusal sets
+    // `code` (IsamNotFound for a replace of no record) and answers
+    // SQLITE_ERROR, a failed step its own result.
+    int writeOne(const TBatchStatements& s, const TBatchWrite& w, QByteArray& key, IsamCode& code);
     // Rolls back the transaction a failed step `rc` was in; its IsamCode.
     IsamCode abandon(int rc);
     bool validKey(const QByteArray& key, qint64* number = nullptr) const;

@@ -2,8 +2,6 @@
 
 #include "RecordKey.h"
 
-#include <algorithm>
-
 QChar BinRecord::Dataset() const
 {
     const QString which = text(DatasetOffset, 2);
@@ -31,14 +29,5 @@ void BinRecord::setAssigneeKeys(const QStringList& keys)
 
 void BinRecord::setBody(const QByteArray& body)
 {
-    const QByteArray text = body.toBase64();
-    if (text.size() >= qsizetype(BodyWidth)) {
-        // Refused, in the words of every text too long for its field.
-        setText(BodyOffset, BodyWidth, QString::fromLatin1(text), "bin body");
-        return;
-    }
-    // Base64 is ASCII, its own UTF-8: copied as it is, without a detour
-    // through a QString for a kilobyte a record.
-    const std::span<char> field = bytes().subspan(BodyOffset, BodyWidth);
-    std::fill(std::copy(text.cbegin(), text.cend(), field.begin()), field.end(), '\0');
+    setUtf8(BodyOffset, BodyWidth, body.toBase64(), "bin body");
 }

@@ -4,6 +4,7 @@
 #include "TTextCapacity.h"
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 #include <QtGlobal>
 
@@ -76,11 +77,18 @@ protected:
     // is ever cut, so what is stored is what the user typed.
     void setText(std::size_t offset, std::size_t width, const QString& value, const char* what)
     {
+        setUtf8(offset, width, value.toUtf8(), what);
+    }
+
+    // setText for a text already in UTF-8 (ASCII among it), with the same
+    // rule: a kilobyte of base64 need not go through a QString and back.
+    void setUtf8(std::size_t offset, std::size_t width, QByteArrayView utf8, const char* what)
+    {
         if (!fits(offset, width) || width == 0)
             return;
-        const QByteArray utf8 = value.toUtf8();
         if (utf8.size() > static_cast<qsizetype>(width - 1))
-            throw ETextTooLong(TTextCapacity::tooLongMessage(QString::fromLatin1(what), value, int(width - 1)));
+            throw ETextTooLong(TTextCapacity::tooLongMessage(QString::fromLatin1(what), QString::fromUtf8(utf8),
+                                                              int(width - 1)));
         const auto field = std::span(data_).subspan(offset, width);
         std::fill(field.begin(), field.end(), '\0');
         std::copy_n(utf8.cbegin(), utf8.size(), field.begin());
