@@ -45,6 +45,7 @@ const QString EditLocked = QStringLiteral("Unable to edit event properties. Anot
 const QString EditGone = QStringLiteral("Unable to edit event properties. Another user has deleted it");
 const QString DeleteLocked = QStringLiteral("Unable to delete event. Another user has locked it");
 const QString DeleteGone = QStringLiteral("Unable to delete event. Another user has deleted it");
+const QString DeleteHidden = QStringLiteral("Unable to delete event. The series holds a private event of another user");
 const QString DeleteChanged = QStringLiteral("Unable to delete event. Another user has changed it");
 const QString AlarmLocked = QStringLiteral("Unable to delete alarm. Another user has locked it");
 const QString EditAlarmLocked
@@ -630,6 +631,9 @@ void TEventCommands::DeleteSeries(TSeriesWriter& series, const SeriesLinkRecord&
         return;
     case TSeriesWriter::Result::SeriesLocked:
         tell(services_.person(), SeriesLocked);
+        return;
+    case TSeriesWriter::Result::Hidden:
+        tell(services_.person(), DeleteHidden);
         return;
     case TSeriesWriter::Result::Gone:
     case TSeriesWriter::Result::NotInSeries:

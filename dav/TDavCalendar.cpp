@@ -1245,6 +1245,8 @@ TDavReply TDavCalendar::removeSeries(const TDavRequest& request, const QString& 
         return locked(outcome.held.isEmpty() ? QString() : outcome.held.first().holder);
     case TSeriesWriter::Result::SeriesLocked:
         return locked(QString());
+    case TSeriesWriter::Result::Hidden:
+        return TDavReply::Text(403, QStringLiteral("The series holds a private event of another user."));
     default:
         return noSuchEvent();
     }

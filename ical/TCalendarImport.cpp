@@ -47,6 +47,11 @@ namespace {
 // New single events written at once.
 constexpr qsizetype ImportBatch = 2000;
 
+// Why a deletion the file asks for is not made: the series holds an
+// occurrence another user made private, which the importing user may not
+// read, so may not delete either.
+const QString HiddenOccurrence = QStringLiteral("its series holds a private event of another user");
+
 struct ComponentFree
 {
     void operator()(icalcomponent* c) const { icalcomponent_free(c); }
@@ -568,9 +573,14 @@ void TImportRun::writeSingle(const TFields& fields, TTarget& target, const QStri
             return;
         }
     } else if (target.wasSeries) {
-        // A series that repeats no more: the event replaces it.
-        series_->Delete(target.known.TargetKey(), TSeriesWriter::Scope::All, QDate(),
-                        TSeriesWriter::HeldOccurrences::Leave);
+        // A series that repeats no more: the event replaces it, once it went.
+        const TSeriesWriter::Result deleted = series_->Delete(target.known.TargetKey(), TSeriesWriter::Scope::All,
+                                                              QDate(), TSeriesWriter::HeldOccurrences::Leave).result;
+        if (deleted == TSeriesWriter::Result::Hidden || deleted == TSeriesWriter::Result::SeriesLocked) {
+            skip(fields.label, deleted == TSeriesWriter::Result::Hidden ? HiddenOccurrence
+                                                                        : QStringLiteral("it is open elsewhere"));
+            return;
+        }
     }
     if (!target.mapped() && booked.isEmpty()) {
         queue(target.source, fields);
@@ -851,6 +861,10 @@ void TImportRun::deleteOccurrence(const QString& label, const QString& seriesKey
 {
     const TSeriesWriter::TOutcome deleted
         = series_->Delete(seriesKey, TSeriesWriter::Scope::ThisOne, day, TSeriesWriter::HeldOccurrences::Leave);
+    if (deleted.result == TSeriesWriter::Result::Hidden) {
+        skip(label, HiddenOccurrence);
+        return;
+    }
     if (deleted.result != TSeriesWriter::Result::EntryLocked && deleted.result != TSeriesWriter::Result::SeriesLocked
         && deleted.held.isEmpty())
         return;

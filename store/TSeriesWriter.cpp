@@ -17,10 +17,12 @@
 #include "TLookup.h"
 #include "TQuorlaDB.h"
 #include "TRecordLock.h"
+#include "TServerHidden.h"
 #include "TStamp.h"
 #include "TTextCapacity.h"
 #include "TXIsamFile.h"
 #include "TrailRecord.h"
+#include "UserRecord.h"
 
 #include <QCoreApplication>
 #include <QHash>
@@ -1119,11 +1121,13 @@ TSeriesWriter::TOutcome TSeriesWriter::Delete(const QString& seriesKey, Scope sc
         break;
     }
     if (scope == Scope::ThisOne)
-        return deleteOne(seriesKey, series, day);
+        return hides(seriesKey, day, day) ? answer(Result::Hidden, seriesKey) : deleteOne(seriesKey, series, day);
     if (scope == Scope::EveryPart)
         return deleteParts(seriesKey, series, policy);
     const TRecurrenceRule rule = series.Rule();
     const bool whole = scope == Scope::All || day <= firstOccurrence(rule);
+    if (hides(seriesKey, whole ? QDate() : day, QDate()))
+        return answer(Result::Hidden, seriesKey);
     if (policy == HeldOccurrences::Refuse) {
         outcome.held = probe(affected(seriesKey, whole ? rule.Start() : day, true));
         if (!outcome.held.isEmpty()) {
@@ -1187,6 +1191,9 @@ TSeriesWriter::TOutcome TSeriesWriter::deleteParts(const QString& seriesKey, con
     TParts parts;
     if (!lockParts(seriesKey, series, locks, parts))
         return answer(Result::SeriesLocked, seriesKey);
+    for (const auto& [key, part] : parts)
+        if (hides(key, QDate(), QDate()))
+            return answer(Result::Hidden, seriesKey);
     TOutcome outcome;
     outcome.seriesKey = seriesKey;
     if (policy == HeldOccurrences::Refuse && heldIn(parts, true, outcome))
@@ -1198,6 +1205,30 @@ TSeriesWriter::TOutcome TSeriesWriter::deleteParts(const QString& seriesKey, con
         outcome.held << one.held;
     }
     return outcome;
+}
+
+bool TSeriesWriter::hides(const QString& seriesKey, const QDate& from, const QDate& to)
+{
+    const QString first = from.isValid() ? dayKey(from) : QString(RecordKey::None);
+    const QString last = to.isValid() ? dayKey(to) : AllMade;
+    if (database_.ServerConnection() && database_.KeepsRoles())
+        return TServerHidden::SeriesHides(database_, seriesKey, first, last).value_or(false);
+    // In a folder every record reads: the rule is the server's read policy,
+    // for the person acting (none: a tool acting for the office).
+    const QString& me = database_.ActingUser();
+    UserRecord user;
+    if (RecordKey::isNone(me) || !TLookup::Equal(database_.Users(), user.bytes(), TXIsamFile::PrimaryIndex, me)
+        || (user.Rights() & UserRecord::CanAdminister))
+        return false;
+    DayEntryRecord entry;
+    for (const auto& [linkKey, link] : Links(seriesKey)) {
+        if (link.DayKey() < first || link.DayKey() > last || (link.Flags() & SeriesLinkRecord::Deleted)
+            || !TLookup::Equal(database_.DayEntries(), entry.bytes(), TXIsamFile::PrimaryIndex, link.EntryKey()))
+            continue;
+        if ((entry.Flags() & DayEntryRecord::Private) && entry.OwnerKey() != me && !entry.AssigneeKeys().contains(me))
+            return true;
+    }
+    return false;
 }
 
 void TSeriesWriter::deleteFrom(const QString& seriesKey, SeriesRecord& series, bool whole, const QDate& day,

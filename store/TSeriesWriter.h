@@ -98,6 +98,11 @@ public:
         // repeat (its days, its end or its first day), which each part has
         // its own; nothing written.
         PartsRepeat,
+        // Delete: an occurrence it would take is another's private one,
+        // which the acting person may not read (TQuorlaDB::ActingUser: not
+        // its owner, not among its assignees, no administrator): nothing
+        // written. A server would leave such a row where it is.
+        Hidden,
     };
 
     // An occurrence left as it was because its entry is open elsewhere.
@@ -213,8 +218,9 @@ public:
     //   not made yet (beyond the horizon) is kept as deleted all the same.
     //   NotInSeries when the series has no occurrence that day otherwise.
     // An occurrence open elsewhere is left (a plain entry from then on, no
-    // longer in the series) or refuses the call, as `held` says. The trail
-    // gets one record, with the count.
+    // longer in the series) or refuses the call, as `held` says; one the
+    // acting person may not read refuses it whatever `held` says (Hidden).
+    // The trail gets one record, with the count.
     TOutcome Delete(const QString& seriesKey, Scope scope, const QDate& day, HeldOccurrences held,
                     const QString& callerHolds = QString());
 
@@ -314,6 +320,9 @@ private:
     // Delete's ThisOne on the series `seriesKey` (`series` as read and
     // settled, its lock held).
     TOutcome deleteOne(const QString& seriesKey, const SeriesRecord& series, const QDate& day);
+    // Whether an occurrence of the series `seriesKey` on a day from `from` to
+    // `to` is one the acting person may not read (Result::Hidden).
+    bool hides(const QString& seriesKey, const QDate& from, const QDate& to);
     // Deletes the series `key` from `day` on (`whole`: all of it).
     void deleteFrom(const QString& key, SeriesRecord& series, bool whole, const QDate& day, TOutcome& outcome);
     // What ChangeFrom holds while no change is under way.

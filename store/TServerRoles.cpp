@@ -4,6 +4,7 @@
 #include "TServerBusy.h"
 #include "TServerBookings.h"
 #include "TServerDetails.h"
+#include "TServerHidden.h"
 
 #include "AlarmRecord.h"
 #include "DayEntryRecord.h"
@@ -744,6 +745,7 @@ void TServerRoles::Install(const QString& userKey)
                                     + (database_.Details() ? TServerDetails::Sql(schema, series)
                                                                  + TServerBusy::Sql(schema, series)
                                                            : QByteArray())
+                                    + (series ? TServerHidden::Sql(schema) : QByteArray())
                                     + (database_.Bin() ? TServerBin::Sql() : QByteArray())
                                     + (database_.Bookings() ? TServerBookings::Sql(schema, true, series) : QByteArray())
                                     + TRoleBounds::Sql(schema));

@@ -465,6 +465,83 @@ private slots:
                  0);
     }
 
+    // An occurrence made private for others is one a colleague who may
+    // change others' entries may not read, nor delete: a deletion that would
+    // take it is refused whole, on both engines (a server's row policy would
+    // pass over its row and leave it outside its series, its alarms gone);
+    // one that leaves it, or one by its assignee, goes on.
+    void hiddenOccurrence_data()
+    {
+        QTest::addColumn<int>("scope");
+        QTest::addColumn<int>("from");  // the occurrence the deletion starts at; the hidden one is the third
+        QTest::addColumn<int>("actor");
+        QTest::addColumn<bool>("refused");
+        QTest::newRow("all, by a colleague") << int(Scope::All) << 0 << 2 << true;
+        QTest::newRow("this and following from before it") << int(Scope::ThisAndFollowing) << 1 << 2 << true;
+        QTest::newRow("this and following from after it") << int(Scope::ThisAndFollowing) << 3 << 2 << false;
+        QTest::newRow("this one, itself") << int(Scope::ThisOne) << 2 << 2 << true;
+        QTest::newRow("all, by its assignee") << int(Scope::All) << 0 << 3 << false;
+    }
+    void hiddenOccurrence()
+    {
+        QFETCH(int, scope);
+        QFETCH(int, from);
+        QFETCH(int, actor);
+        QFETCH(bool, refused);
+        Office o;
+        UserRecord colleague;
+        for (int user : {2, 3}) {
+            QVERIFY(TLookup::Equal(o.db->Users(), colleague.bytes(), TXIsamFile::PrimaryIndex, key(user)));
+            colleague.setRights(UserRecord::CanAddEntries | UserRecord::CanModifyOthersEntries);
+            QVERIFY(o.db->Users().Update(colleague.bytes(), key(user)));
+        }
+        TSeriesWriter writer(*o.db);
+        SeriesRecord s = meeting(3, false, 6);
+        const QString seriesKey = writer.Create(s, Today).seriesKey;
+        const SeriesLinkRecord hidden = writer.Links(seriesKey)[2].second;
+        DayEntryRecord entry;
+        QVERIFY(TLookup::Equal(o.db->DayEntries(), entry.bytes(), 0, hidden.EntryKey()));
+        entry.setFlags(entry.Flags() | DayEntryRecord::Private);
+        entry.setAssigneeKeys({key(3)});
+        AlarmRecord alarm = TestDatabase::alarms(*o.db, hidden.EntryKey()).value(0).second;
+        QCOMPARE(writer.ChangeOne(hidden.EntryKey(), entry, alarm, alarm.AlarmTime()).result, Result::Done);
+
+        std::unique_ptr<TQuorlaDB> acting;
+        if (server) {
+            TServerRoles(*o.db).Install(key(1));
+            TServerRoles(*o.db).Create(QStringLiteral("U%1").arg(actor), key(actor), QStringLiteral("pw"), false);
+            TQuorlaDB::TLogin login{{}, QStringLiteral("pw")};
+            acting = TServerRoles::LogIn(TScriptedServices::ofTest(),
+                                         TDatabaseLocation(server->personalUri(QUrl(o.location).path().mid(1))),
+                                         QStringLiteral("U%1").arg(actor), login);
+        } else {
+            acting = std::make_unique<TQuorlaDB>(TScriptedServices::ofTest(), TDatabaseLocation(o.location));
+        }
+        acting->SetActingUser(key(actor));
+        const auto stored = [&] {
+            QStringList all;
+            for (const auto& [k, a] : TestDatabase::alarms(*o.db))
+                all << a.DayEntryKey() + a.UserKey();
+            for (const auto& [lk, l] : writer.Links(seriesKey))
+                all << l.DayKey() + l.EntryKey() + QString::number(l.Flags());
+            return all << QString::number(entryCount(*o.db));
+        };
+        const QStringList before = stored();
+        const QDate day = dayOf(TSeriesWriter(*o.db).Links(seriesKey)[from].second.DayKey());
+        QCOMPARE(TSeriesWriter(*acting).Delete(seriesKey, Scope(scope), day, Held::Leave).result,
+                 refused ? Result::Hidden : Result::Done);
+        if (refused)
+            QCOMPARE(stored(), before);
+        // The private occurrence is in its series, or gone with it.
+        const bool kept = TLookup::Equal(o.db->DayEntries(), entry.bytes(), 0, hidden.EntryKey());
+        QCOMPARE(kept, refused || from > 2);
+        bool linked = false;
+        for (const auto& [lk, l] : writer.Links(seriesKey))
+            linked = linked || l.EntryKey() == hidden.EntryKey();
+        QCOMPARE(linked, kept);
+        check(*o.db, seriesKey);
+    }
+
     // A writer killed after any of its writes: the next poll finishes it,
     // and the series holds to its rule.
     void killed_data()
