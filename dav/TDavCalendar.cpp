@@ -17,6 +17,7 @@
 #include "TDavObject.h"
 #include "TDavRequest.h"
 #include "TDavXml.h"
+#include "TDetailHeads.h"
 #include "TDetailsStore.h"
 #include "TEntryVisibility.h"
 #include "TEventCodec.h"
@@ -44,6 +45,12 @@ const QString& CalDav = TDavXml::CalDav;
 const QString& CalServer = TDavXml::CalServer;
 const QString Root = QStringLiteral("/dav/");
 constexpr qint64 SecondsPerDay = 86400;
+// A listing that asks the details of this many entries at once (a week of
+// a busy office, a month of a small one, a whole calendar's sync) has the
+// session read the details' heads whole: the service answers many listings
+// in its sessions' life, and each after it reads no head one by one. A
+// session that answers only GETs and small reports never pays that read.
+constexpr qsizetype WholeHeadsFrom = 32;
 
 using TName = TDavCalendar::TName;
 
@@ -144,6 +151,7 @@ qint64 TDavCalendar::DayOf(qint64 wall)
 TDavCalendar::TDavCalendar(TQuorlaDB& database, const UserRecord& user, const QString& userKey, TSession& session)
     : database_(database), session_(session), user_(user), userKey_(userKey), names_(database, userKey)
 {
+    database_.DetailHeads().ReadWholeFrom(WholeHeadsFrom);
 }
 
 TDavCalendar::~TDavCalendar() = default;

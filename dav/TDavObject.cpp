@@ -6,6 +6,8 @@
 #include "TEventCodec.h"
 #include "TResourceParties.h"
 
+#include <QHash>
+
 #include <libical/ical.h>
 
 #include <algorithm>
@@ -110,6 +112,9 @@ struct TDavObject::TParts
     icalproperty* trigger = nullptr;
     QByteArray head;
     QByteArray tail;
+    // The DURATION line of each length written: a listing's entries last
+    // one of a few lengths, and libical's writing of one is slow.
+    QHash<int, QByteArray> durations;
 };
 
 TDavObject::TDavObject()
@@ -173,9 +178,13 @@ QByteArray TDavObject::Text(const DayEntryRecord& entry, const TEntryDetails& de
         timeLine(out, "DTEND", wall + std::max(details.days, 1) * SecondsPerDay, true);
     } else {
         const int length = details.durationSeconds > 0 ? details.durationSeconds : TEventCodec::AssumedSeconds;
-        char* duration = icaldurationtype_as_ical_string_r(icaldurationtype_from_int(length));
-        out.append("DURATION:").append(duration).append("\r\n");
-        icalmemory_free_buffer(duration);
+        QByteArray& line = p.durations[length];
+        if (line.isEmpty()) {
+            char* duration = icaldurationtype_as_ical_string_r(icaldurationtype_from_int(length));
+            line = QByteArray("DURATION:").append(duration).append("\r\n");
+            icalmemory_free_buffer(duration);
+        }
+        out.append(line);
     }
     if (!details.location.isEmpty())
         textLine(out, "LOCATION", details.location.toUtf8(), p.location, icalproperty_set_location);

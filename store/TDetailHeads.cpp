@@ -73,7 +73,8 @@ bool TDetailHeads::current(THeld& held, TXIsamFile& dataset, qsizetype asking, q
 
 bool TDetailHeads::Current(TXIsamFile& details, qsizetype asking)
 {
-    return current(heads_, details, asking, entries_.size() + series_.size(), FirstReadOwed, &TDetailHeads::read);
+    const qsizetype firstWait = wholeFrom_ > 0 && asking >= wholeFrom_ ? 0 : FirstReadOwed;
+    return current(heads_, details, asking, entries_.size() + series_.size(), firstWait, &TDetailHeads::read);
 }
 
 bool TDetailHeads::ReachingCurrent(TXIsamFile& days, qsizetype asking)

@@ -29,7 +29,8 @@ class TXIsamFile;
 // it paid before, never a full read for every write of others, and a reader
 // that reads much pays one full read now and then. The first full read
 // waits likewise for a few thousand look-ups, so that a start does not pay
-// for every head of the office before its first view.
+// for every head of the office before its first view (a long-running
+// service may have it made at its first large listing: ReadWholeFrom).
 //
 // With them it holds the day entries of the entries whose heads reach past
 // their start's day (the few a view of later days may have to show), under
@@ -63,6 +64,12 @@ public:
     // current). False when the mark cannot be had. A failed read throws
     // EQuorlaDB with the dataset's error text, and leaves none held.
     bool Current(TXIsamFile& details, qsizetype asking);
+    // For a long-running service that answers many listings: the first full
+    // read is made at the first look that asks for `asking` heads or more,
+    // rather than after the few thousand look-ups a start waits for. 0 (the
+    // default) keeps the start's wait. Stale heads, and the reaching heads'
+    // day entries, are read by the class's rule either way.
+    void ReadWholeFrom(qsizetype asking) { wholeFrom_ = asking; }
     // The same for the day entries of the reaching heads, as stored in
     // `days` now. Only meaningful after Current() answered true.
     bool ReachingCurrent(TXIsamFile& days, qsizetype asking);
@@ -152,4 +159,5 @@ private:
     std::vector<std::pair<qint64, TStored>> stored_;
     THeld storedHeld_;
     quint64 sharedRead_ = 0;
+    qsizetype wholeFrom_ = 0;
 };

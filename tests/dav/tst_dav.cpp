@@ -20,6 +20,7 @@
 #include "TDavRequest.h"
 #include "TDavServer.h"
 #include "TDavService.h"
+#include "TDavXml.h"
 #include "TEventWriter.h"
 #include "TLookup.h"
 #include "TQuorlaDB.h"
@@ -37,6 +38,7 @@
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTcpSocket>
+#include <QXmlStreamReader>
 
 #include <libical/ical.h>
 #include <libpq-fe.h>
@@ -999,10 +1001,11 @@ void TestDav::objectText_data()
                                                          QString(line - 11, QLatin1Char('b')) + QLatin1Char(','),
                                                          QString(line - 4, QLatin1Char('u')), QString()};
     QTest::newRow("beyond ASCII") << 0 << QStringList{"Gro\u00dfe Runde\nzwei", "Saal \u00c4\tb", "k4", QString()};
+    QTest::newRow("XML's own characters") << 0 << QStringList{"R&D <review>", "A>B&C<D", "k5", QString()};
 }
 
 // An object's text is libical's own writing of it, whichever lines are
-// written without libical.
+// written without libical, for each length one writer writes in turn.
 void TestDav::objectText()
 {
     QFETCH(int, flags);
@@ -1012,16 +1015,30 @@ void TestDav::objectText()
     entry.setFlags(flags);
     entry.setStartTime(RecordKey::format(1646643600));
     entry.setDescription(texts[0]);
-    const TEntryDetails details{.durationSeconds = 5400, .days = 3, .location = texts[1], .notes = texts[1]};
-    const QByteArray written = TDavObject().Text(entry, details, texts[2], QStringLiteral("Sales"), texts[3],
-                                                 [](qint64 wall) { return wall - 3600; });
-    icalcomponent* read = icalparser_parse_string(written.constData());
-    QVERIFY(read);
-    char* again = icalcomponent_as_ical_string_r(read);
-    const QByteArray libical(again);
-    icalmemory_free_buffer(again);
-    icalcomponent_free(read);
-    QCOMPARE(written, libical);
+    TDavObject writer;
+    for (const int seconds : {5400, 1800, 5400}) {
+        const TEntryDetails details{.durationSeconds = seconds, .days = 3, .location = texts[1], .notes = texts[1]};
+        const QByteArray written = writer.Text(entry, details, texts[2], QStringLiteral("Sales"), texts[3],
+                                               [](qint64 wall) { return wall - 3600; });
+        icalcomponent* read = icalparser_parse_string(written.constData());
+        QVERIFY(read);
+        char* again = icalcomponent_as_ical_string_r(read);
+        const QByteArray libical(again);
+        icalmemory_free_buffer(again);
+        const icaldurationtype lasts
+            = icalcomponent_get_duration(icalcomponent_get_first_component(read, ICAL_VEVENT_COMPONENT));
+        icalcomponent_free(read);
+        QCOMPARE(written, libical);
+        if (!(flags & DayEntryRecord::UnTimed))
+            QCOMPARE(icaldurationtype_as_int(lasts), seconds);
+        // As a listing serves it: character data that an XML reader reads
+        // back as the text, its line ends and all.
+        QByteArray served = "<c>";
+        TDavXml::AppendBytes(served, written);
+        QXmlStreamReader xml(served + "</c>");
+        QVERIFY(xml.readNextStartElement());
+        QCOMPARE(xml.readElementText().toUtf8(), written);
+    }
 }
 
 #include "tst_dav.moc"

@@ -8,6 +8,7 @@
 #include "QuorlaTest.h"
 #include "RecordKey.h"
 #include "SeriesRecord.h"
+#include "TDetailHeads.h"
 #include "TDetailsStore.h"
 #include "TDetailsWriter.h"
 #include "TEventWriter.h"
@@ -184,17 +185,22 @@ private slots:
     }
 
     // Once a connection has asked enough to hold the heads and the reaching
-    // entries' day entries, it answers as it did reading them one by one:
-    // in the order asked, and another's move seen at once.
+    // entries' day entries (or a service's first large listing had the heads
+    // read), it answers as it did reading them one by one: in the order
+    // asked, and another's move seen at once.
     void heldHeads_data()
     {
         QTest::addColumn<int>("asked");
-        QTest::addRow("read one by one") << 0;
-        QTest::addRow("held") << 2048;
+        QTest::addColumn<int>("wholeFrom");
+        QTest::addRow("read one by one") << 0 << 0;
+        QTest::addRow("held") << 2048 << 0;
+        QTest::addRow("held from a service's large listing") << 8 << 8;
     }
     void heldHeads()
     {
         QFETCH(int, asked);
+        QFETCH(int, wholeFrom);
+        o->db->DetailHeads().ReadWholeFrom(wholeFrom);
         const TEntryDetails overnight = details(90, 1, QStringLiteral("N"), {});
         const TEntryDetails long_ = details(0, 20, QStringLiteral("S"), {});
         const QString night = add(entryAt(Monday, QTime(23, 0)), overnight);
@@ -203,7 +209,7 @@ private slots:
         TDetailsStore store(*o->db);
         const QDate tuesday = Monday.addDays(1);
         store.Entries(QStringList(asked, plain));
-        for (int i = 0; i < asked / 2; ++i)
+        for (int i = 0; wholeFrom == 0 && i < asked / 2; ++i)
             store.ReachingInto(tuesday, tuesday);
         QCOMPARE(store.EntriesInOrder({plain, stay, night}), (QList{TEntryDetails(), long_, overnight}));
         QCOMPARE(store.ReachingInto(tuesday, tuesday), (QStringList{night, stay}));
