@@ -2,6 +2,7 @@
 
 #include "AlarmRecord.h"
 #include "BinRecord.h"
+#include "BookingRecord.h"
 #include "DayEntryRecord.h"
 #include "DetailRecord.h"
 #include "EQuorla.h"
@@ -104,20 +105,34 @@ void TBin::addDetails(const QString& owner)
           });
 }
 
-std::optional<std::pair<QString, SeriesLinkRecord>> TBin::addDetailsFindLink(const QString& entryKey)
+std::optional<std::pair<QString, SeriesLinkRecord>> TBin::addEntryPartsFindLink(const QString& entryKey)
 {
     const QString owner = DetailRecord::owner(DetailRecord::EntryMark, entryKey);
     TXIsamFile* details = database_.Details();
     TXIsamFile* links = database_.SeriesLinks();
+    TXIsamFile* bookings = database_.Bookings();
     std::optional<std::pair<QString, SeriesLinkRecord>> found;
     SeriesLinkRecord link;
-    if (!details || !links) {
-        addDetails(owner);
+    if (!details) {
         if (links && TLookup::Equal(*links, link.bytes(), SeriesLinkRecord::EntryKeyIndex, entryKey))
             found.emplace(links->CurrentKey(), link);
+        addBookings({entryKey});
         return found;
     }
-    // Read together: the link costs no exchange of its own on a server.
+    // Read together: the link and the bookings cost no exchange of their
+    // own on a server.
+    std::vector<TXIsamFile::TAlong> along;
+    if (links)
+        along.push_back({links, link.bytes(), SeriesLinkRecord::EntryKeyIndex, {entryKey}, [&] {
+                             found.emplace(links->CurrentKey(), link);
+                             return false;
+                         }});
+    BookingRecord booking;
+    if (bookings)
+        along.push_back({bookings, booking.bytes(), BookingRecord::EntryIndex, {entryKey}, [&] {
+                             addBooking(TBookingStore::BookingOf(bookings->CurrentKey(), booking));
+                             return true;
+                         }});
     DetailRecord record;
     const bool read = details->RangeAlong(
         record.bytes(), DetailRecord::OfIndex, DetailRecord::of(owner, 0), DetailRecord::of(owner, 999),
@@ -125,10 +140,7 @@ std::optional<std::pair<QString, SeriesLinkRecord>> TBin::addDetailsFindLink(con
             add(BinRecord::DetailData, details->CurrentKey(), record.bytes());
             return true;
         },
-        *links, link.bytes(), SeriesLinkRecord::EntryKeyIndex, {entryKey}, [&] {
-            found.emplace(links->CurrentKey(), link);
-            return false;
-        });
+        along);
     if (!read && details->LastError() != IsamNotFound)
         throw EQuorla(details->ErrorText());
     return found;
@@ -141,10 +153,14 @@ void TBin::addBookings(const QStringList& entryKeys, const QString& seriesKey)
     for (const TBookingStore::TBooking& note : store.OfSeries(seriesKey))
         if (RecordKey::isNone(note.entry))
             kept << note;
-    for (const TBookingStore::TBooking& booking : kept) {
-        const QByteArray bytes = TBookingWriter::RecordOf(booking);
-        add(BinRecord::BookingData, booking.key, {bytes.constData(), std::size_t(bytes.size())});
-    }
+    for (const TBookingStore::TBooking& booking : kept)
+        addBooking(booking);
+}
+
+void TBin::addBooking(const TBookingStore::TBooking& booking)
+{
+    const QByteArray bytes = TBookingWriter::RecordOf(booking);
+    add(BinRecord::BookingData, booking.key, {bytes.constData(), std::size_t(bytes.size())});
 }
 
 TBin::TKept TBin::KeepEntry(const QString& key, const DayEntryRecord& entry, const TAlarms* alarms)
@@ -154,8 +170,7 @@ TBin::TKept TBin::KeepEntry(const QString& key, const DayEntryRecord& entry, con
     begin(BinRecord::item(BinRecord::EntryItem, key), entry.Flags(), entry.OwnerKey(), entry.AssigneeKeys());
     add(BinRecord::EntryData, key, entry.bytes());
     addAlarms(key, alarms);
-    const std::optional<std::pair<QString, SeriesLinkRecord>> link = addDetailsFindLink(key);
-    addBookings({key});
+    const std::optional<std::pair<QString, SeriesLinkRecord>> link = addEntryPartsFindLink(key);
     if (link)
         add(BinRecord::LinkData, link->first, link->second.bytes());
     write(true);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "BinRecord.h"
+#include "TBookingStore.h"
 #include "TRecordWriter.h"
 
 #include <QByteArray>
@@ -97,13 +98,14 @@ public:
 private:
     // The records of `owner`'s details (DetailRecord::owner).
     void addDetails(const QString& owner);
-    // Adds entry `entryKey`'s details and answers its series link with the
-    // link's key, none when it is in no series.
-    std::optional<std::pair<QString, SeriesLinkRecord>> addDetailsFindLink(const QString& entryKey);
+    // Adds entry `entryKey`'s details, then its bookings, and answers its
+    // series link with the link's key, none when it is in no series.
+    std::optional<std::pair<QString, SeriesLinkRecord>> addEntryPartsFindLink(const QString& entryKey);
     void addAlarms(const QString& entryKey, const TAlarms* alarms = nullptr);
     // The bookings of `entryKeys`, and with `seriesKey` that series' notes
     // of the resources it books.
     void addBookings(const QStringList& entryKeys, const QString& seriesKey = QString());
+    void addBooking(const TBookingStore::TBooking& booking);
     // Answers the occurrence's entry key, or empty when it has none.
     QString addOccurrence(const QString& linkKey, const SeriesLinkRecord& link);
     // Starts keeping `item`, whose entry (or template) has these.

@@ -13,11 +13,6 @@
 
 namespace {
 
-TBookingStore::TBooking bookingOf(const QString& key, const BookingRecord& record)
-{
-    return {key, record.Resource(), record.Entry(), record.Series(), record.Start(), record.End()};
-}
-
 QDateTime momentOf(const QString& timeKey)
 {
     const QDateTime utc = QDateTime::fromSecsSinceEpoch(RecordKey::parse(timeKey), Qt::UTC);
@@ -30,6 +25,11 @@ QString shifted(const QString& timeKey, qint64 seconds)
 }
 
 } // namespace
+
+TBookingStore::TBooking TBookingStore::BookingOf(const QString& key, const BookingRecord& record)
+{
+    return {key, record.Resource(), record.Entry(), record.Series(), record.Start(), record.End()};
+}
 
 QDateTime TBookingStore::TBooking::From() const
 {
@@ -82,7 +82,7 @@ bool TBookingStore::startsOf(const QString& resourceKey, const QString& first, c
                                  return true;
                              before = before || record.Start() < from;
                              if (record.End() > from)
-                                 found << bookingOf(bookings->CurrentKey(), record);
+                                 found << BookingOf(bookings->CurrentKey(), record);
                              return true;
                          })
         && bookings->LastError() != IsamNotFound)
@@ -117,7 +117,7 @@ QList<TBookingStore::TBooking> TBookingStore::among(qint16 index, const QStringL
         return found;
     BookingRecord record;
     if (!bookings->Among(record.bytes(), index, wanted, [&] {
-            found << bookingOf(bookings->CurrentKey(), record);
+            found << BookingOf(bookings->CurrentKey(), record);
             return true;
         })
         && bookings->LastError() != IsamNotFound)

@@ -5,6 +5,7 @@
 #include <QString>
 #include <QStringList>
 
+class BookingRecord;
 class TQuorlaDB;
 
 // The bookings of resources by day entries (BookingRecord), read. A booking
@@ -55,6 +56,9 @@ public:
     QList<TBooking> OfEntry(const QString& entryKey) { return OfEntries({entryKey}); }
     // Every booking of series `seriesKey`'s occurrences.
     QList<TBooking> OfSeries(const QString& seriesKey);
+
+    // The booking stored as `record` under `key`.
+    static TBooking BookingOf(const QString& key, const BookingRecord& record);
 
     // The time key of a wall-clock time (its date and time as they read).
     static QString TimeKey(const QDateTime& moment);

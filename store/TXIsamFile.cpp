@@ -253,15 +253,20 @@ bool TXIsamFile::Among(std::span<char> record, qint16 index, const QStringList& 
 }
 
 bool TXIsamFile::RangeAlong(std::span<char> record, qint16 index, const QString& from, const QString& to,
-                            const std::function<bool()>& take, TXIsamFile& other, std::span<char> otherRecord,
-                            qint16 otherIndex, const QStringList& otherValues, const std::function<bool()>& otherTake)
+                            const std::function<bool()>& take, const std::vector<TAlong>& along)
 {
-    if (refuseUnlessOpen() || other.refuseUnlessOpen())
+    if (refuseUnlessOpen())
         return false;
-    const TIsamDataset::TAlongRead along{other.dataset_.get(), otherIndex, keyBytes(otherValues), otherRecord,
-                                         other.foundBy(otherTake)};
-    const IsamCode code = dataset_->rangeAlong(index, keyBytes(from), keyBytes(to), record, foundBy(take), along);
-    other.setResult(code);
+    std::vector<TIsamDataset::TAlongRead> reads;
+    for (const TAlong& other : along) {
+        if (other.file->refuseUnlessOpen())
+            return false;
+        reads.push_back({other.file->dataset_.get(), other.index, keyBytes(other.values), other.record,
+                         other.file->foundBy(other.take)});
+    }
+    const IsamCode code = dataset_->rangeAlong(index, keyBytes(from), keyBytes(to), record, foundBy(take), reads);
+    for (const TAlong& other : along)
+        other.file->setResult(code);
     return setResult(code);
 }
 

@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <span>
+#include <vector>
 
 #include "IsamCode.h"
 
@@ -125,12 +126,20 @@ public:
     // records of one value together. For many scattered values at once, in
     // one engine call. `take` must not use this object.
     bool Among(std::span<char> record, qint16 index, const QStringList& values, const std::function<bool()>& take);
-    // Range, then Among of `other` (a dataset of the same database) on
-    // `otherIndex` for `otherValues` into `otherRecord`, telling `otherTake`:
-    // on a server both in one exchange. The failure is told by both objects.
+    // An Among of `file` (a dataset of the same database) on `index` for
+    // `values` into `record`, telling `take`, to go along with a Range.
+    struct TAlong
+    {
+        TXIsamFile* file = nullptr;
+        std::span<char> record;
+        qint16 index = 0;
+        QStringList values;
+        std::function<bool()> take;
+    };
+    // Range, then each Among of `along` in its order: on a server all in one
+    // exchange. The failure is told by every object.
     bool RangeAlong(std::span<char> record, qint16 index, const QString& from, const QString& to,
-                    const std::function<bool()>& take, TXIsamFile& other, std::span<char> otherRecord,
-                    qint16 otherIndex, const QStringList& otherValues, const std::function<bool()>& otherTake);
+                    const std::function<bool()>& take, const std::vector<TAlong>& along);
     // Removes the record with primary key Key.
     bool Delete(const QString& key);
     // Positions before the first record of `index`.

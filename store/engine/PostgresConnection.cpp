@@ -622,7 +622,7 @@ void PostgresConnection::beginCommand()
     // every row at once, in one order, keeps commands from deadlocking each
     // other: commands run one after the other (they are short, and never
     // wait for a person), single writes wait for the command in hand.
-    openCommand("BEGIN; SELECT id FROM quorla_datasets ORDER BY id FOR UPDATE");
+    openCommand(true);
 }
 
 IsamCode PostgresConnection::beginCopy()
@@ -631,10 +631,10 @@ IsamCode PostgresConnection::beginCopy()
         ++commandDepth_;
         return commandCode_;
     }
-    return openCommand("BEGIN");
+    return openCommand(false);
 }
 
-IsamCode PostgresConnection::openCommand(const QByteArray& begin)
+IsamCode PostgresConnection::openCommand(bool takeCatalog)
 {
     commandCode_ = IsamOk;
     commandReason_.clear();
@@ -645,8 +645,17 @@ IsamCode PostgresConnection::openCommand(const QByteArray& begin)
     IsamCode code = ensure();
     commandDepth_ = 1;
     if (code == IsamOk)
-        code = command(begin);
+        code = takeCatalog ? beginTakingCatalog() : command("BEGIN");
     return failedInCommand(code);
+}
+
+IsamCode PostgresConnection::beginTakingCatalog()
+{
+    // The rows' statement is prepared once a session instead of planned for
+    // every command; the BEGIN and its EXECUTE are still one exchange.
+    const IsamCode code = prepare(QByteArrayLiteral("takecatalog"),
+                                  QByteArrayLiteral("SELECT id FROM quorla_datasets ORDER BY id FOR UPDATE"), 0);
+    return code == IsamOk ? command(QByteArrayLiteral("BEGIN; EXECUTE takecatalog")) : code;
 }
 
 IsamCode PostgresConnection::endCommand(bool commit)

@@ -237,9 +237,10 @@ private:
     QString hideSecrets(QString text) const;
     // Notes the first failure inside a command; answers `code`.
     IsamCode failedInCommand(IsamCode code);
-    // Opens the outermost command with `begin` (its BEGIN and what it
-    // takes first).
-    IsamCode openCommand(const QByteArray& begin);
+    // Opens the outermost command: its BEGIN and, with `takeCatalog`,
+    // every dataset's row of the catalog (beginTakingCatalog).
+    IsamCode openCommand(bool takeCatalog);
+    IsamCode beginTakingCatalog();
     // The session is gone: its locks and statements with it.
     void lose();
     // Reads the answer to what was sent aside, if it is awaited: the

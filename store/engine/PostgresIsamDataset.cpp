@@ -420,27 +420,57 @@ IsamCode PostgresIsamDataset::rangeFrom(int index, const QByteArray& to, const R
 }
 
 IsamCode PostgresIsamDataset::rangeAlong(int index, const QByteArray& from, const QByteArray& to,
-                                          std::span<char> record, const TRangeReader& take, const TAlongRead& along)
+                                          std::span<char> record, const TRangeReader& take,
+                                          std::span<const TAlongRead> along)
 {
-    auto* other = dynamic_cast<PostgresIsamDataset*>(along.dataset);
-    if (!other || other->connection_ != connection_ || from > to || along.values.isEmpty())
+    std::vector<PostgresIsamDataset*> others;
+    if (!onThisSession(along, others) || from > to)
         return TIsamDataset::rangeAlong(index, from, to, record, take, along);
     IsamCode code = readable(index, record);
-    if (code == IsamOk)
-        code = other->readable(along.index, along.record);
-    if (code == IsamOk && ((index == 0 && (!textKey(from) || !textKey(to)))
-                           || (along.index == 0 && !std::all_of(along.values.begin(), along.values.end(), textKey))))
+    if (code == IsamOk && index == 0 && (!textKey(from) || !textKey(to)))
         code = IsamBadKey;
+    for (std::size_t i = 0; i < along.size() && code == IsamOk; ++i)
+        code = others[i]->readableAmong(along[i].index, along[i].values, along[i].record);
     if (code != IsamOk)
         return code;
     cursor_.drop();
-    other->cursor_.drop();
-    std::vector<Result> results(2);
-    code = connection_->execAll({rangeCall(index, from, to), other->amongCall(along.index, along.values)}, results);
+    // An along read of no values asks the server nothing.
+    std::vector<PostgresConnection::Call> calls{rangeCall(index, from, to)};
+    for (std::size_t i = 0; i < along.size(); ++i) {
+        others[i]->cursor_.drop();
+        if (!along[i].values.isEmpty())
+            calls.push_back(others[i]->amongCall(along[i].index, along[i].values));
+    }
+    std::vector<Result> results(calls.size());
+    code = connection_->execAll(calls, results);
     if (code == IsamOk)
         code = rangeFrom(index, to, results[0], record, take);
-    bool more = true;
-    return code == IsamOk ? other->handOver(results[1], along.index, along.record, along.take, more) : code;
+    std::size_t answer = 1;
+    for (std::size_t i = 0; i < along.size() && code == IsamOk; ++i) {
+        bool more = true;
+        if (!along[i].values.isEmpty())
+            code = others[i]->handOver(results[answer++], along[i].index, along[i].record, along[i].take, more);
+    }
+    return code;
+}
+
+bool PostgresIsamDataset::onThisSession(std::span<const TAlongRead> along,
+                                        std::vector<PostgresIsamDataset*>& others) const
+{
+    for (const TAlongRead& read : along) {
+        auto* other = dynamic_cast<PostgresIsamDataset*>(read.dataset);
+        if (!other || other->connection_ != connection_)
+            return false;
+        others.push_back(other);
+    }
+    return true;
+}
+
+IsamCode PostgresIsamDataset::readableAmong(int index, const QList<QByteArray>& values, std::span<char> record)
+{
+    if (const IsamCode code = readable(index, record); code != IsamOk)
+        return code;
+    return index == 0 && !std::all_of(values.begin(), values.end(), textKey) ? IsamBadKey : IsamOk;
 }
 
 IsamCode PostgresIsamDataset::handOver(const Result& rows, int index, std::span<char> record, const TRangeReader& take,
@@ -467,10 +497,8 @@ IsamCode PostgresIsamDataset::handOver(const Result& rows, int index, std::span<
 IsamCode PostgresIsamDataset::among(int index, const QList<QByteArray>& values, std::span<char> record,
                                     const TRangeReader& take)
 {
-    if (const IsamCode code = readable(index, record); code != IsamOk)
+    if (const IsamCode code = readableAmong(index, values, record); code != IsamOk)
         return code;
-    if (index == 0 && !std::all_of(values.begin(), values.end(), textKey))
-        return IsamBadKey;
     cursor_.drop();
     if (values.isEmpty())
         return IsamOk;

@@ -42,9 +42,9 @@ public:
     IsamCode among(int index, const QList<QByteArray>& values, std::span<char> record,
                    const TRangeReader& take) override;
     // The range's first statement and `along`'s in one exchange (libpq's
-    // pipeline mode), when both datasets share the session.
+    // pipeline mode), when all the datasets share the session.
     IsamCode rangeAlong(int index, const QByteArray& from, const QByteArray& to, std::span<char> record,
-                        const TRangeReader& take, const TAlongRead& along) override;
+                        const TRangeReader& take, std::span<const TAlongRead> along) override;
     // One statement that moves the mark of the largest key and adds under the
     // key after it: adds by others wait for each other there, and never meet
     // on one key.
@@ -122,6 +122,11 @@ private:
     // The first statement of a range read, and an among read, as calls.
     PostgresConnection::Call rangeCall(int index, const QByteArray& from, const QByteArray& to);
     PostgresConnection::Call amongCall(int index, const QList<QByteArray>& values);
+    // Whether every dataset of `along` shares this one's session: `others`
+    // are then they, in their order.
+    bool onThisSession(std::span<const TAlongRead> along, std::vector<PostgresIsamDataset*>& others) const;
+    // Whether an among read of `values` on `index` into `record` may be made.
+    IsamCode readableAmong(int index, const QList<QByteArray>& values, std::span<char> record);
     // Hands over `first`, the range's first chunk, and reads and hands over
     // the chunks after it up to `to`.
     IsamCode rangeFrom(int index, const QByteArray& to, const Result& first, std::span<char> record,

@@ -112,8 +112,10 @@ IsamCode TIsamDataset::checkBatch(const QList<TBatchWrite>& writes, std::size_t 
 }
 
 IsamCode TIsamDataset::rangeAlong(int index, const QByteArray& from, const QByteArray& to, std::span<char> record,
-                                  const TRangeReader& take, const TAlongRead& along)
+                                  const TRangeReader& take, std::span<const TAlongRead> along)
 {
-    const IsamCode code = range(index, from, to, record, take);
-    return code == IsamOk ? along.dataset->among(along.index, along.values, along.record, along.take) : code;
+    IsamCode code = range(index, from, to, record, take);
+    for (std::size_t i = 0; i < along.size() && code == IsamOk; ++i)
+        code = along[i].dataset->among(along[i].index, along[i].values, along[i].record, along[i].take);
+    return code;
 }

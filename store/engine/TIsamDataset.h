@@ -68,11 +68,11 @@ public:
         std::span<char> record;
         TRangeReader take;
     };
-    // As range, then as `along`'s among; an engine whose exchanges cost a
-    // wait (a server) sends both in one. `along`'s records come after this
-    // range's. The first failure is the answer.
+    // As range, then as each of `along`'s among, in their order; an engine
+    // whose exchanges cost a wait (a server) sends them all in one. `along`'s
+    // records come after this range's. The first failure is the answer.
     virtual IsamCode rangeAlong(int index, const QByteArray& from, const QByteArray& to, std::span<char> record,
-                                const TRangeReader& take, const TAlongRead& along);
+                                const TRangeReader& take, std::span<const TAlongRead> along);
 
     // Writes `record` under `key` in `mode` (IsamPutMode). One transaction; an
     // add raises the dataset's mark of the largest key ever held in it.

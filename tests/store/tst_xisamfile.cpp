@@ -90,12 +90,12 @@ QString newDataset(TXIsamFile* f)
 }
 QString newDataset(TXIsamFile& f) { return newDataset(&f); }
 
-// `a` and `b` on one server session, that of the dataset `path`.
-void shareConnection(const QString& path, TXIsamFile& a, TXIsamFile& b)
+// `files` on one server session, that of the dataset `path`.
+void shareConnection(const QString& path, std::initializer_list<TXIsamFile*> files)
 {
     const auto connection = TIsamEngine::forName(path).connect(path);
-    a.ShareConnection(connection);
-    b.ShareConnection(connection);
+    for (TXIsamFile* file : files)
+        file->ShareConnection(connection);
 }
 
 } // namespace
@@ -407,34 +407,41 @@ private slots:
     }
 
     // A range of alarm times 1..count (keys alike) and, along it, the alarms
-    // of entries 5, 2, 5 (keys 1..3) of another dataset for `entries`.
+    // for `entries` of two other datasets, told in that order: "g" those of
+    // entries 5, 2, 5 (keys 1..3), "h" those of entries 9, 2 (keys 1, 2).
     void rangeAlong_data()
     {
         QTest::addColumn<int>("count");
         QTest::addColumn<QStringList>("entries");
         QTest::addColumn<QStringList>("along");
-        QTest::newRow("past a server's first chunk") << 300 << keys({5, 9}) << keys({1, 3});
-        QTest::newRow("an empty range") << 0 << keys({2}) << keys({2});
-        QTest::newRow("nothing along") << 3 << keys({9}) << keys({});
+        QTest::newRow("past a server's first chunk") << 300 << keys({5, 9}) << QStringList{"g1", "g3", "h1"};
+        QTest::newRow("an empty range") << 0 << keys({2}) << QStringList{"g2", "h2"};
+        QTest::newRow("one along finds none") << 3 << keys({9}) << QStringList{"h1"};
+        QTest::newRow("nothing along") << 3 << keys({7}) << QStringList{};
     }
     void rangeAlong()
     {
         QFETCH(int, count);
         QFETCH(QStringList, entries);
-        const QString ranged = newDataset(nullptr), other = newDataset(nullptr);
-        TXIsamFile f, g;
+        const QString ranged = newDataset(nullptr), first = newDataset(nullptr), second = newDataset(nullptr);
+        TXIsamFile f, g, h;
         if (server)
-            shareConnection(ranged, f, g);
-        QVERIFY(f.Open(ranged) && g.Open(other));
+            shareConnection(ranged, {&f, &g, &h});
+        QVERIFY(f.Open(ranged) && g.Open(first) && h.Open(second));
         for (int t = 1; t <= count; ++t)
             QVERIFY(f.Insert(makeAlarm("0000000001", timeText(t))));
         for (const int entry : {5, 2, 5})
             QVERIFY(g.Insert(makeAlarm("0000000001", timeText(100), key(entry).toLatin1())));
+        for (const int entry : {9, 2})
+            QVERIFY(h.Insert(makeAlarm("0000000001", timeText(100), key(entry).toLatin1())));
         int read = 0;
         QStringList along;
-        Alarm a{}, b{};
-        QVERIFY(f.RangeAlong(a, 2, key(1), key(count), [&] { return f.CurrentKey() == key(++read); }, g, b, 3,
-                             entries, [&] { return along << g.CurrentKey(), true; }));
+        Alarm a{}, b{}, c{};
+        const auto tell = [&along](const char* name, TXIsamFile& file) {
+            return [&along, name, &file] { return along << name + QString::number(file.CurrentKey().toInt()), true; };
+        };
+        QVERIFY(f.RangeAlong(a, 2, key(1), key(count), [&] { return f.CurrentKey() == key(++read); },
+                             {{&g, b, 3, entries, tell("g", g)}, {&h, c, 3, entries, tell("h", h)}}));
         QCOMPARE(read, count);
         QTEST(along, "along");
     }
@@ -491,7 +498,7 @@ private slots:
         const QString path = newDataset(nullptr);
         TXIsamFile one, two;
         if (shared)
-            shareConnection(path, one, two);
+            shareConnection(path, {&one, &two});
         QVERIFY(one.Open(path) && two.Open(path));
         const Alarm stored = makeAlarm("0000000001", "0000000100");
         QVERIFY(one.Insert(stored, key(7)));
