@@ -101,26 +101,25 @@ QString makeDatabase(PostgresCluster& server, const QString& folder)
 // Reads and writes of user 1 (key 1), timed on `person` (his own role, the
 // row policies on) against `shared` (the tables' owner, which they do not
 // bind), alternated in rounds on the same server and data.
-void sideBySide(TQuorlaDB& person, TQuorlaDB& shared)
+// Each side runs alone for a round of about a second, the two alternated
+// (the second first every other round), as a workstation runs its
+// statements back to back: the figure is each side's median rate and the
+// median over the rounds of how many times longer the own role takes (with
+// the least and the most of the rounds beside it). Rounds much shorter than
+// a second differ by more than the roles do: on a machine of few cores each
+// round meets the scheduler's placing of client and server afresh.
+void printAlternated(const char* what, const std::function<void()>& own, const std::function<void()>& common,
+                     int rounds)
 {
-    const QString me = key(1);
-    for (TQuorlaDB* db : {&person, &shared})
-        db->SetActingUser(me);
-    // Each side runs alone for a round of about a second, the two
-    // alternated (the second first every other round), as a workstation
-    // runs its statements back to back: the figure is each side's median
-    // rate and the median over the rounds of how many times longer the own
-    // role takes (with the least and the most of the rounds beside it).
-    // Rounds much shorter than a second differ by more than the roles do:
-    // on a machine of few cores each round meets the scheduler's placing of
-    // client and server afresh.
-    const auto print = [](const char* what, const std::function<void()>& own, const std::function<void()>& common,
-                          int rounds) {
-        const Alternated a = alternate(own, common, 1, rounds, 1000);
-        std::printf("  %-40s own role %7.3f ms   shared %7.3f ms   own/shared median %5.2f (rounds %4.2f-%4.2f)\n",
-                    what, 1000 / a.first, 1000 / a.second, a.medianRatio, a.minRatio, a.maxRatio);
-        std::fflush(stdout);
-    };
+    const Alternated a = alternate(own, common, 1, rounds, 1000);
+    std::printf("  %-40s own role %7.3f ms   shared %7.3f ms   own/shared median %5.2f (rounds %4.2f-%4.2f)\n",
+                what, 1000 / a.first, 1000 / a.second, a.medianRatio, a.minRatio, a.maxRatio);
+    std::fflush(stdout);
+}
+
+// The views' reads and the alarm poll, own role beside shared.
+void readsSideBySide(TQuorlaDB& person, TQuorlaDB& shared, const QString& me)
+{
     int dayIndex = 0;
     const auto nextDay = [&] { return FirstDay + Day * ((dayIndex = (dayIndex * 7 + 13) % Days)); };
     const auto readDay = [](TQuorlaDB& db, qint64 dayStart) {
@@ -136,8 +135,8 @@ void sideBySide(TQuorlaDB& person, TQuorlaDB& shared)
     // after its first minutes: the first figure is otherwise the warm-up's.
     for (TQuorlaDB* db : {&person, &shared})
         opsPerSecond([&] { readWeek(*db); }, 300);
-    print("one day (the views' query)", [&] { readDay(person, nextDay()); }, [&] { readDay(shared, nextDay()); }, 7);
-    print("one week (seven days)", [&] { readWeek(person); }, [&] { readWeek(shared); }, 7);
+    printAlternated("one day (the views' query)", [&] { readDay(person, nextDay()); }, [&] { readDay(shared, nextDay()); }, 7);
+    printAlternated("one week (seven days)", [&] { readWeek(person); }, [&] { readWeek(shared); }, 7);
     AlarmRecord alarm;
     const auto poll = [&](TQuorlaDB& db) {
         db.Alarms().GetEqual(alarm.bytes(), AlarmRecord::UserAlarmIndex, me)
@@ -145,8 +144,12 @@ void sideBySide(TQuorlaDB& person, TQuorlaDB& shared)
     };
     for (TQuorlaDB* db : {&person, &shared})
         opsPerSecond([&] { poll(*db); }, 300);
-    print("alarm poll (look-up, then mode 64)", [&] { poll(person); }, [&] { poll(shared); }, 7);
+    printAlternated("alarm poll (look-up, then mode 64)", [&] { poll(person); }, [&] { poll(shared); }, 7);
+}
 
+// A new event and an event's properties changed, own role beside shared.
+void writesSideBySide(TQuorlaDB& person, TQuorlaDB& shared, const QString& me)
+{
     // New event: the entry, its alarm and trail record, one command.
     DayEntryRecord entry;
     entry.initialise();
@@ -161,7 +164,7 @@ void sideBySide(TQuorlaDB& person, TQuorlaDB& shared)
         AlarmRecord a = wanted;
         check(!TEventWriter(db).insertEntryWithAlarms(entry, a).isEmpty(), "new event");
     };
-    print("new event (command: entry, alarm, trail)", [&] { add(person); }, [&] { add(shared); }, 5);
+    printAlternated("new event (command: entry, alarm, trail)", [&] { add(person); }, [&] { add(shared); }, 5);
     // Event properties: opened under its lock, changed, its alarm kept.
     const QString changed = [&] {
         AlarmRecord a = wanted;
@@ -180,7 +183,16 @@ void sideBySide(TQuorlaDB& person, TQuorlaDB& shared)
         a.setFlags(AlarmRecord::AlarmWanted);
         check(writer.updateEntryWithAlarms(changed, e, a, opened) == TEventWriter::Result::Done, "change event");
     };
-    print("event properties (open, change)", [&] { change(person); }, [&] { change(shared); }, 5);
+    printAlternated("event properties (open, change)", [&] { change(person); }, [&] { change(shared); }, 5);
+}
+
+void sideBySide(TQuorlaDB& person, TQuorlaDB& shared)
+{
+    const QString me = key(1);
+    for (TQuorlaDB* db : {&person, &shared})
+        db->SetActingUser(me);
+    readsSideBySide(person, shared, me);
+    writesSideBySide(person, shared, me);
 }
 
 // New events as fast as they go from `writers` processes at once, each

@@ -112,8 +112,7 @@ struct TDavObject::TParts
     icalproperty* trigger = nullptr;
     QByteArray head;
     QByteArray tail;
-    // The DURATION line of each length written: a listing's entries last
-    // one of a few lengths, and libical's writing of one is slow.
+    // The DURATION lines written so far, by length (durationLine).
     QHash<int, QByteArray> durations;
 };
 
@@ -156,6 +155,24 @@ TDavObject::~TDavObject()
     icalcomponent_free(p.alarm);
 }
 
+namespace {
+
+// The DURATION line of `length` seconds, written by libical once and kept in
+// `written`: a listing's entries last one of a few lengths, and libical's
+// writing of one is slow.
+const QByteArray& durationLine(QHash<int, QByteArray>& written, int length)
+{
+    QByteArray& line = written[length];
+    if (line.isEmpty()) {
+        char* duration = icaldurationtype_as_ical_string_r(icaldurationtype_from_int(length));
+        line = QByteArray("DURATION:").append(duration).append("\r\n");
+        icalmemory_free_buffer(duration);
+    }
+    return line;
+}
+
+} // namespace
+
 QByteArray TDavObject::Text(const DayEntryRecord& entry, const TEntryDetails& details, const QString& uid,
                             const QString& category, const QString& alarmTime,
                             const std::function<qint64(qint64)>& momentOf, const QStringList& resources,
@@ -178,13 +195,7 @@ QByteArray TDavObject::Text(const DayEntryRecord& entry, const TEntryDetails& de
         timeLine(out, "DTEND", wall + std::max(details.days, 1) * SecondsPerDay, true);
     } else {
         const int length = details.durationSeconds > 0 ? details.durationSeconds : TEventCodec::AssumedSeconds;
-        QByteArray& line = p.durations[length];
-        if (line.isEmpty()) {
-            char* duration = icaldurationtype_as_ical_string_r(icaldurationtype_from_int(length));
-            line = QByteArray("DURATION:").append(duration).append("\r\n");
-            icalmemory_free_buffer(duration);
-        }
-        out.append(line);
+        out.append(durationLine(p.durations, length));
     }
     if (!details.location.isEmpty())
         textLine(out, "LOCATION", details.location.toUtf8(), p.location, icalproperty_set_location);

@@ -100,13 +100,10 @@ QByteArray withHeads(const QByteArray& first, const QByteArray& last, const QByt
 
 bool hiddenThere(PostgresConnection& server)
 {
-    PostgresConnection::Result result;
-    if (server.exec({}, "SELECT to_regprocedure('quorla_busy_hidden(text,text,text[])') IS NOT NULL", nullptr, 0,
-                    result)
-            != IsamOk
-        || result.rows() != 1)
+    bool has = false;
+    if (server.hasFunction("quorla_busy_hidden(text,text,text[])", has) != IsamOk)
         throw EQuorlaDB(server.reason());
-    return result.number(0, 0) != 0;
+    return has;
 }
 
 TServerBusy::TRead readOf(const PostgresConnection::Result& result, int row)

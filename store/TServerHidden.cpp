@@ -44,15 +44,12 @@ std::optional<bool> TServerHidden::SeriesHides(TQuorlaDB& database, const QStrin
 {
     PostgresConnection& server = *database.ServerConnection();
     server.beginCall();
-    // Asked first: a statement naming a function the server lacks fails,
-    // and with it the command's transaction.
-    PostgresConnection::Result result;
-    if (server.exec({}, "SELECT to_regprocedure('quorla_series_hides(text,text,text)') IS NOT NULL", nullptr, 0, result)
-            != IsamOk
-        || result.rows() != 1)
+    bool has = false;
+    if (server.hasFunction("quorla_series_hides(text,text,text)", has) != IsamOk)
         throw EQuorlaDB(server.reason());
-    if (result.number(0, 0) == 0)
+    if (!has)
         return std::nullopt;
+    PostgresConnection::Result result;
     using Param = PostgresConnection::Param;
     const QByteArray series = seriesKey.toUtf8();
     const QByteArray from = fromDay.toUtf8();

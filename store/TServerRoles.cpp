@@ -377,6 +377,17 @@ CREATE OR REPLACE TRIGGER quorla_alarm_roles_change AFTER UPDATE ON quorla_roles
 )SQL";
 }
 
+// The trail's columns the policies read and its triggers, for the schema
+// `schema` (quoted).
+QByteArray TrailSql(bool series, const QByteArray& schema)
+{
+    return "ALTER TABLE qltrail ADD COLUMN IF NOT EXISTS q_actor text GENERATED ALWAYS AS ("
+        + keyAt(TrailRecord::UserKeyOffset) + ") STORED;"
+        + "ALTER TABLE qltrail ADD COLUMN IF NOT EXISTS q_subject text GENERATED ALWAYS AS (encode(substring(data from "
+        + QByteArray::number(TrailRecord::SubjectOffset + 1) + " for 11), 'escape')) STORED;"
+        + QByteArray(TrailKeptSql(series) + TServerTrail::ReadersSql(series)).replace("@S@", schema);
+}
+
 // Row-level security: what each Quorla role may read and change, the
 // program's own rules enforced by the server. The session is known by its
 // role's row of quorla_roles: its user's key and rights (add entries 1,
@@ -695,6 +706,19 @@ QByteArray InstallerSql(const QString& userKey)
 
 } // namespace
 
+void TServerRoles::makeMissingDatasets()
+{
+    // The lock holder notes: a person's role cannot make them, and without
+    // them a refused lock names nobody.
+    database_.MakeHolderNotes();
+    // The details, so that they have their policies before anyone writes
+    // some.
+    database_.MakeDetails();
+    database_.MakeBin();
+    // Resources and bookings, with the guard against overlaps.
+    database_.MakeBookingDatasets();
+}
+
 void TServerRoles::Install(const QString& userKey)
 {
     if (!connection_)
@@ -715,22 +739,8 @@ void TServerRoles::Install(const QString& userKey)
     // rights and policies before a person imports.
     QString ignored;
     const bool importMap = database_.ImportMap(ignored) != nullptr;
-    // The lock holder notes too: a person's role cannot make them, and
-    // without them a refused lock names nobody.
-    database_.MakeHolderNotes();
-    // The details too, so that they have their policies before anyone
-    // writes some.
-    database_.MakeDetails();
-    database_.MakeBin();
-    // Resources and bookings too, with the guard against overlaps.
-    database_.MakeBookingDatasets();
-    QByteArray trail;
-    if (database_.Trail().Available())
-        trail = "ALTER TABLE qltrail ADD COLUMN IF NOT EXISTS q_actor text GENERATED ALWAYS AS ("
-            + keyAt(TrailRecord::UserKeyOffset) + ") STORED;"
-            + "ALTER TABLE qltrail ADD COLUMN IF NOT EXISTS q_subject text GENERATED ALWAYS AS (encode(substring(data from "
-            + QByteArray::number(TrailRecord::SubjectOffset + 1) + " for 11), 'escape')) STORED;"
-            + QByteArray(TrailKeptSql(series) + TServerTrail::ReadersSql(series)).replace("@S@", schema);
+    makeMissingDatasets();
+    const QByteArray trail = database_.Trail().Available() ? TrailSql(series, schema) : QByteArray();
     const QByteArray freed = QByteArray(TServerTrail::FreedKeysSql(series, !trail.isEmpty())).replace("@S@", schema);
     const QByteArray alarmsKept = QByteArray(AlarmKeptSql()).replace("@S@", schema);
     const QByteArray checks = TServerChecks::Sql(*connection_, schema);

@@ -154,6 +154,8 @@ public:
     };
 
 private:
+    // The datasets Install gives policies, made where they are missing.
+    void makeMissingDatasets();
     // The role this database gives a new user named `userName`, and the one
     // its user named so has.
     QString newRole(const QString& userName);

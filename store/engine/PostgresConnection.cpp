@@ -428,6 +428,16 @@ IsamCode PostgresConnection::ready()
     return code;
 }
 
+IsamCode PostgresConnection::hasFunction(const QByteArray& signature, bool& has)
+{
+    Result result;
+    IsamCode code = exec({}, "SELECT to_regprocedure($1) IS NOT NULL", {Param::text(signature)}, result);
+    if (code == IsamOk && result.rows() != 1)
+        code = IsamCorrupt;
+    has = code == IsamOk && result.number(0, 0) != 0;
+    return code;
+}
+
 IsamCode PostgresConnection::prepare(const QByteArray& name, const QByteArray& sql, int count)
 {
     if (name.isEmpty() || prepared_.count(name))

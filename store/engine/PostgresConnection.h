@@ -151,6 +151,10 @@ public:
     // statement is prepared once per session under that name (names must be
     // unique per connection); without one it is sent as it is.
     IsamCode exec(const QByteArray& name, const QByteArray& sql, const Param* params, int count, Result& result);
+    // Whether the server has the function `signature` ("name(type,...)"),
+    // asked before a statement calls one that a set-up made by an earlier
+    // program lacks: that statement would fail, and the transaction with it.
+    IsamCode hasFunction(const QByteArray& signature, bool& has);
     IsamCode exec(const QByteArray& name, const QByteArray& sql, std::initializer_list<Param> params, Result& result)
     {
         return exec(name, sql, params.begin(), int(params.size()), result);
