@@ -891,8 +891,7 @@ void TImportRun::changeOccurrence(icalcomponent* event, const QString& seriesKey
         noteAltered(changed);
         rewriteOccurrence(link, changed);
     } else if (icalcomponent_get_status(event) == ICAL_STATUS_CANCELLED) {
-        series_->Delete(seriesKey, TSeriesWriter::Scope::ThisOne, asWall(wall).date(),
-                        TSeriesWriter::HeldOccurrences::Leave);
+        deleteOccurrence(changed.label, seriesKey, asWall(wall).date());
     } else {
         skip(changed.label, why);
     }

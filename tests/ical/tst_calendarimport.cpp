@@ -16,6 +16,8 @@
 #include "TQuorlaDB.h"
 #include "TScriptedServices.h"
 #include "TSeriesWriter.h"
+#include "TRecordLock.h"
+#include "SeriesRecord.h"
 #include "TestChild.h"
 #include "TDatabaseLocation.h"
 #include "TestEnvironment.h"
@@ -435,6 +437,52 @@ private slots:
         QTEST(reasons(outcome.remarks), "remarks");
         QCOMPARE(outcome.added, 2);
         QCOMPARE(exportOf(*db, user, Office).Build(*db).contains("CATEGORIES:Sales\\, North\r\n"), user == 1);
+    }
+
+    // An occurrence the file deletes (an EXDATE, or the occurrence sent alone
+    // as cancelled) while it is open elsewhere stays, and the import lists
+    // it; once it is closed the same file deletes it.
+    void occurrenceDeletedWhileOpen_data()
+    {
+        QTest::addColumn<QByteArray>("deletion");
+        QTest::addColumn<QString>("listed");
+        const QByteArray master = "DTSTART:20270601T070000Z\nRRULE:FREQ=DAILY;COUNT=3\nSUMMARY:Stand-up\n";
+        QTest::newRow("EXDATE") << vevent("o@desk", master + "EXDATE:20270602T070000Z\n")
+                                << "Stand-up, 2027-06-01 09:00: its occurrence of 2027-06-02 is open elsewhere";
+        QTest::newRow("cancelled alone")
+            << vevent("o@desk", master)
+                + vevent("o@desk", "RECURRENCE-ID:20270602T070000Z\nDTSTART:20270602T070000Z\nSUMMARY:Stand-up\n"
+                                   "STATUS:CANCELLED\n")
+            << "Stand-up, 2027-06-02 09:00: its occurrence of 2027-06-02 is open elsewhere";
+    }
+    void occurrenceDeletedWhileOpen()
+    {
+        QFETCH(QByteArray, deletion);
+        QFETCH(QString, listed);
+        TScriptedServices services;
+        static int serial = 0;
+        auto db = makeDatabase(QStringLiteral("deletedwhileopen%1").arg(++serial));
+        QVERIFY(importAs(*db, 2, calendar(vevent("o@desk", "DTSTART:20270601T070000Z\nRRULE:FREQ=DAILY;COUNT=3\n"
+                                                            "SUMMARY:Stand-up\n")))
+                    .skipped.isEmpty());
+        SeriesRecord series;
+        QString seriesKey;
+        db->Series()->Range(series.bytes(), 0, RecordKey::None, QStringLiteral("9999999999"), [&] {
+            seriesKey = db->Series()->CurrentKey();
+            return false;
+        });
+        const QString second = TSeriesWriter(*db).Links(seriesKey).value(1).second.EntryKey();
+        QVERIFY(!second.isEmpty());
+        {
+            TQuorlaDB other{TScriptedServices::ofTest(), db->Location()};
+            const TRecordLock held(other.DayEntries(), second);
+            QVERIFY(held.Held());
+            const auto refused = importAs(*db, 2, calendar(deletion));
+            QCOMPARE(reasons(refused.skipped), QStringList{listed});
+            QCOMPARE(db->DayEntries().RecordCount(), 3);
+        }
+        QVERIFY(importAs(*db, 2, calendar(deletion)).skipped.isEmpty());
+        QCOMPARE(db->DayEntries().RecordCount(), 2);
     }
 
     // quorla_import: exit 0 with the outcome on standard output; 1 for a
