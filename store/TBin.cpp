@@ -165,6 +165,14 @@ void TBin::addBooking(const TBookingStore::TBooking& booking)
 
 TBin::TKept TBin::KeepEntry(const QString& key, const DayEntryRecord& entry, const TAlarms* alarms)
 {
+    const TKept kept = GatherEntry(key, entry, alarms);
+    if (kept.kept)
+        write(true);
+    return kept;
+}
+
+TBin::TKept TBin::GatherEntry(const QString& key, const DayEntryRecord& entry, const TAlarms* alarms)
+{
     if (!Available())
         return {};
     begin(BinRecord::item(BinRecord::EntryItem, key), entry.Flags(), entry.OwnerKey(), entry.AssigneeKeys());
@@ -173,8 +181,14 @@ TBin::TKept TBin::KeepEntry(const QString& key, const DayEntryRecord& entry, con
     const std::optional<std::pair<QString, SeriesLinkRecord>> link = addEntryPartsFindLink(key);
     if (link)
         add(BinRecord::LinkData, link->first, link->second.bytes());
-    write(true);
     return kept_;
+}
+
+void TBin::WriteAlong(const std::vector<TXIsamFile::TWritesAlong>& along, TRecordWriter& teller)
+{
+    clearFirst();
+    writer_.writeBatchAlong(*database_.Bin(), writes_, along, teller);
+    writes_.clear();
 }
 
 void TBin::KeepEntry(const QString& key)
@@ -229,14 +243,18 @@ void TBin::KeepSeries(const QString& key, const SeriesRecord& series, bool whole
     write(whole);
 }
 
-void TBin::write(bool fresh)
+void TBin::clearFirst()
 {
-    TXIsamFile& bin = *database_.Bin();
     // Cleared in the batch itself, unread: on a server that is no exchange
     // of its own.
+    writes_.prepend(TXIsamFile::TBatchWrite{Kind::Clear, head_.Item(), QByteArray(), BinRecord::ItemIndex});
+}
+
+void TBin::write(bool fresh)
+{
     if (fresh)
-        writes_.prepend(TXIsamFile::TBatchWrite{Kind::Clear, head_.Item(), QByteArray(), BinRecord::ItemIndex});
-    writer_.writeBatch(bin, writes_);
+        clearFirst();
+    writer_.writeBatch(*database_.Bin(), writes_);
     writes_.clear();
 }
 

@@ -12,6 +12,7 @@
 #include <optional>
 #include <span>
 #include <utility>
+#include <vector>
 
 class AlarmRecord;
 class DayEntryRecord;
@@ -60,6 +61,13 @@ public:
     // Keeps entry `key` (as `entry`), with its alarms (`alarms`, where the
     // caller read them under their locks), details and link.
     TKept KeepEntry(const QString& key, const DayEntryRecord& entry, const TAlarms* alarms = nullptr);
+    // As KeepEntry, the item's records only gathered (nothing when the
+    // database has no bin): WriteAlong writes them.
+    TKept GatherEntry(const QString& key, const DayEntryRecord& entry, const TAlarms* alarms);
+    // Writes the item gathered, with `along` (the deletion's own batches,
+    // told by `teller`) sent with it: on a server one exchange and one
+    // transaction, the bin's records first.
+    void WriteAlong(const std::vector<TXIsamFile::TWritesAlong>& along, TRecordWriter& teller);
     // Keeps entry `key` as it is stored (nothing when it is not).
     void KeepEntry(const QString& key);
     // Keeps series `key` (as `series`, before the deletion changes it):
@@ -114,6 +122,9 @@ private:
     // Writes the item's records, `fresh`: after dropping what an unfinished
     // deletion of it left.
     void write(bool fresh);
+    // Puts the removal of what an unfinished deletion of the item left
+    // first in its batch.
+    void clearFirst();
 
     TQuorlaDB& database_;
     // Its own, told to no observer: the bin only looks on, as the trail

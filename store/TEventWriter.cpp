@@ -415,29 +415,48 @@ void TEventWriter::removeWithAlarms(const QString& key, const DayEntryRecord& en
     // Into the bin first: a stop in between leaves the entry there, and
     // the bin's item of it taken. The alarms are those just read under
     // their locks.
-    const TBin::TKept kept = TBin(database_).KeepEntry(key, entry, &lockedAlarms_);
+    TBin bin(database_);
+    const TBin::TKept kept = bin.GatherEntry(key, entry, &lockedAlarms_);
+    if (kept.kept) {
+        removeAlongBin(bin, kept.details, kept.bookings, key, entry, alarms);
+        return;
+    }
     for (const TRecordLock& lock : alarms)
         writer_.remove(database_.Alarms(), lock.Key());
     writer_.remove(database_.DayEntries(), key, entry.bytes());
-    // After the entry: a stop in between leaves only details of an entry
-    // gone, which nothing shows and the sweep removes. What the bin read
-    // of them under the entry's lock is all there is.
-    if (kept.kept) {
-        removeKeys(database_.Details(), kept.details);
-        removeKeys(database_.Bookings(), kept.bookings);
-        return;
-    }
     TDetailsWriter(database_, writer_).RemoveEntries({key});
     TBookingWriter(database_, writer_).RemoveEntries({key});
 }
 
-void TEventWriter::removeKeys(TXIsamFile* dataset, const QStringList& keys)
+void TEventWriter::removeAlongBin(TBin& bin, const QStringList& details, const QStringList& bookings,
+                                  const QString& key, const DayEntryRecord& entry, const std::vector<TRecordLock>& alarms)
+{
+    using Write = TXIsamFile::TBatchWrite;
+    QList<Write> alarmRemovals;
+    for (const TRecordLock& lock : alarms)
+        alarmRemovals << Write{Write::Remove, lock.Key(), QByteArray()};
+    // The entry's bytes go to the observer only: a removal writes none.
+    QList<Write> entryRemoval{Write{Write::Remove, key, TRecordWriter::bytesOf(entry.bytes())}};
+    // After the entry: a stop in between (on a folder) leaves only details
+    // of an entry gone, which nothing shows and the sweep removes. What the
+    // bin read of them under the entry's lock is all there is.
+    QList<Write> detailRemovals = removals(details);
+    QList<Write> bookingRemovals = removals(bookings);
+    std::vector<TXIsamFile::TWritesAlong> along{{&database_.Alarms(), &alarmRemovals},
+                                                {&database_.DayEntries(), &entryRemoval}};
+    if (database_.Details() && !detailRemovals.isEmpty())
+        along.push_back({database_.Details(), &detailRemovals});
+    if (database_.Bookings() && !bookingRemovals.isEmpty())
+        along.push_back({database_.Bookings(), &bookingRemovals});
+    bin.WriteAlong(along, writer_);
+}
+
+QList<TXIsamFile::TBatchWrite> TEventWriter::removals(const QStringList& keys)
 {
     QList<TXIsamFile::TBatchWrite> writes;
     for (const QString& key : keys)
         writes << TXIsamFile::TBatchWrite{TXIsamFile::TBatchWrite::Remove, key, QByteArray()};
-    if (dataset && !writes.isEmpty())
-        writer_.writeBatch(*dataset, writes);
+    return writes;
 }
 
 TEventWriter::Result TEventWriter::deleteEntryWithAlarms(const QString& key, const std::optional<QString>& description)

@@ -16,6 +16,7 @@
 class AlarmRecord;
 class DayEntryRecord;
 class EQuorla;
+class TBin;
 class TQuorlaDB;
 class TRecordLock;
 class TXIsamFile;
@@ -191,8 +192,12 @@ private:
                                 const QStringList& assignedBefore);
     // Deletes the locked alarms, then the entry, keeping them in the bin.
     void removeWithAlarms(const QString& key, const DayEntryRecord& entry, const std::vector<TRecordLock>& alarms);
-    // Removes the records `keys` of `dataset` (none without it).
-    void removeKeys(TXIsamFile* dataset, const QStringList& keys);
+    // With the bin: its item, the alarms, the entry, and its details and
+    // bookings the bin read, written together (on a server one exchange).
+    void removeAlongBin(TBin& bin, const QStringList& details, const QStringList& bookings, const QString& key,
+                        const DayEntryRecord& entry, const std::vector<TRecordLock>& alarms);
+    // The removals of the records `keys`.
+    static QList<TXIsamFile::TBatchWrite> removals(const QStringList& keys);
     // Takes the alarm's lock and re-reads it: Done with the lock held when the
     // key still holds `alarm`'s user and entry.
     Result lockSameAlarm(const QString& key, const AlarmRecord& alarm, AlarmRecord& stored,

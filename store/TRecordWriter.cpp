@@ -58,14 +58,31 @@ void TRecordWriter::remove(TXIsamFile& dataset, const QString& key, std::span<co
     tell(TWrite::Delete, true, dataset, key, bytes);
 }
 
-void TRecordWriter::writeBatch(TXIsamFile& dataset, QList<TXIsamFile::TBatchWrite>& writes)
+void TRecordWriter::tellBatch(const TXIsamFile& dataset, const QList<TXIsamFile::TBatchWrite>& writes, bool made)
 {
     // A clearing is told as the removal of the index value's records.
     static constexpr TWrite::Kind Kinds[] = {TWrite::Insert, TWrite::Update, TWrite::Delete, TWrite::Delete};
     for (const TXIsamFile::TBatchWrite& w : writes)
-        tell(Kinds[w.kind], false, dataset, w.key, w.record);
+        tell(Kinds[w.kind], made, dataset, w.key, w.record);
+}
+
+void TRecordWriter::writeBatch(TXIsamFile& dataset, QList<TXIsamFile::TBatchWrite>& writes)
+{
+    tellBatch(dataset, writes, false);
     if (!dataset.WriteBatch(writes))
         throw EQuorla(dataset.ErrorText());
-    for (const TXIsamFile::TBatchWrite& w : writes)
-        tell(Kinds[w.kind], true, dataset, w.key, w.record);
+    tellBatch(dataset, writes, true);
+}
+
+void TRecordWriter::writeBatchAlong(TXIsamFile& dataset, QList<TXIsamFile::TBatchWrite>& writes,
+                                   const std::vector<TXIsamFile::TWritesAlong>& along, TRecordWriter& alongTeller)
+{
+    tellBatch(dataset, writes, false);
+    for (const TXIsamFile::TWritesAlong& other : along)
+        alongTeller.tellBatch(*other.file, *other.writes, false);
+    if (!dataset.WriteBatchAlong(writes, along))
+        throw EQuorla(dataset.ErrorText());
+    tellBatch(dataset, writes, true);
+    for (const TXIsamFile::TWritesAlong& other : along)
+        alongTeller.tellBatch(*other.file, *other.writes, true);
 }

@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <span>
+#include <vector>
 
 
 // The one road by which the store's writers change records. Each write is one
@@ -52,10 +53,18 @@ public:
     // none; throws EQuorla with the dataset's error text when none. Each is
     // told to the observer before and, with its key, after.
     void writeBatch(TXIsamFile& dataset, QList<TXIsamFile::TBatchWrite>& writes);
+    // writeBatch with `along`'s batches of other datasets of the same
+    // database sent with it (TXIsamFile::WriteBatchAlong): on a server one
+    // exchange. `along`'s writes are told by `alongTeller`, this writer's own
+    // by itself.
+    void writeBatchAlong(TXIsamFile& dataset, QList<TXIsamFile::TBatchWrite>& writes,
+                         const std::vector<TXIsamFile::TWritesAlong>& along, TRecordWriter& alongTeller);
 
     static QByteArray bytesOf(std::span<const char> record);
 
 private:
+    // Tells each of `writes` to `dataset`'s observer, before or after.
+    void tellBatch(const TXIsamFile& dataset, const QList<TXIsamFile::TBatchWrite>& writes, bool made);
     void tell(TWrite::Kind kind, bool made, const TXIsamFile& dataset, const QString& key, const QByteArray& bytes,
               bool failed = false);
 };

@@ -38,6 +38,23 @@ void assignKey(QString& target, const QByteArray& bytes)
         out[i] = QLatin1Char(bytes[i]);
 }
 
+QList<TIsamDataset::TBatchWrite> engineBatch(const QList<TXIsamFile::TBatchWrite>& writes)
+{
+    static constexpr IsamPutMode Modes[] = {IsamPutAdd, IsamPutReplace, IsamPutRemove, IsamPutClear};
+    QList<TIsamDataset::TBatchWrite> batch;
+    batch.reserve(writes.size());
+    for (const TXIsamFile::TBatchWrite& w : writes)
+        batch << TIsamDataset::TBatchWrite{Modes[w.kind], w.key.isEmpty() ? QByteArray() : keyBytes(w.key), w.record,
+                                           w.index};
+    return batch;
+}
+
+void takeKeys(QList<TXIsamFile::TBatchWrite>& writes, const QList<TIsamDataset::TBatchWrite>& batch)
+{
+    for (qsizetype i = 0; i < writes.size(); ++i)
+        writes[i].key = QString::fromLatin1(batch[i].key);
+}
+
 } // namespace
 
 TXIsamFile::TXIsamFile() = default;
@@ -160,16 +177,36 @@ bool TXIsamFile::WriteBatch(QList<TBatchWrite>& writes)
 {
     if (refuseUnlessOpen())
         return false;
-    static constexpr IsamPutMode Modes[] = {IsamPutAdd, IsamPutReplace, IsamPutRemove, IsamPutClear};
-    QList<TIsamDataset::TBatchWrite> batch;
-    batch.reserve(writes.size());
-    for (const TBatchWrite& w : writes)
-        batch << TIsamDataset::TBatchWrite{Modes[w.kind], w.key.isEmpty() ? QByteArray() : keyBytes(w.key), w.record,
-                                           w.index};
+    QList<TIsamDataset::TBatchWrite> batch = engineBatch(writes);
     if (!setResult(dataset_->writeBatch(batch)))
         return false;
-    for (qsizetype i = 0; i < writes.size(); ++i)
-        writes[i].key = QString::fromLatin1(batch[i].key);
+    takeKeys(writes, batch);
+    return true;
+}
+
+bool TXIsamFile::WriteBatchAlong(QList<TBatchWrite>& writes, const std::vector<TWritesAlong>& along)
+{
+    if (refuseUnlessOpen())
+        return false;
+    for (const TWritesAlong& other : along)
+        if (other.file->refuseUnlessOpen())
+            return false;
+    QList<TIsamDataset::TBatchWrite> batch = engineBatch(writes);
+    std::vector<QList<TIsamDataset::TBatchWrite>> batches;
+    batches.reserve(along.size());
+    std::vector<TIsamDataset::TAlongWrite> others;
+    for (const TWritesAlong& other : along) {
+        batches.push_back(engineBatch(*other.writes));
+        others.push_back({other.file->dataset_.get(), &batches.back()});
+    }
+    const IsamCode code = dataset_->writeBatchAlong(batch, others);
+    for (const TWritesAlong& other : along)
+        other.file->setResult(code);
+    if (!setResult(code))
+        return false;
+    takeKeys(writes, batch);
+    for (std::size_t i = 0; i < along.size(); ++i)
+        takeKeys(*along[i].writes, batches[i]);
     return true;
 }
 

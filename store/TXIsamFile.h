@@ -108,6 +108,17 @@ public:
     // record: LastError() says which). What a writer of many records at once
     // uses, at the cost of one synchronous write. CurrentKey() stays.
     bool WriteBatch(QList<TBatchWrite>& writes);
+    // A WriteBatch of `file` (a dataset of the same database) to go along
+    // with one.
+    struct TWritesAlong
+    {
+        TXIsamFile* file = nullptr;
+        QList<TBatchWrite>* writes = nullptr;
+    };
+    // WriteBatch, then each WriteBatch of `along` in its order: on a server
+    // all in one exchange and one transaction. The failure is told by every
+    // object.
+    bool WriteBatchAlong(QList<TBatchWrite>& writes, const std::vector<TWritesAlong>& along);
     // Replaces the record stored under Key.
     bool Update(std::span<const char> record, const QString& key);
     // Reads the next record of `index` in scan `mode` relative to the position.

@@ -663,9 +663,26 @@ IsamCode PostgresIsamDataset::putAll(const QList<QByteArray>& keys, std::span<co
 
 IsamCode PostgresIsamDataset::writeBatch(QList<TBatchWrite>& writes)
 {
+    std::vector<TBatchPart> parts{{this, &writes, {}, {}}};
+    return writeBatches(parts);
+}
+
+IsamCode PostgresIsamDataset::writeBatchAlong(QList<TBatchWrite>& writes, std::span<const TAlongWrite> along)
+{
+    std::vector<TBatchPart> parts{{this, &writes, {}, {}}};
+    for (const TAlongWrite& other : along) {
+        auto* dataset = dynamic_cast<PostgresIsamDataset*>(other.dataset);
+        if (!dataset || !connection_ || dataset->connection_ != connection_)
+            return TIsamDataset::writeBatchAlong(writes, along);
+        parts.push_back({dataset, other.writes, {}, {}});
+    }
+    return writeBatches(parts);
+}
+
+IsamCode PostgresIsamDataset::readyForBatch(const QList<TBatchWrite>& writes)
+{
     if (!connection_)
         return IsamNotOpen;
-    connection_->beginCall();
     if (const IsamCode code = checkBatch(
             writes, format_.recordSize(), [this](const QByteArray& key) { return validKey(key); },
             [this](int index) { return validIndex(index); });
@@ -677,20 +694,33 @@ IsamCode PostgresIsamDataset::writeBatch(QList<TBatchWrite>& writes)
     const bool removes = std::any_of(writes.cbegin(), writes.cend(), [](const TBatchWrite& w) {
         return w.mode == IsamPutRemove || w.mode == IsamPutClear;
     });
-    if (const IsamCode code = removes ? readyFor(StmtDelete) : IsamOk; code != IsamOk)
-        return code;
-    std::vector<qsizetype> sizes;
-    const std::vector<PostgresConnection::Call> calls = batchCalls(writes, sizes);
-    // Within a command its transaction holds the batch together, and its
-    // end commits or undoes it.
+    return removes ? readyFor(StmtDelete) : IsamOk;
+}
+
+IsamCode PostgresIsamDataset::writeBatches(std::vector<TBatchPart>& parts)
+{
+    if (!connection_)
+        return IsamNotOpen;
+    connection_->beginCall();
+    std::vector<PostgresConnection::Call> calls;
+    for (TBatchPart& part : parts) {
+        if (const IsamCode code = part.dataset->readyForBatch(*part.writes); code != IsamOk)
+            return code;
+        for (PostgresConnection::Call& call : part.dataset->batchCalls(*part.writes, part.sizes))
+            calls.push_back(std::move(call));
+    }
+    if (calls.empty())
+        return IsamOk;
+    // Within a command its transaction holds the batches together, and its
+    // end commits or undoes them.
     const bool own = !connection_->inCommand();
     IsamCode code = own ? connection_->command("BEGIN") : IsamOk;
     std::vector<Result> results(calls.size());
     if (code == IsamOk)
         code = connection_->execAll(calls, results);
-    QList<QByteArray> chosen;
-    for (std::size_t i = 0; i < calls.size() && code == IsamOk; ++i)
-        code = keysOf(writes, chosen.size(), sizes[i], results[i], chosen);
+    std::size_t first = 0;
+    for (std::size_t p = 0; p < parts.size() && code == IsamOk; first += parts[p++].sizes.size())
+        code = parts[p].dataset->takeKeys(parts[p], results, first);
     if (code == IsamOk && own)
         code = connection_->command("COMMIT");
     if (code != IsamOk) {
@@ -698,8 +728,18 @@ IsamCode PostgresIsamDataset::writeBatch(QList<TBatchWrite>& writes)
             connection_->rollback();
         return code;
     }
-    for (qsizetype i = 0; i < writes.size(); ++i)
-        writes[i].key = chosen[i];
+    for (TBatchPart& part : parts)
+        for (qsizetype i = 0; i < part.writes->size(); ++i)
+            (*part.writes)[i].key = part.chosen[i];
+    return IsamOk;
+}
+
+IsamCode PostgresIsamDataset::takeKeys(TBatchPart& part, const std::vector<Result>& results, std::size_t first) const
+{
+    for (std::size_t i = 0; i < part.sizes.size(); ++i)
+        if (const IsamCode code = keysOf(*part.writes, part.chosen.size(), part.sizes[i], results[first + i], part.chosen);
+            code != IsamOk)
+            return code;
     return IsamOk;
 }
 

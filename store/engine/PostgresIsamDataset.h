@@ -53,6 +53,9 @@ public:
     IsamCode putAll(const QList<QByteArray>& keys, std::span<const char> records) override;
     // One BEGIN ... COMMIT for all of them.
     IsamCode writeBatch(QList<TBatchWrite>& writes) override;
+    // All the batches' statements in one exchange and one transaction, when
+    // all the datasets share the session.
+    IsamCode writeBatchAlong(QList<TBatchWrite>& writes, std::span<const TAlongWrite> along) override;
     IsamCode remove(const QByteArray& key) override;
     IsamCode first(int index) override;
     IsamCode nextKey(QByteArray& key) override;
@@ -143,6 +146,20 @@ private:
     PostgresConnection::Call writeCall(Statement which, const QByteArray& key, std::span<const char> record);
     // The adds under the next keys of `writes` from `first`, `count` of
     // them, as one call.
+    // One dataset's batch in a write of several (writeBatches).
+    struct TBatchPart
+    {
+        PostgresIsamDataset* dataset;
+        QList<TBatchWrite>* writes;
+        // Writes per statement, and the keys they were made under.
+        std::vector<qsizetype> sizes;
+        QList<QByteArray> chosen;
+    };
+    IsamCode writeBatches(std::vector<TBatchPart>& parts);
+    // Checks a batch and makes the dataset ready for its statements.
+    IsamCode readyForBatch(const QList<TBatchWrite>& writes);
+    // The keys of a batch's writes, from the answers to its statements.
+    IsamCode takeKeys(TBatchPart& part, const std::vector<Result>& results, std::size_t first) const;
     PostgresConnection::Call addsCall(const QList<TBatchWrite>& writes, qsizetype first, qsizetype count);
     // The calls of a batch; `sizes`: how many of the writes each makes.
     std::vector<PostgresConnection::Call> batchCalls(const QList<TBatchWrite>& writes, std::vector<qsizetype>& sizes);

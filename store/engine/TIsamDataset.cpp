@@ -91,6 +91,14 @@ IsamCode TIsamDataset::writeBatch(QList<TBatchWrite>& writes)
     return IsamOk;
 }
 
+IsamCode TIsamDataset::writeBatchAlong(QList<TBatchWrite>& writes, std::span<const TAlongWrite> along)
+{
+    IsamCode code = writeBatch(writes);
+    for (std::size_t i = 0; i < along.size() && code == IsamOk; ++i)
+        code = along[i].dataset->writeBatch(*along[i].writes);
+    return code;
+}
+
 IsamCode TIsamDataset::checkBatch(const QList<TBatchWrite>& writes, std::size_t size,
                                   const std::function<bool(const QByteArray&)>& validKey,
                                   const std::function<bool(int)>& validIndex)

@@ -112,6 +112,18 @@ public:
     // IsamPutClear (IsamUpdateMode).
     virtual IsamCode writeBatch(QList<TBatchWrite>& writes);
 
+    // A batch of another dataset of the same database to go along with one
+    // (writeBatchAlong).
+    struct TAlongWrite
+    {
+        TIsamDataset* dataset = nullptr;
+        QList<TBatchWrite>* writes = nullptr;
+    };
+    // As writeBatch, then as each of `along`'s writeBatch, in their order; an
+    // engine whose exchanges cost a wait (a server) sends them all in one, in
+    // one transaction. The first failure is the answer.
+    virtual IsamCode writeBatchAlong(QList<TBatchWrite>& writes, std::span<const TAlongWrite> along);
+
     // Adds `record` under the next key (nextKey) and sets `key` to the key
     // used. Adds by others at the same moment never make it fail: each gets a
     // key of its own. On failure `key` is the key tried, or empty when none

@@ -275,6 +275,56 @@ private slots:
         }
     }
 
+    // WriteBatch of one dataset with another's along (each holds record 1):
+    // both made, or on a failure told by both; on a server, one transaction
+    // for both, so none.
+    void writeAlong_data()
+    {
+        QTest::addColumn<QString>("first");
+        QTest::addColumn<QString>("second");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QStringList>("firstStored");
+        QTest::addColumn<QStringList>("secondStored");
+        // a- add under the next key, r<key> replace, d<key> remove.
+        QTest::newRow("both made") << "a- a-" << "d1 a-" << 0 << keys({1, 2, 3}) << keys({2});
+        QTest::newRow("the other's failure: none on a server")
+            << "a-" << "r9" << int(IsamNotFound) << (server ? keys({1}) : keys({1, 2})) << keys({1});
+    }
+    void writeAlong()
+    {
+        QFETCH(int, code);
+        using Write = TXIsamFile::TBatchWrite;
+        const auto batch = [](const QString& writes) {
+            QList<Write> made;
+            const Alarm a = makeAlarm("0000000003", "0000000300");
+            for (const QString& w : writes.split(QLatin1Char(' '))) {
+                const auto kind = Write::Kind(QStringLiteral("ard").indexOf(w[0]));
+                const QString k = w.mid(1) == QLatin1String("-") ? QString() : key(w.mid(1).toLongLong());
+                made << Write{kind, k, kind == Write::Remove ? QByteArray() : QByteArray(a.data(), a.size())};
+            }
+            return made;
+        };
+        const QString firstPath = newDataset(nullptr), secondPath = newDataset(nullptr);
+        TXIsamFile f, g;
+        if (server)
+            shareConnection(firstPath, {&f, &g});
+        QVERIFY(f.Open(firstPath) && g.Open(secondPath));
+        QVERIFY(f.Insert(makeAlarm("0000000001", "0000000100"), key(1)));
+        QVERIFY(g.Insert(makeAlarm("0000000001", "0000000100"), key(1)));
+        QFETCH(QString, first);
+        QFETCH(QString, second);
+        QList<Write> mine = batch(first), theirs = batch(second);
+        QCOMPARE(f.WriteBatchAlong(mine, {{&g, &theirs}}), code == 0);
+        QCOMPARE(int(f.LastError()), code);
+        QCOMPARE(int(g.LastError()), code);
+        QVERIFY(f.Rewind(0) && g.Rewind(0));
+        QTEST(scan(f, 0, QString(), 16), "firstStored");
+        QTEST(scan(g, 0, QString(), 16), "secondStored");
+        // The keys taken are set on both sides.
+        if (code == 0)
+            QCOMPARE(QStringList({mine[0].key, mine[1].key, theirs[1].key}), keys({2, 3, 2}));
+    }
+
     // Every refused call answers its code and leaves object and data as they were.
     void refusals()
     {
