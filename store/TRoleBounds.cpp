@@ -62,17 +62,17 @@ END $$;
 QByteArray noTableLocks(const QByteArray& schema)
 {
     return R"SQL(
-CREATE OR REPLACE FUNCTION quorla_dropped() RETURNS trigger
-  LANGUAGE plpgsql SECURITY DEFINER SET search_path = pg_catalog, )SQL" + schema + R"SQL(, pg_temp AS $f$ BEGIN
-  EXECUTE format('DELETE FROM %I.%I WHERE pk = $1', TG_TABLE_SCHEMA, TG_TABLE_NAME) USING NEW.pk;
-  RETURN NULL;
-END $f$;
-REVOKE ALL ON FUNCTION quorla_dropped() FROM PUBLIC;
 DO $$ DECLARE t text; q text; BEGIN
   FOR t IN SELECT name FROM quorla_datasets WHERE to_regclass(name) IS NOT NULL LOOP
     EXECUTE format('ALTER TABLE %I ADD COLUMN IF NOT EXISTS q_drop boolean', t);
+    -- Each table's own function, its DELETE written out: planned once a
+    -- session, where a statement made at each call is planned at each.
+    EXECUTE format('CREATE OR REPLACE FUNCTION %I() RETURNS trigger LANGUAGE plpgsql SECURITY DEFINER'
+                   ' SET search_path = pg_catalog, )SQL" + schema + R"SQL(, pg_temp AS %L', 'quorla_dropped_' || t,
+                   format('BEGIN DELETE FROM %I WHERE pk = NEW.pk; RETURN NULL; END', t));
+    EXECUTE format('REVOKE ALL ON FUNCTION %I() FROM PUBLIC', 'quorla_dropped_' || t);
     EXECUTE format('CREATE OR REPLACE TRIGGER quorla_drop AFTER UPDATE OF q_drop ON %I FOR EACH ROW'
-                   ' WHEN (NEW.q_drop) EXECUTE FUNCTION quorla_dropped()', t);
+                   ' WHEN (NEW.q_drop) EXECUTE FUNCTION %I()', t, 'quorla_dropped_' || t);
     SELECT string_agg(quote_ident(attname), ', ') INTO q FROM pg_attribute
       WHERE attrelid = to_regclass(t) AND attnum > 0 AND NOT attisdropped AND attgenerated = '';
     EXECUTE format('REVOKE UPDATE, DELETE, TRUNCATE ON %I FROM "quorla-users"', t);
@@ -85,6 +85,7 @@ DO $$ DECLARE t text; q text; BEGIN
     END IF;
   END LOOP;
 END $$;
+DROP FUNCTION IF EXISTS quorla_dropped();
 REVOKE UPDATE ON quorla_settings FROM "quorla-users";
 GRANT UPDATE (value) ON quorla_settings TO "quorla-users";
 )SQL";
