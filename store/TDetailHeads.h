@@ -1,6 +1,7 @@
 #pragma once
 
 #include "DayEntryRecord.h"
+#include "DetailRecord.h"
 #include "TEntryDetails.h"
 
 #include <QByteArray>
@@ -13,7 +14,6 @@
 #include <utility>
 #include <vector>
 
-class DetailRecord;
 class TXIsamFile;
 
 // The heads of the details dataset (DetailRecord) held in memory for one
@@ -56,7 +56,23 @@ public:
     };
     // The number of a key text, as RecordKey::format writes it; 0, which
     // no record has, for any other text.
-    static qint64 keyNumber(const QString& key);
+    static qint64 keyNumber(const QString& key)
+    {
+        if (key.size() != 10)
+            return 0;
+        const char16_t* digits = reinterpret_cast<const char16_t*>(key.constData());
+        // Asked for every entry of every view read: unrolled, with one test
+        // of all ten digits at the end rather than a branch for each.
+        qint64 value = 0;
+        bool wrong = false;
+#pragma GCC unroll 10
+        for (int i = 0; i < 10; ++i) {
+            const unsigned digit = unsigned(digits[i]) - u'0';
+            wrong |= digit > 9;
+            value = value * 10 + digit;
+        }
+        return wrong ? 0 : value;
+    }
 
     // Whether the heads held are those stored in `details` now, reading them
     // first when that is due; `asking` is how many owners the caller is about
@@ -87,7 +103,12 @@ public:
     // The head `mark` (DetailRecord::EntryMark or SeriesMark) and key
     // number `key` (keyNumber) name, or null when none is kept. Only
     // meaningful after Current() answered true.
-    const THead* Find(QLatin1Char mark, qint64 key) const;
+    const THead* Find(QLatin1Char mark, qint64 key) const
+    {
+        const QHash<qint64, THead>& heads = mark == DetailRecord::SeriesMark ? series_ : entries_;
+        const auto found = key == 0 ? heads.cend() : heads.constFind(key);
+        return found == heads.cend() ? nullptr : &*found;
+    }
     // The heads that may reach into the day `day` (the number of its key,
     // RecordKey::parse) from an earlier one: into `entries` those of entries
     // that, as their heads were written, begin before it and reach it (the
@@ -142,7 +163,6 @@ private:
     // Fills the reach index from the heads read.
     void index(const QHash<qint64, THead>& heads, bool series);
     void readReaching(TXIsamFile& days);
-    const QHash<qint64, THead>& headsOf(QLatin1Char mark) const;
     // The entries whose head reaches past their start's day.
     QStringList reachingEntries() const;
 

@@ -93,6 +93,37 @@ private:
     QHash<QString, TDetailHeads::THead> series_;
 };
 
+QStringList keysAt(const QStringList& keys, const QList<qsizetype>& places)
+{
+    QStringList at;
+    at.reserve(places.size());
+    for (const qsizetype i : places)
+        at << keys[i];
+    return at;
+}
+
+// The entries at `without` in `entryKeys`, which have no head of their own,
+// answer their series' template's where `series` (by entry) names one; into
+// `owners` by place, when given, those whose notes are to be read.
+void fromTemplates(TBatchHeads& heads, const QStringList& entryKeys, const QList<qsizetype>& without,
+                   const QHash<QString, QString>& series, QList<TEntryDetails>& found,
+                   QHash<qsizetype, std::pair<QString, qint32>>* owners)
+{
+    QStringList templates = series.values();
+    templates.removeDuplicates();
+    heads.read(DetailRecord::SeriesMark, templates);
+    for (const qsizetype i : without) {
+        const auto inSeries = series.constFind(entryKeys[i]);
+        const TDetailHeads::THead* head
+            = inSeries == series.cend() ? nullptr : heads.find(DetailRecord::SeriesMark, *inSeries);
+        if (!head)
+            continue;
+        found[i] = head->details;
+        if (owners && head->parts > 0)
+            owners->insert(i, {seriesOwner(*inSeries), head->parts});
+    }
+}
+
 } // namespace
 
 TDetailsStore::TDetailsStore(TQuorlaDB& database) : database_(database) {}
@@ -218,33 +249,26 @@ QList<TEntryDetails> TDetailsStore::entriesBy(const QStringList& entryKeys, bool
 {
     TBatchHeads heads(held ? &database_.DetailHeads() : nullptr, *database_.Details());
     heads.read(DetailRecord::EntryMark, entryKeys);
-    QList<const TDetailHeads::THead*> own(entryKeys.size());
-    // The others answer their series' template's, where they are
-    // occurrences: one look-up of the links, one of the templates.
-    QStringList without;
-    for (qsizetype i = 0; i < entryKeys.size(); ++i)
-        if (!(own[i] = heads.find(DetailRecord::EntryMark, entryKeys[i])))
-            without << entryKeys[i];
-    const QHash<QString, QString> series = seriesOf(without);
-    QStringList templates = series.values();
-    templates.removeDuplicates();
-    heads.read(DetailRecord::SeriesMark, templates);
-    // The head each entry goes by: its own, or its template's.
-    const auto goesBy = [&](qsizetype i) -> const TDetailHeads::THead* {
-        const auto inSeries = own[i] ? series.cend() : series.constFind(entryKeys[i]);
-        return inSeries == series.cend() ? own[i] : heads.find(DetailRecord::SeriesMark, *inSeries);
-    };
-    QList<TEntryDetails> found(entryKeys.size());
-    TEntryDetails* out = found.data();
+    // Built in place from the heads: a view asks this for every entry it
+    // paints, most of which have a head of their own.
+    QList<TEntryDetails> found;
+    found.reserve(entryKeys.size());
+    QList<qsizetype> without;
     QHash<qsizetype, std::pair<QString, qint32>> owners;
     for (qsizetype i = 0; i < entryKeys.size(); ++i) {
-        const TDetailHeads::THead* head = goesBy(i);
-        if (!head)
+        const TDetailHeads::THead* head = heads.find(DetailRecord::EntryMark, entryKeys[i]);
+        if (!head) {
+            without << i;
+            found.emplaceBack();
             continue;
-        out[i] = head->details;
+        }
+        found.emplaceBack(head->details);
         if (withNotes && head->parts > 0)
-            owners.insert(i, {own[i] ? entryOwner(entryKeys[i]) : seriesOwner(series[entryKeys[i]]), head->parts});
+            owners.insert(i, {entryOwner(entryKeys[i]), head->parts});
     }
+    if (!without.isEmpty())
+        fromTemplates(heads, entryKeys, without, seriesOf(keysAt(entryKeys, without)), found,
+                      withNotes ? &owners : nullptr);
     if (!owners.isEmpty())
         addNotes(found, owners);
     return found;
