@@ -162,7 +162,8 @@ void TDetailHeads::readReaching(TXIsamFile& days)
     DayEntryRecord entry;
     const bool read = days.Among(entry.bytes(), TXIsamFile::PrimaryIndex, keys, [&] {
         const QString key = days.CurrentKey();
-        stored_.push_back({keyNumber(key), {key, entry}});
+        const bool unTimed = (entry.Flags() & DayEntryRecord::UnTimed) != 0;
+        stored_.push_back({keyNumber(key), {{key, entry}, RecordKey::parse(entry.StartTime()), unTimed}});
         return true;
     });
     if (!read && days.LastError() != IsamNotFound) {
@@ -194,7 +195,7 @@ void TDetailHeads::ReachingInto(qint64 day, QList<const THead*>& entries,
         take(*it);
 }
 
-const TDetailHeads::TStored* TDetailHeads::ReachingEntry(const THead& head) const
+const TDetailHeads::TReachingEntry* TDetailHeads::ReachingEntry(const THead& head) const
 {
     const auto found = std::lower_bound(stored_.begin(), stored_.end(), head.key,
                                         [](const auto& stored, qint64 k) { return stored.first < k; });

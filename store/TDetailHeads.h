@@ -117,10 +117,18 @@ public:
     void ReachingInto(qint64 day, QList<const THead*>& entries, QHash<QString, TEntryDetails>& templates) const;
     // A day entry as stored, with its key.
     using TStored = std::pair<QString, DayEntryRecord>;
+    // One of those held: with its start (RecordKey::parse) and whether it is
+    // un-timed, read once when it is read rather than at every view read.
+    struct TReachingEntry
+    {
+        TStored stored;
+        qint64 start = 0;
+        bool unTimed = false;
+    };
     // The day entry of the entry of `head`, one ReachingInto answered: null
     // when the entry is not stored. Only meaningful after ReachingCurrent()
     // answered true.
-    const TStored* ReachingEntry(const THead& head) const;
+    const TReachingEntry* ReachingEntry(const THead& head) const;
 
 private:
     // What is held of one dataset: the change mark it was read under, and
@@ -176,7 +184,7 @@ private:
     THeld heads_;
     // The day entries of the reaching heads, by the number of their key;
     // those not stored left out.
-    std::vector<std::pair<qint64, TStored>> stored_;
+    std::vector<std::pair<qint64, TReachingEntry>> stored_;
     THeld storedHeld_;
     quint64 sharedRead_ = 0;
     qsizetype wholeFrom_ = 0;
