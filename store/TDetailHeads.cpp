@@ -124,29 +124,6 @@ void TDetailHeads::index(const QHash<qint64, THead>& heads, bool series)
                                 head.reach == far ? 0 : head.reach - qint64(DetailRecords::Span(head.details)) * Day});
 }
 
-const QHash<qint64, TDetailHeads::THead>& TDetailHeads::headsOf(QLatin1Char mark) const
-{
-    return mark == DetailRecord::SeriesMark ? series_ : entries_;
-}
-
-qint64 TDetailHeads::keyNumber(const QString& key)
-{
-    if (key.size() != 10)
-        return 0;
-    const char16_t* digits = reinterpret_cast<const char16_t*>(key.constData());
-    // Asked for every entry of every view read: unrolled, with one test of
-    // all ten digits at the end rather than a branch for each.
-    qint64 value = 0;
-    bool wrong = false;
-#pragma GCC unroll 10
-    for (int i = 0; i < 10; ++i) {
-        const unsigned digit = unsigned(digits[i]) - u'0';
-        wrong |= digit > 9;
-        value = value * 10 + digit;
-    }
-    return wrong ? 0 : value;
-}
-
 TDetailHeads::THead TDetailHeads::THead::of(const DetailRecord& head)
 {
     const QString reach = head.Reach();
@@ -185,7 +162,8 @@ void TDetailHeads::readReaching(TXIsamFile& days)
     DayEntryRecord entry;
     const bool read = days.Among(entry.bytes(), TXIsamFile::PrimaryIndex, keys, [&] {
         const QString key = days.CurrentKey();
-        stored_.push_back({keyNumber(key), {key, entry}});
+        const bool unTimed = (entry.Flags() & DayEntryRecord::UnTimed) != 0;
+        stored_.push_back({keyNumber(key), {{key, entry}, RecordKey::parse(entry.StartTime()), unTimed}});
         return true;
     });
     if (!read && days.LastError() != IsamNotFound) {
@@ -193,13 +171,6 @@ void TDetailHeads::readReaching(TXIsamFile& days)
         throw EQuorlaDB(days.ErrorText());
     }
     std::sort(stored_.begin(), stored_.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
-}
-
-const TDetailHeads::THead* TDetailHeads::Find(QLatin1Char mark, qint64 key) const
-{
-    const QHash<qint64, THead>& heads = headsOf(mark);
-    const auto found = key == 0 ? heads.cend() : heads.constFind(key);
-    return found == heads.cend() ? nullptr : &*found;
 }
 
 void TDetailHeads::ReachingInto(qint64 day, QList<const THead*>& entries,
@@ -224,7 +195,7 @@ void TDetailHeads::ReachingInto(qint64 day, QList<const THead*>& entries,
         take(*it);
 }
 
-const TDetailHeads::TStored* TDetailHeads::ReachingEntry(const THead& head) const
+const TDetailHeads::TReachingEntry* TDetailHeads::ReachingEntry(const THead& head) const
 {
     const auto found = std::lower_bound(stored_.begin(), stored_.end(), head.key,
                                         [](const auto& stored, qint64 k) { return stored.first < k; });

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "DayEntryRecord.h"
+#include "DetailRecord.h"
 #include "TEntryDetails.h"
 
 #include <QByteArray>
@@ -13,7 +14,6 @@
 #include <utility>
 #include <vector>
 
-class DetailRecord;
 class TXIsamFile;
 
 // The heads of the details dataset (DetailRecord) held in memory for one
@@ -56,7 +56,23 @@ public:
     };
     // The number of a key text, as RecordKey::format writes it; 0, which
     // no record has, for any other text.
-    static qint64 keyNumber(const QString& key);
+    static qint64 keyNumber(const QString& key)
+    {
+        if (key.size() != 10)
+            return 0;
+        const char16_t* digits = reinterpret_cast<const char16_t*>(key.constData());
+        // Asked for every entry of every view read: unrolled, with one test
+        // of all ten digits at the end rather than a branch for each.
+        qint64 value = 0;
+        bool wrong = false;
+#pragma GCC unroll 10
+        for (int i = 0; i < 10; ++i) {
+            const unsigned digit = unsigned(digits[i]) - u'0';
+            wrong |= digit > 9;
+            value = value * 10 + digit;
+        }
+        return wrong ? 0 : value;
+    }
 
     // Whether the heads held are those stored in `details` now, reading them
     // first when that is due; `asking` is how many owners the caller is about
@@ -87,7 +103,12 @@ public:
     // The head `mark` (DetailRecord::EntryMark or SeriesMark) and key
     // number `key` (keyNumber) name, or null when none is kept. Only
     // meaningful after Current() answered true.
-    const THead* Find(QLatin1Char mark, qint64 key) const;
+    const THead* Find(QLatin1Char mark, qint64 key) const
+    {
+        const QHash<qint64, THead>& heads = mark == DetailRecord::SeriesMark ? series_ : entries_;
+        const auto found = key == 0 ? heads.cend() : heads.constFind(key);
+        return found == heads.cend() ? nullptr : &*found;
+    }
     // The heads that may reach into the day `day` (the number of its key,
     // RecordKey::parse) from an earlier one: into `entries` those of entries
     // that, as their heads were written, begin before it and reach it (the
@@ -96,10 +117,18 @@ public:
     void ReachingInto(qint64 day, QList<const THead*>& entries, QHash<QString, TEntryDetails>& templates) const;
     // A day entry as stored, with its key.
     using TStored = std::pair<QString, DayEntryRecord>;
+    // One of those held: with its start (RecordKey::parse) and whether it is
+    // un-timed, read once when it is read rather than at every view read.
+    struct TReachingEntry
+    {
+        TStored stored;
+        qint64 start = 0;
+        bool unTimed = false;
+    };
     // The day entry of the entry of `head`, one ReachingInto answered: null
     // when the entry is not stored. Only meaningful after ReachingCurrent()
     // answered true.
-    const TStored* ReachingEntry(const THead& head) const;
+    const TReachingEntry* ReachingEntry(const THead& head) const;
 
 private:
     // What is held of one dataset: the change mark it was read under, and
@@ -142,7 +171,6 @@ private:
     // Fills the reach index from the heads read.
     void index(const QHash<qint64, THead>& heads, bool series);
     void readReaching(TXIsamFile& days);
-    const QHash<qint64, THead>& headsOf(QLatin1Char mark) const;
     // The entries whose head reaches past their start's day.
     QStringList reachingEntries() const;
 
@@ -156,7 +184,7 @@ private:
     THeld heads_;
     // The day entries of the reaching heads, by the number of their key;
     // those not stored left out.
-    std::vector<std::pair<qint64, TStored>> stored_;
+    std::vector<std::pair<qint64, TReachingEntry>> stored_;
     THeld storedHeld_;
     quint64 sharedRead_ = 0;
     qsizetype wholeFrom_ = 0;

@@ -93,6 +93,37 @@ private:
     QHash<QString, TDetailHeads::THead> series_;
 };
 
+QStringList keysAt(const QStringList& keys, const QList<qsizetype>& places)
+{
+    QStringList at;
+    at.reserve(places.size());
+    for (const qsizetype i : places)
+        at << keys[i];
+    return at;
+}
+
+// The entries at `without` in `entryKeys`, which have no head of their own,
+// answer their series' template's where `series` (by entry) names one; into
+// `owners` by place, when given, those whose notes are to be read.
+void fromTemplates(TBatchHeads& heads, const QStringList& entryKeys, const QList<qsizetype>& without,
+                   const QHash<QString, QString>& series, QList<TEntryDetails>& found,
+                   QHash<qsizetype, std::pair<QString, qint32>>* owners)
+{
+    QStringList templates = series.values();
+    templates.removeDuplicates();
+    heads.read(DetailRecord::SeriesMark, templates);
+    for (const qsizetype i : without) {
+        const auto inSeries = series.constFind(entryKeys[i]);
+        const TDetailHeads::THead* head
+            = inSeries == series.cend() ? nullptr : heads.find(DetailRecord::SeriesMark, *inSeries);
+        if (!head)
+            continue;
+        found[i] = head->details;
+        if (owners && head->parts > 0)
+            owners->insert(i, {seriesOwner(*inSeries), head->parts});
+    }
+}
+
 } // namespace
 
 TDetailsStore::TDetailsStore(TQuorlaDB& database) : database_(database) {}
@@ -218,33 +249,26 @@ QList<TEntryDetails> TDetailsStore::entriesBy(const QStringList& entryKeys, bool
 {
     TBatchHeads heads(held ? &database_.DetailHeads() : nullptr, *database_.Details());
     heads.read(DetailRecord::EntryMark, entryKeys);
-    QList<const TDetailHeads::THead*> own(entryKeys.size());
-    // The others answer their series' template's, where they are
-    // occurrences: one look-up of the links, one of the templates.
-    QStringList without;
-    for (qsizetype i = 0; i < entryKeys.size(); ++i)
-        if (!(own[i] = heads.find(DetailRecord::EntryMark, entryKeys[i])))
-            without << entryKeys[i];
-    const QHash<QString, QString> series = seriesOf(without);
-    QStringList templates = series.values();
-    templates.removeDuplicates();
-    heads.read(DetailRecord::SeriesMark, templates);
-    // The head each entry goes by: its own, or its template's.
-    const auto goesBy = [&](qsizetype i) -> const TDetailHeads::THead* {
-        const auto inSeries = own[i] ? series.cend() : series.constFind(entryKeys[i]);
-        return inSeries == series.cend() ? own[i] : heads.find(DetailRecord::SeriesMark, *inSeries);
-    };
-    QList<TEntryDetails> found(entryKeys.size());
-    TEntryDetails* out = found.data();
+    // Built in place from the heads: a view asks this for every entry it
+    // paints, most of which have a head of their own.
+    QList<TEntryDetails> found;
+    found.reserve(entryKeys.size());
+    QList<qsizetype> without;
     QHash<qsizetype, std::pair<QString, qint32>> owners;
     for (qsizetype i = 0; i < entryKeys.size(); ++i) {
-        const TDetailHeads::THead* head = goesBy(i);
-        if (!head)
+        const TDetailHeads::THead* head = heads.find(DetailRecord::EntryMark, entryKeys[i]);
+        if (!head) {
+            without << i;
+            found.emplaceBack();
             continue;
-        out[i] = head->details;
+        }
+        found.emplaceBack(head->details);
         if (withNotes && head->parts > 0)
-            owners.insert(i, {own[i] ? entryOwner(entryKeys[i]) : seriesOwner(series[entryKeys[i]]), head->parts});
+            owners.insert(i, {entryOwner(entryKeys[i]), head->parts});
     }
+    if (!without.isEmpty())
+        fromTemplates(heads, entryKeys, without, seriesOf(keysAt(entryKeys, without)), found,
+                      withNotes ? &owners : nullptr);
     if (!owners.isEmpty())
         addNotes(found, owners);
     return found;
@@ -268,11 +292,10 @@ QStringList TDetailsStore::occurrencesBefore(const QString& seriesKey, const QDa
     return found;
 }
 
-QStringList TDetailsStore::ReachingInto(const QDate& first, const QDate& last)
+QStringList TDetailsStore::ReachingInto(const QDate& first, const QDate&)
 {
     QStringList keys;
-    for (const auto& [key, entry] : ReachingEntries(first, last))
-        keys << key;
+    reaching(first, [&keys](const QString& key, const DayEntryRecord&) { keys << key; });
     return keys;
 }
 
@@ -300,7 +323,7 @@ QStringList TDetailsStore::reachingByIndex(const QDate& first, QHash<QString, TE
 }
 
 QStringList TDetailsStore::reachingHeld(const QDate& first, QHash<QString, TEntryDetails>& templates,
-                                       QList<std::pair<QString, DayEntryRecord>>& found)
+                                       const TTakeReaching& take)
 {
     QList<const TDetailHeads::THead*> heads;
     TDetailHeads& cache = database_.DetailHeads();
@@ -310,9 +333,9 @@ QStringList TDetailsStore::reachingHeld(const QDate& first, QHash<QString, TEntr
     if (!heads.isEmpty() && cache.ReachingCurrent(database_.DayEntries(), heads.size())) {
         // Their day entries as held: the check right away.
         for (const TDetailHeads::THead* head : std::as_const(heads))
-            if (const TDetailHeads::TStored* stored = cache.ReachingEntry(*head);
-                stored && reaches(stored->second, head->details, firstDay))
-                found << *stored;
+            if (const TDetailHeads::TReachingEntry* held = cache.ReachingEntry(*head);
+                held && reaches(held->start, held->unTimed, head->details, firstDay))
+                take(held->stored.first, held->stored.second);
         return candidates;
     }
     for (const TDetailHeads::THead* head : std::as_const(heads))
@@ -320,10 +343,8 @@ QStringList TDetailsStore::reachingHeld(const QDate& first, QHash<QString, TEntr
     return candidates;
 }
 
-bool TDetailsStore::reaches(const DayEntryRecord& entry, const TEntryDetails& details, qint64 firstDay)
+bool TDetailsStore::reaches(qint64 start, bool unTimed, const TEntryDetails& details, qint64 firstDay)
 {
-    const qint64 start = RecordKey::parse(entry.StartTime());
-    const bool unTimed = (entry.Flags() & DayEntryRecord::UnTimed) != 0;
     return start < firstDay && DetailRecords::LastDayAt(details, start, unTimed) >= firstDay;
 }
 
@@ -345,32 +366,40 @@ QStringList TDetailsStore::occurrencesReaching(const QHash<QString, TEntryDetail
 
 QList<std::pair<QString, DayEntryRecord>> TDetailsStore::ReachingEntries(const QDate& first, const QDate&)
 {
+    QList<std::pair<QString, DayEntryRecord>> out;
+    reaching(first, [&out](const QString& key, const DayEntryRecord& entry) { out.append({key, entry}); });
+    return out;
+}
+
+void TDetailsStore::reaching(const QDate& first, const TTakeReaching& take)
+{
     TXIsamFile* details = database_.Details();
     if (!details)
-        return {};
+        return;
     const TOneRead read(*this);
     // The heads that reach into the days or past them: entries' by their
     // last day, templates' that span days all.
     QHash<QString, TEntryDetails> templates;
     TDetailHeads& cache = database_.DetailHeads();
     const bool held = cache.Current(*details, 0);
-    QList<std::pair<QString, DayEntryRecord>> out;
-    QStringList candidates = held ? reachingHeld(first, templates, out) : reachingByIndex(first, templates);
+    QStringList candidates = held ? reachingHeld(first, templates, take) : reachingByIndex(first, templates);
     candidates << occurrencesReaching(templates, first, held);
     candidates.removeDuplicates();
     // What the entries say now: another workstation may have moved one. The
     // heads found current above serve the whole read; when they were not,
     // the look-ups count towards their next full read as any others do.
     if (candidates.isEmpty())
-        return out;
+        return;
     const QList<TEntryDetails> detailsOf
         = entriesBy(candidates, false, held || cache.Current(*details, candidates.size()));
     const qint64 firstDay = dayAt(first);
     const QHash<QString, DayEntryRecord> stored = entries(candidates);
     for (qsizetype i = 0; i < candidates.size(); ++i) {
         const auto entry = stored.constFind(candidates[i]);
-        if (entry != stored.cend() && !detailsOf[i].isEmpty() && reaches(*entry, detailsOf[i], firstDay))
-            out.append({candidates[i], *entry});
+        if (entry == stored.cend() || detailsOf[i].isEmpty())
+            continue;
+        const qint64 start = RecordKey::parse(entry->StartTime());
+        if (reaches(start, (entry->Flags() & DayEntryRecord::UnTimed) != 0, detailsOf[i], firstDay))
+            take(candidates[i], *entry);
     }
-    return out;
 }

@@ -9,6 +9,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <utility>
 
 class DetailRecord;
@@ -90,13 +91,17 @@ private:
     // reach index or by the heads held; the templates that span days go
     // into `templates`.
     QStringList reachingByIndex(const QDate& first, QHash<QString, TEntryDetails>& templates);
-    // By the heads held, the entries' whose day entries are held too go
-    // checked into `found`, the others are answered.
-    QStringList reachingHeld(const QDate& first, QHash<QString, TEntryDetails>& templates,
-                             QList<std::pair<QString, DayEntryRecord>>& found);
-    // Whether `entry` with `details` begins before the day `firstDay` (the
-    // number of its key) and reaches it.
-    static bool reaches(const DayEntryRecord& entry, const TEntryDetails& details, qint64 firstDay);
+    // Tells an entry that reaches into the days, with its day entry.
+    using TTakeReaching = std::function<void(const QString& key, const DayEntryRecord& entry)>;
+    // ReachingEntries' entries, each handed to `take` as found: the views'
+    // reads keep their keys or their records, never a copy of both.
+    void reaching(const QDate& first, const TTakeReaching& take);
+    // By the heads held, the entries whose day entries are held too go
+    // checked to `take`, the others are answered.
+    QStringList reachingHeld(const QDate& first, QHash<QString, TEntryDetails>& templates, const TTakeReaching& take);
+    // Whether an entry starting at `start` (the number of its key), un-timed
+    // or not, with `details` begins before the day `firstDay` and reaches it.
+    static bool reaches(qint64 start, bool unTimed, const TEntryDetails& details, qint64 firstDay);
     // The occurrences of `templates` (by series) that may reach into `first`
     // by their template's details, having none of their own.
     QStringList occurrencesReaching(const QHash<QString, TEntryDetails>& templates, const QDate& first, bool held);

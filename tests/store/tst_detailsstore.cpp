@@ -153,6 +153,37 @@ private slots:
         QCOMPARE(detailRecords(*o->db), 0);
     }
 
+    // A batch in the order asked, notes and all: an occurrence without
+    // details of its own between entries that have some and none, whether
+    // the heads are looked up one by one or held.
+    void inOrderWithTemplates_data()
+    {
+        QTest::addColumn<int>("asked");
+        QTest::addRow("read one by one") << 0;
+        QTest::addRow("held") << 2048;
+    }
+    void inOrderWithTemplates()
+    {
+        QFETCH(int, asked);
+        SeriesRecord s;
+        s.initialise();
+        s.setOwnerKey(RecordKey::format(1));
+        TRecurrenceRule rule;
+        rule.setFrequency(TRecurrenceRule::Frequency::Daily);
+        rule.setStart(Monday);
+        rule.setCount(2);
+        s.setRule(rule);
+        const TEntryDetails shift = details(60, 1, QStringLiteral("Desk"), QString(700, 's'));
+        TSeriesWriter writer(*o->db);
+        const QString occurrence = writer.Links(writer.Create(s, Monday, {}, shift).seriesKey).first().second.EntryKey();
+        const TEntryDetails own = details(30, 1, QStringLiteral("Hall"), QStringLiteral("own"));
+        const QString withOwn = add(entryAt(Monday, QTime(9, 0)), own);
+        const QString plain = add(entryAt(Monday, QTime(10, 0)), TEntryDetails());
+        TDetailsStore store(*o->db);
+        store.Entries(QStringList(asked, plain));
+        QCOMPARE(store.EntriesInOrder({plain, occurrence, withOwn}, true), (QList{TEntryDetails(), shift, own}));
+    }
+
     // What one workstation has read stands only until another writes: a
     // place changed, an end dropped, an entry moved so that it reaches into
     // a day - seen at the next read, whether the heads are read again in
