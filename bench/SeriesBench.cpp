@@ -303,9 +303,9 @@ void reads(Engine& engine, const QDate& today)
     std::fflush(stdout);
 }
 
-// Three polls on each following day (a folder paces a due series' share
-// over three): every series made up to its new horizon (a due series is made
-// a week ahead, so most polls find nothing due).
+// Three polls on each following day (each engine paces a due series' share
+// over six polls, one write a poll): every series made up to its new horizon
+// (a due series is made a week ahead, so most polls find nothing due).
 void extend(Engine& engine, const QDate& today)
 {
     TSeriesWriter writer(*engine.withSeries);

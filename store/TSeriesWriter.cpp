@@ -1358,9 +1358,10 @@ int TSeriesWriter::Extend(const QDate& today, int budget, const QString& ownerKe
     const QString below = RecordKey::format(RecordKey::parse(dayKey(Horizon(TRecurrenceRule(), today))) - 1);
     // Each series' extension is a few synchronous writes: a poll takes one.
     const int most = std::max(1, budget / ExtendPerPoll);
-    // On a folder, where each of those writes waits for the disk, a poll's
-    // share is paced: one of them a poll.
-    pacing_ = !database_.Connection() && budget <= ExtendPerPoll;
+    // Each of those writes waits for the disk (a folder's sync; on a server
+    // a statement more in the command, whose commit waits for it): a poll's
+    // share is paced, one of them a poll, on both engines.
+    pacing_ = budget <= ExtendPerPoll;
     const auto paced = qScopeGuard([this] { pacing_ = false; });
     QStringList due;
     SeriesRecord series;

@@ -265,9 +265,10 @@ public:
     // occurrence after that: it is due again only when the horizon reaches
     // that occurrence. Each series extended costs the same few writes
     // however many occurrences it gets (the key mark, the links, the
-    // entries, the alarms, the links made, the series). On a folder, where
-    // each of them waits for the disk, a budget of one poll's share or less
-    // paces them: a poll makes one - the keys set aside (which only this
+    // entries, the alarms, the links made, the series). Since each of them
+    // waits for the disk (a folder's sync, a server's commit), a budget of
+    // one poll's share or less paces them, on both engines: a poll makes
+    // one, in a command of its own - the keys set aside (which only this
     // process knows of until the next poll links them: lost with it, they
     // are keys nobody uses); or the pending links; or their entries; or
     // their alarms; or the links made; or the series - and the next polls
@@ -453,7 +454,7 @@ private:
     // The template's new details of the change under way (Change); none:
     // they stay as stored.
     std::optional<TEntryDetails> newDetails_;
-    // Extend's pacing on a folder (see Extend), and whether make() stopped
+    // Extend's pacing (see Extend), and whether make() stopped
     // there.
     bool pacing_ = false;
     bool paused_ = false;

@@ -763,14 +763,14 @@ private slots:
         for (auto& child : children)
             QCOMPARE(child->wait(), 0);
         o.services.setNow(QDateTime(day, QTime(8, 0)));
-        // A folder's poll writes at most one dataset (each write waits for
-        // the disk there): its share takes six polls.
+        // A poll writes at most one dataset (each write waits for the
+        // disk): its share takes six polls.
         TAlarmPoller poller([](AlarmRecord&, const QString&, TQuorlaDB&) { return 1; });
         QSet<const TXIsamFile*> written;
         poller.OnSeriesWrite = [&](const TRecordWriter::TWrite& w) { written.insert(w.dataset); };
         for (int poll = 0; poll < 6; ++poll, written.clear()) {
             poller.Poll(*o.db, key(3));
-            QVERIFY(written.size() <= (o.db->Connection() ? 4 : 1));
+            QVERIFY(written.size() <= 1);
         }
         const Tally t = check(*o.db, seriesKey);
         QTEST(t.occurrences - before, "added");
@@ -795,7 +795,7 @@ private slots:
             before << check(*o.db, keys.last()).occurrences;
         }
         TSeriesWriter writer(*o.db);
-        const int paced = o.db->Connection() ? 1 : 6;
+        const int paced = 6;
         for (int poll = 1; poll <= 3; ++poll) {
             for (int step = 0; step < paced; ++step)
                 writer.Extend(Today.addDays(2));
