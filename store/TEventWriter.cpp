@@ -48,6 +48,19 @@ QList<TXIsamFile::TBatchWrite> alarmAdds(const DayEntryRecord& entry, AlarmRecor
     return adds;
 }
 
+// The bookings of entry `key` changed into `entry`: `resources`, or those
+// it books now, over its new time (with `details`, or its stored ones).
+TBookingWriter::TClaim claimChanged(TQuorlaDB& database, TBookingWriter& bookings, const QString& key,
+                                    const DayEntryRecord& entry, const std::optional<TEntryDetails>& details,
+                                    const std::optional<QStringList>& resources)
+{
+    const QStringList booked = resources ? *resources : bookings.ResourcesOf(key);
+    if (booked.isEmpty())
+        return bookings.Claim(key, booked, TBookingWriter::TSpan());
+    return bookings.Claim(key, booked,
+                          TBookingWriter::SpanOf(entry, details ? *details : TDetailsStore(database).Entry(key)));
+}
+
 } // namespace
 
 const char* const TEventWriter::KeptWithoutAlarms
@@ -330,11 +343,7 @@ TEventWriter::Result TEventWriter::updateEntryWithAlarms(const QString& key, con
     // The bookings over the entry's new time, checked and held before
     // anything is written.
     TBookingWriter bookings(database_, writer_);
-    const QStringList booked = resources ? *resources : bookings.ResourcesOf(key);
-    TBookingWriter::TClaim claim
-        = bookings.Claim(key, booked,
-                         booked.isEmpty() ? TBookingWriter::TSpan()
-                                          : TBookingWriter::SpanOf(entry, details ? *details : TDetailsStore(database_).Entry(key)));
+    TBookingWriter::TClaim claim = claimChanged(database_, bookings, key, entry, details, resources);
     const TCommandScope command(database_);
     // Refused (too long) before anything is written; after the entry, so
     // that the head follows its start.

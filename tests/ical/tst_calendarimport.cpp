@@ -62,6 +62,9 @@ END:STANDARD
 END:VTIMEZONE
 )";
 
+// A daily series of three, the first on 2027-06-01 at 09:00 in the office.
+const QByteArray StandUp = "DTSTART:20270601T070000Z\nRRULE:FREQ=DAILY;COUNT=3\nSUMMARY:Stand-up\n";
+
 QByteArray vevent(const QByteArray& uid, const QByteArray& body)
 {
     return "BEGIN:VEVENT\nUID:" + uid + "\nDTSTAMP:20270101T000000Z\n" + body + "END:VEVENT\n";
@@ -446,11 +449,10 @@ private slots:
     {
         QTest::addColumn<QByteArray>("deletion");
         QTest::addColumn<QString>("listed");
-        const QByteArray master = "DTSTART:20270601T070000Z\nRRULE:FREQ=DAILY;COUNT=3\nSUMMARY:Stand-up\n";
-        QTest::newRow("EXDATE") << vevent("o@desk", master + "EXDATE:20270602T070000Z\n")
+        QTest::newRow("EXDATE") << vevent("o@desk", StandUp + "EXDATE:20270602T070000Z\n")
                                 << "Stand-up, 2027-06-01 09:00: its occurrence of 2027-06-02 is open elsewhere";
         QTest::newRow("cancelled alone")
-            << vevent("o@desk", master)
+            << vevent("o@desk", StandUp)
                 + vevent("o@desk", "RECURRENCE-ID:20270602T070000Z\nDTSTART:20270602T070000Z\nSUMMARY:Stand-up\n"
                                    "STATUS:CANCELLED\n")
             << "Stand-up, 2027-06-02 09:00: its occurrence of 2027-06-02 is open elsewhere";
@@ -462,9 +464,7 @@ private slots:
         TScriptedServices services;
         static int serial = 0;
         auto db = makeDatabase(QStringLiteral("deletedwhileopen%1").arg(++serial));
-        QVERIFY(importAs(*db, 2, calendar(vevent("o@desk", "DTSTART:20270601T070000Z\nRRULE:FREQ=DAILY;COUNT=3\n"
-                                                            "SUMMARY:Stand-up\n")))
-                    .skipped.isEmpty());
+        QVERIFY(importAs(*db, 2, calendar(vevent("o@desk", StandUp))).skipped.isEmpty());
         SeriesRecord series;
         QString seriesKey;
         db->Series()->Range(series.bytes(), 0, RecordKey::None, QStringLiteral("9999999999"), [&] {

@@ -44,6 +44,23 @@ DayEntryRecord entryAt(const QDate& day, const QTime& time = {})
     return e;
 }
 
+// User 1's series of `count` days from Monday, at `time` (none: the rule's
+// own).
+SeriesRecord daily(int count, const QTime& time)
+{
+    SeriesRecord s;
+    s.initialise();
+    s.setOwnerKey(RecordKey::format(1));
+    TRecurrenceRule rule;
+    rule.setFrequency(TRecurrenceRule::Frequency::Daily);
+    rule.setStart(Monday);
+    if (time.isValid())
+        rule.setTime(time);
+    rule.setCount(count);
+    s.setRule(rule);
+    return s;
+}
+
 int detailRecords(TQuorlaDB& db)
 {
     return db.Details()->RecordCount();
@@ -129,15 +146,7 @@ private slots:
     // leaves none.
     void seriesTemplate()
     {
-        SeriesRecord s;
-        s.initialise();
-        s.setOwnerKey(RecordKey::format(1));
-        TRecurrenceRule rule;
-        rule.setFrequency(TRecurrenceRule::Frequency::Daily);
-        rule.setStart(Monday);
-        rule.setTime(QTime(22, 0));
-        rule.setCount(3);
-        s.setRule(rule);
+        SeriesRecord s = daily(3, QTime(22, 0));
         const TEntryDetails overnight = details(180, 1, QStringLiteral("Night shift"), QStringLiteral("n"));
         TSeriesWriter writer(*o->db);
         const QString seriesKey = writer.Create(s, Monday, {}, overnight).seriesKey;
@@ -165,14 +174,7 @@ private slots:
     void inOrderWithTemplates()
     {
         QFETCH(int, asked);
-        SeriesRecord s;
-        s.initialise();
-        s.setOwnerKey(RecordKey::format(1));
-        TRecurrenceRule rule;
-        rule.setFrequency(TRecurrenceRule::Frequency::Daily);
-        rule.setStart(Monday);
-        rule.setCount(2);
-        s.setRule(rule);
+        SeriesRecord s = daily(2, QTime());
         const TEntryDetails shift = details(60, 1, QStringLiteral("Desk"), QString(700, 's'));
         TSeriesWriter writer(*o->db);
         const QString occurrence = writer.Links(writer.Create(s, Monday, {}, shift).seriesKey).first().second.EntryKey();
