@@ -214,12 +214,10 @@ QByteArray TrailKeptSql(bool series)
     // The subject from the record's bytes: before the insert, the server
     // has not computed its columns yet.
     const QByteArray subject = "substring(NEW.data from " + QByteArray::number(TrailRecord::SubjectOffset + 1) + " for 11)";
-    const QByteArray definer = " LANGUAGE plpgsql SECURITY DEFINER SET search_path = pg_catalog, @S@, pg_temp AS ";
+    const QByteArray definer = TServerTrail::LookupFunction();
     const QByteArray kept = "NEW.q_private, NEW.q_owner, NEW.q_assignees";
-    // The trail's index of subjects (the subject's text) and the series
-    // links' of entries: their values are the client's, so a look-up by
-    // one checks the record's bytes as well.
-    const QByteArray bySubject = "ix" + QByteArray::number(TrailRecord::SubjectIndex);
+    // The series links' index of entries: its values are the client's, so a
+    // look-up by it checks the record's bytes as well.
     const QByteArray byEntry = "ix" + QByteArray::number(SeriesLinkRecord::EntryKeyIndex);
     const auto copy = [](const char* table, const char* alias) {
         return "UPDATE qltrail t SET q_private = " + QByteArray(alias) + ".q_private, q_owner = " + alias
@@ -253,9 +251,7 @@ BEGIN
     RETURN NEW;
   END IF;
   NEW.q_gone := true;
-  SELECT t.q_private, t.q_owner, t.q_assignees INTO )SQL" + kept + R"SQL( FROM qltrail t
-    WHERE t.)SQL" + bySubject + " = " + subject + R"SQL( AND t.q_subject = subj AND t.q_private IS NOT NULL
-    ORDER BY t.)SQL" + bySubject + R"SQL( DESC, t.pk DESC LIMIT 1;
+  )SQL" + TServerTrail::NewestWithFacts("t.q_private, t.q_owner, t.q_assignees", kept) + R"SQL(
 )SQL";
     if (series)
         sql += "  IF NOT FOUND AND subj LIKE 'E%' THEN\n    SELECT s.q_private, s.q_owner, s.q_assignees INTO " + kept
@@ -311,7 +307,7 @@ QByteArray AlarmKeptSql()
         return byUser + " >= convert_to(" + key + ", 'UTF8') AND " + byUser + " < convert_to(" + key
             + " || ':', 'UTF8') AND q_user = " + key;
     };
-    const QByteArray definer = " LANGUAGE plpgsql SECURITY DEFINER SET search_path = pg_catalog, @S@, pg_temp AS ";
+    const QByteArray definer = TServerTrail::LookupFunction();
     return R"SQL(
 DO $$ BEGIN
   IF NOT EXISTS (SELECT FROM pg_attribute WHERE attrelid = 'qlalarms'::regclass AND attname = 'q_private'

@@ -105,7 +105,7 @@ public:
 
     // The set-up Install makes: counted up whenever its functions, rights
     // or policies change. A server set up before it was recorded holds 1.
-    static constexpr int SetUpVersion = 15;
+    static constexpr int SetUpVersion = 16;
 
     // Brings a server set up by an earlier program to this one's set-up (as
     // Install does, every role kept), when the session's role owns the

@@ -6,7 +6,7 @@
 
 namespace {
 
-const QByteArray Definer = " LANGUAGE plpgsql SECURITY DEFINER SET search_path = pg_catalog, @S@, pg_temp AS ";
+const QByteArray Definer = TServerTrail::LookupFunction();
 
 // The datasets whose freed keys are kept, with their trail subjects' letter.
 struct TKeyed
@@ -42,7 +42,6 @@ CREATE OR REPLACE FUNCTION quorla_trail_readers(was_private boolean, was_readers
 QByteArray TServerTrail::ReadersSql(bool series)
 {
     const QByteArray subject = "substring(NEW.data from " + QByteArray::number(TrailRecord::SubjectOffset + 1) + " for 11)";
-    const QByteArray bySubject = "ix" + QByteArray::number(TrailRecord::SubjectIndex);
     const QByteArray kinds = series ? "('E', 'S')" : "('E')";
     const QByteArray marked = "substring(t.data from " + QByteArray::number(TrailRecord::SummaryOffset + 1)
         + " for 7) = 'private'::bytea";
@@ -69,9 +68,7 @@ BEGIN
   IF left(subj, 1) NOT IN )SQL" + kinds + R"SQL( THEN
     RETURN NEW;
   END IF;
-  SELECT t.q_private, t.q_owner || t.q_assignees INTO was_private, was_readers FROM qltrail t
-    WHERE t.)SQL" + bySubject + " = " + subject + R"SQL( AND t.q_subject = subj AND t.q_private IS NOT NULL
-    ORDER BY t.)SQL" + bySubject + R"SQL( DESC, t.pk DESC LIMIT 1;
+  )SQL" + NewestWithFacts("t.q_private, t.q_owner || t.q_assignees", "was_private, was_readers") + R"SQL(
   NEW.q_readers := quorla_trail_readers(was_private, was_readers, NEW.q_private, NEW.q_owner || NEW.q_assignees);
   RETURN NEW;
 END $f$;
@@ -128,4 +125,19 @@ CREATE OR REPLACE FUNCTION quorla_key_unused() RETURNS trigger)SQL" + Definer + 
 END $f$;
 REVOKE ALL ON FUNCTION quorla_key_freed(), quorla_key_unused() FROM PUBLIC;
 )SQL" + triggers;
+}
+
+QByteArray TServerTrail::LookupFunction()
+{
+    return " LANGUAGE plpgsql SECURITY DEFINER SET search_path = pg_catalog, @S@, pg_temp SET enable_seqscan = off AS ";
+}
+
+QByteArray TServerTrail::NewestWithFacts(const QByteArray& columns, const QByteArray& into)
+{
+    const QByteArray subject = "substring(NEW.data from " + QByteArray::number(TrailRecord::SubjectOffset + 1) + " for 11)";
+    const QByteArray bySubject = "t.ix" + QByteArray::number(TrailRecord::SubjectIndex);
+    // The index's value is the client's, so the subject's column is checked too.
+    return "SELECT " + columns + " INTO " + into + " FROM qltrail t WHERE " + bySubject + " >= " + subject + " AND "
+        + bySubject + " <= " + subject + " AND t.q_subject = subj AND t.q_private IS NOT NULL ORDER BY " + bySubject
+        + " DESC, t.pk DESC LIMIT 1;";
 }

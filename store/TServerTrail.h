@@ -41,4 +41,20 @@ public:
     // (when `trail`) names for entries and repeating events no longer there,
     // and the datasets' marks of the largest key held go past them.
     static QByteArray FreedKeysSql(bool series, bool trail);
+
+    // How a trigger function that looks rows up by their keys is declared
+    // (before its body): run as the tables' owner with its search path
+    // pinned, and planned for the tables' indexes. A session keeps the plans
+    // it made at a function's first call: one made while a table was empty
+    // (a new office's trail, say) reads the whole table at every later call
+    // of that session once the table has grown.
+    static QByteArray LookupFunction();
+
+    // The statement, in such a function on the trail, that reads `columns`
+    // INTO `into` from the newest record of the new row's subject (`subj`,
+    // its text) that has kept facts. It goes by the trail's index of
+    // subjects alone: under an equality the trail's keys would serve its
+    // order as well, and a plan made while the trail was small takes them,
+    // walking the whole trail back at every write.
+    static QByteArray NewestWithFacts(const QByteArray& columns, const QByteArray& into);
 };

@@ -101,6 +101,7 @@ private slots:
     void trailAttacks_data();
     void trailAttacks();
     void trailCleanUpOnServer();
+    void trailLookUpsKeepToTheirIndex();
     void lockAttacks_data();
     void lockAttacks();
     void sessionsPastTheirBounds_data();
@@ -1129,6 +1130,53 @@ void TestServerRoles::trailCleanUpOnServer()
     TQuorlaDB db(TScriptedServices::ofTest(), location_, {TServerRoles::RoleName(QStringLiteral("ADMIN2")), passwordOf(QStringLiteral("ADMIN2"))});
     db.SetActingUser(keys_[QStringLiteral("ADMIN2")]);
     QCOMPARE(db.Trail().Prune(), TChangeTrail::PruneBatch);
+}
+
+// A session plans its trail triggers' look-ups once: plans made while the
+// trail was small (a new office's) must still go by the subjects' index
+// when it has grown, not walk the whole trail at every write.
+void TestServerRoles::trailLookUpsKeepToTheirIndex()
+{
+    const std::unique_ptr<PGconn, decltype(&PQfinish)> owner(
+        PQconnectdb(cluster_->uri(QStringLiteral("roles")).toUtf8().constData()), &PQfinish);
+    const auto run = [&](const QByteArray& statement) {
+        PGresult* result = PQexec(owner.get(), statement.constData());
+        const QString value = PQntuples(result) > 0 ? QString::fromUtf8(PQgetvalue(result, 0, 0)) : QString();
+        const bool ok = PQresultStatus(result) == PGRES_TUPLES_OK || PQresultStatus(result) == PGRES_COMMAND_OK;
+        const QString error = QString::fromUtf8(PQresultErrorMessage(result));
+        PQclear(result);
+        return ok ? value : QStringLiteral("failed: ") + error;
+    };
+    // The trail emptied (and known so) for this transaction only; a record of an entry
+    // there written as often as it takes a session to keep one plan, then
+    // others' records after them, as the trail grows.
+    const QByteArray at = QByteArray::number(TrailRecord::SubjectOffset + 1);
+    const auto copies = [&](bool others, int from, int to) {
+        const QByteArray data = others ? "overlay(data placing convert_to('E' || lpad(n::text, 10, '0'), 'UTF8') from "
+                + at + " for 11)"
+                                       : QByteArray("data");
+        return "INSERT INTO qltrail (pk, data, ix3, ix5, ix9) SELECT lpad(n::text, 10, '0'), d, ix3, ix5, substring(d from "
+            + at + " for 11) FROM kept, generate_series(" + QByteArray::number(from) + ", " + QByteArray::number(to)
+            + ") n, LATERAL (SELECT " + data + " AS d) r";
+    };
+    for (const QByteArray& step :
+         {QByteArray("BEGIN"),
+          "CREATE TEMP TABLE kept ON COMMIT DROP AS SELECT data, ix3, ix5, ix9 FROM qltrail WHERE q_subject = 'E"
+              + publicEntry_.toLatin1() + "' LIMIT 1",
+          QByteArray("TRUNCATE qltrail; ANALYZE qltrail"), copies(false, 1, 8),
+          // Written as any others are (a setting such as the replication
+          // role would drop the session's plans).
+          QByteArray("UPDATE quorla_datasets SET highkey = '0000009999' WHERE name = 'qltrail'"), copies(true, 100, 3099)})
+        QCOMPARE(run(step), QString());
+    // The records the next write's look-ups go through: the entry's, not
+    // the others'.
+    const QByteArray read = "SELECT pg_stat_get_xact_tuples_returned('qltrail'::regclass)"
+                            " + pg_stat_get_xact_tuples_returned('qltrail_pkey'::regclass)";
+    const int before = run(read).toInt();
+    QCOMPARE(run(copies(false, 9, 9)), QString());
+    const int after = run(read).toInt();
+    run("ROLLBACK");
+    QCOMPARE_LT(after - before, 100);
 }
 
 void TestServerRoles::lockAttacks_data()
