@@ -17,6 +17,8 @@ constexpr qint64 KeysPerDataset = 10'000'000'000;
 // day or a week comes in one round trip, a year in a few dozen.
 constexpr int RangeChunkFirst = 256;
 constexpr int RangeChunkMost = 16384;
+// Records of an InsertAll sent in one statement: a copy's batch.
+constexpr qsizetype InsertsPerStatement = 500;
 
 } // namespace
 
@@ -127,6 +129,7 @@ QByteArray PostgresIsamDataset::sql(Statement which, int index) const
     case StmtInsert:
     case StmtAdd:
     case StmtAddMany:
+    case StmtInsertMany:
         return addSql(which);
     case StmtUpdate:
     case StmtDelete:
@@ -193,6 +196,22 @@ QByteArray PostgresIsamDataset::addSql(Statement which) const
             shifted += ", $" + QByteArray::number(p - 1) + "::bytea";
         return movedMark(next, id) + " w AS (INSERT INTO " + table_ + " (" + names + ") SELECT m.highkey, $1::bytea"
             + shifted + " FROM m RETURNING pk) SELECT pk FROM w";
+    }
+    if (which == StmtInsertMany) {
+        // As StmtInsert for many records, each column an array ($1 the
+        // keys): the mark and the counter move once for all of them. A copy
+        // adds its records so; one statement a record would leave a version
+        // of the catalog's row per record, and every command reads them all.
+        QByteArray arrays = "$1::text[]";
+        QByteArray columns = "v.c1";
+        for (int p = 2; p < n; ++p) {
+            arrays += ", $" + QByteArray::number(p) + "::bytea[]";
+            columns += ", v.c" + QByteArray::number(p);
+        }
+        return "WITH m AS (UPDATE quorla_datasets SET changes = changes + 1, highkey = greatest(highkey,"
+               " (SELECT max(k COLLATE \"C\") FROM unnest($1::text[]) k), " + legacyMark() + ") WHERE id = " + id
+            + " RETURNING id), w AS (INSERT INTO " + table_ + " (" + names + ") SELECT " + columns + " FROM m, unnest("
+            + arrays + ") AS v(" + QByteArray(columns).replace("v.", "") + ") RETURNING pk) SELECT count(*) FROM w";
     }
     // As StmtAdd for $1 records at once, each column an array ($2 the
     // records, then each index's values): the mark moves past all of them
@@ -648,12 +667,8 @@ IsamCode PostgresIsamDataset::putAll(const QList<QByteArray>& keys, std::span<co
     // Within a command its transaction holds the writes together.
     const bool own = !connection_->inCommand();
     IsamCode code = own ? connection_->command("BEGIN") : IsamOk;
-    for (qsizetype i = 0; i < keys.size() && code == IsamOk; ++i) {
-        Result result;
-        code = write(StmtInsert, keys[i], records.subspan(std::size_t(i) * size, size), result);
-        if (code == IsamOk && !(result.rows() == 1 && result.number(0, 0) == 1))
-            code = IsamNotFound;
-    }
+    for (qsizetype first = 0; first < keys.size() && code == IsamOk; first += InsertsPerStatement)
+        code = insertMany(keys, records, first, std::min(InsertsPerStatement, keys.size() - first));
     if (code == IsamOk && own)
         code = connection_->command("COMMIT");
     if (code != IsamOk && own)
@@ -779,8 +794,11 @@ std::vector<PostgresConnection::Call> PostgresIsamDataset::batchCalls(const QLis
 
 namespace {
 
-// A one-dimensional array of bytea values in the server's binary form.
-QByteArray byteaArray(const QList<QByteArray>& values)
+constexpr qint32 ByteaType = 17;
+constexpr qint32 TextType = 25;
+
+// A one-dimensional array of `type` values in the server's binary form.
+QByteArray binaryArray(const QList<QByteArray>& values, qint32 type = ByteaType)
 {
     QByteArray array;
     const auto put = [&array](qint32 number) {
@@ -788,14 +806,25 @@ QByteArray byteaArray(const QList<QByteArray>& values)
         qToBigEndian(number, bytes);
         array.append(bytes, 4);
     };
-    constexpr qint32 ByteaType = 17;
-    for (const qint32 head : {1, 0, ByteaType, qint32(values.size()), 1})
+    for (const qint32 head : {1, 0, type, qint32(values.size()), 1})
         put(head);
     for (const QByteArray& value : values) {
         put(qint32(value.size()));
         array += value;
     }
     return array;
+}
+
+// The records as one array, then each index's values of them as one.
+void appendColumns(const TIsamFormat& format, const QList<QByteArray>& records, std::vector<QByteArray>& values)
+{
+    values.push_back(binaryArray(records));
+    for (int ix : format.indexes()) {
+        QList<QByteArray> column;
+        for (const QByteArray& record : records)
+            column << format.indexValue(ix, record.constData());
+        values.push_back(binaryArray(column));
+    }
 }
 
 } // namespace
@@ -808,17 +837,31 @@ PostgresConnection::Call PostgresIsamDataset::addsCall(const QList<TBatchWrite>&
     for (qsizetype i = first; i < first + count; ++i)
         records << writes[i].record;
     call.values.push_back(QByteArray::number(count));
-    call.values.push_back(byteaArray(records));
-    for (int ix : format_.indexes()) {
-        QList<QByteArray> values;
-        for (const QByteArray& record : records)
-            values << format_.indexValue(ix, record.constData());
-        call.values.push_back(byteaArray(values));
-    }
+    appendColumns(format_, records, call.values);
     call.params.push_back(Param::text(call.values.front()));
     for (std::size_t v = 1; v < call.values.size(); ++v)
         call.params.push_back(Param::blob(call.values[v]));
     return call;
+}
+
+IsamCode PostgresIsamDataset::insertMany(const QList<QByteArray>& keys, std::span<const char> records,
+                                         qsizetype first, qsizetype count)
+{
+    cursor_.drop();
+    const std::size_t size = format_.recordSize();
+    PostgresConnection::Call call = statement(StmtInsertMany, 0);
+    QList<QByteArray> rows;
+    for (qsizetype i = first; i < first + count; ++i)
+        rows << QByteArray::fromRawData(records.data() + std::size_t(i) * size, qsizetype(size));
+    call.values.push_back(binaryArray(keys.mid(first, count), TextType));
+    appendColumns(format_, rows, call.values);
+    for (const QByteArray& value : call.values)
+        call.params.push_back(Param::blob(value));
+    Result result;
+    const IsamCode code = connection_->exec(call.name, call.sql, call.params.data(), int(call.params.size()), result);
+    if (code != IsamOk)
+        return code;
+    return result.rows() == 1 && result.number(0, 0) == count ? IsamOk : IsamNotFound;
 }
 
 IsamCode PostgresIsamDataset::keysOf(const QList<TBatchWrite>& writes, qsizetype first, qsizetype count,

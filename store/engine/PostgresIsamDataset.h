@@ -86,6 +86,7 @@ private:
         StmtInsert,
         StmtAdd,
         StmtAddMany,
+        StmtInsertMany,
         StmtUpdate,
         StmtDelete,
         StmtClear,
@@ -161,6 +162,10 @@ private:
     // The keys of a batch's writes, from the answers to its statements.
     IsamCode takeKeys(TBatchPart& part, const std::vector<Result>& results, std::size_t first) const;
     PostgresConnection::Call addsCall(const QList<TBatchWrite>& writes, qsizetype first, qsizetype count);
+    // Adds the records of `keys` from `first` on, `count` of them, in one
+    // statement (the catalog's row changed once, not once a record).
+    IsamCode insertMany(const QList<QByteArray>& keys, std::span<const char> records, qsizetype first,
+                        qsizetype count);
     // The calls of a batch; `sizes`: how many of the writes each makes.
     std::vector<PostgresConnection::Call> batchCalls(const QList<TBatchWrite>& writes, std::vector<qsizetype>& sizes);
     // The keys that `result`, the answer to a call making `count` writes
