@@ -129,7 +129,8 @@ REVOKE ALL ON FUNCTION quorla_key_freed(), quorla_key_unused() FROM PUBLIC;
 
 QByteArray TServerTrail::LookupFunction()
 {
-    return " LANGUAGE plpgsql SECURITY DEFINER SET search_path = pg_catalog, @S@, pg_temp SET enable_seqscan = off AS ";
+    return " LANGUAGE plpgsql SECURITY DEFINER SET search_path = pg_catalog, @S@, pg_temp SET enable_seqscan = off"
+           " SET enable_bitmapscan = off AS ";
 }
 
 QByteArray TServerTrail::NewestWithFacts(const QByteArray& columns, const QByteArray& into)

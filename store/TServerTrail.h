@@ -44,10 +44,11 @@ public:
 
     // How a trigger function that looks rows up by their keys is declared
     // (before its body): run as the tables' owner with its search path
-    // pinned, and planned for the tables' indexes. A session keeps the plans
-    // it made at a function's first call: one made while a table was empty
-    // (a new office's trail, say) reads the whole table at every later call
-    // of that session once the table has grown.
+    // pinned, and planned for walks of the tables' indexes in their order. A
+    // session keeps the plans it made at a function's first calls: one made
+    // while a table was small (a new office's trail, say) reads the whole
+    // table, or all of a subject's rows sorted, at every later call of that
+    // session once the table has grown.
     static QByteArray LookupFunction();
 
     // The statement, in such a function on the trail, that reads `columns`
