@@ -4,6 +4,7 @@
 #include "IsamCode.h"
 #include "PostgresConnection.h"
 #include "TQuorlaDB.h"
+#include "TServerTrail.h"
 
 namespace {
 
@@ -66,9 +67,10 @@ DO $$ DECLARE t text; q text; BEGIN
   FOR t IN SELECT name FROM quorla_datasets WHERE to_regclass(name) IS NOT NULL LOOP
     EXECUTE format('ALTER TABLE %I ADD COLUMN IF NOT EXISTS q_drop boolean', t);
     -- Each table's own function, its DELETE written out: planned once a
-    -- session, where a statement made at each call is planned at each.
-    EXECUTE format('CREATE OR REPLACE FUNCTION %I() RETURNS trigger LANGUAGE plpgsql SECURITY DEFINER'
-                   ' SET search_path = pg_catalog, )SQL" + schema + R"SQL(, pg_temp AS %L', 'quorla_dropped_' || t,
+    -- session, where a statement made at each call is planned at each (and
+    -- by the key's index, however small the table was then).
+    EXECUTE format('CREATE OR REPLACE FUNCTION %I() RETURNS trigger)SQL"
+        + QByteArray(TServerTrail::LookupFunction()).replace("@S@", schema) + R"SQL(%L', 'quorla_dropped_' || t,
                    format('BEGIN DELETE FROM %I WHERE pk = NEW.pk; RETURN NULL; END', t));
     EXECUTE format('REVOKE ALL ON FUNCTION %I() FROM PUBLIC', 'quorla_dropped_' || t);
     EXECUTE format('CREATE OR REPLACE TRIGGER quorla_drop AFTER UPDATE OF q_drop ON %I FOR EACH ROW'

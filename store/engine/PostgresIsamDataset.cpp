@@ -20,6 +20,17 @@ constexpr int RangeChunkMost = 16384;
 // Records of an InsertAll sent in one statement: a copy's batch.
 constexpr qsizetype InsertsPerStatement = 500;
 
+// The arrays of a statement for many records, parameters 2 to `end` (the
+// records, then each index's values): each appended after ", " to `arrays`
+// as a parameter and to `columns` as the unnest's column naming it (v.c2...).
+void recordArrays(int end, QByteArray& arrays, QByteArray& columns)
+{
+    for (int p = 2; p < end; ++p) {
+        arrays += ", $" + QByteArray::number(p) + "::bytea[]";
+        columns += ", v.c" + QByteArray::number(p);
+    }
+}
+
 } // namespace
 
 PostgresIsamDataset::PostgresIsamDataset(std::shared_ptr<PostgresConnection> connection, QByteArray table, int id,
@@ -204,10 +215,7 @@ QByteArray PostgresIsamDataset::addSql(Statement which) const
         // of the catalog's row per record, and every command reads them all.
         QByteArray arrays = "$1::text[]";
         QByteArray columns = "v.c1";
-        for (int p = 2; p < n; ++p) {
-            arrays += ", $" + QByteArray::number(p) + "::bytea[]";
-            columns += ", v.c" + QByteArray::number(p);
-        }
+        recordArrays(n, arrays, columns);
         return "WITH m AS (UPDATE quorla_datasets SET changes = changes + 1, highkey = greatest(highkey,"
                " (SELECT max(k COLLATE \"C\") FROM unnest($1::text[]) k), " + legacyMark() + ") WHERE id = " + id
             + " RETURNING id), w AS (INSERT INTO " + table_ + " (" + names + ") SELECT " + columns + " FROM m, unnest("
@@ -220,12 +228,9 @@ QByteArray PostgresIsamDataset::addSql(Statement which) const
     const QByteArray last = "(coalesce(nullif(" + largestKey() + ", ''), '0')::int8 + $1::int8)";
     QByteArray arrays;
     QByteArray columns;
-    for (int p = 2; p < n; ++p) {
-        arrays += (p > 2 ? ", $" : "$") + QByteArray::number(p) + "::bytea[]";
-        columns += ", v.c" + QByteArray::number(p);
-    }
+    recordArrays(n, arrays, columns);
     return movedMark(last, id) + " w AS (INSERT INTO " + table_ + " (" + names + ") SELECT lpad((m.highkey::int8 - $1::int8 + v.n)::text, "
-        + QByteArray::number(keyLength_) + ", '0')" + columns + " FROM m, unnest(" + arrays
+        + QByteArray::number(keyLength_) + ", '0')" + columns + " FROM m, unnest(" + arrays.mid(2)
         + ") WITH ORDINALITY AS v(" + columns.mid(2).replace("v.", "") + ", n) RETURNING pk)"
         + " SELECT m.highkey, (SELECT count(*) FROM w) FROM m";
 }
