@@ -115,10 +115,10 @@ void TDetailHeads::read(TXIsamFile& details)
     });
 }
 
-void TDetailHeads::index(const QHash<qint64, THead>& heads, bool series)
+void TDetailHeads::index(const TTable& heads, bool series)
 {
     const qint64 far = reachesFar();
-    for (const THead& head : heads)
+    for (const THead& head : heads.heads())
         if (head.reach != 0)
             byReach_.push_back({head.reach, &head, series,
                                 head.reach == far ? 0 : head.reach - qint64(DetailRecords::Span(head.details)) * Day});
@@ -141,7 +141,7 @@ void TDetailHeads::take(const DetailRecord& head)
     kept.details.location = *place;
     // Two heads of one owner are a replacement caught half way by a copy:
     // the later key is the newer.
-    (head.Of().startsWith(DetailRecord::SeriesMark) ? series_ : entries_).insert(kept.key, kept);
+    (head.Of().startsWith(DetailRecord::SeriesMark) ? series_ : entries_).insert(kept);
 }
 
 QStringList TDetailHeads::reachingEntries() const
@@ -156,31 +156,40 @@ QStringList TDetailHeads::reachingEntries() const
 void TDetailHeads::readReaching(TXIsamFile& days)
 {
     stored_.clear();
+    for (TReaching& reaching : byReach_)
+        reaching.stored = -1;
     const QStringList keys = reachingEntries();
     if (keys.isEmpty())
         return;
+    std::vector<std::pair<qint64, TReachingEntry>> found;
     DayEntryRecord entry;
     const bool read = days.Among(entry.bytes(), TXIsamFile::PrimaryIndex, keys, [&] {
         const QString key = days.CurrentKey();
         const bool unTimed = (entry.Flags() & DayEntryRecord::UnTimed) != 0;
-        stored_.push_back({keyNumber(key), {{key, entry}, RecordKey::parse(entry.StartTime()), unTimed}});
+        found.push_back({keyNumber(key), {{key, entry}, RecordKey::parse(entry.StartTime()), unTimed}});
         return true;
     });
-    if (!read && days.LastError() != IsamNotFound) {
-        stored_.clear();
+    if (!read && days.LastError() != IsamNotFound)
         throw EQuorlaDB(days.ErrorText());
+    std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (TReaching& reaching : byReach_) {
+        const auto at = std::lower_bound(found.begin(), found.end(), reaching.head->key,
+                                         [](const auto& stored, qint64 k) { return stored.first < k; });
+        if (!reaching.series && at != found.end() && at->first == reaching.head->key)
+            reaching.stored = qint32(at - found.begin());
     }
-    std::sort(stored_.begin(), stored_.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (auto& [key, stored] : found)
+        stored_.push_back(std::move(stored));
 }
 
-void TDetailHeads::ReachingInto(qint64 day, QList<const THead*>& entries,
+void TDetailHeads::ReachingInto(qint64 day, QList<TReachingHead>& entries,
                                 QHash<QString, TEntryDetails>& templates) const
 {
-    const auto take = [&](const TReaching& reaching) {
-        if (reaching.series)
-            templates.insert(RecordKey::format(reaching.head->key), reaching.head->details);
-        else if (reaching.from < day)
-            entries << reaching.head;
+    const auto take = [&](auto it) {
+        if (it->series)
+            templates.insert(RecordKey::format(it->head->key), it->head->details);
+        else if (it->from < day)
+            entries.append({it->head, it - byReach_.begin()});
     };
     const auto from = [this](qint64 last) {
         return std::lower_bound(byReach_.begin(), byReach_.end(), last,
@@ -190,14 +199,93 @@ void TDetailHeads::ReachingInto(qint64 day, QList<const THead*>& entries,
     // among the day's own entries.
     const qint64 far = reachesFar();
     for (auto it = from(day); it != byReach_.end() && it->last <= day + DetailRecord::ShortReachDays * Day; ++it)
-        take(*it);
+        take(it);
     for (auto it = from(far); it != byReach_.end() && it->last == far; ++it)
-        take(*it);
+        take(it);
 }
 
-const TDetailHeads::TReachingEntry* TDetailHeads::ReachingEntry(const THead& head) const
+const TDetailHeads::TReachingEntry* TDetailHeads::ReachingEntry(const TReachingHead& reaching) const
 {
-    const auto found = std::lower_bound(stored_.begin(), stored_.end(), head.key,
-                                        [](const auto& stored, qint64 k) { return stored.first < k; });
-    return found == stored_.end() || found->first != head.key ? nullptr : &found->second;
+    const qint32 stored = std::size_t(reaching.at) < byReach_.size() ? byReach_[reaching.at].stored : -1;
+    return stored < 0 ? nullptr : &stored_[std::size_t(stored)];
+}
+
+void TDetailHeads::TTable::clear()
+{
+    heads_.clear();
+    slots_.clear();
+}
+
+std::size_t TDetailHeads::TTable::home(qint64 key) const
+{
+    // Key numbers come in runs: multiplied by 2^64 over the golden ratio,
+    // neighbours land far apart. The table's size is a power of two.
+    return std::size_t((quint64(key) * 0x9E3779B97F4A7C15ULL) >> 32) & (slots_.size() - 1);
+}
+
+const TDetailHeads::TTable::TSlot& TDetailHeads::TTable::slotOf(qint64 key) const
+{
+    std::size_t at = home(key);
+    while (slots_[at].key != 0 && slots_[at].key != key)
+        at = (at + 1) & (slots_.size() - 1);
+    return slots_[at];
+}
+
+const TDetailHeads::THead* TDetailHeads::TTable::find(qint64 key) const
+{
+    if (key == 0 || slots_.empty())
+        return nullptr;
+    const TSlot& slot = slotOf(key);
+    return slot.key == 0 ? nullptr : &heads_[std::size_t(slot.at)];
+}
+
+void TDetailHeads::TTable::findAll(std::span<const qint64> keys, std::span<const THead*> found) const
+{
+    if (slots_.empty()) {
+        std::fill(found.begin(), found.end(), nullptr);
+        return;
+    }
+    // The slots of a group are asked for before the first is read, and each
+    // head as its slot is read: the caller reads the heads after the last
+    // look-up, by when the first have come. A group's slots and heads stay
+    // within the second level of the cache.
+    constexpr std::size_t Group = 256;
+    for (std::size_t from = 0; from < keys.size(); from += Group) {
+        const std::size_t to = std::min(keys.size(), from + Group);
+        for (std::size_t i = from; i < to; ++i)
+            __builtin_prefetch(&slots_[home(keys[i])]);
+        for (std::size_t i = from; i < to; ++i) {
+            found[i] = find(keys[i]);
+            if (found[i]) {
+                // A head may lie across two lines of the cache.
+                __builtin_prefetch(found[i]);
+                __builtin_prefetch(reinterpret_cast<const char*>(found[i]) + sizeof(THead) - 1);
+            }
+        }
+    }
+}
+
+void TDetailHeads::TTable::insert(const THead& head)
+{
+    if (head.key == 0)
+        return;
+    // At most half full, so that a search ends within a slot or two.
+    if ((heads_.size() + 1) * 2 > slots_.size())
+        grow();
+    TSlot& slot = const_cast<TSlot&>(slotOf(head.key));
+    if (slot.key != 0) {
+        heads_[std::size_t(slot.at)] = head;
+        return;
+    }
+    slot = {head.key, qint64(heads_.size())};
+    heads_.push_back(head);
+}
+
+void TDetailHeads::TTable::grow()
+{
+    decltype(slots_) before(std::max<std::size_t>(64, slots_.size() * 2));
+    slots_.swap(before);
+    for (const TSlot& slot : before)
+        if (slot.key != 0)
+            const_cast<TSlot&>(slotOf(slot.key)) = slot;
 }

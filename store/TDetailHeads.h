@@ -3,6 +3,7 @@
 #include "DayEntryRecord.h"
 #include "DetailRecord.h"
 #include "TEntryDetails.h"
+#include "TLargePages.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -11,6 +12,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <span>
 #include <utility>
 #include <vector>
 
@@ -103,18 +105,28 @@ public:
     // The head `mark` (DetailRecord::EntryMark or SeriesMark) and key
     // number `key` (keyNumber) name, or null when none is kept. Only
     // meaningful after Current() answered true.
-    const THead* Find(QLatin1Char mark, qint64 key) const
+    const THead* Find(QLatin1Char mark, qint64 key) const { return table(mark).find(key); }
+    // Find() for each of `keys` into `found` at the same place (which holds
+    // as many): the memory of all their heads is asked for before any is
+    // read, so that a view's look-ups, scattered over a large office's
+    // heads, wait for it together rather than one after another.
+    void FindAll(QLatin1Char mark, std::span<const qint64> keys, std::span<const THead*> found) const
     {
-        const QHash<qint64, THead>& heads = mark == DetailRecord::SeriesMark ? series_ : entries_;
-        const auto found = key == 0 ? heads.cend() : heads.constFind(key);
-        return found == heads.cend() ? nullptr : &*found;
+        table(mark).findAll(keys, found);
     }
+    // One head ReachingInto answered, with its place among the heads that
+    // reach past their start's day.
+    struct TReachingHead
+    {
+        const THead* head = nullptr;
+        qsizetype at = 0;
+    };
     // The heads that may reach into the day `day` (the number of its key,
     // RecordKey::parse) from an earlier one: into `entries` those of entries
     // that, as their heads were written, begin before it and reach it (the
     // few reaching past DetailRecord::ShortReachDays all), into `templates`
     // by series those of the templates that span days, all.
-    void ReachingInto(qint64 day, QList<const THead*>& entries, QHash<QString, TEntryDetails>& templates) const;
+    void ReachingInto(qint64 day, QList<TReachingHead>& entries, QHash<QString, TEntryDetails>& templates) const;
     // A day entry as stored, with its key.
     using TStored = std::pair<QString, DayEntryRecord>;
     // One of those held: with its start (RecordKey::parse) and whether it is
@@ -125,12 +137,44 @@ public:
         qint64 start = 0;
         bool unTimed = false;
     };
-    // The day entry of the entry of `head`, one ReachingInto answered: null
-    // when the entry is not stored. Only meaningful after ReachingCurrent()
-    // answered true.
-    const TReachingEntry* ReachingEntry(const THead& head) const;
+    // The day entry of the entry of `reaching`, which ReachingInto answered:
+    // null when the entry is not stored. Only meaningful after
+    // ReachingCurrent() answered true.
+    const TReachingEntry* ReachingEntry(const TReachingHead& reaching) const;
 
 private:
+    // Heads by the number of their owner's key: the heads in one array,
+    // found through an open-addressed table of key numbers and places in it.
+    class TTable
+    {
+    public:
+        void clear();
+        // Adds `head`, replacing one of its key.
+        void insert(const THead& head);
+        const THead* find(qint64 key) const;
+        void findAll(std::span<const qint64> keys, std::span<const THead*> found) const;
+        qsizetype size() const { return qsizetype(heads_.size()); }
+        // In the order added; stable until the next insert or clear.
+        const std::vector<THead, TLargePages<THead>>& heads() const { return heads_; }
+
+    private:
+        struct TSlot
+        {
+            // 0, which no key number is, marks a free slot.
+            qint64 key = 0;
+            qint64 at = 0;
+        };
+        // Where the search for `key` begins.
+        std::size_t home(qint64 key) const;
+        // The slot that holds `key`, or the free one where it would go.
+        const TSlot& slotOf(qint64 key) const;
+        void grow();
+
+        std::vector<THead, TLargePages<THead>> heads_;
+        std::vector<TSlot, TLargePages<TSlot>> slots_;
+    };
+    const TTable& table(QLatin1Char mark) const { return mark == DetailRecord::SeriesMark ? series_ : entries_; }
+
     // What is held of one dataset: the change mark it was read under, and
     // the look-ups made without it since it went stale.
     struct THeld
@@ -164,27 +208,29 @@ private:
         bool series = false;
         // The day it begins on by its head, or none for one reaching far.
         qint64 from = 0;
+        // The place of its entry's day entry among those held, -1 for none.
+        qint32 stored = -1;
     };
 
     void read(TXIsamFile& details);
     void take(const DetailRecord& head);
     // Fills the reach index from the heads read.
-    void index(const QHash<qint64, THead>& heads, bool series);
+    void index(const TTable& heads, bool series);
     void readReaching(TXIsamFile& days);
     // The entries whose head reaches past their start's day.
     QStringList reachingEntries() const;
 
     // By the number of the key of their entry, and of their series.
-    QHash<qint64, THead> entries_;
-    QHash<qint64, THead> series_;
+    TTable entries_;
+    TTable series_;
     // By the last day they reach, then by key.
     std::vector<TReaching> byReach_;
     // One text for each place read, shared by every head naming it.
     QHash<QString, QString> places_;
     THeld heads_;
-    // The day entries of the reaching heads, by the number of their key;
-    // those not stored left out.
-    std::vector<std::pair<qint64, TReachingEntry>> stored_;
+    // The day entries of the reaching heads (TReaching::stored); those not
+    // stored left out.
+    std::vector<TReachingEntry> stored_;
     THeld storedHeld_;
     quint64 sharedRead_ = 0;
     qsizetype wholeFrom_ = 0;

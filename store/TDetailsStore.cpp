@@ -13,6 +13,9 @@
 
 #include <QMap>
 
+#include <algorithm>
+#include <vector>
+
 namespace {
 
 constexpr qint64 Day = 86400;
@@ -84,6 +87,19 @@ public:
         const QHash<QString, TDetailHeads::THead>& heads = mark == DetailRecord::SeriesMark ? series_ : entries_;
         const auto found = heads.constFind(key);
         return found == heads.cend() ? nullptr : &*found;
+    }
+    // find() for each of `keys`, at the same places.
+    std::vector<const TDetailHeads::THead*> findAll(QLatin1Char mark, const QStringList& keys) const
+    {
+        std::vector<const TDetailHeads::THead*> found(std::size_t(keys.size()));
+        if (!held_) {
+            std::transform(keys.cbegin(), keys.cend(), found.begin(), [&](const QString& k) { return find(mark, k); });
+            return found;
+        }
+        std::vector<qint64> numbers(std::size_t(keys.size()));
+        std::transform(keys.cbegin(), keys.cend(), numbers.begin(), &TDetailHeads::keyNumber);
+        held_->FindAll(mark, numbers, found);
+        return found;
     }
 
 private:
@@ -255,8 +271,9 @@ QList<TEntryDetails> TDetailsStore::entriesBy(const QStringList& entryKeys, bool
     found.reserve(entryKeys.size());
     QList<qsizetype> without;
     QHash<qsizetype, std::pair<QString, qint32>> owners;
+    const std::vector<const TDetailHeads::THead*> own = heads.findAll(DetailRecord::EntryMark, entryKeys);
     for (qsizetype i = 0; i < entryKeys.size(); ++i) {
-        const TDetailHeads::THead* head = heads.find(DetailRecord::EntryMark, entryKeys[i]);
+        const TDetailHeads::THead* head = own[std::size_t(i)];
         if (!head) {
             without << i;
             found.emplaceBack();
@@ -325,21 +342,21 @@ QStringList TDetailsStore::reachingByIndex(const QDate& first, QHash<QString, TE
 QStringList TDetailsStore::reachingHeld(const QDate& first, QHash<QString, TEntryDetails>& templates,
                                        const TTakeReaching& take)
 {
-    QList<const TDetailHeads::THead*> heads;
+    QList<TDetailHeads::TReachingHead> heads;
     TDetailHeads& cache = database_.DetailHeads();
     const qint64 firstDay = dayAt(first);
     cache.ReachingInto(firstDay, heads, templates);
     QStringList candidates;
     if (!heads.isEmpty() && cache.ReachingCurrent(database_.DayEntries(), heads.size())) {
         // Their day entries as held: the check right away.
-        for (const TDetailHeads::THead* head : std::as_const(heads))
-            if (const TDetailHeads::TReachingEntry* held = cache.ReachingEntry(*head);
-                held && reaches(held->start, held->unTimed, head->details, firstDay))
+        for (const TDetailHeads::TReachingHead& head : std::as_const(heads))
+            if (const TDetailHeads::TReachingEntry* held = cache.ReachingEntry(head);
+                held && reaches(held->start, held->unTimed, head.head->details, firstDay))
                 take(held->stored.first, held->stored.second);
         return candidates;
     }
-    for (const TDetailHeads::THead* head : std::as_const(heads))
-        candidates << RecordKey::format(head->key);
+    for (const TDetailHeads::TReachingHead& head : std::as_const(heads))
+        candidates << RecordKey::format(head.head->key);
     return candidates;
 }
 

@@ -225,15 +225,26 @@ private slots:
     {
         QTest::addColumn<int>("asked");
         QTest::addColumn<int>("wholeFrom");
-        QTest::addRow("read one by one") << 0 << 0;
-        QTest::addRow("held") << 2048 << 0;
-        QTest::addRow("held from a service's large listing") << 8 << 8;
+        QTest::addColumn<int>("others");
+        QTest::addRow("read one by one") << 0 << 0 << 0;
+        QTest::addRow("held") << 2048 << 0 << 0;
+        QTest::addRow("held from a service's large listing") << 8 << 8 << 0;
+        QTest::addRow("held among 100 others") << 2048 << 0 << 100;
     }
     void heldHeads()
     {
         QFETCH(int, asked);
         QFETCH(int, wholeFrom);
+        QFETCH(int, others);
         o->db->DetailHeads().ReadWholeFrom(wholeFrom);
+        // Each with a length of its own, so that a head found under another's
+        // key shows.
+        QStringList otherKeys;
+        QList<TEntryDetails> otherDetails;
+        for (int i = 0; i < others; ++i) {
+            otherDetails << details(i + 1, 1, QStringLiteral("Hall %1").arg(i % 3), {});
+            otherKeys << add(entryAt(Monday.addDays(7), QTime(8, 0)), otherDetails.last());
+        }
         const TEntryDetails overnight = details(90, 1, QStringLiteral("N"), {});
         const TEntryDetails long_ = details(0, 20, QStringLiteral("S"), {});
         const QString night = add(entryAt(Monday, QTime(23, 0)), overnight);
@@ -245,6 +256,7 @@ private slots:
         for (int i = 0; wholeFrom == 0 && i < asked / 2; ++i)
             store.ReachingInto(tuesday, tuesday);
         QCOMPARE(store.EntriesInOrder({plain, stay, night}), (QList{TEntryDetails(), long_, overnight}));
+        QCOMPARE(store.EntriesInOrder(otherKeys), otherDetails);
         QCOMPARE(store.ReachingInto(tuesday, tuesday), (QStringList{night, stay}));
         TQuorlaDB other(TScriptedServices::ofTest());
         edit(other, stay, std::nullopt, Monday.addDays(30));
