@@ -413,10 +413,12 @@ void sideBySide(int entries, int rounds)
     const QString folder = dir.path() + QStringLiteral("/office/");
     check(QDir().mkpath(folder), "database folder");
     makeFolder(folder, entries);
-    // The server's road alone, without waiting for the others.
+    // The server's road alone, or the folder's, without waiting for the
+    // others.
     const bool serverAlone = qEnvironmentVariableIntValue("QUORLA_BENCH_DAV_SERVER") != 0;
+    const bool folderAlone = qEnvironmentVariableIntValue("QUORLA_BENCH_DAV_FOLDER") != 0;
     const QString kept = keptStorage(entries);
-    if (!serverAlone)
+    if (!serverAlone && !folderAlone)
         prepareRadicale(kept, folder, dir.path(), entries);
     std::fflush(stdout);
 
@@ -428,6 +430,12 @@ void sideBySide(int entries, int rounds)
     };
     std::vector<Peer*> peers;
 #ifdef QUORLA_DAV
+    if (folderAlone) {
+        const int port = freePort();
+        start(onFolder, startQuorlaDav(port, folder), port, QStringLiteral("/dav/calendars/U1/default/"));
+        measure({&onFolder}, entries, rounds);
+        return;
+    }
     PostgresCluster server;
     check(server.error().isEmpty(), "private server");
     const QString serverDb = server.createDatabase(QStringLiteral("office"));
