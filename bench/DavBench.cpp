@@ -337,21 +337,11 @@ double median(std::vector<double> v)
     return v[v.size() / 2];
 }
 
-void measure(std::vector<Peer*> peers, int entries, int rounds)
+// Each peer's week queries, a round each (the same week for all of them in
+// a round), in ms; a peer answering another count than the first is noted.
+std::vector<std::vector<double>> weekRounds(const std::vector<Peer*>& peers, int rounds)
 {
-    // The machine may be shared: its load goes with the figures.
-    QFile load(QStringLiteral("/proc/loadavg"));
-    if (load.open(QIODevice::ReadOnly))
-        std::printf("  load average before: %s", load.readLine().constData());
-    // The first query of each warms it up (Radicale builds its item cache).
-    for (Peer* peer : peers) {
-        QElapsedTimer t;
-        t.start();
-        peer->weekQuery(QDate(2022, 3, 7));
-        std::printf("  %-24s first week query (warm-up) %10.1f ms\n", peer->name, double(t.nsecsElapsed()) / 1e6);
-        std::fflush(stdout);
-    }
-    std::vector<std::vector<double>> week(peers.size()), sync(peers.size());
+    std::vector<std::vector<double>> week(peers.size());
     std::vector<int> events(peers.size());
     for (int round = 0; round < rounds; ++round) {
         const QDate monday = QDate(2020, 3, 2).addDays(7 * (round * 37 % 250));
@@ -366,19 +356,17 @@ void measure(std::vector<Peer*> peers, int entries, int rounds)
             events[i] = n;
         }
     }
-    // The week's figures before the syncs, which take Radicale minutes at
-    // 100,000 events.
-    std::printf("  %-24s %18s\n", "median of rounds", "one-week query");
-    for (size_t i = 0; i < peers.size(); ++i) {
-        std::printf("  %-24s %15.2f ms", peers[i]->name, median(week[i]));
-        if (i + 1 < peers.size())
-            std::printf("   Radicale/this %7.1fx", median(week.back()) / median(week[i]));
-        std::printf("\n");
-    }
-    std::fflush(stdout);
-    for (size_t i = 0; i < peers.size(); ++i) {
-        peers[i]->token.clear();
-        peers[i]->sync(); // the whole collection once: the token to start from
+    return week;
+}
+
+// Each peer's sync-collection after one event PUT, a round each, in ms,
+// from a token taken over the whole collection first.
+std::vector<std::vector<double>> syncRounds(const std::vector<Peer*>& peers, int entries, int rounds)
+{
+    std::vector<std::vector<double>> sync(peers.size());
+    for (Peer* peer : peers) {
+        peer->token.clear();
+        peer->sync();
     }
     for (int round = 0; round < rounds; ++round) {
         for (size_t i = 0; i < peers.size(); ++i) {
@@ -391,9 +379,41 @@ void measure(std::vector<Peer*> peers, int entries, int rounds)
                 std::printf("  NOTE: %s answers %d changes after one\n", peers[i]->name, changes);
         }
     }
-    load.close();
+    return sync;
+}
+
+void printLoad(const char* when)
+{
+    // The machine may be shared: its load goes with the figures.
+    QFile load(QStringLiteral("/proc/loadavg"));
     if (load.open(QIODevice::ReadOnly))
-        std::printf("  load average after: %s", load.readLine().constData());
+        std::printf("  load average %s: %s", when, load.readLine().constData());
+}
+
+void measure(std::vector<Peer*> peers, int entries, int rounds)
+{
+    printLoad("before");
+    // The first query of each warms it up (Radicale builds its item cache).
+    for (Peer* peer : peers) {
+        QElapsedTimer t;
+        t.start();
+        peer->weekQuery(QDate(2022, 3, 7));
+        std::printf("  %-24s first week query (warm-up) %10.1f ms\n", peer->name, double(t.nsecsElapsed()) / 1e6);
+        std::fflush(stdout);
+    }
+    const std::vector<std::vector<double>> week = weekRounds(peers, rounds);
+    // The week's figures before the syncs, which take Radicale minutes at
+    // 100,000 events.
+    std::printf("  %-24s %18s\n", "median of rounds", "one-week query");
+    for (size_t i = 0; i < peers.size(); ++i) {
+        std::printf("  %-24s %15.2f ms", peers[i]->name, median(week[i]));
+        if (i + 1 < peers.size())
+            std::printf("   Radicale/this %7.1fx", median(week.back()) / median(week[i]));
+        std::printf("\n");
+    }
+    std::fflush(stdout);
+    const std::vector<std::vector<double>> sync = syncRounds(peers, entries, rounds);
+    printLoad("after");
     const double radicaleWeek = median(week.back()), radicaleSync = median(sync.back());
     std::printf("  %-24s %18s %22s\n", "median of rounds", "one-week query", "sync after one change");
     for (size_t i = 0; i < peers.size(); ++i) {
@@ -567,9 +587,7 @@ void runDavLoadBench()
     std::printf("quorla_dav under load: one-week queries per second from one client and from 8 at once\n"
                 "(loopback, 10,000 entries, U1's calendar, %d cores)\n",
                 QThread::idealThreadCount());
-    QFile load(QStringLiteral("/proc/loadavg"));
-    if (load.open(QIODevice::ReadOnly))
-        std::printf("  load average before: %s", load.readLine().constData());
+    printLoad("before");
 #ifdef QUORLA_DAV
     const int asked = qEnvironmentVariableIntValue("QUORLA_BENCH_DAV_QUERIES");
     const int queries = asked > 0 ? asked : 40;

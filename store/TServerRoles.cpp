@@ -211,9 +211,7 @@ END $$;
 // @S@ stands for the schema, quoted.
 QByteArray TrailKeptSql(bool series)
 {
-    // The subject from the record's bytes: before the insert, the server
-    // has not computed its columns yet.
-    const QByteArray subject = "substring(NEW.data from " + QByteArray::number(TrailRecord::SubjectOffset + 1) + " for 11)";
+    const QByteArray subject = TServerTrail::NewSubject();
     const QByteArray definer = TServerTrail::LookupFunction();
     const QByteArray kept = "NEW.q_private, NEW.q_owner, NEW.q_assignees";
     // The series links' index of entries: its values are the client's, so a
@@ -269,6 +267,43 @@ CREATE OR REPLACE TRIGGER quorla_kept BEFORE INSERT ON qltrail FOR EACH ROW EXEC
     return sql;
 }
 
+// The alarms' kept columns, added (and filled) when missing.
+const QByteArray AlarmColumnsSql = R"SQL(
+DO $$ BEGIN
+  IF NOT EXISTS (SELECT FROM pg_attribute WHERE attrelid = 'qlalarms'::regclass AND attname = 'q_private'
+                 AND NOT attisdropped) THEN
+    ALTER TABLE qlalarms ADD COLUMN q_private boolean, ADD COLUMN q_owner text, ADD COLUMN q_assignees text[];
+    UPDATE qlalarms a SET q_private = d.q_private, q_owner = d.q_owner, q_assignees = d.q_assignees
+      FROM qldayent d WHERE d.pk = a.q_entry;
+  END IF;
+  IF NOT EXISTS (SELECT FROM pg_attribute WHERE attrelid = 'qlalarms'::regclass AND attname = 'q_role'
+                 AND NOT attisdropped) THEN
+    ALTER TABLE qlalarms ADD COLUMN q_role name;
+    UPDATE qlalarms a SET q_role = r.rolename FROM quorla_roles r WHERE r.userkey = a.q_user;
+  END IF;
+END $$;)SQL";
+
+// The triggers that call AlarmKeptSql's functions, and the alarms kept
+// before, written again.
+const QByteArray AlarmTriggersSql = R"SQL(CREATE OR REPLACE TRIGGER quorla_kept BEFORE INSERT OR UPDATE ON qlalarms FOR EACH ROW
+  EXECUTE FUNCTION quorla_alarm_kept();
+-- Alarms kept before an alarm carried only what its user may read, written
+-- again (quorla_kept then keeps nothing of their entries).
+UPDATE qlalarms a SET q_owner = NULL WHERE a.q_private AND NOT a.q_user = ANY (a.q_owner || a.q_assignees)
+  AND NOT EXISTS (SELECT FROM quorla_roles r WHERE r.userkey = a.q_user AND r.rights & 2 <> 0);
+CREATE OR REPLACE TRIGGER quorla_alarms_follow AFTER INSERT ON qldayent FOR EACH ROW
+  EXECUTE FUNCTION quorla_alarm_follow();
+CREATE OR REPLACE TRIGGER quorla_alarms_follow_change AFTER UPDATE ON qldayent FOR EACH ROW
+  WHEN (OLD.q_private IS DISTINCT FROM NEW.q_private OR OLD.q_owner IS DISTINCT FROM NEW.q_owner
+        OR OLD.q_assignees IS DISTINCT FROM NEW.q_assignees)
+  EXECUTE FUNCTION quorla_alarm_follow();
+CREATE OR REPLACE TRIGGER quorla_alarm_roles AFTER INSERT OR DELETE ON quorla_roles FOR EACH ROW
+  EXECUTE FUNCTION quorla_alarm_role();
+CREATE OR REPLACE TRIGGER quorla_alarm_roles_change AFTER UPDATE ON quorla_roles FOR EACH ROW
+  WHEN (OLD.rolename IS DISTINCT FROM NEW.rolename OR OLD.userkey IS DISTINCT FROM NEW.userkey)
+  EXECUTE FUNCTION quorla_alarm_role();
+)SQL";
+
 // Who may read an alarm's entry, kept on the alarm's row by the server: the
 // entry's private flag, owner and assignees (q_private, q_owner,
 // q_assignees), so that the alarms' policies test columns of their own row
@@ -308,20 +343,7 @@ QByteArray AlarmKeptSql()
             + " || ':', 'UTF8') AND q_user = " + key;
     };
     const QByteArray definer = TServerTrail::LookupFunction();
-    return R"SQL(
-DO $$ BEGIN
-  IF NOT EXISTS (SELECT FROM pg_attribute WHERE attrelid = 'qlalarms'::regclass AND attname = 'q_private'
-                 AND NOT attisdropped) THEN
-    ALTER TABLE qlalarms ADD COLUMN q_private boolean, ADD COLUMN q_owner text, ADD COLUMN q_assignees text[];
-    UPDATE qlalarms a SET q_private = d.q_private, q_owner = d.q_owner, q_assignees = d.q_assignees
-      FROM qldayent d WHERE d.pk = a.q_entry;
-  END IF;
-  IF NOT EXISTS (SELECT FROM pg_attribute WHERE attrelid = 'qlalarms'::regclass AND attname = 'q_role'
-                 AND NOT attisdropped) THEN
-    ALTER TABLE qlalarms ADD COLUMN q_role name;
-    UPDATE qlalarms a SET q_role = r.rolename FROM quorla_roles r WHERE r.userkey = a.q_user;
-  END IF;
-END $$;
+    return AlarmColumnsSql + R"SQL(
 CREATE OR REPLACE FUNCTION quorla_alarm_kept() RETURNS trigger)SQL" + definer + R"SQL($f$ BEGIN
   -- Only an entry the alarm's user may read: his own alarm on another
   -- one is as one on a missing entry, and tells him nothing of it.
@@ -353,24 +375,7 @@ CREATE OR REPLACE FUNCTION quorla_alarm_role() RETURNS trigger)SQL" + definer + 
   RETURN NULL;
 END $f$;
 REVOKE ALL ON FUNCTION quorla_alarm_kept(), quorla_alarm_follow(), quorla_alarm_role() FROM PUBLIC;
-CREATE OR REPLACE TRIGGER quorla_kept BEFORE INSERT OR UPDATE ON qlalarms FOR EACH ROW
-  EXECUTE FUNCTION quorla_alarm_kept();
--- Alarms kept before an alarm carried only what its user may read, written
--- again (quorla_kept then keeps nothing of their entries).
-UPDATE qlalarms a SET q_owner = NULL WHERE a.q_private AND NOT a.q_user = ANY (a.q_owner || a.q_assignees)
-  AND NOT EXISTS (SELECT FROM quorla_roles r WHERE r.userkey = a.q_user AND r.rights & 2 <> 0);
-CREATE OR REPLACE TRIGGER quorla_alarms_follow AFTER INSERT ON qldayent FOR EACH ROW
-  EXECUTE FUNCTION quorla_alarm_follow();
-CREATE OR REPLACE TRIGGER quorla_alarms_follow_change AFTER UPDATE ON qldayent FOR EACH ROW
-  WHEN (OLD.q_private IS DISTINCT FROM NEW.q_private OR OLD.q_owner IS DISTINCT FROM NEW.q_owner
-        OR OLD.q_assignees IS DISTINCT FROM NEW.q_assignees)
-  EXECUTE FUNCTION quorla_alarm_follow();
-CREATE OR REPLACE TRIGGER quorla_alarm_roles AFTER INSERT OR DELETE ON quorla_roles FOR EACH ROW
-  EXECUTE FUNCTION quorla_alarm_role();
-CREATE OR REPLACE TRIGGER quorla_alarm_roles_change AFTER UPDATE ON quorla_roles FOR EACH ROW
-  WHEN (OLD.rolename IS DISTINCT FROM NEW.rolename OR OLD.userkey IS DISTINCT FROM NEW.userkey)
-  EXECUTE FUNCTION quorla_alarm_role();
-)SQL";
+)SQL" + AlarmTriggersSql;
 }
 
 // The trail's columns the policies read and its triggers, for the schema
@@ -382,6 +387,187 @@ QByteArray TrailSql(bool series, const QByteArray& schema)
         + "ALTER TABLE qltrail ADD COLUMN IF NOT EXISTS q_subject text GENERATED ALWAYS AS (encode(substring(data from "
         + QByteArray::number(TrailRecord::SubjectOffset + 1) + " for 11), 'escape')) STORED;"
         + QByteArray(TrailKeptSql(series) + TServerTrail::ReadersSql(series)).replace("@S@", schema);
+}
+
+// The statements of Policies, and the tests they share.
+class TPolicyText
+{
+public:
+    // What the session is, read in the statement itself (once a statement,
+    // with its plan) by one index probe of its role's row: a function running
+    // a query of its own would cost each statement more than its own work
+    // (quorla_session_role() runs none). A statement's plan
+    // holds every look-up of every policy that applies to it, and the server
+    // sets each one up at every call, whether it runs or not: so a test
+    // names the session once, and a table's reads pass one policy.
+    static QByteArray session(const QByteArray& value)
+    {
+        return "(SELECT " + value + " FROM quorla_roles r WHERE r.rolename = quorla_session_role())";
+    }
+    // The session's key, or "*" (which no key is) when he holds any of
+    // `rights`: compared with a row's keys and "*", one look-up answers
+    // "his own row, or rights that let him past whoever's it is".
+    static QByteArray keyOr(int rights)
+    {
+        return session("CASE WHEN r.rights & " + QByteArray::number(rights) + " <> 0 THEN '*' ELSE r.userkey END");
+    }
+    static QByteArray admin() { return session("r.rights & 2") + " <> 0"; }
+    static QByteArray mayChange() { return keyOr(6) + " = ANY (ARRAY[q_owner, '*'])"; }
+    // Whoever may change others' entries adds anyone's: an administrator's
+    // poll grows every series, and a changed series' days are made anew as
+    // its owner's (he may change any entry's owner anyway). Series alike.
+    static QByteArray mayAdd()
+    {
+        return session("CASE WHEN r.rights & 6 <> 0 THEN '*' WHEN r.rights & 1 <> 0 THEN r.userkey END")
+            + " = ANY (ARRAY[q_owner, '*'])";
+    }
+    // An entry (or series) not private, or the session its owner, one of
+    // its assignees or an administrator; the column test first, so that a
+    // public row never asks who the session is. (A function asking only for
+    // a private row keeps the look-up out of the plan, but costs more per
+    // private row than the look-up costs the statement: measured, not kept.)
+    static QByteArray readable() { return "NOT q_private OR " + keyOr(2) + " = ANY (q_owner || q_assignees || '*'::text)"; }
+    // A row's entry (or series) looked up under its key, one index probe a
+    // row: "OFFSET 0" keeps the planner from turning the look-up into a
+    // hashed subplan, which reads and hashes the whole table the first time
+    // a batch meets a row that is not the person's own (a poll reading past
+    // his alarms took 20 ms so).
+    static QByteArray exists(const QByteArray& from, const QByteArray& where)
+    {
+        return "EXISTS (SELECT 1 FROM " + from + " WHERE " + where + " OFFSET 0)";
+    }
+
+    // Row security on for `name`, its policies dropped.
+    void table(const QByteArray& name)
+    {
+        sql += "ALTER TABLE " + name + " ENABLE ROW LEVEL SECURITY;";
+        for (const char* policy : {"quorla_read", "quorla_add", "quorla_change", "quorla_delete", "quorla_admin"})
+            sql += "DROP POLICY IF EXISTS " + QByteArray(policy) + " ON " + name + ";";
+    }
+    void policy(const QByteArray& name, const QByteArray& on, const QByteArray& command, const QByteArray& usingRows,
+                const QByteArray& checkRows)
+    {
+        sql += "CREATE POLICY " + name + " ON " + on + " FOR " + command + " TO \"quorla-users\"";
+        if (!usingRows.isEmpty())
+            sql += " USING (" + usingRows + ")";
+        if (!checkRows.isEmpty())
+            sql += " WITH CHECK (" + checkRows + ")";
+        sql += ";";
+    }
+    // A table's reads pass its read policy or any policy of every command
+    // (so one policy for all would add its test to every read): the writes'
+    // policies name their commands. What may be changed may be read (the
+    // right to change others' entries reads every alarm).
+    void writes(const QByteArray& on, const QByteArray& rows)
+    {
+        policy("quorla_add", on, "INSERT", {}, rows);
+        policy("quorla_change", on, "UPDATE", rows, rows);
+        policy("quorla_delete", on, "DELETE", rows, {});
+    }
+    // An entry's table or the series': read by `readable`, added by whoever
+    // may add it, changed and deleted by whoever may change it.
+    void entries(const QByteArray& name)
+    {
+        table(name);
+        policy("quorla_read", name, "SELECT", readable(), {});
+        policy("quorla_add", name, "INSERT", {}, mayAdd());
+        policy("quorla_change", name, "UPDATE", mayChange(), mayChange());
+        policy("quorla_delete", name, "DELETE", mayChange(), {});
+    }
+
+    QByteArray sql;
+};
+
+// The users, the categories and the office's settings (its time zone): read
+// by all, written by administrators. (The users' own policies read the
+// rights beside the role: a policy of qlusers may not read qlusers.)
+void SharedPolicies(TPolicyText& text)
+{
+    for (const QByteArray& name : {QByteArray("qlusers"), QByteArray("qlcat"), QByteArray("quorla_settings")}) {
+        text.table(name);
+        text.policy("quorla_read", name, "SELECT", "true", {});
+        text.policy("quorla_admin", name, "ALL", TPolicyText::admin(), TPolicyText::admin());
+    }
+}
+
+// An alarm is its own user's, and read by whoever reads its entry (the
+// entry's readers kept on the alarm's row: AlarmKeptSql); the right to
+// change others' entries reads and writes every alarm, the entry's owner
+// writes its alarms. His own alarm is known by its role's name (q_role,
+// kept), and else one look-up of the session, "*" for an administrator and
+// "+" for that right; none for a public entry's alarm.
+void AlarmPolicies(TPolicyText& text)
+{
+    text.table("qlalarms");
+    const QByteArray alarmSession = TPolicyText::session(
+        "CASE WHEN r.rights & 2 <> 0 THEN '*' WHEN r.rights & 4 <> 0 THEN '+' ELSE r.userkey END");
+    text.policy("quorla_read", "qlalarms", "SELECT",
+                "NOT q_private OR q_role = current_user OR " + alarmSession
+                    + " = ANY (ARRAY[q_user, '*', '+'] || q_owner || q_assignees)",
+                {});
+    text.writes("qlalarms", "q_role = current_user OR " + alarmSession + " = ANY (ARRAY[q_user, q_owner, '*', '+'])");
+}
+
+// A repeating event's template is read and written as its occurrences are
+// (its owner adds it); its links follow the template. A poll grows its
+// user's own series, an administrator's every series (TAlarmPoller):
+// occurrences are added as their owner's entries.
+void SeriesPolicies(TPolicyText& text)
+{
+    text.entries("qlseries");
+    text.table("qlserlnk");
+    text.policy("quorla_read", "qlserlnk", "SELECT", TPolicyText::exists("qlseries s", "s.pk = q_series"), {});
+    // (Every link that may be written may be read: its template is.)
+    text.writes("qlserlnk", TPolicyText::exists("qlseries s", "s.pk = q_series AND " + TPolicyText::keyOr(6)
+                                                                  + " = ANY (ARRAY[s.q_owner, '*'])"));
+}
+
+// An entry's or series' records are read by whoever could read the subject
+// when they were written, as the server kept them beside each
+// (TServerTrail): what became of the subject since - made public, deleted,
+// its key taken - changes nothing. Also by the author and administrators,
+// in one look-up of the session.
+void TrailPolicies(TPolicyText& text)
+{
+    const QByteArray admin = TPolicyText::admin();
+    const QByteArray keyOrAdmin = TPolicyText::keyOr(2);
+    text.table("qltrail");
+    text.policy("quorla_read", "qltrail", "SELECT", "q_readers IS NULL OR " + keyOrAdmin + " = ANY (q_readers || ARRAY[q_actor, '*'])",
+                {});
+    text.policy("quorla_add", "qltrail", "INSERT", {}, keyOrAdmin + " = ANY (ARRAY[q_actor, '*'])");
+    text.policy("quorla_change", "qltrail", "UPDATE", admin, admin);
+    // The trail's clean-up runs on every workstation: anyone may delete
+    // what is older than the days kept (a day's slack for the clock's
+    // zone: record times are local), only administrators the rest. The
+    // days kept are read by a function running as the tables' owner: a
+    // policy of the trail that read the trail itself would recurse.
+    const QByteArray setting = "'" + QByteArray(TrailRecord::SettingKey.data(), TrailRecord::SettingKey.size()) + "'";
+    text.sql += "CREATE OR REPLACE FUNCTION quorla_trail_days_kept() RETURNS bigint LANGUAGE sql STABLE SECURITY DEFINER"
+                " SET search_path = pg_catalog, @S@, pg_temp AS $f$ SELECT greatest(1, coalesce((SELECT nullif("
+        + keyAt(TrailRecord::KeyOffset) + ", '')::bigint FROM qltrail s WHERE s.pk = " + setting + "), "
+        + QByteArray::number(TChangeTrail::DefaultDaysKept) + ")) $f$;"
+          "REVOKE ALL ON FUNCTION quorla_trail_days_kept() FROM PUBLIC;"
+          "GRANT EXECUTE ON FUNCTION quorla_trail_days_kept() TO \"quorla-users\";";
+    const QByteArray old = "pk <> " + setting + " AND " + keyAt(TrailRecord::WhenOffset)
+        + " < lpad((extract(epoch from now())::bigint + 86400 - 86400 * quorla_trail_days_kept())::text, 10, '0')";
+    text.policy("quorla_delete", "qltrail", "DELETE", admin + " OR (" + old + ")", {});
+}
+
+// Alarm actions (snoozed, switched off) are read by their own user and
+// administrators only, whoever reads their entry: a policy every read
+// passes besides the others. (An action is the record's first four bytes, a
+// little-endian number.)
+void AlarmActionPolicy(TPolicyText& text)
+{
+    const auto action = [](TChangeTrail::Action code) {
+        return "'\\x" + QByteArray::number(int(code), 16).rightJustified(2, '0') + "000000'::bytea";
+    };
+    text.sql += "DROP POLICY IF EXISTS quorla_alarm_actions ON qltrail;";
+    text.policy("quorla_alarm_actions", "qltrail AS RESTRICTIVE", "SELECT",
+                "substring(data from 1 for 4) NOT IN (" + action(TChangeTrail::Action::AlarmSnoozed) + ", "
+                    + action(TChangeTrail::Action::AlarmSwitchedOff) + ") OR " + TPolicyText::keyOr(2)
+                    + " = ANY (ARRAY[q_actor, '*'])",
+                {});
 }
 
 // Row-level security: what each Quorla role may read and change, the
@@ -399,162 +585,28 @@ QByteArray TrailSql(bool series, const QByteArray& schema)
 // and the office's settings are changed by administrators only.
 QByteArray Policies(bool trail, bool series, bool importMap)
 {
-    // What the session is, read in the statement itself (once a statement,
-    // with its plan) by one index probe of its role's row: a function running
-    // a query of its own would cost each statement more than its own work
-    // (quorla_session_role() runs none). A statement's plan
-    // holds every look-up of every policy that applies to it, and the server
-    // sets each one up at every call, whether it runs or not: so a test
-    // names the session once, and a table's reads pass one policy.
-    const auto session = [](const QByteArray& value) {
-        return "(SELECT " + value + " FROM quorla_roles r WHERE r.rolename = quorla_session_role())";
-    };
-    // The session's key, or "*" (which no key is) when he holds any of
-    // `rights`: compared with a row's keys and "*", one look-up answers
-    // "his own row, or rights that let him past whoever's it is".
-    const auto keyOr = [&](int rights) {
-        return session("CASE WHEN r.rights & " + QByteArray::number(rights) + " <> 0 THEN '*' ELSE r.userkey END");
-    };
-    const QByteArray admin = session("r.rights & 2") + " <> 0";
-    const QByteArray mayChange = keyOr(6) + " = ANY (ARRAY[q_owner, '*'])";
-    // A row's entry (or series) looked up under its key, one index probe a
-    // row: "OFFSET 0" keeps the planner from turning the look-up into a
-    // hashed subplan, which reads and hashes the whole table the first time
-    // a batch meets a row that is not the person's own (a poll reading past
-    // his alarms took 20 ms so).
-    const auto exists = [](const QByteArray& from, const QByteArray& where) {
-        return "EXISTS (SELECT 1 FROM " + from + " WHERE " + where + " OFFSET 0)";
-    };
-    // An entry (or series) not private, or the session its owner, one of
-    // its assignees or an administrator; the column test first, so that a
-    // public row never asks who the session is. (A function asking only for
-    // a private row keeps the look-up out of the plan, but costs more per
-    // private row than the look-up costs the statement: measured, not kept.)
-    const QByteArray readable = "NOT q_private OR " + keyOr(2) + " = ANY (q_owner || q_assignees || '*'::text)";
-    QByteArray sql;
-    const auto table = [&](const QByteArray& name) {
-        sql += "ALTER TABLE " + name + " ENABLE ROW LEVEL SECURITY;";
-        for (const char* policy : {"quorla_read", "quorla_add", "quorla_change", "quorla_delete", "quorla_admin"})
-            sql += "DROP POLICY IF EXISTS " + QByteArray(policy) + " ON " + name + ";";
-    };
-    const auto policy = [&](const QByteArray& name, const QByteArray& on, const QByteArray& command,
-                            const QByteArray& usingRows, const QByteArray& checkRows) {
-        sql += "CREATE POLICY " + name + " ON " + on + " FOR " + command + " TO \"quorla-users\"";
-        if (!usingRows.isEmpty())
-            sql += " USING (" + usingRows + ")";
-        if (!checkRows.isEmpty())
-            sql += " WITH CHECK (" + checkRows + ")";
-        sql += ";";
-    };
-    // The office's settings (its time zone) too. (The users' own policies
-    // read the rights beside the role: a policy of qlusers may not read
-    // qlusers.)
-    for (const QByteArray& name : {QByteArray("qlusers"), QByteArray("qlcat"), QByteArray("quorla_settings")}) {
-        table(name);
-        policy("quorla_read", name, "SELECT", "true", {});
-        policy("quorla_admin", name, "ALL", admin, admin);
-    }
-    table("qldayent");
-    policy("quorla_read", "qldayent", "SELECT", readable, {});
-    // Whoever may change others' entries adds anyone's: an administrator's
-    // poll grows every series, and a changed series' days are made anew as
-    // its owner's (he may change any entry's owner anyway). Series alike.
-    const QByteArray mayAdd = session("CASE WHEN r.rights & 6 <> 0 THEN '*' WHEN r.rights & 1 <> 0 THEN r.userkey END")
-        + " = ANY (ARRAY[q_owner, '*'])";
-    policy("quorla_add", "qldayent", "INSERT", {}, mayAdd);
-    policy("quorla_change", "qldayent", "UPDATE", mayChange, mayChange);
-    policy("quorla_delete", "qldayent", "DELETE", mayChange, {});
-    // A table's reads pass its read policy or any policy of every command
-    // (so one policy for all, as above, would add its test to every read):
-    // the writes' policies name their commands. What may be changed may
-    // be read (the right to change others' entries reads every alarm).
-    const auto writes = [&](const QByteArray& on, const QByteArray& rows) {
-        policy("quorla_add", on, "INSERT", {}, rows);
-        policy("quorla_change", on, "UPDATE", rows, rows);
-        policy("quorla_delete", on, "DELETE", rows, {});
-    };
-    table("qlalarms");
-    // An alarm is its own user's, and read by whoever reads its entry (the
-    // entry's readers kept on the alarm's row: AlarmKeptSql); the right to
-    // change others' entries reads and writes every alarm, the entry's
-    // owner writes its alarms. His own alarm is known by its role's name
-    // (q_role, kept), and else one look-up of the session, "*" for an
-    // administrator and "+" for that right; none for a public entry's alarm.
-    const QByteArray alarmSession
-        = session("CASE WHEN r.rights & 2 <> 0 THEN '*' WHEN r.rights & 4 <> 0 THEN '+' ELSE r.userkey END");
-    policy("quorla_read", "qlalarms", "SELECT",
-           "NOT q_private OR q_role = current_user OR " + alarmSession
-               + " = ANY (ARRAY[q_user, '*', '+'] || q_owner || q_assignees)",
-           {});
-    writes("qlalarms", "q_role = current_user OR " + alarmSession + " = ANY (ARRAY[q_user, q_owner, '*', '+'])");
-    // A repeating event's template is read and written as its occurrences
-    // are (its owner adds it); its links follow the template. A poll grows
-    // its user's own series, an administrator's every series (TAlarmPoller):
-    // occurrences are added as their owner's entries.
-    if (series) {
-        table("qlseries");
-        policy("quorla_read", "qlseries", "SELECT", readable, {});
-        policy("quorla_add", "qlseries", "INSERT", {}, mayAdd);
-        policy("quorla_change", "qlseries", "UPDATE", mayChange, mayChange);
-        policy("quorla_delete", "qlseries", "DELETE", mayChange, {});
-        table("qlserlnk");
-        policy("quorla_read", "qlserlnk", "SELECT", exists("qlseries s", "s.pk = q_series"), {});
-        // (Every link that may be written may be read: its template is.)
-        writes("qlserlnk", exists("qlseries s", "s.pk = q_series AND " + keyOr(6) + " = ANY (ARRAY[s.q_owner, '*'])"));
-    }
+    TPolicyText text;
+    SharedPolicies(text);
+    text.entries("qldayent");
+    AlarmPolicies(text);
+    if (series)
+        SeriesPolicies(text);
     // What an imported calendar's events became, and the names CalDAV
     // clients gave events (TClientNames): each user's own rows, which his
     // imports and his service session read and write; administrators all.
     if (importMap) {
-        table("qlimport");
-        const QByteArray own = keyOr(2) + " = ANY (ARRAY[q_user, '*'])";
-        policy("quorla_admin", "qlimport", "ALL", own, own);
+        text.table("qlimport");
+        const QByteArray own = TPolicyText::keyOr(2) + " = ANY (ARRAY[q_user, '*'])";
+        text.policy("quorla_admin", "qlimport", "ALL", own, own);
     }
     if (trail) {
-        table("qltrail");
-        // An entry's or series' records are read by whoever could read
-        // the subject when they were written, as the server kept them
-        // beside each (TServerTrail): what became of the subject since -
-        // made public, deleted, its key taken - changes nothing. Also by
-        // the author and administrators, in one look-up of the session.
-        policy("quorla_read", "qltrail", "SELECT",
-               "q_readers IS NULL OR " + keyOr(2) + " = ANY (q_readers || ARRAY[q_actor, '*'])", {});
-        policy("quorla_add", "qltrail", "INSERT", {}, keyOr(2) + " = ANY (ARRAY[q_actor, '*'])");
-        policy("quorla_change", "qltrail", "UPDATE", admin, admin);
-        // The trail's clean-up runs on every workstation: anyone may delete
-        // what is older than the days kept (a day's slack for the clock's
-        // zone: record times are local), only administrators the rest. The
-        // days kept are read by a function running as the tables' owner: a
-        // policy of the trail that read the trail itself would recurse.
-        sql += "CREATE OR REPLACE FUNCTION quorla_trail_days_kept() RETURNS bigint LANGUAGE sql STABLE SECURITY DEFINER"
-               " SET search_path = pg_catalog, @S@, pg_temp AS $f$ SELECT greatest(1, coalesce((SELECT nullif("
-            + keyAt(TrailRecord::KeyOffset) + ", '')::bigint FROM qltrail s WHERE s.pk = '"
-            + QByteArray(TrailRecord::SettingKey.data(), TrailRecord::SettingKey.size()) + "'), "
-            + QByteArray::number(TChangeTrail::DefaultDaysKept) + ")) $f$;"
-              "REVOKE ALL ON FUNCTION quorla_trail_days_kept() FROM PUBLIC;"
-              "GRANT EXECUTE ON FUNCTION quorla_trail_days_kept() TO \"quorla-users\";";
-        const QByteArray old = "pk <> '" + QByteArray(TrailRecord::SettingKey.data(), TrailRecord::SettingKey.size()) + "' AND " + keyAt(TrailRecord::WhenOffset)
-            + " < lpad((extract(epoch from now())::bigint + 86400 - 86400 * quorla_trail_days_kept())::text, 10, '0')";
-        policy("quorla_delete", "qltrail", "DELETE", admin + " OR (" + old + ")", {});
-    }
-    // Alarm actions (snoozed, switched off) are read by their own user and
-    // administrators only, whoever reads their entry: a policy every read
-    // passes besides the others. (An action is the record's first four
-    // bytes, a little-endian number.)
-    if (trail) {
-        const auto action = [](TChangeTrail::Action code) {
-            return "'\\x" + QByteArray::number(int(code), 16).rightJustified(2, '0') + "000000'::bytea";
-        };
-        sql += "DROP POLICY IF EXISTS quorla_alarm_actions ON qltrail;";
-        policy("quorla_alarm_actions", "qltrail AS RESTRICTIVE", "SELECT",
-               "substring(data from 1 for 4) NOT IN (" + action(TChangeTrail::Action::AlarmSnoozed) + ", "
-                   + action(TChangeTrail::Action::AlarmSwitchedOff) + ") OR " + keyOr(2) + " = ANY (ARRAY[q_actor, '*'])",
-               {});
+        TrailPolicies(text);
+        AlarmActionPolicy(text);
     }
     // What the users' own policies called before their rights were kept
     // beside the roles.
-    sql += "DROP FUNCTION IF EXISTS quorla_me(); DROP FUNCTION IF EXISTS quorla_rights();";
-    return sql;
+    text.sql += "DROP FUNCTION IF EXISTS quorla_me(); DROP FUNCTION IF EXISTS quorla_rights();";
+    return text.sql;
 }
 
 } // namespace

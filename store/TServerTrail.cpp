@@ -41,7 +41,7 @@ CREATE OR REPLACE FUNCTION quorla_trail_readers(was_private boolean, was_readers
 
 QByteArray TServerTrail::ReadersSql(bool series)
 {
-    const QByteArray subject = "substring(NEW.data from " + QByteArray::number(TrailRecord::SubjectOffset + 1) + " for 11)";
+    const QByteArray subject = NewSubject();
     const QByteArray kinds = series ? "('E', 'S')" : "('E')";
     const QByteArray marked = "substring(t.data from " + QByteArray::number(TrailRecord::SummaryOffset + 1)
         + " for 7) = 'private'::bytea";
@@ -135,10 +135,15 @@ QByteArray TServerTrail::LookupFunction()
 
 QByteArray TServerTrail::NewestWithFacts(const QByteArray& columns, const QByteArray& into)
 {
-    const QByteArray subject = "substring(NEW.data from " + QByteArray::number(TrailRecord::SubjectOffset + 1) + " for 11)";
+    const QByteArray subject = NewSubject();
     const QByteArray bySubject = "t.ix" + QByteArray::number(TrailRecord::SubjectIndex);
     // The index's value is the client's, so the subject's column is checked too.
     return "SELECT " + columns + " INTO " + into + " FROM qltrail t WHERE " + bySubject + " >= " + subject + " AND "
         + bySubject + " <= " + subject + " AND t.q_subject = subj AND t.q_private IS NOT NULL ORDER BY " + bySubject
         + " DESC, t.pk DESC LIMIT 1;";
+}
+
+QByteArray TServerTrail::NewSubject()
+{
+    return "substring(NEW.data from " + QByteArray::number(TrailRecord::SubjectOffset + 1) + " for 11)";
 }

@@ -58,4 +58,9 @@ public:
     // order as well, and a plan made while the trail was small takes them,
     // walking the whole trail back at every write.
     static QByteArray NewestWithFacts(const QByteArray& columns, const QByteArray& into);
+
+    // In a trigger on the trail, the subject (its key's bytes) of the row
+    // being written, from the row's bytes: before the insert the server has
+    // not computed its columns yet.
+    static QByteArray NewSubject();
 };

@@ -450,21 +450,30 @@ bool TestServerRoles::storeDoes(const QString& name, const QString& action)
     return db.Categories().Insert(category.bytes());
 }
 
+namespace {
+
+// `statement` run on `conn`: its first value, or else how many rows it
+// touched (a failed statement has no rows and an empty count), with the
+// server's error, if any, into `error`.
+QString firstValue(PGconn* conn, const QByteArray& statement, QString* error)
+{
+    PGresult* result = PQexec(conn, statement.constData());
+    const QString value = PQntuples(result) > 0 ? QString::fromUtf8(PQgetvalue(result, 0, 0))
+                                                : QString::fromLatin1(PQcmdTuples(result));
+    if (error)
+        *error = QString::fromUtf8(PQresultErrorMessage(result));
+    PQclear(result);
+    return value;
+}
+
+} // namespace
+
 QString TestServerRoles::sql(const QString& name, const QByteArray& statement, QString* error)
 {
     const QByteArray conninfo = location_.Path().toUtf8() + "&user=" + TServerRoles::RoleName(name).toUtf8()
         + "&password=" + passwordOf(name).toUtf8();
     PGconn* conn = PQconnectdb(conninfo.constData());
-    QString value;
-    if (PQstatus(conn) == CONNECTION_OK) {
-        // A failed statement has no rows and an empty count.
-        PGresult* result = PQexec(conn, statement.constData());
-        value = PQntuples(result) > 0 ? QString::fromUtf8(PQgetvalue(result, 0, 0))
-                                      : QString::fromLatin1(PQcmdTuples(result));
-        if (error)
-            *error = QString::fromUtf8(PQresultErrorMessage(result));
-        PQclear(result);
-    }
+    const QString value = PQstatus(conn) == CONNECTION_OK ? firstValue(conn, statement, error) : QString();
     PQfinish(conn);
     return value;
 }
@@ -1149,14 +1158,13 @@ void TestServerRoles::trailLookUpsKeepToTheirIndex()
     QFETCH(int, before);
     const std::unique_ptr<PGconn, decltype(&PQfinish)> owner(
         PQconnectdb(cluster_->uri(QStringLiteral("roles")).toUtf8().constData()), &PQfinish);
-    const auto run = [&](const QByteArray& statement) {
-        PGresult* result = PQexec(owner.get(), statement.constData());
-        const QString value = PQntuples(result) > 0 ? QString::fromUtf8(PQgetvalue(result, 0, 0)) : QString();
-        const bool ok = PQresultStatus(result) == PGRES_TUPLES_OK || PQresultStatus(result) == PGRES_COMMAND_OK;
-        const QString error = QString::fromUtf8(PQresultErrorMessage(result));
-        PQclear(result);
-        return ok ? value : QStringLiteral("failed: ") + error;
+    // A step's error, empty when it went through.
+    const auto failed = [&](const QByteArray& statement) {
+        QString error;
+        firstValue(owner.get(), statement, &error);
+        return error;
     };
+    const auto value = [&](const QByteArray& statement) { return firstValue(owner.get(), statement, nullptr); };
     // The trail emptied (and known so) for this transaction only, then
     // `before` others' records (written with no triggers: the session has
     // planned nothing yet); a record of an entry written as often as it
@@ -1182,16 +1190,16 @@ void TestServerRoles::trailLookUpsKeepToTheirIndex()
           // From here written as any others are (a change of the replication
           // role would drop the session's plans).
           copies(false, 1, 8), copies(true, 100 + before, 3099), copies(false, 3100, 3599)})
-        QCOMPARE(run(step), QString());
+        QCOMPARE(failed(step), QString());
     // The records the next write's look-ups go through: the entry's newest,
     // neither the others' nor all of the entry's.
     const QByteArray read = "SELECT pg_stat_get_xact_tuples_returned('qltrail'::regclass)"
                             " + pg_stat_get_xact_tuples_returned('qltrail_pkey'::regclass)"
                             " + pg_stat_get_xact_tuples_fetched('qltrail'::regclass)";
-    const int first = run(read).toInt();
-    QCOMPARE(run(copies(false, 3600, 3600)), QString());
-    const int last = run(read).toInt();
-    run("ROLLBACK");
+    const int first = value(read).toInt();
+    QCOMPARE(failed(copies(false, 3600, 3600)), QString());
+    const int last = value(read).toInt();
+    failed("ROLLBACK");
     QCOMPARE_LT(last - first, 100);
 }
 
